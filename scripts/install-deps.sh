@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need. Idempotent and quick
+# when everything is there: apt is only touched when a package is missing.
+set -euo pipefail
+PKGS=(
+  build-essential cmake ninja-build ccache pkg-config
+  qt6-base-dev qt6-serialport-dev qt6-declarative-dev qt6-serialbus-dev
+  libpugixml-dev zlib1g-dev libxlsxwriter-dev
+  libgtest-dev libgmock-dev
+  libmodbus-dev python3 python3-pymodbus
+  clang libclang-rt-14-dev
+  xvfb xauth imagemagick poppler-utils
+  fonts-dejavu-core
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
