@@ -21,7 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
-using TDateTime = double; // days since 1899-12-30, as in uDateTime.h
+#include "uDateTime.h"
 
 // Batch command codes: the program's own, not Modbus function codes.
 enum TBatchCommand : uint8_t {
