@@ -1,0 +1,4 @@
+# The register image and the device character map.
+target_sources(kvcommon PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/uCharMap.cpp
+)

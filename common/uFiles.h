@@ -1,0 +1,28 @@
+#pragma once
+// Files on the PC: the one way the program saves a file, case-insensitive
+// name lookup in the work folders, and where the program itself lies.
+#include <QByteArray>
+#include <QString>
+
+// Writes Bytes as the whole new content of Path: a temporary file beside it is
+// written and renamed over Path, then the folder is synced, so a crash or a
+// failure never leaves a half-written file and no temporary file stays behind.
+// A file without any write permission is refused, as a read-only file is.
+// Throws EKvError "cannot save <path>: <reason>"; the old file is then intact.
+void SaveFileBytes(const QString &Path, const QByteArray &Bytes);
+
+// The whole content of Path. Throws EKvError "cannot open <path>: <reason>".
+QByteArray LoadFileBytes(const QString &Path);
+
+// The path of Name inside Folder, letter case ignored: the program treats
+// "SchemaCode.xml" and "schemacode.xml" as one file, as the file systems it
+// was made for do. Name may hold sub-folders ("osc/A.cfg"); each part is
+// matched on its own. An exact match wins; otherwise the first case-insensitive
+// match in sorted order. A part that matches nothing is kept as given, so the
+// result also names the file to create.
+QString ResolveFileNameCI(const QString &Folder, const QString &Name);
+
+// The program file (absolute) and its folder. Without an application object
+// the running executable is used.
+QString ProgramFilePath();
+QString ProgramFolder();

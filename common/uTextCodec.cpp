@@ -1,0 +1,91 @@
+#include "uTextCodec.h"
+
+#include "uErrors.h"
+
+#include <QHash>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <array>
+
+namespace {
+
+// ICU (behind QStringConverter) knows both code pages by these names. Missing
+// support is a broken installation, not bad input, so it stops at first use.
+QStringDecoder MakeDecoder(const char *Name) {
+  QStringDecoder d(Name, QStringConverter::Flag::Stateless);
+  if (!d.isValid())
+    throw EKvError(QString("text codec not available: %1").arg(Name));
+  return d;
+}
+
+QStringEncoder MakeEncoder(const char *Name) {
+  QStringEncoder e(Name, QStringConverter::Flag::Stateless);
+  if (!e.isValid())
+    throw EKvError(QString("text codec not available: %1").arg(Name));
+  return e;
+}
+
+// Upper half of a code page as code points (0 where the byte is unassigned).
+// Built from the codec itself so the two views can never disagree.
+struct THighTable {
+  std::array<char32_t, 128> Points{};
+  QHash<char32_t, uint8_t> Bytes; // code point -> byte, upper half only
+  bool Has(char32_t Cp) const { return Cp < 0x80 || Bytes.contains(Cp); }
+};
+
+THighTable BuildHighTable(const char *Name) {
+  THighTable t;
+  QStringDecoder d = MakeDecoder(Name);
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    const char c = char(b);
+    const QString s = d.decode(QByteArrayView(&c, 1));
+    t.Points[size_t(b - 0x80)] = (s.size() == 1 && s[0] != QChar(0xFFFD) && s[0] != QChar(0x1A)) ? s[0].unicode() : 0;
+    if (t.Points[size_t(b - 0x80)])
+      t.Bytes.insert(t.Points[size_t(b - 0x80)], uint8_t(b));
+  }
+  return t;
+}
+
+const THighTable &Win1251Table() {
+  static const THighTable t = BuildHighTable("windows-1251");
+  return t;
+}
+
+QString Decode(const char *Name, QByteArrayView Bytes) {
+  QStringDecoder d = MakeDecoder(Name);
+  return d.decode(Bytes);
+}
+
+// Each character the code page lacks is replaced by "?" before encoding, so the
+// result never depends on the converter's own substitution byte.
+QByteArray Encode(const char *Name, const QString &Text, const THighTable &Table) {
+  QString clean;
+  clean.reserve(Text.size());
+  for (char32_t cp : Text.toUcs4()) {
+    if (Table.Has(cp))
+      clean += QString::fromUcs4(&cp, 1);
+    else
+      clean += QLatin1Char('?');
+  }
+  QStringEncoder e = MakeEncoder(Name);
+  return e.encode(clean);
+}
+
+const THighTable &Cp866Table() {
+  static const THighTable t = BuildHighTable("IBM866");
+  return t;
+}
+
+} // namespace
+
+QString FromWin1251(QByteArrayView Bytes) { return Decode("windows-1251", Bytes); }
+
+QByteArray ToWin1251(const QString &Text) { return Encode("windows-1251", Text, Win1251Table()); }
+
+bool IsWin1251Char(char32_t CodePoint) {
+  return Win1251Table().Has(CodePoint);
+}
+
+QString FromCp866(QByteArrayView Bytes) { return Decode("IBM866", Bytes); }
+
+QByteArray ToCp866(const QString &Text) { return Encode("IBM866", Text, Cp866Table()); }

@@ -1,0 +1,19 @@
+#pragma once
+// 8-bit code pages of the program's files and devices. Files, XML and the
+// settings hold Windows-1251; the device's own display texts pass through CP866
+// where a device character map asks for it.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+// Windows-1251 bytes to text. The one unassigned byte (0x98) becomes U+FFFD.
+QString FromWin1251(QByteArrayView Bytes);
+// Text to Windows-1251 bytes; a character the code page cannot hold becomes "?".
+// Use IsWin1251Char first where such characters must be kept another way.
+QByteArray ToWin1251(const QString &Text);
+// True when the code point has a Windows-1251 byte (every ASCII character has one).
+bool IsWin1251Char(char32_t CodePoint);
+
+// CP866 (DOS Cyrillic) bytes to text and back; unmappable characters become "?".
+QString FromCp866(QByteArrayView Bytes);
+QByteArray ToCp866(const QString &Text);

@@ -1,0 +1,72 @@
+#include "uMainSettings.h"
+
+#include "uAppIniFile.h"
+#include "uPollTimer.h"
+
+#include <QDir>
+
+QString LoopbackHostName() { return QStringLiteral("localhost"); }
+
+TMainSettings TMainSettings::Read(const TAppIniFile &Ini, const QString &ProgramFolder) {
+  TMainSettings s;
+  s.SmartDesc = Ini.ReadBool("setup", "smartDesc", false);
+
+  QString temp = Ini.ReadString("setup", "temp", ProgramFolder);
+  if (temp.isEmpty())
+    temp = ProgramFolder;
+  temp = QDir(ProgramFolder).absoluteFilePath(temp);
+  if (!temp.endsWith(u'/'))
+    temp += u'/';
+  s.TempFolder = temp;
+
+  s.DashboardFile = ProgramFolder + Ini.ReadString("dashboard", "fileName", "dashboard.XML");
+  s.TimerIntervalMs = EffectiveTimerIntervalMs(Ini.ReadInteger("timer", "interval", 2000));
+  s.Lang = Ini.ReadString("setup", "lang", "RU");
+
+  // Later assignments to the same item win: the tools keys decide the custom
+  // logic and device board items in the end.
+  TMenuVisibility &v = s.Visible;
+  s.Custom = Ini.ReadInteger("setup", "custom", -1);
+  v.CustomLogic = s.Custom >= 0;
+  v.Control = Ini.ReadBool("setup", "extControl", false);
+  v.DeviceBoard = Ini.ReadBool("setup", "deviceBoard", false);
+  v.DeviceType = Ini.ReadBool("dashboard", "deviceType", false);
+  v.CoreDate = Ini.ReadBool("dashboard", "coreDate", false);
+  v.DescDate = Ini.ReadBool("dashboard", "descDate", false);
+  v.Modbus = Ini.ReadBool("tools", "modbus", false);
+  v.Log = Ini.ReadBool("tools", "log", false);
+  v.CustomLogic = Ini.ReadBool("tools", "customLogic", false);
+  v.DeviceBoard = Ini.ReadBool("tools", "deviceBoard", false);
+  v.EventReport = Ini.ReadBool("tools", "eventReport", false);
+  v.EventExport = Ini.ReadBool("tools", "eventExport", false);
+  v.MMSConfig = Ini.ReadBool("tools", "MMSConfigForm", false);
+  v.ModbusTcp = Ini.ReadBool("tools", "ModbusTcpForm", false);
+  v.AgentClient = Ini.ReadBool("tools", "AgentClientForm", false);
+
+  s.BaudRates = Ini.ReadString("com", "baudratelist", "38400").split(u',');
+  s.LoopCount = Ini.ReadInteger("com", "loopCount", 5);
+  s.SleepBeforeMs = Ini.ReadInteger("com", "SleepBefore", 0);
+  s.TimeoutMs = Ini.ReadInteger("com", "Timeout", 50);
+  s.PasswdExpirationPeriod = Ini.ReadInteger("setup", "passwdExpirationPeriod", 300);
+  s.LoadDesc = Ini.ReadString("debug", "loadDesc", "");
+
+  s.ProtocolText = Ini.ReadString("setup", "protocol", "modbus");
+  if (s.ProtocolText == QLatin1String("modbustcp")) {
+    s.Protocol = TLinkProtocol::ModbusTcp;
+    s.PortMenusEnabled = false;
+    s.TcpHost = Ini.ReadString("modbustcp", "host", LoopbackHostName());
+    s.TcpPort = Ini.ReadInteger("modbustcp", "port", 2001);
+    s.TcpFrameSizeCmd = Ini.ReadBool("modbustcp", "frameSizeCmd", false);
+  } else {
+    s.Protocol = TLinkProtocol::ModbusRtu;
+  }
+
+  s.PollPause = Ini.ReadInteger("device", "pollPause", 4);
+  s.ErrorLimit = Ini.ReadInteger("device", "errorLimit", 3);
+  s.ErrorSleep = Ini.ReadInteger("device", "errorSleep", 50);
+  s.Logo = Ini.ReadString("setup", "logo", "ВАРНОК");
+  s.LogoDevice = Ini.ReadString("setup", "logoDevice", "TMV31");
+  s.VirtualInputPulse = Ini.ReadBool("dashboard", "virtualInputPulse", false);
+  s.Poll = Ini.ReadBool("debug", "poll", true);
+  return s;
+}

@@ -1,0 +1,30 @@
+#include "uMessageSink.h"
+
+#include "uLogger.h"
+
+namespace {
+TMessageSink &Sink() {
+  static TMessageSink s;
+  return s;
+}
+} // namespace
+
+TMessageSink SetMessageSink(TMessageSink NewSink) {
+  TMessageSink old = std::move(Sink());
+  Sink() = std::move(NewSink);
+  return old;
+}
+
+TMsgResult ShowMessageBox(TMsgKind Kind, const QString &Text) {
+  if (Sink())
+    return Sink()(Kind, Text);
+  Logger().Info("message: " + Text);
+  return Kind == TMsgKind::Question ? TMsgResult::Cancel : TMsgResult::Ok;
+}
+
+void ShowMessageText(const QString &Text) { ShowMessageBox(TMsgKind::Info, Text); }
+
+void ShowErrorText(const QString &Text) {
+  Logger().Error(Text);
+  ShowMessageBox(TMsgKind::Error, Text);
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Every message box of the program goes through one replaceable sink: the
+// program installs one that shows dialogs, tests install one that records the
+// text and answers at once, so nothing ever waits on a modal dialog unseen.
+#include <QString>
+#include <functional>
+
+enum class TMsgKind { Info, Error, Question };
+enum class TMsgResult { Ok, Yes, No, Cancel };
+
+// Text shown, kind; the result is Ok for Info/Error and Yes/No/Cancel for a Question.
+using TMessageSink = std::function<TMsgResult(TMsgKind Kind, const QString &Text)>;
+
+// Installs Sink (an empty one restores the default, which only logs the text
+// and answers Ok, or Cancel to a question). Returns the previous sink.
+TMessageSink SetMessageSink(TMessageSink Sink);
+
+TMsgResult ShowMessageBox(TMsgKind Kind, const QString &Text);
+// A message box with Text (used for "Отчет сохранен в файле desc.txt" and similar).
+void ShowMessageText(const QString &Text);
+// The error box of the application: shows the text and logs it as an error.
+void ShowErrorText(const QString &Text);

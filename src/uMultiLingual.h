@@ -1,0 +1,54 @@
+#pragma once
+// Translation by the texts themselves: "MultiLingual.txt" beside the program
+// holds one entry per line, "Russian#Ukrainian#English". A text is looked up
+// in the column of the language the interface is shown in now and replaced by
+// the same line's text in the target language; unknown texts stay as they are.
+// The file is Windows-1251, like every text file of the program.
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// Language indices, as stored in menus and settings.
+enum : int { lnUkrainian = 0, lnEnglish = 1, lnRussian = 2 };
+
+class TMultiLingual {
+public:
+  TMultiLingual() = default;
+
+  // "UA" 0, "RU" 2, "EN" and any other text 1.
+  static int LanguageIndex(const QString &Code);
+
+  // Loads the table from Folder/"MultiLingual.txt"; throws EKvError naming
+  // the file when it cannot be read. The folder is kept for Reload.
+  void Load(const QString &Folder);
+  // The table from lines already read (one entry per line).
+  void LoadLines(const QStringList &Lines);
+
+  void SetLanguageCode(const QString &Code) { FTarget = LanguageIndex(Code); }
+  void SetTargetLanguage(int Index);
+  // The interface is now in the target language; the table is read again.
+  void Reload();
+
+  int CurrentLanguage() const { return FCurrent; }
+  int TargetLanguage() const { return FTarget; }
+  int Count() const { return int(FRows.size()); }
+
+  // Text in the target language; Text itself when empty or not in the table.
+  // The lookup ignores letter case, like the table's sort.
+  QString Translate(const QString &Text) const;
+
+private:
+  struct TRow {
+    QString Text[3]; // by language index
+  };
+  void SortRows();
+
+  QString FFolder;
+  QStringList FLines;
+  std::vector<TRow> FRows;
+  int FCurrent = lnRussian;
+  int FTarget = lnRussian;
+};
+
+// The program-wide translator: Russian, empty until the program loads the table.
+TMultiLingual &MultiLingual();

@@ -1,0 +1,32 @@
+#pragma once
+// What one tick of the main window's poll timer does, and when a password
+// entry lapses. Kept apart from the window so the rules are checked without one.
+#include <QDateTime>
+#include <cstdint>
+
+// FAutoPoll: 2 after start (identify on every idle tick until a device is
+// found), 1 after the user picked a port (identify once more), 0 never.
+enum : uint8_t { apNever = 0, apOnce = 1, apAlways = 2 };
+
+struct TTimerInputs {
+  bool IsDestroying = false;   // the window is going away
+  bool Poll = true;            // setting debug/poll
+  uint8_t AutoPoll = apAlways; // FAutoPoll
+  bool IsIdle = true;          // the device worker has nothing queued
+  bool IsReady = false;        // a device is identified (descriptor Ready)
+  bool DashboardActive = false; // the title panel is the active page
+  bool AutoChecked = false;    // "Auto" box
+};
+
+enum class TTimerAction { None, Identify, RefreshDashboard };
+
+TTimerAction DecideTimerAction(const TTimerInputs &In);
+
+// The entry stays valid while fewer whole seconds than PeriodSeconds have
+// passed since LoginTime. A clock turned back counts its distance as elapsed
+// time too, so changing the PC clock never prolongs the rights.
+bool IsLoginStillValid(qint64 PeriodSeconds, const QDateTime &LoginTime, const QDateTime &Now);
+
+// The timer interval of setting timer/interval: zero or negative falls back to
+// the default 2000 ms (a timer that never fires would stop all polling).
+int EffectiveTimerIntervalMs(qint64 SettingMs);

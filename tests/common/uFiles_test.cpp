@@ -1,0 +1,135 @@
+#include "uFiles.h"
+
+#include "uErrors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray Read(const QString &Path) {
+  QFile f(Path);
+  if (!f.open(QIODevice::ReadOnly))
+    return "<missing>";
+  return f.readAll();
+}
+
+void Write(const QString &Path, const QByteArray &Bytes) {
+  QFile f(Path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(Bytes);
+}
+
+QString SaveError(const QString &Path, const QByteArray &Bytes) {
+  try {
+    SaveFileBytes(Path, Bytes);
+  } catch (const EKvError &e) {
+    return e.Text();
+  }
+  return "saved";
+}
+
+} // namespace
+
+TEST(Files, SaveReplacesTheWholeContent) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("a.bin");
+  SaveFileBytes(path, QByteArray("first version, longer"));
+  SaveFileBytes(path, QByteArray("\x00\x01short", 7));
+  EXPECT_EQ(Read(path), QByteArray("\x00\x01short", 7));
+  SaveFileBytes(path, QByteArray());
+  EXPECT_EQ(Read(path), QByteArray());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.bin"});
+}
+
+TEST(Files, FailedSaveNamesPathAndReasonAndKeepsOldFile) {
+  QTemporaryDir dir;
+  // A folder path that runs through a plain file cannot hold anything.
+  Write(dir.filePath("plain"), "x");
+  const QString under = dir.filePath("plain/a.xml");
+  EXPECT_TRUE(SaveError(under, "data").startsWith("cannot save " + under + ": ")) << SaveError(under, "data").toStdString();
+
+  // A file without write permission is kept as it is (even for root).
+  const QString ro = dir.filePath("ro.log");
+  Write(ro, "old content");
+  QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+  EXPECT_EQ(SaveError(ro, "new"), "cannot save " + ro + ": Permission denied");
+  EXPECT_EQ(Read(ro), QByteArray("old content"));
+
+  EXPECT_EQ(SaveError("", "x"), "file name is empty");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"plain", "ro.log"}));
+}
+
+// The folder's permissions stop an ordinary user only, so the save runs in a
+// child process that has given up root where the test runs as root.
+TEST(Files, SaveIntoReadOnlyFolderFailsAndLeavesNoTemporaryFile) {
+  QTemporaryDir dir;
+  QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
+                                        QFile::ReadOther | QFile::ExeOther);
+  const QString path = dir.filePath("DeviceDescriptor.xml");
+  // Made before the folder lost its write permission bit for everyone but root.
+  Write(path, "<old/>");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(2);
+    const QByteArray text = SaveError(path, "<new/>").toUtf8();
+    [[maybe_unused]] ssize_t n = write(fds[1], text.constData(), size_t(text.size()));
+    _exit(0);
+  }
+  close(fds[1]);
+  QByteArray text;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0)
+    text.append(buf, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(text.startsWith(("cannot save " + path + ": ").toUtf8())) << text.toStdString();
+  EXPECT_EQ(Read(path), QByteArray("<old/>"));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"DeviceDescriptor.xml"});
+  QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(Files, LoadReportsMissingFile) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("none.bin");
+  try {
+    LoadFileBytes(path);
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_TRUE(e.Text().startsWith("cannot open " + path + ": ")) << e.Text().toStdString();
+  }
+}
+
+TEST(Files, ResolvesNamesWithoutRegardToCase) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkpath("Osc/Sub");
+  Write(dir.filePath("SchemaCode.xml"), "1");
+  Write(dir.filePath("Osc/Sub/A.CFG"), "2");
+  Write(dir.filePath("exact.txt"), "3");
+  Write(dir.filePath("EXACT.txt"), "4");
+  const struct {
+    const char *Name, *Expect;
+  } cases[] = {
+      {"schemacode.xml", "SchemaCode.xml"},
+      {"SCHEMACODE.XML", "SchemaCode.xml"},
+      {"osc/sub/a.cfg", "Osc/Sub/A.CFG"},
+      {"osc/new.cfg", "Osc/new.cfg"},      // a new file in an existing folder
+      {"missing/x.y", "missing/x.y"},       // nothing to match: kept as given
+      {"EXACT.txt", "EXACT.txt"},           // an exact match wins
+      {"Exact.TXT", "EXACT.txt"},           // else the first in sorted order
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(ResolveFileNameCI(dir.path(), c.Name), QDir(dir.path()).filePath(c.Expect)) << c.Name;
+}

@@ -1,0 +1,160 @@
+#include "uMultiLingual.h"
+
+#include "uErrors.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+// Russian#Ukrainian#English, deliberately out of order.
+const QStringList Table = {
+    "Уставки#Уставки#Setpoints",
+    "Опрос#Опитування#Poll",
+    "Журнал событий#Журнал подій#Event log",
+    "Выход#Вихід#Exit",
+    "&Файл#&Файл#&File",
+};
+
+TMultiLingual Loaded(const QStringList &Lines = Table) {
+  TMultiLingual m;
+  m.LoadLines(Lines);
+  return m;
+}
+
+void WriteFile(const QString &Path, const QByteArray &Bytes) {
+  QFile f(Path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(Bytes);
+}
+} // namespace
+
+TEST(MultiLingual, LanguageCodesMapToIndices) {
+  EXPECT_EQ(TMultiLingual::LanguageIndex("UA"), lnUkrainian);
+  EXPECT_EQ(TMultiLingual::LanguageIndex("RU"), lnRussian);
+  EXPECT_EQ(TMultiLingual::LanguageIndex("EN"), lnEnglish);
+  EXPECT_EQ(TMultiLingual::LanguageIndex("DE"), lnEnglish);
+  EXPECT_EQ(TMultiLingual::LanguageIndex("ru"), lnEnglish); // codes are upper case
+  EXPECT_EQ(TMultiLingual::LanguageIndex(""), lnEnglish);
+}
+
+TEST(MultiLingual, RussianTargetKeepsEveryText) {
+  TMultiLingual m = Loaded();
+  m.SetLanguageCode("RU");
+  for (const char *t : {"Опрос", "Уставки", "Выход", "Нет в таблице"})
+    EXPECT_EQ(m.Translate(QString::fromUtf8(t)), QString::fromUtf8(t));
+}
+
+TEST(MultiLingual, SecondSwitchTranslatesFromTheLastTarget) {
+  TMultiLingual m = Loaded();
+  m.SetTargetLanguage(lnEnglish);
+  EXPECT_EQ(m.Translate("Журнал событий"), "Event log");
+  // As the main window does: the interface is now English, then Ukrainian.
+  m.Reload();
+  m.SetTargetLanguage(lnUkrainian);
+  EXPECT_EQ(m.CurrentLanguage(), lnEnglish);
+  EXPECT_EQ(m.Translate("Event log"), "Журнал подій");
+  EXPECT_EQ(m.Translate("Poll"), "Опитування");
+  // Russian texts are no longer looked up.
+  EXPECT_EQ(m.Translate("Опрос"), "Опрос");
+}
+
+TEST(MultiLingual, UnknownAndEmptyTextsStayAsTheyAre) {
+  TMultiLingual m = Loaded();
+  m.SetTargetLanguage(lnEnglish);
+  EXPECT_EQ(m.Translate(""), "");
+  EXPECT_EQ(m.Translate("Параметры"), "Параметры");
+  EXPECT_EQ(m.Translate("Опрос "), "Опрос "); // blanks are part of the text
+}
+
+TEST(MultiLingual, LookupIgnoresLetterCase) {
+  TMultiLingual m = Loaded();
+  m.SetTargetLanguage(lnEnglish);
+  EXPECT_EQ(m.Translate("ОПРОС"), "Poll");
+  EXPECT_EQ(m.Translate("выход"), "Exit");
+}
+
+TEST(MultiLingual, AcceleratorMustMatchTheTable) {
+  TMultiLingual m = Loaded();
+  m.SetTargetLanguage(lnEnglish);
+  EXPECT_EQ(m.Translate("&Файл"), "&File");
+  EXPECT_EQ(m.Translate("Файл"), "Файл");
+  EXPECT_EQ(m.Translate("&Опрос"), "&Опрос");
+}
+
+TEST(MultiLingual, ColumnsSplitAtTheFirstTwoHashes) {
+  TMultiLingual m = Loaded({"Один", "Два#Два-ua", "Три#Три-ua#Three#extra", " Четыре #Чотири#Four"});
+  m.SetTargetLanguage(lnEnglish);
+  EXPECT_EQ(m.Translate("Один"), "");      // missing columns are empty
+  EXPECT_EQ(m.Translate("Два"), "");
+  EXPECT_EQ(m.Translate("Три"), "Three#extra");
+  EXPECT_EQ(m.Translate(" Четыре "), "Four"); // no trimming
+  EXPECT_EQ(m.Translate("Четыре"), "Четыре");
+  m.SetTargetLanguage(lnUkrainian);
+  EXPECT_EQ(m.Translate("Два"), "Два-ua");
+}
+
+TEST(MultiLingual, DuplicateTextGivesOneOfItsLines) {
+  TMultiLingual m = Loaded({"Пуск#Пуск-1#Start-1", "Ааа#а#a", "Пуск#Пуск-2#Start-2", "Яяя#я#z"});
+  m.SetTargetLanguage(lnEnglish);
+  const QString t = m.Translate("Пуск");
+  EXPECT_TRUE(t == "Start-1" || t == "Start-2") << t.toStdString();
+  EXPECT_EQ(m.Translate("Ааа"), "a");
+  EXPECT_EQ(m.Translate("Яяя"), "z");
+}
+
+TEST(MultiLingual, ManyEntriesAreAllFound) {
+  QStringList lines;
+  for (int i = 999; i >= 0; --i)
+    lines << QString("Текст %1#Текст-ua %1#Text %1").arg(i);
+  TMultiLingual m = Loaded(lines);
+  m.SetTargetLanguage(lnEnglish);
+  for (int i = 0; i < 1000; ++i)
+    ASSERT_EQ(m.Translate(QString("Текст %1").arg(i)), QString("Text %1").arg(i));
+  m.Reload();
+  m.SetTargetLanguage(lnRussian);
+  for (int i = 0; i < 1000; ++i)
+    ASSERT_EQ(m.Translate(QString("Text %1").arg(i)), QString("Текст %1").arg(i));
+}
+
+TEST(MultiLingual, LoadsTheWindows1251FileWithAnyLineEnds) {
+  QTemporaryDir dir;
+  // "Опрос#Опитування#Poll" CR LF "Выход#Вихід#Exit" LF "Уставки##Setpoints" CR, in Windows-1251.
+  const QByteArray bytes = QByteArray::fromHex("ceeff0eef123ceefe8f2f3e2e0ededff23506f6c6c0d0a"
+                                               "c2fbf5eee423c2e8f5b3e42345786974"
+                                               "0a"
+                                               "d3f1f2e0e2eae8232353657470"
+                                               "6f696e74730d");
+  WriteFile(dir.filePath("MultiLingual.txt"), bytes);
+  TMultiLingual m;
+  m.Load(dir.path());
+  EXPECT_EQ(m.Count(), 3);
+  m.SetTargetLanguage(lnEnglish);
+  EXPECT_EQ(m.Translate("Выход"), "Exit");
+  EXPECT_EQ(m.Translate("Уставки"), "Setpoints");
+  m.SetTargetLanguage(lnUkrainian);
+  EXPECT_EQ(m.Translate("Выход"), "Вихід");
+  EXPECT_EQ(m.Translate("Уставки"), "");
+}
+
+TEST(MultiLingual, ReloadReadsTheFileAgain) {
+  QTemporaryDir dir;
+  WriteFile(dir.filePath("MultiLingual.txt"), "A#B#C\r\n");
+  TMultiLingual m;
+  m.Load(dir.path());
+  WriteFile(dir.filePath("MultiLingual.txt"), "A#B#C\r\nD#E#F\r\n");
+  m.SetTargetLanguage(lnRussian);
+  m.Reload();
+  EXPECT_EQ(m.Count(), 2);
+}
+
+TEST(MultiLingual, MissingFileNamesThePath) {
+  QTemporaryDir dir;
+  TMultiLingual m;
+  try {
+    m.Load(dir.path());
+    FAIL() << "no error";
+  } catch (const EKvError &e) {
+    EXPECT_TRUE(e.Text().startsWith("cannot open " + dir.filePath("MultiLingual.txt") + ": ")) << e.what();
+  }
+}
