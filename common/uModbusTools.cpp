@@ -193,12 +193,13 @@ QString HexBytes(const uint8_t *Data, int Count) {
   return out;
 }
 
-QString OIStatusName(int Status) {
+// The transport status by name, for an answer delivered without a cause.
+static QString StatusName(int Status) {
   static const char *const names[] = {"oisReady",   "oisUnknown",       "oisBadPort", "oisBadCO",
                                       "oisBadCI",   "oisProtocolError", "oisBadCRC",  "oisErrorFlag"};
   if (Status >= 0 && Status < 8)
     return QString::fromLatin1(names[Status]);
-  return QString::asprintf("status %2.2X", unsigned(Status) & 0xFF);
+  return QStringLiteral("status %1").arg(Status);
 }
 
 TDeviceFront::TDeviceFront() : FBuilder(*this) {}
@@ -266,7 +267,7 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     Logger().Debug("Executed ready");
   } else if (head.Status != 0) {
     Logger().Error(QString::asprintf("device error %2.2X %2.2X ", head.Status, head.ErrorFlag) +
-                   (Cause.isEmpty() ? OIStatusName(head.Status) : Cause));
+                   (Cause.isEmpty() ? StatusName(head.Status) : Cause));
     call();
   } else if (head.ErrorFlag != 0) {
     // Delivered all the same, so that the chain ends instead of waiting for ever.

@@ -189,7 +189,3 @@ private:
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
 };
-
-// Name of a transport status for the log: "oisReady" .. "oisErrorFlag"; other
-// values "status NN".
-QString OIStatusName(int Status);
