@@ -1,6 +1,8 @@
 #include "uSchemaCode.h"
 
 #include "uErrors.h"
+#include "uFiles.h"
+#include "uTextCodec.h"
 #include "uLogger.h"
 
 #include <QFile>
@@ -165,10 +167,7 @@ void TSchemaCode::LoadCommandsXML(const QString &Text) {
 }
 
 void TSchemaCode::LoadCommands(const QString &FileName) {
-  QFile f(FileName);
-  if (!f.open(QIODevice::ReadOnly))
-    throw EKvFormat(QString("cannot open %1: %2").arg(FileName, f.errorString()));
-  LoadCommandsXML(QString::fromLatin1(f.readAll()));
+  LoadCommandsXML(FromWin1251(LoadFileBytes(FileName)));
 }
 
 QString TSchemaCode::DefaultText() {

@@ -82,8 +82,9 @@ public:
   TCommandList Commands;
 
   // Adds the rows of the table file (Windows-1251 XML, root "document", rows
-  // "commands/cmd") in document order. Throws EKvFormat when the file cannot be
-  // read or parsed, or with the message of the first bad row (earlier rows stay).
+  // "commands/cmd") in document order. Throws EKvError when the file cannot be
+  // read, EKvFormat when it cannot be parsed or with the message of the first
+  // bad row (earlier rows stay).
   void LoadCommands(const QString &FileName);
   // The same from the text of a table.
   void LoadCommandsXML(const QString &Text);

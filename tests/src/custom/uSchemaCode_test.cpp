@@ -2,6 +2,10 @@
 
 #include "uErrors.h"
 #include "uLogger.h"
+#include "uTextCodec.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -313,4 +317,31 @@ TEST(SchemaCode, MapsBlockTypeKeywords) {
   EXPECT_TRUE(IsAutoGidAbstractType(8));
   EXPECT_TRUE(IsAutoGidAbstractType(9));
   EXPECT_FALSE(IsAutoGidAbstractType(10));
+}
+
+TEST(SchemaCode, LoadsTableFileInWindows1251) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath("SchemaCode.xml");
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(ToWin1251(QString::fromUtf8("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
+                                      "<document><commands>\r\n"
+                                      "<cmd op=\"RJMP\" arg1=\"Sk\" bin=\"1100kkkk kkkkkkkk\" "
+                                      "comment=\"Перейти относительно\"/>\r\n"
+                                      "<!-- <cmd op=\"RET\" bin=\"10010101 0XX01000\"/> -->\r\n"
+                                      "</commands></document>\r\n")));
+  f.close();
+  TSchemaCode code;
+  code.LoadCommands(path);
+  EXPECT_EQ(code.Commands.Count(), 1); // a commented-out row is no row
+  QByteArray out;
+  ParseAsmLine(code, "rjmp 1")->Generate(out);
+  EXPECT_EQ(out, QByteArray("\x01\xC0", 2));
+  EXPECT_THROW(code.LoadCommands(dir.filePath("none.xml")), EKvError);
+  QFile bad(dir.filePath("bad.xml"));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("<document><commands>");
+  bad.close();
+  EXPECT_THROW(code.LoadCommands(dir.filePath("bad.xml")), EKvFormat);
 }
