@@ -7,7 +7,9 @@
 #include "uNumberFormat.h"
 #include "uPageControlHelper.h"
 
+#include <QBuffer>
 #include <QDateTime>
+#include <QList>
 #include <QMainWindow>
 #include <QTimer>
 #include <cstdint>
@@ -24,6 +26,7 @@ class QProgressBar;
 class QStatusBar;
 class QToolBar;
 class TAppIniFile;
+class TIOChainGen;
 class TkvDashboardFrame;
 class TkvParamFrame;
 class TUstavFrame;
@@ -92,6 +95,8 @@ public:
   const TMainSettings &Settings() const { return FSettings; }
   const TAppForms &Forms() const { return FForms; }
   bool IsStarted() const { return FStarted; }
+  // The factory of every IO chain of the program.
+  TIOChainGen *IOChain() const { return FIOChain; }
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;
@@ -147,12 +152,21 @@ private:
   void FormClose();
 
   const TAppIniFile &FIni;
+  TIOChainGen *FIOChain = nullptr;
   TMainSettings FSettings;
   TAppForms FForms;
   QString FProgramFolder;
   QString FTempFolder;
   TLockFile FLockFile;
+  // Identification state, filled by the identification script's steps.
   uint8_t FDeviceAddr = 0;
+  QList<int> FFoundAddrs;     // addresses that answered a poll or scan
+  QList<int> FChosenAddr{0};  // exactly one entry: the number chosen in cbDevNo
+  QBuffer FRequest, FAnswer;  // request and answer of register, SRAM and FLASH reads
+  QBuffer FFlashHead;         // copy of "head.bin"
+  uint16_t FCalibrPtr = 0;
+  int FCalibrCount = 0, FCalibrItems = 0;
+  uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
   bool FLoggedIn = false;
   QDateTime FLoginTime;
   uint8_t FAutoPoll = 2;
