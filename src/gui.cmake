@@ -39,7 +39,7 @@ if(KV_GUI)
   )
   add_library(kv::shell ALIAS kvgui)
   target_include_directories(kvgui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-  target_link_libraries(kvgui PUBLIC kvshell Qt6::Widgets)
+  target_link_libraries(kvgui PUBLIC kvshell kvcore Qt6::Widgets)
 
   add_executable(kv ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
   target_link_libraries(kv PRIVATE kvgui)

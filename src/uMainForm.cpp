@@ -6,6 +6,7 @@
 #include "uDashboardSetupForm.h"
 #include "uErrors.h"
 #include "uEventFrame.h"
+#include "uIOChain3.h"
 #include "uLogFrame.h"
 #include "uLogger.h"
 #include "uMessageSink.h"
@@ -86,6 +87,12 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
       ReportFolderProblem(folder);
   }
   PageControlHelper = new TPageControlHelper(PageControl);
+
+  FIOChain = new TIOChainGen(this);
+  FIOChain->setLogger(&Logger());
+  FIOChain->setOnMessage([this](const QString &Text) { ShowStatus(Text); });
+  FIOChain->setWorkDir(FProgramFolder);
+  FIOChain->useSmartDesc(FSettings.SmartDesc);
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");

@@ -24,6 +24,7 @@ class QProgressBar;
 class QStatusBar;
 class QToolBar;
 class TAppIniFile;
+class TIOChainGen;
 class TkvDashboardFrame;
 class TkvParamFrame;
 class TUstavFrame;
@@ -92,6 +93,8 @@ public:
   const TMainSettings &Settings() const { return FSettings; }
   const TAppForms &Forms() const { return FForms; }
   bool IsStarted() const { return FStarted; }
+  // The factory of every IO chain of the program.
+  TIOChainGen *IOChain() const { return FIOChain; }
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;
@@ -147,6 +150,7 @@ private:
   void FormClose();
 
   const TAppIniFile &FIni;
+  TIOChainGen *FIOChain = nullptr;
   TMainSettings FSettings;
   TAppForms FForms;
   QString FProgramFolder;

@@ -2,10 +2,7 @@
 // The Уставки page: the main window's side of it. The page keeps the
 // descriptor it is given; its grid, reading and writing belong to the page's
 // own unit.
-#include <memory>
-
-class TXXMLNode;
-using IXXMLNode = std::shared_ptr<TXXMLNode>; // as the XML wrapper declares it
+#include "ixml.h"
 
 #include <QWidget>
 

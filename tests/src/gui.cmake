@@ -7,6 +7,7 @@ kv_add_test(shell_test
     ${CMAKE_CURRENT_LIST_DIR}/uMultiLingual_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uPlacement_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uMainSettings_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uVersionInfo_test.cpp
   LIBS kvshell)
 
 if(KV_GUI)
