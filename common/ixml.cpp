@@ -121,11 +121,13 @@ QString ParseErrorText(const pugi::xml_parse_result &R, const QByteArray &Utf8) 
   return QString("%1 at line %2, column %3").arg(QString::fromUtf8(R.description())).arg(line).arg(column);
 }
 
-// Text to Windows-1251 bytes for an XML file: a character the code page lacks
+// Text to the bytes of an XML file (Windows-1251 or UTF-8), LF line ends
+// written as CR LF.
+// A character the code page lacks
 // becomes a character reference where XML allows one (text, attribute values),
 // CDATA is split around the reference, and names, comments and processing
 // instructions (which cannot carry one) get "?".
-QByteArray EncodeXmlWin1251(const QString &Xml) {
+QByteArray EncodeXmlFile(const QString &Xml, bool Win1251) {
   enum { sText, sTag, sQuote, sComment, sCData, sPI, sDoctype } state = sText;
   QChar quote;
   QString out;
@@ -139,7 +141,7 @@ QByteArray EncodeXmlWin1251(const QString &Xml) {
       cp = QChar::surrogateToUcs4(Xml[i], Xml[i + 1]);
       width = 2;
     }
-    if (!IsWin1251Char(cp)) {
+    if (Win1251 && !IsWin1251Char(cp)) {
       const QString ref = QString("&#%1;").arg(uint(cp));
       if (state == sText || state == sQuote)
         out += ref;
@@ -151,6 +153,18 @@ QByteArray EncodeXmlWin1251(const QString &Xml) {
       continue;
     }
     const QChar c = Xml[i];
+    // Line ends become CR LF; a CR of the data itself would turn into a line
+    // end on reading, so it is written as a reference where XML allows one.
+    if (c == '\n') {
+      out += CrLf;
+      ++i;
+      continue;
+    }
+    if (c == '\r' && (state == sText || state == sQuote || state == sCData)) {
+      out += state == sCData ? "]]>&#13;<![CDATA[" : "&#13;";
+      ++i;
+      continue;
+    }
     switch (state) {
     case sText:
       if (c == '<') {
@@ -213,7 +227,7 @@ QByteArray EncodeXmlWin1251(const QString &Xml) {
     out += Xml.mid(i, width);
     i += width;
   }
-  return ToWin1251(out);
+  return Win1251 ? ToWin1251(out) : out.toUtf8();
 }
 
 // The declared encoding of an XML file's first line, lower case; "" when none.
@@ -359,7 +373,7 @@ QString TXXMLDocument::GetXml() const {
       continue;
     TStringWriter w;
     c.print(w, "", pugi::format_raw, pugi::encoding_utf8);
-    out += QString::fromStdString(w.Out) + CrLf;
+    out += QString::fromStdString(w.Out) + '\n';
   }
   return out;
 }
@@ -370,7 +384,7 @@ void TXXMLDocument::Save(const QString &FileName) {
   const QString enc = decl.type() == pugi::node_declaration
                           ? FromUtf8(decl.attribute("encoding").value()).toLower()
                           : QString();
-  SaveFileBytes(FileName, enc == "windows-1251" || enc == "cp1251" ? EncodeXmlWin1251(xml) : xml.toUtf8());
+  SaveFileBytes(FileName, EncodeXmlFile(xml, enc == "windows-1251" || enc == "cp1251"));
   FModified = false;
 }
 
@@ -924,8 +938,7 @@ QByteArray FormatXMLDocument(const IXXMLDocument &Doc) {
   QString text = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n" + QString::fromStdString(w.Out);
   if (!text.endsWith('\n'))
     text += '\n';
-  text.replace("\n", CrLf);
-  return EncodeXmlWin1251(text);
+  return EncodeXmlFile(text, true);
 }
 
 void SaveXMLDocument(const IXXMLDocument &Doc, const QString &FileName) {

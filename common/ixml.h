@@ -89,7 +89,7 @@ public:
   IXXMLNode CreateElement(const QString &Name);
   void SetModified(bool Value) { FModified = Value; }
   bool GetModified() const { return FModified; }
-  // The whole document as text, as Save would write it.
+  // The whole document as text, as Save writes it (LF line ends here).
   QString GetXml() const;
 
 private:

@@ -88,6 +88,9 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   }
   PageControlHelper = new TPageControlHelper(PageControl);
 
+  for (QBuffer *b : {&FRequest, &FAnswer, &FFlashHead})
+    b->open(QIODevice::ReadWrite);
+
   FIOChain = new TIOChainGen(this);
   FIOChain->setLogger(&Logger());
   FIOChain->setOnMessage([this](const QString &Text) { ShowStatus(Text); });

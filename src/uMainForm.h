@@ -7,7 +7,9 @@
 #include "uNumberFormat.h"
 #include "uPageControlHelper.h"
 
+#include <QBuffer>
 #include <QDateTime>
+#include <QList>
 #include <QMainWindow>
 #include <QTimer>
 #include <cstdint>
@@ -156,7 +158,15 @@ private:
   QString FProgramFolder;
   QString FTempFolder;
   TLockFile FLockFile;
+  // Identification state, filled by the identification script's steps.
   uint8_t FDeviceAddr = 0;
+  QList<int> FFoundAddrs;     // addresses that answered a poll or scan
+  QList<int> FChosenAddr{0};  // exactly one entry: the number chosen in cbDevNo
+  QBuffer FRequest, FAnswer;  // request and answer of register, SRAM and FLASH reads
+  QBuffer FFlashHead;         // copy of "head.bin"
+  uint16_t FCalibrPtr = 0;
+  int FCalibrCount = 0, FCalibrItems = 0;
+  uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
   bool FLoggedIn = false;
   QDateTime FLoginTime;
   uint8_t FAutoPoll = 2;

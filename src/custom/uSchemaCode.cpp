@@ -273,6 +273,8 @@ static bool OperandFits(const TCommand &C, int ArgNo, int64_t V) {
     return true; // Encode16 accepts only the four pairs
   if (ArgNo == 2 && up == "LDIL")
     return true;
+  if (width == 0)
+    return V == 0; // a letter the pattern lacks takes no bits at all
   if (up == "MOVW")
     V /= 2;
   else if (kind == akRegister && width == 4)

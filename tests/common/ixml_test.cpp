@@ -156,7 +156,7 @@ TEST(Ixml, RemovedNodesStayUsableAndLeaveQueries) {
   const IXXMLNode copy = x->CloneNode(true);
   r->ReplaceChild(copy, r->SelectSingleNode("y"));
   EXPECT_EQ(r->GetXml(), "<r><z/><x><mreg>1</mreg></x><x><mreg>1</mreg></x></r>");
-  EXPECT_EQ(doc->GetXml(), r->GetXml() + "\r\n");
+  EXPECT_EQ(doc->GetXml(), r->GetXml() + "\n");
 }
 
 TEST(Ixml, MergeIntoMovesAttributesAndChildrenThenRemoves) {
@@ -357,4 +357,63 @@ TEST(Ixml, StringListCommaTextFollowsTheStoredForm) {
   one.Fill("z");
   EXPECT_EQ(one.GetText(), "z\r\nz\r\nz\r\n");
   EXPECT_THROW(one.GetString(3), EKvRange);
+}
+
+TEST(Ixml, SaveRoundTripKeepsLineBreaksAndMixedContent) {
+  IXXMLDocument doc = NewXMLDocument();
+  ASSERT_TRUE(doc->LoadXML("<r a=\"x&#10;y&#13;z&#9;w\">t1<b>in</b>t2<c><d>q&#13;r\nn</d><e><![CDATA[]]></e></c></r>"));
+  // Line ends inside a loaded file are LF; a CR reaches the tree only this way.
+  doc->GetDocumentElement()->SelectSingleNode("c/e/text()")->SetText("1\r\n2");
+  const QByteArray first = FormatXMLDocument(doc);
+  EXPECT_TRUE(first.contains("<d>q&#13;r\r\nn</d>")) << first.constData();
+  EXPECT_TRUE(first.contains("<e><![CDATA[1]]>&#13;<![CDATA[\r\n2]]></e>")) << first.constData();
+  IXXMLDocument back = NewXMLDocument();
+  ASSERT_TRUE(back->LoadBytes(first)) << back->GetParseError().toStdString();
+  const IXXMLNode r = back->GetDocumentElement();
+  EXPECT_EQ(r->GetStrAttr("a", ""), "x\ny\rz\tw");
+  EXPECT_EQ(r->GetStrNode("c/d"), "q\rr\nn");
+  EXPECT_EQ(r->GetStrNode("c/e"), "1\r\n2");
+  EXPECT_EQ(r->GetFirstChildText(), "t1");
+  EXPECT_EQ(FormatXMLDocument(back), first);
+}
+
+// Every cut of a saved file either loads the whole document (only the final
+// line end is missing) or fails with a message; it never crashes.
+TEST(Ixml, TruncatedFilesFailCleanly) {
+  IXXMLDocument doc = NewXMLDocument();
+  ASSERT_TRUE(doc->LoadXML(QString::fromUtf16(u"<r><a x=\"1\">Текст</a><!--c--><b><![CDATA[<>]]></b></r>")));
+  const QByteArray full = FormatXMLDocument(doc);
+  const qsizetype complete = full.lastIndexOf("</r>") + 4;
+  for (qsizetype n = 0; n < full.size(); ++n) {
+    IXXMLDocument d = NewXMLDocument();
+    const bool ok = d->LoadBytes(full.left(n));
+    EXPECT_EQ(ok, n >= complete) << n;
+    EXPECT_EQ(ok, d->GetParseError().isEmpty()) << n;
+  }
+  // Random bytes after a valid start never crash the loader.
+  uint32_t seed = 12345;
+  for (int round = 0; round < 200; ++round) {
+    QByteArray bytes = full;
+    for (int k = 0; k < 4; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      bytes[qsizetype(seed % uint32_t(bytes.size()))] = char(seed >> 24);
+    }
+    IXXMLDocument d = NewXMLDocument();
+    if (d->LoadBytes(bytes))
+      FormatXMLDocument(d);
+  }
+}
+
+TEST(Ixml, StringListFilesAreWin1251WithCrLf) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("l.txt");
+  TXStringList l;
+  l.Add(QString::fromUtf16(u"Уставка"));
+  l.Add("b");
+  l.SaveToFile(path);
+  EXPECT_EQ(LoadFileBytes(path), QByteArray("\xd3\xf1\xf2\xe0\xe2\xea\xe0\r\nb\r\n"));
+  TXStringList back;
+  back.LoadFromFile(path);
+  EXPECT_EQ(back.GetStrings(), l.GetStrings());
+  EXPECT_THROW(back.LoadFromFile(dir.filePath("none.txt")), EKvError);
 }

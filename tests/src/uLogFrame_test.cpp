@@ -31,17 +31,20 @@ void Wheel(QWidget *Target, int Delta, Qt::KeyboardModifiers Mods) {
 } // namespace
 
 TEST(LogFrame, ShowsKeptLinesAndNewOnesFromAnyThread) {
-  Logger().Info("before the pane");
+  // The log keeps its lines for the whole process: texts of this run are unique.
+  static int run = 0;
+  const QString tag = QString::number(++run);
+  Logger().Info("before the pane " + tag);
   TkvLogFrame frame;
   frame.AttachLog();
-  EXPECT_TRUE(WaitFor([&] { return frame.reLog->toPlainText().contains("before the pane"); }));
-  std::thread writer([] { Logger().Info("from the worker"); });
+  EXPECT_TRUE(WaitFor([&] { return frame.reLog->toPlainText().contains("before the pane " + tag); }));
+  std::thread writer([tag] { Logger().Info("from the worker " + tag); });
   writer.join();
-  EXPECT_TRUE(WaitFor([&] { return frame.reLog->toPlainText().contains("INFO from the worker"); }));
+  EXPECT_TRUE(WaitFor([&] { return frame.reLog->toPlainText().contains("INFO from the worker " + tag); }));
   frame.DetachLog();
-  Logger().Info("after detaching");
+  Logger().Info("after detaching " + tag);
   QCoreApplication::processEvents();
-  EXPECT_FALSE(frame.reLog->toPlainText().contains("after detaching"));
+  EXPECT_FALSE(frame.reLog->toPlainText().contains("after detaching " + tag));
 }
 
 TEST(LogFrame, LinesWrittenWhileThePaneGoesAwayAreDropped) {

@@ -4,6 +4,7 @@
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uLogFrame.h"
+#include "uLogger.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uPasswdForm.h"
@@ -353,4 +354,15 @@ TEST_F(MainFormTest, LogTabOpensOnceAndFixedPagesDoNotClose) {
   w->atabClose->trigger();
   EXPECT_EQ(w->PageControl->count(), 5);
   EXPECT_EQ(w->FindTabByTag(-2), nullptr);
+}
+
+TEST_F(MainFormTest, UnwritableProgramFolderIsReportedInStatusAndLog) {
+  // A file where the folder "cache" should be: the folder cannot be made.
+  QFile blocker(FDir.filePath("cache"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  auto w = Make("");
+  const QString expected = "Папка недоступна для записи: " + FDir.filePath("cache");
+  EXPECT_EQ(w->StatusBar_->currentMessage(), expected);
+  EXPECT_TRUE(Logger().Lines().last().endsWith("ERROR " + expected));
 }

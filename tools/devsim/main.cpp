@@ -16,10 +16,13 @@ namespace {
 const char *const HelpText =
     "Simulates one protection-relay terminal as a Modbus slave. It prints\n"
     "\"pty PATH\" (the serial port to open) and \"tcp 127.0.0.1:PORT\", one line\n"
-    "each, once it answers, and runs until SIGTERM or SIGINT.\n"
+    "each, once it answers, and runs until SIGTERM or SIGINT. Each special\n"
+    "command received prints \"special XX\" (its value in hexadecimal).\n"
     "\n"
-    "The device answers its own address and a poll (function 07) of address 255;\n"
-    "it executes broadcasts (address 0) without answering. Functions: 03/06\n"
+    "On the serial line the device answers its own address and, from it, a poll\n"
+    "(function 07) of address 255; it executes broadcasts (address 0) without\n"
+    "answering. On TCP it answers the units 0, 255 and its own, echoing the unit,\n"
+    "and any other unit with exception 0B. Functions: 03/06\n"
     "holding registers, 53/56 SRAM, 54 FLASH, 55 area 4 (reads of 1..127\n"
     "registers), 07 poll, 1C/1B file frames, 1D/1A clock, 1F special command.\n"
     "\n"
@@ -186,6 +189,10 @@ int main(int argc, char **argv) {
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  device.SetSpecialHook([](uint8_t Value) {
+    std::printf("special %02X\n", unsigned(Value));
+    std::fflush(stdout);
+  });
   TDevSimServer server(device);
   try {
     server.Start(options);

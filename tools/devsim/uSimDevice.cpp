@@ -137,6 +137,11 @@ void TSimDevice::ClearLogs() {
   FRequestLog.clear();
 }
 
+void TSimDevice::SetSpecialHook(std::function<void(uint8_t)> Hook) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FSpecialHook = std::move(Hook);
+}
+
 void TSimDevice::SetFault(const TSimFault &Fault) {
   std::lock_guard<std::mutex> lock(FLock);
   FFault = Fault;
@@ -194,6 +199,8 @@ QByteArray TSimDevice::Execute(const QByteArray &Pdu) {
     if (Pdu.size() != 3)
       return SimExceptionPdu(fn, SIM_EX_ILLEGAL_VALUE);
     FSpecialLog.push_back(uint8_t(Pdu[1]));
+    if (FSpecialHook)
+      FSpecialHook(uint8_t(Pdu[1]));
     return Pdu;
   default:
     return SimExceptionPdu(fn, SIM_EX_ILLEGAL_FUNCTION);

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -95,6 +96,9 @@ public:
   std::vector<QByteArray> RequestLog() const;
   void LogRequest(const QByteArray &Pdu);
   void ClearLogs();
+  // Called with the value of each special command as it comes, on the thread
+  // that executes it, with the device locked: it must not call back into the device.
+  void SetSpecialHook(std::function<void(uint8_t Value)> Hook);
 
   // The fault switch that spoils answers (see uSimFault.h). Setting it restarts its counts.
   void SetFault(const TSimFault &Fault);
@@ -126,6 +130,7 @@ private:
   bool FClockRunning = true;
   QElapsedTimer FClockTimer;
   std::vector<uint8_t> FSpecialLog;
+  std::function<void(uint8_t)> FSpecialHook;
   std::vector<QByteArray> FRequestLog;
   TSimFault FFault;
   int FFaultSeen = 0;    // matching requests since the fault was set

@@ -169,11 +169,9 @@ void TSimTcpSlave::Handle(const QByteArray &Adu, std::vector<TSimAnswer> &Out) {
   const uint8_t own = FDevice.Address();
   const QByteArray pdu = Adu.mid(7);
   const uint8_t fn = uint8_t(pdu[0]);
-  // Units 0 and 255 name the server itself in Modbus TCP; a poll of 255
-  // answers with the device's address, as on the serial line.
-  uint8_t answerUnit = unit;
-  if (unit == ScanAddress && fn == SIM_FN_READ_STATUS)
-    answerUnit = own;
+  // Units 0 and 255 name the server itself in Modbus TCP. The answer echoes
+  // the unit, as Modbus TCP servers do, so a master that checks it accepts the
+  // answer to a poll of 255 too.
   TSimFault fault;
   QByteArray answer;
   if (unit == own || unit == BroadcastAddress || unit == ScanAddress) {
@@ -184,7 +182,7 @@ void TSimTcpSlave::Handle(const QByteArray &Adu, std::vector<TSimAnswer> &Out) {
     answer = SimExceptionPdu(fn, SIM_EX_TARGET_FAILED);
   }
   QByteArray body;
-  body.append(char(fault.Kind == TSimFaultKind::OtherAddress ? uint8_t(fault.Value) : answerUnit));
+  body.append(char(fault.Kind == TSimFaultKind::OtherAddress ? uint8_t(fault.Value) : unit));
   body.append(answer);
   CutShort(body, fault, 1);
   QByteArray adu = Adu.left(4);

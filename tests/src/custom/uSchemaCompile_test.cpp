@@ -270,13 +270,6 @@ TEST_F(SchemaCompileTest, ListsLabelsAtTheEndOfABlock) {
   EXPECT_EQ(ListingBody(), (QStringList{"0000   9508     ret", "                End1:", "                end2:"}));
 }
 
-TEST_F(SchemaCompileTest, ReadWordReadsFromTheEnd) {
-  Compiler->CodeStream = QByteArray("\x01\x02\x03\x04", 4);
-  EXPECT_EQ(Compiler->ReadWord(-2), 0x0403);
-  EXPECT_EQ(Compiler->ReadWord(-4), 0x0201);
-  EXPECT_THROW(Compiler->ReadWord(-6), EKvAssert);
-}
-
 TEST_F(SchemaCompileTest, SurvivesRandomSource) {
   const QStringList pieces = {";;", "x:", "y:", "ldi", "rjmp", "breq", "lds", "ldih", "ldil", "movw", "adiw", "dw",
                               " ", ",", "16", "x", "y", "65535", "99999999999", "-", "$", ";", "\t"};
