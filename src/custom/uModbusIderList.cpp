@@ -1,6 +1,7 @@
 #include "uModbusIderList.h"
 
 #include "uErrors.h"
+#include "ixml.h"
 #include "uFiles.h"
 #include "uTextCodec.h"
 
@@ -48,27 +49,15 @@ int DecimalCount(const QString &Text) {
   return v;
 }
 
-QStringList SplitLines(const QString &Text) {
-  QStringList lines;
-  const int n = int(Text.size());
-  int start = 0;
-  for (int i = 0; i < n; ++i) {
-    const QChar c = Text[i];
-    if (c != '\r' && c != '\n')
-      continue;
-    lines << Text.mid(start, i - start);
-    if (c == '\r' && i + 1 < n && Text[i + 1] == '\n')
-      ++i;
-    start = i + 1;
-  }
-  if (start < n)
-    lines << Text.mid(start);
-  return lines;
+QStringList LoadLines(const QString &FileName) {
+  TXStringList l;
+  l.LoadFromFile(FileName);
+  return l.GetStrings();
 }
 } // namespace
 
 TModbusIderList::TModbusIderList(const QString &FileName)
-    : TModbusIderList(SplitLines(FromWin1251(LoadFileBytes(FileName)))) {}
+    : TModbusIderList(LoadLines(FileName)) {}
 
 TModbusIderList::TModbusIderList(const QStringList &Lines) : FLines(Lines) { Load(); }
 

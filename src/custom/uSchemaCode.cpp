@@ -1,13 +1,11 @@
 #include "uSchemaCode.h"
 
 #include "uErrors.h"
-#include "uFiles.h"
-#include "uTextCodec.h"
 #include "uLogger.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
-#include <pugixml.hpp>
 
 // ---------------------------------------------------------------- TMask16
 
@@ -145,29 +143,37 @@ const TCommand *TCommandList::Find(const QString &Op) const {
 
 // ---------------------------------------------------------------- TSchemaCode
 
-static void LoadFromDocument(TCommandList &Commands, const pugi::xml_document &Doc) {
-  const pugi::xml_node commands = Doc.document_element().child("commands");
+void TCommand::LoadFromNode(const IXXMLNode &Node) {
+  Load(Node->GetStrAttr("op", QString()), Node->GetStrAttr("arg1", QString()), Node->GetStrAttr("arg2", QString()),
+       Node->GetStrAttr("bin", QString()));
+}
+
+TSchemaCode::TSchemaCode() : Document(NewXMLDocument()) {}
+
+void TSchemaCode::LoadDocument() {
+  const IXXMLNode commands = Document->GetDocumentElement()->SelectSingleNode("commands");
   if (!commands)
     throw EKvFormat("element not found: commands");
-  for (pugi::xml_node row : commands.children("cmd")) {
-    auto attr = [&](const char *Name) { return QString::fromUtf8(row.attribute(Name).value()); };
+  const IXXMLNodeList rows = commands->SelectNodes("cmd");
+  for (int i = 0; i < rows->GetCount(); ++i) {
     auto cmd = std::make_unique<TCommand>();
-    cmd->Load(attr("op"), attr("arg1"), attr("arg2"), attr("bin"));
+    cmd->LoadFromNode(rows->GetItem(i));
     Commands.Add(std::move(cmd));
   }
 }
 
 void TSchemaCode::LoadCommandsXML(const QString &Text) {
-  pugi::xml_document doc;
-  const QByteArray utf8 = Text.toUtf8();
-  const auto res = doc.load_buffer(utf8.constData(), size_t(utf8.size()), pugi::parse_default, pugi::encoding_utf8);
-  if (!res)
-    throw EKvFormat(QString("invalid XML: %1 at offset %2").arg(QString::fromUtf8(res.description())).arg(res.offset));
-  LoadFromDocument(Commands, doc);
+  if (!Document->LoadXML(Text))
+    throw EKvFormat("invalid XML: " + Document->GetParseError());
+  LoadDocument();
 }
 
 void TSchemaCode::LoadCommands(const QString &FileName) {
-  LoadCommandsXML(FromWin1251(LoadFileBytes(FileName)));
+  if (!QFileInfo::exists(FileName))
+    throw EKvError("cannot open " + FileName + ": file not found");
+  if (!Document->Load(FileName))
+    throw EKvFormat(FileName + ": " + Document->GetParseError());
+  LoadDocument();
 }
 
 QString TSchemaCode::DefaultText() {
@@ -267,6 +273,8 @@ static bool OperandFits(const TCommand &C, int ArgNo, int64_t V) {
     return true; // Encode16 accepts only the four pairs
   if (ArgNo == 2 && up == "LDIL")
     return true;
+  if (width == 0)
+    return V == 0; // a letter the pattern lacks takes no bits at all
   if (up == "MOVW")
     V /= 2;
   else if (kind == akRegister && width == 4)

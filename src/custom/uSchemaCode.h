@@ -2,6 +2,8 @@
 // The instruction table of the device's 8-bit processor ("SchemaCode.xml"),
 // the parse of one assembly line and its encoding into 16-bit words, and the
 // block-type keywords of the logic schema.
+#include "ixml.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -49,6 +51,8 @@ public:
   // for an unknown kind letter and "invalid attr (bin): <bin>" for a pattern
   // that is not 16 or 32 characters long.
   void Load(const QString &AOp, const QString &AArg1, const QString &AArg2, const QString &ABin);
+  // The same from a "cmd" element (attributes op, arg1, arg2, bin; absent = empty).
+  void LoadFromNode(const IXXMLNode &Node);
 
   bool HasArg1() const { return !Arg1Letter.isNull(); }
   bool HasArg2() const { return !Arg2Letter.isNull(); }
@@ -79,6 +83,8 @@ private:
 
 class TSchemaCode {
 public:
+  TSchemaCode();
+  IXXMLDocument Document; // the table last loaded
   TCommandList Commands;
 
   // Adds the rows of the table file (Windows-1251 XML, root "document", rows
@@ -90,6 +96,9 @@ public:
   void LoadCommandsXML(const QString &Text);
   // The built-in default table, as written to "SchemaCode.xml" for the device.
   static QString DefaultText();
+
+private:
+  void LoadDocument();
 };
 
 // The process-wide table that line parsing uses by default; empty until loaded.

@@ -3,7 +3,7 @@
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uLogger.h"
-#include "uTextCodec.h"
+#include "ixml.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -45,31 +45,16 @@ static QString Hex4(uint32_t Value) { return QString("%1").arg(Value, 4, 16, QCh
 
 static QString Now() { return QTime::currentTime().toString("hh:mm:ss.zzz"); }
 
-// Lines as a string list reads them: CR LF, LF or CR ends a line, and a break
-// at the very end does not add an empty line.
-static QStringList SplitLines(const QString &Text) {
-  QStringList lines;
-  const int n = int(Text.size());
-  int start = 0;
-  for (int i = 0; i < n; ++i) {
-    const QChar c = Text[i];
-    if (c != '\r' && c != '\n')
-      continue;
-    lines << Text.mid(start, i - start);
-    if (c == '\r' && i + 1 < n && Text[i + 1] == '\n')
-      ++i;
-    start = i + 1;
-  }
-  if (start < n)
-    lines << Text.mid(start);
-  return lines;
+static QStringList LoadLines(const QString &FileName) {
+  TXStringList l;
+  l.LoadFromFile(FileName);
+  return l.GetStrings();
 }
 
-static QByteArray JoinLines(const QStringList &Lines) {
-  QString text;
-  for (const QString &l : Lines)
-    text += l + "\r\n";
-  return ToWin1251(text);
+static void SaveLines(const QString &FileName, const QStringList &Lines) {
+  TXStringList l;
+  l.GetStrings() = Lines;
+  l.SaveToFile(FileName);
 }
 
 // Adds the source line number to a failure of the line's parse or encoding.
@@ -104,7 +89,7 @@ int TSchemaCompile::ListLabels(int Offset) {
 }
 
 void TSchemaCompile::Assemble(int Alignment) {
-  Lines = SplitLines(FromWin1251(LoadFileBytes(OutPath(AsmFileName))));
+  Lines = LoadLines(OutPath(AsmFileName));
   Listing.clear();
   CodeStream.clear();
   Opers.clear();
@@ -148,14 +133,14 @@ void TSchemaCompile::Assemble(int Alignment) {
     Listing << "finished at " + Now();
   } catch (const EKvError &) {
     try {
-      SaveFileBytes(lstPath, JoinLines(Listing));
+      SaveLines(lstPath, Listing);
     } catch (const EKvError &e) {
       Logger().Error(e.Text());
     }
     throw;
   }
   SaveFileBytes(binPath, CodeStream);
-  SaveFileBytes(lstPath, JoinLines(Listing));
+  SaveLines(lstPath, Listing);
 }
 
 void TSchemaCompile::AssembleBlock(int First, int Last) {

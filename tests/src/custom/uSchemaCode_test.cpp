@@ -246,6 +246,14 @@ TEST(SchemaCode, WarnsWhenOperandIsCut) {
   EXPECT_FALSE(warned("MOVW 30, 28"));
   EXPECT_FALSE(warned("ADIW 30, 63"));
   EXPECT_FALSE(warned("CALL 65535"));
+
+  TSchemaCode odd; // an operand letter the pattern does not hold
+  odd.LoadCommandsXML(R"(<document><commands><cmd op="J" arg1="Sz" bin="11111111 11111111"/></commands></document>)");
+  const int before = int(Logger().Lines().size());
+  QByteArray out;
+  ParseAsmLine(odd, "J 1")->Generate(out);
+  EXPECT_EQ(out, QByteArray("\xFF\xFF", 2));
+  EXPECT_TRUE(Logger().Lines().mid(before).join('|').contains("warning: operand 1 does not fit its 0-bit field: J 1"));
 }
 
 TEST(SchemaCode, LoadsRowsAndRejectsBadOnes) {
