@@ -34,11 +34,11 @@ void TLogger::Open(const QString &FileName) {
   Info("Application started");
 }
 
-void TLogger::Close() {
+QString TLogger::Close() {
   {
     std::lock_guard g(FLock);
     if (FFd < 0)
-      return;
+      return QString();
   }
   Info("Application stopped");
   QByteArray plain;
@@ -70,8 +70,7 @@ void TLogger::Close() {
     if (!failure)
       failure = e;
   }
-  if (failure)
-    throw *failure;
+  return failure ? failure->Text() : QString();
 }
 
 QString TLogger::LevelName(int Level) {
