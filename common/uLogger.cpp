@@ -97,11 +97,14 @@ QString TLogger::LogFileNameFor(const QString &ProgramFile) {
 }
 
 void TLogger::Write(int Level, const QString &Text) {
-  const QString line = QTime::currentTime().toString("hh.mm.ss.zzz") + " " + LevelName(Level) + " " + Text;
+  QString line;
   TSink sink;
   TClearSink clear;
   {
     std::lock_guard g(FLock);
+    // The clock is read under the lock: the C library's time-zone set-up
+    // behind it is not safe to enter from several threads at once.
+    line = QTime::currentTime().toString("hh.mm.ss.zzz") + " " + LevelName(Level) + " " + Text;
     if (FLines.size() > MaxLines) {
       FLines.clear();
       FLevels.clear();
