@@ -6,3 +6,4 @@ target_sources(kvcommon PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/uFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/uAppIniFile.cpp
 )
+target_sources(kvcommon PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ixml.cpp)

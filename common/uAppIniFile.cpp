@@ -83,37 +83,8 @@ QString TAppIniFile::ReadString(const QString &Section, const QString &Key, cons
 
 int TAppIniFile::ReadInteger(const QString &Section, const QString &Key, int Default) const {
   const QString *v = Find(Section, Key);
-  if (!v)
-    return Default;
-  QString s = *v;
-  bool negative = false;
-  if (s.startsWith('-') || s.startsWith('+')) {
-    negative = s.startsWith('-');
-    s = s.mid(1);
-  }
-  int base = 10;
-  if (s.startsWith('$')) {
-    base = 16;
-    s = s.mid(1);
-  } else if (s.startsWith("0x", Qt::CaseInsensitive)) {
-    base = 16;
-    s = s.mid(2);
-  }
-  if (s.isEmpty())
-    return Default;
-  for (QChar c : s)
-    if (!(base == 10 ? c.isDigit() && c.unicode() < 128 : QStringLiteral("0123456789abcdefABCDEF").contains(c)))
-      return Default;
-  bool ok = false;
-  const qulonglong mag = s.toULongLong(&ok, base);
-  if (!ok)
-    return Default;
-  // Hex texts may name the full 32-bit pattern ($FFFFFFFF is -1).
-  if (base == 16 && !negative && mag <= 0xFFFFFFFFull)
-    return int(uint32_t(mag));
-  if (negative ? mag > 2147483648ull : mag > 2147483647ull)
-    return Default;
-  return negative ? int(-qint64(mag)) : int(mag);
+  int out = Default;
+  return v && TryStrToInt(*v, out) ? out : Default;
 }
 
 bool TAppIniFile::ReadBool(const QString &Section, const QString &Key, bool Default) const {
@@ -122,14 +93,8 @@ bool TAppIniFile::ReadBool(const QString &Section, const QString &Key, bool Defa
 
 double TAppIniFile::ReadFloat(const QString &Section, const QString &Key, double Default) const {
   const QString *v = Find(Section, Key);
-  if (!v)
-    return Default;
-  static const QRegularExpression number(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)");
-  if (!number.match(*v).hasMatch())
-    return Default;
-  bool ok = false;
-  const double d = v->toDouble(&ok);
-  return ok ? d : Default;
+  double out = Default;
+  return v && TryStrToFloat(*v, out) ? out : Default;
 }
 
 bool TAppIniFile::SectionExists(const QString &Section) const { return FSections.contains(Section.toLower()); }

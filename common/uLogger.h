@@ -1,17 +1,25 @@
 #pragma once
-// The application log: lines "hh.nn.ss.zzz LEVEL text", kept in memory (at most
-// 10000 lines), appended to the log file as they come so that a crash loses
-// nothing, and shown in the log pane when one is attached.
+// The application log: lines "hh.nn.ss.zzz LEVEL text", kept in memory (the
+// list is emptied when it holds more than 10000 lines and another comes),
+// appended to the log file as they come so that a crash loses nothing, and
+// shown in the log pane when one is attached. On Close the file is rewritten
+// with the kept lines.
 #include <QString>
 #include <QStringList>
+#include <QList>
+#include <cstdint>
 #include <functional>
 #include <mutex>
+#include <tuple>
+#include <type_traits>
 
 class TLogger {
 public:
   enum TLevel { lvInfo = 0, lvError = 1, lvDebug = 2 };
   // A pane shows lines as they come: (line, level). It is attached by the main window.
   using TSink = std::function<void(const QString &Line, int Level)>;
+  // Told to empty the pane when the kept lines are emptied.
+  using TClearSink = std::function<void()>;
 
   TLogger();
   ~TLogger();
@@ -19,7 +27,11 @@ public:
   // Opens FileName for appending (folder + program name + ".log") and logs
   // "Application started". Before Open lines are only kept in memory.
   void Open(const QString &FileName);
-  // Logs "Application stopped" and closes the file. Safe to call twice.
+  // Logs "Application stopped", closes the file and rewrites it with the kept
+  // lines (CR LF); with a pane attached also writes them as coloured rich text
+  // to the log file's name + ".rtf" in the current folder. Does nothing when
+  // not open. Throws EKvError "cannot save <path>: <reason>" when a file
+  // cannot be written.
   void Close();
 
   void Info(const QString &Text) { Write(lvInfo, Text); }
@@ -27,20 +39,53 @@ public:
   void Debug(const QString &Text) { Write(lvDebug, Text); }
   void Write(int Level, const QString &Text);
 
+  // printf-style forms; QString arguments are passed as text ("%s").
+  template <typename... A> void InfoFmt(const char *Fmt, const A &...Args) { Write(lvInfo, Format(Fmt, Args...)); }
+  template <typename... A> void ErrorFmt(const char *Fmt, const A &...Args) { Write(lvError, Format(Fmt, Args...)); }
+  template <typename... A> void DebugFmt(const char *Fmt, const A &...Args) { Write(lvDebug, Format(Fmt, Args...)); }
+
   // Attaches (or with an empty function detaches) the log pane; the pane first
-  // receives every line kept so far.
-  void SetSink(TSink Sink);
+  // receives every line kept so far with its level. Clear, when given, is
+  // called whenever the kept lines are emptied.
+  void SetSink(TSink Sink, TClearSink Clear = nullptr);
+  bool HasSink() const;
 
   QStringList Lines() const;
   QString FileName() const;
   static QString LevelName(int Level);
+  // The pane colour of a level as 0xRRGGBB: navy, red, green.
+  static uint32_t LevelColor(int Level);
+  // The log file of a program: its folder, its file name with the extension
+  // replaced by ".log" (/opt/kv/prog.exe gives /opt/kv/prog.log).
+  static QString LogFileNameFor(const QString &ProgramFile);
+  // The kept lines as rich text, each line in its level's colour.
+  QByteArray RichText() const;
 
 private:
+  template <typename T> static auto Hold(const T &V) {
+    if constexpr (std::is_convertible_v<T, QString> && !std::is_pointer_v<std::decay_t<T>>)
+      return QString(V).toUtf8();
+    else
+      return V;
+  }
+  template <typename T> static auto Raw(const T &V) {
+    if constexpr (std::is_same_v<T, QByteArray>)
+      return V.constData();
+    else
+      return V;
+  }
+  template <typename... A> static QString Format(const char *Fmt, const A &...Args) {
+    const auto held = std::make_tuple(Hold(Args)...);
+    return std::apply([Fmt](const auto &...H) { return QString::asprintf(Fmt, Raw(H)...); }, held);
+  }
+
   mutable std::mutex FLock;
   QStringList FLines;
+  QList<int> FLevels;
   QString FFileName;
   int FFd = -1;
   TSink FSink;
+  TClearSink FClear;
 };
 
 // The process-wide log. Safe to use from any thread.

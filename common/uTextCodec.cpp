@@ -3,6 +3,7 @@
 #include "uErrors.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <array>
@@ -89,3 +90,59 @@ bool IsWin1251Char(char32_t CodePoint) {
 QString FromCp866(QByteArrayView Bytes) { return Decode("IBM866", Bytes); }
 
 QByteArray ToCp866(const QString &Text) { return Encode("IBM866", Text, Cp866Table()); }
+
+bool TryStrToInt(const QString &Text, int &Out) {
+  qsizetype i = 0;
+  const qsizetype n = Text.size();
+  while (i < n && (Text[i] == ' ' || Text[i] == '\t'))
+    ++i;
+  bool negative = false;
+  if (i < n && (Text[i] == '-' || Text[i] == '+'))
+    negative = Text[i++] == '-';
+  int base = 10;
+  if (i < n && Text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < n && Text[i] == '0' && (Text[i + 1] == 'x' || Text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= n)
+    return false;
+  quint64 mag = 0;
+  for (; i < n; ++i) {
+    const char16_t c = Text[i].unicode();
+    int digit;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return false;
+    mag = mag * quint64(base) + quint64(digit);
+    if (mag > 0xFFFFFFFFull)
+      return false;
+  }
+  if (base == 16 && !negative) {
+    Out = int(uint32_t(mag));
+    return true;
+  }
+  if (negative ? mag > 2147483648ull : mag > 2147483647ull)
+    return false;
+  Out = negative ? int(-qint64(mag)) : int(mag);
+  return true;
+}
+
+bool TryStrToFloat(const QString &Text, double &Out) {
+  static const QRegularExpression number(R"(^\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)");
+  if (!number.match(Text).hasMatch())
+    return false;
+  bool ok = false;
+  const double d = Text.trimmed().toDouble(&ok);
+  if (!ok)
+    return false;
+  Out = d;
+  return true;
+}

@@ -17,3 +17,12 @@ bool IsWin1251Char(char32_t CodePoint);
 // CP866 (DOS Cyrillic) bytes to text and back; unmappable characters become "?".
 QString FromCp866(QByteArrayView Bytes);
 QByteArray ToCp866(const QString &Text);
+
+// Integer text as stored files write it: optional blanks before, optional sign,
+// decimal digits or hexadecimal after "$" or "0x" (a hexadecimal text may give
+// the full 32-bit pattern: "$FFFFFFFF" is -1). False on anything else or on
+// overflow; Out is then untouched.
+bool TryStrToInt(const QString &Text, int &Out);
+// A number with "." as decimal separator and an optional exponent; no "inf"
+// or "nan". False on anything else.
+bool TryStrToFloat(const QString &Text, double &Out);

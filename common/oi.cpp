@@ -1,0 +1,560 @@
+#include "oi.h"
+#include "crc.h"
+#include "uErrors.h"
+#include "uLogger.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTime>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+qint64 NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void SleepMs(int Ms) {
+  if (Ms > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(Ms));
+}
+
+// The CRC travels low byte first; Crc16 returns it already swapped, so its high
+// byte is the first on the wire.
+void PutCrc(uint8_t *Frame, int Count) {
+  const uint16_t crc = Crc16(Frame, Count);
+  Frame[Count] = uint8_t(crc >> 8);
+  Frame[Count + 1] = uint8_t(crc & 0xFF);
+}
+
+bool CrcMatches(const uint8_t *Frame, int Count) {
+  const uint16_t crc = Crc16(Frame, Count);
+  return Frame[Count] == uint8_t(crc >> 8) && Frame[Count + 1] == uint8_t(crc & 0xFF);
+}
+
+constexpr int TcpIdleMs = 1000;
+constexpr int MbapHeaderBytes = 6;
+
+} // namespace
+
+QString OIStatusName(int Status) {
+  static const char *const names[] = {"oisReady",   "oisUnknown",       "oisBadPort", "oisBadCO",
+                                      "oisBadCI",   "oisProtocolError", "oisBadCRC",  "oisErrorFlag"};
+  if (Status >= 0 && Status <= 7)
+    return QString::fromLatin1(names[Status]);
+  return QStringLiteral("status %1").arg(Status);
+}
+
+int RtuLineTimeMs(int Bytes, int Baud) {
+  if (Baud <= 0 || Bytes <= 0)
+    return 0;
+  // One division keeps exact halves exact, so ties really go to even.
+  return int(std::nearbyint(double(Bytes) * 10000.0 / double(Baud)));
+}
+
+QString TOI::DefaultTraceFileName() {
+  static std::atomic<int> instances{0};
+  const int n = instances++;
+  QString program = QCoreApplication::instance() ? QCoreApplication::applicationFilePath()
+                                                 : QString::fromLocal8Bit(program_invocation_short_name);
+  QString name = QFileInfo(program).completeBaseName() + QStringLiteral(".trc");
+  if (n > 0)
+    name += QString::number(n);
+  return name;
+}
+
+TOI::TOI(const QString &TraceFileName) {
+  if (!TraceFileName.isEmpty()) {
+    FTrace.setFileName(TraceFileName);
+    FTraceOpen = FTrace.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    // A trace that cannot be written must not stop the link.
+    if (!FTraceOpen)
+      Logger().Error(QStringLiteral("cannot create trace file %1: %2").arg(TraceFileName, FTrace.errorString()));
+  }
+}
+
+TOI::~TOI() {
+  TcpClose();
+  FComPort.Close();
+}
+
+void TOI::SetRequest(const uint8_t *Frame, int Count, int Expected) {
+  if (Count < 0 || Count + 2 > OI_BUFFER_SIZE)
+    throw EKvRange("range check error: " + std::to_string(Count));
+  if (Expected < 0 || Expected > OI_BUFFER_SIZE)
+    throw EKvRange("range check error: " + std::to_string(Expected));
+  std::memset(FRequest, 0, sizeof FRequest);
+  if (Count > 0)
+    std::memcpy(FRequest, Frame, size_t(Count));
+  FRequestLen = Count;
+  FExpected = Expected;
+}
+
+void TOI::AppendRequest(QIODevice &AStream, int Count) {
+  if (Count < 0 || FRequestLen + Count + 2 > OI_BUFFER_SIZE)
+    throw EKvRange("range check error: " + std::to_string(FRequestLen + Count));
+  const qint64 left = AStream.isSequential() ? AStream.bytesAvailable() : AStream.size() - AStream.pos();
+  const qint64 take = qBound<qint64>(qint64(0), left, qint64(Count));
+  if (take > 0)
+    AStream.read(reinterpret_cast<char *>(FRequest + FRequestLen), take);
+  FRequestLen += Count;
+}
+
+bool TOI::Request(const QByteArray &Frame, int Expected) {
+  SetRequest(Frame, Expected);
+  return Transact();
+}
+
+void TOI::ClearAnswer() {
+  std::memset(FAnswer, 0, sizeof FAnswer);
+  FReceived = 0;
+}
+
+bool TOI::Transact() {
+  const TConfig cfg = Config();
+  ClearAnswer();
+  if (cfg.Protocol == prModbusTcp)
+    return TcpTransact(cfg);
+  return RtuTransact(cfg);
+}
+
+bool TOI::CheckEcho(int From, int Count) {
+  if (From < 0 || From + Count > OI_BUFFER_SIZE || From + Count > FReceived ||
+      std::memcmp(FAnswer + From, FRequest + From, size_t(Count)) != 0) {
+    SetStatus(oisProtocolError);
+    return false;
+  }
+  return true;
+}
+
+// ---- Modbus RTU ---------------------------------------------------------
+
+bool TOI::EnsurePortOpen() {
+  if (FComPort.IsOpen())
+    return true;
+  if (!FComPort.Open(false)) {
+    SetStatus(oisBadPort);
+    return false;
+  }
+  FComPort.Purge();
+  return true;
+}
+
+bool TOI::RtuTransact(const TConfig &Cfg) {
+  if (!EnsurePortOpen())
+    return false;
+  PutCrc(FRequest, FRequestLen);
+  Trace(QStringLiteral("Q"), FRequest, FRequestLen + 2);
+  const bool complete = SerialExchange(Cfg);
+  Trace(QStringLiteral("A"), FAnswer, FReceived);
+  return CheckRtuAnswer(complete, false);
+}
+
+bool TOI::SerialExchange(const TConfig &Cfg) {
+  SleepMs(Cfg.SleepBefore);
+  // Bytes of a late or overlong earlier answer must not be taken for this one.
+  FComPort.Purge();
+  const int frameLen = FRequestLen + 2;
+  FComPort.Write(FRequest, frameLen, FWritten);
+  if (FWritten < frameLen)
+    return false;
+  const int baud = FComPort.GetBaudRate();
+  // The request and its answer need this long on the line at the least.
+  SleepMs(RtuLineTimeMs(frameLen + FExpected, baud));
+  FReceived = 0;
+  const qint64 start = NowMs();
+  for (;;) {
+    if (NowMs() - start > Cfg.Timeout)
+      return false;
+    int done = 0;
+    FComPort.Read(FAnswer + FReceived, FExpected - FReceived, done);
+    FReceived += done;
+    if (FReceived >= FExpected)
+      return true;
+    // An exception answer is five bytes whatever the request expected: waiting
+    // on would only burn the timeout.
+    if (FReceived >= 5 && (FAnswer[1] & 0x80))
+      return false;
+    SleepMs(qMax(1, RtuLineTimeMs(FExpected - FReceived, baud)));
+  }
+}
+
+bool TOI::CheckRtuAnswer(bool Complete, bool AnyAddress) {
+  if (FReceived >= 2 && (FAnswer[1] & 0x80)) {
+    // Exception answer: address, function | 0x80, exception code, CRC.
+    if (FReceived < 5) {
+      SetStatus(oisBadCI);
+      FComPort.Purge();
+      return false;
+    }
+    if (!CrcMatches(FAnswer, 3)) {
+      SetStatus(oisBadCRC);
+      FComPort.Purge();
+      return false;
+    }
+    if (!CheckPdu(3, 3, AnyAddress))
+      return false;
+    SetStatus(oisErrorFlag);
+    return false;
+  }
+  if (!Complete || FReceived < FExpected || FExpected < 4) {
+    SetStatus(oisBadCI);
+    FComPort.Purge();
+    return false;
+  }
+  if (!CrcMatches(FAnswer, FExpected - 2)) {
+    SetStatus(oisBadCRC);
+    FComPort.Purge();
+    return false;
+  }
+  return CheckPdu(FExpected - 2, FExpected - 2, AnyAddress);
+}
+
+// Shared by RTU and TCP: the answer (address onward, no CRC) of Length bytes
+// against the request. A request to address 0 accepts any answering address.
+bool TOI::CheckPdu(int Length, int Expected, bool AnyAddress) {
+  if (Length < Expected) {
+    SetStatus(oisBadCI);
+    return false;
+  }
+  if (Length > Expected || Length < 2) {
+    SetStatus(oisProtocolError);
+    return false;
+  }
+  if (!AnyAddress && FRequest[0] != 0 && FAnswer[0] != FRequest[0]) {
+    SetStatus(oisProtocolError);
+    return false;
+  }
+  if ((FAnswer[1] & 0x7F) != (FRequest[1] & 0x7F)) {
+    SetStatus(oisProtocolError);
+    return false;
+  }
+  SetStatus(oisReady);
+  return true;
+}
+
+// ---- Modbus TCP ---------------------------------------------------------
+
+void TOI::TcpClose() {
+  if (FSocket < 0)
+    return;
+  ::close(FSocket);
+  FSocket = -1;
+  Trace(QStringLiteral("*** TDeviceClient Disconnect"));
+}
+
+bool TOI::TcpConnect(const TConfig &Cfg) {
+  if (FSocket >= 0 && (FConnectedHost != Cfg.Host || FConnectedPort != Cfg.Port))
+    TcpClose();
+  if (FSocket >= 0) {
+    // Drop bytes of a late answer and notice a peer that hung up meanwhile.
+    uint8_t junk[256];
+    for (;;) {
+      const ssize_t n = ::recv(FSocket, junk, sizeof junk, MSG_DONTWAIT);
+      if (n > 0)
+        continue;
+      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        TcpClose();
+      break;
+    }
+  }
+  if (FSocket >= 0)
+    return true;
+
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo *list = nullptr;
+  const QByteArray host = Cfg.Host.toUtf8();
+  const QByteArray port = QByteArray::number(Cfg.Port);
+  if (::getaddrinfo(host.constData(), port.constData(), &hints, &list) != 0 || !list) {
+    Trace(QStringLiteral("*** TDeviceClient Error %1").arg(EHOSTUNREACH, 4, 16, QLatin1Char('0')));
+    return false;
+  }
+  for (addrinfo *ai = list; ai && FSocket < 0; ai = ai->ai_next) {
+    const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd < 0)
+      continue;
+    int err = 0;
+    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+      err = errno;
+      if (err == EINPROGRESS) {
+        pollfd pfd{fd, POLLOUT, 0};
+        if (::poll(&pfd, 1, Cfg.TcpTimeout) == 1) {
+          socklen_t len = sizeof err;
+          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        } else {
+          err = ETIMEDOUT;
+        }
+      }
+    }
+    if (err != 0) {
+      Trace(QStringLiteral("*** TDeviceClient Error %1").arg(err, 4, 16, QLatin1Char('0')));
+      ::close(fd);
+      continue;
+    }
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    FSocket = fd;
+    FConnectedHost = Cfg.Host;
+    FConnectedPort = Cfg.Port;
+    Trace(QStringLiteral("*** TDeviceClient Connect"));
+  }
+  ::freeaddrinfo(list);
+  return FSocket >= 0;
+}
+
+bool TOI::TcpSendAll(const uint8_t *Data, int Count, int TimeoutMs) {
+  const qint64 limit = NowMs() + TimeoutMs;
+  int sent = 0;
+  while (sent < Count) {
+    const ssize_t n = ::send(FSocket, Data + sent, size_t(Count - sent), MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += int(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      Trace(QStringLiteral("*** TDeviceClient Error %1").arg(errno, 4, 16, QLatin1Char('0')));
+      return false;
+    }
+    const qint64 left = limit - NowMs();
+    if (left <= 0)
+      return false;
+    pollfd pfd{FSocket, POLLOUT, 0};
+    ::poll(&pfd, 1, int(left));
+  }
+  return true;
+}
+
+// Receives exactly Count bytes unless the time runs out or the peer hangs up;
+// returns the count received.
+int TOI::TcpReceive(uint8_t *Data, int Count, int TimeoutMs) {
+  const qint64 limit = NowMs() + TimeoutMs;
+  int got = 0;
+  while (got < Count) {
+    const ssize_t n = ::recv(FSocket, Data + got, size_t(Count - got), MSG_DONTWAIT);
+    if (n > 0) {
+      got += int(n);
+      continue;
+    }
+    if (n == 0)
+      return got;
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      Trace(QStringLiteral("*** TDeviceClient Error %1").arg(errno, 4, 16, QLatin1Char('0')));
+      return got;
+    }
+    const qint64 left = limit - NowMs();
+    if (left <= 0)
+      return got;
+    pollfd pfd{FSocket, POLLIN, 0};
+    ::poll(&pfd, 1, int(left));
+  }
+  return got;
+}
+
+bool TOI::TcpTransact(const TConfig &Cfg) {
+  if (!TcpConnect(Cfg)) {
+    Trace(QStringLiteral("*** oiModbusTcp cannot connect to %1 port %2").arg(Cfg.Host).arg(Cfg.Port));
+    SetStatus(oisUnknown);
+    return false;
+  }
+  Trace(QStringLiteral("Q"), FRequest, FRequestLen);
+  // MBAP: transaction 0, protocol 0, length of what follows (unit identifier,
+  // which carries the device address, function code and data), high byte first.
+  uint8_t frame[MbapHeaderBytes + OI_BUFFER_SIZE] = {};
+  frame[4] = uint8_t(FRequestLen >> 8);
+  frame[5] = uint8_t(FRequestLen & 0xFF);
+  std::memcpy(frame + MbapHeaderBytes, FRequest, size_t(FRequestLen));
+  if (!TcpSendAll(frame, MbapHeaderBytes + FRequestLen, Cfg.TcpTimeout)) {
+    TcpClose();
+    SetStatus(oisUnknown);
+    return false;
+  }
+  const qint64 start = NowMs();
+  uint8_t head[MbapHeaderBytes];
+  if (TcpReceive(head, MbapHeaderBytes, Cfg.TcpTimeout) < MbapHeaderBytes) {
+    // Silence or a hang-up: the stream can no longer be trusted to be in step,
+    // so the next request starts on a fresh connection.
+    Trace(QStringLiteral("A"));
+    TcpClose();
+    SetStatus(oisUnknown);
+    return false;
+  }
+  const int length = (head[4] << 8) | head[5];
+  if (head[0] != 0 || head[1] != 0 || head[2] != 0 || head[3] != 0 || length > OI_BUFFER_SIZE) {
+    Trace(QStringLiteral("A"), head, MbapHeaderBytes);
+    TcpClose();
+    SetStatus(oisProtocolError);
+    return false;
+  }
+  const int left = int(qMax<qint64>(0, Cfg.TcpTimeout - (NowMs() - start)));
+  FReceived = TcpReceive(FAnswer, length, left);
+  Trace(QStringLiteral("A"), FAnswer, FReceived);
+  if (FReceived < length) {
+    TcpClose();
+    SetStatus(oisUnknown);
+    return false;
+  }
+  FLastTcpMs = NowMs();
+  if (FReceived >= 2 && (FAnswer[1] & 0x80)) {
+    if (!CheckPdu(FReceived, 3, false))
+      return false;
+    SetStatus(oisErrorFlag);
+    return false;
+  }
+  return CheckPdu(FReceived, FExpected - 2, false);
+}
+
+// ---- Scan ---------------------------------------------------------------
+
+bool TOI::SendScan(uint8_t First, uint8_t Last, int PauseMs) {
+  const TConfig cfg = Config();
+  if (cfg.Protocol == prModbusTcp) {
+    FScanAnswers.clear();
+    bool reached = true;
+    for (int a = First; a <= Last; ++a) {
+      const uint8_t frame[2] = {uint8_t(a), 0x07};
+      SetRequest(frame, 2, 5);
+      ClearAnswer();
+      if (TcpTransact(cfg))
+        FScanAnswers.emplace_back(reinterpret_cast<const char *>(FAnswer), FReceived);
+      reached = GetStatus() != oisUnknown;
+    }
+    return reached;
+  }
+  if (!EnsurePortOpen())
+    return false;
+  FComPort.Purge();
+  bool whole = true;
+  for (int a = First; a <= Last; ++a) {
+    const uint8_t frame[2] = {uint8_t(a), 0x07};
+    SetRequest(frame, 2, 5);
+    PutCrc(FRequest, 2);
+    Trace(QStringLiteral("S"), FRequest, 4);
+    FComPort.Write(FRequest, 4, FWritten);
+    whole = FWritten == 4;
+    SleepMs(PauseMs);
+  }
+  return whole;
+}
+
+bool TOI::ReceiveScanAnswer(int Expected) {
+  const TConfig cfg = Config();
+  ClearAnswer();
+  if (cfg.Protocol == prModbusTcp) {
+    if (FScanAnswers.empty()) {
+      SetStatus(oisBadCI);
+      return false;
+    }
+    const QByteArray a = FScanAnswers.front();
+    FScanAnswers.pop_front();
+    FReceived = int(qMin<qsizetype>(a.size(), OI_BUFFER_SIZE));
+    std::memcpy(FAnswer, a.constData(), size_t(FReceived));
+    Trace(QStringLiteral("R"), FAnswer, FReceived);
+    SetStatus(oisReady);
+    return true;
+  }
+  if (!EnsurePortOpen())
+    return false;
+  if (Expected < 0 || Expected > OI_BUFFER_SIZE)
+    throw EKvRange("range check error: " + std::to_string(Expected));
+  FExpected = Expected;
+  int done = 0;
+  FComPort.Read(FAnswer, Expected, done);
+  FReceived = done;
+  // Scan answers are read without waiting, but one caught halfway through its
+  // transmission is completed, or the following answers would be misaligned.
+  const qint64 start = NowMs();
+  const int baud = FComPort.GetBaudRate();
+  while (FReceived > 0 && FReceived < Expected && !(FReceived >= 5 && (FAnswer[1] & 0x80)) &&
+         NowMs() - start <= cfg.Timeout) {
+    SleepMs(qMax(1, RtuLineTimeMs(Expected - FReceived, baud)));
+    FComPort.Read(FAnswer + FReceived, Expected - FReceived, done);
+    FReceived += done;
+  }
+  Trace(QStringLiteral("R"), FAnswer, FReceived);
+  if (FReceived == 0) {
+    SetStatus(oisBadCI);
+    return false;
+  }
+  return CheckRtuAnswer(FReceived >= Expected, true);
+}
+
+// ---- Settings -----------------------------------------------------------
+
+TOI::TConfig TOI::Config() const {
+  std::lock_guard g(FConfigLock);
+  return FConfig;
+}
+
+void TOI::SetSleepBefore(int Value) {
+  std::lock_guard g(FConfigLock);
+  FConfig.SleepBefore = qMax(0, Value);
+}
+
+void TOI::SetTimeout(int Value) {
+  std::lock_guard g(FConfigLock);
+  FConfig.Timeout = qMax(0, Value);
+}
+
+void TOI::SetTcpTimeout(int Value) {
+  std::lock_guard g(FConfigLock);
+  FConfig.TcpTimeout = qMax(0, Value);
+}
+
+void TOI::SetProtocol(int Value) {
+  std::lock_guard g(FConfigLock);
+  FConfig.Protocol = Value == prModbusTcp ? prModbusTcp : prModbusRtu;
+}
+
+int TOI::GetProtocol() const {
+  std::lock_guard g(FConfigLock);
+  return FConfig.Protocol;
+}
+
+void TOI::SetHost(const QString &Value) {
+  std::lock_guard g(FConfigLock);
+  FConfig.Host = Value;
+}
+
+void TOI::SetPort(int Value) {
+  std::lock_guard g(FConfigLock);
+  FConfig.Port = Value;
+}
+
+void TOI::SetLoopCount(int Value) { FLoopCount = Value; }
+void TOI::SetFrameSizeCmd(bool Value) { FFrameSizeCmd = Value; }
+
+bool TOI::IsTcpIdle() const {
+  const qint64 last = FLastTcpMs.load();
+  return last < 0 || NowMs() - last > TcpIdleMs;
+}
+
+// ---- Trace --------------------------------------------------------------
+
+void TOI::Trace(const QString &Tag, const uint8_t *Data, int Count) {
+  if (!FTraceOpen)
+    return;
+  QByteArray line = "\r\n" + QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")).toLatin1() + ' ' +
+                    Tag.toLatin1();
+  static const char hex[] = "0123456789ABCDEF";
+  for (int i = 0; i < Count; ++i) {
+    line += ' ';
+    line += hex[Data[i] >> 4];
+    line += hex[Data[i] & 0x0F];
+  }
+  FTrace.write(line);
+  FTrace.flush();
+}

@@ -1,0 +1,176 @@
+#pragma once
+// The Modbus master's transport: one request frame out, one answer back, and a
+// status telling what went wrong. Modbus RTU runs over the serial port with a
+// CRC-16 (low byte first on the wire); Modbus TCP runs over a plain socket with
+// the MBAP header in place of the address check sum. Every frame is traced to
+// a ".trc" file.
+//
+// Thread affinity: exchanges run on the device worker thread only. The setters
+// may be called from the main thread at any time (they take effect at the next
+// exchange); GetStatus, IsTcpIdle and IsPortOpen may be read from any thread.
+#include "uComPort.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QIODevice>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+// Status of the last exchange; the values travel in answer records, so they are fixed.
+enum TOIStatus : uint8_t {
+  oisReady = 0,         // exchange succeeded
+  oisUnknown = 1,       // initial; Modbus TCP not connected, failed or timed out
+  oisBadPort = 2,       // the serial port could not be opened
+  oisBadCO = 3,         // set by no operation
+  oisBadCI = 4,         // the answer did not arrive complete
+  oisProtocolError = 5, // the answer does not belong to the request
+  oisBadCRC = 6,        // the answer's CRC-16 is wrong
+  oisErrorFlag = 7,     // the device answered with a Modbus exception
+};
+
+// "oisReady" ... "oisErrorFlag" for 0 to 7; other values (device exception codes
+// above 7, guard failures) give "status " and the value in decimal.
+QString OIStatusName(int Status);
+
+// Both frame buffers hold at most this many bytes (CRC included).
+constexpr int OI_BUFFER_SIZE = 2551;
+
+// RTU pacing: the time Bytes need on the line at Baud, 10 bit times per byte, in
+// ms taken to the nearest integer (ties to even). 8 + 7 bytes at 38400 give 4.
+int RtuLineTimeMs(int Bytes, int Baud);
+
+class TOI {
+public:
+  enum TProtocol { prModbusRtu = 0, prModbusTcp = 1 };
+
+  // Creates (empties) the trace file TraceFileName; an empty name traces
+  // nothing. Status oisUnknown.
+  explicit TOI(const QString &TraceFileName = DefaultTraceFileName());
+  ~TOI();
+  TOI(const TOI &) = delete;
+  TOI &operator=(const TOI &) = delete;
+
+  // The program's name with ".trc" in the current folder; from the second call
+  // in one run the call number (1, 2, ...) follows ".trc".
+  static QString DefaultTraceFileName();
+
+  // The request without its CRC, and the expected answer length in bytes with
+  // the CRC (on Modbus TCP the answer is two bytes shorter). The rest of the
+  // buffer is zeroed. Throws EKvRange when the frame with its CRC or the
+  // expected answer would exceed OI_BUFFER_SIZE.
+  void SetRequest(const uint8_t *Frame, int Count, int Expected);
+  void SetRequest(const QByteArray &Frame, int Expected) {
+    SetRequest(reinterpret_cast<const uint8_t *>(Frame.constData()), int(Frame.size()), Expected);
+  }
+  // Appends Count bytes from AStream's position; when the stream holds fewer,
+  // the rest stays zero. Throws EKvRange past the buffer.
+  void AppendRequest(QIODevice &AStream, int Count);
+  // SetRequest, then Transact.
+  bool Request(const QByteArray &Frame, int Expected);
+  // One exchange on the current protocol. True on oisReady; else the status
+  // says what failed. The answer buffer is cleared first, so nothing of an
+  // earlier answer can be read after a failure. Never throws for a line or
+  // device fault.
+  bool Transact();
+
+  // Address scan. Serial: one "Read Exception Status" request (address, 0x07)
+  // to each address from First to Last, PauseMs after each, no answer read;
+  // false when a request could not be written whole. Modbus TCP: each address
+  // is polled in turn and the answers are kept for ReceiveScanAnswer.
+  bool SendScan(uint8_t First, uint8_t Last, int PauseMs);
+  // Takes the next scan answer (Expected 5 on the serial line, CRC included)
+  // into the answer buffer and checks it against the scan request, any address
+  // accepted. False (oisBadCI) when no further answer is there.
+  bool ReceiveScanAnswer(int Expected);
+
+  // The answer of the last exchange; on RTU it ends with the CRC, on Modbus
+  // TCP it starts at the unit identifier (the MBAP header is not kept).
+  const uint8_t *GetAnswer() const { return FAnswer; }
+  int GetReceived() const { return FReceived; }
+  const uint8_t *GetRequest() const { return FRequest; }
+  int GetRequestLength() const { return FRequestLen; }
+  // Compares answer bytes From .. From + Count - 1 with the same request bytes
+  // (a write's echo); on a difference the status becomes oisProtocolError.
+  bool CheckEcho(int From, int Count);
+
+  TOIStatus GetStatus() const { return FStatus.load(); }
+  void ResetStatus() { FStatus = oisReady; }
+  // For the device operations' own answer checks (a byte count that does not
+  // match its request).
+  void SetStatus(TOIStatus Value) { FStatus = Value; }
+  // More than 1000 ms since the last Modbus TCP exchange (true before the first).
+  bool IsTcpIdle() const;
+  bool IsPortOpen() const { return FComPort.IsOpen(); }
+  // The serial port: the worker closes it when idle, the main window renames it
+  // and changes its baud rate. Its operations are safe from any thread.
+  TComPort &GetComPort() { return FComPort; }
+
+  // ms slept before each serial request (com/SleepBefore, default 0).
+  void SetSleepBefore(int Value);
+  // ms allowed for the rest of a serial answer (com/Timeout, default 50).
+  void SetTimeout(int Value);
+  // ms allowed for connecting and for each Modbus TCP answer (default 2000).
+  void SetTcpTimeout(int Value);
+  // prModbusRtu or prModbusTcp; other values act as prModbusRtu.
+  void SetProtocol(int Value);
+  int GetProtocol() const;
+  // Modbus TCP target (modbustcp/host, default "localhost"; modbustcp/port,
+  // default 2001). A changed target is connected at the next exchange.
+  void SetHost(const QString &Value);
+  void SetPort(int Value);
+  // Kept for the main window's settings (com/loopCount, modbustcp/frameSizeCmd);
+  // no exchange uses them.
+  void SetLoopCount(int Value);
+  void SetFrameSizeCmd(bool Value);
+
+private:
+  struct TConfig {
+    int SleepBefore = 0;
+    int Timeout = 50;
+    int TcpTimeout = 2000;
+    int Protocol = prModbusRtu;
+    QString Host = QStringLiteral("localhost");
+    int Port = 2001;
+  };
+  TConfig Config() const;
+
+  bool EnsurePortOpen();
+  bool RtuTransact(const TConfig &Cfg);
+  bool SerialExchange(const TConfig &Cfg);
+  bool CheckRtuAnswer(bool Complete, bool AnyAddress);
+  bool CheckPdu(int Length, int Expected, bool AnyAddress);
+  bool TcpTransact(const TConfig &Cfg);
+  bool TcpConnect(const TConfig &Cfg);
+  void TcpClose();
+  bool TcpSendAll(const uint8_t *Data, int Count, int TimeoutMs);
+  int TcpReceive(uint8_t *Data, int Count, int TimeoutMs);
+  void ClearAnswer();
+  void Trace(const QString &Tag, const uint8_t *Data = nullptr, int Count = 0);
+
+  TComPort FComPort;
+  uint8_t FRequest[OI_BUFFER_SIZE] = {};
+  int FRequestLen = 0;
+  uint8_t FAnswer[OI_BUFFER_SIZE] = {};
+  int FExpected = 0;
+  int FReceived = 0;
+  int FWritten = 0;
+  std::atomic<TOIStatus> FStatus{oisUnknown};
+
+  mutable std::mutex FConfigLock;
+  TConfig FConfig;
+  int FLoopCount = 5;
+  bool FFrameSizeCmd = false;
+
+  QFile FTrace;
+  bool FTraceOpen = false;
+
+  int FSocket = -1;
+  QString FConnectedHost;
+  int FConnectedPort = 0;
+  std::atomic<qint64> FLastTcpMs{-1};
+  // Modbus TCP scan answers waiting for ReceiveScanAnswer.
+  std::deque<QByteArray> FScanAnswers;
+};

@@ -1,0 +1,179 @@
+#include "uDeviceIO.h"
+#include "uErrors.h"
+
+#include <QSerialPortInfo>
+#include <algorithm>
+
+namespace {
+
+uint8_t Hi(uint16_t V) { return uint8_t(V >> 8); }
+uint8_t Lo(uint16_t V) { return uint8_t(V & 0xFF); }
+
+// The device keeps two-digit years; both directions place them in the
+// century of the PC's clock.
+int CurrentCentury() { return QDate::currentDate().year() / 100; }
+
+} // namespace
+
+TDeviceIO::TDeviceIO(const QString &TraceFileName) : FOI(TraceFileName) {}
+
+bool TDeviceIO::ReadRegisters(uint16_t Start, uint16_t *Dest, uint16_t Count) {
+  const uint8_t frame[] = {FDeviceAddr, FReadCode, Hi(Start), Lo(Start), Hi(Count), Lo(Count)};
+  FOI.SetRequest(frame, int(sizeof frame), Count * 2 + 5);
+  if (!FOI.Transact())
+    return false;
+  const uint8_t *a = FOI.GetAnswer();
+  // The Modbus protocol fixes the byte count of the standard read (at most 125
+  // registers); the device's own read codes carry longer runs.
+  if (FReadCode == 0x03 && Count <= 125 && a[2] != Count * 2) {
+    FOI.SetStatus(oisProtocolError);
+    return false;
+  }
+  for (int i = 0; i < Count; ++i)
+    Dest[i] = uint16_t((a[3 + 2 * i] << 8) | a[4 + 2 * i]);
+  return true;
+}
+
+bool TDeviceIO::WriteRegister(uint16_t Reg, uint16_t Value) {
+  const uint8_t frame[] = {FDeviceAddr, FWriteCode, Hi(Reg), Lo(Reg), Hi(Value), Lo(Value)};
+  FOI.SetRequest(frame, int(sizeof frame), 8);
+  if (!FOI.Transact())
+    return false;
+  // The standard single-register write answers with an echo of register and value.
+  if (FWriteCode == 0x06)
+    return FOI.CheckEcho(2, 4);
+  return true;
+}
+
+bool TDeviceIO::Poll(uint8_t Addr, uint8_t &Answered, uint8_t &DevStatus) {
+  const uint8_t frame[] = {Addr, FN_READ_EXCEPTION_STATUS};
+  FOI.SetRequest(frame, int(sizeof frame), 5);
+  if (!FOI.Transact())
+    return false;
+  const uint8_t *a = FOI.GetAnswer();
+  FDeviceAddr = a[0];
+  Answered = a[0];
+  DevStatus = a[2];
+  return true;
+}
+
+bool TDeviceIO::ScanStart(uint8_t First, uint8_t Last, int PauseMs) { return FOI.SendScan(First, Last, PauseMs); }
+
+bool TDeviceIO::ScanNext(uint8_t &Addr, uint8_t &DevStatus) {
+  if (!FOI.ReceiveScanAnswer(5))
+    return false;
+  Addr = FOI.GetAnswer()[0];
+  DevStatus = FOI.GetAnswer()[2];
+  return true;
+}
+
+bool TDeviceIO::ReadFileFrame(uint8_t FileNo, uint16_t FrameNo, int Count, QIODevice &ADest) {
+  if (Count < 0)
+    throw EKvRange("range check error: " + std::to_string(Count));
+  const uint8_t frame[] = {FDeviceAddr, FN_READ_FILE_FRAME, FileNo, Hi(FrameNo), Lo(FrameNo)};
+  FOI.SetRequest(frame, int(sizeof frame), Count + 7);
+  if (!FOI.Transact())
+    return false;
+  if (Count > 0)
+    ADest.write(reinterpret_cast<const char *>(FOI.GetAnswer() + 5), Count);
+  return true;
+}
+
+bool TDeviceIO::WriteFileFrame(uint8_t FileNo, uint16_t FrameNo, QIODevice &AData, int Count) {
+  const uint8_t frame[] = {FDeviceAddr, FN_WRITE_FILE_FRAME, FileNo, Hi(FrameNo), Lo(FrameNo)};
+  FOI.SetRequest(frame, int(sizeof frame), 7);
+  FOI.AppendRequest(AData, Count);
+  return FOI.Transact();
+}
+
+bool TDeviceIO::ReadClock(QDateTime &DT) {
+  const uint8_t frame[] = {FDeviceAddr, FN_READ_CLOCK};
+  FOI.SetRequest(frame, int(sizeof frame), 16);
+  if (!FOI.Transact())
+    return false;
+  const uint8_t *a = FOI.GetAnswer();
+  // Six words, the value in each low byte: year in its century, month, day,
+  // hour, minute, second.
+  const QDate date(100 * CurrentCentury() + a[3], a[5], a[7]);
+  const QTime time(a[9], a[11], a[13]);
+  if (date.isValid() && time.isValid())
+    DT = QDateTime(date, time);
+  else
+    DT = QDateTime(QDate(2000, 1, 1), QTime(12, 30));
+  return true;
+}
+
+bool TDeviceIO::WriteClock(const QDateTime &DT) {
+  const QDate d = DT.date();
+  const QTime t = DT.time();
+  const int year = d.year() - 100 * CurrentCentury();
+  if (year < 0 || year > 99)
+    throw EKvRange("range check error: " + std::to_string(year));
+  const uint8_t frame[] = {FDeviceAddr,     FN_WRITE_CLOCK, 0, uint8_t(year),     0, uint8_t(d.month()), 0,
+                           uint8_t(d.day()), 0,             uint8_t(t.hour()), 0, uint8_t(t.minute()), 0,
+                           uint8_t(t.second())};
+  FOI.SetRequest(frame, int(sizeof frame), 16);
+  return FOI.Transact();
+}
+
+bool TDeviceIO::SpecialCommand(uint8_t Code, uint8_t Value) {
+  const uint8_t frame[] = {FDeviceAddr, Code, Value, 0};
+  FOI.SetRequest(frame, int(sizeof frame), 6);
+  return FOI.Transact();
+}
+
+uint8_t TDeviceIO::GetStatus() const {
+  if (FOI.GetStatus() != oisErrorFlag)
+    return 0;
+  return FOI.GetAnswer()[2];
+}
+
+void TDeviceIO::SetMemoryArea(uint8_t Area) {
+  FMemoryArea = Area;
+  switch (Area) {
+  case 1:
+    FReadCode = 0x03;
+    FWriteCode = 0x06;
+    break;
+  case 2:
+    FReadCode = 0x53;
+    FWriteCode = 0x56;
+    break;
+  case 3:
+    FReadCode = 0x54;
+    break;
+  case 4:
+    FReadCode = 0x55;
+    break;
+  default:
+    break;
+  }
+}
+
+void TDeviceIO::GetComPortList(QStringList &AList) {
+  AList.clear();
+  const auto ports = QSerialPortInfo::availablePorts();
+  for (const QSerialPortInfo &p : ports)
+    AList << QStringLiteral("%1 (%2)").arg(p.description(), p.portName()).trimmed();
+  SortComPortList(AList);
+}
+
+void TDeviceIO::SortComPortList(QStringList &AList) {
+  auto key = [](const QString &Caption) {
+    qsizetype i = Caption.indexOf(QLatin1String("(COM"));
+    if (i < 0)
+      i = Caption.lastIndexOf(QLatin1Char('('));
+    return i < 0 ? Caption : Caption.mid(i + 1);
+  };
+  std::stable_sort(AList.begin(), AList.end(), [&](const QString &A, const QString &B) {
+    return QString::compare(key(A), key(B), Qt::CaseSensitive) < 0;
+  });
+}
+
+QString TDeviceIO::PortNameFromCaption(const QString &Caption) {
+  const qsizetype open = Caption.lastIndexOf(QLatin1Char('('));
+  if (open < 0)
+    return QString();
+  const qsizetype close = Caption.indexOf(QLatin1Char(')'), open);
+  return Caption.mid(open + 1, close < 0 ? -1 : close - open - 1);
+}

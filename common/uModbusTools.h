@@ -1,0 +1,191 @@
+#pragma once
+// Request and answer records between the IO chains (main thread) and the
+// device worker, the cursor that walks an answer, and the worker with its
+// front.
+//
+// Request record, little-endian, as laid out in memory:
+//   0  u16  length of what follows this field
+//   2  u32  id of the replying chain (a registered reply method of the front)
+//   6  12   zero (room of the method pair; a pointer does not fit here on 64 bits)
+//   18 u8   batch command code      19 u8 tag (copied to the answer)
+//   20 ...  payload of the command
+// Answer record: request bytes 2..17, command, tag, error flag, status, payload.
+#include <QByteArray>
+#include <QIODevice>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <mutex>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "uDateTime.h"
+
+// Batch command codes: the program's own, not Modbus function codes.
+enum TBatchCommand : uint8_t {
+  bcNone = 0,            // 4 payload bytes, ignored
+  bcReadRegisters = 1,   // N, N register words -> N, N (register, value) pairs
+  bcWriteRegisters = 2,  // N, N (register, value) pairs -> N, N register words
+  bcPoll = 7,            // guard, address -> guard, answering address, status byte
+  bcScan = 8,            // guard, first, last -> guard, K, K (address, status byte)
+  bcSetDeviceAddr = 9,   // address
+  bcSelectArea = 15,     // area 1..4
+  bcSetFrameSize = 16,   // size word
+  bcReadFileFrame = 17,  // file, frame word -> file, frame word, frame data
+  bcWriteFileFrame = 18, // file, frame word, frame data -> file, frame word
+  bcReadClock = 33,      // -> 8-byte date-time
+  bcWriteClock = 34,     // 8-byte date-time
+  bcSpecialCommand = 35, // guard, command byte -> guard
+};
+
+// The guard of commands 7, 8 and 35: the two words 0xFF00, bytes 00 FF 00 FF.
+constexpr uint16_t RecordGuardWord = 0xFF00;
+// Answer status of a request whose guard words are wrong.
+constexpr uint8_t StatusBadGuard = 0x40;
+// Error flag of an answer to a command code the worker does not know.
+constexpr uint8_t ErrorFlagUnknownCommand = 0x80;
+
+constexpr int RequestRecordSize = 2088;  // bytes, the length field included
+constexpr int RequestHeadSize = 20;      // length, methods, command, tag
+constexpr int AnswerHeadSize = 20;       // methods, command, tag, flag, status
+constexpr int ResponseBufferSize = 2173; // the parser's buffer
+
+// Command, tag, error flag and status of an answer (its bytes 16..19).
+struct TAnswerHead {
+  uint8_t Command = 0;
+  uint8_t Tag = 0;
+  uint8_t ErrorFlag = 0;
+  uint8_t Status = 0;
+};
+
+// Id of a registered reply method; 0 is never given out.
+using TReplyId = uint32_t;
+
+class TResponseParser;
+// Called on the main thread with the parser standing at the first payload
+// byte, the answer head and the parser's whole buffer.
+using TReplyMethod =
+    std::function<void(TResponseParser &Parser, const TAnswerHead &Head, std::span<const uint8_t> Data)>;
+
+class TDeviceFront;
+
+// Writes one request record at a time: StartRecord, Put..., Send.
+class TRequestBuilder {
+public:
+  explicit TRequestBuilder(TDeviceFront &AOwner);
+
+  // Starts a record. Throws EKvRange when the bytes after the length field
+  // (18 + payload) would number more than 255.
+  void StartRecord(TReplyId Reply, uint8_t Command, uint8_t Tag, std::span<const uint8_t> Payload);
+  void StartRecord(TReplyId Reply, uint8_t Command, uint8_t Tag, std::initializer_list<uint8_t> Payload);
+  // Appends; each throws EKvRange beyond the record's 2088 bytes.
+  void PutByte(uint8_t Value);
+  void PutWord(uint16_t Value);   // low byte first
+  void PutDword(uint32_t Value);  // lowest byte first
+  // Overwrites one written byte (Index below the write index); throws EKvRange otherwise.
+  void PutByteAt(uint8_t Value, int Index);
+  // Appends Count bytes read from AStream's position; Count is first cut to
+  // the stream's size. Throws EKvError "Stream read error" when fewer remain.
+  void PutStream(QIODevice &AStream, qint64 Count);
+  // Writes the length field and hands the record to the owner's SendArray.
+  void Send();
+
+  // The record written so far (for tests and the log).
+  QByteArray Record() const;
+  int WriteIndex() const { return FIndex; }
+
+private:
+  void Need(int Count);
+  TDeviceFront &FOwner;
+  uint8_t FBuffer[RequestRecordSize] = {};
+  int FIndex = 0;
+};
+
+// The cursor over one answer. Reads ending at most two bytes past Count give
+// what the buffer holds there (zero); further reads throw.
+class TResponseParser {
+public:
+  TResponseParser();
+
+  // Copies an answer into the buffer (Index 0); the buffer grows for answers
+  // longer than its 2173 bytes so that no read leaves it.
+  void Fill(const QByteArray &Answer);
+
+  uint8_t ReadByte();
+  uint16_t ReadWord();      // low byte first
+  int32_t ReadInteger();    // lowest byte first
+  uint32_t ReadDword();     // lowest byte first
+  double ReadDouble();      // 8 bytes, IEEE little-endian
+  // 7-byte device time; an empty or invalid record gives 2000-01-01 00:00.
+  // All seven bytes are consumed either way.
+  TDateTime ReadDate();
+  void ReadBytes(void *Buffer, int Count);
+  void ReadToStream(QIODevice &AStream, int Count);
+  // Reads at Index (negative: the current one); Index is restored.
+  int32_t ReadIntegerAt(int AIndex);
+  TDateTime ReadDateAt(int AIndex);
+
+  int Count() const { return FCount; }
+  int Index() const { return FIndex; }
+  void SetIndex(int Value) { FIndex = Value; }
+  std::span<const uint8_t> Data() const { return {FBuffer.data(), FBuffer.size()}; }
+
+private:
+  const uint8_t *Take(int Size);
+  std::vector<uint8_t> FBuffer;
+  int FCount = 0;
+  int FIndex = 0;
+};
+
+// Uppercase hexadecimal pairs, each followed by a blank: "17 00 01 ".
+QString HexBytes(const uint8_t *Data, int Count);
+inline QString HexBytes(const QByteArray &Data) {
+  return HexBytes(reinterpret_cast<const uint8_t *>(Data.constData()), int(Data.size()));
+}
+
+// The main thread's side of the device link: request records go out through
+// SendArray; answers come back through Deliver, which walks the head, logs the
+// outcome and calls the reply method registered under the record's id. An
+// answer whose id is no longer registered (its chain has ended) is dropped.
+// Main thread only.
+class TDeviceFront {
+public:
+  TDeviceFront();
+  virtual ~TDeviceFront();
+  TDeviceFront(const TDeviceFront &) = delete;
+  TDeviceFront &operator=(const TDeviceFront &) = delete;
+
+  // Queues one record. Throws EKvAssert "SendArray invalid count" for Count
+  // above 65535.
+  void SendArray(const uint8_t *Data, int Count);
+  // Whether the link is idle, so that a poll may start.
+  virtual bool IsIdle() const = 0;
+  // Sets the device address used by the worker's frames at once, without a record.
+  virtual void SetDeviceAddr(uint8_t Addr) = 0;
+  // The IO-error flag read by the ptIOError condition. Nothing sets it.
+  uint8_t IOError() const { return FIOError; }
+
+  TReplyId RegisterReply(TReplyMethod Method);
+  void UnregisterReply(TReplyId Id);
+  bool IsRegistered(TReplyId Id) const { return FReplies.count(Id) != 0; }
+
+  TRequestBuilder &Builder() { return FBuilder; }
+  TResponseParser &Parser() { return FParser; }
+
+  // Hands one answer record to its reply method. Cause names a failure for
+  // the log (the transport status by name, or "exception NN"); empty on success.
+  void Deliver(const QByteArray &Answer, const QString &Cause = QString());
+
+protected:
+  // Takes a copy of the record; called by SendArray.
+  virtual void Queue(const uint8_t *Data, int Count) = 0;
+
+private:
+  TRequestBuilder FBuilder;
+  TResponseParser FParser;
+  std::unordered_map<TReplyId, TReplyMethod> FReplies;
+  TReplyId FNextId = 1;
+  uint8_t FIOError = 0;
+};

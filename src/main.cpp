@@ -1,0 +1,90 @@
+// The program: the application object, the message boxes, the translation
+// table and the main window; the message loop runs until the window closes.
+#include "uAppIniFile.h"
+#include "uErrors.h"
+#include "uFiles.h"
+#include "uLogger.h"
+#include "uMainForm.h"
+#include "uMessageSink.h"
+#include "uMultiLingual.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+// Failures of a command end at the edge: the error box shows the text and the
+// log keeps it; the program goes on.
+class TKvApplication : public QApplication {
+public:
+  using QApplication::QApplication;
+  bool notify(QObject *Receiver, QEvent *Event) override {
+    try {
+      return QApplication::notify(Receiver, Event);
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+    } catch (const std::exception &e) {
+      ShowErrorText(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+  }
+};
+
+TMsgResult DialogSink(TMsgKind Kind, const QString &Text) {
+  QWidget *parent = QApplication::activeWindow();
+  const QString title = QApplication::applicationDisplayName();
+  switch (Kind) {
+  case TMsgKind::Question:
+    switch (QMessageBox::question(parent, title, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes: return TMsgResult::Yes;
+    case QMessageBox::No: return TMsgResult::No;
+    default: return TMsgResult::Cancel;
+    }
+  case TMsgKind::Error:
+    QMessageBox::critical(parent, title, Text);
+    return TMsgResult::Ok;
+  case TMsgKind::Info:
+    QMessageBox::information(parent, title, Text);
+    return TMsgResult::Ok;
+  }
+  return TMsgResult::Ok;
+}
+
+// "--quit-after=MS" closes the main window after MS milliseconds, as a user
+// would: scripts and tests use it to see the program start and end cleanly.
+int QuitAfterMs(const QStringList &Args) {
+  for (const QString &a : Args)
+    if (a.startsWith("--quit-after="))
+      return a.mid(13).toInt();
+  return -1;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+  TKvApplication app(argc, argv);
+  QApplication::setOrganizationName("vnk");
+  QApplication::setApplicationName("kv");
+  SetMessageSink(DialogSink);
+
+  const QString folder = ProgramFolder() + u'/';
+  const QString name = QFileInfo(ProgramFilePath()).baseName();
+  Logger().Open(folder + name + ".log");
+  try {
+    MultiLingual().Load(folder);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+    Logger().Close();
+    return 1;
+  }
+
+  TMainForm form(AppIni(), folder);
+  if (!form.FormShow()) {
+    Logger().Close();
+    return 1;
+  }
+  form.show();
+  if (const int ms = QuitAfterMs(QApplication::arguments()); ms >= 0)
+    QTimer::singleShot(ms, &form, &QWidget::close);
+  return app.exec();
+}

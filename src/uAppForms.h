@@ -1,0 +1,25 @@
+#pragma once
+// The forms the program creates at start, after the main window and in this
+// order, each owned by the main window. Forms whose own unit is not part of
+// the program yet are plain dialogs carrying their name, so that translation
+// and placement find them where they will be.
+#include <QDialog>
+#include <QList>
+
+class TAboutBox;
+class TPasswdForm;
+class TDashboardSetupForm;
+
+struct TAppForms {
+  QList<QDialog *> InOrder;
+  TAboutBox *AboutBox = nullptr;
+  TPasswdForm *PasswdForm = nullptr;
+  TDashboardSetupForm *DashboardSetupForm = nullptr;
+  QDialog *PropertyForm = nullptr;
+
+  // The form named Name ("OscValueForm"), or null.
+  QDialog *Form(const QString &Name) const;
+};
+
+// Creates the 22 forms that follow the main window, parented to Owner.
+TAppForms CreateAppForms(QWidget *Owner);

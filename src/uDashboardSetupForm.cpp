@@ -1,0 +1,3 @@
+#include "uDashboardSetupForm.h"
+
+TDashboardSetupForm::TDashboardSetupForm(QWidget *Parent) : QDialog(Parent) { setObjectName("DashboardSetupForm"); }

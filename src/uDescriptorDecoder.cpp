@@ -1,0 +1,618 @@
+#include "uDescriptorDecoder.h"
+#include "uDescriptorXml.h"
+#include "uCharMap.h"
+#include "uErrors.h"
+#include "uTextCodec.h"
+
+#include <QDate>
+#include <vector>
+
+namespace {
+
+const char *const DecodeErrorHead = "Ошибка при расшифровке ";
+
+enum TSecReason { secOK, secInvalidPosition, secInvalidRecordType };
+const char *const ReasonText[] = {"secOK", "sec Invalid Position", "sec Invalid Record Type"};
+
+QString Hex(qint64 Value, int Digits) {
+  return QStringLiteral("%1").arg(Value, Digits, 16, QChar('0')).toUpper();
+}
+
+bool Accepted(int Zone, uint8_t T) {
+  switch (Zone) {
+  case 0: return (T & 1) && T <= 0x0F;
+  case 1: case 2: case 3: case 4: case 5: return T == 0x10 || T == 0x11 + (Zone - 1);
+  case 6: return T == 0x10 || T == 0x1D || T == 0x1E || T == 0x21 || T == 0x22 || T == 0x24 || T == 0x26 || T == 0x27;
+  case 7: return T >= 0x31 && T <= 0x36;
+  case 8: return T == 0x41 || T == 0x42;
+  case 9: return T == 0x43 || T == 0x44;
+  case 10: return T == 0x51 || T == 0x52;
+  default: return false;
+  }
+}
+
+const char *ElementName(uint8_t T) {
+  if (T <= 0x0F)
+    return DX_MEASURE_ITEM;
+  switch (T) {
+  case 0x10: return "extra-register";
+  case 0x33: case 0x36: return DX_USTAV_ENUM; // copies of group 2 and later
+  case 0x34: return DX_USTAV_NUM;
+  case 0x35: return DX_USTAV_ENUM;
+  default: {
+    const char *name = DescElementOfRecordType(T);
+    return name ? name : "";
+  }
+  }
+}
+
+class TDecoder {
+public:
+  TDecoder(const IXXMLNode &Root, const TDescriptorDecoder::TTrace &Trace, const QByteArray &Image)
+      : FRoot(Root), FTrace(Trace), FImage(Image), FSize(int(Image.size())) {}
+
+  TDecodedHeader Run();
+
+private:
+  IXXMLNode FRoot;
+  const TDescriptorDecoder::TTrace &FTrace;
+  const QByteArray &FImage;
+  const int FSize;
+  int FPos = 0;
+  uint8_t FType = 0; // type byte of the record being decoded
+  int FBase = 0;
+  TDecodedHeader FOut;
+  // Device address -> first and last Modbus register serving it.
+  std::vector<int> FFirstReg, FLastReg;
+  int FFirstCount = 0, FTotalCount = 0;
+  IXXMLNode FMeasure, FParam, FInputOutput, FUstav, FEvent, FOsc;
+
+  [[noreturn]] void Fail(TSecReason Reason, int Position, int Value) const {
+    throw EKvFormat(QString::fromUtf8(DecodeErrorHead) + "\r\n" + ReasonText[Reason] + "\r\nPosition " +
+                    Hex(Position, 4) + "\r\nValue " + Hex(Value, 2));
+  }
+  void Need(int Count) const {
+    if (FPos < 0 || Count > FSize - FPos)
+      Fail(secInvalidPosition, FPos, FType);
+  }
+  const uint8_t *At(int Offset) const { return reinterpret_cast<const uint8_t *>(FImage.constData()) + Offset; }
+  int Byte() {
+    Need(1);
+    return *At(FPos++);
+  }
+  int Word() {
+    Need(2);
+    const uint8_t *p = At(FPos);
+    FPos += 2;
+    return p[0] | (p[1] << 8);
+  }
+  void Skip(int Count) {
+    Need(Count);
+    FPos += Count;
+  }
+  // Zero-terminated bytes; the terminator is consumed.
+  QByteArrayView Zstring() {
+    const int start = FPos;
+    while (true) {
+      Need(1);
+      if (*At(FPos++) == 0)
+        break;
+    }
+    return QByteArrayView(FImage.constData() + start, FPos - 1 - start);
+  }
+  QString PlainText() {
+    QByteArray bytes;
+    for (char b : Zstring())
+      if (uint8_t(b) >= 0x20)
+        bytes.append(b);
+    return FromWin1251(bytes);
+  }
+  QString DeviceText() { return DeviceToProgram(Zstring()); }
+
+  void Trace(const QString &Text) const {
+    if (FTrace)
+      FTrace(Hex(FPos - 1, 4) + " " + Text);
+  }
+  static IXXMLNode Add(const IXXMLNode &Parent, const char *Name, const QString &Value) {
+    IXXMLNode n = Parent->AddChild(QString::fromLatin1(Name));
+    n->SetText(Value);
+    return n;
+  }
+  static IXXMLNode Add(const IXXMLNode &Parent, const char *Name, qint64 Value) {
+    return Add(Parent, Name, QString::number(Value));
+  }
+  int FirstReg(qint64 Flash) const { return Flash >= 0 && Flash <= 0xFFFF ? FFirstReg[size_t(Flash)] : 65535; }
+  int LastReg(qint64 Flash) const { return Flash >= 0 && Flash <= 0xFFFF ? FLastReg[size_t(Flash)] : 65535; }
+  int FindIder(const QString &XPath) const {
+    const IXXMLNode n = FRoot->SelectSingleNode(XPath);
+    // No match: 65535, so that readers report the reference as not found.
+    return n ? n->GetIntNodeDef(QStringLiteral("."), 65535) : 65535;
+  }
+
+  void ReadHeader();
+  void EnterZone(int Zone);
+  void LevelTexts(const IXXMLNode &Parent, const char *Name);
+  void Record(int Zone, int Counter);
+  void Measure(int Counter, int Flash);
+  void Bitreg(int Flash);
+  void DateStatus(int Flash);
+  void ParamEnum(int Flash);
+  void ParamNum(int Flash);
+  void ParamChar(int Flash);
+  void UstavEnum(int Counter, int Flash);
+  void UstavNum(int Counter, int Flash);
+  void UstavCopy(int Flash);
+  void FirstGroupStep(int Flash);
+  void EventMeasure();
+  void BitregRef(const IXXMLNode &Parent);
+  void EventItem();
+  void OscMeasure();
+  void AssignRegisters();
+  void HeaderValues();
+};
+
+void TDecoder::ReadHeader() {
+  Word(); // image length: not used
+  if (Word() != 2)
+    throw EKvFormat("Invalid descriptor revision");
+  const int word0 = Word();
+  if (word0 - 48 < 0)
+    throw EKvFormat(QString::fromUtf8(DecodeErrorHead) + "\r\nsec Invalid Modbus Zone");
+  FBase = word0 - 48;
+  const int zoneStart = Word();
+  FPos = 48;
+  FFirstReg.assign(65536, 65535);
+  FLastReg.assign(65536, 65535);
+  for (int i = 0; i < 1024; ++i) {
+    const int a = Word();
+    FOut.ModbusTable[size_t(i)] = uint16_t(a);
+    if (FFirstReg[size_t(a)] == 65535)
+      FFirstReg[size_t(a)] = i;
+    FLastReg[size_t(a)] = i;
+  }
+  FPos = zoneStart - FBase;
+  if (FPos < 0) {
+    FPos = 6;
+    Fail(secInvalidPosition, FPos, 0);
+  }
+}
+
+void TDecoder::LevelTexts(const IXXMLNode &Parent, const char *Name) {
+  const IXXMLNode level = Parent->AddChild(QString::fromLatin1(Name));
+  const int n = Byte();
+  for (int i = 1; i <= n; ++i) {
+    const QString text = PlainText();
+    const IXXMLNode s = level->AddChild(QString::fromLatin1(DX_STRING));
+    Add(s, DX_IDER, i);
+    Add(s, DX_VALUE, text);
+    s->AddChild(QString::fromLatin1(DX_VALUE));
+  }
+}
+
+void TDecoder::EnterZone(int Zone) {
+  switch (Zone) {
+  case 1:
+    FParam = FRoot->AddChild(QString::fromLatin1(DX_PARAM));
+    Skip(12); // the device's parameter block words
+    FInputOutput = FParam->AddChild(QString::fromLatin1(DX_INPUT_OUTPUT));
+    break;
+  case 7:
+    FUstav = FRoot->AddChild(QString::fromLatin1(DX_USTAV));
+    LevelTexts(FUstav, DX_USTAV_LEVEL);
+    break;
+  case 8:
+    FEvent = FRoot->AddChild(QString::fromLatin1(DX_EVENT));
+    LevelTexts(FEvent, DX_EVENT_LEVEL);
+    break;
+  case 10:
+    FOsc = FRoot->AddChild(QString::fromLatin1(DX_OSC));
+    break;
+  default:
+    break;
+  }
+}
+
+void TDecoder::Record(int Zone, int Counter) {
+  const int flash = FBase + FPos - 1;
+  const uint8_t t = FType;
+  if (t != 0x31 && t != 0x35 && t != 0x33 && t != 0x34 && t != 0x36)
+    Trace(QStringLiteral("rec %1  %2").arg(Hex(t, 2), QString::fromLatin1(ElementName(t))));
+  if (Zone == 0)
+    return Measure(Counter, flash);
+  switch (t) {
+  case 0x10: Skip(5); break;
+  case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: Bitreg(flash); break;
+  case 0x1D: case 0x1E: DateStatus(flash); break;
+  case 0x21: ParamEnum(flash); break;
+  case 0x22: case 0x26: case 0x27: ParamNum(flash); break;
+  case 0x24: ParamChar(flash); break;
+  case 0x31: case 0x35: UstavEnum(Counter, flash); break;
+  case 0x32: UstavNum(Counter, flash); break;
+  case 0x33: case 0x34: case 0x36: UstavCopy(flash); break;
+  case 0x41: EventMeasure(); break;
+  case 0x42: BitregRef(FEvent); break;
+  case 0x52: BitregRef(FOsc); break;
+  case 0x43: case 0x44: EventItem(); break;
+  case 0x51: OscMeasure(); break;
+  default: break;
+  }
+}
+
+void TDecoder::Measure(int Counter, int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word(), mvpAddr = Word(), mvpExp = Byte(), mvsAddr = Word(), mvsExp = Byte();
+  const int offset = (t & 8) ? Word() : 0;
+  const QString shortText = DeviceText();
+  const QString text = PlainText();
+  auto pow10 = [](int e) {
+    qint64 v = 1;
+    if (e <= 9)
+      for (int i = 0; i < e; ++i)
+        v *= 10;
+    return v;
+  };
+  const IXXMLNode m = FMeasure->AddChild(QString::fromLatin1(DX_MEASURE_ITEM));
+  Add(m, DX_MODBUS_FLASH, Flash);
+  Add(m, DX_RECORD_TYPE, t & 1);
+  Add(m, DX_MODBUS_ACC, acc);
+  Add(m, DX_MODBUS_SRAM, sram);
+  Add(m, DX_MVP_ADDR, mvpAddr);
+  Add(m, DX_MVP_MULT, pow10(mvpExp));
+  Add(m, DX_MVS_ADDR, mvsAddr);
+  Add(m, DX_MVS_DIV, pow10(mvsExp));
+  Add(m, DX_BYTE_VISIBLE, t & 2);
+  Add(m, DX_BYTE_DOPCODE, t & 4);
+  Add(m, DX_BYTE_OFFSET_FLAG, t & 8);
+  if (t & 8)
+    Add(m, DX_WORD_OFFSET, offset);
+  Add(m, DX_SHORT_STRING, shortText);
+  Add(m, DX_STRING, text);
+  Add(m, DX_IDER, Counter);
+  Add(m, DX_WORD_COUNT, 1);
+}
+
+void TDecoder::Bitreg(int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word();
+  Trace(QStringLiteral("acc: %1 sram: %2").arg(Hex(acc, 2), Hex(sram, 4)));
+  const int n = Byte();
+  for (int i = 0; i < n; ++i)
+    Zstring(); // the display texts give way to the plain ones
+  QStringList texts;
+  for (int i = 0; i < n; ++i)
+    texts << PlainText();
+  const IXXMLNode b = FInputOutput->AddChild(QString::fromLatin1(DX_PARAM_BITREG));
+  Add(b, DX_MODBUS_FLASH, Flash);
+  Add(b, DX_CAPTION, BitRegCaption(t));
+  Add(b, DX_RECORD_TYPE, t);
+  Add(b, DX_MODBUS_ACC, acc);
+  Add(b, DX_MODBUS_SRAM, sram);
+  for (int i = 0; i < n; ++i) {
+    const IXXMLNode s = b->AddChild(QString::fromLatin1(DX_STRING));
+    Add(s, DX_IDER, i);
+    Add(s, DX_VALUE, texts[i]);
+  }
+  Add(b, DX_WORD_COUNT, (n + 15) / 16);
+}
+
+void TDecoder::DateStatus(int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word();
+  Skip(2);
+  const IXXMLNode p = FParam->AddChild(QString::fromLatin1(ElementName(uint8_t(t))));
+  Add(p, DX_MODBUS_FLASH, Flash);
+  Add(p, DX_RECORD_TYPE, t);
+  Add(p, DX_MODBUS_ACC, acc);
+  Add(p, DX_MODBUS_SRAM, sram);
+  Add(p, DX_WORD_COUNT, 1);
+}
+
+namespace {
+struct TEnumTexts {
+  QString Short, Name;
+  QStringList Device, Plain;
+};
+} // namespace
+
+void TDecoder::ParamEnum(int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word(), eeprom = Word(), n = Byte();
+  TEnumTexts e;
+  e.Short = DeviceText();
+  for (int i = 0; i < n; ++i)
+    e.Device << DeviceText();
+  e.Name = PlainText();
+  for (int i = 0; i < n; ++i)
+    e.Plain << PlainText();
+  const IXXMLNode p = FParam->AddChild(QString::fromLatin1(DX_PARAM_ENUM));
+  Add(p, DX_MODBUS_FLASH, Flash);
+  Add(p, DX_RECORD_TYPE, t);
+  Add(p, DX_MODBUS_ACC, acc);
+  Add(p, DX_MODBUS_SRAM, sram);
+  Add(p, DX_MODBUS_EEPROM, eeprom);
+  Add(p, DX_SHORT_STRING, e.Short);
+  for (int i = 0; i < n; ++i) {
+    const IXXMLNode s = p->AddChild(QString::fromLatin1(DX_STRING));
+    Add(s, DX_IDER, i + 1);
+    Add(s, DX_VALUE, e.Device[i]);
+    Add(s, DX_VALUE, e.Plain[i]);
+  }
+  Add(p, DX_STRING, e.Name);
+  Add(p, DX_WORD_COUNT, 1);
+}
+
+void TDecoder::ParamNum(int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word(), eeprom = Word(), koef = Byte(), min = Word(), max = Word();
+  const QString shortText = DeviceText();
+  const QString text = PlainText();
+  const IXXMLNode p = FParam->AddChild(QString::fromLatin1(ElementName(uint8_t(t))));
+  Add(p, DX_MODBUS_FLASH, Flash);
+  Add(p, DX_RECORD_TYPE, t);
+  Add(p, DX_MODBUS_ACC, acc);
+  Add(p, DX_MODBUS_SRAM, sram);
+  Add(p, DX_MODBUS_EEPROM, eeprom);
+  Add(p, DX_WORD_KOEF, koef);
+  Add(p, DX_WORD_MIN, min);
+  Add(p, DX_WORD_MAX, max);
+  Add(p, DX_SHORT_STRING, shortText);
+  Add(p, DX_STRING, text);
+  Add(p, DX_WORD_COUNT, 1);
+}
+
+void TDecoder::ParamChar(int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word(), eeprom = Word(), length = Byte(), passwd = Byte();
+  const QString shortText = DeviceText();
+  const QString text = PlainText();
+  const IXXMLNode p = FParam->AddChild(QString::fromLatin1(DX_PARAM_CHAR));
+  Add(p, DX_MODBUS_FLASH, Flash);
+  Add(p, DX_RECORD_TYPE, t);
+  Add(p, DX_MODBUS_ACC, acc);
+  Add(p, DX_MODBUS_SRAM, sram);
+  Add(p, DX_MODBUS_EEPROM, eeprom);
+  Add(p, DX_BYTE_VALUE, length);
+  Add(p, DX_BYTE_PASSWD_CHAR, passwd);
+  Add(p, DX_SHORT_STRING, shortText);
+  Add(p, DX_STRING, text);
+  Add(p, DX_WORD_COUNT, length);
+}
+
+void TDecoder::FirstGroupStep(int Flash) {
+  if (FTotalCount == 0)
+    FOut.UstavGroupRegs[0] = uint16_t(FirstReg(Flash));
+  ++FFirstCount;
+  ++FTotalCount;
+}
+
+void TDecoder::UstavEnum(int Counter, int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word(), eeprom = Word(), n = Byte();
+  TEnumTexts e;
+  e.Short = DeviceText();
+  for (int i = 0; i < n; ++i)
+    e.Device << DeviceText();
+  e.Name = PlainText();
+  for (int i = 0; i < n; ++i)
+    e.Plain << PlainText();
+  const int level = Byte();
+  const IXXMLNode u = FUstav->AddChild(QString::fromLatin1(DX_USTAV_ENUM));
+  Add(u, DX_MODBUS_FLASH, Flash);
+  Add(u, DX_RECORD_TYPE, t);
+  Add(u, DX_MODBUS_ACC, acc);
+  Add(u, DX_MODBUS_SRAM, sram);
+  Add(u, DX_MODBUS_EEPROM, eeprom);
+  Add(u, DX_SHORT_STRING, e.Short);
+  for (int i = 0; i < n; ++i) {
+    const IXXMLNode s = u->AddChild(QString::fromLatin1(DX_STRING));
+    Add(s, DX_IDER, i);
+    Add(s, DX_VALUE, e.Device[i]);
+    Add(s, DX_VALUE, e.Plain[i]);
+  }
+  Add(u, DX_STRING, e.Name);
+  Add(u, DX_BYTE_LEVEL_MASK, level);
+  Add(u, DX_IDER, Counter + 1);
+  Add(u, DX_WORD_COUNT, 1);
+  Trace(QStringLiteral("rec %1  %2  acc %3 sram %4 eeprom %5")
+            .arg(Hex(t, 2), QString::fromLatin1(DX_USTAV_ENUM), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4)));
+  FirstGroupStep(Flash);
+}
+
+void TDecoder::UstavNum(int Counter, int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word(), eeprom = Word(), measure = Word(), min = Word(), max = Word();
+  const QString shortText = DeviceText();
+  const QString text = PlainText();
+  const int level = Byte();
+  const IXXMLNode u = FUstav->AddChild(QString::fromLatin1(DX_USTAV_NUM));
+  Add(u, DX_MODBUS_FLASH, Flash);
+  Add(u, DX_RECORD_TYPE, t);
+  Add(u, DX_MODBUS_ACC, acc);
+  Add(u, DX_MODBUS_SRAM, sram);
+  Add(u, DX_MODBUS_EEPROM, eeprom);
+  Add(u, DX_WORD_MEASURE_IDER, measure);
+  Add(u, DX_WORD_MIN, min);
+  Add(u, DX_WORD_MAX, max);
+  Add(u, DX_SHORT_STRING, shortText);
+  Add(u, DX_STRING, text);
+  Add(u, DX_BYTE_LEVEL_MASK, level);
+  Add(u, DX_IDER, Counter + 1);
+  Add(u, DX_WORD_COUNT, 1);
+  Trace(QStringLiteral("rec %1  %2  acc %3 sram %4 eeprom %5")
+            .arg(Hex(t, 2), QString::fromLatin1(DX_USTAV_NUM), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4)));
+  FirstGroupStep(Flash);
+}
+
+void TDecoder::UstavCopy(int Flash) {
+  const int t = FType;
+  const int acc = Byte(), sram = Word(), eeprom = Word();
+  Trace(QStringLiteral("rec %1  %2  acc2 %3 sram2 %4 eeprom2 %5")
+            .arg(Hex(t, 2), QString::fromLatin1(ElementName(uint8_t(t))), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4)));
+  const uint16_t flash = CheckedCast<uint16_t>(Flash);
+  if (FFirstCount == 0) {
+    // A copy with no first group to belong to: nothing to attach it to.
+    Trace(QStringLiteral("cannot find ustav1 for flash %1").arg(Hex(flash, 4)));
+    return;
+  }
+  const int k = FTotalCount % FFirstCount + 1;
+  const IXXMLNode u = FUstav->SelectSingleNode(QStringLiteral("*[ider=%1]").arg(k));
+  if (u) {
+    Add(u, DX_MODBUS_ACC, acc);
+    Add(u, DX_MODBUS_FLASH, flash);
+    Add(u, DX_MODBUS_SRAM, sram);
+    Add(u, DX_MODBUS_EEPROM, eeprom);
+  } else {
+    Trace(QStringLiteral("cannot find ustav1 for flash %1").arg(Hex(flash, 4)));
+  }
+  if (FTotalCount % FFirstCount == 0) {
+    const int group = FTotalCount / FFirstCount;
+    if (group > 7)
+      throw EKvRange(QStringLiteral("setpoint group %1 out of range 0..7").arg(group));
+    FOut.UstavGroupRegs[size_t(group)] = uint16_t(FirstReg(flash));
+  }
+  ++FTotalCount;
+}
+
+void TDecoder::EventMeasure() {
+  const int t = FType;
+  const int sram = Word();
+  Skip(2);
+  const int ider = FindIder(QStringLiteral("measure/measure-item[modbus-sram=%1]/ider").arg(sram));
+  const IXXMLNode e = FEvent->AddChild(QString::fromLatin1(DX_EVENT_MEASURE));
+  Add(e, DX_RECORD_TYPE, t);
+  Add(e, DX_MEASURE_IDER, ider);
+  Add(e, DX_WORD_COUNT, 1);
+}
+
+void TDecoder::BitregRef(const IXXMLNode &Parent) {
+  const int t = FType;
+  const int sram = Word();
+  const IXXMLNode br = FRoot->SelectSingleNode(QStringLiteral("param/input-output/param-bitreg[modbus-sram=%1]").arg(sram));
+  if (!br)
+    return; // a bit register the image does not describe: dropped
+  const IXXMLNode e = Parent->AddChild(QString::fromLatin1(ElementName(uint8_t(t))));
+  Add(e, DX_RECORD_TYPE, t);
+  Add(e, DX_BITREG_RECORD_TYPE, br->GetIntNodeDef(QString::fromLatin1(DX_RECORD_TYPE), 0));
+  Add(e, DX_WORD_COUNT, (br->SelectNodes(QStringLiteral("string[ider]"))->GetCount() + 15) / 16);
+}
+
+void TDecoder::EventItem() {
+  const int t = FType;
+  const int code = Byte(), level = Byte();
+  const QString text = DeviceText();
+  const IXXMLNode e = FEvent->AddChild(QString::fromLatin1(DX_EVENT_ITEM));
+  Add(e, DX_RECORD_TYPE, t);
+  Add(e, DX_FAILURE_FLAG, t == 0x44 ? 1 : 0);
+  Add(e, DX_BYTE_CODE, code);
+  Add(e, DX_BYTE_LEVEL_MASK, level);
+  Add(e, DX_STRING, text);
+}
+
+void TDecoder::OscMeasure() {
+  const int t = FType;
+  const int off = Byte(), ref = Word();
+  const int ider = FindIder(QStringLiteral("measure/measure-item[modbus-flash=%1]/ider").arg(ref));
+  const IXXMLNode o = FOsc->AddChild(QString::fromLatin1(DX_OSC_MEASURE));
+  Add(o, DX_RECORD_TYPE, t);
+  Add(o, DX_MEASURE_OFF, off);
+  Add(o, DX_MEASURE_SRAM, ref);
+  Add(o, DX_MEASURE_IDER, ider);
+  Add(o, DX_WORD_COUNT, 1);
+}
+
+void TDecoder::AssignRegisters() {
+  const IXXMLNodeList items = FRoot->SelectNodes(QStringLiteral("//*[modbus-flash]"));
+  for (int i = 0; i < items->GetCount(); ++i) {
+    const IXXMLNode item = items->GetItem(i);
+    const IXXMLNodeList flashes = item->SelectNodes(QString::fromLatin1(DX_MODBUS_FLASH));
+    auto flashAt = [&](int k) -> qint64 { return flashes->GetItem(k)->GetText().toLongLong(); };
+    Add(item, DX_MREG, LastReg(flashAt(0)));
+    const QString name = item->GetNodeName();
+    if (name == QLatin1String(DX_USTAV_NUM) || name == QLatin1String(DX_USTAV_ENUM))
+      Add(item, DX_MREG, flashes->GetCount() > 1 ? LastReg(flashAt(1)) : 65535);
+  }
+  const IXXMLNodeList measures = FRoot->SelectNodes(QStringLiteral("measure/measure-item"));
+  for (int i = 0; i < measures->GetCount(); ++i) {
+    const IXXMLNode m = measures->GetItem(i);
+    const struct { const char *Addr, *Reg; } pairs[] = {{DX_MVP_ADDR, DX_MVP_MREG}, {DX_MVS_ADDR, DX_MVS_MREG}};
+    for (const auto &p : pairs) {
+      const int addr = m->GetIntNodeDef(QString::fromLatin1(p.Addr), 65535);
+      if (addr == 65535)
+        continue;
+      const IXXMLNode param = FRoot->SelectSingleNode(QStringLiteral("param/*[modbus-sram=%1]").arg(addr));
+      if (param)
+        Add(m, p.Reg, LastReg(param->GetStrNode(QString::fromLatin1(DX_MODBUS_FLASH)).toLongLong()));
+    }
+  }
+}
+
+void TDecoder::HeaderValues() {
+  FType = 0;
+  auto bytesAt = [&](int Offset, int Count) {
+    FPos = Offset;
+    Need(Count);
+    return At(Offset);
+  };
+  FOut.CoreDate = TDescriptorDecoder::DecodeBcdDate(bytesAt(2098, 4));
+  FOut.DescDate = TDescriptorDecoder::DecodeBcdDate(bytesAt(2102, 4));
+  const uint8_t *c = bytesAt(42, 2);
+  FOut.CalibrAddr = uint16_t(c[0] | (c[1] << 8));
+  FOut.IdentHex = QByteArray(reinterpret_cast<const char *>(bytesAt(44, 4)), 4).toHex().toUpper();
+  const uint8_t *k = bytesAt(2106, 4);
+  FOut.IdentCache = uint32_t(k[0]) | (uint32_t(k[1]) << 8) | (uint32_t(k[2]) << 16) | (uint32_t(k[3]) << 24);
+
+  const IXXMLNode internal = FRoot->AddChild(QString::fromLatin1(DX_INTERNAL));
+  Add(internal, DX_CORE_DATE, QString::number(FOut.CoreDate, 'f', 0));
+  Add(internal, DX_DESC_DATE, QString::number(FOut.DescDate, 'f', 0));
+  Add(internal, DX_CALIBR_ADDR, FOut.CalibrAddr);
+  Add(internal, DX_IDENT_CACHE, qint64(FOut.IdentCache));
+
+  FOut.UstavGroupCount = FFirstCount == 0 ? 0 : FTotalCount / FFirstCount;
+  for (int g = 0; g < FOut.UstavGroupCount; ++g)
+    Add(FUstav, DX_GROUP_MREG, FOut.UstavGroupRegs[size_t(g)]);
+}
+
+TDecodedHeader TDecoder::Run() {
+  FOut.UstavGroupRegs.fill(0);
+  ReadHeader();
+  FMeasure = FRoot->AddChild(QString::fromLatin1(DX_MEASURE));
+  int zone = 0, counter = 0;
+  while (true) {
+    FType = 0;
+    Need(1); // the end of the image where a record or a separator is due
+    const uint8_t t = *At(FPos);
+    if (t == 0xAA) {
+      ++FPos;
+      ++zone;
+      Trace(QStringLiteral("Zone %1").arg(zone));
+      if (zone == 11)
+        break;
+      EnterZone(zone);
+      counter = 0;
+      continue;
+    }
+    if (!Accepted(zone, t))
+      Fail(secInvalidRecordType, FPos, t);
+    ++FPos;
+    FType = t;
+    Record(zone, counter);
+    ++counter;
+  }
+  AssignRegisters();
+  HeaderValues();
+  return FOut;
+}
+
+} // namespace
+
+TDecodedHeader TDescriptorDecoder::Decode(const QByteArray &Image) { return TDecoder(FRoot, FTrace, Image).Run(); }
+
+TDateTime TDescriptorDecoder::DecodeBcdDate(const uint8_t *Bytes) {
+  auto bcd = [](uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); };
+  const int day = bcd(Bytes[0]), month = bcd(Bytes[1]);
+  const int year = (Bytes[2] >> 4) * 1000 + (Bytes[2] & 0x0F) * 100 + bcd(Bytes[3]);
+  TDateTime out = 0;
+  if (!TryEncodeDateTime(year, month, day, 0, 0, 0, 0, out))
+    out = EncodeDateTime(2000, 1, 1);
+  return out;
+}

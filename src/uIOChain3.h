@@ -1,0 +1,424 @@
+#pragma once
+// IO chains: scripts of steps that a page builds in one fluent expression and
+// then runs. Local steps run at once on the main thread; a device step sends
+// request records through the device front and the chain waits until the
+// answer comes back (onReceive). Main thread only.
+//
+// Ownership: the generator owns every chain it made until the chain has ended
+// and been deleted from the event loop, so a chain never frees itself on its
+// own stack and none is left behind when the generator goes. Variables,
+// streams and lists given to builders belong to the caller and must outlive
+// the chain.
+#include <QBuffer>
+#include <QFile>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "uModbusTools.h"
+
+class TLogger;
+class TIOChain3;
+class TIOChainList3;
+class TIOChainGen;
+
+// The step kind; its ordinal is the step's FType.
+enum TChainType : uint8_t {
+  ctPoll, ctScan, ctPredicat, ctMsg, ctInc, ctMult, ctExec, ctMethod, ctReadFile, ctWriteFile,
+  ctCompareFile, ctReadFlash, ctReadReg, ctReadSram, ctReadTime, ctWriteTime, ctWriteReg,
+  ctSetDeviceAddr, ctSetFrameSize, ctSpecCmdOn, ctSpecCmdModbusOn, ctSpecCmdOff, ctSleep,
+};
+constexpr int ChainTypeCount = 23;
+
+// The condition of a ctPredicat step.
+enum TPredicatType : uint8_t { ptIf, ptIfExpr, ptFileExists, ptIOError };
+
+// "ctReadReg", "ptIfExpr", ...; "" outside the enumeration.
+QString ChainTypeName(int Type);
+QString PredicatTypeName(int Type);
+
+// 2000-01-01 00:00:00: the oldest valid stamp of device files.
+extern const TDateTime ChainBaseDate;
+
+using TChainMessageEvent = std::function<void(const QString &Text)>;
+// Colour 0 means the receiver's default; chains always pass 0.
+using TChainProgressEvent = std::function<void(int Position, int Max, uint32_t Color)>;
+using TChainStepEvent = std::function<void(TIOChain3 *AStep, const QList<int> &Args)>;
+// Device addresses found by poll and scan.
+using TAddrList = QList<int>;
+
+// The base of every step. Bare steps serve the kinds that carry no data
+// (ctSpecCmdOn, ctSpecCmdModbusOn, ctSpecCmdOff, ctSleep).
+class TIOChain3 {
+public:
+  TIOChain3(TIOChainList3 *AOwner, TChainType AType);
+  virtual ~TIOChain3();
+  TIOChain3(const TIOChain3 &) = delete;
+  TIOChain3 &operator=(const TIOChain3 &) = delete;
+
+  TIOChainList3 *FOwner;
+  uint8_t FType;
+  int FTag = 0;
+
+protected:
+  friend class TIOChainList3;
+  // Runs the step when the chain reaches it: true when done, false when it
+  // waits (it has sent a record, or started a timer).
+  virtual bool Run();
+  // Digests one answer of this step: true when done, false when it has sent
+  // the next record of the same step.
+  virtual bool Reply(TResponseParser &Parser, const TAnswerHead &Head);
+  // Helpers of device steps: a record of this chain, sent through the front.
+  TRequestBuilder &Start(uint8_t Command, uint8_t Tag, std::initializer_list<uint8_t> Payload);
+  void Send();
+  void Debug(const QString &Text) const;
+};
+
+class TIOChain3poll : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  uint8_t FAddr = 0;
+  uint8_t FFirstAddr = 0;
+  uint8_t FLastAddr = 0;
+  TAddrList *FList = nullptr; // not owned
+
+protected:
+  bool Run() override;
+  bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
+};
+
+class TIOChain3predicat : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  uint8_t FPredicatType = ptIf;
+  std::unique_ptr<TIOChainList3> FThen; // branch lists, moved into the chain when chosen
+  std::unique_ptr<TIOChainList3> FElse;
+  int FVal = 0;
+  const TAddrList *FList = nullptr; // not owned
+  QString FFileName;
+  QString FOp;
+  int FA = 0;
+  int FB = 0;
+
+protected:
+  bool Run() override;
+};
+
+class TIOChain3exec : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  std::function<void()> FProc;
+  std::function<void(const QList<int> &Args)> FProcInts;
+  std::function<void(const QStringList &Args)> FProcStrings;
+  std::function<void(QIODevice *AStream)> FProcStream;
+  TChainStepEvent FProcNext;
+  QList<int> FInts;
+  QStringList FStrings;
+  QIODevice *FStream = nullptr; // not owned
+
+protected:
+  bool Run() override;
+};
+
+class TIOChain3execMethod : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  QPointer<QObject> FObject; // a page that closes before the step runs is noticed
+  QString FMethod;
+
+protected:
+  bool Run() override;
+};
+
+class TIOChain3inc : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  int *FPval = nullptr;
+  int FDelta = 0;
+
+protected:
+  bool Run() override;
+};
+
+class TIOChain3msg : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  QString FText;
+
+protected:
+  bool Run() override;
+};
+
+class TIOChain3mult : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  const int *FPOp1 = nullptr;
+  int FPOp2 = 0;
+  int *FPResult = nullptr;
+
+protected:
+  bool Run() override;
+};
+
+// Device file transfer (frames of command 17 and 18). The transfer itself
+// belongs to the file steps' unit; here are the fields and setters pages use.
+class TIOChain3readFile : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  uint8_t FFileNo = 0;
+  QString FFileName;
+  uint8_t FFileTtype = 0;
+  uint16_t FFrameFirst = 0;
+  uint16_t FFrameLast = 0;
+  uint16_t FFrameLimit = 0;
+  TDateTime FLastTime = 0.0;
+  std::unique_ptr<QFile> FStream; // owned; closed when the step goes
+  int FRemaining = 0;
+  uint8_t FDigest[16] = {};
+
+  void setFrameFirst(uint16_t Value) { FFrameFirst = Value; }
+  void setFrameLast(uint16_t Value) { FFrameLast = Value; }
+  void setFrameLimit(uint16_t Value) { FFrameLimit = Value; }
+  void setLastTime(TDateTime Value) { FLastTime = Value; }
+};
+
+class TIOChain3writeFile : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  uint8_t FFileNo = 0;
+  QString FFileName;
+  uint8_t FFileTtype = 0;
+  uint16_t FFrameFirst = 0;
+  uint16_t FFrameLast = 0;
+  std::unique_ptr<QFile> FStream; // owned
+
+  void setFrameFirst(uint16_t Value) { FFrameFirst = Value; }
+  void setFrameLast(uint16_t Value) { FFrameLast = Value; }
+};
+
+class TIOChain3readFlash : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  const uint16_t *FPAddr = nullptr;
+  uint8_t FByteCount = 0;
+  uint8_t *FPResult8 = nullptr;   // FByteCount 1: the value's low byte
+  uint16_t *FPResult16 = nullptr; // FByteCount 2
+  const int *FPCount = nullptr;
+  QBuffer *FStream = nullptr; // not owned
+
+protected:
+  bool Run() override;
+  bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
+};
+
+// Register reads (ctReadReg, ctReadSram share the records) and writes (ctWriteReg).
+class TIOChain3readReg : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  QIODevice *FRequest = nullptr; // not owned
+  QBuffer *FResult = nullptr;    // not owned; the data stream of a write
+
+protected:
+  bool Run() override;
+  bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
+  void SendNext();
+};
+
+class TIOChain3readSram : public TIOChain3readReg {
+public:
+  using TIOChain3readReg::TIOChain3readReg;
+};
+
+// Clock read (ctReadTime) and write (ctWriteTime).
+class TIOChain3readTime : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  int FValue = 0;               // kept, read by no step
+  QBuffer *FStream = nullptr;   // not owned
+
+protected:
+  bool Run() override;
+  bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
+};
+
+class TIOChain3setDeviceAddr : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  const TAddrList *FList = nullptr; // not owned
+
+protected:
+  bool Run() override;
+};
+
+class TIOChain3setFrameSize : public TIOChain3 {
+public:
+  using TIOChain3::TIOChain3;
+  uint16_t FFrameSize = 0;
+  void setFrameSize(uint16_t Value) { FFrameSize = Value; }
+
+protected:
+  bool Run() override;
+};
+
+// The step as a read-file step; throws EKvError "TIOChain3readFile expected".
+TIOChain3readFile *CastIOChain3readFile(TIOChain3 *AObject);
+
+class TIOChainList3 {
+public:
+  ~TIOChainList3();
+  TIOChainList3(const TIOChainList3 &) = delete;
+  TIOChainList3 &operator=(const TIOChainList3 &) = delete;
+
+  // Builders: each appends one step and returns the chain.
+  TIOChainList3 &exec(std::function<void()> AProc);
+  TIOChainList3 &execInts(std::function<void(const QList<int> &)> AProc, const QList<int> &Args);
+  // Args is comma-separated text: double quotes quote, an unquoted item also
+  // ends at a blank or control character, blanks before an item are skipped.
+  TIOChainList3 &execStrings(std::function<void(const QStringList &)> AProc, const QString &Args);
+  TIOChainList3 &execStream(std::function<void(QIODevice *)> AProc, QIODevice *AStream);
+  // AProc gets the step that follows this one, so that it can adjust it.
+  TIOChainList3 &execNext(TChainStepEvent AProc, const QList<int> &Args);
+  // Calls AObject's Q_INVOKABLE or slot AMethodName() by name.
+  TIOChainList3 &execMethod(QObject *AObject, const QString &AMethodName);
+  TIOChainList3 &inc(int &Var, int Delta);
+  TIOChainList3 &mult(const int &Op1, int Op2, int &Result);
+  TIOChainList3 &msg(const QString &Text);
+  // Pauses the chain for Ms milliseconds without blocking the event loop.
+  TIOChainList3 &sleep(int Ms);
+  // Branch lists come from newList of the same generator and are taken over by
+  // the step (nullptr: no branch). Kind is checked: "ptIf expected" etc.
+  TIOChainList3 &predicatIf(TPredicatType Kind, int Val, TIOChainList3 *ThenSteps, TIOChainList3 *ElseSteps);
+  TIOChainList3 &predicatIfList(TPredicatType Kind, const TAddrList &AList, TIOChainList3 *ThenSteps,
+                                TIOChainList3 *ElseSteps);
+  TIOChainList3 &predicatIfExpr(TPredicatType Kind, const QString &Op, int A, int B, TIOChainList3 *ThenSteps,
+                                TIOChainList3 *ElseSteps);
+  TIOChainList3 &predicatFileExists(TPredicatType Kind, const QString &FileName, TIOChainList3 *ThenSteps,
+                                    TIOChainList3 *ElseSteps);
+  TIOChainList3 &predicatIOError(TPredicatType Kind, TIOChainList3 *ThenSteps, TIOChainList3 *ElseSteps);
+  TIOChainList3 &poll(uint8_t Addr, TAddrList &AList);
+  TIOChainList3 &scan(uint8_t FirstAddr, uint8_t LastAddr, TAddrList &AList);
+  // One FLASH word: its low byte into a byte, or the whole word.
+  TIOChainList3 &readFlash(const uint16_t &Addr, uint8_t &Result);
+  TIOChainList3 &readFlash(const uint16_t &Addr, uint16_t &Result);
+  TIOChainList3 &readFlashStream(const uint16_t &Addr, const int &Count, QBuffer &AStream);
+  TIOChainList3 &readReg(QIODevice &ARequest, QBuffer &AResult);
+  TIOChainList3 &writeReg(QBuffer &AData);
+  TIOChainList3 &readSram(QIODevice &ARequest, QBuffer &AResult);
+  TIOChainList3 &readTime(int Value, QBuffer &AResult);
+  TIOChainList3 &writeTime(QBuffer &AData);
+  TIOChainList3 &specCmd(TChainType Kind);
+  TIOChainList3 &setDeviceAddr(const TAddrList &AList);
+  TIOChainList3 &setFrameSize(uint16_t FrameSize);
+  TIOChainList3 &readFile(uint8_t FileNo, uint8_t FileType, const QString &FileName);
+  TIOChainList3 &writeFile(uint8_t FileNo, uint8_t FileType, const QString &FileName);
+  TIOChainList3 &compareFile(uint8_t FileNo, uint8_t FileType, const QString &FileName);
+
+  // Kind 0 sets the abort handler, 1 the error handler; others are ignored.
+  TIOChainList3 &setEvent(uint8_t Kind, TChainStepEvent AEvent);
+
+  // Starts (or continues) the chain. Throws what a local step throws, and
+  // EKvError "Прервано" after an abort; the chain has then ended.
+  TIOChainList3 &run(TChainProgressEvent AProgress = {});
+
+  // The reply method of every record of this chain.
+  void onReceive(TResponseParser &Parser, const TAnswerHead &Head, std::span<const uint8_t> Data);
+
+  // Frees every step.
+  void Clear();
+
+  int Count() const { return int(FItems.size()); }
+  TIOChain3 *Step(int Index) const;
+  int FIndex = 0;
+  uint8_t FDeviceAddr = 0;
+  TIOChainGen *FGen;
+  TReplyId ReplyId() const { return FReplyId; }
+  bool IsEnded() const { return FEnded; }
+
+  // For steps: the device front (throws when the generator has none), the log
+  // and the status sink.
+  TDeviceFront &Front();
+  TLogger &Log() const { return *FLogger; }
+  void Message(const QString &Text) const;
+  void Progress(int Position, int Max) const;
+
+private:
+  friend class TIOChainGen;
+  friend class TIOChain3;
+  explicit TIOChainList3(TIOChainGen *AGen, uint64_t ASerial);
+  TIOChainList3 &Append(std::unique_ptr<TIOChain3> AStep);
+  void RunSteps();
+  void End();
+  void Resume(); // after a sleep
+  void Insert(int Position, std::unique_ptr<TIOChain3> AStep);
+  std::unique_ptr<TIOChainList3> TakeBranch(TIOChainList3 *AList);
+
+  enum TWait : uint8_t { wtNone, wtAnswer, wtTimer };
+  std::vector<std::unique_ptr<TIOChain3>> FItems;
+  uint64_t FSerial;
+  TReplyId FReplyId = 0;
+  TDeviceFront *FFront = nullptr;
+  TChainProgressEvent FOnProgress;
+  TChainMessageEvent FOnMessage;
+  TLogger *FLogger;
+  TChainStepEvent FOnAbort;
+  TChainStepEvent FOnError;
+  TWait FWait = wtNone;
+  bool FAbort = false;
+  bool FEnded = false;
+  int FBusy = 0; // calls of this chain on the stack; it is not deleted meanwhile
+  friend class TIOChain3predicat;
+  friend class TChainBusy;
+};
+
+// Makes chains and keeps them until they have ended. Lives on the main thread.
+class TIOChainGen : public QObject {
+public:
+  explicit TIOChainGen(QObject *Parent = nullptr);
+  ~TIOChainGen() override;
+
+  // A new empty chain, owned by the generator.
+  TIOChainList3 &newList();
+  // Stops every chain live now at its next step or answer. Chains made
+  // afterwards are not affected.
+  void abort();
+
+  void setWorkDir(const QString &Dir) { FWorkDir = Dir; }
+  void setLogger(TLogger *ALogger) { FLogger = ALogger; }
+  void setOnMessage(TChainMessageEvent AEvent) { FOnMessage = std::move(AEvent); }
+  void useSmartDesc(bool Value) { FSmartDesc = Value; }
+  // The device front that records go through; it must outlive the generator.
+  void setDeviceFront(TDeviceFront *AFront) { FFront = AFront; }
+
+  const QString &WorkDir() const { return FWorkDir; }
+  bool SmartDesc() const { return FSmartDesc; }
+  TDeviceFront *DeviceFront() const { return FFront; }
+  // Chains made and not yet deleted (live or ended).
+  int ChainCount() const { return int(FLive.size() + FEnded.size()); }
+
+private:
+  friend class TIOChainList3;
+  friend class TIOChain3;
+  friend class TChainBusy;
+  void Retire(TIOChainList3 *AChain);
+  void PostReap();
+  void Reap();
+  std::unique_ptr<TIOChainList3> Adopt(TIOChainList3 *AChain);
+  TIOChainList3 *Find(uint64_t Serial) const;
+
+  TLogger *FLogger;
+  TChainMessageEvent FOnMessage;
+  QString FWorkDir;
+  bool FSmartDesc = false;
+  TDeviceFront *FFront = nullptr;
+  uint64_t FNextSerial = 1;
+  std::map<uint64_t, std::unique_ptr<TIOChainList3>> FLive;
+  std::vector<std::unique_ptr<TIOChainList3>> FEnded;
+  bool FReapPosted = false;
+};

@@ -1,0 +1,71 @@
+#pragma once
+// Pages of the main window: a tab widget whose sheets carry a Tag (0 for the
+// fixed pages, negative for the run-time ones), and closable run-time sheets
+// with a close button on their tab. The button closes on release only when the
+// pointer is still over it, as a push button does.
+#include <QTabWidget>
+#include <QWidget>
+#include <functional>
+
+class QAbstractButton;
+
+// A page. Tag tells the main window what the page is.
+class TTabSheet : public QWidget {
+  Q_OBJECT
+public:
+  explicit TTabSheet(QWidget *Parent = nullptr) : QWidget(Parent) {}
+  int Tag() const { return FTag; }
+  void SetTag(int Value) { FTag = Value; }
+
+private:
+  int FTag = 0;
+};
+
+// A run-time page that the user closes with the button on its tab.
+class TTabSheetClosable : public TTabSheet {
+  Q_OBJECT
+public:
+  // Sender is the sheet on the first call and null on the second, made after
+  // the sheet is gone (handlers that must act afterwards act on that one).
+  using TCloseEvent = std::function<void(QObject *Sender)>;
+
+  explicit TTabSheetClosable(QWidget *Parent = nullptr) : TTabSheet(Parent) {}
+  void SetOnClose(TCloseEvent Handler) { FOnClose = std::move(Handler); }
+
+  // Calls OnClose with the sheet, removes and frees the sheet, then calls the
+  // saved OnClose once more without a sender. The object is gone afterwards.
+  virtual void CloseTab();
+
+private:
+  TCloseEvent FOnClose;
+};
+
+// The main window's page control: reports inserted tabs to its helper.
+class TPageControl : public QTabWidget {
+  Q_OBJECT
+public:
+  explicit TPageControl(QWidget *Parent = nullptr) : QTabWidget(Parent) {}
+  // The sheet at Index as a TTabSheet, or null.
+  TTabSheet *Sheet(int Index) const { return qobject_cast<TTabSheet *>(widget(Index)); }
+  TTabSheet *ActiveSheet() const { return qobject_cast<TTabSheet *>(currentWidget()); }
+
+signals:
+  void TabInserted(int Index);
+
+protected:
+  void tabInserted(int Index) override;
+};
+
+// Puts a close button on the tab of every TTabSheetClosable added to the page
+// control (the fixed sheets get none). Owned by the page control.
+class TPageControlHelper : public QObject {
+  Q_OBJECT
+public:
+  explicit TPageControlHelper(TPageControl *PageControl);
+  // The close button of the sheet's tab, or null (tests press it).
+  QAbstractButton *CloseButton(QWidget *Sheet) const;
+
+private:
+  void AttachButton(int Index);
+  TPageControl *FPageControl;
+};

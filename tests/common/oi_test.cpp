@@ -1,0 +1,333 @@
+#include "linkResponder.h"
+#include "oi.h"
+#include "uErrors.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace linktest;
+
+namespace {
+
+QByteArray AnswerBytes(const TOI &OI) {
+  return QByteArray(reinterpret_cast<const char *>(OI.GetAnswer()), OI.GetReceived());
+}
+
+QString ReadTrace(const QString &Path) {
+  QFile f(Path);
+  f.open(QIODevice::ReadOnly);
+  return QString::fromLatin1(f.readAll());
+}
+
+} // namespace
+
+TEST(RtuTiming, LineTimeIsTenBitsPerByteRoundedHalfToEven) {
+  struct Case {
+    int Bytes, Baud, Ms;
+  } cases[] = {
+      {15, 38400, 4},   // 8 + 7 bytes: 3.906 ms
+      {33, 38400, 9},   // read of 10 registers: 8.594 ms
+      {1, 20000, 0},    // exactly 0.5: to even
+      {3, 20000, 2},    // exactly 1.5: to even
+      {5, 20000, 2},    // exactly 2.5: to even
+      {7, 20000, 4},    // exactly 3.5: to even
+      {25, 9600, 26},   // 26.04 ms
+      {2553, 1200, 21275},
+      {0, 38400, 0},
+      {10, 0, 0},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(RtuLineTimeMs(c.Bytes, c.Baud), c.Ms) << c.Bytes << " bytes at " << c.Baud;
+}
+
+TEST(OIStatus, NamesFollowTheirValues) {
+  const char *names[] = {"oisReady", "oisUnknown",       "oisBadPort", "oisBadCO",
+                         "oisBadCI", "oisProtocolError", "oisBadCRC",  "oisErrorFlag"};
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(OIStatusName(i), QString::fromLatin1(names[i]));
+  EXPECT_EQ(OIStatusName(0x40), QStringLiteral("status 64"));
+  EXPECT_EQ(int(oisErrorFlag), 7);
+}
+
+TEST(OIRequest, BufferBoundsAreRangeErrors) {
+  TOI oi(QString{});
+  const QByteArray fits(OI_BUFFER_SIZE - 2, '\x01');
+  EXPECT_NO_THROW(oi.SetRequest(fits, OI_BUFFER_SIZE));
+  EXPECT_THROW(oi.SetRequest(fits + '\x01', 5), EKvRange);
+  EXPECT_THROW(oi.SetRequest(Hex("01 03"), OI_BUFFER_SIZE + 1), EKvRange);
+  oi.SetRequest(Hex("01 1B 00 00 00"), 7);
+  QBuffer data;
+  data.setData(QByteArray(OI_BUFFER_SIZE, 'x'));
+  data.open(QIODevice::ReadOnly);
+  EXPECT_THROW(oi.AppendRequest(data, OI_BUFFER_SIZE - 6), EKvRange);
+  EXPECT_EQ(oi.GetRequestLength(), 5);
+}
+
+TEST(OIRequest, AppendRequestPadsAShortStreamWithZeros) {
+  TOI oi(QString{});
+  oi.SetRequest(Hex("01 1B 03 00 10"), 7);
+  QBuffer data;
+  data.setData(Hex("AA BB CC DD"));
+  data.open(QIODevice::ReadOnly);
+  data.seek(1);
+  oi.AppendRequest(data, 5);
+  EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(oi.GetRequest()), oi.GetRequestLength()),
+            Hex("01 1B 03 00 10 BB CC DD 00 00"));
+  EXPECT_EQ(data.pos(), 4);
+}
+
+TEST(OITrace, DefaultNameCountsInstancesAfterTheFirst) {
+  const QString a = TOI::DefaultTraceFileName();
+  const QString b = TOI::DefaultTraceFileName();
+  const QRegularExpression re(QStringLiteral("^oi_test\\.trc(\\d*)$"));
+  const auto ma = re.match(a), mb = re.match(b);
+  ASSERT_TRUE(ma.hasMatch()) << a.toStdString();
+  ASSERT_TRUE(mb.hasMatch()) << b.toStdString();
+  EXPECT_EQ(mb.captured(1).toInt(), ma.captured(1).toInt() + 1);
+}
+
+class RtuLink : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    OI = std::make_unique<TOI>(TracePath());
+    OI->GetComPort().SetPortName(Peer.SlavePath());
+    OI->SetTimeout(10000);
+  }
+  QString TracePath() const { return Dir.filePath(QStringLiteral("link.trc")); }
+
+  QTemporaryDir Dir;
+  TPtyResponder Peer;
+  std::unique_ptr<TOI> OI;
+};
+
+TEST_F(RtuLink, ReadRequestCarriesCrcLowByteFirstAndAnswerIsKept) {
+  Peer.Add({8, Hex("01 03 06 00 0A 01 00 FF FF B9 38")});
+  ASSERT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(OI->GetStatus(), oisReady);
+  ASSERT_EQ(Peer.Requests().size(), 1);
+  EXPECT_EQ(Spaced(Peer.Requests()[0]), QStringLiteral("01 03 00 64 00 03 44 14"));
+  EXPECT_EQ(Spaced(AnswerBytes(*OI)), QStringLiteral("01 03 06 00 0A 01 00 FF FF B9 38"));
+}
+
+// Each case runs on a fresh line, so late bytes of one answer cannot reach the next.
+TEST(RtuAnswer, EveryMalformedAnswerEndsWithItsStatus) {
+  struct Case {
+    const char *Name;
+    QByteArray Request;
+    QByteArray Reply;
+    int TimeoutMs;
+    TOIStatus Status;
+  } cases[] = {
+      {"exception", Hex("01 03 00 64 00 03"), Hex("01 83 02 C0 F1"), 10000, oisErrorFlag},
+      {"silence", Hex("01 03 00 64 00 03"), {}, 200, oisBadCI},
+      {"other address", Hex("05 03 00 64 00 03"), WithCrc(Hex("03 03 06 00 0A 01 00 FF FF")), 10000,
+       oisProtocolError},
+      {"any address for 0", Hex("00 03 00 64 00 03"), WithCrc(Hex("03 03 06 00 0A 01 00 FF FF")), 10000, oisReady},
+      {"other function", Hex("01 03 00 64 00 03"), WithCrc(Hex("01 04 06 00 0A 01 00 FF FF")), 10000,
+       oisProtocolError},
+      {"bad crc", Hex("01 03 00 64 00 03"), Hex("01 03 06 00 0A 01 00 FF FF B9 39"), 10000, oisBadCRC},
+      {"short", Hex("01 03 00 64 00 03"), Hex("01 03 06 00"), 200, oisBadCI},
+      {"long", Hex("01 03 00 64 00 03"), WithCrc(Hex("01 03 08 00 0A 01 00 FF FF 00 00")), 10000, oisBadCRC},
+      {"exception without crc", Hex("01 03 00 64 00 03"), Hex("01 83 02"), 200, oisBadCI},
+      {"exception bad crc", Hex("01 03 00 64 00 03"), Hex("01 83 02 C0 F2"), 10000, oisBadCRC},
+      {"exception other address", Hex("05 03 00 64 00 03"), WithCrc(Hex("03 83 02")), 10000, oisProtocolError},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPtyResponder peer;
+    TOI oi(QString{});
+    oi.GetComPort().SetPortName(peer.SlavePath());
+    oi.SetTimeout(c.TimeoutMs);
+    peer.Add({8, c.Reply});
+    const bool ok = oi.Request(c.Request, 11);
+    ASSERT_TRUE(peer.WaitAnswered(1));
+    EXPECT_EQ(ok, c.Status == oisReady);
+    EXPECT_EQ(OIStatusName(oi.GetStatus()), OIStatusName(c.Status));
+    // Nothing beyond what came in this exchange is in the answer buffer.
+    for (int i = oi.GetReceived(); i < OI_BUFFER_SIZE; ++i)
+      ASSERT_EQ(oi.GetAnswer()[i], 0) << i;
+  }
+}
+
+TEST_F(RtuLink, AnswerSplitAcrossReadsIsAssembled) {
+  Peer.Add({8, WithCrc(Hex("01 03 06 00 0A 01 00 FF FF")), false, true});
+  ASSERT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(Spaced(AnswerBytes(*OI)), QStringLiteral("01 03 06 00 0A 01 00 FF FF B9 38"));
+}
+
+TEST_F(RtuLink, StaleBytesBeforeTheRequestAreNotTakenForTheAnswer) {
+  ASSERT_TRUE(OI->GetComPort().Open(false));
+  Peer.Send(Hex("01 03 06 11 11 22 22 33 33"));
+  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 9; }));
+  Peer.Add({8, WithCrc(Hex("01 03 06 00 0A 01 00 FF FF"))});
+  ASSERT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(Spaced(AnswerBytes(*OI)), QStringLiteral("01 03 06 00 0A 01 00 FF FF B9 38"));
+}
+
+TEST_F(RtuLink, PortThatCannotOpenIsBadPort) {
+  OI->GetComPort().SetPortName(Dir.filePath(QStringLiteral("no-such-tty")));
+  EXPECT_FALSE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(OI->GetStatus(), oisBadPort);
+  EXPECT_FALSE(OI->IsPortOpen());
+}
+
+TEST_F(RtuLink, TraceRecordsRequestAndAnswerWithTimeAndTag) {
+  Peer.Add({8, Hex("01 83 02 C0 F1")});
+  EXPECT_FALSE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  const QString trace = ReadTrace(TracePath());
+  const QRegularExpression re(QStringLiteral("^\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Q 01 03 00 64 00 03 44 14"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d A 01 83 02 C0 F1$"));
+  EXPECT_TRUE(re.match(trace).hasMatch()) << trace.toStdString();
+}
+
+TEST_F(RtuLink, ScanWritesOneRequestPerAddressAndCollectsAnswers) {
+  Peer.Add({4, WithCrc(Hex("01 07 00"))});
+  Peer.Add({4, {}});
+  Peer.Add({4, WithCrc(Hex("03 07 5A"))});
+  ASSERT_TRUE(OI->SendScan(1, 3, 0));
+  ASSERT_TRUE(Peer.WaitAnswered(3));
+  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 10; }));
+  const QList<QByteArray> req = Peer.Requests();
+  ASSERT_EQ(req.size(), 3);
+  EXPECT_EQ(Spaced(req[0]), QStringLiteral("01 07 41 E2"));
+  EXPECT_EQ(req[2], WithCrc(Hex("03 07")));
+
+  ASSERT_TRUE(OI->ReceiveScanAnswer(5));
+  EXPECT_EQ(Spaced(AnswerBytes(*OI)), Spaced(WithCrc(Hex("01 07 00"))));
+  ASSERT_TRUE(OI->ReceiveScanAnswer(5));
+  EXPECT_EQ(OI->GetAnswer()[0], 3);
+  EXPECT_EQ(OI->GetAnswer()[2], 0x5A);
+  EXPECT_FALSE(OI->ReceiveScanAnswer(5));
+  EXPECT_EQ(OI->GetStatus(), oisBadCI);
+
+  const QString trace = ReadTrace(TracePath());
+  EXPECT_TRUE(trace.contains(QStringLiteral(" S 01 07 41 E2\r\n")));
+  EXPECT_TRUE(trace.contains(QStringLiteral(" R 01 07 00 22 30")));
+}
+
+TEST_F(RtuLink, ScanAnswerWithBadCrcIsRejected) {
+  Peer.Add({4, Hex("01 07 00 22 31")});
+  ASSERT_TRUE(OI->SendScan(1, 1, 0));
+  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 5; }));
+  EXPECT_FALSE(OI->ReceiveScanAnswer(5));
+  EXPECT_EQ(OI->GetStatus(), oisBadCRC);
+}
+
+class TcpLink : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    OI = std::make_unique<TOI>(TracePath());
+    OI->SetProtocol(TOI::prModbusTcp);
+    OI->SetHost(QStringLiteral("127.0.0.1"));
+    OI->SetPort(Peer.Port());
+    OI->SetTcpTimeout(10000);
+  }
+  QString TracePath() const { return Dir.filePath(QStringLiteral("link.trc")); }
+
+  QTemporaryDir Dir;
+  TTcpResponder Peer;
+  std::unique_ptr<TOI> OI;
+};
+
+TEST_F(TcpLink, RequestTravelsBehindMbapHeaderWithoutCrc) {
+  EXPECT_TRUE(OI->IsTcpIdle());
+  Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
+  ASSERT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  ASSERT_EQ(Peer.Requests().size(), 1);
+  EXPECT_EQ(Spaced(Peer.Requests()[0]), QStringLiteral("00 00 00 00 00 06 01 03 00 64 00 03"));
+  EXPECT_EQ(Spaced(AnswerBytes(*OI)), QStringLiteral("01 03 06 00 0A 01 00 FF FF"));
+  EXPECT_EQ(OI->GetStatus(), oisReady);
+}
+
+TEST(TcpAnswer, AnswersAreCheckedLikeSerialAnswers) {
+  struct Case {
+    const char *Name;
+    QByteArray Request;
+    QByteArray Reply;
+    int TimeoutMs;
+    TOIStatus Status;
+  } cases[] = {
+      {"exception", Hex("01 03 00 64 00 03"), Mbap(Hex("01 83 02")), 10000, oisErrorFlag},
+      {"other address", Hex("05 03 00 64 00 03"), Mbap(Hex("03 03 06 00 0A 01 00 FF FF")), 10000, oisProtocolError},
+      {"any address for 0", Hex("00 03 00 64 00 03"), Mbap(Hex("03 03 06 00 0A 01 00 FF FF")), 10000, oisReady},
+      {"other function", Hex("01 03 00 64 00 03"), Mbap(Hex("01 04 06 00 0A 01 00 FF FF")), 10000, oisProtocolError},
+      {"short", Hex("01 03 00 64 00 03"), Mbap(Hex("01 03 06 00 0A")), 10000, oisBadCI},
+      {"long", Hex("01 03 00 64 00 03"), Mbap(Hex("01 03 08 00 0A 01 00 FF FF 00 00")), 10000, oisProtocolError},
+      {"exception too long", Hex("01 03 00 64 00 03"), Mbap(Hex("01 83 02 00")), 10000, oisProtocolError},
+      {"length beyond buffer", Hex("01 03 00 64 00 03"), Hex("00 00 00 00 FF FF 01 03"), 10000, oisProtocolError},
+      {"protocol id", Hex("01 03 00 64 00 03"), Hex("00 00 00 01 00 03 01 83 02"), 10000, oisProtocolError},
+      {"transaction id", Hex("01 03 00 64 00 03"), Hex("00 07 00 00 00 03 01 83 02"), 10000, oisProtocolError},
+      {"length promises more", Hex("01 03 00 64 00 03"), Hex("00 00 00 00 00 09 01 03 06"), 300, oisUnknown},
+      {"silence", Hex("01 03 00 64 00 03"), {}, 300, oisUnknown},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTcpResponder peer;
+    TOI oi(QString{});
+    oi.SetProtocol(TOI::prModbusTcp);
+    oi.SetHost(QStringLiteral("127.0.0.1"));
+    oi.SetPort(peer.Port());
+    oi.SetTcpTimeout(c.TimeoutMs);
+    peer.Add({0, c.Reply});
+    const bool ok = oi.Request(c.Request, 11);
+    ASSERT_TRUE(peer.WaitAnswered(1));
+    EXPECT_EQ(ok, c.Status == oisReady);
+    EXPECT_EQ(OIStatusName(oi.GetStatus()), OIStatusName(c.Status));
+    for (int i = oi.GetReceived(); i < OI_BUFFER_SIZE; ++i)
+      ASSERT_EQ(oi.GetAnswer()[i], 0) << i;
+  }
+}
+
+TEST_F(TcpLink, TimeoutIsUnknownAndNextRequestReconnects) {
+  OI->SetTcpTimeout(300);
+  Peer.Add({0, {}});
+  EXPECT_FALSE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(OI->GetStatus(), oisUnknown);
+  OI->SetTcpTimeout(10000);
+  Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
+  EXPECT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(Peer.Connections(), 2);
+}
+
+TEST_F(TcpLink, PeerHangupIsUnknownAndNextRequestReconnects) {
+  Peer.Add({0, {}, true});
+  EXPECT_FALSE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(OI->GetStatus(), oisUnknown);
+  Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
+  EXPECT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(Peer.Connections(), 2);
+}
+
+TEST_F(TcpLink, NothingListeningIsUnknownAndTraced) {
+  const int port = ClosedTcpPort();
+  OI->SetPort(port);
+  EXPECT_FALSE(OI->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(OI->GetStatus(), oisUnknown);
+  const QString trace = ReadTrace(TracePath());
+  // ECONNREFUSED is 111 on Linux.
+  EXPECT_TRUE(trace.contains(QStringLiteral(" *** TDeviceClient Error 006f\r\n"))) << trace.toStdString();
+  EXPECT_TRUE(trace.endsWith(QStringLiteral(" *** oiModbusTcp cannot connect to 127.0.0.1 port %1").arg(port)))
+      << trace.toStdString();
+}
+
+TEST_F(TcpLink, ScanPollsEachAddressOverTcp) {
+  Peer.Add({0, Mbap(Hex("01 07 00"))});
+  Peer.Add({0, Mbap(Hex("02 87 0B"))});
+  Peer.Add({0, Mbap(Hex("03 07 5A"))});
+  ASSERT_TRUE(OI->SendScan(1, 3, 0));
+  const QList<QByteArray> req = Peer.Requests();
+  ASSERT_EQ(req.size(), 3);
+  EXPECT_EQ(Spaced(req[1]), QStringLiteral("00 00 00 00 00 02 02 07"));
+  ASSERT_TRUE(OI->ReceiveScanAnswer(5));
+  EXPECT_EQ(OI->GetAnswer()[0], 1);
+  ASSERT_TRUE(OI->ReceiveScanAnswer(5));
+  EXPECT_EQ(OI->GetAnswer()[0], 3);
+  EXPECT_EQ(OI->GetAnswer()[2], 0x5A);
+  EXPECT_FALSE(OI->ReceiveScanAnswer(5));
+}

@@ -1,0 +1,191 @@
+#include "linkResponder.h"
+#include "uComPort.h"
+#include "uErrors.h"
+#include "uLogger.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <termios.h>
+
+using namespace linktest;
+
+TEST(ComPortPath, NameWithoutSlashIsLookedUpUnderDev) {
+  struct Case {
+    const char *Name, *Path;
+  } cases[] = {
+      {"ttyUSB0", "/dev/ttyUSB0"},
+      {"COM12", "/dev/COM12"},
+      {"/dev/pts/7", "/dev/pts/7"},
+      {"serial/by-id/x", "serial/by-id/x"},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(TComPort::DevicePath(QString::fromLatin1(c.Name)), QString::fromLatin1(c.Path)) << c.Name;
+}
+
+TEST(ComPort, OpenFailsOnMissingDeviceAndOnFileThatIsNoTty) {
+  QTemporaryDir dir;
+  TComPort port;
+  port.SetPortName(dir.filePath(QStringLiteral("missing")));
+  EXPECT_FALSE(port.Open(false));
+  EXPECT_FALSE(port.IsOpen());
+  QFile plain(dir.filePath(QStringLiteral("plain")));
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  port.SetPortName(plain.fileName());
+  EXPECT_FALSE(port.Open(false));
+  EXPECT_FALSE(port.IsOpen());
+}
+
+class ComPortPty : public ::testing::Test {
+protected:
+  void SetUp() override { Port.SetPortName(Peer.SlavePath()); }
+  termios LineSettings() const {
+    termios t{};
+    ::tcgetattr(Peer.SlaveFd(), &t);
+    return t;
+  }
+  TPtyResponder Peer;
+  TComPort Port;
+};
+
+TEST_F(ComPortPty, OpenSetsRawEightNoneOneWithoutFlowControl) {
+  ASSERT_TRUE(Port.Open(false));
+  EXPECT_TRUE(Port.IsOpen());
+  const termios t = LineSettings();
+  EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(cfgetospeed(&t), speed_t(B38400));
+}
+
+TEST_F(ComPortPty, SecondOpenOfTheSameLineFailsUntilTheFirstCloses) {
+  ASSERT_TRUE(Port.Open(false));
+  TComPort other;
+  other.SetPortName(Peer.SlavePath());
+  EXPECT_FALSE(other.Open(false));
+  Port.Close();
+  EXPECT_FALSE(Port.IsOpen());
+  EXPECT_TRUE(other.Open(false));
+}
+
+TEST_F(ComPortPty, ReadWithNothingBufferedReturnsNothingAtOnce) {
+  ASSERT_TRUE(Port.Open(false));
+  char buf[16];
+  int done = -1;
+  Port.Read(buf, sizeof buf, done);
+  EXPECT_EQ(done, 0);
+}
+
+TEST_F(ComPortPty, BytesTravelBothWaysUnchanged) {
+  ASSERT_TRUE(Port.Open(false));
+  // Every byte value, CR, LF, XON and XOFF included: the line is raw.
+  QByteArray all;
+  for (int i = 0; i < 256; ++i)
+    all.append(char(i));
+  Peer.Add({256, all});
+  int done = 0;
+  Port.Write(all.constData(), int(all.size()), done);
+  EXPECT_EQ(done, 256);
+  QByteArray got;
+  ASSERT_TRUE(WaitFor([&] {
+    char buf[300];
+    int n = 0;
+    Port.Read(buf, 300, n);
+    got.append(buf, n);
+    return got.size() >= 256;
+  }));
+  EXPECT_EQ(Peer.Requests().value(0), all);
+  EXPECT_EQ(got, all);
+}
+
+TEST_F(ComPortPty, PurgeDropsWhatWaitsToBeRead) {
+  ASSERT_TRUE(Port.Open(false));
+  Peer.Send(Hex("01 02 03 04 05"));
+  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 5; }));
+  Port.Purge();
+  char buf[8];
+  int done = -1;
+  Port.Read(buf, sizeof buf, done);
+  EXPECT_EQ(done, 0);
+}
+
+TEST_F(ComPortPty, SetBaudRateOpensAClosedPortAndAppliesTheRate) {
+  Port.SetBaudRate(38400);
+  EXPECT_TRUE(Port.IsOpen());
+  Port.SetBaudRate(9600);
+  EXPECT_EQ(Port.GetBaudRate(), 9600);
+  const termios t = LineSettings();
+  EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+  EXPECT_EQ(cfgetispeed(&t), speed_t(B9600));
+  Port.Close();
+  ASSERT_TRUE(Port.Open(false));
+  const termios again = LineSettings();
+  EXPECT_EQ(cfgetospeed(&again), speed_t(B9600));
+}
+
+TEST_F(ComPortPty, RefusedBaudRateThrowsAndKeepsTheStoredRate) {
+  Port.SetBaudRate(19200);
+  try {
+    Port.SetBaudRate(12345);
+    FAIL() << "no exception";
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), QStringLiteral("invalid SetCommState BaudRate: 12345"));
+  }
+  EXPECT_EQ(Port.GetBaudRate(), 19200);
+}
+
+TEST(ComPort, SetBaudRateOnAPortThatCannotOpenChangesNothing) {
+  QTemporaryDir dir;
+  TComPort port;
+  port.SetPortName(dir.filePath(QStringLiteral("missing")));
+  const int before = port.GetBaudRate();
+  EXPECT_NO_THROW(port.SetBaudRate(9600));
+  EXPECT_EQ(port.GetBaudRate(), before);
+  EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(ComPortPty, ModemLinesMissingOnAPseudoTerminalAreLoggedOnce) {
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(Port.Open(false));
+    Port.Close();
+  }
+  int count = 0;
+  for (const QString &line : Logger().Lines())
+    if (line.contains(Peer.SlavePath()) && line.contains(QStringLiteral("DTR/RTS")))
+      ++count;
+  EXPECT_EQ(count, 1);
+}
+
+// The main window renames the port and changes its rate while the worker
+// exchanges bytes on it; under the sanitizers this must stay clean.
+TEST_F(ComPortPty, RateAndNameChangeWhileAnotherThreadUsesThePort) {
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    char buf[64];
+    while (!stop) {
+      if (!Port.IsOpen())
+        Port.Open(false);
+      int done = 0;
+      Port.Write("\x01\x07", 2, done);
+      Port.Read(buf, sizeof buf, done);
+      Port.Purge();
+      if (done % 3 == 0)
+        Port.Close();
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    Port.SetPortName(Peer.SlavePath());
+    try {
+      Port.SetBaudRate(i % 2 ? 9600 : 38400);
+    } catch (const EKvError &) {
+      ADD_FAILURE() << "a known rate was refused";
+    }
+    (void)Port.IsOpen();
+    (void)Port.GetPortName();
+  }
+  stop = true;
+  worker.join();
+  EXPECT_TRUE(Port.GetBaudRate() == 9600 || Port.GetBaudRate() == 38400);
+}

@@ -1,0 +1,281 @@
+#include "linkResponder.h"
+#include "uDeviceIO.h"
+#include "uErrors.h"
+
+#include <QBuffer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace linktest;
+
+namespace {
+
+// Two-digit year of the PC's century, as the clock frames carry it.
+int YearInCentury(int Year) { return Year - 100 * (QDate::currentDate().year() / 100); }
+
+} // namespace
+
+class DeviceRtu : public ::testing::Test {
+protected:
+  void SetUp() override {
+    IO = std::make_unique<TDeviceIO>(QString{});
+    IO->GetOI().GetComPort().SetPortName(Peer.SlavePath());
+    IO->GetOI().SetTimeout(10000);
+    IO->SetDeviceAddr(1);
+  }
+  // The request the device saw last, without its CRC (which is checked here).
+  QString LastRequest() {
+    const QByteArray r = Peer.Requests().value(Peer.Requests().size() - 1);
+    EXPECT_EQ(r, WithCrc(r.left(r.size() - 2))) << "CRC of the request";
+    return Spaced(r.left(r.size() - 2));
+  }
+  TPtyResponder Peer;
+  std::unique_ptr<TDeviceIO> IO;
+};
+
+TEST_F(DeviceRtu, EveryOperationSendsItsFrame) {
+  const QDate today = QDate::currentDate();
+  const int yy = YearInCentury(today.year());
+  QBuffer readDest;
+  readDest.open(QIODevice::WriteOnly);
+  QBuffer writeSrc;
+  writeSrc.setData(Hex("D1 D2 D3"));
+  writeSrc.open(QIODevice::ReadOnly);
+  uint16_t regs[3] = {};
+  uint8_t answered = 0, status = 0;
+  QDateTime clock;
+  struct Case {
+    const char *Name;
+    QByteArray Request; // without CRC
+    QByteArray Reply;   // without CRC
+    std::function<bool()> Run;
+  } cases[] = {
+      {"read registers", Hex("01 03 00 64 00 03"), Hex("01 03 06 00 0A 01 00 FF FF"),
+       [&] { return IO->ReadRegisters(100, regs, 3); }},
+      {"write register", Hex("01 06 00 05 12 34"), Hex("01 06 00 05 12 34"),
+       [&] { return IO->WriteRegister(5, 0x1234); }},
+      {"poll", Hex("01 07"), Hex("01 07 00"), [&] { return IO->Poll(1, answered, status); }},
+      {"read file frame", Hex("01 1C 02 01 02"), Hex("01 1C 02 01 02 AA BB CC DD"),
+       [&] { return IO->ReadFileFrame(2, 0x0102, 4, readDest); }},
+      {"write file frame, short data padded", Hex("01 1B 03 00 10 D1 D2 D3 00 00"), Hex("01 1B 03 00 10"),
+       [&] { return IO->WriteFileFrame(3, 0x0010, writeSrc, 5); }},
+      {"read clock", Hex("01 1D"), Hex("01 1D 00 18 00 02 00 1D 00 17 00 3B 00 3A"),
+       [&] { return IO->ReadClock(clock); }},
+      {"write clock", Hex("01 1A 00") + char(yy) + Hex("00 0C 00 06 00 11 00 05 00 09"),
+       Hex("01 1A 00 00 00 00 00 00 00 00 00 00 00 00"),
+       [&] {
+         return IO->WriteClock(QDateTime(QDate(today.year(), 12, 6), QTime(17, 5, 9, 870)));
+       }},
+      {"special command", Hex("01 1F F1 00"), Hex("01 1F F1 00"), [&] { return IO->SpecialCommand(0x1F, 0xF1); }},
+  };
+  for (Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    Peer.Add({int(c.Request.size()) + 2, WithCrc(c.Reply)});
+    EXPECT_TRUE(c.Run());
+    EXPECT_EQ(IO->GetOI().GetStatus(), oisReady);
+    EXPECT_EQ(LastRequest(), Spaced(c.Request));
+  }
+  EXPECT_EQ(regs[0], 10);
+  EXPECT_EQ(regs[1], 256);
+  EXPECT_EQ(regs[2], 65535);
+  EXPECT_EQ(Spaced(readDest.data()), QStringLiteral("AA BB CC DD"));
+  EXPECT_EQ(clock, QDateTime(QDate(100 * (today.year() / 100) + 24, 2, 29), QTime(23, 59, 58)));
+}
+
+TEST_F(DeviceRtu, MemoryAreaSelectsReadAndWriteCodes) {
+  struct Case {
+    int Area;
+    uint8_t Read, Write;
+  } cases[] = {
+      {2, 0x53, 0x56}, {3, 0x54, 0x56}, {4, 0x55, 0x56}, {1, 0x03, 0x06}, {7, 0x03, 0x06}, {0, 0x03, 0x06},
+  };
+  for (const Case &c : cases) {
+    IO->SetMemoryArea(uint8_t(c.Area));
+    EXPECT_EQ(IO->GetMemoryArea(), c.Area);
+    EXPECT_EQ(IO->GetReadCode(), c.Read) << c.Area;
+    EXPECT_EQ(IO->GetWriteCode(), c.Write) << c.Area;
+  }
+  IO->SetMemoryArea(2);
+  IO->SetMemoryArea(3);
+  Peer.Add({8, WithCrc(Hex("01 54 02 12 34"))});
+  uint16_t v = 0;
+  EXPECT_TRUE(IO->ReadRegisters(0x0200, &v, 1));
+  EXPECT_EQ(LastRequest(), QStringLiteral("01 54 02 00 00 01"));
+  EXPECT_EQ(v, 0x1234);
+  Peer.Add({8, WithCrc(Hex("01 56 00 05 12 34"))});
+  EXPECT_TRUE(IO->WriteRegister(5, 0x1234));
+  EXPECT_EQ(LastRequest(), QStringLiteral("01 56 00 05 12 34"));
+}
+
+TEST_F(DeviceRtu, PollTakesTheAnsweringAddressForLaterFrames) {
+  uint8_t answered = 0, status = 0;
+  Peer.Add({4, WithCrc(Hex("07 07 42"))});
+  ASSERT_TRUE(IO->Poll(7, answered, status));
+  EXPECT_EQ(answered, 7);
+  EXPECT_EQ(status, 0x42);
+  EXPECT_EQ(IO->GetDeviceAddr(), 7);
+  Peer.Add({4, WithCrc(Hex("09 07 00"))});
+  ASSERT_TRUE(IO->Poll(0, answered, status));
+  EXPECT_EQ(LastRequest(), QStringLiteral("00 07"));
+  EXPECT_EQ(answered, 9);
+  EXPECT_EQ(IO->GetDeviceAddr(), 9);
+  Peer.Add({8, WithCrc(Hex("09 06 00 01 00 02"))});
+  EXPECT_TRUE(IO->WriteRegister(1, 2));
+  EXPECT_EQ(LastRequest(), QStringLiteral("09 06 00 01 00 02"));
+}
+
+// A failed read leaves the destination, and reports no exception code left
+// over from an earlier answer.
+TEST(DeviceAnswer, FailedReadsLeaveDestinationAndReportOnlyTheirOwnCode) {
+  struct Case {
+    const char *Name;
+    QByteArray Reply;
+    int TimeoutMs;
+    TOIStatus Status;
+    uint8_t Code;
+  } cases[] = {
+      {"exception", WithCrc(Hex("01 83 02")), 10000, oisErrorFlag, 2},
+      {"exception 0B", WithCrc(Hex("01 83 0B")), 10000, oisErrorFlag, 0x0B},
+      {"silence", {}, 200, oisBadCI, 0},
+      {"short", Hex("01 03 04 00 0A"), 200, oisBadCI, 0},
+      {"bad crc", Hex("01 03 06 00 0A 01 00 FF FF B9 39"), 10000, oisBadCRC, 0},
+      {"other address", WithCrc(Hex("02 03 06 00 0A 01 00 FF FF")), 10000, oisProtocolError, 0},
+      {"other function", WithCrc(Hex("01 04 06 00 0A 01 00 FF FF")), 10000, oisProtocolError, 0},
+      {"byte count", WithCrc(Hex("01 03 04 00 0A 01 00 FF FF")), 10000, oisProtocolError, 0},
+      {"long", WithCrc(Hex("01 03 06 00 0A 01 00 FF FF 00")), 10000, oisBadCRC, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPtyResponder peer;
+    TDeviceIO io(QString{});
+    io.GetOI().GetComPort().SetPortName(peer.SlavePath());
+    io.GetOI().SetTimeout(10000);
+    io.SetDeviceAddr(1);
+    // First a good answer with an exception-looking byte 2, then the bad one.
+    peer.Add({8, WithCrc(Hex("01 03 06 11 11 22 22 33 33"))});
+    uint16_t regs[3] = {};
+    ASSERT_TRUE(io.ReadRegisters(100, regs, 3));
+    ASSERT_EQ(regs[2], 0x3333);
+    io.GetOI().SetTimeout(c.TimeoutMs);
+    peer.Add({8, c.Reply});
+    EXPECT_FALSE(io.ReadRegisters(100, regs, 3));
+    EXPECT_EQ(OIStatusName(io.GetOI().GetStatus()), OIStatusName(c.Status));
+    EXPECT_EQ(io.GetStatus(), c.Code);
+    EXPECT_EQ(regs[0], 0x1111);
+    EXPECT_EQ(regs[1], 0x2222);
+    EXPECT_EQ(regs[2], 0x3333);
+  }
+}
+
+TEST_F(DeviceRtu, WriteRegisterRejectsAWrongEcho) {
+  Peer.Add({8, WithCrc(Hex("01 06 00 05 12 35"))});
+  EXPECT_FALSE(IO->WriteRegister(5, 0x1234));
+  EXPECT_EQ(IO->GetOI().GetStatus(), oisProtocolError);
+}
+
+TEST_F(DeviceRtu, FailedFileFrameReadWritesNothing) {
+  QBuffer dest;
+  dest.open(QIODevice::WriteOnly);
+  dest.write("keep");
+  Peer.Add({7, WithCrc(Hex("01 9C 04"))});
+  EXPECT_FALSE(IO->ReadFileFrame(1, 0, 4, dest));
+  EXPECT_EQ(IO->GetStatus(), 4);
+  EXPECT_EQ(dest.data(), QByteArray("keep"));
+}
+
+TEST_F(DeviceRtu, ClockRecordThatIsNoDateGivesTheFixedNoon) {
+  struct Case {
+    const char *Name;
+    QByteArray Words;
+  } cases[] = {
+      {"month 13", Hex("00 18 00 0D 00 01 00 00 00 00 00 00")},
+      {"30 February", Hex("00 18 00 02 00 1E 00 00 00 00 00 00")},
+      {"hour 24", Hex("00 18 00 02 00 01 00 18 00 00 00 00")},
+      {"second 60", Hex("00 18 00 02 00 01 00 00 00 00 00 3C")},
+      {"day 0", Hex("00 18 00 02 00 00 00 00 00 00 00 00")},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    Peer.Add({4, WithCrc(Hex("01 1D") + c.Words)});
+    QDateTime dt;
+    ASSERT_TRUE(IO->ReadClock(dt));
+    EXPECT_EQ(dt, QDateTime(QDate(2000, 1, 1), QTime(12, 30)));
+  }
+}
+
+TEST_F(DeviceRtu, ClockOutsideTheCurrentCenturyIsARangeErrorAndSendsNothing) {
+  const int century = 100 * (QDate::currentDate().year() / 100);
+  EXPECT_THROW(IO->WriteClock(QDateTime(QDate(century - 1, 12, 31), QTime(23, 59))), EKvRange);
+  EXPECT_THROW(IO->WriteClock(QDateTime(QDate(century + 100, 1, 1), QTime(0, 0))), EKvRange);
+  EXPECT_TRUE(Peer.Requests().isEmpty());
+  EXPECT_TRUE(Peer.Unclaimed().isEmpty());
+}
+
+TEST_F(DeviceRtu, ScanReportsEachAnsweringAddress) {
+  Peer.Add({4, WithCrc(Hex("04 07 01"))});
+  Peer.Add({4, WithCrc(Hex("05 07 02"))});
+  ASSERT_TRUE(IO->ScanStart(4, 5, 0));
+  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 10; }));
+  uint8_t addr = 0, status = 0;
+  ASSERT_TRUE(IO->ScanNext(addr, status));
+  EXPECT_EQ(addr, 4);
+  EXPECT_EQ(status, 1);
+  ASSERT_TRUE(IO->ScanNext(addr, status));
+  EXPECT_EQ(addr, 5);
+  EXPECT_EQ(status, 2);
+  EXPECT_FALSE(IO->ScanNext(addr, status));
+}
+
+TEST(DeviceTcp, ReadRegistersTravelsAsMbapFrame) {
+  TTcpResponder peer;
+  TDeviceIO io(QString{});
+  io.GetOI().SetProtocol(TOI::prModbusTcp);
+  io.GetOI().SetHost(QStringLiteral("127.0.0.1"));
+  io.GetOI().SetPort(peer.Port());
+  io.GetOI().SetTcpTimeout(10000);
+  io.SetDeviceAddr(1);
+  peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
+  uint16_t regs[3] = {};
+  ASSERT_TRUE(io.ReadRegisters(100, regs, 3));
+  EXPECT_EQ(Spaced(peer.Requests().value(0)), QStringLiteral("00 00 00 00 00 06 01 03 00 64 00 03"));
+  EXPECT_EQ(regs[2], 65535);
+  peer.Add({0, Mbap(Hex("01 83 02"))});
+  EXPECT_FALSE(io.ReadRegisters(100, regs, 3));
+  EXPECT_EQ(io.GetStatus(), 2);
+  EXPECT_EQ(regs[0], 10);
+}
+
+TEST(ComPortList, CaptionsSortByPortNameOrdinally) {
+  QStringList list = {
+      QStringLiteral("USB Serial (COM2)"),   QStringLiteral("Modem (COM10)"), QStringLiteral("Bluetooth (COM1)"),
+      QStringLiteral("FT232R (ttyUSB1)"),    QStringLiteral("16550A (ttyS10)"), QStringLiteral("16550A (ttyS2)"),
+      QStringLiteral("Adapter (x) (ttyACM0)"),
+  };
+  TDeviceIO::SortComPortList(list);
+  EXPECT_EQ(list, QStringList({
+                      QStringLiteral("Bluetooth (COM1)"),
+                      QStringLiteral("Modem (COM10)"),
+                      QStringLiteral("USB Serial (COM2)"),
+                      QStringLiteral("Adapter (x) (ttyACM0)"),
+                      QStringLiteral("16550A (ttyS10)"),
+                      QStringLiteral("16550A (ttyS2)"),
+                      QStringLiteral("FT232R (ttyUSB1)"),
+                  }));
+}
+
+TEST(ComPortList, PortNameComesFromTheLastParentheses) {
+  EXPECT_EQ(TDeviceIO::PortNameFromCaption(QStringLiteral("Adapter (x) (ttyACM0)")), QStringLiteral("ttyACM0"));
+  EXPECT_EQ(TDeviceIO::PortNameFromCaption(QStringLiteral("(ttyS0)")), QStringLiteral("ttyS0"));
+  EXPECT_EQ(TDeviceIO::PortNameFromCaption(QStringLiteral("no port")), QString());
+}
+
+TEST(ComPortList, MachinePortsAreCaptionedWithTheirNames) {
+  QStringList list = {QStringLiteral("stale")};
+  TDeviceIO::GetComPortList(list);
+  EXPECT_FALSE(list.contains(QStringLiteral("stale")));
+  for (const QString &caption : list) {
+    EXPECT_TRUE(caption.endsWith(QLatin1Char(')'))) << caption.toStdString();
+    EXPECT_FALSE(TDeviceIO::PortNameFromCaption(caption).isEmpty()) << caption.toStdString();
+  }
+}

@@ -1,0 +1,174 @@
+#include "uLogger.h"
+
+#include "uErrors.h"
+#include "uFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+QByteArray Read(const QString &Path) {
+  QFile f(Path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QByteArray JoinCrLf(const QStringList &Lines) {
+  QByteArray out;
+  for (const QString &l : Lines)
+    out += l.toUtf8() + "\r\n";
+  return out;
+}
+
+// Runs the body with Dir as the current folder.
+struct TCurrentDir {
+  QString Old = QDir::currentPath();
+  explicit TCurrentDir(const QString &Dir) { QDir::setCurrent(Dir); }
+  ~TCurrentDir() { QDir::setCurrent(Old); }
+};
+
+} // namespace
+
+TEST(Logger, LinesCarryTimeLevelAndText) {
+  TLogger log;
+  log.Debug("text one");
+  log.Info(QString::fromUtf8("Привет"));
+  log.Error("bad");
+  log.InfoFmt("%s has %d items at %04X", QString::fromUtf8("Ω"), 5, 0x1F);
+  const QStringList lines = log.Lines();
+  ASSERT_EQ(lines.size(), 4);
+  const QRegularExpression stamp(R"(^\d\d\.\d\d\.\d\d\.\d\d\d (.*)$)");
+  const QStringList rest{"DEBUG text one", QString::fromUtf8("INFO Привет"), "ERROR bad",
+                         QString::fromUtf8("INFO Ω has 5 items at 001F")};
+  for (int i = 0; i < 4; ++i) {
+    const auto m = stamp.match(lines[i]);
+    ASSERT_TRUE(m.hasMatch()) << lines[i].toStdString();
+    EXPECT_EQ(m.captured(1), rest[i]);
+  }
+}
+
+TEST(Logger, ListIsEmptiedWhenItHoldsMoreThan10000Lines) {
+  TLogger log;
+  int clears = 0;
+  int shown = 0;
+  log.SetSink([&](const QString &, int) { ++shown; }, [&] { ++clears; });
+  for (int i = 1; i <= 10001; ++i)
+    log.Info(QString::number(i));
+  EXPECT_EQ(log.Lines().size(), 10001);
+  EXPECT_EQ(clears, 0);
+  log.Info("10002");
+  ASSERT_EQ(log.Lines().size(), 1);
+  EXPECT_TRUE(log.Lines()[0].endsWith("INFO 10002"));
+  EXPECT_EQ(clears, 1);
+  EXPECT_EQ(shown, 10002);
+}
+
+TEST(Logger, PaneReceivesKeptLinesWithTheirLevels) {
+  TLogger log;
+  log.Info("i");
+  log.Error("e");
+  log.Debug("d");
+  QList<int> levels;
+  log.SetSink([&](const QString &, int Level) { levels << Level; });
+  log.Error("e2");
+  EXPECT_EQ(levels, (QList<int>{TLogger::lvInfo, TLogger::lvError, TLogger::lvDebug, TLogger::lvError}));
+  EXPECT_TRUE(log.HasSink());
+  log.SetSink(nullptr);
+  EXPECT_FALSE(log.HasSink());
+  EXPECT_EQ(TLogger::LevelColor(TLogger::lvInfo), 0x000080u);
+  EXPECT_EQ(TLogger::LevelColor(TLogger::lvError), 0xFF0000u);
+  EXPECT_EQ(TLogger::LevelColor(TLogger::lvDebug), 0x008000u);
+}
+
+TEST(Logger, FileGetsEachLineAtOnceAndTheKeptLinesOnClose) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("prog.log");
+  SaveFileBytes(path, "an earlier run\r\n");
+  TLogger log;
+  log.Info("before open");
+  log.Open(path);
+  log.Error("first");
+  // Already on disk, before any close: a crash would keep it.
+  EXPECT_TRUE(Read(path).startsWith("an earlier run\r\n"));
+  EXPECT_TRUE(Read(path).endsWith(" ERROR first\r\n"));
+  log.Close();
+  const QStringList lines = log.Lines();
+  ASSERT_EQ(lines.size(), 4);
+  EXPECT_TRUE(lines[1].endsWith(" INFO Application started"));
+  EXPECT_TRUE(lines[3].endsWith(" INFO Application stopped"));
+  EXPECT_EQ(Read(path), JoinCrLf(lines));
+  log.Close(); // a second close changes nothing
+  EXPECT_EQ(Read(path), JoinCrLf(lines));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"prog.log"});
+}
+
+TEST(Logger, CloseWithPaneAlsoWritesColouredRichText) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkdir("bin");
+  QDir(dir.path()).mkdir("work");
+  const QString path = dir.filePath("bin/prog.log");
+  TCurrentDir cwd(dir.filePath("work"));
+  TLogger log;
+  log.Open(path);
+  log.SetSink([](const QString &, int) {});
+  log.Error(QString::fromUtf8("Ошибка {x}\\"));
+  log.Close();
+  const QStringList lines = log.Lines();
+  EXPECT_EQ(Read(path), JoinCrLf(lines));
+  const QByteArray rtf = Read(dir.filePath("work/prog.log.rtf"));
+  EXPECT_TRUE(rtf.startsWith("{\\rtf1\\ansi\\ansicpg1251")) << rtf.constData();
+  EXPECT_TRUE(rtf.contains("{\\colortbl ;\\red0\\green0\\blue128;\\red255\\green0\\blue0;\\red0\\green128\\blue0;}"));
+  // "Ошибка" is U+041E U+0448 U+0438 U+0431 U+043A U+0430.
+  const QByteArray err = "\\cf2 " + lines[1].left(12).toLatin1() +
+                         " ERROR \\u1054?\\u1096?\\u1080?\\u1073?\\u1082?\\u1072? \\{x\\}\\\\\\par\r\n";
+  EXPECT_TRUE(rtf.contains(err)) << rtf.constData();
+  EXPECT_TRUE(rtf.contains("\\cf1 " + lines[2].left(12).toLatin1() + " INFO Application stopped\\par\r\n"));
+  EXPECT_TRUE(rtf.endsWith("}\r\n"));
+}
+
+TEST(Logger, CloseOverReadOnlyFileReportsTheError) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("prog.log");
+  TLogger log;
+  log.Open(path);
+  QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+  const QByteArray before = Read(path);
+  try {
+    log.Close();
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), "cannot save " + path + ": Permission denied");
+  }
+  EXPECT_TRUE(Read(path).endsWith(" INFO Application stopped\r\n"));
+}
+
+TEST(Logger, LogFileIsNamedAfterTheProgram) {
+  EXPECT_EQ(TLogger::LogFileNameFor("/opt/kv/prog.exe"), "/opt/kv/prog.log");
+  EXPECT_EQ(TLogger::LogFileNameFor("/opt/kv/app.new.exe"), "/opt/kv/app.new.log");
+  EXPECT_EQ(TLogger::LogFileNameFor("/opt/kv/kv"), "/opt/kv/kv.log");
+}
+
+TEST(Logger, LinesFromManyThreadsStayWhole) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("t.log");
+  TLogger log;
+  log.Open(path);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < 500; ++i)
+        log.Debug(QString("thread %1 line %2").arg(t).arg(i));
+    });
+  for (auto &th : threads)
+    th.join();
+  EXPECT_EQ(log.Lines().size(), 2001);
+  const QList<QByteArray> fileLines = Read(path).split('\n');
+  EXPECT_EQ(fileLines.size(), 2002); // the last split part is empty
+  for (qsizetype i = 1; i + 1 < fileLines.size(); ++i)
+    ASSERT_TRUE(fileLines[i].contains(" DEBUG thread ") && fileLines[i].endsWith('\r')) << fileLines[i].constData();
+}

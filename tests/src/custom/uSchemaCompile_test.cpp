@@ -1,0 +1,294 @@
+#include "uSchemaCompile.h"
+
+#include "uErrors.h"
+#include "uLogger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+// Readable failure output.
+inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
+
+namespace {
+
+class SchemaCompileTest : public ::testing::Test {
+protected:
+  QTemporaryDir Dir;
+  TSchemaCode Code;
+  std::unique_ptr<TSchemaCompile> Compiler;
+
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    Code.LoadCommandsXML(TSchemaCode::DefaultText());
+    Compiler = std::make_unique<TSchemaCompile>(Code);
+    Compiler->WorkFolder = Dir.path();
+  }
+
+  void WriteSource(const QStringList &Lines, const char *Eol = "\n") {
+    QFile f(Dir.filePath("generated.asm"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    for (const QString &l : Lines)
+      f.write(l.toLatin1() + Eol);
+  }
+
+  // Assembles; returns the error text, or "" on success.
+  QString Run(const QStringList &Lines, int Alignment = 2) {
+    WriteSource(Lines);
+    try {
+      Compiler->Assemble(Alignment);
+    } catch (const EKvError &e) {
+      return e.Text();
+    }
+    return QString();
+  }
+
+  QByteArray Read(const char *Name) {
+    QFile f(Dir.filePath(Name));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << Name;
+    return f.readAll();
+  }
+
+  // The listing without its first line and last two (they hold times).
+  QStringList ListingBody() {
+    QStringList l = QString::fromLatin1(Read("generated.lst")).split("\r\n");
+    EXPECT_EQ(l.takeLast(), ""); // every line ends in CR LF
+    EXPECT_GE(l.size(), 3);
+    EXPECT_TRUE(l.first().startsWith("started at "));
+    EXPECT_TRUE(l.last().startsWith("finished at "));
+    EXPECT_TRUE(l[l.size() - 2].startsWith("duration, ms "));
+    return l.mid(1, l.size() - 3);
+  }
+
+  QString Code16() { return QString::fromLatin1(Read("generated.bin").toHex()); }
+};
+
+QStringList Repeat(const QString &Line, int Count) {
+  QStringList l;
+  for (int i = 0; i < Count; ++i)
+    l << Line;
+  return l;
+}
+
+} // namespace
+
+TEST_F(SchemaCompileTest, WritesListingLinesPerBlock) {
+  ASSERT_EQ(Run({"; generated",
+                 ";;element prologue",
+                 "start:  ldi  16,255",
+                 "",
+                 "  rjmp  start    ;  loop",
+                 "  lds  17,256",
+                 "tail:",
+                 ";;element AND gi=1 i=0",
+                 "  ret",
+                 ";;element OR gi=2 i=1",
+                 "a:",
+                 "B:  call  a"},
+                2),
+            "");
+  const QStringList expected = {
+      "                start:",
+      "0000   EF0F     start:  ldi  16,255",
+      "0001   CFFE       rjmp  start    ;  loop",
+      "0002   9110 0100  lds  17,256",
+      "                tail:",
+      ";;element AND gi=1 i=0",
+      "0004   9508       ret",
+      "",
+      ";;element OR gi=2 i=1",
+      "                a:",
+      "                B:",
+      "0005   95FE FFFEB:  call  a", // the second word and the line meet
+      "warning: label a taken as a word distance by CALL: B:  call  a",
+      "",
+  };
+  EXPECT_EQ(ListingBody(), expected);
+  EXPECT_EQ(Code16(), "0fef" "fecf" "1091" "0001" "0895" "fe95" "feff");
+}
+
+TEST_F(SchemaCompileTest, ReadsCrLfSource) {
+  WriteSource({";;b", "ret"}, "\r\n");
+  Compiler->Assemble(2);
+  EXPECT_EQ(Code16(), "0895");
+  EXPECT_EQ(ListingBody(), (QStringList{"0000   9508     ret", ""}));
+}
+
+TEST_F(SchemaCompileTest, RelativeJumpToItselfIsMinusOne) {
+  ASSERT_EQ(Run({";;b", "here: rjmp here"}), "");
+  EXPECT_EQ(Code16(), "ffcf");
+}
+
+TEST_F(SchemaCompileTest, ChecksRelativeRanges) {
+  struct TCase {
+    QStringList Lines;
+    QString Error;
+  };
+  const QStringList far64 = QStringList{";;b", "brne far"} + Repeat("ret", 64) + QStringList{"far:"};
+  const QStringList far62 = QStringList{";;b", "brne far"} + Repeat("ret", 62) + QStringList{"far:"};
+  const QStringList back63 = QStringList{";;b", "back:"} + Repeat("ret", 62) + QStringList{"breq back"};
+  const QStringList back64 = QStringList{";;b", "back:"} + Repeat("ret", 63) + QStringList{"breq back"};
+  const QStringList callBack2047 = QStringList{";;b", "top:"} + Repeat("ret", 2046) + QStringList{"rcall top"};
+  const QStringList callBack2048 = QStringList{";;b", "top:"} + Repeat("ret", 2047) + QStringList{"rcall top"};
+  const QStringList jmpBack2048 = QStringList{";;b", "top:"} + Repeat("ret", 2047) + QStringList{"rjmp top"};
+  const TCase cases[] = {
+      {far64, "Invalid relative addr: 64, cmd: BRNE, at ip: 0000, line 2"},
+      {far62, ""},
+      {back63, ""},
+      {back64, "Invalid relative addr: -64, cmd: BREQ, at ip: 007E, line 66"},
+      {{";;b", "rjmp 2047", "rjmp 2048"}, "Invalid relative addr: 2048, cmd: RJMP, at ip: 0002, line 3"},
+      {{";;b", "breq 62", "brcc 63"}, "Invalid relative addr: 63, cmd: BRCC, at ip: 0002, line 3"},
+      {{";;b", "rcall 2048"}, "Invalid relative addr: 2048, cmd: RCALL, at ip: 0000, line 2"},
+      {callBack2047, ""},
+      {callBack2048, "Invalid relative addr: -2048, cmd: RCALL, at ip: 0FFE, line 2050"},
+      {jmpBack2048, "Invalid relative addr: -2048, cmd: RJMP, at ip: 0FFE, line 2050"},
+  };
+  for (const TCase &c : cases)
+    EXPECT_EQ(Run(c.Lines), c.Error) << c.Lines.last().toStdString();
+}
+
+TEST_F(SchemaCompileTest, LabelsBelongToTheirBlock) {
+  struct TCase {
+    QStringList Lines;
+    QString Error;
+  };
+  const TCase cases[] = {
+      {{";;a", "x: ret", "x: ret"}, "Duplicate label x, line 3"},
+      {{";;a", "Loop: ret", "LOOP:"}, "Duplicate label LOOP, line 3"},
+      {{";;a", "x: ret", ";;b", "x: ret"}, ""},
+      {{";;a", "x: ret", ";;b", "rjmp x"}, "'x' is not a valid integer value, line 4"},
+  };
+  for (const TCase &c : cases)
+    EXPECT_EQ(Run(c.Lines), c.Error) << c.Lines.join('|').toStdString();
+}
+
+TEST_F(SchemaCompileTest, LoadsLabelWordAddressBytes) {
+  // 300 words before the second block: the label lies at word 302 ($012E).
+  QStringList lines = QStringList{";;a"} + Repeat("dw 0", 300);
+  lines << ";;b" << "ldil 16, here" << "ldih 17, Here" << "here: ret";
+  ASSERT_EQ(Run(lines), "");
+  EXPECT_TRUE(Code16().endsWith("0ee2" "11e0" "0895")) << Code16().right(12).toStdString();
+}
+
+TEST_F(SchemaCompileTest, SplitsNumbersForLowAndHighLoads) {
+  ASSERT_EQ(Run({";;b", "ldih 16, 4660", "ldil 16, 4660", "ldih 16, $1234"}).left(14), "invalid syntax");
+  ASSERT_EQ(Run({";;b", "ldih 16, 4660", "ldil 16, 4660"}), "");
+  EXPECT_EQ(Code16(), "02e1" "04e3");
+}
+
+TEST_F(SchemaCompileTest, SecondOperandLabelOnlyForAddressLoads) {
+  EXPECT_EQ(Run({";;b", "x: ldi 16, x"}), "invalid arg2, line 2");
+  EXPECT_EQ(Run({";;b", "x: lds 16, x"}), "invalid arg2, line 2");
+}
+
+TEST_F(SchemaCompileTest, PadsCodeToTheBlockSize) {
+  ASSERT_EQ(Run(QStringList{";;b"} + Repeat("dw 4660", 300), 512), "");
+  const QByteArray bin = Read("generated.bin");
+  ASSERT_EQ(bin.size(), 1024);
+  EXPECT_EQ(bin.left(4), QByteArray("\x34\x12\x34\x12", 4));
+  EXPECT_EQ(bin.mid(598, 2), QByteArray("\x34\x12", 2));
+  EXPECT_EQ(bin.mid(600), QByteArray(424, char(0xFF)));
+
+  ASSERT_EQ(Run(QStringList{";;b"} + Repeat("dw 1", 256), 512), "");
+  EXPECT_EQ(Read("generated.bin").size(), 512); // already a multiple: no padding
+}
+
+TEST_F(SchemaCompileTest, SourceWithoutBlocksGivesEmptyCode) {
+  ASSERT_EQ(Run({"ldi 16, 1", "ret"}, 512), "");
+  EXPECT_EQ(Read("generated.bin").size(), 0);
+  EXPECT_TRUE(ListingBody().isEmpty());
+  ASSERT_EQ(Run({}, 512), "");
+  EXPECT_EQ(Read("generated.bin").size(), 0);
+}
+
+TEST_F(SchemaCompileTest, LinesBeforeTheFirstBlockAreNotAssembled) {
+  ASSERT_EQ(Run({"junk that is no instruction", ";;first", "ret"}), "");
+  EXPECT_EQ(Code16(), "0895");
+}
+
+TEST_F(SchemaCompileTest, FailureLeavesListingUpToErrorAndEmptyCode) {
+  // A good run first, so stale outputs exist.
+  ASSERT_EQ(Run({";;a", "ret"}), "");
+  ASSERT_EQ(Read("generated.bin").size(), 2);
+
+  const QString error = Run({";;a", "ret", ";;b gi=1", "ldi 16, 1", "ldi 17, nolabel"});
+  EXPECT_EQ(error, "'nolabel' is not a valid integer value, line 5");
+  EXPECT_EQ(Read("generated.bin").size(), 0);
+  QStringList l = QString::fromLatin1(Read("generated.lst")).split("\r\n");
+  EXPECT_TRUE(l.takeFirst().startsWith("started at "));
+  EXPECT_EQ(l, (QStringList{"0000   9508     ret", "", ";;b gi=1", "0001   E001     ldi 16, 1",
+                            "error while compiling ;;b gi=1", "oper 1 ldi 17, nolabel", ""}));
+}
+
+TEST_F(SchemaCompileTest, ReportsEveryErrorText) {
+  struct TCase {
+    QStringList Lines;
+    int Alignment;
+    QString Error;
+  };
+  const TCase cases[] = {
+      {{";;b", "ret"}, 0, "invalid alignment"},
+      {{";;b", "ret"}, -512, "invalid alignment"},
+      {{";;b", "Exception catched in function: AND"}, 2, "unknown oper Exception, line 2"},
+      {{";;b", "ldi 16, 1, 2"}, 2, "invalid syntax: ldi 16, 1, 2, line 2"},
+      {{";;b", "movw 25, 30"}, 2, "invalid MOVW arg1, line 2"},
+      {{";;b", "adiw 22, 1"}, 2, "invalid ADIW arg1, line 2"},
+  };
+  for (const TCase &c : cases)
+    EXPECT_EQ(Run(c.Lines, c.Alignment), c.Error) << c.Lines.last().toStdString();
+  EXPECT_EQ(Read("generated.bin").size(), 0);
+}
+
+TEST_F(SchemaCompileTest, MissingSourceFails) {
+  try {
+    Compiler->Assemble(512);
+    FAIL() << "no error";
+  } catch (const EKvError &e) {
+    EXPECT_TRUE(e.Text().contains("generated.asm")) << e.Text().toStdString();
+  }
+}
+
+TEST_F(SchemaCompileTest, ReportsProgressEvery500Lines) {
+  QStringList lines;
+  for (int b = 0; b < 400; ++b)
+    lines << QString(";;element %1").arg(b) << "ret" << "ret";
+  std::vector<std::pair<int, int>> seen;
+  Compiler->OnProgress = [&](int Position, int Max, uint32_t Color) {
+    EXPECT_EQ(Color, 0xFFFFFFu);
+    seen.emplace_back(Position, Max);
+  };
+  ASSERT_EQ(Run(lines), "");
+  // Blocks start at lines 1, 3, 6...; reported is the first start that enters
+  // a new 500 (the end, 1200, stays in the same 500 as 1002).
+  const std::vector<std::pair<int, int>> expected = {{501, 1200}, {1002, 1200}};
+  EXPECT_EQ(seen, expected);
+}
+
+TEST_F(SchemaCompileTest, ListsLabelsAtTheEndOfABlock) {
+  ASSERT_EQ(Run({";;a", "ret", "end2:", "End1:"}), "");
+  EXPECT_EQ(ListingBody(), (QStringList{"0000   9508     ret", "                End1:", "                end2:"}));
+}
+
+TEST_F(SchemaCompileTest, SurvivesRandomSource) {
+  const QStringList pieces = {";;", "x:", "y:", "ldi", "rjmp", "breq", "lds", "ldih", "ldil", "movw", "adiw", "dw",
+                              " ", ",", "16", "x", "y", "65535", "99999999999", "-", "$", ";", "\t"};
+  uint32_t seed = 777;
+  auto next = [&](uint32_t Range) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % Range;
+  };
+  for (int round = 0; round < 60; ++round) {
+    QStringList lines;
+    for (int i = 0, n = int(next(40)); i < n; ++i) {
+      QString line;
+      for (int j = 0, m = int(next(7)); j < m; ++j)
+        line += pieces[int(next(uint32_t(pieces.size())))];
+      lines << line;
+    }
+    if (Run(lines, 16).isEmpty())
+      EXPECT_EQ(Read("generated.bin").size() % 16, 0);
+    else
+      EXPECT_EQ(Read("generated.bin").size(), 0);
+  }
+}

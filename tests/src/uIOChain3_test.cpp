@@ -1,0 +1,495 @@
+// IO chains against a fake device front: records are captured, answers are
+// made here from the answer format and handed back through the front's delivery.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+
+#include "uErrors.h"
+#include "uIOChain3.h"
+#include "uLogger.h"
+
+namespace {
+
+QCoreApplication &App() {
+  static int argc = 1;
+  static char name[] = "uIOChain3_test";
+  static char *argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  return app;
+}
+
+void Pump() {
+  App();
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+class TFakeFront : public TDeviceFront {
+public:
+  bool IsIdle() const override { return true; }
+  void SetDeviceAddr(uint8_t Addr) override { DeviceAddr = Addr; }
+  std::vector<QByteArray> Sent;
+  int DeviceAddr = -1;
+
+  // The answer to record Index: its bytes 2..19, flag, status, payload.
+  void Answer(size_t Index, const QByteArray &Payload, uint8_t Status = 0, uint8_t Flag = 0) {
+    const QByteArray r = Sent.at(Index);
+    QByteArray a = r.mid(2, 18);
+    a.append(char(Flag));
+    a.append(char(Status));
+    Deliver(a + Payload);
+  }
+  uint8_t Command(size_t Index) const { return uint8_t(Sent.at(Index).at(18)); }
+  QByteArray Payload(size_t Index) const { return Sent.at(Index).mid(20); }
+
+protected:
+  void Queue(const uint8_t *Data, int Count) override {
+    Sent.emplace_back(reinterpret_cast<const char *>(Data), Count);
+  }
+};
+
+QByteArray Bytes(std::initializer_list<int> List) {
+  QByteArray out;
+  for (int b : List)
+    out.append(char(b));
+  return out;
+}
+
+struct IOChain3 : ::testing::Test {
+  IOChain3() {
+    App();
+    Gen.setDeviceFront(&Front);
+    Gen.setOnMessage([this](const QString &Text) { Messages << Text; });
+  }
+  ~IOChain3() override { Pump(); }
+  TFakeFront Front; // declared first: chains unregister from it as they go
+  TIOChainGen Gen;
+  QStringList Messages;
+  std::vector<std::array<int, 3>> Progress;
+  TChainProgressEvent OnProgress = [this](int P, int M, uint32_t C) { Progress.push_back({P, M, int(C)}); };
+};
+
+} // namespace
+
+class TPage : public QObject {
+  Q_OBJECT
+public:
+  int Shown = 0;
+  Q_INVOKABLE void ShowValues() { ++Shown; }
+  Q_INVOKABLE void Needs(int) {}
+};
+
+TEST_F(IOChain3, EmptyChainSendsNothingAndIsDeletedLater) {
+  TIOChainList3 &c = Gen.newList();
+  c.run(OnProgress);
+  EXPECT_TRUE(Front.Sent.empty());
+  EXPECT_TRUE(c.IsEnded());
+  EXPECT_EQ(Gen.ChainCount(), 1) << "not deleted on its own stack";
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 0);
+}
+
+TEST_F(IOChain3, RegisterReadSendsAreaThenReadAndEndsInThePagesMethod) {
+  TPage page;
+  QByteArray regs = Bytes({10, 0, 11, 0, 40, 0});
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer result;
+  result.open(QIODevice::ReadWrite);
+  Gen.newList().msg("Чтение параметров").readReg(request, result).execMethod(&page, "ShowValues").msg("Готово")
+      .run(OnProgress);
+  EXPECT_EQ(Messages, QStringList{"Чтение параметров"});
+  ASSERT_EQ(Front.Sent.size(), 2u);
+  EXPECT_EQ(Front.Command(0), bcSelectArea);
+  EXPECT_EQ(Front.Payload(0), Bytes({1}));
+  EXPECT_EQ(Front.Command(1), bcReadRegisters);
+  EXPECT_EQ(Front.Payload(1), Bytes({3, 10, 0, 11, 0, 40, 0}));
+  Front.Answer(0, {});
+  EXPECT_EQ(page.Shown, 0) << "the area selection's answer does not move the chain";
+  Front.Answer(1, Bytes({3, 10, 0, 0x34, 0x12, 11, 0, 1, 0, 40, 0, 0xFF, 0xFF}));
+  EXPECT_EQ(page.Shown, 1);
+  EXPECT_EQ(result.data(), Bytes({10, 0, 0x34, 0x12, 11, 0, 1, 0, 40, 0, 0xFF, 0xFF}));
+  EXPECT_EQ(Messages, (QStringList{"Чтение параметров", "Готово"}));
+  EXPECT_TRUE(Progress.empty());
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 0);
+}
+
+TEST_F(IOChain3, ReadOf300RegistersGoesAs127127And46) {
+  QByteArray regs;
+  for (int i = 0; i < 300; ++i)
+    regs.append(char(i & 0xFF)).append(char(i >> 8));
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer result;
+  result.open(QIODevice::ReadWrite);
+  TIOChainList3 &c = Gen.newList().readReg(request, result);
+  c.run();
+  const int counts[] = {127, 127, 46};
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(Front.Sent.size(), size_t(k + 2));
+    const QByteArray p = Front.Payload(size_t(k + 1));
+    ASSERT_EQ(uint8_t(p[0]), counts[k]);
+    QByteArray answer(1, p[0]);
+    for (int i = 0; i < counts[k]; ++i)
+      answer += p.mid(1 + 2 * i, 2) + Bytes({7, 0});
+    Front.Answer(size_t(k + 1), answer);
+  }
+  EXPECT_EQ(Front.Sent.size(), 4u);
+  EXPECT_EQ(result.size(), 1200);
+  EXPECT_EQ(result.data().mid(299 * 4), Bytes({0x2B, 0x01, 7, 0}));
+  EXPECT_TRUE(c.IsEnded());
+}
+
+TEST_F(IOChain3, AbortWhileWaitingEndsTheChainAtItsNextAnswer) {
+  TAddrList found;
+  TIOChain3 *abortedAt = nullptr;
+  QList<int> abortArgs{-1};
+  TIOChainList3 &c = Gen.newList().poll(5, found).msg("not reached");
+  c.setEvent(0, [&](TIOChain3 *Step, const QList<int> &Args) {
+    abortedAt = Step;
+    abortArgs = Args;
+  });
+  c.run(OnProgress);
+  TIOChain3 *waiting = c.Step(0);
+  Gen.abort();
+  TIOChainList3 &later = Gen.newList().msg("after the break");
+  Front.Answer(0, Bytes({0x00, 0xFF, 0x00, 0xFF, 5, 0}));
+  EXPECT_EQ(Messages, QStringList{"Прервано"});
+  EXPECT_EQ(abortedAt, waiting);
+  EXPECT_TRUE(abortArgs.isEmpty());
+  ASSERT_EQ(Progress.size(), 1u);
+  EXPECT_EQ(Progress[0], (std::array<int, 3>{100, 100, 0}));
+  EXPECT_TRUE(found.isEmpty());
+  EXPECT_TRUE(c.IsEnded());
+  later.run();
+  EXPECT_EQ(Messages.last(), "after the break") << "the break does not linger";
+}
+
+TEST_F(IOChain3, AbortBeforeALocalStepRaisesAndEndsTheChain) {
+  int aborted = 0;
+  TIOChainList3 &c = Gen.newList().msg("one");
+  c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
+  Gen.abort();
+  try {
+    c.run();
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), "Прервано");
+  }
+  EXPECT_EQ(aborted, 1);
+  EXPECT_TRUE(Messages.isEmpty());
+  EXPECT_TRUE(c.IsEnded());
+}
+
+TEST_F(IOChain3, DeviceErrorCallsTheErrorHandlerAndProtocolErrorDoesNot) {
+  struct TCase {
+    uint8_t Command;
+    uint8_t Status;
+    uint8_t Flag;
+    const char *Text;
+    int ErrorCalls;
+  };
+  const TCase cases[] = {
+      {bcPoll, 4, 0, "Ошибка устройства 04", 1},
+      {bcPoll, 0x40, 0, "Ошибка устройства 40", 1},
+      {bcPoll, 0, 0x80, "Ошибка протокола 80", 0},
+      // An unknown command comes back with its own code: the flag is checked first.
+      {0x63, 0, 0x80, "Ошибка протокола 80", 0},
+  };
+  for (const TCase &t : cases) {
+    Messages.clear();
+    TAddrList found;
+    int errors = 0;
+    TIOChainList3 &c = Gen.newList().poll(1, found).msg("not reached");
+    c.setEvent(1, [&](TIOChain3 *Step, const QList<int> &Args) {
+      ++errors;
+      EXPECT_EQ(Step->FType, ctPoll);
+      EXPECT_TRUE(Args.isEmpty());
+    });
+    c.run();
+    QByteArray a = Front.Sent.back().mid(2, 18);
+    a[16] = char(t.Command);
+    Front.Deliver(a + char(t.Flag) + char(t.Status));
+    EXPECT_EQ(Messages, QStringList{t.Text}) << t.Text;
+    EXPECT_EQ(errors, t.ErrorCalls) << t.Text;
+    EXPECT_TRUE(c.IsEnded());
+  }
+}
+
+TEST_F(IOChain3, ExceptionInAReplyEndsTheChainWithItsText) {
+  TAddrList found;
+  int errors = 0;
+  TIOChainList3 &c = Gen.newList().poll(1, found).msg("not reached");
+  c.setEvent(1, [&](TIOChain3 *, const QList<int> &) { ++errors; });
+  c.run();
+  Front.Answer(0, Bytes({0x00, 0xFE, 0x00, 0xFF, 1, 0}));
+  EXPECT_EQ(Messages, QStringList{"invalid data"});
+  EXPECT_EQ(errors, 0);
+  EXPECT_TRUE(c.IsEnded());
+  const QStringList lines = Logger().Lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &L) { return L.endsWith("ERROR invalid data"); }));
+  const size_t sent = Front.Sent.size();
+  Front.Answer(0, Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
+  EXPECT_EQ(Front.Sent.size(), sent) << "an answer to an ended chain is dropped";
+  EXPECT_EQ(Messages.size(), 1);
+}
+
+TEST_F(IOChain3, ConditionsChooseTheirBranch) {
+  struct TCase {
+    const char *Op;
+    int A, B;
+    const char *Taken;
+  };
+  const TCase cases[] = {{"lt", 1, 2, "then"}, {"lt", 2, 2, "else"}, {"le", 2, 2, "then"}, {"le", 3, 2, "else"},
+                         {"eq", -5, -5, "then"}, {"eq", -5, 5, "else"}, {"lt", -1, 0, "then"}};
+  for (const TCase &t : cases) {
+    Messages.clear();
+    Gen.newList()
+        .predicatIfExpr(ptIfExpr, t.Op, t.A, t.B, &Gen.newList().msg("then"), &Gen.newList().msg("else"))
+        .run();
+    EXPECT_EQ(Messages, QStringList{t.Taken}) << t.Op << " " << t.A << " " << t.B;
+  }
+  try {
+    Gen.newList().predicatIfExpr(ptIfExpr, "gt", 1, 2, nullptr, nullptr).run();
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), "unsupported op gt");
+  }
+}
+
+TEST_F(IOChain3, ListFileAndIOErrorConditions) {
+  QTemporaryDir dir;
+  const QString present = dir.filePath("present.bin");
+  QFile f(present);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.close();
+  TAddrList none, one{7};
+  auto run = [&](auto Build) {
+    Messages.clear();
+    TIOChainList3 &c = Gen.newList();
+    Build(c, &Gen.newList().msg("then"), &Gen.newList().msg("else"));
+    c.run();
+    return Messages.join(",");
+  };
+  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIfList(ptIf, none, t, e); }), "else");
+  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIfList(ptIf, one, t, e); }), "then");
+  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIf(ptIf, 0, t, e); }), "else");
+  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIf(ptIf, -3, t, e); }), "then");
+  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatFileExists(ptFileExists, present, t, e); }),
+            "then");
+  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) {
+              c.predicatFileExists(ptFileExists, dir.filePath("absent.bin"), t, e);
+            }),
+            "else");
+  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIOError(ptIOError, t, e); }), "else")
+      << "nothing sets the IO-error flag";
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 0) << "branch lists go with their step";
+}
+
+TEST_F(IOChain3, ChosenBranchRunsRightAfterTheConditionAndANilBranchAddsNothing) {
+  Gen.newList()
+      .msg("a")
+      .predicatIf(ptIf, 1, &Gen.newList().msg("b1").msg("b2"), nullptr)
+      .msg("c")
+      .predicatIf(ptIf, 0, &Gen.newList().msg("x"), nullptr)
+      .msg("d")
+      .run();
+  EXPECT_EQ(Messages, (QStringList{"a", "b1", "b2", "c", "d"}));
+}
+
+TEST_F(IOChain3, BuildersCheckTheirKind) {
+  struct TCase {
+    std::function<void(TIOChainList3 &)> Build;
+    const char *Text;
+  };
+  TAddrList list;
+  const TCase cases[] = {
+      {[](TIOChainList3 &c) { c.predicatIf(ptIfExpr, 1, nullptr, nullptr); }, "ptIf expected"},
+      {[&](TIOChainList3 &c) { c.predicatIfList(ptIOError, list, nullptr, nullptr); }, "ptIf expected"},
+      {[](TIOChainList3 &c) { c.predicatIfExpr(ptIf, "lt", 1, 2, nullptr, nullptr); }, "ptIfExpr expected"},
+      {[](TIOChainList3 &c) { c.predicatFileExists(ptIf, "x", nullptr, nullptr); }, "ptFileExists expected"},
+      {[](TIOChainList3 &c) { c.predicatIOError(ptIf, nullptr, nullptr); }, "ptIOError expected"},
+  };
+  for (const TCase &t : cases) {
+    try {
+      t.Build(Gen.newList());
+      ADD_FAILURE() << t.Text;
+    } catch (const EKvAssert &e) {
+      EXPECT_EQ(e.Text(), t.Text);
+    }
+  }
+}
+
+TEST_F(IOChain3, ExecNextGetsTheFollowingStepAndFailsAsTheLastStep) {
+  QList<int> seenArgs;
+  TIOChain3 *seen = nullptr;
+  TIOChainList3 &c = Gen.newList()
+                         .execNext([&](TIOChain3 *Step, const QList<int> &Args) {
+                           seen = Step;
+                           seenArgs = Args;
+                           static_cast<TIOChain3setFrameSize *>(Step)->setFrameSize(128);
+                         }, {4, 5})
+                         .setFrameSize(2048);
+  TIOChain3 *next = c.Step(1);
+  c.run();
+  EXPECT_EQ(seen, next);
+  EXPECT_EQ(seenArgs, (QList<int>{4, 5}));
+  ASSERT_EQ(Front.Sent.size(), 1u);
+  EXPECT_EQ(Front.Payload(0), Bytes({0x80, 0x00}));
+  try {
+    Gen.newList().execNext([](TIOChain3 *, const QList<int> &) {}, {}).run();
+    FAIL();
+  } catch (const EKvRange &e) {
+    EXPECT_EQ(e.Text(), "List index out of bounds (1)");
+  }
+}
+
+TEST_F(IOChain3, ExecStepsCallTheirOneProcedure) {
+  QStringList calls;
+  QBuffer stream;
+  Gen.newList()
+      .exec([&] { calls << "plain"; })
+      .execInts([&](const QList<int> &A) { calls << QString("ints %1").arg(A.size()); }, {1, 2, 3})
+      .execStream([&](QIODevice *S) { calls << (S == &stream ? "stream" : "other"); }, &stream)
+      .run();
+  EXPECT_EQ(calls, (QStringList{"plain", "ints 3", "stream"}));
+}
+
+TEST_F(IOChain3, ExecStringsSplitsCommaTextLikeAStringList) {
+  struct TCase {
+    const char *Text;
+    QStringList Items;
+  };
+  const TCase cases[] = {
+      {"a,b,c", {"a", "b", "c"}},
+      {"  a , b", {"a", "b"}},
+      {"\"x, y\",z", {"x, y", "z"}},
+      {"a b", {"a", "b"}},
+      {"\"say \"\"hi\"\"\"", {"say \"hi\""}},
+      {"a,", {"a", ""}},
+      {",a", {"", "a"}},
+      {"", {}},
+      {"Уставки,2", {"Уставки", "2"}},
+  };
+  for (const TCase &t : cases) {
+    QStringList got{"unset"};
+    Gen.newList().execStrings([&](const QStringList &A) { got = A; }, QString::fromUtf8(t.Text)).run();
+    EXPECT_EQ(got, t.Items) << t.Text;
+  }
+}
+
+TEST_F(IOChain3, MethodsAreCalledByNameAndAnUnknownNameIsNamed) {
+  TPage page;
+  Gen.newList().execMethod(&page, "ShowValues").run();
+  EXPECT_EQ(page.Shown, 1);
+  struct TCase {
+    const char *Name;
+    const char *Text;
+  };
+  const TCase cases[] = {{"ShowValue", "unknown method ShowValue of TPage"},
+                         {"Needs", "unknown method Needs of TPage"}};
+  for (const TCase &t : cases) {
+    try {
+      Gen.newList().execMethod(&page, t.Name).run();
+      ADD_FAILURE() << t.Name;
+    } catch (const EKvError &e) {
+      EXPECT_EQ(e.Text(), t.Text);
+    }
+  }
+  // Inside an answer the failure goes to the status line and ends the chain.
+  TAddrList found;
+  auto *gone = new TPage;
+  TIOChainList3 &c = Gen.newList().poll(1, found).execMethod(gone, "ShowValues");
+  c.run();
+  delete gone;
+  Front.Answer(Front.Sent.size() - 1, Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
+  EXPECT_EQ(Messages, QStringList{"method ShowValues: its object no longer exists"});
+  EXPECT_TRUE(c.IsEnded());
+}
+
+TEST_F(IOChain3, IncAndMultChangeTheCallersVariablesAndCheckOverflow) {
+  int counter = 5, product = 0;
+  Gen.newList().inc(counter, 3).mult(counter, 7, product).run();
+  EXPECT_EQ(counter, 8);
+  EXPECT_EQ(product, 56);
+  int big = INT_MAX;
+  try {
+    Gen.newList().inc(big, 1).run();
+    FAIL();
+  } catch (const EKvRange &e) {
+    EXPECT_EQ(e.Text(), "Integer overflow");
+  }
+  EXPECT_EQ(big, INT_MAX);
+  EXPECT_THROW(Gen.newList().mult(big, 2, product).run(), EKvRange);
+}
+
+TEST_F(IOChain3, WriteRegSelectsRegistersThenSendsOneRecordPerAnswer) {
+  QByteArray data = Bytes({1, 0, 0x11, 0x00, 2, 0, 0x22, 0x00, 3, 0, 0x33, 0x00});
+  QBuffer stream(&data);
+  stream.open(QIODevice::ReadOnly);
+  TIOChainList3 &c = Gen.newList().writeReg(stream).msg("Готово");
+  c.run();
+  ASSERT_EQ(Front.Sent.size(), 2u);
+  EXPECT_EQ(Front.Command(0), bcSelectArea);
+  EXPECT_EQ(Front.Payload(1), Bytes({1, 1, 0, 0x11, 0x00}));
+  Front.Answer(0, {});
+  Front.Answer(1, Bytes({1, 1, 0}));
+  ASSERT_EQ(Front.Sent.size(), 3u);
+  EXPECT_EQ(Front.Payload(2), Bytes({1, 2, 0, 0x22, 0x00}));
+  Front.Answer(2, Bytes({1, 2, 0}));
+  Front.Answer(3, Bytes({1, 3, 0}));
+  EXPECT_EQ(Front.Sent.size(), 4u);
+  EXPECT_EQ(Messages, QStringList{"Готово"});
+  EXPECT_TRUE(c.IsEnded());
+}
+
+TEST_F(IOChain3, SpecialCommandsScanAndDeviceAddress) {
+  TAddrList found{99};
+  Gen.newList().specCmd(ctSpecCmdModbusOn).scan(1, 10, found).setDeviceAddr(found).run();
+  EXPECT_EQ(Front.Payload(0), Bytes({0x00, 0xFF, 0x00, 0xFF, 0xF1}));
+  Front.Answer(0, Bytes({0x00, 0xFF, 0x00, 0xFF}));
+  EXPECT_EQ(Front.Payload(1), Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 10}));
+  EXPECT_TRUE(found.isEmpty());
+  Front.Answer(1, Bytes({0x00, 0xFF, 0x00, 0xFF, 2, 3, 0, 9, 0}));
+  EXPECT_EQ(found, (TAddrList{3, 9}));
+  EXPECT_EQ(Front.DeviceAddr, 3);
+}
+
+TEST_F(IOChain3, SleepPausesWithoutBlockingAndThenGoesOn) {
+  TIOChainList3 &c = Gen.newList().msg("before").sleep(20).msg("after");
+  c.run();
+  EXPECT_EQ(Messages, QStringList{"before"});
+  QDeadlineTimer deadline(20000);
+  while (!c.IsEnded() && !deadline.hasExpired())
+    Pump();
+  EXPECT_EQ(Messages, (QStringList{"before", "after"}));
+}
+
+TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
+  // Every way of ending: answered, device error, aborted, local only, never run.
+  QByteArray regs = Bytes({1, 0});
+  for (int i = 0; i < 3000; ++i) {
+    QBuffer request(&regs);
+    request.open(QIODevice::ReadOnly);
+    QBuffer result;
+    result.open(QIODevice::ReadWrite);
+    const size_t first = Front.Sent.size();
+    TIOChainList3 &c = Gen.newList().readReg(request, result).msg("x");
+    Gen.newList().msg("local").predicatIf(ptIf, i & 1, &Gen.newList().msg("t"), &Gen.newList()).run();
+    Gen.newList().msg("never run");
+    c.run();
+    Front.Answer(first, {});
+    if (i % 3 == 1)
+      Gen.abort();
+    Front.Answer(first + 1, Bytes({1, 1, 0, 5, 0}), i % 3 == 2 ? 4 : 0);
+    if (i % 100 == 0)
+      Pump();
+  }
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 3000) << "only the chains never run are left";
+}
+
+#include "uIOChain3_test.moc"

@@ -1,0 +1,82 @@
+#include "uLogFrame.h"
+
+#include "uLogger.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+bool WaitFor(const std::function<bool()> &Cond) {
+  QDeadlineTimer deadline(20000);
+  while (!Cond()) {
+    if (deadline.hasExpired())
+      return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return true;
+}
+
+void Wheel(QWidget *Target, int Delta, Qt::KeyboardModifiers Mods) {
+  const QPointF pos(10, 10);
+  QWheelEvent e(pos, Target->mapToGlobal(pos), QPoint(), QPoint(0, Delta), Qt::NoButton, Mods, Qt::NoScrollPhase,
+                false);
+  QApplication::sendEvent(Target, &e);
+}
+} // namespace
+
+TEST(LogFrame, ShowsKeptLinesAndNewOnesFromAnyThread) {
+  // The log keeps its lines for the whole process: texts of this run are unique.
+  static int run = 0;
+  const QString tag = QString::number(++run);
+  Logger().Info("before the pane " + tag);
+  TkvLogFrame frame;
+  frame.AttachLog();
+  EXPECT_TRUE(WaitFor([&] { return frame.reLog->toPlainText().contains("before the pane " + tag); }));
+  std::thread writer([tag] { Logger().Info("from the worker " + tag); });
+  writer.join();
+  EXPECT_TRUE(WaitFor([&] { return frame.reLog->toPlainText().contains("INFO from the worker " + tag); }));
+  frame.DetachLog();
+  Logger().Info("after detaching " + tag);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(frame.reLog->toPlainText().contains("after detaching " + tag));
+}
+
+TEST(LogFrame, LinesWrittenWhileThePaneGoesAwayAreDropped) {
+  auto *frame = new TkvLogFrame;
+  frame->AttachLog();
+  std::thread writer([] {
+    for (int i = 0; i < 200; ++i)
+      Logger().Debug("busy");
+  });
+  delete frame;
+  writer.join();
+  QCoreApplication::processEvents();
+  SUCCEED();
+}
+
+TEST(LogFrame, ClearButtonEmptiesTheView) {
+  TkvLogFrame frame;
+  frame.reLog->appendPlainText("line");
+  EXPECT_EQ(frame.ToolButton16->toolTip(), "Очистить");
+  frame.ToolButton16->click();
+  EXPECT_TRUE(frame.reLog->toPlainText().isEmpty());
+}
+
+TEST(LogFrame, CtrlWheelChangesTheFontByOnePointPerNotch) {
+  TkvLogFrame frame;
+  QFont f = frame.reLog->font();
+  f.setPointSizeF(10);
+  frame.reLog->setFont(f);
+  Wheel(frame.reLog->viewport(), 240, Qt::ControlModifier);
+  EXPECT_DOUBLE_EQ(frame.reLog->font().pointSizeF(), 12);
+  Wheel(frame.reLog->viewport(), -120, Qt::ControlModifier);
+  EXPECT_DOUBLE_EQ(frame.reLog->font().pointSizeF(), 11);
+  Wheel(frame.reLog->viewport(), 120, Qt::NoModifier);
+  EXPECT_DOUBLE_EQ(frame.reLog->font().pointSizeF(), 11);
+}

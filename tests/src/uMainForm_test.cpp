@@ -1,0 +1,368 @@
+#include "uMainForm.h"
+
+#include "uAboutBox.h"
+#include "uAppIniFile.h"
+#include "uDashboardFrame.h"
+#include "uLogFrame.h"
+#include "uLogger.h"
+#include "uMessageSink.h"
+#include "uMultiLingual.h"
+#include "uPasswdForm.h"
+#include "uPlacement.h"
+#include "uTextCodec.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+struct TShownMessage {
+  TMsgKind Kind;
+  QString Text;
+};
+
+class MainFormTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FOldCurrent = QDir::currentPath();
+    RegUseStoreFile(FDir.filePath("user.conf"));
+    MultiLingual() = TMultiLingual();
+    MultiLingual().Load(QString(KV_SOURCE_DIR) + "/src/resources");
+    FOldSink = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+      Shown.push_back({Kind, Text});
+      return Answer;
+    });
+  }
+  void TearDown() override {
+    SetMessageSink(FOldSink);
+    QDir::setCurrent(FOldCurrent);
+  }
+
+  // A main window of a program lying in the temporary folder, with Ini as its settings file.
+  std::unique_ptr<TMainForm> Make(const QString &Ini, const QString &IniName = "kv.ini") {
+    const QString path = FDir.filePath(IniName);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(ToWin1251(Ini));
+    f.close();
+    FInis.push_back(std::make_unique<TAppIniFile>(path));
+    return std::make_unique<TMainForm>(*FInis.back(), FDir.path() + "/");
+  }
+
+  QTemporaryDir FDir;
+  std::vector<TShownMessage> Shown;
+  TMsgResult Answer = TMsgResult::Ok;
+
+private:
+  QString FOldCurrent;
+  TMessageSink FOldSink;
+  std::vector<std::unique_ptr<TAppIniFile>> FInis;
+};
+
+QStringList TabTexts(const TMainForm &W) {
+  QStringList t;
+  for (int i = 0; i < W.PageControl->count(); ++i)
+    t << W.PageControl->tabText(i);
+  return t;
+}
+
+bool HasCyrillic(const QString &S) {
+  for (QChar c : S)
+    if (c.unicode() >= 0x400 && c.unicode() <= 0x4FF)
+      return true;
+  return false;
+}
+} // namespace
+
+TEST_F(MainFormTest, StartsWithTheFixedPagesCaptionsAndDefaults) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  EXPECT_EQ(w->windowTitle(), "Вартон 2.2.0.0");
+  EXPECT_EQ(TabTexts(*w),
+            (QStringList{"Текущие значения", "Параметры", "Уставки", "Журнал событий", "Осциллограммы"}));
+  EXPECT_EQ(w->PageControl->currentIndex(), 0);
+  EXPECT_EQ(w->LabelVarnok->text(), "ВАРНОК");
+  EXPECT_EQ(w->Forms().AboutBox->ProductName->text(), "ВАРНОК");
+  EXPECT_EQ(w->Forms().AboutBox->SupportedDevice->text(), "TMV31");
+  EXPECT_EQ(w->Forms().AboutBox->Version->text(), "Версия: 2.2.0.0");
+  EXPECT_TRUE(w->Forms().PasswdForm->HasValidator());
+  EXPECT_EQ(w->Forms().InOrder.size(), 22);
+  EXPECT_TRUE(w->Timer->isActive());
+  EXPECT_EQ(w->Timer->interval(), 2000);
+  EXPECT_EQ(w->ToolBarColor(), uint32_t(clLinkError));
+  EXPECT_EQ(w->AutoPoll(), 2);
+  EXPECT_EQ(w->GetTempFolder(), FDir.path() + "/");
+  EXPECT_EQ(QDir::currentPath(), FDir.path());
+  EXPECT_TRUE(QFile::exists(FDir.filePath("locker.txt")));
+  EXPECT_TRUE(QDir(FDir.filePath("cache")).exists());
+  EXPECT_TRUE(QDir(FDir.filePath("osc")).exists());
+  EXPECT_EQ(w->cbAuto->text(), "Auto");
+  EXPECT_EQ(w->cbPrimVal->text(), "Первичные значения");
+  EXPECT_EQ(w->Label11->text(), "Адрес");
+
+  // Items hidden by design, and the shortcuts of the commands.
+  for (QAction *a : {w->N6, w->miParam, w->N3, w->aoGetList})
+    EXPECT_FALSE(a->isVisible()) << a->objectName().toStdString();
+  const struct {
+    QAction *Action;
+    const char *Keys;
+  } keys[] = {{w->aMonitorRefresh, "Ctrl+R"}, {w->apFileLoad, "Ctrl+O"}, {w->apFileSave, "Ctrl+S"},
+              {w->aoSetup, "F4"},             {w->aoOpen, "Ctrl+Shift+O"}, {w->aoPrint, "Ctrl+P"},
+              {w->NCustomLogic, "Ctrl+L"},    {w->atabClose, "Ctrl+F4"}};
+  for (const auto &k : keys)
+    EXPECT_EQ(k.Action->shortcut(), QKeySequence(k.Keys)) << k.Action->objectName().toStdString();
+  const QList<QAction *> rates = w->NBaudrate->actions();
+  ASSERT_EQ(rates.size(), 1);
+  EXPECT_EQ(rates[0]->text(), "38400");
+  EXPECT_TRUE(rates[0]->isChecked());
+  EXPECT_TRUE(w->NPort->isEnabled());
+  EXPECT_TRUE(w->NBaudrate->isEnabled());
+}
+
+TEST_F(MainFormTest, MenuAndLabelVisibilityFollowTheSettings) {
+  struct Row {
+    const char *Ini;
+    const char *Visible; // names expected visible among the switchable items
+  };
+  const Row rows[] = {
+      {"", ""},
+      // The tools keys decide the custom logic and device board items.
+      {"[setup]\ncustom=5\ndeviceBoard=1\n", ""},
+      {"[setup]\ncustom=-1\n[tools]\ncustomLogic=1\ndeviceBoard=1\n", "NCustomLogic NDeviceBoard"},
+      {"[setup]\nextControl=1\n", "miControl"},
+      {"[tools]\nmodbus=1\nlog=1\neventReport=1\neventExport=1\n", "miModbus miLog NEventReport nEventExport"},
+      {"[tools]\nMMSConfigForm=1\nModbusTcpForm=1\nAgentClientForm=1\n", "nMMSConfig nModbusTcp nAgentClient"},
+      {"[dashboard]\ndeviceType=1\ncoreDate=1\n", "LabelDeviceType LabelCore LabelCoreID"},
+      {"[dashboard]\ndescDate=1\n", "LabelDesc LabelDescID"},
+  };
+  for (const Row &r : rows) {
+    auto w = Make(QString::fromUtf8(r.Ini));
+    ASSERT_TRUE(w->FormShow()) << r.Ini;
+    const QStringList expected = QString(r.Visible).split(' ', Qt::SkipEmptyParts);
+    const QList<QAction *> actions = {w->NCustomLogic, w->NDeviceBoard, w->miControl,   w->miModbus,
+                                      w->miLog,        w->NEventReport, w->nEventExport, w->nMMSConfig,
+                                      w->nModbusTcp,   w->nAgentClient};
+    for (QAction *a : actions)
+      EXPECT_EQ(a->isVisible(), expected.contains(a->objectName())) << r.Ini << " " << a->objectName().toStdString();
+    for (QLabel *l : {w->LabelDeviceType, w->LabelCore, w->LabelCoreID, w->LabelDesc, w->LabelDescID})
+      EXPECT_EQ(!l->isHidden(), expected.contains(l->objectName())) << r.Ini << " " << l->objectName().toStdString();
+    ASSERT_TRUE(w->close());
+  }
+}
+
+TEST_F(MainFormTest, ModbusTcpDisablesThePortMenus) {
+  auto w = Make("[setup]\nprotocol=modbustcp\n[com]\nbaudratelist=9600,38400,115200\nbaudrate=115200\n");
+  ASSERT_TRUE(w->FormShow());
+  EXPECT_FALSE(w->NPort->isEnabled());
+  EXPECT_FALSE(w->NBaudrate->isEnabled());
+  QStringList checked;
+  for (QAction *a : w->NBaudrate->actions())
+    if (a->isChecked())
+      checked << a->text();
+  EXPECT_EQ(w->NBaudrate->actions().size(), 3);
+  EXPECT_EQ(checked, QStringList{"115200"});
+}
+
+TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
+  auto first = Make("[setup]\ntemp=work\n");
+  ASSERT_TRUE(first->FormShow());
+  const QStringList before = QDir(FDir.filePath("work")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+  EXPECT_EQ(before, QStringList{"locker.txt"});
+
+  auto second = Make("[setup]\ntemp=work\n");
+  EXPECT_FALSE(second->FormShow());
+  ASSERT_EQ(Shown.size(), 1u);
+  EXPECT_EQ(Shown[0].Text, "файл занят: locker.txt");
+  EXPECT_FALSE(second->Timer->isActive());
+  EXPECT_EQ(QDir(FDir.filePath("work")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+
+  // A copy with another work folder runs.
+  auto third = Make("[setup]\ntemp=other\n", "other.ini");
+  EXPECT_TRUE(third->FormShow());
+  EXPECT_EQ(Shown.size(), 1u);
+}
+
+TEST_F(MainFormTest, StatusAndProgressSetTheToolBarColour) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  w->ShowProgress(10, 10);
+  EXPECT_EQ(w->ToolBarColor(), uint32_t(clLinkDone));
+  w->ShowStatus("Чтение дескриптора");
+  EXPECT_EQ(w->StatusBar_->currentMessage(), "Чтение дескриптора");
+  EXPECT_EQ(w->ToolBarColor(), uint32_t(clLinkDone));
+  w->ShowStatus("Ошибка связи с устройством");
+  EXPECT_EQ(w->ToolBarColor(), uint32_t(clLinkError));
+
+  w->ShowProgress(1, 10);
+  EXPECT_EQ(w->ToolBarColor(), uint32_t(clLinkBusy));
+  EXPECT_FALSE(w->ProgressBar->isHidden());
+  EXPECT_EQ(w->ProgressBar->maximum(), 10);
+  EXPECT_EQ(w->ProgressBar->value(), 1);
+  w->ShowProgress(5, 10, 0x123456);
+  EXPECT_EQ(w->ToolBarColor(), 0x123456u);
+  EXPECT_EQ(w->ProgressBar->value(), 5);
+  w->ShowProgress(11, 10);
+  EXPECT_EQ(w->ToolBarColor(), uint32_t(clLinkDone));
+  EXPECT_TRUE(w->ProgressBar->isHidden());
+}
+
+TEST_F(MainFormTest, TimerStartsIdentificationOnlyWhenPollingIsOn) {
+  struct Row {
+    const char *Ini;
+    uint8_t AutoPoll;
+    int Expected;
+  };
+  const Row rows[] = {{"", 2, 1}, {"", 1, 1}, {"", 0, 0}, {"[debug]\npoll=0\n", 2, 0}};
+  for (const Row &r : rows) {
+    auto w = Make(r.Ini);
+    ASSERT_TRUE(w->FormShow());
+    int polls = 0;
+    QObject::connect(w->aMonitorPoll, &QAction::triggered, [&] { ++polls; });
+    w->SetAutoPoll(r.AutoPoll);
+    w->TimerTimer();
+    EXPECT_EQ(polls, r.Expected) << r.Ini << int(r.AutoPoll);
+    ASSERT_TRUE(w->close());
+  }
+}
+
+TEST_F(MainFormTest, PasswordEntryLapsesAtTheFirstTickAfterThePeriod) {
+  auto w = Make("[setup]\npasswdExpirationPeriod=300\n");
+  ASSERT_TRUE(w->FormShow());
+  const QDateTime t(QDate(2026, 5, 4), QTime(12, 0, 0));
+  QDateTime now = t;
+  w->SetClock([&] { return now; });
+  w->SetLoggedIn(true);
+  now = t.addMSecs(299'900);
+  w->TimerTimer();
+  EXPECT_TRUE(w->IsLoggedIn());
+  now = t.addSecs(300);
+  w->TimerTimer();
+  EXPECT_FALSE(w->IsLoggedIn());
+}
+
+TEST_F(MainFormTest, CloseAsksAboutAChangedTitlePanelBeforeAnythingStops) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  w->DashboardFrame->SetModified(true);
+
+  Answer = TMsgResult::Cancel;
+  EXPECT_FALSE(w->close());
+  ASSERT_EQ(Shown.size(), 1u);
+  EXPECT_EQ(Shown[0].Kind, TMsgKind::Question);
+  EXPECT_EQ(Shown[0].Text, "Изменения титульной панелм не сохранены, сохранить?");
+  // Cancel leaves the program working: the timer runs and the folder stays locked.
+  EXPECT_TRUE(w->Timer->isActive());
+  TLockFile probe;
+  EXPECT_FALSE(probe.Take(FDir.filePath("locker.txt")));
+
+  Answer = TMsgResult::Yes;
+  EXPECT_TRUE(w->close());
+  EXPECT_FALSE(w->DashboardFrame->IsModified()); // saved to its current file
+  EXPECT_FALSE(w->Timer->isActive());
+  EXPECT_TRUE(probe.Take(FDir.filePath("locker.txt")));
+}
+
+TEST_F(MainFormTest, UnchangedTitlePanelClosesWithoutAQuestion) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  EXPECT_TRUE(w->close());
+  EXPECT_TRUE(Shown.empty());
+}
+
+TEST_F(MainFormTest, WindowBoundsAreStoredAtCloseAndRestoredAtStart) {
+  {
+    auto w = Make("");
+    ASSERT_TRUE(w->FormShow());
+    w->setGeometry(QRect(30, 40, 900, 600));
+    ASSERT_TRUE(w->close());
+  }
+  EXPECT_EQ(RegReadString("MainForm", "left", ""), "30");
+  EXPECT_EQ(RegReadString("MainForm", "height", ""), "600");
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  EXPECT_EQ(w->geometry(), QRect(30, 40, 900, 600));
+}
+
+TEST_F(MainFormTest, LanguageSwitchesTranslateFromTheLastLanguage) {
+  auto w = Make("[setup]\nlang=EN\n");
+  ASSERT_TRUE(w->FormShow());
+  EXPECT_EQ(TabTexts(*w)[0], "Current values");
+  EXPECT_EQ(w->aMonitorPoll->text(), "Poll");
+  EXPECT_EQ(w->NDevice->title(), "Device");
+  w->SetLanguage(lnUkrainian);
+  EXPECT_EQ(TabTexts(*w)[0], "Поточні значення");
+  EXPECT_EQ(w->aMonitorPoll->text(), "Опитування");
+  EXPECT_EQ(w->Forms().AboutBox->windowTitle(), "Про програму");
+  w->SetLanguage(lnRussian);
+  EXPECT_EQ(TabTexts(*w)[4], "Осциллограммы");
+  EXPECT_EQ(w->cbPrimVal->text(), "Первичные значения");
+}
+
+TEST_F(MainFormTest, ShippedTableCoversEveryTextOfTheForms) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  QStringList texts = TabTexts(*w);
+  for (QAction *a : w->findChildren<QAction *>())
+    texts << a->text();
+  for (QMenu *m : w->findChildren<QMenu *>())
+    texts << m->title();
+  for (QLabel *l : w->findChildren<QLabel *>())
+    texts << l->text();
+  for (QCheckBox *c : w->findChildren<QCheckBox *>())
+    texts << c->text();
+  for (QDialog *d : w->Forms().InOrder)
+    texts << d->windowTitle();
+  texts << "Журнал" << "Очистить" << "файл занят: locker.txt"
+        << "Изменения титульной панелм не сохранены, сохранить?";
+  MultiLingual().SetTargetLanguage(lnEnglish);
+  // Language names stay in their own language; the logo comes from the
+  // settings, version and build texts are made at run time.
+  const QStringList own = {"Русский", "Український", "ВАРНОК"};
+  QStringList missing;
+  for (const QString &t : texts)
+    if (HasCyrillic(t) && !own.contains(t) && !t.startsWith("Версия: ") && !t.startsWith("Сборка: ") &&
+        MultiLingual().Translate(t) == t)
+      missing << t;
+  MultiLingual().SetTargetLanguage(lnRussian);
+  EXPECT_TRUE(missing.isEmpty()) << missing.join(" | ").toStdString();
+}
+
+TEST_F(MainFormTest, LogTabOpensOnceAndFixedPagesDoNotClose) {
+  auto w = Make("[tools]\nlog=1\n");
+  ASSERT_TRUE(w->FormShow());
+  w->PageControl->setCurrentIndex(1);
+  w->CloseActiveTab();
+  EXPECT_EQ(w->PageControl->count(), 5);
+
+  w->miLog->trigger();
+  w->miLog->trigger();
+  ASSERT_EQ(w->PageControl->count(), 6);
+  EXPECT_EQ(w->PageControl->tabText(5), "Журнал      ");
+  TTabSheet *log = w->FindTabByTag(-2);
+  ASSERT_NE(log, nullptr);
+  EXPECT_EQ(w->PageControl->currentWidget(), log);
+  EXPECT_TRUE(log->findChild<TkvLogFrame *>()->objectName().startsWith("Frame"));
+  EXPECT_NE(w->PageControlHelper->CloseButton(log), nullptr);
+  w->atabClose->trigger();
+  EXPECT_EQ(w->PageControl->count(), 5);
+  EXPECT_EQ(w->FindTabByTag(-2), nullptr);
+}
+
+TEST_F(MainFormTest, UnwritableProgramFolderIsReportedInStatusAndLog) {
+  // A file where the folder "cache" should be: the folder cannot be made.
+  QFile blocker(FDir.filePath("cache"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  auto w = Make("");
+  const QString expected = "Папка недоступна для записи: " + FDir.filePath("cache");
+  EXPECT_EQ(w->StatusBar_->currentMessage(), expected);
+  EXPECT_TRUE(Logger().Lines().last().endsWith("ERROR " + expected));
+}

@@ -1,0 +1,282 @@
+// The program's link (TComPort, TOI, TDeviceIO) end to end against the devsim
+// program, over a pseudo-terminal and over Modbus TCP on 127.0.0.1, with every
+// fault switch. Each test starts devsim, waits for the lines that say where it
+// listens, and stops it by its pid.
+#include "uComPort.h"
+#include "uDevSimProcess.h"
+#include "uDeviceIO.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+namespace {
+
+constexpr int LongWaitMs = 10000;
+// For answers that never complete (silence, short, very late): nothing more
+// is coming, so the wait only decides how long the test takes.
+constexpr int ShortWaitMs = 500;
+
+QString Q(const char *Text) { return QString::fromLatin1(Text); }
+
+// devsim with Args and a TDeviceIO on the chosen link, addressed to Address.
+class TLinked {
+public:
+  TLinked(bool Tcp, const QStringList &Args, uint8_t Address, int TimeoutMs = LongWaitMs) {
+    FDevsim.Start(TDevSimProcess::DevSimPath(), Args);
+    const QString pty = FDevsim.WaitFor(Q("pty "));
+    const uint16_t port = uint16_t(FDevsim.WaitFor(Q("tcp 127.0.0.1:")).toUInt());
+    FIO = std::make_unique<TDeviceIO>(FDir.filePath(Q("link.trc")));
+    TOI &oi = FIO->GetOI();
+    oi.GetComPort().SetPortName(pty);
+    oi.SetProtocol(Tcp ? TOI::prModbusTcp : TOI::prModbusRtu);
+    oi.SetHost(Q("127.0.0.1"));
+    oi.SetPort(port);
+    oi.SetTimeout(TimeoutMs);
+    oi.SetTcpTimeout(TimeoutMs);
+    FIO->SetDeviceAddr(Address);
+  }
+  TDeviceIO &IO() { return *FIO; }
+  TOIStatus Status() { return FIO->GetOI().GetStatus(); }
+  TDevSimProcess &Devsim() { return FDevsim; }
+  QString TempPath(const char *Name) const { return FDir.filePath(Q(Name)); }
+
+private:
+  QTemporaryDir FDir;
+  TDevSimProcess FDevsim;
+  std::unique_ptr<TDeviceIO> FIO;
+};
+
+QByteArray Pattern(int Size, int Seed) {
+  QByteArray out(Size, '\0');
+  for (int i = 0; i < Size; ++i)
+    out[i] = char((i * 7 + Seed) & 0xFF);
+  return out;
+}
+
+class DevSimLink : public ::testing::TestWithParam<bool> {
+protected:
+  bool Tcp() const { return GetParam(); }
+};
+
+} // namespace
+
+TEST(DevSimComPort, ExchangesRawFramesWithDevsim) {
+  TDevSimProcess devsim;
+  devsim.Start(TDevSimProcess::DevSimPath(), {Q("--no-tcp"), Q("--set"), Q("holding:10=1")});
+  TComPort port;
+  port.SetPortName(devsim.WaitFor(Q("pty ")));
+  ASSERT_TRUE(port.Open(false));
+  // Worked out by hand: read register 10 of device 1, CRC low byte first.
+  const QByteArray request = QByteArray::fromHex("0103000A0001A408");
+  int done = 0;
+  port.Write(request.constData(), int(request.size()), done);
+  ASSERT_EQ(done, request.size());
+  QByteArray answer;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (answer.size() < 7 && std::chrono::steady_clock::now() < deadline) {
+    char buf[16];
+    port.Read(buf, int(sizeof buf), done);
+    answer.append(buf, done);
+  }
+  EXPECT_EQ(answer.toHex(' ').toUpper().toStdString(), "01 03 02 00 01 79 84");
+}
+
+TEST_P(DevSimLink, ReadsAndWritesEveryMemoryArea) {
+  TLinked link(Tcp(), {Q("--address"), Q("3"), Q("--set"), Q("holding:0=0x1111,0x2222"), Q("--set"),
+                       Q("sram:100=0x5301"), Q("--set"), Q("flash:0x8000=0x5401"), Q("--set"), Q("area4:9=0x5501")},
+              3);
+  TDeviceIO &io = link.IO();
+  uint16_t regs[127] = {};
+  io.SetMemoryArea(1);
+  ASSERT_TRUE(io.ReadRegisters(0, regs, 125)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(regs[0], 0x1111);
+  EXPECT_EQ(regs[1], 0x2222);
+  EXPECT_EQ(regs[124], 0);
+  ASSERT_TRUE(io.WriteRegister(5, 0xBEEF));
+  ASSERT_TRUE(io.ReadRegisters(5, regs, 1));
+  EXPECT_EQ(regs[0], 0xBEEF);
+
+  io.SetMemoryArea(2);
+  // The device reads 127 registers at once, two more than the standard allows.
+  ASSERT_TRUE(io.ReadRegisters(100, regs, 127)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(regs[0], 0x5301);
+  ASSERT_TRUE(io.WriteRegister(101, 0x5602));
+  ASSERT_TRUE(io.ReadRegisters(101, regs, 1));
+  EXPECT_EQ(regs[0], 0x5602);
+
+  io.SetMemoryArea(3);
+  ASSERT_TRUE(io.ReadRegisters(0x8000, regs, 1));
+  EXPECT_EQ(regs[0], 0x5401);
+  io.SetMemoryArea(4);
+  ASSERT_TRUE(io.ReadRegisters(9, regs, 1));
+  EXPECT_EQ(regs[0], 0x5501);
+
+  // 128 registers are one too many for the device.
+  EXPECT_FALSE(io.ReadRegisters(0, regs, 128));
+  EXPECT_EQ(link.Status(), oisErrorFlag);
+  EXPECT_EQ(io.GetStatus(), 3);
+}
+
+TEST_P(DevSimLink, PollAnswersWithTheDeviceAddressAndStatus) {
+  TLinked link(Tcp(), {Q("--address"), Q("7"), Q("--status"), Q("0x42")}, 0);
+  uint8_t answered = 0, status = 0;
+  ASSERT_TRUE(link.IO().Poll(7, answered, status)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(answered, 7);
+  EXPECT_EQ(status, 0x42);
+  EXPECT_EQ(link.IO().GetDeviceAddr(), 7);
+  // Nobody at address 8: silence on the line; exception 0B from a TCP server.
+  link.IO().GetOI().SetTimeout(ShortWaitMs);
+  EXPECT_FALSE(link.IO().Poll(8, answered, status));
+  EXPECT_EQ(link.Status(), Tcp() ? oisErrorFlag : oisBadCI);
+}
+
+TEST_P(DevSimLink, ScanFindsTheDeviceOnlyAtItsAddress) {
+  TLinked link(Tcp(), {Q("--address"), Q("7"), Q("--status"), Q("0x42")}, 0, ShortWaitMs);
+  TDeviceIO &io = link.IO();
+  ASSERT_TRUE(io.ScanStart(6, 8, 2));
+  uint8_t addr = 0, status = 0;
+  // The scan does not wait for answers; ask again until the one answer is in.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool found = false;
+  while (!found && std::chrono::steady_clock::now() < deadline)
+    found = io.ScanNext(addr, status);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(addr, 7);
+  EXPECT_EQ(status, 0x42);
+  EXPECT_FALSE(io.ScanNext(addr, status));
+  EXPECT_EQ(link.Status(), oisBadCI);
+}
+
+TEST(DevSimLinkRtu, ScanOfAddress255FindsTheDevice) {
+  TLinked link(false, {Q("--address"), Q("0x21")}, 0);
+  TDeviceIO &io = link.IO();
+  ASSERT_TRUE(io.ScanStart(255, 255, 0));
+  uint8_t addr = 0, status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool found = false;
+  while (!found && std::chrono::steady_clock::now() < deadline)
+    found = io.ScanNext(addr, status);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(addr, 0x21);
+}
+
+TEST_P(DevSimLink, ReadsAndWritesFileFramesOfEachFrameSize) {
+  QTemporaryDir dir;
+  const QString descriptor = dir.filePath(Q("descriptor.bin"));
+  const QByteArray image = Pattern(300, 1);
+  {
+    QFile f(descriptor);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(image);
+  }
+  TLinked link(Tcp(), {Q("--file"), Q("129:128:") + descriptor, Q("--file"), Q("140:2048")}, 1);
+  TDeviceIO &io = link.IO();
+  QBuffer got;
+  got.open(QIODevice::ReadWrite);
+  for (uint16_t frame = 0; frame < 4; ++frame)
+    ASSERT_TRUE(io.ReadFileFrame(129, frame, 128, got)) << frame << OIStatusName(link.Status()).toStdString();
+  // Three frames hold the 300 bytes and zeros; the fourth is past the end: zeros.
+  EXPECT_EQ(got.data(), image + QByteArray(4 * 128 - 300, '\0'));
+
+  const QByteArray frame = Pattern(2048, 9);
+  QBuffer out(const_cast<QByteArray *>(&frame));
+  out.open(QIODevice::ReadOnly);
+  ASSERT_TRUE(io.WriteFileFrame(140, 1, out, 2048)) << OIStatusName(link.Status()).toStdString();
+  QBuffer back;
+  back.open(QIODevice::ReadWrite);
+  ASSERT_TRUE(io.ReadFileFrame(140, 1, 2048, back));
+  EXPECT_EQ(back.data(), frame);
+
+  EXPECT_FALSE(io.ReadFileFrame(5, 0, 128, back));
+  EXPECT_EQ(link.Status(), oisErrorFlag);
+  EXPECT_EQ(io.GetStatus(), 2);
+}
+
+TEST_P(DevSimLink, ReadsAndSetsTheClock) {
+  TLinked link(Tcp(), {Q("--clock"), Q("2024-02-29 23:59:58"), Q("--clock-stopped")}, 1);
+  QDateTime dt;
+  ASSERT_TRUE(link.IO().ReadClock(dt)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(dt, QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58)));
+  const QDateTime set(QDate(QDate::currentDate().year() / 100 * 100 + 31, 12, 31), QTime(1, 2, 3));
+  ASSERT_TRUE(link.IO().WriteClock(set));
+  ASSERT_TRUE(link.IO().ReadClock(dt));
+  EXPECT_EQ(dt, set);
+}
+
+TEST_P(DevSimLink, SpecialCommandReachesTheDevice) {
+  TLinked link(Tcp(), {}, 1);
+  ASSERT_TRUE(link.IO().SpecialCommand(FN_SPECIAL_COMMAND, 0xF1)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(link.Devsim().WaitFor(Q("special ")), Q("F1"));
+}
+
+TEST_P(DevSimLink, EachFaultSwitchEndsWithItsStatus) {
+  struct {
+    const char *Fault;
+    TOIStatus Rtu, Tcp;
+    int TimeoutMs;
+  } cases[] = {
+      {"exception=2", oisErrorFlag, oisErrorFlag, LongWaitMs},
+      {"silence", oisBadCI, oisUnknown, ShortWaitMs},
+      {"bad-crc", oisBadCRC, oisReady, LongWaitMs}, // Modbus TCP carries no CRC
+      {"other-address=9", oisProtocolError, oisProtocolError, LongWaitMs},
+      {"other-function=4", oisProtocolError, oisProtocolError, LongWaitMs},
+      {"short=1", oisBadCI, oisBadCI, ShortWaitMs},
+      {"late=60000", oisBadCI, oisUnknown, ShortWaitMs},
+      {"late=100", oisReady, oisReady, LongWaitMs},
+  };
+  for (const auto &c : cases) {
+    TLinked link(Tcp(), {Q("--set"), Q("holding:10=0x0A0B"), Q("--fault"), Q(c.Fault)}, 1, c.TimeoutMs);
+    uint16_t reg = 0;
+    const bool ok = link.IO().ReadRegisters(10, &reg, 1);
+    const TOIStatus expected = Tcp() ? c.Tcp : c.Rtu;
+    EXPECT_EQ(OIStatusName(link.Status()).toStdString(), OIStatusName(expected).toStdString()) << c.Fault;
+    EXPECT_EQ(ok, expected == oisReady) << c.Fault;
+    if (expected == oisReady) {
+      EXPECT_EQ(reg, 0x0A0B) << c.Fault;
+    }
+    if (expected == oisErrorFlag) {
+      EXPECT_EQ(link.IO().GetStatus(), 2) << c.Fault;
+    }
+  }
+}
+
+TEST_P(DevSimLink, CountedFaultSpoilsOnlyThatManyFrameReads) {
+  TLinked link(Tcp(),
+               {Q("--file"), Q("129:128"), Q("--fault"), Q("silence"), Q("--fault-function"), Q("0x1C"),
+                Q("--fault-count"), Q("2")},
+               1, ShortWaitMs);
+  QBuffer got;
+  got.open(QIODevice::ReadWrite);
+  uint16_t reg = 0;
+  EXPECT_TRUE(link.IO().ReadRegisters(0, &reg, 1)); // another function: not spoiled
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_FALSE(link.IO().ReadFileFrame(129, 0, 128, got)) << attempt;
+    EXPECT_EQ(link.Status(), Tcp() ? oisUnknown : oisBadCI) << attempt;
+  }
+  EXPECT_TRUE(link.IO().ReadFileFrame(129, 0, 128, got)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(got.size(), 128);
+}
+
+TEST(DevSimLinkRtu, ReadsAnswersStreamedAtTheLineRate) {
+  // At 115200 baud the 2055-byte frame answer takes about 180 ms on the line,
+  // so the transport collects it over many reads.
+  TLinked link(false, {Q("--baud"), Q("115200"), Q("--file"), Q("140:2048"), Q("--set"), Q("holding:0=7")}, 1);
+  link.IO().GetOI().GetComPort().SetBaudRate(115200);
+  uint16_t regs[125] = {};
+  ASSERT_TRUE(link.IO().ReadRegisters(0, regs, 125)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(regs[0], 7);
+  QBuffer got;
+  got.open(QIODevice::ReadWrite);
+  ASSERT_TRUE(link.IO().ReadFileFrame(140, 0, 2048, got)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(got.size(), 2048);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, DevSimLink, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &Info) {
+                           return std::string(Info.param ? "Tcp" : "Pty");
+                         });

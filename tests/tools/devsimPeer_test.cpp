@@ -1,0 +1,190 @@
+// devsim against a Modbus master that is not ours (libmodbus): where the
+// protocol is standard, its answers must be standard.
+#include "uDevSimProcess.h"
+#include "uDevSimServer.h"
+#include "uSimDevice.h"
+
+#include <gtest/gtest.h>
+#include <modbus.h>
+
+#include <memory>
+
+namespace {
+
+using TModbusPtr = std::unique_ptr<modbus_t, void (*)(modbus_t *)>;
+
+void FreeModbus(modbus_t *Ctx) {
+  modbus_close(Ctx);
+  modbus_free(Ctx);
+}
+
+TModbusPtr Connect(modbus_t *Ctx, int Slave, int TimeoutMs = 20000) {
+  TModbusPtr ctx(Ctx, FreeModbus);
+  if (!Ctx)
+    throw std::runtime_error("libmodbus context failed");
+  modbus_set_slave(Ctx, Slave);
+  modbus_set_response_timeout(Ctx, uint32_t(TimeoutMs / 1000), uint32_t(TimeoutMs % 1000) * 1000);
+  if (modbus_connect(Ctx) != 0)
+    throw std::runtime_error(std::string("libmodbus connect: ") + modbus_strerror(errno));
+  return ctx;
+}
+
+TModbusPtr ConnectTcp(uint16_t Port, int Slave, int TimeoutMs = 20000) {
+  return Connect(modbus_new_tcp("127.0.0.1", Port), Slave, TimeoutMs);
+}
+
+TModbusPtr ConnectRtu(const QString &Path, int Slave, int TimeoutMs = 20000) {
+  return Connect(modbus_new_rtu(Path.toLocal8Bit().constData(), 38400, 'N', 8, 1), Slave, TimeoutMs);
+}
+
+// Reads 125 registers (the standard's most) and writes one, then reads it back.
+void ReadAndWriteHolding(modbus_t *Ctx, TSimDevice &Device) {
+  uint16_t regs[125] = {};
+  ASSERT_EQ(modbus_read_registers(Ctx, 100, 125, regs), 125) << modbus_strerror(errno);
+  for (int i = 0; i < 125; ++i)
+    ASSERT_EQ(regs[i], uint16_t(0xA000 + i)) << i;
+  ASSERT_EQ(modbus_write_register(Ctx, 7, 0x1234), 1) << modbus_strerror(errno);
+  EXPECT_EQ(Device.Register(TSimArea::Holding, 7), 0x1234);
+  uint16_t one = 0;
+  ASSERT_EQ(modbus_read_registers(Ctx, 7, 1, &one), 1) << modbus_strerror(errno);
+  EXPECT_EQ(one, 0x1234);
+  // Past the last register: the standard exception answer.
+  EXPECT_EQ(modbus_read_registers(Ctx, 65535, 2, regs), -1);
+  EXPECT_EQ(errno, EMBXILADD);
+  // Function 16 is not the device's.
+  EXPECT_EQ(modbus_write_registers(Ctx, 7, 1, &one), -1);
+  EXPECT_EQ(errno, EMBXILFUN);
+}
+
+void Fill(TSimDevice &Device) {
+  std::vector<uint16_t> values;
+  for (int i = 0; i < 125; ++i)
+    values.push_back(uint16_t(0xA000 + i));
+  Device.SetRegisters(TSimArea::Holding, 100, values);
+}
+
+class DevSimPeer : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FDevice.SetAddress(17);
+    Fill(FDevice);
+    FServer.Start(TDevSimOptions());
+  }
+  TSimDevice FDevice;
+  TDevSimServer FServer{FDevice};
+};
+
+} // namespace
+
+TEST_F(DevSimPeer, LibmodbusReadsAndWritesHoldingRegistersOverTcp) {
+  auto ctx = ConnectTcp(FServer.TcpPort(), 17);
+  ReadAndWriteHolding(ctx.get(), FDevice);
+}
+
+TEST_F(DevSimPeer, LibmodbusReadsAndWritesHoldingRegistersOverAPty) {
+  auto ctx = ConnectRtu(FServer.PtyPath(), 17);
+  ReadAndWriteHolding(ctx.get(), FDevice);
+}
+
+TEST_F(DevSimPeer, LibmodbusReadsAnswersStreamedAtTheBaudRate) {
+  FServer.SetBaud(38400);
+  auto ctx = ConnectRtu(FServer.PtyPath(), 17);
+  ReadAndWriteHolding(ctx.get(), FDevice);
+}
+
+TEST_F(DevSimPeer, LibmodbusSeesEachRtuFaultAsTheStandardSaysIt) {
+  struct {
+    const char *Fault;
+    int Errno; // 0: the read succeeds
+  } cases[] = {
+      {"exception=4", EMBXSFAIL},     {"bad-crc", EMBBADCRC},     {"other-address=18", EMBBADSLAVE},
+      {"other-function=4", EMBBADDATA}, {"late=200", 0},
+  };
+  for (const auto &c : cases) {
+    FDevice.SetFault(ParseSimFault(QString::fromLatin1(c.Fault)));
+    auto ctx = ConnectRtu(FServer.PtyPath(), 17);
+    uint16_t reg = 0;
+    const int rc = modbus_read_registers(ctx.get(), 100, 1, &reg);
+    if (c.Errno == 0) {
+      EXPECT_EQ(rc, 1) << c.Fault << ": " << modbus_strerror(errno);
+      EXPECT_EQ(reg, 0xA000) << c.Fault;
+    } else {
+      EXPECT_EQ(rc, -1) << c.Fault;
+      EXPECT_EQ(errno, c.Errno) << c.Fault << ": " << modbus_strerror(errno);
+    }
+  }
+}
+
+TEST_F(DevSimPeer, LibmodbusTimesOutOnSilenceAndAShortAnswer) {
+  for (const char *fault : {"silence", "short=1"}) {
+    FDevice.SetFault(ParseSimFault(QString::fromLatin1(fault)));
+    // Nothing more is coming, so a short wait is enough to see the timeout.
+    auto ctx = ConnectRtu(FServer.PtyPath(), 17, 300);
+    uint16_t reg = 0;
+    EXPECT_EQ(modbus_read_registers(ctx.get(), 100, 1, &reg), -1) << fault;
+    EXPECT_EQ(errno, ETIMEDOUT) << fault << ": " << modbus_strerror(errno);
+  }
+}
+
+TEST(DevSimProgram, ServesLibmodbusOverBothLinksUntilStopped) {
+  TDevSimProcess devsim;
+  devsim.Start(TDevSimProcess::DevSimPath(),
+               {QStringLiteral("--address"), QStringLiteral("9"), QStringLiteral("--set"),
+                QStringLiteral("holding:10=1,0x0102,65535"), QStringLiteral("--set"), QStringLiteral("sram:1=5")});
+  const QString pty = devsim.WaitFor(QStringLiteral("pty "));
+  const QString tcp = devsim.WaitFor(QStringLiteral("tcp 127.0.0.1:"));
+  ASSERT_TRUE(pty.startsWith(QStringLiteral("/dev/"))) << pty.toStdString();
+  const uint16_t port = uint16_t(tcp.toUInt());
+  ASSERT_NE(port, 0) << tcp.toStdString();
+  for (int link = 0; link < 2; ++link) {
+    auto ctx = link == 0 ? ConnectTcp(port, 9) : ConnectRtu(pty, 9);
+    uint16_t regs[3] = {};
+    ASSERT_EQ(modbus_read_registers(ctx.get(), 10, 3, regs), 3) << modbus_strerror(errno);
+    EXPECT_EQ(regs[0], 1);
+    EXPECT_EQ(regs[1], 0x0102);
+    EXPECT_EQ(regs[2], 65535);
+  }
+  const int status = devsim.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(DevSimProgram, AppliesTheFaultSwitchFromTheCommandLine) {
+  TDevSimProcess devsim;
+  devsim.Start(TDevSimProcess::DevSimPath(),
+               {QStringLiteral("--no-pty"), QStringLiteral("--fault"), QStringLiteral("exception=3"),
+                QStringLiteral("--fault-function"), QStringLiteral("0x03"), QStringLiteral("--fault-after"),
+                QStringLiteral("1"), QStringLiteral("--fault-count"), QStringLiteral("1")});
+  auto ctx = ConnectTcp(uint16_t(devsim.WaitFor(QStringLiteral("tcp 127.0.0.1:")).toUInt()), 1);
+  uint16_t reg = 0;
+  EXPECT_EQ(modbus_read_registers(ctx.get(), 0, 1, &reg), 1);
+  EXPECT_EQ(modbus_write_register(ctx.get(), 0, 5), 1); // another function: not counted
+  EXPECT_EQ(modbus_read_registers(ctx.get(), 0, 1, &reg), -1);
+  EXPECT_EQ(errno, EMBXILVAL);
+  EXPECT_EQ(modbus_read_registers(ctx.get(), 0, 1, &reg), 1);
+  EXPECT_EQ(reg, 5);
+}
+
+TEST(DevSimProgram, HelpNamesEveryOption) {
+  TDevSimProcess devsim;
+  devsim.Start(TDevSimProcess::DevSimPath(), {QStringLiteral("--help")});
+  QString help;
+  try {
+    for (;;)
+      help += devsim.WaitLine() + QLatin1Char('\n');
+  } catch (const std::runtime_error &) {
+    // The program has ended: all of the help is in.
+  }
+  for (const char *option :
+       {"--address", "--status", "--no-pty", "--no-tcp", "--port", "--baud", "--fault ", "--fault-function",
+        "--fault-after", "--fault-count", "--file", "--set", "--clock ", "--clock-stopped", "exception=CODE",
+        "silence", "bad-crc", "other-address=ADDR", "other-function=CODE", "short=BYTES", "late=MS"})
+    EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
+}
+
+TEST(DevSimProgram, RefusesABadOptionWithItsReason) {
+  TDevSimProcess devsim;
+  devsim.Start(TDevSimProcess::DevSimPath(), {QStringLiteral("--fault"), QStringLiteral("loud")});
+  EXPECT_THROW(devsim.WaitLine(), std::runtime_error);
+  const int status = devsim.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+}

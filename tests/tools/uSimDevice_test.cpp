@@ -1,0 +1,168 @@
+#include "uErrors.h"
+#include "uSimDevice.h"
+#include "uSimFault.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray Hex(const char *Text) { return QByteArray::fromHex(QByteArray(Text).replace(' ', "")); }
+std::string ToHex(const QByteArray &Bytes) { return Bytes.toHex(' ').toUpper().toStdString(); }
+
+TSimDevice &Prepared() {
+  static TSimDevice device;
+  device.SetRegisters(TSimArea::Holding, 10, {1, 2, 255});
+  device.SetRegister(TSimArea::Holding, 65535, 0xBEEF);
+  device.SetRegister(TSimArea::Sram, 10, 0x5353);
+  device.SetRegister(TSimArea::Flash, 10, 0x5454);
+  device.SetRegister(TSimArea::Area4, 10, 0x5555);
+  return device;
+}
+
+struct TPduCase {
+  const char *Name;
+  const char *Request;
+  const char *Answer;
+};
+
+} // namespace
+
+TEST(SimDevice, AnswersEachRequestAsTheDeviceDoes) {
+  const TPduCase cases[] = {
+      {"holding read", "03 00 0A 00 03", "03 06 00 01 00 02 00 FF"},
+      {"sram read", "53 00 0A 00 01", "53 02 53 53"},
+      {"flash read", "54 00 0A 00 01", "54 02 54 54"},
+      {"area 4 read", "55 00 0A 00 01", "55 02 55 55"},
+      {"last register", "03 FF FF 00 01", "03 02 BE EF"},
+      {"count zero", "03 00 00 00 00", "83 03"},
+      {"count 128", "03 00 00 00 80", "83 03"},
+      {"past the last register", "03 FF FF 00 02", "83 02"},
+      {"read of wrong length", "03 00 00 00", "83 03"},
+      {"poll", "07", "07 00"},
+      {"special command", "1F F1 00", "1F F1 00"},
+      {"unknown function", "10 00 00 00 01 02 00 07", "90 01"},
+      {"file missing", "1C 05 00 00", "9C 02"},
+      {"clock of wrong length", "1D 00", "9D 03"},
+      {"clock month 13", "1A 00 18 00 0D 00 01 00 00 00 00 00 00", "9A 03"},
+      {"clock 30 February", "1A 00 18 00 02 00 1E 00 00 00 00 00 00", "9A 03"},
+      {"clock year 100", "1A 00 64 00 01 00 01 00 00 00 00 00 00", "9A 03"},
+  };
+  TSimDevice &device = Prepared();
+  for (const TPduCase &c : cases)
+    EXPECT_EQ(ToHex(device.Execute(Hex(c.Request))), ToHex(Hex(c.Answer))) << c.Name;
+}
+
+TEST(SimDevice, ReadsUpTo127RegistersInOneAnswer) {
+  TSimDevice device;
+  std::vector<uint16_t> values;
+  for (int i = 0; i < 127; ++i)
+    values.push_back(uint16_t(0x0100 + i));
+  device.SetRegisters(TSimArea::Holding, 200, values);
+  const QByteArray answer = device.Execute(Hex("03 00 C8 00 7F"));
+  ASSERT_EQ(answer.size(), 2 + 254);
+  EXPECT_EQ(uint8_t(answer[1]), 254);
+  EXPECT_EQ(ToHex(answer.mid(2, 4)), "01 00 01 01");
+  EXPECT_EQ(ToHex(answer.right(2)), "01 7E");
+}
+
+TEST(SimDevice, WritesGoToTheAreaOfTheFunction) {
+  TSimDevice device;
+  EXPECT_EQ(ToHex(device.Execute(Hex("06 00 05 12 34"))), "06 00 05 12 34");
+  EXPECT_EQ(ToHex(device.Execute(Hex("56 00 05 56 78"))), "56 00 05 56 78");
+  EXPECT_EQ(device.Register(TSimArea::Holding, 5), 0x1234);
+  EXPECT_EQ(device.Register(TSimArea::Sram, 5), 0x5678);
+  EXPECT_EQ(device.Register(TSimArea::Flash, 5), 0);
+}
+
+TEST(SimDevice, FileFramesReadPastTheEndAsZeros) {
+  TSimDevice device;
+  device.SetFile(129, Hex("01 02 03 04 05 06"), 4);
+  EXPECT_EQ(ToHex(device.Execute(Hex("1C 81 00 00"))), "1C 81 00 00 01 02 03 04");
+  EXPECT_EQ(ToHex(device.Execute(Hex("1C 81 00 01"))), "1C 81 00 01 05 06 00 00");
+  EXPECT_EQ(ToHex(device.Execute(Hex("1C 81 00 02"))), "1C 81 00 02 00 00 00 00");
+  EXPECT_EQ(ToHex(device.Execute(Hex("1C 81 FF FF"))), "1C 81 FF FF 00 00 00 00");
+}
+
+TEST(SimDevice, FileFrameWritesLandAtFrameTimesFrameSize) {
+  TSimDevice device;
+  device.SetFile(140, Hex("11 22"), 4);
+  EXPECT_EQ(ToHex(device.Execute(Hex("1B 8C 00 02 AA BB CC"))), "1B 8C 00 02");
+  EXPECT_EQ(ToHex(device.FileBytes(140)), "11 22 00 00 00 00 00 00 AA BB CC");
+  EXPECT_EQ(ToHex(device.Execute(Hex("1B 8C 00 00 01 02 03 04"))), "1B 8C 00 00");
+  EXPECT_EQ(ToHex(device.FileBytes(140)), "01 02 03 04 00 00 00 00 AA BB CC");
+  // More than one frame does not fit the device's frame buffer.
+  EXPECT_EQ(ToHex(device.Execute(Hex("1B 8C 00 00 01 02 03 04 05"))), "9B 03");
+  EXPECT_EQ(ToHex(device.Execute(Hex("1B 07 00 00 01"))), "9B 02");
+}
+
+TEST(SimDevice, RefusesFilesItCannotServe) {
+  TSimDevice device;
+  EXPECT_THROW(device.SetFile(256, QByteArray(), 128), EKvRange);
+  EXPECT_THROW(device.SetFile(1, QByteArray(), 0), EKvRange);
+  EXPECT_THROW(device.SetFile(1, QByteArray(), TSimDevice::MaxFrameBytes + 1), EKvRange);
+  EXPECT_THROW(device.SetRegisters(TSimArea::Holding, 65535, {1, 2}), EKvRange);
+}
+
+TEST(SimDevice, ClockTravelsAsSixWordsOfTwoDigitYear) {
+  TSimDevice device;
+  device.SetClock(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58)), false);
+  EXPECT_EQ(ToHex(device.Execute(Hex("1D"))), "1D 00 18 00 02 00 1D 00 17 00 3B 00 3A");
+  const QByteArray write = Hex("1A 00 07 00 0C 00 1F 00 01 00 02 00 03");
+  EXPECT_EQ(ToHex(device.Execute(write)), ToHex(write));
+  EXPECT_EQ(device.Clock(), QDateTime(QDate(2007, 12, 31), QTime(1, 2, 3), Qt::UTC));
+}
+
+TEST(SimDevice, LogsSpecialCommandsInOrder) {
+  TSimDevice device;
+  device.Execute(Hex("1F FF 00"));
+  device.Execute(Hex("1F F0 00"));
+  EXPECT_EQ(device.SpecialLog(), (std::vector<uint8_t>{0xFF, 0xF0}));
+  device.ClearLogs();
+  EXPECT_TRUE(device.SpecialLog().empty());
+}
+
+TEST(SimFault, CountsOnlyMatchingRequests) {
+  TSimDevice device;
+  TSimFault f;
+  f.Kind = TSimFaultKind::Silence;
+  f.Function = 0x1C;
+  f.After = 1;
+  f.Count = 2;
+  device.SetFault(f);
+  // A poll does not count; of the file reads, the first passes, two are spoiled, then normal.
+  const std::pair<uint8_t, bool> seq[] = {{0x07, false}, {0x1C, false}, {0x1C, true},
+                                          {0x03, false}, {0x1C, true},  {0x1C, false}};
+  for (const auto &[fn, spoiled] : seq)
+    EXPECT_EQ(device.TakeFault(fn).Kind == TSimFaultKind::Silence, spoiled) << int(fn);
+}
+
+TEST(SimFault, ParsesEveryKindAndRefusesTheRest) {
+  struct {
+    const char *Text;
+    TSimFaultKind Kind;
+    int Value;
+  } good[] = {
+      {"none", TSimFaultKind::None, 0},
+      {"exception=2", TSimFaultKind::Exception, 2},
+      {"silence", TSimFaultKind::Silence, 0},
+      {"bad-crc", TSimFaultKind::BadCrc, 0},
+      {"other-address=0x10", TSimFaultKind::OtherAddress, 16},
+      {"other-function=4", TSimFaultKind::OtherFunction, 4},
+      {"short=3", TSimFaultKind::ShortAnswer, 3},
+      {"late=1500", TSimFaultKind::LateAnswer, 1500},
+  };
+  for (const auto &g : good) {
+    const TSimFault f = ParseSimFault(QString::fromLatin1(g.Text));
+    EXPECT_EQ(f.Kind, g.Kind) << g.Text;
+    EXPECT_EQ(f.Value, g.Value) << g.Text;
+    EXPECT_EQ(f.Count, -1) << g.Text;
+  }
+  for (const char *bad : {"exception", "silence=1", "exception=256", "late=-1", "short=x", "loud", ""}) {
+    try {
+      ParseSimFault(QString::fromLatin1(bad));
+      ADD_FAILURE() << bad;
+    } catch (const EKvError &e) {
+      EXPECT_EQ(e.Text(), QStringLiteral("invalid fault: ") + QString::fromLatin1(bad));
+    }
+  }
+}

@@ -1,0 +1,55 @@
+// kvasm: assembles one source with the built-in instruction table into
+// "generated.bin" and "generated.lst" in the output folder.
+//   kvasm [-a ALIGNMENT] [-o FOLDER] FILE.asm
+// ALIGNMENT defaults to 512 bytes, FOLDER to the source's folder. Progress and
+// errors go to standard error; the exit code is 0 on success, 1 on a failure
+// of the assembly, 2 on a bad command line.
+#include "uErrors.h"
+#include "uSchemaCompile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+
+static int Usage() {
+  std::fprintf(stderr, "usage: kvasm [-a ALIGNMENT] [-o FOLDER] FILE.asm\n");
+  return 2;
+}
+
+int main(int argc, char **argv) {
+  QCoreApplication app(argc, argv);
+  const QStringList args = app.arguments().mid(1);
+  int alignment = 512;
+  QString outFolder, source;
+  for (int i = 0; i < args.size(); ++i) {
+    if (args[i] == "-a" && i + 1 < args.size()) {
+      bool ok = false;
+      alignment = args[++i].toInt(&ok);
+      if (!ok)
+        return Usage();
+    } else if (args[i] == "-o" && i + 1 < args.size()) {
+      outFolder = args[++i];
+    } else if (source.isEmpty() && !args[i].startsWith('-')) {
+      source = args[i];
+    } else {
+      return Usage();
+    }
+  }
+  if (source.isEmpty())
+    return Usage();
+  try {
+    SchemaCode().LoadCommandsXML(TSchemaCode::DefaultText());
+    TSchemaCompile compiler;
+    compiler.AsmFileName = QFileInfo(source).absoluteFilePath();
+    compiler.WorkFolder = outFolder.isEmpty() ? QFileInfo(source).absolutePath() : outFolder;
+    compiler.OnProgress = [](int Position, int Max, uint32_t) {
+      std::fprintf(stderr, "line %d of %d\n", Position, Max);
+    };
+    compiler.Assemble(alignment);
+    std::fprintf(stderr, "done: %lld bytes of code\n", static_cast<long long>(compiler.CodeStream.size()));
+    return 0;
+  } catch (const EKvError &e) {
+    std::fprintf(stderr, "error: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,212 @@
+// devsim: one simulated relay terminal on a pseudo-terminal (Modbus RTU) and on
+// 127.0.0.1 (Modbus TCP), until SIGTERM or SIGINT.
+#include "uDevSimServer.h"
+#include "uErrors.h"
+#include "uSimDevice.h"
+#include "uSimFault.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QStringList>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+const char *const HelpText =
+    "Simulates one protection-relay terminal as a Modbus slave. It prints\n"
+    "\"pty PATH\" (the serial port to open) and \"tcp 127.0.0.1:PORT\", one line\n"
+    "each, once it answers, and runs until SIGTERM or SIGINT. Each special\n"
+    "command received prints \"special XX\" (its value in hexadecimal).\n"
+    "\n"
+    "On the serial line the device answers its own address and, from it, a poll\n"
+    "(function 07) of address 255; it executes broadcasts (address 0) without\n"
+    "answering. On TCP it answers the units 0, 255 and its own, echoing the unit,\n"
+    "and any other unit with exception 0B. Functions: 03/06\n"
+    "holding registers, 53/56 SRAM, 54 FLASH, 55 area 4 (reads of 1..127\n"
+    "registers), 07 poll, 1C/1B file frames, 1D/1A clock, 1F special command.\n"
+    "\n"
+    "Fault kinds for --fault:\n"
+    "  exception=CODE        answer with this exception code (request not executed)\n"
+    "  silence               no answer (request not executed)\n"
+    "  bad-crc               both CRC bytes inverted (RTU only; TCP has no CRC)\n"
+    "  other-address=ADDR    answer from this address (TCP: unit)\n"
+    "  other-function=CODE   answer with this function code\n"
+    "  short=BYTES           the last BYTES bytes of the answer are not sent\n"
+    "  late=MS               the answer leaves MS milliseconds late\n"
+    "Numbers may be decimal or 0x-hexadecimal.";
+
+[[noreturn]] void Fail(const QString &Text) {
+  std::fprintf(stderr, "devsim: %s\n", qPrintable(Text));
+  std::exit(2);
+}
+
+long Number(const QString &Text, long Min, long Max, const QString &What) {
+  const long v = ParseSimNumber(Text);
+  if (v < Min || v > Max)
+    throw EKvError(QStringLiteral("%1 out of range %2..%3: %4").arg(What).arg(Min).arg(Max).arg(Text));
+  return v;
+}
+
+TSimArea AreaOf(const QString &Text) {
+  static const QStringList names{QStringLiteral("holding"), QStringLiteral("sram"), QStringLiteral("flash"),
+                                 QStringLiteral("area4")};
+  const qsizetype i = names.indexOf(Text.toLower());
+  return TSimArea(i >= 0 ? int(i + 1) : int(Number(Text, 1, 4, QStringLiteral("area"))));
+}
+
+// AREA:REG=V[,V...]
+void ApplySet(TSimDevice &Device, const QString &Text) {
+  const qsizetype colon = Text.indexOf(QLatin1Char(':'));
+  const qsizetype eq = Text.indexOf(QLatin1Char('='));
+  if (colon < 0 || eq < colon)
+    throw EKvError(QStringLiteral("invalid --set: ") + Text);
+  std::vector<uint16_t> values;
+  for (const QString &v : Text.mid(eq + 1).split(QLatin1Char(',')))
+    values.push_back(uint16_t(Number(v, 0, 65535, QStringLiteral("value"))));
+  Device.SetRegisters(AreaOf(Text.left(colon)),
+                      uint16_t(Number(Text.mid(colon + 1, eq - colon - 1), 0, 65535, QStringLiteral("register"))),
+                      values);
+}
+
+// NO:FRAME[:PATH]
+void ApplyFile(TSimDevice &Device, const QString &Text) {
+  const QStringList parts = Text.split(QLatin1Char(':'));
+  if (parts.size() < 2)
+    throw EKvError(QStringLiteral("invalid --file: ") + Text);
+  QByteArray bytes;
+  if (parts.size() > 2) {
+    const QString path = parts.mid(2).join(QLatin1Char(':'));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+      throw EKvError(QStringLiteral("cannot read %1: %2").arg(path, f.errorString()));
+    bytes = f.readAll();
+  }
+  Device.SetFile(int(Number(parts[0], 0, 255, QStringLiteral("file number"))), bytes,
+                 int(Number(parts[1], 1, TSimDevice::MaxFrameBytes, QStringLiteral("frame size"))));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  QStringList args;
+  for (int i = 0; i < argc; ++i)
+    args << QString::fromLocal8Bit(argv[i]);
+
+  QCommandLineParser p;
+  p.setApplicationDescription(QString::fromLatin1(HelpText));
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+  const QCommandLineOption address(QStringLiteral("address"), QStringLiteral("Device address 1..247 (default 1)."),
+                                   QStringLiteral("N"), QStringLiteral("1"));
+  const QCommandLineOption status(QStringLiteral("status"),
+                                  QStringLiteral("Status byte answered to a poll (default 0)."), QStringLiteral("N"),
+                                  QStringLiteral("0"));
+  const QCommandLineOption noPty(QStringLiteral("no-pty"), QStringLiteral("No pseudo-terminal."));
+  const QCommandLineOption noTcp(QStringLiteral("no-tcp"), QStringLiteral("No Modbus TCP."));
+  const QCommandLineOption port(QStringLiteral("port"),
+                                QStringLiteral("TCP port on 127.0.0.1; 0 takes any free one (default 0)."),
+                                QStringLiteral("N"), QStringLiteral("0"));
+  const QCommandLineOption baud(QStringLiteral("baud"),
+                                QStringLiteral("Stream RTU answers at N baud, 10 bit times per byte; "
+                                               "0 writes them at once (default 0)."),
+                                QStringLiteral("N"), QStringLiteral("0"));
+  const QCommandLineOption fault(QStringLiteral("fault"), QStringLiteral("Spoil answers; kinds below."),
+                                 QStringLiteral("KIND[=VALUE]"));
+  const QCommandLineOption faultFunction(QStringLiteral("fault-function"),
+                                         QStringLiteral("Spoil only answers to function F (default every one)."),
+                                         QStringLiteral("F"));
+  const QCommandLineOption faultAfter(QStringLiteral("fault-after"),
+                                      QStringLiteral("Answer the first N matching requests normally (default 0)."),
+                                      QStringLiteral("N"), QStringLiteral("0"));
+  const QCommandLineOption faultCount(QStringLiteral("fault-count"),
+                                      QStringLiteral("Spoil N answers, then answer normally (default: no end)."),
+                                      QStringLiteral("N"));
+  const QCommandLineOption file(QStringLiteral("file"),
+                                QStringLiteral("Device file NO (0..255) cut into frames of FRAME bytes, holding "
+                                               "the bytes of PATH (none without PATH). Repeatable."),
+                                QStringLiteral("NO:FRAME[:PATH]"));
+  const QCommandLineOption set(QStringLiteral("set"),
+                               QStringLiteral("Registers REG, REG+1, ... of AREA (holding, sram, flash, area4 "
+                                              "or 1..4) get the values. Repeatable."),
+                               QStringLiteral("AREA:REG=V[,V...]"));
+  const QCommandLineOption clock(QStringLiteral("clock"),
+                                 QStringLiteral("Device clock start (default the local time)."),
+                                 QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+  const QCommandLineOption clockStopped(QStringLiteral("clock-stopped"),
+                                        QStringLiteral("The clock stays where it is set."));
+  p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount,
+                file, set, clock, clockStopped});
+  if (!p.parse(args))
+    Fail(p.errorText());
+  if (p.isSet(help)) {
+    std::fputs(qPrintable(p.helpText()), stdout);
+    return 0;
+  }
+  if (!p.positionalArguments().isEmpty())
+    Fail(QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
+
+  TSimDevice device;
+  TDevSimOptions options;
+  try {
+    device.SetAddress(uint8_t(Number(p.value(address), 1, 247, QStringLiteral("address"))));
+    device.SetStatusByte(uint8_t(Number(p.value(status), 0, 255, QStringLiteral("status"))));
+    options.UsePty = !p.isSet(noPty);
+    options.UseTcp = !p.isSet(noTcp);
+    options.TcpPort = uint16_t(Number(p.value(port), 0, 65535, QStringLiteral("port")));
+    options.Baud = int(Number(p.value(baud), 0, 10000000, QStringLiteral("baud")));
+    if (p.isSet(fault)) {
+      TSimFault f = ParseSimFault(p.value(fault));
+      if (p.isSet(faultFunction))
+        f.Function = int(Number(p.value(faultFunction), 0, 255, QStringLiteral("fault function")));
+      f.After = int(Number(p.value(faultAfter), 0, 1000000000, QStringLiteral("fault after")));
+      if (p.isSet(faultCount))
+        f.Count = int(Number(p.value(faultCount), 0, 1000000000, QStringLiteral("fault count")));
+      device.SetFault(f);
+    }
+    for (const QString &f : p.values(file))
+      ApplyFile(device, f);
+    for (const QString &s : p.values(set))
+      ApplySet(device, s);
+    if (p.isSet(clock) || p.isSet(clockStopped)) {
+      QDateTime start = device.Clock();
+      if (p.isSet(clock)) {
+        start = QDateTime::fromString(p.value(clock), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        if (!start.isValid())
+          throw EKvError(QStringLiteral("invalid --clock: ") + p.value(clock));
+      }
+      device.SetClock(start, !p.isSet(clockStopped));
+    }
+  } catch (const EKvError &e) {
+    Fail(e.Text());
+  }
+
+  // Block the stop signals before the server thread starts, so that it
+  // inherits the mask and only sigwait below takes them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  device.SetSpecialHook([](uint8_t Value) {
+    std::printf("special %02X\n", unsigned(Value));
+    std::fflush(stdout);
+  });
+  TDevSimServer server(device);
+  try {
+    server.Start(options);
+  } catch (const EKvError &e) {
+    Fail(e.Text());
+  }
+  if (!server.PtyPath().isEmpty())
+    std::printf("pty %s\n", qPrintable(server.PtyPath()));
+  if (server.TcpPort() != 0)
+    std::printf("tcp 127.0.0.1:%u\n", unsigned(server.TcpPort()));
+  std::fflush(stdout);
+
+  int sig = 0;
+  sigwait(&stopSignals, &sig);
+  server.Stop();
+  return 0;
+}

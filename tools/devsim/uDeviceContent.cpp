@@ -1,0 +1,513 @@
+#include "uDeviceContent.h"
+#include "crc.h"
+#include "uCharMap.h"
+#include "uErrors.h"
+#include "uTextCodec.h"
+
+#include <algorithm>
+
+namespace {
+
+class TImageWriter {
+public:
+  TImageWriter(const TDeviceContent &C, TDeviceImage &Out)
+      : FC(C), FOut(Out), FMap(C.CharMap.size() == 256 ? C.CharMap : BuiltInCharMap()) {
+    FRegMap.assign(1024, C.FillWord);
+  }
+
+  void Write();
+
+private:
+  const TDeviceContent &FC;
+  TDeviceImage &FOut;
+  QByteArray FMap;
+  QByteArray B;
+  std::vector<uint16_t> FRegMap;
+
+  int Pos() const { return int(B.size()); }
+  void Byte(int V) { B.append(char(CheckedCast<uint8_t>(V))); }
+  void Word(int V) {
+    const uint16_t w = CheckedCast<uint16_t>(V);
+    B.append(char(w & 0xFF));
+    B.append(char(w >> 8));
+  }
+  uint16_t Addr(int Offset) const { return CheckedCast<uint16_t>(int(FC.BaseAddr) + Offset); }
+  void Claim(int Reg, int Offset) {
+    if (Reg < 0)
+      return;
+    if (Reg > 1023)
+      throw EKvRange(QStringLiteral("Invalid Modbus register $%1").arg(Reg, 4, 16, QChar('0')).toUpper());
+    FRegMap[size_t(Reg)] = Addr(Offset);
+  }
+  int Record(uint8_t Type) {
+    const int at = Pos();
+    FOut.Records.push_back({Type, at});
+    Byte(Type);
+    return at;
+  }
+  void Display(const QString &Text) {
+    B.append(EncodeDisplayString(Text, FMap));
+    B.append('\0');
+  }
+  void DisplayName(const QString &Short, const QString &Full) {
+    Display(Short.isEmpty() ? Full.left(20) : Short);
+  }
+  void Plain(const QString &Text) {
+    QByteArray t = ToWin1251(Text);
+    t.replace('\0', ' ');
+    B.append(t);
+    B.append('\0');
+  }
+  void Count(qsizetype N) { Byte(CheckedCast<uint8_t>(N)); }
+  void EndArea(TDcArea Area) {
+    B.append(FC.Tail[Area]);
+    Byte(0xAA);
+  }
+  void Extras(int Count, uint8_t Access, uint16_t Sram, uint16_t Eeprom, int Reg) {
+    for (int i = 1; i <= Count; ++i) {
+      const int at = Record(16);
+      Byte(Access);
+      Word(Sram == 0xFFFF ? 0xFFFF : (Sram + 2 * i) & 0xFFFF);
+      Word(Eeprom == 0xFFFF ? 0xFFFF : (Eeprom + 2 * i) & 0xFFFF);
+      if (Reg >= 0)
+        Claim(Reg + i, at);
+    }
+  }
+  const TDcBitGroup *GroupOfType(uint8_t Type) const {
+    for (const auto &g : FC.BitGroups)
+      if (g.Type == Type)
+        return &g;
+    return nullptr;
+  }
+  void BitRefs(const std::vector<TDcBitRef> &Refs, uint8_t Type) {
+    for (const auto &r : Refs) {
+      if (r.Type == 0) {
+        Record(Type);
+        Word(r.RawSram);
+        continue;
+      }
+      const TDcBitGroup *g = GroupOfType(r.Type);
+      if (!g)
+        throw EKvError("Event Bitreg error");
+      const int words = int((g->Full.size() + 15) / 16);
+      for (int w = 0; w < words; ++w) {
+        Record(Type);
+        Word((g->Sram + 2 * w) & 0xFFFF);
+      }
+    }
+  }
+  uint16_t MeasureAddr(int Index) const {
+    if (Index < 0 || size_t(Index) >= FOut.MeasureOffsets.size())
+      return 0xFFFF;
+    return Addr(FOut.MeasureOffsets[size_t(Index)]);
+  }
+  void Measures();
+  void BitGroups();
+  void Params();
+  void Setpoints();
+  void Events();
+  void Header();
+};
+
+void TImageWriter::Measures() {
+  for (const auto &m : FC.Measures) {
+    const int at = Record(m.Type);
+    FOut.MeasureOffsets.push_back(at);
+    Claim(m.Reg, at);
+    Byte(m.Access);
+    Word(m.Sram);
+    Word(m.MvpSram);
+    Byte(m.MvpScale);
+    Word(m.MvsSram);
+    Byte(m.MvsScale);
+    if (m.Type & 8)
+      Word(m.Offset);
+    DisplayName(m.Short, m.Full);
+    Plain(m.Full);
+  }
+  EndArea(daMeasures);
+  // The common parameter block the device reads after the measures.
+  Word(FC.VarAddr);
+  Word(FC.VarSize);
+  Word(FC.BinAddr);
+  Word(FC.BinSize);
+  Word(FC.SetpointGroups.size() > 0 && FC.SetpointGroups[0].Reg >= 0 ? FC.SetpointGroups[0].Reg : 0xFFFF);
+  Word(FC.SetpointGroups.size() > 1 && FC.SetpointGroups[1].Reg >= 0 ? FC.SetpointGroups[1].Reg : 0xFFFF);
+}
+
+void TImageWriter::BitGroups() {
+  for (int area = daInputs; area <= daVirtOut; ++area) {
+    FOut.AreaOffset[area + 1] = Pos();
+    for (const auto &g : FC.BitGroups) {
+      const int gArea = (g.Type >= 17 && g.Type <= 21) ? g.Type - 17 + daInputs : daInputs;
+      if (gArea != area)
+        continue;
+      const int at = Record(g.Type);
+      Claim(g.Reg, at);
+      Byte(g.Access);
+      Word(g.Sram);
+      Count(g.Full.size());
+      for (qsizetype i = 0; i < g.Full.size(); ++i)
+        DisplayName(i < g.Short.size() ? g.Short[i] : QString(), g.Full[i]);
+      for (const auto &t : g.Full)
+        Plain(t);
+      const int words = int((g.Full.size() + 15) / 16);
+      Extras(g.ExtraRegs >= 0 ? g.ExtraRegs : std::min(words, 16) - 1, g.Access, g.Sram, g.Eeprom, g.Reg);
+    }
+    EndArea(TDcArea(area));
+  }
+}
+
+void TImageWriter::Params() {
+  for (const auto &p : FC.Params) {
+    const int at = Record(p.Type);
+    Claim(p.Reg, at);
+    Byte(p.Access);
+    Word(p.Sram);
+    Word(p.Eeprom);
+    switch (p.Type) {
+    case 33:
+      Count(p.ValueFull.size());
+      DisplayName(p.Short, p.Full);
+      for (qsizetype i = 0; i < p.ValueFull.size(); ++i)
+        DisplayName(i < p.ValueShort.size() ? p.ValueShort[i] : QString(), p.ValueFull[i]);
+      Plain(p.Full);
+      for (const auto &v : p.ValueFull)
+        Plain(v);
+      break;
+    case 34:
+    case 38:
+    case 39:
+      Byte(p.Koef);
+      Word(p.Min);
+      Word(p.Max);
+      DisplayName(p.Short, p.Full);
+      Plain(p.Full);
+      break;
+    case 36:
+      Byte(p.Length);
+      Byte(p.PasswdChar);
+      DisplayName(p.Short, p.Full);
+      Plain(p.Full);
+      Extras(p.ExtraRegs, p.Access, p.Sram, p.Eeprom, p.Reg);
+      break;
+    default: // date, status and anything else: the 6-byte head only
+      Extras(p.ExtraRegs, p.Access, p.Sram, p.Eeprom, p.Reg);
+      break;
+    }
+  }
+  EndArea(daParams);
+  Count(FC.SetpointLevels.size());
+  for (const auto &t : FC.SetpointLevels)
+    Plain(t);
+}
+
+void TImageWriter::Setpoints() {
+  for (size_t g = 0; g < std::max<size_t>(FC.SetpointGroups.size(), 1); ++g) {
+    const TDcSetpointGroup grp = g < FC.SetpointGroups.size() ? FC.SetpointGroups[g] : TDcSetpointGroup{};
+    for (size_t i = 0; i < FC.Setpoints.size(); ++i) {
+      const auto &s = FC.Setpoints[i];
+      uint8_t type = s.Type;
+      if (g > 0)
+        type = s.Type == 49 ? 51 : s.Type == 50 ? 52 : s.Type == 53 ? 54 : uint8_t(s.Type + 2);
+      const int at = Record(type);
+      if (grp.Reg >= 0)
+        Claim(grp.Reg + int(i), at);
+      Byte(s.Access);
+      Word((grp.Sram + 2 * int(i)) & 0xFFFF);
+      Word((grp.Eeprom + 2 * int(i)) & 0xFFFF);
+      if (g > 0)
+        continue;
+      if (s.Type == 49 || s.Type == 53) {
+        Count(s.ValueFull.size());
+        DisplayName(s.Short, s.Full);
+        for (qsizetype v = 0; v < s.ValueFull.size(); ++v)
+          DisplayName(v < s.ValueShort.size() ? s.ValueShort[v] : QString(), s.ValueFull[v]);
+        Plain(s.Full);
+        for (const auto &v : s.ValueFull)
+          Plain(v);
+      } else {
+        Word(MeasureAddr(s.Measure));
+        Word(s.Min);
+        Word(s.Max);
+        DisplayName(s.Short, s.Full);
+        Plain(s.Full);
+      }
+      Byte(s.Level);
+    }
+  }
+  EndArea(daSetpoints);
+  Count(FC.EventLevels.size());
+  for (const auto &t : FC.EventLevels)
+    Plain(t);
+}
+
+void TImageWriter::Events() {
+  FOut.AreaOffset[9] = Pos();
+  for (int m : FC.EventMeasures) {
+    Record(65);
+    const bool has = m >= 0 && size_t(m) < FC.Measures.size();
+    Word(has ? FC.Measures[size_t(m)].Sram : 0xFFFF);
+    Word(has ? (MeasureAddr(m) + 10) & 0xFFFF : 0xFFFF);
+  }
+  BitRefs(FC.EventBits, 66);
+  EndArea(daEventMeasures);
+
+  FOut.AreaOffset[10] = Pos();
+  for (const auto &e : FC.Events) {
+    Record(e.Failure ? 68 : 67);
+    Byte(e.Code);
+    Byte(e.Level);
+    Display(e.Text);
+  }
+  EndArea(daEvents);
+
+  FOut.AreaOffset[11] = Pos();
+  for (const auto &c : FC.OscChannels) {
+    Record(81);
+    if (c.Measure >= 0 && size_t(c.Measure) < FC.Measures.size()) {
+      Byte(2);
+      Word(MeasureAddr(c.Measure));
+    } else {
+      Byte(0xFF);
+      Word(0xFFFF);
+    }
+  }
+  BitRefs(FC.OscBits, 82);
+  EndArea(daOsc);
+
+  FOut.AreaOffset[12] = Pos();
+  EndArea(daMenu);
+  FOut.AreaOffset[13] = Pos();
+  Byte(0xAA);
+  FOut.AreaOffset[14] = Pos();
+  Byte(0xAA);
+  FOut.AreaOffset[15] = Pos();
+  Byte(0xAA);
+  Byte(0xAA);
+  FOut.AreaOffset[17] = Pos();
+  Byte(0); // no SPECIAL-EEPROM runs
+}
+
+void TImageWriter::Header() {
+  auto put16 = [&](int Off, uint16_t V) {
+    B[Off] = char(V & 0xFF);
+    B[Off + 1] = char(V >> 8);
+  };
+  auto get16 = [&](int Off) { return uint16_t(uint8_t(B[Off]) | (uint8_t(B[Off + 1]) << 8)); };
+  for (int r = 0; r < 1024; ++r)
+    put16(48 + 2 * r, FRegMap[size_t(r)]);
+  B.replace(2098, 4, PackBcdDate(FC.CoreDate));
+  B.replace(2102, 4, PackBcdDate(FC.DescDate));
+  for (int i = 0; i < 4; ++i)
+    B[2106 + i] = char((FC.IdentCrc >> (8 * i)) & 0xFF);
+  put16(2110, 0xFFFF);
+
+  put16(2, 2);
+  for (int i = 0; i <= 16; ++i)
+    put16(4 + 2 * i, uint16_t(FOut.AreaOffset[i]));
+  put16(38, uint16_t(FOut.AreaOffset[17]));
+  for (int i = 0; i < 21; ++i) {
+    const int off = 4 + 2 * i;
+    const int sum = get16(off) + FC.BaseAddr;
+    if (sum > 0xFFFF)
+      throw EKvRange(QString::asprintf("header %d overflow: offset %4x base addr %4x", i, get16(off), FC.BaseAddr));
+    put16(off, uint16_t(sum));
+  }
+  put16(42, FC.CalibrAddr);
+  B.replace(44, 4, QByteArray(4, '\0'));
+  const uint32_t crc = Crc32(B);
+  for (int i = 0; i < 4; ++i)
+    B[44 + i] = char((crc >> (8 * i)) & 0xFF);
+  put16(0, uint16_t(std::min<qsizetype>(B.size() / 2, 0xFFFF)));
+}
+
+void TImageWriter::Write() {
+  FOut.Base = FC.BaseAddr;
+  B = QByteArray(2116, '\0');
+  FOut.AreaOffset[0] = 48;
+  FOut.AreaOffset[1] = Pos();
+  Measures();
+  BitGroups();
+  FOut.AreaOffset[7] = Pos();
+  Params();
+  FOut.AreaOffset[8] = Pos();
+  Setpoints();
+  Events();
+  if (Pos() % 2)
+    Byte(0xAA);
+  while (Pos() % 512)
+    Byte(0xFF);
+  FOut.AreaOffset[16] = Pos();
+  B.append(FC.Code);
+  while (Pos() % 512)
+    Byte(0xFF);
+  // Area starts are 16-bit addresses: the image up to the code must fit.
+  for (int off : FOut.AreaOffset)
+    Addr(off);
+  Header();
+  FOut.Bytes = B;
+}
+
+} // namespace
+
+int TDeviceImage::FindRecord(uint8_t Type, int From) const {
+  for (const auto &r : Records)
+    if (r.Type == Type && r.Offset >= From)
+      return r.Offset;
+  return -1;
+}
+
+TDeviceImage BuildDeviceImage(const TDeviceContent &Content) {
+  TDeviceImage out;
+  TImageWriter(Content, out).Write();
+  return out;
+}
+
+QByteArray EncodeDisplayString(const QString &Text, const QByteArray &Map) {
+  const QByteArray src = ToWin1251(Text);
+  auto code = [&](uint8_t c) { return uint8_t(Map.size() > c ? Map[c] : 0); };
+  QByteArray r;
+  for (qsizetype i = 0; i < src.size(); ++i) {
+    const uint8_t c = uint8_t(src[i]);
+    if (c == '|') {
+      r.append('\x01');
+    } else if (c == '\\') {
+      if (i + 1 < src.size() && src[i + 1] == '\\') {
+        r.append(char(code('\\')));
+        ++i;
+      } else if (i + 1 < src.size() && src[i + 1] >= '0' && src[i + 1] <= '9') {
+        int v = 0;
+        while (i + 1 < src.size() && src[i + 1] >= '0' && src[i + 1] <= '9') {
+          v = v * 10 + (src[i + 1] - '0');
+          if (v > 255)
+            throw EKvRange(QStringLiteral("invalid special symbol in ") + Text);
+          ++i;
+        }
+        r.append(char(v));
+      } else {
+        throw EKvError(QStringLiteral("invalid special symbol in ") + Text);
+      }
+    } else {
+      const uint8_t d = code(c);
+      r.append(char(d != 0 ? d : code(' ')));
+    }
+  }
+  return r;
+}
+
+QByteArray PackBcdDate(const QDate &Date) {
+  if (!Date.isValid())
+    return QByteArray(4, char(0xFF));
+  auto bcd = [](int v) { return char(((v / 10) << 4) | (v % 10)); };
+  QByteArray r;
+  r.append(bcd(Date.day()));
+  r.append(bcd(Date.month()));
+  r.append(bcd(Date.year() / 100 % 100));
+  r.append(bcd(Date.year() % 100));
+  return r;
+}
+
+TDeviceContent DemoDeviceContent() {
+  TDeviceContent c;
+  // Measures at registers 0..10; the currents are scaled by the CT ratio
+  // parameters (primary at SRAM 0x0400, secondary at 0x0402).
+  const struct {
+    const char *Short, *Full;
+    uint8_t Type;
+    uint16_t Sram;
+    bool Scaled;
+    uint8_t MvsScale;
+  } ms[] = {
+      {"Ia", "Ток фазы A", 3, 0x0100, true, 0},      {"Ib", "Ток фазы B", 3, 0x0102, true, 0},
+      {"Ic", "Ток фазы C", 3, 0x0104, true, 0},      {"3I0", "Ток нулевой последовательности", 3, 0x0106, true, 0},
+      {"Ua", "Напряжение фазы A", 3, 0x0108, false, 1}, {"Ub", "Напряжение фазы B", 3, 0x010A, false, 1},
+      {"Uc", "Напряжение фазы C", 3, 0x010C, false, 1}, {"3U0", "Напряжение нулевой последовательности", 3, 0x010E, false, 1},
+      {"F", "Частота сети", 3, 0x0110, false, 2},     {"T", "Температура внутри терминала", 7, 0x0112, false, 0},
+      {"", "Счетчик срабатываний выключателя", 11, 0x0114, false, 0},
+  };
+  int reg = 0;
+  for (const auto &m : ms) {
+    TDcMeasure x;
+    x.Reg = reg++;
+    x.Type = m.Type;
+    x.Access = 1;
+    x.Sram = m.Sram;
+    x.Short = QString::fromUtf8(m.Short);
+    x.Full = QString::fromUtf8(m.Full);
+    if (m.Scaled) {
+      x.MvpSram = 0x0400;
+      x.MvsSram = 0x0402;
+    }
+    x.MvsScale = m.MvsScale;
+    x.Offset = m.Type & 8 ? 1000 : 0;
+    c.Measures.push_back(x);
+  }
+
+  auto bits = [](const char *Prefix, int N) {
+    QStringList l;
+    for (int i = 1; i <= N; ++i)
+      l << QString::fromUtf8(Prefix) + QString::number(i);
+    return l;
+  };
+  c.BitGroups.push_back({17, 20, 1, 0x0200, 0xFFFF, {}, bits("Дискретный вход ", 16), -1});
+  c.BitGroups.push_back({18, 21, 1, 0x0202, 0xFFFF, {}, bits("Реле ", 8), -1});
+  c.BitGroups.push_back({19, 22, 1, 0x0204, 0xFFFF, {}, bits("Светодиод ", 8), -1});
+  c.BitGroups.push_back({20, 23, 3, 0x0206, 0xFFFF, {}, bits("Виртуальный вход ", 16), -1});
+  c.BitGroups.push_back({21, 24, 1, 0x0208, 0xFFFF, {}, bits("Виртуальный выход ", 20), -1});
+
+  TDcParam mode;
+  mode.Type = 33, mode.Reg = 30, mode.Sram = 0x0300, mode.Eeprom = 0x0000;
+  mode.Short = QStringLiteral("Режим"), mode.Full = QStringLiteral("Режим работы терминала");
+  mode.ValueFull = {QStringLiteral("Выведен"), QStringLiteral("Введен")};
+  TDcParam addr;
+  addr.Type = 34, addr.Reg = 31, addr.Sram = 0x0302, addr.Eeprom = 0x0002, addr.Min = 1, addr.Max = 247;
+  addr.Full = QStringLiteral("Адрес Modbus");
+  TDcParam prim;
+  prim.Type = 38, prim.Reg = 32, prim.Sram = 0x0400, prim.Eeprom = 0x0004, prim.Min = 1, prim.Max = 5000;
+  prim.Full = QStringLiteral("Номинальный первичный ток ТТ");
+  TDcParam sec;
+  sec.Type = 39, sec.Reg = 33, sec.Sram = 0x0402, sec.Eeprom = 0x0006, sec.Min = 1, sec.Max = 5;
+  sec.Full = QStringLiteral("Номинальный вторичный ток ТТ");
+  TDcParam name;
+  name.Type = 36, name.Reg = 34, name.Sram = 0x0310, name.Eeprom = 0x0010, name.Length = 8, name.ExtraRegs = 7;
+  name.Full = QStringLiteral("Наименование присоединения");
+  TDcParam date;
+  date.Type = 29, date.Reg = 44, date.Access = 3, date.Sram = 0x0330, date.ExtraRegs = 3;
+  TDcParam status;
+  status.Type = 30, status.Reg = 48, status.Access = 1, status.Sram = 0x0338;
+  c.Params = {mode, addr, prim, sec, name, date, status};
+
+  c.SetpointLevels = {QStringLiteral("Максимальная токовая защита"), QStringLiteral("Защита минимального напряжения")};
+  c.SetpointGroups = {{100, 0x0500, 0x0100}, {150, 0x0600, 0x0200}};
+  TDcSetpoint s1;
+  s1.Type = 50, s1.Measure = 0, s1.Min = 10, s1.Max = 20000, s1.Level = 1;
+  s1.Short = QStringLiteral("I МТЗ-1"), s1.Full = QStringLiteral("Уставка МТЗ-1 по току");
+  TDcSetpoint s2;
+  s2.Type = 50, s2.Min = 0, s2.Max = 6000, s2.Level = 1;
+  s2.Full = QStringLiteral("Выдержка времени МТЗ-1");
+  TDcSetpoint s3;
+  s3.Type = 49, s3.Level = 1;
+  s3.Full = QStringLiteral("Направленность МТЗ-1");
+  s3.ValueFull = {QStringLiteral("нет"), QStringLiteral("вперед"), QStringLiteral("назад")};
+  TDcSetpoint s4;
+  s4.Type = 50, s4.Measure = 4, s4.Min = 100, s4.Max = 12000, s4.Level = 2;
+  s4.Full = QStringLiteral("Уставка ЗМН по напряжению");
+  c.Setpoints = {s1, s2, s3, s4};
+
+  c.EventLevels = {QStringLiteral("Аварии"), QStringLiteral("Предупреждения"), QStringLiteral("Сообщения")};
+  c.EventMeasures = {0, 1, 2, 4};
+  c.EventBits = {{17, 0}, {18, 0}};
+  c.Events = {
+      {false, 1, 1, QStringLiteral("Пуск МТЗ-1")},
+      {false, 2, 1, QStringLiteral("Срабатывание МТЗ-1")},
+      {false, 3, 2, QStringLiteral("Срабатывание ЗМН")},
+      {true, 10, 2, QStringLiteral("Неисправность цепей напряжения")},
+      {false, 20, 3, QStringLiteral("Изменение уставок")},
+  };
+  for (int m = 0; m < 8; ++m)
+    c.OscChannels.push_back({m});
+  c.OscBits = {{17, 0}};
+  c.Code = QByteArray::fromHex("0c9400000895");
+  return c;
+}

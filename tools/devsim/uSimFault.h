@@ -1,0 +1,33 @@
+#pragma once
+// Fault switches of the simulated device: ways in which it spoils its answers
+// so that the master's error paths can be driven on purpose.
+#include <QString>
+#include <cstdint>
+
+enum class TSimFaultKind {
+  None,
+  Exception,     // answer with exception code Value; the request is not executed
+  Silence,       // no answer; the request is not executed
+  BadCrc,        // both CRC bytes inverted (RTU only: Modbus TCP carries no CRC)
+  OtherAddress,  // answer from address (TCP: unit) Value
+  OtherFunction, // answer with function code Value
+  ShortAnswer,   // the last Value bytes of the answer are not sent
+  LateAnswer,    // the answer leaves Value ms late
+};
+
+struct TSimFault {
+  TSimFaultKind Kind = TSimFaultKind::None;
+  int Value = 0;
+  int Function = -1; // only requests with this function code count; -1: every request
+  int After = 0;     // so many matching requests are answered normally first
+  int Count = -1;    // so many matching requests are spoiled, then normal again; -1: no end
+};
+
+// Parses "exception=CODE", "silence", "bad-crc", "other-address=ADDR",
+// "other-function=CODE", "short=BYTES", "late=MS" or "none" (numbers decimal
+// or 0x-hexadecimal). Throws EKvError "invalid fault: " + Text.
+TSimFault ParseSimFault(const QString &Text);
+// The name used by ParseSimFault, for messages.
+QString SimFaultName(TSimFaultKind Kind);
+// A number in decimal or with the prefix 0x; throws EKvError "invalid number: " + Text.
+long ParseSimNumber(const QString &Text);
