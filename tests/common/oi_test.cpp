@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -386,4 +387,37 @@ TEST(TcpAnswer, RandomAnswersEndInAStatusNeverACrash) {
     }
     EXPECT_EQ(ok, oi.GetStatus() == oisReady);
   }
+}
+
+TEST(OITrace, TraceFileStartsEmpty) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("old.trc"));
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("left from the previous run");
+  }
+  TOI oi(path);
+  EXPECT_EQ(QFileInfo(path).size(), 0);
+}
+
+TEST_F(TcpLink, ChangedTargetIsConnectedAtTheNextRequest) {
+  TTcpResponder second;
+  Peer.Add({0, Mbap(Hex("01 07 11"))});
+  second.Add({0, Mbap(Hex("01 07 22"))});
+  ASSERT_TRUE(OI->Request(Hex("01 07"), 5));
+  EXPECT_EQ(OI->GetAnswer()[2], 0x11);
+  OI->SetPort(second.Port());
+  ASSERT_TRUE(OI->Request(Hex("01 07"), 5));
+  EXPECT_EQ(OI->GetAnswer()[2], 0x22);
+  EXPECT_EQ(second.Connections(), 1);
+  const QString trace = ReadTrace(TracePath());
+  const QRegularExpression re(QStringLiteral("^\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\*\\*\\* TDeviceClient Connect"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Q 01 07"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d A 01 07 11"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\*\\*\\* TDeviceClient Disconnect"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\*\\*\\* TDeviceClient Connect"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Q 01 07"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d A 01 07 22$"));
+  EXPECT_TRUE(re.match(trace).hasMatch()) << trace.toStdString();
 }
