@@ -133,7 +133,7 @@ QByteArray EncodeXmlFile(const QString &Xml, bool Win1251) {
   QString out;
   out.reserve(Xml.size() + 64);
   const qsizetype n = Xml.size();
-  auto at = [&](qsizetype i, const char *s) { return Xml.mid(i, qsizetype(strlen(s))) == QLatin1String(s); };
+  auto at = [&](qsizetype i, const char *s) { return QStringView(Xml).mid(i).startsWith(QLatin1String(s)); };
   for (qsizetype i = 0; i < n;) {
     char32_t cp = Xml[i].unicode();
     qsizetype width = 1;
@@ -224,7 +224,7 @@ QByteArray EncodeXmlFile(const QString &Xml, bool Win1251) {
         state = sText;
       break;
     }
-    out += Xml.mid(i, width);
+    out += QStringView(Xml).mid(i, width);
     i += width;
   }
   return Win1251 ? ToWin1251(out) : out.toUtf8();
@@ -517,7 +517,7 @@ IXXMLNodeList TXXMLNode::SelectNodes(const QString &XPath) const {
   set.sort();
   QList<IXXMLNode> items;
   items.reserve(qsizetype(set.size()));
-  const bool fromDetached = !FH->Attr && FOwner->IsDetached(FH->Node);
+  const bool fromDetached = FOwner->IsDetached(FH->Node);
   for (const pugi::xpath_node &x : set) {
     pugi::xml_node n = x.attribute() ? x.parent() : x.node();
     // Detached nodes are invisible to queries from the attached tree.
@@ -529,8 +529,22 @@ IXXMLNodeList TXXMLNode::SelectNodes(const QString &XPath) const {
 }
 
 IXXMLNode TXXMLNode::SelectSingleNode(const QString &XPath) const {
-  const IXXMLNodeList l = SelectNodes(XPath);
-  return l->GetCount() ? l->GetItem(0) : nullptr;
+  pugi::xpath_node x;
+  try {
+    const pugi::xpath_query q(Utf8(XPath).c_str());
+    const pugi::xpath_node ctx = FH->Attr ? pugi::xpath_node(FH->Attr, FH->Node) : pugi::xpath_node(FH->Node);
+    x = q.evaluate_node(ctx);
+  } catch (const pugi::xpath_exception &e) {
+    throw EKvError(QString("invalid XPath %1: %2").arg(XPath, FromUtf8(e.what())));
+  }
+  if (!x)
+    return nullptr;
+  // The first match in document order: detached nodes follow the whole tree,
+  // so when the first is detached every match is.
+  const pugi::xml_node n = x.attribute() ? x.parent() : x.node();
+  if (n.type() != pugi::node_document && FOwner->IsDetached(n) && !FOwner->IsDetached(FH->Node))
+    return nullptr;
+  return std::make_shared<TXXMLNode>(FOwner, n, x.attribute());
 }
 
 QString TXXMLNode::GetStrNodeDef(const QString &Path, const QVariant &Default) const {

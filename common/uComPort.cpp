@@ -141,7 +141,7 @@ void TComPort::CloseLocked() {
 void TComPort::Purge() {
   std::lock_guard g(FLock);
   if (FFd >= 0)
-    ::tcflush(FFd, TCIOFLUSH);
+    ::tcflush(FFd, TCIFLUSH);
 }
 
 void TComPort::Read(void *Buf, int Count, int &Done) {

@@ -28,7 +28,10 @@ public:
   bool Open(bool Overlapped = false);
   void Close();
   bool IsOpen() const { return FFd.load() >= 0; }
-  // Drops whatever waits in both directions.
+  // Drops every received byte not read yet. Bytes written are not dropped:
+  // the transport purges only after a request had its line time, when a real
+  // line has nothing left to send, while on a pseudo-terminal an output flush
+  // would discard a request the peer has not read yet.
   void Purge();
   // Reads at most Count bytes that are already buffered; Done is the count read
   // (0 when nothing waits or the port is closed).

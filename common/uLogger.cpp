@@ -34,11 +34,11 @@ void TLogger::Open(const QString &FileName) {
   Info("Application started");
 }
 
-void TLogger::Close() {
+QString TLogger::Close() {
   {
     std::lock_guard g(FLock);
     if (FFd < 0)
-      return;
+      return QString();
   }
   Info("Application stopped");
   QByteArray plain;
@@ -70,8 +70,7 @@ void TLogger::Close() {
     if (!failure)
       failure = e;
   }
-  if (failure)
-    throw *failure;
+  return failure ? failure->Text() : QString();
 }
 
 QString TLogger::LevelName(int Level) {
@@ -98,11 +97,14 @@ QString TLogger::LogFileNameFor(const QString &ProgramFile) {
 }
 
 void TLogger::Write(int Level, const QString &Text) {
-  const QString line = QTime::currentTime().toString("hh.mm.ss.zzz") + " " + LevelName(Level) + " " + Text;
+  QString line;
   TSink sink;
   TClearSink clear;
   {
     std::lock_guard g(FLock);
+    // The clock is read under the lock: the C library's time-zone set-up
+    // behind it is not safe to enter from several threads at once.
+    line = QTime::currentTime().toString("hh.mm.ss.zzz") + " " + LevelName(Level) + " " + Text;
     if (FLines.size() > MaxLines) {
       FLines.clear();
       FLevels.clear();

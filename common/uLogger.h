@@ -30,9 +30,10 @@ public:
   // Logs "Application stopped", closes the file and rewrites it with the kept
   // lines (CR LF); with a pane attached also writes them as coloured rich text
   // to the log file's name + ".rtf" in the current folder. Does nothing when
-  // not open. Throws EKvError "cannot save <path>: <reason>" when a file
-  // cannot be written.
-  void Close();
+  // not open. Returns "" or, when a file cannot be written, the text "cannot
+  // save <path>: <reason>" for the close handler to show; it never throws, so
+  // it is safe on every exit path.
+  QString Close();
 
   void Info(const QString &Text) { Write(lvInfo, Text); }
   void Error(const QString &Text) { Write(lvError, Text); }

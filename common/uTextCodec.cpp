@@ -62,11 +62,17 @@ QString Decode(const char *Name, QByteArrayView Bytes) {
 QByteArray Encode(const char *Name, const QString &Text, const THighTable &Table) {
   QString clean;
   clean.reserve(Text.size());
-  for (char32_t cp : Text.toUcs4()) {
-    if (Table.Has(cp))
-      clean += QString::fromUcs4(&cp, 1);
-    else
-      clean += QLatin1Char('?');
+  const qsizetype n = Text.size();
+  for (qsizetype i = 0; i < n; ++i) {
+    const QChar c = Text[i];
+    if (c.unicode() < 0x80 || (!c.isSurrogate() && Table.Has(c.unicode()))) {
+      clean += c;
+      continue;
+    }
+    // A pair stands for one character outside the code page: one "?".
+    if (c.isHighSurrogate() && i + 1 < n && Text[i + 1].isLowSurrogate())
+      ++i;
+    clean += QLatin1Char('?');
   }
   QStringEncoder e = MakeEncoder(Name);
   return e.encode(clean);

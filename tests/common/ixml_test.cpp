@@ -145,6 +145,8 @@ TEST(Ixml, RemovedNodesStayUsableAndLeaveQueries) {
   x->Remove();
   EXPECT_EQ(r->SelectNodes("//*[mreg]")->GetCount(), 1);
   EXPECT_EQ(r->SelectNodes("/*")->GetCount(), 1);
+  EXPECT_EQ(r->SelectSingleNode("//x"), nullptr);
+  EXPECT_EQ(r->SelectSingleNode("//mreg")->GetText(), "2");
   EXPECT_EQ(x->GetParentNode(), nullptr);
   EXPECT_EQ(x->GetIntNode("mreg"), 1); // the wrapper still reads its subtree
   r->AppendChild(x);

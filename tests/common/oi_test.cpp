@@ -4,10 +4,12 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 
 using namespace linktest;
 
@@ -330,4 +332,92 @@ TEST_F(TcpLink, ScanPollsEachAddressOverTcp) {
   EXPECT_EQ(OI->GetAnswer()[0], 3);
   EXPECT_EQ(OI->GetAnswer()[2], 0x5A);
   EXPECT_FALSE(OI->ReceiveScanAnswer(5));
+}
+
+// Random answers, framed or not: each exchange ends with a status, and only a
+// frame that belongs to the request is taken.
+TEST(RtuAnswer, RandomAnswersEndInAStatusNeverACrash) {
+  std::mt19937 rng(1105);
+  TPtyResponder peer;
+  TOI oi(QString{});
+  oi.GetComPort().SetPortName(peer.SlavePath());
+  oi.SetTimeout(100);
+  for (int i = 0; i < 40; ++i) {
+    QByteArray reply;
+    const int len = int(rng() % 15);
+    for (int k = 0; k < len; ++k)
+      reply.append(char(rng() % 4 == 0 ? rng() : (k == 0 ? 1 : k == 1 ? 3 : rng())));
+    if (rng() % 2 && len >= 2)
+      reply = WithCrc(reply.left(len - 2));
+    peer.Add({8, reply});
+    const bool ok = oi.Request(Hex("01 03 00 64 00 03"), 11);
+    ASSERT_TRUE(peer.WaitAnswered(i + 1));
+    if (ok) {
+      const QByteArray a = AnswerBytes(oi);
+      EXPECT_EQ(a.size(), 11);
+      EXPECT_EQ(a, WithCrc(a.left(9)));
+      EXPECT_EQ(a.left(2), Hex("01 03"));
+    }
+    EXPECT_EQ(ok, oi.GetStatus() == oisReady);
+  }
+}
+
+TEST(TcpAnswer, RandomAnswersEndInAStatusNeverACrash) {
+  std::mt19937 rng(1105);
+  TTcpResponder peer;
+  TOI oi(QString{});
+  oi.SetProtocol(TOI::prModbusTcp);
+  oi.SetHost(QStringLiteral("127.0.0.1"));
+  oi.SetPort(peer.Port());
+  oi.SetTcpTimeout(200);
+  for (int i = 0; i < 100; ++i) {
+    QByteArray pdu;
+    const int len = int(rng() % 14);
+    for (int k = 0; k < len; ++k)
+      pdu.append(char(rng() % 4 == 0 ? rng() : (k == 0 ? 1 : k == 1 ? 3 : rng())));
+    QByteArray reply = Mbap(pdu);
+    if (rng() % 8 == 0)
+      reply = pdu; // no header at all: garbage where the header belongs
+    peer.Add({0, reply});
+    const bool ok = oi.Request(Hex("01 03 00 64 00 03"), 11);
+    ASSERT_TRUE(peer.WaitAnswered(i + 1));
+    if (ok) {
+      EXPECT_EQ(oi.GetReceived(), 9);
+      EXPECT_EQ(AnswerBytes(oi).left(2), Hex("01 03"));
+    }
+    EXPECT_EQ(ok, oi.GetStatus() == oisReady);
+  }
+}
+
+TEST(OITrace, TraceFileStartsEmpty) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("old.trc"));
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("left from the previous run");
+  }
+  TOI oi(path);
+  EXPECT_EQ(QFileInfo(path).size(), 0);
+}
+
+TEST_F(TcpLink, ChangedTargetIsConnectedAtTheNextRequest) {
+  TTcpResponder second;
+  Peer.Add({0, Mbap(Hex("01 07 11"))});
+  second.Add({0, Mbap(Hex("01 07 22"))});
+  ASSERT_TRUE(OI->Request(Hex("01 07"), 5));
+  EXPECT_EQ(OI->GetAnswer()[2], 0x11);
+  OI->SetPort(second.Port());
+  ASSERT_TRUE(OI->Request(Hex("01 07"), 5));
+  EXPECT_EQ(OI->GetAnswer()[2], 0x22);
+  EXPECT_EQ(second.Connections(), 1);
+  const QString trace = ReadTrace(TracePath());
+  const QRegularExpression re(QStringLiteral("^\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\*\\*\\* TDeviceClient Connect"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Q 01 07"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d A 01 07 11"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\*\\*\\* TDeviceClient Disconnect"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\*\\*\\* TDeviceClient Connect"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Q 01 07"
+                                             "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d A 01 07 22$"));
+  EXPECT_TRUE(re.match(trace).hasMatch()) << trace.toStdString();
 }

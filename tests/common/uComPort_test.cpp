@@ -147,15 +147,18 @@ TEST(ComPort, SetBaudRateOnAPortThatCannotOpenChangesNothing) {
 }
 
 TEST_F(ComPortPty, ModemLinesMissingOnAPseudoTerminalAreLoggedOnce) {
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  const bool ptyHasNoModemLines = ::ioctl(Peer.SlaveFd(), TIOCMBIS, &lines) != 0;
+  const qsizetype before = Logger().Lines().size();
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(Port.Open(false));
     Port.Close();
   }
   int count = 0;
-  for (const QString &line : Logger().Lines())
+  for (const QString &line : Logger().Lines().mid(before))
     if (line.contains(Peer.SlavePath()) && line.contains(QStringLiteral("DTR/RTS")))
       ++count;
-  EXPECT_EQ(count, 1);
+  EXPECT_EQ(count, ptyHasNoModemLines ? 1 : 0);
 }
 
 // The main window renames the port and changes its rate while the worker

@@ -19,3 +19,10 @@ kv_add_test(devsim_link_test
   LIBS kvcommon)
 target_include_directories(devsim_link_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 add_dependencies(devsim_link_test devsim_app)
+
+# Our device operations against Modbus servers that are not ours: libmodbus in
+# a thread and Debian's pymodbus (run with /usr/bin/python3) in a process.
+kv_add_test(deviceio_peer_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/deviceIOPeer_test.cpp
+  LIBS kvcommon PkgConfig::LIBMODBUS)
+target_include_directories(deviceio_peer_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
