@@ -1,8 +1,12 @@
 #include "uModbusTools.h"
 
+#include <QBuffer>
+#include <QDateTime>
+#include <chrono>
 #include <cstring>
 
 #include "uDateTime.h"
+#include "uDeviceIO.h"
 #include "uErrors.h"
 #include "uLogger.h"
 
@@ -279,3 +283,379 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     Logger().Debug("Executed ready");
   }
 }
+
+// ---------------------------------------------------------------- worker
+
+// Reads a record from the request stream. Each command consumes exactly the
+// payload it needs; a read past the stream's end gives zero bytes.
+class TDeviceThread::TReader {
+public:
+  explicit TReader(const QByteArray &AStream) : FStream(AStream) {}
+  uint8_t Byte() {
+    const uint8_t b = FPos < FStream.size() ? uint8_t(FStream[FPos]) : 0;
+    ++FPos;
+    return b;
+  }
+  uint16_t Word() {
+    const uint8_t lo = Byte();
+    return uint16_t(lo | (Byte() << 8));
+  }
+  QByteArray Bytes(int Count) {
+    QByteArray out;
+    for (int i = 0; i < Count; ++i)
+      out.append(char(Byte()));
+    return out;
+  }
+  int Consumed() const { return int(std::min<qsizetype>(FPos, FStream.size())); }
+
+private:
+  const QByteArray &FStream;
+  qsizetype FPos = 0;
+};
+
+namespace {
+// Each byte as a blank and two uppercase hexadecimal digits: " 17 00".
+QString BlankHex(const QByteArray &Data) {
+  const QString hex = HexBytes(Data);
+  return hex.isEmpty() ? hex : " " + hex.chopped(1);
+}
+
+void AppendWord(QByteArray &A, uint16_t Value) {
+  A.append(char(Value & 0xFF));
+  A.append(char(Value >> 8));
+}
+} // namespace
+
+QString TDeviceThread::DefaultTraceFile() { return TOI::DefaultTraceFileName(); }
+
+TDeviceThread::TDeviceThread(const QString &DebugLogName, const QString &TraceFileName)
+    : FIO(std::make_unique<TDeviceIO>(TraceFileName)), FDebug(DebugLogName) {
+  if (!FDebug.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    Logger().Error("cannot create " + DebugLogName + ": " + FDebug.errorString());
+  FThread = std::thread([this] { Execute(); });
+}
+
+TDeviceThread::~TDeviceThread() {
+  Terminate();
+  if (FThread.joinable())
+    FThread.join();
+}
+
+void TDeviceThread::Terminate() {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FTerminated = true;
+  }
+  FWake.notify_all();
+}
+
+void TDeviceThread::Queue(const uint8_t *Data, int Count) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FRequest.append(reinterpret_cast<const char *>(Data), Count);
+  }
+  FWake.notify_all();
+}
+
+void TDeviceThread::SetDeviceAddr(uint8_t Addr) {
+  // Applied by the worker before the next record it takes, so the device
+  // object is touched by its own thread only.
+  std::lock_guard<std::mutex> lock(FLock);
+  FPendingAddr = Addr;
+}
+
+bool TDeviceThread::IsIdle() const {
+  TOI &oi = FIO->GetOI();
+  if (oi.GetProtocol() == TOI::prModbusTcp)
+    return oi.IsTcpIdle();
+  return !oi.IsPortOpen();
+}
+
+void TDeviceThread::SetAnswerSink(QObject *Context, TAnswerSink Sink) {
+  std::lock_guard<std::mutex> lock(FSinkLock);
+  FSinkContext = Sink ? Context : nullptr;
+  FSink = std::move(Sink);
+}
+
+void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause) {
+  // Posted under the lock, so the context cannot be deleted in between; once
+  // posted, deleting the context drops the event.
+  std::lock_guard<std::mutex> lock(FSinkLock);
+  if (!FSinkContext || !FSink)
+    return;
+  TAnswerSink sink = FSink;
+  QMetaObject::invokeMethod(FSinkContext, [sink, Answer, Cause] { sink(Answer, Cause); }, Qt::QueuedConnection);
+}
+
+void TDeviceThread::DebugLine(const QString &Text) {
+  if (!FDebug.isOpen())
+    return;
+  const QString line = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz") + " " + Text + "\r\n";
+  FDebug.write(line.toLatin1());
+  FDebug.flush();
+}
+
+bool TDeviceThread::SleepUnlessTerminated(int Ms) {
+  std::unique_lock<std::mutex> lock(FLock);
+  return !FWake.wait_for(lock, std::chrono::milliseconds(std::max(0, Ms)), [this] { return FTerminated; });
+}
+
+TDeviceThread::TStatus TDeviceThread::Failure() const {
+  // One status byte carries either the device's exception code or the
+  // transport status, so the cause travels beside it for the log.
+  TStatus s;
+  const TOIStatus transport = FIO->GetOI().GetStatus();
+  if (transport == oisErrorFlag) {
+    const uint8_t code = FIO->GetStatus();
+    s.Status = code ? code : uint8_t(oisErrorFlag);
+    s.Cause = QString::asprintf("exception %2.2X", code);
+  } else {
+    // A failed operation always answers a non-zero status.
+    s.Status = transport == oisReady ? uint8_t(oisUnknown) : uint8_t(transport);
+    s.Cause = OIStatusName(s.Status);
+  }
+  return s;
+}
+
+void TDeviceThread::Execute() {
+  QByteArray stream; // records taken from the queue, not yet executed
+  while (true) {
+    {
+      std::unique_lock<std::mutex> lock(FLock);
+      if (stream.isEmpty() && FRequest.isEmpty() && !FTerminated) {
+        const bool woke = FWake.wait_for(lock, std::chrono::milliseconds(1000),
+                                         [this] { return FTerminated || !FRequest.isEmpty(); });
+        if (!woke) {
+          lock.unlock();
+          // A second without requests: let the serial port go.
+          FIO->GetOI().GetComPort().Close();
+          continue;
+        }
+      }
+      if (FTerminated)
+        return;
+      stream.append(FRequest);
+      FRequest.clear();
+      const int addr = FPendingAddr.exchange(-1);
+      if (addr >= 0)
+        FIO->SetDeviceAddr(uint8_t(addr));
+    }
+    DebugLine(QString::asprintf("modbusCmd Q (%3d) ", int(stream.size())) + BlankHex(stream));
+    QByteArray answer;
+    QString cause;
+    int consumed = 0;
+    RunRecord(stream, answer, cause, consumed);
+    DebugLine(QString::asprintf("modbusCmd A (%3d)       ", int(answer.size())) + BlankHex(answer));
+    stream.remove(0, consumed);
+    Post(answer, cause);
+  }
+}
+
+void TDeviceThread::RunRecord(QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed) {
+  TReader r(Stream);
+  r.Word(); // the length field: commands consume their own payload
+  Answer = r.Bytes(18);
+  Answer.append(char(0)).append(char(0));
+  const uint8_t command = uint8_t(Answer[16]);
+  uint8_t flag = 0;
+  TStatus result;
+  TOI &oi = FIO->GetOI();
+
+  auto guard = [&]() {
+    const uint16_t w1 = r.Word();
+    AppendWord(Answer, w1);
+    if (w1 != RecordGuardWord)
+      return false;
+    const uint16_t w2 = r.Word();
+    AppendWord(Answer, w2);
+    return w2 == RecordGuardWord;
+  };
+  auto badGuard = [&] {
+    result.Status = StatusBadGuard;
+    result.Cause = "invalid guard";
+  };
+
+  try {
+    switch (command) {
+    case bcNone:
+      r.Bytes(4);
+      break;
+    case bcReadRegisters: {
+      const int n = r.Byte();
+      std::vector<uint16_t> regs(static_cast<size_t>(n)), values(static_cast<size_t>(n), 0);
+      for (int i = 0; i < n; ++i)
+        regs[size_t(i)] = r.Word();
+      // Consecutive numbers are read as one run of at most 255 registers.
+      int start = 0;
+      while (start < n) {
+        int len = 1;
+        while (start + len < n && len < 256 &&
+               regs[size_t(start + len)] == uint16_t(regs[size_t(start)] + len))
+          ++len;
+        std::vector<uint16_t> dest(static_cast<size_t>(len));
+        if (FIO->ReadRegisters(regs[size_t(start)], dest.data(), uint16_t(len))) {
+          std::copy(dest.begin(), dest.end(), values.begin() + start);
+        } else {
+          result = Failure();
+        }
+        start += len;
+      }
+      Answer.append(char(n));
+      for (int i = 0; i < n; ++i) {
+        AppendWord(Answer, regs[size_t(i)]);
+        AppendWord(Answer, result.Status ? 0 : values[size_t(i)]);
+      }
+      break;
+    }
+    case bcWriteRegisters: {
+      const int n = r.Byte();
+      Answer.append(char(n));
+      for (int i = 0; i < n; ++i) {
+        const uint16_t reg = r.Word();
+        const uint16_t value = r.Word();
+        if (!FIO->WriteRegister(reg, value))
+          result = Failure();
+        AppendWord(Answer, reg);
+      }
+      break;
+    }
+    case bcPoll: {
+      if (!guard()) {
+        badGuard();
+        break;
+      }
+      const uint8_t addr = r.Byte();
+      uint8_t answered = 0, devStatus = 0;
+      if (FIO->Poll(addr, answered, devStatus)) {
+        Answer.append(char(answered)).append(char(devStatus));
+      } else {
+        result = Failure();
+      }
+      break;
+    }
+    case bcScan: {
+      if (!guard()) {
+        badGuard();
+        break;
+      }
+      const int first = r.Byte();
+      const int last = r.Byte();
+      const int countAt = int(Answer.size());
+      Answer.append(char(0));
+      int found = 0;
+      FIO->ScanStart(uint8_t(first), uint8_t(last), FPollPause);
+      for (int i = first; i <= last; ++i) {
+        uint8_t addr = 0, devStatus = 0;
+        if (FIO->ScanNext(addr, devStatus)) {
+          Answer.append(char(addr)).append(char(devStatus));
+          ++found;
+        }
+      }
+      Answer[countAt] = char(found);
+      break;
+    }
+    case bcSetDeviceAddr:
+      FIO->SetDeviceAddr(r.Byte());
+      break;
+    case bcSelectArea:
+      FIO->SetMemoryArea(r.Byte());
+      break;
+    case bcSetFrameSize:
+      FFrameSize = r.Word();
+      break;
+    case bcReadFileFrame: {
+      const uint8_t file = r.Byte();
+      const uint16_t frame = r.Word();
+      Answer.append(char(file));
+      AppendWord(Answer, frame);
+      const int tries = std::max(1, int(FErrorLimit));
+      for (int t = 0; t < tries; ++t) {
+        QBuffer data;
+        data.open(QIODevice::ReadWrite);
+        if (FIO->ReadFileFrame(file, frame, FFrameSize, data)) {
+          Answer.append(data.data());
+          result = TStatus();
+          break;
+        }
+        result = Failure();
+        // A TCP gateway has already given up on the device: trying again only
+        // doubles the wait.
+        if (oi.GetProtocol() == TOI::prModbusTcp || t + 1 == tries)
+          break;
+        if (!SleepUnlessTerminated(FErrorSleep))
+          break;
+        oi.GetComPort().Purge();
+      }
+      break;
+    }
+    case bcWriteFileFrame: {
+      const uint8_t file = r.Byte();
+      const uint16_t frame = r.Word();
+      Answer.append(char(file));
+      AppendWord(Answer, frame);
+      QByteArray bytes = r.Bytes(FFrameSize);
+      QBuffer data(&bytes);
+      data.open(QIODevice::ReadOnly);
+      if (!FIO->WriteFileFrame(file, frame, data, FFrameSize))
+        result = Failure();
+      break;
+    }
+    case bcReadClock: {
+      QDateTime dt;
+      double value = 0.0;
+      if (FIO->ReadClock(dt))
+        value = QDateTimeToDateTime(dt);
+      else
+        result = Failure();
+      uint64_t bits;
+      std::memcpy(&bits, &value, sizeof bits);
+      for (int i = 0; i < 8; ++i)
+        Answer.append(char(bits >> (8 * i)));
+      break;
+    }
+    case bcWriteClock: {
+      const QByteArray bytes = r.Bytes(8);
+      uint64_t bits = 0;
+      for (int i = 7; i >= 0; --i)
+        bits = (bits << 8) | uint8_t(bytes[i]);
+      double value;
+      std::memcpy(&value, &bits, sizeof value);
+      if (!FIO->WriteClock(DateTimeToQDateTime(value)))
+        result = Failure();
+      break;
+    }
+    case bcSpecialCommand: {
+      if (!guard()) {
+        badGuard();
+        break;
+      }
+      if (!FIO->SpecialCommand(FN_SPECIAL_COMMAND, r.Byte()))
+        result = Failure();
+      break;
+    }
+    default:
+      flag = ErrorFlagUnknownCommand;
+      break;
+    }
+  } catch (const std::exception &e) {
+    // The command ends; the worker goes on with the next record.
+    result.Status = oisUnknown;
+    result.Cause = "oisUnknown: " + QString::fromUtf8(e.what());
+  }
+  if (command == bcScan || command == bcSetFrameSize)
+    oi.ResetStatus();
+  if (result.Status != 0)
+    oi.GetComPort().Close();
+  Answer[18] = char(flag);
+  Answer[19] = char(result.Status);
+  Cause = result.Cause;
+  Consumed = r.Consumed();
+}
+
+// ---------------------------------------------------------------- tool
+
+TDeviceTool::TDeviceTool(TDeviceThread &AThread) : FThread(AThread) {
+  FThread.SetAnswerSink(&FContext, [this](const QByteArray &Answer, const QString &Cause) { Deliver(Answer, Cause); });
+}
+
+TDeviceTool::~TDeviceTool() { FThread.SetAnswerSink(nullptr, {}); }

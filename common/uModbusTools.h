@@ -11,9 +11,15 @@
 //   20 ...  payload of the command
 // Answer record: request bytes 2..17, command, tag, error flag, status, payload.
 #include <QByteArray>
+#include <QFile>
 #include <QIODevice>
+#include <QObject>
 #include <QString>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <thread>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
@@ -188,4 +194,102 @@ private:
   std::unordered_map<TReplyId, TReplyMethod> FReplies;
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
+};
+
+class TDeviceIO;
+
+// The device worker: one thread that owns the device operations (and through
+// them the serial port or the socket) and executes the queued request records
+// one at a time. Each answer is handed to the answer sink on the thread of its
+// context object (the main thread) through the event loop; the worker never
+// waits for that delivery, so it cannot deadlock with a main thread that is
+// stopping it. Every batch is dumped to "debug.log".
+class TDeviceThread {
+public:
+  // Called with one answer record and, for a failure, its cause for the log.
+  using TAnswerSink = std::function<void(const QByteArray &Answer, const QString &Cause)>;
+
+  // Creates (empties) DebugLogName and starts the thread at once. The
+  // transport traces to TraceFileName ("" traces nothing).
+  explicit TDeviceThread(const QString &DebugLogName = QStringLiteral("debug.log"),
+                         const QString &TraceFileName = DefaultTraceFile());
+  // Terminates and joins: waits at most for the exchange under way.
+  ~TDeviceThread();
+  TDeviceThread(const TDeviceThread &) = delete;
+  TDeviceThread &operator=(const TDeviceThread &) = delete;
+
+  static QString DefaultTraceFile();
+
+  // Asks the thread to stop after the record under way; queued records are dropped.
+  void Terminate();
+  // Pause between scan requests in ms (command 8).
+  void SetPollPause(int Value) { FPollPause = Value; }
+  // Tries of one file-frame read (command 17), and ms between them.
+  void SetErrorLimit(int Value) { FErrorLimit = Value; }
+  void SetErrorSleep(int Value) { FErrorSleep = Value; }
+  int GetFrameSize() const { return FFrameSize; }
+
+  // The device operations. Their transport's setters are safe from the main
+  // thread; exchanges belong to the worker.
+  TDeviceIO &DeviceIO() { return *FIO; }
+
+  // Appends one record to the request stream and wakes the thread.
+  void Queue(const uint8_t *Data, int Count);
+  // The device address for the records queued from now on.
+  void SetDeviceAddr(uint8_t Addr);
+  // Serial: the port is closed (closed after 1000 ms without a request);
+  // Modbus TCP: more than 1000 ms since the last exchange.
+  bool IsIdle() const;
+
+  // Where answers go; Context lives on the receiving thread. An empty sink
+  // stops delivery; answers already posted to a deleted context are dropped.
+  void SetAnswerSink(QObject *Context, TAnswerSink Sink);
+
+private:
+  struct TStatus {
+    uint8_t Status = 0;
+    QString Cause;
+  };
+  class TReader;
+  void Execute();
+  void RunRecord(QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed);
+  TStatus Failure() const;
+  void DebugLine(const QString &Text);
+  bool SleepUnlessTerminated(int Ms);
+  void Post(const QByteArray &Answer, const QString &Cause);
+
+  std::unique_ptr<TDeviceIO> FIO;
+  QFile FDebug;
+  std::mutex FLock;             // guards FRequest, FTerminated, the wake
+  std::condition_variable FWake;
+  QByteArray FRequest;          // records not yet taken by the worker
+  bool FTerminated = false;
+  std::atomic<int> FPendingAddr{-1};
+  std::atomic<int> FPollPause{10};
+  std::atomic<int> FErrorLimit{3};
+  std::atomic<int> FErrorSleep{50};
+  std::atomic<int> FFrameSize{0};
+  std::mutex FSinkLock;
+  QObject *FSinkContext = nullptr;
+  TAnswerSink FSink;
+  std::thread FThread;
+};
+
+// The front of the worker on the main thread: queues records to it and
+// delivers its answers to the chains' reply methods.
+class TDeviceTool : public TDeviceFront {
+public:
+  // AThread must outlive the tool.
+  explicit TDeviceTool(TDeviceThread &AThread);
+  ~TDeviceTool() override;
+  bool IsIdle() const override { return FThread.IsIdle(); }
+  void SetDeviceAddr(uint8_t Addr) override { FThread.SetDeviceAddr(Addr); }
+  TDeviceThread &Thread() { return FThread; }
+
+protected:
+  void Queue(const uint8_t *Data, int Count) override { FThread.Queue(Data, Count); }
+
+private:
+  TDeviceThread &FThread;
+  QObject FContext; // answers are posted to it; deleting it drops those not yet delivered
 };

@@ -95,6 +95,16 @@ TEST(SimDevice, FileFrameWritesLandAtFrameTimesFrameSize) {
   EXPECT_EQ(ToHex(device.Execute(Hex("1B 07 00 00 01"))), "9B 02");
 }
 
+TEST(SimDevice, RefusesAFrameWritePastTheLargestFile) {
+  TSimDevice device;
+  device.SetFile(140, QByteArray(), TSimDevice::MaxFrameBytes);
+  // Frame 4095 of 4096 bytes ends exactly at 16 MiB; frame 4096 would start past it.
+  const QByteArray last = Hex("1B 8C 0F FF") + QByteArray(TSimDevice::MaxFrameBytes, 'x');
+  EXPECT_EQ(ToHex(device.Execute(last)), "1B 8C 0F FF");
+  EXPECT_EQ(device.FileBytes(140).size(), TSimDevice::MaxFileBytes);
+  EXPECT_EQ(ToHex(device.Execute(Hex("1B 8C 10 00 01"))), "9B 02");
+}
+
 TEST(SimDevice, RefusesFilesItCannotServe) {
   TSimDevice device;
   EXPECT_THROW(device.SetFile(256, QByteArray(), 128), EKvRange);

@@ -1,0 +1,345 @@
+// The device worker and its front against the simulated device, over a
+// pseudo-terminal (Modbus RTU) and loopback Modbus TCP. Waits poll for their
+// condition with a generous deadline; nothing depends on the machine's speed.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "oi.h"
+#include "uDateTime.h"
+#include "uDevSimServer.h"
+#include "uDeviceIO.h"
+#include "uLogger.h"
+#include "uModbusTools.h"
+#include "uSimDevice.h"
+
+namespace {
+
+QCoreApplication &App() {
+  static int argc = 1;
+  static char name[] = "uModbusTools_worker_test";
+  static char *argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  return app;
+}
+
+template <typename F> bool WaitFor(F Done, int Ms = 20000) {
+  QDeadlineTimer deadline(Ms);
+  while (!Done()) {
+    if (deadline.hasExpired())
+      return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+QByteArray Bytes(std::initializer_list<int> List) {
+  QByteArray out;
+  for (int b : List)
+    out.append(char(b));
+  return out;
+}
+
+struct TGot {
+  TAnswerHead Head;
+  QByteArray Payload;
+};
+
+enum class TLink { Rtu, Tcp };
+
+class DeviceWorker : public ::testing::TestWithParam<TLink> {
+protected:
+  void SetUp() override {
+    App();
+    ASSERT_TRUE(Dir.isValid());
+    Server.Start(TDevSimOptions{});
+    Thread = std::make_unique<TDeviceThread>(Dir.filePath("debug.log"), QString());
+    TOI &oi = Thread->DeviceIO().GetOI();
+    // Generous: a late answer on a loaded machine must not pass for silence.
+    // Silence and exception answers (shorter than expected) cost this much.
+    oi.SetTimeout(1000);
+    oi.SetTcpTimeout(1000);
+    if (GetParam() == TLink::Rtu) {
+      oi.SetProtocol(TOI::prModbusRtu);
+      oi.GetComPort().SetPortName(Server.PtyPath());
+      oi.GetComPort().SetBaudRate(115200);
+    } else {
+      oi.SetProtocol(TOI::prModbusTcp);
+      oi.SetHost("127.0.0.1");
+      oi.SetPort(Server.TcpPort());
+    }
+    Tool = std::make_unique<TDeviceTool>(*Thread);
+    Tool->SetDeviceAddr(1);
+    Id = Tool->RegisterReply([this](TResponseParser &P, const TAnswerHead &H, std::span<const uint8_t>) {
+      TGot g;
+      g.Head = H;
+      g.Payload = QByteArray(reinterpret_cast<const char *>(P.Data().data()) + P.Index(), P.Count() - P.Index());
+      Got.push_back(g);
+    });
+  }
+  void TearDown() override {
+    Tool.reset();
+    Thread.reset();
+    Server.Stop();
+  }
+
+  void Send(uint8_t Command, std::initializer_list<uint8_t> Payload, std::initializer_list<uint16_t> Words = {}) {
+    TRequestBuilder &b = Tool->Builder();
+    b.StartRecord(Id, Command, 0, Payload);
+    for (uint16_t w : Words)
+      b.PutWord(w);
+    b.Send();
+  }
+  const TGot &Answer(size_t Index) {
+    EXPECT_TRUE(WaitFor([&] { return Got.size() > Index; })) << "no answer " << Index;
+    static TGot none;
+    return Got.size() > Index ? Got[Index] : none;
+  }
+  std::vector<QByteArray> Requests(uint8_t Function) const {
+    std::vector<QByteArray> out;
+    for (const QByteArray &pdu : Device.RequestLog())
+      if (!pdu.isEmpty() && uint8_t(pdu[0]) == Function)
+        out.push_back(pdu);
+    return out;
+  }
+  static bool Logged(const QString &Text) {
+    const QStringList lines = Logger().Lines();
+    return std::any_of(lines.begin(), lines.end(), [&](const QString &L) { return L.endsWith(Text); });
+  }
+
+  QTemporaryDir Dir;
+  TSimDevice Device;
+  TDevSimServer Server{Device};
+  std::unique_ptr<TDeviceThread> Thread;
+  std::unique_ptr<TDeviceTool> Tool;
+  TReplyId Id = 0;
+  std::vector<TGot> Got;
+};
+
+} // namespace
+
+TEST_P(DeviceWorker, RegisterRunsAreReadTogetherAndAnsweredInRequestOrder) {
+  Device.SetRegisters(TSimArea::Holding, 10, {0x0A0A, 0x0B0B, 0x0C0C});
+  Device.SetRegister(TSimArea::Holding, 40, 0x2828);
+  Send(bcSelectArea, {1});
+  Send(bcReadRegisters, {4}, {10, 11, 12, 40});
+  Send(bcReadRegisters, {3}, {12, 10, 11});
+  EXPECT_EQ(Answer(1).Head.Status, 0);
+  EXPECT_EQ(Answer(1).Payload, Bytes({4, 10, 0, 0x0A, 0x0A, 11, 0, 0x0B, 0x0B, 12, 0, 0x0C, 0x0C, 40, 0, 0x28, 0x28}));
+  EXPECT_EQ(Answer(2).Payload, Bytes({3, 12, 0, 0x0C, 0x0C, 10, 0, 0x0A, 0x0A, 11, 0, 0x0B, 0x0B}));
+  const std::vector<QByteArray> reads = Requests(0x03);
+  ASSERT_EQ(reads.size(), 4u);
+  EXPECT_EQ(reads[0], Bytes({0x03, 0, 10, 0, 3}));
+  EXPECT_EQ(reads[1], Bytes({0x03, 0, 40, 0, 1}));
+  EXPECT_EQ(reads[2], Bytes({0x03, 0, 12, 0, 1}));
+  EXPECT_EQ(reads[3], Bytes({0x03, 0, 10, 0, 2}));
+}
+
+TEST_P(DeviceWorker, AFailedRunGivesANonZeroStatusAndNoValueWhicheverRunFailed) {
+  Device.SetRegisters(TSimArea::Holding, 10, {1, 2});
+  Device.SetRegister(TSimArea::Holding, 40, 3);
+  Send(bcSelectArea, {1});
+  // First the earlier run fails, then the final one.
+  Device.SetFault({TSimFaultKind::Exception, 2, 0x03, 0, 1});
+  Send(bcReadRegisters, {3}, {10, 11, 40});
+  EXPECT_EQ(Answer(1).Head.Status, 2);
+  EXPECT_EQ(Answer(1).Payload, Bytes({3, 10, 0, 0, 0, 11, 0, 0, 0, 40, 0, 0, 0}));
+  EXPECT_TRUE(Logged("ERROR device error 02 00 exception 02"));
+  Device.SetFault({TSimFaultKind::Exception, 4, 0x03, 1, 1});
+  Send(bcReadRegisters, {3}, {10, 11, 40});
+  EXPECT_EQ(Answer(2).Head.Status, 4);
+  EXPECT_EQ(Answer(2).Payload, Bytes({3, 10, 0, 0, 0, 11, 0, 0, 0, 40, 0, 0, 0}));
+  EXPECT_TRUE(Logged("ERROR device error 04 00 exception 04")) << "exception 4 is not a link fault";
+}
+
+TEST_P(DeviceWorker, EveryFailureAnswersANonZeroStatus) {
+  const uint8_t silence = GetParam() == TLink::Rtu ? oisBadCI : oisUnknown;
+  struct TCase {
+    TSimFault Fault;
+    uint8_t Command;
+    QByteArray Payload;
+    uint8_t Status;
+  };
+  const TCase cases[] = {
+      {{TSimFaultKind::Silence, 0, 0x06}, bcWriteRegisters, Bytes({1, 5, 0, 7, 0}), silence},
+      {{TSimFaultKind::Exception, 3, 0x06}, bcWriteRegisters, Bytes({1, 5, 0, 7, 0}), 3},
+      {{TSimFaultKind::Silence, 0, 0x07}, bcPoll, Bytes({0, 0xFF, 0, 0xFF, 1}), silence},
+      {{TSimFaultKind::Exception, 1, 0x1D}, bcReadClock, {}, 1},
+      {{TSimFaultKind::Silence, 0, 0x1F}, bcSpecialCommand, Bytes({0, 0xFF, 0, 0xFF, 0xF1}), silence},
+      {{TSimFaultKind::OtherFunction, 0x04, 0x03}, bcReadRegisters, Bytes({1, 0, 0}), oisProtocolError},
+      {{}, bcPoll, Bytes({0, 0xFE, 0, 0xFF, 1}), StatusBadGuard},
+  };
+  size_t n = 0;
+  for (const TCase &c : cases) {
+    Device.SetFault(c.Fault);
+    Tool->Builder().StartRecord(Id, c.Command, 0,
+                                std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(c.Payload.constData()),
+                                                         size_t(c.Payload.size())));
+    Tool->Builder().Send();
+    EXPECT_EQ(Answer(n).Head.Status, c.Status) << "command " << int(c.Command);
+    ++n;
+  }
+  Device.SetFault({});
+  Send(bcReadRegisters, {1}, {0});
+  EXPECT_EQ(Answer(n).Head.Status, 0) << "the worker goes on after failures";
+}
+
+TEST_P(DeviceWorker, TheQueueIsDrainedAfterAnErrorAndCommandsWithoutExchangeAnswerZero) {
+  Device.SetFault({TSimFaultKind::Exception, 2, 0x03, 0, 1});
+  // All queued before the worker is likely to run; each gets its own answer.
+  Send(bcReadRegisters, {1}, {0});
+  Send(bcSelectArea, {1});
+  Send(bcNone, {1, 2, 3, 4});
+  Send(bcSetDeviceAddr, {1});
+  Send(bcSetFrameSize, {0x80, 0});
+  Send(0x63, {});
+  Send(bcReadRegisters, {1}, {0});
+  const uint8_t statuses[] = {2, 0, 0, 0, 0, 0, 0};
+  for (size_t i = 0; i < 7; ++i)
+    EXPECT_EQ(Answer(i).Head.Status, statuses[i]) << i;
+  EXPECT_EQ(Answer(5).Head.ErrorFlag, ErrorFlagUnknownCommand);
+  EXPECT_EQ(Answer(5).Head.Command, 0x63);
+  EXPECT_EQ(Answer(6).Head.ErrorFlag, 0);
+  EXPECT_EQ(Thread->GetFrameSize(), 128);
+}
+
+TEST_P(DeviceWorker, FileFrameReadsAreRetriedOnTheSerialLineOnly) {
+  QByteArray file;
+  for (int i = 0; i < 256; ++i)
+    file.append(char(i));
+  Device.SetFile(5, file, 128);
+  Thread->SetErrorLimit(3);
+  Thread->SetErrorSleep(10);
+  Send(bcSetFrameSize, {128, 0});
+  Device.SetFault({TSimFaultKind::Silence, 0, 0x1C, 0, 2});
+  Send(bcReadFileFrame, {5, 1, 0});
+  const TGot &a = Answer(1);
+  if (GetParam() == TLink::Rtu) {
+    EXPECT_EQ(a.Head.Status, 0);
+    EXPECT_EQ(a.Payload, Bytes({5, 1, 0}) + file.mid(128));
+    EXPECT_EQ(Requests(0x1C).size(), 3u);
+  } else {
+    EXPECT_EQ(a.Head.Status, oisUnknown);
+    EXPECT_EQ(a.Payload, Bytes({5, 1, 0}));
+    EXPECT_EQ(Requests(0x1C).size(), 1u);
+  }
+}
+
+TEST_P(DeviceWorker, PollScanClockAndSpecialCommandAnswers) {
+  Device.SetAddress(2);
+  Device.SetStatusByte(0x5A);
+  Send(bcPoll, {0, 0xFF, 0, 0xFF, 2});
+  EXPECT_EQ(Answer(0).Payload, Bytes({0, 0xFF, 0, 0xFF, 2, 0x5A}));
+  const QDateTime moment(QDate(2024, 2, 29), QTime(13, 5, 59));
+  Device.SetClock(moment, false);
+  Send(bcReadClock, {});
+  TResponseParser p;
+  p.Fill(Answer(1).Payload);
+  EXPECT_DOUBLE_EQ(p.ReadDouble(), QDateTimeToDateTime(moment));
+  const double later = QDateTimeToDateTime(QDateTime(QDate::currentDate(), QTime(7, 8, 9)));
+  TRequestBuilder &b = Tool->Builder();
+  b.StartRecord(Id, bcWriteClock, 0, {});
+  uint64_t bits;
+  std::memcpy(&bits, &later, 8);
+  b.PutDword(uint32_t(bits));
+  b.PutDword(uint32_t(bits >> 32));
+  b.Send();
+  EXPECT_EQ(Answer(2).Head.Status, 0);
+  EXPECT_EQ(Device.Clock().time(), QTime(7, 8, 9));
+  Send(bcSpecialCommand, {0, 0xFF, 0, 0xFF, 0xF0});
+  EXPECT_EQ(Answer(3).Payload, Bytes({0, 0xFF, 0, 0xFF}));
+  EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>{0xF0});
+  Send(bcScan, {0, 0xFF, 0, 0xFF, 1, 3});
+  EXPECT_EQ(Answer(4).Head.Status, 0);
+  if (GetParam() == TLink::Tcp) {
+    EXPECT_EQ(Answer(4).Payload, Bytes({0, 0xFF, 0, 0xFF, 1, 2, 0x5A}));
+  } else {
+    // The serial scan takes what has come in by the end of its pauses, so on a
+    // loaded machine the answer may miss it; what is answered must be right.
+    const QByteArray p4 = Answer(4).Payload;
+    ASSERT_GE(p4.size(), 5);
+    EXPECT_EQ(p4.size(), 5 + 2 * uint8_t(p4[4]));
+    if (p4.size() == 7)
+      EXPECT_EQ(p4.mid(5), Bytes({2, 0x5A}));
+  }
+}
+
+TEST_P(DeviceWorker, AHandlerThatThrowsEndsOnlyItsCommand) {
+  // A clock outside the current century cannot be written: the device
+  // operations refuse it with a range error.
+  const double old = EncodeDateTime(1990, 1, 1);
+  TRequestBuilder &b = Tool->Builder();
+  b.StartRecord(Id, bcWriteClock, 0, {});
+  uint64_t bits;
+  std::memcpy(&bits, &old, 8);
+  b.PutDword(uint32_t(bits));
+  b.PutDword(uint32_t(bits >> 32));
+  b.Send();
+  Send(bcReadRegisters, {1}, {0});
+  EXPECT_EQ(Answer(0).Head.Status, oisUnknown);
+  EXPECT_EQ(Answer(1).Head.Status, 0);
+}
+
+TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
+  Device.SetRegister(TSimArea::Holding, 7, 0x1234);
+  Send(bcReadRegisters, {1}, {7});
+  Answer(0);
+  Tool.reset();
+  Thread.reset(); // closes the file
+  QFile f(Dir.filePath("debug.log"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = f.readAll().split('\n');
+  ASSERT_GE(lines.size(), 3);
+  const QString stamp = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ";
+  const QString q = QString("modbusCmd Q ( 23)  15 00 %1 00 00 00 00 00 00 00 00 00 00 00 00 01 00 01 07 00\r")
+                        .arg(QString::asprintf("%2.2X 00 00 00", Id));
+  const QString a = QString("modbusCmd A ( 25)        %1 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00 01 07 00 34 12\r")
+                        .arg(QString::asprintf("%2.2X 00 00 00", Id));
+  EXPECT_TRUE(QRegularExpression("^" + stamp + QRegularExpression::escape(q) + "$").match(lines[0]).hasMatch())
+      << lines[0].constData();
+  EXPECT_TRUE(QRegularExpression("^" + stamp + QRegularExpression::escape(a) + "$").match(lines[1]).hasMatch())
+      << lines[1].constData();
+}
+
+TEST_P(DeviceWorker, ShutdownWithRecordsQueuedAndAnswersUndeliveredEndsCleanly) {
+  for (int i = 0; i < 50; ++i)
+    Send(bcReadRegisters, {1}, {uint16_t(i)});
+  // Nobody pumps the event loop: the worker must not wait for delivery.
+  Tool.reset();
+  Thread.reset();
+  EXPECT_LT(Got.size(), 50u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, DeviceWorker, ::testing::Values(TLink::Rtu, TLink::Tcp),
+                         [](const auto &Info) { return Info.param == TLink::Rtu ? "Rtu" : "Tcp"; });
+
+TEST(DeviceWorkerSerial, PortIsClosedAfterASecondWithoutRequests) {
+  App();
+  TSimDevice device;
+  TDevSimServer server(device);
+  TDevSimOptions options;
+  options.UseTcp = false;
+  server.Start(options);
+  QTemporaryDir dir;
+  TDeviceThread thread(dir.filePath("debug.log"), QString());
+  thread.DeviceIO().GetOI().SetProtocol(TOI::prModbusRtu);
+  thread.DeviceIO().GetOI().SetTimeout(1000);
+  thread.DeviceIO().GetOI().GetComPort().SetPortName(server.PtyPath());
+  TDeviceTool tool(thread);
+  tool.SetDeviceAddr(1);
+  int answers = 0;
+  const TReplyId id = tool.RegisterReply([&](TResponseParser &, const TAnswerHead &H, std::span<const uint8_t>) {
+    EXPECT_EQ(H.Status, 0);
+    ++answers;
+  });
+  EXPECT_TRUE(tool.IsIdle());
+  tool.Builder().StartRecord(id, bcReadRegisters, 0, {1, 0, 0});
+  tool.Builder().Send();
+  ASSERT_TRUE(WaitFor([&] { return answers == 1; }));
+  EXPECT_FALSE(tool.IsIdle()) << "the port stays open right after an exchange";
+  EXPECT_TRUE(WaitFor([&] { return tool.IsIdle(); }));
+}
