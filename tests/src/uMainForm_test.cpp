@@ -423,3 +423,24 @@ TEST_F(MainFormTest, DebugDescriptorIsLoadedWithoutADevice) {
   w->TimerTimer();
   EXPECT_EQ(polls, 0); // a device is there: the timer does not identify
 }
+
+TEST_F(MainFormTest, TimerTickInsideAProgressReportStartsNoChain) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  int polls = 0;
+  QObject::connect(w->aMonitorPoll, &QAction::triggered, [&] { ++polls; });
+  // A tick waiting in the queue runs while the progress report lets events through.
+  bool ran = false;
+  QMetaObject::invokeMethod(
+      w.get(),
+      [&] {
+        ran = true;
+        w->TimerTimer();
+      },
+      Qt::QueuedConnection);
+  w->ShowProgress(1, 10);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(polls, 0);
+  w->TimerTimer();
+  EXPECT_EQ(polls, 1);
+}
