@@ -168,7 +168,7 @@ protected:
 };
 
 // Device file transfer (frames of command 17 and 18). The transfer itself
-// belongs to the file steps' unit; here are the fields and setters pages use.
+// lives in uIOChainFile.cpp; here are the fields and setters pages use.
 class TIOChain3readFile : public TIOChain3 {
 public:
   using TIOChain3::TIOChain3;
@@ -182,11 +182,18 @@ public:
   std::unique_ptr<QFile> FStream; // owned; closed when the step goes
   int FRemaining = 0;
   uint8_t FDigest[16] = {};
+  // The bytes received so far; the local file is saved whole when the step
+  // is done, so a broken transfer leaves the previous copy as it was.
+  QByteArray FData;
 
   void setFrameFirst(uint16_t Value) { FFrameFirst = Value; }
   void setFrameLast(uint16_t Value) { FFrameLast = Value; }
   void setFrameLimit(uint16_t Value) { FFrameLimit = Value; }
   void setLastTime(TDateTime Value) { FLastTime = Value; }
+
+protected:
+  bool Run() override;
+  bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
 };
 
 class TIOChain3writeFile : public TIOChain3 {
@@ -201,6 +208,10 @@ public:
 
   void setFrameFirst(uint16_t Value) { FFrameFirst = Value; }
   void setFrameLast(uint16_t Value) { FFrameLast = Value; }
+
+protected:
+  bool Run() override;
+  bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
 };
 
 class TIOChain3readFlash : public TIOChain3 {
