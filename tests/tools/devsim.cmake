@@ -2,6 +2,7 @@
 # independent Modbus implementation (libmodbus).
 kv_add_test(devsim_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSimDevice_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/uSimFault_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/uSimSlave_test.cpp
   LIBS devsim)
 
