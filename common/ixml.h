@@ -169,6 +169,8 @@ public:
   int GetIntAttr(const QString &Name, int Default) const { return GetIntAttrDef(Name, Default); }
   double GetFloatAttrDef(const QString &Name, const QVariant &Default = QVariant()) const;
   double GetFloatAttr(const QString &Name, double Default) const { return GetFloatAttrDef(Name, Default); }
+  // Removes the attribute when present (sets Modified). An attribute wrapper
+  // selected earlier ("@name") must not be used afterwards.
   void RemoveAttr(const QString &Name);
 
   // Detaches the node from its parent; the wrapper stays usable (it can be

@@ -73,9 +73,6 @@ public:
   // 4: read 0x55. Areas 3 and 4 keep the write code; any other area is stored
   // and changes no code.
   void SetMemoryArea(uint8_t Area);
-  uint8_t GetMemoryArea() const { return FMemoryArea; }
-  uint8_t GetReadCode() const { return FReadCode; }
-  uint8_t GetWriteCode() const { return FWriteCode; }
 
   // The machine's serial ports, each "description (port)" with the port's
   // system name, sorted by SortComPortList. AList is cleared first.

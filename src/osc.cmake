@@ -2,6 +2,7 @@
 # GUI-free: QtCore only, so the tests run without a display.
 add_library(kvosc STATIC
   ${CMAKE_CURRENT_LIST_DIR}/uComtrade.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/uComtradeStream.cpp
 )
 add_library(kv::osc ALIAS kvosc)
 target_include_directories(kvosc PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -2,6 +2,7 @@
 # independent Modbus implementation (libmodbus).
 kv_add_test(devsim_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSimDevice_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/uSimFault_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/uSimSlave_test.cpp
   LIBS devsim)
 
@@ -9,7 +10,9 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBMODBUS REQUIRED IMPORTED_TARGET libmodbus)
 kv_add_test(devsim_peer_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/devsimPeer_test.cpp
-  LIBS devsim PkgConfig::LIBMODBUS)
+          ${CMAKE_CURRENT_LIST_DIR}/uDevSimServer_test.cpp
+  LIBS devsim PkgConfig::LIBMODBUS
+  LABELS tsan)
 add_dependencies(devsim_peer_test devsim_app)
 
 # The program's link (serial port, transport, device operations) end to end

@@ -22,9 +22,10 @@ const char *const HelpText =
     "On the serial line the device answers its own address and, from it, a poll\n"
     "(function 07) of address 255; it executes broadcasts (address 0) without\n"
     "answering. On TCP it answers the units 0, 255 and its own, echoing the unit,\n"
-    "and any other unit with exception 0B. Functions: 03/06\n"
-    "holding registers, 53/56 SRAM, 54 FLASH, 55 area 4 (reads of 1..127\n"
-    "registers), 07 poll, 1C/1B file frames, 1D/1A clock, 1F special command.\n"
+    "and any other unit with exception 0B.\n"
+    "Functions: 03/06 holding registers, 53/56 SRAM, 54 FLASH, 55 area 4 (reads\n"
+    "of 1..127 registers), 07 poll, 1C/1B file frames, 1D/1A clock, 1F special\n"
+    "command.\n"
     "\n"
     "Fault kinds for --fault:\n"
     "  exception=CODE        answer with this exception code (request not executed)\n"
@@ -110,7 +111,7 @@ int main(int argc, char **argv) {
                                 QStringLiteral("Stream RTU answers at N baud, 10 bit times per byte; "
                                                "0 writes them at once (default 0)."),
                                 QStringLiteral("N"), QStringLiteral("0"));
-  const QCommandLineOption fault(QStringLiteral("fault"), QStringLiteral("Spoil answers; kinds below."),
+  const QCommandLineOption fault(QStringLiteral("fault"), QStringLiteral("Spoil answers; kinds above."),
                                  QStringLiteral("KIND[=VALUE]"));
   const QCommandLineOption faultFunction(QStringLiteral("fault-function"),
                                          QStringLiteral("Spoil only answers to function F (default every one)."),
@@ -139,7 +140,9 @@ int main(int argc, char **argv) {
   if (!p.parse(args))
     Fail(p.errorText());
   if (p.isSet(help)) {
-    std::fputs(qPrintable(p.helpText()), stdout);
+    // Without an application object the parser cannot know the program's name.
+    std::fputs(qPrintable(p.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("devsim"))),
+               stdout);
     return 0;
   }
   if (!p.positionalArguments().isEmpty())
@@ -188,6 +191,8 @@ int main(int argc, char **argv) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // A reader that went away must not end the device: the lines are only news.
+  std::signal(SIGPIPE, SIG_IGN);
 
   device.SetSpecialHook([](uint8_t Value) {
     std::printf("special %02X\n", unsigned(Value));

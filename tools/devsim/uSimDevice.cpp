@@ -263,6 +263,8 @@ QByteArray TSimDevice::WriteFileFrame(const QByteArray &Pdu) {
   if (count > file.FrameBytes)
     return SimExceptionPdu(fn, SIM_EX_ILLEGAL_VALUE);
   const qsizetype offset = qsizetype(WordAt(Pdu, 2)) * file.FrameBytes;
+  if (offset + count > MaxFileBytes)
+    return SimExceptionPdu(fn, SIM_EX_ILLEGAL_ADDRESS);
   if (file.Bytes.size() < offset + count)
     file.Bytes.resize(offset + count, '\0');
   std::copy(Pdu.constBegin() + 4, Pdu.constEnd(), file.Bytes.begin() + offset);

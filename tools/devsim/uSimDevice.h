@@ -59,6 +59,8 @@ public:
   static constexpr int AreaWords = 65536;
   // A frame that the MBAP length or the RTU buffers could still carry.
   static constexpr int MaxFrameBytes = 4096;
+  // A file grows by writes up to this size; a frame past it is refused.
+  static constexpr int MaxFileBytes = 16 * 1024 * 1024;
   // Requests kept by RequestLog (older ones are dropped).
   static constexpr size_t MaxLoggedRequests = 100000;
 
