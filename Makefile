@@ -27,5 +27,23 @@ tsan: deps
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L tsan
 
+# Builds the libFuzzer targets with clang and runs each (fuzz/X.cmake gives
+# X_fuzz, and X_seeds when it writes seed inputs) for FUZZ_SECONDS. Inputs kept
+# in fuzz/regress/X/ are replayed first; new crashes land in build/fuzz/artifacts/X/.
+FUZZ_SECONDS ?= 30
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_FUZZ=ON -DKV_GUI=OFF >/dev/null
+	cmake --build build/fuzz -j $(JOBS)
+	@set -e; for f in build/fuzz/fuzz/*_fuzz; do \
+	  n=$$(basename $$f _fuzz); corpus=build/fuzz/corpus/$$n; art=build/fuzz/artifacts/$$n/; \
+	  mkdir -p $$corpus $$art fuzz/regress/$$n; \
+	  if [ -x build/fuzz/fuzz/$${n}_seeds ]; then build/fuzz/fuzz/$${n}_seeds $$corpus; fi; \
+	  echo "fuzzing $$n for $(FUZZ_SECONDS) s"; \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=1 \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+	    $$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+	    -artifact_prefix=$$art $$corpus fuzz/regress/$$n; \
+	done
+
 clean:
 	rm -rf build

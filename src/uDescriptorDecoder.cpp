@@ -63,7 +63,7 @@ private:
   int FBase = 0;
   TDecodedHeader FOut;
   // Device address -> first and last Modbus register serving it.
-  std::vector<int> FFirstReg, FLastReg;
+  std::vector<uint16_t> FFirstReg, FLastReg;
   int FFirstCount = 0, FTotalCount = 0;
   IXXMLNode FMeasure, FParam, FInputOutput, FUstav, FEvent, FOsc;
 
@@ -167,8 +167,8 @@ void TDecoder::ReadHeader() {
     const int a = Word();
     FOut.ModbusTable[size_t(i)] = uint16_t(a);
     if (FFirstReg[size_t(a)] == 65535)
-      FFirstReg[size_t(a)] = i;
-    FLastReg[size_t(a)] = i;
+      FFirstReg[size_t(a)] = uint16_t(i);
+    FLastReg[size_t(a)] = uint16_t(i);
   }
   FPos = zoneStart - FBase;
   if (FPos < 0) {

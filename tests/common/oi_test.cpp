@@ -220,6 +220,24 @@ TEST_F(RtuLink, ScanAnswerWithBadCrcIsRejected) {
   EXPECT_EQ(OI->GetStatus(), oisBadCRC);
 }
 
+TEST_F(RtuLink, ScanAnswerCaughtHalfwayIsCompleted) {
+  Peer.Add({4, {}});
+  ASSERT_TRUE(OI->SendScan(6, 6, 0));
+  ASSERT_TRUE(Peer.WaitAnswered(1));
+  const QByteArray answer = WithCrc(Hex("06 07 01"));
+  Peer.Send(answer.left(2));
+  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 2; }));
+  // The rest follows only once the first two bytes have been taken.
+  std::thread rest([&] {
+    if (WaitFor([&] { return Peer.SlaveInputBytes() == 0; }))
+      Peer.Send(answer.mid(2));
+  });
+  const bool ok = OI->ReceiveScanAnswer(5);
+  rest.join();
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(AnswerBytes(*OI), answer);
+}
+
 class TcpLink : public ::testing::Test {
 protected:
   void SetUp() override {
