@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
+#include <utility>
 #include <string>
 
 class EKvError : public std::runtime_error {
@@ -30,18 +31,9 @@ class EKvAssert : public EKvError { using EKvError::EKvError; };
 // Throws EKvAssert with Text when Cond is false: for checks that input can break.
 void KvCheck(bool Cond, const char *Text);
 
-// Range-checked conversion of a wide integer to a narrower one: throws EKvRange.
+// Range-checked conversion between integer types: throws EKvRange.
 template <typename To, typename From> To CheckedCast(From Value) {
-  if constexpr (std::is_signed_v<From> == std::is_signed_v<To>) {
-    if (Value < static_cast<From>(std::numeric_limits<To>::min()) ||
-        static_cast<long double>(Value) > static_cast<long double>(std::numeric_limits<To>::max()))
-      throw EKvRange("range check error: " + std::to_string(Value));
-  } else if constexpr (std::is_signed_v<From>) {
-    if (Value < 0 || static_cast<unsigned long long>(Value) > std::numeric_limits<To>::max())
-      throw EKvRange("range check error: " + std::to_string(Value));
-  } else {
-    if (Value > static_cast<unsigned long long>(std::numeric_limits<To>::max()))
-      throw EKvRange("range check error: " + std::to_string(Value));
-  }
+  if (!std::in_range<To>(Value))
+    throw EKvRange("range check error: " + std::to_string(Value));
   return static_cast<To>(Value);
 }

@@ -28,7 +28,8 @@ for _ in $(seq 300); do
 done
 xwininfo -root -tree | grep -q 'Вартон' || { echo "no main window"; kill "$pid"; exit 1; }
 sleep 1   # let the first paint finish
-import -window root "$out"
+id=$(xwininfo -root -tree | grep 'Вартон' | awk '{print $1}' | head -1)
+import -window "$id" "$out"
 kill "$pid"
 wait "$pid" || true
 INNER

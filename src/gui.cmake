@@ -26,6 +26,7 @@ if(KV_GUI)
     ${CMAKE_CURRENT_LIST_DIR}/uTranslateForms.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uPageControlHelper.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uLogFrame.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uModbusFrame.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uAboutBox.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uPasswdForm.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uDashboardSetupForm.cpp

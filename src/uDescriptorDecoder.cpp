@@ -5,6 +5,7 @@
 #include "uTextCodec.h"
 
 #include <QDate>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -67,6 +68,29 @@ private:
   int FFirstCount = 0, FTotalCount = 0;
   IXXMLNode FMeasure, FParam, FInputOutput, FUstav, FEvent, FOsc;
 
+  // What the lookups of the later zones and of the register pass ask for,
+  // kept as the elements are made: each answers as the first element in
+  // document order would (elements are made in document order).
+  struct TMapped {
+    IXXMLNode Node;
+    qint64 Flash;
+    qint64 SecondFlash = -1; // a setpoint's first copy
+    bool Setpoint = false;
+  };
+  std::vector<TMapped> FMapped; // every element with a modbus-flash
+  struct TMeasureRef {
+    IXXMLNode Node;
+    int MvpAddr, MvsAddr;
+  };
+  std::vector<TMeasureRef> FMeasures;
+  std::unordered_map<int, int> FMeasureIderBySram, FMeasureIderByFlash;
+  std::unordered_map<int, qint64> FParamFlashBySram; // param/*[modbus-sram]
+  struct TBitregRef {
+    int RecordType, Bits;
+  };
+  std::unordered_map<int, TBitregRef> FBitregBySram;
+  std::unordered_map<int, size_t> FSetpointByIder; // index into FMapped
+
   [[noreturn]] void Fail(TSecReason Reason, int Position, int Value) const {
     throw EKvFormat(QString::fromUtf8(DecodeErrorHead) + "\r\n" + ReasonText[Reason] + "\r\nPosition " +
                     Hex(Position, 4) + "\r\nValue " + Hex(Value, 2));
@@ -123,10 +147,17 @@ private:
   }
   int FirstReg(qint64 Flash) const { return Flash >= 0 && Flash <= 0xFFFF ? FFirstReg[size_t(Flash)] : 65535; }
   int LastReg(qint64 Flash) const { return Flash >= 0 && Flash <= 0xFFFF ? FLastReg[size_t(Flash)] : 65535; }
-  int FindIder(const QString &XPath) const {
-    const IXXMLNode n = FRoot->SelectSingleNode(XPath);
-    // No match: 65535, so that readers report the reference as not found.
-    return n ? n->GetIntNodeDef(QStringLiteral("."), 65535) : 65535;
+  // No match: 65535, so that readers report the reference as not found.
+  static int FindIder(const std::unordered_map<int, int> &Map, int Key) {
+    const auto it = Map.find(Key);
+    return it == Map.end() ? 65535 : it->second;
+  }
+  void Mapped(const IXXMLNode &Node, qint64 Flash, bool Setpoint = false) {
+    FMapped.push_back({Node, Flash, -1, Setpoint});
+  }
+  void ParamMapped(const IXXMLNode &Node, qint64 Flash, int Sram) {
+    Mapped(Node, Flash);
+    FParamFlashBySram.try_emplace(Sram, Flash);
   }
 
   void ReadHeader();
@@ -269,6 +300,10 @@ void TDecoder::Measure(int Counter, int Flash) {
   Add(m, DX_STRING, text);
   Add(m, DX_IDER, Counter);
   Add(m, DX_WORD_COUNT, 1);
+  Mapped(m, Flash);
+  FMeasures.push_back({m, mvpAddr, mvsAddr});
+  FMeasureIderBySram.try_emplace(sram, Counter);
+  FMeasureIderByFlash.try_emplace(Flash, Counter);
 }
 
 void TDecoder::Bitreg(int Flash) {
@@ -293,6 +328,8 @@ void TDecoder::Bitreg(int Flash) {
     Add(s, DX_VALUE, texts[i]);
   }
   Add(b, DX_WORD_COUNT, (n + 15) / 16);
+  Mapped(b, Flash);
+  FBitregBySram.try_emplace(sram, TBitregRef{t, n});
 }
 
 void TDecoder::DateStatus(int Flash) {
@@ -305,6 +342,7 @@ void TDecoder::DateStatus(int Flash) {
   Add(p, DX_MODBUS_ACC, acc);
   Add(p, DX_MODBUS_SRAM, sram);
   Add(p, DX_WORD_COUNT, 1);
+  ParamMapped(p, Flash, sram);
 }
 
 namespace {
@@ -339,6 +377,7 @@ void TDecoder::ParamEnum(int Flash) {
   }
   Add(p, DX_STRING, e.Name);
   Add(p, DX_WORD_COUNT, 1);
+  ParamMapped(p, Flash, sram);
 }
 
 void TDecoder::ParamNum(int Flash) {
@@ -358,6 +397,7 @@ void TDecoder::ParamNum(int Flash) {
   Add(p, DX_SHORT_STRING, shortText);
   Add(p, DX_STRING, text);
   Add(p, DX_WORD_COUNT, 1);
+  ParamMapped(p, Flash, sram);
 }
 
 void TDecoder::ParamChar(int Flash) {
@@ -376,6 +416,7 @@ void TDecoder::ParamChar(int Flash) {
   Add(p, DX_SHORT_STRING, shortText);
   Add(p, DX_STRING, text);
   Add(p, DX_WORD_COUNT, length);
+  ParamMapped(p, Flash, sram);
 }
 
 void TDecoder::FirstGroupStep(int Flash) {
@@ -413,6 +454,8 @@ void TDecoder::UstavEnum(int Counter, int Flash) {
   Add(u, DX_BYTE_LEVEL_MASK, level);
   Add(u, DX_IDER, Counter + 1);
   Add(u, DX_WORD_COUNT, 1);
+  FSetpointByIder.try_emplace(Counter + 1, FMapped.size());
+  Mapped(u, Flash, true);
   Trace(QStringLiteral("rec %1  %2  acc %3 sram %4 eeprom %5")
             .arg(Hex(t, 2), QString::fromLatin1(DX_USTAV_ENUM), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4)));
   FirstGroupStep(Flash);
@@ -438,6 +481,8 @@ void TDecoder::UstavNum(int Counter, int Flash) {
   Add(u, DX_BYTE_LEVEL_MASK, level);
   Add(u, DX_IDER, Counter + 1);
   Add(u, DX_WORD_COUNT, 1);
+  FSetpointByIder.try_emplace(Counter + 1, FMapped.size());
+  Mapped(u, Flash, true);
   Trace(QStringLiteral("rec %1  %2  acc %3 sram %4 eeprom %5")
             .arg(Hex(t, 2), QString::fromLatin1(DX_USTAV_NUM), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4)));
   FirstGroupStep(Flash);
@@ -455,8 +500,12 @@ void TDecoder::UstavCopy(int Flash) {
     return;
   }
   const int k = FTotalCount % FFirstCount + 1;
-  const IXXMLNode u = FUstav->SelectSingleNode(QStringLiteral("*[ider=%1]").arg(k));
-  if (u) {
+  const auto found = FSetpointByIder.find(k);
+  if (found != FSetpointByIder.end()) {
+    TMapped &target = FMapped[found->second];
+    const IXXMLNode &u = target.Node;
+    if (target.SecondFlash < 0)
+      target.SecondFlash = flash;
     Add(u, DX_MODBUS_ACC, acc);
     Add(u, DX_MODBUS_FLASH, flash);
     Add(u, DX_MODBUS_SRAM, sram);
@@ -477,7 +526,7 @@ void TDecoder::EventMeasure() {
   const int t = FType;
   const int sram = Word();
   Skip(2);
-  const int ider = FindIder(QStringLiteral("measure/measure-item[modbus-sram=%1]/ider").arg(sram));
+  const int ider = FindIder(FMeasureIderBySram, sram);
   const IXXMLNode e = FEvent->AddChild(QString::fromLatin1(DX_EVENT_MEASURE));
   Add(e, DX_RECORD_TYPE, t);
   Add(e, DX_MEASURE_IDER, ider);
@@ -487,13 +536,13 @@ void TDecoder::EventMeasure() {
 void TDecoder::BitregRef(const IXXMLNode &Parent) {
   const int t = FType;
   const int sram = Word();
-  const IXXMLNode br = FRoot->SelectSingleNode(QStringLiteral("param/input-output/param-bitreg[modbus-sram=%1]").arg(sram));
-  if (!br)
+  const auto br = FBitregBySram.find(sram);
+  if (br == FBitregBySram.end())
     return; // a bit register the image does not describe: dropped
   const IXXMLNode e = Parent->AddChild(QString::fromLatin1(ElementName(uint8_t(t))));
   Add(e, DX_RECORD_TYPE, t);
-  Add(e, DX_BITREG_RECORD_TYPE, br->GetIntNodeDef(QString::fromLatin1(DX_RECORD_TYPE), 0));
-  Add(e, DX_WORD_COUNT, (br->SelectNodes(QStringLiteral("string[ider]"))->GetCount() + 15) / 16);
+  Add(e, DX_BITREG_RECORD_TYPE, br->second.RecordType);
+  Add(e, DX_WORD_COUNT, (br->second.Bits + 15) / 16);
 }
 
 void TDecoder::EventItem() {
@@ -511,7 +560,7 @@ void TDecoder::EventItem() {
 void TDecoder::OscMeasure() {
   const int t = FType;
   const int off = Byte(), ref = Word();
-  const int ider = FindIder(QStringLiteral("measure/measure-item[modbus-flash=%1]/ider").arg(ref));
+  const int ider = FindIder(FMeasureIderByFlash, ref);
   const IXXMLNode o = FOsc->AddChild(QString::fromLatin1(DX_OSC_MEASURE));
   Add(o, DX_RECORD_TYPE, t);
   Add(o, DX_MEASURE_OFF, off);
@@ -521,27 +570,19 @@ void TDecoder::OscMeasure() {
 }
 
 void TDecoder::AssignRegisters() {
-  const IXXMLNodeList items = FRoot->SelectNodes(QStringLiteral("//*[modbus-flash]"));
-  for (int i = 0; i < items->GetCount(); ++i) {
-    const IXXMLNode item = items->GetItem(i);
-    const IXXMLNodeList flashes = item->SelectNodes(QString::fromLatin1(DX_MODBUS_FLASH));
-    auto flashAt = [&](int k) -> qint64 { return flashes->GetItem(k)->GetText().toLongLong(); };
-    Add(item, DX_MREG, LastReg(flashAt(0)));
-    const QString name = item->GetNodeName();
-    if (name == QLatin1String(DX_USTAV_NUM) || name == QLatin1String(DX_USTAV_ENUM))
-      Add(item, DX_MREG, flashes->GetCount() > 1 ? LastReg(flashAt(1)) : 65535);
+  for (const TMapped &m : FMapped) {
+    Add(m.Node, DX_MREG, LastReg(m.Flash));
+    if (m.Setpoint) // the register in the next group, from the first copy
+      Add(m.Node, DX_MREG, m.SecondFlash >= 0 ? LastReg(m.SecondFlash) : 65535);
   }
-  const IXXMLNodeList measures = FRoot->SelectNodes(QStringLiteral("measure/measure-item"));
-  for (int i = 0; i < measures->GetCount(); ++i) {
-    const IXXMLNode m = measures->GetItem(i);
-    const struct { const char *Addr, *Reg; } pairs[] = {{DX_MVP_ADDR, DX_MVP_MREG}, {DX_MVS_ADDR, DX_MVS_MREG}};
+  for (const TMeasureRef &m : FMeasures) {
+    const struct { int Addr; const char *Reg; } pairs[] = {{m.MvpAddr, DX_MVP_MREG}, {m.MvsAddr, DX_MVS_MREG}};
     for (const auto &p : pairs) {
-      const int addr = m->GetIntNodeDef(QString::fromLatin1(p.Addr), 65535);
-      if (addr == 65535)
+      if (p.Addr == 65535)
         continue;
-      const IXXMLNode param = FRoot->SelectSingleNode(QStringLiteral("param/*[modbus-sram=%1]").arg(addr));
-      if (param)
-        Add(m, p.Reg, LastReg(param->GetStrNode(QString::fromLatin1(DX_MODBUS_FLASH)).toLongLong()));
+      const auto param = FParamFlashBySram.find(p.Addr);
+      if (param != FParamFlashBySram.end())
+        Add(m.Node, p.Reg, LastReg(param->second));
     }
   }
 }

@@ -9,6 +9,12 @@
 #include "uIOChain3.h"
 #include "uLogFrame.h"
 #include "uLogger.h"
+#include "uModbus.h"
+#include "uModbusFrame.h"
+#include "uModbusTools.h"
+#include "oi.h"
+#include "uDeviceIO.h"
+#include "uSimpleDeviceDescriptor.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
@@ -75,6 +81,9 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FProgramFolder = ProgramFolder.endsWith(u'/') ? ProgramFolder : ProgramFolder + u'/';
   FSettings = TMainSettings::Read(Ini, FProgramFolder);
 
+  FDescriptor = std::make_unique<TSimpleDeviceDescriptor>();
+  FDescriptor->SetOnLog([](const QString &Line) { Logger().Debug(Line); });
+
   BuildActions();
   BuildMenus();
   BuildToolBar();
@@ -108,6 +117,11 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
 
 TMainForm::~TMainForm() {
   Timer->stop();
+  // Chains hold the front, the front holds the thread: free them in that order.
+  delete FIOChain;
+  FIOChain = nullptr;
+  FDeviceTool.reset();
+  FDeviceThread.reset();
   FLockFile.Release();
 }
 
@@ -180,6 +194,7 @@ void TMainForm::BuildActions() {
   connect(atabClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
   connect(NClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
   connect(miLog, &QAction::triggered, this, &TMainForm::OpenLogTab);
+  connect(miModbus, &QAction::triggered, this, &TMainForm::OpenModbusTab);
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
@@ -337,6 +352,12 @@ bool TMainForm::FormShow() {
     return false;
   }
 
+  // The worker runs from here on and waits for request batches; its debug
+  // file and trace lie in the work folder, the current folder now.
+  FDeviceThread = std::make_unique<TDeviceThread>();
+  FDeviceTool = std::make_unique<TDeviceTool>(*FDeviceThread);
+  FIOChain->setDeviceFront(FDeviceTool.get());
+
   DashboardFrame->Init(FSettings.DashboardFile);
   ParamFrame->Init();
   UstavFrame->Init();
@@ -350,14 +371,27 @@ bool TMainForm::FormShow() {
 
   ApplyVisibility();
 
+  TComPort &port = FDeviceThread->DeviceIO().GetOI().GetComPort();
+  const QString comPort = RegReadString("", KV_REG_COM_PORT, "");
+  if (!comPort.isEmpty())
+    port.SetPortName(comPort);
   RestoreControlBounds("", this);
   if (FForms.PropertyForm)
     RestoreControlBounds("", FForms.PropertyForm);
 
-  BuildBaudrateMenu(FIni.ReadInteger("com", "baudrate", 38400));
+  BuildBaudrateMenu(port.GetBaudRate());
+  ApplyLinkSettings();
 
-  NPort->setEnabled(FSettings.PortMenusEnabled);
-  NBaudrate->setEnabled(FSettings.PortMenusEnabled);
+  // debug/loadDesc: a descriptor from a file, without a device.
+  if (!FSettings.LoadDesc.isEmpty()) {
+    try {
+      FDescriptor->LoadFromFile(FSettings.LoadDesc);
+      DashboardFrame->SetDescriptor(FDescriptor.get());
+      EventFrame->SetDescriptor(FDescriptor->Root);
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+    }
+  }
 
   setWindowTitle(QStringLiteral("Вартон ") + GetVersionString());
   FForms.PasswdForm->SetValidator([] {});
@@ -452,9 +486,38 @@ void TMainForm::SetLoggedIn(bool Value) {
     FLoginTime = FNow ? FNow() : QDateTime::currentDateTime();
 }
 
-bool TMainForm::IsLinkIdle() const { return true; }
+void TMainForm::ApplyLinkSettings() {
+  TOI &oi = FDeviceThread->DeviceIO().GetOI();
+  oi.SetLoopCount(FSettings.LoopCount);
+  oi.SetSleepBefore(FSettings.SleepBeforeMs);
+  oi.SetTimeout(FSettings.TimeoutMs);
 
-bool TMainForm::IsDeviceReady() const { return false; }
+  NPort->setEnabled(FSettings.PortMenusEnabled);
+  NBaudrate->setEnabled(FSettings.PortMenusEnabled);
+  if (FSettings.Protocol == TLinkProtocol::ModbusTcp) {
+    oi.SetProtocol(TOI::prModbusTcp);
+    oi.SetHost(FSettings.TcpHost);
+    oi.SetPort(FSettings.TcpPort);
+    oi.SetFrameSizeCmd(FSettings.TcpFrameSizeCmd);
+  } else {
+    oi.SetProtocol(TOI::prModbusRtu);
+  }
+
+  FDeviceThread->SetPollPause(FSettings.PollPause);
+  FDeviceThread->SetErrorLimit(FSettings.ErrorLimit);
+  FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
+}
+
+bool TMainForm::IsLinkIdle() const { return FDeviceTool ? FDeviceTool->IsIdle() : true; }
+
+bool TMainForm::IsDeviceReady() const { return FDescriptor->Ready; }
+
+void TMainForm::StopDeviceWorker() {
+  if (FIOChain)
+    FIOChain->abort();
+  if (FDeviceThread)
+    FDeviceThread->Terminate();
+}
 
 void TMainForm::TimerTimer() {
   if (FClosed || FInShowProgress)
@@ -540,6 +603,12 @@ void TMainForm::OpenLogTab() {
   frame->AttachLog();
 }
 
+void TMainForm::OpenModbusTab() {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvModbusFrame(Parent); }, -5, true);
+  PageControl->setTabText(PageControl->indexOf(sheet), QStringLiteral("Modbus") + TabCaptionTail);
+  sheet->findChild<TkvModbusFrame *>()->Fill(Modbus());
+}
+
 void TMainForm::CloseActiveTab() {
   TTabSheet *sheet = PageControl->ActiveSheet();
   if (!sheet || sheet->Tag() == 0)
@@ -569,12 +638,14 @@ bool TMainForm::FormCloseQuery() {
       return false;
     }
   }
+  StopDeviceWorker();
   return true;
 }
 
 void TMainForm::FormClose() {
   Timer->stop();
   if (FStarted) {
+    RegWriteString("", KV_REG_COM_PORT, FDeviceThread->DeviceIO().GetOI().GetComPort().GetPortName());
     SaveControlBounds("", this);
     if (FForms.PropertyForm)
       SaveControlBounds("", FForms.PropertyForm);

@@ -27,6 +27,9 @@ class QStatusBar;
 class QToolBar;
 class TAppIniFile;
 class TIOChainGen;
+class TDeviceThread;
+class TDeviceTool;
+class TSimpleDeviceDescriptor;
 class TkvDashboardFrame;
 class TkvParamFrame;
 class TUstavFrame;
@@ -97,6 +100,14 @@ public:
   bool IsStarted() const { return FStarted; }
   // The factory of every IO chain of the program.
   TIOChainGen *IOChain() const { return FIOChain; }
+  // The device worker's front (null before start-up and in a copy that could
+  // not take its work folder).
+  TDeviceTool *DeviceTool() const { return FDeviceTool.get(); }
+  TDeviceThread *DeviceThread() const { return FDeviceThread.get(); }
+  // The run-time descriptor of the connected device; owned by the window.
+  TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor.get(); }
+  // Opens (once) the Modbus pane tab, filled from the register image.
+  void OpenModbusTab();
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;
@@ -151,8 +162,16 @@ private:
   bool FormCloseQuery();
   void FormClose();
 
+  void ApplyLinkSettings();
+  void StopDeviceWorker();
+
   const TAppIniFile &FIni;
+  std::unique_ptr<TSimpleDeviceDescriptor> FDescriptor;
   TIOChainGen *FIOChain = nullptr;
+  // The worker thread owns the serial port or socket; the front queues its
+  // records and hands answers back on this thread.
+  std::unique_ptr<TDeviceThread> FDeviceThread;
+  std::unique_ptr<TDeviceTool> FDeviceTool;
   TMainSettings FSettings;
   TAppForms FForms;
   QString FProgramFolder;

@@ -18,6 +18,8 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/uPageControlHelper_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uTranslateForms_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uLogFrame_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uModbusFrame_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uOscHeadFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uMainForm_test.cpp
     LIBS kvgui Qt6::Test)
 endif()
