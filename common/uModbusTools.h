@@ -287,7 +287,7 @@ public:
   TDeviceThread &Thread() { return FThread; }
 
 protected:
-  void Queue(const uint8_t *Data, int Count) override { FThread.Queue(Data, Count); }
+  void Queue(const uint8_t *Data, int Count) override;
 
 private:
   void TakeAnswers();
