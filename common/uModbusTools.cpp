@@ -1,9 +1,14 @@
 #include "uModbusTools.h"
 
 #include <QBuffer>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <QDateTime>
 #include <chrono>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "uDateTime.h"
 #include "uDeviceIO.h"
@@ -332,6 +337,9 @@ TDeviceThread::TDeviceThread(const QString &DebugLogName, const QString &TraceFi
     : FIO(std::make_unique<TDeviceIO>(TraceFileName)), FDebug(DebugLogName) {
   if (!FDebug.open(QIODevice::WriteOnly | QIODevice::Truncate))
     Logger().Error("cannot create " + DebugLogName + ": " + FDebug.errorString());
+  FNotifyFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (FNotifyFd < 0)
+    throw EKvError(QString("cannot create the worker's answer event: ") + QString::fromLocal8Bit(strerror(errno)));
   FThread = std::thread([this] { Execute(); });
 }
 
@@ -339,6 +347,8 @@ TDeviceThread::~TDeviceThread() {
   Terminate();
   if (FThread.joinable())
     FThread.join();
+  if (FNotifyFd >= 0)
+    ::close(FNotifyFd);
 }
 
 void TDeviceThread::Terminate() {
@@ -371,26 +381,41 @@ bool TDeviceThread::IsIdle() const {
   return !oi.IsPortOpen();
 }
 
-void TDeviceThread::SetAnswerSink(QObject *Context, TAnswerSink Sink) {
-  std::lock_guard<std::mutex> lock(FSinkLock);
-  FSinkContext = Sink ? Context : nullptr;
-  FSink = std::move(Sink);
+void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause) {
+  // The answer crosses threads under our own lock, not inside a posted event,
+  // so the hand-over is the same whatever the event loop does meanwhile.
+  {
+    std::lock_guard<std::mutex> lock(FAnswerLock);
+    FAnswers.emplace_back(Answer, Cause);
+  }
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(FNotifyFd, &one, sizeof one);
 }
 
-void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause) {
-  // Posted under the lock, so the context cannot be deleted in between; once
-  // posted, deleting the context drops the event.
-  std::lock_guard<std::mutex> lock(FSinkLock);
-  if (!FSinkContext || !FSink)
-    return;
-  TAnswerSink sink = FSink;
-  QMetaObject::invokeMethod(FSinkContext, [sink, Answer, Cause] { sink(Answer, Cause); }, Qt::QueuedConnection);
+bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause) {
+  std::lock_guard<std::mutex> lock(FAnswerLock);
+  if (FAnswers.empty())
+    return false;
+  Answer = std::move(FAnswers.front().first);
+  Cause = std::move(FAnswers.front().second);
+  FAnswers.pop_front();
+  return true;
 }
 
 void TDeviceThread::DebugLine(const QString &Text) {
   if (!FDebug.isOpen())
     return;
-  const QString line = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz") + " " + Text + "\r\n";
+  // localtime_r straight from the C library: the local-time paths of
+  // QDateTime reset the time zone on every call, which glibc guards with a
+  // lock of its own that race checkers cannot see.
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm parts;
+  localtime_r(&now.tv_sec, &parts);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", parts.tm_year + 1900, parts.tm_mon + 1,
+                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, int(now.tv_nsec / 1000000));
+  const QString line = QString::fromLatin1(stamp) + Text + "\r\n";
   FDebug.write(line.toLatin1());
   FDebug.flush();
 }
@@ -654,8 +679,26 @@ void TDeviceThread::RunRecord(QByteArray &Stream, QByteArray &Answer, QString &C
 
 // ---------------------------------------------------------------- tool
 
-TDeviceTool::TDeviceTool(TDeviceThread &AThread) : FThread(AThread) {
-  FThread.SetAnswerSink(&FContext, [this](const QByteArray &Answer, const QString &Cause) { Deliver(Answer, Cause); });
+TDeviceTool::TDeviceTool(TDeviceThread &AThread) : FThread(AThread) {}
+
+TDeviceTool::~TDeviceTool() = default;
+
+void TDeviceTool::Queue(const uint8_t *Data, int Count) {
+  // Made with the first record rather than with the tool, so that the event
+  // loop it needs is there by then.
+  if (!FNotifier) {
+    FNotifier = std::make_unique<QSocketNotifier>(FThread.NotifyHandle(), QSocketNotifier::Read);
+    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [this] { TakeAnswers(); });
+  }
+  FThread.Queue(Data, Count);
 }
 
-TDeviceTool::~TDeviceTool() { FThread.SetAnswerSink(nullptr, {}); }
+void TDeviceTool::TakeAnswers() {
+  uint64_t count;
+  [[maybe_unused]] const ssize_t got = ::read(FThread.NotifyHandle(), &count, sizeof count);
+  // One at a time: a reply may run a nested event loop, which comes back here.
+  QByteArray answer;
+  QString cause;
+  while (FThread.TakeAnswer(answer, cause))
+    Deliver(answer, cause);
+}

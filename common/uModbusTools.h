@@ -14,10 +14,12 @@
 #include <QFile>
 #include <QIODevice>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <thread>
 #include <functional>
@@ -179,6 +181,9 @@ public:
 
   TRequestBuilder &Builder() { return FBuilder; }
   TResponseParser &Parser() { return FParser; }
+  // Expires when the front is destroyed, so that holders of a plain pointer
+  // to it (chains, the generator) can tell.
+  std::weak_ptr<const int> AliveToken() const { return FAlive; }
 
   // Hands one answer record to its reply method. Cause names a failure for
   // the log (the transport status by name, or "exception NN"); empty on success.
@@ -194,21 +199,19 @@ private:
   std::unordered_map<TReplyId, TReplyMethod> FReplies;
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
+  std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 
 class TDeviceIO;
 
 // The device worker: one thread that owns the device operations (and through
 // them the serial port or the socket) and executes the queued request records
-// one at a time. Each answer is handed to the answer sink on the thread of its
-// context object (the main thread) through the event loop; the worker never
-// waits for that delivery, so it cannot deadlock with a main thread that is
-// stopping it. Every batch is dumped to "debug.log".
+// one at a time. Answers wait in a queue of their own until the main thread
+// takes them (TDeviceTool, woken through NotifyHandle); the worker never waits
+// for that, so it cannot deadlock with a main thread that is stopping it.
+// Every batch is dumped to "debug.log".
 class TDeviceThread {
 public:
-  // Called with one answer record and, for a failure, its cause for the log.
-  using TAnswerSink = std::function<void(const QByteArray &Answer, const QString &Cause)>;
-
   // Creates (empties) DebugLogName and starts the thread at once. The
   // transport traces to TraceFileName ("" traces nothing).
   explicit TDeviceThread(const QString &DebugLogName = QStringLiteral("debug.log"),
@@ -241,9 +244,12 @@ public:
   // Modbus TCP: more than 1000 ms since the last exchange.
   bool IsIdle() const;
 
-  // Where answers go; Context lives on the receiving thread. An empty sink
-  // stops delivery; answers already posted to a deleted context are dropped.
-  void SetAnswerSink(QObject *Context, TAnswerSink Sink);
+  // Takes the oldest answer not yet taken, with the cause of a failure for
+  // the log; false when there is none.
+  bool TakeAnswer(QByteArray &Answer, QString &Cause);
+  // A descriptor that turns readable when an answer is queued (an eventfd:
+  // read its 8-byte count to reset it).
+  int NotifyHandle() const { return FNotifyFd; }
 
 private:
   struct TStatus {
@@ -269,14 +275,12 @@ private:
   std::atomic<int> FErrorLimit{3};
   std::atomic<int> FErrorSleep{50};
   std::atomic<int> FFrameSize{0};
-  std::mutex FSinkLock;
-  QObject *FSinkContext = nullptr;
-  TAnswerSink FSink;
+  std::mutex FAnswerLock;       // guards FAnswers
+  std::deque<std::pair<QByteArray, QString>> FAnswers;
+  int FNotifyFd = -1;
   std::thread FThread;
 };
 
-// The front of the worker on the main thread: queues records to it and
-// delivers its answers to the chains' reply methods.
 class TDeviceTool : public TDeviceFront {
 public:
   // AThread must outlive the tool.
@@ -287,9 +291,10 @@ public:
   TDeviceThread &Thread() { return FThread; }
 
 protected:
-  void Queue(const uint8_t *Data, int Count) override { FThread.Queue(Data, Count); }
+  void Queue(const uint8_t *Data, int Count) override;
 
 private:
+  void TakeAnswers();
   TDeviceThread &FThread;
-  QObject FContext; // answers are posted to it; deleting it drops those not yet delivered
+  std::unique_ptr<QSocketNotifier> FNotifier; // main thread: the worker's answers are ready
 };

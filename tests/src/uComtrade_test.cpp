@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -586,4 +587,27 @@ TEST(ComtradeData, AppendsPastTheSizedArraysAreRefused) {
   T.AddTimeStamp(1);
   EXPECT_THROW(T.AddTimeStamp(2), EKvRange);
   EXPECT_THROW(D.SetRaw(0, 2, 1), EKvRange);
+}
+
+TEST(ComtradeConfig, DamagedFilesAreRefusedOrReadNeverCrash) {
+  const QByteArray Good = Cfg1991();
+  QRandomGenerator Rng(1991);
+  for (int i = 0; i < 2000; ++i) {
+    QByteArray Bytes = Good.left(Rng.bounded(Good.size() + 1));
+    for (int k = Rng.bounded(4); k > 0 && !Bytes.isEmpty(); --k)
+      Bytes[Rng.bounded(Bytes.size())] = char(Rng.bounded(256));
+    const QString Result = LoadError(Bytes);
+    EXPECT_FALSE(Result.isEmpty());
+  }
+}
+
+TEST(ComtradeData, DamagedLinesAreRefusedOrReadNeverCrash) {
+  const QByteArray Good = "0,0,-12,7,1\r\n1,556,3,4,0\r\n2,1111,-5,6,1\r\n";
+  QRandomGenerator Rng(1999);
+  for (int i = 0; i < 300; ++i) {
+    QByteArray Bytes = Good.left(Rng.bounded(Good.size() + 1));
+    for (int k = Rng.bounded(4); k > 0 && !Bytes.isEmpty(); --k)
+      Bytes[Rng.bounded(Bytes.size())] = char(Rng.bounded(256));
+    EXPECT_FALSE(DataError(Bytes).isEmpty());
+  }
 }

@@ -20,6 +20,7 @@ TEST(NumberFormat, FormatValueChoosesFormatByStrictMagnitude) {
       {-5.0, "-5.000000"},  // negative values always "%f"
       {-250.0, "-250.000000"},
       {123456.7, "123457"},
+      {150.5, "151"},      // exact ties round away from zero
   };
   for (const auto &c : cases)
     EXPECT_EQ(FormatValue(c.Value), QString::fromLatin1(c.Text)) << c.Value;
@@ -40,6 +41,10 @@ TEST(NumberFormat, FormatFixedUsesDigitsPlusTwoAsWidth) {
       {2, -1.0, "-1.00"},
       {4, 12.5, "12.5000"},
       {-1, 2.6, "3"},     // a broken digit count reads as 0
+      {0, 2.5, "3"},      // exact binary ties round away from zero
+      {0, -2.5, "-3"},
+      {1, 0.25, "0.3"},
+      {2, 0.125, "0.13"},
   };
   for (const auto &c : cases)
     EXPECT_EQ(FormatFixed(c.Digits, c.Value), QString::fromLatin1(c.Text)) << c.Digits << " " << c.Value;

@@ -2,6 +2,7 @@
 
 #include "crc.h"
 #include "uCharMap.h"
+#include "uDevSimFiles.h"
 #include "uErrors.h"
 #include "uSimDevice.h"
 #include "uTextCodec.h"
@@ -154,6 +155,9 @@ QByteArray DemoExtFlashImage() {
 
 void LoadDemoDevice(TSimDevice &Device) {
   const TDeviceContent content = DemoTerminalContent();
+  // The event ring and the oscillograms of the simulator's demo files; the
+  // descriptor and the external FLASH are the terminal's own.
+  AddDemoFiles(Device);
   Device.SetFile(DescriptorFileNo, BuildDeviceImage(content).Bytes, DescriptorFrameBytes);
   Device.SetFile(FlashFileNo, DemoExtFlashImage(), FlashFrameBytes);
 

@@ -49,7 +49,8 @@ QByteArray BuildExtFlashImage(const QList<QByteArray> &SubFiles);
 // The demo's own FLASH image (sub-file 5 is DemoCustomLogicXml()).
 QByteArray DemoExtFlashImage();
 
-// Gives Device the demo terminal: files 129 and 140, the registers of every
+// Gives Device the demo terminal: the simulator's event ring and
+// oscillograms, its own files 129 and 140, the registers of every
 // described object, the calibration table in FLASH and its values in SRAM,
 // and a running clock started now.
 void LoadDemoDevice(TSimDevice &Device);
