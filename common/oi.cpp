@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -75,7 +76,8 @@ QString TOI::DefaultTraceFileName() {
   return name;
 }
 
-TOI::TOI(const QString &TraceFileName) {
+TOI::TOI(const QString &TraceFileName)
+    : FTcp(std::make_unique<TTcpClient>([this](const QString &Text) { Trace(Text); })) {
   if (!TraceFileName.isEmpty()) {
     FTrace.setFileName(TraceFileName);
     FTraceOpen = FTrace.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -86,7 +88,7 @@ TOI::TOI(const QString &TraceFileName) {
 }
 
 TOI::~TOI() {
-  TcpClose();
+  FTcp.reset();
   FComPort.Close();
 }
 
@@ -247,52 +249,105 @@ bool TOI::CheckPdu(int Length, int Expected, bool AnyAddress) {
 
 // ---- Modbus TCP ---------------------------------------------------------
 
-void TOI::TcpClose() {
-  if (FSocket < 0)
-    return;
-  ::close(FSocket);
-  FSocket = -1;
-  Trace(QStringLiteral("*** TDeviceClient Disconnect"));
-}
+// A blocking client socket over POSIX: connect with a time limit, send all,
+// receive a given count before a deadline. The socket itself is non-blocking
+// so that every wait is bounded; events are reported as trace lines.
+class TTcpClient {
+public:
+  using TTrace = std::function<void(const QString &)>;
+  explicit TTcpClient(TTrace Trace) : FTrace(std::move(Trace)) {}
+  ~TTcpClient() { Close(); }
 
-bool TOI::TcpConnect(const TConfig &Cfg) {
-  if (FSocket >= 0 && (FConnectedHost != Cfg.Host || FConnectedPort != Cfg.Port))
-    TcpClose();
-  if (FSocket >= 0) {
-    // Drop bytes of a late answer and notice a peer that hung up meanwhile.
-    uint8_t junk[256];
-    for (;;) {
-      const ssize_t n = ::recv(FSocket, junk, sizeof junk, MSG_DONTWAIT);
-      if (n > 0)
-        continue;
-      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-        TcpClose();
-      break;
+  // Connects to Host:Port unless already connected there. On an existing
+  // connection, bytes of a late answer are dropped and a peer that hung up
+  // meanwhile is noticed, so the caller gets a fresh connection instead.
+  bool Connect(const QString &Host, int Port, int TimeoutMs) {
+    if (FSocket >= 0 && (FHost != Host || FPort != Port))
+      Close();
+    if (FSocket >= 0)
+      DropStaleBytes();
+    if (FSocket >= 0)
+      return true;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *list = nullptr;
+    const QByteArray host = Host.toUtf8();
+    const QByteArray port = QByteArray::number(Port);
+    if (::getaddrinfo(host.constData(), port.constData(), &hints, &list) != 0 || !list) {
+      Error(EHOSTUNREACH);
+      return false;
     }
-  }
-  if (FSocket >= 0)
+    for (addrinfo *ai = list; ai && FSocket < 0; ai = ai->ai_next)
+      TryAddress(*ai, TimeoutMs);
+    ::freeaddrinfo(list);
+    if (FSocket < 0)
+      return false;
+    FHost = Host;
+    FPort = Port;
+    FTrace(QStringLiteral("*** TDeviceClient Connect"));
     return true;
-
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo *list = nullptr;
-  const QByteArray host = Cfg.Host.toUtf8();
-  const QByteArray port = QByteArray::number(Cfg.Port);
-  if (::getaddrinfo(host.constData(), port.constData(), &hints, &list) != 0 || !list) {
-    Trace(QStringLiteral("*** TDeviceClient Error %1").arg(EHOSTUNREACH, 4, 16, QLatin1Char('0')));
-    return false;
   }
-  for (addrinfo *ai = list; ai && FSocket < 0; ai = ai->ai_next) {
-    const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+
+  void Close() {
+    if (FSocket < 0)
+      return;
+    ::close(FSocket);
+    FSocket = -1;
+    FTrace(QStringLiteral("*** TDeviceClient Disconnect"));
+  }
+
+  bool SendAll(const uint8_t *Data, int Count, qint64 DeadlineMs) {
+    int sent = 0;
+    while (sent < Count) {
+      const ssize_t n = ::send(FSocket, Data + sent, size_t(Count - sent), MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += int(n);
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        Error(errno);
+        return false;
+      }
+      if (!Wait(POLLOUT, DeadlineMs))
+        return false;
+    }
+    return true;
+  }
+
+  // Receives Count bytes unless the deadline passes or the peer hangs up;
+  // returns the count received.
+  int Receive(uint8_t *Data, int Count, qint64 DeadlineMs) {
+    int got = 0;
+    while (got < Count) {
+      const ssize_t n = ::recv(FSocket, Data + got, size_t(Count - got), MSG_DONTWAIT);
+      if (n > 0) {
+        got += int(n);
+        continue;
+      }
+      if (n == 0)
+        return got;
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        Error(errno);
+        return got;
+      }
+      if (!Wait(POLLIN, DeadlineMs))
+        return got;
+    }
+    return got;
+  }
+
+private:
+  void TryAddress(const addrinfo &Ai, int TimeoutMs) {
+    const int fd = ::socket(Ai.ai_family, Ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, Ai.ai_protocol);
     if (fd < 0)
-      continue;
+      return;
     int err = 0;
-    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+    if (::connect(fd, Ai.ai_addr, Ai.ai_addrlen) != 0) {
       err = errno;
       if (err == EINPROGRESS) {
         pollfd pfd{fd, POLLOUT, 0};
-        if (::poll(&pfd, 1, Cfg.TcpTimeout) == 1) {
+        if (::poll(&pfd, 1, TimeoutMs) == 1) {
           socklen_t len = sizeof err;
           ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
         } else {
@@ -301,71 +356,47 @@ bool TOI::TcpConnect(const TConfig &Cfg) {
       }
     }
     if (err != 0) {
-      Trace(QStringLiteral("*** TDeviceClient Error %1").arg(err, 4, 16, QLatin1Char('0')));
+      Error(err);
       ::close(fd);
-      continue;
+      return;
     }
+    // Requests are small and answered one at a time: send each at once.
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     FSocket = fd;
-    FConnectedHost = Cfg.Host;
-    FConnectedPort = Cfg.Port;
-    Trace(QStringLiteral("*** TDeviceClient Connect"));
   }
-  ::freeaddrinfo(list);
-  return FSocket >= 0;
-}
 
-bool TOI::TcpSendAll(const uint8_t *Data, int Count, int TimeoutMs) {
-  const qint64 limit = NowMs() + TimeoutMs;
-  int sent = 0;
-  while (sent < Count) {
-    const ssize_t n = ::send(FSocket, Data + sent, size_t(Count - sent), MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += int(n);
-      continue;
+  void DropStaleBytes() {
+    uint8_t junk[256];
+    for (;;) {
+      const ssize_t n = ::recv(FSocket, junk, sizeof junk, MSG_DONTWAIT);
+      if (n > 0)
+        continue;
+      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        Close();
+      return;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      Trace(QStringLiteral("*** TDeviceClient Error %1").arg(errno, 4, 16, QLatin1Char('0')));
-      return false;
-    }
-    const qint64 left = limit - NowMs();
+  }
+
+  bool Wait(short Events, qint64 DeadlineMs) {
+    const qint64 left = DeadlineMs - NowMs();
     if (left <= 0)
       return false;
-    pollfd pfd{FSocket, POLLOUT, 0};
+    pollfd pfd{FSocket, Events, 0};
     ::poll(&pfd, 1, int(left));
+    return true;
   }
-  return true;
-}
 
-// Receives exactly Count bytes unless the time runs out or the peer hangs up;
-// returns the count received.
-int TOI::TcpReceive(uint8_t *Data, int Count, int TimeoutMs) {
-  const qint64 limit = NowMs() + TimeoutMs;
-  int got = 0;
-  while (got < Count) {
-    const ssize_t n = ::recv(FSocket, Data + got, size_t(Count - got), MSG_DONTWAIT);
-    if (n > 0) {
-      got += int(n);
-      continue;
-    }
-    if (n == 0)
-      return got;
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      Trace(QStringLiteral("*** TDeviceClient Error %1").arg(errno, 4, 16, QLatin1Char('0')));
-      return got;
-    }
-    const qint64 left = limit - NowMs();
-    if (left <= 0)
-      return got;
-    pollfd pfd{FSocket, POLLIN, 0};
-    ::poll(&pfd, 1, int(left));
-  }
-  return got;
-}
+  void Error(int Code) { FTrace(QStringLiteral("*** TDeviceClient Error %1").arg(Code, 4, 16, QLatin1Char('0'))); }
+
+  TTrace FTrace;
+  int FSocket = -1;
+  QString FHost;
+  int FPort = 0;
+};
 
 bool TOI::TcpTransact(const TConfig &Cfg) {
-  if (!TcpConnect(Cfg)) {
+  if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout)) {
     Trace(QStringLiteral("*** oiModbusTcp cannot connect to %1 port %2").arg(Cfg.Host).arg(Cfg.Port));
     SetStatus(oisUnknown);
     return false;
@@ -377,33 +408,32 @@ bool TOI::TcpTransact(const TConfig &Cfg) {
   frame[4] = uint8_t(FRequestLen >> 8);
   frame[5] = uint8_t(FRequestLen & 0xFF);
   std::memcpy(frame + MbapHeaderBytes, FRequest, size_t(FRequestLen));
-  if (!TcpSendAll(frame, MbapHeaderBytes + FRequestLen, Cfg.TcpTimeout)) {
-    TcpClose();
+  const qint64 deadline = NowMs() + Cfg.TcpTimeout;
+  if (!FTcp->SendAll(frame, MbapHeaderBytes + FRequestLen, deadline)) {
+    FTcp->Close();
     SetStatus(oisUnknown);
     return false;
   }
-  const qint64 start = NowMs();
   uint8_t head[MbapHeaderBytes];
-  if (TcpReceive(head, MbapHeaderBytes, Cfg.TcpTimeout) < MbapHeaderBytes) {
+  if (FTcp->Receive(head, MbapHeaderBytes, deadline) < MbapHeaderBytes) {
     // Silence or a hang-up: the stream can no longer be trusted to be in step,
     // so the next request starts on a fresh connection.
     Trace(QStringLiteral("A"));
-    TcpClose();
+    FTcp->Close();
     SetStatus(oisUnknown);
     return false;
   }
   const int length = (head[4] << 8) | head[5];
   if (head[0] != 0 || head[1] != 0 || head[2] != 0 || head[3] != 0 || length > OI_BUFFER_SIZE) {
     Trace(QStringLiteral("A"), head, MbapHeaderBytes);
-    TcpClose();
+    FTcp->Close();
     SetStatus(oisProtocolError);
     return false;
   }
-  const int left = int(qMax<qint64>(0, Cfg.TcpTimeout - (NowMs() - start)));
-  FReceived = TcpReceive(FAnswer, length, left);
+  FReceived = FTcp->Receive(FAnswer, length, deadline);
   Trace(QStringLiteral("A"), FAnswer, FReceived);
   if (FReceived < length) {
-    TcpClose();
+    FTcp->Close();
     SetStatus(oisUnknown);
     return false;
   }

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 // Status of the last exchange; the values travel in answer records, so they are fixed.
@@ -34,6 +35,8 @@ enum TOIStatus : uint8_t {
 // "oisReady" ... "oisErrorFlag" for 0 to 7; other values (device exception codes
 // above 7, guard failures) give "status " and the value in decimal.
 QString OIStatusName(int Status);
+
+class TTcpClient;
 
 // Both frame buffers hold at most this many bytes (CRC included).
 constexpr int OI_BUFFER_SIZE = 2551;
@@ -143,10 +146,6 @@ private:
   bool CheckRtuAnswer(bool Complete, bool AnyAddress);
   bool CheckPdu(int Length, int Expected, bool AnyAddress);
   bool TcpTransact(const TConfig &Cfg);
-  bool TcpConnect(const TConfig &Cfg);
-  void TcpClose();
-  bool TcpSendAll(const uint8_t *Data, int Count, int TimeoutMs);
-  int TcpReceive(uint8_t *Data, int Count, int TimeoutMs);
   void ClearAnswer();
   void Trace(const QString &Tag, const uint8_t *Data = nullptr, int Count = 0);
 
@@ -167,9 +166,8 @@ private:
   QFile FTrace;
   bool FTraceOpen = false;
 
-  int FSocket = -1;
-  QString FConnectedHost;
-  int FConnectedPort = 0;
+  // The blocking client socket of Modbus TCP; connected at the first exchange.
+  std::unique_ptr<TTcpClient> FTcp;
   std::atomic<qint64> FLastTcpMs{-1};
   // Modbus TCP scan answers waiting for ReceiveScanAnswer.
   std::deque<QByteArray> FScanAnswers;

@@ -1,5 +1,6 @@
 #include "uCharMap.h"
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uTextCodec.h"
 
 #include <QFile>
@@ -72,11 +73,8 @@ void SetCharMap(QByteArrayView Bytes) {
 }
 
 void LoadCharMap(const QString &FileName) {
-  QFile f(FileName);
-  if (!FileName.isEmpty() && f.exists()) {
-    if (!f.open(QIODevice::ReadOnly))
-      throw EKvError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, f.errorString()));
-    SetCharMap(f.read(256));
+  if (!FileName.isEmpty() && QFile::exists(FileName)) {
+    SetCharMap(LoadFileBytes(FileName).left(256));
     return;
   }
   SetCharMap(BuiltInCharMap());

@@ -679,12 +679,19 @@ void TDeviceThread::RunRecord(QByteArray &Stream, QByteArray &Answer, QString &C
 
 // ---------------------------------------------------------------- tool
 
-TDeviceTool::TDeviceTool(TDeviceThread &AThread)
-    : FThread(AThread), FNotifier(std::make_unique<QSocketNotifier>(AThread.NotifyHandle(), QSocketNotifier::Read)) {
-  QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [this] { TakeAnswers(); });
-}
+TDeviceTool::TDeviceTool(TDeviceThread &AThread) : FThread(AThread) {}
 
 TDeviceTool::~TDeviceTool() = default;
+
+void TDeviceTool::Queue(const uint8_t *Data, int Count) {
+  // Made with the first record rather than with the tool, so that the event
+  // loop it needs is there by then.
+  if (!FNotifier) {
+    FNotifier = std::make_unique<QSocketNotifier>(FThread.NotifyHandle(), QSocketNotifier::Read);
+    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [this] { TakeAnswers(); });
+  }
+  FThread.Queue(Data, Count);
+}
 
 void TDeviceTool::TakeAnswers() {
   uint64_t count;

@@ -181,6 +181,9 @@ public:
 
   TRequestBuilder &Builder() { return FBuilder; }
   TResponseParser &Parser() { return FParser; }
+  // Expires when the front is destroyed, so that holders of a plain pointer
+  // to it (chains, the generator) can tell.
+  std::weak_ptr<const int> AliveToken() const { return FAlive; }
 
   // Hands one answer record to its reply method. Cause names a failure for
   // the log (the transport status by name, or "exception NN"); empty on success.
@@ -196,6 +199,7 @@ private:
   std::unordered_map<TReplyId, TReplyMethod> FReplies;
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
+  std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 
 class TDeviceIO;
@@ -287,7 +291,7 @@ public:
   TDeviceThread &Thread() { return FThread; }
 
 protected:
-  void Queue(const uint8_t *Data, int Count) override { FThread.Queue(Data, Count); }
+  void Queue(const uint8_t *Data, int Count) override;
 
 private:
   void TakeAnswers();

@@ -68,8 +68,6 @@ int main(int argc, char **argv) {
   SetMessageSink(DialogSink);
 
   const QString folder = ProgramFolder() + u'/';
-  const QString name = QFileInfo(ProgramFilePath()).baseName();
-  Logger().Open(folder + name + ".log");
   try {
     MultiLingual().Load(folder);
   } catch (const EKvError &e) {
@@ -79,6 +77,7 @@ int main(int argc, char **argv) {
   }
 
   TMainForm form(AppIni(), folder);
+  form.SetLogFile(folder + QFileInfo(ProgramFilePath()).baseName() + ".log");
   if (!form.FormShow()) {
     Logger().Close();
     return 1;

@@ -35,9 +35,14 @@ public:
   TDescriptorDecoder(const IXXMLNode &Root, TTrace Trace) : FRoot(Root), FTrace(std::move(Trace)) {}
 
   // Decodes Image into children of Root (which should be empty). On failure the
-  // elements built so far stay. Throws EKvFormat "Invalid descriptor revision",
-  // "Ошибка при расшифровке " CR LF + reason + position and value (see the
-  // source), and EKvRange for a setpoint copy beyond 0xFFFF or a ninth group.
+  // elements built so far stay. Throws EKvFormat "Invalid descriptor revision";
+  // "Ошибка при расшифровке " CR LF "sec Invalid Modbus Zone" when header word 0
+  // is below 48; "Ошибка при расшифровке " CR LF reason CR LF "Position XXXX"
+  // CR LF "Value XX" (hex, upper case) with reason "sec Invalid Record Type"
+  // (a type its zone does not accept, at that byte) or "sec Invalid Position"
+  // (the image ends inside a record or where a record is due; Value is then the
+  // record's type byte, 00 outside a record). EKvRange for a setpoint copy whose
+  // address is beyond 0xFFFF or a ninth setpoint group.
   TDecodedHeader Decode(const QByteArray &Image);
 
   // A packed BCD date (day, month, century, year in century) as a day count;

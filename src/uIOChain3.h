@@ -168,7 +168,7 @@ protected:
 };
 
 // Device file transfer (frames of command 17 and 18). The transfer itself
-// belongs to the file steps' unit; here are the fields and setters pages use.
+// lives in uIOChainFile.cpp; here are the fields and setters pages use.
 class TIOChain3readFile : public TIOChain3 {
 public:
   using TIOChain3::TIOChain3;
@@ -182,11 +182,18 @@ public:
   std::unique_ptr<QFile> FStream; // owned; closed when the step goes
   int FRemaining = 0;
   uint8_t FDigest[16] = {};
+  // The bytes received so far; the local file is saved whole when the step
+  // is done, so a broken transfer leaves the previous copy as it was.
+  QByteArray FData;
 
   void setFrameFirst(uint16_t Value) { FFrameFirst = Value; }
   void setFrameLast(uint16_t Value) { FFrameLast = Value; }
   void setFrameLimit(uint16_t Value) { FFrameLimit = Value; }
   void setLastTime(TDateTime Value) { FLastTime = Value; }
+
+protected:
+  bool Run() override;
+  bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
 };
 
 class TIOChain3writeFile : public TIOChain3 {
@@ -201,6 +208,10 @@ public:
 
   void setFrameFirst(uint16_t Value) { FFrameFirst = Value; }
   void setFrameLast(uint16_t Value) { FFrameLast = Value; }
+
+protected:
+  bool Run() override;
+  bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
 };
 
 class TIOChain3readFlash : public TIOChain3 {
@@ -364,6 +375,7 @@ private:
   uint64_t FSerial;
   TReplyId FReplyId = 0;
   TDeviceFront *FFront = nullptr;
+  std::weak_ptr<const int> FFrontAlive;
   TChainProgressEvent FOnProgress;
   TChainMessageEvent FOnMessage;
   TLogger *FLogger;
@@ -393,12 +405,17 @@ public:
   void setLogger(TLogger *ALogger) { FLogger = ALogger; }
   void setOnMessage(TChainMessageEvent AEvent) { FOnMessage = std::move(AEvent); }
   void useSmartDesc(bool Value) { FSmartDesc = Value; }
-  // The device front that records go through; it must outlive the generator.
-  void setDeviceFront(TDeviceFront *AFront) { FFront = AFront; }
+  // The device front that records go through. Should it go first, chains
+  // still waiting simply end with the generator.
+  void setDeviceFront(TDeviceFront *AFront) {
+    FFront = AFront;
+    FFrontAlive = AFront ? AFront->AliveToken() : std::weak_ptr<const int>();
+  }
 
   const QString &WorkDir() const { return FWorkDir; }
   bool SmartDesc() const { return FSmartDesc; }
-  TDeviceFront *DeviceFront() const { return FFront; }
+  // The front, or nullptr when none is set or it has been destroyed.
+  TDeviceFront *DeviceFront() const { return FFrontAlive.expired() ? nullptr : FFront; }
   // Chains made and not yet deleted (live or ended).
   int ChainCount() const { return int(FLive.size() + FEnded.size()); }
 
@@ -417,6 +434,7 @@ private:
   QString FWorkDir;
   bool FSmartDesc = false;
   TDeviceFront *FFront = nullptr;
+  std::weak_ptr<const int> FFrontAlive;
   uint64_t FNextSerial = 1;
   std::map<uint64_t, std::unique_ptr<TIOChainList3>> FLive;
   std::vector<std::unique_ptr<TIOChainList3>> FEnded;

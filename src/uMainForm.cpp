@@ -347,10 +347,19 @@ bool TMainForm::FormShow() {
   QString reason;
   if (!FLockFile.Take(FTempFolder + LockerFileName, &reason)) {
     Timer->stop();
+    for (const QString &p : std::as_const(FEarlyProblems))
+      Logger().Error(p);
     Logger().Error(FTempFolder + LockerFileName + ": " + reason);
     ShowMessageText(QStringLiteral("файл занят: ") + LockerFileName);
     return false;
   }
+  if (!FLogFile.isEmpty()) {
+    Logger().Open(FLogFile);
+    FLogOpened = true;
+  }
+  for (const QString &p : std::as_const(FEarlyProblems))
+    Logger().Error(p);
+  FEarlyProblems.clear();
 
   // The worker runs from here on and waits for request batches; its debug
   // file and trace lie in the work folder, the current folder now.
@@ -444,7 +453,10 @@ void TMainForm::EnterTempFolder() {
 
 void TMainForm::ReportFolderProblem(const QString &Folder) {
   const QString text = QStringLiteral("Папка недоступна для записи: ") + Folder;
-  Logger().Error(text);
+  if (FLogFile.isEmpty() || FLogOpened)
+    Logger().Error(text);
+  else
+    FEarlyProblems << text;
   if (StatusBar_)
     StatusBar_->showMessage(text);
 }

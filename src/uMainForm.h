@@ -57,6 +57,9 @@ public:
   // folder is held by another copy: the message has been shown, nothing was
   // written there, and the program must end.
   bool FormShow();
+  // The application log's file; it is opened once the work folder is taken,
+  // so a copy that must end writes nothing (the log may lie in the work folder).
+  void SetLogFile(const QString &FileName) { FLogFile = FileName; }
 
   // Makes the work folder the process's current folder.
   void EnterTempFolder();
@@ -177,6 +180,9 @@ private:
   QString FProgramFolder;
   QString FTempFolder;
   TLockFile FLockFile;
+  QString FLogFile;
+  bool FLogOpened = false;
+  QStringList FEarlyProblems; // reported before the log file was open
   // Identification state, filled by the identification script's steps.
   uint8_t FDeviceAddr = 0;
   QList<int> FFoundAddrs;     // addresses that answered a poll or scan

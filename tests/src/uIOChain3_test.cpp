@@ -6,8 +6,12 @@
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
 
+#include "uDeviceIO.h"
+#include "uDateTime.h"
+#include "uDevSimServer.h"
 #include "uErrors.h"
 #include "uIOChain3.h"
+#include "uSimDevice.h"
 #include "uLogger.h"
 
 namespace {
@@ -468,6 +472,26 @@ TEST_F(IOChain3, SleepPausesWithoutBlockingAndThenGoesOn) {
   EXPECT_EQ(Messages, (QStringList{"before", "after"}));
 }
 
+TEST(IOChain3Lifetime, AFrontDestroyedFirstLeavesWaitingChainsHarmless) {
+  App();
+  TIOChainGen gen;
+  TAddrList found;
+  {
+    TFakeFront front;
+    gen.setDeviceFront(&front);
+    gen.newList().poll(1, found).run();
+    ASSERT_EQ(front.Sent.size(), 1u);
+  }
+  EXPECT_EQ(gen.DeviceFront(), nullptr);
+  try {
+    gen.newList().poll(2, found).run();
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), "no device link");
+  }
+  // The generator then frees the waiting chain without touching the front.
+}
+
 TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
   // Every way of ending: answered, device error, aborted, local only, never run.
   QByteArray regs = Bytes({1, 0});
@@ -490,6 +514,169 @@ TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
   }
   Pump();
   EXPECT_EQ(Gen.ChainCount(), 3000) << "only the chains never run are left";
+}
+
+
+// ---------------------------------------------------------------- through the worker
+
+// Local-time conversions of the clock commands call tzset, which glibc guards
+// with an internal lock the race checker cannot see.
+extern "C" const char *__tsan_default_suppressions() { return "race:tzset_internal\n"; }
+
+namespace {
+
+struct TLiveFixture : ::testing::Test {
+  TLiveFixture() {
+    App();
+    TDevSimOptions options;
+    options.UsePty = false;
+    Server.Start(options);
+    TOI &oi = Thread.DeviceIO().GetOI();
+    oi.SetProtocol(TOI::prModbusTcp);
+    oi.SetHost("127.0.0.1");
+    oi.SetPort(Server.TcpPort());
+    oi.SetTcpTimeout(2000);
+    Tool.SetDeviceAddr(1);
+    Gen.setDeviceFront(&Tool);
+    Gen.setOnMessage([this](const QString &Text) { Messages << Text; });
+  }
+  ~TLiveFixture() override { Server.Stop(); }
+  bool WaitFor(const QString &Text) {
+    QDeadlineTimer deadline(20000);
+    while (!Messages.contains(Text) && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return Messages.contains(Text);
+  }
+  QTemporaryDir Dir;
+  TSimDevice Device;
+  TDevSimServer Server{Device};
+  TDeviceThread Thread{Dir.filePath("debug.log"), QString()};
+  TDeviceTool Tool{Thread};
+  TIOChainGen Gen;
+  QStringList Messages;
+};
+
+QByteArray Words(std::initializer_list<int> List) {
+  QByteArray out;
+  for (int w : List)
+    out.append(char(w & 0xFF)).append(char(w >> 8));
+  return out;
+}
+
+} // namespace
+
+using IOChain3Live = TLiveFixture;
+
+TEST_F(IOChain3Live, PageWriteChainWritesReadsBackAndShowsTheValues) {
+  TPage page;
+  QByteArray values = Words({100, 0x1111, 101, 0x2222, 300, 0x3333});
+  QBuffer write(&values);
+  write.open(QIODevice::ReadOnly);
+  QByteArray regs = Words({100, 101, 300});
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer answers;
+  answers.open(QIODevice::ReadWrite);
+  Gen.newList()
+      .msg("Запись параметров")
+      .writeReg(write)
+      .msg("Чтение параметров")
+      .readReg(request, answers)
+      .execMethod(&page, "ShowValues")
+      .msg("Готово")
+      .run();
+  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
+  EXPECT_EQ(Messages, (QStringList{"Запись параметров", "Чтение параметров", "Готово"}));
+  EXPECT_EQ(page.Shown, 1);
+  EXPECT_EQ(answers.data(), values);
+  EXPECT_EQ(Device.Register(TSimArea::Holding, 300), 0x3333);
+}
+
+TEST_F(IOChain3Live, SramFlashAndClockStepsStoreWhatTheDeviceHolds) {
+  Device.SetRegisters(TSimArea::Sram, 0x40, {0xA1B2, 0xC3D4});
+  Device.SetRegisters(TSimArea::Flash, 0x200, {0x1234, 0x5678, 0x9ABC});
+  const QDateTime moment(QDate(2025, 6, 7), QTime(8, 9, 10));
+  Device.SetClock(moment, false);
+  QByteArray regs = Words({0x41, 0x40});
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer sram, flash, clock;
+  sram.open(QIODevice::ReadWrite);
+  flash.open(QIODevice::ReadWrite);
+  clock.open(QIODevice::ReadWrite);
+  const uint16_t addr = 0x200;
+  const int count = 3;
+  uint8_t low = 0;
+  uint16_t word = 0;
+  Gen.newList()
+      .readSram(request, sram)
+      .readFlash(addr, low)
+      .readFlash(addr, word)
+      .readFlashStream(addr, count, flash)
+      .readTime(0, clock)
+      .msg("Готово")
+      .run();
+  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
+  EXPECT_EQ(sram.data(), Words({0x41, 0xC3D4, 0x40, 0xA1B2}));
+  EXPECT_EQ(low, 0x34);
+  EXPECT_EQ(word, 0x1234);
+  EXPECT_EQ(flash.data(), Words({0x200, 0x1234, 0x201, 0x5678, 0x202, 0x9ABC}));
+  TResponseParser p;
+  p.Fill(clock.data());
+  EXPECT_DOUBLE_EQ(p.ReadDouble(), QDateTimeToDateTime(moment));
+}
+
+TEST_F(IOChain3Live, ADeviceExceptionEndsTheChainThroughTheErrorHandler) {
+  Device.SetFault({TSimFaultKind::Exception, 2, 0x03});
+  QByteArray regs = Words({5});
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer answers;
+  answers.open(QIODevice::ReadWrite);
+  int errors = 0;
+  TIOChainList3 &c = Gen.newList().readReg(request, answers).msg("not reached");
+  c.setEvent(1, [&](TIOChain3 *Step, const QList<int> &) {
+    ++errors;
+    EXPECT_EQ(Step->FType, ctReadReg);
+  });
+  c.run();
+  ASSERT_TRUE(WaitFor("Ошибка устройства 02"));
+  EXPECT_EQ(errors, 1);
+  EXPECT_TRUE(answers.data().isEmpty()) << "no value of a failed read is stored";
+  EXPECT_FALSE(Messages.contains("not reached"));
+}
+
+TEST_F(IOChain3Live, PollThenDeviceAddressTalksToTheDeviceThatAnswered) {
+  Device.SetAddress(7);
+  Device.SetRegister(TSimArea::Holding, 1, 77);
+  Tool.SetDeviceAddr(7);
+  TAddrList found;
+  QByteArray regs = Words({1});
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer answers;
+  answers.open(QIODevice::ReadWrite);
+  Gen.newList().poll(7, found).setDeviceAddr(found).readReg(request, answers).msg("Готово").run();
+  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
+  EXPECT_EQ(found, TAddrList{7});
+  EXPECT_EQ(answers.data(), Words({1, 77}));
+}
+
+TEST_F(IOChain3Live, TheBreakStopsAChainWaitingForTheDevice) {
+  Device.SetFault({TSimFaultKind::LateAnswer, 200, 0x03});
+  QByteArray regs = Words({5});
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer answers;
+  answers.open(QIODevice::ReadWrite);
+  int aborted = 0;
+  TIOChainList3 &c = Gen.newList().readReg(request, answers).msg("not reached");
+  c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
+  c.run();
+  Gen.abort();
+  ASSERT_TRUE(WaitFor("Прервано"));
+  EXPECT_EQ(aborted, 1);
+  EXPECT_FALSE(Messages.contains("not reached"));
 }
 
 #include "uIOChain3_test.moc"

@@ -444,3 +444,20 @@ TEST_F(MainFormTest, TimerTickInsideAProgressReportStartsNoChain) {
   w->TimerTimer();
   EXPECT_EQ(polls, 1);
 }
+
+TEST_F(MainFormTest, CopyThatMustEndWritesNoLogInTheWorkFolder) {
+  // The default work folder is the program's folder, where the log lies too.
+  const QString log = FDir.filePath("kv.log");
+  auto first = Make("");
+  first->SetLogFile(log);
+  ASSERT_TRUE(first->FormShow());
+  auto second = Make("");
+  second->SetLogFile(log);
+  EXPECT_FALSE(second->FormShow());
+  ASSERT_TRUE(first->close());
+  QFile f(log);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(f.readAll());
+  EXPECT_EQ(text.count("Application started"), 1);
+  EXPECT_EQ(text.count("Application stopped"), 1);
+}

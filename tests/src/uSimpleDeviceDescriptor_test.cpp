@@ -271,6 +271,7 @@ TEST_F(DescriptorTest, NoReportWhenNotReady) {
 TEST_F(DescriptorTest, EventDescriptionGroups) {
   TDeviceContent c = FullContent();
   c.EventMeasures = {0, 2};
+  c.BitGroups[0].Full << U("Вход 18");
   const auto r = DecodeContent(c);
   Modbus().SetWord(32, 600);
   Modbus().SetWord(33, 0); // a zero secondary value counts as 1
@@ -295,10 +296,11 @@ TEST_F(DescriptorTest, EventDescriptionGroups) {
   EXPECT_EQ(items("measure"), QStringList({U("<item addr=\"0\" name=\"Ток фазы A\" a=\"60000\" b=\"0\"/>"),
                                            U("<item addr=\"65535\" name=\"Угол\" a=\"0.001\" b=\"0\"/>")}));
   const QStringList bits = items("bit-reg");
-  ASSERT_EQ(bits.size(), 17);
+  ASSERT_EQ(bits.size(), 18);
   EXPECT_EQ(bits[0], U("<item addr=\"20\" bit=\"0\" name=\"Вход 1\"/>"));
   EXPECT_EQ(bits[15], U("<item addr=\"20\" bit=\"15\" name=\"Вход 16\"/>"));
   EXPECT_EQ(bits[16], U("<item addr=\"21\" bit=\"0\" name=\"Вход 17\"/>"));
+  EXPECT_EQ(bits[17], U("<item addr=\"21\" bit=\"1\" name=\"Вход 18\"/>"));
 }
 
 TEST_F(DescriptorTest, EventDescriptionStopsOnAMissingMeasureOrBitRegister) {

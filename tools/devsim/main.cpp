@@ -1,11 +1,14 @@
 // devsim: one simulated relay terminal on a pseudo-terminal (Modbus RTU) and on
 // 127.0.0.1 (Modbus TCP), until SIGTERM or SIGINT.
+#include "uDevSimFiles.h"
 #include "uDevSimServer.h"
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uSimDevice.h"
 #include "uSimFault.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <csignal>
@@ -26,6 +29,15 @@ const char *const HelpText =
     "Functions: 03/06 holding registers, 53/56 SRAM, 54 FLASH, 55 area 4 (reads\n"
     "of 1..127 registers), 07 poll, 1C/1B file frames, 1D/1A clock, 1F special\n"
     "command.\n"
+    "\n"
+    "Files: --demo-files serves the demo device's files, each in the frames the\n"
+    "program reads it with: 128 the event ring (256 records of 9 + 2 x 6 bytes,\n"
+    "the newest written across the ring's end), 129 the descriptor image (128),\n"
+    "132 the oscillogram directory (128; 32 cyclic slots) and 1..3 its records\n"
+    "(128), 140 the external FLASH (2048; block 0 is \"head.bin\"). --file adds\n"
+    "or replaces files. Frames written to a file are kept in memory and read\n"
+    "back; with --save-files DIR the file's whole bytes are also saved to\n"
+    "DIR/fileNNN.bin (NNN its number in decimal) after every frame written.\n"
     "\n"
     "Fault kinds for --fault:\n"
     "  exception=CODE        answer with this exception code (request not executed)\n"
@@ -133,10 +145,15 @@ int main(int argc, char **argv) {
   const QCommandLineOption clock(QStringLiteral("clock"),
                                  QStringLiteral("Device clock start (default the local time)."),
                                  QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+  const QCommandLineOption demoFiles(QStringLiteral("demo-files"),
+                                     QStringLiteral("Serve the demo device's files 1..3, 128, 129, 132 and 140."));
+  const QCommandLineOption saveFiles(QStringLiteral("save-files"),
+                                     QStringLiteral("Save every file written to DIR/fileNNN.bin."),
+                                     QStringLiteral("DIR"));
   const QCommandLineOption clockStopped(QStringLiteral("clock-stopped"),
                                         QStringLiteral("The clock stays where it is set."));
   p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount,
-                file, set, clock, clockStopped});
+                file, set, clock, clockStopped, demoFiles, saveFiles});
   if (!p.parse(args))
     Fail(p.errorText());
   if (p.isSet(help)) {
@@ -166,8 +183,24 @@ int main(int argc, char **argv) {
         f.Count = int(Number(p.value(faultCount), 0, 1000000000, QStringLiteral("fault count")));
       device.SetFault(f);
     }
+    if (p.isSet(demoFiles))
+      AddDemoFiles(device);
     for (const QString &f : p.values(file))
       ApplyFile(device, f);
+    if (p.isSet(saveFiles)) {
+      const QString dir = p.value(saveFiles);
+      if (!QDir().mkpath(dir))
+        throw EKvError(QStringLiteral("cannot make folder ") + dir);
+      device.SetWriteHook([dir](int FileNo, const QByteArray &Bytes) {
+        const QString path = QDir(dir).filePath(QStringLiteral("file%1.bin").arg(FileNo, 3, 10, QLatin1Char('0')));
+        try {
+          SaveFileBytes(path, Bytes);
+        } catch (const EKvError &e) {
+          // The write itself has been taken; a folder that fails is only reported.
+          std::fprintf(stderr, "devsim: %s\n", qPrintable(e.Text()));
+        }
+      });
+    }
     for (const QString &s : p.values(set))
       ApplySet(device, s);
     if (p.isSet(clock) || p.isSet(clockStopped)) {

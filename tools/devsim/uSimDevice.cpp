@@ -142,6 +142,11 @@ void TSimDevice::SetSpecialHook(std::function<void(uint8_t)> Hook) {
   FSpecialHook = std::move(Hook);
 }
 
+void TSimDevice::SetWriteHook(std::function<void(int, const QByteArray &)> Hook) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FWriteHook = std::move(Hook);
+}
+
 void TSimDevice::SetFault(const TSimFault &Fault) {
   std::lock_guard<std::mutex> lock(FLock);
   FFault = Fault;
@@ -268,6 +273,8 @@ QByteArray TSimDevice::WriteFileFrame(const QByteArray &Pdu) {
   if (file.Bytes.size() < offset + count)
     file.Bytes.resize(offset + count, '\0');
   std::copy(Pdu.constBegin() + 4, Pdu.constEnd(), file.Bytes.begin() + offset);
+  if (FWriteHook)
+    FWriteHook(it->first, file.Bytes);
   return Pdu.left(4);
 }
 

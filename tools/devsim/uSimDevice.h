@@ -101,6 +101,9 @@ public:
   // Called with the value of each special command as it comes, on the thread
   // that executes it, with the device locked: it must not call back into the device.
   void SetSpecialHook(std::function<void(uint8_t Value)> Hook);
+  // Called after each file frame written with the file's number and its whole
+  // bytes, on the thread that executes it, with the device locked.
+  void SetWriteHook(std::function<void(int FileNo, const QByteArray &Bytes)> Hook);
 
   // The fault switch that spoils answers (see uSimFault.h). Setting it restarts its counts.
   void SetFault(const TSimFault &Fault);
@@ -133,6 +136,7 @@ private:
   QElapsedTimer FClockTimer;
   std::vector<uint8_t> FSpecialLog;
   std::function<void(uint8_t)> FSpecialHook;
+  std::function<void(int, const QByteArray &)> FWriteHook;
   std::vector<QByteArray> FRequestLog;
   TSimFault FFault;
   int FFaultSeen = 0;    // matching requests since the fault was set

@@ -1,0 +1,418 @@
+#include "uIOChainFile.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <zlib.h>
+
+#include "crc.h"
+#include "uDateTime.h"
+#include "uErrors.h"
+#include "uFiles.h"
+#include "uIOChain3.h"
+#include "uLogger.h"
+
+namespace {
+
+const char *const InvalidFileNo = "invalid file no";
+const char *const InvalidFileType = "invalid ioc.FFileTtype";
+
+// Frame numbers travel as 16-bit words: a file that needs more frames cannot
+// be moved, and a count that does not fit must not wrap round.
+uint16_t FrameNumber(qint64 Value) {
+  if (Value < 0 || Value > 65535)
+    throw EKvRange(QStringLiteral("frame number out of range: %1").arg(Value));
+  return uint16_t(Value);
+}
+
+qint64 CeilDiv(qint64 A, qint64 B) { return (A + B - 1) / B; }
+
+void SendReadFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame) {
+  TRequestBuilder &b = Chain.Front().Builder();
+  b.StartRecord(Chain.ReplyId(), bcReadFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
+  b.Send();
+}
+
+// The worker takes exactly one frame of data from a write record, so Chunk
+// is always a whole frame.
+void SendWriteFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, QByteArray Chunk) {
+  TRequestBuilder &b = Chain.Front().Builder();
+  b.StartRecord(Chain.ReplyId(), bcWriteFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
+  QBuffer data(&Chunk);
+  data.open(QIODevice::ReadOnly);
+  b.PutStream(data, Chunk.size());
+  b.Send();
+}
+
+QByteArray TakeBytes(TResponseParser &Parser, int Count) {
+  QByteArray out(Count, '\0');
+  Parser.ReadBytes(out.data(), Count);
+  return out;
+}
+
+uint16_t WordAt(const QByteArray &Bytes, int Offset) {
+  return uint16_t(uint8_t(Bytes[Offset]) | (uint8_t(Bytes[Offset + 1]) << 8));
+}
+
+QByteArray MD5Of(const QByteArray &Bytes) {
+  QByteArray copy = Bytes;
+  QBuffer b(&copy);
+  b.open(QIODevice::ReadOnly);
+  return StreamMD5(b);
+}
+
+// The descriptor's XML twin: the name with its extension changed to ".xml".
+QString XmlTwin(const QString &Name) {
+  const qsizetype slash = std::max(Name.lastIndexOf('/'), Name.lastIndexOf('\\'));
+  const qsizetype dot = Name.lastIndexOf('.');
+  return (dot > slash ? Name.left(dot) : Name) + QStringLiteral(".xml");
+}
+
+bool IsFile(const QString &Name) { return QFileInfo(Name).isFile(); }
+
+// The 7-byte stamp at Offset of the received bytes; an empty or invalid one is the base date.
+TDateTime StampAt(const QByteArray &Bytes, qsizetype Offset) {
+  TDateTime t = ChainBaseDate;
+  if (Offset >= 0 && Offset + 7 <= Bytes.size())
+    DecodeDeviceTime7(reinterpret_cast<const uint8_t *>(Bytes.constData() + Offset), t);
+  return t;
+}
+
+// ------------------------------------------------------------ read by type
+
+bool ReadPlain(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
+  S.FData += TakeBytes(Parser, FrameSize);
+  if (F < S.FFrameLast) {
+    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+    return false;
+  }
+  SaveFileBytes(S.FFileName, S.FData);
+  return true;
+}
+
+bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
+  S.FData += TakeBytes(Parser, FrameSize);
+  if (F == S.FFrameFirst) {
+    const QString key = DescriptorCacheKey(S.FData);
+    qint64 length;
+    if (S.FOwner->FGen->SmartDesc()) {
+      const int base = WordAt(S.FData, 4);
+      if (base < 48)
+        throw EKvRange(QStringLiteral("descriptor base address below 48: %1").arg(base));
+      length = qint64(WordAt(S.FData, 28)) - (base - 48);
+      if (length < 0)
+        throw EKvRange(QStringLiteral("descriptor length below 0: %1").arg(length));
+    } else {
+      length = 2 * qint64(WordAt(S.FData, 0));
+    }
+    // A count used as the last frame number: from frame 0 one frame more than
+    // the image needs is read, as the device has always been read.
+    S.FFrameLast = FrameNumber(CeilDiv(length, FrameSize));
+    const QString workDir = S.FOwner->FGen->WorkDir();
+    const QString bin = CacheFileName(workDir, key + QStringLiteral(".bin"));
+    const QString xml = CacheFileName(workDir, key + QStringLiteral(".xml"));
+    S.FOwner->Log().Debug("-- cache " + xml);
+    if (IsFile(xml) && IsFile(bin)) {
+      SaveFileBytes(S.FFileName, LoadFileBytes(bin));
+      SaveFileBytes(XmlTwin(S.FFileName), LoadFileBytes(xml));
+      return true;
+    }
+  }
+  if (F < S.FFrameLast) {
+    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+    return false;
+  }
+  SaveFileBytes(S.FFileName, S.FData);
+  return true;
+}
+
+bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
+  const QString workDir = S.FOwner->FGen->WorkDir();
+  const QString zName = S.FFileName + QStringLiteral(".z");
+  if (F == S.FFrameFirst) {
+    if (FrameSize <= ZContainerHeadBytes)
+      throw EKvRange(QStringLiteral("frame size too small for a container: %1").arg(FrameSize));
+    const qint64 payload = Parser.ReadDword();
+    Parser.ReadBytes(S.FDigest, 16);
+    const QByteArray digest(reinterpret_cast<const char *>(S.FDigest), 16);
+    const QString cache = CacheFileName(workDir, QString::fromLatin1(digest.toHex().toUpper()));
+    if (IsFile(cache)) {
+      // The cache is keyed by the digest, so a copy that no longer matches it
+      // (damaged on the disk) is read again from the device instead.
+      const QByteArray cached = LoadFileBytes(cache);
+      if (MD5Of(cached) == digest) {
+        const QByteArray unpacked = InflateBytes(cached, cache);
+        SaveFileBytes(zName, cached);
+        SaveFileBytes(S.FFileName, unpacked);
+        return true;
+      }
+    }
+    S.FFrameLast = FrameNumber(F + CeilDiv(payload + ZContainerHeadBytes, FrameSize) - 1);
+    const qint64 n = std::min<qint64>(payload, FrameSize - ZContainerHeadBytes);
+    S.FData += TakeBytes(Parser, int(n));
+    S.FRemaining = int(payload - n);
+  } else {
+    const int n = std::min(S.FRemaining, FrameSize);
+    S.FData += TakeBytes(Parser, n);
+    S.FRemaining -= n;
+  }
+  if (F < S.FFrameLast) {
+    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+    return false;
+  }
+  // Checked before anything is saved: a damaged transfer must neither reach
+  // the cache (it would be served again under the right key) nor replace the
+  // earlier local copy.
+  const QByteArray digest(reinterpret_cast<const char *>(S.FDigest), 16);
+  if (MD5Of(S.FData) != digest)
+    throw EKvError("Ошибка контрольной суммы файла " + S.FFileName);
+  const QByteArray unpacked = InflateBytes(S.FData, zName);
+  SaveFileBytes(zName, S.FData);
+  QDir().mkpath(CacheFolder(workDir));
+  SaveFileBytes(CacheFileName(workDir, QString::fromLatin1(digest.toHex().toUpper())), S.FData);
+  SaveFileBytes(S.FFileName, unpacked);
+  return true;
+}
+
+bool ReadRing(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
+  const TDateTime previous = S.FData.isEmpty() ? S.FLastTime : StampAt(S.FData, S.FData.size() - FrameSize);
+  TDateTime current = Parser.ReadDateAt(-1);
+  if (current <= ChainBaseDate)
+    current = S.FLastTime;
+  if (current < previous && S.FLastTime > 0.0) {
+    SaveFileBytes(S.FFileName, S.FData);
+    return true;
+  }
+  S.FData += TakeBytes(Parser, FrameSize);
+  const uint16_t next = uint16_t((F + 1) % S.FFrameLimit);
+  // A last frame outside the ring is never met; one whole turn ends the read
+  // then, instead of going round for ever.
+  if (next == S.FFrameLast || next == S.FFrameFirst) {
+    SaveFileBytes(S.FFileName, S.FData);
+    return true;
+  }
+  SendReadFrame(*S.FOwner, S.FFileNo, next);
+  return false;
+}
+
+// The next frame of the local file, padded with zeros to FrameSize. An empty
+// file still gives its first frame; past the end of the file there is no frame.
+QByteArray NextChunk(QFile &File, int FrameSize, bool First) {
+  QByteArray chunk = File.read(FrameSize);
+  if (chunk.isEmpty() && !First)
+    throw EKvError("Stream read error");
+  chunk.resize(FrameSize, '\0');
+  return chunk;
+}
+
+std::unique_ptr<QFile> OpenForReading(const QString &Name) {
+  CheckFileExists(Name);
+  auto file = std::make_unique<QFile>(Name);
+  if (!file->open(QIODevice::ReadOnly))
+    throw EKvError("cannot open " + Name + ": " + file->errorString());
+  return file;
+}
+
+} // namespace
+
+// ------------------------------------------------------------ local files
+
+void CheckFileExists(const QString &Name) {
+  if (!IsFile(Name))
+    throw EKvError("Файл не найден " + Name);
+}
+
+QByteArray DeflateBytes(const QByteArray &Bytes) {
+  uLongf size = compressBound(uLong(Bytes.size()));
+  QByteArray out(qsizetype(size), '\0');
+  if (compress2(reinterpret_cast<Bytef *>(out.data()), &size, reinterpret_cast<const Bytef *>(Bytes.constData()),
+                uLong(Bytes.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+    throw EKvError("zlib compression failed");
+  out.resize(qsizetype(size));
+  return out;
+}
+
+QByteArray InflateBytes(const QByteArray &Stream, const QString &What) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK)
+    throw EKvError("zlib cannot start");
+  z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(Stream.constData()));
+  z.avail_in = uInt(Stream.size());
+  QByteArray out;
+  char block[1024];
+  int rc;
+  do {
+    z.next_out = reinterpret_cast<Bytef *>(block);
+    z.avail_out = sizeof block;
+    rc = inflate(&z, Z_NO_FLUSH);
+    if (rc != Z_OK && rc != Z_STREAM_END)
+      break;
+    out.append(block, qsizetype(sizeof block - z.avail_out));
+    // No output and no input left: the stream is cut short.
+    if (rc == Z_OK && z.avail_in == 0 && z.avail_out != 0)
+      break;
+  } while (rc != Z_STREAM_END);
+  inflateEnd(&z);
+  if (rc != Z_STREAM_END)
+    throw EKvFormat(("invalid zlib data: " + What).toStdString());
+  return out;
+}
+
+void CompressFile(const QString &Src, const QString &Dst) {
+  CheckFileExists(Src);
+  SaveFileBytes(Dst, DeflateBytes(LoadFileBytes(Src)));
+}
+
+QByteArray PackBytes(const QByteArray &Payload, int FrameSize) {
+  QByteArray out;
+  const uint32_t size = uint32_t(Payload.size());
+  for (int i = 0; i < 4; ++i)
+    out.append(char(size >> (8 * i)));
+  out += MD5Of(Payload);
+  out += Payload;
+  if (FrameSize > 0 && out.size() % FrameSize != 0)
+    out.append(QByteArray(FrameSize - out.size() % FrameSize, '\0'));
+  return out;
+}
+
+void PackFile(const QString &Src, const QString &Dst, int FrameSize) {
+  if (FrameSize < 1 || FrameSize > 65535)
+    throw EKvRange(QStringLiteral("invalid frame size: %1").arg(FrameSize));
+  CheckFileExists(Src);
+  SaveFileBytes(Dst, PackBytes(LoadFileBytes(Src), FrameSize));
+}
+
+void DecompressFile(const QString &Name) {
+  const QString zName = Name + QStringLiteral(".z");
+  CheckFileExists(zName);
+  SaveFileBytes(Name, InflateBytes(LoadFileBytes(zName), zName));
+}
+
+QString CacheFolder(const QString &WorkDir) {
+  return WorkDir.isEmpty() ? QStringLiteral("cache") : QDir(WorkDir).filePath(QStringLiteral("cache"));
+}
+
+QString CacheFileName(const QString &WorkDir, const QString &Name) {
+  return ResolveFileNameCI(WorkDir, QStringLiteral("cache/") + Name);
+}
+
+QString DescriptorCacheKey(const QByteArray &Image) {
+  if (Image.size() < 48)
+    throw EKvFormat(QStringLiteral("descriptor image too short: %1 bytes").arg(Image.size()).toStdString());
+  return QString::fromLatin1(Image.mid(44, 4).toHex().toUpper());
+}
+
+int ChainFrameSize(const TIOChainList3 &Chain, int Index) {
+  for (int i = std::min(Index, Chain.Count()) - 1; i >= 0; --i) {
+    TIOChain3 *step = Chain.Step(i);
+    if (step->FType == ctSetFrameSize) {
+      const int size = static_cast<TIOChain3setFrameSize *>(step)->FFrameSize;
+      if (size == 0)
+        throw EKvRange("frame size 0");
+      return size;
+    }
+  }
+  throw EKvError("ctSetFrameSize chain not found");
+}
+
+// ------------------------------------------------------------ read step
+
+bool TIOChain3readFile::Run() {
+  Debug(QString::asprintf("-- FFileNo %2.2X FFrameFirst %2.2X FFrameLast %2.2X ", FFileNo, FFrameFirst, FFrameLast));
+  // Checked before the first record, so that a step that cannot finish sends nothing.
+  if (FFileTtype > 3)
+    throw EKvError(InvalidFileType);
+  ChainFrameSize(*FOwner, FOwner->FIndex);
+  if (FFileTtype == 3 && FFrameLimit == 0)
+    throw EKvAssert("invalid FFrameLimit");
+  FData.clear();
+  FRemaining = 0;
+  SendReadFrame(*FOwner, FFileNo, FFrameFirst);
+  return false;
+}
+
+bool TIOChain3readFile::Reply(TResponseParser &Parser, const TAnswerHead &) {
+  const int frameSize = ChainFrameSize(*FOwner, FOwner->FIndex);
+  if (Parser.ReadByte() != FFileNo)
+    throw EKvProtocol(InvalidFileNo);
+  const uint16_t f = Parser.ReadWord();
+  bool done;
+  switch (FFileTtype) {
+  case 0: done = ReadPlain(*this, Parser, frameSize, f); break;
+  case 1: done = ReadDescriptor(*this, Parser, frameSize, f); break;
+  case 2: done = ReadZlib(*this, Parser, frameSize, f); break;
+  case 3: done = ReadRing(*this, Parser, frameSize, f); break;
+  default: throw EKvError(InvalidFileType);
+  }
+  if (done) {
+    FData.clear();
+    FOwner->Progress(100, 100);
+  } else {
+    FOwner->Progress(f, FFrameLimit != 0 ? FFrameLimit : FFrameLast);
+  }
+  return done;
+}
+
+// ------------------------------------------------------------ write and compare steps
+
+bool TIOChain3writeFile::Run() {
+  Debug(QString::asprintf("-- FFileNo %2.2X FFrameFirst %2.2X ", FFileNo, FFrameFirst));
+  // Checked before the first record: a write of another type would otherwise
+  // have changed the device's first frame before failing.
+  if (FFileTtype != 0 && FFileTtype != 2)
+    throw EKvError(InvalidFileType);
+  const int frameSize = ChainFrameSize(*FOwner, FOwner->FIndex);
+  if (FType == ctCompareFile) {
+    FStream = OpenForReading(FFileName);
+    SendReadFrame(*FOwner, FFileNo, FFrameFirst);
+    return false;
+  }
+  if (FFileTtype == 2) {
+    const QString zName = FFileName + QStringLiteral(".z");
+    CompressFile(FFileName, QStringLiteral("temp.z"));
+    PackFile(QStringLiteral("temp.z"), zName, frameSize);
+    FStream = OpenForReading(zName);
+    FFrameLast = FrameNumber(FFrameFirst + CeilDiv(FStream->size(), frameSize) - 1);
+  } else {
+    FStream = OpenForReading(FFileName);
+  }
+  SendWriteFrame(*FOwner, FFileNo, FFrameFirst, NextChunk(*FStream, frameSize, true));
+  return false;
+}
+
+bool TIOChain3writeFile::Reply(TResponseParser &Parser, const TAnswerHead &) {
+  const int frameSize = ChainFrameSize(*FOwner, FOwner->FIndex);
+  if (Parser.ReadByte() != FFileNo)
+    throw EKvProtocol(InvalidFileNo);
+  const uint16_t f = Parser.ReadWord();
+  if (FFileTtype != 0 && FFileTtype != 2)
+    throw EKvError(InvalidFileType);
+  if (FType == ctWriteFile) {
+    if (f < FFrameLast) {
+      SendWriteFrame(*FOwner, FFileNo, uint16_t(f + 1), NextChunk(*FStream, frameSize, false));
+      FOwner->Progress(f, FFrameLast);
+      return false;
+    }
+    FStream.reset();
+    FOwner->Progress(100, 100);
+    return true;
+  }
+  Debug(QString::asprintf("-- FFileNo %2.2X FFrameFirst %2.2X FFrameLast %2.2X ", FFileNo, FFrameFirst, FFrameLast));
+  if (FFileTtype == 2 && f == FFrameFirst) {
+    const qint64 payload = uint32_t(Parser.ReadIntegerAt(-1));
+    FFrameLast = FrameNumber(FFrameFirst + CeilDiv(payload + ZContainerHeadBytes, frameSize) - 1);
+  }
+  const QByteArray device = TakeBytes(Parser, frameSize);
+  QByteArray local = FStream->read(frameSize);
+  // A local file that ends before the frames compared differs from the device.
+  if (local.isEmpty() || local.leftJustified(frameSize, '\0') != device)
+    throw EKvError("ошиба сравнения");
+  if (FFrameLast > f) {
+    SendReadFrame(*FOwner, FFileNo, uint16_t(f + 1));
+    FOwner->Progress(f, FFrameLast);
+    return false;
+  }
+  FStream.reset();
+  FOwner->Progress(100, 100);
+  return true;
+}

@@ -1,0 +1,57 @@
+// The files devsim serves, against bytes worked out by hand from their layouts.
+#include "uDevSimFiles.h"
+#include "uErrors.h"
+
+#include <QCryptographicHash>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray Hex(const char *Text) { return QByteArray::fromHex(QByteArray(Text).replace(' ', "")); }
+
+const QDateTime Moment(QDate(2026, 3, 5), QTime(14, 15, 2, 250), Qt::UTC);
+
+} // namespace
+
+TEST(DevSimFiles, EventRingPutsRecordsFromTheFirstSlotAndWraps) {
+  TSimEventRecord a{Moment, 0x11, 1, {0x1234}};
+  TSimEventRecord b{Moment.addSecs(1), 0x22, 0, {0xABCD, 0x0001, 0x0002}}; // the third value does not fit
+  const QByteArray ring = BuildEventRing({a, b}, 13, 3, 2);
+  ASSERT_EQ(ring.size(), 39);
+  // slot 0: b; slot 1: empty; slot 2: a.
+  EXPECT_EQ(ring.mid(0, 13), Hex("1A 03 05 0E 0F 03 19 22 00 AB CD 00 01"));
+  EXPECT_EQ(ring.mid(13, 13), QByteArray(13, char(0xFF)));
+  EXPECT_EQ(ring.mid(26, 13), Hex("1A 03 05 0E 0F 02 19 11 01 12 34 00 00"));
+  EXPECT_THROW(BuildEventRing({a, b}, 13, 1, 0), EKvRange);
+  EXPECT_THROW(BuildEventRing({a}, 8, 3, 0), EKvRange);
+}
+
+TEST(DevSimFiles, OscDirectoryHasItsHeadEntriesAndEmptySlots) {
+  const QByteArray dir = BuildOscDirectory({{Moment, 3, 5}, {Moment.addSecs(60), 1, 2}}, 4, 2);
+  ASSERT_EQ(dir.size(), 128) << "16 + 4 x 12 bytes padded to one frame";
+  EXPECT_EQ(dir.left(16), Hex("02 0C 02 00 01 00 00 00 00 00 00 00 00 00 00 00"));
+  EXPECT_EQ(dir.mid(16, 12), Hex("00 00 00 1A 03 05 0E 0F 02 19 03 05"));
+  EXPECT_EQ(dir.mid(28, 12), Hex("00 00 00 1A 03 05 0E 10 02 19 01 02"));
+  EXPECT_EQ(dir.mid(40, 24), QByteArray(24, char(0xFF)));
+  EXPECT_EQ(dir.mid(64), QByteArray(64, '\0'));
+}
+
+TEST(DevSimFiles, FlashImageKeepsTheLastSubFileOnA128KiBBoundary) {
+  const QByteArray image = BuildExtFlash({"a", "b", "c", "d", "e", "f"});
+  // Six small sub-files: blocks 1..5, then the last at block 64.
+  EXPECT_EQ(image.left(14), Hex("01 06 01 00 02 00 03 00 04 00 05 00 40 00"));
+  // CRC-16/MODBUS of the 14 bytes is 0x928E (worked out bit by bit), high byte first.
+  EXPECT_EQ(image.mid(14, 2), Hex("92 8E"));
+  EXPECT_EQ(image.size(), 65 * 2048);
+  EXPECT_EQ(image.mid(6 * 2048, 58 * 2048), QByteArray(58 * 2048, char(0xFF)));
+  const QByteArray sub = image.mid(64 * 2048);
+  const int n = uint8_t(sub[0]) | (uint8_t(sub[1]) << 8);
+  EXPECT_EQ(sub.mid(4, 16), QCryptographicHash::hash(sub.mid(20, n), QCryptographicHash::Md5));
+  EXPECT_EQ(qUncompress(QByteArray(4, '\0').replace(3, 1, "\x01") + sub.mid(20, n)), "f");
+  EXPECT_EQ(sub.mid(20 + n), QByteArray(2048 - 20 - n, '\0'));
+}
+
+TEST(DevSimFiles, StampsOutsideTheDevicesYearsAreRefused) {
+  EXPECT_EQ(SimStamp(Moment), Hex("1A 03 05 0E 0F 02 19"));
+  EXPECT_THROW(SimStamp(QDateTime(QDate(1999, 12, 31), QTime(0, 0), Qt::UTC)), EKvRange);
+}

@@ -1,0 +1,187 @@
+#include "uDevSimFiles.h"
+
+#include "crc.h"
+#include "uDeviceContent.h"
+#include "uErrors.h"
+#include "uOscContent.h"
+#include "uSimDevice.h"
+
+#include <QBuffer>
+#include <zlib.h>
+
+namespace {
+
+QByteArray Md5(const QByteArray &Bytes) {
+  QByteArray copy = Bytes;
+  QBuffer b(&copy);
+  b.open(QIODevice::ReadOnly);
+  return StreamMD5(b);
+}
+
+QByteArray Deflate(const QByteArray &Bytes) {
+  uLongf size = compressBound(uLong(Bytes.size()));
+  QByteArray out(qsizetype(size), '\0');
+  if (compress2(reinterpret_cast<Bytef *>(out.data()), &size, reinterpret_cast<const Bytef *>(Bytes.constData()),
+                uLong(Bytes.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+    throw EKvError("zlib compression failed");
+  out.resize(qsizetype(size));
+  return out;
+}
+
+void PadTo(QByteArray &Bytes, int Multiple, char Fill) {
+  if (Bytes.size() % Multiple != 0)
+    Bytes.append(QByteArray(Multiple - Bytes.size() % Multiple, Fill));
+}
+
+} // namespace
+
+QByteArray SimStamp(const QDateTime &Moment) {
+  const QDate d = Moment.date();
+  const QTime t = Moment.time();
+  if (d.year() < 2000 || d.year() > 2254)
+    throw EKvRange(QStringLiteral("year outside the device's stamps: %1").arg(d.year()));
+  QByteArray out;
+  for (int v : {d.year() - 2000, d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec() / 10})
+    out.append(char(v));
+  return out;
+}
+
+QByteArray BuildEventRing(const std::vector<TSimEventRecord> &Records, int RecordBytes, int SlotCount, int FirstSlot) {
+  if (RecordBytes < 9 || SlotCount < 1 || int(Records.size()) > SlotCount || FirstSlot < 0 || FirstSlot >= SlotCount)
+    throw EKvRange(QStringLiteral("event ring of %1 records of %2 bytes cannot hold %3 from slot %4")
+                       .arg(SlotCount).arg(RecordBytes).arg(Records.size()).arg(FirstSlot));
+  QByteArray ring(qsizetype(RecordBytes) * SlotCount, char(0xFF));
+  for (size_t i = 0; i < Records.size(); ++i) {
+    const TSimEventRecord &r = Records[i];
+    QByteArray rec = SimStamp(r.Moment);
+    rec.append(char(r.Code)).append(char(r.Flags));
+    for (int w = 0; w < (RecordBytes - 9) / 2; ++w) {
+      const uint16_t v = size_t(w) < r.Values.size() ? r.Values[size_t(w)] : 0;
+      rec.append(char(v >> 8)).append(char(v & 0xFF));
+    }
+    rec.resize(RecordBytes, '\0');
+    const int slot = (FirstSlot + int(i)) % SlotCount;
+    ring.replace(qsizetype(slot) * RecordBytes, RecordBytes, rec);
+  }
+  return ring;
+}
+
+QByteArray BuildOscDirectory(const std::vector<TSimOscEntry> &Entries, int SlotCount, uint8_t TimeUnit) {
+  if (SlotCount < 1 || SlotCount > 255 || int(Entries.size()) > SlotCount)
+    throw EKvRange(QStringLiteral("directory of %1 slots cannot hold %2 entries").arg(SlotCount).arg(Entries.size()));
+  QByteArray out(16, '\0');
+  out[0] = char(Entries.size());
+  out[1] = char(12);
+  out[2] = char(TimeUnit);
+  out[4] = char(Entries.empty() ? 0 : Entries.size() - 1);
+  for (int s = 0; s < SlotCount; ++s) {
+    if (size_t(s) < Entries.size()) {
+      const TSimOscEntry &e = Entries[size_t(s)];
+      out += QByteArray(3, '\0') + SimStamp(e.Trigger);
+      out.append(char(e.Before)).append(char(e.After));
+    } else {
+      out += QByteArray(12, char(0xFF));
+    }
+  }
+  PadTo(out, SimOscFrameBytes, '\0');
+  return out;
+}
+
+QByteArray BuildFlashSubFile(const QByteArray &Content) {
+  const QByteArray z = Deflate(Content);
+  QByteArray out;
+  const uint32_t n = uint32_t(z.size());
+  for (int i = 0; i < 4; ++i)
+    out.append(char(n >> (8 * i)));
+  out += Md5(z) + z;
+  PadTo(out, SimFlashFrameBytes, '\0');
+  return out;
+}
+
+QByteArray BuildFlashHead(const std::array<uint16_t, 6> &FirstBlocks) {
+  QByteArray head(SimFlashFrameBytes, '\0');
+  head[0] = 1;
+  head[1] = 6;
+  for (int k = 0; k < 6; ++k) {
+    head[2 + 2 * k] = char(FirstBlocks[size_t(k)] & 0xFF);
+    head[3 + 2 * k] = char(FirstBlocks[size_t(k)] >> 8);
+  }
+  // Crc16 returns the CRC with its bytes swapped (the wire order of an RTU
+  // frame); the header keeps the CRC's high byte first, the other way round.
+  const uint16_t swapped = Crc16(head.constData(), 14);
+  head[14] = char(swapped & 0xFF);
+  head[15] = char(swapped >> 8);
+  return head;
+}
+
+QByteArray BuildExtFlash(const std::array<QByteArray, 6> &Contents) {
+  QByteArray body(SimFlashFrameBytes, '\0');
+  std::array<uint16_t, 6> first{};
+  for (int k = 0; k < 6; ++k) {
+    if (k == 5)
+      PadTo(body, 128 * 1024, char(0xFF));
+    if (body.size() / SimFlashFrameBytes > 65535)
+      throw EKvRange("external FLASH image too large");
+    first[size_t(k)] = uint16_t(body.size() / SimFlashFrameBytes);
+    body += BuildFlashSubFile(Contents[size_t(k)]);
+  }
+  body.replace(0, SimFlashFrameBytes, BuildFlashHead(first));
+  return body;
+}
+
+int EventValueWords(const TDeviceContent &Content) {
+  int words = int(Content.EventMeasures.size());
+  for (const TDcBitRef &ref : Content.EventBits) {
+    if (ref.Type == 0) {
+      ++words;
+      continue;
+    }
+    for (const TDcBitGroup &g : Content.BitGroups)
+      if (g.Type == ref.Type)
+        words += int((g.Full.size() + 15) / 16);
+  }
+  return words;
+}
+
+void AddDemoFiles(TSimDevice &Device) {
+  const TDeviceContent content = DemoDeviceContent();
+  Device.SetFile(SimFileDescriptor, BuildDeviceImage(content).Bytes, SimDescriptorFrameBytes);
+
+  // 256 records, the newest 20 of them written across the end of the ring.
+  const int recordBytes = 9 + 2 * EventValueWords(content);
+  const QDateTime start(QDate(2026, 3, 5), QTime(14, 15, 2, 250), Qt::UTC);
+  std::vector<TSimEventRecord> events;
+  for (int i = 0; i < 20; ++i) {
+    TSimEventRecord r;
+    r.Moment = start.addSecs(i * 61);
+    r.Code = content.Events[size_t(i) % content.Events.size()].Code;
+    r.Flags = uint8_t(i % 2);
+    for (int w = 0; w < (recordBytes - 9) / 2; ++w)
+      r.Values.push_back(uint16_t(1000 * i + w));
+    events.push_back(r);
+  }
+  Device.SetFile(SimFileEventRing, BuildEventRing(events, recordBytes, 256, 250), recordBytes);
+
+  // Three oscillograms of one second before and one after the trigger.
+  TOscRecordSpec spec;
+  spec.SampleCount = 2 * 1800;
+  for (size_t c = 0; c < content.OscChannels.size(); ++c)
+    spec.Analog.push_back({1000.0 + 100.0 * double(c), 50.0, 120.0 * double(c % 3), 0.0});
+  spec.BitRegisters.push_back({16, {TOscBit{false, {900, 2700}}}});
+  std::vector<TSimOscEntry> entries;
+  for (int i = 0; i < 3; ++i) {
+    entries.push_back({start.addSecs(3600 * i), 1, 1});
+    Device.SetFile(i + 1, BuildOscRecord(spec), SimOscFrameBytes);
+  }
+  Device.SetFile(SimFileOscDirectory, BuildOscDirectory(entries, 32, 1), SimOscFrameBytes);
+
+  const QByteArray logic = QByteArrayLiteral(
+      "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<custom-logic><dd-di><item caption=\"DI 1\"/>"
+      "<item caption=\"DI 2\"/></dd-di><dd-do><item caption=\"DO 1\"/></dd-do><dd-le/><dd-ustav>"
+      "<item ider=\"U1\" caption=\"Setpoint 1\"/></dd-ustav></custom-logic>\r\n");
+  Device.SetFile(SimFileExtFlash,
+                 BuildExtFlash({QByteArrayLiteral("<schema-code/>\r\n"), QByteArrayLiteral("<config/>\r\n"),
+                                QByteArrayLiteral("#define ID_DEMO 1\r\n"), QByteArrayLiteral("<logic/>\r\n"), logic,
+                                logic}),
+                 SimFlashFrameBytes);
+}

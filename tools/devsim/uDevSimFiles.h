@@ -1,0 +1,77 @@
+#pragma once
+// The numbered files a relay terminal serves, written here in the device's
+// own layouts so that the simulator can serve them: the event ring (file 128),
+// the oscillogram directory (file 132) and its records (files 1..N), the
+// external FLASH (file 140) with its header block "head.bin", and the binary
+// descriptor image (file 129, from the device-content library).
+#include <QByteArray>
+#include <QDateTime>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class TSimDevice;
+struct TDeviceContent;
+
+// Device file numbers.
+constexpr int SimFileEventRing = 128;
+constexpr int SimFileDescriptor = 129;
+constexpr int SimFileOscDirectory = 132;
+constexpr int SimFileExtFlash = 140;
+// Frame sizes the program reads them with.
+constexpr int SimDescriptorFrameBytes = 128;
+constexpr int SimOscFrameBytes = 128;
+constexpr int SimFlashFrameBytes = 2048;
+
+// The 7-byte device stamp: year - 2000, month, day, hour, minute, second,
+// hundredths. Throws EKvRange for a year outside 2000..2254.
+QByteArray SimStamp(const QDateTime &Moment);
+
+// One event record: stamp, code, flags (bit 0 the event's state), then its
+// values as big-endian words.
+struct TSimEventRecord {
+  QDateTime Moment;
+  uint8_t Code = 0;
+  uint8_t Flags = 0;
+  std::vector<uint16_t> Values;
+};
+
+// A ring of SlotCount records of RecordBytes each (9 + 2 * S), Records in
+// time order from slot FirstSlot on, wrapping after the last slot; the other
+// slots are empty (every byte 255). Values beyond the record are cut and
+// missing ones are 0. Throws EKvRange when RecordBytes < 9 or the records do
+// not fit the ring.
+QByteArray BuildEventRing(const std::vector<TSimEventRecord> &Records, int RecordBytes, int SlotCount, int FirstSlot);
+
+// One oscillogram directory entry: trigger moment and time units before and after it.
+struct TSimOscEntry {
+  QDateTime Trigger;
+  uint8_t Before = 0;
+  uint8_t After = 0;
+};
+
+// The directory: a 16-byte head (count, entry size 12, time unit, 0, index of
+// the last entry written) and SlotCount entries of 12 bytes (3 zero bytes,
+// stamp, before, after) with Entries from slot 0 on and empty slots all 255,
+// padded with zeros to whole frames of 128.
+QByteArray BuildOscDirectory(const std::vector<TSimOscEntry> &Entries, int SlotCount, uint8_t TimeUnit);
+
+// A sub-file of the external FLASH: payload length (u32 LE), MD5 of the
+// payload, the zlib stream of Content, zeros up to the next 2048 bytes.
+QByteArray BuildFlashSubFile(const QByteArray &Content);
+// The 2048-byte header block: 01 06, the first block of each sub-file (u16
+// LE), the CRC-16/MODBUS of bytes 0..13 stored high byte first, zeros.
+QByteArray BuildFlashHead(const std::array<uint16_t, 6> &FirstBlocks);
+// The whole image of six sub-files; sub-file 5 starts at a multiple of
+// 128 KiB, the gap before it filled with 0xFF.
+QByteArray BuildExtFlash(const std::array<QByteArray, 6> &Contents);
+
+// Words of one event record's values for Content: one per event measure, one
+// per 16 bits of the bit groups each event bit reference names (one for a raw one).
+int EventValueWords(const TDeviceContent &Content);
+
+// Serves the demo device's files on Device: the descriptor image (129), an
+// event ring of 256 records that wraps (128), a cyclic directory of 32 slots
+// with three oscillograms (132) and their records (1..3), and the external
+// FLASH (140).
+void AddDemoFiles(TSimDevice &Device);
