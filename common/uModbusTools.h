@@ -4,7 +4,7 @@
 // front.
 //
 // Request record, little-endian, as laid out in memory:
-//   0  u16  length of what follows this field
+//   0  u16  length of what follows this field (the worker's record boundary)
 //   2  u32  id of the replying chain (a registered reply method of the front)
 //   6  12   zero (room of the method pair; a pointer does not fit here on 64 bits)
 //   18 u8   batch command code      19 u8 tag (copied to the answer)
@@ -181,6 +181,9 @@ public:
 
   TRequestBuilder &Builder() { return FBuilder; }
   TResponseParser &Parser() { return FParser; }
+  // Expires when the front is destroyed, so that holders of a plain pointer
+  // to it (chains, the generator) can tell.
+  std::weak_ptr<const int> AliveToken() const { return FAlive; }
 
   // Hands one answer record to its reply method. Cause names a failure for
   // the log (the transport status by name, or "exception NN"); empty on success.
@@ -196,6 +199,7 @@ private:
   std::unordered_map<TReplyId, TReplyMethod> FReplies;
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
+  std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 
 class TDeviceIO;

@@ -383,7 +383,7 @@ TIOChainList3::TIOChainList3(TIOChainGen *AGen, uint64_t ASerial)
     : FGen(AGen), FSerial(ASerial), FOnMessage(AGen->FOnMessage), FLogger(AGen->FLogger) {}
 
 TIOChainList3::~TIOChainList3() {
-  if (FFront && FReplyId)
+  if (FFront && FReplyId && !FFrontAlive.expired())
     FFront->UnregisterReply(FReplyId);
 }
 
@@ -397,9 +397,10 @@ void TIOChainList3::Clear() { FItems.clear(); }
 
 TDeviceFront &TIOChainList3::Front() {
   if (!FFront) {
-    TDeviceFront *front = FGen->FFront;
+    TDeviceFront *front = FGen->DeviceFront();
     if (!front)
       throw EKvError("no device link");
+    FFrontAlive = front->AliveToken();
     // The id is taken when the chain first sends: its records carry it.
     FFront = front;
     FReplyId = front->RegisterReply(
@@ -741,7 +742,7 @@ void TIOChainList3::End() {
   FEnded = true;
   FWait = wtNone;
   // From now on answers to this chain's records are dropped by the front.
-  if (FFront && FReplyId)
+  if (FFront && FReplyId && !FFrontAlive.expired())
     FFront->UnregisterReply(FReplyId);
   FReplyId = 0;
   FFront = nullptr;
@@ -857,7 +858,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
 TIOChainGen::TIOChainGen(QObject *Parent) : QObject(Parent), FLogger(&Logger()) {}
 
 TIOChainGen::~TIOChainGen() {
-  // Chains unregister from the front as they go, so the front must still exist.
+  // Chains unregister from the front as they go, when it still exists.
   FEnded.clear();
   FLive.clear();
 }

@@ -375,6 +375,7 @@ private:
   uint64_t FSerial;
   TReplyId FReplyId = 0;
   TDeviceFront *FFront = nullptr;
+  std::weak_ptr<const int> FFrontAlive;
   TChainProgressEvent FOnProgress;
   TChainMessageEvent FOnMessage;
   TLogger *FLogger;
@@ -404,12 +405,17 @@ public:
   void setLogger(TLogger *ALogger) { FLogger = ALogger; }
   void setOnMessage(TChainMessageEvent AEvent) { FOnMessage = std::move(AEvent); }
   void useSmartDesc(bool Value) { FSmartDesc = Value; }
-  // The device front that records go through; it must outlive the generator.
-  void setDeviceFront(TDeviceFront *AFront) { FFront = AFront; }
+  // The device front that records go through. Should it go first, chains
+  // still waiting simply end with the generator.
+  void setDeviceFront(TDeviceFront *AFront) {
+    FFront = AFront;
+    FFrontAlive = AFront ? AFront->AliveToken() : std::weak_ptr<const int>();
+  }
 
   const QString &WorkDir() const { return FWorkDir; }
   bool SmartDesc() const { return FSmartDesc; }
-  TDeviceFront *DeviceFront() const { return FFront; }
+  // The front, or nullptr when none is set or it has been destroyed.
+  TDeviceFront *DeviceFront() const { return FFrontAlive.expired() ? nullptr : FFront; }
   // Chains made and not yet deleted (live or ended).
   int ChainCount() const { return int(FLive.size() + FEnded.size()); }
 
@@ -428,6 +434,7 @@ private:
   QString FWorkDir;
   bool FSmartDesc = false;
   TDeviceFront *FFront = nullptr;
+  std::weak_ptr<const int> FFrontAlive;
   uint64_t FNextSerial = 1;
   std::map<uint64_t, std::unique_ptr<TIOChainList3>> FLive;
   std::vector<std::unique_ptr<TIOChainList3>> FEnded;

@@ -472,6 +472,26 @@ TEST_F(IOChain3, SleepPausesWithoutBlockingAndThenGoesOn) {
   EXPECT_EQ(Messages, (QStringList{"before", "after"}));
 }
 
+TEST(IOChain3Lifetime, AFrontDestroyedFirstLeavesWaitingChainsHarmless) {
+  App();
+  TIOChainGen gen;
+  TAddrList found;
+  {
+    TFakeFront front;
+    gen.setDeviceFront(&front);
+    gen.newList().poll(1, found).run();
+    ASSERT_EQ(front.Sent.size(), 1u);
+  }
+  EXPECT_EQ(gen.DeviceFront(), nullptr);
+  try {
+    gen.newList().poll(2, found).run();
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), "no device link");
+  }
+  // The generator then frees the waiting chain without touching the front.
+}
+
 TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
   // Every way of ending: answered, device error, aborted, local only, never run.
   QByteArray regs = Bytes({1, 0});
