@@ -34,6 +34,13 @@ tsan: deps
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L tsan
 
+# Builds the release configuration and runs every benchmark program in it
+# (bench/X.cmake gives X_bench); each prints its own figures.
+bench: release
+	@set -e; for b in build/release/bench/*_bench; do \
+	  echo "== $$(basename $$b)"; $$b; \
+	done
+
 # Builds the libFuzzer targets with clang and runs each (fuzz/X.cmake gives
 # X_fuzz, and X_seeds when it writes seed inputs) for FUZZ_SECONDS. Inputs kept
 # in fuzz/regress/X/ are replayed first; new crashes land in build/fuzz/artifacts/X/.

@@ -466,12 +466,18 @@ void TDeviceThread::Execute() {
         FIO->SetDeviceAddr(uint8_t(addr));
     }
     DebugLine(QString::asprintf("modbusCmd Q (%3d) ", int(stream.size())) + BlankHex(stream));
+    // One record is its length field and the bytes it counts. A command that
+    // reads less (a wrong guard) or more (a short payload) than its record
+    // holds must not shift the records queued behind it.
+    const int length = stream.size() >= 2 ? uint8_t(stream[0]) | (uint8_t(stream[1]) << 8) : 0;
+    const int recordSize = int(std::min<qsizetype>(stream.size(), qsizetype(length) + 2));
+    QByteArray record = stream.left(recordSize);
     QByteArray answer;
     QString cause;
     int consumed = 0;
-    RunRecord(stream, answer, cause, consumed);
+    RunRecord(record, answer, cause, consumed);
     DebugLine(QString::asprintf("modbusCmd A (%3d)       ", int(answer.size())) + BlankHex(answer));
-    stream.remove(0, consumed);
+    stream.remove(0, recordSize);
     Post(answer, cause);
   }
 }

@@ -4,7 +4,7 @@
 // front.
 //
 // Request record, little-endian, as laid out in memory:
-//   0  u16  length of what follows this field
+//   0  u16  length of what follows this field (the worker's record boundary)
 //   2  u32  id of the replying chain (a registered reply method of the front)
 //   6  12   zero (room of the method pair; a pointer does not fit here on 64 bits)
 //   18 u8   batch command code      19 u8 tag (copied to the answer)

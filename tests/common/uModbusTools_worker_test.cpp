@@ -211,6 +211,19 @@ TEST_P(DeviceWorker, TheQueueIsDrainedAfterAnErrorAndCommandsWithoutExchangeAnsw
   EXPECT_EQ(Thread->GetFrameSize(), 128);
 }
 
+TEST_P(DeviceWorker, AMalformedRecordDoesNotShiftTheRecordsBehindIt) {
+  Device.SetRegister(TSimArea::Holding, 3, 0x0303);
+  Send(bcPoll, {0x00, 0xFE, 0x00, 0xFF, 1});   // wrong guard: its address byte is never read
+  Send(bcReadRegisters, {2}, {3});              // says two registers, carries one
+  Send(bcReadRegisters, {1}, {3});
+  EXPECT_EQ(Answer(0).Head.Status, StatusBadGuard);
+  EXPECT_EQ(Answer(1).Head.Command, bcReadRegisters);
+  EXPECT_EQ(Answer(1).Payload.left(5), Bytes({2, 3, 0, 3, 3}));
+  EXPECT_EQ(Answer(2).Head.Status, 0);
+  EXPECT_EQ(Answer(2).Payload, Bytes({1, 3, 0, 3, 3}));
+  EXPECT_EQ(Got.size(), 3u);
+}
+
 TEST_P(DeviceWorker, FileFrameReadsAreRetriedOnTheSerialLineOnly) {
   QByteArray file;
   for (int i = 0; i < 256; ++i)

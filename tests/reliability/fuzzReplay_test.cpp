@@ -1,0 +1,27 @@
+// Replays the inputs a fuzz target once failed on (kept in fuzz/regress/NAME/)
+// through the target's own entry point, in the normal sanitizer build: each
+// must pass the target's checks, which abort on a broken invariant.
+#include <QDir>
+#include <QFile>
+#include <cstddef>
+#include <cstdint>
+#include <gtest/gtest.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size);
+
+TEST(FuzzRegress, KeptInputsPassTheTargetsChecks) {
+  const QDir dir(QStringLiteral(KV_SOURCE_DIR "/fuzz/regress/" KV_FUZZ_NAME));
+  if (!dir.exists())
+    GTEST_SKIP() << "no inputs kept for " KV_FUZZ_NAME;
+  const QStringList names = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+  int replayed = 0;
+  for (const QString &name : names) {
+    QFile f(dir.filePath(name));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
+    const QByteArray bytes = f.readAll();
+    SCOPED_TRACE(name.toStdString());
+    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())), 0);
+    ++replayed;
+  }
+  std::printf("%s: %d kept inputs replayed\n", KV_FUZZ_NAME, replayed);
+}

@@ -1,0 +1,36 @@
+# Reliability harness: fuzz inputs kept under fuzz/regress/ replayed through
+# their targets; saving under faults; the work-folder lock across processes;
+# the fault mix against the simulated device.
+function(kv_fuzz_replay name)
+  kv_add_test(fuzz_regress_${name}
+    SOURCES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/fuzzReplay_test.cpp ${KV_SOURCE_DIR}/fuzz/${name}_fuzz.cpp
+    LIBS ${ARGN})
+  target_include_directories(fuzz_regress_${name} PRIVATE ${KV_SOURCE_DIR}/fuzz)
+  target_compile_definitions(fuzz_regress_${name} PRIVATE KV_FUZZ_NAME="${name}")
+endfunction()
+set(KV_SOURCE_DIR ${CMAKE_SOURCE_DIR})
+kv_fuzz_replay(rtu_answer kvcommon)
+kv_fuzz_replay(tcp_stream kvcommon)
+kv_fuzz_replay(tcp_chunks kvcommon)
+kv_fuzz_replay(xml kvcore kvcustom)
+kv_fuzz_replay(ini kvcommon)
+kv_fuzz_replay(comtrade_cfg kvosc)
+kv_fuzz_replay(comtrade_osc kvosc)
+
+add_executable(saveLoop ${CMAKE_CURRENT_LIST_DIR}/saveLoop.cpp)
+target_link_libraries(saveLoop PRIVATE kvcommon)
+set_target_properties(saveLoop PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+kv_add_test(saveFaults_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/saveFaults_test.cpp LIBS kvcommon)
+add_dependencies(saveFaults_test saveLoop)
+
+add_executable(lockHolder ${CMAKE_CURRENT_LIST_DIR}/lockHolder.cpp)
+target_link_libraries(lockHolder PRIVATE kvshell)
+set_target_properties(lockHolder PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+if(KV_GUI)
+  kv_add_test(workFolderLock_test
+    SOURCES ${KV_SOURCE_DIR}/tests/src/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/workFolderLock_test.cpp
+    LIBS kvgui)
+  add_dependencies(workFolderLock_test lockHolder)
+endif()
+
+kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim)
