@@ -224,6 +224,21 @@ TEST_P(IdentificationLink, TooManyCalibrationRecordsEndTheScript) {
   EXPECT_FALSE(Form->Descriptor()->GetCalibrationCount() > TSimpleDeviceDescriptor::MaxCalibration);
 }
 
+TEST_P(IdentificationLink, DeviceWithoutCalibrationRecordsIsIdentified) {
+  Start();
+  ASSERT_EQ(Identify(), "Готово");
+  ASSERT_EQ(Form->Descriptor()->GetCalibrationCount(), DemoDevice::CalibrRecords);
+  // No records, then records without a value address: nothing to read, the table empties.
+  Device.SetRegister(TSimArea::Flash, DemoDevice::CalibrPtr, 0);
+  EXPECT_EQ(Identify(), "Готово");
+  EXPECT_EQ(Form->Descriptor()->GetCalibrationCount(), 0);
+  Device.SetRegister(TSimArea::Flash, DemoDevice::CalibrPtr, 1);
+  Device.SetRegister(TSimArea::Flash, DemoDevice::CalibrPtr + 4, 0xFFFF);
+  EXPECT_EQ(Identify(), "Готово");
+  EXPECT_EQ(Form->Descriptor()->GetCalibrationCount(), 1);
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
 TEST_P(IdentificationLink, ChosenDeviceNumberIsReadAsHexadecimal) {
   Device.SetAddress(26);
   Start();
