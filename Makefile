@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: deps test build-test tsan fuzz bench release clean
+.PHONY: deps test build-test tsan fuzz bench release run clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -21,6 +21,14 @@ test: build-test
 release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build build/release -j $(JOBS)
+
+# The program against the simulated demo terminal (devsim --demo on 127.0.0.1);
+# devsim stops when the program window is closed. Needs a display: the
+# offscreen platform set above for the tests is dropped unless the caller set it.
+# The window opens wide enough for the whole tool bar (device type and dates).
+RUN_QPA := $(if $(filter environment command line,$(origin QT_QPA_PLATFORM)),$(QT_QPA_PLATFORM),)
+run: release
+	$(if $(RUN_QPA),QT_QPA_PLATFORM=$(RUN_QPA),env -u QT_QPA_PLATFORM) ./scripts/run-demo.sh build/release -geometry 1440x800
 
 tsan: deps
 	cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_TSAN=ON >/dev/null
