@@ -33,4 +33,5 @@ if(KV_GUI)
   add_dependencies(workFolderLock_test lockHolder)
 endif()
 
-kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim)
+kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim LABELS tsan)
+kv_add_test(saveHelper_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/saveHelper_test.cpp LIBS Qt6::Core)
