@@ -14,6 +14,7 @@ kv_fuzz_replay(tcp_stream kvcommon)
 kv_fuzz_replay(tcp_chunks kvcommon)
 kv_fuzz_replay(xml kvcore kvcustom)
 kv_fuzz_replay(ini kvcommon)
+kv_fuzz_replay(file_read kvcore ZLIB::ZLIB)
 kv_fuzz_replay(comtrade_cfg kvosc)
 kv_fuzz_replay(comtrade_osc kvosc)
 
