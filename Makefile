@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: deps test build-test tsan fuzz bench release clean
+.PHONY: deps test build-test tsan fuzz bench release run clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -22,6 +22,14 @@ release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build build/release -j $(JOBS)
 
+# The program against the simulated demo terminal (devsim --demo on 127.0.0.1);
+# devsim stops when the program window is closed. Needs a display: the
+# offscreen platform set above for the tests is dropped unless the caller set it.
+# The window opens wide enough for the whole tool bar (device type and dates).
+RUN_QPA := $(if $(filter environment command line,$(origin QT_QPA_PLATFORM)),$(QT_QPA_PLATFORM),)
+run: release
+	$(if $(RUN_QPA),QT_QPA_PLATFORM=$(RUN_QPA),env -u QT_QPA_PLATFORM) ./scripts/run-demo.sh build/release -geometry 1440x800
+
 # The tests labelled tsan (worker, chains, link, devsim, fault mix) in a
 # ThreadSanitizer build of the non-GUI tree (Qt is not instrumented). The fault
 # mix runs a shorter schedule there.
@@ -31,6 +39,13 @@ tsan: deps
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/reliability/tsan.supp \
 	  KV_FAULT_MIX_TCP=2000 KV_FAULT_MIX_RTU=500 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600 -L tsan
+
+# Builds the release configuration and runs every benchmark program in it
+# (bench/X.cmake gives X_bench); each prints its own figures.
+bench: release
+	@set -e; for b in build/release/bench/*_bench; do \
+	  echo "== $$(basename $$b)"; $$b; \
+	done
 
 # Builds the libFuzzer targets with clang and runs each (fuzz/X.cmake gives
 # X_fuzz, and X_seeds when it writes seed inputs) for FUZZ_SECONDS. Inputs kept

@@ -7,6 +7,7 @@
 #include "uErrors.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
+#include "uIdentification.h"
 #include "uLogFrame.h"
 #include "uLogger.h"
 #include "uModbus.h"
@@ -105,6 +106,9 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIOChain->setOnMessage([this](const QString &Text) { ShowStatus(Text); });
   FIOChain->setWorkDir(FProgramFolder);
   FIOChain->useSmartDesc(FSettings.SmartDesc);
+  FIdentification = std::make_unique<TIdentification>(*this, Ini);
+  connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
+  connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
@@ -403,7 +407,7 @@ bool TMainForm::FormShow() {
   }
 
   setWindowTitle(QStringLiteral("Вартон ") + GetVersionString());
-  FForms.PasswdForm->SetValidator([] {});
+  FForms.PasswdForm->SetValidator([this] { FIdentification->PasswordReread(); });
 
   LabelVarnok->setText(FSettings.Logo);
   FForms.AboutBox->ProductName->setText(FSettings.Logo);
@@ -498,6 +502,13 @@ void TMainForm::SetLoggedIn(bool Value) {
     FLoginTime = FNow ? FNow() : QDateTime::currentDateTime();
 }
 
+bool TMainForm::IsLoggedIn() {
+  if (FLoggedIn)
+    FLoggedIn = IsLoginStillValid(FSettings.PasswdExpirationPeriod, FLoginTime,
+                                  FNow ? FNow() : QDateTime::currentDateTime());
+  return FLoggedIn;
+}
+
 void TMainForm::ApplyLinkSettings() {
   TOI &oi = FDeviceThread->DeviceIO().GetOI();
   oi.SetLoopCount(FSettings.LoopCount);
@@ -534,9 +545,7 @@ void TMainForm::StopDeviceWorker() {
 void TMainForm::TimerTimer() {
   if (FClosed || FInShowProgress)
     return;
-  if (FLoggedIn)
-    FLoggedIn = IsLoginStillValid(FSettings.PasswdExpirationPeriod, FLoginTime,
-                                  FNow ? FNow() : QDateTime::currentDateTime());
+  IsLoggedIn();
   if (FSettings.VirtualInputPulse)
     DashboardFrame->PulseTick();
   TTimerInputs in;

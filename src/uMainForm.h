@@ -35,6 +35,7 @@ class TkvParamFrame;
 class TUstavFrame;
 class Tkv2EventFrame;
 class TOscHeadFrame;
+class TIdentification;
 
 // Colours of the tool bar, the program's whole link-state display ($BBGGRR).
 enum : uint32_t {
@@ -71,7 +72,9 @@ public:
   // otherwise the bar shows Position of Max and the tool bar Color ($80FFFF when 0).
   void ShowProgress(int Position, int Max, uint32_t Color = 0);
   void SetLoggedIn(bool Value);
-  bool IsLoggedIn() const { return FLoggedIn; }
+  // The one answer to "may the user write now": an entry older than the
+  // password expiration period lapses here.
+  bool IsLoggedIn();
   void SetAutoPoll(uint8_t Value) { FAutoPoll = Value; }
   uint8_t AutoPoll() const { return FAutoPoll; }
 
@@ -98,6 +101,9 @@ public:
   // The clock the timer reads; tests set their own.
   void SetClock(std::function<QDateTime()> Now) { FNow = std::move(Now); }
   uint32_t ToolBarColor() const { return FToolBarColor; }
+  void SetToolBarColor(uint32_t Color);
+  // The identification script and the password re-read (owned by the window).
+  TIdentification *Identification() const { return FIdentification.get(); }
   const TMainSettings &Settings() const { return FSettings; }
   const TAppForms &Forms() const { return FForms; }
   bool IsStarted() const { return FStarted; }
@@ -159,7 +165,6 @@ private:
   void BuildPages();
   void ApplyVisibility();
   void BuildBaudrateMenu(int CurrentRate);
-  void SetToolBarColor(uint32_t Color);
   void ReportFolderProblem(const QString &Folder);
   // Asks about a changed title panel; false when the user cancels.
   bool FormCloseQuery();
@@ -201,4 +206,5 @@ private:
   uint32_t FToolBarColor = clLinkError;
   int FFrameCounter = 0;
   std::function<QDateTime()> FNow;
+  std::unique_ptr<TIdentification> FIdentification;
 };

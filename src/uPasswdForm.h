@@ -1,22 +1,63 @@
 #pragma once
-// The password dialog ("Ввод пароля"): what the main window gives it. The
-// expected password is the device's own text, set at identification.
+// The password dialog ("Ввод пароля"). Writing to the device needs the
+// device's own password, the text of the registers the descriptor marks as
+// the password parameter: the main window gives the dialog a validator that
+// re-reads those registers when OK is pressed, and the answer arrives later
+// as the expected password. Main thread only.
 #include <QDialog>
 #include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 class TPasswdForm : public QDialog {
   Q_OBJECT
 public:
   using TValidator = std::function<void()>;
+  // The password compared without a validator.
+  static constexpr const char *DefaultPassword = "4826";
+  static constexpr const char *WrongPasswordText = "Неправильный пароль - повторите ввод";
+
   explicit TPasswdForm(QWidget *Parent = nullptr);
 
   // The routine that re-reads the password from the device when OK is pressed.
   void SetValidator(TValidator Validator) { FValidator = std::move(Validator); }
   bool HasValidator() const { return bool(FValidator); }
-  void SetExpectedPassword(const QString &Text) { FExpected = Text; }
+  // Keeps Text as the expected password. Only while an OK press waits for it
+  // is the entry compared (exactly, case-sensitive): equal closes the dialog
+  // with OK, different shows the error in the dialog, which stays open.
+  void SetExpectedPassword(const QString &Text);
+  // Forgets the expected password without comparing (a new identification).
+  void ClearExpectedPassword();
   QString ExpectedPassword() const { return FExpected; }
+  // OK was pressed and the answer of the re-read has not come yet.
+  bool IsOkPending() const { return FOkPending; }
+  // Shows Text on the dialog's error line and logs it.
+  void ShowError(const QString &Text);
+  QString ErrorText() const;
+
+  QLineEdit *Edit = nullptr;
+  QCheckBox *CheckBox = nullptr;
+  QPushButton *BitBtn1 = nullptr, *BitBtn2 = nullptr;
+  QLabel *LabelError = nullptr;
+
+protected:
+  void showEvent(QShowEvent *Event) override;
+  void hideEvent(QHideEvent *Event) override;
 
 private:
+  void OkClick();
+  void Compare();
+
   TValidator FValidator;
   QString FExpected;
+  bool FOkPending = false;
 };
+
+// What a writer does first: when the user has no rights now, the dialog is
+// shown modally and SetLoggedIn gets (result == OK). True when the user may
+// write.
+bool RequestUserRights(TPasswdForm &Form, const std::function<bool()> &IsLoggedIn,
+                       const std::function<void(bool)> &SetLoggedIn);

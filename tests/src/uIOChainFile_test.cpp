@@ -631,7 +631,10 @@ TEST_P(IOChainDevsim, DeviceStepsReadWriteClockAndSpecialCommands) {
   QBuffer timeResult;
   timeResult.open(QIODevice::ReadWrite);
   bool done = false;
+  TAddrList found;
   TIOChainList3 &c = d.New()
+                         .poll(1, found)
+                         .setDeviceAddr(found)
                          .readReg(request, result)
                          .readSram(backRequest, sram)
                          .readFlash(flashAddr, flashWord)
@@ -645,6 +648,7 @@ TEST_P(IOChainDevsim, DeviceStepsReadWriteClockAndSpecialCommands) {
                          .exec([&] { done = true; });
   ASSERT_TRUE(d.Run(c));
   ASSERT_TRUE(done) << d.Messages.join("; ").toStdString();
+  EXPECT_EQ(found, TAddrList{1});
   ASSERT_EQ(result.size(), 1200);
   for (int i = 0; i < 300; i += 37)
     EXPECT_EQ(Words(result.data(), i), Bytes({(100 + i) & 0xFF, (100 + i) >> 8, i & 0xFF, 0x10 + (i >> 8)})) << i;

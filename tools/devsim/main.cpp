@@ -1,5 +1,6 @@
 // devsim: one simulated relay terminal on a pseudo-terminal (Modbus RTU) and on
 // 127.0.0.1 (Modbus TCP), until SIGTERM or SIGINT.
+#include "uDemoDevice.h"
 #include "uDevSimFiles.h"
 #include "uDevSimServer.h"
 #include "uErrors.h"
@@ -13,6 +14,7 @@
 #include <QStringList>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -152,8 +154,11 @@ int main(int argc, char **argv) {
                                      QStringLiteral("DIR"));
   const QCommandLineOption clockStopped(QStringLiteral("clock-stopped"),
                                         QStringLiteral("The clock stays where it is set."));
+  const QCommandLineOption demo(QStringLiteral("demo"),
+                                QStringLiteral("Serve the demo terminal: descriptor, external FLASH, calibration, "
+                                               "moving measurements; --file, --set and --clock apply on top."));
   p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount,
-                file, set, clock, clockStopped, demoFiles, saveFiles});
+                file, set, clock, clockStopped, demoFiles, saveFiles, demo});
   if (!p.parse(args))
     Fail(p.errorText());
   if (p.isSet(help)) {
@@ -168,6 +173,8 @@ int main(int argc, char **argv) {
   TSimDevice device;
   TDevSimOptions options;
   try {
+    if (p.isSet(demo))
+      LoadDemoDevice(device);
     device.SetAddress(uint8_t(Number(p.value(address), 1, 247, QStringLiteral("address"))));
     device.SetStatusByte(uint8_t(Number(p.value(status), 0, 255, QStringLiteral("status"))));
     options.UsePty = !p.isSet(noPty);
@@ -231,6 +238,9 @@ int main(int argc, char **argv) {
     std::printf("special %02X\n", unsigned(Value));
     std::fflush(stdout);
   });
+  std::unique_ptr<TDemoLiveValues> live;
+  if (p.isSet(demo))
+    live = std::make_unique<TDemoLiveValues>(device);
   TDevSimServer server(device);
   try {
     server.Start(options);
@@ -246,5 +256,6 @@ int main(int argc, char **argv) {
   int sig = 0;
   sigwait(&stopSignals, &sig);
   server.Stop();
+  live.reset();
   return 0;
 }

@@ -1,0 +1,211 @@
+// Transfer throughput against the devsim program, through the program's own
+// road (IO chain, device front, worker thread, transport):
+//  (a) 4096 holding registers over Modbus TCP on 127.0.0.1, and the same
+//      registers read by libmodbus (125 a request) on the same devsim as the
+//      reference;
+//  (b) a 256 KiB device file read in frames of 2048 and of 128 bytes, over
+//      Modbus TCP and over a pseudo-terminal whose answers devsim paces at
+//      115200 baud (10 bit times a byte).
+// Prints bytes per second (payload bytes: register values, file data).
+#include "uDevSimProcess.h"
+#include "uDeviceIO.h"
+#include "uFiles.h"
+#include "uIOChain3.h"
+#include "uLogger.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <modbus.h>
+
+namespace {
+
+constexpr int RegisterCount = 4096;
+constexpr int FileBytes = 256 * 1024;
+constexpr int PacedBaud = 115200;
+
+// The program's side of one link: worker, front and chain generator.
+class TRoad {
+public:
+  TRoad(const QString &Folder, bool Tcp, const QString &Pty, int Port) {
+    FThread = std::make_unique<TDeviceThread>(Folder + "/debug-" + (Tcp ? "tcp" : "pty") + ".log", QString());
+    TOI &oi = FThread->DeviceIO().GetOI();
+    oi.SetTimeout(2000);
+    oi.SetTcpTimeout(5000);
+    if (Tcp) {
+      oi.SetProtocol(TOI::prModbusTcp);
+      oi.SetHost("127.0.0.1");
+      oi.SetPort(Port);
+    } else {
+      oi.SetProtocol(TOI::prModbusRtu);
+      oi.GetComPort().SetPortName(Pty);
+      oi.GetComPort().SetBaudRate(PacedBaud);
+    }
+    FTool = std::make_unique<TDeviceTool>(*FThread);
+    FTool->SetDeviceAddr(1);
+    FGen = std::make_unique<TIOChainGen>();
+    FGen->setDeviceFront(FTool.get());
+    FGen->setWorkDir(Folder);
+    FGen->setOnMessage([this](const QString &Text) {
+      FError = Text;
+      FLoop.quit();
+    });
+  }
+  ~TRoad() {
+    FGen.reset();
+    FTool.reset();
+    FThread.reset();
+  }
+  TIOChainList3 &New() { return FGen->newList(); }
+  // Runs the chain to its end; returns the seconds it took, or -1 on a failure.
+  double Run(TIOChainList3 &Chain) {
+    FError.clear();
+    QElapsedTimer t;
+    t.start();
+    // The main thread sleeps in its event loop between answers, as the
+    // program's does; the chain's last step wakes it.
+    Chain.exec([this] { FLoop.quit(); }).run();
+    FLoop.exec();
+    const double s = double(t.nsecsElapsed()) / 1e9;
+    QCoreApplication::processEvents(); // the ended chain is deleted
+    if (!FError.isEmpty() || FGen->ChainCount() != 0) {
+      std::fprintf(stderr, "chain failed: %s\n", qPrintable(FError));
+      return -1.0;
+    }
+    return s;
+  }
+
+private:
+  std::unique_ptr<TDeviceThread> FThread;
+  std::unique_ptr<TDeviceTool> FTool;
+  std::unique_ptr<TIOChainGen> FGen;
+  QString FError;
+  QEventLoop FLoop;
+};
+
+double Median(std::vector<double> Values) {
+  std::sort(Values.begin(), Values.end());
+  return Values[Values.size() / 2];
+}
+
+// Seconds of one chain read of the 4096 registers (records of 127).
+double ChainRegisterRead(TRoad &Road) {
+  QByteArray regs;
+  for (int i = 0; i < RegisterCount; ++i)
+    regs.append(char(i & 0xFF)).append(char(i >> 8));
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer result;
+  result.open(QIODevice::ReadWrite);
+  const double s = Road.Run(Road.New().readReg(request, result));
+  return result.size() == 4 * RegisterCount ? s : -1.0;
+}
+
+// Seconds of one libmodbus read of the 4096 registers (125 a request).
+double LibmodbusRegisterRead(modbus_t *Ctx) {
+  uint16_t values[125];
+  QElapsedTimer t;
+  t.start();
+  for (int start = 0; start < RegisterCount; start += 125) {
+    const int n = std::min(125, RegisterCount - start);
+    if (modbus_read_registers(Ctx, start, n, values) != n)
+      return -1.0;
+  }
+  return double(t.nsecsElapsed()) / 1e9;
+}
+
+double FileRead(TRoad &Road, int FileNo, int FrameBytes, const QString &Local, const QByteArray &Expected) {
+  const uint16_t last = uint16_t(FileBytes / FrameBytes - 1);
+  const double s = Road.Run(Road.New()
+                                .setFrameSize(uint16_t(FrameBytes))
+                                .execNext([last](TIOChain3 *Next, const QList<int> &) {
+                                  CastIOChain3readFile(Next)->setFrameLast(last);
+                                }, {})
+                                .readFile(uint8_t(FileNo), 0, Local));
+  return s >= 0 && LoadFileBytes(Local) == Expected ? s : -1.0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  QCoreApplication app(argc, argv);
+  QTemporaryDir dir;
+  // The program's log stays quiet: the chains trace at debug level only.
+  QByteArray file(FileBytes, '\0');
+  for (int i = 0; i < FileBytes; ++i)
+    file[i] = char((i * 131 + (i >> 11)) & 0xFF);
+  SaveFileBytes(dir.filePath("file.bin"), file);
+
+  TDevSimProcess devsim;
+  devsim.Start(TDevSimProcess::DevSimPath(),
+               {"--baud", QString::number(PacedBaud), "--file", "1:2048:" + dir.filePath("file.bin"), "--file",
+                "2:128:" + dir.filePath("file.bin")});
+  const QString pty = devsim.WaitFor("pty ");
+  const int port = devsim.WaitFor("tcp 127.0.0.1:").toInt();
+
+  constexpr int Rounds = 30;
+  const double payload = 2.0 * RegisterCount;
+  std::vector<double> ours, theirs;
+  {
+    TRoad tcp(dir.path(), true, pty, port);
+    modbus_t *ctx = modbus_new_tcp("127.0.0.1", port);
+    if (!ctx || modbus_connect(ctx) != 0) {
+      std::fprintf(stderr, "libmodbus cannot connect\n");
+      return 1;
+    }
+    modbus_set_slave(ctx, 1);
+    // One warm-up of each, then alternating rounds so that both meet the same machine load.
+    ChainRegisterRead(tcp);
+    LibmodbusRegisterRead(ctx);
+    for (int r = 0; r < Rounds; ++r) {
+      const double a = ChainRegisterRead(tcp);
+      const double b = LibmodbusRegisterRead(ctx);
+      if (a < 0 || b < 0) {
+        std::fprintf(stderr, "register read failed\n");
+        return 1;
+      }
+      ours.push_back(a);
+      theirs.push_back(b);
+    }
+    modbus_close(ctx);
+    modbus_free(ctx);
+    const double o = payload / Median(ours), t = payload / Median(theirs);
+    std::printf("(a) %d holding registers over Modbus TCP 127.0.0.1, median of %d reads\n", RegisterCount, Rounds);
+    std::printf("    chains and worker (127 a record): %10.0f bytes/s  (%.3f ms a read)\n", o, 1e3 * Median(ours));
+    std::printf("    libmodbus (125 a request):        %10.0f bytes/s  (%.3f ms a read)\n", t, 1e3 * Median(theirs));
+    std::printf("    ratio chains / libmodbus: %.2f\n", o / t);
+
+    std::printf("(b) %d KiB file over Modbus TCP 127.0.0.1\n", FileBytes / 1024);
+    for (const auto &[no, frame] : {std::pair{1, 2048}, std::pair{2, 128}}) {
+      std::vector<double> runs;
+      for (int r = 0; r < 5; ++r) {
+        const double s = FileRead(tcp, no, frame, dir.filePath("got.bin"), file);
+        if (s < 0)
+          return 1;
+        runs.push_back(s);
+      }
+      std::printf("    frames of %4d: %10.0f bytes/s  (%.1f ms, median of 5)\n", frame, FileBytes / Median(runs),
+                  1e3 * Median(runs));
+    }
+  }
+  {
+    TRoad rtu(dir.path(), false, pty, port);
+    std::printf("(b) %d KiB file over a pseudo-terminal paced at %d baud (%d bytes/s on the wire)\n",
+                FileBytes / 1024, PacedBaud, PacedBaud / 10);
+    for (const auto &[no, frame] : {std::pair{1, 2048}, std::pair{2, 128}}) {
+      const double s = FileRead(rtu, no, frame, dir.filePath("got.bin"), file);
+      if (s < 0)
+        return 1;
+      const double rate = FileBytes / s;
+      std::printf("    frames of %4d: %10.0f bytes/s  (%.2f s), %.1f %% of the wire's capacity\n", frame, rate, s,
+                  100.0 * rate / (PacedBaud / 10.0));
+    }
+  }
+  devsim.Stop();
+  return 0;
+}

@@ -1,0 +1,299 @@
+#include "uIdentification.h"
+
+#include "crc.h"
+#include "uAppIniFile.h"
+#include "uCharMap.h"
+#include "uDashboardFrame.h"
+#include "uDemoDevice.h"
+#include "uDevSimServer.h"
+#include "uErrors.h"
+#include "uEventFrame.h"
+#include "uIOChain3.h"
+#include "uLogger.h"
+#include "uMainForm.h"
+#include "uMessageSink.h"
+#include "uModbus.h"
+#include "uMultiLingual.h"
+#include "uOscHeadFrame.h"
+#include "uParamFrame.h"
+#include "uPasswdForm.h"
+#include "uPlacement.h"
+#include "uSimDevice.h"
+#include "uSimFault.h"
+#include "uSimpleDeviceDescriptor.h"
+#include "uTextCodec.h"
+#include "uUstavFrame.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <ostream>
+
+// Readable QString values in failure messages.
+void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
+
+namespace {
+enum class TLink { Tcp, Pty };
+
+class IdentificationLink : public ::testing::TestWithParam<TLink> {
+protected:
+  void SetUp() override {
+    FOldCurrent = QDir::currentPath();
+    RegUseStoreFile(FDir.filePath("user.conf"));
+    MultiLingual() = TMultiLingual();
+    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
+      Shown << Text;
+      return TMsgResult::Ok;
+    });
+    LoadDemoDevice(Device);
+  }
+  void TearDown() override {
+    Form.reset();
+    Server.reset();
+    SetMessageSink(FOldSink);
+    QDir::setCurrent(FOldCurrent);
+  }
+
+  // Starts devsim and a main window whose settings file holds Extra after the link.
+  void Start(const QString &Extra = "[debug]\npoll=0\n") {
+    Server = std::make_unique<TDevSimServer>(Device);
+    TDevSimOptions o;
+    o.UsePty = GetParam() == TLink::Pty;
+    o.UseTcp = GetParam() == TLink::Tcp;
+    Server->Start(o);
+    QString ini = "[setup]\ncustom=0\npasswdExpirationPeriod=60\n";
+    if (GetParam() == TLink::Tcp) {
+      ini += QString("protocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n").arg(Server->TcpPort());
+    } else {
+      ini += "protocol=modbus\n";
+      RegWriteString("", KV_REG_COM_PORT, Server->PtyPath());
+    }
+    ini += "[com]\nTimeout=500\n[dashboard]\ndeviceType=1\ncoreDate=1\ndescDate=1\n" + Extra;
+    const QString path = FDir.filePath("kv.ini");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(ToWin1251(ini));
+    f.close();
+    FIni = std::make_unique<TAppIniFile>(path);
+    Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
+    ASSERT_TRUE(Form->FormShow());
+  }
+
+  QString Status() const { return Form->StatusBar_->currentMessage(); }
+
+  // Runs "Опрос" and waits until the script has ended with "Готово" or an error.
+  QString Identify() {
+    // The script has ended once its chains are gone and the link is idle. The
+    // worker closes an idle serial port after a second and the first request
+    // on the reopened pseudo-terminal may go unanswered: a scan that found
+    // nothing is repeated, as the poll timer would.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      Form->aMonitorPoll->trigger();
+      QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+      if (!Form->Identification()->FoundAddrs().isEmpty())
+        break;
+    }
+    if (Status() != "Готово")
+      std::cerr << "log tail:\n" << Logger().Lines().mid(std::max<qsizetype>(0, Logger().Lines().size() - 400)).join("\n").toStdString() << "\n";
+    return Status();
+  }
+
+  int FrameReads(int FileNo) const {
+    int n = 0;
+    for (const QByteArray &pdu : Device.RequestLog())
+      if (pdu.size() >= 2 && uint8_t(pdu[0]) == 0x1C && uint8_t(pdu[1]) == FileNo)
+        ++n;
+    return n;
+  }
+
+  void SpoilFlashHead(int Offset, uint8_t Value, bool FixCrc) {
+    QByteArray img = Device.FileBytes(DemoDevice::FlashFileNo);
+    img[Offset] = char(Value);
+    if (FixCrc) {
+      const uint16_t crc = Crc16(img.constData(), 14);
+      img[14] = char(crc & 0xFF), img[15] = char(crc >> 8);
+    }
+    Device.SetFile(DemoDevice::FlashFileNo, img, DemoDevice::FlashFrameBytes);
+  }
+
+  QTemporaryDir FDir;
+  TSimDevice Device;
+  std::unique_ptr<TDevSimServer> Server;
+  std::unique_ptr<TMainForm> Form;
+  QStringList Shown;
+
+private:
+  QString FOldCurrent;
+  TMessageSink FOldSink;
+  std::unique_ptr<TAppIniFile> FIni;
+};
+
+QString DeviceText(const char *Text) {
+  return DeviceToProgram(EncodeDisplayString(QString::fromLatin1(Text), BuiltInCharMap()));
+}
+} // namespace
+
+TEST_P(IdentificationLink, FirstIdentificationDecodesCachesAndReachesEveryPage) {
+  Start();
+  ASSERT_EQ(Identify(), "Готово");
+  TSimpleDeviceDescriptor *desc = Form->Descriptor();
+  ASSERT_TRUE(desc->Ready);
+  EXPECT_EQ(Form->DashboardFrame->Descriptor(), desc);
+  EXPECT_EQ(Form->OscHeadFrame->Descriptor(), desc);
+  for (const IXXMLNode &root : {Form->ParamFrame->Descriptor(), Form->UstavFrame->Descriptor(),
+                                Form->EventFrame->Descriptor()}) {
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->GetNodeName(), "device-descriptor");
+  }
+  EXPECT_EQ(Form->LabelCoreID->text(), "2024-05-14");
+  EXPECT_EQ(Form->LabelDescID->text(), "2024-06-03");
+  EXPECT_EQ(Form->LabelDeviceType->text(), DeviceText(DemoDevice::TypeText));
+  EXPECT_EQ(Form->cbDevNo->currentText(), Form->cbDevNo->count() ? Form->cbDevNo->itemText(0) : "");
+  EXPECT_EQ(Form->ToolBarColor(), uint32_t(clLinkDone));
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+
+  // The decoded descriptor lies in the work folder and as the cache pair
+  // (beside it the custom logic's payload, cached under its digest).
+  const QStringList pair = QDir(FDir.filePath("cache")).entryList({"*.bin", "*.xml"}, QDir::Files, QDir::Name);
+  ASSERT_EQ(pair.size(), 2) << pair.join(",").toStdString();
+  EXPECT_EQ(pair[0].toUpper(), desc->IdentHex + ".BIN");
+  EXPECT_EQ(pair[1], desc->IdentHex + ".xml");
+  EXPECT_TRUE(QFile::exists(FDir.filePath("DeviceDescriptor.xml")));
+  // Measure factors, calibration and the register image came from the device.
+  EXPECT_EQ(Modbus().GetWord(DemoDevice::PrimaryCtReg), 600);
+  EXPECT_EQ(desc->GetCalibrationCount(), DemoDevice::CalibrRecords);
+  EXPECT_EQ(desc->FindCalibrationValue(DemoDevice::CalibrValueSram + 1), 1007);
+  EXPECT_EQ(desc->Root->GetIntNodeDef("measure/measure-item[ider=1]/ccvalue", -1), 1007);
+  // The custom-logic names reached the descriptor.
+  EXPECT_EQ(desc->Root->GetStrNode("param/input-output/param-bitreg[record-type=17]/string[ider=0]/value"),
+            "Положение ВВ включен");
+  EXPECT_EQ(desc->Root->GetStrNode("ustav/*[ider=1]/string[not(ider)]"), "Ток срабатывания МТЗ-1");
+  EXPECT_EQ(Form->Identification()->PasswdReg(), DemoDevice::PasswdReg);
+  EXPECT_EQ(Form->Forms().PasswdForm->ExpectedPassword(), DemoDevice::Password);
+}
+
+TEST_P(IdentificationLink, SecondIdentificationStopsAfterTheFirstDescriptorFrame) {
+  Start();
+  ASSERT_EQ(Identify(), "Готово");
+  const int first = FrameReads(DemoDevice::DescriptorFileNo);
+  EXPECT_GT(first, 2);
+  ASSERT_EQ(Identify(), "Готово");
+  EXPECT_EQ(FrameReads(DemoDevice::DescriptorFileNo) - first, 1);
+  EXPECT_TRUE(Form->Descriptor()->Ready);
+  EXPECT_EQ(Form->LabelDescID->text(), "2024-06-03");
+}
+
+TEST_P(IdentificationLink, CorruptFlashHeaderEndsWithItsError) {
+  const struct {
+    int Offset;
+    uint8_t Value;
+    bool FixCrc;
+    const char *Status;
+  } cases[] = {
+      {14, 0x00, false, "Ошибка контрольной суммы FLASH"},
+      {1, 5, true, "Ошибка формата FLASH"},
+  };
+  Start();
+  for (const auto &c : cases) {
+    SpoilFlashHead(c.Offset, c.Value, c.FixCrc);
+    EXPECT_EQ(Identify(), c.Status);
+    EXPECT_EQ(Form->ToolBarColor(), uint32_t(clLinkError));
+    LoadDemoDevice(Device);
+  }
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+TEST_P(IdentificationLink, TooManyCalibrationRecordsEndTheScript) {
+  Device.SetRegister(TSimArea::Flash, DemoDevice::CalibrPtr, 40);
+  Start();
+  EXPECT_EQ(Identify(), "Ошибка калибровки: недопустимое число записей 40");
+}
+
+TEST_P(IdentificationLink, SilentDeviceLeavesTheProgramPollingWithoutDialogs) {
+  TSimFault silence;
+  silence.Kind = TSimFaultKind::Silence;
+  Device.SetFault(silence);
+  Start("[timer]\ninterval=100\n");
+  // The timer keeps starting the poll while nothing answers.
+  QTest::qWaitFor([this] { return Device.RequestLog().size() >= 3; }, 30000);
+  EXPECT_GE(Device.RequestLog().size(), 3u);
+  EXPECT_FALSE(Form->Descriptor()->Ready);
+  EXPECT_EQ(Form->ToolBarColor(), uint32_t(clLinkError));
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+  // Once the device answers, the timer identifies it.
+  Device.SetFault(TSimFault());
+  QTest::qWaitFor([this] { return Status() == "Готово"; }, 30000);
+  EXPECT_TRUE(Form->Descriptor()->Ready);
+}
+
+TEST_P(IdentificationLink, PasswordIsReReadAndComparedExactly) {
+  Start();
+  ASSERT_EQ(Identify(), "Готово");
+  TPasswdForm *dlg = Form->Forms().PasswdForm;
+  const struct {
+    const char *Typed;
+    bool Accepted;
+  } cases[] = {{"1235", false}, {"123", false}, {"12345", false}, {"1234", true}};
+  for (const auto &c : cases) {
+    dlg->show();
+    dlg->Edit->setText(c.Typed);
+    dlg->BitBtn1->click();
+    QTest::qWaitFor([dlg] { return !dlg->IsOkPending(); }, 30000);
+    EXPECT_EQ(dlg->result() == QDialog::Accepted && !dlg->isVisible(), c.Accepted) << c.Typed;
+    EXPECT_EQ(dlg->ErrorText(), c.Accepted ? "" : "Неправильный пароль - повторите ввод") << c.Typed;
+    dlg->hide();
+  }
+}
+
+TEST_P(IdentificationLink, IdentificationDuringTheDialogAcceptsNoEmptyEntry) {
+  Start();
+  ASSERT_EQ(Identify(), "Готово");
+  TPasswdForm *dlg = Form->Forms().PasswdForm;
+  dlg->show();
+  dlg->setResult(QDialog::Rejected);
+  // Without OK pressed an identification passes by.
+  EXPECT_EQ(Identify(), "Готово");
+  EXPECT_TRUE(dlg->isVisible());
+  // OK pressed with an empty entry while an identification runs.
+  dlg->BitBtn1->click();
+  EXPECT_EQ(Identify(), "Готово");
+  QTest::qWaitFor([dlg] { return !dlg->IsOkPending(); }, 30000);
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_NE(dlg->result(), QDialog::Accepted);
+  EXPECT_FALSE(Form->IsLoggedIn());
+  dlg->hide();
+}
+
+TEST_P(IdentificationLink, IdentificationDropsTheRights) {
+  Start();
+  ASSERT_EQ(Identify(), "Готово");
+  Form->SetLoggedIn(true);
+  EXPECT_TRUE(Form->IsLoggedIn());
+  ASSERT_EQ(Identify(), "Готово");
+  EXPECT_FALSE(Form->IsLoggedIn());
+}
+
+TEST_P(IdentificationLink, RightsLapseAtTheConfiguredPeriod) {
+  Start();
+  QDateTime now(QDate(2024, 1, 1), QTime(12, 0, 0));
+  Form->SetClock([&now] { return now; });
+  Form->SetLoggedIn(true);
+  now = now.addSecs(59);
+  Form->TimerTimer();
+  EXPECT_TRUE(Form->IsLoggedIn());
+  now = now.addSecs(1);
+  EXPECT_FALSE(Form->IsLoggedIn()); // asked between two ticks: the lapse counts at once
+  Form->SetClock({});
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, IdentificationLink, ::testing::Values(TLink::Tcp, TLink::Pty),
+                         [](const auto &Info) { return Info.param == TLink::Tcp ? "Tcp" : "Pty"; });

@@ -1,0 +1,232 @@
+#include "uDemoDevice.h"
+
+#include "crc.h"
+#include "uCharMap.h"
+#include "uDevSimFiles.h"
+#include "uErrors.h"
+#include "uSimDevice.h"
+#include "uTextCodec.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <chrono>
+#include <cmath>
+#include <numbers>
+
+using namespace DemoDevice;
+
+namespace {
+
+// Registers of the objects the demo serves beyond the measures (taken over
+// from the generic relay of the content library).
+constexpr int InputsReg = 20, RelaysReg = 21, LedsReg = 22, VirtInReg = 23, VirtOutReg = 24;
+constexpr int ModeReg = 30, AddrReg = 31, NameReg = 34, NameWords = 8, DateReg = 44, StatusReg = 48;
+constexpr int Group1Reg = 100, Group2Reg = 150;
+constexpr int MeasureCount = 11;
+constexpr int BlockBytes = 2048;
+constexpr int CustomLogicAlign = 131072;
+
+// A text as the device keeps it in registers: display codes, two per
+// register, high byte first, zero-padded.
+std::vector<uint16_t> TextWords(const QString &Text, int Words) {
+  const QByteArray codes = EncodeDisplayString(Text, BuiltInCharMap());
+  std::vector<uint16_t> w(size_t(Words), 0);
+  for (int i = 0; i < Words * 2 && i < codes.size(); ++i)
+    w[size_t(i / 2)] |= uint16_t(uint8_t(codes[i]) << (i % 2 ? 0 : 8));
+  return w;
+}
+
+void Put16(QByteArray &B, int Offset, uint16_t V) {
+  B[Offset] = char(V & 0xFF);
+  B[Offset + 1] = char(V >> 8);
+}
+
+void PadTo(QByteArray &B, int Multiple, char Fill) {
+  while (B.size() % Multiple)
+    B.append(Fill);
+}
+
+// The raw value of measure Index at Tick: three-phase currents and voltages
+// that breathe a little, a frequency near 50 Hz, a slow temperature.
+uint16_t MeasureValue(int Index, int Tick) {
+  const double t = Tick * 0.5;
+  const double swing = std::sin(t / 3.0);
+  const double phase = 2.0 * std::numbers::pi / 3.0;
+  switch (Index) {
+  case 0: case 1: case 2: // Ia, Ib, Ic: secondary amperes x 1000 of a 5 A CT
+    return uint16_t(std::lround(3200 + 250 * swing + 40 * std::sin(t + Index * phase)));
+  case 3: // 3I0
+    return uint16_t(std::lround(60 + 30 * std::fabs(swing)));
+  case 4: case 5: case 6: // Ua, Ub, Uc: volts x 10
+    return uint16_t(std::lround(577 + 6 * std::sin(t / 5.0 + Index * phase)));
+  case 7: // 3U0
+    return uint16_t(std::lround(4 + 2 * std::fabs(swing)));
+  case 8: // F: hertz x 100
+    return uint16_t(std::lround(5000 + 3 * std::sin(t / 7.0)));
+  case 9: // temperature, signed
+    return uint16_t(int16_t(std::lround(31 + 2 * std::sin(t / 40.0))));
+  default: // breaker operations, stored with the offset 1000
+    return uint16_t(1000 + 17 + Tick / 120);
+  }
+}
+
+} // namespace
+
+TDeviceContent DemoTerminalContent() {
+  TDeviceContent c = DemoDeviceContent();
+  c.CoreDate = QDate(2024, 5, 14);
+  c.DescDate = QDate(2024, 6, 3);
+  // The first registers carry the device type, as the program shows it.
+  for (TDcMeasure &m : c.Measures)
+    m.Reg += MeasureReg;
+  TDcParam type;
+  type.Type = 36, type.Reg = TypeReg, type.Access = 1, type.Sram = 0x0320, type.Eeprom = 0x0020;
+  type.Length = TypeWords, type.ExtraRegs = TypeWords - 1;
+  type.Short = QStringLiteral("Тип"), type.Full = QStringLiteral("Тип устройства");
+  TDcParam passwd;
+  passwd.Type = 36, passwd.Reg = PasswdReg, passwd.Access = 1, passwd.Sram = 0x0340, passwd.Eeprom = 0x0040;
+  passwd.Length = PasswdWords, passwd.PasswdChar = '*', passwd.ExtraRegs = PasswdWords - 1;
+  passwd.Short = QStringLiteral("Пароль"), passwd.Full = QStringLiteral("Пароль доступа");
+  c.Params.insert(c.Params.begin(), type);
+  c.Params.push_back(passwd);
+  return c;
+}
+
+QByteArray DemoCustomLogicXml() {
+  const QString xml = QStringLiteral(
+      "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
+      "<custom-logic>\r\n"
+      "  <dd-di>\r\n"
+      "    <item ider=\"0\" caption=\"Положение ВВ включен\"/>\r\n"
+      "    <item ider=\"1\" caption=\"Положение ВВ отключен\"/>\r\n"
+      "    <item ider=\"2\" caption=\"Тележка в рабочем положении\"/>\r\n"
+      "  </dd-di>\r\n"
+      "  <dd-do>\r\n"
+      "    <item ider=\"0\" caption=\"Отключить ВВ\"/>\r\n"
+      "    <item ider=\"1\" caption=\"Включить ВВ\"/>\r\n"
+      "  </dd-do>\r\n"
+      "  <dd-le>\r\n"
+      "    <item ider=\"0\" caption=\"Авария\"/>\r\n"
+      "  </dd-le>\r\n"
+      "  <dd-ustav>\r\n"
+      "    <item ider=\"1\" caption=\"Ток срабатывания МТЗ-1\"/>\r\n"
+      "  </dd-ustav>\r\n"
+      "</custom-logic>\r\n");
+  return ToWin1251(xml);
+}
+
+QByteArray BuildExtFlashImage(const QList<QByteArray> &SubFiles) {
+  if (SubFiles.size() != 6)
+    throw EKvAssert("six sub-files expected");
+  QByteArray img(BlockBytes, '\0');
+  img[0] = 1;
+  for (int k = 0; k < 6; ++k) {
+    if (k == 5)
+      PadTo(img, CustomLogicAlign, char(0xFF));
+    img[1] = char(k + 1);
+    Put16(img, 2 + 2 * k, CheckedCast<uint16_t>(img.size() / BlockBytes));
+    // qCompress puts the length high byte first before the zlib stream.
+    const QByteArray z = qCompress(SubFiles[k], -1).mid(4);
+    QByteArray len(4, '\0');
+    for (int i = 0; i < 4; ++i)
+      len[i] = char((z.size() >> (8 * i)) & 0xFF);
+    img.append(len);
+    img.append(QCryptographicHash::hash(z, QCryptographicHash::Md5));
+    img.append(z);
+    PadTo(img, BlockBytes, '\0');
+  }
+  // Crc16 returns the CRC with its low byte high; the header keeps the CRC's
+  // high byte first, which is that value stored low byte first.
+  Put16(img, 14, Crc16(img.constData(), 14));
+  return img;
+}
+
+QByteArray DemoExtFlashImage() {
+  const QByteArray logic = DemoCustomLogicXml();
+  return BuildExtFlashImage({
+      QByteArrayLiteral("<?xml version=\"1.0\"?>\r\n<schema-code/>\r\n"),
+      QByteArrayLiteral("<?xml version=\"1.0\"?>\r\n<config/>\r\n"),
+      QByteArrayLiteral("; identifiers of the demo terminal\r\n"),
+      QByteArrayLiteral("<?xml version=\"1.0\"?>\r\n<logic/>\r\n"),
+      logic,
+      logic,
+  });
+}
+
+void LoadDemoDevice(TSimDevice &Device) {
+  const TDeviceContent content = DemoTerminalContent();
+  // The event ring and the oscillograms of the simulator's demo files; the
+  // descriptor and the external FLASH are the terminal's own.
+  AddDemoFiles(Device);
+  Device.SetFile(DescriptorFileNo, BuildDeviceImage(content).Bytes, DescriptorFrameBytes);
+  Device.SetFile(FlashFileNo, DemoExtFlashImage(), FlashFrameBytes);
+
+  const TSimArea h = TSimArea::Holding;
+  Device.SetRegisters(h, TypeReg, TextWords(QString::fromLatin1(TypeText), TypeWords));
+  Device.SetRegisters(h, PasswdReg, TextWords(QString::fromLatin1(Password), PasswdWords));
+  Device.SetRegisters(h, ModeReg, {1, 1, 600, 5});
+  Device.SetRegisters(h, NameReg, TextWords(QStringLiteral("ВВОД 10 КВ"), NameWords));
+  Device.SetRegisters(h, DateReg, {0, 0, 0, 0});
+  Device.SetRegister(h, StatusReg, 0);
+  Device.SetRegisters(h, VirtInReg, {0x0000, 0x0000, 0x0000});
+  // Setpoints of both groups: current, time, direction, voltage.
+  Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000});
+  Device.SetRegisters(h, Group2Reg, {6000, 300, 0, 6500});
+
+  // The calibration table: a pointer at the descriptor's calibration address,
+  // the record count, then per record mdir, cdir, mang and cang (the SRAM of
+  // the record's current value).
+  const TSimArea f = TSimArea::Flash;
+  Device.SetRegister(f, content.CalibrAddr, CalibrPtr);
+  Device.SetRegister(f, CalibrPtr, CalibrRecords);
+  for (int i = 0; i < CalibrRecords; ++i) {
+    const int m = i < 3 ? i : 4; // Ia, Ib, Ic, Ua
+    const uint16_t valueSram = uint16_t(CalibrValueSram + i);
+    Device.SetRegisters(f, uint16_t(CalibrPtr + 1 + 4 * i),
+                        {content.Measures[size_t(m)].Sram, uint16_t(0x0800 + i), uint16_t(0x0810 + i), valueSram});
+    Device.SetRegister(TSimArea::Sram, valueSram, uint16_t(1000 + 7 * i));
+  }
+
+  Device.SetClock(QDateTime::currentDateTime(), true);
+  UpdateDemoValues(Device, 0);
+}
+
+void UpdateDemoValues(TSimDevice &Device, int Tick) {
+  const TDeviceContent &content = []() -> const TDeviceContent & {
+    static const TDeviceContent c = DemoTerminalContent();
+    return c;
+  }();
+  for (int i = 0; i < MeasureCount; ++i) {
+    const uint16_t v = MeasureValue(i, Tick);
+    Device.SetRegister(TSimArea::Holding, uint16_t(MeasureReg + i), v);
+    Device.SetRegister(TSimArea::Sram, content.Measures[size_t(i)].Sram, v);
+  }
+  // Breaker closed (input 1), the carriage in service (input 3), a blinking
+  // "in operation" relay and LED, and a flicker on input 8.
+  const uint16_t blink = uint16_t((Tick / 2) % 2);
+  Device.SetRegister(TSimArea::Holding, InputsReg, uint16_t(0x0005 | ((Tick / 5) % 2) << 7));
+  Device.SetRegister(TSimArea::Holding, RelaysReg, uint16_t(0x0010 | blink << 7));
+  Device.SetRegister(TSimArea::Holding, LedsReg, uint16_t(0x0001 | blink << 1));
+  Device.SetRegister(TSimArea::Holding, VirtOutReg, uint16_t(blink << 3));
+}
+
+TDemoLiveValues::TDemoLiveValues(TSimDevice &Device, int PeriodMs) {
+  FThread = std::thread([this, &Device, PeriodMs] {
+    int tick = 0;
+    std::unique_lock lock(FLock);
+    while (!FWake.wait_for(lock, std::chrono::milliseconds(PeriodMs), [this] { return FStop; })) {
+      lock.unlock();
+      UpdateDemoValues(Device, ++tick);
+      lock.lock();
+    }
+  });
+}
+
+TDemoLiveValues::~TDemoLiveValues() {
+  {
+    std::lock_guard lock(FLock);
+    FStop = true;
+  }
+  FWake.notify_all();
+  FThread.join();
+}

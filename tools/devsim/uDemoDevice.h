@@ -1,0 +1,75 @@
+#pragma once
+// The demo device: a protection terminal that the simulator serves for trying
+// the program without hardware (`devsim --demo`, `make run`) and that the
+// identification tests talk to. It carries a binary descriptor, the external
+// FLASH with its header "head.bin" and the custom logic, a calibration table,
+// register values that move and a running clock.
+#include "uDeviceContent.h"
+
+#include <QByteArray>
+#include <QList>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+class TSimDevice;
+
+// Where the demo device keeps what the program reads at identification.
+namespace DemoDevice {
+constexpr int DescriptorFileNo = 129, DescriptorFrameBytes = 128;
+constexpr int FlashFileNo = 140, FlashFrameBytes = 2048;
+constexpr int TypeReg = 0, TypeWords = 5;       // device type text: "TMV31-DEMO"
+constexpr int PasswdReg = 60, PasswdWords = 2;  // device password text
+constexpr int MeasureReg = 200;                 // first measure register
+constexpr int PrimaryCtReg = 32, SecondaryCtReg = 33;
+constexpr uint16_t CalibrPtr = 0x1F10;          // FLASH word the calibration pointer points at
+constexpr uint16_t CalibrValueSram = 0x0700;    // SRAM of the first calibration value
+constexpr int CalibrRecords = 4;
+inline const char *const TypeText = "TMV31-DEMO";
+inline const char *const Password = "1234";
+} // namespace DemoDevice
+
+// The descriptor of the demo terminal: measures with primary and secondary
+// scaling, inputs, relays, LEDs, virtual bits, text, enumerated and numeric
+// parameters (the device type and the password among them), setpoints in two
+// groups, events and oscillogram channels.
+TDeviceContent DemoTerminalContent();
+
+// The custom logic document whose name tables rename the first inputs,
+// relays and LEDs and the first setpoint.
+QByteArray DemoCustomLogicXml();
+
+// Device file 140 as the external FLASH keeps it: a 2048-byte header block
+// (format 1, count 6, first block of each sub-file, CRC-16 of bytes 0..13 high
+// byte first), then each sub-file as payload length, MD5 of the payload and
+// the zlib payload, padded to a block; sub-file 5 starts on a 128-KB boundary.
+// SubFiles holds the six files' contents. Throws EKvAssert for another count.
+QByteArray BuildExtFlashImage(const QList<QByteArray> &SubFiles);
+// The demo's own FLASH image (sub-file 5 is DemoCustomLogicXml()).
+QByteArray DemoExtFlashImage();
+
+// Gives Device the demo terminal: the simulator's event ring and
+// oscillograms, its own files 129 and 140, the registers of every
+// described object, the calibration table in FLASH and its values in SRAM,
+// and a running clock started now.
+void LoadDemoDevice(TSimDevice &Device);
+// Moves the measurements and a few bits to where they stand at Tick (one
+// tick per half second when live); the values stay within their limits.
+void UpdateDemoValues(TSimDevice &Device, int Tick);
+
+// Keeps calling UpdateDemoValues from a thread of its own every PeriodMs
+// until destroyed.
+class TDemoLiveValues {
+public:
+  explicit TDemoLiveValues(TSimDevice &Device, int PeriodMs = 500);
+  ~TDemoLiveValues();
+  TDemoLiveValues(const TDemoLiveValues &) = delete;
+  TDemoLiveValues &operator=(const TDemoLiveValues &) = delete;
+
+private:
+  std::mutex FLock;
+  std::condition_variable FWake;
+  bool FStop = false;
+  std::thread FThread;
+};
