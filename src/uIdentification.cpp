@@ -248,11 +248,21 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<in
       .execStream([this](QIODevice *S) { MeasureRegValues(S); }, &FAnswer)
       .readFlash(desc->CalibrAddr, FCalibrPtr)
       .readFlash(FCalibrPtr, FCalibrCountByte)
-      .exec([this] { CalibrationCountStep(); })
-      .readFlashStream(FCalibrPtr, FCalibrItems, FAnswer)
+      .exec([this] { CalibrationCountStep(); });
+  // A read of no words is refused by the device: without calibration records
+  // (or without a value address in them) the reads are left out.
+  TIOChainList3 &records = gen.newList();
+  records.readFlashStream(FCalibrPtr, FCalibrItems, FAnswer);
+  TIOChainList3 &values = gen.newList();
+  values.readSram(FRequest, FAnswer);
+  Chain.predicatIfList(ptIf, FCalibrGate, &records, nullptr)
       .execStream([this](QIODevice *S) { CalibrationStep(S); }, &FAnswer)
-      .exec([this] { Refill(FRequest, CalibrationSramRequest(ReadAll(&FAnswer))); })
-      .readSram(FRequest, FAnswer);
+      .exec([this] {
+        Refill(FRequest, CalibrationSramRequest(ReadAll(&FAnswer)));
+        Refill(FAnswer, {});
+        FSramGate = FRequest.size() > 0 ? QList<int>{1} : QList<int>{};
+      })
+      .predicatIfList(ptIf, FSramGate, &values, nullptr);
   if (Dumps)
     Chain.exec([this] { DumpStream(1, FRequest); }).exec([this] { DumpStream(2, FAnswer); });
   Chain.execStream([this](QIODevice *S) { CalibrationValuesStep(S); }, &FAnswer)
@@ -338,6 +348,8 @@ void TIdentification::CalibrationCountStep() {
   FCalibrCount = FCalibrCountByte;
   FCalibrItems = CalibrationItemCount(FCalibrCount);
   FCalibrPtr = uint16_t(FCalibrPtr + 1);
+  FCalibrGate = FCalibrItems > 0 ? QList<int>{1} : QList<int>{};
+  Refill(FAnswer, {});
 }
 
 void TIdentification::CalibrationStep(QIODevice *Stream) {

@@ -121,5 +121,6 @@ private:
   uint16_t FCalibrPtr = 0;
   uint8_t FCalibrCountByte = 0;
   int FCalibrCount = 0, FCalibrItems = 0;
+  QList<int> FCalibrGate, FSramGate; // non-empty: there is something to read
   uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
 };

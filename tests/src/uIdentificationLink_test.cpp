@@ -214,8 +214,53 @@ TEST_P(IdentificationLink, CorruptFlashHeaderEndsWithItsError) {
 
 TEST_P(IdentificationLink, TooManyCalibrationRecordsEndTheScript) {
   Device.SetRegister(TSimArea::Flash, DemoDevice::CalibrPtr, 40);
+  const QString text = "Ошибка калибровки: недопустимое число записей 40";
+  const qsizetype before = Logger().Lines().filter(text).size();
   Start();
   EXPECT_EQ(Identify(), "Ошибка калибровки: недопустимое число записей 40");
+  const QStringList logged = Logger().Lines().filter(text);
+  ASSERT_EQ(logged.size(), before + 1);
+  EXPECT_TRUE(logged.last().contains("ERROR")) << logged.last().toStdString();
+  EXPECT_FALSE(Form->Descriptor()->GetCalibrationCount() > TSimpleDeviceDescriptor::MaxCalibration);
+}
+
+TEST_P(IdentificationLink, DeviceWithoutCalibrationRecordsIsIdentified) {
+  Start();
+  ASSERT_EQ(Identify(), "Готово");
+  ASSERT_EQ(Form->Descriptor()->GetCalibrationCount(), DemoDevice::CalibrRecords);
+  // No records, then records without a value address: nothing to read, the table empties.
+  Device.SetRegister(TSimArea::Flash, DemoDevice::CalibrPtr, 0);
+  EXPECT_EQ(Identify(), "Готово");
+  EXPECT_EQ(Form->Descriptor()->GetCalibrationCount(), 0);
+  Device.SetRegister(TSimArea::Flash, DemoDevice::CalibrPtr, 1);
+  Device.SetRegister(TSimArea::Flash, DemoDevice::CalibrPtr + 4, 0xFFFF);
+  EXPECT_EQ(Identify(), "Готово");
+  EXPECT_EQ(Form->Descriptor()->GetCalibrationCount(), 1);
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+TEST_P(IdentificationLink, ChosenDeviceNumberIsReadAsHexadecimal) {
+  Device.SetAddress(26);
+  Start();
+  Form->cbDevNo->addItem("1A");
+  Form->cbDevNo->setCurrentIndex(0);
+  emit Form->cbDevNo->activated(0);
+  QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+  EXPECT_EQ(Status(), "Готово");
+  EXPECT_EQ(Form->Identification()->DeviceAddr(), 26);
+  EXPECT_TRUE(Form->Descriptor()->Ready);
+}
+
+TEST_P(IdentificationLink, PasswordOfAnUnidentifiedDeviceIsRefused) {
+  Start();
+  TPasswdForm *dlg = Form->Forms().PasswdForm;
+  dlg->show();
+  dlg->BitBtn1->click();
+  EXPECT_FALSE(dlg->IsOkPending());
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_EQ(dlg->ErrorText(), "Ошибка: регистры пароля вне диапазона 0..1023");
+  EXPECT_EQ(Form->IOChain()->ChainCount(), 0);
+  dlg->hide();
 }
 
 TEST_P(IdentificationLink, SilentDeviceLeavesTheProgramPollingWithoutDialogs) {
