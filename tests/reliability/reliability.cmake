@@ -36,3 +36,7 @@ endif()
 
 kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim LABELS tsan)
 kv_add_test(saveHelper_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/saveHelper_test.cpp LIBS Qt6::Core)
+if(KV_GUI)
+  # The identification's header checks live in the GUI library.
+  kv_add_test(flashHeader_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/flashHeader_test.cpp LIBS kvgui)
+endif()
