@@ -469,7 +469,7 @@ TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
   oi.SetProtocol(TOI::prModbusTcp);
   oi.SetHost("127.0.0.1");
   oi.SetPort(relay.Port());
-  oi.SetTcpTimeout(200);
+  oi.SetTcpTimeout(500);
   TDeviceTool tool(thread);
   tool.SetDeviceAddr(1);
   TIOChainGen gen;
@@ -486,6 +486,7 @@ TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
   const int frameBytes = 64, frames = 8;
   std::mt19937 rng(77);
   int cut = 0, cutFailed = 0, cutWithLine = 0, cutKeptOld = 0, whole = 0, wholeExact = 0, logOk = 0, hangs = 0, wholeLost = 0;
+  bool lostBefore = false;
   const QString local = dir.filePath("events.bin");
   for (int i = 0; i < reads; ++i) {
     QByteArray content(frames * frameBytes, '\0');
@@ -516,6 +517,10 @@ TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
       continue;
     }
     const QByteArray now = LoadFileBytes(local);
+    // A request given up on by a read lost to timing may reach the device only
+    // after the next read has begun, so the device log of that read is not compared.
+    const bool afterLost = lostBefore;
+    lostBefore = false;
     // The device's own log: one request per frame, up to the cut one.
     int fileRequests = 0;
     for (const QByteArray &pdu : device.RequestLog())
@@ -525,13 +530,16 @@ TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
       cutFailed += failed && !done;
       cutWithLine += errorLines > linesBefore;
       cutKeptOld += now == old;
-      logOk += fileRequests == cutAt + 1;
+      logOk += afterLost || fileRequests == cutAt + 1;
+
     } else {
       ++whole;
       if (done) {
         wholeExact += now == content;
-        logOk += fileRequests == frames;
+        logOk += afterLost || fileRequests == frames;
       } else {
+        lostBefore = true;
+
         // A timeout of a loaded machine; reported as a failure, the old file kept.
         ++wholeLost;
         wholeExact += now == old;
