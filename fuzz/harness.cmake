@@ -28,3 +28,6 @@ kv_harness_fuzz(xml
 kv_harness_fuzz(ini
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ini_fuzz.cpp LIBS kvcommon
   SEED_SOURCES ${CMAKE_CURRENT_LIST_DIR}/ini_seeds.cpp SEED_LIBS kvcommon)
+kv_harness_fuzz(file_read
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_read_fuzz.cpp LIBS kvcore ZLIB::ZLIB
+  SEED_SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_read_seeds.cpp SEED_LIBS kvcore devcontent ZLIB::ZLIB)

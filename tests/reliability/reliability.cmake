@@ -14,6 +14,7 @@ kv_fuzz_replay(tcp_stream kvcommon)
 kv_fuzz_replay(tcp_chunks kvcommon)
 kv_fuzz_replay(xml kvcore kvcustom)
 kv_fuzz_replay(ini kvcommon)
+kv_fuzz_replay(file_read kvcore ZLIB::ZLIB)
 kv_fuzz_replay(comtrade_cfg kvosc)
 kv_fuzz_replay(comtrade_osc kvosc)
 
@@ -33,4 +34,9 @@ if(KV_GUI)
   add_dependencies(workFolderLock_test lockHolder)
 endif()
 
-kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim)
+kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim LABELS tsan)
+kv_add_test(saveHelper_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/saveHelper_test.cpp LIBS Qt6::Core)
+if(KV_GUI)
+  # The identification's header checks live in the GUI library.
+  kv_add_test(flashHeader_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/flashHeader_test.cpp LIBS kvgui)
+endif()
