@@ -291,6 +291,14 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
 
 // ---------------------------------------------------------------- worker
 
+#if defined(__SANITIZE_THREAD__)
+// The worker converts clock times and writes log lines while the main thread
+// does the same; both end in the C library's tzset, which glibc guards with
+// an internal lock that the race checker cannot see. Every program that runs
+// the worker links this unit, so the checker learns it here.
+extern "C" const char *__tsan_default_suppressions() { return "race:tzset_internal\n"; }
+#endif
+
 // Reads a record from the request stream. Each command consumes exactly the
 // payload it needs; a read past the stream's end gives zero bytes.
 class TDeviceThread::TReader {

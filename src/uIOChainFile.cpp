@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
+#include <limits>
 #include <zlib.h>
 
 #include "crc.h"
@@ -148,6 +149,9 @@ bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
       }
     }
     S.FFrameLast = FrameNumber(F + CeilDiv(payload + ZContainerHeadBytes, FrameSize) - 1);
+    // Frames of up to 64 KiB could announce more than a count of bytes holds.
+    if (payload > std::numeric_limits<int>::max())
+      throw EKvRange(QStringLiteral("container payload too large: %1").arg(payload));
     const qint64 n = std::min<qint64>(payload, FrameSize - ZContainerHeadBytes);
     S.FData += TakeBytes(Parser, int(n));
     S.FRemaining = int(payload - n);

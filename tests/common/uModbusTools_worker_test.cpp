@@ -17,10 +17,6 @@
 #include "uModbusTools.h"
 #include "uSimDevice.h"
 
-// Local-time conversions (Qt's and the clock commands') call tzset, which
-// glibc guards with an internal lock the race checker cannot see.
-extern "C" const char *__tsan_default_suppressions() { return "race:tzset_internal\n"; }
-
 namespace {
 
 QCoreApplication &App() {

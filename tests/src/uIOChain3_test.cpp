@@ -519,10 +519,6 @@ TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
 
 // ---------------------------------------------------------------- through the worker
 
-// Local-time conversions of the clock commands call tzset, which glibc guards
-// with an internal lock the race checker cannot see.
-extern "C" const char *__tsan_default_suppressions() { return "race:tzset_internal\n"; }
-
 namespace {
 
 struct TLiveFixture : ::testing::Test {
