@@ -74,16 +74,6 @@ TEST(SimTcpSlave, AppliesEachFaultToTheAnswer) {
   }
 }
 
-TEST(SimRtuSlave, FaultWithCountSpoilsOnlyThatManyAnswers) {
-  TSimDevice device;
-  TSimFault f = ParseSimFault(QStringLiteral("exception=4"));
-  f.Count = 1;
-  device.SetFault(f);
-  TSimRtuSlave slave(device);
-  EXPECT_EQ(Joined(Feed(slave, Hex("01 07 41 E2"))), "01 87 04 42 33");
-  EXPECT_EQ(Joined(Feed(slave, Hex("01 07 41 E2"))), "01 07 00 22 30");
-}
-
 TEST(SimRtuSlave, AssemblesSplitAndBackToBackRequests) {
   TSimDevice device;
   device.SetRegister(TSimArea::Holding, 10, 1);
