@@ -161,20 +161,6 @@ TEST_F(MainFormTest, MenuAndLabelVisibilityFollowTheSettings) {
   }
 }
 
-TEST_F(MainFormTest, ModbusTcpDisablesThePortMenus) {
-  auto w = Make("[setup]\nprotocol=modbustcp\n[com]\nbaudratelist=9600,38400,115200\n");
-  ASSERT_TRUE(w->FormShow());
-  EXPECT_FALSE(w->NPort->isEnabled());
-  EXPECT_FALSE(w->NBaudrate->isEnabled());
-  QStringList checked;
-  for (QAction *a : w->NBaudrate->actions())
-    if (a->isChecked())
-      checked << a->text();
-  EXPECT_EQ(w->NBaudrate->actions().size(), 3);
-  // The item of the port's own rate (38400 unless the program's settings say otherwise).
-  EXPECT_EQ(checked, QStringList{QString::number(w->DeviceThread()->DeviceIO().GetOI().GetComPort().GetBaudRate())});
-}
-
 TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
   auto first = Make("[setup]\ntemp=work\n");
   ASSERT_TRUE(first->FormShow());
@@ -370,13 +356,23 @@ TEST_F(MainFormTest, UnwritableProgramFolderIsReportedInStatusAndLog) {
   EXPECT_TRUE(Logger().Lines().last().endsWith("ERROR " + expected));
 }
 
-TEST_F(MainFormTest, LinkSettingsReachTheWorkerAndThePortNameIsKept) {
+TEST_F(MainFormTest, ModbusTcpReachesTheWorkerDisablesThePortMenusAndKeepsThePortName) {
   RegWriteString("", KV_REG_COM_PORT, "ttyS7");
   {
-    auto w = Make("[setup]\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1502\n");
+    auto w = Make("[setup]\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1502\n"
+                  "[com]\nbaudratelist=9600,38400,115200\n");
     ASSERT_TRUE(w->FormShow());
     ASSERT_NE(w->DeviceThread(), nullptr);
     TOI &oi = w->DeviceThread()->DeviceIO().GetOI();
+    EXPECT_FALSE(w->NPort->isEnabled());
+    EXPECT_FALSE(w->NBaudrate->isEnabled());
+    QStringList checked;
+    for (QAction *a : w->NBaudrate->actions())
+      if (a->isChecked())
+        checked << a->text();
+    EXPECT_EQ(w->NBaudrate->actions().size(), 3);
+    // The item of the port's own rate (38400 unless the program's settings say otherwise).
+    EXPECT_EQ(checked, QStringList{QString::number(oi.GetComPort().GetBaudRate())});
     EXPECT_EQ(oi.GetProtocol(), TOI::prModbusTcp);
     EXPECT_EQ(oi.GetComPort().GetPortName(), "ttyS7");
     EXPECT_EQ(w->IOChain()->DeviceFront(), w->DeviceTool());
