@@ -204,6 +204,7 @@ TEST_F(IOChainFile, StepsFailWithTheirTextsBeforeSendingAFrame) {
   };
   const std::vector<TCase> cases = {
       {"no frame size", [&](TIOChainList3 &c) { c.readFile(1, 0, Path("x")); }, "ctSetFrameSize chain not found"},
+      {"frame size 0", [&](TIOChainList3 &c) { c.setFrameSize(0).readFile(1, 0, Path("x")); }, "frame size 0"},
       {"read type 4", [&](TIOChainList3 &c) { c.setFrameSize(4).readFile(1, 4, Path("x")); },
        "invalid ioc.FFileTtype"},
       {"ring without limit", [&](TIOChainList3 &c) { c.setFrameSize(4).readFile(1, 3, Path("x")); },
@@ -298,12 +299,17 @@ TEST_F(IOChainFile, CachedDescriptorEndsTheReadAfterItsFirstFrame) {
   EXPECT_EQ(Local("DeviceDescriptor.xml"), "<device/>");
   EXPECT_EQ(Progress, (std::vector<std::pair<int, int>>{{100, 100}}));
 
-  // Without the XML twin the image is read whole.
-  QFile::remove(Path("Cache/ab01c23d.xml"));
-  Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).run();
-  Front.Answer({});
-  EXPECT_EQ(Front.Serve(129, image, 128), (std::vector<int>{0, 1, 2, 3}));
-  EXPECT_EQ(Local("DeviceDescriptor.bin").left(300), image);
+  // Without either half of the pair the image is read whole.
+  for (const char *gone : {"Cache/ab01c23d.BIN", "Cache/ab01c23d.xml"}) {
+    Front.Sent.clear();
+    QFile::rename(Path(gone), Path(gone) + ".away");
+    Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).run();
+    Front.Answer({});
+    EXPECT_EQ(Front.Serve(129, image, 128), (std::vector<int>{0, 1, 2, 3})) << gone;
+    EXPECT_EQ(Local("DeviceDescriptor.bin").left(300), image) << gone;
+    QFile::rename(Path(gone) + ".away", Path(gone));
+  }
+  EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
 }
 
 TEST_F(IOChainFile, ZlibReadTakesTheFramesOfItsPayload) {
