@@ -77,7 +77,12 @@ protected:
       ini += "protocol=modbus\n";
       RegWriteString("", KV_REG_COM_PORT, Server->PtyPath());
     }
-    ini += "[com]\nTimeout=500\n[dashboard]\ndeviceType=1\ncoreDate=1\ndescDate=1\n" + Extra;
+    // A scan reads its answers without waiting: each must be in before the
+    // poll pause after its request has passed. A device on a line answers in
+    // a few milliseconds whatever our load; the simulator shares our CPUs and
+    // on a loaded machine may not run for much longer, so its pause is generous.
+    ini += "[device]\npollPause=1000\n";
+    ini += "[com]\nTimeout=5000\n[dashboard]\ndeviceType=1\ncoreDate=1\ndescDate=1\n" + Extra;
     const QString path = FDir.filePath("kv.ini");
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -92,16 +97,9 @@ protected:
 
   // Runs "Опрос" and waits until the script has ended with "Готово" or an error.
   QString Identify() {
-    // The script has ended once its chains are gone and the link is idle. The
-    // worker closes an idle serial port after a second and the first request
-    // on the reopened pseudo-terminal may go unanswered: a scan that found
-    // nothing is repeated, as the poll timer would.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      Form->aMonitorPoll->trigger();
-      QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
-      if (!Form->Identification()->FoundAddrs().isEmpty())
-        break;
-    }
+    // The script has ended once its chains are gone and the link is idle.
+    Form->aMonitorPoll->trigger();
+    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
     if (Status() != "Готово")
       std::cerr << "log tail:\n" << Logger().Lines().mid(std::max<qsizetype>(0, Logger().Lines().size() - 400)).join("\n").toStdString() << "\n";
     return Status();
