@@ -64,13 +64,13 @@ protected:
   }
 
   // Starts devsim and a main window whose settings file holds Extra after the link.
-  void Start(const QString &Extra = "[debug]\npoll=0\n") {
+  void Start(const QString &Extra = "[debug]\npoll=0\n", int Custom = 0) {
     Server = std::make_unique<TDevSimServer>(Device);
     TDevSimOptions o;
     o.UsePty = GetParam() == TLink::Pty;
     o.UseTcp = GetParam() == TLink::Tcp;
     Server->Start(o);
-    QString ini = "[setup]\ncustom=0\npasswdExpirationPeriod=60\n";
+    QString ini = QString("[setup]\ncustom=%1\npasswdExpirationPeriod=60\n").arg(Custom);
     if (GetParam() == TLink::Tcp) {
       ini += QString("protocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n").arg(Server->TcpPort());
     } else {
@@ -237,6 +237,16 @@ TEST_P(IdentificationLink, DeviceWithoutCalibrationRecordsIsIdentified) {
   EXPECT_EQ(Identify(), "Готово");
   EXPECT_EQ(Form->Descriptor()->GetCalibrationCount(), 1);
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+TEST_P(IdentificationLink, WithoutCustomLogicTheFlashIsNotRead) {
+  Start("[debug]\npoll=0\n", -1);
+  ASSERT_EQ(Identify(), "Готово");
+  EXPECT_EQ(FrameReads(DemoDevice::FlashFileNo), 0);
+  EXPECT_FALSE(QFile::exists(FDir.filePath("head.bin")));
+  EXPECT_EQ(Form->Descriptor()->Root->GetStrNode(
+                "param/input-output/param-bitreg[record-type=17]/string[ider=0]/value"),
+            "Дискретный вход 1");
 }
 
 TEST_P(IdentificationLink, ChosenDeviceNumberIsReadAsHexadecimal) {
