@@ -55,13 +55,6 @@ uint16_t WordAt(const QByteArray &Bytes, int Offset) {
   return uint16_t(uint8_t(Bytes[Offset]) | (uint8_t(Bytes[Offset + 1]) << 8));
 }
 
-QByteArray MD5Of(const QByteArray &Bytes) {
-  QByteArray copy = Bytes;
-  QBuffer b(&copy);
-  b.open(QIODevice::ReadOnly);
-  return StreamMD5(b);
-}
-
 // The descriptor's XML twin: the name with its extension changed to ".xml".
 QString XmlTwin(const QString &Name) {
   const qsizetype slash = std::max(Name.lastIndexOf('/'), Name.lastIndexOf('\\'));
@@ -141,7 +134,7 @@ bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
       // The cache is keyed by the digest, so a copy that no longer matches it
       // (damaged on the disk) is read again from the device instead.
       const QByteArray cached = LoadFileBytes(cache);
-      if (MD5Of(cached) == digest) {
+      if (BytesMD5(cached) == digest) {
         const QByteArray unpacked = InflateBytes(cached, cache);
         SaveFileBytes(zName, cached);
         SaveFileBytes(S.FFileName, unpacked);
@@ -168,7 +161,7 @@ bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
   // the cache (it would be served again under the right key) nor replace the
   // earlier local copy.
   const QByteArray digest(reinterpret_cast<const char *>(S.FDigest), 16);
-  if (MD5Of(S.FData) != digest)
+  if (BytesMD5(S.FData) != digest)
     throw EKvError("Ошибка контрольной суммы файла " + S.FFileName);
   const QByteArray unpacked = InflateBytes(S.FData, zName);
   SaveFileBytes(zName, S.FData);
@@ -272,7 +265,7 @@ QByteArray PackBytes(const QByteArray &Payload, int FrameSize) {
   const uint32_t size = uint32_t(Payload.size());
   for (int i = 0; i < 4; ++i)
     out.append(char(size >> (8 * i)));
-  out += MD5Of(Payload);
+  out += BytesMD5(Payload);
   out += Payload;
   if (FrameSize > 0 && out.size() % FrameSize != 0)
     out.append(QByteArray(FrameSize - out.size() % FrameSize, '\0'));
