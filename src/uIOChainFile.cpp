@@ -74,14 +74,25 @@ TDateTime StampAt(const QByteArray &Bytes, qsizetype Offset) {
 
 // ------------------------------------------------------------ read by type
 
-bool ReadPlain(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
-  S.FData += TakeBytes(Parser, FrameSize);
-  if (F < S.FFrameLast) {
-    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+// Asks for the frame after F unless F is the last one; true when it asked.
+bool RequestNextFrame(TIOChain3readFile &S, uint16_t F) {
+  if (F >= S.FFrameLast)
     return false;
-  }
+  SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+  return true;
+}
+
+// Asks for the next frame, or after the last one saves the file whole; true when done.
+bool ReadOnOrSave(TIOChain3readFile &S, uint16_t F) {
+  if (RequestNextFrame(S, F))
+    return false;
   SaveFileBytes(S.FFileName, S.FData);
   return true;
+}
+
+bool ReadPlain(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
+  S.FData += TakeBytes(Parser, FrameSize);
+  return ReadOnOrSave(S, F);
 }
 
 bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
@@ -112,12 +123,7 @@ bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize
       return true;
     }
   }
-  if (F < S.FFrameLast) {
-    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
-    return false;
-  }
-  SaveFileBytes(S.FFileName, S.FData);
-  return true;
+  return ReadOnOrSave(S, F);
 }
 
 bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
@@ -153,10 +159,8 @@ bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
     S.FData += TakeBytes(Parser, n);
     S.FRemaining -= n;
   }
-  if (F < S.FFrameLast) {
-    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+  if (RequestNextFrame(S, F))
     return false;
-  }
   // Checked before anything is saved: a damaged transfer must neither reach
   // the cache (it would be served again under the right key) nor replace the
   // earlier local copy.
