@@ -309,6 +309,10 @@ TEST_F(TcpLink, TimeoutIsUnknownAndNextRequestReconnects) {
   Peer.Add({0, {}});
   EXPECT_FALSE(OI->Request(Hex("01 03 00 64 00 03"), 11));
   EXPECT_EQ(OI->GetStatus(), oisUnknown);
+  // A loaded responder may not have read the given-up request yet; had the
+  // second connection come first, it would drop the first unread and answer
+  // the second request with the silence meant for the first.
+  ASSERT_TRUE(Peer.WaitAnswered(1));
   OI->SetTcpTimeout(10000);
   Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
   EXPECT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
