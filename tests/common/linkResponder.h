@@ -78,7 +78,6 @@ public:
     std::lock_guard g(FLock);
     return FRequests;
   }
-  int Answered() const { return FAnswered.load(); }
   bool WaitAnswered(int Count) {
     return WaitFor([&] { return FAnswered.load() >= Count; });
   }
@@ -158,7 +157,6 @@ public:
   }
   QString SlavePath() const { return FSlavePath; }
   int SlaveFd() const { return FSlave; }
-  int MasterFd() const { return FMaster; }
   // Bytes waiting in the slave's input queue (sent by the responder, not yet read).
   int SlaveInputBytes() const {
     int n = 0;

@@ -25,6 +25,39 @@ QString ReadTrace(const QString &Path) {
   return QString::fromLatin1(f.readAll());
 }
 
+// A transport on the responder's pseudo-terminal or TCP port, tracing to Trace.
+std::unique_ptr<TOI> RtuOI(const TPtyResponder &Peer, int TimeoutMs, const QString &Trace = QString()) {
+  auto oi = std::make_unique<TOI>(Trace);
+  oi->GetComPort().SetPortName(Peer.SlavePath());
+  oi->SetTimeout(TimeoutMs);
+  return oi;
+}
+std::unique_ptr<TOI> TcpOI(const TTcpResponder &Peer, int TimeoutMs, const QString &Trace = QString()) {
+  auto oi = std::make_unique<TOI>(Trace);
+  oi->SetProtocol(TOI::prModbusTcp);
+  oi->SetHost(QStringLiteral("127.0.0.1"));
+  oi->SetPort(Peer.Port());
+  oi->SetTcpTimeout(TimeoutMs);
+  return oi;
+}
+
+// One request answered with Reply on a fresh line, so late bytes of one case
+// cannot reach the next: the status, and nothing in the answer buffer beyond
+// what came in this exchange.
+template <typename TPeer, typename TMake>
+void ExpectStatus(TMake Make, int RequestBytes, const QByteArray &Request, const QByteArray &Reply, int TimeoutMs,
+                  TOIStatus Status) {
+  TPeer peer;
+  const auto oi = Make(peer, TimeoutMs, QString());
+  peer.Add({RequestBytes, Reply});
+  const bool ok = oi->Request(Request, 11);
+  ASSERT_TRUE(peer.WaitAnswered(1));
+  EXPECT_EQ(ok, Status == oisReady);
+  EXPECT_EQ(OIStatusName(oi->GetStatus()), OIStatusName(Status));
+  for (int i = oi->GetReceived(); i < OI_BUFFER_SIZE; ++i)
+    ASSERT_EQ(oi->GetAnswer()[i], 0) << i;
+}
+
 } // namespace
 
 TEST(RtuTiming, LineTimeIsTenBitsPerByteRoundedHalfToEven) {
@@ -82,7 +115,17 @@ TEST(OIRequest, AppendRequestPadsAShortStreamWithZeros) {
   EXPECT_EQ(data.pos(), 4);
 }
 
-TEST(OITrace, DefaultNameCountsInstancesAfterTheFirst) {
+TEST(OITrace, FileStartsEmptyAndDefaultNameCountsInstancesAfterTheFirst) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("old.trc"));
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("left from the previous run");
+  }
+  TOI oi(path);
+  EXPECT_EQ(QFileInfo(path).size(), 0);
+
   const QString a = TOI::DefaultTraceFileName();
   const QString b = TOI::DefaultTraceFileName();
   const QRegularExpression re(QStringLiteral("^oi_test\\.trc(\\d*)$"));
@@ -96,9 +139,7 @@ class RtuLink : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
-    OI = std::make_unique<TOI>(TracePath());
-    OI->GetComPort().SetPortName(Peer.SlavePath());
-    OI->SetTimeout(10000);
+    OI = RtuOI(Peer, 10000, TracePath());
   }
   QString TracePath() const { return Dir.filePath(QStringLiteral("link.trc")); }
 
@@ -116,7 +157,6 @@ TEST_F(RtuLink, ReadRequestCarriesCrcLowByteFirstAndAnswerIsKept) {
   EXPECT_EQ(Spaced(AnswerBytes(*OI)), QStringLiteral("01 03 06 00 0A 01 00 FF FF B9 38"));
 }
 
-// Each case runs on a fresh line, so late bytes of one answer cannot reach the next.
 TEST(RtuAnswer, EveryMalformedAnswerEndsWithItsStatus) {
   struct Case {
     const char *Name;
@@ -141,18 +181,7 @@ TEST(RtuAnswer, EveryMalformedAnswerEndsWithItsStatus) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
-    TPtyResponder peer;
-    TOI oi(QString{});
-    oi.GetComPort().SetPortName(peer.SlavePath());
-    oi.SetTimeout(c.TimeoutMs);
-    peer.Add({8, c.Reply});
-    const bool ok = oi.Request(c.Request, 11);
-    ASSERT_TRUE(peer.WaitAnswered(1));
-    EXPECT_EQ(ok, c.Status == oisReady);
-    EXPECT_EQ(OIStatusName(oi.GetStatus()), OIStatusName(c.Status));
-    // Nothing beyond what came in this exchange is in the answer buffer.
-    for (int i = oi.GetReceived(); i < OI_BUFFER_SIZE; ++i)
-      ASSERT_EQ(oi.GetAnswer()[i], 0) << i;
+    ExpectStatus<TPtyResponder>(RtuOI, 8, c.Request, c.Reply, c.TimeoutMs, c.Status);
   }
 }
 
@@ -187,15 +216,18 @@ TEST_F(RtuLink, TraceRecordsRequestAndAnswerWithTimeAndTag) {
   EXPECT_TRUE(re.match(trace).hasMatch()) << trace.toStdString();
 }
 
-TEST_F(RtuLink, ScanWritesOneRequestPerAddressAndCollectsAnswers) {
+TEST_F(RtuLink, ScanWritesOneRequestPerAddressAndCollectsAnswersWithGoodCrc) {
   Peer.Add({4, WithCrc(Hex("01 07 00"))});
   Peer.Add({4, {}});
   Peer.Add({4, WithCrc(Hex("03 07 5A"))});
-  ASSERT_TRUE(OI->SendScan(1, 3, 0));
-  ASSERT_TRUE(Peer.WaitAnswered(3));
-  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 10; }));
+  QByteArray badCrc = WithCrc(Hex("04 07 00"));
+  badCrc[4] = char(badCrc[4] ^ 1);
+  Peer.Add({4, badCrc});
+  ASSERT_TRUE(OI->SendScan(1, 4, 0));
+  ASSERT_TRUE(Peer.WaitAnswered(4));
+  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 15; }));
   const QList<QByteArray> req = Peer.Requests();
-  ASSERT_EQ(req.size(), 3);
+  ASSERT_EQ(req.size(), 4);
   EXPECT_EQ(Spaced(req[0]), QStringLiteral("01 07 41 E2"));
   EXPECT_EQ(req[2], WithCrc(Hex("03 07")));
 
@@ -205,19 +237,13 @@ TEST_F(RtuLink, ScanWritesOneRequestPerAddressAndCollectsAnswers) {
   EXPECT_EQ(OI->GetAnswer()[0], 3);
   EXPECT_EQ(OI->GetAnswer()[2], 0x5A);
   EXPECT_FALSE(OI->ReceiveScanAnswer(5));
+  EXPECT_EQ(OI->GetStatus(), oisBadCRC);
+  EXPECT_FALSE(OI->ReceiveScanAnswer(5));
   EXPECT_EQ(OI->GetStatus(), oisBadCI);
 
   const QString trace = ReadTrace(TracePath());
   EXPECT_TRUE(trace.contains(QStringLiteral(" S 01 07 41 E2\r\n")));
   EXPECT_TRUE(trace.contains(QStringLiteral(" R 01 07 00 22 30")));
-}
-
-TEST_F(RtuLink, ScanAnswerWithBadCrcIsRejected) {
-  Peer.Add({4, Hex("01 07 00 22 31")});
-  ASSERT_TRUE(OI->SendScan(1, 1, 0));
-  ASSERT_TRUE(WaitFor([&] { return Peer.SlaveInputBytes() == 5; }));
-  EXPECT_FALSE(OI->ReceiveScanAnswer(5));
-  EXPECT_EQ(OI->GetStatus(), oisBadCRC);
 }
 
 TEST_F(RtuLink, ScanAnswerCaughtHalfwayIsCompleted) {
@@ -242,11 +268,7 @@ class TcpLink : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
-    OI = std::make_unique<TOI>(TracePath());
-    OI->SetProtocol(TOI::prModbusTcp);
-    OI->SetHost(QStringLiteral("127.0.0.1"));
-    OI->SetPort(Peer.Port());
-    OI->SetTcpTimeout(10000);
+    OI = TcpOI(Peer, 10000, TracePath());
   }
   QString TracePath() const { return Dir.filePath(QStringLiteral("link.trc")); }
 
@@ -288,40 +310,24 @@ TEST(TcpAnswer, AnswersAreCheckedLikeSerialAnswers) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
-    TTcpResponder peer;
-    TOI oi(QString{});
-    oi.SetProtocol(TOI::prModbusTcp);
-    oi.SetHost(QStringLiteral("127.0.0.1"));
-    oi.SetPort(peer.Port());
-    oi.SetTcpTimeout(c.TimeoutMs);
-    peer.Add({0, c.Reply});
-    const bool ok = oi.Request(c.Request, 11);
-    ASSERT_TRUE(peer.WaitAnswered(1));
-    EXPECT_EQ(ok, c.Status == oisReady);
-    EXPECT_EQ(OIStatusName(oi.GetStatus()), OIStatusName(c.Status));
-    for (int i = oi.GetReceived(); i < OI_BUFFER_SIZE; ++i)
-      ASSERT_EQ(oi.GetAnswer()[i], 0) << i;
+    ExpectStatus<TTcpResponder>(TcpOI, 0, c.Request, c.Reply, c.TimeoutMs, c.Status);
   }
 }
 
-TEST_F(TcpLink, TimeoutIsUnknownAndNextRequestReconnects) {
-  OI->SetTcpTimeout(300);
-  Peer.Add({0, {}});
-  EXPECT_FALSE(OI->Request(Hex("01 03 00 64 00 03"), 11));
-  EXPECT_EQ(OI->GetStatus(), oisUnknown);
-  OI->SetTcpTimeout(10000);
-  Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
-  EXPECT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
-  EXPECT_EQ(Peer.Connections(), 2);
-}
-
-TEST_F(TcpLink, PeerHangupIsUnknownAndNextRequestReconnects) {
-  Peer.Add({0, {}, true});
-  EXPECT_FALSE(OI->Request(Hex("01 03 00 64 00 03"), 11));
-  EXPECT_EQ(OI->GetStatus(), oisUnknown);
-  Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
-  EXPECT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
-  EXPECT_EQ(Peer.Connections(), 2);
+// Silence past the receive timeout, or the peer hanging up.
+TEST(TcpAnswer, TimeoutOrHangupIsUnknownAndNextRequestReconnects) {
+  for (const bool hangup : {false, true}) {
+    SCOPED_TRACE(hangup ? "hangup" : "timeout");
+    TTcpResponder peer;
+    const auto oi = TcpOI(peer, 300);
+    peer.Add({0, {}, hangup});
+    EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+    EXPECT_EQ(oi->GetStatus(), oisUnknown);
+    oi->SetTcpTimeout(10000);
+    peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
+    EXPECT_TRUE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+    EXPECT_EQ(peer.Connections(), 2);
+  }
 }
 
 TEST_F(TcpLink, NothingListeningIsUnknownAndTraced) {
@@ -357,9 +363,8 @@ TEST_F(TcpLink, ScanPollsEachAddressOverTcp) {
 TEST(RtuAnswer, RandomAnswersEndInAStatusNeverACrash) {
   std::mt19937 rng(1105);
   TPtyResponder peer;
-  TOI oi(QString{});
-  oi.GetComPort().SetPortName(peer.SlavePath());
-  oi.SetTimeout(100);
+  const auto io = RtuOI(peer, 100);
+  TOI &oi = *io;
   for (int i = 0; i < 40; ++i) {
     QByteArray reply;
     const int len = int(rng() % 15);
@@ -383,11 +388,8 @@ TEST(RtuAnswer, RandomAnswersEndInAStatusNeverACrash) {
 TEST(TcpAnswer, RandomAnswersEndInAStatusNeverACrash) {
   std::mt19937 rng(1105);
   TTcpResponder peer;
-  TOI oi(QString{});
-  oi.SetProtocol(TOI::prModbusTcp);
-  oi.SetHost(QStringLiteral("127.0.0.1"));
-  oi.SetPort(peer.Port());
-  oi.SetTcpTimeout(200);
+  const auto io = TcpOI(peer, 200);
+  TOI &oi = *io;
   for (int i = 0; i < 100; ++i) {
     QByteArray pdu;
     const int len = int(rng() % 14);
@@ -405,18 +407,6 @@ TEST(TcpAnswer, RandomAnswersEndInAStatusNeverACrash) {
     }
     EXPECT_EQ(ok, oi.GetStatus() == oisReady);
   }
-}
-
-TEST(OITrace, TraceFileStartsEmpty) {
-  QTemporaryDir dir;
-  const QString path = dir.filePath(QStringLiteral("old.trc"));
-  {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("left from the previous run");
-  }
-  TOI oi(path);
-  EXPECT_EQ(QFileInfo(path).size(), 0);
 }
 
 TEST_F(TcpLink, ChangedTargetIsConnectedAtTheNextRequest) {

@@ -77,12 +77,6 @@ TEST(Logger, PaneReceivesKeptLinesWithTheirLevels) {
   log.SetSink([&](const QString &, int Level) { levels << Level; });
   log.Error("e2");
   EXPECT_EQ(levels, (QList<int>{TLogger::lvInfo, TLogger::lvError, TLogger::lvDebug, TLogger::lvError}));
-  EXPECT_TRUE(log.HasSink());
-  log.SetSink(nullptr);
-  EXPECT_FALSE(log.HasSink());
-  EXPECT_EQ(TLogger::LevelColor(TLogger::lvInfo), 0x000080u);
-  EXPECT_EQ(TLogger::LevelColor(TLogger::lvError), 0xFF0000u);
-  EXPECT_EQ(TLogger::LevelColor(TLogger::lvDebug), 0x008000u);
 }
 
 TEST(Logger, FileGetsEachLineAtOnceAndTheKeptLinesOnClose) {

@@ -200,11 +200,10 @@ TEST(ModbusTools, ReadDateFallsBackToTheBaseDateAndAlwaysConsumesSevenBytes) {
     TDateTime Expected;
   };
   const TCase cases[] = {
+      // Every invalid field is in the decoder's own table (uDateTime_test).
       {Bytes({0xFF, 1, 1, 0, 0, 0, 0}), EncodeDateTime(2000, 1, 1)},
-      {Bytes({0x18, 2, 30, 0, 0, 0, 0}), EncodeDateTime(2000, 1, 1)},  // 30 February
+      {Bytes({0x18, 2, 30, 0, 0, 0, 0}), EncodeDateTime(2000, 1, 1)}, // 30 February
       {Bytes({0x18, 2, 29, 13, 5, 59, 99}), EncodeDateTime(2024, 2, 29, 13, 5, 59, 990)},
-      {Bytes({0x00, 1, 1, 24, 0, 0, 0}), EncodeDateTime(2000, 1, 1)},  // hour 24
-      {Bytes({0x10, 12, 31, 23, 59, 59, 100}), EncodeDateTime(2000, 1, 1)}, // 1000 ms
   };
   for (const TCase &c : cases) {
     TResponseParser p;
@@ -236,9 +235,6 @@ TEST(ModbusTools, RegisteredIdsAreNeverZeroNorShared) {
     ids.insert(front.RegisterReply({}));
   EXPECT_EQ(ids.size(), 100u);
   EXPECT_EQ(ids.count(0), 0u);
-  front.UnregisterReply(5);
-  EXPECT_FALSE(front.IsRegistered(5));
-  EXPECT_TRUE(front.IsRegistered(6));
 }
 
 TEST(ModbusTools, DeliveryCallsTheReplyOfTheRecordsIdAtThePayload) {

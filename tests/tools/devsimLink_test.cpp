@@ -2,7 +2,6 @@
 // program, over a pseudo-terminal and over Modbus TCP on 127.0.0.1, with every
 // fault switch. Each test starts devsim, waits for the lines that say where it
 // listens, and stops it by its pid.
-#include "uComPort.h"
 #include "uDevSimProcess.h"
 #include "uDeviceIO.h"
 
@@ -65,27 +64,6 @@ protected:
 
 } // namespace
 
-TEST(DevSimComPort, ExchangesRawFramesWithDevsim) {
-  TDevSimProcess devsim;
-  devsim.Start(TDevSimProcess::DevSimPath(), {Q("--no-tcp"), Q("--set"), Q("holding:10=1")});
-  TComPort port;
-  port.SetPortName(devsim.WaitFor(Q("pty ")));
-  ASSERT_TRUE(port.Open(false));
-  // Worked out by hand: read register 10 of device 1, CRC low byte first.
-  const QByteArray request = QByteArray::fromHex("0103000A0001A408");
-  int done = 0;
-  port.Write(request.constData(), int(request.size()), done);
-  ASSERT_EQ(done, request.size());
-  QByteArray answer;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (answer.size() < 7 && std::chrono::steady_clock::now() < deadline) {
-    char buf[16];
-    port.Read(buf, int(sizeof buf), done);
-    answer.append(buf, done);
-  }
-  EXPECT_EQ(answer.toHex(' ').toUpper().toStdString(), "01 03 02 00 01 79 84");
-}
-
 TEST_P(DevSimLink, ReadsAndWritesEveryMemoryArea) {
   TLinked link(Tcp(), {Q("--address"), Q("3"), Q("--set"), Q("holding:0=0x1111,0x2222"), Q("--set"),
                        Q("sram:100=0x5301"), Q("--set"), Q("flash:0x8000=0x5401"), Q("--set"), Q("area4:9=0x5501")},
@@ -122,47 +100,41 @@ TEST_P(DevSimLink, ReadsAndWritesEveryMemoryArea) {
   EXPECT_EQ(io.GetStatus(), 3);
 }
 
-TEST_P(DevSimLink, PollAnswersWithTheDeviceAddressAndStatus) {
+// The scan does not wait for answers: ask again until one is in.
+static bool ScanUntilFound(TDeviceIO &IO, uint8_t &Addr, uint8_t &Status) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline)
+    if (IO.ScanNext(Addr, Status))
+      return true;
+  return false;
+}
+
+TEST_P(DevSimLink, PollAndScanFindTheDeviceOnlyAtItsAddress) {
   TLinked link(Tcp(), {Q("--address"), Q("7"), Q("--status"), Q("0x42")}, 0);
+  TDeviceIO &io = link.IO();
   uint8_t answered = 0, status = 0;
-  ASSERT_TRUE(link.IO().Poll(7, answered, status)) << OIStatusName(link.Status()).toStdString();
+  ASSERT_TRUE(io.Poll(7, answered, status)) << OIStatusName(link.Status()).toStdString();
   EXPECT_EQ(answered, 7);
   EXPECT_EQ(status, 0x42);
-  EXPECT_EQ(link.IO().GetDeviceAddr(), 7);
+  EXPECT_EQ(io.GetDeviceAddr(), 7);
   // Nobody at address 8: silence on the line; exception 0B from a TCP server.
-  link.IO().GetOI().SetTimeout(ShortWaitMs);
-  EXPECT_FALSE(link.IO().Poll(8, answered, status));
+  io.GetOI().SetTimeout(ShortWaitMs);
+  io.GetOI().SetTcpTimeout(ShortWaitMs);
+  EXPECT_FALSE(io.Poll(8, answered, status));
   EXPECT_EQ(link.Status(), Tcp() ? oisErrorFlag : oisBadCI);
-}
 
-TEST_P(DevSimLink, ScanFindsTheDeviceOnlyAtItsAddress) {
-  TLinked link(Tcp(), {Q("--address"), Q("7"), Q("--status"), Q("0x42")}, 0, ShortWaitMs);
-  TDeviceIO &io = link.IO();
   ASSERT_TRUE(io.ScanStart(6, 8, 2));
-  uint8_t addr = 0, status = 0;
-  // The scan does not wait for answers; ask again until the one answer is in.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  bool found = false;
-  while (!found && std::chrono::steady_clock::now() < deadline)
-    found = io.ScanNext(addr, status);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(addr, 7);
+  ASSERT_TRUE(ScanUntilFound(io, answered, status));
+  EXPECT_EQ(answered, 7);
   EXPECT_EQ(status, 0x42);
-  EXPECT_FALSE(io.ScanNext(addr, status));
+  EXPECT_FALSE(io.ScanNext(answered, status));
   EXPECT_EQ(link.Status(), oisBadCI);
-}
-
-TEST(DevSimLinkRtu, ScanOfAddress255FindsTheDevice) {
-  TLinked link(false, {Q("--address"), Q("0x21")}, 0);
-  TDeviceIO &io = link.IO();
-  ASSERT_TRUE(io.ScanStart(255, 255, 0));
-  uint8_t addr = 0, status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  bool found = false;
-  while (!found && std::chrono::steady_clock::now() < deadline)
-    found = io.ScanNext(addr, status);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(addr, 0x21);
+  if (!Tcp()) {
+    // The identification's default scan polls 255; the device answers with its own address.
+    ASSERT_TRUE(io.ScanStart(255, 255, 0));
+    ASSERT_TRUE(ScanUntilFound(io, answered, status));
+    EXPECT_EQ(answered, 7);
+  }
 }
 
 TEST_P(DevSimLink, ReadsAndWritesFileFramesOfEachFrameSize) {
@@ -197,7 +169,7 @@ TEST_P(DevSimLink, ReadsAndWritesFileFramesOfEachFrameSize) {
   EXPECT_EQ(io.GetStatus(), 2);
 }
 
-TEST_P(DevSimLink, ReadsAndSetsTheClock) {
+TEST_P(DevSimLink, ReadsAndSetsTheClockAndSendsSpecialCommands) {
   TLinked link(Tcp(), {Q("--clock"), Q("2024-02-29 23:59:58"), Q("--clock-stopped")}, 1);
   QDateTime dt;
   ASSERT_TRUE(link.IO().ReadClock(dt)) << OIStatusName(link.Status()).toStdString();
@@ -206,10 +178,6 @@ TEST_P(DevSimLink, ReadsAndSetsTheClock) {
   ASSERT_TRUE(link.IO().WriteClock(set));
   ASSERT_TRUE(link.IO().ReadClock(dt));
   EXPECT_EQ(dt, set);
-}
-
-TEST_P(DevSimLink, SpecialCommandReachesTheDevice) {
-  TLinked link(Tcp(), {}, 1);
   ASSERT_TRUE(link.IO().SpecialCommand(FN_SPECIAL_COMMAND, 0xF1)) << OIStatusName(link.Status()).toStdString();
   EXPECT_EQ(link.Devsim().WaitFor(Q("special ")), Q("F1"));
 }
@@ -243,23 +211,6 @@ TEST_P(DevSimLink, EachFaultSwitchEndsWithItsStatus) {
       EXPECT_EQ(link.IO().GetStatus(), 2) << c.Fault;
     }
   }
-}
-
-TEST_P(DevSimLink, CountedFaultSpoilsOnlyThatManyFrameReads) {
-  TLinked link(Tcp(),
-               {Q("--file"), Q("129:128"), Q("--fault"), Q("silence"), Q("--fault-function"), Q("0x1C"),
-                Q("--fault-count"), Q("2")},
-               1, ShortWaitMs);
-  QBuffer got;
-  got.open(QIODevice::ReadWrite);
-  uint16_t reg = 0;
-  EXPECT_TRUE(link.IO().ReadRegisters(0, &reg, 1)); // another function: not spoiled
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    EXPECT_FALSE(link.IO().ReadFileFrame(129, 0, 128, got)) << attempt;
-    EXPECT_EQ(link.Status(), Tcp() ? oisUnknown : oisBadCI) << attempt;
-  }
-  EXPECT_TRUE(link.IO().ReadFileFrame(129, 0, 128, got)) << OIStatusName(link.Status()).toStdString();
-  EXPECT_EQ(got.size(), 128);
 }
 
 TEST(DevSimLinkRtu, ReadsAnswersStreamedAtTheLineRate) {

@@ -121,12 +121,3 @@ TEST(SimDevice, ClockTravelsAsSixWordsOfTwoDigitYear) {
   EXPECT_EQ(ToHex(device.Execute(write)), ToHex(write));
   EXPECT_EQ(device.Clock(), QDateTime(QDate(2007, 12, 31), QTime(1, 2, 3), Qt::UTC));
 }
-
-TEST(SimDevice, LogsSpecialCommandsInOrder) {
-  TSimDevice device;
-  device.Execute(Hex("1F FF 00"));
-  device.Execute(Hex("1F F0 00"));
-  EXPECT_EQ(device.SpecialLog(), (std::vector<uint8_t>{0xFF, 0xF0}));
-  device.ClearLogs();
-  EXPECT_TRUE(device.SpecialLog().empty());
-}
