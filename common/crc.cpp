@@ -112,6 +112,8 @@ QByteArray StreamMD5(QIODevice &AStream) {
   return h.result();
 }
 
+QByteArray BytesMD5(QByteArrayView Bytes) { return QCryptographicHash::hash(Bytes, QCryptographicHash::Md5); }
+
 QByteArray StreamRangeMD5(QIODevice &AStream, qint64 Count, qint64 Position) {
   const qint64 saved = AStream.pos();
   QCryptographicHash h(QCryptographicHash::Md5);

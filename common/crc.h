@@ -1,6 +1,7 @@
 #pragma once
 // Checksums and the one pattern-matching routine of the program.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
@@ -32,6 +33,8 @@ uint32_t FileCrc32(const QString &FileName);
 
 // MD5 of the stream from its current position to its end (16 bytes).
 QByteArray StreamMD5(QIODevice &AStream);
+// MD5 of the bytes in memory (16 bytes).
+QByteArray BytesMD5(QByteArrayView Bytes);
 // MD5 of Count bytes from Position; the stream's position is restored.
 QByteArray StreamRangeMD5(QIODevice &AStream, qint64 Count, qint64 Position);
 

@@ -858,8 +858,8 @@ QString TXStringList::GetCommaText() const {
   return parts.join(',');
 }
 
-void TXStringList::SetCommaText(const QString &Text) {
-  FList.clear();
+QStringList SplitCommaText(const QString &Text) {
+  QStringList out;
   const qsizetype n = Text.size();
   auto blank = [&](qsizetype i) { return i < n && Text[i].unicode() >= 1 && Text[i].unicode() <= ' '; };
   qsizetype i = 0;
@@ -887,18 +887,21 @@ void TXStringList::SetCommaText(const QString &Text) {
         ++i;
       item = Text.mid(start, i - start);
     }
-    FList << item;
+    out << item;
     while (blank(i))
       ++i;
     if (i < n && Text[i] == ',') {
       if (i + 1 == n)
-        FList << QString();
+        out << QString();
       do
         ++i;
       while (blank(i));
     }
   }
+  return out;
 }
+
+void TXStringList::SetCommaText(const QString &Text) { FList = SplitCommaText(Text); }
 
 void TXStringList::LoadFromFile(const QString &FileName) {
   const QByteArray bytes = LoadFileBytes(FileName);

@@ -246,6 +246,11 @@ private:
   RXXMLNodeProcedureData FData;
 };
 
+// Splits comma text the way string lists read it: quoted items may hold
+// commas and blanks ("" inside quotes is one quote); an unquoted item ends at
+// a comma, a blank or a control character; a trailing comma adds an empty item.
+QStringList SplitCommaText(const QString &Text);
+
 // A shared string list with the comma-text form of stored settings: items
 // separated by commas (or blanks), an item with blanks, commas or quotes
 // written in double quotes with inner quotes doubled.

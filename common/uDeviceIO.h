@@ -24,6 +24,16 @@ constexpr uint8_t FN_READ_CLOCK = 0x1D;
 // Special command function; the IO chains send the values 0xFF, 0xF1 and 0xF0.
 constexpr uint8_t FN_SPECIAL_COMMAND = 0x1F;
 
+// Numbers of the device's files, and the frame sizes the program reads them
+// with; the simulator lays out its files for the same frames.
+constexpr uint8_t FILE_EVENT_RING = 128;
+constexpr uint8_t FILE_DESCRIPTOR = 129;
+constexpr uint8_t FILE_OSC_DIRECTORY = 132;
+constexpr uint8_t FILE_EXT_FLASH = 140;
+constexpr uint16_t DESCRIPTOR_FRAME_BYTES = 128;
+constexpr uint16_t OSC_FRAME_BYTES = 128;
+constexpr uint16_t FLASH_FRAME_BYTES = 2048;
+
 class TDeviceIO {
 public:
   // Device address 0, memory area 0, codes 0x03 (read) and 0x06 (write).

@@ -97,47 +97,55 @@ QString FromCp866(QByteArrayView Bytes) { return Decode("IBM866", Bytes); }
 
 QByteArray ToCp866(const QString &Text) { return Encode("IBM866", Text, Cp866Table()); }
 
-bool TryStrToInt(const QString &Text, int &Out) {
+bool ReadIntText(const QString &Text, bool IsLenient, TIntText &Out) {
   qsizetype i = 0;
   const qsizetype n = Text.size();
-  while (i < n && (Text[i] == ' ' || Text[i] == '\t'))
+  while (IsLenient && i < n && (Text[i] == ' ' || Text[i] == '\t'))
     ++i;
-  bool negative = false;
+  TIntText parts;
   if (i < n && (Text[i] == '-' || Text[i] == '+'))
-    negative = Text[i++] == '-';
-  int base = 10;
+    parts.IsNegative = Text[i++] == '-';
   if (i < n && Text[i] == '$') {
-    base = 16;
+    parts.IsHex = true;
     ++i;
-  } else if (i + 1 < n && Text[i] == '0' && (Text[i + 1] == 'x' || Text[i + 1] == 'X')) {
-    base = 16;
+  } else if (IsLenient && i + 1 < n && Text[i] == '0' && (Text[i + 1] == 'x' || Text[i + 1] == 'X')) {
+    parts.IsHex = true;
     i += 2;
   }
   if (i >= n)
     return false;
-  quint64 mag = 0;
+  const quint64 base = parts.IsHex ? 16 : 10;
   for (; i < n; ++i) {
     const char16_t c = Text[i].unicode();
     int digit;
     if (c >= '0' && c <= '9')
       digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
+    else if (parts.IsHex && c >= 'a' && c <= 'f')
       digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
+    else if (parts.IsHex && c >= 'A' && c <= 'F')
       digit = c - 'A' + 10;
     else
       return false;
-    mag = mag * quint64(base) + quint64(digit);
-    if (mag > 0xFFFFFFFFull)
+    parts.Magnitude = parts.Magnitude * base + quint64(digit);
+    if (parts.Magnitude > 0xFFFFFFFFull)
       return false;
   }
-  if (base == 16 && !negative) {
+  Out = parts;
+  return true;
+}
+
+bool TryStrToInt(const QString &Text, int &Out) {
+  TIntText parts;
+  if (!ReadIntText(Text, true, parts))
+    return false;
+  const quint64 mag = parts.Magnitude;
+  if (parts.IsHex && !parts.IsNegative) {
     Out = int(uint32_t(mag));
     return true;
   }
-  if (negative ? mag > 2147483648ull : mag > 2147483647ull)
+  if (parts.IsNegative ? mag > 2147483648ull : mag > 2147483647ull)
     return false;
-  Out = negative ? int(-qint64(mag)) : int(mag);
+  Out = parts.IsNegative ? int(-qint64(mag)) : int(mag);
   return true;
 }
 

@@ -18,6 +18,17 @@ bool IsWin1251Char(char32_t CodePoint);
 QString FromCp866(QByteArrayView Bytes);
 QByteArray ToCp866(const QString &Text);
 
+// The parts of an integer text [+|-][$]digits, before any range rule: the
+// digits are hexadecimal after "$" (and after "0x" when IsLenient, which also
+// skips blanks in front). False when there is no digit, a character is out of
+// place, or the magnitude exceeds 0xFFFFFFFF.
+struct TIntText {
+  bool IsNegative = false;
+  bool IsHex = false;
+  quint64 Magnitude = 0;
+};
+bool ReadIntText(const QString &Text, bool IsLenient, TIntText &Out);
+
 // Integer text as stored files write it: optional blanks before, optional sign,
 // decimal digits or hexadecimal after "$" or "0x" (a hexadecimal text may give
 // the full 32-bit pattern: "$FFFFFFFF" is -1). False on anything else or on

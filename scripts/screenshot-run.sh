@@ -4,20 +4,15 @@
 # Usage: scripts/screenshot-run.sh [build folder, default build/release]
 # Result: <build folder>/screenshot-run.png
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/release}" && pwd)
-[ -x "$build/src/kv" ] || { echo "no program at $build/src/kv: build first (make release)"; exit 1; }
-out="$build/screenshot-run.png"
-
-# The program keeps its per-user state under HOME; use a scratch one.
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+source "$(dirname "$0")/screenshot-lib.sh"
+shot_begin build/release screenshot-run.png "build first (make release)" "${1:-}"
 
 inner="$scratch/inner.sh"
 cat >"$inner" <<'INNER'
 #!/usr/bin/env bash
 set -euo pipefail
 root=$1; build=$2; out=$3
+source "$root/scripts/screenshot-lib.sh"
 log="$build/src/kv.log"
 rm -f "$log"
 "$root/scripts/run-demo.sh" "$build" --quit-after=120000 -geometry 1440x800+0+0 &
@@ -28,16 +23,12 @@ stop() {
   [ -z "$p" ] || kill "$p" 2>/dev/null || true
   wait "$run" || true
 }
+identified() { grep -q 'Готово' "$log" 2>/dev/null; }
 # Wait (up to 60 s) for the window and for the identification to end ("Готово").
-for _ in $(seq 600); do
-  if xwininfo -root -tree 2>/dev/null | grep -q 'Вартон' && grep -q 'Готово' "$log" 2>/dev/null; then break; fi
-  kill -0 "$run" 2>/dev/null || { echo "program ended early"; exit 1; }
-  sleep 0.1
-done
-grep -q 'Готово' "$log" 2>/dev/null || { echo "no identification within 60 s"; tail -20 "$log" || true; stop; exit 1; }
+shot_wait 600 "$run" identified
+identified || { echo "no identification within 60 s"; tail -20 "$log" || true; stop; exit 1; }
 sleep 1.5   # the pages and labels repaint after the last step
-id=$(xwininfo -root -tree | grep 'Вартон' | awk '{print $1}' | head -1)
-import -window "$id" "$out"
+shot_capture "$out"
 stop
 INNER
 chmod +x "$inner"

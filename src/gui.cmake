@@ -32,6 +32,7 @@ if(KV_GUI)
     ${CMAKE_CURRENT_LIST_DIR}/uDashboardSetupForm.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uAppForms.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uDashboardFrame.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uDescriptorGridFrame.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uParamFrame.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uUstavFrame.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uEventFrame.cpp

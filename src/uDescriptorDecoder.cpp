@@ -160,6 +160,38 @@ private:
     FParamFlashBySram.try_emplace(Sram, Flash);
   }
 
+  // The addresses that open every stored value record (parameter, setpoint).
+  struct TStoredHead {
+    int Type, Acc, Sram, Eeprom;
+  };
+  TStoredHead StoredHead() {
+    TStoredHead h{FType, 0, 0, 0};
+    h.Acc = Byte();
+    h.Sram = Word();
+    h.Eeprom = Word();
+    return h;
+  }
+  // The element of a stored value record, opened by its flash and head fields.
+  IXXMLNode AddStored(const IXXMLNode &Parent, const char *Name, int Flash, const TStoredHead &Head) {
+    const IXXMLNode n = Parent->AddChild(QString::fromLatin1(Name));
+    Add(n, DX_MODBUS_FLASH, Flash);
+    Add(n, DX_RECORD_TYPE, Head.Type);
+    Add(n, DX_MODBUS_ACC, Head.Acc);
+    Add(n, DX_MODBUS_SRAM, Head.Sram);
+    Add(n, DX_MODBUS_EEPROM, Head.Eeprom);
+    return n;
+  }
+  // An enumeration's texts: the short device text and Count device texts,
+  // then the name and Count plain texts.
+  struct TEnumTexts {
+    QString Short, Name;
+    QStringList Device, Plain;
+  };
+  TEnumTexts EnumTexts(int Count);
+  void AddEnumStrings(const IXXMLNode &Parent, const TEnumTexts &Texts, int FirstIder);
+  void AddSetpointTail(const IXXMLNode &Node, const char *Name, int Counter, int Flash, int Level,
+                       const TStoredHead &Head);
+
   void ReadHeader();
   void EnterZone(int Zone);
   void LevelTexts(const IXXMLNode &Parent, const char *Name);
@@ -345,78 +377,66 @@ void TDecoder::DateStatus(int Flash) {
   ParamMapped(p, Flash, sram);
 }
 
-namespace {
-struct TEnumTexts {
-  QString Short, Name;
-  QStringList Device, Plain;
-};
-} // namespace
-
-void TDecoder::ParamEnum(int Flash) {
-  const int t = FType;
-  const int acc = Byte(), sram = Word(), eeprom = Word(), n = Byte();
+TDecoder::TEnumTexts TDecoder::EnumTexts(int Count) {
   TEnumTexts e;
   e.Short = DeviceText();
-  for (int i = 0; i < n; ++i)
+  for (int i = 0; i < Count; ++i)
     e.Device << DeviceText();
   e.Name = PlainText();
-  for (int i = 0; i < n; ++i)
+  for (int i = 0; i < Count; ++i)
     e.Plain << PlainText();
-  const IXXMLNode p = FParam->AddChild(QString::fromLatin1(DX_PARAM_ENUM));
-  Add(p, DX_MODBUS_FLASH, Flash);
-  Add(p, DX_RECORD_TYPE, t);
-  Add(p, DX_MODBUS_ACC, acc);
-  Add(p, DX_MODBUS_SRAM, sram);
-  Add(p, DX_MODBUS_EEPROM, eeprom);
-  Add(p, DX_SHORT_STRING, e.Short);
-  for (int i = 0; i < n; ++i) {
-    const IXXMLNode s = p->AddChild(QString::fromLatin1(DX_STRING));
-    Add(s, DX_IDER, i + 1);
-    Add(s, DX_VALUE, e.Device[i]);
-    Add(s, DX_VALUE, e.Plain[i]);
+  return e;
+}
+
+// One <string> a value, numbered from FirstIder, between the short text and the name.
+void TDecoder::AddEnumStrings(const IXXMLNode &Parent, const TEnumTexts &Texts, int FirstIder) {
+  Add(Parent, DX_SHORT_STRING, Texts.Short);
+  for (int i = 0; i < Texts.Device.size(); ++i) {
+    const IXXMLNode s = Parent->AddChild(QString::fromLatin1(DX_STRING));
+    Add(s, DX_IDER, FirstIder + i);
+    Add(s, DX_VALUE, Texts.Device[i]);
+    Add(s, DX_VALUE, Texts.Plain[i]);
   }
-  Add(p, DX_STRING, e.Name);
+  Add(Parent, DX_STRING, Texts.Name);
+}
+
+void TDecoder::ParamEnum(int Flash) {
+  const TStoredHead h = StoredHead();
+  const int n = Byte();
+  const TEnumTexts e = EnumTexts(n);
+  const IXXMLNode p = AddStored(FParam, DX_PARAM_ENUM, Flash, h);
+  AddEnumStrings(p, e, 1);
   Add(p, DX_WORD_COUNT, 1);
-  ParamMapped(p, Flash, sram);
+  ParamMapped(p, Flash, h.Sram);
 }
 
 void TDecoder::ParamNum(int Flash) {
-  const int t = FType;
-  const int acc = Byte(), sram = Word(), eeprom = Word(), koef = Byte(), min = Word(), max = Word();
+  const TStoredHead h = StoredHead();
+  const int koef = Byte(), min = Word(), max = Word();
   const QString shortText = DeviceText();
   const QString text = PlainText();
-  const IXXMLNode p = FParam->AddChild(QString::fromLatin1(ElementName(uint8_t(t))));
-  Add(p, DX_MODBUS_FLASH, Flash);
-  Add(p, DX_RECORD_TYPE, t);
-  Add(p, DX_MODBUS_ACC, acc);
-  Add(p, DX_MODBUS_SRAM, sram);
-  Add(p, DX_MODBUS_EEPROM, eeprom);
+  const IXXMLNode p = AddStored(FParam, ElementName(uint8_t(h.Type)), Flash, h);
   Add(p, DX_WORD_KOEF, koef);
   Add(p, DX_WORD_MIN, min);
   Add(p, DX_WORD_MAX, max);
   Add(p, DX_SHORT_STRING, shortText);
   Add(p, DX_STRING, text);
   Add(p, DX_WORD_COUNT, 1);
-  ParamMapped(p, Flash, sram);
+  ParamMapped(p, Flash, h.Sram);
 }
 
 void TDecoder::ParamChar(int Flash) {
-  const int t = FType;
-  const int acc = Byte(), sram = Word(), eeprom = Word(), length = Byte(), passwd = Byte();
+  const TStoredHead h = StoredHead();
+  const int length = Byte(), passwd = Byte();
   const QString shortText = DeviceText();
   const QString text = PlainText();
-  const IXXMLNode p = FParam->AddChild(QString::fromLatin1(DX_PARAM_CHAR));
-  Add(p, DX_MODBUS_FLASH, Flash);
-  Add(p, DX_RECORD_TYPE, t);
-  Add(p, DX_MODBUS_ACC, acc);
-  Add(p, DX_MODBUS_SRAM, sram);
-  Add(p, DX_MODBUS_EEPROM, eeprom);
+  const IXXMLNode p = AddStored(FParam, DX_PARAM_CHAR, Flash, h);
   Add(p, DX_BYTE_VALUE, length);
   Add(p, DX_BYTE_PASSWD_CHAR, passwd);
   Add(p, DX_SHORT_STRING, shortText);
   Add(p, DX_STRING, text);
   Add(p, DX_WORD_COUNT, length);
-  ParamMapped(p, Flash, sram);
+  ParamMapped(p, Flash, h.Sram);
 }
 
 void TDecoder::FirstGroupStep(int Flash) {
@@ -426,66 +446,43 @@ void TDecoder::FirstGroupStep(int Flash) {
   ++FTotalCount;
 }
 
-void TDecoder::UstavEnum(int Counter, int Flash) {
-  const int t = FType;
-  const int acc = Byte(), sram = Word(), eeprom = Word(), n = Byte();
-  TEnumTexts e;
-  e.Short = DeviceText();
-  for (int i = 0; i < n; ++i)
-    e.Device << DeviceText();
-  e.Name = PlainText();
-  for (int i = 0; i < n; ++i)
-    e.Plain << PlainText();
-  const int level = Byte();
-  const IXXMLNode u = FUstav->AddChild(QString::fromLatin1(DX_USTAV_ENUM));
-  Add(u, DX_MODBUS_FLASH, Flash);
-  Add(u, DX_RECORD_TYPE, t);
-  Add(u, DX_MODBUS_ACC, acc);
-  Add(u, DX_MODBUS_SRAM, sram);
-  Add(u, DX_MODBUS_EEPROM, eeprom);
-  Add(u, DX_SHORT_STRING, e.Short);
-  for (int i = 0; i < n; ++i) {
-    const IXXMLNode s = u->AddChild(QString::fromLatin1(DX_STRING));
-    Add(s, DX_IDER, i);
-    Add(s, DX_VALUE, e.Device[i]);
-    Add(s, DX_VALUE, e.Plain[i]);
-  }
-  Add(u, DX_STRING, e.Name);
-  Add(u, DX_BYTE_LEVEL_MASK, level);
-  Add(u, DX_IDER, Counter + 1);
-  Add(u, DX_WORD_COUNT, 1);
+// The fields and lookups that close every first-group setpoint.
+void TDecoder::AddSetpointTail(const IXXMLNode &Node, const char *Name, int Counter, int Flash, int Level,
+                               const TStoredHead &Head) {
+  Add(Node, DX_BYTE_LEVEL_MASK, Level);
+  Add(Node, DX_IDER, Counter + 1);
+  Add(Node, DX_WORD_COUNT, 1);
   FSetpointByIder.try_emplace(Counter + 1, FMapped.size());
-  Mapped(u, Flash, true);
+  Mapped(Node, Flash, true);
   Trace(QStringLiteral("rec %1  %2  acc %3 sram %4 eeprom %5")
-            .arg(Hex(t, 2), QString::fromLatin1(DX_USTAV_ENUM), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4)));
+            .arg(Hex(Head.Type, 2), QString::fromLatin1(Name), Hex(Head.Acc, 2), Hex(Head.Sram, 4),
+                 Hex(Head.Eeprom, 4)));
   FirstGroupStep(Flash);
 }
 
+void TDecoder::UstavEnum(int Counter, int Flash) {
+  const TStoredHead h = StoredHead();
+  const int n = Byte();
+  const TEnumTexts e = EnumTexts(n);
+  const int level = Byte();
+  const IXXMLNode u = AddStored(FUstav, DX_USTAV_ENUM, Flash, h);
+  AddEnumStrings(u, e, 0);
+  AddSetpointTail(u, DX_USTAV_ENUM, Counter, Flash, level, h);
+}
+
 void TDecoder::UstavNum(int Counter, int Flash) {
-  const int t = FType;
-  const int acc = Byte(), sram = Word(), eeprom = Word(), measure = Word(), min = Word(), max = Word();
+  const TStoredHead h = StoredHead();
+  const int measure = Word(), min = Word(), max = Word();
   const QString shortText = DeviceText();
   const QString text = PlainText();
   const int level = Byte();
-  const IXXMLNode u = FUstav->AddChild(QString::fromLatin1(DX_USTAV_NUM));
-  Add(u, DX_MODBUS_FLASH, Flash);
-  Add(u, DX_RECORD_TYPE, t);
-  Add(u, DX_MODBUS_ACC, acc);
-  Add(u, DX_MODBUS_SRAM, sram);
-  Add(u, DX_MODBUS_EEPROM, eeprom);
+  const IXXMLNode u = AddStored(FUstav, DX_USTAV_NUM, Flash, h);
   Add(u, DX_WORD_MEASURE_IDER, measure);
   Add(u, DX_WORD_MIN, min);
   Add(u, DX_WORD_MAX, max);
   Add(u, DX_SHORT_STRING, shortText);
   Add(u, DX_STRING, text);
-  Add(u, DX_BYTE_LEVEL_MASK, level);
-  Add(u, DX_IDER, Counter + 1);
-  Add(u, DX_WORD_COUNT, 1);
-  FSetpointByIder.try_emplace(Counter + 1, FMapped.size());
-  Mapped(u, Flash, true);
-  Trace(QStringLiteral("rec %1  %2  acc %3 sram %4 eeprom %5")
-            .arg(Hex(t, 2), QString::fromLatin1(DX_USTAV_NUM), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4)));
-  FirstGroupStep(Flash);
+  AddSetpointTail(u, DX_USTAV_NUM, Counter, Flash, level, h);
 }
 
 void TDecoder::UstavCopy(int Flash) {

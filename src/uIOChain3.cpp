@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cstring>
 
+#include "ixml.h"
 #include "uDateTime.h"
 #include "uErrors.h"
 #include "uLogger.h"
@@ -442,52 +443,6 @@ TIOChainList3 &TIOChainList3::execInts(std::function<void(const QList<int> &)> A
   s->FProcInts = std::move(AProc);
   s->FInts = Args;
   return Append(std::move(s));
-}
-
-// Splits comma text the way string lists read it: quoted items may hold
-// commas and blanks ("" inside quotes is one quote); an unquoted item ends at
-// a comma, a blank or a control character.
-static QStringList SplitCommaText(const QString &Text) {
-  QStringList out;
-  const int n = int(Text.size());
-  auto blank = [&](int i) { return i < n && Text[i].unicode() >= 1 && Text[i].unicode() <= ' '; };
-  int i = 0;
-  while (blank(i))
-    ++i;
-  while (i < n) {
-    QString item;
-    if (Text[i] == '"') {
-      ++i;
-      while (i < n) {
-        if (Text[i] == '"') {
-          if (i + 1 < n && Text[i + 1] == '"') {
-            item += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        item += Text[i++];
-      }
-    } else {
-      const int start = i;
-      while (i < n && Text[i].unicode() > ' ' && Text[i] != ',')
-        ++i;
-      item = Text.mid(start, i - start);
-    }
-    out << item;
-    while (blank(i))
-      ++i;
-    if (i < n && Text[i] == ',') {
-      if (i + 1 == n)
-        out << QString();
-      do
-        ++i;
-      while (blank(i));
-    }
-  }
-  return out;
 }
 
 TIOChainList3 &TIOChainList3::execStrings(std::function<void(const QStringList &)> AProc, const QString &Args) {

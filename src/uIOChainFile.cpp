@@ -55,13 +55,6 @@ uint16_t WordAt(const QByteArray &Bytes, int Offset) {
   return uint16_t(uint8_t(Bytes[Offset]) | (uint8_t(Bytes[Offset + 1]) << 8));
 }
 
-QByteArray MD5Of(const QByteArray &Bytes) {
-  QByteArray copy = Bytes;
-  QBuffer b(&copy);
-  b.open(QIODevice::ReadOnly);
-  return StreamMD5(b);
-}
-
 // The descriptor's XML twin: the name with its extension changed to ".xml".
 QString XmlTwin(const QString &Name) {
   const qsizetype slash = std::max(Name.lastIndexOf('/'), Name.lastIndexOf('\\'));
@@ -81,14 +74,25 @@ TDateTime StampAt(const QByteArray &Bytes, qsizetype Offset) {
 
 // ------------------------------------------------------------ read by type
 
-bool ReadPlain(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
-  S.FData += TakeBytes(Parser, FrameSize);
-  if (F < S.FFrameLast) {
-    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+// Asks for the frame after F unless F is the last one; true when it asked.
+bool RequestNextFrame(TIOChain3readFile &S, uint16_t F) {
+  if (F >= S.FFrameLast)
     return false;
-  }
+  SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+  return true;
+}
+
+// Asks for the next frame, or after the last one saves the file whole; true when done.
+bool ReadOnOrSave(TIOChain3readFile &S, uint16_t F) {
+  if (RequestNextFrame(S, F))
+    return false;
   SaveFileBytes(S.FFileName, S.FData);
   return true;
+}
+
+bool ReadPlain(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
+  S.FData += TakeBytes(Parser, FrameSize);
+  return ReadOnOrSave(S, F);
 }
 
 bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
@@ -119,12 +123,7 @@ bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize
       return true;
     }
   }
-  if (F < S.FFrameLast) {
-    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
-    return false;
-  }
-  SaveFileBytes(S.FFileName, S.FData);
-  return true;
+  return ReadOnOrSave(S, F);
 }
 
 bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
@@ -141,7 +140,7 @@ bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
       // The cache is keyed by the digest, so a copy that no longer matches it
       // (damaged on the disk) is read again from the device instead.
       const QByteArray cached = LoadFileBytes(cache);
-      if (MD5Of(cached) == digest) {
+      if (BytesMD5(cached) == digest) {
         const QByteArray unpacked = InflateBytes(cached, cache);
         SaveFileBytes(zName, cached);
         SaveFileBytes(S.FFileName, unpacked);
@@ -160,15 +159,13 @@ bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
     S.FData += TakeBytes(Parser, n);
     S.FRemaining -= n;
   }
-  if (F < S.FFrameLast) {
-    SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+  if (RequestNextFrame(S, F))
     return false;
-  }
   // Checked before anything is saved: a damaged transfer must neither reach
   // the cache (it would be served again under the right key) nor replace the
   // earlier local copy.
   const QByteArray digest(reinterpret_cast<const char *>(S.FDigest), 16);
-  if (MD5Of(S.FData) != digest)
+  if (BytesMD5(S.FData) != digest)
     throw EKvError("Ошибка контрольной суммы файла " + S.FFileName);
   const QByteArray unpacked = InflateBytes(S.FData, zName);
   SaveFileBytes(zName, S.FData);
@@ -272,7 +269,7 @@ QByteArray PackBytes(const QByteArray &Payload, int FrameSize) {
   const uint32_t size = uint32_t(Payload.size());
   for (int i = 0; i < 4; ++i)
     out.append(char(size >> (8 * i)));
-  out += MD5Of(Payload);
+  out += BytesMD5(Payload);
   out += Payload;
   if (FrameSize > 0 && out.size() % FrameSize != 0)
     out.append(QByteArray(FrameSize - out.size() % FrameSize, '\0'));

@@ -4,6 +4,7 @@
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDateTime.h"
+#include "uDeviceIO.h"
 #include "uErrors.h"
 #include "uEventFrame.h"
 #include "uFiles.h"
@@ -26,11 +27,7 @@
 #include <set>
 
 namespace {
-// Device files and their transfer frames.
-constexpr uint8_t DescriptorFileNo = 129;
-constexpr uint16_t DescriptorFrameBytes = 128;
-constexpr uint8_t FlashFileNo = 140;
-constexpr uint16_t FlashFrameBytes = 2048;
+// How the device's files are sent.
 constexpr uint8_t FileTypePlain = 0, FileTypeDescriptor = 1, FileTypeZlib = 2;
 constexpr int CustomLogicSubFile = 5;
 constexpr int FirstTypeReg = 0, TypeWords = 5;
@@ -219,9 +216,9 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<in
   if (FillList)
     Chain.exec([this] { FillDeviceList(); });
   Chain.setDeviceAddr(Addrs)
-      .setFrameSize(DescriptorFrameBytes)
+      .setFrameSize(DESCRIPTOR_FRAME_BYTES)
       .msg(IdentTexts::ReadDescriptor)
-      .readFile(DescriptorFileNo, FileTypeDescriptor, IdentFiles::DescriptorBin);
+      .readFile(FILE_DESCRIPTOR, FileTypeDescriptor, IdentFiles::DescriptorBin);
   TIOChainList3 &decode = gen.newList();
   decode.exec([this] { DecodeDescriptorStep(); });
   Chain.predicatFileExists(ptFileExists, IdentFiles::DescriptorXml, nullptr, &decode)
@@ -259,10 +256,10 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<in
     flash.msg(IdentTexts::ReadFlash)
         .execNext([this](TIOChain3 *Step, const QList<int> &Args) { SetFlashSubFileStart(Step, Args); },
                   {CustomLogicSubFile})
-        .readFile(FlashFileNo, FileTypeZlib, IdentFiles::CustomLogic)
+        .readFile(FILE_EXT_FLASH, FileTypeZlib, IdentFiles::CustomLogic)
         .exec([this] { ApplyCustomLogicNames(); });
-    Chain.setFrameSize(FlashFrameBytes)
-        .readFile(FlashFileNo, FileTypePlain, IdentFiles::FlashHead)
+    Chain.setFrameSize(FLASH_FRAME_BYTES)
+        .readFile(FILE_EXT_FLASH, FileTypePlain, IdentFiles::FlashHead)
         .exec([this] { CheckFlashHeader(); })
         .predicatIOError(ptIOError, nullptr, &flash);
   }

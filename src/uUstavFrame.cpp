@@ -1,26 +1,9 @@
 #include "uUstavFrame.h"
 
-#include "uStringGrid.h"
-
-#include <QVBoxLayout>
-
-TUstavFrame::TUstavFrame(QWidget *Parent) : QWidget(Parent) {
-  setObjectName("UstavFrame");
-  auto *layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  sgUstav = new TStringGrid(4, 1, 0, 1, this);
-  sgUstav->setObjectName("sgUstav");
-  layout->addWidget(sgUstav);
-}
+TUstavFrame::TUstavFrame(QWidget *Parent)
+    : TDescriptorGridFrame("UstavFrame", "sgUstav", Parent), sgUstav(FGrid) {}
 
 void TUstavFrame::Init() {}
-
-void TUstavFrame::Clear() {
-  FRoot.reset();
-  sgUstav->setRowCount(1);
-}
-
-void TUstavFrame::SetDescriptor(const IXXMLNode &Root) { FRoot = Root; }
 
 void TUstavFrame::ShowValues() {}
 

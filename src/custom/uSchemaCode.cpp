@@ -2,6 +2,7 @@
 
 #include "uErrors.h"
 #include "uLogger.h"
+#include "uTextCodec.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -192,37 +193,13 @@ TSchemaCode &SchemaCode() {
 
 int32_t AsmStrToInt(const QString &Text) {
   auto fail = [&]() { return EKvFormat("'" + Text + "' is not a valid integer value"); };
-  const int n = int(Text.size());
-  int i = 0;
-  bool negative = false;
-  if (i < n && (Text[i] == '-' || Text[i] == '+'))
-    negative = Text[i++] == '-';
-  int base = 10;
-  if (i < n && Text[i] == '$') {
-    base = 16;
-    ++i;
-  }
-  if (i >= n)
+  TIntText parts;
+  if (!ReadIntText(Text, false, parts))
     throw fail();
-  int64_t v = 0;
-  for (; i < n; ++i) {
-    const char16_t c = Text[i].unicode();
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      throw fail();
-    v = v * base + d;
-    if (v > 0xFFFFFFFFll)
-      throw fail();
-  }
-  if (base == 16)
+  int64_t v = int64_t(parts.Magnitude);
+  if (parts.IsHex)
     v = int32_t(uint32_t(v)); // "$FFFFFFFF" is -1, as a 32-bit word
-  if (negative)
+  if (parts.IsNegative)
     v = -v;
   if (v < INT32_MIN || v > INT32_MAX)
     throw fail();

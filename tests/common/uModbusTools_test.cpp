@@ -79,7 +79,8 @@ TEST(ModbusTools, WriteRegistersRecordCarriesPairsLowByteFirst) {
   EXPECT_EQ(r.mid(18), Bytes({0x02, 0x00, 0x02, 0x02, 0x01, 0xB2, 0xA1, 0x03, 0x01, 0x04, 0x00}));
 }
 
-TEST(ModbusTools, StartRecordAllowsAtMost255BytesAfterTheLength) {
+// The length byte counts at most 255 bytes; a record holds RequestRecordSize.
+TEST(ModbusTools, RecordBoundsAreRangeErrorsAndLongLengthsAreStored) {
   TCaptureFront front;
   TRequestBuilder &b = front.Builder();
   std::vector<uint8_t> payload(237, 0x5A);
@@ -87,12 +88,14 @@ TEST(ModbusTools, StartRecordAllowsAtMost255BytesAfterTheLength) {
   EXPECT_EQ(b.WriteIndex(), 257);
   payload.push_back(0);
   EXPECT_THROW(b.StartRecord(1, bcNone, 0, payload), EKvRange);
-  EXPECT_TRUE(front.Sent.empty());
-}
 
-TEST(ModbusTools, PutsStopAtTheRecordsLastByteAndSendStoresLongLengths) {
-  TCaptureFront front;
-  TRequestBuilder &b = front.Builder();
+  b.StartRecord(1, bcNone, 0, {});
+  b.PutDword(0x11223344);
+  b.PutByteAt(0x99, 20);
+  EXPECT_EQ(b.Record().mid(20), Bytes({0x99, 0x33, 0x22, 0x11}));
+  EXPECT_THROW(b.PutByteAt(1, 24), EKvRange);
+  EXPECT_TRUE(front.Sent.empty());
+
   b.StartRecord(1, bcWriteFileFrame, 0, {3, 0, 0});
   while (b.WriteIndex() < RequestRecordSize - 1)
     b.PutByte(0xEE);
@@ -105,16 +108,6 @@ TEST(ModbusTools, PutsStopAtTheRecordsLastByteAndSendStoresLongLengths) {
   ASSERT_EQ(r.size(), 2088);
   EXPECT_EQ(uint8_t(r[0]) | (uint8_t(r[1]) << 8), 2086);
   EXPECT_EQ(uint8_t(r[2087]), 0x11);
-}
-
-TEST(ModbusTools, PutDwordAndPutByteAtWriteWhereTheyShould) {
-  TCaptureFront front;
-  TRequestBuilder &b = front.Builder();
-  b.StartRecord(1, bcNone, 0, {});
-  b.PutDword(0x11223344);
-  b.PutByteAt(0x99, 20);
-  EXPECT_EQ(b.Record().mid(20), Bytes({0x99, 0x33, 0x22, 0x11}));
-  EXPECT_THROW(b.PutByteAt(1, 24), EKvRange);
 }
 
 TEST(ModbusTools, PutStreamCutsCountToTheStreamSizeAndRefusesAShortRest) {

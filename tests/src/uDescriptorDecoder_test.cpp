@@ -341,22 +341,18 @@ TEST_F(DecoderTest, CopyRecordBeyondTheAddressRangeIsARangeError) {
   EXPECT_THROW(DecodeBytes(r, b), EKvRange);
 }
 
-TEST_F(DecoderTest, DisplayTextsDropCodesWithoutCharacter) {
+TEST_F(DecoderTest, TextsDropCodesWithoutCharacterAndControlCharacters) {
   TDeviceContent c;
   TDcEvent e;
   e.Text = QStringLiteral("A|B\\123\\1");
   c.Events = {e};
-  const auto r = DecodeContent(c);
-  EXPECT_EQ(r->D->Root->SelectSingleNode("event/event-item/string")->GetText(), U("АВ")); // 0x01 and 0x7B are nobody's codes
-}
-
-TEST_F(DecoderTest, PlainTextsDropControlCharacters) {
-  TDeviceContent c;
   TDcMeasure m;
   m.Short = QStringLiteral("s");
   m.Full = QString::fromUtf8("a\tb\x01" "c");
   c.Measures = {m};
   const auto r = DecodeContent(c);
+  // Display texts: 0x01 and 0x7B are nobody's codes.
+  EXPECT_EQ(r->D->Root->SelectSingleNode("event/event-item/string")->GetText(), U("АВ"));
   EXPECT_EQ(r->D->Root->SelectSingleNode("measure/measure-item/string")->GetText(), "abc");
 }
 

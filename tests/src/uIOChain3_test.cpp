@@ -60,6 +60,34 @@ QByteArray Bytes(std::initializer_list<int> List) {
   return out;
 }
 
+// Little-endian words, as register lists and answers hold them.
+QByteArray Words(std::initializer_list<int> List) {
+  QByteArray out;
+  for (int w : List)
+    out.append(char(w & 0xFF)).append(char(w >> 8));
+  return out;
+}
+
+QString ErrorOf(const std::function<void()> &F) {
+  try {
+    F();
+  } catch (const EKvError &e) {
+    return e.Text();
+  }
+  return "no error";
+}
+
+// A request stream over Bytes and an empty result stream, both open.
+struct TIo {
+  explicit TIo(const QByteArray &Bytes = {}) : Data(Bytes) {
+    In.setBuffer(&Data);
+    In.open(QIODevice::ReadOnly);
+    Out.open(QIODevice::ReadWrite);
+  }
+  QByteArray Data;
+  QBuffer In, Out;
+};
+
 struct IOChain3 : ::testing::Test {
   IOChain3() {
     App();
@@ -96,12 +124,8 @@ TEST_F(IOChain3, EmptyChainSendsNothingAndIsDeletedLater) {
 
 TEST_F(IOChain3, RegisterReadSendsAreaThenReadAndEndsInThePagesMethod) {
   TPage page;
-  QByteArray regs = Bytes({10, 0, 11, 0, 40, 0});
-  QBuffer request(&regs);
-  request.open(QIODevice::ReadOnly);
-  QBuffer result;
-  result.open(QIODevice::ReadWrite);
-  Gen.newList().msg("Чтение параметров").readReg(request, result).execMethod(&page, "ShowValues").msg("Готово")
+  TIo io(Words({10, 11, 40}));
+  Gen.newList().msg("Чтение параметров").readReg(io.In, io.Out).execMethod(&page, "ShowValues").msg("Готово")
       .run(OnProgress);
   EXPECT_EQ(Messages, QStringList{"Чтение параметров"});
   ASSERT_EQ(Front.Sent.size(), 2u);
@@ -113,7 +137,7 @@ TEST_F(IOChain3, RegisterReadSendsAreaThenReadAndEndsInThePagesMethod) {
   EXPECT_EQ(page.Shown, 0) << "the area selection's answer does not move the chain";
   Front.Answer(1, Bytes({3, 10, 0, 0x34, 0x12, 11, 0, 1, 0, 40, 0, 0xFF, 0xFF}));
   EXPECT_EQ(page.Shown, 1);
-  EXPECT_EQ(result.data(), Bytes({10, 0, 0x34, 0x12, 11, 0, 1, 0, 40, 0, 0xFF, 0xFF}));
+  EXPECT_EQ(io.Out.data(), Words({10, 0x1234, 11, 1, 40, 0xFFFF}));
   EXPECT_EQ(Messages, (QStringList{"Чтение параметров", "Готово"}));
   EXPECT_TRUE(Progress.empty());
   Pump();
@@ -121,14 +145,10 @@ TEST_F(IOChain3, RegisterReadSendsAreaThenReadAndEndsInThePagesMethod) {
 }
 
 TEST_F(IOChain3, ReadOf300RegistersGoesAs127127And46) {
-  QByteArray regs;
+  TIo io;
   for (int i = 0; i < 300; ++i)
-    regs.append(char(i & 0xFF)).append(char(i >> 8));
-  QBuffer request(&regs);
-  request.open(QIODevice::ReadOnly);
-  QBuffer result;
-  result.open(QIODevice::ReadWrite);
-  TIOChainList3 &c = Gen.newList().readReg(request, result);
+    io.Data += Words({i});
+  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out);
   c.run();
   const int counts[] = {127, 127, 46};
   for (int k = 0; k < 3; ++k) {
@@ -141,8 +161,8 @@ TEST_F(IOChain3, ReadOf300RegistersGoesAs127127And46) {
     Front.Answer(size_t(k + 1), answer);
   }
   EXPECT_EQ(Front.Sent.size(), 4u);
-  EXPECT_EQ(result.size(), 1200);
-  EXPECT_EQ(result.data().mid(299 * 4), Bytes({0x2B, 0x01, 7, 0}));
+  EXPECT_EQ(io.Out.size(), 1200);
+  EXPECT_EQ(io.Out.data().mid(299 * 4), Bytes({0x2B, 0x01, 7, 0}));
   EXPECT_TRUE(c.IsEnded());
 }
 
@@ -176,12 +196,7 @@ TEST_F(IOChain3, AbortBeforeALocalStepRaisesAndEndsTheChain) {
   TIOChainList3 &c = Gen.newList().msg("one");
   c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
   Gen.abort();
-  try {
-    c.run();
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "Прервано");
-  }
+  EXPECT_EQ(ErrorOf([&] { c.run(); }), "Прервано");
   EXPECT_EQ(aborted, 1);
   EXPECT_TRUE(Messages.isEmpty());
   EXPECT_TRUE(c.IsEnded());
@@ -255,12 +270,8 @@ TEST_F(IOChain3, ConditionsChooseTheirBranch) {
         .run();
     EXPECT_EQ(Messages, QStringList{t.Taken}) << t.Op << " " << t.A << " " << t.B;
   }
-  try {
-    Gen.newList().predicatIfExpr(ptIfExpr, "gt", 1, 2, nullptr, nullptr).run();
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "unsupported op gt");
-  }
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().predicatIfExpr(ptIfExpr, "gt", 1, 2, nullptr, nullptr).run(); }),
+            "unsupported op gt");
 }
 
 TEST_F(IOChain3, ListFileAndIOErrorConditions) {
@@ -277,18 +288,20 @@ TEST_F(IOChain3, ListFileAndIOErrorConditions) {
     c.run();
     return Messages.join(",");
   };
-  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIfList(ptIf, none, t, e); }), "else");
-  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIfList(ptIf, one, t, e); }), "then");
-  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIf(ptIf, 0, t, e); }), "else");
-  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIf(ptIf, -3, t, e); }), "then");
-  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatFileExists(ptFileExists, present, t, e); }),
-            "then");
-  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) {
-              c.predicatFileExists(ptFileExists, dir.filePath("absent.bin"), t, e);
-            }),
-            "else");
-  EXPECT_EQ(run([&](TIOChainList3 &c, auto *t, auto *e) { c.predicatIOError(ptIOError, t, e); }), "else")
-      << "nothing sets the IO-error flag";
+  using TBranch = TIOChainList3 *;
+  const std::pair<std::function<void(TIOChainList3 &, TBranch, TBranch)>, const char *> cases[] = {
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIfList(ptIf, none, t, e); }, "else"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIfList(ptIf, one, t, e); }, "then"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIf(ptIf, 0, t, e); }, "else"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIf(ptIf, -3, t, e); }, "then"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatFileExists(ptFileExists, present, t, e); }, "then"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatFileExists(ptFileExists, present + "x", t, e); },
+       "else"},
+      // Nothing sets the IO-error flag.
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIOError(ptIOError, t, e); }, "else"},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(run(cases[i].first), cases[i].second) << i;
   Pump();
   EXPECT_EQ(Gen.ChainCount(), 0) << "branch lists go with their step";
 }
@@ -318,12 +331,8 @@ TEST_F(IOChain3, BuildersCheckTheirKind) {
       {[](TIOChainList3 &c) { c.predicatIOError(ptIf, nullptr, nullptr); }, "ptIOError expected"},
   };
   for (const TCase &t : cases) {
-    try {
-      t.Build(Gen.newList());
-      ADD_FAILURE() << t.Text;
-    } catch (const EKvAssert &e) {
-      EXPECT_EQ(e.Text(), t.Text);
-    }
+    EXPECT_THROW(t.Build(Gen.newList()), EKvAssert) << t.Text;
+    EXPECT_EQ(ErrorOf([&] { t.Build(Gen.newList()); }), t.Text);
   }
 }
 
@@ -343,12 +352,9 @@ TEST_F(IOChain3, ExecNextGetsTheFollowingStepAndFailsAsTheLastStep) {
   EXPECT_EQ(seenArgs, (QList<int>{4, 5}));
   ASSERT_EQ(Front.Sent.size(), 1u);
   EXPECT_EQ(Front.Payload(0), Bytes({0x80, 0x00}));
-  try {
-    Gen.newList().execNext([](TIOChain3 *, const QList<int> &) {}, {}).run();
-    FAIL();
-  } catch (const EKvRange &e) {
-    EXPECT_EQ(e.Text(), "List index out of bounds (1)");
-  }
+  EXPECT_THROW(Gen.newList().execNext([](TIOChain3 *, const QList<int> &) {}, {}).run(), EKvRange);
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().execNext([](TIOChain3 *, const QList<int> &) {}, {}).run(); }),
+            "List index out of bounds (1)");
 }
 
 TEST_F(IOChain3, ExecStepsCallTheirOneProcedure) {
@@ -389,20 +395,10 @@ TEST_F(IOChain3, MethodsAreCalledByNameAndAnUnknownNameIsNamed) {
   TPage page;
   Gen.newList().execMethod(&page, "ShowValues").run();
   EXPECT_EQ(page.Shown, 1);
-  struct TCase {
-    const char *Name;
-    const char *Text;
-  };
-  const TCase cases[] = {{"ShowValue", "unknown method ShowValue of TPage"},
-                         {"Needs", "unknown method Needs of TPage"}};
-  for (const TCase &t : cases) {
-    try {
-      Gen.newList().execMethod(&page, t.Name).run();
-      ADD_FAILURE() << t.Name;
-    } catch (const EKvError &e) {
-      EXPECT_EQ(e.Text(), t.Text);
-    }
-  }
+  // A misspelt name, and a method that takes arguments.
+  for (const char *name : {"ShowValue", "Needs"})
+    EXPECT_EQ(ErrorOf([&] { Gen.newList().execMethod(&page, name).run(); }),
+              QString("unknown method %1 of TPage").arg(name));
   // Inside an answer the failure goes to the status line and ends the chain.
   TAddrList found;
   auto *gone = new TPage;
@@ -420,21 +416,15 @@ TEST_F(IOChain3, IncAndMultChangeTheCallersVariablesAndCheckOverflow) {
   EXPECT_EQ(counter, 8);
   EXPECT_EQ(product, 56);
   int big = INT_MAX;
-  try {
-    Gen.newList().inc(big, 1).run();
-    FAIL();
-  } catch (const EKvRange &e) {
-    EXPECT_EQ(e.Text(), "Integer overflow");
-  }
+  EXPECT_THROW(Gen.newList().inc(big, 1).run(), EKvRange);
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().inc(big, 1).run(); }), "Integer overflow");
   EXPECT_EQ(big, INT_MAX);
   EXPECT_THROW(Gen.newList().mult(big, 2, product).run(), EKvRange);
 }
 
 TEST_F(IOChain3, WriteRegSelectsRegistersThenSendsOneRecordPerAnswer) {
-  QByteArray data = Bytes({1, 0, 0x11, 0x00, 2, 0, 0x22, 0x00, 3, 0, 0x33, 0x00});
-  QBuffer stream(&data);
-  stream.open(QIODevice::ReadOnly);
-  TIOChainList3 &c = Gen.newList().writeReg(stream).msg("Готово");
+  TIo io(Words({1, 0x11, 2, 0x22, 3, 0x33}));
+  TIOChainList3 &c = Gen.newList().writeReg(io.In).msg("Готово");
   c.run();
   ASSERT_EQ(Front.Sent.size(), 2u);
   EXPECT_EQ(Front.Command(0), bcSelectArea);
@@ -483,25 +473,16 @@ TEST(IOChain3Lifetime, AFrontDestroyedFirstLeavesWaitingChainsHarmless) {
     ASSERT_EQ(front.Sent.size(), 1u);
   }
   EXPECT_EQ(gen.DeviceFront(), nullptr);
-  try {
-    gen.newList().poll(2, found).run();
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "no device link");
-  }
+  EXPECT_EQ(ErrorOf([&] { gen.newList().poll(2, found).run(); }), "no device link");
   // The generator then frees the waiting chain without touching the front.
 }
 
 TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
   // Every way of ending: answered, device error, aborted, local only, never run.
-  QByteArray regs = Bytes({1, 0});
   for (int i = 0; i < 3000; ++i) {
-    QBuffer request(&regs);
-    request.open(QIODevice::ReadOnly);
-    QBuffer result;
-    result.open(QIODevice::ReadWrite);
+    TIo io(Words({1}));
     const size_t first = Front.Sent.size();
-    TIOChainList3 &c = Gen.newList().readReg(request, result).msg("x");
+    TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("x");
     Gen.newList().msg("local").predicatIf(ptIf, i & 1, &Gen.newList().msg("t"), &Gen.newList()).run();
     Gen.newList().msg("never run");
     c.run();
@@ -552,39 +533,25 @@ struct TLiveFixture : ::testing::Test {
   QStringList Messages;
 };
 
-QByteArray Words(std::initializer_list<int> List) {
-  QByteArray out;
-  for (int w : List)
-    out.append(char(w & 0xFF)).append(char(w >> 8));
-  return out;
-}
-
 } // namespace
 
 using IOChain3Live = TLiveFixture;
 
 TEST_F(IOChain3Live, PageWriteChainWritesReadsBackAndShowsTheValues) {
   TPage page;
-  QByteArray values = Words({100, 0x1111, 101, 0x2222, 300, 0x3333});
-  QBuffer write(&values);
-  write.open(QIODevice::ReadOnly);
-  QByteArray regs = Words({100, 101, 300});
-  QBuffer request(&regs);
-  request.open(QIODevice::ReadOnly);
-  QBuffer answers;
-  answers.open(QIODevice::ReadWrite);
+  TIo write(Words({100, 0x1111, 101, 0x2222, 300, 0x3333})), read(Words({100, 101, 300}));
   Gen.newList()
       .msg("Запись параметров")
-      .writeReg(write)
+      .writeReg(write.In)
       .msg("Чтение параметров")
-      .readReg(request, answers)
+      .readReg(read.In, read.Out)
       .execMethod(&page, "ShowValues")
       .msg("Готово")
       .run();
   ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
   EXPECT_EQ(Messages, (QStringList{"Запись параметров", "Чтение параметров", "Готово"}));
   EXPECT_EQ(page.Shown, 1);
-  EXPECT_EQ(answers.data(), values);
+  EXPECT_EQ(read.Out.data(), write.Data);
   EXPECT_EQ(Device.Register(TSimArea::Holding, 300), 0x3333);
 }
 
@@ -593,44 +560,34 @@ TEST_F(IOChain3Live, SramFlashAndClockStepsStoreWhatTheDeviceHolds) {
   Device.SetRegisters(TSimArea::Flash, 0x200, {0x1234, 0x5678, 0x9ABC});
   const QDateTime moment(QDate(2025, 6, 7), QTime(8, 9, 10));
   Device.SetClock(moment, false);
-  QByteArray regs = Words({0x41, 0x40});
-  QBuffer request(&regs);
-  request.open(QIODevice::ReadOnly);
-  QBuffer sram, flash, clock;
-  sram.open(QIODevice::ReadWrite);
-  flash.open(QIODevice::ReadWrite);
-  clock.open(QIODevice::ReadWrite);
+  TIo sram(Words({0x41, 0x40})), flash, clock;
   const uint16_t addr = 0x200;
   const int count = 3;
   uint8_t low = 0;
   uint16_t word = 0;
   Gen.newList()
-      .readSram(request, sram)
+      .readSram(sram.In, sram.Out)
       .readFlash(addr, low)
       .readFlash(addr, word)
-      .readFlashStream(addr, count, flash)
-      .readTime(0, clock)
+      .readFlashStream(addr, count, flash.Out)
+      .readTime(0, clock.Out)
       .msg("Готово")
       .run();
   ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
-  EXPECT_EQ(sram.data(), Words({0x41, 0xC3D4, 0x40, 0xA1B2}));
+  EXPECT_EQ(sram.Out.data(), Words({0x41, 0xC3D4, 0x40, 0xA1B2}));
   EXPECT_EQ(low, 0x34);
   EXPECT_EQ(word, 0x1234);
-  EXPECT_EQ(flash.data(), Words({0x200, 0x1234, 0x201, 0x5678, 0x202, 0x9ABC}));
+  EXPECT_EQ(flash.Out.data(), Words({0x200, 0x1234, 0x201, 0x5678, 0x202, 0x9ABC}));
   TResponseParser p;
-  p.Fill(clock.data());
+  p.Fill(clock.Out.data());
   EXPECT_DOUBLE_EQ(p.ReadDouble(), QDateTimeToDateTime(moment));
 }
 
 TEST_F(IOChain3Live, ADeviceExceptionEndsTheChainThroughTheErrorHandler) {
   Device.SetFault({TSimFaultKind::Exception, 2, 0x03});
-  QByteArray regs = Words({5});
-  QBuffer request(&regs);
-  request.open(QIODevice::ReadOnly);
-  QBuffer answers;
-  answers.open(QIODevice::ReadWrite);
+  TIo io(Words({5}));
   int errors = 0;
-  TIOChainList3 &c = Gen.newList().readReg(request, answers).msg("not reached");
+  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("not reached");
   c.setEvent(1, [&](TIOChain3 *Step, const QList<int> &) {
     ++errors;
     EXPECT_EQ(Step->FType, ctReadReg);
@@ -638,7 +595,7 @@ TEST_F(IOChain3Live, ADeviceExceptionEndsTheChainThroughTheErrorHandler) {
   c.run();
   ASSERT_TRUE(WaitFor("Ошибка устройства 02"));
   EXPECT_EQ(errors, 1);
-  EXPECT_TRUE(answers.data().isEmpty()) << "no value of a failed read is stored";
+  EXPECT_TRUE(io.Out.data().isEmpty()) << "no value of a failed read is stored";
   EXPECT_FALSE(Messages.contains("not reached"));
 }
 
@@ -647,26 +604,18 @@ TEST_F(IOChain3Live, PollThenDeviceAddressTalksToTheDeviceThatAnswered) {
   Device.SetRegister(TSimArea::Holding, 1, 77);
   Tool.SetDeviceAddr(7);
   TAddrList found;
-  QByteArray regs = Words({1});
-  QBuffer request(&regs);
-  request.open(QIODevice::ReadOnly);
-  QBuffer answers;
-  answers.open(QIODevice::ReadWrite);
-  Gen.newList().poll(7, found).setDeviceAddr(found).readReg(request, answers).msg("Готово").run();
+  TIo io(Words({1}));
+  Gen.newList().poll(7, found).setDeviceAddr(found).readReg(io.In, io.Out).msg("Готово").run();
   ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
   EXPECT_EQ(found, TAddrList{7});
-  EXPECT_EQ(answers.data(), Words({1, 77}));
+  EXPECT_EQ(io.Out.data(), Words({1, 77}));
 }
 
 TEST_F(IOChain3Live, TheBreakStopsAChainWaitingForTheDevice) {
   Device.SetFault({TSimFaultKind::LateAnswer, 200, 0x03});
-  QByteArray regs = Words({5});
-  QBuffer request(&regs);
-  request.open(QIODevice::ReadOnly);
-  QBuffer answers;
-  answers.open(QIODevice::ReadWrite);
+  TIo io(Words({5}));
   int aborted = 0;
-  TIOChainList3 &c = Gen.newList().readReg(request, answers).msg("not reached");
+  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("not reached");
   c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
   c.run();
   Gen.abort();

@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-TEST(LockFile, SecondHolderOfTheSameFileIsRefused) {
-  QTemporaryDir dir;
+TEST(LockFile, SecondHolderOfTheSameFileIsRefusedUntilTheFirstLetsGo) {
+  QTemporaryDir dir, other;
   const QString path = dir.filePath("locker.txt");
   TLockFile first, second;
   ASSERT_TRUE(first.Take(path));
@@ -14,27 +14,16 @@ TEST(LockFile, SecondHolderOfTheSameFileIsRefused) {
   EXPECT_FALSE(second.Take(path, &reason));
   EXPECT_EQ(reason, "held by another copy");
   EXPECT_FALSE(second.IsHeld());
+  EXPECT_TRUE(TLockFile().Take(other.filePath("locker.txt"))) << "another folder has its own lock";
 
   first.Release();
   EXPECT_TRUE(second.Take(path));
-}
-
-TEST(LockFile, AnotherFolderHasItsOwnLock) {
-  QTemporaryDir a, b;
-  TLockFile first, second;
-  ASSERT_TRUE(first.Take(a.filePath("locker.txt")));
-  EXPECT_TRUE(second.Take(b.filePath("locker.txt")));
-}
-
-TEST(LockFile, DestroyedHolderReleasesTheLock) {
-  QTemporaryDir dir;
-  const QString path = dir.filePath("locker.txt");
+  second.Release();
   {
-    TLockFile first;
-    ASSERT_TRUE(first.Take(path));
+    TLockFile destroyed;
+    ASSERT_TRUE(destroyed.Take(path));
   }
-  TLockFile second;
-  EXPECT_TRUE(second.Take(path));
+  EXPECT_TRUE(first.Take(path)) << "a destroyed holder releases the lock";
 }
 
 TEST(LockFile, KeepsTheContentOfAnExistingFile) {

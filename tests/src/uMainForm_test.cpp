@@ -98,10 +98,10 @@ TEST_F(MainFormTest, StartsWithTheFixedPagesCaptionsAndDefaults) {
   EXPECT_EQ(TabTexts(*w),
             (QStringList{"Текущие значения", "Параметры", "Уставки", "Журнал событий", "Осциллограммы"}));
   EXPECT_EQ(w->PageControl->currentIndex(), 0);
-  EXPECT_EQ(w->LabelVarnok->text(), "ВАРНОК");
-  EXPECT_EQ(w->Forms().AboutBox->ProductName->text(), "ВАРНОК");
-  EXPECT_EQ(w->Forms().AboutBox->SupportedDevice->text(), "TMV31");
-  EXPECT_EQ(w->Forms().AboutBox->Version->text(), "Версия: 2.2.0.0");
+  const TAboutBox &about = *w->Forms().AboutBox;
+  EXPECT_EQ(QStringList({w->LabelVarnok->text(), about.ProductName->text(), about.SupportedDevice->text(),
+                         about.Version->text(), w->cbAuto->text(), w->cbPrimVal->text(), w->Label11->text()}),
+            QStringList({"ВАРНОК", "ВАРНОК", "TMV31", "Версия: 2.2.0.0", "Auto", "Первичные значения", "Адрес"}));
   EXPECT_TRUE(w->Forms().PasswdForm->HasValidator());
   EXPECT_EQ(w->Forms().InOrder.size(), 22);
   EXPECT_TRUE(w->Timer->isActive());
@@ -110,12 +110,8 @@ TEST_F(MainFormTest, StartsWithTheFixedPagesCaptionsAndDefaults) {
   EXPECT_EQ(w->AutoPoll(), 2);
   EXPECT_EQ(w->GetTempFolder(), FDir.path() + "/");
   EXPECT_EQ(QDir::currentPath(), FDir.path());
-  EXPECT_TRUE(QFile::exists(FDir.filePath("locker.txt")));
-  EXPECT_TRUE(QDir(FDir.filePath("cache")).exists());
-  EXPECT_TRUE(QDir(FDir.filePath("osc")).exists());
-  EXPECT_EQ(w->cbAuto->text(), "Auto");
-  EXPECT_EQ(w->cbPrimVal->text(), "Первичные значения");
-  EXPECT_EQ(w->Label11->text(), "Адрес");
+  for (const char *made : {"locker.txt", "cache", "osc"})
+    EXPECT_TRUE(QFileInfo::exists(FDir.filePath(made))) << made;
 
   // Items hidden by design, and the shortcuts of the commands.
   for (QAction *a : {w->N6, w->miParam, w->N3, w->aoGetList})
@@ -132,8 +128,7 @@ TEST_F(MainFormTest, StartsWithTheFixedPagesCaptionsAndDefaults) {
   ASSERT_EQ(rates.size(), 1);
   EXPECT_EQ(rates[0]->text(), "38400");
   EXPECT_TRUE(rates[0]->isChecked());
-  EXPECT_TRUE(w->NPort->isEnabled());
-  EXPECT_TRUE(w->NBaudrate->isEnabled());
+  EXPECT_TRUE(w->NPort->isEnabled() && w->NBaudrate->isEnabled());
 }
 
 TEST_F(MainFormTest, MenuAndLabelVisibilityFollowTheSettings) {
@@ -165,20 +160,6 @@ TEST_F(MainFormTest, MenuAndLabelVisibilityFollowTheSettings) {
       EXPECT_EQ(!l->isHidden(), expected.contains(l->objectName())) << r.Ini << " " << l->objectName().toStdString();
     ASSERT_TRUE(w->close());
   }
-}
-
-TEST_F(MainFormTest, ModbusTcpDisablesThePortMenus) {
-  auto w = Make("[setup]\nprotocol=modbustcp\n[com]\nbaudratelist=9600,38400,115200\n");
-  ASSERT_TRUE(w->FormShow());
-  EXPECT_FALSE(w->NPort->isEnabled());
-  EXPECT_FALSE(w->NBaudrate->isEnabled());
-  QStringList checked;
-  for (QAction *a : w->NBaudrate->actions())
-    if (a->isChecked())
-      checked << a->text();
-  EXPECT_EQ(w->NBaudrate->actions().size(), 3);
-  // The item of the port's own rate (38400 unless the program's settings say otherwise).
-  EXPECT_EQ(checked, QStringList{QString::number(w->DeviceThread()->DeviceIO().GetOI().GetComPort().GetBaudRate())});
 }
 
 TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
@@ -259,6 +240,12 @@ TEST_F(MainFormTest, PasswordEntryLapsesAtTheFirstTickAfterThePeriod) {
 }
 
 TEST_F(MainFormTest, CloseAsksAboutAChangedTitlePanelBeforeAnythingStops) {
+  {
+    auto unchanged = Make("");
+    ASSERT_TRUE(unchanged->FormShow());
+    EXPECT_TRUE(unchanged->close());
+    EXPECT_TRUE(Shown.empty()) << "no question when nothing changed";
+  }
   auto w = Make("");
   ASSERT_TRUE(w->FormShow());
   w->DashboardFrame->SetModified(true);
@@ -278,13 +265,6 @@ TEST_F(MainFormTest, CloseAsksAboutAChangedTitlePanelBeforeAnythingStops) {
   EXPECT_FALSE(w->DashboardFrame->IsModified()); // saved to its current file
   EXPECT_FALSE(w->Timer->isActive());
   EXPECT_TRUE(probe.Take(FDir.filePath("locker.txt")));
-}
-
-TEST_F(MainFormTest, UnchangedTitlePanelClosesWithoutAQuestion) {
-  auto w = Make("");
-  ASSERT_TRUE(w->FormShow());
-  EXPECT_TRUE(w->close());
-  EXPECT_TRUE(Shown.empty());
 }
 
 TEST_F(MainFormTest, WindowBoundsAreStoredAtCloseAndRestoredAtStart) {
@@ -377,13 +357,23 @@ TEST_F(MainFormTest, UnwritableProgramFolderIsReportedInStatusAndLog) {
   EXPECT_TRUE(Logger().Lines().last().endsWith("ERROR " + expected));
 }
 
-TEST_F(MainFormTest, LinkSettingsReachTheWorkerAndThePortNameIsKept) {
+TEST_F(MainFormTest, ModbusTcpReachesTheWorkerDisablesThePortMenusAndKeepsThePortName) {
   RegWriteString("", KV_REG_COM_PORT, "ttyS7");
   {
-    auto w = Make("[setup]\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1502\n");
+    auto w = Make("[setup]\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1502\n"
+                  "[com]\nbaudratelist=9600,38400,115200\n");
     ASSERT_TRUE(w->FormShow());
     ASSERT_NE(w->DeviceThread(), nullptr);
     TOI &oi = w->DeviceThread()->DeviceIO().GetOI();
+    EXPECT_FALSE(w->NPort->isEnabled());
+    EXPECT_FALSE(w->NBaudrate->isEnabled());
+    QStringList checked;
+    for (QAction *a : w->NBaudrate->actions())
+      if (a->isChecked())
+        checked << a->text();
+    EXPECT_EQ(w->NBaudrate->actions().size(), 3);
+    // The item of the port's own rate (38400 unless the program's settings say otherwise).
+    EXPECT_EQ(checked, QStringList{QString::number(oi.GetComPort().GetBaudRate())});
     EXPECT_EQ(oi.GetProtocol(), TOI::prModbusTcp);
     EXPECT_EQ(oi.GetComPort().GetPortName(), "ttyS7");
     EXPECT_EQ(w->IOChain()->DeviceFront(), w->DeviceTool());

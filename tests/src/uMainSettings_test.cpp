@@ -51,32 +51,6 @@ TEST_F(MainSettingsTest, EmptyFileGivesEveryDefault) {
   EXPECT_TRUE(s.Poll);
 }
 
-TEST_F(MainSettingsTest, ToolsKeysDecideTheFinalMenuVisibility) {
-  // setup/custom and setup/deviceBoard are overridden by the tools keys.
-  TMainSettings s = ReadIni("[setup]\r\ncustom=5\r\ndeviceBoard=1\r\n");
-  EXPECT_EQ(s.Custom, 5);
-  EXPECT_FALSE(s.Visible.CustomLogic);
-  EXPECT_FALSE(s.Visible.DeviceBoard);
-
-  s = ReadIni("[setup]\r\ncustom=-1\r\n[tools]\r\ncustomLogic=1\r\ndeviceBoard=1\r\nlog=1\r\nmodbus=1\r\n"
-              "eventReport=1\r\neventExport=1\r\nMMSConfigForm=1\r\nModbusTcpForm=1\r\nAgentClientForm=1\r\n");
-  const TMenuVisibility &v = s.Visible;
-  for (bool b : {v.CustomLogic, v.DeviceBoard, v.Log, v.Modbus, v.EventReport, v.EventExport, v.MMSConfig,
-                 v.ModbusTcp, v.AgentClient})
-    EXPECT_TRUE(b);
-  EXPECT_FALSE(v.Control);
-}
-
-TEST_F(MainSettingsTest, LabelsAndControlMenuFollowTheirKeys) {
-  const TMainSettings s =
-      ReadIni("[setup]\nextControl=1\n[dashboard]\ndeviceType=1\ncoreDate=1\ndescDate=0\nvirtualInputPulse=1\n");
-  EXPECT_TRUE(s.Visible.Control);
-  EXPECT_TRUE(s.Visible.DeviceType);
-  EXPECT_TRUE(s.Visible.CoreDate);
-  EXPECT_FALSE(s.Visible.DescDate);
-  EXPECT_TRUE(s.VirtualInputPulse);
-}
-
 TEST_F(MainSettingsTest, ModbusTcpProtocolReadsTheTargetAndDisablesPortMenus) {
   TMainSettings s = ReadIni("[setup]\nprotocol=modbustcp\n");
   EXPECT_EQ(s.Protocol, TLinkProtocol::ModbusTcp);
@@ -104,11 +78,15 @@ TEST_F(MainSettingsTest, WorkFolderIsAbsoluteAndEndsWithSeparator) {
   EXPECT_EQ(ReadIni("[setup]\ntemp=\n").TempFolder, "/opt/kv/");
 }
 
+// The menu and label rules are checked through the window in the main form's tests.
 TEST_F(MainSettingsTest, IntervalBaudRatesAndLogo) {
   const TMainSettings s = ReadIni("[timer]\ninterval=-1\n[com]\nbaudratelist=9600,19200,38400,115200\n"
                                   "loopCount=2\nSleepBefore=10\nTimeout=200\n"
                                   "[setup]\nlogo=ТЕСТ\nlogoDevice=TMV99\npasswdExpirationPeriod=60\nlang=EN\n"
+                                  "custom=5\n[dashboard]\nvirtualInputPulse=1\n"
                                   "[device]\npollPause=7\nerrorLimit=1\nerrorSleep=5\n[debug]\npoll=0\n");
+  EXPECT_EQ(s.Custom, 5);
+  EXPECT_TRUE(s.VirtualInputPulse);
   EXPECT_EQ(s.TimerIntervalMs, 2000);
   EXPECT_EQ(s.BaudRates, (QStringList{"9600", "19200", "38400", "115200"}));
   EXPECT_EQ(s.LoopCount, 2);

@@ -36,30 +36,21 @@ TEST(PageControlHelper, OnlyRunTimeSheetsHaveACloseButton) {
   EXPECT_NE(helper.CloseButton(early), nullptr);
 }
 
-TEST(PageControlHelper, ReleaseOutsideTheButtonClosesNothing) {
-  TPages p;
-  QAbstractButton *b = p.Helper->CloseButton(p.Closable);
-  ASSERT_NE(b, nullptr);
-  const QPoint inside = b->rect().center();
-  const QPoint outside = inside + QPoint(200, 0);
-  QTest::mousePress(b, Qt::LeftButton, {}, inside);
-  QTest::mouseMove(b, outside);
-  QTest::mouseRelease(b, Qt::LeftButton, {}, outside);
-  EXPECT_FALSE(p.Closable.isNull());
-  EXPECT_EQ(p.Control.count(), 3);
-}
-
-TEST(PageControlHelper, MovingBackInBeforeReleaseClosesTheTab) {
-  TPages p;
-  QAbstractButton *b = p.Helper->CloseButton(p.Closable);
-  ASSERT_NE(b, nullptr);
-  const QPoint inside = b->rect().center();
-  QTest::mousePress(b, Qt::LeftButton, {}, inside);
-  QTest::mouseMove(b, inside + QPoint(200, 0));
-  QTest::mouseMove(b, inside);
-  QTest::mouseRelease(b, Qt::LeftButton, {}, inside);
-  EXPECT_TRUE(p.Closable.isNull());
-  EXPECT_EQ(p.Control.count(), 2);
+TEST(PageControlHelper, OnlyAReleaseOverTheButtonClosesTheTab) {
+  // Pressed inside, moved out, then released outside or after moving back in.
+  for (const bool backIn : {false, true}) {
+    TPages p;
+    QAbstractButton *b = p.Helper->CloseButton(p.Closable);
+    ASSERT_NE(b, nullptr);
+    const QPoint inside = b->rect().center(), outside = inside + QPoint(200, 0);
+    QTest::mousePress(b, Qt::LeftButton, {}, inside);
+    QTest::mouseMove(b, outside);
+    if (backIn)
+      QTest::mouseMove(b, inside);
+    QTest::mouseRelease(b, Qt::LeftButton, {}, backIn ? inside : outside);
+    EXPECT_EQ(p.Closable.isNull(), backIn);
+    EXPECT_EQ(p.Control.count(), backIn ? 2 : 3);
+  }
 }
 
 TEST(PageControlHelper, CloseCallsOnCloseWithTheSheetThenWithout) {

@@ -50,7 +50,7 @@ void Feed(TSimpleDeviceDescriptor &D, QByteArray Bytes, bool Values = false) {
 
 } // namespace
 
-TEST_F(DescriptorTest, SavingRightAfterCreationIsNotReady) {
+TEST_F(DescriptorTest, RightAfterCreationItIsNotReadyToSaveOrReport) {
   TSimpleDeviceDescriptor d;
   EXPECT_FALSE(d.Ready);
   EXPECT_EQ(d.Root->GetNodeName(), "device-descriptor");
@@ -61,6 +61,12 @@ TEST_F(DescriptorTest, SavingRightAfterCreationIsNotReady) {
     EXPECT_EQ(e.Text(), "not ready");
   }
   EXPECT_FALSE(QFile::exists(Path("x.xml")));
+  d.WriteReport(Path("desc.txt"));
+  EXPECT_FALSE(QFile::exists(Path("desc.txt")));
+  // Group registers: eight, all 0 before any decoding.
+  EXPECT_EQ(d.GetUstavGroupReg(7), 0);
+  EXPECT_THROW(d.GetUstavGroupReg(8), EKvRange);
+  EXPECT_THROW(d.GetUstavGroupReg(-1), EKvRange);
 }
 
 TEST_F(DescriptorTest, SavedDescriptorLoadsBackWithItsHeaderValues) {
@@ -195,13 +201,6 @@ TEST_F(DescriptorTest, CalibrationRecordsGiveMeasuresTheirKeys) {
   EXPECT_NO_THROW(Feed(d, QByteArray(32 * 16 + 15, '\0')));
 }
 
-TEST_F(DescriptorTest, SetpointGroupBeyondEightIsARangeError) {
-  TSimpleDeviceDescriptor d;
-  EXPECT_EQ(d.GetUstavGroupReg(7), 0);
-  EXPECT_THROW(d.GetUstavGroupReg(8), EKvRange);
-  EXPECT_THROW(d.GetUstavGroupReg(-1), EKvRange);
-}
-
 TEST_F(DescriptorTest, ReportWithoutSetpoints) {
   TDeviceContent c;
   TDcMeasure m;
@@ -260,12 +259,6 @@ TEST_F(DescriptorTest, ReportSections) {
                          "     addr mreg  val      addr mreg  val      addr  val        ",
                          "--------------------------------------------------------------",
                          U("0000 0400 0020 1234  100 0402 0021    5    1 0003 FFFF Ток фазы A")}));
-}
-
-TEST_F(DescriptorTest, NoReportWhenNotReady) {
-  TSimpleDeviceDescriptor d;
-  d.WriteReport(Path("desc.txt"));
-  EXPECT_FALSE(QFile::exists(Path("desc.txt")));
 }
 
 TEST_F(DescriptorTest, EventDescriptionGroups) {

@@ -130,38 +130,33 @@ QString PeerScript() { return Q(KV_SOURCE_DIR "/tests/tools/pymodbusPeer.py"); }
 
 } // namespace
 
-TEST(DeviceIOPeer, WorksWithALibmodbusServerOverTcp) {
-  QTemporaryDir dir;
-  TLibmodbusServer server;
-  auto io = NewIO(dir, true, QString(), server.Port());
-  ReadWriteAndFail(*io, LibmodbusValue);
-  EXPECT_EQ(server.Register(7), 0xC0DE);
+TEST(DeviceIOPeer, WorksWithALibmodbusServerOverTcpAndAPty) {
+  for (const bool tcp : {true, false}) {
+    SCOPED_TRACE(tcp ? "tcp" : "pty");
+    QTemporaryDir dir;
+    TPtyBridge cable;
+    TLibmodbusServer server(tcp ? QString() : cable.PathA());
+    auto io = NewIO(dir, tcp, cable.PathB(), server.Port());
+    ReadWriteAndFail(*io, LibmodbusValue);
+    EXPECT_EQ(server.Register(7), 0xC0DE);
+  }
 }
 
-TEST(DeviceIOPeer, WorksWithALibmodbusServerOverAPty) {
-  QTemporaryDir dir;
-  TPtyBridge cable;
-  TLibmodbusServer server(cable.PathA());
-  auto io = NewIO(dir, false, cable.PathB(), 0);
-  ReadWriteAndFail(*io, LibmodbusValue);
-  EXPECT_EQ(server.Register(7), 0xC0DE);
-}
-
-TEST(DeviceIOPeer, WorksWithAPymodbusServerOverTcp) {
-  QTemporaryDir dir;
-  TDevSimProcess python;
-  python.Start(Q("/usr/bin/python3"), {PeerScript(), Q("tcp"), QString::number(Unit)});
-  const uint16_t port = uint16_t(python.WaitFor(Q("tcp 127.0.0.1:"), 60000).toUInt());
-  auto io = NewIO(dir, true, QString(), port);
-  ReadWriteAndFail(*io, PymodbusValue);
-}
-
-TEST(DeviceIOPeer, WorksWithAPymodbusServerOverAPty) {
-  QTemporaryDir dir;
-  TPtyBridge cable;
-  TDevSimProcess python;
-  python.Start(Q("/usr/bin/python3"), {PeerScript(), Q("rtu"), QString::number(Unit), cable.PathA()});
-  python.WaitFor(Q("rtu ready"), 60000);
-  auto io = NewIO(dir, false, cable.PathB(), 0);
-  ReadWriteAndFail(*io, PymodbusValue);
+TEST(DeviceIOPeer, WorksWithAPymodbusServerOverTcpAndAPty) {
+  for (const bool tcp : {true, false}) {
+    SCOPED_TRACE(tcp ? "tcp" : "pty");
+    QTemporaryDir dir;
+    TPtyBridge cable;
+    TDevSimProcess python;
+    uint16_t port = 0;
+    if (tcp) {
+      python.Start(Q("/usr/bin/python3"), {PeerScript(), Q("tcp"), QString::number(Unit)});
+      port = uint16_t(python.WaitFor(Q("tcp 127.0.0.1:"), 60000).toUInt());
+    } else {
+      python.Start(Q("/usr/bin/python3"), {PeerScript(), Q("rtu"), QString::number(Unit), cable.PathA()});
+      python.WaitFor(Q("rtu ready"), 60000);
+    }
+    auto io = NewIO(dir, tcp, cable.PathB(), port);
+    ReadWriteAndFail(*io, PymodbusValue);
+  }
 }

@@ -74,16 +74,14 @@ protected:
 
 } // namespace
 
-TEST_F(DevSimPeer, LibmodbusReadsAndWritesHoldingRegistersOverTcp) {
-  auto ctx = ConnectTcp(FServer.TcpPort(), 17);
-  ReadAndWriteHolding(ctx.get(), FDevice);
-}
-
-// Answers streamed at the line rate, as a real device on a serial line.
-TEST_F(DevSimPeer, LibmodbusReadsAndWritesHoldingRegistersOverAPty) {
+// Over the pty the answers are streamed at the line rate, as from a real device.
+TEST_F(DevSimPeer, LibmodbusReadsAndWritesHoldingRegistersOverTcpAndAPty) {
   FServer.SetBaud(38400);
-  auto ctx = ConnectRtu(FServer.PtyPath(), 17);
-  ReadAndWriteHolding(ctx.get(), FDevice);
+  for (const bool tcp : {true, false}) {
+    SCOPED_TRACE(tcp ? "tcp" : "pty");
+    auto ctx = tcp ? ConnectTcp(FServer.TcpPort(), 17) : ConnectRtu(FServer.PtyPath(), 17);
+    ReadAndWriteHolding(ctx.get(), FDevice);
+  }
 }
 
 TEST(DevSimProgram, AppliesTheFaultSwitchFromTheCommandLineAndEndsCleanlyWhenStopped) {

@@ -5,6 +5,7 @@
 // FLASH with its header "head.bin" and the custom logic, a calibration table,
 // register values that move and a running clock.
 #include "uDeviceContent.h"
+#include "uDeviceIO.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,8 +18,8 @@ class TSimDevice;
 
 // Where the demo device keeps what the program reads at identification.
 namespace DemoDevice {
-constexpr int DescriptorFileNo = 129, DescriptorFrameBytes = 128;
-constexpr int FlashFileNo = 140, FlashFrameBytes = 2048;
+constexpr int DescriptorFileNo = FILE_DESCRIPTOR, DescriptorFrameBytes = DESCRIPTOR_FRAME_BYTES;
+constexpr int FlashFileNo = FILE_EXT_FLASH, FlashFrameBytes = FLASH_FRAME_BYTES;
 constexpr int TypeReg = 0, TypeWords = 5;       // device type text: "TMV31-DEMO"
 constexpr int PasswdReg = 60, PasswdWords = 2;  // device password text
 constexpr int MeasureReg = 200;                 // first measure register

@@ -6,17 +6,9 @@
 #include "uOscContent.h"
 #include "uSimDevice.h"
 
-#include <QBuffer>
 #include <zlib.h>
 
 namespace {
-
-QByteArray Md5(const QByteArray &Bytes) {
-  QByteArray copy = Bytes;
-  QBuffer b(&copy);
-  b.open(QIODevice::ReadOnly);
-  return StreamMD5(b);
-}
 
 QByteArray Deflate(const QByteArray &Bytes) {
   uLongf size = compressBound(uLong(Bytes.size()));
@@ -93,7 +85,7 @@ QByteArray BuildFlashSubFile(const QByteArray &Content) {
   const uint32_t n = uint32_t(z.size());
   for (int i = 0; i < 4; ++i)
     out.append(char(n >> (8 * i)));
-  out += Md5(z) + z;
+  out += BytesMD5(z) + z;
   PadTo(out, SimFlashFrameBytes, '\0');
   return out;
 }

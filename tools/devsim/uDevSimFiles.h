@@ -4,6 +4,8 @@
 // the oscillogram directory (file 132) and its records (files 1..N), the
 // external FLASH (file 140) with its header block "head.bin", and the binary
 // descriptor image (file 129, from the device-content library).
+#include "uDeviceIO.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <array>
@@ -13,15 +15,14 @@
 class TSimDevice;
 struct TDeviceContent;
 
-// Device file numbers.
-constexpr int SimFileEventRing = 128;
-constexpr int SimFileDescriptor = 129;
-constexpr int SimFileOscDirectory = 132;
-constexpr int SimFileExtFlash = 140;
-// Frame sizes the program reads them with.
-constexpr int SimDescriptorFrameBytes = 128;
-constexpr int SimOscFrameBytes = 128;
-constexpr int SimFlashFrameBytes = 2048;
+// The device's file numbers and frame sizes, under the simulator's names.
+constexpr int SimFileEventRing = FILE_EVENT_RING;
+constexpr int SimFileDescriptor = FILE_DESCRIPTOR;
+constexpr int SimFileOscDirectory = FILE_OSC_DIRECTORY;
+constexpr int SimFileExtFlash = FILE_EXT_FLASH;
+constexpr int SimDescriptorFrameBytes = DESCRIPTOR_FRAME_BYTES;
+constexpr int SimOscFrameBytes = OSC_FRAME_BYTES;
+constexpr int SimFlashFrameBytes = FLASH_FRAME_BYTES;
 
 // The 7-byte device stamp: year - 2000, month, day, hour, minute, second,
 // hundredths. Throws EKvRange for a year outside 2000..2254.

@@ -59,6 +59,17 @@ private:
     B.append('\0');
   }
   void Count(qsizetype N) { Byte(CheckedCast<uint8_t>(N)); }
+  // An enumerated parameter's or setpoint's texts: the count, the display
+  // names (the item's first), then the plain texts; ValueFull decides the count.
+  template <class TItem> void EnumTexts(const TItem &Item) {
+    Count(Item.ValueFull.size());
+    DisplayName(Item.Short, Item.Full);
+    for (qsizetype i = 0; i < Item.ValueFull.size(); ++i)
+      DisplayName(i < Item.ValueShort.size() ? Item.ValueShort[i] : QString(), Item.ValueFull[i]);
+    Plain(Item.Full);
+    for (const auto &v : Item.ValueFull)
+      Plain(v);
+  }
   void EndArea(TDcArea Area) {
     B.append(FC.Tail[Area]);
     Byte(0xAA);
@@ -167,13 +178,7 @@ void TImageWriter::Params() {
     Word(p.Eeprom);
     switch (p.Type) {
     case 33:
-      Count(p.ValueFull.size());
-      DisplayName(p.Short, p.Full);
-      for (qsizetype i = 0; i < p.ValueFull.size(); ++i)
-        DisplayName(i < p.ValueShort.size() ? p.ValueShort[i] : QString(), p.ValueFull[i]);
-      Plain(p.Full);
-      for (const auto &v : p.ValueFull)
-        Plain(v);
+      EnumTexts(p);
       break;
     case 34:
     case 38:
@@ -219,13 +224,7 @@ void TImageWriter::Setpoints() {
       if (g > 0)
         continue;
       if (s.Type == 49 || s.Type == 53) {
-        Count(s.ValueFull.size());
-        DisplayName(s.Short, s.Full);
-        for (qsizetype v = 0; v < s.ValueFull.size(); ++v)
-          DisplayName(v < s.ValueShort.size() ? s.ValueShort[v] : QString(), s.ValueFull[v]);
-        Plain(s.Full);
-        for (const auto &v : s.ValueFull)
-          Plain(v);
+        EnumTexts(s);
       } else {
         Word(MeasureAddr(s.Measure));
         Word(s.Min);

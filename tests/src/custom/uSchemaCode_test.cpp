@@ -54,8 +54,6 @@ QString ErrorOf(const std::function<void()> &F) {
 
 } // namespace
 
-TEST(SchemaCode, BuiltInTableHasEveryRow) { EXPECT_EQ(Table().Commands.Count(), 53); }
-
 // Each word below was worked out by hand from the row's bit pattern, operand
 // bits put into the pattern's letters most significant first.
 TEST(SchemaCode, EncodesEveryRowOfTheBuiltInTable) {
@@ -117,21 +115,7 @@ TEST(SchemaCode, EncodesEveryRowOfTheBuiltInTable) {
       {"SWAP 24", Words({0x9582})},
       {"SEI", Words({0x9478})},
       {"CLI", Words({0x94F8})},
-  };
-  std::set<QString> covered;
-  for (const TCase &c : cases) {
-    EXPECT_EQ(Hex(Encode(c.Line)), c.Expected) << c.Line;
-    covered.insert(QString(c.Line).section(' ', 0, 0));
-  }
-  EXPECT_EQ(covered.size(), 53u);
-}
-
-TEST(SchemaCode, EncodesOperandEdges) {
-  struct TCase {
-    const char *Line;
-    QString Expected;
-  };
-  const TCase cases[] = {
+      // Operand edges.
       {"ldi 16, 255", Words({0xEF0F})},   // lower case found; register field keeps 16's low 4 bits
       {"RJMP 4095", Words({0xCFFF})},     // -1 as a 12-bit field
       {"BREQ 127", Words({0xF3F9})},      // -1 as a 7-bit field
@@ -140,21 +124,16 @@ TEST(SchemaCode, EncodesOperandEdges) {
       {"DW 65535", Words({0xFFFF})},
       {"RET 5", Words({0x9508})},         // an operand the row does not take is not encoded
   };
-  for (const TCase &c : cases)
+  std::set<QString> covered;
+  for (const TCase &c : cases) {
     EXPECT_EQ(Hex(Encode(c.Line)), c.Expected) << c.Line;
+    covered.insert(QString(c.Line).section(' ', 0, 0).toUpper());
+  }
+  EXPECT_EQ(Table().Commands.Count(), 53);
+  EXPECT_EQ(covered.size(), 53u);
 }
 
-TEST(SchemaCode, MaskSplitsOperandOverTwoRuns) {
-  const TCommand *c = Table().Commands.Find("AND");
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->Arg2Mask.Mask1, 0x10);
-  EXPECT_EQ(c->Arg2Mask.Shift1, 5);
-  EXPECT_EQ(c->Arg2Mask.Mask2, 0x0F);
-  EXPECT_EQ(c->Arg2Mask.Shift2, 0);
-  EXPECT_EQ(c->Encode16(0, 17), 0x2201); // register 17 sets bits 9 and 0
-}
-
-TEST(SchemaCode, RejectsBadRegisterPairs) {
+TEST(SchemaCode, RejectsBadOperandsAndLinesWithTheirTexts) {
   struct TCase {
     const char *Line;
     const char *Error;
@@ -164,6 +143,13 @@ TEST(SchemaCode, RejectsBadRegisterPairs) {
       {"MOVW 24, 31", "invalid MOVW arg2"},
       {"ADIW 22, 1", "invalid ADIW arg1"},
       {"SBIW 25, 1", "invalid SBIW arg1"},
+      {"Exception catched in function: x", "unknown oper Exception"},
+      {"foo 1, 2, 3", "unknown oper foo"}, // the name is checked before the syntax
+      {"ldi 16, 1, 2", "invalid syntax: ldi 16, 1, 2"},
+      {"ldi 16, $FF", "invalid syntax: ldi 16, $FF"},
+      {"ldi r16 5", "invalid syntax: ldi r16 5"},
+      {"ldi 16, here", "'here' is not a valid integer value"},
+      {"rjmp", "'' is not a valid integer value"},
   };
   for (const TCase &c : cases)
     EXPECT_EQ(ErrorOf([&] { Encode(c.Line); }), c.Error) << c.Line;
@@ -194,34 +180,11 @@ TEST(SchemaCode, ParsesLineParts) {
   }
 }
 
-TEST(SchemaCode, ParseErrorsNameTheOperationOrTheLine) {
-  struct TCase {
-    const char *Line;
-    const char *Error;
-  };
-  const TCase cases[] = {
-      {"Exception catched in function: x", "unknown oper Exception"},
-      {"foo 1, 2, 3", "unknown oper foo"}, // the name is checked before the syntax
-      {"ldi 16, 1, 2", "invalid syntax: ldi 16, 1, 2"},
-      {"ldi 16, $FF", "invalid syntax: ldi 16, $FF"},
-      {"ldi r16 5", "invalid syntax: ldi r16 5"},
-  };
-  for (const TCase &c : cases)
-    EXPECT_EQ(ErrorOf([&] { ParseAsmLine(Table(), c.Line); }), c.Error) << c.Line;
-}
-
-TEST(SchemaCode, OperandMustBeAnInteger) {
-  EXPECT_EQ(ErrorOf([] { Encode("ldi 16, here"); }), "'here' is not a valid integer value");
-  EXPECT_EQ(ErrorOf([] { Encode("rjmp"); }), "'' is not a valid integer value");
-}
-
 TEST(SchemaCode, ConvertsOperandTexts) {
-  EXPECT_EQ(AsmStrToInt("4660"), 4660);
-  EXPECT_EQ(AsmStrToInt("$1234"), 0x1234);
-  EXPECT_EQ(AsmStrToInt("$ffff"), 0xFFFF);
-  EXPECT_EQ(AsmStrToInt("-70"), -70);
-  EXPECT_EQ(AsmStrToInt("$FFFFFFFF"), -1);
-  EXPECT_EQ(AsmStrToInt("2147483647"), 2147483647);
+  const std::pair<const char *, int> good[] = {{"4660", 4660}, {"$1234", 0x1234}, {"$ffff", 0xFFFF},
+                                               {"-70", -70}, {"$FFFFFFFF", -1}, {"2147483647", 2147483647}};
+  for (const auto &[text, value] : good)
+    EXPECT_EQ(AsmStrToInt(text), value) << text;
   for (const char *bad : {"2147483648", "$100000000", "12a", "$", "-", " 1", "0x10", "１"})
     EXPECT_THROW(AsmStrToInt(bad), EKvFormat) << bad;
 }
@@ -236,16 +199,11 @@ TEST(SchemaCode, WarnsWhenOperandIsCut) {
         return true;
     return false;
   };
-  EXPECT_TRUE(warned("LDI 5, 1"));      // r5 would become r21
-  EXPECT_TRUE(warned("LDI 16, 256"));
-  EXPECT_TRUE(warned("BREQ 128"));
-  EXPECT_TRUE(warned("DW 65536"));
-  EXPECT_TRUE(warned("IN 16, 64"));
-  EXPECT_FALSE(warned("LDI 31, 255"));
-  EXPECT_FALSE(warned("LDIL 16, 4660")); // takes the low byte by design
-  EXPECT_FALSE(warned("MOVW 30, 28"));
-  EXPECT_FALSE(warned("ADIW 30, 63"));
-  EXPECT_FALSE(warned("CALL 65535"));
+  // LDI 5 would become r21; LDIL takes the low byte by design.
+  for (const char *line : {"LDI 5, 1", "LDI 16, 256", "BREQ 128", "DW 65536", "IN 16, 64"})
+    EXPECT_TRUE(warned(line)) << line;
+  for (const char *line : {"LDI 31, 255", "LDIL 16, 4660", "MOVW 30, 28", "ADIW 30, 63", "CALL 65535"})
+    EXPECT_FALSE(warned(line)) << line;
 
   TSchemaCode odd; // an operand letter the pattern does not hold
   odd.LoadCommandsXML(R"(<document><commands><cmd op="J" arg1="Sz" bin="11111111 11111111"/></commands></document>)");
@@ -318,13 +276,10 @@ TEST(SchemaCode, MapsBlockTypeKeywords) {
                                                 {"function", 11}};
   for (const auto &[name, code] : cases)
     EXPECT_EQ(StrToAbstractType(name), code) << name;
-  EXPECT_TRUE(IsGidAbstractType(5));
-  EXPECT_TRUE(IsGidAbstractType(7));
-  EXPECT_FALSE(IsGidAbstractType(4));
-  EXPECT_FALSE(IsGidAbstractType(8));
-  EXPECT_TRUE(IsAutoGidAbstractType(8));
-  EXPECT_TRUE(IsAutoGidAbstractType(9));
-  EXPECT_FALSE(IsAutoGidAbstractType(10));
+  for (int t = 3; t <= 10; ++t) {
+    EXPECT_EQ(IsGidAbstractType(t), t >= 5 && t <= 7) << t;
+    EXPECT_EQ(IsAutoGidAbstractType(t), t == 8 || t == 9) << t;
+  }
 }
 
 TEST(SchemaCode, LoadsTableFileInWindows1251) {
@@ -340,6 +295,10 @@ TEST(SchemaCode, LoadsTableFileInWindows1251) {
                                       "<!-- <cmd op=\"RET\" bin=\"10010101 0XX01000\"/> -->\r\n"
                                       "</commands></document>\r\n")));
   f.close();
+  QFile bad(dir.filePath("bad.xml"));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("<document><commands>");
+  bad.close();
   TSchemaCode code;
   code.LoadCommands(path);
   EXPECT_EQ(code.Commands.Count(), 1); // a commented-out row is no row
@@ -347,9 +306,5 @@ TEST(SchemaCode, LoadsTableFileInWindows1251) {
   ParseAsmLine(code, "rjmp 1")->Generate(out);
   EXPECT_EQ(out, QByteArray("\x01\xC0", 2));
   EXPECT_THROW(code.LoadCommands(dir.filePath("none.xml")), EKvError);
-  QFile bad(dir.filePath("bad.xml"));
-  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-  bad.write("<document><commands>");
-  bad.close();
   EXPECT_THROW(code.LoadCommands(dir.filePath("bad.xml")), EKvFormat);
 }
