@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <fcntl.h>
+#include <cstdio>
+#include <ctime>
 #include <optional>
 #include <unistd.h>
 
@@ -104,7 +106,14 @@ void TLogger::Write(int Level, const QString &Text) {
     std::lock_guard g(FLock);
     // The clock is read under the lock: the C library's time-zone set-up
     // behind it is not safe to enter from several threads at once.
-    line = QTime::currentTime().toString("hh.mm.ss.zzz") + " " + LevelName(Level) + " " + Text;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts;
+    localtime_r(&now.tv_sec, &parts);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d.%02d.%02d.%03d ", parts.tm_hour, parts.tm_min, parts.tm_sec,
+                  int(now.tv_nsec / 1000000));
+    line = QLatin1StringView(stamp) + LevelName(Level) + u' ' + Text;
     if (FLines.size() > MaxLines) {
       FLines.clear();
       FLevels.clear();

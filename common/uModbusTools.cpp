@@ -190,15 +190,36 @@ TDateTime TResponseParser::ReadDateAt(int AIndex) {
 
 // ---------------------------------------------------------------- front
 
-QString HexBytes(const uint8_t *Data, int Count) {
-  static const char digits[] = "0123456789ABCDEF";
-  QString out;
-  out.reserve(Count * 3);
-  for (int i = 0; i < Count; ++i) {
-    out += QChar(digits[Data[i] >> 4]);
-    out += QChar(digits[Data[i] & 15]);
-    out += QChar(' ');
+namespace {
+// Each byte's two uppercase hexadecimal digits: the dumps of every record and
+// answer pass through here, so no digit is worked out twice.
+struct THexTable {
+  char Pair[256][2];
+  constexpr THexTable() : Pair() {
+    const char digits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 256; ++i) {
+      Pair[i][0] = digits[i >> 4];
+      Pair[i][1] = digits[i & 15];
+    }
   }
+};
+constexpr THexTable HexTable;
+
+// Writes "HH " for each byte from Out on (3 * Count characters).
+template <typename C> void PutHexBlankAfter(C *Out, const uint8_t *Data, int Count) {
+  for (int i = 0; i < Count; ++i) {
+    *Out++ = C(HexTable.Pair[Data[i]][0]);
+    *Out++ = C(HexTable.Pair[Data[i]][1]);
+    *Out++ = C(' ');
+  }
+}
+} // namespace
+
+QString HexBytes(const uint8_t *Data, int Count) {
+  if (Count <= 0)
+    return QString();
+  QString out(qsizetype(Count) * 3, Qt::Uninitialized);
+  PutHexBlankAfter(out.data(), Data, Count);
   return out;
 }
 
@@ -252,8 +273,6 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     Logger().Error(QString("answer dropped: ") + e.Text());
     return;
   }
-  const QString bytes = HexBytes(Answer);
-
   auto call = [&] {
     auto it = FReplies.find(id);
     if (it == FReplies.end()) {
@@ -271,7 +290,7 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
   };
 
   if (head.Command == bcScan) {
-    Logger().Debug(QString::asprintf("Executed (%d) ", count) + bytes);
+    Logger().Debug(QString::asprintf("Executed (%d) ", count) + HexBytes(Answer));
     call();
     Logger().Debug("Executed ready");
   } else if (head.Status != 0) {
@@ -280,10 +299,10 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     call();
   } else if (head.ErrorFlag != 0) {
     // Delivered all the same, so that the chain ends instead of waiting for ever.
-    Logger().Error(QString::asprintf("Executed protocol error (%d) ", count) + bytes);
+    Logger().Error(QString::asprintf("Executed protocol error (%d) ", count) + HexBytes(Answer));
     call();
   } else {
-    Logger().Debug(QString::asprintf("Executed start (%d) ", count) + bytes);
+    Logger().Debug(QString::asprintf("Executed start (%d) ", count) + HexBytes(Answer));
     call();
     Logger().Debug("Executed ready");
   }
@@ -314,9 +333,11 @@ public:
     return uint16_t(lo | (Byte() << 8));
   }
   QByteArray Bytes(int Count) {
-    QByteArray out;
-    for (int i = 0; i < Count; ++i)
-      out.append(char(Byte()));
+    QByteArray out(std::max(0, Count), '\0');
+    const qsizetype have = std::clamp<qsizetype>(FStream.size() - FPos, 0, out.size());
+    if (have > 0)
+      std::memcpy(out.data(), FStream.constData() + FPos, size_t(have));
+    FPos += std::max(0, Count);
     return out;
   }
   int Consumed() const { return int(std::min<qsizetype>(FPos, FStream.size())); }
@@ -327,10 +348,20 @@ private:
 };
 
 namespace {
-// Each byte as a blank and two uppercase hexadecimal digits: " 17 00".
-QString BlankHex(const QByteArray &Data) {
-  const QString hex = HexBytes(Data);
-  return hex.isEmpty() ? hex : " " + hex.chopped(1);
+// Head, then each byte as a blank and two uppercase hexadecimal digits: " 17 00".
+QByteArray BlankHex(const char *Head, const QByteArray &Data) {
+  const qsizetype headLength = qsizetype(std::strlen(Head));
+  QByteArray out(headLength + Data.size() * 3, Qt::Uninitialized);
+  char *p = out.data();
+  std::memcpy(p, Head, size_t(headLength));
+  p += headLength;
+  const auto *bytes = reinterpret_cast<const uint8_t *>(Data.constData());
+  for (qsizetype i = 0; i < Data.size(); ++i) {
+    *p++ = ' ';
+    *p++ = HexTable.Pair[bytes[i]][0];
+    *p++ = HexTable.Pair[bytes[i]][1];
+  }
+  return out;
 }
 
 void AppendWord(QByteArray &A, uint16_t Value) {
@@ -410,7 +441,7 @@ bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause) {
   return true;
 }
 
-void TDeviceThread::DebugLine(const QString &Text) {
+void TDeviceThread::DebugLine(const QByteArray &Text) {
   if (!FDebug.isOpen())
     return;
   // localtime_r straight from the C library: the local-time paths of
@@ -423,8 +454,10 @@ void TDeviceThread::DebugLine(const QString &Text) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", parts.tm_year + 1900, parts.tm_mon + 1,
                 parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, int(now.tv_nsec / 1000000));
-  const QString line = QString::fromLatin1(stamp) + Text + "\r\n";
-  FDebug.write(line.toLatin1());
+  QByteArray line;
+  line.reserve(qsizetype(std::strlen(stamp)) + Text.size() + 2);
+  line.append(stamp).append(Text).append("\r\n");
+  FDebug.write(line);
   FDebug.flush();
 }
 
@@ -473,7 +506,9 @@ void TDeviceThread::Execute() {
       if (addr >= 0)
         FIO->SetDeviceAddr(uint8_t(addr));
     }
-    DebugLine(QString::asprintf("modbusCmd Q (%3d) ", int(stream.size())) + BlankHex(stream));
+    char head[48];
+    std::snprintf(head, sizeof head, "modbusCmd Q (%3d) ", int(stream.size()));
+    DebugLine(BlankHex(head, stream));
     // One record is its length field and the bytes it counts. A command that
     // reads less (a wrong guard) or more (a short payload) than its record
     // holds must not shift the records queued behind it.
@@ -484,7 +519,8 @@ void TDeviceThread::Execute() {
     QString cause;
     int consumed = 0;
     RunRecord(record, answer, cause, consumed);
-    DebugLine(QString::asprintf("modbusCmd A (%3d)       ", int(answer.size())) + BlankHex(answer));
+    std::snprintf(head, sizeof head, "modbusCmd A (%3d)       ", int(answer.size()));
+    DebugLine(BlankHex(head, answer));
     stream.remove(0, recordSize);
     Post(answer, cause);
   }
@@ -493,7 +529,8 @@ void TDeviceThread::Execute() {
 void TDeviceThread::RunRecord(QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed) {
   TReader r(Stream);
   r.Word(); // the length field: commands consume their own payload
-  Answer = r.Bytes(18);
+  Answer.reserve(AnswerHeadSize + 1 + 4 * 255);
+  Answer.append(r.Bytes(18));
   Answer.append(char(0)).append(char(0));
   const uint8_t command = uint8_t(Answer[16]);
   uint8_t flag = 0;

@@ -260,7 +260,7 @@ private:
   void Execute();
   void RunRecord(QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed);
   TStatus Failure() const;
-  void DebugLine(const QString &Text);
+  void DebugLine(const QByteArray &Text);
   bool SleepUnlessTerminated(int Ms);
   void Post(const QByteArray &Answer, const QString &Cause);
 
