@@ -125,8 +125,10 @@ QString ParseErrorText(const pugi::xml_parse_result &R, const QByteArray &Utf8) 
 // written as CR LF.
 // A character the code page lacks
 // becomes a character reference where XML allows one (text, attribute values),
-// CDATA is split around the reference, and names, comments and processing
-// instructions (which cannot carry one) get "?".
+// CDATA is split around the reference, and comments and processing
+// instructions (which cannot carry one) get "?". A name cannot carry either:
+// "?" there would give a file that no longer loads, so such a document is
+// refused (EKvFormat) and the old file stays.
 QByteArray EncodeXmlFile(const QString &Xml, bool Win1251) {
   enum { sText, sTag, sQuote, sComment, sCData, sPI, sDoctype } state = sText;
   QChar quote;
@@ -147,6 +149,9 @@ QByteArray EncodeXmlFile(const QString &Xml, bool Win1251) {
         out += ref;
       else if (state == sCData)
         out += "]]>" + ref + "<![CDATA[";
+      else if (state == sTag)
+        throw EKvFormat(QString("character U+%1 of a name has no windows-1251 code")
+                            .arg(QString::number(uint(cp), 16).toUpper().rightJustified(4, '0')));
       else
         out += '?';
       i += width;

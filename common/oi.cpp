@@ -46,6 +46,13 @@ bool CrcMatches(const uint8_t *Frame, int Count) {
 }
 
 constexpr int TcpIdleMs = 1000;
+// After a failed exchange the line must stay silent for this many timeouts:
+// an answer that missed the timeout may come later still, and a device (or a
+// gateway) busy with it may take as long again before it starts sending.
+constexpr int SettleTimeouts = 2;
+// A line that keeps talking is waited on for at most this many timeouts; then
+// it is purged and the next request goes out anyway.
+constexpr int MaxSettleTimeouts = 6;
 constexpr int MbapHeaderBytes = 6;
 
 } // namespace
@@ -161,11 +168,46 @@ bool TOI::RtuTransact(const TConfig &Cfg) {
   Trace(QStringLiteral("Q"), FRequest, FRequestLen + 2);
   const bool complete = SerialExchange(Cfg);
   Trace(QStringLiteral("A"), FAnswer, FReceived);
-  return CheckRtuAnswer(complete, false);
+  const bool ok = CheckRtuAnswer(complete, false);
+  // A whole frame with a valid CRC (an answer, an exception, or a frame that
+  // does not belong to the request) leaves the line in step. Anything less may
+  // be the front of an answer still on its way, or nothing yet of one that
+  // comes after the timeout; the next request must not get it for its own.
+  const TOIStatus st = GetStatus();
+  if (!ok && (st == oisBadCI || st == oisBadCRC))
+    FLineUnsettled = true;
+  return ok;
+}
+
+// Waits until the line has been silent for SettleTimeouts timeouts, dropping
+// what comes meanwhile. Silence is counted from now, not from the end of the failed
+// exchange: a master delayed in between would otherwise shorten the wait for
+// an answer just as late. The purge before the request cannot do this alone: a
+// late answer may come after it.
+void TOI::SettleLine(const TConfig &Cfg) {
+  FLineUnsettled = false;
+  const int timeout = qMax(1, Cfg.Timeout);
+  const int settle = SettleTimeouts * timeout;
+  const qint64 start = NowMs();
+  qint64 quietSince = start;
+  uint8_t junk[256];
+  for (;;) {
+    int done = 0;
+    FComPort.Read(junk, int(sizeof junk), done);
+    const qint64 now = NowMs();
+    if (done > 0)
+      quietSince = now;
+    const qint64 quiet = now - quietSince;
+    if (quiet >= settle || now - start >= qint64(MaxSettleTimeouts) * timeout)
+      return;
+    SleepMs(int(qBound(qint64(1), settle - quiet, qint64(5))));
+  }
 }
 
 bool TOI::SerialExchange(const TConfig &Cfg) {
   SleepMs(Cfg.SleepBefore);
+  if (FLineUnsettled)
+    SettleLine(Cfg);
   // Bytes of a late or overlong earlier answer must not be taken for this one.
   FComPort.Purge();
   const int frameLen = FRequestLen + 2;

@@ -142,6 +142,7 @@ private:
 
   bool EnsurePortOpen();
   bool RtuTransact(const TConfig &Cfg);
+  void SettleLine(const TConfig &Cfg);
   bool SerialExchange(const TConfig &Cfg);
   bool CheckRtuAnswer(bool Complete, bool AnyAddress);
   bool CheckPdu(int Length, int Expected, bool AnyAddress);
@@ -157,6 +158,9 @@ private:
   int FReceived = 0;
   int FWritten = 0;
   std::atomic<TOIStatus> FStatus{oisUnknown};
+  // The last serial exchange ended without a whole answer, so that answer may
+  // still be on its way: the next one waits for the line to fall silent.
+  bool FLineUnsettled = false;
 
   mutable std::mutex FConfigLock;
   TConfig FConfig;

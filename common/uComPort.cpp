@@ -1,4 +1,5 @@
 #include "uComPort.h"
+#include "uAppIniFile.h"
 #include "uErrors.h"
 #include "uLogger.h"
 
@@ -56,7 +57,9 @@ bool ApplySpeed(int Fd, int Rate) {
 
 } // namespace
 
-TComPort::TComPort() = default;
+TComPort::TComPort()
+    : FPortName(AppIni().ReadString("com", "port", QStringLiteral("COM1"))),
+      FBaudRate(AppIni().ReadInteger("com", "baudrate", 38400)) {}
 
 TComPort::~TComPort() {
   std::lock_guard g(FLock);

@@ -13,8 +13,8 @@
 
 class TComPort {
 public:
-  // Default line settings; the main window passes the ini values (com/port,
-  // com/baudrate) through SetPortName and SetBaudRate. The port stays closed.
+  // Line settings from the ini file (com/port, default "COM1"; com/baudrate,
+  // default 38400); the port stays closed.
   TComPort();
   ~TComPort();
   TComPort(const TComPort &) = delete;

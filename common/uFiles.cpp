@@ -49,10 +49,20 @@ void SaveFileBytes(const QString &Path, const QByteArray &Bytes) {
   // Without the direct-write fallback a folder we cannot create the temporary
   // file in fails here instead of truncating the old file in place.
   f.setDirectWriteFallback(false);
-  if (!f.open(QIODevice::WriteOnly))
+  // Unbuffered: QSaveFile commits even when the flush of its own buffer fails
+  // (a full disk would replace the old file by an empty one), so every write
+  // must reach the file here, where its error is seen. The data is synced
+  // before the rename for the same reason: a delayed-allocation failure shows
+  // up only in fsync.
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
     SaveFailed(Path, f.errorString());
   if (f.write(Bytes) != Bytes.size()) {
     const QString reason = f.errorString();
+    f.cancelWriting();
+    SaveFailed(Path, reason);
+  }
+  if (::fsync(f.handle()) != 0) {
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
     f.cancelWriting();
     SaveFailed(Path, reason);
   }

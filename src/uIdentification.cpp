@@ -160,29 +160,12 @@ void TIdentification::Run(TIOChainList3 &Chain) {
   // The first steps run here; a local step that fails ends the script like
   // any other step: in the status line and the log.
   try {
-    Chain.run([this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); });
+    Chain.run([this](int Position, int Max, uint32_t Color) { FForm.ShowProgress(Position, Max, Color); });
   } catch (const std::exception &e) {
     const QString text = QString::fromUtf8(e.what());
     FForm.ShowStatus(text);
     Logger().Error(text);
   }
-}
-
-void TIdentification::ShowProgress(int Position, int Max, uint32_t Color) {
-  // Progress comes from inside a step's answer, after the step has sent its
-  // next request. The window's own progress routine lets pending events run,
-  // which would hand that request's answer to the chain while the chain still
-  // digests this one, and the answer would be lost. So the bar and the colour
-  // change here and are painted when the event loop next runs.
-  if (Position >= Max) {
-    FForm.SetToolBarColor(clLinkDone);
-    FForm.ProgressBar->hide();
-    return;
-  }
-  FForm.SetToolBarColor(Color != 0 ? Color : uint32_t(clLinkBusy));
-  FForm.ProgressBar->setMaximum(Max);
-  FForm.ProgressBar->setValue(Position);
-  FForm.ProgressBar->show();
 }
 
 void TIdentification::aMonitorPollExecute() {

@@ -98,7 +98,6 @@ private:
   void Prepare();
   void BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps, bool FillList);
   void Run(TIOChainList3 &Chain);
-  void ShowProgress(int Position, int Max, uint32_t Color);
 
   void FillDeviceList();
   void DecodeDescriptorStep();

@@ -477,14 +477,11 @@ void TMainForm::ShowStatus(const QString &Text) {
 }
 
 void TMainForm::ShowProgress(int Position, int Max, uint32_t Color) {
-  // Pending paint and timer events run so the bar moves during long transfers.
-  // User input waits, and the timer skips its ticks meanwhile: a chain is never
-  // started from inside another chain's progress report.
-  if (!FInShowProgress) {
-    FInShowProgress = true;
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    FInShowProgress = false;
-  }
+  // Progress is reported from inside a step's answer, after the step has sent
+  // its next request. Running pending events here would hand that request's
+  // answer to the chain while it still digests this one (the answer would be
+  // lost) and could start a chain from the timer; the bar is painted when the
+  // event loop next runs, between two answers.
   if (Position >= Max) {
     SetToolBarColor(clLinkDone);
     ProgressBar->hide();
@@ -543,7 +540,7 @@ void TMainForm::StopDeviceWorker() {
 }
 
 void TMainForm::TimerTimer() {
-  if (FClosed || FInShowProgress)
+  if (FClosed)
     return;
   IsLoggedIn();
   if (FSettings.VirtualInputPulse)

@@ -202,7 +202,6 @@ private:
   uint8_t FAutoPoll = 2;
   bool FStarted = false;
   bool FClosed = false;
-  bool FInShowProgress = false;
   uint32_t FToolBarColor = clLinkError;
   int FFrameCounter = 0;
   std::function<QDateTime()> FNow;

@@ -259,6 +259,18 @@ TEST(Ixml, SaveOfEmptyDocumentFailsNamingTheFile) {
   EXPECT_FALSE(QFile::exists(path));
 }
 
+TEST(Ixml, NameOutsideWin1251RefusesTheSaveAndKeepsTheOldFile) {
+  // "?" in a name would leave a file that no longer loads.
+  QTemporaryDir dir;
+  const QString path = dir.filePath("n.xml");
+  SaveFileBytes(path, "old");
+  IXXMLDocument doc = NewXMLDocument();
+  ASSERT_TRUE(doc->LoadXML(QString::fromUtf16(u"<r><\u03A9 a=\"1\"/></r>")));
+  EXPECT_EQ(ErrorOf([&] { SaveXMLDocument(doc, path); }),
+            "cannot save " + path + ": character U+03A9 of a name has no windows-1251 code");
+  EXPECT_EQ(LoadFileBytes(path), "old");
+}
+
 TEST(Ixml, LoadHonoursTheDeclaredEncoding) {
   QTemporaryDir dir;
   const QString word = QString::fromUtf16(u"Уставки");

@@ -323,6 +323,10 @@ TEST(TcpAnswer, TimeoutOrHangupIsUnknownAndNextRequestReconnects) {
     peer.Add({0, {}, hangup});
     EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
     EXPECT_EQ(oi->GetStatus(), oisUnknown);
+    // A loaded responder may not have read the given-up request yet; had the
+    // second connection come first, it would drop the first unread and answer
+    // the second request with the step meant for the first.
+    ASSERT_TRUE(peer.WaitAnswered(1));
     oi->SetTcpTimeout(10000);
     peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
     EXPECT_TRUE(oi->Request(Hex("01 03 00 64 00 03"), 11));
