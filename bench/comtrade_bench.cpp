@@ -56,15 +56,15 @@ IXXMLNode Descriptor() {
 }
 
 void Make(const QString &Base, int Seconds) {
-  TOscRecordSpec Spec;
-  Spec.SampleCount = Seconds * 1800;
+  TOscRecordPlan Plan;
+  Plan.SampleCount = Seconds * 1800;
   for (int i = 0; i < AnalogCount; ++i)
-    Spec.Analog.push_back(TOscWave{1000.0 + 500 * i, 50, 120.0 * (i % 3), double(i % 5)});
+    Plan.Analog.push_back(TOscWave{1000.0 + 500 * i, 50, 120.0 * (i % 3), double(i % 5)});
   TOscBitRegister R{BitCount, std::vector<TOscBit>(BitCount)};
   for (int b = 0; b < BitCount; ++b)
     R.Bits[b].SwitchAt = {900 * (b + 1), 1800 * (b + 2)};
-  Spec.BitRegisters = {R};
-  const QByteArray Record = BuildOscRecord(Spec);
+  Plan.BitRegisters = {R};
+  const QByteArray Record = BuildOscRecord(Plan);
 
   TComtradeConfig Config;
   TComtradeData Data;

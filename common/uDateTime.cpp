@@ -54,10 +54,10 @@ void DecodeDateTime(TDateTime Value, int &Year, int &Month, int &Day, int &Hour,
   MSec = int(ms % 1000);
 }
 
-QDateTime DateTimeToQDateTime(TDateTime Value, Qt::TimeSpec Spec) {
+QDateTime DateTimeToQDateTime(TDateTime Value, Qt::TimeSpec Zone) {
   int y, mo, d, h, mi, s, ms;
   DecodeDateTime(Value, y, mo, d, h, mi, s, ms);
-  return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Spec);
+  return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Zone);
 }
 
 TDateTime QDateTimeToDateTime(const QDateTime &Value) {

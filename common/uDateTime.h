@@ -28,8 +28,8 @@ void DecodeDateTime(TDateTime Value, int &Year, int &Month, int &Day, int &Hour,
                     int &Second, int &MSec);
 
 // Conversions to and from QDateTime. The wall-clock fields are kept as they
-// are; the result carries Spec (local time by default).
-QDateTime DateTimeToQDateTime(TDateTime Value, Qt::TimeSpec Spec = Qt::LocalTime);
+// are; the result carries Zone (local time by default).
+QDateTime DateTimeToQDateTime(TDateTime Value, Qt::TimeSpec Zone = Qt::LocalTime);
 TDateTime QDateTimeToDateTime(const QDateTime &Value);
 // The local wall-clock time now.
 TDateTime NowDateTime();

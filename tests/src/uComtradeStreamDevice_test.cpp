@@ -44,17 +44,17 @@ TEST(ComtradeStream, ConvertsARecordDescribedByADecodedDeviceImage) {
   D.LoadFromStream(Buffer);
   ASSERT_TRUE(D.Ready);
 
-  TOscRecordSpec Spec;
-  Spec.SampleCount = 3600;
-  Spec.Analog = {TOscWave{5000, 50, 0, 0}, TOscWave{2500, 50, 90, 0}};
+  TOscRecordPlan Plan;
+  Plan.SampleCount = 3600;
+  Plan.Analog = {TOscWave{5000, 50, 0, 0}, TOscWave{2500, 50, 90, 0}};
   TOscBitRegister R{17, std::vector<TOscBit>(17)};
   R.Bits[4].Initial = true;     // excluded
   R.Bits[5].SwitchAt = {1800};  // first bit after the excluded one
   R.Bits[16].SwitchAt = {900};  // second word
-  Spec.BitRegisters = {R};
+  Plan.BitRegisters = {R};
 
   TComtradeStream S;
-  S.LoadFromBytes(BuildOscRecord(Spec));
+  S.LoadFromBytes(BuildOscRecord(Plan));
   S.SetDescriptor(D.Root);
   TComtradeConfig Config;
   S.FillConfig(Config, 0, 2000, 45000.0, 45000.0, 1.0, QLatin1Char('-'), false);

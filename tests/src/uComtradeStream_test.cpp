@@ -194,16 +194,16 @@ TEST(ComtradeStream, ExcludedBitsKeepTheirSlotAndTwoWordsHoldSeventeenBits) {
   Names[2] = QString();
   Names[5] = "a,b";
   const IXXMLNode Root = Descriptor({}, {{17, Names}, {18, {"R1", "R2"}}}, {}, {17, 18});
-  TOscRecordSpec Spec;
-  Spec.SampleCount = 54;
+  TOscRecordPlan Plan;
+  Plan.SampleCount = 54;
   TOscBitRegister R17{17, std::vector<TOscBit>(17)}, R18{2, std::vector<TOscBit>(2)};
   R17.Bits[1].Initial = true;      // excluded, must not leak into a neighbour
   R17.Bits[3].SwitchAt = {18, 36}; // on in block 1 only
   R17.Bits[16].Initial = true;     // second word
   R18.Bits[1].SwitchAt = {36};     // on in block 2
-  Spec.BitRegisters = {R17, R18};
+  Plan.BitRegisters = {R17, R18};
   TConverted C;
-  Convert(C, Root, BuildOscRecord(Spec), 30);
+  Convert(C, Root, BuildOscRecord(Plan), 30);
 
   // The unnamed bit takes the default name "DC <number>", which does not begin
   // with "-": only "-spare" is excluded.
@@ -244,12 +244,12 @@ TEST(ComtradeStream, ExcludeFlagsPadEachRegisterToWholeWords) {
 TEST(ComtradeStream, ShortRecordEndsAtTheLastSampleRead) {
   // Planned 100 ms (180 samples); the record holds 2 blocks, 5 rows of a
   // third and half a row.
-  TOscRecordSpec Spec;
-  Spec.SampleCount = 41;
-  Spec.Analog = {TOscWave{0, 0, 0, 7}, TOscWave{0, 0, 0, -7}};
+  TOscRecordPlan Plan;
+  Plan.SampleCount = 41;
+  Plan.Analog = {TOscWave{0, 0, 0, 7}, TOscWave{0, 0, 0, -7}};
   TOscBitRegister R{1, {TOscBit{true, {}}}};
-  Spec.BitRegisters = {R};
-  QByteArray Record = BuildOscRecord(Spec);
+  Plan.BitRegisters = {R};
+  QByteArray Record = BuildOscRecord(Plan);
   Record.chop(2); // the last row loses its second value
   const IXXMLNode Root = Descriptor({{0, "A"}, {1, "B"}}, {{17, {"K"}}}, {0, 1}, {17});
   TConverted C;
@@ -264,14 +264,14 @@ TEST(ComtradeStream, ShortRecordEndsAtTheLastSampleRead) {
 }
 
 TEST(ComtradeStream, LongRecordStopsAtThePlannedLength) {
-  TOscRecordSpec Spec;
-  Spec.SampleCount = 90;
-  Spec.Analog = {TOscWave{0, 0, 0, 3}};
-  Spec.BitRegisters = {TOscBitRegister{1, {TOscBit{true, {}}}}};
+  TOscRecordPlan Plan;
+  Plan.SampleCount = 90;
+  Plan.Analog = {TOscWave{0, 0, 0, 3}};
+  Plan.BitRegisters = {TOscBitRegister{1, {TOscBit{true, {}}}}};
   const IXXMLNode Root = Descriptor({{0, "A"}}, {{17, {"K"}}}, {0}, {17});
   for (const auto &[DurationMs, Last] : {std::pair{20, 35}, std::pair{15, 26}}) {
     TConverted C;
-    Convert(C, Root, BuildOscRecord(Spec), DurationMs);
+    Convert(C, Root, BuildOscRecord(Plan), DurationMs);
     EXPECT_EQ(C.Config.Rate(0).LastSample, Last);
     EXPECT_EQ(C.Data.SampleCount(), Last + 1);
     // Samples of a block cut by the planned length keep the block's bits.
@@ -311,12 +311,12 @@ TEST(ComtradeStream, RefusesDescriptorsItCannotFollow) {
 TEST(ComtradeStream, KnownSinesGiveTheirRmsAndFundamental) {
   // Three phases of a 10-second record, 50 Hz, with raw amplitudes 1000, 2000
   // and 3000 scaled by 1/100.
-  TOscRecordSpec Spec;
-  Spec.SampleCount = 18000;
-  Spec.Analog = {TOscWave{1000, 50, 0, 0}, TOscWave{2000, 50, -120, 0}, TOscWave{3000, 50, 120, 40}};
+  TOscRecordPlan Plan;
+  Plan.SampleCount = 18000;
+  Plan.Analog = {TOscWave{1000, 50, 0, 0}, TOscWave{2000, 50, -120, 0}, TOscWave{3000, 50, 120, 40}};
   const IXXMLNode Root = Descriptor({{0, "Ua", 1, 100}, {1, "Ub", 1, 100}, {2, "Uc", 1, 100}}, {}, {0, 1, 2}, {});
   TConverted C;
-  Convert(C, Root, BuildOscRecord(Spec), 10000);
+  Convert(C, Root, BuildOscRecord(Plan), 10000);
   ASSERT_EQ(C.Data.SampleCount(), 18000);
   const double Peak[] = {10.0, 20.0, 30.0};
   for (int c = 0; c < 3; ++c) {
@@ -335,15 +335,15 @@ TEST(ComtradeStream, KnownSinesGiveTheirRmsAndFundamental) {
 }
 
 TEST(ComtradeStream, ConvertedPairReadsBackUnchanged) {
-  TOscRecordSpec Spec;
-  Spec.SampleCount = 1800;
-  Spec.Analog = {TOscWave{12000, 50, 30, 0}, TOscWave{-500, 150, 0, 5}};
-  Spec.BitRegisters = {TOscBitRegister{3, {TOscBit{false, {100, 900}}, TOscBit{true, {}}, TOscBit{}}}};
+  TOscRecordPlan Plan;
+  Plan.SampleCount = 1800;
+  Plan.Analog = {TOscWave{12000, 50, 30, 0}, TOscWave{-500, 150, 0, 5}};
+  Plan.BitRegisters = {TOscBitRegister{3, {TOscBit{false, {100, 900}}, TOscBit{true, {}}, TOscBit{}}}};
   const IXXMLNode Root =
       Descriptor({{0, "Ток, фаза A", 1, 1000, {}, {}, 10}, {1, "U0", 1, 10}}, {{17, {"Пуск", "-", "Откл"}}},
                  {0, 1}, {17});
   TConverted C;
-  Convert(C, Root, BuildOscRecord(Spec), 1000);
+  Convert(C, Root, BuildOscRecord(Plan), 1000);
   QTemporaryDir Dir;
   C.Config.SaveToFile(Dir.filePath("r.cfg"));
   C.Data.SaveToFile(Dir.filePath("r.dat"));
@@ -363,18 +363,18 @@ TEST(ComtradeStream, ConvertedPairReadsBackUnchanged) {
   EXPECT_EQ(Data.ToBytes(), C.Data.ToBytes());
   for (int s = 0; s < 1800; s += 97) {
     EXPECT_EQ(Data.GetRaw(0, s), C.Data.GetRaw(0, s));
-    EXPECT_EQ(Data.GetDigitalValue(0, s), OscBitAt(Spec.BitRegisters[0].Bits[0], s / 18 * 18)) << s;
+    EXPECT_EQ(Data.GetDigitalValue(0, s), OscBitAt(Plan.BitRegisters[0].Bits[0], s / 18 * 18)) << s;
   }
 }
 
 TEST(ComtradeStream, RandomAndTruncatedRecordsNeverBreakTheReader) {
   const IXXMLNode Root = Descriptor({{0, "A"}, {1, "B"}}, {{17, {"K1", "K2"}}, {18, QStringList(20, "R")}},
                                     {0, 1}, {17, 18});
-  TOscRecordSpec Spec;
-  Spec.SampleCount = 180;
-  Spec.Analog = {TOscWave{100, 50, 0, 0}, TOscWave{200, 50, 90, 0}};
-  Spec.BitRegisters = {TOscBitRegister{2, {TOscBit{true, {}}}}, TOscBitRegister{20, {}}};
-  const QByteArray Good = BuildOscRecord(Spec);
+  TOscRecordPlan Plan;
+  Plan.SampleCount = 180;
+  Plan.Analog = {TOscWave{100, 50, 0, 0}, TOscWave{200, 50, 90, 0}};
+  Plan.BitRegisters = {TOscBitRegister{2, {TOscBit{true, {}}}}, TOscBitRegister{20, {}}};
+  const QByteArray Good = BuildOscRecord(Plan);
   QRandomGenerator Rng(20240315);
   for (int i = 0; i < 300; ++i) {
     QByteArray Bytes = Good.left(Rng.bounded(Good.size() + 1));

@@ -155,15 +155,15 @@ void AddDemoFiles(TSimDevice &Device) {
   Device.SetFile(SimFileEventRing, BuildEventRing(events, recordBytes, 256, 250), recordBytes);
 
   // Three oscillograms of one second before and one after the trigger.
-  TOscRecordSpec spec;
-  spec.SampleCount = 2 * 1800;
+  TOscRecordPlan plan;
+  plan.SampleCount = 2 * 1800;
   for (size_t c = 0; c < content.OscChannels.size(); ++c)
-    spec.Analog.push_back({1000.0 + 100.0 * double(c), 50.0, 120.0 * double(c % 3), 0.0});
-  spec.BitRegisters.push_back({16, {TOscBit{false, {900, 2700}}}});
+    plan.Analog.push_back({1000.0 + 100.0 * double(c), 50.0, 120.0 * double(c % 3), 0.0});
+  plan.BitRegisters.push_back({16, {TOscBit{false, {900, 2700}}}});
   std::vector<TSimOscEntry> entries;
   for (int i = 0; i < 3; ++i) {
     entries.push_back({start.addSecs(3600 * i), 1, 1});
-    Device.SetFile(i + 1, BuildOscRecord(spec), SimOscFrameBytes);
+    Device.SetFile(i + 1, BuildOscRecord(plan), SimOscFrameBytes);
   }
   Device.SetFile(SimFileOscDirectory, BuildOscDirectory(entries, 32, 1), SimOscFrameBytes);
 

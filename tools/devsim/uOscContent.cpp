@@ -7,9 +7,9 @@ namespace {
 constexpr double Pi = 3.141592653589793;
 }
 
-int OscBlockBytes(const TOscRecordSpec &Spec) {
-  int Bytes = 2 * OscBlockSamples * int(Spec.Analog.size());
-  for (const TOscBitRegister &R : Spec.BitRegisters)
+int OscBlockBytes(const TOscRecordPlan &Plan) {
+  int Bytes = 2 * OscBlockSamples * int(Plan.Analog.size());
+  for (const TOscBitRegister &R : Plan.BitRegisters)
     Bytes += 2 * ((R.BitCount + 15) / 16);
   return Bytes;
 }
@@ -25,21 +25,21 @@ bool OscBitAt(const TOscBit &Bit, int Sample) {
   return Bit.Initial != (Passed % 2 == 1);
 }
 
-QByteArray BuildOscRecord(const TOscRecordSpec &Spec) {
+QByteArray BuildOscRecord(const TOscRecordPlan &Plan) {
   QByteArray Out;
-  const int Blocks = (Spec.SampleCount + OscBlockSamples - 1) / OscBlockSamples;
-  Out.reserve(qsizetype(Blocks) * OscBlockBytes(Spec));
-  for (int First = 0; First < Spec.SampleCount; First += OscBlockSamples) {
-    const int Rows = std::min(OscBlockSamples, Spec.SampleCount - First);
+  const int Blocks = (Plan.SampleCount + OscBlockSamples - 1) / OscBlockSamples;
+  Out.reserve(qsizetype(Blocks) * OscBlockBytes(Plan));
+  for (int First = 0; First < Plan.SampleCount; First += OscBlockSamples) {
+    const int Rows = std::min(OscBlockSamples, Plan.SampleCount - First);
     for (int s = First; s < First + Rows; ++s)
-      for (const TOscWave &W : Spec.Analog) {
-        const uint16_t V = uint16_t(OscWaveSample(W, s, Spec.SampleRate));
+      for (const TOscWave &W : Plan.Analog) {
+        const uint16_t V = uint16_t(OscWaveSample(W, s, Plan.SampleRate));
         Out.append(char(V & 0xFF));
         Out.append(char(V >> 8));
       }
     if (Rows < OscBlockSamples)
       break;
-    for (const TOscBitRegister &R : Spec.BitRegisters)
+    for (const TOscBitRegister &R : Plan.BitRegisters)
       for (int w = 0; w < (R.BitCount + 15) / 16; ++w) {
         uint16_t Word = 0;
         for (int b = 0; b < 16; ++b) {

@@ -31,7 +31,7 @@ struct TOscBitRegister {
   std::vector<TOscBit> Bits;
 };
 
-struct TOscRecordSpec {
+struct TOscRecordPlan {
   int SampleCount = 0; // a last partial block gets its analog rows, no discrete words
   double SampleRate = 1800.0;
   std::vector<TOscWave> Analog;
@@ -42,10 +42,10 @@ constexpr int OscBlockSamples = 18;
 
 // Bytes of one 10 ms block: 36 per analog channel, 2 per started 16 bits of
 // each bit register.
-int OscBlockBytes(const TOscRecordSpec &Spec);
+int OscBlockBytes(const TOscRecordPlan &Plan);
 // The value written for Wave at sample Sample.
 int16_t OscWaveSample(const TOscWave &Wave, int Sample, double SampleRate);
 // The bit's value at sample Sample (before block sampling).
 bool OscBitAt(const TOscBit &Bit, int Sample);
 // The record's bytes.
-QByteArray BuildOscRecord(const TOscRecordSpec &Spec);
+QByteArray BuildOscRecord(const TOscRecordPlan &Plan);
