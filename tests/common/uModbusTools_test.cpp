@@ -1,4 +1,5 @@
 // Request records, the answer parser and the front's delivery, byte by byte.
+#include "uTestLoop.h"
 #include <gtest/gtest.h>
 
 #include <QBuffer>
@@ -23,13 +24,6 @@ protected:
     Sent.emplace_back(reinterpret_cast<const char *>(Data), Count);
   }
 };
-
-QByteArray Bytes(std::initializer_list<int> List) {
-  QByteArray out;
-  for (int b : List)
-    out.append(char(b));
-  return out;
-}
 
 // An answer record: id, 12 zero bytes, command, tag, flag, status, payload.
 QByteArray Answer(TReplyId Id, uint8_t Command, uint8_t Flag, uint8_t Status, const QByteArray &Payload) {

@@ -1,6 +1,7 @@
 // The device worker and its front against the simulated device, over a
 // pseudo-terminal (Modbus RTU) and loopback Modbus TCP. Waits poll for their
 // condition with a generous deadline; nothing depends on the machine's speed.
+#include "uTestLoop.h"
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -25,23 +26,6 @@ QCoreApplication &App() {
   static char *argv[] = {name, nullptr};
   static QCoreApplication app(argc, argv);
   return app;
-}
-
-template <typename F> bool WaitFor(F Done, int Ms = 20000) {
-  QDeadlineTimer deadline(Ms);
-  while (!Done()) {
-    if (deadline.hasExpired())
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
-
-QByteArray Bytes(std::initializer_list<int> List) {
-  QByteArray out;
-  for (int b : List)
-    out.append(char(b));
-  return out;
 }
 
 struct TGot {

@@ -1,5 +1,6 @@
 // IO chains against a fake device front: records are captured, answers are
 // made here from the answer format and handed back through the front's delivery.
+#include "../common/uTestLoop.h"
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -52,13 +53,6 @@ protected:
     Sent.emplace_back(reinterpret_cast<const char *>(Data), Count);
   }
 };
-
-QByteArray Bytes(std::initializer_list<int> List) {
-  QByteArray out;
-  for (int b : List)
-    out.append(char(b));
-  return out;
-}
 
 // Little-endian words, as register lists and answers hold them.
 QByteArray Words(std::initializer_list<int> List) {

@@ -2,6 +2,7 @@
 // (records captured, answers made here from the answer format), then end to
 // end: chains, worker and link against the devsim program over Modbus TCP and
 // a pseudo-terminal.
+#include "../common/uTestLoop.h"
 #include <gtest/gtest.h>
 
 #include <QBuffer>
@@ -40,23 +41,6 @@ QCoreApplication &App() {
   static char *argv[] = {name, nullptr};
   static QCoreApplication app(argc, argv);
   return app;
-}
-
-template <typename F> bool WaitFor(F Done, int Ms = 30000) {
-  QDeadlineTimer deadline(Ms);
-  while (!Done()) {
-    if (deadline.hasExpired())
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
-
-QByteArray Bytes(std::initializer_list<int> List) {
-  QByteArray out;
-  for (int b : List)
-    out.append(char(b));
-  return out;
 }
 
 QByteArray Pattern(int Size, int Seed) {
