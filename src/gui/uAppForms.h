@@ -7,12 +7,14 @@
 #include <QList>
 
 class TAboutBox;
+class TBitmapForm;
 class TPasswdForm;
 class TDashboardSetupForm;
 
 struct TAppForms {
   QList<QDialog *> InOrder;
   TAboutBox *AboutBox = nullptr;
+  TBitmapForm *BitmapForm = nullptr;
   TPasswdForm *PasswdForm = nullptr;
   TDashboardSetupForm *DashboardSetupForm = nullptr;
   QDialog *PropertyForm = nullptr;
