@@ -7,6 +7,7 @@
 #include "uMainForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
+#include "uReportPreviewForm.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -66,6 +67,7 @@ int main(int argc, char **argv) {
   QApplication::setOrganizationName("vnk");
   QApplication::setApplicationName("kv");
   SetMessageSink(DialogSink);
+  InstallReportPreviewForm();
 
   const QString folder = ProgramFolder() + u'/';
   try {

@@ -5,6 +5,7 @@
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
 #include "uIdentification.h"
@@ -12,6 +13,7 @@
 #include "uLogger.h"
 #include "uModbus.h"
 #include "uModbusFrame.h"
+#include "uModbusPDF.h"
 #include "uModbusTools.h"
 #include "oi.h"
 #include "uDeviceIO.h"
@@ -109,6 +111,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIdentification = std::make_unique<TIdentification>(*this, Ini);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
+  connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
@@ -685,3 +688,5 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
   FormClose();
   Event->accept();
 }
+
+TReportSetup TMainForm::ReportSetup() const { return {windowTitle(), ProgramFilePath()}; }
