@@ -1,6 +1,8 @@
 #include "uMainForm.h"
 
 #include "uAboutBox.h"
+#include "uAgentClientForm.h"
+#include "uConfigMMSForm.h"
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
@@ -112,13 +114,16 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
   connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
+  connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
+  connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
+  connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
   Timer->setInterval(2000);
   connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
 
-  FForms = CreateAppForms(this);
+  FForms = CreateAppForms(this, Ini);
   resize(1000, 680);
 }
 
