@@ -2,7 +2,7 @@
 // (records captured, answers made here from the answer format), then end to
 // end: chains, worker and link against the devsim program over Modbus TCP and
 // a pseudo-terminal.
-#include "../common/uTestLoop.h"
+#include "../../common/uTestLoop.h"
 #include <gtest/gtest.h>
 
 #include <QBuffer>

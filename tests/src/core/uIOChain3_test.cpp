@@ -1,6 +1,6 @@
 // IO chains against a fake device front: records are captured, answers are
 // made here from the answer format and handed back through the front's delivery.
-#include "../common/uTestLoop.h"
+#include "../../common/uTestLoop.h"
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

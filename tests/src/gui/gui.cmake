@@ -1,30 +1,18 @@
-# Tests of the shell: the GUI-free rules always, the widgets when built.
-kv_add_test(shell_test
-  SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/uNumberFormat_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/uLocker_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/uPollTimer_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/uMultiLingual_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/uPlacement_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/uMainSettings_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/uVersionInfo_test.cpp
-  LIBS kvshell)
-
+# Widget tests under the offscreen platform: shared widgets, the main window,
+# its panes and the page shells it builds.
 if(KV_GUI)
   find_package(Qt6 REQUIRED COMPONENTS Test)
   kv_add_test(gui_test
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/uPageControlHelper_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/uTranslateForms_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/../widgets/uPageControlHelper_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/../widgets/uTranslateForms_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uLogFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uModbusFrame_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/uOscHeadFrame_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/../oscview/uOscHeadFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uMainForm_test.cpp
     LIBS kvgui Qt6::Test)
-endif()
 
-if(KV_GUI)
   # The program itself starts, shows its window and ends cleanly (exit code 0,
   # no leaks), with a scratch home for its per-user state.
   add_test(NAME kv_starts_and_exits COMMAND kv --quit-after=300)

@@ -7,7 +7,7 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uIdentification_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uPasswdForm_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/../tools/uDemoDevice_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/../../tools/uDemoDevice_test.cpp
     LIBS kvgui demodevice Qt6::Test)
 endif()
 if(KV_GUI)
