@@ -1,6 +1,7 @@
 #include "uDeviceDescriptor.h"
 
 #include "crc.h"
+#include "uCharMap.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uMessageSink.h"
@@ -859,6 +860,11 @@ void TDeviceDescriptor::SaveMenuFile(const QString &FileName) const {
 TDeviceDescriptorBin::TDeviceDescriptorBin(TDeviceDescriptor *AOwner) : Owner(AOwner) {
   FRegMap.fill(0xFFFF);
   FHeader.fill(0xFFFF);
+  // Until the caller installs the device's map: an all-zero table would end
+  // every display string at its first character.
+  const QByteArray builtIn = BuiltInCharMap();
+  std::copy_n(reinterpret_cast<const uint8_t *>(builtIn.constData()), std::min<qsizetype>(256, builtIn.size()),
+              FCharMap.begin());
 }
 
 void TDeviceDescriptorBin::CopyMemoryMap(const TModbusIderList &List) {

@@ -292,7 +292,8 @@ public:
   uint16_t FWorkingUstavAddr = 0xFFFF, FWorkingUstavSize = 0xFFFF;
   uint16_t FCoreDateAddr = 0xFFFF, FCoreDateSize = 0xFFFF;
   uint16_t FCalibrAddr = 0xFFFF;
-  // Display codes of the program's characters; filled by CopyCharMap before a build.
+  // Display codes of the program's characters: the built-in map until CopyCharMap
+  // installs the device's before a build.
   std::array<uint8_t, 256> FCharMap{};
 
   // Takes the memory map of List.
