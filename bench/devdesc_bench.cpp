@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <cstdio>
 
 int main() {
@@ -13,6 +14,8 @@ int main() {
   d.FDeviceDescriptorBin.FBaseAddr = 0x0800;
   d.FDeviceDescriptorBin.FCalibrAddr = 0x0720;
   d.CopyCharMap(CharMapToDevice);
+  QTemporaryDir work;
+  d.FWorkFolder = work.path();
   for (int r = 0; r < 900; ++r) {
     TDDMeasure *m = d.FMeasures.Add(std::make_unique<TDDMeasure>(&d));
     m->Ider = r + 1, m->FModbusObject.Reg = uint16_t(r), m->FModbusObject.Sram = uint16_t(0x1000 + 2 * r);

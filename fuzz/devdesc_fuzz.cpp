@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     d.Validate();
     d.GenerateAddresses(dir.path());
     d.CopyCharMap(CharMapToDevice);
+    d.FWorkFolder = dir.path();
     QBuffer b(&image);
     b.open(QIODevice::ReadWrite);
     b.write(QByteArray(2, '\0'));

@@ -1,5 +1,6 @@
 #include "uDeviceDescriptor.h"
 
+#include "DDMenuEditor.h"
 #include "crc.h"
 #include "uCharMap.h"
 #include "uErrors.h"
@@ -1053,6 +1054,7 @@ struct TDeviceDescriptor::TBuilder {
   void Ustavs();
   void EventsAndOsc();
   void SpecialEeprom();
+  void Menu();
   void Run(const QByteArray &Code, uint16_t CodeSize, uint32_t LogicDate, uint32_t BuildDate, uint32_t IdentCrc);
 };
 
@@ -1224,6 +1226,23 @@ void TDeviceDescriptor::TBuilder::EventsAndOsc() {
   Byte(0xAA);
 }
 
+// The menu goes through an editor core of its own, as the program's hidden
+// editor window would: its document is loaded from the descriptor's menu text.
+void TDeviceDescriptor::TBuilder::Menu() {
+  B.AddAreaStart(S);
+  const qint64 menuAt = Pos();
+  const QString folder = D.FWorkFolder.isEmpty() ? TSetupSurrogate::GetTempFolder() : D.FWorkFolder;
+  const QString temp = ResolveFileNameCI(folder, "tempmenu.xml");
+  D.SaveMenuFile(temp);
+  TMenuEditorCore editor;
+  editor.LoadFromFile(temp);
+  editor.SetDescriptor(&D);
+  editor.Menu().Build(S, B.FBaseAddr, 1);
+  editor.Menu().WriteListing(S, B.FBaseAddr, menuAt, ResolveFileNameCI(folder, "menu.lst"));
+  WriteAt(S, 2110, LeWord(editor.GetDateItemAddr()));
+  Byte(0xAA);
+}
+
 void TDeviceDescriptor::TBuilder::SpecialEeprom() {
   static const QRegularExpression special(QStringLiteral("(#\\s*SPECIAL-EEPROM)"));
   const qint64 countAt = Pos();
@@ -1272,7 +1291,7 @@ void TDeviceDescriptor::TBuilder::Run(const QByteArray &Code, uint16_t CodeSize,
   Bytes(QByteArray(2 * D.FParamCommon.RegCount, '\0'));
   Word(0);
   Bytes(LeDWord(LogicDate) + LeDWord(BuildDate) + LeDWord(IdentCrc));
-  Word(0xFFFF); // the menu's date item: none until the menu is built
+  Word(0xFFFF); // the menu's date item, written when the menu is built
   Word(0);
   Word(0);
 
@@ -1281,8 +1300,7 @@ void TDeviceDescriptor::TBuilder::Run(const QByteArray &Code, uint16_t CodeSize,
   Params();
   Ustavs();
   EventsAndOsc();
-  B.AddAreaStart(S); // the front-panel menu
-  Byte(0xAA);
+  Menu();
   for (int i = 13; i <= 15; ++i) {
     B.AddAreaStart(S);
     Byte(0xAA);

@@ -355,6 +355,8 @@ public:
   QString FIndicatorMenu = QStringLiteral("<item-list/>");
   std::array<std::array<uint16_t, 4>, 32> FCalibration{};
   int FCalibrationCount = 0;
+  // Where a build writes "tempmenu.xml" and "menu.lst"; empty: the setting setup/temp.
+  QString FWorkFolder;
 
   // Empties every record list; the common blocks keep their values.
   void Clear();
@@ -408,7 +410,9 @@ public:
   // Installs the display character map (256 bytes) the next build encodes with.
   void CopyCharMap(const uint8_t *Map);
   // Writes the image at the stream's position (the caller wrote the two-byte
-  // length placeholder at 0, so offsets are stream positions). Dates are
+  // length placeholder at 0, so offsets are stream positions); the menu area
+  // is built from FIndicatorMenu through "tempmenu.xml" and listed in
+  // "menu.lst" (both in FWorkFolder). Dates are
   // packed BCD (PackBcdDate). Throws on every build error; the stream then
   // holds a partial image.
   void BuildBin(QIODevice &Stream, const QByteArray &Code, uint16_t CodeSize, uint32_t LogicDate,

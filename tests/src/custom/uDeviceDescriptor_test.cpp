@@ -155,8 +155,9 @@ protected:
     d->CopyCharMap(CharMapToDevice);
     return d;
   }
-  static QByteArray Build(TDeviceDescriptor &D, const QByteArray &Code = QByteArray::fromHex("0c94"),
-                          uint32_t IdentCrc = 0x11223344) {
+  QByteArray Build(TDeviceDescriptor &D, const QByteArray &Code = QByteArray::fromHex("0c94"),
+                   uint32_t IdentCrc = 0x11223344) {
+    D.FWorkFolder = Dir.path();
     QByteArray bytes;
     QBuffer b(&bytes);
     b.open(QIODevice::ReadWrite);
