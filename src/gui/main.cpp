@@ -8,6 +8,7 @@
 #include "uMainForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
+#include "uReportPreviewForm.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -81,6 +82,7 @@ int main(int argc, char **argv) {
   QApplication::setApplicationName("kv");
   SetMessageSink(DialogSink);
   SetFileDialogSink(FileDialog);
+  InstallReportPreviewForm();
 
   const QString folder = ProgramFolder() + u'/';
   try {
