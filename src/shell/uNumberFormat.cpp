@@ -9,7 +9,7 @@ QString FormatValue(double Value) {
     return QString::asprintf("%4.2f", Value);
   if (Value > 0.001)
     return QString::asprintf("%5.3f", Value);
-  return QString::asprintf("%f", Value);
+  return QString::asprintf("%.2f", Value);
 }
 
 QString FormatFixed(int Digits, double Value) {

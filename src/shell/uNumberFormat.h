@@ -5,7 +5,7 @@
 #include <QString>
 
 // Value > 100 "%3.0f"; > 10 "%4.1f"; > 1 "%4.2f"; > 0.001 "%5.3f"; otherwise
-// (0, negative values, NaN) "%f". The comparisons are strict. Exact ties
+// (0, negative values, NaN) two decimals. The comparisons are strict. Exact ties
 // round away from zero (2.5 with no digits gives "3").
 QString FormatValue(double Value);
 
