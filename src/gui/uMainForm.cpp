@@ -20,6 +20,7 @@
 #include "oi.h"
 #include "uDeviceIO.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uBitmapForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
@@ -384,6 +385,8 @@ bool TMainForm::FormShow() {
   host.Chains = FIOChain;
   host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
   host.Ini = &FIni;
+  host.BitmapForm = FForms.BitmapForm;
+  host.ShowMessageStep = [this](const QString &Text) { ShowMessageStep(Text); };
   host.RequestUserRights = [this] {
     return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
   };
@@ -543,6 +546,12 @@ void TMainForm::ApplyLinkSettings() {
   FDeviceThread->SetPollPause(FSettings.PollPause);
   FDeviceThread->SetErrorLimit(FSettings.ErrorLimit);
   FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
+}
+
+void TMainForm::ShowMessageStep(const QString &Text) {
+  // After the step has returned: no answer is delivered inside a step while
+  // the box is open.
+  QTimer::singleShot(0, this, [Text] { ShowMessageText(Text); });
 }
 
 bool TMainForm::IsLinkIdle() const { return FDeviceTool ? FDeviceTool->IsIdle() : true; }

@@ -73,6 +73,8 @@ public:
   // otherwise the bar shows Position of Max and the tool bar Color ($80FFFF when 0).
   void ShowProgress(int Position, int Max, uint32_t Color = 0);
   void SetLoggedIn(bool Value);
+  // A message box with Text, shown once the chain step calling this has returned.
+  void ShowMessageStep(const QString &Text);
   // The one answer to "may the user write now": an entry older than the
   // password expiration period lapses here.
   bool IsLoggedIn();
