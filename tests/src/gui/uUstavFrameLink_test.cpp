@@ -173,3 +173,30 @@ TEST_F(UstavFrameLink, SetFileRoundTripsThroughALocalSetAndItsWrite) {
     EXPECT_EQ(e.Text(), "invalid format");
   }
 }
+
+TEST_F(UstavFrameLink, SingleGroupDeviceNeverTouchesRegisterZeroOr65535) {
+  TDeviceContent content = DemoTerminalContent();
+  content.SetpointGroups.resize(1);
+  S.Device.SetFile(DemoDevice::DescriptorFileNo, BuildDeviceImage(content).Bytes, DemoDevice::DescriptorFrameBytes);
+  Start("directEdit=2\n");
+  EXPECT_EQ(Page->GroupCount(), 1);
+  EXPECT_EQ(Page->sgUstav->columnCount(), 3);
+  Page->SaveToFile(S.Dir.filePath("one.us"));
+  Page->SetEditMode(true);
+  ASSERT_TRUE(Type(Page, "Выдержка времени МТЗ-1", "600"));
+  ASSERT_EQ(Page->CheckLimits(), "");
+  Page->WriteImage(Page->BuildImage());
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(Writes(S.Device), QStringList{"w 101 600"});
+  int reads = 0;
+  for (const QByteArray &p : S.Device.RequestLog()) {
+    if (p.size() != 5 || (uint8_t(p[0]) != SIM_FN_READ_HOLDING && uint8_t(p[0]) != SIM_FN_WRITE_HOLDING))
+      continue;
+    const int first = uint8_t(p[1]) << 8 | uint8_t(p[2]);
+    const int count = uint8_t(p[0]) == SIM_FN_READ_HOLDING ? (uint8_t(p[3]) << 8 | uint8_t(p[4])) : 1;
+    reads += uint8_t(p[0]) == SIM_FN_READ_HOLDING;
+    EXPECT_GT(first, 0);
+    EXPECT_LE(first + count, 1024);
+  }
+  EXPECT_GT(reads, 0);
+}
