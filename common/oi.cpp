@@ -45,7 +45,6 @@ bool CrcMatches(const uint8_t *Frame, int Count) {
   return Frame[Count] == uint8_t(crc >> 8) && Frame[Count + 1] == uint8_t(crc & 0xFF);
 }
 
-constexpr int TcpIdleMs = 1000;
 // After a failed exchange the line must stay silent for this many timeouts:
 // an answer that missed the timeout may come later still, and a device (or a
 // gateway) busy with it may take as long again before it starts sending.
@@ -479,7 +478,6 @@ bool TOI::TcpTransact(const TConfig &Cfg) {
     SetStatus(oisUnknown);
     return false;
   }
-  FLastTcpMs = NowMs();
   if (FReceived >= 2 && (FAnswer[1] & 0x80)) {
     if (!CheckPdu(FReceived, 3, false))
       return false;
@@ -608,11 +606,6 @@ void TOI::SetPort(int Value) {
 
 void TOI::SetLoopCount(int Value) { FLoopCount = Value; }
 void TOI::SetFrameSizeCmd(bool Value) { FFrameSizeCmd = Value; }
-
-bool TOI::IsTcpIdle() const {
-  const qint64 last = FLastTcpMs.load();
-  return last < 0 || NowMs() - last > TcpIdleMs;
-}
 
 // ---- Trace --------------------------------------------------------------
 

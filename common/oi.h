@@ -7,7 +7,7 @@
 //
 // Thread affinity: exchanges run on the device worker thread only. The setters
 // may be called from the main thread at any time (they take effect at the next
-// exchange); GetStatus, IsTcpIdle and IsPortOpen may be read from any thread.
+// exchange); GetStatus and IsPortOpen may be read from any thread.
 #include "uComPort.h"
 
 #include <QByteArray>
@@ -104,8 +104,6 @@ public:
   // For the device operations' own answer checks (a byte count that does not
   // match its request).
   void SetStatus(TOIStatus Value) { FStatus = Value; }
-  // More than 1000 ms since the last Modbus TCP exchange (true before the first).
-  bool IsTcpIdle() const;
   bool IsPortOpen() const { return FComPort.IsOpen(); }
   // The serial port: the worker closes it when idle, the main window renames it
   // and changes its baud rate. Its operations are safe from any thread.
@@ -172,7 +170,6 @@ private:
 
   // The blocking client socket of Modbus TCP; connected at the first exchange.
   std::unique_ptr<TTcpClient> FTcp;
-  std::atomic<qint64> FLastTcpMs{-1};
   // Modbus TCP scan answers waiting for ReceiveScanAnswer.
   std::deque<QByteArray> FScanAnswers;
 };

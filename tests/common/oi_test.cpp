@@ -278,7 +278,6 @@ protected:
 };
 
 TEST_F(TcpLink, RequestTravelsBehindMbapHeaderWithoutCrc) {
-  EXPECT_TRUE(OI->IsTcpIdle());
   Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
   ASSERT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
   ASSERT_EQ(Peer.Requests().size(), 1);

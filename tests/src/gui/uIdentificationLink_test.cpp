@@ -99,7 +99,7 @@ protected:
   QString Identify() {
     // The script has ended once its chains are gone and the link is idle.
     Form->aMonitorPoll->trigger();
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
     if (Status() != "Готово")
       std::cerr << "log tail:\n" << Logger().Lines().mid(std::max<qsizetype>(0, Logger().Lines().size() - 400)).join("\n").toStdString() << "\n";
     return Status();
@@ -253,7 +253,7 @@ TEST_P(IdentificationLink, ChosenDeviceNumberIsReadAsHexadecimal) {
   Form->cbDevNo->addItem("1A");
   Form->cbDevNo->setCurrentIndex(0);
   emit Form->cbDevNo->activated(0);
-  QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+  QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
   EXPECT_EQ(Status(), "Готово");
   EXPECT_EQ(Form->Identification()->DeviceAddr(), 26);
   EXPECT_TRUE(Form->Descriptor()->Ready);
