@@ -48,7 +48,7 @@ bool TDeviceIO::WriteRegister(uint16_t Reg, uint16_t Value) {
 bool TDeviceIO::Poll(uint8_t Addr, uint8_t &Answered, uint8_t &DevStatus) {
   const uint8_t frame[] = {Addr, FN_READ_EXCEPTION_STATUS};
   FOI.SetRequest(frame, int(sizeof frame), 5);
-  if (!FOI.Transact())
+  if (!FOI.Transact(true))
     return false;
   const uint8_t *a = FOI.GetAnswer();
   FDeviceAddr = a[0];

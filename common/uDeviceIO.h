@@ -51,8 +51,9 @@ public:
   // address, write code, Reg, Value; expects 8 bytes. The standard function
   // 0x06 must echo register and value.
   bool WriteRegister(uint16_t Reg, uint16_t Value);
-  // Addr, 0x07; expects 5 bytes. On success the device address becomes the
-  // answering address; Answered and DevStatus are answer bytes 0 and 2.
+  // Addr, 0x07; expects 5 bytes. An answer from any address is taken (a poll
+  // of 255 finds the device at its own); on success the device address
+  // becomes the answering address; Answered and DevStatus are answer bytes 0 and 2.
   bool Poll(uint8_t Addr, uint8_t &Answered, uint8_t &DevStatus);
   // Sends the scan requests to First .. Last (see TOI::SendScan).
   bool ScanStart(uint8_t First, uint8_t Last, int PauseMs);
