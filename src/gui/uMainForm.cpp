@@ -536,7 +536,7 @@ void TMainForm::ApplyLinkSettings() {
   FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
 }
 
-bool TMainForm::IsLinkIdle() const { return FDeviceTool ? FDeviceTool->IsIdle() : true; }
+bool TMainForm::IsLinkBusy() const { return FIOChain && FIOChain->IsBusy(); }
 
 bool TMainForm::IsDeviceReady() const { return FDescriptor->Ready; }
 
@@ -556,7 +556,7 @@ void TMainForm::TimerTimer() {
   TTimerInputs in;
   in.Poll = FSettings.Poll;
   in.AutoPoll = FAutoPoll;
-  in.IsIdle = IsLinkIdle();
+  in.LinkBusy = IsLinkBusy();
   in.IsReady = IsDeviceReady();
   in.DashboardActive = PageControl->currentWidget() == TabSheetDashboard;
   in.AutoChecked = cbAuto->isChecked();

@@ -94,8 +94,9 @@ public:
 
   // One tick of the poll timer.
   void TimerTimer();
-  // The link is idle (no request queued or running).
-  bool IsLinkIdle() const;
+  // "Is the link busy": the question the timer, "Опрос", the device-number box
+  // and every page ask before starting a chain (see TIOChainGen::IsBusy).
+  bool IsLinkBusy() const;
   // The run-time descriptor holds an identified device.
   bool IsDeviceReady() const;
 
