@@ -124,7 +124,7 @@ void TkvOscFrame::BuildControls() {
   connect(ActionRefresh, &QAction::triggered, this, &TkvOscFrame::ActionRefreshExecute);
 
   auto Label = [this](const char *Text) { ToolBar1->addWidget(new QLabel(QString::fromUtf8(Text), this)); };
-  Label(" Время ");
+  Label("Время");
   ToolBar1->addAction(ActionTimeMinus);
   ToolBar1->addAction(ActionTimePlus);
   auto *Fit = new QToolButton(this);
@@ -138,7 +138,7 @@ void TkvOscFrame::BuildControls() {
   EditTimeInterval->setReadOnly(true);
   EditTimeInterval->setFixedWidth(61);
   ToolBar1->addWidget(EditTimeInterval);
-  Label(" Амплитуда ");
+  Label("Амплитуда");
   ToolBar1->addAction(ActionAmplMinus);
   ToolBar1->addAction(ActionAmplPlus);
   EditAmplInterval = new QLineEdit(this);
