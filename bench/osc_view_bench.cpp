@@ -2,6 +2,7 @@
 // analog and 16 discrete channels at 1800 samples per second), in a 1600 x 900
 // frame with every channel shown:
 //   osc_view_bench [folder]
+//   osc_view_bench make BASE SECONDS    only writes the pair BASE.cfg/.dat
 // Prints the load, the strip cache build, the first paint, and the redraw
 // (median and worst of 5) at every doubling of the scale from the fit scale
 // to 1024 px per sample, at the start, middle and end, with the strips apart
@@ -35,6 +36,10 @@ double Ms(qint64 Ns) { return Ns / 1e6; }
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 4 && QByteArray(argv[1]) == "make") {
+    MakeBenchPair(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+    return 0;
+  }
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication App(argc, argv);
   QTemporaryDir Temp;
