@@ -91,6 +91,10 @@ public:
   void CloseActiveTab();
   // Opens (once) the log pane tab and attaches the log to it.
   void OpenLogTab();
+  // A new tab showing the oscillogram FileName (".dat"); errors reach the caller.
+  void OpenOscTab(const QString &FileName);
+  // The oscillogram viewer of the active tab, or null.
+  class TkvOscFrame *ActiveOscFrame() const;
 
   // One tick of the poll timer.
   void TimerTimer();
@@ -161,6 +165,9 @@ public:
 
 protected:
   void closeEvent(QCloseEvent *Event) override;
+  // Esc and the wheel reach the oscillogram viewer of the active tab.
+  void keyPressEvent(QKeyEvent *Event) override;
+  void wheelEvent(QWheelEvent *Event) override;
 
 private:
   void BuildActions();

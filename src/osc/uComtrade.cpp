@@ -345,7 +345,8 @@ QByteArray TComtradeConfig::ToBytes() const {
     const TComtradeDigitalChannel &D = FDigital[i];
     L << QStringLiteral("%1,%2,,,%3").arg(i + 1).arg(D.Id).arg(D.Y ? 1 : 0);
   }
-  if (!std::isfinite(FLineFrequency))
+  // Written as a whole number; a read value of any size must not overflow it.
+  if (!std::isfinite(FLineFrequency) || std::abs(FLineFrequency) > 1e9)
     throw EKvError(QStringLiteral("invalid line frequency"));
   L << QString::number(qRound64(FLineFrequency));
   L << QString::number(FRateCount);
