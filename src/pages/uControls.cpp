@@ -841,7 +841,7 @@ void TUstavPanel::setValue(int Group, std::span<const uint16_t> Values) {
 void TUstavPanel::ListChosen(int Group, int Index) {
   if (!FDesc || FIdx < 0 || !FOnChange)
     return;
-  const TRegWrite w = UstavListWrite(FKind == "bit", FBit, Index);
+  const TMaskedWrite w = UstavListWrite(FKind == "bit", FBit, Index);
   FOnChange(uint16_t(GroupReg(Group)), w.Value, w.Mask);
 }
 

@@ -9,33 +9,11 @@
 
 #include <QScrollArea>
 #include <QVBoxLayout>
-#include <QtEndian>
-#include <cstring>
 #include <memory>
 
 namespace {
 const char *const EventLogFile = "eventlog.bin";
 constexpr int EventRingFileNo = 128, FrameRingType = 3;
-
-void Refill(QBuffer &B, const QByteArray &Bytes = QByteArray()) {
-  if (!B.isOpen())
-    B.open(QIODevice::ReadWrite);
-  B.buffer() = Bytes;
-  B.seek(0);
-}
-
-void PutWord(QByteArray &B, uint16_t W) {
-  uchar b[2];
-  qToLittleEndian(W, b);
-  B.append(reinterpret_cast<const char *>(b), 2);
-}
-
-// The registers of the image from Reg on, never past its end.
-std::span<const uint16_t> ImageFrom(int Reg) {
-  if (Reg < 0 || Reg >= TModbus::RegCount)
-    return {};
-  return std::span<const uint16_t>(Modbus().WordPtr(Reg), size_t(TModbus::RegCount - Reg));
-}
 } // namespace
 
 TkvDashboardFrame::TkvDashboardFrame(QWidget *Parent) : QWidget(Parent) {
@@ -54,7 +32,7 @@ TkvDashboardFrame::TkvDashboardFrame(QWidget *Parent) : QWidget(Parent) {
   FDoc->LoadXML(QStringLiteral("<document/>"));
   FRoot = FDoc->GetDocumentElement();
   for (QBuffer *b : {&FRefreshList, &FRefreshData, &FClockData})
-    Refill(*b);
+    RefillBuffer(*b);
 }
 
 void TkvDashboardFrame::ReportProblem(const QString &Text) {
@@ -187,21 +165,7 @@ void TkvDashboardFrame::SetBitHandlers() {
       g->bitMouseDown = [this](TShape *Circle) { BitClick(Circle); };
 }
 
-void TkvDashboardFrame::ShowValues() {
-  const int flags = FPrimaryValues ? 1 : 0;
-  for (QWidget *w : ControlsOf(Panel, true)) {
-    if (auto *rc = dynamic_cast<TRegControl *>(w)) {
-      if (rc->mreg() != NoReg)
-        rc->setValue(ImageFrom(rc->mreg()), flags);
-    } else if (auto *up = qobject_cast<TUstavPanel *>(w); up && FDescriptor && up->idx() != -1) {
-      up->SetDeviceDescriptor(FDescriptor);
-      up->setIdx(up->idx());
-      up->setBit(up->bit());
-      for (int g = 0; g < 2 && g < FDescriptor->GetUstavGroupCount(); ++g)
-        up->setValue(g, ImageFrom(FDescriptor->GetUstavGroupReg(g) + up->idx()));
-    }
-  }
-}
+void TkvDashboardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, FPrimaryValues ? 1 : 0); }
 
 void TkvDashboardFrame::SetPrimaryValues(bool Value) {
   FPrimaryValues = Value;
@@ -257,22 +221,10 @@ TEventView *TkvDashboardFrame::FirstEventView() const {
 void TkvDashboardFrame::Refresh() {
   if (!FHost.Chains)
     return;
-  QByteArray regs;
   bool clock = false;
-  for (QWidget *w : ControlsOf(Panel, true)) {
-    auto *g = qobject_cast<TBitregGroupBox *>(w);
-    if (FHost.VirtualInputPulse && g && g->rt() == 20)
-      continue;
-    if (auto *rc = dynamic_cast<TRegControl *>(w)) {
-      if (rc->macc() & 1)
-        for (int r = rc->mreg(); r < rc->mreg() + rc->wordCount() && r < TModbus::RegCount; ++r)
-          PutWord(regs, uint16_t(r));
-    } else if (auto *d = qobject_cast<TDateTimeEdit *>(w); d && d->Kind() == kvc::dtCurrent) {
-      clock = true;
-    }
-  }
-  Refill(FRefreshList, regs);
-  Refill(FRefreshData);
+  const QByteArray regs = PolledRegisters(Panel, FDescriptor, false, FHost.VirtualInputPulse, clock);
+  RefillBuffer(FRefreshList, regs);
+  RefillBuffer(FRefreshData);
   FView = FirstEventView();
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
@@ -340,17 +292,7 @@ void TkvDashboardFrame::ReadEvents() {
   }
 }
 
-void TkvDashboardFrame::ShowClock(QIODevice *Stream) {
-  Stream->seek(0);
-  const QByteArray bytes = Stream->read(8);
-  if (bytes.size() != 8)
-    return;
-  double value;
-  std::memcpy(&value, bytes.constData(), 8);
-  for (QWidget *w : ControlsOf(Panel, true))
-    if (auto *d = qobject_cast<TDateTimeEdit *>(w); d && d->Kind() == kvc::dtCurrent)
-      d->setValue(value);
-}
+void TkvDashboardFrame::ShowClock(QIODevice *Stream) { ShowClockOn(Panel, Stream); }
 
 void TkvDashboardFrame::BitClick(TShape *Circle) {
   TBit *bit = Circle->Bit();
@@ -365,12 +307,13 @@ void TkvDashboardFrame::BitClick(TShape *Circle) {
     bit->SetPulse(FHost.TeleCount);
     auto data = std::make_shared<QBuffer>();
     QByteArray pair;
-    PutWord(pair, uint16_t(reg)), PutWord(pair, value);
-    Refill(*data, pair);
+    AppendWord(pair, uint16_t(reg)), AppendWord(pair, value);
+    RefillBuffer(*data, pair);
+    // The last step holds the stream, so it lives as long as the chain.
     FHost.Chains->newList().writeReg(*data).exec([data] {}).run();
     return;
   }
-  WriteAndReread(uint16_t(reg), value, false);
+  StartRegisterWrite(*FHost.Chains, uint16_t(reg), value, 0xFFFF, [this] { ShowValues(); });
 }
 
 void TkvDashboardFrame::ParamEnumChange(uint16_t Reg, int16_t Value) {
@@ -380,7 +323,7 @@ void TkvDashboardFrame::ParamEnumChange(uint16_t Reg, int16_t Value) {
     Refresh();
     return;
   }
-  WriteAndReread(Reg, uint16_t(Value), false);
+  StartRegisterWrite(*FHost.Chains, Reg, uint16_t(Value), 0xFFFF, [this] { ShowValues(); });
 }
 
 void TkvDashboardFrame::UstavChange(uint16_t Reg, uint16_t Value, uint16_t Mask) {
@@ -390,32 +333,7 @@ void TkvDashboardFrame::UstavChange(uint16_t Reg, uint16_t Value, uint16_t Mask)
   }
   FWriteMask = Mask;
   FWriteValue = Value;
-  WriteAndReread(Reg, Value, Mask != 0xFFFF);
-}
-
-void TkvDashboardFrame::WriteAndReread(uint16_t Reg, uint16_t Value, bool Merge) {
-  // Each write chain keeps its own streams alive until its last step has run.
-  struct TStreams {
-    QBuffer List, Data;
-  };
-  auto s = std::make_shared<TStreams>();
-  QByteArray list, pair;
-  PutWord(list, Reg);
-  PutWord(pair, Reg), PutWord(pair, Value);
-  Refill(s->List, list);
-  Refill(s->Data, pair);
-  TIOChainList3 &chain = FHost.Chains->newList();
-  if (Merge) {
-    Refill(s->Data);
-    const uint16_t mask = FWriteMask, value = FWriteValue;
-    chain.readReg(s->List, s->Data).execStream(
-        [mask, value](QIODevice *S) { MergeBitsStream(*S, mask, value); }, &s->Data);
-  }
-  chain.writeReg(s->Data)
-      .readReg(s->List, s->Data)
-      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &s->Data)
-      .exec([this, s] { ShowValues(); })
-      .run();
+  StartRegisterWrite(*FHost.Chains, Reg, Value, Mask, [this] { ShowValues(); });
 }
 
 void TkvDashboardFrame::MergeBits(QIODevice *Stream) { MergeBitsStream(*Stream, FWriteMask, FWriteValue); }

@@ -7,6 +7,7 @@
 // the device after the password step. Main thread only.
 #include "ixml.h"
 #include "uControlRules.h"
+#include "uPageChains.h"
 
 #include <QBuffer>
 #include <QString>
@@ -21,19 +22,7 @@ class TShape;
 class TEventView;
 class QScrollArea;
 
-// What the page needs from the main window.
-struct TDashboardHost {
-  TIOChainGen *Chains = nullptr;
-  // Makes the work folder the current folder (the event ring is read there).
-  std::function<void()> EnterTempFolder;
-  // True when the user may write: asks for the password when not logged in.
-  std::function<bool()> Login;
-  // Reports a load problem of the page file in the status line and the log.
-  std::function<void(const QString &Text)> Report;
-  bool VirtualInputPulse = false; // dashboard/virtualInputPulse
-  int TeleCount = 2;              // dashboard/teleCount
-  int EventLogCount = 256;        // event/eventLogCount
-};
+using TDashboardHost = TPageHost;
 
 class TkvDashboardFrame : public QWidget {
   Q_OBJECT
@@ -88,7 +77,6 @@ private:
   void Bind(QWidget *Control);
   void ReportProblem(const QString &Text);
   TEventView *FirstEventView() const;
-  void WriteAndReread(uint16_t Reg, uint16_t Value, bool Merge);
   void FitPanel();
 
   TDashboardHost FHost;
@@ -99,9 +87,9 @@ private:
   bool FModified = false;
   bool FPrimaryValues = false;
   uint16_t FWriteMask = 0xFFFF, FWriteValue = 0;
-  // Each chain has its own register list and data, so a press during the
-  // timer's refresh never sends the refresh's pairs.
-  QBuffer FRefreshList, FRefreshData, FClockData, FWriteList, FWriteData;
+  // The refresh's own register list and data: a user's write chain keeps
+  // streams of its own, so a press during a refresh never sends its pairs.
+  QBuffer FRefreshList, FRefreshData, FClockData;
   TEventCursor FEvents;
   int FRecordSize = 9;
   TEventView *FView = nullptr;

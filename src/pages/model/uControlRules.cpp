@@ -90,7 +90,7 @@ QList<TBitPlace> LayoutBits(const QList<bool> &Shown, int ClientWidth, int Clien
   return out;
 }
 
-TRegWrite UstavListWrite(bool BitKind, int Bit, int ListIndex) {
+TMaskedWrite UstavListWrite(bool BitKind, int Bit, int ListIndex) {
   if (BitKind && Bit >= 0 && Bit < 16)
     return {uint16_t(ListIndex << Bit), uint16_t(1u << Bit)};
   return {uint16_t(ListIndex), 0xFFFF};

@@ -59,11 +59,11 @@ QList<TBitPlace> LayoutBits(const QList<bool> &Shown, int ClientWidth, int Clien
 
 // The word and mask a setpoint list sends: a bit setpoint (Bit >= 0) moves
 // the list index to its bit; otherwise the index itself, mask $FFFF.
-struct TRegWrite {
+struct TMaskedWrite {
   uint16_t Value = 0, Mask = 0xFFFF;
-  bool operator==(const TRegWrite &) const = default;
+  bool operator==(const TMaskedWrite &) const = default;
 };
-TRegWrite UstavListWrite(bool BitKind, int Bit, int ListIndex);
+TMaskedWrite UstavListWrite(bool BitKind, int Bit, int ListIndex);
 // A (register, value) pair of 4 bytes whose value takes Value under Mask;
 // another size throws EKvAssert "invalid stream size".
 void MergeBitsStream(QIODevice &Stream, uint16_t Mask, uint16_t Value);

@@ -89,9 +89,9 @@ TEST(ControlRules, BitLayoutFillsColumnsWithTiesToEven) {
 }
 
 TEST(ControlRules, SetpointWritesAndBitMerge) {
-  EXPECT_EQ(UstavListWrite(true, 3, 1), (TRegWrite{8, 8}));
-  EXPECT_EQ(UstavListWrite(true, 3, 0), (TRegWrite{0, 8}));
-  EXPECT_EQ(UstavListWrite(false, 3, 2), (TRegWrite{2, 0xFFFF}));
+  EXPECT_EQ(UstavListWrite(true, 3, 1), (TMaskedWrite{8, 8}));
+  EXPECT_EQ(UstavListWrite(true, 3, 0), (TMaskedWrite{0, 8}));
+  EXPECT_EQ(UstavListWrite(false, 3, 2), (TMaskedWrite{2, 0xFFFF}));
   QBuffer b;
   b.open(QIODevice::ReadWrite);
   b.write(QByteArray::fromHex("6400F000")); // register 100, value $00F0
