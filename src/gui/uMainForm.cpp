@@ -318,6 +318,8 @@ void TMainForm::BuildToolBar() {
   cbDevNo->setMinimumContentsLength(3);
   cbAuto = new QCheckBox(QStringLiteral("Auto"), strip);
   cbAuto->setObjectName("cbAuto");
+  // The title panel is live from the start: the poll timer refreshes it.
+  cbAuto->setChecked(true);
   cbPrimVal = new QCheckBox(QStringLiteral("Первичные значения"), strip);
   cbPrimVal->setObjectName("cbPrimVal");
   LabelDeviceType = NewLabel(strip, "LabelDeviceType", QStringLiteral("Тип устройства"));
@@ -414,6 +416,24 @@ bool TMainForm::FormShow() {
   FDeviceTool = std::make_unique<TDeviceTool>(*FDeviceThread);
   FIOChain->setDeviceFront(FDeviceTool.get());
 
+  TDashboardHost host;
+  host.Chains = FIOChain;
+  host.EnterTempFolder = [this] { EnterTempFolder(); };
+  host.Login = [this] {
+    if (!IsLoggedIn())
+      SetLoggedIn(FForms.PasswdForm->exec() == QDialog::Accepted);
+    return IsLoggedIn();
+  };
+  // A title panel that cannot be loaded leaves the panel empty; start-up and
+  // identification go on.
+  host.Report = [this](const QString &Text) {
+    Logger().Error(Text);
+    StatusBar_->showMessage(Text);
+  };
+  host.VirtualInputPulse = FSettings.VirtualInputPulse;
+  host.TeleCount = FSettings.TeleCount;
+  host.EventLogCount = FSettings.EventLogCount;
+  DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
   ParamFrame->Init();
   UstavFrame->Init();
