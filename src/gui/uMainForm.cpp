@@ -435,6 +435,15 @@ bool TMainForm::FormShow() {
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
+  TGridPageHost host;
+  host.Chains = FIOChain;
+  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  host.Ini = &FIni;
+  host.RequestUserRights = [this] {
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+  };
+  ParamFrame->SetHost(host);
+  UstavFrame->SetHost(host);
   ParamFrame->Init();
   UstavFrame->Init();
   EventFrame->Init();
