@@ -2,6 +2,7 @@
 
 #include "uAppIniFile.h"
 #include "uErrors.h"
+#include "uExcelFrame.h"
 #include "uIOChain3.h"
 #include "uIOChainFile.h"
 #include "uLogger.h"
@@ -462,4 +463,37 @@ void Tkv2EventFrame::ParseEventLog(const QString &FileName) {
   setUpdatesEnabled(false);
   ApplyLevelFilter();
   setUpdatesEnabled(true);
+}
+
+void Tkv2EventFrame::ExportEventsToExcel(TExcelFrame &Excel, int SheetIndex) {
+  Excel.PrepareSheet(SheetIndex, Tr("События"));
+  if (!FRoot)
+    return;
+  const int columns = FModel->columnCount();
+  for (int c = 0; c < columns; ++c) {
+    const TDrawableDesc &d = FModel->Column(c);
+    Excel.SetCell(1, c + 1, d.FGroupCaption);
+    if (!d.FCaption.isEmpty())
+      Excel.SetCell(2, c + 1, d.FCaption);
+  }
+  const int timeColumn = 2;
+  for (int r = 0; r < FModel->ShownCount(); ++r) {
+    const TEventLogItem &item = *FShown[size_t(r)];
+    for (int c = 0; c < columns; ++c) {
+      const int cell = FModel->ColumnMap()[size_t(c)];
+      if (cell >= int(item.FCells.size()))
+        continue;
+      const int kind = FModel->Column(c).FKind;
+      const TEventCell &value = item.FCells[size_t(cell)];
+      if (kind == ekBit || kind == ekState)
+        Excel.SetCell(r + 3, c + 1, value.Flag ? QStringLiteral("1") : QStringLiteral("0"));
+      else if (cell == timeColumn && !item.IsEmpty())
+        Excel.SetDateCell(r + 3, c + 1, item.FMoment, value.Text, QStringLiteral("yyyy/mm/dd hh:mm:ss.000"));
+      else
+        Excel.SetCell(r + 3, c + 1, value.Text);
+    }
+  }
+  // Widths from the texts written, so they come last.
+  for (int c = 1; c <= columns; ++c)
+    Excel.AutoFit(c);
 }

@@ -18,6 +18,7 @@ class QListWidgetItem;
 class QPushButton;
 class QTabWidget;
 class QTableView;
+class TExcelFrame;
 class TIOChainGen;
 
 // What the page needs of the main window.
@@ -97,6 +98,10 @@ public:
   // Decodes a read journal file and shows it (the last step of the reading).
   void ParseEventLog(const QString &FileName);
   void SetPrimaryValues(bool Value);
+  // Sheet SheetIndex ("События") gets the header rows and the shown records
+  // as the grid shows them: texts, bits as "1"/"0", the time as date-time
+  // cells. Only the empty, named sheet without a descriptor.
+  void ExportEventsToExcel(TExcelFrame &Excel, int SheetIndex);
   // Factors from the registers of the register image.
   void RefreshMeasureFactors();
   // The column description at Index.

@@ -1,10 +1,13 @@
 #include "uEventFrame.h"
 
+#include "../pages/xlsxDump.h"
+
 #include "uAppIniFile.h"
 #include "uDemoDevice.h"
 #include "uDevSimFiles.h"
 #include "uDevSimServer.h"
 #include "uDeviceContent.h"
+#include "uExcelFrame.h"
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uModbus.h"
@@ -16,6 +19,7 @@
 #include "uTestLoop.h"
 
 #include <QBuffer>
+#include <QJsonArray>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -121,7 +125,34 @@ TEST_F(EventFrame, StoredSignalFilterPicksTheBitColumnsAndCellsFollowTheMap) {
   EXPECT_EQ(RegReadString("eventlog", "SignalFilter", ""), "0011");
   EXPECT_EQ(RegReadString("eventlog", "EventLevel", ""), "1111");
 
+  // The sheet follows the map too: bits as "1"/"0", the time as a date-time.
+  TExcelFrame excel;
+  f.ExportEventsToExcel(excel, 3);
+  excel.Workbook()->SaveAs(FDir.filePath("e.xlsx"));
+  QJsonObject sheet = DumpXlsx(FDir.filePath("e.xlsx"))["sheets"].toArray()[2].toObject();
+  EXPECT_EQ(sheet["name"].toString(), "События");
+  const QJsonObject cells = sheet["cells"].toObject();
+  EXPECT_EQ(cells["A1"].toString(), "Категория");
+  EXPECT_EQ(cells["E1"].toString(), "Измерения");
+  EXPECT_EQ(cells["D2"].toString(), "Значение");
+  EXPECT_EQ(cells["F2"].toString(), "B");
+  EXPECT_EQ(cells["C3"].toString(), "2024-05-06 10:00:02.000|yyyy/mm/dd hh:mm:ss.000");
+  EXPECT_EQ(cells["B4"].toString(), "E2");
+  EXPECT_EQ(cells["E5"].toString(), "10");
+  EXPECT_EQ((QStringList{cells["F3"].toString(), cells["F4"].toString(), cells["G3"].toString()}),
+            QStringList({"0", "1", "1"}));
+  EXPECT_FALSE(cells.contains("A6"));
+  EXPECT_TRUE(sheet["widths"].toObject().contains("C"));
+
+  // Without records only the header rows.
+  Check(f.clbEventLevel, 0, false);
+  f.ExportEventsToExcel(excel, 3);
+  excel.Workbook()->SaveAs(FDir.filePath("e.xlsx"));
+  sheet = DumpXlsx(FDir.filePath("e.xlsx"))["sheets"].toArray()[2].toObject();
+  EXPECT_EQ(sheet["cells"].toObject().keys(), QStringList({"A1", "B1", "C1", "D2", "E1", "E2", "F2", "G2"}));
+
   // Primary and secondary texts of the measure.
+  Check(f.clbEventLevel, 0, true);
   f.SetPrimaryValues(true);
   EXPECT_EQ(f.Model().data(f.Model().index(0, 4), Qt::DisplayRole).toString(), "30");
 }
