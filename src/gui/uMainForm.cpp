@@ -446,7 +446,16 @@ bool TMainForm::FormShow() {
   UstavFrame->SetHost(host);
   ParamFrame->Init();
   UstavFrame->Init();
+  EventFrame->SetHost({[this] { return FIOChain; },
+                       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return IsLinkIdle(); },
+                       [this] { return QDir(FTempFolder).absolutePath(); }});
   EventFrame->Init();
+  connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetEvent)
+      EventFrame->ReadEventLog();
+  });
+  connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
   OscHeadFrame->Init();
 
   Timer->setInterval(FSettings.TimerIntervalMs);

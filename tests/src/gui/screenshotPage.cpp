@@ -41,7 +41,13 @@ const TPageShot Shots[] = {
          }
      }},
     {"ustav", "TabSheetUstav", {}},
-    {"event", "TabSheetEvent", {}},
+    // Ctrl+R on the journal page reads the journal from the device.
+    {"event", "TabSheetEvent", [](TDemoSession &S) {
+       S.Form->activateWindow();
+       if (!QTest::qWaitForWindowActive(S.Form.get()))
+         std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
+       QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+     }},
     {"osc", "TabSheetOscHeader", {}},
 };
 
