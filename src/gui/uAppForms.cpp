@@ -1,6 +1,7 @@
 #include "uAppForms.h"
 
 #include "uAboutBox.h"
+#include "uBitmapForm.h"
 #include "uAgentClientForm.h"
 #include "uConfigMMSForm.h"
 #include "uDashboardSetupForm.h"
@@ -24,7 +25,8 @@ QDialog *TAppForms::Form(const QString &Name) const {
 TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   TAppForms f;
   f.AboutBox = new TAboutBox(Owner);
-  f.InOrder << f.AboutBox << NewShell(Owner, "BitmapForm");
+  f.BitmapForm = new TBitmapForm(Owner);
+  f.InOrder << f.AboutBox << f.BitmapForm;
   f.DashboardSetupForm = new TDashboardSetupForm(Owner);
   f.InOrder << f.DashboardSetupForm;
   for (const char *name : {"DeviceboardSetupForm", "OscNoteForm", "OscSetupForm", "OscValueForm", "PreferenceForm",

@@ -7,6 +7,7 @@
 #include <QList>
 
 class TAboutBox;
+class TBitmapForm;
 class TPasswdForm;
 class TDashboardSetupForm;
 class TAppIniFile;
@@ -17,6 +18,7 @@ class TModbustcpForm;
 struct TAppForms {
   QList<QDialog *> InOrder;
   TAboutBox *AboutBox = nullptr;
+  TBitmapForm *BitmapForm = nullptr;
   TPasswdForm *PasswdForm = nullptr;
   TDashboardSetupForm *DashboardSetupForm = nullptr;
   QDialog *PropertyForm = nullptr;
