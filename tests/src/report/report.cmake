@@ -6,6 +6,7 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/../gui/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uReportDocument_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uModbusPDF_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uEventReport_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/view/uReportPreviewForm_test.cpp
     LIBS kvreportview demodevice)
 endif()
