@@ -8,5 +8,6 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/uModbusPDF_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uEventReport_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/view/uReportPreviewForm_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/view/uEventPDFReportFrame_test.cpp
     LIBS kvreportview demodevice)
 endif()
