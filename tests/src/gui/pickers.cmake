@@ -9,3 +9,10 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/uIdentificationNetwork_test.cpp
     LIBS kvgui demodevice simagent Qt6::Test)
 endif()
+if(KV_GUI)
+  kv_add_test(gui_reports_test
+    SOURCES
+      ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uMainFormReports_test.cpp
+    LIBS kvgui demodevice Qt6::Test)
+endif()
