@@ -56,11 +56,7 @@ void WriteEvent(TReportDocument &Doc, const TEventReportJob &Job, const TEventLo
 }
 } // namespace
 
-QString MomentText(TDateTime Value) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
-  DecodeDateTime(Value, y, mo, d, h, mi, s, ms);
-  return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
-}
+QString MomentText(TDateTime Value) { return FormatDateTime(QStringLiteral("yyyy-mm-dd hh:nn:ss.zzz"), Value); }
 
 TDateTime ParseMoment(const QString &Text) {
   auto field = [&](int From, int Length) { return Text.mid(From - 1, Length).toInt(); };

@@ -25,5 +25,7 @@ struct TDemoJournal {
     layout->SetDescriptor(Desc.Root, QStringLiteral("-"));
     Items = DecodeEventRecords(device.FileBytes(SimFileEventRing), layout);
     OrderEventRing(Items);
+    for (const TEventLogItemPtr &item : Items)
+      item->MakeMeasureTexts(false);
   }
 };

@@ -124,6 +124,9 @@ TEST(EventReport, SignalsMeasuresAndStateBoxes) {
     const QList<TReportRow> rows = ReportRows(doc);
     ASSERT_EQ(rows.size(), 3 + 3 + 2) << color; // the start with its measure, relay and input; the trip without the input
     EXPECT_EQ(rows[4].Cells[0], oldest[size_t(startOn)]->Layout().GetColumn(oldest[size_t(startOn)]->FindColumnOfKind(ekMeasure, 0)).FCaption);
+    const TEventLogItem &first = *oldest[size_t(startOn)];
+    EXPECT_EQ(rows[4].Cells[1], first.GetCell(first.FindColumnOfKind(ekMeasure, 0)).Text);
+    EXPECT_FALSE(rows[4].Cells[1].isEmpty());
     EXPECT_EQ(rows[4].Cells.last(), "Реле 1");
     EXPECT_EQ(rows[5].Cells, QStringList{"Вход 1"});
     EXPECT_EQ(rows[7].Cells.last(), "Реле 1");
