@@ -25,6 +25,7 @@
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
+#include "uOscFrame.h"
 #include "uParamFrame.h"
 #include "uPasswdForm.h"
 #include "uPlacement.h"
@@ -38,6 +39,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QWheelEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -218,6 +221,38 @@ void TMainForm::BuildActions() {
   connect(NClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
   connect(miLog, &QAction::triggered, this, &TMainForm::OpenLogTab);
   connect(miModbus, &QAction::triggered, this, &TMainForm::OpenModbusTab);
+  // The oscillogram viewer's rows.
+  auto Guarded = [](const std::function<void()> &Command) {
+    return [Command] {
+      try {
+        Command();
+      } catch (const EKvError &e) {
+        ShowErrorText(e.Text());
+      }
+    };
+  };
+  connect(aoOpen, &QAction::triggered, this, Guarded([this] {
+            const QString Name = TkvOscFrame::OpenDialog(this, QString::fromUtf8("Открыть осциллограмму"),
+                                                         FProgramFolder + QStringLiteral("osc"), QStringLiteral("*.dat"));
+            if (!Name.isEmpty())
+              OpenOscTab(Name);
+          }));
+  connect(aoClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
+  connect(aoSetup, &QAction::triggered, this, Guarded([this] {
+            TTabSheet *sheet = PageControl->ActiveSheet();
+            if (!sheet || sheet->Tag() == 0)
+              throw EKvError("no osc");
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->RunSetup();
+          }));
+  connect(apFileSave, &QAction::triggered, this, Guarded([this] {
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->SaveViewSettings();
+          }));
+  connect(apFileSaveAs, &QAction::triggered, this, Guarded([this] {
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->SaveComtradeAsDialog();
+          }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
@@ -294,6 +329,8 @@ void TMainForm::BuildToolBar() {
   cbDevNo->setMinimumContentsLength(3);
   cbAuto = new QCheckBox(QStringLiteral("Auto"), strip);
   cbAuto->setObjectName("cbAuto");
+  // The title panel is live from the start: the poll timer refreshes it.
+  cbAuto->setChecked(true);
   cbPrimVal = new QCheckBox(QStringLiteral("Первичные значения"), strip);
   cbPrimVal->setObjectName("cbPrimVal");
   LabelDeviceType = NewLabel(strip, "LabelDeviceType", QStringLiteral("Тип устройства"));
@@ -390,6 +427,24 @@ bool TMainForm::FormShow() {
   FDeviceTool = std::make_unique<TDeviceTool>(*FDeviceThread);
   FIOChain->setDeviceFront(FDeviceTool.get());
 
+  TDashboardHost host;
+  host.Chains = FIOChain;
+  host.EnterTempFolder = [this] { EnterTempFolder(); };
+  host.Login = [this] {
+    if (!IsLoggedIn())
+      SetLoggedIn(FForms.PasswdForm->exec() == QDialog::Accepted);
+    return IsLoggedIn();
+  };
+  // A title panel that cannot be loaded leaves the panel empty; start-up and
+  // identification go on.
+  host.Report = [this](const QString &Text) {
+    Logger().Error(Text);
+    StatusBar_->showMessage(Text);
+  };
+  host.VirtualInputPulse = FSettings.VirtualInputPulse;
+  host.TeleCount = FSettings.TeleCount;
+  host.EventLogCount = FSettings.EventLogCount;
+  DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
   ParamFrame->Init();
   UstavFrame->Init();
@@ -547,7 +602,7 @@ void TMainForm::ApplyLinkSettings() {
   FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
 }
 
-bool TMainForm::IsLinkIdle() const { return FDeviceTool ? FDeviceTool->IsIdle() : true; }
+bool TMainForm::IsLinkBusy() const { return FIOChain && FIOChain->IsBusy(); }
 
 bool TMainForm::IsDeviceReady() const { return FDescriptor->Ready; }
 
@@ -567,7 +622,7 @@ void TMainForm::TimerTimer() {
   TTimerInputs in;
   in.Poll = FSettings.Poll;
   in.AutoPoll = FAutoPoll;
-  in.IsIdle = IsLinkIdle();
+  in.LinkBusy = IsLinkBusy();
   in.IsReady = IsDeviceReady();
   in.DashboardActive = PageControl->currentWidget() == TabSheetDashboard;
   in.AutoChecked = cbAuto->isChecked();
@@ -644,6 +699,46 @@ void TMainForm::OpenModbusTab() {
   TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvModbusFrame(Parent); }, -5, true);
   PageControl->setTabText(PageControl->indexOf(sheet), QStringLiteral("Modbus") + TabCaptionTail);
   sheet->findChild<TkvModbusFrame *>()->Fill(Modbus());
+}
+
+void TMainForm::OpenOscTab(const QString &FileName) {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, -1, false);
+  auto *frame = sheet->findChild<TkvOscFrame *>();
+  const int index = PageControl->indexOf(sheet);
+  PageControl->setTabText(index, QFileInfo(FileName).fileName() + TabCaptionTail);
+  PageControl->setTabToolTip(index, FileName);
+  TranslateComponent(MultiLingual(), frame);
+  frame->Initialize();
+  try {
+    frame->LoadComtradeFile(FileName);
+  } catch (const EKvError &) {
+    delete sheet;
+    throw;
+  }
+  frame->SetIndex(-1);
+}
+
+TkvOscFrame *TMainForm::ActiveOscFrame() const {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  return sheet ? sheet->findChild<TkvOscFrame *>() : nullptr;
+}
+
+void TMainForm::keyPressEvent(QKeyEvent *Event) {
+  if (TkvOscFrame *frame = ActiveOscFrame(); frame && Event->key() == Qt::Key_Escape) {
+    frame->KeyDown(Event->key(), Event->modifiers());
+    return;
+  }
+  QMainWindow::keyPressEvent(Event);
+}
+
+void TMainForm::wheelEvent(QWheelEvent *Event) {
+  if (TkvOscFrame *frame = ActiveOscFrame()) {
+    const int y = Event->angleDelta().y();
+    frame->ScrollBy(y < 0 ? 1 : y > 0 ? -1 : 0, Event->modifiers());
+    Event->accept();
+    return;
+  }
+  QMainWindow::wheelEvent(Event);
 }
 
 void TMainForm::CloseActiveTab() {

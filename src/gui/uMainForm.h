@@ -92,11 +92,16 @@ public:
   void CloseActiveTab();
   // Opens (once) the log pane tab and attaches the log to it.
   void OpenLogTab();
+  // A new tab showing the oscillogram FileName (".dat"); errors reach the caller.
+  void OpenOscTab(const QString &FileName);
+  // The oscillogram viewer of the active tab, or null.
+  class TkvOscFrame *ActiveOscFrame() const;
 
   // One tick of the poll timer.
   void TimerTimer();
-  // The link is idle (no request queued or running).
-  bool IsLinkIdle() const;
+  // "Is the link busy": the question the timer, "Опрос", the device-number box
+  // and every page ask before starting a chain (see TIOChainGen::IsBusy).
+  bool IsLinkBusy() const;
   // The run-time descriptor holds an identified device.
   bool IsDeviceReady() const;
 
@@ -169,6 +174,9 @@ public:
 
 protected:
   void closeEvent(QCloseEvent *Event) override;
+  // Esc and the wheel reach the oscillogram viewer of the active tab.
+  void keyPressEvent(QKeyEvent *Event) override;
+  void wheelEvent(QWheelEvent *Event) override;
 
 private:
   void BuildActions();

@@ -1,0 +1,8 @@
+# The oscillogram viewer's widgets under the offscreen platform.
+if(KV_GUI)
+  kv_add_test(oscview_test
+    SOURCES
+      ${CMAKE_CURRENT_LIST_DIR}/../gui/gui_app.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uOscFrame_test.cpp
+    LIBS kvoscview)
+endif()
