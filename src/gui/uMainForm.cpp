@@ -7,6 +7,8 @@
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
 #include "uErrors.h"
+#include "uEventPDFReportFrame.h"
+#include "uFileDialogSink.h"
 #include "uFiles.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
@@ -58,6 +60,13 @@ const char *const LockerFileName = "locker.txt";
 const char *const DashboardChangedQuestion = "Изменения титульной панелм не сохранены, сохранить?";
 // Captions of run-time tabs end with six blanks: room for the close button.
 const char *const TabCaptionTail = "      ";
+constexpr int EventReportTag = -11;
+
+// The records the journal page has read, newest first.
+const TEventLogItems *JournalRecords() {
+  static const TEventLogItems none;
+  return &none;
+}
 
 QAction *NewAction(QObject *Owner, const char *Name, const QString &Caption, const QKeySequence &Shortcut = {}) {
   auto *a = new QAction(Caption, Owner);
@@ -120,6 +129,8 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
   connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
   connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
+  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(JournalRecords()); });
+  connect(apFileSaveAs, &QAction::triggered, this, &TMainForm::SaveEventReportAs);
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
@@ -808,3 +819,59 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
 }
 
 TReportSetup TMainForm::ReportSetup() const { return {windowTitle(), ProgramFilePath()}; }
+
+void TMainForm::OpenEventReport(const TEventLogItems *Records) {
+  if (!IsDeviceReady()) {
+    ShowErrorText(QStringLiteral("Нет дескриптора"));
+    return;
+  }
+  const QString name = FProgramFolder + QStringLiteral("EventReportTemplate.xml");
+  TTabSheet *sheet = FindTabByTag(EventReportTag);
+  TEventPDFReportFrame *frame = sheet ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
+  // A template that cannot be read leaves no tab behind.
+  std::unique_ptr<TEventPDFReportFrame> fresh;
+  if (!frame) {
+    fresh = std::make_unique<TEventPDFReportFrame>(nullptr, ReportSetup());
+    TranslateComponent(MultiLingual(), fresh.get());
+    frame = fresh.get();
+  }
+  try {
+    frame->Open(name);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+    return;
+  }
+  if (fresh) {
+    sheet = OpenTab(
+        [&fresh](QWidget *Parent) {
+          fresh->setParent(Parent);
+          return fresh.release();
+        },
+        EventReportTag, false);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Отчет по событиям")) + TabCaptionTail);
+  }
+  PageControl->setCurrentWidget(sheet);
+  frame->SetDescriptor(FDescriptor.get());
+  frame->SetEventList(Records);
+}
+
+bool TMainForm::SaveEventReportAs() {
+  auto *sheet = qobject_cast<TTabSheet *>(PageControl->currentWidget());
+  auto *frame = sheet && sheet->Tag() == EventReportTag ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
+  if (!frame)
+    return false;
+  TFileDialogRequest request;
+  request.Kind = TFileDialogKind::Save;
+  request.Caption = QStringLiteral("Сохранить шаблон как");
+  request.DefaultExt = QStringLiteral("xml");
+  const QString file = AskFileName(request);
+  if (file.isEmpty())
+    return true;
+  try {
+    frame->SaveAs(file);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+  }
+  return true;
+}

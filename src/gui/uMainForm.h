@@ -7,6 +7,7 @@
 #include "uNumberFormat.h"
 #include "uPageControlHelper.h"
 #include "uReportDocument.h"
+#include "uEventLogItem.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -125,6 +126,14 @@ public:
   void OpenModbusTab();
   // Caption and header line of the program's reports.
   TReportSetup ReportSetup() const;
+  // The event report tab (reused): its template from the program folder, the
+  // descriptor and Records (the journal page's, newest first). Without an
+  // identified device, or when the template cannot be read, the error is
+  // shown (and no new tab is left).
+  void OpenEventReport(const TEventLogItems *Records);
+  // Save As on the event report tab: the template under a name asked for;
+  // false when another tab is shown.
+  bool SaveEventReportAs();
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;
