@@ -198,7 +198,8 @@ struct TDeviceMenu::TBuild {
 
   // The caption with a trailing type suffix "(N)" taken off; N or -1.
   static QString Stripped(const QString &Caption, int *Type) {
-    static const QRegularExpression suffix(QStringLiteral("(.+?)\\((\\$?\\d+)\\)"));
+    // A "$" number is hexadecimal: "($1F)" types the list $1F.
+    static const QRegularExpression suffix(QStringLiteral("(.+?)\\((\\$[0-9A-Fa-f]+|\\d+)\\)"));
     QRegularExpressionMatch last;
     for (auto it = suffix.globalMatch(Caption); it.hasNext();)
       last = it.next();
