@@ -153,6 +153,8 @@ QString TDeviceMenu::CheckReferences() const {
     const QString type = GetAttrStr(n, "desc-type", QString());
     if (!HasAttr(n, "desc-type"))
       out += "no desc-type in" + n->GetXml() + "\r\n";
+    else if (type == "event" && !HasAttr(n, "desc-id"))
+      continue; // the editor's own event list entry: it opens the list of all events
     else if (!HasAttr(n, "desc-id") && type != "alarm")
       out += "no desc-id in" + n->GetXml() + "\r\n";
     else if (type != "eventlevel" && type != "alarm" && !FindRecord(n))

@@ -214,3 +214,99 @@ TEST_F(MenuTest, BuildAndListingErrorsCarryTheirTexts) {
   EXPECT_EQ(ErrorOf([&] { typed.Menu().WriteListing(s, 0x1000, 0, Dir.filePath("menu.lst")); }), "invalid rectype 1f");
   EXPECT_EQ(ErrorOf([&] { Load("<document><item-list>"); }), "error loading " + Dir.filePath("menu.xml"));
 }
+
+TEST_F(MenuTest, AttributeRoutinesAndSwap) {
+  TMenuEditorCore core = Load(R"m(<document><item-list><item-list caption="a" n="12" h="$0C" e="" x="x1"/><item-list caption="b"/></item-list></document>)m");
+  const IXXMLNode a = core.Menu().MenuRoot()->SelectSingleNode("item-list[1]");
+  for (const char *name : {"n", "h"})
+    EXPECT_EQ(GetAttrInt(a, name, 7), 12) << name;
+  for (const char *name : {"e", "x", "missing"})
+    EXPECT_EQ(GetAttrInt(a, name, 7), 7) << name;
+  SetAttr(a, "n", "13");
+  EXPECT_EQ(a->GetXml().count(" n=\""), 1);
+  EXPECT_EQ(ErrorOf([&] { SetExistingAttr(a, "zz", "1"); }), "attr not found: zz in\r\n" + a->GetXml());
+
+  IXXMLNode first = a, second = core.Menu().MenuRoot()->SelectSingleNode("item-list[2]");
+  SwapNodes(first, second);
+  EXPECT_EQ(GetAttrStr(core.Menu().MenuRoot()->SelectSingleNode("item-list[1]"), "caption", ""), "b");
+  EXPECT_EQ(GetAttrStr(first, "caption", ""), "a");
+  EXPECT_EQ(TMenuEditorCore::NodePath(first), "0 0 1");
+  EXPECT_TRUE(core.MoveUp(first));
+  EXPECT_EQ(TMenuEditorCore::NodePath(first), "0 0 0");
+  EXPECT_FALSE(core.MoveUp(first));
+  EXPECT_TRUE(core.Menu().Modified);
+}
+
+TEST_F(MenuTest, EditorCoreCommands) {
+  // A menu without a root list gets one when the descriptor is set.
+  TMenuEditorCore core = Load("<document/>");
+  const IXXMLNode root = core.Menu().MenuRoot();
+  ASSERT_TRUE(root);
+  EXPECT_EQ(core.TreeText(root), U("Старт"));
+
+  // Depth 5: a node at level 5 takes no insertion.
+  IXXMLNode n = root;
+  for (int level = 1; level <= 5; ++level)
+    n = core.InsertBlank(n);
+  EXPECT_EQ(core.Level(n), 5);
+  EXPECT_FALSE(core.InsertBlank(n));
+  n->AddChild("item");
+  EXPECT_TRUE(core.TreeChildren(n).isEmpty());
+  n->SelectSingleNode("item")->Remove();
+
+  // "Уставки": one list per level with the setpoints of that level and non-zero access.
+  D.FUstavLevels.Add(5, U("МТЗ"), ""), D.FUstavLevels.Add(6, U("ЗМН"), "");
+  TDDUstav *hidden = D.FUstavs.Add(std::make_unique<TDDUstav>(&D, TDDUstav::ukEnum));
+  hidden->Ider = 2, hidden->FModbusObject.Acc = 0;
+  TDDUstav *second = D.FUstavs.Add(std::make_unique<TDDUstav>(&D, TDDUstav::ukEnum));
+  second->Ider = 3, second->LevelMask = 2;
+  core.SetDescriptor(&D);
+  ASSERT_EQ(core.FDescTree[1].Text, U("Уставки"));
+  const QList<IXXMLNode> lists = core.Insert(root, {&core.FDescTree[1]});
+  ASSERT_EQ(lists.size(), 2);
+  EXPECT_EQ(lists[0]->GetXml(), U(R"m(<item-list caption="МТЗ" desc-type="ustav"><item desc-id="1" desc-type="ustav"/></item-list>)m"));
+  EXPECT_EQ(lists[1]->GetXml(), U(R"m(<item-list caption="ЗМН" desc-type="ustav"><item desc-id="3" desc-type="ustav"/></item-list>)m"));
+  // Records in reverse order of selection; the date record is "paramdate".
+  const QList<IXXMLNode> items = core.Insert(root, {&core.FDescTree[2].Children[0], &core.FDescTree[4]});
+  EXPECT_EQ(items[0]->GetXml() + items[1]->GetXml(), R"m(<item desc-id="0" desc-type="paramdate"/><item desc-id="1" desc-type="measure"/>)m");
+  EXPECT_EQ(core.FindDescNode(items[1]), &core.FDescTree[2].Children[0]);
+
+  // Setpoint groups: 1, then 2, then no more.
+  EXPECT_EQ(GetAttrStr(core.InsertUstavGroup(root), "caption", ""), U("Уставки"));
+  EXPECT_EQ(GetAttrStr(core.InsertUstavGroup(root), "ustav-group", ""), "2");
+  EXPECT_EQ(ErrorOf([&] { core.InsertUstavGroup(root); }), "invalid ustav group count");
+  TMenuEditorCore odd = Load(R"m(<document><item-list><item-list ustav-group="3"/></item-list></document>)m");
+  EXPECT_EQ(ErrorOf([&] { odd.InsertUstavGroup(odd.Menu().MenuRoot()); }), "invalid ustav group");
+
+  // The event list exists once; an event item takes no insertion.
+  const IXXMLNode events = core.InsertEvent(root);
+  EXPECT_EQ(core.InsertEvent(lists[0])->GetXml(), events->GetXml());
+  EXPECT_FALSE(core.CanInsert(events));
+
+  // Editing texts: lists and alarms; an element with a record keeps its text.
+  const IXXMLNode alarm = core.InsertAlarm(root);
+  EXPECT_TRUE(core.CanEditText(alarm) && core.CanEditText(lists[0]) && !core.CanEditText(items[1]));
+  EXPECT_TRUE(core.EndEdit(alarm, U("Авария 2")));
+  EXPECT_FALSE(core.EndEdit(items[1], "x"));
+  EXPECT_EQ(ErrorOf([&] { core.EndEdit(items[0], "x"); }), "attr not found: caption in\r\n" + items[0]->GetXml());
+  EXPECT_EQ(core.TreeText(alarm), U("Авария 2"));
+  EXPECT_EQ(core.TreeText(items[1]), U("Ток"));
+
+  // The check finds the item whose record is gone.
+  EXPECT_EQ(core.Check(), U("Ошибок на найдено"));
+  SetAttr(items[1], "desc-id", "9");
+  EXPECT_EQ(core.Check(), "invalid reference in" + items[1]->GetXml() + "\r\n");
+  EXPECT_EQ(core.TreeText(items[1]), U("*** Не найден *** measure"));
+  core.Delete({items[1]});
+  EXPECT_EQ(core.Check(), U("Ошибок на найдено"));
+
+  // System-event rows.
+  core.InsertEventRow(0);
+  core.Link(0, alarm);
+  const std::vector<TMenuEventRow> rows = core.EventRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Target, U("Авария 2"));
+  EXPECT_EQ(GetAttrStr(rows[0].Element, "target", ""), TMenuEditorCore::NodePath(alarm));
+  core.DeleteEventRow(0);
+  EXPECT_TRUE(core.EventRows().empty());
+}
