@@ -1,10 +1,13 @@
 #include "uMainForm.h"
 
 #include "uAboutBox.h"
+#include "uAgentClientForm.h"
+#include "uConfigMMSForm.h"
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
 #include "uIdentification.h"
@@ -12,6 +15,7 @@
 #include "uLogger.h"
 #include "uModbus.h"
 #include "uModbusFrame.h"
+#include "uModbusPDF.h"
 #include "uModbusTools.h"
 #include "oi.h"
 #include "uDeviceIO.h"
@@ -109,13 +113,17 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIdentification = std::make_unique<TIdentification>(*this, Ini);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
+  connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
+  connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
+  connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
+  connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
   Timer->setInterval(2000);
   connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
 
-  FForms = CreateAppForms(this);
+  FForms = CreateAppForms(this, Ini);
   resize(1000, 680);
 }
 
@@ -685,3 +693,5 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
   FormClose();
   Event->accept();
 }
+
+TReportSetup TMainForm::ReportSetup() const { return {windowTitle(), ProgramFilePath()}; }

@@ -6,6 +6,7 @@
 #include "uMainSettings.h"
 #include "uNumberFormat.h"
 #include "uPageControlHelper.h"
+#include "uReportDocument.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -117,6 +118,8 @@ public:
   TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor.get(); }
   // Opens (once) the Modbus pane tab, filled from the register image.
   void OpenModbusTab();
+  // Caption and header line of the program's reports.
+  TReportSetup ReportSetup() const;
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;

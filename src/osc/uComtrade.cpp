@@ -2,8 +2,10 @@
 
 #include "uErrors.h"
 #include "uFiles.h"
+#include "uLogger.h"
 #include "uTextCodec.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QLocale>
 #include <algorithm>
@@ -18,6 +20,9 @@ constexpr double Pi = 3.141592653589793;
 // A corrupt last-sample number must not make us allocate gigabytes: no array
 // holds more cells than this.
 constexpr int64_t MaxCells = int64_t(1) << 28;
+constexpr int32_t MissingValue = 99999;
+// The DOS end-of-file mark some recorders leave after the last line.
+constexpr char DosEof = 0x1A;
 
 [[noreturn]] void FormatError(const QString &Text, int LineNo) {
   throw EKvFormat(QStringLiteral("%1 (line %2)").arg(Text).arg(LineNo));
@@ -59,6 +64,7 @@ public:
     return FLines[FNext++].split(QLatin1Char(','));
   }
   int LineNo() const { return FNext; }
+  bool HasNext() const { return FNext < FLines.size() && !FLines[FNext].trimmed().isEmpty(); }
 
   QString Field(const QStringList &F, int i) const { return i < F.size() ? F[i] : QString(); }
 
@@ -164,10 +170,11 @@ TDateTime ParseTime(const TCfgReader &R, const QStringList &F, bool Rev1991) {
   return Out;
 }
 
+// "dd/mm/yyyy,hh:mm:ss.ffffff": the model keeps milliseconds.
 QString TimeText(TDateTime V) {
   int Y, Mo, D, H, Mi, S, Ms;
   DecodeDateTime(V, Y, Mo, D, H, Mi, S, Ms);
-  return QString::asprintf("%02d/%02d/%02d,%02d:%02d:%02d.%03d", Y % 100, Mo, D, H, Mi, S, Ms);
+  return QString::asprintf("%02d/%02d/%04d,%02d:%02d:%02d.%03d000", D, Mo, Y, H, Mi, S, Ms);
 }
 
 } // namespace
@@ -201,8 +208,11 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
     C.FRecDevId.clear();
   }
   C.FRevYear = R.Int(F, 2);
+  C.FHasRevision = C.FRevYear != 0;
   if (C.FRevYear == 0)
     C.FRevYear = 1991;
+  // The date order and the digital line of 1991 are kept for every file that
+  // says 1991 or nothing: the program's older files are of that kind.
   const bool Rev1991 = C.FRevYear == 1991;
 
   F = R.Next();
@@ -210,7 +220,7 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
   C.FAnalogCount = TaggedCount(R, F, 1, QLatin1Char('A'));
   C.FDigitalCount = TaggedCount(R, F, 2, QLatin1Char('D'));
   if (C.FAnalogCount < 0 || C.FDigitalCount < 0 ||
-      C.FAnalogCount + C.FDigitalCount != C.FTotalCount)
+      int64_t(C.FAnalogCount) + C.FDigitalCount != C.FTotalCount)
     FormatError(QStringLiteral("недопустимое количество каналов"), R.LineNo());
   if (C.FAnalogCount > ComtradeMaxChannels)
     FormatError(QStringLiteral("too many analog channels: %1 (at most %2)")
@@ -232,6 +242,11 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
     A.Skew = R.Float(F, 7);
     A.Min = R.Int(F, 8);
     A.Max = R.Int(F, 9);
+    if (!Rev1991) {
+      A.Primary = F.size() > 10 ? R.Float(F, 10) : 1.0;
+      A.Secondary = F.size() > 11 ? R.Float(F, 11) : 1.0;
+      A.IsPrimary = R.Field(F, 12).trimmed().toUpper() == QLatin1String("P");
+    }
   }
   for (int i = 0; i < C.FDigitalCount; ++i) {
     F = R.Next();
@@ -266,8 +281,15 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
   for (int i = 0; i < C.FRateCount; ++i) {
     F = R.Next();
     C.FRates[i].Samples = R.Float(F, 0);
-    C.FRates[i].LastSample = R.Int(F, 1);
-    if (C.FRates[i].Samples <= 0.0)
+    // Standard files give the last sample's number, counted from 1; ours the
+    // last 0-based index.
+    const int64_t EndSamp = int64_t(R.Int(F, 1)) - (C.FHasRevision ? 1 : 0);
+    if (EndSamp < -1)
+      FormatError(QStringLiteral("invalid endsamp %1").arg(R.Field(F, 1).trimmed()), R.LineNo());
+    C.FRates[i].LastSample = int(EndSamp);
+    // A record with time stamps only: the data give the rate.
+    const bool FromStamps = C.FNoRate && C.FRates[i].Samples == 0.0;
+    if (C.FRates[i].Samples <= 0.0 && !FromStamps)
       FormatError(QStringLiteral("invalid samp %1").arg(FloatText(C.FRates[i].Samples)), R.LineNo());
   }
 
@@ -284,6 +306,14 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
   if (Upper != QLatin1String("ASCII") && Upper != QLatin1String("ANSI"))
     FormatError(QStringLiteral("недопустимый формат данных %1").arg(Type), R.LineNo());
   C.FFileType = Upper;
+  // Later revisions scale the time stamps by the next line's multiplier.
+  if (C.FHasRevision && !Rev1991 && R.HasNext()) {
+    F = R.Next();
+    const double Mult = R.Float(F, 0);
+    if (Mult < 0.0)
+      FormatError(QStringLiteral("invalid timemult %1").arg(FloatText(Mult)), R.LineNo());
+    C.FTimeMult = Mult == 0.0 ? 1.0 : Mult;
+  }
 
   C.FFileName = FileName;
   *this = std::move(C);
@@ -291,19 +321,24 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
 
 QByteArray TComtradeConfig::ToBytes() const {
   QStringList L;
-  L << FStationName + QLatin1Char(',') + FRecDevId;
+  L << FStationName + QLatin1Char(',') + FRecDevId + QStringLiteral(",1999");
   L << QStringLiteral("%1,%2A,%3D").arg(FAnalogCount + FDigitalCount).arg(FAnalogCount).arg(FDigitalCount);
   for (int i = 0; i < FAnalogCount; ++i) {
     const TComtradeAnalogChannel &A = FAnalog[i];
-    if (!std::isfinite(A.A) || !std::isfinite(A.Skew))
-      throw EKvError(QStringLiteral("invalid factor of analog channel %1").arg(i));
-    L << QStringLiteral("%1,%2,%3,%4,%5,%6,0,%7,%8,%9")
-             .arg(A.An).arg(A.Id, A.Phase, A.Component, A.Unit, FloatText(A.A), FloatText(A.Skew))
-             .arg(A.Min).arg(A.Max);
+    for (double V : {A.A, A.B, A.Skew, A.Primary, A.Secondary})
+      if (!std::isfinite(V))
+        throw EKvError(QStringLiteral("invalid factor of analog channel %1").arg(i));
+    L << QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,")
+             .arg(i + 1)
+             .arg(A.Id, A.Phase, A.Component, A.Unit, FloatText(A.A), FloatText(A.B), FloatText(A.Skew))
+             .arg(A.Min) +
+             QStringLiteral("%1,%2,%3,%4")
+                 .arg(A.Max)
+                 .arg(FloatText(A.Primary), FloatText(A.Secondary), A.IsPrimary ? "P" : "S");
   }
   for (int i = 0; i < FDigitalCount; ++i) {
     const TComtradeDigitalChannel &D = FDigital[i];
-    L << QStringLiteral("%1,%2,%3").arg(D.Dn).arg(D.Id).arg(D.Y ? 1 : 0);
+    L << QStringLiteral("%1,%2,,,%3").arg(i + 1).arg(D.Id).arg(D.Y ? 1 : 0);
   }
   if (!std::isfinite(FLineFrequency))
     throw EKvError(QStringLiteral("invalid line frequency"));
@@ -312,11 +347,12 @@ QByteArray TComtradeConfig::ToBytes() const {
   for (int i = 0; i < FRateCount; ++i) {
     if (!std::isfinite(FRates[i].Samples))
       throw EKvError(QStringLiteral("invalid sample rate %1").arg(i));
-    L << FloatText(FRates[i].Samples) + QLatin1Char(',') + QString::number(FRates[i].LastSample);
+    L << FloatText(FRates[i].Samples) + QLatin1Char(',') + QString::number(int64_t(FRates[i].LastSample) + 1);
   }
   L << TimeText(FFirstTime);
   L << TimeText(FTriggerTime);
   L << QStringLiteral("ASCII");
+  L << QStringLiteral("1");
   return ToWin1251(L.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 }
 
@@ -332,12 +368,24 @@ void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePag
     throw EKvError("no filename");
   QList<QByteArray> Lines = SplitLines(LoadFileBytes(FFileName));
   const bool Oem = CodePage == QLatin1String("OEM");
+  bool Reported = false;
   if (Oem)
-    for (QByteArray &Line : Lines)
-      Line = ToCp866(FromWin1251(Line));
-  if (Lines.isEmpty())
+    for (qsizetype i = 0; i < Lines.size(); ++i) {
+      const QString Text = FromWin1251(Lines[i]);
+      Lines[i] = ToCp866(Text);
+      const QString Back = FromCp866(Lines[i]);
+      for (qsizetype k = 0; k < std::min(Text.size(), Back.size()) && !Reported; ++k)
+        if (Text[k] != Back[k]) {
+          Logger().Error(QStringLiteral("%1: character \"%2\" of line %3 has no OEM code")
+                             .arg(FileName, Text[k]).arg(i + 1));
+          Reported = true;
+        }
+    }
+  // The type line by its place: later revisions have more lines after it.
+  const int TypeLine = FileTypeLine();
+  while (Lines.size() <= TypeLine)
     Lines.append(QByteArray());
-  Lines.back() = "ASCII";
+  Lines[TypeLine] = "ASCII";
   SaveFileBytes(FileName, Lines.join("\r\n") + "\r\n");
   FFileName = FileName;
 }
@@ -365,6 +413,12 @@ const TComtradeDigitalChannel &TComtradeConfig::DigitalChannel(int Index) const 
 const TComtradeRate &TComtradeConfig::Rate(int Index) const {
   CheckIndex(Index, ComtradeMaxRates);
   return FRates[Index];
+}
+
+int TComtradeConfig::FileTypeLine() const {
+  // Lines 1 and 2, the channels, frequency and rate count, the rate lines
+  // (one when there are none), then the two times.
+  return 2 + FAnalogCount + FDigitalCount + 2 + std::max(FRateCount, 1) + 2;
 }
 
 int TComtradeConfig::GetTriggerOffsetMs() const {
@@ -439,12 +493,14 @@ void TComtradeData::Size(int Samples) {
   FDigital.assign(size_t(Samples) * FDigitalCount, 0);
   FNumbers.assign(Samples, 0);
   FTimeStamps.assign(Samples, 0);
+  FMissing.clear();
+  FRead = -1;
 }
 
 int TComtradeData::SampleCount() const {
   if (!FConfig)
     return 0;
-  return std::min(FConfig->SampleCount(), FSamples);
+  return std::min(FRead >= 0 ? FRead : FConfig->SampleCount(), FSamples);
 }
 
 namespace {
@@ -492,9 +548,17 @@ void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample,
       FNumbers[Sample] = Value;
     else if (k == 1)
       FTimeStamps[Sample] = Value;
-    else if (k < 2 + FAnalogCount)
-      Raw[k - 2] = Value;
-    else {
+    else if (k < 2 + FAnalogCount) {
+      // The standard's mark of a value the recorder did not have.
+      if (Value == MissingValue || Value == -MissingValue) {
+        if (FMissing.empty())
+          FMissing.assign(FRaw.size(), 0);
+        FMissing[size_t(Sample) * FAnalogCount + (k - 2)] = 1;
+        Raw[k - 2] = 0;
+      } else {
+        Raw[k - 2] = Value;
+      }
+    } else {
       if (Value != 0 && Value != 1)
         FormatError(QStringLiteral("invalid digital value %1").arg(Value), LineNo);
       Dig[k - 2 - FAnalogCount] = uint8_t(Value);
@@ -503,25 +567,52 @@ void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample,
 }
 
 void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConfig) {
+  QFile File(FileName);
+  if (!File.open(QIODevice::ReadOnly))
+    throw EKvError(QStringLiteral("cannot open %1: %2").arg(FileName, File.errorString()));
+  Load(File, FileName, AConfig);
+}
+
+void TComtradeData::LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig) {
+  QBuffer Buffer;
+  Buffer.setData(Bytes);
+  Buffer.open(QIODevice::ReadOnly);
+  Load(Buffer, FileName, AConfig);
+}
+
+void TComtradeData::Load(QIODevice &File, const QString &FileName, TComtradeConfig *AConfig) {
   FConfig = AConfig;
   KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
   if (FConfig->RateCount() != 1)
     throw EKvAssert("FComtradeConfig.FRateCount=1");
-  Size(FConfig->SampleCount());
+  // A sample line holds at least one "," between fields and a line end, so
+  // the file's size bounds the samples whatever the configuration declares.
+  const int64_t Fields = 2 + int64_t(FConfig->AnalogCount()) + FConfig->DigitalCount();
+  const int64_t Fit = File.size() / Fields + 1;
+  Size(int(std::min<int64_t>(FConfig->SampleCount(), Fit)));
   FFileName = FileName;
 
-  QFile File(FileName);
-  if (!File.open(QIODevice::ReadOnly))
-    throw EKvError(QStringLiteral("cannot open %1: %2").arg(FileName, File.errorString()));
   // Read in chunks: a ten-minute record is hundreds of megabytes of text.
   constexpr qint64 ChunkBytes = 4 << 20;
   QByteArray Buffer;
-  int LineNo = 0;
-  bool AtEnd = false;
-  while (LineNo < FSamples && !AtEnd) {
+  int Sample = 0, LineNo = 0;
+  bool AtEnd = false, Eof = false;
+  auto Line = [&](const char *Begin, const char *End) {
+    ++LineNo;
+    if (Begin < End && *Begin == DosEof) {
+      Eof = true;
+      return;
+    }
+    if (End > Begin && End[-1] == DosEof)
+      --End;
+    // Empty lines hold no sample.
+    if (Begin < End)
+      ParseDatLine(Begin, End, Sample++, LineNo);
+  };
+  while (Sample < FSamples && !AtEnd && !Eof) {
     QByteArray Chunk = File.read(ChunkBytes);
     if (Chunk.isEmpty()) {
-      if (File.error() != QFileDevice::NoError)
+      if (!File.atEnd())
         throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
       AtEnd = true;
     }
@@ -529,27 +620,40 @@ void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConf
     const char *Data = Buffer.constData();
     const qsizetype Size = Buffer.size();
     qsizetype Start = 0;
-    for (qsizetype i = 0; i < Size && LineNo < FSamples; ++i) {
+    for (qsizetype i = 0; i < Size && Sample < FSamples && !Eof; ++i) {
       const char C = Data[i];
       if (C != '\r' && C != '\n')
         continue;
       // A CR at the end of the chunk may be the first half of CR LF.
       if (C == '\r' && i + 1 == Size && !AtEnd)
         break;
-      if (i > Start)
-        ParseDatLine(Data + Start, Data + i, LineNo, LineNo + 1);
-      ++LineNo;
+      Line(Data + Start, Data + i);
       if (C == '\r' && i + 1 < Size && Data[i + 1] == '\n')
         ++i;
       Start = i + 1;
     }
-    if (AtEnd && Start < Size && LineNo < FSamples) {
-      ParseDatLine(Data + Start, Data + Size, LineNo, LineNo + 1);
-      ++LineNo;
+    if (AtEnd && Start < Size && Sample < FSamples && !Eof) {
+      Line(Data + Start, Data + Size);
       Start = Size;
     }
     Buffer.remove(0, Start);
   }
+  FRead = Sample;
+  if (FConfig->NoRate() && FConfig->Rate(0).Samples == 0.0)
+    RateFromTimeStamps();
+}
+
+// A record with time stamps only: the mean step over the record.
+void TComtradeData::RateFromTimeStamps() {
+  const int N = SampleCount();
+  if (N < 2)
+    throw EKvFormat(QStringLiteral("invalid samp 0: %1 sample(s) give no time step").arg(N));
+  for (int s = 1; s < N; ++s)
+    if (FTimeStamps[s] <= FTimeStamps[s - 1])
+      throw EKvFormat(QStringLiteral("invalid timestamp %1 (line %2): time stamps must increase")
+                          .arg(FTimeStamps[s]).arg(s + 1));
+  const double Seconds = (double(FTimeStamps[N - 1]) - FTimeStamps[0]) * FConfig->TimeMult() * 1e-6;
+  FConfig->FRates[0].Samples = (N - 1) / Seconds;
 }
 
 QByteArray TComtradeData::ToBytes() const {
@@ -589,6 +693,12 @@ int TComtradeData::GetRaw(int Channel, int Sample) const {
   return FRaw[size_t(Sample) * FAnalogCount + Channel];
 }
 
+bool TComtradeData::IsMissing(int Channel, int Sample) const {
+  if (FMissing.empty() || Channel < 0 || Channel >= FAnalogCount || Sample < 0 || Sample >= SampleCount())
+    return false;
+  return FMissing[size_t(Sample) * FAnalogCount + Channel] != 0;
+}
+
 void TComtradeData::SetRaw(int Channel, int Sample, int Value) {
   CheckIndex(Channel, FAnalogCount);
   CheckIndex(Sample, FSamples);
@@ -598,7 +708,10 @@ void TComtradeData::SetRaw(int Channel, int Sample, int Value) {
 double TComtradeData::GetAnalogValue(int Channel, int Sample) const {
   if (Channel < 0 || Channel >= FAnalogCount || Sample < 0 || Sample >= SampleCount())
     return 0.0;
-  return FRaw[size_t(Sample) * FAnalogCount + Channel] * FConfig->AnalogChannel(Channel).A;
+  if (IsMissing(Channel, Sample))
+    return std::numeric_limits<double>::quiet_NaN();
+  const TComtradeAnalogChannel &Ch = FConfig->AnalogChannel(Channel);
+  return FRaw[size_t(Sample) * FAnalogCount + Channel] * Ch.A + Ch.B;
 }
 
 int TComtradeData::GetDigitalValue(int Channel, int Sample) const {
@@ -736,7 +849,7 @@ void TComtradeDataTool::CalculateAnalogOffsets() {
     double Sum = 0.0;
     for (int s = 0; s <= E; ++s)
       Sum += D.FRaw[size_t(s) * D.FAnalogCount + c];
-    Ch.B = -std::nearbyint(Sum / (E * Ch.A));
+    Ch.Offset = -std::nearbyint(Sum / (E * Ch.A));
   }
 }
 
