@@ -6,8 +6,9 @@
 
 namespace {
 constexpr qint64 MsPerDay = 86400000;
-// QDate's Julian day of 1899-12-30, day 0 of the day count.
-const qint64 BaseJulianDay = QDate(1899, 12, 30).toJulianDay();
+// QDate's Julian day of 1899-12-30, day 0 of the day count. A constant, not
+// computed: dates built while other units' globals are initialised need it.
+constexpr qint64 BaseJulianDay = 2415019;
 } // namespace
 
 bool TryEncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second, int MSec,

@@ -168,6 +168,9 @@ void TSchemaCompile::AssembleBlock(int First, int Last) {
         operLines.push_back(i + 1);
       }
     } catch (const EKvError &e) {
+      // The listing ends with the failure, as in the second pass.
+      Listing << "error while compiling " + header;
+      Listing << QString("line %1 %2: %3").arg(i + 1).arg(line, e.Text());
       RethrowAtLine(e, i + 1);
     }
   }

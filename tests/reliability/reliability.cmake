@@ -29,7 +29,7 @@ target_link_libraries(lockHolder PRIVATE kvshell)
 set_target_properties(lockHolder PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 if(KV_GUI)
   kv_add_test(workFolderLock_test
-    SOURCES ${KV_SOURCE_DIR}/tests/src/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/workFolderLock_test.cpp
+    SOURCES ${KV_SOURCE_DIR}/tests/src/gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/workFolderLock_test.cpp
     LIBS kvgui)
   add_dependencies(workFolderLock_test lockHolder)
 endif()

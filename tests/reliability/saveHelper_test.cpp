@@ -17,7 +17,7 @@ TEST(SaveHelper, IsTheOnlyWayTheProgramWritesAFile) {
       "common/uLogger.cpp",       // the log, one O_APPEND write per line
       "common/uModbusTools.cpp",  // "debug.log" of the worker
       "common/oi.cpp",            // the ".trc" trace of every frame
-      "src/uLocker.cpp",          // "locker.txt": opened and locked, never written
+      "src/shell/uLocker.cpp",        // "locker.txt": opened and locked, never written
       "common/uComPort.cpp",      // the serial device
   };
   QStringList offenders;

@@ -315,7 +315,9 @@ void TImageWriter::Header() {
   }
   put16(42, FC.CalibrAddr);
   B.replace(44, 4, QByteArray(4, '\0'));
-  const uint32_t crc = Crc32(B);
+  // The stored checksum leaves the last byte out, as the program's builder
+  // and the devices' own images always did.
+  const uint32_t crc = Crc32(B.first(B.size() - 1));
   for (int i = 0; i < 4; ++i)
     B[44 + i] = char((crc >> (8 * i)) & 0xFF);
   put16(0, uint16_t(std::min<qsizetype>(B.size() / 2, 0xFFFF)));

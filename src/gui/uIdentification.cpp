@@ -1,0 +1,444 @@
+#include "uIdentification.h"
+
+#include "crc.h"
+#include "uAppIniFile.h"
+#include "uDashboardFrame.h"
+#include "uDateTime.h"
+#include "uDeviceIO.h"
+#include "uErrors.h"
+#include "uEventFrame.h"
+#include "uFiles.h"
+#include "uIOChain3.h"
+#include "uLogger.h"
+#include "uMainForm.h"
+#include "uModbus.h"
+#include "uModbusTools.h"
+#include "uModbustcpForm.h"
+#include "oi.h"
+#include "uOscHeadFrame.h"
+#include "uParamFrame.h"
+#include "uPasswdForm.h"
+#include "uSimpleDeviceDescriptor.h"
+#include "uUstavFrame.h"
+
+#include <QComboBox>
+#include <QProgressBar>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <set>
+
+namespace {
+// How the device's files are sent.
+constexpr uint8_t FileTypePlain = 0, FileTypeDescriptor = 1, FileTypeZlib = 2;
+constexpr int CustomLogicSubFile = 5;
+constexpr int FirstTypeReg = 0, TypeWords = 5;
+
+uint16_t Word(const QByteArray &B, qsizetype Offset) {
+  return uint16_t(uint8_t(B[Offset]) | (uint8_t(B[Offset + 1]) << 8));
+}
+
+void PutWord(QByteArray &B, uint16_t V) {
+  B.append(char(V & 0xFF));
+  B.append(char(V >> 8));
+}
+
+QByteArray ReadAll(QIODevice *Stream) {
+  if (!Stream)
+    throw EKvAssert("TStream expected");
+  Stream->seek(0);
+  return Stream->readAll();
+}
+
+void Refill(QBuffer &Buffer, const QByteArray &Bytes) {
+  Buffer.buffer() = Bytes;
+  Buffer.seek(0);
+}
+
+QString DateText(TDateTime Value) { return DateTimeToQDateTime(Value).toString(QStringLiteral("yyyy-MM-dd")); }
+} // namespace
+
+QByteArray MeasureFactorRequest(const IXXMLNode &Root) {
+  QByteArray out;
+  std::set<QString> seen;
+  const IXXMLNodeList nodes =
+      Root->SelectNodes(QStringLiteral("measure/measure-item/mvp-mreg | measure/measure-item/mvs-mreg"));
+  for (int i = 0; i < nodes->GetCount(); ++i) {
+    const QString text = nodes->GetItem(i)->GetText();
+    if (!seen.insert(text).second)
+      continue;
+    bool ok = false;
+    const long long v = text.trimmed().toLongLong(&ok);
+    if (!ok || v < 0 || v > 0xFFFF)
+      throw EKvRange(QStringLiteral("Range check error: register ") + text);
+    PutWord(out, uint16_t(v));
+  }
+  return out;
+}
+
+QByteArray CalibrationSramRequest(const QByteArray &Source) {
+  QByteArray out;
+  uint16_t last = 0xFFFF;
+  for (qsizetype at = 0; at + 16 <= Source.size(); at += 16) {
+    const uint16_t w = Word(Source, at + 14);
+    if (w != 0xFFFF && w != last) {
+      PutWord(out, w);
+      last = w;
+    }
+  }
+  return out;
+}
+
+void CheckFlashHeaderBytes(const QByteArray &Head) {
+  if (Head.size() < 16 || Word(Head, 14) != Crc16(Head.constData(), 14))
+    throw EKvError(IdentTexts::FlashCrcError);
+}
+
+uint16_t FlashSubFileStart(const QByteArray &Head, int K) {
+  if (K < 0 || K > 5)
+    throw EKvRange(QStringLiteral("sub-file %1 outside 0..5").arg(K));
+  if (Head.size() < 14 || uint8_t(Head[0]) != 1 || uint8_t(Head[1]) != 6)
+    throw EKvError(IdentTexts::FlashFormatError);
+  return Word(Head, 2 + 2 * K);
+}
+
+int CalibrationItemCount(int Count) {
+  if (Count < 0 || Count > TSimpleDeviceDescriptor::MaxCalibration)
+    throw EKvError(QString::fromUtf8(IdentTexts::CalibrationCountError) + QString::number(Count));
+  return Count * 4;
+}
+
+void ApplyCustomLogicNames(const IXXMLNode &Root, const IXXMLNode &Logic) {
+  const struct {
+    const char *List;
+    int RecordType;
+  } groups[] = {{"dd-di/item", 17}, {"dd-do/item", 18}, {"dd-le/item", 19}};
+  for (const auto &g : groups) {
+    const IXXMLNodeList items = Logic->SelectNodes(QString::fromLatin1(g.List));
+    for (int k = 0; k < items->GetCount(); ++k) {
+      const IXXMLNode target = Root->SelectSingleNode(
+          QStringLiteral("param/input-output/param-bitreg[record-type=%1]/string[ider=%2]").arg(g.RecordType).arg(k));
+      if (target)
+        target->SetStrNode(QStringLiteral("value"), items->GetItem(k)->GetStrAttr(QStringLiteral("caption"), {}));
+    }
+  }
+  const IXXMLNodeList ustav = Logic->SelectNodes(QStringLiteral("dd-ustav/item"));
+  for (int i = 0; i < ustav->GetCount(); ++i) {
+    const IXXMLNode item = ustav->GetItem(i);
+    const IXXMLNode target = Root->SelectSingleNode(
+        QStringLiteral("ustav/*[ider=%1]/string[not(ider)]").arg(item->GetIntAttr(QStringLiteral("ider"), -1)));
+    if (target)
+      target->SetText(item->GetStrAttr(QStringLiteral("caption"), {}));
+  }
+}
+
+bool IsPasswdRangeValid(int Reg, int Count) {
+  return Reg >= 0 && Count > 0 && Reg + Count - 1 <= TModbus::RegCount - 1;
+}
+
+// ---------------------------------------------------------------- script
+
+TIdentification::TIdentification(TMainForm &Form, const TAppIniFile &Ini) : FForm(Form), FIni(Ini) {
+  for (QBuffer *b : {&FRequest, &FAnswer, &FFlashHead, &FPwRequest, &FPwAnswer})
+    b->open(QIODevice::ReadWrite);
+}
+
+TIdentification::~TIdentification() = default;
+
+void TIdentification::Prepare() {
+  TSimpleDeviceDescriptor *desc = FForm.Descriptor();
+  desc->SetReady(false);
+  FForm.ParamFrame->Clear();
+  FForm.UstavFrame->Clear();
+  FForm.EventFrame->Clear();
+  FForm.OscHeadFrame->Clear();
+  Modbus().Clear();
+  FForm.EnterTempFolder();
+  for (const char *name : {IdentFiles::DescriptorBin, IdentFiles::DescriptorXml, IdentFiles::CustomLogic})
+    QFile::remove(QString::fromLatin1(name));
+}
+
+void TIdentification::Run(TIOChainList3 &Chain) {
+  // The first steps run here; a local step that fails ends the script like
+  // any other step: in the status line and the log.
+  try {
+    Chain.run([this](int Position, int Max, uint32_t Color) { FForm.ShowProgress(Position, Max, Color); });
+  } catch (const std::exception &e) {
+    const QString text = QString::fromUtf8(e.what());
+    FForm.ShowStatus(text);
+    Logger().Error(text);
+  }
+}
+
+void TIdentification::aMonitorPollExecute() {
+  FForm.cbDevNo->clear();
+  FDeviceAddr = 0;
+  FForm.SetToolBarColor(clLinkError);
+  Prepare();
+  const int pollAddr = FIni.ReadInteger("device", "pollAddr", -1);
+  const int pollAddr1 = FIni.ReadInteger("device", "pollAddr1", -1);
+  const int pollAddr2 = FIni.ReadInteger("device", "pollAddr2", -1);
+
+  TIOChainGen &gen = *FForm.IOChain();
+  TIOChainList3 &chain = gen.newList();
+  // The addresses go to the device as bytes: the default -1 is sent as 255.
+  if (pollAddr < 0)
+    chain.scan(uint8_t(pollAddr1), uint8_t(pollAddr2), FFoundAddrs);
+  else
+    chain.poll(uint8_t(pollAddr), FFoundAddrs);
+  TIOChainList3 &found = gen.newList();
+  BuildDescriptorScript(found, FFoundAddrs, true, true);
+  TIOChainList3 &none = gen.newList();
+  none.exec([this] { FForm.SetToolBarColor(clLinkError); });
+  chain.predicatIfList(ptIf, FFoundAddrs, &found, &none);
+  if (FForm.AutoPoll() == 1)
+    FForm.SetAutoPoll(0);
+  Run(chain);
+}
+
+void TIdentification::cbDevNoChange() {
+  bool ok = false;
+  const int addr = FForm.cbDevNo->currentText().trimmed().toInt(&ok, 16);
+  if (!ok || addr < 0 || addr > 255) {
+    FForm.ShowStatus(QStringLiteral("Неверный адрес устройства ") + FForm.cbDevNo->currentText());
+    return;
+  }
+  FDeviceAddr = uint8_t(addr);
+  FChosenAddr[0] = addr;
+  Prepare();
+  TIOChainList3 &chain = FForm.IOChain()->newList();
+  BuildDescriptorScript(chain, FChosenAddr, true, false);
+  Run(chain);
+}
+
+void TIdentification::ConnectToUnit(TUnitPickerForm &Form) {
+  if (Form.exec() != QDialog::Accepted)
+    return;
+  const TNetworkTarget target = Form.Target();
+  if (target.Unit < 0 || target.Unit > 255) {
+    FForm.ShowStatus(QStringLiteral("Неверный адрес устройства %1").arg(target.Unit));
+    return;
+  }
+  // A poll the timer started while the dialog was open must not run beside
+  // the new script on the new link.
+  FForm.IOChain()->abort();
+  FForm.cbDevNo->setCurrentIndex(-1);
+  FForm.cbDevNo->setEnabled(false);
+  Logger().Info(QStringLiteral("agent host %1").arg(target.Host));
+  Logger().Info(QStringLiteral("agent port %1").arg(target.Port));
+  Logger().Info(QStringLiteral("agent unit %1").arg(target.Unit));
+  FForm.NPort->setEnabled(false);
+  FForm.NBaudrate->setEnabled(false);
+  if (TDeviceThread *thread = FForm.DeviceThread()) {
+    TOI &oi = thread->DeviceIO().GetOI();
+    oi.SetProtocol(TOI::prModbusTcp);
+    oi.SetHost(target.Host);
+    oi.SetPort(target.Port);
+  }
+  // The dialog's unit is the device: the script's address step takes it.
+  FDeviceAddr = uint8_t(target.Unit);
+  FChosenAddr[0] = target.Unit;
+  Prepare();
+  TIOChainList3 &chain = FForm.IOChain()->newList();
+  BuildDescriptorScript(chain, FChosenAddr, false, false);
+  Run(chain);
+}
+
+void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps,
+                                            bool FillList) {
+  TIOChainGen &gen = *FForm.IOChain();
+  TSimpleDeviceDescriptor *desc = FForm.Descriptor();
+  if (FillList)
+    Chain.exec([this] { FillDeviceList(); });
+  Chain.setDeviceAddr(Addrs)
+      .setFrameSize(DESCRIPTOR_FRAME_BYTES)
+      .msg(IdentTexts::ReadDescriptor)
+      .readFile(FILE_DESCRIPTOR, FileTypeDescriptor, IdentFiles::DescriptorBin);
+  TIOChainList3 &decode = gen.newList();
+  decode.exec([this] { DecodeDescriptorStep(); });
+  Chain.predicatFileExists(ptFileExists, IdentFiles::DescriptorXml, nullptr, &decode)
+      .exec([this] { DescriptorReadyStep(); })
+      .exec([this, desc] { Refill(FRequest, MeasureFactorRequest(desc->Root)); })
+      .readReg(FRequest, FAnswer)
+      .execStream([this](QIODevice *S) { MeasureRegValues(S); }, &FAnswer)
+      .readFlash(desc->CalibrAddr, FCalibrPtr)
+      .readFlash(FCalibrPtr, FCalibrCountByte)
+      .exec([this] { CalibrationCountStep(); });
+  // A read of no words is refused by the device: without calibration records
+  // (or without a value address in them) the reads are left out.
+  TIOChainList3 &records = gen.newList();
+  records.readFlashStream(FCalibrPtr, FCalibrItems, FAnswer);
+  TIOChainList3 &values = gen.newList();
+  values.readSram(FRequest, FAnswer);
+  Chain.predicatIfList(ptIf, FCalibrGate, &records, nullptr)
+      .execStream([this](QIODevice *S) { CalibrationStep(S); }, &FAnswer)
+      .exec([this] {
+        Refill(FRequest, CalibrationSramRequest(ReadAll(&FAnswer)));
+        Refill(FAnswer, {});
+        FSramGate = FRequest.size() > 0 ? QList<int>{1} : QList<int>{};
+      })
+      .predicatIfList(ptIf, FSramGate, &values, nullptr);
+  if (Dumps)
+    Chain.exec([this] { DumpStream(1, FRequest); }).exec([this] { DumpStream(2, FAnswer); });
+  Chain.execStream([this](QIODevice *S) { CalibrationValuesStep(S); }, &FAnswer)
+      .execStream([this](QIODevice *S) { RegListStep(S); }, &FRequest)
+      .readReg(FRequest, FAnswer)
+      .execStream([this](QIODevice *S) { RegValuesStep(S); }, &FAnswer)
+      .execMethod(FForm.ParamFrame, QStringLiteral("ShowValues"))
+      .execMethod(FForm.UstavFrame, QStringLiteral("ShowValues"));
+  if (FForm.Settings().Custom != -1) {
+    TIOChainList3 &flash = gen.newList();
+    flash.msg(IdentTexts::ReadFlash)
+        .execNext([this](TIOChain3 *Step, const QList<int> &Args) { SetFlashSubFileStart(Step, Args); },
+                  {CustomLogicSubFile})
+        .readFile(FILE_EXT_FLASH, FileTypeZlib, IdentFiles::CustomLogic)
+        .exec([this] { ApplyCustomLogicNames(); });
+    Chain.setFrameSize(FLASH_FRAME_BYTES)
+        .readFile(FILE_EXT_FLASH, FileTypePlain, IdentFiles::FlashHead)
+        .exec([this] { CheckFlashHeader(); })
+        .predicatIOError(ptIOError, nullptr, &flash);
+  }
+  Chain.msg(IdentTexts::Ready);
+}
+
+void TIdentification::FillDeviceList() {
+  FForm.cbDevNo->blockSignals(true);
+  FForm.cbDevNo->clear();
+  for (int addr : FFoundAddrs)
+    FForm.cbDevNo->addItem(QStringLiteral("%1").arg(addr & 0xFF, 2, 16, QChar('0')).toUpper());
+  if (!FFoundAddrs.isEmpty()) {
+    FForm.cbDevNo->setCurrentIndex(0);
+    FDeviceAddr = uint8_t(FFoundAddrs.first());
+  }
+  FForm.cbDevNo->blockSignals(false);
+}
+
+void TIdentification::DecodeDescriptorStep() {
+  // A freshly decoded descriptor is saved where the ready step loads it and as
+  // the cache pair that the next identification's descriptor read finds.
+  TSimpleDeviceDescriptor *desc = FForm.Descriptor();
+  desc->LoadFromBinFile(IdentFiles::DescriptorBin);
+  desc->SaveToFile(IdentFiles::DescriptorXml);
+  const QString cache = QDir(FForm.ProgramFolder()).filePath(IdentFiles::CacheFolder);
+  QDir().mkpath(cache);
+  SaveFileBytes(QDir(cache).filePath(desc->IdentHex + ".bin"), LoadFileBytes(IdentFiles::DescriptorBin));
+  desc->SaveToFile(QDir(cache).filePath(desc->IdentHex + ".xml"));
+}
+
+void TIdentification::DescriptorReadyStep() {
+  TSimpleDeviceDescriptor *desc = FForm.Descriptor();
+  if (!desc->LoadFromFile(IdentFiles::DescriptorXml))
+    throw EKvError(QString::fromUtf8(IdentTexts::DescriptorLoadError) + IdentFiles::DescriptorXml);
+  FForm.SetLoggedIn(false);
+  FForm.Forms().PasswdForm->ClearExpectedPassword();
+  FPasswdReg = 0xFFFF;
+  FPasswdWordCount = 0xFFFF;
+  if (desc->Ready) {
+    const IXXMLNode pw = desc->Root->SelectSingleNode(QStringLiteral("param/param-char[byte-passwd-char!=0]"));
+    if (pw) {
+      FPasswdReg = CheckedCast<uint16_t>(pw->GetIntNodeDef(QStringLiteral("mreg"), 0xFFFF));
+      FPasswdWordCount = CheckedCast<uint16_t>(pw->GetIntNodeDef(QStringLiteral("word-count"), 0xFFFF));
+    }
+  }
+  FForm.DashboardFrame->SetDescriptor(desc);
+  FForm.DashboardFrame->Init(FForm.Settings().DashboardFile);
+  FForm.ParamFrame->SetDescriptor(desc->Root);
+  FForm.UstavFrame->SetDescriptor(desc->Root);
+  FForm.EventFrame->SetDescriptor(desc->Root);
+  FForm.OscHeadFrame->SetDescriptor(desc);
+  Modbus().LoadAccessMap(desc->Root);
+  FForm.LabelCoreID->setText(DateText(desc->CoreDate));
+  FForm.LabelDescID->setText(DateText(desc->DescDate));
+}
+
+void TIdentification::MeasureRegValues(QIODevice *Stream) {
+  ReadAll(Stream);
+  Modbus().LoadRegValues(*Stream);
+  FForm.DashboardFrame->UpdateMeasureFactors();
+  FForm.UstavFrame->UpdateMeasureFactors();
+  FForm.EventFrame->RefreshMeasureFactors();
+}
+
+void TIdentification::CalibrationCountStep() {
+  FCalibrCount = FCalibrCountByte;
+  FCalibrItems = CalibrationItemCount(FCalibrCount);
+  FCalibrPtr = uint16_t(FCalibrPtr + 1);
+  FCalibrGate = FCalibrItems > 0 ? QList<int>{1} : QList<int>{};
+  Refill(FAnswer, {});
+}
+
+void TIdentification::CalibrationStep(QIODevice *Stream) {
+  ReadAll(Stream);
+  FForm.Descriptor()->LoadCalibration(*Stream);
+}
+
+void TIdentification::CalibrationValuesStep(QIODevice *Stream) {
+  ReadAll(Stream);
+  FForm.Descriptor()->LoadCalibrationValues(*Stream);
+  FForm.OscHeadFrame->UpdateCcValues();
+}
+
+void TIdentification::DumpStream(int N, QBuffer &Stream) {
+  SaveFileBytes(QStringLiteral("dump%1").arg(N), Stream.buffer());
+  Stream.seek(0);
+}
+
+void TIdentification::RegListStep(QIODevice *Stream) {
+  if (!Stream)
+    throw EKvAssert("TStream expected");
+  Modbus().SaveRegList(*Stream);
+  Stream->seek(0);
+}
+
+void TIdentification::RegValuesStep(QIODevice *Stream) {
+  ReadAll(Stream);
+  Modbus().LoadRegValues(*Stream);
+  if (Modbus().IsValid(FirstTypeReg))
+    FForm.LabelDeviceType->setText(Modbus().GetString(FirstTypeReg, TypeWords));
+  if (IsPasswdRangeValid(FPasswdReg, FPasswdWordCount))
+    FForm.Forms().PasswdForm->SetExpectedPassword(Modbus().GetString(FPasswdReg, FPasswdWordCount));
+}
+
+void TIdentification::CheckFlashHeader() {
+  const QByteArray head = LoadFileBytes(IdentFiles::FlashHead);
+  Refill(FFlashHead, head);
+  CheckFlashHeaderBytes(head);
+}
+
+void TIdentification::SetFlashSubFileStart(TIOChain3 *Step, const QList<int> &Args) {
+  if (Args.size() != 1)
+    throw EKvAssert("sub-file expected");
+  const uint16_t first = FlashSubFileStart(FFlashHead.buffer(), Args[0]);
+  if (auto *read = dynamic_cast<TIOChain3readFile *>(Step))
+    read->setFrameFirst(first);
+  else if (auto *write = dynamic_cast<TIOChain3writeFile *>(Step))
+    write->setFrameFirst(first);
+  else
+    throw EKvError("TIOChain3readFile or TIOChain3writeFile expected");
+}
+
+void TIdentification::ApplyCustomLogicNames() {
+  IXXMLDocument doc = NewXMLDocument();
+  if (!doc->Load(IdentFiles::CustomLogic))
+    throw EKvFormat(QStringLiteral("%1: %2").arg(IdentFiles::CustomLogic, doc->GetParseError()));
+  ::ApplyCustomLogicNames(FForm.Descriptor()->Root, doc->GetDocumentElement());
+  FForm.DashboardFrame->UpdateBitNames();
+  FForm.UstavFrame->UpdateNames();
+}
+
+void TIdentification::PasswordReread() {
+  TPasswdForm *form = FForm.Forms().PasswdForm;
+  if (!IsPasswdRangeValid(FPasswdReg, FPasswdWordCount)) {
+    form->ShowError(IdentTexts::PasswdRangeError);
+    Logger().Error(IdentTexts::PasswdRangeError);
+    return;
+  }
+  QByteArray regs;
+  for (int r = FPasswdReg; r < FPasswdReg + FPasswdWordCount; ++r)
+    PutWord(regs, uint16_t(r));
+  Refill(FPwRequest, regs);
+  TIOChainList3 &chain = FForm.IOChain()->newList();
+  chain.readReg(FPwRequest, FPwAnswer).execStream([this](QIODevice *S) { RegValuesStep(S); }, &FPwAnswer);
+  Run(chain);
+}

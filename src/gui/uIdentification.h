@@ -1,0 +1,131 @@
+#pragma once
+// Identification of the connected device: the IO-chain script that finds the
+// device, reads its descriptor (or takes it from the cache), the measure
+// factors, the calibration table and the register image, hands the
+// descriptor to every page and reads the names of the custom logic from the
+// external FLASH; and the re-read of the device password for the password
+// dialog. It works on the main window through the window's public members.
+// Main thread only.
+#include "ixml.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QIODevice>
+#include <QList>
+#include <QString>
+#include <cstdint>
+
+class TAppIniFile;
+class TIOChain3;
+class TIOChainList3;
+class TMainForm;
+class TUnitPickerForm;
+
+// Names of the files the script reads into the work folder.
+namespace IdentFiles {
+inline const char *const DescriptorBin = "DeviceDescriptor.bin";
+inline const char *const DescriptorXml = "DeviceDescriptor.xml";
+inline const char *const FlashHead = "head.bin";
+inline const char *const CustomLogic = "custom-logic.xml";
+inline const char *const CacheFolder = "cache";
+} // namespace IdentFiles
+
+// Status texts of the script.
+namespace IdentTexts {
+inline const char *const ReadDescriptor = "Чтение дескриптора";
+inline const char *const ReadFlash = "Чтение внешней FLASH";
+inline const char *const Ready = "Готово";
+inline const char *const FlashCrcError = "Ошибка контрольной суммы FLASH";
+inline const char *const FlashFormatError = "Ошибка формата FLASH";
+inline const char *const CalibrationCountError = "Ошибка калибровки: недопустимое число записей ";
+inline const char *const DescriptorLoadError = "Ошибка загрузки дескриптора ";
+inline const char *const PasswdRangeError = "Ошибка: регистры пароля вне диапазона 0..1023";
+} // namespace IdentTexts
+
+// Rules of the script that need no window (tested on their own).
+
+// The register numbers (16-bit little-endian) of the measures' primary and
+// secondary scale parameters, each distinct number once, in document order.
+// Throws EKvRange for a number outside 0..65535.
+QByteArray MeasureFactorRequest(const IXXMLNode &Root);
+// The SRAM request of the calibration values: from each 16-byte record of
+// Source, the word at offset 14 when it is not $FFFF and differs from the
+// word of the record before it; a trailing partial record is skipped.
+QByteArray CalibrationSramRequest(const QByteArray &Source);
+// Throws EKvError "Ошибка контрольной суммы FLASH" when the word at offset 14
+// of the FLASH header is not the CRC-16 of bytes 0..13 (also for a header
+// shorter than 16 bytes).
+void CheckFlashHeaderBytes(const QByteArray &Head);
+// The first 2048-byte frame of sub-file K. Throws EKvError "Ошибка формата
+// FLASH" unless byte 0 is 1 and byte 1 is 6, EKvRange for K outside 0..5.
+uint16_t FlashSubFileStart(const QByteArray &Head, int K);
+// Throws EKvError "Ошибка калибровки: недопустимое число записей N" for a
+// count above the descriptor's 32 records; the count of FLASH words to read.
+int CalibrationItemCount(int Count);
+// Copies the custom-logic names of the document Logic into the descriptor:
+// the k-th item of dd-di, dd-do and dd-le names bit k of the inputs, relays
+// and LEDs; dd-ustav items name the setpoint of their `ider`.
+void ApplyCustomLogicNames(const IXXMLNode &Root, const IXXMLNode &Logic);
+// True when registers Reg .. Reg + Count - 1 all lie in 0..1023 (Count > 0).
+bool IsPasswdRangeValid(int Reg, int Count);
+
+class TIdentification {
+public:
+  TIdentification(TMainForm &Form, const TAppIniFile &Ini);
+  ~TIdentification();
+  TIdentification(const TIdentification &) = delete;
+  TIdentification &operator=(const TIdentification &) = delete;
+
+  // "Опрос" (also the poll timer): poll or scan, then the descriptor script.
+  void aMonitorPollExecute();
+  // A number chosen in the device-number box: the descriptor script for it.
+  void cbDevNoChange();
+  // A network target: Form is shown modally; after OK every running chain is
+  // aborted, the link goes to Modbus TCP at the chosen host and port (the
+  // port and baud rate menus and the number box disabled), and the descriptor
+  // script runs for the chosen unit, without dump files.
+  void ConnectToUnit(TUnitPickerForm &Form);
+
+  // The password dialog's validator: re-reads the password registers; the
+  // answer goes to the dialog as its expected password.
+  void PasswordReread();
+
+  // Used by the custom-logic page as well.
+  void CheckFlashHeader();
+  void SetFlashSubFileStart(TIOChain3 *Step, const QList<int> &Args);
+  void ApplyCustomLogicNames();
+
+  uint8_t DeviceAddr() const { return FDeviceAddr; }
+  const QList<int> &FoundAddrs() const { return FFoundAddrs; }
+  uint16_t PasswdReg() const { return FPasswdReg; }
+  uint16_t PasswdWordCount() const { return FPasswdWordCount; }
+
+private:
+  void Prepare();
+  void BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps, bool FillList);
+  void Run(TIOChainList3 &Chain);
+
+  void FillDeviceList();
+  void DecodeDescriptorStep();
+  void DescriptorReadyStep();
+  void MeasureRegValues(QIODevice *Stream);
+  void CalibrationCountStep();
+  void CalibrationStep(QIODevice *Stream);
+  void CalibrationValuesStep(QIODevice *Stream);
+  void RegListStep(QIODevice *Stream);
+  void RegValuesStep(QIODevice *Stream);
+  void DumpStream(int N, QBuffer &Stream);
+
+  TMainForm &FForm;
+  const TAppIniFile &FIni;
+  uint8_t FDeviceAddr = 0;
+  QList<int> FFoundAddrs;
+  QList<int> FChosenAddr{0};
+  QBuffer FRequest, FAnswer, FFlashHead;
+  QBuffer FPwRequest, FPwAnswer; // the password re-read runs beside a script
+  uint16_t FCalibrPtr = 0;
+  uint8_t FCalibrCountByte = 0;
+  int FCalibrCount = 0, FCalibrItems = 0;
+  QList<int> FCalibrGate, FSramGate; // non-empty: there is something to read
+  uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
+};

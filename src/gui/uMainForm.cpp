@@ -1,0 +1,697 @@
+#include "uMainForm.h"
+
+#include "uAboutBox.h"
+#include "uAgentClientForm.h"
+#include "uConfigMMSForm.h"
+#include "uAppIniFile.h"
+#include "uDashboardFrame.h"
+#include "uDashboardSetupForm.h"
+#include "uErrors.h"
+#include "uFiles.h"
+#include "uEventFrame.h"
+#include "uIOChain3.h"
+#include "uIdentification.h"
+#include "uLogFrame.h"
+#include "uLogger.h"
+#include "uModbus.h"
+#include "uModbusFrame.h"
+#include "uModbusPDF.h"
+#include "uModbusTools.h"
+#include "oi.h"
+#include "uDeviceIO.h"
+#include "uSimpleDeviceDescriptor.h"
+#include "uMessageSink.h"
+#include "uMultiLingual.h"
+#include "uOscHeadFrame.h"
+#include "uParamFrame.h"
+#include "uPasswdForm.h"
+#include "uPlacement.h"
+#include "uPollTimer.h"
+#include "uTranslateForms.h"
+#include "uUstavFrame.h"
+#include "uVersionInfo.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+const char *const LockerFileName = "locker.txt";
+const char *const DashboardChangedQuestion = "Изменения титульной панелм не сохранены, сохранить?";
+// Captions of run-time tabs end with six blanks: room for the close button.
+const char *const TabCaptionTail = "      ";
+
+QAction *NewAction(QObject *Owner, const char *Name, const QString &Caption, const QKeySequence &Shortcut = {}) {
+  auto *a = new QAction(Caption, Owner);
+  a->setObjectName(Name);
+  if (!Shortcut.isEmpty())
+    a->setShortcut(Shortcut);
+  return a;
+}
+
+QLabel *NewLabel(QWidget *Parent, const char *Name, const QString &Text) {
+  auto *l = new QLabel(Text, Parent);
+  l->setObjectName(Name);
+  return l;
+}
+
+QString ColorName(uint32_t Color) {
+  // $BBGGRR, as stored colours are written.
+  return QColor(int(Color & 0xFF), int((Color >> 8) & 0xFF), int((Color >> 16) & 0xFF)).name();
+}
+} // namespace
+
+TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidget *Parent)
+    : QMainWindow(Parent), FIni(Ini) {
+  setObjectName("MainForm");
+  setWindowTitle(QStringLiteral("Вартон 2"));
+  // Every number text of files and grids uses a point.
+  QLocale::setDefault(QLocale::c());
+
+  FProgramFolder = ProgramFolder.endsWith(u'/') ? ProgramFolder : ProgramFolder + u'/';
+  FSettings = TMainSettings::Read(Ini, FProgramFolder);
+
+  FDescriptor = std::make_unique<TSimpleDeviceDescriptor>();
+  FDescriptor->SetOnLog([](const QString &Line) { Logger().Debug(Line); });
+
+  BuildActions();
+  BuildMenus();
+  BuildToolBar();
+  BuildPages();
+  PageControl->setCurrentIndex(0);
+
+  for (const char *sub : {"cache", "osc"}) {
+    const QString folder = FProgramFolder + sub;
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isWritable())
+      ReportFolderProblem(folder);
+  }
+  PageControlHelper = new TPageControlHelper(PageControl);
+
+  for (QBuffer *b : {&FRequest, &FAnswer, &FFlashHead})
+    b->open(QIODevice::ReadWrite);
+
+  FIOChain = new TIOChainGen(this);
+  FIOChain->setLogger(&Logger());
+  FIOChain->setOnMessage([this](const QString &Text) { ShowStatus(Text); });
+  FIOChain->setWorkDir(FProgramFolder);
+  FIOChain->useSmartDesc(FSettings.SmartDesc);
+  FIdentification = std::make_unique<TIdentification>(*this, Ini);
+  connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
+  connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
+  connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
+  connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
+  connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
+  connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
+
+  Timer = new QTimer(this);
+  Timer->setObjectName("Timer");
+  Timer->setInterval(2000);
+  connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
+
+  FForms = CreateAppForms(this, Ini);
+  resize(1000, 680);
+}
+
+TMainForm::~TMainForm() {
+  Timer->stop();
+  // Chains hold the front, the front holds the thread: free them in that order.
+  delete FIOChain;
+  FIOChain = nullptr;
+  FDeviceTool.reset();
+  FDeviceThread.reset();
+  FLockFile.Release();
+}
+
+void TMainForm::BuildActions() {
+  aMonitorPoll = NewAction(this, "aMonitorPoll", QStringLiteral("Опрос"));
+  aMonitorPoll->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+  aMonitorRefresh = NewAction(this, "aMonitorRefresh", QStringLiteral("Обновить"), QKeySequence("Ctrl+R"));
+  aMonitorRefresh->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+  aMonitorBreak = NewAction(this, "aMonitorBreak", QStringLiteral("Прервать"));
+  aMonitorBreak->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+  daSetTime = NewAction(this, "daSetTime", QStringLiteral("Установить время"));
+  nModbusReport = NewAction(this, "nModbusReport", QStringLiteral("Отчет MODBUS"));
+  nReport = NewAction(this, "nReport", QStringLiteral("Отчет"));
+  N6 = NewAction(this, "N6", QStringLiteral("Настройка порта "));
+  N6->setVisible(false);
+  miControl = NewAction(this, "miControl", QStringLiteral("Управление"));
+  miParam = NewAction(this, "miParam", QStringLiteral("Параметры"));
+  miParam->setVisible(false);
+  N15 = NewAction(this, "N15", QStringLiteral("Автоповтор"));
+  adSetup = NewAction(this, "adSetup", QStringLiteral("Настройка панели"));
+  apFileLoad = NewAction(this, "apFileLoad", QStringLiteral("Открыть"), QKeySequence("Ctrl+O"));
+  apFileLoad->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+  apFileSave = NewAction(this, "apFileSave", QStringLiteral("Сохранить"), QKeySequence("Ctrl+S"));
+  apFileSave->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  apFileSaveAs = NewAction(this, "apFileSaveAs", QStringLiteral("Сохранить как"));
+  auWrite = NewAction(this, "auWrite", QStringLiteral("Записать в устройство"));
+  auEdit = NewAction(this, "auEdit", QStringLiteral("Редактировать уставки"));
+  nExcel = NewAction(this, "nExcel", QStringLiteral("Excel"));
+  nExit = NewAction(this, "nExit", QStringLiteral("Выход"));
+  aoSetup = NewAction(this, "aoSetup", QStringLiteral("Настройка"), QKeySequence("F4"));
+  aoGetList = NewAction(this, "aoGetList", QStringLiteral("Список"));
+  aoGetList->setVisible(false);
+  aoOpen = NewAction(this, "aoOpen", QStringLiteral("Открыть"), QKeySequence("Ctrl+Shift+O"));
+  aoClose = NewAction(this, "aoClose", QStringLiteral("Закрыть"));
+  aoPrint = NewAction(this, "aoPrint", QStringLiteral("Печать"), QKeySequence("Ctrl+P"));
+  aoExportOsci = NewAction(this, "aoExportOsci", QStringLiteral("Export Osci"));
+  NEnglish = NewAction(this, "NEnglish", QStringLiteral("English"));
+  NRussian = NewAction(this, "NRussian", QStringLiteral("Русский"));
+  NUkrainian = NewAction(this, "NUkrainian", QStringLiteral("Український"));
+  auto *languages = new QActionGroup(this);
+  for (QAction *a : {NEnglish, NRussian, NUkrainian}) {
+    a->setCheckable(true);
+    languages->addAction(a);
+  }
+  miLog = NewAction(this, "miLog", QStringLiteral("Журнал"));
+  miModbus = NewAction(this, "miModbus", QStringLiteral("Modbus"));
+  NCustomLogic = NewAction(this, "NCustomLogic", QStringLiteral("Внешняя логика"), QKeySequence("Ctrl+L"));
+  N3 = NewAction(this, "N3", QStringLiteral("Схема"));
+  N3->setVisible(false);
+  NDeviceBoard = NewAction(this, "NDeviceBoard", QStringLiteral("Функциональные панели"));
+  NEventReport = NewAction(this, "NEventReport", QStringLiteral("Отчет по событиям"));
+  nEventExport = NewAction(this, "nEventExport", QStringLiteral("Export"));
+  N13 = NewAction(this, "N13", QStringLiteral("О программе"));
+  aAgent = NewAction(this, "aAgent", QStringLiteral("Agent"));
+  aModbusTcp = NewAction(this, "aModbusTcp", QStringLiteral("ModbusTcp"));
+  aConfigMMS = NewAction(this, "aConfigMMS", QStringLiteral("MMS Config"));
+  // The menu items of the network actions are shown or hidden by settings on
+  // their own; they run their action.
+  nAgentClient = NewAction(this, "nAgentClient", QStringLiteral("Agent"));
+  nModbusTcp = NewAction(this, "nModbusTcp", QStringLiteral("ModbusTcp"));
+  nMMSConfig = NewAction(this, "nMMSConfig", QStringLiteral("MMS Config"));
+  connect(nAgentClient, &QAction::triggered, aAgent, &QAction::trigger);
+  connect(nModbusTcp, &QAction::triggered, aModbusTcp, &QAction::trigger);
+  connect(nMMSConfig, &QAction::triggered, aConfigMMS, &QAction::trigger);
+  atabClose = NewAction(this, "atabClose", QStringLiteral("Закрыть вкладку"), QKeySequence("Ctrl+F4"));
+  NClose = NewAction(this, "NClose", QStringLiteral("Закрыть вкладку"));
+  addAction(atabClose);
+
+  connect(nExit, &QAction::triggered, this, &QWidget::close);
+  connect(atabClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
+  connect(NClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
+  connect(miLog, &QAction::triggered, this, &TMainForm::OpenLogTab);
+  connect(miModbus, &QAction::triggered, this, &TMainForm::OpenModbusTab);
+  connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
+  connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
+  connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
+  connect(NUkrainian, &QAction::triggered, this, [this] { SetLanguage(lnUkrainian); });
+}
+
+void TMainForm::BuildMenus() {
+  QMenuBar *bar = menuBar();
+  NFile = bar->addMenu(QStringLiteral("Файл"));
+  NFile->setObjectName("NFile");
+  NFile->addActions({apFileLoad, apFileSave, apFileSaveAs});
+  NFile->addSeparator();
+  NFile->addAction(nExcel);
+  NFile->addSeparator();
+  NFile->addAction(nExit);
+
+  NDevice = bar->addMenu(QStringLiteral("Устройство"));
+  NDevice->setObjectName("NDevice");
+  NDevice->addActions({aMonitorPoll, aMonitorRefresh, aMonitorBreak, N15});
+  NDevice->addSeparator();
+  NPort = NDevice->addMenu(QStringLiteral("Порт"));
+  NPort->setObjectName("NPort");
+  NBaudrate = NDevice->addMenu(QStringLiteral("Скорость"));
+  NBaudrate->setObjectName("NBaudrate");
+  NDevice->addAction(N6);
+  NDevice->addSeparator();
+  NDevice->addActions({daSetTime, miControl, miParam, auWrite, auEdit});
+  NDevice->addSeparator();
+  NDevice->addActions({nReport, nModbusReport, nEventExport, NEventReport});
+
+  NOsc = bar->addMenu(QStringLiteral("Осциллограммы"));
+  NOsc->setObjectName("NOsc");
+  NOsc->addActions({aoOpen, aoClose, aoPrint, aoSetup, aoGetList, aoExportOsci});
+
+  NTools = bar->addMenu(QStringLiteral("Сервис"));
+  NTools->setObjectName("NTools");
+  NTools->addActions({adSetup, NDeviceBoard, NCustomLogic, N3});
+  NTools->addSeparator();
+  NTools->addActions({miLog, miModbus});
+  NTools->addSeparator();
+  NTools->addActions({nModbusTcp, nAgentClient, nMMSConfig});
+
+  NLanguage = bar->addMenu(QStringLiteral("Язык"));
+  NLanguage->setObjectName("NLanguage");
+  NLanguage->addActions({NRussian, NUkrainian, NEnglish});
+
+  NHelp = bar->addMenu(QStringLiteral("Помощь"));
+  NHelp->setObjectName("NHelp");
+  NHelp->addAction(N13);
+
+  PopupMenu = new QMenu(this);
+  PopupMenu->setObjectName("PopupMenu");
+  PopupMenu->addAction(NClose);
+}
+
+void TMainForm::BuildToolBar() {
+  ToolBar = addToolBar(QStringLiteral("ToolBar"));
+  ToolBar->setObjectName("ToolBar");
+  ToolBar->setMovable(false);
+  ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  ToolBar->addActions({aMonitorPoll, aMonitorRefresh, aMonitorBreak});
+  ToolBar->addSeparator();
+
+  // Labels and boxes sit in one strip so that each can be hidden on its own.
+  auto *strip = new QWidget(ToolBar);
+  strip->setObjectName("ToolStrip");
+  auto *row = new QHBoxLayout(strip);
+  row->setContentsMargins(4, 0, 4, 0);
+  row->setSpacing(8);
+  Label11 = NewLabel(strip, "Label11", QStringLiteral("Адрес"));
+  cbDevNo = new QComboBox(strip);
+  cbDevNo->setObjectName("cbDevNo");
+  cbDevNo->setFont(QFont("Courier New"));
+  cbDevNo->setMinimumContentsLength(3);
+  cbAuto = new QCheckBox(QStringLiteral("Auto"), strip);
+  cbAuto->setObjectName("cbAuto");
+  cbPrimVal = new QCheckBox(QStringLiteral("Первичные значения"), strip);
+  cbPrimVal->setObjectName("cbPrimVal");
+  LabelDeviceType = NewLabel(strip, "LabelDeviceType", QStringLiteral("Тип устройства"));
+  LabelCore = NewLabel(strip, "LabelCore", QStringLiteral("Ядро"));
+  LabelCoreID = NewLabel(strip, "LabelCoreID", QStringLiteral("XXXX-XX-XX"));
+  LabelDesc = NewLabel(strip, "LabelDesc", QStringLiteral("Дескриптор"));
+  LabelDescID = NewLabel(strip, "LabelDescID", QStringLiteral("XXXX-XX-XX"));
+  LabelVarnok = NewLabel(strip, "LabelVarnok", QStringLiteral("ВАРНОК"));
+  QFont bold = LabelVarnok->font();
+  bold.setBold(true);
+  bold.setPointSizeF(bold.pointSizeF() * 1.3);
+  LabelVarnok->setFont(bold);
+  for (QWidget *w : std::initializer_list<QWidget *>{Label11, cbDevNo, cbAuto, cbPrimVal, LabelDeviceType, LabelCore,
+                                                     LabelCoreID, LabelDesc, LabelDescID})
+    row->addWidget(w);
+  row->addStretch(1);
+  row->addWidget(LabelVarnok);
+  ToolBar->addWidget(strip);
+  strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+
+  connect(N15, &QAction::triggered, cbAuto, &QCheckBox::toggle);
+  SetToolBarColor(clLinkError);
+}
+
+void TMainForm::BuildPages() {
+  PageControl = new TPageControl(this);
+  PageControl->setObjectName("PageControl");
+  PageControl->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(PageControl->tabBar(), &QWidget::customContextMenuRequested, this, [this](const QPoint &Pos) {
+    const TTabSheet *sheet = PageControl->ActiveSheet();
+    NClose->setEnabled(sheet && sheet->Tag() != 0);
+    PopupMenu->popup(PageControl->tabBar()->mapToGlobal(Pos));
+  });
+  setCentralWidget(PageControl);
+
+  auto addSheet = [this](const char *Name, const QString &Caption, QWidget *Frame) {
+    auto *sheet = new TTabSheet;
+    sheet->setObjectName(Name);
+    auto *layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    Frame->setParent(sheet);
+    layout->addWidget(Frame);
+    PageControl->addTab(sheet, Caption);
+    return sheet;
+  };
+  DashboardFrame = new TkvDashboardFrame;
+  TabSheetDashboard = addSheet("TabSheetDashboard", QStringLiteral("Текущие значения"), DashboardFrame);
+  ParamFrame = new TkvParamFrame;
+  TabSheetParam = addSheet("TabSheetParam", QStringLiteral("Параметры"), ParamFrame);
+  UstavFrame = new TUstavFrame;
+  TabSheetUstav = addSheet("TabSheetUstav", QStringLiteral("Уставки"), UstavFrame);
+  EventFrame = new Tkv2EventFrame;
+  TabSheetEvent = addSheet("TabSheetEvent", QStringLiteral("Журнал событий"), EventFrame);
+  OscHeadFrame = new TOscHeadFrame;
+  TabSheetOscHeader = addSheet("TabSheetOscHeader", QStringLiteral("Осциллограммы"), OscHeadFrame);
+
+  StatusBar_ = statusBar();
+  StatusBar_->setObjectName("StatusBar_");
+  ProgressBar = new QProgressBar(this);
+  ProgressBar->setObjectName("ProgressBar");
+  ProgressBar->setMaximumWidth(240);
+  ProgressBar->hide();
+  StatusBar_->addPermanentWidget(ProgressBar);
+}
+
+bool TMainForm::FormShow() {
+  FTempFolder = FSettings.TempFolder;
+  if (!QDir().mkpath(FTempFolder))
+    ReportFolderProblem(FTempFolder);
+  EnterTempFolder();
+
+  // One work folder serves one running copy. When the lock cannot be taken
+  // nothing else of the start-up runs, so this copy writes nothing there.
+  QString reason;
+  if (!FLockFile.Take(FTempFolder + LockerFileName, &reason)) {
+    Timer->stop();
+    for (const QString &p : std::as_const(FEarlyProblems))
+      Logger().Error(p);
+    Logger().Error(FTempFolder + LockerFileName + ": " + reason);
+    ShowMessageText(QStringLiteral("файл занят: ") + LockerFileName);
+    return false;
+  }
+  if (!FLogFile.isEmpty()) {
+    Logger().Open(FLogFile);
+    FLogOpened = true;
+  }
+  for (const QString &p : std::as_const(FEarlyProblems))
+    Logger().Error(p);
+  FEarlyProblems.clear();
+
+  // The worker runs from here on and waits for request batches; its debug
+  // file and trace lie in the work folder, the current folder now.
+  FDeviceThread = std::make_unique<TDeviceThread>();
+  FDeviceTool = std::make_unique<TDeviceTool>(*FDeviceThread);
+  FIOChain->setDeviceFront(FDeviceTool.get());
+
+  DashboardFrame->Init(FSettings.DashboardFile);
+  ParamFrame->Init();
+  UstavFrame->Init();
+  EventFrame->Init();
+  OscHeadFrame->Init();
+
+  Timer->setInterval(FSettings.TimerIntervalMs);
+
+  MultiLingual().SetLanguageCode(FSettings.Lang);
+  TranslateForms();
+
+  ApplyVisibility();
+
+  TComPort &port = FDeviceThread->DeviceIO().GetOI().GetComPort();
+  const QString comPort = RegReadString("", KV_REG_COM_PORT, "");
+  if (!comPort.isEmpty())
+    port.SetPortName(comPort);
+  RestoreControlBounds("", this);
+  if (FForms.PropertyForm)
+    RestoreControlBounds("", FForms.PropertyForm);
+
+  BuildBaudrateMenu(port.GetBaudRate());
+  ApplyLinkSettings();
+
+  // debug/loadDesc: a descriptor from a file, without a device.
+  if (!FSettings.LoadDesc.isEmpty()) {
+    try {
+      FDescriptor->LoadFromFile(FSettings.LoadDesc);
+      DashboardFrame->SetDescriptor(FDescriptor.get());
+      EventFrame->SetDescriptor(FDescriptor->Root);
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+    }
+  }
+
+  setWindowTitle(QStringLiteral("Вартон ") + GetVersionString());
+  FForms.PasswdForm->SetValidator([this] { FIdentification->PasswordReread(); });
+
+  LabelVarnok->setText(FSettings.Logo);
+  FForms.AboutBox->ProductName->setText(FSettings.Logo);
+  FForms.AboutBox->SupportedDevice->setText(FSettings.LogoDevice);
+
+  FStarted = true;
+  Timer->start();
+  return true;
+}
+
+void TMainForm::ApplyVisibility() {
+  const TMenuVisibility &v = FSettings.Visible;
+  NCustomLogic->setVisible(v.CustomLogic);
+  miControl->setVisible(v.Control);
+  NDeviceBoard->setVisible(v.DeviceBoard);
+  LabelDeviceType->setVisible(v.DeviceType);
+  LabelCore->setVisible(v.CoreDate);
+  LabelCoreID->setVisible(v.CoreDate);
+  LabelDesc->setVisible(v.DescDate);
+  LabelDescID->setVisible(v.DescDate);
+  miModbus->setVisible(v.Modbus);
+  miLog->setVisible(v.Log);
+  NEventReport->setVisible(v.EventReport);
+  nEventExport->setVisible(v.EventExport);
+  nMMSConfig->setVisible(v.MMSConfig);
+  nModbusTcp->setVisible(v.ModbusTcp);
+  nAgentClient->setVisible(v.AgentClient);
+}
+
+void TMainForm::BuildBaudrateMenu(int CurrentRate) {
+  NBaudrate->clear();
+  delete BaudrateGroup;
+  BaudrateGroup = new QActionGroup(this);
+  const QString current = QString::number(CurrentRate);
+  for (const QString &rate : FSettings.BaudRates) {
+    QAction *a = NBaudrate->addAction(rate);
+    a->setCheckable(true);
+    a->setChecked(rate == current);
+    BaudrateGroup->addAction(a);
+  }
+}
+
+void TMainForm::EnterTempFolder() {
+  if (!QDir::setCurrent(FTempFolder))
+    ReportFolderProblem(FTempFolder);
+}
+
+void TMainForm::ReportFolderProblem(const QString &Folder) {
+  const QString text = QStringLiteral("Папка недоступна для записи: ") + Folder;
+  if (FLogFile.isEmpty() || FLogOpened)
+    Logger().Error(text);
+  else
+    FEarlyProblems << text;
+  if (StatusBar_)
+    StatusBar_->showMessage(text);
+}
+
+void TMainForm::SetToolBarColor(uint32_t Color) {
+  FToolBarColor = Color;
+  ToolBar->setStyleSheet(QStringLiteral("QToolBar#ToolBar { background: %1; }").arg(ColorName(Color)));
+}
+
+void TMainForm::ShowStatus(const QString &Text) {
+  StatusBar_->showMessage(Text);
+  if (Text.contains(QStringLiteral("Ошибка")))
+    SetToolBarColor(clLinkError);
+}
+
+void TMainForm::ShowProgress(int Position, int Max, uint32_t Color) {
+  // Progress is reported from inside a step's answer, after the step has sent
+  // its next request. Running pending events here would hand that request's
+  // answer to the chain while it still digests this one (the answer would be
+  // lost) and could start a chain from the timer; the bar is painted when the
+  // event loop next runs, between two answers.
+  if (Position >= Max) {
+    SetToolBarColor(clLinkDone);
+    ProgressBar->hide();
+    return;
+  }
+  SetToolBarColor(Color != 0 ? Color : uint32_t(clLinkBusy));
+  ProgressBar->setMaximum(Max);
+  ProgressBar->setValue(Position);
+  ProgressBar->show();
+}
+
+void TMainForm::SetLoggedIn(bool Value) {
+  FLoggedIn = Value;
+  if (Value)
+    FLoginTime = FNow ? FNow() : QDateTime::currentDateTime();
+}
+
+bool TMainForm::IsLoggedIn() {
+  if (FLoggedIn)
+    FLoggedIn = IsLoginStillValid(FSettings.PasswdExpirationPeriod, FLoginTime,
+                                  FNow ? FNow() : QDateTime::currentDateTime());
+  return FLoggedIn;
+}
+
+void TMainForm::ApplyLinkSettings() {
+  TOI &oi = FDeviceThread->DeviceIO().GetOI();
+  oi.SetLoopCount(FSettings.LoopCount);
+  oi.SetSleepBefore(FSettings.SleepBeforeMs);
+  oi.SetTimeout(FSettings.TimeoutMs);
+
+  NPort->setEnabled(FSettings.PortMenusEnabled);
+  NBaudrate->setEnabled(FSettings.PortMenusEnabled);
+  if (FSettings.Protocol == TLinkProtocol::ModbusTcp) {
+    oi.SetProtocol(TOI::prModbusTcp);
+    oi.SetHost(FSettings.TcpHost);
+    oi.SetPort(FSettings.TcpPort);
+    oi.SetFrameSizeCmd(FSettings.TcpFrameSizeCmd);
+  } else {
+    oi.SetProtocol(TOI::prModbusRtu);
+  }
+
+  FDeviceThread->SetPollPause(FSettings.PollPause);
+  FDeviceThread->SetErrorLimit(FSettings.ErrorLimit);
+  FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
+}
+
+bool TMainForm::IsLinkIdle() const { return FDeviceTool ? FDeviceTool->IsIdle() : true; }
+
+bool TMainForm::IsDeviceReady() const { return FDescriptor->Ready; }
+
+void TMainForm::StopDeviceWorker() {
+  if (FIOChain)
+    FIOChain->abort();
+  if (FDeviceThread)
+    FDeviceThread->Terminate();
+}
+
+void TMainForm::TimerTimer() {
+  if (FClosed)
+    return;
+  IsLoggedIn();
+  if (FSettings.VirtualInputPulse)
+    DashboardFrame->PulseTick();
+  TTimerInputs in;
+  in.Poll = FSettings.Poll;
+  in.AutoPoll = FAutoPoll;
+  in.IsIdle = IsLinkIdle();
+  in.IsReady = IsDeviceReady();
+  in.DashboardActive = PageControl->currentWidget() == TabSheetDashboard;
+  in.AutoChecked = cbAuto->isChecked();
+  switch (DecideTimerAction(in)) {
+  case TTimerAction::Identify:
+    aMonitorPoll->trigger();
+    break;
+  case TTimerAction::RefreshDashboard:
+    DashboardFrame->Refresh();
+    break;
+  case TTimerAction::None:
+    break;
+  }
+}
+
+void TMainForm::SetLanguage(int Index) {
+  try {
+    MultiLingual().Reload();
+    MultiLingual().SetTargetLanguage(Index);
+    TranslateForms();
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+  }
+}
+
+void TMainForm::TranslateForms() {
+  const TMultiLingual &ml = MultiLingual();
+  TranslateComponent(ml, this);
+  for (const char *name : {"OscValueForm", "OscSetupForm", "DashboardSetupForm", "BitmapForm", "OKBottomDlg",
+                           "UstavListForm", "ParamListForm", "UnitPropertyForm", "AboutBox", "DeviceboardSetupForm"})
+    if (QDialog *form = FForms.Form(name))
+      TranslateComponent(ml, form);
+}
+
+TTabSheet *TMainForm::FindTabByTag(int Tag) const {
+  for (int i = PageControl->count() - 1; i >= 0; --i)
+    if (TTabSheet *s = PageControl->Sheet(i); s && s->Tag() == Tag)
+      return s;
+  return nullptr;
+}
+
+TTabSheet *TMainForm::OpenTab(const TFrameFactory &Factory, int Tag, bool Reuse) {
+  if (Reuse)
+    if (TTabSheet *found = FindTabByTag(Tag)) {
+      PageControl->setCurrentWidget(found);
+      return found;
+    }
+  auto *sheet = new TTabSheetClosable;
+  sheet->SetTag(Tag);
+  auto *layout = new QVBoxLayout(sheet);
+  layout->setContentsMargins(0, 0, 0, 0);
+  QWidget *frame = Factory(sheet);
+  frame->setObjectName(QStringLiteral("Frame%1").arg(++FFrameCounter));
+  layout->addWidget(frame);
+  PageControl->addTab(sheet, QString());
+  PageControl->setCurrentWidget(sheet);
+  return sheet;
+}
+
+void TMainForm::OpenLogTab() {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvLogFrame(Parent); }, -2, true);
+  auto *frame = sheet->findChild<TkvLogFrame *>();
+  PageControl->setTabText(PageControl->indexOf(sheet), MultiLingual().Translate(QStringLiteral("Журнал")) + TabCaptionTail);
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->SetOnClose([frame](QObject *Sender) {
+      if (Sender)
+        frame->DetachLog();
+    });
+  TranslateComponent(MultiLingual(), frame);
+  frame->AttachLog();
+}
+
+void TMainForm::OpenModbusTab() {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvModbusFrame(Parent); }, -5, true);
+  PageControl->setTabText(PageControl->indexOf(sheet), QStringLiteral("Modbus") + TabCaptionTail);
+  sheet->findChild<TkvModbusFrame *>()->Fill(Modbus());
+}
+
+void TMainForm::CloseActiveTab() {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  if (!sheet || sheet->Tag() == 0)
+    return;
+  if (auto *log = sheet->findChild<TkvLogFrame *>())
+    log->DetachLog();
+  if (QDialog *values = FForms.Form("OscValueForm"))
+    values->hide();
+  delete sheet;
+}
+
+bool TMainForm::FormCloseQuery() {
+  if (FStarted && DashboardFrame->IsModified()) {
+    switch (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(DashboardChangedQuestion))) {
+    case TMsgResult::Yes:
+      try {
+        DashboardFrame->Save(QString());
+      } catch (const EKvError &e) {
+        // A panel that could not be saved keeps the window open: nothing is lost.
+        ShowErrorText(e.Text());
+        return false;
+      }
+      break;
+    case TMsgResult::No:
+      break;
+    default:
+      return false;
+    }
+  }
+  StopDeviceWorker();
+  return true;
+}
+
+void TMainForm::FormClose() {
+  Timer->stop();
+  if (FStarted) {
+    RegWriteString("", KV_REG_COM_PORT, FDeviceThread->DeviceIO().GetOI().GetComPort().GetPortName());
+    SaveControlBounds("", this);
+    if (FForms.PropertyForm)
+      SaveControlBounds("", FForms.PropertyForm);
+  }
+  Logger().Close();
+  FLockFile.Release();
+}
+
+void TMainForm::closeEvent(QCloseEvent *Event) {
+  if (FClosed) {
+    Event->accept();
+    return;
+  }
+  if (!FormCloseQuery()) {
+    Event->ignore();
+    return;
+  }
+  FClosed = true;
+  FormClose();
+  Event->accept();
+}
+
+TReportSetup TMainForm::ReportSetup() const { return {windowTitle(), ProgramFilePath()}; }

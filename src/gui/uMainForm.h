@@ -1,0 +1,212 @@
+#pragma once
+// The main window: start-up, the poll timer, the status and progress shown
+// for every IO chain, the pages and the orderly shutdown. Main thread only.
+#include "uAppForms.h"
+#include "uLocker.h"
+#include "uMainSettings.h"
+#include "uNumberFormat.h"
+#include "uPageControlHelper.h"
+#include "uReportDocument.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QList>
+#include <QMainWindow>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QStatusBar;
+class QToolBar;
+class TAppIniFile;
+class TIOChainGen;
+class TDeviceThread;
+class TDeviceTool;
+class TSimpleDeviceDescriptor;
+class TkvDashboardFrame;
+class TkvParamFrame;
+class TUstavFrame;
+class Tkv2EventFrame;
+class TOscHeadFrame;
+class TIdentification;
+
+// Colours of the tool bar, the program's whole link-state display ($BBGGRR).
+enum : uint32_t {
+  clLinkError = 0x8080FF, // an error text was reported or no device answered
+  clLinkDone = 0x80FF80,  // a chain finished
+  clLinkBusy = 0x80FFFF,  // a transfer runs
+};
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+public:
+  // Creates the window, its pages and the forms that follow it (the first
+  // creation step). Ini and ProgramFolder (ending with "/") stand for the
+  // program's settings file and folder; tests pass their own.
+  TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidget *Parent = nullptr);
+  ~TMainForm() override;
+
+  // The start-up steps before the window is first shown: settings, work folder
+  // and its lock, pages, language, menus, link settings. False when the work
+  // folder is held by another copy: the message has been shown, nothing was
+  // written there, and the program must end.
+  bool FormShow();
+  // The application log's file; it is opened once the work folder is taken,
+  // so a copy that must end writes nothing (the log may lie in the work folder).
+  void SetLogFile(const QString &FileName) { FLogFile = FileName; }
+
+  // Makes the work folder the process's current folder.
+  void EnterTempFolder();
+  QString GetTempFolder() const { return FTempFolder; }
+  QString ProgramFolder() const { return FProgramFolder; }
+  // Status callback of every IO chain; a text holding "Ошибка" turns the tool bar red.
+  void ShowStatus(const QString &Text);
+  // Progress callback of chains: Position >= Max ends the transfer (green);
+  // otherwise the bar shows Position of Max and the tool bar Color ($80FFFF when 0).
+  void ShowProgress(int Position, int Max, uint32_t Color = 0);
+  void SetLoggedIn(bool Value);
+  // The one answer to "may the user write now": an entry older than the
+  // password expiration period lapses here.
+  bool IsLoggedIn();
+  void SetAutoPoll(uint8_t Value) { FAutoPoll = Value; }
+  uint8_t AutoPoll() const { return FAutoPoll; }
+
+  // Language switch of the menu: the interface is in the last target language
+  // now; Index is the next one.
+  void SetLanguage(int Index);
+  void TranslateForms();
+
+  // Run-time tabs. Factory makes the page's frame for the given parent.
+  using TFrameFactory = std::function<QWidget *(QWidget *Parent)>;
+  TTabSheet *OpenTab(const TFrameFactory &Factory, int Tag, bool Reuse);
+  TTabSheet *FindTabByTag(int Tag) const;
+  void CloseActiveTab();
+  // Opens (once) the log pane tab and attaches the log to it.
+  void OpenLogTab();
+
+  // One tick of the poll timer.
+  void TimerTimer();
+  // The link is idle (no request queued or running).
+  bool IsLinkIdle() const;
+  // The run-time descriptor holds an identified device.
+  bool IsDeviceReady() const;
+
+  // The clock the timer reads; tests set their own.
+  void SetClock(std::function<QDateTime()> Now) { FNow = std::move(Now); }
+  uint32_t ToolBarColor() const { return FToolBarColor; }
+  void SetToolBarColor(uint32_t Color);
+  // The identification script and the password re-read (owned by the window).
+  TIdentification *Identification() const { return FIdentification.get(); }
+  const TMainSettings &Settings() const { return FSettings; }
+  const TAppForms &Forms() const { return FForms; }
+  bool IsStarted() const { return FStarted; }
+  // The factory of every IO chain of the program.
+  TIOChainGen *IOChain() const { return FIOChain; }
+  // The device worker's front (null before start-up and in a copy that could
+  // not take its work folder).
+  TDeviceTool *DeviceTool() const { return FDeviceTool.get(); }
+  TDeviceThread *DeviceThread() const { return FDeviceThread.get(); }
+  // The run-time descriptor of the connected device; owned by the window.
+  TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor.get(); }
+  // Opens (once) the Modbus pane tab, filled from the register image.
+  void OpenModbusTab();
+  // Caption and header line of the program's reports.
+  TReportSetup ReportSetup() const;
+
+  // Components other parts of the program reach.
+  QToolBar *ToolBar = nullptr;
+  QStatusBar *StatusBar_ = nullptr;
+  QProgressBar *ProgressBar = nullptr;
+  QLabel *LabelVarnok = nullptr, *Label11 = nullptr, *LabelDeviceType = nullptr;
+  QLabel *LabelCore = nullptr, *LabelCoreID = nullptr, *LabelDesc = nullptr, *LabelDescID = nullptr;
+  QComboBox *cbDevNo = nullptr;
+  QCheckBox *cbAuto = nullptr, *cbPrimVal = nullptr;
+  TPageControl *PageControl = nullptr;
+  TTabSheet *TabSheetDashboard = nullptr, *TabSheetParam = nullptr, *TabSheetUstav = nullptr,
+            *TabSheetEvent = nullptr, *TabSheetOscHeader = nullptr;
+  TkvDashboardFrame *DashboardFrame = nullptr;
+  TkvParamFrame *ParamFrame = nullptr;
+  TUstavFrame *UstavFrame = nullptr;
+  Tkv2EventFrame *EventFrame = nullptr;
+  TOscHeadFrame *OscHeadFrame = nullptr;
+  QTimer *Timer = nullptr;
+  TPageControlHelper *PageControlHelper = nullptr;
+
+  // Menus and actions.
+  QMenu *NFile = nullptr, *NDevice = nullptr, *NOsc = nullptr, *NTools = nullptr, *NLanguage = nullptr,
+        *NHelp = nullptr, *NPort = nullptr, *NBaudrate = nullptr, *PopupMenu = nullptr;
+  QAction *aMonitorPoll = nullptr, *aMonitorRefresh = nullptr, *aMonitorBreak = nullptr, *daSetTime = nullptr;
+  QAction *nModbusReport = nullptr, *nReport = nullptr, *N6 = nullptr, *miControl = nullptr, *miParam = nullptr,
+          *N15 = nullptr;
+  QAction *adSetup = nullptr, *apFileLoad = nullptr, *apFileSave = nullptr, *apFileSaveAs = nullptr;
+  QAction *auWrite = nullptr, *auEdit = nullptr, *nExcel = nullptr, *nExit = nullptr;
+  QAction *aoSetup = nullptr, *aoGetList = nullptr, *aoOpen = nullptr, *aoClose = nullptr, *aoPrint = nullptr,
+          *aoExportOsci = nullptr;
+  QAction *NEnglish = nullptr, *NRussian = nullptr, *NUkrainian = nullptr;
+  QAction *miLog = nullptr, *miModbus = nullptr, *NCustomLogic = nullptr, *N3 = nullptr, *NDeviceBoard = nullptr,
+          *NEventReport = nullptr, *nEventExport = nullptr, *N13 = nullptr;
+  QAction *aAgent = nullptr, *aModbusTcp = nullptr, *aConfigMMS = nullptr;
+  QAction *nAgentClient = nullptr, *nModbusTcp = nullptr, *nMMSConfig = nullptr;
+  QAction *atabClose = nullptr, *NClose = nullptr;
+  QActionGroup *BaudrateGroup = nullptr;
+
+protected:
+  void closeEvent(QCloseEvent *Event) override;
+
+private:
+  void BuildActions();
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildPages();
+  void ApplyVisibility();
+  void BuildBaudrateMenu(int CurrentRate);
+  void ReportFolderProblem(const QString &Folder);
+  // Asks about a changed title panel; false when the user cancels.
+  bool FormCloseQuery();
+  void FormClose();
+
+  void ApplyLinkSettings();
+  void StopDeviceWorker();
+
+  const TAppIniFile &FIni;
+  std::unique_ptr<TSimpleDeviceDescriptor> FDescriptor;
+  TIOChainGen *FIOChain = nullptr;
+  // The worker thread owns the serial port or socket; the front queues its
+  // records and hands answers back on this thread.
+  std::unique_ptr<TDeviceThread> FDeviceThread;
+  std::unique_ptr<TDeviceTool> FDeviceTool;
+  TMainSettings FSettings;
+  TAppForms FForms;
+  QString FProgramFolder;
+  QString FTempFolder;
+  TLockFile FLockFile;
+  QString FLogFile;
+  bool FLogOpened = false;
+  QStringList FEarlyProblems; // reported before the log file was open
+  // Identification state, filled by the identification script's steps.
+  uint8_t FDeviceAddr = 0;
+  QList<int> FFoundAddrs;     // addresses that answered a poll or scan
+  QList<int> FChosenAddr{0};  // exactly one entry: the number chosen in cbDevNo
+  QBuffer FRequest, FAnswer;  // request and answer of register, SRAM and FLASH reads
+  QBuffer FFlashHead;         // copy of "head.bin"
+  uint16_t FCalibrPtr = 0;
+  int FCalibrCount = 0, FCalibrItems = 0;
+  uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
+  bool FLoggedIn = false;
+  QDateTime FLoginTime;
+  uint8_t FAutoPoll = 2;
+  bool FStarted = false;
+  bool FClosed = false;
+  uint32_t FToolBarColor = clLinkError;
+  int FFrameCounter = 0;
+  std::function<QDateTime()> FNow;
+  std::unique_ptr<TIdentification> FIdentification;
+};

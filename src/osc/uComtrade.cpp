@@ -1,0 +1,866 @@
+#include "uComtrade.h"
+
+#include "uErrors.h"
+#include "uFiles.h"
+#include "uLogger.h"
+#include "uTextCodec.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QLocale>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr double Pi = 3.141592653589793;
+// A corrupt last-sample number must not make us allocate gigabytes: no array
+// holds more cells than this.
+constexpr int64_t MaxCells = int64_t(1) << 28;
+constexpr int32_t MissingValue = 99999;
+// The DOS end-of-file mark some recorders leave after the last line.
+constexpr char DosEof = 0x1A;
+
+[[noreturn]] void FormatError(const QString &Text, int LineNo) {
+  throw EKvFormat(QStringLiteral("%1 (line %2)").arg(Text).arg(LineNo));
+}
+
+void CheckIndex(int Index, int Limit) {
+  if (Index < 0 || Index >= Limit)
+    throw EKvRange("range check error: " + std::to_string(Index));
+}
+
+// Lines as a text editor sees them: CR LF, LF or CR end a line, and a break
+// at the very end opens no further line.
+template <typename TText> QList<TText> SplitLines(const TText &Text) {
+  QList<TText> Lines;
+  qsizetype Start = 0;
+  const qsizetype Size = Text.size();
+  for (qsizetype i = 0; i < Size; ++i) {
+    const auto C = Text.at(i);
+    if (C == '\r' || C == '\n') {
+      Lines.append(Text.mid(Start, i - Start));
+      if (C == '\r' && i + 1 < Size && Text.at(i + 1) == '\n')
+        ++i;
+      Start = i + 1;
+    }
+  }
+  if (Start < Size)
+    Lines.append(Text.mid(Start));
+  return Lines;
+}
+
+// The configuration's lines, consumed one at a time and split at every ",".
+class TCfgReader {
+public:
+  explicit TCfgReader(const QStringList &Lines) : FLines(Lines) {}
+
+  QStringList Next() {
+    if (FNext >= FLines.size())
+      FormatError(QStringLiteral("недопустимый индекс"), FNext + 1);
+    return FLines[FNext++].split(QLatin1Char(','));
+  }
+  int LineNo() const { return FNext; }
+  bool HasNext() const { return FNext < FLines.size() && !FLines[FNext].trimmed().isEmpty(); }
+
+  QString Field(const QStringList &F, int i) const { return i < F.size() ? F[i] : QString(); }
+
+  // An empty or missing field is 0.
+  int Int(const QStringList &F, int i) const {
+    const QString S = Field(F, i).trimmed();
+    if (S.isEmpty())
+      return 0;
+    bool Ok = false;
+    const int V = S.toInt(&Ok);
+    if (!Ok)
+      FormatError(QStringLiteral("'%1' is not a valid integer value").arg(S), FNext);
+    return V;
+  }
+  double Float(const QStringList &F, int i) const {
+    const QString S = Field(F, i).trimmed();
+    if (S.isEmpty())
+      return 0.0;
+    bool Ok = false;
+    const double V = QLocale::c().toDouble(S, &Ok);
+    if (!Ok || !std::isfinite(V))
+      FormatError(QStringLiteral("'%1' is not a valid floating point value").arg(S), FNext);
+    return V;
+  }
+
+private:
+  const QStringList &FLines;
+  int FNext = 0;
+};
+
+// "nA" / "nD" of line 2.
+int TaggedCount(const TCfgReader &R, const QStringList &F, int i, QChar Tag) {
+  const QString S = R.Field(F, i).trimmed();
+  if (S.isEmpty() || S.back().toUpper() != Tag)
+    FormatError(QStringLiteral("недопустимая метка"), R.LineNo());
+  QStringList One{S.left(S.size() - 1)};
+  return R.Int(One, 0);
+}
+
+QString FloatText(double V) { return QString::number(V, 'g', QLocale::FloatingPointShortest); }
+
+int ExpandYear(int Year) {
+  // A two-digit year follows the POSIX rule: 69..99 are 19xx, 00..68 are 20xx.
+  if (Year < 100)
+    return Year < 69 ? 2000 + Year : 1900 + Year;
+  return Year;
+}
+
+// Date "yy/mm/dd" (1991) or "dd/mm/yyyy" (later revisions), then time
+// "hh:mm:ss.ffffff" cut to milliseconds.
+TDateTime ParseTime(const TCfgReader &R, const QStringList &F, bool Rev1991) {
+  const QString DateText = R.Field(F, 0).trimmed();
+  const QString TimeText = R.Field(F, 1).trimmed();
+  auto Bad = [&]() {
+    FormatError(QStringLiteral("'%1' is not a valid date and time").arg(F.join(QLatin1Char(','))),
+                R.LineNo());
+  };
+  auto Number = [&](const QString &S) {
+    bool Ok = false;
+    const int V = S.toInt(&Ok);
+    if (!Ok || S.isEmpty() || V < 0)
+      Bad();
+    return V;
+  };
+  const QStringList D = DateText.split(QLatin1Char('/'));
+  if (D.size() != 3)
+    Bad();
+  int Year, Month, Day;
+  if (Rev1991) {
+    Year = Number(D[0]);
+    Month = Number(D[1]);
+    Day = Number(D[2]);
+  } else {
+    Day = Number(D[0]);
+    Month = Number(D[1]);
+    Year = Number(D[2]);
+  }
+  Year = ExpandYear(Year);
+  int Hour = 0, Minute = 0, Second = 0, MSec = 0;
+  if (!TimeText.isEmpty()) {
+    const QStringList T = TimeText.split(QLatin1Char(':'));
+    if (T.size() < 2 || T.size() > 3)
+      Bad();
+    Hour = Number(T[0]);
+    Minute = Number(T[1]);
+    if (T.size() == 3) {
+      const QString S = T[2];
+      const qsizetype Dot = S.indexOf(QLatin1Char('.'));
+      Second = Number(Dot < 0 ? S : S.left(Dot));
+      if (Dot >= 0) {
+        QString Frac = S.mid(Dot + 1).left(3);
+        if (Frac.isEmpty())
+          Bad();
+        while (Frac.size() < 3)
+          Frac.append(QLatin1Char('0'));
+        MSec = Number(Frac);
+      }
+    }
+  }
+  TDateTime Out = 0.0;
+  if (!TryEncodeDateTime(Year, Month, Day, Hour, Minute, Second, MSec, Out))
+    Bad();
+  return Out;
+}
+
+// "dd/mm/yyyy,hh:mm:ss.ffffff": the model keeps milliseconds.
+QString TimeText(TDateTime V) {
+  int Y, Mo, D, H, Mi, S, Ms;
+  DecodeDateTime(V, Y, Mo, D, H, Mi, S, Ms);
+  return QString::asprintf("%02d/%02d/%04d,%02d:%02d:%02d.%03d000", D, Mo, Y, H, Mi, S, Ms);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TComtradeConfig
+
+TComtradeConfig::TComtradeConfig()
+    : FAnalog(ComtradeMaxChannels), FDigital(ComtradeMaxChannels), FRates(ComtradeMaxRates) {}
+
+void TComtradeConfig::LoadFromFile(const QString &FileName, QString &Warning) {
+  LoadFromBytes(LoadFileBytes(FileName), FileName, Warning);
+}
+
+void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &FileName,
+                                    QString &Warning) {
+  // Parsed into a fresh object first, so a refused file leaves this one as it was.
+  TComtradeConfig C;
+  const QStringList Lines = SplitLines(FromWin1251(Bytes));
+  TCfgReader R(Lines);
+
+  QStringList F = R.Next();
+  C.FStationName = R.Field(F, 0);
+  C.FRecDevId = R.Field(F, 1);
+  // An id with a byte the code page does not assign (or a control code) is
+  // not text: warn and go on without it.
+  if (std::any_of(C.FRecDevId.cbegin(), C.FRecDevId.cend(), [](QChar Ch) {
+        return Ch.unicode() == 0xFFFD || Ch.category() == QChar::Other_Control;
+      })) {
+    Warning = QStringLiteral("invalid Station Id");
+    C.FRecDevId.clear();
+  }
+  C.FRevYear = R.Int(F, 2);
+  C.FHasRevision = C.FRevYear != 0;
+  if (C.FRevYear == 0)
+    C.FRevYear = 1991;
+  // The date order and the digital line of 1991 are kept for every file that
+  // says 1991 or nothing: the program's older files are of that kind.
+  const bool Rev1991 = C.FRevYear == 1991;
+
+  F = R.Next();
+  C.FTotalCount = R.Int(F, 0);
+  C.FAnalogCount = TaggedCount(R, F, 1, QLatin1Char('A'));
+  C.FDigitalCount = TaggedCount(R, F, 2, QLatin1Char('D'));
+  if (C.FAnalogCount < 0 || C.FDigitalCount < 0 ||
+      int64_t(C.FAnalogCount) + C.FDigitalCount != C.FTotalCount)
+    FormatError(QStringLiteral("недопустимое количество каналов"), R.LineNo());
+  if (C.FAnalogCount > ComtradeMaxChannels)
+    FormatError(QStringLiteral("too many analog channels: %1 (at most %2)")
+                    .arg(C.FAnalogCount).arg(ComtradeMaxChannels), R.LineNo());
+  if (C.FDigitalCount > ComtradeMaxChannels)
+    FormatError(QStringLiteral("too many digital channels: %1 (at most %2)")
+                    .arg(C.FDigitalCount).arg(ComtradeMaxChannels), R.LineNo());
+
+  for (int i = 0; i < C.FAnalogCount; ++i) {
+    F = R.Next();
+    TComtradeAnalogChannel &A = C.FAnalog[i];
+    A.An = R.Int(F, 0);
+    A.Id = R.Field(F, 1);
+    A.Phase = R.Field(F, 2);
+    A.Component = R.Field(F, 3);
+    A.Unit = R.Field(F, 4);
+    A.A = R.Float(F, 5);
+    A.B = R.Float(F, 6);
+    A.Skew = R.Float(F, 7);
+    A.Min = R.Int(F, 8);
+    A.Max = R.Int(F, 9);
+    if (!Rev1991) {
+      A.Primary = F.size() > 10 ? R.Float(F, 10) : 1.0;
+      A.Secondary = F.size() > 11 ? R.Float(F, 11) : 1.0;
+      A.IsPrimary = R.Field(F, 12).trimmed().toUpper() == QLatin1String("P");
+    }
+  }
+  for (int i = 0; i < C.FDigitalCount; ++i) {
+    F = R.Next();
+    TComtradeDigitalChannel &D = C.FDigital[i];
+    D.Dn = R.Int(F, 0);
+    D.Id = R.Field(F, 1);
+    // Later revisions put phase and monitored component before the normal state.
+    const QString Y = R.Field(F, Rev1991 ? 2 : 4).trimmed();
+    if (Y == QLatin1String("1"))
+      D.Y = true;
+    else if (Y.isEmpty() || Y == QLatin1String("0"))
+      D.Y = false;
+    else
+      FormatError(QStringLiteral("недопустимое логическое"), R.LineNo());
+  }
+
+  F = R.Next();
+  C.FLineFrequency = R.Float(F, 0);
+  if (C.FLineFrequency <= 0.0)
+    FormatError(QStringLiteral("invalid lf %1").arg(FloatText(C.FLineFrequency)), R.LineNo());
+
+  F = R.Next();
+  C.FRateCount = R.Int(F, 0);
+  if (C.FRateCount == 0) {
+    if (Rev1991)
+      FormatError(QStringLiteral("invalid nrates"), R.LineNo());
+    C.FRateCount = 1;
+    C.FNoRate = true;
+  }
+  if (C.FRateCount < 0 || C.FRateCount > ComtradeMaxRates)
+    FormatError(QStringLiteral("invalid nrates %1").arg(C.FRateCount), R.LineNo());
+  for (int i = 0; i < C.FRateCount; ++i) {
+    F = R.Next();
+    C.FRates[i].Samples = R.Float(F, 0);
+    // Standard files give the last sample's number, counted from 1; ours the
+    // last 0-based index.
+    const int64_t EndSamp = int64_t(R.Int(F, 1)) - (C.FHasRevision ? 1 : 0);
+    if (EndSamp < -1)
+      FormatError(QStringLiteral("invalid endsamp %1").arg(R.Field(F, 1).trimmed()), R.LineNo());
+    C.FRates[i].LastSample = int(EndSamp);
+    // A record with time stamps only: the data give the rate.
+    const bool FromStamps = C.FNoRate && C.FRates[i].Samples == 0.0;
+    if (C.FRates[i].Samples <= 0.0 && !FromStamps)
+      FormatError(QStringLiteral("invalid samp %1").arg(FloatText(C.FRates[i].Samples)), R.LineNo());
+  }
+
+  F = R.Next();
+  C.FFirstTime = ParseTime(R, F, Rev1991);
+  F = R.Next();
+  C.FTriggerTime = ParseTime(R, F, Rev1991);
+
+  F = R.Next();
+  const QString Type = R.Field(F, 0).trimmed();
+  const QString Upper = Type.toUpper();
+  if (Upper == QLatin1String("BINARY"))
+    FormatError(QStringLiteral("unsupported binary data file"), R.LineNo());
+  if (Upper != QLatin1String("ASCII") && Upper != QLatin1String("ANSI"))
+    FormatError(QStringLiteral("недопустимый формат данных %1").arg(Type), R.LineNo());
+  C.FFileType = Upper;
+  // Later revisions scale the time stamps by the next line's multiplier.
+  if (C.FHasRevision && !Rev1991 && R.HasNext()) {
+    F = R.Next();
+    const double Mult = R.Float(F, 0);
+    if (Mult < 0.0)
+      FormatError(QStringLiteral("invalid timemult %1").arg(FloatText(Mult)), R.LineNo());
+    C.FTimeMult = Mult == 0.0 ? 1.0 : Mult;
+  }
+
+  C.FFileName = FileName;
+  *this = std::move(C);
+}
+
+QByteArray TComtradeConfig::ToBytes() const {
+  QStringList L;
+  L << FStationName + QLatin1Char(',') + FRecDevId + QStringLiteral(",1999");
+  L << QStringLiteral("%1,%2A,%3D").arg(FAnalogCount + FDigitalCount).arg(FAnalogCount).arg(FDigitalCount);
+  for (int i = 0; i < FAnalogCount; ++i) {
+    const TComtradeAnalogChannel &A = FAnalog[i];
+    for (double V : {A.A, A.B, A.Skew, A.Primary, A.Secondary})
+      if (!std::isfinite(V))
+        throw EKvError(QStringLiteral("invalid factor of analog channel %1").arg(i));
+    L << QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,")
+             .arg(i + 1)
+             .arg(A.Id, A.Phase, A.Component, A.Unit, FloatText(A.A), FloatText(A.B), FloatText(A.Skew))
+             .arg(A.Min) +
+             QStringLiteral("%1,%2,%3,%4")
+                 .arg(A.Max)
+                 .arg(FloatText(A.Primary), FloatText(A.Secondary), A.IsPrimary ? "P" : "S");
+  }
+  for (int i = 0; i < FDigitalCount; ++i) {
+    const TComtradeDigitalChannel &D = FDigital[i];
+    L << QStringLiteral("%1,%2,,,%3").arg(i + 1).arg(D.Id).arg(D.Y ? 1 : 0);
+  }
+  if (!std::isfinite(FLineFrequency))
+    throw EKvError(QStringLiteral("invalid line frequency"));
+  L << QString::number(qRound64(FLineFrequency));
+  L << QString::number(FRateCount);
+  for (int i = 0; i < FRateCount; ++i) {
+    if (!std::isfinite(FRates[i].Samples))
+      throw EKvError(QStringLiteral("invalid sample rate %1").arg(i));
+    L << FloatText(FRates[i].Samples) + QLatin1Char(',') + QString::number(int64_t(FRates[i].LastSample) + 1);
+  }
+  L << TimeText(FFirstTime);
+  L << TimeText(FTriggerTime);
+  L << QStringLiteral("ASCII");
+  L << QStringLiteral("1");
+  return ToWin1251(L.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+}
+
+void TComtradeConfig::SaveToFile(const QString &FileName) {
+  if (FileName.isEmpty())
+    throw EKvError("no filename");
+  SaveFileBytes(FileName, ToBytes());
+  FFileName = FileName;
+}
+
+void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePage) {
+  if (FileName.isEmpty())
+    throw EKvError("no filename");
+  QList<QByteArray> Lines = SplitLines(LoadFileBytes(FFileName));
+  const bool Oem = CodePage == QLatin1String("OEM");
+  bool Reported = false;
+  if (Oem)
+    for (qsizetype i = 0; i < Lines.size(); ++i) {
+      const QString Text = FromWin1251(Lines[i]);
+      Lines[i] = ToCp866(Text);
+      const QString Back = FromCp866(Lines[i]);
+      for (qsizetype k = 0; k < std::min(Text.size(), Back.size()) && !Reported; ++k)
+        if (Text[k] != Back[k]) {
+          Logger().Error(QStringLiteral("%1: character \"%2\" of line %3 has no OEM code")
+                             .arg(FileName, Text[k]).arg(i + 1));
+          Reported = true;
+        }
+    }
+  // The type line by its place: later revisions have more lines after it.
+  const int TypeLine = FileTypeLine();
+  while (Lines.size() <= TypeLine)
+    Lines.append(QByteArray());
+  Lines[TypeLine] = "ASCII";
+  SaveFileBytes(FileName, Lines.join("\r\n") + "\r\n");
+  FFileName = FileName;
+}
+
+void TComtradeConfig::GetAnalogChannel(int Index, TComtradeAnalogChannel &Rec) const {
+  Rec = AnalogChannel(Index);
+}
+void TComtradeConfig::GetDigitalChannel(int Index, TComtradeDigitalChannel &Rec) const {
+  Rec = DigitalChannel(Index);
+}
+void TComtradeConfig::GetRate(int Index, TComtradeRate &Out) const { Out = Rate(Index); }
+
+TComtradeAnalogChannel &TComtradeConfig::AnalogChannel(int Index) {
+  CheckIndex(Index, ComtradeMaxChannels);
+  return FAnalog[Index];
+}
+const TComtradeAnalogChannel &TComtradeConfig::AnalogChannel(int Index) const {
+  CheckIndex(Index, ComtradeMaxChannels);
+  return FAnalog[Index];
+}
+const TComtradeDigitalChannel &TComtradeConfig::DigitalChannel(int Index) const {
+  CheckIndex(Index, ComtradeMaxChannels);
+  return FDigital[Index];
+}
+const TComtradeRate &TComtradeConfig::Rate(int Index) const {
+  CheckIndex(Index, ComtradeMaxRates);
+  return FRates[Index];
+}
+
+int TComtradeConfig::FileTypeLine() const {
+  // Lines 1 and 2, the channels, frequency and rate count, the rate lines
+  // (one when there are none), then the two times.
+  return 2 + FAnalogCount + FDigitalCount + 2 + std::max(FRateCount, 1) + 2;
+}
+
+int TComtradeConfig::GetTriggerOffsetMs() const {
+  return CheckedCast<int>(qRound64((FTriggerTime - FFirstTime) * 86400000.0));
+}
+
+int TComtradeConfig::SampleCount() const {
+  if (FRateCount < 1 || FRates[0].LastSample < 0)
+    return 0;
+  return FRates[0].LastSample == std::numeric_limits<int>::max() ? FRates[0].LastSample
+                                                                  : FRates[0].LastSample + 1;
+}
+
+// ---------------------------------------------------------------------------
+// TComtradeConfigTool
+
+void TComtradeConfigTool::SetConfig(TComtradeConfig *AConfig) {
+  FConfig = AConfig;
+  FConfig->FStationName = QStringLiteral("StationName");
+  FConfig->FRecDevId = QStringLiteral("StationId");
+  FConfig->FFileType = QStringLiteral("ASCII");
+  Clear();
+}
+
+void TComtradeConfigTool::Clear() {
+  FConfig->FTotalCount = FConfig->FAnalogCount = FConfig->FDigitalCount = 0;
+  FConfig->FRateCount = 0;
+}
+
+void TComtradeConfigTool::AddAnalogChannel(const TComtradeAnalogChannel &Rec) {
+  if (FConfig->FAnalogCount >= ComtradeMaxChannels)
+    throw EKvRange(QStringLiteral("too many analog channels (at most %1)").arg(ComtradeMaxChannels));
+  FConfig->FAnalog[FConfig->FAnalogCount++] = Rec;
+  ++FConfig->FTotalCount;
+}
+
+void TComtradeConfigTool::AddDigitalChannel(const TComtradeDigitalChannel &Rec) {
+  if (FConfig->FDigitalCount >= ComtradeMaxChannels)
+    throw EKvRange(QStringLiteral("too many digital channels (at most %1)").arg(ComtradeMaxChannels));
+  FConfig->FDigital[FConfig->FDigitalCount++] = Rec;
+  ++FConfig->FTotalCount;
+}
+
+void TComtradeConfigTool::SetFirstTime(TDateTime Value) { FConfig->FFirstTime = Value; }
+void TComtradeConfigTool::SetTriggerTime(TDateTime Value) { FConfig->FTriggerTime = Value; }
+
+void TComtradeConfigTool::SetRateCount(int Value) {
+  if (Value < 0 || Value > ComtradeMaxRates)
+    throw EKvRange("range check error: " + std::to_string(Value));
+  FConfig->FRateCount = Value;
+}
+void TComtradeConfigTool::SetRateSamples(int Index, double Value) {
+  CheckIndex(Index, ComtradeMaxRates);
+  FConfig->FRates[Index].Samples = Value;
+}
+void TComtradeConfigTool::SetRateEndSample(int Index, int Value) {
+  CheckIndex(Index, ComtradeMaxRates);
+  FConfig->FRates[Index].LastSample = Value;
+}
+
+// ---------------------------------------------------------------------------
+// TComtradeData
+
+void TComtradeData::Size(int Samples) {
+  KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
+  FAnalogCount = FConfig->AnalogCount();
+  FDigitalCount = FConfig->DigitalCount();
+  if (int64_t(Samples) * std::max(std::max(FAnalogCount, FDigitalCount), 1) > MaxCells)
+    throw EKvFormat(QStringLiteral("too many samples: %1").arg(Samples));
+  FSamples = Samples;
+  FRaw.assign(size_t(Samples) * FAnalogCount, 0);
+  FDigital.assign(size_t(Samples) * FDigitalCount, 0);
+  FNumbers.assign(Samples, 0);
+  FTimeStamps.assign(Samples, 0);
+  FMissing.clear();
+  FRead = -1;
+}
+
+int TComtradeData::SampleCount() const {
+  if (!FConfig)
+    return 0;
+  return std::min(FRead >= 0 ? FRead : FConfig->SampleCount(), FSamples);
+}
+
+namespace {
+bool IsBlank(char C) { return C == ' ' || C == '\t'; }
+} // namespace
+
+// Fields: an optional run of blanks, an optional "-", decimal digits; an empty
+// field is 0. Fields past the channels are ignored.
+void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo) {
+  const int Needed = 2 + FAnalogCount + FDigitalCount;
+  const char *P = Begin;
+  int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
+  uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
+  for (int k = 0; k < Needed; ++k) {
+    if (P > End)
+      FormatError(QStringLiteral("too few values"), LineNo);
+    const char *FieldStart = P;
+    while (P < End && IsBlank(*P))
+      ++P;
+    bool Negative = false;
+    if (P < End && *P == '-') {
+      Negative = true;
+      ++P;
+    }
+    const char *Digits = P;
+    int64_t V = 0;
+    while (P < End && *P >= '0' && *P <= '9') {
+      V = V * 10 + (*P - '0');
+      if (V > int64_t(std::numeric_limits<int32_t>::max()) + 1)
+        break;
+      ++P;
+    }
+    while (P < End && IsBlank(*P))
+      ++P;
+    const bool FieldEnds = P == End || *P == ',';
+    if (!FieldEnds || (Negative && Digits == P) ||
+        V > int64_t(std::numeric_limits<int32_t>::max()) + (Negative ? 1 : 0)) {
+      const char *Stop = static_cast<const char *>(std::memchr(FieldStart, ',', End - FieldStart));
+      const QString Text = QString::fromLatin1(FieldStart, (Stop ? Stop : End) - FieldStart);
+      FormatError(QStringLiteral("invalid number \"%1\"").arg(Text), LineNo);
+    }
+    const int32_t Value = int32_t(Negative ? -V : V);
+    ++P; // past the ","
+    if (k == 0)
+      FNumbers[Sample] = Value;
+    else if (k == 1)
+      FTimeStamps[Sample] = Value;
+    else if (k < 2 + FAnalogCount) {
+      // The standard's mark of a value the recorder did not have.
+      if (Value == MissingValue || Value == -MissingValue) {
+        if (FMissing.empty())
+          FMissing.assign(FRaw.size(), 0);
+        FMissing[size_t(Sample) * FAnalogCount + (k - 2)] = 1;
+        Raw[k - 2] = 0;
+      } else {
+        Raw[k - 2] = Value;
+      }
+    } else {
+      if (Value != 0 && Value != 1)
+        FormatError(QStringLiteral("invalid digital value %1").arg(Value), LineNo);
+      Dig[k - 2 - FAnalogCount] = uint8_t(Value);
+    }
+  }
+}
+
+void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConfig) {
+  QFile File(FileName);
+  if (!File.open(QIODevice::ReadOnly))
+    throw EKvError(QStringLiteral("cannot open %1: %2").arg(FileName, File.errorString()));
+  Load(File, FileName, AConfig);
+}
+
+void TComtradeData::LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig) {
+  QBuffer Buffer;
+  Buffer.setData(Bytes);
+  Buffer.open(QIODevice::ReadOnly);
+  Load(Buffer, FileName, AConfig);
+}
+
+void TComtradeData::Load(QIODevice &File, const QString &FileName, TComtradeConfig *AConfig) {
+  FConfig = AConfig;
+  KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
+  if (FConfig->RateCount() != 1)
+    throw EKvAssert("FComtradeConfig.FRateCount=1");
+  // A sample line holds at least one "," between fields and a line end, so
+  // the file's size bounds the samples whatever the configuration declares.
+  const int64_t Fields = 2 + int64_t(FConfig->AnalogCount()) + FConfig->DigitalCount();
+  const int64_t Fit = File.size() / Fields + 1;
+  Size(int(std::min<int64_t>(FConfig->SampleCount(), Fit)));
+  FFileName = FileName;
+
+  // Read in chunks: a ten-minute record is hundreds of megabytes of text.
+  constexpr qint64 ChunkBytes = 4 << 20;
+  QByteArray Buffer;
+  int Sample = 0, LineNo = 0;
+  bool AtEnd = false, Eof = false;
+  auto Line = [&](const char *Begin, const char *End) {
+    ++LineNo;
+    if (Begin < End && *Begin == DosEof) {
+      Eof = true;
+      return;
+    }
+    if (End > Begin && End[-1] == DosEof)
+      --End;
+    // Empty lines hold no sample.
+    if (Begin < End)
+      ParseDatLine(Begin, End, Sample++, LineNo);
+  };
+  while (Sample < FSamples && !AtEnd && !Eof) {
+    QByteArray Chunk = File.read(ChunkBytes);
+    if (Chunk.isEmpty()) {
+      if (!File.atEnd())
+        throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
+      AtEnd = true;
+    }
+    Buffer.append(Chunk);
+    const char *Data = Buffer.constData();
+    const qsizetype Size = Buffer.size();
+    qsizetype Start = 0;
+    for (qsizetype i = 0; i < Size && Sample < FSamples && !Eof; ++i) {
+      const char C = Data[i];
+      if (C != '\r' && C != '\n')
+        continue;
+      // A CR at the end of the chunk may be the first half of CR LF.
+      if (C == '\r' && i + 1 == Size && !AtEnd)
+        break;
+      Line(Data + Start, Data + i);
+      if (C == '\r' && i + 1 < Size && Data[i + 1] == '\n')
+        ++i;
+      Start = i + 1;
+    }
+    if (AtEnd && Start < Size && Sample < FSamples && !Eof) {
+      Line(Data + Start, Data + Size);
+      Start = Size;
+    }
+    Buffer.remove(0, Start);
+  }
+  FRead = Sample;
+  if (FConfig->NoRate() && FConfig->Rate(0).Samples == 0.0)
+    RateFromTimeStamps();
+}
+
+// A record with time stamps only: the mean step over the record.
+void TComtradeData::RateFromTimeStamps() {
+  const int N = SampleCount();
+  if (N < 2)
+    throw EKvFormat(QStringLiteral("invalid samp 0: %1 sample(s) give no time step").arg(N));
+  for (int s = 1; s < N; ++s)
+    if (FTimeStamps[s] <= FTimeStamps[s - 1])
+      throw EKvFormat(QStringLiteral("invalid timestamp %1 (line %2): time stamps must increase")
+                          .arg(FTimeStamps[s]).arg(s + 1));
+  const double Seconds = (double(FTimeStamps[N - 1]) - FTimeStamps[0]) * FConfig->TimeMult() * 1e-6;
+  FConfig->FRates[0].Samples = (N - 1) / Seconds;
+}
+
+QByteArray TComtradeData::ToBytes() const {
+  const int N = SampleCount();
+  QByteArray Out;
+  Out.reserve(qsizetype(N) * (16 + 7 * FAnalogCount + 2 * FDigitalCount));
+  char Line[32];
+  auto Put = [&](int32_t V, char Sep) {
+    auto R = std::to_chars(Line, Line + sizeof Line, V);
+    *R.ptr++ = Sep;
+    Out.append(Line, R.ptr - Line);
+  };
+  for (int s = 0; s < N; ++s) {
+    Put(FNumbers[s], ',');
+    const int Last = FAnalogCount + FDigitalCount;
+    Put(FTimeStamps[s], Last == 0 ? '\r' : ',');
+    for (int c = 0; c < FAnalogCount; ++c)
+      Put(FRaw[size_t(s) * FAnalogCount + c], c + 1 == Last ? '\r' : ',');
+    for (int c = 0; c < FDigitalCount; ++c)
+      Put(FDigital[size_t(s) * FDigitalCount + c], FAnalogCount + c + 1 == Last ? '\r' : ',');
+    Out.append('\n');
+  }
+  return Out;
+}
+
+void TComtradeData::SaveToFile(const QString &FileName) {
+  const QString Name = FileName.isEmpty() ? FFileName : FileName;
+  if (Name.isEmpty())
+    throw EKvError("no filename");
+  SaveFileBytes(Name, ToBytes());
+  FFileName = Name;
+}
+
+int TComtradeData::GetRaw(int Channel, int Sample) const {
+  if (Channel < 0 || Channel >= FAnalogCount || Sample < 0 || Sample >= SampleCount())
+    return 0;
+  return FRaw[size_t(Sample) * FAnalogCount + Channel];
+}
+
+bool TComtradeData::IsMissing(int Channel, int Sample) const {
+  if (FMissing.empty() || Channel < 0 || Channel >= FAnalogCount || Sample < 0 || Sample >= SampleCount())
+    return false;
+  return FMissing[size_t(Sample) * FAnalogCount + Channel] != 0;
+}
+
+void TComtradeData::SetRaw(int Channel, int Sample, int Value) {
+  CheckIndex(Channel, FAnalogCount);
+  CheckIndex(Sample, FSamples);
+  FRaw[size_t(Sample) * FAnalogCount + Channel] = Value;
+}
+
+double TComtradeData::GetAnalogValue(int Channel, int Sample) const {
+  if (Channel < 0 || Channel >= FAnalogCount || Sample < 0 || Sample >= SampleCount())
+    return 0.0;
+  if (IsMissing(Channel, Sample))
+    return std::numeric_limits<double>::quiet_NaN();
+  const TComtradeAnalogChannel &Ch = FConfig->AnalogChannel(Channel);
+  return FRaw[size_t(Sample) * FAnalogCount + Channel] * Ch.A + Ch.B;
+}
+
+int TComtradeData::GetDigitalValue(int Channel, int Sample) const {
+  if (Channel < 0 || Channel >= FDigitalCount || Sample < 0 || Sample >= SampleCount())
+    return 0;
+  return FDigital[size_t(Sample) * FDigitalCount + Channel];
+}
+
+int TComtradeData::GetTimeStamp(int Sample) const {
+  return Sample < 0 || Sample >= SampleCount() ? 0 : FTimeStamps[Sample];
+}
+
+int TComtradeData::GetSampleNumber(int Sample) const {
+  return Sample < 0 || Sample >= SampleCount() ? 0 : FNumbers[Sample];
+}
+
+double TComtradeData::GetRms(int Channel, int First, int Last) const {
+  if (Last < First)
+    return 0.0;
+  double Sum = 0.0;
+  for (int s = First; s <= Last; ++s) {
+    const double V = GetAnalogValue(Channel, s);
+    Sum += V * V;
+  }
+  return std::sqrt(Sum / (double(Last) - First + 1));
+}
+
+double TComtradeData::GetFirstHarmonic(int Channel, int First, int Last) const {
+  if (Last < First || !FConfig || FConfig->RateCount() < 1)
+    return 0.0;
+  const double Rate = FConfig->Rate(0).Samples;
+  if (!(Rate > 0.0))
+    return 0.0;
+  // Whole degrees per sample: 10 at 1800 samples per second and 50 Hz.
+  const double Step = std::nearbyint(360.0 / Rate * FConfig->LineFrequency());
+  double S = 0.0, C = 0.0;
+  const double N = double(Last) - First + 1;
+  for (int k = 0; First + k <= Last; ++k) {
+    const double V = GetAnalogValue(Channel, First + k);
+    const double Angle = k * Step * Pi / 180.0;
+    S += V * std::sin(Angle);
+    C += V * std::cos(Angle);
+  }
+  // 1.414 rather than the square root of 2: the figures users compare with
+  // were made with it.
+  return std::sqrt((S / N) * (S / N) + (C / N) * (C / N)) * 1.414;
+}
+
+// ---------------------------------------------------------------------------
+// TComtradeDataTool
+
+void TComtradeDataTool::SetData(TComtradeData *AData) {
+  FData = AData;
+  KvCheck(FData->FConfig != nullptr, "FComtradeConfig assigned");
+  FData->Size(FData->FConfig->SampleCount());
+  FNumberCount = FTimeCount = FRawCount = FDigitalCount = 0;
+}
+
+void TComtradeDataTool::AddSampleNumber(int Value) {
+  if (FNumberCount >= FData->FNumbers.size())
+    throw EKvRange("invalid NumberCount " + std::to_string(FNumberCount));
+  FData->FNumbers[FNumberCount++] = Value;
+}
+
+void TComtradeDataTool::AddTimeStamp(int Value) {
+  CheckIndex(int(FTimeCount), int(FData->FTimeStamps.size()));
+  FData->FTimeStamps[FTimeCount++] = Value;
+}
+
+void TComtradeDataTool::AddRaw(int Value) {
+  if (FRawCount >= FData->FRaw.size())
+    throw EKvRange("range check error: " + std::to_string(FRawCount));
+  FData->FRaw[FRawCount++] = Value;
+}
+
+void TComtradeDataTool::AddDigital(int Value) {
+  if (FDigitalCount >= FData->FDigital.size())
+    throw EKvRange("range check error: " + std::to_string(FDigitalCount));
+  FData->FDigital[FDigitalCount++] = uint8_t(Value != 0);
+}
+
+void TComtradeDataTool::SetAnalogMin(int Channel, int Value) {
+  FData->FConfig->AnalogChannel(Channel).Min = Value;
+}
+void TComtradeDataTool::SetAnalogMax(int Channel, int Value) {
+  FData->FConfig->AnalogChannel(Channel).Max = Value;
+}
+
+void TComtradeDataTool::SetRate(int Index, const TComtradeRate &Rate) {
+  CheckIndex(Index, ComtradeMaxRates);
+  FData->FConfig->FRates[Index] = Rate;
+}
+
+void TComtradeDataTool::ApplyCalibration() {
+  TComtradeData &D = *FData;
+  const int E = D.SampleCount() - 1;
+  const int A = D.FAnalogCount;
+  for (int c = 0; c < A; ++c) {
+    const double Shift = D.FConfig->AnalogChannel(c).CalibrationShift;
+    if (Shift == 0.0 || !std::isfinite(Shift))
+      continue;
+    // Ascending for a forward shift, descending for a backward one, so each
+    // interpolation reads samples not replaced yet; floor (not truncation)
+    // keeps that true for the first samples of a backward shift.
+    auto One = [&](int s) {
+      const double X = s + Shift;
+      const double I0 = std::floor(X);
+      int32_t V = 0;
+      if (I0 >= 0.0 && I0 + 1.0 <= E) {
+        const int i0 = int(I0);
+        const double R0 = D.FRaw[size_t(i0) * A + c];
+        const double R1 = D.FRaw[size_t(i0 + 1) * A + c];
+        V = int32_t(std::nearbyint((X - I0) * (R1 - R0) + R0));
+      }
+      D.FRaw[size_t(s) * A + c] = V;
+    };
+    if (Shift > 0)
+      for (int s = 0; s <= E; ++s)
+        One(s);
+    else
+      for (int s = E; s >= 0; --s)
+        One(s);
+  }
+}
+
+void TComtradeDataTool::CalculateAnalogOffsets() {
+  TComtradeData &D = *FData;
+  const int E = D.SampleCount() - 1;
+  if (E < 1)
+    return;
+  for (int c = 0; c < D.FAnalogCount; ++c) {
+    TComtradeAnalogChannel &Ch = D.FConfig->AnalogChannel(c);
+    if (Ch.A == 0.0)
+      continue;
+    double Sum = 0.0;
+    for (int s = 0; s <= E; ++s)
+      Sum += D.FRaw[size_t(s) * D.FAnalogCount + c];
+    Ch.Offset = -std::nearbyint(Sum / (E * Ch.A));
+  }
+}
+
+std::vector<TComtradeSpread> TComtradeDataTool::CalculateSpread() const {
+  const TComtradeData &D = *FData;
+  std::vector<TComtradeSpread> Out(D.FAnalogCount);
+  const int N = D.SampleCount();
+  for (int c = 0; c < D.FAnalogCount; ++c)
+    for (int s = 0; s < N; ++s) {
+      const int32_t V = D.FRaw[size_t(s) * D.FAnalogCount + c];
+      (V < 0 ? Out[c].Negative : Out[c].Positive) += V;
+    }
+  return Out;
+}

@@ -1,0 +1,621 @@
+// IO chains against a fake device front: records are captured, answers are
+// made here from the answer format and handed back through the front's delivery.
+#include "../../common/uTestLoop.h"
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+
+#include "uDeviceIO.h"
+#include "uDateTime.h"
+#include "uDevSimServer.h"
+#include "uErrors.h"
+#include "uIOChain3.h"
+#include "uSimDevice.h"
+#include "uLogger.h"
+
+namespace {
+
+QCoreApplication &App() {
+  static int argc = 1;
+  static char name[] = "uIOChain3_test";
+  static char *argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  return app;
+}
+
+void Pump() {
+  App();
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+class TFakeFront : public TDeviceFront {
+public:
+  bool IsIdle() const override { return true; }
+  void SetDeviceAddr(uint8_t Addr) override { DeviceAddr = Addr; }
+  std::vector<QByteArray> Sent;
+  int DeviceAddr = -1;
+
+  // The answer to record Index: its bytes 2..19, flag, status, payload.
+  void Answer(size_t Index, const QByteArray &Payload, uint8_t Status = 0, uint8_t Flag = 0) {
+    const QByteArray r = Sent.at(Index);
+    QByteArray a = r.mid(2, 18);
+    a.append(char(Flag));
+    a.append(char(Status));
+    Deliver(a + Payload);
+  }
+  uint8_t Command(size_t Index) const { return uint8_t(Sent.at(Index).at(18)); }
+  QByteArray Payload(size_t Index) const { return Sent.at(Index).mid(20); }
+
+protected:
+  void Queue(const uint8_t *Data, int Count) override {
+    Sent.emplace_back(reinterpret_cast<const char *>(Data), Count);
+  }
+};
+
+// Little-endian words, as register lists and answers hold them.
+QByteArray Words(std::initializer_list<int> List) {
+  QByteArray out;
+  for (int w : List)
+    out.append(char(w & 0xFF)).append(char(w >> 8));
+  return out;
+}
+
+QString ErrorOf(const std::function<void()> &F) {
+  try {
+    F();
+  } catch (const EKvError &e) {
+    return e.Text();
+  }
+  return "no error";
+}
+
+// A request stream over Bytes and an empty result stream, both open.
+struct TIo {
+  explicit TIo(const QByteArray &Bytes = {}) : Data(Bytes) {
+    In.setBuffer(&Data);
+    In.open(QIODevice::ReadOnly);
+    Out.open(QIODevice::ReadWrite);
+  }
+  QByteArray Data;
+  QBuffer In, Out;
+};
+
+struct IOChain3 : ::testing::Test {
+  IOChain3() {
+    App();
+    Gen.setDeviceFront(&Front);
+    Gen.setOnMessage([this](const QString &Text) { Messages << Text; });
+  }
+  ~IOChain3() override { Pump(); }
+  TFakeFront Front; // declared first: chains unregister from it as they go
+  TIOChainGen Gen;
+  QStringList Messages;
+  std::vector<std::array<int, 3>> Progress;
+  TChainProgressEvent OnProgress = [this](int P, int M, uint32_t C) { Progress.push_back({P, M, int(C)}); };
+};
+
+} // namespace
+
+class TPage : public QObject {
+  Q_OBJECT
+public:
+  int Shown = 0;
+  Q_INVOKABLE void ShowValues() { ++Shown; }
+  Q_INVOKABLE void Needs(int) {}
+};
+
+TEST_F(IOChain3, EmptyChainSendsNothingAndIsDeletedLater) {
+  TIOChainList3 &c = Gen.newList();
+  c.run(OnProgress);
+  EXPECT_TRUE(Front.Sent.empty());
+  EXPECT_TRUE(c.IsEnded());
+  EXPECT_EQ(Gen.ChainCount(), 1) << "not deleted on its own stack";
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 0);
+}
+
+TEST_F(IOChain3, RegisterReadSendsAreaThenReadAndEndsInThePagesMethod) {
+  TPage page;
+  TIo io(Words({10, 11, 40}));
+  Gen.newList().msg("Чтение параметров").readReg(io.In, io.Out).execMethod(&page, "ShowValues").msg("Готово")
+      .run(OnProgress);
+  EXPECT_EQ(Messages, QStringList{"Чтение параметров"});
+  ASSERT_EQ(Front.Sent.size(), 2u);
+  EXPECT_EQ(Front.Command(0), bcSelectArea);
+  EXPECT_EQ(Front.Payload(0), Bytes({1}));
+  EXPECT_EQ(Front.Command(1), bcReadRegisters);
+  EXPECT_EQ(Front.Payload(1), Bytes({3, 10, 0, 11, 0, 40, 0}));
+  Front.Answer(0, {});
+  EXPECT_EQ(page.Shown, 0) << "the area selection's answer does not move the chain";
+  Front.Answer(1, Bytes({3, 10, 0, 0x34, 0x12, 11, 0, 1, 0, 40, 0, 0xFF, 0xFF}));
+  EXPECT_EQ(page.Shown, 1);
+  EXPECT_EQ(io.Out.data(), Words({10, 0x1234, 11, 1, 40, 0xFFFF}));
+  EXPECT_EQ(Messages, (QStringList{"Чтение параметров", "Готово"}));
+  EXPECT_TRUE(Progress.empty());
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 0);
+}
+
+TEST_F(IOChain3, ReadOf300RegistersGoesAs127127And46) {
+  TIo io;
+  for (int i = 0; i < 300; ++i)
+    io.Data += Words({i});
+  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out);
+  c.run();
+  const int counts[] = {127, 127, 46};
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(Front.Sent.size(), size_t(k + 2));
+    const QByteArray p = Front.Payload(size_t(k + 1));
+    ASSERT_EQ(uint8_t(p[0]), counts[k]);
+    QByteArray answer(1, p[0]);
+    for (int i = 0; i < counts[k]; ++i)
+      answer += p.mid(1 + 2 * i, 2) + Bytes({7, 0});
+    Front.Answer(size_t(k + 1), answer);
+  }
+  EXPECT_EQ(Front.Sent.size(), 4u);
+  EXPECT_EQ(io.Out.size(), 1200);
+  EXPECT_EQ(io.Out.data().mid(299 * 4), Bytes({0x2B, 0x01, 7, 0}));
+  EXPECT_TRUE(c.IsEnded());
+}
+
+TEST_F(IOChain3, AbortWhileWaitingEndsTheChainAtItsNextAnswer) {
+  TAddrList found;
+  TIOChain3 *abortedAt = nullptr;
+  QList<int> abortArgs{-1};
+  TIOChainList3 &c = Gen.newList().poll(5, found).msg("not reached");
+  c.setEvent(0, [&](TIOChain3 *Step, const QList<int> &Args) {
+    abortedAt = Step;
+    abortArgs = Args;
+  });
+  c.run(OnProgress);
+  TIOChain3 *waiting = c.Step(0);
+  Gen.abort();
+  TIOChainList3 &later = Gen.newList().msg("after the break");
+  Front.Answer(0, Bytes({0x00, 0xFF, 0x00, 0xFF, 5, 0}));
+  EXPECT_EQ(Messages, QStringList{"Прервано"});
+  EXPECT_EQ(abortedAt, waiting);
+  EXPECT_TRUE(abortArgs.isEmpty());
+  ASSERT_EQ(Progress.size(), 1u);
+  EXPECT_EQ(Progress[0], (std::array<int, 3>{100, 100, 0}));
+  EXPECT_TRUE(found.isEmpty());
+  EXPECT_TRUE(c.IsEnded());
+  later.run();
+  EXPECT_EQ(Messages.last(), "after the break") << "the break does not linger";
+}
+
+TEST_F(IOChain3, AbortBeforeALocalStepRaisesAndEndsTheChain) {
+  int aborted = 0;
+  TIOChainList3 &c = Gen.newList().msg("one");
+  c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
+  Gen.abort();
+  EXPECT_EQ(ErrorOf([&] { c.run(); }), "Прервано");
+  EXPECT_EQ(aborted, 1);
+  EXPECT_TRUE(Messages.isEmpty());
+  EXPECT_TRUE(c.IsEnded());
+}
+
+TEST_F(IOChain3, DeviceErrorCallsTheErrorHandlerAndProtocolErrorDoesNot) {
+  struct TCase {
+    uint8_t Command;
+    uint8_t Status;
+    uint8_t Flag;
+    const char *Text;
+    int ErrorCalls;
+  };
+  const TCase cases[] = {
+      {bcPoll, 4, 0, "Ошибка устройства 04", 1},
+      {bcPoll, 0x40, 0, "Ошибка устройства 40", 1},
+      {bcPoll, 0, 0x80, "Ошибка протокола 80", 0},
+      // An unknown command comes back with its own code: the flag is checked first.
+      {0x63, 0, 0x80, "Ошибка протокола 80", 0},
+  };
+  for (const TCase &t : cases) {
+    Messages.clear();
+    TAddrList found;
+    int errors = 0;
+    TIOChainList3 &c = Gen.newList().poll(1, found).msg("not reached");
+    c.setEvent(1, [&](TIOChain3 *Step, const QList<int> &Args) {
+      ++errors;
+      EXPECT_EQ(Step->FType, ctPoll);
+      EXPECT_TRUE(Args.isEmpty());
+    });
+    c.run();
+    QByteArray a = Front.Sent.back().mid(2, 18);
+    a[16] = char(t.Command);
+    Front.Deliver(a + char(t.Flag) + char(t.Status));
+    EXPECT_EQ(Messages, QStringList{t.Text}) << t.Text;
+    EXPECT_EQ(errors, t.ErrorCalls) << t.Text;
+    EXPECT_TRUE(c.IsEnded());
+  }
+}
+
+TEST_F(IOChain3, ExceptionInAReplyEndsTheChainWithItsText) {
+  TAddrList found;
+  int errors = 0;
+  TIOChainList3 &c = Gen.newList().poll(1, found).msg("not reached");
+  c.setEvent(1, [&](TIOChain3 *, const QList<int> &) { ++errors; });
+  c.run();
+  Front.Answer(0, Bytes({0x00, 0xFE, 0x00, 0xFF, 1, 0}));
+  EXPECT_EQ(Messages, QStringList{"invalid data"});
+  EXPECT_EQ(errors, 0);
+  EXPECT_TRUE(c.IsEnded());
+  const QStringList lines = Logger().Lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &L) { return L.endsWith("ERROR invalid data"); }));
+  const size_t sent = Front.Sent.size();
+  Front.Answer(0, Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
+  EXPECT_EQ(Front.Sent.size(), sent) << "an answer to an ended chain is dropped";
+  EXPECT_EQ(Messages.size(), 1);
+}
+
+TEST_F(IOChain3, ConditionsChooseTheirBranch) {
+  struct TCase {
+    const char *Op;
+    int A, B;
+    const char *Taken;
+  };
+  const TCase cases[] = {{"lt", 1, 2, "then"}, {"lt", 2, 2, "else"}, {"le", 2, 2, "then"}, {"le", 3, 2, "else"},
+                         {"eq", -5, -5, "then"}, {"eq", -5, 5, "else"}, {"lt", -1, 0, "then"}};
+  for (const TCase &t : cases) {
+    Messages.clear();
+    Gen.newList()
+        .predicatIfExpr(ptIfExpr, t.Op, t.A, t.B, &Gen.newList().msg("then"), &Gen.newList().msg("else"))
+        .run();
+    EXPECT_EQ(Messages, QStringList{t.Taken}) << t.Op << " " << t.A << " " << t.B;
+  }
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().predicatIfExpr(ptIfExpr, "gt", 1, 2, nullptr, nullptr).run(); }),
+            "unsupported op gt");
+}
+
+TEST_F(IOChain3, ListFileAndIOErrorConditions) {
+  QTemporaryDir dir;
+  const QString present = dir.filePath("present.bin");
+  QFile f(present);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.close();
+  TAddrList none, one{7};
+  auto run = [&](auto Build) {
+    Messages.clear();
+    TIOChainList3 &c = Gen.newList();
+    Build(c, &Gen.newList().msg("then"), &Gen.newList().msg("else"));
+    c.run();
+    return Messages.join(",");
+  };
+  using TBranch = TIOChainList3 *;
+  const std::pair<std::function<void(TIOChainList3 &, TBranch, TBranch)>, const char *> cases[] = {
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIfList(ptIf, none, t, e); }, "else"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIfList(ptIf, one, t, e); }, "then"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIf(ptIf, 0, t, e); }, "else"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIf(ptIf, -3, t, e); }, "then"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatFileExists(ptFileExists, present, t, e); }, "then"},
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatFileExists(ptFileExists, present + "x", t, e); },
+       "else"},
+      // Nothing sets the IO-error flag.
+      {[&](TIOChainList3 &c, TBranch t, TBranch e) { c.predicatIOError(ptIOError, t, e); }, "else"},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(run(cases[i].first), cases[i].second) << i;
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 0) << "branch lists go with their step";
+}
+
+TEST_F(IOChain3, ChosenBranchRunsRightAfterTheConditionAndANilBranchAddsNothing) {
+  Gen.newList()
+      .msg("a")
+      .predicatIf(ptIf, 1, &Gen.newList().msg("b1").msg("b2"), nullptr)
+      .msg("c")
+      .predicatIf(ptIf, 0, &Gen.newList().msg("x"), nullptr)
+      .msg("d")
+      .run();
+  EXPECT_EQ(Messages, (QStringList{"a", "b1", "b2", "c", "d"}));
+}
+
+TEST_F(IOChain3, BuildersCheckTheirKind) {
+  struct TCase {
+    std::function<void(TIOChainList3 &)> Build;
+    const char *Text;
+  };
+  TAddrList list;
+  const TCase cases[] = {
+      {[](TIOChainList3 &c) { c.predicatIf(ptIfExpr, 1, nullptr, nullptr); }, "ptIf expected"},
+      {[&](TIOChainList3 &c) { c.predicatIfList(ptIOError, list, nullptr, nullptr); }, "ptIf expected"},
+      {[](TIOChainList3 &c) { c.predicatIfExpr(ptIf, "lt", 1, 2, nullptr, nullptr); }, "ptIfExpr expected"},
+      {[](TIOChainList3 &c) { c.predicatFileExists(ptIf, "x", nullptr, nullptr); }, "ptFileExists expected"},
+      {[](TIOChainList3 &c) { c.predicatIOError(ptIf, nullptr, nullptr); }, "ptIOError expected"},
+  };
+  for (const TCase &t : cases) {
+    EXPECT_THROW(t.Build(Gen.newList()), EKvAssert) << t.Text;
+    EXPECT_EQ(ErrorOf([&] { t.Build(Gen.newList()); }), t.Text);
+  }
+}
+
+TEST_F(IOChain3, ExecNextGetsTheFollowingStepAndFailsAsTheLastStep) {
+  QList<int> seenArgs;
+  TIOChain3 *seen = nullptr;
+  TIOChainList3 &c = Gen.newList()
+                         .execNext([&](TIOChain3 *Step, const QList<int> &Args) {
+                           seen = Step;
+                           seenArgs = Args;
+                           static_cast<TIOChain3setFrameSize *>(Step)->setFrameSize(128);
+                         }, {4, 5})
+                         .setFrameSize(2048);
+  TIOChain3 *next = c.Step(1);
+  c.run();
+  EXPECT_EQ(seen, next);
+  EXPECT_EQ(seenArgs, (QList<int>{4, 5}));
+  ASSERT_EQ(Front.Sent.size(), 1u);
+  EXPECT_EQ(Front.Payload(0), Bytes({0x80, 0x00}));
+  EXPECT_THROW(Gen.newList().execNext([](TIOChain3 *, const QList<int> &) {}, {}).run(), EKvRange);
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().execNext([](TIOChain3 *, const QList<int> &) {}, {}).run(); }),
+            "List index out of bounds (1)");
+}
+
+TEST_F(IOChain3, ExecStepsCallTheirOneProcedure) {
+  QStringList calls;
+  QBuffer stream;
+  Gen.newList()
+      .exec([&] { calls << "plain"; })
+      .execInts([&](const QList<int> &A) { calls << QString("ints %1").arg(A.size()); }, {1, 2, 3})
+      .execStream([&](QIODevice *S) { calls << (S == &stream ? "stream" : "other"); }, &stream)
+      .run();
+  EXPECT_EQ(calls, (QStringList{"plain", "ints 3", "stream"}));
+}
+
+TEST_F(IOChain3, ExecStringsSplitsCommaTextLikeAStringList) {
+  struct TCase {
+    const char *Text;
+    QStringList Items;
+  };
+  const TCase cases[] = {
+      {"a,b,c", {"a", "b", "c"}},
+      {"  a , b", {"a", "b"}},
+      {"\"x, y\",z", {"x, y", "z"}},
+      {"a b", {"a", "b"}},
+      {"\"say \"\"hi\"\"\"", {"say \"hi\""}},
+      {"a,", {"a", ""}},
+      {",a", {"", "a"}},
+      {"", {}},
+      {"Уставки,2", {"Уставки", "2"}},
+  };
+  for (const TCase &t : cases) {
+    QStringList got{"unset"};
+    Gen.newList().execStrings([&](const QStringList &A) { got = A; }, QString::fromUtf8(t.Text)).run();
+    EXPECT_EQ(got, t.Items) << t.Text;
+  }
+}
+
+TEST_F(IOChain3, MethodsAreCalledByNameAndAnUnknownNameIsNamed) {
+  TPage page;
+  Gen.newList().execMethod(&page, "ShowValues").run();
+  EXPECT_EQ(page.Shown, 1);
+  // A misspelt name, and a method that takes arguments.
+  for (const char *name : {"ShowValue", "Needs"})
+    EXPECT_EQ(ErrorOf([&] { Gen.newList().execMethod(&page, name).run(); }),
+              QString("unknown method %1 of TPage").arg(name));
+  // Inside an answer the failure goes to the status line and ends the chain.
+  TAddrList found;
+  auto *gone = new TPage;
+  TIOChainList3 &c = Gen.newList().poll(1, found).execMethod(gone, "ShowValues");
+  c.run();
+  delete gone;
+  Front.Answer(Front.Sent.size() - 1, Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
+  EXPECT_EQ(Messages, QStringList{"method ShowValues: its object no longer exists"});
+  EXPECT_TRUE(c.IsEnded());
+}
+
+TEST_F(IOChain3, IncAndMultChangeTheCallersVariablesAndCheckOverflow) {
+  int counter = 5, product = 0;
+  Gen.newList().inc(counter, 3).mult(counter, 7, product).run();
+  EXPECT_EQ(counter, 8);
+  EXPECT_EQ(product, 56);
+  int big = INT_MAX;
+  EXPECT_THROW(Gen.newList().inc(big, 1).run(), EKvRange);
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().inc(big, 1).run(); }), "Integer overflow");
+  EXPECT_EQ(big, INT_MAX);
+  EXPECT_THROW(Gen.newList().mult(big, 2, product).run(), EKvRange);
+}
+
+TEST_F(IOChain3, WriteRegSelectsRegistersThenSendsOneRecordPerAnswer) {
+  TIo io(Words({1, 0x11, 2, 0x22, 3, 0x33}));
+  TIOChainList3 &c = Gen.newList().writeReg(io.In).msg("Готово");
+  c.run();
+  ASSERT_EQ(Front.Sent.size(), 2u);
+  EXPECT_EQ(Front.Command(0), bcSelectArea);
+  EXPECT_EQ(Front.Payload(1), Bytes({1, 1, 0, 0x11, 0x00}));
+  Front.Answer(0, {});
+  Front.Answer(1, Bytes({1, 1, 0}));
+  ASSERT_EQ(Front.Sent.size(), 3u);
+  EXPECT_EQ(Front.Payload(2), Bytes({1, 2, 0, 0x22, 0x00}));
+  Front.Answer(2, Bytes({1, 2, 0}));
+  Front.Answer(3, Bytes({1, 3, 0}));
+  EXPECT_EQ(Front.Sent.size(), 4u);
+  EXPECT_EQ(Messages, QStringList{"Готово"});
+  EXPECT_TRUE(c.IsEnded());
+}
+
+TEST_F(IOChain3, SpecialCommandsScanAndDeviceAddress) {
+  TAddrList found{99};
+  Gen.newList().specCmd(ctSpecCmdModbusOn).scan(1, 10, found).setDeviceAddr(found).run();
+  EXPECT_EQ(Front.Payload(0), Bytes({0x00, 0xFF, 0x00, 0xFF, 0xF1}));
+  Front.Answer(0, Bytes({0x00, 0xFF, 0x00, 0xFF}));
+  EXPECT_EQ(Front.Payload(1), Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 10}));
+  EXPECT_TRUE(found.isEmpty());
+  Front.Answer(1, Bytes({0x00, 0xFF, 0x00, 0xFF, 2, 3, 0, 9, 0}));
+  EXPECT_EQ(found, (TAddrList{3, 9}));
+  EXPECT_EQ(Front.DeviceAddr, 3);
+}
+
+TEST_F(IOChain3, SleepPausesWithoutBlockingAndThenGoesOn) {
+  TIOChainList3 &c = Gen.newList().msg("before").sleep(20).msg("after");
+  c.run();
+  EXPECT_EQ(Messages, QStringList{"before"});
+  QDeadlineTimer deadline(20000);
+  while (!c.IsEnded() && !deadline.hasExpired())
+    Pump();
+  EXPECT_EQ(Messages, (QStringList{"before", "after"}));
+}
+
+TEST(IOChain3Lifetime, AFrontDestroyedFirstLeavesWaitingChainsHarmless) {
+  App();
+  TIOChainGen gen;
+  TAddrList found;
+  {
+    TFakeFront front;
+    gen.setDeviceFront(&front);
+    gen.newList().poll(1, found).run();
+    ASSERT_EQ(front.Sent.size(), 1u);
+  }
+  EXPECT_EQ(gen.DeviceFront(), nullptr);
+  EXPECT_EQ(ErrorOf([&] { gen.newList().poll(2, found).run(); }), "no device link");
+  // The generator then frees the waiting chain without touching the front.
+}
+
+TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
+  // Every way of ending: answered, device error, aborted, local only, never run.
+  for (int i = 0; i < 3000; ++i) {
+    TIo io(Words({1}));
+    const size_t first = Front.Sent.size();
+    TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("x");
+    Gen.newList().msg("local").predicatIf(ptIf, i & 1, &Gen.newList().msg("t"), &Gen.newList()).run();
+    Gen.newList().msg("never run");
+    c.run();
+    Front.Answer(first, {});
+    if (i % 3 == 1)
+      Gen.abort();
+    Front.Answer(first + 1, Bytes({1, 1, 0, 5, 0}), i % 3 == 2 ? 4 : 0);
+    if (i % 100 == 0)
+      Pump();
+  }
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 3000) << "only the chains never run are left";
+}
+
+
+// ---------------------------------------------------------------- through the worker
+
+namespace {
+
+struct TLiveFixture : ::testing::Test {
+  TLiveFixture() {
+    App();
+    TDevSimOptions options;
+    options.UsePty = false;
+    Server.Start(options);
+    TOI &oi = Thread.DeviceIO().GetOI();
+    oi.SetProtocol(TOI::prModbusTcp);
+    oi.SetHost("127.0.0.1");
+    oi.SetPort(Server.TcpPort());
+    oi.SetTcpTimeout(2000);
+    Tool.SetDeviceAddr(1);
+    Gen.setDeviceFront(&Tool);
+    Gen.setOnMessage([this](const QString &Text) { Messages << Text; });
+  }
+  ~TLiveFixture() override { Server.Stop(); }
+  bool WaitFor(const QString &Text) {
+    QDeadlineTimer deadline(20000);
+    while (!Messages.contains(Text) && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return Messages.contains(Text);
+  }
+  QTemporaryDir Dir;
+  TSimDevice Device;
+  TDevSimServer Server{Device};
+  TDeviceThread Thread{Dir.filePath("debug.log"), QString()};
+  TDeviceTool Tool{Thread};
+  TIOChainGen Gen;
+  QStringList Messages;
+};
+
+} // namespace
+
+using IOChain3Live = TLiveFixture;
+
+TEST_F(IOChain3Live, PageWriteChainWritesReadsBackAndShowsTheValues) {
+  TPage page;
+  TIo write(Words({100, 0x1111, 101, 0x2222, 300, 0x3333})), read(Words({100, 101, 300}));
+  Gen.newList()
+      .msg("Запись параметров")
+      .writeReg(write.In)
+      .msg("Чтение параметров")
+      .readReg(read.In, read.Out)
+      .execMethod(&page, "ShowValues")
+      .msg("Готово")
+      .run();
+  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
+  EXPECT_EQ(Messages, (QStringList{"Запись параметров", "Чтение параметров", "Готово"}));
+  EXPECT_EQ(page.Shown, 1);
+  EXPECT_EQ(read.Out.data(), write.Data);
+  EXPECT_EQ(Device.Register(TSimArea::Holding, 300), 0x3333);
+}
+
+TEST_F(IOChain3Live, SramFlashAndClockStepsStoreWhatTheDeviceHolds) {
+  Device.SetRegisters(TSimArea::Sram, 0x40, {0xA1B2, 0xC3D4});
+  Device.SetRegisters(TSimArea::Flash, 0x200, {0x1234, 0x5678, 0x9ABC});
+  const QDateTime moment(QDate(2025, 6, 7), QTime(8, 9, 10));
+  Device.SetClock(moment, false);
+  TIo sram(Words({0x41, 0x40})), flash, clock;
+  const uint16_t addr = 0x200;
+  const int count = 3;
+  uint8_t low = 0;
+  uint16_t word = 0;
+  Gen.newList()
+      .readSram(sram.In, sram.Out)
+      .readFlash(addr, low)
+      .readFlash(addr, word)
+      .readFlashStream(addr, count, flash.Out)
+      .readTime(0, clock.Out)
+      .msg("Готово")
+      .run();
+  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
+  EXPECT_EQ(sram.Out.data(), Words({0x41, 0xC3D4, 0x40, 0xA1B2}));
+  EXPECT_EQ(low, 0x34);
+  EXPECT_EQ(word, 0x1234);
+  EXPECT_EQ(flash.Out.data(), Words({0x200, 0x1234, 0x201, 0x5678, 0x202, 0x9ABC}));
+  TResponseParser p;
+  p.Fill(clock.Out.data());
+  EXPECT_DOUBLE_EQ(p.ReadDouble(), QDateTimeToDateTime(moment));
+}
+
+TEST_F(IOChain3Live, ADeviceExceptionEndsTheChainThroughTheErrorHandler) {
+  Device.SetFault({TSimFaultKind::Exception, 2, 0x03});
+  TIo io(Words({5}));
+  int errors = 0;
+  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("not reached");
+  c.setEvent(1, [&](TIOChain3 *Step, const QList<int> &) {
+    ++errors;
+    EXPECT_EQ(Step->FType, ctReadReg);
+  });
+  c.run();
+  ASSERT_TRUE(WaitFor("Ошибка устройства 02"));
+  EXPECT_EQ(errors, 1);
+  EXPECT_TRUE(io.Out.data().isEmpty()) << "no value of a failed read is stored";
+  EXPECT_FALSE(Messages.contains("not reached"));
+}
+
+TEST_F(IOChain3Live, PollThenDeviceAddressTalksToTheDeviceThatAnswered) {
+  Device.SetAddress(7);
+  Device.SetRegister(TSimArea::Holding, 1, 77);
+  Tool.SetDeviceAddr(7);
+  TAddrList found;
+  TIo io(Words({1}));
+  Gen.newList().poll(7, found).setDeviceAddr(found).readReg(io.In, io.Out).msg("Готово").run();
+  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
+  EXPECT_EQ(found, TAddrList{7});
+  EXPECT_EQ(io.Out.data(), Words({1, 77}));
+}
+
+TEST_F(IOChain3Live, TheBreakStopsAChainWaitingForTheDevice) {
+  Device.SetFault({TSimFaultKind::LateAnswer, 200, 0x03});
+  TIo io(Words({5}));
+  int aborted = 0;
+  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("not reached");
+  c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
+  c.run();
+  Gen.abort();
+  ASSERT_TRUE(WaitFor("Прервано"));
+  EXPECT_EQ(aborted, 1);
+  EXPECT_FALSE(Messages.contains("not reached"));
+}
+
+#include "uIOChain3_test.moc"

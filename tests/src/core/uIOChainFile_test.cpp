@@ -1,0 +1,794 @@
+// Device file transfer of the IO chains. First against a fake device front
+// (records captured, answers made here from the answer format), then end to
+// end: chains, worker and link against the devsim program over Modbus TCP and
+// a pseudo-terminal.
+#include "../../common/uTestLoop.h"
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstring>
+#include <zlib.h>
+
+#include "crc.h"
+#include "uDateTime.h"
+#include "uDevSimFiles.h"
+#include "uDevSimProcess.h"
+#include "uDeviceContent.h"
+#include "uDeviceIO.h"
+#include "uErrors.h"
+#include "uFiles.h"
+#include "uIOChain3.h"
+#include "uIOChainFile.h"
+#include "uLogger.h"
+
+namespace {
+
+QCoreApplication &App() {
+  // With TZ unset glibc sets its time zone up again at every local-time
+  // conversion (the log's clock on this thread, the clock records on the
+  // worker's), under a lock of its own that ThreadSanitizer cannot see; a
+  // fixed zone makes those conversions read the set-up only.
+  static const bool zone = qputenv("TZ", "UTC");
+  (void)zone;
+  static int argc = 1;
+  static char name[] = "uIOChainFile_test";
+  static char *argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  return app;
+}
+
+QByteArray Pattern(int Size, int Seed) {
+  QByteArray out(Size, '\0');
+  for (int i = 0; i < Size; ++i)
+    out[i] = char((i * 7 + Seed) & 0xFF);
+  return out;
+}
+
+// A zlib stream made here with zlib itself, not with the unit under test.
+QByteArray Zlib(const QByteArray &Text) {
+  uLongf size = compressBound(uLong(Text.size()));
+  QByteArray out(qsizetype(size), '\0');
+  compress2(reinterpret_cast<Bytef *>(out.data()), &size, reinterpret_cast<const Bytef *>(Text.constData()),
+            uLong(Text.size()), Z_DEFAULT_COMPRESSION);
+  out.resize(qsizetype(size));
+  return out;
+}
+
+QByteArray Md5(const QByteArray &Bytes) { return QCryptographicHash::hash(Bytes, QCryptographicHash::Md5); }
+
+// Container: P (u32 LE), MD5 of the payload, the payload, zeros to the frame size.
+QByteArray Container(const QByteArray &Payload, int FrameSize, const QByteArray &Digest = {}) {
+  QByteArray out = Bytes({int(Payload.size() & 0xFF), int((Payload.size() >> 8) & 0xFF),
+                          int((Payload.size() >> 16) & 0xFF), 0});
+  out += Digest.isEmpty() ? Md5(Payload) : Digest;
+  out += Payload;
+  if (out.size() % FrameSize)
+    out.append(QByteArray(FrameSize - out.size() % FrameSize, '\0'));
+  return out;
+}
+
+QByteArray Stamp(int Year, int Month, int Day, int Hour, int Minute, int Second) {
+  return Bytes({Year - 2000, Month, Day, Hour, Minute, Second, 0});
+}
+
+class TFakeFront : public TDeviceFront {
+public:
+  bool IsIdle() const override { return true; }
+  void SetDeviceAddr(uint8_t) override {}
+  std::vector<QByteArray> Sent;
+
+  // Answer to the last record: its bytes 2..19, flag, status, payload.
+  void Answer(const QByteArray &Payload) {
+    const QByteArray r = Sent.back();
+    QByteArray a = r.mid(2, 18);
+    a.append(char(0)).append(char(0));
+    Deliver(a + Payload);
+  }
+  uint8_t Command(size_t Index) const { return uint8_t(Sent.at(Index).at(18)); }
+  QByteArray Payload(size_t Index) const { return Sent.at(Index).mid(20); }
+  // Frame number of the last frame record.
+  int LastFrame() const {
+    const QByteArray p = Payload(Sent.size() - 1);
+    return uint8_t(p[1]) | (uint8_t(p[2]) << 8);
+  }
+  // Answers every read-frame record from Device (frames of FrameSize, zeros
+  // past its end) until the chain stops asking; returns the frames asked for.
+  std::vector<int> Serve(uint8_t FileNo, const QByteArray &Device, int FrameSize) {
+    std::vector<int> frames;
+    // Capped: a step that never stops asking fails the test instead of hanging it.
+    while (!Sent.empty() && Command(Sent.size() - 1) == bcReadFileFrame && frames.size() < 1000) {
+      const size_t before = Sent.size();
+      const int f = LastFrame();
+      frames.push_back(f);
+      QByteArray data = Device.mid(qsizetype(f) * FrameSize, FrameSize);
+      data.resize(FrameSize, '\0');
+      Answer(Bytes({FileNo, f & 0xFF, f >> 8}) + data);
+      if (Sent.size() == before)
+        break; // the step is done, or the chain has ended
+    }
+    return frames;
+  }
+
+protected:
+  void Queue(const uint8_t *Data, int Count) override { Sent.emplace_back(reinterpret_cast<const char *>(Data), Count); }
+};
+
+struct IOChainFile : ::testing::Test {
+  IOChainFile() {
+    App();
+    Saved = QDir::currentPath();
+    // Type-2 writes make "temp.z" in the current folder.
+    QDir::setCurrent(Dir.path());
+    Gen.setDeviceFront(&Front);
+    Gen.setWorkDir(Dir.path());
+    Gen.setOnMessage([this](const QString &Text) { Messages << Text; });
+  }
+  ~IOChainFile() override {
+    QCoreApplication::processEvents();
+    QDir::setCurrent(Saved);
+  }
+  QString Path(const QString &Name) const { return Dir.filePath(Name); }
+  QByteArray Local(const QString &Name) const {
+    QFile f(Path(Name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+  }
+  void Put(const QString &Name, const QByteArray &Bytes) {
+    QDir(Dir.path()).mkpath(QFileInfo(Path(Name)).path());
+    SaveFileBytes(Path(Name), Bytes);
+  }
+
+  QTemporaryDir Dir;
+  QString Saved;
+  TFakeFront Front; // declared before the generator: chains unregister from it as they go
+  TIOChainGen Gen;
+  QStringList Messages;
+  std::vector<std::pair<int, int>> Progress;
+  TChainProgressEvent OnProgress = [this](int P, int M, uint32_t) { Progress.emplace_back(P, M); };
+  bool Done = false;
+  std::function<void()> MarkDone = [this] { Done = true; };
+};
+
+} // namespace
+
+TEST_F(IOChainFile, PlainReadAsksFrameByFrameAndReportsProgress) {
+  const QByteArray device = Pattern(40, 3);
+  Gen.newList()
+      .setFrameSize(4)
+      .execNext([](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLast(9); }, {})
+      .readFile(7, 0, Path("plain.bin"))
+      .exec(MarkDone)
+      .run(OnProgress);
+  ASSERT_EQ(Front.Command(0), bcSetFrameSize);
+  EXPECT_EQ(Front.Payload(0), Bytes({4, 0}));
+  Front.Answer({});
+  EXPECT_EQ(Front.Payload(1), Bytes({7, 0, 0})) << "file, frame word low byte first";
+  const std::vector<int> frames = Front.Serve(7, device, 4);
+  EXPECT_EQ(frames, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_TRUE(Done);
+  EXPECT_EQ(Local("plain.bin"), device);
+  std::vector<std::pair<int, int>> expected;
+  for (int f = 0; f < 9; ++f)
+    expected.emplace_back(f, 9);
+  expected.emplace_back(100, 100);
+  EXPECT_EQ(Progress, expected);
+}
+
+TEST_F(IOChainFile, StepsFailWithTheirTextsBeforeSendingAFrame) {
+  Put("here.bin", Pattern(8, 1));
+  struct TCase {
+    const char *Name;
+    std::function<void(TIOChainList3 &)> Build;
+    QString Text;
+  };
+  const std::vector<TCase> cases = {
+      {"no frame size", [&](TIOChainList3 &c) { c.readFile(1, 0, Path("x")); }, "ctSetFrameSize chain not found"},
+      {"frame size 0", [&](TIOChainList3 &c) { c.setFrameSize(0).readFile(1, 0, Path("x")); }, "frame size 0"},
+      {"read type 4", [&](TIOChainList3 &c) { c.setFrameSize(4).readFile(1, 4, Path("x")); },
+       "invalid ioc.FFileTtype"},
+      {"ring without limit", [&](TIOChainList3 &c) { c.setFrameSize(4).readFile(1, 3, Path("x")); },
+       "invalid FFrameLimit"},
+      {"descriptor write", [&](TIOChainList3 &c) { c.setFrameSize(4).writeFile(1, 1, Path("here.bin")); },
+       "invalid ioc.FFileTtype"},
+      {"ring compare", [&](TIOChainList3 &c) { c.setFrameSize(4).compareFile(1, 3, Path("here.bin")); },
+       "invalid ioc.FFileTtype"},
+      {"missing file", [&](TIOChainList3 &c) { c.setFrameSize(4).writeFile(1, 0, Path("none.bin")); },
+       "Файл не найден " + Path("none.bin")},
+      {"missing compare", [&](TIOChainList3 &c) { c.setFrameSize(4).compareFile(1, 0, Path("none.bin")); },
+       "Файл не найден " + Path("none.bin")},
+  };
+  for (const TCase &t : cases) {
+    Messages.clear();
+    Front.Sent.clear();
+    TIOChainList3 &c = Gen.newList();
+    t.Build(c);
+    try {
+      c.run(); // a first step that fails throws to the caller of run
+    } catch (const EKvError &e) {
+      Messages << e.Text();
+    }
+    if (!Front.Sent.empty()) {
+      EXPECT_EQ(Front.Command(0), bcSetFrameSize) << t.Name;
+      Front.Answer({});
+    }
+    EXPECT_EQ(Messages, QStringList{t.Text}) << t.Name;
+    EXPECT_LE(Front.Sent.size(), 1u) << t.Name << ": no frame record";
+  }
+}
+
+TEST_F(IOChainFile, AnswerForAnotherFileEndsTheChain) {
+  Gen.newList().setFrameSize(4).readFile(7, 0, Path("x.bin")).exec(MarkDone).run();
+  Front.Answer({});
+  Front.Answer(Bytes({8, 0, 0, 1, 2, 3, 4}));
+  EXPECT_EQ(Messages, QStringList{"invalid file no"});
+  EXPECT_FALSE(Done);
+  EXPECT_FALSE(QFile::exists(Path("x.bin"))) << "nothing saved from a broken transfer";
+}
+
+TEST_F(IOChainFile, DescriptorLengthComesFromTheImageHead) {
+  struct TCase {
+    const char *Name;
+    bool Smart;
+    QByteArray Head; // the first bytes of the image
+    std::vector<int> Frames;
+  };
+  QByteArray plain(48, '\0');
+  plain[0] = char(100); // 100 words: 200 bytes, ceil(200 / 128) = 2 used as the last frame
+  QByteArray smart(48, '\0');
+  smart[4] = char(0x30), smart[5] = char(0x20);  // image byte 48 at 0x2030: the image starts at 0x2000
+  smart[28] = char(0x80), smart[29] = char(0x21); // 0x2180 - 0x2000 = 384 bytes: last frame 3
+  QByteArray exact(48, '\0');
+  exact[0] = char(64); // 128 bytes: last frame 1
+  const std::vector<TCase> cases = {
+      {"word 0", false, plain, {0, 1, 2}},
+      {"smart", true, smart, {0, 1, 2, 3}},
+      {"one whole frame", false, exact, {0, 1}},
+  };
+  for (const TCase &t : cases) {
+    Front.Sent.clear();
+    Gen.useSmartDesc(t.Smart);
+    const QByteArray image = t.Head + Pattern(600, 5);
+    Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).run();
+    Front.Answer({});
+    EXPECT_EQ(Front.Serve(129, image, 128), t.Frames) << t.Name;
+    EXPECT_EQ(Local("DeviceDescriptor.bin"), image.left(128 * qsizetype(t.Frames.size()))) << t.Name;
+  }
+  Messages.clear();
+  Gen.useSmartDesc(true);
+  QByteArray low(48, '\0');
+  low[4] = 47;
+  Gen.newList().setFrameSize(128).readFile(129, 1, Path("low.bin")).run();
+  Front.Answer({});
+  Front.Serve(129, low, 128);
+  EXPECT_EQ(Messages, QStringList{"descriptor base address below 48: 47"});
+}
+
+TEST_F(IOChainFile, CachedDescriptorEndsTheReadAfterItsFirstFrame) {
+  QByteArray image(300, '\0');
+  image[0] = char(150); // 300 bytes
+  image[44] = char(0xAB), image[45] = char(0x01), image[46] = char(0xC2), image[47] = char(0x3D);
+  // Written by another spelling: the lookup ignores letter case.
+  Put("Cache/ab01c23d.BIN", "cached image");
+  Put("Cache/ab01c23d.xml", "<device/>");
+  Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).exec(MarkDone).run(OnProgress);
+  Front.Answer({});
+  EXPECT_EQ(Front.Serve(129, image, 128), std::vector<int>{0});
+  EXPECT_TRUE(Done);
+  EXPECT_EQ(Local("DeviceDescriptor.bin"), "cached image");
+  EXPECT_EQ(Local("DeviceDescriptor.xml"), "<device/>");
+  EXPECT_EQ(Progress, (std::vector<std::pair<int, int>>{{100, 100}}));
+
+  // Without either half of the pair the image is read whole.
+  for (const char *gone : {"Cache/ab01c23d.BIN", "Cache/ab01c23d.xml"}) {
+    Front.Sent.clear();
+    QFile::rename(Path(gone), Path(gone) + ".away");
+    Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).run();
+    Front.Answer({});
+    EXPECT_EQ(Front.Serve(129, image, 128), (std::vector<int>{0, 1, 2, 3})) << gone;
+    EXPECT_EQ(Local("DeviceDescriptor.bin").left(300), image) << gone;
+    QFile::rename(Path(gone) + ".away", Path(gone));
+  }
+  EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
+}
+
+TEST_F(IOChainFile, ZlibReadTakesTheFramesOfItsPayload) {
+  const QByteArray text = "<custom-logic><dd-di/></custom-logic>";
+  struct TCase {
+    const char *Name;
+    int PayloadBytes;
+    std::vector<int> Frames;
+  };
+  // 20 + P bytes of container: P = 108 fills one frame of 128, 120 needs two.
+  for (const TCase &t : {TCase{"100", 100, {5}}, TCase{"108", 108, {5}}, TCase{"120", 120, {5, 6}}}) {
+    Front.Sent.clear();
+    QByteArray payload = Zlib(text);
+    ASSERT_LT(payload.size(), t.PayloadBytes);
+    payload.append(QByteArray(t.PayloadBytes - payload.size(), '\x5A')); // after the stream's end: not inflated
+    const QByteArray device = QByteArray(5 * 128, '\0') + Container(payload, 128);
+    QDir(Path("cache")).removeRecursively();
+    Gen.newList()
+        .setFrameSize(128)
+        .execNext([](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameFirst(5); }, {})
+        .readFile(140, 2, Path("custom-logic.xml"))
+        .run();
+    Front.Answer({});
+    EXPECT_EQ(Front.Serve(140, device, 128), t.Frames) << t.Name;
+    EXPECT_EQ(Local("custom-logic.xml"), text) << t.Name;
+    EXPECT_EQ(Local("custom-logic.xml.z"), payload) << t.Name;
+    EXPECT_EQ(Local("cache/" + QString::fromLatin1(Md5(payload).toHex().toUpper())), payload) << t.Name;
+  }
+}
+
+TEST_F(IOChainFile, ZlibReadWithACachedDigestStopsAfterTheFirstFrame) {
+  const QByteArray text(3000, 'q');
+  const QByteArray payload = Zlib(text) + Pattern(300, 1);
+  Put("cache/" + QString::fromLatin1(Md5(payload).toHex()), payload); // lower-case spelling
+  Gen.newList().setFrameSize(128).readFile(140, 2, Path("logic.xml")).exec(MarkDone).run();
+  Front.Answer({});
+  EXPECT_EQ(Front.Serve(140, Container(payload, 128), 128), std::vector<int>{0});
+  EXPECT_TRUE(Done);
+  EXPECT_EQ(Local("logic.xml"), text);
+  EXPECT_EQ(Local("logic.xml.z"), payload);
+
+  // A cached copy that no longer matches its digest is not used.
+  Put("cache/" + QString::fromLatin1(Md5(payload).toHex()), "damaged");
+  Gen.newList().setFrameSize(128).readFile(140, 2, Path("logic.xml")).run();
+  Front.Answer({});
+  EXPECT_EQ(Front.Serve(140, Container(payload, 128), 128).size(), size_t(Container(payload, 128).size() / 128));
+  EXPECT_EQ(Local("logic.xml"), text);
+}
+
+TEST_F(IOChainFile, ZlibReadWithAWrongDigestKeepsTheEarlierCopyAndCachesNothing) {
+  Put("logic.xml", "earlier");
+  Put("logic.xml.z", "earlier z");
+  const QByteArray payload = Zlib(QByteArray(500, 'w')) + Pattern(200, 9);
+  QByteArray device = Container(payload, 128);
+  device[150] = char(device[150] ^ 0x01); // in the second frame
+  Gen.newList().setFrameSize(128).readFile(140, 2, Path("logic.xml")).exec(MarkDone).run();
+  Front.Answer({});
+  Front.Serve(140, device, 128);
+  EXPECT_FALSE(Done);
+  EXPECT_EQ(Messages, QStringList{"Ошибка контрольной суммы файла " + Path("logic.xml")});
+  EXPECT_EQ(Local("logic.xml"), "earlier");
+  EXPECT_EQ(Local("logic.xml.z"), "earlier z");
+  EXPECT_TRUE(QDir(Path("cache")).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(IOChainFile, RingReadStopsAtTheLastFrameOrAtAnOlderStamp) {
+  // Eight frames of 8 bytes: stamps of minutes 10..17, frame 3 the newest
+  // before the wrap (frame 4 holds the oldest, minute 10).
+  QByteArray ring;
+  for (int f = 0; f < 8; ++f)
+    ring += Stamp(2026, 3, 5, 12, 10 + (f + 4) % 8, 0) + Bytes({f});
+  struct TCase {
+    const char *Name;
+    int First, Last;
+    TDateTime LastTime;
+    std::vector<int> Asked;
+    int Written; // frames written to the local file
+  };
+  TDateTime minute11 = 0.0;
+  ASSERT_TRUE(TryEncodeDateTime(2026, 3, 5, 12, 11, 0, 0, minute11));
+  TDateTime minute20 = 0.0;
+  ASSERT_TRUE(TryEncodeDateTime(2026, 3, 5, 12, 20, 0, 0, minute20));
+  const std::vector<TCase> cases = {
+      {"to the last frame", 6, 2, 0.0, {6, 7, 0, 1}, 4},
+      {"older frame after the wrap", 6, 6, minute11, {6, 7, 0, 1, 2, 3, 4}, 6},
+      {"first frame older than the last time", 6, 2, minute20, {6}, 0},
+      {"last frame outside the ring: one turn", 2, 8, 0.0, {2, 3, 4, 5, 6, 7, 0, 1}, 8},
+  };
+  for (const TCase &t : cases) {
+    Front.Sent.clear();
+    Put("events.bin", "stale");
+    Gen.newList()
+        .setFrameSize(8)
+        .execNext(
+            [&](TIOChain3 *Next, const QList<int> &) {
+              TIOChain3readFile *s = CastIOChain3readFile(Next);
+              s->setFrameLimit(8);
+              s->setFrameFirst(uint16_t(t.First));
+              s->setFrameLast(uint16_t(t.Last));
+              s->setLastTime(t.LastTime);
+            },
+            {})
+        .readFile(128, 3, Path("events.bin"))
+        .run();
+    Front.Answer({});
+    EXPECT_EQ(Front.Serve(128, ring, 8), t.Asked) << t.Name;
+    QByteArray written;
+    for (int i = 0; i < t.Written; ++i)
+      written += ring.mid(((t.First + i) % 8) * 8, 8);
+    EXPECT_EQ(Local("events.bin"), written) << t.Name;
+  }
+}
+
+TEST_F(IOChainFile, PlainWritePadsItsLastFrameAndCompareFindsAFlippedByte) {
+  Put("out.bin", Pattern(6, 1));
+  Gen.newList()
+      .setFrameSize(4)
+      .execNext([](TIOChain3 *Next, const QList<int> &) { static_cast<TIOChain3writeFile *>(Next)->setFrameLast(1); }, {})
+      .writeFile(9, 0, Path("out.bin"))
+      .exec(MarkDone)
+      .run(OnProgress);
+  Front.Answer({});
+  ASSERT_EQ(Front.Sent.size(), 2u);
+  EXPECT_EQ(Front.Command(1), bcWriteFileFrame);
+  EXPECT_EQ(Front.Payload(1), Bytes({9, 0, 0}) + Pattern(6, 1).left(4));
+  Front.Answer(Bytes({9, 0, 0}));
+  ASSERT_EQ(Front.Sent.size(), 3u);
+  EXPECT_EQ(Front.Payload(2), Bytes({9, 1, 0}) + Pattern(6, 1).mid(4) + Bytes({0, 0}));
+  Front.Answer(Bytes({9, 1, 0}));
+  EXPECT_TRUE(Done);
+  EXPECT_EQ(Progress, (std::vector<std::pair<int, int>>{{0, 1}, {100, 100}}));
+
+  const QByteArray device = Pattern(6, 1) + Bytes({0, 0});
+  for (int flip : {-1, 5, 7}) {
+    Messages.clear();
+    Done = false;
+    QByteArray d = device;
+    if (flip >= 0)
+      d[flip] = char(d[flip] ^ 0x40);
+    Gen.newList()
+        .setFrameSize(4)
+        .execNext([](TIOChain3 *Next, const QList<int> &) { static_cast<TIOChain3writeFile *>(Next)->setFrameLast(1); }, {})
+        .compareFile(9, 0, Path("out.bin"))
+        .exec(MarkDone)
+        .run();
+    Front.Answer({});
+    Front.Serve(9, d, 4);
+    EXPECT_EQ(Done, flip < 0) << flip;
+    EXPECT_EQ(Messages, flip < 0 ? QStringList() : QStringList{"ошиба сравнения"}) << flip;
+  }
+}
+
+TEST_F(IOChainFile, ZlibWriteSendsTheContainerAndTheCompareReadsTheSameFrames) {
+  // 60 bytes that hardly compress: a container of 20 + ~68 bytes, two frames of 64.
+  const QByteArray text = Pattern(60, 11).toHex().left(60);
+  const QByteArray container = Container(Zlib(text), 64);
+  ASSERT_EQ(container.size(), 128) << "the case needs a container of exactly two frames";
+  Put("logic.xml", text);
+  Gen.newList()
+      .setFrameSize(64)
+      .execNext([](TIOChain3 *Next, const QList<int> &) { static_cast<TIOChain3writeFile *>(Next)->setFrameFirst(64); }, {})
+      .writeFile(140, 2, Path("logic.xml"))
+      .exec(MarkDone)
+      .run();
+  Front.Answer({});
+  EXPECT_TRUE(QFile::exists(Path("temp.z")));
+  EXPECT_EQ(Local("logic.xml.z"), container);
+  QByteArray sent;
+  std::vector<int> frames;
+  while (!Done && Front.Command(Front.Sent.size() - 1) == bcWriteFileFrame) {
+    const int f = Front.LastFrame();
+    frames.push_back(f);
+    sent += Front.Payload(Front.Sent.size() - 1).mid(3);
+    Front.Answer(Bytes({140, f & 0xFF, f >> 8}));
+  }
+  EXPECT_EQ(frames, (std::vector<int>{64, 65}));
+  EXPECT_EQ(sent, container);
+  EXPECT_TRUE(Done);
+
+  Done = false;
+  Gen.newList()
+      .setFrameSize(64)
+      .execNext([](TIOChain3 *Next, const QList<int> &) { static_cast<TIOChain3writeFile *>(Next)->setFrameFirst(64); }, {})
+      .compareFile(140, 2, Path("logic.xml.z"))
+      .exec(MarkDone)
+      .run();
+  Front.Answer({});
+  EXPECT_EQ(Front.Serve(140, QByteArray(64 * 64, '\0') + container + Pattern(64, 1), 64), (std::vector<int>{64, 65}));
+  EXPECT_TRUE(Done);
+  EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
+}
+
+TEST(IOChainFileRoutines, PackAndDecompressRoundTrip) {
+  QTemporaryDir dir;
+  const QString src = dir.filePath("a.xml");
+  SaveFileBytes(src, QByteArray(5000, 'a') + "tail");
+  CompressFile(src, dir.filePath("a.z"));
+  PackFile(dir.filePath("a.z"), dir.filePath("b.z"), 2048);
+  const QByteArray z = LoadFileBytes(dir.filePath("a.z"));
+  const QByteArray packed = LoadFileBytes(dir.filePath("b.z"));
+  EXPECT_EQ(packed, Container(z, 2048));
+  SaveFileBytes(dir.filePath("c.z"), z);
+  DecompressFile(dir.filePath("c"));
+  EXPECT_EQ(LoadFileBytes(dir.filePath("c")), LoadFileBytes(src));
+  // A stream cut short or broken is an error, never a partial file.
+  for (const QByteArray &broken : {z.left(z.size() / 2), QByteArray("not zlib"), QByteArray()}) {
+    SaveFileBytes(dir.filePath("d.z"), broken);
+    try {
+      DecompressFile(dir.filePath("d"));
+      ADD_FAILURE() << "inflated " << broken.size() << " bytes";
+    } catch (const EKvFormat &e) {
+      EXPECT_EQ(e.Text(), "invalid zlib data: " + dir.filePath("d.z"));
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("d")));
+  }
+  try {
+    DecompressFile(dir.filePath("none"));
+    ADD_FAILURE();
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), "Файл не найден " + dir.filePath("none.z"));
+  }
+}
+
+// ------------------------------------------------------------ against devsim
+
+namespace {
+
+// devsim started with Args, and the chains' whole road to it: generator,
+// device front and worker on the chosen link.
+class TDevsimChains {
+public:
+  TDevsimChains(bool Tcp, const QStringList &Args) {
+    App();
+    FDevsim.Start(TDevSimProcess::DevSimPath(), Args);
+    const QString pty = FDevsim.WaitFor("pty ");
+    const int port = FDevsim.WaitFor("tcp 127.0.0.1:").toInt();
+    FThread = std::make_unique<TDeviceThread>(FDir.filePath("debug.log"), QString());
+    TOI &oi = FThread->DeviceIO().GetOI();
+    oi.SetTimeout(2000);
+    oi.SetTcpTimeout(5000);
+    if (Tcp) {
+      oi.SetProtocol(TOI::prModbusTcp);
+      oi.SetHost("127.0.0.1");
+      oi.SetPort(port);
+    } else {
+      oi.SetProtocol(TOI::prModbusRtu);
+      oi.GetComPort().SetPortName(pty);
+      oi.GetComPort().SetBaudRate(115200);
+    }
+    FTool = std::make_unique<TDeviceTool>(*FThread);
+    FTool->SetDeviceAddr(1);
+    FGen = std::make_unique<TIOChainGen>();
+    FGen->setDeviceFront(FTool.get());
+    FGen->setWorkDir(FDir.path());
+    FGen->setOnMessage([this](const QString &Text) { Messages << Text; });
+  }
+  ~TDevsimChains() {
+    FGen.reset();
+    FTool.reset();
+    FThread.reset();
+    FDevsim.Stop();
+  }
+  TIOChainList3 &New() { return FGen->newList(); }
+  TIOChainGen &Gen() { return *FGen; }
+  // Runs the chain and waits until it has ended; the messages it sent are in Messages.
+  bool Run(TIOChainList3 &Chain, TChainProgressEvent Progress = {}) {
+    Chain.run(std::move(Progress));
+    return WaitFor([this] { return FGen->ChainCount() == 0; });
+  }
+  QString Path(const QString &Name) const { return FDir.filePath(Name); }
+  TDevSimProcess &Devsim() { return FDevsim; }
+  QStringList Messages;
+
+private:
+  QTemporaryDir FDir;
+  TDevSimProcess FDevsim;
+  std::unique_ptr<TDeviceThread> FThread;
+  std::unique_ptr<TDeviceTool> FTool;
+  std::unique_ptr<TIOChainGen> FGen;
+};
+
+QByteArray Words(const QByteArray &Stream, int Index) { return Stream.mid(4 * Index, 4); }
+
+// CRC-16/MODBUS bit by bit, as the check value needs it: 0x4B37 for "123456789".
+uint16_t Crc16Modbus(const QByteArray &Bytes) {
+  uint16_t crc = 0xFFFF;
+  for (char b : Bytes) {
+    crc ^= uint8_t(b);
+    for (int i = 0; i < 8; ++i)
+      crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+  }
+  return crc;
+}
+
+class IOChainDevsim : public ::testing::TestWithParam<bool> {};
+
+} // namespace
+
+TEST_P(IOChainDevsim, DeviceStepsReadWriteClockAndSpecialCommands) {
+  QStringList values;
+  for (int i = 0; i < 300; ++i)
+    values << QString::number(0x1000 + i);
+  TDevsimChains d(GetParam(), {"--set", "holding:100=" + values.join(','), "--clock-stopped", "--clock",
+                               "2026-03-05 14:15:02"});
+  // 300 registers from 100: records of 127, 127 and 46, answered in order.
+  QByteArray regs;
+  for (int i = 0; i < 300; ++i)
+    regs.append(char((100 + i) & 0xFF)).append(char((100 + i) >> 8));
+  QBuffer request(&regs);
+  request.open(QIODevice::ReadOnly);
+  QBuffer result;
+  result.open(QIODevice::ReadWrite);
+  // Two registers written between SRAM and FLASH reads, then read back.
+  QByteArray writes = Bytes({0x64, 0, 0x34, 0x12, 0x65, 0, 0xCD, 0xAB});
+  QBuffer writeData(&writes);
+  writeData.open(QIODevice::ReadOnly);
+  QByteArray back = Bytes({0x64, 0, 0x65, 0});
+  QBuffer backRequest(&back);
+  backRequest.open(QIODevice::ReadOnly);
+  QBuffer backResult;
+  backResult.open(QIODevice::ReadWrite);
+  QBuffer sram;
+  sram.open(QIODevice::ReadWrite);
+  uint16_t flashAddr = 5, flashWord = 1;
+  TDateTime newTime = 0.0;
+  ASSERT_TRUE(TryEncodeDateTime(2027, 1, 2, 3, 4, 5, 0, newTime));
+  QByteArray timeBytes(8, '\0');
+  std::memcpy(timeBytes.data(), &newTime, 8);
+  QBuffer timeData(&timeBytes);
+  timeData.open(QIODevice::ReadOnly);
+  QBuffer timeResult;
+  timeResult.open(QIODevice::ReadWrite);
+  bool done = false;
+  TAddrList found;
+  TIOChainList3 &c = d.New()
+                         .poll(1, found)
+                         .setDeviceAddr(found)
+                         .readReg(request, result)
+                         .readSram(backRequest, sram)
+                         .readFlash(flashAddr, flashWord)
+                         .writeReg(writeData)
+                         .readReg(backRequest, backResult)
+                         .writeTime(timeData)
+                         .readTime(0, timeResult)
+                         .specCmd(ctSpecCmdOn)
+                         .specCmd(ctSpecCmdModbusOn)
+                         .specCmd(ctSpecCmdOff)
+                         .exec([&] { done = true; });
+  ASSERT_TRUE(d.Run(c));
+  ASSERT_TRUE(done) << d.Messages.join("; ").toStdString();
+  EXPECT_EQ(found, TAddrList{1});
+  ASSERT_EQ(result.size(), 1200);
+  for (int i = 0; i < 300; i += 37)
+    EXPECT_EQ(Words(result.data(), i), Bytes({(100 + i) & 0xFF, (100 + i) >> 8, i & 0xFF, 0x10 + (i >> 8)})) << i;
+  EXPECT_EQ(Words(result.data(), 299), Bytes({0x8F, 0x01, 0x2B, 0x11}));
+  EXPECT_EQ(sram.data(), Bytes({0x64, 0, 0, 0, 0x65, 0, 0, 0}));
+  EXPECT_EQ(flashWord, 0) << "the FLASH area holds zeros";
+  EXPECT_EQ(backResult.data(), Bytes({0x64, 0, 0x34, 0x12, 0x65, 0, 0xCD, 0xAB}))
+      << "the write went to the registers although FLASH was selected last";
+  ASSERT_EQ(timeResult.size(), 8);
+  TDateTime got;
+  std::memcpy(&got, timeResult.data().constData(), 8);
+  EXPECT_EQ(DateTimeToQDateTime(got).toString("yyyy-MM-dd hh:mm:ss"), "2027-01-02 03:04:05");
+  EXPECT_EQ(d.Devsim().WaitFor("special "), "FF");
+  EXPECT_EQ(d.Devsim().WaitFor("special "), "F1");
+  EXPECT_EQ(d.Devsim().WaitFor("special "), "F0");
+}
+
+TEST_P(IOChainDevsim, DescriptorIsReadWholeOnAMissAndFromTheCacheOnAHit) {
+  TDevsimChains d(GetParam(), {"--demo-files"});
+  const QByteArray image = BuildDeviceImage(DemoDeviceContent()).Bytes;
+  std::vector<std::pair<int, int>> progress;
+  TChainProgressEvent onProgress = [&](int P, int M, uint32_t) { progress.emplace_back(P, M); };
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).readFile(129, 1, d.Path("DeviceDescriptor.bin")), onProgress));
+  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
+  const QByteArray got = LoadFileBytes(d.Path("DeviceDescriptor.bin"));
+  const int frames = int(progress.size());
+  EXPECT_EQ(got.size(), qsizetype(frames) * 128);
+  EXPECT_EQ(got.left(image.size()), image);
+  EXPECT_GT(frames, int(image.size() / 128)) << "the whole image";
+  EXPECT_EQ(progress.back(), std::make_pair(100, 100));
+
+  const QString key = QString::fromLatin1(image.mid(44, 4).toHex().toUpper());
+  QDir().mkpath(d.Path("cache"));
+  SaveFileBytes(d.Path("cache/" + key + ".bin"), image);
+  SaveFileBytes(d.Path("cache/" + key + ".xml"), "<device-descriptor/>");
+  progress.clear();
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).readFile(129, 1, d.Path("second.bin")), onProgress));
+  EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{100, 100}})) << "one frame, then the cache";
+  EXPECT_EQ(LoadFileBytes(d.Path("second.bin")), image);
+  EXPECT_EQ(LoadFileBytes(d.Path("second.xml")), "<device-descriptor/>");
+}
+
+TEST_P(IOChainDevsim, FlashHeadAndZlibSubFileAreReadUnpackedAndCached) {
+  // File 150: a container whose payload does not match its digest.
+  QTemporaryDir dir;
+  QByteArray bad = BuildFlashSubFile("<custom-logic/>");
+  bad[30] = char(bad[30] ^ 0x10);
+  SaveFileBytes(dir.filePath("bad.bin"), bad);
+  TDevsimChains d(GetParam(), {"--demo-files", "--file", "150:2048:" + dir.filePath("bad.bin")});
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(2048).readFile(140, 0, d.Path("head.bin"))));
+  const QByteArray head = LoadFileBytes(d.Path("head.bin"));
+  ASSERT_EQ(head.size(), 2048);
+  EXPECT_EQ(head.left(2), Bytes({1, 6}));
+  EXPECT_EQ(head.mid(12, 2), Bytes({64, 0})) << "custom logic on the 128 KiB boundary";
+  // CRC of bytes 0..13, high byte first: the other way round from an RTU frame.
+  ASSERT_EQ(Crc16Modbus("123456789"), 0x4B37);
+  const uint16_t crc = Crc16Modbus(head.left(14));
+  EXPECT_EQ(head.mid(14, 2), Bytes({crc >> 8, crc & 0xFF}));
+
+  ASSERT_TRUE(d.Run(d.New()
+                        .setFrameSize(2048)
+                        .execNext([&](TIOChain3 *Next, const QList<int> &) {
+                          CastIOChain3readFile(Next)->setFrameFirst(uint16_t(uint8_t(head[12]) | (uint8_t(head[13]) << 8)));
+                        }, {})
+                        .readFile(140, 2, d.Path("custom-logic.xml"))));
+  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
+  const QByteArray logic = LoadFileBytes(d.Path("custom-logic.xml"));
+  EXPECT_TRUE(logic.contains("<dd-ustav><item ider=\"U1\" caption=\"Setpoint 1\"/></dd-ustav>"));
+  const QByteArray z = LoadFileBytes(d.Path("custom-logic.xml.z"));
+  EXPECT_EQ(LoadFileBytes(d.Path("cache/" + QString::fromLatin1(Md5(z).toHex().toUpper()))), z);
+
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(2048).readFile(150, 2, d.Path("bad.xml"))));
+  EXPECT_EQ(d.Messages, QStringList{"Ошибка контрольной суммы файла " + d.Path("bad.xml")});
+  EXPECT_FALSE(QFile::exists(d.Path("bad.xml")));
+  EXPECT_EQ(QDir(d.Path("cache")).entryList(QDir::Files).size(), 1) << "nothing more cached";
+}
+
+TEST_P(IOChainDevsim, EventRingIsReadAcrossItsWrap) {
+  TDevsimChains d(GetParam(), {"--demo-files"});
+  const int recordBytes = 9 + 2 * EventValueWords(DemoDeviceContent());
+  ASSERT_TRUE(d.Run(d.New()
+                        .setFrameSize(uint16_t(recordBytes))
+                        .execNext([](TIOChain3 *Next, const QList<int> &) {
+                          TIOChain3readFile *s = CastIOChain3readFile(Next);
+                          s->setFrameLimit(256);
+                          s->setFrameFirst(250); // after the newest record the page knew
+                          s->setFrameLast(250);
+                          s->setLastTime(ChainBaseDate);
+                        }, {})
+                        .readFile(128, 3, d.Path("eventlog.bin"))));
+  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
+  const QByteArray events = LoadFileBytes(d.Path("eventlog.bin"));
+  const std::vector<TSimEventRecord> records = DemoEventRecords();
+  ASSERT_GT(records.size(), 6u) << "the journal crosses the end of the ring";
+  ASSERT_EQ(events.size(), qsizetype(records.size()) * recordBytes) << "from slot 250 on; the first empty slot ends the read";
+  for (size_t i = 0; i < records.size(); ++i)
+    EXPECT_EQ(events.mid(qsizetype(i) * recordBytes, 7), SimStamp(records[i].Moment)) << i;
+}
+
+TEST_P(IOChainDevsim, OscillogramDirectoryAndItsRecordsAreServedInFramesOf128) {
+  TDevsimChains d(GetParam(), {"--demo-files"});
+  auto frames = [](int Last) {
+    return [Last](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLast(uint16_t(Last)); };
+  };
+  // 16 + 32 x 12 bytes: four frames. Eight channels and one bit register
+  // make blocks of 290 bytes; two seconds are 200 blocks, 58000 bytes.
+  ASSERT_TRUE(d.Run(d.New()
+                        .setFrameSize(128)
+                        .execNext(frames(3), {})
+                        .readFile(132, 0, d.Path("osch.bin"))
+                        .execNext(frames(58000 / 128), {})
+                        .readFile(3, 0, d.Path("osc.bin"))));
+  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
+  const QByteArray dir = LoadFileBytes(d.Path("osch.bin"));
+  ASSERT_EQ(dir.size(), 512);
+  EXPECT_EQ(dir.left(5), Bytes({3, 12, 1, 0, 2}));
+  EXPECT_EQ(dir.mid(16 + 2 * 12, 12), Bytes({0, 0, 0, 26, 3, 5, 16, 15, 2, 25, 1, 1})) << "third entry, two hours on";
+  EXPECT_EQ(dir.mid(16 + 3 * 12, 12), QByteArray(12, char(0xFF)));
+  const QByteArray osc = LoadFileBytes(d.Path("osc.bin"));
+  ASSERT_EQ(osc.size(), (58000 / 128 + 1) * 128);
+  EXPECT_NE(osc.left(58000), QByteArray(58000, '\0'));
+  EXPECT_EQ(osc.mid(58000), QByteArray(osc.size() - 58000, '\0')) << "frames past the record read as zeros";
+}
+
+TEST_P(IOChainDevsim, TwoFrameWriteIsComparedAndAFlippedByteFailsTheCompare) {
+  QTemporaryDir saved;
+  TDevsimChains d(GetParam(), {"--file", "150:128", "--save-files", saved.path()});
+  const QByteArray data = Pattern(200, 4);
+  SaveFileBytes(d.Path("out.bin"), data);
+  auto twoFrames = [](TIOChain3 *Next, const QList<int> &) { static_cast<TIOChain3writeFile *>(Next)->setFrameLast(1); };
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).writeFile(150, 0, d.Path("out.bin"))));
+  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
+  EXPECT_EQ(LoadFileBytes(saved.filePath("file150.bin")), data + QByteArray(56, '\0'));
+  bool same = false;
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).compareFile(150, 0, d.Path("out.bin")).exec([&] {
+    same = true;
+  })));
+  EXPECT_TRUE(same) << d.Messages.join("; ").toStdString();
+  QByteArray flipped = data;
+  flipped[170] = char(flipped[170] ^ 1);
+  SaveFileBytes(d.Path("out.bin"), flipped);
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).compareFile(150, 0, d.Path("out.bin"))));
+  EXPECT_EQ(d.Messages, QStringList{"ошиба сравнения"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, IOChainDevsim, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &Info) { return Info.param ? "Tcp" : "Pty"; });

@@ -1,0 +1,1 @@
+kv_add_test(uDeviceDescriptor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDeviceDescriptor_test.cpp LIBS kvcustom kvcore)
