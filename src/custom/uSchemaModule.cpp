@@ -1214,8 +1214,11 @@ void TModule::ReadBlocks(const IXXMLNode &Node) {
 void TModule::LoadFromNode(const IXXMLNode &Node, bool Fragment) {
   if (!Module && !Fragment) {
     const IXXMLNode dd = Node->SelectSingleNode("device-descriptor");
-    if (dd && Root && SchemaDescriptorReader())
+    if (dd && Root && SchemaDescriptorReader()) {
       SetDescriptor(SchemaDescriptorReader()(dd));
+      if (Descriptor)
+        Descriptor->SetHost(this);
+    }
     if (const IXXMLNode ml = Node->SelectSingleNode("module-list"))
       LoadModuleItems(ModuleList, ml, Configurator);
   }
