@@ -53,25 +53,34 @@ void SetCode(TConfigurator &Lib, const QString &Prepare, const QString &Code) {
 
 TEST(SchemaCompile, GeneratorDataLineByLine) {
   TCompileDevice d;
-  TElement *one = AddFunction(*d.Root, "one", 0, 0);
-  TElement *zero = AddFunction(*d.Root, "zero", 0, 4);
-  TElement *andBlock = AddFunction(*d.Root, "and", 6, 0);
+  TConfigurator lib; // the project's, with an "and" that names no identifier: no lists
+  lib.LoadFromFile(ProjectConfigPath());
+  lib.FindFunction("and")->ModbusIders.clear();
+  auto add = [&](const char *Id, int Left) {
+    auto *e = new TElement(d.Root.get(), atDescriptor, 0, 0, nullptr, nullptr, lib.FindFunction(Id));
+    e->SetRect({Left, 0, Left + 2, e->Rect.Bottom});
+    d.Root->AbstractList.Add(e);
+    return e;
+  };
+  TElement *one = add("one", 0);
+  TElement *zero = add("zero", 0);
+  zero->MoveBy(0, 4 * 20);
+  TElement *andBlock = add("and", 6);
   andBlock->Caption = "say \"hi\" \\ there";
   andBlock->InputPins[1]->Inverted = true;
-  TElement *relay = AddFunction(*d.Root, "relay", 12, 0);
+  TElement *relay = add("relay", 12);
   AddLink(*d.Root, one, 0, andBlock, 0);
   AddLink(*d.Root, zero, 0, andBlock, 1);
   AddLink(*d.Root, andBlock, 0, relay, 0);
   TSchemaCompile c;
-  ASSERT_EQ(d.Compile(c), QStringList());
+  ASSERT_EQ(d.Compile(c, lib), QStringList());
   const QStringList lines = d.File("param.js").split("\r\n");
   const int at = int(lines.indexOf("type: \"and\",")) - 1;
   ASSERT_GT(at, 0);
   // 0x0900: the first SRAM byte after the register image; one, zero: 0x0900, 0x0901; and: 0x0902.
   const QStringList expected = {"{", "type: \"and\",", "caption: \"say \\\"hi\\\" \\\\ there\",", "index: 2,",
                                 "groupIndex: 0,", "vara: 0,", "varc: 0,", "inaa: 0,", "modbus: 65535,", "ipina:[",
-                                "[2304,0],", "[2305,1]", "],", "opina:[", "[2306,0,0,0]", "],", "modbus_fixa:[",
-                                QString::number(0x0100 + 36), "]", "},"}; // SysEvent
+                                "[2304,0],", "[2305,1]", "],", "opina:[", "[2306,0,0,0]", "]", "},"};
   EXPECT_EQ(lines.mid(at, expected.size()), expected);
   EXPECT_EQ(Masked(lines.mid(0, 4)), QStringList({"// started at T", "data=", "{", "ela:["}));
   EXPECT_TRUE(lines.contains("global.ADR_FLASH=2048"));
