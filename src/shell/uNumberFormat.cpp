@@ -9,6 +9,7 @@ QString FormatValue(double Value) {
     return QString::asprintf("%4.2f", Value);
   if (Value > 0.001)
     return QString::asprintf("%5.3f", Value);
+  // The fixed format of the family these texts follow has two decimals.
   return QString::asprintf("%.2f", Value);
 }
 

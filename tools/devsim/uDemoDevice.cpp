@@ -9,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -80,11 +81,11 @@ TDeviceContent DemoTerminalContent() {
   for (TDcMeasure &m : c.Measures)
     m.Reg += MeasureReg;
   TDcParam type;
-  type.Type = 36, type.Reg = TypeReg, type.Access = 1, type.Sram = 0x0320, type.Eeprom = 0x0020;
+  type.Type = 36, type.Reg = TypeReg, type.Access = 1, type.Sram = 0x0320;
   type.Length = TypeWords, type.ExtraRegs = TypeWords - 1;
   type.Short = QStringLiteral("Тип"), type.Full = QStringLiteral("Тип устройства");
   TDcParam passwd;
-  passwd.Type = 36, passwd.Reg = PasswdReg, passwd.Access = 1, passwd.Sram = 0x0340, passwd.Eeprom = 0x0040;
+  passwd.Type = 36, passwd.Reg = PasswdReg, passwd.Access = 1, passwd.Sram = 0x0340;
   passwd.Length = PasswdWords, passwd.PasswdChar = '*', passwd.ExtraRegs = PasswdWords - 1;
   passwd.Short = QStringLiteral("Пароль"), passwd.Full = QStringLiteral("Пароль доступа");
   TDcParam scaled;
@@ -98,8 +99,12 @@ TDeviceContent DemoTerminalContent() {
                       QStringLiteral("ЗМН"), QStringLiteral("Внешний")};
   c.Setpoints.push_back(starts);
   c.Params.insert(c.Params.begin(), type);
-  c.Params.push_back(scaled);
-  c.Params.push_back(passwd);
+  // Plain parameters come before the primary-value ones, as the program builds them.
+  const auto firstScaled = std::find_if(c.Params.begin(), c.Params.end(), [](const TDcParam &P) { return P.Type == 38; });
+  const auto at = c.Params.insert(firstScaled, scaled);
+  c.Params.insert(at + 1, passwd);
+  // The image names the identifier listing it was built with.
+  c.IdentCrc = DesignIdentificationCrc(c);
   return c;
 }
 

@@ -48,6 +48,16 @@ uint8_t TSimDevice::Address() const {
   return FAddress;
 }
 
+void TSimDevice::SetAbsentUnitsSilent(bool Value) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FAbsentUnitsSilent = Value;
+}
+
+bool TSimDevice::AbsentUnitsSilent() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FAbsentUnitsSilent;
+}
+
 void TSimDevice::SetStatusByte(uint8_t Status) {
   std::lock_guard<std::mutex> lock(FLock);
   FStatusByte = Status;

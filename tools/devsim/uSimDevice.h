@@ -71,6 +71,11 @@ public:
   uint8_t Address() const;
   // The status byte answered to a poll (function 07); default 0.
   void SetStatusByte(uint8_t Status);
+  // Modbus TCP units other than 0, 255 and the device's own: false (default)
+  // answers them with exception 0B, as a server that knows it has no such unit;
+  // true leaves them unanswered, as a gateway whose serial line has no such device.
+  void SetAbsentUnitsSilent(bool Value);
+  bool AbsentUnitsSilent() const;
 
   uint16_t Register(TSimArea Area, uint16_t Reg) const;
   void SetRegister(TSimArea Area, uint16_t Reg, uint16_t Value);
@@ -134,6 +139,7 @@ private:
   mutable std::mutex FLock;
   uint8_t FAddress = 1;
   uint8_t FStatusByte = 0;
+  bool FAbsentUnitsSilent = false;
   std::array<std::vector<uint16_t>, 4> FAreas;
   std::map<int, TSimFile> FFiles;
   QDateTime FClockBase;

@@ -52,7 +52,13 @@ const TPageShot Shots[] = {
        f->Editor()->Edit->setText("650");
        QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
      }},
-    {"event", "TabSheetEvent", {}},
+    // Ctrl+R on the journal page reads the journal from the device.
+    {"event", "TabSheetEvent", [](TDemoSession &S) {
+       S.Form->activateWindow();
+       if (!QTest::qWaitForWindowActive(S.Form.get()))
+         std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
+       QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+     }},
     {"osc", "TabSheetOscHeader", {}},
 };
 
