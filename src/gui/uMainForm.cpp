@@ -447,17 +447,17 @@ bool TMainForm::FormShow() {
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
-  TGridPageHost host;
-  host.Chains = FIOChain;
-  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
-  host.Ini = &FIni;
-  host.BitmapForm = FForms.BitmapForm;
-  host.ShowMessageStep = [this](const QString &Text) { ShowMessageStep(Text); };
-  host.RequestUserRights = [this] {
+  TGridPageHost gridHost;
+  gridHost.Chains = FIOChain;
+  gridHost.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  gridHost.Ini = &FIni;
+  gridHost.BitmapForm = FForms.BitmapForm;
+  gridHost.ShowMessageStep = [this](const QString &Text) { ShowMessageStep(Text); };
+  gridHost.RequestUserRights = [this] {
     return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
   };
-  ParamFrame->SetHost(host);
-  UstavFrame->SetHost(host);
+  ParamFrame->SetHost(gridHost);
+  UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
   UstavFrame->Init();
   EventFrame->SetHost({[this] { return FIOChain; },
