@@ -60,6 +60,14 @@ const TPageShot Shots[] = {
        QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
      }},
     {"osc", "TabSheetOscHeader", {}},
+    // The spreadsheet tab with the parameters, then a local setpoint set tab.
+    {"local-set", "TabSheetParam",
+     [](TDemoSession &S) {
+       S.Form->ExcelCommand();
+       S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+       S.Form->UstavFrame->SaveToFile(S.Dir.filePath("tempustav.xml"));
+       S.Form->OpenLocalSet(S.Dir.filePath("tempustav.xml"), QStringLiteral("Редактирование уставок      "));
+     }},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).
