@@ -6,6 +6,7 @@
 #include "uAgentClientForm.h"
 #include "uConfigMMSForm.h"
 #include "uDashboardSetupForm.h"
+#include "uOscSetupForm.h"
 #include "uPasswdForm.h"
 
 namespace {
@@ -30,9 +31,11 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.AboutBox << f.BitmapForm;
   f.DashboardSetupForm = new TDashboardSetupForm(Owner);
   f.InOrder << f.DashboardSetupForm;
-  for (const char *name : {"DeviceboardSetupForm", "OscNoteForm", "OscSetupForm", "OscValueForm", "PreferenceForm",
-                           "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm", "CustomUstavForm", "LabelEditForm",
-                           "ParamListForm", "UnitPropertyForm", "UstavListForm"})
+  for (const char *name : {"DeviceboardSetupForm", "OscNoteForm"})
+    f.InOrder << NewShell(Owner, name);
+  f.InOrder << new TOscSetupForm(Owner);
+  for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
+                           "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewShell(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = NewShell(Owner, "PropertyForm");
