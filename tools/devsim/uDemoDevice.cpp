@@ -89,7 +89,7 @@ TDeviceContent DemoTerminalContent() {
   passwd.Length = PasswdWords, passwd.PasswdChar = '*', passwd.ExtraRegs = PasswdWords - 1;
   passwd.Short = QStringLiteral("Пароль"), passwd.Full = QStringLiteral("Пароль доступа");
   TDcParam scaled;
-  scaled.Type = 34, scaled.Reg = ScaledReg, scaled.Sram = 0x0348, scaled.Eeprom = 0x0048, scaled.Koef = 2;
+  scaled.Type = 34, scaled.Reg = ScaledReg, scaled.Sram = 0x0348, scaled.Koef = 2;
   scaled.Full = QStringLiteral("Время возврата, с");
   c.Params.insert(c.Params.begin(), type);
   // Plain parameters come before the primary-value ones, as the program builds them.
