@@ -274,8 +274,12 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   for (int i = 0; i < FConfig.DigitalCount(); ++i)
     FDrawers.push_back(TOscDrawer::CreateWithPanel(PanelLeft, &FCommon, TOscDrawer::dkDiscrete,
                                                    FConfig.DigitalChannel(i).Id, i));
+  std::vector<TOscStripCache *> Analog, Digital;
+  for (TOscDrawer *D : FDrawers)
+    (D->IsAnalog() ? Analog : Digital).push_back(&D->Cache());
+  TOscStripCache::BuildAll(FData, Analog, Digital);
   for (TOscDrawer *D : FDrawers) {
-    D->BuildCache(FData);
+    D->SetData(FData);
     connect(D, &TOscDrawer::PanelClicked, this, [this](TOscDrawer *Clicked) {
       const bool On = !Clicked->Selected;
       for (TOscDrawer *Other : FDrawers)
@@ -537,24 +541,27 @@ void TkvOscFrame::PaintBoxPaint() {
     return;
   QPainter P(&FImage);
   FCommon.Canvas = &P;
+  FCommon.Image = &FImage;
   const int First = FView.ScrollSample;
   const int N = std::max(0, std::min(FView.VisibleSamples, FView.LastSample() - First));
   if (N >= 1 && First >= 0) {
     const int DX = FView.SampleX(First);
     const bool Dense = FView.TimeScale <= 0.1;
+    // Every strip has the same axis.
+    const std::vector<TOscGridTick> Grid = FView.TimeGrid(First, N, false);
     const int Bottom = Size.height();
-    int Y = 0;
-    auto DrawAnalog = [&](TOscDrawer *D) {
-      if (Dense)
-        D->DrawEnvelope(First, N + 1, DX);
-      else
-        D->DrawCurve(First, N + 1, DX);
+    // Where each strip goes, then the columns of all of them in one pass,
+    // then the strips.
+    struct TStrip {
+      TOscDrawer *Drawer;
+      int CenterY;
+      bool Axis;
     };
-    auto DrawDiscrete = [&](TOscDrawer *D) {
+    std::vector<TStrip> Strips;
+    int Y = 0;
+    auto AddDiscrete = [&](TOscDrawer *D) {
       Y += FView.DiscreteHeight / 2;
-      D->CenterY = Y;
-      D->DrawDiscrete(First, N + 1, DX);
-      D->DrawTimeGrid(Y, DX, First, N);
+      Strips.push_back({D, Y, true});
       Y += FView.DiscreteHeight / 2;
     };
     if (!cbSingleAxis->isChecked()) {
@@ -563,30 +570,42 @@ void TkvOscFrame::PaintBoxPaint() {
         if (!IsDrawn(D))
           continue;
         if (!D->IsAnalog()) {
-          DrawDiscrete(D);
+          AddDiscrete(D);
           continue;
         }
         Y += FView.AnalogHeight / 2;
-        D->CenterY = Y;
-        DrawAnalog(D);
-        D->DrawTimeGrid(Y, DX, First, N);
+        Strips.push_back({D, Y, true});
         Y += FView.AnalogHeight / 2;
       }
     } else {
       Y = FView.AnalogHeight / 2;
-      TOscDrawer *Last = nullptr;
       for (TOscDrawer *D : FDrawers)
-        if (D->IsAnalog() && D->Checked()) {
-          D->CenterY = Y;
-          DrawAnalog(D);
-          Last = D;
-        }
-      if (Last)
-        Last->DrawTimeGrid(Y, DX, First, N);
+        if (D->IsAnalog() && D->Checked())
+          Strips.push_back({D, Y, false});
+      // The shared axis goes with the last curve on it.
+      if (!Strips.empty())
+        Strips.back().Axis = true;
       Y += FView.AnalogHeight / 2;
       for (size_t i = size_t(std::max(FFirstDrawer, 0)); i < FDrawers.size() && Y <= Bottom; ++i)
         if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
-          DrawDiscrete(FDrawers[i]);
+          AddDiscrete(FDrawers[i]);
+    }
+    std::vector<const TOscStripCache *> Caches;
+    for (const TStrip &S : Strips)
+      Caches.push_back(&S.Drawer->Cache());
+    std::vector<std::vector<TOscColumn>> Columns;
+    TOscStripCache::ColumnsOf(Caches, First, First + N, FView.TimeScale, Columns);
+    for (size_t k = 0; k < Strips.size(); ++k) {
+      TOscDrawer *D = Strips[k].Drawer;
+      D->CenterY = Strips[k].CenterY;
+      if (!D->IsAnalog())
+        D->DrawDiscrete(First, N + 1, DX, &Columns[k]);
+      else if (Dense)
+        D->DrawEnvelope(First, N + 1, DX, &Columns[k]);
+      else
+        D->DrawCurve(First, N + 1, DX, &Columns[k]);
+      if (Strips[k].Axis)
+        D->DrawTimeGrid(D->CenterY, DX, First, N, Grid);
     }
     // The trigger line.
     const int TriggerX = FView.PlotX(FView.MsToSample(FView.TriggerOffsetMs()));
@@ -594,4 +613,5 @@ void TkvOscFrame::PaintBoxPaint() {
     P.drawLine(TriggerX, 0, TriggerX, Bottom);
   }
   FCommon.Canvas = nullptr;
+  FCommon.Image = nullptr;
 }
