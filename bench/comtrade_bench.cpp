@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -46,9 +47,20 @@ int Load(const QString &Cfg) {
   double Check = 0;
   for (int c = 0; c < Config.AnalogCount(); ++c)
     Check += Data.GetFirstHarmonic(c, 0, 35);
-  std::printf("%-8s load %6lld ms  samples %8d  peak RSS %7.1f MB (%.1f MB before loading)  [%g]\n",
-              qPrintable(QFileInfo(Cfg).completeBaseName()), Ms, Data.SampleCount(), Peak / 1024.0,
-              Before / 1024.0, Check);
+  // The samples' own size: raw analog words, digital bytes, numbers and stamps.
+  const double SampleMb = double(Data.SampleCount()) *
+                          (4.0 * Config.AnalogCount() + Config.DigitalCount() + 8.0) / 1048576.0;
+  // The peer: counting the same file's lines with wc -l, the least any reader does.
+  QElapsedTimer W;
+  W.start();
+  QProcess Wc;
+  Wc.start("wc", {"-l", QFileInfo(Cfg).path() + "/" + QFileInfo(Cfg).completeBaseName() + ".dat"});
+  Wc.waitForFinished(-1);
+  const qint64 WcMs = std::max<qint64>(W.elapsed(), 1);
+  std::printf("%-8s load %6lld ms  wc -l %5lld ms  ratio %5.1f (target 5)  samples %8d  %7.1f MB of samples, "
+              "peak RSS %7.1f MB (%.1f MB before loading), %.2f of the samples (target 1.2)  [%g]\n",
+              qPrintable(QFileInfo(Cfg).completeBaseName()), Ms, WcMs, double(Ms) / WcMs, Data.SampleCount(),
+              SampleMb, Peak / 1024.0, Before / 1024.0, (Peak - Before) / 1024.0 / SampleMb, Check);
   return 0;
 }
 

@@ -1,6 +1,10 @@
 #include "uAppForms.h"
 
 #include "uAboutBox.h"
+#include "DDMenuEditorForm.h"
+#include "uBitmapForm.h"
+#include "uAgentClientForm.h"
+#include "uConfigMMSForm.h"
 #include "uDashboardSetupForm.h"
 #include "uOscSetupForm.h"
 #include "uPasswdForm.h"
@@ -20,10 +24,11 @@ QDialog *TAppForms::Form(const QString &Name) const {
   return nullptr;
 }
 
-TAppForms CreateAppForms(QWidget *Owner) {
+TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   TAppForms f;
   f.AboutBox = new TAboutBox(Owner);
-  f.InOrder << f.AboutBox << NewShell(Owner, "BitmapForm");
+  f.BitmapForm = new TBitmapForm(Owner);
+  f.InOrder << f.AboutBox << f.BitmapForm;
   f.DashboardSetupForm = new TDashboardSetupForm(Owner);
   f.InOrder << f.DashboardSetupForm;
   for (const char *name : {"DeviceboardSetupForm", "OscNoteForm"})
@@ -35,7 +40,11 @@ TAppForms CreateAppForms(QWidget *Owner) {
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = NewShell(Owner, "PropertyForm");
   f.InOrder << f.PasswdForm << f.PropertyForm;
-  for (const char *name : {"MenuEditor", "ConfigMMSForm", "AgentClientForm", "ModbustcpForm"})
-    f.InOrder << NewShell(Owner, name);
+  f.MenuEditor = new TMenuEditor(Owner);
+  f.InOrder << f.MenuEditor;
+  f.ConfigMMSForm = new TConfigMMSForm(Owner);
+  f.AgentClientForm = new TAgentClientForm(Owner, Ini);
+  f.ModbustcpForm = new TModbustcpForm(Owner, Ini);
+  f.InOrder << f.ConfigMMSForm << f.AgentClientForm << f.ModbustcpForm;
   return f;
 }

@@ -1,10 +1,15 @@
 #include "uMainForm.h"
 
 #include "uAboutBox.h"
+#include "uAgentClientForm.h"
+#include "uConfigMMSForm.h"
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
 #include "uErrors.h"
+#include "uEventPDFReportFrame.h"
+#include "uFileDialogSink.h"
+#include "uFiles.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
 #include "uIdentification.h"
@@ -12,6 +17,7 @@
 #include "uLogger.h"
 #include "uModbus.h"
 #include "uModbusFrame.h"
+#include "uModbusPDF.h"
 #include "uModbusTools.h"
 #include "oi.h"
 #include "uDeviceIO.h"
@@ -54,6 +60,13 @@ const char *const LockerFileName = "locker.txt";
 const char *const DashboardChangedQuestion = "Изменения титульной панелм не сохранены, сохранить?";
 // Captions of run-time tabs end with six blanks: room for the close button.
 const char *const TabCaptionTail = "      ";
+constexpr int EventReportTag = -11;
+
+// The records the journal page has read, newest first.
+const TEventLogItems *JournalRecords() {
+  static const TEventLogItems none;
+  return &none;
+}
 
 QAction *NewAction(QObject *Owner, const char *Name, const QString &Caption, const QKeySequence &Shortcut = {}) {
   auto *a = new QAction(Caption, Owner);
@@ -112,13 +125,19 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIdentification = std::make_unique<TIdentification>(*this, Ini);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
+  connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
+  connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
+  connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
+  connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
+  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(JournalRecords()); });
+  connect(apFileSaveAs, &QAction::triggered, this, &TMainForm::SaveEventReportAs);
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
   Timer->setInterval(2000);
   connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
 
-  FForms = CreateAppForms(this);
+  FForms = CreateAppForms(this, Ini);
   resize(1000, 680);
 }
 
@@ -310,6 +329,8 @@ void TMainForm::BuildToolBar() {
   cbDevNo->setMinimumContentsLength(3);
   cbAuto = new QCheckBox(QStringLiteral("Auto"), strip);
   cbAuto->setObjectName("cbAuto");
+  // The title panel is live from the start: the poll timer refreshes it.
+  cbAuto->setChecked(true);
   cbPrimVal = new QCheckBox(QStringLiteral("Первичные значения"), strip);
   cbPrimVal->setObjectName("cbPrimVal");
   LabelDeviceType = NewLabel(strip, "LabelDeviceType", QStringLiteral("Тип устройства"));
@@ -406,10 +427,46 @@ bool TMainForm::FormShow() {
   FDeviceTool = std::make_unique<TDeviceTool>(*FDeviceThread);
   FIOChain->setDeviceFront(FDeviceTool.get());
 
+  TDashboardHost host;
+  host.Chains = FIOChain;
+  host.EnterTempFolder = [this] { EnterTempFolder(); };
+  host.Login = [this] {
+    if (!IsLoggedIn())
+      SetLoggedIn(FForms.PasswdForm->exec() == QDialog::Accepted);
+    return IsLoggedIn();
+  };
+  // A title panel that cannot be loaded leaves the panel empty; start-up and
+  // identification go on.
+  host.Report = [this](const QString &Text) {
+    Logger().Error(Text);
+    StatusBar_->showMessage(Text);
+  };
+  host.VirtualInputPulse = FSettings.VirtualInputPulse;
+  host.TeleCount = FSettings.TeleCount;
+  host.EventLogCount = FSettings.EventLogCount;
+  DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
+  TGridPageHost host;
+  host.Chains = FIOChain;
+  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  host.Ini = &FIni;
+  host.RequestUserRights = [this] {
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+  };
+  ParamFrame->SetHost(host);
+  UstavFrame->SetHost(host);
   ParamFrame->Init();
   UstavFrame->Init();
+  EventFrame->SetHost({[this] { return FIOChain; },
+                       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return IsLinkIdle(); },
+                       [this] { return QDir(FTempFolder).absolutePath(); }});
   EventFrame->Init();
+  connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetEvent)
+      EventFrame->ReadEventLog();
+  });
+  connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
   OscHeadFrame->Init();
 
   Timer->setInterval(FSettings.TimerIntervalMs);
@@ -563,7 +620,7 @@ void TMainForm::ApplyLinkSettings() {
   FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
 }
 
-bool TMainForm::IsLinkIdle() const { return FDeviceTool ? FDeviceTool->IsIdle() : true; }
+bool TMainForm::IsLinkBusy() const { return FIOChain && FIOChain->IsBusy(); }
 
 bool TMainForm::IsDeviceReady() const { return FDescriptor->Ready; }
 
@@ -583,7 +640,7 @@ void TMainForm::TimerTimer() {
   TTimerInputs in;
   in.Poll = FSettings.Poll;
   in.AutoPoll = FAutoPoll;
-  in.IsIdle = IsLinkIdle();
+  in.LinkBusy = IsLinkBusy();
   in.IsReady = IsDeviceReady();
   in.DashboardActive = PageControl->currentWidget() == TabSheetDashboard;
   in.AutoChecked = cbAuto->isChecked();
@@ -759,4 +816,62 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
   FClosed = true;
   FormClose();
   Event->accept();
+}
+
+TReportSetup TMainForm::ReportSetup() const { return {windowTitle(), ProgramFilePath()}; }
+
+void TMainForm::OpenEventReport(const TEventLogItems *Records) {
+  if (!IsDeviceReady()) {
+    ShowErrorText(QStringLiteral("Нет дескриптора"));
+    return;
+  }
+  const QString name = FProgramFolder + QStringLiteral("EventReportTemplate.xml");
+  TTabSheet *sheet = FindTabByTag(EventReportTag);
+  TEventPDFReportFrame *frame = sheet ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
+  // A template that cannot be read leaves no tab behind.
+  std::unique_ptr<TEventPDFReportFrame> fresh;
+  if (!frame) {
+    fresh = std::make_unique<TEventPDFReportFrame>(nullptr, ReportSetup());
+    TranslateComponent(MultiLingual(), fresh.get());
+    frame = fresh.get();
+  }
+  try {
+    frame->Open(name);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+    return;
+  }
+  if (fresh) {
+    sheet = OpenTab(
+        [&fresh](QWidget *Parent) {
+          fresh->setParent(Parent);
+          return fresh.release();
+        },
+        EventReportTag, false);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Отчет по событиям")) + TabCaptionTail);
+  }
+  PageControl->setCurrentWidget(sheet);
+  frame->SetDescriptor(FDescriptor.get());
+  frame->SetEventList(Records);
+}
+
+bool TMainForm::SaveEventReportAs() {
+  auto *sheet = qobject_cast<TTabSheet *>(PageControl->currentWidget());
+  auto *frame = sheet && sheet->Tag() == EventReportTag ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
+  if (!frame)
+    return false;
+  TFileDialogRequest request;
+  request.Kind = TFileDialogKind::Save;
+  request.Caption = QStringLiteral("Сохранить шаблон как");
+  request.DefaultExt = QStringLiteral("xml");
+  const QString file = AskFileName(request);
+  if (file.isEmpty())
+    return true;
+  try {
+    frame->SaveAs(file);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+  }
+  return true;
 }

@@ -6,6 +6,8 @@
 #include "uMainSettings.h"
 #include "uNumberFormat.h"
 #include "uPageControlHelper.h"
+#include "uReportDocument.h"
+#include "uEventLogItem.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -97,8 +99,9 @@ public:
 
   // One tick of the poll timer.
   void TimerTimer();
-  // The link is idle (no request queued or running).
-  bool IsLinkIdle() const;
+  // "Is the link busy": the question the timer, "Опрос", the device-number box
+  // and every page ask before starting a chain (see TIOChainGen::IsBusy).
+  bool IsLinkBusy() const;
   // The run-time descriptor holds an identified device.
   bool IsDeviceReady() const;
 
@@ -121,6 +124,16 @@ public:
   TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor.get(); }
   // Opens (once) the Modbus pane tab, filled from the register image.
   void OpenModbusTab();
+  // Caption and header line of the program's reports.
+  TReportSetup ReportSetup() const;
+  // The event report tab (reused): its template from the program folder, the
+  // descriptor and Records (the journal page's, newest first). Without an
+  // identified device, or when the template cannot be read, the error is
+  // shown (and no new tab is left).
+  void OpenEventReport(const TEventLogItems *Records);
+  // Save As on the event report tab: the template under a name asked for;
+  // false when another tab is shown.
+  bool SaveEventReportAs();
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;

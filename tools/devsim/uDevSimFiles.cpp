@@ -135,24 +135,51 @@ int EventValueWords(const TDeviceContent &Content) {
   return words;
 }
 
+std::vector<QDateTime> DemoOscTriggers() {
+  const QDateTime first(QDate(2026, 3, 5), QTime(14, 15, 2, 250), Qt::UTC);
+  return {first, first.addSecs(3600), first.addSecs(7200)};
+}
+
+std::vector<TSimEventRecord> DemoEventRecords() {
+  // Codes of the demo content: 1 start, 2 trip, 10 voltage circuit failure, 20 setpoints changed.
+  enum : uint8_t { Start = 1, Trip = 2, Failure = 10, Setpoints = 20 };
+  int serial = 0;
+  auto record = [&serial](const QDateTime &At, uint8_t Code, bool On, uint16_t Current, uint16_t Inputs,
+                          uint16_t Relays) {
+    // Currents and voltage near what the demo serves live (secondary A x 1000, V x 10).
+    const int k = serial++;
+    TSimEventRecord r{At, Code, uint8_t(On ? 1 : 0), {}};
+    for (int phase = 0; phase < 3; ++phase)
+      r.Values.push_back(uint16_t(Current + (k * 37 + phase * 53) % 180));
+    r.Values.push_back(uint16_t(570 + k % 13));
+    r.Values.push_back(Inputs);
+    r.Values.push_back(Relays);
+    return r;
+  };
+  std::vector<TSimEventRecord> out;
+  const std::vector<QDateTime> triggers = DemoOscTriggers();
+  out.push_back(record(triggers[0].addSecs(-1800), Setpoints, true, 3150, 0, 0));
+  for (const QDateTime &t : triggers) {
+    out.push_back(record(t.addSecs(-720), Failure, true, 3200, 0x0004, 0));
+    out.push_back(record(t.addSecs(-660), Failure, false, 3180, 0, 0));
+    out.push_back(record(t, Start, true, 9600, 0x0001, 0));
+    out.push_back(record(t.addMSecs(400), Trip, true, 9800, 0x0001, 0x0003));
+    out.push_back(record(t.addMSecs(800), Start, false, 40, 0, 0));
+    for (int m = 10; m <= 30; m += 10)
+      out.push_back(record(t.addSecs(60 * m), Setpoints, true, 3200, 0, 0));
+  }
+  return out;
+}
+
 void AddDemoFiles(TSimDevice &Device) {
   const TDeviceContent content = DemoDeviceContent();
   Device.SetFile(SimFileDescriptor, BuildDeviceImage(content).Bytes, SimDescriptorFrameBytes);
 
-  // 256 records, the newest 20 of them written across the end of the ring.
+  // 256 slots, the journal written across the end of the ring.
   const int recordBytes = 9 + 2 * EventValueWords(content);
-  const QDateTime start(QDate(2026, 3, 5), QTime(14, 15, 2, 250), Qt::UTC);
-  std::vector<TSimEventRecord> events;
-  for (int i = 0; i < 20; ++i) {
-    TSimEventRecord r;
-    r.Moment = start.addSecs(i * 61);
-    r.Code = content.Events[size_t(i) % content.Events.size()].Code;
-    r.Flags = uint8_t(i % 2);
-    for (int w = 0; w < (recordBytes - 9) / 2; ++w)
-      r.Values.push_back(uint16_t(1000 * i + w));
-    events.push_back(r);
-  }
-  Device.SetFile(SimFileEventRing, BuildEventRing(events, recordBytes, 256, 250), recordBytes);
+  Device.SetFile(SimFileEventRing, BuildEventRing(DemoEventRecords(), recordBytes, 256, DemoEventFirstSlot),
+                 recordBytes);
+  const QDateTime start = DemoOscTriggers().front();
 
   // Three oscillograms of one second before and one after the trigger.
   TOscRecordPlan plan;

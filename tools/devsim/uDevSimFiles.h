@@ -71,6 +71,17 @@ QByteArray BuildExtFlash(const std::array<QByteArray, 6> &Contents);
 // per 16 bits of the bit groups each event bit reference names (one for a raw one).
 int EventValueWords(const TDeviceContent &Content);
 
+// The demo device's oscillogram triggers, oldest first: the journal's alarms
+// follow them.
+std::vector<QDateTime> DemoOscTriggers();
+// The demo's journal in time order: in the second after each trigger an
+// alarm ("Пуск МТЗ-1" on with input 1, "Срабатывание МТЗ-1" with relays 1
+// and 2, "Пуск МТЗ-1" off), messages between; values in the demo's layout
+// (Ia, Ib, Ic, Ua, the input word, the relay word).
+std::vector<TSimEventRecord> DemoEventRecords();
+// The slot the demo's ring starts at, so that it wraps.
+constexpr int DemoEventFirstSlot = 250;
+
 // Serves the demo device's files on Device: the descriptor image (129), an
 // event ring of 256 records that wraps (128), a cyclic directory of 32 slots
 // with three oscillograms (132) and their records (1..3), and the external

@@ -1,0 +1,8 @@
+# Event journal records under libFuzzer, and the program that writes its seed
+# rings (as the simulator serves them).
+add_executable(event_record_fuzz ${CMAKE_CURRENT_LIST_DIR}/event_record_fuzz.cpp)
+target_link_libraries(event_record_fuzz PRIVATE kvosc devcontent)
+target_link_options(event_record_fuzz PRIVATE -fsanitize=fuzzer)
+
+add_executable(event_record_seeds ${CMAKE_CURRENT_LIST_DIR}/event_record_seeds.cpp)
+target_link_libraries(event_record_seeds PRIVATE devsimfiles)

@@ -1,0 +1,111 @@
+// Shows one page of the main window against the in-process demo terminal and
+// saves a picture of the window: `screenshot_page PAGE OUT.png`. PAGE is a
+// row of the table below, or the object name or caption of a tab.
+// scripts/screenshot-page.sh runs it under a virtual X server.
+#include "uDemoSession.h"
+#include "uMessageSink.h"
+#include "uFileDialogSink.h"
+#include "uPageControlHelper.h"
+#include "uParamFrame.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
+
+#include <QLineEdit>
+
+#include <QApplication>
+#include <QTabWidget>
+#include <functional>
+#include <iostream>
+
+namespace {
+// A page and what is done on it before the picture (an edit, a dialog).
+struct TPageShot {
+  const char *Name;
+  const char *Tab; // object name of the tab
+  std::function<void(TDemoSession &)> Prepare;
+};
+
+const TPageShot Shots[] = {
+    {"dashboard", "TabSheetDashboard", {}},
+    {"param", "TabSheetParam", {}},
+    // One value typed and not yet written: its cell turns yellow.
+    {"param-edited", "TabSheetParam",
+     [](TDemoSession &S) {
+       TkvParamFrame *f = S.Form->ParamFrame;
+       for (int r = 1; r < f->sgParam->rowCount(); ++r)
+         if (f->RowReg(r) == DemoDevice::ScaledReg) {
+           f->sgParam->setCurrentCell(r, 2);
+           f->Editor()->StartEdit();
+           f->Editor()->Edit->setText("15.5");
+           QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+         }
+     }},
+    {"ustav", "TabSheetUstav", {}},
+    // Ctrl+R on the journal page reads the journal from the device.
+    {"event", "TabSheetEvent", [](TDemoSession &S) {
+       S.Form->activateWindow();
+       if (!QTest::qWaitForWindowActive(S.Form.get()))
+         std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
+       QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+     }},
+    {"osc", "TabSheetOscHeader", {}},
+};
+
+// The tab named Page (a row's name, a tab's object name or caption).
+QWidget *FindPage(TDemoSession &S, const QString &Page, const TPageShot **Shot) {
+  *Shot = nullptr;
+  for (const TPageShot &s : Shots)
+    if (Page == s.Name) {
+      *Shot = &s;
+      return S.Form->PageControl->findChild<QWidget *>(s.Tab);
+    }
+  for (int i = 0; i < S.Form->PageControl->count(); ++i)
+    if (S.Form->PageControl->widget(i)->objectName() == Page || S.Form->PageControl->tabText(i) == Page)
+      return S.Form->PageControl->widget(i);
+  return nullptr;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+  QApplication app(argc, argv);
+  if (argc != 3) {
+    std::cerr << "usage: screenshot_page PAGE OUT.png\n";
+    return 2;
+  }
+  const QString page = QString::fromLocal8Bit(argv[1]), out = QString::fromLocal8Bit(argv[2]);
+  QStringList shown;
+  SetMessageSink([&shown](TMsgKind, const QString &Text) {
+    shown << Text;
+    return TMsgResult::Ok;
+  });
+  SetFileDialogSink([](const TFileDialogRequest &) { return QString(); });
+  TDemoSession s;
+  if (!s.Start()) {
+    std::cerr << "the main window did not start\n";
+    return 1;
+  }
+  s.Form->setGeometry(0, 0, 1440, 800);
+  s.Form->show();
+  if (s.Identify() != "Готово") {
+    std::cerr << "identification ended with: " << s.Status().toStdString() << "\n";
+    return 1;
+  }
+  const TPageShot *shot = nullptr;
+  QWidget *tab = FindPage(s, page, &shot);
+  if (!tab) {
+    std::cerr << "no page " << argv[1] << "\n";
+    return 1;
+  }
+  s.Form->PageControl->setCurrentWidget(tab);
+  if (shot && shot->Prepare)
+    shot->Prepare(s);
+  s.WaitIdle();
+  QTest::qWait(300); // repaints after the last step, seen by a person, not asserted
+  for (const QString &t : shown)
+    std::cerr << "message: " << t.toStdString() << "\n";
+  if (!s.Form->grab().save(out)) {
+    std::cerr << "cannot save " << argv[2] << "\n";
+    return 1;
+  }
+  return 0;
+}

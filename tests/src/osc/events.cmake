@@ -1,0 +1,2 @@
+# Event records: layout, decoding and the journal ring, on rings the simulator writes.
+kv_add_test(uEventLogItem_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uEventLogItem_test.cpp LIBS kvosc devsimfiles)
