@@ -446,20 +446,20 @@ bool TMainForm::FormShow() {
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
-  TGridPageHost host;
-  host.Chains = FIOChain;
-  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
-  host.Ini = &FIni;
-  host.RequestUserRights = [this] {
+  TGridPageHost gridHost;
+  gridHost.Chains = FIOChain;
+  gridHost.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  gridHost.Ini = &FIni;
+  gridHost.RequestUserRights = [this] {
     return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
   };
-  ParamFrame->SetHost(host);
-  UstavFrame->SetHost(host);
+  ParamFrame->SetHost(gridHost);
+  UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
   UstavFrame->Init();
   EventFrame->SetHost({[this] { return FIOChain; },
                        [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
-                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return IsLinkIdle(); },
+                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
                        [this] { return QDir(FTempFolder).absolutePath(); }});
   EventFrame->Init();
   connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
