@@ -82,7 +82,7 @@ protected:
     clicker.start(10);
     Action->trigger();
     clicker.stop();
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
     return Form->StatusBar_->currentMessage();
   }
 

@@ -84,7 +84,7 @@ protected:
   }
   QString Identify() {
     Form->aMonitorPoll->trigger();
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
     return Form->StatusBar_->currentMessage();
   }
   TEventPDFReportFrame *ReportFrame() const {
