@@ -1,6 +1,7 @@
 #include "uAppForms.h"
 
 #include "uAboutBox.h"
+#include "DDMenuEditorForm.h"
 #include "uBitmapForm.h"
 #include "uAgentClientForm.h"
 #include "uConfigMMSForm.h"
@@ -39,7 +40,8 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = NewShell(Owner, "PropertyForm");
   f.InOrder << f.PasswdForm << f.PropertyForm;
-  f.InOrder << NewShell(Owner, "MenuEditor");
+  f.MenuEditor = new TMenuEditor(Owner);
+  f.InOrder << f.MenuEditor;
   f.ConfigMMSForm = new TConfigMMSForm(Owner);
   f.AgentClientForm = new TAgentClientForm(Owner, Ini);
   f.ModbustcpForm = new TModbustcpForm(Owner, Ini);

@@ -446,9 +446,27 @@ bool TMainForm::FormShow() {
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
+  TGridPageHost host;
+  host.Chains = FIOChain;
+  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  host.Ini = &FIni;
+  host.RequestUserRights = [this] {
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+  };
+  ParamFrame->SetHost(host);
+  UstavFrame->SetHost(host);
   ParamFrame->Init();
   UstavFrame->Init();
+  EventFrame->SetHost({[this] { return FIOChain; },
+                       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return IsLinkIdle(); },
+                       [this] { return QDir(FTempFolder).absolutePath(); }});
   EventFrame->Init();
+  connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetEvent)
+      EventFrame->ReadEventLog();
+  });
+  connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
   OscHeadFrame->Init();
 
   Timer->setInterval(FSettings.TimerIntervalMs);
