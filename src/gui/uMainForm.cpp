@@ -8,6 +8,8 @@
 #include "uDashboardSetupForm.h"
 #include "uErrors.h"
 #include "uFiles.h"
+#include "uFileDialogSink.h"
+#include "uPageControlHelper.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
 #include "uIdentification.h"
@@ -392,7 +394,44 @@ bool TMainForm::FormShow() {
       EventFrame->ReadEventLog();
   });
   connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
+  OscHeadFrame->SetHost(
+      {[this] { return FIOChain; },
+       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+       [this](const QString &Text) { ShowStatus(Text); }, [this] { return IsLinkIdle(); },
+       [this] { return QDir(FTempFolder).absolutePath(); }, [this] { return QDir(FProgramFolder).absolutePath(); },
+       [this] { return std::shared_ptr<const TEventLayout>(EventFrame->Layout()); },
+       [this] { return cbPrimVal->isChecked(); },
+       [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
+         // The viewer frame comes with the viewer; until then the tab names the pair it holds.
+         auto *sheet = new TTabSheetClosable(PageControl);
+         sheet->SetTag(Tag);
+         auto *frame = new QLabel(DatFile, sheet);
+         frame->setObjectName(FrameName);
+         (new QVBoxLayout(sheet))->addWidget(frame);
+         PageControl->setTabToolTip(PageControl->addTab(sheet, Caption), Hint);
+         PageControl->setCurrentWidget(sheet);
+       },
+       [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
+  connect(aMonitorRefresh, &QAction::triggered, OscHeadFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetOscHeader)
+      OscHeadFrame->ReRead();
+  });
+  connect(aoExportOsci, &QAction::triggered, OscHeadFrame, [this] {
+    TFileDialogRequest r;
+    r.Kind = TFileDialogKind::Save;
+    r.Caption = QStringLiteral("Сохранить конфигурацию осциллограмм как");
+    r.DefaultExt = QStringLiteral("xml");
+    r.Filter = QStringLiteral("*.xml");
+    const QString path = AskFileName(r);
+    if (path.isEmpty())
+      return;
+    try {
+      OscHeadFrame->ExportOscDescription(path);
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+    }
+  });
 
   Timer->setInterval(FSettings.TimerIntervalMs);
 
