@@ -43,5 +43,9 @@ deviceType=1
 coreDate=1
 descDate=1
 INI
+# The demo title panel goes beside the program unless one is there already
+# (a panel the user saved is never overwritten).
+panel="$(dirname "$program")/dashboard.XML"
+[ -e "$panel" ] || cp "$root/tools/devsim/dashboard.XML" "$panel"
 echo "devsim demo terminal on 127.0.0.1:$port; settings in $ini"
 "$program" "$@"

@@ -1,10 +1,12 @@
 #include "uAppForms.h"
 
 #include "uAboutBox.h"
+#include "DDMenuEditorForm.h"
 #include "uBitmapForm.h"
 #include "uAgentClientForm.h"
 #include "uConfigMMSForm.h"
 #include "uDashboardSetupForm.h"
+#include "uOscSetupForm.h"
 #include "uPasswdForm.h"
 
 namespace {
@@ -29,14 +31,17 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.AboutBox << f.BitmapForm;
   f.DashboardSetupForm = new TDashboardSetupForm(Owner);
   f.InOrder << f.DashboardSetupForm;
-  for (const char *name : {"DeviceboardSetupForm", "OscNoteForm", "OscSetupForm", "OscValueForm", "PreferenceForm",
-                           "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm", "CustomUstavForm", "LabelEditForm",
-                           "ParamListForm", "UnitPropertyForm", "UstavListForm"})
+  for (const char *name : {"DeviceboardSetupForm", "OscNoteForm"})
+    f.InOrder << NewShell(Owner, name);
+  f.InOrder << new TOscSetupForm(Owner);
+  for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
+                           "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewShell(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = NewShell(Owner, "PropertyForm");
   f.InOrder << f.PasswdForm << f.PropertyForm;
-  f.InOrder << NewShell(Owner, "MenuEditor");
+  f.MenuEditor = new TMenuEditor(Owner);
+  f.InOrder << f.MenuEditor;
   f.ConfigMMSForm = new TConfigMMSForm(Owner);
   f.AgentClientForm = new TAgentClientForm(Owner, Ini);
   f.ModbustcpForm = new TModbustcpForm(Owner, Ini);

@@ -10,6 +10,7 @@ class TAboutBox;
 class TBitmapForm;
 class TPasswdForm;
 class TDashboardSetupForm;
+class TMenuEditor;
 class TAppIniFile;
 class TConfigMMSForm;
 class TAgentClientForm;
@@ -22,6 +23,7 @@ struct TAppForms {
   TPasswdForm *PasswdForm = nullptr;
   TDashboardSetupForm *DashboardSetupForm = nullptr;
   QDialog *PropertyForm = nullptr;
+  TMenuEditor *MenuEditor = nullptr;
   TConfigMMSForm *ConfigMMSForm = nullptr;
   TAgentClientForm *AgentClientForm = nullptr;
   TModbustcpForm *ModbustcpForm = nullptr;
