@@ -10,6 +10,8 @@
 #include "uEventPDFReportFrame.h"
 #include "uFileDialogSink.h"
 #include "uFiles.h"
+#include "uFileDialogSink.h"
+#include "uPageControlHelper.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
 #include "uIdentification.h"
@@ -474,7 +476,50 @@ bool TMainForm::FormShow() {
       EventFrame->ReadEventLog();
   });
   connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
+  OscHeadFrame->SetHost(
+      {[this] { return FIOChain; },
+       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
+       [this] { return QDir(FTempFolder).absolutePath(); }, [this] { return QDir(FProgramFolder).absolutePath(); },
+       [this] { return std::shared_ptr<const TEventLayout>(EventFrame->Layout()); },
+       [this] { return cbPrimVal->isChecked(); },
+       [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
+         TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, Tag, false);
+         auto *frame = sheet->findChild<TkvOscFrame *>();
+         frame->setObjectName(FrameName);
+         const int index = PageControl->indexOf(sheet);
+         PageControl->setTabText(index, Caption);
+         PageControl->setTabToolTip(index, Hint);
+         TranslateComponent(MultiLingual(), frame);
+         frame->Initialize();
+         try {
+           frame->LoadComtradeFile(DatFile);
+         } catch (const EKvError &) {
+           delete sheet;
+           throw;
+         }
+       },
+       [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
+  connect(aMonitorRefresh, &QAction::triggered, OscHeadFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetOscHeader)
+      OscHeadFrame->ReRead();
+  });
+  connect(aoExportOsci, &QAction::triggered, OscHeadFrame, [this] {
+    TFileDialogRequest r;
+    r.Kind = TFileDialogKind::Save;
+    r.Caption = QStringLiteral("Сохранить конфигурацию осциллограмм как");
+    r.DefaultExt = QStringLiteral("xml");
+    r.Filter = QStringLiteral("*.xml");
+    const QString path = AskFileName(r);
+    if (path.isEmpty())
+      return;
+    try {
+      OscHeadFrame->ExportOscDescription(path);
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+    }
+  });
 
   Timer->setInterval(FSettings.TimerIntervalMs);
 

@@ -775,13 +775,13 @@ TEST_P(IOChainDevsim, OscillogramDirectoryAndItsRecordsAreServedInFramesOf128) {
                         .execNext(frames(3), {})
                         .readFile(132, 0, d.Path("osch.bin"))
                         .execNext(frames(58000 / 128), {})
-                        .readFile(3, 0, d.Path("osc.bin"))));
+                        .readFile(1, 0, d.Path("osc.bin"))));
   ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
   const QByteArray dir = LoadFileBytes(d.Path("osch.bin"));
   ASSERT_EQ(dir.size(), 512);
-  EXPECT_EQ(dir.left(5), Bytes({3, 12, 1, 0, 2}));
-  EXPECT_EQ(dir.mid(16 + 2 * 12, 12), Bytes({0, 0, 0, 26, 3, 5, 16, 15, 2, 25, 1, 1})) << "third entry, two hours on";
-  EXPECT_EQ(dir.mid(16 + 3 * 12, 12), QByteArray(12, char(0xFF)));
+  EXPECT_EQ(dir.left(5), Bytes({3, 12, 1, 0, 1})) << "the newest in slot 0";
+  EXPECT_EQ(dir.mid(16, 12), Bytes({0, 0, 0, 26, 3, 5, 16, 15, 2, 25, 1, 1})) << "third entry, two hours on";
+  EXPECT_EQ(dir.mid(16 + 12, 12), QByteArray(12, char(0xFF)));
   const QByteArray osc = LoadFileBytes(d.Path("osc.bin"));
   ASSERT_EQ(osc.size(), (58000 / 128 + 1) * 128);
   EXPECT_NE(osc.left(58000), QByteArray(58000, '\0'));
