@@ -6,6 +6,7 @@
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
+#include "uDeviceBoardFrame.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uEventFrame.h"
@@ -208,6 +209,22 @@ void TMainForm::BuildActions() {
   connect(miLog, &QAction::triggered, this, &TMainForm::OpenLogTab);
   connect(miModbus, &QAction::triggered, this, &TMainForm::OpenModbusTab);
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
+  connect(NDeviceBoard, &QAction::triggered, this, [this] {
+    if (!FDescriptor->Ready) {
+      ShowErrorText(QStringLiteral("Нет дескриптора"));
+      return;
+    }
+    TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvDeviceBoardFrame(Parent); }, -8, true);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Функциональные панели")) + TabCaptionTail);
+    auto *frame = sheet->findChild<TkvDeviceBoardFrame *>();
+    // A tab already open keeps its boards (and changes not yet saved).
+    if (!frame->FileName().isEmpty())
+      return;
+    frame->SetHost(DashboardFrame->Host());
+    frame->SetDescriptor(FDescriptor.get());
+    frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));
+  });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
   connect(NUkrainian, &QAction::triggered, this, [this] { SetLanguage(lnUkrainian); });

@@ -4,9 +4,11 @@
 #include "uMultiLingual.h"
 #include "uNumberFormat.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uTextCodec.h"
 #include "uUstavConversion.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMetaEnum>
@@ -1111,6 +1113,25 @@ void SetPropertyText(QObject *Object, const QString &Name, const QString &Text) 
 }
 
 // ---- page file reader and writer
+
+IXXMLDocument LoadPageDocument(const QString &FileName) {
+  IXXMLDocument doc = NewXMLDocument();
+  if (doc->Load(FileName))
+    return doc;
+  const QString reason = doc->GetParseError();
+  if (!QFile::exists(FileName) || reason.isEmpty())
+    throw EKvError("cannot open " + FileName);
+  // The parser's reason names the line; the line itself follows.
+  const int line = reason.section(QStringLiteral("line "), 1).section(' ', 0, 0).section(',', 0, 0).toInt();
+  QString source;
+  QFile f(FileName);
+  if (line > 0 && f.open(QIODevice::ReadOnly)) {
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    if (line <= lines.size())
+      source = FromWin1251(lines[line - 1]).trimmed();
+  }
+  throw EKvError(reason + QChar('\r') + QStringLiteral("Ъ") + source);
+}
 
 void ReadProperties(const IXXMLNode &Node, QObject *Object, const QString &ClassName) {
   if (!Node)

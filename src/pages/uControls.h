@@ -616,6 +616,9 @@ QString PropertyText(const QObject *Object, const QString &Name);
 // Throws EKvError "'X' is not a valid integer value" for integers.
 void SetPropertyText(QObject *Object, const QString &Name, const QString &Text);
 
+// The page file FileName. Throws EKvError "cannot open " + FileName, or for
+// broken XML the parser's reason + CR + "Ъ" + the offending line.
+IXXMLDocument LoadPageDocument(const QString &FileName);
 // Sets the stored properties of Object from Node's children (missing or
 // "???" keep their value). Throws EKvError "unsuppoorted property for " +
 // ClassName when the class has no stored list.
