@@ -5,6 +5,8 @@
 #include "uAgentClientForm.h"
 #include "uConfigMMSForm.h"
 #include "uDashboardSetupForm.h"
+#include "uDeviceboardSetup.h"
+#include "uPropertyFormX.h"
 #include "uPasswdForm.h"
 
 namespace {
@@ -29,12 +31,14 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.AboutBox << f.BitmapForm;
   f.DashboardSetupForm = new TDashboardSetupForm(Owner);
   f.InOrder << f.DashboardSetupForm;
-  for (const char *name : {"DeviceboardSetupForm", "OscNoteForm", "OscSetupForm", "OscValueForm", "PreferenceForm",
+  f.DeviceboardSetupForm = new TDeviceboardSetupForm(Owner);
+  f.InOrder << f.DeviceboardSetupForm;
+  for (const char *name : {"OscNoteForm", "OscSetupForm", "OscValueForm", "PreferenceForm",
                            "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm", "CustomUstavForm", "LabelEditForm",
                            "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewShell(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
-  f.PropertyForm = NewShell(Owner, "PropertyForm");
+  f.PropertyForm = new TPropertyForm(Owner);
   f.InOrder << f.PasswdForm << f.PropertyForm;
   f.InOrder << NewShell(Owner, "MenuEditor");
   f.ConfigMMSForm = new TConfigMMSForm(Owner);

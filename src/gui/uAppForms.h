@@ -10,6 +10,8 @@ class TAboutBox;
 class TBitmapForm;
 class TPasswdForm;
 class TDashboardSetupForm;
+class TDeviceboardSetupForm;
+class TPropertyForm;
 class TAppIniFile;
 class TConfigMMSForm;
 class TAgentClientForm;
@@ -21,7 +23,8 @@ struct TAppForms {
   TBitmapForm *BitmapForm = nullptr;
   TPasswdForm *PasswdForm = nullptr;
   TDashboardSetupForm *DashboardSetupForm = nullptr;
-  QDialog *PropertyForm = nullptr;
+  TPropertyForm *PropertyForm = nullptr;
+  TDeviceboardSetupForm *DeviceboardSetupForm = nullptr;
   TConfigMMSForm *ConfigMMSForm = nullptr;
   TAgentClientForm *AgentClientForm = nullptr;
   TModbustcpForm *ModbustcpForm = nullptr;

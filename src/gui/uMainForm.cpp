@@ -7,6 +7,8 @@
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
 #include "uDeviceBoardFrame.h"
+#include "uDeviceboardSetup.h"
+#include "uPropertyFormX.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uEventFrame.h"
@@ -209,6 +211,42 @@ void TMainForm::BuildActions() {
   connect(miLog, &QAction::triggered, this, &TMainForm::OpenLogTab);
   connect(miModbus, &QAction::triggered, this, &TMainForm::OpenModbusTab);
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
+  connect(adSetup, &QAction::triggered, this, [this] {
+    // Without an identified device the designers take the descriptor of "desc.xml".
+    if (!FDescriptor->Ready)
+      FDescriptor->LoadFromFile(QStringLiteral("desc.xml"));
+    QWidget *page = PageControl->currentWidget();
+    auto *boards = page ? page->findChild<TkvDeviceBoardFrame *>() : nullptr;
+    if (page == TabSheetDashboard) {
+      TDashboardSetupForm *form = FForms.DashboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      const int index = PageControl->indexOf(TabSheetDashboard);
+      form->Prepare(DashboardFrame->Panel, PageControl->tabText(index));
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      QString caption;
+      form->Apply(DashboardFrame->Panel, caption);
+      PageControl->setTabText(index, caption);
+      // Handlers, descriptor and disabled setpoint panels as after a load.
+      DashboardFrame->SetDescriptor(DashboardFrame->Descriptor());
+      DashboardFrame->SetModified(true);
+      setUpdatesEnabled(true);
+    } else if (boards) {
+      TDeviceboardSetupForm *form = FForms.DeviceboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      form->LoadFrom(boards->Panel);
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      form->ApplyTo(boards->Panel);
+      boards->BindControls();
+      boards->SetModified(true);
+      setUpdatesEnabled(true);
+    }
+  });
   connect(NDeviceBoard, &QAction::triggered, this, [this] {
     if (!FDescriptor->Ready) {
       ShowErrorText(QStringLiteral("Нет дескриптора"));

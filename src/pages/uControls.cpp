@@ -1033,6 +1033,23 @@ QList<QWidget *> ControlsOf(QWidget *Container, bool Deep) {
   return out;
 }
 
+namespace {
+void CloneControls(QWidget *Source, QWidget *Target) {
+  for (QWidget *w : ControlsOf(Source, false)) {
+    QWidget *copy = CreateControl(Target, QString::fromLatin1(w->metaObject()->className()));
+    dynamic_cast<TKvControl *>(copy)->Assign(w);
+    // Other controls build their inner widgets themselves.
+    if (qobject_cast<TGroupBoxA *>(w))
+      CloneControls(w, copy);
+  }
+}
+} // namespace
+
+void CopyControls(QWidget *Source, QWidget *Target) {
+  RemoveAllControls(Target);
+  CloneControls(Source, Target);
+}
+
 // ---- property access by name
 
 bool IsPublished(const QObject *Object, const QString &Name) {
@@ -1083,6 +1100,15 @@ QString PropertyText(const QObject *Object, const QString &Name) {
   if (v.typeId() == QMetaType::Bool)
     return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
   return v.toString();
+}
+
+QStringList EnumIdentifiers(const QObject *Object, const QString &Name) {
+  const QMetaProperty p = FindProperty(Object, Name);
+  QStringList keys;
+  if (p.isValid() && p.isEnumType() && !p.isFlagType())
+    for (int i = 0; i < p.enumerator().keyCount(); ++i)
+      keys << QString::fromLatin1(p.enumerator().key(i));
+  return keys;
 }
 
 void SetPropertyText(QObject *Object, const QString &Name, const QString &Text) {
