@@ -45,7 +45,6 @@ bool CrcMatches(const uint8_t *Frame, int Count) {
   return Frame[Count] == uint8_t(crc >> 8) && Frame[Count + 1] == uint8_t(crc & 0xFF);
 }
 
-constexpr int TcpIdleMs = 1000;
 // After a failed exchange the line must stay silent for this many timeouts:
 // an answer that missed the timeout may come later still, and a device (or a
 // gateway) busy with it may take as long again before it starts sending.
@@ -131,12 +130,12 @@ void TOI::ClearAnswer() {
   FReceived = 0;
 }
 
-bool TOI::Transact() {
+bool TOI::Transact(bool AnyAddress) {
   const TConfig cfg = Config();
   ClearAnswer();
   if (cfg.Protocol == prModbusTcp)
-    return TcpTransact(cfg);
-  return RtuTransact(cfg);
+    return TcpTransact(cfg, AnyAddress);
+  return RtuTransact(cfg, AnyAddress);
 }
 
 bool TOI::CheckEcho(int From, int Count) {
@@ -161,14 +160,14 @@ bool TOI::EnsurePortOpen() {
   return true;
 }
 
-bool TOI::RtuTransact(const TConfig &Cfg) {
+bool TOI::RtuTransact(const TConfig &Cfg, bool AnyAddress) {
   if (!EnsurePortOpen())
     return false;
   PutCrc(FRequest, FRequestLen);
   Trace(QStringLiteral("Q"), FRequest, FRequestLen + 2);
   const bool complete = SerialExchange(Cfg);
   Trace(QStringLiteral("A"), FAnswer, FReceived);
-  const bool ok = CheckRtuAnswer(complete, false);
+  const bool ok = CheckRtuAnswer(complete, AnyAddress);
   // A whole frame with a valid CRC (an answer, an exception, or a frame that
   // does not belong to the request) leaves the line in step. Anything less may
   // be the front of an answer still on its way, or nothing yet of one that
@@ -437,7 +436,7 @@ private:
   int FPort = 0;
 };
 
-bool TOI::TcpTransact(const TConfig &Cfg) {
+bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
   if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout)) {
     Trace(QStringLiteral("*** oiModbusTcp cannot connect to %1 port %2").arg(Cfg.Host).arg(Cfg.Port));
     SetStatus(oisUnknown);
@@ -479,33 +478,75 @@ bool TOI::TcpTransact(const TConfig &Cfg) {
     SetStatus(oisUnknown);
     return false;
   }
-  FLastTcpMs = NowMs();
   if (FReceived >= 2 && (FAnswer[1] & 0x80)) {
-    if (!CheckPdu(FReceived, 3, false))
+    if (!CheckPdu(FReceived, 3, AnyAddress))
       return false;
     SetStatus(oisErrorFlag);
     return false;
   }
-  return CheckPdu(FReceived, FExpected - 2, false);
+  return CheckPdu(FReceived, FExpected - 2, AnyAddress);
+}
+
+bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
+  FScanAnswers.clear();
+  const int unitMs = First < Last ? qMin(Cfg.TcpTimeout, TcpScanUnitMs) : Cfg.TcpTimeout;
+  // Answers to this scan's requests, late ones included, carry transaction
+  // identifiers from firstId on; anything else on the stream is dropped.
+  const uint16_t firstId = uint16_t(FScanTransaction + 1);
+  for (int a = First; a <= Last; ++a) {
+    if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout)) {
+      Trace(QStringLiteral("*** oiModbusTcp cannot connect to %1 port %2").arg(Cfg.Host).arg(Cfg.Port));
+      SetStatus(oisUnknown);
+      return false;
+    }
+    FScanTransaction = uint16_t(FScanTransaction + 1);
+    if (FScanTransaction == 0)
+      FScanTransaction = 1; // 0 belongs to the ordinary exchanges
+    const uint16_t id = FScanTransaction;
+    const uint8_t frame[MbapHeaderBytes + 2] = {uint8_t(id >> 8), uint8_t(id), 0, 0, 0, 2, uint8_t(a), 0x07};
+    Trace(QStringLiteral("S"), frame + MbapHeaderBytes, 2);
+    const qint64 deadline = NowMs() + unitMs;
+    if (!FTcp->SendAll(frame, int(sizeof frame), deadline)) {
+      FTcp->Close();
+      continue;
+    }
+    for (;;) {
+      uint8_t head[MbapHeaderBytes];
+      const int got = FTcp->Receive(head, MbapHeaderBytes, deadline);
+      if (got == 0)
+        break; // a silent unit; a hang-up is noticed by the next Connect
+      const int length = (head[4] << 8) | head[5];
+      if (got < MbapHeaderBytes || head[2] != 0 || head[3] != 0 || length > OI_BUFFER_SIZE) {
+        FTcp->Close(); // out of step: the next unit starts on a fresh connection
+        break;
+      }
+      QByteArray body(length, '\0');
+      // The rest of an answer that has begun is waited for as any answer is.
+      if (FTcp->Receive(reinterpret_cast<uint8_t *>(body.data()), length, NowMs() + Cfg.TcpTimeout) < length) {
+        FTcp->Close();
+        break;
+      }
+      Trace(QStringLiteral("A"), reinterpret_cast<const uint8_t *>(body.constData()), length);
+      const uint16_t answerId = uint16_t((head[0] << 8) | head[1]);
+      const bool ours = uint16_t(answerId - firstId) <= uint16_t(id - firstId);
+      // Only a proper poll answer names a device; an exception (a gateway's
+      // 0B for an absent unit) names none.
+      if (ours && length == 3 && uint8_t(body[1]) == 0x07)
+        FScanAnswers.push_back(body);
+      if (answerId == id)
+        break;
+    }
+  }
+  SetStatus(oisReady);
+  return true;
 }
 
 // ---- Scan ---------------------------------------------------------------
 
 bool TOI::SendScan(uint8_t First, uint8_t Last, int PauseMs) {
   const TConfig cfg = Config();
-  if (cfg.Protocol == prModbusTcp) {
-    FScanAnswers.clear();
-    bool reached = true;
-    for (int a = First; a <= Last; ++a) {
-      const uint8_t frame[2] = {uint8_t(a), 0x07};
-      SetRequest(frame, 2, 5);
-      ClearAnswer();
-      if (TcpTransact(cfg))
-        FScanAnswers.emplace_back(reinterpret_cast<const char *>(FAnswer), FReceived);
-      reached = GetStatus() != oisUnknown;
-    }
-    return reached;
-  }
+  if (cfg.Protocol == prModbusTcp)
+    return TcpScan(cfg, First, Last);
   if (!EnsurePortOpen())
     return false;
   FComPort.Purge();
@@ -608,11 +649,6 @@ void TOI::SetPort(int Value) {
 
 void TOI::SetLoopCount(int Value) { FLoopCount = Value; }
 void TOI::SetFrameSizeCmd(bool Value) { FFrameSizeCmd = Value; }
-
-bool TOI::IsTcpIdle() const {
-  const qint64 last = FLastTcpMs.load();
-  return last < 0 || NowMs() - last > TcpIdleMs;
-}
 
 // ---- Trace --------------------------------------------------------------
 

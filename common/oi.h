@@ -7,7 +7,7 @@
 //
 // Thread affinity: exchanges run on the device worker thread only. The setters
 // may be called from the main thread at any time (they take effect at the next
-// exchange); GetStatus, IsTcpIdle and IsPortOpen may be read from any thread.
+// exchange); GetStatus and IsPortOpen may be read from any thread.
 #include "uComPort.h"
 
 #include <QByteArray>
@@ -37,6 +37,11 @@ enum TOIStatus : uint8_t {
 QString OIStatusName(int Status);
 
 class TTcpClient;
+
+// The wait for each unit of a Modbus TCP scan over a range: a silent unit
+// must not cost the whole TCP timeout (247 of them would block the link for
+// minutes), while a device or gateway answers a poll well within it.
+constexpr int TcpScanUnitMs = 300;
 
 // Both frame buffers hold at most this many bytes (CRC included).
 constexpr int OI_BUFFER_SIZE = 2551;
@@ -76,13 +81,16 @@ public:
   // One exchange on the current protocol. True on oisReady; else the status
   // says what failed. The answer buffer is cleared first, so nothing of an
   // earlier answer can be read after a failure. Never throws for a line or
-  // device fault.
-  bool Transact();
+  // device fault. AnyAddress accepts an answer from any address (unit), as a
+  // poll does: a device polled at 255 answers from its own.
+  bool Transact(bool AnyAddress = false);
 
   // Address scan. Serial: one "Read Exception Status" request (address, 0x07)
   // to each address from First to Last, PauseMs after each, no answer read;
   // false when a request could not be written whole. Modbus TCP: each address
-  // is polled in turn and the answers are kept for ReceiveScanAnswer.
+  // is polled in turn on one connection, each waited for TcpScanUnitMs when
+  // the scan covers a range (the TCP timeout for a single address), and the
+  // answers are kept for ReceiveScanAnswer; false when nobody listens.
   bool SendScan(uint8_t First, uint8_t Last, int PauseMs);
   // Takes the next scan answer (Expected 5 on the serial line, CRC included)
   // into the answer buffer and checks it against the scan request, any address
@@ -104,8 +112,6 @@ public:
   // For the device operations' own answer checks (a byte count that does not
   // match its request).
   void SetStatus(TOIStatus Value) { FStatus = Value; }
-  // More than 1000 ms since the last Modbus TCP exchange (true before the first).
-  bool IsTcpIdle() const;
   bool IsPortOpen() const { return FComPort.IsOpen(); }
   // The serial port: the worker closes it when idle, the main window renames it
   // and changes its baud rate. Its operations are safe from any thread.
@@ -141,12 +147,13 @@ private:
   TConfig Config() const;
 
   bool EnsurePortOpen();
-  bool RtuTransact(const TConfig &Cfg);
+  bool RtuTransact(const TConfig &Cfg, bool AnyAddress);
   void SettleLine(const TConfig &Cfg);
   bool SerialExchange(const TConfig &Cfg);
   bool CheckRtuAnswer(bool Complete, bool AnyAddress);
   bool CheckPdu(int Length, int Expected, bool AnyAddress);
-  bool TcpTransact(const TConfig &Cfg);
+  bool TcpTransact(const TConfig &Cfg, bool AnyAddress);
+  bool TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last);
   void ClearAnswer();
   void Trace(const QString &Tag, const uint8_t *Data = nullptr, int Count = 0);
 
@@ -172,7 +179,9 @@ private:
 
   // The blocking client socket of Modbus TCP; connected at the first exchange.
   std::unique_ptr<TTcpClient> FTcp;
-  std::atomic<qint64> FLastTcpMs{-1};
   // Modbus TCP scan answers waiting for ReceiveScanAnswer.
   std::deque<QByteArray> FScanAnswers;
+  // Transaction identifier of the last scan request: scan requests carry
+  // their own, so that the late answer of a silent unit is told apart.
+  uint16_t FScanTransaction = 0;
 };

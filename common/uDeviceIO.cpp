@@ -23,9 +23,10 @@ bool TDeviceIO::ReadRegisters(uint16_t Start, uint16_t *Dest, uint16_t Count) {
   if (!FOI.Transact())
     return false;
   const uint8_t *a = FOI.GetAnswer();
-  // The Modbus protocol fixes the byte count of the standard read (at most 125
-  // registers); the device's own read codes carry longer runs.
-  if (FReadCode == 0x03 && Count <= 125 && a[2] != Count * 2) {
+  // Every read code answers the byte count of its registers, as long as it
+  // fits the byte (the device's own codes read up to 127 registers); a
+  // device that counts otherwise has answered some other request.
+  if (Count * 2 <= 0xFF && a[2] != Count * 2) {
     FOI.SetStatus(oisProtocolError);
     return false;
   }
@@ -37,18 +38,15 @@ bool TDeviceIO::ReadRegisters(uint16_t Start, uint16_t *Dest, uint16_t Count) {
 bool TDeviceIO::WriteRegister(uint16_t Reg, uint16_t Value) {
   const uint8_t frame[] = {FDeviceAddr, FWriteCode, Hi(Reg), Lo(Reg), Hi(Value), Lo(Value)};
   FOI.SetRequest(frame, int(sizeof frame), 8);
-  if (!FOI.Transact())
-    return false;
-  // The standard single-register write answers with an echo of register and value.
-  if (FWriteCode == 0x06)
-    return FOI.CheckEcho(2, 4);
-  return true;
+  // The standard single-register write and the SRAM write answer with an
+  // echo of register and value.
+  return FOI.Transact() && FOI.CheckEcho(2, 4);
 }
 
 bool TDeviceIO::Poll(uint8_t Addr, uint8_t &Answered, uint8_t &DevStatus) {
   const uint8_t frame[] = {Addr, FN_READ_EXCEPTION_STATUS};
   FOI.SetRequest(frame, int(sizeof frame), 5);
-  if (!FOI.Transact())
+  if (!FOI.Transact(true))
     return false;
   const uint8_t *a = FOI.GetAnswer();
   FDeviceAddr = a[0];
@@ -72,7 +70,9 @@ bool TDeviceIO::ReadFileFrame(uint8_t FileNo, uint16_t FrameNo, int Count, QIODe
     throw EKvRange("range check error: " + std::to_string(Count));
   const uint8_t frame[] = {FDeviceAddr, FN_READ_FILE_FRAME, FileNo, Hi(FrameNo), Lo(FrameNo)};
   FOI.SetRequest(frame, int(sizeof frame), Count + 7);
-  if (!FOI.Transact())
+  // File and frame number come back in front of the data: a frame of
+  // another file or number must not be taken for the one asked.
+  if (!FOI.Transact() || !FOI.CheckEcho(2, 3))
     return false;
   if (Count > 0)
     ADest.write(reinterpret_cast<const char *>(FOI.GetAnswer() + 5), Count);
@@ -83,7 +83,7 @@ bool TDeviceIO::WriteFileFrame(uint8_t FileNo, uint16_t FrameNo, QIODevice &ADat
   const uint8_t frame[] = {FDeviceAddr, FN_WRITE_FILE_FRAME, FileNo, Hi(FrameNo), Lo(FrameNo)};
   FOI.SetRequest(frame, int(sizeof frame), 7);
   FOI.AppendRequest(AData, Count);
-  return FOI.Transact();
+  return FOI.Transact() && FOI.CheckEcho(2, 3);
 }
 
 bool TDeviceIO::ReadClock(QDateTime &DT) {
@@ -113,13 +113,14 @@ bool TDeviceIO::WriteClock(const QDateTime &DT) {
                            uint8_t(d.day()), 0,             uint8_t(t.hour()), 0, uint8_t(t.minute()), 0,
                            uint8_t(t.second())};
   FOI.SetRequest(frame, int(sizeof frame), 16);
-  return FOI.Transact();
+  // The device echoes the six words it has set.
+  return FOI.Transact() && FOI.CheckEcho(2, 12);
 }
 
 bool TDeviceIO::SpecialCommand(uint8_t Code, uint8_t Value) {
   const uint8_t frame[] = {FDeviceAddr, Code, Value, 0};
   FOI.SetRequest(frame, int(sizeof frame), 6);
-  return FOI.Transact();
+  return FOI.Transact() && FOI.CheckEcho(2, 2);
 }
 
 uint8_t TDeviceIO::GetStatus() const {

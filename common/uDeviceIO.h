@@ -45,33 +45,37 @@ public:
   // exception, GetStatus(). Throws EKvRange only for a frame or answer that
   // would not fit the transport's buffers (a caller's error, not the line's).
 
-  // address, read code, Start, Count; expects Count * 2 + 5 bytes.
-  // Dest[i] := the word at answer byte 3 + 2i.
+  // address, read code, Start, Count; expects Count * 2 + 5 bytes whose byte
+  // count (answer byte 2) is Count * 2 where that fits a byte, else
+  // oisProtocolError. Dest[i] := the word at answer byte 3 + 2i.
   bool ReadRegisters(uint16_t Start, uint16_t *Dest, uint16_t Count);
-  // address, write code, Reg, Value; expects 8 bytes. The standard function
-  // 0x06 must echo register and value.
+  // address, write code, Reg, Value; expects 8 bytes echoing register and
+  // value (else oisProtocolError).
   bool WriteRegister(uint16_t Reg, uint16_t Value);
-  // Addr, 0x07; expects 5 bytes. On success the device address becomes the
-  // answering address; Answered and DevStatus are answer bytes 0 and 2.
+  // Addr, 0x07; expects 5 bytes. An answer from any address is taken (a poll
+  // of 255 finds the device at its own); on success the device address
+  // becomes the answering address; Answered and DevStatus are answer bytes 0 and 2.
   bool Poll(uint8_t Addr, uint8_t &Answered, uint8_t &DevStatus);
   // Sends the scan requests to First .. Last (see TOI::SendScan).
   bool ScanStart(uint8_t First, uint8_t Last, int PauseMs);
   // The next scan answer: Addr and DevStatus are answer bytes 0 and 2.
   bool ScanNext(uint8_t &Addr, uint8_t &DevStatus);
-  // address, 0x1C, FileNo, FrameNo; expects Count + 7 bytes; answer bytes
-  // 5 .. 5 + Count - 1 are written to ADest at its position.
+  // address, 0x1C, FileNo, FrameNo; expects Count + 7 bytes echoing FileNo and
+  // FrameNo (else oisProtocolError); answer bytes 5 .. 5 + Count - 1 are
+  // written to ADest at its position.
   bool ReadFileFrame(uint8_t FileNo, uint16_t FrameNo, int Count, QIODevice &ADest);
   // address, 0x1B, FileNo, FrameNo, then Count bytes from AData's position
-  // (zero bytes where AData runs out); expects 7 bytes.
+  // (zero bytes where AData runs out); expects 7 bytes echoing FileNo and FrameNo.
   bool WriteFileFrame(uint8_t FileNo, uint16_t FrameNo, QIODevice &AData, int Count);
   // address, 0x1D; expects 16 bytes: six words (year in the century, month,
   // day, hour, minute, second) at answer bytes 2 .. 13. A record that is no
   // valid date and time gives 2000-01-01 12:30:00.000. Local time, no ms.
   bool ReadClock(QDateTime &DT);
-  // address, 0x1A, the six words of DT (seconds; ms dropped); expects 16 bytes.
+  // address, 0x1A, the six words of DT (seconds; ms dropped); expects 16 bytes
+  // echoing the six words.
   // Throws EKvRange when DT is not in the current century.
   bool WriteClock(const QDateTime &DT);
-  // address, Code, Value, 0; expects 6 bytes.
+  // address, Code, Value, 0; expects 6 bytes echoing Value and 0.
   bool SpecialCommand(uint8_t Code, uint8_t Value);
 
   // The device's Modbus exception code when the last exchange ended with

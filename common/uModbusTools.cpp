@@ -240,7 +240,15 @@ void TDeviceFront::SendArray(const uint8_t *Data, int Count) {
   if (Count < 0 || Count > 65535)
     throw EKvAssert("SendArray invalid count");
   Logger().Debug(QString::asprintf("Send array (%d) ", Count) + HexBytes(Data, Count));
-  Queue(Data, Count);
+  // The worker answers every record it takes, whatever its command or outcome.
+  // Counted first: a front may deliver from inside Queue.
+  ++FOutstanding;
+  try {
+    Queue(Data, Count);
+  } catch (...) {
+    --FOutstanding;
+    throw;
+  }
 }
 
 TReplyId TDeviceFront::RegisterReply(TReplyMethod Method) {
@@ -256,6 +264,8 @@ TReplyId TDeviceFront::RegisterReply(TReplyMethod Method) {
 void TDeviceFront::UnregisterReply(TReplyId Id) { FReplies.erase(Id); }
 
 void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
+  if (FOutstanding > 0)
+    --FOutstanding;
   FParser.Fill(Answer);
   const int count = FParser.Count();
   TAnswerHead head;
@@ -411,13 +421,6 @@ void TDeviceThread::SetDeviceAddr(uint8_t Addr) {
   // object is touched by its own thread only.
   std::lock_guard<std::mutex> lock(FLock);
   FPendingAddr = Addr;
-}
-
-bool TDeviceThread::IsIdle() const {
-  TOI &oi = FIO->GetOI();
-  if (oi.GetProtocol() == TOI::prModbusTcp)
-    return oi.IsTcpIdle();
-  return !oi.IsPortOpen();
 }
 
 void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause) {

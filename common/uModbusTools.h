@@ -168,8 +168,11 @@ public:
   // Queues one record. Throws EKvAssert "SendArray invalid count" for Count
   // above 65535.
   void SendArray(const uint8_t *Data, int Count);
-  // Whether the link is idle, so that a poll may start.
-  virtual bool IsIdle() const = 0;
+  // Records sent whose answers have not been delivered yet: queued, under way
+  // on the line (a Modbus TCP answer may take the whole TCP timeout) or
+  // waiting for the main thread. The chain generator's IsBusy adds the
+  // running chains to this; ask that one.
+  bool HasOutstanding() const { return FOutstanding > 0; }
   // Sets the device address used by the worker's frames at once, without a record.
   virtual void SetDeviceAddr(uint8_t Addr) = 0;
   // The IO-error flag read by the ptIOError condition. Nothing sets it.
@@ -199,6 +202,7 @@ private:
   std::unordered_map<TReplyId, TReplyMethod> FReplies;
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
+  int FOutstanding = 0;
   std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 
@@ -240,10 +244,6 @@ public:
   void Queue(const uint8_t *Data, int Count);
   // The device address for the records queued from now on.
   void SetDeviceAddr(uint8_t Addr);
-  // Serial: the port is closed (closed after 1000 ms without a request);
-  // Modbus TCP: more than 1000 ms since the last exchange.
-  bool IsIdle() const;
-
   // Takes the oldest answer not yet taken, with the cause of a failure for
   // the log; false when there is none.
   bool TakeAnswer(QByteArray &Answer, QString &Cause);
@@ -286,7 +286,6 @@ public:
   // AThread must outlive the tool.
   explicit TDeviceTool(TDeviceThread &AThread);
   ~TDeviceTool() override;
-  bool IsIdle() const override { return FThread.IsIdle(); }
   void SetDeviceAddr(uint8_t Addr) override { FThread.SetDeviceAddr(Addr); }
   TDeviceThread &Thread() { return FThread; }
 

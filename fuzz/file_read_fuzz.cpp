@@ -29,7 +29,6 @@ namespace {
 
 class TFakeFront : public TDeviceFront {
 public:
-  bool IsIdle() const override { return true; }
   void SetDeviceAddr(uint8_t) override {}
   std::deque<QByteArray> Pending;
 

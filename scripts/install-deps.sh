@@ -9,7 +9,7 @@ PKGS=(
   libgtest-dev libgmock-dev
   libmodbus-dev python3 python3-pymodbus python3-serial-asyncio python3-openpyxl
   clang libclang-rt-14-dev
-  xvfb xauth imagemagick poppler-utils
+  xvfb xauth imagemagick poppler-utils xdotool
   fonts-dejavu-core
 )
 missing=()

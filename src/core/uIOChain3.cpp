@@ -34,7 +34,7 @@ bool IsChainCommand(uint8_t Command) {
   }
 }
 
-const char *const Aborted = "Прервано";
+const char *const AbortedText = "Прервано";
 
 QString ExceptionText(const std::exception &e) { return QString::fromUtf8(e.what()); }
 
@@ -713,7 +713,7 @@ void TIOChainList3::RunSteps() {
       FAbort = false;
       if (FOnAbort)
         FOnAbort(step, {});
-      throw EKvError(Aborted);
+      throw EKvError(AbortedText);
     }
     if (step->FType >= ChainTypeCount)
       throw EKvError("unexpected chaintype");
@@ -732,6 +732,7 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
     FOnProgress = std::move(AProgress);
   if (FEnded || FWait != wtNone)
     return *this;
+  FStarted = true;
   TChainBusy busy(*this);
   try {
     RunSteps();
@@ -741,6 +742,19 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
     throw;
   }
   return *this;
+}
+
+void TIOChainList3::Aborted() {
+  if (FEnded)
+    return;
+  TChainBusy busy(*this);
+  TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
+  FAbort = false;
+  End();
+  Message(AbortedText);
+  if (FOnAbort)
+    FOnAbort(step, {});
+  Progress(100, 100);
 }
 
 void TIOChainList3::Resume() {
@@ -766,12 +780,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   TChainBusy busy(*this);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   if (FAbort) {
-    FAbort = false;
-    End();
-    Message(Aborted);
-    if (FOnAbort)
-      FOnAbort(step, {});
-    Progress(100, 100);
+    Aborted();
     return;
   }
   // Checked before the command filter: an unknown command would otherwise
@@ -826,9 +835,26 @@ TIOChainList3 &TIOChainGen::newList() {
   return ref;
 }
 
+bool TIOChainGen::IsBusy() const {
+  for (const auto &[serial, chain] : FLive)
+    if (chain->IsRunning())
+      return true;
+  const TDeviceFront *front = DeviceFront();
+  return front && front->HasOutstanding();
+}
+
 void TIOChainGen::abort() {
-  for (auto &[serial, chain] : FLive)
+  // A chain in a pause has nothing to wait for but its timer: it ends now,
+  // so that an abort during a chain's last pause is not lost.
+  std::vector<uint64_t> pausing;
+  for (auto &[serial, chain] : FLive) {
     chain->FAbort = true;
+    if (chain->FWait == TIOChainList3::wtTimer)
+      pausing.push_back(serial);
+  }
+  for (uint64_t serial : pausing)
+    if (TIOChainList3 *chain = Find(serial))
+      chain->Aborted();
 }
 
 TIOChainList3 *TIOChainGen::Find(uint64_t Serial) const {

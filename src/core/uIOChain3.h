@@ -351,6 +351,8 @@ public:
   TIOChainGen *FGen;
   TReplyId ReplyId() const { return FReplyId; }
   bool IsEnded() const { return FEnded; }
+  // run has been called and the chain has not ended yet.
+  bool IsRunning() const { return FStarted && !FEnded; }
 
   // For steps: the device front (throws when the generator has none), the log
   // and the status sink.
@@ -367,6 +369,8 @@ private:
   void RunSteps();
   void End();
   void Resume(); // after a sleep
+  // Ends the chain as aborted: message "Прервано", the abort handler, progress done.
+  void Aborted();
   void Insert(int Position, std::unique_ptr<TIOChain3> AStep);
   std::unique_ptr<TIOChainList3> TakeBranch(TIOChainList3 *AList);
 
@@ -383,6 +387,7 @@ private:
   TChainStepEvent FOnError;
   TWait FWait = wtNone;
   bool FAbort = false;
+  bool FStarted = false;
   bool FEnded = false;
   int FBusy = 0; // calls of this chain on the stack; it is not deleted meanwhile
   friend class TIOChain3predicat;
@@ -416,6 +421,11 @@ public:
   bool SmartDesc() const { return FSmartDesc; }
   // The front, or nullptr when none is set or it has been destroyed.
   TDeviceFront *DeviceFront() const { return FFrontAlive.expired() ? nullptr : FFront; }
+  // The one answer to "is the link busy", asked before any poll, identification
+  // or page chain starts: a chain has been run and has not ended (it waits for
+  // an answer or a pause), or a record is queued, under way or its answer not
+  // yet delivered. Chains built but never run do not count.
+  bool IsBusy() const;
   // Chains made and not yet deleted (live or ended).
   int ChainCount() const { return int(FLive.size() + FEnded.size()); }
 

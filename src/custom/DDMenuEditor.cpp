@@ -153,6 +153,8 @@ QString TDeviceMenu::CheckReferences() const {
     const QString type = GetAttrStr(n, "desc-type", QString());
     if (!HasAttr(n, "desc-type"))
       out += "no desc-type in" + n->GetXml() + "\r\n";
+    else if (type == "event" && !HasAttr(n, "desc-id"))
+      continue; // the editor's own event list entry: it opens the list of all events
     else if (!HasAttr(n, "desc-id") && type != "alarm")
       out += "no desc-id in" + n->GetXml() + "\r\n";
     else if (type != "eventlevel" && type != "alarm" && !FindRecord(n))
@@ -198,7 +200,8 @@ struct TDeviceMenu::TBuild {
 
   // The caption with a trailing type suffix "(N)" taken off; N or -1.
   static QString Stripped(const QString &Caption, int *Type) {
-    static const QRegularExpression suffix(QStringLiteral("(.+?)\\((\\$?\\d+)\\)"));
+    // A "$" number is hexadecimal: "($1F)" types the list $1F.
+    static const QRegularExpression suffix(QStringLiteral("(.+?)\\((\\$[0-9A-Fa-f]+|\\d+)\\)"));
     QRegularExpressionMatch last;
     for (auto it = suffix.globalMatch(Caption); it.hasNext();)
       last = it.next();

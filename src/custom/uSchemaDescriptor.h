@@ -32,6 +32,8 @@ public:
   virtual void SetModified(bool Value) = 0;
   // Writes the descriptor into the schema file's `device-descriptor` node.
   virtual void SaveToNode(const IXXMLNode &Node) = 0;
+  // The root module that read the descriptor from its file.
+  virtual void SetHost(void *Module) {}
 };
 
 using TSchemaDescriptorPtr = std::shared_ptr<TSchemaDescriptor>;

@@ -299,11 +299,15 @@ void TAbstract::ReadXml(const IXXMLNode &Node) {
     r[i] = piece.isEmpty() ? 0 : ParseInt(piece);
   }
   Rect = {r[0], r[1], r[0] + r[2], r[1] + r[3]};
-  const int in = Node->GetIntAttr("ipin", InputPins.Count());
-  const int out = Node->GetIntAttr("opin", OutputPins.Count());
-  CheckPinCount(in);
-  CheckPinCount(out);
-  SetPinCounts(in, out);
+  // Only the blocks whose pin counts the writer stores take them from the
+  // file; the others have the pins their type gives.
+  if (Type == atModule || Type == atDescriptor) {
+    const int in = Node->GetIntAttr("ipin", InputPins.Count());
+    const int out = Node->GetIntAttr("opin", OutputPins.Count());
+    CheckPinCount(in);
+    CheckPinCount(out);
+    SetPinCounts(in, out);
+  }
   if (InputPins.Count() > 0) {
     InputPins.SetInversionMask(uint32_t(Node->GetIntAttr("iinv", 0)));
     const QStringList caps = Node->GetStrAttr("icap", "").split(',');
@@ -1210,8 +1214,11 @@ void TModule::ReadBlocks(const IXXMLNode &Node) {
 void TModule::LoadFromNode(const IXXMLNode &Node, bool Fragment) {
   if (!Module && !Fragment) {
     const IXXMLNode dd = Node->SelectSingleNode("device-descriptor");
-    if (dd && Root && SchemaDescriptorReader())
+    if (dd && Root && SchemaDescriptorReader()) {
       SetDescriptor(SchemaDescriptorReader()(dd));
+      if (Descriptor)
+        Descriptor->SetHost(this);
+    }
     if (const IXXMLNode ml = Node->SelectSingleNode("module-list"))
       LoadModuleItems(ModuleList, ml, Configurator);
   }

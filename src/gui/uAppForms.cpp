@@ -1,12 +1,14 @@
 #include "uAppForms.h"
 
 #include "uAboutBox.h"
+#include "DDMenuEditorForm.h"
 #include "uBitmapForm.h"
 #include "uAgentClientForm.h"
 #include "uConfigMMSForm.h"
 #include "uDashboardSetupForm.h"
 #include "uDeviceboardSetup.h"
 #include "uPropertyFormX.h"
+#include "uOscSetupForm.h"
 #include "uPasswdForm.h"
 
 namespace {
@@ -33,14 +35,16 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.DashboardSetupForm;
   f.DeviceboardSetupForm = new TDeviceboardSetupForm(Owner);
   f.InOrder << f.DeviceboardSetupForm;
-  for (const char *name : {"OscNoteForm", "OscSetupForm", "OscValueForm", "PreferenceForm",
-                           "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm", "CustomUstavForm", "LabelEditForm",
-                           "ParamListForm", "UnitPropertyForm", "UstavListForm"})
+  f.InOrder << NewShell(Owner, "OscNoteForm");
+  f.InOrder << new TOscSetupForm(Owner);
+  for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
+                           "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewShell(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = new TPropertyForm(Owner);
   f.InOrder << f.PasswdForm << f.PropertyForm;
-  f.InOrder << NewShell(Owner, "MenuEditor");
+  f.MenuEditor = new TMenuEditor(Owner);
+  f.InOrder << f.MenuEditor;
   f.ConfigMMSForm = new TConfigMMSForm(Owner);
   f.AgentClientForm = new TAgentClientForm(Owner, Ini);
   f.ModbustcpForm = new TModbustcpForm(Owner, Ini);

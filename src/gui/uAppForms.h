@@ -12,6 +12,7 @@ class TPasswdForm;
 class TDashboardSetupForm;
 class TDeviceboardSetupForm;
 class TPropertyForm;
+class TMenuEditor;
 class TAppIniFile;
 class TConfigMMSForm;
 class TAgentClientForm;
@@ -25,6 +26,7 @@ struct TAppForms {
   TDashboardSetupForm *DashboardSetupForm = nullptr;
   TPropertyForm *PropertyForm = nullptr;
   TDeviceboardSetupForm *DeviceboardSetupForm = nullptr;
+  TMenuEditor *MenuEditor = nullptr;
   TConfigMMSForm *ConfigMMSForm = nullptr;
   TAgentClientForm *AgentClientForm = nullptr;
   TModbustcpForm *ModbustcpForm = nullptr;

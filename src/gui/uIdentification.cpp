@@ -172,6 +172,12 @@ void TIdentification::Run(TIOChainList3 &Chain) {
 }
 
 void TIdentification::aMonitorPollExecute() {
+  // One identification at a time, and none on top of a page's chain: the
+  // running one keeps the link until its last answer is in.
+  if (FForm.IsLinkBusy()) {
+    Logger().Debug("poll skipped: the link is busy");
+    return;
+  }
   FForm.cbDevNo->clear();
   FDeviceAddr = 0;
   FForm.SetToolBarColor(clLinkError);
@@ -198,6 +204,10 @@ void TIdentification::aMonitorPollExecute() {
 }
 
 void TIdentification::cbDevNoChange() {
+  if (FForm.IsLinkBusy()) {
+    Logger().Debug("device number change skipped: the link is busy");
+    return;
+  }
   bool ok = false;
   const int addr = FForm.cbDevNo->currentText().trimmed().toInt(&ok, 16);
   if (!ok || addr < 0 || addr > 255) {

@@ -10,6 +10,8 @@
 #include "uDeviceboardSetup.h"
 #include "uPropertyFormX.h"
 #include "uErrors.h"
+#include "uEventPDFReportFrame.h"
+#include "uFileDialogSink.h"
 #include "uFiles.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
@@ -26,6 +28,7 @@
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
+#include "uOscFrame.h"
 #include "uParamFrame.h"
 #include "uPasswdForm.h"
 #include "uPlacement.h"
@@ -39,6 +42,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QWheelEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -58,6 +63,13 @@ const char *const LockerFileName = "locker.txt";
 const char *const DashboardChangedQuestion = "Изменения титульной панелм не сохранены, сохранить?";
 // Captions of run-time tabs end with six blanks: room for the close button.
 const char *const TabCaptionTail = "      ";
+constexpr int EventReportTag = -11;
+
+// The records the journal page has read, newest first.
+const TEventLogItems *JournalRecords() {
+  static const TEventLogItems none;
+  return &none;
+}
 
 QAction *NewAction(QObject *Owner, const char *Name, const QString &Caption, const QKeySequence &Shortcut = {}) {
   auto *a = new QAction(Caption, Owner);
@@ -120,6 +132,8 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
   connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
   connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
+  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(JournalRecords()); });
+  connect(apFileSaveAs, &QAction::triggered, this, &TMainForm::SaveEventReportAs);
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
@@ -210,6 +224,38 @@ void TMainForm::BuildActions() {
   connect(NClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
   connect(miLog, &QAction::triggered, this, &TMainForm::OpenLogTab);
   connect(miModbus, &QAction::triggered, this, &TMainForm::OpenModbusTab);
+  // The oscillogram viewer's rows.
+  auto Guarded = [](const std::function<void()> &Command) {
+    return [Command] {
+      try {
+        Command();
+      } catch (const EKvError &e) {
+        ShowErrorText(e.Text());
+      }
+    };
+  };
+  connect(aoOpen, &QAction::triggered, this, Guarded([this] {
+            const QString Name = TkvOscFrame::OpenDialog(this, QString::fromUtf8("Открыть осциллограмму"),
+                                                         FProgramFolder + QStringLiteral("osc"), QStringLiteral("*.dat"));
+            if (!Name.isEmpty())
+              OpenOscTab(Name);
+          }));
+  connect(aoClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
+  connect(aoSetup, &QAction::triggered, this, Guarded([this] {
+            TTabSheet *sheet = PageControl->ActiveSheet();
+            if (!sheet || sheet->Tag() == 0)
+              throw EKvError("no osc");
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->RunSetup();
+          }));
+  connect(apFileSave, &QAction::triggered, this, Guarded([this] {
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->SaveViewSettings();
+          }));
+  connect(apFileSaveAs, &QAction::triggered, this, Guarded([this] {
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->SaveComtradeAsDialog();
+          }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
   connect(adSetup, &QAction::triggered, this, [this] {
     // Without an identified device the designers take the descriptor of "desc.xml".
@@ -455,9 +501,27 @@ bool TMainForm::FormShow() {
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
+  TGridPageHost gridHost;
+  gridHost.Chains = FIOChain;
+  gridHost.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  gridHost.Ini = &FIni;
+  gridHost.RequestUserRights = [this] {
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+  };
+  ParamFrame->SetHost(gridHost);
+  UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
   UstavFrame->Init();
+  EventFrame->SetHost({[this] { return FIOChain; },
+                       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
+                       [this] { return QDir(FTempFolder).absolutePath(); }});
   EventFrame->Init();
+  connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetEvent)
+      EventFrame->ReadEventLog();
+  });
+  connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
   OscHeadFrame->Init();
 
   Timer->setInterval(FSettings.TimerIntervalMs);
@@ -611,7 +675,7 @@ void TMainForm::ApplyLinkSettings() {
   FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
 }
 
-bool TMainForm::IsLinkIdle() const { return FDeviceTool ? FDeviceTool->IsIdle() : true; }
+bool TMainForm::IsLinkBusy() const { return FIOChain && FIOChain->IsBusy(); }
 
 bool TMainForm::IsDeviceReady() const { return FDescriptor->Ready; }
 
@@ -631,7 +695,7 @@ void TMainForm::TimerTimer() {
   TTimerInputs in;
   in.Poll = FSettings.Poll;
   in.AutoPoll = FAutoPoll;
-  in.IsIdle = IsLinkIdle();
+  in.LinkBusy = IsLinkBusy();
   in.IsReady = IsDeviceReady();
   in.DashboardActive = PageControl->currentWidget() == TabSheetDashboard;
   in.AutoChecked = cbAuto->isChecked();
@@ -710,6 +774,46 @@ void TMainForm::OpenModbusTab() {
   sheet->findChild<TkvModbusFrame *>()->Fill(Modbus());
 }
 
+void TMainForm::OpenOscTab(const QString &FileName) {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, -1, false);
+  auto *frame = sheet->findChild<TkvOscFrame *>();
+  const int index = PageControl->indexOf(sheet);
+  PageControl->setTabText(index, QFileInfo(FileName).fileName() + TabCaptionTail);
+  PageControl->setTabToolTip(index, FileName);
+  TranslateComponent(MultiLingual(), frame);
+  frame->Initialize();
+  try {
+    frame->LoadComtradeFile(FileName);
+  } catch (const EKvError &) {
+    delete sheet;
+    throw;
+  }
+  frame->SetIndex(-1);
+}
+
+TkvOscFrame *TMainForm::ActiveOscFrame() const {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  return sheet ? sheet->findChild<TkvOscFrame *>() : nullptr;
+}
+
+void TMainForm::keyPressEvent(QKeyEvent *Event) {
+  if (TkvOscFrame *frame = ActiveOscFrame(); frame && Event->key() == Qt::Key_Escape) {
+    frame->KeyDown(Event->key(), Event->modifiers());
+    return;
+  }
+  QMainWindow::keyPressEvent(Event);
+}
+
+void TMainForm::wheelEvent(QWheelEvent *Event) {
+  if (TkvOscFrame *frame = ActiveOscFrame()) {
+    const int y = Event->angleDelta().y();
+    frame->ScrollBy(y < 0 ? 1 : y > 0 ? -1 : 0, Event->modifiers());
+    Event->accept();
+    return;
+  }
+  QMainWindow::wheelEvent(Event);
+}
+
 void TMainForm::CloseActiveTab() {
   TTabSheet *sheet = PageControl->ActiveSheet();
   if (!sheet || sheet->Tag() == 0)
@@ -770,3 +874,59 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
 }
 
 TReportSetup TMainForm::ReportSetup() const { return {windowTitle(), ProgramFilePath()}; }
+
+void TMainForm::OpenEventReport(const TEventLogItems *Records) {
+  if (!IsDeviceReady()) {
+    ShowErrorText(QStringLiteral("Нет дескриптора"));
+    return;
+  }
+  const QString name = FProgramFolder + QStringLiteral("EventReportTemplate.xml");
+  TTabSheet *sheet = FindTabByTag(EventReportTag);
+  TEventPDFReportFrame *frame = sheet ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
+  // A template that cannot be read leaves no tab behind.
+  std::unique_ptr<TEventPDFReportFrame> fresh;
+  if (!frame) {
+    fresh = std::make_unique<TEventPDFReportFrame>(nullptr, ReportSetup());
+    TranslateComponent(MultiLingual(), fresh.get());
+    frame = fresh.get();
+  }
+  try {
+    frame->Open(name);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+    return;
+  }
+  if (fresh) {
+    sheet = OpenTab(
+        [&fresh](QWidget *Parent) {
+          fresh->setParent(Parent);
+          return fresh.release();
+        },
+        EventReportTag, false);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Отчет по событиям")) + TabCaptionTail);
+  }
+  PageControl->setCurrentWidget(sheet);
+  frame->SetDescriptor(FDescriptor.get());
+  frame->SetEventList(Records);
+}
+
+bool TMainForm::SaveEventReportAs() {
+  auto *sheet = qobject_cast<TTabSheet *>(PageControl->currentWidget());
+  auto *frame = sheet && sheet->Tag() == EventReportTag ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
+  if (!frame)
+    return false;
+  TFileDialogRequest request;
+  request.Kind = TFileDialogKind::Save;
+  request.Caption = QStringLiteral("Сохранить шаблон как");
+  request.DefaultExt = QStringLiteral("xml");
+  const QString file = AskFileName(request);
+  if (file.isEmpty())
+    return true;
+  try {
+    frame->SaveAs(file);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+  }
+  return true;
+}

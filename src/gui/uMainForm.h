@@ -7,6 +7,7 @@
 #include "uNumberFormat.h"
 #include "uPageControlHelper.h"
 #include "uReportDocument.h"
+#include "uEventLogItem.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -91,11 +92,16 @@ public:
   void CloseActiveTab();
   // Opens (once) the log pane tab and attaches the log to it.
   void OpenLogTab();
+  // A new tab showing the oscillogram FileName (".dat"); errors reach the caller.
+  void OpenOscTab(const QString &FileName);
+  // The oscillogram viewer of the active tab, or null.
+  class TkvOscFrame *ActiveOscFrame() const;
 
   // One tick of the poll timer.
   void TimerTimer();
-  // The link is idle (no request queued or running).
-  bool IsLinkIdle() const;
+  // "Is the link busy": the question the timer, "Опрос", the device-number box
+  // and every page ask before starting a chain (see TIOChainGen::IsBusy).
+  bool IsLinkBusy() const;
   // The run-time descriptor holds an identified device.
   bool IsDeviceReady() const;
 
@@ -120,6 +126,14 @@ public:
   void OpenModbusTab();
   // Caption and header line of the program's reports.
   TReportSetup ReportSetup() const;
+  // The event report tab (reused): its template from the program folder, the
+  // descriptor and Records (the journal page's, newest first). Without an
+  // identified device, or when the template cannot be read, the error is
+  // shown (and no new tab is left).
+  void OpenEventReport(const TEventLogItems *Records);
+  // Save As on the event report tab: the template under a name asked for;
+  // false when another tab is shown.
+  bool SaveEventReportAs();
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;
@@ -160,6 +174,9 @@ public:
 
 protected:
   void closeEvent(QCloseEvent *Event) override;
+  // Esc and the wheel reach the oscillogram viewer of the active tab.
+  void keyPressEvent(QKeyEvent *Event) override;
+  void wheelEvent(QWheelEvent *Event) override;
 
 private:
   void BuildActions();

@@ -12,7 +12,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -23,6 +26,8 @@ constexpr int64_t MaxCells = int64_t(1) << 28;
 constexpr int32_t MissingValue = 99999;
 // The DOS end-of-file mark some recorders leave after the last line.
 constexpr char DosEof = 0x1A;
+// Guards the marks of missing values: lines are parsed on several threads at once.
+std::mutex MissingLock;
 
 [[noreturn]] void FormatError(const QString &Text, int LineNo) {
   throw EKvFormat(QStringLiteral("%1 (line %2)").arg(Text).arg(LineNo));
@@ -340,7 +345,8 @@ QByteArray TComtradeConfig::ToBytes() const {
     const TComtradeDigitalChannel &D = FDigital[i];
     L << QStringLiteral("%1,%2,,,%3").arg(i + 1).arg(D.Id).arg(D.Y ? 1 : 0);
   }
-  if (!std::isfinite(FLineFrequency))
+  // Written as a whole number; a read value of any size must not overflow it.
+  if (!std::isfinite(FLineFrequency) || std::abs(FLineFrequency) > 1e9)
     throw EKvError(QStringLiteral("invalid line frequency"));
   L << QString::number(qRound64(FLineFrequency));
   L << QString::number(FRateCount);
@@ -510,60 +516,178 @@ bool IsBlank(char C) { return C == ' ' || C == '\t'; }
 // Fields: an optional run of blanks, an optional "-", decimal digits; an empty
 // field is 0. Fields past the channels are ignored.
 void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo) {
-  const int Needed = 2 + FAnalogCount + FDigitalCount;
   const char *P = Begin;
-  int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
-  uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
-  for (int k = 0; k < Needed; ++k) {
+  // One field into Value, P left past its ",".
+  auto Field = [&](int32_t &Value) {
     if (P > End)
       FormatError(QStringLiteral("too few values"), LineNo);
     const char *FieldStart = P;
     while (P < End && IsBlank(*P))
       ++P;
-    bool Negative = false;
-    if (P < End && *P == '-') {
-      Negative = true;
-      ++P;
-    }
+    const bool Negative = P < End && *P == '-';
+    P += Negative;
     const char *Digits = P;
     int64_t V = 0;
-    while (P < End && *P >= '0' && *P <= '9') {
-      V = V * 10 + (*P - '0');
-      if (V > int64_t(std::numeric_limits<int32_t>::max()) + 1)
-        break;
-      ++P;
-    }
+    // Eleven digits cannot overflow the 64-bit sum; more are refused below.
+    const char *Stop = std::min(End, P + 11);
+    while (P < Stop && unsigned(*P - '0') <= 9)
+      V = V * 10 + (*P++ - '0');
     while (P < End && IsBlank(*P))
       ++P;
-    const bool FieldEnds = P == End || *P == ',';
-    if (!FieldEnds || (Negative && Digits == P) ||
+    if (!(P == End || *P == ',') || (Negative && Digits == P) ||
         V > int64_t(std::numeric_limits<int32_t>::max()) + (Negative ? 1 : 0)) {
-      const char *Stop = static_cast<const char *>(std::memchr(FieldStart, ',', End - FieldStart));
-      const QString Text = QString::fromLatin1(FieldStart, (Stop ? Stop : End) - FieldStart);
+      const char *Comma = static_cast<const char *>(std::memchr(FieldStart, ',', End - FieldStart));
+      const QString Text = QString::fromLatin1(FieldStart, (Comma ? Comma : End) - FieldStart);
       FormatError(QStringLiteral("invalid number \"%1\"").arg(Text), LineNo);
     }
-    const int32_t Value = int32_t(Negative ? -V : V);
+    Value = int32_t(Negative ? -V : V);
     ++P; // past the ","
-    if (k == 0)
-      FNumbers[Sample] = Value;
-    else if (k == 1)
-      FTimeStamps[Sample] = Value;
-    else if (k < 2 + FAnalogCount) {
-      // The standard's mark of a value the recorder did not have.
-      if (Value == MissingValue || Value == -MissingValue) {
-        if (FMissing.empty())
-          FMissing.assign(FRaw.size(), 0);
-        FMissing[size_t(Sample) * FAnalogCount + (k - 2)] = 1;
-        Raw[k - 2] = 0;
-      } else {
-        Raw[k - 2] = Value;
-      }
-    } else {
-      if (Value != 0 && Value != 1)
-        FormatError(QStringLiteral("invalid digital value %1").arg(Value), LineNo);
-      Dig[k - 2 - FAnalogCount] = uint8_t(Value);
+  };
+  Field(FNumbers[Sample]);
+  Field(FTimeStamps[Sample]);
+  int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
+  for (int c = 0; c < FAnalogCount; ++c) {
+    int32_t Value;
+    Field(Value);
+    // The standard's mark of a value the recorder did not have.
+    if (Value == MissingValue || Value == -MissingValue) {
+      const std::lock_guard<std::mutex> Guard(MissingLock);
+      if (FMissing.empty())
+        FMissing.assign(FRaw.size(), 0);
+      FMissing[size_t(Sample) * FAnalogCount + c] = 1;
+      Value = 0;
     }
+    Raw[c] = Value;
   }
+  uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
+  for (int c = 0; c < FDigitalCount; ++c) {
+    int32_t Value;
+    Field(Value);
+    if (Value != 0 && Value != 1)
+      FormatError(QStringLiteral("invalid digital value %1").arg(Value), LineNo);
+    Dig[c] = uint8_t(Value);
+  }
+}
+
+namespace {
+
+// Calls Line(begin, end) for each line of [Begin, End): a line ends at CR, LF
+// or CR LF; text after the last line end is a line too. Line returns false to stop.
+template <class F> void ForEachLine(const char *Begin, const char *End, F &&Line) {
+  const char *Start = Begin;
+  while (Start < End) {
+    // Both searches run over whole words at a time; a CR alone is rare.
+    const char *Lf = static_cast<const char *>(std::memchr(Start, '\n', size_t(End - Start)));
+    const char *Limit = Lf ? Lf : End;
+    const char *Cr = static_cast<const char *>(std::memchr(Start, '\r', size_t(Limit - Start)));
+    const char *LineEnd = Cr ? Cr : Limit;
+    const char *Next = Cr ? (Cr + 1 == Lf ? Lf + 1 : Cr + 1) : (Lf ? Lf + 1 : End);
+    if (!Line(Start, LineEnd))
+      return;
+    Start = Next;
+  }
+}
+
+// A line that opens with the DOS end-of-file byte ends the data; one that
+// closes with it loses the byte. Empty lines hold no sample.
+enum class TDatLine { Sample, Empty, Eof };
+TDatLine ClassifyLine(const char *Begin, const char *&End) {
+  if (Begin < End && *Begin == DosEof)
+    return TDatLine::Eof;
+  if (End > Begin && End[-1] == DosEof)
+    --End;
+  return Begin < End ? TDatLine::Sample : TDatLine::Empty;
+}
+
+} // namespace
+
+// Parses whole lines [Begin, End) in pieces, one per core: a first pass counts
+// each piece's lines and samples, so every piece knows its first sample and
+// line number and parses straight into the arrays. The error reported is the
+// one on the earliest line, as a reading line by line would report it.
+void TComtradeData::ParseDatLines(const char *Begin, const char *End, int &Sample, int &LineNo, bool &Eof) {
+  struct TPiece {
+    const char *Begin = nullptr, *End = nullptr;
+    int Lines = 0, Samples = 0, FirstSample = 0, FirstLine = 0;
+    bool Eof = false;
+    std::exception_ptr Failure;
+    int FailureLine = 0;
+  };
+  const qsizetype Bytes = End - Begin;
+  const int Cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  const int Count = Bytes < (1 << 20) ? 1 : int(std::min<qsizetype>(Cores, Bytes >> 18));
+  std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
+  const char *P = Begin;
+  for (int i = 0; i < int(Pieces.size()); ++i) {
+    Pieces[i].Begin = P;
+    const char *Q = i + 1 == int(Pieces.size()) ? End : std::max(P, Begin + Bytes * (i + 1) / Count);
+    // Move the cut past the next line end, keeping CR LF together.
+    while (Q < End && *Q != '\n' && *Q != '\r')
+      ++Q;
+    if (Q < End) {
+      if (*Q == '\r' && Q + 1 < End && Q[1] == '\n')
+        ++Q;
+      ++Q;
+    }
+    Pieces[i].End = Q;
+    P = Q;
+  }
+  auto Run = [&](auto &&Job) {
+    if (Pieces.size() == 1) {
+      Job(Pieces[0]);
+      return;
+    }
+    std::vector<std::thread> Threads;
+    Threads.reserve(Pieces.size());
+    for (TPiece &Piece : Pieces)
+      Threads.emplace_back([&Job, &Piece] { Job(Piece); });
+    for (std::thread &T : Threads)
+      T.join();
+  };
+  Run([](TPiece &Piece) {
+    ForEachLine(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
+      ++Piece.Lines;
+      const TDatLine Kind = ClassifyLine(B, E);
+      if (Kind == TDatLine::Eof) {
+        Piece.Eof = true;
+        return false;
+      }
+      Piece.Samples += Kind == TDatLine::Sample;
+      return true;
+    });
+  });
+  // Pieces after an end-of-file line, or wholly past the samples the rate line
+  // allows, are not read at all.
+  size_t Used = 0;
+  for (; Used < Pieces.size() && !Eof && Sample < FSamples; ++Used) {
+    TPiece &Piece = Pieces[Used];
+    Piece.FirstSample = Sample;
+    Piece.FirstLine = LineNo;
+    Sample = int(std::min<int64_t>(int64_t(Sample) + Piece.Samples, FSamples));
+    LineNo += Piece.Lines;
+    Eof = Piece.Eof;
+  }
+  Pieces.resize(Used);
+  Run([this](TPiece &Piece) {
+    int S = Piece.FirstSample, L = Piece.FirstLine;
+    try {
+      ForEachLine(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
+        ++L;
+        const TDatLine Kind = ClassifyLine(B, E);
+        if (Kind == TDatLine::Eof || S >= FSamples)
+          return false;
+        if (Kind == TDatLine::Sample)
+          ParseDatLine(B, E, S++, L);
+        return true;
+      });
+    } catch (...) {
+      Piece.Failure = std::current_exception();
+      Piece.FailureLine = L;
+    }
+  });
+  for (const TPiece &Piece : Pieces)
+    if (Piece.Failure)
+      std::rethrow_exception(Piece.Failure);
 }
 
 void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConfig) {
@@ -592,51 +716,37 @@ void TComtradeData::Load(QIODevice &File, const QString &FileName, TComtradeConf
   Size(int(std::min<int64_t>(FConfig->SampleCount(), Fit)));
   FFileName = FileName;
 
-  // Read in chunks: a ten-minute record is hundreds of megabytes of text.
+  // Read in chunks (a ten-minute record is hundreds of megabytes of text), each
+  // cut at its last line end and parsed by every core at once.
   constexpr qint64 ChunkBytes = 4 << 20;
+  // One buffer, read into in place: the carried-over part of a line moves to
+  // its front, so the text never takes more than a chunk and a line.
   QByteArray Buffer;
+  qsizetype Held = 0;
   int Sample = 0, LineNo = 0;
   bool AtEnd = false, Eof = false;
-  auto Line = [&](const char *Begin, const char *End) {
-    ++LineNo;
-    if (Begin < End && *Begin == DosEof) {
-      Eof = true;
-      return;
-    }
-    if (End > Begin && End[-1] == DosEof)
-      --End;
-    // Empty lines hold no sample.
-    if (Begin < End)
-      ParseDatLine(Begin, End, Sample++, LineNo);
-  };
   while (Sample < FSamples && !AtEnd && !Eof) {
-    QByteArray Chunk = File.read(ChunkBytes);
-    if (Chunk.isEmpty()) {
-      if (!File.atEnd())
-        throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
-      AtEnd = true;
-    }
-    Buffer.append(Chunk);
+    Buffer.resize(Held + ChunkBytes);
+    const qint64 Got = File.read(Buffer.data() + Held, ChunkBytes);
+    if (Got < 0 || (Got == 0 && !File.atEnd()))
+      throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
+    AtEnd = Got == 0;
+    const qsizetype Size = Held + qsizetype(Got);
     const char *Data = Buffer.constData();
-    const qsizetype Size = Buffer.size();
-    qsizetype Start = 0;
-    for (qsizetype i = 0; i < Size && Sample < FSamples && !Eof; ++i) {
-      const char C = Data[i];
-      if (C != '\r' && C != '\n')
-        continue;
-      // A CR at the end of the chunk may be the first half of CR LF.
-      if (C == '\r' && i + 1 == Size && !AtEnd)
-        break;
-      Line(Data + Start, Data + i);
-      if (C == '\r' && i + 1 < Size && Data[i + 1] == '\n')
-        ++i;
-      Start = i + 1;
+    qsizetype Cut = Size;
+    if (!AtEnd) {
+      // Whole lines only; a CR at the very end may be the first half of CR LF.
+      Cut = 0;
+      for (qsizetype i = Size - 1; i >= 0; --i) {
+        if (Data[i] == '\n' || (Data[i] == '\r' && i + 1 < Size)) {
+          Cut = i + 1;
+          break;
+        }
+      }
     }
-    if (AtEnd && Start < Size && Sample < FSamples && !Eof) {
-      Line(Data + Start, Data + Size);
-      Start = Size;
-    }
-    Buffer.remove(0, Start);
+    ParseDatLines(Data, Data + Cut, Sample, LineNo, Eof);
+    Held = Size - Cut;
+    std::memmove(Buffer.data(), Buffer.constData() + Cut, size_t(Held));
   }
   FRead = Sample;
   if (FConfig->NoRate() && FConfig->Rate(0).Samples == 0.0)

@@ -202,6 +202,7 @@ private:
   void Size(int Samples);
   void Load(QIODevice &File, const QString &FileName, TComtradeConfig *AConfig);
   void ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo);
+  void ParseDatLines(const char *Begin, const char *End, int &Sample, int &LineNo, bool &Eof);
   void RateFromTimeStamps();
 
   TComtradeConfig *FConfig = nullptr;

@@ -2,10 +2,24 @@
 // What the Параметры and Уставки pages share on the main window's side: one
 // grid filling the page and the run-time descriptor the page was given.
 #include "ixml.h"
+#include "uIOChain3.h"
 
 #include <QWidget>
+#include <functional>
 
+class TAppIniFile;
 class TStringGrid;
+
+// What a grid page needs of the main window, given once at start-up.
+struct TGridPageHost {
+  TIOChainGen *Chains = nullptr;
+  // The progress of the page's chains (the main window's progress bar).
+  TChainProgressEvent Progress;
+  // The settings file (param/directEdit, ustav/...).
+  const TAppIniFile *Ini = nullptr;
+  // The password step before a write: true when the user may write now.
+  std::function<bool()> RequestUserRights;
+};
 
 class TDescriptorGridFrame : public QWidget {
   Q_OBJECT
@@ -20,10 +34,13 @@ public:
   // Keeps the root of the run-time descriptor.
   void SetDescriptor(const IXXMLNode &Root);
   const IXXMLNode &Descriptor() const { return FRoot; }
+  void SetHost(TGridPageHost Host) { FHost = std::move(Host); }
+  const TGridPageHost &Host() const { return FHost; }
 
 protected:
   // Owned by the page as its Qt child.
   TStringGrid *const FGrid;
+  TGridPageHost FHost;
 
 private:
   IXXMLNode FRoot;

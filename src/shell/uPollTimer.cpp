@@ -3,7 +3,7 @@
 #include <limits>
 
 TTimerAction DecideTimerAction(const TTimerInputs &In) {
-  if (In.IsDestroying || !In.Poll || In.AutoPoll == apNever || !In.IsIdle)
+  if (In.IsDestroying || !In.Poll || In.AutoPoll == apNever || In.LinkBusy)
     return TTimerAction::None;
   if (!In.IsReady)
     return TTimerAction::Identify;

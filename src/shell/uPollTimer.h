@@ -12,7 +12,7 @@ struct TTimerInputs {
   bool IsDestroying = false;   // the window is going away
   bool Poll = true;            // setting debug/poll
   uint8_t AutoPoll = apAlways; // FAutoPoll
-  bool IsIdle = true;          // the device worker has nothing queued
+  bool LinkBusy = false;       // a chain runs or a record is outstanding
   bool IsReady = false;        // a device is identified (descriptor Ready)
   bool DashboardActive = false; // the title panel is the active page
   bool AutoChecked = false;    // "Auto" box

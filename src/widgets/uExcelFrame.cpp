@@ -64,6 +64,11 @@ void TExcelFrame::SetCell(int Row, int Col, const QString &Text) {
   view->setItem(Row - 1, Col - 1, new QTableWidgetItem(Text));
 }
 
+void TExcelFrame::SetDateCell(int Row, int Col, double Value, const QString &Text, const QString &NumberFormat) {
+  SetCell(Row, Col, Text);
+  Active().SetDateCell(Row, Col, Value, Text, NumberFormat);
+}
+
 void TExcelFrame::AutoFit(int Col) {
   TWorksheet &sheet = Active();
   sheet.AutoFit(Col);

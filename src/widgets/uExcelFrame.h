@@ -23,6 +23,9 @@ public:
   void PrepareSheet(int Index, const QString &Name);
   // Cell (Row, Col) of the active sheet, from 1, as in the sheet.
   void SetCell(int Row, int Col, const QString &Text);
+  // A date-time cell (Value a day count) shown as Text here and with
+  // NumberFormat in the saved workbook.
+  void SetDateCell(int Row, int Col, double Value, const QString &Text, const QString &NumberFormat);
   // Column Col of the active sheet as wide as its longest text.
   void AutoFit(int Col);
   // The save dialog (default extension ".xlsx"), then the workbook saved

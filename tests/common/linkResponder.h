@@ -40,8 +40,10 @@ inline QByteArray WithCrc(const QByteArray &Frame) {
   return f;
 }
 // A Modbus TCP answer: MBAP header (transaction 0, protocol 0, length) and the PDU with unit.
-inline QByteArray Mbap(const QByteArray &Pdu) {
+inline QByteArray Mbap(const QByteArray &Pdu, uint16_t Transaction = 0) {
   QByteArray f(6, '\0');
+  f[0] = char(Transaction >> 8);
+  f[1] = char(Transaction & 0xFF);
   f[4] = char(Pdu.size() >> 8);
   f[5] = char(Pdu.size() & 0xFF);
   return f + Pdu;

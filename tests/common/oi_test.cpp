@@ -278,7 +278,6 @@ protected:
 };
 
 TEST_F(TcpLink, RequestTravelsBehindMbapHeaderWithoutCrc) {
-  EXPECT_TRUE(OI->IsTcpIdle());
   Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});
   ASSERT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
   ASSERT_EQ(Peer.Requests().size(), 1);
@@ -346,16 +345,21 @@ TEST_F(TcpLink, NothingListeningIsUnknownAndTraced) {
       << trace.toStdString();
 }
 
-TEST_F(TcpLink, ScanPollsEachAddressOverTcp) {
-  Peer.Add({0, Mbap(Hex("01 07 00"))});
-  Peer.Add({0, Mbap(Hex("02 87 0B"))});
-  Peer.Add({0, Mbap(Hex("03 07 5A"))});
-  ASSERT_TRUE(OI->SendScan(1, 3, 0));
+TEST_F(TcpLink, ScanPollsEachAddressOverTcpOnOneConnection) {
+  // Each scan request carries its own transaction identifier (1, 2, ...). Unit
+  // 2 is absent (exception 0B), unit 3 answers late, after unit 4 was asked,
+  // and unit 4 answers with the identifier of no request of this scan.
+  Peer.Add({0, Mbap(Hex("09 07 00"), 1)});
+  Peer.Add({0, Mbap(Hex("02 87 0B"), 2)});
+  Peer.Add({0, QByteArray()});
+  Peer.Add({0, Mbap(Hex("03 07 5A"), 3) + Mbap(Hex("04 07 00"), 7)});
+  ASSERT_TRUE(OI->SendScan(1, 4, 0));
   const QList<QByteArray> req = Peer.Requests();
-  ASSERT_EQ(req.size(), 3);
-  EXPECT_EQ(Spaced(req[1]), QStringLiteral("00 00 00 00 00 02 02 07"));
+  ASSERT_EQ(req.size(), 4);
+  EXPECT_EQ(Spaced(req[1]), QStringLiteral("00 02 00 00 00 02 02 07"));
+  EXPECT_EQ(Peer.Connections(), 1);
   ASSERT_TRUE(OI->ReceiveScanAnswer(5));
-  EXPECT_EQ(OI->GetAnswer()[0], 1);
+  EXPECT_EQ(OI->GetAnswer()[0], 9) << "any answering unit is taken, as on the serial line";
   ASSERT_TRUE(OI->ReceiveScanAnswer(5));
   EXPECT_EQ(OI->GetAnswer()[0], 3);
   EXPECT_EQ(OI->GetAnswer()[2], 0x5A);

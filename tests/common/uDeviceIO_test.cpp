@@ -63,7 +63,7 @@ TEST_F(DeviceRtu, EveryOperationSendsItsFrame) {
       {"read clock", Hex("01 1D"), Hex("01 1D 00 18 00 02 00 1D 00 17 00 3B 00 3A"),
        [&] { return IO->ReadClock(clock); }},
       {"write clock", Hex("01 1A 00") + char(yy) + Hex("00 0C 00 06 00 11 00 05 00 09"),
-       Hex("01 1A 00 00 00 00 00 00 00 00 00 00 00 00"),
+       Hex("01 1A 00") + char(yy) + Hex("00 0C 00 06 00 11 00 05 00 09"),
        [&] {
          return IO->WriteClock(QDateTime(QDate(today.year(), 12, 6), QTime(17, 5, 9, 870)));
        }},
@@ -166,10 +166,70 @@ TEST(DeviceAnswer, FailedReadsLeaveDestinationAndReportOnlyTheirOwnCode) {
   }
 }
 
-TEST_F(DeviceRtu, WriteRegisterRejectsAWrongEcho) {
-  Peer.Add({8, WithCrc(Hex("01 06 00 05 12 35"))});
-  EXPECT_FALSE(IO->WriteRegister(5, 0x1234));
-  EXPECT_EQ(IO->GetOI().GetStatus(), oisProtocolError);
+// The device's own functions answer with what they were asked (file and frame
+// number, written values, byte count): an answer that does not match is a
+// protocol error on either link, and a file frame read lands nowhere.
+TEST(DeviceAnswer, AnswerThatDoesNotMatchItsRequestIsAProtocolError) {
+  QBuffer dest;
+  QBuffer src;
+  src.setData(Hex("D1 D2 D3 D4 D5"));
+  src.open(QIODevice::ReadOnly);
+  uint16_t regs[2] = {};
+  const QDateTime noon(QDate(QDate::currentDate().year(), 1, 2), QTime(12, 0));
+  struct Case {
+    const char *Name;
+    QByteArray Reply; // without CRC or MBAP header
+    std::function<bool(TDeviceIO &)> Run;
+    int RequestBytes; // serial, CRC included
+  } cases[] = {
+      {"frame of another number", Hex("01 1C 02 01 03 AA BB CC DD"),
+       [&](TDeviceIO &Io) { return Io.ReadFileFrame(2, 0x0102, 4, dest); }, 7},
+      {"frame of another file", Hex("01 1C 03 01 02 AA BB CC DD"),
+       [&](TDeviceIO &Io) { return Io.ReadFileFrame(2, 0x0102, 4, dest); }, 7},
+      {"frame written elsewhere", Hex("01 1B 03 00 11"),
+       [&](TDeviceIO &Io) { return src.seek(0) && Io.WriteFileFrame(3, 0x0010, src, 5); }, 12},
+      {"register write echo", Hex("01 06 00 05 12 35"), [&](TDeviceIO &Io) { return Io.WriteRegister(5, 0x1234); }, 8},
+      {"SRAM write echo", Hex("01 56 00 06 12 34"),
+       [&](TDeviceIO &Io) {
+         Io.SetMemoryArea(2);
+         return Io.WriteRegister(5, 0x1234);
+       }, 8},
+      {"clock write echo", Hex("01 1A 00 00 00 00 00 00 00 00 00 00 00 00"),
+       [&](TDeviceIO &Io) { return Io.WriteClock(noon); }, 16},
+      {"special command echo", Hex("01 1F F0 00"), [&](TDeviceIO &Io) { return Io.SpecialCommand(0x1F, 0xF1); }, 6},
+      {"FLASH read byte count", Hex("01 54 02 00 01 00 02"),
+       [&](TDeviceIO &Io) {
+         Io.SetMemoryArea(3);
+         return Io.ReadRegisters(0, regs, 2);
+       }, 8},
+  };
+  for (const bool tcp : {false, true}) {
+    for (Case &c : cases) {
+      SCOPED_TRACE(std::string(c.Name) + (tcp ? " over TCP" : " over RTU"));
+      TPtyResponder pty;
+      TTcpResponder server;
+      TDeviceIO io(QString{});
+      TOI &oi = io.GetOI();
+      oi.SetTimeout(10000);
+      oi.SetTcpTimeout(10000);
+      if (tcp) {
+        oi.SetProtocol(TOI::prModbusTcp);
+        oi.SetHost("127.0.0.1");
+        oi.SetPort(server.Port());
+        server.Add({0, Mbap(c.Reply)});
+      } else {
+        oi.GetComPort().SetPortName(pty.SlavePath());
+        pty.Add({c.RequestBytes, WithCrc(c.Reply)});
+      }
+      io.SetDeviceAddr(1);
+      dest.close();
+      dest.setData("keep");
+      dest.open(QIODevice::WriteOnly | QIODevice::Append);
+      EXPECT_FALSE(c.Run(io));
+      EXPECT_EQ(OIStatusName(oi.GetStatus()), OIStatusName(oisProtocolError));
+      EXPECT_EQ(dest.data(), QByteArray("keep"));
+    }
+  }
 }
 
 TEST_F(DeviceRtu, FailedFileFrameReadWritesNothing) {

@@ -15,7 +15,6 @@ namespace {
 // A front that keeps what is sent instead of queueing it to a worker.
 class TCaptureFront : public TDeviceFront {
 public:
-  bool IsIdle() const override { return true; }
   void SetDeviceAddr(uint8_t) override {}
   std::vector<QByteArray> Sent;
 

@@ -129,12 +129,36 @@ TEST_P(DevSimLink, PollAndScanFindTheDeviceOnlyAtItsAddress) {
   EXPECT_EQ(status, 0x42);
   EXPECT_FALSE(io.ScanNext(answered, status));
   EXPECT_EQ(link.Status(), oisBadCI);
-  if (!Tcp()) {
-    // The identification's default scan polls 255; the device answers with its own address.
-    ASSERT_TRUE(io.ScanStart(255, 255, 0));
-    ASSERT_TRUE(ScanUntilFound(io, answered, status));
-    EXPECT_EQ(answered, 7);
-  }
+  // The identification's default scan polls 255; the device answers with its
+  // own address, on either link, and so does a poll of 255.
+  ASSERT_TRUE(io.ScanStart(255, 255, 0));
+  ASSERT_TRUE(ScanUntilFound(io, answered, status));
+  EXPECT_EQ(answered, 7);
+  io.SetDeviceAddr(0);
+  ASSERT_TRUE(io.Poll(255, answered, status)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(answered, 7);
+  EXPECT_EQ(io.GetDeviceAddr(), 7) << "the answering unit is the address of the requests that follow";
+}
+
+// Behind a gateway absent units stay silent: a scan over a range waits a short
+// while for each, on the one connection, and still finds the device.
+TEST(DevSimLinkTcp, ScanOverARangeBehindAGatewayFindsTheDeviceOnOneConnection) {
+  TLinked link(true, {Q("--address"), Q("7"), Q("--gateway")}, 0);
+  TDeviceIO &io = link.IO();
+  uint8_t answered = 0, status = 0;
+  io.GetOI().SetTcpTimeout(ShortWaitMs);
+  EXPECT_FALSE(io.Poll(8, answered, status)) << "an absent unit is silent";
+  EXPECT_EQ(link.Status(), oisUnknown);
+  ASSERT_TRUE(io.ScanStart(1, 12, 0));
+  ASSERT_TRUE(io.ScanNext(answered, status));
+  EXPECT_EQ(answered, 7);
+  EXPECT_FALSE(io.ScanNext(answered, status));
+  QFile trace(link.TempPath("link.trc"));
+  ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+  const QByteArray text = trace.readAll();
+  EXPECT_EQ(text.count("S 0C 07"), 1) << "every unit asked once";
+  // One connection for the poll that went silent, one for the whole scan.
+  EXPECT_EQ(text.count("TDeviceClient Connect"), 2) << text.constData();
 }
 
 TEST_P(DevSimLink, ReadsAndWritesFileFramesOfEachFrameSize) {

@@ -26,8 +26,9 @@ const char *const HelpText =
     "\n"
     "On the serial line the device answers its own address and, from it, a poll\n"
     "(function 07) of address 255; it executes broadcasts (address 0) without\n"
-    "answering. On TCP it answers the units 0, 255 and its own, echoing the unit,\n"
-    "and any other unit with exception 0B.\n"
+    "answering. On TCP it answers the units 0, 255 and its own, echoing the unit\n"
+    "(a poll of 255 is answered from its own address, as on the serial line),\n"
+    "and any other unit with exception 0B, or not at all with --gateway.\n"
     "Functions: 03/06 holding registers, 53/56 SRAM, 54 FLASH, 55 area 4 (reads\n"
     "of 1..127 registers), 07 poll, 1C/1B file frames, 1D/1A clock, 1F special\n"
     "command.\n"
@@ -154,11 +155,14 @@ int main(int argc, char **argv) {
                                      QStringLiteral("DIR"));
   const QCommandLineOption clockStopped(QStringLiteral("clock-stopped"),
                                         QStringLiteral("The clock stays where it is set."));
+  const QCommandLineOption gateway(QStringLiteral("gateway"),
+                                   QStringLiteral("On TCP, leave units other than 0, 255 and the own one "
+                                                  "unanswered, as a gateway without such a device does."));
   const QCommandLineOption demo(QStringLiteral("demo"),
                                 QStringLiteral("Serve the demo terminal: descriptor, external FLASH, calibration, "
                                                "moving measurements; --file, --set and --clock apply on top."));
   p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount,
-                file, set, clock, clockStopped, demoFiles, saveFiles, demo});
+                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo});
   if (!p.parse(args))
     Fail(p.errorText());
   if (p.isSet(help)) {
@@ -177,6 +181,7 @@ int main(int argc, char **argv) {
       LoadDemoDevice(device);
     device.SetAddress(uint8_t(Number(p.value(address), 1, 247, QStringLiteral("address"))));
     device.SetStatusByte(uint8_t(Number(p.value(status), 0, 255, QStringLiteral("status"))));
+    device.SetAbsentUnitsSilent(p.isSet(gateway));
     options.UsePty = !p.isSet(noPty);
     options.UseTcp = !p.isSet(noTcp);
     options.TcpPort = uint16_t(Number(p.value(port), 0, 65535, QStringLiteral("port")));

@@ -71,6 +71,11 @@ public:
   uint8_t Address() const;
   // The status byte answered to a poll (function 07); default 0.
   void SetStatusByte(uint8_t Status);
+  // Modbus TCP units other than 0, 255 and the device's own: false (default)
+  // answers them with exception 0B, as a server that knows it has no such unit;
+  // true leaves them unanswered, as a gateway whose serial line has no such device.
+  void SetAbsentUnitsSilent(bool Value);
+  bool AbsentUnitsSilent() const;
 
   uint16_t Register(TSimArea Area, uint16_t Reg) const;
   void SetRegister(TSimArea Area, uint16_t Reg, uint16_t Value);
@@ -105,6 +110,11 @@ public:
   // bytes, on the thread that executes it, with the device locked.
   void SetWriteHook(std::function<void(int FileNo, const QByteArray &Bytes)> Hook);
 
+  // Called for each holding register written, before it is stored, on the
+  // thread that executes it, with the device locked: returns the value the
+  // device keeps (the answer echoes the request as written).
+  void SetRegisterWriteHook(std::function<uint16_t(uint16_t Reg, uint16_t Value)> Hook);
+
   // The fault switch that spoils answers (see uSimFault.h). Setting it restarts its counts.
   void SetFault(const TSimFault &Fault);
   TSimFault Fault() const;
@@ -129,6 +139,7 @@ private:
   mutable std::mutex FLock;
   uint8_t FAddress = 1;
   uint8_t FStatusByte = 0;
+  bool FAbsentUnitsSilent = false;
   std::array<std::vector<uint16_t>, 4> FAreas;
   std::map<int, TSimFile> FFiles;
   QDateTime FClockBase;
@@ -137,6 +148,7 @@ private:
   std::vector<uint8_t> FSpecialLog;
   std::function<void(uint8_t)> FSpecialHook;
   std::function<void(int, const QByteArray &)> FWriteHook;
+  std::function<uint16_t(uint16_t, uint16_t)> FRegisterWriteHook;
   std::vector<QByteArray> FRequestLog;
   TSimFault FFault;
   int FFaultSeen = 0;    // matching requests since the fault was set

@@ -169,20 +169,24 @@ void TSimTcpSlave::Handle(const QByteArray &Adu, std::vector<TSimAnswer> &Out) {
   const uint8_t own = FDevice.Address();
   const QByteArray pdu = Adu.mid(7);
   const uint8_t fn = uint8_t(pdu[0]);
-  // Units 0 and 255 name the server itself in Modbus TCP. The answer echoes
-  // the unit, as Modbus TCP servers do, so a master that checks it accepts the
-  // answer to a poll of 255 too.
+  // Units 0 and 255 name the server itself in Modbus TCP, and the answer
+  // echoes the unit, as Modbus TCP servers do; but a poll of 255 is answered
+  // from the device's own address, as on the serial line, since that is how
+  // a master finds the address the device answers.
   TSimFault fault;
   QByteArray answer;
   if (unit == own || unit == BroadcastAddress || unit == ScanAddress) {
     answer = Serve(FDevice, pdu, fault);
     if (answer.isEmpty())
       return;
+  } else if (FDevice.AbsentUnitsSilent()) {
+    return;
   } else {
     answer = SimExceptionPdu(fn, SIM_EX_TARGET_FAILED);
   }
+  const uint8_t from = unit == ScanAddress && fn == SIM_FN_READ_STATUS ? own : unit;
   QByteArray body;
-  body.append(char(fault.Kind == TSimFaultKind::OtherAddress ? uint8_t(fault.Value) : unit));
+  body.append(char(fault.Kind == TSimFaultKind::OtherAddress ? uint8_t(fault.Value) : from));
   body.append(answer);
   CutShort(body, fault, 1);
   QByteArray adu = Adu.left(4);

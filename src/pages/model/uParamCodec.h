@@ -46,6 +46,7 @@ public:
   int PasswdChar = 0;    // byte-passwd-char; non-zero: drawn masked
   int Access = 0;        // modbus-acc: bit 0 read, bit 1 write
   QStringList Items;     // enumeration texts, the k-th for value k
+  QString Name;          // string[not(ider)]
 
   bool CanRead() const { return Access & 1; }
   bool CanWrite() const { return Access & 2; }

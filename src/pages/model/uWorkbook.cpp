@@ -26,10 +26,12 @@ void Check(lxw_error Error) {
 void TWorksheet::Clear() {
   FRows.clear();
   FWidths.clear();
+  FDates.clear();
 }
 
 void TWorksheet::SetCell(int Row, int Col, const QString &Text) {
   CheckCell(Row, Col);
+  FDates.erase({Row, Col});
   if (Text.isEmpty() && Row > FRows.size())
     return;
   while (FRows.size() < Row)
@@ -40,6 +42,16 @@ void TWorksheet::SetCell(int Row, int Col, const QString &Text) {
   while (row.size() < Col)
     row.append(QString());
   row[Col - 1] = Text;
+}
+
+void TWorksheet::SetDateCell(int Row, int Col, double Value, const QString &Text, const QString &NumberFormat) {
+  SetCell(Row, Col, Text);
+  FDates[{Row, Col}] = {Value, NumberFormat};
+}
+
+const TWorksheet::TDateCell *TWorksheet::DateCell(int Row, int Col) const {
+  const auto d = FDates.find({Row, Col});
+  return d == FDates.end() ? nullptr : &d->second;
 }
 
 QString TWorksheet::Cell(int Row, int Col) const {
@@ -94,6 +106,16 @@ QByteArray TWorkbook::XlsxBytes() const {
   lxw_workbook *book = workbook_new(path.constData());
   if (!book)
     throw EKvError("cannot write workbook: " + QString::fromLocal8Bit(path));
+  // One format object per number format: the writer keeps them with the book.
+  std::map<QString, lxw_format *> formats;
+  auto dateFormat = [&](const QString &Code) {
+    lxw_format *&f = formats[Code];
+    if (!f) {
+      f = workbook_add_format(book);
+      format_set_num_format(f, Code.toUtf8().constData());
+    }
+    return f;
+  };
   try {
     for (const TWorksheet &s : FSheets) {
       const QByteArray name = s.Name().toUtf8();
@@ -108,7 +130,9 @@ QByteArray TWorkbook::XlsxBytes() const {
       for (int r = 1; r <= s.RowCount(); ++r)
         for (int c = 1; c <= cols; ++c) {
           const QString text = s.Cell(r, c);
-          if (!text.isEmpty())
+          if (const TWorksheet::TDateCell *d = s.DateCell(r, c))
+            Check(worksheet_write_number(sheet, lxw_row_t(r - 1), lxw_col_t(c - 1), d->Value, dateFormat(d->NumberFormat)));
+          else if (!text.isEmpty())
             Check(worksheet_write_string(sheet, lxw_row_t(r - 1), lxw_col_t(c - 1), text.toUtf8().constData(), nullptr));
         }
       for (int c = 1; c <= cols; ++c)

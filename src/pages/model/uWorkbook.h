@@ -20,6 +20,16 @@ public:
   // (1048576 rows, 16384 columns).
   void SetCell(int Row, int Col, const QString &Text);
   QString Cell(int Row, int Col) const;
+  // A date-time cell: Value is a day count (the sheet's own serial dates),
+  // shown with NumberFormat (the sheet's format codes); Cell gives Text. A
+  // later SetCell of the same cell makes it a text cell again.
+  void SetDateCell(int Row, int Col, double Value, const QString &Text, const QString &NumberFormat);
+  struct TDateCell {
+    double Value = 0;
+    QString NumberFormat;
+  };
+  // The date of a date-time cell; nullptr for a text cell.
+  const TDateCell *DateCell(int Row, int Col) const;
   // The rows and columns written so far (0 when none; empty texts past
   // the end are not kept).
   int RowCount() const { return FRows.size(); }
@@ -35,6 +45,7 @@ private:
   QString FName;
   QList<QStringList> FRows; // FRows[r - 1][c - 1]; a row is as long as its last text
   std::map<int, double> FWidths;
+  std::map<std::pair<int, int>, TDateCell> FDates;
 };
 
 class TWorkbook {

@@ -1,11 +1,11 @@
 #include "uReportPreviewForm.h"
 
 #include "uErrors.h"
+#include "uFileDialogSink.h"
 #include "uMessageSink.h"
 #include "uReportPainter.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPrintDialog>
@@ -17,15 +17,6 @@
 namespace {
 constexpr double MinDpi = 24, MaxDpi = 288, ZoomStep = 1.25;
 
-QString AskPdfName(QWidget *Parent) {
-  return QFileDialog::getSaveFileName(Parent, QString(), QString(), QStringLiteral("PDF (*.pdf)"));
-}
-
-TReportPreviewForm::TAskFileName &Ask() {
-  static TReportPreviewForm::TAskFileName a = AskPdfName;
-  return a;
-}
-
 QToolButton *Button(QWidget *Parent, QHBoxLayout *Row, const char *Name, const QString &Text) {
   auto *b = new QToolButton(Parent);
   b->setObjectName(Name);
@@ -35,12 +26,6 @@ QToolButton *Button(QWidget *Parent, QHBoxLayout *Row, const char *Name, const Q
   return b;
 }
 } // namespace
-
-TReportPreviewForm::TAskFileName TReportPreviewForm::SetAskFileName(TAskFileName NewAsk) {
-  TAskFileName old = std::move(Ask());
-  Ask() = NewAsk ? std::move(NewAsk) : TAskFileName(AskPdfName);
-  return old;
-}
 
 TReportPreviewForm::TReportPreviewForm(const TReportDocument &Doc, QWidget *Parent) : QDialog(Parent), FDoc(Doc) {
   setObjectName("ReportPreviewForm");
@@ -107,11 +92,13 @@ void TReportPreviewForm::Render() {
 }
 
 void TReportPreviewForm::SavePdf() {
-  QString name = Ask()(this);
+  TFileDialogRequest request;
+  request.Kind = TFileDialogKind::Save;
+  request.DefaultExt = QStringLiteral("pdf");
+  request.Filter = QStringLiteral("PDF (*.pdf)");
+  const QString name = AskFileName(request);
   if (name.isEmpty())
     return;
-  if (!name.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
-    name += QStringLiteral(".pdf");
   try {
     SaveReportPdf(FDoc, name);
   } catch (const EKvError &e) {

@@ -4,7 +4,6 @@
 #include "uReportDocument.h"
 
 #include <QDialog>
-#include <functional>
 
 class QLabel;
 class QScrollArea;
@@ -16,16 +15,12 @@ public:
   // Doc is copied; the dialog is titled with its caption.
   explicit TReportPreviewForm(const TReportDocument &Doc, QWidget *Parent = nullptr);
 
-  // The name the PDF is saved under (empty: cancelled). The default asks with
-  // a file dialog; tests put their own.
-  using TAskFileName = std::function<QString(QWidget *Parent)>;
-  static TAskFileName SetAskFileName(TAskFileName Ask);
-
   void ShowPage(int Index);
   int PageIndex() const { return FPage; }
   void SetZoomDpi(double Dpi);
   double ZoomDpi() const { return FDpi; }
-  // Saves the PDF under the chosen name; a failed save shows its error.
+  // Saves the PDF under the name the file dialog gives; a failed save shows
+  // its error.
   void SavePdf();
   void Print();
 

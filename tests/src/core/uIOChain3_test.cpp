@@ -32,7 +32,6 @@ void Pump() {
 
 class TFakeFront : public TDeviceFront {
 public:
-  bool IsIdle() const override { return true; }
   void SetDeviceAddr(uint8_t Addr) override { DeviceAddr = Addr; }
   std::vector<QByteArray> Sent;
   int DeviceAddr = -1;
@@ -136,6 +135,35 @@ TEST_F(IOChain3, RegisterReadSendsAreaThenReadAndEndsInThePagesMethod) {
   EXPECT_TRUE(Progress.empty());
   Pump();
   EXPECT_EQ(Gen.ChainCount(), 0);
+}
+
+TEST_F(IOChain3, LinkIsBusyWhileAChainRunsOrARecordIsOutstanding) {
+  TIo io(Words({10}));
+  Gen.newList().readReg(io.In, io.Out);
+  EXPECT_FALSE(Gen.IsBusy()) << "a chain built but not run holds nothing";
+  TIOChainList3 &paused = Gen.newList().msg("a").sleep(600000);
+  paused.run();
+  EXPECT_TRUE(Gen.IsBusy()) << "a chain in a pause holds the link";
+  Gen.abort();
+  EXPECT_TRUE(paused.IsEnded()) << "an abort ends a pause at once, even the chain's last step";
+  EXPECT_EQ(Messages.last(), "Прервано");
+  EXPECT_FALSE(Gen.IsBusy());
+
+  TIOChainList3 &read = Gen.newList().readReg(io.In, io.Out);
+  read.run();
+  Front.Answer(0, {});
+  Front.Answer(1, Bytes({1, 10, 0, 1, 0}));
+  ASSERT_TRUE(read.IsEnded());
+  Gen.newList().specCmd(ctSpecCmdOff).run();
+  Gen.abort();
+  Front.Answer(2, {});
+  EXPECT_FALSE(Gen.IsBusy());
+  // A chain that ended on an error may leave records behind it in the worker.
+  Gen.newList().readReg(io.In, io.Out).run();
+  Front.Answer(3, {}, 4);
+  EXPECT_TRUE(Gen.IsBusy()) << "the read after the failed area selection is still under way";
+  Front.Answer(4, {}, 4);
+  EXPECT_FALSE(Gen.IsBusy());
 }
 
 TEST_F(IOChain3, ReadOf300RegistersGoesAs127127And46) {

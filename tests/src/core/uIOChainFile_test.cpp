@@ -79,7 +79,6 @@ QByteArray Stamp(int Year, int Month, int Day, int Hour, int Minute, int Second)
 
 class TFakeFront : public TDeviceFront {
 public:
-  bool IsIdle() const override { return true; }
   void SetDeviceAddr(uint8_t) override {}
   std::vector<QByteArray> Sent;
 

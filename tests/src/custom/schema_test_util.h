@@ -3,7 +3,7 @@
 // the device descriptor, and a message recorder.
 #include "uConfigurator.h"
 #include "uSchemaDescriptor.h"
-#include "uSchemaMessages.h"
+#include "uMessageSink.h"
 #include "uSchemaModule.h"
 
 #include <QStringList>
@@ -70,11 +70,14 @@ struct TFakeDescriptorReader {
 
 struct TMessageRecorder {
   QStringList Texts;
-  TSchemaMessageSink Previous;
+  TMessageSink Previous;
   TMessageRecorder() {
-    Previous = SetSchemaMessageSink([this](const QString &T) { Texts << T; });
+    Previous = SetMessageSink([this](TMsgKind, const QString &T) {
+      Texts << T;
+      return TMsgResult::Ok;
+    });
   }
-  ~TMessageRecorder() { SetSchemaMessageSink(Previous); }
+  ~TMessageRecorder() { SetMessageSink(Previous); }
 };
 
 // A function block of the project's library added to M.

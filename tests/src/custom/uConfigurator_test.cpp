@@ -36,7 +36,7 @@ TEST(Configurator, ProjectLibraryHoldsWhatTheSchemasUse) {
   const TFunctionDescriptor *timer = lib.FindFunction("timer");
   EXPECT_EQ(timer->UstavGroup(0), 1);
   EXPECT_EQ(timer->UstavName(1), "Выдержка на возврат ");
-  EXPECT_EQ(lib.FindFunction("pulse")->ModbusIders, QStringList({"SysTickMs", "SysFlags"}));
+  EXPECT_EQ(lib.FindFunction("pulse")->ModbusIders, QStringList({"SysEvent", "SysTickMs", "SysFlags"}));
   EXPECT_EQ(lib.FindFunction("pulse")->Switches.size(), 2);
   EXPECT_EQ(lib.FindFunction("not")->Shape, 1);
   EXPECT_EQ(lib.FindFunction("select")->Shape, 2);

@@ -4,6 +4,8 @@
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uTextCodec.h"
+#include "uDeviceDescriptor.h"
+#include "uSchemaDeviceDescriptor.h"
 
 #include <QDir>
 #include <QFile>
@@ -407,4 +409,30 @@ TEST(SchemaWalks, SourcesResolveThroughLabelsAndSubModules) {
   m->AbstractList.Add(note);
   AddLink(*m, note, 0, b, 0);
   EXPECT_EQ(ErrorOf([&] { m->PropagateLinks(); }), "invalid from abstract");
+}
+
+TEST(SchemaFile, DeviceDescriptorTravelsInTheSchema) {
+  const TSchemaDescriptorReader previous = SetSchemaDescriptorReader(nullptr);
+  InstallDeviceDescriptorReader();
+  TMessageRecorder messages;
+  QTemporaryDir dir;
+  auto device = std::make_shared<TDeviceDescriptor>();
+  for (int ider : {1, 2})
+    device->GetBitReg(18)->Bits.Add(ider, QString("Реле %1").arg(ider), QString("Р%1").arg(ider));
+  auto m = NewRoot();
+  m->Root = true;
+  m->SetDescriptor(std::make_shared<TSchemaDeviceDescriptor>(device));
+  EXPECT_EQ(AddFunction(*m, "relay")->Gid, 1);
+  EXPECT_EQ(AddFunction(*m, "relay")->Gid, 2);
+  EXPECT_EQ(AddFunction(*m, "relay")->Gid, 0);
+  m->SaveToFile(dir.filePath("d.xml"));
+  auto back = NewRoot();
+  back->Root = true;
+  back->LoadFromFile(dir.filePath("d.xml"));
+  const TDeviceDescriptor *read = DeviceOf(back->Descriptor.get());
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->GetBitReg(18)->Bits.size(), 2u);
+  EXPECT_EQ(read->FHostModule, back.get());
+  EXPECT_EQ(static_cast<TElement *>(back->AbstractList[1])->Gid, 2);
+  SetSchemaDescriptorReader(previous);
 }

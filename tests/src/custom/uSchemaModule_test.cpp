@@ -3,6 +3,7 @@
 #include "schema_test_util.h"
 #include "uErrors.h"
 #include "uGraphic.h"
+#include "uLogger.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,15 @@ TEST(SchemaModel, HeightsMasksAndMoves) {
   b->InputPins.SetInversionMask(1);
   EXPECT_FALSE(b->InputPins[0]->Inverted);
   EXPECT_TRUE(b->InputPins[2]->Inverted);
+  b->SetPinCount(0, 0);
+  b->SetPinCount(34, 0); // the file keeps 32 bits: pin 0 is lost, with a word in the log
+  b->InputPins[0]->Inverted = b->InputPins[33]->Inverted = true;
+  const IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML("<abstract/>");
+  b->WriteXml(doc->GetDocumentElement());
+  EXPECT_EQ(doc->GetDocumentElement()->GetStrAttr("iinv", ""), "1");
+  EXPECT_TRUE(Logger().Lines().last().contains(QString("block %1").arg(b->Id)));
+  b->SetPinCount(3, 0);
   b->MoveBy(21, -21);
   EXPECT_EQ(b->Rect, (TUnitRect{10, -10, 12, -4}));
   b->MoveBy(3, 0); // 1.5 units: ties go to even

@@ -6,6 +6,11 @@
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
 #include "uPageControlHelper.h"
+#include "uParamFrame.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
+
+#include <QLineEdit>
 
 #include <QApplication>
 #include <QTabWidget>
@@ -23,8 +28,26 @@ struct TPageShot {
 const TPageShot Shots[] = {
     {"dashboard", "TabSheetDashboard", {}},
     {"param", "TabSheetParam", {}},
+    // One value typed and not yet written: its cell turns yellow.
+    {"param-edited", "TabSheetParam",
+     [](TDemoSession &S) {
+       TkvParamFrame *f = S.Form->ParamFrame;
+       for (int r = 1; r < f->sgParam->rowCount(); ++r)
+         if (f->RowReg(r) == DemoDevice::ScaledReg) {
+           f->sgParam->setCurrentCell(r, 2);
+           f->Editor()->StartEdit();
+           f->Editor()->Edit->setText("15.5");
+           QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+         }
+     }},
     {"ustav", "TabSheetUstav", {}},
-    {"event", "TabSheetEvent", {}},
+    // Ctrl+R on the journal page reads the journal from the device.
+    {"event", "TabSheetEvent", [](TDemoSession &S) {
+       S.Form->activateWindow();
+       if (!QTest::qWaitForWindowActive(S.Form.get()))
+         std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
+       QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+     }},
     {"osc", "TabSheetOscHeader", {}},
 };
 

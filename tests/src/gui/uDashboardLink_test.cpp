@@ -73,7 +73,7 @@ protected:
 
   // Waits until every chain has ended and the link is idle.
   void Settle() {
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
   }
   QString Identify() {
     Form->aMonitorPoll->trigger();

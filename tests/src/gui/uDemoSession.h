@@ -59,7 +59,7 @@ public:
   QString Status() const { return Form->StatusBar_->currentMessage(); }
   // Every chain has ended and the link is idle (within 30 s).
   bool WaitIdle() const {
-    return QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+    return QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
   }
   // Runs "Опрос" to its end; the last status text.
   QString Identify() {

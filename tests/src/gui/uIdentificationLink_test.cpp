@@ -26,6 +26,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -99,7 +100,7 @@ protected:
   QString Identify() {
     // The script has ended once its chains are gone and the link is idle.
     Form->aMonitorPoll->trigger();
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
     if (Status() != "Готово")
       std::cerr << "log tail:\n" << Logger().Lines().mid(std::max<qsizetype>(0, Logger().Lines().size() - 400)).join("\n").toStdString() << "\n";
     return Status();
@@ -253,7 +254,7 @@ TEST_P(IdentificationLink, ChosenDeviceNumberIsReadAsHexadecimal) {
   Form->cbDevNo->addItem("1A");
   Form->cbDevNo->setCurrentIndex(0);
   emit Form->cbDevNo->activated(0);
-  QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && Form->IsLinkIdle(); }, 30000);
+  QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
   EXPECT_EQ(Status(), "Готово");
   EXPECT_EQ(Form->Identification()->DeviceAddr(), 26);
   EXPECT_TRUE(Form->Descriptor()->Ready);
@@ -286,6 +287,51 @@ TEST_P(IdentificationLink, SilentDeviceLeavesTheProgramPollingWithoutDialogs) {
   Device.SetFault(TSimFault());
   QTest::qWaitFor([this] { return Status() == "Готово"; }, 30000);
   EXPECT_TRUE(Form->Descriptor()->Ready);
+}
+
+TEST_P(IdentificationLink, TimerStartsNoIdentificationWhileOneIsUnderWay) {
+  // The timer ticks by hand, far more often than its interval would.
+  auto polls = [this] {
+    int n = 0;
+    for (const QByteArray &pdu : Device.RequestLog())
+      n += !pdu.isEmpty() && uint8_t(pdu[0]) == 0x07;
+    return n;
+  };
+  auto tickUntil = [this](const std::function<bool()> &Done) {
+    QDeadlineTimer deadline(60000);
+    while (!Done() && !deadline.hasExpired()) {
+      Form->TimerTimer();
+      QTest::qWait(5);
+    }
+    return Done();
+  };
+  // Two descriptor frames answered 1.5 s late: slow, yet within every timeout.
+  TSimFault late;
+  late.Kind = TSimFaultKind::LateAnswer;
+  late.Value = 1500;
+  late.Function = 0x1C;
+  late.Count = 2;
+  Device.SetFault(late);
+  Start("[timer]\ninterval=600000\n");
+  EXPECT_TRUE(tickUntil([this] { return Status() == "Готово"; })) << Status().toStdString();
+  EXPECT_EQ(polls(), 1);
+  EXPECT_TRUE(Form->Descriptor()->Ready);
+
+  // A device that does not answer the poll: one poll per idle tick.
+  Form.reset();
+  TSimFault silence;
+  silence.Kind = TSimFaultKind::Silence;
+  silence.Function = 0x07;
+  Device.SetFault(silence);
+  const int before = polls();
+  Start("[timer]\ninterval=600000\n");
+  Form->TimerTimer();
+  ASSERT_TRUE(Form->IsLinkBusy());
+  EXPECT_TRUE(tickUntil([this] { return !Form->IsLinkBusy(); }));
+  EXPECT_EQ(polls() - before, 1);
+  Form->TimerTimer();
+  EXPECT_TRUE(tickUntil([this] { return !Form->IsLinkBusy(); }));
+  EXPECT_EQ(polls() - before, 2);
 }
 
 TEST_P(IdentificationLink, PasswordIsReReadAndComparedExactly) {

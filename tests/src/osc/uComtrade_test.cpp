@@ -543,6 +543,29 @@ TEST(ComtradeData, SaveAndLoadGiveTheSameBytesAcrossReadChunks) {
   ASSERT_EQ(LoadData(R, Padded), "loaded");
   EXPECT_EQ(R.Data.ToBytes(), Bytes);
 
+  // Lines are parsed by several threads at once: the error named is the one on
+  // the earliest bad line, however far apart the bad lines lie, and a missing
+  // value far into the file is marked.
+  auto LineStart = [&](int Line) {
+    qsizetype At = 0;
+    for (int l = 1; l < Line; ++l)
+      At = Bytes.indexOf('\n', At) + 1;
+    return At;
+  };
+  QByteArray Bad = Bytes;
+  Bad.replace(LineStart(N - 3), 1, "x");
+  Bad.replace(LineStart(N / 4 + 7), 1, "y");
+  Bad.replace(LineStart(N / 2 + 5000), 1, "z");
+  TRecord B(A, 2, N, 0.25);
+  EXPECT_EQ(LoadData(B, Bad), QString("invalid number \"y%1\" (line %2)").arg(QString::number(N / 4 + 6).mid(1)).arg(N / 4 + 7));
+  QByteArray Gap = Bytes;
+  const qsizetype Third = Gap.indexOf(',', Gap.indexOf(',', LineStart(N - 2)) + 1) + 1;
+  Gap.replace(Third, Gap.indexOf(',', Third) - Third, "99999");
+  TRecord G(A, 2, N, 0.25);
+  ASSERT_EQ(LoadData(G, Gap), "loaded");
+  EXPECT_TRUE(G.Data.IsMissing(0, N - 3));
+  EXPECT_FALSE(G.Data.IsMissing(0, N - 4));
+
   QTemporaryDir Dir;
   W.Data.SaveToFile(Dir.filePath("d.dat"));
   EXPECT_EQ(ReadFile(Dir.filePath("d.dat")), Bytes);

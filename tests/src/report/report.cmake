@@ -6,5 +6,8 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/../gui/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uReportDocument_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uModbusPDF_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uEventReport_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/view/uReportPreviewForm_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/view/uEventPDFReportFrame_test.cpp
     LIBS kvreportview demodevice)
 endif()

@@ -28,7 +28,7 @@ TEST(PollTimer, DecisionFollowsPollAutoPollIdleAndReady) {
     in.IsDestroying = r.Destroying;
     in.Poll = r.Poll;
     in.AutoPoll = r.AutoPoll;
-    in.IsIdle = r.Idle;
+    in.LinkBusy = !r.Idle;
     in.IsReady = r.Ready;
     in.DashboardActive = r.Dashboard;
     in.AutoChecked = r.Auto;
