@@ -6,6 +6,9 @@
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
+#include "uDeviceBoardFrame.h"
+#include "uDeviceboardSetup.h"
+#include "uPropertyFormX.h"
 #include "uErrors.h"
 #include "uEventPDFReportFrame.h"
 #include "uFileDialogSink.h"
@@ -260,6 +263,58 @@ void TMainForm::BuildActions() {
               frame->SaveComtradeAsDialog();
           }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
+  connect(adSetup, &QAction::triggered, this, [this] {
+    // Without an identified device the designers take the descriptor of "desc.xml".
+    if (!FDescriptor->Ready)
+      FDescriptor->LoadFromFile(QStringLiteral("desc.xml"));
+    QWidget *page = PageControl->currentWidget();
+    auto *boards = page ? page->findChild<TkvDeviceBoardFrame *>() : nullptr;
+    if (page == TabSheetDashboard) {
+      TDashboardSetupForm *form = FForms.DashboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      const int index = PageControl->indexOf(TabSheetDashboard);
+      form->Prepare(DashboardFrame->Panel, PageControl->tabText(index));
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      QString caption;
+      form->Apply(DashboardFrame->Panel, caption);
+      PageControl->setTabText(index, caption);
+      // Handlers, descriptor and disabled setpoint panels as after a load.
+      DashboardFrame->SetDescriptor(DashboardFrame->Descriptor());
+      DashboardFrame->SetModified(true);
+      setUpdatesEnabled(true);
+    } else if (boards) {
+      TDeviceboardSetupForm *form = FForms.DeviceboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      form->LoadFrom(boards->Panel);
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      form->ApplyTo(boards->Panel);
+      boards->BindControls();
+      boards->SetModified(true);
+      setUpdatesEnabled(true);
+    }
+  });
+  connect(NDeviceBoard, &QAction::triggered, this, [this] {
+    if (!FDescriptor->Ready) {
+      ShowErrorText(QStringLiteral("Нет дескриптора"));
+      return;
+    }
+    TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvDeviceBoardFrame(Parent); }, -8, true);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Функциональные панели")) + TabCaptionTail);
+    auto *frame = sheet->findChild<TkvDeviceBoardFrame *>();
+    // A tab already open keeps its boards (and changes not yet saved).
+    if (!frame->FileName().isEmpty())
+      return;
+    frame->SetHost(DashboardFrame->Host());
+    frame->SetDescriptor(FDescriptor.get());
+    frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));
+  });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
   connect(NUkrainian, &QAction::triggered, this, [this] { SetLanguage(lnUkrainian); });
