@@ -6,10 +6,15 @@
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
+#include "uDeviceBoardFrame.h"
+#include "uDeviceboardSetup.h"
+#include "uPropertyFormX.h"
 #include "uErrors.h"
 #include "uEventPDFReportFrame.h"
 #include "uFileDialogSink.h"
 #include "uFiles.h"
+#include "uFileDialogSink.h"
+#include "uPageControlHelper.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
 #include "uIdentification.h"
@@ -258,6 +263,58 @@ void TMainForm::BuildActions() {
               frame->SaveComtradeAsDialog();
           }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
+  connect(adSetup, &QAction::triggered, this, [this] {
+    // Without an identified device the designers take the descriptor of "desc.xml".
+    if (!FDescriptor->Ready)
+      FDescriptor->LoadFromFile(QStringLiteral("desc.xml"));
+    QWidget *page = PageControl->currentWidget();
+    auto *boards = page ? page->findChild<TkvDeviceBoardFrame *>() : nullptr;
+    if (page == TabSheetDashboard) {
+      TDashboardSetupForm *form = FForms.DashboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      const int index = PageControl->indexOf(TabSheetDashboard);
+      form->Prepare(DashboardFrame->Panel, PageControl->tabText(index));
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      QString caption;
+      form->Apply(DashboardFrame->Panel, caption);
+      PageControl->setTabText(index, caption);
+      // Handlers, descriptor and disabled setpoint panels as after a load.
+      DashboardFrame->SetDescriptor(DashboardFrame->Descriptor());
+      DashboardFrame->SetModified(true);
+      setUpdatesEnabled(true);
+    } else if (boards) {
+      TDeviceboardSetupForm *form = FForms.DeviceboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      form->LoadFrom(boards->Panel);
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      form->ApplyTo(boards->Panel);
+      boards->BindControls();
+      boards->SetModified(true);
+      setUpdatesEnabled(true);
+    }
+  });
+  connect(NDeviceBoard, &QAction::triggered, this, [this] {
+    if (!FDescriptor->Ready) {
+      ShowErrorText(QStringLiteral("Нет дескриптора"));
+      return;
+    }
+    TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvDeviceBoardFrame(Parent); }, -8, true);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Функциональные панели")) + TabCaptionTail);
+    auto *frame = sheet->findChild<TkvDeviceBoardFrame *>();
+    // A tab already open keeps its boards (and changes not yet saved).
+    if (!frame->FileName().isEmpty())
+      return;
+    frame->SetHost(DashboardFrame->Host());
+    frame->SetDescriptor(FDescriptor.get());
+    frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));
+  });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
   connect(NUkrainian, &QAction::triggered, this, [this] { SetLanguage(lnUkrainian); });
@@ -474,7 +531,50 @@ bool TMainForm::FormShow() {
       EventFrame->ReadEventLog();
   });
   connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
+  OscHeadFrame->SetHost(
+      {[this] { return FIOChain; },
+       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
+       [this] { return QDir(FTempFolder).absolutePath(); }, [this] { return QDir(FProgramFolder).absolutePath(); },
+       [this] { return std::shared_ptr<const TEventLayout>(EventFrame->Layout()); },
+       [this] { return cbPrimVal->isChecked(); },
+       [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
+         TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, Tag, false);
+         auto *frame = sheet->findChild<TkvOscFrame *>();
+         frame->setObjectName(FrameName);
+         const int index = PageControl->indexOf(sheet);
+         PageControl->setTabText(index, Caption);
+         PageControl->setTabToolTip(index, Hint);
+         TranslateComponent(MultiLingual(), frame);
+         frame->Initialize();
+         try {
+           frame->LoadComtradeFile(DatFile);
+         } catch (const EKvError &) {
+           delete sheet;
+           throw;
+         }
+       },
+       [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
+  connect(aMonitorRefresh, &QAction::triggered, OscHeadFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetOscHeader)
+      OscHeadFrame->ReRead();
+  });
+  connect(aoExportOsci, &QAction::triggered, OscHeadFrame, [this] {
+    TFileDialogRequest r;
+    r.Kind = TFileDialogKind::Save;
+    r.Caption = QStringLiteral("Сохранить конфигурацию осциллограмм как");
+    r.DefaultExt = QStringLiteral("xml");
+    r.Filter = QStringLiteral("*.xml");
+    const QString path = AskFileName(r);
+    if (path.isEmpty())
+      return;
+    try {
+      OscHeadFrame->ExportOscDescription(path);
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+    }
+  });
 
   Timer->setInterval(FSettings.TimerIntervalMs);
 

@@ -5,6 +5,9 @@
 #include "uDemoSession.h"
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
+#include "uOscFrame.h"
+#include "uOscHeadFrame.h"
+#include "uOscSetupForm.h"
 #include "uPageControlHelper.h"
 #include "uParamFrame.h"
 #include "uStringGrid.h"
@@ -14,6 +17,7 @@
 #include <QLineEdit>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QTabWidget>
 #include <functional>
 #include <iostream>
@@ -25,6 +29,14 @@ struct TPageShot {
   const char *Tab; // object name of the tab
   std::function<void(TDemoSession &)> Prepare;
 };
+
+// Ctrl+R on the page shown, as a user presses it.
+void PressRefresh(TDemoSession &S) {
+  S.Form->activateWindow();
+  if (!QTest::qWaitForWindowActive(S.Form.get()))
+    std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
+  QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+}
 
 const TPageShot Shots[] = {
     {"dashboard", "TabSheetDashboard", {}},
@@ -53,13 +65,28 @@ const TPageShot Shots[] = {
        QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
      }},
     // Ctrl+R on the journal page reads the journal from the device.
-    {"event", "TabSheetEvent", [](TDemoSession &S) {
-       S.Form->activateWindow();
-       if (!QTest::qWaitForWindowActive(S.Form.get()))
-         std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
-       QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+    {"event", "TabSheetEvent", [](TDemoSession &S) { PressRefresh(S); }},
+    {"osc", "TabSheetOscHeader", [](TDemoSession &S) { PressRefresh(S); }},
+    // The newest oscillogram read with its events; "Все события" in the
+    // set-up dialog puts every event on the plot.
+    {"osc-read", "TabSheetOscHeader",
+     [](TDemoSession &S) {
+       PressRefresh(S);
+       S.WaitIdle();
+       TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
+         TOscSetupForm form(&Frame);
+         form.LoadChannels(Frame.Drawers(), Frame.Events());
+         form.cbAllEvent->click();
+         form.ApplyChannels(Frame.Drawers());
+         return true;
+       };
+       S.Form->OscHeadFrame->cbEvents->setEnabled(true);
+       S.Form->OscHeadFrame->cbEvents->setChecked(true);
+       S.Form->OscHeadFrame->sgOscHeadDblClick(1);
+       S.WaitIdle();
+       if (auto *frame = S.Form->ActiveOscFrame())
+         frame->RunSetup();
      }},
-    {"osc", "TabSheetOscHeader", {}},
     // The spreadsheet tab with the parameters, then a local setpoint set tab.
     {"local-set", "TabSheetParam",
      [](TDemoSession &S) {
