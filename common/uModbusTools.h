@@ -231,6 +231,7 @@ public:
   void Terminate();
   // Pause between scan requests in ms (command 8).
   void SetPollPause(int Value) { FPollPause = Value; }
+  int PollPause() const { return FPollPause; }
   // Tries of one file-frame read (command 17), and ms between them.
   void SetErrorLimit(int Value) { FErrorLimit = Value; }
   void SetErrorSleep(int Value) { FErrorSleep = Value; }

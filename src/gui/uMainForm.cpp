@@ -646,7 +646,30 @@ void TMainForm::BuildBaudrateMenu(int CurrentRate) {
     a->setCheckable(true);
     a->setChecked(rate == current);
     BaudrateGroup->addAction(a);
+    connect(a, &QAction::triggered, this, [this, a] { BaudrateClick(a); });
   }
+}
+
+void TMainForm::BaudrateClick(QAction *Item) {
+  TComPort &port = FDeviceThread->DeviceIO().GetOI().GetComPort();
+  const QString current = QString::number(port.GetBaudRate());
+  // A refused item changes nothing: the check goes back to the rate in use.
+  const auto restore = [this, &current] {
+    for (QAction *a : BaudrateGroup->actions())
+      a->setChecked(QString(a->text()).remove(u'&') == current);
+  };
+  try {
+    const int rate = BaudRateFromCaption(Item->text());
+    port.SetBaudRate(rate);
+    FDeviceThread->SetPollPause(PollPauseForBaud(rate));
+  } catch (const EKvError &e) {
+    restore();
+    ShowErrorText(e.Text());
+    return;
+  }
+  Item->setChecked(true);
+  cbDevNo->clear();
+  FDescriptor->Ready = false;
 }
 
 void TMainForm::EnterTempFolder() {

@@ -201,6 +201,9 @@ private:
   void BuildPages();
   void ApplyVisibility();
   void BuildBaudrateMenu(int CurrentRate);
+  // A baud-rate item: the port's new rate, the worker's poll pause, the item
+  // checked, the device number list emptied and the device no longer ready.
+  void BaudrateClick(QAction *Item);
   void ReportFolderProblem(const QString &Folder);
   // Asks about a changed title panel; false when the user cancels.
   bool FormCloseQuery();

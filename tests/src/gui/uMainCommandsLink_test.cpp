@@ -7,6 +7,7 @@
 #include "uErrors.h"
 #include "uFileDialogSink.h"
 #include "uMessageSink.h"
+#include "uModbusTools.h"
 #include "uPageControlHelper.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
@@ -17,6 +18,8 @@
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QComboBox>
+#include <QMenu>
 #include <gtest/gtest.h>
 
 namespace {
@@ -121,4 +124,24 @@ TEST_F(MainCommandsLink, ParametersAndSetpointsGoToOneSpreadsheetTab) {
   S.Form->OpenLogTab();
   EXPECT_EQ(S.Form->PageControl->count(), tabs + 1);
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+TEST_F(MainCommandsLink, BaudRateItemSetsThePollPauseAndRefusesNonNumbers) {
+  ASSERT_FALSE(S.Form->NBaudrate->actions().isEmpty());
+  QAction *item = S.Form->NBaudrate->actions().first();
+  item->setText("19&200");
+  S.Form->cbDevNo->addItem("01");
+  item->trigger();
+  EXPECT_EQ(S.Form->DeviceThread()->PollPause(), 13);
+  EXPECT_TRUE(item->isChecked());
+  EXPECT_EQ(S.Form->cbDevNo->count(), 0);
+  EXPECT_FALSE(S.Form->IsDeviceReady());
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+
+  for (const char *bad : {"0", "abc"}) {
+    item->setText(bad);
+    item->trigger();
+    EXPECT_EQ(S.Form->DeviceThread()->PollPause(), 13) << bad;
+  }
+  EXPECT_EQ(Shown, (QStringList{"invalid baud rate: 0", "invalid baud rate: abc"}));
 }
