@@ -62,12 +62,6 @@ const char *const DashboardChangedQuestion = "Изменения титульн�
 const char *const TabCaptionTail = "      ";
 constexpr int EventReportTag = -11;
 
-// The records the journal page has read, newest first.
-const TEventLogItems *JournalRecords() {
-  static const TEventLogItems none;
-  return &none;
-}
-
 QAction *NewAction(QObject *Owner, const char *Name, const QString &Caption, const QKeySequence &Shortcut = {}) {
   auto *a = new QAction(Caption, Owner);
   a->setObjectName(Name);
@@ -129,7 +123,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
   connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
   connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
-  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(JournalRecords()); });
+  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(&EventFrame->Items()); });
   connect(apFileSaveAs, &QAction::triggered, this, &TMainForm::SaveEventReportAs);
 
   Timer = new QTimer(this);
@@ -446,20 +440,20 @@ bool TMainForm::FormShow() {
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
-  TGridPageHost host;
-  host.Chains = FIOChain;
-  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
-  host.Ini = &FIni;
-  host.RequestUserRights = [this] {
+  TGridPageHost gridHost;
+  gridHost.Chains = FIOChain;
+  gridHost.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  gridHost.Ini = &FIni;
+  gridHost.RequestUserRights = [this] {
     return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
   };
-  ParamFrame->SetHost(host);
-  UstavFrame->SetHost(host);
+  ParamFrame->SetHost(gridHost);
+  UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
   UstavFrame->Init();
   EventFrame->SetHost({[this] { return FIOChain; },
                        [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
-                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return IsLinkIdle(); },
+                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
                        [this] { return QDir(FTempFolder).absolutePath(); }});
   EventFrame->Init();
   connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {

@@ -2,7 +2,9 @@
 // the event report tab, its alarm report saved as PDF from the preview.
 #include "uMainForm.h"
 
-#include "../report/event_test_util.h"
+#include "uDemoDevice.h"
+#include "uEventFrame.h"
+#include "uSimDevice.h"
 #include "uAppIniFile.h"
 #include "uDevSimServer.h"
 #include "uEventPDFReportFrame.h"
@@ -93,7 +95,6 @@ protected:
   }
 
   QTemporaryDir FDir;
-  TDemoJournal Journal; // the records the journal page reads from the device
   TSimDevice Device;
   std::unique_ptr<TDevSimServer> Server;
   std::unique_ptr<TMainForm> Form;
@@ -129,7 +130,11 @@ TEST_F(MainFormReports, RegisterMapAndAlarmReportSavedAsPdfFromThePreview) {
   // The shipped template, beside the program.
   ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/src/resources/EventReportTemplate.xml",
                           FDir.filePath("EventReportTemplate.xml")));
-  Form->OpenEventReport(&Journal.Items);
+  Form->EventFrame->ReadEventLog();
+  QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
+  const TEventLogItems &records = Form->EventFrame->Items();
+  ASSERT_GT(records.size(), 10u) << Form->StatusBar_->currentMessage().toStdString();
+  Form->NEventReport->trigger();
   TEventPDFReportFrame *frame = ReportFrame();
   ASSERT_NE(frame, nullptr);
   EXPECT_EQ(Form->PageControl->tabText(Form->PageControl->currentIndex()), "Отчет по событиям      ");
@@ -157,8 +162,8 @@ TEST_F(MainFormReports, RegisterMapAndAlarmReportSavedAsPdfFromThePreview) {
   Answer = FDir.filePath("EventReportTemplate.xml");
   Form->apFileSaveAs->trigger();
   EXPECT_EQ(Asked.last(), "Сохранить шаблон как");
-  Form->OpenEventReport(&Journal.Items);
+  Form->NEventReport->trigger();
   EXPECT_EQ(ReportFrame(), frame); // the tab is reused
   EXPECT_EQ(frame->clbStartEvent->findItems("Пуск МТЗ-1", Qt::MatchExactly).first()->checkState(), Qt::Checked);
-  EXPECT_EQ(frame->cbAlarmStart->count(), int(Journal.Items.size()));
+  EXPECT_EQ(frame->cbAlarmStart->count(), int(records.size()));
 }
