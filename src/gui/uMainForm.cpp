@@ -71,12 +71,6 @@ const char *const DashboardChangedQuestion = "Изменения титульн�
 const char *const TabCaptionTail = "      ";
 constexpr int EventReportTag = -11;
 
-// The records the journal page has read, newest first.
-const TEventLogItems *JournalRecords() {
-  static const TEventLogItems none;
-  return &none;
-}
-
 QAction *NewAction(QObject *Owner, const char *Name, const QString &Caption, const QKeySequence &Shortcut = {}) {
   auto *a = new QAction(Caption, Owner);
   a->setObjectName(Name);
@@ -138,7 +132,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
   connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
   connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
-  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(JournalRecords()); });
+  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(&EventFrame->Items()); });
   connect(apFileSaveAs, &QAction::triggered, this, &TMainForm::SaveEventReportAs);
 
   Timer = new QTimer(this);
