@@ -18,6 +18,7 @@
 #include "uSimpleDeviceDescriptor.h"
 #include "uTextCodec.h"
 #include "uUstavConversion.h"
+#include "uUstavFrame.h"
 
 #include <QDir>
 #include <QFile>
@@ -137,6 +138,11 @@ TEST_F(DashboardLink, RefreshShowsMeasuresClockAndNewestEventsAndWritesNothing) 
   for (TDateTimeEdit *d : Controls<TDateTimeEdit>())
     clocks << d->text();
   EXPECT_EQ(clocks, (QStringList{"14 май 2024", "2024-06-03", "2026.04.01 10:20:30"}));
+  // The setpoint panel shows the setpoints page's text of its register.
+  TUstavPanel *setpoint = Controls<TUstavPanel>().value(0);
+  ASSERT_TRUE(setpoint);
+  EXPECT_EQ(setpoint->Edit(0)->text(), Form->UstavFrame->RegValueText(100, 4800));
+  EXPECT_NE(setpoint->Edit(0)->text(), "?");
   TEventView *view = Controls<TEventView>().value(0);
   ASSERT_TRUE(view);
   ASSERT_EQ(view->topLevelItemCount(), 3);
