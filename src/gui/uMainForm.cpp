@@ -37,6 +37,7 @@
 #include "uPlacement.h"
 #include "uPollTimer.h"
 #include "uTranslateForms.h"
+#include "uUstavConversion.h"
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
@@ -63,6 +64,28 @@
 #include <QTabBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+namespace {
+// The setpoints page as the bound setpoint controls reach it. A child of the
+// page, so it goes with the page and is never used after it.
+class TUstavFrameConversion : public QObject, public TUstavConversion {
+public:
+  explicit TUstavFrameConversion(TUstavFrame *Frame) : QObject(Frame), FFrame(Frame) { SetUstavConversion(this); }
+  ~TUstavFrameConversion() override {
+    if (UstavConversion() == this)
+      SetUstavConversion(nullptr);
+  }
+  QString RegValueText(int Reg, uint16_t Value) const override { return FFrame->RegValueText(Reg, Value); }
+  std::optional<uint16_t> TextToRegValue(int Reg, const QString &Text) const override {
+    if (!FFrame->FindByReg(Reg))
+      return std::nullopt;
+    return uint16_t(FFrame->TextToRegValue(Reg, Text));
+  }
+
+private:
+  TUstavFrame *FFrame;
+};
+} // namespace
 
 namespace {
 const char *const LockerFileName = "locker.txt";
@@ -500,6 +523,7 @@ bool TMainForm::FormShow() {
   host.TeleCount = FSettings.TeleCount;
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
+  new TUstavFrameConversion(UstavFrame);
   DashboardFrame->Init(FSettings.DashboardFile);
   TGridPageHost gridHost;
   gridHost.Chains = FIOChain;
