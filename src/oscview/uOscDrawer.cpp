@@ -451,3 +451,26 @@ void TOscDrawer::DrawNotes(int DX) {
   }
   P.setFont(Saved);
 }
+
+int TOscDrawer::NextUpCrossing(int From) const {
+  const TOscView &V = *FCommon->View;
+  const TComtradeConfig &C = *FData->Config();
+  const int S = int(V.Rate()) / std::max(1, RoundEven(C.LineFrequency()));
+  if (S < 1)
+    return -1;
+  for (int k = From + 1; k <= V.LastSample() - 1 && k - From <= S; ++k) {
+    if (FData->IsMissing(Index, k) || FData->IsMissing(Index, k - 1))
+      return -1;
+    if (FData->GetRaw(Index, k - 1) < 0 && FData->GetRaw(Index, k) >= 0)
+      return k - From;
+  }
+  return -1;
+}
+
+int TOscDrawer::AngleAt(int Sample) const {
+  const int Up = NextUpCrossing(Sample);
+  if (Up < 0)
+    return -1;
+  const int S = int(FCommon->View->Rate()) / std::max(1, RoundEven(FData->Config()->LineFrequency()));
+  return RoundEven(360.0 / S * Up);
+}

@@ -25,6 +25,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <cmath>
 
 std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
   TOscSetupForm Form(&Frame);
@@ -93,6 +94,26 @@ void TOscPaintBox::wheelEvent(QWheelEvent *Event) {
   FFrame->ScrollBy(Step, Event->modifiers());
   Event->accept();
 }
+
+// ---------------------------------------------------------------- TOscCircleBox
+
+namespace {
+// The phasor diagram's square: painted by the frame.
+class TOscCircleBox : public QWidget {
+public:
+  TOscCircleBox(TkvOscFrame *Frame, QWidget *Parent) : QWidget(Parent), FFrame(Frame) {}
+
+protected:
+  void paintEvent(QPaintEvent *) override {
+    QPainter P(this);
+    P.fillRect(rect(), Qt::white);
+    FFrame->PaintBoxCircleDiagramPaint(P, std::min(width(), height()));
+  }
+
+private:
+  TkvOscFrame *FFrame;
+};
+} // namespace
 
 // ---------------------------------------------------------------- TkvOscFrame
 
@@ -187,7 +208,9 @@ void TkvOscFrame::BuildControls() {
   });
   connect(cbVectorDiagram, &QCheckBox::clicked, this, [this](bool On) {
     Splitter->setSizes({width() - (On ? FPhasorPanelWidth : 1), On ? FPhasorPanelWidth : 1});
+    PanelEastResize();
   });
+  connect(cbEqualValue, &QCheckBox::clicked, this, [this] { PaintBoxCircleDiagram->update(); });
 
   Splitter = new QSplitter(Qt::Horizontal, this);
   Layout->addWidget(Splitter, 1);
@@ -232,7 +255,7 @@ void TkvOscFrame::BuildControls() {
   PanelEast->setMinimumWidth(1);
   auto *EastLayout = new QVBoxLayout(PanelEast);
   EastLayout->setContentsMargins(0, 0, 0, 0);
-  PaintBoxCircleDiagram = new QWidget(PanelEast);
+  PaintBoxCircleDiagram = new TOscCircleBox(this, PanelEast);
   PaintBoxCircleDiagram->setObjectName(QStringLiteral("PaintBoxCircleDiagram"));
   EastLayout->addWidget(PaintBoxCircleDiagram);
   sgDiagram = new QTableWidget(0, 3, PanelEast);
@@ -424,6 +447,7 @@ void TkvOscFrame::LayoutLabels() {
 void TkvOscFrame::Repaint() {
   FDirty = true;
   PaintBox->update();
+  PaintBoxCircleDiagram->update();
 }
 
 void TkvOscFrame::ClearCursors(bool Time, bool Level) {
@@ -478,8 +502,10 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
       FUnderMouse = TimeCursors.back().get();
     }
   }
-  if (FUnderMouse->IsVertical())
+  if (FUnderMouse->IsVertical()) {
     TimeReadout();
+    PaintBoxCircleDiagram->update();
+  }
   else
     AmplReadout();
   ActionListUpdate();
@@ -496,6 +522,7 @@ void TkvOscFrame::PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point) {
     static_cast<TVertRuler *>(FUnderMouse)->SetPosition(Point, FView.ScrollSample, FView.TimeScale);
     DrawCursor(*FUnderMouse);
     TimeReadout();
+    PaintBoxCircleDiagram->update();
   } else {
     FUnderMouse->SetPosition(Point);
     DrawCursor(*FUnderMouse);
@@ -561,6 +588,82 @@ QString TkvOscFrame::DeltaText(const TVertRuler &A, const TVertRuler &B) const {
   const double Ta = FData.GetTimeStamp(A.Sample) * FConfig.TimeMult() / 1e6;
   const double Tb = FData.GetTimeStamp(B.Sample) * FConfig.TimeMult() / 1e6;
   return QString::asprintf("%5.3f", std::abs(Tb - Ta));
+}
+
+std::vector<TkvOscFrame::TPhasor> TkvOscFrame::Phasors() const {
+  std::vector<TPhasor> Out;
+  if (!FLoaded)
+    return Out;
+  const int S = TimeCursors.size() == 1 ? static_cast<const TVertRuler &>(*TimeCursors[0]).Sample : FView.ScrollSample;
+  int Base = 0;
+  for (TOscDrawer *D : FDrawers)
+    if (D->IsAnalog() && D->Checked()) {
+      const int A = D->AngleAt(S);
+      if (A >= 0 && D->Settings.BaseVector)
+        Base = A;
+    }
+  const int H = int(std::nearbyint(FView.Rate() * FCommon.RmsPeriods * 1.0 / FConfig.LineFrequency() / 2.0));
+  // The same window as the read-outs: inside the record, no gap.
+  const bool Inside = S - H + 1 >= 0 && S + H < FView.LastSample();
+  std::vector<double> Rms;
+  double M = 0.0;
+  for (TOscDrawer *D : FDrawers)
+    if (D->IsAnalog() && D->Checked()) {
+      Out.push_back({D});
+      Rms.push_back(Inside ? FData.GetRms(D->Index, S - H + 1, S + H) : std::nan(""));
+      if (!std::isnan(Rms.back()))
+        M = std::max(M, Rms.back());
+    }
+  for (size_t r = 0; r < Out.size(); ++r) {
+    const int A = Out[r].Drawer->AngleAt(S);
+    if (A < 0 || M == 0.0 || std::isnan(Rms[r]))
+      continue;
+    Out[r].HasVector = true;
+    Out[r].Angle = A - Base;
+    Out[r].Length = (cbEqualValue->isChecked() ? M : Rms[r]) / M;
+    Out[r].Value = FormatValue(Rms[r]);
+  }
+  return Out;
+}
+
+void TkvOscFrame::PaintBoxCircleDiagramPaint(QPainter &P, int Side) {
+  if (FDrawers.empty() || !cbVectorDiagram->isChecked())
+    return;
+  const std::vector<TPhasor> Rows = Phasors();
+  sgDiagram->setRowCount(int(Rows.size()));
+  for (size_t r = 0; r < Rows.size(); ++r) {
+    const QString Texts[3] = {Rows[r].Drawer->Name, Rows[r].HasVector ? QString::number(Rows[r].Angle) : QString(),
+                              Rows[r].Value};
+    for (int c = 0; c < 3; ++c) {
+      if (!sgDiagram->item(int(r), c))
+        sgDiagram->setItem(int(r), c, new QTableWidgetItem);
+      sgDiagram->item(int(r), c)->setText(Texts[c]);
+    }
+  }
+  const int Cx = Side / 2, Cy = Side / 2, R = int(std::nearbyint(Cx * 0.85));
+  P.setPen(QPen(QColor(0x80, 0x80, 0x80), 1));
+  P.drawEllipse(QPoint(Cx, Cy), R, R);
+  P.drawLine(Cx - R, Cy, Cx + R, Cy);
+  P.drawLine(Cx, Cy - R, Cx, Cy + R);
+  const QFontMetrics M(P.font());
+  P.drawText(Cx, Cy - R - 12 + M.ascent(), QStringLiteral("90"));
+  P.drawText(Cx - R - 1 - M.horizontalAdvance(QStringLiteral("180")), Cy + M.ascent() / 2, QStringLiteral("180"));
+  P.drawText(Cx, Cy + R + M.ascent(), QStringLiteral("270"));
+  P.drawText(Cx + R + 1, Cy + M.ascent() / 2, QStringLiteral("0"));
+  for (const TPhasor &Row : Rows) {
+    if (!Row.HasVector)
+      continue;
+    // Angles grow counter-clockwise from the right; the +180 of the drawing
+    // turns the delay to the next rising crossing into the phase.
+    const double Rad = (Row.Angle + 180) * M_PI / 180.0;
+    const QPointF Tip(Cx + R * Row.Length * std::cos(Rad), Cy - R * Row.Length * std::sin(Rad));
+    QPen Pen(ColorFromStored(Row.Drawer->Settings.Color), std::max(Row.Drawer->Settings.PenWidth, 1));
+    P.setPen(Pen);
+    P.drawLine(QPointF(Cx, Cy), Tip);
+    const double Back = Rad + M_PI;
+    for (double Side2 : {-0.35, 0.35})
+      P.drawLine(Tip, Tip + QPointF(8 * std::cos(Back + Side2), -8 * std::sin(Back + Side2)));
+  }
 }
 
 void TkvOscFrame::TimeReadout() {
