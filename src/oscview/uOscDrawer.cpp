@@ -181,8 +181,10 @@ void TOscDrawer::BuildPanel(QWidget *Parent) {
     const char *Text;
     int X, Y;
   };
-  const TPlace Places[7] = {{"Значение", 4, 20}, {"", 54, 20}, {"", 104, 20}, {"RMS", 4, 40},
-                            {"", 54, 40},        {"Гарм.1", 4, 60}, {"", 54, 60}};
+  // The value labels sit right of the widest caption ("Значение"), which in
+  // the platform's font is wider than the 50 pixels the captions once had.
+  const TPlace Places[7] = {{"Значение", 4, 20}, {"", 66, 20}, {"", 116, 20}, {"RMS", 4, 40},
+                            {"", 66, 40},        {"Гарм.1", 4, 60}, {"", 66, 60}};
   const int Count = IsAnalog() ? 7 : 3;
   for (int i = 0; i < Count; ++i) {
     FLabels[i] = new QLabel(QString::fromUtf8(Places[i].Text), Panel);
