@@ -609,7 +609,9 @@ std::vector<TkvOscFrame::TPhasor> TkvOscFrame::Phasors() const {
   double M = 0.0;
   for (TOscDrawer *D : FDrawers)
     if (D->IsAnalog() && D->Checked()) {
-      Out.push_back({D});
+      TPhasor Row;
+      Row.Drawer = D;
+      Out.push_back(Row);
       Rms.push_back(Inside ? FData.GetRms(D->Index, S - H + 1, S + H) : std::nan(""));
       if (!std::isnan(Rms.back()))
         M = std::max(M, Rms.back());
