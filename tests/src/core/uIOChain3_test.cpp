@@ -166,6 +166,18 @@ TEST_F(IOChain3, LinkIsBusyWhileAChainRunsOrARecordIsOutstanding) {
   EXPECT_FALSE(Gen.IsBusy());
 }
 
+TEST_F(IOChain3, RegisterListOfOddSizeIsRefusedWhenBuiltAndWhenRun) {
+  TIo odd(Words({10}) + 'x');
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().readReg(odd.In, odd.Out); }), "register list of odd size: 3 bytes");
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().readSram(odd.In, odd.Out); }), "register list of odd size: 3 bytes");
+  TIo io(Words({10}));
+  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out);
+  io.Data.append('x'); // filled between building and running, as the identification does
+  EXPECT_EQ(ErrorOf([&] { c.run(); }), "register list of odd size: 3 bytes");
+  EXPECT_TRUE(Front.Sent.empty());
+  EXPECT_TRUE(c.IsEnded());
+}
+
 TEST_F(IOChain3, ReadOf300RegistersGoesAs127127And46) {
   TIo io;
   for (int i = 0; i < 300; ++i)
@@ -214,12 +226,14 @@ TEST_F(IOChain3, AbortWhileWaitingEndsTheChainAtItsNextAnswer) {
 }
 
 TEST_F(IOChain3, AbortBeforeALocalStepRaisesAndEndsTheChain) {
-  int aborted = 0;
+  int aborted = 0, ended = 0;
   TIOChainList3 &c = Gen.newList().msg("one");
   c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
+  c.setOnEnd([&] { ++ended; });
   Gen.abort();
   EXPECT_EQ(ErrorOf([&] { c.run(); }), "Прервано");
   EXPECT_EQ(aborted, 1);
+  EXPECT_EQ(ended, 1);
   EXPECT_TRUE(Messages.isEmpty());
   EXPECT_TRUE(c.IsEnded());
 }
@@ -243,7 +257,9 @@ TEST_F(IOChain3, DeviceErrorCallsTheErrorHandlerAndProtocolErrorDoesNot) {
     Messages.clear();
     TAddrList found;
     int errors = 0;
+    int ended = 0;
     TIOChainList3 &c = Gen.newList().poll(1, found).msg("not reached");
+    c.setOnEnd([&] { ++ended; });
     c.setEvent(1, [&](TIOChain3 *Step, const QList<int> &Args) {
       ++errors;
       EXPECT_EQ(Step->FType, ctPoll);
@@ -255,6 +271,7 @@ TEST_F(IOChain3, DeviceErrorCallsTheErrorHandlerAndProtocolErrorDoesNot) {
     Front.Deliver(a + char(t.Flag) + char(t.Status));
     EXPECT_EQ(Messages, QStringList{t.Text}) << t.Text;
     EXPECT_EQ(errors, t.ErrorCalls) << t.Text;
+    EXPECT_EQ(ended, 1) << "the end handler runs whatever ended the chain";
     EXPECT_TRUE(c.IsEnded());
   }
 }

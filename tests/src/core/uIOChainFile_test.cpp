@@ -200,13 +200,25 @@ TEST_F(IOChainFile, StepsFailWithTheirTextsBeforeSendingAFrame) {
        "Файл не найден " + Path("none.bin")},
       {"missing compare", [&](TIOChainList3 &c) { c.setFrameSize(4).compareFile(1, 0, Path("none.bin")); },
        "Файл не найден " + Path("none.bin")},
+      {"ring starting outside the ring",
+       [&](TIOChainList3 &c) {
+         c.setFrameSize(4)
+             .execNext(
+                 [](TIOChain3 *Next, const QList<int> &) {
+                   CastIOChain3readFile(Next)->setFrameLimit(8);
+                   CastIOChain3readFile(Next)->setFrameFirst(8);
+                 },
+                 {})
+             .readFile(1, 3, Path("x"));
+       },
+       "first frame 8 outside the ring of 8"},
   };
   for (const TCase &t : cases) {
     Messages.clear();
     Front.Sent.clear();
     TIOChainList3 &c = Gen.newList();
-    t.Build(c);
     try {
+      t.Build(c); // arguments that can never work are refused here
       c.run(); // a first step that fails throws to the caller of run
     } catch (const EKvError &e) {
       Messages << e.Text();
@@ -220,13 +232,21 @@ TEST_F(IOChainFile, StepsFailWithTheirTextsBeforeSendingAFrame) {
   }
 }
 
-TEST_F(IOChainFile, AnswerForAnotherFileEndsTheChain) {
-  Gen.newList().setFrameSize(4).readFile(7, 0, Path("x.bin")).exec(MarkDone).run();
-  Front.Answer({});
-  Front.Answer(Bytes({8, 0, 0, 1, 2, 3, 4}));
-  EXPECT_EQ(Messages, QStringList{"invalid file no"});
-  EXPECT_FALSE(Done);
-  EXPECT_FALSE(QFile::exists(Path("x.bin"))) << "nothing saved from a broken transfer";
+TEST_F(IOChainFile, AnswerForAnotherFileOrFrameEndsTheChain) {
+  const struct {
+    QByteArray Answer;
+    const char *Text;
+  } cases[] = {{Bytes({8, 0, 0, 1, 2, 3, 4}), "invalid file no"}, {Bytes({7, 1, 0, 1, 2, 3, 4}), "invalid frame no"}};
+  for (const auto &c : cases) {
+    Messages.clear();
+    Front.Sent.clear();
+    Gen.newList().setFrameSize(4).readFile(7, 0, Path("x.bin")).exec(MarkDone).run();
+    Front.Answer({});
+    Front.Answer(c.Answer);
+    EXPECT_EQ(Messages, QStringList{c.Text});
+    EXPECT_FALSE(Done);
+    EXPECT_FALSE(QFile::exists(Path("x.bin"))) << "nothing saved from a broken transfer";
+  }
 }
 
 TEST_F(IOChainFile, DescriptorLengthComesFromTheImageHead) {
@@ -755,13 +775,13 @@ TEST_P(IOChainDevsim, OscillogramDirectoryAndItsRecordsAreServedInFramesOf128) {
                         .execNext(frames(3), {})
                         .readFile(132, 0, d.Path("osch.bin"))
                         .execNext(frames(58000 / 128), {})
-                        .readFile(3, 0, d.Path("osc.bin"))));
+                        .readFile(1, 0, d.Path("osc.bin"))));
   ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
   const QByteArray dir = LoadFileBytes(d.Path("osch.bin"));
   ASSERT_EQ(dir.size(), 512);
-  EXPECT_EQ(dir.left(5), Bytes({3, 12, 1, 0, 2}));
-  EXPECT_EQ(dir.mid(16 + 2 * 12, 12), Bytes({0, 0, 0, 26, 3, 5, 16, 15, 2, 25, 1, 1})) << "third entry, two hours on";
-  EXPECT_EQ(dir.mid(16 + 3 * 12, 12), QByteArray(12, char(0xFF)));
+  EXPECT_EQ(dir.left(5), Bytes({3, 12, 1, 0, 1})) << "the newest in slot 0";
+  EXPECT_EQ(dir.mid(16, 12), Bytes({0, 0, 0, 26, 3, 5, 16, 15, 2, 25, 1, 1})) << "third entry, two hours on";
+  EXPECT_EQ(dir.mid(16 + 12, 12), QByteArray(12, char(0xFF)));
   const QByteArray osc = LoadFileBytes(d.Path("osc.bin"));
   ASSERT_EQ(osc.size(), (58000 / 128 + 1) * 128);
   EXPECT_NE(osc.left(58000), QByteArray(58000, '\0'));

@@ -5,14 +5,19 @@
 #include "uDemoSession.h"
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
+#include "uOscFrame.h"
+#include "uOscHeadFrame.h"
+#include "uOscSetupForm.h"
 #include "uPageControlHelper.h"
 #include "uParamFrame.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
+#include "uUstavFrame.h"
 
 #include <QLineEdit>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QTabWidget>
 #include <functional>
 #include <iostream>
@@ -24,6 +29,14 @@ struct TPageShot {
   const char *Tab; // object name of the tab
   std::function<void(TDemoSession &)> Prepare;
 };
+
+// Ctrl+R on the page shown, as a user presses it.
+void PressRefresh(TDemoSession &S) {
+  S.Form->activateWindow();
+  if (!QTest::qWaitForWindowActive(S.Form.get()))
+    std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
+  QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+}
 
 const TPageShot Shots[] = {
     {"dashboard", "TabSheetDashboard", {}},
@@ -41,14 +54,47 @@ const TPageShot Shots[] = {
          }
      }},
     {"ustav", "TabSheetUstav", {}},
-    // Ctrl+R on the journal page reads the journal from the device.
-    {"event", "TabSheetEvent", [](TDemoSession &S) {
-       S.Form->activateWindow();
-       if (!QTest::qWaitForWindowActive(S.Form.get()))
-         std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
-       QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+    // Edit mode with one value changed and not yet written.
+    {"ustav-edit", "TabSheetUstav",
+     [](TDemoSession &S) {
+       TUstavFrame *f = S.Form->UstavFrame;
+       f->SetEditMode(true);
+       f->sgUstav->setCurrentCell(2, 2);
+       f->Editor()->StartEdit();
+       f->Editor()->Edit->setText("650");
+       QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
      }},
-    {"osc", "TabSheetOscHeader", {}},
+    // Ctrl+R on the journal page reads the journal from the device.
+    {"event", "TabSheetEvent", [](TDemoSession &S) { PressRefresh(S); }},
+    {"osc", "TabSheetOscHeader", [](TDemoSession &S) { PressRefresh(S); }},
+    // The newest oscillogram read with its events; "Все события" in the
+    // set-up dialog puts every event on the plot.
+    {"osc-read", "TabSheetOscHeader",
+     [](TDemoSession &S) {
+       PressRefresh(S);
+       S.WaitIdle();
+       TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
+         TOscSetupForm form(&Frame);
+         form.LoadChannels(Frame.Drawers(), Frame.Events());
+         form.cbAllEvent->click();
+         form.ApplyChannels(Frame.Drawers());
+         return true;
+       };
+       S.Form->OscHeadFrame->cbEvents->setEnabled(true);
+       S.Form->OscHeadFrame->cbEvents->setChecked(true);
+       S.Form->OscHeadFrame->sgOscHeadDblClick(1);
+       S.WaitIdle();
+       if (auto *frame = S.Form->ActiveOscFrame())
+         frame->RunSetup();
+     }},
+    // The spreadsheet tab with the parameters, then a local setpoint set tab.
+    {"local-set", "TabSheetParam",
+     [](TDemoSession &S) {
+       S.Form->ExcelCommand();
+       S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+       S.Form->UstavFrame->SaveToFile(S.Dir.filePath("tempustav.xml"));
+       S.Form->OpenLocalSet(S.Dir.filePath("tempustav.xml"), QStringLiteral("Редактирование уставок      "));
+     }},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).
@@ -80,7 +126,8 @@ int main(int argc, char **argv) {
   });
   SetFileDialogSink([](const TFileDialogRequest &) { return QString(); });
   TDemoSession s;
-  if (!s.Start()) {
+  // Edit mode and direct edits are what the page rows of the table show.
+  if (!s.Start("[ustav]\ndirectEdit=2\n")) {
     std::cerr << "the main window did not start\n";
     return 1;
   }

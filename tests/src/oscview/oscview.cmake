@@ -1,5 +1,6 @@
 # The oscillogram and event widgets under the offscreen platform; the event
-# journal page also reads from the demo terminal served in-process over TCP.
+# journal and oscillogram list pages also read from the demo terminal served
+# in-process over TCP.
 if(KV_GUI)
   find_package(Qt6 REQUIRED COMPONENTS Test)
   kv_add_test(oscview_test
@@ -12,6 +13,7 @@ if(KV_GUI)
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/../gui/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uEventFrame_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uOscHeadFrameDemo_test.cpp
     LIBS kvoscview demodevice)
   target_include_directories(uEventFrame_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/common)
 endif()

@@ -1,24 +1,17 @@
 #include "uEventFrame.h"
 
 #include "../pages/xlsxDump.h"
+#include "demoLink.h"
 
-#include "uAppIniFile.h"
-#include "uDemoDevice.h"
 #include "uDevSimFiles.h"
-#include "uDevSimServer.h"
 #include "uDeviceContent.h"
 #include "uExcelFrame.h"
+#include "uAppIniFile.h"
 #include "uFiles.h"
-#include "uIOChain3.h"
-#include "uModbus.h"
-#include "uModbusTools.h"
 #include "uPlacement.h"
-#include "uSimDevice.h"
+#include "uModbus.h"
 #include "uSimFault.h"
-#include "uSimpleDeviceDescriptor.h"
-#include "uTestLoop.h"
 
-#include <QBuffer>
 #include <QJsonArray>
 #include <QListWidget>
 #include <QTemporaryDir>
@@ -164,45 +157,13 @@ namespace {
 class EventFrameDemo : public ::testing::Test {
 protected:
   void SetUp() override {
-    RegUseStoreFile(FDir.filePath("user.conf"));
-    AppIni() = TAppIniFile(FDir.filePath("kv.ini"));
-    LoadDemoDevice(FDevice);
-    FServer = std::make_unique<TDevSimServer>(FDevice);
-    TDevSimOptions options;
-    options.UsePty = false;
-    FServer->Start(options);
-    FThread = std::make_unique<TDeviceThread>(FDir.filePath("debug.log"), QString());
-    TOI &oi = FThread->DeviceIO().GetOI();
-    oi.SetProtocol(TOI::prModbusTcp);
-    oi.SetHost("127.0.0.1");
-    oi.SetPort(FServer->TcpPort());
-    oi.SetTcpTimeout(5000);
-    FTool = std::make_unique<TDeviceTool>(*FThread);
-    FTool->SetDeviceAddr(1);
-    FGen = std::make_unique<TIOChainGen>();
-    FGen->setDeviceFront(FTool.get());
-    FGen->setWorkDir(FDir.path());
-    FGen->setOnMessage([this](const QString &Text) { Status << Text; });
-    QByteArray image = BuildDeviceImage(DemoTerminalContent()).Bytes;
-    QBuffer b(&image);
-    b.open(QIODevice::ReadOnly);
-    FDesc.LoadFromStream(b);
-    Frame.SetHost({[this] { return FGen.get(); }, {}, [this](const QString &Text) { Status << Text; },
-                   [] { return true; }, [this] { return FDir.path(); }});
+    Frame.SetHost({[this] { return L.Gen.get(); }, {}, [this](const QString &Text) { L.Status << Text; },
+                   [] { return true; }, [this] { return L.Dir.path(); }});
     Frame.Init();
-    Frame.SetDescriptor(FDesc.Root);
-  }
-  void TearDown() override {
-    FGen.reset();
-    FTool.reset();
-    FThread.reset();
-    FServer->Stop();
-    AppIni() = TAppIniFile(FDir.filePath("none.ini"));
+    Frame.SetDescriptor(L.Desc.Root);
   }
   bool Read() {
-    Status.clear();
-    Frame.ReadEventLog();
-    return WaitFor([this] { return FGen->ChainCount() == 0; });
+    return L.Run([this] { Frame.ReadEventLog(); });
   }
   QStringList Moments() const {
     QStringList out;
@@ -217,15 +178,9 @@ protected:
     return out;
   }
 
-  QTemporaryDir FDir;
-  TSimDevice FDevice;
-  std::unique_ptr<TDevSimServer> FServer;
-  std::unique_ptr<TDeviceThread> FThread;
-  std::unique_ptr<TDeviceTool> FTool;
-  std::unique_ptr<TIOChainGen> FGen;
-  TSimpleDeviceDescriptor FDesc;
+  TDemoLink L;
   Tkv2EventFrame Frame;
-  QStringList Status;
+  QStringList &Status = L.Status;
 };
 
 } // namespace
@@ -235,7 +190,7 @@ TEST_F(EventFrameDemo, RefreshReadsTheRingNewestFirstAcrossItsWrap) {
   EXPECT_EQ(Status, QStringList({"Чтение событий", "Готово"}));
   const int length = Frame.RecordLength();
   EXPECT_EQ(length, 9 + 2 * EventValueWords(DemoTerminalContent()));
-  EXPECT_EQ(QFile(FDir.filePath("EventLog.bin")).size(), 256 * length);
+  EXPECT_EQ(QFile(L.Dir.filePath("EventLog.bin")).size(), 256 * length);
   EXPECT_EQ(Moments(), Expected());
   const TEventLogItem &newest = *Frame.Items().front();
   EXPECT_EQ(newest.GetEventName(), "Изменение уставок");
@@ -268,15 +223,14 @@ TEST_F(EventFrameDemo, ExceptionInMidReadKeepsTheJournalAndPlainReadGivesTheSame
   f.Value = 4;
   f.Function = FN_READ_FILE_FRAME;
   f.After = 100;
-  FDevice.SetFault(f);
+  L.Device.SetFault(f);
   ASSERT_TRUE(Read());
   EXPECT_TRUE(Status.contains("Ошибка устройства 04")) << Status.join("; ").toStdString();
   EXPECT_EQ(Moments(), before);
-  FDevice.SetFault(TSimFault());
+  L.Device.SetFault(TSimFault());
 
-  SaveFileBytes(FDir.filePath("kv.ini"), "[event]\r\ncyclic=0\r\n");
-  AppIni() = TAppIniFile(FDir.filePath("kv.ini"));
-  QFile::remove(FDir.filePath("EventLog.bin"));
+  L.SetIni("[event]\r\ncyclic=0\r\n");
+  QFile::remove(L.Dir.filePath("EventLog.bin"));
   ASSERT_TRUE(Read());
   EXPECT_EQ(Status.last(), "Готово");
   EXPECT_EQ(Moments(), Expected());
@@ -285,5 +239,5 @@ TEST_F(EventFrameDemo, ExceptionInMidReadKeepsTheJournalAndPlainReadGivesTheSame
   Frame.SetDescriptor(nullptr);
   Frame.ReadEventLog();
   EXPECT_EQ(Status.last(), "Нет дескриптора");
-  EXPECT_EQ(FGen->ChainCount(), 0);
+  EXPECT_EQ(L.Gen->ChainCount(), 0);
 }
