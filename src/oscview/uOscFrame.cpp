@@ -480,6 +480,18 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
   if (!FUnderMouse)
     FUnderMouse = TOscRuler::HitTest(LevelCursors, Point);
   if (!FUnderMouse) {
+    if (Shift & Qt::ControlModifier) {
+      // A note on the channel under the mouse, named after it.
+      const int Index = DrawerIndexAtY(Point);
+      if (Index < 0)
+        return;
+      TOscDrawer &D = *FDrawers[size_t(Index)];
+      auto Note = std::make_unique<TOscNote>(D.Name);
+      Note->Moment = FView.ScrollSample + int(std::nearbyint(Point.x() / FView.TimeScale));
+      D.Settings.Notes.push_back(std::move(Note));
+      Repaint();
+      return;
+    }
     if (Shift & Qt::ShiftModifier) {
       if (LevelCursors.size() >= 2)
         ClearCursors(false, true);

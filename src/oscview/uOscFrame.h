@@ -77,7 +77,8 @@ public:
   TOscDrawer *SelectedDrawer() const;
 
   // The mouse on the plot: a click places a time cursor (a third clears both),
-  // Shift a value cursor; a cursor under the mouse is dragged.
+  // Shift a value cursor, Ctrl a note on the channel; a cursor under the mouse
+  // is dragged.
   void PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point);
   void PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point);
   // The duration action is enabled with two time cursors and a selected channel.

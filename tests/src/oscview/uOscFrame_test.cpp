@@ -210,6 +210,15 @@ TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
   EXPECT_EQ(F.TimeCursors.size(), 1u);
   F.KeyDown(Qt::Key_Escape, {});
   EXPECT_TRUE(F.TimeCursors.empty());
+
+  // Ctrl makes a note named after the channel, at the sample under the mouse.
+  const int Scroll = F.View().ScrollSample;
+  QTest::mouseClick(Plot, Qt::LeftButton, Qt::ControlModifier, QPoint(70, D.CenterY));
+  ASSERT_EQ(D.Settings.Notes.size(), 2u);
+  const TOscNote &N = *D.Settings.Notes.back();
+  EXPECT_EQ(N.Text, D.Name);
+  EXPECT_EQ(N.Moment, Scroll + 70);
+  EXPECT_TRUE(N.FontName == "Arial" && N.FontHeight == -16 && N.FontColor == 0 && N.CalcValType == 1);
 }
 
 TEST(OscFrame, PhasorsOfAThreePhaseRecordLie120DegreesApart) {
