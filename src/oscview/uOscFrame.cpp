@@ -5,6 +5,7 @@
 #include "uLogger.h"
 #include "uNumberFormat.h"
 #include "uOscSetupForm.h"
+#include "uOscValueForm.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -211,6 +212,19 @@ void TkvOscFrame::BuildControls() {
     PanelEastResize();
   });
   connect(cbEqualValue, &QCheckBox::clicked, this, [this] { PaintBoxCircleDiagram->update(); });
+  // cbOscValueFormClick: the value window follows the box.
+  connect(cbOscValueForm, &QCheckBox::clicked, this, [this](bool On) {
+    TOscValueForm *Values = TOscValueForm::Instance();
+    if (!Values)
+      return;
+    if (!On) {
+      Values->hide();
+      return;
+    }
+    Values->SetOscFrame(this);
+    Values->show();
+    TimeReadout();
+  });
 
   Splitter = new QSplitter(Qt::Horizontal, this);
   Layout->addWidget(Splitter, 1);
@@ -286,6 +300,8 @@ void TkvOscFrame::Initialize() {
   // The phasor panel starts collapsed.
   Splitter->setSizes({std::max(width(), 100), 1});
   FPhasorPanelWidth = 200;
+  if (TOscValueForm *Values = TOscValueForm::Instance())
+    Values->SetOscFrame(this);
 }
 
 void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
@@ -710,6 +726,9 @@ void TkvOscFrame::TimeReadout() {
       }
     }
     D->SetValueTexts(V1, V2, Rms, Harmonic);
+    TOscValueForm *Values = TOscValueForm::Instance();
+    if (cbOscValueForm->isChecked() && Values && Values->OscFrame() == this)
+      Values->SetRow(D->Index + 1, D->Name, V1, V2, Rms);
   }
   if (TimeCursors.size() == 2)
     EditTimeInterval->setText(DeltaText(static_cast<const TVertRuler &>(*TimeCursors[0]),

@@ -3,12 +3,14 @@
 #include "uErrors.h"
 #include "uNumberFormat.h"
 #include "uOscSetupForm.h"
+#include "uOscValueForm.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QFile>
 #include <QListWidget>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -274,4 +276,33 @@ TEST(OscFrame, PhasorsOfAThreePhaseRecordLie120DegreesApart) {
   F.View().ScrollSample = F.View().LastSample() - 5;
   for (const auto &R : F.Phasors())
     EXPECT_FALSE(R.HasVector);
+}
+
+TEST(OscValueForm, FollowsTheLastFrameForgetsAClosedOneAndUnchecksItsBox) {
+  QTemporaryDir Dir;
+  WritePair(Dir.filePath("r"), std::vector<int>(2000, 50));
+  TOpener Opener;
+  TOscValueForm Values;
+  auto A = std::make_unique<TkvOscFrame>();
+  A->Initialize();
+  TkvOscFrame B;
+  B.resize(1200, 600);
+  B.show();
+  B.Initialize();
+  B.LoadComtradeFile(Dir.filePath("r.dat"));
+  EXPECT_EQ(Values.OscFrame(), &B); // the one set up last
+  B.cbOscValueForm->click();
+  EXPECT_TRUE(Values.isVisible());
+  B.View().TimeScale = 1;
+  B.Rebuild();
+  B.PaintBoxPaint();
+  QTest::mouseClick(B.PaintBox, Qt::LeftButton, {}, QPoint(30, 5));
+  ASSERT_NE(Values.StringGrid->item(0, 0), nullptr);
+  EXPECT_EQ(Values.StringGrid->item(0, 0)->text(), "Ia");
+  EXPECT_EQ(Values.StringGrid->item(0, 1)->text(), FormatValue(50));
+  Values.close();
+  EXPECT_FALSE(B.cbOscValueForm->isChecked());
+  Values.SetOscFrame(A.get());
+  A.reset();
+  EXPECT_EQ(Values.OscFrame(), nullptr);
 }
