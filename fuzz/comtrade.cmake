@@ -6,5 +6,10 @@ foreach(target comtrade_cfg_fuzz comtrade_osc_fuzz)
   target_link_options(${target} PRIVATE -fsanitize=fuzzer)
 endforeach()
 
+# Their seed writers: configurations with boundary-sized counts, and device
+# records made by our own code.
 add_executable(comtrade_cfg_seeds ${CMAKE_CURRENT_LIST_DIR}/comtrade_cfg_seeds.cpp)
 target_link_libraries(comtrade_cfg_seeds PRIVATE kvosc)
+add_executable(comtrade_osc_seeds ${CMAKE_CURRENT_LIST_DIR}/comtrade_seeds.cpp)
+target_link_libraries(comtrade_osc_seeds PRIVATE kvosc osccontent)
+target_compile_definitions(comtrade_osc_seeds PRIVATE KV_SEED_OSC)

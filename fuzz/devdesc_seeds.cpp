@@ -68,14 +68,21 @@ int main(int argc, char **argv) {
   m->MvpId = "XC1";
   d.FUstavLevels.Add(1, "L1", "");
   TDDUstav *u = d.FUstavs.Add(std::make_unique<TDDUstav>(&d, TDDUstav::ukNumeric));
-  u->String = "U1", u->GetNumeric().MeasureIder = 1, u->LevelIder = 1;
-  d.FUstavs.Add(std::make_unique<TDDUstav>(&d, TDDUstav::ukEnum))->GetEnum().Strings.Assign({"n", "y"}, {});
+  u->Ider = 1, u->String = "U1", u->GetNumeric().MeasureIder = 1, u->LevelIder = 1;
+  TDDUstav *v = d.FUstavs.Add(std::make_unique<TDDUstav>(&d, TDDUstav::ukEnum));
+  v->Ider = 2, v->GetEnum().Strings.Assign({"n", "y"}, {});
   d.FEventMeasures.Add(std::make_unique<TDDMeasureRef>(&d, 65))->MeasureIder = 1;
   d.FEventBitRegs.Add(std::make_unique<TModbusObjectRef>(&d, 66))->ModbusId = "DI";
   TDDEvent *e = d.FEvents.Add(std::make_unique<TDDEvent>(&d));
-  e->Code = 1, e->String = "E1";
+  e->Ider = 1, e->Code = 1, e->String = "E1";
   d.FOscItems.Add(std::make_unique<TDDMeasureRef>(&d, 81))->MeasureIder = 2;
   d.FOscBitRegs.Add(std::make_unique<TModbusObjectRef>(&d, 82))->ModbusId = "RL";
+  d.FIndicatorMenu = QStringLiteral(
+      "<item-list><item-list caption=\"A(104)\"><item desc-type=\"measure\" desc-id=\"1\"/></item-list>"
+      "<item-list ustav-group=\"1\"><item desc-type=\"ustav\" desc-id=\"1\"/></item-list>"
+      "<item-list ustav-group=\"2\"><item desc-type=\"ustav\" desc-id=\"1\"/></item-list>"
+      "<item desc-type=\"event\" caption=\"E\"/><item desc-type=\"alarm\" caption=\"x\"/>"
+      "<item desc-type=\"paramdate\"/></item-list>");
   Save(d, dir.filePath("full.xml"));
   return 0;
 }

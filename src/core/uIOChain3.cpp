@@ -36,6 +36,13 @@ bool IsChainCommand(uint8_t Command) {
 
 const char *const AbortedText = "Прервано";
 
+// A register list is whole words; an odd byte left over would be read as no
+// register at all, again and again.
+void CheckRegisterList(const QIODevice &List) {
+  if (List.size() % 2 != 0)
+    throw EKvRange(QStringLiteral("register list of odd size: %1 bytes").arg(List.size()));
+}
+
 QString ExceptionText(const std::exception &e) { return QString::fromUtf8(e.what()); }
 
 } // namespace
@@ -289,6 +296,7 @@ bool TIOChain3readReg::Run() {
     return false;
   }
   Debug(QString::asprintf("-- Size %d Position %d", int(FRequest->size()), int(FRequest->pos())));
+  CheckRegisterList(*FRequest);
   Start(bcSelectArea, 0, {uint8_t(FType == ctReadSram ? 2 : 1)});
   Send();
   FRequest->seek(0);
@@ -609,6 +617,7 @@ TIOChainList3 &TIOChainList3::readFlashStream(const uint16_t &Addr, const int &C
 }
 
 TIOChainList3 &TIOChainList3::readReg(QIODevice &ARequest, QBuffer &AResult) {
+  CheckRegisterList(ARequest);
   auto s = std::make_unique<TIOChain3readReg>(this, ctReadReg);
   s->FRequest = &ARequest;
   s->FResult = &AResult;
@@ -622,6 +631,7 @@ TIOChainList3 &TIOChainList3::writeReg(QBuffer &AData) {
 }
 
 TIOChainList3 &TIOChainList3::readSram(QIODevice &ARequest, QBuffer &AResult) {
+  CheckRegisterList(ARequest);
   auto s = std::make_unique<TIOChain3readSram>(this, ctReadSram);
   s->FRequest = &ARequest;
   s->FResult = &AResult;
@@ -654,6 +664,8 @@ TIOChainList3 &TIOChainList3::setDeviceAddr(const TAddrList &AList) {
 }
 
 TIOChainList3 &TIOChainList3::setFrameSize(uint16_t FrameSize) {
+  if (FrameSize == 0)
+    throw EKvRange("frame size 0");
   auto s = std::make_unique<TIOChain3setFrameSize>(this, ctSetFrameSize);
   s->FFrameSize = FrameSize;
   return Append(std::move(s));

@@ -185,6 +185,7 @@ public:
   // The bytes received so far; the local file is saved whole when the step
   // is done, so a broken transfer leaves the previous copy as it was.
   QByteArray FData;
+  uint16_t FAsked = 0; // the frame whose answer the step waits for
 
   void setFrameFirst(uint16_t Value) { FFrameFirst = Value; }
   void setFrameLast(uint16_t Value) { FFrameLast = Value; }
@@ -205,6 +206,7 @@ public:
   uint16_t FFrameFirst = 0;
   uint16_t FFrameLast = 0;
   std::unique_ptr<QFile> FStream; // owned
+  uint16_t FAsked = 0; // the frame whose answer the step waits for
 
   void setFrameFirst(uint16_t Value) { FFrameFirst = Value; }
   void setFrameLast(uint16_t Value) { FFrameLast = Value; }
@@ -319,6 +321,9 @@ public:
   TIOChainList3 &readFlash(const uint16_t &Addr, uint8_t &Result);
   TIOChainList3 &readFlash(const uint16_t &Addr, uint16_t &Result);
   TIOChainList3 &readFlashStream(const uint16_t &Addr, const int &Count, QBuffer &AStream);
+  // ARequest holds little-endian register numbers: a stream of odd size is
+  // refused here (EKvRange) and again when the step runs, as it may be
+  // filled in between.
   TIOChainList3 &readReg(QIODevice &ARequest, QBuffer &AResult);
   TIOChainList3 &writeReg(QBuffer &AData);
   TIOChainList3 &readSram(QIODevice &ARequest, QBuffer &AResult);
@@ -326,6 +331,7 @@ public:
   TIOChainList3 &writeTime(QBuffer &AData);
   TIOChainList3 &specCmd(TChainType Kind);
   TIOChainList3 &setDeviceAddr(const TAddrList &AList);
+  // Throws EKvRange for 0: no frame of a file could ever be moved.
   TIOChainList3 &setFrameSize(uint16_t FrameSize);
   TIOChainList3 &readFile(uint8_t FileNo, uint8_t FileType, const QString &FileName);
   TIOChainList3 &writeFile(uint8_t FileNo, uint8_t FileType, const QString &FileName);

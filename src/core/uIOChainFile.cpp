@@ -16,6 +16,7 @@
 namespace {
 
 const char *const InvalidFileNo = "invalid file no";
+const char *const InvalidFrameNo = "invalid frame no";
 const char *const InvalidFileType = "invalid ioc.FFileTtype";
 
 // Frame numbers travel as 16-bit words: a file that needs more frames cannot
@@ -28,7 +29,10 @@ uint16_t FrameNumber(qint64 Value) {
 
 qint64 CeilDiv(qint64 A, qint64 B) { return (A + B - 1) / B; }
 
-void SendReadFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame) {
+// Asked is the step's record of the frame it waits for: an answer for any
+// other frame would make the step go round without progress.
+void SendReadFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, uint16_t &Asked) {
+  Asked = Frame;
   TRequestBuilder &b = Chain.Front().Builder();
   b.StartRecord(Chain.ReplyId(), bcReadFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
   b.Send();
@@ -36,7 +40,8 @@ void SendReadFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame) {
 
 // The worker takes exactly one frame of data from a write record, so Chunk
 // is always a whole frame.
-void SendWriteFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, QByteArray Chunk) {
+void SendWriteFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, QByteArray Chunk, uint16_t &Asked) {
+  Asked = Frame;
   TRequestBuilder &b = Chain.Front().Builder();
   b.StartRecord(Chain.ReplyId(), bcWriteFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
   QBuffer data(&Chunk);
@@ -78,7 +83,7 @@ TDateTime StampAt(const QByteArray &Bytes, qsizetype Offset) {
 bool RequestNextFrame(TIOChain3readFile &S, uint16_t F) {
   if (F >= S.FFrameLast)
     return false;
-  SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1));
+  SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1), S.FAsked);
   return true;
 }
 
@@ -192,7 +197,7 @@ bool ReadRing(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
     SaveFileBytes(S.FFileName, S.FData);
     return true;
   }
-  SendReadFrame(*S.FOwner, S.FFileNo, next);
+  SendReadFrame(*S.FOwner, S.FFileNo, next, S.FAsked);
   return false;
 }
 
@@ -326,9 +331,12 @@ bool TIOChain3readFile::Run() {
   ChainFrameSize(*FOwner, FOwner->FIndex);
   if (FFileTtype == 3 && FFrameLimit == 0)
     throw EKvAssert("invalid FFrameLimit");
+  // A ring read that starts outside the ring would never come round to its end.
+  if (FFileTtype == 3 && FFrameFirst >= FFrameLimit)
+    throw EKvRange(QStringLiteral("first frame %1 outside the ring of %2").arg(FFrameFirst).arg(FFrameLimit));
   FData.clear();
   FRemaining = 0;
-  SendReadFrame(*FOwner, FFileNo, FFrameFirst);
+  SendReadFrame(*FOwner, FFileNo, FFrameFirst, FAsked);
   return false;
 }
 
@@ -337,6 +345,8 @@ bool TIOChain3readFile::Reply(TResponseParser &Parser, const TAnswerHead &) {
   if (Parser.ReadByte() != FFileNo)
     throw EKvProtocol(InvalidFileNo);
   const uint16_t f = Parser.ReadWord();
+  if (f != FAsked)
+    throw EKvProtocol(InvalidFrameNo);
   bool done;
   switch (FFileTtype) {
   case 0: done = ReadPlain(*this, Parser, frameSize, f); break;
@@ -365,7 +375,7 @@ bool TIOChain3writeFile::Run() {
   const int frameSize = ChainFrameSize(*FOwner, FOwner->FIndex);
   if (FType == ctCompareFile) {
     FStream = OpenForReading(FFileName);
-    SendReadFrame(*FOwner, FFileNo, FFrameFirst);
+    SendReadFrame(*FOwner, FFileNo, FFrameFirst, FAsked);
     return false;
   }
   if (FFileTtype == 2) {
@@ -377,7 +387,7 @@ bool TIOChain3writeFile::Run() {
   } else {
     FStream = OpenForReading(FFileName);
   }
-  SendWriteFrame(*FOwner, FFileNo, FFrameFirst, NextChunk(*FStream, frameSize, true));
+  SendWriteFrame(*FOwner, FFileNo, FFrameFirst, NextChunk(*FStream, frameSize, true), FAsked);
   return false;
 }
 
@@ -386,11 +396,13 @@ bool TIOChain3writeFile::Reply(TResponseParser &Parser, const TAnswerHead &) {
   if (Parser.ReadByte() != FFileNo)
     throw EKvProtocol(InvalidFileNo);
   const uint16_t f = Parser.ReadWord();
+  if (f != FAsked)
+    throw EKvProtocol(InvalidFrameNo);
   if (FFileTtype != 0 && FFileTtype != 2)
     throw EKvError(InvalidFileType);
   if (FType == ctWriteFile) {
     if (f < FFrameLast) {
-      SendWriteFrame(*FOwner, FFileNo, uint16_t(f + 1), NextChunk(*FStream, frameSize, false));
+      SendWriteFrame(*FOwner, FFileNo, uint16_t(f + 1), NextChunk(*FStream, frameSize, false), FAsked);
       FOwner->Progress(f, FFrameLast);
       return false;
     }
@@ -409,7 +421,7 @@ bool TIOChain3writeFile::Reply(TResponseParser &Parser, const TAnswerHead &) {
   if (local.isEmpty() || local.leftJustified(frameSize, '\0') != device)
     throw EKvError("ошиба сравнения");
   if (FFrameLast > f) {
-    SendReadFrame(*FOwner, FFileNo, uint16_t(f + 1));
+    SendReadFrame(*FOwner, FFileNo, uint16_t(f + 1), FAsked);
     FOwner->Progress(f, FFrameLast);
     return false;
   }

@@ -10,7 +10,9 @@
 #include "uSchemaMessages.h"
 #include "uTextCodec.h"
 
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
 #include <QFileInfo>
 #include <QDir>
 #include <algorithm>
@@ -1244,6 +1246,9 @@ void TModule::SaveSelectionToNode(const IXXMLNode &Node) const {
   Node->SetStrAttr("caption", Caption);
   WriteBlocks(Node->AddChild("implementation"), false, true);
 }
+
+QString TSystemClipboard::Text() const { return QGuiApplication::clipboard()->text(); }
+void TSystemClipboard::SetText(const QString &Text) { QGuiApplication::clipboard()->setText(Text); }
 
 void TModule::CopyToClipboard(TSchemaClipboard &Clipboard) const {
   const IXXMLDocument doc = NewXMLDocument();

@@ -348,6 +348,13 @@ public:
   virtual void SetText(const QString &Text) = 0;
 };
 
+// The system clipboard as plain text (needs the GUI application object).
+class TSystemClipboard : public TSchemaClipboard {
+public:
+  QString Text() const override;
+  void SetText(const QString &Text) override;
+};
+
 class TMemoryClipboard : public TSchemaClipboard {
 public:
   QString Text() const override { return FText; }

@@ -92,7 +92,6 @@ QString RewriteMultiLineStrings(const QString &Text) {
 
 TScriptHost::TScriptHost(const QString &WorkFolder, int TimeoutMs)
     : FWorkFolder(QDir(WorkFolder).absolutePath()), FTimeoutMs(TimeoutMs), FEngine(std::make_unique<QJSEngine>()) {
-  FEngine->installExtensions(QJSEngine::ConsoleExtension);
   FEngine->globalObject().setProperty("__host", FEngine->newQObject(this));
   QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
   const QJSValue r = FEngine->evaluate(Prelude, "prelude");

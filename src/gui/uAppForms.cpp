@@ -6,6 +6,8 @@
 #include "uAgentClientForm.h"
 #include "uConfigMMSForm.h"
 #include "uDashboardSetupForm.h"
+#include "uDeviceboardSetup.h"
+#include "uPropertyFormX.h"
 #include "uOscSetupForm.h"
 #include "uPasswdForm.h"
 
@@ -31,14 +33,15 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.AboutBox << f.BitmapForm;
   f.DashboardSetupForm = new TDashboardSetupForm(Owner);
   f.InOrder << f.DashboardSetupForm;
-  for (const char *name : {"DeviceboardSetupForm", "OscNoteForm"})
-    f.InOrder << NewShell(Owner, name);
+  f.DeviceboardSetupForm = new TDeviceboardSetupForm(Owner);
+  f.InOrder << f.DeviceboardSetupForm;
+  f.InOrder << NewShell(Owner, "OscNoteForm");
   f.InOrder << new TOscSetupForm(Owner);
   for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
                            "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewShell(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
-  f.PropertyForm = NewShell(Owner, "PropertyForm");
+  f.PropertyForm = new TPropertyForm(Owner);
   f.InOrder << f.PasswdForm << f.PropertyForm;
   f.MenuEditor = new TMenuEditor(Owner);
   f.InOrder << f.MenuEditor;

@@ -10,6 +10,8 @@ class TAboutBox;
 class TBitmapForm;
 class TPasswdForm;
 class TDashboardSetupForm;
+class TDeviceboardSetupForm;
+class TPropertyForm;
 class TMenuEditor;
 class TAppIniFile;
 class TConfigMMSForm;
@@ -22,7 +24,8 @@ struct TAppForms {
   TBitmapForm *BitmapForm = nullptr;
   TPasswdForm *PasswdForm = nullptr;
   TDashboardSetupForm *DashboardSetupForm = nullptr;
-  QDialog *PropertyForm = nullptr;
+  TPropertyForm *PropertyForm = nullptr;
+  TDeviceboardSetupForm *DeviceboardSetupForm = nullptr;
   TMenuEditor *MenuEditor = nullptr;
   TConfigMMSForm *ConfigMMSForm = nullptr;
   TAgentClientForm *AgentClientForm = nullptr;

@@ -6,6 +6,9 @@
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
+#include "uDeviceBoardFrame.h"
+#include "uDeviceboardSetup.h"
+#include "uPropertyFormX.h"
 #include "uErrors.h"
 #include "uEventPDFReportFrame.h"
 #include "uFileDialogSink.h"
@@ -24,6 +27,7 @@
 #include "oi.h"
 #include "uDeviceIO.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uBitmapForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
@@ -34,6 +38,9 @@
 #include "uPollTimer.h"
 #include "uTranslateForms.h"
 #include "uUstavFrame.h"
+#include "uUstavLocalFrame.h"
+#include "uActionRules.h"
+#include "uExcelFrame.h"
 #include "uVersionInfo.h"
 
 #include <QAction>
@@ -256,6 +263,58 @@ void TMainForm::BuildActions() {
               frame->SaveComtradeAsDialog();
           }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
+  connect(adSetup, &QAction::triggered, this, [this] {
+    // Without an identified device the designers take the descriptor of "desc.xml".
+    if (!FDescriptor->Ready)
+      FDescriptor->LoadFromFile(QStringLiteral("desc.xml"));
+    QWidget *page = PageControl->currentWidget();
+    auto *boards = page ? page->findChild<TkvDeviceBoardFrame *>() : nullptr;
+    if (page == TabSheetDashboard) {
+      TDashboardSetupForm *form = FForms.DashboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      const int index = PageControl->indexOf(TabSheetDashboard);
+      form->Prepare(DashboardFrame->Panel, PageControl->tabText(index));
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      QString caption;
+      form->Apply(DashboardFrame->Panel, caption);
+      PageControl->setTabText(index, caption);
+      // Handlers, descriptor and disabled setpoint panels as after a load.
+      DashboardFrame->SetDescriptor(DashboardFrame->Descriptor());
+      DashboardFrame->SetModified(true);
+      setUpdatesEnabled(true);
+    } else if (boards) {
+      TDeviceboardSetupForm *form = FForms.DeviceboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      form->LoadFrom(boards->Panel);
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      form->ApplyTo(boards->Panel);
+      boards->BindControls();
+      boards->SetModified(true);
+      setUpdatesEnabled(true);
+    }
+  });
+  connect(NDeviceBoard, &QAction::triggered, this, [this] {
+    if (!FDescriptor->Ready) {
+      ShowErrorText(QStringLiteral("Нет дескриптора"));
+      return;
+    }
+    TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvDeviceBoardFrame(Parent); }, -8, true);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Функциональные панели")) + TabCaptionTail);
+    auto *frame = sheet->findChild<TkvDeviceBoardFrame *>();
+    // A tab already open keeps its boards (and changes not yet saved).
+    if (!frame->FileName().isEmpty())
+      return;
+    frame->SetHost(DashboardFrame->Host());
+    frame->SetDescriptor(FDescriptor.get());
+    frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));
+  });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
   connect(NUkrainian, &QAction::triggered, this, [this] { SetLanguage(lnUkrainian); });
@@ -452,6 +511,8 @@ bool TMainForm::FormShow() {
   gridHost.Chains = FIOChain;
   gridHost.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
   gridHost.Ini = &FIni;
+  gridHost.BitmapForm = FForms.BitmapForm;
+  gridHost.ShowMessageStep = [this](const QString &Text) { ShowMessageStep(Text); };
   gridHost.RequestUserRights = [this] {
     return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
   };
@@ -465,6 +526,7 @@ bool TMainForm::FormShow() {
                                  [this] { return QDir(FTempFolder).absolutePath(); }};
   EventFrame->SetHost(linkHost);
   EventFrame->Init();
+  ConnectPageCommands();
   connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
     if (PageControl->currentWidget() == TabSheetEvent)
       EventFrame->ReadEventLog();
@@ -656,6 +718,12 @@ void TMainForm::ApplyLinkSettings() {
   FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
 }
 
+void TMainForm::ShowMessageStep(const QString &Text) {
+  // After the step has returned: no answer is delivered inside a step while
+  // the box is open.
+  QTimer::singleShot(0, this, [Text] { ShowMessageText(Text); });
+}
+
 bool TMainForm::IsLinkBusy() const { return FIOChain && FIOChain->IsBusy(); }
 
 bool TMainForm::IsDeviceReady() const { return FDescriptor->Ready; }
@@ -803,7 +871,12 @@ void TMainForm::CloseActiveTab() {
     log->DetachLog();
   if (QDialog *values = FForms.Form("OscValueForm"))
     values->hide();
-  delete sheet;
+  // The tab's own close path runs its close event (workbook released, the
+  // setpoints page made active after a local set).
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->CloseTab();
+  else
+    delete sheet;
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -910,4 +983,169 @@ bool TMainForm::SaveEventReportAs() {
     ShowErrorText(e.Text());
   }
   return true;
+}
+
+// ---- Commands of the parameters and setpoints pages, local sets and the spreadsheet tab
+
+TkvUstavLocalFrame *TMainForm::ActiveLocalSet() const {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  return sheet && sheet->Tag() == -7 ? sheet->findChild<TkvUstavLocalFrame *>() : nullptr;
+}
+
+TkvUstavLocalFrame *TMainForm::OpenLocalSet(const QString &FileName, const QString &Caption) {
+  TkvUstavLocalFrame *frame = nullptr;
+  TTabSheet *sheet = OpenTab(
+      [this, &frame](QWidget *Parent) {
+        frame = new TkvUstavLocalFrame(UstavFrame, Parent);
+        return frame;
+      },
+      -7, false);
+  PageControl->setTabText(PageControl->indexOf(sheet), Caption);
+  frame->SetHost(UstavFrame->Host());
+  frame->Init();
+  TranslateComponent(MultiLingual(), sheet);
+  // A set that does not load leaves no tab: Write never meets a set without a descriptor.
+  try {
+    frame->LoadFromFile(FileName);
+  } catch (...) {
+    delete sheet;
+    throw;
+  }
+  return frame;
+}
+
+void TMainForm::WriteCommand() {
+  const auto rights = [this] { return UstavFrame->Host().RequestUserRights(); };
+  QWidget *page = PageControl->currentWidget();
+  if (TkvUstavLocalFrame *local = ActiveLocalSet()) {
+    if (UstavFrame->GetDescriptorDigest() != local->GetDescriptorDigest())
+      throw EKvError("Ошибка сравнения дескрипторов");
+    if (rights())
+      local->WriteImage(local->BuildImage());
+  } else if (page == TabSheetUstav) {
+    if (!rights())
+      return;
+    if (FIni.ReadBool("ustav", "limitCheck", true))
+      if (const QString errors = UstavFrame->CheckLimits(); !errors.isEmpty())
+        throw EKvError(errors);
+    UstavFrame->WriteImage(UstavFrame->BuildImage());
+  } else if (page == TabSheetParam) {
+    if (rights())
+      ParamFrame->WriteAll();
+  }
+}
+
+void TMainForm::EditCommand() {
+  if (FIni.ReadInteger("ustav", "directEdit", 0) == 2) {
+    UstavFrame->SetEditMode(!UstavFrame->GetEditMode());
+    return;
+  }
+  EnterTempFolder();
+  const QString file = QDir::current().filePath("tempustav.xml");
+  UstavFrame->SaveToFile(file);
+  TkvUstavLocalFrame *frame =
+      OpenLocalSet(file, MultiLingual().Translate(QStringLiteral("Редактирование уставок")) + TabCaptionTail);
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(PageControl->currentWidget()))
+    closable->SetOnClose([this](QObject *Sender) {
+      if (!Sender)
+        PageControl->setCurrentWidget(TabSheetUstav);
+    });
+  frame->CopyLevelChecks(UstavFrame->clbUstavLevel);
+}
+
+void TMainForm::ExcelCommand() {
+  QWidget *before = PageControl->currentWidget();
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TExcelFrame(Parent); }, -9, true);
+  PageControl->setTabText(PageControl->indexOf(sheet), QStringLiteral("Excel") + TabCaptionTail);
+  auto *excel = sheet->findChild<TExcelFrame *>();
+  // Closing the tab releases this frame's workbook only.
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->SetOnClose([excel](QObject *Sender) {
+      if (Sender)
+        excel->QuitExcel();
+    });
+  if (before == TabSheetParam)
+    ParamFrame->ExportToExcel(excel, 1);
+  else if (before == TabSheetUstav)
+    UstavFrame->ExportToExcel(excel, 2);
+  else if (before == TabSheetEvent)
+    EventFrame->ExportEventsToExcel(*excel, 3);
+}
+
+void TMainForm::UpdatePageActions() {
+  TActionInputs in;
+  in.Idle = !IsLinkBusy();
+  in.Ready = IsDeviceReady();
+  in.PageIndex = PageControl->currentIndex();
+  in.Tag = PageControl->ActiveSheet() ? PageControl->ActiveSheet()->Tag() : 0;
+  in.Poll = FSettings.Poll;
+  in.UstavDirectEdit = FIni.ReadInteger("ustav", "directEdit", 0);
+  const TActionStates st = ActionListUpdate(in);
+  auWrite->setEnabled(st.auWrite);
+  auEdit->setEnabled(st.auEdit);
+  nExcel->setEnabled(st.nExcel);
+}
+
+void TMainForm::ConnectPageCommands() {
+  const auto guarded = [](std::function<void()> Command) {
+    return [Command] {
+      try {
+        Command();
+      } catch (const EKvError &e) {
+        ShowErrorText(e.Text());
+      }
+    };
+  };
+  connect(auWrite, &QAction::triggered, this, guarded([this] { WriteCommand(); }));
+  connect(auEdit, &QAction::triggered, this, guarded([this] { EditCommand(); }));
+  connect(nExcel, &QAction::triggered, this, guarded([this] { ExcelCommand(); }));
+  connect(aMonitorRefresh, &QAction::triggered, this, guarded([this] {
+            QWidget *page = PageControl->currentWidget();
+            if (page == TabSheetParam)
+              ParamFrame->Refresh();
+            else if (page == TabSheetUstav || ActiveLocalSet())
+              UstavFrame->Refresh();
+          }));
+  connect(cbPrimVal, &QCheckBox::toggled, this, [this](bool On) {
+    if (PageControl->currentWidget() == TabSheetUstav)
+      UstavFrame->SetPrimaryValues(On);
+  });
+  const auto setFilter = QStringLiteral("*.us");
+  connect(apFileLoad, &QAction::triggered, this, guarded([this, setFilter] {
+            if (PageControl->currentWidget() != TabSheetUstav)
+              return;
+            TFileDialogRequest r{TFileDialogKind::Open, QStringLiteral("Открыть набор уставок"), "us", setFilter, {}, {}};
+            const QString path = AskFileName(r);
+            if (!path.isEmpty())
+              OpenLocalSet(path, QFileInfo(path).fileName().section(u'.', 0, 0) + TabCaptionTail);
+          }));
+  connect(apFileSave, &QAction::triggered, this, guarded([this] {
+            if (TkvUstavLocalFrame *local = ActiveLocalSet())
+              local->SaveToFile(QString());
+          }));
+  connect(apFileSaveAs, &QAction::triggered, this, guarded([this, setFilter] {
+            TkvUstavLocalFrame *local = ActiveLocalSet();
+            TTabSheet *sheet = PageControl->ActiveSheet();
+            if (sheet && sheet->Tag() == -9) {
+              sheet->findChild<TExcelFrame *>()->SaveAs();
+              return;
+            }
+            if (!local && PageControl->currentWidget() != TabSheetUstav)
+              return;
+            TFileDialogRequest r{TFileDialogKind::Save, QStringLiteral("Сохранить набор уставок как"), "us", setFilter, {}, {}};
+            const QString path = AskFileName(r);
+            if (path.isEmpty())
+              return;
+            if (!local) {
+              UstavFrame->SaveToFile(path);
+              return;
+            }
+            local->SaveToFile(path);
+            PageControl->setTabText(PageControl->indexOf(sheet), QFileInfo(path).fileName() + TabCaptionTail);
+          }));
+  auto *actions = new QTimer(this);
+  actions->setObjectName("ActionTimer");
+  actions->setInterval(250);
+  connect(actions, &QTimer::timeout, this, &TMainForm::UpdatePageActions);
+  actions->start();
 }

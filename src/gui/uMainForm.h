@@ -35,6 +35,7 @@ class TSimpleDeviceDescriptor;
 class TkvDashboardFrame;
 class TkvParamFrame;
 class TUstavFrame;
+class TkvUstavLocalFrame;
 class Tkv2EventFrame;
 class TOscHeadFrame;
 class TIdentification;
@@ -74,6 +75,20 @@ public:
   // otherwise the bar shows Position of Max and the tool bar Color ($80FFFF when 0).
   void ShowProgress(int Position, int Max, uint32_t Color = 0);
   void SetLoggedIn(bool Value);
+  // Commands of the parameters and setpoints pages (Write, Edit, Excel); they
+  // throw the texts the error box shows.
+  void WriteCommand();
+  void EditCommand();
+  void ExcelCommand();
+  // A new local set tab (Tag -7) with FileName; a set that does not load
+  // leaves no tab and its error reaches the caller.
+  TkvUstavLocalFrame *OpenLocalSet(const QString &FileName, const QString &Caption);
+  // The local set of the active tab, or null.
+  TkvUstavLocalFrame *ActiveLocalSet() const;
+  // The enabled states of Write, Edit and Excel from the action table.
+  void UpdatePageActions();
+  // A message box with Text, shown once the chain step calling this has returned.
+  void ShowMessageStep(const QString &Text);
   // The one answer to "may the user write now": an entry older than the
   // password expiration period lapses here.
   bool IsLoggedIn();
@@ -180,6 +195,7 @@ protected:
 
 private:
   void BuildActions();
+  void ConnectPageCommands();
   void BuildMenus();
   void BuildToolBar();
   void BuildPages();

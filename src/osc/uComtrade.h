@@ -178,6 +178,12 @@ public:
   // Cells the arrays were sized for (samples x channels, both kinds).
   int64_t AllocatedCells() const { return int64_t(FRaw.size()) + int64_t(FDigital.size()); }
 
+  // The arrays themselves, sample-major (index = sample x channels + channel),
+  // for passes over every sample; MissingCells is null while none is missing.
+  const int32_t *RawCells() const { return FRaw.data(); }
+  const uint8_t *DigitalCells() const { return FDigital.data(); }
+  const uint8_t *MissingCells() const { return FMissing.empty() ? nullptr : FMissing.data(); }
+
   // 0 for an index outside the data or a missing value.
   int GetRaw(int Channel, int Sample) const;
   // The file had no value for this sample (99999 or -99999).

@@ -5,6 +5,7 @@
 // samples). A column of pixels is answered from the aligned entries inside it
 // and the samples at its ragged ends, so its minimum and maximum are exact.
 // Samples the reader marks missing take no part in any entry.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -27,12 +28,21 @@ public:
   // Builds the levels of an analog (Digital false) or discrete channel of Data,
   // which must outlive the cache. Throws EKvRange for a channel outside the data.
   void Build(const TComtradeData &Data, int Channel, bool Digital);
+  // Builds Analog[i] for analog channel i and Digital[i] for discrete channel
+  // i (null entries skipped) in one pass over the samples, which the arrays
+  // hold sample by sample.
+  static void BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
+                       const std::vector<TOscStripCache *> &Digital);
 
   int SampleCount() const { return FCount; }
   // Samples First..Last (inclusive, clipped to the record) at TimeScale pixels
   // per sample: one entry per pixel column x = round(i * TimeScale), ties to
   // even, in ascending x.
   std::vector<TOscColumn> Columns(int First, int Last, double TimeScale) const;
+  // Columns of several channels of one record at once, Out[i] for Caches[i]:
+  // the column edges are found once for all.
+  static void ColumnsOf(const std::vector<const TOscStripCache *> &Caches, int First, int Last,
+                        double TimeScale, std::vector<std::vector<TOscColumn>> &Out);
   // Extremes of samples First..Last (inclusive, within the record); false when
   // all are missing.
   bool Range(int First, int Last, int &Min, int &Max) const;
@@ -45,8 +55,12 @@ private:
     int32_t Min, Max; // Min > Max: no sample of the entry has a value
   };
   bool Sample(int Index, int32_t &Value) const;
+  void Bind(const TComtradeData &Data, int Channel, bool Digital);
+  void Fold();
 
-  const TComtradeData *FData = nullptr;
+  const int32_t *FRaw = nullptr;
+  const uint8_t *FBits = nullptr, *FMissing = nullptr;
+  size_t FStride = 0;
   int FChannel = 0;
   bool FDigital = false;
   int FCount = 0;

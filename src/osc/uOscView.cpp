@@ -100,7 +100,12 @@ int TOscView::MsToSample(double Ms) const { return RoundEven(FRate * (Ms / 1000.
 
 int TOscView::SampleToMs(int Sample) const { return RoundEven(Sample * 1000.0 / FRate) - FTriggerOffsetMs; }
 
-std::vector<TOscGridTick> TOscView::TimeGrid(int First, int Count) const {
+QString TOscView::TickLabel(const TOscGridTick &Tick) const {
+  const double Seconds = (Tick.K * double(GridStepMs) - FTriggerOffsetMs) / 1000.0;
+  return QString::asprintf(GridStepMs < 100 ? "%5.3f" : "%5.2f", Seconds);
+}
+
+std::vector<TOscGridTick> TOscView::TimeGrid(int First, int Count, bool WithLabels) const {
   std::vector<TOscGridTick> Out;
   const double S = GridStepMs;
   const int Records = RoundEven((LastSample() + 1) * 1000.0 / (FRate * S)) + 1;
@@ -113,9 +118,9 @@ std::vector<TOscGridTick> TOscView::TimeGrid(int First, int Count) const {
       break;
     if (Sample < First)
       continue;
-    const double Seconds = (k * S - FTriggerOffsetMs) / 1000.0;
-    Out.push_back({RoundEven(S * k * FRate * TimeScale / 1000.0), Sample,
-                   QString::asprintf(S < 100 ? "%5.3f" : "%5.2f", Seconds)});
+    Out.push_back({RoundEven(S * k * FRate * TimeScale / 1000.0), Sample, k, QString()});
+    if (WithLabels)
+      Out.back().Label = TickLabel(Out.back());
   }
   return Out;
 }

@@ -12,7 +12,8 @@
 struct TOscGridTick {
   int X = 0;      // pixels from the record's start at the current scale
   int Sample = 0;
-  QString Label;  // seconds from the trigger
+  int K = 0;      // the tick's number from the record's start
+  QString Label;  // seconds from the trigger (when asked for)
 };
 
 class TOscView {
@@ -72,8 +73,10 @@ public:
   int MsToSample(double Ms) const;
   // Milliseconds from the trigger.
   int SampleToMs(int Sample) const;
-  // Grid ticks whose sample lies in First..First + Count.
-  std::vector<TOscGridTick> TimeGrid(int First, int Count) const;
+  // Grid ticks whose sample lies in First..First + Count; with WithLabels
+  // false the labels are left for TickLabel (a paint writes few of them).
+  std::vector<TOscGridTick> TimeGrid(int First, int Count, bool WithLabels = true) const;
+  QString TickLabel(const TOscGridTick &Tick) const;
 
   // Vertical factor of an analog channel: strip height over its raw range, 1
   // when the range is empty.

@@ -8,17 +8,28 @@
 #include <QEvent>
 #include <QLabel>
 #include <QStyle>
+#include <climits>
 #include <cmath>
 
 namespace {
 const QColor SelectedPanel(0xA6, 0xCA, 0xF0); // stored $F0CAA6
 
-// Polyline pieces: a gap (missing sample) ends one piece.
+// Polyline pieces: a gap (missing sample) ends one piece. Long lines go out
+// in short runs that share their end points: a wide pen strokes a polyline as
+// one outline, whose cost grows much faster than its length.
 class TPolyline {
 public:
+  static constexpr int RunPoints = 32;
   explicit TPolyline(QPainter &P) : FP(P) {}
   ~TPolyline() { Flush(); }
-  void Add(int X, int Y) { FPoints.append(QPoint(X, Y)); }
+  void Add(int X, int Y) {
+    FPoints.append(QPoint(X, Y));
+    if (FPoints.size() >= RunPoints) {
+      const QPoint Last = FPoints.back();
+      Flush();
+      FPoints.append(Last);
+    }
+  }
   void Flush() {
     if (FPoints.size() == 1)
       FP.drawPoint(FPoints[0]);
@@ -30,6 +41,101 @@ public:
 private:
   QPainter &FP;
   QVector<QPoint> FPoints;
+};
+
+// One line of a curve in the pen's colour and width. On the screen's image the
+// pixels are written directly (a paint of 48 strips must stay within a frame);
+// on any other canvas it goes through the painter.
+class TStroke {
+public:
+  TStroke(const TOscCommon &Common, const QColor &Color, int Width)
+      : FImage(Common.Image), FPainter(*Common.Canvas), FLine(*Common.Canvas), FColor(Color.rgb()),
+        FWidth(std::max(Width, 1)) {
+    if (!FImage) {
+      QPen Pen(Color);
+      Pen.setWidth(std::max(Width, 0));
+      FPainter.setPen(Pen);
+    } else {
+      // bits() once: scanLine() checks for a shared copy on every call.
+      FBits = FImage->bits();
+      FLineBytes = FImage->bytesPerLine();
+      FW = FImage->width();
+      FH = FImage->height();
+    }
+  }
+  // Continues the line to (X, Y).
+  void Point(int X, int Y) {
+    if (!FImage)
+      FLine.Add(X, Y);
+    else if (FHas)
+      RasterLine(FX, FY, X, Y);
+    else
+      Square(X, Y);
+    FX = X, FY = Y, FHas = true;
+  }
+  // The next point starts a new line.
+  void Break() {
+    FHas = false;
+    if (!FImage)
+      FLine.Flush();
+  }
+  // A vertical bar of the pen's width from Y0 to Y1.
+  void Span(int X, int Y0, int Y1) {
+    if (Y0 > Y1)
+      std::swap(Y0, Y1);
+    if (!FImage) {
+      FPainter.fillRect(X - (FWidth - 1) / 2, Y0, FWidth, Y1 - Y0 + 1, QColor::fromRgb(FColor));
+      return;
+    }
+    Fill(X - (FWidth - 1) / 2, Y0, FWidth, Y1 - Y0 + 1);
+  }
+
+private:
+  void Fill(int X, int Y, int W, int H) {
+    const int X0 = std::max(X, 0), X1 = std::min(X + W, FW);
+    const int Y0 = std::max(Y, 0), Y1 = std::min(Y + H, FH);
+    for (int y = Y0; y < Y1; ++y) {
+      auto *Row = reinterpret_cast<QRgb *>(FBits + qsizetype(y) * FLineBytes);
+      for (int x = X0; x < X1; ++x)
+        Row[x] = FColor;
+    }
+  }
+  void Square(int X, int Y) { Fill(X - (FWidth - 1) / 2, Y - (FWidth - 1) / 2, FWidth, FWidth); }
+  void RasterLine(int X0, int Y0, int X1, int Y1) {
+    // A vertical run is one bar; otherwise Bresenham with the pen's square.
+    if (X0 == X1) {
+      Fill(X0 - (FWidth - 1) / 2, std::min(Y0, Y1) - (FWidth - 1) / 2, FWidth, std::abs(Y1 - Y0) + FWidth);
+      return;
+    }
+    const int DX = std::abs(X1 - X0), DY = -std::abs(Y1 - Y0);
+    const int SX = X0 < X1 ? 1 : -1, SY = Y0 < Y1 ? 1 : -1;
+    int Err = DX + DY;
+    for (;;) {
+      Square(X0, Y0);
+      if (X0 == X1 && Y0 == Y1)
+        break;
+      const int E2 = 2 * Err;
+      if (E2 >= DY) {
+        Err += DY;
+        X0 += SX;
+      }
+      if (E2 <= DX) {
+        Err += DX;
+        Y0 += SY;
+      }
+    }
+  }
+
+  QImage *FImage;
+  uchar *FBits = nullptr;
+  qsizetype FLineBytes = 0;
+  int FW = 0, FH = 0;
+  QPainter &FPainter;
+  TPolyline FLine;
+  QRgb FColor;
+  int FWidth;
+  int FX = 0, FY = 0;
+  bool FHas = false;
 };
 
 int RoundEven(double V) { return int(std::nearbyint(V)); }
@@ -155,9 +261,8 @@ void TOscDrawer::SetValueTexts(const QString &Value1, const QString &Value2, con
       FLabels[i]->setText(Texts[i]);
 }
 
-void TOscDrawer::BuildCache(const TComtradeData &Data) {
+void TOscDrawer::SetData(const TComtradeData &Data) {
   FData = &Data;
-  FCache.Build(Data, Index, !IsAnalog());
   if (IsAnalog()) {
     const TComtradeAnalogChannel &Ch = Data.Config()->AnalogChannel(Index);
     FMin = Ch.Min;
@@ -167,102 +272,109 @@ void TOscDrawer::BuildCache(const TComtradeData &Data) {
 
 double TOscDrawer::Factor() const { return FCommon->View->ChannelFactor(FMin, FMax); }
 
-QPen TOscDrawer::CurvePen() const {
-  QPen Pen(ColorFromStored(Settings.Color));
-  Pen.setWidth(std::max(Settings.PenWidth, 0));
-  return Pen;
-}
-
-void TOscDrawer::DrawCurve(int First, int Count, int DX) {
-  QPainter &P = *FCommon->Canvas;
+void TOscDrawer::DrawCurve(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
   const TOscView &V = *FCommon->View;
-  P.setPen(CurvePen());
   const double F = Factor();
-  TPolyline Line(P);
-  for (const TOscColumn &C : FCache.Columns(First, First + Count - 1, V.TimeScale)) {
-    if (C.FirstMissing) {
-      Line.Flush();
-      continue;
-    }
-    Line.Add(C.X - DX, CenterY + V.ValueY(FData->GetRaw(Index, C.FirstSample), F, AmplFactor));
-  }
-  Line.Flush();
-  DrawNotes(DX);
-}
-
-void TOscDrawer::DrawEnvelope(int First, int Count, int DX) {
-  QPainter &P = *FCommon->Canvas;
-  const TOscView &V = *FCommon->View;
-  P.setPen(CurvePen());
-  const double F = Factor();
-  const std::vector<TOscColumn> Columns = FCache.Columns(First, First + Count - 1, V.TimeScale);
-  // The minima and the maxima, each one polyline; a column without values ends both.
-  for (bool Top : {true, false}) {
-    TPolyline Line(P);
-    for (const TOscColumn &C : Columns) {
-      if (!C.HasValue) {
-        Line.Flush();
+  const std::vector<TOscColumn> Own = Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
+  {
+    TStroke Line(*FCommon, ColorFromStored(Settings.Color), Settings.PenWidth);
+    for (const TOscColumn &C : Columns ? *Columns : Own) {
+      if (C.FirstMissing) {
+        Line.Break();
         continue;
       }
-      Line.Add(C.X - DX, CenterY + V.ValueY(Top ? C.Max : C.Min, F, AmplFactor));
+      Line.Point(C.X - DX, CenterY + V.ValueY(FData->GetRaw(Index, C.FirstSample), F, AmplFactor));
     }
   }
-  // Columns whose extremes lie apart get their vertical stroke, so steep
-  // edges leave no gap between the two lines.
-  for (const TOscColumn &C : Columns)
-    if (C.HasValue && C.Min != C.Max)
-      P.drawLine(C.X - DX, CenterY + V.ValueY(C.Max, F, AmplFactor), C.X - DX,
-                 CenterY + V.ValueY(C.Min, F, AmplFactor));
   DrawNotes(DX);
 }
 
-void TOscDrawer::DrawDiscrete(int First, int Count, int DX) {
-  QPainter &P = *FCommon->Canvas;
+void TOscDrawer::DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Pre) {
   const TOscView &V = *FCommon->View;
-  P.setPen(CurvePen());
+  const double F = Factor();
+  const QColor Color = ColorFromStored(Settings.Color);
+  const std::vector<TOscColumn> Own = Pre ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
+  const std::vector<TOscColumn> &Columns = Pre ? *Pre : Own;
+  // The minima and the maxima, each one line; a column without values ends
+  // both. Columns whose extremes lie apart get their vertical bar, so steep
+  // edges leave no gap between the two lines.
+  {
+    TStroke Top(*FCommon, Color, Settings.PenWidth), Bottom(*FCommon, Color, Settings.PenWidth),
+        Bars(*FCommon, Color, Settings.PenWidth);
+    for (const TOscColumn &C : Columns) {
+      if (!C.HasValue) {
+        Top.Break();
+        Bottom.Break();
+        continue;
+      }
+      const int YMax = CenterY + V.ValueY(C.Max, F, AmplFactor), YMin = CenterY + V.ValueY(C.Min, F, AmplFactor);
+      Top.Point(C.X - DX, YMax);
+      Bottom.Point(C.X - DX, YMin);
+      if (C.Min != C.Max)
+        Bars.Span(C.X - DX, YMax, YMin);
+    }
+  }
+  DrawNotes(DX);
+}
+
+void TOscDrawer::DrawDiscrete(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
+  const TOscView &V = *FCommon->View;
   const int Half = FCommon->DiscreteStrip.height() / 2;
   auto Y = [&](int Bit) { return CenterY - RoundEven(Bit * Half * 1.0); };
-  TPolyline Line(P);
+  TStroke Line(*FCommon, ColorFromStored(Settings.Color), Settings.PenWidth);
   int PrevY = 0;
   bool Started = false;
-  for (const TOscColumn &C : FCache.Columns(First, First + Count - 1, V.TimeScale)) {
+  const std::vector<TOscColumn> Own = Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
+  for (const TOscColumn &C : Columns ? *Columns : Own) {
     const int X = C.X - DX;
     const int YFirst = Y(FData->GetDigitalValue(Index, C.FirstSample));
     if (Started)
-      Line.Add(X, PrevY);
-    Line.Add(X, YFirst);
+      Line.Point(X, PrevY);
+    Line.Point(X, YFirst);
     Started = true;
     PrevY = YFirst;
     if (C.Min != C.Max) {
       // The bit changes inside the column: one vertical stroke, then on at the
-      // column's last value, which the next column's first sample carries.
-      Line.Add(X, Y(C.Min));
-      Line.Add(X, Y(C.Max));
-      const int Next = FData->GetDigitalValue(Index, std::min(C.FirstSample + 1, FCache.SampleCount() - 1));
-      PrevY = Y(Next);
-      Line.Add(X, PrevY);
+      // value the column ends with.
+      Line.Point(X, Y(C.Min));
+      Line.Point(X, Y(C.Max));
+      int Last = C.FirstSample;
+      while (Last + 1 < FCache.SampleCount() && V.SampleX(Last + 1) == C.X)
+        ++Last;
+      PrevY = Y(FData->GetDigitalValue(Index, Last));
+      Line.Point(X, PrevY);
     }
   }
   if (Started)
-    Line.Add(V.PlotX(First + Count - 1), PrevY);
+    Line.Point(V.PlotX(First + Count - 1), PrevY);
 }
 
-void TOscDrawer::DrawTimeGrid(int Y, int DX, int First, int Count) {
+void TOscDrawer::DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid) {
+  if (Grid.empty())
+    return;
   QPainter &P = *FCommon->Canvas;
   const TOscView &V = *FCommon->View;
-  const std::vector<TOscGridTick> Ticks = V.TimeGrid(First, Count);
-  if (Ticks.empty())
-    return;
+  {
+    TStroke Axis(*FCommon, FCommon->GridColor, 1);
+    Axis.Point(V.SampleX(First) - DX, Y);
+    Axis.Point(V.SampleX(First + Count) - DX, Y);
+    int LastX = INT_MIN;
+    for (const TOscGridTick &T : Grid) {
+      const int X = T.X - DX;
+      if (X != LastX)
+        Axis.Span(X, Y - 2, Y + 2);
+      LastX = X;
+    }
+  }
   P.setPen(QPen(FCommon->GridColor, 1));
-  P.drawLine(V.SampleX(First) - DX, Y, V.SampleX(First + Count) - DX, Y);
   int RightEnd = -10;
   const QFontMetrics M(P.font());
-  for (const TOscGridTick &T : Ticks) {
+  for (const TOscGridTick &T : Grid) {
     const int X = T.X - DX;
-    P.drawLine(X, Y - 2, X, Y + 2);
     if (X > RightEnd) {
-      P.drawText(X, Y + 2 + M.ascent(), T.Label);
-      RightEnd = X + M.horizontalAdvance(T.Label) + 5;
+      const QString Label = V.TickLabel(T);
+      P.drawText(X, Y + 2 + M.ascent(), Label);
+      RightEnd = X + M.horizontalAdvance(Label) + 5;
     }
   }
 }

@@ -5,6 +5,7 @@
 // drawing state the frame, its drawers and cursors share.
 #include "uOscSideFile.h"
 #include "uOscStripCache.h"
+#include "uOscView.h"
 
 #include <QColor>
 #include <QFont>
@@ -14,7 +15,6 @@
 #include <memory>
 
 class TComtradeData;
-class TOscView;
 class TkvOscFrame;
 class QCheckBox;
 class QLabel;
@@ -22,6 +22,9 @@ class QLabel;
 struct TOscCommon {
   TkvOscFrame *Frame = nullptr;
   QPainter *Canvas = nullptr;
+  // While the screen paint draws into an RGB32 image, curves go into its
+  // pixels directly; null when Canvas is another device (a printer).
+  QImage *Image = nullptr;
   TOscView *View = nullptr;
   QRect AnalogStrip;   // (0, 0, plot width, one analog strip's height)
   QRect DiscreteStrip; // the same for a discrete strip
@@ -72,19 +75,23 @@ public:
   // The value labels: row 0 the two cursor values, row 1 RMS, row 2 fundamental.
   void SetValueTexts(const QString &Value1, const QString &Value2, const QString &Rms, const QString &Harmonic);
 
-  // Builds the strip cache of the channel (once per loaded record).
-  void BuildCache(const TComtradeData &Data);
-  const TOscStripCache &Cache() const { return FCache; }
+  // The record the drawer shows; its strip cache is built by the frame for all
+  // channels at once (TOscStripCache::BuildAll).
+  void SetData(const TComtradeData &Data);
+  TOscStripCache &Cache() { return FCache; }
   // Strip height over the channel's raw range (analog).
   double Factor() const;
 
   // Samples First..First + Count - 1 at the view's scale, x shifted left by
   // DX, zero line at y = CenterY: one point or min/max pair per pixel column.
-  void DrawCurve(int First, int Count, int DX);
-  void DrawEnvelope(int First, int Count, int DX);
-  void DrawDiscrete(int First, int Count, int DX);
-  // The time axis along y = Y.
-  void DrawTimeGrid(int Y, int DX, int First, int Count);
+  // Columns, when given, are those of the same samples found beforehand
+  // (TOscStripCache::ColumnsOf).
+  void DrawCurve(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
+  void DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
+  void DrawDiscrete(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
+  // The time axis along y = Y from sample First to First + Count, with the
+  // ticks of Grid (TOscView::TimeGrid without labels).
+  void DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid);
   // Notes and the labels of this channel's events.
   void DrawNotes(int DX);
 
@@ -101,7 +108,6 @@ protected:
 
 private:
   void BuildPanel(QWidget *Parent);
-  QPen CurvePen() const;
   QString ValueNoteText(int Sample, int Kind) const;
 
   TOscCommon *FCommon = nullptr;

@@ -3,6 +3,7 @@
 #include "uAppIniFile.h"
 #include "uErrors.h"
 #include "uLogger.h"
+#include "uNumberFormat.h"
 #include "uOscSetupForm.h"
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
@@ -70,12 +72,21 @@ TOscPaintBox::TOscPaintBox(TkvOscFrame *Frame, QWidget *Parent) : QWidget(Parent
 }
 
 void TOscPaintBox::paintEvent(QPaintEvent *) {
-  FFrame->PaintBoxPaint();
+  if (FFrame->IsDirty() || FFrame->PlotImage().size() != size())
+    FFrame->PaintBoxPaint();
   QPainter P(this);
   P.drawImage(0, 0, FFrame->PlotImage());
 }
 
 void TOscPaintBox::resizeEvent(QResizeEvent *) { FFrame->PanelPaintResize(); }
+
+void TOscPaintBox::mousePressEvent(QMouseEvent *Event) {
+  FFrame->PaintBoxMouseDown(Event->button(), Event->modifiers(), Event->position().toPoint());
+}
+
+void TOscPaintBox::mouseMoveEvent(QMouseEvent *Event) {
+  FFrame->PaintBoxMouseMove(Event->buttons(), Event->position().toPoint());
+}
 
 void TOscPaintBox::wheelEvent(QWheelEvent *Event) {
   const int Step = Event->angleDelta().y() < 0 ? 1 : Event->angleDelta().y() > 0 ? -1 : 0;
@@ -122,6 +133,7 @@ void TkvOscFrame::BuildControls() {
   connect(ActionAmplMinus, &QAction::triggered, this, &TkvOscFrame::ActionAmplMinusExecute);
   connect(ActionAmplPlus, &QAction::triggered, this, &TkvOscFrame::ActionAmplPlusExecute);
   connect(ActionRefresh, &QAction::triggered, this, &TkvOscFrame::ActionRefreshExecute);
+  connect(ActionDuration, &QAction::triggered, this, &TkvOscFrame::ActionDurationExecute);
 
   auto Label = [this](const char *Text) { ToolBar1->addWidget(new QLabel(QString::fromUtf8(Text), this)); };
   Label("Время");
@@ -205,6 +217,8 @@ void TkvOscFrame::BuildControls() {
     if (V == FView.ScrollSample)
       return;
     FView.SetScroll(V);
+    TOscRuler::ClearList(LevelCursors, nullptr);
+    AmplReadout();
     Repaint();
   });
   connect(ScrollBarVert, &QScrollBar::valueChanged, this, [this](int V) {
@@ -274,8 +288,12 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   for (int i = 0; i < FConfig.DigitalCount(); ++i)
     FDrawers.push_back(TOscDrawer::CreateWithPanel(PanelLeft, &FCommon, TOscDrawer::dkDiscrete,
                                                    FConfig.DigitalChannel(i).Id, i));
+  std::vector<TOscStripCache *> Analog, Digital;
+  for (TOscDrawer *D : FDrawers)
+    (D->IsAnalog() ? Analog : Digital).push_back(&D->Cache());
+  TOscStripCache::BuildAll(FData, Analog, Digital);
   for (TOscDrawer *D : FDrawers) {
-    D->BuildCache(FData);
+    D->SetData(FData);
     connect(D, &TOscDrawer::PanelClicked, this, [this](TOscDrawer *Clicked) {
       const bool On = !Clicked->Selected;
       for (TOscDrawer *Other : FDrawers)
@@ -361,7 +379,14 @@ bool TkvOscFrame::IsDrawn(const TOscDrawer *D) const { return !cbSelectedOnly->i
 void TkvOscFrame::Rebuild() {
   FView.PlotWidth = PaintBox->width();
   FView.PlotHeight = PaintBox->height();
-  FView.Relayout();
+  if (FView.Relayout() && FLoaded) {
+    TOscRuler::ClearList(TimeCursors, nullptr);
+    TOscRuler::ClearList(LevelCursors, nullptr);
+    FUnderMouse = nullptr;
+    TimeReadout();
+    AmplReadout();
+    ActionListUpdate();
+  }
   FCommon.AnalogStrip = QRect(0, 0, FView.PlotWidth, FView.AnalogHeight);
   FCommon.DiscreteStrip = QRect(0, 0, FView.PlotWidth, FView.DiscreteHeight);
   FCommon.PlotRect = PaintBox->rect();
@@ -396,7 +421,200 @@ void TkvOscFrame::LayoutLabels() {
   }
 }
 
-void TkvOscFrame::Repaint() { PaintBox->update(); }
+void TkvOscFrame::Repaint() {
+  FDirty = true;
+  PaintBox->update();
+}
+
+void TkvOscFrame::ClearCursors(bool Time, bool Level) {
+  QPainter P(&FImage);
+  if (Time)
+    TOscRuler::ClearList(TimeCursors, FImage.isNull() ? nullptr : &P);
+  if (Level)
+    TOscRuler::ClearList(LevelCursors, FImage.isNull() ? nullptr : &P);
+  FUnderMouse = nullptr;
+  PaintBox->update();
+  ActionListUpdate();
+}
+
+void TkvOscFrame::DrawCursor(TOscRuler &R) {
+  if (FImage.isNull())
+    return;
+  QPainter P(&FImage);
+  P.setFont(PaintBox->font());
+  R.Draw(P, FView.SampleX(FView.ScrollSample), 0);
+  double Value = 0;
+  if (!R.IsVertical() && ValueAtY(R.Screen1, Value))
+    static_cast<THorzRuler &>(R).DrawLabel(P, Value);
+  PaintBox->update();
+}
+
+void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point) {
+  if (!FLoaded || Button != Qt::LeftButton)
+    return;
+  FUnderMouse = TOscRuler::HitTest(TimeCursors, Point);
+  if (!FUnderMouse)
+    FUnderMouse = TOscRuler::HitTest(LevelCursors, Point);
+  if (!FUnderMouse) {
+    if (Shift & Qt::ShiftModifier) {
+      if (LevelCursors.size() >= 2)
+        ClearCursors(false, true);
+      auto R = std::make_unique<THorzRuler>(&FCommon);
+      R->SetPosition(Point);
+      LevelCursors.push_back(std::move(R));
+      DrawCursor(*LevelCursors.back());
+      FUnderMouse = LevelCursors.back().get();
+    } else {
+      if (TimeCursors.size() >= 2) {
+        // A third time cursor starts again.
+        ClearCursors(true, false);
+        TimeReadout();
+        return;
+      }
+      auto R = std::make_unique<TVertRuler>(&FCommon);
+      R->SetPosition(Point, FView.ScrollSample, FView.TimeScale);
+      TimeCursors.push_back(std::move(R));
+      DrawCursor(*TimeCursors.back());
+      FUnderMouse = TimeCursors.back().get();
+    }
+  }
+  if (FUnderMouse->IsVertical())
+    TimeReadout();
+  else
+    AmplReadout();
+  ActionListUpdate();
+}
+
+void TkvOscFrame::PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point) {
+  if (!FLoaded || !(Buttons & Qt::LeftButton) || !FUnderMouse || FImage.isNull())
+    return;
+  {
+    QPainter P(&FImage);
+    FUnderMouse->Erase(P);
+  }
+  if (FUnderMouse->IsVertical()) {
+    static_cast<TVertRuler *>(FUnderMouse)->SetPosition(Point, FView.ScrollSample, FView.TimeScale);
+    DrawCursor(*FUnderMouse);
+    TimeReadout();
+  } else {
+    FUnderMouse->SetPosition(Point);
+    DrawCursor(*FUnderMouse);
+    AmplReadout();
+  }
+}
+
+void TkvOscFrame::ActionListUpdate() {
+  ActionDuration->setEnabled(TimeCursors.size() == 2 && SelectedDrawer() != nullptr);
+}
+
+void TkvOscFrame::ActionDurationExecute() {
+  TOscDrawer *D = SelectedDrawer();
+  if (TimeCursors.size() != 2 || !D)
+    return;
+  const auto &A = static_cast<const TVertRuler &>(*TimeCursors[0]);
+  const auto &B = static_cast<const TVertRuler &>(*TimeCursors[1]);
+  const double Rate = FView.Rate();
+  auto Ms = [&](int Sample) { return int(std::nearbyint(Sample * 1000.0 / Rate)) - FView.TriggerOffsetMs(); };
+  auto Note = std::make_unique<TOscNote2>(QStringLiteral("%1 ms").arg(Ms(B.Sample) - Ms(A.Sample)));
+  Note->Moment = int(std::nearbyint(A.XBefore / FView.TimeScale));
+  Note->Moment2 = int(std::nearbyint(B.XBefore / FView.TimeScale));
+  Note->Dy = 10;
+  D->Settings.Notes.push_back(std::move(Note));
+  ClearCursors(true, false);
+  TimeReadout();
+  Repaint();
+}
+
+int TkvOscFrame::DrawerIndexAtY(QPoint Point) const {
+  const int H = FView.AnalogHeight / 2;
+  for (size_t i = 0; i < FDrawers.size(); ++i) {
+    const TOscDrawer *D = FDrawers[i];
+    if (D->IsAnalog() && IsDrawn(D) && D->Panel && D->Panel->isVisible() && D->CenterY - H < Point.y() &&
+        Point.y() < D->CenterY + H)
+      return int(i);
+  }
+  return -1;
+}
+
+bool TkvOscFrame::ValueAtY(QPoint Point, double &Value) const {
+  const int Index = DrawerIndexAtY(Point);
+  if (Index < 0)
+    return false;
+  Value = ValueAtOffset(Index, Point.y() - FDrawers[size_t(Index)]->CenterY);
+  return true;
+}
+
+double TkvOscFrame::ValueAtOffset(int DrawerIndex, int DY) const {
+  const TOscDrawer &D = *FDrawers.at(size_t(DrawerIndex));
+  const TComtradeAnalogChannel &Ch = FConfig.AnalogChannel(D.Index);
+  // The channel's b as every sample has it: a value cursor on a curve reads
+  // what a time cursor reads there.
+  return (-DY / D.Factor() / FView.AmplitudeScale / D.AmplFactor) * Ch.A + Ch.B;
+}
+
+QString TkvOscFrame::TimeText(const TVertRuler &Cursor) const {
+  const double Seconds = (FData.GetTimeStamp(Cursor.Sample) * FConfig.TimeMult() / 1000.0 - FView.TriggerOffsetMs()) / 1000.0;
+  return QString::asprintf("%5.3f", Seconds);
+}
+
+QString TkvOscFrame::DeltaText(const TVertRuler &A, const TVertRuler &B) const {
+  const double Ta = FData.GetTimeStamp(A.Sample) * FConfig.TimeMult() / 1e6;
+  const double Tb = FData.GetTimeStamp(B.Sample) * FConfig.TimeMult() / 1e6;
+  return QString::asprintf("%5.3f", std::abs(Tb - Ta));
+}
+
+void TkvOscFrame::TimeReadout() {
+  const int H = int(std::nearbyint(FView.Rate() * FCommon.RmsPeriods / FConfig.LineFrequency() / 2));
+  auto Under = [this](const TOscDrawer &D, const TVertRuler &C) {
+    // Between the two samples the cursor lies between, linearly.
+    const double V0 = FData.GetAnalogValue(D.Index, C.SampleBefore);
+    const double V1 = FData.GetAnalogValue(D.Index, std::min(C.SampleAfter, FView.LastSample()));
+    const double T = C.XAfter == C.XBefore ? 0.0 : double(C.P1.x() - C.XBefore) / (C.XAfter - C.XBefore);
+    const double V = V0 + (V1 - V0) * T;
+    return std::isnan(V) ? QString() : FormatValue(V);
+  };
+  for (TOscDrawer *D : FDrawers) {
+    if (!D->IsAnalog())
+      continue;
+    QString V1, V2, Rms, Harmonic;
+    if (TimeCursors.size() >= 1)
+      V1 = Under(*D, static_cast<const TVertRuler &>(*TimeCursors[0]));
+    if (TimeCursors.size() >= 2)
+      V2 = Under(*D, static_cast<const TVertRuler &>(*TimeCursors[1]));
+    if (TimeCursors.size() == 1) {
+      const int S = static_cast<const TVertRuler &>(*TimeCursors[0]).Sample;
+      if (S - H + 1 >= 0 && S + H < FView.LastSample()) {
+        const double R = FData.GetRms(D->Index, S - H + 1, S + H);
+        const double F = FData.GetFirstHarmonic(D->Index, S - H + 1, S + H);
+        if (!std::isnan(R))
+          Rms = FormatValue(R);
+        if (!std::isnan(F))
+          Harmonic = FormatValue(F);
+      }
+    }
+    D->SetValueTexts(V1, V2, Rms, Harmonic);
+  }
+  if (TimeCursors.size() == 2)
+    EditTimeInterval->setText(DeltaText(static_cast<const TVertRuler &>(*TimeCursors[0]),
+                                        static_cast<const TVertRuler &>(*TimeCursors[1])));
+  else if (TimeCursors.size() == 1)
+    EditTimeInterval->setText(TimeText(static_cast<const TVertRuler &>(*TimeCursors[0])));
+  else
+    EditTimeInterval->clear();
+}
+
+void TkvOscFrame::AmplReadout() {
+  double A = 0, B = 0;
+  if (LevelCursors.size() == 1 && ValueAtY(LevelCursors[0]->Screen1, A)) {
+    EditAmplInterval->setText(FormatValue(A));
+  } else if (LevelCursors.size() == 2 && DrawerIndexAtY(LevelCursors[0]->Screen1) >= 0 &&
+             DrawerIndexAtY(LevelCursors[0]->Screen1) == DrawerIndexAtY(LevelCursors[1]->Screen1) &&
+             ValueAtY(LevelCursors[0]->Screen1, A) && ValueAtY(LevelCursors[1]->Screen1, B)) {
+    EditAmplInterval->setText(FormatValue(A - B));
+  } else {
+    EditAmplInterval->clear();
+  }
+}
 
 void TkvOscFrame::PanelPaintResize() {
   if (!FLoaded)
@@ -448,6 +666,8 @@ void TkvOscFrame::ScrollBy(int Step, Qt::KeyboardModifiers Shift) {
     Logger().Debug(QString::asprintf("ScrollBarHorz %d %d %d %d", ScrollBarHorz->value(), Step,
                                      ScrollBarHorz->minimum(), ScrollBarHorz->maximum()));
     if (FView.ScrollBy(Step)) {
+      TOscRuler::ClearList(LevelCursors, nullptr);
+      AmplReadout();
       UpdateScrollBars();
       Repaint();
     }
@@ -455,8 +675,11 @@ void TkvOscFrame::ScrollBy(int Step, Qt::KeyboardModifiers Shift) {
 }
 
 void TkvOscFrame::KeyDown(int Key, Qt::KeyboardModifiers) {
-  if (Key == Qt::Key_Escape)
-    Repaint();
+  if (Key != Qt::Key_Escape)
+    return;
+  ClearCursors(true, true);
+  TimeReadout();
+  AmplReadout();
 }
 
 TOscDrawer *TkvOscFrame::SelectedDrawer() const {
@@ -537,24 +760,27 @@ void TkvOscFrame::PaintBoxPaint() {
     return;
   QPainter P(&FImage);
   FCommon.Canvas = &P;
+  FCommon.Image = &FImage;
   const int First = FView.ScrollSample;
   const int N = std::max(0, std::min(FView.VisibleSamples, FView.LastSample() - First));
   if (N >= 1 && First >= 0) {
     const int DX = FView.SampleX(First);
     const bool Dense = FView.TimeScale <= 0.1;
+    // Every strip has the same axis.
+    const std::vector<TOscGridTick> Grid = FView.TimeGrid(First, N, false);
     const int Bottom = Size.height();
-    int Y = 0;
-    auto DrawAnalog = [&](TOscDrawer *D) {
-      if (Dense)
-        D->DrawEnvelope(First, N + 1, DX);
-      else
-        D->DrawCurve(First, N + 1, DX);
+    // Where each strip goes, then the columns of all of them in one pass,
+    // then the strips.
+    struct TStrip {
+      TOscDrawer *Drawer;
+      int CenterY;
+      bool Axis;
     };
-    auto DrawDiscrete = [&](TOscDrawer *D) {
+    std::vector<TStrip> Strips;
+    int Y = 0;
+    auto AddDiscrete = [&](TOscDrawer *D) {
       Y += FView.DiscreteHeight / 2;
-      D->CenterY = Y;
-      D->DrawDiscrete(First, N + 1, DX);
-      D->DrawTimeGrid(Y, DX, First, N);
+      Strips.push_back({D, Y, true});
       Y += FView.DiscreteHeight / 2;
     };
     if (!cbSingleAxis->isChecked()) {
@@ -563,35 +789,57 @@ void TkvOscFrame::PaintBoxPaint() {
         if (!IsDrawn(D))
           continue;
         if (!D->IsAnalog()) {
-          DrawDiscrete(D);
+          AddDiscrete(D);
           continue;
         }
         Y += FView.AnalogHeight / 2;
-        D->CenterY = Y;
-        DrawAnalog(D);
-        D->DrawTimeGrid(Y, DX, First, N);
+        Strips.push_back({D, Y, true});
         Y += FView.AnalogHeight / 2;
       }
     } else {
       Y = FView.AnalogHeight / 2;
-      TOscDrawer *Last = nullptr;
       for (TOscDrawer *D : FDrawers)
-        if (D->IsAnalog() && D->Checked()) {
-          D->CenterY = Y;
-          DrawAnalog(D);
-          Last = D;
-        }
-      if (Last)
-        Last->DrawTimeGrid(Y, DX, First, N);
+        if (D->IsAnalog() && D->Checked())
+          Strips.push_back({D, Y, false});
+      // The shared axis goes with the last curve on it.
+      if (!Strips.empty())
+        Strips.back().Axis = true;
       Y += FView.AnalogHeight / 2;
       for (size_t i = size_t(std::max(FFirstDrawer, 0)); i < FDrawers.size() && Y <= Bottom; ++i)
         if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
-          DrawDiscrete(FDrawers[i]);
+          AddDiscrete(FDrawers[i]);
+    }
+    std::vector<const TOscStripCache *> Caches;
+    for (const TStrip &S : Strips)
+      Caches.push_back(&S.Drawer->Cache());
+    std::vector<std::vector<TOscColumn>> Columns;
+    TOscStripCache::ColumnsOf(Caches, First, First + N, FView.TimeScale, Columns);
+    for (size_t k = 0; k < Strips.size(); ++k) {
+      TOscDrawer *D = Strips[k].Drawer;
+      D->CenterY = Strips[k].CenterY;
+      if (!D->IsAnalog())
+        D->DrawDiscrete(First, N + 1, DX, &Columns[k]);
+      else if (Dense)
+        D->DrawEnvelope(First, N + 1, DX, &Columns[k]);
+      else
+        D->DrawCurve(First, N + 1, DX, &Columns[k]);
+      if (Strips[k].Axis)
+        D->DrawTimeGrid(D->CenterY, DX, First, N, Grid);
     }
     // The trigger line.
     const int TriggerX = FView.PlotX(FView.MsToSample(FView.TriggerOffsetMs()));
     P.setPen(QPen(QColor(255, 0, 0), 1));
     P.drawLine(TriggerX, 0, TriggerX, Bottom);
+    for (auto *List : {&TimeCursors, &LevelCursors})
+      for (auto &R : *List) {
+        R->Drawn = false;
+        R->Draw(P, DX, 0);
+        double Value = 0;
+        if (!R->IsVertical() && ValueAtY(R->Screen1, Value))
+          static_cast<THorzRuler &>(*R).DrawLabel(P, Value);
+      }
   }
+  FDirty = false;
   FCommon.Canvas = nullptr;
+  FCommon.Image = nullptr;
 }

@@ -4,6 +4,7 @@
 // state (TOscView) and painted from each channel's strip cache.
 #include "uComtrade.h"
 #include "uOscDrawer.h"
+#include "uOscRuler.h"
 #include "uOscView.h"
 
 #include <QFrame>
@@ -33,6 +34,8 @@ protected:
   void paintEvent(QPaintEvent *) override;
   void resizeEvent(QResizeEvent *) override;
   void wheelEvent(QWheelEvent *Event) override;
+  void mousePressEvent(QMouseEvent *Event) override;
+  void mouseMoveEvent(QMouseEvent *Event) override;
 
 private:
   TkvOscFrame *FFrame;
@@ -73,6 +76,29 @@ public:
   void KeyDown(int Key, Qt::KeyboardModifiers Shift);
   TOscDrawer *SelectedDrawer() const;
 
+  // The mouse on the plot: a click places a time cursor (a third clears both),
+  // Shift a value cursor; a cursor under the mouse is dragged.
+  void PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point);
+  void PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point);
+  // The duration action is enabled with two time cursors and a selected channel.
+  void ActionListUpdate();
+  // A two-moment note "<t1 - t0> ms" on the selected channel; clears the time cursors.
+  void ActionDurationExecute();
+
+  // Level read-outs: the first shown analog drawer whose band holds Point.y,
+  // -1 when none; its value there (with the channel's b).
+  int DrawerIndexAtY(QPoint Point) const;
+  bool ValueAtY(QPoint Point, double &Value) const;
+  double ValueAtOffset(int DrawerIndex, int DY) const;
+  // Seconds from the trigger of a time cursor; between two ("%5.3f", never negative).
+  QString TimeText(const TVertRuler &Cursor) const;
+  QString DeltaText(const TVertRuler &A, const TVertRuler &B) const;
+  // The labels, the value fields and the tool bar's read-outs for the cursors.
+  void TimeReadout();
+  void AmplReadout();
+
+  TOscRulerList TimeCursors, LevelCursors;
+
   // Channel set-up: the dialog through SetupOpener; on OK the side file is
   // saved and the view rebuilt. False when cancelled.
   bool RunSetup();
@@ -93,8 +119,10 @@ public:
   TOscCommon &Common() { return FCommon; }
   // The plot as last painted.
   const QImage &PlotImage() const { return FImage; }
-  // Paints the strips into the plot image (called by the paint box).
+  // Paints the strips and cursors into the plot image (the paint box calls it
+  // when the view changed since the last paint).
   void PaintBoxPaint();
+  bool IsDirty() const { return FDirty; }
 
   // Replaceable: the set-up dialog (tests answer without a window).
   static std::function<bool(TkvOscFrame &Frame)> SetupOpener;
@@ -135,6 +163,11 @@ private:
   void UpdateScrollBars();
   void LayoutLabels();
   void Repaint();
+  void ClearCursors(bool Time, bool Level);
+  // Draws the cursor (and a value cursor's label) into the plot image.
+  void DrawCursor(TOscRuler &R);
+  TOscRuler *FUnderMouse = nullptr;
+  bool FDirty = true;
   bool IsDrawn(const TOscDrawer *D) const;
   void PanelEastResize();
 

@@ -4,9 +4,11 @@
 #include "uMultiLingual.h"
 #include "uNumberFormat.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uTextCodec.h"
 #include "uUstavConversion.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMetaEnum>
@@ -1031,6 +1033,23 @@ QList<QWidget *> ControlsOf(QWidget *Container, bool Deep) {
   return out;
 }
 
+namespace {
+void CloneControls(QWidget *Source, QWidget *Target) {
+  for (QWidget *w : ControlsOf(Source, false)) {
+    QWidget *copy = CreateControl(Target, QString::fromLatin1(w->metaObject()->className()));
+    dynamic_cast<TKvControl *>(copy)->Assign(w);
+    // Other controls build their inner widgets themselves.
+    if (qobject_cast<TGroupBoxA *>(w))
+      CloneControls(w, copy);
+  }
+}
+} // namespace
+
+void CopyControls(QWidget *Source, QWidget *Target) {
+  RemoveAllControls(Target);
+  CloneControls(Source, Target);
+}
+
 // ---- property access by name
 
 bool IsPublished(const QObject *Object, const QString &Name) {
@@ -1083,6 +1102,15 @@ QString PropertyText(const QObject *Object, const QString &Name) {
   return v.toString();
 }
 
+QStringList EnumIdentifiers(const QObject *Object, const QString &Name) {
+  const QMetaProperty p = FindProperty(Object, Name);
+  QStringList keys;
+  if (p.isValid() && p.isEnumType() && !p.isFlagType())
+    for (int i = 0; i < p.enumerator().keyCount(); ++i)
+      keys << QString::fromLatin1(p.enumerator().key(i));
+  return keys;
+}
+
 void SetPropertyText(QObject *Object, const QString &Name, const QString &Text) {
   const QMetaProperty p = FindProperty(Object, Name);
   if (p.isValid() && (p.isEnumType() || p.isFlagType())) {
@@ -1111,6 +1139,25 @@ void SetPropertyText(QObject *Object, const QString &Name, const QString &Text) 
 }
 
 // ---- page file reader and writer
+
+IXXMLDocument LoadPageDocument(const QString &FileName) {
+  IXXMLDocument doc = NewXMLDocument();
+  if (doc->Load(FileName))
+    return doc;
+  const QString reason = doc->GetParseError();
+  if (!QFile::exists(FileName) || reason.isEmpty())
+    throw EKvError("cannot open " + FileName);
+  // The parser's reason names the line; the line itself follows.
+  const int line = reason.section(QStringLiteral("line "), 1).section(' ', 0, 0).section(',', 0, 0).toInt();
+  QString source;
+  QFile f(FileName);
+  if (line > 0 && f.open(QIODevice::ReadOnly)) {
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    if (line <= lines.size())
+      source = FromWin1251(lines[line - 1]).trimmed();
+  }
+  throw EKvError(reason + QChar('\r') + QStringLiteral("Ъ") + source);
+}
 
 void ReadProperties(const IXXMLNode &Node, QObject *Object, const QString &ClassName) {
   if (!Node)

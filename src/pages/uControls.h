@@ -604,6 +604,10 @@ void ForEachBit(QWidget *Container, const std::function<void(QWidget *Control)> 
 // Deep, the controls inside them follow each one (depth first).
 QList<QWidget *> ControlsOf(QWidget *Container, bool Deep);
 
+// Replaces Target's controls by copies of Source's (made by CreateControl,
+// then Assign); the controls inside a TGroupBoxA are copied with it.
+void CopyControls(QWidget *Source, QWidget *Target);
+
 // Published property by name, letter case ignored (Left, Top, Width and
 // Height are the widget's geometry). Empty when not published.
 bool IsPublished(const QObject *Object, const QString &Name);
@@ -612,10 +616,15 @@ void SetPropertyValue(QObject *Object, const QString &Name, const QVariant &Valu
 // The text form a page file holds: decimal integers, enumeration and set
 // identifiers ("fsBold,fsItalic"), "True"/"False".
 QString PropertyText(const QObject *Object, const QString &Name);
+// The identifiers of an enumeration property; empty for other kinds.
+QStringList EnumIdentifiers(const QObject *Object, const QString &Name);
 // Sets a property from its text form; an unknown identifier keeps the value.
 // Throws EKvError "'X' is not a valid integer value" for integers.
 void SetPropertyText(QObject *Object, const QString &Name, const QString &Text);
 
+// The page file FileName. Throws EKvError "cannot open " + FileName, or for
+// broken XML the parser's reason + CR + "Ъ" + the offending line.
+IXXMLDocument LoadPageDocument(const QString &FileName);
 // Sets the stored properties of Object from Node's children (missing or
 // "???" keep their value). Throws EKvError "unsuppoorted property for " +
 // ClassName when the class has no stored list.

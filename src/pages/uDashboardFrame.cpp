@@ -67,22 +67,7 @@ void TkvDashboardFrame::LoadFromFile(const QString &FileName) {
     QWidget *W;
     ~TRelease() { W->setUpdatesEnabled(true); }
   } release{Panel};
-  IXXMLDocument doc = NewXMLDocument();
-  if (!doc->Load(FileName)) {
-    const QString reason = doc->GetParseError();
-    if (!QFile::exists(FileName) || reason.isEmpty())
-      throw EKvError("cannot open " + FileName);
-    // The parser's reason, then the offending line of the file.
-    const int line = reason.section(QStringLiteral("line "), 1).section(' ', 0, 0).section(',', 0, 0).toInt();
-    QString source;
-    QFile f(FileName);
-    if (line > 0 && f.open(QIODevice::ReadOnly)) {
-      const QList<QByteArray> lines = f.readAll().split('\n');
-      if (line <= lines.size())
-        source = QString::fromLatin1(lines[line - 1]).trimmed();
-    }
-    throw EKvError(reason + QChar('\r') + QStringLiteral("Ъ") + source);
-  }
+  IXXMLDocument doc = LoadPageDocument(FileName);
   FDoc = doc;
   FRoot = FDoc->GetDocumentElement();
   RemoveAllControls(Panel);

@@ -30,6 +30,7 @@ public:
   explicit TkvDashboardFrame(QWidget *Parent = nullptr);
 
   void SetHost(const TDashboardHost &Host) { FHost = Host; }
+  const TPageHost &Host() const { return FHost; }
   // Loads the panel from FileName (kept as the panel's current file) and
   // restarts the event ring. A missing or broken file is reported through the
   // host and leaves the panel empty. A panel changed and not saved is kept

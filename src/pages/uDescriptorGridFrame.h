@@ -4,9 +4,11 @@
 #include "ixml.h"
 #include "uIOChain3.h"
 
+#include <QBuffer>
 #include <QWidget>
 #include <functional>
 
+class QDialog;
 class TAppIniFile;
 class TStringGrid;
 
@@ -19,6 +21,21 @@ struct TGridPageHost {
   const TAppIniFile *Ini = nullptr;
   // The password step before a write: true when the user may write now.
   std::function<bool()> RequestUserRights;
+  // The program's bit-mask dialog ("strings", "value").
+  QDialog *BitmapForm = nullptr;
+  // A message box shown once the current chain step has returned.
+  std::function<void(const QString &Text)> ShowMessageStep;
+};
+
+// The request and data streams of one chain: each chain of a page has its
+// own, held by the chain's local steps, so a chain started while another
+// runs never mixes their registers.
+struct TChainStreams {
+  QBuffer Request, Data;
+  TChainStreams() {
+    for (QBuffer *buf : {&Request, &Data})
+      buf->open(QIODevice::ReadWrite);
+  }
 };
 
 class TDescriptorGridFrame : public QWidget {

@@ -32,11 +32,11 @@ void AppendWord(QByteArray &B, uint16_t W) {
   B.append(reinterpret_cast<const char *>(b), 2);
 }
 
-void RefillBuffer(QBuffer &B, const QByteArray &Bytes) {
-  if (!B.isOpen())
-    B.open(QIODevice::ReadWrite);
-  B.buffer() = Bytes;
-  B.seek(0);
+void RefillBuffer(QBuffer &Buffer, const QByteArray &Bytes) {
+  if (!Buffer.isOpen())
+    Buffer.open(QIODevice::ReadWrite);
+  Buffer.buffer() = Bytes;
+  Buffer.seek(0);
 }
 
 QByteArray PolledRegisters(QWidget *Panel, const TSimpleDeviceDescriptor *Desc, bool Setpoints,

@@ -29,8 +29,8 @@ struct TPageHost {
 
 // Appends W as a 16-bit little-endian word (register lists and pairs).
 void AppendWord(QByteArray &B, uint16_t W);
-// Opens B when needed and gives it Bytes, positioned at the start.
-void RefillBuffer(QBuffer &B, const QByteArray &Bytes = QByteArray());
+// Opens Buffer when needed and gives it Bytes, positioned at the start.
+void RefillBuffer(QBuffer &Buffer, const QByteArray &Bytes = QByteArray());
 
 // The registers Panel's readable controls poll (16-bit little-endian numbers,
 // in control order, duplicates kept). With Setpoints, the setpoint panels'

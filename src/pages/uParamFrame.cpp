@@ -20,17 +20,6 @@ const char *const DoneText = "Готово";
 const char *const ParamXPath =
     "param/param-nummvp | param/param-nummvs | param/param-num | param/param-enum | param/param-char";
 
-// The request and data streams of one chain: each chain has its own, held by
-// the chain's last local step, so a chain started while another runs never
-// mixes their registers.
-struct TChainStreams {
-  QBuffer Request, Data;
-  TChainStreams() {
-    Request.open(QIODevice::ReadWrite);
-    Data.open(QIODevice::ReadWrite);
-  }
-};
-
 // The value column: masked texts and the change colours (white: the device
 // holds the cell's value, yellow: it does not).
 class TParamDelegate : public QStyledItemDelegate {

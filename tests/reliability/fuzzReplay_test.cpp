@@ -1,6 +1,7 @@
 // Replays the inputs a fuzz target once failed on (kept in fuzz/regress/NAME/)
 // through the target's own entry point, in the normal sanitizer build: each
-// must pass the target's checks, which abort on a broken invariant.
+// must pass the target's checks, which abort on a broken invariant. Every
+// target keeps a few seeds from its seed writer there, so none goes untried.
 #include <QDir>
 #include <QFile>
 #include <cstddef>
@@ -11,8 +12,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size);
 
 TEST(FuzzRegress, KeptInputsPassTheTargetsChecks) {
   const QDir dir(QStringLiteral(KV_SOURCE_DIR "/fuzz/regress/" KV_FUZZ_NAME));
-  if (!dir.exists())
-    GTEST_SKIP() << "no inputs kept for " KV_FUZZ_NAME;
   const QStringList names = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
   int replayed = 0;
   for (const QString &name : names) {
@@ -23,5 +22,6 @@ TEST(FuzzRegress, KeptInputsPassTheTargetsChecks) {
     EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())), 0);
     ++replayed;
   }
+  EXPECT_GT(replayed, 0) << "no inputs kept for " KV_FUZZ_NAME;
   std::printf("%s: %d kept inputs replayed\n", KV_FUZZ_NAME, replayed);
 }

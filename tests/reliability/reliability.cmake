@@ -17,6 +17,7 @@ kv_fuzz_replay(ini kvcommon)
 kv_fuzz_replay(file_read kvcore ZLIB::ZLIB)
 kv_fuzz_replay(comtrade_cfg kvosc)
 kv_fuzz_replay(comtrade_osc kvosc)
+kv_fuzz_replay(descriptor kvcore)
 
 add_executable(saveLoop ${CMAKE_CURRENT_LIST_DIR}/saveLoop.cpp)
 target_link_libraries(saveLoop PRIVATE kvcommon)
@@ -40,3 +41,4 @@ if(KV_GUI)
   # The identification's header checks live in the GUI library.
   kv_add_test(flashHeader_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/flashHeader_test.cpp LIBS kvgui)
 endif()
+kv_fuzz_replay(ider_list kvcustom)

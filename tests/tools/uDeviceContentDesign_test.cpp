@@ -56,11 +56,16 @@ TEST(DeviceContentDesign, DemoBuiltByTheProgramDecodesAsTheSimulatorsImage) {
   ResetModbusIderList();
 
   const QByteArray simulated = BuildDeviceImage(content).Bytes;
-  EXPECT_EQ(Decoded(image).toStdString(), Decoded(simulated).toStdString());
+  const QString ours = Decoded(image), theirs = Decoded(simulated);
+  qsizetype at = 0;
+  while (at < ours.size() && at < theirs.size() && ours[at] == theirs[at])
+    ++at;
+  EXPECT_EQ(ours.mid(std::max<qsizetype>(0, at - 150), 300).toStdString(),
+            theirs.mid(std::max<qsizetype>(0, at - 150), 300).toStdString());
   // Byte for byte from the measures to the oscillogram channels (the areas the decoder reads).
   const int from = 2116, to = ((simulated[4 + 2 * 12] & 0xFF) | (simulated[5 + 2 * 12] & 0xFF) << 8) - content.BaseAddr;
   EXPECT_GT(to, 3000);
-  EXPECT_EQ(image.mid(from, to - from).toHex(), simulated.mid(from, to - from).toHex());
+  EXPECT_TRUE(image.mid(from, to - from) == simulated.mid(from, to - from));
   // The program's image also carries the menu: its date item is written into the header.
   EXPECT_NE(image.mid(2110, 2), QByteArray("\xFF\xFF", 2));
 }

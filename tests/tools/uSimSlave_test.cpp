@@ -138,12 +138,12 @@ TEST(SimRtuSlave, AnswersAnUnknownFunctionAfterTheSilence) {
   EXPECT_EQ(Joined(slave.EndOfFrame()), "01 90 01 8D C0");
 }
 
-TEST(SimTcpSlave, AnswersItsOwnUnitAnd0And255EchoingTheUnit) {
+TEST(SimTcpSlave, AnswersItsOwnUnitAnd0AndAPollOf255FromItsOwnAddress) {
   TSimDevice device;
   device.SetAddress(1);
   TSimTcpSlave slave(device);
   EXPECT_EQ(Joined(Feed(slave, Hex("00 01 00 00 00 02 00 07"))), "00 01 00 00 00 03 00 07 00");
-  EXPECT_EQ(Joined(Feed(slave, Hex("00 02 00 00 00 02 FF 07"))), "00 02 00 00 00 03 FF 07 00");
+  EXPECT_EQ(Joined(Feed(slave, Hex("00 02 00 00 00 02 FF 07"))), "00 02 00 00 00 03 01 07 00");
   EXPECT_EQ(Joined(Feed(slave, Hex("00 03 00 00 00 02 09 07"))), "00 03 00 00 00 03 09 87 0B");
 }
 

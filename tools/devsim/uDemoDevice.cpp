@@ -22,7 +22,7 @@ namespace {
 // from the generic relay of the content library).
 constexpr int InputsReg = 20, RelaysReg = 21, LedsReg = 22, VirtInReg = 23, VirtOutReg = 24;
 constexpr int ModeReg = 30, AddrReg = 31, DateReg = 44, StatusReg = 48;
-constexpr int Group1Reg = 100, Group2Reg = 150;
+constexpr int Group1Reg = UstavReg1, Group2Reg = UstavReg2;
 constexpr int MeasureCount = 11;
 constexpr int BlockBytes = 2048;
 constexpr int CustomLogicAlign = 131072;
@@ -89,8 +89,15 @@ TDeviceContent DemoTerminalContent() {
   passwd.Length = PasswdWords, passwd.PasswdChar = '*', passwd.ExtraRegs = PasswdWords - 1;
   passwd.Short = QStringLiteral("Пароль"), passwd.Full = QStringLiteral("Пароль доступа");
   TDcParam scaled;
-  scaled.Type = 34, scaled.Reg = ScaledReg, scaled.Sram = 0x0348, scaled.Eeprom = 0x0048, scaled.Koef = 2;
+  scaled.Type = 34, scaled.Reg = ScaledReg, scaled.Sram = 0x0348, scaled.Koef = 2;
   scaled.Full = QStringLiteral("Время возврата, с");
+  // A bit set of six named positions, in both groups after the other setpoints.
+  TDcSetpoint starts;
+  starts.Type = 53, starts.Level = 1;
+  starts.Full = QStringLiteral("Пуск МТЗ-1 от");
+  starts.ValueFull = {QStringLiteral("Ia"), QStringLiteral("Ib"), QStringLiteral("Ic"), QStringLiteral("3I0"),
+                      QStringLiteral("ЗМН"), QStringLiteral("Внешний")};
+  c.Setpoints.push_back(starts);
   c.Params.insert(c.Params.begin(), type);
   // Plain parameters come before the primary-value ones, as the program builds them.
   const auto firstScaled = std::find_if(c.Params.begin(), c.Params.end(), [](const TDcParam &P) { return P.Type == 38; });
@@ -192,9 +199,9 @@ void LoadDemoDevice(TSimDevice &Device) {
     return Value;
   });
   Device.SetRegisters(h, VirtInReg, {0x0000, 0x0000, 0x0000});
-  // Setpoints of both groups: current, time, direction, voltage.
-  Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000});
-  Device.SetRegisters(h, Group2Reg, {6000, 300, 0, 6500});
+  // Setpoints of both groups: current, time, direction, voltage, start bits.
+  Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000, 37});
+  Device.SetRegisters(h, Group2Reg, {6000, 300, 0, 6500, 5});
 
   // The calibration table: a pointer at the descriptor's calibration address,
   // the record count, then per record mdir, cdir, mang and cang (the SRAM of

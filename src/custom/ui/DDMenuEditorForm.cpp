@@ -7,6 +7,7 @@
 #include "uMessageSink.h"
 
 #include <QCloseEvent>
+#include <QStyle>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -38,19 +39,19 @@ TMenuEditor::TMenuEditor(QWidget *Parent) : QDialog(Parent) {
   LabelTemp = new QLabel("-", this);
   LabelTemp->setObjectName("LabelTemp");
 
-  ActionFileSave = MakeAction(U("Сохранить файл меню"), U("Сохр"), {}, &TMenuEditor::FileSave);
-  ActionInsertBlank = MakeAction(U("Новый пункт меню"), U("Нов"), Qt::Key_Insert, &TMenuEditor::InsertBlank);
-  ActionInsert = MakeAction(U("Вставить"), U("<<"), QKeySequence(Qt::CTRL | Qt::Key_Insert), &TMenuEditor::Insert);
+  ActionFileSave = MakeAction(U("Сохранить файл меню"), QStyle::SP_DialogSaveButton, {}, &TMenuEditor::FileSave);
+  ActionInsertBlank = MakeAction(U("Новый пункт меню"), QStyle::SP_FileIcon, Qt::Key_Insert, &TMenuEditor::InsertBlank);
+  ActionInsert = MakeAction(U("Вставить"), QStyle::SP_ArrowLeft, QKeySequence(Qt::CTRL | Qt::Key_Insert), &TMenuEditor::Insert);
   ActionInsertUstavGroup = MakeAction(U("Группа уставок"), U("У"), {}, &TMenuEditor::InsertUstavGroup);
   ActionInsertEvent = MakeAction(U("Список события"), U("Е"), {}, &TMenuEditor::InsertEvent);
   ActionInsertAlarm = MakeAction(U("Авария"), U("А"), {}, &TMenuEditor::InsertAlarm);
-  ActionEdit = MakeAction(U("Редактировать"), U("Ред"), Qt::Key_F2, &TMenuEditor::Edit);
-  ActionDelete = MakeAction(U("Удалить"), U("X"), QKeySequence(Qt::CTRL | Qt::Key_D), &TMenuEditor::Delete);
-  ActionMoveUp = MakeAction(U("Передвинуть вверх"), U("↑"), QKeySequence(Qt::CTRL | Qt::Key_U), &TMenuEditor::MoveUp);
+  ActionEdit = MakeAction(U("Редактировать"), QStyle::SP_FileDialogDetailedView, Qt::Key_F2, &TMenuEditor::Edit);
+  ActionDelete = MakeAction(U("Удалить"), QStyle::SP_DialogDiscardButton, QKeySequence(Qt::CTRL | Qt::Key_D), &TMenuEditor::Delete);
+  ActionMoveUp = MakeAction(U("Передвинуть вверх"), QStyle::SP_ArrowUp, QKeySequence(Qt::CTRL | Qt::Key_U), &TMenuEditor::MoveUp);
   // No shortcut: Ctrl+D stays with Delete (one key on two actions makes Qt fire neither).
-  ActionMoveDown = MakeAction(U("Передвинуть вниз"), U("↓"), {}, &TMenuEditor::MoveDown);
-  ActionCheck = MakeAction(U("Проверить"), U("✓"), {}, &TMenuEditor::Check);
-  ActionLink = MakeAction(U("Фиксированный переход"), U("→"), {}, &TMenuEditor::Link);
+  ActionMoveDown = MakeAction(U("Передвинуть вниз"), QStyle::SP_ArrowDown, {}, &TMenuEditor::MoveDown);
+  ActionCheck = MakeAction(U("Проверить"), QStyle::SP_DialogApplyButton, {}, &TMenuEditor::Check);
+  ActionLink = MakeAction(U("Фиксированный переход"), QStyle::SP_ArrowRight, {}, &TMenuEditor::Link);
 
   auto *buttons = new QVBoxLayout;
   for (QAction *a : {ActionFileSave, ActionInsertBlank, ActionInsert, ActionInsertUstavGroup, ActionInsertEvent,
@@ -104,6 +105,13 @@ TMenuEditor::TMenuEditor(QWidget *Parent) : QDialog(Parent) {
     }
   });
   UpdateActions();
+}
+
+QAction *TMenuEditor::MakeAction(const QString &Hint, QStyle::StandardPixmap Icon, const QKeySequence &Key,
+                                 void (TMenuEditor::*Slot)()) {
+  auto *a = MakeAction(Hint, QString(), Key, Slot);
+  a->setIcon(style()->standardIcon(Icon));
+  return a;
 }
 
 QAction *TMenuEditor::MakeAction(const QString &Hint, const QString &Text, const QKeySequence &Key,
@@ -262,14 +270,17 @@ void TMenuEditor::FileSave() {
   UpdateActions();
 }
 
-void TMenuEditor::InsertBlank() {
+IXXMLNode TMenuEditor::RunInsert(const std::function<IXXMLNode(const IXXMLNode &Target)> &Command) {
   const IXXMLNode target = SingleSelected();
   IXXMLNode made;
-  Guarded([&] { made = FCore.InsertBlank(target); });
-  if (!made)
-    return;
-  FillMenuTree(TMenuEditorCore::NodePath(made));
-  Edit();
+  Guarded([&] { made = Command(target); });
+  FillMenuTree(made ? TMenuEditorCore::NodePath(made) : QString());
+  return made;
+}
+
+void TMenuEditor::InsertBlank() {
+  if (RunInsert([this](const IXXMLNode &T) { return FCore.InsertBlank(T); }))
+    Edit();
 }
 
 void TMenuEditor::Insert() {
@@ -283,27 +294,16 @@ void TMenuEditor::Insert() {
 }
 
 void TMenuEditor::InsertUstavGroup() {
-  const IXXMLNode target = SingleSelected();
-  IXXMLNode made;
-  Guarded([&] { made = FCore.InsertUstavGroup(target); });
-  FillMenuTree(made ? TMenuEditorCore::NodePath(made) : QString());
+  RunInsert([this](const IXXMLNode &T) { return FCore.InsertUstavGroup(T); });
 }
 
 void TMenuEditor::InsertEvent() {
-  const IXXMLNode target = SingleSelected();
-  IXXMLNode made;
-  Guarded([&] { made = FCore.InsertEvent(target); });
-  FillMenuTree(made ? TMenuEditorCore::NodePath(made) : QString());
+  RunInsert([this](const IXXMLNode &T) { return FCore.InsertEvent(T); });
 }
 
 void TMenuEditor::InsertAlarm() {
-  const IXXMLNode target = SingleSelected();
-  IXXMLNode made;
-  Guarded([&] { made = FCore.InsertAlarm(target); });
-  if (!made)
-    return;
-  FillMenuTree(TMenuEditorCore::NodePath(made));
-  Edit();
+  if (RunInsert([this](const IXXMLNode &T) { return FCore.InsertAlarm(T); }))
+    Edit();
 }
 
 void TMenuEditor::Edit() {

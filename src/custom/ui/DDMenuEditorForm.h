@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QStyle>
 #include <map>
 #include <vector>
 
@@ -52,6 +53,8 @@ private:
 
   QAction *MakeAction(const QString &Hint, const QString &Text, const QKeySequence &Key,
                       void (TMenuEditor::*Slot)());
+  QAction *MakeAction(const QString &Hint, QStyle::StandardPixmap Icon, const QKeySequence &Key,
+                      void (TMenuEditor::*Slot)());
   IXXMLNode NodeOf(QTreeWidgetItem *Item) const;
   QList<IXXMLNode> SelectedNodes() const;
   IXXMLNode SingleSelected() const;
@@ -62,6 +65,8 @@ private:
   bool AskClose();
   // Runs a command; its exception goes to the message sink.
   void Guarded(const std::function<void()> &Command);
+  // Inserts under the single selected entry and selects the new one (null when none was made).
+  IXXMLNode RunInsert(const std::function<IXXMLNode(const IXXMLNode &Target)> &Command);
 
   void FileSave();
   void InsertBlank();

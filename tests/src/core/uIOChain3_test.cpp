@@ -166,6 +166,18 @@ TEST_F(IOChain3, LinkIsBusyWhileAChainRunsOrARecordIsOutstanding) {
   EXPECT_FALSE(Gen.IsBusy());
 }
 
+TEST_F(IOChain3, RegisterListOfOddSizeIsRefusedWhenBuiltAndWhenRun) {
+  TIo odd(Words({10}) + 'x');
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().readReg(odd.In, odd.Out); }), "register list of odd size: 3 bytes");
+  EXPECT_EQ(ErrorOf([&] { Gen.newList().readSram(odd.In, odd.Out); }), "register list of odd size: 3 bytes");
+  TIo io(Words({10}));
+  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out);
+  io.Data.append('x'); // filled between building and running, as the identification does
+  EXPECT_EQ(ErrorOf([&] { c.run(); }), "register list of odd size: 3 bytes");
+  EXPECT_TRUE(Front.Sent.empty());
+  EXPECT_TRUE(c.IsEnded());
+}
+
 TEST_F(IOChain3, ReadOf300RegistersGoesAs127127And46) {
   TIo io;
   for (int i = 0; i < 300; ++i)

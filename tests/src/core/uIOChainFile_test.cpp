@@ -200,13 +200,25 @@ TEST_F(IOChainFile, StepsFailWithTheirTextsBeforeSendingAFrame) {
        "Файл не найден " + Path("none.bin")},
       {"missing compare", [&](TIOChainList3 &c) { c.setFrameSize(4).compareFile(1, 0, Path("none.bin")); },
        "Файл не найден " + Path("none.bin")},
+      {"ring starting outside the ring",
+       [&](TIOChainList3 &c) {
+         c.setFrameSize(4)
+             .execNext(
+                 [](TIOChain3 *Next, const QList<int> &) {
+                   CastIOChain3readFile(Next)->setFrameLimit(8);
+                   CastIOChain3readFile(Next)->setFrameFirst(8);
+                 },
+                 {})
+             .readFile(1, 3, Path("x"));
+       },
+       "first frame 8 outside the ring of 8"},
   };
   for (const TCase &t : cases) {
     Messages.clear();
     Front.Sent.clear();
     TIOChainList3 &c = Gen.newList();
-    t.Build(c);
     try {
+      t.Build(c); // arguments that can never work are refused here
       c.run(); // a first step that fails throws to the caller of run
     } catch (const EKvError &e) {
       Messages << e.Text();
@@ -220,13 +232,21 @@ TEST_F(IOChainFile, StepsFailWithTheirTextsBeforeSendingAFrame) {
   }
 }
 
-TEST_F(IOChainFile, AnswerForAnotherFileEndsTheChain) {
-  Gen.newList().setFrameSize(4).readFile(7, 0, Path("x.bin")).exec(MarkDone).run();
-  Front.Answer({});
-  Front.Answer(Bytes({8, 0, 0, 1, 2, 3, 4}));
-  EXPECT_EQ(Messages, QStringList{"invalid file no"});
-  EXPECT_FALSE(Done);
-  EXPECT_FALSE(QFile::exists(Path("x.bin"))) << "nothing saved from a broken transfer";
+TEST_F(IOChainFile, AnswerForAnotherFileOrFrameEndsTheChain) {
+  const struct {
+    QByteArray Answer;
+    const char *Text;
+  } cases[] = {{Bytes({8, 0, 0, 1, 2, 3, 4}), "invalid file no"}, {Bytes({7, 1, 0, 1, 2, 3, 4}), "invalid frame no"}};
+  for (const auto &c : cases) {
+    Messages.clear();
+    Front.Sent.clear();
+    Gen.newList().setFrameSize(4).readFile(7, 0, Path("x.bin")).exec(MarkDone).run();
+    Front.Answer({});
+    Front.Answer(c.Answer);
+    EXPECT_EQ(Messages, QStringList{c.Text});
+    EXPECT_FALSE(Done);
+    EXPECT_FALSE(QFile::exists(Path("x.bin"))) << "nothing saved from a broken transfer";
+  }
 }
 
 TEST_F(IOChainFile, DescriptorLengthComesFromTheImageHead) {

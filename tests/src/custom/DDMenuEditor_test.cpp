@@ -5,6 +5,8 @@
 #include "uFiles.h"
 #include "uTextCodec.h"
 
+#include "../../common/uErrorOf.h"
+
 #include <QBuffer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -83,14 +85,6 @@ protected:
     b.open(QIODevice::ReadWrite);
     Core.Menu().Build(b, 0x1000, Parts);
     return bytes;
-  }
-  QString ErrorOf(const std::function<void()> &F) {
-    try {
-      F();
-    } catch (const EKvError &e) {
-      return e.Text();
-    }
-    return "no error";
   }
 };
 

@@ -2,6 +2,7 @@
 // Shared by the schema tests: the project's function library, a stand-in for
 // the device descriptor, and a message recorder.
 #include "uConfigurator.h"
+#include "uErrors.h"
 #include "uSchemaDescriptor.h"
 #include "uMessageSink.h"
 #include "uSchemaModule.h"
@@ -14,6 +15,16 @@
 #include <ostream>
 
 inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
+
+// The text of the error Action throws, "no error" when none.
+template <typename F> QString ErrorOf(F Action) {
+  try {
+    Action();
+  } catch (const EKvError &e) {
+    return e.Text();
+  }
+  return "no error";
+}
 
 inline QString ProjectConfigPath() { return QStringLiteral(KV_SOURCE_DIR "/tools/devsim/logic/config.xml"); }
 

@@ -8,6 +8,8 @@
 #include "uMessageSink.h"
 #include "uTextCodec.h"
 
+#include "../../common/uErrorOf.h"
+
 #include <QBuffer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -170,14 +172,6 @@ protected:
     doc->LoadXML("<device-descriptor/>");
     D.SaveToXML(doc->GetDocumentElement());
     return QString::fromLatin1(FormatXMLDocument(doc).toHex());
-  }
-  QString ErrorOf(const std::function<void()> &F) {
-    try {
-      F();
-    } catch (const EKvError &e) {
-      return e.Text();
-    }
-    return "no error";
   }
 };
 

@@ -193,6 +193,15 @@ TEST(SchemaDrawing, SampleSchemaPicture) {
   AddLink(*m, select, 0, select, 2);
   Paint(*m, 700, 460); // the first paint flags the junctions
   const QImage image = Paint(*m, 700, 460);
+  // The sample goes through the system clipboard and back.
+  TAbstractRefList selection;
+  selection.SelectAll(m->AbstractList);
+  TSystemClipboard clipboard;
+  m->CopyToClipboard(clipboard);
+  auto copy = NewRoot();
+  copy->PasteFromClipboard(clipboard);
+  EXPECT_EQ(copy->AbstractList.Count(), m->AbstractList.Count() - 2); // without the inint and outint
+  selection.Clear();
   const QString path = QStringLiteral(KV_BUILD_DIR "/schema_sample.png");
   ASSERT_TRUE(image.save(path));
   int nonWhite = 0;

@@ -12,14 +12,6 @@
 
 namespace {
 
-template <typename F> QString ErrorOf(F Action) {
-  try {
-    Action();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
-}
 
 QStringList Masked(QStringList Lines) {
   for (QString &l : Lines)

@@ -13,14 +13,6 @@
 
 namespace {
 
-template <typename F> QString ErrorOf(F Action) {
-  try {
-    Action();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
-}
 
 // Every block kind and attribute the file carries.
 std::unique_ptr<TModule> FullSchema() {

@@ -9,14 +9,6 @@
 
 namespace {
 
-template <typename F> QString ErrorOf(F Action) {
-  try {
-    Action();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
-}
 
 QList<QPoint> RoutePoints(const TLink &L) { return QList<QPoint>(L.Points.begin(), L.Points.begin() + L.PointCount); }
 

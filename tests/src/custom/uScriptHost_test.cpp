@@ -8,19 +8,6 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
-namespace {
-
-template <typename F> QString ErrorOf(F Action) {
-  try {
-    Action();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
-}
-
-} // namespace
-
 TEST(ScriptHost, MultiLineLiteralsBecomeConcatenations) {
   const struct {
     QString In, Out;

@@ -12,6 +12,7 @@
 #include "uParamFrame.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
+#include "uUstavFrame.h"
 
 #include <QLineEdit>
 
@@ -53,6 +54,16 @@ const TPageShot Shots[] = {
          }
      }},
     {"ustav", "TabSheetUstav", {}},
+    // Edit mode with one value changed and not yet written.
+    {"ustav-edit", "TabSheetUstav",
+     [](TDemoSession &S) {
+       TUstavFrame *f = S.Form->UstavFrame;
+       f->SetEditMode(true);
+       f->sgUstav->setCurrentCell(2, 2);
+       f->Editor()->StartEdit();
+       f->Editor()->Edit->setText("650");
+       QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+     }},
     // Ctrl+R on the journal page reads the journal from the device.
     {"event", "TabSheetEvent", [](TDemoSession &S) { PressRefresh(S); }},
     {"osc", "TabSheetOscHeader", [](TDemoSession &S) { PressRefresh(S); }},
@@ -75,6 +86,14 @@ const TPageShot Shots[] = {
        S.WaitIdle();
        if (auto *frame = S.Form->ActiveOscFrame())
          frame->RunSetup();
+     }},
+    // The spreadsheet tab with the parameters, then a local setpoint set tab.
+    {"local-set", "TabSheetParam",
+     [](TDemoSession &S) {
+       S.Form->ExcelCommand();
+       S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+       S.Form->UstavFrame->SaveToFile(S.Dir.filePath("tempustav.xml"));
+       S.Form->OpenLocalSet(S.Dir.filePath("tempustav.xml"), QStringLiteral("Редактирование уставок      "));
      }},
 };
 
@@ -107,7 +126,8 @@ int main(int argc, char **argv) {
   });
   SetFileDialogSink([](const TFileDialogRequest &) { return QString(); });
   TDemoSession s;
-  if (!s.Start()) {
+  // Edit mode and direct edits are what the page rows of the table show.
+  if (!s.Start("[ustav]\ndirectEdit=2\n")) {
     std::cerr << "the main window did not start\n";
     return 1;
   }

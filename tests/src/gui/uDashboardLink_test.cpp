@@ -3,6 +3,7 @@
 #include "uAppIniFile.h"
 #include "uControls.h"
 #include "uDashboardFrame.h"
+#include "uDeviceBoardFrame.h"
 #include "uDemoDevice.h"
 #include "uDevSimFiles.h"
 #include "uDevSimServer.h"
@@ -15,9 +16,12 @@
 #include "uSimDevice.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uTextCodec.h"
+#include "uUstavConversion.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,7 +51,8 @@ protected:
   // demo's title panel lies beside the program.
   void Start(bool Panel) {
     if (Panel)
-      ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", FDir.filePath("dashboard.XML")));
+      for (const char *name : {"dashboard.XML", "deviceFrame.xml"})
+        ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/") + name, FDir.filePath(name)));
     Server = std::make_unique<TDevSimServer>(Device);
     TDevSimOptions o;
     o.UsePty = false;
@@ -106,25 +111,34 @@ private:
   std::unique_ptr<TAppIniFile> FIni;
 };
 
+// The setpoints page as the controls see it: every setpoint a plain number.
+class TPlainConversion : public TUstavConversion {
+public:
+  QString RegValueText(int, uint16_t Value) const override { return QString::number(Value); }
+  std::optional<uint16_t> TextToRegValue(int, const QString &Text) const override { return uint16_t(Text.toUInt()); }
+};
+
 QDateTime At(int Minute) { return QDateTime(QDate(2026, 4, 1), QTime(9, Minute, 0), Qt::UTC); }
 } // namespace
 
-TEST_F(DashboardLink, DemoPanelNamesOnlyRegistersAndSetpointsOfTheDemoDescriptor) {
+TEST_F(DashboardLink, DemoPagesNameOnlyRegistersAndSetpointsOfTheDemoDescriptor) {
   Start(true);
   ASSERT_EQ(Identify(), "Готово");
-  IXXMLDocument page = NewXMLDocument();
-  ASSERT_TRUE(page->Load(FDir.filePath("dashboard.XML")));
   const IXXMLNode root = Form->Descriptor()->Root;
-  const IXXMLNodeList regs = page->GetDocumentElement()->SelectNodes("//mreg");
-  ASSERT_GT(regs->GetCount(), 10);
-  for (int i = 0; i < regs->GetCount(); ++i)
-    EXPECT_TRUE(root->SelectSingleNode(QString("//*[mreg=%1]").arg(regs->GetItem(i)->GetText())))
-        << regs->GetItem(i)->GetText().toStdString();
   const int setpoints = root->SelectNodes("ustav/*[mreg]")->GetCount();
-  const IXXMLNodeList idx = page->GetDocumentElement()->SelectNodes("//idx");
-  ASSERT_GT(idx->GetCount(), 0);
-  for (int i = 0; i < idx->GetCount(); ++i)
-    EXPECT_LT(idx->GetItem(i)->GetText().toInt(), setpoints);
+  for (const char *name : {"dashboard.XML", "deviceFrame.xml"}) {
+    IXXMLDocument page = NewXMLDocument();
+    ASSERT_TRUE(page->Load(FDir.filePath(name))) << name;
+    const IXXMLNodeList regs = page->GetDocumentElement()->SelectNodes("//mreg");
+    ASSERT_GT(regs->GetCount(), 5) << name;
+    for (int i = 0; i < regs->GetCount(); ++i)
+      EXPECT_TRUE(root->SelectSingleNode(QString("//*[mreg=%1]").arg(regs->GetItem(i)->GetText())))
+          << name << " " << regs->GetItem(i)->GetText().toStdString();
+    const IXXMLNodeList idx = page->GetDocumentElement()->SelectNodes("//idx");
+    ASSERT_GT(idx->GetCount(), 0) << name;
+    for (int i = 0; i < idx->GetCount(); ++i)
+      EXPECT_LT(idx->GetItem(i)->GetText().toInt(), setpoints) << name;
+  }
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }
 
@@ -211,4 +225,39 @@ TEST_F(DashboardLink, IdentificationWithoutAPanelFileEndsReady) {
   Start(false);
   EXPECT_EQ(Identify(), "Готово");
   EXPECT_TRUE(ControlsOf(Form->DashboardFrame->Panel, false).isEmpty());
+}
+
+TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
+  Start(true);
+  ASSERT_EQ(Identify(), "Готово");
+  TPlainConversion conversion;
+  SetUstavConversion(&conversion);
+  Form->NDeviceBoard->trigger();
+  auto *boards = Form->findChild<TkvDeviceBoardFrame *>();
+  ASSERT_TRUE(boards);
+  Settle();
+  boards->ListBox->setCurrentRow(1); // the setpoint board
+  Settle();
+  TUstavPanel *first = nullptr;
+  for (QWidget *w : ControlsOf(boards->Panel, true))
+    if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
+      first = u;
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->Edit(1)->text(), "6000"); // group 2 of the first setpoint, read by the refresh
+  Form->SetLoggedIn(true);
+  size_t mark = Device.RequestLog().size();
+  first->Edit(1)->setText("6100");
+  QTest::keyClick(first->Edit(1), Qt::Key_Return);
+  Settle();
+  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{150, 6100}}));
+  EXPECT_EQ(first->Edit(1)->text(), "6100");
+
+  // A bit field: the device's word is read, merged and written.
+  Device.SetRegister(TSimArea::Holding, 152, 0x00F0);
+  mark = Device.RequestLog().size();
+  boards->WriteSetpoint(152, 8, 8);
+  Settle();
+  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{152, 0x00F8}}));
+  SetUstavConversion(nullptr);
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }

@@ -2,11 +2,13 @@
 # journal and oscillogram list pages also read from the demo terminal served
 # in-process over TCP.
 if(KV_GUI)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
   kv_add_test(oscview_test
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/../gui/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uOscFrame_test.cpp
-    LIBS kvoscview)
+      ${CMAKE_CURRENT_LIST_DIR}/uOscRuler_test.cpp
+    LIBS kvoscview Qt6::Test)
   kv_add_test(uEventFrame_test
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/../gui/gui_app.cpp

@@ -1,13 +1,16 @@
 #include "uOscFrame.h"
 
 #include "uErrors.h"
+#include "uNumberFormat.h"
 #include "uOscSetupForm.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QFile>
 #include <QListWidget>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -150,4 +153,61 @@ TEST(OscSetupForm, BaseVectorIsOnlyOnOneChannelAndWidthWraps) {
   EXPECT_FALSE(F.Drawers()[1]->Settings.BaseVector);
   EXPECT_EQ(F.Drawers()[0]->Settings.PenWidth, 0);
   EXPECT_FALSE(F.Drawers()[1]->Checked());
+}
+
+TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
+  QTemporaryDir Dir;
+  WritePair(Dir.filePath("r"), std::vector<int>(2000, 50));
+  TOpener Opener;
+  TkvOscFrame F;
+  F.resize(1200, 600);
+  F.show();
+  F.Initialize();
+  F.LoadComtradeFile(Dir.filePath("r.dat"));
+  TOscView &V = F.View();
+  V.TimeScale = 1;
+  F.Rebuild();
+  F.PaintBoxPaint();
+  QWidget *Plot = F.PaintBox;
+  // Two time cursors at 10 and 35 ms (1000 samples per second), then the duration.
+  QTest::mouseClick(Plot, Qt::LeftButton, {}, QPoint(35, 5));
+  QTest::mouseClick(Plot, Qt::LeftButton, {}, QPoint(10, 5));
+  ASSERT_EQ(F.TimeCursors.size(), 2u);
+  const auto &A = static_cast<const TVertRuler &>(*F.TimeCursors[0]);
+  const auto &B = static_cast<const TVertRuler &>(*F.TimeCursors[1]);
+  EXPECT_EQ(F.DeltaText(A, B), F.DeltaText(B, A));
+  EXPECT_EQ(F.DeltaText(A, B), "0.025");
+  EXPECT_FALSE(F.ActionDuration->isEnabled());
+  F.Drawers()[0]->SetSelected(true);
+  F.ActionListUpdate();
+  ASSERT_TRUE(F.ActionDuration->isEnabled());
+  F.ActionDuration->trigger();
+  EXPECT_TRUE(F.TimeCursors.empty());
+  ASSERT_EQ(F.Drawers()[0]->Settings.Notes.size(), 1u);
+  EXPECT_EQ(F.Drawers()[0]->Settings.Notes[0]->Text, "-25 ms"); // placed the other way round
+
+  // A third time cursor clears both.
+  for (int X : {100, 200, 300})
+    QTest::mouseClick(Plot, Qt::LeftButton, {}, QPoint(X, 5));
+  EXPECT_TRUE(F.TimeCursors.empty());
+
+  // Value cursors with Shift: on the curve's band a value (with b), outside none.
+  const TOscDrawer &D = *F.Drawers()[0];
+  QTest::mouseClick(Plot, Qt::LeftButton, Qt::ShiftModifier, QPoint(50, D.CenterY - 10));
+  QTest::mouseClick(Plot, Qt::LeftButton, Qt::ShiftModifier, QPoint(50, D.CenterY + 10));
+  ASSERT_EQ(F.LevelCursors.size(), 2u);
+  const double Up = F.ValueAtOffset(0, -10);
+  EXPECT_EQ(F.EditAmplInterval->text(), FormatValue(Up - F.ValueAtOffset(0, 10)));
+  const_cast<TComtradeConfig &>(F.Config()).AnalogChannel(0).B = 0.5;
+  EXPECT_DOUBLE_EQ(F.ValueAtOffset(0, -10), Up + 0.5);
+  double Value = 0;
+  EXPECT_FALSE(F.ValueAtY(QPoint(50, 10000), Value));
+  EXPECT_EQ(F.DrawerIndexAtY(QPoint(50, 10000)), -1);
+  // Scrolling removes the value cursors only.
+  QTest::mouseClick(Plot, Qt::LeftButton, {}, QPoint(400, 5));
+  F.ScrollBy(1, {});
+  EXPECT_TRUE(F.LevelCursors.empty());
+  EXPECT_EQ(F.TimeCursors.size(), 1u);
+  F.KeyDown(Qt::Key_Escape, {});
+  EXPECT_TRUE(F.TimeCursors.empty());
 }
