@@ -538,10 +538,11 @@ bool TMainForm::FormShow() {
   UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
   UstavFrame->Init();
-  EventFrame->SetHost({[this] { return FIOChain; },
-                       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
-                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
-                       [this] { return QDir(FTempFolder).absolutePath(); }});
+  const TEventFrameHost linkHost{[this] { return FIOChain; },
+                                 [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+                                 [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
+                                 [this] { return QDir(FTempFolder).absolutePath(); }};
+  EventFrame->SetHost(linkHost);
   EventFrame->Init();
   ConnectPageCommands();
   connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
@@ -550,27 +551,17 @@ bool TMainForm::FormShow() {
   });
   connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
   OscHeadFrame->SetHost(
-      {[this] { return FIOChain; },
-       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
-       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
-       [this] { return QDir(FTempFolder).absolutePath(); }, [this] { return QDir(FProgramFolder).absolutePath(); },
+      {linkHost, [this] { return QDir(FProgramFolder).absolutePath(); },
        [this] { return std::shared_ptr<const TEventLayout>(EventFrame->Layout()); },
        [this] { return cbPrimVal->isChecked(); },
        [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
-         TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, Tag, false);
-         auto *frame = sheet->findChild<TkvOscFrame *>();
-         frame->setObjectName(FrameName);
-         const int index = PageControl->indexOf(sheet);
-         PageControl->setTabText(index, Caption);
-         PageControl->setTabToolTip(index, Hint);
-         TranslateComponent(MultiLingual(), frame);
-         frame->Initialize();
-         try {
-           frame->LoadComtradeFile(DatFile);
-         } catch (const EKvError &) {
-           delete sheet;
-           throw;
-         }
+         // A read oscillogram's tab is named after its record, not its file.
+         OpenOscTab(DatFile);
+         TTabSheet *sheet = PageControl->ActiveSheet();
+         sheet->SetTag(Tag);
+         sheet->findChild<TkvOscFrame *>()->setObjectName(FrameName);
+         PageControl->setTabText(PageControl->currentIndex(), Caption);
+         PageControl->setTabToolTip(PageControl->currentIndex(), Hint);
        },
        [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
