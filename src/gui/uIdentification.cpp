@@ -146,6 +146,8 @@ TIdentification::~TIdentification() = default;
 void TIdentification::Prepare() {
   TSimpleDeviceDescriptor *desc = FForm.Descriptor();
   desc->SetReady(false);
+  // Nothing of the previous device stays shown while this one is not known.
+  FForm.ClearDeviceStrip();
   FForm.ParamFrame->Clear();
   FForm.UstavFrame->Clear();
   FForm.EventFrame->Clear();
@@ -193,7 +195,10 @@ void TIdentification::aMonitorPollExecute() {
   TIOChainList3 &found = gen.newList();
   BuildDescriptorScript(found, FFoundAddrs, true, true);
   TIOChainList3 &none = gen.newList();
-  none.exec([this] { FForm.SetToolBarColor(clLinkError); });
+  none.exec([this] {
+    FForm.ShowStatus(IdentTexts::NoAnswer);
+    Logger().Error(IdentTexts::NoAnswer);
+  });
   chain.predicatIfList(ptIf, FFoundAddrs, &found, &none);
   if (FForm.AutoPoll() == 1)
     FForm.SetAutoPoll(0);

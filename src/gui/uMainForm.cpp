@@ -23,6 +23,7 @@
 #include "uPasswdForm.h"
 #include "uPlacement.h"
 #include "uPollTimer.h"
+#include "uStatusText.h"
 #include "uTranslateForms.h"
 #include "uUstavFrame.h"
 #include "uVersionInfo.h"
@@ -104,6 +105,12 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIOChain = new TIOChainGen(this);
   FIOChain->setLogger(&Logger());
   FIOChain->setOnMessage([this](const QString &Text) { ShowStatus(Text); });
+  // The bar belongs to the chain that moves it: once no chain runs it goes,
+  // whether the last one finished, failed or was aborted.
+  FIOChain->setOnChainEnd([this] {
+    if (!FIOChain->IsBusy())
+      ProgressBar->hide();
+  });
   FIOChain->setWorkDir(FProgramFolder);
   FIOChain->useSmartDesc(FSettings.SmartDesc);
   FIdentification = std::make_unique<TIdentification>(*this, Ini);
@@ -385,7 +392,8 @@ bool TMainForm::FormShow() {
   ApplyVisibility();
 
   TComPort &port = FDeviceThread->DeviceIO().GetOI().GetComPort();
-  const QString comPort = RegReadString("", KV_REG_COM_PORT, "");
+  const QString comPort = ChooseComPortName(FIni.ReadString("com", "port", QString()),
+                                            RegReadString("", KV_REG_COM_PORT, ""));
   if (!comPort.isEmpty())
     port.SetPortName(comPort);
   RestoreControlBounds("", this);
@@ -472,8 +480,20 @@ void TMainForm::SetToolBarColor(uint32_t Color) {
 
 void TMainForm::ShowStatus(const QString &Text) {
   StatusBar_->showMessage(Text);
-  if (Text.contains(QStringLiteral("Ошибка")))
+  if (IsErrorStatusText(Text))
     SetToolBarColor(clLinkError);
+}
+
+bool TMainForm::event(QEvent *Event) {
+  if (Event->type() == QEvent::StatusTip)
+    return true;
+  return QMainWindow::event(Event);
+}
+
+void TMainForm::ClearDeviceStrip() {
+  LabelDeviceType->setText(QString());
+  LabelCoreID->setText(QString());
+  LabelDescID->setText(QString());
 }
 
 void TMainForm::ShowProgress(int Position, int Max, uint32_t Color) {
@@ -663,7 +683,11 @@ bool TMainForm::FormCloseQuery() {
 void TMainForm::FormClose() {
   Timer->stop();
   if (FStarted) {
-    RegWriteString("", KV_REG_COM_PORT, FDeviceThread->DeviceIO().GetOI().GetComPort().GetPortName());
+    // Only a port that was actually opened is worth remembering: a default
+    // name written back would later hide the ini's com/port.
+    const TComPort &port = FDeviceThread->DeviceIO().GetOI().GetComPort();
+    if (port.WasOpened())
+      RegWriteString("", KV_REG_COM_PORT, port.GetPortName());
     SaveControlBounds("", this);
     if (FForms.PropertyForm)
       SaveControlBounds("", FForms.PropertyForm);

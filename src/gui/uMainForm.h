@@ -66,8 +66,11 @@ public:
   void EnterTempFolder();
   QString GetTempFolder() const { return FTempFolder; }
   QString ProgramFolder() const { return FProgramFolder; }
-  // Status callback of every IO chain; a text holding "Ошибка" turns the tool bar red.
+  // Status callback of every IO chain; an error text (IsErrorStatusText)
+  // turns the tool bar red. The text stays until the next one.
   void ShowStatus(const QString &Text);
+  // Clears device type and dates: an identification has started.
+  void ClearDeviceStrip();
   // Progress callback of chains: Position >= Max ends the transfer (green);
   // otherwise the bar shows Position of Max and the tool bar Color ($80FFFF when 0).
   void ShowProgress(int Position, int Max, uint32_t Color = 0);
@@ -158,6 +161,9 @@ public:
 
 protected:
   void closeEvent(QCloseEvent *Event) override;
+  // Status tips of menus and actions are not shown: the status line keeps
+  // the last status or error text until the next one.
+  bool event(QEvent *Event) override;
 
 private:
   void BuildActions();

@@ -70,3 +70,7 @@ TMainSettings TMainSettings::Read(const TAppIniFile &Ini, const QString &Program
   s.Poll = Ini.ReadBool("debug", "poll", true);
   return s;
 }
+
+QString ChooseComPortName(const QString &IniPort, const QString &StoredPort) {
+  return IniPort.trimmed().isEmpty() ? StoredPort.trimmed() : IniPort.trimmed();
+}
