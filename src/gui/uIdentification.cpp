@@ -299,10 +299,16 @@ void TIdentification::DecodeDescriptorStep() {
   TSimpleDeviceDescriptor *desc = FForm.Descriptor();
   desc->LoadFromBinFile(IdentFiles::DescriptorBin);
   desc->SaveToFile(IdentFiles::DescriptorXml);
+  // The cache only spares the next identification the descriptor read: a
+  // folder that cannot be written is logged and this one goes on.
   const QString cache = QDir(FForm.ProgramFolder()).filePath(IdentFiles::CacheFolder);
-  QDir().mkpath(cache);
-  SaveFileBytes(QDir(cache).filePath(desc->IdentHex + ".bin"), LoadFileBytes(IdentFiles::DescriptorBin));
-  desc->SaveToFile(QDir(cache).filePath(desc->IdentHex + ".xml"));
+  try {
+    QDir().mkpath(cache);
+    SaveFileBytes(QDir(cache).filePath(desc->IdentHex + ".bin"), LoadFileBytes(IdentFiles::DescriptorBin));
+    desc->SaveToFile(QDir(cache).filePath(desc->IdentHex + ".xml"));
+  } catch (const EKvError &e) {
+    Logger().Error(QStringLiteral("descriptor cache not written: ") + e.Text());
+  }
 }
 
 void TIdentification::DescriptorReadyStep() {

@@ -519,11 +519,21 @@ void TMainForm::SetLoggedIn(bool Value) {
     FLoginTime = FNow ? FNow() : QDateTime::currentDateTime();
 }
 
-bool TMainForm::IsLoggedIn() {
-  if (FLoggedIn)
+void TMainForm::ExpireLogin() {
+  if (FLoggedIn && FSettings.PasswdExpirationPeriod > 0)
     FLoggedIn = IsLoginStillValid(FSettings.PasswdExpirationPeriod, FLoginTime,
                                   FNow ? FNow() : QDateTime::currentDateTime());
-  return FLoggedIn;
+}
+
+bool TMainForm::IsLoggedIn() {
+  ExpireLogin();
+  if (!FLoggedIn)
+    return false;
+  // Without a period an entry grants the one write it was asked for: the
+  // answer that lets that write go is the last one.
+  if (FSettings.PasswdExpirationPeriod <= 0)
+    FLoggedIn = false;
+  return true;
 }
 
 void TMainForm::ApplyLinkSettings() {
@@ -562,7 +572,7 @@ void TMainForm::StopDeviceWorker() {
 void TMainForm::TimerTimer() {
   if (FClosed)
     return;
-  IsLoggedIn();
+  ExpireLogin();
   if (FSettings.VirtualInputPulse)
     DashboardFrame->PulseTick();
   TTimerInputs in;

@@ -76,7 +76,8 @@ public:
   void ShowProgress(int Position, int Max, uint32_t Color = 0);
   void SetLoggedIn(bool Value);
   // The one answer to "may the user write now": an entry older than the
-  // password expiration period lapses here.
+  // password expiration period lapses here. With a period of 0 or less an
+  // entry answers true once, for the write it was made for, and then lapses.
   bool IsLoggedIn();
   void SetAutoPoll(uint8_t Value) { FAutoPoll = Value; }
   uint8_t AutoPoll() const { return FAutoPoll; }
@@ -179,6 +180,8 @@ private:
 
   void ApplyLinkSettings();
   void StopDeviceWorker();
+  // Drops an entry older than a positive expiration period.
+  void ExpireLogin();
 
   const TAppIniFile &FIni;
   std::unique_ptr<TSimpleDeviceDescriptor> FDescriptor;

@@ -242,6 +242,20 @@ TEST_F(MainFormTest, PasswordEntryLapsesAtTheFirstTickAfterThePeriod) {
   EXPECT_FALSE(w->IsLoggedIn());
 }
 
+TEST_F(MainFormTest, WithoutAPeriodAnEntryGrantsOneWriteThenLapses) {
+  for (const char *period : {"0", "-5"}) {
+    SCOPED_TRACE(period);
+    auto w = Make(QString("[setup]\npasswdExpirationPeriod=%1\n").arg(period));
+    ASSERT_TRUE(w->FormShow());
+    EXPECT_FALSE(w->IsLoggedIn());
+    w->SetLoggedIn(true);
+    w->TimerTimer();
+    EXPECT_TRUE(w->IsLoggedIn()) << "the write the password was asked for goes";
+    EXPECT_FALSE(w->IsLoggedIn()) << "the next write asks again";
+    ASSERT_TRUE(w->close());
+  }
+}
+
 TEST_F(MainFormTest, CloseAsksAboutAChangedTitlePanelBeforeAnythingStops) {
   {
     auto unchanged = Make("");
