@@ -270,7 +270,7 @@ void TMainForm::BuildToolBar() {
   ToolBar->addSeparator();
 
   // Labels and boxes sit in one strip so that each can be hidden on its own.
-  auto *strip = new QWidget(ToolBar);
+  auto *strip = new QWidget(this);
   strip->setObjectName("ToolStrip");
   auto *row = new QHBoxLayout(strip);
   row->setContentsMargins(4, 0, 4, 0);
@@ -299,7 +299,14 @@ void TMainForm::BuildToolBar() {
     row->addWidget(w);
   row->addStretch(1);
   row->addWidget(LabelVarnok);
-  ToolBar->addWidget(strip);
+  // The strip has a row of its own: beside the commands it would not fit the
+  // window's default width, and the tool bar would hide address, device type
+  // and dates behind its overflow button.
+  addToolBarBreak();
+  ToolBar2 = addToolBar(QStringLiteral("ToolBar2"));
+  ToolBar2->setObjectName("ToolBar2");
+  ToolBar2->setMovable(false);
+  ToolBar2->addWidget(strip);
   strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 
   connect(N15, &QAction::triggered, cbAuto, &QCheckBox::toggle);
@@ -475,7 +482,8 @@ void TMainForm::ReportFolderProblem(const QString &Folder) {
 
 void TMainForm::SetToolBarColor(uint32_t Color) {
   FToolBarColor = Color;
-  ToolBar->setStyleSheet(QStringLiteral("QToolBar#ToolBar { background: %1; }").arg(ColorName(Color)));
+  for (QToolBar *bar : {ToolBar, ToolBar2})
+    bar->setStyleSheet(QStringLiteral("QToolBar { background: %1; }").arg(ColorName(Color)));
 }
 
 void TMainForm::ShowStatus(const QString &Text) {

@@ -125,6 +125,7 @@ public:
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;
+  QToolBar *ToolBar2 = nullptr; // second row: address, device type, dates
   QStatusBar *StatusBar_ = nullptr;
   QProgressBar *ProgressBar = nullptr;
   QLabel *LabelVarnok = nullptr, *Label11 = nullptr, *LabelDeviceType = nullptr;
