@@ -133,8 +133,7 @@ bool TComPort::OpenFailed(int Error) {
   // The usual cause on a fresh machine: serial devices belong to the group
   // "dialout", and a user outside it may not open them.
   if (Error == EACCES || Error == EPERM)
-    reason += QStringLiteral(" (пользователь должен входить в группу \"dialout\": "
-                             "sudo adduser $USER dialout, затем войти в систему заново)");
+    reason += QStringLiteral("; пользователь должен входить в группу \"dialout\"");
   FLastOpenError = QStringLiteral("Порт %1 недоступен: %2").arg(FPortName, reason);
   return false;
 }
