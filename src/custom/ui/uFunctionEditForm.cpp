@@ -4,6 +4,27 @@
 #include "uDeviceDescriptor.h"
 #include "uErrors.h"
 #include "uSchemaModule.h"
+#include "uDDUstavBitForm.h"
+#include "uMessageSink.h"
+#include "uStringGridEditor.h"
+#include "uUstavListForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 const QStringList FunctionEdgeNames = {QStringLiteral(" "), QStringLiteral("Передний"), QStringLiteral("Задний"),
                                        QStringLiteral("Оба")};
@@ -217,4 +238,357 @@ void TFunctionEditState::Apply(const TDeviceDescriptor *Desc) {
   e.Switch = Switch;
   e.PenColor = PenColor;
   e.UpdateGraphic();
+}
+
+namespace {
+// The chooser buttons' glyphs: a plus ("bmpplus") and a tick ("bmpmark").
+QIcon Glyph(bool Plus) {
+  QPixmap pm(12, 12);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setPen(QPen(Plus ? Qt::darkGreen : Qt::darkBlue, 2));
+  if (Plus) {
+    p.drawLine(6, 1, 6, 11);
+    p.drawLine(1, 6, 11, 6);
+  } else {
+    p.drawLine(1, 6, 5, 10);
+    p.drawLine(5, 10, 11, 2);
+  }
+  return QIcon(pm);
+}
+
+// Column 1 of a pin row is a 10 by 10 square: black for inverted.
+class TInversionDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter *P, const QStyleOptionViewItem &O, const QModelIndex &I) const override {
+    if (I.column() != 1) {
+      QStyledItemDelegate::paint(P, O, I);
+      return;
+    }
+    const QRect r(O.rect.center() - QPoint(5, 5), QSize(10, 10));
+    P->fillRect(r, I.data().toString() == "1" ? Qt::black : Qt::white);
+    P->setPen(Qt::black);
+    P->drawRect(r);
+  }
+};
+} // namespace
+
+TFunctionEditForm::TFunctionEditForm(QWidget *Parent) : QDialog(Parent) {
+  setObjectName("FunctionEditForm");
+  setWindowTitle(QStringLiteral("Редактирование элемента - функции"));
+  auto *main = new QVBoxLayout(this);
+  auto *head = new QGridLayout;
+  EditId = new QLineEdit;
+  EId = new QLineEdit;
+  EditId->setReadOnly(true);
+  EId->setReadOnly(true);
+  eCaption = new QLineEdit;
+  eGId = new QLineEdit;
+  eIpin = new QLineEdit;
+  eOpin = new QLineEdit;
+  SpeedButtonColor = new QPushButton(QStringLiteral("Цвет линий"));
+  PanelColor = new QLabel;
+  PanelColor->setFixedSize(40, 20);
+  PanelColor->setAutoFillBackground(true);
+  int col = 0;
+  for (auto [text, w] : std::initializer_list<std::pair<const char *, QWidget *>>{
+           {"Функция", EditId}, {"Id", EId}, {"Наименование", eCaption}, {"gid", eGId}, {"Входы", eIpin},
+           {"Выходы", eOpin}}) {
+    head->addWidget(new QLabel(QString::fromUtf8(text)), 0, col);
+    head->addWidget(w, 1, col++);
+  }
+  head->addWidget(SpeedButtonColor, 1, col++);
+  head->addWidget(PanelColor, 1, col);
+  head->setColumnStretch(2, 1);
+  main->addLayout(head);
+
+  StringGrid = new QTableWidget(0, 5);
+  StringGrid->setHorizontalHeaderLabels(QStringLiteral("№,Инверт.,Фронт,Событие,Наименование").split(','));
+  StringGrid->verticalHeader()->hide();
+  StringGrid->horizontalHeader()->setStretchLastSection(true);
+  StringGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  StringGrid->setItemDelegate(new TInversionDelegate(StringGrid));
+  main->addWidget(StringGrid, 2);
+  FCellEditor = new TStringGridEditor(StringGrid);
+  FCellEditor->SetOnGetCellEditor([this](int Col, int Row, TCellEditorRequest &R) {
+    const bool output = Row >= FState.Inputs.size();
+    if (Col == 4)
+      R.Kind = TCellEditorRequest::ekEdit;
+    else if (output && (Col == 2 || Col == 3)) {
+      R.Kind = TCellEditorRequest::ekList;
+      R.Items = Col == 2 ? FunctionEdgeNames : FState.EventNames;
+    }
+  });
+  FCellEditor->SetOnCellEdited([this](int Col, int Row, const QString &Text) {
+    ReadPins();
+    const int out = Row - int(FState.Inputs.size());
+    const QStringList &items = Col == 2 ? FunctionEdgeNames : FState.EventNames;
+    if (Col == 2 || Col == 3) {
+      const QString name = items.value(Text.toInt());
+      Col == 2 ? FState.SetEdge(out, name) : FState.SetEvent(out, name);
+    } else if (Col == 4) {
+      (Row < FState.Inputs.size() ? FState.Inputs[Row] : FState.Outputs[out]).Name = Text;
+    }
+    ShowPins();
+  });
+  connect(StringGrid, &QTableWidget::cellPressed, this, [this](int Row, int Col) {
+    if (Col != 1)
+      return;
+    ReadPins();
+    TFunctionPinRow &r = Row < FState.Inputs.size() ? FState.Inputs[Row] : FState.Outputs[Row - FState.Inputs.size()];
+    r.Inverted = !r.Inverted;
+    ShowPins();
+  });
+
+  auto *rows = new QWidget;
+  FRowGrid = new QGridLayout(rows);
+  FRowGrid->setVerticalSpacing(1);
+  FRowGrid->addWidget(new QLabel(QStringLiteral("Группа 1")), 0, 4);
+  FRowGrid->addWidget(new QLabel(QStringLiteral("Группа 2")), 0, 5);
+  for (int i = 0; i < 16; ++i) {
+    TRowWidgets &w = UstavRows[size_t(i)];
+    w.Name = new QLabel(QStringLiteral("---"));
+    w.ChooseUstav = new QToolButton;
+    w.ChooseUstav->setIcon(Glyph(true));
+    w.ChooseUstav->setToolTip(QStringLiteral("Выбрать уставку"));
+    w.ChooseParam = new QToolButton;
+    w.ChooseParam->setIcon(Glyph(true));
+    w.ChooseParam->setToolTip(QStringLiteral("Выбрать параметр"));
+    w.Edit = new QToolButton;
+    w.Edit->setIcon(Glyph(false));
+    w.Edit->setToolTip(QStringLiteral("Редактировать"));
+    for (QToolButton *b : {w.ChooseUstav, w.ChooseParam, w.Edit})
+      b->setAutoRaise(true);
+    FRowGrid->addWidget(w.ChooseUstav, i + 1, 0);
+    FRowGrid->addWidget(w.ChooseParam, i + 1, 1);
+    FRowGrid->addWidget(w.Edit, i + 1, 2);
+    FRowGrid->addWidget(w.Name, i + 1, 3);
+    connect(w.ChooseUstav, &QToolButton::clicked, this, [this, i] { ChooseUstav(i); });
+    connect(w.ChooseParam, &QToolButton::clicked, this, [this, i] { ChooseParam(i); });
+    connect(w.Edit, &QToolButton::clicked, this, [this, i] { EditBits(i); });
+  }
+  FRowGrid->setColumnStretch(3, 1);
+  FRowGrid->setRowStretch(17, 1);
+  auto *scroll = new QScrollArea;
+  scroll->setObjectName("ScrollBoxUstav");
+  scroll->setWidget(rows);
+  scroll->setWidgetResizable(true);
+  main->addWidget(scroll, 3);
+  LabelSwitch = new QLabel(QStringLiteral("Параметры переключатели"));
+  main->addWidget(LabelSwitch);
+  CheckListBox = new QListWidget;
+  CheckListBox->setMaximumHeight(80);
+  main->addWidget(CheckListBox);
+
+  auto *buttons = new QHBoxLayout;
+  bbOk = new QPushButton(QStringLiteral("OK"));
+  bbCancel = new QPushButton(QStringLiteral("Cancel"));
+  buttons->addStretch();
+  buttons->addWidget(bbOk);
+  buttons->addWidget(bbCancel);
+  main->addLayout(buttons);
+  connect(bbOk, &QPushButton::clicked, this, &QDialog::accept);
+  connect(bbCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(eIpin, &QLineEdit::textChanged, this, &TFunctionEditForm::CountChanged);
+  connect(eOpin, &QLineEdit::textChanged, this, &TFunctionEditForm::CountChanged);
+  resize(720, 640);
+}
+
+void TFunctionEditForm::SetChoosers(TUstavListForm *Ustavs, TParamListForm *Params, TDDUstavBitForm *Bits) {
+  FUstavs = Ustavs;
+  FParams = Params;
+  FBits = Bits;
+}
+
+void TFunctionEditForm::SetElement(TElement *E) {
+  FFilling = true;
+  FState.Fill(*E, FDesc);
+  setWindowTitle(QStringLiteral("Редактор функции ") + (FState.Func ? FState.Func->Caption : QString()));
+  EditId->setText(FState.Func ? FState.Func->Id : QString());
+  EId->setText(QString::number(E->Id));
+  eCaption->setText(FState.Caption);
+  eGId->setText(FState.Gid);
+  eGId->setReadOnly(FState.GidReadOnly);
+  eIpin->setText(FState.InCount);
+  eIpin->setReadOnly(FState.InReadOnly);
+  eOpin->setText(FState.OutCount);
+  eOpin->setReadOnly(FState.OutReadOnly);
+  QPalette pal = PanelColor->palette();
+  pal.setColor(QPalette::Window, QColor(FState.PenColor & 0xFF, (FState.PenColor >> 8) & 0xFF, (FState.PenColor >> 16) & 0xFF));
+  PanelColor->setPalette(pal);
+  ShowPins();
+  for (int i = 0; i < 16; ++i)
+    ShowRow(i);
+  CheckListBox->clear();
+  const QStringList switches = FState.Func ? FState.Func->Switches : QStringList();
+  for (int i = 0; i < switches.size(); ++i) {
+    auto *item = new QListWidgetItem(switches[i], CheckListBox);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(FState.Switch >> i & 1 ? Qt::Checked : Qt::Unchecked);
+  }
+  CheckListBox->setVisible(!switches.isEmpty());
+  LabelSwitch->setVisible(!switches.isEmpty());
+  FFilling = false;
+}
+
+void TFunctionEditForm::ShowPins() {
+  StringGrid->setRowCount(int(FState.Inputs.size() + FState.Outputs.size()));
+  int row = 0;
+  for (const QList<TFunctionPinRow> *rows : {&FState.Inputs, &FState.Outputs})
+    for (const TFunctionPinRow &r : *rows) {
+      const QStringList cells = {r.Title, r.Inverted ? "1" : "0", r.Edge, r.Event, r.Name};
+      for (int c = 0; c < 5; ++c)
+        StringGrid->setItem(row, c, new QTableWidgetItem(cells[c]));
+      ++row;
+    }
+}
+
+void TFunctionEditForm::ReadPins() {
+  int row = 0;
+  for (QList<TFunctionPinRow> *rows : {&FState.Inputs, &FState.Outputs})
+    for (TFunctionPinRow &r : *rows) {
+      r.Inverted = StringGrid->item(row, 1)->text() == "1";
+      r.Edge = StringGrid->item(row, 2)->text();
+      r.Event = StringGrid->item(row, 3)->text();
+      r.Name = StringGrid->item(row, 4)->text();
+      ++row;
+    }
+}
+
+void TFunctionEditForm::ShowRow(int Row) {
+  TRowWidgets &w = UstavRows[size_t(Row)];
+  const TFunctionRefRow &r = FState.Rows[size_t(Row)];
+  const bool named = FState.Func && Row < FState.Func->Ustavs.size();
+  const bool inUse = FState.RowInUse(Row);
+  for (QWidget *x : {static_cast<QWidget *>(w.ChooseUstav), static_cast<QWidget *>(w.ChooseParam),
+                     static_cast<QWidget *>(w.Edit), static_cast<QWidget *>(w.Name)}) {
+    x->setVisible(named);
+    x->setEnabled(inUse);
+  }
+  w.Edit->setEnabled(inUse && r.Ustav && r.Ustav->RecordType == 53);
+  QString name = named ? FState.Func->Ustavs[Row] : QStringLiteral("---");
+  if (r.Ustav)
+    name += QStringLiteral(": ") + r.Ustav->String;
+  else if (r.Param)
+    name += QStringLiteral(": ") + r.Param->String;
+  w.Name->setText(name);
+  for (QWidget *&e : w.Editors) {
+    delete e;
+    e = nullptr;
+  }
+  const int groups = r.Ustav ? 2 : r.Param ? 1 : 0;
+  for (int g = 0; g < groups; ++g) {
+    QStringList items;
+    if (r.Ustav && r.Ustav->Kind == TDDUstav::ukEnum && r.Ustav->RecordType == 49)
+      r.Ustav->GetEnum().Strings.FillStrings(items);
+    else if (r.Param && r.Param->Kind == TDDParam::pkEnum)
+      r.Param->GetEnum().Strings.FillStrings(items);
+    if (!items.isEmpty() || (r.Ustav && r.Ustav->RecordType == 49)) {
+      auto *c = new QComboBox;
+      c->addItems(items);
+      c->setFixedWidth(128);
+      c->setCurrentIndex(r.Values[g].toInt());
+      w.Editors[g] = c;
+    } else {
+      w.Editors[g] = new QLineEdit(r.Values[g]);
+    }
+    FRowGrid->addWidget(w.Editors[g], Row + 1, 4 + g);
+  }
+}
+
+TFunctionEditState TFunctionEditForm::State() {
+  ReadPins();
+  FState.Caption = eCaption->text();
+  FState.Gid = eGId->text();
+  FState.InCount = eIpin->text();
+  FState.OutCount = eOpin->text();
+  for (int i = 0; i < 16; ++i)
+    for (int g = 0; g < 2; ++g) {
+      QWidget *e = UstavRows[size_t(i)].Editors[g];
+      if (auto *c = qobject_cast<QComboBox *>(e))
+        FState.Rows[size_t(i)].Values[g] = QString::number(c->currentIndex());
+      else if (auto *l = qobject_cast<QLineEdit *>(e))
+        FState.Rows[size_t(i)].Values[g] = l->text();
+    }
+  FState.Switch = 0;
+  for (int i = 0; i < CheckListBox->count(); ++i)
+    if (CheckListBox->item(i)->checkState() == Qt::Checked)
+      FState.Switch |= 1 << i;
+  return FState;
+}
+
+void TFunctionEditForm::Apply() {
+  State();
+  FState.Apply(FDesc);
+}
+
+void TFunctionEditForm::done(int Result) {
+  if (Result == Accepted) {
+    try {
+      State().Check();
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+      return;
+    }
+  }
+  QDialog::done(Result);
+}
+
+void TFunctionEditForm::CountChanged() {
+  if (FFilling)
+    return;
+  ReadPins();
+  FState.SetInputCount(eIpin->text());
+  FState.SetOutputCount(eOpin->text());
+  ShowPins();
+  for (int i = 0; i < 16; ++i)
+    ShowRow(i);
+}
+
+void TFunctionEditForm::ChooseUstav(int Row) {
+  if (!FUstavs || !FDesc || !FState.Element)
+    return;
+  State();
+  FUstavs->SetDescriptor(*FDesc);
+  if (FState.Element->Module)
+    FUstavs->List.MarkUsed(*FState.Element->Module);
+  FUstavs->ShowList();
+  if (FUstavs->exec() != QDialog::Accepted)
+    return;
+  if (auto *u = static_cast<TDDUstav *>(FUstavs->Selected())) {
+    try {
+      FState.ChooseUstav(Row, u);
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+    }
+    for (int i = 0; i < 16; ++i)
+      ShowRow(i);
+  }
+}
+
+void TFunctionEditForm::ChooseParam(int Row) {
+  if (!FParams || !FDesc)
+    return;
+  State();
+  FParams->SetDescriptor(*FDesc);
+  if (FParams->exec() != QDialog::Accepted)
+    return;
+  if (auto *p = static_cast<TDDParam *>(FParams->Selected())) {
+    FState.ChooseParam(Row, p);
+    ShowRow(Row);
+  }
+}
+
+void TFunctionEditForm::EditBits(int Row) {
+  TDDUstav *u = FState.Rows[size_t(Row)].Ustav;
+  if (!FBits || !FDesc || !u || u->RecordType != 53)
+    return;
+  State();
+  FBits->SetUstav(*u, *FDesc);
+  if (FBits->exec() != QDialog::Accepted)
+    return;
+  FBits->Apply(*u, *FDesc);
+  FState.Rows[size_t(Row)].Values = {IntToBinStr(u->GetValue(0), 16), IntToBinStr(u->GetValue(1), 16)};
+  ShowRow(Row);
 }

@@ -2,10 +2,25 @@
 // What the function block dialog edits, kept without widgets: counts, pin
 // rows, setpoint and parameter rows, switch mask and line colour of one
 // function block, filled from it, checked and written back in one step.
+#include <QDialog>
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTableWidget;
+class QToolButton;
+class TStringGridEditor;
+class TUstavListForm;
+class TParamListForm;
+class TDDUstavBitForm;
 
 class TDeviceDescriptor;
 class TDDParam;
@@ -63,4 +78,49 @@ struct TFunctionEditState {
   // module caption, "invalid group index" and "non-unique group index" leave
   // the element unchanged.
   void Apply(const TDeviceDescriptor *Desc);
+};
+
+// The dialog over TFunctionEditState. Choosers and the bit setpoint dialog
+// are the caller's (made once at start-up); without them the row buttons do
+// nothing.
+class TFunctionEditForm : public QDialog {
+  Q_OBJECT
+public:
+  explicit TFunctionEditForm(QWidget *Parent = nullptr);
+  void SetDescriptor(TDeviceDescriptor *Desc) { FDesc = Desc; }
+  void SetChoosers(TUstavListForm *Ustavs, TParamListForm *Params, TDDUstavBitForm *Bits);
+  void SetElement(TElement *E);
+  // The state as the widgets show it.
+  TFunctionEditState State();
+  void Apply();
+  void done(int Result) override;
+
+  QLineEdit *EditId, *EId, *eCaption, *eGId, *eIpin, *eOpin;
+  QPushButton *SpeedButtonColor, *bbOk, *bbCancel;
+  QLabel *PanelColor, *LabelSwitch;
+  QTableWidget *StringGrid;
+  QListWidget *CheckListBox;
+  struct TRowWidgets {
+    QLabel *Name;
+    QToolButton *ChooseUstav, *ChooseParam, *Edit;
+    std::array<QWidget *, 2> Editors{};
+  };
+  std::array<TRowWidgets, 16> UstavRows{};
+
+private:
+  void ShowPins();
+  void ShowRow(int Row);
+  void ReadPins();
+  void CountChanged();
+  void ChooseUstav(int Row);
+  void ChooseParam(int Row);
+  void EditBits(int Row);
+  TFunctionEditState FState;
+  TDeviceDescriptor *FDesc = nullptr;
+  TUstavListForm *FUstavs = nullptr;
+  TParamListForm *FParams = nullptr;
+  TDDUstavBitForm *FBits = nullptr;
+  TStringGridEditor *FCellEditor;
+  QGridLayout *FRowGrid;
+  bool FFilling = false;
 };

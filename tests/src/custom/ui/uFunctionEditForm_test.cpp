@@ -3,6 +3,11 @@
 #include "../schema_test_util.h"
 #include "uDeviceDescriptor.h"
 
+#include "uMessageSink.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -141,4 +146,29 @@ TEST(FunctionEditForm, SetpointRowsWriteBothGroupsAndSwitchMask) {
   s.Rows[1].Values = {"0", "0"};
   EXPECT_NE(ErrorOf([&] { s.Apply(nullptr); }), "no error");
   EXPECT_EQ(en->Values, (std::array<uint16_t, 2>{2, 3}));
+}
+
+TEST(FunctionEditForm, BadCountKeepsTheDialogOpenWithTheMessage) {
+  int argc = 0;
+  QApplication app(argc, nullptr);
+  TFixture f;
+  QStringList shown;
+  const TMessageSink old = SetMessageSink([&](TMsgKind, const QString &Text) {
+    shown << Text;
+    return TMsgResult::Ok;
+  });
+  TFunctionEditForm form;
+  form.SetElement(f.E);
+  form.open();
+  form.eIpin->setText("7");
+  form.done(QDialog::Accepted);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(shown, QStringList{"invalid input pin count"});
+  EXPECT_EQ(form.StringGrid->rowCount(), 7 + 3);
+  form.eIpin->setText("3");
+  form.done(QDialog::Accepted);
+  EXPECT_FALSE(form.isVisible());
+  form.Apply();
+  EXPECT_EQ(f.E->InputPins.Count(), 3);
+  SetMessageSink(old);
 }
