@@ -1,5 +1,7 @@
 #include "uDDUstavBitForm.h"
 
+#include "uUstavListForm.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -136,20 +138,7 @@ TDDUstavBitForm::TDDUstavBitForm(QWidget *Parent) : QDialog(Parent) {
   body->addLayout(panel, 3);
   main->addLayout(body);
 
-  auto *buttons = new QHBoxLayout;
-  OKBtn = new QPushButton(QStringLiteral("OK"));
-  CancelBtn = new QPushButton(QStringLiteral("Cancel"));
-  HelpBtn = new QPushButton(QStringLiteral("Help"));
-  // The program carries no help file.
-  HelpBtn->setVisible(false);
-  buttons->addStretch();
-  buttons->addWidget(OKBtn);
-  buttons->addWidget(CancelBtn);
-  buttons->addWidget(HelpBtn);
-  main->addLayout(buttons);
-  OKBtn->setDefault(true);
-  connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+  AddDialogButtons(this, main, OKBtn, CancelBtn, &HelpBtn);
   connect(MemoMain, &QPlainTextEdit::textChanged, this, &TDDUstavBitForm::MemoMainChange);
 }
 

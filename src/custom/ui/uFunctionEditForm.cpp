@@ -10,6 +10,7 @@
 #include "uUstavListForm.h"
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -381,15 +382,8 @@ TFunctionEditForm::TFunctionEditForm(QWidget *Parent) : QDialog(Parent) {
   CheckListBox->setMaximumHeight(80);
   main->addWidget(CheckListBox);
 
-  auto *buttons = new QHBoxLayout;
-  bbOk = new QPushButton(QStringLiteral("OK"));
-  bbCancel = new QPushButton(QStringLiteral("Cancel"));
-  buttons->addStretch();
-  buttons->addWidget(bbOk);
-  buttons->addWidget(bbCancel);
-  main->addLayout(buttons);
-  connect(bbOk, &QPushButton::clicked, this, &QDialog::accept);
-  connect(bbCancel, &QPushButton::clicked, this, &QDialog::reject);
+  AddDialogButtons(this, main, bbOk, bbCancel);
+  connect(SpeedButtonColor, &QPushButton::clicked, this, &TFunctionEditForm::SpeedButtonColorClick);
   connect(eIpin, &QLineEdit::textChanged, this, &TFunctionEditForm::CountChanged);
   connect(eOpin, &QLineEdit::textChanged, this, &TFunctionEditForm::CountChanged);
   resize(720, 640);
@@ -414,9 +408,7 @@ void TFunctionEditForm::SetElement(TElement *E) {
   eIpin->setReadOnly(FState.InReadOnly);
   eOpin->setText(FState.OutCount);
   eOpin->setReadOnly(FState.OutReadOnly);
-  QPalette pal = PanelColor->palette();
-  pal.setColor(QPalette::Window, QColor(FState.PenColor & 0xFF, (FState.PenColor >> 8) & 0xFF, (FState.PenColor >> 16) & 0xFF));
-  PanelColor->setPalette(pal);
+  ShowColor();
   ShowPins();
   for (int i = 0; i < 16; ++i)
     ShowRow(i);
@@ -430,6 +422,29 @@ void TFunctionEditForm::SetElement(TElement *E) {
   CheckListBox->setVisible(!switches.isEmpty());
   LabelSwitch->setVisible(!switches.isEmpty());
   FFilling = false;
+}
+
+bool OpenColorDialog(uint32_t &Color) {
+  const QColor c = QColorDialog::getColor(QColor(Color & 0xFF, (Color >> 8) & 0xFF, (Color >> 16) & 0xFF));
+  if (!c.isValid())
+    return false;
+  Color = uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16;
+  return true;
+}
+
+void TFunctionEditForm::ShowColor() {
+  const uint32_t c = FState.PenColor;
+  QPalette pal = PanelColor->palette();
+  pal.setColor(QPalette::Window, QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+  PanelColor->setPalette(pal);
+}
+
+void TFunctionEditForm::SpeedButtonColorClick() {
+  uint32_t c = FState.PenColor;
+  if (FColorOpener && FColorOpener(c)) {
+    FState.PenColor = c;
+    ShowColor();
+  }
 }
 
 void TFunctionEditForm::ShowPins() {

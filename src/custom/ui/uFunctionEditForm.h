@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -80,6 +81,11 @@ struct TFunctionEditState {
   void Apply(const TDeviceDescriptor *Desc);
 };
 
+// How a dialog asks for a line colour ($00BBGGRR): false when cancelled.
+// Tests answer in place of the colour dialog.
+using TColorOpener = std::function<bool(uint32_t &Color)>;
+bool OpenColorDialog(uint32_t &Color);
+
 // The dialog over TFunctionEditState. Choosers and the bit setpoint dialog
 // are the caller's (made once at start-up); without them the row buttons do
 // nothing.
@@ -90,6 +96,8 @@ public:
   void SetDescriptor(TDeviceDescriptor *Desc) { FDesc = Desc; }
   void SetChoosers(TUstavListForm *Ustavs, TParamListForm *Params, TDDUstavBitForm *Bits);
   void SetElement(TElement *E);
+  void SetColorOpener(TColorOpener Opener) { FColorOpener = std::move(Opener); }
+  void SpeedButtonColorClick();
   // The state as the widgets show it.
   TFunctionEditState State();
   void Apply();
@@ -109,6 +117,7 @@ public:
 
 private:
   void ShowPins();
+  void ShowColor();
   void ShowRow(int Row);
   void ReadPins();
   void CountChanged();
@@ -123,4 +132,5 @@ private:
   TStringGridEditor *FCellEditor;
   QGridLayout *FRowGrid;
   bool FFilling = false;
+  TColorOpener FColorOpener = OpenColorDialog;
 };

@@ -3,6 +3,7 @@
 #include "uErrors.h"
 #include "uSchemaCode.h"
 #include "uSchemaModule.h"
+#include "uUstavListForm.h"
 
 #include <QComboBox>
 #include <QFontDialog>
@@ -15,20 +16,11 @@
 #include <QVBoxLayout>
 
 namespace {
-// The OK/Cancel row every block dialog ends with.
+// The OK/Cancel row every block dialog ends with, named as the dialogs name it.
 void AddButtons(QDialog *D, QVBoxLayout *Main, QPushButton *&Ok, QPushButton *&Cancel) {
-  auto *row = new QHBoxLayout;
-  Ok = new QPushButton(QStringLiteral("OK"));
+  AddDialogButtons(D, Main, Ok, Cancel);
   Ok->setObjectName("bbOk");
-  Cancel = new QPushButton(QStringLiteral("Cancel"));
   Cancel->setObjectName("bbCancel");
-  Ok->setDefault(true);
-  row->addStretch();
-  row->addWidget(Ok);
-  row->addWidget(Cancel);
-  Main->addLayout(row);
-  QObject::connect(Ok, &QPushButton::clicked, D, &QDialog::accept);
-  QObject::connect(Cancel, &QPushButton::clicked, D, &QDialog::reject);
 }
 
 TComment &AsComment(TAbstract &A) {

@@ -3,6 +3,7 @@
 #include "uModuleProtertyForm.h"
 #include "uSchemaModule.h"
 
+#include <QLabel>
 #include <QLineEdit>
 
 QList<QStringList> ModuleInterfaceRows(const TModule &Module, bool Output) {
@@ -14,6 +15,7 @@ QList<QStringList> ModuleInterfaceRows(const TModule &Module, bool Output) {
 }
 
 void FillPropertyForm(TModuleProtertyForm &Form, const TModule &Module) {
+  Form.Label2->setText(QStringLiteral("Наименование модуля"));
   Form.eCaption->setText(Module.Caption);
   Form.ShowInterface(ModuleInterfaceRows(Module, false), ModuleInterfaceRows(Module, true), Module.PenColor);
 }

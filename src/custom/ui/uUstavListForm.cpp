@@ -10,6 +10,24 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+void AddDialogButtons(QDialog *D, QBoxLayout *Main, QPushButton *&Ok, QPushButton *&Cancel, QPushButton **Help) {
+  auto *row = new QHBoxLayout;
+  Ok = new QPushButton(QStringLiteral("OK"));
+  Cancel = new QPushButton(QStringLiteral("Cancel"));
+  Ok->setDefault(true);
+  row->addStretch();
+  row->addWidget(Ok);
+  row->addWidget(Cancel);
+  if (Help) {
+    *Help = new QPushButton(QStringLiteral("Help"));
+    (*Help)->setVisible(false);
+    row->addWidget(*Help);
+  }
+  Main->addLayout(row);
+  QObject::connect(Ok, &QPushButton::clicked, D, &QDialog::accept);
+  QObject::connect(Cancel, &QPushButton::clicked, D, &QDialog::reject);
+}
+
 TOKBottomDlg::TOKBottomDlg(QWidget *Parent) : QDialog(Parent) {
   setObjectName("OKBottomDlg");
   setWindowTitle(QStringLiteral("Dialog"));
@@ -21,23 +39,10 @@ TOKBottomDlg::TOKBottomDlg(QWidget *Parent) : QDialog(Parent) {
   Bevel1->setFrameShape(QFrame::HLine);
   Bevel1->setFrameShadow(QFrame::Sunken);
   main->addWidget(Bevel1);
-  auto *buttons = new QHBoxLayout;
-  OKBtn = new QPushButton(QStringLiteral("OK"));
+  AddDialogButtons(this, main, OKBtn, CancelBtn, &HelpBtn);
   OKBtn->setObjectName("OKBtn");
-  CancelBtn = new QPushButton(QStringLiteral("Cancel"));
   CancelBtn->setObjectName("CancelBtn");
-  HelpBtn = new QPushButton(QStringLiteral("Help"));
   HelpBtn->setObjectName("HelpBtn");
-  // The program carries no help file.
-  HelpBtn->setVisible(false);
-  buttons->addStretch();
-  buttons->addWidget(OKBtn);
-  buttons->addWidget(CancelBtn);
-  buttons->addWidget(HelpBtn);
-  main->addLayout(buttons);
-  OKBtn->setDefault(true);
-  connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TChooserList::FillUstavs(const TDeviceDescriptor &Desc) {

@@ -7,12 +7,19 @@
 #include <QList>
 #include <QString>
 
+class QBoxLayout;
 class QFrame;
 class QPushButton;
 class QTreeWidget;
 class TDeviceDescriptor;
 class TDDObject;
 class TModule;
+
+// The button row the block dialogs end with: OK (default, accepts), Cancel
+// (rejects) and, when Help is asked for, a help button kept hidden: the
+// program carries no help file.
+void AddDialogButtons(QDialog *D, QBoxLayout *Main, QPushButton *&Ok, QPushButton *&Cancel,
+                      QPushButton **Help = nullptr);
 
 class TOKBottomDlg : public QDialog {
   Q_OBJECT

@@ -159,6 +159,11 @@ TEST(FunctionEditForm, BadCountKeepsTheDialogOpenWithTheMessage) {
   });
   TFunctionEditForm form;
   form.SetElement(f.E);
+  form.SetColorOpener([](uint32_t &C) {
+    C = 0x0000FF;
+    return true;
+  });
+  form.SpeedButtonColorClick();
   form.open();
   form.eIpin->setText("7");
   form.done(QDialog::Accepted);
@@ -170,5 +175,6 @@ TEST(FunctionEditForm, BadCountKeepsTheDialogOpenWithTheMessage) {
   EXPECT_FALSE(form.isVisible());
   form.Apply();
   EXPECT_EQ(f.E->InputPins.Count(), 3);
+  EXPECT_EQ(f.E->PenColor, 0x0000FFu);
   SetMessageSink(old);
 }
