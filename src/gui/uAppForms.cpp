@@ -11,12 +11,31 @@
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
 #include "uPasswdForm.h"
+#include "uDDUstavBitForm.h"
+#include "uLabelEditForm.h"
+#include "uUstavListForm.h"
 
 namespace {
 QDialog *NewShell(QWidget *Owner, const char *Name) {
   auto *d = new QDialog(Owner);
   d->setObjectName(Name);
   return d;
+}
+
+// The schema block dialogs made once at start-up; the rest are still shells.
+QDialog *NewAppForm(QWidget *Owner, const char *Name) {
+  const QString name = QString::fromLatin1(Name);
+  if (name == "DDUstavBitForm")
+    return new TDDUstavBitForm(Owner);
+  if (name == "OKBottomDlg")
+    return new TOKBottomDlg(Owner);
+  if (name == "LabelEditForm")
+    return new TLabelEditForm(Owner);
+  if (name == "ParamListForm")
+    return new TParamListForm(Owner);
+  if (name == "UstavListForm")
+    return new TUstavListForm(Owner);
+  return NewShell(Owner, Name);
 }
 } // namespace
 
@@ -40,7 +59,7 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << new TOscSetupForm(Owner) << new TOscValueForm(Owner);
   for (const char *name : {"PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
                            "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
-    f.InOrder << NewShell(Owner, name);
+    f.InOrder << NewAppForm(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = new TPropertyForm(Owner);
   f.InOrder << f.PasswdForm << f.PropertyForm;

@@ -1,4 +1,9 @@
+# The schema block dialogs and the menu editor window.
 if(KV_GUI)
+  kv_add_test(kvcustomui_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDDUstavBitForm_test.cpp ${CMAKE_CURRENT_LIST_DIR}/uUstavListForm_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/uLabelEditForm_test.cpp ${CMAKE_CURRENT_LIST_DIR}/uFunctionEditForm_test.cpp
+    LIBS kvcustomui)
   kv_add_test(DDMenuEditorForm_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DDMenuEditorForm_test.cpp
     LIBS kvcustomui demodevice)
 endif()

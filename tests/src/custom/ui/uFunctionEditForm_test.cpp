@@ -1,0 +1,180 @@
+#include "uFunctionEditForm.h"
+
+#include "../schema_test_util.h"
+#include "uDeviceDescriptor.h"
+
+#include "uMessageSink.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+namespace {
+// A function of two to four inputs, one to three outputs, setpoint rows 0 and
+// 1 in alternative group 1, row 2 ungrouped, two switches.
+struct TFixture {
+  TFunctionDescriptor Func;
+  TDeviceDescriptor D;
+  TModule Root{nullptr, 1};
+  TElement *E;
+  TFixture() {
+    Func.Id = "f";
+    Func.IMin = 2, Func.IMax = 4, Func.OMin = 1, Func.OMax = 3;
+    Func.Ustavs = {"Т1 (1)", "Т2 ( 1 )", "Режим", "Маска"};
+    Func.Switches = {"a", "b"};
+    Root.Root = true;
+    Root.Caption = "Root";
+    E = new TElement(&Root, atDescriptor, 0, 0, nullptr, nullptr, &Func);
+    Root.AbstractList.Add(E);
+    E->SetPinCounts(2, 3);
+    for (int i = 0; i < 3; ++i) {
+      E->OutputPins[i]->Caption = QString("o%1").arg(i);
+      E->OutputPins[i]->SetEventEdge(uint8_t(i + 1));
+    }
+  }
+  TDDUstav *Ustav(int Kind, int RecordType) {
+    TDDUstav *u = D.FUstavs.Add(std::make_unique<TDDUstav>(&D, Kind));
+    u->RecordType = RecordType;
+    return u;
+  }
+};
+} // namespace
+
+TEST(FunctionEditForm, CountsAreCheckedAndPinRowsFollowThem) {
+  TFixture f;
+  TFunctionEditState s;
+  s.Fill(*f.E, nullptr);
+  EXPECT_FALSE(s.InReadOnly);
+  EXPECT_TRUE(s.GidReadOnly);
+  for (const char *bad : {"", "1", "5", "x"}) {
+    s.InCount = bad;
+    EXPECT_EQ(ErrorOf([&] { s.Apply(nullptr); }), "invalid input pin count") << bad;
+  }
+  s.InCount = "2";
+  s.OutCount = "4";
+  EXPECT_EQ(ErrorOf([&] { s.Check(); }), "invalid output pin count");
+  s.SetOutputCount("2");
+  ASSERT_EQ(s.Outputs.size(), 2);
+  EXPECT_EQ(s.Outputs[1].Name, "o1");
+  EXPECT_EQ(s.Outputs[1].Edge, "Задний");
+  s.SetOutputCount("3");
+  EXPECT_EQ(s.Outputs[2].Title, "Выход 3");
+  EXPECT_EQ(s.Outputs[2].Name, "");
+  s.SetOutputCount(""); // being typed: nothing changes
+  EXPECT_EQ(s.Outputs.size(), 3);
+  s.Outputs[0].Event = "Пуск";
+  s.SetEdge(0, " ");
+  EXPECT_EQ(s.Outputs[0].Event, "Пуск");
+  s.SetEdge(0, "");
+  EXPECT_EQ(s.Outputs[0].Event, "");
+  s.Outputs[1].Edge = "Оба";
+  s.SetEvent(1, "");
+  EXPECT_EQ(s.Outputs[1].Edge, "");
+  s.SetOutputCount("2");
+  s.Apply(nullptr);
+  EXPECT_EQ(f.E->OutputPins.Count(), 2);
+  EXPECT_EQ(f.E->OutputPins[0]->GetEventEdge(), 0);
+  EXPECT_EQ(f.E->OutputPins[1]->Caption, "o1");
+
+  TFunctionDescriptor fixed = f.Func;
+  fixed.IMin = fixed.IMax = 2;
+  f.E->Func = &fixed;
+  s.Fill(*f.E, nullptr);
+  EXPECT_TRUE(s.InReadOnly);
+}
+
+TEST(FunctionEditForm, AlternativeGroupDropsTheOtherBindingOnly) {
+  TFixture f;
+  TDDUstav *a = f.Ustav(TDDUstav::ukEnum, 49), *b = f.Ustav(TDDUstav::ukEnum, 49), *c = f.Ustav(TDDUstav::ukEnum, 49);
+  TFunctionEditState s;
+  s.Fill(*f.E, nullptr);
+  s.ChooseUstav(0, a);
+  s.ChooseUstav(2, c);
+  s.ChooseUstav(1, b);
+  EXPECT_EQ(s.Rows[0].Ustav, nullptr);
+  EXPECT_EQ(s.Rows[1].Ustav, b);
+  EXPECT_EQ(s.Rows[2].Ustav, c);
+}
+
+TEST(FunctionEditForm, RefusedGidLeavesTheElementUnchanged) {
+  TFixture f;
+  auto *sub = new TModule(&f.Root, 0);
+  sub->Caption = "Узел";
+  f.Root.AbstractList.Add(sub);
+  auto *other = new TElement(sub, atDescriptor, 0, 0, nullptr, nullptr, &f.Func);
+  sub->AbstractList.Add(other);
+  other->Gid = f.E->Gid + 1;
+  TFunctionEditState s;
+  s.Fill(*f.E, nullptr);
+  s.Caption = "новое";
+  s.SetInputCount("3");
+  s.Gid = QString::number(other->Gid);
+  EXPECT_EQ(ErrorOf([&] { s.Apply(nullptr); }), "gid занят, модуль Узел");
+  EXPECT_EQ(f.E->Caption, "");
+  EXPECT_EQ(f.E->InputPins.Count(), 2);
+  // The present gid is no conflict with itself.
+  s.Gid = QString::number(f.E->Gid);
+  EXPECT_NO_THROW(s.Apply(nullptr));
+  EXPECT_EQ(f.E->Caption, "новое");
+}
+
+TEST(FunctionEditForm, SetpointRowsWriteBothGroupsAndSwitchMask) {
+  TFixture f;
+  TDDUstav *en = f.Ustav(TDDUstav::ukEnum, 49), *bit = f.Ustav(TDDUstav::ukEnum, 53);
+  TDDUstav *num = f.Ustav(TDDUstav::ukNumeric, 50), *bad = f.Ustav(TDDUstav::ukEnum, 51);
+  bit->SetValue(0, 0x8001);
+  TFunctionEditState s;
+  s.Fill(*f.E, nullptr);
+  s.ChooseUstav(1, en);
+  s.ChooseUstav(2, bit);
+  s.ChooseUstav(3, num);
+  EXPECT_EQ(s.Rows[2].Values[0], IntToBinStr(0x8001, 16));
+  EXPECT_EQ(ErrorOf([&] { s.ChooseUstav(0, bad); }), "invalid RecordType 33");
+  s.Rows[1].Values = {"2", "3"};
+  s.Rows[2].Values = {"1000 0000 0000 0011", "0000 0000 0001 0000"};
+  s.Rows[3].Values = {"12", "7"};
+  s.Switch = 2;
+  s.Apply(nullptr);
+  EXPECT_EQ(en->Values, (std::array<uint16_t, 2>{2, 3}));
+  EXPECT_EQ(bit->Values, (std::array<uint16_t, 2>{0x8003, 0x0010}));
+  EXPECT_EQ(num->Values, (std::array<uint16_t, 2>{12, 7}));
+  EXPECT_EQ(f.E->GetRef(2).Ustav, bit);
+  EXPECT_EQ(f.E->Switch, 2);
+  // A number text that is none stops before anything is written.
+  s.Rows[3].Values[1] = "x";
+  s.Rows[1].Values = {"0", "0"};
+  EXPECT_NE(ErrorOf([&] { s.Apply(nullptr); }), "no error");
+  EXPECT_EQ(en->Values, (std::array<uint16_t, 2>{2, 3}));
+}
+
+TEST(FunctionEditForm, BadCountKeepsTheDialogOpenWithTheMessage) {
+  int argc = 0;
+  QApplication app(argc, nullptr);
+  TFixture f;
+  QStringList shown;
+  const TMessageSink old = SetMessageSink([&](TMsgKind, const QString &Text) {
+    shown << Text;
+    return TMsgResult::Ok;
+  });
+  TFunctionEditForm form;
+  form.SetElement(f.E);
+  form.SetColorOpener([](uint32_t &C) {
+    C = 0x0000FF;
+    return true;
+  });
+  form.SpeedButtonColorClick();
+  form.open();
+  form.eIpin->setText("7");
+  form.done(QDialog::Accepted);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(shown, QStringList{"invalid input pin count"});
+  EXPECT_EQ(form.StringGrid->rowCount(), 7 + 3);
+  form.eIpin->setText("3");
+  form.done(QDialog::Accepted);
+  EXPECT_FALSE(form.isVisible());
+  form.Apply();
+  EXPECT_EQ(f.E->InputPins.Count(), 3);
+  EXPECT_EQ(f.E->PenColor, 0x0000FFu);
+  SetMessageSink(old);
+}
