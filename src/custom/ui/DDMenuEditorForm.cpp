@@ -92,7 +92,8 @@ TMenuEditor::TMenuEditor(QWidget *Parent) : QDialog(Parent) {
     const IXXMLNode n = NodeOf(Item);
     const QString path = TMenuEditorCore::NodePath(n);
     Guarded([&] { FCore.EndEdit(n, Item->text(0)); });
-    FillMenuTree(path);
+    // Refilled after the signal: the edited item must outlive its own notification.
+    QMetaObject::invokeMethod(this, [this, path] { FillMenuTree(path); }, Qt::QueuedConnection);
   });
   connect(TreeViewMenu, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *Item, int) {
     const IXXMLNode n = NodeOf(Item);

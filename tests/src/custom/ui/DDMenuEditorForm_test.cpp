@@ -81,8 +81,20 @@ TEST_F(MenuEditorForm, ShowsTheDemoMenuAndEditsIt) {
   w.ActionInsert->trigger();
   start = w.TreeViewMenu->topLevelItem(0);
   EXPECT_EQ(Texts(start).mid(7), QStringList({U("Максимальная токовая защита"), U("Защита минимального напряжения")}));
-  EXPECT_EQ(Texts(start->child(7)).size(), 4);
+  const auto firstLevel = std::count_if(D.FUstavs.begin(), D.FUstavs.end(), [](const auto &U) {
+    return U->LevelMask == 1 && U->FModbusObject.Acc != 0;
+  });
+  EXPECT_EQ(Texts(start->child(7)).size(), firstLevel);
   EXPECT_TRUE(w.ActionFileSave->isEnabled());
+
+  // An edited list caption is kept; a record's item gets its text back.
+  start->child(0)->setText(0, U("Токи"));
+  start->child(0)->child(0)->setText(0, "x");
+  QApplication::processEvents();
+  start = w.TreeViewMenu->topLevelItem(0);
+  EXPECT_EQ(start->child(0)->text(0), U("Токи"));
+  EXPECT_EQ(start->child(0)->child(0)->text(0), "Ia");
+  EXPECT_EQ(GetAttrStr(w.Core().Menu().MenuRoot()->SelectSingleNode("item-list[1]"), "caption", ""), U("Токи"));
 
   // Saving asks for the file through the file-dialog sink.
   const QString saved = Dir.filePath("saved.xml");
@@ -99,6 +111,7 @@ TEST_F(MenuEditorForm, ShowsTheDemoMenuAndEditsIt) {
   EXPECT_FALSE(w.ActionFileSave->isEnabled());
 
   // Closing a changed menu asks; No keeps the window.
+  w.TreeViewMenu->clearSelection();
   start->setSelected(true);
   w.ActionInsertAlarm->trigger();
   w.show();
