@@ -192,6 +192,15 @@ std::vector<TSimOscEntry> DemoOscEntries() {
   return out;
 }
 
+TOscRecordPlan DemoOscPlan() {
+  TOscRecordPlan plan;
+  plan.SampleCount = 2 * 1800;
+  for (size_t c = 0; c < DemoDeviceContent().OscChannels.size(); ++c)
+    plan.Analog.push_back({1000.0 + 100.0 * double(c), 50.0, 120.0 * double(c % 3), 0.0});
+  plan.BitRegisters.push_back({16, {TOscBit{false, {1800, 1800 + 1800 * 8 / 10}}}});
+  return plan;
+}
+
 void AddDemoFiles(TSimDevice &Device) {
   const TDeviceContent content = DemoDeviceContent();
   Device.SetFile(SimFileDescriptor, BuildDeviceImage(content).Bytes, SimDescriptorFrameBytes);
@@ -201,14 +210,8 @@ void AddDemoFiles(TSimDevice &Device) {
   Device.SetFile(SimFileEventRing, BuildEventRing(DemoEventRecords(), recordBytes, 256, DemoEventFirstSlot),
                  recordBytes);
 
-  // Three oscillograms of one second before and one after the trigger;
-  // input 1 (bit 0) switches with the journal's alarm: on at the start (the
-  // trigger, sample 1800), off 0.8 s later.
-  TOscRecordPlan plan;
-  plan.SampleCount = 2 * 1800;
-  for (size_t c = 0; c < content.OscChannels.size(); ++c)
-    plan.Analog.push_back({1000.0 + 100.0 * double(c), 50.0, 120.0 * double(c % 3), 0.0});
-  plan.BitRegisters.push_back({16, {TOscBit{false, {1800, 1800 + 1800 * 8 / 10}}}});
+  // Three oscillograms of one second before and one after the trigger.
+  const TOscRecordPlan plan = DemoOscPlan();
   const std::vector<TSimOscEntry> entries = DemoOscEntries();
   for (size_t i = 0; i < entries.size(); ++i)
     Device.SetFile((DemoOscFirstSlot + int(i)) % 32 + 1, BuildOscRecord(plan), SimOscFrameBytes);

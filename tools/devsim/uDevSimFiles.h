@@ -13,6 +13,7 @@
 #include <vector>
 
 class TSimDevice;
+struct TOscRecordPlan;
 struct TDeviceContent;
 
 // The device's file numbers and frame sizes, under the simulator's names.
@@ -97,6 +98,9 @@ constexpr int DemoEventFirstSlot = 250;
 // across the end (files 31, 32 and 1).
 constexpr int DemoOscFirstSlot = 30;
 std::vector<TSimOscEntry> DemoOscEntries();
+// The plan of each demo record: two seconds of the eight channels; input 1
+// (bit 0) on from the trigger (sample 1800) for 0.8 s, as the journal's alarm.
+TOscRecordPlan DemoOscPlan();
 
 // Serves the demo device's files on Device: the descriptor image (129), an
 // event ring of 256 records that wraps (128), a cyclic directory of 32 slots

@@ -5,6 +5,7 @@
 #include "uDevSimFiles.h"
 #include "uEventFrame.h"
 #include "uFiles.h"
+#include "uOscContent.h"
 #include "uSimFault.h"
 #include "uStringGrid.h"
 
@@ -104,6 +105,12 @@ TEST_F(OscHeadFrameDemo, ListsNewestFirstAcrossTheWrapAndReadsOneWithItsEventsAn
   ASSERT_EQ(cfg.Rate(0).LastSample + 1, 3600);
   for (int sample : {0, 1799, 1800, 3239, 3240, 3599})
     EXPECT_EQ(data.GetDigitalValue(0, sample), sample >= 1800 && sample < 3240 ? 1 : 0) << sample;
+  // The analog samples are the generated words.
+  const TOscRecordPlan plan = DemoOscPlan();
+  ASSERT_EQ(cfg.AnalogCount(), int(plan.Analog.size()));
+  for (int c : {0, 7})
+    for (int sample : {0, 17, 18, 1801, 3599})
+      EXPECT_EQ(data.GetRaw(c, sample), OscWaveSample(plan.Analog[size_t(c)], sample, plan.SampleRate)) << c << " " << sample;
 }
 
 TEST_F(OscHeadFrameDemo, ExceptionInMidReadKeepsThePairAndABusyLinkIgnoresTheClick) {
