@@ -1,11 +1,13 @@
 #include "uControls.h"
 
+#include "uBitListDialog.h"
 #include "uDashboardFrame.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uTextCodec.h"
 
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -165,4 +167,26 @@ TEST(Controls, ControlRules) {
   EXPECT_THROW(events->SetWidth1(-3), EKvRange);
   events->SetWidth1(-2);
   EXPECT_EQ(events->Width1(), -2);
+}
+
+TEST(Controls, BitListDialogChecksAllFromItsFirstItemAndAppliesTheRest) {
+  auto desc = SmallDescriptor();
+  QWidget panel;
+  auto *bits = static_cast<TBitregGroupBox *>(CreateControl(&panel, "TBitregGroupBox"));
+  bits->SetDeviceDescriptor(desc.get());
+  bits->setMreg(20);
+  bits->setBitmap("10111");
+  TBitListDialog dlg;
+  dlg.LoadFrom(*bits->BitList());
+  QListWidget *l = dlg.CheckListBox;
+  ASSERT_EQ(l->count(), 6);
+  EXPECT_EQ(l->item(0)->text(), "Все");
+  EXPECT_EQ(l->item(2)->checkState(), Qt::Unchecked);
+  l->item(0)->setCheckState(Qt::Checked);
+  for (int i = 1; i < 6; ++i)
+    EXPECT_EQ(l->item(i)->checkState(), Qt::Checked) << i;
+  l->item(3)->setCheckState(Qt::Unchecked);
+  EXPECT_EQ(l->item(0)->checkState(), Qt::Unchecked);
+  dlg.ApplyTo(*bits->BitList());
+  EXPECT_EQ(bits->bitmap(), "11011");
 }
