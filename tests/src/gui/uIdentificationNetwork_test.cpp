@@ -19,6 +19,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -136,9 +137,17 @@ TEST_F(NetworkTarget, CancelledPickerChangesNothing) {
   // Cancelled once listed: the dialog's own loop runs by then.
   TUnitPickerForm *picker = Form->Forms().AgentClientForm;
   QTimer canceller;
-  QObject::connect(&canceller, &QTimer::timeout, [picker] {
-    if (picker->isVisible() && !picker->TreeView->findItems("5 - Demo", Qt::MatchExactly | Qt::MatchRecursive).isEmpty())
-      picker->reject();
+  QElapsedTimer waited;
+  waited.start();
+  QObject::connect(&canceller, &QTimer::timeout, [picker, &waited] {
+    if (!picker->isVisible())
+      return;
+    const bool listed = !picker->TreeView->findItems("5 - Demo", Qt::MatchExactly | Qt::MatchRecursive).isEmpty();
+    // A generous deadline, so a list that never comes fails the test instead of hanging it.
+    if (!listed && waited.elapsed() < 60000)
+      return;
+    EXPECT_TRUE(listed) << "the agent's list never came";
+    picker->reject();
   });
   canceller.start(10);
   Form->aAgent->trigger();
