@@ -10,6 +10,8 @@
 #include "uPropertyFormX.h"
 #include "uOscSetupForm.h"
 #include "uPasswdForm.h"
+#include "uCustomParamIOForm.h"
+#include "uCustomUstavForm.h"
 
 namespace {
 QDialog *NewShell(QWidget *Owner, const char *Name) {
@@ -37,8 +39,12 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.DeviceboardSetupForm;
   f.InOrder << NewShell(Owner, "OscNoteForm");
   f.InOrder << new TOscSetupForm(Owner);
-  for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
-                           "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
+  for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg"})
+    f.InOrder << NewShell(Owner, name);
+  f.CustomParamIOForm = new TCustomParamIOForm(Owner);
+  f.CustomUstavForm = new TCustomUstavForm(Owner);
+  f.InOrder << f.CustomParamIOForm << f.CustomUstavForm;
+  for (const char *name : {"LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewShell(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = new TPropertyForm(Owner);
