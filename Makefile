@@ -25,10 +25,9 @@ release: deps
 # The program against the simulated demo terminal (devsim --demo on 127.0.0.1);
 # devsim stops when the program window is closed. Needs a display: the
 # offscreen platform set above for the tests is dropped unless the caller set it.
-# The window opens wide enough for the whole tool bar (device type and dates).
 RUN_QPA := $(if $(filter environment command line,$(origin QT_QPA_PLATFORM)),$(QT_QPA_PLATFORM),)
 run: release
-	$(if $(RUN_QPA),QT_QPA_PLATFORM=$(RUN_QPA),env -u QT_QPA_PLATFORM) ./scripts/run-demo.sh build/release -geometry 1440x800
+	$(if $(RUN_QPA),QT_QPA_PLATFORM=$(RUN_QPA),env -u QT_QPA_PLATFORM) ./scripts/run-demo.sh build/release
 
 # The tests labelled tsan (worker, chains, link, devsim, fault mix) in a
 # ThreadSanitizer build of the non-GUI tree (Qt is not instrumented). The fault

@@ -133,9 +133,24 @@ void TOI::ClearAnswer() {
 bool TOI::Transact(bool AnyAddress) {
   const TConfig cfg = Config();
   ClearAnswer();
+  FFailureText.clear();
   if (cfg.Protocol == prModbusTcp)
-    return TcpTransact(cfg, AnyAddress);
-  return RtuTransact(cfg, AnyAddress);
+    return Finish(TcpTransact(cfg, AnyAddress));
+  return Finish(RtuTransact(cfg, AnyAddress));
+}
+
+bool TOI::Finish(bool Ok) {
+  const TOIStatus st = GetStatus();
+  if (!Ok && FFailureText.isEmpty() && (st == oisBadCI || st == oisUnknown))
+    FFailureText = QStringLiteral("Нет ответа от устройства");
+  return Ok;
+}
+
+bool TOI::CannotConnect(const TConfig &Cfg) {
+  Trace(QStringLiteral("*** oiModbusTcp cannot connect to %1 port %2").arg(Cfg.Host).arg(Cfg.Port));
+  FFailureText = QStringLiteral("Нет соединения с %1:%2").arg(Cfg.Host).arg(Cfg.Port);
+  SetStatus(oisUnknown);
+  return false;
 }
 
 bool TOI::CheckEcho(int From, int Count) {
@@ -153,6 +168,7 @@ bool TOI::EnsurePortOpen() {
   if (FComPort.IsOpen())
     return true;
   if (!FComPort.Open(false)) {
+    FFailureText = FComPort.LastOpenError();
     SetStatus(oisBadPort);
     return false;
   }
@@ -437,11 +453,8 @@ private:
 };
 
 bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
-  if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout)) {
-    Trace(QStringLiteral("*** oiModbusTcp cannot connect to %1 port %2").arg(Cfg.Host).arg(Cfg.Port));
-    SetStatus(oisUnknown);
-    return false;
-  }
+  if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout))
+    return CannotConnect(Cfg);
   Trace(QStringLiteral("Q"), FRequest, FRequestLen);
   // MBAP: transaction 0, protocol 0, length of what follows (unit identifier,
   // which carries the device address, function code and data), high byte first.
@@ -494,11 +507,8 @@ bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
   // identifiers from firstId on; anything else on the stream is dropped.
   const uint16_t firstId = uint16_t(FScanTransaction + 1);
   for (int a = First; a <= Last; ++a) {
-    if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout)) {
-      Trace(QStringLiteral("*** oiModbusTcp cannot connect to %1 port %2").arg(Cfg.Host).arg(Cfg.Port));
-      SetStatus(oisUnknown);
-      return false;
-    }
+    if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout))
+      return CannotConnect(Cfg);
     FScanTransaction = uint16_t(FScanTransaction + 1);
     if (FScanTransaction == 0)
       FScanTransaction = 1; // 0 belongs to the ordinary exchanges
@@ -545,6 +555,7 @@ bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
 
 bool TOI::SendScan(uint8_t First, uint8_t Last, int PauseMs) {
   const TConfig cfg = Config();
+  FFailureText.clear();
   if (cfg.Protocol == prModbusTcp)
     return TcpScan(cfg, First, Last);
   if (!EnsurePortOpen())

@@ -108,6 +108,10 @@ public:
   bool CheckEcho(int From, int Count);
 
   TOIStatus GetStatus() const { return FStatus.load(); }
+  // The last failed exchange as the engineer reads it: "Нет соединения с
+  // HOST:PORT", "Порт NAME недоступен: REASON" or "Нет ответа от устройства";
+  // empty after a success or a failure of another kind. Worker thread.
+  const QString &FailureText() const { return FFailureText; }
   void ResetStatus() { FStatus = oisReady; }
   // For the device operations' own answer checks (a byte count that does not
   // match its request).
@@ -154,6 +158,9 @@ private:
   bool CheckPdu(int Length, int Expected, bool AnyAddress);
   bool TcpTransact(const TConfig &Cfg, bool AnyAddress);
   bool TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last);
+  bool CannotConnect(const TConfig &Cfg);
+  // Fills in "Нет ответа от устройства" for a failure that names no other cause.
+  bool Finish(bool Ok);
   void ClearAnswer();
   void Trace(const QString &Tag, const uint8_t *Data = nullptr, int Count = 0);
 
@@ -165,6 +172,7 @@ private:
   int FReceived = 0;
   int FWritten = 0;
   std::atomic<TOIStatus> FStatus{oisUnknown};
+  QString FFailureText;
   // The last serial exchange ended without a whole answer, so that answer may
   // still be on its way: the next one waits for the line to fall silent.
   bool FLineUnsettled = false;

@@ -84,6 +84,12 @@ QByteArray DeviceToProgramBytes(QByteArrayView DeviceCodes) {
   QByteArray r;
   r.reserve(DeviceCodes.size());
   for (char b : DeviceCodes) {
+    // The display's line break: on one line of the program the two parts
+    // stay two words.
+    if (uint8_t(b) == DisplayLineBreak && CharMapFromDevice[DisplayLineBreak] == 0) {
+      r.append(' ');
+      continue;
+    }
     const uint8_t c = CharMapFromDevice[uint8_t(b)];
     if (c != 0)
       r.append(char(c));

@@ -28,8 +28,13 @@ void SetCharMap(QByteArrayView Bytes);
 // cannot be read.
 void LoadCharMap(const QString &FileName);
 
-// Device display codes to program characters (Windows-1251 bytes); a code that
-// maps to no character is dropped, so no NUL reaches the text.
+// The display code that breaks a display text into its second line ("A|B"
+// in the device's texts).
+constexpr uint8_t DisplayLineBreak = 1;
+
+// Device display codes to program characters (Windows-1251 bytes); the line
+// break becomes a blank (unless the map gives the code a character), any
+// other code that maps to no character is dropped, so no NUL reaches the text.
 QByteArray DeviceToProgramBytes(QByteArrayView DeviceCodes);
 // The same, decoded to text.
 QString DeviceToProgram(QByteArrayView DeviceCodes);

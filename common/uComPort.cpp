@@ -85,25 +85,25 @@ bool TComPort::OpenLocked() {
   // must not wait for a modem's carrier.
   const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
-    return false;
-  auto fail = [fd] {
+    return OpenFailed(errno);
+  auto fail = [this, fd](int Error) {
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);
-    return false;
+    return OpenFailed(Error);
   };
   if (!::isatty(fd))
-    return fail();
+    return fail(ENOTTY);
   // flock excludes every other opener, root included; TIOCEXCL alone does not
   // stop a privileged process.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    return false;
+    return OpenFailed(EBUSY);
   }
   ::ioctl(fd, TIOCEXCL);
 
   termios t{};
   if (::tcgetattr(fd, &t) != 0)
-    return fail();
+    return fail(errno);
   ::cfmakeraw(&t);
   t.c_cflag &= ~tcflag_t(CSIZE | PARENB | CSTOPB | CRTSCTS);
   t.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -112,9 +112,9 @@ bool TComPort::OpenLocked() {
   t.c_cc[VTIME] = 0;
   const speed_t s = SpeedOf(FBaudRate);
   if (s == 0 || ::cfsetispeed(&t, s) != 0 || ::cfsetospeed(&t, s) != 0)
-    return fail();
+    return fail(EINVAL);
   if (::tcsetattr(fd, TCSANOW, &t) != 0)
-    return fail();
+    return fail(errno);
 
   int lines = TIOCM_DTR | TIOCM_RTS;
   if (::ioctl(fd, TIOCMBIS, &lines) != 0 && !FModemLinesLogged) {
@@ -123,7 +123,24 @@ bool TComPort::OpenLocked() {
                       .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(std::strerror(errno))));
   }
   FFd = fd;
+  FLastOpenError.clear();
+  FWasOpened = true;
   return true;
+}
+
+bool TComPort::OpenFailed(int Error) {
+  QString reason = QString::fromLocal8Bit(std::strerror(Error));
+  // The usual cause on a fresh machine: serial devices belong to the group
+  // "dialout", and a user outside it may not open them.
+  if (Error == EACCES || Error == EPERM)
+    reason += QStringLiteral("; пользователь должен входить в группу \"dialout\"");
+  FLastOpenError = QStringLiteral("Порт %1 недоступен: %2").arg(FPortName, reason);
+  return false;
+}
+
+QString TComPort::LastOpenError() const {
+  std::lock_guard g(FLock);
+  return FLastOpenError;
 }
 
 void TComPort::Close() {

@@ -27,6 +27,12 @@ public:
   // Overlapped is accepted for the callers' sake and ignored.
   bool Open(bool Overlapped = false);
   void Close();
+  // Why the last Open failed, as the engineer reads it: "Порт NAME недоступен: "
+  // and the system's reason (for a permission error with the fix: membership
+  // of the "dialout" group). Empty after a successful Open.
+  QString LastOpenError() const;
+  // Whether any Open of this port has succeeded.
+  bool WasOpened() const { return FWasOpened.load(); }
   bool IsOpen() const { return FFd.load() >= 0; }
   // Drops every received byte not read yet. Bytes written are not dropped:
   // the transport purges only after a request had its line time, when a real
@@ -56,12 +62,15 @@ public:
 
 private:
   bool OpenLocked();
+  bool OpenFailed(int Error);
   void CloseLocked();
 
   mutable std::mutex FLock;
   std::atomic<int> FFd{-1};
   QString FPortName = QStringLiteral("COM1");
   int FBaudRate = 38400;
+  QString FLastOpenError;
+  std::atomic<bool> FWasOpened{false};
   // A pseudo-terminal has no modem lines: raising DTR/RTS fails there, which is
   // logged once per port object and otherwise ignored.
   bool FModemLinesLogged = false;

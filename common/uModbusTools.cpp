@@ -266,6 +266,7 @@ void TDeviceFront::UnregisterReply(TReplyId Id) { FReplies.erase(Id); }
 void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
   if (FOutstanding > 0)
     --FOutstanding;
+  FDeliveryCause = Cause;
   FParser.Fill(Answer);
   const int count = FParser.Count();
   TAnswerHead head;
@@ -479,9 +480,12 @@ TDeviceThread::TStatus TDeviceThread::Failure() const {
     s.Status = code ? code : uint8_t(oisErrorFlag);
     s.Cause = QString::asprintf("exception %2.2X", code);
   } else {
-    // A failed operation always answers a non-zero status.
+    // A failed operation always answers a non-zero status. A failure of the
+    // link itself (port, connection, no answer) travels with the engineer's
+    // text, which the chains show.
     s.Status = transport == oisReady ? uint8_t(oisUnknown) : uint8_t(transport);
-    s.Cause = OIStatusName(s.Status);
+    const QString &text = FIO->GetOI().FailureText();
+    s.Cause = text.isEmpty() ? OIStatusName(s.Status) : text;
   }
   return s;
 }
@@ -622,7 +626,12 @@ void TDeviceThread::RunRecord(QByteArray &Stream, QByteArray &Answer, QString &C
       const int countAt = int(Answer.size());
       Answer.append(char(0));
       int found = 0;
-      FIO->ScanStart(uint8_t(first), uint8_t(last), FPollPause);
+      // A port that cannot be opened or a server that cannot be reached is
+      // a failure of the scan, not a scan that found nobody.
+      if (!FIO->ScanStart(uint8_t(first), uint8_t(last), FPollPause)) {
+        result = Failure();
+        break;
+      }
       for (int i = first; i <= last; ++i) {
         uint8_t addr = 0, devStatus = 0;
         if (FIO->ScanNext(addr, devStatus)) {

@@ -191,6 +191,9 @@ public:
   // Hands one answer record to its reply method. Cause names a failure for
   // the log (the transport status by name, or "exception NN"); empty on success.
   void Deliver(const QByteArray &Answer, const QString &Cause = QString());
+  // The cause of the answer being delivered (empty on success); valid inside
+  // a reply call.
+  const QString &DeliveryCause() const { return FDeliveryCause; }
 
 protected:
   // Takes a copy of the record; called by SendArray.
@@ -203,6 +206,7 @@ private:
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
   int FOutstanding = 0;
+  QString FDeliveryCause;
   std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 

@@ -16,7 +16,7 @@ root=$1; build=$2; out=$3
 source "$root/scripts/screenshot-lib.sh"
 log="$build/src/kv.log"
 rm -f "$log"
-"$root/scripts/run-demo.sh" "$build" --quit-after=120000 -geometry 1440x800+0+0 &
+"$root/scripts/run-demo.sh" "$build" --quit-after=120000 -geometry 1000x680+0+0 &
 run=$!
 program_pid() { pgrep -P "$run" -x kv || true; }
 stop() {
@@ -38,5 +38,5 @@ stop
 INNER
 chmod +x "$inner"
 env -u QT_QPA_PLATFORM HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config" \
-  xvfb-run -a -s "-screen 0 1480x840x24" "$inner" "$root" "$build" "$out"
+  xvfb-run -a -s "-screen 0 1040x720x24" "$inner" "$root" "$build" "$out"
 echo "saved $out"

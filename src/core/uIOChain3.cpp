@@ -10,6 +10,7 @@
 #include "uDateTime.h"
 #include "uErrors.h"
 #include "uLogger.h"
+#include "oi.h"
 
 const TDateTime ChainBaseDate = DeviceBaseDate;
 
@@ -763,6 +764,20 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
   return *this;
 }
 
+QString TIOChainList3::FailureText(uint8_t Status) const {
+  // One status byte carries a transport status or the device's exception
+  // code; the worker's cause tells them apart. A failure of the link itself
+  // comes as the engineer's text (which port, which host).
+  const TDeviceFront *front = FGen->DeviceFront();
+  const QString cause = front ? front->DeliveryCause() : QString();
+  const bool named = cause.startsWith(QLatin1String("ois")) || cause.startsWith(QLatin1String("exception"));
+  if (!cause.isEmpty() && !named)
+    return cause;
+  if (!cause.startsWith(QLatin1String("exception")) && (Status == oisUnknown || Status == oisBadCI))
+    return QStringLiteral("Нет ответа от устройства");
+  return QString::asprintf("Ошибка устройства %2.2x", Status);
+}
+
 void TIOChainList3::Aborted() {
   if (FEnded)
     return;
@@ -812,8 +827,9 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   if (!IsChainCommand(Head.Command))
     return;
   if (Head.Status != 0) {
+    const QString text = FailureText(Head.Status);
     End();
-    Message(QString::asprintf("Ошибка устройства %2.2x", Head.Status));
+    Message(text);
     if (FOnError)
       FOnError(step, {});
     return;
@@ -897,6 +913,8 @@ void TIOChainGen::Retire(TIOChainList3 *AChain) {
   FEnded.push_back(std::move(it->second));
   FLive.erase(it);
   PostReap();
+  if (FOnChainEnd)
+    FOnChainEnd();
 }
 
 void TIOChainGen::PostReap() {

@@ -381,6 +381,8 @@ private:
   void Resume(); // after a sleep
   // Ends the chain as aborted: message "Прервано", the abort handler, progress done.
   void Aborted();
+  // The status text of a failed answer.
+  QString FailureText(uint8_t Status) const;
   void Insert(int Position, std::unique_ptr<TIOChain3> AStep);
   std::unique_ptr<TIOChainList3> TakeBranch(TIOChainList3 *AList);
 
@@ -420,6 +422,8 @@ public:
   void setWorkDir(const QString &Dir) { FWorkDir = Dir; }
   void setLogger(TLogger *ALogger) { FLogger = ALogger; }
   void setOnMessage(TChainMessageEvent AEvent) { FOnMessage = std::move(AEvent); }
+  // Called whenever a chain has ended, however it ended (done, failed, aborted).
+  void setOnChainEnd(std::function<void()> AEvent) { FOnChainEnd = std::move(AEvent); }
   void useSmartDesc(bool Value) { FSmartDesc = Value; }
   // The device front that records go through. Should it go first, chains
   // still waiting simply end with the generator.
@@ -452,6 +456,7 @@ private:
 
   TLogger *FLogger;
   TChainMessageEvent FOnMessage;
+  std::function<void()> FOnChainEnd;
   QString FWorkDir;
   bool FSmartDesc = false;
   TDeviceFront *FFront = nullptr;

@@ -174,8 +174,13 @@ bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
     throw EKvError("Ошибка контрольной суммы файла " + S.FFileName);
   const QByteArray unpacked = InflateBytes(S.FData, zName);
   SaveFileBytes(zName, S.FData);
-  QDir().mkpath(CacheFolder(workDir));
-  SaveFileBytes(CacheFileName(workDir, QString::fromLatin1(digest.toHex().toUpper())), S.FData);
+  // The cache is an optimisation: failing to fill it costs the next read, not this one.
+  try {
+    QDir().mkpath(CacheFolder(workDir));
+    SaveFileBytes(CacheFileName(workDir, QString::fromLatin1(digest.toHex().toUpper())), S.FData);
+  } catch (const EKvError &e) {
+    S.FOwner->Log().Error(QStringLiteral("cache not written: ") + e.Text());
+  }
   SaveFileBytes(S.FFileName, unpacked);
   return true;
 }

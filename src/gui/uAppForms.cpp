@@ -9,6 +9,7 @@
 #include "uDeviceboardSetup.h"
 #include "uPropertyFormX.h"
 #include "uOscSetupForm.h"
+#include "uOscValueForm.h"
 #include "uPasswdForm.h"
 #include "uCustomParamIOForm.h"
 #include "uCustomUstavForm.h"
@@ -38,8 +39,8 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.DeviceboardSetupForm = new TDeviceboardSetupForm(Owner);
   f.InOrder << f.DeviceboardSetupForm;
   f.InOrder << NewShell(Owner, "OscNoteForm");
-  f.InOrder << new TOscSetupForm(Owner);
-  for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg"})
+  f.InOrder << new TOscSetupForm(Owner) << new TOscValueForm(Owner);
+  for (const char *name : {"PreferenceForm", "DDUstavBitForm", "OKBottomDlg"})
     f.InOrder << NewShell(Owner, name);
   f.CustomParamIOForm = new TCustomParamIOForm(Owner);
   f.CustomUstavForm = new TCustomUstavForm(Owner);

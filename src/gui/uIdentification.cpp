@@ -149,6 +149,8 @@ TIdentification::~TIdentification() = default;
 void TIdentification::Prepare() {
   TSimpleDeviceDescriptor *desc = FForm.Descriptor();
   desc->SetReady(false);
+  // Nothing of the previous device stays shown while this one is not known.
+  FForm.ClearDeviceStrip();
   FForm.ParamFrame->Clear();
   FForm.UstavFrame->Clear();
   FForm.EventFrame->Clear();
@@ -196,7 +198,10 @@ void TIdentification::aMonitorPollExecute() {
   TIOChainList3 &found = gen.newList();
   BuildDescriptorScript(found, FFoundAddrs, true, true);
   TIOChainList3 &none = gen.newList();
-  none.exec([this] { FForm.SetToolBarColor(clLinkError); });
+  none.exec([this] {
+    FForm.ShowStatus(IdentTexts::NoAnswer);
+    Logger().Error(IdentTexts::NoAnswer);
+  });
   chain.predicatIfList(ptIf, FFoundAddrs, &found, &none);
   if (FForm.AutoPoll() == 1)
     FForm.SetAutoPoll(0);
@@ -330,10 +335,16 @@ void TIdentification::DecodeDescriptorStep() {
   TSimpleDeviceDescriptor *desc = FForm.Descriptor();
   desc->LoadFromBinFile(IdentFiles::DescriptorBin);
   desc->SaveToFile(IdentFiles::DescriptorXml);
+  // The cache only spares the next identification the descriptor read: a
+  // folder that cannot be written is logged and this one goes on.
   const QString cache = QDir(FForm.ProgramFolder()).filePath(IdentFiles::CacheFolder);
-  QDir().mkpath(cache);
-  SaveFileBytes(QDir(cache).filePath(desc->IdentHex + ".bin"), LoadFileBytes(IdentFiles::DescriptorBin));
-  desc->SaveToFile(QDir(cache).filePath(desc->IdentHex + ".xml"));
+  try {
+    QDir().mkpath(cache);
+    SaveFileBytes(QDir(cache).filePath(desc->IdentHex + ".bin"), LoadFileBytes(IdentFiles::DescriptorBin));
+    desc->SaveToFile(QDir(cache).filePath(desc->IdentHex + ".xml"));
+  } catch (const EKvError &e) {
+    Logger().Error(QStringLiteral("descriptor cache not written: ") + e.Text());
+  }
 }
 
 void TIdentification::DescriptorReadyStep() {

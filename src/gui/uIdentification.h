@@ -35,6 +35,7 @@ namespace IdentTexts {
 inline const char *const ReadDescriptor = "Чтение дескриптора";
 inline const char *const ReadFlash = "Чтение внешней FLASH";
 inline const char *const Ready = "Готово";
+inline const char *const NoAnswer = "Нет ответа от устройства";
 inline const char *const FlashCrcError = "Ошибка контрольной суммы FLASH";
 inline const char *const FlashFormatError = "Ошибка формата FLASH";
 inline const char *const CalibrationCountError = "Ошибка калибровки: недопустимое число записей ";

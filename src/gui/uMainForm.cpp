@@ -36,7 +36,9 @@
 #include "uPasswdForm.h"
 #include "uPlacement.h"
 #include "uPollTimer.h"
+#include "uStatusText.h"
 #include "uTranslateForms.h"
+#include "uUstavConversion.h"
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
@@ -63,6 +65,28 @@
 #include <QTabBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+namespace {
+// The setpoints page as the bound setpoint controls reach it. A child of the
+// page, so it goes with the page and is never used after it.
+class TUstavFrameConversion : public QObject, public TUstavConversion {
+public:
+  explicit TUstavFrameConversion(TUstavFrame *Frame) : QObject(Frame), FFrame(Frame) { SetUstavConversion(this); }
+  ~TUstavFrameConversion() override {
+    if (UstavConversion() == this)
+      SetUstavConversion(nullptr);
+  }
+  QString RegValueText(int Reg, uint16_t Value) const override { return FFrame->RegValueText(Reg, Value); }
+  std::optional<uint16_t> TextToRegValue(int Reg, const QString &Text) const override {
+    if (!FFrame->FindByReg(Reg))
+      return std::nullopt;
+    return uint16_t(FFrame->TextToRegValue(Reg, Text));
+  }
+
+private:
+  TUstavFrame *FFrame;
+};
+} // namespace
 
 namespace {
 const char *const LockerFileName = "locker.txt";
@@ -123,6 +147,12 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIOChain = new TIOChainGen(this);
   FIOChain->setLogger(&Logger());
   FIOChain->setOnMessage([this](const QString &Text) { ShowStatus(Text); });
+  // The bar belongs to the chain that moves it: once no chain runs it goes,
+  // whether the last one finished, failed or was aborted.
+  FIOChain->setOnChainEnd([this] {
+    if (!FIOChain->IsBusy())
+      ProgressBar->hide();
+  });
   FIOChain->setWorkDir(FProgramFolder);
   FIOChain->useSmartDesc(FSettings.SmartDesc);
   FIdentification = std::make_unique<TIdentification>(*this, Ini);
@@ -372,7 +402,7 @@ void TMainForm::BuildToolBar() {
   ToolBar->addSeparator();
 
   // Labels and boxes sit in one strip so that each can be hidden on its own.
-  auto *strip = new QWidget(ToolBar);
+  auto *strip = new QWidget(this);
   strip->setObjectName("ToolStrip");
   auto *row = new QHBoxLayout(strip);
   row->setContentsMargins(4, 0, 4, 0);
@@ -403,7 +433,14 @@ void TMainForm::BuildToolBar() {
     row->addWidget(w);
   row->addStretch(1);
   row->addWidget(LabelVarnok);
-  ToolBar->addWidget(strip);
+  // The strip has a row of its own: beside the commands it would not fit the
+  // window's default width, and the tool bar would hide address, device type
+  // and dates behind its overflow button.
+  addToolBarBreak();
+  ToolBar2 = addToolBar(QStringLiteral("ToolBar2"));
+  ToolBar2->setObjectName("ToolBar2");
+  ToolBar2->setMovable(false);
+  ToolBar2->addWidget(strip);
   strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 
   connect(N15, &QAction::triggered, cbAuto, &QCheckBox::toggle);
@@ -500,6 +537,7 @@ bool TMainForm::FormShow() {
   host.TeleCount = FSettings.TeleCount;
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
+  new TUstavFrameConversion(UstavFrame);
   DashboardFrame->Init(FSettings.DashboardFile);
   TGridPageHost gridHost;
   gridHost.Chains = FIOChain;
@@ -514,10 +552,11 @@ bool TMainForm::FormShow() {
   UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
   UstavFrame->Init();
-  EventFrame->SetHost({[this] { return FIOChain; },
-                       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
-                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
-                       [this] { return QDir(FTempFolder).absolutePath(); }});
+  const TEventFrameHost linkHost{[this] { return FIOChain; },
+                                 [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+                                 [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
+                                 [this] { return QDir(FTempFolder).absolutePath(); }};
+  EventFrame->SetHost(linkHost);
   EventFrame->Init();
   ConnectPageCommands();
   connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
@@ -526,27 +565,17 @@ bool TMainForm::FormShow() {
   });
   connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
   OscHeadFrame->SetHost(
-      {[this] { return FIOChain; },
-       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
-       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
-       [this] { return QDir(FTempFolder).absolutePath(); }, [this] { return QDir(FProgramFolder).absolutePath(); },
+      {linkHost, [this] { return QDir(FProgramFolder).absolutePath(); },
        [this] { return std::shared_ptr<const TEventLayout>(EventFrame->Layout()); },
        [this] { return cbPrimVal->isChecked(); },
        [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
-         TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, Tag, false);
-         auto *frame = sheet->findChild<TkvOscFrame *>();
-         frame->setObjectName(FrameName);
-         const int index = PageControl->indexOf(sheet);
-         PageControl->setTabText(index, Caption);
-         PageControl->setTabToolTip(index, Hint);
-         TranslateComponent(MultiLingual(), frame);
-         frame->Initialize();
-         try {
-           frame->LoadComtradeFile(DatFile);
-         } catch (const EKvError &) {
-           delete sheet;
-           throw;
-         }
+         // A read oscillogram's tab is named after its record, not its file.
+         OpenOscTab(DatFile);
+         TTabSheet *sheet = PageControl->ActiveSheet();
+         sheet->SetTag(Tag);
+         sheet->findChild<TkvOscFrame *>()->setObjectName(FrameName);
+         PageControl->setTabText(PageControl->currentIndex(), Caption);
+         PageControl->setTabToolTip(PageControl->currentIndex(), Hint);
        },
        [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
@@ -578,7 +607,8 @@ bool TMainForm::FormShow() {
   ApplyVisibility();
 
   TComPort &port = FDeviceThread->DeviceIO().GetOI().GetComPort();
-  const QString comPort = RegReadString("", KV_REG_COM_PORT, "");
+  const QString comPort = ChooseComPortName(FIni.ReadString("com", "port", QString()),
+                                            RegReadString("", KV_REG_COM_PORT, ""));
   if (!comPort.isEmpty())
     port.SetPortName(comPort);
   RestoreControlBounds("", this);
@@ -660,13 +690,26 @@ void TMainForm::ReportFolderProblem(const QString &Folder) {
 
 void TMainForm::SetToolBarColor(uint32_t Color) {
   FToolBarColor = Color;
-  ToolBar->setStyleSheet(QStringLiteral("QToolBar#ToolBar { background: %1; }").arg(ColorName(Color)));
+  for (QToolBar *bar : {ToolBar, ToolBar2})
+    bar->setStyleSheet(QStringLiteral("QToolBar { background: %1; }").arg(ColorName(Color)));
 }
 
 void TMainForm::ShowStatus(const QString &Text) {
   StatusBar_->showMessage(Text);
-  if (Text.contains(QStringLiteral("Ошибка")))
+  if (IsErrorStatusText(Text))
     SetToolBarColor(clLinkError);
+}
+
+bool TMainForm::event(QEvent *Event) {
+  if (Event->type() == QEvent::StatusTip)
+    return true;
+  return QMainWindow::event(Event);
+}
+
+void TMainForm::ClearDeviceStrip() {
+  LabelDeviceType->setText(QString());
+  LabelCoreID->setText(QString());
+  LabelDescID->setText(QString());
 }
 
 void TMainForm::ShowProgress(int Position, int Max, uint32_t Color) {
@@ -692,11 +735,21 @@ void TMainForm::SetLoggedIn(bool Value) {
     FLoginTime = FNow ? FNow() : QDateTime::currentDateTime();
 }
 
-bool TMainForm::IsLoggedIn() {
-  if (FLoggedIn)
+void TMainForm::ExpireLogin() {
+  if (FLoggedIn && FSettings.PasswdExpirationPeriod > 0)
     FLoggedIn = IsLoginStillValid(FSettings.PasswdExpirationPeriod, FLoginTime,
                                   FNow ? FNow() : QDateTime::currentDateTime());
-  return FLoggedIn;
+}
+
+bool TMainForm::IsLoggedIn() {
+  ExpireLogin();
+  if (!FLoggedIn)
+    return false;
+  // Without a period an entry grants the one write it was asked for: the
+  // answer that lets that write go is the last one.
+  if (FSettings.PasswdExpirationPeriod <= 0)
+    FLoggedIn = false;
+  return true;
 }
 
 void TMainForm::ApplyLinkSettings() {
@@ -741,7 +794,7 @@ void TMainForm::StopDeviceWorker() {
 void TMainForm::TimerTimer() {
   if (FClosed)
     return;
-  IsLoggedIn();
+  ExpireLogin();
   if (FSettings.VirtualInputPulse)
     DashboardFrame->PulseTick();
   TTimerInputs in;
@@ -907,7 +960,11 @@ bool TMainForm::FormCloseQuery() {
 void TMainForm::FormClose() {
   Timer->stop();
   if (FStarted) {
-    RegWriteString("", KV_REG_COM_PORT, FDeviceThread->DeviceIO().GetOI().GetComPort().GetPortName());
+    // Only a port that was actually opened is worth remembering: a default
+    // name written back would later hide the ini's com/port.
+    const TComPort &port = FDeviceThread->DeviceIO().GetOI().GetComPort();
+    if (port.WasOpened())
+      RegWriteString("", KV_REG_COM_PORT, port.GetPortName());
     SaveControlBounds("", this);
     if (FForms.PropertyForm)
       SaveControlBounds("", FForms.PropertyForm);

@@ -69,8 +69,11 @@ public:
   void EnterTempFolder();
   QString GetTempFolder() const { return FTempFolder; }
   QString ProgramFolder() const { return FProgramFolder; }
-  // Status callback of every IO chain; a text holding "Ошибка" turns the tool bar red.
+  // Status callback of every IO chain; an error text (IsErrorStatusText)
+  // turns the tool bar red. The text stays until the next one.
   void ShowStatus(const QString &Text);
+  // Clears device type and dates: an identification has started.
+  void ClearDeviceStrip();
   // Progress callback of chains: Position >= Max ends the transfer (green);
   // otherwise the bar shows Position of Max and the tool bar Color ($80FFFF when 0).
   void ShowProgress(int Position, int Max, uint32_t Color = 0);
@@ -90,7 +93,8 @@ public:
   // A message box with Text, shown once the chain step calling this has returned.
   void ShowMessageStep(const QString &Text);
   // The one answer to "may the user write now": an entry older than the
-  // password expiration period lapses here.
+  // password expiration period lapses here. With a period of 0 or less an
+  // entry answers true once, for the write it was made for, and then lapses.
   bool IsLoggedIn();
   void SetAutoPoll(uint8_t Value) { FAutoPoll = Value; }
   uint8_t AutoPoll() const { return FAutoPoll; }
@@ -152,6 +156,7 @@ public:
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;
+  QToolBar *ToolBar2 = nullptr; // second row: address, device type, dates
   QStatusBar *StatusBar_ = nullptr;
   QProgressBar *ProgressBar = nullptr;
   QLabel *LabelVarnok = nullptr, *Label11 = nullptr, *LabelDeviceType = nullptr;
@@ -192,6 +197,9 @@ protected:
   // Esc and the wheel reach the oscillogram viewer of the active tab.
   void keyPressEvent(QKeyEvent *Event) override;
   void wheelEvent(QWheelEvent *Event) override;
+  // Status tips of menus and actions are not shown: the status line keeps
+  // the last status or error text until the next one.
+  bool event(QEvent *Event) override;
 
 private:
   void BuildActions();
@@ -208,6 +216,8 @@ private:
 
   void ApplyLinkSettings();
   void StopDeviceWorker();
+  // Drops an entry older than a positive expiration period.
+  void ExpireLogin();
 
   const TAppIniFile &FIni;
   std::unique_ptr<TSimpleDeviceDescriptor> FDescriptor;

@@ -72,3 +72,7 @@ TMainSettings TMainSettings::Read(const TAppIniFile &Ini, const QString &Program
   s.EventLogCount = Ini.ReadInteger("event", "eventLogCount", 256);
   return s;
 }
+
+QString ChooseComPortName(const QString &IniPort, const QString &StoredPort) {
+  return IniPort.trimmed().isEmpty() ? StoredPort.trimmed() : IniPort.trimmed();
+}

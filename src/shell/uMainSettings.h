@@ -60,3 +60,8 @@ struct TMainSettings {
 
 // The host name of the loopback interface, the default of modbustcp/host.
 QString LoopbackHostName();
+
+// The serial port to open: the ini's com/port when it names one (the file the
+// engineer edits wins), else the port remembered per user from a run that
+// opened it; empty when neither names one (the port keeps its default).
+QString ChooseComPortName(const QString &IniPort, const QString &StoredPort);

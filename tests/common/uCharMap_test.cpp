@@ -52,9 +52,9 @@ TEST_F(CharMapTest, LatinCodesOfLookAlikesDecodeToCyrillic) {
   EXPECT_EQ(DeviceToProgram(ProgramToDevice(ToWin1251(QString::fromUtf8("ЄєЇїҐґ")))), QString::fromUtf8("ЕеІйГг"));
 }
 
-TEST_F(CharMapTest, CodesThatNoCharacterMapsToAreDropped) {
-  // 0x01 is the display's line break, 0x7B is nobody's code.
-  EXPECT_EQ(DeviceToProgramBytes(QByteArray("A\x01\x7B" "B", 4)), ToWin1251(QString::fromUtf8("АВ")));
+TEST_F(CharMapTest, LineBreakIsABlankAndCodesThatNoCharacterMapsToAreDropped) {
+  // 0x01 is the display's line break ("A|B"), 0x7B is nobody's code.
+  EXPECT_EQ(DeviceToProgramBytes(QByteArray("A\x01\x7B" "B", 4)), ToWin1251(QString::fromUtf8("А В")));
   EXPECT_EQ(DeviceToProgramBytes(QByteArray("\x00\x00", 2)).size(), 0);
 }
 

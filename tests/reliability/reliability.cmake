@@ -18,6 +18,7 @@ kv_fuzz_replay(file_read kvcore ZLIB::ZLIB)
 kv_fuzz_replay(comtrade_cfg kvosc)
 kv_fuzz_replay(comtrade_osc kvosc)
 kv_fuzz_replay(descriptor kvcore)
+kv_fuzz_replay(schema kvcustom)
 
 add_executable(saveLoop ${CMAKE_CURRENT_LIST_DIR}/saveLoop.cpp)
 target_link_libraries(saveLoop PRIVATE kvcommon)

@@ -138,13 +138,16 @@ TEST(SimRtuSlave, AnswersAnUnknownFunctionAfterTheSilence) {
   EXPECT_EQ(Joined(slave.EndOfFrame()), "01 90 01 8D C0");
 }
 
-TEST(SimTcpSlave, AnswersItsOwnUnitAnd0AndAPollOf255FromItsOwnAddress) {
+TEST(SimTcpSlave, AnswersItsOwnUnitAnd0And255AndAPollOf255FromItsAddress) {
   TSimDevice device;
   device.SetAddress(1);
   TSimTcpSlave slave(device);
   EXPECT_EQ(Joined(Feed(slave, Hex("00 01 00 00 00 02 00 07"))), "00 01 00 00 00 03 00 07 00");
   EXPECT_EQ(Joined(Feed(slave, Hex("00 02 00 00 00 02 FF 07"))), "00 02 00 00 00 03 01 07 00");
+  EXPECT_EQ(Joined(Feed(slave, Hex("00 02 00 00 00 06 FF 03 00 00 00 01"))), "00 02 00 00 00 05 FF 03 02 00 00");
   EXPECT_EQ(Joined(Feed(slave, Hex("00 03 00 00 00 02 09 07"))), "00 03 00 00 00 03 09 87 0B");
+  device.SetAbsentUnitsSilent(true); // as a gateway without such a device
+  EXPECT_TRUE(Feed(slave, Hex("00 04 00 00 00 02 09 07")).empty());
 }
 
 TEST(SimTcpSlave, AssemblesSplitAndBackToBackRequests) {

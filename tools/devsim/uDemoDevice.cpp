@@ -85,8 +85,7 @@ TDeviceContent DemoTerminalContent() {
   starts.ValueFull = {QStringLiteral("Ia"), QStringLiteral("Ib"), QStringLiteral("Ic"), QStringLiteral("3I0"),
                       QStringLiteral("ЗМН"), QStringLiteral("Внешний")};
   c.Setpoints.push_back(starts);
-  // Group 2 is kept in EEPROM right behind group 1, as the address generator
-  // packs them, so the program's image of this description is the simulator's.
+  // Group 2 still follows group 1 in EEPROM, as the address generator lays them out.
   c.SetpointGroups[1].Eeprom = uint16_t(c.SetpointGroups[0].Eeprom + 2 * c.Setpoints.size());
   c.Params.insert(c.Params.begin(), type);
   // Plain parameters come before the primary-value ones, as the program builds them.

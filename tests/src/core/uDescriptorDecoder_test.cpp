@@ -341,7 +341,7 @@ TEST_F(DecoderTest, CopyRecordBeyondTheAddressRangeIsARangeError) {
   EXPECT_THROW(DecodeBytes(r, b), EKvRange);
 }
 
-TEST_F(DecoderTest, TextsDropCodesWithoutCharacterAndControlCharacters) {
+TEST_F(DecoderTest, TextsKeepLineBreaksAsBlanksAndDropCodesWithoutCharacter) {
   TDeviceContent c;
   TDcEvent e;
   e.Text = QStringLiteral("A|B\\123\\1");
@@ -351,8 +351,8 @@ TEST_F(DecoderTest, TextsDropCodesWithoutCharacterAndControlCharacters) {
   m.Full = QString::fromUtf8("a\tb\x01" "c");
   c.Measures = {m};
   const auto r = DecodeContent(c);
-  // Display texts: 0x01 and 0x7B are nobody's codes.
-  EXPECT_EQ(r->D->Root->SelectSingleNode("event/event-item/string")->GetText(), U("АВ"));
+  // Display texts: 0x01 is the line break, 0x7B nobody's code.
+  EXPECT_EQ(r->D->Root->SelectSingleNode("event/event-item/string")->GetText(), U("А В "));
   EXPECT_EQ(r->D->Root->SelectSingleNode("measure/measure-item/string")->GetText(), "abc");
 }
 

@@ -247,7 +247,8 @@ TEST_F(IOChain3, DeviceErrorCallsTheErrorHandlerAndProtocolErrorDoesNot) {
     int ErrorCalls;
   };
   const TCase cases[] = {
-      {bcPoll, 4, 0, "Ошибка устройства 04", 1},
+      {bcPoll, 4, 0, "Нет ответа от устройства", 1},
+      {bcPoll, 5, 0, "Ошибка устройства 05", 1},
       {bcPoll, 0x40, 0, "Ошибка устройства 40", 1},
       {bcPoll, 0, 0x80, "Ошибка протокола 80", 0},
       // An unknown command comes back with its own code: the flag is checked first.

@@ -180,6 +180,20 @@ TEST_P(IdentificationLink, FirstIdentificationDecodesCachesAndReachesEveryPage) 
   EXPECT_EQ(Form->Forms().PasswdForm->ExpectedPassword(), DemoDevice::Password);
 }
 
+TEST_P(IdentificationLink, CacheThatCannotBeWrittenIsLoggedAndTheDeviceIsIdentified) {
+  Start();
+  // A file where the cache folder should be: nothing can be written in it.
+  ASSERT_TRUE(QDir(FDir.filePath("cache")).removeRecursively());
+  QFile blocker(FDir.filePath("cache"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  const qsizetype before = Logger().Lines().filter("cache not written").size();
+  ASSERT_EQ(Identify(), "Готово");
+  EXPECT_TRUE(Form->Descriptor()->Ready);
+  EXPECT_EQ(Form->LabelDescID->text(), "2024-06-03");
+  EXPECT_EQ(Logger().Lines().filter("cache not written").size() - before, 2) << "descriptor and custom logic";
+}
+
 TEST_P(IdentificationLink, SecondIdentificationStopsAfterTheFirstDescriptorFrame) {
   Start();
   ASSERT_EQ(Identify(), "Готово");

@@ -20,6 +20,9 @@
 #include "uTextCodec.h"
 
 #include <QCoreApplication>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -239,6 +242,20 @@ TEST_F(MainFormTest, PasswordEntryLapsesAtTheFirstTickAfterThePeriod) {
   EXPECT_FALSE(w->IsLoggedIn());
 }
 
+TEST_F(MainFormTest, WithoutAPeriodAnEntryGrantsOneWriteThenLapses) {
+  for (const char *period : {"0", "-5"}) {
+    SCOPED_TRACE(period);
+    auto w = Make(QString("[setup]\npasswdExpirationPeriod=%1\n").arg(period));
+    ASSERT_TRUE(w->FormShow());
+    EXPECT_FALSE(w->IsLoggedIn());
+    w->SetLoggedIn(true);
+    w->TimerTimer();
+    EXPECT_TRUE(w->IsLoggedIn()) << "the write the password was asked for goes";
+    EXPECT_FALSE(w->IsLoggedIn()) << "the next write asks again";
+    ASSERT_TRUE(w->close());
+  }
+}
+
 TEST_F(MainFormTest, CloseAsksAboutAChangedTitlePanelBeforeAnythingStops) {
   {
     auto unchanged = Make("");
@@ -357,30 +374,59 @@ TEST_F(MainFormTest, UnwritableProgramFolderIsReportedInStatusAndLog) {
   EXPECT_TRUE(Logger().Lines().last().endsWith("ERROR " + expected));
 }
 
-TEST_F(MainFormTest, ModbusTcpReachesTheWorkerDisablesThePortMenusAndKeepsThePortName) {
-  RegWriteString("", KV_REG_COM_PORT, "ttyS7");
-  {
-    auto w = Make("[setup]\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1502\n"
-                  "[com]\nbaudratelist=9600,38400,115200\n");
+TEST_F(MainFormTest, ModbusTcpReachesTheWorkerAndDisablesThePortMenus) {
+  auto w = Make("[setup]\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1502\n"
+                "[com]\nbaudratelist=9600,38400,115200\n");
+  ASSERT_TRUE(w->FormShow());
+  ASSERT_NE(w->DeviceThread(), nullptr);
+  TOI &oi = w->DeviceThread()->DeviceIO().GetOI();
+  EXPECT_FALSE(w->NPort->isEnabled());
+  EXPECT_FALSE(w->NBaudrate->isEnabled());
+  QStringList checked;
+  for (QAction *a : w->NBaudrate->actions())
+    if (a->isChecked())
+      checked << a->text();
+  EXPECT_EQ(w->NBaudrate->actions().size(), 3);
+  // The item of the port's own rate (38400 unless the program's settings say otherwise).
+  EXPECT_EQ(checked, QStringList{QString::number(oi.GetComPort().GetBaudRate())});
+  EXPECT_EQ(oi.GetProtocol(), TOI::prModbusTcp);
+  EXPECT_EQ(w->IOChain()->DeviceFront(), w->DeviceTool());
+}
+
+// The ini's com/port wins over the port remembered per user, and only a port
+// that was opened is remembered.
+TEST_F(MainFormTest, SerialPortComesFromTheIniAndIsRememberedOnlyOnceOpened) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const QString pty = QString::fromLocal8Bit(::ptsname(master));
+  const struct {
+    const char *Ini;
+    const char *Stored;
+    bool Open;
+    QString Used, StoredAfter;
+  } cases[] = {
+      {"", "ttyS7", false, "ttyS7", "ttyS7"},
+      {"[com]\nport=ttyUSB0\n", "COM1", false, "ttyUSB0", "COM1"},
+      {"[com]\nport=ttyUSB0\n", "", false, "ttyUSB0", ""},
+      {"", "", true, pty, pty},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Ini + std::string(" / ") + c.Stored);
+    RegWriteString("", KV_REG_COM_PORT, c.Stored);
+    auto w = Make(c.Ini);
     ASSERT_TRUE(w->FormShow());
-    ASSERT_NE(w->DeviceThread(), nullptr);
-    TOI &oi = w->DeviceThread()->DeviceIO().GetOI();
-    EXPECT_FALSE(w->NPort->isEnabled());
-    EXPECT_FALSE(w->NBaudrate->isEnabled());
-    QStringList checked;
-    for (QAction *a : w->NBaudrate->actions())
-      if (a->isChecked())
-        checked << a->text();
-    EXPECT_EQ(w->NBaudrate->actions().size(), 3);
-    // The item of the port's own rate (38400 unless the program's settings say otherwise).
-    EXPECT_EQ(checked, QStringList{QString::number(oi.GetComPort().GetBaudRate())});
-    EXPECT_EQ(oi.GetProtocol(), TOI::prModbusTcp);
-    EXPECT_EQ(oi.GetComPort().GetPortName(), "ttyS7");
-    EXPECT_EQ(w->IOChain()->DeviceFront(), w->DeviceTool());
-    oi.GetComPort().SetPortName("ttyUSB3");
+    TComPort &port = w->DeviceThread()->DeviceIO().GetOI().GetComPort();
+    if (c.Open) {
+      port.SetPortName(pty);
+      EXPECT_TRUE(port.Open());
+    }
+    EXPECT_EQ(port.GetPortName(), c.Used);
     ASSERT_TRUE(w->close());
+    EXPECT_EQ(RegReadString("", KV_REG_COM_PORT, ""), c.StoredAfter);
   }
-  EXPECT_EQ(RegReadString("", KV_REG_COM_PORT, ""), "ttyUSB3");
+  ::close(master);
 }
 
 TEST_F(MainFormTest, ModbusPaneOpensOnceFilledFromTheRegisterImage) {
