@@ -6,52 +6,59 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
-TStringGrid *NewCustomNameGrid(QDialog *Owner, const QString &Header, QStatusBar **StatusBar) {
-  auto *grid = new TStringGrid(3, 1, 0, 1, Owner);
+TCustomNameForm::TCustomNameForm(QWidget *Parent, const char *Name, const QString &Caption, const QString &Header)
+    : QDialog(Parent) {
+  setObjectName(QString::fromLatin1(Name));
+  setWindowTitle(Caption);
+  Grid = new TStringGrid(3, 1, 0, 1, this);
   const QStringList titles = Header.split(QLatin1Char(','));
   const int widths[] = {94, 152, 365};
   for (int c = 0; c < 3; ++c) {
-    grid->SetCells(c, 0, titles.value(c));
-    grid->setColumnWidth(c, widths[c]);
+    Grid->SetCells(c, 0, titles.value(c));
+    Grid->setColumnWidth(c, widths[c]);
   }
-  grid->setEditTriggers(QAbstractItemView::AllEditTriggers);
-  grid->setSelectionMode(QAbstractItemView::SingleSelection);
-  *StatusBar = new QStatusBar(Owner);
-  auto *layout = new QVBoxLayout(Owner);
+  Grid->setEditTriggers(QAbstractItemView::AllEditTriggers);
+  Grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  StatusBar = new QStatusBar(this);
+  auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(grid);
-  layout->addWidget(*StatusBar);
-  Owner->resize(94 + 152 + 365 + 30, 320);
-  return grid;
-}
-
-void SetCustomNameRow(TStringGrid *Grid, int Row, const QString &Col0, const QString &Short, const QString &Name) {
-  const QString texts[] = {Col0, Short, Name};
-  for (int c = 0; c < 3; ++c) {
-    auto *item = new QTableWidgetItem(texts[c]);
-    // Only the name can be selected, so only the name is edited.
-    item->setFlags(c == 2 ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable : Qt::ItemIsEnabled);
-    Grid->setItem(Row, c, item);
-  }
-}
-
-TCustomUstavForm::TCustomUstavForm(QWidget *Parent) : QDialog(Parent) {
-  setObjectName(QStringLiteral("CustomUstavForm"));
-  setWindowTitle(QStringLiteral("Редактор наименований уставок"));
-  sgUstav = NewCustomNameGrid(this, QStringLiteral("Уровень,Краткое,Полное"), &StatusBar);
-  sgUstav->setObjectName(QStringLiteral("sgUstav"));
-  connect(sgUstav, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *Item) {
+  layout->addWidget(Grid);
+  layout->addWidget(StatusBar);
+  resize(94 + 152 + 365 + 30, 320);
+  connect(Grid, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *Item) {
     const int row = Item->row() - 1;
-    if (!FFilling && Item->column() == 2 && row >= 0 && row < int(FRows.size()))
-      FRows[size_t(row)].Ustav->String = Item->text();
+    if (!FFilling && Item->column() == 2 && row >= 0 && row < FRows)
+      SetName(row, Item->text());
   });
 }
 
-void TCustomUstavForm::SetDescriptor(TDeviceDescriptor *Desc) {
+void TCustomNameForm::Fill(const QList<QStringList> &Texts) {
   FFilling = true;
-  FRows = CustomUstavRows(*Desc);
-  sgUstav->setRowCount(1 + int(FRows.size()));
-  for (size_t i = 0; i < FRows.size(); ++i)
-    SetCustomNameRow(sgUstav, int(i) + 1, FRows[i].Level, FRows[i].Ustav->ShortString, FRows[i].Ustav->String);
+  FRows = int(Texts.size());
+  Grid->setRowCount(1 + FRows);
+  for (int r = 0; r < FRows; ++r)
+    for (int c = 0; c < 3; ++c) {
+      auto *item = new QTableWidgetItem(Texts[r].value(c));
+      // Only the name can be selected, so only the name is edited.
+      item->setFlags(c == 2 ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable : Qt::ItemIsEnabled);
+      Grid->setItem(r + 1, c, item);
+    }
   FFilling = false;
 }
+
+TCustomUstavForm::TCustomUstavForm(QWidget *Parent)
+    : TCustomNameForm(Parent, "CustomUstavForm", QStringLiteral("Редактор наименований уставок"),
+                      QStringLiteral("Уровень,Краткое,Полное")) {
+  sgUstav = Grid;
+  sgUstav->setObjectName(QStringLiteral("sgUstav"));
+}
+
+void TCustomUstavForm::SetDescriptor(TDeviceDescriptor *Desc) {
+  FRows = CustomUstavRows(*Desc);
+  QList<QStringList> texts;
+  for (const TCustomUstavRow &r : FRows)
+    texts.append({r.Level, r.Ustav->ShortString, r.Ustav->String});
+  Fill(texts);
+}
+
+void TCustomUstavForm::SetName(int Row, const QString &Name) { FRows[size_t(Row)].Ustav->String = Name; }

@@ -9,22 +9,37 @@
 class QStatusBar;
 class TStringGrid;
 
-// The grid both name dialogs share: 3 columns (94, 152, 365), a header row
-// from Header (comma text), only the last column selectable and editable.
-TStringGrid *NewCustomNameGrid(QDialog *Owner, const QString &Header, QStatusBar **StatusBar);
-// Row's cells; the name cell is editable.
-void SetCustomNameRow(TStringGrid *Grid, int Row, const QString &Col0, const QString &Short, const QString &Name);
+// What both name dialogs share: a grid of 3 columns (94, 152, 365) with a
+// header row from Header (comma text), only the last column selectable and
+// editable, each edit handed to SetName at once; a status bar below.
+class TCustomNameForm : public QDialog {
+  Q_OBJECT
+public:
+  TCustomNameForm(QWidget *Parent, const char *Name, const QString &Caption, const QString &Header);
+  TStringGrid *Grid = nullptr;
+  QStatusBar *StatusBar = nullptr;
 
-class TCustomUstavForm : public QDialog {
+protected:
+  // Rows after the header; Texts[Row] is (column 0, short name, name).
+  void Fill(const QList<QStringList> &Texts);
+  virtual void SetName(int Row, const QString &Name) = 0;
+
+private:
+  int FRows = 0;
+  bool FFilling = false;
+};
+
+class TCustomUstavForm : public TCustomNameForm {
   Q_OBJECT
 public:
   explicit TCustomUstavForm(QWidget *Parent = nullptr);
   void SetDescriptor(TDeviceDescriptor *Desc);
 
   TStringGrid *sgUstav = nullptr;
-  QStatusBar *StatusBar = nullptr;
+
+protected:
+  void SetName(int Row, const QString &Name) override;
 
 private:
   std::vector<TCustomUstavRow> FRows;
-  bool FFilling = false;
 };
