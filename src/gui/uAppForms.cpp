@@ -14,6 +14,8 @@
 #include "uDDUstavBitForm.h"
 #include "uLabelEditForm.h"
 #include "uUstavListForm.h"
+#include "uCustomParamIOForm.h"
+#include "uCustomUstavForm.h"
 
 namespace {
 QDialog *NewShell(QWidget *Owner, const char *Name) {
@@ -57,8 +59,12 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.DeviceboardSetupForm;
   f.InOrder << NewShell(Owner, "OscNoteForm");
   f.InOrder << new TOscSetupForm(Owner) << new TOscValueForm(Owner);
-  for (const char *name : {"PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
-                           "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
+  for (const char *name : {"PreferenceForm", "DDUstavBitForm", "OKBottomDlg"})
+    f.InOrder << NewAppForm(Owner, name);
+  f.CustomParamIOForm = new TCustomParamIOForm(Owner);
+  f.CustomUstavForm = new TCustomUstavForm(Owner);
+  f.InOrder << f.CustomParamIOForm << f.CustomUstavForm;
+  for (const char *name : {"LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewAppForm(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = new TPropertyForm(Owner);

@@ -17,6 +17,8 @@ class TAppIniFile;
 class TConfigMMSForm;
 class TAgentClientForm;
 class TModbustcpForm;
+class TCustomParamIOForm;
+class TCustomUstavForm;
 
 struct TAppForms {
   QList<QDialog *> InOrder;
@@ -30,6 +32,8 @@ struct TAppForms {
   TConfigMMSForm *ConfigMMSForm = nullptr;
   TAgentClientForm *AgentClientForm = nullptr;
   TModbustcpForm *ModbustcpForm = nullptr;
+  TCustomParamIOForm *CustomParamIOForm = nullptr;
+  TCustomUstavForm *CustomUstavForm = nullptr;
 
   // The form named Name ("OscValueForm"), or null.
   QDialog *Form(const QString &Name) const;

@@ -71,10 +71,6 @@ TEST(DemoDevice, SubFilesInflateToTheirSources) {
   EXPECT_TRUE(SubFile(img, 1).contains("<config/>"));
 }
 
-TEST(DemoDevice, ExtFlashNeedsSixSubFiles) {
-  EXPECT_THROW(BuildExtFlashImage({"a", "b"}), EKvAssert);
-}
-
 TEST(DemoDevice, DescriptorDecodesWithTypeAndPasswordParameters) {
   QTemporaryDir dir;
   TSimDevice device;

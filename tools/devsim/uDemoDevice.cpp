@@ -7,7 +7,6 @@
 #include "uSimDevice.h"
 #include "uTextCodec.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <algorithm>
 #include <chrono>
@@ -24,8 +23,6 @@ constexpr int InputsReg = 20, RelaysReg = 21, LedsReg = 22, VirtInReg = 23, Virt
 constexpr int ModeReg = 30, AddrReg = 31, DateReg = 44, StatusReg = 48;
 constexpr int Group1Reg = UstavReg1, Group2Reg = UstavReg2;
 constexpr int MeasureCount = 11;
-constexpr int BlockBytes = 2048;
-constexpr int CustomLogicAlign = 131072;
 
 // A text as the device keeps it in registers: display codes, two per
 // register, high byte first, zero-padded.
@@ -35,16 +32,6 @@ std::vector<uint16_t> TextWords(const QString &Text, int Words) {
   for (int i = 0; i < Words * 2 && i < codes.size(); ++i)
     w[size_t(i / 2)] |= uint16_t(uint8_t(codes[i]) << (i % 2 ? 0 : 8));
   return w;
-}
-
-void Put16(QByteArray &B, int Offset, uint16_t V) {
-  B[Offset] = char(V & 0xFF);
-  B[Offset + 1] = char(V >> 8);
-}
-
-void PadTo(QByteArray &B, int Multiple, char Fill) {
-  while (B.size() % Multiple)
-    B.append(Fill);
 }
 
 // The raw value of measure Index at Tick: three-phase currents and voltages
@@ -133,35 +120,9 @@ QByteArray DemoCustomLogicXml() {
   return ToWin1251(xml);
 }
 
-QByteArray BuildExtFlashImage(const QList<QByteArray> &SubFiles) {
-  if (SubFiles.size() != 6)
-    throw EKvAssert("six sub-files expected");
-  QByteArray img(BlockBytes, '\0');
-  img[0] = 1;
-  for (int k = 0; k < 6; ++k) {
-    if (k == 5)
-      PadTo(img, CustomLogicAlign, char(0xFF));
-    img[1] = char(k + 1);
-    Put16(img, 2 + 2 * k, CheckedCast<uint16_t>(img.size() / BlockBytes));
-    // qCompress puts the length high byte first before the zlib stream.
-    const QByteArray z = qCompress(SubFiles[k], -1).mid(4);
-    QByteArray len(4, '\0');
-    for (int i = 0; i < 4; ++i)
-      len[i] = char((z.size() >> (8 * i)) & 0xFF);
-    img.append(len);
-    img.append(QCryptographicHash::hash(z, QCryptographicHash::Md5));
-    img.append(z);
-    PadTo(img, BlockBytes, '\0');
-  }
-  // Crc16 returns the CRC with its low byte high; the header keeps the CRC's
-  // high byte first, which is that value stored low byte first.
-  Put16(img, 14, Crc16(img.constData(), 14));
-  return img;
-}
-
 QByteArray DemoExtFlashImage() {
   const QByteArray logic = DemoCustomLogicXml();
-  return BuildExtFlashImage({
+  return BuildExtFlash({
       QByteArrayLiteral("<?xml version=\"1.0\"?>\r\n<schema-code/>\r\n"),
       QByteArrayLiteral("<?xml version=\"1.0\"?>\r\n<config/>\r\n"),
       QByteArrayLiteral("; identifiers of the demo terminal\r\n"),

@@ -45,13 +45,8 @@ TDeviceContent DemoTerminalContent();
 // relays and LEDs and the first setpoint.
 QByteArray DemoCustomLogicXml();
 
-// Device file 140 as the external FLASH keeps it: a 2048-byte header block
-// (format 1, count 6, first block of each sub-file, CRC-16 of bytes 0..13 high
-// byte first), then each sub-file as payload length, MD5 of the payload and
-// the zlib payload, padded to a block; sub-file 5 starts on a 128-KB boundary.
-// SubFiles holds the six files' contents. Throws EKvAssert for another count.
-QByteArray BuildExtFlashImage(const QList<QByteArray> &SubFiles);
-// The demo's own FLASH image (sub-file 5 is DemoCustomLogicXml()).
+// The demo's own FLASH image, made by devsim's image writer (sub-file 5 is
+// DemoCustomLogicXml()).
 QByteArray DemoExtFlashImage();
 
 // Gives Device the demo terminal: the simulator's event ring and

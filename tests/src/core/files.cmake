@@ -6,3 +6,6 @@ kv_add_test(uIOChainFile_test
   LABELS tsan)
 target_include_directories(uIOChainFile_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/tools)
 add_dependencies(uIOChainFile_test devsim_app)
+# The external FLASH image, checked against devsim's own writer.
+kv_add_test(uExtFlash_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uExtFlash_test.cpp LIBS kvcore devsimfiles ZLIB::ZLIB)
+target_include_directories(uExtFlash_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/tools)

@@ -8,3 +8,4 @@ kv_add_test(uUndoRedoTool_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uUndoRedoTool_t
 # The script host runs a watchdog thread: also under ThreadSanitizer.
 kv_add_test(uScriptHost_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uScriptHost_test.cpp LIBS kvcustom LABELS tsan)
 kv_add_test(uSchemaCompileRun_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSchemaCompileRun_test.cpp LIBS kvcustom)
+kv_add_test(uCustomLogic_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uCustomLogic_test.cpp LIBS kvcustom)

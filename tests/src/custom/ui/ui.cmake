@@ -7,3 +7,8 @@ if(KV_GUI)
   kv_add_test(DDMenuEditorForm_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DDMenuEditorForm_test.cpp
     LIBS kvcustomui demodevice)
 endif()
+if(KV_GUI)
+  kv_add_test(uCustomNameForms_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/../../gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/uCustomNameForms_test.cpp
+    LIBS kvcustomui)
+endif()
