@@ -9,7 +9,9 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <unordered_map>
 #include <pugixml.hpp>
 
 namespace {
@@ -272,16 +274,179 @@ static void ShowXmlMessage(const QString &Text) {
     s(Text);
 }
 
+// ---------------------------------------------------------------- queries
+
+namespace {
+
+std::atomic<bool> KeyIndexOn{true};
+
+// Queries are compiled once per thread: the pages ask the same few shapes at
+// every refresh, and compiling costs more than evaluating them.
+const pugi::xpath_query &CompiledQuery(const QString &XPath) {
+  thread_local std::unordered_map<std::string, std::unique_ptr<pugi::xpath_query>> cache;
+  std::string key = Utf8(XPath);
+  auto it = cache.find(key);
+  if (it != cache.end())
+    return *it->second;
+  if (cache.size() >= 1024)
+    cache.clear();
+  auto q = std::make_unique<pugi::xpath_query>(key.c_str());
+  return *cache.emplace(std::move(key), std::move(q)).first->second;
+}
+
+bool IsStepChar(char C) {
+  return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') || C == '-' || C == '_' ||
+         C == '.' || C == '*';
+}
+
+// Splits "path[key=N]" (path: element names or "*" joined by "/", or "//*";
+// N a whole number) into its parts; false for every other query.
+bool SplitKeyedQuery(const std::string &Q, std::string &Path, std::string &Key, long long &Value) {
+  const size_t open = Q.find('[');
+  if (open == std::string::npos || open == 0 || Q.back() != ']' || Q.find('[', open + 1) != std::string::npos)
+    return false;
+  Path = Q.substr(0, open);
+  if (Path != "//*") {
+    if (Path.front() == '/' || Path.back() == '/' || Path.find("//") != std::string::npos)
+      return false;
+    for (size_t i = 0; i < Path.size(); ++i) {
+      if (Path[i] == '/')
+        continue;
+      if (!IsStepChar(Path[i]) || (Path[i] == '.' && (i == 0 || Path[i - 1] == '/')))
+        return false;
+    }
+  }
+  const std::string pred = Q.substr(open + 1, Q.size() - open - 2);
+  const size_t eq = pred.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 >= pred.size())
+    return false;
+  Key = pred.substr(0, eq);
+  if (!((Key[0] >= 'a' && Key[0] <= 'z') || (Key[0] >= 'A' && Key[0] <= 'Z') || Key[0] == '_'))
+    return false;
+  for (char c : Key)
+    if (!IsStepChar(c) || c == '*')
+      return false;
+  const std::string num = pred.substr(eq + 1);
+  size_t i = num[0] == '-' ? 1 : 0;
+  if (i >= num.size() || num.size() - i > 15)
+    return false;
+  for (size_t k = i; k < num.size(); ++k)
+    if (num[k] < '0' || num[k] > '9')
+      return false;
+  Value = std::stoll(num);
+  return true;
+}
+
+void AppendStringValue(const pugi::xml_node &N, std::string &Out) {
+  for (pugi::xml_node c = N.first_child(); c; c = c.next_sibling()) {
+    if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata)
+      Out += c.value();
+    else if (c.type() == pugi::node_element)
+      AppendStringValue(c, Out);
+  }
+}
+
+// XPath's number() of a string value: blanks around an optional minus sign,
+// digits and one optional point; anything else is NaN (no key).
+bool WholeNumberOf(const std::string &S, long long &Out) {
+  size_t b = 0, e = S.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (b < e && blank(S[b]))
+    ++b;
+  while (e > b && blank(S[e - 1]))
+    --e;
+  if (b == e)
+    return false;
+  size_t i = b;
+  const bool neg = S[i] == '-';
+  if (neg)
+    ++i;
+  long double v = 0;
+  bool digits = false, point = false, fraction = false;
+  for (; i < e; ++i) {
+    const char c = S[i];
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      digits = true;
+      if (point)
+        fraction = fraction || c != '0';
+      else
+        v = v * 10 + (c - '0');
+    } else {
+      return false;
+    }
+  }
+  if (!digits || fraction || v > 1e15L)
+    return false;
+  Out = neg ? -(long long)v : (long long)v;
+  return true;
+}
+
+} // namespace
+
+// Keyed lookups "path[key=N]" are what the pages and identification ask at every
+// refresh. They are answered from an index built once per context node, path and
+// key, and dropped whenever the document changes, so the answer is always the one
+// XPath gives: the first match in document order.
+struct TKeyedLookups {
+  uint64_t Version = 0;
+  uint64_t IndexVersion = ~uint64_t(0);
+  std::unordered_map<std::string, std::unordered_map<long long, pugi::xml_node>> Indexes;
+};
+
+void SetXPathKeyIndex(bool On) { KeyIndexOn = On; }
+
+void TXXMLDocument::Changed() { ++FKeyed->Version; }
+
+bool TXXMLDocument::FindKeyed(const pugi::xml_node &Context, const std::string &Query, pugi::xml_node &Found) {
+  std::string path, key;
+  long long value = 0;
+  if (!KeyIndexOn || !SplitKeyedQuery(Query, path, key, value) || IsDetached(Context))
+    return false;
+  TKeyedLookups &k = *FKeyed;
+  if (k.IndexVersion != k.Version) {
+    k.Indexes.clear();
+    k.IndexVersion = k.Version;
+  }
+  const std::string id = std::to_string(reinterpret_cast<uintptr_t>(Context.internal_object())) + '|' + path + '|' + key;
+  auto it = k.Indexes.find(id);
+  if (it == k.Indexes.end()) {
+    std::unordered_map<long long, pugi::xml_node> index;
+    pugi::xpath_node_set set = CompiledQuery(QString::fromStdString(path)).evaluate_node_set(Context);
+    set.sort();
+    std::string text;
+    for (const pugi::xpath_node &x : set) {
+      const pugi::xml_node n = x.node();
+      if (!n || n.type() != pugi::node_element || (path == "//*" && IsDetached(n)))
+        continue;
+      for (pugi::xml_node c = n.child(key.c_str()); c; c = c.next_sibling(key.c_str())) {
+        text.clear();
+        AppendStringValue(c, text);
+        long long v = 0;
+        if (WholeNumberOf(text, v))
+          index.emplace(v, n);
+      }
+    }
+    it = k.Indexes.emplace(id, std::move(index)).first;
+  }
+  const auto hit = it->second.find(value);
+  Found = hit == it->second.end() ? pugi::xml_node() : hit->second;
+  return true;
+}
+
 // ---------------------------------------------------------------- document
 
 IXXMLDocument NewXMLDocument() { return std::make_shared<TXXMLDocument>(); }
 
-TXXMLDocument::TXXMLDocument() : FDoc(std::make_unique<pugi::xml_document>()) {}
+TXXMLDocument::TXXMLDocument()
+    : FDoc(std::make_unique<pugi::xml_document>()), FKeyed(std::make_unique<TKeyedLookups>()) {}
 
 TXXMLDocument::~TXXMLDocument() = default;
 
 bool TXXMLDocument::Parse(const QByteArray &Utf8, bool KeepRootOnFailure) {
   FModified = false;
+  Changed();
   auto doc = std::make_unique<pugi::xml_document>();
   const pugi::xml_parse_result r = doc->load_buffer(Utf8.constData(), size_t(Utf8.size()), ParseFlags,
                                                     pugi::encoding_utf8);
@@ -411,7 +576,10 @@ IXXMLNode TXXMLNode::Wrap(const pugi::xml_node &Node) const {
   return Node ? std::make_shared<TXXMLNode>(FOwner, Node, pugi::xml_attribute()) : nullptr;
 }
 
-void TXXMLNode::Touch() const { FOwner->SetModified(true); }
+void TXXMLNode::Touch() const {
+  FOwner->SetModified(true);
+  FOwner->Changed();
+}
 
 void TXXMLNode::Fail(const QString &Message) const { throw EKvError(Message); }
 
@@ -459,6 +627,7 @@ QString TXXMLNode::GetText() const {
 }
 
 void TXXMLNode::SetText(const QString &Value) {
+  FOwner->Changed();
   const std::string v = Utf8(Value);
   if (FH->Attr) {
     FH->Attr.set_value(v.c_str());
@@ -513,7 +682,7 @@ void TXXMLNode::CreateCDATASection(const QString &Text) {
 IXXMLNodeList TXXMLNode::SelectNodes(const QString &XPath) const {
   pugi::xpath_node_set set;
   try {
-    const pugi::xpath_query q(Utf8(XPath).c_str());
+    const pugi::xpath_query &q = CompiledQuery(XPath);
     const pugi::xpath_node ctx = FH->Attr ? pugi::xpath_node(FH->Attr, FH->Node) : pugi::xpath_node(FH->Node);
     set = q.evaluate_node_set(ctx);
   } catch (const pugi::xpath_exception &e) {
@@ -534,9 +703,14 @@ IXXMLNodeList TXXMLNode::SelectNodes(const QString &XPath) const {
 }
 
 IXXMLNode TXXMLNode::SelectSingleNode(const QString &XPath) const {
+  if (!FH->Attr && FH->Node.type() == pugi::node_element) {
+    pugi::xml_node found;
+    if (FOwner->FindKeyed(FH->Node, Utf8(XPath), found))
+      return Wrap(found);
+  }
   pugi::xpath_node x;
   try {
-    const pugi::xpath_query q(Utf8(XPath).c_str());
+    const pugi::xpath_query &q = CompiledQuery(XPath);
     const pugi::xpath_node ctx = FH->Attr ? pugi::xpath_node(FH->Attr, FH->Node) : pugi::xpath_node(FH->Node);
     x = q.evaluate_node(ctx);
   } catch (const pugi::xpath_exception &e) {
@@ -674,6 +848,7 @@ void TXXMLNode::ReorderChildren(int Index1, int Index2) {
     Fail(QString("TXXMLNode.ReorderChildren: no child %1").arg(!a ? Index1 : Index2));
   if (Index1 == Index2)
     return;
+  FOwner->Changed();
   if (Index1 < Index2)
     FH->Node.insert_move_before(b->FH->Node, a->FH->Node);
   else
@@ -741,6 +916,7 @@ IXXMLNode TXXMLNode::ReplaceChild(const IXXMLNode &NewChild, const IXXMLNode &Ol
 void TXXMLNode::MergeInto(const IXXMLNode &Target) {
   CheckElement("MergeInto");
   Target->CheckElement("MergeInto");
+  FOwner->Changed();
   while (pugi::xml_attribute a = FH->Node.first_attribute()) {
     Target->SetStrAttr(FromUtf8(a.name()), FromUtf8(a.value()));
     FH->Node.remove_attribute(a);

@@ -10,9 +10,11 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class TXXMLDocument;
+struct TKeyedLookups;
 class TXXMLNode;
 class TXXMLNodeList;
 class TXStringList;
@@ -56,6 +58,11 @@ class xml_attribute;
 
 IXXMLDocument NewXMLDocument();
 
+// Queries of the form "path[key=N]" are answered from an index (the answer
+// XPath gives, kept up to date with every change). Off: plain XPath evaluation,
+// which tests compare it with.
+void SetXPathKeyIndex(bool On);
+
 class TXXMLDocument : public std::enable_shared_from_this<TXXMLDocument> {
 public:
   // Use NewXMLDocument(): nodes need the document to be held by a shared_ptr.
@@ -97,6 +104,11 @@ private:
   bool Parse(const QByteArray &Utf8, bool KeepRootOnFailure);
   pugi::xml_node Limbo();
   bool IsDetached(const pugi::xml_node &Node) const;
+  // Every change of the tree (text, attributes, children, a load) calls it.
+  void Changed();
+  // Answers "path[key=N]" from Context through the keyed index: false when the
+  // query has another shape (evaluate it as XPath then).
+  bool FindKeyed(const pugi::xml_node &Context, const std::string &Query, pugi::xml_node &Found);
 
   std::unique_ptr<pugi::xml_document> FDoc;
   // Trees of earlier loads stay alive while this document lives, so a node
@@ -105,6 +117,7 @@ private:
   bool FHasRoot = false;
   bool FModified = false;
   QString FParseError;
+  std::unique_ptr<TKeyedLookups> FKeyed;
 };
 
 QByteArray FormatXMLDocument(const IXXMLDocument &Doc);

@@ -6,8 +6,9 @@
 
 namespace {
 constexpr qint64 MsPerDay = 86400000;
-// QDate's Julian day of 1899-12-30, day 0 of the day count.
-const qint64 BaseJulianDay = QDate(1899, 12, 30).toJulianDay();
+// QDate's Julian day of 1899-12-30, day 0 of the day count. A constant, not
+// computed: dates built while other units' globals are initialised need it.
+constexpr qint64 BaseJulianDay = 2415019;
 } // namespace
 
 bool TryEncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second, int MSec,
@@ -117,6 +118,14 @@ QString FormatDateTime(const QString &Format, TDateTime Value) {
       ++run;
     if (lc == 'y') {
       out += run >= 3 ? pad(y, 4) : pad(y % 100, 2);
+      afterHour = false;
+    } else if (lc == 'm' && run >= 3 && !afterHour) {
+      // Month names are the Russian ones, as the device's users read them.
+      static const char *const shortNames[] = {"янв", "фев", "мар", "апр", "май", "июн",
+                                               "июл", "авг", "сен", "окт", "ноя", "дек"};
+      static const char *const longNames[] = {"январь", "февраль", "март",    "апрель",  "май",    "июнь",
+                                              "июль",   "август",  "сентябрь", "октябрь", "ноябрь", "декабрь"};
+      out += QString::fromUtf8(run >= 4 ? longNames[mo - 1] : shortNames[mo - 1]);
       afterHour = false;
     } else if (lc == 'm') {
       const int v = afterHour ? mi : mo;

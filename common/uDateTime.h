@@ -44,7 +44,8 @@ bool DecodeDeviceTime7(const uint8_t *Bytes, TDateTime &Out);
 void EncodeDeviceTime7(TDateTime Value, uint8_t *Bytes);
 
 // Formats with the day-count family's pattern letters: yyyy, yy, m, mm (month,
-// or minutes right after h/hh), d, dd, h, hh, n, nn, s, ss, z, zzz; text in
+// or minutes right after h/hh), mmm and mmmm (short and long Russian month
+// name), d, dd, h, hh, n, nn, s, ss, z, zzz; text in
 // double or single quotes is copied, other characters are copied as they are.
 // FormatDateTime("hh.nn.ss.zzz", v) gives "14.03.07.123".
 QString FormatDateTime(const QString &Format, TDateTime Value);

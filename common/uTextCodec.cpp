@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -52,7 +53,18 @@ const THighTable &Win1251Table() {
   return t;
 }
 
+bool IsAscii(QByteArrayView Bytes) {
+  for (char c : Bytes)
+    if (uchar(c) >= 0x80)
+      return false;
+  return true;
+}
+
+// Both code pages keep ASCII as it is; plain-ASCII texts (listings, generated
+// code) skip the converter, which costs more than the text.
 QString Decode(const char *Name, QByteArrayView Bytes) {
+  if (IsAscii(Bytes))
+    return QString::fromLatin1(Bytes);
   QStringDecoder d = MakeDecoder(Name);
   return d.decode(Bytes);
 }
@@ -60,6 +72,8 @@ QString Decode(const char *Name, QByteArrayView Bytes) {
 // Each character the code page lacks is replaced by "?" before encoding, so the
 // result never depends on the converter's own substitution byte.
 QByteArray Encode(const char *Name, const QString &Text, const THighTable &Table) {
+  if (std::all_of(Text.cbegin(), Text.cend(), [](QChar c) { return c.unicode() < 0x80; }))
+    return Text.toLatin1();
   QString clean;
   clean.reserve(Text.size());
   const qsizetype n = Text.size();

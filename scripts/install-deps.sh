@@ -7,9 +7,9 @@ PKGS=(
   qt6-base-dev qt6-serialport-dev qt6-declarative-dev qt6-serialbus-dev
   libpugixml-dev zlib1g-dev libxlsxwriter-dev
   libgtest-dev libgmock-dev
-  libmodbus-dev python3 python3-pymodbus python3-serial-asyncio
+  libmodbus-dev python3 python3-pymodbus python3-serial-asyncio python3-openpyxl
   clang libclang-rt-14-dev
-  xvfb xauth imagemagick poppler-utils
+  xvfb xauth imagemagick poppler-utils xdotool
   fonts-dejavu-core
 )
 missing=()

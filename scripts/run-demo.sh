@@ -42,6 +42,15 @@ port=$port
 deviceType=1
 coreDate=1
 descDate=1
+
+[tools]
+deviceBoard=1
 INI
+# The demo title panel and device boards go beside the program unless they are
+# there already (a page the user saved is never overwritten).
+panel="$(dirname "$program")/dashboard.XML"
+[ -e "$panel" ] || cp "$root/tools/devsim/dashboard.XML" "$panel"
+boards="$(dirname "$program")/deviceFrame.xml"
+[ -e "$boards" ] || cp "$root/tools/devsim/deviceFrame.xml" "$boards"
 echo "devsim demo terminal on 127.0.0.1:$port; settings in $ini"
 "$program" "$@"

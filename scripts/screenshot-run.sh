@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the program against the demo terminal under a virtual X server, as
-# `make run` does, and saves a screenshot once the device is identified.
+# `make run` does, and saves a screenshot once the device is identified and
+# the title panel has been refreshed (its event list read).
 # Usage: scripts/screenshot-run.sh [build folder, default build/release]
 # Result: <build folder>/screenshot-run.png
 set -euo pipefail
@@ -24,9 +25,13 @@ stop() {
   wait "$run" || true
 }
 identified() { grep -q 'Готово' "$log" 2>/dev/null; }
-# Wait (up to 60 s) for the window and for the identification to end ("Готово").
-shot_wait 600 "$run" identified
+# The panel's refresh reads the event list last and ends with a second "Готово".
+refreshed() { grep -q 'Чтение событий' "$log" 2>/dev/null && [ "$(grep -c 'Готово' "$log")" -ge 2 ]; }
+# Wait (up to 60 s) for the window, the identification and the panel's first refresh.
+shot_wait 600 "$run" refreshed
 identified || { echo "no identification within 60 s"; tail -20 "$log" || true; stop; exit 1; }
+refreshed || echo "the title panel was not refreshed within 60 s"
+
 sleep 1.5   # the pages and labels repaint after the last step
 shot_capture "$out"
 stop

@@ -715,6 +715,13 @@ void TIOChainList3::End() {
   FReplyId = 0;
   FFront = nullptr;
   FGen->Retire(this);
+  if (FOnEnd)
+    std::exchange(FOnEnd, nullptr)();
+}
+
+TIOChainList3 &TIOChainList3::setOnEnd(std::function<void()> AEvent) {
+  FOnEnd = std::move(AEvent);
+  return *this;
 }
 
 void TIOChainList3::RunSteps() {

@@ -339,6 +339,10 @@ public:
 
   // Kind 0 sets the abort handler, 1 the error handler; others are ignored.
   TIOChainList3 &setEvent(uint8_t Kind, TChainStepEvent AEvent);
+  // Called once when the chain has ended, whatever ended it (its last step,
+  // an abort, a device or protocol error, a failing local step). It must not
+  // throw.
+  TIOChainList3 &setOnEnd(std::function<void()> AEvent);
 
   // Starts (or continues) the chain. Throws what a local step throws, and
   // EKvError "Прервано" after an abort; the chain has then ended.
@@ -393,6 +397,7 @@ private:
   TLogger *FLogger;
   TChainStepEvent FOnAbort;
   TChainStepEvent FOnError;
+  std::function<void()> FOnEnd;
   TWait FWait = wtNone;
   bool FAbort = false;
   bool FStarted = false;

@@ -6,6 +6,7 @@
 #include "uTextCodec.h"
 
 #include <QRegularExpression>
+#include <limits>
 
 // The listing's line forms. "\w" and "\d" are spelt out as ASCII: the firmware
 // build only ever had ASCII word characters, and QRegularExpression would also
@@ -47,6 +48,13 @@ int DecimalCount(const QString &Text) {
   if (!ok)
     throw EKvFormat("'" + Text + "' is not a valid integer value");
   return v;
+}
+
+// Addresses and group sizes are summed in 64 bits and must stay integers.
+int CheckedAddress(int64_t Value, const QString &Line) {
+  if (Value > std::numeric_limits<int>::max())
+    throw EKvRange("range check error: address " + QString::number(Value) + " of " + Line.trimmed());
+  return int(Value);
 }
 
 QStringList LoadLines(const QString &FileName) {
@@ -166,12 +174,12 @@ void TModbusIderList::ParseIder(const QString &Line, int &AddressCounter, int &G
     }
   }
   ider->Address = AddressCounter;
-  AddressCounter += byteCount;
+  AddressCounter = CheckedAddress(int64_t(AddressCounter) + byteCount, Line);
   if (GroupBytesLeft > 0) {
     GroupBytesLeft -= byteCount;
     return;
   }
-  GroupBytesLeft = 2 * wordCount;
+  GroupBytesLeft = CheckedAddress(2 * int64_t(wordCount), Line);
   ider->Size = wordCount != 0 ? wordCount : byteCount / 2;
   FItems.push_back(std::move(ider));
 }

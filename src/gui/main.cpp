@@ -2,13 +2,16 @@
 // table and the main window; the message loop runs until the window closes.
 #include "uAppIniFile.h"
 #include "uErrors.h"
+#include "uFileDialogSink.h"
 #include "uFiles.h"
 #include "uLogger.h"
 #include "uMainForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
+#include "uReportPreviewForm.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
@@ -51,6 +54,18 @@ TMsgResult DialogSink(TMsgKind Kind, const QString &Text) {
   return TMsgResult::Ok;
 }
 
+QString FileDialog(const TFileDialogRequest &R) {
+  QFileDialog d(QApplication::activeWindow(), R.Caption, R.InitialDir, R.Filter);
+  d.setAcceptMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  d.setFileMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  d.setDefaultSuffix(R.DefaultExt);
+  if (!R.FileName.isEmpty())
+    d.selectFile(R.FileName);
+  if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
+    return QString();
+  return d.selectedFiles().first();
+}
+
 // "--quit-after=MS" closes the main window after MS milliseconds, as a user
 // would: scripts and tests use it to see the program start and end cleanly.
 int QuitAfterMs(const QStringList &Args) {
@@ -66,6 +81,8 @@ int main(int argc, char **argv) {
   QApplication::setOrganizationName("vnk");
   QApplication::setApplicationName("kv");
   SetMessageSink(DialogSink);
+  SetFileDialogSink(FileDialog);
+  InstallReportPreviewForm();
 
   const QString folder = ProgramFolder() + u'/';
   try {

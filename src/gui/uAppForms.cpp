@@ -1,7 +1,14 @@
 #include "uAppForms.h"
 
 #include "uAboutBox.h"
+#include "DDMenuEditorForm.h"
+#include "uBitmapForm.h"
+#include "uAgentClientForm.h"
+#include "uConfigMMSForm.h"
 #include "uDashboardSetupForm.h"
+#include "uDeviceboardSetup.h"
+#include "uPropertyFormX.h"
+#include "uOscSetupForm.h"
 #include "uPasswdForm.h"
 
 namespace {
@@ -19,20 +26,28 @@ QDialog *TAppForms::Form(const QString &Name) const {
   return nullptr;
 }
 
-TAppForms CreateAppForms(QWidget *Owner) {
+TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   TAppForms f;
   f.AboutBox = new TAboutBox(Owner);
-  f.InOrder << f.AboutBox << NewShell(Owner, "BitmapForm");
+  f.BitmapForm = new TBitmapForm(Owner);
+  f.InOrder << f.AboutBox << f.BitmapForm;
   f.DashboardSetupForm = new TDashboardSetupForm(Owner);
   f.InOrder << f.DashboardSetupForm;
-  for (const char *name : {"DeviceboardSetupForm", "OscNoteForm", "OscSetupForm", "OscValueForm", "PreferenceForm",
-                           "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm", "CustomUstavForm", "LabelEditForm",
-                           "ParamListForm", "UnitPropertyForm", "UstavListForm"})
+  f.DeviceboardSetupForm = new TDeviceboardSetupForm(Owner);
+  f.InOrder << f.DeviceboardSetupForm;
+  f.InOrder << NewShell(Owner, "OscNoteForm");
+  f.InOrder << new TOscSetupForm(Owner);
+  for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
+                           "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewShell(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);
-  f.PropertyForm = NewShell(Owner, "PropertyForm");
+  f.PropertyForm = new TPropertyForm(Owner);
   f.InOrder << f.PasswdForm << f.PropertyForm;
-  for (const char *name : {"MenuEditor", "ConfigMMSForm", "AgentClientForm", "ModbustcpForm"})
-    f.InOrder << NewShell(Owner, name);
+  f.MenuEditor = new TMenuEditor(Owner);
+  f.InOrder << f.MenuEditor;
+  f.ConfigMMSForm = new TConfigMMSForm(Owner);
+  f.AgentClientForm = new TAgentClientForm(Owner, Ini);
+  f.ModbustcpForm = new TModbustcpForm(Owner, Ini);
+  f.InOrder << f.ConfigMMSForm << f.AgentClientForm << f.ModbustcpForm;
   return f;
 }

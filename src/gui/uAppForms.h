@@ -7,19 +7,34 @@
 #include <QList>
 
 class TAboutBox;
+class TBitmapForm;
 class TPasswdForm;
 class TDashboardSetupForm;
+class TDeviceboardSetupForm;
+class TPropertyForm;
+class TMenuEditor;
+class TAppIniFile;
+class TConfigMMSForm;
+class TAgentClientForm;
+class TModbustcpForm;
 
 struct TAppForms {
   QList<QDialog *> InOrder;
   TAboutBox *AboutBox = nullptr;
+  TBitmapForm *BitmapForm = nullptr;
   TPasswdForm *PasswdForm = nullptr;
   TDashboardSetupForm *DashboardSetupForm = nullptr;
-  QDialog *PropertyForm = nullptr;
+  TPropertyForm *PropertyForm = nullptr;
+  TDeviceboardSetupForm *DeviceboardSetupForm = nullptr;
+  TMenuEditor *MenuEditor = nullptr;
+  TConfigMMSForm *ConfigMMSForm = nullptr;
+  TAgentClientForm *AgentClientForm = nullptr;
+  TModbustcpForm *ModbustcpForm = nullptr;
 
   // The form named Name ("OscValueForm"), or null.
   QDialog *Form(const QString &Name) const;
 };
 
-// Creates the 22 forms that follow the main window, parented to Owner.
-TAppForms CreateAppForms(QWidget *Owner);
+// Creates the 22 forms that follow the main window, parented to Owner; Ini
+// holds the settings the forms read.
+TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini);

@@ -13,6 +13,8 @@
 #include "uMainForm.h"
 #include "uModbus.h"
 #include "uModbusTools.h"
+#include "uModbustcpForm.h"
+#include "oi.h"
 #include "uOscHeadFrame.h"
 #include "uParamFrame.h"
 #include "uPasswdForm.h"
@@ -24,6 +26,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <set>
 
 namespace {
@@ -221,6 +224,39 @@ void TIdentification::cbDevNoChange() {
   Prepare();
   TIOChainList3 &chain = FForm.IOChain()->newList();
   BuildDescriptorScript(chain, FChosenAddr, true, false);
+  Run(chain);
+}
+
+void TIdentification::ConnectToUnit(TUnitPickerForm &Form) {
+  if (Form.exec() != QDialog::Accepted)
+    return;
+  const TNetworkTarget target = Form.Target();
+  if (target.Unit < 0 || target.Unit > 255) {
+    FForm.ShowStatus(QStringLiteral("Неверный адрес устройства %1").arg(target.Unit));
+    return;
+  }
+  // A poll the timer started while the dialog was open must not run beside
+  // the new script on the new link.
+  FForm.IOChain()->abort();
+  FForm.cbDevNo->setCurrentIndex(-1);
+  FForm.cbDevNo->setEnabled(false);
+  Logger().Info(QStringLiteral("agent host %1").arg(target.Host));
+  Logger().Info(QStringLiteral("agent port %1").arg(target.Port));
+  Logger().Info(QStringLiteral("agent unit %1").arg(target.Unit));
+  FForm.NPort->setEnabled(false);
+  FForm.NBaudrate->setEnabled(false);
+  if (TDeviceThread *thread = FForm.DeviceThread()) {
+    TOI &oi = thread->DeviceIO().GetOI();
+    oi.SetProtocol(TOI::prModbusTcp);
+    oi.SetHost(target.Host);
+    oi.SetPort(target.Port);
+  }
+  // The dialog's unit is the device: the script's address step takes it.
+  FDeviceAddr = uint8_t(target.Unit);
+  FChosenAddr[0] = target.Unit;
+  Prepare();
+  TIOChainList3 &chain = FForm.IOChain()->newList();
+  BuildDescriptorScript(chain, FChosenAddr, false, false);
   Run(chain);
 }
 

@@ -19,6 +19,7 @@ class TAppIniFile;
 class TIOChain3;
 class TIOChainList3;
 class TMainForm;
+class TUnitPickerForm;
 
 // Names of the files the script reads into the work folder.
 namespace IdentFiles {
@@ -80,6 +81,11 @@ public:
   void aMonitorPollExecute();
   // A number chosen in the device-number box: the descriptor script for it.
   void cbDevNoChange();
+  // A network target: Form is shown modally; after OK every running chain is
+  // aborted, the link goes to Modbus TCP at the chosen host and port (the
+  // port and baud rate menus and the number box disabled), and the descriptor
+  // script runs for the chosen unit, without dump files.
+  void ConnectToUnit(TUnitPickerForm &Form);
 
   // The password dialog's validator: re-reads the password registers; the
   // answer goes to the dialog as its expected password.

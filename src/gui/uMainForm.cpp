@@ -1,10 +1,20 @@
 #include "uMainForm.h"
 
 #include "uAboutBox.h"
+#include "uAgentClientForm.h"
+#include "uConfigMMSForm.h"
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
+#include "uDeviceBoardFrame.h"
+#include "uDeviceboardSetup.h"
+#include "uPropertyFormX.h"
 #include "uErrors.h"
+#include "uEventPDFReportFrame.h"
+#include "uFileDialogSink.h"
+#include "uFiles.h"
+#include "uFileDialogSink.h"
+#include "uPageControlHelper.h"
 #include "uEventFrame.h"
 #include "uIOChain3.h"
 #include "uIdentification.h"
@@ -12,13 +22,16 @@
 #include "uLogger.h"
 #include "uModbus.h"
 #include "uModbusFrame.h"
+#include "uModbusPDF.h"
 #include "uModbusTools.h"
 #include "oi.h"
 #include "uDeviceIO.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uBitmapForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
+#include "uOscFrame.h"
 #include "uParamFrame.h"
 #include "uPasswdForm.h"
 #include "uPlacement.h"
@@ -26,6 +39,9 @@
 #include "uStatusText.h"
 #include "uTranslateForms.h"
 #include "uUstavFrame.h"
+#include "uUstavLocalFrame.h"
+#include "uActionRules.h"
+#include "uExcelFrame.h"
 #include "uVersionInfo.h"
 
 #include <QAction>
@@ -33,6 +49,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QWheelEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -52,6 +70,13 @@ const char *const LockerFileName = "locker.txt";
 const char *const DashboardChangedQuestion = "Изменения титульной панелм не сохранены, сохранить?";
 // Captions of run-time tabs end with six blanks: room for the close button.
 const char *const TabCaptionTail = "      ";
+constexpr int EventReportTag = -11;
+
+// The records the journal page has read, newest first.
+const TEventLogItems *JournalRecords() {
+  static const TEventLogItems none;
+  return &none;
+}
 
 QAction *NewAction(QObject *Owner, const char *Name, const QString &Caption, const QKeySequence &Shortcut = {}) {
   auto *a = new QAction(Caption, Owner);
@@ -116,13 +141,19 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIdentification = std::make_unique<TIdentification>(*this, Ini);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
+  connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
+  connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
+  connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
+  connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
+  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(JournalRecords()); });
+  connect(apFileSaveAs, &QAction::triggered, this, &TMainForm::SaveEventReportAs);
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
   Timer->setInterval(2000);
   connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
 
-  FForms = CreateAppForms(this);
+  FForms = CreateAppForms(this, Ini);
   resize(1000, 680);
 }
 
@@ -206,7 +237,91 @@ void TMainForm::BuildActions() {
   connect(NClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
   connect(miLog, &QAction::triggered, this, &TMainForm::OpenLogTab);
   connect(miModbus, &QAction::triggered, this, &TMainForm::OpenModbusTab);
+  // The oscillogram viewer's rows.
+  auto Guarded = [](const std::function<void()> &Command) {
+    return [Command] {
+      try {
+        Command();
+      } catch (const EKvError &e) {
+        ShowErrorText(e.Text());
+      }
+    };
+  };
+  connect(aoOpen, &QAction::triggered, this, Guarded([this] {
+            const QString Name = TkvOscFrame::OpenDialog(this, QString::fromUtf8("Открыть осциллограмму"),
+                                                         FProgramFolder + QStringLiteral("osc"), QStringLiteral("*.dat"));
+            if (!Name.isEmpty())
+              OpenOscTab(Name);
+          }));
+  connect(aoClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
+  connect(aoSetup, &QAction::triggered, this, Guarded([this] {
+            TTabSheet *sheet = PageControl->ActiveSheet();
+            if (!sheet || sheet->Tag() == 0)
+              throw EKvError("no osc");
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->RunSetup();
+          }));
+  connect(apFileSave, &QAction::triggered, this, Guarded([this] {
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->SaveViewSettings();
+          }));
+  connect(apFileSaveAs, &QAction::triggered, this, Guarded([this] {
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->SaveComtradeAsDialog();
+          }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
+  connect(adSetup, &QAction::triggered, this, [this] {
+    // Without an identified device the designers take the descriptor of "desc.xml".
+    if (!FDescriptor->Ready)
+      FDescriptor->LoadFromFile(QStringLiteral("desc.xml"));
+    QWidget *page = PageControl->currentWidget();
+    auto *boards = page ? page->findChild<TkvDeviceBoardFrame *>() : nullptr;
+    if (page == TabSheetDashboard) {
+      TDashboardSetupForm *form = FForms.DashboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      const int index = PageControl->indexOf(TabSheetDashboard);
+      form->Prepare(DashboardFrame->Panel, PageControl->tabText(index));
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      QString caption;
+      form->Apply(DashboardFrame->Panel, caption);
+      PageControl->setTabText(index, caption);
+      // Handlers, descriptor and disabled setpoint panels as after a load.
+      DashboardFrame->SetDescriptor(DashboardFrame->Descriptor());
+      DashboardFrame->SetModified(true);
+      setUpdatesEnabled(true);
+    } else if (boards) {
+      TDeviceboardSetupForm *form = FForms.DeviceboardSetupForm;
+      form->SetDescriptor(FDescriptor.get());
+      form->SetPropertyForm(FForms.PropertyForm);
+      form->LoadFrom(boards->Panel);
+      if (form->exec() != QDialog::Accepted)
+        return;
+      setUpdatesEnabled(false);
+      form->ApplyTo(boards->Panel);
+      boards->BindControls();
+      boards->SetModified(true);
+      setUpdatesEnabled(true);
+    }
+  });
+  connect(NDeviceBoard, &QAction::triggered, this, [this] {
+    if (!FDescriptor->Ready) {
+      ShowErrorText(QStringLiteral("Нет дескриптора"));
+      return;
+    }
+    TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvDeviceBoardFrame(Parent); }, -8, true);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Функциональные панели")) + TabCaptionTail);
+    auto *frame = sheet->findChild<TkvDeviceBoardFrame *>();
+    // A tab already open keeps its boards (and changes not yet saved).
+    if (!frame->FileName().isEmpty())
+      return;
+    frame->SetHost(DashboardFrame->Host());
+    frame->SetDescriptor(FDescriptor.get());
+    frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));
+  });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
   connect(NUkrainian, &QAction::triggered, this, [this] { SetLanguage(lnUkrainian); });
@@ -282,6 +397,8 @@ void TMainForm::BuildToolBar() {
   cbDevNo->setMinimumContentsLength(3);
   cbAuto = new QCheckBox(QStringLiteral("Auto"), strip);
   cbAuto->setObjectName("cbAuto");
+  // The title panel is live from the start: the poll timer refreshes it.
+  cbAuto->setChecked(true);
   cbPrimVal = new QCheckBox(QStringLiteral("Первичные значения"), strip);
   cbPrimVal->setObjectName("cbPrimVal");
   LabelDeviceType = NewLabel(strip, "LabelDeviceType", QStringLiteral("Тип устройства"));
@@ -385,11 +502,93 @@ bool TMainForm::FormShow() {
   FDeviceTool = std::make_unique<TDeviceTool>(*FDeviceThread);
   FIOChain->setDeviceFront(FDeviceTool.get());
 
+  TDashboardHost host;
+  host.Chains = FIOChain;
+  host.EnterTempFolder = [this] { EnterTempFolder(); };
+  host.Login = [this] {
+    if (!IsLoggedIn())
+      SetLoggedIn(FForms.PasswdForm->exec() == QDialog::Accepted);
+    return IsLoggedIn();
+  };
+  // A title panel that cannot be loaded leaves the panel empty; start-up and
+  // identification go on.
+  host.Report = [this](const QString &Text) {
+    Logger().Error(Text);
+    StatusBar_->showMessage(Text);
+  };
+  host.VirtualInputPulse = FSettings.VirtualInputPulse;
+  host.TeleCount = FSettings.TeleCount;
+  host.EventLogCount = FSettings.EventLogCount;
+  DashboardFrame->SetHost(host);
   DashboardFrame->Init(FSettings.DashboardFile);
+  TGridPageHost gridHost;
+  gridHost.Chains = FIOChain;
+  gridHost.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  gridHost.Ini = &FIni;
+  gridHost.BitmapForm = FForms.BitmapForm;
+  gridHost.ShowMessageStep = [this](const QString &Text) { ShowMessageStep(Text); };
+  gridHost.RequestUserRights = [this] {
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+  };
+  ParamFrame->SetHost(gridHost);
+  UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
   UstavFrame->Init();
+  EventFrame->SetHost({[this] { return FIOChain; },
+                       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
+                       [this] { return QDir(FTempFolder).absolutePath(); }});
   EventFrame->Init();
+  ConnectPageCommands();
+  connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetEvent)
+      EventFrame->ReadEventLog();
+  });
+  connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
+  OscHeadFrame->SetHost(
+      {[this] { return FIOChain; },
+       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
+       [this] { return QDir(FTempFolder).absolutePath(); }, [this] { return QDir(FProgramFolder).absolutePath(); },
+       [this] { return std::shared_ptr<const TEventLayout>(EventFrame->Layout()); },
+       [this] { return cbPrimVal->isChecked(); },
+       [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
+         TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, Tag, false);
+         auto *frame = sheet->findChild<TkvOscFrame *>();
+         frame->setObjectName(FrameName);
+         const int index = PageControl->indexOf(sheet);
+         PageControl->setTabText(index, Caption);
+         PageControl->setTabToolTip(index, Hint);
+         TranslateComponent(MultiLingual(), frame);
+         frame->Initialize();
+         try {
+           frame->LoadComtradeFile(DatFile);
+         } catch (const EKvError &) {
+           delete sheet;
+           throw;
+         }
+       },
+       [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
+  connect(aMonitorRefresh, &QAction::triggered, OscHeadFrame, [this] {
+    if (PageControl->currentWidget() == TabSheetOscHeader)
+      OscHeadFrame->ReRead();
+  });
+  connect(aoExportOsci, &QAction::triggered, OscHeadFrame, [this] {
+    TFileDialogRequest r;
+    r.Kind = TFileDialogKind::Save;
+    r.Caption = QStringLiteral("Сохранить конфигурацию осциллограмм как");
+    r.DefaultExt = QStringLiteral("xml");
+    r.Filter = QStringLiteral("*.xml");
+    const QString path = AskFileName(r);
+    if (path.isEmpty())
+      return;
+    try {
+      OscHeadFrame->ExportOscDescription(path);
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+    }
+  });
 
   Timer->setInterval(FSettings.TimerIntervalMs);
 
@@ -566,6 +765,12 @@ void TMainForm::ApplyLinkSettings() {
   FDeviceThread->SetErrorSleep(FSettings.ErrorSleep);
 }
 
+void TMainForm::ShowMessageStep(const QString &Text) {
+  // After the step has returned: no answer is delivered inside a step while
+  // the box is open.
+  QTimer::singleShot(0, this, [Text] { ShowMessageText(Text); });
+}
+
 bool TMainForm::IsLinkBusy() const { return FIOChain && FIOChain->IsBusy(); }
 
 bool TMainForm::IsDeviceReady() const { return FDescriptor->Ready; }
@@ -665,6 +870,46 @@ void TMainForm::OpenModbusTab() {
   sheet->findChild<TkvModbusFrame *>()->Fill(Modbus());
 }
 
+void TMainForm::OpenOscTab(const QString &FileName) {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, -1, false);
+  auto *frame = sheet->findChild<TkvOscFrame *>();
+  const int index = PageControl->indexOf(sheet);
+  PageControl->setTabText(index, QFileInfo(FileName).fileName() + TabCaptionTail);
+  PageControl->setTabToolTip(index, FileName);
+  TranslateComponent(MultiLingual(), frame);
+  frame->Initialize();
+  try {
+    frame->LoadComtradeFile(FileName);
+  } catch (const EKvError &) {
+    delete sheet;
+    throw;
+  }
+  frame->SetIndex(-1);
+}
+
+TkvOscFrame *TMainForm::ActiveOscFrame() const {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  return sheet ? sheet->findChild<TkvOscFrame *>() : nullptr;
+}
+
+void TMainForm::keyPressEvent(QKeyEvent *Event) {
+  if (TkvOscFrame *frame = ActiveOscFrame(); frame && Event->key() == Qt::Key_Escape) {
+    frame->KeyDown(Event->key(), Event->modifiers());
+    return;
+  }
+  QMainWindow::keyPressEvent(Event);
+}
+
+void TMainForm::wheelEvent(QWheelEvent *Event) {
+  if (TkvOscFrame *frame = ActiveOscFrame()) {
+    const int y = Event->angleDelta().y();
+    frame->ScrollBy(y < 0 ? 1 : y > 0 ? -1 : 0, Event->modifiers());
+    Event->accept();
+    return;
+  }
+  QMainWindow::wheelEvent(Event);
+}
+
 void TMainForm::CloseActiveTab() {
   TTabSheet *sheet = PageControl->ActiveSheet();
   if (!sheet || sheet->Tag() == 0)
@@ -673,7 +918,12 @@ void TMainForm::CloseActiveTab() {
     log->DetachLog();
   if (QDialog *values = FForms.Form("OscValueForm"))
     values->hide();
-  delete sheet;
+  // The tab's own close path runs its close event (workbook released, the
+  // setpoints page made active after a local set).
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->CloseTab();
+  else
+    delete sheet;
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -726,4 +976,227 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
   FClosed = true;
   FormClose();
   Event->accept();
+}
+
+TReportSetup TMainForm::ReportSetup() const { return {windowTitle(), ProgramFilePath()}; }
+
+void TMainForm::OpenEventReport(const TEventLogItems *Records) {
+  if (!IsDeviceReady()) {
+    ShowErrorText(QStringLiteral("Нет дескриптора"));
+    return;
+  }
+  const QString name = FProgramFolder + QStringLiteral("EventReportTemplate.xml");
+  TTabSheet *sheet = FindTabByTag(EventReportTag);
+  TEventPDFReportFrame *frame = sheet ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
+  // A template that cannot be read leaves no tab behind.
+  std::unique_ptr<TEventPDFReportFrame> fresh;
+  if (!frame) {
+    fresh = std::make_unique<TEventPDFReportFrame>(nullptr, ReportSetup());
+    TranslateComponent(MultiLingual(), fresh.get());
+    frame = fresh.get();
+  }
+  try {
+    frame->Open(name);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+    return;
+  }
+  if (fresh) {
+    sheet = OpenTab(
+        [&fresh](QWidget *Parent) {
+          fresh->setParent(Parent);
+          return fresh.release();
+        },
+        EventReportTag, false);
+    PageControl->setTabText(PageControl->indexOf(sheet),
+                            MultiLingual().Translate(QStringLiteral("Отчет по событиям")) + TabCaptionTail);
+  }
+  PageControl->setCurrentWidget(sheet);
+  frame->SetDescriptor(FDescriptor.get());
+  frame->SetEventList(Records);
+}
+
+bool TMainForm::SaveEventReportAs() {
+  auto *sheet = qobject_cast<TTabSheet *>(PageControl->currentWidget());
+  auto *frame = sheet && sheet->Tag() == EventReportTag ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
+  if (!frame)
+    return false;
+  TFileDialogRequest request;
+  request.Kind = TFileDialogKind::Save;
+  request.Caption = QStringLiteral("Сохранить шаблон как");
+  request.DefaultExt = QStringLiteral("xml");
+  const QString file = AskFileName(request);
+  if (file.isEmpty())
+    return true;
+  try {
+    frame->SaveAs(file);
+  } catch (const EKvError &e) {
+    ShowErrorText(e.Text());
+  }
+  return true;
+}
+
+// ---- Commands of the parameters and setpoints pages, local sets and the spreadsheet tab
+
+TkvUstavLocalFrame *TMainForm::ActiveLocalSet() const {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  return sheet && sheet->Tag() == -7 ? sheet->findChild<TkvUstavLocalFrame *>() : nullptr;
+}
+
+TkvUstavLocalFrame *TMainForm::OpenLocalSet(const QString &FileName, const QString &Caption) {
+  TkvUstavLocalFrame *frame = nullptr;
+  TTabSheet *sheet = OpenTab(
+      [this, &frame](QWidget *Parent) {
+        frame = new TkvUstavLocalFrame(UstavFrame, Parent);
+        return frame;
+      },
+      -7, false);
+  PageControl->setTabText(PageControl->indexOf(sheet), Caption);
+  frame->SetHost(UstavFrame->Host());
+  frame->Init();
+  TranslateComponent(MultiLingual(), sheet);
+  // A set that does not load leaves no tab: Write never meets a set without a descriptor.
+  try {
+    frame->LoadFromFile(FileName);
+  } catch (...) {
+    delete sheet;
+    throw;
+  }
+  return frame;
+}
+
+void TMainForm::WriteCommand() {
+  const auto rights = [this] { return UstavFrame->Host().RequestUserRights(); };
+  QWidget *page = PageControl->currentWidget();
+  if (TkvUstavLocalFrame *local = ActiveLocalSet()) {
+    if (UstavFrame->GetDescriptorDigest() != local->GetDescriptorDigest())
+      throw EKvError("Ошибка сравнения дескрипторов");
+    if (rights())
+      local->WriteImage(local->BuildImage());
+  } else if (page == TabSheetUstav) {
+    if (!rights())
+      return;
+    if (FIni.ReadBool("ustav", "limitCheck", true))
+      if (const QString errors = UstavFrame->CheckLimits(); !errors.isEmpty())
+        throw EKvError(errors);
+    UstavFrame->WriteImage(UstavFrame->BuildImage());
+  } else if (page == TabSheetParam) {
+    if (rights())
+      ParamFrame->WriteAll();
+  }
+}
+
+void TMainForm::EditCommand() {
+  if (FIni.ReadInteger("ustav", "directEdit", 0) == 2) {
+    UstavFrame->SetEditMode(!UstavFrame->GetEditMode());
+    return;
+  }
+  EnterTempFolder();
+  const QString file = QDir::current().filePath("tempustav.xml");
+  UstavFrame->SaveToFile(file);
+  TkvUstavLocalFrame *frame =
+      OpenLocalSet(file, MultiLingual().Translate(QStringLiteral("Редактирование уставок")) + TabCaptionTail);
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(PageControl->currentWidget()))
+    closable->SetOnClose([this](QObject *Sender) {
+      if (!Sender)
+        PageControl->setCurrentWidget(TabSheetUstav);
+    });
+  frame->CopyLevelChecks(UstavFrame->clbUstavLevel);
+}
+
+void TMainForm::ExcelCommand() {
+  QWidget *before = PageControl->currentWidget();
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TExcelFrame(Parent); }, -9, true);
+  PageControl->setTabText(PageControl->indexOf(sheet), QStringLiteral("Excel") + TabCaptionTail);
+  auto *excel = sheet->findChild<TExcelFrame *>();
+  // Closing the tab releases this frame's workbook only.
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->SetOnClose([excel](QObject *Sender) {
+      if (Sender)
+        excel->QuitExcel();
+    });
+  if (before == TabSheetParam)
+    ParamFrame->ExportToExcel(excel, 1);
+  else if (before == TabSheetUstav)
+    UstavFrame->ExportToExcel(excel, 2);
+  else if (before == TabSheetEvent)
+    EventFrame->ExportEventsToExcel(*excel, 3);
+}
+
+void TMainForm::UpdatePageActions() {
+  TActionInputs in;
+  in.Idle = !IsLinkBusy();
+  in.Ready = IsDeviceReady();
+  in.PageIndex = PageControl->currentIndex();
+  in.Tag = PageControl->ActiveSheet() ? PageControl->ActiveSheet()->Tag() : 0;
+  in.Poll = FSettings.Poll;
+  in.UstavDirectEdit = FIni.ReadInteger("ustav", "directEdit", 0);
+  const TActionStates st = ActionListUpdate(in);
+  auWrite->setEnabled(st.auWrite);
+  auEdit->setEnabled(st.auEdit);
+  nExcel->setEnabled(st.nExcel);
+}
+
+void TMainForm::ConnectPageCommands() {
+  const auto guarded = [](std::function<void()> Command) {
+    return [Command] {
+      try {
+        Command();
+      } catch (const EKvError &e) {
+        ShowErrorText(e.Text());
+      }
+    };
+  };
+  connect(auWrite, &QAction::triggered, this, guarded([this] { WriteCommand(); }));
+  connect(auEdit, &QAction::triggered, this, guarded([this] { EditCommand(); }));
+  connect(nExcel, &QAction::triggered, this, guarded([this] { ExcelCommand(); }));
+  connect(aMonitorRefresh, &QAction::triggered, this, guarded([this] {
+            QWidget *page = PageControl->currentWidget();
+            if (page == TabSheetParam)
+              ParamFrame->Refresh();
+            else if (page == TabSheetUstav || ActiveLocalSet())
+              UstavFrame->Refresh();
+          }));
+  connect(cbPrimVal, &QCheckBox::toggled, this, [this](bool On) {
+    if (PageControl->currentWidget() == TabSheetUstav)
+      UstavFrame->SetPrimaryValues(On);
+  });
+  const auto setFilter = QStringLiteral("*.us");
+  connect(apFileLoad, &QAction::triggered, this, guarded([this, setFilter] {
+            if (PageControl->currentWidget() != TabSheetUstav)
+              return;
+            TFileDialogRequest r{TFileDialogKind::Open, QStringLiteral("Открыть набор уставок"), "us", setFilter, {}, {}};
+            const QString path = AskFileName(r);
+            if (!path.isEmpty())
+              OpenLocalSet(path, QFileInfo(path).fileName().section(u'.', 0, 0) + TabCaptionTail);
+          }));
+  connect(apFileSave, &QAction::triggered, this, guarded([this] {
+            if (TkvUstavLocalFrame *local = ActiveLocalSet())
+              local->SaveToFile(QString());
+          }));
+  connect(apFileSaveAs, &QAction::triggered, this, guarded([this, setFilter] {
+            TkvUstavLocalFrame *local = ActiveLocalSet();
+            TTabSheet *sheet = PageControl->ActiveSheet();
+            if (sheet && sheet->Tag() == -9) {
+              sheet->findChild<TExcelFrame *>()->SaveAs();
+              return;
+            }
+            if (!local && PageControl->currentWidget() != TabSheetUstav)
+              return;
+            TFileDialogRequest r{TFileDialogKind::Save, QStringLiteral("Сохранить набор уставок как"), "us", setFilter, {}, {}};
+            const QString path = AskFileName(r);
+            if (path.isEmpty())
+              return;
+            if (!local) {
+              UstavFrame->SaveToFile(path);
+              return;
+            }
+            local->SaveToFile(path);
+            PageControl->setTabText(PageControl->indexOf(sheet), QFileInfo(path).fileName() + TabCaptionTail);
+          }));
+  auto *actions = new QTimer(this);
+  actions->setObjectName("ActionTimer");
+  actions->setInterval(250);
+  connect(actions, &QTimer::timeout, this, &TMainForm::UpdatePageActions);
+  actions->start();
 }

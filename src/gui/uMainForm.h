@@ -6,6 +6,8 @@
 #include "uMainSettings.h"
 #include "uNumberFormat.h"
 #include "uPageControlHelper.h"
+#include "uReportDocument.h"
+#include "uEventLogItem.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -33,6 +35,7 @@ class TSimpleDeviceDescriptor;
 class TkvDashboardFrame;
 class TkvParamFrame;
 class TUstavFrame;
+class TkvUstavLocalFrame;
 class Tkv2EventFrame;
 class TOscHeadFrame;
 class TIdentification;
@@ -75,6 +78,20 @@ public:
   // otherwise the bar shows Position of Max and the tool bar Color ($80FFFF when 0).
   void ShowProgress(int Position, int Max, uint32_t Color = 0);
   void SetLoggedIn(bool Value);
+  // Commands of the parameters and setpoints pages (Write, Edit, Excel); they
+  // throw the texts the error box shows.
+  void WriteCommand();
+  void EditCommand();
+  void ExcelCommand();
+  // A new local set tab (Tag -7) with FileName; a set that does not load
+  // leaves no tab and its error reaches the caller.
+  TkvUstavLocalFrame *OpenLocalSet(const QString &FileName, const QString &Caption);
+  // The local set of the active tab, or null.
+  TkvUstavLocalFrame *ActiveLocalSet() const;
+  // The enabled states of Write, Edit and Excel from the action table.
+  void UpdatePageActions();
+  // A message box with Text, shown once the chain step calling this has returned.
+  void ShowMessageStep(const QString &Text);
   // The one answer to "may the user write now": an entry older than the
   // password expiration period lapses here. With a period of 0 or less an
   // entry answers true once, for the write it was made for, and then lapses.
@@ -94,6 +111,10 @@ public:
   void CloseActiveTab();
   // Opens (once) the log pane tab and attaches the log to it.
   void OpenLogTab();
+  // A new tab showing the oscillogram FileName (".dat"); errors reach the caller.
+  void OpenOscTab(const QString &FileName);
+  // The oscillogram viewer of the active tab, or null.
+  class TkvOscFrame *ActiveOscFrame() const;
 
   // One tick of the poll timer.
   void TimerTimer();
@@ -122,6 +143,16 @@ public:
   TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor.get(); }
   // Opens (once) the Modbus pane tab, filled from the register image.
   void OpenModbusTab();
+  // Caption and header line of the program's reports.
+  TReportSetup ReportSetup() const;
+  // The event report tab (reused): its template from the program folder, the
+  // descriptor and Records (the journal page's, newest first). Without an
+  // identified device, or when the template cannot be read, the error is
+  // shown (and no new tab is left).
+  void OpenEventReport(const TEventLogItems *Records);
+  // Save As on the event report tab: the template under a name asked for;
+  // false when another tab is shown.
+  bool SaveEventReportAs();
 
   // Components other parts of the program reach.
   QToolBar *ToolBar = nullptr;
@@ -166,9 +197,13 @@ protected:
   // Status tips of menus and actions are not shown: the status line keeps
   // the last status or error text until the next one.
   bool event(QEvent *Event) override;
+  // Esc and the wheel reach the oscillogram viewer of the active tab.
+  void keyPressEvent(QKeyEvent *Event) override;
+  void wheelEvent(QWheelEvent *Event) override;
 
 private:
   void BuildActions();
+  void ConnectPageCommands();
   void BuildMenus();
   void BuildToolBar();
   void BuildPages();

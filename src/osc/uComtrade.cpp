@@ -2,15 +2,20 @@
 
 #include "uErrors.h"
 #include "uFiles.h"
+#include "uLogger.h"
 #include "uTextCodec.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QLocale>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -18,6 +23,11 @@ constexpr double Pi = 3.141592653589793;
 // A corrupt last-sample number must not make us allocate gigabytes: no array
 // holds more cells than this.
 constexpr int64_t MaxCells = int64_t(1) << 28;
+constexpr int32_t MissingValue = 99999;
+// The DOS end-of-file mark some recorders leave after the last line.
+constexpr char DosEof = 0x1A;
+// Guards the marks of missing values: lines are parsed on several threads at once.
+std::mutex MissingLock;
 
 [[noreturn]] void FormatError(const QString &Text, int LineNo) {
   throw EKvFormat(QStringLiteral("%1 (line %2)").arg(Text).arg(LineNo));
@@ -59,6 +69,7 @@ public:
     return FLines[FNext++].split(QLatin1Char(','));
   }
   int LineNo() const { return FNext; }
+  bool HasNext() const { return FNext < FLines.size() && !FLines[FNext].trimmed().isEmpty(); }
 
   QString Field(const QStringList &F, int i) const { return i < F.size() ? F[i] : QString(); }
 
@@ -164,10 +175,11 @@ TDateTime ParseTime(const TCfgReader &R, const QStringList &F, bool Rev1991) {
   return Out;
 }
 
+// "dd/mm/yyyy,hh:mm:ss.ffffff": the model keeps milliseconds.
 QString TimeText(TDateTime V) {
   int Y, Mo, D, H, Mi, S, Ms;
   DecodeDateTime(V, Y, Mo, D, H, Mi, S, Ms);
-  return QString::asprintf("%02d/%02d/%02d,%02d:%02d:%02d.%03d", Y % 100, Mo, D, H, Mi, S, Ms);
+  return QString::asprintf("%02d/%02d/%04d,%02d:%02d:%02d.%03d000", D, Mo, Y, H, Mi, S, Ms);
 }
 
 } // namespace
@@ -201,8 +213,11 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
     C.FRecDevId.clear();
   }
   C.FRevYear = R.Int(F, 2);
+  C.FHasRevision = C.FRevYear != 0;
   if (C.FRevYear == 0)
     C.FRevYear = 1991;
+  // The date order and the digital line of 1991 are kept for every file that
+  // says 1991 or nothing: the program's older files are of that kind.
   const bool Rev1991 = C.FRevYear == 1991;
 
   F = R.Next();
@@ -210,7 +225,7 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
   C.FAnalogCount = TaggedCount(R, F, 1, QLatin1Char('A'));
   C.FDigitalCount = TaggedCount(R, F, 2, QLatin1Char('D'));
   if (C.FAnalogCount < 0 || C.FDigitalCount < 0 ||
-      C.FAnalogCount + C.FDigitalCount != C.FTotalCount)
+      int64_t(C.FAnalogCount) + C.FDigitalCount != C.FTotalCount)
     FormatError(QStringLiteral("недопустимое количество каналов"), R.LineNo());
   if (C.FAnalogCount > ComtradeMaxChannels)
     FormatError(QStringLiteral("too many analog channels: %1 (at most %2)")
@@ -232,6 +247,11 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
     A.Skew = R.Float(F, 7);
     A.Min = R.Int(F, 8);
     A.Max = R.Int(F, 9);
+    if (!Rev1991) {
+      A.Primary = F.size() > 10 ? R.Float(F, 10) : 1.0;
+      A.Secondary = F.size() > 11 ? R.Float(F, 11) : 1.0;
+      A.IsPrimary = R.Field(F, 12).trimmed().toUpper() == QLatin1String("P");
+    }
   }
   for (int i = 0; i < C.FDigitalCount; ++i) {
     F = R.Next();
@@ -266,8 +286,15 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
   for (int i = 0; i < C.FRateCount; ++i) {
     F = R.Next();
     C.FRates[i].Samples = R.Float(F, 0);
-    C.FRates[i].LastSample = R.Int(F, 1);
-    if (C.FRates[i].Samples <= 0.0)
+    // Standard files give the last sample's number, counted from 1; ours the
+    // last 0-based index.
+    const int64_t EndSamp = int64_t(R.Int(F, 1)) - (C.FHasRevision ? 1 : 0);
+    if (EndSamp < -1)
+      FormatError(QStringLiteral("invalid endsamp %1").arg(R.Field(F, 1).trimmed()), R.LineNo());
+    C.FRates[i].LastSample = int(EndSamp);
+    // A record with time stamps only: the data give the rate.
+    const bool FromStamps = C.FNoRate && C.FRates[i].Samples == 0.0;
+    if (C.FRates[i].Samples <= 0.0 && !FromStamps)
       FormatError(QStringLiteral("invalid samp %1").arg(FloatText(C.FRates[i].Samples)), R.LineNo());
   }
 
@@ -284,6 +311,14 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
   if (Upper != QLatin1String("ASCII") && Upper != QLatin1String("ANSI"))
     FormatError(QStringLiteral("недопустимый формат данных %1").arg(Type), R.LineNo());
   C.FFileType = Upper;
+  // Later revisions scale the time stamps by the next line's multiplier.
+  if (C.FHasRevision && !Rev1991 && R.HasNext()) {
+    F = R.Next();
+    const double Mult = R.Float(F, 0);
+    if (Mult < 0.0)
+      FormatError(QStringLiteral("invalid timemult %1").arg(FloatText(Mult)), R.LineNo());
+    C.FTimeMult = Mult == 0.0 ? 1.0 : Mult;
+  }
 
   C.FFileName = FileName;
   *this = std::move(C);
@@ -291,32 +326,39 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
 
 QByteArray TComtradeConfig::ToBytes() const {
   QStringList L;
-  L << FStationName + QLatin1Char(',') + FRecDevId;
+  L << FStationName + QLatin1Char(',') + FRecDevId + QStringLiteral(",1999");
   L << QStringLiteral("%1,%2A,%3D").arg(FAnalogCount + FDigitalCount).arg(FAnalogCount).arg(FDigitalCount);
   for (int i = 0; i < FAnalogCount; ++i) {
     const TComtradeAnalogChannel &A = FAnalog[i];
-    if (!std::isfinite(A.A) || !std::isfinite(A.Skew))
-      throw EKvError(QStringLiteral("invalid factor of analog channel %1").arg(i));
-    L << QStringLiteral("%1,%2,%3,%4,%5,%6,0,%7,%8,%9")
-             .arg(A.An).arg(A.Id, A.Phase, A.Component, A.Unit, FloatText(A.A), FloatText(A.Skew))
-             .arg(A.Min).arg(A.Max);
+    for (double V : {A.A, A.B, A.Skew, A.Primary, A.Secondary})
+      if (!std::isfinite(V))
+        throw EKvError(QStringLiteral("invalid factor of analog channel %1").arg(i));
+    L << QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,")
+             .arg(i + 1)
+             .arg(A.Id, A.Phase, A.Component, A.Unit, FloatText(A.A), FloatText(A.B), FloatText(A.Skew))
+             .arg(A.Min) +
+             QStringLiteral("%1,%2,%3,%4")
+                 .arg(A.Max)
+                 .arg(FloatText(A.Primary), FloatText(A.Secondary), A.IsPrimary ? "P" : "S");
   }
   for (int i = 0; i < FDigitalCount; ++i) {
     const TComtradeDigitalChannel &D = FDigital[i];
-    L << QStringLiteral("%1,%2,%3").arg(D.Dn).arg(D.Id).arg(D.Y ? 1 : 0);
+    L << QStringLiteral("%1,%2,,,%3").arg(i + 1).arg(D.Id).arg(D.Y ? 1 : 0);
   }
-  if (!std::isfinite(FLineFrequency))
+  // Written as a whole number; a read value of any size must not overflow it.
+  if (!std::isfinite(FLineFrequency) || std::abs(FLineFrequency) > 1e9)
     throw EKvError(QStringLiteral("invalid line frequency"));
   L << QString::number(qRound64(FLineFrequency));
   L << QString::number(FRateCount);
   for (int i = 0; i < FRateCount; ++i) {
     if (!std::isfinite(FRates[i].Samples))
       throw EKvError(QStringLiteral("invalid sample rate %1").arg(i));
-    L << FloatText(FRates[i].Samples) + QLatin1Char(',') + QString::number(FRates[i].LastSample);
+    L << FloatText(FRates[i].Samples) + QLatin1Char(',') + QString::number(int64_t(FRates[i].LastSample) + 1);
   }
   L << TimeText(FFirstTime);
   L << TimeText(FTriggerTime);
   L << QStringLiteral("ASCII");
+  L << QStringLiteral("1");
   return ToWin1251(L.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 }
 
@@ -332,12 +374,24 @@ void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePag
     throw EKvError("no filename");
   QList<QByteArray> Lines = SplitLines(LoadFileBytes(FFileName));
   const bool Oem = CodePage == QLatin1String("OEM");
+  bool Reported = false;
   if (Oem)
-    for (QByteArray &Line : Lines)
-      Line = ToCp866(FromWin1251(Line));
-  if (Lines.isEmpty())
+    for (qsizetype i = 0; i < Lines.size(); ++i) {
+      const QString Text = FromWin1251(Lines[i]);
+      Lines[i] = ToCp866(Text);
+      const QString Back = FromCp866(Lines[i]);
+      for (qsizetype k = 0; k < std::min(Text.size(), Back.size()) && !Reported; ++k)
+        if (Text[k] != Back[k]) {
+          Logger().Error(QStringLiteral("%1: character \"%2\" of line %3 has no OEM code")
+                             .arg(FileName, Text[k]).arg(i + 1));
+          Reported = true;
+        }
+    }
+  // The type line by its place: later revisions have more lines after it.
+  const int TypeLine = FileTypeLine();
+  while (Lines.size() <= TypeLine)
     Lines.append(QByteArray());
-  Lines.back() = "ASCII";
+  Lines[TypeLine] = "ASCII";
   SaveFileBytes(FileName, Lines.join("\r\n") + "\r\n");
   FFileName = FileName;
 }
@@ -365,6 +419,12 @@ const TComtradeDigitalChannel &TComtradeConfig::DigitalChannel(int Index) const 
 const TComtradeRate &TComtradeConfig::Rate(int Index) const {
   CheckIndex(Index, ComtradeMaxRates);
   return FRates[Index];
+}
+
+int TComtradeConfig::FileTypeLine() const {
+  // Lines 1 and 2, the channels, frequency and rate count, the rate lines
+  // (one when there are none), then the two times.
+  return 2 + FAnalogCount + FDigitalCount + 2 + std::max(FRateCount, 1) + 2;
 }
 
 int TComtradeConfig::GetTriggerOffsetMs() const {
@@ -439,12 +499,14 @@ void TComtradeData::Size(int Samples) {
   FDigital.assign(size_t(Samples) * FDigitalCount, 0);
   FNumbers.assign(Samples, 0);
   FTimeStamps.assign(Samples, 0);
+  FMissing.clear();
+  FRead = -1;
 }
 
 int TComtradeData::SampleCount() const {
   if (!FConfig)
     return 0;
-  return std::min(FConfig->SampleCount(), FSamples);
+  return std::min(FRead >= 0 ? FRead : FConfig->SampleCount(), FSamples);
 }
 
 namespace {
@@ -454,102 +516,254 @@ bool IsBlank(char C) { return C == ' ' || C == '\t'; }
 // Fields: an optional run of blanks, an optional "-", decimal digits; an empty
 // field is 0. Fields past the channels are ignored.
 void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo) {
-  const int Needed = 2 + FAnalogCount + FDigitalCount;
   const char *P = Begin;
-  int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
-  uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
-  for (int k = 0; k < Needed; ++k) {
+  // One field into Value, P left past its ",".
+  auto Field = [&](int32_t &Value) {
     if (P > End)
       FormatError(QStringLiteral("too few values"), LineNo);
     const char *FieldStart = P;
     while (P < End && IsBlank(*P))
       ++P;
-    bool Negative = false;
-    if (P < End && *P == '-') {
-      Negative = true;
-      ++P;
-    }
+    const bool Negative = P < End && *P == '-';
+    P += Negative;
     const char *Digits = P;
     int64_t V = 0;
-    while (P < End && *P >= '0' && *P <= '9') {
-      V = V * 10 + (*P - '0');
-      if (V > int64_t(std::numeric_limits<int32_t>::max()) + 1)
-        break;
-      ++P;
-    }
+    // Eleven digits cannot overflow the 64-bit sum; more are refused below.
+    const char *Stop = std::min(End, P + 11);
+    while (P < Stop && unsigned(*P - '0') <= 9)
+      V = V * 10 + (*P++ - '0');
     while (P < End && IsBlank(*P))
       ++P;
-    const bool FieldEnds = P == End || *P == ',';
-    if (!FieldEnds || (Negative && Digits == P) ||
+    if (!(P == End || *P == ',') || (Negative && Digits == P) ||
         V > int64_t(std::numeric_limits<int32_t>::max()) + (Negative ? 1 : 0)) {
-      const char *Stop = static_cast<const char *>(std::memchr(FieldStart, ',', End - FieldStart));
-      const QString Text = QString::fromLatin1(FieldStart, (Stop ? Stop : End) - FieldStart);
+      const char *Comma = static_cast<const char *>(std::memchr(FieldStart, ',', End - FieldStart));
+      const QString Text = QString::fromLatin1(FieldStart, (Comma ? Comma : End) - FieldStart);
       FormatError(QStringLiteral("invalid number \"%1\"").arg(Text), LineNo);
     }
-    const int32_t Value = int32_t(Negative ? -V : V);
+    Value = int32_t(Negative ? -V : V);
     ++P; // past the ","
-    if (k == 0)
-      FNumbers[Sample] = Value;
-    else if (k == 1)
-      FTimeStamps[Sample] = Value;
-    else if (k < 2 + FAnalogCount)
-      Raw[k - 2] = Value;
-    else {
-      if (Value != 0 && Value != 1)
-        FormatError(QStringLiteral("invalid digital value %1").arg(Value), LineNo);
-      Dig[k - 2 - FAnalogCount] = uint8_t(Value);
+  };
+  Field(FNumbers[Sample]);
+  Field(FTimeStamps[Sample]);
+  int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
+  for (int c = 0; c < FAnalogCount; ++c) {
+    int32_t Value;
+    Field(Value);
+    // The standard's mark of a value the recorder did not have.
+    if (Value == MissingValue || Value == -MissingValue) {
+      const std::lock_guard<std::mutex> Guard(MissingLock);
+      if (FMissing.empty())
+        FMissing.assign(FRaw.size(), 0);
+      FMissing[size_t(Sample) * FAnalogCount + c] = 1;
+      Value = 0;
     }
+    Raw[c] = Value;
+  }
+  uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
+  for (int c = 0; c < FDigitalCount; ++c) {
+    int32_t Value;
+    Field(Value);
+    if (Value != 0 && Value != 1)
+      FormatError(QStringLiteral("invalid digital value %1").arg(Value), LineNo);
+    Dig[c] = uint8_t(Value);
   }
 }
 
+namespace {
+
+// Calls Line(begin, end) for each line of [Begin, End): a line ends at CR, LF
+// or CR LF; text after the last line end is a line too. Line returns false to stop.
+template <class F> void ForEachLine(const char *Begin, const char *End, F &&Line) {
+  const char *Start = Begin;
+  while (Start < End) {
+    // Both searches run over whole words at a time; a CR alone is rare.
+    const char *Lf = static_cast<const char *>(std::memchr(Start, '\n', size_t(End - Start)));
+    const char *Limit = Lf ? Lf : End;
+    const char *Cr = static_cast<const char *>(std::memchr(Start, '\r', size_t(Limit - Start)));
+    const char *LineEnd = Cr ? Cr : Limit;
+    const char *Next = Cr ? (Cr + 1 == Lf ? Lf + 1 : Cr + 1) : (Lf ? Lf + 1 : End);
+    if (!Line(Start, LineEnd))
+      return;
+    Start = Next;
+  }
+}
+
+// A line that opens with the DOS end-of-file byte ends the data; one that
+// closes with it loses the byte. Empty lines hold no sample.
+enum class TDatLine { Sample, Empty, Eof };
+TDatLine ClassifyLine(const char *Begin, const char *&End) {
+  if (Begin < End && *Begin == DosEof)
+    return TDatLine::Eof;
+  if (End > Begin && End[-1] == DosEof)
+    --End;
+  return Begin < End ? TDatLine::Sample : TDatLine::Empty;
+}
+
+} // namespace
+
+// Parses whole lines [Begin, End) in pieces, one per core: a first pass counts
+// each piece's lines and samples, so every piece knows its first sample and
+// line number and parses straight into the arrays. The error reported is the
+// one on the earliest line, as a reading line by line would report it.
+void TComtradeData::ParseDatLines(const char *Begin, const char *End, int &Sample, int &LineNo, bool &Eof) {
+  struct TPiece {
+    const char *Begin = nullptr, *End = nullptr;
+    int Lines = 0, Samples = 0, FirstSample = 0, FirstLine = 0;
+    bool Eof = false;
+    std::exception_ptr Failure;
+    int FailureLine = 0;
+  };
+  const qsizetype Bytes = End - Begin;
+  const int Cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  const int Count = Bytes < (1 << 20) ? 1 : int(std::min<qsizetype>(Cores, Bytes >> 18));
+  std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
+  const char *P = Begin;
+  for (int i = 0; i < int(Pieces.size()); ++i) {
+    Pieces[i].Begin = P;
+    const char *Q = i + 1 == int(Pieces.size()) ? End : std::max(P, Begin + Bytes * (i + 1) / Count);
+    // Move the cut past the next line end, keeping CR LF together.
+    while (Q < End && *Q != '\n' && *Q != '\r')
+      ++Q;
+    if (Q < End) {
+      if (*Q == '\r' && Q + 1 < End && Q[1] == '\n')
+        ++Q;
+      ++Q;
+    }
+    Pieces[i].End = Q;
+    P = Q;
+  }
+  auto Run = [&](auto &&Job) {
+    if (Pieces.size() == 1) {
+      Job(Pieces[0]);
+      return;
+    }
+    std::vector<std::thread> Threads;
+    Threads.reserve(Pieces.size());
+    for (TPiece &Piece : Pieces)
+      Threads.emplace_back([&Job, &Piece] { Job(Piece); });
+    for (std::thread &T : Threads)
+      T.join();
+  };
+  Run([](TPiece &Piece) {
+    ForEachLine(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
+      ++Piece.Lines;
+      const TDatLine Kind = ClassifyLine(B, E);
+      if (Kind == TDatLine::Eof) {
+        Piece.Eof = true;
+        return false;
+      }
+      Piece.Samples += Kind == TDatLine::Sample;
+      return true;
+    });
+  });
+  // Pieces after an end-of-file line, or wholly past the samples the rate line
+  // allows, are not read at all.
+  size_t Used = 0;
+  for (; Used < Pieces.size() && !Eof && Sample < FSamples; ++Used) {
+    TPiece &Piece = Pieces[Used];
+    Piece.FirstSample = Sample;
+    Piece.FirstLine = LineNo;
+    Sample = int(std::min<int64_t>(int64_t(Sample) + Piece.Samples, FSamples));
+    LineNo += Piece.Lines;
+    Eof = Piece.Eof;
+  }
+  Pieces.resize(Used);
+  Run([this](TPiece &Piece) {
+    int S = Piece.FirstSample, L = Piece.FirstLine;
+    try {
+      ForEachLine(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
+        ++L;
+        const TDatLine Kind = ClassifyLine(B, E);
+        if (Kind == TDatLine::Eof || S >= FSamples)
+          return false;
+        if (Kind == TDatLine::Sample)
+          ParseDatLine(B, E, S++, L);
+        return true;
+      });
+    } catch (...) {
+      Piece.Failure = std::current_exception();
+      Piece.FailureLine = L;
+    }
+  });
+  for (const TPiece &Piece : Pieces)
+    if (Piece.Failure)
+      std::rethrow_exception(Piece.Failure);
+}
+
 void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConfig) {
+  QFile File(FileName);
+  if (!File.open(QIODevice::ReadOnly))
+    throw EKvError(QStringLiteral("cannot open %1: %2").arg(FileName, File.errorString()));
+  Load(File, FileName, AConfig);
+}
+
+void TComtradeData::LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig) {
+  QBuffer Buffer;
+  Buffer.setData(Bytes);
+  Buffer.open(QIODevice::ReadOnly);
+  Load(Buffer, FileName, AConfig);
+}
+
+void TComtradeData::Load(QIODevice &File, const QString &FileName, TComtradeConfig *AConfig) {
   FConfig = AConfig;
   KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
   if (FConfig->RateCount() != 1)
     throw EKvAssert("FComtradeConfig.FRateCount=1");
-  Size(FConfig->SampleCount());
+  // A sample line holds at least one "," between fields and a line end, so
+  // the file's size bounds the samples whatever the configuration declares.
+  const int64_t Fields = 2 + int64_t(FConfig->AnalogCount()) + FConfig->DigitalCount();
+  const int64_t Fit = File.size() / Fields + 1;
+  Size(int(std::min<int64_t>(FConfig->SampleCount(), Fit)));
   FFileName = FileName;
 
-  QFile File(FileName);
-  if (!File.open(QIODevice::ReadOnly))
-    throw EKvError(QStringLiteral("cannot open %1: %2").arg(FileName, File.errorString()));
-  // Read in chunks: a ten-minute record is hundreds of megabytes of text.
+  // Read in chunks (a ten-minute record is hundreds of megabytes of text), each
+  // cut at its last line end and parsed by every core at once.
   constexpr qint64 ChunkBytes = 4 << 20;
+  // One buffer, read into in place: the carried-over part of a line moves to
+  // its front, so the text never takes more than a chunk and a line.
   QByteArray Buffer;
-  int LineNo = 0;
-  bool AtEnd = false;
-  while (LineNo < FSamples && !AtEnd) {
-    QByteArray Chunk = File.read(ChunkBytes);
-    if (Chunk.isEmpty()) {
-      if (File.error() != QFileDevice::NoError)
-        throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
-      AtEnd = true;
-    }
-    Buffer.append(Chunk);
+  qsizetype Held = 0;
+  int Sample = 0, LineNo = 0;
+  bool AtEnd = false, Eof = false;
+  while (Sample < FSamples && !AtEnd && !Eof) {
+    Buffer.resize(Held + ChunkBytes);
+    const qint64 Got = File.read(Buffer.data() + Held, ChunkBytes);
+    if (Got < 0 || (Got == 0 && !File.atEnd()))
+      throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
+    AtEnd = Got == 0;
+    const qsizetype Size = Held + qsizetype(Got);
     const char *Data = Buffer.constData();
-    const qsizetype Size = Buffer.size();
-    qsizetype Start = 0;
-    for (qsizetype i = 0; i < Size && LineNo < FSamples; ++i) {
-      const char C = Data[i];
-      if (C != '\r' && C != '\n')
-        continue;
-      // A CR at the end of the chunk may be the first half of CR LF.
-      if (C == '\r' && i + 1 == Size && !AtEnd)
-        break;
-      if (i > Start)
-        ParseDatLine(Data + Start, Data + i, LineNo, LineNo + 1);
-      ++LineNo;
-      if (C == '\r' && i + 1 < Size && Data[i + 1] == '\n')
-        ++i;
-      Start = i + 1;
+    qsizetype Cut = Size;
+    if (!AtEnd) {
+      // Whole lines only; a CR at the very end may be the first half of CR LF.
+      Cut = 0;
+      for (qsizetype i = Size - 1; i >= 0; --i) {
+        if (Data[i] == '\n' || (Data[i] == '\r' && i + 1 < Size)) {
+          Cut = i + 1;
+          break;
+        }
+      }
     }
-    if (AtEnd && Start < Size && LineNo < FSamples) {
-      ParseDatLine(Data + Start, Data + Size, LineNo, LineNo + 1);
-      ++LineNo;
-      Start = Size;
-    }
-    Buffer.remove(0, Start);
+    ParseDatLines(Data, Data + Cut, Sample, LineNo, Eof);
+    Held = Size - Cut;
+    std::memmove(Buffer.data(), Buffer.constData() + Cut, size_t(Held));
   }
+  FRead = Sample;
+  if (FConfig->NoRate() && FConfig->Rate(0).Samples == 0.0)
+    RateFromTimeStamps();
+}
+
+// A record with time stamps only: the mean step over the record.
+void TComtradeData::RateFromTimeStamps() {
+  const int N = SampleCount();
+  if (N < 2)
+    throw EKvFormat(QStringLiteral("invalid samp 0: %1 sample(s) give no time step").arg(N));
+  for (int s = 1; s < N; ++s)
+    if (FTimeStamps[s] <= FTimeStamps[s - 1])
+      throw EKvFormat(QStringLiteral("invalid timestamp %1 (line %2): time stamps must increase")
+                          .arg(FTimeStamps[s]).arg(s + 1));
+  const double Seconds = (double(FTimeStamps[N - 1]) - FTimeStamps[0]) * FConfig->TimeMult() * 1e-6;
+  FConfig->FRates[0].Samples = (N - 1) / Seconds;
 }
 
 QByteArray TComtradeData::ToBytes() const {
@@ -589,6 +803,12 @@ int TComtradeData::GetRaw(int Channel, int Sample) const {
   return FRaw[size_t(Sample) * FAnalogCount + Channel];
 }
 
+bool TComtradeData::IsMissing(int Channel, int Sample) const {
+  if (FMissing.empty() || Channel < 0 || Channel >= FAnalogCount || Sample < 0 || Sample >= SampleCount())
+    return false;
+  return FMissing[size_t(Sample) * FAnalogCount + Channel] != 0;
+}
+
 void TComtradeData::SetRaw(int Channel, int Sample, int Value) {
   CheckIndex(Channel, FAnalogCount);
   CheckIndex(Sample, FSamples);
@@ -598,7 +818,10 @@ void TComtradeData::SetRaw(int Channel, int Sample, int Value) {
 double TComtradeData::GetAnalogValue(int Channel, int Sample) const {
   if (Channel < 0 || Channel >= FAnalogCount || Sample < 0 || Sample >= SampleCount())
     return 0.0;
-  return FRaw[size_t(Sample) * FAnalogCount + Channel] * FConfig->AnalogChannel(Channel).A;
+  if (IsMissing(Channel, Sample))
+    return std::numeric_limits<double>::quiet_NaN();
+  const TComtradeAnalogChannel &Ch = FConfig->AnalogChannel(Channel);
+  return FRaw[size_t(Sample) * FAnalogCount + Channel] * Ch.A + Ch.B;
 }
 
 int TComtradeData::GetDigitalValue(int Channel, int Sample) const {
@@ -736,7 +959,7 @@ void TComtradeDataTool::CalculateAnalogOffsets() {
     double Sum = 0.0;
     for (int s = 0; s <= E; ++s)
       Sum += D.FRaw[size_t(s) * D.FAnalogCount + c];
-    Ch.B = -std::nearbyint(Sum / (E * Ch.A));
+    Ch.Offset = -std::nearbyint(Sum / (E * Ch.A));
   }
 }
 

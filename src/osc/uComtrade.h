@@ -1,11 +1,14 @@
 #pragma once
 // COMTRADE (IEEE C37.111) configuration and ASCII data files: the models the
 // oscillogram viewer reads and the conversion of device records fills.
-// Written files keep the 1991 line layout with channels and samples numbered
-// from 0 and the last sample given as a 0-based index: saved oscillograms and
-// the oscillogram list rely on it.
+// Written files follow the 1999 revision so that other readers open them.
+// Files without a revision on line 1 are the program's older ones ("yy/mm/dd",
+// samples numbered from 0, the rate line giving the last 0-based index) and
+// are read as they always were. In memory a rate's LastSample is always the
+// 0-based index of the last sample, whatever the file stored.
 #include "uDateTime.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -18,10 +21,16 @@ constexpr int ComtradeMaxRates = 100;
 struct TComtradeAnalogChannel {
   int An = 0;
   QString Id, Phase, Component, Unit;
-  double A = 0.0;    // physical value = A * raw
-  double B = 0.0;    // kept in memory; the file always carries 0
+  double A = 0.0;    // physical value = A * raw + B
+  double B = 0.0;
   double Skew = 0.0; // read and written, not applied
   int Min = 0, Max = 0;
+  // Transformer ratio (primary : secondary) and whether A gives primary values.
+  double Primary = 1.0, Secondary = 1.0;
+  bool IsPrimary = false;
+  // The conversion's negated mean raw value (physical units); kept for the
+  // spread, never applied nor written.
+  double Offset = 0.0;
   // Samples by which the data's calibration pass shifts the channel; neither
   // read from nor written to the file.
   double CalibrationShift = 0.0;
@@ -34,7 +43,7 @@ struct TComtradeDigitalChannel {
 };
 
 struct TComtradeRate {
-  double Samples = 0.0; // samples per second
+  double Samples = 0.0; // samples per second; 0 until the data give it when NoRate
   int LastSample = 0;   // 0-based index of the last sample at this rate
 };
 
@@ -44,18 +53,23 @@ public:
 
   // Reads a ".cfg" (1991 and later revisions, ASCII or ANSI data). Throws
   // EKvFormat with the format's message and " (line N)"; a recording device id
-  // that does not decode sets Warning to "invalid Station Id".
+  // that does not decode sets Warning to "invalid Station Id". A later revision
+  // with no rates and a rate of 0 is accepted: the data's time stamps then give
+  // the rate (TComtradeData::LoadFromFile).
   void LoadFromFile(const QString &FileName, QString &Warning);
   // The same from the bytes of a file (Windows-1251); FileName is only kept.
   void LoadFromBytes(const QByteArray &Bytes, const QString &FileName, QString &Warning);
-  // Writes the 1991 layout in Windows-1251 with CR LF. Throws "no filename" for
-  // an empty name and EKvError for a factor that is not finite.
+  // Writes the 1999 layout in Windows-1251 with CR LF: channels numbered from 1,
+  // the rate line's last sample number the sample count, "dd/mm/yyyy" dates
+  // with microseconds, time multiplier 1. Throws "no filename" for an empty
+  // name and EKvError for a factor that is not finite.
   void SaveToFile(const QString &FileName);
   // The bytes SaveToFile writes.
   QByteArray ToBytes() const;
   // Copies the current file to FileName: CodePage "OEM" turns every line into
-  // code page 866, anything else copies the bytes; the last line becomes
-  // "ASCII". FileName becomes the current name.
+  // code page 866 (logging the first character it cannot hold and its line),
+  // anything else copies the bytes; the file-type line (the one after the
+  // trigger time) becomes "ASCII". FileName becomes the current name.
   void SaveCopyAs(const QString &FileName, const QString &CodePage);
 
   // Copies; an index outside 0..99 throws EKvRange.
@@ -74,6 +88,9 @@ public:
   QString StationName() const { return FStationName; }
   QString RecDevId() const { return FRecDevId; }
   int RevYear() const { return FRevYear; }
+  // Line 1 names a revision: the file numbers its samples as the standard does.
+  bool HasRevision() const { return FHasRevision; }
+  double TimeMult() const { return FTimeMult; }
   int TotalCount() const { return FTotalCount; }
   int AnalogCount() const { return FAnalogCount; }
   int DigitalCount() const { return FDigitalCount; }
@@ -89,10 +106,15 @@ public:
 private:
   friend class TComtradeConfigTool;
   friend class TComtradeDataTool;
+  friend class TComtradeData;
+  // 0-based index of the file-type line.
+  int FileTypeLine() const;
 
   QString FFileName;
   QString FStationName, FRecDevId;
   int FRevYear = 1991;
+  bool FHasRevision = false;
+  double FTimeMult = 1.0;
   int FTotalCount = 0, FAnalogCount = 0, FDigitalCount = 0;
   std::vector<TComtradeAnalogChannel> FAnalog;
   std::vector<TComtradeDigitalChannel> FDigital;
@@ -132,30 +154,50 @@ public:
   void SetConfig(TComtradeConfig *AConfig) { FConfig = AConfig; }
   TComtradeConfig *Config() const { return FConfig; }
 
-  // Binds AConfig, sizes the arrays for its sample count and reads the ASCII
-  // ".dat". Throws EKvAssert "FComtradeConfig.FRateCount=1" unless the
-  // configuration has exactly one rate; EKvFormat naming the line for a
-  // malformed number, a short line or a digital value other than 0 and 1.
+  // Binds AConfig and reads the ASCII ".dat": one sample per non-empty line,
+  // at most the configuration's sample count; a DOS end-of-file byte (1A)
+  // ends the data. The arrays are sized from what the file can hold, never
+  // from the declared count alone. An analog value 99999 or -99999 is a
+  // missing value. When the configuration gives no rate, the mean step of
+  // the time stamps sets it. Throws EKvAssert "FComtradeConfig.FRateCount=1"
+  // unless the configuration has exactly one rate; EKvFormat naming the line
+  // for a malformed number, a short line or a digital value other than 0 and
+  // 1, and naming the field when the time stamps give no rate.
   void LoadFromFile(const QString &FileName, TComtradeConfig *AConfig);
+  // The same from the bytes of a ".dat"; FileName is only kept.
+  void LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig);
   // Writes one line per sample (CR LF). FileName empty uses the last name;
   // with none known throws "no filename".
   void SaveToFile(const QString &FileName);
   QByteArray ToBytes() const;
 
   QString FileName() const { return FFileName; }
-  // Samples held: the configuration's sample count, bounded by the arrays.
+  // Samples held: the lines read (or, filled by the tool, the configuration's
+  // sample count), bounded by the arrays.
   int SampleCount() const;
+  // Cells the arrays were sized for (samples x channels, both kinds).
+  int64_t AllocatedCells() const { return int64_t(FRaw.size()) + int64_t(FDigital.size()); }
 
-  // 0 for an index outside the data.
+  // The arrays themselves, sample-major (index = sample x channels + channel),
+  // for passes over every sample; MissingCells is null while none is missing.
+  const int32_t *RawCells() const { return FRaw.data(); }
+  const uint8_t *DigitalCells() const { return FDigital.data(); }
+  const uint8_t *MissingCells() const { return FMissing.empty() ? nullptr : FMissing.data(); }
+
+  // 0 for an index outside the data or a missing value.
   int GetRaw(int Channel, int Sample) const;
+  // The file had no value for this sample (99999 or -99999).
+  bool IsMissing(int Channel, int Sample) const;
   // Throws EKvRange for an index outside the data.
   void SetRaw(int Channel, int Sample, int Value);
+  // A x raw + B; 0 outside the data, NaN for a missing value.
   double GetAnalogValue(int Channel, int Sample) const;
   int GetDigitalValue(int Channel, int Sample) const;
   int GetTimeStamp(int Sample) const;
   int GetSampleNumber(int Sample) const;
 
-  // RMS of the physical values of samples First..Last; 0 when Last < First.
+  // RMS of the physical values of samples First..Last; 0 when Last < First,
+  // NaN when a value of the window is missing.
   double GetRms(int Channel, int First, int Last) const;
   // RMS of the line-frequency component over First..Last by a single-bin
   // Fourier sum in whole degrees per sample; 0 when Last < First.
@@ -164,16 +206,21 @@ public:
 private:
   friend class TComtradeDataTool;
   void Size(int Samples);
+  void Load(QIODevice &File, const QString &FileName, TComtradeConfig *AConfig);
   void ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo);
+  void ParseDatLines(const char *Begin, const char *End, int &Sample, int &LineNo, bool &Eof);
+  void RateFromTimeStamps();
 
   TComtradeConfig *FConfig = nullptr;
   QString FFileName;
   int FSamples = 0; // allocated samples
+  int FRead = -1;   // samples read from a file; -1 when filled by the tool
   int FAnalogCount = 0, FDigitalCount = 0;
   std::vector<int32_t> FRaw;     // sample * analog count + channel
   std::vector<uint8_t> FDigital; // sample * digital count + channel
   std::vector<int32_t> FNumbers;
   std::vector<int32_t> FTimeStamps; // microseconds
+  std::vector<uint8_t> FMissing;    // per analog cell; empty while none is missing
 };
 
 // Sums of the negative and of the positive samples of one analog channel.
@@ -198,8 +245,8 @@ public:
   // Moves every analog channel with a calibration shift by that many samples,
   // interpolating linearly; samples taken from outside the record become 0.
   void ApplyCalibration();
-  // Stores in each analog channel's B the negated mean raw value in physical
-  // units; skipped for a record of one sample and for a factor of 0.
+  // Stores in each analog channel's Offset the negated mean raw value in
+  // physical units; skipped for a record of one sample and for a factor of 0.
   void CalculateAnalogOffsets();
   // Sums of negative and positive samples per analog channel; changes nothing.
   std::vector<TComtradeSpread> CalculateSpread() const;

@@ -50,7 +50,7 @@ void TComtradeStream::FillConfig(TComtradeConfig &Config, int Reserved, int Dura
     if (!Item)
       throw EKvFormat(QStringLiteral("invalid measure-ider %1").arg(Ider));
     TComtradeAnalogChannel Ch;
-    Ch.An = i;
+    Ch.An = i + 1;
     Ch.Id = FieldText(Item->GetStrNodeDef(QStringLiteral("string"), QStringLiteral("AC %1").arg(i)));
     const int Mult = Item->GetIntNodeDef(QStringLiteral("mvp-mult"), 1);
     int Div = Item->GetIntNodeDef(QStringLiteral("mvs-div"), 1);
@@ -58,20 +58,24 @@ void TComtradeStream::FillConfig(TComtradeConfig &Config, int Reserved, int Dura
       Logger().Error(QStringLiteral("oscillogram channel %1 \"%2\": mvs-div 0 taken as 1").arg(i).arg(Ch.Id));
       Div = 1;
     }
-    if (Primary) {
-      const int PReg = Item->GetIntNodeDef(QStringLiteral("mvp-mreg"), NoRegister);
-      const int SReg = Item->GetIntNodeDef(QStringLiteral("mvs-mreg"), NoRegister);
-      const double P = PReg == NoRegister ? 1.0 : Image.GetWord(PReg);
-      double S = SReg == NoRegister ? 1.0 : Image.GetWord(SReg);
-      if (S == 0.0) {
+    // The transformer ratio goes into the file whichever values are chosen.
+    const int PReg = Item->GetIntNodeDef(QStringLiteral("mvp-mreg"), NoRegister);
+    const int SReg = Item->GetIntNodeDef(QStringLiteral("mvs-mreg"), NoRegister);
+    const double P = PReg == NoRegister ? 1.0 : Image.GetWord(PReg);
+    double S = SReg == NoRegister ? 1.0 : Image.GetWord(SReg);
+    if (S == 0.0) {
+      if (Primary)
         Logger().Error(QStringLiteral("oscillogram channel %1 \"%2\": secondary value 0 taken as 1")
                            .arg(i).arg(Ch.Id));
-        S = 1.0;
-      }
-      Ch.A = (1.0 / Div) * P / S * Mult * Factor;
-    } else {
-      Ch.A = (1.0 / Div) * Factor;
+      S = 1.0;
     }
+    Ch.Primary = P * Mult;
+    Ch.Secondary = S;
+    Ch.IsPrimary = Primary;
+    if (Primary)
+      Ch.A = (1.0 / Div) * P / S * Mult * Factor;
+    else
+      Ch.A = (1.0 / Div) * Factor;
     // The device's calibration angle, in degrees; 10 degrees is one sample at
     // 1800 samples per second and 50 Hz.
     int Angle = Item->GetIntNodeDef(QStringLiteral("ccvalue"), 0);
@@ -103,7 +107,7 @@ void TComtradeStream::FillConfig(TComtradeConfig &Config, int Reserved, int Dura
       const bool Excluded = First == ExcludeChar;
       if (!Excluded) {
         TComtradeDigitalChannel Ch;
-        Ch.Dn = Number;
+        Ch.Dn = Number + 1;
         Ch.Id = Name;
         Tool.AddDigitalChannel(Ch);
         ++Added;
@@ -171,7 +175,8 @@ void TComtradeStream::FillData(TComtradeData &Data, bool CalcSpread, QChar Exclu
       Ended = true;
       break;
     }
-    Tool.AddSampleNumber(Sample);
+    // The standard numbers samples from 1.
+    Tool.AddSampleNumber(Sample + 1);
     Tool.AddTimeStamp(int(std::nearbyint(Sample * 1.0e6 / BlockSamples / 100)));
     const auto *P = reinterpret_cast<const uint8_t *>(FBytes.constData() + FPosition);
     for (int c = 0; c < Analog; ++c, P += 2) {

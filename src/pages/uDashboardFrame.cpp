@@ -1,35 +1,324 @@
 #include "uDashboardFrame.h"
 
+#include "uControls.h"
+#include "uErrors.h"
+#include "uFiles.h"
+#include "uIOChain3.h"
+#include "uModbus.h"
+#include "uSimpleDeviceDescriptor.h"
+
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <memory>
+
+namespace {
+const char *const EventLogFile = "eventlog.bin";
+constexpr int EventRingFileNo = 128, FrameRingType = 3;
+} // namespace
 
 TkvDashboardFrame::TkvDashboardFrame(QWidget *Parent) : QWidget(Parent) {
   setObjectName("DashboardFrame");
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  Panel = new QScrollArea(this);
+  ScrollBox = new QScrollArea(this);
+  ScrollBox->setObjectName("ScrollBox");
+  Panel = new QWidget;
   Panel->setObjectName("Panel");
-  Panel->setBackgroundRole(QPalette::Base);
-  layout->addWidget(Panel);
+  Panel->setBackgroundRole(QPalette::Window);
+  ScrollBox->setWidget(Panel);
+  ScrollBox->setWidgetResizable(true);
+  layout->addWidget(ScrollBox);
+  FDoc = NewXMLDocument();
+  FDoc->LoadXML(QStringLiteral("<document/>"));
+  FRoot = FDoc->GetDocumentElement();
+  for (QBuffer *b : {&FRefreshList, &FRefreshData, &FClockData})
+    RefillBuffer(*b);
+}
+
+void TkvDashboardFrame::ReportProblem(const QString &Text) {
+  if (FHost.Report)
+    FHost.Report(Text);
 }
 
 void TkvDashboardFrame::Init(const QString &FileName) {
+  FEvents = TEventCursor();
   FFileName = FileName;
-  FModified = false;
+  if (FModified) {
+    // The user's unsaved layout outlives an identification.
+    if (FDescriptor)
+      SetDescriptor(FDescriptor);
+    return;
+  }
+  try {
+    LoadFromFile(FileName);
+  } catch (const EKvError &e) {
+    RemoveAllControls(Panel);
+    FDoc->LoadXML(QStringLiteral("<document/>"));
+    FRoot = FDoc->GetDocumentElement();
+    FModified = false;
+    ReportProblem(e.Text());
+  }
 }
 
-void TkvDashboardFrame::SetDescriptor(TSimpleDeviceDescriptor *Descriptor) { FDescriptor = Descriptor; }
+void TkvDashboardFrame::LoadFromFile(const QString &FileName) {
+  FFileName = FileName;
+  Panel->setUpdatesEnabled(false);
+  struct TRelease {
+    QWidget *W;
+    ~TRelease() { W->setUpdatesEnabled(true); }
+  } release{Panel};
+  IXXMLDocument doc = LoadPageDocument(FileName);
+  FDoc = doc;
+  FRoot = FDoc->GetDocumentElement();
+  RemoveAllControls(Panel);
+  const IXXMLNodeList elements = FRoot->SelectNodes(QStringLiteral("element"));
+  for (int i = 0; i < elements->GetCount(); ++i)
+    CreateElement(elements->GetItem(i), Panel, [this](const QString &Text) { ReportProblem(Text); });
+  FitPanel();
+  ShowValues();
+  for (QWidget *w : ControlsOf(Panel, true))
+    if (auto *d = qobject_cast<TDateTimeEdit *>(w); d && d->Kind() == kvc::dtCurrent)
+      d->setValue(0);
+  FModified = false;
+  if (FDescriptor)
+    SetDescriptor(FDescriptor);
+}
 
-void TkvDashboardFrame::PulseTick() {}
-
-void TkvDashboardFrame::Refresh() {}
+void TkvDashboardFrame::FitPanel() {
+  QRect r;
+  for (QWidget *w : ControlsOf(Panel, false))
+    r |= w->geometry();
+  Panel->setMinimumSize(r.right() + 8, r.bottom() + 8);
+}
 
 void TkvDashboardFrame::Save(const QString &FileName) {
   if (!FileName.isEmpty())
     FFileName = FileName;
+  FRoot->SetText(QString());
+  for (QWidget *w : ControlsOf(Panel, false))
+    WriteObject(QStringLiteral("element"), w, FRoot);
+  SaveXMLDocument(FDoc, FFileName);
   FModified = false;
 }
 
-void TkvDashboardFrame::UpdateMeasureFactors() {}
+void TkvDashboardFrame::Bind(QWidget *Control) {
+  if (auto *rc = dynamic_cast<TRegControl *>(Control)) {
+    rc->SetDeviceDescriptor(FDescriptor);
+    rc->setMreg(rc->mreg());
+    if (auto *ev = qobject_cast<TParamEnum *>(Control)) {
+      if (ev->macc() & 2)
+        ev->SetOnChange([this](uint16_t Reg, int16_t Value) { ParamEnumChange(Reg, Value); });
+    }
+  } else if (auto *up = qobject_cast<TUstavPanel *>(Control)) {
+    up->SetDeviceDescriptor(FDescriptor);
+    up->setIdx(up->idx());
+    up->setBit(up->bit());
+    if (up->macc() & 2)
+      up->SetOnChange([this](uint16_t Reg, uint16_t Value, uint16_t Mask) { UstavChange(Reg, Value, Mask); });
+    // Setpoints are shown here, not edited.
+    up->setEnabled(false);
+  } else if (auto *de = qobject_cast<TDateTimeEdit *>(Control)) {
+    if (de->Kind() == kvc::dtCore)
+      de->setValue(FDescriptor->CoreDate);
+    else if (de->Kind() == kvc::dtDesc)
+      de->setValue(FDescriptor->DescDate);
+  } else if (auto *kv = dynamic_cast<TKvControl *>(Control)) {
+    kv->SetDeviceDescriptor(FDescriptor);
+  }
+}
 
-void TkvDashboardFrame::UpdateBitNames() {}
+void TkvDashboardFrame::SetDescriptor(TSimpleDeviceDescriptor *Descriptor) {
+  FDescriptor = Descriptor;
+  FEvents.LastTime = 0;
+  if (!Descriptor)
+    return;
+  Panel->setUpdatesEnabled(false);
+  for (QWidget *w : ControlsOf(Panel, true)) {
+    try {
+      Bind(w);
+    } catch (const EKvError &e) {
+      ReportProblem(e.Text());
+    }
+  }
+  SetBitHandlers();
+  Panel->setUpdatesEnabled(true);
+}
+
+void TkvDashboardFrame::SetBitHandlers() {
+  for (QWidget *w : ControlsOf(Panel, true))
+    if (auto *g = qobject_cast<TBitregGroupBox *>(w); g && g->macc() == 3)
+      g->bitMouseDown = [this](TShape *Circle) { BitClick(Circle); };
+}
+
+void TkvDashboardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, FPrimaryValues ? 1 : 0); }
+
+void TkvDashboardFrame::SetPrimaryValues(bool Value) {
+  FPrimaryValues = Value;
+  ShowValues();
+}
+
+void TkvDashboardFrame::UpdateMeasureFactors() {
+  for (QWidget *w : ControlsOf(Panel, true)) {
+    if (auto *m = qobject_cast<TMeasureLabeledEdit *>(w)) {
+      if (m->MvpReg() < NoReg && m->MvpReg() < TModbus::RegCount)
+        m->SetPrimVal(Modbus().GetWord(m->MvpReg()));
+      if (m->MvsReg() < NoReg && m->MvsReg() < TModbus::RegCount)
+        m->SetSecVal(Modbus().GetWord(m->MvsReg()));
+    }
+  }
+}
+
+void TkvDashboardFrame::UpdateBitNames() {
+  if (!FDescriptor)
+    return;
+  for (QWidget *w : ControlsOf(Panel, true)) {
+    auto *g = qobject_cast<TBitregGroupBox *>(w);
+    if (!g)
+      continue;
+    const IXXMLNodeList names = FDescriptor->Root->SelectNodes(
+        QStringLiteral("param/input-output/param-bitreg[mreg=%1]/string").arg(g->mreg()));
+    for (int k = 0; k < names->GetCount() && k < g->BitList()->Count(); ++k)
+      g->BitList()->Item(k)->SetName(names->GetItem(k)->GetStrNodeDef(QStringLiteral("value[1]"), QString()));
+  }
+}
+
+void TkvDashboardFrame::PulseTick() {
+  for (QWidget *w : ControlsOf(Panel, true)) {
+    auto *g = qobject_cast<TBitregGroupBox *>(w);
+    if (!g || g->rt() != 20)
+      continue;
+    for (int i = 0; i < g->BitList()->Count(); ++i) {
+      TBit *b = g->BitList()->Item(i);
+      b->Circle()->SetBrushColor(b->Pulse > 0 ? g->onColor() : g->offColor());
+      if (b->Pulse > 0)
+        --b->Pulse;
+    }
+  }
+}
+
+TEventView *TkvDashboardFrame::FirstEventView() const {
+  for (QWidget *w : ControlsOf(Panel, true))
+    if (auto *v = qobject_cast<TEventView *>(w))
+      return v;
+  return nullptr;
+}
+
+void TkvDashboardFrame::Refresh() {
+  if (!FHost.Chains)
+    return;
+  bool clock = false;
+  const QByteArray regs = PolledRegisters(Panel, FDescriptor, false, FHost.VirtualInputPulse, clock);
+  RefillBuffer(FRefreshList, regs);
+  RefillBuffer(FRefreshData);
+  FView = FirstEventView();
+  if (FHost.EnterTempFolder)
+    FHost.EnterTempFolder();
+  TIOChainGen &gen = *FHost.Chains;
+  TIOChainList3 *events = nullptr;
+  if (FView && FDescriptor) {
+    events = &gen.newList();
+    events->msg(QStringLiteral("Чтение событий"))
+        .execNext([this](TIOChain3 *Next, const QList<int> &) { SetEventFrameSize(Next); }, {})
+        .setFrameSize(0)
+        .execNext([this](TIOChain3 *Next, const QList<int> &) { SetEventRange(Next); }, {})
+        .readFile(EventRingFileNo, FrameRingType, QString::fromLatin1(EventLogFile))
+        .execInts([this](const QList<int> &) { ReadEvents(); }, {})
+        .msg(QStringLiteral("Готово"));
+  }
+  TIOChainList3 *clockChain = nullptr;
+  if (clock) {
+    clockChain = &gen.newList();
+    clockChain->readTime(0, FClockData).execStream([this](QIODevice *S) { ShowClock(S); }, &FClockData);
+  }
+  TIOChainList3 &chain = gen.newList();
+  chain.readReg(FRefreshList, FRefreshData)
+      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &FRefreshData)
+      .exec([this] { ShowValues(); });
+  if (clockChain)
+    chain.predicatIf(ptIf, 1, clockChain, nullptr);
+  if (events)
+    chain.predicatIf(ptIf, 1, events, nullptr);
+  chain.run();
+}
+
+void TkvDashboardFrame::SetEventFrameSize(TIOChain3 *Next) {
+  auto *step = dynamic_cast<TIOChain3setFrameSize *>(Next);
+  if (!step)
+    throw EKvAssert("TIOChain3setFrameSize expected");
+  FRecordSize = EventRecordSize(FDescriptor->Root);
+  step->setFrameSize(CheckedCast<uint16_t>(FRecordSize));
+}
+
+void TkvDashboardFrame::SetEventRange(TIOChain3 *Next) {
+  auto *step = dynamic_cast<TIOChain3readFile *>(Next);
+  if (!step)
+    throw EKvAssert("TIOChain3readFile expected");
+  step->setFrameLimit(CheckedCast<uint16_t>(FHost.EventLogCount));
+  if (!FView)
+    return;
+  const TEventRange r = NextEventRange(FEvents, FView->MaxCount(), FHost.EventLogCount);
+  step->setFrameFirst(r.First);
+  step->setFrameLast(r.Last);
+  step->setLastTime(r.LastTime);
+}
+
+void TkvDashboardFrame::ReadEvents() {
+  if (!FView || !FDescriptor)
+    return;
+  const QByteArray file = LoadFileBytes(QString::fromLatin1(EventLogFile));
+  for (const TEventRow &row : TakeEvents(file, FRecordSize, FHost.EventLogCount, FEvents)) {
+    const QString item = QStringLiteral("event/event-item[byte-code=%1]/").arg(row.Code);
+    const int level = FDescriptor->Root->GetIntNodeDef(item + "byte-level-mask", 0);
+    if (FView->level() != 0 && FView->level() != level)
+      continue;
+    FView->InsertEvent(FormatDateTime(QStringLiteral("yy-mm-dd hh:nn:ss.zzz"), row.Time),
+                       FDescriptor->Root->GetStrNodeDef(item + "string", QStringLiteral("<%1>").arg(row.Code)),
+                       row.State ? QStringLiteral("1") : QStringLiteral("0"));
+  }
+}
+
+void TkvDashboardFrame::ShowClock(QIODevice *Stream) { ShowClockOn(Panel, Stream); }
+
+void TkvDashboardFrame::BitClick(TShape *Circle) {
+  TBit *bit = Circle->Bit();
+  TBitregGroupBox *group = bit->Owner();
+  const int reg = group->mreg() + bit->Index() / 16;
+  if (!Modbus().IsValid(reg))
+    return;
+  if (!FHost.Login || !FHost.Login())
+    return;
+  const uint16_t value = Modbus().GetWord(reg) ^ uint16_t(1u << (bit->Index() % 16));
+  if (FHost.VirtualInputPulse) {
+    bit->SetPulse(FHost.TeleCount);
+    auto data = std::make_shared<QBuffer>();
+    QByteArray pair;
+    AppendWord(pair, uint16_t(reg)), AppendWord(pair, value);
+    RefillBuffer(*data, pair);
+    // The last step holds the stream, so it lives as long as the chain.
+    FHost.Chains->newList().writeReg(*data).exec([data] {}).run();
+    return;
+  }
+  StartRegisterWrite(*FHost.Chains, uint16_t(reg), value, 0xFFFF, [this] { ShowValues(); });
+}
+
+void TkvDashboardFrame::ParamEnumChange(uint16_t Reg, int16_t Value) {
+  if (!Modbus().IsValid(Reg))
+    return;
+  if (!FHost.Login || !FHost.Login()) {
+    Refresh();
+    return;
+  }
+  StartRegisterWrite(*FHost.Chains, Reg, uint16_t(Value), 0xFFFF, [this] { ShowValues(); });
+}
+
+void TkvDashboardFrame::UstavChange(uint16_t Reg, uint16_t Value, uint16_t Mask) {
+  if (!FHost.Login || !FHost.Login()) {
+    Refresh();
+    return;
+  }
+  FWriteMask = Mask;
+  FWriteValue = Value;
+  StartRegisterWrite(*FHost.Chains, Reg, Value, Mask, [this] { ShowValues(); });
+}
+
+void TkvDashboardFrame::MergeBits(QIODevice *Stream) { MergeBitsStream(*Stream, FWriteMask, FWriteValue); }

@@ -1,42 +1,97 @@
 #pragma once
-// The title panel page ("Текущие значения"): the main window's side of it.
-// The page keeps its file name, the descriptor it is given and whether its
-// layout has unsaved changes; drawing and reading of its controls belong to
-// the page's own unit.
+// The title panel page ("Текущие значения"): a user-designed page of
+// device-bound controls kept in an XML file. On refresh it reads its
+// controls' registers, the device clock when a control shows it and the
+// newest records of the device's event ring; a press on a writable virtual
+// input, a choice in a writable enumeration or a setpoint entered writes to
+// the device after the password step. Main thread only.
+#include "ixml.h"
+#include "uControlRules.h"
+#include "uPageChains.h"
+
+#include <QBuffer>
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 class TSimpleDeviceDescriptor;
+class TIOChainGen;
+class TIOChainList3;
+class TIOChain3;
+class TShape;
+class TEventView;
 class QScrollArea;
+
+using TDashboardHost = TPageHost;
 
 class TkvDashboardFrame : public QWidget {
   Q_OBJECT
 public:
   explicit TkvDashboardFrame(QWidget *Parent = nullptr);
 
-  // Loads the panel from FileName (kept as the panel's current file).
+  void SetHost(const TDashboardHost &Host) { FHost = Host; }
+  const TPageHost &Host() const { return FHost; }
+  // Loads the panel from FileName (kept as the panel's current file) and
+  // restarts the event ring. A missing or broken file is reported through the
+  // host and leaves the panel empty. A panel changed and not saved is kept
+  // (bound to the descriptor) and stays marked changed.
   void Init(const QString &FileName);
-  // Keeps the run-time descriptor (owned by the main window).
+  // Loads the page. Throws EKvError "cannot open " + path, or the parser's
+  // reason + CR + "Ъ" + the source line; a bad element is reported through the
+  // host and loading goes on.
+  void LoadFromFile(const QString &FileName);
+  // Writes the page to FileName, or to its current file when empty.
+  void Save(const QString &FileName);
+  // Binds every control to Descriptor (owned by the main window).
   void SetDescriptor(TSimpleDeviceDescriptor *Descriptor);
   TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor; }
-  // Pulses the virtual inputs when asked (one poll timer tick).
-  void PulseTick();
-  // Reads the panel's values from the device.
+  // Every control shows its value from the register image.
+  Q_INVOKABLE void ShowValues();
+  // Starts the refresh chain.
   void Refresh();
-  // Saves the panel to FileName, or to its current file when empty.
-  void Save(const QString &FileName);
+  void SetPrimaryValues(bool Value);
+  void UpdateMeasureFactors();
+  void UpdateBitNames();
+  // Attaches the press handler to every writable virtual-input group.
+  void SetBitHandlers();
+  // One tick of the virtual-input pulse.
+  void PulseTick();
   bool IsModified() const { return FModified; }
   void SetModified(bool Value) { FModified = Value; }
   QString FileName() const { return FFileName; }
-  void UpdateMeasureFactors();
-  void UpdateBitNames();
-  void SetPrimaryValues(bool Value) { FPrimaryValues = Value; }
 
-  QScrollArea *Panel = nullptr;
+  // Chain callbacks and change handlers (public for the designers and tests).
+  void SetEventFrameSize(TIOChain3 *Next);
+  void SetEventRange(TIOChain3 *Next);
+  void ReadEvents();
+  void ShowClock(QIODevice *Stream);
+  void BitClick(TShape *Circle);
+  void ParamEnumChange(uint16_t Reg, int16_t Value);
+  void UstavChange(uint16_t Reg, uint16_t Value, uint16_t Mask);
+  void MergeBits(QIODevice *Stream);
+
+  // The container of every control.
+  QWidget *Panel = nullptr;
+  QScrollArea *ScrollBox = nullptr;
 
 private:
+  void Bind(QWidget *Control);
+  void ReportProblem(const QString &Text);
+  TEventView *FirstEventView() const;
+  void FitPanel();
+
+  TDashboardHost FHost;
   QString FFileName;
+  IXXMLDocument FDoc;
+  IXXMLNode FRoot;
   TSimpleDeviceDescriptor *FDescriptor = nullptr;
   bool FModified = false;
   bool FPrimaryValues = false;
+  uint16_t FWriteMask = 0xFFFF, FWriteValue = 0;
+  // The refresh's own register list and data: a user's write chain keeps
+  // streams of its own, so a press during a refresh never sends its pairs.
+  QBuffer FRefreshList, FRefreshData, FClockData;
+  TEventCursor FEvents;
+  int FRecordSize = 9;
+  TEventView *FView = nullptr;
 };

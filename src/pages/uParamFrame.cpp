@@ -1,10 +1,215 @@
 #include "uParamFrame.h"
 
+#include "uAppIniFile.h"
+#include "uErrors.h"
+#include "uExcelFrame.h"
+#include "uModbus.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
+
+#include <QBuffer>
+#include <QHeaderView>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <memory>
+
+namespace {
+const char *const ReadingText = "Чтение параметров";
+const char *const WritingText = "Запись параметров";
+const char *const DoneText = "Готово";
+const char *const ParamXPath =
+    "param/param-nummvp | param/param-nummvs | param/param-num | param/param-enum | param/param-char";
+
+// The value column: masked texts and the change colours (white: the device
+// holds the cell's value, yellow: it does not).
+class TParamDelegate : public QStyledItemDelegate {
+public:
+  TParamDelegate(TkvParamFrame *Frame) : QStyledItemDelegate(Frame), FFrame(Frame) {}
+  void paint(QPainter *P, const QStyleOptionViewItem &Option, const QModelIndex &Index) const override {
+    if (Index.column() != 2 || Index.row() == 0 || !FFrame->Descriptor() || FFrame->RowReg(Index.row()) < 0) {
+      QStyledItemDelegate::paint(P, Option, Index);
+      return;
+    }
+    const bool masked = FFrame->RowMasked(Index.row());
+    P->fillRect(Option.rect, FFrame->RowMatchesDevice(Index.row()) ? QColor(0xFF, 0xFF, 0xFF) : QColor(0xFF, 0xFF, 0x00));
+    const QString text = masked ? QStringLiteral("****") : Index.data().toString();
+    P->drawText(Option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
+  }
+
+private:
+  TkvParamFrame *FFrame;
+};
+} // namespace
+
 TkvParamFrame::TkvParamFrame(QWidget *Parent)
     : TDescriptorGridFrame("ParamFrame", "sgParam", Parent), sgParam(FGrid) {}
 
-void TkvParamFrame::Init() {}
+TkvParamFrame::~TkvParamFrame() = default;
 
-void TkvParamFrame::ShowValues() {}
+void TkvParamFrame::Init() {
+  sgParam->setColumnCount(3);
+  sgParam->setRowCount(2);
+  sgParam->setColumnWidth(0, 10);
+  // Wide enough for the names in the program's font (the names run longer
+  // than the designed 202 pixels).
+  sgParam->setColumnWidth(1, 300);
+  sgParam->setColumnWidth(2, 140);
+  sgParam->verticalHeader()->setDefaultSectionSize(20);
+  sgParam->SetCells(0, 0, QString());
+  sgParam->SetCells(1, 0, QStringLiteral("Наименование"));
+  sgParam->SetCells(2, 0, QStringLiteral("Значение"));
+  sgParam->setItemDelegate(new TParamDelegate(this));
+  FEditor = new TStringGridEditor(sgParam);
+  FEditor->SetOnGetCellEditor([this](int Col, int Row, TCellEditorRequest &R) { GetCellEditor(Col, Row, R); });
+  FEditor->SetOnCellEdited([this](int Col, int Row, const QString &Text) { CellEdited(Col, Row, Text); });
+  Clear();
+}
 
-void TkvParamFrame::Refresh() {}
+void TkvParamFrame::Clear() {
+  TDescriptorGridFrame::Clear();
+  FRows.clear();
+  sgParam->setRowCount(2);
+  for (int c = 0; c < 3; ++c)
+    sgParam->SetCells(c, 1, QString());
+}
+
+void TkvParamFrame::SetDescriptor(const IXXMLNode &Root) {
+  Clear();
+  TDescriptorGridFrame::SetDescriptor(Root);
+  if (!Root)
+    return;
+  const IXXMLNodeList nodes = Root->SelectNodes(ParamXPath);
+  for (int i = 0; i < nodes->GetCount(); ++i) {
+    TParamCodec codec(nodes->GetItem(i));
+    if (codec.CanRead())
+      FRows.push_back(std::move(codec));
+  }
+  if (FRows.empty())
+    return;
+  sgParam->setRowCount(int(FRows.size()) + 1);
+  for (int r = 1; r <= int(FRows.size()); ++r) {
+    sgParam->SetCells(0, r, QString());
+    sgParam->SetCells(1, r, FRows[size_t(r - 1)].Name);
+    sgParam->SetCells(2, r, QString());
+  }
+}
+
+const TParamCodec *TkvParamFrame::RowCodec(int Row) const {
+  return Row >= 1 && Row <= int(FRows.size()) ? &FRows[size_t(Row - 1)] : nullptr;
+}
+
+int TkvParamFrame::RowReg(int Row) const {
+  const TParamCodec *c = RowCodec(Row);
+  return c ? c->Reg : -1;
+}
+
+bool TkvParamFrame::RowMasked(int Row) const {
+  const TParamCodec *c = RowCodec(Row);
+  return c && c->PasswdChar > 0;
+}
+
+bool TkvParamFrame::RowMatchesDevice(int Row) const {
+  const TParamCodec *c = RowCodec(Row);
+  return c && c->MatchesDevice(sgParam->Cells(2, Row), Modbus());
+}
+
+void TkvParamFrame::Refresh() {
+  auto s = std::make_shared<TChainStreams>();
+  for (const TParamCodec &c : FRows)
+    for (int i = 0; i < c.WordCount; ++i)
+      StreamWriteWord(s->Request, c.Reg + i);
+  if (s->Request.size() == 0 || !FHost.Chains)
+    return;
+  FHost.Chains->newList()
+      .msg(ReadingText)
+      .readReg(s->Request, s->Data)
+      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &s->Data)
+      .exec([this, s] { ShowValues(); })
+      .msg(DoneText)
+      .run(FHost.Progress);
+}
+
+void TkvParamFrame::ShowValues() {
+  for (int r = 1; r <= int(FRows.size()); ++r)
+    sgParam->SetCells(2, r, FRows[size_t(r - 1)].Show(Modbus()));
+  sgParam->viewport()->update();
+}
+
+void TkvParamFrame::ShowRow(int Reg) {
+  for (int r = 1; r <= int(FRows.size()); ++r)
+    if (FRows[size_t(r - 1)].Reg == Reg) {
+      sgParam->SetCells(2, r, FRows[size_t(r - 1)].Show(Modbus()));
+      return;
+    }
+}
+
+void TkvParamFrame::RunWrite(const TRegWrites &Writes) {
+  if (!FHost.Chains)
+    return;
+  TIOChainList3 &chain = FHost.Chains->newList();
+  chain.msg(WritingText);
+  // Nothing changed: no register is written or read (a read of no register
+  // would be a request the device refuses).
+  if (!Writes.empty()) {
+    auto s = std::make_shared<TChainStreams>();
+    StreamWritePairs(s->Data, Writes);
+    RegListFromPairs(s->Data, s->Request);
+    chain.writeReg(s->Data)
+        .msg(ReadingText)
+        .readReg(s->Request, s->Data)
+        .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &s->Data)
+        .exec([this, s] { sgParam->viewport()->update(); });
+  }
+  chain.msg(DoneText).run(FHost.Progress);
+}
+
+void TkvParamFrame::WriteWord(int Reg, int Value) {
+  RunWrite({{CheckedCast<uint16_t>(Reg), CheckedCast<uint16_t>(Value)}});
+}
+
+void TkvParamFrame::WriteText(int Reg, int Count, const QString &Text) {
+  RunWrite(TParamCodec::PackText(Reg, Count, Text));
+}
+
+void TkvParamFrame::WriteAll() {
+  TRegWrites all;
+  for (int r = 1; r <= int(FRows.size()); ++r) {
+    const TRegWrites w = FRows[size_t(r - 1)].PendingWrites(sgParam->Cells(2, r), Modbus());
+    all.insert(all.end(), w.begin(), w.end());
+  }
+  RunWrite(all);
+}
+
+void TkvParamFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
+  R.Kind = TCellEditorRequest::ekNone;
+  R.PasswordChar = QChar();
+  const TParamCodec *c = RowCodec(Row);
+  if (!Descriptor() || !c || Col != 2 || !Modbus().IsValid(c->Reg) || !c->CanWrite())
+    return;
+  if (c->Kind == TParamKind::Enum) {
+    R.Kind = TCellEditorRequest::ekList;
+    R.Items = c->Items;
+  } else if (c->Kind != TParamKind::Other) {
+    R.Kind = TCellEditorRequest::ekEdit;
+  }
+  if (c->PasswdChar & 0xFF)
+    R.PasswordChar = QChar(char16_t(c->PasswdChar & 0xFF));
+}
+
+void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
+  const TParamCodec *c = RowCodec(Row);
+  if (!c || !FHost.Ini || FHost.Ini->ReadInteger("param", "directEdit", 0) == 0)
+    return;
+  if (FHost.RequestUserRights && !FHost.RequestUserRights())
+    return;
+  RunWrite(c->EditWrites(Text));
+}
+
+void TkvParamFrame::ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex) {
+  ExcelFrame->PrepareSheet(SheetIndex, QStringLiteral("Параметры"));
+  for (int r = 0; r < sgParam->rowCount(); ++r)
+    for (int c = 0; c < sgParam->columnCount(); ++c)
+      ExcelFrame->SetCell(r + 1, c + 1, sgParam->Cells(c, r));
+  for (int c = 0; c < sgParam->columnCount(); ++c)
+    ExcelFrame->AutoFit(c + 1);
+}

@@ -1,19 +1,61 @@
 #pragma once
-// The Параметры page: the main window's side of it. The page keeps the
-// descriptor it is given; its grid, reading and writing belong to the page's
-// own unit.
+// The Параметры page: every readable parameter of the run-time descriptor in
+// a grid (an empty column keyed by register, the name, the value), read from
+// the device, edited in place and written one at a time or all together.
+// The value rules are TParamCodec's. Main thread only.
 #include "uDescriptorGridFrame.h"
+#include "uParamCodec.h"
+
+#include <vector>
+
+class TExcelFrame;
+class TStringGridEditor;
+struct TCellEditorRequest;
 
 class TkvParamFrame : public TDescriptorGridFrame {
   Q_OBJECT
 public:
   explicit TkvParamFrame(QWidget *Parent = nullptr);
+  ~TkvParamFrame() override;
 
-  // One-time set-up at start.
+  // One-time set-up at start: header row and the cell editor.
   void Init();
+  // Keeps Root and rebuilds the rows (one per readable parameter).
+  void SetDescriptor(const IXXMLNode &Root);
+  // Two rows, the second empty and carrying no register.
+  void Clear();
+  // Reads every row's registers and shows them.
+  void Refresh();
   // Shows the values of the register image (called by name from IO chains).
   Q_INVOKABLE void ShowValues();
-  void Refresh();
+  // Shows the row of register Reg (nothing when no row has it).
+  void ShowRow(int Reg);
+  // Writes every row whose text differs from the device's value. Throws the
+  // conversion and range errors before anything is sent.
+  void WriteAll();
+  // Sheet SheetIndex named "Параметры": every cell of the grid, real texts
+  // of masked parameters included.
+  void ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex);
+
+  // The register of data row Row; -1 for none.
+  int RowReg(int Row) const;
+  // Row's parameter is drawn masked ("****").
+  bool RowMasked(int Row) const;
+  // The cell text of Row equals the device's value.
+  bool RowMatchesDevice(int Row) const;
+  // The chains the page has written with (register, value) pairs.
+  void WriteWord(int Reg, int Value);
+  void WriteText(int Reg, int Count, const QString &Text);
 
   TStringGrid *const sgParam;
+  TStringGridEditor *Editor() const { return FEditor; }
+
+private:
+  void GetCellEditor(int Col, int Row, TCellEditorRequest &Request);
+  void CellEdited(int Col, int Row, const QString &Text);
+  void RunWrite(const TRegWrites &Writes);
+  const TParamCodec *RowCodec(int Row) const;
+
+  TStringGridEditor *FEditor = nullptr;
+  std::vector<TParamCodec> FRows; // FRows[r - 1] for grid row r
 };

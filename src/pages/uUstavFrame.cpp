@@ -1,14 +1,208 @@
 #include "uUstavFrame.h"
 
-TUstavFrame::TUstavFrame(QWidget *Parent)
-    : TDescriptorGridFrame("UstavFrame", "sgUstav", Parent), sgUstav(FGrid) {}
+#include "uAppIniFile.h"
+#include "uDescriptorXml.h"
+#include "uErrors.h"
+#include "uParamCodec.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
 
-void TUstavFrame::Init() {}
+#include <QLabel>
+#include <QLayout>
+#include <QListWidget>
+#include <algorithm>
+#include <set>
 
-void TUstavFrame::ShowValues() {}
+TUstavFrame::TUstavFrame(QWidget *Parent) : TUstavGridFrame("UstavFrame", Parent) {
+  LabelEditor = new QLabel(QStringLiteral("Редактор"), clbUstavLevel->parentWidget());
+  LabelEditor->setObjectName("LabelEditor");
+  QFont f = LabelEditor->font();
+  f.setBold(true);
+  f.setPixelSize(16);
+  LabelEditor->setFont(f);
+  LabelEditor->setStyleSheet("color: red");
+  LabelEditor->hide();
+  static_cast<QBoxLayout *>(clbUstavLevel->parentWidget()->layout())->insertWidget(1, LabelEditor);
+}
 
-void TUstavFrame::Refresh() {}
+void TUstavFrame::Init() {
+  SetEditMode(false);
+  Clear();
+}
 
-void TUstavFrame::UpdateMeasureFactors() {}
+int TUstavFrame::DirectEdit() const { return FHost.Ini ? FHost.Ini->ReadInteger("ustav", "directEdit", 0) : 0; }
 
-void TUstavFrame::UpdateNames() {}
+void TUstavFrame::SetDescriptor(const IXXMLNode &Root) {
+  Clear();
+  TDescriptorGridFrame::SetDescriptor(Root);
+  if (!Root)
+    return;
+  BuildFrom(Root, Root->SelectNodes(DXQ_GROUP_MREG)->GetCount(), true);
+}
+
+QColor TUstavFrame::BaseColor() const { return FEditMode ? QColor(Qt::white) : palette().button().color(); }
+
+void TUstavFrame::UpdateValues() {
+  for (int r = 1; r <= int(FRows.size()); ++r) {
+    const TUstav &u = *FRows[size_t(r - 1)];
+    for (int g = 0; g < FGroupCount; ++g) {
+      const int reg = u.Reg(g);
+      if (reg < 0)
+        continue;
+      if (FEditMode)
+        sgUstav->SetCells(g + 2, r, u.ValueToText(FOwnImage.GetWord(reg), FPrimary));
+      else if (Modbus().IsValid(reg))
+        sgUstav->SetCells(g + 2, r, u.ValueToText(Modbus().GetWord(reg), FPrimary));
+    }
+  }
+  if (!FEditMode)
+    FOwnImage.Assign(Modbus());
+  sgUstav->viewport()->update();
+}
+
+void TUstavFrame::Refresh() {
+  std::set<int> regs;
+  for (const TUstav *u : FRows)
+    if (u->CanRead())
+      for (int g = 0; g < FGroupCount; ++g)
+        if (u->Reg(g) >= 0)
+          regs.insert(u->Reg(g));
+  if (regs.empty() || !FHost.Chains)
+    return;
+  auto s = std::make_shared<TChainStreams>();
+  for (int r : regs)
+    StreamWriteWord(s->Request, r);
+  FHost.Chains->newList()
+      .msg("Чтение уставок")
+      .readReg(s->Request, s->Data)
+      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &s->Data)
+      .exec([this, s] { UpdateValues(); })
+      .msg("Готово")
+      .run(FHost.Progress);
+}
+
+void TUstavFrame::UpdateMeasureFactors() {
+  for (auto &u : FUstavs)
+    u->UpdateMeasureFactors(Modbus());
+}
+
+void TUstavFrame::UpdateNames() {
+  const IXXMLNode root = Descriptor();
+  if (!root)
+    return;
+  for (auto &u : FUstavs) {
+    const IXXMLNode node = root->SelectSingleNode(QString("ustav/*[ider=%1]").arg(u->Ider));
+    if (!node)
+      continue;
+    QString name = node->GetStrNodeDef("string[not(ider)]", QString());
+    if (const auto *bit = dynamic_cast<const TUstavBit *>(u.get()))
+      name += " / " + node->GetStrNodeDef(QString("string[ider][%1]/value").arg(bit->Bit + 1), QString());
+    u->Name = name;
+  }
+  BuildRows();
+  UpdateValues();
+}
+
+void TUstavFrame::SetPrimaryValues(bool Value) {
+  FPrimary = Value;
+  UpdateValues();
+}
+
+void TUstavFrame::SetEditMode(bool Value) {
+  FEditMode = Value;
+  FOwnImage.Assign(Modbus());
+  LabelEditor->setVisible(Value);
+  sgUstav->viewport()->update();
+  if (!Value)
+    Refresh();
+}
+
+void TUstavFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
+  R.Kind = TCellEditorRequest::ekNone;
+  R.PasswordChar = QChar();
+  const TUstav *u = RowUstav(Row);
+  const int direct = DirectEdit();
+  if (!u || direct == 0 || (direct == 2 && !FEditMode) || Col < 2 || Col > 3)
+    return;
+  const int reg = u->Reg(Col - 2);
+  if (reg < 0 || !Modbus().IsValid(reg) || !u->CanWrite())
+    return;
+  ChooseEditor(*u, R);
+}
+
+void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
+  const TUstav *u = RowUstav(Row);
+  const int reg = u ? u->Reg(Col - 2) : -1;
+  if (reg < 0)
+    return;
+  if (DirectEdit() == 2) {
+    EditOwnImage(Col, Row, Text);
+    return;
+  }
+  if (FHost.RequestUserRights && !FHost.RequestUserRights())
+    return;
+  const int w = u->TextToValue(Text, FPrimary);
+  RunWrite({{uint16_t(reg), uint16_t(u->Apply(Modbus().GetWord(reg), w))}},
+           [this](TIOChainList3 &C) { C.exec([this] { UpdateValues(); }); });
+}
+
+void TUstavFrame::WriteImage(const QByteArray &Image) {
+  const TRegWrites writes = ImageWrites(Image);
+  RunWrite(writes, [this](TIOChainList3 &C) {
+    C.exec([this] { sgUstav->viewport()->update(); })
+        .exec([this] { ShowValues(); })
+        .execStrings(
+            [this](const QStringList &Args) {
+              if (FHost.ShowMessageStep && !Args.isEmpty())
+                FHost.ShowMessageStep(Args.first());
+            },
+            QStringLiteral("\"Уставки успешно записаны\""))
+        .exec([this] { SetEditMode(false); });
+  });
+}
+
+void TUstavFrame::SaveToFile(const QString &FileName) {
+  const IXXMLNode root = Descriptor();
+  if (!root)
+    throw EKvError("Нет дескриптора");
+  IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML("<stored-ustav/>");
+  const IXXMLNode set = doc->GetDocumentElement();
+  set->AppendChild(root->CloneNode(true));
+  set->SetStrNode("hash", QString::fromLatin1(GetDescriptorDigest().toHex().toUpper()));
+  const IXXMLNode modbus = set->AddChild("modbus");
+  const IXXMLNodeList nodes = root->SelectNodes("ustav/*[name()=\"ustav-num\" or name()=\"ustav-enum\" ]");
+  for (int i = 0; i < nodes->GetCount(); ++i) {
+    const IXXMLNode n = nodes->GetItem(i);
+    if ((n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 3) != 3)
+      continue;
+    for (int g = 1; g <= 2; ++g) {
+      // Only real registers: a single-group device gives 65535 for group 2.
+      const int reg = n->GetIntNodeDef(QString("mreg[%1]").arg(g), -1);
+      if (reg < 0 || reg >= TModbus::RegCount || Modbus().GetWord(reg) == 0)
+        continue;
+      const IXXMLNode item = modbus->AddChild("item");
+      item->SetIntAttr("mreg", reg);
+      item->SetIntAttr("val", Modbus().GetWord(reg));
+    }
+  }
+  doc->Save(FileName);
+}
+
+TUstav *TUstavFrame::FindByReg(int Reg) const {
+  for (const auto &u : FUstavs)
+    for (int g = 0; g < FGroupCount; ++g)
+      if (u->Reg(g) == Reg)
+        return u.get();
+  return nullptr;
+}
+
+QString TUstavFrame::RegValueText(int Reg, int Value) const {
+  const TUstav *u = FindByReg(Reg);
+  return u ? u->ValueToText(Value, FPrimary) : QStringLiteral("?");
+}
+
+int TUstavFrame::TextToRegValue(int Reg, const QString &Text) const {
+  const TUstav *u = FindByReg(Reg);
+  return u ? u->TextNumber(Text, FPrimary) : 65535;
+}

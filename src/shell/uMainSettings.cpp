@@ -68,6 +68,8 @@ TMainSettings TMainSettings::Read(const TAppIniFile &Ini, const QString &Program
   s.LogoDevice = Ini.ReadString("setup", "logoDevice", "TMV31");
   s.VirtualInputPulse = Ini.ReadBool("dashboard", "virtualInputPulse", false);
   s.Poll = Ini.ReadBool("debug", "poll", true);
+  s.TeleCount = Ini.ReadInteger("dashboard", "teleCount", 2);
+  s.EventLogCount = Ini.ReadInteger("event", "eventLogCount", 256);
   return s;
 }
 

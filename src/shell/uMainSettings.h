@@ -51,6 +51,8 @@ struct TMainSettings {
   QString LogoDevice = "TMV31";       // setup/logoDevice
   bool VirtualInputPulse = false;     // dashboard/virtualInputPulse
   bool Poll = true;                   // debug/poll
+  int TeleCount = 2;                  // dashboard/teleCount: poll ticks a pressed virtual input shows
+  int EventLogCount = 256;            // event/eventLogCount: records of the device's event ring
 
   // ProgramFolder ends with "/"; a relative setup/temp is taken from it.
   static TMainSettings Read(const TAppIniFile &Ini, const QString &ProgramFolder);

@@ -9,7 +9,8 @@ QString FormatValue(double Value) {
     return QString::asprintf("%4.2f", Value);
   if (Value > 0.001)
     return QString::asprintf("%5.3f", Value);
-  return QString::asprintf("%f", Value);
+  // The fixed format of the family these texts follow has two decimals.
+  return QString::asprintf("%.2f", Value);
 }
 
 QString FormatFixed(int Digits, double Value) {

@@ -122,6 +122,8 @@ TEST(DateTime, FormatUsesDayCountPatternLetters) {
       {"d/m/yy", "5/3/24"},
       {"h:n:s.z", "14:3:7.123"},
       {"\"day\" d 'of' m", "day 5 of 3"},
+      {"dd mmm yyyy", "05 мар 2024"},
+      {"dd mmmm yy", "05 март 24"},
   };
   for (const auto &c : cases)
     EXPECT_EQ(FormatDateTime(c.Fmt, v), QString(c.Out)) << c.Fmt;

@@ -41,3 +41,4 @@ if(KV_GUI)
   # The identification's header checks live in the GUI library.
   kv_add_test(flashHeader_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/flashHeader_test.cpp LIBS kvgui)
 endif()
+kv_fuzz_replay(ider_list kvcustom)

@@ -29,11 +29,24 @@ TEST(DevSimFiles, EventRingPutsRecordsFromTheFirstSlotAndWraps) {
 TEST(DevSimFiles, OscDirectoryHasItsHeadEntriesAndEmptySlots) {
   const QByteArray dir = BuildOscDirectory({{Moment, 3, 5}, {Moment.addSecs(60), 1, 2}}, 4, 2);
   ASSERT_EQ(dir.size(), 128) << "16 + 4 x 12 bytes padded to one frame";
-  EXPECT_EQ(dir.left(16), Hex("02 0C 02 00 01 00 00 00 00 00 00 00 00 00 00 00"));
+  EXPECT_EQ(dir.left(16), Hex("02 0C 02 00 02 00 00 00 00 00 00 00 00 00 00 00")) << "last index counted from 1";
   EXPECT_EQ(dir.mid(16, 12), Hex("00 00 00 1A 03 05 0E 0F 02 19 03 05"));
   EXPECT_EQ(dir.mid(28, 12), Hex("00 00 00 1A 03 05 0E 10 02 19 01 02"));
   EXPECT_EQ(dir.mid(40, 24), QByteArray(24, char(0xFF)));
   EXPECT_EQ(dir.mid(64), QByteArray(64, '\0'));
+
+  // Written from slot 3 across the end, slot 1 spoilt.
+  TSimOscDirectoryPlan plan;
+  plan.SlotCount = 4;
+  plan.FirstSlot = 3;
+  plan.InvalidSlots = {1};
+  const QByteArray ring = BuildOscDirectory({{Moment, 3, 5}, {Moment.addSecs(60), 1, 2}}, plan);
+  EXPECT_EQ(ring.mid(4, 1), Hex("01")) << "the newest is in slot 0";
+  EXPECT_EQ(ring.mid(16 + 36, 12), Hex("00 00 00 1A 03 05 0E 0F 02 19 03 05"));
+  EXPECT_EQ(ring.mid(16, 12), Hex("00 00 00 1A 03 05 0E 10 02 19 01 02"));
+  EXPECT_EQ(ring.mid(28, 12), Hex("FF FF FF 18 02 1E 0A 00 00 00 FF FF"));
+  plan.FirstSlot = 4;
+  EXPECT_THROW(BuildOscDirectory({}, plan), EKvRange);
 }
 
 TEST(DevSimFiles, FlashImageKeepsTheLastSubFileOnA128KiBBoundary) {

@@ -1,10 +1,11 @@
 // kvasm: assembles one source with the built-in instruction table into
 // "generated.bin" and "generated.lst" in the output folder.
 //   kvasm [-a ALIGNMENT] [-o FOLDER] FILE.asm
-// ALIGNMENT defaults to 512 bytes, FOLDER to the source's folder. Progress and
-// errors go to standard error; the exit code is 0 on success, 1 on a failure
-// of the assembly, 2 on a bad command line.
+// ALIGNMENT defaults to 512 bytes, FOLDER to the source's folder. Progress,
+// warnings and errors go to standard error; the exit code is 0 on success, 1
+// on a failure of the assembly, 2 on a bad command line.
 #include "uErrors.h"
+#include "uLogger.h"
 #include "uSchemaCompile.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,13 @@ int main(int argc, char **argv) {
     TSchemaCompile compiler;
     compiler.AsmFileName = QFileInfo(source).absoluteFilePath();
     compiler.WorkFolder = outFolder.isEmpty() ? QFileInfo(source).absolutePath() : outFolder;
+    // The log's warnings (operands cut to their field, labels taken as
+    // distances) are the developer's to see.
+    Logger().SetSink([](const QString &Line, int) {
+      const qsizetype at = Line.indexOf(QLatin1String("warning: "));
+      if (at >= 0)
+        std::fprintf(stderr, "%s\n", qPrintable(Line.mid(at)));
+    });
     compiler.OnProgress = [](int Position, int Max, uint32_t) {
       std::fprintf(stderr, "line %d of %d\n", Position, Max);
     };

@@ -9,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -20,8 +21,8 @@ namespace {
 // Registers of the objects the demo serves beyond the measures (taken over
 // from the generic relay of the content library).
 constexpr int InputsReg = 20, RelaysReg = 21, LedsReg = 22, VirtInReg = 23, VirtOutReg = 24;
-constexpr int ModeReg = 30, AddrReg = 31, NameReg = 34, NameWords = 8, DateReg = 44, StatusReg = 48;
-constexpr int Group1Reg = 100, Group2Reg = 150;
+constexpr int ModeReg = 30, AddrReg = 31, DateReg = 44, StatusReg = 48;
+constexpr int Group1Reg = UstavReg1, Group2Reg = UstavReg2;
 constexpr int MeasureCount = 11;
 constexpr int BlockBytes = 2048;
 constexpr int CustomLogicAlign = 131072;
@@ -80,15 +81,30 @@ TDeviceContent DemoTerminalContent() {
   for (TDcMeasure &m : c.Measures)
     m.Reg += MeasureReg;
   TDcParam type;
-  type.Type = 36, type.Reg = TypeReg, type.Access = 1, type.Sram = 0x0320, type.Eeprom = 0x0020;
+  type.Type = 36, type.Reg = TypeReg, type.Access = 1, type.Sram = 0x0320;
   type.Length = TypeWords, type.ExtraRegs = TypeWords - 1;
   type.Short = QStringLiteral("Тип"), type.Full = QStringLiteral("Тип устройства");
   TDcParam passwd;
-  passwd.Type = 36, passwd.Reg = PasswdReg, passwd.Access = 1, passwd.Sram = 0x0340, passwd.Eeprom = 0x0040;
+  passwd.Type = 36, passwd.Reg = PasswdReg, passwd.Access = 1, passwd.Sram = 0x0340;
   passwd.Length = PasswdWords, passwd.PasswdChar = '*', passwd.ExtraRegs = PasswdWords - 1;
   passwd.Short = QStringLiteral("Пароль"), passwd.Full = QStringLiteral("Пароль доступа");
+  TDcParam scaled;
+  scaled.Type = 34, scaled.Reg = ScaledReg, scaled.Sram = 0x0348, scaled.Koef = 2;
+  scaled.Full = QStringLiteral("Время возврата, с");
+  // A bit set of six named positions, in both groups after the other setpoints.
+  TDcSetpoint starts;
+  starts.Type = 53, starts.Level = 1;
+  starts.Full = QStringLiteral("Пуск МТЗ-1 от");
+  starts.ValueFull = {QStringLiteral("Ia"), QStringLiteral("Ib"), QStringLiteral("Ic"), QStringLiteral("3I0"),
+                      QStringLiteral("ЗМН"), QStringLiteral("Внешний")};
+  c.Setpoints.push_back(starts);
   c.Params.insert(c.Params.begin(), type);
-  c.Params.push_back(passwd);
+  // Plain parameters come before the primary-value ones, as the program builds them.
+  const auto firstScaled = std::find_if(c.Params.begin(), c.Params.end(), [](const TDcParam &P) { return P.Type == 38; });
+  const auto at = c.Params.insert(firstScaled, scaled);
+  c.Params.insert(at + 1, passwd);
+  // The image names the identifier listing it was built with.
+  c.IdentCrc = DesignIdentificationCrc(c);
   return c;
 }
 
@@ -168,10 +184,24 @@ void LoadDemoDevice(TSimDevice &Device) {
   Device.SetRegisters(h, NameReg, TextWords(QStringLiteral("ВВОД 10 КВ"), NameWords));
   Device.SetRegisters(h, DateReg, {0, 0, 0, 0});
   Device.SetRegister(h, StatusReg, 0);
+  Device.SetRegister(h, ScaledReg, 1234);
+  // A text parameter is written with its first character in the low byte of
+  // each word and read with it in the high byte: the terminal exchanges the
+  // two bytes of a written text word, so a typed text reads back as typed.
+  std::vector<std::pair<int, int>> texts;
+  for (const TDcParam &p : content.Params)
+    if (p.Type == 36)
+      texts.emplace_back(p.Reg, p.Reg + std::max<int>(p.Length, 1));
+  Device.SetRegisterWriteHook([texts](uint16_t Reg, uint16_t Value) {
+    for (const auto &[first, end] : texts)
+      if (Reg >= first && Reg < end)
+        return uint16_t(Value << 8 | Value >> 8);
+    return Value;
+  });
   Device.SetRegisters(h, VirtInReg, {0x0000, 0x0000, 0x0000});
-  // Setpoints of both groups: current, time, direction, voltage.
-  Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000});
-  Device.SetRegisters(h, Group2Reg, {6000, 300, 0, 6500});
+  // Setpoints of both groups: current, time, direction, voltage, start bits.
+  Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000, 37});
+  Device.SetRegisters(h, Group2Reg, {6000, 300, 0, 6500, 5});
 
   // The calibration table: a pointer at the descriptor's calibration address,
   // the record count, then per record mdir, cdir, mang and cang (the SRAM of

@@ -22,6 +22,10 @@ constexpr int DescriptorFileNo = FILE_DESCRIPTOR, DescriptorFrameBytes = DESCRIP
 constexpr int FlashFileNo = FILE_EXT_FLASH, FlashFrameBytes = FLASH_FRAME_BYTES;
 constexpr int TypeReg = 0, TypeWords = 5;       // device type text: "TMV31-DEMO"
 constexpr int PasswdReg = 60, PasswdWords = 2;  // device password text
+constexpr int ScaledReg = 50;                   // writable numeric parameter, two decimals
+constexpr int NameReg = 34, NameWords = 8;      // the station name text, writable
+constexpr int UstavReg1 = 100, UstavReg2 = 150; // the setpoints of groups 1 and 2
+constexpr int BitsUstav = 4;                    // the six-position bit set, fifth setpoint
 constexpr int MeasureReg = 200;                 // first measure register
 constexpr int PrimaryCtReg = 32, SecondaryCtReg = 33;
 constexpr uint16_t CalibrPtr = 0x1F10;          // FLASH word the calibration pointer points at

@@ -58,25 +58,39 @@ QByteArray BuildEventRing(const std::vector<TSimEventRecord> &Records, int Recor
   return ring;
 }
 
-QByteArray BuildOscDirectory(const std::vector<TSimOscEntry> &Entries, int SlotCount, uint8_t TimeUnit) {
-  if (SlotCount < 1 || SlotCount > 255 || int(Entries.size()) > SlotCount)
-    throw EKvRange(QStringLiteral("directory of %1 slots cannot hold %2 entries").arg(SlotCount).arg(Entries.size()));
+QByteArray BuildOscDirectory(const std::vector<TSimOscEntry> &Entries, const TSimOscDirectoryPlan &Plan) {
+  const int slotCount = Plan.SlotCount;
+  if (slotCount < 1 || slotCount > 255 || int(Entries.size()) > slotCount || Plan.FirstSlot < 0 || Plan.FirstSlot >= slotCount)
+    throw EKvRange(QStringLiteral("directory of %1 slotCount cannot hold %2 entries from slot %3")
+                       .arg(slotCount).arg(Entries.size()).arg(Plan.FirstSlot));
   QByteArray out(16, '\0');
   out[0] = char(Entries.size());
   out[1] = char(12);
-  out[2] = char(TimeUnit);
-  out[4] = char(Entries.empty() ? 0 : Entries.size() - 1);
-  for (int s = 0; s < SlotCount; ++s) {
-    if (size_t(s) < Entries.size()) {
-      const TSimOscEntry &e = Entries[size_t(s)];
-      out += QByteArray(3, '\0') + SimStamp(e.Trigger);
-      out.append(char(e.Before)).append(char(e.After));
-    } else {
-      out += QByteArray(12, char(0xFF));
-    }
+  out[2] = char(Plan.TimeUnit);
+  const int lastSlot = (Plan.FirstSlot + int(Entries.size()) - 1) % slotCount;
+  out[4] = char(Entries.empty() ? 0 : lastSlot + 1);
+  out += QByteArray(12 * slotCount, char(0xFF));
+  for (size_t i = 0; i < Entries.size(); ++i) {
+    const TSimOscEntry &e = Entries[i];
+    const int slot = (Plan.FirstSlot + int(i)) % slotCount;
+    QByteArray entry = QByteArray(3, '\0') + SimStamp(e.Trigger);
+    entry.append(char(e.Before)).append(char(e.After));
+    out.replace(16 + 12 * slot, 12, entry);
+  }
+  for (int slot : Plan.InvalidSlots) {
+    if (slot < 0 || slot >= slotCount)
+      throw EKvRange(QStringLiteral("no slot %1 in a directory of %2").arg(slot).arg(slotCount));
+    out.replace(16 + 12 * slot + 3, 7, QByteArray::fromHex("18021E0A000000"));
   }
   PadTo(out, SimOscFrameBytes, '\0');
   return out;
+}
+
+QByteArray BuildOscDirectory(const std::vector<TSimOscEntry> &Entries, int SlotCount, uint8_t TimeUnit) {
+  TSimOscDirectoryPlan plan;
+  plan.SlotCount = SlotCount;
+  plan.TimeUnit = TimeUnit;
+  return BuildOscDirectory(Entries, plan);
 }
 
 QByteArray BuildFlashSubFile(const QByteArray &Content) {
@@ -135,37 +149,72 @@ int EventValueWords(const TDeviceContent &Content) {
   return words;
 }
 
+std::vector<QDateTime> DemoOscTriggers() {
+  const QDateTime first(QDate(2026, 3, 5), QTime(14, 15, 2, 250), Qt::UTC);
+  return {first, first.addSecs(3600), first.addSecs(7200)};
+}
+
+std::vector<TSimEventRecord> DemoEventRecords() {
+  // Codes of the demo content: 1 start, 2 trip, 10 voltage circuit failure, 20 setpoints changed.
+  enum : uint8_t { Start = 1, Trip = 2, Failure = 10, Setpoints = 20 };
+  int serial = 0;
+  auto record = [&serial](const QDateTime &At, uint8_t Code, bool On, uint16_t Current, uint16_t Inputs,
+                          uint16_t Relays) {
+    // Currents and voltage near what the demo serves live (secondary A x 1000, V x 10).
+    const int k = serial++;
+    TSimEventRecord r{At, Code, uint8_t(On ? 1 : 0), {}};
+    for (int phase = 0; phase < 3; ++phase)
+      r.Values.push_back(uint16_t(Current + (k * 37 + phase * 53) % 180));
+    r.Values.push_back(uint16_t(570 + k % 13));
+    r.Values.push_back(Inputs);
+    r.Values.push_back(Relays);
+    return r;
+  };
+  std::vector<TSimEventRecord> out;
+  const std::vector<QDateTime> triggers = DemoOscTriggers();
+  out.push_back(record(triggers[0].addSecs(-1800), Setpoints, true, 3150, 0, 0));
+  for (const QDateTime &t : triggers) {
+    out.push_back(record(t.addSecs(-720), Failure, true, 3200, 0x0004, 0));
+    out.push_back(record(t.addSecs(-660), Failure, false, 3180, 0, 0));
+    out.push_back(record(t, Start, true, 9600, 0x0001, 0));
+    out.push_back(record(t.addMSecs(400), Trip, true, 9800, 0x0001, 0x0003));
+    out.push_back(record(t.addMSecs(800), Start, false, 40, 0, 0));
+    for (int m = 10; m <= 30; m += 10)
+      out.push_back(record(t.addSecs(60 * m), Setpoints, true, 3200, 0, 0));
+  }
+  return out;
+}
+
+std::vector<TSimOscEntry> DemoOscEntries() {
+  std::vector<TSimOscEntry> out;
+  for (const QDateTime &t : DemoOscTriggers())
+    out.push_back({t, 1, 1});
+  return out;
+}
+
 void AddDemoFiles(TSimDevice &Device) {
   const TDeviceContent content = DemoDeviceContent();
   Device.SetFile(SimFileDescriptor, BuildDeviceImage(content).Bytes, SimDescriptorFrameBytes);
 
-  // 256 records, the newest 20 of them written across the end of the ring.
+  // 256 slots, the journal written across the end of the ring.
   const int recordBytes = 9 + 2 * EventValueWords(content);
-  const QDateTime start(QDate(2026, 3, 5), QTime(14, 15, 2, 250), Qt::UTC);
-  std::vector<TSimEventRecord> events;
-  for (int i = 0; i < 20; ++i) {
-    TSimEventRecord r;
-    r.Moment = start.addSecs(i * 61);
-    r.Code = content.Events[size_t(i) % content.Events.size()].Code;
-    r.Flags = uint8_t(i % 2);
-    for (int w = 0; w < (recordBytes - 9) / 2; ++w)
-      r.Values.push_back(uint16_t(1000 * i + w));
-    events.push_back(r);
-  }
-  Device.SetFile(SimFileEventRing, BuildEventRing(events, recordBytes, 256, 250), recordBytes);
+  Device.SetFile(SimFileEventRing, BuildEventRing(DemoEventRecords(), recordBytes, 256, DemoEventFirstSlot),
+                 recordBytes);
 
-  // Three oscillograms of one second before and one after the trigger.
+  // Three oscillograms of one second before and one after the trigger;
+  // input 1 (bit 0) switches with the journal's alarm: on at the start (the
+  // trigger, sample 1800), off 0.8 s later.
   TOscRecordPlan plan;
   plan.SampleCount = 2 * 1800;
   for (size_t c = 0; c < content.OscChannels.size(); ++c)
     plan.Analog.push_back({1000.0 + 100.0 * double(c), 50.0, 120.0 * double(c % 3), 0.0});
-  plan.BitRegisters.push_back({16, {TOscBit{false, {900, 2700}}}});
-  std::vector<TSimOscEntry> entries;
-  for (int i = 0; i < 3; ++i) {
-    entries.push_back({start.addSecs(3600 * i), 1, 1});
-    Device.SetFile(i + 1, BuildOscRecord(plan), SimOscFrameBytes);
-  }
-  Device.SetFile(SimFileOscDirectory, BuildOscDirectory(entries, 32, 1), SimOscFrameBytes);
+  plan.BitRegisters.push_back({16, {TOscBit{false, {1800, 1800 + 1800 * 8 / 10}}}});
+  const std::vector<TSimOscEntry> entries = DemoOscEntries();
+  for (size_t i = 0; i < entries.size(); ++i)
+    Device.SetFile((DemoOscFirstSlot + int(i)) % 32 + 1, BuildOscRecord(plan), SimOscFrameBytes);
+  TSimOscDirectoryPlan dir;
+  dir.FirstSlot = DemoOscFirstSlot;
+  Device.SetFile(SimFileOscDirectory, BuildOscDirectory(entries, dir), SimOscFrameBytes);
 
   const QByteArray logic = QByteArrayLiteral(
       "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<custom-logic><dd-di><item caption=\"DI 1\"/>"

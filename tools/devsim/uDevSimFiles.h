@@ -51,10 +51,21 @@ struct TSimOscEntry {
   uint8_t After = 0;
 };
 
+// How the directory is written.
+struct TSimOscDirectoryPlan {
+  int SlotCount = 32;
+  uint8_t TimeUnit = 1;  // seconds per unit of before and after
+  int FirstSlot = 0;     // slot of the oldest entry; later ones follow, wrapping
+  std::vector<int> InvalidSlots; // slots whose stamp is no date (30 February)
+};
+
 // The directory: a 16-byte head (count, entry size 12, time unit, 0, index of
-// the last entry written) and SlotCount entries of 12 bytes (3 zero bytes,
-// stamp, before, after) with Entries from slot 0 on and empty slots all 255,
-// padded with zeros to whole frames of 128.
+// the last entry written counted from 1) and SlotCount entries of 12 bytes (3
+// zero bytes, stamp, before, after). Entries, oldest first, go from FirstSlot
+// on and wrap after the last slot; empty slots are all 255; padded with zeros
+// to whole frames of 128. A linear directory is the plan with FirstSlot 0.
+// Throws EKvRange when the entries do not fit.
+QByteArray BuildOscDirectory(const std::vector<TSimOscEntry> &Entries, const TSimOscDirectoryPlan &Plan);
 QByteArray BuildOscDirectory(const std::vector<TSimOscEntry> &Entries, int SlotCount, uint8_t TimeUnit);
 
 // A sub-file of the external FLASH: payload length (u32 LE), MD5 of the
@@ -71,8 +82,24 @@ QByteArray BuildExtFlash(const std::array<QByteArray, 6> &Contents);
 // per 16 bits of the bit groups each event bit reference names (one for a raw one).
 int EventValueWords(const TDeviceContent &Content);
 
+// The demo device's oscillogram triggers, oldest first: the journal's alarms
+// follow them.
+std::vector<QDateTime> DemoOscTriggers();
+// The demo's journal in time order: in the second after each trigger an
+// alarm ("Пуск МТЗ-1" on with input 1, "Срабатывание МТЗ-1" with relays 1
+// and 2, "Пуск МТЗ-1" off), messages between; values in the demo's layout
+// (Ia, Ib, Ic, Ua, the input word, the relay word).
+std::vector<TSimEventRecord> DemoEventRecords();
+// The slot the demo's ring starts at, so that it wraps.
+constexpr int DemoEventFirstSlot = 250;
+
+// The demo's directory: 32 slots, the three oscillograms written from slot 30
+// across the end (files 31, 32 and 1).
+constexpr int DemoOscFirstSlot = 30;
+std::vector<TSimOscEntry> DemoOscEntries();
+
 // Serves the demo device's files on Device: the descriptor image (129), an
 // event ring of 256 records that wraps (128), a cyclic directory of 32 slots
-// with three oscillograms (132) and their records (1..3), and the external
-// FLASH (140).
+// with three oscillograms written across its end (132) and their records
+// (files 31, 32, 1: slot + 1), and the external FLASH (140).
 void AddDemoFiles(TSimDevice &Device);

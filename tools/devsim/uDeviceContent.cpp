@@ -1,5 +1,6 @@
 #include "uDeviceContent.h"
 #include "crc.h"
+#include "ixml.h"
 #include "uCharMap.h"
 #include "uErrors.h"
 #include "uTextCodec.h"
@@ -315,7 +316,9 @@ void TImageWriter::Header() {
   }
   put16(42, FC.CalibrAddr);
   B.replace(44, 4, QByteArray(4, '\0'));
-  const uint32_t crc = Crc32(B);
+  // The stored checksum leaves the last byte out, as the program's builder
+  // and the devices' own images always did.
+  const uint32_t crc = Crc32(B.first(B.size() - 1));
   for (int i = 0; i < 4; ++i)
     B[44 + i] = char((crc >> (8 * i)) & 0xFF);
   put16(0, uint16_t(std::min<qsizetype>(B.size() / 2, 0xFFFF)));
@@ -455,30 +458,35 @@ TDeviceContent DemoDeviceContent() {
   c.BitGroups.push_back({20, 23, 3, 0x0206, 0xFFFF, {}, bits("Виртуальный вход ", 16), -1});
   c.BitGroups.push_back({21, 24, 1, 0x0208, 0xFFFF, {}, bits("Виртуальный выход ", 20), -1});
 
+  // The parameters are read and written but not kept in EEPROM (access 3), so
+  // they have no EEPROM address; the setpoint groups are (see SetpointGroups).
+  // The order is the program's: plain parameters, then the primary-value and
+  // secondary-value ones, then date and status.
   TDcParam mode;
-  mode.Type = 33, mode.Reg = 30, mode.Sram = 0x0300, mode.Eeprom = 0x0000;
+  mode.Type = 33, mode.Reg = 30, mode.Sram = 0x0300;
   mode.Short = QStringLiteral("Режим"), mode.Full = QStringLiteral("Режим работы терминала");
   mode.ValueFull = {QStringLiteral("Выведен"), QStringLiteral("Введен")};
   TDcParam addr;
-  addr.Type = 34, addr.Reg = 31, addr.Sram = 0x0302, addr.Eeprom = 0x0002, addr.Min = 1, addr.Max = 247;
+  addr.Type = 34, addr.Reg = 31, addr.Sram = 0x0302, addr.Min = 1, addr.Max = 247;
   addr.Full = QStringLiteral("Адрес Modbus");
   TDcParam prim;
-  prim.Type = 38, prim.Reg = 32, prim.Sram = 0x0400, prim.Eeprom = 0x0004, prim.Min = 1, prim.Max = 5000;
+  prim.Type = 38, prim.Reg = 32, prim.Sram = 0x0400, prim.Min = 1, prim.Max = 5000;
   prim.Full = QStringLiteral("Номинальный первичный ток ТТ");
   TDcParam sec;
-  sec.Type = 39, sec.Reg = 33, sec.Sram = 0x0402, sec.Eeprom = 0x0006, sec.Min = 1, sec.Max = 5;
+  sec.Type = 39, sec.Reg = 33, sec.Sram = 0x0402, sec.Min = 1, sec.Max = 5;
   sec.Full = QStringLiteral("Номинальный вторичный ток ТТ");
   TDcParam name;
-  name.Type = 36, name.Reg = 34, name.Sram = 0x0310, name.Eeprom = 0x0010, name.Length = 8, name.ExtraRegs = 7;
+  name.Type = 36, name.Reg = 34, name.Sram = 0x0310, name.Length = 8, name.ExtraRegs = 7;
   name.Full = QStringLiteral("Наименование присоединения");
   TDcParam date;
   date.Type = 29, date.Reg = 44, date.Access = 3, date.Sram = 0x0330, date.ExtraRegs = 3;
   TDcParam status;
   status.Type = 30, status.Reg = 48, status.Access = 1, status.Sram = 0x0338;
-  c.Params = {mode, addr, prim, sec, name, date, status};
+  c.Params = {mode, addr, name, prim, sec, date, status};
 
   c.SetpointLevels = {QStringLiteral("Максимальная токовая защита"), QStringLiteral("Защита минимального напряжения")};
-  c.SetpointGroups = {{100, 0x0500, 0x0100}, {150, 0x0600, 0x0200}};
+  // Group 2 follows group 1 in EEPROM, as the address generator lays them out.
+  c.SetpointGroups = {{100, 0x0500, 0x0100}, {150, 0x0600, 0x0108}};
   TDcSetpoint s1;
   s1.Type = 50, s1.Measure = 0, s1.Min = 10, s1.Max = 20000, s1.Level = 1;
   s1.Short = QStringLiteral("I МТЗ-1"), s1.Full = QStringLiteral("Уставка МТЗ-1 по току");
@@ -509,4 +517,295 @@ TDeviceContent DemoDeviceContent() {
   c.OscBits = {{17, 0}};
   c.Code = QByteArray::fromHex("0c9400000895");
   return c;
+}
+
+// ---- the design-time side
+
+namespace {
+
+struct TDcIdent {
+  int Sram, Bytes;
+  QString Name, Comment;
+};
+
+QString ParamIderName(const TDcParam &P, size_t Index) {
+  switch (P.Type) {
+  case 29: return QStringLiteral("DATE");
+  case 30: return QStringLiteral("STAT");
+  case 38: return QStringLiteral("XC%1").arg(Index);
+  case 39: return QStringLiteral("XD%1").arg(Index);
+  default: return QStringLiteral("P%1").arg(Index);
+  }
+}
+
+QString BitGroupIderName(uint8_t Type) {
+  static const char *const names[] = {"DI", "DO", "LE", "VI", "VO"};
+  return Type >= 17 && Type <= 21 ? QString::fromLatin1(names[Type - 17]) : QStringLiteral("BG%1").arg(Type);
+}
+
+int BitGroupWords(const TDcBitGroup &G) {
+  return G.ExtraRegs >= 0 ? G.ExtraRegs + 1 : std::max<int>(1, int((G.Full.size() + 15) / 16));
+}
+
+// A comment the listing reader takes as written: no field separator and no
+// "(n)", which would open a group.
+QString IderComment(const QString &Text) {
+  QString t = Text;
+  t.replace(';', ',').replace('(', '[').replace(')', ']');
+  return t.isEmpty() ? QStringLiteral("-") : t;
+}
+
+std::vector<TDcIdent> Identifiers(const TDeviceContent &C) {
+  std::vector<TDcIdent> ids;
+  for (size_t i = 0; i < C.Measures.size(); ++i)
+    ids.push_back({C.Measures[i].Sram, 2, QStringLiteral("M%1").arg(i + 1), IderComment(C.Measures[i].Full)});
+  for (const auto &g : C.BitGroups)
+    ids.push_back({g.Sram, 2 * BitGroupWords(g), BitGroupIderName(g.Type), IderComment(BitGroupIderName(g.Type))});
+  for (size_t i = 0; i < C.Params.size(); ++i) {
+    const TDcParam &p = C.Params[i];
+    const int words = (p.Type == 29 || p.Type == 30 || p.Type == 36) ? p.ExtraRegs + 1 : 1;
+    ids.push_back({p.Sram, 2 * words, ParamIderName(p, i), IderComment(p.Full.isEmpty() ? ParamIderName(p, i) : p.Full)});
+  }
+  for (size_t g = 0; g < C.SetpointGroups.size() && g < 2; ++g)
+    ids.push_back({C.SetpointGroups[g].Sram, 2 * std::max<int>(1, int(C.Setpoints.size())),
+                   QStringLiteral("UST%1").arg(g + 1), QStringLiteral("setpoints")});
+  std::erase_if(ids, [](const TDcIdent &I) { return I.Sram == 0xFFFF; });
+  std::sort(ids.begin(), ids.end(), [](const TDcIdent &A, const TDcIdent &B) { return A.Sram < B.Sram; });
+  return ids;
+}
+
+QString Dollar(int V, int Digits = 4) { return "$" + QString::number(V, 16).toUpper().rightJustified(Digits, '0'); }
+
+IXXMLNode Put(const IXXMLNode &Parent, const char *Name, const QString &Text) {
+  IXXMLNode n = Parent->AddChild(QString::fromLatin1(Name));
+  n->SetText(Text);
+  return n;
+}
+IXXMLNode Put(const IXXMLNode &Parent, const char *Name, int Value) {
+  return Put(Parent, Name, QString::number(Value));
+}
+int Factor(int Code) { return Code == 1 ? 10 : Code == 2 ? 100 : Code == 3 ? 1000 : 1; }
+
+void Texts(const IXXMLNode &Parent, const QStringList &Full, const QStringList &Short, int FirstIder) {
+  for (qsizetype i = 0; i < Full.size(); ++i) {
+    const IXXMLNode s = Parent->AddChild("string");
+    Put(s, "ider", int(FirstIder + i));
+    Put(s, "value", Full[i]);
+    Put(s, "value", i < Short.size() ? Short[i] : QString());
+  }
+}
+
+void Binding(const IXXMLNode &N, int Ider, int Reg, int Access, const QString &IderName) {
+  Put(N, "ider", Ider);
+  if (Reg >= 0)
+    Put(N, "modbus-reg", Reg);
+  Put(N, "modbus-acc", Access);
+  if (!IderName.isEmpty())
+    Put(N, "modbus-id", IderName);
+}
+
+// Lists of measures, parameters and setpoints, an event list, an alarm and the date.
+QString DemoMenu(const TDeviceContent &C) {
+  const IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML("<item-list/>");
+  const IXXMLNode root = doc->GetDocumentElement();
+  auto list = [&](const QString &Caption) {
+    IXXMLNode l = root->AddChild("item-list");
+    l->SetStrAttr("caption", Caption);
+    return l;
+  };
+  auto item = [](const IXXMLNode &Parent, const char *Type, int Id) {
+    IXXMLNode i = Parent->AddChild("item");
+    i->SetStrAttr("desc-type", QString::fromLatin1(Type));
+    if (Id >= 0)
+      i->SetStrAttr("desc-id", QString::number(Id));
+    return i;
+  };
+  const IXXMLNode measures = list(QStringLiteral("Измерения"));
+  for (size_t i = 0; i < C.Measures.size() && i < 4; ++i)
+    item(measures, "measure", int(i) + 1);
+  const IXXMLNode params = list(QStringLiteral("Параметры"));
+  for (size_t i = 0; i < C.Params.size(); ++i)
+    if (C.Params[i].Type != 29 && C.Params[i].Type != 30)
+      item(params, C.Params[i].Type == 38 ? "param-mvp" : C.Params[i].Type == 39 ? "param-mvs" : "param", int(i) + 1);
+  if (!C.Setpoints.empty()) {
+    const IXXMLNode group1 = list(QStringLiteral("Уставки"));
+    group1->SetStrAttr("ustav-group", "1");
+    for (size_t i = 0; i < C.Setpoints.size(); ++i)
+      item(group1, "ustav", int(i) + 1);
+    list(QStringLiteral("Уставки 2"))->SetStrAttr("ustav-group", "2");
+  }
+  if (!C.Events.empty() && !C.EventMeasures.empty()) {
+    item(root, "event", -1)->SetStrAttr("caption", QStringLiteral("Журнал событий"));
+    item(root, "alarm", -1)->SetStrAttr("caption", QStringLiteral("Авария"));
+  }
+  for (const auto &p : C.Params)
+    if (p.Type == 29)
+      item(root, "paramdate", -1);
+  return root->GetXml();
+}
+
+} // namespace
+
+QByteArray DesignIdentification(const TDeviceContent &C) {
+  QStringList l = {QStringLiteral("; firmware identifiers of the simulated device"),
+                   ".EQU ADR_FLASH_B = " + Dollar(C.BaseAddr),
+                   ".EQU DIM_FLASH_B = $00080000",
+                   ".EQU ADR_SRAM = " + Dollar(C.SramBase),
+                   ".EQU DIM_SRAM = $1000",
+                   ".EQU ADR_EEPROM = " + Dollar(C.EepromBase),
+                   ".EQU DIM_EEPROM = " + Dollar(C.EepromSize),
+                   ".EQU ADR_UST = $0800",
+                   ".EQU DIM_UST = $0100",
+                   ".EQU ADR_DATE = $0900",
+                   ".EQU DIM_DATE = $0008",
+                   ".EQU ADR_CALIBR = " + Dollar(C.CalibrAddr),
+                   "MODBUSMASS:"};
+  int at = C.SramBase, gap = 0;
+  for (const TDcIdent &i : Identifiers(C)) {
+    if (i.Sram < at)
+      throw EKvError("identifiers overlap at " + Dollar(i.Sram) + " " + i.Name);
+    if (i.Sram > at)
+      l << QStringLiteral("GAP%1: .BYTE %2 ; unused").arg(++gap).arg(i.Sram - at);
+    l << QStringLiteral("%1: .BYTE %2 ; %3").arg(i.Name).arg(i.Bytes).arg(i.Comment);
+    at = i.Sram + i.Bytes;
+  }
+  l << "END_MODBUS:";
+  return ToWin1251(l.join("\r\n") + "\r\n");
+}
+
+uint32_t DesignIdentificationCrc(const TDeviceContent &C) {
+  const QByteArray b = DesignIdentification(C);
+  return Crc32(b.first(b.size() - 1));
+}
+
+QByteArray DesignDescriptorXml(const TDeviceContent &C) {
+  const IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML("<device-descriptor/>");
+  const IXXMLNode root = doc->GetDocumentElement();
+  Put(root, "version", 2);
+
+  auto paramIder = [&](uint16_t Sram, uint8_t Type) {
+    for (size_t i = 0; i < C.Params.size(); ++i)
+      if (C.Params[i].Sram == Sram && C.Params[i].Type == Type)
+        return ParamIderName(C.Params[i], i);
+    return QString();
+  };
+  const IXXMLNode measure = root->AddChild("measure");
+  for (size_t i = 0; i < C.Measures.size(); ++i) {
+    const TDcMeasure &m = C.Measures[i];
+    const IXXMLNode n = measure->AddChild("measure-item");
+    Binding(n, int(i) + 1, m.Reg, m.Access, QStringLiteral("M%1").arg(i + 1));
+    Put(n, "string", m.Full);
+    Put(n, "short-string", m.Short);
+    Put(n, "word-prim-val-mult", Factor(m.MvpScale));
+    Put(n, "word-sec-val-div", Factor(m.MvsScale));
+    if (m.MvpSram != 0xFFFF)
+      Put(n, "mvp-id", paramIder(m.MvpSram, 38));
+    if (m.MvsSram != 0xFFFF)
+      Put(n, "mvs-id", paramIder(m.MvsSram, 39));
+    Put(n, "byte-visible", (m.Type & 2) ? 1 : 0);
+    Put(n, "byte-dopkod", (m.Type & 4) ? 1 : 0);
+    Put(n, "byte-offset-flag", (m.Type & 8) ? 1 : 0);
+    Put(n, "byte-offset", m.Offset);
+  }
+
+  const IXXMLNode param = root->AddChild("param");
+  Put(param, "word-var-addr", C.VarAddr);
+  Put(param, "word-var-size", C.VarSize);
+  Put(param, "word-bin-addr", C.BinAddr);
+  Put(param, "word-bin-size", C.BinSize);
+  for (size_t i = 0; i < C.Params.size(); ++i) {
+    const TDcParam &p = C.Params[i];
+    if (p.Type == 29 || p.Type == 30)
+      Binding(param->AddChild(p.Type == 29 ? "param-ddo-date" : "param-ddo-status"), int(i) + 1, p.Reg, p.Access,
+              ParamIderName(p, i));
+  }
+  for (size_t g = 0; g < C.SetpointGroups.size() && g < 2; ++g) {
+    const TDcSetpointGroup &grp = C.SetpointGroups[g];
+    // EEPROM-kept groups carry the access bit 4 the address generator asks for.
+    Binding(param->AddChild(g == 0 ? "param-ddo-ustav1" : "param-ddo-ustav2"), int(g) + 1, grp.Reg,
+            grp.Eeprom == 0xFFFF ? 3 : 7, QStringLiteral("UST%1").arg(g + 1));
+  }
+  const IXXMLNode io = param->AddChild("input-output");
+  for (const auto &g : C.BitGroups) {
+    const IXXMLNode n = io->AddChild("param-bitreg");
+    Binding(n, g.Type - 16, g.Reg, g.Access, BitGroupIderName(g.Type));
+    Put(n, "record-type", g.Type);
+    Texts(n, g.Full, g.Short, 0);
+  }
+  for (size_t i = 0; i < C.Params.size(); ++i) {
+    const TDcParam &p = C.Params[i];
+    const char *name = p.Type == 33 ? "param-enum" : p.Type == 36 ? "param-char" : p.Type == 38 ? "param-nummvp"
+                       : p.Type == 39 ? "param-nummvs" : p.Type == 34 ? "param-num" : nullptr;
+    if (!name)
+      continue;
+    const IXXMLNode n = param->AddChild(QString::fromLatin1(name));
+    Binding(n, int(i) + 1, p.Reg, p.Access, ParamIderName(p, i));
+    Put(n, "string", p.Full);
+    Put(n, "short-string", p.Short);
+    Put(n, "word-value", 0);
+    if (p.Type == 33) {
+      Texts(n, p.ValueFull, p.ValueShort, 0);
+    } else if (p.Type == 36) {
+      Put(n, "string-value", QString());
+      Put(n, "byte-value", p.Length);
+      Put(n, "byte-passwd-char", p.PasswdChar);
+    } else {
+      Put(n, "word-koef", Factor(p.Koef));
+      Put(n, "word-min", p.Min);
+      Put(n, "word-max", p.Max);
+    }
+  }
+
+  const IXXMLNode ustav = root->AddChild("ustav");
+  Put(ustav, "word-ustav-addr", 0);
+  Put(ustav, "word-ustav-size", 0);
+  Put(ustav, "word-ustav-groupc", 2);
+  Texts(ustav->AddChild("ustav-level"), C.SetpointLevels, {}, 1);
+  for (size_t i = 0; i < C.Setpoints.size(); ++i) {
+    const TDcSetpoint &s = C.Setpoints[i];
+    const bool isEnum = s.Type == 49 || s.Type == 53;
+    const IXXMLNode n = ustav->AddChild(isEnum ? "ustav-enum" : "ustav-num");
+    if (isEnum)
+      Put(n, "record-type", s.Type);
+    Binding(n, int(i) + 1, -1, s.Access, QString());
+    Put(n, "string", s.Full);
+    Put(n, "short-string", s.Short);
+    Put(n, "byte-level-mask", s.Level);
+    if (isEnum) {
+      Texts(n, s.ValueFull, s.ValueShort, 0);
+    } else {
+      if (s.Measure >= 0)
+        Put(n, "word-measure-ider", s.Measure + 1);
+      Put(n, "word-sec-val-min", s.Min);
+      Put(n, "word-sec-val-max", s.Max);
+    }
+  }
+
+  const IXXMLNode event = root->AddChild("event");
+  for (const char *offset : {"byte-code-offset", "byte-front-offset", "byte-time-offset"})
+    Put(event, offset, 0);
+  Texts(event->AddChild("event-level"), C.EventLevels, {}, 1);
+  for (int m : C.EventMeasures)
+    Put(event->AddChild("event-measure"), "word-measure-ider", m + 1);
+  for (const auto &b : C.EventBits)
+    Put(event->AddChild("event-bitreg"), "modbus-id", BitGroupIderName(b.Type));
+  for (size_t i = 0; i < C.Events.size(); ++i) {
+    const TDcEvent &e = C.Events[i];
+    const IXXMLNode n = event->AddChild("event-item");
+    Put(n, "failure-flag", e.Failure ? 1 : 0);
+    Put(n, "ider", int(i) + 1);
+    Put(n, "string", e.Text);
+    Put(n, "byte-code", e.Code);
+    Put(n, "byte-level-mask", e.Level);
+  }
+
+  const IXXMLNode osc = root->AddChild("osc");
+  for (const auto &ch : C.OscChannels)
+    Put(osc->AddChild("osc-item"), "word-measure-ider", ch.Measure + 1);
+  for (const auto &b : C.OscBits)
+    Put(osc->AddChild("osc-bitreg"), "modbus-id", BitGroupIderName(b.Type));
+  Put(root, "indicator-menu", DemoMenu(C));
+  return FormatXMLDocument(doc);
 }

@@ -122,6 +122,10 @@ struct TDeviceContent {
   std::vector<TDcBitRef> OscBits;
   QByteArray Code; // user logic code, at a 512-byte boundary
   QByteArray Tail[daAreaCount];
+  // Memory map of the identifier listing written beside the design-time
+  // descriptor: identifiers sit at their SRAM minus SramBase; EEPROM is
+  // handed out from EepromBase in the address generator's order.
+  uint16_t SramBase = 0x0100, EepromBase = 0x0100, EepromSize = 0x0400;
 };
 
 // Where things landed in a written image (file offsets).
@@ -154,6 +158,21 @@ QByteArray EncodeDisplayString(const QString &Text, const QByteArray &Map);
 
 // Packed BCD date: day, month, century, year in century.
 QByteArray PackBcdDate(const QDate &Date);
+
+// The design-time side of a description, written independently of the
+// program's descriptor model: the firmware identifier listing
+// "identification.inc" (Windows-1251, CR LF lines), whose memory map and
+// identifiers give the SRAM addresses of the records, and the design-time
+// descriptor document (root "device-descriptor", with a front-panel menu)
+// bound to those identifiers. The program's address generator and image
+// builder, fed with both, give the image BuildDeviceImage writes, as far as
+// the run-time decoder reads it (areas 1 to 11). Throws EKvError when two
+// identifiers would overlap.
+QByteArray DesignIdentification(const TDeviceContent &Content);
+QByteArray DesignDescriptorXml(const TDeviceContent &Content);
+// The checksum the program compares with the image: CRC-32 of the listing's
+// bytes but the last.
+uint32_t DesignIdentificationCrc(const TDeviceContent &Content);
 
 // A plausible relay: a dozen measures, five bit groups, parameters of every
 // kind, two setpoint groups, events and oscillogram channels.

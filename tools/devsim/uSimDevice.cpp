@@ -152,6 +152,11 @@ void TSimDevice::SetSpecialHook(std::function<void(uint8_t)> Hook) {
   FSpecialHook = std::move(Hook);
 }
 
+void TSimDevice::SetRegisterWriteHook(std::function<uint16_t(uint16_t, uint16_t)> Hook) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FRegisterWriteHook = std::move(Hook);
+}
+
 void TSimDevice::SetWriteHook(std::function<void(int, const QByteArray &)> Hook) {
   std::lock_guard<std::mutex> lock(FLock);
   FWriteHook = std::move(Hook);
@@ -244,7 +249,8 @@ QByteArray TSimDevice::ReadArea(TSimArea Area, const QByteArray &Pdu) {
 QByteArray TSimDevice::WriteArea(TSimArea Area, const QByteArray &Pdu) {
   if (Pdu.size() != 5)
     return SimExceptionPdu(uint8_t(Pdu[0]), SIM_EX_ILLEGAL_VALUE);
-  AreaWordsOf(Area)[WordAt(Pdu, 1)] = WordAt(Pdu, 3);
+  const uint16_t reg = uint16_t(WordAt(Pdu, 1)), value = uint16_t(WordAt(Pdu, 3));
+  AreaWordsOf(Area)[reg] = Area == TSimArea::Holding && FRegisterWriteHook ? FRegisterWriteHook(reg, value) : value;
   return Pdu;
 }
 

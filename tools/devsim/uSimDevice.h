@@ -110,6 +110,11 @@ public:
   // bytes, on the thread that executes it, with the device locked.
   void SetWriteHook(std::function<void(int FileNo, const QByteArray &Bytes)> Hook);
 
+  // Called for each holding register written, before it is stored, on the
+  // thread that executes it, with the device locked: returns the value the
+  // device keeps (the answer echoes the request as written).
+  void SetRegisterWriteHook(std::function<uint16_t(uint16_t Reg, uint16_t Value)> Hook);
+
   // The fault switch that spoils answers (see uSimFault.h). Setting it restarts its counts.
   void SetFault(const TSimFault &Fault);
   TSimFault Fault() const;
@@ -143,6 +148,7 @@ private:
   std::vector<uint8_t> FSpecialLog;
   std::function<void(uint8_t)> FSpecialHook;
   std::function<void(int, const QByteArray &)> FWriteHook;
+  std::function<uint16_t(uint16_t, uint16_t)> FRegisterWriteHook;
   std::vector<QByteArray> FRequestLog;
   TSimFault FFault;
   int FFaultSeen = 0;    // matching requests since the fault was set

@@ -226,12 +226,14 @@ TEST_F(IOChain3, AbortWhileWaitingEndsTheChainAtItsNextAnswer) {
 }
 
 TEST_F(IOChain3, AbortBeforeALocalStepRaisesAndEndsTheChain) {
-  int aborted = 0;
+  int aborted = 0, ended = 0;
   TIOChainList3 &c = Gen.newList().msg("one");
   c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
+  c.setOnEnd([&] { ++ended; });
   Gen.abort();
   EXPECT_EQ(ErrorOf([&] { c.run(); }), "Прервано");
   EXPECT_EQ(aborted, 1);
+  EXPECT_EQ(ended, 1);
   EXPECT_TRUE(Messages.isEmpty());
   EXPECT_TRUE(c.IsEnded());
 }
@@ -256,7 +258,9 @@ TEST_F(IOChain3, DeviceErrorCallsTheErrorHandlerAndProtocolErrorDoesNot) {
     Messages.clear();
     TAddrList found;
     int errors = 0;
+    int ended = 0;
     TIOChainList3 &c = Gen.newList().poll(1, found).msg("not reached");
+    c.setOnEnd([&] { ++ended; });
     c.setEvent(1, [&](TIOChain3 *Step, const QList<int> &Args) {
       ++errors;
       EXPECT_EQ(Step->FType, ctPoll);
@@ -268,6 +272,7 @@ TEST_F(IOChain3, DeviceErrorCallsTheErrorHandlerAndProtocolErrorDoesNot) {
     Front.Deliver(a + char(t.Flag) + char(t.Status));
     EXPECT_EQ(Messages, QStringList{t.Text}) << t.Text;
     EXPECT_EQ(errors, t.ErrorCalls) << t.Text;
+    EXPECT_EQ(ended, 1) << "the end handler runs whatever ended the chain";
     EXPECT_TRUE(c.IsEnded());
   }
 }

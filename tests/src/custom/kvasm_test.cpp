@@ -47,3 +47,15 @@ TEST(Kvasm, ReportsFailuresByExitCode) {
   EXPECT_EQ(RunAsm({}).ExitCode, 2);
   EXPECT_EQ(RunAsm({"-a", "x", "a.asm"}).ExitCode, 2);
 }
+
+TEST(Kvasm, ShowsTheLogsWarnings) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QFile f(dir.filePath("cut.asm"));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(";;a\nldi 16, 300\n");
+  f.close();
+  const TRun r = RunAsm({dir.filePath("cut.asm")});
+  EXPECT_EQ(r.ExitCode, 0);
+  EXPECT_TRUE(r.Err.contains("warning: operand 300 does not fit its 8-bit field: ldi 16, 300")) << r.Err.toStdString();
+}

@@ -128,6 +128,17 @@ TEST(ModbusIderList, ParsesIdentifiersAndGroups) {
   ASSERT_NE(l.FindByName("IABC"), nullptr);
 }
 
+TEST(ModbusIderList, SizesNear2To31AreRangeErrorsNotOverflows) {
+  const std::pair<QStringList, QString> cases[] = {
+      {{"A: .BYTE 2147483647 ;", "B: .BYTE 1 ;"}, "range check error: address 2147483648 of B: .BYTE 1 ;"},
+      {{"G: ; group (1073741824)"}, "range check error: address 2147483648 of G: ; group (1073741824)"},
+      {{"A: .BYTE 2147483648 ;"}, "'2147483648' is not a valid integer value"},
+      {{"A: .BYTE 2147483646 ;", "B: .BYTE 1 ;"}, "no error"},
+  };
+  for (const auto &[lines, error] : cases)
+    EXPECT_EQ(ErrorOf([&] { TModbusIderList l(MemoryMap + QStringList{"MODBUSMASS:"} + lines); }), error);
+}
+
 TEST(ModbusIderList, EndStopsReadingConstants) {
   QStringList lines = MemoryMap;
   lines.removeAll(".EQU ADR_CALIBR = $0720");

@@ -207,6 +207,12 @@ TEST_F(SchemaCompileTest, FailureLeavesListingUpToErrorAndEmptyCode) {
                             "error while compiling ;;b gi=1", "oper 1 ldi 17, nolabel", ""}));
 }
 
+TEST_F(SchemaCompileTest, FirstPassFailureEndsTheListingToo) {
+  EXPECT_EQ(Run({";;a", "ret", ";;b", "x: ret", "X: ret"}), "Duplicate label X, line 5");
+  QStringList l = QString::fromLatin1(Read("generated.lst")).split("\r\n");
+  EXPECT_EQ(l.mid(l.size() - 3), (QStringList{"error while compiling ;;b", "line 5 X: ret: Duplicate label X", ""}));
+}
+
 TEST_F(SchemaCompileTest, ReportsEveryErrorText) {
   struct TCase {
     QStringList Lines;

@@ -17,3 +17,24 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/uIdentificationLink_test.cpp
     LIBS kvgui demodevice Qt6::Test)
 endif()
+if(KV_GUI)
+  kv_add_test(param_link_test
+    SOURCES
+      ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uParamFrameLink_test.cpp
+    LIBS kvgui demodevice Qt6::Test)
+endif()
+if(KV_GUI)
+  kv_add_test(ustav_link_test
+    SOURCES
+      ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uUstavFrameLink_test.cpp
+    LIBS kvgui demodevice Qt6::Test)
+endif()
+if(KV_GUI)
+  kv_add_test(commands_link_test
+    SOURCES
+      ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uMainCommandsLink_test.cpp
+    LIBS kvgui demodevice Qt6::Test)
+endif()

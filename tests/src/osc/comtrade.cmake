@@ -9,3 +9,6 @@ if(TARGET devcontent AND TARGET kvcore)
   list(APPEND KV_COMTRADE_STREAM_LIBS devcontent kvcore)
 endif()
 kv_add_test(uComtradeStream_test SOURCES ${KV_COMTRADE_STREAM_TESTS} LIBS ${KV_COMTRADE_STREAM_LIBS})
+
+kv_add_test(uOscView_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uOscStripCache_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/uOscView_test.cpp ${CMAKE_CURRENT_LIST_DIR}/uOscSideFile_test.cpp LIBS kvosc)

@@ -68,7 +68,7 @@ TEST(ComtradeStream, ConvertsARecordDescribedByADecodedDeviceImage) {
   EXPECT_DOUBLE_EQ(Config.AnalogChannel(0).A, 0.01);
   ASSERT_EQ(Config.DigitalCount(), 16);
   EXPECT_EQ(Config.DigitalChannel(4).Id, QString::fromUtf8("Вход 6"));
-  EXPECT_EQ(Config.DigitalChannel(4).Dn, 4);
+  EXPECT_EQ(Config.DigitalChannel(4).Dn, 5);
   EXPECT_EQ(Config.Rate(0).LastSample, 3599);
   EXPECT_NEAR(Data.GetFirstHarmonic(0, 0, 35), 50 / std::sqrt(2.0), 0.25);
   EXPECT_NEAR(Data.GetFirstHarmonic(1, 1800, 1835), 25 / std::sqrt(2.0), 0.125);

@@ -5,6 +5,11 @@
 #include "uModbus.h"
 #include "uOscContent.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -128,7 +133,7 @@ TEST(ComtradeStream, ReadsAnalogRowsAndDiscreteWordsByHand) {
               (std::vector<int>{1, 0, 1}));
   // Time stamps in microseconds at 1800 samples per second.
   EXPECT_EQ((std::vector<int>{D.GetTimeStamp(0), D.GetTimeStamp(1), D.GetTimeStamp(9), D.GetSampleNumber(17)}),
-            (std::vector<int>{0, 556, 5000, 17}));
+            (std::vector<int>{0, 556, 5000, 18})); // numbered from 1
   EXPECT_EQ(C.Config.FirstTime(), First);
   EXPECT_EQ(C.Config.TriggerTime(), Trigger);
   EXPECT_EQ(C.Config.StationName(), "StationName");
@@ -210,7 +215,7 @@ TEST(ComtradeStream, ExcludedBitsKeepTheirSlotAndTwoWordsHoldSeventeenBits) {
   ASSERT_EQ(C.Config.DigitalCount(), 16 + 2);
   QStringList Ids;
   for (int i = 0; i < C.Config.DigitalCount(); ++i) {
-    EXPECT_EQ(C.Config.DigitalChannel(i).Dn, i);
+    EXPECT_EQ(C.Config.DigitalChannel(i).Dn, i + 1);
     Ids << C.Config.DigitalChannel(i).Id;
   }
   EXPECT_EQ(QStringList({Ids[0], Ids[1], Ids[2], Ids[4], Ids[15], Ids[16], Ids[17]}),
@@ -331,7 +336,7 @@ TEST(ComtradeStream, KnownSinesGiveTheirRmsAndFundamental) {
   }
   // The offset of channel c shows in its RMS but not in its fundamental.
   EXPECT_NEAR(C.Data.GetRms(2, 0, 17999), std::sqrt(0.4 * 0.4 + 450.0), 0.01);
-  EXPECT_EQ(C.Config.AnalogChannel(2).B, -4000.0);
+  EXPECT_EQ(C.Config.AnalogChannel(2).Offset, -4000.0);
 }
 
 TEST(ComtradeStream, ConvertedPairReadsBackUnchanged) {
@@ -389,4 +394,103 @@ TEST(ComtradeStream, RandomAndTruncatedRecordsNeverBreakTheReader) {
     for (int s = 0; s < Read; ++s)
       EXPECT_LE(C.Data.GetDigitalValue(0, s), 1);
   }
+}
+
+namespace {
+
+// A reader written from the 1999 layout of the standard alone, as another
+// program would read the pair: it checks line 1's revision, channel numbers
+// from 1, sample numbers from 1, the count on the rate line, day-first dates,
+// and prints what it found as JSON.
+const char *const StandardReader = R"PY(
+import datetime, json, sys
+cfg = open(sys.argv[1], 'rb').read().decode('cp1251').split('\r\n')
+station, device, rev = cfg[0].split(',')
+assert rev == '1999', rev
+tt, na, nd = cfg[1].split(',')
+assert na.endswith('A') and nd.endswith('D')
+na, nd = int(na[:-1]), int(nd[:-1])
+assert int(tt) == na + nd
+analog = []
+for i in range(na):
+    f = cfg[2 + i].split(',')
+    assert len(f) == 13 and int(f[0]) == i + 1 and f[12] in ('P', 'S'), f
+    analog.append(dict(id=f[1], unit=f[4], a=float(f[5]), b=float(f[6]), ps=f[12]))
+digital = []
+for i in range(nd):
+    f = cfg[2 + na + i].split(',')
+    assert len(f) == 5 and int(f[0]) == i + 1 and f[4] in ('0', '1'), f
+    digital.append(f[1])
+k = 2 + na + nd
+lf, nrates = float(cfg[k]), int(cfg[k + 1])
+assert nrates == 1
+samp, endsamp = cfg[k + 2].split(',')
+def when(text):
+    d, t = text.split(',')
+    return datetime.datetime.strptime(d + ' ' + t, '%d/%m/%Y %H:%M:%S.%f')
+start, trigger = when(cfg[k + 3]), when(cfg[k + 4])
+assert cfg[k + 5] == 'ASCII'
+timemult = float(cfg[k + 6])
+rows = [l.split(',') for l in open(sys.argv[2], 'rb').read().decode('ascii').split('\r\n') if l]
+assert len(rows) == int(endsamp)
+for n, r in enumerate(rows):
+    assert int(r[0]) == n + 1 and len(r) == 2 + na + nd
+def values(r):
+    return [c['a'] * int(r[2 + i]) + c['b'] for i, c in enumerate(analog)]
+print(json.dumps(dict(names=[c['id'] for c in analog], units=[c['unit'] for c in analog],
+    ps=[c['ps'] for c in analog], digital=digital, rate=float(samp), count=len(rows),
+    start=start.isoformat(), trigger=trigger.isoformat(),
+    first_us=int(rows[0][1]) * timemult, last_us=int(rows[-1][1]) * timemult,
+    values=[values(rows[0]), values(rows[len(rows) // 2]), values(rows[-1])])))
+)PY";
+
+} // namespace
+
+TEST(ComtradeStream, AStandardReaderFindsWhatTheConversionWrote) {
+  if (!QFile::exists("/usr/bin/python3"))
+    GTEST_SKIP() << "no python3";
+  TOscRecordPlan Plan;
+  Plan.SampleCount = 900;
+  Plan.Analog = {TOscWave{12000, 50, 30, 0}, TOscWave{-500, 150, 0, 5}};
+  Plan.BitRegisters = {TOscBitRegister{2, {TOscBit{false, {100}}, TOscBit{true, {}}}}};
+  TModbus Image;
+  Image.SetWord(20, 1000);
+  Image.SetWord(21, 5);
+  const IXXMLNode Root = Descriptor({{0, "Ток, фаза A", 1, 1000, 20, 21}, {1, "U0", 1, 10}},
+                                    {{17, {"Пуск", "Откл"}}}, {0, 1}, {17});
+  TConverted C;
+  Convert(C, Root, BuildOscRecord(Plan), 500, &Image, true);
+  QTemporaryDir Dir;
+  C.Config.SaveToFile(Dir.filePath("r.cfg"));
+  C.Data.SaveToFile(Dir.filePath("r.dat"));
+  QFile Script(Dir.filePath("reader.py"));
+  ASSERT_TRUE(Script.open(QIODevice::WriteOnly));
+  Script.write(StandardReader);
+  Script.close();
+
+  QProcess P;
+  P.start("/usr/bin/python3", {Script.fileName(), Dir.filePath("r.cfg"), Dir.filePath("r.dat")});
+  ASSERT_TRUE(P.waitForFinished(60000));
+  ASSERT_EQ(P.exitCode(), 0) << P.readAllStandardError().toStdString();
+  const QJsonObject J = QJsonDocument::fromJson(P.readAllStandardOutput()).object();
+
+  const int N = C.Data.SampleCount();
+  ASSERT_EQ(N, 900);
+  EXPECT_EQ(J["names"].toVariant().toStringList(), (QStringList{QString::fromUtf8("Ток фаза A"), "U0"}));
+  EXPECT_EQ(J["units"].toVariant().toStringList(), (QStringList{"", ""}));
+  EXPECT_EQ(J["ps"].toVariant().toStringList(), (QStringList{"P", "P"}));
+  EXPECT_EQ(J["digital"].toVariant().toStringList(), (QStringList{QString::fromUtf8("Пуск"), QString::fromUtf8("Откл")}));
+  EXPECT_EQ(J["rate"].toDouble(), 1800.0);
+  EXPECT_EQ(J["count"].toInt(), N);
+  EXPECT_EQ(J["start"].toString(), "2024-03-15T10:20:29.500000");
+  EXPECT_EQ(J["trigger"].toString(), "2024-03-15T10:20:30");
+  EXPECT_EQ(J["first_us"].toDouble(), 0.0);
+  EXPECT_EQ(J["last_us"].toDouble(), std::round((N - 1) * 1e6 / 1800));
+  const QJsonArray Values = J["values"].toArray();
+  const int Samples[] = {0, N / 2, N - 1};
+  for (int k = 0; k < 3; ++k)
+    for (int c = 0; c < 2; ++c)
+      EXPECT_NEAR(Values[k].toArray()[c].toDouble(), C.Data.GetAnalogValue(c, Samples[k]),
+                  1e-9 * std::abs(C.Data.GetAnalogValue(c, Samples[k])) + 1e-12)
+          << k << " " << c;
 }

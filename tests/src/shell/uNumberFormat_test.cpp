@@ -14,11 +14,11 @@ TEST(NumberFormat, FormatValueChoosesFormatByStrictMagnitude) {
       {5.5, "5.50"},       // > 1: "%4.2f"
       {1.0, "1.000"},      // 1 is not > 1: "%5.3f"
       {0.5, "0.500"},      // > 0.001: "%5.3f"
-      {0.001, "0.001000"}, // 0.001 is not > 0.001: "%f"
-      {0.0005, "0.000500"},
-      {0.0, "0.000000"},
-      {-5.0, "-5.000000"},  // negative values always "%f"
-      {-250.0, "-250.000000"},
+      {0.001, "0.00"},     // 0.001 is not > 0.001: fixed, two decimals
+      {0.0005, "0.00"},
+      {0.0, "0.00"},
+      {-1.0, "-1.00"},     // negative values always fixed
+      {-250.0, "-250.00"},
       {123456.7, "123457"},
       {150.5, "151"},      // exact ties round away from zero
   };

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# A picture of one page of the main window, identified against the demo
+# terminal served in-process, under a virtual X server.
+# Usage: scripts/screenshot-page.sh PAGE [build folder, default build/test]
+#   PAGE: dashboard, param, ustav, event, osc, a row the screenshot program
+#   adds, or a tab's object name or caption.
+# Result: <build folder>/screenshot-PAGE.png
+set -euo pipefail
+[ $# -ge 1 ] || { echo "usage: $0 PAGE [build folder]"; exit 2; }
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${2:-$root/build/test}" && pwd)
+program="$build/tests/screenshot_page"
+[ -x "$program" ] || { echo "no program at $program: ninja -C $build screenshot_page"; exit 1; }
+out="$build/screenshot-$1.png"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+env -u QT_QPA_PLATFORM HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config" \
+  ASAN_OPTIONS=detect_leaks=0 \
+  xvfb-run -a -s "-screen 0 1480x840x24" "$program" "$1" "$out"
+echo "saved $out"

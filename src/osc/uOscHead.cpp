@@ -1,0 +1,250 @@
+#include "uOscHead.h"
+
+#include "uComtrade.h"
+#include "uErrors.h"
+#include "uLogger.h"
+
+#include <QFile>
+#include <cmath>
+
+namespace {
+
+constexpr int HeadBytes = 16, EntryBytes = 12;
+constexpr double SecondsPerDay = 86400.0;
+
+QString Path(const char *Format, int Value) { return QString::asprintf(Format, Value); }
+
+struct TEntry {
+  bool Valid = false;
+  TDateTime Moment = 0;
+  uint8_t Before = 0, After = 0;
+};
+
+// The entry at Offset; bytes past the file read as zeros (an invalid stamp).
+TEntry EntryAt(const QByteArray &Bytes, qsizetype Offset) {
+  QByteArray e = Offset >= 0 ? Bytes.mid(Offset, EntryBytes) : QByteArray();
+  e.resize(EntryBytes, '\0');
+  TEntry out;
+  out.Valid = DecodeDeviceTime7(reinterpret_cast<const uint8_t *>(e.constData()) + 3, out.Moment);
+  out.Before = uint8_t(e[10]);
+  out.After = uint8_t(e[11]);
+  return out;
+}
+
+TOscHead MakeHead(const TEntry &E, int FileNo, const TOscDirectoryHead &Head, const TOscDirectoryOptions &Options) {
+  TOscHead h;
+  h.FFileNo = CheckedCast<uint8_t>(FileNo);
+  h.FMoment = E.Moment;
+  h.FBefore = E.Before;
+  h.FAfter = E.After;
+  h.FMultiplier = Head.TimeUnit;
+  h.FStart = E.Moment - E.Before * Head.TimeUnit / SecondsPerDay;
+  h.FFrameCount = OscFrameCount(Options.BlockBytes, h.TotalSeconds());
+  h.FFileName = OscFileName(Options.NamePrefix, h.FStart);
+  return h;
+}
+
+// Two copies starting in the same second would share one name: the lower
+// row's name gets its file number after the time, which captions still cut.
+void DistinctNames(std::vector<TOscHead> &Heads) {
+  for (size_t i = 1; i < Heads.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (Heads[i].FFileName == Heads[j].FFileName) {
+        Heads[i].FFileName += QStringLiteral("_%1").arg(Heads[i].FFileNo);
+        break;
+      }
+}
+
+std::vector<TOscHead> ParseCyclic(const QByteArray &Bytes, const TOscDirectoryHead &Head,
+                                  const TOscDirectoryOptions &Options) {
+  std::vector<TOscHead> out;
+  const int n = Options.SlotCount;
+  if (n < 1)
+    return out;
+  auto slotOffset = [](int Slot) { return qsizetype(HeadBytes) + qsizetype(EntryBytes) * Slot; };
+  int newest = -1;
+  TDateTime latest = 0;
+  for (int slot = 0; slot < n; ++slot) {
+    const TEntry e = EntryAt(Bytes, slotOffset(slot));
+    if (!e.Valid || (newest >= 0 && e.Moment <= latest))
+      break;
+    latest = e.Moment;
+    newest = slot;
+  }
+  if (newest < 0)
+    return out;
+  for (int k = 0, slot = newest; k < n; ++k, slot = (slot + n - 1) % n) {
+    const TEntry e = EntryAt(Bytes, slotOffset(slot));
+    if (!e.Valid)
+      break;
+    out.push_back(MakeHead(e, slot + 1, Head, Options));
+  }
+  return out;
+}
+
+std::vector<TOscHead> ParseLinear(const QByteArray &Bytes, const TOscDirectoryHead &Head,
+                                  const TOscDirectoryOptions &Options) {
+  std::vector<TOscHead> out;
+  for (int k = 1; k <= Head.Count; ++k) {
+    const qsizetype offset = Options.MaxOscFlag ? HeadBytes + qsizetype(Head.LastIndex - k) * Head.EntrySize
+                                                : HeadBytes + qsizetype(EntryBytes) * (k - 1);
+    if (offset < HeadBytes || offset > Bytes.size() - EntryBytes) {
+      Logger().ErrorFmt("osch.bin: entry %d at offset %d lies outside the file of %d bytes", k, int(offset),
+                        int(Bytes.size()));
+      break;
+    }
+    TEntry e = EntryAt(Bytes, offset);
+    if (!e.Valid)
+      e.Moment = EncodeDateTime(2000, 1, 1, 0, 30);
+    out.push_back(MakeHead(e, k, Head, Options));
+  }
+  return out;
+}
+
+} // namespace
+
+TDateTime TOscHead::End() const { return FStart + TotalSeconds() / SecondsPerDay; }
+
+std::vector<TOscHead> ParseOscDirectory(const QByteArray &Bytes, const TOscDirectoryOptions &Options,
+                                        TOscDirectoryHead *Head) {
+  QByteArray h = Bytes.left(5);
+  h.resize(5, '\0');
+  TOscDirectoryHead head{uint8_t(h[0]), uint8_t(h[1]), uint8_t(h[2]), uint8_t(h[4])};
+  if (Head)
+    *Head = head;
+  std::vector<TOscHead> out = Options.Cyclic ? ParseCyclic(Bytes, head, Options) : ParseLinear(Bytes, head, Options);
+  DistinctNames(out);
+  return out;
+}
+
+int CalcBlockBytes(const IXXMLNode &Root) {
+  if (!Root)
+    return 0;
+  int bytes = 36 * Root->SelectNodes(QStringLiteral("osc/osc-measure"))->GetCount();
+  const IXXMLNodeList regs = Root->SelectNodes(QStringLiteral("osc/osc-bitreg"));
+  for (int i = 0; i < regs->GetCount(); ++i) {
+    const int type = regs->GetItem(i)->GetIntNodeDef(QStringLiteral("bitreg-record-type"), -1);
+    const IXXMLNode reg = Root->SelectSingleNode(Path("param/input-output/param-bitreg[record-type=%d]", type));
+    if (!reg)
+      throw EKvError(Path("no bitreg found for record-type %d", type));
+    bytes += 2 * ((reg->SelectNodes(QStringLiteral("string"))->GetCount() + 15) / 16);
+  }
+  return bytes;
+}
+
+uint16_t OscFrameCount(int BlockBytes, int Seconds) {
+  return CheckedCast<uint16_t>(std::llround(double(BlockBytes) * Seconds * OscBlocksPerSecond) / OscFrameBytes);
+}
+
+QString OscFileName(const QString &Prefix, TDateTime Start) {
+  return QStringLiteral("osc/") + Prefix + QLatin1Char('_') + FormatDateTime(QStringLiteral("yyyy-mm-dd_hhnnss"), Start);
+}
+
+QString OscSavedDuration(const QString &CfgFileName) {
+  try {
+    TComtradeConfig cfg;
+    QString warning;
+    cfg.LoadFromFile(CfgFileName, warning);
+    if (cfg.RateCount() < 1)
+      return QString();
+    const TComtradeRate &rate = cfg.Rate(0);
+    if (rate.Samples <= 0)
+      return QString();
+    // The reader gives the last sample as an index from 0 in every revision.
+    return QString::asprintf("%.2f ", rate.LastSample / rate.Samples) + QStringLiteral("сек.");
+  } catch (const EKvError &e) {
+    Logger().Error(e.Text());
+    return QString();
+  }
+}
+
+void TOscLimit::Setup(const TOscHead &Head, int BlockBytes, const QString &BeforeText, const QString &AfterText) {
+  auto number = [](QString Text, bool &Ok) {
+    Text.replace(QLatin1Char(','), QLatin1Char('.'));
+    const qsizetype dot = Text.indexOf(QLatin1Char('.'));
+    if (dot >= 0)
+      Text = Text.left(dot + 3);
+    const double v = Text.trimmed().toDouble(&Ok);
+    return Ok ? std::max(0.0, v) : 0.0;
+  };
+  const double beforeSeconds = Head.FBefore * Head.FMultiplier;
+  const double afterSeconds = Head.FAfter * Head.FMultiplier;
+  bool ok = false;
+  double skip = 0;
+  const double b = number(BeforeText, ok);
+  if (ok)
+    skip = std::max(0.0, beforeSeconds - std::min(b, beforeSeconds));
+  FStart = Head.FStart + std::llround(skip * 1000) / 1000.0 / SecondsPerDay;
+  FTrigger = Head.FMoment;
+  double a = number(AfterText, ok);
+  a = ok ? std::min(a, afterSeconds) : afterSeconds;
+  const double len = beforeSeconds + a - skip;
+  FDurationMs = int(std::llround(len * 1000));
+  if (FDurationMs <= 0)
+    throw EKvError(QStringLiteral("Пустое окно"));
+  const double perSecond = double(OscSamplesPerSecond) / 18 * BlockBytes;
+  const qint64 first = std::llround(skip * perSecond);
+  const qint64 last = std::llround((skip + len) * perSecond);
+  FFrameFirst = CheckedCast<uint16_t>(first / OscFrameBytes);
+  FFrameLast = CheckedCast<uint16_t>(last / OscFrameBytes + 1);
+  FFirstOffset = int(first % OscFrameBytes);
+  FLastOffset = int(last % OscFrameBytes);
+}
+
+void OscEventsToXml(const IXXMLDocument &Doc, const TOscHead &Head, const TEventLogItems &Records) {
+  IXXMLNode root = Doc->GetDocumentElement();
+  if (!root) {
+    Doc->LoadXML(QStringLiteral("<root/>"));
+    root = Doc->GetDocumentElement();
+  }
+  const IXXMLNodeList old = root->SelectNodes(QStringLiteral("event"));
+  for (int i = 0; i < old->GetCount(); ++i)
+    old->GetItem(i)->Remove();
+  // Compared in whole milliseconds, so that the ends are included exactly.
+  const auto ms = [](TDateTime T) { return std::llround(T * SecondsPerDay * 1000); };
+  const qint64 from = ms(Head.FStart), to = ms(Head.End());
+  for (const TEventLogItemPtr &r : Records) {
+    if (r->IsEmpty() || ms(r->FMoment) < from || ms(r->FMoment) > to)
+      continue;
+    const IXXMLNode e = root->AddChild(QStringLiteral("event"));
+    e->SetStrAttr(QStringLiteral("moment"), FormatDateTime(QStringLiteral("yy/mm/dd,hh:nn:ss.zzz"), r->FMoment));
+    e->SetStrAttr(QStringLiteral("caption"), r->GetEventName());
+  }
+}
+
+IXXMLDocument OscDescription(const IXXMLNode &Root) {
+  IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML(QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1251\"?><Osci/>"));
+  const IXXMLNode out = doc->GetDocumentElement();
+  const IXXMLNodeList measures = Root->SelectNodes(QStringLiteral("osc/osc-measure"));
+  for (int i = 0; i < measures->GetCount(); ++i) {
+    const int ider = measures->GetItem(i)->GetIntNodeDef(QStringLiteral("measure-ider"), -1);
+    const IXXMLNode m = Root->SelectSingleNode(Path("measure/measure-item[ider=%d]", ider));
+    const IXXMLNode a = out->AddChild(QStringLiteral("analog"));
+    a->SetStrAttr(QStringLiteral("name"), m ? m->GetStrNodeDef(QStringLiteral("string"), QString()) : QString());
+    a->SetIntAttr(QStringLiteral("reg"), m ? m->GetIntNodeDef(QStringLiteral("ccaddr"), 65535) : 65535);
+    a->SetStrAttr(QStringLiteral("divider"), m ? m->GetStrNodeDef(QStringLiteral("mvs-div"), QStringLiteral("1"))
+                                               : QStringLiteral("1"));
+  }
+  const IXXMLNodeList regs = Root->SelectNodes(QStringLiteral("osc/osc-bitreg"));
+  for (int i = 0; i < regs->GetCount(); ++i) {
+    const int type = regs->GetItem(i)->GetIntNodeDef(QStringLiteral("bitreg-record-type"), -1);
+    const IXXMLNode reg = Root->SelectSingleNode(Path("param/input-output/param-bitreg[record-type=%d]", type));
+    if (!reg)
+      throw EKvError(Path("no bitreg found for record-type %d", type));
+    const int words = reg->GetIntNodeDef(QStringLiteral("word-count"), 1);
+    const int mreg = reg->GetIntNodeDef(QStringLiteral("mreg"), 65535);
+    const IXXMLNodeList names = reg->SelectNodes(QStringLiteral("string[ider]"));
+    for (int w = 0; w < words; ++w) {
+      const IXXMLNode d = out->AddChild(QStringLiteral("discrete"));
+      d->SetStrAttr(QStringLiteral("name"), reg->GetStrNodeDef(QStringLiteral("caption"), QString()));
+      d->SetIntAttr(QStringLiteral("reg"), mreg + w);
+      for (int b = 16 * w; b < std::min(16 * w + 16, names->GetCount()); ++b) {
+        const IXXMLNode item = d->AddChild(QStringLiteral("item"));
+        item->SetIntAttr(QStringLiteral("bit"), b - 16 * w);
+        item->SetStrAttr(QStringLiteral("name"), names->GetItem(b)->GetStrNodeDef(QStringLiteral("value"), QString()));
+      }
+    }
+  }
+  return doc;
+}

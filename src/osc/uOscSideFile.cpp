@@ -1,0 +1,151 @@
+#include "uOscSideFile.h"
+
+#include "uComtrade.h"
+#include "uDateTime.h"
+#include "uErrors.h"
+#include "ixml.h"
+
+#include <QFileInfo>
+#include <cmath>
+
+QString OscSideFileName(const QString &DataFile) {
+  const QString Suffix = QFileInfo(DataFile).suffix();
+  if (Suffix.isEmpty())
+    return DataFile + QStringLiteral(".xml");
+  return DataFile.left(DataFile.size() - Suffix.size()) + QStringLiteral("xml");
+}
+
+double OscEventMoment(const QString &Text) {
+  auto Num = [&Text](int Pos, int Len, bool &Ok) {
+    bool Good = false;
+    const int V = Text.mid(Pos - 1, Len).toInt(&Good);
+    Ok = Ok && Good && Text.size() >= Pos - 1 + Len;
+    return V;
+  };
+  bool Ok = true;
+  const int Y = Num(1, 2, Ok), Mo = Num(4, 2, Ok), D = Num(7, 2, Ok), H = Num(10, 2, Ok), Mi = Num(13, 2, Ok),
+            S = Num(16, 2, Ok), Ms = Num(19, 3, Ok);
+  TDateTime Out = 0.0;
+  if (Ok && TryEncodeDateTime(2000 + Y, Mo, D, H, Mi, S, Ms, Out))
+    return Out;
+  return EncodeDateTime(2000, 1, 1, 0, 0, 30, 0);
+}
+
+bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
+                     int SampleCount, int &AnalogHeight, const std::vector<TOscChannelSettings *> &Channels,
+                     TOscEventList &Events) {
+  QString Path = FileName;
+  if (!QFileInfo::exists(Path))
+    Path = Fallback;
+  if (Path.isEmpty() || !QFileInfo::exists(Path))
+    return false;
+  IXXMLDocument Doc = NewXMLDocument();
+  if (!Doc->Load(Path))
+    throw EKvError(QStringLiteral("%1: %2").arg(Path, Doc->GetParseError()));
+  const IXXMLNode Root = Doc->GetDocumentElement();
+  if (const IXXMLNode Common = Root->SelectSingleNode(QStringLiteral("common")))
+    AnalogHeight = Common->GetIntAttr(QStringLiteral("analog-height"), 38);
+  else
+    AnalogHeight = 38;
+
+  // Events inside the record only; Kept maps the file's events to the kept ones.
+  Events.clear();
+  std::vector<bool> Kept;
+  const double Rate = Config.RateCount() > 0 ? Config.Rate(0).Samples : 0.0;
+  const IXXMLNodeList EventNodes = Root->SelectNodes(QStringLiteral("event"));
+  for (int i = 0; i < EventNodes->GetCount(); ++i) {
+    const IXXMLNode N = EventNodes->GetItem(i);
+    auto E = std::make_unique<TOscEvent>();
+    E->MomentText = N->GetStrAttr(QStringLiteral("moment"), QString());
+    E->Text = N->GetStrAttr(QStringLiteral("caption"), QString());
+    const double Ms = (OscEventMoment(E->MomentText) - Config.FirstTime()) * 86400000.0;
+    const double Sample = std::nearbyint(Ms * Rate / 1000.0);
+    const bool Inside = Sample >= 0 && Sample < SampleCount;
+    Kept.push_back(Inside);
+    if (Inside) {
+      E->Moment = int(Sample);
+      Events.push_back(std::move(E));
+    }
+  }
+
+  auto Mend = [&](const QString &Stored) {
+    QString Out;
+    for (size_t i = 0; i < Kept.size(); ++i)
+      if (Kept[i])
+        Out += i < size_t(Stored.size()) ? Stored[qsizetype(i)] : QLatin1Char('0');
+    return Out;
+  };
+  const IXXMLNodeList ChannelNodes = Root->SelectNodes(QStringLiteral("channel"));
+  for (size_t i = 0; i < Channels.size(); ++i) {
+    TOscChannelSettings &C = *Channels[i];
+    if (int(i) >= ChannelNodes->GetCount()) {
+      C.Events = C.Events.leftJustified(qsizetype(Events.size()), QLatin1Char('0'), true);
+      continue;
+    }
+    const IXXMLNode N = ChannelNodes->GetItem(int(i));
+    C.Color = uint32_t(N->GetIntAttr(QStringLiteral("pen-color"), 0));
+    C.PenWidth = N->GetIntAttr(QStringLiteral("pen-width"), 0);
+    C.Checked = N->GetIntAttr(QStringLiteral("checked"), 0) != 0;
+    C.BaseVector = N->GetIntAttr(QStringLiteral("base-vector"), 0) != 0;
+    C.Events = Mend(N->GetStrAttr(QStringLiteral("events"), QString()));
+    C.Notes.clear();
+    const IXXMLNodeList Notes = N->SelectNodes(QStringLiteral("note"));
+    for (int k = 0; k < Notes->GetCount(); ++k) {
+      const IXXMLNode M = Notes->GetItem(k);
+      const int Moment2 = M->GetIntAttr(QStringLiteral("moment2"), -1);
+      std::unique_ptr<TOscNote> Note;
+      if (Moment2 != -1) {
+        auto Two = std::make_unique<TOscNote2>();
+        Two->Moment2 = Moment2;
+        Note = std::move(Two);
+      } else {
+        Note = std::make_unique<TOscNote>();
+      }
+      Note->Moment = M->GetIntAttr(QStringLiteral("moment"), 0);
+      Note->Text = M->GetStrAttr(QStringLiteral("text"), QString());
+      Note->FontName = M->GetStrAttr(QStringLiteral("fontName"), QString());
+      Note->FontHeight = M->GetIntAttr(QStringLiteral("fontHeight"), 0);
+      Note->FontColor = uint32_t(M->GetIntAttr(QStringLiteral("fontColor"), 0));
+      Note->CalcValType = M->GetIntAttr(QStringLiteral("calcValType"), 0);
+      Note->Dy = M->GetIntAttr(QStringLiteral("dy"), 0);
+      C.Notes.push_back(std::move(Note));
+    }
+  }
+  return true;
+}
+
+void SaveOscSideFile(const QString &FileName, int AnalogHeight,
+                     const std::vector<const TOscChannelSettings *> &Channels, const TOscEventList &Events) {
+  IXXMLDocument Doc = NewXMLDocument();
+  Doc->LoadXML(QStringLiteral("<root/>"));
+  const IXXMLNode Root = Doc->GetDocumentElement();
+  Root->AddChild(QStringLiteral("common"))->SetIntAttr(QStringLiteral("analog-height"), AnalogHeight);
+  for (size_t i = 0; i < Channels.size(); ++i) {
+    const TOscChannelSettings &C = *Channels[i];
+    const IXXMLNode N = Root->AddChild(QStringLiteral("channel"));
+    N->SetIntAttr(QStringLiteral("id"), int(i));
+    N->SetIntAttr(QStringLiteral("pen-color"), int(C.Color));
+    N->SetIntAttr(QStringLiteral("pen-width"), C.PenWidth);
+    N->SetIntAttr(QStringLiteral("checked"), C.Checked ? 1 : 0);
+    N->SetIntAttr(QStringLiteral("base-vector"), C.BaseVector ? 1 : 0);
+    N->SetStrAttr(QStringLiteral("events"), C.Events);
+    for (const auto &Note : C.Notes) {
+      const IXXMLNode M = N->AddChild(QStringLiteral("note"));
+      M->SetIntAttr(QStringLiteral("moment"), Note->Moment);
+      M->SetStrAttr(QStringLiteral("text"), Note->Text);
+      M->SetStrAttr(QStringLiteral("fontName"), Note->FontName);
+      M->SetIntAttr(QStringLiteral("fontHeight"), Note->FontHeight);
+      M->SetIntAttr(QStringLiteral("fontColor"), int(Note->FontColor));
+      M->SetIntAttr(QStringLiteral("calcValType"), Note->CalcValType);
+      M->SetIntAttr(QStringLiteral("dy"), Note->Dy);
+      if (Note->HasMoment2())
+        M->SetIntAttr(QStringLiteral("moment2"), static_cast<const TOscNote2 &>(*Note).Moment2);
+    }
+  }
+  for (const auto &E : Events) {
+    const IXXMLNode N = Root->AddChild(QStringLiteral("event"));
+    N->SetStrAttr(QStringLiteral("moment"), E->MomentText);
+    N->SetStrAttr(QStringLiteral("caption"), E->Text);
+  }
+  SaveXMLDocument(Doc, FileName);
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The viewer's side file: the data file's name with ".xml", holding the strip
+// height, each channel's pen, visibility, phasor base, events shown and notes,
+// and the record's events. Colours are stored as the program always stored
+// them: 0x00BBGGRR.
+#include "uOscNote.h"
+
+#include <QString>
+#include <vector>
+
+class TComtradeConfig;
+
+struct TOscChannelSettings {
+  uint32_t Color = 0; // 0x00BBGGRR
+  int PenWidth = 2;
+  bool Checked = true;
+  bool BaseVector = false;
+  QString Events;     // one "0"/"1" per event of the record
+  TOscNoteList Notes;
+};
+
+// The side file of a data file.
+QString OscSideFileName(const QString &DataFile);
+
+// Reads FileName, or Fallback when FileName does not exist; false (nothing
+// changed) when neither exists. Channels are matched by position; a channel
+// without an element keeps its settings. Events outside the record are
+// dropped; afterwards every channel's events string has exactly one character
+// per kept event. Throws EKvError for a document that does not parse.
+bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
+                     int SampleCount, int &AnalogHeight, const std::vector<TOscChannelSettings *> &Channels,
+                     TOscEventList &Events);
+// Writes the side file (Windows-1251 XML) through the save helper.
+void SaveOscSideFile(const QString &FileName, int AnalogHeight,
+                     const std::vector<const TOscChannelSettings *> &Channels, const TOscEventList &Events);
+// The moment of an event text "yy.mm.dd hh:nn:ss.zzz" (fixed positions;
+// separators not read); 2000-01-01 00:00:30.000 when it is no valid moment.
+double OscEventMoment(const QString &Text);

@@ -1,0 +1,68 @@
+#pragma once
+// Min/max levels of one oscillogram channel, so that a paint costs the plot's
+// width and not the record's length. Level k holds one entry per 8 * 2^k
+// samples, each folded from two entries of the level below (level 0 from the
+// samples). A column of pixels is answered from the aligned entries inside it
+// and the samples at its ragged ends, so its minimum and maximum are exact.
+// Samples the reader marks missing take no part in any entry.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class TComtradeData;
+
+// One pixel column: its x, the first sample that falls on it and the extremes
+// of its samples. HasValue is false when every sample of the column is missing.
+struct TOscColumn {
+  int X = 0;
+  int FirstSample = 0;
+  int Min = 0, Max = 0;
+  bool HasValue = false;
+  bool FirstMissing = false;
+};
+
+class TOscStripCache {
+public:
+  static constexpr int BaseSamples = 8;
+
+  // Builds the levels of an analog (Digital false) or discrete channel of Data,
+  // which must outlive the cache. Throws EKvRange for a channel outside the data.
+  void Build(const TComtradeData &Data, int Channel, bool Digital);
+  // Builds Analog[i] for analog channel i and Digital[i] for discrete channel
+  // i (null entries skipped) in one pass over the samples, which the arrays
+  // hold sample by sample.
+  static void BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
+                       const std::vector<TOscStripCache *> &Digital);
+
+  int SampleCount() const { return FCount; }
+  // Samples First..Last (inclusive, clipped to the record) at TimeScale pixels
+  // per sample: one entry per pixel column x = round(i * TimeScale), ties to
+  // even, in ascending x.
+  std::vector<TOscColumn> Columns(int First, int Last, double TimeScale) const;
+  // Columns of several channels of one record at once, Out[i] for Caches[i]:
+  // the column edges are found once for all.
+  static void ColumnsOf(const std::vector<const TOscStripCache *> &Caches, int First, int Last,
+                        double TimeScale, std::vector<std::vector<TOscColumn>> &Out);
+  // Extremes of samples First..Last (inclusive, within the record); false when
+  // all are missing.
+  bool Range(int First, int Last, int &Min, int &Max) const;
+  // Bytes held by the levels.
+  int64_t Bytes() const;
+  int LevelCount() const { return int(FLevels.size()); }
+
+private:
+  struct TEntry {
+    int32_t Min, Max; // Min > Max: no sample of the entry has a value
+  };
+  bool Sample(int Index, int32_t &Value) const;
+  void Bind(const TComtradeData &Data, int Channel, bool Digital);
+  void Fold();
+
+  const int32_t *FRaw = nullptr;
+  const uint8_t *FBits = nullptr, *FMissing = nullptr;
+  size_t FStride = 0;
+  int FChannel = 0;
+  bool FDigital = false;
+  int FCount = 0;
+  std::vector<std::vector<TEntry>> FLevels;
+};

@@ -1,0 +1,453 @@
+#include "uOscDrawer.h"
+
+#include "uComtrade.h"
+#include "uOscView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QLabel>
+#include <QStyle>
+#include <climits>
+#include <cmath>
+
+namespace {
+const QColor SelectedPanel(0xA6, 0xCA, 0xF0); // stored $F0CAA6
+
+// Polyline pieces: a gap (missing sample) ends one piece. Long lines go out
+// in short runs that share their end points: a wide pen strokes a polyline as
+// one outline, whose cost grows much faster than its length.
+class TPolyline {
+public:
+  static constexpr int RunPoints = 32;
+  explicit TPolyline(QPainter &P) : FP(P) {}
+  ~TPolyline() { Flush(); }
+  void Add(int X, int Y) {
+    FPoints.append(QPoint(X, Y));
+    if (FPoints.size() >= RunPoints) {
+      const QPoint Last = FPoints.back();
+      Flush();
+      FPoints.append(Last);
+    }
+  }
+  void Flush() {
+    if (FPoints.size() == 1)
+      FP.drawPoint(FPoints[0]);
+    else if (FPoints.size() > 1)
+      FP.drawPolyline(FPoints.constData(), int(FPoints.size()));
+    FPoints.clear();
+  }
+
+private:
+  QPainter &FP;
+  QVector<QPoint> FPoints;
+};
+
+// One line of a curve in the pen's colour and width. On the screen's image the
+// pixels are written directly (a paint of 48 strips must stay within a frame);
+// on any other canvas it goes through the painter.
+class TStroke {
+public:
+  TStroke(const TOscCommon &Common, const QColor &Color, int Width)
+      : FImage(Common.Image), FPainter(*Common.Canvas), FLine(*Common.Canvas), FColor(Color.rgb()),
+        FWidth(std::max(Width, 1)) {
+    if (!FImage) {
+      QPen Pen(Color);
+      Pen.setWidth(std::max(Width, 0));
+      FPainter.setPen(Pen);
+    } else {
+      // bits() once: scanLine() checks for a shared copy on every call.
+      FBits = FImage->bits();
+      FLineBytes = FImage->bytesPerLine();
+      FW = FImage->width();
+      FH = FImage->height();
+    }
+  }
+  // Continues the line to (X, Y).
+  void Point(int X, int Y) {
+    if (!FImage)
+      FLine.Add(X, Y);
+    else if (FHas)
+      RasterLine(FX, FY, X, Y);
+    else
+      Square(X, Y);
+    FX = X, FY = Y, FHas = true;
+  }
+  // The next point starts a new line.
+  void Break() {
+    FHas = false;
+    if (!FImage)
+      FLine.Flush();
+  }
+  // A vertical bar of the pen's width from Y0 to Y1.
+  void Span(int X, int Y0, int Y1) {
+    if (Y0 > Y1)
+      std::swap(Y0, Y1);
+    if (!FImage) {
+      FPainter.fillRect(X - (FWidth - 1) / 2, Y0, FWidth, Y1 - Y0 + 1, QColor::fromRgb(FColor));
+      return;
+    }
+    Fill(X - (FWidth - 1) / 2, Y0, FWidth, Y1 - Y0 + 1);
+  }
+
+private:
+  void Fill(int X, int Y, int W, int H) {
+    const int X0 = std::max(X, 0), X1 = std::min(X + W, FW);
+    const int Y0 = std::max(Y, 0), Y1 = std::min(Y + H, FH);
+    for (int y = Y0; y < Y1; ++y) {
+      auto *Row = reinterpret_cast<QRgb *>(FBits + qsizetype(y) * FLineBytes);
+      for (int x = X0; x < X1; ++x)
+        Row[x] = FColor;
+    }
+  }
+  void Square(int X, int Y) { Fill(X - (FWidth - 1) / 2, Y - (FWidth - 1) / 2, FWidth, FWidth); }
+  void RasterLine(int X0, int Y0, int X1, int Y1) {
+    // A vertical run is one bar; otherwise Bresenham with the pen's square.
+    if (X0 == X1) {
+      Fill(X0 - (FWidth - 1) / 2, std::min(Y0, Y1) - (FWidth - 1) / 2, FWidth, std::abs(Y1 - Y0) + FWidth);
+      return;
+    }
+    const int DX = std::abs(X1 - X0), DY = -std::abs(Y1 - Y0);
+    const int SX = X0 < X1 ? 1 : -1, SY = Y0 < Y1 ? 1 : -1;
+    int Err = DX + DY;
+    for (;;) {
+      Square(X0, Y0);
+      if (X0 == X1 && Y0 == Y1)
+        break;
+      const int E2 = 2 * Err;
+      if (E2 >= DY) {
+        Err += DY;
+        X0 += SX;
+      }
+      if (E2 <= DX) {
+        Err += DX;
+        Y0 += SY;
+      }
+    }
+  }
+
+  QImage *FImage;
+  uchar *FBits = nullptr;
+  qsizetype FLineBytes = 0;
+  int FW = 0, FH = 0;
+  QPainter &FPainter;
+  TPolyline FLine;
+  QRgb FColor;
+  int FWidth;
+  int FX = 0, FY = 0;
+  bool FHas = false;
+};
+
+int RoundEven(double V) { return int(std::nearbyint(V)); }
+} // namespace
+
+QColor ColorFromStored(uint32_t Value) { return QColor(Value & 0xFF, (Value >> 8) & 0xFF, (Value >> 16) & 0xFF); }
+
+uint32_t ColorToStored(const QColor &Color) {
+  return uint32_t(Color.red()) | (uint32_t(Color.green()) << 8) | (uint32_t(Color.blue()) << 16);
+}
+
+TOscDrawer::TOscDrawer(TOscCommon *Common, QObject *Parent) : QObject(Parent), FCommon(Common) {}
+
+TOscDrawer::~TOscDrawer() { delete Panel; }
+
+TOscDrawer *TOscDrawer::CreateWithPanel(QWidget *Parent, TOscCommon *Common, int Kind, const QString &Name,
+                                        int Index) {
+  auto *D = new TOscDrawer(Common, Parent);
+  D->Kind = Kind;
+  D->Name = Name;
+  D->Index = Index;
+  D->Settings.Checked = true;
+  D->BuildPanel(Parent);
+  return D;
+}
+
+void TOscDrawer::BuildPanel(QWidget *Parent) {
+  Panel = new QFrame(Parent);
+  Panel->setObjectName(QStringLiteral("Panel%1%2").arg(IsAnalog() ? "A" : "D").arg(Index));
+  Panel->setGeometry(0, 0, Parent->width(), 80);
+  Panel->setAutoFillBackground(true);
+  Panel->installEventFilter(this);
+  NameBox = new QCheckBox(Name, Panel);
+  NameBox->setToolTip(Name);
+  NameBox->setChecked(Settings.Checked);
+  NameBox->move(4, 0);
+  NameBox->adjustSize();
+  connect(NameBox, &QCheckBox::clicked, this, [this](bool On) {
+    Settings.Checked = On;
+    emit CheckClicked(this);
+  });
+  struct TPlace {
+    const char *Text;
+    int X, Y;
+  };
+  const TPlace Places[7] = {{"Значение", 4, 20}, {"", 54, 20}, {"", 104, 20}, {"RMS", 4, 40},
+                            {"", 54, 40},        {"Гарм.1", 4, 60}, {"", 54, 60}};
+  const int Count = IsAnalog() ? 7 : 3;
+  for (int i = 0; i < Count; ++i) {
+    FLabels[i] = new QLabel(QString::fromUtf8(Places[i].Text), Panel);
+    FLabels[i]->move(Places[i].X, Places[i].Y);
+    FLabels[i]->setMinimumWidth(48);
+    FLabels[i]->installEventFilter(this);
+    FLabels[i]->hide();
+  }
+}
+
+bool TOscDrawer::eventFilter(QObject *Watched, QEvent *Event) {
+  if (Event->type() == QEvent::MouseButtonPress && Watched != NameBox)
+    emit PanelClicked(this);
+  return QObject::eventFilter(Watched, Event);
+}
+
+TOscDrawer *TOscDrawer::Clone(QObject *Parent) const {
+  auto *D = new TOscDrawer(FCommon, Parent);
+  D->Assign(*this);
+  D->Index = Index;
+  return D;
+}
+
+void TOscDrawer::Assign(const TOscDrawer &Source) {
+  Kind = Source.Kind;
+  Settings.Color = Source.Settings.Color;
+  Settings.PenWidth = Source.Settings.PenWidth;
+  SetChecked(Source.Settings.Checked);
+  Font = Source.Font;
+  Settings.BaseVector = Source.Settings.BaseVector;
+  Name = Source.Name;
+  Settings.Events = Source.Settings.Events;
+}
+
+void TOscDrawer::SetChecked(bool Value) {
+  Settings.Checked = Value;
+  if (NameBox)
+    NameBox->setChecked(Value);
+}
+
+void TOscDrawer::SetSelected(bool Value) {
+  Selected = Value;
+  if (!Panel)
+    return;
+  QPalette Pal = Panel->palette();
+  Pal.setColor(QPalette::Window, Value ? SelectedPanel : Panel->parentWidget()->palette().color(QPalette::Window));
+  Panel->setPalette(Pal);
+}
+
+void TOscDrawer::SetPanelVisible(bool Visible) {
+  if (Panel)
+    Panel->setVisible(Visible);
+}
+
+void TOscDrawer::SetPanelTop(int Top) {
+  if (Panel)
+    Panel->move(0, Top);
+}
+
+void TOscDrawer::SetLabelRows(int Rows) {
+  for (int i = 0; i < 7; ++i)
+    if (FLabels[i]) {
+      const int Row = i < 3 ? 0 : i < 5 ? 1 : 2;
+      const bool Show = Row < Rows;
+      if (FLabels[i]->isVisible() != Show)
+        FLabels[i]->setVisible(Show);
+      FLabels[i]->raise();
+    }
+}
+
+void TOscDrawer::SetValueTexts(const QString &Value1, const QString &Value2, const QString &Rms,
+                               const QString &Harmonic) {
+  const QString Texts[7] = {QString(), Value1, Value2, QString(), Rms, QString(), Harmonic};
+  for (int i : {1, 2, 4, 6})
+    if (FLabels[i])
+      FLabels[i]->setText(Texts[i]);
+}
+
+void TOscDrawer::SetData(const TComtradeData &Data) {
+  FData = &Data;
+  if (IsAnalog()) {
+    const TComtradeAnalogChannel &Ch = Data.Config()->AnalogChannel(Index);
+    FMin = Ch.Min;
+    FMax = Ch.Max;
+  }
+}
+
+double TOscDrawer::Factor() const { return FCommon->View->ChannelFactor(FMin, FMax); }
+
+void TOscDrawer::DrawCurve(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
+  const TOscView &V = *FCommon->View;
+  const double F = Factor();
+  const std::vector<TOscColumn> Own = Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
+  {
+    TStroke Line(*FCommon, ColorFromStored(Settings.Color), Settings.PenWidth);
+    for (const TOscColumn &C : Columns ? *Columns : Own) {
+      if (C.FirstMissing) {
+        Line.Break();
+        continue;
+      }
+      Line.Point(C.X - DX, CenterY + V.ValueY(FData->GetRaw(Index, C.FirstSample), F, AmplFactor));
+    }
+  }
+  DrawNotes(DX);
+}
+
+void TOscDrawer::DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Pre) {
+  const TOscView &V = *FCommon->View;
+  const double F = Factor();
+  const QColor Color = ColorFromStored(Settings.Color);
+  const std::vector<TOscColumn> Own = Pre ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
+  const std::vector<TOscColumn> &Columns = Pre ? *Pre : Own;
+  // The minima and the maxima, each one line; a column without values ends
+  // both. Columns whose extremes lie apart get their vertical bar, so steep
+  // edges leave no gap between the two lines.
+  {
+    TStroke Top(*FCommon, Color, Settings.PenWidth), Bottom(*FCommon, Color, Settings.PenWidth),
+        Bars(*FCommon, Color, Settings.PenWidth);
+    for (const TOscColumn &C : Columns) {
+      if (!C.HasValue) {
+        Top.Break();
+        Bottom.Break();
+        continue;
+      }
+      const int YMax = CenterY + V.ValueY(C.Max, F, AmplFactor), YMin = CenterY + V.ValueY(C.Min, F, AmplFactor);
+      Top.Point(C.X - DX, YMax);
+      Bottom.Point(C.X - DX, YMin);
+      if (C.Min != C.Max)
+        Bars.Span(C.X - DX, YMax, YMin);
+    }
+  }
+  DrawNotes(DX);
+}
+
+void TOscDrawer::DrawDiscrete(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
+  const TOscView &V = *FCommon->View;
+  const int Half = FCommon->DiscreteStrip.height() / 2;
+  auto Y = [&](int Bit) { return CenterY - RoundEven(Bit * Half * 1.0); };
+  TStroke Line(*FCommon, ColorFromStored(Settings.Color), Settings.PenWidth);
+  int PrevY = 0;
+  bool Started = false;
+  const std::vector<TOscColumn> Own = Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
+  for (const TOscColumn &C : Columns ? *Columns : Own) {
+    const int X = C.X - DX;
+    const int YFirst = Y(FData->GetDigitalValue(Index, C.FirstSample));
+    if (Started)
+      Line.Point(X, PrevY);
+    Line.Point(X, YFirst);
+    Started = true;
+    PrevY = YFirst;
+    if (C.Min != C.Max) {
+      // The bit changes inside the column: one vertical stroke, then on at the
+      // value the column ends with.
+      Line.Point(X, Y(C.Min));
+      Line.Point(X, Y(C.Max));
+      int Last = C.FirstSample;
+      while (Last + 1 < FCache.SampleCount() && V.SampleX(Last + 1) == C.X)
+        ++Last;
+      PrevY = Y(FData->GetDigitalValue(Index, Last));
+      Line.Point(X, PrevY);
+    }
+  }
+  if (Started)
+    Line.Point(V.PlotX(First + Count - 1), PrevY);
+}
+
+void TOscDrawer::DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid) {
+  if (Grid.empty())
+    return;
+  QPainter &P = *FCommon->Canvas;
+  const TOscView &V = *FCommon->View;
+  {
+    TStroke Axis(*FCommon, FCommon->GridColor, 1);
+    Axis.Point(V.SampleX(First) - DX, Y);
+    Axis.Point(V.SampleX(First + Count) - DX, Y);
+    int LastX = INT_MIN;
+    for (const TOscGridTick &T : Grid) {
+      const int X = T.X - DX;
+      if (X != LastX)
+        Axis.Span(X, Y - 2, Y + 2);
+      LastX = X;
+    }
+  }
+  P.setPen(QPen(FCommon->GridColor, 1));
+  int RightEnd = -10;
+  const QFontMetrics M(P.font());
+  for (const TOscGridTick &T : Grid) {
+    const int X = T.X - DX;
+    if (X > RightEnd) {
+      const QString Label = V.TickLabel(T);
+      P.drawText(X, Y + 2 + M.ascent(), Label);
+      RightEnd = X + M.horizontalAdvance(Label) + 5;
+    }
+  }
+}
+
+QString TOscDrawer::ValueNoteText(int Sample, int ValueKind) const {
+  const TOscView &V = *FCommon->View;
+  const QString T = QString::number(V.SampleToMs(Sample));
+  if (ValueKind == TOscNote::vkInstant && IsAnalog()) {
+    const double Value = FData->GetAnalogValue(Index, Sample);
+    return std::isnan(Value) ? QString() : T + QStringLiteral(" ms ") + QString::number(Value, 'g', 6);
+  }
+  if (ValueKind == TOscNote::vkRms && IsAnalog()) {
+    const TComtradeConfig &C = *FData->Config();
+    const int H = RoundEven(V.Rate() * FCommon->RmsPeriods * 1.0 / C.LineFrequency() / 2.0);
+    if (Sample - H + 1 < 0 || Sample + H >= V.LastSample())
+      return QString();
+    const double Rms = FData->GetRms(Index, Sample - H + 1, Sample + H);
+    return std::isnan(Rms) ? QString() : T + QStringLiteral(" ms ") + QString::asprintf("%4.3g", Rms) + " RMS";
+  }
+  return QString();
+}
+
+void TOscDrawer::DrawNotes(int DX) {
+  QPainter &P = *FCommon->Canvas;
+  const TOscView &V = *FCommon->View;
+  const int Top = CenterY - FCommon->AnalogStrip.height() / 2;
+  const QFont Saved = P.font();
+  auto DrawText = [&](const TOscNote &N, int X, int Y, const QString &Text) {
+    QFont F(N.FontName);
+    F.setPixelSize(std::max(1, std::abs(RoundEven(N.FontHeight * FCommon->PrintScaleY))));
+    P.setFont(F);
+    P.setPen(ColorFromStored(N.FontColor));
+    const QFontMetrics M(F);
+    P.drawText(X, Y + M.ascent(), Text);
+    return M.height();
+  };
+  for (const auto &N : Settings.Notes) {
+    const int X = V.SampleX(N->Moment) - DX;
+    const int Height = DrawText(*N, X, Top + N->Dy, N->Text);
+    if (N->HasMoment2()) {
+      const int X2 = V.SampleX(static_cast<const TOscNote2 &>(*N).Moment2) - DX;
+      const int Y = Top + N->Dy - 2;
+      const int Head = 10;
+      P.drawLine(X, Y, X2, Y);
+      P.drawPolyline(QPolygon({QPoint(X + Head, Y - Head), QPoint(X, Y), QPoint(X + Head, Y + Head)}));
+      P.drawPolyline(QPolygon({QPoint(X2 - Head, Y - Head), QPoint(X2, Y), QPoint(X2 - Head, Y + Head)}));
+    }
+    const QString Value = ValueNoteText(N->Moment, N->CalcValType);
+    if (!Value.isEmpty())
+      DrawText(*N, X, Top + N->Dy + Height, Value);
+  }
+  if (FCommon->Events) {
+    int PrevSample = -1, Shift = 0, Stacked = 0;
+    for (size_t i = 0; i < FCommon->Events->size(); ++i) {
+      if (qsizetype(i) >= Settings.Events.size() || Settings.Events[qsizetype(i)] != QLatin1Char('1'))
+        continue;
+      const TOscEvent &E = *(*FCommon->Events)[i];
+      const int Line = 2 - RoundEven(E.FontHeight * FCommon->PrintScaleY);
+      if (E.Moment == PrevSample) {
+        ++Stacked;
+        Shift += Stacked == 1 ? Line / 2 : Line;
+      } else {
+        Shift = Stacked = 0;
+      }
+      PrevSample = E.Moment;
+      const int X = V.SampleX(E.Moment) - DX;
+      const int Height = DrawText(E, X, Top + E.Dy + Shift, QString::number(V.SampleToMs(E.Moment)) + " ms " + E.Text);
+      if (Shift == 0) {
+        const QString Value = ValueNoteText(E.Moment, TOscNote::vkInstant);
+        if (!Value.isEmpty())
+          DrawText(E, X, Top + E.Dy + Height, Value);
+      }
+    }
+  }
+  P.setFont(Saved);
+}

@@ -1,0 +1,118 @@
+#pragma once
+// One channel of the oscillogram viewer: its panel of labels left of the plot
+// and its drawing (curve or min/max envelope, discrete steps, time axis, notes
+// and event labels) from the channel's strip cache; and TOscCommon, the
+// drawing state the frame, its drawers and cursors share.
+#include "uOscSideFile.h"
+#include "uOscStripCache.h"
+#include "uOscView.h"
+
+#include <QColor>
+#include <QFont>
+#include <QFrame>
+#include <QPainter>
+#include <QRect>
+#include <memory>
+
+class TComtradeData;
+class TkvOscFrame;
+class QCheckBox;
+class QLabel;
+
+struct TOscCommon {
+  TkvOscFrame *Frame = nullptr;
+  QPainter *Canvas = nullptr;
+  // While the screen paint draws into an RGB32 image, curves go into its
+  // pixels directly; null when Canvas is another device (a printer).
+  QImage *Image = nullptr;
+  TOscView *View = nullptr;
+  QRect AnalogStrip;   // (0, 0, plot width, one analog strip's height)
+  QRect DiscreteStrip; // the same for a discrete strip
+  QRect PlotRect;      // the plot's client rectangle
+  QColor GridColor = Qt::black;
+  QColor BackColor = Qt::white;
+  double PrintScaleY = 1.0;
+  const TOscEventList *Events = nullptr; // the record's events, owned by the frame
+  int RmsPeriods = 1;                     // setting osc/rms
+};
+
+// 0x00BBGGRR, as colours are stored, to a QColor and back.
+QColor ColorFromStored(uint32_t Value);
+uint32_t ColorToStored(const QColor &Color);
+
+class TOscDrawer : public QObject {
+  Q_OBJECT
+public:
+  enum TKind { dkAnalog = 0, dkDiscrete = 1 };
+
+  explicit TOscDrawer(TOscCommon *Common, QObject *Parent = nullptr);
+  // A drawer with its channel panel in Parent (the frame's left panel).
+  static TOscDrawer *CreateWithPanel(QWidget *Parent, TOscCommon *Common, int Kind, const QString &Name,
+                                     int Index);
+  ~TOscDrawer() override;
+
+  // A copy without panel: kind, pen, checked, font, base vector, name, events.
+  TOscDrawer *Clone(QObject *Parent = nullptr) const;
+  void Assign(const TOscDrawer &Source);
+
+  int Kind = dkAnalog;
+  int Index = 0;
+  QString Name;
+  TOscChannelSettings Settings;
+  QFont Font;
+  bool Selected = false;
+  double AmplFactor = 1.0;
+  int CenterY = 0;
+
+  bool IsAnalog() const { return Kind == dkAnalog; }
+  bool Checked() const { return Settings.Checked; }
+  void SetChecked(bool Value);
+  void SetSelected(bool Value);
+  void SetPanelVisible(bool Visible);
+  void SetPanelTop(int Top);
+  // Shows the label rows an analog strip of this many rows has room for.
+  void SetLabelRows(int Rows);
+  // The value labels: row 0 the two cursor values, row 1 RMS, row 2 fundamental.
+  void SetValueTexts(const QString &Value1, const QString &Value2, const QString &Rms, const QString &Harmonic);
+
+  // The record the drawer shows; its strip cache is built by the frame for all
+  // channels at once (TOscStripCache::BuildAll).
+  void SetData(const TComtradeData &Data);
+  TOscStripCache &Cache() { return FCache; }
+  // Strip height over the channel's raw range (analog).
+  double Factor() const;
+
+  // Samples First..First + Count - 1 at the view's scale, x shifted left by
+  // DX, zero line at y = CenterY: one point or min/max pair per pixel column.
+  // Columns, when given, are those of the same samples found beforehand
+  // (TOscStripCache::ColumnsOf).
+  void DrawCurve(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
+  void DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
+  void DrawDiscrete(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
+  // The time axis along y = Y from sample First to First + Count, with the
+  // ticks of Grid (TOscView::TimeGrid without labels).
+  void DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid);
+  // Notes and the labels of this channel's events.
+  void DrawNotes(int DX);
+
+  QFrame *Panel = nullptr;
+  QCheckBox *NameBox = nullptr;
+
+signals:
+  // The panel was clicked: the frame selects this drawer alone.
+  void PanelClicked(TOscDrawer *Drawer);
+  void CheckClicked(TOscDrawer *Drawer);
+
+protected:
+  bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+  void BuildPanel(QWidget *Parent);
+  QString ValueNoteText(int Sample, int Kind) const;
+
+  TOscCommon *FCommon = nullptr;
+  const TComtradeData *FData = nullptr;
+  TOscStripCache FCache;
+  int FMin = 0, FMax = 0;
+  QLabel *FLabels[7] = {};
+};

@@ -1,0 +1,845 @@
+#include "uOscFrame.h"
+
+#include "uAppIniFile.h"
+#include "uErrors.h"
+#include "uLogger.h"
+#include "uNumberFormat.h"
+#include "uOscSetupForm.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWheelEvent>
+
+std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
+  TOscSetupForm Form(&Frame);
+  Form.LoadChannels(Frame.Drawers(), Frame.Events());
+  if (Form.exec() != QDialog::Accepted)
+    return false;
+  Form.ApplyChannels(Frame.Drawers());
+  return true;
+};
+std::function<void(const QString &FileName)> TkvOscFrame::LastSavedHook;
+
+std::function<QString(QWidget *, const QString &, const QString &, const QString &)> TkvOscFrame::OpenDialog =
+    [](QWidget *Parent, const QString &Caption, const QString &Folder, const QString &Filter) {
+      return QFileDialog::getOpenFileName(Parent, Caption, Folder, Filter);
+    };
+
+std::function<QString(QWidget *, const QString &, const QString &, const QString &, QString &)>
+    TkvOscFrame::SaveAsDialog = [](QWidget *Parent, const QString &Caption, const QString &Proposed,
+                                   const QString &Filter, QString &Encoding) {
+      QFileDialog Dialog(Parent, Caption, Proposed, Filter);
+      Dialog.setAcceptMode(QFileDialog::AcceptSave);
+      Dialog.setDefaultSuffix(QStringLiteral("cfg"));
+      Dialog.selectFile(Proposed);
+      // The encoding choice sits in the dialog's own grid, below the file type.
+      Dialog.setOption(QFileDialog::DontUseNativeDialog);
+      auto *Choice = new QComboBox(&Dialog);
+      Choice->addItems({QStringLiteral("OEM"), QStringLiteral("ANSI")});
+      Choice->setCurrentIndex(1);
+      if (auto *Grid = qobject_cast<QGridLayout *>(Dialog.layout())) {
+        const int Row = Grid->rowCount();
+        Grid->addWidget(new QLabel(QString::fromUtf8("Кодировка"), &Dialog), Row, 0);
+        Grid->addWidget(Choice, Row, 1);
+      }
+      if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
+        return QString();
+      Encoding = Choice->currentText();
+      return Dialog.selectedFiles().first();
+    };
+QString TkvOscFrame::LastSavedSideFile;
+
+// ---------------------------------------------------------------- TOscPaintBox
+
+TOscPaintBox::TOscPaintBox(TkvOscFrame *Frame, QWidget *Parent) : QWidget(Parent), FFrame(Frame) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TOscPaintBox::paintEvent(QPaintEvent *) {
+  if (FFrame->IsDirty() || FFrame->PlotImage().size() != size())
+    FFrame->PaintBoxPaint();
+  QPainter P(this);
+  P.drawImage(0, 0, FFrame->PlotImage());
+}
+
+void TOscPaintBox::resizeEvent(QResizeEvent *) { FFrame->PanelPaintResize(); }
+
+void TOscPaintBox::mousePressEvent(QMouseEvent *Event) {
+  FFrame->PaintBoxMouseDown(Event->button(), Event->modifiers(), Event->position().toPoint());
+}
+
+void TOscPaintBox::mouseMoveEvent(QMouseEvent *Event) {
+  FFrame->PaintBoxMouseMove(Event->buttons(), Event->position().toPoint());
+}
+
+void TOscPaintBox::wheelEvent(QWheelEvent *Event) {
+  const int Step = Event->angleDelta().y() < 0 ? 1 : Event->angleDelta().y() > 0 ? -1 : 0;
+  FFrame->ScrollBy(Step, Event->modifiers());
+  Event->accept();
+}
+
+// ---------------------------------------------------------------- TkvOscFrame
+
+TkvOscFrame::TkvOscFrame(QWidget *Parent) : QFrame(Parent) { BuildControls(); }
+
+TkvOscFrame::~TkvOscFrame() {
+  for (TOscDrawer *D : FDrawers)
+    delete D;
+}
+
+void TkvOscFrame::BuildControls() {
+  auto *Layout = new QVBoxLayout(this);
+  Layout->setContentsMargins(0, 0, 0, 0);
+  Layout->setSpacing(0);
+  ToolBar1 = new QToolBar(this);
+  ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+  Layout->addWidget(ToolBar1);
+  auto Action = [this](const char *Name, const char *Hint, const char *Text) {
+    auto *A = new QAction(QString::fromUtf8(Text), this);
+    A->setObjectName(QString::fromLatin1(Name));
+    A->setToolTip(QString::fromUtf8(Hint));
+    return A;
+  };
+  ActionTimeMinus = Action("ActionTimeMinus", "Уменьшить", "-");
+  ActionTimePlus = Action("ActionTimePlus", "Увеличить", "+");
+  ActionTimeFit = Action("ActionTimeFit", "По ширине", "<>");
+  ActionTime0 = Action("ActionTime0", "Момент 0", "0");
+  ActionAmplMinus = Action("ActionAmplMinus", "Уменьшить", "-");
+  ActionAmplPlus = Action("ActionAmplPlus", "Увеличить", "+");
+  ActionRefresh = Action("ActionRefresh", "Обновить", "F5");
+  ActionRefresh->setShortcut(QKeySequence(Qt::Key_F5));
+  ActionDuration = Action("ActionDuration", "Замер времени", "|<->|");
+  ActionDuration->setEnabled(false);
+  connect(ActionTimeMinus, &QAction::triggered, this, &TkvOscFrame::ActionTimeMinusExecute);
+  connect(ActionTimePlus, &QAction::triggered, this, &TkvOscFrame::ActionTimePlusExecute);
+  connect(ActionTimeFit, &QAction::triggered, this, &TkvOscFrame::ActionTimeFitExecute);
+  connect(ActionTime0, &QAction::triggered, this, &TkvOscFrame::ActionTime0Execute);
+  connect(ActionAmplMinus, &QAction::triggered, this, &TkvOscFrame::ActionAmplMinusExecute);
+  connect(ActionAmplPlus, &QAction::triggered, this, &TkvOscFrame::ActionAmplPlusExecute);
+  connect(ActionRefresh, &QAction::triggered, this, &TkvOscFrame::ActionRefreshExecute);
+  connect(ActionDuration, &QAction::triggered, this, &TkvOscFrame::ActionDurationExecute);
+
+  auto Label = [this](const char *Text) { ToolBar1->addWidget(new QLabel(QString::fromUtf8(Text), this)); };
+  Label("Время");
+  ToolBar1->addAction(ActionTimeMinus);
+  ToolBar1->addAction(ActionTimePlus);
+  auto *Fit = new QToolButton(this);
+  Fit->setDefaultAction(ActionTimeFit);
+  auto *PopupMenuTime = new QMenu(Fit);
+  PopupMenuTime->addActions({ActionTime0, ActionTimeFit});
+  Fit->setMenu(PopupMenuTime);
+  Fit->setPopupMode(QToolButton::MenuButtonPopup);
+  ToolBar1->addWidget(Fit);
+  EditTimeInterval = new QLineEdit(this);
+  EditTimeInterval->setReadOnly(true);
+  EditTimeInterval->setFixedWidth(61);
+  ToolBar1->addWidget(EditTimeInterval);
+  Label("Амплитуда");
+  ToolBar1->addAction(ActionAmplMinus);
+  ToolBar1->addAction(ActionAmplPlus);
+  EditAmplInterval = new QLineEdit(this);
+  EditAmplInterval->setReadOnly(true);
+  EditAmplInterval->setFixedWidth(70);
+  ToolBar1->addWidget(EditAmplInterval);
+  auto *Up = new QToolButton(this), *Down = new QToolButton(this);
+  Up->setArrowType(Qt::UpArrow);
+  Down->setArrowType(Qt::DownArrow);
+  connect(Up, &QToolButton::clicked, this, [this] { ZoomHeights(+1); });
+  connect(Down, &QToolButton::clicked, this, [this] { ZoomHeights(-1); });
+  ToolBar1->addWidget(Up);
+  ToolBar1->addWidget(Down);
+  auto Check = [this](const char *Name, const char *Text) {
+    auto *C = new QCheckBox(QString::fromUtf8(Text), this);
+    C->setObjectName(QString::fromLatin1(Name));
+    ToolBar1->addWidget(C);
+    return C;
+  };
+  cbVectorDiagram = Check("cbVectorDiagram", "круговая диаграмма");
+  cbSingleAxis = Check("cbSingleAxis", "одна ось");
+  cbOscValueForm = Check("cbOscValueForm", "Значения");
+  cbSelectedOnly = Check("cbSelectedOnly", "Отмеченные");
+  ToolBar1->addAction(ActionDuration);
+  LabelFileName = new QLabel(QStringLiteral("no name"), this);
+  LabelFileName->setObjectName(QStringLiteral("LabelFileName"));
+  ToolBar1->addWidget(LabelFileName);
+  cbEqualValue = Check("cbEqualValue", "=");
+  connect(cbSingleAxis, &QCheckBox::clicked, this, [this] { Rebuild(), Repaint(); });
+  connect(cbSelectedOnly, &QCheckBox::clicked, this, [this] {
+    FitChannelHeights();
+    Rebuild();
+    Repaint();
+  });
+  connect(cbVectorDiagram, &QCheckBox::clicked, this, [this](bool On) {
+    Splitter->setSizes({width() - (On ? FPhasorPanelWidth : 1), On ? FPhasorPanelWidth : 1});
+  });
+
+  Splitter = new QSplitter(Qt::Horizontal, this);
+  Layout->addWidget(Splitter, 1);
+  auto *PanelImage = new QWidget(Splitter);
+  auto *ImageLayout = new QHBoxLayout(PanelImage);
+  ImageLayout->setContentsMargins(0, 0, 0, 0);
+  ImageLayout->setSpacing(0);
+  PanelLeft = new QWidget(PanelImage);
+  PanelLeft->setObjectName(QStringLiteral("PanelLeft"));
+  PanelLeft->setFixedWidth(169);
+  ImageLayout->addWidget(PanelLeft);
+  auto *PanelPaint = new QWidget(PanelImage);
+  auto *PaintLayout = new QVBoxLayout(PanelPaint);
+  PaintLayout->setContentsMargins(0, 0, 0, 0);
+  PaintLayout->setSpacing(0);
+  PaintBox = new TOscPaintBox(this, PanelPaint);
+  PaintBox->setObjectName(QStringLiteral("PaintBox"));
+  PaintLayout->addWidget(PaintBox, 1);
+  ScrollBarHorz = new QScrollBar(Qt::Horizontal, PanelPaint);
+  ScrollBarHorz->setObjectName(QStringLiteral("ScrollBarHorz"));
+  PaintLayout->addWidget(ScrollBarHorz);
+  ImageLayout->addWidget(PanelPaint, 1);
+  ScrollBarVert = new QScrollBar(Qt::Vertical, PanelImage);
+  ScrollBarVert->setObjectName(QStringLiteral("ScrollBarVert"));
+  ImageLayout->addWidget(ScrollBarVert);
+  connect(ScrollBarHorz, &QScrollBar::valueChanged, this, [this](int V) {
+    if (V == FView.ScrollSample)
+      return;
+    FView.SetScroll(V);
+    TOscRuler::ClearList(LevelCursors, nullptr);
+    AmplReadout();
+    Repaint();
+  });
+  connect(ScrollBarVert, &QScrollBar::valueChanged, this, [this](int V) {
+    FFirstDrawer = V;
+    LayoutLabels();
+    Repaint();
+  });
+
+  PanelEast = new QWidget(Splitter);
+  PanelEast->setObjectName(QStringLiteral("PanelEast"));
+  PanelEast->setMinimumWidth(1);
+  auto *EastLayout = new QVBoxLayout(PanelEast);
+  EastLayout->setContentsMargins(0, 0, 0, 0);
+  PaintBoxCircleDiagram = new QWidget(PanelEast);
+  PaintBoxCircleDiagram->setObjectName(QStringLiteral("PaintBoxCircleDiagram"));
+  EastLayout->addWidget(PaintBoxCircleDiagram);
+  sgDiagram = new QTableWidget(0, 3, PanelEast);
+  sgDiagram->setObjectName(QStringLiteral("sgDiagram"));
+  sgDiagram->horizontalHeader()->hide();
+  sgDiagram->verticalHeader()->hide();
+  sgDiagram->setColumnWidth(0, 149);
+  sgDiagram->setColumnWidth(1, 41);
+  sgDiagram->setColumnWidth(2, 64);
+  EastLayout->addWidget(sgDiagram, 1);
+  Splitter->setStretchFactor(0, 1);
+  connect(Splitter, &QSplitter::splitterMoved, this, [this] { PanelEastResize(); });
+}
+
+void TkvOscFrame::Initialize() {
+  FFileName.clear();
+  FCommon.Frame = this;
+  FCommon.View = &FView;
+  FCommon.Events = &FEvents;
+  FCommon.AnalogStrip = QRect(0, 0, PaintBox->width(), 25);
+  FCommon.DiscreteStrip = QRect(0, 0, PaintBox->width(), 25);
+  FCommon.PlotRect = PaintBox->rect();
+  FCommon.PlotRect.setRight(width() - PanelLeft->width());
+  FCommon.GridColor = Qt::black;
+  FCommon.BackColor = Qt::white;
+  FCommon.RmsPeriods = AppIni().ReadInteger(QStringLiteral("osc"), QStringLiteral("rms"), 1);
+  FBitmapFrames = AppIni().ReadBool(QStringLiteral("osc"), QStringLiteral("bitmapFrames"), false);
+  // The phasor panel starts collapsed.
+  Splitter->setSizes({std::max(width(), 100), 1});
+  FPhasorPanelWidth = 200;
+}
+
+void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
+  if (FLoaded)
+    throw EKvError("cannot read more then 1 comtrade file");
+  const QFileInfo Info(FileName);
+  const QString Base = Info.path() + '/' + Info.completeBaseName();
+  QString Warning;
+  FConfig.LoadFromFile(Base + QStringLiteral(".cfg"), Warning);
+  if (!Warning.isEmpty())
+    Logger().Error(Base + QStringLiteral(".cfg: ") + Warning);
+  FData.LoadFromFile(Base + QStringLiteral(".dat"), &FConfig);
+  if (FData.SampleCount() < 2)
+    throw EKvFormat(QStringLiteral("%1: too few samples (%2) to show").arg(Base + ".dat").arg(FData.SampleCount()));
+  FView.TimeScale = FView.AmplitudeScale = 1.0;
+  FFileName = Base + QStringLiteral(".dat");
+  FView.SetRecord(FData.SampleCount(), FConfig.Rate(0).Samples, FConfig.GetTriggerOffsetMs());
+  setWindowTitle(QStringLiteral("Comtrade ") + FFileName);
+
+  for (int i = 0; i < FConfig.AnalogCount(); ++i)
+    FDrawers.push_back(TOscDrawer::CreateWithPanel(PanelLeft, &FCommon, TOscDrawer::dkAnalog,
+                                                   FConfig.AnalogChannel(i).Id, i));
+  for (int i = 0; i < FConfig.DigitalCount(); ++i)
+    FDrawers.push_back(TOscDrawer::CreateWithPanel(PanelLeft, &FCommon, TOscDrawer::dkDiscrete,
+                                                   FConfig.DigitalChannel(i).Id, i));
+  std::vector<TOscStripCache *> Analog, Digital;
+  for (TOscDrawer *D : FDrawers)
+    (D->IsAnalog() ? Analog : Digital).push_back(&D->Cache());
+  TOscStripCache::BuildAll(FData, Analog, Digital);
+  for (TOscDrawer *D : FDrawers) {
+    D->SetData(FData);
+    connect(D, &TOscDrawer::PanelClicked, this, [this](TOscDrawer *Clicked) {
+      const bool On = !Clicked->Selected;
+      for (TOscDrawer *Other : FDrawers)
+        Other->SetSelected(Other == Clicked && On);
+    });
+    connect(D, &TOscDrawer::CheckClicked, this, [this] {
+      LayoutLabels();
+      Repaint();
+    });
+  }
+  const bool HasSideFile = LoadViewSettings();
+  FView.PlotWidth = PaintBox->width();
+  FView.PlotHeight = PaintBox->height();
+  if (HasSideFile) {
+    FitChannelHeights();
+    Rebuild();
+    ZoomHeights(0);
+  }
+  FView.ScrollSample = 0;
+  Rebuild();
+  FLoaded = true;
+  if (!HasSideFile) {
+    for (TOscDrawer *D : FDrawers)
+      D->SetChecked(false);
+    cbSelectedOnly->setChecked(true);
+    RunSetup();
+  } else {
+    PanelPaintResize();
+  }
+  cbSelectedOnly->setChecked(true);
+  FitChannelHeights();
+  ActionTimeFitExecute();
+  LabelFileName->setToolTip(FFileName);
+  LabelFileName->setText(QFileInfo(FFileName).fileName());
+}
+
+bool TkvOscFrame::LoadViewSettings() {
+  std::vector<TOscChannelSettings *> Channels;
+  for (TOscDrawer *D : FDrawers)
+    Channels.push_back(&D->Settings);
+  int Height = FView.AnalogHeight;
+  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), Height,
+                       Channels, FEvents))
+    return false;
+  FView.AnalogHeight = Height;
+  for (TOscDrawer *D : FDrawers)
+    D->SetChecked(D->Settings.Checked);
+  return true;
+}
+
+void TkvOscFrame::SaveViewSettings() {
+  std::vector<const TOscChannelSettings *> Channels;
+  for (const TOscDrawer *D : FDrawers)
+    Channels.push_back(&D->Settings);
+  const QString Name = OscSideFileName(FFileName);
+  SaveOscSideFile(Name, FView.AnalogHeight, Channels, FEvents);
+  LastSavedSideFile = Name;
+  if (LastSavedHook)
+    LastSavedHook(Name);
+}
+
+void TkvOscFrame::SaveComtradeAs(const QString &FileName, const QString &Encoding) {
+  FConfig.SaveCopyAs(FileName, Encoding);
+  const QFileInfo Info(FileName);
+  FData.SaveToFile(Info.path() + '/' + Info.completeBaseName() + QStringLiteral(".dat"));
+}
+
+bool TkvOscFrame::SaveComtradeAsDialog() {
+  QString Encoding = QStringLiteral("ANSI");
+  const QFileInfo Info(FFileName);
+  const QString Name = SaveAsDialog(this, QString::fromUtf8("Сохранить файл comtrade как"),
+                                    Info.path() + '/' + Info.completeBaseName() + QStringLiteral(".cfg"),
+                                    QStringLiteral("*.cfg"), Encoding);
+  if (Name.isEmpty())
+    return false;
+  SaveComtradeAs(Name, Encoding);
+  Repaint();
+  return true;
+}
+
+bool TkvOscFrame::IsDrawn(const TOscDrawer *D) const { return !cbSelectedOnly->isChecked() || D->Checked(); }
+
+void TkvOscFrame::Rebuild() {
+  FView.PlotWidth = PaintBox->width();
+  FView.PlotHeight = PaintBox->height();
+  if (FView.Relayout() && FLoaded) {
+    TOscRuler::ClearList(TimeCursors, nullptr);
+    TOscRuler::ClearList(LevelCursors, nullptr);
+    FUnderMouse = nullptr;
+    TimeReadout();
+    AmplReadout();
+    ActionListUpdate();
+  }
+  FCommon.AnalogStrip = QRect(0, 0, FView.PlotWidth, FView.AnalogHeight);
+  FCommon.DiscreteStrip = QRect(0, 0, FView.PlotWidth, FView.DiscreteHeight);
+  FCommon.PlotRect = PaintBox->rect();
+  UpdateScrollBars();
+  LayoutLabels();
+}
+
+void TkvOscFrame::UpdateScrollBars() {
+  const QSignalBlocker H(ScrollBarHorz), V(ScrollBarVert);
+  ScrollBarHorz->setRange(0, FView.MaxScroll());
+  ScrollBarHorz->setPageStep(std::max(1, FView.VisibleSamples));
+  ScrollBarHorz->setSingleStep(TOscView::WheelSamples);
+  ScrollBarHorz->setValue(FView.ScrollSample);
+  ScrollBarVert->setRange(0, std::max(0, int(FDrawers.size()) - 1));
+  ScrollBarVert->setValue(FFirstDrawer);
+}
+
+void TkvOscFrame::LayoutLabels() {
+  int Y = 0;
+  const bool Single = cbSingleAxis->isChecked();
+  for (size_t i = 0; i < FDrawers.size(); ++i) {
+    TOscDrawer *D = FDrawers[i];
+    const bool Shown = int(i) >= FFirstDrawer && IsDrawn(D) && (!Single || !D->IsAnalog()) && Y < PaintBox->height();
+    D->SetPanelVisible(Shown);
+    if (!Shown)
+      continue;
+    const int H = D->IsAnalog() ? FView.AnalogHeight : FView.DiscreteHeight;
+    D->Panel->resize(PanelLeft->width(), std::min(80, H));
+    D->SetPanelTop(Y + (Single ? FView.AnalogHeight : 0));
+    D->SetLabelRows(D->IsAnalog() ? FView.LabelRows() : 0);
+    Y += H;
+  }
+}
+
+void TkvOscFrame::Repaint() {
+  FDirty = true;
+  PaintBox->update();
+}
+
+void TkvOscFrame::ClearCursors(bool Time, bool Level) {
+  QPainter P(&FImage);
+  if (Time)
+    TOscRuler::ClearList(TimeCursors, FImage.isNull() ? nullptr : &P);
+  if (Level)
+    TOscRuler::ClearList(LevelCursors, FImage.isNull() ? nullptr : &P);
+  FUnderMouse = nullptr;
+  PaintBox->update();
+  ActionListUpdate();
+}
+
+void TkvOscFrame::DrawCursor(TOscRuler &R) {
+  if (FImage.isNull())
+    return;
+  QPainter P(&FImage);
+  P.setFont(PaintBox->font());
+  R.Draw(P, FView.SampleX(FView.ScrollSample), 0);
+  double Value = 0;
+  if (!R.IsVertical() && ValueAtY(R.Screen1, Value))
+    static_cast<THorzRuler &>(R).DrawLabel(P, Value);
+  PaintBox->update();
+}
+
+void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point) {
+  if (!FLoaded || Button != Qt::LeftButton)
+    return;
+  FUnderMouse = TOscRuler::HitTest(TimeCursors, Point);
+  if (!FUnderMouse)
+    FUnderMouse = TOscRuler::HitTest(LevelCursors, Point);
+  if (!FUnderMouse) {
+    if (Shift & Qt::ShiftModifier) {
+      if (LevelCursors.size() >= 2)
+        ClearCursors(false, true);
+      auto R = std::make_unique<THorzRuler>(&FCommon);
+      R->SetPosition(Point);
+      LevelCursors.push_back(std::move(R));
+      DrawCursor(*LevelCursors.back());
+      FUnderMouse = LevelCursors.back().get();
+    } else {
+      if (TimeCursors.size() >= 2) {
+        // A third time cursor starts again.
+        ClearCursors(true, false);
+        TimeReadout();
+        return;
+      }
+      auto R = std::make_unique<TVertRuler>(&FCommon);
+      R->SetPosition(Point, FView.ScrollSample, FView.TimeScale);
+      TimeCursors.push_back(std::move(R));
+      DrawCursor(*TimeCursors.back());
+      FUnderMouse = TimeCursors.back().get();
+    }
+  }
+  if (FUnderMouse->IsVertical())
+    TimeReadout();
+  else
+    AmplReadout();
+  ActionListUpdate();
+}
+
+void TkvOscFrame::PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point) {
+  if (!FLoaded || !(Buttons & Qt::LeftButton) || !FUnderMouse || FImage.isNull())
+    return;
+  {
+    QPainter P(&FImage);
+    FUnderMouse->Erase(P);
+  }
+  if (FUnderMouse->IsVertical()) {
+    static_cast<TVertRuler *>(FUnderMouse)->SetPosition(Point, FView.ScrollSample, FView.TimeScale);
+    DrawCursor(*FUnderMouse);
+    TimeReadout();
+  } else {
+    FUnderMouse->SetPosition(Point);
+    DrawCursor(*FUnderMouse);
+    AmplReadout();
+  }
+}
+
+void TkvOscFrame::ActionListUpdate() {
+  ActionDuration->setEnabled(TimeCursors.size() == 2 && SelectedDrawer() != nullptr);
+}
+
+void TkvOscFrame::ActionDurationExecute() {
+  TOscDrawer *D = SelectedDrawer();
+  if (TimeCursors.size() != 2 || !D)
+    return;
+  const auto &A = static_cast<const TVertRuler &>(*TimeCursors[0]);
+  const auto &B = static_cast<const TVertRuler &>(*TimeCursors[1]);
+  const double Rate = FView.Rate();
+  auto Ms = [&](int Sample) { return int(std::nearbyint(Sample * 1000.0 / Rate)) - FView.TriggerOffsetMs(); };
+  auto Note = std::make_unique<TOscNote2>(QStringLiteral("%1 ms").arg(Ms(B.Sample) - Ms(A.Sample)));
+  Note->Moment = int(std::nearbyint(A.XBefore / FView.TimeScale));
+  Note->Moment2 = int(std::nearbyint(B.XBefore / FView.TimeScale));
+  Note->Dy = 10;
+  D->Settings.Notes.push_back(std::move(Note));
+  ClearCursors(true, false);
+  TimeReadout();
+  Repaint();
+}
+
+int TkvOscFrame::DrawerIndexAtY(QPoint Point) const {
+  const int H = FView.AnalogHeight / 2;
+  for (size_t i = 0; i < FDrawers.size(); ++i) {
+    const TOscDrawer *D = FDrawers[i];
+    if (D->IsAnalog() && IsDrawn(D) && D->Panel && D->Panel->isVisible() && D->CenterY - H < Point.y() &&
+        Point.y() < D->CenterY + H)
+      return int(i);
+  }
+  return -1;
+}
+
+bool TkvOscFrame::ValueAtY(QPoint Point, double &Value) const {
+  const int Index = DrawerIndexAtY(Point);
+  if (Index < 0)
+    return false;
+  Value = ValueAtOffset(Index, Point.y() - FDrawers[size_t(Index)]->CenterY);
+  return true;
+}
+
+double TkvOscFrame::ValueAtOffset(int DrawerIndex, int DY) const {
+  const TOscDrawer &D = *FDrawers.at(size_t(DrawerIndex));
+  const TComtradeAnalogChannel &Ch = FConfig.AnalogChannel(D.Index);
+  // The channel's b as every sample has it: a value cursor on a curve reads
+  // what a time cursor reads there.
+  return (-DY / D.Factor() / FView.AmplitudeScale / D.AmplFactor) * Ch.A + Ch.B;
+}
+
+QString TkvOscFrame::TimeText(const TVertRuler &Cursor) const {
+  const double Seconds = (FData.GetTimeStamp(Cursor.Sample) * FConfig.TimeMult() / 1000.0 - FView.TriggerOffsetMs()) / 1000.0;
+  return QString::asprintf("%5.3f", Seconds);
+}
+
+QString TkvOscFrame::DeltaText(const TVertRuler &A, const TVertRuler &B) const {
+  const double Ta = FData.GetTimeStamp(A.Sample) * FConfig.TimeMult() / 1e6;
+  const double Tb = FData.GetTimeStamp(B.Sample) * FConfig.TimeMult() / 1e6;
+  return QString::asprintf("%5.3f", std::abs(Tb - Ta));
+}
+
+void TkvOscFrame::TimeReadout() {
+  const int H = int(std::nearbyint(FView.Rate() * FCommon.RmsPeriods / FConfig.LineFrequency() / 2));
+  auto Under = [this](const TOscDrawer &D, const TVertRuler &C) {
+    // Between the two samples the cursor lies between, linearly.
+    const double V0 = FData.GetAnalogValue(D.Index, C.SampleBefore);
+    const double V1 = FData.GetAnalogValue(D.Index, std::min(C.SampleAfter, FView.LastSample()));
+    const double T = C.XAfter == C.XBefore ? 0.0 : double(C.P1.x() - C.XBefore) / (C.XAfter - C.XBefore);
+    const double V = V0 + (V1 - V0) * T;
+    return std::isnan(V) ? QString() : FormatValue(V);
+  };
+  for (TOscDrawer *D : FDrawers) {
+    if (!D->IsAnalog())
+      continue;
+    QString V1, V2, Rms, Harmonic;
+    if (TimeCursors.size() >= 1)
+      V1 = Under(*D, static_cast<const TVertRuler &>(*TimeCursors[0]));
+    if (TimeCursors.size() >= 2)
+      V2 = Under(*D, static_cast<const TVertRuler &>(*TimeCursors[1]));
+    if (TimeCursors.size() == 1) {
+      const int S = static_cast<const TVertRuler &>(*TimeCursors[0]).Sample;
+      if (S - H + 1 >= 0 && S + H < FView.LastSample()) {
+        const double R = FData.GetRms(D->Index, S - H + 1, S + H);
+        const double F = FData.GetFirstHarmonic(D->Index, S - H + 1, S + H);
+        if (!std::isnan(R))
+          Rms = FormatValue(R);
+        if (!std::isnan(F))
+          Harmonic = FormatValue(F);
+      }
+    }
+    D->SetValueTexts(V1, V2, Rms, Harmonic);
+  }
+  if (TimeCursors.size() == 2)
+    EditTimeInterval->setText(DeltaText(static_cast<const TVertRuler &>(*TimeCursors[0]),
+                                        static_cast<const TVertRuler &>(*TimeCursors[1])));
+  else if (TimeCursors.size() == 1)
+    EditTimeInterval->setText(TimeText(static_cast<const TVertRuler &>(*TimeCursors[0])));
+  else
+    EditTimeInterval->clear();
+}
+
+void TkvOscFrame::AmplReadout() {
+  double A = 0, B = 0;
+  if (LevelCursors.size() == 1 && ValueAtY(LevelCursors[0]->Screen1, A)) {
+    EditAmplInterval->setText(FormatValue(A));
+  } else if (LevelCursors.size() == 2 && DrawerIndexAtY(LevelCursors[0]->Screen1) >= 0 &&
+             DrawerIndexAtY(LevelCursors[0]->Screen1) == DrawerIndexAtY(LevelCursors[1]->Screen1) &&
+             ValueAtY(LevelCursors[0]->Screen1, A) && ValueAtY(LevelCursors[1]->Screen1, B)) {
+    EditAmplInterval->setText(FormatValue(A - B));
+  } else {
+    EditAmplInterval->clear();
+  }
+}
+
+void TkvOscFrame::PanelPaintResize() {
+  if (!FLoaded)
+    return;
+  Rebuild();
+  ZoomHeights(0);
+}
+
+void TkvOscFrame::PanelEastResize() {
+  if (PanelEast->width() <= PanelEast->minimumWidth())
+    return;
+  PaintBoxCircleDiagram->setFixedHeight(PanelEast->width());
+  FPhasorPanelWidth = PanelEast->width();
+  if (sgDiagram->rowCount() > 0)
+    sgDiagram->setColumnWidth(0, std::max(0, PanelEast->width() - 100));
+  PaintBoxCircleDiagram->update();
+}
+
+void TkvOscFrame::ZoomHeights(int Step) {
+  FView.ZoomHeights(Step);
+  Rebuild();
+  Repaint();
+}
+
+void TkvOscFrame::FitChannelHeights() {
+  int Shown = 0;
+  for (const TOscDrawer *D : FDrawers)
+    Shown += IsDrawn(D) ? 1 : 0;
+  FView.PlotHeight = PaintBox->height();
+  FView.FitChannelHeights(Shown);
+}
+
+void TkvOscFrame::ScrollBy(int Step, Qt::KeyboardModifiers Shift) {
+  const bool Ctrl = Shift & Qt::ControlModifier, Sh = Shift & Qt::ShiftModifier;
+  if (Ctrl && Sh) {
+    ZoomHeights(Step);
+  } else if (Ctrl) {
+    if (Step > 0)
+      ActionTimePlusExecute();
+    else if (Step < 0)
+      ActionTimeMinusExecute();
+  } else if (Sh) {
+    Logger().Debug(QString::asprintf("ScrollBarVert %d %d %d %d", ScrollBarVert->value(), Step,
+                                     ScrollBarVert->minimum(), ScrollBarVert->maximum()));
+    const int Target = ScrollBarVert->value() + Step;
+    if (Target >= ScrollBarVert->minimum() && Target <= ScrollBarVert->maximum())
+      ScrollBarVert->setValue(Target);
+  } else {
+    Logger().Debug(QString::asprintf("ScrollBarHorz %d %d %d %d", ScrollBarHorz->value(), Step,
+                                     ScrollBarHorz->minimum(), ScrollBarHorz->maximum()));
+    if (FView.ScrollBy(Step)) {
+      TOscRuler::ClearList(LevelCursors, nullptr);
+      AmplReadout();
+      UpdateScrollBars();
+      Repaint();
+    }
+  }
+}
+
+void TkvOscFrame::KeyDown(int Key, Qt::KeyboardModifiers) {
+  if (Key != Qt::Key_Escape)
+    return;
+  ClearCursors(true, true);
+  TimeReadout();
+  AmplReadout();
+}
+
+TOscDrawer *TkvOscFrame::SelectedDrawer() const {
+  for (TOscDrawer *D : FDrawers)
+    if (D->Selected)
+      return D;
+  return nullptr;
+}
+
+bool TkvOscFrame::RunSetup() {
+  if (!SetupOpener || !SetupOpener(*this))
+    return false;
+  SaveViewSettings();
+  Rebuild();
+  FitChannelHeights();
+  Rebuild();
+  Repaint();
+  return true;
+}
+
+void TkvOscFrame::ActionTimePlusExecute() {
+  if (FView.TimePlus()) {
+    Rebuild();
+    Repaint();
+  }
+}
+
+void TkvOscFrame::ActionTimeMinusExecute() {
+  if (FView.TimeMinus()) {
+    Rebuild();
+    Repaint();
+  }
+}
+
+void TkvOscFrame::ActionAmplPlusExecute() {
+  if (TOscDrawer *D = SelectedDrawer())
+    D->AmplFactor *= 1.5;
+  else
+    FView.AmplitudeScale *= 1.5;
+  Rebuild();
+  Repaint();
+}
+
+void TkvOscFrame::ActionAmplMinusExecute() {
+  if (TOscDrawer *D = SelectedDrawer())
+    D->AmplFactor /= 1.5;
+  else
+    FView.AmplitudeScale /= 1.5;
+  Rebuild();
+  Repaint();
+}
+
+void TkvOscFrame::ActionRefreshExecute() {
+  UpdateScrollBars();
+  Repaint();
+}
+
+void TkvOscFrame::ActionTimeFitExecute() {
+  FView.PlotWidth = PaintBox->width();
+  FView.Fit(false);
+  Rebuild();
+  Repaint();
+}
+
+void TkvOscFrame::ActionTime0Execute() {
+  FView.PlotWidth = PaintBox->width();
+  FView.Time0();
+  Rebuild();
+  Repaint();
+}
+
+void TkvOscFrame::PaintBoxPaint() {
+  const QSize Size = PaintBox->size();
+  if (FImage.size() != Size)
+    FImage = QImage(Size, QImage::Format_RGB32);
+  FImage.fill(FCommon.BackColor);
+  if (!FLoaded)
+    return;
+  QPainter P(&FImage);
+  FCommon.Canvas = &P;
+  FCommon.Image = &FImage;
+  const int First = FView.ScrollSample;
+  const int N = std::max(0, std::min(FView.VisibleSamples, FView.LastSample() - First));
+  if (N >= 1 && First >= 0) {
+    const int DX = FView.SampleX(First);
+    const bool Dense = FView.TimeScale <= 0.1;
+    // Every strip has the same axis.
+    const std::vector<TOscGridTick> Grid = FView.TimeGrid(First, N, false);
+    const int Bottom = Size.height();
+    // Where each strip goes, then the columns of all of them in one pass,
+    // then the strips.
+    struct TStrip {
+      TOscDrawer *Drawer;
+      int CenterY;
+      bool Axis;
+    };
+    std::vector<TStrip> Strips;
+    int Y = 0;
+    auto AddDiscrete = [&](TOscDrawer *D) {
+      Y += FView.DiscreteHeight / 2;
+      Strips.push_back({D, Y, true});
+      Y += FView.DiscreteHeight / 2;
+    };
+    if (!cbSingleAxis->isChecked()) {
+      for (size_t i = size_t(std::max(FFirstDrawer, 0)); i < FDrawers.size() && Y <= Bottom; ++i) {
+        TOscDrawer *D = FDrawers[i];
+        if (!IsDrawn(D))
+          continue;
+        if (!D->IsAnalog()) {
+          AddDiscrete(D);
+          continue;
+        }
+        Y += FView.AnalogHeight / 2;
+        Strips.push_back({D, Y, true});
+        Y += FView.AnalogHeight / 2;
+      }
+    } else {
+      Y = FView.AnalogHeight / 2;
+      for (TOscDrawer *D : FDrawers)
+        if (D->IsAnalog() && D->Checked())
+          Strips.push_back({D, Y, false});
+      // The shared axis goes with the last curve on it.
+      if (!Strips.empty())
+        Strips.back().Axis = true;
+      Y += FView.AnalogHeight / 2;
+      for (size_t i = size_t(std::max(FFirstDrawer, 0)); i < FDrawers.size() && Y <= Bottom; ++i)
+        if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
+          AddDiscrete(FDrawers[i]);
+    }
+    std::vector<const TOscStripCache *> Caches;
+    for (const TStrip &S : Strips)
+      Caches.push_back(&S.Drawer->Cache());
+    std::vector<std::vector<TOscColumn>> Columns;
+    TOscStripCache::ColumnsOf(Caches, First, First + N, FView.TimeScale, Columns);
+    for (size_t k = 0; k < Strips.size(); ++k) {
+      TOscDrawer *D = Strips[k].Drawer;
+      D->CenterY = Strips[k].CenterY;
+      if (!D->IsAnalog())
+        D->DrawDiscrete(First, N + 1, DX, &Columns[k]);
+      else if (Dense)
+        D->DrawEnvelope(First, N + 1, DX, &Columns[k]);
+      else
+        D->DrawCurve(First, N + 1, DX, &Columns[k]);
+      if (Strips[k].Axis)
+        D->DrawTimeGrid(D->CenterY, DX, First, N, Grid);
+    }
+    // The trigger line.
+    const int TriggerX = FView.PlotX(FView.MsToSample(FView.TriggerOffsetMs()));
+    P.setPen(QPen(QColor(255, 0, 0), 1));
+    P.drawLine(TriggerX, 0, TriggerX, Bottom);
+    for (auto *List : {&TimeCursors, &LevelCursors})
+      for (auto &R : *List) {
+        R->Drawn = false;
+        R->Draw(P, DX, 0);
+        double Value = 0;
+        if (!R->IsVertical() && ValueAtY(R->Screen1, Value))
+          static_cast<THorzRuler &>(*R).DrawLabel(P, Value);
+      }
+  }
+  FDirty = false;
+  FCommon.Canvas = nullptr;
+  FCommon.Image = nullptr;
+}

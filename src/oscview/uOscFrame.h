@@ -1,0 +1,187 @@
+#pragma once
+// The oscillogram viewer page: one COMTRADE pair as stacked channel strips
+// with a time axis, notes and events, zoomed and scrolled through its view
+// state (TOscView) and painted from each channel's strip cache.
+#include "uComtrade.h"
+#include "uOscDrawer.h"
+#include "uOscRuler.h"
+#include "uOscView.h"
+
+#include <QFrame>
+#include <QImage>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QScrollBar;
+class QSplitter;
+class QTableWidget;
+class QToolBar;
+class TkvOscFrame;
+
+// The plot: shows the image the frame paints and passes the mouse and the
+// wheel to the frame.
+class TOscPaintBox : public QWidget {
+  Q_OBJECT
+public:
+  explicit TOscPaintBox(TkvOscFrame *Frame, QWidget *Parent);
+
+protected:
+  void paintEvent(QPaintEvent *) override;
+  void resizeEvent(QResizeEvent *) override;
+  void wheelEvent(QWheelEvent *Event) override;
+  void mousePressEvent(QMouseEvent *Event) override;
+  void mouseMoveEvent(QMouseEvent *Event) override;
+
+private:
+  TkvOscFrame *FFrame;
+};
+
+class TkvOscFrame : public QFrame {
+  Q_OBJECT
+public:
+  explicit TkvOscFrame(QWidget *Parent = nullptr);
+  ~TkvOscFrame() override;
+
+  // Second stage of construction, before a file is loaded.
+  void Initialize();
+  // Stores an index nothing reads (callers pass -1).
+  void SetIndex(int Index) { FIndex = Index; }
+
+  // Loads the pair of FileName (".dat" or ".cfg"). Throws EKvError "cannot
+  // read more then 1 comtrade file" when one is loaded, the reader's errors,
+  // and "too few samples" for a record under two samples.
+  void LoadComtradeFile(const QString &FileName);
+  QString GetFileName() const { return FFileName; }
+  bool IsLoaded() const { return FLoaded; }
+
+  // The side file; LoadViewSettings reads the last saved one of this run when
+  // the record has none. Save reports the name through LastSavedHook.
+  bool LoadViewSettings();
+  void SaveViewSettings();
+  // The configuration as FileName (Encoding "OEM" or "ANSI") and the data
+  // beside it with ".dat".
+  void SaveComtradeAs(const QString &FileName, const QString &Encoding);
+
+  void Rebuild();
+  void ZoomHeights(int Step);
+  void FitChannelHeights();
+  // The wheel: Ctrl+Shift heights, Ctrl time zoom, Shift channels, else samples.
+  void ScrollBy(int Step, Qt::KeyboardModifiers Shift);
+  // Esc clears the cursors; other keys do nothing.
+  void KeyDown(int Key, Qt::KeyboardModifiers Shift);
+  TOscDrawer *SelectedDrawer() const;
+
+  // The mouse on the plot: a click places a time cursor (a third clears both),
+  // Shift a value cursor; a cursor under the mouse is dragged.
+  void PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point);
+  void PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point);
+  // The duration action is enabled with two time cursors and a selected channel.
+  void ActionListUpdate();
+  // A two-moment note "<t1 - t0> ms" on the selected channel; clears the time cursors.
+  void ActionDurationExecute();
+
+  // Level read-outs: the first shown analog drawer whose band holds Point.y,
+  // -1 when none; its value there (with the channel's b).
+  int DrawerIndexAtY(QPoint Point) const;
+  bool ValueAtY(QPoint Point, double &Value) const;
+  double ValueAtOffset(int DrawerIndex, int DY) const;
+  // Seconds from the trigger of a time cursor; between two ("%5.3f", never negative).
+  QString TimeText(const TVertRuler &Cursor) const;
+  QString DeltaText(const TVertRuler &A, const TVertRuler &B) const;
+  // The labels, the value fields and the tool bar's read-outs for the cursors.
+  void TimeReadout();
+  void AmplReadout();
+
+  TOscRulerList TimeCursors, LevelCursors;
+
+  // Channel set-up: the dialog through SetupOpener; on OK the side file is
+  // saved and the view rebuilt. False when cancelled.
+  bool RunSetup();
+
+  void ActionTimePlusExecute();
+  void ActionTimeMinusExecute();
+  void ActionAmplPlusExecute();
+  void ActionAmplMinusExecute();
+  void ActionRefreshExecute();
+  void ActionTimeFitExecute();
+  void ActionTime0Execute();
+
+  const TComtradeConfig &Config() const { return FConfig; }
+  const TComtradeData &Data() const { return FData; }
+  TOscView &View() { return FView; }
+  const std::vector<TOscDrawer *> &Drawers() const { return FDrawers; }
+  TOscEventList &Events() { return FEvents; }
+  TOscCommon &Common() { return FCommon; }
+  // The plot as last painted.
+  const QImage &PlotImage() const { return FImage; }
+  // Paints the strips and cursors into the plot image (the paint box calls it
+  // when the view changed since the last paint).
+  void PaintBoxPaint();
+  bool IsDirty() const { return FDirty; }
+
+  // Replaceable: the set-up dialog (tests answer without a window).
+  static std::function<bool(TkvOscFrame &Frame)> SetupOpener;
+  // Replaceable file dialogs of the viewer's commands: the name chosen, empty
+  // when cancelled. The save dialog also gives the encoding, "OEM" or "ANSI".
+  static std::function<QString(QWidget *Parent, const QString &Caption, const QString &Folder,
+                               const QString &Filter)>
+      OpenDialog;
+  static std::function<QString(QWidget *Parent, const QString &Caption, const QString &Proposed,
+                               const QString &Filter, QString &Encoding)>
+      SaveAsDialog;
+  // "Сохранить файл comtrade как": asks for the name and writes the pair.
+  // False when cancelled.
+  bool SaveComtradeAsDialog();
+  // Told the side file saved last; the fallback side file of this run.
+  static std::function<void(const QString &FileName)> LastSavedHook;
+  static QString LastSavedSideFile;
+
+  QToolBar *ToolBar1 = nullptr;
+  QLineEdit *EditTimeInterval = nullptr, *EditAmplInterval = nullptr;
+  QCheckBox *cbVectorDiagram = nullptr, *cbSingleAxis = nullptr, *cbOscValueForm = nullptr,
+            *cbSelectedOnly = nullptr, *cbEqualValue = nullptr;
+  QLabel *LabelFileName = nullptr;
+  QAction *ActionTimePlus = nullptr, *ActionTimeMinus = nullptr, *ActionAmplPlus = nullptr,
+          *ActionAmplMinus = nullptr, *ActionTimeFit = nullptr, *ActionTime0 = nullptr,
+          *ActionRefresh = nullptr, *ActionDuration = nullptr;
+  QWidget *PanelLeft = nullptr, *PanelEast = nullptr, *PaintBoxCircleDiagram = nullptr;
+  TOscPaintBox *PaintBox = nullptr;
+  QTableWidget *sgDiagram = nullptr;
+  QScrollBar *ScrollBarHorz = nullptr, *ScrollBarVert = nullptr;
+  QSplitter *Splitter = nullptr;
+
+  // The plot was resized.
+  void PanelPaintResize();
+
+private:
+  void BuildControls();
+  void UpdateScrollBars();
+  void LayoutLabels();
+  void Repaint();
+  void ClearCursors(bool Time, bool Level);
+  // Draws the cursor (and a value cursor's label) into the plot image.
+  void DrawCursor(TOscRuler &R);
+  TOscRuler *FUnderMouse = nullptr;
+  bool FDirty = true;
+  bool IsDrawn(const TOscDrawer *D) const;
+  void PanelEastResize();
+
+  bool FLoaded = false;
+  QString FFileName;
+  int FIndex = -1;
+  TComtradeConfig FConfig;
+  TComtradeData FData;
+  TOscView FView;
+  TOscCommon FCommon;
+  std::vector<TOscDrawer *> FDrawers;
+  TOscEventList FEvents;
+  int FFirstDrawer = 0;
+  int FPhasorPanelWidth = 200;
+  bool FBitmapFrames = false;
+  QImage FImage;
+};

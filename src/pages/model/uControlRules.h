@@ -1,0 +1,96 @@
+#pragma once
+// The rules of the device-bound controls and the title panel that need no
+// window: measure scaling, the bits of a bit register and their layout, the
+// setpoint write words and the event ring of the title panel.
+#include "ixml.h"
+#include "uDateTime.h"
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QList>
+#include <QString>
+#include <cstdint>
+
+// Register number meaning "no register chosen".
+constexpr int NoReg = 65535;
+
+// Scaling of one measure, from its descriptor item.
+struct TMeasureScale {
+  uint16_t PrimVal = 1, MvsMult = 1, SecVal = 1, MvsDiv = 1;
+  bool Signed = false;
+  uint16_t MvpReg = NoReg, MvsReg = NoReg;
+  bool HasOffset = false;
+  uint16_t Offset = 0;
+};
+
+// The scaling of a "measure/*" item; word values above 65535 throw EKvRange.
+TMeasureScale MeasureScaleOf(const IXXMLNode &Item);
+// The text of a raw measure word: "" for 65535; Primary multiplies by the
+// nominal values. Division by a zero MvsDiv gives what the floating point
+// gives (the descriptor is then broken, the value is still shown).
+QString MeasureText(uint16_t Raw, const TMeasureScale &Scale, bool Primary);
+
+// One named bit of a bit register: its number over the block and its name.
+struct TBitName {
+  int Index = 0;
+  QString Name;
+  bool operator==(const TBitName &) const = default;
+};
+// The bits of "param/input-output/param-bitreg[mreg=Mreg]": positions of
+// "string[ider]/value" in document order, skipping empty names and names
+// beginning with "-" (their positions stay free).
+QList<TBitName> BitNamesOf(const IXXMLNode &Root, int Mreg);
+
+// Shown flags from a bitmap text: flag k follows character k ("1" shows);
+// flags beyond the text keep their value.
+void ApplyBitmap(QList<bool> &Shown, const QString &Bitmap);
+QString BitmapOf(const QList<bool> &Shown);
+
+// Where a bit group draws its shown bits: circle at (X, Y), label at LabelX.
+struct TBitPlace {
+  bool Visible = false;
+  int X = 0, Y = 0, LabelX = 0;
+  bool operator==(const TBitPlace &) const = default;
+};
+// Columns of ClientWidth / ColCount from (10, 20), a new column when a circle
+// would pass ClientHeight. ColCount 0 gives an empty list (nothing moves).
+QList<TBitPlace> LayoutBits(const QList<bool> &Shown, int ClientWidth, int ClientHeight, int ColCount,
+                            int CircleWidth, int CircleHeight);
+
+// The word and mask a setpoint list sends: a bit setpoint (Bit >= 0) moves
+// the list index to its bit; otherwise the index itself, mask $FFFF.
+struct TMaskedWrite {
+  uint16_t Value = 0, Mask = 0xFFFF;
+  bool operator==(const TMaskedWrite &) const = default;
+};
+TMaskedWrite UstavListWrite(bool BitKind, int Bit, int ListIndex);
+// A (register, value) pair of 4 bytes whose value takes Value under Mask;
+// another size throws EKvAssert "invalid stream size".
+void MergeBitsStream(QIODevice &Stream, uint16_t Mask, uint16_t Value);
+
+// Size of an event record of the device's ring: 9 + 2 x the sum of the
+// descriptor's event measure and bit register word counts.
+int EventRecordSize(const IXXMLNode &Root);
+
+// Where the title panel stands in the device's event ring.
+struct TEventCursor {
+  uint16_t LastIndex = 0xFFFF; // ring index of the last record taken; 65535: none yet
+  TDateTime LastTime = 0;      // its time stamp; 0: none
+};
+// The frames the next read asks for: the first read frames 0 .. MaxCount from
+// the base date, later ones continue after the last record taken.
+struct TEventRange {
+  uint16_t First = 0, Last = 0;
+  TDateTime LastTime = 0;
+};
+TEventRange NextEventRange(const TEventCursor &Cursor, int MaxCount, int RingCount);
+// One record of the ring as the title panel shows it.
+struct TEventRow {
+  TDateTime Time = 0;
+  int Code = 0;
+  bool State = false;
+};
+// The records of a ring read, oldest first, advancing Cursor. Empty records
+// are skipped, a record older than the last taken ends the reading and a
+// partial last record is ignored.
+QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, TEventCursor &Cursor);

@@ -1,0 +1,146 @@
+#include "uUstav.h"
+
+#include "uBitText.h"
+#include "uDescriptorXml.h"
+#include "uErrors.h"
+#include "uModbus.h"
+#include "uNumberFormat.h"
+#include "uTextCodec.h"
+
+#include <cmath>
+
+namespace {
+int StrToInt16(const QString &Text) {
+  int v = 0;
+  if (!TryStrToInt(Text, v))
+    throw EKvError("'" + Text + "' is not a valid integer value");
+  return CheckedCast<uint16_t>(v);
+}
+} // namespace
+
+TUstav::TUstav(const IXXMLNode &Node) {
+  switch (Node->GetIntNodeDef(DX_RECORD_TYPE, 0)) {
+  case RT_USTAV_ENUM: RecordType = '1'; break;
+  case RT_USTAV_NUM: RecordType = '2'; break;
+  case RT_USTAV_ENUM2: RecordType = '5'; break;
+  default: RecordType = 0;
+  }
+  LevelMask = Node->GetIntNodeDef(DX_BYTE_LEVEL_MASK, 0);
+  Ider = Node->GetIntNodeDef(DX_IDER, 0);
+  Name = Node->GetStrNodeDef("string[not(ider)]", QString());
+  if (RecordType == '1' || RecordType == '5') {
+    const IXXMLNodeList values = Node->SelectNodes("string[ider]/value[1]");
+    for (int i = 0; i < values->GetCount(); ++i)
+      Strings << values->GetItem(i)->GetText();
+  }
+  Access = Node->GetIntNodeDef(DX_MODBUS_ACC, 0);
+  const int measure = Node->GetIntNodeDef(DX_WORD_MEASURE_IDER, 65535);
+  if (measure != 65535) {
+    const IXXMLNode m = Node->SelectSingleNode(QString("../../measure/measure-item[modbus-flash=%1]").arg(measure));
+    if (!m)
+      throw EKvError("invalid word-measure-ider");
+    Mult = m->GetIntNodeDef(DX_MVP_MULT, 1);
+    Divisor = m->GetIntNodeDef(DX_MVS_DIV, 1);
+    MvpReg = m->GetIntNodeDef(DX_MVP_MREG, 65535);
+    MvsReg = m->GetIntNodeDef(DX_MVS_MREG, 65535);
+  }
+  if (Divisor == 0)
+    Divisor = 1;
+  Decimals = Divisor == 10 ? 1 : Divisor == 100 ? 2 : Divisor == 1000 ? 3 : 0;
+  FMinVal = Node->GetIntNodeDef(DX_WORD_MIN, 0);
+  FMaxVal = Node->GetIntNodeDef(DX_WORD_MAX, 65535);
+  if (FMaxVal == 0)
+    throw EKvError("invalid FMaxVal");
+  for (int g = 0; g < MaxGroups; ++g) {
+    const int r = Node->GetIntNodeDef(QString("mreg[%1]").arg(g + 1), -1);
+    Regs[size_t(g)] = r >= 0 && r < TModbus::RegCount ? r : -1;
+  }
+}
+
+QString TUstav::ValueToText(int Value, bool Primary) const {
+  switch (RecordType) {
+  case '1':
+    return Value < Strings.size() ? Strings[Value] : QStringLiteral("N/D");
+  case '2':
+    if (!Primary)
+      return FormatFixed(Decimals, double(Value) / Divisor);
+    return FormatValue(double(Value) * Mult / Divisor * MvpValue / MvsValue);
+  case '5':
+    return BitsToText(Value, int(Strings.size()));
+  default:
+    return QString();
+  }
+}
+
+int TUstav::TextNumber(const QString &Text, bool Primary) const {
+  QString t = Text;
+  t.replace(u',', u'.');
+  double v = 0;
+  if (!TryStrToFloat(t.trimmed(), v))
+    throw EKvError("'" + Text + "' is not a valid floating point value");
+  const double w = std::nearbyint(Primary ? v / (double(Mult) / Divisor * MvpValue / MvsValue) : v * Divisor);
+  if (!(w >= 0 && w <= 65535))
+    throw EKvRange("range check error: " + Text);
+  return int(w);
+}
+
+int TUstav::TextToValue(const QString &Text, bool Primary) const {
+  switch (RecordType) {
+  case '1': return StrToInt16(Text);
+  case '2': return TextNumber(Text, Primary);
+  case '5': return CheckedCast<uint16_t>(TextToBits(Text));
+  default: return 0;
+  }
+}
+
+QString TUstav::LimitLine(int V, bool Primary) const {
+  const auto line = [&](const char *Op, int Limit) {
+    return QString("\r\nПомилка \"%1\" %2 %3").arg(Name, Op, ValueToText(Limit, Primary));
+  };
+  if (V < FMinVal)
+    return line("<", FMinVal);
+  if (V > FMaxVal)
+    return line(">", FMaxVal);
+  return QString();
+}
+
+void TUstav::UpdateMeasureFactors(const TModbus &Image) {
+  // A rated value of 0 (not set in the device) would divide by zero.
+  if (MvpReg < TModbus::RegCount && Image.IsValid(MvpReg))
+    MvpValue = std::max<int>(1, Image.GetWord(MvpReg));
+  if (MvsReg < TModbus::RegCount && Image.IsValid(MvsReg))
+    MvsValue = std::max<int>(1, Image.GetWord(MvsReg));
+}
+
+TUstavBit::TUstavBit(const TUstav &Owner, int ABit, const QString &BitName) : TUstav(Owner), Bit(ABit) {
+  Name = Owner.Name + " / " + BitName;
+  Strings = QStringList{QStringLiteral("Нет"), QStringLiteral("Да")};
+  FMinVal = 0;
+  FMaxVal = 65535;
+  Mult = Divisor = MvpValue = MvsValue = 1;
+  MvpReg = MvsReg = 65535;
+}
+
+QString TUstavBit::ValueToText(int Value, bool) const { return Strings[(Value >> Bit) & 1]; }
+
+int TUstavBit::TextToValue(const QString &Text, bool) const { return StrToInt16(Text); }
+
+int TUstavBit::Apply(int Old, int Value) const { return Value ? Old | (1 << Bit) : Old & ~(1 << Bit); }
+
+TUstavList BuildUstavList(const IXXMLNode &Root, bool ExpandBits) {
+  TUstavList list;
+  const IXXMLNodeList nodes = Root->SelectNodes("ustav/*[name()=\"ustav-num\" or name()=\"ustav-enum\" ]");
+  for (int i = 0; i < nodes->GetCount(); ++i) {
+    const IXXMLNode n = nodes->GetItem(i);
+    if (!(n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 1))
+      continue;
+    auto u = std::make_unique<TUstav>(n);
+    if (ExpandBits && u->RecordType == '5') {
+      for (int b = 0; b < u->Strings.size() && b < 16; ++b)
+        list.push_back(std::make_unique<TUstavBit>(*u, b, u->Strings[b]));
+    } else {
+      list.push_back(std::move(u));
+    }
+  }
+  return list;
+}

@@ -1,0 +1,79 @@
+#pragma once
+// One setpoint of the setpoints page and the local set editor, without
+// widgets: where its value lies in each group, its limits and scaling, and
+// how a register value becomes text and back (secondary or primary units).
+#include "ixml.h"
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <memory>
+#include <vector>
+
+class TModbus;
+
+class TUstav {
+public:
+  static constexpr int MaxGroups = 8;
+  // Reads the setpoint element Node (an "ustav-num" or "ustav-enum"). Throws
+  // EKvError "invalid word-measure-ider" when the linked measurement is
+  // missing, "invalid FMaxVal" for a word-max of 0.
+  explicit TUstav(const IXXMLNode &Node);
+  virtual ~TUstav() = default;
+
+  char RecordType = 0; // '1' enumeration, '2' number, '5' bit set, 0 not converted
+  int LevelMask = 0;
+  int Ider = 0;
+  QString Name;
+  QStringList Strings;
+  int Access = 0;
+  int Mult = 1, Divisor = 1;
+  int MvpValue = 1, MvsValue = 1;
+  int MvpReg = 65535, MvsReg = 65535;
+  int Decimals = 0;
+  int FMinVal = 0, FMaxVal = 65535;
+  // Register of group g (0-based); -1 when the descriptor gives none (absent,
+  // 65535 or past the register image): such a value is never read or written.
+  std::array<int, MaxGroups> Regs{};
+
+  bool CanRead() const { return Access & 1; }
+  bool CanWrite() const { return Access & 2; }
+  int Reg(int Group) const { return Group >= 0 && Group < MaxGroups ? Regs[size_t(Group)] : -1; }
+
+  virtual QString ValueToText(int Value, bool Primary) const;
+  // Throws EKvError for text that is not a number, EKvRange outside 0..65535.
+  virtual int TextToValue(const QString &Text, bool Primary) const;
+  // The number entered ("," taken as "."), as a register value.
+  int TextNumber(const QString &Text, bool Primary) const;
+  // The value Word of the register as this row stands for it: a bit row sets
+  // or clears its bit in Old, other rows give Value itself.
+  virtual int Apply(int Old, int Value) const { return Value; }
+  // Two register words differ as far as this row is concerned.
+  virtual bool Differs(int A, int B) const { return A != B; }
+  // The limit report line for raw value V ("" inside the limits):
+  // CR LF, "Помилка", the name in double quotes, "<" or ">", the limit.
+  QString LimitLine(int V, bool Primary) const;
+  // Takes the rated values of the linked measurement from Image (a value of
+  // 0 counts as 1).
+  void UpdateMeasureFactors(const TModbus &Image);
+
+protected:
+  TUstav() = default;
+};
+
+// One position of a bit-set setpoint, shown as a row of its own ("Нет"/"Да").
+class TUstavBit : public TUstav {
+public:
+  TUstavBit(const TUstav &Owner, int Bit, const QString &BitName);
+  int Bit = 0;
+  QString ValueToText(int Value, bool Primary) const override;
+  int TextToValue(const QString &Text, bool Primary) const override;
+  int Apply(int Old, int Value) const override;
+  bool Differs(int A, int B) const override { return ((A ^ B) >> Bit) & 1; }
+};
+
+using TUstavList = std::vector<std::unique_ptr<TUstav>>;
+
+// The readable setpoints under Root's "ustav" in document order; with
+// ExpandBits a bit set gives one row per named position.
+TUstavList BuildUstavList(const IXXMLNode &Root, bool ExpandBits);

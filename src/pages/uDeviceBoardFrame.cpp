@@ -1,0 +1,305 @@
+#include "uDeviceBoardFrame.h"
+
+#include "uControls.h"
+#include "uErrors.h"
+#include "uIOChain3.h"
+#include "uMessageSink.h"
+#include "uModbus.h"
+#include "uModuleProtertyForm.h"
+#include "uSimpleDeviceDescriptor.h"
+
+#include <QAction>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QScrollArea>
+#include <QSplitter>
+
+namespace {
+const char *const NewBoardCaption = "Новый";
+
+IXXMLDocument EmptyDocument() {
+  IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML(QStringLiteral("<document/>"));
+  return doc;
+}
+} // namespace
+
+TkvDeviceBoardFrame::TkvDeviceBoardFrame(QWidget *Parent)
+    : QWidget(Parent), ListBox(new QListWidget), Splitter1(new QSplitter(this)), ScrollBox(new QScrollArea),
+      Panel(new QWidget), PopupMenu(new QMenu(this)) {
+  setObjectName("DeviceBoardFrame");
+  ListBox->setObjectName("ListBox");
+  Panel->setObjectName("Panel");
+  Splitter1->setObjectName("Splitter1");
+  auto *layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(Splitter1);
+  ScrollBox->setWidget(Panel);
+  ScrollBox->setWidgetResizable(true);
+  Splitter1->addWidget(ListBox);
+  Splitter1->addWidget(ScrollBox);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({160, 800});
+
+  auto action = [this](const char *Name, const char *Text, void (TkvDeviceBoardFrame::*Slot)()) {
+    auto *a = new QAction(QString::fromUtf8(Text), this);
+    a->setObjectName(Name);
+    connect(a, &QAction::triggered, this, Slot);
+    PopupMenu->addAction(a);
+    return a;
+  };
+  ActionRename = action("ActionRename", "Переименовать", &TkvDeviceBoardFrame::ActionRenameExecute);
+  ActionAdd = action("ActionAdd", "Добавить", &TkvDeviceBoardFrame::ActionAddExecute);
+  ActionDelete = action("ActionDelete", "Удалить", &TkvDeviceBoardFrame::ActionDeleteExecute);
+  ActionDuplicate = action("ActionDuplicate", "Дублировать", &TkvDeviceBoardFrame::ActionDuplicateExecute);
+  ListBox->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ListBox, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint &P) { PopupMenu->popup(ListBox->mapToGlobal(P)); });
+  connect(ListBox, &QListWidget::currentRowChanged, this, [this] { ListBoxClick(); });
+  ListBox->installEventFilter(this);
+
+  AskName = [this](QString &Caption) {
+    TModuleProtertyForm form(this);
+    form.Label2->setText(QStringLiteral("Панель"));
+    form.eCaption->setText(Caption);
+    if (form.exec() != QDialog::Accepted)
+      return false;
+    Caption = form.eCaption->text();
+    return true;
+  };
+  FDoc = EmptyDocument();
+  FRoot = FDoc->GetDocumentElement();
+  for (QBuffer *b : {&FRefreshList, &FRefreshData, &FClockData})
+    RefillBuffer(*b);
+}
+
+void TkvDeviceBoardFrame::Problem(const QString &Text) {
+  if (FHost.Report)
+    FHost.Report(Text);
+}
+
+void TkvDeviceBoardFrame::Init(const QString &FileName) {
+  FUpdating = true;
+  try {
+    LoadFile(FileName);
+  } catch (const EKvError &e) {
+    // The page starts from an empty document, so boards can be added and saved.
+    FDoc = EmptyDocument();
+    FRoot = FDoc->GetDocumentElement();
+    FFileName = FileName;
+    Problem(e.Text());
+  }
+  FCurrentIndex = -1;
+  ListBox->setFocus();
+  if (ListBox->count() > 0) {
+    SetList(0);
+    ListBoxClick();
+  }
+  FUpdating = false;
+  Refresh();
+}
+
+void TkvDeviceBoardFrame::LoadFile(const QString &FileName) {
+  FFileName = FileName;
+  IXXMLDocument doc = LoadPageDocument(FileName);
+  FDoc = doc;
+  FRoot = FDoc->GetDocumentElement();
+  RemoveAllControls(Panel);
+  FCurrentIndex = -1;
+  const QSignalBlocker block(ListBox);
+  ListBox->clear();
+  const IXXMLNodeList frames = FRoot->SelectNodes(QStringLiteral("frame"));
+  for (int i = 0; i < frames->GetCount(); ++i)
+    ListBox->addItem(frames->GetItem(i)->GetStrAttr(QStringLiteral("caption"), QString()));
+  FModified = false;
+}
+
+IXXMLNode TkvDeviceBoardFrame::FrameNode(int Index) const {
+  return FRoot->SelectSingleNode(QStringLiteral("frame[%1]").arg(Index + 1));
+}
+
+void TkvDeviceBoardFrame::SetList(int Row) {
+  const QSignalBlocker block(ListBox);
+  ListBox->setCurrentRow(Row);
+}
+
+void TkvDeviceBoardFrame::ListBoxClick() {
+  if (FCurrentIndex >= 0)
+    StorePage();
+  Panel->setUpdatesEnabled(false);
+  RemoveAllControls(Panel);
+  const int row = ListBox->currentRow();
+  if (row >= 0)
+    ShowPage(row);
+  FCurrentIndex = row;
+  Panel->setUpdatesEnabled(true);
+  if (!FUpdating)
+    Refresh();
+}
+
+void TkvDeviceBoardFrame::ShowPage(int Index) {
+  const IXXMLNode frame = FrameNode(Index);
+  if (!frame)
+    return;
+  const IXXMLNodeList elements = frame->SelectNodes(QStringLiteral("element"));
+  for (int i = 0; i < elements->GetCount(); ++i)
+    CreateElement(
+        elements->GetItem(i), Panel, [](const QString &Text) { ShowErrorText(Text); },
+        [this](QWidget *Control) {
+          // The descriptor first, so that the addresses read next find their items.
+          if (auto *c = dynamic_cast<TKvControl *>(Control))
+            c->SetDeviceDescriptor(FDescriptor);
+        });
+  BindControls();
+  QRect r;
+  for (QWidget *w : ControlsOf(Panel, false))
+    r |= w->geometry();
+  Panel->setMinimumSize(r.right() + 8, r.bottom() + 8);
+}
+
+void TkvDeviceBoardFrame::BindControls() {
+  for (QWidget *w : ControlsOf(Panel, true)) {
+    if (auto *c = dynamic_cast<TKvControl *>(w); c && c->DeviceDescriptor() != FDescriptor)
+      c->SetDeviceDescriptor(FDescriptor);
+    if (auto *up = qobject_cast<TUstavPanel *>(w)) {
+      up->SetOnChange([this](uint16_t Reg, uint16_t Value, uint16_t Mask) { WriteSetpoint(Reg, Value, Mask); });
+      up->setEnabled(true);
+    }
+  }
+}
+
+void TkvDeviceBoardFrame::StorePage() {
+  const IXXMLNode frame = FrameNode(FCurrentIndex);
+  if (!frame)
+    return;
+  const QString caption = frame->GetStrAttr(QStringLiteral("caption"), QString());
+  frame->SetText(QString());
+  if (frame->GetStrAttr(QStringLiteral("caption"), QString()) != caption)
+    frame->SetStrAttr(QStringLiteral("caption"), caption);
+  for (QWidget *w : ControlsOf(Panel, false))
+    WriteObject(QStringLiteral("element"), w, frame);
+}
+
+void TkvDeviceBoardFrame::Save(const QString &FileName) {
+  if (!FileName.isEmpty())
+    FFileName = FileName;
+  if (FCurrentIndex >= 0)
+    StorePage();
+  SaveXMLDocument(FDoc, FFileName);
+  FModified = false;
+}
+
+void TkvDeviceBoardFrame::Refresh() {
+  if (!FHost.Chains)
+    return;
+  bool clock = false;
+  RefillBuffer(FRefreshList, PolledRegisters(Panel, FDescriptor, true, false, clock));
+  RefillBuffer(FRefreshData);
+  TIOChainGen &gen = *FHost.Chains;
+  TIOChainList3 *clockChain = nullptr;
+  if (clock) {
+    clockChain = &gen.newList();
+    clockChain->readTime(0, FClockData).execStream([this](QIODevice *S) { ShowClockOn(Panel, S); }, &FClockData);
+  }
+  TIOChainList3 &chain = gen.newList();
+  chain.readReg(FRefreshList, FRefreshData)
+      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &FRefreshData)
+      .exec([this] { ShowValues(); });
+  if (clockChain)
+    chain.predicatIf(ptIf, 1, clockChain, nullptr);
+  chain.run();
+}
+
+void TkvDeviceBoardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, 0); }
+
+void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t Mask) {
+  if (!FHost.Login || !FHost.Login()) {
+    Refresh();
+    return;
+  }
+  StartRegisterWrite(*FHost.Chains, Reg, Value, Mask, [this] { ShowValues(); });
+}
+
+void TkvDeviceBoardFrame::MovePage(int Direction) {
+  const int i = ListBox->currentRow();
+  const int j = i + Direction;
+  if (i < 0 || (Direction != -1 && Direction != 1) || j < 0 || j >= ListBox->count())
+    return;
+  FRoot->ReorderChildren(std::min(i, j) + 1, std::max(i, j) + 1);
+  const QString text = ListBox->item(i)->text();
+  ListBox->item(i)->setText(ListBox->item(j)->text());
+  ListBox->item(j)->setText(text);
+  if (FCurrentIndex == i)
+    FCurrentIndex = j;
+  else if (FCurrentIndex == j)
+    FCurrentIndex = i;
+  // The selection follows the moved board; it is already on show when it was.
+  SetList(j);
+  if (FCurrentIndex != j)
+    ListBoxClick();
+}
+
+bool TkvDeviceBoardFrame::eventFilter(QObject *Watched, QEvent *E) {
+  if (Watched == ListBox && E->type() == QEvent::KeyPress) {
+    auto *k = static_cast<QKeyEvent *>(E);
+    if (k->modifiers() & Qt::ControlModifier && (k->key() == Qt::Key_Up || k->key() == Qt::Key_Down)) {
+      MovePage(k->key() == Qt::Key_Up ? -1 : 1);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(Watched, E);
+}
+
+void TkvDeviceBoardFrame::ActionAddExecute() {
+  const QSignalBlocker block(ListBox);
+  ListBox->addItem(QString::fromUtf8(NewBoardCaption));
+  FRoot->AddChild(QStringLiteral("frame"))->SetStrAttr(QStringLiteral("caption"), QString::fromUtf8(NewBoardCaption));
+}
+
+void TkvDeviceBoardFrame::ActionDeleteExecute() {
+  const int i = ListBox->currentRow();
+  if (i < 0)
+    return;
+  if (const IXXMLNode frame = FrameNode(i))
+    frame->Remove();
+  {
+    const QSignalBlocker block(ListBox);
+    delete ListBox->takeItem(i);
+  }
+  if (i == FCurrentIndex) {
+    // The controls on the panel belong to no board now.
+    RemoveAllControls(Panel);
+    FCurrentIndex = -1;
+    SetList(-1);
+  } else if (i < FCurrentIndex) {
+    --FCurrentIndex;
+    SetList(FCurrentIndex);
+  }
+}
+
+void TkvDeviceBoardFrame::ActionDuplicateExecute() {
+  const int i = ListBox->currentRow();
+  const IXXMLNode frame = i >= 0 ? FrameNode(i) : nullptr;
+  if (!frame)
+    return;
+  const IXXMLNode copy = frame->CloneNode(true);
+  FRoot->AppendChild(copy);
+  const QSignalBlocker block(ListBox);
+  ListBox->addItem(copy->GetStrAttr(QStringLiteral("caption"), QString()));
+}
+
+void TkvDeviceBoardFrame::ActionRenameExecute() {
+  const int i = ListBox->currentRow();
+  const IXXMLNode frame = i >= 0 ? FrameNode(i) : nullptr;
+  if (!frame || !AskName)
+    return;
+  QString caption = ListBox->item(i)->text();
+  if (!AskName(caption))
+    return;
+  frame->SetStrAttr(QStringLiteral("caption"), caption);
+  ListBox->item(i)->setText(caption);
+}

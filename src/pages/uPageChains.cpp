@@ -1,0 +1,117 @@
+#include "uPageChains.h"
+
+#include "uControls.h"
+#include "uIOChain3.h"
+#include "uModbus.h"
+#include "uSimpleDeviceDescriptor.h"
+
+#include <QtEndian>
+#include <cstring>
+#include <memory>
+
+namespace {
+// The registers of the image from Reg on, never past its end.
+std::span<const uint16_t> ImageFrom(int Reg) {
+  if (Reg < 0 || Reg >= TModbus::RegCount)
+    return {};
+  return std::span<const uint16_t>(Modbus().WordPtr(Reg), size_t(TModbus::RegCount - Reg));
+}
+
+// The register of a setpoint panel's group; -1 without setpoint or group.
+int SetpointReg(const TSimpleDeviceDescriptor *Desc, const TUstavPanel *Panel, int Group) {
+  if (!Desc || Panel->idx() < 0 || Group >= Desc->GetUstavGroupCount())
+    return -1;
+  const int reg = Desc->GetUstavGroupReg(Group) + Panel->idx();
+  return reg < TModbus::RegCount ? reg : -1;
+}
+} // namespace
+
+void AppendWord(QByteArray &B, uint16_t W) {
+  uchar b[2];
+  qToLittleEndian(W, b);
+  B.append(reinterpret_cast<const char *>(b), 2);
+}
+
+void RefillBuffer(QBuffer &Buffer, const QByteArray &Bytes) {
+  if (!Buffer.isOpen())
+    Buffer.open(QIODevice::ReadWrite);
+  Buffer.buffer() = Bytes;
+  Buffer.seek(0);
+}
+
+QByteArray PolledRegisters(QWidget *Panel, const TSimpleDeviceDescriptor *Desc, bool Setpoints,
+                           bool SkipVirtualInputs, bool &Clock) {
+  QByteArray regs;
+  Clock = false;
+  for (QWidget *w : ControlsOf(Panel, true)) {
+    auto *g = qobject_cast<TBitregGroupBox *>(w);
+    if (SkipVirtualInputs && g && g->rt() == 20)
+      continue;
+    if (auto *rc = dynamic_cast<TRegControl *>(w)) {
+      if (rc->macc() & 1)
+        for (int r = rc->mreg(); r < rc->mreg() + rc->wordCount() && r < TModbus::RegCount; ++r)
+          AppendWord(regs, uint16_t(r));
+    } else if (auto *up = qobject_cast<TUstavPanel *>(w)) {
+      if (Setpoints && (up->macc() & 1))
+        for (int g = 0; g < 2; ++g)
+          if (const int reg = SetpointReg(Desc, up, g); reg >= 0)
+            AppendWord(regs, uint16_t(reg));
+    } else if (auto *d = qobject_cast<TDateTimeEdit *>(w); d && d->Kind() == kvc::dtCurrent) {
+      Clock = true;
+    }
+  }
+  return regs;
+}
+
+void ShowControlValues(QWidget *Panel, TSimpleDeviceDescriptor *Desc, int Flags) {
+  for (QWidget *w : ControlsOf(Panel, true)) {
+    if (auto *rc = dynamic_cast<TRegControl *>(w)) {
+      if (rc->mreg() != NoReg)
+        rc->setValue(ImageFrom(rc->mreg()), Flags);
+    } else if (auto *up = qobject_cast<TUstavPanel *>(w)) {
+      for (int g = 0; g < 2; ++g)
+        if (const int reg = SetpointReg(Desc, up, g); reg >= 0)
+          up->setValue(g, ImageFrom(reg));
+    }
+  }
+}
+
+void ShowClockOn(QWidget *Panel, QIODevice *Stream) {
+  Stream->seek(0);
+  const QByteArray bytes = Stream->read(8);
+  if (bytes.size() != 8)
+    return;
+  double value;
+  std::memcpy(&value, bytes.constData(), 8);
+  for (QWidget *w : ControlsOf(Panel, true))
+    if (auto *d = qobject_cast<TDateTimeEdit *>(w); d && d->Kind() == kvc::dtCurrent)
+      d->setValue(value);
+}
+
+void StartRegisterWrite(TIOChainGen &Gen, uint16_t Reg, uint16_t Value, uint16_t Mask,
+                        const std::function<void()> &Done) {
+  struct TStreams {
+    QBuffer List, Data;
+  };
+  auto s = std::make_shared<TStreams>();
+  QByteArray list, pair;
+  AppendWord(list, Reg);
+  AppendWord(pair, Reg), AppendWord(pair, Value);
+  RefillBuffer(s->List, list);
+  RefillBuffer(s->Data, pair);
+  TIOChainList3 &chain = Gen.newList();
+  if (Mask != 0xFFFF) {
+    RefillBuffer(s->Data);
+    chain.readReg(s->List, s->Data).execStream([Mask, Value](QIODevice *S) { MergeBitsStream(*S, Mask, Value); },
+                                               &s->Data);
+  }
+  // The last step holds the streams, so they live as long as the chain.
+  chain.writeReg(s->Data)
+      .readReg(s->List, s->Data)
+      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &s->Data)
+      .exec([s, Done] {
+        if (Done)
+          Done();
+      })
+      .run();
+}

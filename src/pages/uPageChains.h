@@ -1,0 +1,50 @@
+#pragma once
+// What the title panel and the device boards share: the main window's side
+// they need, the registers their controls poll, how controls are given their
+// values and the clock, and the chain of a user's register write.
+#include <QBuffer>
+#include <QByteArray>
+#include <QIODevice>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class QWidget;
+class TIOChainGen;
+class TSimpleDeviceDescriptor;
+
+// What a page of bound controls needs from the main window.
+struct TPageHost {
+  TIOChainGen *Chains = nullptr;
+  // Makes the work folder the current folder (the event ring is read there).
+  std::function<void()> EnterTempFolder;
+  // True when the user may write: asks for the password when not logged in.
+  std::function<bool()> Login;
+  // Reports a load problem of a page file in the status line and the log.
+  std::function<void(const QString &Text)> Report;
+  bool VirtualInputPulse = false; // dashboard/virtualInputPulse
+  int TeleCount = 2;              // dashboard/teleCount
+  int EventLogCount = 256;        // event/eventLogCount
+};
+
+// Appends W as a 16-bit little-endian word (register lists and pairs).
+void AppendWord(QByteArray &B, uint16_t W);
+// Opens Buffer when needed and gives it Bytes, positioned at the start.
+void RefillBuffer(QBuffer &Buffer, const QByteArray &Bytes = QByteArray());
+
+// The registers Panel's readable controls poll (16-bit little-endian numbers,
+// in control order, duplicates kept). With Setpoints, the setpoint panels'
+// registers of both groups too (panels without setpoint or a group the device
+// lacks are skipped). SkipVirtualInputs leaves out groups of record type 20.
+// Clock tells whether a field shows the device clock.
+QByteArray PolledRegisters(QWidget *Panel, const TSimpleDeviceDescriptor *Desc, bool Setpoints,
+                           bool SkipVirtualInputs, bool &Clock);
+// Every control of Panel shows its value from the register image (Flags bit
+// 0: primary values); setpoint panels show both groups.
+void ShowControlValues(QWidget *Panel, TSimpleDeviceDescriptor *Desc, int Flags);
+// The device clock (8 bytes of a clock read) into every clock field of Panel.
+void ShowClockOn(QWidget *Panel, QIODevice *Stream);
+// Writes Value to Reg (under Mask: read, merge, write), reads it back into the
+// register image and calls Done. The chain keeps its own streams.
+void StartRegisterWrite(TIOChainGen &Gen, uint16_t Reg, uint16_t Value, uint16_t Mask,
+                        const std::function<void()> &Done);

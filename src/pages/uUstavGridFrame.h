@@ -1,0 +1,99 @@
+#pragma once
+// What the setpoints page and a local setpoint set share: the level list
+// beside the grid, one row per shown setpoint, one value column per group,
+// the own register image being edited, the change colours, the limit check,
+// the image of the values to write and the spreadsheet export. Each frame
+// decides where its values come from and which cells may be edited.
+#include "uDescriptorGridFrame.h"
+#include "uModbus.h"
+#include "uParamCodec.h"
+#include "uUstav.h"
+
+#include <QColor>
+#include <vector>
+
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class TCheckListBoxEditor;
+class TExcelFrame;
+class TStringGridEditor;
+struct TCellEditorRequest;
+
+class TUstavGridFrame : public TDescriptorGridFrame {
+  Q_OBJECT
+public:
+  TUstavGridFrame(const QString &FrameName, QWidget *Parent);
+  ~TUstavGridFrame() override;
+
+  // Rows emptied (row 1 carries no setpoint), setpoints dropped.
+  void Clear();
+  // Repaints the value cells from the images.
+  virtual void UpdateValues() = 0;
+  // The limit report of the own image: one line per group value outside its
+  // setpoint's limits, "" when all are inside.
+  QString CheckLimits() const;
+  // The own image's values to write: the setpoint count, then per readable
+  // and writable setpoint (the first row of a bit set standing for it) its
+  // words of the groups that have a register.
+  QByteArray BuildImage() const;
+  // The sheet named "Уставки" (or the local frame's), every grid cell.
+  void ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex);
+  // The MD5 of the text under Root's "ustav" (Windows-1251); the digest of
+  // the empty text without one.
+  static QByteArray DescriptorDigest(const IXXMLNode &Root);
+
+  int GroupCount() const { return FGroupCount; }
+  const TModbus &OwnImage() const { return FOwnImage; }
+  // The setpoint of grid row Row, or null.
+  TUstav *RowUstav(int Row) const;
+  // The value cell (Col >= 2) differs from the device's last read value.
+  bool CellChanged(int Col, int Row) const;
+  bool IsPrimary() const { return FPrimary; }
+
+  QListWidget *clbUstavLevel = nullptr;
+  QLabel *Label28 = nullptr;
+  TStringGrid *const sgUstav;
+  TStringGridEditor *Editor() const { return FEditor; }
+  TCheckListBoxEditor *LevelEditor() const { return FLevelEditor; }
+
+protected:
+  // Levels from Root: "Все" and one item per level (its ider kept); with
+  // DropUnreadable a level whose first setpoint is missing or unreadable goes.
+  void FillLevels(const IXXMLNode &Root, bool DropUnreadable);
+  // Setpoints, group columns, rows and values for Root.
+  void BuildFrom(const IXXMLNode &Root, int GroupCount, bool DropUnreadableLevels);
+  void SetGroupCount(int Count);
+  void BuildRows();
+  // The level item a setpoint belongs to (null when none).
+  virtual QListWidgetItem *LevelItem(const TUstav &U) const;
+  // The writes of Image against the program's register image: throws
+  // EKvError "internal error" when it does not fit the setpoints.
+  TRegWrites ImageWrites(const QByteArray &Image) const;
+  // Own-image edit of (Col, Row) to Text; the register concerned or -1.
+  int EditOwnImage(int Col, int Row, const QString &Text);
+  // Base colour of the value cells.
+  virtual QColor BaseColor() const { return Qt::white; }
+  virtual void GetCellEditor(int Col, int Row, TCellEditorRequest &Request) = 0;
+  virtual void CellEdited(int Col, int Row, const QString &Text) = 0;
+  virtual void LevelEdited(int Index, const QString &Text);
+  // The editor kind of setpoint U (edit box, list or bit-mask dialog).
+  void ChooseEditor(const TUstav &U, TCellEditorRequest &Request) const;
+  // Runs a write of Writes: status texts, the writes, the read-back into the
+  // register image, then Done (repaint and what the frame adds).
+  void RunWrite(const TRegWrites &Writes, const std::function<void(TIOChainList3 &)> &Done);
+
+  TUstavList FUstavs;
+  std::vector<TUstav *> FRows; // FRows[r - 1] for grid row r
+  TModbus FOwnImage;
+  int FGroupCount = 0;
+  bool FPrimary = false;
+  QString FSheetName = QStringLiteral("Уставки");
+
+private:
+  void LevelClickCheck(QListWidgetItem *Item);
+
+  TStringGridEditor *FEditor = nullptr;
+  TCheckListBoxEditor *FLevelEditor = nullptr;
+  bool FChecking = false;
+};

@@ -1,0 +1,151 @@
+#include "uUstavLocalFrame.h"
+
+#include "uDescriptorXml.h"
+#include "uErrors.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
+#include "uUstavFrame.h"
+
+#include <QListWidget>
+#include <QSignalBlocker>
+
+namespace {
+// Only groups 1 and 2 of a set are stored.
+constexpr int SetGroups = 2;
+const char *const SetpointXPath = "ustav/*[name()=\"ustav-num\" or name()=\"ustav-enum\" ]";
+
+// The register of group G (from 1) of a setpoint element; -1 when none.
+int GroupReg(const IXXMLNode &Node, int G) {
+  const int r = Node->GetIntNodeDef(QString("mreg[%1]").arg(G), -1);
+  return r >= 0 && r < TModbus::RegCount ? r : -1;
+}
+} // namespace
+
+TkvUstavLocalFrame::TkvUstavLocalFrame(TUstavFrame *UstavPage, QWidget *Parent)
+    : TUstavGridFrame("UstavLocalFrame", Parent), FUstavPage(UstavPage) {}
+
+void TkvUstavLocalFrame::Init() {
+  Clear();
+  SetGroupCount(SetGroups);
+  sgUstav->SetCells(2, 0, QStringLiteral("Группа 1"));
+  sgUstav->SetCells(3, 0, QStringLiteral("Группа 2"));
+  FDoc = NewXMLDocument();
+  FDoc->LoadXML("<document/>");
+}
+
+void TkvUstavLocalFrame::LoadFromFile(const QString &FileName) {
+  FFileName = FileName;
+  FDoc = NewXMLDocument();
+  FDoc->Load(FileName);
+  const IXXMLNode set = FDoc->GetDocumentElement();
+  const IXXMLNode desc = set ? set->SelectSingleNode("device-descriptor") : IXXMLNode();
+  if (!desc)
+    throw EKvError("invalid format");
+  for (int r = 0; r < TModbus::RegCount; ++r)
+    FOwnImage.SetWord(r, 0);
+  const int groups = std::min(SetGroups, desc->SelectNodes(DXQ_GROUP_MREG)->GetCount());
+  const IXXMLNodeList nodes = desc->SelectNodes(SetpointXPath);
+  for (int i = 0; i < nodes->GetCount(); ++i) {
+    const IXXMLNode n = nodes->GetItem(i);
+    if (!(n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 1))
+      continue;
+    for (int g = 1; g <= groups; ++g) {
+      const int reg = GroupReg(n, g);
+      const IXXMLNode item = reg < 0 ? IXXMLNode() : set->SelectSingleNode(QString("modbus/item[@mreg=%1]").arg(reg));
+      if (item)
+        FOwnImage.SetWord(reg, CheckedCast<uint16_t>(item->GetIntAttr("val", 0)));
+    }
+  }
+  Clear();
+  TDescriptorGridFrame::SetDescriptor(desc);
+  BuildFrom(desc, groups, false);
+  if (groups < SetGroups)
+    SetGroupCount(groups);
+}
+
+void TkvUstavLocalFrame::CopyLevelChecks(const QListWidget *Source) {
+  if (!Source || Source->count() != clbUstavLevel->count())
+    return;
+  {
+    const QSignalBlocker block(clbUstavLevel);
+    for (int i = 0; i < Source->count(); ++i)
+      clbUstavLevel->item(i)->setCheckState(Source->item(i)->checkState());
+  }
+  BuildRows();
+  UpdateValues();
+}
+
+void TkvUstavLocalFrame::UpdateValues() {
+  for (int r = 1; r <= int(FRows.size()); ++r) {
+    const TUstav &u = *FRows[size_t(r - 1)];
+    for (int g = 0; g < FGroupCount; ++g)
+      if (const int reg = u.Reg(g); reg >= 0 && FOwnImage.IsValid(reg))
+        sgUstav->SetCells(g + 2, r, u.ValueToText(FOwnImage.GetWord(reg), FPrimary));
+  }
+  sgUstav->viewport()->update();
+}
+
+void TkvUstavLocalFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
+  R.Kind = TCellEditorRequest::ekNone;
+  R.PasswordChar = QChar();
+  const TUstav *u = RowUstav(Row);
+  const int reg = u && Col >= 2 ? u->Reg(Col - 2) : -1;
+  if (reg < 0 || Col - 2 >= FGroupCount || !u->CanWrite() || !FOwnImage.IsValid(reg))
+    return;
+  ChooseEditor(*u, R);
+}
+
+void TkvUstavLocalFrame::CellEdited(int Col, int Row, const QString &Text) {
+  EditOwnImage(Col, Row, Text);
+  sgUstav->viewport()->update();
+}
+
+void TkvUstavLocalFrame::SaveToFile(const QString &FileName) {
+  const IXXMLNode set = FDoc->GetDocumentElement();
+  const IXXMLNode desc = Descriptor();
+  if (!set || !desc)
+    throw EKvError("invalid format");
+  // A set without "modbus" gets one.
+  IXXMLNode modbus = set->SelectSingleNode("modbus");
+  if (modbus)
+    modbus->Remove();
+  modbus = set->AddChild("modbus");
+  const IXXMLNodeList nodes = desc->SelectNodes(SetpointXPath);
+  for (int i = 0; i < nodes->GetCount(); ++i) {
+    const IXXMLNode n = nodes->GetItem(i);
+    if ((n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 3) != 3)
+      continue;
+    for (int g = 1; g <= SetGroups; ++g) {
+      const int reg = GroupReg(n, g);
+      if (reg < 0 || FOwnImage.GetWord(reg) == 0)
+        continue;
+      const IXXMLNode item = modbus->AddChild("item");
+      item->SetIntAttr("mreg", reg);
+      item->SetIntAttr("val", FOwnImage.GetWord(reg));
+    }
+  }
+  if (!FileName.isEmpty())
+    FFileName = FileName;
+  FDoc->Save(FFileName);
+}
+
+void TkvUstavLocalFrame::WriteImage(const QByteArray &Image) {
+  // The tab may close while the chain runs: the steps hold no bare pointer to it.
+  RunWrite(ImageWrites(Image), [this](TIOChainList3 &C) {
+    C.exec([self = QPointer<TkvUstavLocalFrame>(this)] {
+      if (self)
+        self->sgUstav->viewport()->update();
+    });
+    if (FUstavPage)
+      C.exec([page = QPointer<TUstavFrame>(FUstavPage)] {
+        if (page)
+          page->ShowValues();
+      });
+    C.execStrings(
+        [show = FHost.ShowMessageStep](const QStringList &Args) {
+          if (show && !Args.isEmpty())
+            show(Args.first());
+        },
+        QStringLiteral("Готово"));
+  });
+}

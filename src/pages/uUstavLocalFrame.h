@@ -1,0 +1,40 @@
+#pragma once
+// A local setpoint set: a set file ("tempustav.xml", "*.us") shown and edited
+// without the device, saved again, and written to the device when it was made
+// for the same descriptor. The set's own descriptor decides every lookup.
+// Main thread only.
+#include "uUstavGridFrame.h"
+
+class TUstavFrame;
+
+class TkvUstavLocalFrame : public TUstavGridFrame {
+  Q_OBJECT
+public:
+  // UstavPage (may be null) shows the device's values again after a write.
+  explicit TkvUstavLocalFrame(TUstavFrame *UstavPage, QWidget *Parent = nullptr);
+
+  void Init();
+  // Reads the set. Throws EKvError "invalid format" when the file holds no
+  // "device-descriptor" (also when it does not load), EKvRange for a value
+  // above 65535.
+  void LoadFromFile(const QString &FileName);
+  // Copies the check states of Source's items by position when both lists
+  // have as many items; rows and values follow.
+  void CopyLevelChecks(const QListWidget *Source);
+  // Rewrites the stored values and saves to FileName (the current file when
+  // empty, which FileName otherwise becomes).
+  void SaveToFile(const QString &FileName);
+  QByteArray GetDescriptorDigest() const { return DescriptorDigest(Descriptor()); }
+  void WriteImage(const QByteArray &Image);
+  void UpdateValues() override;
+  QString FileName() const { return FFileName; }
+
+protected:
+  void GetCellEditor(int Col, int Row, TCellEditorRequest &Request) override;
+  void CellEdited(int Col, int Row, const QString &Text) override;
+
+private:
+  TUstavFrame *FUstavPage;
+  IXXMLDocument FDoc;
+  QString FFileName;
+};

@@ -1,0 +1,95 @@
+#include "uExcelFrame.h"
+
+#include "uErrors.h"
+#include "uFileDialogSink.h"
+
+#include <QHeaderView>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+// Rows and columns a fresh sheet shows before anything is written.
+constexpr int EmptyRows = 50, EmptyCols = 12;
+} // namespace
+
+TExcelFrame::TExcelFrame(QWidget *Parent) : QWidget(Parent), FBook(std::make_unique<TWorkbook>()) {
+  setObjectName("ExcelFrame");
+  auto *layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  Sheets = new QTabWidget(this);
+  Sheets->setObjectName("OleContainer");
+  Sheets->setTabPosition(QTabWidget::South);
+  layout->addWidget(Sheets);
+  for (int i = 1; i <= TWorkbook::SheetCount; ++i) {
+    auto *view = new QTableWidget(EmptyRows, EmptyCols, Sheets);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    Sheets->addTab(view, FBook->Sheet(i).Name());
+  }
+}
+
+TExcelFrame::~TExcelFrame() = default;
+
+QTableWidget *TExcelFrame::View(int Index) const { return static_cast<QTableWidget *>(Sheets->widget(Index - 1)); }
+
+TWorksheet &TExcelFrame::Active() {
+  if (!FBook)
+    throw EKvError("Cannot initiate OleContainer");
+  return FBook->Sheet(FActive);
+}
+
+void TExcelFrame::PrepareSheet(int Index, const QString &Name) {
+  if (!FBook)
+    throw EKvError("Cannot initiate OleContainer");
+  TWorksheet &sheet = FBook->Sheet(Index);
+  FActive = Index;
+  sheet.Clear();
+  sheet.SetName(Name);
+  QTableWidget *view = View(Index);
+  view->clearContents();
+  view->setRowCount(EmptyRows);
+  view->setColumnCount(EmptyCols);
+  Sheets->setTabText(Index - 1, Name);
+  Sheets->setCurrentIndex(Index - 1);
+}
+
+void TExcelFrame::SetCell(int Row, int Col, const QString &Text) {
+  Active().SetCell(Row, Col, Text);
+  QTableWidget *view = View(FActive);
+  if (view->rowCount() < Row)
+    view->setRowCount(Row);
+  if (view->columnCount() < Col)
+    view->setColumnCount(Col);
+  view->setItem(Row - 1, Col - 1, new QTableWidgetItem(Text));
+}
+
+void TExcelFrame::SetDateCell(int Row, int Col, double Value, const QString &Text, const QString &NumberFormat) {
+  SetCell(Row, Col, Text);
+  Active().SetDateCell(Row, Col, Value, Text, NumberFormat);
+}
+
+void TExcelFrame::AutoFit(int Col) {
+  TWorksheet &sheet = Active();
+  sheet.AutoFit(Col);
+  if (sheet.ColumnWidth(Col) > 0 && Col <= View(FActive)->columnCount())
+    View(FActive)->setColumnWidth(Col - 1, int(sheet.ColumnWidth(Col) * fontMetrics().averageCharWidth()));
+}
+
+void TExcelFrame::SaveAs() {
+  if (!FBook)
+    throw EKvError("Cannot initiate OleContainer");
+  TFileDialogRequest r;
+  r.Kind = TFileDialogKind::Save;
+  r.DefaultExt = "xlsx";
+  r.Filter = "Книга Excel (*.xlsx)";
+  const QString path = AskFileName(r);
+  if (!path.isEmpty())
+    FBook->SaveAs(path);
+}
+
+void TExcelFrame::QuitExcel() {
+  FBook.reset();
+  for (int i = 1; i <= Sheets->count(); ++i)
+    View(i)->clearContents();
+}

@@ -1,0 +1,122 @@
+#include "DDMenuEditorForm.h"
+
+#include "uDemoDevice.h"
+#include "uDeviceContent.h"
+#include "uDeviceDescriptor.h"
+#include "uFileDialogSink.h"
+#include "uFiles.h"
+#include "uMessageSink.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString U(const char *S) { return QString::fromUtf8(S); }
+
+QStringList Texts(QTreeWidgetItem *Parent) {
+  QStringList l;
+  for (int i = 0; i < Parent->childCount(); ++i)
+    l << Parent->child(i)->text(0);
+  return l;
+}
+
+class MenuEditorForm : public ::testing::Test {
+protected:
+  QTemporaryDir Dir;
+  TDeviceDescriptor D;
+  QStringList Asked;
+  TMsgResult Answer = TMsgResult::No;
+  TMessageSink OldSink;
+
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "test";
+    static char *argv[] = {name, nullptr};
+    if (!qApp)
+      new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    const TDeviceContent c = DemoTerminalContent();
+    SaveFileBytes(Dir.filePath("identification.inc"), DesignIdentification(c));
+    SaveFileBytes(Dir.filePath("descriptor.xml"), DesignDescriptorXml(c));
+    ResetModbusIderList();
+    EnsureModbusIderList(Dir.filePath("identification.inc"));
+    OldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
+      Asked << Text;
+      return Answer;
+    });
+    D.LoadFromFile(Dir.filePath("descriptor.xml"));
+    D.SaveMenuFile(Dir.filePath("menu.xml"));
+  }
+  void TearDown() override {
+    SetMessageSink(OldSink);
+    ResetModbusIderList();
+  }
+};
+
+} // namespace
+
+TEST_F(MenuEditorForm, ShowsTheDemoMenuAndEditsIt) {
+  TMenuEditor w;
+  w.LoadFromFile(Dir.filePath("menu.xml"));
+  w.SetDescriptor(&D);
+  EXPECT_EQ(w.windowTitle(), U("Редактор меню"));
+  QTreeWidgetItem *start = w.TreeViewMenu->topLevelItem(0);
+  ASSERT_TRUE(start);
+  EXPECT_EQ(start->text(0), U("Старт"));
+  EXPECT_EQ(Texts(start), QStringList({U("Измерения"), U("Параметры"), U("Уставки"), U("Уставки 2"),
+                                       U("Журнал событий"), U("Авария"), U("Дата")}));
+  EXPECT_EQ(Texts(start->child(0)), QStringList({"Ia", "Ib", "Ic", "3I0"}));
+  EXPECT_EQ(w.TreeViewDescriptor->topLevelItemCount(), 6);
+  EXPECT_EQ(w.TreeViewDescriptor->topLevelItem(1)->text(0), U("Уставки"));
+
+  // "Уставки" inserted under "Старт": one list per setpoint level.
+  start->setSelected(true);
+  w.TreeViewDescriptor->topLevelItem(1)->setSelected(true);
+  w.UpdateActions();
+  EXPECT_FALSE(w.ActionFileSave->isEnabled());
+  w.ActionInsert->trigger();
+  start = w.TreeViewMenu->topLevelItem(0);
+  EXPECT_EQ(Texts(start).mid(7), QStringList({U("Максимальная токовая защита"), U("Защита минимального напряжения")}));
+  EXPECT_EQ(Texts(start->child(7)).size(), 3);
+  EXPECT_TRUE(w.ActionFileSave->isEnabled());
+
+  // Saving asks for the file through the file-dialog sink.
+  const QString saved = Dir.filePath("saved.xml");
+  TFileDialogRequest asked;
+  const TFileDialogSink oldFiles = SetFileDialogSink([&](const TFileDialogRequest &R) {
+    asked = R;
+    return saved;
+  });
+  w.ActionFileSave->trigger();
+  SetFileDialogSink(oldFiles);
+  EXPECT_EQ(asked.Caption, U("Сохранить файл меню как"));
+  EXPECT_EQ(asked.FileName, "menu.xml");
+  EXPECT_TRUE(QFile::exists(saved));
+  EXPECT_FALSE(w.ActionFileSave->isEnabled());
+
+  // Closing a changed menu asks; No keeps the window.
+  start->setSelected(true);
+  w.ActionInsertAlarm->trigger();
+  w.show();
+  w.close();
+  EXPECT_EQ(Asked, QStringList({U("Изменения будут потеряны, продолжить выход?")}));
+  EXPECT_TRUE(w.isVisible());
+  if (qEnvironmentVariableIsSet("KV_MENU_EDITOR_SHOT"))
+    w.grab().save(qEnvironmentVariable("KV_MENU_EDITOR_SHOT"));
+  Answer = TMsgResult::Yes;
+  w.close();
+  EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(MenuEditorForm, UnreadableMenuIsShownNotThrown) {
+  SaveFileBytes(Dir.filePath("menu.xml"), "<document><item-list>");
+  TMenuEditor w;
+  w.LoadFromFile(Dir.filePath("menu.xml"));
+  EXPECT_EQ(Asked, QStringList({"error loading " + Dir.filePath("menu.xml")}));
+  w.SetDescriptor(&D);
+  EXPECT_EQ(w.TreeViewMenu->topLevelItemCount(), 0);
+}

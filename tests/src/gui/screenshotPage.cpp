@@ -1,0 +1,158 @@
+// Shows one page of the main window against the in-process demo terminal and
+// saves a picture of the window: `screenshot_page PAGE OUT.png`. PAGE is a
+// row of the table below, or the object name or caption of a tab.
+// scripts/screenshot-page.sh runs it under a virtual X server.
+#include "uDemoSession.h"
+#include "uMessageSink.h"
+#include "uFileDialogSink.h"
+#include "uOscFrame.h"
+#include "uOscHeadFrame.h"
+#include "uOscSetupForm.h"
+#include "uPageControlHelper.h"
+#include "uParamFrame.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
+#include "uUstavFrame.h"
+
+#include <QLineEdit>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QTabWidget>
+#include <functional>
+#include <iostream>
+
+namespace {
+// A page and what is done on it before the picture (an edit, a dialog).
+struct TPageShot {
+  const char *Name;
+  const char *Tab; // object name of the tab
+  std::function<void(TDemoSession &)> Prepare;
+};
+
+// Ctrl+R on the page shown, as a user presses it.
+void PressRefresh(TDemoSession &S) {
+  S.Form->activateWindow();
+  if (!QTest::qWaitForWindowActive(S.Form.get()))
+    std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
+  QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+}
+
+const TPageShot Shots[] = {
+    {"dashboard", "TabSheetDashboard", {}},
+    {"param", "TabSheetParam", {}},
+    // One value typed and not yet written: its cell turns yellow.
+    {"param-edited", "TabSheetParam",
+     [](TDemoSession &S) {
+       TkvParamFrame *f = S.Form->ParamFrame;
+       for (int r = 1; r < f->sgParam->rowCount(); ++r)
+         if (f->RowReg(r) == DemoDevice::ScaledReg) {
+           f->sgParam->setCurrentCell(r, 2);
+           f->Editor()->StartEdit();
+           f->Editor()->Edit->setText("15.5");
+           QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+         }
+     }},
+    {"ustav", "TabSheetUstav", {}},
+    // Edit mode with one value changed and not yet written.
+    {"ustav-edit", "TabSheetUstav",
+     [](TDemoSession &S) {
+       TUstavFrame *f = S.Form->UstavFrame;
+       f->SetEditMode(true);
+       f->sgUstav->setCurrentCell(2, 2);
+       f->Editor()->StartEdit();
+       f->Editor()->Edit->setText("650");
+       QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+     }},
+    // Ctrl+R on the journal page reads the journal from the device.
+    {"event", "TabSheetEvent", [](TDemoSession &S) { PressRefresh(S); }},
+    {"osc", "TabSheetOscHeader", [](TDemoSession &S) { PressRefresh(S); }},
+    // The newest oscillogram read with its events; "Все события" in the
+    // set-up dialog puts every event on the plot.
+    {"osc-read", "TabSheetOscHeader",
+     [](TDemoSession &S) {
+       PressRefresh(S);
+       S.WaitIdle();
+       TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
+         TOscSetupForm form(&Frame);
+         form.LoadChannels(Frame.Drawers(), Frame.Events());
+         form.cbAllEvent->click();
+         form.ApplyChannels(Frame.Drawers());
+         return true;
+       };
+       S.Form->OscHeadFrame->cbEvents->setEnabled(true);
+       S.Form->OscHeadFrame->cbEvents->setChecked(true);
+       S.Form->OscHeadFrame->sgOscHeadDblClick(1);
+       S.WaitIdle();
+       if (auto *frame = S.Form->ActiveOscFrame())
+         frame->RunSetup();
+     }},
+    // The spreadsheet tab with the parameters, then a local setpoint set tab.
+    {"local-set", "TabSheetParam",
+     [](TDemoSession &S) {
+       S.Form->ExcelCommand();
+       S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+       S.Form->UstavFrame->SaveToFile(S.Dir.filePath("tempustav.xml"));
+       S.Form->OpenLocalSet(S.Dir.filePath("tempustav.xml"), QStringLiteral("Редактирование уставок      "));
+     }},
+};
+
+// The tab named Page (a row's name, a tab's object name or caption).
+QWidget *FindPage(TDemoSession &S, const QString &Page, const TPageShot **Shot) {
+  *Shot = nullptr;
+  for (const TPageShot &s : Shots)
+    if (Page == s.Name) {
+      *Shot = &s;
+      return S.Form->PageControl->findChild<QWidget *>(s.Tab);
+    }
+  for (int i = 0; i < S.Form->PageControl->count(); ++i)
+    if (S.Form->PageControl->widget(i)->objectName() == Page || S.Form->PageControl->tabText(i) == Page)
+      return S.Form->PageControl->widget(i);
+  return nullptr;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+  QApplication app(argc, argv);
+  if (argc != 3) {
+    std::cerr << "usage: screenshot_page PAGE OUT.png\n";
+    return 2;
+  }
+  const QString page = QString::fromLocal8Bit(argv[1]), out = QString::fromLocal8Bit(argv[2]);
+  QStringList shown;
+  SetMessageSink([&shown](TMsgKind, const QString &Text) {
+    shown << Text;
+    return TMsgResult::Ok;
+  });
+  SetFileDialogSink([](const TFileDialogRequest &) { return QString(); });
+  TDemoSession s;
+  // Edit mode and direct edits are what the page rows of the table show.
+  if (!s.Start("[ustav]\ndirectEdit=2\n")) {
+    std::cerr << "the main window did not start\n";
+    return 1;
+  }
+  s.Form->setGeometry(0, 0, 1440, 800);
+  s.Form->show();
+  if (s.Identify() != "Готово") {
+    std::cerr << "identification ended with: " << s.Status().toStdString() << "\n";
+    return 1;
+  }
+  const TPageShot *shot = nullptr;
+  QWidget *tab = FindPage(s, page, &shot);
+  if (!tab) {
+    std::cerr << "no page " << argv[1] << "\n";
+    return 1;
+  }
+  s.Form->PageControl->setCurrentWidget(tab);
+  if (shot && shot->Prepare)
+    shot->Prepare(s);
+  s.WaitIdle();
+  QTest::qWait(300); // repaints after the last step, seen by a person, not asserted
+  for (const QString &t : shown)
+    std::cerr << "message: " << t.toStdString() << "\n";
+  if (!s.Form->grab().save(out)) {
+    std::cerr << "cannot save " << argv[2] << "\n";
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,263 @@
+// The title panel against the demo terminal in the simulator: the demo's own
+// page file, its refresh chain, the event ring and the writes a user makes.
+#include "uAppIniFile.h"
+#include "uControls.h"
+#include "uDashboardFrame.h"
+#include "uDeviceBoardFrame.h"
+#include "uDemoDevice.h"
+#include "uDevSimFiles.h"
+#include "uDevSimServer.h"
+#include "uIOChain3.h"
+#include "uMainForm.h"
+#include "uMessageSink.h"
+#include "uModbus.h"
+#include "uMultiLingual.h"
+#include "uPlacement.h"
+#include "uSimDevice.h"
+#include "uSimpleDeviceDescriptor.h"
+#include "uTextCodec.h"
+#include "uUstavConversion.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+class DashboardLink : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FOldCurrent = QDir::currentPath();
+    RegUseStoreFile(FDir.filePath("user.conf"));
+    MultiLingual() = TMultiLingual();
+    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
+      Shown << Text;
+      return TMsgResult::Ok;
+    });
+    LoadDemoDevice(Device);
+  }
+  void TearDown() override {
+    Form.reset();
+    Server.reset();
+    SetMessageSink(FOldSink);
+    QDir::setCurrent(FOldCurrent);
+  }
+
+  // Devsim over TCP and a main window that does not poll; with Panel the
+  // demo's title panel lies beside the program.
+  void Start(bool Panel) {
+    if (Panel)
+      for (const char *name : {"dashboard.XML", "deviceFrame.xml"})
+        ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/") + name, FDir.filePath(name)));
+    Server = std::make_unique<TDevSimServer>(Device);
+    TDevSimOptions o;
+    o.UsePty = false;
+    o.UseTcp = true;
+    Server->Start(o);
+    const QString ini = QString("[setup]\ncustom=0\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n"
+                                "[com]\nTimeout=5000\n[debug]\npoll=0\n")
+                            .arg(Server->TcpPort());
+    const QString path = FDir.filePath("kv.ini");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(ToWin1251(ini));
+    f.close();
+    FIni = std::make_unique<TAppIniFile>(path);
+    Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
+    ASSERT_TRUE(Form->FormShow());
+  }
+
+  // Waits until every chain has ended and the link is idle.
+  void Settle() {
+    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
+  }
+  QString Identify() {
+    Form->aMonitorPoll->trigger();
+    Settle();
+    return Form->StatusBar_->currentMessage();
+  }
+
+  // The register writes devsim received since Mark: (register, value).
+  QList<QPair<int, int>> WritesSince(size_t Mark) const {
+    QList<QPair<int, int>> out;
+    const std::vector<QByteArray> log = Device.RequestLog();
+    for (size_t i = Mark; i < log.size(); ++i)
+      if (log[i].size() == 5 && uint8_t(log[i][0]) == 0x06)
+        out.append({uint8_t(log[i][1]) << 8 | uint8_t(log[i][2]), uint8_t(log[i][3]) << 8 | uint8_t(log[i][4])});
+    return out;
+  }
+
+  template <typename T> QList<T *> Controls() const {
+    QList<T *> out;
+    for (QWidget *w : ControlsOf(Form->DashboardFrame->Panel, true))
+      if (auto *c = qobject_cast<T *>(w))
+        out.append(c);
+    return out;
+  }
+
+  QTemporaryDir FDir;
+  TSimDevice Device;
+  std::unique_ptr<TDevSimServer> Server;
+  std::unique_ptr<TMainForm> Form;
+  QStringList Shown;
+
+private:
+  QString FOldCurrent;
+  TMessageSink FOldSink;
+  std::unique_ptr<TAppIniFile> FIni;
+};
+
+// The setpoints page as the controls see it: every setpoint a plain number.
+class TPlainConversion : public TUstavConversion {
+public:
+  QString RegValueText(int, uint16_t Value) const override { return QString::number(Value); }
+  std::optional<uint16_t> TextToRegValue(int, const QString &Text) const override { return uint16_t(Text.toUInt()); }
+};
+
+QDateTime At(int Minute) { return QDateTime(QDate(2026, 4, 1), QTime(9, Minute, 0), Qt::UTC); }
+} // namespace
+
+TEST_F(DashboardLink, DemoPagesNameOnlyRegistersAndSetpointsOfTheDemoDescriptor) {
+  Start(true);
+  ASSERT_EQ(Identify(), "Готово");
+  const IXXMLNode root = Form->Descriptor()->Root;
+  const int setpoints = root->SelectNodes("ustav/*[mreg]")->GetCount();
+  for (const char *name : {"dashboard.XML", "deviceFrame.xml"}) {
+    IXXMLDocument page = NewXMLDocument();
+    ASSERT_TRUE(page->Load(FDir.filePath(name))) << name;
+    const IXXMLNodeList regs = page->GetDocumentElement()->SelectNodes("//mreg");
+    ASSERT_GT(regs->GetCount(), 5) << name;
+    for (int i = 0; i < regs->GetCount(); ++i)
+      EXPECT_TRUE(root->SelectSingleNode(QString("//*[mreg=%1]").arg(regs->GetItem(i)->GetText())))
+          << name << " " << regs->GetItem(i)->GetText().toStdString();
+    const IXXMLNodeList idx = page->GetDocumentElement()->SelectNodes("//idx");
+    ASSERT_GT(idx->GetCount(), 0) << name;
+    for (int i = 0; i < idx->GetCount(); ++i)
+      EXPECT_LT(idx->GetItem(i)->GetText().toInt(), setpoints) << name;
+  }
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+TEST_F(DashboardLink, RefreshShowsMeasuresClockAndNewestEventsAndWritesNothing) {
+  Start(true);
+  ASSERT_EQ(Identify(), "Готово");
+  const int recordBytes = 9 + 2 * 6; // four event measures and two bit words
+  Device.SetFile(SimFileEventRing, BuildEventRing({{At(1), 1, 1, {}}, {At(2), 17, 0, {}}, {At(3), 2, 1, {}}},
+                                                             recordBytes, 256, 0),
+                 recordBytes);
+  Device.SetClock(QDateTime(QDate(2026, 4, 1), QTime(10, 20, 30)), false);
+  const size_t mark = Device.RequestLog().size();
+  TkvDashboardFrame *page = Form->DashboardFrame;
+  page->Refresh();
+  Settle();
+
+  // The demo's first tick: Ia raw 3200 (divisor 1), F 5000 / 100, temperature 31 (signed).
+  const QMap<int, QString> expected{{200, "3200"}, {208, "50.0"}, {209, "31.0"}};
+  int checked = 0;
+  for (TMeasureLabeledEdit *m : Controls<TMeasureLabeledEdit>()) {
+    if (expected.contains(m->mreg())) {
+      EXPECT_EQ(m->text(), expected[m->mreg()]) << m->mreg();
+      ++checked;
+    }
+    EXPECT_FALSE(m->text().isEmpty()) << m->mreg();
+  }
+  EXPECT_EQ(checked, 3);
+  QStringList clocks;
+  for (TDateTimeEdit *d : Controls<TDateTimeEdit>())
+    clocks << d->text();
+  EXPECT_EQ(clocks, (QStringList{"14 май 2024", "2024-06-03", "2026.04.01 10:20:30"}));
+  TEventView *view = Controls<TEventView>().value(0);
+  ASSERT_TRUE(view);
+  ASSERT_EQ(view->topLevelItemCount(), 3);
+  EXPECT_EQ(view->topLevelItem(0)->text(0), "26-04-01 09:03:00.000");
+  EXPECT_EQ(view->topLevelItem(1)->text(1), "<17>");
+  EXPECT_EQ(view->topLevelItem(2)->text(2), "1");
+
+  // Two newer records, then an older one: the next refresh takes the two only.
+  Device.SetFile(SimFileEventRing,
+                 BuildEventRing({{At(1), 1, 1, {}}, {At(2), 17, 0, {}}, {At(3), 2, 1, {}}, {At(4), 3, 0, {}},
+                                 {At(5), 1, 0, {}}, {At(0), 2, 0, {}}},
+                                recordBytes, 256, 0),
+                 recordBytes);
+  page->Refresh();
+  Settle();
+  ASSERT_EQ(view->topLevelItemCount(), 5);
+  EXPECT_EQ(view->topLevelItem(0)->text(0), "26-04-01 09:05:00.000");
+  EXPECT_EQ(view->topLevelItem(4)->text(0), "26-04-01 09:01:00.000");
+  page->ShowValues();
+  EXPECT_TRUE(WritesSince(mark).isEmpty());
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+TEST_F(DashboardLink, UserPressesWriteOneRegister) {
+  Start(true);
+  ASSERT_EQ(Identify(), "Готово");
+  Form->DashboardFrame->Refresh();
+  Settle();
+  Form->SetLoggedIn(true);
+  TBitregGroupBox *virt = nullptr;
+  for (TBitregGroupBox *g : Controls<TBitregGroupBox>())
+    if (g->mreg() == 23)
+      virt = g;
+  ASSERT_TRUE(virt);
+  ASSERT_GE(virt->BitList()->Count(), 2);
+  size_t mark = Device.RequestLog().size();
+  QTest::mouseClick(virt->BitList()->Item(1)->Circle(), Qt::LeftButton);
+  Settle();
+  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{23, 0x0002}}));
+
+  TParamEnum *mode = Controls<TParamEnum>().value(0);
+  ASSERT_TRUE(mode);
+  EXPECT_TRUE(mode->isEnabled());
+  EXPECT_EQ(mode->List()->currentText(), "Введен");
+  mark = Device.RequestLog().size();
+  emit mode->List()->activated(0);
+  Settle();
+  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{30, 0}}));
+  EXPECT_EQ(mode->List()->currentText(), "Выведен");
+}
+
+TEST_F(DashboardLink, IdentificationWithoutAPanelFileEndsReady) {
+  Start(false);
+  EXPECT_EQ(Identify(), "Готово");
+  EXPECT_TRUE(ControlsOf(Form->DashboardFrame->Panel, false).isEmpty());
+}
+
+TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
+  Start(true);
+  ASSERT_EQ(Identify(), "Готово");
+  TPlainConversion conversion;
+  SetUstavConversion(&conversion);
+  Form->NDeviceBoard->trigger();
+  auto *boards = Form->findChild<TkvDeviceBoardFrame *>();
+  ASSERT_TRUE(boards);
+  Settle();
+  boards->ListBox->setCurrentRow(1); // the setpoint board
+  Settle();
+  TUstavPanel *first = nullptr;
+  for (QWidget *w : ControlsOf(boards->Panel, true))
+    if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
+      first = u;
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->Edit(1)->text(), "6000"); // group 2 of the first setpoint, read by the refresh
+  Form->SetLoggedIn(true);
+  size_t mark = Device.RequestLog().size();
+  first->Edit(1)->setText("6100");
+  QTest::keyClick(first->Edit(1), Qt::Key_Return);
+  Settle();
+  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{150, 6100}}));
+  EXPECT_EQ(first->Edit(1)->text(), "6100");
+
+  // A bit field: the device's word is read, merged and written.
+  Device.SetRegister(TSimArea::Holding, 152, 0x00F0);
+  mark = Device.RequestLog().size();
+  boards->WriteSetpoint(152, 8, 8);
+  Settle();
+  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{152, 0x00F8}}));
+  SetUstavConversion(nullptr);
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}

@@ -1,0 +1,140 @@
+#include "uIdentification.h"
+
+#include "uAgentClientForm.h"
+#include "uAppIniFile.h"
+#include "uDemoDevice.h"
+#include "uDevSimServer.h"
+#include "uFiles.h"
+#include "uIOChain3.h"
+#include "uLogger.h"
+#include "uMainForm.h"
+#include "uMessageSink.h"
+#include "uModbustcpForm.h"
+#include "uMultiLingual.h"
+#include "uPlacement.h"
+#include "uSimAgent.h"
+#include "uSimDevice.h"
+#include "uSimpleDeviceDescriptor.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace {
+constexpr int Unit = 5;
+
+// The demo device (unit 5) on 127.0.0.1 and a main window whose own link
+// points elsewhere: only the chosen target can reach the device.
+class NetworkTarget : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FOldCurrent = QDir::currentPath();
+    QDir::setCurrent(FDir.path());
+    RegUseStoreFile(FDir.filePath("user.conf"));
+    MultiLingual() = TMultiLingual();
+    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
+      Shown << Text;
+      return TMsgResult::Ok;
+    });
+    LoadDemoDevice(Device);
+    Device.SetAddress(Unit);
+    Server = std::make_unique<TDevSimServer>(Device);
+    TDevSimOptions o;
+    o.UsePty = false;
+    Server->Start(o);
+    Agent.Channels = {{1, 3, QStringLiteral("Left bus")}};
+    Agent.Units = {{1, QStringLiteral("Demo"), Unit}};
+    Agent.Start();
+    const QString ini = QStringLiteral("[setup]\ncustom=0\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1\n"
+                                       "[debug]\npoll=0\n[com]\nTimeout=5000\n[agentd]\nurl=%1\nhost=127.0.0.1\n"
+                                       "port=%2\n")
+                            .arg(Agent.BaseUrl())
+                            .arg(Server->TcpPort() - 2);
+    SaveFileBytes(FDir.filePath("kv.ini"), ini.toUtf8());
+    FIni = std::make_unique<TAppIniFile>(FDir.filePath("kv.ini"));
+    Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
+    ASSERT_TRUE(Form->FormShow());
+  }
+  void TearDown() override {
+    Form.reset();
+    Agent.Stop();
+    Server.reset();
+    SetMessageSink(FOldSink);
+    QDir::setCurrent(FOldCurrent);
+  }
+
+  // Triggers Action and clicks the item Caption of Picker once it is listed;
+  // the script's end is awaited.
+  QString ChooseAndIdentify(QAction *Action, TUnitPickerForm *Picker, const QString &Caption) {
+    QTimer clicker;
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+      const auto found = Picker->TreeView->findItems(Caption, Qt::MatchExactly | Qt::MatchRecursive);
+      if (Picker->isVisible() && !found.isEmpty())
+        emit Picker->TreeView->itemClicked(found.first(), 0);
+    });
+    clicker.start(10);
+    Action->trigger();
+    clicker.stop();
+    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
+    return Form->StatusBar_->currentMessage();
+  }
+
+  void ExpectIdentifiedOverTheTarget() {
+    EXPECT_TRUE(Form->Descriptor()->Ready);
+    const QStringList log = Logger().Lines().join('\n').split('\n');
+    for (const QString &line : {QStringLiteral("agent host 127.0.0.1"),
+                                QStringLiteral("agent port %1").arg(Server->TcpPort()),
+                                QStringLiteral("agent unit %1").arg(Unit)})
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const QString &L) { return L.endsWith(line); }))
+          << line.toStdString();
+    EXPECT_FALSE(QFile::exists(QDir(Form->GetTempFolder()).filePath("dump1")));
+    EXPECT_FALSE(QFile::exists(QDir(Form->GetTempFolder()).filePath("dump2")));
+    EXPECT_FALSE(Form->cbDevNo->isEnabled());
+    EXPECT_FALSE(Form->NPort->isEnabled());
+    EXPECT_FALSE(Form->NBaudrate->isEnabled());
+    EXPECT_TRUE(Shown.isEmpty()) << Shown.join('|').toStdString();
+  }
+
+  QTemporaryDir FDir;
+  TSimDevice Device;
+  TSimAgent Agent;
+  std::unique_ptr<TDevSimServer> Server;
+  std::unique_ptr<TMainForm> Form;
+  QStringList Shown;
+
+private:
+  QString FOldCurrent;
+  TMessageSink FOldSink;
+  std::unique_ptr<TAppIniFile> FIni;
+};
+} // namespace
+
+TEST_F(NetworkTarget, AgentUnitIsIdentifiedAtPortBasePlusComMinusOne) {
+  EXPECT_EQ(ChooseAndIdentify(Form->aAgent, Form->Forms().AgentClientForm, "5 - Demo"), "Готово");
+  ExpectIdentifiedOverTheTarget();
+}
+
+TEST_F(NetworkTarget, ModbusTcpListUnitIsIdentified) {
+  SaveFileBytes(QDir::current().filePath("modbustcp.xml"),
+                QStringLiteral("<list><channel host=\"127.0.0.1\" port=\"%1\" comment=\"demo\"><unit addr=\"%2\" "
+                               "comment=\"Demo\"/></channel></list>")
+                    .arg(Server->TcpPort())
+                    .arg(Unit)
+                    .toUtf8());
+  EXPECT_EQ(ChooseAndIdentify(Form->aModbusTcp, Form->Forms().ModbustcpForm, "5 - Demo"), "Готово");
+  ExpectIdentifiedOverTheTarget();
+}
+
+TEST_F(NetworkTarget, CancelledPickerChangesNothing) {
+  QTimer::singleShot(50, [this] { Form->Forms().AgentClientForm->reject(); });
+  Form->aAgent->trigger();
+  EXPECT_TRUE(Form->cbDevNo->isEnabled());
+  EXPECT_EQ(Form->IOChain()->ChainCount(), 0);
+}

@@ -1,0 +1,150 @@
+// The parameters page against the in-process demo terminal: edits, writes,
+// read-back and the spreadsheet export.
+#include "uParamFrame.h"
+
+#include "../pages/xlsxDump.h"
+#include "uDemoSession.h"
+#include "uExcelFrame.h"
+#include "uFileDialogSink.h"
+#include "uMessageSink.h"
+#include "uModbus.h"
+#include "uPageControlHelper.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
+
+#include <QJsonArray>
+#include <QLineEdit>
+#include <gtest/gtest.h>
+
+namespace {
+// "w REG VALUE" for a register write, "r FIRST COUNT" for a register read.
+QStringList RegisterRequests(const TSimDevice &Device) {
+  QStringList out;
+  for (const QByteArray &p : Device.RequestLog()) {
+    if (p.size() != 5)
+      continue;
+    const int a = uint8_t(p[1]) << 8 | uint8_t(p[2]), b = uint8_t(p[3]) << 8 | uint8_t(p[4]);
+    if (uint8_t(p[0]) == SIM_FN_WRITE_HOLDING)
+      out << QString("w %1 %2").arg(a).arg(b);
+    else if (uint8_t(p[0]) == SIM_FN_READ_HOLDING)
+      out << QString("r %1 %2").arg(a).arg(b);
+  }
+  return out;
+}
+
+class ParamFrameLink : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
+      Shown << Text;
+      return TMsgResult::Ok;
+    });
+  }
+  void TearDown() override { SetMessageSink(FOldSink); }
+
+  // Starts with param/directEdit DirectEdit, identifies and clears devsim's log.
+  void Start(int DirectEdit) {
+    ASSERT_TRUE(S.Start(QString("[param]\ndirectEdit=%1\n").arg(DirectEdit)));
+    ASSERT_EQ(S.Identify(), "Готово");
+    Page = S.Form->ParamFrame;
+    S.Form->show();
+    S.Form->PageControl->setCurrentWidget(S.Form->TabSheetParam);
+    S.Device.ClearLogs();
+  }
+  int RowOf(int Reg) const {
+    for (int r = 1; r < Page->sgParam->rowCount(); ++r)
+      if (Page->RowReg(r) == Reg)
+        return r;
+    return -1;
+  }
+  void Type(int Reg, const QString &Text) {
+    Page->sgParam->setCurrentCell(RowOf(Reg), 2);
+    Page->Editor()->StartEdit();
+    ASSERT_TRUE(Page->Editor()->Edit->isVisible());
+    Page->Editor()->Edit->setText(Text);
+    QTest::keyClick(Page->Editor()->Edit, Qt::Key_Return);
+    ASSERT_TRUE(S.WaitIdle());
+  }
+  QString Cell(int Reg) const { return Page->sgParam->Cells(2, RowOf(Reg)); }
+
+  TDemoSession S;
+  TkvParamFrame *Page = nullptr;
+  QStringList Shown;
+
+private:
+  TMessageSink FOldSink;
+};
+} // namespace
+
+TEST_F(ParamFrameLink, DirectEditWritesOnceReadsBackAndTheCellTurnsWhite) {
+  Start(1);
+  S.Form->SetLoggedIn(true);
+  Type(DemoDevice::ScaledReg, "15.5");
+  EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 50 1550", "r 50 1"}));
+  EXPECT_EQ(Modbus().GetWord(DemoDevice::ScaledReg), 1550);
+  EXPECT_TRUE(Page->RowMatchesDevice(RowOf(DemoDevice::ScaledReg)));
+  EXPECT_EQ(S.Status(), "Готово");
+
+  // A Cyrillic name comes back from the device as it was typed.
+  S.Device.ClearLogs();
+  Type(DemoDevice::NameReg, "ПС Южная");
+  EXPECT_EQ(RegisterRequests(S.Device).filter("w ").size(), DemoDevice::NameWords);
+  Page->ShowValues();
+  EXPECT_EQ(Cell(DemoDevice::NameReg), "ПС Южная");
+  EXPECT_TRUE(Page->RowMatchesDevice(RowOf(DemoDevice::NameReg)));
+
+  // A value out of range is refused before anything is sent; the cell keeps its text.
+  S.Device.ClearLogs();
+  Type(DemoDevice::ScaledReg, "700");
+  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty());
+  EXPECT_EQ(Cell(DemoDevice::ScaledReg), "15.50");
+  EXPECT_EQ(Shown, QStringList{"range check error: 700"});
+}
+
+TEST_F(ParamFrameLink, WriteAllWritesExactlyTheEditedRows) {
+  Start(0);
+  Page->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty());
+  EXPECT_EQ(S.Status(), "Готово");
+
+  Type(DemoDevice::ScaledReg, "0.07");
+  Type(31, "17");
+  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty()); // directEdit 0: only the cells changed
+  EXPECT_FALSE(Page->RowMatchesDevice(RowOf(31)));
+  Page->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device).filter("w "), (QStringList{"w 31 17", "w 50 7"}));
+  EXPECT_TRUE(Page->RowMatchesDevice(RowOf(31)));
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+TEST_F(ParamFrameLink, ExportedWorkbookHoldsTheGridWithRealTexts) {
+  Start(0);
+  QString answer;
+  const TFileDialogSink old = SetFileDialogSink([&answer](const TFileDialogRequest &) { return answer; });
+  TExcelFrame excel;
+  excel.PrepareSheet(1, "Параметры");
+  excel.SetCell(40, 2, "stale");
+  Page->ExportToExcel(&excel, 1);
+  excel.SaveAs(); // cancelled
+  EXPECT_FALSE(QFile::exists(S.Dir.filePath("params.xlsx")));
+  answer = S.Dir.filePath("params.xlsx");
+  excel.SaveAs();
+  SetFileDialogSink(old);
+
+  const QJsonObject d = DumpXlsx(answer);
+  ASSERT_FALSE(d.contains("error")) << d["error"].toString().toStdString();
+  const QJsonObject sheet = d["sheets"].toArray()[0].toObject();
+  EXPECT_EQ(sheet["name"].toString(), "Параметры");
+  const QJsonObject cells = sheet["cells"].toObject();
+  EXPECT_EQ(cells["B1"].toString(), "Наименование");
+  EXPECT_EQ(cells["C1"].toString(), "Значение");
+  const int rows = Page->sgParam->rowCount();
+  for (int r = 1; r < rows; ++r) {
+    EXPECT_EQ(cells[QString("B%1").arg(r + 1)].toString(), Page->sgParam->Cells(1, r));
+    EXPECT_EQ(cells[QString("C%1").arg(r + 1)].toString(), Page->sgParam->Cells(2, r));
+  }
+  EXPECT_EQ(cells.size(), 2 * rows);
+  EXPECT_EQ(cells[QString("C%1").arg(RowOf(DemoDevice::PasswdReg) + 1)].toString(), DemoDevice::Password);
+}

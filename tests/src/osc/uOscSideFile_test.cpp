@@ -1,0 +1,106 @@
+#include "uOscSideFile.h"
+
+#include "uComtrade.h"
+#include "uDateTime.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+// 1000 samples at 1000 per second from 2024-03-15 10:00:00.000.
+struct TRecordConfig {
+  TRecordConfig() {
+    TComtradeConfigTool T;
+    T.SetConfig(&Config);
+    T.SetRateCount(1);
+    T.SetRateSamples(0, 1000);
+    T.SetRateEndSample(0, 999);
+    T.SetFirstTime(EncodeDateTime(2024, 3, 15, 10, 0, 0, 0));
+  }
+  TComtradeConfig Config;
+};
+
+void Write(const QString &Path, const QByteArray &Bytes) {
+  QFile F(Path);
+  ASSERT_TRUE(F.open(QIODevice::WriteOnly));
+  F.write(Bytes);
+}
+} // namespace
+
+TEST(OscSideFile, RoundTripKeepsPensChecksEventsAndBothNoteKinds) {
+  QTemporaryDir Dir;
+  const TRecordConfig R;
+  TOscChannelSettings A, B;
+  A.Color = 0x0000FF, A.PenWidth = 3, A.Checked = false, A.BaseVector = true, A.Events = "10";
+  auto One = std::make_unique<TOscNote>(QString::fromUtf8("Пуск"));
+  One->Moment = 250, One->Dy = 12, One->FontColor = 0xFF0000, One->FontHeight = -20, One->CalcValType = 2;
+  A.Notes.push_back(std::move(One));
+  auto Two = std::make_unique<TOscNote2>(QStringLiteral("25 ms"));
+  Two->Moment = 300, Two->Moment2 = 325;
+  B.Notes.push_back(std::move(Two));
+  B.Events = "01";
+  TOscEventList Events;
+  for (const char *M : {"24.03.15 10:00:00.100", "24.03.15 10:00:00.500"}) {
+    auto E = std::make_unique<TOscEvent>();
+    E->MomentText = M, E->Text = QString::fromUtf8("Событие");
+    Events.push_back(std::move(E));
+  }
+  const QString Path = OscSideFileName(Dir.filePath("rec.dat"));
+  EXPECT_EQ(Path, Dir.filePath("rec.xml"));
+  SaveOscSideFile(Path, 57, {&A, &B}, Events);
+
+  TOscChannelSettings RA, RB;
+  TOscEventList REvents;
+  int Height = 0;
+  ASSERT_TRUE(LoadOscSideFile(Path, QString(), R.Config, 1000, Height, {&RA, &RB}, REvents));
+  EXPECT_EQ(Height, 57);
+  EXPECT_TRUE(std::tie(RA.Color, RA.PenWidth, RA.Checked, RA.BaseVector, RA.Events) ==
+              std::tie(A.Color, A.PenWidth, A.Checked, A.BaseVector, A.Events));
+  EXPECT_EQ(RB.Events, "01");
+  ASSERT_EQ(RA.Notes.size(), 1u);
+  const TOscNote &N = *RA.Notes[0];
+  EXPECT_FALSE(N.HasMoment2());
+  EXPECT_TRUE(std::tie(N.Moment, N.Text, N.Dy, N.FontColor, N.FontHeight, N.FontName, N.CalcValType) ==
+              std::tie(A.Notes[0]->Moment, A.Notes[0]->Text, A.Notes[0]->Dy, A.Notes[0]->FontColor,
+                       A.Notes[0]->FontHeight, A.Notes[0]->FontName, A.Notes[0]->CalcValType));
+  ASSERT_EQ(RB.Notes.size(), 1u);
+  ASSERT_TRUE(RB.Notes[0]->HasMoment2());
+  EXPECT_EQ(static_cast<const TOscNote2 &>(*RB.Notes[0]).Moment2, 325);
+  ASSERT_EQ(REvents.size(), 2u);
+  EXPECT_EQ(REvents[0]->Moment, 100);
+  EXPECT_EQ(REvents[1]->Moment, 500);
+  EXPECT_EQ(REvents[1]->Text, QString::fromUtf8("Событие"));
+}
+
+TEST(OscSideFile, DroppedEventsLeaveTheEventStringsAndFallbackIsUsed) {
+  QTemporaryDir Dir;
+  const TRecordConfig R;
+  // Events before the record, at sample 0, inside, at the end, unreadable.
+  Write(Dir.filePath("last.xml"),
+        "<root><common analog-height=\"44\"/>"
+        "<channel events=\"10101\"/><channel/>"
+        "<event moment=\"24.03.15 09:59:59.000\" caption=\"before\"/>"
+        "<event moment=\"24.03.15 10:00:00.000\" caption=\"zero\"/>"
+        "<event moment=\"24.03.15 10:00:00.999\" caption=\"last\"/>"
+        "<event moment=\"24.03.15 10:00:01.000\" caption=\"after\"/>"
+        "<event moment=\"junk\" caption=\"junk\"/></root>");
+  TOscChannelSettings A, B, C;
+  C.Events = "1";
+  TOscEventList Events;
+  int Height = 0;
+  EXPECT_FALSE(LoadOscSideFile(Dir.filePath("none.xml"), QString(), R.Config, 1000, Height, {&A}, Events));
+  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("none.xml"), Dir.filePath("last.xml"), R.Config, 1000, Height,
+                              {&A, &B, &C}, Events));
+  EXPECT_EQ(Height, 44);
+  ASSERT_EQ(Events.size(), 2u);
+  EXPECT_EQ(Events[0]->Text, "zero");
+  EXPECT_EQ(Events[0]->Moment, 0);
+  EXPECT_EQ(Events[1]->Moment, 999);
+  EXPECT_EQ(A.Events, "01"); // the characters of the kept events only
+  EXPECT_EQ(B.Events, "00"); // a present element: missing attributes read as 0
+  EXPECT_FALSE(B.Checked);
+  EXPECT_EQ(C.Events, "10"); // no element: kept, padded to the events
+  EXPECT_TRUE(C.Checked);
+  EXPECT_EQ(OscEventMoment("junk"), EncodeDateTime(2000, 1, 1, 0, 0, 30, 0));
+}

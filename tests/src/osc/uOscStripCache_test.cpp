@@ -1,0 +1,110 @@
+#include "uOscStripCache.h"
+
+#include "uComtrade.h"
+#include "uErrors.h"
+
+#include <QTemporaryDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// One analog channel (with gaps where Missing says) and one discrete channel,
+// read from a ".dat" so that missing values are marked as the reader marks them.
+struct TRecord {
+  TRecord(const std::vector<int> &Raw, const std::vector<bool> &Missing = {}) {
+    TComtradeConfigTool T;
+    T.SetConfig(&Config);
+    TComtradeAnalogChannel A;
+    A.A = 1;
+    T.AddAnalogChannel(A);
+    T.AddDigitalChannel(TComtradeDigitalChannel{});
+    T.SetRateCount(1);
+    T.SetRateSamples(0, 1800);
+    T.SetRateEndSample(0, int(Raw.size()) - 1);
+    QByteArray Dat;
+    for (size_t s = 0; s < Raw.size(); ++s)
+      Dat += QByteArray::number(qulonglong(s + 1)) + ",0," +
+             (s < Missing.size() && Missing[s] ? QByteArray("99999") : QByteArray::number(Raw[s])) + "," +
+             QByteArray::number(Raw[s] > 0 ? 1 : 0) + "\n";
+    Data.LoadFromBytes(Dat, "x.dat", &Config);
+  }
+  TComtradeConfig Config;
+  TComtradeData Data;
+};
+
+// The columns by brute force: every sample on its own, the rule x = round(i * scale).
+std::vector<TOscColumn> BruteColumns(const TComtradeData &D, bool Digital, int First, int Last, double Scale) {
+  std::vector<TOscColumn> Out;
+  for (int s = First; s <= Last; ++s) {
+    const int X = int(std::nearbyint(s * Scale));
+    if (Out.empty() || Out.back().X != X) {
+      Out.push_back({X, s, 0, 0, false, !Digital && D.IsMissing(0, s)});
+    }
+    if (!Digital && D.IsMissing(0, s))
+      continue;
+    const int V = Digital ? D.GetDigitalValue(0, s) : D.GetRaw(0, s);
+    TOscColumn &C = Out.back();
+    C.Min = C.HasValue ? std::min(C.Min, V) : V;
+    C.Max = C.HasValue ? std::max(C.Max, V) : V;
+    C.HasValue = true;
+  }
+  return Out;
+}
+
+bool Same(const std::vector<TOscColumn> &A, const std::vector<TOscColumn> &B, std::string &Why) {
+  if (A.size() != B.size()) {
+    Why = "sizes " + std::to_string(A.size()) + " and " + std::to_string(B.size());
+    return false;
+  }
+  for (size_t i = 0; i < A.size(); ++i)
+    if (A[i].X != B[i].X || A[i].FirstSample != B[i].FirstSample || A[i].HasValue != B[i].HasValue ||
+        A[i].FirstMissing != B[i].FirstMissing || (A[i].HasValue && (A[i].Min != B[i].Min || A[i].Max != B[i].Max))) {
+      Why = "column " + std::to_string(i) + " at x " + std::to_string(A[i].X);
+      return false;
+    }
+  return true;
+}
+
+} // namespace
+
+TEST(OscStripCache, ColumnsEqualBruteForceAtEveryScaleAndEdge) {
+  // An odd length, a noisy wave, one spike, and a run of gaps.
+  constexpr int N = 10007;
+  std::vector<int> Raw(N);
+  std::vector<bool> Missing(N);
+  for (int s = 0; s < N; ++s)
+    Raw[s] = int(1000 * std::sin(s * 0.01) + (s * 7919 % 13) - 6);
+  Raw[4321] = 30000;
+  for (int s = 7000; s < 7100; ++s)
+    Missing[s] = true;
+  const TRecord R(Raw, Missing);
+  for (bool Digital : {false, true}) {
+    TOscStripCache Cache;
+    Cache.Build(R.Data, 0, Digital);
+    ASSERT_EQ(Cache.SampleCount(), N);
+    const std::pair<int, int> Ranges[] = {{0, N - 1}, {3, 4324}, {4321, 4321}, {6990, 7105}, {7003, 7080}, {9999, 20000}};
+    for (double Scale : {0.0013, 0.01, 0.0999, 0.1, 0.37, 1.0, 2.5, 1024.0})
+      for (const auto &[First, Last] : Ranges) {
+        std::string Why;
+        EXPECT_TRUE(Same(Cache.Columns(First, Last, Scale),
+                         BruteColumns(R.Data, Digital, First, std::min(Last, N - 1), Scale), Why))
+            << (Digital ? "discrete" : "analog") << " scale " << Scale << " " << First << ".." << Last << ": " << Why;
+      }
+  }
+}
+
+TEST(OscStripCache, IsSmallerThanTheSamplesAndFoldsToOneEntry) {
+  const TRecord R(std::vector<int>(4096, 5));
+  TOscStripCache Cache;
+  Cache.Build(R.Data, 0, false);
+  // 512 + 256 + ... + 1 entries of 8 bytes against 4096 samples of 4 bytes.
+  EXPECT_EQ(Cache.LevelCount(), 10);
+  EXPECT_EQ(Cache.Bytes(), 1023 * 8);
+  int Min = 0, Max = 0;
+  EXPECT_TRUE(Cache.Range(0, 4095, Min, Max));
+  EXPECT_EQ(Min, 5);
+  EXPECT_THROW(Cache.Build(R.Data, 1, false), EKvRange);
+}

@@ -1,0 +1,168 @@
+#include "uControls.h"
+
+#include "uDashboardFrame.h"
+#include "uErrors.h"
+#include "uFiles.h"
+#include "uSimpleDeviceDescriptor.h"
+#include "uTextCodec.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+// A descriptor with one bit register of five named bits and one setpoint of
+// bit type, in two setpoint groups.
+std::unique_ptr<TSimpleDeviceDescriptor> SmallDescriptor() {
+  auto d = std::make_unique<TSimpleDeviceDescriptor>();
+  d->Document = NewXMLDocument();
+  d->Document->LoadXML(
+      "<device-descriptor><param><input-output><param-bitreg><mreg>20</mreg><modbus-acc>3</modbus-acc>"
+      "<record-type>20</record-type><caption>Входы</caption>"
+      "<string><ider>0</ider><value>A</value></string><string><ider>1</ider><value>B</value></string>"
+      "<string><ider>2</ider><value>C</value></string><string><ider>3</ider><value>D</value></string>"
+      "<string><ider>4</ider><value>E</value></string></param-bitreg></input-output></param>"
+      "<ustav><ustav-bit><mreg>100</mreg><record-type>53</record-type><modbus-acc>3</modbus-acc>"
+      "<string>Пуск</string><string><ider>3</ider><value>Бит 3</value></string></ustav-bit></ustav>"
+      "</device-descriptor>");
+  d->Root = d->Document->GetDocumentElement();
+  return d;
+}
+
+QString Messages(const QStringList &L) { return L.join('|'); }
+} // namespace
+
+TEST(Controls, PageWithEveryClassRoundTripsByteForByte) {
+  QTemporaryDir dir;
+  QWidget panel;
+  for (const QString &c : ControlClassNames())
+    CreateControl(&panel, c);
+  auto *group = static_cast<TGroupBoxA *>(CreateControl(&panel, "TGroupBoxA"));
+  group->setGeometry(5, 6, 300, 200);
+  auto *inner = static_cast<TLabelA *>(CreateControl(group, "TLabelA"));
+  inner->setText("внутри");
+  inner->Font()->SetStyle(kvc::fsBold | kvc::fsItalic);
+  inner->SetColor(0x123456);
+  auto *bits = panel.findChild<TBitregGroupBox *>();
+  bits->setBitmap("101");
+  bits->SetOnColor(clBtnFace);
+  panel.findChild<TMeasureLabeledEdit *>()->SetLabelPosition(kvc::lpAbove);
+  panel.findChild<TDateTimeEdit *>()->SetKind(kvc::dtCurrent);
+
+  IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML("<document/>");
+  for (QWidget *w : ControlsOf(&panel, false))
+    WriteObject("element", w, doc->GetDocumentElement());
+  const QByteArray first = FormatXMLDocument(doc);
+  const QString text = QString::fromUtf8(first);
+  EXPECT_TRUE(text.contains("<Style>fsBold,fsItalic</Style>")) << text.toStdString();
+  EXPECT_TRUE(text.contains("<bitmap>101</bitmap>"));
+  EXPECT_TRUE(text.contains("<Kind>dtCurrent</Kind>"));
+  EXPECT_TRUE(text.contains("<LabelPosition>lpAbove</LabelPosition>"));
+  EXPECT_TRUE(text.contains("<Color>1193046</Color>"));
+  EXPECT_TRUE(text.contains("<onColor>-16777201</onColor>"));
+  EXPECT_EQ(text.count("<Font>"), ControlClassNames().size() + 2 + 1); // the labeled date writes Font twice
+
+  QWidget again;
+  const IXXMLNodeList elements = doc->GetDocumentElement()->SelectNodes("element");
+  QStringList problems;
+  for (int i = 0; i < elements->GetCount(); ++i)
+    CreateElement(elements->GetItem(i), &again, [&](const QString &T) { problems << T; });
+  EXPECT_TRUE(problems.isEmpty()) << Messages(problems).toStdString();
+  ASSERT_EQ(ControlsOf(&again, true).size(), ControlsOf(&panel, true).size());
+  IXXMLDocument doc2 = NewXMLDocument();
+  doc2->LoadXML("<document/>");
+  for (QWidget *w : ControlsOf(&again, false))
+    WriteObject("element", w, doc2->GetDocumentElement());
+  EXPECT_EQ(FormatXMLDocument(doc2), first);
+}
+
+TEST(Controls, PageLoadErrorsAreReportedAndLoadingGoesOn) {
+  QTemporaryDir dir;
+  TkvDashboardFrame frame;
+  QStringList reported;
+  TDashboardHost host;
+  host.Report = [&](const QString &T) { reported << T; };
+  frame.SetHost(host);
+  const QString missing = dir.filePath("none.xml");
+  try {
+    frame.LoadFromFile(missing);
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), "cannot open " + missing);
+  }
+  const QString broken = dir.filePath("broken.xml");
+  SaveFileBytes(broken, "<document>\n<element><class>TLabelA</class>\n<Left>1</Top>\n</document>\n");
+  try {
+    frame.LoadFromFile(broken);
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_TRUE(e.Text().endsWith("\rЪ<Left>1</Top>")) << e.Text().toStdString();
+  }
+  const QString odd = dir.filePath("odd.xml");
+  SaveFileBytes(odd, ToWin1251("<?xml version=\"1.0\" encoding=\"windows-1251\"?><document>"
+                               "<element><class>TNoSuch</class></element>"
+                               "<element><class>TLabelA</class><Left>abc</Left></element>"
+                               "<element><class>TDateTimeEdit</class><Kind>dtSomething</Kind></element>"
+                               "<element><class>TEventView</class><width1>-3</width1></element>"
+                               "<element><class>TLabelA</class><Caption>Последний</Caption></element></document>"));
+  frame.LoadFromFile(odd);
+  EXPECT_EQ(reported, (QStringList{"Class TNoSuch not found", "'abc' is not a valid integer value",
+                                   "range check error: -3"}));
+  const QList<QWidget *> controls = ControlsOf(frame.Panel, false);
+  ASSERT_EQ(controls.size(), 4);
+  EXPECT_EQ(static_cast<TDateTimeEdit *>(controls[1])->Kind(), kvc::dtCore); // unknown identifier: default
+  EXPECT_EQ(static_cast<TLabelA *>(controls[3])->text(), "Последний");
+  EXPECT_FALSE(frame.IsModified());
+
+  // A class without stored properties is refused by name.
+  QObject plain;
+  try {
+    ReadProperties(NewXMLDocument()->CreateElement("x"), &plain, "TNoList");
+    FAIL();
+  } catch (const EKvError &e) {
+    EXPECT_EQ(e.Text(), "unsuppoorted property for TNoList");
+  }
+}
+
+TEST(Controls, ControlRules) {
+  QWidget panel;
+  auto *a = CreateControl(&panel, "TLabelA");
+  auto *b = CreateControl(&panel, "TLabelA");
+  EXPECT_TRUE(a->objectName().startsWith("TLabelA"));
+  EXPECT_EQ(b->objectName().mid(7).toInt(), a->objectName().mid(7).toInt() + 1);
+
+  auto desc = SmallDescriptor();
+  auto *bits = static_cast<TBitregGroupBox *>(CreateControl(&panel, "TBitregGroupBox"));
+  bits->setBitmap("101"); // before the bits exist: remembered
+  EXPECT_EQ(bits->bitmap(), "101");
+  bits->SetDeviceDescriptor(desc.get());
+  bits->setMreg(20);
+  ASSERT_EQ(bits->BitList()->Count(), 5);
+  EXPECT_EQ(bits->bitmap(), "10111");
+  EXPECT_EQ(bits->title(), "Входы");
+  EXPECT_EQ(bits->rt(), 20);
+  const uint16_t word = 0x0005;
+  bits->setValue({&word, 1}, 0);
+  EXPECT_EQ(bits->BitList()->Item(0)->Circle()->BrushColor(), bits->onColor());
+  EXPECT_EQ(bits->BitList()->Item(1)->Circle()->BrushColor(), bits->offColor());
+
+  auto *ustav = static_cast<TUstavPanel *>(CreateControl(&panel, "TUstavPanel"));
+  ustav->SetDeviceDescriptor(desc.get());
+  ustav->setIdx(0);
+  ustav->setBit(3);
+  EXPECT_EQ(ustav->Kind(), "bit");
+  EXPECT_EQ(ustav->LabelCaption(), "Пуск - Бит 3");
+  QList<std::tuple<int, int, int>> writes;
+  ustav->SetOnChange([&](uint16_t R, uint16_t V, uint16_t M) { writes.append({R, V, M}); });
+  const uint16_t set = 0x0008;
+  ustav->setValue(0, {&set, 1}); // shown by the program: no write
+  EXPECT_EQ(ustav->List(0)->currentText(), "Да");
+  emit ustav->List(0)->activated(1);
+  const int reg = desc->GetUstavGroupReg(0);
+  EXPECT_EQ(writes, (QList<std::tuple<int, int, int>>{{reg, 8, 8}}));
+
+  auto *events = static_cast<TEventView *>(CreateControl(&panel, "TEventView"));
+  EXPECT_THROW(events->SetWidth1(-3), EKvRange);
+  events->SetWidth1(-2);
+  EXPECT_EQ(events->Width1(), -2);
+}

@@ -1,0 +1,154 @@
+#include "uEventReport.h"
+
+#include "event_test_util.h"
+#include "report_test_util.h"
+#include "uReportPainter.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+const TReportSetup TestSetup{QStringLiteral("kv"), QStringLiteral("/opt/kv/kv")};
+enum : int { Start = 1, Trip = 2 };
+
+// The journal oldest first, as the report visits it.
+TEventLogItems OldestFirst(const TEventLogItems &Items) { return TEventLogItems(Items.rbegin(), Items.rend()); }
+
+// The event lines of a report ("moment - name").
+QStringList EventLines(const TReportDocument &Doc) {
+  QStringList out;
+  for (const TReportRow &r : ReportRows(Doc))
+    if (r.Cells.size() == 1 && r.Cells[0].contains(QStringLiteral(" - ")) && r.Cells[0].startsWith("20") &&
+        r.Cells[0][4] == '-')
+      out << r.Cells[0];
+  return out;
+}
+
+QString Line(const TEventLogItem &Item) { return MomentText(Item.FMoment) + " - " + Item.GetEventName(); }
+
+// The index (oldest first) of the N-th record with Code and State.
+int Nth(const TEventLogItems &Oldest, int Code, bool State, int N = 0) {
+  for (size_t i = 0; i < Oldest.size(); ++i)
+    if (Oldest[i]->FByteCode == Code && Oldest[i]->FState == State && N-- == 0)
+      return int(i);
+  return -1;
+}
+
+TEventReportJob Whole(const TEventLogItems &Items, bool Alarm) {
+  TEventReportJob job;
+  job.Alarm = Alarm;
+  job.Title = QStringLiteral("Авария");
+  job.FromText = MomentText(Items.back()->FMoment);
+  job.ToText = MomentText(Items.front()->FMoment);
+  return job;
+}
+} // namespace
+
+TEST(EventReport, MomentTextsAndEdges) {
+  EXPECT_EQ(MomentText(ParseMoment("2024-05-14 13:07:09.120")), "2024-05-14 13:07:09.120");
+  EXPECT_EQ(MomentText(ParseMoment("2024-02-30 13:07:09.120")), "2000-01-01 00:30:00.000");
+  EXPECT_EQ(MomentText(ParseMoment("")), "2000-01-01 00:30:00.000");
+  const struct {
+    int Code, Edge;
+    bool State, Match;
+  } cases[] = {{1, edRising, true, true},  {1, edRising, false, false}, {1, edFalling, false, true},
+               {1, edFalling, true, false}, {1, edAny, false, true},    {3, edAny, true, false}};
+  for (const auto &c : cases)
+    EXPECT_EQ(EventMatches({1, 2}, c.Code, c.Edge, c.State), c.Match) << c.Code << " " << c.Edge << " " << c.State;
+}
+
+TEST(EventReport, NarrowedPeriodPrintsExactlyTheRecordsBetweenOldestFirst) {
+  const TDemoJournal j;
+  const TEventLogItems oldest = OldestFirst(j.Items);
+  ASSERT_GT(oldest.size(), 12u);
+  TEventReportJob job = Whole(j.Items, false);
+  job.FromText = MomentText(oldest[3]->FMoment);
+  job.ToText = MomentText(oldest[9]->FMoment);
+  QStringList want;
+  for (int i = 3; i <= 9; ++i)
+    want << Line(*oldest[size_t(i)]);
+  const TReportDocument doc = WriteEventReport(job, j.Items, TestSetup);
+  EXPECT_EQ(EventLines(doc), want);
+  const QList<TReportRow> rows = ReportRows(doc);
+  EXPECT_EQ(rows[1].Cells[0], "За період з " + job.FromText + " по " + job.ToText);
+  EXPECT_EQ(rows[2].Cells, QStringList({"Назва", "Значення", "Подія"}));
+}
+
+TEST(EventReport, AlarmRunsFromItsStartEventToBeforeItsStopEventByEdge) {
+  const TDemoJournal j;
+  const TEventLogItems oldest = OldestFirst(j.Items);
+  const int startOn = Nth(oldest, Start, true), trip = Nth(oldest, Trip, true), startOff = Nth(oldest, Start, false);
+  ASSERT_TRUE(startOn >= 0 && trip == startOn + 1 && startOff == trip + 1);
+  const struct {
+    int StartCode, StartEdge, StopCode, StopEdge, First, Last;
+  } cases[] = {
+      {Start, edRising, Start, edFalling, startOn, trip},   // the whole first alarm
+      {Start, edFalling, Trip, edAny, startOff, -1},        // starts at the falling edge, runs to the next trip
+      {Trip, edAny, Start, edAny, trip, trip},              // the stop record is not printed
+  };
+  for (const auto &c : cases) {
+    TEventReportJob job = Whole(j.Items, true);
+    job.StartCodes = {c.StartCode};
+    job.StartEdge = c.StartEdge;
+    job.StopCodes = {c.StopCode};
+    job.StopEdge = c.StopEdge;
+    const QStringList lines = EventLines(WriteEventReport(job, j.Items, TestSetup));
+    ASSERT_FALSE(lines.isEmpty()) << c.StartCode;
+    EXPECT_EQ(lines.first(), Line(*oldest[size_t(c.First)]));
+    const int last = c.Last >= 0 ? c.Last : Nth(oldest, Trip, true, 1) - 1;
+    EXPECT_EQ(lines.last(), Line(*oldest[size_t(last)])) << c.StartCode << " " << c.StartEdge;
+    EXPECT_EQ(lines.size(), last - c.First + 1);
+  }
+  TEventReportJob none = Whole(j.Items, true);
+  none.StartCodes = {3};
+  const TReportDocument doc = WriteEventReport(none, j.Items, TestSetup);
+  ASSERT_EQ(ReportRows(doc).size(), 3); // title, period line, column headers
+}
+
+TEST(EventReport, SignalsMeasuresAndStateBoxes) {
+  const TDemoJournal j;
+  const TEventLogItems oldest = OldestFirst(j.Items);
+  const int startOn = Nth(oldest, Start, true);
+  TEventReportJob job = Whole(j.Items, true);
+  job.StartCodes = {Start};
+  job.StartEdge = edRising;
+  job.StopCodes = {Start};
+  job.StopEdge = edFalling;
+  job.Measures = {0};
+  job.Permanent = {{16, QStringLiteral("Реле 1")}};   // relay 1: clear, then set
+  job.Variable = {{0, QStringLiteral("Вход 1")}};     // input 1: set at both records
+  for (bool color : {true, false}) {
+    job.Color = color;
+    const TReportDocument doc = WriteEventReport(job, j.Items, TestSetup);
+    const QList<TReportRow> rows = ReportRows(doc);
+    ASSERT_EQ(rows.size(), 3 + 3 + 2) << color; // the start with its measure, relay and input; the trip without the input
+    EXPECT_EQ(rows[4].Cells[0], oldest[size_t(startOn)]->Layout().GetColumn(oldest[size_t(startOn)]->FindColumnOfKind(ekMeasure, 0)).FCaption);
+    const TEventLogItem &first = *oldest[size_t(startOn)];
+    EXPECT_EQ(rows[4].Cells[1], first.GetCell(first.FindColumnOfKind(ekMeasure, 0)).Text);
+    EXPECT_FALSE(rows[4].Cells[1].isEmpty());
+    EXPECT_EQ(rows[4].Cells.last(), "Реле 1");
+    EXPECT_EQ(rows[5].Cells, QStringList{"Вход 1"});
+    EXPECT_EQ(rows[7].Cells.last(), "Реле 1");
+    QList<TReportItem> boxes;
+    for (const TReportItem &it : doc.Pages()[0].Items)
+      if (it.Kind == TReportItemKind::Box)
+        boxes << it;
+    ASSERT_EQ(boxes.size(), 5);
+    const struct {
+      double X;
+      bool State;
+      double RowTop;
+    } want[] = {{120, true, rows[3].Top}, {180, false, rows[4].Top}, {180, true, rows[5].Top},
+                {120, true, rows[6].Top}, {180, true, rows[7].Top}};
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(boxes[i].Rect, QRectF(QPointF(want[i].X, want[i].RowTop + 1), QPointF(want[i].X + 3, want[i].RowTop + 4))) << i;
+      EXPECT_EQ(boxes[i].Color, StateColor(want[i].State, color)) << i;
+      EXPECT_TRUE(boxes[i].Border);
+    }
+  }
+  EXPECT_EQ(StateColor(false, true), QColor(255, 0, 0));
+  EXPECT_EQ(StateColor(true, true), QColor(0, 128, 0));
+  EXPECT_EQ(StateColor(false, false), QColor(Qt::black));
+  EXPECT_EQ(StateColor(true, false), QColor(Qt::white));
+}

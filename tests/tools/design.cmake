@@ -1,0 +1,2 @@
+kv_add_test(uDeviceContentDesign_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDeviceContentDesign_test.cpp
+  LIBS demodevice kvcustom kvcore)
