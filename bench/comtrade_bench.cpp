@@ -22,16 +22,6 @@
 
 namespace {
 
-// Resident set figures of this process from /proc, in kB.
-long StatusKb(const char *Key) {
-  QFile F("/proc/self/status");
-  if (!F.open(QIODevice::ReadOnly))
-    return -1;
-  for (const QByteArray &Line : F.readAll().split('\n'))
-    if (Line.startsWith(Key))
-      return Line.mid(qstrlen(Key)).trimmed().split(' ').first().toLong();
-  return -1;
-}
 
 int Load(const QString &Cfg) {
   const long Before = StatusKb("VmRSS:");

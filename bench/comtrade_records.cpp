@@ -5,6 +5,7 @@
 #include "uOscContent.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 
@@ -62,3 +63,13 @@ void MakeBenchPair(const QString &Base, int Seconds) {
               QFileInfo(Base + ".dat").size() / 1048576.0);
 }
 
+
+long StatusKb(const char *Key) {
+  QFile F("/proc/self/status");
+  if (!F.open(QIODevice::ReadOnly))
+    return -1;
+  for (const QByteArray &Line : F.readAll().split('\n'))
+    if (Line.startsWith(Key))
+      return Line.mid(qstrlen(Key)).trimmed().split(' ').first().toLong();
+  return -1;
+}

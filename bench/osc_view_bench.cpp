@@ -21,15 +21,6 @@
 
 namespace {
 
-long StatusKb(const char *Key) {
-  QFile F("/proc/self/status");
-  if (!F.open(QIODevice::ReadOnly))
-    return -1;
-  for (const QByteArray &Line : F.readAll().split('\n'))
-    if (Line.startsWith(Key))
-      return Line.mid(qstrlen(Key)).trimmed().split(' ').first().toLong();
-  return -1;
-}
 
 double Ms(qint64 Ns) { return Ns / 1e6; }
 

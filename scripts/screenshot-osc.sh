@@ -4,7 +4,8 @@
 # server, then zooms in with Ctrl and the wheel over the plot and makes the
 # strips taller with Ctrl+Shift and the wheel.
 # Usage: scripts/screenshot-osc.sh [build folder, default build/test]
-# Result: <build folder>/screenshot-osc.png and screenshot-osc-zoom.png
+# Result: <build folder>/screenshot-osc.png, screenshot-osc-zoom.png and
+# screenshot-osc-cursors.png (two time cursors, a value cursor, the phasors)
 set -euo pipefail
 source "$(dirname "$0")/screenshot-lib.sh"
 shot_begin build/test screenshot-osc.png "build first" "${1:-}"
@@ -40,10 +41,21 @@ for _ in 1 2 3 4 5 6; do xdotool keydown ctrl click 5 keyup ctrl; sleep 0.2; don
 for _ in 1 2 3; do xdotool keydown ctrl keydown shift click 5 keyup shift keyup ctrl; sleep 0.2; done
 sleep 1
 shot_capture "${out%.png}-zoom.png"
+# The phasor diagram first (its panel's width re-lays the plot out, which
+# clears cursors), then two time cursors and a value cursor (Shift).
+xdotool mousemove $((X + 480)) $((Y + 103)) click 1
+sleep 1
+xdotool mousemove $((X + 400)) $((Y + 170)) click 1
+sleep 0.3
+xdotool mousemove $((X + 560)) $((Y + 170)) click 1
+sleep 0.3
+xdotool mousemove $((X + 800)) $((Y + 150)) keydown shift click 1 keyup shift
+sleep 1
+shot_capture "${out%.png}-cursors.png"
 kill "$pid"
 wait "$pid" || true
 INNER
 chmod +x "$inner"
 env -u QT_QPA_PLATFORM ASAN_OPTIONS=detect_leaks=0 HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config" \
   xvfb-run -a -s "-screen 0 1480x840x24" "$inner" "$root" "$program" "$out" "$scratch/record"
-echo "saved $out and ${out%.png}-zoom.png"
+echo "saved $out, ${out%.png}-zoom.png and ${out%.png}-cursors.png"

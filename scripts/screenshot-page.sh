@@ -2,7 +2,8 @@
 # A picture of one page of the main window, identified against the demo
 # terminal served in-process, under a virtual X server.
 # Usage: scripts/screenshot-page.sh PAGE [build folder, default build/test]
-#   PAGE: dashboard, param, ustav, event, osc, a row the screenshot program
+#   PAGE: dashboard, param, ustav, event, osc, boards (the device boards tab),
+#   designer (the board designer with its property editor), a row the screenshot program
 #   adds, or a tab's object name or caption.
 # Result: <build folder>/screenshot-PAGE.png
 set -euo pipefail

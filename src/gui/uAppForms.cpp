@@ -9,6 +9,7 @@
 #include "uDeviceboardSetup.h"
 #include "uPropertyFormX.h"
 #include "uOscSetupForm.h"
+#include "uOscValueForm.h"
 #include "uPasswdForm.h"
 
 namespace {
@@ -36,8 +37,8 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.DeviceboardSetupForm = new TDeviceboardSetupForm(Owner);
   f.InOrder << f.DeviceboardSetupForm;
   f.InOrder << NewShell(Owner, "OscNoteForm");
-  f.InOrder << new TOscSetupForm(Owner);
-  for (const char *name : {"OscValueForm", "PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
+  f.InOrder << new TOscSetupForm(Owner) << new TOscValueForm(Owner);
+  for (const char *name : {"PreferenceForm", "DDUstavBitForm", "OKBottomDlg", "CustomParamIOForm",
                            "CustomUstavForm", "LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
     f.InOrder << NewShell(Owner, name);
   f.PasswdForm = new TPasswdForm(Owner);

@@ -38,6 +38,7 @@
 #include "uPollTimer.h"
 #include "uStatusText.h"
 #include "uTranslateForms.h"
+#include "uUstavConversion.h"
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
@@ -66,17 +67,33 @@
 #include <QVBoxLayout>
 
 namespace {
+// The setpoints page as the bound setpoint controls reach it. A child of the
+// page, so it goes with the page and is never used after it.
+class TUstavFrameConversion : public QObject, public TUstavConversion {
+public:
+  explicit TUstavFrameConversion(TUstavFrame *Frame) : QObject(Frame), FFrame(Frame) { SetUstavConversion(this); }
+  ~TUstavFrameConversion() override {
+    if (UstavConversion() == this)
+      SetUstavConversion(nullptr);
+  }
+  QString RegValueText(int Reg, uint16_t Value) const override { return FFrame->RegValueText(Reg, Value); }
+  std::optional<uint16_t> TextToRegValue(int Reg, const QString &Text) const override {
+    if (!FFrame->FindByReg(Reg))
+      return std::nullopt;
+    return uint16_t(FFrame->TextToRegValue(Reg, Text));
+  }
+
+private:
+  TUstavFrame *FFrame;
+};
+} // namespace
+
+namespace {
 const char *const LockerFileName = "locker.txt";
 const char *const DashboardChangedQuestion = "Изменения титульной панелм не сохранены, сохранить?";
 // Captions of run-time tabs end with six blanks: room for the close button.
 const char *const TabCaptionTail = "      ";
 constexpr int EventReportTag = -11;
-
-// The records the journal page has read, newest first.
-const TEventLogItems *JournalRecords() {
-  static const TEventLogItems none;
-  return &none;
-}
 
 QAction *NewAction(QObject *Owner, const char *Name, const QString &Caption, const QKeySequence &Shortcut = {}) {
   auto *a = new QAction(Caption, Owner);
@@ -145,7 +162,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   connect(aAgent, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.AgentClientForm); });
   connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
   connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
-  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(JournalRecords()); });
+  connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(&EventFrame->Items()); });
   connect(apFileSaveAs, &QAction::triggered, this, &TMainForm::SaveEventReportAs);
 
   Timer = new QTimer(this);
@@ -520,6 +537,7 @@ bool TMainForm::FormShow() {
   host.TeleCount = FSettings.TeleCount;
   host.EventLogCount = FSettings.EventLogCount;
   DashboardFrame->SetHost(host);
+  new TUstavFrameConversion(UstavFrame);
   DashboardFrame->Init(FSettings.DashboardFile);
   TGridPageHost gridHost;
   gridHost.Chains = FIOChain;
@@ -534,10 +552,11 @@ bool TMainForm::FormShow() {
   UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
   UstavFrame->Init();
-  EventFrame->SetHost({[this] { return FIOChain; },
-                       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
-                       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
-                       [this] { return QDir(FTempFolder).absolutePath(); }});
+  const TEventFrameHost linkHost{[this] { return FIOChain; },
+                                 [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
+                                 [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
+                                 [this] { return QDir(FTempFolder).absolutePath(); }};
+  EventFrame->SetHost(linkHost);
   EventFrame->Init();
   ConnectPageCommands();
   connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
@@ -546,27 +565,17 @@ bool TMainForm::FormShow() {
   });
   connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
   OscHeadFrame->SetHost(
-      {[this] { return FIOChain; },
-       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); },
-       [this](const QString &Text) { ShowStatus(Text); }, [this] { return !IsLinkBusy(); },
-       [this] { return QDir(FTempFolder).absolutePath(); }, [this] { return QDir(FProgramFolder).absolutePath(); },
+      {linkHost, [this] { return QDir(FProgramFolder).absolutePath(); },
        [this] { return std::shared_ptr<const TEventLayout>(EventFrame->Layout()); },
        [this] { return cbPrimVal->isChecked(); },
        [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
-         TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, Tag, false);
-         auto *frame = sheet->findChild<TkvOscFrame *>();
-         frame->setObjectName(FrameName);
-         const int index = PageControl->indexOf(sheet);
-         PageControl->setTabText(index, Caption);
-         PageControl->setTabToolTip(index, Hint);
-         TranslateComponent(MultiLingual(), frame);
-         frame->Initialize();
-         try {
-           frame->LoadComtradeFile(DatFile);
-         } catch (const EKvError &) {
-           delete sheet;
-           throw;
-         }
+         // A read oscillogram's tab is named after its record, not its file.
+         OpenOscTab(DatFile);
+         TTabSheet *sheet = PageControl->ActiveSheet();
+         sheet->SetTag(Tag);
+         sheet->findChild<TkvOscFrame *>()->setObjectName(FrameName);
+         PageControl->setTabText(PageControl->currentIndex(), Caption);
+         PageControl->setTabToolTip(PageControl->currentIndex(), Hint);
        },
        [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();

@@ -194,12 +194,12 @@ public:
 
 protected:
   void closeEvent(QCloseEvent *Event) override;
-  // Status tips of menus and actions are not shown: the status line keeps
-  // the last status or error text until the next one.
-  bool event(QEvent *Event) override;
   // Esc and the wheel reach the oscillogram viewer of the active tab.
   void keyPressEvent(QKeyEvent *Event) override;
   void wheelEvent(QWheelEvent *Event) override;
+  // Status tips of menus and actions are not shown: the status line keeps
+  // the last status or error text until the next one.
+  bool event(QEvent *Event) override;
 
 private:
   void BuildActions();

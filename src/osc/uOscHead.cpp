@@ -101,6 +101,15 @@ std::vector<TOscHead> ParseLinear(const QByteArray &Bytes, const TOscDirectoryHe
   return out;
 }
 
+// The bit register an `osc/osc-bitreg` node names; throws when it is missing.
+IXXMLNode OscBitRegister(const IXXMLNode &Root, const IXXMLNode &Ref) {
+  const int type = Ref->GetIntNodeDef(QStringLiteral("bitreg-record-type"), -1);
+  const IXXMLNode reg = Root->SelectSingleNode(Path("param/input-output/param-bitreg[record-type=%d]", type));
+  if (!reg)
+    throw EKvError(Path("no bitreg found for record-type %d", type));
+  return reg;
+}
+
 } // namespace
 
 TDateTime TOscHead::End() const { return FStart + TotalSeconds() / SecondsPerDay; }
@@ -123,10 +132,7 @@ int CalcBlockBytes(const IXXMLNode &Root) {
   int bytes = 36 * Root->SelectNodes(QStringLiteral("osc/osc-measure"))->GetCount();
   const IXXMLNodeList regs = Root->SelectNodes(QStringLiteral("osc/osc-bitreg"));
   for (int i = 0; i < regs->GetCount(); ++i) {
-    const int type = regs->GetItem(i)->GetIntNodeDef(QStringLiteral("bitreg-record-type"), -1);
-    const IXXMLNode reg = Root->SelectSingleNode(Path("param/input-output/param-bitreg[record-type=%d]", type));
-    if (!reg)
-      throw EKvError(Path("no bitreg found for record-type %d", type));
+    const IXXMLNode reg = OscBitRegister(Root, regs->GetItem(i));
     bytes += 2 * ((reg->SelectNodes(QStringLiteral("string"))->GetCount() + 15) / 16);
   }
   return bytes;
@@ -228,10 +234,7 @@ IXXMLDocument OscDescription(const IXXMLNode &Root) {
   }
   const IXXMLNodeList regs = Root->SelectNodes(QStringLiteral("osc/osc-bitreg"));
   for (int i = 0; i < regs->GetCount(); ++i) {
-    const int type = regs->GetItem(i)->GetIntNodeDef(QStringLiteral("bitreg-record-type"), -1);
-    const IXXMLNode reg = Root->SelectSingleNode(Path("param/input-output/param-bitreg[record-type=%d]", type));
-    if (!reg)
-      throw EKvError(Path("no bitreg found for record-type %d", type));
+    const IXXMLNode reg = OscBitRegister(Root, regs->GetItem(i));
     const int words = reg->GetIntNodeDef(QStringLiteral("word-count"), 1);
     const int mreg = reg->GetIntNodeDef(QStringLiteral("mreg"), 65535);
     const IXXMLNodeList names = reg->SelectNodes(QStringLiteral("string[ider]"));

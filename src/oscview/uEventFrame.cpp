@@ -131,8 +131,6 @@ void TEventHeader::paintSection(QPainter *Painter, const QRect &Rect, int Sectio
     Painter->setClipRect(cell);
     Painter->translate(cell.left(), cell.bottom() - 2);
     Painter->rotate(-90);
-    QFont f = Painter->font();
-    Painter->setFont(f);
     Painter->setPen(Qt::black);
     Painter->drawText(QRect(0, 0, cell.height() - 2, cell.width()), Qt::AlignLeft | Qt::AlignVCenter, caption);
   }

@@ -181,8 +181,10 @@ void TOscDrawer::BuildPanel(QWidget *Parent) {
     const char *Text;
     int X, Y;
   };
-  const TPlace Places[7] = {{"Значение", 4, 20}, {"", 54, 20}, {"", 104, 20}, {"RMS", 4, 40},
-                            {"", 54, 40},        {"Гарм.1", 4, 60}, {"", 54, 60}};
+  // The value labels sit right of the widest caption ("Значение"), which in
+  // the platform's font is wider than the 50 pixels the captions once had.
+  const TPlace Places[7] = {{"Значение", 4, 20}, {"", 66, 20}, {"", 116, 20}, {"RMS", 4, 40},
+                            {"", 66, 40},        {"Гарм.1", 4, 60}, {"", 66, 60}};
   const int Count = IsAnalog() ? 7 : 3;
   for (int i = 0; i < Count; ++i) {
     FLabels[i] = new QLabel(QString::fromUtf8(Places[i].Text), Panel);
@@ -450,4 +452,27 @@ void TOscDrawer::DrawNotes(int DX) {
     }
   }
   P.setFont(Saved);
+}
+
+int TOscDrawer::NextUpCrossing(int From) const {
+  const TOscView &V = *FCommon->View;
+  const TComtradeConfig &C = *FData->Config();
+  const int S = int(V.Rate()) / std::max(1, RoundEven(C.LineFrequency()));
+  if (S < 1)
+    return -1;
+  for (int k = From + 1; k <= V.LastSample() - 1 && k - From <= S; ++k) {
+    if (FData->IsMissing(Index, k) || FData->IsMissing(Index, k - 1))
+      return -1;
+    if (FData->GetRaw(Index, k - 1) < 0 && FData->GetRaw(Index, k) >= 0)
+      return k - From;
+  }
+  return -1;
+}
+
+int TOscDrawer::AngleAt(int Sample) const {
+  const int Up = NextUpCrossing(Sample);
+  if (Up < 0)
+    return -1;
+  const int S = int(FCommon->View->Rate()) / std::max(1, RoundEven(FData->Config()->LineFrequency()));
+  return RoundEven(360.0 / S * Up);
 }

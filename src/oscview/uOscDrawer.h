@@ -94,6 +94,13 @@ public:
   void DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid);
   // Notes and the labels of this channel's events.
   void DrawNotes(int DX);
+  // Samples from From to the next rising zero crossing (previous sample below
+  // 0, this one 0 or more) within one period of the line frequency; -1 when
+  // there is none, a missing sample is met, or a period is under one sample.
+  int NextUpCrossing(int From) const;
+  // Degrees of the channel's phase at Sample: round(360 / S x NextUpCrossing),
+  // S the samples per period; -1 when there is none.
+  int AngleAt(int Sample) const;
 
   QFrame *Panel = nullptr;
   QCheckBox *NameBox = nullptr;

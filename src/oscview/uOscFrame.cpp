@@ -5,6 +5,7 @@
 #include "uLogger.h"
 #include "uNumberFormat.h"
 #include "uOscSetupForm.h"
+#include "uOscValueForm.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -25,6 +26,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <cmath>
 
 std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
   TOscSetupForm Form(&Frame);
@@ -93,6 +95,26 @@ void TOscPaintBox::wheelEvent(QWheelEvent *Event) {
   FFrame->ScrollBy(Step, Event->modifiers());
   Event->accept();
 }
+
+// ---------------------------------------------------------------- TOscCircleBox
+
+namespace {
+// The phasor diagram's square: painted by the frame.
+class TOscCircleBox : public QWidget {
+public:
+  TOscCircleBox(TkvOscFrame *Frame, QWidget *Parent) : QWidget(Parent), FFrame(Frame) {}
+
+protected:
+  void paintEvent(QPaintEvent *) override {
+    QPainter P(this);
+    P.fillRect(rect(), Qt::white);
+    FFrame->PaintBoxCircleDiagramPaint(P, std::min(width(), height()));
+  }
+
+private:
+  TkvOscFrame *FFrame;
+};
+} // namespace
 
 // ---------------------------------------------------------------- TkvOscFrame
 
@@ -187,6 +209,21 @@ void TkvOscFrame::BuildControls() {
   });
   connect(cbVectorDiagram, &QCheckBox::clicked, this, [this](bool On) {
     Splitter->setSizes({width() - (On ? FPhasorPanelWidth : 1), On ? FPhasorPanelWidth : 1});
+    PanelEastResize();
+  });
+  connect(cbEqualValue, &QCheckBox::clicked, this, [this] { PaintBoxCircleDiagram->update(); });
+  // cbOscValueFormClick: the value window follows the box.
+  connect(cbOscValueForm, &QCheckBox::clicked, this, [this](bool On) {
+    TOscValueForm *Values = TOscValueForm::Instance();
+    if (!Values)
+      return;
+    if (!On) {
+      Values->hide();
+      return;
+    }
+    Values->SetOscFrame(this);
+    Values->show();
+    TimeReadout();
   });
 
   Splitter = new QSplitter(Qt::Horizontal, this);
@@ -232,7 +269,7 @@ void TkvOscFrame::BuildControls() {
   PanelEast->setMinimumWidth(1);
   auto *EastLayout = new QVBoxLayout(PanelEast);
   EastLayout->setContentsMargins(0, 0, 0, 0);
-  PaintBoxCircleDiagram = new QWidget(PanelEast);
+  PaintBoxCircleDiagram = new TOscCircleBox(this, PanelEast);
   PaintBoxCircleDiagram->setObjectName(QStringLiteral("PaintBoxCircleDiagram"));
   EastLayout->addWidget(PaintBoxCircleDiagram);
   sgDiagram = new QTableWidget(0, 3, PanelEast);
@@ -263,6 +300,8 @@ void TkvOscFrame::Initialize() {
   // The phasor panel starts collapsed.
   Splitter->setSizes({std::max(width(), 100), 1});
   FPhasorPanelWidth = 200;
+  if (TOscValueForm *Values = TOscValueForm::Instance())
+    Values->SetOscFrame(this);
 }
 
 void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
@@ -424,6 +463,7 @@ void TkvOscFrame::LayoutLabels() {
 void TkvOscFrame::Repaint() {
   FDirty = true;
   PaintBox->update();
+  PaintBoxCircleDiagram->update();
 }
 
 void TkvOscFrame::ClearCursors(bool Time, bool Level) {
@@ -456,6 +496,18 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
   if (!FUnderMouse)
     FUnderMouse = TOscRuler::HitTest(LevelCursors, Point);
   if (!FUnderMouse) {
+    if (Shift & Qt::ControlModifier) {
+      // A note on the channel under the mouse, named after it.
+      const int Index = DrawerIndexAtY(Point);
+      if (Index < 0)
+        return;
+      TOscDrawer &D = *FDrawers[size_t(Index)];
+      auto Note = std::make_unique<TOscNote>(D.Name);
+      Note->Moment = FView.ScrollSample + int(std::nearbyint(Point.x() / FView.TimeScale));
+      D.Settings.Notes.push_back(std::move(Note));
+      Repaint();
+      return;
+    }
     if (Shift & Qt::ShiftModifier) {
       if (LevelCursors.size() >= 2)
         ClearCursors(false, true);
@@ -478,8 +530,10 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
       FUnderMouse = TimeCursors.back().get();
     }
   }
-  if (FUnderMouse->IsVertical())
+  if (FUnderMouse->IsVertical()) {
     TimeReadout();
+    PaintBoxCircleDiagram->update();
+  }
   else
     AmplReadout();
   ActionListUpdate();
@@ -496,6 +550,7 @@ void TkvOscFrame::PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point) {
     static_cast<TVertRuler *>(FUnderMouse)->SetPosition(Point, FView.ScrollSample, FView.TimeScale);
     DrawCursor(*FUnderMouse);
     TimeReadout();
+    PaintBoxCircleDiagram->update();
   } else {
     FUnderMouse->SetPosition(Point);
     DrawCursor(*FUnderMouse);
@@ -563,6 +618,84 @@ QString TkvOscFrame::DeltaText(const TVertRuler &A, const TVertRuler &B) const {
   return QString::asprintf("%5.3f", std::abs(Tb - Ta));
 }
 
+std::vector<TkvOscFrame::TPhasor> TkvOscFrame::Phasors() const {
+  std::vector<TPhasor> Out;
+  if (!FLoaded)
+    return Out;
+  const int S = TimeCursors.size() == 1 ? static_cast<const TVertRuler &>(*TimeCursors[0]).Sample : FView.ScrollSample;
+  int Base = 0;
+  for (TOscDrawer *D : FDrawers)
+    if (D->IsAnalog() && D->Checked()) {
+      const int A = D->AngleAt(S);
+      if (A >= 0 && D->Settings.BaseVector)
+        Base = A;
+    }
+  const int H = int(std::nearbyint(FView.Rate() * FCommon.RmsPeriods * 1.0 / FConfig.LineFrequency() / 2.0));
+  // The same window as the read-outs: inside the record, no gap.
+  const bool Inside = S - H + 1 >= 0 && S + H < FView.LastSample();
+  std::vector<double> Rms;
+  double M = 0.0;
+  for (TOscDrawer *D : FDrawers)
+    if (D->IsAnalog() && D->Checked()) {
+      TPhasor Row;
+      Row.Drawer = D;
+      Out.push_back(Row);
+      Rms.push_back(Inside ? FData.GetRms(D->Index, S - H + 1, S + H) : std::nan(""));
+      if (!std::isnan(Rms.back()))
+        M = std::max(M, Rms.back());
+    }
+  for (size_t r = 0; r < Out.size(); ++r) {
+    const int A = Out[r].Drawer->AngleAt(S);
+    if (A < 0 || M == 0.0 || std::isnan(Rms[r]))
+      continue;
+    Out[r].HasVector = true;
+    Out[r].Angle = A - Base;
+    Out[r].Length = (cbEqualValue->isChecked() ? M : Rms[r]) / M;
+    Out[r].Value = FormatValue(Rms[r]);
+  }
+  return Out;
+}
+
+void TkvOscFrame::PaintBoxCircleDiagramPaint(QPainter &P, int Side) {
+  if (FDrawers.empty() || !cbVectorDiagram->isChecked())
+    return;
+  const std::vector<TPhasor> Rows = Phasors();
+  sgDiagram->setRowCount(int(Rows.size()));
+  for (size_t r = 0; r < Rows.size(); ++r) {
+    const QString Texts[3] = {Rows[r].Drawer->Name, Rows[r].HasVector ? QString::number(Rows[r].Angle) : QString(),
+                              Rows[r].Value};
+    for (int c = 0; c < 3; ++c) {
+      if (!sgDiagram->item(int(r), c))
+        sgDiagram->setItem(int(r), c, new QTableWidgetItem);
+      sgDiagram->item(int(r), c)->setText(Texts[c]);
+    }
+  }
+  const int Cx = Side / 2, Cy = Side / 2, R = int(std::nearbyint(Cx * 0.85));
+  P.setPen(QPen(QColor(0x80, 0x80, 0x80), 1));
+  P.drawEllipse(QPoint(Cx, Cy), R, R);
+  P.drawLine(Cx - R, Cy, Cx + R, Cy);
+  P.drawLine(Cx, Cy - R, Cx, Cy + R);
+  const QFontMetrics M(P.font());
+  P.drawText(Cx, Cy - R - 12 + M.ascent(), QStringLiteral("90"));
+  P.drawText(Cx - R - 1 - M.horizontalAdvance(QStringLiteral("180")), Cy + M.ascent() / 2, QStringLiteral("180"));
+  P.drawText(Cx, Cy + R + M.ascent(), QStringLiteral("270"));
+  P.drawText(Cx + R + 1, Cy + M.ascent() / 2, QStringLiteral("0"));
+  for (const TPhasor &Row : Rows) {
+    if (!Row.HasVector)
+      continue;
+    // Angles grow counter-clockwise from the right; the +180 of the drawing
+    // turns the delay to the next rising crossing into the phase.
+    const double Rad = (Row.Angle + 180) * M_PI / 180.0;
+    const QPointF Tip(Cx + R * Row.Length * std::cos(Rad), Cy - R * Row.Length * std::sin(Rad));
+    QPen Pen(ColorFromStored(Row.Drawer->Settings.Color), std::max(Row.Drawer->Settings.PenWidth, 1));
+    P.setPen(Pen);
+    P.drawLine(QPointF(Cx, Cy), Tip);
+    const double Back = Rad + M_PI;
+    for (double Side2 : {-0.35, 0.35})
+      P.drawLine(Tip, Tip + QPointF(8 * std::cos(Back + Side2), -8 * std::sin(Back + Side2)));
+  }
+}
+
 void TkvOscFrame::TimeReadout() {
   const int H = int(std::nearbyint(FView.Rate() * FCommon.RmsPeriods / FConfig.LineFrequency() / 2));
   auto Under = [this](const TOscDrawer &D, const TVertRuler &C) {
@@ -593,6 +726,9 @@ void TkvOscFrame::TimeReadout() {
       }
     }
     D->SetValueTexts(V1, V2, Rms, Harmonic);
+    TOscValueForm *Values = TOscValueForm::Instance();
+    if (cbOscValueForm->isChecked() && Values && Values->OscFrame() == this)
+      Values->SetRow(D->Index + 1, D->Name, V1, V2, Rms);
   }
   if (TimeCursors.size() == 2)
     EditTimeInterval->setText(DeltaText(static_cast<const TVertRuler &>(*TimeCursors[0]),

@@ -77,7 +77,8 @@ public:
   TOscDrawer *SelectedDrawer() const;
 
   // The mouse on the plot: a click places a time cursor (a third clears both),
-  // Shift a value cursor; a cursor under the mouse is dragged.
+  // Shift a value cursor, Ctrl a note on the channel; a cursor under the mouse
+  // is dragged.
   void PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point);
   void PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point);
   // The duration action is enabled with two time cursors and a selected channel.
@@ -98,6 +99,21 @@ public:
   void AmplReadout();
 
   TOscRulerList TimeCursors, LevelCursors;
+
+  // The phasor diagram at the reference sample (the one time cursor's, else
+  // the first shown): one row per checked analog channel, its angle less the
+  // base channel's and its vector's length relative to the circle; empty
+  // angle and value where the RMS window leaves the record or meets a gap.
+  struct TPhasor {
+    TOscDrawer *Drawer = nullptr;
+    bool HasVector = false;
+    int Angle = 0;         // degrees, the base angle subtracted
+    double Length = 0.0;   // 1 = the circle
+    QString Value;
+  };
+  std::vector<TPhasor> Phasors() const;
+  // Fills sgDiagram and draws the circle and vectors on P (a square of Side).
+  void PaintBoxCircleDiagramPaint(QPainter &P, int Side);
 
   // Channel set-up: the dialog through SetupOpener; on OK the side file is
   // saved and the view rebuilt. False when cancelled.

@@ -5,6 +5,7 @@
 // converts it to a COMTRADE pair under "osc/" in the program folder and opens
 // it in a viewer tab, or opens the saved copy. The directory, window and side
 // file rules live in kvosc (uOscHead); this unit is the page and its chains.
+#include "uEventFrame.h"
 #include "uOscHead.h"
 
 #include <QWidget>
@@ -18,13 +19,8 @@ class TIOChainGen;
 class TSimpleDeviceDescriptor;
 class TStringGrid;
 
-// What the page needs of the main window.
-struct TOscHeadHost {
-  std::function<TIOChainGen *()> ChainGen;
-  std::function<void(int Position, int Max, uint32_t Color)> Progress;
-  std::function<void(const QString &Text)> Status;
-  std::function<bool()> IsLinkIdle;
-  std::function<QString()> WorkFolder;    // absolute
+// What the page needs of the main window: the journal page's needs, and more.
+struct TOscHeadHost : TEventFrameHost {
   std::function<QString()> ProgramFolder; // absolute
   // The journal page's layout: osc_event.bin is decoded with it.
   std::function<std::shared_ptr<const TEventLayout>()> EventLayout;

@@ -1,6 +1,7 @@
 #include "uControls.h"
 
 #include "uErrors.h"
+#include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uNumberFormat.h"
 #include "uSimpleDeviceDescriptor.h"
@@ -852,9 +853,14 @@ void TUstavPanel::EnterPressed(int Group) {
     return;
   const int reg = GroupReg(Group);
   // A register the setpoints page knows no setpoint at writes nothing.
-  const std::optional<uint16_t> v = UstavTextToRegValue(reg, Edit(Group)->text());
-  if (v)
-    FOnChange(uint16_t(reg), *v, 0xFFFF);
+  try {
+    const std::optional<uint16_t> v = UstavTextToRegValue(reg, Edit(Group)->text());
+    if (v)
+      FOnChange(uint16_t(reg), *v, 0xFFFF);
+  } catch (const EKvError &e) {
+    // A text that does not convert writes nothing; the user sees why.
+    ShowErrorText(e.Text());
+  }
 }
 
 void TUstavPanel::DisableChange(bool Value) {

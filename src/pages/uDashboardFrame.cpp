@@ -219,7 +219,7 @@ void TkvDashboardFrame::Refresh() {
     events = &gen.newList();
     events->msg(QStringLiteral("Чтение событий"))
         .execNext([this](TIOChain3 *Next, const QList<int> &) { SetEventFrameSize(Next); }, {})
-        .setFrameSize(0)
+        .setFrameSize(CheckedCast<uint16_t>(EventRecordSize(FDescriptor->Root)))
         .execNext([this](TIOChain3 *Next, const QList<int> &) { SetEventRange(Next); }, {})
         .readFile(EventRingFileNo, FrameRingType, QString::fromLatin1(EventLogFile))
         .execInts([this](const QList<int> &) { ReadEvents(); }, {})

@@ -139,6 +139,7 @@ void TPropertyForm::FillRow(int Row) {
   if (!dialog.isEmpty()) {
     auto *button = new QPushButton(DisplayValue(Row) + QStringLiteral("  …"));
     button->setFlat(true);
+    button->setAutoFillBackground(true); // covers the value text beneath
     button->setStyleSheet(QStringLiteral("text-align: left"));
     connect(button, &QPushButton::clicked, this, [this, Row] { EditButtonClick(Row); });
     vle->setCellWidget(Row, 1, button);

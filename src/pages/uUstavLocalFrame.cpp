@@ -27,8 +27,8 @@ TkvUstavLocalFrame::TkvUstavLocalFrame(TUstavFrame *UstavPage, QWidget *Parent)
 void TkvUstavLocalFrame::Init() {
   Clear();
   SetGroupCount(SetGroups);
-  sgUstav->SetCells(2, 0, QStringLiteral("Группа 1"));
-  sgUstav->SetCells(3, 0, QStringLiteral("Группа 2"));
+  for (int g = 0; g < SetGroups; ++g)
+    sgUstav->SetCells(g + 2, 0, QString("Группа %1").arg(g + 1));
   FDoc = NewXMLDocument();
   FDoc->LoadXML("<document/>");
 }
@@ -59,8 +59,8 @@ void TkvUstavLocalFrame::LoadFromFile(const QString &FileName) {
   Clear();
   TDescriptorGridFrame::SetDescriptor(desc);
   BuildFrom(desc, groups, false);
-  if (groups < SetGroups)
-    SetGroupCount(groups);
+  for (int g = 0; g < groups; ++g)
+    sgUstav->SetCells(g + 2, 0, QString("Группа %1").arg(g + 1));
 }
 
 void TkvUstavLocalFrame::CopyLevelChecks(const QListWidget *Source) {

@@ -98,6 +98,8 @@ TDeviceContent DemoTerminalContent() {
   starts.ValueFull = {QStringLiteral("Ia"), QStringLiteral("Ib"), QStringLiteral("Ic"), QStringLiteral("3I0"),
                       QStringLiteral("ЗМН"), QStringLiteral("Внешний")};
   c.Setpoints.push_back(starts);
+  // Group 2 still follows group 1 in EEPROM, as the address generator lays them out.
+  c.SetpointGroups[1].Eeprom = uint16_t(c.SetpointGroups[0].Eeprom + 2 * c.Setpoints.size());
   c.Params.insert(c.Params.begin(), type);
   // Plain parameters come before the primary-value ones, as the program builds them.
   const auto firstScaled = std::find_if(c.Params.begin(), c.Params.end(), [](const TDcParam &P) { return P.Type == 38; });

@@ -1,8 +1,13 @@
-// Shows one page of the main window against the in-process demo terminal and
-// saves a picture of the window: `screenshot_page PAGE OUT.png`. PAGE is a
+// Shows one page of the main window (or a designer over it) against the
+// in-process demo terminal and saves a picture of the window:
+// `screenshot_page PAGE OUT.png`. PAGE is a
 // row of the table below, or the object name or caption of a tab.
 // scripts/screenshot-page.sh runs it under a virtual X server.
+#include "uControlPlacer.h"
+#include "uControls.h"
 #include "uDemoSession.h"
+#include "uDeviceBoardFrame.h"
+#include "uDeviceboardSetup.h"
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
 #include "uOscFrame.h"
@@ -28,7 +33,16 @@ struct TPageShot {
   const char *Name;
   const char *Tab; // object name of the tab
   std::function<void(TDemoSession &)> Prepare;
+  // The window pictured instead of the main window (a designer).
+  std::function<QWidget *(TDemoSession &)> Window = {};
 };
+
+// The demo's device boards beside the program, and their tab open.
+TkvDeviceBoardFrame *OpenBoards(TDemoSession &S) {
+  QFile::copy(KV_SOURCE_DIR "/tools/devsim/deviceFrame.xml", S.Dir.filePath("deviceFrame.xml"));
+  S.Form->NDeviceBoard->trigger();
+  return S.Form->findChild<TkvDeviceBoardFrame *>();
+}
 
 // Ctrl+R on the page shown, as a user presses it.
 void PressRefresh(TDemoSession &S) {
@@ -95,6 +109,27 @@ const TPageShot Shots[] = {
        S.Form->UstavFrame->SaveToFile(S.Dir.filePath("tempustav.xml"));
        S.Form->OpenLocalSet(S.Dir.filePath("tempustav.xml"), QStringLiteral("Редактирование уставок      "));
      }},
+    // The boards tab on its first board, read from the device.
+    {"boards", "TabSheetDashboard", [](TDemoSession &S) { OpenBoards(S); }},
+    // The board designer on the first board, a measure selected in the docked property editor.
+    {"designer", "TabSheetDashboard",
+     [](TDemoSession &S) {
+       TkvDeviceBoardFrame *boards = OpenBoards(S);
+       S.WaitIdle();
+       TDeviceboardSetupForm *d = S.Form->Forms().DeviceboardSetupForm;
+       d->SetDescriptor(S.Form->Descriptor());
+       d->SetPropertyForm(S.Form->Forms().PropertyForm);
+       d->LoadFrom(boards->Panel);
+       d->setGeometry(20, 20, 1300, 700);
+       d->show();
+       for (QWidget *w : ControlsOf(d->PanelContainer, true))
+         if (auto *m = qobject_cast<TMeasureLabeledEdit *>(w)) {
+           d->Placer()->PlaceNodes(m);
+           d->SelectControl(m);
+           break;
+         }
+     },
+     [](TDemoSession &S) -> QWidget * { return S.Form->Forms().DeviceboardSetupForm; }},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).
@@ -150,7 +185,8 @@ int main(int argc, char **argv) {
   QTest::qWait(300); // repaints after the last step, seen by a person, not asserted
   for (const QString &t : shown)
     std::cerr << "message: " << t.toStdString() << "\n";
-  if (!s.Form->grab().save(out)) {
+  QWidget *window = shot && shot->Window ? shot->Window(s) : s.Form.get();
+  if (!window->grab().save(out)) {
     std::cerr << "cannot save " << argv[2] << "\n";
     return 1;
   }

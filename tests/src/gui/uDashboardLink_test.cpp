@@ -1,9 +1,10 @@
 // The title panel against the demo terminal in the simulator: the demo's own
 // page file, its refresh chain, the event ring and the writes a user makes.
-#include "uAppIniFile.h"
 #include "uControls.h"
 #include "uDashboardFrame.h"
+#include "uDemoSession.h"
 #include "uDeviceBoardFrame.h"
+#include "uDeviceboardSetup.h"
 #include "uDemoDevice.h"
 #include "uDevSimFiles.h"
 #include "uDevSimServer.h"
@@ -17,6 +18,7 @@
 #include "uSimpleDeviceDescriptor.h"
 #include "uTextCodec.h"
 #include "uUstavConversion.h"
+#include "uUstavFrame.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,55 +33,24 @@ namespace {
 class DashboardLink : public ::testing::Test {
 protected:
   void SetUp() override {
-    FOldCurrent = QDir::currentPath();
-    RegUseStoreFile(FDir.filePath("user.conf"));
-    MultiLingual() = TMultiLingual();
     FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
       Shown << Text;
       return TMsgResult::Ok;
     });
-    LoadDemoDevice(Device);
   }
-  void TearDown() override {
-    Form.reset();
-    Server.reset();
-    SetMessageSink(FOldSink);
-    QDir::setCurrent(FOldCurrent);
-  }
+  void TearDown() override { SetMessageSink(FOldSink); }
 
-  // Devsim over TCP and a main window that does not poll; with Panel the
-  // demo's title panel lies beside the program.
+  // The demo terminal and a main window that does not poll; with Panel the
+  // demo's title panel and boards lie beside the program.
   void Start(bool Panel) {
     if (Panel)
       for (const char *name : {"dashboard.XML", "deviceFrame.xml"})
-        ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/") + name, FDir.filePath(name)));
-    Server = std::make_unique<TDevSimServer>(Device);
-    TDevSimOptions o;
-    o.UsePty = false;
-    o.UseTcp = true;
-    Server->Start(o);
-    const QString ini = QString("[setup]\ncustom=0\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n"
-                                "[com]\nTimeout=5000\n[debug]\npoll=0\n")
-                            .arg(Server->TcpPort());
-    const QString path = FDir.filePath("kv.ini");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(ToWin1251(ini));
-    f.close();
-    FIni = std::make_unique<TAppIniFile>(path);
-    Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
-    ASSERT_TRUE(Form->FormShow());
+        ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/") + name, S.Dir.filePath(name)));
+    ASSERT_TRUE(S.Start());
+    Form = S.Form.get();
   }
-
-  // Waits until every chain has ended and the link is idle.
-  void Settle() {
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
-  }
-  QString Identify() {
-    Form->aMonitorPoll->trigger();
-    Settle();
-    return Form->StatusBar_->currentMessage();
-  }
+  void Settle() { S.WaitIdle(); }
+  QString Identify() { return S.Identify(); }
 
   // The register writes devsim received since Mark: (register, value).
   QList<QPair<int, int>> WritesSince(size_t Mark) const {
@@ -99,16 +70,13 @@ protected:
     return out;
   }
 
-  QTemporaryDir FDir;
-  TSimDevice Device;
-  std::unique_ptr<TDevSimServer> Server;
-  std::unique_ptr<TMainForm> Form;
+  TDemoSession S;
+  TSimDevice &Device = S.Device;
+  TMainForm *Form = nullptr;
   QStringList Shown;
 
 private:
-  QString FOldCurrent;
   TMessageSink FOldSink;
-  std::unique_ptr<TAppIniFile> FIni;
 };
 
 // The setpoints page as the controls see it: every setpoint a plain number.
@@ -128,7 +96,7 @@ TEST_F(DashboardLink, DemoPagesNameOnlyRegistersAndSetpointsOfTheDemoDescriptor)
   const int setpoints = root->SelectNodes("ustav/*[mreg]")->GetCount();
   for (const char *name : {"dashboard.XML", "deviceFrame.xml"}) {
     IXXMLDocument page = NewXMLDocument();
-    ASSERT_TRUE(page->Load(FDir.filePath(name))) << name;
+    ASSERT_TRUE(page->Load(S.Dir.filePath(name))) << name;
     const IXXMLNodeList regs = page->GetDocumentElement()->SelectNodes("//mreg");
     ASSERT_GT(regs->GetCount(), 5) << name;
     for (int i = 0; i < regs->GetCount(); ++i)
@@ -170,6 +138,11 @@ TEST_F(DashboardLink, RefreshShowsMeasuresClockAndNewestEventsAndWritesNothing) 
   for (TDateTimeEdit *d : Controls<TDateTimeEdit>())
     clocks << d->text();
   EXPECT_EQ(clocks, (QStringList{"14 май 2024", "2024-06-03", "2026.04.01 10:20:30"}));
+  // The setpoint panel shows the setpoints page's text of its register.
+  TUstavPanel *setpoint = Controls<TUstavPanel>().value(0);
+  ASSERT_TRUE(setpoint);
+  EXPECT_EQ(setpoint->Edit(0)->text(), Form->UstavFrame->RegValueText(100, 4800));
+  EXPECT_NE(setpoint->Edit(0)->text(), "?");
   TEventView *view = Controls<TEventView>().value(0);
   ASSERT_TRUE(view);
   ASSERT_EQ(view->topLevelItemCount(), 3);
@@ -258,6 +231,23 @@ TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   boards->WriteSetpoint(152, 8, 8);
   Settle();
   EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{152, 0x00F8}}));
+
+  // After the designer's Apply (as the setup command does it) the copies still write.
+  TDeviceboardSetupForm *designer = Form->Forms().DeviceboardSetupForm;
+  designer->SetDescriptor(Form->Descriptor());
+  designer->LoadFrom(boards->Panel);
+  designer->ApplyTo(boards->Panel);
+  boards->BindControls();
+  first = nullptr;
+  for (QWidget *w : ControlsOf(boards->Panel, true))
+    if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
+      first = u;
+  ASSERT_TRUE(first);
+  mark = Device.RequestLog().size();
+  first->Edit(0)->setText("4900");
+  QTest::keyClick(first->Edit(0), Qt::Key_Return);
+  Settle();
+  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{100, 4900}}));
   SetUstavConversion(nullptr);
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }

@@ -133,7 +133,14 @@ TEST_F(NetworkTarget, ModbusTcpListUnitIsIdentified) {
 }
 
 TEST_F(NetworkTarget, CancelledPickerChangesNothing) {
-  QTimer::singleShot(50, [this] { Form->Forms().AgentClientForm->reject(); });
+  // Cancelled once listed: the dialog's own loop runs by then.
+  TUnitPickerForm *picker = Form->Forms().AgentClientForm;
+  QTimer canceller;
+  QObject::connect(&canceller, &QTimer::timeout, [picker] {
+    if (picker->isVisible() && !picker->TreeView->findItems("5 - Demo", Qt::MatchExactly | Qt::MatchRecursive).isEmpty())
+      picker->reject();
+  });
+  canceller.start(10);
   Form->aAgent->trigger();
   EXPECT_TRUE(Form->cbDevNo->isEnabled());
   EXPECT_EQ(Form->IOChain()->ChainCount(), 0);

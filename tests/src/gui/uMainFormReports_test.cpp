@@ -2,29 +2,23 @@
 // the event report tab, its alarm report saved as PDF from the preview.
 #include "uMainForm.h"
 
-#include "../report/event_test_util.h"
-#include "uAppIniFile.h"
-#include "uDevSimServer.h"
+#include "uDemoSession.h"
+
+#include "uEventFrame.h"
 #include "uEventPDFReportFrame.h"
 #include "uFileDialogSink.h"
 #include "uFiles.h"
-#include "uIOChain3.h"
 #include "uMessageSink.h"
-#include "uMultiLingual.h"
-#include "uPlacement.h"
 #include "uReportPreviewForm.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -44,9 +38,6 @@ void Tick(QListWidget *List, const QString &Caption) {
 class MainFormReports : public ::testing::Test {
 protected:
   void SetUp() override {
-    FOldCurrent = QDir::currentPath();
-    RegUseStoreFile(FDir.filePath("user.conf"));
-    MultiLingual() = TMultiLingual();
     FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
       Shown << Text;
       return TMsgResult::Ok;
@@ -60,79 +51,57 @@ protected:
       TReportPreviewForm preview(Doc);
       preview.SavePdf();
     });
-    LoadDemoDevice(Device);
-    Server = std::make_unique<TDevSimServer>(Device);
-    TDevSimOptions o;
-    o.UsePty = false;
-    Server->Start(o);
-    SaveFileBytes(FDir.filePath("kv.ini"),
-                  QStringLiteral("[setup]\ncustom=0\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n"
-                                 "[device]\npollAddr=1\n[debug]\npoll=0\n[com]\nTimeout=5000\n")
-                      .arg(Server->TcpPort())
-                      .toUtf8());
-    FIni = std::make_unique<TAppIniFile>(FDir.filePath("kv.ini"));
-    Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
-    ASSERT_TRUE(Form->FormShow());
+    ASSERT_TRUE(S.Start());
   }
   void TearDown() override {
-    Form.reset();
-    Server.reset();
     SetReportPreviewHook(FOldHook);
     SetFileDialogSink(FOldDialog);
     SetMessageSink(FOldSink);
-    QDir::setCurrent(FOldCurrent);
-  }
-  QString Identify() {
-    Form->aMonitorPoll->trigger();
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
-    return Form->StatusBar_->currentMessage();
   }
   TEventPDFReportFrame *ReportFrame() const {
-    TTabSheet *sheet = Form->FindTabByTag(-11);
+    TTabSheet *sheet = S.Form->FindTabByTag(-11);
     return sheet ? sheet->findChild<TEventPDFReportFrame *>() : nullptr;
   }
 
-  QTemporaryDir FDir;
-  TDemoJournal Journal; // the records the journal page reads from the device
-  TSimDevice Device;
-  std::unique_ptr<TDevSimServer> Server;
-  std::unique_ptr<TMainForm> Form;
+  TDemoSession S;
   QStringList Shown, Asked;
   QString Answer;
   int Previews = 0;
 
 private:
-  QString FOldCurrent;
   TMessageSink FOldSink;
   TFileDialogSink FOldDialog;
   TReportPreviewHook FOldHook;
-  std::unique_ptr<TAppIniFile> FIni;
 };
 } // namespace
 
 TEST_F(MainFormReports, EventReportNeedsADeviceAndItsTemplate) {
-  Form->NEventReport->trigger();
+  S.Form->NEventReport->trigger();
   EXPECT_EQ(Shown, QStringList{"Нет дескриптора"});
-  ASSERT_EQ(Identify(), "Готово");
-  Form->NEventReport->trigger();
-  EXPECT_EQ(Shown.last(), "cannot open " + FDir.filePath("EventReportTemplate.xml"));
+  ASSERT_EQ(S.Identify(), "Готово");
+  S.Form->NEventReport->trigger();
+  EXPECT_EQ(Shown.last(), "cannot open " + S.Dir.filePath("EventReportTemplate.xml"));
   EXPECT_EQ(ReportFrame(), nullptr);
 }
 
 TEST_F(MainFormReports, RegisterMapAndAlarmReportSavedAsPdfFromThePreview) {
-  ASSERT_EQ(Identify(), "Готово");
-  Answer = FDir.filePath("map.pdf");
-  Form->nModbusReport->trigger();
+  ASSERT_EQ(S.Identify(), "Готово");
+  Answer = S.Dir.filePath("map.pdf");
+  S.Form->nModbusReport->trigger();
   ASSERT_EQ(Previews, 1);
   EXPECT_TRUE(RunTool("pdftotext", {Answer, "-"}).contains("Адреса, hex"));
 
   // The shipped template, beside the program.
   ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/src/resources/EventReportTemplate.xml",
-                          FDir.filePath("EventReportTemplate.xml")));
-  Form->OpenEventReport(&Journal.Items);
+                          S.Dir.filePath("EventReportTemplate.xml")));
+  S.Form->EventFrame->ReadEventLog();
+  S.WaitIdle();
+  const TEventLogItems &records = S.Form->EventFrame->Items();
+  ASSERT_GT(records.size(), 10u) << S.Form->StatusBar_->currentMessage().toStdString();
+  S.Form->NEventReport->trigger();
   TEventPDFReportFrame *frame = ReportFrame();
   ASSERT_NE(frame, nullptr);
-  EXPECT_EQ(Form->PageControl->tabText(Form->PageControl->currentIndex()), "Отчет по событиям      ");
+  EXPECT_EQ(S.Form->PageControl->tabText(S.Form->PageControl->currentIndex()), "Отчет по событиям      ");
   Tick(frame->clbStartLevel, "Аварии");
   Tick(frame->clbStopLevel, "Аварии");
   Tick(frame->clbStartEvent, "Пуск МТЗ-1");
@@ -140,7 +109,7 @@ TEST_F(MainFormReports, RegisterMapAndAlarmReportSavedAsPdfFromThePreview) {
   frame->cbStartEdge->setCurrentIndex(edRising);
   frame->cbStopEdge->setCurrentIndex(edFalling);
   Tick(frame->clbAlarmMeasure, frame->clbAlarmMeasure->item(0)->text());
-  Answer = FDir.filePath("alarm.pdf");
+  Answer = S.Dir.filePath("alarm.pdf");
   frame->Button1->click();
   ASSERT_EQ(Previews, 2);
   const QString text = RunTool("pdftotext", {Answer, "-"});
@@ -154,11 +123,11 @@ TEST_F(MainFormReports, RegisterMapAndAlarmReportSavedAsPdfFromThePreview) {
       << fonts.toStdString();
 
   // Save As on this tab writes the template; the next opening reads it back.
-  Answer = FDir.filePath("EventReportTemplate.xml");
-  Form->apFileSaveAs->trigger();
+  Answer = S.Dir.filePath("EventReportTemplate.xml");
+  S.Form->apFileSaveAs->trigger();
   EXPECT_EQ(Asked.last(), "Сохранить шаблон как");
-  Form->OpenEventReport(&Journal.Items);
+  S.Form->NEventReport->trigger();
   EXPECT_EQ(ReportFrame(), frame); // the tab is reused
   EXPECT_EQ(frame->clbStartEvent->findItems("Пуск МТЗ-1", Qt::MatchExactly).first()->checkState(), Qt::Checked);
-  EXPECT_EQ(frame->cbAlarmStart->count(), int(Journal.Items.size()));
+  EXPECT_EQ(frame->cbAlarmStart->count(), int(records.size()));
 }

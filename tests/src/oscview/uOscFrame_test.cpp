@@ -3,12 +3,14 @@
 #include "uErrors.h"
 #include "uNumberFormat.h"
 #include "uOscSetupForm.h"
+#include "uOscValueForm.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QFile>
 #include <QListWidget>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -210,4 +212,97 @@ TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
   EXPECT_EQ(F.TimeCursors.size(), 1u);
   F.KeyDown(Qt::Key_Escape, {});
   EXPECT_TRUE(F.TimeCursors.empty());
+
+  // Ctrl makes a note named after the channel, at the sample under the mouse.
+  const int Scroll = F.View().ScrollSample;
+  QTest::mouseClick(Plot, Qt::LeftButton, Qt::ControlModifier, QPoint(70, D.CenterY));
+  ASSERT_EQ(D.Settings.Notes.size(), 2u);
+  const TOscNote &N = *D.Settings.Notes.back();
+  EXPECT_EQ(N.Text, D.Name);
+  EXPECT_EQ(N.Moment, Scroll + 70);
+  EXPECT_TRUE(N.FontName == "Arial" && N.FontHeight == -16 && N.FontColor == 0 && N.CalcValType == 1);
+}
+
+TEST(OscFrame, PhasorsOfAThreePhaseRecordLie120DegreesApart) {
+  QTemporaryDir Dir;
+  // 1800 samples per second at 50 Hz: 36 samples and 10 degrees per sample.
+  TComtradeConfig C;
+  TComtradeConfigTool T;
+  T.SetConfig(&C);
+  const double Peaks[3] = {100, 50, 80}, Phases[3] = {0, -120, 120};
+  for (int i = 0; i < 3; ++i) {
+    TComtradeAnalogChannel A;
+    A.Id = QStringLiteral("U%1").arg(i), A.A = 1, A.Min = -100, A.Max = 100;
+    T.AddAnalogChannel(A);
+  }
+  T.SetRateCount(1);
+  T.SetRateSamples(0, 1800);
+  T.SetRateEndSample(0, 1799);
+  TComtradeData Data;
+  Data.SetConfig(&C);
+  TComtradeDataTool DT;
+  DT.SetData(&Data);
+  for (int s = 0; s < 1800; ++s) {
+    DT.AddSampleNumber(s + 1);
+    DT.AddTimeStamp(int(std::lround(s * 1e6 / 1800)));
+    for (int i = 0; i < 3; ++i)
+      DT.AddRaw(int(std::lround(Peaks[i] * std::sin(2 * M_PI * 50 * s / 1800 + Phases[i] * M_PI / 180 + 0.01))));
+  }
+  C.SaveToFile(Dir.filePath("p.cfg"));
+  Data.SaveToFile(Dir.filePath("p.dat"));
+
+  TOpener Opener;
+  TkvOscFrame F;
+  F.resize(1000, 500);
+  F.Initialize();
+  F.LoadComtradeFile(Dir.filePath("p.dat"));
+  F.View().ScrollSample = 400; // the whole record fits: set, not scrolled
+  F.Drawers()[1]->Settings.BaseVector = true;
+  std::vector<TkvOscFrame::TPhasor> Rows = F.Phasors();
+  ASSERT_EQ(Rows.size(), 3u);
+  for (const auto &R : Rows)
+    ASSERT_TRUE(R.HasVector) << R.Drawer->Name.toStdString();
+  auto Wrap = [](int A) { return ((A % 360) + 360) % 360; };
+  EXPECT_EQ(Rows[1].Angle, 0); // the base channel's angle is subtracted
+  // The angle is the delay to the next rising crossing: a lagging phase has more.
+  EXPECT_NEAR(Wrap(Rows[1].Angle - Rows[0].Angle), 120, 10);
+  EXPECT_NEAR(Wrap(Rows[0].Angle - Rows[2].Angle), 120, 10);
+  EXPECT_DOUBLE_EQ(Rows[0].Length, 1.0);
+  EXPECT_NEAR(Rows[1].Length, 0.5, 0.02);
+  F.cbEqualValue->setChecked(true);
+  for (const auto &R : F.Phasors())
+    EXPECT_DOUBLE_EQ(R.Length, 1.0);
+  // Near the record's end the window leaves it: no vectors, empty cells.
+  F.View().ScrollSample = F.View().LastSample() - 5;
+  for (const auto &R : F.Phasors())
+    EXPECT_FALSE(R.HasVector);
+}
+
+TEST(OscValueForm, FollowsTheLastFrameForgetsAClosedOneAndUnchecksItsBox) {
+  QTemporaryDir Dir;
+  WritePair(Dir.filePath("r"), std::vector<int>(2000, 50));
+  TOpener Opener;
+  TOscValueForm Values;
+  auto A = std::make_unique<TkvOscFrame>();
+  A->Initialize();
+  TkvOscFrame B;
+  B.resize(1200, 600);
+  B.show();
+  B.Initialize();
+  B.LoadComtradeFile(Dir.filePath("r.dat"));
+  EXPECT_EQ(Values.OscFrame(), &B); // the one set up last
+  B.cbOscValueForm->click();
+  EXPECT_TRUE(Values.isVisible());
+  B.View().TimeScale = 1;
+  B.Rebuild();
+  B.PaintBoxPaint();
+  QTest::mouseClick(B.PaintBox, Qt::LeftButton, {}, QPoint(30, 5));
+  ASSERT_NE(Values.StringGrid->item(0, 0), nullptr);
+  EXPECT_EQ(Values.StringGrid->item(0, 0)->text(), "Ia");
+  EXPECT_EQ(Values.StringGrid->item(0, 1)->text(), FormatValue(50));
+  Values.close();
+  EXPECT_FALSE(B.cbOscValueForm->isChecked());
+  Values.SetOscFrame(A.get());
+  A.reset();
+  EXPECT_EQ(Values.OscFrame(), nullptr);
 }

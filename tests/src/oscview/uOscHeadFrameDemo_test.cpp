@@ -28,8 +28,9 @@ protected:
     Events.SetHost({[this] { return L.Gen.get(); }, {}, {}, [] { return true; }, [this] { return L.Dir.path(); }});
     Events.Init();
     Events.SetDescriptor(L.Desc.Root);
-    Frame.SetHost({[this] { return L.Gen.get(); }, {}, [this](const QString &Text) { L.Status << Text; },
-                   [this] { return Idle; }, [this] { return L.Dir.path(); }, [this] { return Program(); },
+    Frame.SetHost({{[this] { return L.Gen.get(); }, {}, [this](const QString &Text) { L.Status << Text; },
+                    [this] { return Idle; }, [this] { return L.Dir.path(); }},
+                   [this] { return Program(); },
                    [this] { return std::shared_ptr<const TEventLayout>(Events.Layout()); }, [] { return false; },
                    [this](const QString &Dat, const QString &Caption, int Tag, const QString &Hint, const QString &Name) {
                      Tabs.push_back({Dat, Caption, Hint, Name, Tag});

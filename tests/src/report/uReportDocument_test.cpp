@@ -73,11 +73,3 @@ TEST(ReportDocument, BoxesStandInMillimetresBelowTheLastLineTop) {
   EXPECT_EQ(boxes[0].Color, QColor(Qt::red));
   EXPECT_TRUE(boxes[0].Border);
 }
-
-TEST(ReportDocument, PreviewGoesThroughTheHook) {
-  QString seen;
-  const TReportPreviewHook old = SetReportPreviewHook([&](const TReportDocument &D) { seen = D.Caption(); });
-  ShowReportPreview(TReportDocument(TestSetup));
-  SetReportPreviewHook(old);
-  EXPECT_EQ(seen, "kv");
-}

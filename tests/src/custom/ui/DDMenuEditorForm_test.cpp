@@ -81,7 +81,7 @@ TEST_F(MenuEditorForm, ShowsTheDemoMenuAndEditsIt) {
   w.ActionInsert->trigger();
   start = w.TreeViewMenu->topLevelItem(0);
   EXPECT_EQ(Texts(start).mid(7), QStringList({U("Максимальная токовая защита"), U("Защита минимального напряжения")}));
-  EXPECT_EQ(Texts(start->child(7)).size(), 3);
+  EXPECT_EQ(Texts(start->child(7)).size(), 4);
   EXPECT_TRUE(w.ActionFileSave->isEnabled());
 
   // Saving asks for the file through the file-dialog sink.
