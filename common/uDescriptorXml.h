@@ -12,9 +12,10 @@ inline constexpr char DX_FILE_DEVICE_DESCRIPTOR[] = "DeviceDescriptor.xml"; // l
 inline constexpr char DX_FILE_DEVICE_DESCRIPTOR_BIN[] = "DeviceDescriptor.bin";
 inline constexpr char DX_FILE_DESC[] = "desc.xml"; // written by the report command
 inline constexpr char DX_CACHE_FOLDER[] = "cache";
-// The cache file of an image: 8 upper-case hexadecimal digits of its identifier + ".XML".
+// The cache file of an image: 8 upper-case hexadecimal digits of its
+// identifier + ".xml", as the identification writes it.
 inline QString DescriptorCacheFileName(uint32_t Ident) {
-  return QString::number(Ident, 16).toUpper().rightJustified(8, '0') + ".XML";
+  return QString::number(Ident, 16).toUpper().rightJustified(8, '0') + ".xml";
 }
 
 // ---- "none" for registers and addresses

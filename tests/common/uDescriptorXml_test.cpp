@@ -25,7 +25,7 @@ TEST(DescriptorXml, RecordTypesNameTheirElements) {
   EXPECT_EQ(BitRegCaption(18), QString::fromUtf8("Реле"));
   EXPECT_EQ(BitRegCaption(21), QString::fromUtf8("Виртуальные выходы"));
   EXPECT_EQ(BitRegCaption(33), "");
-  EXPECT_EQ(DescriptorCacheFileName(0x0012ABCD), "0012ABCD.XML");
+  EXPECT_EQ(DescriptorCacheFileName(0x0012ABCD), "0012ABCD.xml");
 }
 
 // A small descriptor written by hand in the decoder's form answers the
