@@ -42,6 +42,8 @@
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
+#include "uCustomFrame.h"
+#include "uDateTime.h"
 #include "uExcelFrame.h"
 #include "uVersionInfo.h"
 
@@ -129,6 +131,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FDescriptor->SetOnLog([](const QString &Line) { Logger().Debug(Line); });
 
   BuildActions();
+  ConnectCustomLogic();
   BuildMenus();
   BuildToolBar();
   BuildPages();
@@ -176,6 +179,8 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
 
 TMainForm::~TMainForm() {
   Timer->stop();
+  // The custom-logic page's edge handler reports to this window.
+  SetEdgeErrorHandler({});
   // Chains hold the front, the front holds the thread: free them in that order.
   delete FIOChain;
   FIOChain = nullptr;
@@ -925,6 +930,8 @@ TkvOscFrame *TMainForm::ActiveOscFrame() const {
 }
 
 void TMainForm::keyPressEvent(QKeyEvent *Event) {
+  if (TkvCustomFrame *custom = ActiveCustomFrame(); custom && custom->KeyDown(Event))
+    return;
   if (TkvOscFrame *frame = ActiveOscFrame(); frame && Event->key() == Qt::Key_Escape) {
     frame->KeyDown(Event->key(), Event->modifiers());
     return;
@@ -933,6 +940,10 @@ void TMainForm::keyPressEvent(QKeyEvent *Event) {
 }
 
 void TMainForm::wheelEvent(QWheelEvent *Event) {
+  if (TkvCustomFrame *custom = ActiveCustomFrame(); custom && custom->MouseWheel(Event)) {
+    Event->accept();
+    return;
+  }
   if (TkvOscFrame *frame = ActiveOscFrame()) {
     const int y = Event->angleDelta().y();
     frame->ScrollBy(y < 0 ? 1 : y > 0 ? -1 : 0, Event->modifiers());
@@ -1167,6 +1178,8 @@ void TMainForm::UpdatePageActions() {
   auWrite->setEnabled(st.auWrite);
   auEdit->setEnabled(st.auEdit);
   nExcel->setEnabled(st.nExcel);
+  if (TkvCustomFrame *custom = ActiveCustomFrame())
+    custom->UpdateActions();
 }
 
 void TMainForm::ConnectPageCommands() {
@@ -1231,4 +1244,55 @@ void TMainForm::ConnectPageCommands() {
   actions->setInterval(250);
   connect(actions, &QTimer::timeout, this, &TMainForm::UpdatePageActions);
   actions->start();
+}
+
+void TMainForm::ConnectCustomLogic() {
+  connect(NCustomLogic, &QAction::triggered, this, [this] {
+    try {
+      OpenCustomLogicTab();
+    } catch (const EKvError &e) {
+      ShowEdgeError(e.Text());
+    }
+  });
+  connect(aMonitorRefresh, &QAction::triggered, this, [this] {
+    TTabSheet *sheet = PageControl->ActiveSheet();
+    if (!sheet || sheet->Tag() != -6)
+      return;
+    try {
+      sheet->findChild<TkvCustomFrame *>()->ReRead();
+    } catch (const EKvError &e) {
+      ShowEdgeError(e.Text());
+    }
+  });
+}
+
+TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvCustomFrame(Parent); }, -6, true);
+  PageControl->setTabText(PageControl->indexOf(sheet),
+                          MultiLingual().Translate(QStringLiteral("Внешняя логика")) + TabCaptionTail);
+  auto *frame = sheet->findChild<TkvCustomFrame *>();
+  TCustomFrameHost host;
+  host.ChainGen = [this] { return FIOChain; };
+  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  host.Status = [this](const QString &Text) { ShowStatus(Text); };
+  host.IsLinkIdle = [this] { return !IsLinkBusy(); };
+  host.EnterTempFolder = [this] { EnterTempFolder(); };
+  host.TempFolder = [this] { return QDir(FTempFolder).absolutePath(); };
+  host.CheckFlashHeader = [this] { FIdentification->CheckFlashHeader(); };
+  host.SetFlashSubFileStart = [this](TIOChain3 *Step, const QList<int> &Args) {
+    FIdentification->SetFlashSubFileStart(Step, Args);
+  };
+  host.ApplyCustomLogicNames = [this] { FIdentification->ApplyCustomLogicNames(); };
+  host.UstavNamesForm = FForms.CustomUstavForm;
+  host.ParamIONamesForm = FForms.CustomParamIOForm;
+  frame->SetHost(host);
+  TranslateComponent(MultiLingual(), frame);
+  frame->Initialize();
+  frame->SetCoreDate(DateTimeToQDateTime(FDescriptor->CoreDate));
+  return frame;
+}
+
+TkvCustomFrame *TMainForm::ActiveCustomFrame() const {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  return sheet && sheet->Tag() == -6 ? sheet->findChild<TkvCustomFrame *>() : nullptr;
 }
