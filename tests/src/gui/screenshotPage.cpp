@@ -20,6 +20,9 @@
 #include "uUstavFrame.h"
 
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -35,6 +38,8 @@ struct TPageShot {
   std::function<void(TDemoSession &)> Prepare;
   // The window pictured instead of the main window (a designer).
   std::function<QWidget *(TDemoSession &)> Window = {};
+  // The whole screen, with the menus that pop up over the window.
+  bool Screen = false;
 };
 
 // The demo's device boards beside the program, and their tab open.
@@ -130,6 +135,15 @@ const TPageShot Shots[] = {
          }
      },
      [](TDemoSession &S) -> QWidget * { return S.Form->Forms().DeviceboardSetupForm; }},
+    // The device menu open on the parameters page, as a user clicks it.
+    {"menus", "TabSheetParam",
+     [](TDemoSession &S) {
+       S.Form->activateWindow();
+       QTest::qWaitForWindowActive(S.Form.get());
+       QMenuBar *bar = S.Form->menuBar();
+       QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(S.Form->NDevice->menuAction()).center());
+     },
+     {}, true},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).
@@ -186,7 +200,8 @@ int main(int argc, char **argv) {
   for (const QString &t : shown)
     std::cerr << "message: " << t.toStdString() << "\n";
   QWidget *window = shot && shot->Window ? shot->Window(s) : s.Form.get();
-  if (!window->grab().save(out)) {
+  const QPixmap picture = shot && shot->Screen ? QGuiApplication::primaryScreen()->grabWindow(0) : window->grab();
+  if (!picture.save(out)) {
     std::cerr << "cannot save " << argv[2] << "\n";
     return 1;
   }
