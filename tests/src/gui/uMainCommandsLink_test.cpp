@@ -69,10 +69,10 @@ protected:
   void Show(QWidget *Page) { S.Form->PageControl->setCurrentWidget(Page); }
 
   QString PortName() const { return S.Form->DeviceThread()->DeviceIO().GetOI().GetComPort().GetPortName(); }
-  // A chain held up by a late answer, busy when this returns.
-  void StartSlowChain() {
+  // A chain held up by one late (or missing) answer, busy when this returns.
+  void StartSlowChain(TSimFaultKind Kind = TSimFaultKind::LateAnswer) {
     TSimFault late;
-    late.Kind = TSimFaultKind::LateAnswer;
+    late.Kind = Kind;
     late.Value = 1500;
     late.Function = SIM_FN_READ_HOLDING;
     late.Count = 1;
@@ -235,6 +235,10 @@ TEST_F(MainCommandsLink, EveryEnabledMenuCommandRunsOnEveryPageWithoutAnErrorBox
   S.Form->apFileSaveAs->trigger();
   S.Form->apFileLoad->trigger();
   EXPECT_EQ(S.Form->DashboardFrame->FileName(), Answer);
+  // "Список" re-reads the oscillogram directory and shows its page.
+  S.Form->aoGetList->trigger();
+  EXPECT_EQ(S.Form->PageControl->currentWidget(), S.Form->TabSheetOscHeader);
+  ASSERT_TRUE(S.WaitIdle());
   EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
 }
 
@@ -260,13 +264,18 @@ TEST_F(MainCommandsLink, PortClickWaitsForTheIdleLinkWithoutBlocking) {
 
   // Still busy when the timer interval has passed: the port stays.
   ASSERT_TRUE(S.WaitIdle());
-  StartSlowChain();
+  StartSlowChain(TSimFaultKind::Silence);
   items[1]->trigger();
   S.Form->SetClock([] { return QDateTime::currentDateTime().addSecs(3600); });
   EXPECT_TRUE(QTest::qWaitFor([&] { return S.Status() == "Порт не переключен: связь занята"; }, 30000));
   S.Form->SetClock({});
   EXPECT_EQ(PortName(), "ttyKV0");
   EXPECT_TRUE(items[0]->isChecked());
+  // Break while the poll's addresses are known: no poll of its own any more.
+  S.Form->UpdateActions();
+  ASSERT_TRUE(S.Form->aMonitorBreak->isEnabled());
+  S.Form->aMonitorBreak->trigger();
+  EXPECT_EQ(S.Form->AutoPoll(), 0);
 
   // Without a device the boards have nothing to show.
   ASSERT_TRUE(S.WaitIdle());
