@@ -74,6 +74,7 @@ void TSchemaEditorState::MarkModified() {
 }
 
 void TSchemaEditorState::ZoomBy(int Delta) {
+  FFrameRect = QRect();
   FZoom = std::clamp(FZoom + Delta, MinZoom, MaxZoom);
   if (FModule)
     FModule->SetScale(Scale());
@@ -186,6 +187,7 @@ void TSchemaEditorState::MouseDown(TButton Button, bool Ctrl, QPoint P) {
     FMouseState = msIdle;
     return;
   }
+  FFrameRect = QRect();
   FDragCursor = false;
   FRubberOrigin = P;
   FRubberRect = QRect(P, QSize(0, 0));
@@ -292,6 +294,7 @@ void TSchemaEditorState::MouseMove(QPoint P) {
 }
 
 void TSchemaEditorState::MouseUp(QPoint P) {
+  FFrameRect = QRect();
   switch (FMouseState) {
   case msDragging:
     // The model moves only here, by the whole way from the press.
@@ -721,7 +724,29 @@ void TSchemaEditorState::SelectUnbound() {
 
 // ---- painting ----
 
-void TSchemaEditorState::Paint(QPainter &Canvas, int Width, int Height) const {
+bool TSchemaEditorState::Feedback() const {
+  return FMouseState == msDragging || FMouseState == msRubberBand || FMouseState == msLinkTo;
+}
+
+void TSchemaEditorState::Paint(QPainter &Canvas, int Width, int Height, const QRect &Visible) const {
+  if (!Feedback() || Visible.isEmpty()) {
+    FFrameRect = QRect();
+    PaintSchema(Canvas, Width, Height);
+    PaintFeedback(Canvas);
+    return;
+  }
+  if (FFrameRect != Visible) {
+    FFrame = QImage(Visible.size(), QImage::Format_RGB32);
+    QPainter p(&FFrame);
+    p.translate(-Visible.topLeft());
+    PaintSchema(p, Width, Height);
+    FFrameRect = Visible;
+  }
+  Canvas.drawImage(Visible.topLeft(), FFrame);
+  PaintFeedback(Canvas);
+}
+
+void TSchemaEditorState::PaintSchema(QPainter &Canvas, int Width, int Height) const {
   Canvas.fillRect(QRect(0, 0, Width, Height), Qt::white);
   Canvas.setPen(Qt::black);
   Canvas.drawText(QRect(0, 0, 200, 20), Qt::AlignLeft | Qt::AlignTop, QString::number(FUndo.UndoCount()));
@@ -737,7 +762,12 @@ void TSchemaEditorState::Paint(QPainter &Canvas, int Width, int Height) const {
   }
   const int flags = (ShowIds ? TGraphicAbstract::pfShowId : 0) | (ShowGroupIndex ? TGraphicAbstract::pfShowGid : 0);
   FModule->Graphic->PaintModule(Canvas, flags);
-  // Feedback of the mouse work, drawn over the schema and gone on the next paint.
+}
+
+// Feedback of the mouse work, drawn over the schema and gone on the next paint.
+void TSchemaEditorState::PaintFeedback(QPainter &Canvas) const {
+  if (!FModule)
+    return;
   switch (FMouseState) {
   case msRubberBand: TGraphicAbstract::DrawDragRect(Canvas, FRubberRect); break;
   case msLinkTo: TGraphicAbstract::DrawDragLine(Canvas, FLineStart, FLineEnd); break;

@@ -10,6 +10,7 @@
 #include "uSchemaModule.h"
 #include "uUndoRedoTool.h"
 
+#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -123,8 +124,10 @@ public:
 
   // ---- painting ----
   // Undo count, grid, module, then the overlay of the mouse state. Width and
-  // Height are the canvas size.
-  void Paint(QPainter &Canvas, int Width, int Height) const;
+  // Height are the canvas size, Visible the part to paint. While the mouse
+  // drags, bands or draws a link the schema does not change: it is painted
+  // once into a frame and each move only draws the overlay over the frame.
+  void Paint(QPainter &Canvas, int Width, int Height, const QRect &Visible) const;
   // The module alone (flags 0) at the scale that spreads what the view shows
   // across PageWidth pixels; the present scale is kept.
   void PaintPage(QPainter &Canvas, int PageWidth);
@@ -178,6 +181,12 @@ private:
   int FZoom = DefaultZoom;
   int FViewWidth = 0, FViewHeight = 0;
   QSize FScrollRange;
+  mutable QImage FFrame;
+  mutable QRect FFrameRect;
+
+  void PaintSchema(QPainter &Canvas, int Width, int Height) const;
+  void PaintFeedback(QPainter &Canvas) const;
+  bool Feedback() const;
 
   void Changed();
   void MarkModified();

@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPrintDialog>
@@ -68,9 +69,9 @@ TSchemaCanvas::TSchemaCanvas(TSchemaEditorState &State, TSchemaEditor *Editor)
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TSchemaCanvas::paintEvent(QPaintEvent *) {
+void TSchemaCanvas::paintEvent(QPaintEvent *Event) {
   QPainter p(this);
-  FState.Paint(p, width(), height());
+  FState.Paint(p, width(), height(), Event->rect());
 }
 
 void TSchemaCanvas::mousePressEvent(QMouseEvent *Event) {
