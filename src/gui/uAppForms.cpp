@@ -8,6 +8,7 @@
 #include "uDashboardSetupForm.h"
 #include "uDeviceboardSetup.h"
 #include "uPropertyFormX.h"
+#include "uOscNoteForm.h"
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
 #include "uPasswdForm.h"
@@ -57,7 +58,7 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.DashboardSetupForm;
   f.DeviceboardSetupForm = new TDeviceboardSetupForm(Owner);
   f.InOrder << f.DeviceboardSetupForm;
-  f.InOrder << NewShell(Owner, "OscNoteForm");
+  f.InOrder << new TOscNoteForm(Owner);
   f.InOrder << new TOscSetupForm(Owner) << new TOscValueForm(Owner);
   for (const char *name : {"PreferenceForm", "DDUstavBitForm", "OKBottomDlg"})
     f.InOrder << NewAppForm(Owner, name);

@@ -4,6 +4,7 @@
 #include "uErrors.h"
 #include "uLogger.h"
 #include "uNumberFormat.h"
+#include "uOscNoteForm.h"
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
 
@@ -35,6 +36,17 @@ std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFram
     return false;
   Form.ApplyChannels(Frame.Drawers());
   return true;
+};
+std::function<bool(TkvOscFrame &Frame, TOscNote &Note)> TkvOscFrame::NoteOpener = [](TkvOscFrame &Frame,
+                                                                                        TOscNote &Note) {
+  TOscNoteForm *Form = TOscNoteForm::Instance();
+  std::unique_ptr<TOscNoteForm> Own;
+  if (!Form)
+    Form = (Own = std::make_unique<TOscNoteForm>(&Frame)).get();
+  Form->SetNote(&Note);
+  Form->exec();
+  Form->SetNote(nullptr);
+  return Form->DeleteRequested();
 };
 std::function<void(const QString &FileName)> TkvOscFrame::LastSavedHook;
 
@@ -88,6 +100,11 @@ void TOscPaintBox::mousePressEvent(QMouseEvent *Event) {
 
 void TOscPaintBox::mouseMoveEvent(QMouseEvent *Event) {
   FFrame->PaintBoxMouseMove(Event->buttons(), Event->position().toPoint());
+}
+
+void TOscPaintBox::mouseReleaseEvent(QMouseEvent *Event) {
+  if (Event->button() == Qt::LeftButton)
+    FFrame->PaintBoxMouseUp(Event->position().toPoint());
 }
 
 void TOscPaintBox::wheelEvent(QWheelEvent *Event) {
@@ -490,20 +507,26 @@ void TkvOscFrame::DrawCursor(TOscRuler &R) {
 }
 
 void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point) {
-  if (!FLoaded || Button != Qt::LeftButton)
+  if (!FLoaded || (Button != Qt::LeftButton && Button != Qt::RightButton))
     return;
   FUnderMouse = TOscRuler::HitTest(TimeCursors, Point);
   if (!FUnderMouse)
     FUnderMouse = TOscRuler::HitTest(LevelCursors, Point);
+  if (!FUnderMouse && PaintBoxNoteDown(Button, Point))
+    return;
   if (!FUnderMouse) {
     if (Shift & Qt::ControlModifier) {
-      // A note on the channel under the mouse, named after it.
+      // A note on the channel under the mouse, named after it; it follows the
+      // mouse until the button is released.
       const int Index = DrawerIndexAtY(Point);
       if (Index < 0)
         return;
       TOscDrawer &D = *FDrawers[size_t(Index)];
       auto Note = std::make_unique<TOscNote>(D.Name);
       Note->Moment = FView.ScrollSample + int(std::nearbyint(Point.x() / FView.TimeScale));
+      FDragNote = Note.get();
+      FDragDrawer = &D;
+      FBand = QLine();
       D.Settings.Notes.push_back(std::move(Note));
       Repaint();
       return;
@@ -540,6 +563,10 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
 }
 
 void TkvOscFrame::PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point) {
+  if (FDragNote && (Buttons & Qt::LeftButton) && !FImage.isNull()) {
+    DrawBand(Point);
+    return;
+  }
   if (!FLoaded || !(Buttons & Qt::LeftButton) || !FUnderMouse || FImage.isNull())
     return;
   {
@@ -978,4 +1005,125 @@ void TkvOscFrame::PaintBoxPaint() {
   FDirty = false;
   FCommon.Canvas = nullptr;
   FCommon.Image = nullptr;
+}
+
+// ---------------------------------------------------------------- notes under the mouse
+
+TOscDrawer *TkvOscFrame::DrawerAtY(int Y) const {
+  const int H = FView.AnalogHeight;
+  int Y0 = 0;
+  for (size_t i = size_t(std::max(FFirstDrawer, 0)); i < FDrawers.size(); ++i) {
+    TOscDrawer *D = FDrawers[i];
+    if (!D->IsAnalog())
+      return nullptr;
+    if (!IsDrawn(D))
+      continue;
+    if (Y0 < Y && Y < Y0 + H)
+      return D;
+    Y0 += H;
+  }
+  return nullptr;
+}
+
+TOscNote *TkvOscFrame::NoteAtX(const TOscDrawer *Drawer, int X) const {
+  for (const auto &N : Drawer->Settings.Notes) {
+    const int NoteX = FView.PlotX(N->Moment);
+    if (NoteX - 4 < X && X < NoteX + 4)
+      return N.get();
+  }
+  return nullptr;
+}
+
+TOscNote *TkvOscFrame::NoteTextAt(const TOscDrawer *Drawer, QPoint Point) const {
+  for (const auto &N : Drawer->Settings.Notes) {
+    const int Height = std::max(1, std::abs(int(std::nearbyint(N->FontHeight * FCommon.PrintScaleY))));
+    QFont F(N->FontName);
+    F.setPixelSize(Height);
+    const QRect Text(FView.PlotX(N->Moment), Drawer->CenterY - FView.AnalogHeight / 2 + N->Dy - 1,
+                     QFontMetrics(F).horizontalAdvance(N->Text), Height);
+    if (Text.contains(Point))
+      return N.get();
+  }
+  return nullptr;
+}
+
+TOscNote *TkvOscFrame::NoteAt(QPoint Point) const {
+  // A note's moment counts only on its own strip: a press on another channel
+  // at the same time must not grab it, or its drop would move its text there.
+  const TOscDrawer *Strip = DrawerAtY(Point.y());
+  for (size_t i = size_t(std::max(FFirstDrawer, 0)); i < FDrawers.size(); ++i) {
+    const TOscDrawer *D = FDrawers[i];
+    if (!D->IsAnalog() || !IsDrawn(D))
+      continue;
+    if (TOscNote *N = D == Strip ? NoteAtX(D, Point.x()) : nullptr)
+      return N;
+    if (TOscNote *N = NoteTextAt(D, Point))
+      return N;
+  }
+  return nullptr;
+}
+
+TOscDrawer *TkvOscFrame::OwnerOf(const TOscNote *Note) const {
+  for (TOscDrawer *D : FDrawers)
+    for (const auto &N : D->Settings.Notes)
+      if (N.get() == Note)
+        return D;
+  return nullptr;
+}
+
+void TkvOscFrame::DeleteNote(TOscNote *Note) {
+  TOscDrawer *D = OwnerOf(Note);
+  if (!D)
+    return;
+  if (FDragNote == Note)
+    FDragNote = nullptr, FDragDrawer = nullptr;
+  auto &Notes = D->Settings.Notes;
+  Notes.erase(std::find_if(Notes.begin(), Notes.end(), [Note](const auto &N) { return N.get() == Note; }));
+}
+
+bool TkvOscFrame::PaintBoxNoteDown(Qt::MouseButton Button, QPoint Point) {
+  TOscNote *Note = NoteAt(Point);
+  if (Button == Qt::RightButton) {
+    if (!Note)
+      RunSetup();
+    else if (NoteOpener && NoteOpener(*this, *Note))
+      DeleteNote(Note);
+    Repaint();
+    return true;
+  }
+  if (!Note)
+    return false;
+  FDragNote = Note;
+  FDragDrawer = OwnerOf(Note);
+  FDragNote->GrabOffset = Point.x() - FView.PlotX(Note->Moment);
+  FBand = QLine();
+  return true;
+}
+
+void TkvOscFrame::DrawBand(QPoint Point) {
+  QPainter P(&FImage);
+  P.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
+  P.setPen(QPen(Qt::black, 1));
+  if (!FBand.isNull())
+    P.drawLine(FBand);
+  const int X = Point.x() - FDragNote->GrabOffset;
+  FBand = QLine(X, FDragDrawer->CenterY, X, FDragDrawer->CenterY - FView.AnalogHeight / 2);
+  P.drawLine(FBand);
+  PaintBox->update();
+}
+
+void TkvOscFrame::PaintBoxMouseUp(QPoint Point) {
+  if (!FDragNote)
+    return;
+  TOscNote &N = *FDragNote;
+  const int Span = N.HasMoment2() ? static_cast<TOscNote2 &>(N).Moment2 - N.Moment : 0;
+  N.Moment = FView.ScrollSample + int(std::nearbyint((Point.x() - N.GrabOffset) / FView.TimeScale));
+  if (N.HasMoment2())
+    static_cast<TOscNote2 &>(N).Moment2 = N.Moment + Span;
+  N.Dy = Point.y() - (FDragDrawer->CenterY - FView.AnalogHeight / 2);
+  N.GrabOffset = 0;
+  FDragNote = nullptr;
+  FDragDrawer = nullptr;
+  FBand = QLine();
+  Repaint();
 }
