@@ -10,6 +10,7 @@
 #include "uMessageSink.h"
 #include "uModuleProtertyForm.h"
 #include "uModulePropertyFill.h"
+#include "uPrintDialog.h"
 #include "uSchemaDeviceDescriptor.h"
 #include "uUstavListForm.h"
 
@@ -24,7 +25,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -53,11 +53,6 @@ TSchemaEditorState::TButton ButtonOf(Qt::MouseButton B) {
          : B == Qt::MiddleButton ? TSchemaEditorState::mbMiddle : TSchemaEditorState::mbLeft;
 }
 } // namespace
-
-TPrintDialogOpener TSchemaEditor::PrintDialogOpener = [](QPrinter &Printer) {
-  QPrintDialog dialog(&Printer);
-  return dialog.exec() == QDialog::Accepted;
-};
 
 // ---- canvas ----
 
@@ -652,7 +647,7 @@ void TSchemaEditor::Print() {
   if (!Module())
     return;
   QPrinter printer;
-  if (PrintDialogOpener && PrintDialogOpener(printer))
+  if (ExecutePrintDialog(printer, this))
     PrintTo(printer);
 }
 

@@ -50,10 +50,6 @@ private:
   TSchemaEditor *FEditor;
 };
 
-// How the editor asks for a printer: false when cancelled. Tests answer with
-// a printer set to PDF output.
-using TPrintDialogOpener = std::function<bool(QPrinter &Printer)>;
-
 class TSchemaEditor : public QMainWindow, public TSchemaEditorHost {
   Q_OBJECT
 public:
@@ -76,9 +72,9 @@ public:
   void ClearLibraryTree();
   void FillLibraryTree();
   void BuildInsertMenu();
-  // The print dialog, then the module on the printer, the view's width across the page.
+  // The print dialog (the application's opener), then the module on the
+  // printer, the view's width across the page.
   void Print();
-  static TPrintDialogOpener PrintDialogOpener;
   // Prints without asking (the page's printer, or a test's PDF).
   void PrintTo(QPrinter &Printer);
   void FindDialogFind(const QString &Text);

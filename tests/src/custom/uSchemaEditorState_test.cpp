@@ -317,6 +317,18 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
          T.E.Undo();
          EXPECT_EQ(T.M->AbstractList.Count(), 2);
        }},
+      {"a module insertion drops the history: its id is never taken back",
+       [](TEditor &T) {
+         TAbstract *a = T.Function("and", 2, 2);
+         const int id = a->Id;
+         T.Click(T.Inside(a));
+         T.E.KeyDown(Qt::Key_Delete, false, false);
+         EXPECT_EQ(T.E.InsertNewModule()->Id, id);
+         EXPECT_EQ(T.E.UndoTool().UndoCount(), 0);
+         T.E.Undo();
+         EXPECT_EQ(T.M->AbstractList.Count(), 1);
+         EXPECT_EQ(Broken(*T.M), "");
+       }},
       {"a segment drag is undone",
        [](TEditor &T) {
          TAbstract *a = T.Function("one", 2, 2);

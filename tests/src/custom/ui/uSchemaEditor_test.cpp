@@ -4,6 +4,7 @@
 #include "uGraphic.h"
 #include "uLabelEditForm.h"
 #include "uLinkNode.h"
+#include "uPrintDialog.h"
 
 #include <QApplication>
 #include <QFile>
@@ -100,15 +101,10 @@ TEST(SchemaEditor, ChildModulesPrintingPropertiesAndClosing) {
   s.Place("not", 12, 2);
   QTemporaryDir dir;
   const QString pdf = dir.filePath("schema.pdf");
-  const TPrintDialogOpener old = TSchemaEditor::PrintDialogOpener;
-  TSchemaEditor::PrintDialogOpener = [&](QPrinter &P) {
-    P.setOutputFormat(QPrinter::PdfFormat);
-    P.setOutputFileName(pdf);
-    return true;
-  };
+  const TPrintDialogOpener old = SetPrintDialogOpener(PdfFileOpener(pdf));
   const int scale = s.M->Scale;
   s.W.Print();
-  TSchemaEditor::PrintDialogOpener = old;
+  SetPrintDialogOpener(old);
   QFile f(pdf);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   const QByteArray bytes = f.readAll();
