@@ -40,6 +40,8 @@
 #include "uStatusText.h"
 #include "uTranslateForms.h"
 #include "uUstavConversion.h"
+#include "uSchemaEditor.h"
+#include "uModbusIderList.h"
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
@@ -339,6 +341,20 @@ void TMainForm::BuildActions() {
     frame->SetHost(DashboardFrame->Host());
     frame->SetDescriptor(FDescriptor.get());
     frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));
+  });
+  connect(N3, &QAction::triggered, this, [this] {
+    auto *editor = new TSchemaEditor(this);
+    editor->setWindowFlag(Qt::Window);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    try {
+      EnsureModbusIderList(QStringLiteral("identification.inc"));
+      editor->LoadFromFile(QStringLiteral("temp.xml"));
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+      delete editor;
+      return;
+    }
+    editor->show();
   });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
