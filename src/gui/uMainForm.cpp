@@ -278,6 +278,10 @@ void TMainForm::BuildActions() {
             if (TkvOscFrame *frame = ActiveOscFrame())
               frame->RunSetup();
           }));
+  connect(aoPrint, &QAction::triggered, this, Guarded([this] {
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->Print();
+          }));
   connect(apFileSave, &QAction::triggered, this, Guarded([this] {
             if (TkvOscFrame *frame = ActiveOscFrame())
               frame->SaveViewSettings();
