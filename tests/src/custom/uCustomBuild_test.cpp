@@ -2,7 +2,8 @@
 // the frames of the descriptor image and of the device's code area.
 #include <gtest/gtest.h>
 
-#include "schema_test_util.h"
+#include "custom_logic_test_util.h"
+#include "crc.h"
 #include "uCustomBuild.h"
 #include "uDeviceDescriptor.h"
 #include "uFiles.h"
@@ -29,14 +30,6 @@ QByteArray Desc0(int LengthWords, int Base, int Code) {
   b += Words({Code});
   b += QByteArray(128 - b.size(), '\0');
   return b;
-}
-
-QCoreApplication &App() {
-  static int argc = 1;
-  static char name[] = "uCustomBuild_test";
-  static char *argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
 }
 
 } // namespace
@@ -126,4 +119,77 @@ TEST(CustomBuild, FramesCoverTheImageAndTheDevicesCodeArea) {
   TIOChainList3 &other = gen.newList().msg("x");
   EXPECT_EQ(ErrorOf([&] { SetCodeFrames(other.Step(0), Desc0(2048, base, base + 1536), 512); }),
             "TIOChain3readFile or TIOChain3writeFile expected");
+}
+
+TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
+  TLogicPackage p;
+  TSchemaCompile compiler;
+  QStringList errors, status;
+  QBuffer stream;
+  TCustomBuildEnv env;
+  env.Status = [&](const QString &T) { status << T; };
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);
+  EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
+  EXPECT_EQ(status, QStringList({"Загрузка", "Слияние", "Компиляция"}));
+  EXPECT_GT(p.File("generated.bin").size(), 0);
+  EXPECT_TRUE(stream.data().isEmpty()) << "no custom setpoint";
+  // The build merges into the base logic as loaded: a second one merges once more, not twice.
+  const int blocks = p.Module->AbstractList.Count();
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);
+  EXPECT_EQ(p.Module->AbstractList.Count(), blocks);
+
+  p.State.Source = 2;
+  env.DeviceIdentCrc = FileCrc32(p.D.Dir.filePath("identification.inc"));
+  env.WriteAllSetting = true;
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::All);
+  EXPECT_EQ(stream.data().size(), 4 * 4 * 2) << "both groups of every setpoint";
+  env.WriteAllSetting = false;
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);
+}
+
+TEST(CustomBuild, AFailingBuildShowsItsTextAndLeavesTheImages) {
+  const struct {
+    const char *Name;
+    int Source;
+    bool OtherIdent;
+    int In, OutPin, Extra;
+    const char *Box;
+    const char *Error;
+  } cases[] = {
+      {"nothing loaded", 0, false, 0, 0, 0, "Логика не загружена", "Логика не загружена"},
+      {"project for another device", 2, true, 0, 0, 0, "Недопустимый файл идентификаторов",
+       "Недопустимый файл идентификаторов"},
+      {"input from no label", 1, false, 1, 0, 0, nullptr, "invalid label"},
+      {"output to a pin no link feeds", 1, false, 0, 5, 0, nullptr, "link not found"},
+      {"unlinked inputs", 1, false, 0, 0, 60, "Обнаружены ошибки - см. журнал", nullptr},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TLogicPackage p;
+    if (c.In || c.OutPin || c.Extra) {
+      p.Unit(p.State.CustomDoc, {0, c.In ? p.M->Id : p.Z->Id, 0}, {1, p.M->Id, c.OutPin}, c.Extra);
+    }
+    p.State.Source = uint8_t(c.Source);
+    SaveFileBytes(p.D.Dir.filePath("desc.bin"), "old desc");
+    SaveFileBytes(p.D.Dir.filePath("extflash.bin"), "old flash");
+    TMessageRecorder boxes;
+    TSchemaCompile compiler;
+    QStringList errors;
+    QBuffer stream;
+    TCustomBuildEnv env;
+    env.DeviceIdentCrc = FileCrc32(p.D.Dir.filePath("identification.inc")) + (c.OtherIdent ? 1 : 0);
+    const QString error = ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); });
+    if (c.Error) {
+      EXPECT_EQ(error, c.Error);
+    } else {
+      const QString list = errors.join("\r\n") + "\r\n";
+      ASSERT_GT(list.size(), 2000);
+      EXPECT_EQ(error, "Обнаружены ошибки:\r\n" + list.left(2000));
+    }
+    EXPECT_EQ(boxes.Texts, c.Box ? QStringList{c.Box} : QStringList());
+    EXPECT_EQ(p.File("desc.bin"), "old desc");
+    EXPECT_EQ(p.File("extflash.bin"), "old flash");
+    if (c.Source == 2)
+      EXPECT_FALSE(QFile::exists(p.D.Dir.filePath("generated.bin"))) << "checked before compiling";
+  }
 }
