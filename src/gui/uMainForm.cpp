@@ -186,13 +186,10 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
 
 TMainForm::~TMainForm() {
   Timer->stop();
-<<<<<<< HEAD
   // The custom-logic page's edge handler reports to this window.
   SetEdgeErrorHandler({});
-=======
   // Pages closed from here on must not reach the window's slots.
   disconnect(PageControl, nullptr, this, nullptr);
->>>>>>> main
   // Chains hold the front, the front holds the thread: free them in that order.
   delete FIOChain;
   FIOChain = nullptr;
@@ -247,8 +244,7 @@ void TMainForm::BuildActions() {
   NCustomLogic = NewAction(this, "NCustomLogic", QStringLiteral("Внешняя логика"), QKeySequence("Ctrl+L"));
   N3 = NewAction(this, "N3", QStringLiteral("Схема"));
   N3->setVisible(false);
-  // The custom-logic page is not built yet: its commands stay disabled.
-  NCustomLogic->setEnabled(false);
+  // The stand-alone schema window is not built yet: its command stays disabled.
   N3->setEnabled(false);
   NDeviceBoard = NewAction(this, "NDeviceBoard", QStringLiteral("Функциональные панели"));
   NEventReport = NewAction(this, "NEventReport", QStringLiteral("Отчет по событиям"));
@@ -1215,13 +1211,6 @@ void TMainForm::UpdateActions() {
   in.Poll = FSettings.Poll;
   in.UstavDirectEdit = FIni.ReadInteger("ustav", "directEdit", 0);
   const TActionStates st = ActionListUpdate(in);
-<<<<<<< HEAD
-  auWrite->setEnabled(st.auWrite);
-  auEdit->setEnabled(st.auEdit);
-  nExcel->setEnabled(st.nExcel);
-  if (TkvCustomFrame *custom = ActiveCustomFrame())
-    custom->UpdateActions();
-=======
   const std::pair<QAction *, bool> actions[] = {
       {aMonitorRefresh, st.aMonitorRefresh}, {aMonitorBreak, st.aMonitorBreak}, {aMonitorPoll, st.aMonitorPoll},
       {aoOpen, st.aoOpen},   {apFileLoad, st.apFileLoad}, {daSetTime, st.daSetTime},
@@ -1236,6 +1225,8 @@ void TMainForm::UpdateActions() {
   cbAuto->setEnabled(st.cbAuto);
   EventFrame->clbEventLevel->setEnabled(st.EventFilters);
   EventFrame->clbSignalFilter->setEnabled(st.EventFilters);
+  if (TkvCustomFrame *custom = ActiveCustomFrame())
+    custom->UpdateActions();
 }
 
 void TMainForm::RunPageCommand(std::function<void()> TPageRow::*Command) {
@@ -1343,7 +1334,6 @@ void TMainForm::SwitchPort(const QString &Caption) {
   CheckPortItem(Caption);
   cbDevNo->clear();
   FDescriptor->Ready = false;
->>>>>>> main
 }
 
 void TMainForm::ConnectPageCommands() {
@@ -1446,16 +1436,7 @@ void TMainForm::ConnectCustomLogic() {
       ShowEdgeError(e.Text());
     }
   });
-  connect(aMonitorRefresh, &QAction::triggered, this, [this] {
-    TTabSheet *sheet = PageControl->ActiveSheet();
-    if (!sheet || sheet->Tag() != -6)
-      return;
-    try {
-      sheet->findChild<TkvCustomFrame *>()->ReRead();
-    } catch (const EKvError &e) {
-      ShowEdgeError(e.Text());
-    }
-  });
+  AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); }, {}, {}, {}});
 }
 
 TkvCustomFrame *TMainForm::OpenCustomLogicTab() {

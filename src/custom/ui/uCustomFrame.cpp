@@ -232,7 +232,7 @@ void TkvCustomFrame::Initialize() {
   FModule = std::make_unique<TModule>(nullptr, 1);
   FModule->Root = true;
   FModule->SetConfigurator(FConfigurator.get());
-  FSchemaEditor = CreateSchemaEditorPanel(PanelSchema);
+  FSchemaEditor = new TSchemaEditorPanel(PanelSchema);
   FSchemaEditor->setObjectName(QStringLiteral("SchemaEditor"));
   PanelSchema->layout()->addWidget(FSchemaEditor);
   FSchemaEditor->SetInterfaceButtonsVisible(false);
@@ -377,6 +377,7 @@ void TkvCustomFrame::SelectUnit(int Index) {
 
 void TkvCustomFrame::ShowUnit(int Index) {
   const IXXMLNode node = FUnits[Index].Node;
+  FSchemaEditor->ClearUndo();
   TModule &m = FSchemaEditor->Module();
   m.Clear();
   m.Module = FModule.get();

@@ -139,7 +139,7 @@ TEST_P(CustomFrameLink, ReadsThePackageListsTheUnitsAndStoresTheShownOne) {
   const QList<QToolButton *> buttons = {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite,
                                         Page->ToolButtonUndo, Page->ToolButtonUstavNames,
                                         Page->ToolButtonParamIONames};
-  Form->UpdatePageActions();
+  Form->UpdateActions();
   for (QToolButton *b : buttons)
     EXPECT_FALSE(b->isEnabled()) << "nothing loaded: " << b->objectName().toStdString();
 
@@ -157,7 +157,7 @@ TEST_P(CustomFrameLink, ReadsThePackageListsTheUnitsAndStoresTheShownOne) {
   EXPECT_EQ(QDir(FDir.path()).entryList({"schemacode.xml"}, QDir::Files).size(), 1);
   EXPECT_EQ(UnitCaptions(), QStringList({"Блок 1", "Блок 2"}));
   EXPECT_EQ(Page->Source(), lsDevice);
-  Form->UpdatePageActions();
+  Form->UpdateActions();
   for (QToolButton *b : buttons)
     EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
   EXPECT_FALSE(Page->ToolButtonLoad->isEnabled());
@@ -184,7 +184,7 @@ TEST_P(CustomFrameLink, ReadsThePackageListsTheUnitsAndStoresTheShownOne) {
   // While a chain runs the buttons go off.
   Form->aMonitorRefresh->trigger();
   ASSERT_TRUE(Form->IsLinkBusy());
-  Form->UpdatePageActions();
+  Form->UpdateActions();
   EXPECT_FALSE(Page->ToolButtonCompile->isEnabled());
   ASSERT_TRUE(WaitIdle());
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
