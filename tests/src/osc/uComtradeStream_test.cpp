@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -369,30 +368,6 @@ TEST(ComtradeStream, ConvertedPairReadsBackUnchanged) {
   for (int s = 0; s < 1800; s += 97) {
     EXPECT_EQ(Data.GetRaw(0, s), C.Data.GetRaw(0, s));
     EXPECT_EQ(Data.GetDigitalValue(0, s), OscBitAt(Plan.BitRegisters[0].Bits[0], s / 18 * 18)) << s;
-  }
-}
-
-TEST(ComtradeStream, RandomAndTruncatedRecordsNeverBreakTheReader) {
-  const IXXMLNode Root = Descriptor({{0, "A"}, {1, "B"}}, {{17, {"K1", "K2"}}, {18, QStringList(20, "R")}},
-                                    {0, 1}, {17, 18});
-  TOscRecordPlan Plan;
-  Plan.SampleCount = 180;
-  Plan.Analog = {TOscWave{100, 50, 0, 0}, TOscWave{200, 50, 90, 0}};
-  Plan.BitRegisters = {TOscBitRegister{2, {TOscBit{true, {}}}}, TOscBitRegister{20, {}}};
-  const QByteArray Good = BuildOscRecord(Plan);
-  QRandomGenerator Rng(20240315);
-  for (int i = 0; i < 300; ++i) {
-    QByteArray Bytes = Good.left(Rng.bounded(Good.size() + 1));
-    if (i % 2)
-      for (char &Ch : Bytes)
-        Ch = char(Rng.bounded(256));
-    TConverted C;
-    Convert(C, Root, Bytes, 100 + 10 * Rng.bounded(20));
-    const int Read = C.Data.SampleCount();
-    EXPECT_LE(Read, 180);
-    EXPECT_EQ(C.Config.Rate(0).LastSample, Read - 1);
-    for (int s = 0; s < Read; ++s)
-      EXPECT_LE(C.Data.GetDigitalValue(0, s), 1);
   }
 }
 
