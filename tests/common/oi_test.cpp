@@ -78,15 +78,6 @@ TEST(RtuTiming, LineTimeIsTenBitsPerByteRoundedHalfToEven) {
     EXPECT_EQ(RtuLineTimeMs(c.Bytes, c.Baud), c.Ms) << c.Bytes << " bytes at " << c.Baud;
 }
 
-TEST(OIStatus, NamesFollowTheirValues) {
-  const char *names[] = {"oisReady", "oisUnknown",       "oisBadPort", "oisBadCO",
-                         "oisBadCI", "oisProtocolError", "oisBadCRC",  "oisErrorFlag"};
-  for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(OIStatusName(i), QString::fromLatin1(names[i]));
-  EXPECT_EQ(OIStatusName(0x40), QStringLiteral("status 64"));
-  EXPECT_EQ(int(oisErrorFlag), 7);
-}
-
 TEST(OIRequest, BufferBoundsAreRangeErrors) {
   TOI oi(QString{});
   const QByteArray fits(OI_BUFFER_SIZE - 2, '\x01');
