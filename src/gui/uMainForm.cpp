@@ -1150,7 +1150,6 @@ void TMainForm::ExcelCommand() {
     EventFrame->ExportEventsToExcel(*excel, 3);
 }
 
-
 void TMainForm::UpdateActions() {
   TActionInputs in;
   in.Idle = !IsLinkBusy();
