@@ -30,6 +30,7 @@
 #include "uSimpleDeviceDescriptor.h"
 #include "uBitmapForm.h"
 #include "uMessageSink.h"
+#include "uPreferenceForm.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
 #include "uOscFrame.h"
@@ -40,6 +41,8 @@
 #include "uStatusText.h"
 #include "uTranslateForms.h"
 #include "uUstavConversion.h"
+#include "uSchemaEditor.h"
+#include "uModbusIderList.h"
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
@@ -287,6 +290,10 @@ void TMainForm::BuildActions() {
             if (TkvOscFrame *frame = ActiveOscFrame())
               frame->RunSetup();
           }));
+  connect(aoPrint, &QAction::triggered, this, Guarded([this] {
+            if (TkvOscFrame *frame = ActiveOscFrame())
+              frame->Print();
+          }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
   connect(adSetup, &QAction::triggered, this, [this] {
     // Without an identified device the designers take the descriptor of "desc.xml".
@@ -339,6 +346,20 @@ void TMainForm::BuildActions() {
     frame->SetHost(DashboardFrame->Host());
     frame->SetDescriptor(FDescriptor.get());
     frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));
+  });
+  connect(N3, &QAction::triggered, this, [this] {
+    auto *editor = new TSchemaEditor(this);
+    editor->setWindowFlag(Qt::Window);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    try {
+      EnsureModbusIderList(QStringLiteral("identification.inc"));
+      editor->LoadFromFile(QStringLiteral("temp.xml"));
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+      delete editor;
+      return;
+    }
+    editor->show();
   });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
@@ -629,9 +650,29 @@ bool TMainForm::FormShow() {
   FForms.AboutBox->ProductName->setText(FSettings.Logo);
   FForms.AboutBox->SupportedDevice->setText(FSettings.LogoDevice);
 
+  ReopenPreferredOsc();
   FStarted = true;
   Timer->start();
   return true;
+}
+
+void TMainForm::ReopenPreferredOsc() {
+  TPreferenceForm *form = FForms.PreferenceForm;
+  form->OpenFiles = [this] {
+    QStringList files;
+    for (int i = 0; i < PageControl->count(); ++i) {
+      const QWidget *page = PageControl->widget(i);
+      if (auto *frame = page->findChild<TkvOscFrame *>(); frame && frame->IsLoaded())
+        files << frame->GetFileName();
+    }
+    return files;
+  };
+  form->ReopenAll([this](const QString &FileName) {
+    OpenOscTab(FileName);
+    // The caption is the part of a device's record name that tells records apart.
+    PageControl->setTabText(PageControl->currentIndex(), QFileInfo(FileName).fileName().mid(13, 6));
+    PageControl->ActiveSheet()->findChild<TkvOscFrame *>()->setObjectName(QStringLiteral("OscFrame%1").arg(++FOscFrameCounter));
+  });
 }
 
 void TMainForm::ApplyVisibility() {

@@ -142,6 +142,8 @@ public:
   void OpenLogTab();
   // A new tab showing the oscillogram FileName (".dat"); errors reach the caller.
   void OpenOscTab(const QString &FileName);
+  // The oscillograms the preference window keeps, opened again at start.
+  void ReopenPreferredOsc();
   // The oscillogram viewer of the active tab, or null.
   class TkvOscFrame *ActiveOscFrame() const;
 
@@ -289,6 +291,7 @@ private:
   bool FClosed = false;
   uint32_t FToolBarColor = clLinkError;
   int FFrameCounter = 0;
+  int FOscFrameCounter = 0;
   std::function<QDateTime()> FNow;
   std::unique_ptr<TIdentification> FIdentification;
   QList<TPageRow> FPageRows;
