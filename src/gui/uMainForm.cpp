@@ -239,9 +239,8 @@ void TMainForm::BuildActions() {
   NCustomLogic = NewAction(this, "NCustomLogic", QStringLiteral("Внешняя логика"), QKeySequence("Ctrl+L"));
   N3 = NewAction(this, "N3", QStringLiteral("Схема"));
   N3->setVisible(false);
-  // The custom-logic page is not built yet: its commands stay disabled.
+  // The custom-logic page is not built yet: its command stays disabled.
   NCustomLogic->setEnabled(false);
-  N3->setEnabled(false);
   NDeviceBoard = NewAction(this, "NDeviceBoard", QStringLiteral("Функциональные панели"));
   NEventReport = NewAction(this, "NEventReport", QStringLiteral("Отчет по событиям"));
   nEventExport = NewAction(this, "nEventExport", QStringLiteral("Export"));
