@@ -1258,6 +1258,10 @@ void TMainForm::EventExportCommand() {
   ShowMessageText(QStringLiteral("Сохранено в файле ") + name);
 }
 
+void TMainForm::SetLastSavedFile(const QString &FileName) { TkvOscFrame::LastSavedSideFile = FileName; }
+
+QString TMainForm::LastSavedFile() const { return TkvOscFrame::LastSavedSideFile; }
+
 void TMainForm::GetListCommand() {
   OscHeadFrame->ReRead();
   PageControl->setCurrentWidget(TabSheetOscHeader);
