@@ -239,9 +239,8 @@ void TMainForm::BuildActions() {
   NCustomLogic = NewAction(this, "NCustomLogic", QStringLiteral("Внешняя логика"), QKeySequence("Ctrl+L"));
   N3 = NewAction(this, "N3", QStringLiteral("Схема"));
   N3->setVisible(false);
-  // The custom-logic page is not built yet: its commands stay disabled.
+  // The custom-logic page is not built yet: its command stays disabled.
   NCustomLogic->setEnabled(false);
-  N3->setEnabled(false);
   NDeviceBoard = NewAction(this, "NDeviceBoard", QStringLiteral("Функциональные панели"));
   NEventReport = NewAction(this, "NEventReport", QStringLiteral("Отчет по событиям"));
   nEventExport = NewAction(this, "nEventExport", QStringLiteral("Export"));
@@ -1191,7 +1190,6 @@ void TMainForm::ExcelCommand() {
     EventFrame->ExportEventsToExcel(*excel, 3);
 }
 
-
 void TMainForm::UpdateActions() {
   TActionInputs in;
   in.Idle = !IsLinkBusy();
@@ -1259,6 +1257,10 @@ void TMainForm::EventExportCommand() {
   FDescriptor->SaveEventDescription(name);
   ShowMessageText(QStringLiteral("Сохранено в файле ") + name);
 }
+
+void TMainForm::SetLastSavedFile(const QString &FileName) { TkvOscFrame::LastSavedSideFile = FileName; }
+
+QString TMainForm::LastSavedFile() const { return TkvOscFrame::LastSavedSideFile; }
 
 void TMainForm::GetListCommand() {
   OscHeadFrame->ReRead();
