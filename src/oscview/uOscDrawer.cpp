@@ -402,8 +402,7 @@ void TOscDrawer::PaintFromCache(int Top) {
       const uchar *Mask = F.Bitmap.constScanLine(y - Top);
       auto *Row = reinterpret_cast<QRgb *>(Image->scanLine(y));
       for (int x = X0; x < X1; ++x)
-        if (Mask[x - Shift])
-          Row[x] &= Color;
+        Row[x] &= Mask[x - Shift] ? Color : ~QRgb(0);
     }
   }
 }
@@ -452,17 +451,34 @@ void TOscDrawer::DrawTimeGrid(int Y, int DX, int First, int Count, const std::ve
       LastX = X;
     }
   }
-  P.setPen(QPen(FCommon->GridColor, 1));
-  int RightEnd = -10;
   const QFontMetrics M(P.font());
-  for (const TOscGridTick &T : Grid) {
-    const int X = T.X - DX;
-    if (X > RightEnd) {
-      const QString Label = V.TickLabel(T);
-      P.drawText(X, Y + 2 + M.ascent(), Label);
-      RightEnd = X + M.horizontalAdvance(Label) + 5;
+  auto WriteLabels = [&](QPainter &On, int Top) {
+    On.setPen(QPen(FCommon->GridColor, 1));
+    int RightEnd = -10;
+    for (const TOscGridTick &T : Grid) {
+      const int X = T.X - DX;
+      if (X > RightEnd) {
+        const QString Label = V.TickLabel(T);
+        On.drawText(X, Top + M.ascent(), Label);
+        RightEnd = X + M.horizontalAdvance(Label) + 5;
+      }
     }
+  };
+  if (!FCommon->Image) {
+    WriteLabels(P, Y + 2);
+    return;
   }
+  // Shaping text costs more than all the curves of a paint: the row is
+  // written once and copied.
+  QImage &Row = FCommon->LabelRow;
+  if (Row.isNull()) {
+    Row = QImage(FCommon->Image->width(), M.height() + 1, QImage::Format_ARGB32_Premultiplied);
+    Row.fill(Qt::transparent);
+    QPainter On(&Row);
+    On.setFont(P.font());
+    WriteLabels(On, 0);
+  }
+  P.drawImage(0, Y + 2, Row);
 }
 
 QString TOscDrawer::ValueNoteText(int Sample, int ValueKind) const {

@@ -32,6 +32,10 @@ struct TOscCommon {
   QColor GridColor = Qt::black;
   QColor BackColor = Qt::white;
   double PrintScaleY = 1.0;
+  // The time labels of the current screen paint, written once and copied
+  // under every strip's axis (they are the same for all); the frame empties
+  // it when a paint begins.
+  QImage LabelRow;
   const TOscEventList *Events = nullptr; // the record's events, owned by the frame
   int RmsPeriods = 1;                     // setting osc/rms
 };

@@ -897,6 +897,7 @@ void TkvOscFrame::PaintBoxPaint() {
   QPainter P(&FImage);
   FCommon.Canvas = &P;
   FCommon.Image = &FImage;
+  FCommon.LabelRow = QImage();
   const int First = FView.ScrollSample;
   const int N = std::max(0, std::min(FView.VisibleSamples, FView.LastSample() - First));
   if (N >= 1 && First >= 0) {
