@@ -373,11 +373,12 @@ bool TkvOscFrame::LoadViewSettings() {
   std::vector<TOscChannelSettings *> Channels;
   for (TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
-  int Height = FView.AnalogHeight;
-  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), Height,
+  TOscViewSettings View;
+  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), View,
                        Channels, FEvents))
     return false;
-  FView.AnalogHeight = Height;
+  FView.AnalogHeight = View.AnalogHeight;
+  FPhasorPanelWidth = View.PhasorPanelWidth;
   for (TOscDrawer *D : FDrawers)
     D->SetChecked(D->Settings.Checked);
   return true;
@@ -388,7 +389,7 @@ void TkvOscFrame::SaveViewSettings() {
   for (const TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
   const QString Name = OscSideFileName(FFileName);
-  SaveOscSideFile(Name, FView.AnalogHeight, Channels, FEvents);
+  SaveOscSideFile(Name, {FView.AnalogHeight, FPhasorPanelWidth}, Channels, FEvents);
   LastSavedSideFile = Name;
   if (LastSavedHook)
     LastSavedHook(Name);
