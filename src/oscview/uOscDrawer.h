@@ -42,8 +42,10 @@ struct TOscCommon {
 
 // A pre-rendered piece of an analog curve: the pixels Bounds.left() ..
 // Bounds.right() of the whole record at the scale it was made for, the
-// samples FirstSample..FirstSample + SampleCount - 1. The bitmap is a coverage
-// mask (8 bits, 255 where the curve is), coloured when it is copied.
+// samples FirstSample..FirstSample + SampleCount - 1; vertically from
+// Bounds.top() (a few pixels above the strip, as far as a pen reaches) with
+// the zero line in the middle. The bitmap is a coverage mask (8 bits, 255
+// where the curve is), coloured when it is copied.
 struct TBitmapFrame {
   QImage Bitmap;
   int Index = 0; // the strip's number from the record's start
