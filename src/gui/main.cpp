@@ -8,6 +8,7 @@
 #include "uMainForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
+#include "uPrintDialog.h"
 #include "uReportPreviewForm.h"
 
 #include <QApplication>
@@ -82,6 +83,7 @@ int main(int argc, char **argv) {
   QApplication::setApplicationName("kv");
   SetMessageSink(DialogSink);
   SetFileDialogSink(FileDialog);
+  SetPrintDialogOpener(ShowPrintDialog);
   InstallReportPreviewForm();
 
   const QString folder = ProgramFolder() + u'/';
