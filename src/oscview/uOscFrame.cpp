@@ -394,11 +394,12 @@ bool TkvOscFrame::LoadViewSettings() {
   std::vector<TOscChannelSettings *> Channels;
   for (TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
-  int Height = FView.AnalogHeight;
-  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), Height,
+  TOscViewSettings View;
+  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), View,
                        Channels, FEvents))
     return false;
-  FView.AnalogHeight = Height;
+  FView.AnalogHeight = View.AnalogHeight;
+  FPhasorPanelWidth = View.PhasorPanelWidth;
   for (TOscDrawer *D : FDrawers)
     D->SetChecked(D->Settings.Checked);
   return true;
@@ -409,7 +410,7 @@ void TkvOscFrame::SaveViewSettings() {
   for (const TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
   const QString Name = OscSideFileName(FFileName);
-  SaveOscSideFile(Name, FView.AnalogHeight, Channels, FEvents);
+  SaveOscSideFile(Name, {FView.AnalogHeight, FPhasorPanelWidth}, Channels, FEvents);
   LastSavedSideFile = Name;
   if (LastSavedHook)
     LastSavedHook(Name);
@@ -934,6 +935,7 @@ void TkvOscFrame::PaintBoxPaint() {
     QPainter P(&FImage);
     FCommon.Canvas = &P;
     FCommon.Image = &FImage;
+    FCommon.LabelRow = QImage();
     PaintStrips(P, Size.height());
   }
   FDirty = false;
@@ -989,8 +991,9 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
         if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
           AddDiscrete(FDrawers[i]);
     }
-    // Analog curves come from their bitmap strips when the setting asks.
-    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && D->IsAnalog(); };
+    // Analog curves come from their bitmap strips when the setting asks (on
+    // the screen; a printer is drawn on directly).
+    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && FCommon.Image && D->IsAnalog(); };
     std::vector<const TOscStripCache *> Caches;
     for (const TStrip &S : Strips)
       if (!FromStrips(S.Drawer))
