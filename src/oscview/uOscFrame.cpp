@@ -928,6 +928,7 @@ void TkvOscFrame::PaintBoxPaint() {
   if (FImage.size() != Size)
     FImage = QImage(Size, QImage::Format_RGB32);
   FImage.fill(FCommon.BackColor);
+  FBand = QLine(); // gone with the old picture
   if (!FLoaded)
     return;
   {
