@@ -137,8 +137,8 @@ public:
   void Print();
   // What TOscPrint drives. In print mode the strips are painted on
   // Common().Canvas, all of them, and the screen image is left alone;
-  // PrintScaleX/Y turn screen pixels into the printer's.
-  // Switched on before the view is scaled for the printer.
+  // PrintScaleX/Y turn screen pixels into the printer's. Print mode is
+  // switched on before the view is scaled for the printer.
   void SetPrinting(bool Value);
   bool IsPrinting() const { return FPrinting; }
   void SetPrintScaleX(double Value) { FPrintScaleX = Value; }
