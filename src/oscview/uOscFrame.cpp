@@ -991,20 +991,29 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
         if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
           AddDiscrete(FDrawers[i]);
     }
+    // Analog curves come from their bitmap strips when the setting asks.
+    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && D->IsAnalog(); };
     std::vector<const TOscStripCache *> Caches;
     for (const TStrip &S : Strips)
-      Caches.push_back(&S.Drawer->Cache());
+      if (!FromStrips(S.Drawer))
+        Caches.push_back(&S.Drawer->Cache());
     std::vector<std::vector<TOscColumn>> Columns;
-    TOscStripCache::ColumnsOf(Caches, First, First + N, FView.TimeScale, Columns);
-    for (size_t k = 0; k < Strips.size(); ++k) {
+    // Columns as far beyond the plot's edges as a pen reaches.
+    int From = 0, To = -1;
+    FView.ColumnRange(int64_t(DX) - TOscView::PenReach, int64_t(DX) + FView.PlotWidth + TOscView::PenReach, From, To);
+    TOscStripCache::ColumnsOf(Caches, From, To, FView.TimeScale, Columns);
+    for (size_t k = 0, c = 0; k < Strips.size(); ++k) {
       TOscDrawer *D = Strips[k].Drawer;
       D->CenterY = Strips[k].CenterY;
-      if (!D->IsAnalog())
-        D->DrawDiscrete(First, N + 1, DX, &Columns[k]);
+      if (FromStrips(D)) {
+        D->PaintFromCache(D->CenterY - FView.AnalogHeight / 2);
+        D->DrawNotes(DX);
+      } else if (!D->IsAnalog())
+        D->DrawDiscrete(First, N + 1, DX, &Columns[c++]);
       else if (Dense)
-        D->DrawEnvelope(First, N + 1, DX, &Columns[k]);
+        D->DrawEnvelope(First, N + 1, DX, &Columns[c++]);
       else
-        D->DrawCurve(First, N + 1, DX, &Columns[k]);
+        D->DrawCurve(First, N + 1, DX, &Columns[c++]);
       if (Strips[k].Axis)
         D->DrawTimeGrid(D->CenterY, DX, First, N, Grid);
     }

@@ -179,6 +179,8 @@ public:
   // when the view changed since the last paint).
   void PaintBoxPaint();
   bool IsDirty() const { return FDirty; }
+  // Setting osc/bitmapFrames (read by Initialize).
+  void SetBitmapFrames(bool On) { FBitmapFrames = On, FDirty = true; }
 
   // Replaceable: the set-up dialog (tests answer without a window).
   static std::function<bool(TkvOscFrame &Frame)> SetupOpener;

@@ -24,6 +24,8 @@
 #include "uUstavFrame.h"
 
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 
 #include <QApplication>
@@ -40,6 +42,8 @@ struct TPageShot {
   std::function<void(TDemoSession &)> Prepare;
   // The window pictured instead of the main window (a designer).
   std::function<QWidget *(TDemoSession &)> Window = {};
+  // The whole screen, with the menus that pop up over the window.
+  bool Screen = false;
 };
 
 // The demo's device boards beside the program, and their tab open.
@@ -197,6 +201,15 @@ const TPageShot Shots[] = {
          }
      },
      [](TDemoSession &S) -> QWidget * { return S.Form->Forms().DeviceboardSetupForm; }},
+    // The device menu open on the parameters page, as a user clicks it.
+    {"menus", "TabSheetParam",
+     [](TDemoSession &S) {
+       S.Form->activateWindow();
+       QTest::qWaitForWindowActive(S.Form.get());
+       QMenuBar *bar = S.Form->menuBar();
+       QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(S.Form->NDevice->menuAction()).center());
+     },
+     {}, true},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).
@@ -255,7 +268,8 @@ int main(int argc, char **argv) {
     std::cerr << "message: " << t.toStdString() << "\n";
   QWidget *window = shot && shot->Window ? shot->Window(s) : s.Form.get();
   // No window: the whole screen, for windows beside the main one.
-  const QPixmap picture = window ? window->grab() : QGuiApplication::primaryScreen()->grabWindow(0);
+  const QPixmap picture = (shot && shot->Screen) || !window ? QGuiApplication::primaryScreen()->grabWindow(0)
+                                                            : window->grab();
   if (!picture.save(out)) {
     std::cerr << "cannot save " << argv[2] << "\n";
     return 1;
