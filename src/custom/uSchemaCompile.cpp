@@ -148,6 +148,7 @@ void TSchemaCompile::LoadSource(const QString &FileName) {
     FSource = ToWin1251(isUtf8 ? QString::fromUtf8(FSource) : FromWin1251(FSource));
   // Lines end in CR LF, LF or CR; a line end closing the text adds no line.
   FLines.clear();
+  FLines.reserve(size_t(FSource.size() / 16));
   const char *p = FSource.constData();
   const qsizetype n = FSource.size();
   qsizetype start = 0;
@@ -250,6 +251,9 @@ void TSchemaCompile::Assemble(int Alignment) {
       throw EKvError("invalid alignment");
     QElapsedTimer watch;
     watch.start();
+    // The listing repeats each line behind 20 characters of address and code.
+    Listing.reserve(FSource.size() + qsizetype(FLines.size()) * 24 + 256);
+    CodeStream.reserve(qsizetype(FLines.size()) * 4 + Alignment);
     ListLine("started at " + Now());
 
     const int count = int(FLines.size());
