@@ -127,6 +127,7 @@ TSchemaEditor::TSchemaEditor(QWidget *Parent) : QMainWindow(Parent), FState(logi
   PanelPaletta = new QWidget;
   PanelPaletta->setObjectName("PanelPaletta");
   PanelPaletta->setFixedWidth(30);
+  PanelPaletta->installEventFilter(this);
   row->addWidget(PanelPaletta);
   PageControl->addTab(editorTab, QStringLiteral("Редактор"));
   Memo = new QPlainTextEdit;
@@ -164,7 +165,9 @@ TSchemaEditor::TSchemaEditor(QWidget *Parent) : QMainWindow(Parent), FState(logi
 }
 
 TSchemaEditor::~TSchemaEditor() {
-  // The children go after this part of the window: none may call back.
+  // Child module windows first: the modules they show may go with this one.
+  qDeleteAll(findChildren<TSchemaEditor *>(Qt::FindDirectChildrenOnly));
+  // The other children go after this part of the window: none may call back.
   TreeView->disconnect(this);
   ScrollBox->horizontalScrollBar()->disconnect(this);
   ScrollBox->verticalScrollBar()->disconnect(this);
@@ -543,6 +546,12 @@ void TSchemaEditor::wheelEvent(QWheelEvent *Event) {
 void TSchemaEditor::resizeEvent(QResizeEvent *Event) {
   QMainWindow::resizeEvent(Event);
   SyncView();
+}
+
+bool TSchemaEditor::eventFilter(QObject *Watched, QEvent *Event) {
+  if (Watched == PanelPaletta && Event->type() == QEvent::MouseButtonPress)
+    FState.ResetMouse();
+  return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TSchemaEditor::changeEvent(QEvent *Event) {

@@ -124,6 +124,7 @@ public:
 protected:
   void closeEvent(QCloseEvent *Event) override;
   void changeEvent(QEvent *Event) override;
+  bool eventFilter(QObject *Watched, QEvent *Event) override;
   void keyPressEvent(QKeyEvent *Event) override;
   void wheelEvent(QWheelEvent *Event) override;
   void resizeEvent(QResizeEvent *Event) override;

@@ -91,6 +91,7 @@ TEST(SchemaEditor, ChildModulesPrintingPropertiesAndClosing) {
   TSchemaEditor *sub = TSchemaEditor::FindEditorForModule(child);
   ASSERT_NE(sub, nullptr);
   EXPECT_EQ(sub->windowTitle(), "sub");
+  sub->State().Selection().Add(sub->State().InsertNewModule());
   // Deleting the child module closes its editor.
   s.W.State().Selection().Add(child);
   s.W.FormKeyDown(Qt::Key_Delete, {});
