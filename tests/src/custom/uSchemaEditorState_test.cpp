@@ -5,6 +5,8 @@
 #include "uLinkNode.h"
 
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
@@ -491,4 +493,31 @@ TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
   t.E.Selection().Clear();
   t.E.SelectUnbound();
   EXPECT_EQ(t.E.Selection().Items(), (QList<TAbstract *>{b, child}));
+}
+
+// Painting only what reaches the view gives the picture of a full paint.
+TEST(SchemaEditorState, PaintingTheViewMatchesTheWholePicture) {
+  App();
+  TEditor t;
+  for (int i = 0; i < 30; ++i) {
+    TElement *e = t.Function(i % 2 ? "and" : "rs", 3 * (i % 6) + 1, 5 * (i / 6) + 1);
+    e->InputPins[0]->Caption = "вход с длинным именем";
+    e->OutputPins[0]->Caption = "выход";
+    if (i > 0)
+      t.E.CreateLink(t.M->AbstractList[i - 1], 0, e, 1);
+  }
+  t.E.Selection().Clear();
+  const QRect view(150, 100, 160, 120);
+  QImage whole(800, 600, QImage::Format_RGB32), part(800, 600, QImage::Format_RGB32);
+  part.fill(Qt::white);
+  {
+    QPainter p(&whole);
+    t.E.Paint(p, 800, 600, QRect());
+  }
+  {
+    QPainter p(&part);
+    p.setClipRect(view);
+    t.E.Paint(p, 800, 600, view);
+  }
+  EXPECT_EQ(whole.copy(view), part.copy(view));
 }
