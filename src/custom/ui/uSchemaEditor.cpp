@@ -32,6 +32,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 namespace {
@@ -375,11 +376,15 @@ void TSchemaEditor::FillLibraryTree() {
 }
 
 void TSchemaEditor::ClearLibraryTree() {
-  while (TreeView->topLevelItemCount() + TreeView->topLevelItem(0)->childCount() >= 4) {
-    // The node at absolute position 1: the first child of the first top node
-    // when it has one, else the second top node.
-    QTreeWidgetItem *first = TreeView->topLevelItem(0);
-    DeleteTreeNode(first->childCount() > 0 ? first->child(0) : TreeView->topLevelItem(1));
+  // The node at absolute position 1 (the second in tree order), while the
+  // tree holds 4 nodes or more.
+  for (;;) {
+    QList<QTreeWidgetItem *> order;
+    for (QTreeWidgetItemIterator it(TreeView); *it && order.size() < 4; ++it)
+      order << *it;
+    if (order.size() < 4)
+      return;
+    DeleteTreeNode(order[1]);
   }
 }
 

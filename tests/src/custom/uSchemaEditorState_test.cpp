@@ -478,12 +478,18 @@ TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
   t.E.ScaleToFit(false);
   EXPECT_EQ(t.E.Zoom(), 1);
 
+  for (int i = 0; i < 9; ++i)
+    t.Block(S::pbLabel, 4 * i, 30);
   t.E.Selection().Clear();
-  t.E.Find(QString::number(b->Id));
+  t.E.Find("12");
   t.E.Find("999");
-  EXPECT_EQ(t.E.Selection().Items(), QList<TAbstract *>{b});
+  ASSERT_EQ(t.E.Selection().Count(), 1);
+  EXPECT_EQ(t.E.Selection().Items()[0]->Id, 12);
+  t.E.Find("метка"); // a text adds every match to the selection
+  EXPECT_EQ(t.E.Selection().Count(), 9);
+  t.E.Selection().Clear();
 
-  // b has a free second input; a child module holds a block with a free input.
+  // b has a free second input; the child module holds a block with a free input.
   TModule *child = t.E.InsertNewModule();
   t.E.SetModule(child);
   t.E.ArmPlacement(ProjectLibrary().FindFunction("not"), nullptr);
@@ -492,7 +498,10 @@ TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
   t.E.SetModule(t.M.get());
   t.E.Selection().Clear();
   t.E.SelectUnbound();
-  EXPECT_EQ(t.E.Selection().Items(), (QList<TAbstract *>{b, child}));
+  // b, the nine unlinked labels and the child; a and c have every input linked.
+  EXPECT_EQ(t.E.Selection().Count(), 11);
+  EXPECT_TRUE(b->Selected && child->Selected);
+  EXPECT_FALSE(a->Selected || c->Selected);
 }
 
 // Painting only what reaches the view gives the picture of a full paint.
