@@ -508,6 +508,9 @@ void TSchemaEditorState::ExecuteCommand(int Command, int X, int Y) {
         FSelection.Remove(*it);
         m.AbstractList.Remove(*it);
       }
+    // A link being drawn from a deleted block has nowhere to start.
+    if (FLinkFrom && !m.AbstractList.Items().contains(FLinkFrom))
+      FinishLinkDrawing();
     break;
   }
   case cmDeleteLink: {
@@ -529,6 +532,8 @@ void TSchemaEditorState::ExecuteCommand(int Command, int X, int Y) {
 void TSchemaEditorState::EditObject(int Kind, TSchemaObject *Obj) {
   TModule &m = RequireModule();
   FUndo.BeginStep();
+  // A dialog may take links away (fewer pins): none stays selected.
+  SelectLink(nullptr, -1);
   bool edited = true;
   if (Kind == ekProperties)
     throw EKvError("Unsupported");

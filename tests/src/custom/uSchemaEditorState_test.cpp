@@ -69,6 +69,7 @@ struct TEditor : TSchemaEditorHost {
     Click(OutPin(From, FromPin));
     Click(InPin(To, ToPin));
   }
+  TAbstract *Last() const { return M->AbstractList.Items().last(); }
   TElement *Function(const char *Id, int Left, int Top) {
     E.ArmPlacement(ProjectLibrary().FindFunction(Id), nullptr);
     Click({Px(Left), Px(Top)});
@@ -330,6 +331,21 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
          T.E.Undo();
          EXPECT_EQ(T.M->AbstractList.Count(), 1);
          EXPECT_EQ(Broken(*T.M), "");
+       }},
+      {"placing a module of the tree copies it and drops the history",
+       [](TEditor &T) {
+         TModule stored(nullptr, 1);
+         stored.Caption = "stored";
+         AddLink(stored, AddElement(stored, atInint, 1, 0, 0), 0, AddElement(stored, atOutint, 1, 6, 0), 0);
+         T.Function("and", 2, 2);
+         T.E.ArmPlacement(nullptr, &stored);
+         T.Click({T.Px(10), T.Px(10)});
+         auto *copy = dynamic_cast<TModule *>(T.Last());
+         ASSERT_NE(copy, nullptr);
+         EXPECT_EQ(copy->LinkList.Count(), 1);
+         EXPECT_EQ(copy->InputPins.Count(), 1);
+         EXPECT_EQ(copy->Rect.Left, 10);
+         EXPECT_EQ(T.E.UndoTool().UndoCount(), 0);
        }},
       {"a segment drag is undone",
        [](TEditor &T) {
