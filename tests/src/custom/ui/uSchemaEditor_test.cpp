@@ -101,6 +101,17 @@ TEST(SchemaEditor, ChildModulesPrintingPropertiesAndClosing) {
   s.Place("and", 2, 2);
   s.Place("not", 12, 2);
   QTemporaryDir dir;
+  {
+    // The page's load: the "Журнал" lines, descriptor menus enabled.
+    TFakeDescriptorReader reader;
+    s.M->SaveToFile(dir.filePath("main.xml"));
+    s.M->Changed = true;
+    TSchemaEditor loaded;
+    loaded.UseConfigurator(&ProjectLibrary());
+    loaded.LoadFromFile(dir.filePath("main.xml"));
+    EXPECT_EQ(loaded.Memo->toPlainText(), "Module: \nAbstractList: 2\nLinkList: 0");
+    EXPECT_TRUE(loaded.mDDFEdit->isEnabled());
+  }
   const QString pdf = dir.filePath("schema.pdf");
   const TPrintDialogOpener old = SetPrintDialogOpener(PdfFileOpener(pdf));
   const int scale = s.M->Scale;
