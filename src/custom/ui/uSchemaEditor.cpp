@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -95,6 +96,11 @@ void TSchemaCanvas::mouseDoubleClickEvent(QMouseEvent *Event) {
     FState.DblClick(at);
     FState.MouseDown(ButtonOf(Event->button()), false, at);
   });
+}
+
+void TSchemaCanvas::wheelEvent(QWheelEvent *Event) {
+  FEditor->FormMouseWheel(Event->angleDelta().y() < 0, Event->modifiers());
+  Event->accept();
 }
 
 // ---- window ----
@@ -527,7 +533,7 @@ void TSchemaEditor::LoadFromFile(const QString &FileName) {
 }
 
 void TSchemaEditor::FormMouseWheel(bool Down, Qt::KeyboardModifiers Mods) {
-  FState.Wheel(Down, Mods & Qt::ControlModifier, Mods & Qt::ShiftModifier);
+  Guard([&] { FState.Wheel(Down, Mods & Qt::ControlModifier, Mods & Qt::ShiftModifier); });
 }
 
 bool TSchemaEditor::FormKeyDown(int Key, Qt::KeyboardModifiers Mods) {

@@ -44,6 +44,8 @@ protected:
   void mouseMoveEvent(QMouseEvent *Event) override;
   void mouseReleaseEvent(QMouseEvent *Event) override;
   void mouseDoubleClickEvent(QMouseEvent *Event) override;
+  // Taken here, before the scroll area would only scroll.
+  void wheelEvent(QWheelEvent *Event) override;
 
 private:
   TSchemaEditorState &FState;
