@@ -12,6 +12,7 @@
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
 #include "uPasswdForm.h"
+#include "uPreferenceForm.h"
 #include "uDDUstavBitForm.h"
 #include "uLabelEditForm.h"
 #include "uUstavListForm.h"
@@ -60,7 +61,9 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.DeviceboardSetupForm;
   f.InOrder << new TOscNoteForm(Owner);
   f.InOrder << new TOscSetupForm(Owner) << new TOscValueForm(Owner);
-  for (const char *name : {"PreferenceForm", "DDUstavBitForm", "OKBottomDlg"})
+  f.PreferenceForm = new TPreferenceForm(Owner);
+  f.InOrder << f.PreferenceForm;
+  for (const char *name : {"DDUstavBitForm", "OKBottomDlg"})
     f.InOrder << NewAppForm(Owner, name);
   f.CustomParamIOForm = new TCustomParamIOForm(Owner);
   f.CustomUstavForm = new TCustomUstavForm(Owner);

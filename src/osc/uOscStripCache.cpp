@@ -12,19 +12,6 @@ constexpr int32_t NoMin = std::numeric_limits<int32_t>::max();
 constexpr int32_t NoMax = std::numeric_limits<int32_t>::min();
 } // namespace
 
-// Index lies within the record (callers clip to it).
-bool TOscStripCache::Sample(int Index, int32_t &Value) const {
-  const size_t Cell = size_t(Index) * FStride + FChannel;
-  if (FDigital) {
-    Value = FBits[Cell];
-    return true;
-  }
-  if (FMissing && FMissing[Cell])
-    return false;
-  Value = FRaw[Cell];
-  return true;
-}
-
 void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) {
   const TComtradeConfig *Config = Data.Config();
   const int Channels = !Config ? 0 : Digital ? Config->DigitalCount() : Config->AnalogCount();
@@ -82,22 +69,43 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
   const int32_t *Raw = Data.RawCells();
   const uint8_t *Bits = Data.DigitalCells();
   const uint8_t *Missing = Data.MissingCells();
-  for (int s = 0; s < N; ++s) {
-    const size_t Entry = size_t(s) / BaseSamples;
-    for (const auto &[C, Channel] : As) {
-      const size_t Cell = size_t(s) * A + Channel;
-      if (Missing && Missing[Cell])
+  // Level 0 entry by entry: the extremes of every channel over the entry's
+  // rows, each row read once and whole (the loops over a row vectorise), then
+  // handed to the channels asked for.
+  std::vector<int32_t> ALo(static_cast<size_t>(A)), AHi(ALo), DLo(static_cast<size_t>(D)), DHi(DLo);
+  for (int s0 = 0; s0 < N; s0 += BaseSamples) {
+    const int s1 = std::min(N, s0 + BaseSamples);
+    std::fill(ALo.begin(), ALo.end(), NoMin);
+    std::fill(AHi.begin(), AHi.end(), NoMax);
+    std::fill(DLo.begin(), DLo.end(), NoMin);
+    std::fill(DHi.begin(), DHi.end(), NoMax);
+    for (int s = s0; s < s1 && !As.empty(); ++s) {
+      const int32_t *Row = Raw + size_t(s) * size_t(A);
+      if (!Missing) {
+        for (int c = 0; c < A; ++c) {
+          ALo[size_t(c)] = std::min(ALo[size_t(c)], Row[c]);
+          AHi[size_t(c)] = std::max(AHi[size_t(c)], Row[c]);
+        }
         continue;
-      TEntry &E = C->FLevels[0][Entry];
-      E.Min = std::min(E.Min, Raw[Cell]);
-      E.Max = std::max(E.Max, Raw[Cell]);
+      }
+      const uint8_t *Gap = Missing + size_t(s) * size_t(A);
+      for (int c = 0; c < A; ++c) {
+        ALo[size_t(c)] = std::min(ALo[size_t(c)], Gap[c] ? NoMin : Row[c]);
+        AHi[size_t(c)] = std::max(AHi[size_t(c)], Gap[c] ? NoMax : Row[c]);
+      }
     }
-    for (const auto &[C, Channel] : Ds) {
-      const int32_t V = Bits[size_t(s) * D + Channel];
-      TEntry &E = C->FLevels[0][Entry];
-      E.Min = std::min(E.Min, V);
-      E.Max = std::max(E.Max, V);
+    for (int s = s0; s < s1 && !Ds.empty(); ++s) {
+      const uint8_t *Row = Bits + size_t(s) * size_t(D);
+      for (int c = 0; c < D; ++c) {
+        DLo[size_t(c)] = std::min<int32_t>(DLo[size_t(c)], Row[c]);
+        DHi[size_t(c)] = std::max<int32_t>(DHi[size_t(c)], Row[c]);
+      }
     }
+    const size_t Entry = size_t(s0) / BaseSamples;
+    for (const auto &[C, Channel] : As)
+      C->FLevels[0][Entry] = TEntry{ALo[size_t(Channel)], AHi[size_t(Channel)]};
+    for (const auto &[C, Channel] : Ds)
+      C->FLevels[0][Entry] = TEntry{DLo[size_t(Channel)], DHi[size_t(Channel)]};
   }
   for (const auto &[C, Channel] : As)
     C->Fold();
@@ -105,59 +113,52 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
     C->Fold();
 }
 
-bool TOscStripCache::Range(int First, int Last, int &Min, int &Max) const {
-  int32_t Lo = NoMin, Hi = NoMax;
-  int64_t s = std::max(First, 0);
-  const int64_t End = std::min(Last, FCount - 1);
-  // Samples one by one, in a tight loop over the sample-major array.
-  auto Raw = [&](int64_t From, int64_t To) {
-    const size_t Cell0 = size_t(From) * FStride + FChannel;
-    if (FDigital) {
-      const uint8_t *P = FBits + Cell0;
-      for (int64_t i = From; i < To; ++i, P += FStride) {
-        Lo = std::min<int32_t>(Lo, *P);
-        Hi = std::max<int32_t>(Hi, *P);
-      }
-      return;
-    }
-    const int32_t *P = FRaw + Cell0;
-    const uint8_t *M = FMissing ? FMissing + Cell0 : nullptr;
-    for (int64_t i = From; i < To; ++i, P += FStride) {
-      if (M) {
-        const bool Gap = *M;
-        M += FStride;
-        if (Gap)
-          continue;
-      }
-      Lo = std::min(Lo, *P);
-      Hi = std::max(Hi, *P);
-    }
-  };
-  if (s > End)
-    return false;
+void TOscStripCache::Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces,
+                           int64_t &TailBegin) const {
   // The ragged start up to the first whole entry, the whole entries (each as
   // large as alignment and range allow), then the ragged end.
-  const int64_t Head = std::min(End + 1, (s + BaseSamples - 1) / BaseSamples * BaseSamples);
-  if (Head + BaseSamples - 1 > End) {
-    Raw(s, End + 1);
-    s = End + 1;
-  } else {
-    Raw(s, Head);
-    s = Head;
-  }
-  while (s + BaseSamples - 1 <= End) {
+  int64_t s = First;
+  const int64_t Head = std::min(Last + 1, (s + BaseSamples - 1) / BaseSamples * BaseSamples);
+  s = Head + BaseSamples - 1 > Last ? Last + 1 : Head;
+  HeadEnd = s;
+  while (s + BaseSamples - 1 <= Last) {
     int Level = 0;
     int64_t Span = BaseSamples;
-    while (Level + 1 < int(FLevels.size()) && s % (Span * 2) == 0 && s + Span * 2 - 1 <= End) {
+    while (Level + 1 < int(FLevels.size()) && s % (Span * 2) == 0 && s + Span * 2 - 1 <= Last) {
       ++Level;
       Span *= 2;
     }
-    const TEntry &E = FLevels[size_t(Level)][size_t(s / Span)];
-    Lo = std::min(Lo, E.Min);
-    Hi = std::max(Hi, E.Max);
+    Pieces.push_back({Level, s / Span});
     s += Span;
   }
-  Raw(s, End + 1);
+  TailBegin = s;
+}
+
+bool TOscStripCache::Range(int First, int Last, int &Min, int &Max) const {
+  const int64_t s = std::max(First, 0);
+  const int64_t End = std::min(Last, FCount - 1);
+  if (s > End)
+    return false;
+  int64_t HeadEnd = 0, TailBegin = 0;
+  std::vector<TPiece> Pieces;
+  Split(s, End, HeadEnd, Pieces, TailBegin);
+  int32_t Lo = NoMin, Hi = NoMax;
+  auto Raw = [&](int64_t From, int64_t To) {
+    for (int64_t i = From; i < To; ++i) {
+      int32_t V;
+      if (Sample(int(i), V)) {
+        Lo = std::min(Lo, V);
+        Hi = std::max(Hi, V);
+      }
+    }
+  };
+  Raw(s, HeadEnd);
+  for (const TPiece &P : Pieces) {
+    const TEntry &E = FLevels[size_t(P.Level)][size_t(P.Index)];
+    Lo = std::min(Lo, E.Min);
+    Hi = std::max(Hi, E.Max);
+  }
+  Raw(TailBegin, End + 1);
   if (Lo > Hi)
     return false;
   Min = Lo;
@@ -173,7 +174,9 @@ std::vector<TOscColumn> TOscStripCache::Columns(int First, int Last, double Time
 
 void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches, int First, int Last,
                                double TimeScale, std::vector<std::vector<TOscColumn>> &Out) {
-  Out.assign(Caches.size(), {});
+  Out.resize(Caches.size());
+  for (auto &O : Out)
+    O.clear();
   if (Caches.empty())
     return;
   First = std::max(First, 0);
@@ -181,12 +184,18 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
   if (First > Last || !(TimeScale > 0.0))
     return;
   auto XOf = [TimeScale](int64_t i) { return int64_t(std::nearbyint(double(i) * TimeScale)); };
-  // The column edges once for all channels, then channel by channel: each
-  // walks its levels forwards, which the memory's prefetching follows.
+  // Each column's split into raw ends and whole entries is found once for
+  // all channels (they share the record's length, hence their levels). The
+  // raw samples are then read row by row for every channel at once, since a
+  // row holds all channels side by side; the entries channel by channel,
+  // each walking its levels forwards as the memory's prefetching likes.
   struct TEdge {
-    int64_t X, First, Last;
+    int64_t X, First, Last, HeadEnd, TailBegin;
+    size_t Piece; // first of its pieces
   };
   std::vector<TEdge> Edges;
+  std::vector<TPiece> Pieces;
+  const TOscStripCache &Shape = *Caches[0];
   int64_t s = First;
   while (s <= Last) {
     const int64_t X = XOf(s);
@@ -197,20 +206,59 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
     while (e + 1 <= Last && XOf(e + 1) == X)
       ++e;
     e = std::min<int64_t>(e, Last);
-    Edges.push_back({X, s, e});
+    TEdge E{X, s, e, 0, 0, Pieces.size()};
+    Shape.Split(s, e, E.HeadEnd, Pieces, E.TailBegin);
+    Edges.push_back(E);
     s = e + 1;
   }
-  for (size_t k = 0; k < Caches.size(); ++k) {
-    const TOscStripCache &Cache = *Caches[k];
-    Out[k].reserve(Edges.size());
-    for (const TEdge &E : Edges) {
-      TOscColumn C;
-      C.X = int(E.X);
-      C.FirstSample = int(E.First);
-      int32_t V;
-      C.FirstMissing = !Cache.Sample(C.FirstSample, V);
-      C.HasValue = Cache.Range(C.FirstSample, int(E.Last), C.Min, C.Max);
-      Out[k].push_back(C);
+  const size_t K = Caches.size();
+  for (size_t k = 0; k < K; ++k) {
+    Out[k].resize(Edges.size());
+    for (size_t j = 0; j < Edges.size(); ++j) {
+      TOscColumn &C = Out[k][j];
+      C.X = int(Edges[j].X);
+      C.FirstSample = int(Edges[j].First);
+      C.Min = NoMin;
+      C.Max = NoMax;
+    }
+  }
+  for (size_t j = 0; j < Edges.size(); ++j) {
+    const TEdge &E = Edges[j];
+    for (size_t k = 0; k < K; ++k) {
+      TOscColumn &C = Out[k][j];
+      int32_t V = 0;
+      C.FirstMissing = !Caches[k]->Sample(int(E.First), V);
+      C.FirstValue = C.FirstMissing ? 0 : V;
+      C.LastValue = Caches[k]->Sample(int(E.Last), V) ? V : 0;
+    }
+    auto Rows = [&](int64_t From, int64_t To) {
+      for (int64_t r = From; r < To; ++r)
+        for (size_t k = 0; k < K; ++k) {
+          int32_t V;
+          if (Caches[k]->Sample(int(r), V)) {
+            TOscColumn &C = Out[k][j];
+            C.Min = std::min(C.Min, V);
+            C.Max = std::max(C.Max, V);
+          }
+        }
+    };
+    Rows(E.First, E.HeadEnd);
+    Rows(E.TailBegin, E.Last + 1);
+  }
+  for (size_t k = 0; k < K; ++k) {
+    const auto &Levels = Caches[k]->FLevels;
+    for (size_t j = 0; j < Edges.size(); ++j) {
+      TOscColumn &C = Out[k][j];
+      int32_t Lo = C.Min, Hi = C.Max;
+      const size_t End = j + 1 < Edges.size() ? Edges[j + 1].Piece : Pieces.size();
+      for (size_t p = Edges[j].Piece; p < End; ++p) {
+        const TEntry &Entry = Levels[size_t(Pieces[p].Level)][size_t(Pieces[p].Index)];
+        Lo = std::min(Lo, Entry.Min);
+        Hi = std::max(Hi, Entry.Max);
+      }
+      C.HasValue = Lo <= Hi;
+      C.Min = C.HasValue ? Lo : 0;
+      C.Max = C.HasValue ? Hi : 0;
     }
   }
 }

@@ -5,8 +5,10 @@
 #include "uLogger.h"
 #include "uNumberFormat.h"
 #include "uOscNoteForm.h"
+#include "uOscPrint.h"
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
+#include "uPrintDialog.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -21,12 +23,14 @@
 #include <QMouseEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QPrinter>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <climits>
 #include <cmath>
 
 std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
@@ -915,15 +919,29 @@ void TkvOscFrame::ActionTime0Execute() {
 }
 
 void TkvOscFrame::PaintBoxPaint() {
+  if (FPrinting) {
+    if (FLoaded && FCommon.Canvas)
+      PaintStrips(*FCommon.Canvas, INT_MAX);
+    return;
+  }
   const QSize Size = PaintBox->size();
   if (FImage.size() != Size)
     FImage = QImage(Size, QImage::Format_RGB32);
   FImage.fill(FCommon.BackColor);
   if (!FLoaded)
     return;
-  QPainter P(&FImage);
-  FCommon.Canvas = &P;
-  FCommon.Image = &FImage;
+  {
+    QPainter P(&FImage);
+    FCommon.Canvas = &P;
+    FCommon.Image = &FImage;
+    PaintStrips(P, Size.height());
+  }
+  FDirty = false;
+  FCommon.Canvas = nullptr;
+  FCommon.Image = nullptr;
+}
+
+void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
   const int First = FView.ScrollSample;
   const int N = std::max(0, std::min(FView.VisibleSamples, FView.LastSample() - First));
   if (N >= 1 && First >= 0) {
@@ -931,7 +949,6 @@ void TkvOscFrame::PaintBoxPaint() {
     const bool Dense = FView.TimeScale <= 0.1;
     // Every strip has the same axis.
     const std::vector<TOscGridTick> Grid = FView.TimeGrid(First, N, false);
-    const int Bottom = Size.height();
     // Where each strip goes, then the columns of all of them in one pass,
     // then the strips.
     struct TStrip {
@@ -972,29 +989,42 @@ void TkvOscFrame::PaintBoxPaint() {
         if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
           AddDiscrete(FDrawers[i]);
     }
+    // Analog curves come from their bitmap strips when the setting asks.
+    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && D->IsAnalog(); };
     std::vector<const TOscStripCache *> Caches;
     for (const TStrip &S : Strips)
-      Caches.push_back(&S.Drawer->Cache());
+      if (!FromStrips(S.Drawer))
+        Caches.push_back(&S.Drawer->Cache());
     std::vector<std::vector<TOscColumn>> Columns;
-    TOscStripCache::ColumnsOf(Caches, First, First + N, FView.TimeScale, Columns);
-    for (size_t k = 0; k < Strips.size(); ++k) {
+    // Columns as far beyond the plot's edges as a pen reaches.
+    int From = 0, To = -1;
+    FView.ColumnRange(int64_t(DX) - TOscView::PenReach, int64_t(DX) + FView.PlotWidth + TOscView::PenReach, From, To);
+    TOscStripCache::ColumnsOf(Caches, From, To, FView.TimeScale, Columns);
+    for (size_t k = 0, c = 0; k < Strips.size(); ++k) {
       TOscDrawer *D = Strips[k].Drawer;
       D->CenterY = Strips[k].CenterY;
-      if (!D->IsAnalog())
-        D->DrawDiscrete(First, N + 1, DX, &Columns[k]);
+      if (FromStrips(D)) {
+        D->PaintFromCache(D->CenterY - FView.AnalogHeight / 2);
+        D->DrawNotes(DX);
+      } else if (!D->IsAnalog())
+        D->DrawDiscrete(First, N + 1, DX, &Columns[c++]);
       else if (Dense)
-        D->DrawEnvelope(First, N + 1, DX, &Columns[k]);
+        D->DrawEnvelope(First, N + 1, DX, &Columns[c++]);
       else
-        D->DrawCurve(First, N + 1, DX, &Columns[k]);
+        D->DrawCurve(First, N + 1, DX, &Columns[c++]);
       if (Strips[k].Axis)
         D->DrawTimeGrid(D->CenterY, DX, First, N, Grid);
     }
     // The trigger line.
     const int TriggerX = FView.PlotX(FView.MsToSample(FView.TriggerOffsetMs()));
     P.setPen(QPen(QColor(255, 0, 0), 1));
-    P.drawLine(TriggerX, 0, TriggerX, Bottom);
+    P.drawLine(TriggerX, 0, TriggerX, FPrinting ? Y : Bottom);
     for (auto *List : {&TimeCursors, &LevelCursors})
       for (auto &R : *List) {
+        if (FPrinting) {
+          PrintCursor(P, *R, DX, Y);
+          continue;
+        }
         R->Drawn = false;
         R->Draw(P, DX, 0);
         double Value = 0;
@@ -1002,9 +1032,6 @@ void TkvOscFrame::PaintBoxPaint() {
           static_cast<THorzRuler &>(*R).DrawLabel(P, Value);
       }
   }
-  FDirty = false;
-  FCommon.Canvas = nullptr;
-  FCommon.Image = nullptr;
 }
 
 // ---------------------------------------------------------------- notes under the mouse
@@ -1126,4 +1153,85 @@ void TkvOscFrame::PaintBoxMouseUp(QPoint Point) {
   FDragDrawer = nullptr;
   FBand = QLine();
   Repaint();
+}
+
+// ---------------------------------------------------------------- printing
+
+void TkvOscFrame::Print() {
+  QPrinter Printer(QPrinter::HighResolution);
+  Printer.setDocName(QFileInfo(FFileName).fileName());
+  Printer.setPageOrientation(QPageLayout::Landscape);
+  if (!ExecutePrintDialog(Printer, this))
+    return;
+  TOscPrint(this).Print(Printer);
+}
+
+int TkvOscFrame::PrintScaled(double V) const { return int(std::nearbyint(V * FPrintScaleX)); }
+
+QRect TkvOscFrame::ScaleRect(const QRect &R) const {
+  return QRect(QPoint(PrintScaled(R.left()), PrintScaled(R.top())),
+               QPoint(PrintScaled(R.right()), PrintScaled(R.bottom())));
+}
+
+void TkvOscFrame::SetTimeScale(double Value) {
+  FView.TimeScale = Value;
+  FView.Relayout();
+  Repaint();
+}
+
+void TkvOscFrame::SetAmplitudeScale(double Value) {
+  FView.AmplitudeScale = Value;
+  FView.Relayout();
+  Repaint();
+}
+
+void TkvOscFrame::PaintAll() { PaintBoxPaint(); }
+
+void TkvOscFrame::PaintPhasors() {
+  if (!FPrinting || !FCommon.Canvas) {
+    PaintBoxCircleDiagram->update();
+    return;
+  }
+  QPainter &P = *FCommon.Canvas;
+  const QRect Box = ScaleRect(QRect(PaintBoxCircleDiagram->mapTo(this, QPoint(0, 0)), PaintBoxCircleDiagram->size()));
+  P.save();
+  P.translate(Box.topLeft());
+  PaintBoxCircleDiagramPaint(P, std::min(Box.width(), Box.height()));
+  P.restore();
+}
+
+void TkvOscFrame::PrintValueGrid() {
+  if (!FCommon.Canvas)
+    return;
+  QPainter &P = *FCommon.Canvas;
+  const QPoint East = PanelEast->mapTo(this, QPoint(0, 0));
+  int Y = East.y() + PanelEast->width();
+  for (int r = 0; r < sgDiagram->rowCount(); ++r) {
+    int X = East.x();
+    for (int c = 0; c < sgDiagram->columnCount(); ++c) {
+      const QRect Cell = ScaleRect(QRect(X, Y, sgDiagram->columnWidth(c), sgDiagram->rowHeight(r)));
+      if (const QTableWidgetItem *Item = sgDiagram->item(r, c))
+        P.drawText(Cell, Qt::AlignLeft | Qt::AlignVCenter, Item->text());
+      X += sgDiagram->columnWidth(c);
+    }
+    Y += sgDiagram->rowHeight(r);
+  }
+}
+
+void TkvOscFrame::PrintCursor(QPainter &P, const TOscRuler &R, int DX, int Bottom) {
+  // The screen coordinates a cursor keeps for its hit test stay untouched: the
+  // printed line is worked out from its sample or its level.
+  P.save();
+  P.setPen(QPen(R.Color, std::max(1, PrintScaled(R.PenWidth))));
+  if (R.IsVertical()) {
+    const int X = FView.SampleX(static_cast<const TVertRuler &>(R).Sample) - DX;
+    P.drawLine(X, 0, X, Bottom);
+  } else {
+    const int Y = int(std::nearbyint(R.Screen1.y() * FCommon.PrintScaleY));
+    P.drawLine(0, Y, FView.PlotWidth, Y);
+    double Value = 0;
+    if (ValueAtY(QPoint(0, Y), Value))
+      P.drawText(0, Y + 1 + QFontMetrics(P.font()).ascent(), QString::asprintf("%4.3g", Value));
+  }
+  P.restore();
 }

@@ -133,6 +133,27 @@ public:
   void DeleteNote(TOscNote *Note);
   TOscNote *DraggedNote() const { return FDragNote; }
 
+  // Printing: the print dialog, then the page (TOscPrint) on the printer chosen.
+  void Print();
+  // What TOscPrint drives. In print mode the strips are painted on
+  // Common().Canvas, all of them, and the screen image is left alone;
+  // PrintScaleX/Y turn screen pixels into the printer's.
+  void SetPrinting(bool Value) { FPrinting = Value; }
+  bool IsPrinting() const { return FPrinting; }
+  void SetPrintScaleX(double Value) { FPrintScaleX = Value; }
+  void SetPrintScaleY(double Value) { FCommon.PrintScaleY = Value; }
+  double PrintScaleX() const { return FPrintScaleX; }
+  int PrintScaled(double V) const;
+  QRect ScaleRect(const QRect &R) const;
+  void SetTimeScale(double Value);
+  void SetAmplitudeScale(double Value);
+  void SetAutoGrid(bool Value) { FView.AutoGrid = Value; }
+  // The strips with their cursors, the phasor diagram (at its panel's place
+  // times the print scale) and, below it, its table, on Common().Canvas.
+  void PaintAll();
+  void PaintPhasors();
+  void PrintValueGrid();
+
   // Channel set-up: the dialog through SetupOpener; on OK the side file is
   // saved and the view rebuilt. False when cancelled.
   bool RunSetup();
@@ -157,6 +178,8 @@ public:
   // when the view changed since the last paint).
   void PaintBoxPaint();
   bool IsDirty() const { return FDirty; }
+  // Setting osc/bitmapFrames (read by Initialize).
+  void SetBitmapFrames(bool On) { FBitmapFrames = On, FDirty = true; }
 
   // Replaceable: the set-up dialog (tests answer without a window).
   static std::function<bool(TkvOscFrame &Frame)> SetupOpener;
@@ -208,6 +231,10 @@ private:
   TOscDrawer *FDragDrawer = nullptr;
   QLine FBand;
   void DrawBand(QPoint Point);
+  bool FPrinting = false;
+  double FPrintScaleX = 1.0;
+  void PaintStrips(QPainter &P, int Bottom);
+  void PrintCursor(QPainter &P, const TOscRuler &R, int DX, int Bottom);
   // A press on a note (right: its window; left: its drag) or, with the right
   // button, anywhere else (the set-up). False when the press is left to the cursors.
   bool PaintBoxNoteDown(Qt::MouseButton Button, QPoint Point);

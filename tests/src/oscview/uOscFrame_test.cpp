@@ -51,7 +51,7 @@ TEST(OscFrame, LoadsOnceAsksForChannelsAndKeepsThemInTheSideFile) {
   EXPECT_FALSE(H.IsLoaded());
 }
 
-TEST(OscFrame, PaintsOnePointPerSampleAtThePartsCoordinates) {
+TEST(OscFrame, PaintsOnePointPerSampleAtItsCoordinates) {
   QTemporaryDir Dir;
   std::vector<int> Raw;
   for (int s = 0; s < 40; ++s)
@@ -86,6 +86,42 @@ TEST(OscFrame, PaintsOnePointPerSampleAtThePartsCoordinates) {
     EXPECT_TRUE(Hit) << "sample " << s << " at " << X << "," << Y;
   }
   EXPECT_GT(Checked, 20);
+}
+
+TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
+  // A wave with spikes and a gap-free edge at each strip seam, at a dense, a
+  // middle and a sparse scale, scrolled so that two strips share the plot.
+  QTemporaryDir Dir;
+  std::vector<int> Raw;
+  for (int s = 0; s < 5000; ++s)
+    Raw.push_back(s % 701 == 0 ? 100 : int(std::lround(60 * std::sin(s * 0.05) + (s * 7919 % 11) - 5)));
+  WritePair(Dir.filePath("r"), Raw);
+  TOpener Opener;
+  TkvOscFrame F;
+  F.resize(800, 500);
+  F.show();
+  F.Initialize();
+  F.LoadComtradeFile(Dir.filePath("r.dat"));
+  F.Drawers()[0]->Settings.Color = 0x00FF00; // green
+  TOscView &V = F.View();
+  for (const double Scale : {0.05, 0.37, 3.0, 1000.0})
+    for (const double Where : {0.0, 0.43, 1.0}) {
+      V.TimeScale = Scale;
+      F.Rebuild();
+      V.SetScroll(int(V.MaxScroll() * Where));
+      QImage Images[2];
+      for (const bool Strips : {false, true}) {
+        F.SetBitmapFrames(Strips);
+        F.PaintBoxPaint();
+        Images[Strips] = F.PlotImage();
+      }
+      int Differ = 0;
+      for (int y = 0; y < Images[0].height(); ++y)
+        for (int x = 0; x < Images[0].width(); ++x)
+          Differ += Images[0].pixel(x, y) != Images[1].pixel(x, y);
+      EXPECT_EQ(Differ, 0) << "scale " << Scale << " scroll " << V.ScrollSample;
+      EXPECT_LE(F.Drawers()[0]->Frames().size(), 4u);
+    }
 }
 
 TEST(OscSetupForm, BaseVectorIsOnlyOnOneChannelAndWidthWraps) {
