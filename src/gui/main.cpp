@@ -27,9 +27,9 @@ public:
     try {
       return QApplication::notify(Receiver, Event);
     } catch (const EKvError &e) {
-      ShowErrorText(e.Text());
+      ShowEdgeError(e.Text());
     } catch (const std::exception &e) {
-      ShowErrorText(QString::fromLocal8Bit(e.what()));
+      ShowEdgeError(QString::fromLocal8Bit(e.what()));
     }
     return false;
   }
