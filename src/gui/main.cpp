@@ -88,6 +88,7 @@ int main(int argc, char **argv) {
 
   const QString folder = ProgramFolder() + u'/';
   try {
+    AppIni(); // a settings file that does not decode stops here, with its name
     MultiLingual().Load(folder);
   } catch (const EKvError &e) {
     ShowErrorText(e.Text());

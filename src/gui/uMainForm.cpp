@@ -244,8 +244,6 @@ void TMainForm::BuildActions() {
   NCustomLogic = NewAction(this, "NCustomLogic", QStringLiteral("Внешняя логика"), QKeySequence("Ctrl+L"));
   N3 = NewAction(this, "N3", QStringLiteral("Схема"));
   N3->setVisible(false);
-  // The stand-alone schema window is not built yet: its command stays disabled.
-  N3->setEnabled(false);
   NDeviceBoard = NewAction(this, "NDeviceBoard", QStringLiteral("Функциональные панели"));
   NEventReport = NewAction(this, "NEventReport", QStringLiteral("Отчет по событиям"));
   nEventExport = NewAction(this, "nEventExport", QStringLiteral("Export"));
@@ -1201,7 +1199,6 @@ void TMainForm::ExcelCommand() {
     EventFrame->ExportEventsToExcel(*excel, 3);
 }
 
-
 void TMainForm::UpdateActions() {
   TActionInputs in;
   in.Idle = !IsLinkBusy();
@@ -1271,6 +1268,10 @@ void TMainForm::EventExportCommand() {
   FDescriptor->SaveEventDescription(name);
   ShowMessageText(QStringLiteral("Сохранено в файле ") + name);
 }
+
+void TMainForm::SetLastSavedFile(const QString &FileName) { TkvOscFrame::LastSavedSideFile = FileName; }
+
+QString TMainForm::LastSavedFile() const { return TkvOscFrame::LastSavedSideFile; }
 
 void TMainForm::GetListCommand() {
   OscHeadFrame->ReRead();

@@ -107,9 +107,9 @@ public:
   // The port menu, one item per caption (the machine's ports each time the
   // device menu opens). A click switches the port once the link is idle.
   void BuildPortMenu(const QStringList &Captions);
-  // The name of the last saved oscillogram side file.
-  void SetLastSavedFile(const QString &FileName) { FLastSavedFile = FileName; }
-  QString LastSavedFile() const { return FLastSavedFile; }
+  // The name of the last saved oscillogram side file (the viewer keeps it).
+  void SetLastSavedFile(const QString &FileName);
+  QString LastSavedFile() const;
 
   // What Refresh, Open, Save and Save As do on one kind of page. The first row
   // whose Serves answers true takes the command; an empty command does nothing
@@ -301,7 +301,6 @@ private:
   std::function<QDateTime()> FNow;
   std::unique_ptr<TIdentification> FIdentification;
   QList<TPageRow> FPageRows;
-  QString FLastSavedFile;
   QActionGroup *PortGroup = nullptr;
   QPointer<QTimer> FPortWait; // a port click waiting for the link
 };
