@@ -991,8 +991,9 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
         if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
           AddDiscrete(FDrawers[i]);
     }
-    // Analog curves come from their bitmap strips when the setting asks.
-    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && D->IsAnalog(); };
+    // Analog curves come from their bitmap strips when the setting asks (on
+    // screen: a printer gets the curves at its own resolution).
+    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && D->IsAnalog() && !FPrinting; };
     std::vector<const TOscStripCache *> Caches;
     for (const TStrip &S : Strips)
       if (!FromStrips(S.Drawer))
