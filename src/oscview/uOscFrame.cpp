@@ -394,11 +394,12 @@ bool TkvOscFrame::LoadViewSettings() {
   std::vector<TOscChannelSettings *> Channels;
   for (TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
-  int Height = FView.AnalogHeight;
-  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), Height,
+  TOscViewSettings View;
+  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), View,
                        Channels, FEvents))
     return false;
-  FView.AnalogHeight = Height;
+  FView.AnalogHeight = View.AnalogHeight;
+  FPhasorPanelWidth = View.PhasorPanelWidth;
   for (TOscDrawer *D : FDrawers)
     D->SetChecked(D->Settings.Checked);
   return true;
@@ -409,7 +410,7 @@ void TkvOscFrame::SaveViewSettings() {
   for (const TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
   const QString Name = OscSideFileName(FFileName);
-  SaveOscSideFile(Name, FView.AnalogHeight, Channels, FEvents);
+  SaveOscSideFile(Name, {FView.AnalogHeight, FPhasorPanelWidth}, Channels, FEvents);
   LastSavedSideFile = Name;
   if (LastSavedHook)
     LastSavedHook(Name);
@@ -935,6 +936,7 @@ void TkvOscFrame::PaintBoxPaint() {
     QPainter P(&FImage);
     FCommon.Canvas = &P;
     FCommon.Image = &FImage;
+    FCommon.LabelRow = QImage();
     PaintStrips(P, Size.height());
   }
   FDirty = false;
@@ -992,8 +994,8 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
           AddDiscrete(FDrawers[i]);
     }
     // Analog curves come from their bitmap strips when the setting asks (on
-    // screen: a printer gets the curves at its own resolution).
-    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && D->IsAnalog() && !FPrinting; };
+    // the screen; a printer is drawn on directly).
+    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && FCommon.Image && D->IsAnalog(); };
     std::vector<const TOscStripCache *> Caches;
     for (const TStrip &S : Strips)
       if (!FromStrips(S.Drawer))
