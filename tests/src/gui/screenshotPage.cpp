@@ -10,6 +10,7 @@
 #include "uDeviceboardSetup.h"
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
+#include "uLogger.h"
 #include "uOscFrame.h"
 #include "uOscHeadFrame.h"
 #include "uOscSetupForm.h"
@@ -130,6 +131,13 @@ const TPageShot Shots[] = {
          }
      },
      [](TDemoSession &S) -> QWidget * { return S.Form->Forms().DeviceboardSetupForm; }},
+    // The log pane after the identification, with a line of each level at its end.
+    {"log", "TabSheetDashboard",
+     [](TDemoSession &S) {
+       S.Form->OpenLogTab();
+       Logger().Info(QStringLiteral("an information line shows in navy"));
+       Logger().Error(QStringLiteral("an error line shows in red"));
+     }},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).
