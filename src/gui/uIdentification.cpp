@@ -182,6 +182,7 @@ void TIdentification::aMonitorPollExecute() {
     return;
   }
   FForm.cbDevNo->clear();
+  FUnitChosen = false;
   FDeviceAddr = 0;
   FForm.SetToolBarColor(clLinkError);
   Prepare();
@@ -241,6 +242,7 @@ void TIdentification::ConnectToUnit(TUnitPickerForm &Form) {
   FForm.IOChain()->abort();
   FForm.cbDevNo->setCurrentIndex(-1);
   FForm.cbDevNo->setEnabled(false);
+  FUnitChosen = true;
   Logger().Info(QStringLiteral("agent host %1").arg(target.Host));
   Logger().Info(QStringLiteral("agent port %1").arg(target.Port));
   Logger().Info(QStringLiteral("agent unit %1").arg(target.Unit));
