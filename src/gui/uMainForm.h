@@ -146,6 +146,11 @@ public:
   void ReopenPreferredOsc();
   // The oscillogram viewer of the active tab, or null.
   class TkvOscFrame *ActiveOscFrame() const;
+  // "Внешняя логика": the custom-logic tab (Tag -6), opened once and then
+  // activated; set up each time and given the device's core date.
+  class TkvCustomFrame *OpenCustomLogicTab();
+  // The custom-logic page of the active tab, or null.
+  class TkvCustomFrame *ActiveCustomFrame() const;
 
   // One tick of the poll timer.
   void TimerTimer();
@@ -234,6 +239,7 @@ protected:
 
 private:
   void BuildActions();
+  void ConnectCustomLogic();
   void ConnectPageCommands();
   void BuildMenus();
   void BuildToolBar();
