@@ -116,6 +116,16 @@ QLabel *NewLabel(QWidget *Parent, const char *Name, const QString &Text) {
   return l;
 }
 
+// A file command of a page row: asks for the name through the file-dialog
+// sink and hands it to Use; a cancelled dialog does nothing.
+std::function<void()> WithFile(TFileDialogKind Kind, const QString &Caption, const QString &Ext, const QString &Filter,
+                               std::function<void(const QString &)> Use) {
+  return [=] {
+    if (const QString path = AskFileName({Kind, Caption, Ext, Filter, {}, {}}); !path.isEmpty())
+      Use(path);
+  };
+}
+
 QString ColorName(uint32_t Color) {
   // $BBGGRR, as stored colours are written.
   return QColor(int(Color & 0xFF), int((Color >> 8) & 0xFF), int((Color >> 16) & 0xFF)).name();
@@ -1372,48 +1382,40 @@ void TMainForm::ConnectPageCommands() {
                                  std::pair{apFileSave, &TPageRow::Save}, std::pair{apFileSaveAs, &TPageRow::SaveAs}})
     connect(action, &QAction::triggered, this, guarded([this, command] { RunPageCommand(command); }));
 
-  // The pages' rows. A file command asks for its name first and does nothing when cancelled.
-  using TUse = std::function<void(const QString &)>;
-  const auto withFile = [](TFileDialogKind Kind, const QString &Caption, const QString &Ext, const QString &Filter,
-                           TUse Use) {
-    return [=] {
-      if (const QString path = AskFileName({Kind, Caption, Ext, Filter, {}, {}}); !path.isEmpty())
-        Use(path);
-    };
-  };
+  // The pages' rows.
   const auto on = [this](QWidget *Page) { return [this, Page] { return PageControl->currentWidget() == Page; }; };
   const auto tagged = [this](int Tag) {
     return [this, Tag] { return PageControl->ActiveSheet() && PageControl->ActiveSheet()->Tag() == Tag; };
   };
   using K = TFileDialogKind;
   AddPageRow({on(TabSheetDashboard), [this] { DashboardFrame->Refresh(); },
-              withFile(K::Open, QStringLiteral("Открыть титульную панель"), "xml", "*.xml",
+              WithFile(K::Open, QStringLiteral("Открыть титульную панель"), "xml", "*.xml",
                        [this](const QString &F) { DashboardFrame->LoadFromFile(F); }),
               [this] { DashboardFrame->Save(QString()); },
-              withFile(K::Save, QStringLiteral("Сохранить титульную панель как"), "xml", {},
+              WithFile(K::Save, QStringLiteral("Сохранить титульную панель как"), "xml", {},
                        [this](const QString &F) { DashboardFrame->Save(F); })});
   AddPageRow({on(TabSheetParam), [this] { ParamFrame->Refresh(); }, {}, {}, {}});
   AddPageRow({on(TabSheetUstav), [this] { UstavFrame->Refresh(); },
-              withFile(K::Open, QStringLiteral("Открыть набор уставок"), "us", "*.us",
+              WithFile(K::Open, QStringLiteral("Открыть набор уставок"), "us", "*.us",
                        [this](const QString &F) {
                          OpenLocalSet(F, QFileInfo(F).fileName().section(u'.', 0, 0) + TabCaptionTail);
                        }),
               {},
-              withFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us",
+              WithFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us",
                        [this](const QString &F) { UstavFrame->SaveToFile(F); })});
   AddPageRow({on(TabSheetEvent), [this] { EventFrame->ReadEventLog(); }, {}, {}, {}});
   AddPageRow({on(TabSheetOscHeader), [this] { OscHeadFrame->ReRead(); }, {}, {}, {}});
   // A local set: Refresh reads the fixed setpoints page again.
   AddPageRow({[this] { return ActiveLocalSet() != nullptr; }, [this] { UstavFrame->Refresh(); }, {},
               [this] { ActiveLocalSet()->SaveToFile(QString()); },
-              withFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", [this](const QString &F) {
+              WithFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", [this](const QString &F) {
                 ActiveLocalSet()->SaveToFile(F);
                 PageControl->setTabText(PageControl->currentIndex(), QFileInfo(F).fileName() + TabCaptionTail);
               })});
   AddPageRow({[this] { return ActiveFrame<TkvDeviceBoardFrame>() != nullptr; },
               [this] { ActiveFrame<TkvDeviceBoardFrame>()->Refresh(); }, {},
               [this] { ActiveFrame<TkvDeviceBoardFrame>()->Save(QString()); },
-              withFile(K::Save, QStringLiteral("Сохранить функциональные панели как"), "xml", {},
+              WithFile(K::Save, QStringLiteral("Сохранить функциональные панели как"), "xml", {},
                        [this](const QString &F) { ActiveFrame<TkvDeviceBoardFrame>()->Save(F); })});
   AddPageRow({tagged(-9), {}, {}, {}, [this] { ActiveFrame<TExcelFrame>()->SaveAs(); }});
   AddPageRow({[this] { return ActiveOscFrame() != nullptr; }, {}, {}, [this] { ActiveOscFrame()->SaveViewSettings(); },
