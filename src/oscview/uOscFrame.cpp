@@ -995,9 +995,13 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
     // the screen; a printer is drawn on directly).
     auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && FCommon.Image && D->IsAnalog(); };
     std::vector<const TOscStripCache *> Caches;
+    std::vector<TOscDrawer *> StripDrawers;
     for (const TStrip &S : Strips)
       if (!FromStrips(S.Drawer))
         Caches.push_back(&S.Drawer->Cache());
+      else
+        StripDrawers.push_back(S.Drawer);
+    TOscDrawer::PrepareFrames(StripDrawers);
     std::vector<std::vector<TOscColumn>> Columns;
     // Columns as far beyond the plot's edges as a pen reaches.
     int From = 0, To = -1;
