@@ -4,6 +4,7 @@
 #include "uErrors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -50,6 +51,8 @@ void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) 
   FBits = Data.DigitalCells();
   FMissing = Data.MissingCells();
   FLevels.clear(); // BuildAll makes them
+  static std::atomic<uint64_t> Builds{0};
+  FStamp = ++Builds;
 }
 
 void TOscStripCache::Fold() {
@@ -332,4 +335,18 @@ int64_t TOscStripCache::Bytes() const {
   for (const auto &L : FLevels)
     Sum += int64_t(L.size()) * int64_t(sizeof(TEntry));
   return Sum;
+}
+
+const std::vector<std::vector<TOscColumn>> &TOscColumnsMemo::Columns(const std::vector<const TOscStripCache *> &Caches,
+                                                                      int First, int Last, double TimeScale) {
+  std::vector<uint64_t> Stamps;
+  for (const TOscStripCache *C : Caches)
+    Stamps.push_back(C->Stamp());
+  if (Caches != FCaches || Stamps != FStamps || First != FFirst || Last != FLast || TimeScale != FScale) {
+    TOscStripCache::ColumnsOf(Caches, First, Last, TimeScale, FColumns);
+    FCaches = Caches;
+    FStamps = std::move(Stamps);
+    FFirst = First, FLast = Last, FScale = TimeScale;
+  }
+  return FColumns;
 }

@@ -1002,11 +1002,10 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
       else
         StripDrawers.push_back(S.Drawer);
     TOscDrawer::PrepareFrames(StripDrawers);
-    std::vector<std::vector<TOscColumn>> Columns;
     // Columns as far beyond the plot's edges as a pen reaches.
     int From = 0, To = -1;
     FView.ColumnRange(int64_t(DX) - TOscView::PenReach, int64_t(DX) + FView.PlotWidth + TOscView::PenReach, From, To);
-    TOscStripCache::ColumnsOf(Caches, From, To, FView.TimeScale, Columns);
+    const std::vector<std::vector<TOscColumn>> &Columns = FColumns.Columns(Caches, From, To, FView.TimeScale);
     for (size_t k = 0, c = 0; k < Strips.size(); ++k) {
       TOscDrawer *D = Strips[k].Drawer;
       D->CenterY = Strips[k].CenterY;
