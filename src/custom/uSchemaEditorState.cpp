@@ -508,6 +508,9 @@ void TSchemaEditorState::ExecuteCommand(int Command, int X, int Y) {
         FSelection.Remove(*it);
         m.AbstractList.Remove(*it);
       }
+    // A link being drawn from a deleted block has nowhere to start.
+    if (FLinkFrom && !m.AbstractList.Items().contains(FLinkFrom))
+      FinishLinkDrawing();
     break;
   }
   case cmDeleteLink: {
@@ -529,6 +532,8 @@ void TSchemaEditorState::ExecuteCommand(int Command, int X, int Y) {
 void TSchemaEditorState::EditObject(int Kind, TSchemaObject *Obj) {
   TModule &m = RequireModule();
   FUndo.BeginStep();
+  // A dialog may take links away (fewer pins): none stays selected.
+  SelectLink(nullptr, -1);
   bool edited = true;
   if (Kind == ekProperties)
     throw EKvError("Unsupported");
@@ -731,7 +736,7 @@ bool TSchemaEditorState::Feedback() const {
 void TSchemaEditorState::Paint(QPainter &Canvas, int Width, int Height, const QRect &Visible) const {
   if (!Feedback() || Visible.isEmpty()) {
     FFrameRect = QRect();
-    PaintSchema(Canvas, Width, Height);
+    PaintSchema(Canvas, Width, Height, Visible);
     PaintFeedback(Canvas);
     return;
   }
@@ -739,14 +744,14 @@ void TSchemaEditorState::Paint(QPainter &Canvas, int Width, int Height, const QR
     FFrame = QImage(Visible.size(), QImage::Format_RGB32);
     QPainter p(&FFrame);
     p.translate(-Visible.topLeft());
-    PaintSchema(p, Width, Height);
+    PaintSchema(p, Width, Height, Visible);
     FFrameRect = Visible;
   }
   Canvas.drawImage(Visible.topLeft(), FFrame);
   PaintFeedback(Canvas);
 }
 
-void TSchemaEditorState::PaintSchema(QPainter &Canvas, int Width, int Height) const {
+void TSchemaEditorState::PaintSchema(QPainter &Canvas, int Width, int Height, const QRect &Visible) const {
   Canvas.fillRect(QRect(0, 0, Width, Height), Qt::white);
   Canvas.setPen(Qt::black);
   Canvas.drawText(QRect(0, 0, 200, 20), Qt::AlignLeft | Qt::AlignTop, QString::number(FUndo.UndoCount()));
@@ -761,7 +766,7 @@ void TSchemaEditorState::PaintSchema(QPainter &Canvas, int Width, int Height) co
       Canvas.drawLine(x, 0, x, h);
   }
   const int flags = (ShowIds ? TGraphicAbstract::pfShowId : 0) | (ShowGroupIndex ? TGraphicAbstract::pfShowGid : 0);
-  FModule->Graphic->PaintModule(Canvas, flags);
+  FModule->Graphic->PaintModule(Canvas, flags, Visible);
 }
 
 // Feedback of the mouse work, drawn over the schema and gone on the next paint.

@@ -184,7 +184,7 @@ private:
   mutable QImage FFrame;
   mutable QRect FFrameRect;
 
-  void PaintSchema(QPainter &Canvas, int Width, int Height) const;
+  void PaintSchema(QPainter &Canvas, int Width, int Height, const QRect &Visible) const;
   void PaintFeedback(QPainter &Canvas) const;
   bool Feedback() const;
 

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -32,6 +33,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 namespace {
@@ -96,6 +98,11 @@ void TSchemaCanvas::mouseDoubleClickEvent(QMouseEvent *Event) {
   });
 }
 
+void TSchemaCanvas::wheelEvent(QWheelEvent *Event) {
+  FEditor->FormMouseWheel(Event->angleDelta().y() < 0, Event->modifiers());
+  Event->accept();
+}
+
 // ---- window ----
 
 TSchemaEditor::TSchemaEditor(QWidget *Parent) : QMainWindow(Parent), FState(logicalDpiX()) {
@@ -127,6 +134,7 @@ TSchemaEditor::TSchemaEditor(QWidget *Parent) : QMainWindow(Parent), FState(logi
   PanelPaletta = new QWidget;
   PanelPaletta->setObjectName("PanelPaletta");
   PanelPaletta->setFixedWidth(30);
+  PanelPaletta->installEventFilter(this);
   row->addWidget(PanelPaletta);
   PageControl->addTab(editorTab, QStringLiteral("Редактор"));
   Memo = new QPlainTextEdit;
@@ -164,7 +172,9 @@ TSchemaEditor::TSchemaEditor(QWidget *Parent) : QMainWindow(Parent), FState(logi
 }
 
 TSchemaEditor::~TSchemaEditor() {
-  // The children go after this part of the window: none may call back.
+  // Child module windows first: the modules they show may go with this one.
+  qDeleteAll(findChildren<TSchemaEditor *>(Qt::FindDirectChildrenOnly));
+  // The other children go after this part of the window: none may call back.
   TreeView->disconnect(this);
   ScrollBox->horizontalScrollBar()->disconnect(this);
   ScrollBox->verticalScrollBar()->disconnect(this);
@@ -372,11 +382,15 @@ void TSchemaEditor::FillLibraryTree() {
 }
 
 void TSchemaEditor::ClearLibraryTree() {
-  while (TreeView->topLevelItemCount() + TreeView->topLevelItem(0)->childCount() >= 4) {
-    // The node at absolute position 1: the first child of the first top node
-    // when it has one, else the second top node.
-    QTreeWidgetItem *first = TreeView->topLevelItem(0);
-    DeleteTreeNode(first->childCount() > 0 ? first->child(0) : TreeView->topLevelItem(1));
+  // The node at absolute position 1 (the second in tree order), while the
+  // tree holds 4 nodes or more.
+  for (;;) {
+    QList<QTreeWidgetItem *> order;
+    for (QTreeWidgetItemIterator it(TreeView); *it && order.size() < 4; ++it)
+      order << *it;
+    if (order.size() < 4)
+      return;
+    DeleteTreeNode(order[1]);
   }
 }
 
@@ -519,7 +533,7 @@ void TSchemaEditor::LoadFromFile(const QString &FileName) {
 }
 
 void TSchemaEditor::FormMouseWheel(bool Down, Qt::KeyboardModifiers Mods) {
-  FState.Wheel(Down, Mods & Qt::ControlModifier, Mods & Qt::ShiftModifier);
+  Guard([&] { FState.Wheel(Down, Mods & Qt::ControlModifier, Mods & Qt::ShiftModifier); });
 }
 
 bool TSchemaEditor::FormKeyDown(int Key, Qt::KeyboardModifiers Mods) {
@@ -543,6 +557,12 @@ void TSchemaEditor::wheelEvent(QWheelEvent *Event) {
 void TSchemaEditor::resizeEvent(QResizeEvent *Event) {
   QMainWindow::resizeEvent(Event);
   SyncView();
+}
+
+bool TSchemaEditor::eventFilter(QObject *Watched, QEvent *Event) {
+  if (Watched == PanelPaletta && Event->type() == QEvent::MouseButtonPress)
+    FState.ResetMouse();
+  return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TSchemaEditor::changeEvent(QEvent *Event) {

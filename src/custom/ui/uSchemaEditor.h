@@ -44,6 +44,8 @@ protected:
   void mouseMoveEvent(QMouseEvent *Event) override;
   void mouseReleaseEvent(QMouseEvent *Event) override;
   void mouseDoubleClickEvent(QMouseEvent *Event) override;
+  // Taken here, before the scroll area would only scroll.
+  void wheelEvent(QWheelEvent *Event) override;
 
 private:
   TSchemaEditorState &FState;
@@ -124,6 +126,7 @@ public:
 protected:
   void closeEvent(QCloseEvent *Event) override;
   void changeEvent(QEvent *Event) override;
+  bool eventFilter(QObject *Watched, QEvent *Event) override;
   void keyPressEvent(QKeyEvent *Event) override;
   void wheelEvent(QWheelEvent *Event) override;
   void resizeEvent(QResizeEvent *Event) override;

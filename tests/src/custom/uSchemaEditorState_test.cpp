@@ -5,6 +5,8 @@
 #include "uLinkNode.h"
 
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
@@ -67,6 +69,7 @@ struct TEditor : TSchemaEditorHost {
     Click(OutPin(From, FromPin));
     Click(InPin(To, ToPin));
   }
+  TAbstract *Last() const { return M->AbstractList.Items().last(); }
   TElement *Function(const char *Id, int Left, int Top) {
     E.ArmPlacement(ProjectLibrary().FindFunction(Id), nullptr);
     Click({Px(Left), Px(Top)});
@@ -329,6 +332,21 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
          EXPECT_EQ(T.M->AbstractList.Count(), 1);
          EXPECT_EQ(Broken(*T.M), "");
        }},
+      {"placing a module of the tree copies it and drops the history",
+       [](TEditor &T) {
+         TModule stored(nullptr, 1);
+         stored.Caption = "stored";
+         AddLink(stored, AddElement(stored, atInint, 1, 0, 0), 0, AddElement(stored, atOutint, 1, 6, 0), 0);
+         T.Function("and", 2, 2);
+         T.E.ArmPlacement(nullptr, &stored);
+         T.Click({T.Px(10), T.Px(10)});
+         auto *copy = dynamic_cast<TModule *>(T.Last());
+         ASSERT_NE(copy, nullptr);
+         EXPECT_EQ(copy->LinkList.Count(), 1);
+         EXPECT_EQ(copy->InputPins.Count(), 1);
+         EXPECT_EQ(copy->Rect.Left, 10);
+         EXPECT_EQ(T.E.UndoTool().UndoCount(), 0);
+       }},
       {"a segment drag is undone",
        [](TEditor &T) {
          TAbstract *a = T.Function("one", 2, 2);
@@ -476,12 +494,18 @@ TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
   t.E.ScaleToFit(false);
   EXPECT_EQ(t.E.Zoom(), 1);
 
+  for (int i = 0; i < 9; ++i)
+    t.Block(S::pbLabel, 4 * i, 30);
   t.E.Selection().Clear();
-  t.E.Find(QString::number(b->Id));
+  t.E.Find("12");
   t.E.Find("999");
-  EXPECT_EQ(t.E.Selection().Items(), QList<TAbstract *>{b});
+  ASSERT_EQ(t.E.Selection().Count(), 1);
+  EXPECT_EQ(t.E.Selection().Items()[0]->Id, 12);
+  t.E.Find("метка"); // a text adds every match to the selection
+  EXPECT_EQ(t.E.Selection().Count(), 9);
+  t.E.Selection().Clear();
 
-  // b has a free second input; a child module holds a block with a free input.
+  // b has a free second input; the child module holds a block with a free input.
   TModule *child = t.E.InsertNewModule();
   t.E.SetModule(child);
   t.E.ArmPlacement(ProjectLibrary().FindFunction("not"), nullptr);
@@ -490,5 +514,35 @@ TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
   t.E.SetModule(t.M.get());
   t.E.Selection().Clear();
   t.E.SelectUnbound();
-  EXPECT_EQ(t.E.Selection().Items(), (QList<TAbstract *>{b, child}));
+  // b, the nine unlinked labels and the child; a and c have every input linked.
+  EXPECT_EQ(t.E.Selection().Count(), 11);
+  EXPECT_TRUE(b->Selected && child->Selected);
+  EXPECT_FALSE(a->Selected || c->Selected);
+}
+
+// Painting only what reaches the view gives the picture of a full paint.
+TEST(SchemaEditorState, PaintingTheViewMatchesTheWholePicture) {
+  App();
+  TEditor t;
+  for (int i = 0; i < 30; ++i) {
+    TElement *e = t.Function(i % 2 ? "and" : "rs", 3 * (i % 6) + 1, 5 * (i / 6) + 1);
+    e->InputPins[0]->Caption = "вход с длинным именем";
+    e->OutputPins[0]->Caption = "выход";
+    if (i > 0)
+      t.E.CreateLink(t.M->AbstractList[i - 1], 0, e, 1);
+  }
+  t.E.Selection().Clear();
+  const QRect view(150, 100, 160, 120);
+  QImage whole(800, 600, QImage::Format_RGB32), part(800, 600, QImage::Format_RGB32);
+  part.fill(Qt::white);
+  {
+    QPainter p(&whole);
+    t.E.Paint(p, 800, 600, QRect());
+  }
+  {
+    QPainter p(&part);
+    p.setClipRect(view);
+    t.E.Paint(p, 800, 600, view);
+  }
+  EXPECT_EQ(whole.copy(view), part.copy(view));
 }

@@ -91,6 +91,7 @@ TEST(SchemaEditor, ChildModulesPrintingPropertiesAndClosing) {
   TSchemaEditor *sub = TSchemaEditor::FindEditorForModule(child);
   ASSERT_NE(sub, nullptr);
   EXPECT_EQ(sub->windowTitle(), "sub");
+  sub->State().Selection().Add(sub->State().InsertNewModule());
   // Deleting the child module closes its editor.
   s.W.State().Selection().Add(child);
   s.W.FormKeyDown(Qt::Key_Delete, {});
@@ -100,6 +101,17 @@ TEST(SchemaEditor, ChildModulesPrintingPropertiesAndClosing) {
   s.Place("and", 2, 2);
   s.Place("not", 12, 2);
   QTemporaryDir dir;
+  {
+    // The page's load: the "Журнал" lines, descriptor menus enabled.
+    TFakeDescriptorReader reader;
+    s.M->SaveToFile(dir.filePath("main.xml"));
+    s.M->Changed = true;
+    TSchemaEditor loaded;
+    loaded.UseConfigurator(&ProjectLibrary());
+    loaded.LoadFromFile(dir.filePath("main.xml"));
+    EXPECT_EQ(loaded.Memo->toPlainText(), "Module: \nAbstractList: 2\nLinkList: 0");
+    EXPECT_TRUE(loaded.mDDFEdit->isEnabled());
+  }
   const QString pdf = dir.filePath("schema.pdf");
   const TPrintDialogOpener old = SetPrintDialogOpener(PdfFileOpener(pdf));
   const int scale = s.M->Scale;
