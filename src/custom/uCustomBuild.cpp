@@ -1,0 +1,377 @@
+#include "uCustomBuild.h"
+
+#include "crc.h"
+#include "uCustomNames.h"
+#include "uDeviceDescriptor.h"
+#include "uErrors.h"
+#include "uFiles.h"
+#include "uLogger.h"
+#include "uMessageSink.h"
+#include "uMultipleFileStream.h"
+#include "uSchemaCompile.h"
+#include "uSchemaDeviceDescriptor.h"
+#include "uSchemaModule.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QtEndian>
+#include <memory>
+
+namespace CustomFiles {
+QStringList ProjectNames() { return {Config, Ident, Logic, CustomLogic0, CustomLogic}; }
+} // namespace CustomFiles
+
+namespace {
+
+constexpr int FlashFileNo = 140, DescFileNo = 129;
+constexpr int DescFrameBytes = 128, FlashFrameBytes = 2048;
+constexpr int DescHeaderBytes = 48;
+
+QString WorkFile(const QString &WorkDir, const char *Name) {
+  return ResolveFileNameCI(WorkDir, QString::fromLatin1(Name));
+}
+
+void AppendWord(QByteArray &Out, uint16_t Value) {
+  Out.append(char(Value & 0xFF));
+  Out.append(char(Value >> 8));
+}
+
+uint16_t WordAt(const QByteArray &Bytes, int Offset) {
+  return qFromLittleEndian<uint16_t>(Bytes.constData() + Offset);
+}
+
+// The register of Record + Offset, refused outside the register map.
+uint16_t StreamRegister(const TDDNamedObject &Record, int Offset) {
+  const int reg = Record.GetModbusReg() + Offset;
+  if (Record.GetModbusReg() == 0xFFFF || reg > 1023)
+    throw EKvRange(QStringLiteral("register %1 of \"%2\" outside 0..1023")
+                       .arg(Record.GetModbusReg() == 0xFFFF ? -1 : reg)
+                       .arg(Record.String.isEmpty() ? Record.FModbusObject.IderName() : Record.String)
+                       .toStdString());
+  return uint16_t(reg);
+}
+
+TDeviceDescriptor &DeviceOfModule(const TModule &Module) {
+  TDeviceDescriptor *d = DeviceOf(Module.Descriptor.get());
+  if (!d)
+    throw EKvError("Не задан дескриптор устройства");
+  return *d;
+}
+
+void Fail(const char *Text) {
+  ShowMessageBox(TMsgKind::Error, QString::fromUtf8(Text));
+  throw EKvError(Text);
+}
+
+// Chains that stop the device's logic say so when they end before it runs
+// again: the device is left without a running logic until a rewrite.
+struct TStopWatch {
+  bool Off = false;
+  bool Done = false;
+};
+
+void WatchStoppedLogic(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
+  Chain.setOnEnd([&Chain, Watch] {
+    if (Watch->Off && !Watch->Done) {
+      Chain.Message(QString::fromUtf8(CustomTexts::LogicStopped));
+      Chain.Log().Error(QString::fromUtf8(CustomTexts::LogicStopped));
+    }
+  });
+}
+
+QString Text(const char *Utf8) { return QString::fromUtf8(Utf8); }
+
+// Header read and check, then the custom logic as sub-file 5, written and compared.
+void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &WorkDir, const TCustomWriteHooks &Hooks) {
+  const QString custom = WorkFile(WorkDir, CustomFiles::CustomLogic);
+  Chain.setFrameSize(FlashFrameBytes)
+      .readFile(FlashFileNo, 0, WorkFile(WorkDir, CustomFiles::Head))
+      .exec([Hooks] {
+        if (Hooks.CheckFlashHeader)
+          Hooks.CheckFlashHeader();
+      })
+      .msg(Text(CustomTexts::FlashWrite))
+      .execNext([Hooks](TIOChain3 *Next, const QList<int> &Args) { SetFlashFrames(Next, Args, Hooks.SubFileStart); }, {5})
+      .writeFile(FlashFileNo, 2, custom)
+      .msg(Text(CustomTexts::FlashCheck))
+      .execNext([Hooks](TIOChain3 *Next, const QList<int> &Args) { SetFlashFrames(Next, Args, Hooks.SubFileStart); }, {5})
+      .compareFile(FlashFileNo, 2, custom + QStringLiteral(".z"));
+}
+
+} // namespace
+
+uint32_t DateToBcd(const QDate &Date) { return PackBcdDate(Date.year(), Date.month(), Date.day()); }
+
+QByteArray BuildDescBin(TDeviceDescriptor &Desc, const QByteArray &Code, uint32_t CoreDate, uint32_t Today,
+                        uint32_t IdentCrc, const QString &HeaderList) {
+  const uint16_t codeSize = CheckedCast<uint16_t>(Code.size());
+  QByteArray bytes;
+  QBuffer stream(&bytes);
+  stream.open(QIODevice::ReadWrite);
+  AppendWord(bytes, 0);
+  stream.seek(2);
+  Desc.BuildBin(stream, Code, codeSize, CoreDate, Today, IdentCrc);
+  Desc.WriteHeaderListing(stream, HeaderList);
+  const uint16_t words = CheckedCast<uint16_t>(bytes.size() / 2);
+  bytes[0] = char(words & 0xFF);
+  bytes[1] = char(words >> 8);
+  return bytes;
+}
+
+QByteArray BuildParamStream(const TDeviceDescriptor &Desc, bool All) {
+  QByteArray out;
+  const TDDParamCommon &c = Desc.FParamCommon;
+  for (size_t i = 0; i < Desc.FUstavs.size(); ++i) {
+    const TDDUstav &u = *Desc.FUstavs[i];
+    if (!u.Custom && !All)
+      continue;
+    AppendWord(out, StreamRegister(c.Ustav1, int(i)));
+    AppendWord(out, u.GetValue(0));
+    AppendWord(out, StreamRegister(c.Ustav2, int(i)));
+    AppendWord(out, u.GetValue(1));
+  }
+  if (All)
+    for (const auto &p : Desc.FParams)
+      if (p->Kind != TDDParam::pkChar) {
+        AppendWord(out, StreamRegister(*p, 0));
+        AppendWord(out, p->Value);
+      }
+  return out;
+}
+
+void SetDescFrames(TIOChain3 *Next) {
+  auto *write = dynamic_cast<TIOChain3writeFile *>(Next);
+  KvCheck(write && Next->FType == ctWriteFile, "TIOChain3writeFile expected");
+  const qint64 frames = (QFileInfo(write->FFileName).size() + DescFrameBytes - 1) / DescFrameBytes;
+  write->setFrameFirst(0);
+  write->setFrameLast(CheckedCast<uint16_t>(frames > 0 ? frames - 1 : 0));
+}
+
+int CodeFirstFrame(const QByteArray &Desc0, qint64 CodeBytes) {
+  if (Desc0.size() < 38)
+    throw EKvFormat(CustomTexts::DescDecodeError);
+  const int b = WordAt(Desc0, 4) - DescHeaderBytes;
+  if (b < 0)
+    throw EKvFormat(CustomTexts::DescDecodeError);
+  // The image builder stores byte addresses: the code area's offset is c - b.
+  const int c = WordAt(Desc0, 36);
+  if (c - b < 0)
+    throw EKvFormat(CustomTexts::DescDecodeError);
+  if ((c - b) % DescFrameBytes != 0)
+    throw EKvFormat(Text(CustomTexts::CodeAddrError).arg(c, 4, 16, QLatin1Char('0')));
+  // The device keeps the old image's length and CRC: code past its end would
+  // leave it a corrupt image.
+  const qint64 area = qint64(WordAt(Desc0, 0)) * 2 - (c - b);
+  if (CodeBytes > area)
+    throw EKvRange(Text(CustomTexts::CodeTooLong).arg(CodeBytes).arg(std::max<qint64>(area, 0)));
+  return (c - b) / DescFrameBytes;
+}
+
+void SetCodeFrames(TIOChain3 *Next, const QByteArray &Desc0, qint64 CodeBytes) {
+  auto *read = dynamic_cast<TIOChain3readFile *>(Next);
+  auto *write = dynamic_cast<TIOChain3writeFile *>(Next);
+  if (!read && !write)
+    throw EKvError("TIOChain3readFile or TIOChain3writeFile expected");
+  const int first = CodeFirstFrame(Desc0, CodeBytes);
+  const qint64 frames = (CodeBytes + DescFrameBytes - 1) / DescFrameBytes;
+  const uint16_t f = CheckedCast<uint16_t>(first);
+  const uint16_t l = CheckedCast<uint16_t>(first + std::max<qint64>(frames, 1) - 1);
+  if (read) {
+    read->setFrameFirst(f);
+    read->setFrameLast(l);
+  } else {
+    write->setFrameFirst(f);
+    write->setFrameLast(l);
+  }
+}
+
+void StoreCustomLogic(const TCustomLogicState &State, const QString &Name) {
+  const IXXMLNode root = State.CustomDoc ? State.CustomDoc->GetDocumentElement() : IXXMLNode();
+  if (!root)
+    throw EKvError(CustomTexts::NotLoaded);
+  if (State.Module)
+    if (TDeviceDescriptor *d = DeviceOf(State.Module->Descriptor.get()))
+      StoreNameTables(*d, root);
+  SaveXMLDocument(State.CustomDoc, ResolveFileNameCI(State.WorkDir, Name));
+}
+
+TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &Env, TSchemaCompile &Compiler,
+                              QStringList &Errors, QBuffer &ParamStream) {
+  const auto status = [&](const char *T) {
+    if (Env.Status)
+      Env.Status(Text(T));
+  };
+  // Nothing loaded leaves nothing to merge into.
+  if (State.Source == 0 || !State.Module || !State.LogicDoc || !State.LogicDoc->GetDocumentElement())
+    Fail(CustomTexts::NotLoaded);
+  const QString dir = State.WorkDir;
+  QFile::remove(WorkFile(dir, CustomFiles::Generated));
+  StoreCustomLogic(State, QString::fromLatin1(CustomFiles::CustomLogic));
+
+  status(CustomTexts::Loading);
+  TModule &module = *State.Module;
+  module.Clear();
+  module.SetConfigurator(State.Configurator);
+  module.LoadFromNode(State.LogicDoc->GetDocumentElement());
+  TDeviceDescriptor &desc = DeviceOfModule(module);
+  // The base logic read again carries the base names: the user's go into
+  // the image as well.
+  ApplyNameTables(desc, State.CustomDoc->GetDocumentElement());
+  if (!Env.CharMap.isEmpty()) {
+    if (Env.CharMap.size() != 256)
+      throw EKvRange("character map of 256 bytes expected");
+    desc.CopyCharMap(reinterpret_cast<const uint8_t *>(Env.CharMap.constData()));
+  }
+  desc.SetCalibrationTable(Env.Calibration.data(), int(Env.Calibration.size() / 4));
+  desc.FWorkFolder = dir;
+
+  status(CustomTexts::Merging);
+  MergeUnits(module, State.Units);
+  if (Env.SaveSchema)
+    module.SaveToFile(WorkFile(dir, CustomFiles::TempSchema));
+
+  if (State.Source == 2) {
+    status(CustomTexts::CheckIdent);
+    if (FileCrc32(WorkFile(dir, CustomFiles::Ident)) != Env.DeviceIdentCrc)
+      Fail(CustomTexts::BadIdentFile);
+  }
+
+  status(CustomTexts::Compiling);
+  Errors.clear();
+  Compiler.WorkFolder = dir;
+  if (!State.Configurator)
+    throw EKvError("invalid configurator");
+  Compiler.Compile(*State.Configurator, module, Errors, Env.BlockSize);
+  if (!Errors.isEmpty()) {
+    ShowMessageBox(TMsgKind::Error, Text(CustomTexts::ErrorsSeeLog));
+    QString list;
+    for (const QString &e : Errors)
+      list += e + QStringLiteral("\r\n");
+    throw EKvError(Text(CustomTexts::ErrorsFound) + list.left(2000));
+  }
+
+  const QByteArray stream = BuildParamStream(desc, State.Source == 2);
+  ParamStream.close();
+  ParamStream.setData(stream);
+  ParamStream.open(QIODevice::ReadOnly);
+  return State.Source == 2 && Env.WriteAllSetting ? TCustomWrite::All : TCustomWrite::Logic;
+}
+
+void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
+              QBuffer &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks) {
+  const QString dir = State.WorkDir;
+  TDeviceDescriptor &desc = DeviceOfModule(*State.Module);
+  const QByteArray code = LoadFileBytes(WorkFile(dir, CustomFiles::Generated));
+  const QByteArray descBin = BuildDescBin(desc, code, DateToBcd(CoreDate), DateToBcd(Today),
+                                          FileCrc32(WorkFile(dir, CustomFiles::Ident)),
+                                          WorkFile(dir, CustomFiles::HeaderList));
+  const QByteArray flash = BuildExtFlashBytes(dir);
+  const QString descPath = WorkFile(dir, CustomFiles::Desc), flashPath = WorkFile(dir, CustomFiles::ExtFlash);
+  SaveFileBytes(descPath, descBin);
+  SaveFileBytes(flashPath, flash);
+
+  const auto watch = std::make_shared<TStopWatch>();
+  const auto wholeFlash = [](TIOChain3 *Next, const QList<int> &) { SetFlashFrames(Next, {}, {}); };
+  const auto wholeDesc = [](TIOChain3 *Next, const QList<int> &) { SetDescFrames(Next); };
+  TIOChainList3 &c = Gen.newList();
+  WatchStoppedLogic(c, watch);
+  c.msg(Text(CustomTexts::SpecOff))
+      .exec([watch] { watch->Off = true; })
+      .specCmd(ctSpecCmdOff)
+      .setFrameSize(FlashFrameBytes)
+      .msg(Text(CustomTexts::FlashWrite))
+      .execNext(wholeFlash, {})
+      .writeFile(FlashFileNo, 0, flashPath)
+      .msg(Text(CustomTexts::FlashCheck))
+      .execNext(wholeFlash, {})
+      .compareFile(FlashFileNo, 0, flashPath)
+      .msg(Text(CustomTexts::LogicWrite))
+      .setFrameSize(DescFrameBytes)
+      .execNext(wholeDesc, {})
+      .writeFile(DescFileNo, 0, descPath)
+      .msg(Text(CustomTexts::LogicCheck))
+      .execNext(wholeDesc, {})
+      .compareFile(DescFileNo, 0, descPath)
+      .msg(Text(CustomTexts::Pause))
+      .specCmd(ctSpecCmdModbusOn);
+  if (WriteParams)
+    c.msg(Text(CustomTexts::ParamWrite)).writeReg(ParamStream);
+  c.msg(Text(CustomTexts::SpecOn))
+      .specCmd(ctSpecCmdOn)
+      .exec([watch] { watch->Done = true; })
+      .msg(Text(CustomTexts::Ready))
+      .exec([Hooks] {
+        if (Hooks.ShowMessage)
+          Hooks.ShowMessage(Text(CustomTexts::Ready));
+      })
+      .run(Hooks.Progress);
+}
+
+void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks) {
+  const QString generated = WorkFile(WorkDir, CustomFiles::Generated), desc0 = WorkFile(WorkDir, CustomFiles::Desc0);
+  const qint64 codeBytes = QFileInfo(generated).size();
+  const auto watch = std::make_shared<TStopWatch>();
+  const auto codeFrames = [desc0, codeBytes](TIOChain3 *Next, const QList<int> &) {
+    SetCodeFrames(Next, LoadFileBytes(desc0), codeBytes);
+  };
+  TIOChainList3 &c = Gen.newList();
+  WatchStoppedLogic(c, watch);
+  AppendCustomLogicSteps(c, WorkDir, Hooks);
+  c.setFrameSize(DescFrameBytes)
+      .readFile(DescFileNo, 0, desc0)
+      // The device's code area is checked before its logic is stopped.
+      .exec([desc0, codeBytes] { CodeFirstFrame(LoadFileBytes(desc0), codeBytes); })
+      .msg(Text(CustomTexts::SpecOff))
+      .exec([watch] { watch->Off = true; })
+      .specCmd(ctSpecCmdOff)
+      .msg(Text(CustomTexts::LogicWrite))
+      .execNext(codeFrames, {})
+      .writeFile(DescFileNo, 0, generated)
+      .msg(Text(CustomTexts::LogicCheck))
+      .execNext(codeFrames, {})
+      .compareFile(DescFileNo, 0, generated)
+      .msg(Text(CustomTexts::Pause))
+      .specCmd(ctSpecCmdModbusOn)
+      .msg(Text(CustomTexts::ParamWrite))
+      .writeReg(ParamStream)
+      .specCmd(ctSpecCmdOn)
+      .exec([watch] { watch->Done = true; })
+      .msg(Text(CustomTexts::Ready))
+      .exec([Hooks] {
+        if (Hooks.ShowMessage)
+          Hooks.ShowMessage(Text(CustomTexts::Ready));
+      })
+      .run(Hooks.Progress);
+}
+
+void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomWriteHooks &Hooks) {
+  StoreCustomLogic(State, QString::fromLatin1(CustomFiles::CustomLogic));
+  TIOChainList3 &c = Gen.newList();
+  AppendCustomLogicSteps(c, State.WorkDir, Hooks);
+  c.msg(Text(CustomTexts::Ready)).run(Hooks.Progress);
+}
+
+void RestoreCustomLogic(const QString &WorkDir) {
+  SaveFileBytes(WorkFile(WorkDir, CustomFiles::CustomLogic), LoadFileBytes(WorkFile(WorkDir, CustomFiles::CustomLogic0)));
+}
+
+void SaveProject(const TCustomLogicState &State, const QString &FileName, int CustomSetting) {
+  if (!State.CustomDoc || !State.CustomDoc->GetDocumentElement())
+    return;
+  StoreCustomLogic(State, QString::fromLatin1(CustomSetting != 0 ? CustomFiles::CustomLogic : CustomFiles::CustomLogic0));
+  // The base logic as loaded: a build's merge must not be saved, or the next
+  // build of the project would merge its units a second time.
+  if (!State.LogicDoc || !State.LogicDoc->GetDocumentElement())
+    throw EKvError(CustomTexts::NotLoaded);
+  SaveXMLDocument(State.LogicDoc, WorkFile(State.WorkDir, CustomFiles::Logic));
+  TMultipleFileStream project(FileName);
+  project.SetBaseDir(State.WorkDir);
+  project.Pack(CustomFiles::ProjectNames());
+}
+
+void LoadProject(const QString &WorkDir, const QString &FileName) {
+  TMultipleFileStream project(FileName);
+  project.SetBaseDir(WorkDir);
+  project.Unpack(CustomFiles::ProjectNames());
+}

@@ -1,0 +1,162 @@
+#pragma once
+// Building the custom logic into what the device runs, and the IO chains
+// that write it: the whole package (descriptor image with the code, external
+// FLASH image), the code and custom logic alone, or the custom logic alone;
+// the register writes of setpoints and parameters; the restore of the initial
+// custom logic and the logic project file. GUI-free: the page hands in what
+// it holds, and the window's parts (header check, sub-file start, message
+// box, progress) as callbacks.
+#include "ixml.h"
+#include "uCustomLogic.h"
+#include "uExtFlash.h"
+#include "uIOChain3.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class TConfigurator;
+class TDeviceDescriptor;
+class TModule;
+class TSchemaCompile;
+
+namespace CustomFiles {
+inline const char *const Generated = "generated.bin";
+inline const char *const Desc = "desc.bin";
+inline const char *const Desc0 = "desc0.bin";
+inline const char *const ExtFlash = "extflash.bin";
+inline const char *const HeaderList = "header.lst";
+inline const char *const Head = "head.bin";
+inline const char *const Config = "config.xml";
+inline const char *const Ident = "identification.inc";
+inline const char *const Logic = "logic.xml";
+inline const char *const CustomLogic0 = "custom-logic0.xml";
+inline const char *const CustomLogic = "custom-logic.xml";
+inline const char *const TempSchema = "temp.xml";
+// The files of a logic project, in their order.
+QStringList ProjectNames();
+} // namespace CustomFiles
+
+namespace CustomTexts {
+inline const char *const NotLoaded = "Логика не загружена";
+inline const char *const BadIdentFile = "Недопустимый файл идентификаторов";
+inline const char *const ErrorsSeeLog = "Обнаружены ошибки - см. журнал";
+inline const char *const ErrorsFound = "Обнаружены ошибки:\r\n";
+inline const char *const Loading = "Загрузка";
+inline const char *const Merging = "Слияние";
+inline const char *const CheckIdent = "Проверка файла идентификаторов";
+inline const char *const Compiling = "Компиляция";
+inline const char *const BuildQuestion = "Внимание! Запись СКЛ изменит логическую схему прибора. Продолжить?";
+inline const char *const UndoQuestion = "Подтвердите откат изменений";
+inline const char *const SpecOff = "Спецкоманда off";
+inline const char *const FlashWrite = "Запись вншней FLASH";
+inline const char *const FlashCheck = "Проверка вншней FLASH";
+inline const char *const LogicWrite = "Запись логики";
+inline const char *const LogicCheck = "Проверка логики";
+inline const char *const Pause = "Пауза";
+inline const char *const ParamWrite = "Запись уставок и параметров";
+inline const char *const SpecOn = "Спецкоманда";
+inline const char *const Ready = "Готово";
+inline const char *const LogicStopped = "Запись не завершена: логика прибора остановлена, повторите запись";
+inline const char *const DescDecodeError = "Ошибка при расшифровке дескриптора";
+inline const char *const CodeAddrError = "Недопустимый адрес исполняемого кода %1";
+inline const char *const CodeTooLong = "Код логики (%1 байт) не помещается в область кода прибора (%2 байт)";
+} // namespace CustomTexts
+
+// Packed date: BCD day, month, century, year in century, least significant
+// byte first (5 December 2026 gives the bytes 05 12 20 26).
+uint32_t DateToBcd(const QDate &Date);
+
+// "desc.bin": the length word (the file's words, low byte first) and the
+// descriptor image built around Code; "header.lst" is saved as HeaderList.
+// Throws EKvRange for code of 65536 bytes or more, and every build error.
+QByteArray BuildDescBin(TDeviceDescriptor &Desc, const QByteArray &Code, uint32_t CoreDate, uint32_t Today,
+                        uint32_t IdentCrc, const QString &HeaderList);
+
+// Pairs (register, value), 16-bit words low byte first: both groups of each
+// custom setpoint (every setpoint when All), then, when All, every parameter
+// that is not a text. Throws EKvRange naming the record for a register
+// outside 0..1023 (a setpoint set without its register).
+QByteArray BuildParamStream(const TDeviceDescriptor &Desc, bool All);
+
+// Frames 0 .. ceil(size / 128) - 1 of Next's local file; Next must be a file
+// write step ("TIOChain3writeFile expected").
+void SetDescFrames(TIOChain3 *Next);
+
+// The code area of the device's image Desc0 (its first bytes as read back)
+// for a code block of CodeBytes: the first 128-byte frame. Throws
+// "Ошибка при расшифровке дескриптора", "Недопустимый адрес исполняемого
+// кода XXXX" and, when the code would run past the image's end (its length
+// and CRC stay those of the old image), the text CodeTooLong.
+int CodeFirstFrame(const QByteArray &Desc0, qint64 CodeBytes);
+// Sets the frames of Next (a file read or write step) to the code area.
+void SetCodeFrames(TIOChain3 *Next, const QByteArray &Desc0, qint64 CodeBytes);
+
+// What the page holds for a build and a save.
+struct TCustomLogicState {
+  QString WorkDir;
+  TConfigurator *Configurator = nullptr;
+  TModule *Module = nullptr;  // the base logic; a build merges the units into it
+  IXXMLDocument LogicDoc;     // "logic.xml" as loaded: the base logic a build starts from
+  IXXMLDocument CustomDoc;    // "custom-logic.xml"
+  QList<TCustomUnit> Units;   // the unit list, in its order
+  uint8_t Source = 0;         // 0 nothing loaded, 1 the device, 2 a logic project
+};
+
+// What the build needs from the connected device and the settings.
+struct TCustomBuildEnv {
+  uint32_t DeviceIdentCrc = 0;            // the identifier file checksum the device's descriptor carries
+  QByteArray CharMap;                     // 256 display codes; empty: the built-in map
+  std::vector<uint16_t> Calibration;      // four words per record
+  bool SaveSchema = false;                // debug/SaveSchema
+  int BlockSize = 512;                    // device/block
+  bool WriteAllSetting = true;            // setup/customWriteAll
+  std::function<void(const QString &)> Status;
+};
+
+enum class TCustomWrite { All, Logic };
+
+// Re-reads the base logic, merges the units, checks and compiles into
+// "generated.bin" and fills ParamStream; returns the write to run. Throws
+// "Логика не загружена", "Недопустимый файл идентификаторов" (both shown in
+// a box first), "Обнаружены ошибки:" with the first 2000 characters of the
+// error list (after the box "Обнаружены ошибки - см. журнал"), and the merge's
+// and compiler's errors. Nothing is sent to the device.
+TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &Env, TSchemaCompile &Compiler,
+                              QStringList &Errors, QBuffer &ParamStream);
+
+// The window's parts a write chain calls.
+struct TCustomWriteHooks {
+  std::function<void()> CheckFlashHeader; // "head.bin" just read
+  TFlashSubFileStart SubFileStart;
+  std::function<void(const QString &)> ShowMessage;
+  TChainProgressEvent Progress;
+};
+
+// The full write; "desc.bin" and "extflash.bin" are built in memory and
+// saved only when both are whole. WriteParams: setup/customParamUstavWrite.
+void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
+              QBuffer &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks);
+// The code and the custom logic, the device's image kept around the code.
+void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks);
+// The custom logic alone (saved first as "custom-logic.xml").
+void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomWriteHooks &Hooks);
+
+// Stores the name tables of the base logic's descriptor into the custom
+// logic and saves it as Name in the work folder.
+void StoreCustomLogic(const TCustomLogicState &State, const QString &Name);
+
+// "custom-logic0.xml" over "custom-logic.xml"; the page then loads again.
+void RestoreCustomLogic(const QString &WorkDir);
+
+// Nothing without a custom logic document. Saves the custom logic ("custom-logic.xml", or "custom-logic0.xml" when
+// CustomSetting is 0) and the base logic as loaded, then packs the project.
+void SaveProject(const TCustomLogicState &State, const QString &FileName, int CustomSetting);
+// Unpacks the project's files into the work folder (all or none).
+void LoadProject(const QString &WorkDir, const QString &FileName);
