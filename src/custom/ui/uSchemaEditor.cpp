@@ -334,6 +334,7 @@ void TSchemaEditor::BuildTree() {
       Guard([&] { FState.ArmPlacement(nullptr, nullptr); });
   });
   // Names are edited only below "Локальные модули".
+  TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   connect(TreeView, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *Node) {
     if (TreeView->topLevelItemCount() > 2 && Node != TreeView->topLevelItem(2) &&
         TopOf(Node) == TreeView->topLevelItem(2))
