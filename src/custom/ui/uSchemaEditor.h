@@ -6,7 +6,6 @@
 #include "uSchemaEditorState.h"
 
 #include <QMainWindow>
-#include <QPointer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -143,7 +142,6 @@ private:
   QTreeWidgetItem *FCopySource = nullptr;
   // Module items of the tree, by the node that carries them.
   std::map<QTreeWidgetItem *, std::unique_ptr<TModuleItem>> FModuleItems;
-  TModule *FArmedModule = nullptr;
   bool FSyncing = false;
   void BuildMenus();
   void BuildPalette();
