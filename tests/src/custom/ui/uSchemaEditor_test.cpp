@@ -2,7 +2,13 @@
 
 #include "../schema_test_util.h"
 #include "uGraphic.h"
+#include "uDemoDevice.h"
+#include "uDeviceContent.h"
+#include "uFileDialogSink.h"
+#include "uFiles.h"
 #include "uLabelEditForm.h"
+#include "uModbusIderList.h"
+#include "uSchemaDeviceDescriptor.h"
 #include "uLinkNode.h"
 #include "uPrintDialog.h"
 
@@ -189,4 +195,34 @@ TEST(SchemaEditor, NewUserSessionThroughTheWindow) {
     QTest::qWait(200);
     s.W.grab().save(shot);
   }
+}
+
+// The ".ddf" import: a cancelled dialog and a broken file leave the module's
+// descriptor; the demo device's descriptor replaces it and reaches the blocks.
+TEST(SchemaEditor, DescriptorImport) {
+  TApp app;
+  TShown s;
+  QTemporaryDir dir;
+  const TDeviceContent c = DemoTerminalContent();
+  SaveFileBytes(dir.filePath("identification.inc"), DesignIdentification(c));
+  SaveFileBytes(dir.filePath("demo.ddf"), DesignDescriptorXml(c));
+  SaveFileBytes(dir.filePath("broken.ddf"), "<device");
+  ResetModbusIderList();
+  EnsureModbusIderList(dir.filePath("identification.inc"));
+  s.Place("and", 2, 2);
+  const auto *block = static_cast<TElement *>(s.Last());
+  const TSchemaDescriptor *before = s.M->Descriptor.get();
+  QList<bool> kept;
+  for (const QString answer : {QString(), dir.filePath("broken.ddf"), dir.filePath("demo.ddf")}) {
+    const TFileDialogSink old = SetFileDialogSink([&](const TFileDialogRequest &) { return answer; });
+    s.W.Guard([&] { s.W.ImportDDF(); });
+    SetFileDialogSink(old);
+    kept << (s.M->Descriptor.get() == before);
+  }
+  EXPECT_EQ(kept, (QList<bool>{true, true, false}));
+  EXPECT_EQ(s.Messages.Texts.size(), 1); // the broken file's error
+  EXPECT_NE(DeviceOf(s.M->Descriptor.get()), nullptr);
+  EXPECT_EQ(block->Descriptor, s.M->Descriptor.get());
+  EXPECT_TRUE(s.W.mDDFEdit->isEnabled());
+  ResetModbusIderList();
 }
