@@ -93,6 +93,8 @@ public:
   // Under "Локальные модули" (root module only): a module item read from a file.
   QTreeWidgetItem *AddModuleNode(QTreeWidgetItem *Parent, const QString &FileName);
   void DeleteTreeNode(QTreeWidgetItem *Node);
+  // The tree's pop-up menu for Node, its items enabled by where Node stands.
+  std::unique_ptr<QMenu> TreeMenu(QTreeWidgetItem *Node);
 
   // TSchemaEditorHost
   bool EditComment(TComment &Comment) override;

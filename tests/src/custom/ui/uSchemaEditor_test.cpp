@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QPrinter>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
@@ -225,4 +226,49 @@ TEST(SchemaEditor, DescriptorImport) {
   EXPECT_EQ(block->Descriptor, s.M->Descriptor.get());
   EXPECT_TRUE(s.W.mDDFEdit->isEnabled());
   ResetModbusIderList();
+}
+
+// The tree's pop-up menu: what each node allows, and its commands.
+TEST(SchemaEditor, ModuleTreeMenu) {
+  TApp app;
+  TShown s;
+  QTemporaryDir dir;
+  {
+    TFakeDescriptorReader reader;
+    s.Place("and", 2, 2);
+    s.M->SaveToFile(dir.filePath("part.xml"));
+  }
+  auto enabled = [&](QTreeWidgetItem *Node) {
+    QString out;
+    const std::unique_ptr<QMenu> menu = s.W.TreeMenu(Node);
+    for (QAction *a : menu->actions())
+      out += a->isEnabled() ? '1' : '0';
+    return out;
+  };
+  auto run = [&](QTreeWidgetItem *Node, int Item) {
+    const std::unique_ptr<QMenu> menu = s.W.TreeMenu(Node);
+    menu->actions().at(Item)->trigger();
+  };
+  QTreeWidgetItem *functions = s.W.TreeView->topLevelItem(0), *local = s.W.TreeView->topLevelItem(2);
+  // to scheme, add node, add module, properties, edit, copy-paste, delete
+  EXPECT_EQ(enabled(functions), "0000000");
+  EXPECT_EQ(enabled(s.LibraryNode(ProjectLibrary().FindFunction("and")->Caption)), "1000000");
+  EXPECT_EQ(enabled(local), "0110000");
+  run(local, 1);
+  QTreeWidgetItem *folder = local->child(0);
+  EXPECT_EQ(folder->text(0), "Новый узел");
+  EXPECT_EQ(enabled(folder), "0110001");
+  const TFileDialogSink old = SetFileDialogSink([&](const TFileDialogRequest &) { return dir.filePath("part.xml"); });
+  run(folder, 2);
+  SetFileDialogSink(old);
+  QTreeWidgetItem *item = folder->child(0);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(enabled(item), "1001101");
+  // Armed from the tree, then the node goes: nothing is left to place.
+  s.W.TreeNodeToScheme(item);
+  EXPECT_EQ(s.W.State().MouseState(), TSchemaEditorState::msInsertItem);
+  run(folder, 6);
+  EXPECT_EQ(local->childCount(), 0);
+  EXPECT_EQ(s.W.State().MouseState(), TSchemaEditorState::msIdle);
+  EXPECT_EQ(s.Messages.Texts, QStringList{});
 }
