@@ -27,9 +27,9 @@ public:
     try {
       return QApplication::notify(Receiver, Event);
     } catch (const EKvError &e) {
-      ShowErrorText(e.Text());
+      ShowEdgeError(e.Text());
     } catch (const std::exception &e) {
-      ShowErrorText(QString::fromLocal8Bit(e.what()));
+      ShowEdgeError(QString::fromLocal8Bit(e.what()));
     }
     return false;
   }
@@ -88,6 +88,7 @@ int main(int argc, char **argv) {
 
   const QString folder = ProgramFolder() + u'/';
   try {
+    AppIni(); // a settings file that does not decode stops here, with its name
     MultiLingual().Load(folder);
   } catch (const EKvError &e) {
     ShowErrorText(e.Text());

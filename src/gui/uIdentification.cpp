@@ -351,8 +351,11 @@ void TIdentification::DecodeDescriptorStep() {
 
 void TIdentification::DescriptorReadyStep() {
   TSimpleDeviceDescriptor *desc = FForm.Descriptor();
-  if (!desc->LoadFromFile(IdentFiles::DescriptorXml))
-    throw EKvError(QString::fromUtf8(IdentTexts::DescriptorLoadError) + IdentFiles::DescriptorXml);
+  if (!desc->LoadFromFile(IdentFiles::DescriptorXml)) {
+    const QString why = desc->Document->GetParseError();
+    throw EKvError(QString::fromUtf8(IdentTexts::DescriptorLoadError) + IdentFiles::DescriptorXml +
+                   (why.isEmpty() ? QString() : ": " + why));
+  }
   FForm.SetLoggedIn(false);
   FForm.Forms().PasswdForm->ClearExpectedPassword();
   FPasswdReg = 0xFFFF;

@@ -46,6 +46,8 @@
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
+#include "uCustomFrame.h"
+#include "uDateTime.h"
 #include "uExcelFrame.h"
 #include "uVersionInfo.h"
 
@@ -134,6 +136,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FDescriptor->SetOnLog([](const QString &Line) { Logger().Debug(Line); });
 
   BuildActions();
+  ConnectCustomLogic();
   BuildMenus();
   BuildToolBar();
   BuildPages();
@@ -183,6 +186,8 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
 
 TMainForm::~TMainForm() {
   Timer->stop();
+  // The custom-logic page's edge handler reports to this window.
+  SetEdgeErrorHandler({});
   // Pages closed from here on must not reach the window's slots.
   disconnect(PageControl, nullptr, this, nullptr);
   // Chains hold the front, the front holds the thread: free them in that order.
@@ -239,9 +244,6 @@ void TMainForm::BuildActions() {
   NCustomLogic = NewAction(this, "NCustomLogic", QStringLiteral("Внешняя логика"), QKeySequence("Ctrl+L"));
   N3 = NewAction(this, "N3", QStringLiteral("Схема"));
   N3->setVisible(false);
-  // The custom-logic page is not built yet: its commands stay disabled.
-  NCustomLogic->setEnabled(false);
-  N3->setEnabled(false);
   NDeviceBoard = NewAction(this, "NDeviceBoard", QStringLiteral("Функциональные панели"));
   NEventReport = NewAction(this, "NEventReport", QStringLiteral("Отчет по событиям"));
   nEventExport = NewAction(this, "nEventExport", QStringLiteral("Export"));
@@ -962,6 +964,8 @@ TkvOscFrame *TMainForm::ActiveOscFrame() const {
 }
 
 void TMainForm::keyPressEvent(QKeyEvent *Event) {
+  if (TkvCustomFrame *custom = ActiveCustomFrame(); custom && custom->KeyDown(Event))
+    return;
   if (TkvOscFrame *frame = ActiveOscFrame(); frame && Event->key() == Qt::Key_Escape) {
     frame->KeyDown(Event->key(), Event->modifiers());
     return;
@@ -970,6 +974,10 @@ void TMainForm::keyPressEvent(QKeyEvent *Event) {
 }
 
 void TMainForm::wheelEvent(QWheelEvent *Event) {
+  if (TkvCustomFrame *custom = ActiveCustomFrame(); custom && custom->MouseWheel(Event)) {
+    Event->accept();
+    return;
+  }
   if (TkvOscFrame *frame = ActiveOscFrame()) {
     const int y = Event->angleDelta().y();
     frame->ScrollBy(y < 0 ? 1 : y > 0 ? -1 : 0, Event->modifiers());
@@ -1192,7 +1200,6 @@ void TMainForm::ExcelCommand() {
     EventFrame->ExportEventsToExcel(*excel, 3);
 }
 
-
 void TMainForm::UpdateActions() {
   TActionInputs in;
   in.Idle = !IsLinkBusy();
@@ -1216,6 +1223,8 @@ void TMainForm::UpdateActions() {
   cbAuto->setEnabled(st.cbAuto);
   EventFrame->clbEventLevel->setEnabled(st.EventFilters);
   EventFrame->clbSignalFilter->setEnabled(st.EventFilters);
+  if (TkvCustomFrame *custom = ActiveCustomFrame())
+    custom->UpdateActions();
 }
 
 void TMainForm::RunPageCommand(std::function<void()> TPageRow::*Command) {
@@ -1260,6 +1269,10 @@ void TMainForm::EventExportCommand() {
   FDescriptor->SaveEventDescription(name);
   ShowMessageText(QStringLiteral("Сохранено в файле ") + name);
 }
+
+void TMainForm::SetLastSavedFile(const QString &FileName) { TkvOscFrame::LastSavedSideFile = FileName; }
+
+QString TMainForm::LastSavedFile() const { return TkvOscFrame::LastSavedSideFile; }
 
 void TMainForm::GetListCommand() {
   OscHeadFrame->ReRead();
@@ -1415,4 +1428,46 @@ void TMainForm::ConnectPageCommands() {
   connect(PageControl, &QTabWidget::currentChanged, this, &TMainForm::UpdateActions);
   actions->start();
   UpdateActions();
+}
+
+void TMainForm::ConnectCustomLogic() {
+  connect(NCustomLogic, &QAction::triggered, this, [this] {
+    try {
+      OpenCustomLogicTab();
+    } catch (const EKvError &e) {
+      ShowEdgeError(e.Text());
+    }
+  });
+  AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); }, {}, {}, {}});
+}
+
+TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvCustomFrame(Parent); }, -6, true);
+  PageControl->setTabText(PageControl->indexOf(sheet),
+                          MultiLingual().Translate(QStringLiteral("Внешняя логика")) + TabCaptionTail);
+  auto *frame = sheet->findChild<TkvCustomFrame *>();
+  TCustomFrameHost host;
+  host.ChainGen = [this] { return FIOChain; };
+  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  host.Status = [this](const QString &Text) { ShowStatus(Text); };
+  host.IsLinkIdle = [this] { return !IsLinkBusy(); };
+  host.EnterTempFolder = [this] { EnterTempFolder(); };
+  host.TempFolder = [this] { return QDir(FTempFolder).absolutePath(); };
+  host.CheckFlashHeader = [this] { FIdentification->CheckFlashHeader(); };
+  host.SetFlashSubFileStart = [this](TIOChain3 *Step, const QList<int> &Args) {
+    FIdentification->SetFlashSubFileStart(Step, Args);
+  };
+  host.ApplyCustomLogicNames = [this] { FIdentification->ApplyCustomLogicNames(); };
+  host.UstavNamesForm = FForms.CustomUstavForm;
+  host.ParamIONamesForm = FForms.CustomParamIOForm;
+  frame->SetHost(host);
+  TranslateComponent(MultiLingual(), frame);
+  frame->Initialize();
+  frame->SetCoreDate(DateTimeToQDateTime(FDescriptor->CoreDate));
+  return frame;
+}
+
+TkvCustomFrame *TMainForm::ActiveCustomFrame() const {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  return sheet && sheet->Tag() == -6 ? sheet->findChild<TkvCustomFrame *>() : nullptr;
 }

@@ -107,9 +107,9 @@ public:
   // The port menu, one item per caption (the machine's ports each time the
   // device menu opens). A click switches the port once the link is idle.
   void BuildPortMenu(const QStringList &Captions);
-  // The name of the last saved oscillogram side file.
-  void SetLastSavedFile(const QString &FileName) { FLastSavedFile = FileName; }
-  QString LastSavedFile() const { return FLastSavedFile; }
+  // The name of the last saved oscillogram side file (the viewer keeps it).
+  void SetLastSavedFile(const QString &FileName);
+  QString LastSavedFile() const;
 
   // What Refresh, Open, Save and Save As do on one kind of page. The first row
   // whose Serves answers true takes the command; an empty command does nothing
@@ -146,6 +146,11 @@ public:
   void ReopenPreferredOsc();
   // The oscillogram viewer of the active tab, or null.
   class TkvOscFrame *ActiveOscFrame() const;
+  // "Внешняя логика": the custom-logic tab (Tag -6), opened once and then
+  // activated; set up each time and given the device's core date.
+  class TkvCustomFrame *OpenCustomLogicTab();
+  // The custom-logic page of the active tab, or null.
+  class TkvCustomFrame *ActiveCustomFrame() const;
 
   // One tick of the poll timer.
   void TimerTimer();
@@ -234,6 +239,7 @@ protected:
 
 private:
   void BuildActions();
+  void ConnectCustomLogic();
   void ConnectPageCommands();
   void BuildMenus();
   void BuildToolBar();
@@ -295,7 +301,6 @@ private:
   std::function<QDateTime()> FNow;
   std::unique_ptr<TIdentification> FIdentification;
   QList<TPageRow> FPageRows;
-  QString FLastSavedFile;
   QActionGroup *PortGroup = nullptr;
   QPointer<QTimer> FPortWait; // a port click waiting for the link
 };

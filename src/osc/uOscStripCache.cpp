@@ -6,8 +6,33 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace {
+void Prefetch(const void *Address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(Address);
+#else
+  (void)Address;
+#endif
+}
+
+// Job(First, End) over 0..Count - 1 in pieces of at least MinPiece, one per
+// core, each on its own thread; on this one when a single piece does.
+template <class TJob> void InPieces(size_t Count, size_t MinPiece, TJob &&Job) {
+  const size_t Cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t Pieces = std::clamp<size_t>(Count / std::max<size_t>(MinPiece, 1), 1, Cores);
+  if (Pieces == 1) {
+    Job(size_t(0), Count);
+    return;
+  }
+  std::vector<std::thread> Threads;
+  for (size_t i = 0; i < Pieces; ++i)
+    Threads.emplace_back([&Job, i, Pieces, Count] { Job(Count * i / Pieces, Count * (i + 1) / Pieces); });
+  for (std::thread &T : Threads)
+    T.join();
+}
+
 constexpr int32_t NoMin = std::numeric_limits<int32_t>::max();
 constexpr int32_t NoMax = std::numeric_limits<int32_t>::min();
 } // namespace
@@ -31,11 +56,13 @@ void TOscStripCache::Fold() {
   while (FLevels.back().size() > 1) {
     const std::vector<TEntry> &Below = FLevels.back();
     std::vector<TEntry> Up((Below.size() + 1) / 2);
-    for (size_t i = 0; i < Up.size(); ++i) {
-      const TEntry &A = Below[2 * i];
-      const TEntry &B = 2 * i + 1 < Below.size() ? Below[2 * i + 1] : TEntry{NoMin, NoMax};
+    const size_t Pairs = Below.size() / 2;
+    for (size_t i = 0; i < Pairs; ++i) {
+      const TEntry &A = Below[2 * i], &B = Below[2 * i + 1];
       Up[i] = TEntry{std::min(A.Min, B.Min), std::max(A.Max, B.Max)};
     }
+    if (Below.size() % 2)
+      Up.back() = Below.back();
     FLevels.push_back(std::move(Up));
   }
 }
@@ -71,46 +98,55 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
   const uint8_t *Missing = Data.MissingCells();
   // Level 0 entry by entry: the extremes of every channel over the entry's
   // rows, each row read once and whole (the loops over a row vectorise), then
-  // handed to the channels asked for.
-  std::vector<int32_t> ALo(static_cast<size_t>(A)), AHi(ALo), DLo(static_cast<size_t>(D)), DHi(DLo);
-  for (int s0 = 0; s0 < N; s0 += BaseSamples) {
-    const int s1 = std::min(N, s0 + BaseSamples);
-    std::fill(ALo.begin(), ALo.end(), NoMin);
-    std::fill(AHi.begin(), AHi.end(), NoMax);
-    std::fill(DLo.begin(), DLo.end(), NoMin);
-    std::fill(DHi.begin(), DHi.end(), NoMax);
-    for (int s = s0; s < s1 && !As.empty(); ++s) {
-      const int32_t *Row = Raw + size_t(s) * size_t(A);
-      if (!Missing) {
-        for (int c = 0; c < A; ++c) {
-          ALo[size_t(c)] = std::min(ALo[size_t(c)], Row[c]);
-          AHi[size_t(c)] = std::max(AHi[size_t(c)], Row[c]);
+  // handed to the channels asked for. Pieces of entries go to the cores.
+  auto Level0 = [&](size_t First, size_t End) {
+    std::vector<int32_t> ALo(static_cast<size_t>(A)), AHi(ALo), DLo(static_cast<size_t>(D)), DHi(DLo);
+    int32_t *__restrict Lo = ALo.data(), *__restrict Hi = AHi.data();
+    int32_t *__restrict DL = DLo.data(), *__restrict DH = DHi.data();
+    for (size_t Entry = First; Entry < End; ++Entry) {
+      const int s0 = int(Entry) * BaseSamples, s1 = std::min(N, s0 + BaseSamples);
+      std::fill(Lo, Lo + A, NoMin);
+      std::fill(Hi, Hi + A, NoMax);
+      std::fill(DL, DL + D, NoMin);
+      std::fill(DH, DH + D, NoMax);
+      for (int s = s0; s < s1 && !As.empty(); ++s) {
+        const int32_t *__restrict Row = Raw + size_t(s) * size_t(A);
+        if (!Missing) {
+          for (int c = 0; c < A; ++c) {
+            Lo[c] = std::min(Lo[c], Row[c]);
+            Hi[c] = std::max(Hi[c], Row[c]);
+          }
+          continue;
         }
-        continue;
+        const uint8_t *__restrict Gap = Missing + size_t(s) * size_t(A);
+        for (int c = 0; c < A; ++c) {
+          Lo[c] = std::min(Lo[c], Gap[c] ? NoMin : Row[c]);
+          Hi[c] = std::max(Hi[c], Gap[c] ? NoMax : Row[c]);
+        }
       }
-      const uint8_t *Gap = Missing + size_t(s) * size_t(A);
-      for (int c = 0; c < A; ++c) {
-        ALo[size_t(c)] = std::min(ALo[size_t(c)], Gap[c] ? NoMin : Row[c]);
-        AHi[size_t(c)] = std::max(AHi[size_t(c)], Gap[c] ? NoMax : Row[c]);
+      for (int s = s0; s < s1 && !Ds.empty(); ++s) {
+        const uint8_t *__restrict Row = Bits + size_t(s) * size_t(D);
+        for (int c = 0; c < D; ++c) {
+          DL[c] = std::min<int32_t>(DL[c], Row[c]);
+          DH[c] = std::max<int32_t>(DH[c], Row[c]);
+        }
       }
+      for (const auto &[C, Channel] : As)
+        C->FLevels[0][Entry] = TEntry{Lo[Channel], Hi[Channel]};
+      for (const auto &[C, Channel] : Ds)
+        C->FLevels[0][Entry] = TEntry{DL[Channel], DH[Channel]};
     }
-    for (int s = s0; s < s1 && !Ds.empty(); ++s) {
-      const uint8_t *Row = Bits + size_t(s) * size_t(D);
-      for (int c = 0; c < D; ++c) {
-        DLo[size_t(c)] = std::min<int32_t>(DLo[size_t(c)], Row[c]);
-        DHi[size_t(c)] = std::max<int32_t>(DHi[size_t(c)], Row[c]);
-      }
-    }
-    const size_t Entry = size_t(s0) / BaseSamples;
-    for (const auto &[C, Channel] : As)
-      C->FLevels[0][Entry] = TEntry{ALo[size_t(Channel)], AHi[size_t(Channel)]};
-    for (const auto &[C, Channel] : Ds)
-      C->FLevels[0][Entry] = TEntry{DLo[size_t(Channel)], DHi[size_t(Channel)]};
-  }
-  for (const auto &[C, Channel] : As)
-    C->Fold();
-  for (const auto &[C, Channel] : Ds)
-    C->Fold();
+  };
+  InPieces((size_t(N) + BaseSamples - 1) / BaseSamples, 256, Level0);
+  // The upper levels, channel by channel, the channels shared among the cores.
+  std::vector<TOscStripCache *> All;
+  for (const auto &List : {As, Ds})
+    for (const auto &[C, Channel] : List)
+      All.push_back(C);
+  InPieces(All.size(), 1, [&All](size_t First, size_t End) {
+    for (size_t i = First; i < End; ++i)
+      All[i]->Fold();
+  });
 }
 
 void TOscStripCache::Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces,
@@ -222,8 +258,25 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
       C.Max = NoMax;
     }
   }
+  // The rows and entries a column needs are known ahead: asking the memory
+  // for them a few columns early hides most of its latency (without it a
+  // dense paint spends most of its time waiting on these reads).
+  constexpr size_t Ahead = 4;
+  auto PrefetchRows = [&](const TEdge &E) {
+    for (const TOscStripCache *C : Caches)
+      if (C == Caches.front() || C->FDigital != Caches.front()->FDigital) {
+        const size_t Bytes = C->FDigital ? C->FStride : C->FStride * sizeof(int32_t);
+        const char *Base = C->FDigital ? reinterpret_cast<const char *>(C->FBits) : reinterpret_cast<const char *>(C->FRaw);
+        for (const auto &[From, To] : {std::pair{E.First, E.HeadEnd + 1}, std::pair{E.TailBegin, E.Last + 1}})
+          for (int64_t r = From; r < To; ++r)
+            for (size_t b = 0; b < Bytes; b += 64)
+              Prefetch(Base + size_t(r) * Bytes + b);
+      }
+  };
   for (size_t j = 0; j < Edges.size(); ++j) {
     const TEdge &E = Edges[j];
+    if (j + Ahead < Edges.size())
+      PrefetchRows(Edges[j + Ahead]);
     for (size_t k = 0; k < K; ++k) {
       TOscColumn &C = Out[k][j];
       int32_t V = 0;
@@ -248,6 +301,11 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
   for (size_t k = 0; k < K; ++k) {
     const auto &Levels = Caches[k]->FLevels;
     for (size_t j = 0; j < Edges.size(); ++j) {
+      if (j + Ahead < Edges.size()) {
+        const size_t End = j + Ahead + 1 < Edges.size() ? Edges[j + Ahead + 1].Piece : Pieces.size();
+        for (size_t p = Edges[j + Ahead].Piece; p < End; ++p)
+          Prefetch(&Levels[size_t(Pieces[p].Level)][size_t(Pieces[p].Index)]);
+      }
       TOscColumn &C = Out[k][j];
       int32_t Lo = C.Min, Hi = C.Max;
       const size_t End = j + 1 < Edges.size() ? Edges[j + 1].Piece : Pieces.size();

@@ -330,19 +330,22 @@ void TOscDrawer::RenderCurve(QImage *Image, QPainter *Painter, const std::vector
   auto Mid = [](int A, int B) { return int(std::floor((A + B) / 2.0 + 0.5)); };
   TStroke Bars(Image, Painter, Color, Settings.PenWidth);
   const size_t N = Columns.size();
-  auto Top = [&](size_t j) { return Center + V.ValueY(Columns[j].Max, F, AmplFactor); };
-  auto Bottom = [&](size_t j) { return Center + V.ValueY(Columns[j].Min, F, AmplFactor); };
+  std::vector<int> Top(N), Bottom(N);
+  for (size_t j = 0; j < N; ++j) {
+    Top[j] = Center + V.ValueY(Columns[j].Max, F, AmplFactor);
+    Bottom[j] = Center + V.ValueY(Columns[j].Min, F, AmplFactor);
+  }
   auto Joined = [&](size_t j, size_t k) {
     return k < N && Columns[k].HasValue && std::abs(Columns[k].X - Columns[j].X) == 1;
   };
   for (size_t j = 0; j < N; ++j) {
     if (!Columns[j].HasValue)
       continue;
-    int Hi = Top(j), Lo = Bottom(j);
+    int Hi = Top[j], Lo = Bottom[j];
     const int Y0 = Hi, Y1 = Lo;
     for (const size_t k : {j - 1, j + 1})
       if (Joined(j, k))
-        for (const int Y : {Mid(Y0, Top(k)), Mid(Y1, Bottom(k))}) {
+        for (const int Y : {Mid(Y0, Top[k]), Mid(Y1, Bottom[k])}) {
           Hi = std::min(Hi, Y);
           Lo = std::max(Lo, Y);
         }
@@ -388,7 +391,8 @@ void TOscDrawer::PaintFromCache(int Top) {
       F->Index = Index;
       F->FirstSample = Span.FirstSample;
       F->SampleCount = Span.SampleCount;
-      F->Bounds = QRect(Span.Left, 0, V.PlotWidth, Key.Height);
+      // As far above and below the strip as a pen reaches.
+      F->Bounds = QRect(Span.Left, -TOscView::PenReach, V.PlotWidth, Key.Height + 2 * TOscView::PenReach);
       RenderFrame(*F);
       FFrames.push_back(std::move(F));
       It = std::prev(FFrames.end());
@@ -397,13 +401,13 @@ void TOscDrawer::PaintFromCache(int Top) {
     // The visible part: the strip shifted left by DX, clipped to the plot.
     const int Shift = F.Bounds.left() - DX;
     const int X0 = std::max(0, Shift), X1 = std::min({V.PlotWidth, Image->width(), Shift + F.Bitmap.width()});
-    const int Y0 = std::max(0, Top), Y1 = std::min(Image->height(), Top + F.Bitmap.height());
+    const int BitmapTop = Top + F.Bounds.top();
+    const int Y0 = std::max(0, BitmapTop), Y1 = std::min(Image->height(), BitmapTop + F.Bitmap.height());
     for (int y = Y0; y < Y1; ++y) {
-      const uchar *Mask = F.Bitmap.constScanLine(y - Top);
+      const uchar *Mask = F.Bitmap.constScanLine(y - BitmapTop);
       auto *Row = reinterpret_cast<QRgb *>(Image->scanLine(y));
       for (int x = X0; x < X1; ++x)
-        if (Mask[x - Shift])
-          Row[x] &= Color;
+        Row[x] &= Mask[x - Shift] ? Color : ~QRgb(0);
     }
   }
 }
@@ -452,17 +456,34 @@ void TOscDrawer::DrawTimeGrid(int Y, int DX, int First, int Count, const std::ve
       LastX = X;
     }
   }
-  P.setPen(QPen(FCommon->GridColor, 1));
-  int RightEnd = -10;
   const QFontMetrics M(P.font());
-  for (const TOscGridTick &T : Grid) {
-    const int X = T.X - DX;
-    if (X > RightEnd) {
-      const QString Label = V.TickLabel(T);
-      P.drawText(X, Y + 2 + M.ascent(), Label);
-      RightEnd = X + M.horizontalAdvance(Label) + 5;
+  auto WriteLabels = [&](QPainter &On, int Top) {
+    On.setPen(QPen(FCommon->GridColor, 1));
+    int RightEnd = -10;
+    for (const TOscGridTick &T : Grid) {
+      const int X = T.X - DX;
+      if (X > RightEnd) {
+        const QString Label = V.TickLabel(T);
+        On.drawText(X, Top + M.ascent(), Label);
+        RightEnd = X + M.horizontalAdvance(Label) + 5;
+      }
     }
+  };
+  if (!FCommon->Image) {
+    WriteLabels(P, Y + 2);
+    return;
   }
+  // Shaping text costs more than all the curves of a paint: the row is
+  // written once and copied.
+  QImage &Row = FCommon->LabelRow;
+  if (Row.isNull()) {
+    Row = QImage(FCommon->Image->width(), M.height() + 1, QImage::Format_ARGB32_Premultiplied);
+    Row.fill(Qt::transparent);
+    QPainter On(&Row);
+    On.setFont(P.font());
+    WriteLabels(On, 0);
+  }
+  P.drawImage(0, Y + 2, Row);
 }
 
 QString TOscDrawer::ValueNoteText(int Sample, int ValueKind) const {

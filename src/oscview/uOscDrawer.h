@@ -32,14 +32,20 @@ struct TOscCommon {
   QColor GridColor = Qt::black;
   QColor BackColor = Qt::white;
   double PrintScaleY = 1.0;
+  // The time labels of the current screen paint, written once and copied
+  // under every strip's axis (they are the same for all); the frame empties
+  // it when a paint begins.
+  QImage LabelRow;
   const TOscEventList *Events = nullptr; // the record's events, owned by the frame
   int RmsPeriods = 1;                     // setting osc/rms
 };
 
 // A pre-rendered piece of an analog curve: the pixels Bounds.left() ..
 // Bounds.right() of the whole record at the scale it was made for, the
-// samples FirstSample..FirstSample + SampleCount - 1. The bitmap is a coverage
-// mask (8 bits, 255 where the curve is), coloured when it is copied.
+// samples FirstSample..FirstSample + SampleCount - 1; vertically from
+// Bounds.top() (a few pixels above the strip, as far as a pen reaches) with
+// the zero line in the middle. The bitmap is a coverage mask (8 bits, 255
+// where the curve is), coloured when it is copied.
 struct TBitmapFrame {
   QImage Bitmap;
   int Index = 0; // the strip's number from the record's start

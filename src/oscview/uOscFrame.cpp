@@ -394,11 +394,12 @@ bool TkvOscFrame::LoadViewSettings() {
   std::vector<TOscChannelSettings *> Channels;
   for (TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
-  int Height = FView.AnalogHeight;
-  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), Height,
+  TOscViewSettings View;
+  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), View,
                        Channels, FEvents))
     return false;
-  FView.AnalogHeight = Height;
+  FView.AnalogHeight = View.AnalogHeight;
+  FPhasorPanelWidth = View.PhasorPanelWidth;
   for (TOscDrawer *D : FDrawers)
     D->SetChecked(D->Settings.Checked);
   return true;
@@ -409,7 +410,7 @@ void TkvOscFrame::SaveViewSettings() {
   for (const TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
   const QString Name = OscSideFileName(FFileName);
-  SaveOscSideFile(Name, FView.AnalogHeight, Channels, FEvents);
+  SaveOscSideFile(Name, {FView.AnalogHeight, FPhasorPanelWidth}, Channels, FEvents);
   LastSavedSideFile = Name;
   if (LastSavedHook)
     LastSavedHook(Name);
@@ -928,12 +929,14 @@ void TkvOscFrame::PaintBoxPaint() {
   if (FImage.size() != Size)
     FImage = QImage(Size, QImage::Format_RGB32);
   FImage.fill(FCommon.BackColor);
+  FBand = QLine(); // gone with the old picture
   if (!FLoaded)
     return;
   {
     QPainter P(&FImage);
     FCommon.Canvas = &P;
     FCommon.Image = &FImage;
+    FCommon.LabelRow = QImage();
     PaintStrips(P, Size.height());
   }
   FDirty = false;
@@ -942,6 +945,7 @@ void TkvOscFrame::PaintBoxPaint() {
 }
 
 void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
+  size_t Level = 0;
   const int First = FView.ScrollSample;
   const int N = std::max(0, std::min(FView.VisibleSamples, FView.LastSample() - First));
   if (N >= 1 && First >= 0) {
@@ -989,8 +993,9 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
         if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
           AddDiscrete(FDrawers[i]);
     }
-    // Analog curves come from their bitmap strips when the setting asks.
-    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && D->IsAnalog(); };
+    // Analog curves come from their bitmap strips when the setting asks (on
+    // the screen; a printer is drawn on directly).
+    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && FCommon.Image && D->IsAnalog(); };
     std::vector<const TOscStripCache *> Caches;
     for (const TStrip &S : Strips)
       if (!FromStrips(S.Drawer))
@@ -1022,7 +1027,7 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
     for (auto *List : {&TimeCursors, &LevelCursors})
       for (auto &R : *List) {
         if (FPrinting) {
-          PrintCursor(P, *R, DX, Y);
+          PrintCursor(P, *R, DX, Y, R->IsVertical() || Level >= FLevelPlaces.size() ? nullptr : &FLevelPlaces[Level++]);
           continue;
         }
         R->Drawn = false;
@@ -1166,6 +1171,20 @@ void TkvOscFrame::Print() {
   TOscPrint(this).Print(Printer);
 }
 
+void TkvOscFrame::SetPrinting(bool Value) {
+  FPrinting = Value;
+  // On paper a value cursor keeps its place on its curve and its screen
+  // value: both are taken before the view is scaled for the printer.
+  FLevelPlaces.clear();
+  if (Value)
+    for (const auto &R : LevelCursors) {
+      TLevelPlace &L = FLevelPlaces.emplace_back();
+      L.Drawer = DrawerIndexAtY(R->Screen1);
+      L.Offset = L.Drawer < 0 ? R->Screen1.y() : R->Screen1.y() - FDrawers[size_t(L.Drawer)]->CenterY;
+      L.HasValue = ValueAtY(R->Screen1, L.Value);
+    }
+}
+
 int TkvOscFrame::PrintScaled(double V) const { return int(std::nearbyint(V * FPrintScaleX)); }
 
 QRect TkvOscFrame::ScaleRect(const QRect &R) const {
@@ -1218,20 +1237,20 @@ void TkvOscFrame::PrintValueGrid() {
   }
 }
 
-void TkvOscFrame::PrintCursor(QPainter &P, const TOscRuler &R, int DX, int Bottom) {
+void TkvOscFrame::PrintCursor(QPainter &P, const TOscRuler &R, int DX, int Bottom, const TLevelPlace *Level) {
   // The screen coordinates a cursor keeps for its hit test stay untouched: the
-  // printed line is worked out from its sample or its level.
+  // printed line is worked out from its sample or its place on its curve.
   P.save();
   P.setPen(QPen(R.Color, std::max(1, PrintScaled(R.PenWidth))));
   if (R.IsVertical()) {
     const int X = FView.SampleX(static_cast<const TVertRuler &>(R).Sample) - DX;
     P.drawLine(X, 0, X, Bottom);
-  } else {
-    const int Y = int(std::nearbyint(R.Screen1.y() * FCommon.PrintScaleY));
+  } else if (Level) {
+    const int Offset = int(std::nearbyint(Level->Offset * FCommon.PrintScaleY));
+    const int Y = Level->Drawer < 0 ? Offset : FDrawers[size_t(Level->Drawer)]->CenterY + Offset;
     P.drawLine(0, Y, FView.PlotWidth, Y);
-    double Value = 0;
-    if (ValueAtY(QPoint(0, Y), Value))
-      P.drawText(0, Y + 1 + QFontMetrics(P.font()).ascent(), QString::asprintf("%4.3g", Value));
+    if (Level->HasValue)
+      P.drawText(0, Y + 1 + QFontMetrics(P.font()).ascent(), QString::asprintf("%4.3g", Level->Value));
   }
   P.restore();
 }

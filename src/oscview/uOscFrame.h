@@ -137,8 +137,9 @@ public:
   void Print();
   // What TOscPrint drives. In print mode the strips are painted on
   // Common().Canvas, all of them, and the screen image is left alone;
-  // PrintScaleX/Y turn screen pixels into the printer's.
-  void SetPrinting(bool Value) { FPrinting = Value; }
+  // PrintScaleX/Y turn screen pixels into the printer's. Print mode is
+  // switched on before the view is scaled for the printer.
+  void SetPrinting(bool Value);
   bool IsPrinting() const { return FPrinting; }
   void SetPrintScaleX(double Value) { FPrintScaleX = Value; }
   void SetPrintScaleY(double Value) { FCommon.PrintScaleY = Value; }
@@ -234,7 +235,16 @@ private:
   bool FPrinting = false;
   double FPrintScaleX = 1.0;
   void PaintStrips(QPainter &P, int Bottom);
-  void PrintCursor(QPainter &P, const TOscRuler &R, int DX, int Bottom);
+  // A value cursor's channel (-1 for none), its offset from that strip's
+  // centre (or the plot's top) and its value, as on screen.
+  struct TLevelPlace {
+    int Drawer = -1;
+    int Offset = 0;
+    bool HasValue = false;
+    double Value = 0.0;
+  };
+  std::vector<TLevelPlace> FLevelPlaces;
+  void PrintCursor(QPainter &P, const TOscRuler &R, int DX, int Bottom, const TLevelPlace *Level);
   // A press on a note (right: its window; left: its drag) or, with the right
   // button, anywhere else (the set-up). False when the press is left to the cursors.
   bool PaintBoxNoteDown(Qt::MouseButton Button, QPoint Point);

@@ -72,6 +72,7 @@ void TOscPrint::Print(QPrinter &Printer) {
     throw EKvError(QStringLiteral("cannot print: ") +
                    (Printer.outputFileName().isEmpty() ? Printer.printerName() : Printer.outputFileName()));
   const TFrameRestore Restore(*FFrame);
+  FFrame->SetPrinting(true);
   TOscCommon &C = FFrame->Common();
   TOscView &V = FFrame->View();
   const QRect Plot = C.PlotRect;
@@ -84,7 +85,6 @@ void TOscPrint::Print(QPrinter &Printer) {
   V.DiscreteHeight = int(std::nearbyint(V.DiscreteHeight * ScaleY));
   C.Canvas = &P;
   C.Image = nullptr;
-  FFrame->SetPrinting(true);
   FFrame->SetPrintScaleX(ScaleX);
   FFrame->SetPrintScaleY(ScaleY);
   C.BackColor = Qt::white;

@@ -94,7 +94,9 @@ TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
   QTemporaryDir Dir;
   std::vector<int> Raw;
   for (int s = 0; s < 5000; ++s)
-    Raw.push_back(s % 701 == 0 ? 100 : int(std::lround(60 * std::sin(s * 0.05) + (s * 7919 % 11) - 5)));
+    Raw.push_back(s % 701 == 0   ? 100
+                  : s % 503 == 0 ? -100 // the pen reaches past the strip's bottom
+                                 : int(std::lround(60 * std::sin(s * 0.05) + (s * 7919 % 11) - 5)));
   WritePair(Dir.filePath("r"), Raw);
   TOpener Opener;
   TkvOscFrame F;

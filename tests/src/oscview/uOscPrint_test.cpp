@@ -74,8 +74,10 @@ TEST(OscPrint, PrintsTheFrameToPdfAndPutsItBackAsItWas) {
   auto Print = [&](bool Diagram) {
     if (F.cbVectorDiagram->isChecked() != Diagram)
       F.cbVectorDiagram->click();
-    if (F.TimeCursors.empty()) // a new plot width starts the cursors again
+    if (F.TimeCursors.empty()) { // a new plot width starts the cursors again
       QTest::mouseClick(F.PaintBox, Qt::LeftButton, {}, QPoint(300, 5));
+      QTest::mouseClick(F.PaintBox, Qt::LeftButton, Qt::ShiftModifier, QPoint(500, F.Drawers()[0]->CenterY - 20));
+    }
     Before = State(F);
     F.Print();
     EXPECT_EQ(State(F).toStdString(), Before.toStdString());
@@ -84,6 +86,11 @@ TEST(OscPrint, PrintsTheFrameToPdfAndPutsItBackAsItWas) {
   const QString Plain = Print(false);
   const QString WithDiagram = Print(true);
   SetPrintDialogOpener(Saved);
+  // The value cursor's label reads on paper what it reads on screen.
+  double Level = 0;
+  ASSERT_TRUE(F.ValueAtY(F.LevelCursors.at(0)->Screen1, Level));
+  // (Once in the amplitude field, once beside the line.)
+  EXPECT_GE(WithDiagram.count(QString::asprintf("%4.3g", Level).trimmed()), 2) << Level;
   ASSERT_FALSE(F.EditTimeInterval->text().isEmpty());
   EXPECT_TRUE(Plain.contains(F.EditTimeInterval->text()));
   for (const char *Text : {"Время", "Амплитуда", "круговая диаграмма", "Отмеченные", "p.dat", "U0", "U1"})

@@ -13,3 +13,8 @@ if(KV_GUI)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/../../gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/uCustomNameForms_test.cpp
     LIBS kvcustomui)
 endif()
+if(KV_GUI)
+  kv_add_test(uCustomFrameLink_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/../../gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/uCustomFrameLink_test.cpp
+    LIBS kvgui demodevice Qt6::Test)
+endif()
