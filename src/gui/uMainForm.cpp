@@ -371,6 +371,7 @@ void TMainForm::BuildActions() {
       delete editor;
       return;
     }
+    TranslateComponent(MultiLingual(), editor);
     editor->show();
   });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
