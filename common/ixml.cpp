@@ -249,12 +249,6 @@ QString DeclaredEncoding(const QByteArray &Bytes) {
   return m.hasMatch() ? m.captured(1).toLower() : QString();
 }
 
-bool IsValidUtf8(const QByteArray &Bytes) {
-  QStringDecoder d(QStringConverter::Utf8);
-  const QString s = d.decode(Bytes);
-  return !d.hasError();
-}
-
 } // namespace
 
 TXmlMessageSink SetXmlMessageSink(TXmlMessageSink NewSink) {
@@ -475,33 +469,44 @@ bool TXXMLDocument::Load(const QString &FileName) {
 }
 
 bool TXXMLDocument::LoadBytes(const QByteArray &Bytes) {
-  QString text;
-  if (Bytes.startsWith("\xEF\xBB\xBF")) {
-    return Parse(Bytes.mid(3), true);
-  } else if (Bytes.startsWith("\xFF\xFE") || Bytes.startsWith("\xFE\xFF")) {
-    QStringDecoder d(Bytes.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
-    text = d.decode(Bytes.mid(2));
-  } else {
-    const QString enc = DeclaredEncoding(Bytes);
-    if (enc == "windows-1251" || enc == "cp1251")
-      text = FromWin1251(Bytes);
-    else if (enc == "utf-8" || enc == "utf8")
-      return Parse(Bytes, true);
-    else if (enc.isEmpty())
-      // Without a declaration XML means UTF-8; files written by hand in the
-      // system code page are read as such rather than refused.
-      return IsValidUtf8(Bytes) ? Parse(Bytes, true) : Parse(FromWin1251(Bytes).toUtf8(), true);
-    else {
-      QStringDecoder d(enc.toLatin1().constData());
-      if (!d.isValid()) {
-        FModified = false;
-        FParseError = "unsupported encoding " + enc;
-        return false;
-      }
-      text = d.decode(Bytes);
-    }
+  // Bytes that do not decode refuse the load: a replacement character taken
+  // in silently would be written back by the next save.
+  const auto refuse = [this](const QString &Why) {
+    FModified = false;
+    FParseError = Why;
+    return false;
+  };
+  const auto strict = [&](QByteArrayView Body, const QString &Enc, qsizetype Offset) {
+    const qsizetype at = FirstInvalidByte(Body, Enc, Offset);
+    if (at == -2)
+      return refuse("unsupported encoding " + Enc);
+    return at >= 0 ? refuse(InvalidByteText(Enc, at)) : true;
+  };
+  if (Bytes.startsWith("\xEF\xBB\xBF"))
+    return strict(QByteArrayView(Bytes).sliced(3), "UTF-8", 3) && Parse(Bytes.mid(3), true);
+  if (Bytes.startsWith("\xFF\xFE") || Bytes.startsWith("\xFE\xFF")) {
+    const bool isLe = Bytes.startsWith("\xFF\xFE");
+    if (!strict(QByteArrayView(Bytes).sliced(2), isLe ? "UTF-16LE" : "UTF-16BE", 2))
+      return false;
+    QStringDecoder d(isLe ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+    return Parse(QString(d.decode(Bytes.mid(2))).toUtf8(), true);
   }
-  return Parse(text.toUtf8(), true);
+  const QString enc = DeclaredEncoding(Bytes);
+  if (enc == "utf-8" || enc == "utf8")
+    return strict(Bytes, "UTF-8", 0) && Parse(Bytes, true);
+  if (enc.isEmpty()) {
+    // Without a declaration XML means UTF-8; files written by hand in the
+    // system code page are read as such rather than refused.
+    if (FirstInvalidByte(Bytes, "UTF-8") < 0)
+      return Parse(Bytes, true);
+    return strict(Bytes, "windows-1251", 0) && Parse(FromWin1251(Bytes).toUtf8(), true);
+  }
+  if (!strict(Bytes, enc, 0))
+    return false;
+  if (enc == "windows-1251" || enc == "cp1251")
+    return Parse(FromWin1251(Bytes).toUtf8(), true);
+  QStringDecoder d(enc.toLatin1().constData());
+  return Parse(QString(d.decode(Bytes)).toUtf8(), true);
 }
 
 bool TXXMLDocument::LoadXML(const QString &Text) {
@@ -1081,7 +1086,7 @@ void TXStringList::SetCommaText(const QString &Text) { FList = SplitCommaText(Te
 
 void TXStringList::LoadFromFile(const QString &FileName) {
   const QByteArray bytes = LoadFileBytes(FileName);
-  SetText(bytes.startsWith("\xEF\xBB\xBF") ? QString::fromUtf8(bytes.mid(3)) : FromWin1251(bytes));
+  SetText(DecodeFileText(bytes, FileName));
 }
 
 void TXStringList::SaveToFile(const QString &FileName) const { SaveFileBytes(FileName, ToWin1251(GetText())); }

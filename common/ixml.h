@@ -78,6 +78,8 @@ public:
   // UTF-16, windows-1251 and what the text codecs know; without a declaration
   // UTF-8, and Windows-1251 when the bytes are not UTF-8). False on failure
   // (GetParseError tells why) and the previous root stays. Modified := false.
+  // Bytes invalid in the encoding are a failure, "invalid <encoding> byte at
+  // offset N", never replaced.
   bool Load(const QString &FileName);
   // As Load, from bytes (a file read from the device).
   bool LoadBytes(const QByteArray &Bytes);
@@ -275,7 +277,8 @@ public:
   void SetText(const QString &Text);
   QString GetCommaText() const;
   void SetCommaText(const QString &Text);
-  // Windows-1251 text files. LoadFromFile throws EKvError "cannot open ...".
+  // Windows-1251 text files (UTF-8 after a byte-order mark). LoadFromFile
+  // throws EKvError "cannot open ..." and EKvFormat for bytes that do not decode.
   void LoadFromFile(const QString &FileName);
   void SaveToFile(const QString &FileName) const;
   int Add(const QString &S);

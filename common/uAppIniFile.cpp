@@ -27,11 +27,7 @@ QString TAppIniFile::IniFileNameFor(const QString &ProgramFile) {
 // wins, as with the platform's ini reader the files were written for. Lines
 // that are neither a section header nor "key=value" are ignored.
 void TAppIniFile::Parse(const QByteArray &Bytes) {
-  QString text;
-  if (Bytes.startsWith("\xEF\xBB\xBF"))
-    text = QString::fromUtf8(Bytes.mid(3));
-  else
-    text = FromWin1251(Bytes);
+  const QString text = DecodeFileText(Bytes, FFileName);
   // Looked up per line: QHash does not keep element addresses across inserts.
   QString current;
   bool inSection = false;

@@ -10,7 +10,8 @@ class TAppIniFile {
 public:
   // The program's own settings file (see IniFileNameFor).
   TAppIniFile();
-  // Any ini file, for tests and tools. The file is read once, here.
+  // Any ini file, for tests and tools. The file is read once, here; bytes that
+  // are not Windows-1251 (or UTF-8 after a byte-order mark) throw EKvFormat.
   explicit TAppIniFile(const QString &FileName);
 
   // The value as written after "=", blanks around it removed.

@@ -99,6 +99,7 @@ QString TLogger::LogFileNameFor(const QString &ProgramFile) {
 }
 
 void TLogger::Write(int Level, const QString &Text) {
+  std::lock_guard order(FOrder);
   QString line;
   TSink sink;
   TClearSink clear;
@@ -114,7 +115,7 @@ void TLogger::Write(int Level, const QString &Text) {
     std::snprintf(stamp, sizeof stamp, "%02d.%02d.%02d.%03d ", parts.tm_hour, parts.tm_min, parts.tm_sec,
                   int(now.tv_nsec / 1000000));
     line = QLatin1StringView(stamp) + LevelName(Level) + u' ' + Text;
-    if (FLines.size() > MaxLines) {
+    if (FLines.size() >= MaxLines) {
       FLines.clear();
       FLevels.clear();
       clear = FClear;
@@ -135,7 +136,21 @@ void TLogger::Write(int Level, const QString &Text) {
     sink(line, Level);
 }
 
+void TLogger::Clear() {
+  std::lock_guard order(FOrder);
+  TClearSink clear;
+  {
+    std::lock_guard g(FLock);
+    FLines.clear();
+    FLevels.clear();
+    clear = FClear;
+  }
+  if (clear)
+    clear();
+}
+
 void TLogger::SetSink(TSink Sink, TClearSink Clear) {
+  std::lock_guard order(FOrder);
   QStringList lines;
   QList<int> levels;
   {

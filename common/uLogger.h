@@ -1,9 +1,9 @@
 #pragma once
 // The application log: lines "hh.nn.ss.zzz LEVEL text", kept in memory (the
-// list is emptied when it holds more than 10000 lines and another comes),
-// appended to the log file as they come so that a crash loses nothing, and
-// shown in the log pane when one is attached. On Close the file is rewritten
-// with the kept lines.
+// list is emptied when it holds 10000 lines and another comes), appended to
+// the log file as they come so that a crash loses nothing, and shown in the
+// log pane when one is attached. The kept lines are the one model behind the
+// pane, the ".rtf" and the file Close rewrites: the pane only mirrors them.
 #include <QString>
 #include <QStringList>
 #include <QList>
@@ -39,6 +39,8 @@ public:
   void Error(const QString &Text) { Write(lvError, Text); }
   void Debug(const QString &Text) { Write(lvDebug, Text); }
   void Write(int Level, const QString &Text);
+  // Empties the kept lines and tells the pane (its clear button).
+  void Clear();
 
   // printf-style forms; QString arguments are passed as text ("%s").
   template <typename... A> void InfoFmt(const char *Fmt, const A &...Args) { Write(lvInfo, Format(Fmt, Args...)); }
@@ -47,7 +49,8 @@ public:
 
   // Attaches (or with an empty function detaches) the log pane; the pane first
   // receives every line kept so far with its level. Clear, when given, is
-  // called whenever the kept lines are emptied.
+  // called whenever the kept lines are emptied. Calls to both come in the
+  // order of the changes they report, whichever threads write.
   void SetSink(TSink Sink, TClearSink Clear = nullptr);
   bool HasSink() const;
 
@@ -81,6 +84,9 @@ private:
   }
 
   mutable std::mutex FLock;
+  // Held while a change is made and passed to the sinks, so a clear and the
+  // lines around it reach the pane in order; recursive for a sink that logs.
+  std::recursive_mutex FOrder;
   QStringList FLines;
   QList<int> FLevels;
   QString FFileName;

@@ -97,7 +97,118 @@ const THighTable &Cp866Table() {
   return t;
 }
 
+// Well-formed UTF-8 as the standard has it: no overlong forms, no surrogates,
+// nothing above U+10FFFF, no sequence cut short.
+qsizetype FirstBadUtf8(QByteArrayView B) {
+  const qsizetype n = B.size();
+  for (qsizetype i = 0; i < n;) {
+    const uchar c = uchar(B[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int len;
+    char32_t cp, least;
+    if ((c & 0xE0) == 0xC0) {
+      len = 2, cp = c & 0x1F, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3, cp = c & 0x0F, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4, cp = c & 0x07, least = 0x10000;
+    } else {
+      return i;
+    }
+    if (i + len > n)
+      return i;
+    for (int k = 1; k < len; ++k) {
+      const uchar t = uchar(B[i + k]);
+      if ((t & 0xC0) != 0x80)
+        return i;
+      cp = (cp << 6) | (t & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return i;
+    i += len;
+  }
+  return -1;
+}
+
+qsizetype FirstBadUtf16(QByteArrayView B, bool IsLittleEndian) {
+  const qsizetype n = B.size() & ~qsizetype(1);
+  auto unit = [&](qsizetype i) {
+    return IsLittleEndian ? char16_t(uchar(B[i]) | uchar(B[i + 1]) << 8) : char16_t(uchar(B[i]) << 8 | uchar(B[i + 1]));
+  };
+  for (qsizetype i = 0; i < n; i += 2) {
+    const char16_t u = unit(i);
+    if (QChar::isHighSurrogate(u)) {
+      if (i + 2 >= n || !QChar::isLowSurrogate(unit(i + 2)))
+        return i;
+      i += 2;
+    } else if (QChar::isLowSurrogate(u)) {
+      return i;
+    }
+  }
+  return n == B.size() ? -1 : n;
+}
+
+// Any other code page: the converter tells whether something failed, not
+// where, and only when it decodes without state. The place is found by
+// decoding one character at a time (no code page needs more than 4 bytes for
+// one); this runs only for a file already known to be bad.
+qsizetype FirstBadOther(QByteArrayView B, const QByteArray &Name) {
+  if (!QStringDecoder(Name.constData()).isValid())
+    return -2;
+  const auto isClean = [&Name](QByteArrayView Part) {
+    QStringDecoder d(Name.constData(), QStringConverter::Flag::Stateless);
+    const QString s = d.decode(Part);
+    return !d.hasError();
+  };
+  if (isClean(B))
+    return -1;
+  const qsizetype n = B.size();
+  for (qsizetype start = 0; start < n;) {
+    qsizetype len = 1;
+    while (len <= 4 && start + len <= n && !isClean(B.sliced(start, len)))
+      ++len;
+    if (len > 4 || start + len > n)
+      return start;
+    start += len;
+  }
+  return n - 1; // clean piece by piece but not whole: the end cuts a sequence
+}
+
 } // namespace
+
+qsizetype FirstInvalidByte(QByteArrayView Bytes, const QString &Encoding, qsizetype Offset) {
+  const QString enc = Encoding.toLower();
+  qsizetype at;
+  if (enc == "utf-8" || enc == "utf8") {
+    at = FirstBadUtf8(Bytes);
+  } else if (enc == "windows-1251" || enc == "cp1251") {
+    at = Bytes.indexOf('\x98'); // the one byte the code page leaves unassigned
+  } else if (enc == "utf-16le" || enc == "utf-16be") {
+    at = FirstBadUtf16(Bytes, enc.endsWith("le"));
+  } else {
+    at = FirstBadOther(Bytes, enc.toLatin1());
+    if (at == -2)
+      return -2;
+  }
+  return at < 0 ? -1 : at + Offset;
+}
+
+QString InvalidByteText(const QString &Encoding, qsizetype At) {
+  return QString("invalid %1 byte at offset %2").arg(Encoding).arg(At);
+}
+
+QString DecodeFileText(QByteArrayView Bytes, const QString &FileName) {
+  const bool isUtf8 = Bytes.startsWith("\xEF\xBB\xBF");
+  const QString enc = isUtf8 ? "UTF-8" : "windows-1251";
+  const QByteArrayView body = isUtf8 ? Bytes.sliced(3) : Bytes;
+  const qsizetype at = FirstInvalidByte(body, enc, isUtf8 ? 3 : 0);
+  if (at >= 0)
+    throw EKvFormat(FileName + ": " + InvalidByteText(enc, at));
+  return isUtf8 ? QString::fromUtf8(body) : FromWin1251(body);
+}
 
 QString FromWin1251(QByteArrayView Bytes) { return Decode("windows-1251", Bytes); }
 

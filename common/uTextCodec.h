@@ -14,6 +14,20 @@ QByteArray ToWin1251(const QString &Text);
 // True when the code point has a Windows-1251 byte (every ASCII character has one).
 bool IsWin1251Char(char32_t CodePoint);
 
+// Strict decoding of a file's bytes, for every file the program reads: a text
+// whose bytes do not decode must not come back with U+FFFD in place of them,
+// or the next save would write the loss for good. Encoding is a codec name as
+// a file declares it ("windows-1251", "UTF-8", "UTF-16LE", "KOI8-R", ...);
+// Offset is added to the offsets reported (bytes in front, a byte-order mark).
+// Returns -1 when every byte decodes, else the offset of the first byte of
+// the first sequence that does not; -2 when no codec has that name.
+qsizetype FirstInvalidByte(QByteArrayView Bytes, const QString &Encoding, qsizetype Offset = 0);
+// The reason FirstInvalidByte found: "invalid <Encoding> byte at offset N".
+QString InvalidByteText(const QString &Encoding, qsizetype At);
+// The text of a whole file (UTF-8 after a byte-order mark, else Windows-1251).
+// Throws EKvFormat "<FileName>: invalid <encoding> byte at offset N".
+QString DecodeFileText(QByteArrayView Bytes, const QString &FileName);
+
 // CP866 (DOS Cyrillic) bytes to text and back; unmappable characters become "?".
 QString FromCp866(QByteArrayView Bytes);
 QByteArray ToCp866(const QString &Text);

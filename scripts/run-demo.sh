@@ -32,7 +32,7 @@ ini="$(dirname "$program")/$(basename "$program").ini"
 cat >"$ini" <<INI
 [setup]
 protocol=modbustcp
-custom=0
+custom=1
 
 [modbustcp]
 host=127.0.0.1
@@ -45,6 +45,7 @@ descDate=1
 
 [tools]
 deviceBoard=1
+customLogic=1
 INI
 # The demo title panel and device boards go beside the program unless they are
 # there already (a page the user saved is never overwritten).

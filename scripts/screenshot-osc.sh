@@ -43,13 +43,13 @@ sleep 1
 shot_capture "${out%.png}-zoom.png"
 # The phasor diagram first (its panel's width re-lays the plot out, which
 # clears cursors), then two time cursors and a value cursor (Shift).
-xdotool mousemove $((X + 480)) $((Y + 103)) click 1
+xdotool mousemove $((X + 480)) $((Y + 132)) click 1
 sleep 1
 xdotool mousemove $((X + 400)) $((Y + 170)) click 1
 sleep 0.3
 xdotool mousemove $((X + 560)) $((Y + 170)) click 1
 sleep 0.3
-xdotool mousemove $((X + 800)) $((Y + 150)) keydown shift click 1 keyup shift
+xdotool mousemove $((X + 800)) $((Y + 180)) keydown shift click 1 keyup shift
 sleep 1
 shot_capture "${out%.png}-cursors.png"
 kill "$pid"

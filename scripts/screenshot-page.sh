@@ -2,7 +2,8 @@
 # A picture of one page of the main window, identified against the demo
 # terminal served in-process, under a virtual X server.
 # Usage: scripts/screenshot-page.sh PAGE [build folder, default build/test]
-#   PAGE: dashboard, param, ustav, event, osc, boards (the device boards tab),
+#   PAGE: dashboard, param, ustav, event, osc, osc-read, osc-cursors, osc-note,
+#   osc-print (also OUT.pdf), preferences, boards (the device boards tab),
 #   designer (the board designer with its property editor), a row the screenshot program
 #   adds, or a tab's object name or caption.
 # Result: <build folder>/screenshot-PAGE.png
@@ -19,3 +20,8 @@ env -u QT_QPA_PLATFORM HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config" \
   ASAN_OPTIONS=detect_leaks=0 \
   xvfb-run -a -s "-screen 0 1480x840x24" "$program" "$1" "$out"
 echo "saved $out"
+# The printed page, rendered as a picture beside it.
+if [ -f "${out%.png}.pdf" ]; then
+  pdftoppm -r 100 -png -singlefile "${out%.png}.pdf" "${out%.png}-page"
+  echo "saved ${out%.png}-page.png"
+fi

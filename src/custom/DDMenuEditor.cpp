@@ -89,7 +89,9 @@ IXXMLNode ResolveMenuPath(const IXXMLDocument &Doc, const QString &Path) {
 TDeviceMenu::TDeviceMenu(const QString &FileName) : Document(NewXMLDocument()) {
   if (FileName.isEmpty())
     return;
-  if (!Document->Load(FileName) || !Document->GetDocumentElement())
+  if (!Document->Load(FileName))
+    throw EKvError("error loading " + FileName + ": " + Document->GetParseError());
+  if (!Document->GetDocumentElement())
     throw EKvError("error loading " + FileName);
   Root = Document->GetDocumentElement();
   for (auto [list, name] : {std::pair{&Actions, "action"}, std::pair{&Types, "type"}})

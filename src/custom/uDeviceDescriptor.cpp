@@ -789,7 +789,7 @@ void TDeviceDescriptor::LoadFromFile(const QString &FileName) {
   FFileName = FileName;
   FDocument = NewXMLDocument();
   if (!FDocument->Load(FileName))
-    throw EKvError(QStringLiteral("error loading ") + FileName);
+    throw EKvError(QStringLiteral("error loading ") + FileName + ": " + FDocument->GetParseError());
   LoadFromXML(FDocument->GetDocumentElement());
   FModified = false;
 }

@@ -230,15 +230,30 @@ void TGraphicAbstract::Paint(QPainter &Canvas, int Flags) const {
   }
 }
 
-void TGraphicAbstract::PaintModule(QPainter &Canvas, int Flags) const {
+void TGraphicAbstract::PaintModule(QPainter &Canvas, int Flags, const QRect &Visible) const {
   const auto *m = dynamic_cast<const TModule *>(FOwner);
   if (!m)
     throw EKvError("TModule expected");
+  // Captions stand up to 20 units beside or above a block.
+  const int reach = 20 * m->Scale;
+  const QRect near = Visible.isEmpty() ? QRect() : Visible.adjusted(-reach, -reach, reach, reach);
   Canvas.save();
-  for (const TAbstract *a : m->AbstractList.Items())
-    a->Graphic->Paint(Canvas, Flags);
-  for (const TLink *l : m->LinkList.Items())
-    l->Graphic->Paint(Canvas);
+  for (const TAbstract *a : m->AbstractList.Items()) {
+    const TPixelRect &b = a->Graphic->Bounds;
+    if (near.isEmpty() || QRect(QPoint(b.Left, b.Top), QPoint(b.Right, b.Bottom)).intersects(near))
+      a->Graphic->Paint(Canvas, Flags);
+  }
+  for (const TLink *l : m->LinkList.Items()) {
+    const TGraphicLink &g = *l->Graphic;
+    if (!near.isEmpty() && g.PointCount > 0) {
+      QRect box(g.Points[0], g.Points[0]);
+      for (int i = 1; i < g.PointCount; ++i)
+        box |= QRect(g.Points[size_t(i)], g.Points[size_t(i)]);
+      if (!box.adjusted(-4, -4, 4, 4).intersects(Visible))
+        continue;
+    }
+    g.Paint(Canvas);
+  }
   Canvas.restore();
   for (const TAbstract *a : m->AbstractList.Items())
     for (int i = 0; i < a->OutputPins.Count(); ++i)

@@ -56,8 +56,9 @@ public:
   void Layout(int Scale);
   void Paint(QPainter &Canvas, int Flags) const;
   // The owner must be a module ("TModule expected"): its blocks, links, then
-  // the junction dots for the next paint.
-  void PaintModule(QPainter &Canvas, int Flags) const;
+  // the junction dots for the next paint. A non-empty Visible (pixels) skips
+  // blocks and links that cannot reach it.
+  void PaintModule(QPainter &Canvas, int Flags, const QRect &Visible = QRect()) const;
   bool HitTest(QPoint Point, int Tolerance) const;
   bool InsideRect(const QRect &R) const;
   // Index of the first pin whose hit box strictly contains Point, -1 when none.

@@ -1,5 +1,6 @@
 #include "uModbusIderList.h"
 
+#include "crc.h"
 #include "uErrors.h"
 #include "ixml.h"
 #include "uFiles.h"
@@ -64,8 +65,9 @@ QStringList LoadLines(const QString &FileName) {
 }
 } // namespace
 
-TModbusIderList::TModbusIderList(const QString &FileName)
-    : TModbusIderList(LoadLines(FileName)) {}
+TModbusIderList::TModbusIderList(const QString &FileName) : TModbusIderList(LoadLines(FileName)) {
+  FSourceCrc = Crc32(LoadFileBytes(FileName));
+}
 
 TModbusIderList::TModbusIderList(const QStringList &Lines) : FLines(Lines) { Load(); }
 
@@ -225,3 +227,16 @@ TModbusIderList &EnsureModbusIderList(const QString &FileName) {
 }
 
 void ResetModbusIderList() { GList.reset(); }
+
+std::unique_ptr<TModbusIderList> NewModbusIderListFor(const QString &FileName) {
+  // The listing in place only serves on when it came from these very bytes:
+  // another device's addresses must never reach a compile.
+  if (GList && GList->FSourceCrc != 0 && GList->FSourceCrc == Crc32(LoadFileBytes(FileName)))
+    return nullptr;
+  return std::make_unique<TModbusIderList>(FileName);
+}
+
+std::unique_ptr<TModbusIderList> SwapModbusIderList(std::unique_ptr<TModbusIderList> List) {
+  GList.swap(List);
+  return List;
+}

@@ -30,6 +30,8 @@ public:
 
   QStringList FLines;
   QStringList FMeasures; // names of the "OSC" lines, in file order
+  // CRC-32 of the file the list was made from (0 when made from lines).
+  uint32_t FSourceCrc = 0;
 
   // The memory map; each holds its unset value until its constant is read.
   uint16_t FFlashAddr = 0xFFFF;
@@ -75,3 +77,10 @@ TModbusIderList *ModbusIderList();
 TModbusIderList &EnsureModbusIderList(const QString &FileName);
 // Drops the process-wide listing (a new logic brings its own file).
 void ResetModbusIderList();
+// A new listing from FileName, or null when the process-wide one was made
+// from a file of the same CRC-32 (it serves on). Nothing is put in place.
+// Throws as the constructor does.
+std::unique_ptr<TModbusIderList> NewModbusIderListFor(const QString &FileName);
+// Puts List in place of the process-wide listing (null drops it); returns the
+// one that was there, so that a failed load can put it back.
+std::unique_ptr<TModbusIderList> SwapModbusIderList(std::unique_ptr<TModbusIderList> List);

@@ -6,7 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
+#include <type_traits>
 
 // ---------------------------------------------------------------- TMask16
 
@@ -83,16 +83,23 @@ void TCommand::Load(const QString &AOp, const QString &AArg1, const QString &AAr
   for (int i = 0; i < 16; ++i)
     if (Bin[i] == '1')
       Pattern |= uint16_t(1u << (15 - i));
+  const QString up = Op.toUpper();
+  IsJump = Op.startsWith(QLatin1String("BR")) || Op == "RJMP" || Op == "JMP";
+  IsRcall = Op == "RCALL";
+  IsRjmp = Op == "RJMP";
+  IsJmp = Op == "JMP";
+  IsMovw = up == "MOVW";
+  IsAdiwSbiw = up == "ADIW" || up == "SBIW";
+  IsLdil = up == "LDIL";
+  IsLdih = up == "LDIH";
+  Width1 = Arg1Letter.isNull() ? 0 : int(Bin.count(Arg1Letter));
+  Width2 = Arg2Letter.isNull() ? 0 : int(Bin.count(Arg2Letter));
 }
 
-int TCommand::FieldWidth(int ArgNo) const {
-  const QChar letter = ArgNo == 1 ? Arg1Letter : Arg2Letter;
-  return letter.isNull() ? 0 : int(Bin.count(letter));
-}
+int TCommand::FieldWidth(int ArgNo) const { return ArgNo == 1 ? Width1 : Width2; }
 
 uint16_t TCommand::Encode16(uint16_t A1, uint16_t A2) const {
-  const QString up = Op.toUpper();
-  if (up == "MOVW") {
+  if (IsMovw) {
     // MOVW names register pairs by their even register.
     if (A1 & 1)
       throw EKvFormat("invalid " + Op + " arg1");
@@ -101,7 +108,7 @@ uint16_t TCommand::Encode16(uint16_t A1, uint16_t A2) const {
     A1 /= 2;
     A2 /= 2;
   }
-  if (up == "ADIW" || up == "SBIW") {
+  if (IsAdiwSbiw) {
     // Only the pairs r25:r24, X, Y and Z exist for these.
     switch (A1) {
     case 24: A1 = 0; break;
@@ -133,8 +140,18 @@ bool TCommandList::Add(std::unique_ptr<TCommand> Command) {
   const QString key = Command->Op.toUpper();
   if (FItems.count(key))
     return false;
+  FByBytes.emplace(key.toStdString(), Command.get());
   FItems.emplace(key, std::move(Command));
   return true;
+}
+
+const TCommand *TCommandList::Find(const char *Op, qsizetype Length) const {
+  std::string key(Op, size_t(Length));
+  for (char &c : key)
+    if (c >= 'a' && c <= 'z')
+      c = char(c - 'a' + 'A');
+  const auto it = FByBytes.find(key);
+  return it == FByBytes.end() ? nullptr : it->second;
 }
 
 const TCommand *TCommandList::Find(const QString &Op) const {
@@ -206,61 +223,138 @@ int32_t AsmStrToInt(const QString &Text) {
   return int32_t(v);
 }
 
-// The line form, with "\w" spelt out as ASCII: QRegularExpression would also
-// take Cyrillic letters as word characters, which the table's syntax never did.
-static const QString LineForm = QStringLiteral(
-    R"(\s*(([A-Za-z0-9_]+)\s*\:)?\s*([A-Za-z0-9_]+)?\s*([A-Za-z0-9_]+)?\s*(,\s*([A-Za-z0-9_]+))?\s*(;.*)?)");
+namespace {
+// The line form "\s*((name)\s*:)?\s*(name)?\s*(name)?\s*(,\s*(name))?\s*(;.*)?"
+// with names of ASCII letters, digits and "_" and blanks of ASCII white
+// space (Cyrillic letters never were name characters). Read greedily from the
+// left: no other split of the line matches where this one does not.
+template <typename C> int Code(C Ch) {
+  if constexpr (std::is_same_v<C, QChar>)
+    return Ch.unicode();
+  else
+    return uint8_t(Ch);
+}
+template <typename C> bool IsNameChar(C Ch) {
+  const int c = Code(Ch);
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+template <typename C> bool IsBlank(C Ch) {
+  const int c = Code(Ch);
+  return c == ' ' || (c >= 9 && c <= 13);
+}
+
+template <typename C> TAsmLineParts Scan(const C *P, qsizetype N) {
+  TAsmLineParts parts;
+  qsizetype i = 0;
+  auto blanks = [&](qsizetype &At) {
+    while (At < N && IsBlank(P[At]))
+      ++At;
+  };
+  auto name = [&](qsizetype From) {
+    qsizetype j = From;
+    while (j < N && IsNameChar(P[j]))
+      ++j;
+    return j - From;
+  };
+  blanks(i);
+  if (const qsizetype n = name(i); n > 0) {
+    qsizetype k = i + n;
+    blanks(k);
+    if (k < N && Code(P[k]) == ':') {
+      parts.LabelAt = i;
+      parts.LabelLength = n;
+      i = k + 1;
+    }
+  }
+  blanks(i);
+  parts.OpAt = i;
+  parts.OpLength = name(i);
+  i += parts.OpLength;
+  blanks(i);
+  parts.Arg1At = i;
+  parts.Arg1Length = name(i);
+  i += parts.Arg1Length;
+  blanks(i);
+  if (i < N && Code(P[i]) == ',') {
+    qsizetype k = i + 1;
+    blanks(k);
+    if (const qsizetype n = name(k); n > 0) {
+      parts.Arg2At = k;
+      parts.Arg2Length = n;
+      i = k + n;
+    }
+  }
+  blanks(i);
+  if (i < N && Code(P[i]) == ';')
+    i = N;
+  parts.IsWhole = i == N;
+  return parts;
+}
+} // namespace
+
+TAsmLineParts ScanAsmLine(const char *Line, qsizetype Length) { return Scan(Line, Length); }
+TAsmLineParts ScanAsmLine(const QChar *Line, qsizetype Length) { return Scan(Line, Length); }
 
 std::unique_ptr<TOper> ParseAsmLine(const TSchemaCode &Code, const QString &Line) {
-  static const QRegularExpression whole("\\A(?:" + LineForm + ")\\z");
-  static const QRegularExpression head("\\A(?:" + LineForm + ")");
   auto oper = std::make_unique<TOper>();
   oper->Line = Line;
-  QRegularExpressionMatch m = whole.match(Line);
-  const bool isWhole = m.hasMatch();
-  if (!isWhole)
-    m = head.match(Line); // always matches: every part is optional
-  oper->Label = m.captured(2);
-  oper->Op = m.captured(3);
-  oper->Arg1 = m.captured(4);
-  oper->Arg2 = m.captured(6);
+  const TAsmLineParts p = ScanAsmLine(Line.constData(), Line.size());
+  oper->Label = Line.mid(p.LabelAt, p.LabelLength);
+  oper->Op = Line.mid(p.OpAt, p.OpLength);
+  oper->Arg1 = Line.mid(p.Arg1At, p.Arg1Length);
+  oper->Arg2 = Line.mid(p.Arg2At, p.Arg2Length);
   if (!oper->Op.isEmpty()) {
     oper->Command = Code.Commands.Find(oper->Op);
     if (!oper->Command)
       throw EKvFormat("unknown oper " + oper->Op);
   }
-  if (!isWhole)
+  if (!p.IsWhole)
     throw EKvFormat("invalid syntax: " + Line);
   return oper;
 }
 
-bool IsJumpCommand(const TCommand &Command) {
-  return Command.Op.startsWith(QLatin1String("BR")) || Command.Op == "RJMP" || Command.Op == "JMP";
-}
+bool IsJumpCommand(const TCommand &Command) { return Command.IsJump; }
 
 // ---------------------------------------------------------------- TOper
 
-// Whether an operand value survives the cut into its field. Some rows rely on
-// the cut: the 4-bit register fields name r16..r31, LDIL keeps the low byte.
-static bool OperandFits(const TCommand &C, int ArgNo, int64_t V) {
-  const QString up = C.Op.toUpper();
-  const int kind = ArgNo == 1 ? C.Arg1Kind : C.Arg2Kind;
-  const int width = C.FieldWidth(ArgNo);
-  if (ArgNo == 1 && (up == "ADIW" || up == "SBIW"))
+// Some rows rely on the cut: the 4-bit register fields name r16..r31, LDIL
+// keeps the low byte.
+bool TCommand::Fits(int ArgNo, int64_t V) const {
+  const int kind = ArgNo == 1 ? Arg1Kind : Arg2Kind;
+  const int width = ArgNo == 1 ? Width1 : Width2;
+  if (ArgNo == 1 && IsAdiwSbiw)
     return true; // Encode16 accepts only the four pairs
-  if (ArgNo == 2 && up == "LDIL")
+  if (ArgNo == 2 && IsLdil)
     return true;
   if (width == 0)
     return V == 0; // a letter the pattern lacks takes no bits at all
-  if (up == "MOVW")
+  if (IsMovw)
     V /= 2;
   else if (kind == akRegister && width == 4)
     return V >= 16 && V <= 31;
   if (width >= 16)
     return V >= -32768 && V <= 65535;
-  if (kind == akRelative || up == "RCALL")
+  if (kind == akRelative || IsRcall)
     return V >= -(int64_t(1) << (width - 1)) && V < (int64_t(1) << (width - 1));
   return V >= 0 && V < (int64_t(1) << width);
+}
+
+void TCommand::Emit(uint16_t A1, uint16_t A2, QByteArray &Stream) const {
+  auto put = [&](uint16_t W) {
+    Stream.append(char(W & 0xFF));
+    Stream.append(char(W >> 8));
+  };
+  switch (ByteSize) {
+  case 2:
+    put(Encode16(A1, A2));
+    break;
+  case 4:
+    put(Encode16(A1, A2));
+    put(SelectMemoryOperand(A1, A2));
+    break;
+  default:
+    throw EKvFormat("unknown command");
+  }
 }
 
 void TOper::Generate(QByteArray &Stream) const {
@@ -270,28 +364,13 @@ void TOper::Generate(QByteArray &Stream) const {
   for (int argNo : {1, 2}) {
     const bool has = argNo == 1 ? Command->HasArg1() : Command->HasArg2();
     const int32_t v = argNo == 1 ? v1 : v2;
-    if (has && !OperandFits(*Command, argNo, v))
+    if (has && !Command->Fits(argNo, v))
       Logger().Info(QString("warning: operand %1 does not fit its %2-bit field: %3")
                         .arg(v)
                         .arg(Command->FieldWidth(argNo))
                         .arg(Line));
   }
-  const uint16_t a1 = uint16_t(v1), a2 = uint16_t(v2);
-  auto put = [&](uint16_t W) {
-    Stream.append(char(W & 0xFF));
-    Stream.append(char(W >> 8));
-  };
-  switch (Command->ByteSize) {
-  case 2:
-    put(Command->Encode16(a1, a2));
-    break;
-  case 4:
-    put(Command->Encode16(a1, a2));
-    put(Command->SelectMemoryOperand(a1, a2));
-    break;
-  default:
-    throw EKvFormat("unknown command");
-  }
+  Command->Emit(uint16_t(v1), uint16_t(v2), Stream);
 }
 
 // ---------------------------------------------------------------- block types

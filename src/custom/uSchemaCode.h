@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 // Operand kind codes of a table row ("R", "S", "F", "M", "I").
@@ -46,6 +48,12 @@ public:
   TMask16 Arg1Mask;
   TMask16 Arg2Mask;
   uint16_t Pattern = 0;  // the fixed "1" bits of the first word
+  // Kinds the assembler treats apart, worked out once by Load: by the
+  // table's exact spelling (jumps as IsJumpCommand; "RCALL", "RJMP", "JMP")
+  // or regardless of letter case (the rest).
+  bool IsJump = false, IsRcall = false, IsRjmp = false, IsJmp = false;
+  bool IsMovw = false, IsAdiwSbiw = false, IsLdil = false, IsLdih = false;
+  int Width1 = 0, Width2 = 0; // FieldWidth(1), FieldWidth(2)
 
   // Fills the row from its attribute texts. Throws EKvFormat "invalid arg kind"
   // for an unknown kind letter and "invalid attr (bin): <bin>" for a pattern
@@ -65,6 +73,11 @@ public:
   // The second word of a two-word instruction: its memory or immediate operand.
   // Throws EKvFormat "error while generating: no memory area".
   uint16_t SelectMemoryOperand(uint16_t A1, uint16_t A2) const;
+  // Whether operand ArgNo of value V survives the cut into its field.
+  bool Fits(int ArgNo, int64_t V) const;
+  // Appends the encoded words (low byte first); throws as Encode16 and
+  // SelectMemoryOperand do.
+  void Emit(uint16_t A1, uint16_t A2, QByteArray &Stream) const;
 };
 
 // Operation name -> row; names are looked up regardless of letter case and the
@@ -74,11 +87,17 @@ public:
   // False (and the row is dropped) when the name is already present.
   bool Add(std::unique_ptr<TCommand> Command);
   const TCommand *Find(const QString &Op) const;
+  // The same for the ASCII bytes of a name.
+  const TCommand *Find(const char *Op, qsizetype Length) const;
   int Count() const { return int(FItems.size()); }
-  void Clear() { FItems.clear(); }
+  void Clear() {
+    FItems.clear();
+    FByBytes.clear();
+  }
 
 private:
   std::map<QString, std::unique_ptr<TCommand>> FItems;
+  std::unordered_map<std::string, const TCommand *> FByBytes; // upper-case UTF-8 name -> row
 };
 
 class TSchemaCode {
@@ -121,6 +140,20 @@ public:
   void Generate(QByteArray &Stream) const;
 };
 using TOperList = std::vector<std::unique_ptr<TOper>>;
+
+// Where the parts of an assembly line stand (offset and length; length 0
+// when absent) and whether the whole line has the form below.
+struct TAsmLineParts {
+  qsizetype LabelAt = 0, LabelLength = 0;
+  qsizetype OpAt = 0, OpLength = 0;
+  qsizetype Arg1At = 0, Arg1Length = 0;
+  qsizetype Arg2At = 0, Arg2Length = 0;
+  bool IsWhole = false;
+};
+// Names are ASCII letters, digits and "_", blanks ASCII white space; where
+// the line leaves the form, the parts are those read up to there.
+TAsmLineParts ScanAsmLine(const char *Line, qsizetype Length);
+TAsmLineParts ScanAsmLine(const QChar *Line, qsizetype Length);
 
 // Parses "[label:] [op [arg1 [, arg2]]] [; comment]". Throws EKvFormat
 // "unknown oper <op>" for an operation the table lacks, then "invalid syntax:

@@ -205,7 +205,7 @@ QObject *TScriptFileSystem::OpenTextFile(const QString &Name, int Mode, bool Cre
       throw EKvError("file not found: " + Name);
     if (Mode != 1 && Mode != 2 && Mode != 8)
       throw EKvError("invalid file mode: " + QString::number(Mode));
-    const QString text = exists && Mode != 2 ? FromWin1251(LoadFileBytes(path)) : QString();
+    const QString text = exists && Mode != 2 ? DecodeFileText(LoadFileBytes(path), path) : QString();
     auto *s = new TScriptTextStream(FHost, path, text, Mode != 1);
     if (Mode == 8)
       s->ReadAll(); // appending starts at the end

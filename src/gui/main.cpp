@@ -8,6 +8,7 @@
 #include "uMainForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
+#include "uPrintDialog.h"
 #include "uReportPreviewForm.h"
 
 #include <QApplication>
@@ -26,9 +27,9 @@ public:
     try {
       return QApplication::notify(Receiver, Event);
     } catch (const EKvError &e) {
-      ShowErrorText(e.Text());
+      ShowEdgeError(e.Text());
     } catch (const std::exception &e) {
-      ShowErrorText(QString::fromLocal8Bit(e.what()));
+      ShowEdgeError(QString::fromLocal8Bit(e.what()));
     }
     return false;
   }
@@ -82,10 +83,12 @@ int main(int argc, char **argv) {
   QApplication::setApplicationName("kv");
   SetMessageSink(DialogSink);
   SetFileDialogSink(FileDialog);
+  SetPrintDialogOpener(ShowPrintDialog);
   InstallReportPreviewForm();
 
   const QString folder = ProgramFolder() + u'/';
   try {
+    AppIni(); // a settings file that does not decode stops here, with its name
     MultiLingual().Load(folder);
   } catch (const EKvError &e) {
     ShowErrorText(e.Text());

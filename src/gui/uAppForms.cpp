@@ -8,9 +8,11 @@
 #include "uDashboardSetupForm.h"
 #include "uDeviceboardSetup.h"
 #include "uPropertyFormX.h"
+#include "uOscNoteForm.h"
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
 #include "uPasswdForm.h"
+#include "uPreferenceForm.h"
 #include "uDDUstavBitForm.h"
 #include "uLabelEditForm.h"
 #include "uUstavListForm.h"
@@ -57,9 +59,11 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.InOrder << f.DashboardSetupForm;
   f.DeviceboardSetupForm = new TDeviceboardSetupForm(Owner);
   f.InOrder << f.DeviceboardSetupForm;
-  f.InOrder << NewShell(Owner, "OscNoteForm");
+  f.InOrder << new TOscNoteForm(Owner);
   f.InOrder << new TOscSetupForm(Owner) << new TOscValueForm(Owner);
-  for (const char *name : {"PreferenceForm", "DDUstavBitForm", "OKBottomDlg"})
+  f.PreferenceForm = new TPreferenceForm(Owner);
+  f.InOrder << f.PreferenceForm;
+  for (const char *name : {"DDUstavBitForm", "OKBottomDlg"})
     f.InOrder << NewAppForm(Owner, name);
   f.CustomParamIOForm = new TCustomParamIOForm(Owner);
   f.CustomUstavForm = new TCustomUstavForm(Owner);

@@ -19,6 +19,7 @@ class TAgentClientForm;
 class TModbustcpForm;
 class TCustomParamIOForm;
 class TCustomUstavForm;
+class TPreferenceForm;
 
 struct TAppForms {
   QList<QDialog *> InOrder;
@@ -34,6 +35,7 @@ struct TAppForms {
   TModbustcpForm *ModbustcpForm = nullptr;
   TCustomParamIOForm *CustomParamIOForm = nullptr;
   TCustomUstavForm *CustomUstavForm = nullptr;
+  TPreferenceForm *PreferenceForm = nullptr;
 
   // The form named Name ("OscValueForm"), or null.
   QDialog *Form(const QString &Name) const;

@@ -181,6 +181,7 @@ void TIdentification::aMonitorPollExecute() {
     return;
   }
   FForm.cbDevNo->clear();
+  FUnitChosen = false;
   FDeviceAddr = 0;
   FForm.SetToolBarColor(clLinkError);
   Prepare();
@@ -240,6 +241,7 @@ void TIdentification::ConnectToUnit(TUnitPickerForm &Form) {
   FForm.IOChain()->abort();
   FForm.cbDevNo->setCurrentIndex(-1);
   FForm.cbDevNo->setEnabled(false);
+  FUnitChosen = true;
   Logger().Info(QStringLiteral("agent host %1").arg(target.Host));
   Logger().Info(QStringLiteral("agent port %1").arg(target.Port));
   Logger().Info(QStringLiteral("agent unit %1").arg(target.Unit));
@@ -349,8 +351,11 @@ void TIdentification::DecodeDescriptorStep() {
 
 void TIdentification::DescriptorReadyStep() {
   TSimpleDeviceDescriptor *desc = FForm.Descriptor();
-  if (!desc->LoadFromFile(IdentFiles::DescriptorXml))
-    throw EKvError(QString::fromUtf8(IdentTexts::DescriptorLoadError) + IdentFiles::DescriptorXml);
+  if (!desc->LoadFromFile(IdentFiles::DescriptorXml)) {
+    const QString why = desc->Document->GetParseError();
+    throw EKvError(QString::fromUtf8(IdentTexts::DescriptorLoadError) + IdentFiles::DescriptorXml +
+                   (why.isEmpty() ? QString() : ": " + why));
+  }
   FForm.SetLoggedIn(false);
   FForm.Forms().PasswdForm->ClearExpectedPassword();
   FPasswdReg = 0xFFFF;

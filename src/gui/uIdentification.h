@@ -98,6 +98,9 @@ public:
 
   uint8_t DeviceAddr() const { return FDeviceAddr; }
   const QList<int> &FoundAddrs() const { return FFoundAddrs; }
+  // A unit was chosen with a network picker and no poll has run since: the
+  // device-number box lists nothing that belongs to this link.
+  bool IsUnitChosen() const { return FUnitChosen; }
   uint16_t PasswdReg() const { return FPasswdReg; }
   uint16_t PasswdWordCount() const { return FPasswdWordCount; }
 
@@ -129,4 +132,5 @@ private:
   int FCalibrCount = 0, FCalibrItems = 0;
   QList<int> FCalibrGate, FSramGate; // non-empty: there is something to read
   uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
+  bool FUnitChosen = false;
 };

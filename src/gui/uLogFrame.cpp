@@ -3,6 +3,8 @@
 #include "uLogger.h"
 
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -37,7 +39,19 @@ TkvLogFrame::TkvLogFrame(QWidget *Parent) : QWidget(Parent), FRelay(std::make_sh
   reLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   reLog->viewport()->installEventFilter(this);
   layout->addWidget(reLog);
-  connect(ToolButton16, &QToolButton::clicked, reLog, &QPlainTextEdit::clear);
+  // Attached, the button empties the log itself, which empties the view
+  // through the clear callback after the lines already on their way.
+  connect(ToolButton16, &QToolButton::clicked, this, [this] {
+    bool isAttached;
+    {
+      std::lock_guard g(FRelay->Lock);
+      isAttached = FRelay->Frame != nullptr;
+    }
+    if (isAttached)
+      Logger().Clear();
+    else
+      reLog->clear();
+  });
 }
 
 TkvLogFrame::~TkvLogFrame() { DetachLog(); }
@@ -48,14 +62,32 @@ void TkvLogFrame::AttachLog() {
     FRelay->Frame = this;
   }
   std::weak_ptr<TRelay> weak = FRelay;
-  Logger().SetSink([weak](const QString &Line, int) {
+  // Both callbacks queue to the pane, so a clear keeps its place among the lines.
+  const auto post = [weak](auto Job) {
     const auto relay = weak.lock();
     if (!relay)
       return;
     std::lock_guard g(relay->Lock);
     if (TkvLogFrame *frame = relay->Frame)
-      QMetaObject::invokeMethod(frame, [frame, Line] { frame->reLog->appendPlainText(Line); }, Qt::QueuedConnection);
-  });
+      QMetaObject::invokeMethod(frame, [frame, Job] { Job(frame); }, Qt::QueuedConnection);
+  };
+  Logger().SetSink(
+      [post](const QString &Line, int Level) { post([Line, Level](TkvLogFrame *F) { F->AppendLine(Line, Level); }); },
+      [post] { post([](TkvLogFrame *F) { F->reLog->clear(); }); });
+}
+
+void TkvLogFrame::AppendLine(const QString &Line, int Level) {
+  QScrollBar *bar = reLog->verticalScrollBar();
+  const bool isAtEnd = bar->value() == bar->maximum();
+  QTextCharFormat format;
+  format.setForeground(QColor(QRgb(TLogger::LevelColor(Level))));
+  QTextCursor c(reLog->document());
+  c.movePosition(QTextCursor::End);
+  if (!reLog->document()->isEmpty())
+    c.insertBlock();
+  c.insertText(Line, format);
+  if (isAtEnd)
+    bar->setValue(bar->maximum());
 }
 
 void TkvLogFrame::DetachLog() {

@@ -1,6 +1,7 @@
 #pragma once
-// The log pane: the application log's lines as they come, a button that
-// clears the view, Ctrl + wheel to change the font size.
+// The log pane: a view of the application log's kept lines, each in its
+// level's colour, emptied when the log empties them (the 10000-line rule, the
+// clear button); Ctrl + wheel changes the font size.
 #include <QWidget>
 #include <memory>
 
@@ -26,6 +27,7 @@ protected:
   bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
+  void AppendLine(const QString &Line, int Level);
   struct TRelay;
   std::shared_ptr<TRelay> FRelay;
 };

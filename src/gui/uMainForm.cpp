@@ -26,9 +26,11 @@
 #include "uModbusTools.h"
 #include "oi.h"
 #include "uDeviceIO.h"
+#include "uDateTime.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uBitmapForm.h"
 #include "uMessageSink.h"
+#include "uPreferenceForm.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
 #include "uOscFrame.h"
@@ -39,9 +41,13 @@
 #include "uStatusText.h"
 #include "uTranslateForms.h"
 #include "uUstavConversion.h"
+#include "uSchemaEditor.h"
+#include "uModbusIderList.h"
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
+#include "uCustomFrame.h"
+#include "uDateTime.h"
 #include "uExcelFrame.h"
 #include "uVersionInfo.h"
 
@@ -51,6 +57,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QWheelEvent>
 #include <QComboBox>
 #include <QDir>
@@ -129,6 +136,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FDescriptor->SetOnLog([](const QString &Line) { Logger().Debug(Line); });
 
   BuildActions();
+  ConnectCustomLogic();
   BuildMenus();
   BuildToolBar();
   BuildPages();
@@ -152,6 +160,9 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIOChain->setOnChainEnd([this] {
     if (!FIOChain->IsBusy())
       ProgressBar->hide();
+    // The commands that wait for an idle link are on as soon as it is.
+    if (FStarted)
+      UpdateActions();
   });
   FIOChain->setWorkDir(FProgramFolder);
   FIOChain->useSmartDesc(FSettings.SmartDesc);
@@ -163,7 +174,6 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   connect(aModbusTcp, &QAction::triggered, this, [this] { FIdentification->ConnectToUnit(*FForms.ModbustcpForm); });
   connect(aConfigMMS, &QAction::triggered, this, [this] { FForms.ConfigMMSForm->exec(); });
   connect(NEventReport, &QAction::triggered, this, [this] { OpenEventReport(&EventFrame->Items()); });
-  connect(apFileSaveAs, &QAction::triggered, this, &TMainForm::SaveEventReportAs);
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
@@ -176,6 +186,10 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
 
 TMainForm::~TMainForm() {
   Timer->stop();
+  // The custom-logic page's edge handler reports to this window.
+  SetEdgeErrorHandler({});
+  // Pages closed from here on must not reach the window's slots.
+  disconnect(PageControl, nullptr, this, nullptr);
   // Chains hold the front, the front holds the thread: free them in that order.
   delete FIOChain;
   FIOChain = nullptr;
@@ -278,13 +292,9 @@ void TMainForm::BuildActions() {
             if (TkvOscFrame *frame = ActiveOscFrame())
               frame->RunSetup();
           }));
-  connect(apFileSave, &QAction::triggered, this, Guarded([this] {
+  connect(aoPrint, &QAction::triggered, this, Guarded([this] {
             if (TkvOscFrame *frame = ActiveOscFrame())
-              frame->SaveViewSettings();
-          }));
-  connect(apFileSaveAs, &QAction::triggered, this, Guarded([this] {
-            if (TkvOscFrame *frame = ActiveOscFrame())
-              frame->SaveComtradeAsDialog();
+              frame->Print();
           }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
   connect(adSetup, &QAction::triggered, this, [this] {
@@ -338,6 +348,20 @@ void TMainForm::BuildActions() {
     frame->SetHost(DashboardFrame->Host());
     frame->SetDescriptor(FDescriptor.get());
     frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));
+  });
+  connect(N3, &QAction::triggered, this, [this] {
+    auto *editor = new TSchemaEditor(this);
+    editor->setWindowFlag(Qt::Window);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    try {
+      EnsureModbusIderList(QStringLiteral("identification.inc"));
+      editor->LoadFromFile(QStringLiteral("temp.xml"));
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+      delete editor;
+      return;
+    }
+    editor->show();
   });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
   connect(NRussian, &QAction::triggered, this, [this] { SetLanguage(lnRussian); });
@@ -559,10 +583,6 @@ bool TMainForm::FormShow() {
   EventFrame->SetHost(linkHost);
   EventFrame->Init();
   ConnectPageCommands();
-  connect(aMonitorRefresh, &QAction::triggered, EventFrame, [this] {
-    if (PageControl->currentWidget() == TabSheetEvent)
-      EventFrame->ReadEventLog();
-  });
   connect(cbPrimVal, &QCheckBox::toggled, EventFrame, [this](bool On) { EventFrame->SetPrimaryValues(On); });
   OscHeadFrame->SetHost(
       {linkHost, [this] { return QDir(FProgramFolder).absolutePath(); },
@@ -579,10 +599,6 @@ bool TMainForm::FormShow() {
        },
        [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
-  connect(aMonitorRefresh, &QAction::triggered, OscHeadFrame, [this] {
-    if (PageControl->currentWidget() == TabSheetOscHeader)
-      OscHeadFrame->ReRead();
-  });
   connect(aoExportOsci, &QAction::triggered, OscHeadFrame, [this] {
     TFileDialogRequest r;
     r.Kind = TFileDialogKind::Save;
@@ -636,9 +652,29 @@ bool TMainForm::FormShow() {
   FForms.AboutBox->ProductName->setText(FSettings.Logo);
   FForms.AboutBox->SupportedDevice->setText(FSettings.LogoDevice);
 
+  ReopenPreferredOsc();
   FStarted = true;
   Timer->start();
   return true;
+}
+
+void TMainForm::ReopenPreferredOsc() {
+  TPreferenceForm *form = FForms.PreferenceForm;
+  form->OpenFiles = [this] {
+    QStringList files;
+    for (int i = 0; i < PageControl->count(); ++i) {
+      const QWidget *page = PageControl->widget(i);
+      if (auto *frame = page->findChild<TkvOscFrame *>(); frame && frame->IsLoaded())
+        files << frame->GetFileName();
+    }
+    return files;
+  };
+  form->ReopenAll([this](const QString &FileName) {
+    OpenOscTab(FileName);
+    // The caption is the part of a device's record name that tells records apart.
+    PageControl->setTabText(PageControl->currentIndex(), QFileInfo(FileName).fileName().mid(13, 6));
+    PageControl->ActiveSheet()->findChild<TkvOscFrame *>()->setObjectName(QStringLiteral("OscFrame%1").arg(++FOscFrameCounter));
+  });
 }
 
 void TMainForm::ApplyVisibility() {
@@ -829,6 +865,8 @@ void TMainForm::TimerTimer() {
   in.AutoChecked = cbAuto->isChecked();
   switch (DecideTimerAction(in)) {
   case TTimerAction::Identify:
+    // The timer has seen the link idle itself; the action's state may lag.
+    UpdateActions();
     aMonitorPoll->trigger();
     break;
   case TTimerAction::RefreshDashboard:
@@ -925,6 +963,8 @@ TkvOscFrame *TMainForm::ActiveOscFrame() const {
 }
 
 void TMainForm::keyPressEvent(QKeyEvent *Event) {
+  if (TkvCustomFrame *custom = ActiveCustomFrame(); custom && custom->KeyDown(Event))
+    return;
   if (TkvOscFrame *frame = ActiveOscFrame(); frame && Event->key() == Qt::Key_Escape) {
     frame->KeyDown(Event->key(), Event->modifiers());
     return;
@@ -933,6 +973,10 @@ void TMainForm::keyPressEvent(QKeyEvent *Event) {
 }
 
 void TMainForm::wheelEvent(QWheelEvent *Event) {
+  if (TkvCustomFrame *custom = ActiveCustomFrame(); custom && custom->MouseWheel(Event)) {
+    Event->accept();
+    return;
+  }
   if (TkvOscFrame *frame = ActiveOscFrame()) {
     const int y = Event->angleDelta().y();
     frame->ScrollBy(y < 0 ? 1 : y > 0 ? -1 : 0, Event->modifiers());
@@ -1155,7 +1199,7 @@ void TMainForm::ExcelCommand() {
     EventFrame->ExportEventsToExcel(*excel, 3);
 }
 
-void TMainForm::UpdatePageActions() {
+void TMainForm::UpdateActions() {
   TActionInputs in;
   in.Idle = !IsLinkBusy();
   in.Ready = IsDeviceReady();
@@ -1164,9 +1208,133 @@ void TMainForm::UpdatePageActions() {
   in.Poll = FSettings.Poll;
   in.UstavDirectEdit = FIni.ReadInteger("ustav", "directEdit", 0);
   const TActionStates st = ActionListUpdate(in);
-  auWrite->setEnabled(st.auWrite);
-  auEdit->setEnabled(st.auEdit);
-  nExcel->setEnabled(st.nExcel);
+  const std::pair<QAction *, bool> actions[] = {
+      {aMonitorRefresh, st.aMonitorRefresh}, {aMonitorBreak, st.aMonitorBreak}, {aMonitorPoll, st.aMonitorPoll},
+      {aoOpen, st.aoOpen},   {apFileLoad, st.apFileLoad}, {daSetTime, st.daSetTime},
+      {aoSetup, st.aoSetup}, {aoClose, st.aoClose},       {aoPrint, st.aoPrint},
+      {aoExportOsci, st.aoExportOsci}, {miModbus, st.miModbus}, {adSetup, st.adSetup},
+      {auEdit, st.auEdit},   {auWrite, st.auWrite},       {nExcel, st.nExcel}};
+  for (const auto &[action, enabled] : actions)
+    action->setEnabled(enabled);
+  // After a network picker the box lists numbers of another link.
+  cbDevNo->setEnabled(st.cbDevNo && !FIdentification->IsUnitChosen());
+  cbPrimVal->setEnabled(st.cbPrimVal);
+  cbAuto->setEnabled(st.cbAuto);
+  EventFrame->clbEventLevel->setEnabled(st.EventFilters);
+  EventFrame->clbSignalFilter->setEnabled(st.EventFilters);
+  if (TkvCustomFrame *custom = ActiveCustomFrame())
+    custom->UpdateActions();
+}
+
+void TMainForm::RunPageCommand(std::function<void()> TPageRow::*Command) {
+  for (const TPageRow &row : std::as_const(FPageRows))
+    if (row.Serves()) {
+      if (row.*Command)
+        (row.*Command)();
+      return;
+    }
+}
+
+void TMainForm::BreakCommand() {
+  FIOChain->abort();
+  // Addresses known: the timer must not start a new poll on its own.
+  if (!FIdentification->FoundAddrs().isEmpty())
+    FAutoPoll = 0;
+}
+
+void TMainForm::SetTimeCommand() {
+  const TDateTime now = QDateTimeToDateTime(FNow ? FNow() : QDateTime::currentDateTime());
+  FAnswer.buffer().clear();
+  FAnswer.seek(0);
+  FAnswer.write(reinterpret_cast<const char *>(&now), sizeof now);
+  FIOChain->newList().writeTime(FAnswer).run(
+      [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); });
+}
+
+void TMainForm::ReportCommand() {
+  if (!IsDeviceReady())
+    return;
+  const QDir work(FTempFolder);
+  FDescriptor->WriteReport(work.filePath(QStringLiteral("desc.txt")));
+  ShowMessageText(QStringLiteral("Отчет сохранен в файле desc.txt"));
+  SaveXMLDocument(FDescriptor->Document, work.filePath(QStringLiteral("desc.xml")));
+}
+
+void TMainForm::EventExportCommand() {
+  // The description is read from the descriptor's document: none, nothing to export.
+  if (!FDescriptor->Root)
+    throw EKvError("Нет дескриптора");
+  const QString name = FProgramFolder + QStringLiteral("event.xml");
+  FDescriptor->SaveEventDescription(name);
+  ShowMessageText(QStringLiteral("Сохранено в файле ") + name);
+}
+
+void TMainForm::SetLastSavedFile(const QString &FileName) { TkvOscFrame::LastSavedSideFile = FileName; }
+
+QString TMainForm::LastSavedFile() const { return TkvOscFrame::LastSavedSideFile; }
+
+void TMainForm::GetListCommand() {
+  OscHeadFrame->ReRead();
+  PageControl->setCurrentWidget(TabSheetOscHeader);
+}
+
+void TMainForm::BuildPortMenu(const QStringList &Captions) {
+  NPort->clear();
+  delete PortGroup;
+  PortGroup = new QActionGroup(this);
+  for (const QString &caption : Captions) {
+    QAction *a = NPort->addAction(caption);
+    a->setCheckable(true);
+    PortGroup->addAction(a);
+    connect(a, &QAction::triggered, this, [this, caption] { PortClick(caption); });
+  }
+  CheckPortItem({});
+}
+
+void TMainForm::CheckPortItem(const QString &Caption) {
+  const QString current = QLatin1Char('(') + FDeviceThread->DeviceIO().GetOI().GetComPort().GetPortName() + u')';
+  for (QAction *a : NPort->actions())
+    a->setChecked(Caption.isEmpty() ? a->text().contains(current) : a->text() == Caption);
+}
+
+void TMainForm::PortClick(const QString &Caption) {
+  FAutoPoll = 1;
+  // A later click replaces one still waiting.
+  delete FPortWait;
+  if (!IsLinkBusy()) {
+    SwitchPort(Caption);
+    return;
+  }
+  // The exchange under way ends on the worker; the window goes on meanwhile
+  // and asks again until the timer interval has passed.
+  const auto now = [this] { return FNow ? FNow() : QDateTime::currentDateTime(); };
+  const QDateTime deadline = now().addMSecs(FSettings.TimerIntervalMs);
+  auto *wait = new QTimer(this);
+  FPortWait = wait;
+  connect(wait, &QTimer::timeout, this, [this, wait, Caption, deadline, now] {
+    if (!IsLinkBusy()) {
+      wait->deleteLater();
+      SwitchPort(Caption);
+    } else if (now() >= deadline) {
+      wait->deleteLater();
+      CheckPortItem({});
+      ShowStatus(MultiLingual().Translate(QStringLiteral("Порт не переключен: связь занята")));
+    }
+  });
+  wait->start(50);
+}
+
+void TMainForm::SwitchPort(const QString &Caption) {
+  TComPort &port = FDeviceThread->DeviceIO().GetOI().GetComPort();
+  port.Close();
+  const QString name = PortNameFromCaption(Caption);
+  Logger().Info(QStringLiteral("doMenuComClick before open %1").arg(name));
+  port.SetPortName(name);
+  const bool open = port.Open(false);
+  Logger().Info(QStringLiteral("doMenuComClick after open %1 %2").arg(name).arg(int(open)));
+  CheckPortItem(Caption);
+  cbDevNo->clear();
+  FDescriptor->Ready = false;
 }
 
 void TMainForm::ConnectPageCommands() {
@@ -1182,53 +1350,123 @@ void TMainForm::ConnectPageCommands() {
   connect(auWrite, &QAction::triggered, this, guarded([this] { WriteCommand(); }));
   connect(auEdit, &QAction::triggered, this, guarded([this] { EditCommand(); }));
   connect(nExcel, &QAction::triggered, this, guarded([this] { ExcelCommand(); }));
-  connect(aMonitorRefresh, &QAction::triggered, this, guarded([this] {
-            QWidget *page = PageControl->currentWidget();
-            if (page == TabSheetParam)
-              ParamFrame->Refresh();
-            else if (page == TabSheetUstav || ActiveLocalSet())
-              UstavFrame->Refresh();
-          }));
+  connect(daSetTime, &QAction::triggered, this, guarded([this] { SetTimeCommand(); }));
+  connect(nReport, &QAction::triggered, this, guarded([this] { ReportCommand(); }));
+  connect(nEventExport, &QAction::triggered, this, guarded([this] { EventExportCommand(); }));
+  connect(aMonitorBreak, &QAction::triggered, this, &TMainForm::BreakCommand);
+  connect(aoGetList, &QAction::triggered, this, &TMainForm::GetListCommand);
+  connect(NDevice, &QMenu::aboutToShow, this, [this] {
+    QStringList ports;
+    TDeviceIO::GetComPortList(ports);
+    BuildPortMenu(ports);
+  });
   connect(cbPrimVal, &QCheckBox::toggled, this, [this](bool On) {
-    if (PageControl->currentWidget() == TabSheetUstav)
+    if (PageControl->currentWidget() == TabSheetDashboard)
+      DashboardFrame->SetPrimaryValues(On);
+    else if (PageControl->currentWidget() == TabSheetUstav)
       UstavFrame->SetPrimaryValues(On);
   });
-  const auto setFilter = QStringLiteral("*.us");
-  connect(apFileLoad, &QAction::triggered, this, guarded([this, setFilter] {
-            if (PageControl->currentWidget() != TabSheetUstav)
-              return;
-            TFileDialogRequest r{TFileDialogKind::Open, QStringLiteral("Открыть набор уставок"), "us", setFilter, {}, {}};
-            const QString path = AskFileName(r);
-            if (!path.isEmpty())
-              OpenLocalSet(path, QFileInfo(path).fileName().section(u'.', 0, 0) + TabCaptionTail);
-          }));
-  connect(apFileSave, &QAction::triggered, this, guarded([this] {
-            if (TkvUstavLocalFrame *local = ActiveLocalSet())
-              local->SaveToFile(QString());
-          }));
-  connect(apFileSaveAs, &QAction::triggered, this, guarded([this, setFilter] {
-            TkvUstavLocalFrame *local = ActiveLocalSet();
-            TTabSheet *sheet = PageControl->ActiveSheet();
-            if (sheet && sheet->Tag() == -9) {
-              sheet->findChild<TExcelFrame *>()->SaveAs();
-              return;
-            }
-            if (!local && PageControl->currentWidget() != TabSheetUstav)
-              return;
-            TFileDialogRequest r{TFileDialogKind::Save, QStringLiteral("Сохранить набор уставок как"), "us", setFilter, {}, {}};
-            const QString path = AskFileName(r);
-            if (path.isEmpty())
-              return;
-            if (!local) {
-              UstavFrame->SaveToFile(path);
-              return;
-            }
-            local->SaveToFile(path);
-            PageControl->setTabText(PageControl->indexOf(sheet), QFileInfo(path).fileName() + TabCaptionTail);
-          }));
+  for (auto [action, command] : {std::pair{aMonitorRefresh, &TPageRow::Refresh}, std::pair{apFileLoad, &TPageRow::Load},
+                                 std::pair{apFileSave, &TPageRow::Save}, std::pair{apFileSaveAs, &TPageRow::SaveAs}})
+    connect(action, &QAction::triggered, this, guarded([this, command] { RunPageCommand(command); }));
+
+  // The pages' rows. A file command asks for its name first and does nothing when cancelled.
+  using TUse = std::function<void(const QString &)>;
+  const auto withFile = [](TFileDialogKind Kind, const QString &Caption, const QString &Ext, const QString &Filter,
+                           TUse Use) {
+    return [=] {
+      if (const QString path = AskFileName({Kind, Caption, Ext, Filter, {}, {}}); !path.isEmpty())
+        Use(path);
+    };
+  };
+  const auto on = [this](QWidget *Page) { return [this, Page] { return PageControl->currentWidget() == Page; }; };
+  const auto tagged = [this](int Tag) {
+    return [this, Tag] { return PageControl->ActiveSheet() && PageControl->ActiveSheet()->Tag() == Tag; };
+  };
+  using K = TFileDialogKind;
+  AddPageRow({on(TabSheetDashboard), [this] { DashboardFrame->Refresh(); },
+              withFile(K::Open, QStringLiteral("Открыть титульную панель"), "xml", "*.xml",
+                       [this](const QString &F) { DashboardFrame->LoadFromFile(F); }),
+              [this] { DashboardFrame->Save(QString()); },
+              withFile(K::Save, QStringLiteral("Сохранить титульную панель как"), "xml", {},
+                       [this](const QString &F) { DashboardFrame->Save(F); })});
+  AddPageRow({on(TabSheetParam), [this] { ParamFrame->Refresh(); }, {}, {}, {}});
+  AddPageRow({on(TabSheetUstav), [this] { UstavFrame->Refresh(); },
+              withFile(K::Open, QStringLiteral("Открыть набор уставок"), "us", "*.us",
+                       [this](const QString &F) {
+                         OpenLocalSet(F, QFileInfo(F).fileName().section(u'.', 0, 0) + TabCaptionTail);
+                       }),
+              {},
+              withFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us",
+                       [this](const QString &F) { UstavFrame->SaveToFile(F); })});
+  AddPageRow({on(TabSheetEvent), [this] { EventFrame->ReadEventLog(); }, {}, {}, {}});
+  AddPageRow({on(TabSheetOscHeader), [this] { OscHeadFrame->ReRead(); }, {}, {}, {}});
+  // A local set: Refresh reads the fixed setpoints page again.
+  AddPageRow({[this] { return ActiveLocalSet() != nullptr; }, [this] { UstavFrame->Refresh(); }, {},
+              [this] { ActiveLocalSet()->SaveToFile(QString()); },
+              withFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", [this](const QString &F) {
+                ActiveLocalSet()->SaveToFile(F);
+                PageControl->setTabText(PageControl->currentIndex(), QFileInfo(F).fileName() + TabCaptionTail);
+              })});
+  AddPageRow({[this] { return ActiveFrame<TkvDeviceBoardFrame>() != nullptr; },
+              [this] { ActiveFrame<TkvDeviceBoardFrame>()->Refresh(); }, {},
+              [this] { ActiveFrame<TkvDeviceBoardFrame>()->Save(QString()); },
+              withFile(K::Save, QStringLiteral("Сохранить функциональные панели как"), "xml", {},
+                       [this](const QString &F) { ActiveFrame<TkvDeviceBoardFrame>()->Save(F); })});
+  AddPageRow({tagged(-9), {}, {}, {}, [this] { ActiveFrame<TExcelFrame>()->SaveAs(); }});
+  AddPageRow({[this] { return ActiveOscFrame() != nullptr; }, {}, {}, [this] { ActiveOscFrame()->SaveViewSettings(); },
+              [this] { ActiveOscFrame()->SaveComtradeAsDialog(); }});
+  AddPageRow({tagged(EventReportTag), {}, {}, {}, [this] { SaveEventReportAs(); }});
+
+  // The action list's update: every enabled flag follows the state while the
+  // window is idle, and at once when another page is shown.
   auto *actions = new QTimer(this);
   actions->setObjectName("ActionTimer");
-  actions->setInterval(250);
-  connect(actions, &QTimer::timeout, this, &TMainForm::UpdatePageActions);
+  actions->setInterval(100);
+  connect(actions, &QTimer::timeout, this, &TMainForm::UpdateActions);
+  connect(PageControl, &QTabWidget::currentChanged, this, &TMainForm::UpdateActions);
   actions->start();
+  UpdateActions();
+}
+
+void TMainForm::ConnectCustomLogic() {
+  connect(NCustomLogic, &QAction::triggered, this, [this] {
+    try {
+      OpenCustomLogicTab();
+    } catch (const EKvError &e) {
+      ShowEdgeError(e.Text());
+    }
+  });
+  AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); }, {}, {}, {}});
+}
+
+TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
+  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvCustomFrame(Parent); }, -6, true);
+  PageControl->setTabText(PageControl->indexOf(sheet),
+                          MultiLingual().Translate(QStringLiteral("Внешняя логика")) + TabCaptionTail);
+  auto *frame = sheet->findChild<TkvCustomFrame *>();
+  TCustomFrameHost host;
+  host.ChainGen = [this] { return FIOChain; };
+  host.Progress = [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); };
+  host.Status = [this](const QString &Text) { ShowStatus(Text); };
+  host.IsLinkIdle = [this] { return !IsLinkBusy(); };
+  host.EnterTempFolder = [this] { EnterTempFolder(); };
+  host.TempFolder = [this] { return QDir(FTempFolder).absolutePath(); };
+  host.CheckFlashHeader = [this] { FIdentification->CheckFlashHeader(); };
+  host.SetFlashSubFileStart = [this](TIOChain3 *Step, const QList<int> &Args) {
+    FIdentification->SetFlashSubFileStart(Step, Args);
+  };
+  host.ApplyCustomLogicNames = [this] { FIdentification->ApplyCustomLogicNames(); };
+  host.UstavNamesForm = FForms.CustomUstavForm;
+  host.ParamIONamesForm = FForms.CustomParamIOForm;
+  frame->SetHost(host);
+  TranslateComponent(MultiLingual(), frame);
+  frame->Initialize();
+  frame->SetCoreDate(DateTimeToQDateTime(FDescriptor->CoreDate));
+  return frame;
+}
+
+TkvCustomFrame *TMainForm::ActiveCustomFrame() const {
+  TTabSheet *sheet = PageControl->ActiveSheet();
+  return sheet && sheet->Tag() == -6 ? sheet->findChild<TkvCustomFrame *>() : nullptr;
 }

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -88,14 +89,42 @@ public:
   TkvUstavLocalFrame *OpenLocalSet(const QString &FileName, const QString &Caption);
   // The local set of the active tab, or null.
   TkvUstavLocalFrame *ActiveLocalSet() const;
-  // The enabled states of Write, Edit and Excel from the action table.
-  void UpdatePageActions();
+  // The enabled state of every action in the action table, for the state now.
+  void UpdateActions();
   // A message box with Text, shown once the chain step calling this has returned.
   void ShowMessageStep(const QString &Text);
   // The one answer to "may the user write now": an entry older than the
   // password expiration period lapses here. With a period of 0 or less an
   // entry answers true once, for the write it was made for, and then lapses.
   bool IsLoggedIn();
+  // Commands of the device menu; they throw the texts the error box shows.
+  void SetTimeCommand();
+  void ReportCommand();
+  void EventExportCommand();
+  void BreakCommand();
+  // "Список": the oscillogram directory page re-reads its list and is shown.
+  void GetListCommand();
+  // The port menu, one item per caption (the machine's ports each time the
+  // device menu opens). A click switches the port once the link is idle.
+  void BuildPortMenu(const QStringList &Captions);
+  // The name of the last saved oscillogram side file (the viewer keeps it).
+  void SetLastSavedFile(const QString &FileName);
+  QString LastSavedFile() const;
+
+  // What Refresh, Open, Save and Save As do on one kind of page. The first row
+  // whose Serves answers true takes the command; an empty command does nothing
+  // there, and a page no row serves ignores the command.
+  struct TPageRow {
+    std::function<bool()> Serves;
+    std::function<void()> Refresh, Load, Save, SaveAs;
+  };
+  void AddPageRow(TPageRow Row) { FPageRows.push_back(std::move(Row)); }
+  // The frame of class T on the active page, or null.
+  template <class T> T *ActiveFrame() const {
+    QWidget *page = PageControl->currentWidget();
+    return page ? page->findChild<T *>() : nullptr;
+  }
+
   void SetAutoPoll(uint8_t Value) { FAutoPoll = Value; }
   uint8_t AutoPoll() const { return FAutoPoll; }
 
@@ -113,8 +142,15 @@ public:
   void OpenLogTab();
   // A new tab showing the oscillogram FileName (".dat"); errors reach the caller.
   void OpenOscTab(const QString &FileName);
+  // The oscillograms the preference window keeps, opened again at start.
+  void ReopenPreferredOsc();
   // The oscillogram viewer of the active tab, or null.
   class TkvOscFrame *ActiveOscFrame() const;
+  // "Внешняя логика": the custom-logic tab (Tag -6), opened once and then
+  // activated; set up each time and given the device's core date.
+  class TkvCustomFrame *OpenCustomLogicTab();
+  // The custom-logic page of the active tab, or null.
+  class TkvCustomFrame *ActiveCustomFrame() const;
 
   // One tick of the poll timer.
   void TimerTimer();
@@ -203,6 +239,7 @@ protected:
 
 private:
   void BuildActions();
+  void ConnectCustomLogic();
   void ConnectPageCommands();
   void BuildMenus();
   void BuildToolBar();
@@ -212,6 +249,13 @@ private:
   // A baud-rate item: the port's new rate, the worker's poll pause, the item
   // checked, the device number list emptied and the device no longer ready.
   void BaudrateClick(QAction *Item);
+  // A port item: waits, without blocking, for the link to be idle (at most
+  // the timer interval), then reopens the port under the caption's name.
+  void PortClick(const QString &Caption);
+  void SwitchPort(const QString &Caption);
+  // Checks the item Caption, or with "" the item naming the port in use.
+  void CheckPortItem(const QString &Caption);
+  void RunPageCommand(std::function<void()> TPageRow::*Command);
   void ReportFolderProblem(const QString &Folder);
   // Asks about a changed title panel; false when the user cancels.
   bool FormCloseQuery();
@@ -253,6 +297,10 @@ private:
   bool FClosed = false;
   uint32_t FToolBarColor = clLinkError;
   int FFrameCounter = 0;
+  int FOscFrameCounter = 0;
   std::function<QDateTime()> FNow;
   std::unique_ptr<TIdentification> FIdentification;
+  QList<TPageRow> FPageRows;
+  QActionGroup *PortGroup = nullptr;
+  QPointer<QTimer> FPortWait; // a port click waiting for the link
 };

@@ -198,14 +198,15 @@ void TComtradeConfig::LoadFromBytes(const QByteArray &Bytes, const QString &File
                                     QString &Warning) {
   // Parsed into a fresh object first, so a refused file leaves this one as it was.
   TComtradeConfig C;
-  const QStringList Lines = SplitLines(FromWin1251(Bytes));
+  const QStringList Lines = SplitLines(DecodeFileText(Bytes, FileName));
   TCfgReader R(Lines);
 
   QStringList F = R.Next();
   C.FStationName = R.Field(F, 0);
   C.FRecDevId = R.Field(F, 1);
-  // An id with a byte the code page does not assign (or a control code) is
-  // not text: warn and go on without it.
+  // An id holding a control code or a replacement character is not text:
+  // warn and go on without it. (Bytes the code page lacks never get here:
+  // the file is refused as a whole.)
   if (std::any_of(C.FRecDevId.cbegin(), C.FRecDevId.cend(), [](QChar Ch) {
         return Ch.unicode() == 0xFFFD || Ch.category() == QChar::Other_Control;
       })) {

@@ -2,6 +2,7 @@
 // Notes on an oscillogram channel and the record's events, as the viewer and
 // its side file keep them. Drawing them is the viewer's.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -42,3 +43,9 @@ public:
 
 using TOscNoteList = std::vector<std::unique_ptr<TOscNote>>;
 using TOscEventList = std::vector<std::unique_ptr<TOscEvent>>;
+
+// The names of the edge kinds by index: no edge, rising, falling, both.
+inline const QStringList &EdgeKindNames() {
+  static const QStringList Names = QString::fromUtf8("нет фронта,передний,задний,оба фронта").split(',');
+  return Names;
+}

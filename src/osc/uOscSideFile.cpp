@@ -32,7 +32,7 @@ double OscEventMoment(const QString &Text) {
 }
 
 bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
-                     int SampleCount, int &AnalogHeight, const std::vector<TOscChannelSettings *> &Channels,
+                     int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
                      TOscEventList &Events) {
   QString Path = FileName;
   if (!QFileInfo::exists(Path))
@@ -43,10 +43,12 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
   if (!Doc->Load(Path))
     throw EKvError(QStringLiteral("%1: %2").arg(Path, Doc->GetParseError()));
   const IXXMLNode Root = Doc->GetDocumentElement();
-  if (const IXXMLNode Common = Root->SelectSingleNode(QStringLiteral("common")))
-    AnalogHeight = Common->GetIntAttr(QStringLiteral("analog-height"), 38);
-  else
-    AnalogHeight = 38;
+  View = TOscViewSettings();
+  if (const IXXMLNode Common = Root->SelectSingleNode(QStringLiteral("common"))) {
+    View.AnalogHeight = Common->GetIntAttr(QStringLiteral("analog-height"), View.AnalogHeight);
+    const int Width = Common->GetIntAttr(QStringLiteral("phasor-panel-width"), View.PhasorPanelWidth);
+    View.PhasorPanelWidth = Width > 0 ? Width : TOscViewSettings().PhasorPanelWidth;
+  }
 
   // Events inside the record only; Kept maps the file's events to the kept ones.
   Events.clear();
@@ -114,12 +116,14 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
   return true;
 }
 
-void SaveOscSideFile(const QString &FileName, int AnalogHeight,
+void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,
                      const std::vector<const TOscChannelSettings *> &Channels, const TOscEventList &Events) {
   IXXMLDocument Doc = NewXMLDocument();
   Doc->LoadXML(QStringLiteral("<root/>"));
   const IXXMLNode Root = Doc->GetDocumentElement();
-  Root->AddChild(QStringLiteral("common"))->SetIntAttr(QStringLiteral("analog-height"), AnalogHeight);
+  const IXXMLNode Common = Root->AddChild(QStringLiteral("common"));
+  Common->SetIntAttr(QStringLiteral("analog-height"), View.AnalogHeight);
+  Common->SetIntAttr(QStringLiteral("phasor-panel-width"), View.PhasorPanelWidth);
   for (size_t i = 0; i < Channels.size(); ++i) {
     const TOscChannelSettings &C = *Channels[i];
     const IXXMLNode N = Root->AddChild(QStringLiteral("channel"));

@@ -19,6 +19,13 @@ struct TOscChannelSettings {
   TOscNoteList Notes;
 };
 
+// The view as a whole: the analog strip height and the phasor panel's last
+// width (the panel itself always opens collapsed).
+struct TOscViewSettings {
+  int AnalogHeight = 38;
+  int PhasorPanelWidth = 200;
+};
+
 // The side file of a data file.
 QString OscSideFileName(const QString &DataFile);
 
@@ -26,12 +33,13 @@ QString OscSideFileName(const QString &DataFile);
 // changed) when neither exists. Channels are matched by position; a channel
 // without an element keeps its settings. Events outside the record are
 // dropped; afterwards every channel's events string has exactly one character
-// per kept event. Throws EKvError for a document that does not parse.
+// per kept event. A missing or non-positive width reads as 200. Throws
+// EKvError for a document that does not parse.
 bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
-                     int SampleCount, int &AnalogHeight, const std::vector<TOscChannelSettings *> &Channels,
+                     int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
                      TOscEventList &Events);
 // Writes the side file (Windows-1251 XML) through the save helper.
-void SaveOscSideFile(const QString &FileName, int AnalogHeight,
+void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,
                      const std::vector<const TOscChannelSettings *> &Channels, const TOscEventList &Events);
 // The moment of an event text "yy.mm.dd hh:nn:ss.zzz" (fixed positions;
 // separators not read); 2000-01-01 00:00:30.000 when it is no valid moment.

@@ -6,24 +6,36 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace {
+void Prefetch(const void *Address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(Address);
+#else
+  (void)Address;
+#endif
+}
+
+// Job(First, End) over 0..Count - 1 in pieces of at least MinPiece, one per
+// core, each on its own thread; on this one when a single piece does.
+template <class TJob> void InPieces(size_t Count, size_t MinPiece, TJob &&Job) {
+  const size_t Cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t Pieces = std::clamp<size_t>(Count / std::max<size_t>(MinPiece, 1), 1, Cores);
+  if (Pieces == 1) {
+    Job(size_t(0), Count);
+    return;
+  }
+  std::vector<std::thread> Threads;
+  for (size_t i = 0; i < Pieces; ++i)
+    Threads.emplace_back([&Job, i, Pieces, Count] { Job(Count * i / Pieces, Count * (i + 1) / Pieces); });
+  for (std::thread &T : Threads)
+    T.join();
+}
+
 constexpr int32_t NoMin = std::numeric_limits<int32_t>::max();
 constexpr int32_t NoMax = std::numeric_limits<int32_t>::min();
 } // namespace
-
-// Index lies within the record (callers clip to it).
-bool TOscStripCache::Sample(int Index, int32_t &Value) const {
-  const size_t Cell = size_t(Index) * FStride + FChannel;
-  if (FDigital) {
-    Value = FBits[Cell];
-    return true;
-  }
-  if (FMissing && FMissing[Cell])
-    return false;
-  Value = FRaw[Cell];
-  return true;
-}
 
 void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) {
   const TComtradeConfig *Config = Data.Config();
@@ -44,11 +56,13 @@ void TOscStripCache::Fold() {
   while (FLevels.back().size() > 1) {
     const std::vector<TEntry> &Below = FLevels.back();
     std::vector<TEntry> Up((Below.size() + 1) / 2);
-    for (size_t i = 0; i < Up.size(); ++i) {
-      const TEntry &A = Below[2 * i];
-      const TEntry &B = 2 * i + 1 < Below.size() ? Below[2 * i + 1] : TEntry{NoMin, NoMax};
+    const size_t Pairs = Below.size() / 2;
+    for (size_t i = 0; i < Pairs; ++i) {
+      const TEntry &A = Below[2 * i], &B = Below[2 * i + 1];
       Up[i] = TEntry{std::min(A.Min, B.Min), std::max(A.Max, B.Max)};
     }
+    if (Below.size() % 2)
+      Up.back() = Below.back();
     FLevels.push_back(std::move(Up));
   }
 }
@@ -82,82 +96,105 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
   const int32_t *Raw = Data.RawCells();
   const uint8_t *Bits = Data.DigitalCells();
   const uint8_t *Missing = Data.MissingCells();
-  for (int s = 0; s < N; ++s) {
-    const size_t Entry = size_t(s) / BaseSamples;
-    for (const auto &[C, Channel] : As) {
-      const size_t Cell = size_t(s) * A + Channel;
-      if (Missing && Missing[Cell])
-        continue;
-      TEntry &E = C->FLevels[0][Entry];
-      E.Min = std::min(E.Min, Raw[Cell]);
-      E.Max = std::max(E.Max, Raw[Cell]);
-    }
-    for (const auto &[C, Channel] : Ds) {
-      const int32_t V = Bits[size_t(s) * D + Channel];
-      TEntry &E = C->FLevels[0][Entry];
-      E.Min = std::min(E.Min, V);
-      E.Max = std::max(E.Max, V);
-    }
-  }
-  for (const auto &[C, Channel] : As)
-    C->Fold();
-  for (const auto &[C, Channel] : Ds)
-    C->Fold();
-}
-
-bool TOscStripCache::Range(int First, int Last, int &Min, int &Max) const {
-  int32_t Lo = NoMin, Hi = NoMax;
-  int64_t s = std::max(First, 0);
-  const int64_t End = std::min(Last, FCount - 1);
-  // Samples one by one, in a tight loop over the sample-major array.
-  auto Raw = [&](int64_t From, int64_t To) {
-    const size_t Cell0 = size_t(From) * FStride + FChannel;
-    if (FDigital) {
-      const uint8_t *P = FBits + Cell0;
-      for (int64_t i = From; i < To; ++i, P += FStride) {
-        Lo = std::min<int32_t>(Lo, *P);
-        Hi = std::max<int32_t>(Hi, *P);
-      }
-      return;
-    }
-    const int32_t *P = FRaw + Cell0;
-    const uint8_t *M = FMissing ? FMissing + Cell0 : nullptr;
-    for (int64_t i = From; i < To; ++i, P += FStride) {
-      if (M) {
-        const bool Gap = *M;
-        M += FStride;
-        if (Gap)
+  // Level 0 entry by entry: the extremes of every channel over the entry's
+  // rows, each row read once and whole (the loops over a row vectorise), then
+  // handed to the channels asked for. Pieces of entries go to the cores.
+  auto Level0 = [&](size_t First, size_t End) {
+    std::vector<int32_t> ALo(static_cast<size_t>(A)), AHi(ALo), DLo(static_cast<size_t>(D)), DHi(DLo);
+    int32_t *__restrict Lo = ALo.data(), *__restrict Hi = AHi.data();
+    int32_t *__restrict DL = DLo.data(), *__restrict DH = DHi.data();
+    for (size_t Entry = First; Entry < End; ++Entry) {
+      const int s0 = int(Entry) * BaseSamples, s1 = std::min(N, s0 + BaseSamples);
+      std::fill(Lo, Lo + A, NoMin);
+      std::fill(Hi, Hi + A, NoMax);
+      std::fill(DL, DL + D, NoMin);
+      std::fill(DH, DH + D, NoMax);
+      for (int s = s0; s < s1 && !As.empty(); ++s) {
+        const int32_t *__restrict Row = Raw + size_t(s) * size_t(A);
+        if (!Missing) {
+          for (int c = 0; c < A; ++c) {
+            Lo[c] = std::min(Lo[c], Row[c]);
+            Hi[c] = std::max(Hi[c], Row[c]);
+          }
           continue;
+        }
+        const uint8_t *__restrict Gap = Missing + size_t(s) * size_t(A);
+        for (int c = 0; c < A; ++c) {
+          Lo[c] = std::min(Lo[c], Gap[c] ? NoMin : Row[c]);
+          Hi[c] = std::max(Hi[c], Gap[c] ? NoMax : Row[c]);
+        }
       }
-      Lo = std::min(Lo, *P);
-      Hi = std::max(Hi, *P);
+      for (int s = s0; s < s1 && !Ds.empty(); ++s) {
+        const uint8_t *__restrict Row = Bits + size_t(s) * size_t(D);
+        for (int c = 0; c < D; ++c) {
+          DL[c] = std::min<int32_t>(DL[c], Row[c]);
+          DH[c] = std::max<int32_t>(DH[c], Row[c]);
+        }
+      }
+      for (const auto &[C, Channel] : As)
+        C->FLevels[0][Entry] = TEntry{Lo[Channel], Hi[Channel]};
+      for (const auto &[C, Channel] : Ds)
+        C->FLevels[0][Entry] = TEntry{DL[Channel], DH[Channel]};
     }
   };
-  if (s > End)
-    return false;
+  InPieces((size_t(N) + BaseSamples - 1) / BaseSamples, 256, Level0);
+  // The upper levels, channel by channel, the channels shared among the cores.
+  std::vector<TOscStripCache *> All;
+  for (const auto &List : {As, Ds})
+    for (const auto &[C, Channel] : List)
+      All.push_back(C);
+  InPieces(All.size(), 1, [&All](size_t First, size_t End) {
+    for (size_t i = First; i < End; ++i)
+      All[i]->Fold();
+  });
+}
+
+void TOscStripCache::Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces,
+                           int64_t &TailBegin) const {
   // The ragged start up to the first whole entry, the whole entries (each as
   // large as alignment and range allow), then the ragged end.
-  const int64_t Head = std::min(End + 1, (s + BaseSamples - 1) / BaseSamples * BaseSamples);
-  if (Head + BaseSamples - 1 > End) {
-    Raw(s, End + 1);
-    s = End + 1;
-  } else {
-    Raw(s, Head);
-    s = Head;
-  }
-  while (s + BaseSamples - 1 <= End) {
+  int64_t s = First;
+  const int64_t Head = std::min(Last + 1, (s + BaseSamples - 1) / BaseSamples * BaseSamples);
+  s = Head + BaseSamples - 1 > Last ? Last + 1 : Head;
+  HeadEnd = s;
+  while (s + BaseSamples - 1 <= Last) {
     int Level = 0;
     int64_t Span = BaseSamples;
-    while (Level + 1 < int(FLevels.size()) && s % (Span * 2) == 0 && s + Span * 2 - 1 <= End) {
+    while (Level + 1 < int(FLevels.size()) && s % (Span * 2) == 0 && s + Span * 2 - 1 <= Last) {
       ++Level;
       Span *= 2;
     }
-    const TEntry &E = FLevels[size_t(Level)][size_t(s / Span)];
-    Lo = std::min(Lo, E.Min);
-    Hi = std::max(Hi, E.Max);
+    Pieces.push_back({Level, s / Span});
     s += Span;
   }
-  Raw(s, End + 1);
+  TailBegin = s;
+}
+
+bool TOscStripCache::Range(int First, int Last, int &Min, int &Max) const {
+  const int64_t s = std::max(First, 0);
+  const int64_t End = std::min(Last, FCount - 1);
+  if (s > End)
+    return false;
+  int64_t HeadEnd = 0, TailBegin = 0;
+  std::vector<TPiece> Pieces;
+  Split(s, End, HeadEnd, Pieces, TailBegin);
+  int32_t Lo = NoMin, Hi = NoMax;
+  auto Raw = [&](int64_t From, int64_t To) {
+    for (int64_t i = From; i < To; ++i) {
+      int32_t V;
+      if (Sample(int(i), V)) {
+        Lo = std::min(Lo, V);
+        Hi = std::max(Hi, V);
+      }
+    }
+  };
+  Raw(s, HeadEnd);
+  for (const TPiece &P : Pieces) {
+    const TEntry &E = FLevels[size_t(P.Level)][size_t(P.Index)];
+    Lo = std::min(Lo, E.Min);
+    Hi = std::max(Hi, E.Max);
+  }
+  Raw(TailBegin, End + 1);
   if (Lo > Hi)
     return false;
   Min = Lo;
@@ -173,7 +210,9 @@ std::vector<TOscColumn> TOscStripCache::Columns(int First, int Last, double Time
 
 void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches, int First, int Last,
                                double TimeScale, std::vector<std::vector<TOscColumn>> &Out) {
-  Out.assign(Caches.size(), {});
+  Out.resize(Caches.size());
+  for (auto &O : Out)
+    O.clear();
   if (Caches.empty())
     return;
   First = std::max(First, 0);
@@ -181,12 +220,18 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
   if (First > Last || !(TimeScale > 0.0))
     return;
   auto XOf = [TimeScale](int64_t i) { return int64_t(std::nearbyint(double(i) * TimeScale)); };
-  // The column edges once for all channels, then channel by channel: each
-  // walks its levels forwards, which the memory's prefetching follows.
+  // Each column's split into raw ends and whole entries is found once for
+  // all channels (they share the record's length, hence their levels). The
+  // raw samples are then read row by row for every channel at once, since a
+  // row holds all channels side by side; the entries channel by channel,
+  // each walking its levels forwards as the memory's prefetching likes.
   struct TEdge {
-    int64_t X, First, Last;
+    int64_t X, First, Last, HeadEnd, TailBegin;
+    size_t Piece; // first of its pieces
   };
   std::vector<TEdge> Edges;
+  std::vector<TPiece> Pieces;
+  const TOscStripCache &Shape = *Caches[0];
   int64_t s = First;
   while (s <= Last) {
     const int64_t X = XOf(s);
@@ -197,20 +242,81 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
     while (e + 1 <= Last && XOf(e + 1) == X)
       ++e;
     e = std::min<int64_t>(e, Last);
-    Edges.push_back({X, s, e});
+    TEdge E{X, s, e, 0, 0, Pieces.size()};
+    Shape.Split(s, e, E.HeadEnd, Pieces, E.TailBegin);
+    Edges.push_back(E);
     s = e + 1;
   }
-  for (size_t k = 0; k < Caches.size(); ++k) {
-    const TOscStripCache &Cache = *Caches[k];
-    Out[k].reserve(Edges.size());
-    for (const TEdge &E : Edges) {
-      TOscColumn C;
-      C.X = int(E.X);
-      C.FirstSample = int(E.First);
-      int32_t V;
-      C.FirstMissing = !Cache.Sample(C.FirstSample, V);
-      C.HasValue = Cache.Range(C.FirstSample, int(E.Last), C.Min, C.Max);
-      Out[k].push_back(C);
+  const size_t K = Caches.size();
+  for (size_t k = 0; k < K; ++k) {
+    Out[k].resize(Edges.size());
+    for (size_t j = 0; j < Edges.size(); ++j) {
+      TOscColumn &C = Out[k][j];
+      C.X = int(Edges[j].X);
+      C.FirstSample = int(Edges[j].First);
+      C.Min = NoMin;
+      C.Max = NoMax;
+    }
+  }
+  // The rows and entries a column needs are known ahead: asking the memory
+  // for them a few columns early hides most of its latency (without it a
+  // dense paint spends most of its time waiting on these reads).
+  constexpr size_t Ahead = 4;
+  auto PrefetchRows = [&](const TEdge &E) {
+    for (const TOscStripCache *C : Caches)
+      if (C == Caches.front() || C->FDigital != Caches.front()->FDigital) {
+        const size_t Bytes = C->FDigital ? C->FStride : C->FStride * sizeof(int32_t);
+        const char *Base = C->FDigital ? reinterpret_cast<const char *>(C->FBits) : reinterpret_cast<const char *>(C->FRaw);
+        for (const auto &[From, To] : {std::pair{E.First, E.HeadEnd + 1}, std::pair{E.TailBegin, E.Last + 1}})
+          for (int64_t r = From; r < To; ++r)
+            for (size_t b = 0; b < Bytes; b += 64)
+              Prefetch(Base + size_t(r) * Bytes + b);
+      }
+  };
+  for (size_t j = 0; j < Edges.size(); ++j) {
+    const TEdge &E = Edges[j];
+    if (j + Ahead < Edges.size())
+      PrefetchRows(Edges[j + Ahead]);
+    for (size_t k = 0; k < K; ++k) {
+      TOscColumn &C = Out[k][j];
+      int32_t V = 0;
+      C.FirstMissing = !Caches[k]->Sample(int(E.First), V);
+      C.FirstValue = C.FirstMissing ? 0 : V;
+      C.LastValue = Caches[k]->Sample(int(E.Last), V) ? V : 0;
+    }
+    auto Rows = [&](int64_t From, int64_t To) {
+      for (int64_t r = From; r < To; ++r)
+        for (size_t k = 0; k < K; ++k) {
+          int32_t V;
+          if (Caches[k]->Sample(int(r), V)) {
+            TOscColumn &C = Out[k][j];
+            C.Min = std::min(C.Min, V);
+            C.Max = std::max(C.Max, V);
+          }
+        }
+    };
+    Rows(E.First, E.HeadEnd);
+    Rows(E.TailBegin, E.Last + 1);
+  }
+  for (size_t k = 0; k < K; ++k) {
+    const auto &Levels = Caches[k]->FLevels;
+    for (size_t j = 0; j < Edges.size(); ++j) {
+      if (j + Ahead < Edges.size()) {
+        const size_t End = j + Ahead + 1 < Edges.size() ? Edges[j + Ahead + 1].Piece : Pieces.size();
+        for (size_t p = Edges[j + Ahead].Piece; p < End; ++p)
+          Prefetch(&Levels[size_t(Pieces[p].Level)][size_t(Pieces[p].Index)]);
+      }
+      TOscColumn &C = Out[k][j];
+      int32_t Lo = C.Min, Hi = C.Max;
+      const size_t End = j + 1 < Edges.size() ? Edges[j + 1].Piece : Pieces.size();
+      for (size_t p = Edges[j].Piece; p < End; ++p) {
+        const TEntry &Entry = Levels[size_t(Pieces[p].Level)][size_t(Pieces[p].Index)];
+        Lo = std::min(Lo, Entry.Min);
+        Hi = std::max(Hi, Entry.Max);
+      }
+      C.HasValue = Lo <= Hi;
+      C.Min = C.HasValue ? Lo : 0;
+      C.Max = C.HasValue ? Hi : 0;
     }
   }
 }

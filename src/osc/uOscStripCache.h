@@ -13,12 +13,15 @@ class TComtradeData;
 
 // One pixel column: its x, the first sample that falls on it and the extremes
 // of its samples. HasValue is false when every sample of the column is missing.
+// FirstValue and LastValue are the column's first and last samples (0 where
+// missing).
 struct TOscColumn {
   int X = 0;
   int FirstSample = 0;
   int Min = 0, Max = 0;
   bool HasValue = false;
   bool FirstMissing = false;
+  int FirstValue = 0, LastValue = 0;
 };
 
 class TOscStripCache {
@@ -54,6 +57,13 @@ private:
   struct TEntry {
     int32_t Min, Max; // Min > Max: no sample of the entry has a value
   };
+  struct TPiece {
+    int Level;
+    int64_t Index;
+  };
+  // First..Last (within the record) as the raw samples First..HeadEnd - 1,
+  // the whole entries appended to Pieces, and the raw samples TailBegin..Last.
+  void Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces, int64_t &TailBegin) const;
   bool Sample(int Index, int32_t &Value) const;
   void Bind(const TComtradeData &Data, int Channel, bool Digital);
   void Fold();
@@ -66,3 +76,17 @@ private:
   int FCount = 0;
   std::vector<std::vector<TEntry>> FLevels;
 };
+
+// Index lies within the record (callers clip to it). Inline: a paint reads
+// the ragged ends of every column of every channel through it.
+inline bool TOscStripCache::Sample(int Index, int32_t &Value) const {
+  const size_t Cell = size_t(Index) * FStride + size_t(FChannel);
+  if (FDigital) {
+    Value = FBits[Cell];
+    return true;
+  }
+  if (FMissing && FMissing[Cell])
+    return false;
+  Value = FRaw[Cell];
+  return true;
+}

@@ -1,6 +1,7 @@
 #include "uOscView.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -95,6 +96,38 @@ bool TOscView::ScrollBy(int Step) {
 }
 
 int TOscView::SampleX(int Sample) const { return RoundEven(double(Sample) * TimeScale); }
+
+int TOscView::FirstSampleAtX(int64_t X) const {
+  if (X <= 0 || FSampleCount == 0)
+    return 0;
+  // An estimate from the scale, then steps to the exact edge of the rounding.
+  int64_t i = std::clamp<int64_t>(int64_t(std::ceil((double(X) - 0.5) / TimeScale)), 0, FSampleCount);
+  while (i > 0 && SampleX(int(i - 1)) >= X)
+    --i;
+  while (i < FSampleCount && SampleX(int(i)) < X)
+    ++i;
+  return int(i);
+}
+
+void TOscView::ColumnRange(int64_t X0, int64_t X1, int &From, int &To) const {
+  const int Start = FirstSampleAtX(X0);
+  From = Start > 0 ? FirstSampleAtX(SampleX(Start - 1)) : 0;
+  const int After = FirstSampleAtX(X1 + 1);
+  To = After < FSampleCount ? FirstSampleAtX(int64_t(SampleX(After)) + 1) - 1 : FSampleCount - 1;
+}
+
+TOscStripSpan TOscView::StripSpan(int Index) const {
+  TOscStripSpan S;
+  S.Index = Index;
+  S.Left = int(std::min<int64_t>(int64_t(Index) * PlotWidth, INT_MAX));
+  if (PlotWidth <= 0)
+    return S;
+  S.FirstSample = FirstSampleAtX(int64_t(Index) * PlotWidth);
+  S.SampleCount = FirstSampleAtX(int64_t(Index + 1) * PlotWidth) - S.FirstSample;
+  return S;
+}
+
+int TOscView::FirstVisibleStrip() const { return PlotWidth > 0 ? SampleX(ScrollSample) / PlotWidth : 0; }
 
 int TOscView::MsToSample(double Ms) const { return RoundEven(FRate * (Ms / 1000.0)); }
 

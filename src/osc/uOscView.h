@@ -6,6 +6,7 @@
 // L (LastSample) is the last sample index of the loaded data: SampleCount - 1
 // whichever numbering the file used.
 #include <QString>
+#include <cstdint>
 #include <vector>
 
 // One tick of the time axis.
@@ -16,11 +17,23 @@ struct TOscGridTick {
   QString Label;  // seconds from the trigger (when asked for)
 };
 
+// One bitmap strip of the whole record at the current scale: strip Index
+// holds the pixels Index x plot width .. (Index + 1) x plot width - 1 from the
+// record's start, that is the samples First..First + Count - 1.
+struct TOscStripSpan {
+  int Index = 0;
+  int FirstSample = 0;
+  int SampleCount = 0; // 0 past the record's end
+  int Left = 0;        // pixels from the record's start
+};
+
 class TOscView {
 public:
   static constexpr int MinHeight = 25, MaxAnalogHeight = 400, MaxDiscreteHeight = 100;
   static constexpr double MaxZoomScale = 1000.0;
   static constexpr int WheelSamples = 20;
+  // Pixels beyond its column that a curve's pen (width 0..3) may cover.
+  static constexpr int PenReach = 4;
 
   // The record: sample count, samples per second, trigger offset in ms.
   void SetRecord(int SampleCount, double Rate, int TriggerOffsetMs);
@@ -68,6 +81,16 @@ public:
 
   // Pixels from the record's start; ties to even.
   int SampleX(int Sample) const;
+  // The first sample whose x is X or more (SampleCount when none is).
+  int FirstSampleAtX(int64_t X) const;
+  // The samples to draw the pixels X0..X1 from the record's start: whole
+  // columns, from the last column before X0 to the first after X1 (the lines
+  // to them cross the edges). Empty (From > To) for an empty record.
+  void ColumnRange(int64_t X0, int64_t X1, int &From, int &To) const;
+  // The bitmap strip Index (0 or more), and the one holding the plot's left
+  // edge at the current scroll: a paint shows it and the next.
+  TOscStripSpan StripSpan(int Index) const;
+  int FirstVisibleStrip() const;
   // x within the plot of a sample at the current scroll.
   int PlotX(int Sample) const { return SampleX(Sample) - SampleX(ScrollSample); }
   int MsToSample(double Ms) const;

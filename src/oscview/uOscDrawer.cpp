@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QStyle>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -20,7 +21,7 @@ const QColor SelectedPanel(0xA6, 0xCA, 0xF0); // stored $F0CAA6
 class TPolyline {
 public:
   static constexpr int RunPoints = 32;
-  explicit TPolyline(QPainter &P) : FP(P) {}
+  explicit TPolyline(QPainter *P) : FP(P) {}
   ~TPolyline() { Flush(); }
   void Add(int X, int Y) {
     FPoints.append(QPoint(X, Y));
@@ -32,35 +33,38 @@ public:
   }
   void Flush() {
     if (FPoints.size() == 1)
-      FP.drawPoint(FPoints[0]);
+      FP->drawPoint(FPoints[0]);
     else if (FPoints.size() > 1)
-      FP.drawPolyline(FPoints.constData(), int(FPoints.size()));
+      FP->drawPolyline(FPoints.constData(), int(FPoints.size()));
     FPoints.clear();
   }
 
 private:
-  QPainter &FP;
+  QPainter *FP;
   QVector<QPoint> FPoints;
 };
 
-// One line of a curve in the pen's colour and width. On the screen's image the
-// pixels are written directly (a paint of 48 strips must stay within a frame);
-// on any other canvas it goes through the painter.
+// One line of a curve in the pen's colour and width. On the screen's image (or
+// a strip's coverage mask, 8 bits a pixel) the pixels are written directly (a
+// paint of 48 strips must stay within a frame); on any other canvas it goes
+// through the painter.
 class TStroke {
 public:
   TStroke(const TOscCommon &Common, const QColor &Color, int Width)
-      : FImage(Common.Image), FPainter(*Common.Canvas), FLine(*Common.Canvas), FColor(Color.rgb()),
-        FWidth(std::max(Width, 1)) {
+      : TStroke(Common.Image, Common.Canvas, Color, Width) {}
+  TStroke(QImage *Image, QPainter *Painter, const QColor &Color, int Width)
+      : FImage(Image), FPainter(Painter), FLine(Painter), FColor(Color.rgb()), FWidth(std::max(Width, 1)) {
     if (!FImage) {
       QPen Pen(Color);
       Pen.setWidth(std::max(Width, 0));
-      FPainter.setPen(Pen);
+      FPainter->setPen(Pen);
     } else {
       // bits() once: scanLine() checks for a shared copy on every call.
       FBits = FImage->bits();
       FLineBytes = FImage->bytesPerLine();
       FW = FImage->width();
       FH = FImage->height();
+      FMask = FImage->depth() == 8;
     }
   }
   // Continues the line to (X, Y).
@@ -84,7 +88,7 @@ public:
     if (Y0 > Y1)
       std::swap(Y0, Y1);
     if (!FImage) {
-      FPainter.fillRect(X - (FWidth - 1) / 2, Y0, FWidth, Y1 - Y0 + 1, QColor::fromRgb(FColor));
+      FPainter->fillRect(X - (FWidth - 1) / 2, Y0, FWidth, Y1 - Y0 + 1, QColor::fromRgb(FColor));
       return;
     }
     Fill(X - (FWidth - 1) / 2, Y0, FWidth, Y1 - Y0 + 1);
@@ -95,34 +99,46 @@ private:
     const int X0 = std::max(X, 0), X1 = std::min(X + W, FW);
     const int Y0 = std::max(Y, 0), Y1 = std::min(Y + H, FH);
     for (int y = Y0; y < Y1; ++y) {
-      auto *Row = reinterpret_cast<QRgb *>(FBits + qsizetype(y) * FLineBytes);
+      uchar *Line = FBits + qsizetype(y) * FLineBytes;
+      if (FMask) {
+        std::fill(Line + X0, Line + std::max(X0, X1), uchar(0xFF));
+        continue;
+      }
+      auto *Row = reinterpret_cast<QRgb *>(Line);
       for (int x = X0; x < X1; ++x)
         Row[x] = FColor;
     }
   }
   void Square(int X, int Y) { Fill(X - (FWidth - 1) / 2, Y - (FWidth - 1) / 2, FWidth, FWidth); }
   void RasterLine(int X0, int Y0, int X1, int Y1) {
-    // A vertical run is one bar; otherwise Bresenham with the pen's square.
-    if (X0 == X1) {
-      Fill(X0 - (FWidth - 1) / 2, std::min(Y0, Y1) - (FWidth - 1) / 2, FWidth, std::abs(Y1 - Y0) + FWidth);
-      return;
+    // Column by column: each column of the line is one vertical bar from
+    // where the line enters it to where it leaves, widened by the pen. A curve
+    // is mostly short steps between neighbouring columns, so this writes each
+    // pixel about once where a walk along the line would stamp the pen's square
+    // at every step.
+    if (X0 > X1) {
+      std::swap(X0, X1);
+      std::swap(Y0, Y1);
     }
-    const int DX = std::abs(X1 - X0), DY = -std::abs(Y1 - Y0);
-    const int SX = X0 < X1 ? 1 : -1, SY = Y0 < Y1 ? 1 : -1;
-    int Err = DX + DY;
-    for (;;) {
-      Square(X0, Y0);
-      if (X0 == X1 && Y0 == Y1)
-        break;
-      const int E2 = 2 * Err;
-      if (E2 >= DY) {
-        Err += DY;
-        X0 += SX;
-      }
-      if (E2 <= DX) {
-        Err += DX;
-        Y0 += SY;
-      }
+    const int DX = X1 - X0, DY = Y1 - Y0;
+    const int Lo = std::min(Y0, Y1), Hi = std::max(Y0, Y1);
+    const int Half = (FWidth - 1) / 2;
+    // y where the line crosses x = X0 + i - 0.5 (i = 0 .. DX + 1), clamped
+    // to the line's ends.
+    auto Edge = [&](int i) {
+      if (DX == 0)
+        return i == 0 ? Y0 : Y1;
+      const int64_t Num = int64_t(DY) * (2 * i - 1);
+      const int64_t Den = 2 * int64_t(DX);
+      const int64_t Q = Num >= 0 ? (Num + DX) / Den : -((-Num + DX) / Den);
+      return std::clamp(int(Y0 + Q), Lo, Hi);
+    };
+    int Enter = Edge(0);
+    for (int i = 0; i <= DX; ++i) {
+      const int Leave = Edge(i + 1);
+      const int A = std::min(Enter, Leave), B = std::max(Enter, Leave);
+      Fill(X0 + i - Half, A - Half, FWidth, B - A + FWidth);
+      Enter = Leave;
     }
   }
 
@@ -130,7 +146,8 @@ private:
   uchar *FBits = nullptr;
   qsizetype FLineBytes = 0;
   int FW = 0, FH = 0;
-  QPainter &FPainter;
+  bool FMask = false;
+  QPainter *FPainter;
   TPolyline FLine;
   QRgb FColor;
   int FWidth;
@@ -275,48 +292,124 @@ void TOscDrawer::SetData(const TComtradeData &Data) {
 double TOscDrawer::Factor() const { return FCommon->View->ChannelFactor(FMin, FMax); }
 
 void TOscDrawer::DrawCurve(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
+  const std::vector<TOscColumn> Own =
+      Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, FCommon->View->TimeScale);
+  RenderCurve(FCommon->Image, FCommon->Canvas, Columns ? *Columns : Own, DX, CenterY, false);
+  DrawNotes(DX);
+}
+
+void TOscDrawer::DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
+  const std::vector<TOscColumn> Own =
+      Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, FCommon->View->TimeScale);
+  RenderCurve(FCommon->Image, FCommon->Canvas, Columns ? *Columns : Own, DX, CenterY, true);
+  DrawNotes(DX);
+}
+
+void TOscDrawer::RenderCurve(QImage *Image, QPainter *Painter, const std::vector<TOscColumn> &Columns, int DX,
+                             int Center, bool Envelope) const {
   const TOscView &V = *FCommon->View;
   const double F = Factor();
-  const std::vector<TOscColumn> Own = Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
-  {
-    TStroke Line(*FCommon, ColorFromStored(Settings.Color), Settings.PenWidth);
-    for (const TOscColumn &C : Columns ? *Columns : Own) {
+  const QColor Color = ColorFromStored(Settings.Color);
+  if (!Envelope) {
+    TStroke Line(Image, Painter, Color, Settings.PenWidth);
+    for (const TOscColumn &C : Columns) {
       if (C.FirstMissing) {
         Line.Break();
         continue;
       }
-      Line.Point(C.X - DX, CenterY + V.ValueY(FData->GetRaw(Index, C.FirstSample), F, AmplFactor));
+      Line.Point(C.X - DX, Center + V.ValueY(C.FirstValue, F, AmplFactor));
     }
+    return;
   }
-  DrawNotes(DX);
+  // The minima and the maxima, each one line, with each column's bar between
+  // them so that steep edges leave no gap. Columns are neighbours here (ten
+  // samples or more to a pixel), so the two lines and the bar of a column are
+  // one vertical span: from the highest of the column's maximum and the upper
+  // line's crossings of the column's edges to the lowest of the same below.
+  // A column without values breaks both lines.
+  auto Mid = [](int A, int B) { return int(std::floor((A + B) / 2.0 + 0.5)); };
+  TStroke Bars(Image, Painter, Color, Settings.PenWidth);
+  const size_t N = Columns.size();
+  std::vector<int> Top(N), Bottom(N);
+  for (size_t j = 0; j < N; ++j) {
+    Top[j] = Center + V.ValueY(Columns[j].Max, F, AmplFactor);
+    Bottom[j] = Center + V.ValueY(Columns[j].Min, F, AmplFactor);
+  }
+  auto Joined = [&](size_t j, size_t k) {
+    return k < N && Columns[k].HasValue && std::abs(Columns[k].X - Columns[j].X) == 1;
+  };
+  for (size_t j = 0; j < N; ++j) {
+    if (!Columns[j].HasValue)
+      continue;
+    int Hi = Top[j], Lo = Bottom[j];
+    const int Y0 = Hi, Y1 = Lo;
+    for (const size_t k : {j - 1, j + 1})
+      if (Joined(j, k))
+        for (const int Y : {Mid(Y0, Top[k]), Mid(Y1, Bottom[k])}) {
+          Hi = std::min(Hi, Y);
+          Lo = std::max(Lo, Y);
+        }
+    // The lines' pen reaches as far above and below.
+    const int W = std::max(Settings.PenWidth, 1);
+    Bars.Span(Columns[j].X - DX, Hi - (W - 1) / 2, Lo + W / 2);
+  }
 }
 
-void TOscDrawer::DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Pre) {
+void TOscDrawer::RenderFrame(TBitmapFrame &Frame) const {
   const TOscView &V = *FCommon->View;
-  const double F = Factor();
-  const QColor Color = ColorFromStored(Settings.Color);
-  const std::vector<TOscColumn> Own = Pre ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
-  const std::vector<TOscColumn> &Columns = Pre ? *Pre : Own;
-  // The minima and the maxima, each one line; a column without values ends
-  // both. Columns whose extremes lie apart get their vertical bar, so steep
-  // edges leave no gap between the two lines.
-  {
-    TStroke Top(*FCommon, Color, Settings.PenWidth), Bottom(*FCommon, Color, Settings.PenWidth),
-        Bars(*FCommon, Color, Settings.PenWidth);
-    for (const TOscColumn &C : Columns) {
-      if (!C.HasValue) {
-        Top.Break();
-        Bottom.Break();
-        continue;
-      }
-      const int YMax = CenterY + V.ValueY(C.Max, F, AmplFactor), YMin = CenterY + V.ValueY(C.Min, F, AmplFactor);
-      Top.Point(C.X - DX, YMax);
-      Bottom.Point(C.X - DX, YMin);
-      if (C.Min != C.Max)
-        Bars.Span(C.X - DX, YMax, YMin);
+  Frame.Bitmap = QImage(Frame.Bounds.size(), QImage::Format_Alpha8);
+  Frame.Bitmap.fill(0);
+  // Columns as far beyond the strip's edges as the pen reaches, so that
+  // strips meet as one curve.
+  int From = 0, To = -1;
+  V.ColumnRange(int64_t(Frame.Bounds.left()) - TOscView::PenReach,
+                int64_t(Frame.Bounds.left()) + Frame.Bounds.width() + TOscView::PenReach, From, To);
+  RenderCurve(&Frame.Bitmap, nullptr, FCache.Columns(From, To, V.TimeScale), Frame.Bounds.left(),
+              Frame.Bounds.height() / 2, V.TimeScale <= 0.1);
+}
+
+void TOscDrawer::PaintFromCache(int Top) {
+  QImage *Image = FCommon->Image;
+  const TOscView &V = *FCommon->View;
+  if (!Image || Image->depth() != 32 || V.PlotWidth <= 0)
+    return;
+  const TFramesKey Key{V.TimeScale, V.AmplitudeScale * AmplFactor, V.PlotWidth, FCommon->AnalogStrip.height(),
+                       Settings.PenWidth};
+  if (!(Key == FFramesKey))
+    FFrames.clear();
+  FFramesKey = Key;
+  const int K = V.FirstVisibleStrip();
+  // A strip either side of the two shown is kept, for scrolling back and forth.
+  std::erase_if(FFrames, [K](const auto &F) { return F->Index < K - 1 || F->Index > K + 2; });
+  const int DX = V.SampleX(V.ScrollSample);
+  const QRgb Color = ColorFromStored(Settings.Color).rgb();
+  for (int Index : {K, K + 1}) {
+    auto It = std::find_if(FFrames.begin(), FFrames.end(), [Index](const auto &F) { return F->Index == Index; });
+    if (It == FFrames.end()) {
+      const TOscStripSpan Span = V.StripSpan(Index);
+      auto F = std::make_unique<TBitmapFrame>();
+      F->Index = Index;
+      F->FirstSample = Span.FirstSample;
+      F->SampleCount = Span.SampleCount;
+      // As far above and below the strip as a pen reaches.
+      F->Bounds = QRect(Span.Left, -TOscView::PenReach, V.PlotWidth, Key.Height + 2 * TOscView::PenReach);
+      RenderFrame(*F);
+      FFrames.push_back(std::move(F));
+      It = std::prev(FFrames.end());
+    }
+    const TBitmapFrame &F = **It;
+    // The visible part: the strip shifted left by DX, clipped to the plot.
+    const int Shift = F.Bounds.left() - DX;
+    const int X0 = std::max(0, Shift), X1 = std::min({V.PlotWidth, Image->width(), Shift + F.Bitmap.width()});
+    const int BitmapTop = Top + F.Bounds.top();
+    const int Y0 = std::max(0, BitmapTop), Y1 = std::min(Image->height(), BitmapTop + F.Bitmap.height());
+    for (int y = Y0; y < Y1; ++y) {
+      const uchar *Mask = F.Bitmap.constScanLine(y - BitmapTop);
+      auto *Row = reinterpret_cast<QRgb *>(Image->scanLine(y));
+      for (int x = X0; x < X1; ++x)
+        Row[x] &= Mask[x - Shift] ? Color : ~QRgb(0);
     }
   }
-  DrawNotes(DX);
 }
 
 void TOscDrawer::DrawDiscrete(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
@@ -329,7 +422,7 @@ void TOscDrawer::DrawDiscrete(int First, int Count, int DX, const std::vector<TO
   const std::vector<TOscColumn> Own = Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
   for (const TOscColumn &C : Columns ? *Columns : Own) {
     const int X = C.X - DX;
-    const int YFirst = Y(FData->GetDigitalValue(Index, C.FirstSample));
+    const int YFirst = Y(C.FirstValue);
     if (Started)
       Line.Point(X, PrevY);
     Line.Point(X, YFirst);
@@ -340,15 +433,10 @@ void TOscDrawer::DrawDiscrete(int First, int Count, int DX, const std::vector<TO
       // value the column ends with.
       Line.Point(X, Y(C.Min));
       Line.Point(X, Y(C.Max));
-      int Last = C.FirstSample;
-      while (Last + 1 < FCache.SampleCount() && V.SampleX(Last + 1) == C.X)
-        ++Last;
-      PrevY = Y(FData->GetDigitalValue(Index, Last));
+      PrevY = Y(C.LastValue);
       Line.Point(X, PrevY);
     }
   }
-  if (Started)
-    Line.Point(V.PlotX(First + Count - 1), PrevY);
 }
 
 void TOscDrawer::DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid) {
@@ -368,17 +456,34 @@ void TOscDrawer::DrawTimeGrid(int Y, int DX, int First, int Count, const std::ve
       LastX = X;
     }
   }
-  P.setPen(QPen(FCommon->GridColor, 1));
-  int RightEnd = -10;
   const QFontMetrics M(P.font());
-  for (const TOscGridTick &T : Grid) {
-    const int X = T.X - DX;
-    if (X > RightEnd) {
-      const QString Label = V.TickLabel(T);
-      P.drawText(X, Y + 2 + M.ascent(), Label);
-      RightEnd = X + M.horizontalAdvance(Label) + 5;
+  auto WriteLabels = [&](QPainter &On, int Top) {
+    On.setPen(QPen(FCommon->GridColor, 1));
+    int RightEnd = -10;
+    for (const TOscGridTick &T : Grid) {
+      const int X = T.X - DX;
+      if (X > RightEnd) {
+        const QString Label = V.TickLabel(T);
+        On.drawText(X, Top + M.ascent(), Label);
+        RightEnd = X + M.horizontalAdvance(Label) + 5;
+      }
     }
+  };
+  if (!FCommon->Image) {
+    WriteLabels(P, Y + 2);
+    return;
   }
+  // Shaping text costs more than all the curves of a paint: the row is
+  // written once and copied.
+  QImage &Row = FCommon->LabelRow;
+  if (Row.isNull()) {
+    Row = QImage(FCommon->Image->width(), M.height() + 1, QImage::Format_ARGB32_Premultiplied);
+    Row.fill(Qt::transparent);
+    QPainter On(&Row);
+    On.setFont(P.font());
+    WriteLabels(On, 0);
+  }
+  P.drawImage(0, Y + 2, Row);
 }
 
 QString TOscDrawer::ValueNoteText(int Sample, int ValueKind) const {

@@ -32,9 +32,27 @@ struct TOscCommon {
   QColor GridColor = Qt::black;
   QColor BackColor = Qt::white;
   double PrintScaleY = 1.0;
+  // The time labels of the current screen paint, written once and copied
+  // under every strip's axis (they are the same for all); the frame empties
+  // it when a paint begins.
+  QImage LabelRow;
   const TOscEventList *Events = nullptr; // the record's events, owned by the frame
   int RmsPeriods = 1;                     // setting osc/rms
 };
+
+// A pre-rendered piece of an analog curve: the pixels Bounds.left() ..
+// Bounds.right() of the whole record at the scale it was made for, the
+// samples FirstSample..FirstSample + SampleCount - 1; vertically from
+// Bounds.top() (a few pixels above the strip, as far as a pen reaches) with
+// the zero line in the middle. The bitmap is a coverage mask (8 bits, 255
+// where the curve is), coloured when it is copied.
+struct TBitmapFrame {
+  QImage Bitmap;
+  int Index = 0; // the strip's number from the record's start
+  int FirstSample = 0, SampleCount = 0;
+  QRect Bounds;
+};
+using TBitmapFrameList = std::vector<std::unique_ptr<TBitmapFrame>>;
 
 // 0x00BBGGRR, as colours are stored, to a QColor and back.
 QColor ColorFromStored(uint32_t Value);
@@ -89,6 +107,14 @@ public:
   void DrawCurve(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
   void DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
   void DrawDiscrete(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
+  // Setting osc/bitmapFrames: copies the curve onto the screen image (Canvas
+  // with Image) with the strip's top at Top, from the strips that hold the
+  // plot (the one at its left edge and the next), rendering those missing or
+  // made for other scales, heights or pens and freeing those far away. A
+  // pixel the curve covers keeps only the bits of the curve's colour, so the
+  // curves of one axis combine on the white background. Notes are drawn apart.
+  void PaintFromCache(int Top);
+  const TBitmapFrameList &Frames() const { return FFrames; }
   // The time axis along y = Y from sample First to First + Count, with the
   // ticks of Grid (TOscView::TimeGrid without labels).
   void DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid);
@@ -115,6 +141,11 @@ protected:
 
 private:
   void BuildPanel(QWidget *Parent);
+  // The curve of Columns (or its min/max envelope) onto Image, or through
+  // Painter when Image is null, x shifted left by DX, zero line at Center.
+  void RenderCurve(QImage *Image, QPainter *Painter, const std::vector<TOscColumn> &Columns, int DX, int Center,
+                   bool Envelope) const;
+  void RenderFrame(TBitmapFrame &Frame) const;
   QString ValueNoteText(int Sample, int Kind) const;
 
   TOscCommon *FCommon = nullptr;
@@ -122,4 +153,11 @@ private:
   TOscStripCache FCache;
   int FMin = 0, FMax = 0;
   QLabel *FLabels[7] = {};
+  TBitmapFrameList FFrames;
+  // What the strips were rendered for; another value frees them all.
+  struct TFramesKey {
+    double TimeScale = 0, Amplitude = 0;
+    int Width = 0, Height = 0, PenWidth = 0;
+    bool operator==(const TFramesKey &) const = default;
+  } FFramesKey;
 };

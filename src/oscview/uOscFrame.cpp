@@ -4,8 +4,11 @@
 #include "uErrors.h"
 #include "uLogger.h"
 #include "uNumberFormat.h"
+#include "uOscNoteForm.h"
+#include "uOscPrint.h"
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
+#include "uPrintDialog.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -20,12 +23,14 @@
 #include <QMouseEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QPrinter>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <climits>
 #include <cmath>
 
 std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
@@ -35,6 +40,17 @@ std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFram
     return false;
   Form.ApplyChannels(Frame.Drawers());
   return true;
+};
+std::function<bool(TkvOscFrame &Frame, TOscNote &Note)> TkvOscFrame::NoteOpener = [](TkvOscFrame &Frame,
+                                                                                        TOscNote &Note) {
+  TOscNoteForm *Form = TOscNoteForm::Instance();
+  std::unique_ptr<TOscNoteForm> Own;
+  if (!Form)
+    Form = (Own = std::make_unique<TOscNoteForm>(&Frame)).get();
+  Form->SetNote(&Note);
+  Form->exec();
+  Form->SetNote(nullptr);
+  return Form->DeleteRequested();
 };
 std::function<void(const QString &FileName)> TkvOscFrame::LastSavedHook;
 
@@ -88,6 +104,11 @@ void TOscPaintBox::mousePressEvent(QMouseEvent *Event) {
 
 void TOscPaintBox::mouseMoveEvent(QMouseEvent *Event) {
   FFrame->PaintBoxMouseMove(Event->buttons(), Event->position().toPoint());
+}
+
+void TOscPaintBox::mouseReleaseEvent(QMouseEvent *Event) {
+  if (Event->button() == Qt::LeftButton)
+    FFrame->PaintBoxMouseUp(Event->position().toPoint());
 }
 
 void TOscPaintBox::wheelEvent(QWheelEvent *Event) {
@@ -373,11 +394,12 @@ bool TkvOscFrame::LoadViewSettings() {
   std::vector<TOscChannelSettings *> Channels;
   for (TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
-  int Height = FView.AnalogHeight;
-  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), Height,
+  TOscViewSettings View;
+  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), View,
                        Channels, FEvents))
     return false;
-  FView.AnalogHeight = Height;
+  FView.AnalogHeight = View.AnalogHeight;
+  FPhasorPanelWidth = View.PhasorPanelWidth;
   for (TOscDrawer *D : FDrawers)
     D->SetChecked(D->Settings.Checked);
   return true;
@@ -388,7 +410,7 @@ void TkvOscFrame::SaveViewSettings() {
   for (const TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
   const QString Name = OscSideFileName(FFileName);
-  SaveOscSideFile(Name, FView.AnalogHeight, Channels, FEvents);
+  SaveOscSideFile(Name, {FView.AnalogHeight, FPhasorPanelWidth}, Channels, FEvents);
   LastSavedSideFile = Name;
   if (LastSavedHook)
     LastSavedHook(Name);
@@ -490,20 +512,26 @@ void TkvOscFrame::DrawCursor(TOscRuler &R) {
 }
 
 void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point) {
-  if (!FLoaded || Button != Qt::LeftButton)
+  if (!FLoaded || (Button != Qt::LeftButton && Button != Qt::RightButton))
     return;
   FUnderMouse = TOscRuler::HitTest(TimeCursors, Point);
   if (!FUnderMouse)
     FUnderMouse = TOscRuler::HitTest(LevelCursors, Point);
+  if (!FUnderMouse && PaintBoxNoteDown(Button, Point))
+    return;
   if (!FUnderMouse) {
     if (Shift & Qt::ControlModifier) {
-      // A note on the channel under the mouse, named after it.
+      // A note on the channel under the mouse, named after it; it follows the
+      // mouse until the button is released.
       const int Index = DrawerIndexAtY(Point);
       if (Index < 0)
         return;
       TOscDrawer &D = *FDrawers[size_t(Index)];
       auto Note = std::make_unique<TOscNote>(D.Name);
       Note->Moment = FView.ScrollSample + int(std::nearbyint(Point.x() / FView.TimeScale));
+      FDragNote = Note.get();
+      FDragDrawer = &D;
+      FBand = QLine();
       D.Settings.Notes.push_back(std::move(Note));
       Repaint();
       return;
@@ -540,6 +568,10 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
 }
 
 void TkvOscFrame::PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point) {
+  if (FDragNote && (Buttons & Qt::LeftButton) && !FImage.isNull()) {
+    DrawBand(Point);
+    return;
+  }
   if (!FLoaded || !(Buttons & Qt::LeftButton) || !FUnderMouse || FImage.isNull())
     return;
   {
@@ -888,15 +920,32 @@ void TkvOscFrame::ActionTime0Execute() {
 }
 
 void TkvOscFrame::PaintBoxPaint() {
+  if (FPrinting) {
+    if (FLoaded && FCommon.Canvas)
+      PaintStrips(*FCommon.Canvas, INT_MAX);
+    return;
+  }
   const QSize Size = PaintBox->size();
   if (FImage.size() != Size)
     FImage = QImage(Size, QImage::Format_RGB32);
   FImage.fill(FCommon.BackColor);
+  FBand = QLine(); // gone with the old picture
   if (!FLoaded)
     return;
-  QPainter P(&FImage);
-  FCommon.Canvas = &P;
-  FCommon.Image = &FImage;
+  {
+    QPainter P(&FImage);
+    FCommon.Canvas = &P;
+    FCommon.Image = &FImage;
+    FCommon.LabelRow = QImage();
+    PaintStrips(P, Size.height());
+  }
+  FDirty = false;
+  FCommon.Canvas = nullptr;
+  FCommon.Image = nullptr;
+}
+
+void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
+  size_t Level = 0;
   const int First = FView.ScrollSample;
   const int N = std::max(0, std::min(FView.VisibleSamples, FView.LastSample() - First));
   if (N >= 1 && First >= 0) {
@@ -904,7 +953,6 @@ void TkvOscFrame::PaintBoxPaint() {
     const bool Dense = FView.TimeScale <= 0.1;
     // Every strip has the same axis.
     const std::vector<TOscGridTick> Grid = FView.TimeGrid(First, N, false);
-    const int Bottom = Size.height();
     // Where each strip goes, then the columns of all of them in one pass,
     // then the strips.
     struct TStrip {
@@ -945,29 +993,43 @@ void TkvOscFrame::PaintBoxPaint() {
         if (!FDrawers[i]->IsAnalog() && FDrawers[i]->Checked())
           AddDiscrete(FDrawers[i]);
     }
+    // Analog curves come from their bitmap strips when the setting asks (on
+    // the screen; a printer is drawn on directly).
+    auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && FCommon.Image && D->IsAnalog(); };
     std::vector<const TOscStripCache *> Caches;
     for (const TStrip &S : Strips)
-      Caches.push_back(&S.Drawer->Cache());
+      if (!FromStrips(S.Drawer))
+        Caches.push_back(&S.Drawer->Cache());
     std::vector<std::vector<TOscColumn>> Columns;
-    TOscStripCache::ColumnsOf(Caches, First, First + N, FView.TimeScale, Columns);
-    for (size_t k = 0; k < Strips.size(); ++k) {
+    // Columns as far beyond the plot's edges as a pen reaches.
+    int From = 0, To = -1;
+    FView.ColumnRange(int64_t(DX) - TOscView::PenReach, int64_t(DX) + FView.PlotWidth + TOscView::PenReach, From, To);
+    TOscStripCache::ColumnsOf(Caches, From, To, FView.TimeScale, Columns);
+    for (size_t k = 0, c = 0; k < Strips.size(); ++k) {
       TOscDrawer *D = Strips[k].Drawer;
       D->CenterY = Strips[k].CenterY;
-      if (!D->IsAnalog())
-        D->DrawDiscrete(First, N + 1, DX, &Columns[k]);
+      if (FromStrips(D)) {
+        D->PaintFromCache(D->CenterY - FView.AnalogHeight / 2);
+        D->DrawNotes(DX);
+      } else if (!D->IsAnalog())
+        D->DrawDiscrete(First, N + 1, DX, &Columns[c++]);
       else if (Dense)
-        D->DrawEnvelope(First, N + 1, DX, &Columns[k]);
+        D->DrawEnvelope(First, N + 1, DX, &Columns[c++]);
       else
-        D->DrawCurve(First, N + 1, DX, &Columns[k]);
+        D->DrawCurve(First, N + 1, DX, &Columns[c++]);
       if (Strips[k].Axis)
         D->DrawTimeGrid(D->CenterY, DX, First, N, Grid);
     }
     // The trigger line.
     const int TriggerX = FView.PlotX(FView.MsToSample(FView.TriggerOffsetMs()));
     P.setPen(QPen(QColor(255, 0, 0), 1));
-    P.drawLine(TriggerX, 0, TriggerX, Bottom);
+    P.drawLine(TriggerX, 0, TriggerX, FPrinting ? Y : Bottom);
     for (auto *List : {&TimeCursors, &LevelCursors})
       for (auto &R : *List) {
+        if (FPrinting) {
+          PrintCursor(P, *R, DX, Y, R->IsVertical() || Level >= FLevelPlaces.size() ? nullptr : &FLevelPlaces[Level++]);
+          continue;
+        }
         R->Drawn = false;
         R->Draw(P, DX, 0);
         double Value = 0;
@@ -975,7 +1037,220 @@ void TkvOscFrame::PaintBoxPaint() {
           static_cast<THorzRuler &>(*R).DrawLabel(P, Value);
       }
   }
-  FDirty = false;
-  FCommon.Canvas = nullptr;
-  FCommon.Image = nullptr;
+}
+
+// ---------------------------------------------------------------- notes under the mouse
+
+TOscDrawer *TkvOscFrame::DrawerAtY(int Y) const {
+  const int H = FView.AnalogHeight;
+  int Y0 = 0;
+  for (size_t i = size_t(std::max(FFirstDrawer, 0)); i < FDrawers.size(); ++i) {
+    TOscDrawer *D = FDrawers[i];
+    if (!D->IsAnalog())
+      return nullptr;
+    if (!IsDrawn(D))
+      continue;
+    if (Y0 < Y && Y < Y0 + H)
+      return D;
+    Y0 += H;
+  }
+  return nullptr;
+}
+
+TOscNote *TkvOscFrame::NoteAtX(const TOscDrawer *Drawer, int X) const {
+  for (const auto &N : Drawer->Settings.Notes) {
+    const int NoteX = FView.PlotX(N->Moment);
+    if (NoteX - 4 < X && X < NoteX + 4)
+      return N.get();
+  }
+  return nullptr;
+}
+
+TOscNote *TkvOscFrame::NoteTextAt(const TOscDrawer *Drawer, QPoint Point) const {
+  for (const auto &N : Drawer->Settings.Notes) {
+    const int Height = std::max(1, std::abs(int(std::nearbyint(N->FontHeight * FCommon.PrintScaleY))));
+    QFont F(N->FontName);
+    F.setPixelSize(Height);
+    const QRect Text(FView.PlotX(N->Moment), Drawer->CenterY - FView.AnalogHeight / 2 + N->Dy - 1,
+                     QFontMetrics(F).horizontalAdvance(N->Text), Height);
+    if (Text.contains(Point))
+      return N.get();
+  }
+  return nullptr;
+}
+
+TOscNote *TkvOscFrame::NoteAt(QPoint Point) const {
+  // A note's moment counts only on its own strip: a press on another channel
+  // at the same time must not grab it, or its drop would move its text there.
+  const TOscDrawer *Strip = DrawerAtY(Point.y());
+  for (size_t i = size_t(std::max(FFirstDrawer, 0)); i < FDrawers.size(); ++i) {
+    const TOscDrawer *D = FDrawers[i];
+    if (!D->IsAnalog() || !IsDrawn(D))
+      continue;
+    if (TOscNote *N = D == Strip ? NoteAtX(D, Point.x()) : nullptr)
+      return N;
+    if (TOscNote *N = NoteTextAt(D, Point))
+      return N;
+  }
+  return nullptr;
+}
+
+TOscDrawer *TkvOscFrame::OwnerOf(const TOscNote *Note) const {
+  for (TOscDrawer *D : FDrawers)
+    for (const auto &N : D->Settings.Notes)
+      if (N.get() == Note)
+        return D;
+  return nullptr;
+}
+
+void TkvOscFrame::DeleteNote(TOscNote *Note) {
+  TOscDrawer *D = OwnerOf(Note);
+  if (!D)
+    return;
+  if (FDragNote == Note)
+    FDragNote = nullptr, FDragDrawer = nullptr;
+  auto &Notes = D->Settings.Notes;
+  Notes.erase(std::find_if(Notes.begin(), Notes.end(), [Note](const auto &N) { return N.get() == Note; }));
+}
+
+bool TkvOscFrame::PaintBoxNoteDown(Qt::MouseButton Button, QPoint Point) {
+  TOscNote *Note = NoteAt(Point);
+  if (Button == Qt::RightButton) {
+    if (!Note)
+      RunSetup();
+    else if (NoteOpener && NoteOpener(*this, *Note))
+      DeleteNote(Note);
+    Repaint();
+    return true;
+  }
+  if (!Note)
+    return false;
+  FDragNote = Note;
+  FDragDrawer = OwnerOf(Note);
+  FDragNote->GrabOffset = Point.x() - FView.PlotX(Note->Moment);
+  FBand = QLine();
+  return true;
+}
+
+void TkvOscFrame::DrawBand(QPoint Point) {
+  QPainter P(&FImage);
+  P.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
+  P.setPen(QPen(Qt::black, 1));
+  if (!FBand.isNull())
+    P.drawLine(FBand);
+  const int X = Point.x() - FDragNote->GrabOffset;
+  FBand = QLine(X, FDragDrawer->CenterY, X, FDragDrawer->CenterY - FView.AnalogHeight / 2);
+  P.drawLine(FBand);
+  PaintBox->update();
+}
+
+void TkvOscFrame::PaintBoxMouseUp(QPoint Point) {
+  if (!FDragNote)
+    return;
+  TOscNote &N = *FDragNote;
+  const int Span = N.HasMoment2() ? static_cast<TOscNote2 &>(N).Moment2 - N.Moment : 0;
+  N.Moment = FView.ScrollSample + int(std::nearbyint((Point.x() - N.GrabOffset) / FView.TimeScale));
+  if (N.HasMoment2())
+    static_cast<TOscNote2 &>(N).Moment2 = N.Moment + Span;
+  N.Dy = Point.y() - (FDragDrawer->CenterY - FView.AnalogHeight / 2);
+  N.GrabOffset = 0;
+  FDragNote = nullptr;
+  FDragDrawer = nullptr;
+  FBand = QLine();
+  Repaint();
+}
+
+// ---------------------------------------------------------------- printing
+
+void TkvOscFrame::Print() {
+  QPrinter Printer(QPrinter::HighResolution);
+  Printer.setDocName(QFileInfo(FFileName).fileName());
+  Printer.setPageOrientation(QPageLayout::Landscape);
+  if (!ExecutePrintDialog(Printer, this))
+    return;
+  TOscPrint(this).Print(Printer);
+}
+
+void TkvOscFrame::SetPrinting(bool Value) {
+  FPrinting = Value;
+  // On paper a value cursor keeps its place on its curve and its screen
+  // value: both are taken before the view is scaled for the printer.
+  FLevelPlaces.clear();
+  if (Value)
+    for (const auto &R : LevelCursors) {
+      TLevelPlace &L = FLevelPlaces.emplace_back();
+      L.Drawer = DrawerIndexAtY(R->Screen1);
+      L.Offset = L.Drawer < 0 ? R->Screen1.y() : R->Screen1.y() - FDrawers[size_t(L.Drawer)]->CenterY;
+      L.HasValue = ValueAtY(R->Screen1, L.Value);
+    }
+}
+
+int TkvOscFrame::PrintScaled(double V) const { return int(std::nearbyint(V * FPrintScaleX)); }
+
+QRect TkvOscFrame::ScaleRect(const QRect &R) const {
+  return QRect(QPoint(PrintScaled(R.left()), PrintScaled(R.top())),
+               QPoint(PrintScaled(R.right()), PrintScaled(R.bottom())));
+}
+
+void TkvOscFrame::SetTimeScale(double Value) {
+  FView.TimeScale = Value;
+  FView.Relayout();
+  Repaint();
+}
+
+void TkvOscFrame::SetAmplitudeScale(double Value) {
+  FView.AmplitudeScale = Value;
+  FView.Relayout();
+  Repaint();
+}
+
+void TkvOscFrame::PaintAll() { PaintBoxPaint(); }
+
+void TkvOscFrame::PaintPhasors() {
+  if (!FPrinting || !FCommon.Canvas) {
+    PaintBoxCircleDiagram->update();
+    return;
+  }
+  QPainter &P = *FCommon.Canvas;
+  const QRect Box = ScaleRect(QRect(PaintBoxCircleDiagram->mapTo(this, QPoint(0, 0)), PaintBoxCircleDiagram->size()));
+  P.save();
+  P.translate(Box.topLeft());
+  PaintBoxCircleDiagramPaint(P, std::min(Box.width(), Box.height()));
+  P.restore();
+}
+
+void TkvOscFrame::PrintValueGrid() {
+  if (!FCommon.Canvas)
+    return;
+  QPainter &P = *FCommon.Canvas;
+  const QPoint East = PanelEast->mapTo(this, QPoint(0, 0));
+  int Y = East.y() + PanelEast->width();
+  for (int r = 0; r < sgDiagram->rowCount(); ++r) {
+    int X = East.x();
+    for (int c = 0; c < sgDiagram->columnCount(); ++c) {
+      const QRect Cell = ScaleRect(QRect(X, Y, sgDiagram->columnWidth(c), sgDiagram->rowHeight(r)));
+      if (const QTableWidgetItem *Item = sgDiagram->item(r, c))
+        P.drawText(Cell, Qt::AlignLeft | Qt::AlignVCenter, Item->text());
+      X += sgDiagram->columnWidth(c);
+    }
+    Y += sgDiagram->rowHeight(r);
+  }
+}
+
+void TkvOscFrame::PrintCursor(QPainter &P, const TOscRuler &R, int DX, int Bottom, const TLevelPlace *Level) {
+  // The screen coordinates a cursor keeps for its hit test stay untouched: the
+  // printed line is worked out from its sample or its place on its curve.
+  P.save();
+  P.setPen(QPen(R.Color, std::max(1, PrintScaled(R.PenWidth))));
+  if (R.IsVertical()) {
+    const int X = FView.SampleX(static_cast<const TVertRuler &>(R).Sample) - DX;
+    P.drawLine(X, 0, X, Bottom);
+  } else if (Level) {
+    const int Offset = int(std::nearbyint(Level->Offset * FCommon.PrintScaleY));
+    const int Y = Level->Drawer < 0 ? Offset : FDrawers[size_t(Level->Drawer)]->CenterY + Offset;
+    P.drawLine(0, Y, FView.PlotWidth, Y);
+    if (Level->HasValue)
+      P.drawText(0, Y + 1 + QFontMetrics(P.font()).ascent(), QString::asprintf("%4.3g", Level->Value));
+  }
+  P.restore();
 }

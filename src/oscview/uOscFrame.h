@@ -9,6 +9,7 @@
 
 #include <QFrame>
 #include <QImage>
+#include <QLine>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -36,6 +37,7 @@ protected:
   void wheelEvent(QWheelEvent *Event) override;
   void mousePressEvent(QMouseEvent *Event) override;
   void mouseMoveEvent(QMouseEvent *Event) override;
+  void mouseReleaseEvent(QMouseEvent *Event) override;
 
 private:
   TkvOscFrame *FFrame;
@@ -81,6 +83,9 @@ public:
   // is dragged.
   void PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point);
   void PaintBoxMouseMove(Qt::MouseButtons Buttons, QPoint Point);
+  // Ends a note's drag: its moments move with the mouse (a span keeps its
+  // length) and its offset from the strip's top follows the mouse.
+  void PaintBoxMouseUp(QPoint Point);
   // The duration action is enabled with two time cursors and a selected channel.
   void ActionListUpdate();
   // A two-moment note "<t1 - t0> ms" on the selected channel; clears the time cursors.
@@ -115,6 +120,41 @@ public:
   // Fills sgDiagram and draws the circle and vectors on P (a square of Side).
   void PaintBoxCircleDiagramPaint(QPainter &P, int Side);
 
+  // Hit tests of the mouse. DrawerAtY: the analog channel whose strip holds
+  // Y, the shown strips walked from the top (a discrete one ends the walk).
+  TOscDrawer *DrawerAtY(int Y) const;
+  // The first note of Drawer within 4 px of X, or whose text holds Point.
+  TOscNote *NoteAtX(const TOscDrawer *Drawer, int X) const;
+  TOscNote *NoteTextAt(const TOscDrawer *Drawer, QPoint Point) const;
+  // The note under Point: by its moment on the strip holding Point, or by its
+  // text on any strip; null when none.
+  TOscNote *NoteAt(QPoint Point) const;
+  // Removes Note from its channel and frees it.
+  void DeleteNote(TOscNote *Note);
+  TOscNote *DraggedNote() const { return FDragNote; }
+
+  // Printing: the print dialog, then the page (TOscPrint) on the printer chosen.
+  void Print();
+  // What TOscPrint drives. In print mode the strips are painted on
+  // Common().Canvas, all of them, and the screen image is left alone;
+  // PrintScaleX/Y turn screen pixels into the printer's. Print mode is
+  // switched on before the view is scaled for the printer.
+  void SetPrinting(bool Value);
+  bool IsPrinting() const { return FPrinting; }
+  void SetPrintScaleX(double Value) { FPrintScaleX = Value; }
+  void SetPrintScaleY(double Value) { FCommon.PrintScaleY = Value; }
+  double PrintScaleX() const { return FPrintScaleX; }
+  int PrintScaled(double V) const;
+  QRect ScaleRect(const QRect &R) const;
+  void SetTimeScale(double Value);
+  void SetAmplitudeScale(double Value);
+  void SetAutoGrid(bool Value) { FView.AutoGrid = Value; }
+  // The strips with their cursors, the phasor diagram (at its panel's place
+  // times the print scale) and, below it, its table, on Common().Canvas.
+  void PaintAll();
+  void PaintPhasors();
+  void PrintValueGrid();
+
   // Channel set-up: the dialog through SetupOpener; on OK the side file is
   // saved and the view rebuilt. False when cancelled.
   bool RunSetup();
@@ -139,9 +179,13 @@ public:
   // when the view changed since the last paint).
   void PaintBoxPaint();
   bool IsDirty() const { return FDirty; }
+  // Setting osc/bitmapFrames (read by Initialize).
+  void SetBitmapFrames(bool On) { FBitmapFrames = On, FDirty = true; }
 
   // Replaceable: the set-up dialog (tests answer without a window).
   static std::function<bool(TkvOscFrame &Frame)> SetupOpener;
+  // Replaceable: the note window, modal; true when the note is to be deleted.
+  static std::function<bool(TkvOscFrame &Frame, TOscNote &Note)> NoteOpener;
   // Replaceable file dialogs of the viewer's commands: the name chosen, empty
   // when cancelled. The save dialog also gives the encoding, "OEM" or "ANSI".
   static std::function<QString(QWidget *Parent, const QString &Caption, const QString &Folder,
@@ -183,6 +227,28 @@ private:
   // Draws the cursor (and a value cursor's label) into the plot image.
   void DrawCursor(TOscRuler &R);
   TOscRuler *FUnderMouse = nullptr;
+  // The note being dragged, its channel, and its rubber band as last drawn.
+  TOscNote *FDragNote = nullptr;
+  TOscDrawer *FDragDrawer = nullptr;
+  QLine FBand;
+  void DrawBand(QPoint Point);
+  bool FPrinting = false;
+  double FPrintScaleX = 1.0;
+  void PaintStrips(QPainter &P, int Bottom);
+  // A value cursor's channel (-1 for none), its offset from that strip's
+  // centre (or the plot's top) and its value, as on screen.
+  struct TLevelPlace {
+    int Drawer = -1;
+    int Offset = 0;
+    bool HasValue = false;
+    double Value = 0.0;
+  };
+  std::vector<TLevelPlace> FLevelPlaces;
+  void PrintCursor(QPainter &P, const TOscRuler &R, int DX, int Bottom, const TLevelPlace *Level);
+  // A press on a note (right: its window; left: its drag) or, with the right
+  // button, anywhere else (the set-up). False when the press is left to the cursors.
+  bool PaintBoxNoteDown(Qt::MouseButton Button, QPoint Point);
+  TOscDrawer *OwnerOf(const TOscNote *Note) const;
   bool FDirty = true;
   bool IsDrawn(const TOscDrawer *D) const;
   void PanelEastResize();

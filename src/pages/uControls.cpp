@@ -1155,6 +1155,8 @@ IXXMLDocument LoadPageDocument(const QString &FileName) {
     throw EKvError("cannot open " + FileName);
   // The parser's reason names the line; the line itself follows.
   const int line = reason.section(QStringLiteral("line "), 1).section(' ', 0, 0).section(',', 0, 0).toInt();
+  if (line <= 0)
+    throw EKvFormat(FileName + ": " + reason); // bytes that do not decode have no line yet
   QString source;
   QFile f(FileName);
   if (line > 0 && f.open(QIODevice::ReadOnly)) {

@@ -6,6 +6,7 @@
 #include "uStringGridEditor.h"
 #include "uUstavFrame.h"
 
+#include <QFileInfo>
 #include <QListWidget>
 #include <QSignalBlocker>
 
@@ -36,7 +37,10 @@ void TkvUstavLocalFrame::Init() {
 void TkvUstavLocalFrame::LoadFromFile(const QString &FileName) {
   FFileName = FileName;
   FDoc = NewXMLDocument();
-  FDoc->Load(FileName);
+  // A file that is there but does not load says why (bytes that do not
+  // decode name their offset); a missing one is simply not a setpoint set.
+  if (!FDoc->Load(FileName) && QFileInfo::exists(FileName))
+    throw EKvFormat("invalid format\r\n" + FileName + ": " + FDoc->GetParseError());
   const IXXMLNode set = FDoc->GetDocumentElement();
   const IXXMLNode desc = set ? set->SelectSingleNode("device-descriptor") : IXXMLNode();
   if (!desc)

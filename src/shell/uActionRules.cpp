@@ -1,5 +1,6 @@
 #include "uActionRules.h"
 
+#include "uDeviceIO.h"
 #include "uErrors.h"
 
 #include <cmath>
@@ -36,8 +37,6 @@ int PollPauseForBaud(int Rate) { return int(std::lround(230400.0 / Rate + 1)); }
 
 QString PortNameFromCaption(const QString &Caption) {
   const QString text = QString(Caption).remove(u'&');
-  const qsizetype open = text.lastIndexOf(u'('), close = text.lastIndexOf(u')');
-  if (open >= 0 && close > open + 1)
-    return text.mid(open + 1, close - open - 1);
-  return text;
+  const QString name = TDeviceIO::PortNameFromCaption(text);
+  return name.isEmpty() ? text : name;
 }

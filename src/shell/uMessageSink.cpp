@@ -7,6 +7,10 @@ TMessageSink &Sink() {
   static TMessageSink s;
   return s;
 }
+TEdgeErrorHandler &EdgeHandler() {
+  static TEdgeErrorHandler h;
+  return h;
+}
 } // namespace
 
 TMessageSink SetMessageSink(TMessageSink NewSink) {
@@ -27,4 +31,17 @@ void ShowMessageText(const QString &Text) { ShowMessageBox(TMsgKind::Info, Text)
 void ShowErrorText(const QString &Text) {
   Logger().Error(Text);
   ShowMessageBox(TMsgKind::Error, Text);
+}
+
+TEdgeErrorHandler SetEdgeErrorHandler(TEdgeErrorHandler Handler) {
+  TEdgeErrorHandler old = std::move(EdgeHandler());
+  EdgeHandler() = std::move(Handler);
+  return old;
+}
+
+void ShowEdgeError(const QString &Text) {
+  if (EdgeHandler())
+    EdgeHandler()(Text);
+  else
+    ShowErrorText(Text);
 }

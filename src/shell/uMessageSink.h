@@ -20,3 +20,12 @@ TMsgResult ShowMessageBox(TMsgKind Kind, const QString &Text);
 void ShowMessageText(const QString &Text);
 // The error box of the application: shows the text and logs it as an error.
 void ShowErrorText(const QString &Text);
+
+// What becomes of a failure that reached the program's edge (no command
+// caught it): by default the error box. Once the custom-logic page is set up
+// it is logged as "ApplicationException. <text>" and shown in the status
+// line instead. An empty handler restores the default; the previous one is
+// returned.
+using TEdgeErrorHandler = std::function<void(const QString &Text)>;
+TEdgeErrorHandler SetEdgeErrorHandler(TEdgeErrorHandler Handler);
+void ShowEdgeError(const QString &Text);

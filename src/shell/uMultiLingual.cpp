@@ -32,7 +32,7 @@ void TMultiLingual::Load(const QString &Folder) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly))
     throw EKvError("cannot open " + path + ": " + f.errorString());
-  const QString text = FromWin1251(f.readAll());
+  const QString text = DecodeFileText(f.readAll(), path);
   // Lines end in CR LF, LF or CR alone, as a string list reads them.
   QStringList lines;
   qsizetype start = 0;

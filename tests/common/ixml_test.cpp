@@ -298,6 +298,7 @@ TEST(Ixml, LoadHonoursTheDeclaredEncoding) {
 }
 
 TEST(Ixml, BadInputFailsWithLineAndKeepsOrReleasesTheRoot) {
+  const QByteArray Utf8Decl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r>";
   QTemporaryDir dir;
   IXXMLDocument doc = NewXMLDocument();
   ASSERT_TRUE(doc->LoadXML("<old/>"));
@@ -311,6 +312,19 @@ TEST(Ixml, BadInputFailsWithLineAndKeepsOrReleasesTheRoot) {
       {"malformed", "<r>\n<a></b>\n</r>", "Start-end tags mismatch at line 2, column 6"},
       {"empty", "", "No document element found at line 1, column 1"},
       {"unknown encoding", "<?xml version=\"1.0\" encoding=\"x-none\"?><r/>", "unsupported encoding x-none"},
+      // Bytes that do not decode: refused at the first byte of the bad sequence.
+      {"utf-8, stray continuation", Utf8Decl + "\x80</r>", "invalid UTF-8 byte at offset 41"},
+      {"utf-8, overlong", Utf8Decl + "\xC0\xAF</r>", "invalid UTF-8 byte at offset 41"},
+      {"utf-8, surrogate", Utf8Decl + "\xED\xA0\x80</r>", "invalid UTF-8 byte at offset 41"},
+      {"utf-8, above U+10FFFF", Utf8Decl + "\xF4\x90\x80\x80</r>", "invalid UTF-8 byte at offset 41"},
+      {"utf-8, cut at the end", Utf8Decl + "</r>\xE2\x82", "invalid UTF-8 byte at offset 45"},
+      {"utf-8 bom, offset counts the mark", "\xEF\xBB\xBF<r>\xFF</r>", "invalid UTF-8 byte at offset 6"},
+      {"windows-1251, unassigned byte", "<?xml version=\"1.0\" encoding=\"windows-1251\"?><r>\x98</r>",
+       "invalid windows-1251 byte at offset 48"},
+      {"no declaration, neither", QByteArray("<r>\xC0\x98</r>"), "invalid windows-1251 byte at offset 4"},
+      {"utf-16le, lone low surrogate", QByteArray("\xFF\xFE<\0r\0>\0\x00\xDC", 10), "invalid UTF-16LE byte at offset 8"},
+      {"utf-16le, odd length", QByteArray("\xFF\xFE<\0r\0/\0>\0x", 11), "invalid UTF-16LE byte at offset 10"},
+      {"other code page", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><r>\xC4</r>", "invalid us-ascii byte at offset 44"},
   };
   for (const auto &c : cases) {
     const QString path = dir.filePath("bad.xml");

@@ -28,10 +28,3 @@ TEST(CheckedCast, NarrowingKeepsValuesInRangeAndRejectsTheRest) {
   EXPECT_EQ(RangeError<uint32_t>(uint64_t(0x100000000ull)), "range check error: 4294967296");
   EXPECT_EQ(RangeError<uint64_t>(int64_t(-1)), "range check error: -1");
 }
-
-TEST(CheckedCast, WideningNeverThrows) {
-  EXPECT_EQ(CheckedCast<int32_t>(int8_t(-5)), -5);
-  EXPECT_EQ(CheckedCast<int64_t>(int32_t(INT32_MIN)), INT32_MIN);
-  EXPECT_EQ(CheckedCast<uint32_t>(uint8_t(200)), 200u);
-  EXPECT_EQ(CheckedCast<int64_t>(uint32_t(0xFFFFFFFFu)), 0xFFFFFFFFll);
-}

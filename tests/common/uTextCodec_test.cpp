@@ -1,5 +1,12 @@
 #include "uTextCodec.h"
 
+#include "ixml.h"
+#include "uAppIniFile.h"
+#include "uErrors.h"
+#include "uFiles.h"
+
+#include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -65,4 +72,34 @@ TEST(TextCodec, Cp866MapsCyrillicBothWays) {
     EXPECT_EQ(FromCp866(Hex(c.Bytes)), text) << c.Bytes;
   }
   EXPECT_EQ(ToCp866(QString::fromUtf16(u"€")), QByteArray("?"));
+}
+
+TEST(TextCodec, TextFilesThatDoNotDecodeAreRefusedWithNameAndOffset) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("f.txt");
+  const auto stringList = [&] { TXStringList().LoadFromFile(path); };
+  const auto ini = [&] { TAppIniFile{path}; };
+  const struct {
+    const char *Name;
+    std::function<void()> Read;
+    QByteArray Bytes;
+    const char *Error; // after "<path>: "
+  } cases[] = {
+      {"list, unassigned byte", stringList, "a\r\n\x98", "invalid windows-1251 byte at offset 3"},
+      {"list, bad byte after the mark", stringList, "\xEF\xBB\xBF" "a\xC3", "invalid UTF-8 byte at offset 4"},
+      {"ini, unassigned byte", ini, "[com]\r\nport=\x98", "invalid windows-1251 byte at offset 12"},
+      {"ini, cut sequence after the mark", ini, "\xEF\xBB\xBF[com]\xD0", "invalid UTF-8 byte at offset 8"},
+  };
+  for (const auto &c : cases) {
+    SaveFileBytes(path, c.Bytes);
+    try {
+      c.Read();
+      ADD_FAILURE() << c.Name << ": read";
+    } catch (const EKvFormat &e) {
+      EXPECT_EQ(e.Text(), path + ": " + c.Error) << c.Name;
+    }
+  }
+  // Every other byte still reads, and the mark still means UTF-8.
+  SaveFileBytes(path, "\xEF\xBB\xBF" "[com]\r\nport=\xD0\xAF\r\n");
+  EXPECT_EQ(TAppIniFile(path).ReadString("com", "port", ""), QString::fromUtf16(u"Я"));
 }

@@ -67,8 +67,8 @@ TEST(DemoDevice, FlashHeaderHasFormatCountBlocksAndCrcHighByteFirst) {
 TEST(DemoDevice, SubFilesInflateToTheirSources) {
   const QByteArray img = DemoExtFlashImage();
   EXPECT_EQ(SubFile(img, 5), DemoCustomLogicXml());
-  EXPECT_EQ(SubFile(img, 4), DemoCustomLogicXml());
-  EXPECT_TRUE(SubFile(img, 1).contains("<config/>"));
+  EXPECT_EQ(SubFile(img, 4), DemoInitialCustomLogicXml());
+  EXPECT_EQ(SubFile(img, 2), DesignIdentification(DemoTerminalContent()));
 }
 
 TEST(DemoDevice, DescriptorDecodesWithTypeAndPasswordParameters) {

@@ -2,6 +2,7 @@
 
 #include "crc.h"
 #include "uCharMap.h"
+#include "uDemoLogic.h"
 #include "uDevSimFiles.h"
 #include "uErrors.h"
 #include "uSimDevice.h"
@@ -97,40 +98,7 @@ TDeviceContent DemoTerminalContent() {
   return c;
 }
 
-QByteArray DemoCustomLogicXml() {
-  const QString xml = QStringLiteral(
-      "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
-      "<custom-logic>\r\n"
-      "  <dd-di>\r\n"
-      "    <item ider=\"0\" caption=\"Положение ВВ включен\"/>\r\n"
-      "    <item ider=\"1\" caption=\"Положение ВВ отключен\"/>\r\n"
-      "    <item ider=\"2\" caption=\"Тележка в рабочем положении\"/>\r\n"
-      "  </dd-di>\r\n"
-      "  <dd-do>\r\n"
-      "    <item ider=\"0\" caption=\"Отключить ВВ\"/>\r\n"
-      "    <item ider=\"1\" caption=\"Включить ВВ\"/>\r\n"
-      "  </dd-do>\r\n"
-      "  <dd-le>\r\n"
-      "    <item ider=\"0\" caption=\"Авария\"/>\r\n"
-      "  </dd-le>\r\n"
-      "  <dd-ustav>\r\n"
-      "    <item ider=\"1\" caption=\"Ток срабатывания МТЗ-1\"/>\r\n"
-      "  </dd-ustav>\r\n"
-      "</custom-logic>\r\n");
-  return ToWin1251(xml);
-}
-
-QByteArray DemoExtFlashImage() {
-  const QByteArray logic = DemoCustomLogicXml();
-  return BuildExtFlash({
-      QByteArrayLiteral("<?xml version=\"1.0\"?>\r\n<schema-code/>\r\n"),
-      QByteArrayLiteral("<?xml version=\"1.0\"?>\r\n<config/>\r\n"),
-      QByteArrayLiteral("; identifiers of the demo terminal\r\n"),
-      QByteArrayLiteral("<?xml version=\"1.0\"?>\r\n<logic/>\r\n"),
-      logic,
-      logic,
-  });
-}
+QByteArray DemoExtFlashImage() { return BuildExtFlash(DemoLogicPackage(DemoTerminalContent())); }
 
 void LoadDemoDevice(TSimDevice &Device) {
   const TDeviceContent content = DemoTerminalContent();

@@ -4,6 +4,7 @@
 // identification tests talk to. It carries a binary descriptor, the external
 // FLASH with its header "head.bin" and the custom logic, a calibration table,
 // register values that move and a running clock.
+#include "uDemoLogic.h"
 #include "uDeviceContent.h"
 #include "uDeviceIO.h"
 
@@ -41,12 +42,8 @@ inline const char *const Password = "1234";
 // groups, events and oscillogram channels.
 TDeviceContent DemoTerminalContent();
 
-// The custom logic document whose name tables rename the first inputs,
-// relays and LEDs and the first setpoint.
-QByteArray DemoCustomLogicXml();
-
-// The demo's own FLASH image, made by devsim's image writer (sub-file 5 is
-// DemoCustomLogicXml()).
+// The demo's own FLASH image: its logic package (uDemoLogic) made by
+// devsim's image writer.
 QByteArray DemoExtFlashImage();
 
 // Gives Device the demo terminal: the simulator's event ring and

@@ -670,7 +670,9 @@ QByteArray DesignIdentification(const TDeviceContent &C) {
     l << QStringLiteral("%1: .BYTE %2 ; %3").arg(i.Name).arg(i.Bytes).arg(i.Comment);
     at = i.Sram + i.Bytes;
   }
-  l << "END_MODBUS:";
+  // The firmware's own words the function library's code reads.
+  l << "SysEvent: .BYTE 2 ; event request" << "SysTickMs: .BYTE 2 ; millisecond tick"
+    << "SysFlags: .BYTE 2 ; system flags" << "END_MODBUS:";
   return ToWin1251(l.join("\r\n") + "\r\n");
 }
 

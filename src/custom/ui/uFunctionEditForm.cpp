@@ -117,6 +117,18 @@ void TFunctionEditState::Fill(TElement &E, const TDeviceDescriptor *Desc) {
   }
   Switch = E.Switch;
   PenColor = E.PenColor;
+  ParamNames = Func ? Func->Params : QStringList();
+  ParamValues = E.Params.mid(0, ParamNames.size());
+  while (ParamValues.size() < ParamNames.size())
+    ParamValues << QString();
+  ParamCount = int(ParamNames.size());
+}
+
+void TFunctionEditState::RemoveParamRow() {
+  if (ParamCount <= 0)
+    return;
+  --ParamCount;
+  ParamValues[ParamCount].clear();
 }
 
 void TFunctionEditState::SetInputCount(const QString &Text) {
@@ -376,6 +388,28 @@ TFunctionEditForm::TFunctionEditForm(QWidget *Parent) : QDialog(Parent) {
   scroll->setWidget(rows);
   scroll->setWidgetResizable(true);
   main->addWidget(scroll, 3);
+  LabelParam = new QLabel(QStringLiteral("Измерения"));
+  main->addWidget(LabelParam);
+  auto *paramRow = new QHBoxLayout;
+  StringGridParam = new QTableWidget(0, 2);
+  StringGridParam->setObjectName("StringGridParam");
+  StringGridParam->horizontalHeader()->hide();
+  StringGridParam->verticalHeader()->hide();
+  StringGridParam->horizontalHeader()->setStretchLastSection(true);
+  StringGridParam->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  StringGridParam->setMaximumHeight(90);
+  paramRow->addWidget(StringGridParam, 1);
+  auto *paramButtons = new QVBoxLayout;
+  SpeedButtonPlus = new QToolButton;
+  SpeedButtonPlus->setIcon(Glyph(true));
+  SpeedButtonMinus = new QToolButton;
+  SpeedButtonMinus->setText(QStringLiteral("-"));
+  paramButtons->addWidget(SpeedButtonPlus);
+  paramButtons->addWidget(SpeedButtonMinus);
+  paramButtons->addStretch();
+  paramRow->addLayout(paramButtons);
+  main->addLayout(paramRow);
+  connect(SpeedButtonMinus, &QToolButton::clicked, this, &TFunctionEditForm::SpeedButtonMinusClick);
   LabelSwitch = new QLabel(QStringLiteral("Параметры переключатели"));
   main->addWidget(LabelSwitch);
   CheckListBox = new QListWidget;
@@ -421,7 +455,25 @@ void TFunctionEditForm::SetElement(TElement *E) {
   }
   CheckListBox->setVisible(!switches.isEmpty());
   LabelSwitch->setVisible(!switches.isEmpty());
+  ShowParams();
   FFilling = false;
+}
+
+void TFunctionEditForm::ShowParams() {
+  StringGridParam->setRowCount(int(FState.ParamNames.size()));
+  for (int i = 0; i < FState.ParamNames.size(); ++i) {
+    StringGridParam->setItem(i, 0, new QTableWidgetItem(FState.ParamNames[i]));
+    StringGridParam->setItem(i, 1, new QTableWidgetItem(FState.ParamValues[i]));
+  }
+  const bool any = !FState.ParamNames.isEmpty();
+  for (QWidget *w : {static_cast<QWidget *>(StringGridParam), static_cast<QWidget *>(LabelParam),
+                     static_cast<QWidget *>(SpeedButtonPlus), static_cast<QWidget *>(SpeedButtonMinus)})
+    w->setVisible(any);
+}
+
+void TFunctionEditForm::SpeedButtonMinusClick() {
+  FState.RemoveParamRow();
+  ShowParams();
 }
 
 bool OpenColorDialog(uint32_t &Color) {

@@ -57,6 +57,10 @@ struct TFunctionEditState {
   QStringList EventNames;
   int Switch = 0;
   uint32_t PenColor = 0;
+  // Parameter grid: the function's parameter names and the block's values;
+  // only the first ParamCount rows are in use.
+  QStringList ParamNames, ParamValues;
+  int ParamCount = 0;
 
   // Desc may be null (no events offered). Throws "invalid RecordType %2.2x"
   // for a bound enumeration setpoint of another record type.
@@ -73,6 +77,9 @@ struct TFunctionEditState {
   // Binds a setpoint; in an alternative group the other rows lose theirs.
   void ChooseUstav(int Row, TDDUstav *Ustav);
   void ChooseParam(int Row, TDDParam *Param);
+  // Drops the last parameter row in use and empties its value; nothing when
+  // none is left.
+  void RemoveParamRow();
   // "invalid input pin count" / "invalid output pin count" outside the limits.
   void Check() const;
   // Checks, then writes everything back. "gid занят, модуль " + the holder's
@@ -98,6 +105,7 @@ public:
   void SetElement(TElement *E);
   void SetColorOpener(TColorOpener Opener) { FColorOpener = std::move(Opener); }
   void SpeedButtonColorClick();
+  void SpeedButtonMinusClick();
   // The state as the widgets show it.
   TFunctionEditState State();
   void Apply();
@@ -105,8 +113,9 @@ public:
 
   QLineEdit *EditId, *EId, *eCaption, *eGId, *eIpin, *eOpin;
   QPushButton *SpeedButtonColor, *bbOk, *bbCancel;
-  QLabel *PanelColor, *LabelSwitch;
-  QTableWidget *StringGrid;
+  QLabel *PanelColor, *LabelSwitch, *LabelParam;
+  QTableWidget *StringGrid, *StringGridParam;
+  QToolButton *SpeedButtonPlus, *SpeedButtonMinus;
   QListWidget *CheckListBox;
   struct TRowWidgets {
     QLabel *Name;
@@ -118,6 +127,7 @@ public:
 private:
   void ShowPins();
   void ShowColor();
+  void ShowParams();
   void ShowRow(int Row);
   void ReadPins();
   void CountChanged();

@@ -3,12 +3,12 @@
 #include "uErrors.h"
 #include "uFileDialogSink.h"
 #include "uMessageSink.h"
+#include "uPrintDialog.h"
 #include "uReportPainter.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QScrollArea>
 #include <QToolButton>
@@ -110,8 +110,7 @@ void TReportPreviewForm::Print() {
   QPrinter printer(QPrinter::HighResolution);
   printer.setFullPage(true);
   printer.setDocName(FDoc.Caption());
-  QPrintDialog dialog(&printer, this);
-  if (dialog.exec() == QDialog::Accepted)
+  if (ExecutePrintDialog(printer, this))
     PaintReport(FDoc, printer);
 }
 

@@ -3,7 +3,6 @@
 #include "uDescriptorDecoder.h"
 #include "uErrors.h"
 
-#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 namespace {
@@ -354,31 +353,4 @@ TEST_F(DecoderTest, TextsKeepLineBreaksAsBlanksAndDropCodesWithoutCharacter) {
   // Display texts: 0x01 is the line break, 0x7B nobody's code.
   EXPECT_EQ(r->D->Root->SelectSingleNode("event/event-item/string")->GetText(), U("А В "));
   EXPECT_EQ(r->D->Root->SelectSingleNode("measure/measure-item/string")->GetText(), "abc");
-}
-
-TEST_F(DecoderTest, EveryTruncationAndRandomDamageIsAnErrorNotACrash) {
-  const QByteArray good = BuildDeviceImage(FullContent()).Bytes;
-  int failures = 0;
-  for (int n = 0; n < good.size(); n += (n < 2200 ? 1 : 7)) {
-    TDecodedImage r;
-    try {
-      DecodeBytes(r, good.left(n));
-    } catch (const EKvError &) {
-      ++failures;
-      EXPECT_FALSE(r.D->Ready);
-    }
-  }
-  EXPECT_GT(failures, 0);
-  QRandomGenerator rng(1234);
-  for (int k = 0; k < 300; ++k) {
-    QByteArray b = good;
-    const int hits = 1 + int(rng.bounded(6));
-    for (int h = 0; h < hits; ++h)
-      b[int(2096 + rng.bounded(int(b.size()) - 2096))] = char(rng.bounded(256));
-    TDecodedImage r;
-    try {
-      DecodeBytes(r, b);
-    } catch (const EKvError &) {
-    }
-  }
 }

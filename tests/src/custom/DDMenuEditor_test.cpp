@@ -206,7 +206,7 @@ TEST_F(MenuTest, BuildAndListingErrorsCarryTheirTexts) {
   QBuffer s(&image);
   s.open(QIODevice::ReadOnly);
   EXPECT_EQ(ErrorOf([&] { typed.Menu().WriteListing(s, 0x1000, 0, Dir.filePath("menu.lst")); }), "invalid rectype 1f");
-  EXPECT_EQ(ErrorOf([&] { Load("<document><item-list>"); }), "error loading " + Dir.filePath("menu.xml"));
+  EXPECT_EQ(ErrorOf([&] { Load("<document><item-list>"); }), "error loading " + Dir.filePath("menu.xml") + ": Start-end tags mismatch at line 1, column 66");
 }
 
 TEST_F(MenuTest, AttributeRoutinesAndSwap) {

@@ -5,6 +5,7 @@ kv_add_test(uSchemaModule_test
   LIBS kvcustom)
 kv_add_test(uGraphic_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uGraphic_test.cpp LIBS kvcustom)
 kv_add_test(uUndoRedoTool_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uUndoRedoTool_test.cpp LIBS kvcustom)
+kv_add_test(uSchemaEditorState_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSchemaEditorState_test.cpp LIBS kvcustom)
 # The script host runs a watchdog thread: also under ThreadSanitizer.
 kv_add_test(uScriptHost_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uScriptHost_test.cpp LIBS kvcustom LABELS tsan)
 kv_add_test(uSchemaCompileRun_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSchemaCompileRun_test.cpp LIBS kvcustom)

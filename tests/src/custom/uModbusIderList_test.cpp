@@ -205,29 +205,3 @@ TEST(ModbusIderList, ProcessWideListIsCreatedOnce) {
   EXPECT_THROW(EnsureModbusIderList(dir.filePath("missing.inc")), EKvError);
   EXPECT_EQ(ModbusIderList(), nullptr);
 }
-
-// The listing comes from the device's FLASH: any text is an error or a list, never a crash.
-TEST(ModbusIderList, SurvivesRandomText) {
-  const QStringList pieces = {"MODBUSMASS:", "END_MODBUS:", ".EQU", "ADR_SRAM", "=", "$", "FFFFFFFFFF", "(",
-                              ")", "99999999999", ".BYTE", ";", ":", "OSC", " ", "\t", "X1", "0", "2"};
-  uint32_t seed = 12345;
-  auto next = [&](uint32_t Range) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) % Range;
-  };
-  for (int round = 0; round < 300; ++round) {
-    QStringList lines = MemoryMap;
-    for (int i = 0, n = int(next(30)); i < n; ++i) {
-      QString line;
-      for (int j = 0, m = int(next(8)); j < m; ++j)
-        line += pieces[int(next(uint32_t(pieces.size())))];
-      lines.insert(int(next(uint32_t(lines.size() + 1))), line);
-    }
-    try {
-      const TModbusIderList l(lines);
-      for (int i = 0; i < l.Count(); ++i)
-        EXPECT_GE(l.Item(i).Address, 0);
-    } catch (const EKvError &) {
-    }
-  }
-}

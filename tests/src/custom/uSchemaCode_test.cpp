@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 // Readable failure output.
@@ -177,6 +178,36 @@ TEST(SchemaCode, ParsesLineParts) {
     EXPECT_EQ(o->Arg1, c.Arg1) << c.Line;
     EXPECT_EQ(o->Arg2, c.Arg2) << c.Line;
     EXPECT_EQ(o->Command != nullptr, c.HasCommand) << c.Line;
+  }
+}
+
+// The scanner against the line form written as a regular expression, on
+// every line of up to four fragments: the parts found and whether the whole
+// line has the form must agree, for the text and for its Windows-1251 bytes.
+TEST(SchemaCode, LineScannerReadsAsTheLineForm) {
+  const QString name = "[A-Za-z0-9_]+";
+  const QString form = QString(R"(\s*((%1)\s*\:)?\s*(%1)?\s*(%1)?\s*(,\s*(%1))?\s*(;.*)?)").arg(name);
+  const QRegularExpression head("\\A" + form), whole("\\A" + form + "\\z");
+  const QStringList fragments = {" ", "\t\v", "ab", "L1", "_9", ":", ",", "; x:y", "\u0451", "$"};
+  QStringList lines = {QString()}, last = lines;
+  for (int length = 1; length <= 4; ++length) {
+    QStringList longer;
+    for (const QString &l : last)
+      for (const QString &f : fragments)
+        longer << l + f;
+    lines += longer;
+    last = longer;
+  }
+  for (const QString &line : lines) {
+    const QRegularExpressionMatch m = head.match(line);
+    const QByteArray bytes = ToWin1251(line);
+    for (const TAsmLineParts &p : {ScanAsmLine(line.constData(), line.size()), ScanAsmLine(bytes.constData(), bytes.size())}) {
+      ASSERT_EQ(p.IsWhole, whole.match(line).hasMatch()) << line.toStdString();
+      EXPECT_EQ(line.mid(p.LabelAt, p.LabelLength), m.captured(2)) << line.toStdString();
+      EXPECT_EQ(line.mid(p.OpAt, p.OpLength), m.captured(3)) << line.toStdString();
+      EXPECT_EQ(line.mid(p.Arg1At, p.Arg1Length), m.captured(4)) << line.toStdString();
+      EXPECT_EQ(line.mid(p.Arg2At, p.Arg2Length), m.captured(6)) << line.toStdString();
+    }
   }
 }
 

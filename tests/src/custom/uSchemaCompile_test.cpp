@@ -265,26 +265,3 @@ TEST_F(SchemaCompileTest, ListsLabelsAtTheEndOfABlock) {
   ASSERT_EQ(Run({";;a", "ret", "end2:", "End1:"}), "");
   EXPECT_EQ(ListingBody(), (QStringList{"0000   9508     ret", "                End1:", "                end2:"}));
 }
-
-TEST_F(SchemaCompileTest, SurvivesRandomSource) {
-  const QStringList pieces = {";;", "x:", "y:", "ldi", "rjmp", "breq", "lds", "ldih", "ldil", "movw", "adiw", "dw",
-                              " ", ",", "16", "x", "y", "65535", "99999999999", "-", "$", ";", "\t"};
-  uint32_t seed = 777;
-  auto next = [&](uint32_t Range) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) % Range;
-  };
-  for (int round = 0; round < 60; ++round) {
-    QStringList lines;
-    for (int i = 0, n = int(next(40)); i < n; ++i) {
-      QString line;
-      for (int j = 0, m = int(next(7)); j < m; ++j)
-        line += pieces[int(next(uint32_t(pieces.size())))];
-      lines << line;
-    }
-    if (Run(lines, 16).isEmpty())
-      EXPECT_EQ(Read("generated.bin").size() % 16, 0);
-    else
-      EXPECT_EQ(Read("generated.bin").size(), 0);
-  }
-}

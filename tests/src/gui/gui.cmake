@@ -9,10 +9,12 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/../widgets/uTranslateForms_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/../widgets/uExcelFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/../widgets/uStringGridEditor_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/../widgets/uPrintDialog_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uLogFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uModbusFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/../oscview/uOscHeadFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uMainForm_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uPreferenceForm_test.cpp
     LIBS kvgui Qt6::Test)
 
   # The program itself starts, shows its window and ends cleanly (exit code 0,

@@ -12,14 +12,21 @@
 #include "uFileDialogSink.h"
 #include "uOscFrame.h"
 #include "uOscHeadFrame.h"
+#include "uOscNoteForm.h"
 #include "uOscSetupForm.h"
+#include "uOscValueForm.h"
 #include "uPageControlHelper.h"
 #include "uParamFrame.h"
+#include "uPreferenceForm.h"
+#include "uPrintDialog.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUstavFrame.h"
 
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -35,6 +42,8 @@ struct TPageShot {
   std::function<void(TDemoSession &)> Prepare;
   // The window pictured instead of the main window (a designer).
   std::function<QWidget *(TDemoSession &)> Window = {};
+  // The whole screen, with the menus that pop up over the window.
+  bool Screen = false;
 };
 
 // The demo's device boards beside the program, and their tab open.
@@ -50,6 +59,59 @@ void PressRefresh(TDemoSession &S) {
   if (!QTest::qWaitForWindowActive(S.Form.get()))
     std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
   QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+}
+
+QString OutFile;
+
+// The newest oscillogram read with its events; "Все события" in the set-up
+// dialog puts every event on the plot.
+TkvOscFrame *ReadNewestOsc(TDemoSession &S) {
+  PressRefresh(S);
+  S.WaitIdle();
+  TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
+    TOscSetupForm form(&Frame);
+    form.LoadChannels(Frame.Drawers(), Frame.Events());
+    form.cbAllEvent->click();
+    form.ApplyChannels(Frame.Drawers());
+    return true;
+  };
+  S.Form->OscHeadFrame->cbEvents->setEnabled(true);
+  S.Form->OscHeadFrame->cbEvents->setChecked(true);
+  S.Form->OscHeadFrame->sgOscHeadDblClick(1);
+  S.WaitIdle();
+  TkvOscFrame *frame = S.Form->ActiveOscFrame();
+  if (frame)
+    frame->RunSetup();
+  return frame;
+}
+
+// The mouse as a user moves it on the plot of the newest oscillogram.
+TkvOscFrame *PlaceCursorsAndNote(TDemoSession &S) {
+  TkvOscFrame *frame = ReadNewestOsc(S);
+  if (!frame)
+    return nullptr;
+  // The three phase currents and the first discrete input, zoomed in twice.
+  TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
+    int analog = 0, discrete = 0;
+    for (TOscDrawer *d : Frame.Drawers())
+      d->SetChecked(d->IsAnalog() ? ++analog <= 3 : ++discrete <= 1);
+    return true;
+  };
+  frame->RunSetup();
+  frame->ActionTimePlusExecute();
+  frame->ActionTimePlusExecute();
+  frame->cbVectorDiagram->click();
+  frame->cbOscValueForm->click();
+  QTest::qWait(200);
+  QWidget *plot = frame->PaintBox;
+  const int y = frame->Drawers()[0]->CenterY;
+  QTest::mouseClick(plot, Qt::LeftButton, {}, QPoint(plot->width() / 3, 5));
+  QTest::mouseClick(plot, Qt::LeftButton, {}, QPoint(plot->width() / 2, 5));
+  QTest::mouseClick(plot, Qt::LeftButton, Qt::ShiftModifier, QPoint(plot->width() * 2 / 3, y - 20));
+  QTest::mouseClick(plot, Qt::LeftButton, Qt::ControlModifier, QPoint(plot->width() * 3 / 4, y - 10));
+  if (TOscValueForm *values = TOscValueForm::Instance())
+    values->move(900, 450);
+  return frame;
 }
 
 const TPageShot Shots[] = {
@@ -81,26 +143,35 @@ const TPageShot Shots[] = {
     // Ctrl+R on the journal page reads the journal from the device.
     {"event", "TabSheetEvent", [](TDemoSession &S) { PressRefresh(S); }},
     {"osc", "TabSheetOscHeader", [](TDemoSession &S) { PressRefresh(S); }},
-    // The newest oscillogram read with its events; "Все события" in the
-    // set-up dialog puts every event on the plot.
-    {"osc-read", "TabSheetOscHeader",
+    {"osc-read", "TabSheetOscHeader", [](TDemoSession &S) { ReadNewestOsc(S); }},
+    // The whole screen: the phasor diagram, two time cursors, a value cursor,
+    // a note and the value window over the demo oscillogram.
+    {"osc-cursors", "TabSheetOscHeader", [](TDemoSession &S) { PlaceCursorsAndNote(S); },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
+    // The note window on that note, shown as the right button shows it.
+    {"osc-note", "TabSheetOscHeader",
      [](TDemoSession &S) {
-       PressRefresh(S);
-       S.WaitIdle();
-       TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
-         TOscSetupForm form(&Frame);
-         form.LoadChannels(Frame.Drawers(), Frame.Events());
-         form.cbAllEvent->click();
-         form.ApplyChannels(Frame.Drawers());
-         return true;
-       };
-       S.Form->OscHeadFrame->cbEvents->setEnabled(true);
-       S.Form->OscHeadFrame->cbEvents->setChecked(true);
-       S.Form->OscHeadFrame->sgOscHeadDblClick(1);
-       S.WaitIdle();
-       if (auto *frame = S.Form->ActiveOscFrame())
-         frame->RunSetup();
+       TkvOscFrame *frame = PlaceCursorsAndNote(S);
+       TOscNoteForm *form = TOscNoteForm::Instance();
+       form->SetNote(frame ? frame->Drawers()[0]->Settings.Notes.back().get() : nullptr);
+       form->show();
+     },
+     [](TDemoSession &) -> QWidget * { return TOscNoteForm::Instance(); }},
+    // Ctrl+P on that page, the print dialog answered with a PDF file beside
+    // the picture (OUT.pdf); the script renders its page.
+    {"osc-print", "TabSheetOscHeader",
+     [](TDemoSession &S) {
+       PlaceCursorsAndNote(S);
+       SetPrintDialogOpener(PdfFileOpener(QString(OutFile).replace(QStringLiteral(".png"), QStringLiteral(".pdf"))));
+       S.Form->aoPrint->trigger();
      }},
+    // The preference window lists the open oscillogram.
+    {"preferences", "TabSheetOscHeader",
+     [](TDemoSession &S) {
+       ReadNewestOsc(S);
+       S.Form->Forms().PreferenceForm->show();
+     },
+     [](TDemoSession &S) -> QWidget * { return S.Form->Forms().PreferenceForm; }},
     // The spreadsheet tab with the parameters, then a local setpoint set tab.
     {"local-set", "TabSheetParam",
      [](TDemoSession &S) {
@@ -130,6 +201,15 @@ const TPageShot Shots[] = {
          }
      },
      [](TDemoSession &S) -> QWidget * { return S.Form->Forms().DeviceboardSetupForm; }},
+    // The device menu open on the parameters page, as a user clicks it.
+    {"menus", "TabSheetParam",
+     [](TDemoSession &S) {
+       S.Form->activateWindow();
+       QTest::qWaitForWindowActive(S.Form.get());
+       QMenuBar *bar = S.Form->menuBar();
+       QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(S.Form->NDevice->menuAction()).center());
+     },
+     {}, true},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).
@@ -154,6 +234,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   const QString page = QString::fromLocal8Bit(argv[1]), out = QString::fromLocal8Bit(argv[2]);
+  OutFile = out;
   QStringList shown;
   SetMessageSink([&shown](TMsgKind, const QString &Text) {
     shown << Text;
@@ -186,7 +267,10 @@ int main(int argc, char **argv) {
   for (const QString &t : shown)
     std::cerr << "message: " << t.toStdString() << "\n";
   QWidget *window = shot && shot->Window ? shot->Window(s) : s.Form.get();
-  if (!window->grab().save(out)) {
+  // No window: the whole screen, for windows beside the main one.
+  const QPixmap picture = (shot && shot->Screen) || !window ? QGuiApplication::primaryScreen()->grabWindow(0)
+                                                            : window->grab();
+  if (!picture.save(out)) {
     std::cerr << "cannot save " << argv[2] << "\n";
     return 1;
   }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -60,10 +61,33 @@ TEST(LogFrame, LinesWrittenWhileThePaneGoesAwayAreDropped) {
   SUCCEED();
 }
 
-TEST(LogFrame, ClearButtonEmptiesTheView) {
+TEST(LogFrame, MirrorsTheLogInLevelColoursAndEmptiesWithIt) {
+  Logger().Clear();
   TkvLogFrame frame;
+  frame.AttachLog();
+  const struct {
+    int Level;
+    QRgb Colour;
+  } levels[] = {{TLogger::lvInfo, 0x000080}, {TLogger::lvError, 0xFF0000}, {TLogger::lvDebug, 0x008000}};
+  for (const auto &l : levels)
+    Logger().Write(l.Level, "coloured");
+  ASSERT_TRUE(WaitFor([&] { return frame.reLog->document()->blockCount() == 3; }));
+  for (int i = 0; i < 3; ++i) {
+    const QTextBlock b = frame.reLog->document()->findBlockByNumber(i);
+    EXPECT_EQ(b.begin().fragment().charFormat().foreground().color().rgb() & 0xFFFFFF, levels[i].Colour) << i;
+  }
+  // The pane follows the log's own 10000-line rule, through its clear callback.
+  for (int i = 3; i < 10000; ++i)
+    Logger().Debug("filler");
+  Logger().Info("after the rule");
+  ASSERT_TRUE(WaitFor([&] { return frame.reLog->toPlainText() == Logger().Lines().join('\n'); }));
+  EXPECT_EQ(frame.reLog->document()->blockCount(), 1);
+  // The button empties the log, so the saved ".rtf" holds what the pane shows.
+  frame.ToolButton16->click();
+  EXPECT_TRUE(Logger().Lines().isEmpty());
+  EXPECT_TRUE(WaitFor([&] { return frame.reLog->toPlainText().isEmpty(); }));
+  frame.DetachLog();
   frame.reLog->appendPlainText("line");
-  EXPECT_EQ(frame.ToolButton16->toolTip(), "Очистить");
   frame.ToolButton16->click();
   EXPECT_TRUE(frame.reLog->toPlainText().isEmpty());
 }

@@ -3,10 +3,15 @@
 #include "uMainForm.h"
 
 #include "../pages/xlsxDump.h"
+#include "uDashboardFrame.h"
 #include "uDemoSession.h"
 #include "uErrors.h"
 #include "uFileDialogSink.h"
+#include "uLogger.h"
+#include "uMultiLingual.h"
 #include "uMessageSink.h"
+#include "uReportDocument.h"
+#include "uSimFault.h"
 #include "uModbusTools.h"
 #include "uPageControlHelper.h"
 #include "uStringGrid.h"
@@ -20,6 +25,9 @@
 #include <QListWidget>
 #include <QComboBox>
 #include <QMenu>
+#include <QMenuBar>
+#include <QApplication>
+#include <QDialog>
 #include <gtest/gtest.h>
 
 namespace {
@@ -34,30 +42,53 @@ QStringList Requests(const TSimDevice &Device, uint8_t Function) {
 class MainCommandsLink : public ::testing::Test {
 protected:
   void SetUp() override {
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
+    FOldSink = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
       Shown << Text;
+      if (Kind == TMsgKind::Error)
+        Errors << Text;
       return TMsgResult::Ok;
     });
     FOldFiles = SetFileDialogSink([this](const TFileDialogRequest &) { return Answer; });
-    ASSERT_TRUE(S.Start("[ustav]\ndirectEdit=0\n"));
+    FOldPreview = SetReportPreviewHook([](const TReportDocument &) {});
+    // The program folder as installed: title panel, device boards, report template.
+    for (const char *f : {"tools/devsim/dashboard.XML", "tools/devsim/deviceFrame.xml",
+                          "src/resources/EventReportTemplate.xml"})
+      ASSERT_TRUE(QFile::copy(QStringLiteral(KV_SOURCE_DIR "/") + f, S.Dir.filePath(QFileInfo(f).fileName())));
+    ASSERT_TRUE(S.Start("[ustav]\ndirectEdit=0\n[timer]\ninterval=60000\n[tools]\ndeviceBoard=1\nlog=1\nmodbus=1\n"
+                        "eventReport=1\neventExport=1\n"));
     ASSERT_EQ(S.Identify(), "Готово");
     S.Form->show();
     S.Form->SetLoggedIn(true);
     S.Device.ClearLogs();
   }
   void TearDown() override {
+    SetReportPreviewHook(FOldPreview);
     SetFileDialogSink(FOldFiles);
     SetMessageSink(FOldSink);
   }
   void Show(QWidget *Page) { S.Form->PageControl->setCurrentWidget(Page); }
 
+  QString PortName() const { return S.Form->DeviceThread()->DeviceIO().GetOI().GetComPort().GetPortName(); }
+  // A chain held up by one late (or missing) answer, busy when this returns.
+  void StartSlowChain(TSimFaultKind Kind = TSimFaultKind::LateAnswer) {
+    TSimFault late;
+    late.Kind = Kind;
+    late.Value = 1500;
+    late.Function = SIM_FN_READ_HOLDING;
+    late.Count = 1;
+    S.Device.SetFault(late);
+    Show(S.Form->TabSheetParam);
+    S.Form->aMonitorRefresh->trigger();
+  }
+
   TDemoSession S;
-  QStringList Shown;
+  QStringList Shown, Errors;
   QString Answer;
 
 private:
   TMessageSink FOldSink;
   TFileDialogSink FOldFiles;
+  TReportPreviewHook FOldPreview;
 };
 } // namespace
 
@@ -144,4 +175,110 @@ TEST_F(MainCommandsLink, BaudRateItemSetsThePollPauseAndRefusesNonNumbers) {
     EXPECT_EQ(S.Form->DeviceThread()->PollPause(), 13) << bad;
   }
   EXPECT_EQ(Shown, (QStringList{"invalid baud rate: 0", "invalid baud rate: abc"}));
+}
+
+TEST_F(MainCommandsLink, EveryEnabledMenuCommandRunsOnEveryPageWithoutAnErrorBox) {
+  // Modal dialogs (about box, designers) are closed as soon as they show.
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [] {
+    if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+      dialog->reject();
+  });
+  closer.start(20);
+  std::function<QList<QAction *>(QMenu *)> commands = [&](QMenu *Menu) {
+    QList<QAction *> out;
+    for (QAction *a : Menu->actions())
+      if (a->menu() && a->menu()->isEnabled())
+        out << commands(a->menu());
+      else if (!a->menu() && !a->isSeparator() && a->isVisible() && a != S.Form->nExit)
+        out << a;
+    return out;
+  };
+  QList<QAction *> all;
+  for (QAction *m : S.Form->menuBar()->actions())
+    all << commands(m->menu());
+  QSet<QString> ran;
+  const QDateTime before = QDateTime::currentDateTime();
+  S.Device.SetClock(QDateTime(QDate(2020, 1, 1), QTime(0, 0)), false);
+  for (QWidget *page : {S.Form->TabSheetDashboard, S.Form->TabSheetParam, S.Form->TabSheetUstav,
+                        S.Form->TabSheetEvent, S.Form->TabSheetOscHeader})
+    for (QAction *a : all) {
+      Show(page);
+      S.Form->UpdateActions();
+      if (!a->isEnabled())
+        continue;
+      a->trigger();
+      ASSERT_TRUE(S.WaitIdle()) << a->text().toStdString();
+      ran << a->text();
+      if (a == S.Form->NEnglish || a == S.Form->NUkrainian)
+        S.Form->SetLanguage(lnRussian);
+    }
+  EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
+  for (const char *c : {"Опрос", "Обновить", "Установить время", "Записать в устройство", "Редактировать уставки",
+                        "Отчет", "Отчет MODBUS", "Export", "Отчет по событиям", "Excel", "Настройка панели",
+                        "Функциональные панели", "Журнал", "Modbus", "О программе", "English"})
+    EXPECT_TRUE(ran.contains(QString::fromUtf8(c))) << c;
+
+  // The device clock was set to the PC's time.
+  EXPECT_LE(std::abs(before.secsTo(S.Device.Clock())), 120);
+  // Report and export: text report, descriptor and event description.
+  const QDir work(S.Form->GetTempFolder());
+  EXPECT_TRUE(QFileInfo(work.filePath("desc.txt")).size() > 0);
+  EXPECT_TRUE(QFile(work.filePath("desc.xml")).open(QIODevice::ReadOnly));
+  EXPECT_TRUE(QFile::exists(S.Dir.filePath("event.xml")));
+  EXPECT_TRUE(Shown.contains("Отчет сохранен в файле desc.txt"));
+  EXPECT_TRUE(Shown.contains("Сохранено в файле " + S.Dir.filePath("event.xml")));
+
+  // The title panel saved under another name and opened again.
+  Show(S.Form->TabSheetDashboard);
+  Answer = S.Dir.filePath("panel2.xml");
+  S.Form->apFileSaveAs->trigger();
+  S.Form->apFileLoad->trigger();
+  EXPECT_EQ(S.Form->DashboardFrame->FileName(), Answer);
+  // "Список" re-reads the oscillogram directory and shows its page.
+  S.Form->aoGetList->trigger();
+  EXPECT_EQ(S.Form->PageControl->currentWidget(), S.Form->TabSheetOscHeader);
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
+}
+
+TEST_F(MainCommandsLink, PortClickWaitsForTheIdleLinkWithoutBlocking) {
+  S.Form->BuildPortMenu({"USB Serial (ttyKV0)", "kv-no-such-port"});
+  const QList<QAction *> items = S.Form->NPort->actions();
+  ASSERT_EQ(items.size(), 2);
+  S.Form->cbDevNo->addItem("01");
+  StartSlowChain();
+  ASSERT_TRUE(S.Form->IsLinkBusy());
+  items[0]->trigger();
+  // Back in the event loop while the link is still busy: nothing switched yet.
+  EXPECT_TRUE(S.Form->IsLinkBusy());
+  EXPECT_NE(PortName(), "ttyKV0");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return PortName() == "ttyKV0"; }, 30000));
+  EXPECT_EQ(S.Form->AutoPoll(), 1);
+  EXPECT_TRUE(items[0]->isChecked());
+  EXPECT_EQ(S.Form->cbDevNo->count(), 0);
+  EXPECT_FALSE(S.Form->IsDeviceReady());
+  const QString log = Logger().Lines().join('\n');
+  EXPECT_TRUE(log.contains("doMenuComClick before open ttyKV0"));
+  EXPECT_TRUE(log.contains("doMenuComClick after open ttyKV0 0"));
+
+  // Still busy when the timer interval has passed: the port stays.
+  ASSERT_TRUE(S.WaitIdle());
+  StartSlowChain(TSimFaultKind::Silence);
+  items[1]->trigger();
+  S.Form->SetClock([] { return QDateTime::currentDateTime().addSecs(3600); });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return S.Status() == "Порт не переключен: связь занята"; }, 30000));
+  S.Form->SetClock({});
+  EXPECT_EQ(PortName(), "ttyKV0");
+  EXPECT_TRUE(items[0]->isChecked());
+  // Break while the poll's addresses are known: no poll of its own any more.
+  S.Form->UpdateActions();
+  ASSERT_TRUE(S.Form->aMonitorBreak->isEnabled());
+  S.Form->aMonitorBreak->trigger();
+  EXPECT_EQ(S.Form->AutoPoll(), 0);
+
+  // Without a device the boards have nothing to show.
+  ASSERT_TRUE(S.WaitIdle());
+  S.Form->NDeviceBoard->trigger();
+  EXPECT_EQ(Errors, QStringList{"Нет дескриптора"});
 }

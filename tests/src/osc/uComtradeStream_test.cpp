@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -372,79 +371,6 @@ TEST(ComtradeStream, ConvertedPairReadsBackUnchanged) {
   }
 }
 
-TEST(ComtradeStream, RandomAndTruncatedRecordsNeverBreakTheReader) {
-  const IXXMLNode Root = Descriptor({{0, "A"}, {1, "B"}}, {{17, {"K1", "K2"}}, {18, QStringList(20, "R")}},
-                                    {0, 1}, {17, 18});
-  TOscRecordPlan Plan;
-  Plan.SampleCount = 180;
-  Plan.Analog = {TOscWave{100, 50, 0, 0}, TOscWave{200, 50, 90, 0}};
-  Plan.BitRegisters = {TOscBitRegister{2, {TOscBit{true, {}}}}, TOscBitRegister{20, {}}};
-  const QByteArray Good = BuildOscRecord(Plan);
-  QRandomGenerator Rng(20240315);
-  for (int i = 0; i < 300; ++i) {
-    QByteArray Bytes = Good.left(Rng.bounded(Good.size() + 1));
-    if (i % 2)
-      for (char &Ch : Bytes)
-        Ch = char(Rng.bounded(256));
-    TConverted C;
-    Convert(C, Root, Bytes, 100 + 10 * Rng.bounded(20));
-    const int Read = C.Data.SampleCount();
-    EXPECT_LE(Read, 180);
-    EXPECT_EQ(C.Config.Rate(0).LastSample, Read - 1);
-    for (int s = 0; s < Read; ++s)
-      EXPECT_LE(C.Data.GetDigitalValue(0, s), 1);
-  }
-}
-
-namespace {
-
-// A reader written from the 1999 layout of the standard alone, as another
-// program would read the pair: it checks line 1's revision, channel numbers
-// from 1, sample numbers from 1, the count on the rate line, day-first dates,
-// and prints what it found as JSON.
-const char *const StandardReader = R"PY(
-import datetime, json, sys
-cfg = open(sys.argv[1], 'rb').read().decode('cp1251').split('\r\n')
-station, device, rev = cfg[0].split(',')
-assert rev == '1999', rev
-tt, na, nd = cfg[1].split(',')
-assert na.endswith('A') and nd.endswith('D')
-na, nd = int(na[:-1]), int(nd[:-1])
-assert int(tt) == na + nd
-analog = []
-for i in range(na):
-    f = cfg[2 + i].split(',')
-    assert len(f) == 13 and int(f[0]) == i + 1 and f[12] in ('P', 'S'), f
-    analog.append(dict(id=f[1], unit=f[4], a=float(f[5]), b=float(f[6]), ps=f[12]))
-digital = []
-for i in range(nd):
-    f = cfg[2 + na + i].split(',')
-    assert len(f) == 5 and int(f[0]) == i + 1 and f[4] in ('0', '1'), f
-    digital.append(f[1])
-k = 2 + na + nd
-lf, nrates = float(cfg[k]), int(cfg[k + 1])
-assert nrates == 1
-samp, endsamp = cfg[k + 2].split(',')
-def when(text):
-    d, t = text.split(',')
-    return datetime.datetime.strptime(d + ' ' + t, '%d/%m/%Y %H:%M:%S.%f')
-start, trigger = when(cfg[k + 3]), when(cfg[k + 4])
-assert cfg[k + 5] == 'ASCII'
-timemult = float(cfg[k + 6])
-rows = [l.split(',') for l in open(sys.argv[2], 'rb').read().decode('ascii').split('\r\n') if l]
-assert len(rows) == int(endsamp)
-for n, r in enumerate(rows):
-    assert int(r[0]) == n + 1 and len(r) == 2 + na + nd
-def values(r):
-    return [c['a'] * int(r[2 + i]) + c['b'] for i, c in enumerate(analog)]
-print(json.dumps(dict(names=[c['id'] for c in analog], units=[c['unit'] for c in analog],
-    ps=[c['ps'] for c in analog], digital=digital, rate=float(samp), count=len(rows),
-    start=start.isoformat(), trigger=trigger.isoformat(),
-    first_us=int(rows[0][1]) * timemult, last_us=int(rows[-1][1]) * timemult,
-    values=[values(rows[0]), values(rows[len(rows) // 2]), values(rows[-1])])))
-)PY";
-
-} // namespace
 
 TEST(ComtradeStream, AStandardReaderFindsWhatTheConversionWrote) {
   if (!QFile::exists("/usr/bin/python3"))
@@ -463,13 +389,9 @@ TEST(ComtradeStream, AStandardReaderFindsWhatTheConversionWrote) {
   QTemporaryDir Dir;
   C.Config.SaveToFile(Dir.filePath("r.cfg"));
   C.Data.SaveToFile(Dir.filePath("r.dat"));
-  QFile Script(Dir.filePath("reader.py"));
-  ASSERT_TRUE(Script.open(QIODevice::WriteOnly));
-  Script.write(StandardReader);
-  Script.close();
-
   QProcess P;
-  P.start("/usr/bin/python3", {Script.fileName(), Dir.filePath("r.cfg"), Dir.filePath("r.dat")});
+  P.start("/usr/bin/python3", {KV_SOURCE_DIR "/tests/src/osc/comtradeReader.py", Dir.filePath("r.cfg"),
+                               Dir.filePath("r.dat")});
   ASSERT_TRUE(P.waitForFinished(60000));
   ASSERT_EQ(P.exitCode(), 0) << P.readAllStandardError().toStdString();
   const QJsonObject J = QJsonDocument::fromJson(P.readAllStandardOutput()).object();

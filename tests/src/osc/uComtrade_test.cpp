@@ -202,9 +202,10 @@ TEST(ComtradeConfig, FirstLineWithoutIdReadsAs1991AndAnUndecodableIdWarns) {
   EXPECT_EQ(C.RecDevId(), "");
   EXPECT_EQ(C.RevYear(), 1991);
   EXPECT_TRUE(Warning.isEmpty());
-  C.LoadFromBytes(Cfg1991().replace("Station,Dev", "Station,Dev\x98"), "x.cfg", Warning);
+  C.LoadFromBytes(Cfg1991().replace("Station,Dev", "Station,Dev\x01"), "x.cfg", Warning);
   EXPECT_EQ(Warning, "invalid Station Id");
   EXPECT_EQ(C.RecDevId(), "");
+  EXPECT_THROW(C.LoadFromBytes(Cfg1991().replace("Station,Dev", "Station,Dev\x98"), "x.cfg", Warning), EKvFormat);
 }
 
 TEST(ComtradeConfig, ReadsLaterRevisionLayout) {

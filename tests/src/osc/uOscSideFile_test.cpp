@@ -48,13 +48,14 @@ TEST(OscSideFile, RoundTripKeepsPensChecksEventsAndBothNoteKinds) {
   }
   const QString Path = OscSideFileName(Dir.filePath("rec.dat"));
   EXPECT_EQ(Path, Dir.filePath("rec.xml"));
-  SaveOscSideFile(Path, 57, {&A, &B}, Events);
+  SaveOscSideFile(Path, {57, 333}, {&A, &B}, Events);
 
   TOscChannelSettings RA, RB;
   TOscEventList REvents;
-  int Height = 0;
-  ASSERT_TRUE(LoadOscSideFile(Path, QString(), R.Config, 1000, Height, {&RA, &RB}, REvents));
-  EXPECT_EQ(Height, 57);
+  TOscViewSettings View;
+  ASSERT_TRUE(LoadOscSideFile(Path, QString(), R.Config, 1000, View, {&RA, &RB}, REvents));
+  EXPECT_EQ(View.AnalogHeight, 57);
+  EXPECT_EQ(View.PhasorPanelWidth, 333);
   EXPECT_TRUE(std::tie(RA.Color, RA.PenWidth, RA.Checked, RA.BaseVector, RA.Events) ==
               std::tie(A.Color, A.PenWidth, A.Checked, A.BaseVector, A.Events));
   EXPECT_EQ(RB.Events, "01");
@@ -78,7 +79,7 @@ TEST(OscSideFile, DroppedEventsLeaveTheEventStringsAndFallbackIsUsed) {
   const TRecordConfig R;
   // Events before the record, at sample 0, inside, at the end, unreadable.
   Write(Dir.filePath("last.xml"),
-        "<root><common analog-height=\"44\"/>"
+        "<root><common analog-height=\"44\" phasor-panel-width=\"-5\"/>"
         "<channel events=\"10101\"/><channel/>"
         "<event moment=\"24.03.15 09:59:59.000\" caption=\"before\"/>"
         "<event moment=\"24.03.15 10:00:00.000\" caption=\"zero\"/>"
@@ -88,11 +89,12 @@ TEST(OscSideFile, DroppedEventsLeaveTheEventStringsAndFallbackIsUsed) {
   TOscChannelSettings A, B, C;
   C.Events = "1";
   TOscEventList Events;
-  int Height = 0;
-  EXPECT_FALSE(LoadOscSideFile(Dir.filePath("none.xml"), QString(), R.Config, 1000, Height, {&A}, Events));
-  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("none.xml"), Dir.filePath("last.xml"), R.Config, 1000, Height,
+  TOscViewSettings View;
+  EXPECT_FALSE(LoadOscSideFile(Dir.filePath("none.xml"), QString(), R.Config, 1000, View, {&A}, Events));
+  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("none.xml"), Dir.filePath("last.xml"), R.Config, 1000, View,
                               {&A, &B, &C}, Events));
-  EXPECT_EQ(Height, 44);
+  EXPECT_EQ(View.AnalogHeight, 44);
+  EXPECT_EQ(View.PhasorPanelWidth, 200); // a negative width is not kept
   ASSERT_EQ(Events.size(), 2u);
   EXPECT_EQ(Events[0]->Text, "zero");
   EXPECT_EQ(Events[0]->Moment, 0);

@@ -40,13 +40,14 @@ std::vector<TOscColumn> BruteColumns(const TComtradeData &D, bool Digital, int F
   std::vector<TOscColumn> Out;
   for (int s = First; s <= Last; ++s) {
     const int X = int(std::nearbyint(s * Scale));
-    if (Out.empty() || Out.back().X != X) {
-      Out.push_back({X, s, 0, 0, false, !Digital && D.IsMissing(0, s)});
-    }
-    if (!Digital && D.IsMissing(0, s))
-      continue;
-    const int V = Digital ? D.GetDigitalValue(0, s) : D.GetRaw(0, s);
+    const bool Gap = !Digital && D.IsMissing(0, s);
+    const int V = Gap ? 0 : Digital ? D.GetDigitalValue(0, s) : D.GetRaw(0, s);
+    if (Out.empty() || Out.back().X != X)
+      Out.push_back({X, s, 0, 0, false, Gap, V, 0});
     TOscColumn &C = Out.back();
+    C.LastValue = V;
+    if (Gap)
+      continue;
     C.Min = C.HasValue ? std::min(C.Min, V) : V;
     C.Max = C.HasValue ? std::max(C.Max, V) : V;
     C.HasValue = true;
@@ -61,7 +62,8 @@ bool Same(const std::vector<TOscColumn> &A, const std::vector<TOscColumn> &B, st
   }
   for (size_t i = 0; i < A.size(); ++i)
     if (A[i].X != B[i].X || A[i].FirstSample != B[i].FirstSample || A[i].HasValue != B[i].HasValue ||
-        A[i].FirstMissing != B[i].FirstMissing || (A[i].HasValue && (A[i].Min != B[i].Min || A[i].Max != B[i].Max))) {
+        A[i].FirstMissing != B[i].FirstMissing || A[i].FirstValue != B[i].FirstValue ||
+        A[i].LastValue != B[i].LastValue || (A[i].HasValue && (A[i].Min != B[i].Min || A[i].Max != B[i].Max))) {
       Why = "column " + std::to_string(i) + " at x " + std::to_string(A[i].X);
       return false;
     }
@@ -81,19 +83,21 @@ TEST(OscStripCache, ColumnsEqualBruteForceAtEveryScaleAndEdge) {
   for (int s = 7000; s < 7100; ++s)
     Missing[s] = true;
   const TRecord R(Raw, Missing);
-  for (bool Digital : {false, true}) {
-    TOscStripCache Cache;
-    Cache.Build(R.Data, 0, Digital);
-    ASSERT_EQ(Cache.SampleCount(), N);
-    const std::pair<int, int> Ranges[] = {{0, N - 1}, {3, 4324}, {4321, 4321}, {6990, 7105}, {7003, 7080}, {9999, 20000}};
-    for (double Scale : {0.0013, 0.01, 0.0999, 0.1, 0.37, 1.0, 2.5, 1024.0})
-      for (const auto &[First, Last] : Ranges) {
+  // Both channels in one pass, as a paint asks for them.
+  TOscStripCache Caches[2];
+  TOscStripCache::BuildAll(R.Data, {&Caches[0]}, {&Caches[1]});
+  ASSERT_EQ(Caches[1].SampleCount(), N);
+  const std::pair<int, int> Ranges[] = {{0, N - 1}, {3, 4324}, {4321, 4321}, {6990, 7105}, {7003, 7080}, {9999, 20000}};
+  std::vector<std::vector<TOscColumn>> Out;
+  for (double Scale : {0.0013, 0.01, 0.0999, 0.1, 0.37, 1.0, 2.5, 1024.0})
+    for (const auto &[First, Last] : Ranges) {
+      TOscStripCache::ColumnsOf({&Caches[0], &Caches[1]}, First, Last, Scale, Out);
+      for (bool Digital : {false, true}) {
         std::string Why;
-        EXPECT_TRUE(Same(Cache.Columns(First, Last, Scale),
-                         BruteColumns(R.Data, Digital, First, std::min(Last, N - 1), Scale), Why))
+        EXPECT_TRUE(Same(Out[Digital], BruteColumns(R.Data, Digital, First, std::min(Last, N - 1), Scale), Why))
             << (Digital ? "discrete" : "analog") << " scale " << Scale << " " << First << ".." << Last << ": " << Why;
       }
-  }
+    }
 }
 
 TEST(OscStripCache, IsSmallerThanTheSamplesAndFoldsToOneEntry) {

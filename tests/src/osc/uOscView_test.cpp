@@ -138,3 +138,32 @@ TEST(OscView, AnOldPairAndIts1999TwinGiveTheSameAxis) {
   for (size_t i = 0; i < TA.size(); ++i)
     EXPECT_TRUE(TA[i].X == TB[i].X && TA[i].Label == TB[i].Label) << i;
 }
+
+TEST(OscView, BitmapStripsTileTheRecordAndColumnRangesTakeWholeColumns) {
+  for (const double Scale : {0.031, 0.37, 1.0, 3.3, 1024.0}) {
+    TOscView V = View(10007, 800);
+    V.TimeScale = Scale;
+    V.Relayout();
+    int Next = 0, Index = 0;
+    // At 1024 px per sample some strips hold no sample.
+    for (TOscStripSpan S = V.StripSpan(0); S.FirstSample < 10007; S = V.StripSpan(++Index)) {
+      EXPECT_EQ(S.FirstSample, Next) << Scale << " strip " << Index;
+      EXPECT_EQ(S.Left, Index * 800);
+      // Its first and last samples lie in it, their neighbours outside.
+      EXPECT_TRUE(V.SampleX(S.FirstSample) >= S.Left && (S.FirstSample == 0 || V.SampleX(S.FirstSample - 1) < S.Left));
+      const int Last = S.FirstSample + S.SampleCount - 1;
+      EXPECT_TRUE(S.SampleCount == 0 ||
+                  (V.SampleX(Last) < S.Left + 800 && (Last == 10006 || V.SampleX(Last + 1) >= S.Left + 800)));
+      Next += S.SampleCount;
+    }
+    EXPECT_EQ(Next, 10007) << Scale;
+    V.SetScroll(V.MaxScroll());
+    EXPECT_EQ(V.FirstVisibleStrip(), V.SampleX(V.ScrollSample) / 800);
+    int From = 0, To = 0;
+    V.ColumnRange(1000, 1500, From, To);
+    EXPECT_LT(V.SampleX(From), 1000);
+    EXPECT_TRUE(From == 0 || V.SampleX(From - 1) < V.SampleX(From)) << Scale; // a whole column
+    EXPECT_TRUE(To == 10006 || V.SampleX(To) > 1500) << Scale;
+    EXPECT_TRUE(To == 10006 || V.SampleX(To + 1) > V.SampleX(To)) << Scale;
+  }
+}

@@ -8,6 +8,8 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/../gui/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uOscFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uOscRuler_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uOscNoteForm_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uOscPrint_test.cpp
     LIBS kvoscview Qt6::Test)
   kv_add_test(uEventFrame_test
     SOURCES

@@ -1,5 +1,6 @@
 #include "uOscFrame.h"
 
+#include "oscRecords.h"
 #include "uErrors.h"
 #include "uNumberFormat.h"
 #include "uOscSetupForm.h"
@@ -16,53 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-namespace {
-
-// A pair of one analog and one discrete channel, Raw the analog samples.
-void WritePair(const QString &Base, const std::vector<int> &Raw) {
-  TComtradeConfig C;
-  TComtradeConfigTool T;
-  T.SetConfig(&C);
-  TComtradeAnalogChannel A;
-  A.Id = "Ia", A.A = 1, A.Min = -100, A.Max = 100;
-  T.AddAnalogChannel(A);
-  TComtradeDigitalChannel D;
-  D.Id = "Trip";
-  T.AddDigitalChannel(D);
-  T.SetRateCount(1);
-  T.SetRateSamples(0, 1000);
-  T.SetRateEndSample(0, int(Raw.size()) - 1);
-  TComtradeData Data;
-  Data.SetConfig(&C);
-  TComtradeDataTool DT;
-  DT.SetData(&Data);
-  for (size_t s = 0; s < Raw.size(); ++s) {
-    DT.AddSampleNumber(int(s) + 1);
-    DT.AddTimeStamp(int(s) * 1000);
-    DT.AddRaw(Raw[s]);
-    DT.AddDigital(s >= Raw.size() / 2);
-  }
-  C.SaveToFile(Base + ".cfg");
-  Data.SaveToFile(Base + ".dat");
-}
-
-struct TOpener {
-  TOpener() {
-    Saved = TkvOscFrame::SetupOpener;
-    TkvOscFrame::SetupOpener = [this](TkvOscFrame &F) {
-      ++Calls;
-      for (TOscDrawer *D : F.Drawers())
-        D->SetChecked(true);
-      return true;
-    };
-  }
-  ~TOpener() { TkvOscFrame::SetupOpener = Saved; }
-  std::function<bool(TkvOscFrame &)> Saved;
-  int Calls = 0;
-};
-
-} // namespace
 
 TEST(OscFrame, LoadsOnceAsksForChannelsAndKeepsThemInTheSideFile) {
   QTemporaryDir Dir;
@@ -97,7 +51,7 @@ TEST(OscFrame, LoadsOnceAsksForChannelsAndKeepsThemInTheSideFile) {
   EXPECT_FALSE(H.IsLoaded());
 }
 
-TEST(OscFrame, PaintsOnePointPerSampleAtThePartsCoordinates) {
+TEST(OscFrame, PaintsOnePointPerSampleAtItsCoordinates) {
   QTemporaryDir Dir;
   std::vector<int> Raw;
   for (int s = 0; s < 40; ++s)
@@ -132,6 +86,44 @@ TEST(OscFrame, PaintsOnePointPerSampleAtThePartsCoordinates) {
     EXPECT_TRUE(Hit) << "sample " << s << " at " << X << "," << Y;
   }
   EXPECT_GT(Checked, 20);
+}
+
+TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
+  // A wave with spikes and a gap-free edge at each strip seam, at a dense, a
+  // middle and a sparse scale, scrolled so that two strips share the plot.
+  QTemporaryDir Dir;
+  std::vector<int> Raw;
+  for (int s = 0; s < 5000; ++s)
+    Raw.push_back(s % 701 == 0   ? 100
+                  : s % 503 == 0 ? -100 // the pen reaches past the strip's bottom
+                                 : int(std::lround(60 * std::sin(s * 0.05) + (s * 7919 % 11) - 5)));
+  WritePair(Dir.filePath("r"), Raw);
+  TOpener Opener;
+  TkvOscFrame F;
+  F.resize(800, 500);
+  F.show();
+  F.Initialize();
+  F.LoadComtradeFile(Dir.filePath("r.dat"));
+  F.Drawers()[0]->Settings.Color = 0x00FF00; // green
+  TOscView &V = F.View();
+  for (const double Scale : {0.05, 0.37, 3.0, 1000.0})
+    for (const double Where : {0.0, 0.43, 1.0}) {
+      V.TimeScale = Scale;
+      F.Rebuild();
+      V.SetScroll(int(V.MaxScroll() * Where));
+      QImage Images[2];
+      for (const bool Strips : {false, true}) {
+        F.SetBitmapFrames(Strips);
+        F.PaintBoxPaint();
+        Images[Strips] = F.PlotImage();
+      }
+      int Differ = 0;
+      for (int y = 0; y < Images[0].height(); ++y)
+        for (int x = 0; x < Images[0].width(); ++x)
+          Differ += Images[0].pixel(x, y) != Images[1].pixel(x, y);
+      EXPECT_EQ(Differ, 0) << "scale " << Scale << " scroll " << V.ScrollSample;
+      EXPECT_LE(F.Drawers()[0]->Frames().size(), 4u);
+    }
 }
 
 TEST(OscSetupForm, BaseVectorIsOnlyOnOneChannelAndWidthWraps) {
@@ -225,32 +217,7 @@ TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
 
 TEST(OscFrame, PhasorsOfAThreePhaseRecordLie120DegreesApart) {
   QTemporaryDir Dir;
-  // 1800 samples per second at 50 Hz: 36 samples and 10 degrees per sample.
-  TComtradeConfig C;
-  TComtradeConfigTool T;
-  T.SetConfig(&C);
-  const double Peaks[3] = {100, 50, 80}, Phases[3] = {0, -120, 120};
-  for (int i = 0; i < 3; ++i) {
-    TComtradeAnalogChannel A;
-    A.Id = QStringLiteral("U%1").arg(i), A.A = 1, A.Min = -100, A.Max = 100;
-    T.AddAnalogChannel(A);
-  }
-  T.SetRateCount(1);
-  T.SetRateSamples(0, 1800);
-  T.SetRateEndSample(0, 1799);
-  TComtradeData Data;
-  Data.SetConfig(&C);
-  TComtradeDataTool DT;
-  DT.SetData(&Data);
-  for (int s = 0; s < 1800; ++s) {
-    DT.AddSampleNumber(s + 1);
-    DT.AddTimeStamp(int(std::lround(s * 1e6 / 1800)));
-    for (int i = 0; i < 3; ++i)
-      DT.AddRaw(int(std::lround(Peaks[i] * std::sin(2 * M_PI * 50 * s / 1800 + Phases[i] * M_PI / 180 + 0.01))));
-  }
-  C.SaveToFile(Dir.filePath("p.cfg"));
-  Data.SaveToFile(Dir.filePath("p.dat"));
-
+  WriteThreePhase(Dir.filePath("p"));
   TOpener Opener;
   TkvOscFrame F;
   F.resize(1000, 500);
@@ -305,4 +272,68 @@ TEST(OscValueForm, FollowsTheLastFrameForgetsAClosedOneAndUnchecksItsBox) {
   Values.SetOscFrame(A.get());
   A.reset();
   EXPECT_EQ(Values.OscFrame(), nullptr);
+}
+
+TEST(OscFrame, NotesAreFoundDraggedWithTheirSpanAndDeletedFromTheirWindow) {
+  QTemporaryDir Dir;
+  WriteThreePhase(Dir.filePath("p"));
+  TOpener Opener;
+  TkvOscFrame F;
+  F.resize(1000, 500);
+  F.show();
+  F.Initialize();
+  F.LoadComtradeFile(Dir.filePath("p.dat"));
+  F.View().TimeScale = 1;
+  F.Rebuild();
+  F.View().SetScroll(0);
+  F.PaintBoxPaint();
+  const int H = F.View().AnalogHeight;
+  TOscDrawer *U0 = F.Drawers()[0], *U1 = F.Drawers()[1];
+  const struct {
+    int Y;
+    bool HideU0;
+    TOscDrawer *Expected;
+  } Strips[] = {{0, false, nullptr}, {H / 2, false, U0}, {H, false, nullptr}, {H + 1, false, U1},
+                {H / 2, true, U1}, {3 * H + 1, false, nullptr}};
+  for (const auto &S : Strips) {
+    U0->SetChecked(!S.HideU0);
+    EXPECT_EQ(F.DrawerAtY(S.Y), S.Expected) << S.Y << (S.HideU0 ? " with U0 hidden" : "");
+  }
+  U0->SetChecked(true);
+
+  auto Span = std::make_unique<TOscNote2>(QStringLiteral("span"));
+  Span->Moment = 100, Span->Moment2 = 150, Span->Dy = 10;
+  TOscNote2 *N = Span.get();
+  U1->Settings.Notes.push_back(std::move(Span));
+  const int Top1 = U1->CenterY - H / 2;
+  EXPECT_EQ(F.NoteAt(QPoint(103, U1->CenterY)), N);
+  EXPECT_EQ(F.NoteAt(QPoint(104, U1->CenterY)), nullptr);
+  EXPECT_EQ(F.NoteAt(QPoint(103, U0->CenterY)), nullptr); // another channel's strip
+  EXPECT_EQ(F.NoteAt(QPoint(110, Top1 + 14)), N);          // on its text
+
+  // Dragged by 50 px: the band is drawn not-XOR, the span kept, dy from the drop.
+  QTest::mousePress(F.PaintBox, Qt::LeftButton, {}, QPoint(102, U1->CenterY));
+  ASSERT_EQ(F.DraggedNote(), N);
+  const QImage Before = F.PlotImage();
+  F.PaintBoxMouseMove(Qt::LeftButton, QPoint(152, Top1 + 30));
+  EXPECT_NE(F.PlotImage(), Before);
+  QTest::mouseRelease(F.PaintBox, Qt::LeftButton, {}, QPoint(152, Top1 + 30));
+  EXPECT_EQ(N->Moment, 150);
+  EXPECT_EQ(N->Moment2, 200);
+  EXPECT_EQ(N->Dy, 30);
+  EXPECT_EQ(F.DraggedNote(), nullptr);
+
+  // The right button: on a note its window (here asking to delete), elsewhere the set-up.
+  const auto SavedOpener = TkvOscFrame::NoteOpener;
+  TOscNote *Opened = nullptr;
+  TkvOscFrame::NoteOpener = [&](TkvOscFrame &, TOscNote &Note) { return Opened = &Note, true; };
+  F.PaintBoxPaint();
+  QTest::mouseClick(F.PaintBox, Qt::RightButton, {}, QPoint(151, U1->CenterY));
+  TkvOscFrame::NoteOpener = SavedOpener;
+  EXPECT_EQ(Opened, N);
+  EXPECT_TRUE(U1->Settings.Notes.empty());
+  const int Calls = Opener.Calls;
+  QTest::mouseClick(F.PaintBox, Qt::RightButton, {}, QPoint(300, U1->CenterY));
+  EXPECT_EQ(Opener.Calls, Calls + 1);
+  EXPECT_TRUE(F.TimeCursors.empty());
 }

@@ -129,7 +129,8 @@ TEST_F(MenuEditorForm, UnreadableMenuIsShownNotThrown) {
   SaveFileBytes(Dir.filePath("menu.xml"), "<document><item-list>");
   TMenuEditor w;
   w.LoadFromFile(Dir.filePath("menu.xml"));
-  EXPECT_EQ(Asked, QStringList({"error loading " + Dir.filePath("menu.xml")}));
+  EXPECT_EQ(Asked, QStringList({"error loading " + Dir.filePath("menu.xml") +
+                                ": Start-end tags mismatch at line 1, column 21"}));
   w.SetDescriptor(&D);
   EXPECT_EQ(w.TreeViewMenu->topLevelItemCount(), 0);
 }

@@ -23,6 +23,7 @@ struct TFixture {
     Func.IMin = 2, Func.IMax = 4, Func.OMin = 1, Func.OMax = 3;
     Func.Ustavs = {"Т1 (1)", "Т2 ( 1 )", "Режим", "Маска"};
     Func.Switches = {"a", "b"};
+    Func.Params = {"Ia", "Ib"};
     Root.Root = true;
     Root.Caption = "Root";
     E = new TElement(&Root, atDescriptor, 0, 0, nullptr, nullptr, &Func);
@@ -157,8 +158,15 @@ TEST(FunctionEditForm, BadCountKeepsTheDialogOpenWithTheMessage) {
     shown << Text;
     return TMsgResult::Ok;
   });
+  f.E->Params = {"10", "20"};
   TFunctionEditForm form;
   form.SetElement(f.E);
+  // The minus button only shrinks the grid: the last value in use goes first.
+  for (int press = 0; press < 3; ++press)
+    form.SpeedButtonMinusClick();
+  EXPECT_EQ(form.StringGridParam->rowCount(), 2);
+  EXPECT_EQ(form.StringGridParam->item(0, 1)->text(), "");
+  EXPECT_EQ(form.State().ParamCount, 0);
   form.SetColorOpener([](uint32_t &C) {
     C = 0x0000FF;
     return true;

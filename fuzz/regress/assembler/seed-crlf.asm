@@ -1,0 +1,4 @@
+;;c
+ldi r16,255
+rjmp end
+end:

@@ -1,0 +1,421 @@
+#include "uCustomFrame.h"
+
+#include "uConfigurator.h"
+#include "uCustomNames.h"
+#include "uCustomParamIOForm.h"
+#include "uCustomUstavForm.h"
+#include "uDeviceIO.h"
+#include "uErrors.h"
+#include "uExtFlash.h"
+#include "uFiles.h"
+#include "uIOChain3.h"
+#include "uLogger.h"
+#include "uMessageSink.h"
+#include "uModbusIderList.h"
+#include "uSchemaCode.h"
+#include "uSchemaCompile.h"
+#include "uSchemaDeviceDescriptor.h"
+#include "uSchemaEditorPanel.h"
+#include "uSchemaModule.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QSplitter>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr uint8_t FileTypePlain = 0, FileTypeZlib = 2;
+
+// The sub-files of file 140 the page reads, with their status texts.
+struct TSubFileRead {
+  const char *Message;
+  const char *File;
+};
+const TSubFileRead SubFileReads[ExtFlash::SubFileCount] = {
+    {"Чтение schemacode.xml", "schemacode.xml"},   {"Чтение конфигуратора", CustomFiles::Config},
+    {"Чтение идентификаторов", CustomFiles::Identification}, {"Чтение базовой логики", CustomFiles::Logic},
+    {"Чтение начальной логики", CustomFiles::CustomLogic0},  {"Чтение внешней логики", CustomFiles::CustomLogic},
+};
+
+const char *const NoSchemaCaption = "Не загружена схема";
+const char *const NoUnitCaption = "Не выбран блок";
+
+QToolButton *NewButton(QToolBar *Bar, const char *Name, const QString &Text) {
+  auto *b = new QToolButton(Bar);
+  b->setObjectName(QString::fromLatin1(Name));
+  b->setText(Text);
+  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  Bar->addWidget(b);
+  return b;
+}
+
+QByteArray ResourceBytes(const QString &Name) {
+  QFile f(QStringLiteral(":/custom/") + Name);
+  if (!f.open(QIODevice::ReadOnly))
+    throw EKvError(QStringLiteral("resource not found: ") + Name);
+  return f.readAll();
+}
+} // namespace
+
+TkvCustomFrame::TkvCustomFrame(QWidget *Parent) : QWidget(Parent) {
+  setObjectName(QStringLiteral("kvCustomFrame"));
+  BuildComponents();
+}
+
+TkvCustomFrame::~TkvCustomFrame() {
+  // The editor's module may name the root module as its parent: it goes first.
+  delete FSchemaEditor;
+  FSchemaEditor = nullptr;
+  FModule.reset();
+}
+
+void TkvCustomFrame::BuildComponents() {
+  auto *layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  ToolBar1 = new QToolBar(this);
+  ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+  layout->addWidget(ToolBar1);
+  ToolButton2 = NewButton(ToolBar1, "ToolButton2", QStringLiteral("Добавить"));
+  ToolButton1 = NewButton(ToolBar1, "ToolButton1", QStringLiteral("Удалить"));
+  for (QAction *a : ToolBar1->actions())
+    if (ToolBar1->widgetForAction(a) == ToolButton2 || ToolBar1->widgetForAction(a) == ToolButton1)
+      a->setVisible(false);
+  ToolButtonCompile = NewButton(ToolBar1, "ToolButtonCompile", QStringLiteral("Сформировать"));
+  ToolButtonCustomLogicWrite = NewButton(ToolBar1, "ToolButtonCustomLogicWrite", QStringLiteral("Сохранить FLASH"));
+  ToolButtonUndo = NewButton(ToolBar1, "ToolButtonUndo", QStringLiteral("Восстановить логику"));
+  ToolButtonUnload = NewButton(ToolBar1, "ToolButtonUnload", QStringLiteral("Выгрузить"));
+  ToolButtonLoad = NewButton(ToolBar1, "ToolButtonLoad", QStringLiteral("Загрузить"));
+  ToolBar1->addSeparator();
+  LabelStatus = new QLabel(ToolBar1);
+  LabelStatus->setObjectName(QStringLiteral("LabelStatus"));
+  LabelStatus->setMinimumWidth(120);
+  ToolBar1->addWidget(LabelStatus);
+  LabelFileName = new QLabel(ToolBar1);
+  LabelFileName->setObjectName(QStringLiteral("LabelFileName"));
+  LabelFileName->setMinimumWidth(120);
+  ToolBar1->addWidget(LabelFileName);
+  ToolButtonUstavNames = NewButton(ToolBar1, "ToolButtonUstavNames", QStringLiteral("Уставки"));
+  ToolButtonParamIONames = NewButton(ToolBar1, "ToolButtonParamIONames", QStringLiteral("Параметры"));
+  cbGrid = new QCheckBox(QStringLiteral("Сетка"), ToolBar1);
+  cbGrid->setObjectName(QStringLiteral("cbGrid"));
+  ToolBar1->addWidget(cbGrid);
+  ToolButton9 = NewButton(ToolBar1, "ToolButton9", QStringLiteral("Печать"));
+  for (QToolButton *b : {ToolButtonCompile, ToolButtonCustomLogicWrite, ToolButtonUndo, ToolButtonUnload,
+                         ToolButtonLoad, ToolButtonUstavNames, ToolButtonParamIONames})
+    b->setEnabled(false);
+
+  Splitter1 = new QSplitter(Qt::Horizontal, this);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+  layout->addWidget(Splitter1, 1);
+  PanelLeft = new QWidget(Splitter1);
+  PanelLeft->setObjectName(QStringLiteral("PanelLeft"));
+  PanelLeft->setMinimumWidth(40);
+  auto *left = new QVBoxLayout(PanelLeft);
+  left->setContentsMargins(0, 0, 0, 0);
+  left->setSpacing(0);
+  PanelUnitsCaption = new QLabel(QStringLiteral("Блоки"), PanelLeft);
+  PanelUnitsCaption->setObjectName(QStringLiteral("Panel1"));
+  PanelUnitsCaption->setAlignment(Qt::AlignCenter);
+  PanelUnitsCaption->setFrameShape(QFrame::Panel);
+  PanelUnitsCaption->setFrameShadow(QFrame::Raised);
+  left->addWidget(PanelUnitsCaption);
+  ListViewUnit = new QListWidget(PanelLeft);
+  ListViewUnit->setObjectName(QStringLiteral("ListViewUnit"));
+  ListViewUnit->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListViewUnit->setSelectionMode(QAbstractItemView::SingleSelection);
+  left->addWidget(ListViewUnit, 1);
+  PanelSchema = new QWidget(Splitter1);
+  PanelSchema->setObjectName(QStringLiteral("PanelSchema"));
+  auto *schema = new QVBoxLayout(PanelSchema);
+  schema->setContentsMargins(0, 0, 0, 0);
+  Splitter1->addWidget(PanelLeft);
+  Splitter1->addWidget(PanelSchema);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({180, 800});
+
+  connect(ListViewUnit, &QListWidget::itemSelectionChanged, this, [this] {
+    const QList<QListWidgetItem *> selected = ListViewUnit->selectedItems();
+    if (selected.isEmpty())
+      return;
+    const int index = ListViewUnit->row(selected.first());
+    if (index != FCurrentItem)
+      Guard([this, index] { SelectUnit(index); });
+  });
+  connect(cbGrid, &QCheckBox::toggled, this, [this](bool On) {
+    if (FSchemaEditor)
+      FSchemaEditor->SetShowGrid(On);
+  });
+  connect(ToolButton9, &QToolButton::clicked, this, [this] {
+    if (FSchemaEditor)
+      Guard([this] { FSchemaEditor->Print(); });
+  });
+  connect(ToolButtonUstavNames, &QToolButton::clicked, this, [this] {
+    Guard([this] {
+      TDeviceDescriptor *desc = Descriptor();
+      if (!desc || !FHost.UstavNamesForm)
+        return;
+      FHost.UstavNamesForm->SetDescriptor(desc);
+      FHost.UstavNamesForm->exec();
+    });
+  });
+  connect(ToolButtonParamIONames, &QToolButton::clicked, this, [this] {
+    Guard([this] {
+      TDeviceDescriptor *desc = Descriptor();
+      if (!desc || !FHost.ParamIONamesForm)
+        return;
+      FHost.ParamIONamesForm->SetDescriptor(desc);
+      FHost.ParamIONamesForm->exec();
+    });
+  });
+}
+
+void TkvCustomFrame::Guard(const std::function<void()> &Command) {
+  try {
+    Command();
+  } catch (const std::exception &e) {
+    ShowEdgeError(QString::fromUtf8(e.what()));
+  }
+}
+
+QString TkvCustomFrame::WorkFile(const QString &Name) const {
+  return ResolveFileNameCI(FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath(), Name);
+}
+
+void TkvCustomFrame::ShowStatus(const QString &Text) {
+  LabelStatus->setText(Text);
+  if (FHost.Status)
+    FHost.Status(Text);
+}
+
+void TkvCustomFrame::SetFileName(const QString &Value) {
+  FFileName = Value;
+  LabelFileName->setText(Value);
+}
+
+TDeviceDescriptor *TkvCustomFrame::Descriptor() const {
+  return FModule ? DeviceOf(FModule->Descriptor.get()) : nullptr;
+}
+
+void TkvCustomFrame::WriteResources() {
+  for (const char *name : {CustomFiles::SchemaCode, CustomFiles::Dummy, CustomFiles::Internal})
+    SaveFileBytes(WorkFile(QString::fromLatin1(name)), ResourceBytes(QString::fromLatin1(name)));
+}
+
+void TkvCustomFrame::Initialize() {
+  if (!FInitialized) {
+    // The whole program from now on: a failure nobody caught is logged and
+    // shown in the status line, never in a box over the schema.
+    auto status = FHost.Status;
+    SetEdgeErrorHandler([status](const QString &Text) {
+      Logger().Error(QStringLiteral("ApplicationException. ") + Text);
+      if (status)
+        status(Text);
+    });
+  }
+  if (FHost.EnterTempFolder)
+    FHost.EnterTempFolder();
+  WriteResources();
+  if (FInitialized)
+    return;
+  InstallDeviceDescriptorReader();
+  FSchemaCompile = std::make_unique<TSchemaCompile>();
+  SchemaCode() = TSchemaCode();
+  SchemaCode().LoadCommands(WorkFile(CustomFiles::SchemaCode));
+  FConfigurator = std::make_unique<TConfigurator>();
+  FModule = std::make_unique<TModule>(nullptr, 1);
+  FModule->Root = true;
+  FModule->SetConfigurator(FConfigurator.get());
+  FSchemaEditor = new TSchemaEditorPanel(PanelSchema);
+  FSchemaEditor->setObjectName(QStringLiteral("SchemaEditor"));
+  PanelSchema->layout()->addWidget(FSchemaEditor);
+  FSchemaEditor->SetInterfaceButtonsVisible(false);
+  ShowPlaceholder(QString::fromUtf8(NoSchemaCaption));
+  FSchemaEditor->show();
+  FErrors.clear();
+  FSource = lsNone;
+  FParamStream.setData(QByteArray());
+  FInitialized = true;
+}
+
+void TkvCustomFrame::ShowPlaceholder(const QString &Caption) {
+  FSchemaEditor->LoadFromFile(WorkFile(CustomFiles::Dummy));
+  TModule &m = FSchemaEditor->Module();
+  if (m.AbstractList.Count() > 0)
+    m.AbstractList[0]->Caption = Caption;
+  FSchemaEditor->ZoomBy(0);
+}
+
+void TkvCustomFrame::ReadLogicFiles() {
+  if (!FInitialized)
+    return;
+  FHost.EnterTempFolder();
+  // The unit on screen goes back into the custom logic first: should the read
+  // fail, the logic loaded before stays whole, edits included.
+  StoreUnit();
+  FCurrentItem = -1;
+  ListViewUnit->clearSelection();
+  ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
+  TIOChainList3 &chain = FHost.ChainGen()->newList();
+  chain.setFrameSize(FLASH_FRAME_BYTES)
+      .msg(QStringLiteral("Чтение заголовка"))
+      .readFile(FILE_EXT_FLASH, FileTypePlain, WorkFile(CustomFiles::Head))
+      .exec([this] { FHost.CheckFlashHeader(); });
+  for (int k = 0; k < ExtFlash::SubFileCount; ++k) {
+    const auto &read = SubFileReads[k];
+    chain.msg(QString::fromUtf8(read.Message))
+        .execNext(
+            [this](TIOChain3 *Next, const QList<int> &Args) {
+              SetFlashFrames(Next, Args, FHost.SetFlashSubFileStart);
+            },
+            {k})
+        .readFile(FILE_EXT_FLASH, FileTypeZlib, WorkFile(QString::fromLatin1(read.File)));
+  }
+  chain.exec([this] { FinishRead(); }).msg(QStringLiteral("Готово"));
+  chain.run(FHost.Progress);
+}
+
+void TkvCustomFrame::FinishRead() {
+  LoadLogic();
+  MergeCustomLogic();
+  if (FHost.ApplyCustomLogicNames)
+    FHost.ApplyCustomLogicNames();
+  FSource = lsDevice;
+  FCurrentItem = -1;
+  ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
+}
+
+void TkvCustomFrame::LoadLogic() {
+  auto configurator = std::make_unique<TConfigurator>();
+  configurator->LoadFromFile(WorkFile(CustomFiles::Config));
+  IXXMLDocument logicDoc = NewXMLDocument();
+  if (!logicDoc->Load(WorkFile(CustomFiles::Logic)) || !logicDoc->GetDocumentElement())
+    throw EKvFormat("invalid logic");
+  const IXXMLNode logicNode = logicDoc->GetDocumentElement();
+  // The identifier list the new logic's descriptor binds to is put in place
+  // while it loads, and the one before it put back should anything fail.
+  std::unique_ptr<TModbusIderList> previous;
+  bool swapped = false;
+  auto module = std::make_unique<TModule>(nullptr, 1);
+  IXXMLDocument customDoc = NewXMLDocument();
+  try {
+    if (auto fresh = NewModbusIderListFor(WorkFile(CustomFiles::Identification))) {
+      previous = SwapModbusIderList(std::move(fresh));
+      swapped = true;
+    }
+    module->Root = true;
+    module->SetConfigurator(configurator.get());
+    module->LoadFromNode(logicNode);
+    if (!customDoc->Load(WorkFile(CustomFiles::CustomLogic)) || !customDoc->GetDocumentElement())
+      throw EKvFormat("invalid custom logic");
+    ModbusIderList()->WriteListing(FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath());
+  } catch (...) {
+    if (swapped)
+      SwapModbusIderList(std::move(previous));
+    throw;
+  }
+  // Everything has loaded: the page takes it over. The editor lets go of the
+  // old root module (its unit's parent) before that goes.
+  if (FCurrentItem >= 0) {
+    FCurrentItem = -1;
+    ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
+  }
+  FSchemaEditor->Module().Module = nullptr;
+  FUnits.clear();
+  ListViewUnit->clear();
+  FModule = std::move(module);
+  FConfigurator = std::move(configurator);
+  FLogicDoc = logicDoc;
+  FLogicNode = logicNode;
+  FCustomDoc = customDoc;
+  FCustomRoot = customDoc->GetDocumentElement();
+  FSchemaEditor->ClearLibraryTree();
+  FSchemaEditor->SetConfigurator(FConfigurator.get());
+  FSchemaEditor->ClearUndo();
+}
+
+void TkvCustomFrame::MergeCustomLogic() {
+  IXXMLDocument doc = NewXMLDocument();
+  if (!doc->Load(WorkFile(CustomFiles::CustomLogic)) || !doc->GetDocumentElement())
+    throw EKvFormat("invalid custom logic");
+  if (FCurrentItem >= 0) {
+    FCurrentItem = -1;
+    ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
+  }
+  FCustomDoc = doc;
+  FCustomRoot = doc->GetDocumentElement();
+  FUnits = MergeCustomUnits(*FModule, FCustomRoot);
+  FillUnitList();
+  if (TDeviceDescriptor *desc = Descriptor())
+    ApplyNameTables(*desc, FCustomRoot);
+  FLogicLoaded = 1;
+}
+
+void TkvCustomFrame::FillUnitList() {
+  const QSignalBlocker block(ListViewUnit);
+  ListViewUnit->clear();
+  for (const TCustomUnit &u : FUnits)
+    ListViewUnit->addItem(u.Caption);
+}
+
+void TkvCustomFrame::SelectUnit(int Index) {
+  if (Index < 0 || Index >= FUnits.size())
+    return;
+  StoreUnit();
+  FCurrentItem = -1;
+  ShowUnit(Index);
+  FCurrentItem = Index;
+  const QSignalBlocker block(ListViewUnit);
+  ListViewUnit->setCurrentRow(Index);
+}
+
+void TkvCustomFrame::ShowUnit(int Index) {
+  const IXXMLNode node = FUnits[Index].Node;
+  FSchemaEditor->ClearUndo();
+  TModule &m = FSchemaEditor->Module();
+  m.Clear();
+  m.Module = FModule.get();
+  m.SetDescriptor(FModule->Descriptor);
+  // The unit keeps its name when stored again.
+  m.Caption = node->GetStrAttr(QStringLiteral("caption"), {});
+  try {
+    m.LoadFromNode(node);
+  } catch (...) {
+    // A unit that does not read is never shown half: storing it would
+    // overwrite the custom logic with what was read so far.
+    ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
+    throw;
+  }
+  FSchemaEditor->ClearUndo();
+  FSchemaEditor->ZoomBy(0);
+}
+
+void TkvCustomFrame::StoreUnit() {
+  if (FCurrentItem < 0 || FCurrentItem >= FUnits.size())
+    return;
+  const IXXMLNode node = FUnits[FCurrentItem].Node;
+  const QString rect = node->GetStrAttr(QStringLiteral("rect"), {});
+  node->SetText(QString());
+  FSchemaEditor->Module().SaveToNode(node, true);
+  node->SetStrAttr(QStringLiteral("rect"), rect);
+  RenumberUnitInterface(node);
+}
+
+void TkvCustomFrame::UpdateActions() {
+  const bool on = FLogicLoaded != 0 && FHost.IsLinkIdle && FHost.IsLinkIdle();
+  for (QToolButton *b :
+       {ToolButtonCompile, ToolButtonCustomLogicWrite, ToolButtonUndo, ToolButtonUstavNames, ToolButtonParamIONames})
+    b->setEnabled(on);
+  ToolButtonUnload->setEnabled(false);
+  ToolButtonLoad->setEnabled(false);
+}
+
+bool TkvCustomFrame::KeyDown(QKeyEvent *Event) { return FSchemaEditor && FSchemaEditor->FormKeyDown(Event); }
+
+bool TkvCustomFrame::MouseWheel(QWheelEvent *Event) { return FSchemaEditor && FSchemaEditor->FormMouseWheel(Event); }

@@ -1,0 +1,175 @@
+#pragma once
+// The custom-logic page: reads the device's logic package (external FLASH
+// file 140) into the work folder, keeps the base logic and the custom logic,
+// lists the custom units and shows the chosen one in the embedded schema
+// editor. Main thread only.
+#include "ixml.h"
+#include "uCustomLogic.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QList>
+#include <QStringList>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QKeyEvent;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QSplitter;
+class QToolBar;
+class QToolButton;
+class QWheelEvent;
+class TConfigurator;
+class TCustomParamIOForm;
+class TCustomUstavForm;
+class TDeviceDescriptor;
+class TIOChain3;
+class TIOChainGen;
+class TModule;
+class TSchemaCompile;
+class TSchemaEditorPanel;
+
+// What the page needs of the main window.
+struct TCustomFrameHost {
+  std::function<TIOChainGen *()> ChainGen;
+  std::function<void(int Position, int Max, uint32_t Color)> Progress;
+  std::function<void(const QString &Text)> Status;
+  // The link is not busy (the one answer the main window gives).
+  std::function<bool()> IsLinkIdle;
+  std::function<void()> EnterTempFolder;
+  std::function<QString()> TempFolder;
+  // The identification's header check of "head.bin" and the first frame of a
+  // sub-file from the header kept in memory.
+  std::function<void()> CheckFlashHeader;
+  std::function<void(TIOChain3 *Step, const QList<int> &Args)> SetFlashSubFileStart;
+  // Copies the names of "custom-logic.xml" into the run-time descriptor.
+  std::function<void()> ApplyCustomLogicNames;
+  TCustomUstavForm *UstavNamesForm = nullptr;
+  TCustomParamIOForm *ParamIONamesForm = nullptr;
+};
+
+// The work files of the page.
+namespace CustomFiles {
+inline const char *const SchemaCode = "SchemaCode.xml";
+inline const char *const Dummy = "dummy.xml";
+inline const char *const Internal = "internal.js";
+inline const char *const Head = "head.bin";
+inline const char *const Config = "config.xml";
+inline const char *const Identification = "identification.inc";
+inline const char *const Logic = "logic.xml";
+inline const char *const CustomLogic0 = "custom-logic0.xml";
+inline const char *const CustomLogic = "custom-logic.xml";
+} // namespace CustomFiles
+
+// Where the loaded logic came from.
+enum TLogicSource : uint8_t { lsNone = 0, lsDevice = 1, lsProject = 2 };
+
+class TkvCustomFrame : public QWidget {
+  Q_OBJECT
+public:
+  explicit TkvCustomFrame(QWidget *Parent = nullptr);
+  ~TkvCustomFrame() override;
+
+  void SetHost(const TCustomFrameHost &Host) { FHost = Host; }
+  // Set-up. The first call builds the page; every call writes the program's
+  // instruction table, empty schema and generator framework to the work
+  // folder again. From the first call on, failures reaching the program's
+  // edge go to the log and the status line.
+  void Initialize();
+  void SetCoreDate(const QDateTime &Value) { FCoreDate = Value; }
+  QDateTime CoreDate() const { return FCoreDate; }
+
+  // Reads the device's logic files into the work folder and shows them.
+  void ReRead() { ReadLogicFiles(); }
+  void ReadLogicFiles();
+  // Enables the page's own buttons: a logic is loaded and the link is idle.
+  void UpdateActions();
+  // Keys and wheel turns forwarded by the main window; true when used.
+  bool KeyDown(QKeyEvent *Event);
+  bool MouseWheel(QWheelEvent *Event);
+
+  // Reads library, base logic, identifier list and custom logic from the
+  // work folder and takes them over only when all have loaded; throws
+  // "invalid logic", "invalid custom logic" or the loader's error and keeps
+  // the logic loaded before.
+  void LoadLogic();
+  // The unit list from "custom-logic.xml" against the base logic; throws
+  // "invalid custom logic" and keeps the list as it was.
+  void MergeCustomLogic();
+  // Writes the unit shown in the editor back into the custom logic.
+  void StoreUnit();
+  // Shows unit Index of the list in the editor, storing the one shown.
+  void SelectUnit(int Index);
+
+  // What the builds and the writer work on.
+  TModule *Module() const { return FModule.get(); }
+  TConfigurator *Configurator() const { return FConfigurator.get(); }
+  TSchemaCompile *SchemaCompile() const { return FSchemaCompile.get(); }
+  TSchemaEditorPanel *SchemaEditor() const { return FSchemaEditor; }
+  // The design-time descriptor of the base logic, or null.
+  TDeviceDescriptor *Descriptor() const;
+  IXXMLNode LogicNode() const { return FLogicNode; }
+  IXXMLDocument CustomDoc() const { return FCustomDoc; }
+  IXXMLNode CustomRoot() const { return FCustomRoot; }
+  const QList<TCustomUnit> &Units() const { return FUnits; }
+  int CurrentUnit() const { return FCurrentItem; }
+  bool IsLogicLoaded() const { return FLogicLoaded != 0; }
+  uint8_t Source() const { return FSource; }
+  void SetSource(uint8_t Value) { FSource = Value; }
+  QStringList &Errors() { return FErrors; }
+  QBuffer &ParamStream() { return FParamStream; }
+  QString FileName() const { return FFileName; }
+  void SetFileName(const QString &Value);
+  const TCustomFrameHost &Host() const { return FHost; }
+  // The status text on the page and in the main window.
+  void ShowStatus(const QString &Text);
+  // A work-folder file (its name matched without regard to case).
+  QString WorkFile(const QString &Name) const;
+
+  QToolBar *ToolBar1 = nullptr;
+  QToolButton *ToolButton2 = nullptr, *ToolButton1 = nullptr, *ToolButtonCompile = nullptr,
+              *ToolButtonCustomLogicWrite = nullptr, *ToolButtonUndo = nullptr, *ToolButtonUnload = nullptr,
+              *ToolButtonLoad = nullptr, *ToolButtonUstavNames = nullptr, *ToolButtonParamIONames = nullptr,
+              *ToolButton9 = nullptr;
+  QLabel *LabelStatus = nullptr, *LabelFileName = nullptr;
+  QCheckBox *cbGrid = nullptr;
+  QWidget *PanelLeft = nullptr, *PanelSchema = nullptr;
+  QLabel *PanelUnitsCaption = nullptr;
+  QListWidget *ListViewUnit = nullptr;
+  QSplitter *Splitter1 = nullptr;
+
+private:
+  void BuildComponents();
+  void WriteResources();
+  // The editor's first block gets Caption (the empty schema's placeholder).
+  void ShowPlaceholder(const QString &Caption);
+  void FinishRead();
+  void FillUnitList();
+  void ShowUnit(int Index);
+  // A slot's failure: to the program's edge handler.
+  void Guard(const std::function<void()> &Command);
+
+  TCustomFrameHost FHost;
+  bool FInitialized = false;
+  std::unique_ptr<TConfigurator> FConfigurator;
+  std::unique_ptr<TModule> FModule;
+  TSchemaEditorPanel *FSchemaEditor = nullptr;
+  IXXMLDocument FLogicDoc;
+  IXXMLNode FLogicNode;
+  IXXMLDocument FCustomDoc;
+  IXXMLNode FCustomRoot;
+  QList<TCustomUnit> FUnits;
+  int FCurrentItem = -1;
+  QStringList FErrors;
+  std::unique_ptr<TSchemaCompile> FSchemaCompile;
+  uint8_t FLogicLoaded = 0;
+  QString FFileName;
+  uint8_t FSource = lsNone;
+  QBuffer FParamStream;
+  QDateTime FCoreDate;
+};

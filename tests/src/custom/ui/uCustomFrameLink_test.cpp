@@ -1,0 +1,304 @@
+// The custom-logic page against the demo terminal in devsim, over loopback
+// TCP and a pseudo-terminal: reading the logic package, the unit list and
+// the editor, the names, and the faults that must leave the loaded logic.
+#include "uCustomFrame.h"
+
+#include "crc.h"
+#include "uAppIniFile.h"
+#include "uCustomNames.h"
+#include "uCustomParamIOForm.h"
+#include "uDeviceDescriptor.h"
+#include "uCustomUstavForm.h"
+#include "uDemoDevice.h"
+#include "uDevSimFiles.h"
+#include "uDevSimServer.h"
+#include "uFiles.h"
+#include "uIOChain3.h"
+#include "uIdentification.h"
+#include "uLogger.h"
+#include "uMainForm.h"
+#include "uMessageSink.h"
+#include "uModbusIderList.h"
+#include "uMultiLingual.h"
+#include "uPlacement.h"
+#include "uSchemaEditorPanel.h"
+#include "uSchemaModule.h"
+#include "uSimDevice.h"
+#include "uSimpleDeviceDescriptor.h"
+#include "uStringGrid.h"
+#include "uTextCodec.h"
+
+#include <QAction>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QListWidget>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+enum class TLink { Tcp, Pty };
+
+class CustomFrameLink : public ::testing::TestWithParam<TLink> {
+protected:
+  void SetUp() override {
+    FOldCurrent = QDir::currentPath();
+    RegUseStoreFile(FDir.filePath("user.conf"));
+    MultiLingual() = TMultiLingual();
+    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
+      Shown << Text;
+      return TMsgResult::Ok;
+    });
+    LoadDemoDevice(Device);
+  }
+  void TearDown() override {
+    Form.reset();
+    Server.reset();
+    SetMessageSink(FOldSink);
+    QDir::setCurrent(FOldCurrent);
+  }
+
+  void Start() {
+    Server = std::make_unique<TDevSimServer>(Device);
+    TDevSimOptions o;
+    o.UsePty = GetParam() == TLink::Pty;
+    o.UseTcp = GetParam() == TLink::Tcp;
+    Server->Start(o);
+    QString ini = "[setup]\ncustom=1\n";
+    if (GetParam() == TLink::Tcp) {
+      ini += QString("protocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n").arg(Server->TcpPort());
+    } else {
+      ini += "protocol=modbus\n";
+      RegWriteString("", KV_REG_COM_PORT, Server->PtyPath());
+    }
+    ini += "[device]\npollPause=1000\n[com]\nTimeout=5000\n[debug]\npoll=0\n";
+    SaveFileBytes(FDir.filePath("kv.ini"), ToWin1251(ini));
+    FIni = std::make_unique<TAppIniFile>(FDir.filePath("kv.ini"));
+    Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
+    ASSERT_TRUE(Form->FormShow());
+    QObject::connect(Form->StatusBar_, &QStatusBar::messageChanged, [this](const QString &T) {
+      if (!T.isEmpty())
+        Statuses << T;
+    });
+    Form->aMonitorPoll->trigger();
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(Form->StatusBar_->currentMessage(), "Готово");
+    Form->NCustomLogic->trigger();
+    Page = Form->ActiveCustomFrame();
+    ASSERT_TRUE(Page);
+  }
+  bool WaitIdle() const {
+    return QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
+  }
+  // Refresh on the page; the last status text.
+  QString Refresh() {
+    Statuses.clear();
+    Form->aMonitorRefresh->trigger();
+    WaitIdle();
+    return Form->StatusBar_->currentMessage();
+  }
+  QStringList UnitCaptions() const {
+    QStringList l;
+    for (int i = 0; i < Page->ListViewUnit->count(); ++i)
+      l << Page->ListViewUnit->item(i)->text();
+    return l;
+  }
+  // The demo package with sub-file K replaced (or its image changed by Spoil).
+  void ServePackage(int K, const QByteArray &Content) {
+    std::array<QByteArray, 6> p = DemoLogicPackage(DemoTerminalContent());
+    p[size_t(K)] = Content;
+    Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(p), DemoDevice::FlashFrameBytes);
+  }
+  // The logic read before is still there and a unit can be shown.
+  void ExpectLogicKept() {
+    EXPECT_TRUE(Page->IsLogicLoaded());
+    EXPECT_EQ(Page->Source(), lsDevice);
+    EXPECT_EQ(UnitCaptions(), QStringList({"Блок 1", "Блок 2"}));
+    Page->ListViewUnit->setCurrentRow(1);
+    EXPECT_EQ(Page->CurrentUnit(), 1);
+    EXPECT_EQ(Page->SchemaEditor()->Module().AbstractList.Count(), 3);
+  }
+
+  QTemporaryDir FDir;
+  TSimDevice Device;
+  std::unique_ptr<TDevSimServer> Server;
+  std::unique_ptr<TMainForm> Form;
+  TkvCustomFrame *Page = nullptr;
+  QStringList Shown, Statuses;
+
+private:
+  QString FOldCurrent;
+  TMessageSink FOldSink;
+  std::unique_ptr<TAppIniFile> FIni;
+};
+
+TEST_P(CustomFrameLink, ReadsThePackageListsTheUnitsAndStoresTheShownOne) {
+  Start();
+  const QList<QToolButton *> buttons = {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite,
+                                        Page->ToolButtonUndo, Page->ToolButtonUstavNames,
+                                        Page->ToolButtonParamIONames};
+  Form->UpdateActions();
+  for (QToolButton *b : buttons)
+    EXPECT_FALSE(b->isEnabled()) << "nothing loaded: " << b->objectName().toStdString();
+
+  ASSERT_EQ(Refresh(), "Готово") << Logger().Lines().filter("rror").join("\n").toStdString();
+  EXPECT_EQ(Statuses.filter(QRegularExpression("^Чтение")),
+            QStringList({"Чтение заголовка", "Чтение schemacode.xml", "Чтение конфигуратора", "Чтение идентификаторов",
+                         "Чтение базовой логики", "Чтение начальной логики", "Чтение внешней логики"}));
+  // The six files, byte for byte; the device's instruction table took the
+  // place of the copy written at set-up (one file, whatever the case).
+  const std::array<QByteArray, 6> package = DemoLogicPackage(DemoTerminalContent());
+  const char *names[] = {"SchemaCode.xml", "config.xml", "identification.inc", "logic.xml", "custom-logic0.xml",
+                         "custom-logic.xml"};
+  for (int k = 0; k < 6; ++k)
+    EXPECT_EQ(LoadFileBytes(FDir.filePath(names[k])), package[size_t(k)]) << names[k];
+  EXPECT_EQ(QDir(FDir.path()).entryList({"schemacode.xml"}, QDir::Files).size(), 1);
+  EXPECT_EQ(UnitCaptions(), QStringList({"Блок 1", "Блок 2"}));
+  EXPECT_EQ(Page->Source(), lsDevice);
+  Form->UpdateActions();
+  for (QToolButton *b : buttons)
+    EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+  EXPECT_FALSE(Page->ToolButtonLoad->isEnabled());
+  EXPECT_FALSE(Page->ToolButtonUnload->isEnabled());
+
+  // The first unit in the editor; its first input dropped, then the second unit chosen.
+  Page->ListViewUnit->setCurrentRow(0);
+  TModule &shown = Page->SchemaEditor()->Module();
+  ASSERT_EQ(shown.AbstractList.Count(), 5);
+  EXPECT_EQ(shown.Module, Page->Module());
+  shown.AbstractList.Remove(shown.AbstractList.FindById(1));
+  Page->ListViewUnit->setCurrentRow(1);
+  EXPECT_EQ(shown.AbstractList.Count(), 3);
+  const IXXMLNode stored = Page->Units()[0].Node;
+  EXPECT_EQ(stored->GetStrAttr("rect", {}), "22,2,4,4");
+  EXPECT_EQ(stored->GetStrAttr("caption", {}), "Блок 1");
+  EXPECT_EQ(stored->GetIntAttr("orgid", 0), 7);
+  EXPECT_EQ(stored->SelectNodes("implementation/element")->GetCount(), 4);
+  const IXXMLNode input = stored->SelectSingleNode("implementation/element[@type='inint']");
+  ASSERT_TRUE(input);
+  EXPECT_EQ(input->GetIntAttr("gid", -1), 1) << "was 2";
+  EXPECT_EQ(input->GetIntAttr("orgid", -1), 3);
+
+  // While a chain runs the buttons go off.
+  Form->aMonitorRefresh->trigger();
+  ASSERT_TRUE(Form->IsLinkBusy());
+  Form->UpdateActions();
+  EXPECT_FALSE(Page->ToolButtonCompile->isEnabled());
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+
+  // The command again: the same tab and logic, the program's files written anew.
+  const int tabs = Form->PageControl->count();
+  SaveFileBytes(FDir.filePath("dummy.xml"), "spoilt");
+  Form->NCustomLogic->trigger();
+  EXPECT_EQ(Form->ActiveCustomFrame(), Page);
+  EXPECT_EQ(Form->PageControl->count(), tabs);
+  EXPECT_EQ(LoadFileBytes(FDir.filePath("dummy.xml")), LoadFileBytes(":/custom/dummy.xml"));
+  EXPECT_EQ(UnitCaptions(), QStringList({"Блок 1", "Блок 2"}));
+
+  // A failure nobody caught: the log and the status line, no box.
+  ShowEdgeError("проба");
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "проба");
+  EXPECT_TRUE(Logger().Lines().last().endsWith("ApplicationException. проба"));
+  EXPECT_TRUE(Shown.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, CustomFrameLink, ::testing::Values(TLink::Tcp, TLink::Pty));
+
+// Faults of the package over TCP: each leaves the logic loaded before.
+class CustomFrameFaults : public CustomFrameLink {};
+
+TEST_P(CustomFrameFaults, SpoiledPackageKeepsTheLogicLoadedBefore) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  const TModbusIderList *listBefore = ModbusIderList();
+  ASSERT_TRUE(listBefore);
+  const uint32_t crcBefore = listBefore->FSourceCrc;
+
+  struct TCase {
+    const char *Name;
+    std::function<void()> Spoil;
+    QString Expected;
+  };
+  const std::vector<TCase> cases = {
+      {"header CRC",
+       [this] {
+         QByteArray img = BuildExtFlash(DemoLogicPackage(DemoTerminalContent()));
+         img[14] = char(img[14] ^ 0x5A);
+         Device.SetFile(DemoDevice::FlashFileNo, img, DemoDevice::FlashFrameBytes);
+       },
+       "Ошибка контрольной суммы FLASH"},
+      {"sub-file digest",
+       [this] {
+         QByteArray img = BuildExtFlash(DemoLogicPackage(DemoTerminalContent()));
+         const int at = (uint8_t(img[8]) | uint8_t(img[9]) << 8) * 2048; // sub-file 3
+         img[at + 4] = char(img[at + 4] ^ 0x01);
+         Device.SetFile(DemoDevice::FlashFileNo, img, DemoDevice::FlashFrameBytes);
+       },
+       "Ошибка контрольной суммы файла " + QDir(FDir.path()).filePath("logic.xml")},
+      {"base logic that does not parse",
+       [this] {
+         // With another identifier listing: the one in place must come back.
+         std::array<QByteArray, 6> p = DemoLogicPackage(DemoTerminalContent());
+         p[2] += "; another build\r\n";
+         p[3] = "<module><implementation>";
+         Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(p), DemoDevice::FlashFrameBytes);
+       },
+       "invalid logic"},
+      {"custom logic that does not parse", [this] { ServePackage(5, "<custom-logic"); }, "invalid custom logic"},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    c.Spoil();
+    EXPECT_EQ(Refresh(), c.Expected);
+    ExpectLogicKept();
+    ASSERT_TRUE(ModbusIderList());
+    EXPECT_EQ(ModbusIderList()->FSourceCrc, crcBefore);
+    Page->ListViewUnit->setCurrentRow(0);
+  }
+}
+
+// Names edited in the two dialogs, stored into the custom logic and applied
+// by the main window, read back from the run-time descriptor as shown.
+TEST_P(CustomFrameFaults, NamesAppliedToTheRunTimeDescriptorEqualTheDialogs) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  TDeviceDescriptor *desc = Page->Descriptor();
+  ASSERT_TRUE(desc);
+  TCustomUstavForm *ustav = Form->Forms().CustomUstavForm;
+  TCustomParamIOForm *io = Form->Forms().CustomParamIOForm;
+  ustav->SetDescriptor(desc);
+  io->SetDescriptor(desc);
+  ASSERT_EQ(ustav->sgUstav->rowCount(), 3) << "two custom setpoints";
+  ustav->sgUstav->SetCells(2, 2, "Выдержка МТЗ-1 изм.");
+  io->sgParam->SetCells(2, 4, "Вход четыре");
+  io->sgParam->SetCells(2, 17, "Реле один");
+  StoreNameTables(*desc, Page->CustomRoot());
+  SaveXMLDocument(Page->CustomDoc(), FDir.filePath("custom-logic.xml"));
+  Form->Identification()->ApplyCustomLogicNames();
+
+  const IXXMLNode run = Form->Descriptor()->Root;
+  const std::vector<TCustomUstavRow> ustavRows = CustomUstavRows(*desc);
+  for (int r = 1; r < ustav->sgUstav->rowCount(); ++r) {
+    int position = 0;
+    while (desc->GetUstav(position) != ustavRows[size_t(r - 1)].Ustav)
+      ++position;
+    EXPECT_EQ(run->GetStrNode(QString("ustav/*[ider=%1]/string[not(ider)]").arg(position + 1)),
+              ustav->sgUstav->Cells(2, r)) << "setpoint row " << r;
+  }
+  const std::vector<TCustomParamIORow> ioRows = CustomParamIORows(*desc);
+  for (int r = 1; r < io->sgParam->rowCount(); ++r) {
+    const TCustomParamIORow &row = ioRows[size_t(r - 1)];
+    EXPECT_EQ(run->GetStrNode(QString("param/input-output/param-bitreg[record-type=%1]/string[ider=%2]/value")
+                                  .arg(row.RecordType)
+                                  .arg(row.Index)),
+              io->sgParam->Cells(2, r)) << "circuit row " << r;
+  }
+  EXPECT_EQ(io->sgParam->Cells(2, 17), "Реле один");
+}
+
+INSTANTIATE_TEST_SUITE_P(Tcp, CustomFrameFaults, ::testing::Values(TLink::Tcp));
+
+} // namespace

@@ -1,0 +1,192 @@
+#include "uSchemaEditor.h"
+
+#include "../schema_test_util.h"
+#include "uGraphic.h"
+#include "uLabelEditForm.h"
+#include "uLinkNode.h"
+#include "uPrintDialog.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPrinter>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace {
+// One application object a test: a static one outlives the input devices
+// the mouse events create.
+struct TApp {
+  int Argc = 0;
+  QApplication App{Argc, nullptr};
+};
+
+// Answers the next modal dialog: Fill runs on it, then OK.
+template <typename T> void AnswerNextDialog(std::function<void(T &)> Fill = {}) {
+  QTimer::singleShot(0, [Fill] {
+    auto *d = qobject_cast<T *>(QApplication::activeModalWidget());
+    ASSERT_NE(d, nullptr);
+    if (Fill)
+      Fill(*d);
+    d->accept();
+  });
+}
+
+int Editors() {
+  int n = 0;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    n += qobject_cast<TSchemaEditor *>(w) && w->isVisible();
+  return n;
+}
+
+// A root module with a descriptor in a shown editor, the project's library
+// in its tree.
+struct TShown {
+  std::unique_ptr<TModule> M = NewRoot();
+  TSchemaEditor W;
+  TMessageRecorder Messages;
+  TShown() {
+    M->Root = true;
+    M->SetDescriptor(std::make_shared<TFakeDescriptor>());
+    W.UseConfigurator(&ProjectLibrary());
+    W.SetModule(M.get());
+    W.show();
+  }
+  ~TShown() { W.SetModule(nullptr); }
+  TSchemaCanvas *Canvas() { return W.PaintBox; }
+  QPoint Px(int X, int Y) { return {X * M->Scale, Y * M->Scale}; }
+  QTreeWidgetItem *LibraryNode(const QString &Caption) {
+    return W.TreeView->findItems(Caption, Qt::MatchExactly | Qt::MatchRecursive).value(0);
+  }
+  void Place(const char *Id, int X, int Y) {
+    W.TreeNodeToScheme(LibraryNode(ProjectLibrary().FindFunction(Id)->Caption));
+    QTest::mouseClick(Canvas(), Qt::LeftButton, {}, Px(X, Y));
+  }
+  void Tool(const char *Button, int X, int Y) {
+    W.findChild<QToolButton *>(Button)->click();
+    QTest::mouseClick(Canvas(), Qt::LeftButton, {}, Px(X, Y));
+  }
+  void Link(TAbstract *From, int FromPin, TAbstract *To, int ToPin) {
+    W.sbLink->click();
+    QTest::mouseClick(Canvas(), Qt::LeftButton, {}, From->Graphic->OutPins.at(size_t(FromPin)).P1);
+    QTest::mouseClick(Canvas(), Qt::LeftButton, {}, To->Graphic->InPins.at(size_t(ToPin)).P1);
+  }
+  TAbstract *Last() { return M->AbstractList.Items().last(); }
+};
+} // namespace
+
+TEST(SchemaEditor, ChildModulesPrintingPropertiesAndClosing) {
+  TApp app;
+  TShown s;
+  TModule *child = s.W.State().InsertNewModule();
+  child->Caption = "sub";
+  // A second double-click on an open child module brings its window forward.
+  const int before = Editors();
+  s.W.State().EditObject(TSchemaEditorState::ekModule, child);
+  s.W.State().EditObject(TSchemaEditorState::ekModule, child);
+  EXPECT_EQ(Editors(), before + 1);
+  TSchemaEditor *sub = TSchemaEditor::FindEditorForModule(child);
+  ASSERT_NE(sub, nullptr);
+  EXPECT_EQ(sub->windowTitle(), "sub");
+  sub->State().Selection().Add(sub->State().InsertNewModule());
+  // Deleting the child module closes its editor.
+  s.W.State().Selection().Add(child);
+  s.W.FormKeyDown(Qt::Key_Delete, {});
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(TSchemaEditor::FindEditorForModule(child), nullptr);
+
+  s.Place("and", 2, 2);
+  s.Place("not", 12, 2);
+  QTemporaryDir dir;
+  {
+    // The page's load: the "Журнал" lines, descriptor menus enabled.
+    TFakeDescriptorReader reader;
+    s.M->SaveToFile(dir.filePath("main.xml"));
+    s.M->Changed = true;
+    TSchemaEditor loaded;
+    loaded.UseConfigurator(&ProjectLibrary());
+    loaded.LoadFromFile(dir.filePath("main.xml"));
+    EXPECT_EQ(loaded.Memo->toPlainText(), "Module: \nAbstractList: 2\nLinkList: 0");
+    EXPECT_TRUE(loaded.mDDFEdit->isEnabled());
+  }
+  const QString pdf = dir.filePath("schema.pdf");
+  const TPrintDialogOpener old = SetPrintDialogOpener(PdfFileOpener(pdf));
+  const int scale = s.M->Scale;
+  s.W.Print();
+  SetPrintDialogOpener(old);
+  QFile f(pdf);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray bytes = f.readAll();
+  EXPECT_EQ(bytes.count("/Type /Page") - bytes.count("/Type /Pages"), 1);
+  EXPECT_EQ(s.M->Scale, scale);
+
+  AnswerNextDialog<QDialog>();
+  s.W.Guard([&] { s.W.ShowProperties(); });
+  EXPECT_EQ(s.Messages.Texts, QStringList{"Unsupported"});
+  s.Messages.Texts.clear();
+  const TMessageSink ask = SetMessageSink([&](TMsgKind, const QString &T) {
+    s.Messages.Texts << T;
+    return TMsgResult::No;
+  });
+  s.W.setWindowTitle("Схема");
+  s.W.close();
+  EXPECT_TRUE(s.W.isVisible());
+  EXPECT_EQ(s.Messages.Texts, QStringList{"Изменения для Схема будут потеряны, продолжить выход?"});
+  SetMessageSink(ask);
+}
+
+// A new user's session: place from the tree, link, move, undo. With
+// KV_SCHEMA_EDITOR_SHOT set the window is saved there.
+TEST(SchemaEditor, NewUserSessionThroughTheWindow) {
+  TApp app;
+  TShown s;
+  s.W.SetShowGrid(true);
+  s.W.resize(1000, 640);
+  s.Place("one", 2, 3);
+  TAbstract *one = s.Last();
+  s.Place("and", 10, 3);
+  TAbstract *andBlock = s.Last();
+  s.Place("not", 10, 10);
+  TAbstract *notBlock = s.Last();
+  s.Place("rs", 20, 4);
+  TAbstract *rs = s.Last();
+  s.Tool("sbInputInterface", 2, 10);
+  TAbstract *in = s.Last();
+  s.Tool("sbOutputInterface", 30, 4);
+  TAbstract *out = s.Last();
+  s.Tool("sbLabel", 30, 10);
+  TAbstract *label = s.Last();
+  s.Tool("sbLabelRef", 2, 15);
+  EXPECT_EQ(s.M->AbstractList.Count(), 8);
+  s.Link(one, 0, andBlock, 0);
+  s.Link(one, 0, notBlock, 0);
+  s.Link(in, 0, andBlock, 1);
+  s.Link(andBlock, 0, rs, 0);
+  s.Link(notBlock, 0, rs, 1);
+  s.Link(rs, 0, out, 0);
+  s.Link(rs, 0, label, 0);
+  EXPECT_EQ(s.M->LinkList.Count(), 7);
+  rs->InputPins[1]->Inverted = true;
+  rs->OutputPins[0]->SetEvent(s.M->Descriptor->FindEventByNumber(3));
+  rs->OutputPins[0]->SetEventEdge(1);
+  // Drag the not block down two units, then undo the drag and a link.
+  const QPoint grab = s.Px(11, 11);
+  QTest::mousePress(s.Canvas(), Qt::LeftButton, {}, grab);
+  QTest::mouseMove(s.Canvas(), grab + s.Px(0, 2));
+  QTest::mouseRelease(s.Canvas(), Qt::LeftButton, {}, grab + s.Px(0, 2));
+  EXPECT_EQ(notBlock->Rect.Top, 12);
+  s.Link(in, 0, notBlock, 0); // refused: the input has a link
+  QTest::keyClick(s.Canvas(), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(notBlock->Rect.Top, 10);
+  AnswerNextDialog<TCommentEditForm>([](TCommentEditForm &D) { D.Memo->setPlainText("Пуск по входу\nи кнопке"); });
+  s.Tool("sbComment", 16, 14);
+  EXPECT_EQ(s.M->AbstractList.Count(), 9);
+  s.W.State().ZoomBy(0);
+  if (const QString shot = qEnvironmentVariable("KV_SCHEMA_EDITOR_SHOT"); !shot.isEmpty()) {
+    QTest::qWait(200);
+    s.W.grab().save(shot);
+  }
+}
