@@ -20,7 +20,7 @@
 #include <memory>
 
 namespace CustomFiles {
-QStringList ProjectNames() { return {Config, Ident, Logic, CustomLogic0, CustomLogic}; }
+QStringList ProjectNames() { return {Config, Identification, Logic, CustomLogic0, CustomLogic}; }
 } // namespace CustomFiles
 
 namespace {
@@ -237,7 +237,7 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
 
   if (State.Source == 2) {
     status(CustomTexts::CheckIdent);
-    if (FileCrc32(WorkFile(dir, CustomFiles::Ident)) != Env.DeviceIdentCrc)
+    if (FileCrc32(WorkFile(dir, CustomFiles::Identification)) != Env.DeviceIdentCrc)
       Fail(CustomTexts::BadIdentFile);
   }
 
@@ -268,7 +268,7 @@ void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate,
   TDeviceDescriptor &desc = DeviceOfModule(*State.Module);
   const QByteArray code = LoadFileBytes(WorkFile(dir, CustomFiles::Generated));
   const QByteArray descBin = BuildDescBin(desc, code, DateToBcd(CoreDate), DateToBcd(Today),
-                                          FileCrc32(WorkFile(dir, CustomFiles::Ident)),
+                                          FileCrc32(WorkFile(dir, CustomFiles::Identification)),
                                           WorkFile(dir, CustomFiles::HeaderList));
   const QByteArray flash = BuildExtFlashBytes(dir);
   const QString descPath = WorkFile(dir, CustomFiles::Desc), flashPath = WorkFile(dir, CustomFiles::ExtFlash);
