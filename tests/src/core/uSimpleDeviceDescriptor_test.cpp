@@ -339,8 +339,9 @@ TEST_F(DescriptorTest, KeyedLookupsAnswerAsXPathDoes) {
           const IXXMLNode slow = Root->SelectSingleNode(q);
           SetXPathKeyIndex(true);
           ASSERT_EQ(bool(fast), bool(slow)) << Where.toStdString() << " " << q.toStdString();
-          if (fast)
+          if (fast) {
             ASSERT_EQ(fast->GetXml(), slow->GetXml()) << Where.toStdString() << " " << q.toStdString();
+          }
         }
   };
   const QByteArray good = BuildDeviceImage(DemoDeviceContent()).Bytes;
