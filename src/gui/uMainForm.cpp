@@ -47,6 +47,7 @@
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
 #include "uCustomFrame.h"
+#include "uCharMap.h"
 #include "uDateTime.h"
 #include "uExcelFrame.h"
 #include "uVersionInfo.h"
@@ -1442,7 +1443,27 @@ void TMainForm::ConnectCustomLogic() {
       ShowEdgeError(e.Text());
     }
   });
-  AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); }, {}, {}, {}});
+  const auto askPack = [](TFileDialogKind Kind, const QString &Caption) {
+    return AskFileName({Kind, Caption, QStringLiteral("pack"), QStringLiteral("*.pack"), {}, {}});
+  };
+  const auto packSaveAs = [this, askPack] {
+    const QString path = askPack(TFileDialogKind::Save, QStringLiteral("Сохранить файл Внешней логики как"));
+    if (!path.isEmpty())
+      ActiveCustomFrame()->SaveAs(path);
+  };
+  AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); },
+              [this, askPack] {
+                const QString path = askPack(TFileDialogKind::Open, QStringLiteral("Открыть файл Внешней логики"));
+                if (!path.isEmpty())
+                  ActiveCustomFrame()->LoadFromFile(path);
+              },
+              [this, packSaveAs] {
+                if (ActiveCustomFrame()->FileName().isEmpty())
+                  packSaveAs();
+                else
+                  ActiveCustomFrame()->Save();
+              },
+              packSaveAs});
 }
 
 TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
@@ -1464,6 +1485,22 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.ApplyCustomLogicNames = [this] { FIdentification->ApplyCustomLogicNames(); };
   host.UstavNamesForm = FForms.CustomUstavForm;
   host.ParamIONamesForm = FForms.CustomParamIOForm;
+  host.UnitPropertyForm = FForms.UnitPropertyForm;
+  host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
+  host.BuildEnv = [this] {
+    TCustomBuildEnv env;
+    env.DeviceIdentCrc = FDescriptor->IdentCache;
+    env.CharMap = QByteArray(reinterpret_cast<const char *>(CharMapToDevice), 256);
+    std::vector<uint16_t> table(128);
+    const int records = FDescriptor->GetCalibrationTable(table);
+    env.Calibration.assign(table.begin(), table.begin() + records * 4);
+    env.SaveSchema = FIni.ReadBool("debug", "SaveSchema", false);
+    env.BlockSize = FIni.ReadInteger("device", "block", 512);
+    env.WriteAllSetting = FIni.ReadBool("setup", "customWriteAll", true);
+    env.ParamUstavWrite = FIni.ReadInteger("setup", "customParamUstavWrite", 0) != 0;
+    env.CustomSetting = FIni.ReadInteger("setup", "custom", 1);
+    return env;
+  };
   frame->SetHost(host);
   TranslateComponent(MultiLingual(), frame);
   frame->Initialize();
