@@ -339,7 +339,7 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   SaveFileBytes(project, spoiled);
   const QByteArray custom = LoadFileBytes(FDir.filePath("custom-logic.xml"));
   Form->apFileLoad->trigger();
-  EXPECT_EQ(Shown.last(), "invalid HashValue");
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "invalid HashValue");
   EXPECT_EQ(LoadFileBytes(FDir.filePath("custom-logic.xml")), custom);
   ExpectLogicKept();
   SetFileDialogSink(oldDialogs);
