@@ -274,7 +274,7 @@ void TMainForm::BuildActions() {
       try {
         Command();
       } catch (const EKvError &e) {
-        ShowErrorText(e.Text());
+        ShowEdgeError(e.Text());
       }
     };
   };
@@ -1338,12 +1338,14 @@ void TMainForm::SwitchPort(const QString &Caption) {
 }
 
 void TMainForm::ConnectPageCommands() {
+  // A command's failure ends at the program's edge (a box, or the status
+  // line once the custom-logic page is set up).
   const auto guarded = [](std::function<void()> Command) {
     return [Command] {
       try {
         Command();
       } catch (const EKvError &e) {
-        ShowErrorText(e.Text());
+        ShowEdgeError(e.Text());
       }
     };
   };

@@ -1,8 +1,9 @@
 // The demo terminal's logic package read by the program's schema model:
-// both units merged into the base logic as a build merges them compile.
+// both units merged into the base logic by the build's merge compile.
 #include "uDemoLogic.h"
 
 #include "uConfigurator.h"
+#include "uCustomLogic.h"
 #include "uDemoDevice.h"
 #include "uFiles.h"
 #include "uModbusIderList.h"
@@ -16,44 +17,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
-// Each unit as a module of the base logic: its inputs fed from the labels
-// through label references, its outputs in place of the constants' links.
-void MergeUnits(TModule &Root, TConfigurator &Library, const IXXMLNode &Custom) {
-  const IXXMLNodeList units = Custom->SelectNodes("module");
-  for (int i = 0; i < units->GetCount(); ++i) {
-    const IXXMLNode n = units->GetItem(i);
-    auto *u = new TModule(&Root, 0);
-    u->SetConfigurator(&Library);
-    u->SetDescriptor(Root.Descriptor);
-    u->Root = true;
-    u->LoadFromNode(n);
-    const QStringList r = n->GetStrAttr("rect", {}).split(',');
-    u->SetRect({r[0].toInt(), r[1].toInt(), r[0].toInt() + r[2].toInt(), r[1].toInt() + r[3].toInt()});
-    Root.AbstractList.Add(u);
-    for (TAbstract *b : QList<TAbstract *>(u->AbstractList.Items())) {
-      if (b->Type != atInint && b->Type != atOutint)
-        continue;
-      const IXXMLNode e = n->SelectSingleNode(QString("implementation/element[@id=%1]").arg(b->Id));
-      ASSERT_TRUE(e);
-      const int org = e->GetIntAttr("orgid", 0), pin = e->GetIntAttr("orgpin", 0), gid = e->GetIntAttr("gid", 0);
-      TAbstract *target = Root.AbstractList.FindById(org);
-      ASSERT_TRUE(target) << org;
-      if (b->Type == atInint) {
-        auto *ref = new TElement(&Root, atLabelRef, 0, 0, &Library, Root.Descriptor.get(), nullptr);
-        Root.AbstractList.Add(ref);
-        ref->SetLabel(static_cast<TElement *>(target));
-        Root.LinkList.Add(new TLink(&Root, ref, 0, u, gid - 1));
-      } else {
-        TLink *tied = Root.LinkList.FindInput(org, pin);
-        ASSERT_TRUE(tied) << org << "/" << pin;
-        Root.LinkList.Remove(tied);
-        Root.LinkList.Add(new TLink(&Root, u, gid - 1, target, pin));
-      }
-    }
-  }
-}
-} // namespace
 
 TEST(DemoLogic, MergedUnitsCompileWithEveryInputLinkedAndSetpointBound) {
   // The generator scripts run in a script engine, which wants the application object.
@@ -94,7 +57,7 @@ TEST(DemoLogic, MergedUnitsCompileWithEveryInputLinkedAndSetpointBound) {
     merged.Root = true;
     merged.SetConfigurator(&library);
     merged.LoadFromNode(logic->GetDocumentElement());
-    MergeUnits(merged, library, custom->GetDocumentElement());
+    MergeUnits(merged, MergeCustomUnits(merged, custom->GetDocumentElement()));
     TSchemaCompile c;
     c.WorkFolder = dir.path();
     QStringList errors;

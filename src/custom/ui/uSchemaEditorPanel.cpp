@@ -3,6 +3,7 @@
 #include "uSchemaEditor.h"
 #include "uSchemaModule.h"
 
+#include <QAction>
 #include <QKeyEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -15,6 +16,15 @@ TSchemaEditorPanel::TSchemaEditorPanel(QWidget *Parent) : QWidget(Parent) {
   FEditor = new TSchemaEditor(this);
   FEditor->setWindowFlags(Qt::Widget);
   layout->addWidget(FEditor);
+  // Inside the main window the editor's keys only act where it has the
+  // focus, and the program's "Обновить" keeps Ctrl+R: the editor's own
+  // repaint stays in its menu.
+  for (QAction *a : FEditor->findChildren<QAction *>()) {
+    if (a->shortcut() == QKeySequence(QStringLiteral("Ctrl+R")))
+      a->setShortcut({});
+    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    FEditor->addAction(a);
+  }
 }
 
 TModule &TSchemaEditorPanel::Module() { return *FEditor->Module(); }
