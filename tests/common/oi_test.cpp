@@ -125,18 +125,24 @@ TEST(OITrace, FileStartsEmptyAndDefaultNameCountsInstancesAfterTheFirst) {
   EXPECT_EQ(mb.captured(1).toInt(), ma.captured(1).toInt() + 1);
 }
 
-class RtuLink : public ::testing::Test {
+// A transport tracing to a file, on a responder of its own.
+template <typename TPeer> class LinkOn : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
-    OI = RtuOI(Peer, 10000, TracePath());
+    if constexpr (std::is_same_v<TPeer, TPtyResponder>)
+      OI = RtuOI(Peer, 10000, TracePath());
+    else
+      OI = TcpOI(Peer, 10000, TracePath());
   }
   QString TracePath() const { return Dir.filePath(QStringLiteral("link.trc")); }
 
   QTemporaryDir Dir;
-  TPtyResponder Peer;
+  TPeer Peer;
   std::unique_ptr<TOI> OI;
 };
+using RtuLink = LinkOn<TPtyResponder>;
+using TcpLink = LinkOn<TTcpResponder>;
 
 TEST_F(RtuLink, ReadRequestCarriesCrcLowByteFirstAndAnswerIsKept) {
   Peer.Add({8, Hex("01 03 06 00 0A 01 00 FF FF B9 38")});
@@ -253,19 +259,6 @@ TEST_F(RtuLink, ScanAnswerCaughtHalfwayIsCompleted) {
   ASSERT_TRUE(ok);
   EXPECT_EQ(AnswerBytes(*OI), answer);
 }
-
-class TcpLink : public ::testing::Test {
-protected:
-  void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    OI = TcpOI(Peer, 10000, TracePath());
-  }
-  QString TracePath() const { return Dir.filePath(QStringLiteral("link.trc")); }
-
-  QTemporaryDir Dir;
-  TTcpResponder Peer;
-  std::unique_ptr<TOI> OI;
-};
 
 TEST_F(TcpLink, RequestTravelsBehindMbapHeaderWithoutCrc) {
   Peer.Add({0, Mbap(Hex("01 03 06 00 0A 01 00 FF FF"))});

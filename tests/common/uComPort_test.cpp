@@ -10,16 +10,9 @@
 using namespace linktest;
 
 TEST(ComPortPath, NameWithoutSlashIsLookedUpUnderDev) {
-  struct Case {
-    const char *Name, *Path;
-  } cases[] = {
-      {"ttyUSB0", "/dev/ttyUSB0"},
-      {"COM12", "/dev/COM12"},
-      {"/dev/pts/7", "/dev/pts/7"},
-      {"serial/by-id/x", "serial/by-id/x"},
-  };
-  for (const Case &c : cases)
-    EXPECT_EQ(TComPort::DevicePath(QString::fromLatin1(c.Name)), QString::fromLatin1(c.Path)) << c.Name;
+  for (const auto &[name, path] : {std::pair{"ttyUSB0", "/dev/ttyUSB0"}, std::pair{"COM12", "/dev/COM12"},
+                                   std::pair{"/dev/pts/7", "/dev/pts/7"}, std::pair{"serial/by-id/x", "serial/by-id/x"}})
+    EXPECT_EQ(TComPort::DevicePath(QString::fromLatin1(name)), QString::fromLatin1(path)) << name;
 }
 
 TEST(ComPort, OpenFailsOnMissingDeviceAndOnFileThatIsNoTty) {

@@ -291,12 +291,3 @@ TEST(ComPortList, CaptionsSortByPortNameOrdinallyAndGiveThePortBack) {
   EXPECT_EQ(TDeviceIO::PortNameFromCaption(QStringLiteral("no port")), QString());
 }
 
-TEST(ComPortList, MachinePortsAreCaptionedWithTheirNames) {
-  QStringList list = {QStringLiteral("stale")};
-  TDeviceIO::GetComPortList(list);
-  EXPECT_FALSE(list.contains(QStringLiteral("stale")));
-  for (const QString &caption : list) {
-    EXPECT_TRUE(caption.endsWith(QLatin1Char(')'))) << caption.toStdString();
-    EXPECT_FALSE(TDeviceIO::PortNameFromCaption(caption).isEmpty()) << caption.toStdString();
-  }
-}

@@ -102,23 +102,6 @@ TEST(DevSimProgram, AppliesTheFaultSwitchFromTheCommandLineAndEndsCleanlyWhenSto
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-TEST(DevSimProgram, HelpNamesEveryOption) {
-  TDevSimProcess devsim;
-  devsim.Start(TDevSimProcess::DevSimPath(), {QStringLiteral("--help")});
-  QString help;
-  try {
-    for (;;)
-      help += devsim.WaitLine() + QLatin1Char('\n');
-  } catch (const std::runtime_error &) {
-    // The program has ended: all of the help is in.
-  }
-  for (const char *option :
-       {"--address", "--status", "--no-pty", "--no-tcp", "--port", "--baud", "--fault ", "--fault-function",
-        "--fault-after", "--fault-count", "--file", "--set", "--clock ", "--clock-stopped", "exception=CODE",
-        "silence", "bad-crc", "other-address=ADDR", "other-function=CODE", "short=BYTES", "late=MS"})
-    EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
-}
-
 TEST(DevSimProgram, RefusesABadOptionWithItsReason) {
   TDevSimProcess devsim;
   devsim.Start(TDevSimProcess::DevSimPath(), {QStringLiteral("--fault"), QStringLiteral("loud")});

@@ -16,6 +16,7 @@ TSimDevice &Prepared() {
   device.SetRegister(TSimArea::Sram, 10, 0x5353);
   device.SetRegister(TSimArea::Flash, 10, 0x5454);
   device.SetRegister(TSimArea::Area4, 10, 0x5555);
+  device.SetFile(129, Hex("01 02 03 04 05 06"), 4);
   return device;
 }
 
@@ -42,6 +43,9 @@ TEST(SimDevice, AnswersEachRequestAsTheDeviceDoes) {
       {"special command", "1F F1 00", "1F F1 00"},
       {"unknown function", "10 00 00 00 01 02 00 07", "90 01"},
       {"file missing", "1C 05 00 00", "9C 02"},
+      {"file frame", "1C 81 00 00", "1C 81 00 00 01 02 03 04"},
+      {"file frame past the end: zeros", "1C 81 00 01", "1C 81 00 01 05 06 00 00"},
+      {"last file frame", "1C 81 FF FF", "1C 81 FF FF 00 00 00 00"},
       {"clock of wrong length", "1D 00", "9D 03"},
       {"clock month 13", "1A 00 18 00 0D 00 01 00 00 00 00 00 00", "9A 03"},
       {"clock 30 February", "1A 00 18 00 02 00 1E 00 00 00 00 00 00", "9A 03"},
@@ -72,15 +76,6 @@ TEST(SimDevice, WritesGoToTheAreaOfTheFunction) {
   EXPECT_EQ(device.Register(TSimArea::Holding, 5), 0x1234);
   EXPECT_EQ(device.Register(TSimArea::Sram, 5), 0x5678);
   EXPECT_EQ(device.Register(TSimArea::Flash, 5), 0);
-}
-
-TEST(SimDevice, FileFramesReadPastTheEndAsZeros) {
-  TSimDevice device;
-  device.SetFile(129, Hex("01 02 03 04 05 06"), 4);
-  EXPECT_EQ(ToHex(device.Execute(Hex("1C 81 00 00"))), "1C 81 00 00 01 02 03 04");
-  EXPECT_EQ(ToHex(device.Execute(Hex("1C 81 00 01"))), "1C 81 00 01 05 06 00 00");
-  EXPECT_EQ(ToHex(device.Execute(Hex("1C 81 00 02"))), "1C 81 00 02 00 00 00 00");
-  EXPECT_EQ(ToHex(device.Execute(Hex("1C 81 FF FF"))), "1C 81 FF FF 00 00 00 00");
 }
 
 TEST(SimDevice, FileFrameWritesLandAtFrameTimesFrameSize) {

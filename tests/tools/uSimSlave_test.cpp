@@ -44,31 +44,21 @@ const TFaultCase FaultCases[] = {
 
 } // namespace
 
-TEST(SimRtuSlave, AppliesEachFaultToTheAnswer) {
+TEST(SimSlave, AppliesEachFaultToTheAnswerOnBothLines) {
   for (const TFaultCase &c : FaultCases) {
     TSimDevice device;
     device.SetRegister(TSimArea::Holding, 10, 1);
     device.SetFault(ParseSimFault(QString::fromLatin1(c.Fault)));
-    TSimRtuSlave slave(device);
-    const auto answers = Feed(slave, Hex("01 03 00 0A 00 01 A4 08"));
-    EXPECT_EQ(Joined(answers), c.Rtu) << c.Fault;
-    if (!answers.empty()) {
-      EXPECT_EQ(answers[0].DelayMs, c.DelayMs) << c.Fault;
-    }
+    TSimRtuSlave rtu(device);
+    TSimTcpSlave tcp(device);
+    const auto answers = Feed(rtu, Hex("01 03 00 0A 00 01 A4 08"));
     EXPECT_EQ(device.RequestLog().size(), 1u) << c.Fault;
-  }
-}
-
-TEST(SimTcpSlave, AppliesEachFaultToTheAnswer) {
-  for (const TFaultCase &c : FaultCases) {
-    TSimDevice device;
-    device.SetRegister(TSimArea::Holding, 10, 1);
-    device.SetFault(ParseSimFault(QString::fromLatin1(c.Fault)));
-    TSimTcpSlave slave(device);
-    const auto answers = Feed(slave, Hex("12 34 00 00 00 06 01 03 00 0A 00 01"));
-    EXPECT_EQ(Joined(answers), c.Tcp) << c.Fault;
-    if (!answers.empty()) {
-      EXPECT_EQ(answers[0].DelayMs, c.DelayMs) << c.Fault;
+    for (const auto &[got, want] : {std::pair{answers, c.Rtu},
+                                    std::pair{Feed(tcp, Hex("12 34 00 00 00 06 01 03 00 0A 00 01")), c.Tcp}}) {
+      EXPECT_EQ(Joined(got), want) << c.Fault;
+      if (!got.empty()) {
+        EXPECT_EQ(got[0].DelayMs, c.DelayMs) << c.Fault;
+      }
     }
   }
 }

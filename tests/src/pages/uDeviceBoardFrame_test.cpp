@@ -44,9 +44,10 @@ protected:
     QKeyEvent e(QEvent::KeyPress, Key, Qt::ControlModifier);
     QCoreApplication::sendEvent(Frame.ListBox, &e);
   }
-  QStringList Labels() const {
+  QStringList Labels() const { return Labels(Frame); }
+  static QStringList Labels(const TkvDeviceBoardFrame &F) {
     QStringList out;
-    for (QWidget *w : ControlsOf(Frame.Panel, true))
+    for (QWidget *w : ControlsOf(F.Panel, true))
       if (auto *l = qobject_cast<TLabelA *>(w))
         out << l->text();
     return out;
@@ -114,11 +115,7 @@ TEST_F(DeviceBoard, ControlsInAGroupBoxSurviveASwitchSaveAndDuplicate) {
   again.Init(FFile);
   ASSERT_EQ(again.ListBox->count(), 4);
   again.ListBox->setCurrentRow(3);
-  QStringList labels;
-  for (QWidget *w : ControlsOf(again.Panel, true))
-    if (auto *l = qobject_cast<TLabelA *>(w))
-      labels << l->text();
-  EXPECT_EQ(labels, (QStringList{"внутри", "добавлен"}));
+  EXPECT_EQ(Labels(again), (QStringList{"внутри", "добавлен"}));
 }
 
 TEST_F(DeviceBoard, MissingFileIsReportedAndTheNewPageStillSaves) {

@@ -1,14 +1,8 @@
 #include "uVersionInfo.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-TEST(VersionInfo, VersionIsFourNumbersJoinedByPoints) {
-  EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+$").match(GetVersionString()).hasMatch())
-      << GetVersionString().toStdString();
-}
 
 TEST(VersionInfo, BuildTimeIsTheProgramFileTime) {
   QTemporaryDir dir;
