@@ -621,17 +621,4 @@ TEST_F(IOChain3Live, SramFlashAndClockStepsStoreWhatTheDeviceHolds) {
   EXPECT_DOUBLE_EQ(p.ReadDouble(), QDateTimeToDateTime(moment));
 }
 
-TEST_F(IOChain3Live, TheBreakStopsAChainWaitingForTheDevice) {
-  Device.SetFault({TSimFaultKind::LateAnswer, 200, 0x03});
-  TIo io(Words({5}));
-  int aborted = 0;
-  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("not reached");
-  c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
-  c.run();
-  Gen.abort();
-  ASSERT_TRUE(WaitFor("Прервано"));
-  EXPECT_EQ(aborted, 1);
-  EXPECT_FALSE(Messages.contains("not reached"));
-}
-
 #include "uIOChain3_test.moc"
