@@ -6,6 +6,7 @@
 // and addresses. The decoder writes these, pages and reports query them.
 #include <QString>
 #include <cstdint>
+#include <initializer_list>
 
 // ---- files
 inline constexpr char DX_FILE_DEVICE_DESCRIPTOR[] = "DeviceDescriptor.xml"; // loaded after identification
@@ -95,6 +96,32 @@ inline constexpr char DX_DESC_DATE[] = "desc-date";       // under internal: day
 inline constexpr char DX_CALIBR_ADDR[] = "calibr-addr";
 inline constexpr char DX_IDENT_CACHE[] = "ident-cache";   // CRC-32 of "identification.inc"
 
+// Every element name above, for checks that a document speaks the vocabulary.
+inline constexpr const char *DX_ELEMENT_NAMES[] = {
+    DX_ROOT, DX_MEASURE, DX_PARAM, DX_USTAV, DX_EVENT, DX_OSC, DX_INTERNAL, DX_MEASURE_ITEM, DX_INPUT_OUTPUT,
+    DX_PARAM_BITREG, DX_PARAM_DDO_DATE, DX_PARAM_DDO_STATUS, DX_PARAM_ENUM, DX_PARAM_NUM, DX_PARAM_NUMMVP,
+    DX_PARAM_NUMMVS, DX_PARAM_CHAR, DX_USTAV_LEVEL, DX_USTAV_ENUM, DX_USTAV_NUM, DX_GROUP_MREG,
+    DX_EVENT_LEVEL, DX_EVENT_MEASURE, DX_EVENT_BITREG, DX_EVENT_ITEM, DX_OSC_MEASURE, DX_OSC_BITREG, DX_MREG,
+    DX_WORD_COUNT, DX_MODBUS_ACC, DX_MODBUS_FLASH, DX_MODBUS_SRAM, DX_MODBUS_EEPROM, DX_RECORD_TYPE, DX_IDER,
+    DX_SHORT_STRING, DX_STRING, DX_VALUE, DX_CAPTION, DX_MVP_ADDR, DX_MVP_MULT, DX_MVS_ADDR, DX_MVS_DIV,
+    DX_MVP_MREG, DX_MVS_MREG, DX_BYTE_VISIBLE, DX_BYTE_DOPCODE, DX_BYTE_OFFSET_FLAG, DX_WORD_OFFSET,
+    DX_CCADDR, DX_CCVALUE, DX_WORD_KOEF, DX_WORD_MIN, DX_WORD_MAX, DX_BYTE_VALUE, DX_BYTE_PASSWD_CHAR,
+    DX_BYTE_LEVEL_MASK, DX_WORD_MEASURE_IDER, DX_MEASURE_IDER, DX_MEASURE_SRAM, DX_MEASURE_OFF,
+    DX_BITREG_RECORD_TYPE, DX_FAILURE_FLAG, DX_BYTE_CODE, DX_CORE_DATE, DX_DESC_DATE, DX_CALIBR_ADDR,
+    DX_IDENT_CACHE,
+};
+
+// A path of vocabulary names: DxPath({DX_INTERNAL, DX_CORE_DATE}) is "internal/core-date".
+inline QString DxPath(std::initializer_list<const char *> Names) {
+  QString path;
+  for (const char *n : Names) {
+    if (!path.isEmpty())
+      path += u'/';
+    path += QLatin1String(n);
+  }
+  return path;
+}
+
 // Readers compare byte-dopcode with this (signed value) and byte-offset-flag with 0.
 inline constexpr int DX_DOPCODE_SIGNED = 4;
 inline constexpr int DX_OFFSET_FLAG_SET = 8;
@@ -178,3 +205,37 @@ inline constexpr char DXQ_GROUP_MREG[] = "ustav/group-mreg";
 inline constexpr char DXQ_NAME[] = "string[not(ider)]";          // an object's full name
 inline constexpr char DXQ_VALUE_TEXT[] = "string[ider=%1]/value[1]"; // display text of value %1
 inline constexpr char DXQ_VALUE_PLAIN[] = "string[ider=%1]/value[2]"; // plain text of value %1
+inline constexpr char DXQ_MAPPED_BY_MREG[] = "//*[mreg=%1]"; // the object at register %1
+inline constexpr char DXQ_ALL_MREG[] = "//*/mreg"; // every register element
+inline constexpr char DXQ_MEASURE_READABLE[] = "measure/measure-item[modbus-acc=1]";
+inline constexpr char DXQ_MEASURE_NAME_BY_MREG[] = "measure/measure-item[mreg=%1]/string";
+inline constexpr char DXQ_MEASURE_ANY_BY_MREG[] = "measure/*[mreg=%1]";
+inline constexpr char DXQ_MEASURE_BY_FLASH_FROM_SETPOINT[] = "../../measure/measure-item[modbus-flash=%1]"; // from a setpoint element
+inline constexpr char DXQ_MEASURE_SCALE_REGS[] = "measure/measure-item/mvp-mreg | measure/measure-item/mvs-mreg";
+inline constexpr char DXQ_PARAM_ANY_BY_MREG[] = "param/*[mreg=%1]";
+inline constexpr char DXQ_PARAM_NUM_NAME_BY_MREG[] = "param/param-num[mreg=%1]/string";
+inline constexpr char DXQ_PARAM_ENUM_BY_MREG[] = "param/param-enum[mreg=%1]";
+inline constexpr char DXQ_PARAM_ENUMS_MAPPED[] = "param/param-enum[mreg]";
+inline constexpr char DXQ_PARAM_PAGE_ITEMS[] = "param/param-nummvp | param/param-nummvs | param/param-num | param/param-enum | param/param-char"; // what the parameters page lists
+inline constexpr char DXQ_PARAM_PASSWORD[] = "param/param-char[byte-passwd-char!=0]";
+inline constexpr char DXQ_BITREG_BY_MREG[] = "param/input-output/param-bitreg[mreg=%1]";
+inline constexpr char DXQ_BIT_BY_TYPE_AND_IDER[] = "param/input-output/param-bitreg[record-type=%1]/string[ider=%2]";
+inline constexpr char DXQ_EVENT_BY_CODE[] = "event/event-item[byte-code=%1]";
+inline constexpr char DXQ_EVENT_LEVELS_NAMED[] = "event/event-level/string[ider and value]";
+inline constexpr char DXQ_EVENT_WORD_COUNTS[] = "event/event-measure/word-count | event/event-bitreg/word-count";
+inline constexpr char DXQ_USTAV_BY_IDER[] = "ustav/*[ider=%1]";
+inline constexpr char DXQ_USTAV_NAME_BY_IDER[] = "ustav/*[ider=%1]/string[not(ider)]";
+inline constexpr char DXQ_USTAV_MAPPED[] = "ustav/*[mreg]";
+inline constexpr char DXQ_USTAV_BY_LEVEL[] = "ustav/*[byte-level-mask=%1]";
+inline constexpr char DXQ_USTAV_SETPOINTS[] = "ustav/*[name()=\"ustav-num\" or name()=\"ustav-enum\" ]";
+inline constexpr char DXQ_USTAV_LEVEL_BY_IDER[] = "ustav/ustav-level/string[ider=%1]";
+inline constexpr char DXQ_GROUP_MREG_N[] = "ustav/group-mreg[%1]"; // group %1, from 1
+inline constexpr char DXQ_MREG_N[] = "mreg[%1]"; // a setpoint's register in group %1, from 1
+inline constexpr char DXQ_VALUE_STRINGS[] = "string[ider]"; // an object's value strings
+inline constexpr char DXQ_VALUE_NODES[] = "string[ider]/value";
+inline constexpr char DXQ_VALUE_TEXTS[] = "string[ider]/value[1]"; // display texts of the values, in order
+inline constexpr char DXQ_VALUE_TEXT_AT[] = "string[ider][%1]/value"; // texts of the %1-th value (from 1)
+inline constexpr char DXQ_FIRST_VALUE_TEXTS[] = "string/value[1]";
+inline constexpr char DXQ_NAME_FIRST[] = "string[1 and not(ider)]";
+inline constexpr char DXQ_FIRST_STRING[] = "string[1]";
+inline constexpr char DXQ_FIRST_VALUE[] = "value[1]";

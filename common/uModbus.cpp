@@ -1,5 +1,6 @@
 #include "uModbus.h"
 #include "uCharMap.h"
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uTextCodec.h"
 
@@ -64,19 +65,20 @@ void TModbus::Assign(const TModbus &Source) {
 void TModbus::LoadAccessMap(const IXXMLNode &Root) {
   if (!Root)
     return;
-  const IXXMLNodeList items = Root->SelectNodes(QStringLiteral("//*[mreg]"));
+  const IXXMLNodeList items = Root->SelectNodes(DXQ_MAPPED);
+  const QString secondGroup = QString(DXQ_MREG_N).arg(2);
   for (int i = 0; i < items->GetCount(); ++i) {
     const IXXMLNode item = items->GetItem(i);
-    const int mreg = item->GetIntNodeDef(QStringLiteral("mreg"), 65535);
+    const int mreg = item->GetIntNodeDef(DX_MREG, 65535);
     if (mreg == 65535)
       continue;
-    const int count = item->GetIntNodeDef(QStringLiteral("word-count"), 1);
-    const int acc = item->GetIntNodeDef(QStringLiteral("modbus-acc"), QVariant());
+    const int count = item->GetIntNodeDef(DX_WORD_COUNT, 1);
+    const int acc = item->GetIntNodeDef(DX_MODBUS_ACC, QVariant());
     for (int r = mreg; r < mreg + count; ++r) {
       CheckReg(r);
       FAccess[size_t(r)] = uint8_t(acc);
     }
-    const int second = item->GetIntNodeDef(QStringLiteral("mreg[2]"), 65535);
+    const int second = item->GetIntNodeDef(secondGroup, DX_NONE);
     if (second < 65535) {
       CheckReg(second);
       FAccess[size_t(second)] = uint8_t(acc);

@@ -1,6 +1,7 @@
 #include "uSimpleDeviceDescriptor.h"
 #include "uCharMap.h"
 #include "uDescriptorDecoder.h"
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uModbus.h"
@@ -68,7 +69,7 @@ TSimpleDeviceDescriptor::TSimpleDeviceDescriptor() {
 }
 
 void TSimpleDeviceDescriptor::ResetDocument() {
-  Document->LoadXML(QStringLiteral("<device-descriptor/>"));
+  Document->LoadXML(QStringLiteral("<%1/>").arg(DX_ROOT));
   Root = Document->GetDocumentElement();
   Ready = false;
 }
@@ -114,18 +115,18 @@ bool TSimpleDeviceDescriptor::LoadFromFile(const QString &FileName) {
   Root = Document->GetDocumentElement();
   if (!Root)
     return false;
-  CoreDate = Root->GetStrNodeDef(QStringLiteral("internal/core-date"), QStringLiteral("0")).toDouble();
-  DescDate = Root->GetStrNodeDef(QStringLiteral("internal/desc-date"), QStringLiteral("0")).toDouble();
-  CalibrAddr = CheckedCast<uint16_t>(Root->GetIntNode(QStringLiteral("internal/calibr-addr")));
+  CoreDate = Root->GetStrNodeDef(DxPath({DX_INTERNAL, DX_CORE_DATE}), QStringLiteral("0")).toDouble();
+  DescDate = Root->GetStrNodeDef(DxPath({DX_INTERNAL, DX_DESC_DATE}), QStringLiteral("0")).toDouble();
+  CalibrAddr = CheckedCast<uint16_t>(Root->GetIntNode(DxPath({DX_INTERNAL, DX_CALIBR_ADDR})));
   // Older files hold the checksum as a signed number.
-  IdentCache = uint32_t(Root->GetStrNodeDef(QStringLiteral("internal/ident-cache"), QStringLiteral("0")).toLongLong());
-  const IXXMLNodeList groups = Root->SelectNodes(QStringLiteral("ustav/group-mreg"));
+  IdentCache = uint32_t(Root->GetStrNodeDef(DxPath({DX_INTERNAL, DX_IDENT_CACHE}), QStringLiteral("0")).toLongLong());
+  const IXXMLNodeList groups = Root->SelectNodes(DXQ_GROUP_MREG);
   const int count = groups->GetCount();
   if (count > 8)
     throw EKvRange(QStringLiteral("setpoint group count %1 out of range 0..8").arg(count));
   std::array<uint16_t, 8> regs{};
   for (int i = 0; i < count; ++i)
-    regs[size_t(i)] = CheckedCast<uint16_t>(Root->GetIntNode(QStringLiteral("ustav/group-mreg[%1]").arg(i + 1)));
+    regs[size_t(i)] = CheckedCast<uint16_t>(Root->GetIntNode(QString(DXQ_GROUP_MREG_N).arg(i + 1)));
   FUstavGroupRegs = regs;
   FUstavGroupCount = count;
   Ready = true;
@@ -163,10 +164,10 @@ void TSimpleDeviceDescriptor::LoadCalibration(QIODevice &Stream) {
     r.cang = field(i, 3);
   }
   FCalibrationCount = int(count);
-  const IXXMLNodeList measures = Root->SelectNodes(QStringLiteral("//measure/measure-item"));
+  const IXXMLNodeList measures = Root->SelectNodes(QStringLiteral("//") + DxPath({DX_MEASURE, DX_MEASURE_ITEM}));
   for (int i = 0; i < measures->GetCount(); ++i) {
     const IXXMLNode m = measures->GetItem(i);
-    const int sram = m->GetIntNodeDef(QStringLiteral("modbus-sram"), 65535);
+    const int sram = m->GetIntNodeDef(DX_MODBUS_SRAM, 65535);
     if (sram == 65535)
       continue;
     int key = 65535;
@@ -175,7 +176,7 @@ void TSimpleDeviceDescriptor::LoadCalibration(QIODevice &Stream) {
         key = FCalibration[size_t(k)].cang;
         break;
       }
-    m->SetIntNode(QStringLiteral("ccaddr"), key);
+    m->SetIntNode(DX_CCADDR, key);
   }
 }
 
@@ -221,21 +222,21 @@ void TSimpleDeviceDescriptor::WriteReport(const QString &FileName) const {
   lines << QStringLiteral("modbus") << QString() << QStringLiteral("mreg tp ac sram eprm flash nodeName caption")
         << QStringLiteral("-------------------------------------------");
   for (int r = 0; r < 1024; ++r) {
-    const IXXMLNode e = Root->SelectSingleNode(QStringLiteral("//*[mreg=%1]").arg(r));
+    const IXXMLNode e = Root->SelectSingleNode(QString(DXQ_MAPPED_BY_MREG).arg(r));
     if (!e) {
       if (!lines.last().isEmpty())
         lines << QString();
       continue;
     }
     QString line = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
-                       .arg(Hex(r, 4), Hex(e->GetIntNodeDef(QStringLiteral("record-type"), 255), 2),
-                            Hex(e->GetIntNodeDef(QStringLiteral("modbus-acc"), 255), 2),
-                            Hex(e->GetIntNodeDef(QStringLiteral("modbus-sram"), 65535), 4),
-                            Hex(e->GetIntNodeDef(QStringLiteral("modbus-eeprom"), 65535), 4),
-                            Hex(e->GetIntNodeDef(QStringLiteral("modbus-flash"), 65535), 4), e->GetNodeName(),
-                            QString::number(e->GetIntNodeDef(QStringLiteral("byte-level-mask"), 255)),
-                            e->GetStrNodeDef(QStringLiteral("string[1 and not(ider)]"), QString()));
-    const int words = e->GetIntNodeDef(QStringLiteral("word-count"), 1);
+                       .arg(Hex(r, 4), Hex(e->GetIntNodeDef(DX_RECORD_TYPE, 255), 2),
+                            Hex(e->GetIntNodeDef(DX_MODBUS_ACC, 255), 2),
+                            Hex(e->GetIntNodeDef(DX_MODBUS_SRAM, 65535), 4),
+                            Hex(e->GetIntNodeDef(DX_MODBUS_EEPROM, 65535), 4),
+                            Hex(e->GetIntNodeDef(DX_MODBUS_FLASH, 65535), 4), e->GetNodeName(),
+                            QString::number(e->GetIntNodeDef(DX_BYTE_LEVEL_MASK, 255)),
+                            e->GetStrNodeDef(DXQ_NAME_FIRST, QString()));
+    const int words = e->GetIntNodeDef(DX_WORD_COUNT, 1);
     if (words != 1)
       line += QStringLiteral("(%1)").arg(words);
     lines << line;
@@ -243,9 +244,9 @@ void TSimpleDeviceDescriptor::WriteReport(const QString &FileName) const {
 
   lines << QString() << QStringLiteral("ustav enum strings");
   QStringList enums;
-  const IXXMLNodeList ue = Root->SelectNodes(QStringLiteral("ustav/ustav-enum"));
+  const IXXMLNodeList ue = Root->SelectNodes(DxPath({DX_USTAV, DX_USTAV_ENUM}));
   for (int i = 0; i < ue->GetCount(); ++i) {
-    const IXXMLNodeList values = ue->GetItem(i)->SelectNodes(QStringLiteral("string/value[1]"));
+    const IXXMLNodeList values = ue->GetItem(i)->SelectNodes(DXQ_FIRST_VALUE_TEXTS);
     QStringList texts;
     for (int k = 0; k < values->GetCount(); ++k)
       texts << values->GetItem(k)->GetText();
@@ -267,15 +268,15 @@ void TSimpleDeviceDescriptor::WriteReport(const QString &FileName) const {
   }
 
   lines << QString() << QStringLiteral("discret param") << QStringLiteral("-------------");
-  const IXXMLNodeList bitregs = Root->SelectNodes(QStringLiteral("//param-bitreg"));
+  const IXXMLNodeList bitregs = Root->SelectNodes(QStringLiteral("//") + DX_PARAM_BITREG);
   for (int i = 0; i < bitregs->GetCount(); ++i) {
     const IXXMLNode b = bitregs->GetItem(i);
-    lines << b->GetStrNode(QStringLiteral("caption"));
-    const IXXMLNodeList strings = b->SelectNodes(QStringLiteral("string"));
+    lines << b->GetStrNode(DX_CAPTION);
+    const IXXMLNodeList strings = b->SelectNodes(DX_STRING);
     for (int k = 0; k < strings->GetCount(); ++k) {
       const IXXMLNode s = strings->GetItem(k);
-      lines << QStringLiteral("  ") + s->GetStrNode(QStringLiteral("ider")) + QLatin1Char(' ') +
-                   s->GetStrNode(QStringLiteral("value"));
+      lines << QStringLiteral("  ") + s->GetStrNode(DX_IDER) + QLatin1Char(' ') +
+                   s->GetStrNode(DX_VALUE);
     }
   }
 
@@ -290,23 +291,23 @@ void TSimpleDeviceDescriptor::WriteReport(const QString &FileName) const {
         << QStringLiteral("mreg prim           mult sec             div calibr    caption")
         << QStringLiteral("     addr mreg  val      addr mreg  val      addr  val        ")
         << QStringLiteral("--------------------------------------------------------------");
-  const IXXMLNodeList measures = Root->SelectNodes(QStringLiteral("//measure/measure-item"));
+  const IXXMLNodeList measures = Root->SelectNodes(QStringLiteral("//") + DxPath({DX_MEASURE, DX_MEASURE_ITEM}));
   for (int i = 0; i < measures->GetCount(); ++i) {
     const IXXMLNode m = measures->GetItem(i);
     auto value = [&](int Reg) { return Reg == 65535 ? QString() : QString::number(Modbus().GetWord(Reg)); };
-    const int mvpReg = m->GetIntNodeDef(QStringLiteral("mvp-mreg"), 65535);
-    const int mvsReg = m->GetIntNodeDef(QStringLiteral("mvs-mreg"), 65535);
+    const int mvpReg = m->GetIntNodeDef(DX_MVP_MREG, 65535);
+    const int mvsReg = m->GetIntNodeDef(DX_MVS_MREG, 65535);
     lines << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 ")
-                     .arg(Hex(m->GetIntNodeDef(QStringLiteral("mreg"), 0), 4),
-                          Hex(m->GetIntNodeDef(QStringLiteral("mvp-addr"), 65535), 4), Hex(mvpReg, 4),
+                     .arg(Hex(m->GetIntNodeDef(DX_MREG, 0), 4),
+                          Hex(m->GetIntNodeDef(DX_MVP_ADDR, 65535), 4), Hex(mvpReg, 4),
                           Cut(value(mvpReg), 4),
-                          QStringLiteral("%1").arg(m->GetIntNodeDef(QStringLiteral("mvp-mult"), 0), 4),
-                          Hex(m->GetIntNodeDef(QStringLiteral("mvs-addr"), 65535), 4), Hex(mvsReg, 4),
+                          QStringLiteral("%1").arg(m->GetIntNodeDef(DX_MVP_MULT, 0), 4),
+                          Hex(m->GetIntNodeDef(DX_MVS_ADDR, 65535), 4), Hex(mvsReg, 4),
                           Cut(value(mvsReg), 4),
-                          QStringLiteral("%1").arg(m->GetIntNodeDef(QStringLiteral("mvs-div"), 0), 4)) +
-                 QStringLiteral("%1 %2 %3").arg(Hex(m->GetIntNodeDef(QStringLiteral("ccaddr"), 65535), 4),
-                                                Hex(m->GetIntNodeDef(QStringLiteral("ccvalue"), 65535), 4),
-                                                m->GetStrNode(QStringLiteral("string")));
+                          QStringLiteral("%1").arg(m->GetIntNodeDef(DX_MVS_DIV, 0), 4)) +
+                 QStringLiteral("%1 %2 %3").arg(Hex(m->GetIntNodeDef(DX_CCADDR, 65535), 4),
+                                                Hex(m->GetIntNodeDef(DX_CCVALUE, 65535), 4),
+                                                m->GetStrNode(DX_STRING));
   }
 
   QByteArray bytes;
@@ -324,34 +325,34 @@ void TSimpleDeviceDescriptor::SaveEventDescription(const QString &FileName) {
   const IXXMLNode top = doc->GetDocumentElement();
 
   FEventGroup = top->AddChild(QStringLiteral("catg"));
-  const IXXMLNodeList levels = Root->SelectNodes(QStringLiteral("event/event-level/string"));
+  const IXXMLNodeList levels = Root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_LEVEL, DX_STRING}));
   for (int i = 0; i < levels->GetCount(); ++i) {
     const IXXMLNode s = levels->GetItem(i);
     const IXXMLNode item = FEventGroup->AddChild(QStringLiteral("item"));
-    item->SetStrAttr(QStringLiteral("catg-code"), s->GetStrNode(QStringLiteral("ider")));
-    item->SetStrAttr(QStringLiteral("name"), s->GetStrNode(QStringLiteral("value[1]")));
+    item->SetStrAttr(QStringLiteral("catg-code"), s->GetStrNode(DX_IDER));
+    item->SetStrAttr(QStringLiteral("name"), s->GetStrNode(DXQ_FIRST_VALUE));
   }
 
   FEventGroup = top->AddChild(QStringLiteral("type"));
-  const IXXMLNodeList events = Root->SelectNodes(QStringLiteral("event/event-item"));
+  const IXXMLNodeList events = Root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_ITEM}));
   for (int i = 0; i < events->GetCount(); ++i) {
     const IXXMLNode e = events->GetItem(i);
     const IXXMLNode item = FEventGroup->AddChild(QStringLiteral("item"));
-    item->SetStrAttr(QStringLiteral("code"), e->GetStrNode(QStringLiteral("byte-code")));
-    item->SetStrAttr(QStringLiteral("catg-code"), e->GetStrNode(QStringLiteral("byte-level-mask")));
-    item->SetStrAttr(QStringLiteral("alarm"), e->GetStrNode(QStringLiteral("failure-flag")));
-    item->SetStrAttr(QStringLiteral("name"), e->GetStrNode(QStringLiteral("string")));
+    item->SetStrAttr(QStringLiteral("code"), e->GetStrNode(DX_BYTE_CODE));
+    item->SetStrAttr(QStringLiteral("catg-code"), e->GetStrNode(DX_BYTE_LEVEL_MASK));
+    item->SetStrAttr(QStringLiteral("alarm"), e->GetStrNode(DX_FAILURE_FLAG));
+    item->SetStrAttr(QStringLiteral("name"), e->GetStrNode(DX_STRING));
   }
 
   FEventGroup = top->AddChild(QStringLiteral("measure"));
-  const IXXMLNodeList em = Root->SelectNodes(QStringLiteral("event/event-measure"));
+  const IXXMLNodeList em = Root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_MEASURE}));
   for (int i = 0; i < em->GetCount(); ++i) {
-    const int id = em->GetItem(i)->GetIntNode(QStringLiteral("measure-ider"));
-    const IXXMLNode m = Root->SelectSingleNode(QStringLiteral("measure/measure-item[ider=%1]").arg(id));
+    const int id = em->GetItem(i)->GetIntNode(DX_MEASURE_IDER);
+    const IXXMLNode m = Root->SelectSingleNode(QString(DXQ_MEASURE_BY_IDER).arg(id));
     if (!m)
       AssertFail(QStringLiteral("cannot find measure by id %1").arg(id));
-    const double mult = m->GetIntNodeDef(QStringLiteral("mvp-mult"), 1);
-    int div = m->GetIntNodeDef(QStringLiteral("mvs-div"), 1);
+    const double mult = m->GetIntNodeDef(DX_MVP_MULT, 1);
+    int div = m->GetIntNodeDef(DX_MVS_DIV, 1);
     if (div == 0)
       div = 1;
     auto word = [&](const char *Path, bool ZeroIsOne) {
@@ -361,30 +362,30 @@ void TSimpleDeviceDescriptor::SaveEventDescription(const QString &FileName) {
       const uint16_t w = Modbus().GetWord(reg);
       return (ZeroIsOne && w == 0) ? 1.0 : double(w);
     };
-    const double p = word("mvp-mreg", false);
-    const double s = word("mvs-mreg", true);
+    const double p = word(DX_MVP_MREG, false);
+    const double s = word(DX_MVS_MREG, true);
     const IXXMLNode item = FEventGroup->AddChild(QStringLiteral("item"));
-    item->SetStrAttr(QStringLiteral("addr"), m->GetStrNode(QStringLiteral("mreg")));
-    item->SetStrAttr(QStringLiteral("name"), m->GetStrNode(QStringLiteral("string")));
+    item->SetStrAttr(QStringLiteral("addr"), m->GetStrNode(DX_MREG));
+    item->SetStrAttr(QStringLiteral("name"), m->GetStrNode(DX_STRING));
     item->SetStrAttr(QStringLiteral("a"), GeneralFloat(mult / div * p / s));
     item->SetStrAttr(QStringLiteral("b"), QStringLiteral("0"));
   }
 
   FEventGroup = top->AddChild(QStringLiteral("bit-reg"));
-  const IXXMLNodeList eb = Root->SelectNodes(QStringLiteral("event/event-bitreg"));
+  const IXXMLNodeList eb = Root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_BITREG}));
   for (int i = 0; i < eb->GetCount(); ++i) {
-    const int rt = eb->GetItem(i)->GetIntNode(QStringLiteral("bitreg-record-type"));
+    const int rt = eb->GetItem(i)->GetIntNode(DX_BITREG_RECORD_TYPE);
     const IXXMLNode br =
-        Root->SelectSingleNode(QStringLiteral("param/input-output/param-bitreg[record-type=%1]").arg(rt));
+        Root->SelectSingleNode(QString(DXQ_BITREG_BY_TYPE).arg(rt));
     if (!br)
       AssertFail(QStringLiteral("cannot find bitreg by rt %1").arg(rt));
-    const int mreg = br->GetIntNode(QStringLiteral("mreg"));
-    const IXXMLNodeList bits = br->SelectNodes(QStringLiteral("string[ider]"));
+    const int mreg = br->GetIntNode(DX_MREG);
+    const IXXMLNodeList bits = br->SelectNodes(DXQ_VALUE_STRINGS);
     for (int k = 0; k < bits->GetCount(); ++k) {
       const IXXMLNode item = FEventGroup->AddChild(QStringLiteral("item"));
       item->SetIntAttr(QStringLiteral("addr"), mreg + k / 16);
       item->SetIntAttr(QStringLiteral("bit"), k % 16);
-      item->SetStrAttr(QStringLiteral("name"), bits->GetItem(k)->GetStrNode(QStringLiteral("value")));
+      item->SetStrAttr(QStringLiteral("name"), bits->GetItem(k)->GetStrNode(DX_VALUE));
     }
   }
   FEventGroup.reset();

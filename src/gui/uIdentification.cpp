@@ -4,6 +4,7 @@
 #include "uAppIniFile.h"
 #include "uDashboardFrame.h"
 #include "uDateTime.h"
+#include "uDescriptorXml.h"
 #include "uDeviceIO.h"
 #include "uErrors.h"
 #include "uEventFrame.h"
@@ -63,7 +64,7 @@ QByteArray MeasureFactorRequest(const IXXMLNode &Root) {
   QByteArray out;
   std::set<QString> seen;
   const IXXMLNodeList nodes =
-      Root->SelectNodes(QStringLiteral("measure/measure-item/mvp-mreg | measure/measure-item/mvs-mreg"));
+      Root->SelectNodes(DXQ_MEASURE_SCALE_REGS);
   for (int i = 0; i < nodes->GetCount(); ++i) {
     const QString text = nodes->GetItem(i)->GetText();
     if (!seen.insert(text).second)
@@ -113,21 +114,21 @@ void ApplyCustomLogicNames(const IXXMLNode &Root, const IXXMLNode &Logic) {
   const struct {
     const char *List;
     int RecordType;
-  } groups[] = {{"dd-di/item", 17}, {"dd-do/item", 18}, {"dd-le/item", 19}};
+  } groups[] = {{"dd-di/item", RT_BITREG_INPUTS}, {"dd-do/item", RT_BITREG_RELAYS}, {"dd-le/item", RT_BITREG_LEDS}};
   for (const auto &g : groups) {
     const IXXMLNodeList items = Logic->SelectNodes(QString::fromLatin1(g.List));
     for (int k = 0; k < items->GetCount(); ++k) {
       const IXXMLNode target = Root->SelectSingleNode(
-          QStringLiteral("param/input-output/param-bitreg[record-type=%1]/string[ider=%2]").arg(g.RecordType).arg(k));
+          QString(DXQ_BIT_BY_TYPE_AND_IDER).arg(g.RecordType).arg(k));
       if (target)
-        target->SetStrNode(QStringLiteral("value"), items->GetItem(k)->GetStrAttr(QStringLiteral("caption"), {}));
+        target->SetStrNode(DX_VALUE, items->GetItem(k)->GetStrAttr(QStringLiteral("caption"), {}));
     }
   }
   const IXXMLNodeList ustav = Logic->SelectNodes(QStringLiteral("dd-ustav/item"));
   for (int i = 0; i < ustav->GetCount(); ++i) {
     const IXXMLNode item = ustav->GetItem(i);
     const IXXMLNode target = Root->SelectSingleNode(
-        QStringLiteral("ustav/*[ider=%1]/string[not(ider)]").arg(item->GetIntAttr(QStringLiteral("ider"), -1)));
+        QString(DXQ_USTAV_NAME_BY_IDER).arg(item->GetIntAttr(QStringLiteral("ider"), -1)));
     if (target)
       target->SetText(item->GetStrAttr(QStringLiteral("caption"), {}));
   }
@@ -361,10 +362,10 @@ void TIdentification::DescriptorReadyStep() {
   FPasswdReg = 0xFFFF;
   FPasswdWordCount = 0xFFFF;
   if (desc->Ready) {
-    const IXXMLNode pw = desc->Root->SelectSingleNode(QStringLiteral("param/param-char[byte-passwd-char!=0]"));
+    const IXXMLNode pw = desc->Root->SelectSingleNode(DXQ_PARAM_PASSWORD);
     if (pw) {
-      FPasswdReg = CheckedCast<uint16_t>(pw->GetIntNodeDef(QStringLiteral("mreg"), 0xFFFF));
-      FPasswdWordCount = CheckedCast<uint16_t>(pw->GetIntNodeDef(QStringLiteral("word-count"), 0xFFFF));
+      FPasswdReg = CheckedCast<uint16_t>(pw->GetIntNodeDef(DX_MREG, 0xFFFF));
+      FPasswdWordCount = CheckedCast<uint16_t>(pw->GetIntNodeDef(DX_WORD_COUNT, 0xFFFF));
     }
   }
   FForm.DashboardFrame->SetDescriptor(desc);

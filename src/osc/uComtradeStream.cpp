@@ -1,5 +1,6 @@
 #include "uComtradeStream.h"
 
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uLogger.h"
@@ -39,28 +40,28 @@ void TComtradeStream::FillConfig(TComtradeConfig &Config, int Reserved, int Dura
   TComtradeConfigTool Tool;
   Tool.SetConfig(&Config);
 
-  const IXXMLNodeList Measures = FDescriptor->SelectNodes(QStringLiteral("osc/osc-measure"));
+  const IXXMLNodeList Measures = FDescriptor->SelectNodes(DxPath({DX_OSC, DX_OSC_MEASURE}));
   for (int i = 0; i < Measures->GetCount(); ++i) {
-    const int Ider = Measures->GetItem(i)->GetIntNodeDef(QStringLiteral("measure-ider"));
+    const int Ider = Measures->GetItem(i)->GetIntNodeDef(DX_MEASURE_IDER);
     // 65535 is the image's "no measure": never look it up as an identifier.
     const IXXMLNode Item =
         Ider == NoRegister
             ? nullptr
-            : FDescriptor->SelectSingleNode(QStringLiteral("measure/measure-item[ider=%1]").arg(Ider));
+            : FDescriptor->SelectSingleNode(QString(DXQ_MEASURE_BY_IDER).arg(Ider));
     if (!Item)
       throw EKvFormat(QStringLiteral("invalid measure-ider %1").arg(Ider));
     TComtradeAnalogChannel Ch;
     Ch.An = i + 1;
-    Ch.Id = FieldText(Item->GetStrNodeDef(QStringLiteral("string"), QStringLiteral("AC %1").arg(i)));
-    const int Mult = Item->GetIntNodeDef(QStringLiteral("mvp-mult"), 1);
-    int Div = Item->GetIntNodeDef(QStringLiteral("mvs-div"), 1);
+    Ch.Id = FieldText(Item->GetStrNodeDef(DX_STRING, QStringLiteral("AC %1").arg(i)));
+    const int Mult = Item->GetIntNodeDef(DX_MVP_MULT, 1);
+    int Div = Item->GetIntNodeDef(DX_MVS_DIV, 1);
     if (Div == 0) {
       Logger().Error(QStringLiteral("oscillogram channel %1 \"%2\": mvs-div 0 taken as 1").arg(i).arg(Ch.Id));
       Div = 1;
     }
     // The transformer ratio goes into the file whichever values are chosen.
-    const int PReg = Item->GetIntNodeDef(QStringLiteral("mvp-mreg"), NoRegister);
-    const int SReg = Item->GetIntNodeDef(QStringLiteral("mvs-mreg"), NoRegister);
+    const int PReg = Item->GetIntNodeDef(DX_MVP_MREG, NoRegister);
+    const int SReg = Item->GetIntNodeDef(DX_MVS_MREG, NoRegister);
     const double P = PReg == NoRegister ? 1.0 : Image.GetWord(PReg);
     double S = SReg == NoRegister ? 1.0 : Image.GetWord(SReg);
     if (S == 0.0) {
@@ -78,7 +79,7 @@ void TComtradeStream::FillConfig(TComtradeConfig &Config, int Reserved, int Dura
       Ch.A = (1.0 / Div) * Factor;
     // The device's calibration angle, in degrees; 10 degrees is one sample at
     // 1800 samples per second and 50 Hz.
-    int Angle = Item->GetIntNodeDef(QStringLiteral("ccvalue"), 0);
+    int Angle = Item->GetIntNodeDef(DX_CCVALUE, 0);
     if (Angle > 360)
       Angle = 0;
     else if (Angle > 180)
@@ -89,20 +90,20 @@ void TComtradeStream::FillConfig(TComtradeConfig &Config, int Reserved, int Dura
 
   FExclude.clear();
   int Base = 0;
-  const IXXMLNodeList BitRegs = FDescriptor->SelectNodes(QStringLiteral("osc/osc-bitreg"));
+  const IXXMLNodeList BitRegs = FDescriptor->SelectNodes(DxPath({DX_OSC, DX_OSC_BITREG}));
   for (int r = 0; r < BitRegs->GetCount(); ++r) {
-    const int Type = BitRegs->GetItem(r)->GetIntNodeDef(QStringLiteral("bitreg-record-type"));
+    const int Type = BitRegs->GetItem(r)->GetIntNodeDef(DX_BITREG_RECORD_TYPE);
     const IXXMLNode Reg = FDescriptor->SelectSingleNode(
-        QStringLiteral("param/input-output/param-bitreg[record-type=%1]").arg(Type));
+        QString(DXQ_BITREG_BY_TYPE).arg(Type));
     if (!Reg)
       throw EKvFormat(QStringLiteral("no bitreg found for record-type %1").arg(Type));
-    const IXXMLNodeList Bits = Reg->SelectNodes(QStringLiteral("string"));
+    const IXXMLNodeList Bits = Reg->SelectNodes(DX_STRING);
     int Added = 0;
     for (int j = 0; j < Bits->GetCount(); ++j) {
       // Channel numbers stay consecutive across excluded bits.
       const int Number = Base + Added;
       const QString Name = FieldText(
-          Bits->GetItem(j)->GetStrNodeDef(QStringLiteral("value"), QStringLiteral("DC %1").arg(Number)));
+          Bits->GetItem(j)->GetStrNodeDef(DX_VALUE, QStringLiteral("DC %1").arg(Number)));
       const QChar First = Name.isEmpty() ? QLatin1Char('-') : Name.front();
       const bool Excluded = First == ExcludeChar;
       if (!Excluded) {

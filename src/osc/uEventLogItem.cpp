@@ -10,8 +10,6 @@
 
 namespace {
 
-QString Path(const char *Format, int Value) { return QString::asprintf(Format, Value); }
-
 // Word at Offset of a record of Length bytes; a word past the record reads 0.
 uint16_t WordAt(const QByteArray &Record, int Length, int Offset) {
   if (Offset < 0 || Offset + 2 > Length || Offset + 2 > Record.size())
@@ -38,7 +36,7 @@ uint16_t CalcRecordLength(const IXXMLNode &Root) {
   if (!Root)
     return 0;
   const IXXMLNodeList words =
-      Root->SelectNodes(QStringLiteral("event/event-measure/word-count | event/event-bitreg/word-count"));
+      Root->SelectNodes(DXQ_EVENT_WORD_COUNTS);
   const int sum = words->ForEach(QStringLiteral("#sum"))->GetProcedureData().Sum;
   return CheckedCast<uint16_t>(9 + 2 * qint64(sum));
 }
@@ -60,25 +58,25 @@ void TEventLayout::SetDescriptor(const IXXMLNode &Root, const QString &ExcludeCh
 
 void TEventLayout::AddEventTexts() {
   // The first node of a code or level wins, as a path query would find it.
-  const IXXMLNodeList items = FRoot->SelectNodes(QStringLiteral("event/event-item"));
+  const IXXMLNodeList items = FRoot->SelectNodes(DxPath({DX_EVENT, DX_EVENT_ITEM}));
   for (int i = 0; i < items->GetCount(); ++i) {
     const IXXMLNode item = items->GetItem(i);
-    const IXXMLNode code = item->SelectSingleNode(QStringLiteral("byte-code"));
+    const IXXMLNode code = item->SelectSingleNode(DX_BYTE_CODE);
     bool ok = false;
     const int value = code ? code->GetText().trimmed().toInt(&ok) : 0;
     if (!ok || FEvents.count(value))
       continue;
-    const IXXMLNode name = item->SelectSingleNode(QStringLiteral("string"));
-    FEvents[value] = {item->GetIntNodeDef(QStringLiteral("byte-level-mask"), 0),
+    const IXXMLNode name = item->SelectSingleNode(DX_STRING);
+    FEvents[value] = {item->GetIntNodeDef(DX_BYTE_LEVEL_MASK, 0),
                       name ? name->GetText() : QStringLiteral("<%1>").arg(value)};
   }
-  const IXXMLNodeList levels = FRoot->SelectNodes(QStringLiteral("event/event-level/string[ider and value]"));
+  const IXXMLNodeList levels = FRoot->SelectNodes(DXQ_EVENT_LEVELS_NAMED);
   for (int i = 0; i < levels->GetCount(); ++i) {
     const IXXMLNode level = levels->GetItem(i);
     bool ok = false;
-    const int ider = level->GetStrNode(QStringLiteral("ider")).trimmed().toInt(&ok);
+    const int ider = level->GetStrNode(DX_IDER).trimmed().toInt(&ok);
     if (ok && !FLevels.count(ider))
-      FLevels[ider] = level->GetStrNode(QStringLiteral("value"));
+      FLevels[ider] = level->GetStrNode(DX_VALUE);
   }
 }
 
@@ -98,13 +96,13 @@ QString TEventLayout::LevelText(int Level) const {
 }
 
 void TEventLayout::AddMeasures(const QString &ExcludeChar) {
-  const IXXMLNodeList measures = FRoot->SelectNodes(QStringLiteral("event/event-measure"));
+  const IXXMLNodeList measures = FRoot->SelectNodes(DxPath({DX_EVENT, DX_EVENT_MEASURE}));
   int offset = 9;
   bool first = true;
   for (int i = 0; i < measures->GetCount(); ++i, offset += 2) {
     // Each measure reads its own word, so a missing one shifts nothing after it.
-    const int ider = measures->GetItem(i)->GetIntNodeDef(QStringLiteral("measure-ider"), -1);
-    const IXXMLNode item = FRoot->SelectSingleNode(Path("measure/measure-item[ider=%d]", ider));
+    const int ider = measures->GetItem(i)->GetIntNodeDef(DX_MEASURE_IDER, -1);
+    const IXXMLNode item = FRoot->SelectSingleNode(QString(DXQ_MEASURE_BY_IDER).arg(ider));
     if (!item) {
       Logger().ErrorFmt("cannot find measure id %d", ider);
       continue;
@@ -115,9 +113,9 @@ void TEventLayout::AddMeasures(const QString &ExcludeChar) {
     if (first)
       d.FGroupCaption = QStringLiteral("Измерения");
     first = false;
-    d.FCaption = item->GetStrNodeDef(QStringLiteral("string"), QString());
-    d.FMult = CheckedCast<uint16_t>(item->GetIntNodeDef(QStringLiteral("mvp-mult"), 1));
-    d.FDivider = CheckedCast<uint16_t>(item->GetIntNodeDef(QStringLiteral("mvs-div"), 1));
+    d.FCaption = item->GetStrNodeDef(DX_STRING, QString());
+    d.FMult = CheckedCast<uint16_t>(item->GetIntNodeDef(DX_MVP_MULT, 1));
+    d.FDivider = CheckedCast<uint16_t>(item->GetIntNodeDef(DX_MVS_DIV, 1));
     d.FPrimaryReg = CheckedCast<uint16_t>(item->GetIntNodeDef(QString::fromLatin1(DX_MVP_MREG), DX_NONE));
     d.FSecondaryReg = CheckedCast<uint16_t>(item->GetIntNodeDef(QString::fromLatin1(DX_MVS_MREG), DX_NONE));
     FColumns.push_back(d);
@@ -127,18 +125,18 @@ void TEventLayout::AddMeasures(const QString &ExcludeChar) {
 }
 
 void TEventLayout::AddBitGroups(const QString &ExcludeChar, int Offset) {
-  const IXXMLNodeList refs = FRoot->SelectNodes(QStringLiteral("event/event-bitreg"));
+  const IXXMLNodeList refs = FRoot->SelectNodes(DxPath({DX_EVENT, DX_EVENT_BITREG}));
   for (int i = 0; i < refs->GetCount(); ++i) {
     const IXXMLNode ref = refs->GetItem(i);
-    const int type = ref->GetIntNodeDef(QStringLiteral("bitreg-record-type"), -1);
-    const IXXMLNode reg = FRoot->SelectSingleNode(Path("param/input-output/param-bitreg[record-type=%d]", type));
+    const int type = ref->GetIntNodeDef(DX_BITREG_RECORD_TYPE, -1);
+    const IXXMLNode reg = FRoot->SelectSingleNode(QString(DXQ_BITREG_BY_TYPE).arg(type));
     if (!reg) {
       // The group's words stay in the record: later groups keep their places.
       Logger().ErrorFmt("cannot find bitreg record-type %d", type);
-      Offset += 2 * ref->GetIntNodeDef(QStringLiteral("word-count"), 1);
+      Offset += 2 * ref->GetIntNodeDef(DX_WORD_COUNT, 1);
       continue;
     }
-    const IXXMLNodeList names = reg->SelectNodes(QStringLiteral("string[ider]/value"));
+    const IXXMLNodeList names = reg->SelectNodes(DXQ_VALUE_NODES);
     int bit = 0;
     int word = Offset;
     for (int n = 0; n < names->GetCount(); ++n) {
@@ -150,14 +148,14 @@ void TEventLayout::AddBitGroups(const QString &ExcludeChar, int Offset) {
         d.FOffset = word;
         d.FCaption = name;
         if (n == 0)
-          d.FGroupCaption = reg->GetStrNodeDef(QStringLiteral("caption"), QString());
+          d.FGroupCaption = reg->GetStrNodeDef(DX_CAPTION, QString());
         FColumns.push_back(d);
       }
       bit = (bit + 1) % 16;
       if (bit == 0)
         word += 2;
     }
-    Offset += 2 * reg->GetIntNodeDef(QStringLiteral("word-count"), 1);
+    Offset += 2 * reg->GetIntNodeDef(DX_WORD_COUNT, 1);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "uOscHead.h"
 
 #include "uComtrade.h"
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uLogger.h"
 
@@ -11,8 +12,6 @@ namespace {
 
 constexpr int HeadBytes = 16, EntryBytes = 12;
 constexpr double SecondsPerDay = 86400.0;
-
-QString Path(const char *Format, int Value) { return QString::asprintf(Format, Value); }
 
 struct TEntry {
   bool Valid = false;
@@ -103,10 +102,10 @@ std::vector<TOscHead> ParseLinear(const QByteArray &Bytes, const TOscDirectoryHe
 
 // The bit register an `osc/osc-bitreg` node names; throws when it is missing.
 IXXMLNode OscBitRegister(const IXXMLNode &Root, const IXXMLNode &Ref) {
-  const int type = Ref->GetIntNodeDef(QStringLiteral("bitreg-record-type"), -1);
-  const IXXMLNode reg = Root->SelectSingleNode(Path("param/input-output/param-bitreg[record-type=%d]", type));
+  const int type = Ref->GetIntNodeDef(DX_BITREG_RECORD_TYPE, -1);
+  const IXXMLNode reg = Root->SelectSingleNode(QString(DXQ_BITREG_BY_TYPE).arg(type));
   if (!reg)
-    throw EKvError(Path("no bitreg found for record-type %d", type));
+    throw EKvError(QStringLiteral("no bitreg found for record-type %1").arg(type));
   return reg;
 }
 
@@ -129,11 +128,11 @@ std::vector<TOscHead> ParseOscDirectory(const QByteArray &Bytes, const TOscDirec
 int CalcBlockBytes(const IXXMLNode &Root) {
   if (!Root)
     return 0;
-  int bytes = 36 * Root->SelectNodes(QStringLiteral("osc/osc-measure"))->GetCount();
-  const IXXMLNodeList regs = Root->SelectNodes(QStringLiteral("osc/osc-bitreg"));
+  int bytes = 36 * Root->SelectNodes(DxPath({DX_OSC, DX_OSC_MEASURE}))->GetCount();
+  const IXXMLNodeList regs = Root->SelectNodes(DxPath({DX_OSC, DX_OSC_BITREG}));
   for (int i = 0; i < regs->GetCount(); ++i) {
     const IXXMLNode reg = OscBitRegister(Root, regs->GetItem(i));
-    bytes += 2 * ((reg->SelectNodes(QStringLiteral("string"))->GetCount() + 15) / 16);
+    bytes += 2 * ((reg->SelectNodes(DX_STRING)->GetCount() + 15) / 16);
   }
   return bytes;
 }
@@ -203,7 +202,7 @@ void OscEventsToXml(const IXXMLDocument &Doc, const TOscHead &Head, const TEvent
     Doc->LoadXML(QStringLiteral("<root/>"));
     root = Doc->GetDocumentElement();
   }
-  const IXXMLNodeList old = root->SelectNodes(QStringLiteral("event"));
+  const IXXMLNodeList old = root->SelectNodes(DX_EVENT);
   for (int i = 0; i < old->GetCount(); ++i)
     old->GetItem(i)->Remove();
   // Compared in whole milliseconds, so that the ends are included exactly.
@@ -222,30 +221,30 @@ IXXMLDocument OscDescription(const IXXMLNode &Root) {
   IXXMLDocument doc = NewXMLDocument();
   doc->LoadXML(QStringLiteral("<?xml version=\"1.0\" encoding=\"windows-1251\"?><Osci/>"));
   const IXXMLNode out = doc->GetDocumentElement();
-  const IXXMLNodeList measures = Root->SelectNodes(QStringLiteral("osc/osc-measure"));
+  const IXXMLNodeList measures = Root->SelectNodes(DxPath({DX_OSC, DX_OSC_MEASURE}));
   for (int i = 0; i < measures->GetCount(); ++i) {
-    const int ider = measures->GetItem(i)->GetIntNodeDef(QStringLiteral("measure-ider"), -1);
-    const IXXMLNode m = Root->SelectSingleNode(Path("measure/measure-item[ider=%d]", ider));
+    const int ider = measures->GetItem(i)->GetIntNodeDef(DX_MEASURE_IDER, -1);
+    const IXXMLNode m = Root->SelectSingleNode(QString(DXQ_MEASURE_BY_IDER).arg(ider));
     const IXXMLNode a = out->AddChild(QStringLiteral("analog"));
-    a->SetStrAttr(QStringLiteral("name"), m ? m->GetStrNodeDef(QStringLiteral("string"), QString()) : QString());
-    a->SetIntAttr(QStringLiteral("reg"), m ? m->GetIntNodeDef(QStringLiteral("ccaddr"), 65535) : 65535);
-    a->SetStrAttr(QStringLiteral("divider"), m ? m->GetStrNodeDef(QStringLiteral("mvs-div"), QStringLiteral("1"))
+    a->SetStrAttr(QStringLiteral("name"), m ? m->GetStrNodeDef(DX_STRING, QString()) : QString());
+    a->SetIntAttr(QStringLiteral("reg"), m ? m->GetIntNodeDef(DX_CCADDR, 65535) : 65535);
+    a->SetStrAttr(QStringLiteral("divider"), m ? m->GetStrNodeDef(DX_MVS_DIV, QStringLiteral("1"))
                                                : QStringLiteral("1"));
   }
-  const IXXMLNodeList regs = Root->SelectNodes(QStringLiteral("osc/osc-bitreg"));
+  const IXXMLNodeList regs = Root->SelectNodes(DxPath({DX_OSC, DX_OSC_BITREG}));
   for (int i = 0; i < regs->GetCount(); ++i) {
     const IXXMLNode reg = OscBitRegister(Root, regs->GetItem(i));
-    const int words = reg->GetIntNodeDef(QStringLiteral("word-count"), 1);
-    const int mreg = reg->GetIntNodeDef(QStringLiteral("mreg"), 65535);
-    const IXXMLNodeList names = reg->SelectNodes(QStringLiteral("string[ider]"));
+    const int words = reg->GetIntNodeDef(DX_WORD_COUNT, 1);
+    const int mreg = reg->GetIntNodeDef(DX_MREG, 65535);
+    const IXXMLNodeList names = reg->SelectNodes(DXQ_VALUE_STRINGS);
     for (int w = 0; w < words; ++w) {
       const IXXMLNode d = out->AddChild(QStringLiteral("discrete"));
-      d->SetStrAttr(QStringLiteral("name"), reg->GetStrNodeDef(QStringLiteral("caption"), QString()));
+      d->SetStrAttr(QStringLiteral("name"), reg->GetStrNodeDef(DX_CAPTION, QString()));
       d->SetIntAttr(QStringLiteral("reg"), mreg + w);
       for (int b = 16 * w; b < std::min(16 * w + 16, names->GetCount()); ++b) {
         const IXXMLNode item = d->AddChild(QStringLiteral("item"));
         item->SetIntAttr(QStringLiteral("bit"), b - 16 * w);
-        item->SetStrAttr(QStringLiteral("name"), names->GetItem(b)->GetStrNodeDef(QStringLiteral("value"), QString()));
+        item->SetStrAttr(QStringLiteral("name"), names->GetItem(b)->GetStrNodeDef(DX_VALUE, QString()));
       }
     }
   }

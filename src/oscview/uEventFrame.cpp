@@ -1,6 +1,7 @@
 #include "uEventFrame.h"
 
 #include "uAppIniFile.h"
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uExcelFrame.h"
 #include "uIOChain3.h"
@@ -281,11 +282,11 @@ void Tkv2EventFrame::BuildLevelList() {
   clbEventLevel->clear();
   clbEventLevel->addItem(Tr("Все"));
   if (FRoot) {
-    const IXXMLNodeList levels = FRoot->SelectNodes(QStringLiteral("event/event-level/string"));
+    const IXXMLNodeList levels = FRoot->SelectNodes(DxPath({DX_EVENT, DX_EVENT_LEVEL, DX_STRING}));
     for (int i = 0; i < levels->GetCount(); ++i) {
       const IXXMLNode s = levels->GetItem(i);
-      auto *item = new QListWidgetItem(s->GetStrNode(QStringLiteral("value")), clbEventLevel);
-      item->setData(Qt::UserRole, s->GetIntNodeDef(QStringLiteral("ider"), -1));
+      auto *item = new QListWidgetItem(s->GetStrNode(DX_VALUE), clbEventLevel);
+      item->setData(Qt::UserRole, s->GetIntNodeDef(DX_IDER, -1));
     }
   }
   for (int i = 0; i < clbEventLevel->count(); ++i) {

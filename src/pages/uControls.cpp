@@ -1,5 +1,6 @@
 #include "uControls.h"
 
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
@@ -303,9 +304,9 @@ void TBitregGroupBox::SetDeviceDescriptor(TSimpleDeviceDescriptor *D) {
   FSelector.clear();
   if (!D)
     return;
-  const IXXMLNodeList items = D->Root->SelectNodes(QStringLiteral("param/input-output/param-bitreg"));
+  const IXXMLNodeList items = D->Root->SelectNodes(DxPath({DX_PARAM, DX_INPUT_OUTPUT, DX_PARAM_BITREG}));
   for (int i = 0; i < items->GetCount(); ++i)
-    FSelector.append({items->GetItem(i)->GetStrNodeDef("caption", QString()), DescInt(items->GetItem(i), "mreg")});
+    FSelector.append({items->GetItem(i)->GetStrNodeDef(DX_CAPTION, QString()), DescInt(items->GetItem(i), DX_MREG)});
 }
 
 void TBitregGroupBox::setMreg(int V) {
@@ -314,11 +315,11 @@ void TBitregGroupBox::setMreg(int V) {
   FMreg = V;
   if (!FDesc)
     return;
-  const QString item = QStringLiteral("param/input-output/param-bitreg[mreg=%1]/").arg(V);
+  const QString item = QString(DXQ_BITREG_BY_MREG).arg(V) + u'/';
   if (V != old)
-    setTitle(DescText(FDesc, item + "caption", QStringLiteral("***")));
-  FMacc = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + "modbus-acc", 0));
-  FRt = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + "record-type", 0));
+    setTitle(DescText(FDesc, item + DX_CAPTION, QStringLiteral("***")));
+  FMacc = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + DX_MODBUS_ACC, 0));
+  FRt = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + DX_RECORD_TYPE, 0));
   for (const TBitName &b : BitNamesOf(FDesc->Root, V))
     FBitList->Add(b.Index, b.Name);
   FBitList->setBitmap(FBitList->Remembered());
@@ -473,19 +474,19 @@ void TMeasureLabeledEdit::SetDeviceDescriptor(TSimpleDeviceDescriptor *D) {
   FSelector.clear();
   if (!D)
     return;
-  const IXXMLNodeList items = D->Root->SelectNodes(QStringLiteral("measure/measure-item[modbus-acc=1]"));
+  const IXXMLNodeList items = D->Root->SelectNodes(DXQ_MEASURE_READABLE);
   for (int i = 0; i < items->GetCount(); ++i)
-    FSelector.append({items->GetItem(i)->GetStrNodeDef("string", QString()), DescInt(items->GetItem(i), "mreg")});
+    FSelector.append({items->GetItem(i)->GetStrNodeDef(DX_STRING, QString()), DescInt(items->GetItem(i), DX_MREG)});
 }
 
 void TMeasureLabeledEdit::setMreg(int V) {
   FMreg = V;
   if (!FDesc)
     return;
-  SetLabelText(DescText(FDesc, QStringLiteral("measure/measure-item[mreg=%1]/string").arg(V), QStringLiteral("***")));
-  const IXXMLNode item = FDesc->Root->SelectSingleNode(QStringLiteral("measure/*[mreg=%1]").arg(V));
+  SetLabelText(DescText(FDesc, QString(DXQ_MEASURE_NAME_BY_MREG).arg(V), QStringLiteral("***")));
+  const IXXMLNode item = FDesc->Root->SelectSingleNode(QString(DXQ_MEASURE_ANY_BY_MREG).arg(V));
   if (item) {
-    FMacc = CheckedCast<uint8_t>(DescInt(item, "modbus-acc"));
+    FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
     FScale = MeasureScaleOf(item);
   }
 }
@@ -511,10 +512,10 @@ void TParamLabeledEdit::setMreg(int V) {
   FMreg = V;
   if (!FDesc)
     return;
-  SetLabelText(DescText(FDesc, QStringLiteral("param/param-num[mreg=%1]/string").arg(V), QStringLiteral("***")));
-  const IXXMLNode item = FDesc->Root->SelectSingleNode(QStringLiteral("param/*[mreg=%1]").arg(V));
+  SetLabelText(DescText(FDesc, QString(DXQ_PARAM_NUM_NAME_BY_MREG).arg(V), QStringLiteral("***")));
+  const IXXMLNode item = FDesc->Root->SelectSingleNode(QString(DXQ_PARAM_ANY_BY_MREG).arg(V));
   if (item)
-    FMacc = CheckedCast<uint8_t>(DescInt(item, "modbus-acc"));
+    FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
 }
 
 void TParamLabeledEdit::setValue(std::span<const uint16_t> Values, int) {
@@ -653,11 +654,11 @@ void TParamEnum::SetDeviceDescriptor(TSimpleDeviceDescriptor *D) {
   FSelector.clear();
   if (!D)
     return;
-  const IXXMLNodeList items = D->Root->SelectNodes(QStringLiteral("param/param-enum[mreg]"));
+  const IXXMLNodeList items = D->Root->SelectNodes(DXQ_PARAM_ENUMS_MAPPED);
   for (int i = 0; i < items->GetCount(); ++i) {
     const IXXMLNode it = items->GetItem(i);
-    if (DescInt(it, "modbus-acc") & 1)
-      FSelector.append({it->GetStrNodeDef("string[not(ider)]", QString()), DescInt(it, "mreg")});
+    if (DescInt(it, DX_MODBUS_ACC) & 1)
+      FSelector.append({it->GetStrNodeDef(DXQ_NAME, QString()), DescInt(it, DX_MREG)});
   }
 }
 
@@ -665,13 +666,13 @@ void TParamEnum::setMreg(int V) {
   FMreg = V;
   if (!FDesc)
     return;
-  const IXXMLNode item = FDesc->Root->SelectSingleNode(QStringLiteral("param/param-enum[mreg=%1]").arg(V));
+  const IXXMLNode item = FDesc->Root->SelectSingleNode(QString(DXQ_PARAM_ENUM_BY_MREG).arg(V));
   if (!item)
     return;
-  SetLabelCaption(item->GetStrNodeDef("string[not(ider)]", QStringLiteral("***")));
-  FMacc = CheckedCast<uint8_t>(DescInt(item, "modbus-acc"));
+  SetLabelCaption(item->GetStrNodeDef(DXQ_NAME, QStringLiteral("***")));
+  FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
   FList->clear();
-  const IXXMLNodeList values = item->SelectNodes(QStringLiteral("string[ider]/value[1]"));
+  const IXXMLNodeList values = item->SelectNodes(DXQ_VALUE_TEXTS);
   for (int i = 0; i < values->GetCount(); ++i)
     FList->addItem(values->GetItem(i)->GetText());
   setEnabled(FMacc & 2);
@@ -752,11 +753,11 @@ void TUstavPanel::SetDeviceDescriptor(TSimpleDeviceDescriptor *D) {
   FSelector.clear();
   if (!D)
     return;
-  FItems = D->Root->SelectNodes(QStringLiteral("ustav/*[mreg]"));
+  FItems = D->Root->SelectNodes(DXQ_USTAV_MAPPED);
   FLevelSelector.append({MultiLingual().Translate(Tr("Все")), 0});
-  const IXXMLNodeList levels = D->Root->SelectNodes(QStringLiteral("ustav/ustav-level/string"));
+  const IXXMLNodeList levels = D->Root->SelectNodes(DxPath({DX_USTAV, DX_USTAV_LEVEL, DX_STRING}));
   for (int i = 0; i < levels->GetCount(); ++i)
-    FLevelSelector.append({levels->GetItem(i)->GetStrNodeDef("value", QString()), DescInt(levels->GetItem(i), "ider")});
+    FLevelSelector.append({levels->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(levels->GetItem(i), DX_IDER)});
   RebuildSelector();
 }
 
@@ -766,8 +767,8 @@ void TUstavPanel::RebuildSelector() {
     return;
   for (int i = 0; i < FItems->GetCount(); ++i) {
     const IXXMLNode it = FItems->GetItem(i);
-    if ((DescInt(it, "modbus-acc") & 1) && (FLevel == 0 || DescInt(it, "byte-level-mask") == FLevel))
-      FSelector.append({it->GetStrNodeDef("string[not(ider)]", QString()), i});
+    if ((DescInt(it, DX_MODBUS_ACC) & 1) && (FLevel == 0 || DescInt(it, DX_BYTE_LEVEL_MASK) == FLevel))
+      FSelector.append({it->GetStrNodeDef(DXQ_NAME, QString()), i});
   }
 }
 
@@ -786,9 +787,9 @@ void TUstavPanel::UpdateCaption() {
   const IXXMLNode item = Item();
   if (!item)
     return;
-  QString caption = item->GetStrNodeDef("string[not(ider)]", QStringLiteral("NF"));
-  if (DescInt(item, "record-type") == 53)
-    caption += " - " + item->GetStrNodeDef(QStringLiteral("string[ider=%1]/value[1]").arg(FBit), QStringLiteral("NF"));
+  QString caption = item->GetStrNodeDef(DXQ_NAME, QStringLiteral("NF"));
+  if (DescInt(item, DX_RECORD_TYPE) == RT_USTAV_ENUM2)
+    caption += " - " + item->GetStrNodeDef(QString(DXQ_VALUE_TEXT).arg(FBit), QStringLiteral("NF"));
   SetLabelCaption(caption);
 }
 
@@ -797,19 +798,19 @@ void TUstavPanel::setIdx(int V) {
   const IXXMLNode item = Item();
   if (!item)
     return;
-  const int rt = DescInt(item, "record-type");
-  FMacc = CheckedCast<uint8_t>(DescInt(item, "modbus-acc"));
+  const int rt = DescInt(item, DX_RECORD_TYPE);
+  FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
   FBitSelector.clear();
-  if (rt == 53) {
-    const IXXMLNodeList bits = item->SelectNodes(QStringLiteral("string[ider]"));
+  if (rt == RT_USTAV_ENUM2) {
+    const IXXMLNodeList bits = item->SelectNodes(DXQ_VALUE_STRINGS);
     for (int i = 0; i < bits->GetCount(); ++i)
-      FBitSelector.append({bits->GetItem(i)->GetStrNodeDef("value", QString()), DescInt(bits->GetItem(i), "ider")});
+      FBitSelector.append({bits->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(bits->GetItem(i), DX_IDER)});
   }
   UpdateCaption();
-  SetKind(rt == 49 ? "enum" : rt == 53 ? "bit" : "num");
+  SetKind(rt == RT_USTAV_ENUM ? "enum" : rt == RT_USTAV_ENUM2 ? "bit" : "num");
   QStringList items;
   if (FKind == "enum") {
-    const IXXMLNodeList values = item->SelectNodes(QStringLiteral("string[ider]/value[1]"));
+    const IXXMLNodeList values = item->SelectNodes(DXQ_VALUE_TEXTS);
     for (int i = 0; i < values->GetCount(); ++i)
       items << values->GetItem(i)->GetText();
   } else {
@@ -969,9 +970,9 @@ void TEventView::SetDeviceDescriptor(TSimpleDeviceDescriptor *D) {
   if (!D)
     return;
   FLevelSelector.append({MultiLingual().Translate(Tr("Все")), 0});
-  const IXXMLNodeList levels = D->Root->SelectNodes(QStringLiteral("event/event-level/string"));
+  const IXXMLNodeList levels = D->Root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_LEVEL, DX_STRING}));
   for (int i = 0; i < levels->GetCount(); ++i)
-    FLevelSelector.append({levels->GetItem(i)->GetStrNodeDef("value", QString()), DescInt(levels->GetItem(i), "ider")});
+    FLevelSelector.append({levels->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(levels->GetItem(i), DX_IDER)});
 }
 
 void TEventView::InsertEvent(const QString &Time, const QString &Text, const QString &Value) {

@@ -1,6 +1,7 @@
 #include "uDashboardFrame.h"
 
 #include "uControls.h"
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uIOChain3.h"
@@ -176,9 +177,9 @@ void TkvDashboardFrame::UpdateBitNames() {
     if (!g)
       continue;
     const IXXMLNodeList names = FDescriptor->Root->SelectNodes(
-        QStringLiteral("param/input-output/param-bitreg[mreg=%1]/string").arg(g->mreg()));
+        QString(DXQ_BITREG_BY_MREG).arg(g->mreg()) + u'/' + DX_STRING);
     for (int k = 0; k < names->GetCount() && k < g->BitList()->Count(); ++k)
-      g->BitList()->Item(k)->SetName(names->GetItem(k)->GetStrNodeDef(QStringLiteral("value[1]"), QString()));
+      g->BitList()->Item(k)->SetName(names->GetItem(k)->GetStrNodeDef(DXQ_FIRST_VALUE, QString()));
   }
 }
 
@@ -267,12 +268,12 @@ void TkvDashboardFrame::ReadEvents() {
     return;
   const QByteArray file = LoadFileBytes(QString::fromLatin1(EventLogFile));
   for (const TEventRow &row : TakeEvents(file, FRecordSize, FHost.EventLogCount, FEvents)) {
-    const QString item = QStringLiteral("event/event-item[byte-code=%1]/").arg(row.Code);
-    const int level = FDescriptor->Root->GetIntNodeDef(item + "byte-level-mask", 0);
+    const QString item = QString(DXQ_EVENT_BY_CODE).arg(row.Code) + u'/';
+    const int level = FDescriptor->Root->GetIntNodeDef(item + DX_BYTE_LEVEL_MASK, 0);
     if (FView->level() != 0 && FView->level() != level)
       continue;
     FView->InsertEvent(FormatDateTime(QStringLiteral("yy-mm-dd hh:nn:ss.zzz"), row.Time),
-                       FDescriptor->Root->GetStrNodeDef(item + "string", QStringLiteral("<%1>").arg(row.Code)),
+                       FDescriptor->Root->GetStrNodeDef(item + DX_STRING, QStringLiteral("<%1>").arg(row.Code)),
                        row.State ? QStringLiteral("1") : QStringLiteral("0"));
   }
 }

@@ -1,6 +1,7 @@
 #include "uParamFrame.h"
 
 #include "uAppIniFile.h"
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uExcelFrame.h"
 #include "uModbus.h"
@@ -17,8 +18,7 @@ namespace {
 const char *const ReadingText = "Чтение параметров";
 const char *const WritingText = "Запись параметров";
 const char *const DoneText = "Готово";
-const char *const ParamXPath =
-    "param/param-nummvp | param/param-nummvs | param/param-num | param/param-enum | param/param-char";
+const char *const ParamXPath = DXQ_PARAM_PAGE_ITEMS;
 
 // The value column: masked texts and the change colours (white: the device
 // holds the cell's value, yellow: it does not).

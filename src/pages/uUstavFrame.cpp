@@ -91,12 +91,12 @@ void TUstavFrame::UpdateNames() {
   if (!root)
     return;
   for (auto &u : FUstavs) {
-    const IXXMLNode node = root->SelectSingleNode(QString("ustav/*[ider=%1]").arg(u->Ider));
+    const IXXMLNode node = root->SelectSingleNode(QString(DXQ_USTAV_BY_IDER).arg(u->Ider));
     if (!node)
       continue;
-    QString name = node->GetStrNodeDef("string[not(ider)]", QString());
+    QString name = node->GetStrNodeDef(DXQ_NAME, QString());
     if (const auto *bit = dynamic_cast<const TUstavBit *>(u.get()))
-      name += " / " + node->GetStrNodeDef(QString("string[ider][%1]/value").arg(bit->Bit + 1), QString());
+      name += " / " + node->GetStrNodeDef(QString(DXQ_VALUE_TEXT_AT).arg(bit->Bit + 1), QString());
     u->Name = name;
   }
   BuildRows();
@@ -171,14 +171,14 @@ void TUstavFrame::SaveToFile(const QString &FileName) {
   set->AppendChild(root->CloneNode(true));
   set->SetStrNode("hash", QString::fromLatin1(GetDescriptorDigest().toHex().toUpper()));
   const IXXMLNode modbus = set->AddChild("modbus");
-  const IXXMLNodeList nodes = root->SelectNodes("ustav/*[name()=\"ustav-num\" or name()=\"ustav-enum\" ]");
+  const IXXMLNodeList nodes = root->SelectNodes(DXQ_USTAV_SETPOINTS);
   for (int i = 0; i < nodes->GetCount(); ++i) {
     const IXXMLNode n = nodes->GetItem(i);
     if ((n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 3) != 3)
       continue;
     for (int g = 1; g <= 2; ++g) {
       // Only real registers: a single-group device gives 65535 for group 2.
-      const int reg = n->GetIntNodeDef(QString("mreg[%1]").arg(g), -1);
+      const int reg = n->GetIntNodeDef(QString(DXQ_MREG_N).arg(g), -1);
       if (reg < 0 || reg >= TModbus::RegCount || Modbus().GetWord(reg) == 0)
         continue;
       const IXXMLNode item = modbus->AddChild("item");

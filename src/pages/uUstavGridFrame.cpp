@@ -115,14 +115,14 @@ void TUstavGridFrame::FillLevels(const IXXMLNode &Root, bool DropUnreadable) {
   add(QStringLiteral("Все"), -1);
   if (!Root)
     return;
-  const IXXMLNodeList levels = Root->SelectNodes("ustav/ustav-level/string");
+  const IXXMLNodeList levels = Root->SelectNodes(DxPath({DX_USTAV, DX_USTAV_LEVEL, DX_STRING}));
   for (int i = 0; i < levels->GetCount(); ++i)
     add(levels->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), levels->GetItem(i)->GetIntNodeDef(DX_IDER, 0));
   if (!DropUnreadable)
     return;
   for (int i = clbUstavLevel->count() - 1; i >= 1; --i) {
     const IXXMLNode first =
-        Root->SelectSingleNode(QString("ustav/*[byte-level-mask=%1]").arg(clbUstavLevel->item(i)->data(Qt::UserRole).toInt()));
+        Root->SelectSingleNode(QString(DXQ_USTAV_BY_LEVEL).arg(clbUstavLevel->item(i)->data(Qt::UserRole).toInt()));
     if (!first || !(first->GetIntNodeDef(DX_MODBUS_ACC, 0) & 1))
       delete clbUstavLevel->takeItem(i);
   }
@@ -198,7 +198,7 @@ void TUstavGridFrame::LevelEdited(int Index, const QString &Text) {
   if (!root || Index < 1 || Index >= clbUstavLevel->count())
     return;
   const int ider = clbUstavLevel->item(Index)->data(Qt::UserRole).toInt();
-  const IXXMLNode level = root->SelectSingleNode(QString("ustav/ustav-level/string[ider=%1]").arg(ider));
+  const IXXMLNode level = root->SelectSingleNode(QString(DXQ_USTAV_LEVEL_BY_IDER).arg(ider));
   if (level)
     level->SetStrNode(DX_VALUE, Text);
   BuildRows();
@@ -307,7 +307,7 @@ void TUstavGridFrame::ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex) {
 }
 
 QByteArray TUstavGridFrame::DescriptorDigest(const IXXMLNode &Root) {
-  const IXXMLNode ustav = Root ? Root->SelectSingleNode("ustav") : IXXMLNode();
+  const IXXMLNode ustav = Root ? Root->SelectSingleNode(DX_USTAV) : IXXMLNode();
   const QByteArray bytes = ToWin1251(ustav ? ustav->GetText() : QString());
   return BytesMD5(bytes);
 }

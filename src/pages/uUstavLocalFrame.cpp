@@ -13,11 +13,11 @@
 namespace {
 // Only groups 1 and 2 of a set are stored.
 constexpr int SetGroups = 2;
-const char *const SetpointXPath = "ustav/*[name()=\"ustav-num\" or name()=\"ustav-enum\" ]";
+const char *const SetpointXPath = DXQ_USTAV_SETPOINTS;
 
 // The register of group G (from 1) of a setpoint element; -1 when none.
 int GroupReg(const IXXMLNode &Node, int G) {
-  const int r = Node->GetIntNodeDef(QString("mreg[%1]").arg(G), -1);
+  const int r = Node->GetIntNodeDef(QString(DXQ_MREG_N).arg(G), -1);
   return r >= 0 && r < TModbus::RegCount ? r : -1;
 }
 } // namespace
@@ -42,7 +42,7 @@ void TkvUstavLocalFrame::LoadFromFile(const QString &FileName) {
   if (!FDoc->Load(FileName) && QFileInfo::exists(FileName))
     throw EKvFormat("invalid format\r\n" + FileName + ": " + FDoc->GetParseError());
   const IXXMLNode set = FDoc->GetDocumentElement();
-  const IXXMLNode desc = set ? set->SelectSingleNode("device-descriptor") : IXXMLNode();
+  const IXXMLNode desc = set ? set->SelectSingleNode(DX_ROOT) : IXXMLNode();
   if (!desc)
     throw EKvError("invalid format");
   for (int r = 0; r < TModbus::RegCount; ++r)

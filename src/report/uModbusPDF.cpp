@@ -1,6 +1,7 @@
 #include "uModbusPDF.h"
 
 #include "uDateTime.h"
+#include "uDescriptorXml.h"
 #include "uSimpleDeviceDescriptor.h"
 
 #include <array>
@@ -24,28 +25,28 @@ TModbusPDF::TModbusPDF(const TSimpleDeviceDescriptor &Desc, const TReportSetup &
 
 QString TModbusPDF::KindTitle(const IXXMLNode &Node) {
   const QString name = Node->GetNodeName();
-  if (name == "param-num" || name == "param-nummvp" || name == "param-nummvs")
+  if (name == DX_PARAM_NUM || name == DX_PARAM_NUMMVP || name == DX_PARAM_NUMMVS)
     return QStringLiteral("Параметр");
-  if (name == "param-enum")
+  if (name == DX_PARAM_ENUM)
     return QStringLiteral("Параметр перелік");
-  if (name == "param-char")
+  if (name == DX_PARAM_CHAR)
     return QStringLiteral("Параметр текст");
-  if (name == "param-ddo-date")
+  if (name == DX_PARAM_DDO_DATE)
     return QStringLiteral("Дата");
-  if (name == "param-ddo-status")
+  if (name == DX_PARAM_DDO_STATUS)
     return QStringLiteral("Статус");
-  if (name == "param-bitreg")
+  if (name == DX_PARAM_BITREG)
     return QStringLiteral("Параметри діскрет");
-  if (name == "ustav-num")
+  if (name == DX_USTAV_NUM)
     return QStringLiteral("Уставка");
-  if (name == "ustav-enum") {
-    switch (Node->GetIntNodeDef(QStringLiteral("record-type"), -1)) {
-    case 53: return QStringLiteral("Уставки діскрет");
-    case 49: return QStringLiteral("Уставка перелік");
+  if (name == DX_USTAV_ENUM) {
+    switch (Node->GetIntNodeDef(DX_RECORD_TYPE, -1)) {
+    case RT_USTAV_ENUM2: return QStringLiteral("Уставки діскрет");
+    case RT_USTAV_ENUM: return QStringLiteral("Уставка перелік");
     default: return name;
     }
   }
-  if (name == "measure-item")
+  if (name == DX_MEASURE_ITEM)
     return QStringLiteral("Вимірювання");
   return name;
 }
@@ -55,7 +56,7 @@ TReportDocument TModbusPDF::Build() const {
   // as the first match of `//*[mreg=N]` would. A setpoint has one `mreg`
   // per group and stands at each of them.
   std::array<IXXMLNode, RegCount> byReg;
-  const IXXMLNodeList regs = FDesc.Root->SelectNodes(QStringLiteral("//*/mreg"));
+  const IXXMLNodeList regs = FDesc.Root->SelectNodes(DXQ_ALL_MREG);
   for (int i = 0; i < regs->GetCount(); ++i) {
     const IXXMLNode mreg = regs->GetItem(i);
     const int reg = RegOf(mreg);
@@ -81,22 +82,22 @@ TReportDocument TModbusPDF::Build() const {
       continue;
     }
     const QString hex = QStringLiteral("%1").arg(reg, 4, 16, QChar('0')).toUpper();
-    const int type = node->GetIntNodeDef(QStringLiteral("record-type"), -1);
-    const bool bits = (type >= 17 && type <= 21) || type == 53;
+    const int type = node->GetIntNodeDef(DX_RECORD_TYPE, -1);
+    const bool bits = !BitRegCaption(type).isEmpty() || type == RT_USTAV_ENUM2;
     QString text;
-    if (type == 53 || type == 33 || type == 49)
-      text = node->GetStrNodeDef(QStringLiteral("string[not(ider)]"), QString());
+    if (type == RT_USTAV_ENUM2 || type == RT_PARAM_ENUM || type == RT_USTAV_ENUM)
+      text = node->GetStrNodeDef(DXQ_NAME, QString());
     else if (bits)
-      text = node->GetStrNodeDef(QStringLiteral("caption"), QString());
+      text = node->GetStrNodeDef(DX_CAPTION, QString());
     else
-      text = node->GetStrNodeDef(QStringLiteral("string[1]"), QString());
+      text = node->GetStrNodeDef(DXQ_FIRST_STRING, QString());
     doc.DrawTextAcrossCols({hex, QString(), KindTitle(node), text});
     if (!bits)
       continue;
-    const IXXMLNodeList items = node->SelectNodes(QStringLiteral("string[ider]"));
+    const IXXMLNodeList items = node->SelectNodes(DXQ_VALUE_STRINGS);
     for (int j = 0; j < items->GetCount(); ++j)
       doc.DrawTextAcrossCols(
-          {QString(), QString::number(j), QString(), items->GetItem(j)->GetStrNodeDef(QStringLiteral("value"), QString())});
+          {QString(), QString::number(j), QString(), items->GetItem(j)->GetStrNodeDef(DX_VALUE, QString())});
   }
   doc.EndDoc();
   return doc;

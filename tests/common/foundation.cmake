@@ -3,6 +3,5 @@ kv_add_test(uDateTime_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDateTime_test.cpp 
 kv_add_test(uFiles_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uFiles_test.cpp LIBS kvcommon)
 kv_add_test(uAppIniFile_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uAppIniFile_test.cpp LIBS kvcommon)
 kv_add_test(ixml_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ixml_test.cpp LIBS kvcommon)
-kv_add_test(uDescriptorXml_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDescriptorXml_test.cpp LIBS kvcommon)
 kv_add_test(uLogger_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uLogger_test.cpp LIBS kvcommon LABELS tsan)
 kv_add_test(uErrors_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uErrors_test.cpp LIBS kvcommon)

@@ -1,5 +1,6 @@
 #include "uControlRules.h"
 
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uNumberFormat.h"
 
@@ -20,13 +21,13 @@ TMeasureScale MeasureScaleOf(const IXXMLNode &Item) {
   s.PrimVal = WordOf(Item, "prim-val", 1);
   s.MvsMult = WordOf(Item, "mvs-mult", 1);
   s.SecVal = WordOf(Item, "sec-val", 1);
-  s.MvsDiv = WordOf(Item, "mvs-div", 1);
-  s.Signed = Item->GetIntNodeDef(QStringLiteral("byte-dopcode"), 0) == 4;
-  s.MvpReg = WordOf(Item, "mvp-mreg", NoReg);
-  s.MvsReg = WordOf(Item, "mvs-mreg", NoReg);
-  s.HasOffset = Item->GetIntNodeDef(QStringLiteral("byte-offset-flag"), 0) != 0;
+  s.MvsDiv = WordOf(Item, DX_MVS_DIV, 1);
+  s.Signed = Item->GetIntNodeDef(DX_BYTE_DOPCODE, 0) == DX_DOPCODE_SIGNED;
+  s.MvpReg = WordOf(Item, DX_MVP_MREG, NoReg);
+  s.MvsReg = WordOf(Item, DX_MVS_MREG, NoReg);
+  s.HasOffset = Item->GetIntNodeDef(DX_BYTE_OFFSET_FLAG, 0) != 0;
   if (s.HasOffset)
-    s.Offset = WordOf(Item, "word-offset", 0);
+    s.Offset = WordOf(Item, DX_WORD_OFFSET, 0);
   return s;
 }
 
@@ -45,7 +46,7 @@ QString MeasureText(uint16_t Raw, const TMeasureScale &Scale, bool Primary) {
 QList<TBitName> BitNamesOf(const IXXMLNode &Root, int Mreg) {
   QList<TBitName> out;
   const IXXMLNodeList names =
-      Root->SelectNodes(QStringLiteral("param/input-output/param-bitreg[mreg=%1]/string[ider]/value").arg(Mreg));
+      Root->SelectNodes(QString(DXQ_BITREG_BY_MREG).arg(Mreg) + u'/' + DXQ_VALUE_NODES);
   for (int i = 0; i < names->GetCount(); ++i) {
     const QString text = names->GetItem(i)->GetText();
     if (!text.isEmpty() && !text.startsWith('-'))
@@ -112,7 +113,7 @@ void MergeBitsStream(QIODevice &Stream, uint16_t Mask, uint16_t Value) {
 
 int EventRecordSize(const IXXMLNode &Root) {
   const IXXMLNodeList counts =
-      Root->SelectNodes(QStringLiteral("event/event-measure/word-count | event/event-bitreg/word-count"));
+      Root->SelectNodes(DXQ_EVENT_WORD_COUNTS);
   counts->ForEach(QStringLiteral("#sum"));
   return 2 * counts->GetProcedureData().Sum + 9;
 }

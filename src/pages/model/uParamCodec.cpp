@@ -63,9 +63,9 @@ TParamCodec::TParamCodec(const IXXMLNode &Node) {
   Koef = CheckedCast<uint8_t>(Node->GetIntNodeDef(DX_WORD_KOEF, 0));
   PasswdChar = Node->GetIntNodeDef(DX_BYTE_PASSWD_CHAR, 0);
   Access = Node->GetIntNodeDef(DX_MODBUS_ACC, 0);
-  Name = Node->GetStrNodeDef("string[not(ider)]", QString());
+  Name = Node->GetStrNodeDef(DXQ_NAME, QString());
   if (Kind == TParamKind::Enum) {
-    const IXXMLNodeList values = Node->SelectNodes("string[ider]/value[1]");
+    const IXXMLNodeList values = Node->SelectNodes(DXQ_VALUE_TEXTS);
     for (int i = 0; i < values->GetCount(); ++i)
       Items << values->GetItem(i)->GetText();
   }

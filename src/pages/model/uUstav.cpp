@@ -27,16 +27,16 @@ TUstav::TUstav(const IXXMLNode &Node) {
   }
   LevelMask = Node->GetIntNodeDef(DX_BYTE_LEVEL_MASK, 0);
   Ider = Node->GetIntNodeDef(DX_IDER, 0);
-  Name = Node->GetStrNodeDef("string[not(ider)]", QString());
+  Name = Node->GetStrNodeDef(DXQ_NAME, QString());
   if (RecordType == '1' || RecordType == '5') {
-    const IXXMLNodeList values = Node->SelectNodes("string[ider]/value[1]");
+    const IXXMLNodeList values = Node->SelectNodes(DXQ_VALUE_TEXTS);
     for (int i = 0; i < values->GetCount(); ++i)
       Strings << values->GetItem(i)->GetText();
   }
   Access = Node->GetIntNodeDef(DX_MODBUS_ACC, 0);
   const int measure = Node->GetIntNodeDef(DX_WORD_MEASURE_IDER, 65535);
   if (measure != 65535) {
-    const IXXMLNode m = Node->SelectSingleNode(QString("../../measure/measure-item[modbus-flash=%1]").arg(measure));
+    const IXXMLNode m = Node->SelectSingleNode(QString(DXQ_MEASURE_BY_FLASH_FROM_SETPOINT).arg(measure));
     if (!m)
       throw EKvError("invalid word-measure-ider");
     Mult = m->GetIntNodeDef(DX_MVP_MULT, 1);
@@ -52,7 +52,7 @@ TUstav::TUstav(const IXXMLNode &Node) {
   if (FMaxVal == 0)
     throw EKvError("invalid FMaxVal");
   for (int g = 0; g < MaxGroups; ++g) {
-    const int r = Node->GetIntNodeDef(QString("mreg[%1]").arg(g + 1), -1);
+    const int r = Node->GetIntNodeDef(QString(DXQ_MREG_N).arg(g + 1), -1);
     Regs[size_t(g)] = r >= 0 && r < TModbus::RegCount ? r : -1;
   }
 }
@@ -129,7 +129,7 @@ int TUstavBit::Apply(int Old, int Value) const { return Value ? Old | (1 << Bit)
 
 TUstavList BuildUstavList(const IXXMLNode &Root, bool ExpandBits) {
   TUstavList list;
-  const IXXMLNodeList nodes = Root->SelectNodes("ustav/*[name()=\"ustav-num\" or name()=\"ustav-enum\" ]");
+  const IXXMLNodeList nodes = Root->SelectNodes(DXQ_USTAV_SETPOINTS);
   for (int i = 0; i < nodes->GetCount(); ++i) {
     const IXXMLNode n = nodes->GetItem(i);
     if (!(n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 1))

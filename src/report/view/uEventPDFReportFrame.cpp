@@ -1,5 +1,6 @@
 #include "uEventPDFReportFrame.h"
 
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uLogger.h"
@@ -393,26 +394,26 @@ void TEventPDFReportFrame::SaveAs(const QString &FileName) {
 void TEventPDFReportFrame::FillRegLists(QListWidget *Measure, QListWidget *Permanent, QListWidget *Variable) {
   const IXXMLNode root = FDescriptor->Root;
   QList<QPair<QString, QVariant>> measures;
-  const IXXMLNodeList em = root->SelectNodes(QStringLiteral("event/event-measure"));
+  const IXXMLNodeList em = root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_MEASURE}));
   for (int i = 0; i < em->GetCount(); ++i) {
-    const int id = em->GetItem(i)->GetIntNodeDef(QStringLiteral("measure-ider"), -1);
-    const IXXMLNode m = root->SelectSingleNode(QStringLiteral("measure/measure-item[ider=%1]").arg(id));
-    measures.append({m ? m->GetStrNodeDef(QStringLiteral("string"), QString()) : QStringLiteral("unknown"),
+    const int id = em->GetItem(i)->GetIntNodeDef(DX_MEASURE_IDER, -1);
+    const IXXMLNode m = root->SelectSingleNode(QString(DXQ_MEASURE_BY_IDER).arg(id));
+    measures.append({m ? m->GetStrNodeDef(DX_STRING, QString()) : QStringLiteral("unknown"),
                      QVariant::fromValue(TRegRef{id, -1})});
   }
   SetByPosition(Measure, measures);
   QList<QPair<QString, QVariant>> bits;
-  const IXXMLNodeList eb = root->SelectNodes(QStringLiteral("event/event-bitreg"));
+  const IXXMLNodeList eb = root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_BITREG}));
   for (int i = 0; i < eb->GetCount(); ++i) {
-    const int rt = eb->GetItem(i)->GetIntNodeDef(QStringLiteral("bitreg-record-type"), -1);
+    const int rt = eb->GetItem(i)->GetIntNodeDef(DX_BITREG_RECORD_TYPE, -1);
     const IXXMLNode reg =
-        root->SelectSingleNode(QStringLiteral("param/input-output/param-bitreg[record-type=%1]").arg(rt));
+        root->SelectSingleNode(QString(DXQ_BITREG_BY_TYPE).arg(rt));
     if (!reg)
       continue;
-    const QString regCaption = reg->GetStrNodeDef(QStringLiteral("caption"), QString());
-    const IXXMLNodeList strings = reg->SelectNodes(QStringLiteral("string"));
+    const QString regCaption = reg->GetStrNodeDef(DX_CAPTION, QString());
+    const IXXMLNodeList strings = reg->SelectNodes(DX_STRING);
     for (int j = 0; j < strings->GetCount(); ++j)
-      bits.append({strings->GetItem(j)->GetStrNodeDef(QStringLiteral("value"), QString()) + QStringLiteral(" - ") +
+      bits.append({strings->GetItem(j)->GetStrNodeDef(DX_VALUE, QString()) + QStringLiteral(" - ") +
                        regCaption,
                    QVariant::fromValue(TRegRef{rt, j})});
   }
@@ -421,10 +422,10 @@ void TEventPDFReportFrame::FillRegLists(QListWidget *Measure, QListWidget *Perma
 }
 
 void TEventPDFReportFrame::FillLevelDescs(QListWidget *List) {
-  const IXXMLNodeList levels = FDescriptor->Root->SelectNodes(QStringLiteral("event/event-level/string"));
+  const IXXMLNodeList levels = FDescriptor->Root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_LEVEL, DX_STRING}));
   QList<QPair<QString, QVariant>> entries;
   for (int i = 0; i < levels->GetCount(); ++i) {
-    const QString caption = levels->GetItem(i)->GetStrNodeDef(QStringLiteral("value[1]"), QString());
+    const QString caption = levels->GetItem(i)->GetStrNodeDef(DXQ_FIRST_VALUE, QString());
     entries.append({caption, QVariant::fromValue(TLevelDesc{i + 1, caption})});
   }
   List->blockSignals(true);
@@ -437,10 +438,10 @@ void TEventPDFReportFrame::SetDescriptor(const TSimpleDeviceDescriptor *Desc) {
   if (!Desc)
     return;
   const IXXMLNode root = Desc->Root;
-  const IXXMLNodeList levels = root->SelectNodes(QStringLiteral("event/event-level/string"));
+  const IXXMLNodeList levels = root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_LEVEL, DX_STRING}));
   QList<QPair<QString, QVariant>> levelRefs;
   for (int i = 0; i < levels->GetCount(); ++i)
-    levelRefs.append({levels->GetItem(i)->GetStrNodeDef(QStringLiteral("value[1]"), QString()),
+    levelRefs.append({levels->GetItem(i)->GetStrNodeDef(DXQ_FIRST_VALUE, QString()),
                       QVariant::fromValue(TRegRef{i, -1})});
   SetByPosition(CheckListBoxLevel, levelRefs);
   FillRegLists(CheckListBoxMeasure, CheckListBoxPermanent, CheckListBoxVariable);
@@ -451,11 +452,11 @@ void TEventPDFReportFrame::SetDescriptor(const TSimpleDeviceDescriptor *Desc) {
   clbStartEvent->clear();
   clbStopEvent->clear();
   FEventDescs.clear();
-  const IXXMLNodeList events = root->SelectNodes(QStringLiteral("event/event-item"));
+  const IXXMLNodeList events = root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_ITEM}));
   for (int i = 0; i < events->GetCount(); ++i) {
     const IXXMLNode e = events->GetItem(i);
-    const TEventDesc ed{e->GetIntNodeDef(QStringLiteral("byte-code"), 0), e->GetStrNodeDef(QStringLiteral("string"), QString()),
-                        e->GetIntNodeDef(QStringLiteral("byte-level-mask"), 0)};
+    const TEventDesc ed{e->GetIntNodeDef(DX_BYTE_CODE, 0), e->GetStrNodeDef(DX_STRING, QString()),
+                        e->GetIntNodeDef(DX_BYTE_LEVEL_MASK, 0)};
     // An event of a level the descriptor does not list cannot be chosen by
     // its level: it is left out rather than ending the rebuild.
     if (ed.level < 1 || ed.level > levels->GetCount()) {

@@ -1,8 +1,10 @@
 #include "descriptor_test_util.h"
 #include "uCharMap.h"
 #include "uDescriptorDecoder.h"
+#include "uDescriptorXml.h"
 #include "uErrors.h"
 
+#include <QSet>
 #include <gtest/gtest.h>
 
 namespace {
@@ -353,4 +355,98 @@ TEST_F(DecoderTest, TextsKeepLineBreaksAsBlanksAndDropCodesWithoutCharacter) {
   // Display texts: 0x01 is the line break, 0x7B nobody's code.
   EXPECT_EQ(r->D->Root->SelectSingleNode("event/event-item/string")->GetText(), U("А В "));
   EXPECT_EQ(r->D->Root->SelectSingleNode("measure/measure-item/string")->GetText(), "abc");
+}
+
+// Readers take every name and query from the vocabulary: a decoded image must
+// hold nothing else, each record type must sit in the element its type names,
+// and every shared query must find what a reader looks for.
+TEST_F(DecoderTest, DecodedImageSpeaksTheReadersVocabulary) {
+  const auto r = DecodeContent(FullContent());
+  const IXXMLNode root = r->D->Root;
+  ASSERT_EQ(root->GetNodeName(), DX_ROOT);
+  QSet<QString> known;
+  for (const char *n : DX_ELEMENT_NAMES)
+    known.insert(QString::fromLatin1(n));
+  QSet<QString> written;
+  const IXXMLNodeList all = root->SelectNodes(QStringLiteral("//*"));
+  for (int i = 0; i < all->GetCount(); ++i) {
+    const IXXMLNode n = all->GetItem(i);
+    written.insert(n->GetNodeName());
+    EXPECT_TRUE(known.contains(n->GetNodeName())) << n->GetNodeName().toStdString();
+    if (const IXXMLNode t = n->SelectSingleNode(DX_RECORD_TYPE))
+      EXPECT_STREQ(DescElementOfRecordType(t->GetText().toInt()), n->GetNodeName().toLatin1().constData());
+  }
+  // A name no decoded image holds is a name no reader can ever find; only the
+  // calibration read adds its two afterwards.
+  EXPECT_EQ(known.subtract(written), QSet<QString>({DX_CCADDR, DX_CCVALUE}));
+
+  const auto first = [&](const QString &Path) { return root->GetStrNode(Path); };
+  const QString measureMreg = first(DxPath({DX_MEASURE, DX_MEASURE_ITEM, DX_MREG}));
+  const QString measureIder = first(DxPath({DX_MEASURE, DX_MEASURE_ITEM, DX_IDER}));
+  const QString numMreg = first(DxPath({DX_PARAM, DX_PARAM_NUM, DX_MREG}));
+  const QString enumMreg = first(DxPath({DX_PARAM, DX_PARAM_ENUM, DX_MREG}));
+  const QString bitMreg = first(DxPath({DX_PARAM, DX_INPUT_OUTPUT, DX_PARAM_BITREG, DX_MREG}));
+  const QString eventCode = first(DxPath({DX_EVENT, DX_EVENT_ITEM, DX_BYTE_CODE}));
+  const QString setIder = first(DxPath({DX_USTAV, DX_USTAV_NUM, DX_IDER}));
+  const QString setLevel = first(DxPath({DX_USTAV, DX_USTAV_NUM, DX_BYTE_LEVEL_MASK}));
+  const QString levelIder = first(DxPath({DX_USTAV, DX_USTAV_LEVEL, DX_STRING, DX_IDER}));
+  const IXXMLNode setpoint = root->SelectSingleNode(DxPath({DX_USTAV, DX_USTAV_NUM}));
+  const IXXMLNode enumNode = root->SelectSingleNode(DxPath({DX_PARAM, DX_PARAM_ENUM}));
+  const struct {
+    IXXMLNode From;
+    QString Query;
+  } queries[] = {
+      {root, DXQ_MAPPED},
+      {root, QString(DXQ_MAPPED_BY_MREG).arg(numMreg)},
+      {root, DXQ_ALL_MREG},
+      {root, QString(DXQ_MEASURE_BY_IDER).arg(measureIder)},
+      {root, QString(DXQ_MEASURE_BY_MREG).arg(measureMreg)},
+      {root, DXQ_MEASURE_READABLE},
+      {root, QString(DXQ_MEASURE_NAME_BY_MREG).arg(measureMreg)},
+      {root, QString(DXQ_MEASURE_ANY_BY_MREG).arg(measureMreg)},
+      {setpoint, QString(DXQ_MEASURE_BY_FLASH_FROM_SETPOINT).arg(setpoint->GetStrNode(DX_WORD_MEASURE_IDER))},
+      {root, DXQ_MEASURE_SCALE_REGS},
+      {root, QString(DXQ_PARAM_ANY_BY_MREG).arg(numMreg)},
+      {root, QString(DXQ_PARAM_NUM_NAME_BY_MREG).arg(numMreg)},
+      {root, QString(DXQ_PARAM_ENUM_BY_MREG).arg(enumMreg)},
+      {root, DXQ_PARAM_ENUMS_MAPPED},
+      {root, DXQ_PARAM_PAGE_ITEMS},
+      {root, DXQ_PARAM_PASSWORD},
+      {root, QString(DXQ_BITREG_BY_TYPE).arg(RT_BITREG_RELAYS)},
+      {root, QString(DXQ_BITREG_BY_MREG).arg(bitMreg)},
+      {root, QString(DXQ_BIT_BY_TYPE_AND_IDER).arg(RT_BITREG_INPUTS).arg(0)},
+      {root, QString(DXQ_EVENT_BY_CODE).arg(eventCode)},
+      {root, DXQ_EVENT_LEVELS_NAMED},
+      {root, QString(DXQ_EVENT_LEVEL_TEXT).arg(first(DxPath({DX_EVENT, DX_EVENT_LEVEL, DX_STRING, DX_IDER})))},
+      {root, DXQ_EVENT_WORD_COUNTS},
+      {root, QString(DXQ_USTAV_BY_IDER).arg(setIder)},
+      {root, QString(DXQ_USTAV_NAME_BY_IDER).arg(setIder)},
+      {root, DXQ_USTAV_MAPPED},
+      {root, QString(DXQ_USTAV_BY_LEVEL).arg(setLevel)},
+      {root, DXQ_USTAV_SETPOINTS},
+      {root, QString(DXQ_USTAV_LEVEL_BY_IDER).arg(levelIder)},
+      {root, QString(DXQ_USTAV_LEVEL_TEXT).arg(levelIder)},
+      {root, DXQ_GROUP_MREG},
+      {root, QString(DXQ_GROUP_MREG_N).arg(2)},
+      {setpoint, QString(DXQ_MREG_N).arg(2)},
+      {enumNode, DXQ_NAME},
+      {enumNode, DXQ_NAME_FIRST},
+      {enumNode, DXQ_FIRST_STRING},
+      {enumNode, DXQ_VALUE_STRINGS},
+      {enumNode, DXQ_VALUE_NODES},
+      {enumNode, DXQ_VALUE_TEXTS},
+      {enumNode, DXQ_FIRST_VALUE_TEXTS},
+      {enumNode, QString(DXQ_VALUE_TEXT_AT).arg(2)},
+      {enumNode, QString(DXQ_VALUE_TEXT).arg(1)},
+      {enumNode, QString(DXQ_VALUE_PLAIN).arg(1)},
+      {enumNode->SelectSingleNode(DXQ_VALUE_STRINGS), DXQ_FIRST_VALUE},
+  };
+  for (const auto &q : queries) {
+    ASSERT_TRUE(q.From) << q.Query.toStdString();
+    EXPECT_GT(q.From->SelectNodes(q.Query)->GetCount(), 0) << q.Query.toStdString();
+  }
+  EXPECT_EQ(root->SelectNodes(DXQ_GROUP_MREG)->GetCount(), 2);
+  EXPECT_EQ(root->GetStrNode(QString(DXQ_BITREG_BY_TYPE).arg(RT_BITREG_RELAYS) + '/' + DX_CAPTION),
+            BitRegCaption(RT_BITREG_RELAYS));
+  EXPECT_EQ(DescriptorCacheFileName(0x0012ABCD), "0012ABCD.xml"); // as the identification writes it
 }

@@ -10,6 +10,7 @@
 #include "uDeviceboardSetup.h"
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
+#include "uLogger.h"
 #include "uOscFrame.h"
 #include "uOscHeadFrame.h"
 #include "uOscNoteForm.h"
@@ -210,6 +211,13 @@ const TPageShot Shots[] = {
        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(S.Form->NDevice->menuAction()).center());
      },
      {}, true},
+    // The log pane after the identification, with a line of each level at its end.
+    {"log", "TabSheetDashboard",
+     [](TDemoSession &S) {
+       S.Form->OpenLogTab();
+       Logger().Info(QStringLiteral("an information line shows in navy"));
+       Logger().Error(QStringLiteral("an error line shows in red"));
+     }},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).
