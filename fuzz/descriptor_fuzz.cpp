@@ -11,6 +11,9 @@
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+  // Names decode through the program's own character map, as at run time.
+  static const bool mapped = (SetCharMap(BuiltInCharMap()), true);
+  (void)mapped;
   // A fresh object per input: a document keeps the trees of its earlier loads.
   TSimpleDeviceDescriptor desc;
   QByteArray bytes(reinterpret_cast<const char *>(Data), qsizetype(Size));

@@ -2,4 +2,3 @@ kv_add_test(uDescriptorDecoder_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDescripto
   LIBS kvcore devcontent)
 kv_add_test(uSimpleDeviceDescriptor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSimpleDeviceDescriptor_test.cpp
   LIBS kvcore devcontent)
-kv_add_test(descriptor_regress_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/descriptor_regress_test.cpp LIBS kvcore)

@@ -577,24 +577,6 @@ struct TLiveFixture : ::testing::Test {
 
 using IOChain3Live = TLiveFixture;
 
-TEST_F(IOChain3Live, PageWriteChainWritesReadsBackAndShowsTheValues) {
-  TPage page;
-  TIo write(Words({100, 0x1111, 101, 0x2222, 300, 0x3333})), read(Words({100, 101, 300}));
-  Gen.newList()
-      .msg("Запись параметров")
-      .writeReg(write.In)
-      .msg("Чтение параметров")
-      .readReg(read.In, read.Out)
-      .execMethod(&page, "ShowValues")
-      .msg("Готово")
-      .run();
-  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
-  EXPECT_EQ(Messages, (QStringList{"Запись параметров", "Чтение параметров", "Готово"}));
-  EXPECT_EQ(page.Shown, 1);
-  EXPECT_EQ(read.Out.data(), write.Data);
-  EXPECT_EQ(Device.Register(TSimArea::Holding, 300), 0x3333);
-}
-
 TEST_F(IOChain3Live, SramFlashAndClockStepsStoreWhatTheDeviceHolds) {
   Device.SetRegisters(TSimArea::Sram, 0x40, {0xA1B2, 0xC3D4});
   Device.SetRegisters(TSimArea::Flash, 0x200, {0x1234, 0x5678, 0x9ABC});
@@ -621,47 +603,6 @@ TEST_F(IOChain3Live, SramFlashAndClockStepsStoreWhatTheDeviceHolds) {
   TResponseParser p;
   p.Fill(clock.Out.data());
   EXPECT_DOUBLE_EQ(p.ReadDouble(), QDateTimeToDateTime(moment));
-}
-
-TEST_F(IOChain3Live, ADeviceExceptionEndsTheChainThroughTheErrorHandler) {
-  Device.SetFault({TSimFaultKind::Exception, 2, 0x03});
-  TIo io(Words({5}));
-  int errors = 0;
-  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("not reached");
-  c.setEvent(1, [&](TIOChain3 *Step, const QList<int> &) {
-    ++errors;
-    EXPECT_EQ(Step->FType, ctReadReg);
-  });
-  c.run();
-  ASSERT_TRUE(WaitFor("Ошибка устройства 02"));
-  EXPECT_EQ(errors, 1);
-  EXPECT_TRUE(io.Out.data().isEmpty()) << "no value of a failed read is stored";
-  EXPECT_FALSE(Messages.contains("not reached"));
-}
-
-TEST_F(IOChain3Live, PollThenDeviceAddressTalksToTheDeviceThatAnswered) {
-  Device.SetAddress(7);
-  Device.SetRegister(TSimArea::Holding, 1, 77);
-  Tool.SetDeviceAddr(7);
-  TAddrList found;
-  TIo io(Words({1}));
-  Gen.newList().poll(7, found).setDeviceAddr(found).readReg(io.In, io.Out).msg("Готово").run();
-  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
-  EXPECT_EQ(found, TAddrList{7});
-  EXPECT_EQ(io.Out.data(), Words({1, 77}));
-}
-
-TEST_F(IOChain3Live, TheBreakStopsAChainWaitingForTheDevice) {
-  Device.SetFault({TSimFaultKind::LateAnswer, 200, 0x03});
-  TIo io(Words({5}));
-  int aborted = 0;
-  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out).msg("not reached");
-  c.setEvent(0, [&](TIOChain3 *, const QList<int> &) { ++aborted; });
-  c.run();
-  Gen.abort();
-  ASSERT_TRUE(WaitFor("Прервано"));
-  EXPECT_EQ(aborted, 1);
-  EXPECT_FALSE(Messages.contains("not reached"));
 }
 
 #include "uIOChain3_test.moc"

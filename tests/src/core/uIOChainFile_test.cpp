@@ -19,7 +19,6 @@
 #include "uDateTime.h"
 #include "uDevSimFiles.h"
 #include "uDevSimProcess.h"
-#include "uDeviceContent.h"
 #include "uDeviceIO.h"
 #include "uErrors.h"
 #include "uFiles.h"
@@ -693,31 +692,6 @@ TEST_P(IOChainDevsim, DeviceStepsReadWriteClockAndSpecialCommands) {
   EXPECT_EQ(d.Devsim().WaitFor("special "), "F0");
 }
 
-TEST_P(IOChainDevsim, DescriptorIsReadWholeOnAMissAndFromTheCacheOnAHit) {
-  TDevsimChains d(GetParam(), {"--demo-files"});
-  const QByteArray image = BuildDeviceImage(DemoDeviceContent()).Bytes;
-  std::vector<std::pair<int, int>> progress;
-  TChainProgressEvent onProgress = [&](int P, int M, uint32_t) { progress.emplace_back(P, M); };
-  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).readFile(129, 1, d.Path("DeviceDescriptor.bin")), onProgress));
-  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
-  const QByteArray got = LoadFileBytes(d.Path("DeviceDescriptor.bin"));
-  const int frames = int(progress.size());
-  EXPECT_EQ(got.size(), qsizetype(frames) * 128);
-  EXPECT_EQ(got.left(image.size()), image);
-  EXPECT_GT(frames, int(image.size() / 128)) << "the whole image";
-  EXPECT_EQ(progress.back(), std::make_pair(100, 100));
-
-  const QString key = QString::fromLatin1(image.mid(44, 4).toHex().toUpper());
-  QDir().mkpath(d.Path("cache"));
-  SaveFileBytes(d.Path("cache/" + key + ".bin"), image);
-  SaveFileBytes(d.Path("cache/" + key + ".xml"), "<device-descriptor/>");
-  progress.clear();
-  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).readFile(129, 1, d.Path("second.bin")), onProgress));
-  EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{100, 100}})) << "one frame, then the cache";
-  EXPECT_EQ(LoadFileBytes(d.Path("second.bin")), image);
-  EXPECT_EQ(LoadFileBytes(d.Path("second.xml")), "<device-descriptor/>");
-}
-
 TEST_P(IOChainDevsim, FlashHeadAndZlibSubFileAreReadUnpackedAndCached) {
   // File 150: a container whose payload does not match its digest.
   QTemporaryDir dir;
@@ -751,53 +725,6 @@ TEST_P(IOChainDevsim, FlashHeadAndZlibSubFileAreReadUnpackedAndCached) {
   EXPECT_EQ(d.Messages, QStringList{"Ошибка контрольной суммы файла " + d.Path("bad.xml")});
   EXPECT_FALSE(QFile::exists(d.Path("bad.xml")));
   EXPECT_EQ(QDir(d.Path("cache")).entryList(QDir::Files).size(), 1) << "nothing more cached";
-}
-
-TEST_P(IOChainDevsim, EventRingIsReadAcrossItsWrap) {
-  TDevsimChains d(GetParam(), {"--demo-files"});
-  const int recordBytes = 9 + 2 * EventValueWords(DemoDeviceContent());
-  ASSERT_TRUE(d.Run(d.New()
-                        .setFrameSize(uint16_t(recordBytes))
-                        .execNext([](TIOChain3 *Next, const QList<int> &) {
-                          TIOChain3readFile *s = CastIOChain3readFile(Next);
-                          s->setFrameLimit(256);
-                          s->setFrameFirst(250); // after the newest record the page knew
-                          s->setFrameLast(250);
-                          s->setLastTime(ChainBaseDate);
-                        }, {})
-                        .readFile(128, 3, d.Path("eventlog.bin"))));
-  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
-  const QByteArray events = LoadFileBytes(d.Path("eventlog.bin"));
-  const std::vector<TSimEventRecord> records = DemoEventRecords();
-  ASSERT_GT(records.size(), 6u) << "the journal crosses the end of the ring";
-  ASSERT_EQ(events.size(), qsizetype(records.size()) * recordBytes) << "from slot 250 on; the first empty slot ends the read";
-  for (size_t i = 0; i < records.size(); ++i)
-    EXPECT_EQ(events.mid(qsizetype(i) * recordBytes, 7), SimStamp(records[i].Moment)) << i;
-}
-
-TEST_P(IOChainDevsim, OscillogramDirectoryAndItsRecordsAreServedInFramesOf128) {
-  TDevsimChains d(GetParam(), {"--demo-files"});
-  auto frames = [](int Last) {
-    return [Last](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLast(uint16_t(Last)); };
-  };
-  // 16 + 32 x 12 bytes: four frames. Eight channels and one bit register
-  // make blocks of 290 bytes; two seconds are 200 blocks, 58000 bytes.
-  ASSERT_TRUE(d.Run(d.New()
-                        .setFrameSize(128)
-                        .execNext(frames(3), {})
-                        .readFile(132, 0, d.Path("osch.bin"))
-                        .execNext(frames(58000 / 128), {})
-                        .readFile(1, 0, d.Path("osc.bin"))));
-  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
-  const QByteArray dir = LoadFileBytes(d.Path("osch.bin"));
-  ASSERT_EQ(dir.size(), 512);
-  EXPECT_EQ(dir.left(5), Bytes({3, 12, 1, 0, 1})) << "the newest in slot 0";
-  EXPECT_EQ(dir.mid(16, 12), Bytes({0, 0, 0, 26, 3, 5, 16, 15, 2, 25, 1, 1})) << "third entry, two hours on";
-  EXPECT_EQ(dir.mid(16 + 12, 12), QByteArray(12, char(0xFF)));
-  const QByteArray osc = LoadFileBytes(d.Path("osc.bin"));
-  ASSERT_EQ(osc.size(), (58000 / 128 + 1) * 128);
-  EXPECT_NE(osc.left(58000), QByteArray(58000, '\0'));
-  EXPECT_EQ(osc.mid(58000), QByteArray(osc.size() - 58000, '\0')) << "frames past the record read as zeros";
 }
 
 TEST_P(IOChainDevsim, TwoFrameWriteIsComparedAndAFlippedByteFailsTheCompare) {

@@ -338,39 +338,6 @@ TEST(ComtradeStream, KnownSinesGiveTheirRmsAndFundamental) {
   EXPECT_EQ(C.Config.AnalogChannel(2).Offset, -4000.0);
 }
 
-TEST(ComtradeStream, ConvertedPairReadsBackUnchanged) {
-  TOscRecordPlan Plan;
-  Plan.SampleCount = 1800;
-  Plan.Analog = {TOscWave{12000, 50, 30, 0}, TOscWave{-500, 150, 0, 5}};
-  Plan.BitRegisters = {TOscBitRegister{3, {TOscBit{false, {100, 900}}, TOscBit{true, {}}, TOscBit{}}}};
-  const IXXMLNode Root =
-      Descriptor({{0, "Ток, фаза A", 1, 1000, {}, {}, 10}, {1, "U0", 1, 10}}, {{17, {"Пуск", "-", "Откл"}}},
-                 {0, 1}, {17});
-  TConverted C;
-  Convert(C, Root, BuildOscRecord(Plan), 1000);
-  QTemporaryDir Dir;
-  C.Config.SaveToFile(Dir.filePath("r.cfg"));
-  C.Data.SaveToFile(Dir.filePath("r.dat"));
-
-  TComtradeConfig Config;
-  QString Warning;
-  Config.LoadFromFile(Dir.filePath("r.cfg"), Warning);
-  TComtradeData Data;
-  Data.LoadFromFile(Dir.filePath("r.dat"), &Config);
-  EXPECT_EQ(Config.AnalogChannel(0).Id, QString::fromUtf8("Ток фаза A"));
-  EXPECT_EQ(Config.AnalogChannel(0).A, 0.001);
-  ASSERT_EQ(Config.DigitalCount(), 2);
-  EXPECT_EQ(Config.DigitalChannel(1).Id, QString::fromUtf8("Откл"));
-  EXPECT_EQ(Config.Rate(0).Samples, 1800.0);
-  EXPECT_EQ(Config.Rate(0).LastSample, 1799);
-  EXPECT_EQ(Config.GetTriggerOffsetMs(), 500);
-  EXPECT_EQ(Data.ToBytes(), C.Data.ToBytes());
-  for (int s = 0; s < 1800; s += 97) {
-    EXPECT_EQ(Data.GetRaw(0, s), C.Data.GetRaw(0, s));
-    EXPECT_EQ(Data.GetDigitalValue(0, s), OscBitAt(Plan.BitRegisters[0].Bits[0], s / 18 * 18)) << s;
-  }
-}
-
 
 TEST(ComtradeStream, AStandardReaderFindsWhatTheConversionWrote) {
   if (!QFile::exists("/usr/bin/python3"))

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -650,19 +649,4 @@ TEST(ComtradeData, AppendsPastTheSizedArraysAreRefused) {
   EXPECT_THROW(R.T.AddDigital(1), EKvRange);
   EXPECT_THROW(R.T.AddTimeStamp(2), EKvRange);
   EXPECT_THROW(R.Data.SetRaw(0, 2, 1), EKvRange);
-}
-
-TEST(Comtrade, DamagedFilesAreRefusedOrReadNeverCrash) {
-  const QByteArray GoodCfg = Cfg1991(), GoodDat = "0,0,-12,7,1\r\n1,556,3,4,0\r\n2,1111,-5,6,1\r\n";
-  QRandomGenerator Rng(1991);
-  auto Damaged = [&Rng](const QByteArray &Good) {
-    QByteArray Bytes = Good.left(Rng.bounded(Good.size() + 1));
-    for (int k = Rng.bounded(4); k > 0 && !Bytes.isEmpty(); --k)
-      Bytes[Rng.bounded(Bytes.size())] = char(Rng.bounded(256));
-    return Bytes;
-  };
-  for (int i = 0; i < 2000; ++i)
-    EXPECT_FALSE(LoadError(Damaged(GoodCfg)).isEmpty());
-  for (int i = 0; i < 300; ++i)
-    EXPECT_FALSE(DataError(Damaged(GoodDat)).isEmpty());
 }
