@@ -11,7 +11,7 @@
 #include "uIOChain3.h"
 #include "uLogger.h"
 #include "uMainForm.h"
-#include "uMessageSink.h"
+#include "uLinkKit.h"
 #include "uModbus.h"
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
@@ -45,22 +45,19 @@ void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString()
 namespace {
 enum class TLink { Tcp, Pty };
 
-class IdentificationLink : public ::testing::TestWithParam<TLink> {
+class IdentificationLink : public TShownCapture, public ::testing::WithParamInterface<TLink> {
 protected:
   void SetUp() override {
+    TShownCapture::SetUp();
     FOldCurrent = QDir::currentPath();
     RegUseStoreFile(FDir.filePath("user.conf"));
     MultiLingual() = TMultiLingual();
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
-      Shown << Text;
-      return TMsgResult::Ok;
-    });
     LoadDemoDevice(Device);
   }
   void TearDown() override {
     Form.reset();
     Server.reset();
-    SetMessageSink(FOldSink);
+    TShownCapture::TearDown();
     QDir::setCurrent(FOldCurrent);
   }
 
@@ -128,11 +125,9 @@ protected:
   TSimDevice Device;
   std::unique_ptr<TDevSimServer> Server;
   std::unique_ptr<TMainForm> Form;
-  QStringList Shown;
 
 private:
   QString FOldCurrent;
-  TMessageSink FOldSink;
   std::unique_ptr<TAppIniFile> FIni;
 };
 

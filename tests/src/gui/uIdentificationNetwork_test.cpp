@@ -8,7 +8,7 @@
 #include "uIOChain3.h"
 #include "uLogger.h"
 #include "uMainForm.h"
-#include "uMessageSink.h"
+#include "uLinkKit.h"
 #include "uModbustcpForm.h"
 #include "uMultiLingual.h"
 #include "uPlacement.h"
@@ -33,17 +33,14 @@ constexpr int Unit = 5;
 
 // The demo device (unit 5) on 127.0.0.1 and a main window whose own link
 // points elsewhere: only the chosen target can reach the device.
-class NetworkTarget : public ::testing::Test {
+class NetworkTarget : public TShownCapture {
 protected:
   void SetUp() override {
+    TShownCapture::SetUp();
     FOldCurrent = QDir::currentPath();
     QDir::setCurrent(FDir.path());
     RegUseStoreFile(FDir.filePath("user.conf"));
     MultiLingual() = TMultiLingual();
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
-      Shown << Text;
-      return TMsgResult::Ok;
-    });
     LoadDemoDevice(Device);
     Device.SetAddress(Unit);
     Server = std::make_unique<TDevSimServer>(Device);
@@ -67,7 +64,7 @@ protected:
     Form.reset();
     Agent.Stop();
     Server.reset();
-    SetMessageSink(FOldSink);
+    TShownCapture::TearDown();
     QDir::setCurrent(FOldCurrent);
   }
 
@@ -108,11 +105,9 @@ protected:
   TSimAgent Agent;
   std::unique_ptr<TDevSimServer> Server;
   std::unique_ptr<TMainForm> Form;
-  QStringList Shown;
 
 private:
   QString FOldCurrent;
-  TMessageSink FOldSink;
   std::unique_ptr<TAppIniFile> FIni;
 };
 } // namespace
