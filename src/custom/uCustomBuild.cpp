@@ -15,11 +15,12 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <QtEndian>
 #include <memory>
 
 namespace CustomFiles {
-QStringList ProjectNames() { return {Config, Ident, Logic, CustomLogic0, CustomLogic}; }
+QStringList ProjectNames() { return {Config, Identification, Logic, CustomLogic0, CustomLogic}; }
 } // namespace CustomFiles
 
 namespace {
@@ -71,12 +72,15 @@ struct TStopWatch {
   bool Done = false;
 };
 
-void WatchStoppedLogic(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
-  Chain.setOnEnd([&Chain, Watch] {
-    if (Watch->Off && !Watch->Done) {
-      Chain.Message(QString::fromUtf8(CustomTexts::LogicStopped));
-      Chain.Log().Error(QString::fromUtf8(CustomTexts::LogicStopped));
-    }
+void WatchStoppedLogic(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
+  Chain.setOnEnd([&Gen, &Chain, Watch] {
+    if (!Watch->Off || Watch->Done)
+      return;
+    const QString text = QString::fromUtf8(CustomTexts::LogicStopped);
+    Chain.Log().Error(text);
+    // A failing chain shows its own text right after it has ended: this one
+    // comes next, so that the status line is left saying what it means.
+    QTimer::singleShot(0, &Gen, [&Gen, text] { Gen.newList().msg(text).run(); });
   });
 }
 
@@ -142,7 +146,7 @@ QByteArray BuildParamStream(const TDeviceDescriptor &Desc, bool All) {
 
 void SetDescFrames(TIOChain3 *Next) {
   auto *write = dynamic_cast<TIOChain3writeFile *>(Next);
-  KvCheck(write && Next->FType == ctWriteFile, "TIOChain3writeFile expected");
+  KvCheck(write, "TIOChain3writeFile expected");
   const qint64 frames = (QFileInfo(write->FFileName).size() + DescFrameBytes - 1) / DescFrameBytes;
   write->setFrameFirst(0);
   write->setFrameLast(CheckedCast<uint16_t>(frames > 0 ? frames - 1 : 0));
@@ -233,7 +237,7 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
 
   if (State.Source == 2) {
     status(CustomTexts::CheckIdent);
-    if (FileCrc32(WorkFile(dir, CustomFiles::Ident)) != Env.DeviceIdentCrc)
+    if (FileCrc32(WorkFile(dir, CustomFiles::Identification)) != Env.DeviceIdentCrc)
       Fail(CustomTexts::BadIdentFile);
   }
 
@@ -264,7 +268,7 @@ void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate,
   TDeviceDescriptor &desc = DeviceOfModule(*State.Module);
   const QByteArray code = LoadFileBytes(WorkFile(dir, CustomFiles::Generated));
   const QByteArray descBin = BuildDescBin(desc, code, DateToBcd(CoreDate), DateToBcd(Today),
-                                          FileCrc32(WorkFile(dir, CustomFiles::Ident)),
+                                          FileCrc32(WorkFile(dir, CustomFiles::Identification)),
                                           WorkFile(dir, CustomFiles::HeaderList));
   const QByteArray flash = BuildExtFlashBytes(dir);
   const QString descPath = WorkFile(dir, CustomFiles::Desc), flashPath = WorkFile(dir, CustomFiles::ExtFlash);
@@ -275,7 +279,7 @@ void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate,
   const auto wholeFlash = [](TIOChain3 *Next, const QList<int> &) { SetFlashFrames(Next, {}, {}); };
   const auto wholeDesc = [](TIOChain3 *Next, const QList<int> &) { SetDescFrames(Next); };
   TIOChainList3 &c = Gen.newList();
-  WatchStoppedLogic(c, watch);
+  WatchStoppedLogic(Gen, c, watch);
   c.msg(Text(CustomTexts::SpecOff))
       .exec([watch] { watch->Off = true; })
       .specCmd(ctSpecCmdOff)
@@ -316,7 +320,7 @@ void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, 
     SetCodeFrames(Next, LoadFileBytes(desc0), codeBytes);
   };
   TIOChainList3 &c = Gen.newList();
-  WatchStoppedLogic(c, watch);
+  WatchStoppedLogic(Gen, c, watch);
   AppendCustomLogicSteps(c, WorkDir, Hooks);
   c.setFrameSize(DescFrameBytes)
       .readFile(DescFileNo, 0, desc0)

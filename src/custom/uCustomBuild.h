@@ -26,7 +26,11 @@ class TDeviceDescriptor;
 class TModule;
 class TSchemaCompile;
 
+// The work files of the custom-logic page.
 namespace CustomFiles {
+inline const char *const SchemaCode = "SchemaCode.xml";
+inline const char *const Dummy = "dummy.xml";
+inline const char *const Internal = "internal.js";
 inline const char *const Generated = "generated.bin";
 inline const char *const Desc = "desc.bin";
 inline const char *const Desc0 = "desc0.bin";
@@ -34,7 +38,7 @@ inline const char *const ExtFlash = "extflash.bin";
 inline const char *const HeaderList = "header.lst";
 inline const char *const Head = "head.bin";
 inline const char *const Config = "config.xml";
-inline const char *const Ident = "identification.inc";
+inline const char *const Identification = "identification.inc";
 inline const char *const Logic = "logic.xml";
 inline const char *const CustomLogic0 = "custom-logic0.xml";
 inline const char *const CustomLogic = "custom-logic.xml";
@@ -117,6 +121,8 @@ struct TCustomBuildEnv {
   bool SaveSchema = false;                // debug/SaveSchema
   int BlockSize = 512;                    // device/block
   bool WriteAllSetting = true;            // setup/customWriteAll
+  bool ParamUstavWrite = false;           // setup/customParamUstavWrite
+  int CustomSetting = 1;                  // setup/custom: where a saved project keeps the edited logic
   std::function<void(const QString &)> Status;
 };
 

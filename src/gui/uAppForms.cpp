@@ -18,6 +18,7 @@
 #include "uUstavListForm.h"
 #include "uCustomParamIOForm.h"
 #include "uCustomUstavForm.h"
+#include "uUnitPropertyForm.h"
 
 namespace {
 QDialog *NewShell(QWidget *Owner, const char *Name) {
@@ -68,8 +69,10 @@ TAppForms CreateAppForms(QWidget *Owner, const TAppIniFile &Ini) {
   f.CustomParamIOForm = new TCustomParamIOForm(Owner);
   f.CustomUstavForm = new TCustomUstavForm(Owner);
   f.InOrder << f.CustomParamIOForm << f.CustomUstavForm;
-  for (const char *name : {"LabelEditForm", "ParamListForm", "UnitPropertyForm", "UstavListForm"})
+  for (const char *name : {"LabelEditForm", "ParamListForm"})
     f.InOrder << NewAppForm(Owner, name);
+  f.UnitPropertyForm = new TUnitPropertyForm(Owner);
+  f.InOrder << f.UnitPropertyForm << NewAppForm(Owner, "UstavListForm");
   f.PasswdForm = new TPasswdForm(Owner);
   f.PropertyForm = new TPropertyForm(Owner);
   f.InOrder << f.PasswdForm << f.PropertyForm;

@@ -20,6 +20,7 @@ class TModbustcpForm;
 class TCustomParamIOForm;
 class TCustomUstavForm;
 class TPreferenceForm;
+class TUnitPropertyForm;
 
 struct TAppForms {
   QList<QDialog *> InOrder;
@@ -36,6 +37,7 @@ struct TAppForms {
   TCustomParamIOForm *CustomParamIOForm = nullptr;
   TCustomUstavForm *CustomUstavForm = nullptr;
   TPreferenceForm *PreferenceForm = nullptr;
+  TUnitPropertyForm *UnitPropertyForm = nullptr;
 
   // The form named Name ("OscValueForm"), or null.
   QDialog *Form(const QString &Name) const;

@@ -47,6 +47,7 @@
 #include "uUstavLocalFrame.h"
 #include "uActionRules.h"
 #include "uCustomFrame.h"
+#include "uCharMap.h"
 #include "uDateTime.h"
 #include "uExcelFrame.h"
 #include "uVersionInfo.h"
@@ -114,6 +115,16 @@ QLabel *NewLabel(QWidget *Parent, const char *Name, const QString &Text) {
   auto *l = new QLabel(Text, Parent);
   l->setObjectName(Name);
   return l;
+}
+
+// A file command of a page row: asks for the name through the file-dialog
+// sink and hands it to Use; a cancelled dialog does nothing.
+std::function<void()> WithFile(TFileDialogKind Kind, const QString &Caption, const QString &Ext, const QString &Filter,
+                               std::function<void(const QString &)> Use) {
+  return [=] {
+    if (const QString path = AskFileName({Kind, Caption, Ext, Filter, {}, {}}); !path.isEmpty())
+      Use(path);
+  };
 }
 
 QString ColorName(uint32_t Color) {
@@ -361,6 +372,7 @@ void TMainForm::BuildActions() {
       delete editor;
       return;
     }
+    TranslateComponent(MultiLingual(), editor);
     editor->show();
   });
   connect(NEnglish, &QAction::triggered, this, [this] { SetLanguage(lnEnglish); });
@@ -1372,48 +1384,40 @@ void TMainForm::ConnectPageCommands() {
                                  std::pair{apFileSave, &TPageRow::Save}, std::pair{apFileSaveAs, &TPageRow::SaveAs}})
     connect(action, &QAction::triggered, this, guarded([this, command] { RunPageCommand(command); }));
 
-  // The pages' rows. A file command asks for its name first and does nothing when cancelled.
-  using TUse = std::function<void(const QString &)>;
-  const auto withFile = [](TFileDialogKind Kind, const QString &Caption, const QString &Ext, const QString &Filter,
-                           TUse Use) {
-    return [=] {
-      if (const QString path = AskFileName({Kind, Caption, Ext, Filter, {}, {}}); !path.isEmpty())
-        Use(path);
-    };
-  };
+  // The pages' rows.
   const auto on = [this](QWidget *Page) { return [this, Page] { return PageControl->currentWidget() == Page; }; };
   const auto tagged = [this](int Tag) {
     return [this, Tag] { return PageControl->ActiveSheet() && PageControl->ActiveSheet()->Tag() == Tag; };
   };
   using K = TFileDialogKind;
   AddPageRow({on(TabSheetDashboard), [this] { DashboardFrame->Refresh(); },
-              withFile(K::Open, QStringLiteral("Открыть титульную панель"), "xml", "*.xml",
+              WithFile(K::Open, QStringLiteral("Открыть титульную панель"), "xml", "*.xml",
                        [this](const QString &F) { DashboardFrame->LoadFromFile(F); }),
               [this] { DashboardFrame->Save(QString()); },
-              withFile(K::Save, QStringLiteral("Сохранить титульную панель как"), "xml", {},
+              WithFile(K::Save, QStringLiteral("Сохранить титульную панель как"), "xml", {},
                        [this](const QString &F) { DashboardFrame->Save(F); })});
   AddPageRow({on(TabSheetParam), [this] { ParamFrame->Refresh(); }, {}, {}, {}});
   AddPageRow({on(TabSheetUstav), [this] { UstavFrame->Refresh(); },
-              withFile(K::Open, QStringLiteral("Открыть набор уставок"), "us", "*.us",
+              WithFile(K::Open, QStringLiteral("Открыть набор уставок"), "us", "*.us",
                        [this](const QString &F) {
                          OpenLocalSet(F, QFileInfo(F).fileName().section(u'.', 0, 0) + TabCaptionTail);
                        }),
               {},
-              withFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us",
+              WithFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us",
                        [this](const QString &F) { UstavFrame->SaveToFile(F); })});
   AddPageRow({on(TabSheetEvent), [this] { EventFrame->ReadEventLog(); }, {}, {}, {}});
   AddPageRow({on(TabSheetOscHeader), [this] { OscHeadFrame->ReRead(); }, {}, {}, {}});
   // A local set: Refresh reads the fixed setpoints page again.
   AddPageRow({[this] { return ActiveLocalSet() != nullptr; }, [this] { UstavFrame->Refresh(); }, {},
               [this] { ActiveLocalSet()->SaveToFile(QString()); },
-              withFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", [this](const QString &F) {
+              WithFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", [this](const QString &F) {
                 ActiveLocalSet()->SaveToFile(F);
                 PageControl->setTabText(PageControl->currentIndex(), QFileInfo(F).fileName() + TabCaptionTail);
               })});
   AddPageRow({[this] { return ActiveFrame<TkvDeviceBoardFrame>() != nullptr; },
               [this] { ActiveFrame<TkvDeviceBoardFrame>()->Refresh(); }, {},
               [this] { ActiveFrame<TkvDeviceBoardFrame>()->Save(QString()); },
-              withFile(K::Save, QStringLiteral("Сохранить функциональные панели как"), "xml", {},
+              WithFile(K::Save, QStringLiteral("Сохранить функциональные панели как"), "xml", {},
                        [this](const QString &F) { ActiveFrame<TkvDeviceBoardFrame>()->Save(F); })});
   AddPageRow({tagged(-9), {}, {}, {}, [this] { ActiveFrame<TExcelFrame>()->SaveAs(); }});
   AddPageRow({[this] { return ActiveOscFrame() != nullptr; }, {}, {}, [this] { ActiveOscFrame()->SaveViewSettings(); },
@@ -1439,7 +1443,27 @@ void TMainForm::ConnectCustomLogic() {
       ShowEdgeError(e.Text());
     }
   });
-  AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); }, {}, {}, {}});
+  const auto askPack = [](TFileDialogKind Kind, const QString &Caption) {
+    return AskFileName({Kind, Caption, QStringLiteral("pack"), QStringLiteral("*.pack"), {}, {}});
+  };
+  const auto packSaveAs = [this, askPack] {
+    const QString path = askPack(TFileDialogKind::Save, QStringLiteral("Сохранить файл Внешней логики как"));
+    if (!path.isEmpty())
+      ActiveCustomFrame()->SaveAs(path);
+  };
+  AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); },
+              [this, askPack] {
+                const QString path = askPack(TFileDialogKind::Open, QStringLiteral("Открыть файл Внешней логики"));
+                if (!path.isEmpty())
+                  ActiveCustomFrame()->LoadFromFile(path);
+              },
+              [this, packSaveAs] {
+                if (ActiveCustomFrame()->FileName().isEmpty())
+                  packSaveAs();
+                else
+                  ActiveCustomFrame()->Save();
+              },
+              packSaveAs});
 }
 
 TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
@@ -1461,6 +1485,22 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.ApplyCustomLogicNames = [this] { FIdentification->ApplyCustomLogicNames(); };
   host.UstavNamesForm = FForms.CustomUstavForm;
   host.ParamIONamesForm = FForms.CustomParamIOForm;
+  host.UnitPropertyForm = FForms.UnitPropertyForm;
+  host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
+  host.BuildEnv = [this] {
+    TCustomBuildEnv env;
+    env.DeviceIdentCrc = FDescriptor->IdentCache;
+    env.CharMap = QByteArray(reinterpret_cast<const char *>(CharMapToDevice), 256);
+    std::vector<uint16_t> table(128);
+    const int records = FDescriptor->GetCalibrationTable(table);
+    env.Calibration.assign(table.begin(), table.begin() + records * 4);
+    env.SaveSchema = FIni.ReadBool("debug", "SaveSchema", false);
+    env.BlockSize = FIni.ReadInteger("device", "block", 512);
+    env.WriteAllSetting = FIni.ReadBool("setup", "customWriteAll", true);
+    env.ParamUstavWrite = FIni.ReadInteger("setup", "customParamUstavWrite", 0) != 0;
+    env.CustomSetting = FIni.ReadInteger("setup", "custom", 1);
+    return env;
+  };
   frame->SetHost(host);
   TranslateComponent(MultiLingual(), frame);
   frame->Initialize();

@@ -4,6 +4,7 @@
 #include "uErrors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -49,7 +50,9 @@ void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) 
   FRaw = Data.RawCells();
   FBits = Data.DigitalCells();
   FMissing = Data.MissingCells();
-  FLevels.assign(1, std::vector<TEntry>((size_t(FCount) + BaseSamples - 1) / BaseSamples, TEntry{NoMin, NoMax}));
+  FLevels.clear(); // BuildAll makes them
+  static std::atomic<uint64_t> Builds{0};
+  FStamp = ++Builds;
 }
 
 void TOscStripCache::Fold() {
@@ -92,6 +95,16 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
       Digital[i]->Bind(Data, int(i), true);
       Ds.push_back({Digital[i], int(i)});
     }
+  std::vector<TOscStripCache *> All;
+  for (const auto &List : {As, Ds})
+    for (const auto &[C, Channel] : List)
+      All.push_back(C);
+  // Level 0 is allocated on the cores too: the first touch of its pages costs
+  // as much as filling it.
+  InPieces(All.size(), 1, [&All](size_t First, size_t End) {
+    for (size_t i = First; i < End; ++i)
+      All[i]->FLevels.assign(1, std::vector<TEntry>((size_t(All[i]->FCount) + BaseSamples - 1) / BaseSamples));
+  });
   const int N = Data.SampleCount();
   const int32_t *Raw = Data.RawCells();
   const uint8_t *Bits = Data.DigitalCells();
@@ -139,10 +152,6 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
   };
   InPieces((size_t(N) + BaseSamples - 1) / BaseSamples, 256, Level0);
   // The upper levels, channel by channel, the channels shared among the cores.
-  std::vector<TOscStripCache *> All;
-  for (const auto &List : {As, Ds})
-    for (const auto &[C, Channel] : List)
-      All.push_back(C);
   InPieces(All.size(), 1, [&All](size_t First, size_t End) {
     for (size_t i = First; i < End; ++i)
       All[i]->Fold();
@@ -326,4 +335,18 @@ int64_t TOscStripCache::Bytes() const {
   for (const auto &L : FLevels)
     Sum += int64_t(L.size()) * int64_t(sizeof(TEntry));
   return Sum;
+}
+
+const std::vector<std::vector<TOscColumn>> &TOscColumnsMemo::Columns(const std::vector<const TOscStripCache *> &Caches,
+                                                                      int First, int Last, double TimeScale) {
+  std::vector<uint64_t> Stamps;
+  for (const TOscStripCache *C : Caches)
+    Stamps.push_back(C->Stamp());
+  if (Caches != FCaches || Stamps != FStamps || First != FFirst || Last != FLast || TimeScale != FScale) {
+    TOscStripCache::ColumnsOf(Caches, First, Last, TimeScale, FColumns);
+    FCaches = Caches;
+    FStamps = std::move(Stamps);
+    FFirst = First, FLast = Last, FScale = TimeScale;
+  }
+  return FColumns;
 }

@@ -53,6 +53,9 @@ public:
   int64_t Bytes() const;
   int LevelCount() const { return int(FLevels.size()); }
 
+  // Changes with every build, so that a cache rebuilt in place is told apart.
+  uint64_t Stamp() const { return FStamp; }
+
 private:
   struct TEntry {
     int32_t Min, Max; // Min > Max: no sample of the entry has a value
@@ -74,7 +77,25 @@ private:
   int FChannel = 0;
   bool FDigital = false;
   int FCount = 0;
+  uint64_t FStamp = 0;
   std::vector<std::vector<TEntry>> FLevels;
+};
+
+// The columns last asked for, kept for the next paint of the same samples at
+// the same scale: a change of amplitude, heights or cursors repaints the same
+// columns, and finding them is most of a dense paint.
+class TOscColumnsMemo {
+public:
+  // TOscStripCache::ColumnsOf, or its last answer when nothing differs.
+  const std::vector<std::vector<TOscColumn>> &Columns(const std::vector<const TOscStripCache *> &Caches, int First,
+                                                      int Last, double TimeScale);
+
+private:
+  std::vector<const TOscStripCache *> FCaches;
+  std::vector<uint64_t> FStamps;
+  int FFirst = 0, FLast = -1;
+  double FScale = 0.0;
+  std::vector<std::vector<TOscColumn>> FColumns;
 };
 
 // Index lies within the record (callers clip to it). Inline: a paint reads

@@ -355,17 +355,63 @@ void TOscDrawer::RenderCurve(QImage *Image, QPainter *Painter, const std::vector
   }
 }
 
-void TOscDrawer::RenderFrame(TBitmapFrame &Frame) const {
-  const TOscView &V = *FCommon->View;
-  Frame.Bitmap = QImage(Frame.Bounds.size(), QImage::Format_Alpha8);
-  Frame.Bitmap.fill(0);
-  // Columns as far beyond the strip's edges as the pen reaches, so that
-  // strips meet as one curve.
-  int From = 0, To = -1;
-  V.ColumnRange(int64_t(Frame.Bounds.left()) - TOscView::PenReach,
-                int64_t(Frame.Bounds.left()) + Frame.Bounds.width() + TOscView::PenReach, From, To);
-  RenderCurve(&Frame.Bitmap, nullptr, FCache.Columns(From, To, V.TimeScale), Frame.Bounds.left(),
-              Frame.Bounds.height() / 2, V.TimeScale <= 0.1);
+void TOscDrawer::PrepareFrames(const std::vector<TOscDrawer *> &Drawers) {
+  if (Drawers.empty())
+    return;
+  const TOscCommon &Common = *Drawers.front()->FCommon;
+  const TOscView &V = *Common.View;
+  if (V.PlotWidth <= 0)
+    return;
+  const int K = V.FirstVisibleStrip();
+  for (TOscDrawer *D : Drawers) {
+    const TFramesKey Key{V.TimeScale, V.AmplitudeScale * D->AmplFactor, V.PlotWidth, Common.AnalogStrip.height(),
+                         D->Settings.PenWidth};
+    if (!(Key == D->FFramesKey))
+      D->FFrames.clear();
+    D->FFramesKey = Key;
+    // A strip either side of the two shown is kept, for scrolling back and forth.
+    std::erase_if(D->FFrames, [K](const auto &F) { return F->Index < K - 1 || F->Index > K + 2; });
+  }
+  for (const int Index : {K, K + 1}) {
+    std::vector<TOscDrawer *> Missing;
+    std::vector<const TOscStripCache *> Caches;
+    for (TOscDrawer *D : Drawers)
+      if (!D->Frame(Index)) {
+        Missing.push_back(D);
+        Caches.push_back(&D->FCache);
+      }
+    if (Missing.empty())
+      continue;
+    const TOscStripSpan Span = V.StripSpan(Index);
+    // As far above, below and beyond the strip's ends as a pen reaches, so
+    // that strips meet as one curve.
+    const QRect Bounds(Span.Left, -TOscView::PenReach, V.PlotWidth,
+                       Common.AnalogStrip.height() + 2 * TOscView::PenReach);
+    int From = 0, To = -1;
+    V.ColumnRange(int64_t(Bounds.left()) - TOscView::PenReach,
+                  int64_t(Bounds.left()) + Bounds.width() + TOscView::PenReach, From, To);
+    std::vector<std::vector<TOscColumn>> Columns;
+    TOscStripCache::ColumnsOf(Caches, From, To, V.TimeScale, Columns);
+    for (size_t i = 0; i < Missing.size(); ++i) {
+      auto F = std::make_unique<TBitmapFrame>();
+      F->Index = Index;
+      F->FirstSample = Span.FirstSample;
+      F->SampleCount = Span.SampleCount;
+      F->Bounds = Bounds;
+      F->Bitmap = QImage(Bounds.size(), QImage::Format_Alpha8);
+      F->Bitmap.fill(0);
+      Missing[i]->RenderCurve(&F->Bitmap, nullptr, Columns[i], Bounds.left(), Bounds.height() / 2,
+                              V.TimeScale <= 0.1);
+      Missing[i]->FFrames.push_back(std::move(F));
+    }
+  }
+}
+
+const TBitmapFrame *TOscDrawer::Frame(int Index) const {
+  for (const auto &F : FFrames)
+    if (F->Index == Index)
+      return F.get();
+  return nullptr;
 }
 
 void TOscDrawer::PaintFromCache(int Top) {
@@ -373,31 +419,12 @@ void TOscDrawer::PaintFromCache(int Top) {
   const TOscView &V = *FCommon->View;
   if (!Image || Image->depth() != 32 || V.PlotWidth <= 0)
     return;
-  const TFramesKey Key{V.TimeScale, V.AmplitudeScale * AmplFactor, V.PlotWidth, FCommon->AnalogStrip.height(),
-                       Settings.PenWidth};
-  if (!(Key == FFramesKey))
-    FFrames.clear();
-  FFramesKey = Key;
+  PrepareFrames({this});
   const int K = V.FirstVisibleStrip();
-  // A strip either side of the two shown is kept, for scrolling back and forth.
-  std::erase_if(FFrames, [K](const auto &F) { return F->Index < K - 1 || F->Index > K + 2; });
   const int DX = V.SampleX(V.ScrollSample);
   const QRgb Color = ColorFromStored(Settings.Color).rgb();
-  for (int Index : {K, K + 1}) {
-    auto It = std::find_if(FFrames.begin(), FFrames.end(), [Index](const auto &F) { return F->Index == Index; });
-    if (It == FFrames.end()) {
-      const TOscStripSpan Span = V.StripSpan(Index);
-      auto F = std::make_unique<TBitmapFrame>();
-      F->Index = Index;
-      F->FirstSample = Span.FirstSample;
-      F->SampleCount = Span.SampleCount;
-      // As far above and below the strip as a pen reaches.
-      F->Bounds = QRect(Span.Left, -TOscView::PenReach, V.PlotWidth, Key.Height + 2 * TOscView::PenReach);
-      RenderFrame(*F);
-      FFrames.push_back(std::move(F));
-      It = std::prev(FFrames.end());
-    }
-    const TBitmapFrame &F = **It;
+  for (const int Index : {K, K + 1}) {
+    const TBitmapFrame &F = *Frame(Index);
     // The visible part: the strip shifted left by DX, clipped to the plot.
     const int Shift = F.Bounds.left() - DX;
     const int X0 = std::max(0, Shift), X1 = std::min({V.PlotWidth, Image->width(), Shift + F.Bitmap.width()});

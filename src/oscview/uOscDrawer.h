@@ -114,6 +114,9 @@ public:
   // pixel the curve covers keeps only the bits of the curve's colour, so the
   // curves of one axis combine on the white background. Notes are drawn apart.
   void PaintFromCache(int Top);
+  // The strips a paint of Drawers (analog, of one frame) will copy, made for
+  // all of them together: the samples are read once for all channels.
+  static void PrepareFrames(const std::vector<TOscDrawer *> &Drawers);
   const TBitmapFrameList &Frames() const { return FFrames; }
   // The time axis along y = Y from sample First to First + Count, with the
   // ticks of Grid (TOscView::TimeGrid without labels).
@@ -145,7 +148,7 @@ private:
   // Painter when Image is null, x shifted left by DX, zero line at Center.
   void RenderCurve(QImage *Image, QPainter *Painter, const std::vector<TOscColumn> &Columns, int DX, int Center,
                    bool Envelope) const;
-  void RenderFrame(TBitmapFrame &Frame) const;
+  const TBitmapFrame *Frame(int Index) const;
   QString ValueNoteText(int Sample, int Kind) const;
 
   TOscCommon *FCommon = nullptr;

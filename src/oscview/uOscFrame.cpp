@@ -997,14 +997,17 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
     // the screen; a printer is drawn on directly).
     auto FromStrips = [this](const TOscDrawer *D) { return FBitmapFrames && FCommon.Image && D->IsAnalog(); };
     std::vector<const TOscStripCache *> Caches;
+    std::vector<TOscDrawer *> StripDrawers;
     for (const TStrip &S : Strips)
       if (!FromStrips(S.Drawer))
         Caches.push_back(&S.Drawer->Cache());
-    std::vector<std::vector<TOscColumn>> Columns;
+      else
+        StripDrawers.push_back(S.Drawer);
+    TOscDrawer::PrepareFrames(StripDrawers);
     // Columns as far beyond the plot's edges as a pen reaches.
     int From = 0, To = -1;
     FView.ColumnRange(int64_t(DX) - TOscView::PenReach, int64_t(DX) + FView.PlotWidth + TOscView::PenReach, From, To);
-    TOscStripCache::ColumnsOf(Caches, From, To, FView.TimeScale, Columns);
+    const std::vector<std::vector<TOscColumn>> &Columns = FColumns.Columns(Caches, From, To, FView.TimeScale);
     for (size_t k = 0, c = 0; k < Strips.size(); ++k) {
       TOscDrawer *D = Strips[k].Drawer;
       D->CenterY = Strips[k].CenterY;

@@ -265,5 +265,6 @@ private:
   int FFirstDrawer = 0;
   int FPhasorPanelWidth = 200;
   bool FBitmapFrames = false;
+  TOscColumnsMemo FColumns;
   QImage FImage;
 };

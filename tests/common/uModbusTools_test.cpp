@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <random>
 
 #include "uDateTime.h"
 #include "uErrors.h"
@@ -263,35 +262,4 @@ TEST(ModbusTools, DeliveryLogsTheCauseOfAFailure) {
   front.Deliver(Answer(id, 0x63, 0x80, 0, {}));
   EXPECT_TRUE(LastLogLineEndsWith(QString("Executed protocol error (20) ") + HexBytes(Answer(id, 0x63, 0x80, 0, {}))));
   EXPECT_EQ(calls, 3) << "failures and unknown commands reach the chain too";
-}
-
-TEST(ModbusTools, RandomAndTruncatedAnswersNeverCrashTheDelivery) {
-  TCaptureFront front;
-  const TReplyId id = front.RegisterReply([](TResponseParser &p, const TAnswerHead &, std::span<const uint8_t>) {
-    const int n = p.ReadByte();
-    for (int i = 0; i < n; ++i) {
-      p.ReadWord();
-      p.ReadWord();
-    }
-  });
-  std::mt19937 rng(12345);
-  for (int i = 0; i < 2000; ++i) {
-    QByteArray a = Answer(id, uint8_t(rng() % 40), 0, 0, {});
-    const int extra = int(rng() % 64);
-    for (int k = 0; k < extra; ++k)
-      a.append(char(rng()));
-    a.truncate(int(rng() % (a.size() + 1)));
-    front.Deliver(a);
-  }
-  TResponseParser p;
-  for (int i = 0; i < 500; ++i) {
-    QByteArray a(int(rng() % 30), char(rng()));
-    p.Fill(a);
-    try {
-      while (true)
-        p.ReadDate();
-    } catch (const EKvProtocol &) {
-    }
-    EXPECT_LE(p.Index(), a.size() + 2);
-  }
 }

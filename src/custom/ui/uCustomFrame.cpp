@@ -17,10 +17,13 @@
 #include "uSchemaDeviceDescriptor.h"
 #include "uSchemaEditorPanel.h"
 #include "uSchemaModule.h"
+#include "uUnitPropertyForm.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -174,6 +177,7 @@ void TkvCustomFrame::BuildComponents() {
       FHost.ParamIONamesForm->exec();
     });
   });
+  ConnectBuildCommands();
 }
 
 void TkvCustomFrame::Guard(const std::function<void()> &Command) {
@@ -196,7 +200,7 @@ void TkvCustomFrame::ShowStatus(const QString &Text) {
 
 void TkvCustomFrame::SetFileName(const QString &Value) {
   FFileName = Value;
-  LabelFileName->setText(Value);
+  LabelFileName->setText(QFileInfo(Value).fileName());
 }
 
 TDeviceDescriptor *TkvCustomFrame::Descriptor() const {
@@ -338,6 +342,8 @@ void TkvCustomFrame::LoadLogic() {
   FSchemaEditor->ClearLibraryTree();
   FSchemaEditor->SetConfigurator(FConfigurator.get());
   FSchemaEditor->ClearUndo();
+  FInputChoices = FillInputChoices(*FModule);
+  FOutputChoices = FillOutputChoices(*FModule);
 }
 
 void TkvCustomFrame::MergeCustomLogic() {
@@ -419,3 +425,131 @@ void TkvCustomFrame::UpdateActions() {
 bool TkvCustomFrame::KeyDown(QKeyEvent *Event) { return FSchemaEditor && FSchemaEditor->FormKeyDown(Event); }
 
 bool TkvCustomFrame::MouseWheel(QWheelEvent *Event) { return FSchemaEditor && FSchemaEditor->FormMouseWheel(Event); }
+
+// ---- build, writes, restore, project file, unit dialog
+
+void TkvCustomFrame::ConnectBuildCommands() {
+  connect(ToolButtonCompile, &QToolButton::clicked, this, [this] { Guard([this] { Build(); }); });
+  connect(ToolButtonCustomLogicWrite, &QToolButton::clicked, this, [this] { Guard([this] { WriteCustomLogic(); }); });
+  connect(ToolButtonUndo, &QToolButton::clicked, this, [this] { Guard([this] { Undo(); }); });
+  connect(ListViewUnit, &QListWidget::itemDoubleClicked, this, [this] { Guard([this] { UnitDialog(); }); });
+}
+
+TCustomLogicState TkvCustomFrame::LogicState() const {
+  TCustomLogicState s;
+  s.WorkDir = FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath();
+  s.Configurator = FConfigurator.get();
+  s.Module = FModule.get();
+  s.LogicDoc = FLogicDoc;
+  s.CustomDoc = FCustomDoc;
+  s.Units = FUnits;
+  s.Source = FSource;
+  return s;
+}
+
+TCustomWriteHooks TkvCustomFrame::WriteHooks() const {
+  TCustomWriteHooks h;
+  h.CheckFlashHeader = FHost.CheckFlashHeader;
+  h.SubFileStart = FHost.SetFlashSubFileStart;
+  h.ShowMessage = [](const QString &Text) { ShowMessageText(Text); };
+  h.Progress = FHost.Progress;
+  return h;
+}
+
+TCustomBuildEnv TkvCustomFrame::BuildEnv() const { return FHost.BuildEnv ? FHost.BuildEnv() : TCustomBuildEnv(); }
+
+void TkvCustomFrame::Build() {
+  if (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
+    return;
+  if (FHost.EnterTempFolder)
+    FHost.EnterTempFolder();
+  StoreUnit();
+  TCustomBuildEnv env = BuildEnv();
+  env.Status = [this](const QString &Text) {
+    ShowStatus(Text);
+    QCoreApplication::processEvents();
+  };
+  TCustomLogicState state = LogicState();
+  const TCustomWrite write = BuildCustomLogic(state, env, *FSchemaCompile, FErrors, FParamStream);
+  if (write == TCustomWrite::All)
+    ::WriteAll(*FHost.ChainGen(), state, FCoreDate.date(), QDate::currentDate(), FParamStream, env.ParamUstavWrite,
+               WriteHooks());
+  else
+    ::WriteLogic(*FHost.ChainGen(), state.WorkDir, FParamStream, WriteHooks());
+}
+
+void TkvCustomFrame::WriteCustomLogic() {
+  if (FHost.EnterTempFolder)
+    FHost.EnterTempFolder();
+  StoreUnit();
+  ::WriteCustomLogic(*FHost.ChainGen(), LogicState(), WriteHooks());
+  if (FHost.ApplyCustomLogicNames)
+    FHost.ApplyCustomLogicNames();
+}
+
+void TkvCustomFrame::Undo() {
+  if (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(CustomTexts::UndoQuestion)) != TMsgResult::Yes)
+    return;
+  if (FHost.EnterTempFolder)
+    FHost.EnterTempFolder();
+  RestoreCustomLogic(LogicState().WorkDir);
+  FCurrentItem = -1;
+  FinishRead();
+}
+
+void TkvCustomFrame::Save() {
+  if (!FCustomDoc || FFileName.isEmpty())
+    return;
+  if (FHost.EnterTempFolder)
+    FHost.EnterTempFolder();
+  StoreUnit();
+  SaveProject(LogicState(), FFileName, BuildEnv().CustomSetting);
+  FSchemaEditor->ClearUndo();
+}
+
+void TkvCustomFrame::SaveAs(const QString &FileName) {
+  SetFileName(FileName);
+  Save();
+}
+
+void TkvCustomFrame::LoadFromFile(const QString &FileName) {
+  if (!FInitialized)
+    return;
+  if (FHost.EnterTempFolder)
+    FHost.EnterTempFolder();
+  StoreUnit();
+  // All five files are checked before any is replaced; a bad project leaves
+  // the work folder and the page as they were.
+  LoadProject(LogicState().WorkDir, FileName);
+  SetFileName(FileName);
+  LoadLogic();
+  MergeCustomLogic();
+  if (FHost.ApplyCustomLogicNames)
+    FHost.ApplyCustomLogicNames();
+  FSource = lsProject;
+  FCurrentItem = -1;
+  ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
+  if (FHost.SetAutoPoll)
+    FHost.SetAutoPoll(0);
+}
+
+void TkvCustomFrame::UnitDialog() {
+  TUnitPropertyForm *form = FHost.UnitPropertyForm;
+  if (!form || FCurrentItem < 0 || FCurrentItem >= FUnits.size())
+    return;
+  TCustomUnit &unit = FUnits[FCurrentItem];
+  TModule &shown = FSchemaEditor->Module();
+  form->SetCaption(ListViewUnit->item(FCurrentItem)->text());
+  form->SetChoices(FInputChoices, UnitChoicesChecked(shown, 0, FInputChoices), FOutputChoices,
+                   UnitChoicesChecked(shown, 1, FOutputChoices),
+                   OutputsOfOtherUnits(FCustomRoot, unit.Node->GetIntAttr(QStringLiteral("orgid"), 0)));
+  if (form->exec() != QDialog::Accepted)
+    return;
+  unit.Caption = form->GetCaption();
+  ListViewUnit->item(FCurrentItem)->setText(unit.Caption);
+  unit.Node->SetStrAttr(QStringLiteral("caption"), unit.Caption);
+  shown.Caption = unit.Caption;
+  ApplyUnitChoices(shown, 0, FInputChoices, form->InputChecked());
+  ApplyUnitChoices(shown, 1, FOutputChoices, form->OutputChecked());
+  FSchemaEditor->ZoomBy(0);
+}

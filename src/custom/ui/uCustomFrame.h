@@ -4,6 +4,7 @@
 // lists the custom units and shows the chosen one in the embedded schema
 // editor. Main thread only.
 #include "ixml.h"
+#include "uCustomBuild.h"
 #include "uCustomLogic.h"
 
 #include <QBuffer>
@@ -33,6 +34,7 @@ class TIOChainGen;
 class TModule;
 class TSchemaCompile;
 class TSchemaEditorPanel;
+class TUnitPropertyForm;
 
 // What the page needs of the main window.
 struct TCustomFrameHost {
@@ -51,20 +53,12 @@ struct TCustomFrameHost {
   std::function<void()> ApplyCustomLogicNames;
   TCustomUstavForm *UstavNamesForm = nullptr;
   TCustomParamIOForm *ParamIONamesForm = nullptr;
+  // The build's view of the connected device and of the settings.
+  std::function<TCustomBuildEnv()> BuildEnv;
+  std::function<void(uint8_t Value)> SetAutoPoll;
+  TUnitPropertyForm *UnitPropertyForm = nullptr;
 };
 
-// The work files of the page.
-namespace CustomFiles {
-inline const char *const SchemaCode = "SchemaCode.xml";
-inline const char *const Dummy = "dummy.xml";
-inline const char *const Internal = "internal.js";
-inline const char *const Head = "head.bin";
-inline const char *const Config = "config.xml";
-inline const char *const Identification = "identification.inc";
-inline const char *const Logic = "logic.xml";
-inline const char *const CustomLogic0 = "custom-logic0.xml";
-inline const char *const CustomLogic = "custom-logic.xml";
-} // namespace CustomFiles
 
 // Where the loaded logic came from.
 enum TLogicSource : uint8_t { lsNone = 0, lsDevice = 1, lsProject = 2 };
@@ -143,6 +137,19 @@ public:
   QListWidget *ListViewUnit = nullptr;
   QSplitter *Splitter1 = nullptr;
 
+  // Builds the logic and writes it (after the confirmation), the custom
+  // logic alone, the restore of the initial custom logic (after its
+  // confirmation), the logic project, the unit dialog on the shown unit.
+  void Build();
+  void WriteCustomLogic();
+  void Undo();
+  void Save();
+  void SaveAs(const QString &FileName);
+  void LoadFromFile(const QString &FileName);
+  void UnitDialog();
+  const QList<TOrgChoice> &InputChoices() const { return FInputChoices; }
+  const QList<TOrgChoice> &OutputChoices() const { return FOutputChoices; }
+
 private:
   void BuildComponents();
   void WriteResources();
@@ -172,4 +179,9 @@ private:
   uint8_t FSource = lsNone;
   QBuffer FParamStream;
   QDateTime FCoreDate;
+  QList<TOrgChoice> FInputChoices, FOutputChoices;
+  TCustomLogicState LogicState() const;
+  TCustomWriteHooks WriteHooks() const;
+  TCustomBuildEnv BuildEnv() const;
+  void ConnectBuildCommands();
 };

@@ -334,6 +334,7 @@ void TSchemaEditor::BuildTree() {
       Guard([&] { FState.ArmPlacement(nullptr, nullptr); });
   });
   // Names are edited only below "Локальные модули".
+  TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   connect(TreeView, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *Node) {
     if (TreeView->topLevelItemCount() > 2 && Node != TreeView->topLevelItem(2) &&
         TopOf(Node) == TreeView->topLevelItem(2))
@@ -442,42 +443,40 @@ void TSchemaEditor::DeleteTreeNode(QTreeWidgetItem *Node) {
 }
 
 void TSchemaEditor::TreePopup(const QPoint &Pos) {
-  QTreeWidgetItem *node = TreeView->itemAt(Pos);
-  if (!node)
-    return;
-  QTreeWidgetItem *top = TopOf(node);
+  if (QTreeWidgetItem *node = TreeView->itemAt(Pos)) {
+    const std::unique_ptr<QMenu> menu = TreeMenu(node);
+    menu->exec(TreeView->viewport()->mapToGlobal(Pos));
+  }
+}
+
+std::unique_ptr<QMenu> TSchemaEditor::TreeMenu(QTreeWidgetItem *Node) {
+  QTreeWidgetItem *top = TopOf(Node);
   const bool root = Module() && !Module()->Module;
   const bool inModules = root && top == TreeView->topLevelItem(1);
   const bool inLocal = root && TreeView->topLevelItemCount() > 2 && top == TreeView->topLevelItem(2);
-  const int kind = KindOf(node);
-  QMenu menu;
-  QAction *toScheme = menu.addAction(QString());
-  toScheme->setEnabled(kind == nkFunction || kind == nkModuleItem);
-  connect(toScheme, &QAction::triggered, this, [&] { Guard([&] { TreeNodeToScheme(node); }); });
-  QAction *addNode = menu.addAction(QStringLiteral("Добавить узел"));
-  addNode->setEnabled((inModules || inLocal) && kind == nkNone);
-  connect(addNode, &QAction::triggered, this, [&] {
-    auto *n = new QTreeWidgetItem(node, {QStringLiteral("Новый узел")});
+  const int kind = KindOf(Node);
+  auto menu = std::make_unique<QMenu>();
+  auto add = [&](const QString &Text, bool Enabled, std::function<void()> Run) {
+    QAction *a = menu->addAction(Text);
+    a->setEnabled(Enabled);
+    connect(a, &QAction::triggered, this, [this, Run] { Guard(Run); });
+  };
+  add(QString(), kind == nkFunction || kind == nkModuleItem, [this, Node] { TreeNodeToScheme(Node); });
+  add(QStringLiteral("Добавить узел"), (inModules || inLocal) && kind == nkNone, [this, Node] {
+    auto *n = new QTreeWidgetItem(Node, {QStringLiteral("Новый узел")});
     n->setFlags(n->flags() | Qt::ItemIsEditable);
-    node->setExpanded(true);
+    Node->setExpanded(true);
     FCopySource = nullptr;
   });
-  QAction *addModule = menu.addAction(QStringLiteral("Добавить модуль"));
-  addModule->setEnabled((inModules || inLocal) && kind == nkNone);
-  connect(addModule, &QAction::triggered, this, [&] {
-    Guard([&] {
-      const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"),
-                                        QStringLiteral("XML files (*.xml);;All files (*.*)"), {}, {}});
-      if (!name.isEmpty())
-        AddModuleNode(node, name);
-    });
+  add(QStringLiteral("Добавить модуль"), (inModules || inLocal) && kind == nkNone, [this, Node] {
+    const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"),
+                                      QStringLiteral("XML files (*.xml);;All files (*.*)"), {}, {}});
+    if (!name.isEmpty())
+      AddModuleNode(Node, name);
   });
-  QAction *props = menu.addAction(QStringLiteral("Свойства"));
-  props->setEnabled(kind == nkModuleItem);
-  QAction *edit = menu.addAction(QStringLiteral("Редактировать модуль"));
-  edit->setEnabled(kind == nkModuleItem);
-  connect(edit, &QAction::triggered, this, [&] {
-    TModule *m = ObjectOf<TModuleItem>(node)->Module.get();
+  add(QStringLiteral("Свойства"), kind == nkModuleItem, [] {});
+  add(QStringLiteral("Редактировать модуль"), kind == nkModuleItem, [this, Node] {
+    TModule *m = ObjectOf<TModuleItem>(Node)->Module.get();
     auto *w = new TSchemaEditor(this);
     w->setWindowFlag(Qt::Window);
     w->setAttribute(Qt::WA_DeleteOnClose);
@@ -488,13 +487,10 @@ void TSchemaEditor::TreePopup(const QPoint &Pos) {
     w->FState.ZoomBy(FState.Zoom());
     w->show();
   });
-  QAction *copyPaste = menu.addAction(inLocal ? QStringLiteral("Вставить") : QStringLiteral("Копировать"));
-  copyPaste->setEnabled((inModules || inLocal) && FCopySource);
-  connect(copyPaste, &QAction::triggered, this, [&] { FCopySource = inModules ? node : nullptr; });
-  QAction *del = menu.addAction(QStringLiteral("Удалить"));
-  del->setEnabled((inModules || inLocal) && node != top);
-  connect(del, &QAction::triggered, this, [&] { DeleteTreeNode(node); });
-  menu.exec(TreeView->viewport()->mapToGlobal(Pos));
+  add(inLocal ? QStringLiteral("Вставить") : QStringLiteral("Копировать"), (inModules || inLocal) && FCopySource,
+      [this, Node, inModules] { FCopySource = inModules ? Node : nullptr; });
+  add(QStringLiteral("Удалить"), (inModules || inLocal) && Node != top, [this, Node] { DeleteTreeNode(Node); });
+  return menu;
 }
 
 // ---- calls of the page and the main window ----

@@ -6,7 +6,6 @@
 #include "uSchemaEditorState.h"
 
 #include <QMainWindow>
-#include <QPointer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -94,6 +93,8 @@ public:
   // Under "Локальные модули" (root module only): a module item read from a file.
   QTreeWidgetItem *AddModuleNode(QTreeWidgetItem *Parent, const QString &FileName);
   void DeleteTreeNode(QTreeWidgetItem *Node);
+  // The tree's pop-up menu for Node, its items enabled by where Node stands.
+  std::unique_ptr<QMenu> TreeMenu(QTreeWidgetItem *Node);
 
   // TSchemaEditorHost
   bool EditComment(TComment &Comment) override;
@@ -143,7 +144,6 @@ private:
   QTreeWidgetItem *FCopySource = nullptr;
   // Module items of the tree, by the node that carries them.
   std::map<QTreeWidgetItem *, std::unique_ptr<TModuleItem>> FModuleItems;
-  TModule *FArmedModule = nullptr;
   bool FSyncing = false;
   void BuildMenus();
   void BuildPalette();

@@ -362,6 +362,18 @@ TEST_F(IOChainFile, ZlibReadWithACachedDigestStopsAfterTheFirstFrame) {
   EXPECT_EQ(Local("logic.xml"), text);
 }
 
+// Frame numbers are 16-bit on the wire: a container announcing more frames
+// than that must end the read, not wrap round to frame 0 and stop early.
+TEST_F(IOChainFile, ZlibReadOfMoreFramesThanTheWireCountsIsARangeError) {
+  QByteArray head = Container(QByteArray(108, 'z'), 128);
+  head[2] = char(0x80); // P = 8 MiB: 65537 frames of 128
+  Gen.newList().setFrameSize(128).readFile(140, 2, Path("logic.xml")).exec(MarkDone).run();
+  Front.Answer({});
+  EXPECT_EQ(Front.Serve(140, head, 128), std::vector<int>{0});
+  EXPECT_FALSE(Done);
+  EXPECT_EQ(Messages, QStringList{"frame number out of range: 65536"});
+}
+
 TEST_F(IOChainFile, ZlibReadWithAWrongDigestKeepsTheEarlierCopyAndCachesNothing) {
   Put("logic.xml", "earlier");
   Put("logic.xml.z", "earlier z");

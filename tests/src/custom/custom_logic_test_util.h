@@ -22,6 +22,8 @@ struct TLogicPackage {
     TModule &r = *D.Root;
     D.Device->FParamCommon.Ustav1.FModbusObject.Reg = 100;
     D.Device->FParamCommon.Ustav2.FModbusObject.Reg = 150;
+    D.Ustavs[1]->Custom = true;
+    D.Ustavs[1]->Values = {0x1234, 0x5678};
     Z = AddElement(r, atLabel, 0, 10, 4);
     Z->Caption = "Z";
     AddLink(r, AddFunction(r, "zero", 4, 4), 0, Z, 0);
@@ -60,8 +62,8 @@ struct TLogicPackage {
     return d;
   }
   void Save(const char *Name, const IXXMLDocument &Doc) { SaveXMLDocument(Doc, D.Dir.filePath(Name)); }
-  // The unit's content: In -> "not" -> Out; Extra unlinked "and" blocks.
-  void Unit(const IXXMLDocument &Custom, const TOrg &In, const TOrg &Out, int Extra = 0) {
+  // The unit's content: In -> Nots "not" blocks in a row -> Out; Extra unlinked "and" blocks.
+  void Unit(const IXXMLDocument &Custom, const TOrg &In, const TOrg &Out, int Extra = 0, int Nots = 1) {
     auto base = NewRoot();
     base->AbstractList.Add([&] {
       auto *m = new TModule(base.get(), CustomId);
@@ -74,9 +76,13 @@ struct TLogicPackage {
     auto unit = NewRoot();
     ApplyUnitChoices(*unit, 0, {{"in", In}}, {true});
     ApplyUnitChoices(*unit, 1, {{"out", Out}}, {true});
-    TElement *n = AddFunction(*unit, "not", 14, 4);
-    AddLink(*unit, unit->InintList[0], 0, n, 0);
-    AddLink(*unit, n, 0, unit->OutintList[0], 0);
+    TAbstract *last = unit->InintList[0];
+    for (int i = 0; i < Nots; ++i) {
+      TElement *n = AddFunction(*unit, "not", 14, 4 + 4 * i);
+      AddLink(*unit, last, 0, n, 0);
+      last = n;
+    }
+    AddLink(*unit, last, 0, unit->OutintList[0], 0);
     for (int i = 0; i < Extra; ++i)
       AddFunction(*unit, "and", 20, 4 + 4 * i);
     const IXXMLNodeList children = node->SelectNodes("*");

@@ -132,7 +132,7 @@ TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
   EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
   EXPECT_EQ(status, QStringList({"Загрузка", "Слияние", "Компиляция"}));
   EXPECT_GT(p.File("generated.bin").size(), 0);
-  EXPECT_TRUE(stream.data().isEmpty()) << "no custom setpoint";
+  EXPECT_EQ(stream.data(), QByteArray("\x65\x00\x34\x12\x97\x00\x78\x56", 8)) << "the custom setpoint only";
   // The build merges into the base logic as loaded: a second one merges once more, not twice.
   const int blocks = p.Module->AbstractList.Count();
   EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);

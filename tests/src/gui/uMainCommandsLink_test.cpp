@@ -224,7 +224,8 @@ TEST_F(MainCommandsLink, EveryEnabledMenuCommandRunsOnEveryPageWithoutAnErrorBox
   // Report and export: text report, descriptor and event description.
   const QDir work(S.Form->GetTempFolder());
   EXPECT_TRUE(QFileInfo(work.filePath("desc.txt")).size() > 0);
-  EXPECT_TRUE(QFile(work.filePath("desc.xml")).open(QIODevice::ReadOnly));
+  QFile xml(work.filePath("desc.xml"));
+  EXPECT_TRUE(xml.open(QIODevice::ReadOnly) && xml.readLine().startsWith(R"(<?xml version="1.0" encoding="windows-1251"?>)"));
   EXPECT_TRUE(QFile::exists(S.Dir.filePath("event.xml")));
   EXPECT_TRUE(Shown.contains("Отчет сохранен в файле desc.txt"));
   EXPECT_TRUE(Shown.contains("Сохранено в файле " + S.Dir.filePath("event.xml")));

@@ -89,13 +89,18 @@ TEST(OscStripCache, ColumnsEqualBruteForceAtEveryScaleAndEdge) {
   ASSERT_EQ(Caches[1].SampleCount(), N);
   const std::pair<int, int> Ranges[] = {{0, N - 1}, {3, 4324}, {4321, 4321}, {6990, 7105}, {7003, 7080}, {9999, 20000}};
   std::vector<std::vector<TOscColumn>> Out;
-  for (double Scale : {0.0013, 0.01, 0.0999, 0.1, 0.37, 1.0, 2.5, 1024.0})
-    for (const auto &[First, Last] : Ranges) {
+  TOscColumnsMemo Memo;
+  for (const auto &[First, Last] : Ranges)
+    for (double Scale : {0.0013, 0.01, 0.0999, 0.1, 0.37, 1.0, 2.5, 1024.0}) {
       TOscStripCache::ColumnsOf({&Caches[0], &Caches[1]}, First, Last, Scale, Out);
       for (bool Digital : {false, true}) {
+        const auto Brute = BruteColumns(R.Data, Digital, First, std::min(Last, N - 1), Scale);
         std::string Why;
-        EXPECT_TRUE(Same(Out[Digital], BruteColumns(R.Data, Digital, First, std::min(Last, N - 1), Scale), Why))
+        EXPECT_TRUE(Same(Out[Digital], Brute, Why))
             << (Digital ? "discrete" : "analog") << " scale " << Scale << " " << First << ".." << Last << ": " << Why;
+        // The memo answers anew for every other range or scale, and again alike.
+        for (int Twice = 0; Twice < 2; ++Twice)
+          EXPECT_TRUE(Same(Memo.Columns({&Caches[0], &Caches[1]}, First, Last, Scale)[Digital], Brute, Why)) << Why;
       }
     }
 }

@@ -13,6 +13,7 @@
 #include "uDevSimFiles.h"
 #include "uDevSimServer.h"
 #include "uFiles.h"
+#include "uFileDialogSink.h"
 #include "uIOChain3.h"
 #include "uIdentification.h"
 #include "uLogger.h"
@@ -31,6 +32,7 @@
 #include <QAction>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QLabel>
 #include <QListWidget>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -297,6 +299,51 @@ TEST_P(CustomFrameFaults, NamesAppliedToTheRunTimeDescriptorEqualTheDialogs) {
               io->sgParam->Cells(2, r)) << "circuit row " << r;
   }
   EXPECT_EQ(io->sgParam->Cells(2, 17), "Реле один");
+}
+
+
+// The demo's logic built and written by the page (logic only), restored
+// without a word to the device, saved as a project through the main
+// window's file commands; a spoiled project leaves the page as it was.
+TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+    Shown << Text;
+    return Kind == TMsgKind::Question ? TMsgResult::Yes : TMsgResult::Ok;
+  });
+  Device.ClearLogs();
+  Shown.clear();
+  Page->Build();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Shown, QStringList({"Внимание! Запись СКЛ изменит логическую схему прибора. Продолжить?", "Готово"}))
+      << Statuses.join("|").toStdString();
+  EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+  const QByteArray code = LoadFileBytes(FDir.filePath("generated.bin"));
+  const QByteArray image = Device.FileBytes(DemoDevice::DescriptorFileNo);
+  EXPECT_EQ(image.mid(CodeFirstFrame(image, code.size()) * 128, code.size()), code);
+
+  Device.ClearLogs();
+  Page->Undo();
+  EXPECT_TRUE(Device.RequestLog().empty()) << "a restore sends nothing";
+  EXPECT_EQ(LoadFileBytes(FDir.filePath("custom-logic.xml")), LoadFileBytes(FDir.filePath("custom-logic0.xml")));
+  EXPECT_EQ(Page->Source(), lsDevice);
+
+  const QString project = FDir.filePath("demo.pack");
+  const TFileDialogSink oldDialogs = SetFileDialogSink([project](const TFileDialogRequest &) { return project; });
+  Form->apFileSave->trigger(); // no project yet: asks for the name
+  EXPECT_TRUE(QFile::exists(project));
+  EXPECT_EQ(Page->LabelFileName->text(), "demo.pack");
+  QByteArray spoiled = LoadFileBytes(project);
+  spoiled[spoiled.size() - 20] = char(spoiled[spoiled.size() - 20] ^ 1);
+  SaveFileBytes(project, spoiled);
+  const QByteArray custom = LoadFileBytes(FDir.filePath("custom-logic.xml"));
+  Form->apFileLoad->trigger();
+  EXPECT_EQ(Shown.last(), "invalid HashValue");
+  EXPECT_EQ(LoadFileBytes(FDir.filePath("custom-logic.xml")), custom);
+  ExpectLogicKept();
+  SetFileDialogSink(oldDialogs);
+  SetMessageSink(fixture);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tcp, CustomFrameFaults, ::testing::Values(TLink::Tcp));

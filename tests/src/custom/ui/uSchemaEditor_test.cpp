@@ -2,13 +2,20 @@
 
 #include "../schema_test_util.h"
 #include "uGraphic.h"
+#include "uDemoDevice.h"
+#include "uDeviceContent.h"
+#include "uFileDialogSink.h"
+#include "uFiles.h"
 #include "uLabelEditForm.h"
+#include "uModbusIderList.h"
+#include "uSchemaDeviceDescriptor.h"
 #include "uLinkNode.h"
 #include "uPrintDialog.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QPrinter>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
@@ -189,4 +196,79 @@ TEST(SchemaEditor, NewUserSessionThroughTheWindow) {
     QTest::qWait(200);
     s.W.grab().save(shot);
   }
+}
+
+// The ".ddf" import: a cancelled dialog and a broken file leave the module's
+// descriptor; the demo device's descriptor replaces it and reaches the blocks.
+TEST(SchemaEditor, DescriptorImport) {
+  TApp app;
+  TShown s;
+  QTemporaryDir dir;
+  const TDeviceContent c = DemoTerminalContent();
+  SaveFileBytes(dir.filePath("identification.inc"), DesignIdentification(c));
+  SaveFileBytes(dir.filePath("demo.ddf"), DesignDescriptorXml(c));
+  SaveFileBytes(dir.filePath("broken.ddf"), "<device");
+  ResetModbusIderList();
+  EnsureModbusIderList(dir.filePath("identification.inc"));
+  s.Place("and", 2, 2);
+  const auto *block = static_cast<TElement *>(s.Last());
+  const TSchemaDescriptor *before = s.M->Descriptor.get();
+  QList<bool> kept;
+  for (const QString answer : {QString(), dir.filePath("broken.ddf"), dir.filePath("demo.ddf")}) {
+    const TFileDialogSink old = SetFileDialogSink([&](const TFileDialogRequest &) { return answer; });
+    s.W.Guard([&] { s.W.ImportDDF(); });
+    SetFileDialogSink(old);
+    kept << (s.M->Descriptor.get() == before);
+  }
+  EXPECT_EQ(kept, (QList<bool>{true, true, false}));
+  EXPECT_EQ(s.Messages.Texts.size(), 1); // the broken file's error
+  EXPECT_NE(DeviceOf(s.M->Descriptor.get()), nullptr);
+  EXPECT_EQ(block->Descriptor, s.M->Descriptor.get());
+  EXPECT_TRUE(s.W.mDDFEdit->isEnabled());
+  ResetModbusIderList();
+}
+
+// The tree's pop-up menu: what each node allows, and its commands.
+TEST(SchemaEditor, ModuleTreeMenu) {
+  TApp app;
+  TShown s;
+  QTemporaryDir dir;
+  {
+    TFakeDescriptorReader reader;
+    s.Place("and", 2, 2);
+    s.M->SaveToFile(dir.filePath("part.xml"));
+  }
+  auto enabled = [&](QTreeWidgetItem *Node) {
+    QString out;
+    const std::unique_ptr<QMenu> menu = s.W.TreeMenu(Node);
+    for (QAction *a : menu->actions())
+      out += a->isEnabled() ? '1' : '0';
+    return out;
+  };
+  auto run = [&](QTreeWidgetItem *Node, int Item) {
+    const std::unique_ptr<QMenu> menu = s.W.TreeMenu(Node);
+    menu->actions().at(Item)->trigger();
+  };
+  QTreeWidgetItem *functions = s.W.TreeView->topLevelItem(0), *local = s.W.TreeView->topLevelItem(2);
+  // to scheme, add node, add module, properties, edit, copy-paste, delete
+  EXPECT_EQ(enabled(functions), "0000000");
+  EXPECT_EQ(enabled(s.LibraryNode(ProjectLibrary().FindFunction("and")->Caption)), "1000000");
+  EXPECT_EQ(enabled(local), "0110000");
+  run(local, 1);
+  QTreeWidgetItem *folder = local->child(0);
+  EXPECT_EQ(folder->text(0), "Новый узел");
+  EXPECT_EQ(enabled(folder), "0110001");
+  const TFileDialogSink old = SetFileDialogSink([&](const TFileDialogRequest &) { return dir.filePath("part.xml"); });
+  run(folder, 2);
+  SetFileDialogSink(old);
+  QTreeWidgetItem *item = folder->child(0);
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(enabled(item), "1001101");
+  // Armed from the tree, then the node goes: nothing is left to place.
+  s.W.TreeNodeToScheme(item);
+  EXPECT_EQ(s.W.State().MouseState(), TSchemaEditorState::msInsertItem);
+  run(folder, 6);
+  EXPECT_EQ(local->childCount(), 0);
+  EXPECT_EQ(s.W.State().MouseState(), TSchemaEditorState::msIdle);
+  EXPECT_EQ(s.Messages.Texts, QStringList{});
 }

@@ -4,7 +4,7 @@ if(KV_GUI)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDDUstavBitForm_test.cpp ${CMAKE_CURRENT_LIST_DIR}/uUstavListForm_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/uLabelEditForm_test.cpp ${CMAKE_CURRENT_LIST_DIR}/uFunctionEditForm_test.cpp
     LIBS kvcustomui)
-  kv_add_test(uSchemaEditor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSchemaEditor_test.cpp LIBS kvcustomui Qt6::Test)
+  kv_add_test(uSchemaEditor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSchemaEditor_test.cpp LIBS kvcustomui demodevice Qt6::Test)
   kv_add_test(DDMenuEditorForm_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DDMenuEditorForm_test.cpp
     LIBS kvcustomui demodevice)
 endif()
