@@ -10,7 +10,7 @@
 #include "uDevSimServer.h"
 #include "uIOChain3.h"
 #include "uMainForm.h"
-#include "uMessageSink.h"
+#include "uLinkKit.h"
 #include "uModbus.h"
 #include "uMultiLingual.h"
 #include "uPlacement.h"
@@ -30,16 +30,8 @@
 #include <gtest/gtest.h>
 
 namespace {
-class DashboardLink : public ::testing::Test {
+class DashboardLink : public TShownCapture {
 protected:
-  void SetUp() override {
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
-      Shown << Text;
-      return TMsgResult::Ok;
-    });
-  }
-  void TearDown() override { SetMessageSink(FOldSink); }
-
   // The demo terminal and a main window that does not poll; with Panel the
   // demo's title panel and boards lie beside the program.
   void Start(bool Panel) {
@@ -52,16 +44,6 @@ protected:
   void Settle() { S.WaitIdle(); }
   QString Identify() { return S.Identify(); }
 
-  // The register writes devsim received since Mark: (register, value).
-  QList<QPair<int, int>> WritesSince(size_t Mark) const {
-    QList<QPair<int, int>> out;
-    const std::vector<QByteArray> log = Device.RequestLog();
-    for (size_t i = Mark; i < log.size(); ++i)
-      if (log[i].size() == 5 && uint8_t(log[i][0]) == 0x06)
-        out.append({uint8_t(log[i][1]) << 8 | uint8_t(log[i][2]), uint8_t(log[i][3]) << 8 | uint8_t(log[i][4])});
-    return out;
-  }
-
   template <typename T> QList<T *> Controls() const {
     QList<T *> out;
     for (QWidget *w : ControlsOf(Form->DashboardFrame->Panel, true))
@@ -73,10 +55,6 @@ protected:
   TDemoSession S;
   TSimDevice &Device = S.Device;
   TMainForm *Form = nullptr;
-  QStringList Shown;
-
-private:
-  TMessageSink FOldSink;
 };
 
 // The setpoints page as the controls see it: every setpoint a plain number.
@@ -162,7 +140,7 @@ TEST_F(DashboardLink, RefreshShowsMeasuresClockAndNewestEventsAndWritesNothing) 
   EXPECT_EQ(view->topLevelItem(0)->text(0), "26-04-01 09:05:00.000");
   EXPECT_EQ(view->topLevelItem(4)->text(0), "26-04-01 09:01:00.000");
   page->ShowValues();
-  EXPECT_TRUE(WritesSince(mark).isEmpty());
+  EXPECT_TRUE(RegisterRequests(Device, false, mark).isEmpty());
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }
 
@@ -181,7 +159,7 @@ TEST_F(DashboardLink, UserPressesWriteOneRegister) {
   size_t mark = Device.RequestLog().size();
   QTest::mouseClick(virt->BitList()->Item(1)->Circle(), Qt::LeftButton);
   Settle();
-  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{23, 0x0002}}));
+  EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 23 2"});
 
   TParamEnum *mode = Controls<TParamEnum>().value(0);
   ASSERT_TRUE(mode);
@@ -190,7 +168,7 @@ TEST_F(DashboardLink, UserPressesWriteOneRegister) {
   mark = Device.RequestLog().size();
   emit mode->List()->activated(0);
   Settle();
-  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{30, 0}}));
+  EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 30 0"});
   EXPECT_EQ(mode->List()->currentText(), "Выведен");
 }
 
@@ -222,7 +200,7 @@ TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   first->Edit(1)->setText("6100");
   QTest::keyClick(first->Edit(1), Qt::Key_Return);
   Settle();
-  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{150, 6100}}));
+  EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 150 6100"});
   EXPECT_EQ(first->Edit(1)->text(), "6100");
 
   // A bit field: the device's word is read, merged and written.
@@ -230,7 +208,7 @@ TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   mark = Device.RequestLog().size();
   boards->WriteSetpoint(152, 8, 8);
   Settle();
-  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{152, 0x00F8}}));
+  EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 152 248"});
 
   // After the designer's Apply (as the setup command does it) the copies still write.
   TDeviceboardSetupForm *designer = Form->Forms().DeviceboardSetupForm;
@@ -247,7 +225,7 @@ TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   first->Edit(0)->setText("4900");
   QTest::keyClick(first->Edit(0), Qt::Key_Return);
   Settle();
-  EXPECT_EQ(WritesSince(mark), (QList<QPair<int, int>>{{100, 4900}}));
+  EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 100 4900"});
   SetUstavConversion(nullptr);
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }

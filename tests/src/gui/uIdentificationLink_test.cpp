@@ -1,41 +1,28 @@
 #include "uIdentification.h"
 
 #include "crc.h"
-#include "uAppIniFile.h"
 #include "uCharMap.h"
 #include "uDashboardFrame.h"
 #include "uDemoDevice.h"
-#include "uDevSimServer.h"
 #include "uErrors.h"
 #include "uEventFrame.h"
-#include "uIOChain3.h"
 #include "uLogger.h"
-#include "uMainForm.h"
-#include "uMessageSink.h"
+#include "uLinkKit.h"
 #include "uModbus.h"
-#include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
 #include "uParamFrame.h"
 #include "uPasswdForm.h"
-#include "uPlacement.h"
-#include "uSimDevice.h"
 #include "uSimFault.h"
 #include "uSimpleDeviceDescriptor.h"
-#include "uTextCodec.h"
 #include "uUstavFrame.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTest>
-#include <gtest/gtest.h>
 #include <iostream>
 #include <ostream>
 
@@ -45,32 +32,16 @@ void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString()
 namespace {
 enum class TLink { Tcp, Pty };
 
-class IdentificationLink : public ::testing::TestWithParam<TLink> {
+class IdentificationLink : public TShownCapture, public ::testing::WithParamInterface<TLink> {
 protected:
   void SetUp() override {
-    FOldCurrent = QDir::currentPath();
-    RegUseStoreFile(FDir.filePath("user.conf"));
-    MultiLingual() = TMultiLingual();
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
-      Shown << Text;
-      return TMsgResult::Ok;
-    });
+    TShownCapture::SetUp();
     LoadDemoDevice(Device);
-  }
-  void TearDown() override {
-    Form.reset();
-    Server.reset();
-    SetMessageSink(FOldSink);
-    QDir::setCurrent(FOldCurrent);
   }
 
   // Starts devsim and a main window whose settings file holds Extra after the link.
   void Start(const QString &Extra = "[debug]\npoll=0\n", int Custom = 0) {
-    Server = std::make_unique<TDevSimServer>(Device);
-    TDevSimOptions o;
-    o.UsePty = GetParam() == TLink::Pty;
-    o.UseTcp = GetParam() == TLink::Tcp;
-    Server->Start(o);
+    S.Serve(GetParam() == TLink::Pty);
     QString ini = QString("[setup]\ncustom=%1\npasswdExpirationPeriod=60\n").arg(Custom);
     if (GetParam() == TLink::Tcp) {
       ini += QString("protocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n").arg(Server->TcpPort());
@@ -84,23 +55,16 @@ protected:
     // on a loaded machine may not run for much longer, so its pause is generous.
     ini += "[device]\npollPause=1000\n";
     ini += "[com]\nTimeout=5000\n[dashboard]\ndeviceType=1\ncoreDate=1\ndescDate=1\n" + Extra;
-    const QString path = FDir.filePath("kv.ini");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(ToWin1251(ini));
-    f.close();
-    FIni = std::make_unique<TAppIniFile>(path);
-    Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
-    ASSERT_TRUE(Form->FormShow());
+    ASSERT_TRUE(S.Open(ini));
   }
 
-  QString Status() const { return Form->StatusBar_->currentMessage(); }
+  QString Status() const { return S.Status(); }
 
   // Runs "Опрос" and waits until the script has ended with "Готово" or an error.
   QString Identify() {
     // The script has ended once its chains are gone and the link is idle.
     Form->aMonitorPoll->trigger();
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
+    S.WaitIdle();
     if (Status() != "Готово")
       std::cerr << "log tail:\n" << Logger().Lines().mid(std::max<qsizetype>(0, Logger().Lines().size() - 400)).join("\n").toStdString() << "\n";
     return Status();
@@ -124,16 +88,11 @@ protected:
     Device.SetFile(DemoDevice::FlashFileNo, img, DemoDevice::FlashFrameBytes);
   }
 
-  QTemporaryDir FDir;
-  TSimDevice Device;
-  std::unique_ptr<TDevSimServer> Server;
-  std::unique_ptr<TMainForm> Form;
-  QStringList Shown;
-
-private:
-  QString FOldCurrent;
-  TMessageSink FOldSink;
-  std::unique_ptr<TAppIniFile> FIni;
+  TLinkSession S;
+  const QTemporaryDir &FDir = S.Dir;
+  TSimDevice &Device = S.Device;
+  std::unique_ptr<TDevSimServer> &Server = S.Server;
+  std::unique_ptr<TMainForm> &Form = S.Form;
 };
 
 QString DeviceText(const char *Text) {
@@ -268,7 +227,7 @@ TEST_P(IdentificationLink, ChosenDeviceNumberIsReadAsHexadecimal) {
   Form->cbDevNo->addItem("1A");
   Form->cbDevNo->setCurrentIndex(0);
   emit Form->cbDevNo->activated(0);
-  QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
+  S.WaitIdle();
   EXPECT_EQ(Status(), "Готово");
   EXPECT_EQ(Form->Identification()->DeviceAddr(), 26);
   EXPECT_TRUE(Form->Descriptor()->Ready);

@@ -1,74 +1,46 @@
 #include "uIdentification.h"
 
 #include "uAgentClientForm.h"
-#include "uAppIniFile.h"
 #include "uDemoDevice.h"
-#include "uDevSimServer.h"
-#include "uFiles.h"
-#include "uIOChain3.h"
 #include "uLogger.h"
-#include "uMainForm.h"
-#include "uMessageSink.h"
+#include "uLinkKit.h"
 #include "uModbustcpForm.h"
-#include "uMultiLingual.h"
-#include "uPlacement.h"
 #include "uSimAgent.h"
-#include "uSimDevice.h"
 #include "uSimpleDeviceDescriptor.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
-#include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
 
 namespace {
 constexpr int Unit = 5;
 
 // The demo device (unit 5) on 127.0.0.1 and a main window whose own link
 // points elsewhere: only the chosen target can reach the device.
-class NetworkTarget : public ::testing::Test {
+class NetworkTarget : public TShownCapture {
 protected:
   void SetUp() override {
-    FOldCurrent = QDir::currentPath();
-    QDir::setCurrent(FDir.path());
-    RegUseStoreFile(FDir.filePath("user.conf"));
-    MultiLingual() = TMultiLingual();
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
-      Shown << Text;
-      return TMsgResult::Ok;
-    });
+    TShownCapture::SetUp();
+    QDir::setCurrent(S.Dir.path());
     LoadDemoDevice(Device);
     Device.SetAddress(Unit);
-    Server = std::make_unique<TDevSimServer>(Device);
-    TDevSimOptions o;
-    o.UsePty = false;
-    Server->Start(o);
+    S.Serve(false);
     Agent.Channels = {{1, 3, QStringLiteral("Left bus")}};
     Agent.Units = {{1, QStringLiteral("Demo"), Unit}};
     Agent.Start();
-    const QString ini = QStringLiteral("[setup]\ncustom=0\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1\n"
-                                       "[debug]\npoll=0\n[com]\nTimeout=5000\n[agentd]\nurl=%1\nhost=127.0.0.1\n"
-                                       "port=%2\n")
-                            .arg(Agent.BaseUrl())
-                            .arg(Server->TcpPort() - 2);
-    SaveFileBytes(FDir.filePath("kv.ini"), ini.toUtf8());
-    FIni = std::make_unique<TAppIniFile>(FDir.filePath("kv.ini"));
-    Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
-    ASSERT_TRUE(Form->FormShow());
+    ASSERT_TRUE(S.Open(QStringLiteral("[setup]\ncustom=0\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=1\n"
+                                      "[debug]\npoll=0\n[com]\nTimeout=5000\n[agentd]\nurl=%1\nhost=127.0.0.1\n"
+                                      "port=%2\n")
+                           .arg(Agent.BaseUrl())
+                           .arg(Server->TcpPort() - 2)));
   }
   void TearDown() override {
-    Form.reset();
+    S.Form.reset();
     Agent.Stop();
-    Server.reset();
-    SetMessageSink(FOldSink);
-    QDir::setCurrent(FOldCurrent);
+    TShownCapture::TearDown();
   }
 
   // Triggers Action and clicks the item Caption of Picker once it is listed;
@@ -83,8 +55,8 @@ protected:
     clicker.start(10);
     Action->trigger();
     clicker.stop();
-    QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
-    return Form->StatusBar_->currentMessage();
+    S.WaitIdle();
+    return S.Status();
   }
 
   void ExpectIdentifiedOverTheTarget() {
@@ -103,17 +75,11 @@ protected:
     EXPECT_TRUE(Shown.isEmpty()) << Shown.join('|').toStdString();
   }
 
-  QTemporaryDir FDir;
-  TSimDevice Device;
+  TLinkSession S;
+  TSimDevice &Device = S.Device;
   TSimAgent Agent;
-  std::unique_ptr<TDevSimServer> Server;
-  std::unique_ptr<TMainForm> Form;
-  QStringList Shown;
-
-private:
-  QString FOldCurrent;
-  TMessageSink FOldSink;
-  std::unique_ptr<TAppIniFile> FIni;
+  std::unique_ptr<TDevSimServer> &Server = S.Server;
+  std::unique_ptr<TMainForm> &Form = S.Form;
 };
 } // namespace
 

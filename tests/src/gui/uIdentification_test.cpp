@@ -1,43 +1,24 @@
 #include "uIdentification.h"
 
 #include "crc.h"
-#include "uAppIniFile.h"
-#include "uCharMap.h"
-#include "uDashboardFrame.h"
-#include "uDemoDevice.h"
-#include "uDevSimServer.h"
 #include "uErrors.h"
-#include "uEventFrame.h"
-#include "uMainForm.h"
-#include "uMessageSink.h"
-#include "uModbus.h"
-#include "uMultiLingual.h"
-#include "uOscHeadFrame.h"
-#include "uParamFrame.h"
-#include "uPasswdForm.h"
-#include "uPlacement.h"
-#include "uSimDevice.h"
-#include "uSimFault.h"
-#include "uSimpleDeviceDescriptor.h"
-#include "uTextCodec.h"
-#include "uUstavFrame.h"
 
-#include <QAction>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 #include <ostream>
 
 void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
 
 namespace {
+// The text of the error Fn throws, or "no error".
+template <typename F> QString ErrorOf(F &&Fn) {
+  try {
+    Fn();
+  } catch (const EKvError &e) {
+    return e.Text();
+  }
+  return "no error";
+}
+
 QByteArray Words(std::initializer_list<uint16_t> W) {
   QByteArray b;
   for (uint16_t w : W) {
@@ -110,12 +91,7 @@ TEST(Identification, FlashHeaderCrcIsCheckedOverItsFirstFourteenBytes) {
   for (int at : {0, 13, 14, 15}) {
     QByteArray bad = good;
     bad[at] = char(bad[at] ^ 0x01);
-    try {
-      CheckFlashHeaderBytes(bad);
-      ADD_FAILURE() << "byte " << at;
-    } catch (const EKvError &e) {
-      EXPECT_EQ(e.Text(), "Ошибка контрольной суммы FLASH");
-    }
+    EXPECT_EQ(ErrorOf([&] { CheckFlashHeaderBytes(bad); }), "Ошибка контрольной суммы FLASH") << at;
   }
   EXPECT_THROW(CheckFlashHeaderBytes(good.left(15)), EKvError);
 }
@@ -124,28 +100,16 @@ TEST(Identification, SubFileStartNeedsFormatOneAndSixFiles) {
   EXPECT_EQ(FlashSubFileStart(FlashHead(1, 6, {1, 2, 3, 4, 5, 0x1234}), 5), 0x1234);
   EXPECT_EQ(FlashSubFileStart(FlashHead(1, 6, {1, 2, 3, 4, 5, 64}), 0), 1);
   for (const QByteArray &head : {FlashHead(1, 5, {1, 2, 3, 4, 5, 64}), FlashHead(2, 6, {1, 2, 3, 4, 5, 64}),
-                                 QByteArray()}) {
-    try {
-      FlashSubFileStart(head, 5);
-      ADD_FAILURE();
-    } catch (const EKvError &e) {
-      EXPECT_EQ(e.Text(), "Ошибка формата FLASH");
-    }
-  }
+                                 QByteArray()})
+    EXPECT_EQ(ErrorOf([&] { FlashSubFileStart(head, 5); }), "Ошибка формата FLASH");
   EXPECT_THROW(FlashSubFileStart(FlashHead(1, 6, {}), 6), EKvRange);
 }
 
 TEST(Identification, CalibrationCountAboveThirtyTwoIsRefused) {
   EXPECT_EQ(CalibrationItemCount(0), 0);
   EXPECT_EQ(CalibrationItemCount(32), 128);
-  for (int n : {33, 64, 255}) {
-    try {
-      CalibrationItemCount(n);
-      ADD_FAILURE() << n;
-    } catch (const EKvError &e) {
-      EXPECT_EQ(e.Text(), QString("Ошибка калибровки: недопустимое число записей %1").arg(n));
-    }
-  }
+  for (int n : {33, 64, 255})
+    EXPECT_EQ(ErrorOf([&] { CalibrationItemCount(n); }), QString("Ошибка калибровки: недопустимое число записей %1").arg(n));
 }
 
 TEST(Identification, PasswordRangeMustLieInTheRegisterImage) {

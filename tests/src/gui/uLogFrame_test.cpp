@@ -3,7 +3,6 @@
 #include "uLogger.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTest>
@@ -13,15 +12,8 @@
 #include <thread>
 
 namespace {
-bool WaitFor(const std::function<bool()> &Cond) {
-  QDeadlineTimer deadline(20000);
-  while (!Cond()) {
-    if (deadline.hasExpired())
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  }
-  return true;
-}
+// Polls with a deadline no loaded machine reaches.
+bool WaitFor(const std::function<bool()> &Cond) { return QTest::qWaitFor(Cond, 20000); }
 
 void Wheel(QWidget *Target, int Delta, Qt::KeyboardModifiers Mods) {
   const QPointF pos(10, 10);

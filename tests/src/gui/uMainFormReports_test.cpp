@@ -8,7 +8,7 @@
 #include "uEventPDFReportFrame.h"
 #include "uFileDialogSink.h"
 #include "uFiles.h"
-#include "uMessageSink.h"
+#include "uLinkKit.h"
 #include "uReportPreviewForm.h"
 
 #include <QAction>
@@ -35,13 +35,10 @@ void Tick(QListWidget *List, const QString &Caption) {
   found.first()->setCheckState(Qt::Checked);
 }
 
-class MainFormReports : public ::testing::Test {
+class MainFormReports : public TShownCapture {
 protected:
   void SetUp() override {
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
-      Shown << Text;
-      return TMsgResult::Ok;
-    });
+    TShownCapture::SetUp();
     FOldDialog = SetFileDialogSink([this](const TFileDialogRequest &R) {
       Asked << R.Caption;
       return Answer;
@@ -56,7 +53,7 @@ protected:
   void TearDown() override {
     SetReportPreviewHook(FOldHook);
     SetFileDialogSink(FOldDialog);
-    SetMessageSink(FOldSink);
+    TShownCapture::TearDown();
   }
   TEventPDFReportFrame *ReportFrame() const {
     TTabSheet *sheet = S.Form->FindTabByTag(-11);
@@ -64,12 +61,11 @@ protected:
   }
 
   TDemoSession S;
-  QStringList Shown, Asked;
+  QStringList Asked;
   QString Answer;
   int Previews = 0;
 
 private:
-  TMessageSink FOldSink;
   TFileDialogSink FOldDialog;
   TReportPreviewHook FOldHook;
 };

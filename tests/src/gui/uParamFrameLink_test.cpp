@@ -6,7 +6,7 @@
 #include "uDemoSession.h"
 #include "uExcelFrame.h"
 #include "uFileDialogSink.h"
-#include "uMessageSink.h"
+#include "uLinkKit.h"
 #include "uModbus.h"
 #include "uPageControlHelper.h"
 #include "uStringGrid.h"
@@ -17,31 +17,8 @@
 #include <gtest/gtest.h>
 
 namespace {
-// "w REG VALUE" for a register write, "r FIRST COUNT" for a register read.
-QStringList RegisterRequests(const TSimDevice &Device) {
-  QStringList out;
-  for (const QByteArray &p : Device.RequestLog()) {
-    if (p.size() != 5)
-      continue;
-    const int a = uint8_t(p[1]) << 8 | uint8_t(p[2]), b = uint8_t(p[3]) << 8 | uint8_t(p[4]);
-    if (uint8_t(p[0]) == SIM_FN_WRITE_HOLDING)
-      out << QString("w %1 %2").arg(a).arg(b);
-    else if (uint8_t(p[0]) == SIM_FN_READ_HOLDING)
-      out << QString("r %1 %2").arg(a).arg(b);
-  }
-  return out;
-}
-
-class ParamFrameLink : public ::testing::Test {
+class ParamFrameLink : public TShownCapture {
 protected:
-  void SetUp() override {
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
-      Shown << Text;
-      return TMsgResult::Ok;
-    });
-  }
-  void TearDown() override { SetMessageSink(FOldSink); }
-
   // Starts with param/directEdit DirectEdit, identifies and clears devsim's log.
   void Start(int DirectEdit) {
     ASSERT_TRUE(S.Start(QString("[param]\ndirectEdit=%1\n").arg(DirectEdit)));
@@ -69,10 +46,6 @@ protected:
 
   TDemoSession S;
   TkvParamFrame *Page = nullptr;
-  QStringList Shown;
-
-private:
-  TMessageSink FOldSink;
 };
 } // namespace
 
@@ -80,7 +53,7 @@ TEST_F(ParamFrameLink, DirectEditWritesOnceReadsBackAndTheCellTurnsWhite) {
   Start(1);
   S.Form->SetLoggedIn(true);
   Type(DemoDevice::ScaledReg, "15.5");
-  EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 50 1550", "r 50 1"}));
+  EXPECT_EQ(RegisterRequests(S.Device, true), (QStringList{"w 50 1550", "r 50 1"}));
   EXPECT_EQ(Modbus().GetWord(DemoDevice::ScaledReg), 1550);
   EXPECT_TRUE(Page->RowMatchesDevice(RowOf(DemoDevice::ScaledReg)));
   EXPECT_EQ(S.Status(), "Готово");
@@ -88,7 +61,7 @@ TEST_F(ParamFrameLink, DirectEditWritesOnceReadsBackAndTheCellTurnsWhite) {
   // A Cyrillic name comes back from the device as it was typed.
   S.Device.ClearLogs();
   Type(DemoDevice::NameReg, "ПС Южная");
-  EXPECT_EQ(RegisterRequests(S.Device).filter("w ").size(), DemoDevice::NameWords);
+  EXPECT_EQ(RegisterRequests(S.Device, true).filter("w ").size(), DemoDevice::NameWords);
   Page->ShowValues();
   EXPECT_EQ(Cell(DemoDevice::NameReg), "ПС Южная");
   EXPECT_TRUE(Page->RowMatchesDevice(RowOf(DemoDevice::NameReg)));
@@ -96,7 +69,7 @@ TEST_F(ParamFrameLink, DirectEditWritesOnceReadsBackAndTheCellTurnsWhite) {
   // A value out of range is refused before anything is sent; the cell keeps its text.
   S.Device.ClearLogs();
   Type(DemoDevice::ScaledReg, "700");
-  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty());
+  EXPECT_TRUE(RegisterRequests(S.Device, true).isEmpty());
   EXPECT_EQ(Cell(DemoDevice::ScaledReg), "15.50");
   EXPECT_EQ(Shown, QStringList{"range check error: 700"});
 }
@@ -105,16 +78,16 @@ TEST_F(ParamFrameLink, WriteAllWritesExactlyTheEditedRows) {
   Start(0);
   Page->WriteAll();
   ASSERT_TRUE(S.WaitIdle());
-  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty());
+  EXPECT_TRUE(RegisterRequests(S.Device, true).isEmpty());
   EXPECT_EQ(S.Status(), "Готово");
 
   Type(DemoDevice::ScaledReg, "0.07");
   Type(31, "17");
-  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty()); // directEdit 0: only the cells changed
+  EXPECT_TRUE(RegisterRequests(S.Device, true).isEmpty()); // directEdit 0: only the cells changed
   EXPECT_FALSE(Page->RowMatchesDevice(RowOf(31)));
   Page->WriteAll();
   ASSERT_TRUE(S.WaitIdle());
-  EXPECT_EQ(RegisterRequests(S.Device).filter("w "), (QStringList{"w 31 17", "w 50 7"}));
+  EXPECT_EQ(RegisterRequests(S.Device, true).filter("w "), (QStringList{"w 31 17", "w 50 7"}));
   EXPECT_TRUE(Page->RowMatchesDevice(RowOf(31)));
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }

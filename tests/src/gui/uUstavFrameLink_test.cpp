@@ -4,7 +4,7 @@
 
 #include "uDemoSession.h"
 #include "uErrors.h"
-#include "uMessageSink.h"
+#include "uLinkKit.h"
 #include "uModbus.h"
 #include "uPageControlHelper.h"
 #include "uStringGrid.h"
@@ -17,24 +17,8 @@
 #include <gtest/gtest.h>
 
 namespace {
-QStringList Writes(const TSimDevice &Device) {
-  QStringList out;
-  for (const QByteArray &p : Device.RequestLog())
-    if (p.size() == 5 && uint8_t(p[0]) == SIM_FN_WRITE_HOLDING)
-      out << QString("w %1 %2").arg(uint8_t(p[1]) << 8 | uint8_t(p[2])).arg(uint8_t(p[3]) << 8 | uint8_t(p[4]));
-  return out;
-}
-
-class UstavFrameLink : public ::testing::Test {
+class UstavFrameLink : public TShownCapture {
 protected:
-  void SetUp() override {
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
-      Shown << Text;
-      return TMsgResult::Ok;
-    });
-  }
-  void TearDown() override { SetMessageSink(FOldSink); }
-
   void Start(const QString &Ustav) {
     ASSERT_TRUE(S.Start("[ustav]\n" + Ustav));
     ASSERT_EQ(S.Identify(), "Готово");
@@ -62,10 +46,6 @@ protected:
 
   TDemoSession S;
   TUstavFrame *Page = nullptr;
-  QStringList Shown;
-
-private:
-  TMessageSink FOldSink;
 };
 } // namespace
 
@@ -92,11 +72,11 @@ TEST_F(UstavFrameLink, EditModeWritesOnlyTheChangedRegisterAfterTheLimitCheck) {
   ASSERT_TRUE(Type(Page, time, "600"));
   EXPECT_TRUE(Page->CellChanged(2, RowOf(Page, time)));
   EXPECT_FALSE(Page->CellChanged(3, RowOf(Page, time)));
-  EXPECT_TRUE(Writes(S.Device).isEmpty());
+  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty());
   ASSERT_EQ(Page->CheckLimits(), "");
   Page->WriteImage(Page->BuildImage());
   ASSERT_TRUE(S.WaitIdle());
-  EXPECT_EQ(Writes(S.Device), QStringList{"w 101 600"});
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 600"});
   EXPECT_TRUE(QTest::qWaitFor([this] { return Shown.contains("Уставки успешно записаны"); }, 5000));
   EXPECT_FALSE(Page->GetEditMode());
   EXPECT_FALSE(Page->CellChanged(2, RowOf(Page, time)));
@@ -119,7 +99,7 @@ TEST_F(UstavFrameLink, ExpandedBitRowChangesOneBitOfItsRegister) {
   Page->Editor()->ComboBox->setCurrentIndex(1);
   emit Page->Editor()->ComboBox->activated(1);
   ASSERT_TRUE(S.WaitIdle());
-  EXPECT_EQ(Writes(S.Device), QStringList{"w 104 53"});
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 104 53"});
   EXPECT_EQ(Page->sgUstav->Cells(2, row), "Да");
 }
 
@@ -145,7 +125,7 @@ TEST_F(UstavFrameLink, SetFileRoundTripsThroughALocalSetAndItsWrite) {
   EXPECT_TRUE(local.CellChanged(2, RowOf(&local, "Выдержка времени МТЗ-1")));
   local.WriteImage(local.BuildImage());
   ASSERT_TRUE(S.WaitIdle());
-  EXPECT_EQ(Writes(S.Device), QStringList{"w 101 450"});
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
   EXPECT_TRUE(QTest::qWaitFor([this] { return Shown.contains("Готово"); }, 5000));
 
   // Saved and loaded again, the set keeps its descriptor; a renamed level changes its digest.
@@ -187,7 +167,7 @@ TEST_F(UstavFrameLink, SingleGroupDeviceNeverTouchesRegisterZeroOr65535) {
   ASSERT_EQ(Page->CheckLimits(), "");
   Page->WriteImage(Page->BuildImage());
   ASSERT_TRUE(S.WaitIdle());
-  EXPECT_EQ(Writes(S.Device), QStringList{"w 101 600"});
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 600"});
   int reads = 0;
   for (const QByteArray &p : S.Device.RequestLog()) {
     if (p.size() != 5 || (uint8_t(p[0]) != SIM_FN_READ_HOLDING && uint8_t(p[0]) != SIM_FN_WRITE_HOLDING))
