@@ -5,10 +5,11 @@
 #include "uLogger.h"
 #include "uTextCodec.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QLocale>
 #include <algorithm>
+#include <barrier>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -489,17 +490,24 @@ void TComtradeConfigTool::SetRateEndSample(int Index, int Value) {
 // ---------------------------------------------------------------------------
 // TComtradeData
 
-void TComtradeData::Size(int Samples) {
+void TComtradeData::Size(int Samples, bool Zeroed) {
   KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
   FAnalogCount = FConfig->AnalogCount();
   FDigitalCount = FConfig->DigitalCount();
   if (int64_t(Samples) * std::max(std::max(FAnalogCount, FDigitalCount), 1) > MaxCells)
     throw EKvFormat(QStringLiteral("too many samples: %1").arg(Samples));
   FSamples = Samples;
-  FRaw.assign(size_t(Samples) * FAnalogCount, 0);
-  FDigital.assign(size_t(Samples) * FDigitalCount, 0);
-  FNumbers.assign(Samples, 0);
-  FTimeStamps.assign(Samples, 0);
+  auto Fit = [&](auto &Cells, size_t Count) {
+    Cells.clear();
+    if (Zeroed)
+      Cells.resize(Count, 0);
+    else
+      Cells.resize(Count);
+  };
+  Fit(FRaw, size_t(Samples) * FAnalogCount);
+  Fit(FDigital, size_t(Samples) * FDigitalCount);
+  Fit(FNumbers, size_t(Samples));
+  Fit(FTimeStamps, size_t(Samples));
   FMissing.clear();
   FRead = -1;
 }
@@ -511,38 +519,89 @@ int TComtradeData::SampleCount() const {
 }
 
 namespace {
+
 bool IsBlank(char C) { return C == ' ' || C == '\t'; }
+
+// The usual field, an optional "-" and one to seven digits before a ",", read
+// as one 8-byte word: no branch per character. Null for anything else.
+inline const char *ReadShortField(const char *P, const char *End, int32_t &Value) {
+  if constexpr (std::endian::native != std::endian::little)
+    return nullptr;
+  const bool Negative = *P == '-';
+  P += Negative;
+  if (End - P < 8)
+    return nullptr;
+  uint64_t W;
+  std::memcpy(&W, P, 8);
+  // A byte is a digit when both it and it + 6 have 3 as their high nibble;
+  // a carry out of a byte only reaches bytes after the first non-digit.
+  constexpr uint64_t High = 0xF0F0F0F0F0F0F0F0, Threes = 0x3030303030303030;
+  const uint64_t NotDigit = ((W & High) ^ Threes) | (((W + 0x0606060606060606) & High) ^ Threes);
+  if (NotDigit == 0)
+    return nullptr;
+  const int N = std::countr_zero(NotDigit) / 8;
+  if (N == 0 || P[N] != ',')
+    return nullptr;
+  // The digits moved to the top of the word behind zeros, then combined in pairs,
+  // fours and eights.
+  uint64_t X = (W << (8 * (8 - N))) & 0x0F0F0F0F0F0F0F0F;
+  X = (X * 2561) >> 8;
+  X = ((X & 0x00FF00FF00FF00FF) * 6553601) >> 16;
+  const auto V = int32_t(((X & 0x0000FFFF0000FFFF) * 42949672960001) >> 32);
+  Value = Negative ? -V : V;
+  return P + N + 1;
+}
+
+// Any other field: an optional "-" and digits up to "," or the line's end
+// by std::from_chars; else the full reading below, which agrees with it on
+// every field from_chars takes.
+const char *ReadFullField(const char *P, const char *End, int LineNo, int32_t &Value);
+[[gnu::noinline]] const char *ReadOtherField(const char *P, const char *End, int LineNo, int32_t &Value) {
+  if (P <= End) {
+    const auto [Stop, Error] = std::from_chars(P, End, Value);
+    if (Error == std::errc() && (Stop == End || *Stop == ',') && Stop - P <= 11)
+      return Stop + 1;
+  }
+  return ReadFullField(P, End, LineNo, Value);
+}
+
+// Any field: an optional run of blanks, an optional "-", decimal digits; an
+// empty field is 0. Returns the position past its ",".
+const char *ReadFullField(const char *P, const char *End, int LineNo, int32_t &Value) {
+  if (P > End)
+    FormatError(QStringLiteral("too few values"), LineNo);
+  const char *FieldStart = P;
+  while (P < End && IsBlank(*P))
+    ++P;
+  const bool Negative = P < End && *P == '-';
+  P += Negative;
+  const char *Digits = P;
+  int64_t V = 0;
+  // Eleven digits cannot overflow the 64-bit sum; more are refused below.
+  const char *Stop = std::min(End, P + 11);
+  while (P < Stop && unsigned(*P - '0') <= 9)
+    V = V * 10 + (*P++ - '0');
+  while (P < End && IsBlank(*P))
+    ++P;
+  if (!(P == End || *P == ',') || (Negative && Digits == P) ||
+      V > int64_t(std::numeric_limits<int32_t>::max()) + (Negative ? 1 : 0)) {
+    const char *Comma = static_cast<const char *>(std::memchr(FieldStart, ',', End - FieldStart));
+    const QString Text = QString::fromLatin1(FieldStart, (Comma ? Comma : End) - FieldStart);
+    FormatError(QStringLiteral("invalid number \"%1\"").arg(Text), LineNo);
+  }
+  Value = int32_t(Negative ? -V : V);
+  return P + 1;
+}
+
 } // namespace
 
-// Fields: an optional run of blanks, an optional "-", decimal digits; an empty
-// field is 0. Fields past the channels are ignored.
+// Fields past the channels are ignored.
 void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo) {
   const char *P = Begin;
   // One field into Value, P left past its ",".
   auto Field = [&](int32_t &Value) {
-    if (P > End)
-      FormatError(QStringLiteral("too few values"), LineNo);
-    const char *FieldStart = P;
-    while (P < End && IsBlank(*P))
-      ++P;
-    const bool Negative = P < End && *P == '-';
-    P += Negative;
-    const char *Digits = P;
-    int64_t V = 0;
-    // Eleven digits cannot overflow the 64-bit sum; more are refused below.
-    const char *Stop = std::min(End, P + 11);
-    while (P < Stop && unsigned(*P - '0') <= 9)
-      V = V * 10 + (*P++ - '0');
-    while (P < End && IsBlank(*P))
-      ++P;
-    if (!(P == End || *P == ',') || (Negative && Digits == P) ||
-        V > int64_t(std::numeric_limits<int32_t>::max()) + (Negative ? 1 : 0)) {
-      const char *Comma = static_cast<const char *>(std::memchr(FieldStart, ',', End - FieldStart));
-      const QString Text = QString::fromLatin1(FieldStart, (Comma ? Comma : End) - FieldStart);
-      FormatError(QStringLiteral("invalid number \"%1\"").arg(Text), LineNo);
-    }
-    Value = int32_t(Negative ? -V : V);
-    ++P; // past the ","
+    const char *Next = P < End ? ReadShortField(P, End, Value) : nullptr;
+    P = Next ? Next : ReadOtherField(P, End, LineNo, Value);
   };
   Field(FNumbers[Sample]);
   Field(FTimeStamps[Sample]);
@@ -551,7 +610,7 @@ void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample,
     int32_t Value;
     Field(Value);
     // The standard's mark of a value the recorder did not have.
-    if (Value == MissingValue || Value == -MissingValue) {
+    if (Value == MissingValue || Value == -MissingValue) [[unlikely]] {
       const std::lock_guard<std::mutex> Guard(MissingLock);
       if (FMissing.empty())
         FMissing.assign(FRaw.size(), 0);
@@ -574,7 +633,7 @@ namespace {
 
 // Calls Line(begin, end) for each line of [Begin, End): a line ends at CR, LF
 // or CR LF; text after the last line end is a line too. Line returns false to stop.
-template <class F> void ForEachLine(const char *Begin, const char *End, F &&Line) {
+template <class F> bool ForEachLine(const char *Begin, const char *End, F &&Line) {
   const char *Start = Begin;
   while (Start < End) {
     // Both searches run over whole words at a time; a CR alone is rare.
@@ -584,9 +643,10 @@ template <class F> void ForEachLine(const char *Begin, const char *End, F &&Line
     const char *LineEnd = Cr ? Cr : Limit;
     const char *Next = Cr ? (Cr + 1 == Lf ? Lf + 1 : Cr + 1) : (Lf ? Lf + 1 : End);
     if (!Line(Start, LineEnd))
-      return;
+      return false;
     Start = Next;
   }
+  return true;
 }
 
 // A line that opens with the DOS end-of-file byte ends the data; one that
@@ -600,112 +660,221 @@ TDatLine ClassifyLine(const char *Begin, const char *&End) {
   return Begin < End ? TDatLine::Sample : TDatLine::Empty;
 }
 
-} // namespace
+// One core's view of the ".dat" text: the bytes themselves when they are in
+// memory, else windows of whole lines read through a handle of its own, so
+// that every core reads at its own place and the text never takes more than a
+// window per core.
+class TDatReader {
+public:
+  TDatReader(const char *Bytes, const QString &FileName) : FBytes(Bytes), FFile(FileName) {}
 
-// Parses whole lines [Begin, End) in pieces, one per core: a first pass counts
-// each piece's lines and samples, so every piece knows its first sample and
-// line number and parses straight into the arrays. The error reported is the
-// one on the earliest line, as a reading line by line would report it.
-void TComtradeData::ParseDatLines(const char *Begin, const char *End, int &Sample, int &LineNo, bool &Eof) {
-  struct TPiece {
-    const char *Begin = nullptr, *End = nullptr;
-    int Lines = 0, Samples = 0, FirstSample = 0, FirstLine = 0;
-    bool Eof = false;
-    std::exception_ptr Failure;
-    int FailureLine = 0;
-  };
-  const qsizetype Bytes = End - Begin;
-  const int Cores = int(std::max(1u, std::thread::hardware_concurrency()));
-  const int Count = Bytes < (1 << 20) ? 1 : int(std::min<qsizetype>(Cores, Bytes >> 18));
-  std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
-  const char *P = Begin;
-  for (int i = 0; i < int(Pieces.size()); ++i) {
-    Pieces[i].Begin = P;
-    const char *Q = i + 1 == int(Pieces.size()) ? End : std::max(P, Begin + Bytes * (i + 1) / Count);
-    // Move the cut past the next line end, keeping CR LF together.
-    while (Q < End && *Q != '\n' && *Q != '\r')
-      ++Q;
-    if (Q < End) {
-      if (*Q == '\r' && Q + 1 < End && Q[1] == '\n')
-        ++Q;
-      ++Q;
-    }
-    Pieces[i].End = Q;
-    P = Q;
-  }
-  auto Run = [&](auto &&Job) {
-    if (Pieces.size() == 1) {
-      Job(Pieces[0]);
+  // Calls Lines(begin, end) with whole lines of [From, To), a window at a
+  // time; To is a line boundary or the end of the text. Lines returns false to stop.
+  template <class F> void Lines(qint64 From, qint64 To, F &&Fn) {
+    if (FBytes) {
+      Fn(FBytes + From, FBytes + To);
       return;
     }
-    std::vector<std::thread> Threads;
-    Threads.reserve(Pieces.size());
-    for (TPiece &Piece : Pieces)
-      Threads.emplace_back([&Job, &Piece] { Job(Piece); });
-    for (std::thread &T : Threads)
-      T.join();
-  };
-  Run([](TPiece &Piece) {
-    ForEachLine(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
-      ++Piece.Lines;
-      const TDatLine Kind = ClassifyLine(B, E);
-      if (Kind == TDatLine::Eof) {
-        Piece.Eof = true;
-        return false;
+    Seek(From);
+    qsizetype Held = 0;
+    for (qint64 Pos = From; Pos < To;) {
+      const qint64 Got = Read(Held, std::min(WindowBytes, To - Pos));
+      Pos += Got;
+      // A file cut short since its size was taken ends where it ends.
+      const bool Last = Got == 0 || Pos >= To;
+      const qsizetype Size = Held + qsizetype(Got);
+      const char *Data = FBuffer.constData();
+      qsizetype Cut = Size;
+      if (!Last) {
+        // Whole lines only; a CR at the very end may be the first half of CR LF.
+        Cut = 0;
+        for (qsizetype i = Size - 1; i >= 0; --i)
+          if (Data[i] == '\n' || (Data[i] == '\r' && i + 1 < Size)) {
+            Cut = i + 1;
+            break;
+          }
       }
-      Piece.Samples += Kind == TDatLine::Sample;
-      return true;
-    });
-  });
-  // Pieces after an end-of-file line, or wholly past the samples the rate line
-  // allows, are not read at all.
-  size_t Used = 0;
-  for (; Used < Pieces.size() && !Eof && Sample < FSamples; ++Used) {
-    TPiece &Piece = Pieces[Used];
-    Piece.FirstSample = Sample;
-    Piece.FirstLine = LineNo;
-    Sample = int(std::min<int64_t>(int64_t(Sample) + Piece.Samples, FSamples));
-    LineNo += Piece.Lines;
-    Eof = Piece.Eof;
+      if (Cut > 0 && !Fn(Data, Data + Cut))
+        return;
+      if (Last)
+        return;
+      Held = Size - Cut;
+      std::memmove(FBuffer.data(), Data + Cut, size_t(Held));
+    }
   }
-  Pieces.resize(Used);
-  Run([this](TPiece &Piece) {
-    int S = Piece.FirstSample, L = Piece.FirstLine;
+
+  // The offset just past the first line end at or after At (CR LF taken
+  // together), or Size when no line ends there.
+  qint64 NextLineStart(qint64 At, qint64 Size) {
+    bool AfterCr = false;
+    while (At < Size) {
+      const char *Data = nullptr;
+      qint64 Got = std::min<qint64>(4096, Size - At);
+      if (FBytes) {
+        Data = FBytes + At;
+      } else {
+        Seek(At);
+        Got = Read(0, Got);
+        Data = FBuffer.constData();
+        if (Got == 0)
+          return Size;
+      }
+      if (AfterCr)
+        return At + (Data[0] == '\n');
+      for (qint64 i = 0; i < Got; ++i) {
+        if (Data[i] == '\n')
+          return At + i + 1;
+        if (Data[i] == '\r') {
+          if (i + 1 < Got)
+            return At + i + 1 + (Data[i + 1] == '\n');
+          AfterCr = true;
+        }
+      }
+      At += Got;
+    }
+    return Size;
+  }
+
+private:
+  static constexpr qint64 WindowBytes = 64 << 10;
+
+  void Seek(qint64 At) {
+    if (!FFile.isOpen() && !FFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+      throw EKvError(QStringLiteral("cannot open %1: %2").arg(FFile.fileName(), FFile.errorString()));
+    if (!FFile.seek(At))
+      Failed();
+  }
+  // Reads up to Bytes more bytes after the first Held of the buffer.
+  qint64 Read(qsizetype Held, qint64 Bytes) {
+    FBuffer.resize(Held + qsizetype(Bytes));
+    const qint64 Got = FFile.read(FBuffer.data() + Held, Bytes);
+    if (Got < 0)
+      Failed();
+    return Got;
+  }
+  [[noreturn]] void Failed() {
+    throw EKvError(QStringLiteral("cannot read %1: %2").arg(FFile.fileName(), FFile.errorString()));
+  }
+
+  const char *FBytes;
+  QFile FFile;
+  QByteArray FBuffer;
+};
+
+} // namespace
+
+// Parses the text in pieces of whole lines, one per core: a first pass counts
+// each piece's lines and samples, so that every piece knows its first sample
+// and line number and parses straight into the arrays. The error reported is
+// the one on the earliest line, as a reading line by line would report it.
+void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &FileName) {
+  struct TPiece {
+    qint64 Begin = 0, End = 0;
+    int Lines = 0, Samples = 0, FirstSample = 0, FirstLine = 0;
+    bool Eof = false, Used = false;
+    std::exception_ptr Failure;
+  };
+  const int Cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  const int Count = Length < (1 << 20) ? 1 : int(std::min<qint64>(Cores, Length >> 18));
+  std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
+  {
+    TDatReader Cuts(Bytes, FileName);
+    qint64 P = 0;
+    for (int i = 0; i < int(Pieces.size()); ++i) {
+      Pieces[i].Begin = P;
+      P = i + 1 == int(Pieces.size()) ? Length : Cuts.NextLineStart(std::max(P, Length * (i + 1) / Count), Length);
+      Pieces[i].End = P;
+    }
+  }
+  // Between the passes: each piece's first sample and line. Pieces after an
+  // end-of-file line, or wholly past the samples the rate line allows, are not
+  // parsed; nothing is when a piece could not be read.
+  int Sample = 0, LineNo = 0;
+  auto Place = [&]() noexcept {
+    bool Eof = false;
+    for (const TPiece &Piece : Pieces)
+      if (Piece.Failure)
+        return;
+    for (TPiece &Piece : Pieces) {
+      if (Eof || Sample >= FSamples)
+        break;
+      Piece.Used = true;
+      Piece.FirstSample = Sample;
+      Piece.FirstLine = LineNo;
+      Sample = int(std::min<int64_t>(int64_t(Sample) + Piece.Samples, FSamples));
+      LineNo += Piece.Lines;
+      Eof = Piece.Eof;
+    }
+  };
+  std::barrier Placed(std::ptrdiff_t(Pieces.size()), Place);
+  auto Work = [&](TPiece &Piece) {
+    TDatReader Reader(Bytes, FileName);
     try {
-      ForEachLine(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
-        ++L;
-        const TDatLine Kind = ClassifyLine(B, E);
-        if (Kind == TDatLine::Eof || S >= FSamples)
-          return false;
-        if (Kind == TDatLine::Sample)
-          ParseDatLine(B, E, S++, L);
-        return true;
+      Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
+        return ForEachLine(B, E, [&](const char *LB, const char *LE) {
+          ++Piece.Lines;
+          const TDatLine Kind = ClassifyLine(LB, LE);
+          Piece.Eof = Kind == TDatLine::Eof;
+          Piece.Samples += Kind == TDatLine::Sample;
+          return !Piece.Eof;
+        });
       });
     } catch (...) {
       Piece.Failure = std::current_exception();
-      Piece.FailureLine = L;
     }
-  });
+    Placed.arrive_and_wait();
+    if (!Piece.Used)
+      return;
+    int S = Piece.FirstSample, L = Piece.FirstLine;
+    try {
+      Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
+        return ForEachLine(B, E, [&](const char *LB, const char *LE) {
+          ++L;
+          const TDatLine Kind = ClassifyLine(LB, LE);
+          if (Kind == TDatLine::Eof || S >= FSamples)
+            return false;
+          if (Kind == TDatLine::Sample)
+            ParseDatLine(LB, LE, S++, L);
+          return true;
+        });
+      });
+    } catch (...) {
+      Piece.Failure = std::current_exception();
+    }
+  };
+  std::vector<std::thread> Threads;
+  Threads.reserve(Pieces.size() - 1);
+  for (size_t i = 1; i < Pieces.size(); ++i)
+    Threads.emplace_back([&Work, &Piece = Pieces[i]] { Work(Piece); });
+  Work(Pieces[0]);
+  for (std::thread &T : Threads)
+    T.join();
   for (const TPiece &Piece : Pieces)
     if (Piece.Failure)
       std::rethrow_exception(Piece.Failure);
+  FRead = Sample;
 }
 
 void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConfig) {
   QFile File(FileName);
   if (!File.open(QIODevice::ReadOnly))
     throw EKvError(QStringLiteral("cannot open %1: %2").arg(FileName, File.errorString()));
-  Load(File, FileName, AConfig);
+  if (File.isSequential()) {
+    // A pipe or device has no size to split by: its text is taken whole.
+    const QByteArray Bytes = File.readAll();
+    if (File.error() != QFileDevice::NoError)
+      throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
+    Load(Bytes.constData(), Bytes.size(), FileName, AConfig);
+    return;
+  }
+  Load(nullptr, File.size(), FileName, AConfig);
 }
 
 void TComtradeData::LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig) {
-  QBuffer Buffer;
-  Buffer.setData(Bytes);
-  Buffer.open(QIODevice::ReadOnly);
-  Load(Buffer, FileName, AConfig);
+  Load(Bytes.constData(), Bytes.size(), FileName, AConfig);
 }
 
-void TComtradeData::Load(QIODevice &File, const QString &FileName, TComtradeConfig *AConfig) {
+void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig) {
   FConfig = AConfig;
   KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
   if (FConfig->RateCount() != 1)
@@ -713,43 +882,18 @@ void TComtradeData::Load(QIODevice &File, const QString &FileName, TComtradeConf
   // A sample line holds at least one "," between fields and a line end, so
   // the file's size bounds the samples whatever the configuration declares.
   const int64_t Fields = 2 + int64_t(FConfig->AnalogCount()) + FConfig->DigitalCount();
-  const int64_t Fit = File.size() / Fields + 1;
-  Size(int(std::min<int64_t>(FConfig->SampleCount(), Fit)));
+  const int64_t Fit = Length / Fields + 1;
+  Size(int(std::min<int64_t>(FConfig->SampleCount(), Fit)), false);
   FFileName = FileName;
-
-  // Read in chunks (a ten-minute record is hundreds of megabytes of text), each
-  // cut at its last line end and parsed by every core at once.
-  constexpr qint64 ChunkBytes = 4 << 20;
-  // One buffer, read into in place: the carried-over part of a line moves to
-  // its front, so the text never takes more than a chunk and a line.
-  QByteArray Buffer;
-  qsizetype Held = 0;
-  int Sample = 0, LineNo = 0;
-  bool AtEnd = false, Eof = false;
-  while (Sample < FSamples && !AtEnd && !Eof) {
-    Buffer.resize(Held + ChunkBytes);
-    const qint64 Got = File.read(Buffer.data() + Held, ChunkBytes);
-    if (Got < 0 || (Got == 0 && !File.atEnd()))
-      throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
-    AtEnd = Got == 0;
-    const qsizetype Size = Held + qsizetype(Got);
-    const char *Data = Buffer.constData();
-    qsizetype Cut = Size;
-    if (!AtEnd) {
-      // Whole lines only; a CR at the very end may be the first half of CR LF.
-      Cut = 0;
-      for (qsizetype i = Size - 1; i >= 0; --i) {
-        if (Data[i] == '\n' || (Data[i] == '\r' && i + 1 < Size)) {
-          Cut = i + 1;
-          break;
-        }
-      }
-    }
-    ParseDatLines(Data, Data + Cut, Sample, LineNo, Eof);
-    Held = Size - Cut;
-    std::memmove(Buffer.data(), Buffer.constData() + Cut, size_t(Held));
-  }
-  FRead = Sample;
+  ParseDat(Bytes, Length, FileName);
+  // Cells past the samples read are never shown, but hold no stale memory.
+  auto Clear = [&](auto &Cells, size_t PerSample) {
+    std::fill(Cells.begin() + ptrdiff_t(size_t(FRead) * PerSample), Cells.end(), 0);
+  };
+  Clear(FRaw, size_t(FAnalogCount));
+  Clear(FDigital, size_t(FDigitalCount));
+  Clear(FNumbers, 1);
+  Clear(FTimeStamps, 1);
   if (FConfig->NoRate() && FConfig->Rate(0).Samples == 0.0)
     RateFromTimeStamps();
 }

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // At most this many analog and this many digital channels, and sample rates.
@@ -146,6 +147,21 @@ private:
   TComtradeConfig *FConfig = nullptr;
 };
 
+// An allocator whose resize leaves new cells unset: the loader writes every
+// cell it keeps, on the core that parses it, so the pages are touched there
+// once instead of being zeroed first by one core.
+template <class T> struct TComtradeCellAllocator : std::allocator<T> {
+  template <class U> struct rebind {
+    using other = TComtradeCellAllocator<U>;
+  };
+  TComtradeCellAllocator() = default;
+  template <class U> TComtradeCellAllocator(const TComtradeCellAllocator<U> &) noexcept {}
+  template <class U> void construct(U *P) noexcept { ::new (static_cast<void *>(P)) U; }
+  template <class U, class... A> void construct(U *P, A &&...Args) {
+    ::new (static_cast<void *>(P)) U(std::forward<A>(Args)...);
+  }
+};
+
 class TComtradeData {
 public:
   TComtradeData() = default;
@@ -205,10 +221,13 @@ public:
 
 private:
   friend class TComtradeDataTool;
-  void Size(int Samples);
-  void Load(QIODevice &File, const QString &FileName, TComtradeConfig *AConfig);
+  template <class T> using TCells = std::vector<T, TComtradeCellAllocator<T>>;
+  // Zeroed cells for the tool, unset ones for the loader.
+  void Size(int Samples, bool Zeroed = true);
+  // Bytes holds the whole text, or is null to read the file FileName of Length bytes.
+  void Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig);
   void ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo);
-  void ParseDatLines(const char *Begin, const char *End, int &Sample, int &LineNo, bool &Eof);
+  void ParseDat(const char *Bytes, qint64 Length, const QString &FileName);
   void RateFromTimeStamps();
 
   TComtradeConfig *FConfig = nullptr;
@@ -216,10 +235,10 @@ private:
   int FSamples = 0; // allocated samples
   int FRead = -1;   // samples read from a file; -1 when filled by the tool
   int FAnalogCount = 0, FDigitalCount = 0;
-  std::vector<int32_t> FRaw;     // sample * analog count + channel
-  std::vector<uint8_t> FDigital; // sample * digital count + channel
-  std::vector<int32_t> FNumbers;
-  std::vector<int32_t> FTimeStamps; // microseconds
+  TCells<int32_t> FRaw;     // sample * analog count + channel
+  TCells<uint8_t> FDigital; // sample * digital count + channel
+  TCells<int32_t> FNumbers;
+  TCells<int32_t> FTimeStamps; // microseconds
   std::vector<uint8_t> FMissing;    // per analog cell; empty while none is missing
 };
 
