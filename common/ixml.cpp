@@ -10,6 +10,7 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <mutex>
 #include <unordered_map>
 #include <pugixml.hpp>
@@ -895,6 +896,45 @@ IXXMLNode TXXMLNode::AppendChild(const IXXMLNode &Child) {
 IXXMLNode TXXMLNode::AddChild(const QString &Name) {
   CheckElement("AddChild");
   return AppendChild(FOwner->CreateElement(Name));
+}
+
+// ---------------------------------------------------------------- builder
+
+TXXMLBuilder::TXXMLBuilder(const IXXMLNode &Parent) : FOwner(Parent->FOwner) {
+  Parent->CheckElement("AddChild");
+  FParent = TElement(Parent->FH->Node.internal_object());
+  // The holder of detached nodes exists after any AddChild: so it does here.
+  FOwner->Limbo();
+}
+
+TXXMLBuilder::TElement TXXMLBuilder::Add(TElement Parent, const char *Name) {
+  bool valid = IsNameStart(uchar(*Name));
+  for (const char *p = Name; valid && *p; ++p) {
+    const uchar c = uchar(*p);
+    valid = c < 0x80 && (IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.');
+  }
+  if (!valid)
+    throw EKvError("invalid element name " + QString::fromLatin1(Name));
+  FOwner->SetModified(true);
+  FOwner->Changed();
+  return TElement(pugi::xml_node(Parent.FNode).append_child(Name).internal_object());
+}
+
+TXXMLBuilder::TElement TXXMLBuilder::AddText(TElement Parent, const char *Name, const char *Utf8) {
+  const TElement e = Add(Parent, Name);
+  if (*Utf8)
+    pugi::xml_node(e.FNode).append_child(pugi::node_pcdata).set_value(Utf8);
+  return e;
+}
+
+TXXMLBuilder::TElement TXXMLBuilder::Add(TElement Parent, const char *Name, const QString &Text) {
+  return AddText(Parent, Name, Text.toUtf8().constData());
+}
+
+TXXMLBuilder::TElement TXXMLBuilder::Add(TElement Parent, const char *Name, qint64 Value) {
+  char digits[24];
+  *std::to_chars(digits, digits + sizeof digits - 1, Value).ptr = 0;
+  return AddText(Parent, Name, digits);
 }
 
 IXXMLNode TXXMLNode::InsertBefore(const IXXMLNode &NewChild, const IXXMLNode &RefChild) {

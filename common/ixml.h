@@ -54,6 +54,7 @@ namespace pugi {
 class xml_document;
 class xml_node;
 class xml_attribute;
+struct xml_node_struct;
 } // namespace pugi
 
 IXXMLDocument NewXMLDocument();
@@ -103,6 +104,7 @@ public:
 
 private:
   friend class TXXMLNode;
+  friend class TXXMLBuilder;
   bool Parse(const QByteArray &Utf8, bool KeepRootOnFailure);
   pugi::xml_node Limbo();
   bool IsDetached(const pugi::xml_node &Node) const;
@@ -212,6 +214,7 @@ public:
 
 private:
   friend class TXXMLDocument;
+  friend class TXXMLBuilder;
   friend QByteArray FormatXMLDocument(const IXXMLDocument &Doc);
   void CheckElement(const char *Operation) const;
   void Touch() const;
@@ -223,6 +226,38 @@ private:
   // pugixml handles are two pointers; kept opaque here so the header stays light.
   struct THandles;
   std::unique_ptr<THandles> FH;
+};
+
+// Appends elements below an element without a wrapper object per element,
+// for decoders that make thousands at once; the tree is the one AddChild and
+// SetText would build, and every addition counts as a change. Names are
+// ASCII XML names (EKvError "invalid element name" otherwise). An element
+// handle stays valid while its document holds the element.
+class TXXMLBuilder {
+public:
+  class TElement {
+  public:
+    TElement() = default;
+
+  private:
+    friend class TXXMLBuilder;
+    explicit TElement(pugi::xml_node_struct *Node) : FNode(Node) {}
+    pugi::xml_node_struct *FNode = nullptr;
+  };
+
+  // Throws EKvError when Parent is not an element.
+  explicit TXXMLBuilder(const IXXMLNode &Parent);
+  TElement Parent() const { return FParent; }
+  // A new last child Name of Parent holding Text (no text node when empty).
+  TElement Add(TElement Parent, const char *Name);
+  TElement Add(TElement Parent, const char *Name, const QString &Text);
+  TElement Add(TElement Parent, const char *Name, qint64 Value);
+
+private:
+  TElement AddText(TElement Parent, const char *Name, const char *Utf8);
+
+  IXXMLDocument FOwner;
+  TElement FParent;
 };
 
 class TXXMLNodeList {

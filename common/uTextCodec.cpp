@@ -53,6 +53,11 @@ const THighTable &Win1251Table() {
   return t;
 }
 
+const THighTable &Cp866Table() {
+  static const THighTable t = BuildHighTable("IBM866");
+  return t;
+}
+
 bool IsAscii(QByteArrayView Bytes) {
   for (char c : Bytes)
     if (uchar(c) >= 0x80)
@@ -61,12 +66,22 @@ bool IsAscii(QByteArrayView Bytes) {
 }
 
 // Both code pages keep ASCII as it is; plain-ASCII texts (listings, generated
-// code) skip the converter, which costs more than the text.
-QString Decode(const char *Name, QByteArrayView Bytes) {
+// code) skip the converter, which costs more than the text. A single-byte page
+// decodes byte by byte, so the table made from the converter answers for it,
+// but for the bytes the table leaves unassigned.
+QString Decode(const char *Name, QByteArrayView Bytes, const THighTable &Table) {
   if (IsAscii(Bytes))
     return QString::fromLatin1(Bytes);
-  QStringDecoder d = MakeDecoder(Name);
-  return d.decode(Bytes);
+  QString out(Bytes.size(), Qt::Uninitialized);
+  char16_t *o = reinterpret_cast<char16_t *>(out.data());
+  for (char c : Bytes) {
+    const uchar b = uchar(c);
+    const char32_t cp = b < 0x80 ? b : Table.Points[b - 0x80];
+    if (cp == 0 && b != 0)
+      return MakeDecoder(Name).decode(Bytes);
+    *o++ = char16_t(cp);
+  }
+  return out;
 }
 
 // Each character the code page lacks is replaced by "?" before encoding, so the
@@ -90,11 +105,6 @@ QByteArray Encode(const char *Name, const QString &Text, const THighTable &Table
   }
   QStringEncoder e = MakeEncoder(Name);
   return e.encode(clean);
-}
-
-const THighTable &Cp866Table() {
-  static const THighTable t = BuildHighTable("IBM866");
-  return t;
 }
 
 // Well-formed UTF-8 as the standard has it: no overlong forms, no surrogates,
@@ -210,7 +220,7 @@ QString DecodeFileText(QByteArrayView Bytes, const QString &FileName) {
   return isUtf8 ? QString::fromUtf8(body) : FromWin1251(body);
 }
 
-QString FromWin1251(QByteArrayView Bytes) { return Decode("windows-1251", Bytes); }
+QString FromWin1251(QByteArrayView Bytes) { return Decode("windows-1251", Bytes, Win1251Table()); }
 
 QByteArray ToWin1251(const QString &Text) { return Encode("windows-1251", Text, Win1251Table()); }
 
@@ -218,7 +228,7 @@ bool IsWin1251Char(char32_t CodePoint) {
   return Win1251Table().Has(CodePoint);
 }
 
-QString FromCp866(QByteArrayView Bytes) { return Decode("IBM866", Bytes); }
+QString FromCp866(QByteArrayView Bytes) { return Decode("IBM866", Bytes, Cp866Table()); }
 
 QByteArray ToCp866(const QString &Text) { return Encode("IBM866", Text, Cp866Table()); }
 

@@ -48,14 +48,19 @@ const char *ElementName(uint8_t T) {
 }
 
 class TDecoder {
+  using TNode = TXXMLBuilder::TElement;
+
 public:
   TDecoder(const IXXMLNode &Root, const TDescriptorDecoder::TTrace &Trace, const QByteArray &Image)
-      : FRoot(Root), FTrace(Trace), FImage(Image), FSize(int(Image.size())) {}
+      : FBuild(Root), FRoot(FBuild.Parent()), FTrace(Trace), FImage(Image), FSize(int(Image.size())) {}
 
   TDecodedHeader Run();
 
 private:
-  IXXMLNode FRoot;
+  // Elements are made straight in the tree: a wrapper each would cost more
+  // than the decoding.
+  TXXMLBuilder FBuild;
+  TNode FRoot;
   const TDescriptorDecoder::TTrace &FTrace;
   const QByteArray &FImage;
   const int FSize;
@@ -66,20 +71,20 @@ private:
   // Device address -> first and last Modbus register serving it.
   std::vector<uint16_t> FFirstReg, FLastReg;
   int FFirstCount = 0, FTotalCount = 0;
-  IXXMLNode FMeasure, FParam, FInputOutput, FUstav, FEvent, FOsc;
+  TNode FMeasure, FParam, FInputOutput, FUstav, FEvent, FOsc;
 
   // What the lookups of the later zones and of the register pass ask for,
   // kept as the elements are made: each answers as the first element in
   // document order would (elements are made in document order).
   struct TMapped {
-    IXXMLNode Node;
+    TNode Node;
     qint64 Flash;
     qint64 SecondFlash = -1; // a setpoint's first copy
     bool Setpoint = false;
   };
   std::vector<TMapped> FMapped; // every element with a modbus-flash
   struct TMeasureRef {
-    IXXMLNode Node;
+    TNode Node;
     int MvpAddr, MvsAddr;
   };
   std::vector<TMeasureRef> FMeasures;
@@ -133,18 +138,14 @@ private:
   }
   QString DeviceText() { return DeviceToProgram(Zstring()); }
 
-  void Trace(const QString &Text) const {
+  // Text() makes the line only when someone listens.
+  template <class F> void Trace(F &&Text) const {
     if (FTrace)
-      FTrace(Hex(FPos - 1, 4) + " " + Text);
+      FTrace(Hex(FPos - 1, 4) + " " + Text());
   }
-  static IXXMLNode Add(const IXXMLNode &Parent, const char *Name, const QString &Value) {
-    IXXMLNode n = Parent->AddChild(QString::fromLatin1(Name));
-    n->SetText(Value);
-    return n;
-  }
-  static IXXMLNode Add(const IXXMLNode &Parent, const char *Name, qint64 Value) {
-    return Add(Parent, Name, QString::number(Value));
-  }
+  TNode Add(TNode Parent, const char *Name) { return FBuild.Add(Parent, Name); }
+  TNode Add(TNode Parent, const char *Name, const QString &Value) { return FBuild.Add(Parent, Name, Value); }
+  TNode Add(TNode Parent, const char *Name, qint64 Value) { return FBuild.Add(Parent, Name, Value); }
   int FirstReg(qint64 Flash) const { return Flash >= 0 && Flash <= 0xFFFF ? FFirstReg[size_t(Flash)] : 65535; }
   int LastReg(qint64 Flash) const { return Flash >= 0 && Flash <= 0xFFFF ? FLastReg[size_t(Flash)] : 65535; }
   // No match: 65535, so that readers report the reference as not found.
@@ -152,10 +153,10 @@ private:
     const auto it = Map.find(Key);
     return it == Map.end() ? 65535 : it->second;
   }
-  void Mapped(const IXXMLNode &Node, qint64 Flash, bool Setpoint = false) {
+  void Mapped(TNode Node, qint64 Flash, bool Setpoint = false) {
     FMapped.push_back({Node, Flash, -1, Setpoint});
   }
-  void ParamMapped(const IXXMLNode &Node, qint64 Flash, int Sram) {
+  void ParamMapped(TNode Node, qint64 Flash, int Sram) {
     Mapped(Node, Flash);
     FParamFlashBySram.try_emplace(Sram, Flash);
   }
@@ -172,8 +173,8 @@ private:
     return h;
   }
   // The element of a stored value record, opened by its flash and head fields.
-  IXXMLNode AddStored(const IXXMLNode &Parent, const char *Name, int Flash, const TStoredHead &Head) {
-    const IXXMLNode n = Parent->AddChild(QString::fromLatin1(Name));
+  TNode AddStored(TNode Parent, const char *Name, int Flash, const TStoredHead &Head) {
+    const TNode n = Add(Parent, Name);
     Add(n, DX_MODBUS_FLASH, Flash);
     Add(n, DX_RECORD_TYPE, Head.Type);
     Add(n, DX_MODBUS_ACC, Head.Acc);
@@ -188,13 +189,13 @@ private:
     QStringList Device, Plain;
   };
   TEnumTexts EnumTexts(int Count);
-  void AddEnumStrings(const IXXMLNode &Parent, const TEnumTexts &Texts, int FirstIder);
-  void AddSetpointTail(const IXXMLNode &Node, const char *Name, int Counter, int Flash, int Level,
+  void AddEnumStrings(TNode Parent, const TEnumTexts &Texts, int FirstIder);
+  void AddSetpointTail(TNode Node, const char *Name, int Counter, int Flash, int Level,
                        const TStoredHead &Head);
 
   void ReadHeader();
   void EnterZone(int Zone);
-  void LevelTexts(const IXXMLNode &Parent, const char *Name);
+  void LevelTexts(TNode Parent, const char *Name);
   void Record(int Zone, int Counter);
   void Measure(int Counter, int Flash);
   void Bitreg(int Flash);
@@ -207,7 +208,7 @@ private:
   void UstavCopy(int Flash);
   void FirstGroupStep(int Flash);
   void EventMeasure();
-  void BitregRef(const IXXMLNode &Parent);
+  void BitregRef(TNode Parent);
   void EventItem();
   void OscMeasure();
   void AssignRegisters();
@@ -240,35 +241,35 @@ void TDecoder::ReadHeader() {
   }
 }
 
-void TDecoder::LevelTexts(const IXXMLNode &Parent, const char *Name) {
-  const IXXMLNode level = Parent->AddChild(QString::fromLatin1(Name));
+void TDecoder::LevelTexts(TNode Parent, const char *Name) {
+  const TNode level = Add(Parent, Name);
   const int n = Byte();
   for (int i = 1; i <= n; ++i) {
     const QString text = PlainText();
-    const IXXMLNode s = level->AddChild(QString::fromLatin1(DX_STRING));
+    const TNode s = Add(level, DX_STRING);
     Add(s, DX_IDER, i);
     Add(s, DX_VALUE, text);
-    s->AddChild(QString::fromLatin1(DX_VALUE));
+    Add(s, DX_VALUE);
   }
 }
 
 void TDecoder::EnterZone(int Zone) {
   switch (Zone) {
   case 1:
-    FParam = FRoot->AddChild(QString::fromLatin1(DX_PARAM));
+    FParam = Add(FRoot, DX_PARAM);
     Skip(12); // the device's parameter block words
-    FInputOutput = FParam->AddChild(QString::fromLatin1(DX_INPUT_OUTPUT));
+    FInputOutput = Add(FParam, DX_INPUT_OUTPUT);
     break;
   case 7:
-    FUstav = FRoot->AddChild(QString::fromLatin1(DX_USTAV));
+    FUstav = Add(FRoot, DX_USTAV);
     LevelTexts(FUstav, DX_USTAV_LEVEL);
     break;
   case 8:
-    FEvent = FRoot->AddChild(QString::fromLatin1(DX_EVENT));
+    FEvent = Add(FRoot, DX_EVENT);
     LevelTexts(FEvent, DX_EVENT_LEVEL);
     break;
   case 10:
-    FOsc = FRoot->AddChild(QString::fromLatin1(DX_OSC));
+    FOsc = Add(FRoot, DX_OSC);
     break;
   default:
     break;
@@ -279,7 +280,7 @@ void TDecoder::Record(int Zone, int Counter) {
   const int flash = FBase + FPos - 1;
   const uint8_t t = FType;
   if (t != 0x31 && t != 0x35 && t != 0x33 && t != 0x34 && t != 0x36)
-    Trace(QStringLiteral("rec %1  %2").arg(Hex(t, 2), QString::fromLatin1(ElementName(t))));
+    Trace([&] { return QStringLiteral("rec %1  %2").arg(Hex(t, 2), QString::fromLatin1(ElementName(t))); });
   if (Zone == 0)
     return Measure(Counter, flash);
   switch (t) {
@@ -314,7 +315,7 @@ void TDecoder::Measure(int Counter, int Flash) {
         v *= 10;
     return v;
   };
-  const IXXMLNode m = FMeasure->AddChild(QString::fromLatin1(DX_MEASURE_ITEM));
+  const TNode m = Add(FMeasure, DX_MEASURE_ITEM);
   Add(m, DX_MODBUS_FLASH, Flash);
   Add(m, DX_RECORD_TYPE, t & 1);
   Add(m, DX_MODBUS_ACC, acc);
@@ -341,21 +342,21 @@ void TDecoder::Measure(int Counter, int Flash) {
 void TDecoder::Bitreg(int Flash) {
   const int t = FType;
   const int acc = Byte(), sram = Word();
-  Trace(QStringLiteral("acc: %1 sram: %2").arg(Hex(acc, 2), Hex(sram, 4)));
+  Trace([&] { return QStringLiteral("acc: %1 sram: %2").arg(Hex(acc, 2), Hex(sram, 4)); });
   const int n = Byte();
   for (int i = 0; i < n; ++i)
     Zstring(); // the display texts give way to the plain ones
   QStringList texts;
   for (int i = 0; i < n; ++i)
     texts << PlainText();
-  const IXXMLNode b = FInputOutput->AddChild(QString::fromLatin1(DX_PARAM_BITREG));
+  const TNode b = Add(FInputOutput, DX_PARAM_BITREG);
   Add(b, DX_MODBUS_FLASH, Flash);
   Add(b, DX_CAPTION, BitRegCaption(t));
   Add(b, DX_RECORD_TYPE, t);
   Add(b, DX_MODBUS_ACC, acc);
   Add(b, DX_MODBUS_SRAM, sram);
   for (int i = 0; i < n; ++i) {
-    const IXXMLNode s = b->AddChild(QString::fromLatin1(DX_STRING));
+    const TNode s = Add(b, DX_STRING);
     Add(s, DX_IDER, i);
     Add(s, DX_VALUE, texts[i]);
   }
@@ -368,7 +369,7 @@ void TDecoder::DateStatus(int Flash) {
   const int t = FType;
   const int acc = Byte(), sram = Word();
   Skip(2);
-  const IXXMLNode p = FParam->AddChild(QString::fromLatin1(ElementName(uint8_t(t))));
+  const TNode p = Add(FParam, ElementName(uint8_t(t)));
   Add(p, DX_MODBUS_FLASH, Flash);
   Add(p, DX_RECORD_TYPE, t);
   Add(p, DX_MODBUS_ACC, acc);
@@ -389,10 +390,10 @@ TDecoder::TEnumTexts TDecoder::EnumTexts(int Count) {
 }
 
 // One <string> a value, numbered from FirstIder, between the short text and the name.
-void TDecoder::AddEnumStrings(const IXXMLNode &Parent, const TEnumTexts &Texts, int FirstIder) {
+void TDecoder::AddEnumStrings(TNode Parent, const TEnumTexts &Texts, int FirstIder) {
   Add(Parent, DX_SHORT_STRING, Texts.Short);
   for (int i = 0; i < Texts.Device.size(); ++i) {
-    const IXXMLNode s = Parent->AddChild(QString::fromLatin1(DX_STRING));
+    const TNode s = Add(Parent, DX_STRING);
     Add(s, DX_IDER, FirstIder + i);
     Add(s, DX_VALUE, Texts.Device[i]);
     Add(s, DX_VALUE, Texts.Plain[i]);
@@ -404,7 +405,7 @@ void TDecoder::ParamEnum(int Flash) {
   const TStoredHead h = StoredHead();
   const int n = Byte();
   const TEnumTexts e = EnumTexts(n);
-  const IXXMLNode p = AddStored(FParam, DX_PARAM_ENUM, Flash, h);
+  const TNode p = AddStored(FParam, DX_PARAM_ENUM, Flash, h);
   AddEnumStrings(p, e, 1);
   Add(p, DX_WORD_COUNT, 1);
   ParamMapped(p, Flash, h.Sram);
@@ -415,7 +416,7 @@ void TDecoder::ParamNum(int Flash) {
   const int koef = Byte(), min = Word(), max = Word();
   const QString shortText = DeviceText();
   const QString text = PlainText();
-  const IXXMLNode p = AddStored(FParam, ElementName(uint8_t(h.Type)), Flash, h);
+  const TNode p = AddStored(FParam, ElementName(uint8_t(h.Type)), Flash, h);
   Add(p, DX_WORD_KOEF, koef);
   Add(p, DX_WORD_MIN, min);
   Add(p, DX_WORD_MAX, max);
@@ -430,7 +431,7 @@ void TDecoder::ParamChar(int Flash) {
   const int length = Byte(), passwd = Byte();
   const QString shortText = DeviceText();
   const QString text = PlainText();
-  const IXXMLNode p = AddStored(FParam, DX_PARAM_CHAR, Flash, h);
+  const TNode p = AddStored(FParam, DX_PARAM_CHAR, Flash, h);
   Add(p, DX_BYTE_VALUE, length);
   Add(p, DX_BYTE_PASSWD_CHAR, passwd);
   Add(p, DX_SHORT_STRING, shortText);
@@ -447,16 +448,17 @@ void TDecoder::FirstGroupStep(int Flash) {
 }
 
 // The fields and lookups that close every first-group setpoint.
-void TDecoder::AddSetpointTail(const IXXMLNode &Node, const char *Name, int Counter, int Flash, int Level,
+void TDecoder::AddSetpointTail(TNode Node, const char *Name, int Counter, int Flash, int Level,
                                const TStoredHead &Head) {
   Add(Node, DX_BYTE_LEVEL_MASK, Level);
   Add(Node, DX_IDER, Counter + 1);
   Add(Node, DX_WORD_COUNT, 1);
   FSetpointByIder.try_emplace(Counter + 1, FMapped.size());
   Mapped(Node, Flash, true);
-  Trace(QStringLiteral("rec %1  %2  acc %3 sram %4 eeprom %5")
-            .arg(Hex(Head.Type, 2), QString::fromLatin1(Name), Hex(Head.Acc, 2), Hex(Head.Sram, 4),
-                 Hex(Head.Eeprom, 4)));
+  Trace([&] {
+    return QStringLiteral("rec %1  %2  acc %3 sram %4 eeprom %5")
+        .arg(Hex(Head.Type, 2), QString::fromLatin1(Name), Hex(Head.Acc, 2), Hex(Head.Sram, 4), Hex(Head.Eeprom, 4));
+  });
   FirstGroupStep(Flash);
 }
 
@@ -465,7 +467,7 @@ void TDecoder::UstavEnum(int Counter, int Flash) {
   const int n = Byte();
   const TEnumTexts e = EnumTexts(n);
   const int level = Byte();
-  const IXXMLNode u = AddStored(FUstav, DX_USTAV_ENUM, Flash, h);
+  const TNode u = AddStored(FUstav, DX_USTAV_ENUM, Flash, h);
   AddEnumStrings(u, e, 0);
   AddSetpointTail(u, DX_USTAV_ENUM, Counter, Flash, level, h);
 }
@@ -476,7 +478,7 @@ void TDecoder::UstavNum(int Counter, int Flash) {
   const QString shortText = DeviceText();
   const QString text = PlainText();
   const int level = Byte();
-  const IXXMLNode u = AddStored(FUstav, DX_USTAV_NUM, Flash, h);
+  const TNode u = AddStored(FUstav, DX_USTAV_NUM, Flash, h);
   Add(u, DX_WORD_MEASURE_IDER, measure);
   Add(u, DX_WORD_MIN, min);
   Add(u, DX_WORD_MAX, max);
@@ -488,19 +490,21 @@ void TDecoder::UstavNum(int Counter, int Flash) {
 void TDecoder::UstavCopy(int Flash) {
   const int t = FType;
   const int acc = Byte(), sram = Word(), eeprom = Word();
-  Trace(QStringLiteral("rec %1  %2  acc2 %3 sram2 %4 eeprom2 %5")
-            .arg(Hex(t, 2), QString::fromLatin1(ElementName(uint8_t(t))), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4)));
+  Trace([&] {
+    return QStringLiteral("rec %1  %2  acc2 %3 sram2 %4 eeprom2 %5")
+        .arg(Hex(t, 2), QString::fromLatin1(ElementName(uint8_t(t))), Hex(acc, 2), Hex(sram, 4), Hex(eeprom, 4));
+  });
   const uint16_t flash = CheckedCast<uint16_t>(Flash);
   if (FFirstCount == 0) {
     // A copy with no first group to belong to: nothing to attach it to.
-    Trace(QStringLiteral("cannot find ustav1 for flash %1").arg(Hex(flash, 4)));
+    Trace([&] { return QStringLiteral("cannot find ustav1 for flash %1").arg(Hex(flash, 4)); });
     return;
   }
   const int k = FTotalCount % FFirstCount + 1;
   const auto found = FSetpointByIder.find(k);
   if (found != FSetpointByIder.end()) {
     TMapped &target = FMapped[found->second];
-    const IXXMLNode &u = target.Node;
+    TNode u = target.Node;
     if (target.SecondFlash < 0)
       target.SecondFlash = flash;
     Add(u, DX_MODBUS_ACC, acc);
@@ -508,7 +512,7 @@ void TDecoder::UstavCopy(int Flash) {
     Add(u, DX_MODBUS_SRAM, sram);
     Add(u, DX_MODBUS_EEPROM, eeprom);
   } else {
-    Trace(QStringLiteral("cannot find ustav1 for flash %1").arg(Hex(flash, 4)));
+    Trace([&] { return QStringLiteral("cannot find ustav1 for flash %1").arg(Hex(flash, 4)); });
   }
   if (FTotalCount % FFirstCount == 0) {
     const int group = FTotalCount / FFirstCount;
@@ -524,19 +528,19 @@ void TDecoder::EventMeasure() {
   const int sram = Word();
   Skip(2);
   const int ider = FindIder(FMeasureIderBySram, sram);
-  const IXXMLNode e = FEvent->AddChild(QString::fromLatin1(DX_EVENT_MEASURE));
+  const TNode e = Add(FEvent, DX_EVENT_MEASURE);
   Add(e, DX_RECORD_TYPE, t);
   Add(e, DX_MEASURE_IDER, ider);
   Add(e, DX_WORD_COUNT, 1);
 }
 
-void TDecoder::BitregRef(const IXXMLNode &Parent) {
+void TDecoder::BitregRef(TNode Parent) {
   const int t = FType;
   const int sram = Word();
   const auto br = FBitregBySram.find(sram);
   if (br == FBitregBySram.end())
     return; // a bit register the image does not describe: dropped
-  const IXXMLNode e = Parent->AddChild(QString::fromLatin1(ElementName(uint8_t(t))));
+  const TNode e = Add(Parent, ElementName(uint8_t(t)));
   Add(e, DX_RECORD_TYPE, t);
   Add(e, DX_BITREG_RECORD_TYPE, br->second.RecordType);
   Add(e, DX_WORD_COUNT, (br->second.Bits + 15) / 16);
@@ -546,7 +550,7 @@ void TDecoder::EventItem() {
   const int t = FType;
   const int code = Byte(), level = Byte();
   const QString text = DeviceText();
-  const IXXMLNode e = FEvent->AddChild(QString::fromLatin1(DX_EVENT_ITEM));
+  const TNode e = Add(FEvent, DX_EVENT_ITEM);
   Add(e, DX_RECORD_TYPE, t);
   Add(e, DX_FAILURE_FLAG, t == 0x44 ? 1 : 0);
   Add(e, DX_BYTE_CODE, code);
@@ -558,7 +562,7 @@ void TDecoder::OscMeasure() {
   const int t = FType;
   const int off = Byte(), ref = Word();
   const int ider = FindIder(FMeasureIderByFlash, ref);
-  const IXXMLNode o = FOsc->AddChild(QString::fromLatin1(DX_OSC_MEASURE));
+  const TNode o = Add(FOsc, DX_OSC_MEASURE);
   Add(o, DX_RECORD_TYPE, t);
   Add(o, DX_MEASURE_OFF, off);
   Add(o, DX_MEASURE_SRAM, ref);
@@ -599,7 +603,7 @@ void TDecoder::HeaderValues() {
   const uint8_t *k = bytesAt(2106, 4);
   FOut.IdentCache = uint32_t(k[0]) | (uint32_t(k[1]) << 8) | (uint32_t(k[2]) << 16) | (uint32_t(k[3]) << 24);
 
-  const IXXMLNode internal = FRoot->AddChild(QString::fromLatin1(DX_INTERNAL));
+  const TNode internal = Add(FRoot, DX_INTERNAL);
   Add(internal, DX_CORE_DATE, QString::number(FOut.CoreDate, 'f', 0));
   Add(internal, DX_DESC_DATE, QString::number(FOut.DescDate, 'f', 0));
   Add(internal, DX_CALIBR_ADDR, FOut.CalibrAddr);
@@ -613,7 +617,7 @@ void TDecoder::HeaderValues() {
 TDecodedHeader TDecoder::Run() {
   FOut.UstavGroupRegs.fill(0);
   ReadHeader();
-  FMeasure = FRoot->AddChild(QString::fromLatin1(DX_MEASURE));
+  FMeasure = Add(FRoot, DX_MEASURE);
   int zone = 0, counter = 0;
   while (true) {
     FType = 0;
@@ -622,7 +626,7 @@ TDecodedHeader TDecoder::Run() {
     if (t == 0xAA) {
       ++FPos;
       ++zone;
-      Trace(QStringLiteral("Zone %1").arg(zone));
+      Trace([&] { return QStringLiteral("Zone %1").arg(zone); });
       if (zone == 11)
         break;
       EnterZone(zone);

@@ -95,7 +95,11 @@ void TSimpleDeviceDescriptor::LoadFromStream(QIODevice &Stream) {
   ResetDocument();
   Stream.seek(0);
   const QByteArray image = Stream.readAll();
-  TDescriptorDecoder decoder(Root, [this](const QString &Line) { Trace(Line); });
+  // Trace lines are made only for a listener: they cost more than the decoding.
+  TDescriptorDecoder::TTrace trace;
+  if (FOnLog || FConsoleTrace)
+    trace = [this](const QString &Line) { Trace(Line); };
+  TDescriptorDecoder decoder(Root, trace);
   const TDecodedHeader h = decoder.Decode(image);
   FModbusTable = h.ModbusTable;
   FUstavGroupRegs = h.UstavGroupRegs;
