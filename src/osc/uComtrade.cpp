@@ -522,39 +522,82 @@ namespace {
 
 bool IsBlank(char C) { return C == ' ' || C == '\t'; }
 
-// The usual field, an optional "-" and one to seven digits before a ",", read
-// as one 8-byte word: no branch per character. Null for anything else.
-inline const char *ReadShortField(const char *P, const char *End, int32_t &Value) {
-  if constexpr (std::endian::native != std::endian::little)
-    return nullptr;
-  const bool Negative = *P == '-';
-  P += Negative;
-  if (End - P < 8)
-    return nullptr;
-  uint64_t W;
-  std::memcpy(&W, P, 8);
-  // A byte is a digit when both it and it + 6 have 3 as their high nibble;
-  // a carry out of a byte only reaches bytes after the first non-digit.
-  constexpr uint64_t High = 0xF0F0F0F0F0F0F0F0, Threes = 0x3030303030303030;
-  const uint64_t NotDigit = ((W & High) ^ Threes) | (((W + 0x0606060606060606) & High) ^ Threes);
-  if (NotDigit == 0)
-    return nullptr;
-  const int N = std::countr_zero(NotDigit) / 8;
-  if (N == 0 || P[N] != ',')
-    return nullptr;
-  // The digits moved to the top of the word behind zeros, then combined in pairs,
-  // fours and eights.
-  uint64_t X = (W << (8 * (8 - N))) & 0x0F0F0F0F0F0F0F0F;
-  X = (X * 2561) >> 8;
-  X = ((X & 0x00FF00FF00FF00FF) * 6553601) >> 16;
-  const auto V = int32_t(((X & 0x0000FFFF0000FFFF) * 42949672960001) >> 32);
-  Value = Negative ? -V : V;
-  return P + N + 1;
+// One field of [Begin, End): an optional "-" and 1 to 11 digits, nothing else.
+// Fields of up to eight bytes are converted as one word when eight bytes can
+// be read at Begin (Limit: the end of the readable bytes).
+inline bool ReadQuickField(const char *Begin, const char *End, const char *Limit, int32_t &Value) {
+  const ptrdiff_t N = End - Begin;
+  if (std::endian::native == std::endian::little && N >= 1 && N <= 8 && Limit - Begin >= 8) {
+    uint64_t W;
+    std::memcpy(&W, Begin, 8);
+    const bool Negative = (W & 0xFF) == '-';
+    if (N == Negative)
+      return false;
+    // The field's bytes to the top of the word behind zero bytes, the sign
+    // turned into a leading "0".
+    const int Shift = int(8 * (8 - N));
+    W <<= Shift;
+    if (Negative)
+      W ^= uint64_t('-' ^ '0') << Shift;
+    // A byte is a digit when it and it + 6 both have 3 as their high nibble;
+    // a carry out of a byte only reaches the bytes above a non-digit.
+    constexpr uint64_t High = 0xF0F0F0F0F0F0F0F0, Threes = 0x3030303030303030;
+    const uint64_t NotDigit = ((W & High) ^ Threes) | (((W + 0x0606060606060606) & High) ^ Threes);
+    if (NotDigit >> Shift)
+      return false;
+    // Digits combined in pairs, fours and eights.
+    uint64_t X = W & 0x0F0F0F0F0F0F0F0F;
+    X = (X * 2561) >> 8;
+    X = ((X & 0x00FF00FF00FF00FF) * 6553601) >> 16;
+    const auto V = int32_t(((X & 0x0000FFFF0000FFFF) * 42949672960001) >> 32);
+    Value = Negative ? -V : V;
+    return true;
+  }
+  const auto [Stop, Error] = std::from_chars(Begin, End, Value);
+  return Error == std::errc() && Stop == End && N >= 1 && N - (*Begin == '-') <= 11;
 }
 
-// Any other field: an optional "-" and digits up to "," or the line's end
-// by std::from_chars; else the full reading below, which agrees with it on
-// every field from_chars takes.
+// The usual line: its first Count fields each an optional "-" and digits,
+// cut at commas found eight bytes at a time, so that no field waits for the
+// one before it. False for anything else (blanks, an empty or bad field, too
+// few fields), which the exact reading then judges; both agree on every line
+// this one takes.
+bool ReadQuickLine(const char *Begin, const char *End, const char *Limit, int32_t *Values, int Count) {
+  int K = 0;
+  const char *FieldStart = Begin;
+  const char *P = Begin;
+  for (; End - P >= 8; P += 8) {
+    uint64_t W;
+    std::memcpy(&W, P, 8);
+    // 0x80 in each byte that is a comma, exactly.
+    constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7F;
+    const uint64_t X = W ^ 0x2C2C2C2C2C2C2C2C;
+    uint64_t Commas = ~(((X & Low7) + Low7) | X | Low7);
+    if constexpr (std::endian::native != std::endian::little)
+      return false;
+    for (; Commas; Commas &= Commas - 1) {
+      const char *Comma = P + std::countr_zero(Commas) / 8;
+      if (!ReadQuickField(FieldStart, Comma, Limit, Values[K]))
+        return false;
+      if (++K == Count)
+        return true;
+      FieldStart = Comma + 1;
+    }
+  }
+  for (; P < End; ++P)
+    if (*P == ',') {
+      if (!ReadQuickField(FieldStart, P, Limit, Values[K]))
+        return false;
+      if (++K == Count)
+        return true;
+      FieldStart = P + 1;
+    }
+  return K + 1 == Count && ReadQuickField(FieldStart, End, Limit, Values[K]);
+}
+
+// One field of a line, P left past its ",": an optional "-" and digits up to
+// "," or the line's end by std::from_chars; else the full reading below,
+// which agrees with it on every field from_chars takes.
 const char *ReadFullField(const char *P, const char *End, int LineNo, int32_t &Value);
 [[gnu::noinline]] const char *ReadOtherField(const char *P, const char *End, int LineNo, int32_t &Value) {
   if (P <= End) {
@@ -595,31 +638,53 @@ const char *ReadFullField(const char *P, const char *End, int LineNo, int32_t &V
 
 } // namespace
 
+void TComtradeData::MarkMissing(int Sample, int Channel) {
+  const std::lock_guard<std::mutex> Guard(MissingLock);
+  if (FMissing.empty())
+    FMissing.assign(FRaw.size(), 0);
+  FMissing[size_t(Sample) * FAnalogCount + Channel] = 1;
+}
+
 // Fields past the channels are ignored.
-void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo) {
+void TComtradeData::ParseDatLine(const char *Begin, const char *End, const char *Limit, int Sample, int LineNo) {
+  int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
+  uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
+  int32_t Values[2 + 2 * ComtradeMaxChannels];
+  const int Count = 2 + FAnalogCount + FDigitalCount;
+  if (ReadQuickLine(Begin, End, Limit, Values, Count)) {
+    bool Binary = true;
+    for (int c = 0; c < FDigitalCount; ++c)
+      Binary &= uint32_t(Values[2 + FAnalogCount + c]) <= 1;
+    if (Binary) {
+      FNumbers[Sample] = Values[0];
+      FTimeStamps[Sample] = Values[1];
+      for (int c = 0; c < FAnalogCount; ++c) {
+        const int32_t Value = Values[2 + c];
+        // The standard's mark of a value the recorder did not have.
+        const bool Missing = Value == MissingValue || Value == -MissingValue;
+        if (Missing) [[unlikely]]
+          MarkMissing(Sample, c);
+        Raw[c] = Missing ? 0 : Value;
+      }
+      for (int c = 0; c < FDigitalCount; ++c)
+        Dig[c] = uint8_t(Values[2 + FAnalogCount + c]);
+      return;
+    }
+  }
+  // Field by field, stopping at the first fault as the message must.
   const char *P = Begin;
-  // One field into Value, P left past its ",".
-  auto Field = [&](int32_t &Value) {
-    const char *Next = P < End ? ReadShortField(P, End, Value) : nullptr;
-    P = Next ? Next : ReadOtherField(P, End, LineNo, Value);
-  };
+  auto Field = [&](int32_t &Value) { P = ReadOtherField(P, End, LineNo, Value); };
   Field(FNumbers[Sample]);
   Field(FTimeStamps[Sample]);
-  int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
   for (int c = 0; c < FAnalogCount; ++c) {
     int32_t Value;
     Field(Value);
-    // The standard's mark of a value the recorder did not have.
-    if (Value == MissingValue || Value == -MissingValue) [[unlikely]] {
-      const std::lock_guard<std::mutex> Guard(MissingLock);
-      if (FMissing.empty())
-        FMissing.assign(FRaw.size(), 0);
-      FMissing[size_t(Sample) * FAnalogCount + c] = 1;
+    if (Value == MissingValue || Value == -MissingValue) {
+      MarkMissing(Sample, c);
       Value = 0;
     }
     Raw[c] = Value;
   }
-  uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
   for (int c = 0; c < FDigitalCount; ++c) {
     int32_t Value;
     Field(Value);
@@ -666,13 +731,15 @@ TDatLine ClassifyLine(const char *Begin, const char *&End) {
 // window per core.
 class TDatReader {
 public:
-  TDatReader(const char *Bytes, const QString &FileName) : FBytes(Bytes), FFile(FileName) {}
+  TDatReader(const char *Bytes, qint64 Length, const QString &FileName)
+      : FBytes(Bytes), FLength(Length), FFile(FileName) {}
 
-  // Calls Lines(begin, end) with whole lines of [From, To), a window at a
-  // time; To is a line boundary or the end of the text. Lines returns false to stop.
+  // Calls Lines(begin, end, limit) with whole lines of [From, To), a window at
+  // a time; To is a line boundary or the end of the text, and bytes up to
+  // limit may be read. Lines returns false to stop.
   template <class F> void Lines(qint64 From, qint64 To, F &&Fn) {
     if (FBytes) {
-      Fn(FBytes + From, FBytes + To);
+      Fn(FBytes + From, FBytes + To, FBytes + FLength);
       return;
     }
     Seek(From);
@@ -694,7 +761,7 @@ public:
             break;
           }
       }
-      if (Cut > 0 && !Fn(Data, Data + Cut))
+      if (Cut > 0 && !Fn(Data, Data + Cut, Data + Size))
         return;
       if (Last)
         return;
@@ -757,6 +824,7 @@ private:
   }
 
   const char *FBytes;
+  const qint64 FLength;
   QFile FFile;
   QByteArray FBuffer;
 };
@@ -778,7 +846,7 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
   const int Count = Length < (1 << 20) ? 1 : int(std::min<qint64>(Cores, Length >> 18));
   std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
   {
-    TDatReader Cuts(Bytes, FileName);
+    TDatReader Cuts(Bytes, Length, FileName);
     qint64 P = 0;
     for (int i = 0; i < int(Pieces.size()); ++i) {
       Pieces[i].Begin = P;
@@ -808,9 +876,9 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
   };
   std::barrier Placed(std::ptrdiff_t(Pieces.size()), Place);
   auto Work = [&](TPiece &Piece) {
-    TDatReader Reader(Bytes, FileName);
+    TDatReader Reader(Bytes, Length, FileName);
     try {
-      Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
+      Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E, const char *) {
         return ForEachLine(B, E, [&](const char *LB, const char *LE) {
           ++Piece.Lines;
           const TDatLine Kind = ClassifyLine(LB, LE);
@@ -827,14 +895,14 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
       return;
     int S = Piece.FirstSample, L = Piece.FirstLine;
     try {
-      Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E) {
+      Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E, const char *Limit) {
         return ForEachLine(B, E, [&](const char *LB, const char *LE) {
           ++L;
           const TDatLine Kind = ClassifyLine(LB, LE);
           if (Kind == TDatLine::Eof || S >= FSamples)
             return false;
           if (Kind == TDatLine::Sample)
-            ParseDatLine(LB, LE, S++, L);
+            ParseDatLine(LB, LE, Limit, S++, L);
           return true;
         });
       });
