@@ -17,6 +17,9 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -523,22 +526,24 @@ namespace {
 bool IsBlank(char C) { return C == ' ' || C == '\t'; }
 
 // One field of [Begin, End): an optional "-" and 1 to 11 digits, nothing else.
-// Fields of up to eight bytes are converted as one word when eight bytes can
-// be read at Begin (Limit: the end of the readable bytes).
+// Fields of up to eight bytes are converted as one little-endian word when
+// eight bytes can be read at Begin (Limit: the end of the readable bytes).
 inline bool ReadQuickField(const char *Begin, const char *End, const char *Limit, int32_t &Value) {
   const ptrdiff_t N = End - Begin;
-  if (std::endian::native == std::endian::little && N >= 1 && N <= 8 && Limit - Begin >= 8) {
+  if (N == 1) { // a digital channel's usual field
+    Value = uint8_t(*Begin - '0');
+    return Value <= 9;
+  }
+  if (N >= 1 && N <= 8 && Limit - Begin >= 8) {
     uint64_t W;
     std::memcpy(&W, Begin, 8);
-    const bool Negative = (W & 0xFF) == '-';
-    if (N == Negative)
+    const uint64_t Negative = (W & 0xFF) == '-';
+    if (N == ptrdiff_t(Negative))
       return false;
     // The field's bytes to the top of the word behind zero bytes, the sign
     // turned into a leading "0".
     const int Shift = int(8 * (8 - N));
-    W <<= Shift;
-    if (Negative)
-      W ^= uint64_t('-' ^ '0') << Shift;
+    W = (W << Shift) ^ ((Negative * uint64_t('-' ^ '0')) << Shift);
     // A byte is a digit when it and it + 6 both have 3 as their high nibble;
     // a carry out of a byte only reaches the bytes above a non-digit.
     constexpr uint64_t High = 0xF0F0F0F0F0F0F0F0, Threes = 0x3030303030303030;
@@ -550,49 +555,76 @@ inline bool ReadQuickField(const char *Begin, const char *End, const char *Limit
     X = (X * 2561) >> 8;
     X = ((X & 0x00FF00FF00FF00FF) * 6553601) >> 16;
     const auto V = int32_t(((X & 0x0000FFFF0000FFFF) * 42949672960001) >> 32);
-    Value = Negative ? -V : V;
+    const int32_t Sign = -int32_t(Negative);
+    Value = (V ^ Sign) - Sign;
     return true;
   }
   const auto [Stop, Error] = std::from_chars(Begin, End, Value);
   return Error == std::errc() && Stop == End && N >= 1 && N - (*Begin == '-') <= 11;
 }
 
-// The usual line: its first Count fields each an optional "-" and digits,
-// cut at commas found eight bytes at a time, so that no field waits for the
-// one before it. False for anything else (blanks, an empty or bad field, too
-// few fields), which the exact reading then judges; both agree on every line
-// this one takes.
-bool ReadQuickLine(const char *Begin, const char *End, const char *Limit, int32_t *Values, int Count) {
-  int K = 0;
-  const char *FieldStart = Begin;
-  const char *P = Begin;
-  for (; End - P >= 8; P += 8) {
+// Bit i set where byte i of the 64 at P is a comma (little-endian words).
+inline uint64_t CommaBits(const char *P) {
+  uint64_t Bits = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i Comma = _mm_set1_epi8(',');
+  for (int i = 0; i < 4; ++i) {
+    const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i *>(P + 16 * i));
+    Bits |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(V, Comma)))) << (16 * i);
+  }
+#else
+  for (int i = 0; i < 8; ++i) {
     uint64_t W;
-    std::memcpy(&W, P, 8);
-    // 0x80 in each byte that is a comma, exactly.
+    std::memcpy(&W, P + 8 * i, 8);
+    // 0x80 in each byte that is a comma, exactly; the eight flags then
+    // gathered into the top byte by one multiplication.
     constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7F;
     const uint64_t X = W ^ 0x2C2C2C2C2C2C2C2C;
-    uint64_t Commas = ~(((X & Low7) + Low7) | X | Low7);
-    if constexpr (std::endian::native != std::endian::little)
-      return false;
-    for (; Commas; Commas &= Commas - 1) {
-      const char *Comma = P + std::countr_zero(Commas) / 8;
-      if (!ReadQuickField(FieldStart, Comma, Limit, Values[K]))
-        return false;
-      if (++K == Count)
-        return true;
-      FieldStart = Comma + 1;
-    }
+    const uint64_t Flags = ~(((X & Low7) + Low7) | X | Low7);
+    Bits |= (((Flags >> 7) * 0x0102040810204080) >> 56) << (8 * i);
   }
-  for (; P < End; ++P)
-    if (*P == ',') {
-      if (!ReadQuickField(FieldStart, P, Limit, Values[K]))
-        return false;
-      if (++K == Count)
-        return true;
-      FieldStart = P + 1;
+#endif
+  return Bits;
+}
+
+// The usual line: its first Count fields each an optional "-" and digits,
+// cut at commas found 64 bytes at a time, so that no field waits for the one
+// before it. False for anything else (blanks, an empty or bad field, too few
+// fields), which the exact reading then judges; both agree on every line this
+// one takes.
+bool ReadQuickLine(const char *Begin, const char *End, const char *Limit, int32_t *Values, int Count) {
+  if constexpr (std::endian::native != std::endian::little)
+    return false;
+  const ptrdiff_t Size = End - Begin, Readable = Limit - Begin;
+  ptrdiff_t Block = -64; // offset of the 64 bytes Commas describes
+  uint64_t Commas = 0;
+  // The end of the next field: its comma, or the line's end.
+  auto NextComma = [&]() -> const char * {
+    while (!Commas) {
+      Block += 64;
+      if (Block >= Size)
+        return End;
+      if (Readable - Block >= 64) {
+        Commas = CommaBits(Begin + Block);
+      } else {
+        for (ptrdiff_t i = 0; i < std::min<ptrdiff_t>(64, Size - Block); ++i)
+          Commas |= uint64_t(Begin[Block + i] == ',') << i;
+      }
+      if (Size - Block < 64)
+        Commas &= (uint64_t(1) << (Size - Block)) - 1;
     }
-  return K + 1 == Count && ReadQuickField(FieldStart, End, Limit, Values[K]);
+    const char *Comma = Begin + Block + std::countr_zero(Commas);
+    Commas &= Commas - 1;
+    return Comma;
+  };
+  const char *FieldStart = Begin;
+  for (int K = 0; K < Count; ++K) {
+    const char *FieldEnd = NextComma();
+    if (!ReadQuickField(FieldStart, FieldEnd, Limit, Values[K]) || (FieldEnd == End && K + 1 < Count))
+      return false;
+    FieldStart = FieldEnd + 1;
+  }
+  return true;
 }
 
 // One field of a line, P left past its ",": an optional "-" and digits up to
@@ -953,15 +985,23 @@ void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileNa
   const int64_t Fit = Length / Fields + 1;
   Size(int(std::min<int64_t>(FConfig->SampleCount(), Fit)), false);
   FFileName = FileName;
-  ParseDat(Bytes, Length, FileName);
-  // Cells past the samples read are never shown, but hold no stale memory.
-  auto Clear = [&](auto &Cells, size_t PerSample) {
-    std::fill(Cells.begin() + ptrdiff_t(size_t(FRead) * PerSample), Cells.end(), 0);
+  // Cells past the samples read (all of them after a failure) hold no stale memory.
+  auto Clear = [&](int From) {
+    auto Fill = [From](auto &Cells, size_t PerSample) {
+      std::fill(Cells.begin() + ptrdiff_t(size_t(From) * PerSample), Cells.end(), 0);
+    };
+    Fill(FRaw, size_t(FAnalogCount));
+    Fill(FDigital, size_t(FDigitalCount));
+    Fill(FNumbers, 1);
+    Fill(FTimeStamps, 1);
   };
-  Clear(FRaw, size_t(FAnalogCount));
-  Clear(FDigital, size_t(FDigitalCount));
-  Clear(FNumbers, 1);
-  Clear(FTimeStamps, 1);
+  try {
+    ParseDat(Bytes, Length, FileName);
+  } catch (...) {
+    Clear(0);
+    throw;
+  }
+  Clear(FRead);
   if (FConfig->NoRate() && FConfig->Rate(0).Samples == 0.0)
     RateFromTimeStamps();
 }
@@ -985,7 +1025,7 @@ QByteArray TComtradeData::ToBytes() const {
   Out.reserve(qsizetype(N) * (16 + 7 * FAnalogCount + 2 * FDigitalCount));
   char Line[32];
   auto Put = [&](int32_t V, char Sep) {
-    auto R = std::to_chars(Line, Line + sizeof Line, V);
+    auto R = std::to_chars(Line, Line + sizeof Line - 1, V);
     *R.ptr++ = Sep;
     Out.append(Line, R.ptr - Line);
   };

@@ -183,6 +183,28 @@ TEST(Ixml, TextConcatenatesDescendantsAndSetTextReplacesContent) {
   EXPECT_EQ(r->SelectParentNode()->GetNodeName(), "#document");
 }
 
+TEST(Ixml, BuilderMakesTheTreeOfAddChildAndSetText) {
+  const IXXMLNode a = Root("<r/>"), b = Root("<r/>");
+  const IXXMLNode item = a->AddChild("item");
+  item->AddChild("n")->SetText("-42");
+  item->AddChild("s")->SetText(QString::fromUtf8("Ток <фазы> & \"A\""));
+  item->AddChild("e")->SetText("");
+  // A keyed index built before the additions must see them.
+  EXPECT_EQ(b->SelectSingleNode("item[n=-42]"), nullptr);
+  TXXMLBuilder build(b);
+  const TXXMLBuilder::TElement e = build.Add(build.Parent(), "item");
+  build.Add(e, "n", qint64(-42));
+  build.Add(e, "s", QString::fromUtf8("Ток <фазы> & \"A\""));
+  build.Add(e, "e", QString());
+  EXPECT_EQ(b->GetXml(), a->GetXml());
+  EXPECT_TRUE(b->GetDocument()->GetModified());
+  ASSERT_NE(b->SelectSingleNode("item[n=-42]"), nullptr);
+  for (const char *Name : {"", "1x", "a b", "\xD0\xB0"})
+    EXPECT_EQ(ErrorOf([&] { build.Add(e, Name); }), QString("invalid element name ") + QString::fromLatin1(Name));
+  EXPECT_EQ(ErrorOf([&] { TXXMLBuilder(b->SelectSingleNode("item/n/text()")); }),
+            "TXXMLNode.AddChild: not an element");
+}
+
 TEST(Ixml, ForEachSumsPairsAndCollects) {
   const IXXMLNode r = Root("<r><i>3</i><i>x</i><i>4</i></r>");
   EXPECT_EQ(r->SelectNodes("i")->ForEach("#sum")->GetProcedureData().Sum, 7);
