@@ -1,5 +1,6 @@
 #include "ixml.h"
 
+#include "uErrorOf.h"
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uTextCodec.h"
@@ -13,15 +14,6 @@ IXXMLNode Root(const char *Xml) {
   IXXMLDocument doc = NewXMLDocument();
   EXPECT_TRUE(doc->LoadXML(QString::fromUtf8(Xml))) << doc->GetParseError().toStdString();
   return doc->GetDocumentElement();
-}
-
-template <typename F> QString ErrorOf(F &&Fn) {
-  try {
-    Fn();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
 }
 
 // Collects "bad string" notices instead of showing them.
@@ -137,7 +129,7 @@ TEST(Ixml, MoveSwapsWithSiblingsOrFailsWithTheMessage) {
   EXPECT_EQ(ErrorOf([&] { r->ReorderChildren(1, 4); }), "TXXMLNode.ReorderChildren: no child 4");
 }
 
-TEST(Ixml, RemovedNodesStayUsableAndLeaveQueries) {
+TEST(Ixml, RemovedNodesStayUsableAndLeaveQueriesAndMergeMovesContent) {
   IXXMLDocument doc = NewXMLDocument();
   ASSERT_TRUE(doc->LoadXML("<r><x><mreg>1</mreg></x><y><mreg>2</mreg></y></r>"));
   const IXXMLNode r = doc->GetDocumentElement();
@@ -159,14 +151,11 @@ TEST(Ixml, RemovedNodesStayUsableAndLeaveQueries) {
   r->ReplaceChild(copy, r->SelectSingleNode("y"));
   EXPECT_EQ(r->GetXml(), "<r><z/><x><mreg>1</mreg></x><x><mreg>1</mreg></x></r>");
   EXPECT_EQ(doc->GetXml(), r->GetXml() + "\n");
-}
-
-TEST(Ixml, MergeIntoMovesAttributesAndChildrenThenRemoves) {
-  IXXMLDocument doc = NewXMLDocument();
+  // A merge moves attributes and children into the target, then removes the source.
   ASSERT_TRUE(doc->LoadXML("<r><a k=\"1\"><p/><q/></a><b k=\"0\" m=\"2\"><o/></b></r>"));
-  const IXXMLNode r = doc->GetDocumentElement();
-  r->SelectSingleNode("a")->MergeInto(r->SelectSingleNode("b"));
-  EXPECT_EQ(r->GetXml(), "<r><b k=\"1\" m=\"2\"><o/><p/><q/></b></r>");
+  const IXXMLNode m = doc->GetDocumentElement();
+  m->SelectSingleNode("a")->MergeInto(m->SelectSingleNode("b"));
+  EXPECT_EQ(m->GetXml(), "<r><b k=\"1\" m=\"2\"><o/><p/><q/></b></r>");
 }
 
 TEST(Ixml, TextConcatenatesDescendantsAndSetTextReplacesContent) {
@@ -252,17 +241,12 @@ TEST(Ixml, SaveWritesWin1251HeaderCrLfAndReferences) {
   EXPECT_EQ(LoadFileBytes(again), expected);
 }
 
-TEST(Ixml, SaveOfEmptyDocumentFailsNamingTheFile) {
-  QTemporaryDir dir;
-  const QString path = dir.filePath("e.xml");
-  EXPECT_EQ(ErrorOf([&] { SaveXMLDocument(NewXMLDocument(), path); }), "cannot save " + path + ": no document element");
-  EXPECT_FALSE(QFile::exists(path));
-}
-
-TEST(Ixml, NameOutsideWin1251RefusesTheSaveAndKeepsTheOldFile) {
-  // "?" in a name would leave a file that no longer loads.
+TEST(Ixml, RefusedSavesNameTheFileAndKeepTheOldOne) {
   QTemporaryDir dir;
   const QString path = dir.filePath("n.xml");
+  EXPECT_EQ(ErrorOf([&] { SaveXMLDocument(NewXMLDocument(), path); }), "cannot save " + path + ": no document element");
+  EXPECT_FALSE(QFile::exists(path));
+  // "?" in a name would leave a file that no longer loads.
   SaveFileBytes(path, "old");
   IXXMLDocument doc = NewXMLDocument();
   ASSERT_TRUE(doc->LoadXML(QString::fromUtf16(u"<r><\u03A9 a=\"1\"/></r>")));

@@ -1,5 +1,6 @@
 #include "ixml.h"
 #include "uCharMap.h"
+#include "uErrorOf.h"
 #include "uErrors.h"
 #include "uModbus.h"
 #include "uTextCodec.h"
@@ -75,12 +76,8 @@ TEST_F(ModbusTest, AccessMapCoversWordCountAndTheSecondRegister) {
 
 TEST_F(ModbusTest, AccessMapRefusesMissingAccessAndRegistersBeyondTheImage) {
   TModbus m;
-  try {
-    m.LoadAccessMap(Parse(QStringLiteral("<d><x><mreg>4</mreg></x></d>")));
-    ADD_FAILURE();
-  } catch (const EKvError &e) {
-    EXPECT_TRUE(e.Text().startsWith(QStringLiteral("invalid IntNode\r\npath\r\nmodbus-acc"))) << e.what();
-  }
+  const QString error = ErrorOf([&] { m.LoadAccessMap(Parse(QStringLiteral("<d><x><mreg>4</mreg></x></d>"))); });
+  EXPECT_TRUE(error.startsWith(QStringLiteral("invalid IntNode\r\npath\r\nmodbus-acc"))) << error.toStdString();
   EXPECT_THROW(m.LoadAccessMap(Parse(QStringLiteral(
                    "<d><x><modbus-acc>1</modbus-acc><word-count>2</word-count><mreg>1023</mreg></x></d>"))),
                EKvRange);

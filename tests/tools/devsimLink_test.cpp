@@ -4,9 +4,9 @@
 // listens, and stops it by its pid.
 #include "uDevSimProcess.h"
 #include "uDeviceIO.h"
+#include "uFiles.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -64,10 +64,18 @@ protected:
 
 } // namespace
 
-TEST_P(DevSimLink, ReadsAndWritesEveryMemoryArea) {
-  TLinked link(Tcp(), {Q("--address"), Q("3"), Q("--set"), Q("holding:0=0x1111,0x2222"), Q("--set"),
-                       Q("sram:100=0x5301"), Q("--set"), Q("flash:0x8000=0x5401"), Q("--set"), Q("area4:9=0x5501")},
-              3);
+// One device with every memory area, a file of each frame size and a stopped clock.
+TEST_P(DevSimLink, EveryOperationReachesTheDevice) {
+  QTemporaryDir dir;
+  const QString descriptor = dir.filePath(Q("descriptor.bin"));
+  const QByteArray image = Pattern(300, 1);
+  SaveFileBytes(descriptor, image);
+  TLinked link(Tcp(),
+               {Q("--address"), Q("3"), Q("--set"), Q("holding:0=0x1111,0x2222"), Q("--set"), Q("sram:100=0x5301"),
+                Q("--set"), Q("flash:0x8000=0x5401"), Q("--set"), Q("area4:9=0x5501"), Q("--file"),
+                Q("129:128:") + descriptor, Q("--file"), Q("140:2048"), Q("--clock"), Q("2024-02-29 23:59:58"),
+                Q("--clock-stopped")},
+               3);
   TDeviceIO &io = link.IO();
   uint16_t regs[127] = {};
   io.SetMemoryArea(1);
@@ -98,6 +106,34 @@ TEST_P(DevSimLink, ReadsAndWritesEveryMemoryArea) {
   EXPECT_FALSE(io.ReadRegisters(0, regs, 128));
   EXPECT_EQ(link.Status(), oisErrorFlag);
   EXPECT_EQ(io.GetStatus(), 3);
+
+  QBuffer got;
+  got.open(QIODevice::ReadWrite);
+  for (uint16_t frame = 0; frame < 4; ++frame)
+    ASSERT_TRUE(io.ReadFileFrame(129, frame, 128, got)) << frame << OIStatusName(link.Status()).toStdString();
+  // Three frames hold the 300 bytes and zeros; the fourth is past the end: zeros.
+  EXPECT_EQ(got.data(), image + QByteArray(4 * 128 - 300, '\0'));
+  QByteArray frame = Pattern(2048, 9);
+  QBuffer out(&frame);
+  out.open(QIODevice::ReadOnly);
+  ASSERT_TRUE(io.WriteFileFrame(140, 1, out, 2048)) << OIStatusName(link.Status()).toStdString();
+  QBuffer back;
+  back.open(QIODevice::ReadWrite);
+  ASSERT_TRUE(io.ReadFileFrame(140, 1, 2048, back));
+  EXPECT_EQ(back.data(), frame);
+  EXPECT_FALSE(io.ReadFileFrame(5, 0, 128, back));
+  EXPECT_EQ(link.Status(), oisErrorFlag);
+  EXPECT_EQ(io.GetStatus(), 2);
+
+  QDateTime dt;
+  ASSERT_TRUE(io.ReadClock(dt)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(dt, QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58)));
+  const QDateTime set(QDate(QDate::currentDate().year() / 100 * 100 + 31, 12, 31), QTime(1, 2, 3));
+  ASSERT_TRUE(io.WriteClock(set));
+  ASSERT_TRUE(io.ReadClock(dt));
+  EXPECT_EQ(dt, set);
+  ASSERT_TRUE(io.SpecialCommand(FN_SPECIAL_COMMAND, 0xF1)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_EQ(link.Devsim().WaitFor(Q("special ")), Q("F1"));
 }
 
 // The scan does not wait for answers: ask again until one is in.
@@ -153,57 +189,10 @@ TEST(DevSimLinkTcp, ScanOverARangeBehindAGatewayFindsTheDeviceOnOneConnection) {
   ASSERT_TRUE(io.ScanNext(answered, status));
   EXPECT_EQ(answered, 7);
   EXPECT_FALSE(io.ScanNext(answered, status));
-  QFile trace(link.TempPath("link.trc"));
-  ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
-  const QByteArray text = trace.readAll();
+  const QByteArray text = LoadFileBytes(link.TempPath("link.trc"));
   EXPECT_EQ(text.count("S 0C 07"), 1) << "every unit asked once";
   // One connection for the poll that went silent, one for the whole scan.
   EXPECT_EQ(text.count("TDeviceClient Connect"), 2) << text.constData();
-}
-
-TEST_P(DevSimLink, ReadsAndWritesFileFramesOfEachFrameSize) {
-  QTemporaryDir dir;
-  const QString descriptor = dir.filePath(Q("descriptor.bin"));
-  const QByteArray image = Pattern(300, 1);
-  {
-    QFile f(descriptor);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(image);
-  }
-  TLinked link(Tcp(), {Q("--file"), Q("129:128:") + descriptor, Q("--file"), Q("140:2048")}, 1);
-  TDeviceIO &io = link.IO();
-  QBuffer got;
-  got.open(QIODevice::ReadWrite);
-  for (uint16_t frame = 0; frame < 4; ++frame)
-    ASSERT_TRUE(io.ReadFileFrame(129, frame, 128, got)) << frame << OIStatusName(link.Status()).toStdString();
-  // Three frames hold the 300 bytes and zeros; the fourth is past the end: zeros.
-  EXPECT_EQ(got.data(), image + QByteArray(4 * 128 - 300, '\0'));
-
-  const QByteArray frame = Pattern(2048, 9);
-  QBuffer out(const_cast<QByteArray *>(&frame));
-  out.open(QIODevice::ReadOnly);
-  ASSERT_TRUE(io.WriteFileFrame(140, 1, out, 2048)) << OIStatusName(link.Status()).toStdString();
-  QBuffer back;
-  back.open(QIODevice::ReadWrite);
-  ASSERT_TRUE(io.ReadFileFrame(140, 1, 2048, back));
-  EXPECT_EQ(back.data(), frame);
-
-  EXPECT_FALSE(io.ReadFileFrame(5, 0, 128, back));
-  EXPECT_EQ(link.Status(), oisErrorFlag);
-  EXPECT_EQ(io.GetStatus(), 2);
-}
-
-TEST_P(DevSimLink, ReadsAndSetsTheClockAndSendsSpecialCommands) {
-  TLinked link(Tcp(), {Q("--clock"), Q("2024-02-29 23:59:58"), Q("--clock-stopped")}, 1);
-  QDateTime dt;
-  ASSERT_TRUE(link.IO().ReadClock(dt)) << OIStatusName(link.Status()).toStdString();
-  EXPECT_EQ(dt, QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58)));
-  const QDateTime set(QDate(QDate::currentDate().year() / 100 * 100 + 31, 12, 31), QTime(1, 2, 3));
-  ASSERT_TRUE(link.IO().WriteClock(set));
-  ASSERT_TRUE(link.IO().ReadClock(dt));
-  EXPECT_EQ(dt, set);
-  ASSERT_TRUE(link.IO().SpecialCommand(FN_SPECIAL_COMMAND, 0xF1)) << OIStatusName(link.Status()).toStdString();
-  EXPECT_EQ(link.Devsim().WaitFor(Q("special ")), Q("F1"));
 }
 
 TEST_P(DevSimLink, EachFaultSwitchEndsWithItsStatus) {
@@ -222,18 +211,15 @@ TEST_P(DevSimLink, EachFaultSwitchEndsWithItsStatus) {
       {"late=100", oisReady, oisReady, LongWaitMs},
   };
   for (const auto &c : cases) {
+    SCOPED_TRACE(c.Fault);
     TLinked link(Tcp(), {Q("--set"), Q("holding:10=0x0A0B"), Q("--fault"), Q(c.Fault)}, 1, c.TimeoutMs);
     uint16_t reg = 0;
     const bool ok = link.IO().ReadRegisters(10, &reg, 1);
     const TOIStatus expected = Tcp() ? c.Tcp : c.Rtu;
-    EXPECT_EQ(OIStatusName(link.Status()).toStdString(), OIStatusName(expected).toStdString()) << c.Fault;
-    EXPECT_EQ(ok, expected == oisReady) << c.Fault;
-    if (expected == oisReady) {
-      EXPECT_EQ(reg, 0x0A0B) << c.Fault;
-    }
-    if (expected == oisErrorFlag) {
-      EXPECT_EQ(link.IO().GetStatus(), 2) << c.Fault;
-    }
+    EXPECT_EQ(OIStatusName(link.Status()).toStdString(), OIStatusName(expected).toStdString());
+    EXPECT_EQ(ok, expected == oisReady);
+    EXPECT_EQ(reg, ok ? 0x0A0B : 0);
+    EXPECT_EQ(link.IO().GetStatus(), expected == oisErrorFlag ? 2 : 0);
   }
 }
 

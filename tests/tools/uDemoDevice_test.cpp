@@ -1,6 +1,7 @@
 #include "uDemoDevice.h"
 
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uSimDevice.h"
 #include "uSimpleDeviceDescriptor.h"
 
@@ -9,23 +10,9 @@
 #include <gtest/gtest.h>
 
 namespace {
-uint16_t Le16(const QByteArray &B, int Offset) {
-  return uint16_t(uint8_t(B[Offset]) | uint8_t(B[Offset + 1]) << 8);
-}
+uint16_t Le16(const QByteArray &B, int Offset) { return uint16_t(uint8_t(B[Offset]) | uint8_t(B[Offset + 1]) << 8); }
 uint32_t Le32(const QByteArray &B, int Offset) {
   return uint32_t(Le16(B, Offset)) | uint32_t(Le16(B, Offset + 2)) << 16;
-}
-
-// CRC-16/MODBUS bit by bit, written out from the polynomial, independent of
-// the program's table-free routine.
-uint16_t ReferenceCrc16(const QByteArray &Bytes) {
-  uint16_t crc = 0xFFFF;
-  for (char c : Bytes) {
-    crc ^= uint8_t(c);
-    for (int i = 0; i < 8; ++i)
-      crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-  }
-  return crc;
 }
 
 // The payload of sub-file K, checked against its length and digest.
@@ -41,29 +28,6 @@ QByteArray SubFile(const QByteArray &Image, int K) {
 }
 } // namespace
 
-TEST(DemoDevice, ReferenceCrcMatchesTheCheckValue) {
-  EXPECT_EQ(ReferenceCrc16("123456789"), 0x4B37);
-}
-
-TEST(DemoDevice, FlashHeaderHasFormatCountBlocksAndCrcHighByteFirst) {
-  const QByteArray img = DemoExtFlashImage();
-  ASSERT_GE(img.size(), 2048);
-  EXPECT_EQ(uint8_t(img[0]), 1);
-  EXPECT_EQ(uint8_t(img[1]), 6);
-  EXPECT_EQ(Le16(img, 2), 1); // sub-file 0 right after the header block
-  // Small sub-files 0..4 end within the first 128 KB: sub-file 5 at block 64.
-  EXPECT_EQ(Le16(img, 12), 64);
-  for (int k = 1; k < 5; ++k)
-    EXPECT_GT(Le16(img, 2 + 2 * k), Le16(img, 2 * k)) << k;
-  const uint16_t crc = ReferenceCrc16(img.left(14));
-  EXPECT_EQ(uint8_t(img[14]), crc >> 8);
-  EXPECT_EQ(uint8_t(img[15]), crc & 0xFF);
-  EXPECT_EQ(img.mid(16, 2032), QByteArray(2032, '\0'));
-  EXPECT_EQ(img.size() % 2048, 0);
-  // 0xFF fills the gap before the custom logic.
-  EXPECT_EQ(uint8_t(img[64 * 2048 - 1]), 0xFF);
-}
-
 TEST(DemoDevice, SubFilesInflateToTheirSources) {
   const QByteArray img = DemoExtFlashImage();
   EXPECT_EQ(SubFile(img, 5), DemoCustomLogicXml());
@@ -76,10 +40,7 @@ TEST(DemoDevice, DescriptorDecodesWithTypeAndPasswordParameters) {
   TSimDevice device;
   LoadDemoDevice(device);
   const QString bin = dir.filePath("d.bin");
-  QFile f(bin);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(device.FileBytes(DemoDevice::DescriptorFileNo));
-  f.close();
+  SaveFileBytes(bin, device.FileBytes(DemoDevice::DescriptorFileNo));
   TSimpleDeviceDescriptor desc;
   desc.LoadFromBinFile(bin);
   ASSERT_TRUE(desc.Ready);
