@@ -386,21 +386,6 @@ TEST(Ixml, SaveRoundTripKeepsLineBreaksAndMixedContent) {
   EXPECT_EQ(FormatXMLDocument(back), first);
 }
 
-// Every cut of a saved file either loads the whole document (only the final
-// line end is missing) or fails with a message.
-TEST(Ixml, TruncatedFilesFailCleanly) {
-  IXXMLDocument doc = NewXMLDocument();
-  ASSERT_TRUE(doc->LoadXML(QString::fromUtf16(u"<r><a x=\"1\">Текст</a><!--c--><b><![CDATA[<>]]></b></r>")));
-  const QByteArray full = FormatXMLDocument(doc);
-  const qsizetype complete = full.lastIndexOf("</r>") + 4;
-  for (qsizetype n = 0; n < full.size(); ++n) {
-    IXXMLDocument d = NewXMLDocument();
-    const bool ok = d->LoadBytes(full.left(n));
-    EXPECT_EQ(ok, n >= complete) << n;
-    EXPECT_EQ(ok, d->GetParseError().isEmpty()) << n;
-  }
-}
-
 TEST(Ixml, StringListFilesAreWin1251WithCrLf) {
   QTemporaryDir dir;
   const QString path = dir.filePath("l.txt");

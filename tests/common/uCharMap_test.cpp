@@ -18,20 +18,6 @@ protected:
 
 } // namespace
 
-TEST_F(CharMapTest, BuiltInTableHasTheFixedRows) {
-  const QByteArray t = BuiltInCharMap();
-  ASSERT_EQ(t.size(), 256);
-  for (int c = 0x20; c <= 0x7A; ++c)
-    EXPECT_EQ(uint8_t(t[c]), c) << c;
-  const struct { int Char, Device; } rows[] = {
-      {0x7B, 0}, {0x7C, 0}, {0x7D, 0}, {0x7F, 0}, {0x7E, 0xE9}, {0x14, 0xFE}, {0x18, 0xD9},
-      {0x00, 0}, {0x01, 0}, {0x13, 0}, {0x15, 0}, {0x1F, 0},
-      {W("Б"), 0xA0}, {W("Г"), 0xA1}, {W("А"), 0x41},
-  };
-  for (const auto &r : rows)
-    EXPECT_EQ(uint8_t(t[r.Char]), r.Device) << std::hex << r.Char;
-}
-
 TEST_F(CharMapTest, EveryRussianLetterHasItsOwnCodeOrALatinLookAlike) {
   const QString letters = QString::fromUtf8("АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдеёжзийклмнопрстуфхцчшщъыьэюя");
   for (QChar ch : letters) {

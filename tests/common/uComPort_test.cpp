@@ -2,6 +2,7 @@
 #include "uComPort.h"
 #include "uErrorOf.h"
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uLogger.h"
 
 #include <QTemporaryDir>
@@ -27,10 +28,8 @@ TEST(ComPort, OpenFailsOnMissingDeviceAndOnFileThatIsNoTty) {
   EXPECT_NO_THROW(port.SetBaudRate(9600));
   EXPECT_EQ(port.GetBaudRate(), before);
   EXPECT_FALSE(port.IsOpen());
-  QFile plain(dir.filePath(QStringLiteral("plain")));
-  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-  plain.close();
-  port.SetPortName(plain.fileName());
+  SaveFileBytes(dir.filePath("plain"), "");
+  port.SetPortName(dir.filePath("plain"));
   EXPECT_FALSE(port.Open(false));
   EXPECT_FALSE(port.IsOpen());
 }

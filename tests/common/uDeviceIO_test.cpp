@@ -206,18 +206,16 @@ TEST(DeviceAnswer, AnswerThatDoesNotMatchItsRequestIsAProtocolError) {
       TTcpResponder server;
       TDeviceIO io(QString{});
       TOI &oi = io.GetOI();
-      oi.SetTimeout(10000);
-      oi.SetTcpTimeout(10000);
+      Attach(io, pty);
       if (tcp) {
         oi.SetProtocol(TOI::prModbusTcp);
         oi.SetHost("127.0.0.1");
         oi.SetPort(server.Port());
+        oi.SetTcpTimeout(10000);
         server.Add({0, Mbap(c.Reply)});
       } else {
-        oi.GetComPort().SetPortName(pty.SlavePath());
         pty.Add({c.RequestBytes, WithCrc(c.Reply)});
       }
-      io.SetDeviceAddr(1);
       dest.close();
       dest.setData("keep");
       dest.open(QIODevice::WriteOnly | QIODevice::Append);
