@@ -360,6 +360,19 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
          T.E.Undo();
          EXPECT_EQ(l->GetLine(), route);
        }},
+      {"undoing a label's delete binds its references again",
+       [](TEditor &T) {
+         auto *label = static_cast<TElement *>(T.Block(S::pbLabel, 2, 2));
+         auto *ref = static_cast<TElement *>(T.Block(S::pbLabelRef, 12, 2));
+         ref->LabelRef = label;
+         ref->RefId = label->Id;
+         T.Click(T.Inside(label));
+         T.E.KeyDown(Qt::Key_Delete, false, false);
+         EXPECT_EQ(ref->RefId, -1);
+         T.E.Undo();
+         EXPECT_EQ(ref->LabelRef, label);
+         EXPECT_EQ(ref->RefId, label->Id);
+       }},
       {"deleting only interface blocks removes their links and keeps the blocks",
        [](TEditor &T) {
          TAbstract *in = T.Block(S::pbInint, 2, 2);
