@@ -7,6 +7,8 @@
 #include "uMessageSink.h"
 #include "uSchemaModule.h"
 
+#include "../../common/uErrorOf.h"
+
 #include <QStringList>
 #include <QTemporaryDir>
 #include <array>
@@ -15,16 +17,6 @@
 #include <ostream>
 
 inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
-
-// The text of the error Action throws, "no error" when none.
-template <typename F> QString ErrorOf(F Action) {
-  try {
-    Action();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
-}
 
 inline QString ProjectConfigPath() { return QStringLiteral(KV_SOURCE_DIR "/tools/devsim/logic/config.xml"); }
 
