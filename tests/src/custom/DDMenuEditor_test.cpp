@@ -168,7 +168,6 @@ TEST_F(MenuTest, BuildAndListingErrorsCarryTheirTexts) {
       {R"m(<item desc-type="measure" desc-id="9"/>)m", nullptr,
        U("measure не найден id 9\r\n<item desc-type=\"measure\" desc-id=\"9\" offset=\"4096\"/>")},
       {R"m(<item-list caption="a\q"/>)m", nullptr, U("invalid special symbol in a\\q")},
-      {R"m(<item-list caption="a\0"/>)m", nullptr, U("invalid special symbol in a\\0")},
       {R"m(<item desc-type="alarm" caption="x"/>)m", [](TDeviceDescriptor &D) { D.FEventMeasures.clear(); },
        U("Нет записей для пункта меню <item desc-type=\"alarm\" caption=\"x\"/>")},
       {R"m(<item desc-type="event" caption="x"/>)m", [](TDeviceDescriptor &D) { D.FEvents.clear(); },

@@ -201,17 +201,6 @@ TEST(SchemaEditorState, MouseWorkFollowsTheCanvasRules) {
          EXPECT_EQ(T.M->LinkList.Count(), 1);
          EXPECT_EQ(T.E.LinkFrom(), nullptr);
        }},
-      {"an occupied input gets no second link and the history stays",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("one", 2, 2);
-         TAbstract *b = T.Function("one", 2, 8);
-         TAbstract *n = T.Function("not", 12, 2);
-         T.Link(a, 0, n, 0);
-         const int undo = T.E.UndoTool().UndoCount();
-         T.Link(b, 0, n, 0);
-         EXPECT_EQ(T.M->LinkList.Count(), 1);
-         EXPECT_EQ(T.E.UndoTool().UndoCount(), undo);
-       }},
       {"the press after a double-click is swallowed",
        [](TEditor &T) {
          TAbstract *c = T.Block(S::pbComment, 3, 3);
