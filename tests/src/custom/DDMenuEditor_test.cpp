@@ -173,7 +173,9 @@ TEST_F(MenuTest, BuildAndListingErrorsCarryTheirTexts) {
       {R"m(<item desc-type="event" caption="x"/>)m", [](TDeviceDescriptor &D) { D.FEvents.clear(); },
        U("Нет записей для пункта меню <item desc-type=\"event\" caption=\"x\"/>")},
       {R"m(<item-list ustav-group="1"/><item-list ustav-group="2"><item desc-type="ustav" desc-id="1"/></item-list>)m",
-       nullptr, U("Нет записей для пункта меню <item-list ustav-group=\"2\"><item desc-type=\"ustav\" desc-id=\"1\"/></item-list>")},
+       nullptr,
+       U("Нет записей для пункта меню <item-list ustav-group=\"2\"><item desc-type=\"ustav\" "
+         "desc-id=\"1\"/></item-list>")},
       {"", [](TDeviceDescriptor &D) { D.GetEventMeasure(1)->MeasureIder = 9; },
        U("Не найдено измерение для события 9")},
       {R"m(<item-list caption="x(300)"/>)m", nullptr, "range check error: x(300)"},
