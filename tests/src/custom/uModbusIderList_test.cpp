@@ -163,9 +163,10 @@ TEST(ModbusIderList, WritesListing) {
   SaveFileBytes(path, ToWin1251(lines.join("\r\n")));
   const TModbusIderList l(path);
   l.WriteListing(dir.path());
-  EXPECT_EQ(LoadFileBytes(dir.filePath("ModbusIderList.lst")), ToWin1251(QString::fromUtf8("TModbusIderList\r\n"
-                                                       "0000   1 STATE    Состояние\r\n"
-                                                       "0002  20 LONGNAME_X text\r\n")));
+  EXPECT_EQ(LoadFileBytes(dir.filePath("ModbusIderList.lst")),
+            ToWin1251(QString::fromUtf8("TModbusIderList\r\n"
+                                        "0000   1 STATE    Состояние\r\n"
+                                        "0002  20 LONGNAME_X text\r\n")));
 }
 
 TEST(ModbusIderList, ProcessWideListIsCreatedOnce) {
