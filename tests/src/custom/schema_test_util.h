@@ -9,6 +9,7 @@
 
 #include "../../common/uErrorOf.h"
 
+#include <QGuiApplication>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <array>
@@ -17,6 +18,15 @@
 #include <ostream>
 
 inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
+
+// One application for the tests that paint or measure text.
+inline QGuiApplication &GuiApp() {
+  static int argc = 1;
+  static char name[] = "schema_test";
+  static char *argv[] = {name, nullptr};
+  static QGuiApplication app(argc, argv);
+  return app;
+}
 
 inline QString ProjectConfigPath() { return QStringLiteral(KV_SOURCE_DIR "/tools/devsim/logic/config.xml"); }
 

@@ -4,23 +4,14 @@
 #include "uErrors.h"
 #include "uLinkNode.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <gtest/gtest.h>
 
 namespace {
 
-QGuiApplication &App() {
-  static int argc = 1;
-  static char name[] = "uGraphic_test";
-  static char *argv[] = {name, nullptr};
-  static QGuiApplication app(argc, argv);
-  return app;
-}
-
 QImage Paint(const TModule &M, int Width = 400, int Height = 300) {
-  App();
+  GuiApp();
   QImage image(Width, Height, QImage::Format_RGB32);
   image.fill(Qt::white);
   QPainter p(&image);

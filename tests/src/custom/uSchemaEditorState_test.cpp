@@ -4,7 +4,6 @@
 #include "uGraphic.h"
 #include "uLinkNode.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
@@ -14,14 +13,6 @@
 
 namespace {
 using S = TSchemaEditorState;
-
-QGuiApplication &App() {
-  static int argc = 1;
-  static char name[] = "test";
-  static char *argv[] = {name, nullptr};
-  static QGuiApplication app(argc, argv);
-  return app;
-}
 
 // A root module with a descriptor, edited at 96 dpi and the default zoom
 // (21 pixels a unit).
@@ -136,7 +127,7 @@ QString Broken(const TModule &M) {
 } // namespace
 
 TEST(SchemaEditorState, MouseWorkFollowsTheCanvasRules) {
-  App();
+  GuiApp();
   const struct {
     const char *Claim;
     std::function<void(TEditor &)> Run;
@@ -244,7 +235,7 @@ TEST(SchemaEditorState, MouseWorkFollowsTheCanvasRules) {
 }
 
 TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
-  App();
+  GuiApp();
   const struct {
     const char *Claim;
     std::function<void(TEditor &)> Run;
@@ -374,7 +365,7 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
 // Random edits through the mouse and keys, each undone now and then: after
 // every undo the schema equals the one saved before the undone step.
 TEST(SchemaEditorState, SeededEditsUndoToTheSavedSchemas) {
-  App();
+  GuiApp();
   TEditor t;
   std::mt19937 rnd(20261207);
   auto pick = [&](int N) { return int(rnd() % unsigned(N)); };
@@ -456,7 +447,7 @@ TEST(SchemaEditorState, SeededEditsUndoToTheSavedSchemas) {
 }
 
 TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
-  App();
+  GuiApp();
   TEditor t;
   TAbstract *a = t.Function("one", 2, 2);
   TAbstract *b = t.Function("and", 12, 2);
@@ -511,7 +502,7 @@ TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
 
 // Painting only what reaches the view gives the picture of a full paint.
 TEST(SchemaEditorState, PaintingTheViewMatchesTheWholePicture) {
-  App();
+  GuiApp();
   TEditor t;
   for (int i = 0; i < 30; ++i) {
     TElement *e = t.Function(i % 2 ? "and" : "rs", 3 * (i % 6) + 1, 5 * (i / 6) + 1);
