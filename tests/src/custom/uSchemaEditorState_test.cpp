@@ -234,58 +234,14 @@ TEST(SchemaEditorState, MouseWorkFollowsTheCanvasRules) {
   }
 }
 
+// Moves, links, deletes and segment drags undone in any order are the seeded
+// test's below; here the steps that drop the history.
 TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
   GuiApp();
   const struct {
     const char *Claim;
     std::function<void(TEditor &)> Run;
   } cases[] = {
-      {"move then link, undo twice: link gone, routes back",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("one", 2, 2);
-         TAbstract *b = T.Function("and", 12, 2);
-         TAbstract *c = T.Function("not", 22, 2);
-         T.Link(a, 0, b, 0);
-         T.E.ClearUndo();
-         const QString before = Canonical(*T.M);
-         T.Drag(T.Inside(b), T.Inside(b) + QPoint(T.Px(3), T.Px(5)));
-         T.Link(b, 0, c, 0);
-         T.E.Undo();
-         T.E.Undo();
-         EXPECT_EQ(Canonical(*T.M), before);
-         EXPECT_EQ(Broken(*T.M), "");
-       }},
-      {"delete a linked block, place one taking its id, undo twice",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("one", 2, 2);
-         TAbstract *b = T.Function("and", 12, 2);
-         TAbstract *c = T.Function("not", 22, 2);
-         T.Link(a, 0, b, 0);
-         T.Link(b, 0, c, 0);
-         const QString before = Canonical(*T.M);
-         const int id = b->Id;
-         T.Click(T.Inside(b));
-         T.E.KeyDown(Qt::Key_Delete, false, false);
-         EXPECT_EQ(T.M->LinkList.Count(), 0);
-         EXPECT_EQ(T.Function("or", 30, 2)->Id, id);
-         T.E.KeyDown(Qt::Key_Z, true, false);
-         T.E.KeyDown(Qt::Key_Z, true, false);
-         EXPECT_EQ(Canonical(*T.M), before);
-         EXPECT_EQ(Broken(*T.M), "");
-         EXPECT_EQ(a->OutputPins[0]->Links.Count(), 1);
-       }},
-      {"undo, a new edit, undo again",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("and", 2, 2);
-         const QString placed = Canonical(*T.M);
-         T.Drag(T.Inside(a), T.Inside(a) + QPoint(T.Px(4), 0));
-         T.E.Undo();
-         T.Block(S::pbLabel, 20, 20);
-         T.E.Undo();
-         EXPECT_EQ(Canonical(*T.M), placed);
-         T.E.Undo();
-         EXPECT_EQ(T.M->AbstractList.Count(), 0);
-       }},
       {"a paste records nothing: the history is gone and undo does nothing",
        [](TEditor &T) {
          TMemoryClipboard clip;
@@ -326,19 +282,6 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
          EXPECT_EQ(copy->InputPins.Count(), 1);
          EXPECT_EQ(copy->Rect.Left, 10);
          EXPECT_EQ(T.E.UndoTool().UndoCount(), 0);
-       }},
-      {"a segment drag is undone",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("one", 2, 2);
-         TAbstract *b = T.Function("not", 14, 8);
-         T.Link(a, 0, b, 0);
-         TLink *l = T.M->LinkList[0];
-         const QString route = l->GetLine();
-         const QPoint mid = (l->Graphic->Points[1] + l->Graphic->Points[2]) / 2;
-         T.Drag(mid, mid + QPoint(T.Px(2), 0));
-         EXPECT_NE(l->GetLine(), route);
-         T.E.Undo();
-         EXPECT_EQ(l->GetLine(), route);
        }},
       {"deleting only interface blocks removes their links and keeps the blocks",
        [](TEditor &T) {
