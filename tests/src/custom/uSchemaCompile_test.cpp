@@ -142,13 +142,8 @@ TEST_F(SchemaCompileTest, AssemblesSourcesToTheirCode) {
   } cases[] = {
       // 300 words before the second block: the label lies at word 302 ($012E).
       {QStringList{";;a"} + Repeat("dw 0", 300) + QStringList{";;b", "ldil 16, here", "ldih 17, Here", "here: ret"}, 2,
-       QString("0000").repeated(300) + "0ee2"
-                                       "11e0"
-                                       "0895"},
-      {{";;b", "ldih 16, 4660", "ldil 16, 4660"},
-       2,
-       "02e1"
-       "04e3"},
+       QString("0000").repeated(300) + "0ee211e00895"},
+      {{";;b", "ldih 16, 4660", "ldil 16, 4660"}, 2, "02e104e3"},
       {QStringList{";;b"} + Repeat("dw 4660", 300), 512, QString("3412").repeated(300) + QString("ff").repeated(424)},
       {QStringList{";;b"} + Repeat("dw 1", 256), 512, QString("0100").repeated(256)}, // a multiple: no padding
       {{"ldi 16, 1", "ret"}, 512, ""},
