@@ -11,7 +11,7 @@ set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: $0 PAGE [build folder]"; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${2:-$root/build/test}" && pwd)
-program="$build/tests/screenshot_page"
+program="$build/tools/screenshot/screenshot_page"
 [ -x "$program" ] || { echo "no program at $program: ninja -C $build screenshot_page"; exit 1; }
 out="$build/screenshot-$1.png"
 scratch=$(mktemp -d)
