@@ -461,6 +461,8 @@ TCustomBuildEnv TkvCustomFrame::BuildEnv() const { return FHost.BuildEnv ? FHost
 void TkvCustomFrame::Build() {
   if (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
     return;
+  if (FHost.ToolBarColor)
+    FHost.ToolBarColor(0xFFFFFF);
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   StoreUnit();

@@ -57,6 +57,8 @@ struct TCustomFrameHost {
   std::function<TCustomBuildEnv()> BuildEnv;
   std::function<void(uint8_t Value)> SetAutoPoll;
   TUnitPropertyForm *UnitPropertyForm = nullptr;
+  // The main window's tool bar colour (0xBBGGRR): white while a build runs.
+  std::function<void(uint32_t Color)> ToolBarColor;
 };
 
 

@@ -307,6 +307,16 @@ TEST_P(CustomFrameFaults, NamesAppliedToTheRunTimeDescriptorEqualTheDialogs) {
 // window's file commands; a spoiled project leaves the page as it was.
 TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   Start();
+  // The identification's register reads, to be repeated on the descriptor written in full.
+  const auto registerReads = [this] {
+    std::vector<QByteArray> reads;
+    for (const QByteArray &pdu : Device.RequestLog())
+      if (uint8_t(pdu[0]) == SIM_FN_READ_HOLDING)
+        reads.push_back(pdu);
+    return reads;
+  };
+  const std::vector<QByteArray> demoReads = registerReads();
+  ASSERT_FALSE(demoReads.empty());
   ASSERT_EQ(Refresh(), "Готово");
   const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
     Shown << Text;
@@ -314,10 +324,14 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   });
   Device.ClearLogs();
   Shown.clear();
+  QList<uint32_t> colours; // of the tool bar at each status text
+  QObject::connect(Form->StatusBar_, &QStatusBar::messageChanged, Page, [&] { colours << Form->ToolBarColor(); });
   Page->Build();
   ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(Shown, QStringList({"Внимание! Запись СКЛ изменит логическую схему прибора. Продолжить?", "Готово"}))
       << Statuses.join("|").toStdString();
+  EXPECT_EQ(colours.value(0), 0xFFFFFFu) << "white from the build's start";
+  QObject::disconnect(Form->StatusBar_, &QStatusBar::messageChanged, Page, nullptr);
   EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
   const QByteArray code = LoadFileBytes(FDir.filePath("generated.bin"));
   const QByteArray image = Device.FileBytes(DemoDevice::DescriptorFileNo);
@@ -334,7 +348,8 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   Form->apFileSave->trigger(); // no project yet: asks for the name
   EXPECT_TRUE(QFile::exists(project));
   EXPECT_EQ(Page->LabelFileName->text(), "demo.pack");
-  QByteArray spoiled = LoadFileBytes(project);
+  const QByteArray saved = LoadFileBytes(project);
+  QByteArray spoiled = saved;
   spoiled[spoiled.size() - 20] = char(spoiled[spoiled.size() - 20] ^ 1);
   SaveFileBytes(project, spoiled);
   const QByteArray custom = LoadFileBytes(FDir.filePath("custom-logic.xml"));
@@ -342,6 +357,27 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   EXPECT_EQ(Form->StatusBar_->currentMessage(), "invalid HashValue");
   EXPECT_EQ(LoadFileBytes(FDir.filePath("custom-logic.xml")), custom);
   ExpectLogicKept();
+
+  // The project as saved, written in full; identification then decodes the
+  // new descriptor image and reads the demo's registers again.
+  SaveFileBytes(project, saved);
+  Form->apFileLoad->trigger();
+  ASSERT_EQ(Page->Source(), lsProject);
+  Shown.clear();
+  Page->Build();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Shown.value(1), "Готово") << Statuses.join("|").toStdString();
+  EXPECT_EQ(Device.FileBytes(DemoDevice::FlashFileNo), LoadFileBytes(FDir.filePath("extflash.bin")));
+  const QByteArray written = Device.FileBytes(DemoDevice::DescriptorFileNo);
+  EXPECT_EQ(written, LoadFileBytes(FDir.filePath("desc.bin")));
+  Device.ClearLogs();
+  Form->aMonitorPoll->trigger();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово");
+  EXPECT_EQ(LoadFileBytes(FDir.filePath(IdentFiles::DescriptorBin)).left(written.size()), written)
+      << "read in whole frames";
+  EXPECT_EQ(Form->LabelDescID->text(), QDate::currentDate().toString("yyyy-MM-dd")) << "the build's date";
+  EXPECT_EQ(registerReads(), demoReads);
   SetFileDialogSink(oldDialogs);
   SetMessageSink(fixture);
 }
