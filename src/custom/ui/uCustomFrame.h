@@ -149,6 +149,8 @@ public:
   void SaveAs(const QString &FileName);
   void LoadFromFile(const QString &FileName);
   void UnitDialog();
+  // The unit dialog filled for the shown unit (not opened), or null.
+  TUnitPropertyForm *FillUnitDialog();
   const QList<TOrgChoice> &InputChoices() const { return FInputChoices; }
   const QList<TOrgChoice> &OutputChoices() const { return FOutputChoices; }
 
