@@ -303,8 +303,21 @@ bool TIOChain3readReg::Run() {
   FRequest->seek(0);
   FResult->buffer().clear();
   FResult->seek(0);
-  SendNext();
+  FInFlight = 0;
+  SendReads();
   return false;
+}
+
+void TIOChain3readReg::SendReads() {
+  // An empty list still goes as one record of no registers, answered as such.
+  if (FInFlight == 0) {
+    SendNext();
+    ++FInFlight;
+  }
+  while (FInFlight < ReadsInFlight && FRequest->pos() < FRequest->size()) {
+    SendNext();
+    ++FInFlight;
+  }
 }
 
 void TIOChain3readReg::SendNext() {
@@ -332,9 +345,11 @@ bool TIOChain3readReg::Reply(TResponseParser &Parser, const TAnswerHead &) {
     const char bytes[2] = {char(word), char(word >> 8)};
     FResult->write(bytes, 2);
   }
-  if (FRequest->pos() >= FRequest->size())
+  --FInFlight;
+  if (FInFlight == 0 && FRequest->pos() >= FRequest->size())
     return true;
-  SendNext();
+  if (FRequest->pos() < FRequest->size())
+    SendReads();
   return false;
 }
 
