@@ -412,18 +412,22 @@ void TDeviceThread::SetDeviceAddr(uint8_t Addr) {
   FPendingAddr = Addr;
 }
 
-void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause) {
+void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause, bool Wake) {
   // The answer crosses threads under our own lock, not inside a posted event,
-  // so the hand-over is the same whatever the event loop does meanwhile. The
-  // main thread is woken once for a run of answers: until it has read the
-  // wake-up, it takes every answer queued behind the first one as well.
-  bool wake = false;
+  // so the hand-over is the same whatever the event loop does meanwhile. Once
+  // woken, the main thread takes every answer queued by then.
+  bool notify = false;
   {
     std::lock_guard<std::mutex> lock(FAnswerLock);
     FAnswers.emplace_back(Answer, Cause);
-    wake = !std::exchange(FWakePending, true);
+    if ((Wake || ++FUnwoken >= WakeEvery) && !FWakePending) {
+      FWakePending = true;
+      notify = true;
+    }
+    if (notify || Wake)
+      FUnwoken = 0;
   }
-  if (wake) {
+  if (notify) {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(FNotifyFd, &one, sizeof one);
   }
@@ -586,7 +590,10 @@ void TDeviceThread::Execute() {
       }
       std::snprintf(head, sizeof head, "modbusCmd A (%3d)       ", int(answer.size()));
       DebugLine(head, answer);
-      Post(answer, cause);
+      // The main thread is woken for the last answer of the run, for every
+      // fourth, and where the next record is another chain's: a chain that
+      // keeps several records queued is fed while the worker goes on.
+      Post(answer, cause, at >= stream.size() || ReplyIdAt(stream, at) != ReplyIdAt(record, 0));
       std::lock_guard<std::mutex> lock(FLock);
       if (FTerminated)
         break;
@@ -595,11 +602,15 @@ void TDeviceThread::Execute() {
   FlushDebug();
 }
 
+TReplyId TDeviceThread::ReplyIdAt(const QByteArray &Stream, qsizetype At) {
+  if (At + 6 > Stream.size())
+    return 0;
+  const auto *b = reinterpret_cast<const uint8_t *>(Stream.constData() + At);
+  return TReplyId(b[2]) | TReplyId(b[3]) << 8 | TReplyId(b[4]) << 16 | TReplyId(b[5]) << 24;
+}
+
 bool TDeviceThread::IsForgotten(const QByteArray &Record) const {
-  if (Record.size() < 6)
-    return false;
-  const auto *b = reinterpret_cast<const uint8_t *>(Record.constData());
-  const TReplyId id = TReplyId(b[2]) | TReplyId(b[3]) << 8 | TReplyId(b[4]) << 16 | TReplyId(b[5]) << 24;
+  const TReplyId id = ReplyIdAt(Record, 0);
   return id != 0 && id == FForgotten.load(std::memory_order_relaxed);
 }
 

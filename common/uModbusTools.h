@@ -219,7 +219,8 @@ class TDeviceIO;
 // them the serial port or the socket) and executes the queued request records
 // in order: every record queued when it wakes, as one run. Answers wait in a
 // queue of their own until the main thread takes them (TDeviceTool, woken
-// through NotifyHandle once for all the answers it has not yet taken); the
+// through NotifyHandle at the end of a run, every few answers and between
+// chains, once for all the answers it has not yet taken); the
 // worker never waits for that, so it cannot deadlock with a main thread that
 // is stopping it. Every run is dumped to "debug.log", which is written
 // through a buffer flushed when the worker goes idle, at least every 200 ms
@@ -284,7 +285,12 @@ private:
   static constexpr int DebugFlushMs = 200;
   static constexpr int DebugBufferBytes = 64 * 1024;
   bool SleepUnlessTerminated(int Ms);
-  void Post(const QByteArray &Answer, const QString &Cause);
+  // Queues an answer; wakes the main thread when Wake is set or WakeEvery
+  // answers have come without a wake-up.
+  void Post(const QByteArray &Answer, const QString &Cause, bool Wake);
+  static constexpr int WakeEvery = 4;
+  // The reply id of the record at At of Stream; 0 when it is cut short.
+  static TReplyId ReplyIdAt(const QByteArray &Stream, qsizetype At);
 
   std::unique_ptr<TDeviceIO> FIO;
   QFile FDebug;
@@ -306,6 +312,7 @@ private:
   std::mutex FAnswerLock;       // guards FAnswers, FWakePending
   std::deque<std::pair<QByteArray, QString>> FAnswers;
   bool FWakePending = false;    // NotifyHandle is readable
+  int FUnwoken = 0;             // answers queued since the last wake-up
   std::atomic<TReplyId> FForgotten{0};
   int FNotifyFd = -1;
   std::thread FThread;

@@ -339,12 +339,9 @@ bool TIOChain3readReg::Reply(TResponseParser &Parser, const TAnswerHead &) {
     }
     return true;
   }
+  // (register, value) pairs of little-endian words, as the result holds them.
   const int count = Parser.ReadByte();
-  for (int i = 0; i < count * 2; ++i) {
-    const uint16_t word = Parser.ReadWord();
-    const char bytes[2] = {char(word), char(word >> 8)};
-    FResult->write(bytes, 2);
-  }
+  Parser.ReadToStream(*FResult, 4 * count);
   --FInFlight;
   if (FInFlight == 0 && FRequest->pos() >= FRequest->size())
     return true;

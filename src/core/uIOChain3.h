@@ -239,7 +239,7 @@ protected:
 class TIOChain3readReg : public TIOChain3 {
 public:
   using TIOChain3::TIOChain3;
-  static constexpr int ReadsInFlight = 4;
+  static constexpr int ReadsInFlight = 8;
   QIODevice *FRequest = nullptr; // not owned
   QBuffer *FResult = nullptr;    // not owned; the data stream of a write
 
