@@ -181,6 +181,23 @@ TEST(RtuAnswer, EveryMalformedAnswerEndsWithItsStatus) {
   }
 }
 
+// After a failure the late answer of the failed request may come just after
+// the next request went out; that request's own answer then follows it.
+TEST(RtuAnswer, AnswerFollowedByAnotherAfterAFailureIsNotTaken) {
+  TPtyResponder peer;
+  const auto oi = RtuOI(peer, 200);
+  const QByteArray late = WithCrc(Hex("01 03 06 11 11 22 22 33 33"));
+  const QByteArray own = WithCrc(Hex("01 03 06 00 0A 01 00 FF FF"));
+  peer.Add({8, {}});
+  peer.Add({8, late + own});
+  peer.Add({8, own});
+  EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(oi->GetStatus(), oisProtocolError);
+  ASSERT_TRUE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(Spaced(AnswerBytes(*oi)), Spaced(own));
+}
+
 TEST_F(RtuLink, AnswerSplitAcrossReadsIsAssembled) {
   Peer.Add({8, WithCrc(Hex("01 03 06 00 0A 01 00 FF FF")), false, true});
   ASSERT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));
