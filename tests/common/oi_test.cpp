@@ -185,10 +185,12 @@ TEST(RtuAnswer, EveryMalformedAnswerEndsWithItsStatus) {
 // the next request went out; that request's own answer then follows it.
 TEST(RtuAnswer, AnswerFollowedByAnotherAfterAFailureIsNotTaken) {
   TPtyResponder peer;
-  const auto oi = RtuOI(peer, 200);
+  const auto oi = RtuOI(peer, 500);
   const QByteArray late = WithCrc(Hex("01 03 06 11 11 22 22 33 33"));
   const QByteArray own = WithCrc(Hex("01 03 06 00 0A 01 00 FF FF"));
-  peer.Add({8, {}});
+  QByteArray badCrc = own;
+  badCrc[10] = char(badCrc[10] ^ 1);
+  peer.Add({8, badCrc});
   peer.Add({8, late + own});
   peer.Add({8, own});
   EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
