@@ -1066,7 +1066,9 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
           D->DrawEnvelope(T, First, N + 1, DX, &Columns[c++]);
         else
           D->DrawCurve(T, First, N + 1, DX, &Columns[c++]);
-        if (Strips[k].Axis)
+        // The axis and its labels below it.
+        const int AxisBottom = D->CenterY + 2 + std::max(FCommon.LabelRow.height(), 64);
+        if (Strips[k].Axis && D->CenterY - 2 <= Y1 && AxisBottom >= Y0)
           D->DrawTimeGrid(T, D->CenterY, DX, First, N, Grid);
       }
     };
