@@ -55,8 +55,7 @@ public:
   // past its end) until the chain stops asking; returns the frames asked for.
   std::vector<int> Serve(uint8_t FileNo, const QByteArray &Device, int FrameSize) {
     std::vector<int> frames;
-    // Capped: a step that never stops asking fails the test instead of hanging
-    // it.
+    // Capped: a step that never stops asking fails the test instead of hanging it.
     while (!Sent.empty() && Command(Sent.size() - 1) == bcReadFileFrame && frames.size() < 1000) {
       const size_t before = Sent.size();
       const int f = LastFrame();

@@ -1,6 +1,5 @@
 // IO chains against a fake device front: records are captured, answers are
-// made here from the answer format and handed back through the front's
-// delivery.
+// made here from the answer format and handed back through the front's delivery.
 #include "chain_test_util.h"
 #include <gtest/gtest.h>
 
@@ -185,8 +184,7 @@ TEST_F(IOChain3, DeviceErrorCallsTheErrorHandlerAndProtocolErrorDoesNot) {
       {bcPoll, 5, 0, "Ошибка устройства 05", 1},
       {bcPoll, 0x40, 0, "Ошибка устройства 40", 1},
       {bcPoll, 0, 0x80, "Ошибка протокола 80", 0},
-      // An unknown command comes back with its own code: the flag is checked
-      // first.
+      // An unknown command comes back with its own code: the flag is checked first.
       {0x63, 0, 0x80, "Ошибка протокола 80", 0},
   };
   for (const TCase &t : cases) {
@@ -454,8 +452,7 @@ TEST(IOChain3Lifetime, AFrontDestroyedFirstLeavesWaitingChainsHarmless) {
 }
 
 TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
-  // Every way of ending: answered, device error, aborted, local only, never
-  // run.
+  // Every way of ending: answered, device error, aborted, local only, never run.
   for (int i = 0; i < 3000; ++i) {
     TIo io(Words({1}));
     const size_t first = Front.Sent.size();
