@@ -2,7 +2,6 @@
 // page file, its refresh chain, the event ring and the writes a user makes.
 #include "uControls.h"
 #include "uDashboardFrame.h"
-#include "uDemoSession.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
 #include "uDemoDevice.h"

@@ -2,7 +2,6 @@
 // the event report tab, its alarm report saved as PDF from the preview.
 #include "uMainForm.h"
 
-#include "uDemoSession.h"
 
 #include "uEventFrame.h"
 #include "uEventPDFReportFrame.h"

@@ -3,7 +3,6 @@
 #include "uParamFrame.h"
 
 #include "../pages/xlsxDump.h"
-#include "uDemoSession.h"
 #include "uExcelFrame.h"
 #include "uFileDialogSink.h"
 #include "uLinkKit.h"

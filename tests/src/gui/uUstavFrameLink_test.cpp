@@ -2,7 +2,6 @@
 // terminal: edit mode, limits, bit rows, set files and local writes.
 #include "uUstavFrame.h"
 
-#include "uDemoSession.h"
 #include "uErrors.h"
 #include "uLinkKit.h"
 #include "uModbus.h"
