@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the chain tests: a fake device front that captures records and
 // answers them in the answer format, request and result streams, error texts.
+#include "../../common/uErrorOf.h"
 #include "../../common/uTestLoop.h"
 
 #include <QBuffer>
@@ -81,15 +82,6 @@ inline QByteArray Words(std::initializer_list<int> List) {
   for (int w : List)
     out.append(char(w & 0xFF)).append(char(w >> 8));
   return out;
-}
-
-inline QString ErrorOf(const std::function<void()> &F) {
-  try {
-    F();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
 }
 
 // A request stream over Bytes and an empty result stream, both open.

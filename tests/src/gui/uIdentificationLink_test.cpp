@@ -136,9 +136,7 @@ TEST_P(IdentificationLink, CacheThatCannotBeWrittenIsLoggedAndTheDeviceIsIdentif
   Start();
   // A file where the cache folder should be: nothing can be written in it.
   ASSERT_TRUE(QDir(FDir.filePath("cache")).removeRecursively());
-  QFile blocker(FDir.filePath("cache"));
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
+  SaveFileBytes(FDir.filePath("cache"), {});
   const qsizetype before = Logger().Lines().filter("cache not written").size();
   ASSERT_EQ(Identify(), "Готово");
   EXPECT_TRUE(Form->Descriptor()->Ready);
