@@ -1,7 +1,7 @@
-// Device file transfer of the IO chains. First against a fake device front
-// (records captured, answers made here from the answer format), then end to
-// end: chains, worker and link against the devsim program over Modbus TCP and
-// a pseudo-terminal.
+// Device file transfer of the IO chains against a fake device front (records
+// captured, answers made here from the answer format); then the chains' device
+// steps end to end: chains, worker and link against the devsim program over
+// Modbus TCP and a pseudo-terminal.
 #include "chain_test_util.h"
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 #include <zlib.h>
 
 #include "uDateTime.h"
-#include "uDevSimFiles.h"
 #include "uDevSimProcess.h"
 #include "uDeviceIO.h"
 #include "uFiles.h"
@@ -600,63 +599,6 @@ TEST_P(IOChainDevsim, DeviceStepsReadWriteClockAndSpecialCommands) {
   EXPECT_EQ(DateTimeToQDateTime(got).toString("yyyy-MM-dd hh:mm:ss"), "2027-01-02 03:04:05");
   for (const char *code : {"FF", "F1", "F0"})
     EXPECT_EQ(d.Devsim().WaitFor("special "), code);
-}
-
-TEST_P(IOChainDevsim, FlashHeadAndZlibSubFileAreReadUnpackedAndCached) {
-  // File 150: a container whose payload does not match its digest.
-  QTemporaryDir dir;
-  QByteArray bad = BuildFlashSubFile("<custom-logic/>");
-  bad[30] = char(bad[30] ^ 0x10);
-  SaveFileBytes(dir.filePath("bad.bin"), bad);
-  TDevsimChains d(GetParam(), {"--demo-files", "--file", "150:2048:" + dir.filePath("bad.bin")});
-  ASSERT_TRUE(d.Run(d.New().setFrameSize(2048).readFile(140, 0, d.Path("head.bin"))));
-  const QByteArray head = LoadFileBytes(d.Path("head.bin"));
-  ASSERT_EQ(head.size(), 2048);
-  EXPECT_EQ(head.left(2), Bytes({1, 6}));
-  EXPECT_EQ(head.mid(12, 2), Bytes({64, 0})) << "custom logic on the 128 KiB boundary";
-
-  ASSERT_TRUE(d.Run(d.New()
-                        .setFrameSize(2048)
-                        .execNext(
-                            [&](TIOChain3 *Next, const QList<int> &) {
-                              CastIOChain3readFile(Next)->setFrameFirst(
-                                  uint16_t(uint8_t(head[12]) | (uint8_t(head[13]) << 8)));
-                            },
-                            {})
-                        .readFile(140, 2, d.Path("custom-logic.xml"))));
-  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
-  const QByteArray logic = LoadFileBytes(d.Path("custom-logic.xml"));
-  EXPECT_TRUE(logic.contains("<dd-ustav><item ider=\"U1\" caption=\"Setpoint 1\"/></dd-ustav>"));
-  const QByteArray z = LoadFileBytes(d.Path("custom-logic.xml.z"));
-  EXPECT_EQ(LoadFileBytes(d.Path("cache/" + QString::fromLatin1(Md5(z).toHex().toUpper()))), z);
-
-  ASSERT_TRUE(d.Run(d.New().setFrameSize(2048).readFile(150, 2, d.Path("bad.xml"))));
-  EXPECT_EQ(d.Messages, QStringList{"Ошибка контрольной суммы файла " + d.Path("bad.xml")});
-  EXPECT_FALSE(QFile::exists(d.Path("bad.xml")));
-  EXPECT_EQ(QDir(d.Path("cache")).entryList(QDir::Files).size(), 1) << "nothing more cached";
-}
-
-TEST_P(IOChainDevsim, TwoFrameWriteIsComparedAndAFlippedByteFailsTheCompare) {
-  QTemporaryDir saved;
-  TDevsimChains d(GetParam(), {"--file", "150:128", "--save-files", saved.path()});
-  const QByteArray data = Pattern(200, 4);
-  SaveFileBytes(d.Path("out.bin"), data);
-  auto twoFrames = [](TIOChain3 *Next, const QList<int> &) {
-    static_cast<TIOChain3writeFile *>(Next)->setFrameLast(1);
-  };
-  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).writeFile(150, 0, d.Path("out.bin"))));
-  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
-  EXPECT_EQ(LoadFileBytes(saved.filePath("file150.bin")), data + QByteArray(56, '\0'));
-  bool same = false;
-  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).compareFile(150, 0, d.Path("out.bin")).exec([&] {
-    same = true;
-  })));
-  EXPECT_TRUE(same) << d.Messages.join("; ").toStdString();
-  QByteArray flipped = data;
-  flipped[170] = char(flipped[170] ^ 1);
-  SaveFileBytes(d.Path("out.bin"), flipped);
-  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).compareFile(150, 0, d.Path("out.bin"))));
-  EXPECT_EQ(d.Messages, QStringList{"ошиба сравнения"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, IOChainDevsim, ::testing::Values(true, false),
