@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -75,13 +76,10 @@ TEST_F(DescriptorTest, SavedDescriptorLoadsBackWithItsHeaderValues) {
   ASSERT_TRUE(d.LoadFromFile(Path("cache.XML")));
   EXPECT_TRUE(d.Ready);
   EXPECT_EQ(d.Root->GetXml(), r->D->Root->GetXml());
-  EXPECT_EQ(d.CoreDate, r->D->CoreDate);
-  EXPECT_EQ(d.DescDate, r->D->DescDate);
-  EXPECT_EQ(d.CalibrAddr, r->D->CalibrAddr);
+  EXPECT_EQ(std::tuple(d.CoreDate, d.DescDate, d.CalibrAddr),
+            std::tuple(r->D->CoreDate, r->D->DescDate, r->D->CalibrAddr));
   EXPECT_EQ(d.IdentCache, 0xFEDCBA98u);
-  ASSERT_EQ(d.GetUstavGroupCount(), 2);
-  EXPECT_EQ(d.GetUstavGroupReg(0), 100);
-  EXPECT_EQ(d.GetUstavGroupReg(1), 150);
+  EXPECT_EQ(std::tuple(d.GetUstavGroupCount(), d.GetUstavGroupReg(0), d.GetUstavGroupReg(1)), std::tuple(2, 100, 150));
   // Saving the loaded document gives the same file again.
   d.SaveToFile(Path("again.XML"));
   EXPECT_EQ(LoadFileBytes(Path("again.XML")), LoadFileBytes(Path("cache.XML")));
@@ -127,10 +125,8 @@ TEST_F(DescriptorTest, IdentCacheOfOlderFilesReadsAsUnsigned) {
                                "<ident-cache>-19088744</ident-cache></internal></device-descriptor>");
   TSimpleDeviceDescriptor d;
   ASSERT_TRUE(d.LoadFromFile(Path("d.xml")));
-  EXPECT_EQ(d.IdentCache, 0xFEDCBA98u);
-  EXPECT_EQ(d.CoreDate, 44260.0);
-  EXPECT_EQ(d.DescDate, 0.0);
-  EXPECT_EQ(d.GetUstavGroupCount(), 0);
+  EXPECT_EQ(std::tuple(d.IdentCache, d.CoreDate, d.DescDate, d.GetUstavGroupCount()),
+            std::tuple(0xFEDCBA98u, 44260.0, 0.0, 0));
 }
 
 TEST_F(DescriptorTest, BinaryFileThatCannotBeOpenedOrDecodedLeavesItNotReady) {
