@@ -56,12 +56,10 @@ TEST(Controls, PageWithEveryClassRoundTripsByteForByte) {
     WriteObject("element", w, doc->GetDocumentElement());
   const QByteArray first = FormatXMLDocument(doc);
   const QString text = QString::fromUtf8(first);
-  EXPECT_TRUE(text.contains("<Style>fsBold,fsItalic</Style>")) << text.toStdString();
-  EXPECT_TRUE(text.contains("<bitmap>101</bitmap>"));
-  EXPECT_TRUE(text.contains("<Kind>dtCurrent</Kind>"));
-  EXPECT_TRUE(text.contains("<LabelPosition>lpAbove</LabelPosition>"));
-  EXPECT_TRUE(text.contains("<Color>1193046</Color>"));
-  EXPECT_TRUE(text.contains("<onColor>-16777201</onColor>"));
+  for (const char *part :
+       {"<Style>fsBold,fsItalic</Style>", "<bitmap>101</bitmap>", "<Kind>dtCurrent</Kind>",
+        "<LabelPosition>lpAbove</LabelPosition>", "<Color>1193046</Color>", "<onColor>-16777201</onColor>"})
+    EXPECT_TRUE(text.contains(part)) << part;
   EXPECT_EQ(text.count("<Font>"), ControlClassNames().size() + 2 + 1); // the labeled date writes Font twice
 
   QWidget again;
