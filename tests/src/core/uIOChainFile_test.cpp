@@ -194,10 +194,8 @@ TEST_F(IOChainFile, DescriptorLengthComesFromTheImageHead) {
   QByteArray plain(48, '\0');
   plain[0] = char(100); // 100 words: 200 bytes, ceil(200 / 128) = 2 used as the last frame
   QByteArray smart(48, '\0');
-  smart[4] = char(0x30),
-  smart[5] = char(0x20); // image byte 48 at 0x2030: the image starts at 0x2000
-  smart[28] = char(0x80),
-  smart[29] = char(0x21); // 0x2180 - 0x2000 = 384 bytes: last frame 3
+  // Image byte 48 at 0x2030: the image starts at 0x2000; 0x2180 - 0x2000 = 384 bytes: last frame 3.
+  smart[4] = char(0x30), smart[5] = char(0x20), smart[28] = char(0x80), smart[29] = char(0x21);
   QByteArray exact(48, '\0');
   exact[0] = char(64); // 128 bytes: last frame 1
   const std::vector<TCase> cases = {
@@ -264,8 +262,8 @@ TEST_F(IOChainFile, ZlibReadTakesTheFramesOfItsPayload) {
     Front.Sent.clear();
     QByteArray payload = Zlib(text);
     ASSERT_LT(payload.size(), t.PayloadBytes);
-    payload.append(QByteArray(t.PayloadBytes - payload.size(),
-                              '\x5A')); // after the stream's end: not inflated
+    // After the stream's end: not inflated.
+    payload.append(QByteArray(t.PayloadBytes - payload.size(), '\x5A'));
     const QByteArray device = QByteArray(5 * 128, '\0') + Container(payload, 128);
     QDir(Path("cache")).removeRecursively();
     Gen.newList()
@@ -284,8 +282,7 @@ TEST_F(IOChainFile, ZlibReadTakesTheFramesOfItsPayload) {
 TEST_F(IOChainFile, ZlibReadWithACachedDigestStopsAfterTheFirstFrame) {
   const QByteArray text(3000, 'q');
   const QByteArray payload = Zlib(text) + Pattern(300, 1);
-  Put("cache/" + QString::fromLatin1(Md5(payload).toHex()),
-      payload); // lower-case spelling
+  Put("cache/" + QString::fromLatin1(Md5(payload).toHex()), payload); // lower-case spelling
   Gen.newList().setFrameSize(128).readFile(140, 2, Path("logic.xml")).exec(MarkDone).run();
   Front.Answer({});
   EXPECT_EQ(Front.Serve(140, Container(payload, 128), 128), std::vector<int>{0});

@@ -1,8 +1,8 @@
 #pragma once
 // The main window against the in-process demo terminal over Modbus TCP or a
 // pseudo-terminal: a scratch work folder and per-user store, devsim serving
-// the demo device, and identification run to its end. Shared by the page tests and the
-// screenshot program.
+// the demo device, and identification run to its end. Shared by the GUI link
+// tests and the screenshot program.
 #include "uAppIniFile.h"
 #include "uDemoDevice.h"
 #include "uDevSimServer.h"
