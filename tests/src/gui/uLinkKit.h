@@ -3,25 +3,38 @@
 // session), the message boxes a test caught instead of showing, and devsim's
 // register requests in a readable form.
 #include "uDemoSession.h"
+#include "uFileDialogSink.h"
 #include "uMessageSink.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>
 
-// Collects the texts of message boxes for the life of a test.
+// Collects the texts of message boxes (the errors apart too) and the captions
+// of file dialogs for the life of a test; a file dialog answers Answer.
 class TShownCapture : public ::testing::Test {
 protected:
   void SetUp() override {
-    FOldSink = SetMessageSink([this](TMsgKind, const QString &Text) {
+    FOldSink = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
       Shown << Text;
+      if (Kind == TMsgKind::Error)
+        Errors << Text;
       return TMsgResult::Ok;
     });
+    FOldFiles = SetFileDialogSink([this](const TFileDialogRequest &R) {
+      Asked << R.Caption;
+      return Answer;
+    });
   }
-  void TearDown() override { SetMessageSink(FOldSink); }
-  QStringList Shown;
+  void TearDown() override {
+    SetFileDialogSink(FOldFiles);
+    SetMessageSink(FOldSink);
+  }
+  QStringList Shown, Errors, Asked;
+  QString Answer; // empty: the dialog was cancelled
 
 private:
   TMessageSink FOldSink;
+  TFileDialogSink FOldFiles;
 };
 
 // "w REG VALUE" for each register write devsim received from Mark on, and

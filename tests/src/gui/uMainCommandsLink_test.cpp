@@ -5,12 +5,10 @@
 
 #include "../pages/xlsxDump.h"
 #include "uDashboardFrame.h"
-#include "uDemoSession.h"
+#include "uLinkKit.h"
 #include "uErrors.h"
-#include "uFileDialogSink.h"
 #include "uLogger.h"
 #include "uMultiLingual.h"
-#include "uMessageSink.h"
 #include "uReportDocument.h"
 #include "uSimFault.h"
 #include "uModbusTools.h"
@@ -32,24 +30,10 @@
 #include <gtest/gtest.h>
 
 namespace {
-QStringList Requests(const TSimDevice &Device, uint8_t Function) {
-  QStringList out;
-  for (const QByteArray &p : Device.RequestLog())
-    if (p.size() == 5 && uint8_t(p[0]) == Function)
-      out << QString("%1 %2").arg(uint8_t(p[1]) << 8 | uint8_t(p[2])).arg(uint8_t(p[3]) << 8 | uint8_t(p[4]));
-  return out;
-}
-
-class MainCommandsLink : public ::testing::Test {
+class MainCommandsLink : public TShownCapture {
 protected:
   void SetUp() override {
-    FOldSink = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
-      Shown << Text;
-      if (Kind == TMsgKind::Error)
-        Errors << Text;
-      return TMsgResult::Ok;
-    });
-    FOldFiles = SetFileDialogSink([this](const TFileDialogRequest &) { return Answer; });
+    TShownCapture::SetUp();
     FOldPreview = SetReportPreviewHook([](const TReportDocument &) {});
     // The program folder as installed: title panel, device boards, report template.
     for (const char *f :
@@ -64,8 +48,7 @@ protected:
   }
   void TearDown() override {
     SetReportPreviewHook(FOldPreview);
-    SetFileDialogSink(FOldFiles);
-    SetMessageSink(FOldSink);
+    TShownCapture::TearDown();
   }
   void Show(QWidget *Page) { S.Form->PageControl->setCurrentWidget(Page); }
 
@@ -83,12 +66,8 @@ protected:
   }
 
   TDemoSession S;
-  QStringList Shown, Errors;
-  QString Answer;
 
 private:
-  TMessageSink FOldSink;
-  TFileDialogSink FOldFiles;
   TReportPreviewHook FOldPreview;
 };
 } // namespace
@@ -106,13 +85,13 @@ TEST_F(MainCommandsLink, EditOpensALocalSetWhoseWriteSendsOneRegister) {
   QTest::keyClick(local->Editor()->Edit, Qt::Key_Return);
   S.Form->WriteCommand();
   ASSERT_TRUE(S.WaitIdle());
-  EXPECT_EQ(Requests(S.Device, SIM_FN_WRITE_HOLDING), QStringList{"101 444"});
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 444"});
 
   // Refresh on the local set reads the fixed setpoints page again.
   S.Device.ClearLogs();
   S.Form->aMonitorRefresh->trigger();
   ASSERT_TRUE(S.WaitIdle());
-  EXPECT_FALSE(Requests(S.Device, SIM_FN_READ_HOLDING).filter(QRegularExpression("^10\\d ")).isEmpty());
+  EXPECT_FALSE(RegisterRequests(S.Device, true).filter(QRegularExpression("^r 10\\d ")).isEmpty());
 
   // A renamed level: the set no longer matches the device's descriptor.
   local->clbUstavLevel->setCurrentRow(1);
