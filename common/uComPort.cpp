@@ -217,11 +217,13 @@ QString TComPort::GetPortName() const {
 
 void TComPort::SetBaudRate(int Rate) {
   std::lock_guard g(FLock);
-  if (FFd < 0 && !OpenLocked())
-    return;
-  if (!ApplySpeed(FFd, Rate))
+  if (SpeedOf(Rate) == 0 || (FFd >= 0 && !ApplySpeed(FFd, Rate)))
     throw EKvError(QStringLiteral("invalid SetCommState BaudRate: %1").arg(Rate));
+  // Kept even when the port cannot open now (adapter unplugged, wrong name):
+  // the menu shows the chosen rate, and the next Open must use it.
   FBaudRate = Rate;
+  if (FFd < 0)
+    OpenLocked();
 }
 
 int TComPort::GetBaudRate() const {

@@ -53,10 +53,11 @@ public:
   // The device path that Open uses for Name.
   static QString DevicePath(const QString &Name);
 
-  // Opens the port when it is closed; if it cannot be opened nothing changes.
-  // On an open port the rate is applied and stored; a rate the line refuses
-  // throws EKvError "invalid SetCommState BaudRate: " followed by Rate, and the
-  // stored rate stays as it was.
+  // Stores the rate and opens the port when it is closed; a port that cannot be
+  // opened now uses the stored rate at its next Open. On an open port the rate
+  // is applied. A rate the system does not know or the line refuses throws
+  // EKvError "invalid SetCommState BaudRate: " followed by Rate, and the stored
+  // rate stays as it was.
   void SetBaudRate(int Rate);
   int GetBaudRate() const;
 

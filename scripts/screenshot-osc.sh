@@ -56,6 +56,5 @@ kill "$pid"
 wait "$pid" || true
 INNER
 chmod +x "$inner"
-env -u QT_QPA_PLATFORM ASAN_OPTIONS=detect_leaks=0 HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config" \
-  xvfb-run -a -s "-screen 0 1480x840x24" "$inner" "$root" "$program" "$out" "$scratch/record"
+shot_xvfb 1480x840 "$inner" "$root" "$program" "$out" "$scratch/record"
 echo "saved $out, ${out%.png}-zoom.png and ${out%.png}-cursors.png"

@@ -9,16 +9,10 @@
 # Result: <build folder>/screenshot-PAGE.png
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: $0 PAGE [build folder]"; exit 2; }
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${2:-$root/build/test}" && pwd)
-program="$build/tests/screenshot_page"
-[ -x "$program" ] || { echo "no program at $program: ninja -C $build screenshot_page"; exit 1; }
-out="$build/screenshot-$1.png"
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-env -u QT_QPA_PLATFORM HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config" \
-  ASAN_OPTIONS=detect_leaks=0 \
-  xvfb-run -a -s "-screen 0 1480x840x24" "$program" "$1" "$out"
+source "$(dirname "$0")/screenshot-lib.sh"
+shot_begin build/test "screenshot-$1.png" "ninja -C ${2:-build/test} screenshot_page" "${2:-}" \
+  tools/screenshot/screenshot_page
+shot_xvfb 1480x840 "$program" "$1" "$out"
 echo "saved $out"
 # The printed page, rendered as a picture beside it.
 if [ -f "${out%.png}.pdf" ]; then

@@ -23,6 +23,5 @@ kill "$pid"
 wait "$pid" || true
 INNER
 chmod +x "$inner"
-HOME="$scratch" XDG_CONFIG_HOME="$scratch/.config" QT_QPA_PLATFORM=xcb \
-  xvfb-run -a -s "-screen 0 1100x760x24" "$inner" "$root" "$program" "$out"
+shot_xvfb 1100x760 "$inner" "$root" "$program" "$out"
 echo "saved $out"

@@ -588,6 +588,11 @@ void TSchemaEditorState::ApplyUndoBundle(TBundle &Bundle) {
       l->Graphic->Selected = false;
       m.LinkList.Add(l);
     }
+    for (const auto &[ref, label] : Bundle.LabelBindings) {
+      auto *r = static_cast<TElement *>(ref);
+      r->LabelRef = static_cast<TElement *>(label);
+      r->RefId = label->Id;
+    }
     break;
   case TBundle::bkMove:
     for (const TAbstractCoord &c : Bundle.AbstractCoords)

@@ -42,6 +42,11 @@ void TUndoRedoTool::PushDelete(const QList<TSchemaObject *> &Blocks, const QList
       else
         throw EKvError("TAbstract or TLink expected");
     }
+  for (TAbstract *label : b->Abstracts)
+    if (auto *m = dynamic_cast<TModule *>(label->Owner); m && label->Type == atLabel && label->IsElement())
+      for (TAbstract *a : m->AbstractList.Items())
+        if (a->Type == atLabelRef && a->IsElement() && static_cast<TElement *>(a)->LabelRef == label)
+          b->LabelBindings.append(qMakePair(a, label));
   for (TAbstract *a : b->Abstracts)
     a->Owner = nullptr;
   for (TLink *l : b->Links)

@@ -32,6 +32,10 @@ public:
   // Kind 1: the detached objects themselves.
   QList<TAbstract *> Abstracts;
   QList<TLink *> Links;
+  // Kind 1: label references (first) bound to a deleted label (second). The
+  // delete unbinds them; its undo binds them again, else an undone delete
+  // would leave the references pointing nowhere.
+  QList<QPair<TAbstract *, TAbstract *>> LabelBindings;
   // Kinds 2 and 3: positions before the step.
   QList<TAbstractCoord> AbstractCoords;
   QList<TLinkCoord> LinkCoords;

@@ -21,10 +21,9 @@ TEST(ComPort, OpenFailsOnMissingDeviceAndOnFileThatIsNoTty) {
   port.SetPortName(dir.filePath(QStringLiteral("missing")));
   EXPECT_FALSE(port.Open(false));
   EXPECT_FALSE(port.IsOpen());
-  // Setting the rate opens the port: one that cannot open keeps its rate, no throw.
-  const int before = port.GetBaudRate();
+  // Setting the rate opens the port: one that cannot open keeps the chosen rate, no throw.
   EXPECT_NO_THROW(port.SetBaudRate(9600));
-  EXPECT_EQ(port.GetBaudRate(), before);
+  EXPECT_EQ(port.GetBaudRate(), 9600);
   EXPECT_FALSE(port.IsOpen());
   QFile plain(dir.filePath(QStringLiteral("plain")));
   ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
@@ -123,6 +122,18 @@ TEST_F(ComPortPty, SetBaudRateOpensAClosedPortAppliesTheRateAndRefusesAnUnknownO
     EXPECT_EQ(e.Text(), QStringLiteral("invalid SetCommState BaudRate: 12345"));
   }
   EXPECT_EQ(Port.GetBaudRate(), 9600);
+}
+
+TEST_F(ComPortPty, RateChosenWhileThePortCannotOpenIsUsedWhenItOpens) {
+  QTemporaryDir dir;
+  Port.SetPortName(dir.filePath(QStringLiteral("unplugged")));
+  Port.SetBaudRate(19200);
+  EXPECT_THROW(Port.SetBaudRate(12345), EKvError);
+  EXPECT_EQ(Port.GetBaudRate(), 19200);
+  Port.SetPortName(Peer.SlavePath());
+  ASSERT_TRUE(Port.Open(false));
+  const termios t = LineSettings();
+  EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
 }
 
 TEST_F(ComPortPty, ModemLinesMissingOnAPseudoTerminalAreLoggedOnce) {

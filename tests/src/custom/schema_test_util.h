@@ -7,6 +7,9 @@
 #include "uMessageSink.h"
 #include "uSchemaModule.h"
 
+#include "../../common/uErrorOf.h"
+
+#include <QGuiApplication>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <array>
@@ -16,14 +19,13 @@
 
 inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
 
-// The text of the error Action throws, "no error" when none.
-template <typename F> QString ErrorOf(F Action) {
-  try {
-    Action();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
+// One application for the tests that paint or measure text.
+inline QGuiApplication &GuiApp() {
+  static int argc = 1;
+  static char name[] = "schema_test";
+  static char *argv[] = {name, nullptr};
+  static QGuiApplication app(argc, argv);
+  return app;
 }
 
 inline QString ProjectConfigPath() { return QStringLiteral(KV_SOURCE_DIR "/tools/devsim/logic/config.xml"); }

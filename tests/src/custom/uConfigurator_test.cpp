@@ -87,13 +87,7 @@ TEST(Configurator, BadItemsStopTheLoadNamingTheNode) {
   for (const auto &c : cases) {
     QTemporaryDir dir;
     TMessageRecorder messages;
-    TConfigurator lib;
-    try {
-      lib.LoadFromFile(WriteLibrary(dir, c.Groups, c.Modules));
-      ADD_FAILURE() << "no error";
-    } catch (const EKvError &e) {
-      EXPECT_EQ(e.Text(), c.Error);
-    }
+    EXPECT_EQ(ErrorOf([&] { TConfigurator().LoadFromFile(WriteLibrary(dir, c.Groups, c.Modules)); }), c.Error);
     ASSERT_FALSE(messages.Texts.isEmpty());
     EXPECT_EQ(messages.Texts.first(), "Exception caught on node: " + c.Node);
   }
@@ -102,13 +96,8 @@ TEST(Configurator, BadItemsStopTheLoadNamingTheNode) {
     QString text = "<config><group/><module/><sample/></config>";
     text.remove(QString("<%1/>").arg(missing));
     SaveFileBytes(dir.filePath("c.xml"), text.toUtf8());
-    TConfigurator lib;
-    try {
-      lib.LoadFromFile(dir.filePath("c.xml"));
-      ADD_FAILURE() << missing;
-    } catch (const EKvError &e) {
-      EXPECT_EQ(e.Text(), QString("missing element: ") + missing);
-    }
+    EXPECT_EQ(ErrorOf([&] { TConfigurator().LoadFromFile(dir.filePath("c.xml")); }),
+              QString("missing element: ") + missing);
   }
 }
 

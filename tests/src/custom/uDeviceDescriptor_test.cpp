@@ -167,74 +167,39 @@ protected:
     D.BuildBin(b, Code, uint16_t(Code.size()), PackBcdDate(2021, 3, 5), PackBcdDate(2024, 12, 31), IdentCrc);
     return bytes;
   }
-  static QString SaveText(const TDeviceDescriptor &D) {
+  static QByteArray SaveText(const TDeviceDescriptor &D) {
     const IXXMLDocument doc = NewXMLDocument();
     doc->LoadXML("<device-descriptor/>");
     D.SaveToXML(doc->GetDocumentElement());
-    return QString::fromLatin1(FormatXMLDocument(doc).toHex());
+    return FormatXMLDocument(doc);
   }
 };
 
 int W(const QByteArray &B, int Offset) { return uint8_t(B[Offset]) | (uint8_t(B[Offset + 1]) << 8); }
 
-// "name=text" per child element, nested elements in braces.
-QString Leaves(const IXXMLNode &Node) {
-  QStringList parts;
-  const IXXMLNodeList kids = Node->SelectNodes("*");
-  for (int i = 0; i < kids->GetCount(); ++i) {
-    const IXXMLNode k = kids->GetItem(i);
-    parts << (k->SelectNodes("*")->GetCount() ? k->GetNodeName() + "{" + Leaves(k) + "}"
-                                              : k->GetNodeName() + "=" + k->GetText());
-  }
-  return parts.join(' ');
-}
-
 } // namespace
 
-TEST_F(DeviceDescriptorTest, HandWrittenFileLoadsEveryElement) {
+// What the decoded image and the round trip below do not show is checked on
+// the loaded descriptor.
+TEST_F(DeviceDescriptorTest, HandWrittenFileLoadsAndSaveLoadSaveIsByteEqual) {
   const auto d = Load();
   // XC9 is gone from the listing: its parameter is dropped; XC2 has none: it gets one.
   EXPECT_EQ(d->FErrors, QStringList({U("не найден идентификатор modbus XC9")}));
-  ASSERT_EQ(Shown.size(), 1);
-  EXPECT_EQ(Shown[0], U("Ошибки дескриптора\r\nне найден идентификатор modbus XC9"));
+  EXPECT_EQ(Shown, QStringList({U("Ошибки дескриптора\r\nне найден идентификатор modbus XC9")}));
   ASSERT_EQ(d->FParamsMvp.size(), 2u);
   EXPECT_EQ(d->GetParamMvp(1)->String, U("Первичное напряжение"));
   EXPECT_EQ(d->GetParamMvp(1)->Ider, 2);
   EXPECT_EQ(d->GetParamMvp(1)->FModbusObject.IderName(), "XC2");
-
-  const TDDMeasure *m1 = d->GetMeasure(0), *m2 = d->GetMeasure(1), *m3 = d->GetMeasure(2);
-  EXPECT_EQ(m1->Mvp, d->GetParamMvp(0));
-  EXPECT_EQ(m1->Mvs, d->GetParamMvs(0));
-  EXPECT_TRUE(m1->Visible && !m1->Dopkod && m2->Visible && m2->Dopkod && m2->OffsetFlag && !m3->Visible);
-  EXPECT_EQ(m2->Offset, 500);
-  EXPECT_EQ(d->GetBitReg(17)->Bits.size(), 17u);
   EXPECT_EQ(d->GetBitReg(18)->Bits.at(0).Value2, U("Р1"));
-  EXPECT_EQ(d->GetParam(0)->GetEnum().Strings.at(1).Value1, U("Введен"));
   EXPECT_EQ(d->GetParam(2)->GetChar().StringValue, "abc");
-  EXPECT_EQ(d->GetParam(2)->GetChar().PasswdChar, 42);
-  EXPECT_EQ(d->FParamCommon.ModbusAddr, 77);
-  EXPECT_EQ(d->FParamCommon.Ustav2.FModbusObject.Reg, 200);
-  EXPECT_EQ(d->GetUstav(1)->GetNumeric().Measure, m1);
-  EXPECT_EQ(d->GetUstav(0)->GetEnum().ShortStrings.size(), 1u);
   EXPECT_TRUE(d->GetUstav(0)->Custom);
-  EXPECT_EQ(d->GetUstav(2)->RecordType, 53);
-  EXPECT_EQ(d->GetEvent(1)->RecordType, 68);
-  EXPECT_EQ(d->GetEvent(0)->ShortString, U("Пуск"));
-  EXPECT_EQ(d->GetOscItem(0)->SaveCyclicity, 4);
   EXPECT_EQ(d->FEventCommon.TimeOffset, 3);
   EXPECT_EQ(d->FIndicatorMenu, "<item-list/>");
-}
 
-TEST_F(DeviceDescriptorTest, SaveLoadSaveIsByteEqualAndKeepsWhatTheReaderAccepts) {
-  const auto d = Load();
-  const QString first = SaveText(*d);
-  const QString path = Dir.filePath("again.xml");
-  const IXXMLDocument doc = NewXMLDocument();
-  doc->LoadXML("<device-descriptor/>");
-  d->SaveToXML(doc->GetDocumentElement());
-  SaveXMLDocument(doc, path);
+  const QByteArray first = SaveText(*d);
+  SaveFileBytes(Dir.filePath("again.xml"), first);
   TDeviceDescriptor again;
-  again.LoadFromFile(path);
+  again.LoadFromFile(Dir.filePath("again.xml"));
   EXPECT_EQ(SaveText(again), first);
   EXPECT_EQ(again.FParamCommon.ModbusAddr, 77);
   EXPECT_EQ(again.GetOscItem(0)->SaveCyclicity, 4);

@@ -1,13 +1,14 @@
 #include "uSchemaCode.h"
 
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uLogger.h"
 #include "uTextCodec.h"
 
-#include <QFile>
-#include <QTemporaryDir>
+#include "../../common/uErrorOf.h"
 
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 // Readable failure output.
@@ -26,11 +27,12 @@ const TSchemaCode &Table() {
   return code;
 }
 
-QByteArray Encode(const QString &Line) {
+QByteArray Encode(const TSchemaCode &Code, const QString &Line) {
   QByteArray out;
-  ParseAsmLine(Table(), Line)->Generate(out);
+  ParseAsmLine(Code, Line)->Generate(out);
   return out;
 }
+QByteArray Encode(const QString &Line) { return Encode(Table(), Line); }
 
 QString Hex(const QByteArray &Bytes) { return QString::fromLatin1(Bytes.toHex()); }
 
@@ -42,15 +44,6 @@ QString Words(std::initializer_list<uint16_t> W) {
     b.append(char(w >> 8));
   }
   return Hex(b);
-}
-
-QString ErrorOf(const std::function<void()> &F) {
-  try {
-    F();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
 }
 
 } // namespace
@@ -156,31 +149,6 @@ TEST(SchemaCode, RejectsBadOperandsAndLinesWithTheirTexts) {
     EXPECT_EQ(ErrorOf([&] { Encode(c.Line); }), c.Error) << c.Line;
 }
 
-TEST(SchemaCode, ParsesLineParts) {
-  struct TCase {
-    const char *Line;
-    const char *Label, *Op, *Arg1, *Arg2;
-    bool HasCommand;
-  };
-  const TCase cases[] = {
-      {"lbl:", "lbl", "", "", "", false},
-      {"  ; only a comment", "", "", "", "", false},
-      {"", "", "", "", "", false},
-      {"go :  ldi 16 , 255  ; set", "go", "ldi", "16", "255", true},
-      {"\tRJMP back", "", "RJMP", "back", "", true},
-      {"x: ret;", "x", "ret", "", "", true},
-  };
-  for (const TCase &c : cases) {
-    const auto o = ParseAsmLine(Table(), c.Line);
-    EXPECT_EQ(o->Line, c.Line);
-    EXPECT_EQ(o->Label, c.Label) << c.Line;
-    EXPECT_EQ(o->Op, c.Op) << c.Line;
-    EXPECT_EQ(o->Arg1, c.Arg1) << c.Line;
-    EXPECT_EQ(o->Arg2, c.Arg2) << c.Line;
-    EXPECT_EQ(o->Command != nullptr, c.HasCommand) << c.Line;
-  }
-}
-
 // The scanner against the line form written as a regular expression, on
 // every line of up to four fragments: the parts found and whether the whole
 // line has the form must agree, for the text and for its Windows-1251 bytes.
@@ -239,9 +207,7 @@ TEST(SchemaCode, WarnsWhenOperandIsCut) {
   TSchemaCode odd; // an operand letter the pattern does not hold
   odd.LoadCommandsXML(R"(<document><commands><cmd op="J" arg1="Sz" bin="11111111 11111111"/></commands></document>)");
   const int before = int(Logger().Lines().size());
-  QByteArray out;
-  ParseAsmLine(odd, "J 1")->Generate(out);
-  EXPECT_EQ(out, QByteArray("\xFF\xFF", 2));
+  EXPECT_EQ(Hex(Encode(odd, "J 1")), "ffff");
   EXPECT_TRUE(Logger().Lines().mid(before).join('|').contains("warning: operand 1 does not fit its 0-bit field: J 1"));
 }
 
@@ -282,16 +248,11 @@ TEST(SchemaCode, LoadsRowsAndRejectsBadOnes) {
   }
   TSchemaCode none;
   EXPECT_EQ(ErrorOf([&] { none.LoadCommandsXML("<document/>"); }), "element not found: commands");
-}
-
-TEST(SchemaCode, TwoWordRowWithoutMemoryOperandFails) {
-  TSchemaCode code;
-  code.LoadCommandsXML(R"(<document><commands>
+  // A two-word row without a memory operand loads but cannot generate.
+  none.LoadCommandsXML(R"(<document><commands>
       <cmd op="X32" arg1="Rd" bin="1001000d dddd0000 00000000 00000000"/>
     </commands></document>)");
-  QByteArray out;
-  EXPECT_EQ(ErrorOf([&] { ParseAsmLine(code, "X32 16")->Generate(out); }),
-            "error while generating: no memory area");
+  EXPECT_EQ(ErrorOf([&] { Encode(none, "X32 16"); }), "error while generating: no memory area");
 }
 
 TEST(SchemaCode, JumpCommandsAreBranchesAndJumps) {
@@ -315,27 +276,18 @@ TEST(SchemaCode, MapsBlockTypeKeywords) {
 
 TEST(SchemaCode, LoadsTableFileInWindows1251) {
   QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
   const QString path = dir.filePath("SchemaCode.xml");
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(ToWin1251(QString::fromUtf8("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
-                                      "<document><commands>\r\n"
-                                      "<cmd op=\"RJMP\" arg1=\"Sk\" bin=\"1100kkkk kkkkkkkk\" "
-                                      "comment=\"Перейти относительно\"/>\r\n"
-                                      "<!-- <cmd op=\"RET\" bin=\"10010101 0XX01000\"/> -->\r\n"
-                                      "</commands></document>\r\n")));
-  f.close();
-  QFile bad(dir.filePath("bad.xml"));
-  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-  bad.write("<document><commands>");
-  bad.close();
+  SaveFileBytes(path, ToWin1251(QString::fromUtf8("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
+                                                  "<document><commands>\r\n"
+                                                  "<cmd op=\"RJMP\" arg1=\"Sk\" bin=\"1100kkkk kkkkkkkk\" "
+                                                  "comment=\"Перейти относительно\"/>\r\n"
+                                                  "<!-- <cmd op=\"RET\" bin=\"10010101 0XX01000\"/> -->\r\n"
+                                                  "</commands></document>\r\n")));
+  SaveFileBytes(dir.filePath("bad.xml"), "<document><commands>");
   TSchemaCode code;
   code.LoadCommands(path);
   EXPECT_EQ(code.Commands.Count(), 1); // a commented-out row is no row
-  QByteArray out;
-  ParseAsmLine(code, "rjmp 1")->Generate(out);
-  EXPECT_EQ(out, QByteArray("\x01\xC0", 2));
+  EXPECT_EQ(Hex(Encode(code, "rjmp 1")), "01c0");
   EXPECT_THROW(code.LoadCommands(dir.filePath("none.xml")), EKvError);
   EXPECT_THROW(code.LoadCommands(dir.filePath("bad.xml")), EKvFormat);
 }

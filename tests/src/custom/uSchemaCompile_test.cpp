@@ -1,7 +1,10 @@
 #include "uSchemaCompile.h"
 
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uLogger.h"
+
+#include "../../common/uErrorOf.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,16 +29,9 @@ protected:
     Compiler->WorkFolder = Dir.path();
   }
 
-  void WriteSource(const QStringList &Lines, const char *Eol = "\n") {
-    QFile f(Dir.filePath("generated.asm"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    for (const QString &l : Lines)
-      f.write(l.toLatin1() + Eol);
-  }
-
   // Assembles; returns the error text, or "" on success.
   QString Run(const QStringList &Lines, int Alignment = 2) {
-    WriteSource(Lines);
+    SaveFileBytes(Dir.filePath("generated.asm"), (Lines.join('\n') + '\n').toLatin1());
     try {
       Compiler->Assemble(Alignment);
     } catch (const EKvError &e) {
@@ -108,13 +104,6 @@ TEST_F(SchemaCompileTest, WritesListingLinesPerBlock) {
   EXPECT_EQ(Code16(), "0fef" "fecf" "1091" "0001" "0895" "fe95" "feff");
 }
 
-TEST_F(SchemaCompileTest, ReadsCrLfSource) {
-  WriteSource({";;b", "ret"}, "\r\n");
-  Compiler->Assemble(2);
-  EXPECT_EQ(Code16(), "0895");
-  EXPECT_EQ(ListingBody(), (QStringList{"0000   9508     ret", ""}));
-}
-
 TEST_F(SchemaCompileTest, ChecksRelativeRanges) {
   struct TCase {
     QStringList Lines;
@@ -143,54 +132,29 @@ TEST_F(SchemaCompileTest, ChecksRelativeRanges) {
     EXPECT_EQ(Run(c.Lines), c.Error) << c.Lines.last().toStdString();
 }
 
-TEST_F(SchemaCompileTest, LabelsBelongToTheirBlock) {
-  struct TCase {
+// Code words of whole sources: CR LF lines, label word addresses for the
+// low and high loads, padding to the block size, lines before the first block.
+TEST_F(SchemaCompileTest, AssemblesSourcesToTheirCode) {
+  const struct {
     QStringList Lines;
-    QString Error;
+    int Alignment;
+    QString Code;
+  } cases[] = {
+      // 300 words before the second block: the label lies at word 302 ($012E).
+      {QStringList{";;a"} + Repeat("dw 0", 300) + QStringList{";;b", "ldil 16, here", "ldih 17, Here", "here: ret"}, 2,
+       QString("0000").repeated(300) + "0ee211e00895"},
+      {{";;b", "ldih 16, 4660", "ldil 16, 4660"}, 2, "02e104e3"},
+      {QStringList{";;b"} + Repeat("dw 4660", 300), 512, QString("3412").repeated(300) + QString("ff").repeated(424)},
+      {QStringList{";;b"} + Repeat("dw 1", 256), 512, QString("0100").repeated(256)}, // a multiple: no padding
+      {{"ldi 16, 1", "ret"}, 512, ""},
+      {{}, 512, ""},
+      {{"junk that is no instruction\r", ";;first\r", "ret\r"}, 2, "0895"}, // CR LF lines
   };
-  const TCase cases[] = {
-      {{";;a", "x: ret", "x: ret"}, "Duplicate label x, line 3"},
-      {{";;a", "Loop: ret", "LOOP:"}, "Duplicate label LOOP, line 3"},
-      {{";;a", "x: ret", ";;b", "x: ret"}, ""},
-      {{";;a", "x: ret", ";;b", "rjmp x"}, "'x' is not a valid integer value, line 4"},
-  };
-  for (const TCase &c : cases)
-    EXPECT_EQ(Run(c.Lines), c.Error) << c.Lines.join('|').toStdString();
-}
-
-TEST_F(SchemaCompileTest, LoadsLabelWordAddressBytes) {
-  // 300 words before the second block: the label lies at word 302 ($012E).
-  QStringList lines = QStringList{";;a"} + Repeat("dw 0", 300);
-  lines << ";;b" << "ldil 16, here" << "ldih 17, Here" << "here: ret";
-  ASSERT_EQ(Run(lines), "");
-  EXPECT_TRUE(Code16().endsWith("0ee2" "11e0" "0895")) << Code16().right(12).toStdString();
-}
-
-TEST_F(SchemaCompileTest, SplitsNumbersForLowAndHighLoads) {
-  ASSERT_EQ(Run({";;b", "ldih 16, 4660", "ldil 16, 4660"}), "");
-  EXPECT_EQ(Code16(), "02e1" "04e3");
-}
-
-TEST_F(SchemaCompileTest, PadsCodeToTheBlockSize) {
-  ASSERT_EQ(Run(QStringList{";;b"} + Repeat("dw 4660", 300), 512), "");
-  const QByteArray bin = Read("generated.bin");
-  ASSERT_EQ(bin.size(), 1024);
-  EXPECT_EQ(bin.left(4), QByteArray("\x34\x12\x34\x12", 4));
-  EXPECT_EQ(bin.mid(598, 2), QByteArray("\x34\x12", 2));
-  EXPECT_EQ(bin.mid(600), QByteArray(424, char(0xFF)));
-
-  ASSERT_EQ(Run(QStringList{";;b"} + Repeat("dw 1", 256), 512), "");
-  EXPECT_EQ(Read("generated.bin").size(), 512); // already a multiple: no padding
-}
-
-TEST_F(SchemaCompileTest, LinesBeforeTheFirstBlockAreNotAssembled) {
-  ASSERT_EQ(Run({"ldi 16, 1", "ret"}, 512), "");
-  EXPECT_EQ(Read("generated.bin").size(), 0);
-  EXPECT_TRUE(ListingBody().isEmpty());
-  ASSERT_EQ(Run({}, 512), "");
-  EXPECT_EQ(Read("generated.bin").size(), 0);
-  ASSERT_EQ(Run({"junk that is no instruction", ";;first", "ret"}), "");
-  EXPECT_EQ(Code16(), "0895");
+  for (const auto &c : cases) {
+    ASSERT_EQ(Run(c.Lines, c.Alignment), "") << c.Lines.join('|').left(60).toStdString();
+    EXPECT_EQ(Code16(), c.Code) << c.Lines.join('|').left(60).toStdString();
+  }
+  EXPECT_EQ(ListingBody(), (QStringList{"0000   9508     ret", ""}));
 }
 
 TEST_F(SchemaCompileTest, FailureLeavesListingUpToErrorAndEmptyCode) {
@@ -220,6 +184,11 @@ TEST_F(SchemaCompileTest, ReportsEveryErrorText) {
     QString Error;
   };
   const TCase cases[] = {
+      // Labels belong to their block.
+      {{";;a", "x: ret", ";;b", "x: ret"}, 2, ""},
+      {{";;a", "x: ret", "x: ret"}, 2, "Duplicate label x, line 3"},
+      {{";;a", "Loop: ret", "LOOP:"}, 2, "Duplicate label LOOP, line 3"},
+      {{";;a", "x: ret", ";;b", "rjmp x"}, 2, "'x' is not a valid integer value, line 4"},
       {{";;b", "ret"}, 0, "invalid alignment"},
       {{";;b", "ret"}, -512, "invalid alignment"},
       {{";;b", "Exception catched in function: AND"}, 2, "unknown oper Exception, line 2"},
@@ -232,17 +201,12 @@ TEST_F(SchemaCompileTest, ReportsEveryErrorText) {
       {{";;b", "x: lds 16, x"}, 2, "invalid arg2, line 2"},
   };
   for (const TCase &c : cases)
-    EXPECT_EQ(Run(c.Lines, c.Alignment), c.Error) << c.Lines.last().toStdString();
+    EXPECT_EQ(Run(c.Lines, c.Alignment), c.Error) << c.Lines.join('|').toStdString();
   EXPECT_EQ(Read("generated.bin").size(), 0);
 }
 
 TEST_F(SchemaCompileTest, MissingSourceFails) {
-  try {
-    Compiler->Assemble(512);
-    FAIL() << "no error";
-  } catch (const EKvError &e) {
-    EXPECT_TRUE(e.Text().contains("generated.asm")) << e.Text().toStdString();
-  }
+  EXPECT_TRUE(ErrorOf([&] { Compiler->Assemble(512); }).contains("generated.asm"));
 }
 
 TEST_F(SchemaCompileTest, ReportsProgressEvery500Lines) {

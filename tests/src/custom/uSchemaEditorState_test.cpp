@@ -4,7 +4,6 @@
 #include "uGraphic.h"
 #include "uLinkNode.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
@@ -14,14 +13,6 @@
 
 namespace {
 using S = TSchemaEditorState;
-
-QGuiApplication &App() {
-  static int argc = 1;
-  static char name[] = "test";
-  static char *argv[] = {name, nullptr};
-  static QGuiApplication app(argc, argv);
-  return app;
-}
 
 // A root module with a descriptor, edited at 96 dpi and the default zoom
 // (21 pixels a unit).
@@ -136,7 +127,7 @@ QString Broken(const TModule &M) {
 } // namespace
 
 TEST(SchemaEditorState, MouseWorkFollowsTheCanvasRules) {
-  App();
+  GuiApp();
   const struct {
     const char *Claim;
     std::function<void(TEditor &)> Run;
@@ -201,17 +192,6 @@ TEST(SchemaEditorState, MouseWorkFollowsTheCanvasRules) {
          EXPECT_EQ(T.M->LinkList.Count(), 1);
          EXPECT_EQ(T.E.LinkFrom(), nullptr);
        }},
-      {"an occupied input gets no second link and the history stays",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("one", 2, 2);
-         TAbstract *b = T.Function("one", 2, 8);
-         TAbstract *n = T.Function("not", 12, 2);
-         T.Link(a, 0, n, 0);
-         const int undo = T.E.UndoTool().UndoCount();
-         T.Link(b, 0, n, 0);
-         EXPECT_EQ(T.M->LinkList.Count(), 1);
-         EXPECT_EQ(T.E.UndoTool().UndoCount(), undo);
-       }},
       {"the press after a double-click is swallowed",
        [](TEditor &T) {
          TAbstract *c = T.Block(S::pbComment, 3, 3);
@@ -254,58 +234,14 @@ TEST(SchemaEditorState, MouseWorkFollowsTheCanvasRules) {
   }
 }
 
+// Moves, links, deletes and segment drags undone in any order are the seeded
+// test's below; here the steps that drop the history.
 TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
-  App();
+  GuiApp();
   const struct {
     const char *Claim;
     std::function<void(TEditor &)> Run;
   } cases[] = {
-      {"move then link, undo twice: link gone, routes back",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("one", 2, 2);
-         TAbstract *b = T.Function("and", 12, 2);
-         TAbstract *c = T.Function("not", 22, 2);
-         T.Link(a, 0, b, 0);
-         T.E.ClearUndo();
-         const QString before = Canonical(*T.M);
-         T.Drag(T.Inside(b), T.Inside(b) + QPoint(T.Px(3), T.Px(5)));
-         T.Link(b, 0, c, 0);
-         T.E.Undo();
-         T.E.Undo();
-         EXPECT_EQ(Canonical(*T.M), before);
-         EXPECT_EQ(Broken(*T.M), "");
-       }},
-      {"delete a linked block, place one taking its id, undo twice",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("one", 2, 2);
-         TAbstract *b = T.Function("and", 12, 2);
-         TAbstract *c = T.Function("not", 22, 2);
-         T.Link(a, 0, b, 0);
-         T.Link(b, 0, c, 0);
-         const QString before = Canonical(*T.M);
-         const int id = b->Id;
-         T.Click(T.Inside(b));
-         T.E.KeyDown(Qt::Key_Delete, false, false);
-         EXPECT_EQ(T.M->LinkList.Count(), 0);
-         EXPECT_EQ(T.Function("or", 30, 2)->Id, id);
-         T.E.KeyDown(Qt::Key_Z, true, false);
-         T.E.KeyDown(Qt::Key_Z, true, false);
-         EXPECT_EQ(Canonical(*T.M), before);
-         EXPECT_EQ(Broken(*T.M), "");
-         EXPECT_EQ(a->OutputPins[0]->Links.Count(), 1);
-       }},
-      {"undo, a new edit, undo again",
-       [](TEditor &T) {
-         TAbstract *a = T.Function("and", 2, 2);
-         const QString placed = Canonical(*T.M);
-         T.Drag(T.Inside(a), T.Inside(a) + QPoint(T.Px(4), 0));
-         T.E.Undo();
-         T.Block(S::pbLabel, 20, 20);
-         T.E.Undo();
-         EXPECT_EQ(Canonical(*T.M), placed);
-         T.E.Undo();
-         EXPECT_EQ(T.M->AbstractList.Count(), 0);
-       }},
       {"a paste records nothing: the history is gone and undo does nothing",
        [](TEditor &T) {
          TMemoryClipboard clip;
@@ -347,18 +283,18 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
          EXPECT_EQ(copy->Rect.Left, 10);
          EXPECT_EQ(T.E.UndoTool().UndoCount(), 0);
        }},
-      {"a segment drag is undone",
+      {"undoing a label's delete binds its references again",
        [](TEditor &T) {
-         TAbstract *a = T.Function("one", 2, 2);
-         TAbstract *b = T.Function("not", 14, 8);
-         T.Link(a, 0, b, 0);
-         TLink *l = T.M->LinkList[0];
-         const QString route = l->GetLine();
-         const QPoint mid = (l->Graphic->Points[1] + l->Graphic->Points[2]) / 2;
-         T.Drag(mid, mid + QPoint(T.Px(2), 0));
-         EXPECT_NE(l->GetLine(), route);
+         auto *label = static_cast<TElement *>(T.Block(S::pbLabel, 2, 2));
+         auto *ref = static_cast<TElement *>(T.Block(S::pbLabelRef, 12, 2));
+         ref->LabelRef = label;
+         ref->RefId = label->Id;
+         T.Click(T.Inside(label));
+         T.E.KeyDown(Qt::Key_Delete, false, false);
+         EXPECT_EQ(ref->RefId, -1);
          T.E.Undo();
-         EXPECT_EQ(l->GetLine(), route);
+         EXPECT_EQ(ref->LabelRef, label);
+         EXPECT_EQ(ref->RefId, label->Id);
        }},
       {"deleting only interface blocks removes their links and keeps the blocks",
        [](TEditor &T) {
@@ -385,7 +321,7 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
 // Random edits through the mouse and keys, each undone now and then: after
 // every undo the schema equals the one saved before the undone step.
 TEST(SchemaEditorState, SeededEditsUndoToTheSavedSchemas) {
-  App();
+  GuiApp();
   TEditor t;
   std::mt19937 rnd(20261207);
   auto pick = [&](int N) { return int(rnd() % unsigned(N)); };
@@ -467,7 +403,7 @@ TEST(SchemaEditorState, SeededEditsUndoToTheSavedSchemas) {
 }
 
 TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
-  App();
+  GuiApp();
   TEditor t;
   TAbstract *a = t.Function("one", 2, 2);
   TAbstract *b = t.Function("and", 12, 2);
@@ -522,7 +458,7 @@ TEST(SchemaEditorState, CommandsMoveFitFindAndMarkUnbound) {
 
 // Painting only what reaches the view gives the picture of a full paint.
 TEST(SchemaEditorState, PaintingTheViewMatchesTheWholePicture) {
-  App();
+  GuiApp();
   TEditor t;
   for (int i = 0; i < 30; ++i) {
     TElement *e = t.Function(i % 2 ? "and" : "rs", 3 * (i % 6) + 1, 5 * (i / 6) + 1);

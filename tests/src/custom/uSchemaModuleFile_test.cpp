@@ -13,7 +13,6 @@
 
 namespace {
 
-
 // Every block kind and attribute the file carries.
 std::unique_ptr<TModule> FullSchema() {
   auto root = NewRoot();
@@ -117,10 +116,6 @@ TEST(SchemaFile, SaveLoadSaveIsByteEqual) {
   second->SaveToFile(dir.filePath("b.xml"));
   const QByteArray a = LoadFileBytes(dir.filePath("a.xml")), b = LoadFileBytes(dir.filePath("b.xml"));
   EXPECT_EQ(a, b);
-  if (a != b) {
-    SaveFileBytes("/tmp/schema/a.xml", a);
-    SaveFileBytes("/tmp/schema/b.xml", b);
-  }
   // What was read, not only what was written.
   EXPECT_EQ(second->AbstractList.Count(), first->AbstractList.Count());
   EXPECT_EQ(second->LinkList.Count(), 7);

@@ -135,6 +135,8 @@ TEST_F(MainCommandsLink, BaudRateItemSetsThePollPauseAndRefusesNonNumbers) {
   item->trigger();
   EXPECT_EQ(S.Form->DeviceThread()->PollPause(), 13);
   EXPECT_TRUE(item->isChecked());
+  // The serial port is absent here: the chosen rate waits for its next open.
+  EXPECT_EQ(S.Form->DeviceThread()->DeviceIO().GetOI().GetComPort().GetBaudRate(), 19200);
   EXPECT_EQ(S.Form->cbDevNo->count(), 0);
   EXPECT_FALSE(S.Form->IsDeviceReady());
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();

