@@ -598,5 +598,28 @@ TEST_P(IOChainDevsim, DeviceStepsReadWriteClockAndSpecialCommands) {
     EXPECT_EQ(d.Devsim().WaitFor("special "), code);
 }
 
+TEST_P(IOChainDevsim, TwoFrameWriteIsComparedAndAFlippedByteFailsTheCompare) {
+  QTemporaryDir saved;
+  TDevsimChains d(GetParam(), {"--file", "150:128", "--save-files", saved.path()});
+  const QByteArray data = Pattern(200, 4);
+  SaveFileBytes(d.Path("out.bin"), data);
+  auto twoFrames = [](TIOChain3 *Next, const QList<int> &) {
+    static_cast<TIOChain3writeFile *>(Next)->setFrameLast(1);
+  };
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).writeFile(150, 0, d.Path("out.bin"))));
+  ASSERT_TRUE(d.Messages.isEmpty()) << d.Messages.join("; ").toStdString();
+  EXPECT_EQ(LoadFileBytes(saved.filePath("file150.bin")), data + QByteArray(56, '\0'));
+  bool same = false;
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).compareFile(150, 0, d.Path("out.bin")).exec([&] {
+    same = true;
+  })));
+  EXPECT_TRUE(same) << d.Messages.join("; ").toStdString();
+  QByteArray flipped = data;
+  flipped[170] = char(flipped[170] ^ 1);
+  SaveFileBytes(d.Path("out.bin"), flipped);
+  ASSERT_TRUE(d.Run(d.New().setFrameSize(128).execNext(twoFrames, {}).compareFile(150, 0, d.Path("out.bin"))));
+  EXPECT_EQ(d.Messages, QStringList{"ошиба сравнения"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, IOChainDevsim, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool> &Info) { return Info.param ? "Tcp" : "Pty"; });
