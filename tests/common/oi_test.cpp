@@ -1,9 +1,9 @@
 #include "linkResponder.h"
 #include "oi.h"
 #include "uErrors.h"
+#include "uFiles.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -18,11 +18,7 @@ QByteArray AnswerBytes(const TOI &OI) {
   return QByteArray(reinterpret_cast<const char *>(OI.GetAnswer()), OI.GetReceived());
 }
 
-QString ReadTrace(const QString &Path) {
-  QFile f(Path);
-  f.open(QIODevice::ReadOnly);
-  return QString::fromLatin1(f.readAll());
-}
+QString ReadTrace(const QString &Path) { return QString::fromLatin1(LoadFileBytes(Path)); }
 
 // A transport on the responder's pseudo-terminal or TCP port, tracing to Trace.
 std::unique_ptr<TOI> RtuOI(const TPtyResponder &Peer, int TimeoutMs, const QString &Trace = QString()) {
@@ -43,16 +39,22 @@ std::unique_ptr<TOI> TcpOI(const TTcpResponder &Peer, int TimeoutMs, const QStri
 // One request answered with Reply on a fresh line, so late bytes of one case
 // cannot reach the next: the status, and nothing in the answer buffer beyond
 // what came in this exchange.
-template <typename TPeer, typename TMake>
-void ExpectStatus(TMake Make, int RequestBytes, const QByteArray &Request, const QByteArray &Reply, int TimeoutMs,
-                  TOIStatus Status) {
+struct TAnswerCase {
+  const char *Name;
+  QByteArray Request;
+  QByteArray Reply;
+  int TimeoutMs;
+  TOIStatus Status;
+};
+template <typename TPeer, typename TMake> void ExpectStatus(TMake Make, int RequestBytes, const TAnswerCase &C) {
+  SCOPED_TRACE(C.Name);
   TPeer peer;
-  const auto oi = Make(peer, TimeoutMs, QString());
-  peer.Add({RequestBytes, Reply});
-  const bool ok = oi->Request(Request, 11);
+  const auto oi = Make(peer, C.TimeoutMs, QString());
+  peer.Add({RequestBytes, C.Reply});
+  const bool ok = oi->Request(C.Request, 11);
   ASSERT_TRUE(peer.WaitAnswered(1));
-  EXPECT_EQ(ok, Status == oisReady);
-  EXPECT_EQ(OIStatusName(oi->GetStatus()), OIStatusName(Status));
+  EXPECT_EQ(ok, C.Status == oisReady);
+  EXPECT_EQ(OIStatusName(oi->GetStatus()), OIStatusName(C.Status));
   for (int i = oi->GetReceived(); i < OI_BUFFER_SIZE; ++i)
     ASSERT_EQ(oi->GetAnswer()[i], 0) << i;
 }
@@ -78,24 +80,18 @@ TEST(RtuTiming, LineTimeIsTenBitsPerByteRoundedHalfToEven) {
     EXPECT_EQ(RtuLineTimeMs(c.Bytes, c.Baud), c.Ms) << c.Bytes << " bytes at " << c.Baud;
 }
 
-TEST(OIRequest, BufferBoundsAreRangeErrors) {
+TEST(OIRequest, BufferBoundsAreRangeErrorsAndAShortStreamIsPaddedWithZeros) {
   TOI oi(QString{});
   const QByteArray fits(OI_BUFFER_SIZE - 2, '\x01');
   EXPECT_NO_THROW(oi.SetRequest(fits, OI_BUFFER_SIZE));
   EXPECT_THROW(oi.SetRequest(fits + '\x01', 5), EKvRange);
   EXPECT_THROW(oi.SetRequest(Hex("01 03"), OI_BUFFER_SIZE + 1), EKvRange);
-  oi.SetRequest(Hex("01 1B 00 00 00"), 7);
-  QBuffer data;
-  data.setData(QByteArray(OI_BUFFER_SIZE, 'x'));
-  data.open(QIODevice::ReadOnly);
-  EXPECT_THROW(oi.AppendRequest(data, OI_BUFFER_SIZE - 6), EKvRange);
-  EXPECT_EQ(oi.GetRequestLength(), 5);
-}
-
-TEST(OIRequest, AppendRequestPadsAShortStreamWithZeros) {
-  TOI oi(QString{});
   oi.SetRequest(Hex("01 1B 03 00 10"), 7);
-  QBuffer data;
+  QBuffer big, data;
+  big.setData(QByteArray(OI_BUFFER_SIZE, 'x'));
+  big.open(QIODevice::ReadOnly);
+  EXPECT_THROW(oi.AppendRequest(big, OI_BUFFER_SIZE - 6), EKvRange);
+  EXPECT_EQ(oi.GetRequestLength(), 5);
   data.setData(Hex("AA BB CC DD"));
   data.open(QIODevice::ReadOnly);
   data.seek(1);
@@ -108,11 +104,7 @@ TEST(OIRequest, AppendRequestPadsAShortStreamWithZeros) {
 TEST(OITrace, FileStartsEmptyAndDefaultNameCountsInstancesAfterTheFirst) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("old.trc"));
-  {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("left from the previous run");
-  }
+  SaveFileBytes(path, "left from the previous run");
   TOI oi(path);
   EXPECT_EQ(QFileInfo(path).size(), 0);
 
@@ -154,20 +146,12 @@ TEST_F(RtuLink, ReadRequestCarriesCrcLowByteFirstAndAnswerIsKept) {
 }
 
 TEST(RtuAnswer, EveryMalformedAnswerEndsWithItsStatus) {
-  struct Case {
-    const char *Name;
-    QByteArray Request;
-    QByteArray Reply;
-    int TimeoutMs;
-    TOIStatus Status;
-  } cases[] = {
+  const TAnswerCase cases[] = {
       {"exception", Hex("01 03 00 64 00 03"), Hex("01 83 02 C0 F1"), 10000, oisErrorFlag},
       {"silence", Hex("01 03 00 64 00 03"), {}, 200, oisBadCI},
-      {"other address", Hex("05 03 00 64 00 03"), WithCrc(Hex("03 03 06 00 0A 01 00 FF FF")), 10000,
-       oisProtocolError},
+      {"other address", Hex("05 03 00 64 00 03"), WithCrc(Hex("03 03 06 00 0A 01 00 FF FF")), 10000, oisProtocolError},
       {"any address for 0", Hex("00 03 00 64 00 03"), WithCrc(Hex("03 03 06 00 0A 01 00 FF FF")), 10000, oisReady},
-      {"other function", Hex("01 03 00 64 00 03"), WithCrc(Hex("01 04 06 00 0A 01 00 FF FF")), 10000,
-       oisProtocolError},
+      {"other function", Hex("01 03 00 64 00 03"), WithCrc(Hex("01 04 06 00 0A 01 00 FF FF")), 10000, oisProtocolError},
       {"bad crc", Hex("01 03 00 64 00 03"), Hex("01 03 06 00 0A 01 00 FF FF B9 39"), 10000, oisBadCRC},
       {"short", Hex("01 03 00 64 00 03"), Hex("01 03 06 00"), 200, oisBadCI},
       {"long", Hex("01 03 00 64 00 03"), WithCrc(Hex("01 03 08 00 0A 01 00 FF FF 00 00")), 10000, oisBadCRC},
@@ -175,10 +159,8 @@ TEST(RtuAnswer, EveryMalformedAnswerEndsWithItsStatus) {
       {"exception bad crc", Hex("01 03 00 64 00 03"), Hex("01 83 02 C0 F2"), 10000, oisBadCRC},
       {"exception other address", Hex("05 03 00 64 00 03"), WithCrc(Hex("03 83 02")), 10000, oisProtocolError},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.Name);
-    ExpectStatus<TPtyResponder>(RtuOI, 8, c.Request, c.Reply, c.TimeoutMs, c.Status);
-  }
+  for (const TAnswerCase &c : cases)
+    ExpectStatus<TPtyResponder>(RtuOI, 8, c);
 }
 
 TEST_F(RtuLink, AnswerSplitAcrossReadsIsAssembled) {
@@ -270,13 +252,7 @@ TEST_F(TcpLink, RequestTravelsBehindMbapHeaderWithoutCrc) {
 }
 
 TEST(TcpAnswer, AnswersAreCheckedLikeSerialAnswers) {
-  struct Case {
-    const char *Name;
-    QByteArray Request;
-    QByteArray Reply;
-    int TimeoutMs;
-    TOIStatus Status;
-  } cases[] = {
+  const TAnswerCase cases[] = {
       {"exception", Hex("01 03 00 64 00 03"), Mbap(Hex("01 83 02")), 10000, oisErrorFlag},
       {"other address", Hex("05 03 00 64 00 03"), Mbap(Hex("03 03 06 00 0A 01 00 FF FF")), 10000, oisProtocolError},
       {"any address for 0", Hex("00 03 00 64 00 03"), Mbap(Hex("03 03 06 00 0A 01 00 FF FF")), 10000, oisReady},
@@ -290,10 +266,8 @@ TEST(TcpAnswer, AnswersAreCheckedLikeSerialAnswers) {
       {"length promises more", Hex("01 03 00 64 00 03"), Hex("00 00 00 00 00 09 01 03 06"), 300, oisUnknown},
       {"silence", Hex("01 03 00 64 00 03"), {}, 300, oisUnknown},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.Name);
-    ExpectStatus<TTcpResponder>(TcpOI, 0, c.Request, c.Reply, c.TimeoutMs, c.Status);
-  }
+  for (const TAnswerCase &c : cases)
+    ExpectStatus<TTcpResponder>(TcpOI, 0, c);
 }
 
 // Silence past the receive timeout, or the peer hanging up.

@@ -1,5 +1,6 @@
 #include "uDateTime.h"
 
+#include "uErrorOf.h"
 #include "uErrors.h"
 
 #include <gtest/gtest.h>
@@ -58,12 +59,8 @@ TEST(DateTime, EncodeRejectsFieldsThatAreNoMoment) {
     EXPECT_FALSE(TryEncodeDateTime(f.Y, f.Mo, f.D, f.H, f.Mi, f.S, f.Ms, v));
     EXPECT_EQ(v, 7.0);
   }
-  try {
-    EncodeDateTime(2023, 2, 29);
-    FAIL();
-  } catch (const EKvRange &e) {
-    EXPECT_EQ(e.Text(), "invalid date or time");
-  }
+  EXPECT_THROW(EncodeDateTime(2023, 2, 29), EKvRange);
+  EXPECT_EQ(ErrorOf([] { EncodeDateTime(2023, 2, 29); }), "invalid date or time");
 }
 
 TEST(DateTime, DeviceTimeRecordDecodesOrFallsBackToTheBaseDate) {

@@ -11,8 +11,12 @@ using namespace linktest;
 
 namespace {
 
-// Two-digit year of the PC's century, as the clock frames carry it.
-int YearInCentury(int Year) { return Year - 100 * (QDate::currentDate().year() / 100); }
+// Device 1 on the responder's line.
+void Attach(TDeviceIO &Io, const TPtyResponder &Peer) {
+  Io.GetOI().GetComPort().SetPortName(Peer.SlavePath());
+  Io.GetOI().SetTimeout(10000);
+  Io.SetDeviceAddr(1);
+}
 
 } // namespace
 
@@ -20,9 +24,7 @@ class DeviceRtu : public ::testing::Test {
 protected:
   void SetUp() override {
     IO = std::make_unique<TDeviceIO>(QString{});
-    IO->GetOI().GetComPort().SetPortName(Peer.SlavePath());
-    IO->GetOI().SetTimeout(10000);
-    IO->SetDeviceAddr(1);
+    Attach(*IO, Peer);
   }
   // The request the device saw last, without its CRC (which is checked here).
   QString LastRequest() {
@@ -36,7 +38,7 @@ protected:
 
 TEST_F(DeviceRtu, EveryOperationSendsItsFrame) {
   const QDate today = QDate::currentDate();
-  const int yy = YearInCentury(today.year());
+  const int yy = today.year() % 100; // the clock frames carry the year of the century
   QBuffer readDest;
   readDest.open(QIODevice::WriteOnly);
   QBuffer writeSrc;
@@ -76,9 +78,7 @@ TEST_F(DeviceRtu, EveryOperationSendsItsFrame) {
     EXPECT_EQ(IO->GetOI().GetStatus(), oisReady);
     EXPECT_EQ(LastRequest(), Spaced(c.Request));
   }
-  EXPECT_EQ(regs[0], 10);
-  EXPECT_EQ(regs[1], 256);
-  EXPECT_EQ(regs[2], 65535);
+  EXPECT_EQ(std::vector<uint16_t>(regs, regs + 3), (std::vector<uint16_t>{10, 256, 65535}));
   EXPECT_EQ(Spaced(readDest.data()), QStringLiteral("AA BB CC DD"));
   EXPECT_EQ(clock, QDateTime(QDate(100 * (today.year() / 100) + 24, 2, 29), QTime(23, 59, 58)));
 }
@@ -147,9 +147,7 @@ TEST(DeviceAnswer, FailedReadsLeaveDestinationAndReportOnlyTheirOwnCode) {
     SCOPED_TRACE(c.Name);
     TPtyResponder peer;
     TDeviceIO io(QString{});
-    io.GetOI().GetComPort().SetPortName(peer.SlavePath());
-    io.GetOI().SetTimeout(10000);
-    io.SetDeviceAddr(1);
+    Attach(io, peer);
     // First a good answer with an exception-looking byte 2, then the bad one.
     peer.Add({8, WithCrc(Hex("01 03 06 11 11 22 22 33 33"))});
     uint16_t regs[3] = {};
@@ -160,9 +158,7 @@ TEST(DeviceAnswer, FailedReadsLeaveDestinationAndReportOnlyTheirOwnCode) {
     EXPECT_FALSE(io.ReadRegisters(100, regs, 3));
     EXPECT_EQ(OIStatusName(io.GetOI().GetStatus()), OIStatusName(c.Status));
     EXPECT_EQ(io.GetStatus(), c.Code);
-    EXPECT_EQ(regs[0], 0x1111);
-    EXPECT_EQ(regs[1], 0x2222);
-    EXPECT_EQ(regs[2], 0x3333);
+    EXPECT_EQ(std::vector<uint16_t>(regs, regs + 3), (std::vector<uint16_t>{0x1111, 0x2222, 0x3333}));
   }
 }
 
@@ -210,18 +206,16 @@ TEST(DeviceAnswer, AnswerThatDoesNotMatchItsRequestIsAProtocolError) {
       TTcpResponder server;
       TDeviceIO io(QString{});
       TOI &oi = io.GetOI();
-      oi.SetTimeout(10000);
-      oi.SetTcpTimeout(10000);
+      Attach(io, pty);
       if (tcp) {
         oi.SetProtocol(TOI::prModbusTcp);
         oi.SetHost("127.0.0.1");
         oi.SetPort(server.Port());
+        oi.SetTcpTimeout(10000);
         server.Add({0, Mbap(c.Reply)});
       } else {
-        oi.GetComPort().SetPortName(pty.SlavePath());
         pty.Add({c.RequestBytes, WithCrc(c.Reply)});
       }
-      io.SetDeviceAddr(1);
       dest.close();
       dest.setData("keep");
       dest.open(QIODevice::WriteOnly | QIODevice::Append);
@@ -271,23 +265,13 @@ TEST_F(DeviceRtu, ClockOutsideTheCurrentCenturyIsARangeErrorAndSendsNothing) {
 }
 
 TEST(ComPortList, CaptionsSortByPortNameOrdinallyAndGiveThePortBack) {
-  QStringList list = {
-      QStringLiteral("USB Serial (COM2)"),   QStringLiteral("Modem (COM10)"), QStringLiteral("Bluetooth (COM1)"),
-      QStringLiteral("FT232R (ttyUSB1)"),    QStringLiteral("16550A (ttyS10)"), QStringLiteral("16550A (ttyS2)"),
-      QStringLiteral("Adapter (x) (ttyACM0)"),
-  };
+  QStringList list = {"USB Serial (COM2)", "Modem (COM10)",  "Bluetooth (COM1)",     "FT232R (ttyUSB1)",
+                      "16550A (ttyS10)",   "16550A (ttyS2)", "Adapter (x) (ttyACM0)"};
   TDeviceIO::SortComPortList(list);
-  EXPECT_EQ(list, QStringList({
-                      QStringLiteral("Bluetooth (COM1)"),
-                      QStringLiteral("Modem (COM10)"),
-                      QStringLiteral("USB Serial (COM2)"),
-                      QStringLiteral("Adapter (x) (ttyACM0)"),
-                      QStringLiteral("16550A (ttyS10)"),
-                      QStringLiteral("16550A (ttyS2)"),
-                      QStringLiteral("FT232R (ttyUSB1)"),
-                  }));
-  EXPECT_EQ(TDeviceIO::PortNameFromCaption(QStringLiteral("Adapter (x) (ttyACM0)")), QStringLiteral("ttyACM0"));
-  EXPECT_EQ(TDeviceIO::PortNameFromCaption(QStringLiteral("(ttyS0)")), QStringLiteral("ttyS0"));
-  EXPECT_EQ(TDeviceIO::PortNameFromCaption(QStringLiteral("no port")), QString());
+  EXPECT_EQ(list, QStringList({"Bluetooth (COM1)", "Modem (COM10)", "USB Serial (COM2)", "Adapter (x) (ttyACM0)",
+                               "16550A (ttyS10)", "16550A (ttyS2)", "FT232R (ttyUSB1)"}));
+  EXPECT_EQ(TDeviceIO::PortNameFromCaption("Adapter (x) (ttyACM0)"), "ttyACM0");
+  EXPECT_EQ(TDeviceIO::PortNameFromCaption("(ttyS0)"), "ttyS0");
+  EXPECT_EQ(TDeviceIO::PortNameFromCaption("no port"), QString());
 }
 

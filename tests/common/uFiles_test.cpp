@@ -1,5 +1,6 @@
 #include "uFiles.h"
 
+#include "uErrorOf.h"
 #include "uErrors.h"
 
 #include <QDir>
@@ -25,12 +26,7 @@ void Write(const QString &Path, const QByteArray &Bytes) {
 }
 
 QString SaveError(const QString &Path, const QByteArray &Bytes) {
-  try {
-    SaveFileBytes(Path, Bytes);
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "saved";
+  return ErrorOf([&] { SaveFileBytes(Path, Bytes); });
 }
 
 } // namespace
@@ -104,12 +100,8 @@ TEST(Files, SaveIntoReadOnlyFolderFailsAndLeavesNoTemporaryFile) {
 TEST(Files, LoadReportsMissingFile) {
   QTemporaryDir dir;
   const QString path = dir.filePath("none.bin");
-  try {
-    LoadFileBytes(path);
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_TRUE(e.Text().startsWith("cannot open " + path + ": ")) << e.Text().toStdString();
-  }
+  const QString error = ErrorOf([&] { LoadFileBytes(path); });
+  EXPECT_TRUE(error.startsWith("cannot open " + path + ": ")) << error.toStdString();
 }
 
 TEST(Files, ResolvesNamesWithoutRegardToCase) {

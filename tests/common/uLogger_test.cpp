@@ -13,11 +13,6 @@
 
 namespace {
 
-QByteArray Read(const QString &Path) {
-  QFile f(Path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 QByteArray JoinCrLf(const QStringList &Lines) {
   QByteArray out;
   for (const QString &l : Lines)
@@ -88,16 +83,16 @@ TEST(Logger, FileGetsEachLineAtOnceAndTheKeptLinesOnClose) {
   log.Open(path);
   log.Error("first");
   // Already on disk, before any close: a crash would keep it.
-  EXPECT_TRUE(Read(path).startsWith("an earlier run\r\n"));
-  EXPECT_TRUE(Read(path).endsWith(" ERROR first\r\n"));
+  EXPECT_TRUE(LoadFileBytes(path).startsWith("an earlier run\r\n"));
+  EXPECT_TRUE(LoadFileBytes(path).endsWith(" ERROR first\r\n"));
   EXPECT_EQ(log.Close(), "");
   const QStringList lines = log.Lines();
   ASSERT_EQ(lines.size(), 4);
   EXPECT_TRUE(lines[1].endsWith(" INFO Application started"));
   EXPECT_TRUE(lines[3].endsWith(" INFO Application stopped"));
-  EXPECT_EQ(Read(path), JoinCrLf(lines));
+  EXPECT_EQ(LoadFileBytes(path), JoinCrLf(lines));
   EXPECT_EQ(log.Close(), ""); // a second close changes nothing
-  EXPECT_EQ(Read(path), JoinCrLf(lines));
+  EXPECT_EQ(LoadFileBytes(path), JoinCrLf(lines));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"prog.log"});
 }
 
@@ -113,8 +108,8 @@ TEST(Logger, CloseWithPaneAlsoWritesColouredRichText) {
   log.Error(QString::fromUtf8("Ошибка {x}\\"));
   log.Close();
   const QStringList lines = log.Lines();
-  EXPECT_EQ(Read(path), JoinCrLf(lines));
-  const QByteArray rtf = Read(dir.filePath("work/prog.log.rtf"));
+  EXPECT_EQ(LoadFileBytes(path), JoinCrLf(lines));
+  const QByteArray rtf = LoadFileBytes(dir.filePath("work/prog.log.rtf"));
   EXPECT_TRUE(rtf.startsWith("{\\rtf1\\ansi\\ansicpg1251")) << rtf.constData();
   EXPECT_TRUE(rtf.contains("{\\colortbl ;\\red0\\green0\\blue128;\\red255\\green0\\blue0;\\red0\\green128\\blue0;}"));
   // "Ошибка" is U+041E U+0448 U+0438 U+0431 U+043A U+0430.
@@ -132,7 +127,7 @@ TEST(Logger, CloseOverReadOnlyFileReportsTheError) {
   log.Open(path);
   QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
   EXPECT_EQ(log.Close(), "cannot save " + path + ": Permission denied");
-  EXPECT_TRUE(Read(path).endsWith(" INFO Application stopped\r\n"));
+  EXPECT_TRUE(LoadFileBytes(path).endsWith(" INFO Application stopped\r\n"));
 }
 
 TEST(Logger, LogFileIsNamedAfterTheProgram) {
@@ -155,7 +150,7 @@ TEST(Logger, LinesFromManyThreadsStayWhole) {
   for (auto &th : threads)
     th.join();
   EXPECT_EQ(log.Lines().size(), 2001);
-  const QList<QByteArray> fileLines = Read(path).split('\n');
+  const QList<QByteArray> fileLines = LoadFileBytes(path).split('\n');
   EXPECT_EQ(fileLines.size(), 2002); // the last split part is empty
   for (qsizetype i = 1; i + 1 < fileLines.size(); ++i)
     ASSERT_TRUE(fileLines[i].contains(" DEBUG thread ") && fileLines[i].endsWith('\r')) << fileLines[i].constData();

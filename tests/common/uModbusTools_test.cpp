@@ -5,6 +5,7 @@
 #include <QBuffer>
 
 #include "uDateTime.h"
+#include "uErrorOf.h"
 #include "uErrors.h"
 #include "uLogger.h"
 #include "uModbusTools.h"
@@ -113,23 +114,14 @@ TEST(ModbusTools, PutStreamCutsCountToTheStreamSizeAndRefusesAShortRest) {
   EXPECT_EQ(b.Record().mid(20), data);
   stream.seek(2);
   b.StartRecord(1, bcWriteClock, 0, {});
-  try {
-    b.PutStream(stream, 6);
-    FAIL() << "a read past the stream's end must fail";
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "Stream read error");
-  }
+  EXPECT_EQ(ErrorOf([&] { b.PutStream(stream, 6); }), "Stream read error");
 }
 
 TEST(ModbusTools, SendArrayRefusesMoreThan65535Bytes) {
   TCaptureFront front;
   std::vector<uint8_t> big(65536);
-  try {
-    front.SendArray(big.data(), int(big.size()));
-    FAIL();
-  } catch (const EKvAssert &e) {
-    EXPECT_EQ(e.Text(), "SendArray invalid count");
-  }
+  EXPECT_THROW(front.SendArray(big.data(), int(big.size())), EKvAssert);
+  EXPECT_EQ(ErrorOf([&] { front.SendArray(big.data(), int(big.size())); }), "SendArray invalid count");
   EXPECT_TRUE(front.Sent.empty());
 }
 
@@ -163,12 +155,8 @@ TEST(ModbusTools, ParserToleratesTwoBytesPastTheAnswerAndNoMore) {
       EXPECT_NO_THROW(p.ReadBytes(out.data(), c.Size)) << c.Index << "+" << c.Size;
       EXPECT_EQ(p.Index(), c.Index + c.Size);
     } else {
-      try {
-        p.ReadBytes(out.data(), c.Size);
-        ADD_FAILURE() << c.Index << "+" << c.Size << " must overflow";
-      } catch (const EKvError &e) {
-        EXPECT_EQ(e.Text(), "TResponseParser overflow");
-      }
+      EXPECT_EQ(ErrorOf([&] { p.ReadBytes(out.data(), c.Size); }), "TResponseParser overflow")
+          << c.Index << "+" << c.Size;
     }
   }
   TResponseParser p;

@@ -5,8 +5,9 @@
 #include "uErrors.h"
 #include "uFiles.h"
 
-#include "saveContent.h"
+#include "../common/uErrorOf.h"
 #include "../tools/uDevSimProcess.h"
+#include "saveContent.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,12 +112,11 @@ void FullDiskSave(int Round) {
     };
     const QString path = mountPoint + "/settings.xml";
     const QByteArray old = SaveContent(7, 100 * 1024);
-    try {
-      SaveFileBytes(path, old);
-    } catch (const EKvError &e) {
-      return "the first save failed: " + e.Text().toStdString() + "\n";
-    }
+    const QString first = ErrorOf([&] { SaveFileBytes(path, old); });
+    if (first != "no error")
+      return "the first save failed: " + first.toStdString() + "\n";
     for (int round = 0; round <= Round; ++round) {
+      const std::string tag = "round " + std::to_string(round) + ": ";
       if (round == 1) {
         // Unbuffered, down to single bytes, so that no block is left free.
         const int fd = ::open(QFile::encodeName(mountPoint + "/filler").constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -130,29 +130,22 @@ void FullDiskSave(int Round) {
         expect(vfs.f_bavail == 0, "the filler left " + std::to_string(vfs.f_bavail) + " blocks free");
       }
       const QByteArray big = SaveContent(8, round == 0 ? 200 * 1024 : 8 * 1024);
-      bool threw = false;
-      try {
-        SaveFileBytes(path, big);
-      } catch (const EKvError &e) {
-        threw = true;
-        const QString text = e.Text();
-        const QString prefix = "cannot save " + path + ": ";
-        expect(text.startsWith(prefix), "round " + std::to_string(round) + ": message " + text.toStdString());
-        expect(text.size() > prefix.size(), "round " + std::to_string(round) + ": no reason in " + text.toStdString());
-        std::printf("full disk, round %d: \"%s\"\n", round, text.toStdString().c_str());
-        std::fflush(stdout);
-      }
-      expect(threw, "round " + std::to_string(round) + ": the save on a full disk reported success");
+      const QString text = ErrorOf([&] { SaveFileBytes(path, big); });
+      const QString prefix = "cannot save " + path + ": ";
+      expect(text != "no error", tag + "the save on a full disk reported success");
+      expect(text.startsWith(prefix) && text.size() > prefix.size(),
+             tag + "no path or reason in " + text.toStdString());
+      std::printf("full disk, round %d: \"%s\"\n", round, text.toStdString().c_str());
+      std::fflush(stdout);
       QFile f(path);
       const QByteArray now = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-      expect(now == old, "round " + std::to_string(round) + ": the old file changed (now " +
-                             std::to_string(now.size()) + " bytes, generation " +
+      expect(now == old, tag + "the old file changed (now " + std::to_string(now.size()) + " bytes, generation " +
                              std::to_string(SaveContentGeneration(now)) + ")");
       QStringList expected{"settings.xml"};
       if (round == 1)
         expected.prepend("filler");
       expect(Entries(mountPoint) == expected,
-             "round " + std::to_string(round) + ": left in the folder: " + Entries(mountPoint).join(' ').toStdString());
+             tag + "left in the folder: " + Entries(mountPoint).join(' ').toStdString());
     }
     return out;
   });

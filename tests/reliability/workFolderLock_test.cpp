@@ -3,6 +3,7 @@
 // sink and ends its start-up; once the holder is killed with SIGKILL (no
 // chance to clean up) the next start takes the folder.
 #include "uAppIniFile.h"
+#include "uFiles.h"
 #include "uLocker.h"
 #include "uMainForm.h"
 #include "uMessageSink.h"
@@ -13,7 +14,6 @@
 #include "../tools/uDevSimProcess.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -31,11 +31,7 @@ TEST(WorkFolderLock, HeldByAnotherProcessStopsTheStartUntilTheHolderIsKilled) {
     return TMsgResult::Ok;
   });
   const QString iniPath = dir.filePath("kv.ini");
-  {
-    QFile f(iniPath);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(ToWin1251("[setup]\ntemp=work\n"));
-  }
+  SaveFileBytes(iniPath, ToWin1251("[setup]\ntemp=work\n"));
   TAppIniFile ini(iniPath);
   const QString work = dir.filePath("work");
   ASSERT_TRUE(QDir().mkpath(work));

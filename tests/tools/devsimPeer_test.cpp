@@ -54,18 +54,14 @@ void ReadAndWriteHolding(modbus_t *Ctx, TSimDevice &Device) {
   EXPECT_EQ(errno, EMBXILFUN);
 }
 
-void Fill(TSimDevice &Device) {
-  std::vector<uint16_t> values;
-  for (int i = 0; i < 125; ++i)
-    values.push_back(uint16_t(0xA000 + i));
-  Device.SetRegisters(TSimArea::Holding, 100, values);
-}
-
 class DevSimPeer : public ::testing::Test {
 protected:
   void SetUp() override {
     FDevice.SetAddress(17);
-    Fill(FDevice);
+    std::vector<uint16_t> values;
+    for (int i = 0; i < 125; ++i)
+      values.push_back(uint16_t(0xA000 + i));
+    FDevice.SetRegisters(TSimArea::Holding, 100, values);
     FServer.Start(TDevSimOptions());
   }
   TSimDevice FDevice;

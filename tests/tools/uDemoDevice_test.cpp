@@ -1,31 +1,12 @@
 #include "uDemoDevice.h"
 
-#include "uErrors.h"
-#include "uSimDevice.h"
-#include "uSimpleDeviceDescriptor.h"
-
 #include <QCryptographicHash>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-uint16_t Le16(const QByteArray &B, int Offset) {
-  return uint16_t(uint8_t(B[Offset]) | uint8_t(B[Offset + 1]) << 8);
-}
+uint16_t Le16(const QByteArray &B, int Offset) { return uint16_t(uint8_t(B[Offset]) | uint8_t(B[Offset + 1]) << 8); }
 uint32_t Le32(const QByteArray &B, int Offset) {
   return uint32_t(Le16(B, Offset)) | uint32_t(Le16(B, Offset + 2)) << 16;
-}
-
-// CRC-16/MODBUS bit by bit, written out from the polynomial, independent of
-// the program's table-free routine.
-uint16_t ReferenceCrc16(const QByteArray &Bytes) {
-  uint16_t crc = 0xFFFF;
-  for (char c : Bytes) {
-    crc ^= uint8_t(c);
-    for (int i = 0; i < 8; ++i)
-      crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-  }
-  return crc;
 }
 
 // The payload of sub-file K, checked against its length and digest.
@@ -41,84 +22,9 @@ QByteArray SubFile(const QByteArray &Image, int K) {
 }
 } // namespace
 
-TEST(DemoDevice, ReferenceCrcMatchesTheCheckValue) {
-  EXPECT_EQ(ReferenceCrc16("123456789"), 0x4B37);
-}
-
-TEST(DemoDevice, FlashHeaderHasFormatCountBlocksAndCrcHighByteFirst) {
-  const QByteArray img = DemoExtFlashImage();
-  ASSERT_GE(img.size(), 2048);
-  EXPECT_EQ(uint8_t(img[0]), 1);
-  EXPECT_EQ(uint8_t(img[1]), 6);
-  EXPECT_EQ(Le16(img, 2), 1); // sub-file 0 right after the header block
-  // Small sub-files 0..4 end within the first 128 KB: sub-file 5 at block 64.
-  EXPECT_EQ(Le16(img, 12), 64);
-  for (int k = 1; k < 5; ++k)
-    EXPECT_GT(Le16(img, 2 + 2 * k), Le16(img, 2 * k)) << k;
-  const uint16_t crc = ReferenceCrc16(img.left(14));
-  EXPECT_EQ(uint8_t(img[14]), crc >> 8);
-  EXPECT_EQ(uint8_t(img[15]), crc & 0xFF);
-  EXPECT_EQ(img.mid(16, 2032), QByteArray(2032, '\0'));
-  EXPECT_EQ(img.size() % 2048, 0);
-  // 0xFF fills the gap before the custom logic.
-  EXPECT_EQ(uint8_t(img[64 * 2048 - 1]), 0xFF);
-}
-
 TEST(DemoDevice, SubFilesInflateToTheirSources) {
   const QByteArray img = DemoExtFlashImage();
   EXPECT_EQ(SubFile(img, 5), DemoCustomLogicXml());
   EXPECT_EQ(SubFile(img, 4), DemoInitialCustomLogicXml());
   EXPECT_EQ(SubFile(img, 2), DesignIdentification(DemoTerminalContent()));
-}
-
-TEST(DemoDevice, DescriptorDecodesWithTypeAndPasswordParameters) {
-  QTemporaryDir dir;
-  TSimDevice device;
-  LoadDemoDevice(device);
-  const QString bin = dir.filePath("d.bin");
-  QFile f(bin);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(device.FileBytes(DemoDevice::DescriptorFileNo));
-  f.close();
-  TSimpleDeviceDescriptor desc;
-  desc.LoadFromBinFile(bin);
-  ASSERT_TRUE(desc.Ready);
-  const IXXMLNode pw = desc.Root->SelectSingleNode("param/param-char[byte-passwd-char!=0]");
-  ASSERT_TRUE(pw);
-  EXPECT_EQ(pw->GetIntNode("mreg"), DemoDevice::PasswdReg);
-  EXPECT_EQ(pw->GetIntNode("word-count"), DemoDevice::PasswdWords);
-  EXPECT_EQ(desc.Root->SelectNodes("measure/measure-item")->GetCount(), 11);
-  EXPECT_EQ(desc.Root->SelectNodes("ustav/group-mreg")->GetCount(), 2);
-  EXPECT_EQ(desc.Root->GetIntNodeDef("measure/measure-item[ider=0]/mreg", -1), DemoDevice::MeasureReg);
-  EXPECT_EQ(desc.Root->GetIntNodeDef("measure/measure-item[ider=0]/mvp-mreg", -1), DemoDevice::PrimaryCtReg);
-  EXPECT_EQ(desc.Root->GetIntNodeDef("measure/measure-item[ider=0]/mvs-mreg", -1), DemoDevice::SecondaryCtReg);
-  EXPECT_EQ(desc.CalibrAddr, 0x1F00);
-}
-
-TEST(DemoDevice, MeasurementsMoveAndStayPlausible) {
-  TSimDevice device;
-  LoadDemoDevice(device);
-  const uint16_t ia0 = device.Register(TSimArea::Holding, DemoDevice::MeasureReg);
-  bool moved = false;
-  for (int tick = 1; tick < 50; ++tick) {
-    UpdateDemoValues(device, tick);
-    const uint16_t ia = device.Register(TSimArea::Holding, DemoDevice::MeasureReg);
-    moved |= ia != ia0;
-    EXPECT_GT(ia, 2800);
-    EXPECT_LT(ia, 3600);
-    const uint16_t f = device.Register(TSimArea::Holding, DemoDevice::MeasureReg + 8);
-    EXPECT_GE(f, 4990);
-    EXPECT_LE(f, 5010);
-  }
-  EXPECT_TRUE(moved);
-}
-
-TEST(DemoDevice, CalibrationTableSitsBehindThePointer) {
-  TSimDevice device;
-  LoadDemoDevice(device);
-  EXPECT_EQ(device.Register(TSimArea::Flash, 0x1F00), DemoDevice::CalibrPtr);
-  EXPECT_EQ(device.Register(TSimArea::Flash, DemoDevice::CalibrPtr), DemoDevice::CalibrRecords);
-  // The last word of record 0 is the SRAM of its value.
-  EXPECT_EQ(device.Register(TSimArea::Flash, DemoDevice::CalibrPtr + 4), DemoDevice::CalibrValueSram);
-  EXPECT_EQ(device.Register(TSimArea::Sram, DemoDevice::CalibrValueSram), 1000);
 }

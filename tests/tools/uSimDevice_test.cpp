@@ -17,6 +17,7 @@ TSimDevice &Prepared() {
   device.SetRegister(TSimArea::Flash, 10, 0x5454);
   device.SetRegister(TSimArea::Area4, 10, 0x5555);
   device.SetFile(129, Hex("01 02 03 04 05 06"), 4);
+  device.SetFile(140, Hex("11 22"), 4);
   return device;
 }
 
@@ -50,10 +51,23 @@ TEST(SimDevice, AnswersEachRequestAsTheDeviceDoes) {
       {"clock month 13", "1A 00 18 00 0D 00 01 00 00 00 00 00 00", "9A 03"},
       {"clock 30 February", "1A 00 18 00 02 00 1E 00 00 00 00 00 00", "9A 03"},
       {"clock year 100", "1A 00 64 00 01 00 01 00 00 00 00 00 00", "9A 03"},
+      // Writes go to the area of their function, file frames at frame times frame size.
+      {"holding write", "06 00 05 12 34", "06 00 05 12 34"},
+      {"sram write", "56 00 05 56 78", "56 00 05 56 78"},
+      {"holding written", "03 00 05 00 01", "03 02 12 34"},
+      {"sram written", "53 00 05 00 01", "53 02 56 78"},
+      {"flash untouched", "54 00 05 00 01", "54 02 00 00"},
+      {"frame written past the end", "1B 8C 00 02 AA BB CC", "1B 8C 00 02"},
+      {"first frame written", "1B 8C 00 00 01 02 03 04", "1B 8C 00 00"},
+      {"first frame read", "1C 8C 00 00", "1C 8C 00 00 01 02 03 04"},
+      {"gap read", "1C 8C 00 01", "1C 8C 00 01 00 00 00 00"},
+      {"more than the frame buffer", "1B 8C 00 00 01 02 03 04 05", "9B 03"},
+      {"frame write to a missing file", "1B 07 00 00 01", "9B 02"},
   };
   TSimDevice &device = Prepared();
   for (const TPduCase &c : cases)
     EXPECT_EQ(ToHex(device.Execute(Hex(c.Request))), ToHex(Hex(c.Answer))) << c.Name;
+  EXPECT_EQ(ToHex(device.FileBytes(140)), "01 02 03 04 00 00 00 00 AA BB CC");
 }
 
 TEST(SimDevice, ReadsUpTo127RegistersInOneAnswer) {
@@ -67,27 +81,6 @@ TEST(SimDevice, ReadsUpTo127RegistersInOneAnswer) {
   EXPECT_EQ(uint8_t(answer[1]), 254);
   EXPECT_EQ(ToHex(answer.mid(2, 4)), "01 00 01 01");
   EXPECT_EQ(ToHex(answer.right(2)), "01 7E");
-}
-
-TEST(SimDevice, WritesGoToTheAreaOfTheFunction) {
-  TSimDevice device;
-  EXPECT_EQ(ToHex(device.Execute(Hex("06 00 05 12 34"))), "06 00 05 12 34");
-  EXPECT_EQ(ToHex(device.Execute(Hex("56 00 05 56 78"))), "56 00 05 56 78");
-  EXPECT_EQ(device.Register(TSimArea::Holding, 5), 0x1234);
-  EXPECT_EQ(device.Register(TSimArea::Sram, 5), 0x5678);
-  EXPECT_EQ(device.Register(TSimArea::Flash, 5), 0);
-}
-
-TEST(SimDevice, FileFrameWritesLandAtFrameTimesFrameSize) {
-  TSimDevice device;
-  device.SetFile(140, Hex("11 22"), 4);
-  EXPECT_EQ(ToHex(device.Execute(Hex("1B 8C 00 02 AA BB CC"))), "1B 8C 00 02");
-  EXPECT_EQ(ToHex(device.FileBytes(140)), "11 22 00 00 00 00 00 00 AA BB CC");
-  EXPECT_EQ(ToHex(device.Execute(Hex("1B 8C 00 00 01 02 03 04"))), "1B 8C 00 00");
-  EXPECT_EQ(ToHex(device.FileBytes(140)), "01 02 03 04 00 00 00 00 AA BB CC");
-  // More than one frame does not fit the device's frame buffer.
-  EXPECT_EQ(ToHex(device.Execute(Hex("1B 8C 00 00 01 02 03 04 05"))), "9B 03");
-  EXPECT_EQ(ToHex(device.Execute(Hex("1B 07 00 00 01"))), "9B 02");
 }
 
 TEST(SimDevice, RefusesAFrameWritePastTheLargestFile) {
