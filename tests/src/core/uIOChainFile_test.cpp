@@ -1,7 +1,7 @@
 // Device file transfer of the IO chains against a fake device front (records
-// captured, answers made here from the answer format); then the chains' device
-// steps end to end: chains, worker and link against the devsim program over
-// Modbus TCP and a pseudo-terminal.
+// captured, answers made here from the answer format); then the device steps
+// and a file write end to end: chains, worker and link against the devsim
+// program over Modbus TCP and a pseudo-terminal.
 #include "chain_test_util.h"
 #include <gtest/gtest.h>
 
