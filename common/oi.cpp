@@ -181,9 +181,19 @@ bool TOI::RtuTransact(const TConfig &Cfg, bool AnyAddress) {
     return false;
   PutCrc(FRequest, FRequestLen);
   Trace(QStringLiteral("Q"), FRequest, FRequestLen + 2);
+  const bool afterFailure = FLineUnsettled;
   const bool complete = SerialExchange(Cfg);
   Trace(QStringLiteral("A"), FAnswer, FReceived);
-  const bool ok = CheckRtuAnswer(complete, AnyAddress);
+  bool ok = CheckRtuAnswer(complete, AnyAddress);
+  // The serial line carries no transaction number: the late answer of the
+  // failed request, coming after the settle, looks exactly like this one's.
+  // The device answers in order, so then this request's own answer follows;
+  // the first answer after a failure counts only if the line stays silent
+  // for a timeout after it.
+  if (ok && afterFailure && !LineStaysSilent(Cfg)) {
+    SetStatus(oisProtocolError);
+    ok = false;
+  }
   // A whole frame with a valid CRC (an answer, an exception, or a frame that
   // does not belong to the request) leaves the line in step. Anything less may
   // be the front of an answer still on its way, or nothing yet of one that
@@ -192,6 +202,24 @@ bool TOI::RtuTransact(const TConfig &Cfg, bool AnyAddress) {
   if (!ok && (st == oisBadCI || st == oisBadCRC))
     FLineUnsettled = true;
   return ok;
+}
+
+bool TOI::LineStaysSilent(const TConfig &Cfg) {
+  const qint64 start = NowMs();
+  uint8_t more[256];
+  for (;;) {
+    const bool past = NowMs() - start > Cfg.Timeout;
+    int done = 0;
+    FComPort.Read(more, int(sizeof more), done);
+    if (done > 0) {
+      Trace(QStringLiteral("A"), more, done);
+      FLineUnsettled = true;
+      return false;
+    }
+    if (past)
+      return true;
+    SleepMs(qBound(1, Cfg.Timeout / 10, 5));
+  }
 }
 
 // Waits until the line has been silent for SettleTimeouts timeouts, dropping
@@ -235,13 +263,17 @@ bool TOI::SerialExchange(const TConfig &Cfg) {
   FReceived = 0;
   const qint64 start = NowMs();
   for (;;) {
-    if (NowMs() - start > Cfg.Timeout)
-      return false;
+    // Read before giving up: a master that slept past the timeout on a busy
+    // machine still takes an answer that came in time, instead of leaving it
+    // on the line as a late one.
+    const bool pastTimeout = NowMs() - start > Cfg.Timeout;
     int done = 0;
     FComPort.Read(FAnswer + FReceived, FExpected - FReceived, done);
     FReceived += done;
     if (FReceived >= FExpected)
       return true;
+    if (pastTimeout)
+      return false;
     // An exception answer is five bytes whatever the request expected: waiting
     // on would only burn the timeout.
     if (FReceived >= 5 && (FAnswer[1] & 0x80))

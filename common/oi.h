@@ -153,6 +153,8 @@ private:
   bool EnsurePortOpen();
   bool RtuTransact(const TConfig &Cfg, bool AnyAddress);
   void SettleLine(const TConfig &Cfg);
+  // Reads for Cfg.Timeout ms; false (and the line unsettled) as soon as a byte comes.
+  bool LineStaysSilent(const TConfig &Cfg);
   bool SerialExchange(const TConfig &Cfg);
   bool CheckRtuAnswer(bool Complete, bool AnyAddress);
   bool CheckPdu(int Length, int Expected, bool AnyAddress);

@@ -261,7 +261,10 @@ TReplyId TDeviceFront::RegisterReply(TReplyMethod Method) {
   return id;
 }
 
-void TDeviceFront::UnregisterReply(TReplyId Id) { FReplies.erase(Id); }
+void TDeviceFront::UnregisterReply(TReplyId Id) {
+  if (FReplies.erase(Id) != 0)
+    Forget(Id);
+}
 
 void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
   if (FOutstanding > 0)
@@ -359,22 +362,6 @@ private:
 };
 
 namespace {
-// Head, then each byte as a blank and two uppercase hexadecimal digits: " 17 00".
-QByteArray BlankHex(const char *Head, const QByteArray &Data) {
-  const qsizetype headLength = qsizetype(std::strlen(Head));
-  QByteArray out(headLength + Data.size() * 3, Qt::Uninitialized);
-  char *p = out.data();
-  std::memcpy(p, Head, size_t(headLength));
-  p += headLength;
-  const auto *bytes = reinterpret_cast<const uint8_t *>(Data.constData());
-  for (qsizetype i = 0; i < Data.size(); ++i) {
-    *p++ = ' ';
-    *p++ = HexTable.Pair[bytes[i]][0];
-    *p++ = HexTable.Pair[bytes[i]][1];
-  }
-  return out;
-}
-
 void AppendWord(QByteArray &A, uint16_t Value) {
   A.append(char(Value & 0xFF));
   A.append(char(Value >> 8));
@@ -385,7 +372,8 @@ QString TDeviceThread::DefaultTraceFile() { return TOI::DefaultTraceFileName(); 
 
 TDeviceThread::TDeviceThread(const QString &DebugLogName, const QString &TraceFileName)
     : FIO(std::make_unique<TDeviceIO>(TraceFileName)), FDebug(DebugLogName) {
-  if (!FDebug.open(QIODevice::WriteOnly | QIODevice::Truncate))
+  // Unbuffered: the worker keeps a buffer of its own (see DebugLine).
+  if (!FDebug.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
     Logger().Error("cannot create " + DebugLogName + ": " + FDebug.errorString());
   FNotifyFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (FNotifyFd < 0)
@@ -424,15 +412,32 @@ void TDeviceThread::SetDeviceAddr(uint8_t Addr) {
   FPendingAddr = Addr;
 }
 
-void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause) {
+void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause, bool Wake) {
   // The answer crosses threads under our own lock, not inside a posted event,
-  // so the hand-over is the same whatever the event loop does meanwhile.
+  // so the hand-over is the same whatever the event loop does meanwhile. Once
+  // woken, the main thread takes every answer queued by then.
+  bool notify = false;
   {
     std::lock_guard<std::mutex> lock(FAnswerLock);
     FAnswers.emplace_back(Answer, Cause);
+    if ((Wake || ++FUnwoken >= WakeEvery) && !FWakePending) {
+      FWakePending = true;
+      notify = true;
+    }
+    if (notify || Wake)
+      FUnwoken = 0;
   }
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = ::write(FNotifyFd, &one, sizeof one);
+  if (notify) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(FNotifyFd, &one, sizeof one);
+  }
+}
+
+void TDeviceThread::AnswersWoken() {
+  uint64_t count;
+  std::lock_guard<std::mutex> lock(FAnswerLock);
+  [[maybe_unused]] const ssize_t got = ::read(FNotifyFd, &count, sizeof count);
+  FWakePending = false;
 }
 
 bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause) {
@@ -445,24 +450,65 @@ bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause) {
   return true;
 }
 
-void TDeviceThread::DebugLine(const QByteArray &Text) {
+void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   if (!FDebug.isOpen())
     return;
-  // localtime_r straight from the C library: the local-time paths of
-  // QDateTime reset the time zone on every call, which glibc guards with a
-  // lock of its own that race checkers cannot see.
+  // localtime_r straight from the C library, once a second: the local-time
+  // paths of QDateTime reset the time zone on every call, which glibc guards
+  // with a lock of its own that race checkers cannot see.
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  tm parts;
-  localtime_r(&now.tv_sec, &parts);
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", parts.tm_year + 1900, parts.tm_mon + 1,
-                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, int(now.tv_nsec / 1000000));
-  QByteArray line;
-  line.reserve(qsizetype(std::strlen(stamp)) + Text.size() + 2);
-  line.append(stamp).append(Text).append("\r\n");
-  FDebug.write(line);
-  FDebug.flush();
+  if (now.tv_sec != FStampSecond) {
+    tm parts;
+    localtime_r(&now.tv_sec, &parts);
+    std::snprintf(FStamp, sizeof FStamp, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    FStampSecond = now.tv_sec;
+  }
+  const int ms = int(now.tv_nsec / 1000000);
+  // Stamp, ".mmm ", head, then each byte as a blank and two uppercase
+  // hexadecimal digits (" 17 00"), CR LF.
+  const size_t stampLength = std::strlen(FStamp), headLength = std::strlen(Head);
+  const qsizetype at = FDebugBuffer.size();
+  FDebugBuffer.resize(at + qsizetype(stampLength + 5 + headLength) + 3 * Data.size() + 2);
+  char *p = FDebugBuffer.data() + at;
+  std::memcpy(p, FStamp, stampLength);
+  p += stampLength;
+  *p++ = '.';
+  *p++ = char('0' + ms / 100);
+  *p++ = char('0' + ms / 10 % 10);
+  *p++ = char('0' + ms % 10);
+  *p++ = ' ';
+  std::memcpy(p, Head, headLength);
+  p += headLength;
+  const auto *bytes = reinterpret_cast<const uint8_t *>(Data.constData());
+  for (qsizetype i = 0; i < Data.size(); ++i) {
+    *p++ = ' ';
+    *p++ = HexTable.Pair[bytes[i]][0];
+    *p++ = HexTable.Pair[bytes[i]][1];
+  }
+  *p++ = '\r';
+  *p++ = '\n';
+  // Buffered: a crash loses at most the last 200 ms of this file (the
+  // application log is written line by line and loses nothing).
+  const int64_t nowMs = int64_t(now.tv_sec) * 1000 + ms;
+  if (nowMs - FDebugFlushedMs >= DebugFlushMs || nowMs < FDebugFlushedMs || FDebugBuffer.size() >= DebugBufferBytes)
+    FlushDebug(nowMs);
+}
+
+void TDeviceThread::FlushDebug(int64_t NowMs) {
+  if (!FDebug.isOpen())
+    return;
+  if (!FDebugBuffer.isEmpty()) {
+    FDebug.write(FDebugBuffer);
+    FDebugBuffer.clear();
+  }
+  if (NowMs < 0) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    NowMs = int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  }
+  FDebugFlushedMs = NowMs;
 }
 
 bool TDeviceThread::SleepUnlessTerminated(int Ms) {
@@ -495,7 +541,11 @@ void TDeviceThread::Execute() {
   while (true) {
     {
       std::unique_lock<std::mutex> lock(FLock);
-      if (stream.isEmpty() && FRequest.isEmpty() && !FTerminated) {
+      if (FRequest.isEmpty() && !FTerminated) {
+        // Idle: what the debug file holds so far goes to the disk now.
+        lock.unlock();
+        FlushDebug();
+        lock.lock();
         const bool woke = FWake.wait_for(lock, std::chrono::milliseconds(1000),
                                          [this] { return FTerminated || !FRequest.isEmpty(); });
         if (!woke) {
@@ -506,34 +556,67 @@ void TDeviceThread::Execute() {
         }
       }
       if (FTerminated)
-        return;
-      stream.append(FRequest);
+        break;
+      stream = std::move(FRequest);
       FRequest.clear();
       const int addr = FPendingAddr.exchange(-1);
       if (addr >= 0)
         FIO->SetDeviceAddr(uint8_t(addr));
     }
+    // Every record taken is executed in this run, without going back to
+    // the queue's lock but to see whether the thread is asked to stop.
     char head[48];
     std::snprintf(head, sizeof head, "modbusCmd Q (%3d) ", int(stream.size()));
-    DebugLine(BlankHex(head, stream));
-    // One record is its length field and the bytes it counts. A command that
-    // reads less (a wrong guard) or more (a short payload) than its record
-    // holds must not shift the records queued behind it.
-    const int length = stream.size() >= 2 ? uint8_t(stream[0]) | (uint8_t(stream[1]) << 8) : 0;
-    const int recordSize = int(std::min<qsizetype>(stream.size(), qsizetype(length) + 2));
-    QByteArray record = stream.left(recordSize);
-    QByteArray answer;
-    QString cause;
-    int consumed = 0;
-    RunRecord(record, answer, cause, consumed);
-    std::snprintf(head, sizeof head, "modbusCmd A (%3d)       ", int(answer.size()));
-    DebugLine(BlankHex(head, answer));
-    stream.remove(0, recordSize);
-    Post(answer, cause);
+    DebugLine(head, stream);
+    qsizetype at = 0;
+    while (at < stream.size()) {
+      // One record is its length field and the bytes it counts. A command
+      // that reads less (a wrong guard) or more (a short payload) than its
+      // record holds must not shift the records queued behind it.
+      const qsizetype left = stream.size() - at;
+      const int length = left >= 2 ? uint8_t(stream[at]) | (uint8_t(stream[at + 1]) << 8) : 0;
+      const int recordSize = int(std::min<qsizetype>(left, qsizetype(length) + 2));
+      const QByteArray record = stream.mid(at, recordSize);
+      at += recordSize;
+      QByteArray answer;
+      QString cause;
+      if (IsForgotten(record)) {
+        // Its chain has ended: nobody reads the answer, so the device is not asked.
+        answer = record.mid(2, 18);
+        answer.append(char(0)).append(char(0));
+      } else {
+        int consumed = 0;
+        RunRecord(record, answer, cause, consumed);
+      }
+      std::snprintf(head, sizeof head, "modbusCmd A (%3d)       ", int(answer.size()));
+      DebugLine(head, answer);
+      // The main thread is woken for the last answer of the run, for every
+      // fourth, and where the next record is another chain's: a chain that
+      // keeps several records queued is fed while the worker goes on.
+      Post(answer, cause, at >= stream.size() || ReplyIdAt(stream, at) != ReplyIdAt(record, 0));
+      std::lock_guard<std::mutex> lock(FLock);
+      if (FTerminated)
+        break;
+    }
   }
+  FlushDebug();
 }
 
-void TDeviceThread::RunRecord(QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed) {
+TReplyId TDeviceThread::ReplyIdAt(const QByteArray &Stream, qsizetype At) {
+  if (At + 6 > Stream.size())
+    return 0;
+  const auto *b = reinterpret_cast<const uint8_t *>(Stream.constData() + At);
+  return TReplyId(b[2]) | TReplyId(b[3]) << 8 | TReplyId(b[4]) << 16 | TReplyId(b[5]) << 24;
+}
+
+bool TDeviceThread::IsForgotten(const QByteArray &Record) const {
+  const TReplyId id = ReplyIdAt(Record, 0);
+  return id != 0 && id == FForgotten.load(std::memory_order_relaxed);
+}
+
+void TDeviceThread::Forget(TReplyId Id) { FForgotten.store(Id, std::memory_order_relaxed); }
+
+void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed) {
   TReader r(Stream);
   r.Word(); // the length field: commands consume their own payload
   Answer.reserve(AnswerHeadSize + 1 + 4 * 255);
@@ -756,9 +839,10 @@ void TDeviceTool::Queue(const uint8_t *Data, int Count) {
   FThread.Queue(Data, Count);
 }
 
+void TDeviceTool::Forget(TReplyId Id) { FThread.Forget(Id); }
+
 void TDeviceTool::TakeAnswers() {
-  uint64_t count;
-  [[maybe_unused]] const ssize_t got = ::read(FThread.NotifyHandle(), &count, sizeof count);
+  FThread.AnswersWoken();
   // One at a time: a reply may run a nested event loop, which comes back here.
   QByteArray answer;
   QString cause;

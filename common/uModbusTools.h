@@ -19,6 +19,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <thread>
@@ -198,6 +199,8 @@ public:
 protected:
   // Takes a copy of the record; called by SendArray.
   virtual void Queue(const uint8_t *Data, int Count) = 0;
+  // Told when Id is unregistered: records of it not yet executed need not be.
+  virtual void Forget(TReplyId) {}
 
 private:
   TRequestBuilder FBuilder;
@@ -214,10 +217,14 @@ class TDeviceIO;
 
 // The device worker: one thread that owns the device operations (and through
 // them the serial port or the socket) and executes the queued request records
-// one at a time. Answers wait in a queue of their own until the main thread
-// takes them (TDeviceTool, woken through NotifyHandle); the worker never waits
-// for that, so it cannot deadlock with a main thread that is stopping it.
-// Every batch is dumped to "debug.log".
+// in order: every record queued when it wakes, as one run. Answers wait in a
+// queue of their own until the main thread takes them (TDeviceTool, woken
+// through NotifyHandle at the end of a run, every few answers and between
+// chains, once for all the answers it has not yet taken); the
+// worker never waits for that, so it cannot deadlock with a main thread that
+// is stopping it. Every run is dumped to "debug.log", which is written
+// through a buffer flushed when the worker goes idle, at least every 200 ms
+// and at the end.
 class TDeviceThread {
 public:
   // Creates (empties) DebugLogName and starts the thread at once. The
@@ -252,9 +259,14 @@ public:
   // Takes the oldest answer not yet taken, with the cause of a failure for
   // the log; false when there is none.
   bool TakeAnswer(QByteArray &Answer, QString &Cause);
-  // A descriptor that turns readable when an answer is queued (an eventfd:
-  // read its 8-byte count to reset it).
+  // A descriptor that turns readable when an answer is queued after the
+  // last AnswersWoken (an eventfd).
   int NotifyHandle() const { return FNotifyFd; }
+  // Resets NotifyHandle; the caller then takes every queued answer.
+  void AnswersWoken();
+  // Records of Id (the last id given) that the worker has not begun yet are
+  // answered at once, with no exchange and status 0: their chain has ended.
+  void Forget(TReplyId Id);
 
 private:
   struct TStatus {
@@ -263,14 +275,31 @@ private:
   };
   class TReader;
   void Execute();
-  void RunRecord(QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed);
+  void RunRecord(const QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed);
+  bool IsForgotten(const QByteArray &Record) const;
   TStatus Failure() const;
-  void DebugLine(const QByteArray &Text);
+  // One line of the debug file: stamp, Head, Data in hexadecimal.
+  void DebugLine(const char *Head, const QByteArray &Data);
+  // NowMs: the clock's ms already read, or -1.
+  void FlushDebug(int64_t NowMs = -1);
+  static constexpr int DebugFlushMs = 200;
+  static constexpr int DebugBufferBytes = 64 * 1024;
   bool SleepUnlessTerminated(int Ms);
-  void Post(const QByteArray &Answer, const QString &Cause);
+  // Queues an answer; wakes the main thread when Wake is set or WakeEvery
+  // answers have come without a wake-up.
+  void Post(const QByteArray &Answer, const QString &Cause, bool Wake);
+  static constexpr int WakeEvery = 4;
+  // The reply id of the record at At of Stream; 0 when it is cut short.
+  static TReplyId ReplyIdAt(const QByteArray &Stream, qsizetype At);
 
   std::unique_ptr<TDeviceIO> FIO;
   QFile FDebug;
+  // The worker's alone: lines not yet written, the last flush, the stamp's
+  // date and time part and the second it stands for.
+  QByteArray FDebugBuffer;
+  int64_t FDebugFlushedMs = 0;
+  char FStamp[48] = {};
+  time_t FStampSecond = -1;
   std::mutex FLock;             // guards FRequest, FTerminated, the wake
   std::condition_variable FWake;
   QByteArray FRequest;          // records not yet taken by the worker
@@ -280,8 +309,11 @@ private:
   std::atomic<int> FErrorLimit{3};
   std::atomic<int> FErrorSleep{50};
   std::atomic<int> FFrameSize{0};
-  std::mutex FAnswerLock;       // guards FAnswers
+  std::mutex FAnswerLock;       // guards FAnswers, FWakePending
   std::deque<std::pair<QByteArray, QString>> FAnswers;
+  bool FWakePending = false;    // NotifyHandle is readable
+  int FUnwoken = 0;             // answers queued since the last wake-up
+  std::atomic<TReplyId> FForgotten{0};
   int FNotifyFd = -1;
   std::thread FThread;
 };
@@ -296,6 +328,7 @@ public:
 
 protected:
   void Queue(const uint8_t *Data, int Count) override;
+  void Forget(TReplyId Id) override;
 
 private:
   void TakeAnswers();

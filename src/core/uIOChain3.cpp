@@ -303,8 +303,21 @@ bool TIOChain3readReg::Run() {
   FRequest->seek(0);
   FResult->buffer().clear();
   FResult->seek(0);
-  SendNext();
+  FInFlight = 0;
+  SendReads();
   return false;
+}
+
+void TIOChain3readReg::SendReads() {
+  // An empty list still goes as one record of no registers, answered as such.
+  if (FInFlight == 0) {
+    SendNext();
+    ++FInFlight;
+  }
+  while (FInFlight < ReadsInFlight && FRequest->pos() < FRequest->size()) {
+    SendNext();
+    ++FInFlight;
+  }
 }
 
 void TIOChain3readReg::SendNext() {
@@ -326,15 +339,14 @@ bool TIOChain3readReg::Reply(TResponseParser &Parser, const TAnswerHead &) {
     }
     return true;
   }
+  // (register, value) pairs of little-endian words, as the result holds them.
   const int count = Parser.ReadByte();
-  for (int i = 0; i < count * 2; ++i) {
-    const uint16_t word = Parser.ReadWord();
-    const char bytes[2] = {char(word), char(word >> 8)};
-    FResult->write(bytes, 2);
-  }
-  if (FRequest->pos() >= FRequest->size())
+  Parser.ReadToStream(*FResult, 4 * count);
+  --FInFlight;
+  if (FInFlight == 0 && FRequest->pos() >= FRequest->size())
     return true;
-  SendNext();
+  if (FRequest->pos() < FRequest->size())
+    SendReads();
   return false;
 }
 

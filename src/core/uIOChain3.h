@@ -231,10 +231,15 @@ protected:
   bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
 };
 
-// Register reads (ctReadReg, ctReadSram share the records) and writes (ctWriteReg).
+// Register reads (ctReadReg, ctReadSram share the records) and writes
+// (ctWriteReg). A read keeps up to ReadsInFlight records queued, so that the
+// worker never waits for the main thread between them; answers come in
+// request order. The first failed answer ends the chain, and the answers
+// behind it are dropped with it: no value of theirs is stored.
 class TIOChain3readReg : public TIOChain3 {
 public:
   using TIOChain3::TIOChain3;
+  static constexpr int ReadsInFlight = 8;
   QIODevice *FRequest = nullptr; // not owned
   QBuffer *FResult = nullptr;    // not owned; the data stream of a write
 
@@ -242,6 +247,9 @@ protected:
   bool Run() override;
   bool Reply(TResponseParser &Parser, const TAnswerHead &Head) override;
   void SendNext();
+  // Sends reads while registers remain and fewer than ReadsInFlight are out.
+  void SendReads();
+  int FInFlight = 0; // read records sent whose answers have not come
 };
 
 class TIOChain3readSram : public TIOChain3readReg {

@@ -86,6 +86,19 @@ void WatchStoppedLogic(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared
 
 QString Text(const char *Utf8) { return QString::fromUtf8(Utf8); }
 
+// A file's frames written, then read back and compared with Compared;
+// Frames chooses the frames before each of the two steps.
+void AppendWriteAndCheck(TIOChainList3 &Chain, const char *WriteText, const char *CheckText, uint8_t File,
+                         uint8_t Type, const QString &Written, const QString &Compared, const TChainStepEvent &Frames,
+                         const QList<int> &Args = {}) {
+  Chain.msg(Text(WriteText))
+      .execNext(Frames, Args)
+      .writeFile(File, Type, Written)
+      .msg(Text(CheckText))
+      .execNext(Frames, Args)
+      .compareFile(File, Type, Compared);
+}
+
 // Header read and check, then the custom logic as sub-file 5, written and compared.
 void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &WorkDir, const TCustomWriteHooks &Hooks) {
   const QString custom = WorkFile(WorkDir, CustomFiles::CustomLogic);
@@ -94,13 +107,33 @@ void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &WorkDir, const 
       .exec([Hooks] {
         if (Hooks.CheckFlashHeader)
           Hooks.CheckFlashHeader();
+      });
+  AppendWriteAndCheck(
+      Chain, CustomTexts::FlashWrite, CustomTexts::FlashCheck, FlashFileNo, 2, custom, custom + QStringLiteral(".z"),
+      [Hooks](TIOChain3 *Next, const QList<int> &Args) { SetFlashFrames(Next, Args, Hooks.SubFileStart); }, {5});
+}
+
+void StopLogic(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
+  Chain.msg(Text(CustomTexts::SpecOff)).exec([Watch] { Watch->Off = true; }).specCmd(ctSpecCmdOff);
+}
+
+// The end of a write that stopped the logic: Modbus on, the registers when
+// given, the logic on, then "Готово" as the last step and a box.
+void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch, QBuffer *Params, bool SayLogicOn,
+                  const TCustomWriteHooks &Hooks) {
+  Chain.msg(Text(CustomTexts::Pause)).specCmd(ctSpecCmdModbusOn);
+  if (Params)
+    Chain.msg(Text(CustomTexts::ParamWrite)).writeReg(*Params);
+  if (SayLogicOn)
+    Chain.msg(Text(CustomTexts::SpecOn));
+  Chain.specCmd(ctSpecCmdOn)
+      .exec([Watch] { Watch->Done = true; })
+      .msg(Text(CustomTexts::Ready))
+      .exec([Hooks] {
+        if (Hooks.ShowMessage)
+          Hooks.ShowMessage(Text(CustomTexts::Ready));
       })
-      .msg(Text(CustomTexts::FlashWrite))
-      .execNext([Hooks](TIOChain3 *Next, const QList<int> &Args) { SetFlashFrames(Next, Args, Hooks.SubFileStart); }, {5})
-      .writeFile(FlashFileNo, 2, custom)
-      .msg(Text(CustomTexts::FlashCheck))
-      .execNext([Hooks](TIOChain3 *Next, const QList<int> &Args) { SetFlashFrames(Next, Args, Hooks.SubFileStart); }, {5})
-      .compareFile(FlashFileNo, 2, custom + QStringLiteral(".z"));
+      .run(Hooks.Progress);
 }
 
 } // namespace
@@ -280,36 +313,14 @@ void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate,
   const auto wholeDesc = [](TIOChain3 *Next, const QList<int> &) { SetDescFrames(Next); };
   TIOChainList3 &c = Gen.newList();
   WatchStoppedLogic(Gen, c, watch);
-  c.msg(Text(CustomTexts::SpecOff))
-      .exec([watch] { watch->Off = true; })
-      .specCmd(ctSpecCmdOff)
-      .setFrameSize(FlashFrameBytes)
-      .msg(Text(CustomTexts::FlashWrite))
-      .execNext(wholeFlash, {})
-      .writeFile(FlashFileNo, 0, flashPath)
-      .msg(Text(CustomTexts::FlashCheck))
-      .execNext(wholeFlash, {})
-      .compareFile(FlashFileNo, 0, flashPath)
-      .msg(Text(CustomTexts::LogicWrite))
-      .setFrameSize(DescFrameBytes)
-      .execNext(wholeDesc, {})
-      .writeFile(DescFileNo, 0, descPath)
-      .msg(Text(CustomTexts::LogicCheck))
-      .execNext(wholeDesc, {})
-      .compareFile(DescFileNo, 0, descPath)
-      .msg(Text(CustomTexts::Pause))
-      .specCmd(ctSpecCmdModbusOn);
-  if (WriteParams)
-    c.msg(Text(CustomTexts::ParamWrite)).writeReg(ParamStream);
-  c.msg(Text(CustomTexts::SpecOn))
-      .specCmd(ctSpecCmdOn)
-      .exec([watch] { watch->Done = true; })
-      .msg(Text(CustomTexts::Ready))
-      .exec([Hooks] {
-        if (Hooks.ShowMessage)
-          Hooks.ShowMessage(Text(CustomTexts::Ready));
-      })
-      .run(Hooks.Progress);
+  StopLogic(c, watch);
+  c.setFrameSize(FlashFrameBytes);
+  AppendWriteAndCheck(c, CustomTexts::FlashWrite, CustomTexts::FlashCheck, FlashFileNo, 0, flashPath, flashPath,
+                      wholeFlash);
+  c.setFrameSize(DescFrameBytes);
+  AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, descPath, descPath,
+                      wholeDesc);
+  RunToLogicOn(c, watch, WriteParams ? &ParamStream : nullptr, true, Hooks);
 }
 
 void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks) {
@@ -325,28 +336,11 @@ void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, 
   c.setFrameSize(DescFrameBytes)
       .readFile(DescFileNo, 0, desc0)
       // The device's code area is checked before its logic is stopped.
-      .exec([desc0, codeBytes] { CodeFirstFrame(LoadFileBytes(desc0), codeBytes); })
-      .msg(Text(CustomTexts::SpecOff))
-      .exec([watch] { watch->Off = true; })
-      .specCmd(ctSpecCmdOff)
-      .msg(Text(CustomTexts::LogicWrite))
-      .execNext(codeFrames, {})
-      .writeFile(DescFileNo, 0, generated)
-      .msg(Text(CustomTexts::LogicCheck))
-      .execNext(codeFrames, {})
-      .compareFile(DescFileNo, 0, generated)
-      .msg(Text(CustomTexts::Pause))
-      .specCmd(ctSpecCmdModbusOn)
-      .msg(Text(CustomTexts::ParamWrite))
-      .writeReg(ParamStream)
-      .specCmd(ctSpecCmdOn)
-      .exec([watch] { watch->Done = true; })
-      .msg(Text(CustomTexts::Ready))
-      .exec([Hooks] {
-        if (Hooks.ShowMessage)
-          Hooks.ShowMessage(Text(CustomTexts::Ready));
-      })
-      .run(Hooks.Progress);
+      .exec([desc0, codeBytes] { CodeFirstFrame(LoadFileBytes(desc0), codeBytes); });
+  StopLogic(c, watch);
+  AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, generated, generated,
+                      codeFrames);
+  RunToLogicOn(c, watch, &ParamStream, false, Hooks);
 }
 
 void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomWriteHooks &Hooks) {

@@ -1487,6 +1487,7 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.ParamIONamesForm = FForms.CustomParamIOForm;
   host.UnitPropertyForm = FForms.UnitPropertyForm;
   host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
+  host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
   host.BuildEnv = [this] {
     TCustomBuildEnv env;
     env.DeviceIdentCrc = FDescriptor->IdentCache;

@@ -163,6 +163,25 @@ TEST(RtuAnswer, EveryMalformedAnswerEndsWithItsStatus) {
     ExpectStatus<TPtyResponder>(RtuOI, 8, c);
 }
 
+// After a failure the late answer of the failed request may come just after
+// the next request went out; that request's own answer then follows it.
+TEST(RtuAnswer, AnswerFollowedByAnotherAfterAFailureIsNotTaken) {
+  TPtyResponder peer;
+  const auto oi = RtuOI(peer, 500);
+  const QByteArray late = WithCrc(Hex("01 03 06 11 11 22 22 33 33"));
+  const QByteArray own = WithCrc(Hex("01 03 06 00 0A 01 00 FF FF"));
+  QByteArray badCrc = own;
+  badCrc[10] = char(badCrc[10] ^ 1);
+  peer.Add({8, badCrc});
+  peer.Add({8, late + own});
+  peer.Add({8, own});
+  EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(oi->GetStatus(), oisProtocolError);
+  ASSERT_TRUE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(Spaced(AnswerBytes(*oi)), Spaced(own));
+}
+
 TEST_F(RtuLink, AnswerSplitAcrossReadsIsAssembled) {
   Peer.Add({8, WithCrc(Hex("01 03 06 00 0A 01 00 FF FF")), false, true});
   ASSERT_TRUE(OI->Request(Hex("01 03 00 64 00 03"), 11));

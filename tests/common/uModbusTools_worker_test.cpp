@@ -281,11 +281,13 @@ TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
   Device.SetRegister(TSimArea::Holding, 7, 0x1234);
   Send(bcReadRegisters, {1}, {7});
   Answer(0);
-  Tool.reset();
-  Thread.reset(); // closes the file
-  QFile f(Dir.filePath("debug.log"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  const QList<QByteArray> lines = f.readAll().split('\n');
+  // Buffered, but written out once the worker has nothing left to do.
+  QList<QByteArray> lines;
+  EXPECT_TRUE(WaitFor([&] {
+    QFile f(Dir.filePath("debug.log"));
+    lines = f.open(QIODevice::ReadOnly) ? f.readAll().split('\n') : QList<QByteArray>();
+    return lines.size() >= 3;
+  }));
   ASSERT_GE(lines.size(), 3);
   const QString stamp = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ";
   const QString q = QString("modbusCmd Q ( 23)  15 00 %1 00 00 00 00 00 00 00 00 00 00 00 00 01 00 01 07 00\r")
@@ -296,6 +298,24 @@ TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
       << lines[0].constData();
   EXPECT_TRUE(QRegularExpression("^" + stamp + QRegularExpression::escape(a) + "$").match(lines[1]).hasMatch())
       << lines[1].constData();
+}
+
+TEST_P(DeviceWorker, RecordsOfAnEndedChainAreAnsweredWithoutReachingTheDevice) {
+  // The first read meets a silent device; while the worker waits for it, the
+  // chain of the three ends: the two behind it are not sent.
+  Thread->DeviceIO().GetOI().SetTimeout(3000);
+  Thread->DeviceIO().GetOI().SetTcpTimeout(3000);
+  TSimFault silence;
+  silence.Kind = TSimFaultKind::Silence;
+  silence.Count = 1;
+  Device.SetFault(silence);
+  for (uint16_t reg : {1, 2, 3})
+    Send(bcReadRegisters, {1}, {reg});
+  ASSERT_TRUE(WaitFor([&] { return !Requests(0x03).empty(); }));
+  Tool->UnregisterReply(Id);
+  EXPECT_TRUE(WaitFor([&] { return !Tool->HasOutstanding(); }));
+  EXPECT_EQ(Requests(0x03).size(), 1u);
+  EXPECT_TRUE(Got.empty());
 }
 
 TEST_P(DeviceWorker, ShutdownWithRecordsQueuedAndAnswersUndeliveredEndsCleanly) {

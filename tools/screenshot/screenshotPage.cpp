@@ -5,6 +5,7 @@
 // scripts/screenshot-page.sh runs it under a virtual X server.
 #include "uControlPlacer.h"
 #include "uControls.h"
+#include "uCustomFrame.h"
 #include "uDemoSession.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
@@ -22,6 +23,7 @@
 #include "uPrintDialog.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
+#include "uUnitPropertyForm.h"
 #include "uUstavFrame.h"
 
 #include <QLineEdit>
@@ -219,6 +221,19 @@ const TPageShot Shots[] = {
        Logger().Info(QStringLiteral("an information line shows in navy"));
        Logger().Error(QStringLiteral("an error line shows in red"));
      }},
+    // The dialog "Блок" of the first custom unit, at its own size.
+    {"unit", "TabSheetDashboard",
+     [](TDemoSession &S) {
+       S.Form->NCustomLogic->trigger();
+       S.Form->aMonitorRefresh->trigger();
+       S.WaitIdle();
+       if (TkvCustomFrame *page = S.Form->ActiveCustomFrame()) {
+         page->SelectUnit(0);
+         if (TUnitPropertyForm *form = page->FillUnitDialog())
+           form->show();
+       }
+     },
+     [](TDemoSession &S) -> QWidget * { return S.Form->Forms().UnitPropertyForm; }},
 };
 
 // The tab named Page (a row's name, a tab's object name or caption).

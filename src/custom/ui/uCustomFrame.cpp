@@ -461,6 +461,8 @@ TCustomBuildEnv TkvCustomFrame::BuildEnv() const { return FHost.BuildEnv ? FHost
 void TkvCustomFrame::Build() {
   if (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
     return;
+  if (FHost.ToolBarColor)
+    FHost.ToolBarColor(0xFFFFFF);
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   StoreUnit();
@@ -533,18 +535,24 @@ void TkvCustomFrame::LoadFromFile(const QString &FileName) {
     FHost.SetAutoPoll(0);
 }
 
-void TkvCustomFrame::UnitDialog() {
+TUnitPropertyForm *TkvCustomFrame::FillUnitDialog() {
   TUnitPropertyForm *form = FHost.UnitPropertyForm;
   if (!form || FCurrentItem < 0 || FCurrentItem >= FUnits.size())
-    return;
-  TCustomUnit &unit = FUnits[FCurrentItem];
-  TModule &shown = FSchemaEditor->Module();
+    return nullptr;
+  const TModule &shown = FSchemaEditor->Module();
   form->SetCaption(ListViewUnit->item(FCurrentItem)->text());
   form->SetChoices(FInputChoices, UnitChoicesChecked(shown, 0, FInputChoices), FOutputChoices,
                    UnitChoicesChecked(shown, 1, FOutputChoices),
-                   OutputsOfOtherUnits(FCustomRoot, unit.Node->GetIntAttr(QStringLiteral("orgid"), 0)));
-  if (form->exec() != QDialog::Accepted)
+                   OutputsOfOtherUnits(FCustomRoot, FUnits[FCurrentItem].Node->GetIntAttr(QStringLiteral("orgid"), 0)));
+  return form;
+}
+
+void TkvCustomFrame::UnitDialog() {
+  TUnitPropertyForm *form = FillUnitDialog();
+  if (!form || form->exec() != QDialog::Accepted)
     return;
+  TCustomUnit &unit = FUnits[FCurrentItem];
+  TModule &shown = FSchemaEditor->Module();
   unit.Caption = form->GetCaption();
   ListViewUnit->item(FCurrentItem)->setText(unit.Caption);
   unit.Node->SetStrAttr(QStringLiteral("caption"), unit.Caption);

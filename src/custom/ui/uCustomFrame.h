@@ -57,6 +57,8 @@ struct TCustomFrameHost {
   std::function<TCustomBuildEnv()> BuildEnv;
   std::function<void(uint8_t Value)> SetAutoPoll;
   TUnitPropertyForm *UnitPropertyForm = nullptr;
+  // The main window's tool bar colour (0xBBGGRR): white while a build runs.
+  std::function<void(uint32_t Color)> ToolBarColor;
 };
 
 
@@ -147,6 +149,8 @@ public:
   void SaveAs(const QString &FileName);
   void LoadFromFile(const QString &FileName);
   void UnitDialog();
+  // The unit dialog filled for the shown unit (not opened), or null.
+  TUnitPropertyForm *FillUnitDialog();
   const QList<TOrgChoice> &InputChoices() const { return FInputChoices; }
   const QList<TOrgChoice> &OutputChoices() const { return FOutputChoices; }
 

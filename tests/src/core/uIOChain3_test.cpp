@@ -111,26 +111,43 @@ TEST_F(IOChain3, RegisterListOfOddSizeIsRefusedWhenBuiltAndWhenRun) {
   EXPECT_TRUE(c.IsEnded());
 }
 
-TEST_F(IOChain3, ReadOf300RegistersGoesAs127127And46) {
-  TIo io;
-  for (int i = 0; i < 300; ++i)
-    io.Data += Words({i});
-  TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out);
-  c.run();
-  const int counts[] = {127, 127, 46};
-  for (int k = 0; k < 3; ++k) {
-    ASSERT_EQ(Front.Sent.size(), size_t(k + 2));
-    const QByteArray p = Front.Payload(size_t(k + 1));
-    ASSERT_EQ(uint8_t(p[0]), counts[k]);
-    QByteArray answer(1, p[0]);
-    for (int i = 0; i < counts[k]; ++i)
-      answer += p.mid(1 + 2 * i, 2) + Bytes({7, 0});
-    Front.Answer(size_t(k + 1), answer);
+TEST_F(IOChain3, ReadsKeepSeveralRecordsOutAndStoreNothingOfAFailedOneOrThoseBehind) {
+  // 127 registers a record: 11 of 127 and one of 3, at most ReadsInFlight
+  // queued at a time. FailAt: the record whose answer fails (-1: none).
+  constexpr int registers = 1400, records = 12, window = TIOChain3readReg::ReadsInFlight;
+  for (const int failAt : {-1, 0, 5, 11}) {
+    SCOPED_TRACE(failAt);
+    TIo io;
+    for (int i = 0; i < registers; ++i)
+      io.Data += Words({i});
+    const size_t first = Front.Sent.size() + 1; // behind the area selection
+    int errors = 0;
+    TIOChainList3 &c = Gen.newList().readReg(io.In, io.Out);
+    c.setEvent(1, [&](TIOChain3 *, const QList<int> &) { ++errors; });
+    c.run();
+    for (int k = 0; k < records; ++k) {
+      ASSERT_EQ(Front.Sent.size(), first + size_t(std::min(records, k + window))) << "records out after " << k;
+      const QByteArray p = Front.Payload(first + size_t(k));
+      const int count = k + 1 < records ? 127 : 3;
+      ASSERT_EQ(uint8_t(p[0]), count);
+      QByteArray answer(1, p[0]);
+      for (int i = 0; i < count; ++i)
+        answer += p.mid(1 + 2 * i, 2) + Bytes({7, 0});
+      Front.Answer(first + size_t(k), answer, k == failAt ? 4 : 0);
+      if (k == failAt)
+        break;
+    }
+    // The answers behind a failure reach nobody.
+    for (size_t k = first + size_t(failAt) + 1; failAt >= 0 && k < Front.Sent.size(); ++k)
+      Front.Answer(k, Bytes({1, 0, 0, 9, 9}));
+    const int stored = failAt < 0 ? registers : 127 * failAt;
+    EXPECT_EQ(io.Out.size(), 4 * stored);
+    if (stored > 0) {
+      EXPECT_EQ(io.Out.data().mid(4 * (stored - 1)), Words({stored - 1, 7}));
+    }
+    EXPECT_EQ(errors, failAt < 0 ? 0 : 1);
+    EXPECT_TRUE(c.IsEnded());
   }
-  EXPECT_EQ(Front.Sent.size(), 4u);
-  EXPECT_EQ(io.Out.size(), 1200);
-  EXPECT_EQ(io.Out.data().mid(299 * 4), Bytes({0x2B, 0x01, 7, 0}));
-  EXPECT_TRUE(c.IsEnded());
 }
 
 TEST_F(IOChain3, AbortWhileWaitingEndsTheChainAtItsNextAnswer) {

@@ -87,7 +87,6 @@ TEST(CustomBuild, FramesCoverTheImageAndTheDevicesCodeArea) {
     SetDescFrames(write);
     EXPECT_EQ(std::pair(int(write->FFrameFirst), int(write->FFrameLast)), std::pair(0, last)) << size;
   }
-  EXPECT_EQ(ErrorOf([&] { SetDescFrames(read); }), "TIOChain3writeFile expected");
 
   const int base = 0x1000;
   const struct {
@@ -116,9 +115,6 @@ TEST(CustomBuild, FramesCoverTheImageAndTheDevicesCodeArea) {
       EXPECT_EQ(std::pair(int(read->FFrameFirst), int(read->FFrameLast)), std::pair(k.First, k.Last));
     }
   }
-  TIOChainList3 &other = gen.newList().msg("x");
-  EXPECT_EQ(ErrorOf([&] { SetCodeFrames(other.Step(0), Desc0(2048, base, base + 1536), 512); }),
-            "TIOChain3readFile or TIOChain3writeFile expected");
 }
 
 TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
@@ -143,8 +139,6 @@ TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
   env.WriteAllSetting = true;
   EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::All);
   EXPECT_EQ(stream.data().size(), 4 * 4 * 2) << "both groups of every setpoint";
-  env.WriteAllSetting = false;
-  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);
 }
 
 TEST(CustomBuild, AFailingBuildShowsItsTextAndLeavesTheImages) {

@@ -53,13 +53,18 @@ QStringList Requests(const std::vector<QByteArray> &Log) {
   return out;
 }
 
-// Over TCP every request of the logic-only write is cut; of the full write's
-// long frame runs the first, the last and every eighth (KV_CUT_EVERY=1: every
-// request). Over the pseudo-terminal every tenth request, of the logic-only
-// write only (a full write there takes too long to repeat).
-bool IsCutPoint(const std::vector<QByteArray> &Log, int K, bool Tcp) {
-  if (!Tcp)
-    return K % 10 == 0;
+// Where a write is cut. Over TCP every request of the logic-only write; of
+// the full write's long frame runs the first, the last and every eighth
+// (KV_CUT_EVERY=1: every request). Over the pseudo-terminal every tenth
+// request, the full write's in two halves run as separate cases.
+struct TCutRun {
+  bool Tcp;
+  int Half; // over the pseudo-terminal: cuts at K % 20 == 10 * Half
+};
+
+bool IsCutPoint(const std::vector<QByteArray> &Log, int K, const TCutRun &Run) {
+  if (!Run.Tcp)
+    return Log.size() < 100 ? Run.Half == 0 && K % 10 == 0 : K % 20 == 10 * Run.Half;
   if (Log.size() < 100 || qEnvironmentVariableIsSet("KV_CUT_EVERY"))
     return true;
   const auto token = [&](int I) { return I < 0 || I >= int(Log.size()) ? QByteArray() : Log[size_t(I)].left(2); };
@@ -89,7 +94,9 @@ struct TSimLink {
     } else {
       oi.SetProtocol(TOI::prModbusRtu);
       oi.GetComPort().SetPortName(Server.PtyPath());
-      oi.GetComPort().SetBaudRate(115200);
+      // A pseudo-terminal has no line speed: the fastest rate keeps the
+      // master's waits for the line short.
+      oi.GetComPort().SetBaudRate(921600);
       oi.SetTimeout(TimeoutMs);
     }
     Tool.SetDeviceAddr(1);
@@ -137,9 +144,8 @@ struct TPage {
   TSchemaCompile Compiler;
   QStringList Errors;
   QBuffer Params;
-  TCustomWrite Build(uint32_t Crc = 0) {
+  TCustomWrite Build() {
     TCustomBuildEnv env;
-    env.DeviceIdentCrc = Crc;
     return BuildCustomLogic(P.State, env, Compiler, Errors, Params);
   }
   QString Dir() const { return P.D.Dir.path(); }
@@ -158,129 +164,118 @@ void LoadDevice(TSimDevice &Device, TPage &Page) {
 
 } // namespace
 
-TEST(CustomWrite, ASavedProjectLoadedAgainIsWrittenInFull) {
-  TSimLink link(true, 2000);
-  TPage page;
-  LoadDevice(link.Device, page);
-  const QString project = link.Dir.filePath("logic.pack");
-  SaveProject(page.P.State, project, 1);
-  page.Build(); // a build merges: the project must keep the base logic as loaded
-  SaveProject(page.P.State, project, 1);
-  for (const QString &n : CustomFiles::ProjectNames())
-    QFile::remove(QDir(page.Dir()).filePath(n));
-  LoadProject(page.Dir(), project);
-  page.P.Load();
-  page.P.State.Source = 2;
-  ASSERT_EQ(page.Build(FileCrc32(QDir(page.Dir()).filePath("identification.inc"))), TCustomWrite::All);
-  link.Device.SetFile(140, {}, 2048);
-  link.Device.SetFile(129, {}, 128);
-  link.Device.ClearLogs();
-  ASSERT_TRUE(link.Run([&] {
-    WriteAll(link.Gen, page.P.State, QDate(2024, 3, 5), QDate(2026, 12, 5), page.Params, false,
-             link.Hooks(page.Dir()));
-  }));
-  EXPECT_EQ(link.Boxes, QStringList{"Готово"}) << link.Messages.join("|").toStdString();
-  EXPECT_EQ(link.Device.FileBytes(140), page.File("extflash.bin"));
-  EXPECT_EQ(link.Device.FileBytes(129), page.File("desc.bin"));
-  EXPECT_EQ(Requests(link.Device.RequestLog()),
-            QStringList({"S240", "W140", "R140", "W129", "R129", "S241", "S255"}))
-      << "no register write while the setting is 0";
-}
+class CustomWriteCut : public ::testing::TestWithParam<TCutRun> {};
 
-TEST(CustomWrite, AWriteCutAtAnyRequestNeverReportsSuccess) {
+TEST_P(CustomWriteCut, AWriteCutAtAnyRequestNeverReportsSuccess) {
   QElapsedTimer watch;
   watch.start();
   QStringList runs;
-  // Over loopback TCP every request is cut in turn (an exception, every
-  // tenth time silence), over the pseudo-terminal every tenth (bad CRC or
-  // silence); every third cut spoils that one request only, the others every
-  // later one too. A link may repeat a spoiled request: success is then
-  // right only with the device's files equal to ours.
-  for (const bool tcp : {true, false}) {
-    TSimLink link(tcp, 500);
-    TPage page;
-    LoadDevice(link.Device, page);
-    page.P.Unit(page.P.State.CustomDoc, {0, page.P.Z->Id, 0}, {1, page.P.M->Id, 0}, 0, 2);
-    ASSERT_EQ(page.Build(), TCustomWrite::Logic);
-    const QString dir = page.Dir();
-    const auto writeLogic = [&] { WriteLogic(link.Gen, dir, page.Params, link.Hooks(dir)); };
-    const auto writeAll = [&] {
-      WriteAll(link.Gen, page.P.State, QDate(2024, 3, 5), QDate(2026, 12, 5), page.Params, true, link.Hooks(dir));
-    };
-    const auto logicWritten = [&] {
-      const QByteArray code = page.File("generated.bin");
-      const QByteArray image = link.Device.FileBytes(129);
-      return image.mid(CodeFirstFrame(image, code.size()) * 128, code.size()) == code &&
-             SubFile(link.Device.FileBytes(140), 5) == page.File("custom-logic.xml");
-    };
-    const auto allWritten = [&] {
-      return link.Device.FileBytes(140) == page.File("extflash.bin") && link.Device.FileBytes(129) == page.File("desc.bin");
-    };
-    const struct {
-      const char *Name;
-      std::function<void()> Write;
-      std::function<bool()> Written;
-      QStringList Order; // of a clean write
-    } writes[] = {
-        {"logic only", writeLogic, logicWritten,
-         {"R140", "W140", "R140", "R129", "S240", "W129", "R129", "S241", "REG", "S255"}},
-        {"full", writeAll, allWritten, {"S240", "W140", "R140", "W129", "R129", "S241", "REG", "S255"}}};
-    for (const auto &w : writes) {
-      if (!tcp && std::string(w.Name) == "full")
+  // Over loopback TCP a cut answers with an exception (every tenth time
+  // silence), over the pseudo-terminal with a bad CRC (every other twentieth
+  // request silence); every third cut spoils that one request only, the
+  // others every later one too. A link may repeat a spoiled request: success
+  // is then right only with the device's files equal to ours.
+  const TCutRun run = GetParam();
+  const bool tcp = run.Tcp;
+  // A frame write is sent once; on a loaded machine an answer over the
+  // pseudo-terminal now and then misses even a clean full write's time-out:
+  // the full write's cuts there run on demand (KV_CUT_PTY=1), on a quiet machine.
+  const bool ptyFull = qEnvironmentVariableIsSet("KV_CUT_PTY");
+  if (!tcp && run.Half == 1 && !ptyFull)
+    GTEST_SKIP() << "KV_CUT_PTY=1 cuts the full write over a pseudo-terminal";
+  TSimLink link(tcp, tcp ? 500 : 1000);
+  TPage page;
+  LoadDevice(link.Device, page);
+  page.P.Unit(page.P.State.CustomDoc, {0, page.P.Z->Id, 0}, {1, page.P.M->Id, 0}, 0, 2);
+  ASSERT_EQ(page.Build(), TCustomWrite::Logic);
+  const QString dir = page.Dir();
+  const auto writeLogic = [&] { WriteLogic(link.Gen, dir, page.Params, link.Hooks(dir)); };
+  const auto writeAll = [&] {
+    WriteAll(link.Gen, page.P.State, QDate(2024, 3, 5), QDate(2026, 12, 5), page.Params, true, link.Hooks(dir));
+  };
+  const auto logicWritten = [&] {
+    const QByteArray code = page.File("generated.bin");
+    const QByteArray image = link.Device.FileBytes(129);
+    return image.mid(CodeFirstFrame(image, code.size()) * 128, code.size()) == code &&
+           SubFile(link.Device.FileBytes(140), 5) == page.File("custom-logic.xml");
+  };
+  const auto allWritten = [&] {
+    return link.Device.FileBytes(140) == page.File("extflash.bin") && link.Device.FileBytes(129) == page.File("desc.bin");
+  };
+  const struct {
+    const char *Name;
+    std::function<void()> Write;
+    std::function<bool()> Written;
+    QStringList Order; // of a clean write
+  } writes[] = {
+      {"logic only", writeLogic, logicWritten,
+       {"R140", "W140", "R140", "R129", "S240", "W129", "R129", "S241", "REG", "S255"}},
+      {"full", writeAll, allWritten, {"S240", "W140", "R140", "W129", "R129", "S241", "REG", "S255"}}};
+  for (const auto &w : writes) {
+    if (run.Half == 1 && std::string(w.Name) == "logic only")
+      continue; // the logic-only write is cut in the first half only
+    if (!tcp && !ptyFull && std::string(w.Name) == "full")
+      continue;
+    SCOPED_TRACE(std::string(w.Name) + (tcp ? " over TCP" : " over a pseudo-terminal"));
+    QElapsedTimer part;
+    part.start();
+    link.Device.ClearLogs();
+    ASSERT_TRUE(link.Run(w.Write));
+    ASSERT_EQ(link.Boxes, QStringList{"Готово"}) << link.Messages.join("|").toStdString();
+    const std::vector<QByteArray> log = link.Device.RequestLog();
+    const int requests = int(log.size());
+    EXPECT_EQ(Requests(log), w.Order);
+    EXPECT_EQ(link.Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+    EXPECT_TRUE(w.Written());
+    EXPECT_EQ(link.Device.Register(TSimArea::Holding, 151), 0x5678) << "the custom setpoint's second group";
+    int cuts = 0;
+    for (int k = 0; k < requests; ++k) {
+      if (!IsCutPoint(log, k, run))
         continue;
-      SCOPED_TRACE(std::string(w.Name) + (tcp ? " over TCP" : " over a pseudo-terminal"));
-      QElapsedTimer part;
-      part.start();
+      ++cuts;
+      SCOPED_TRACE(k);
+      TSimFault f;
+      f.Kind = (tcp ? k % 10 == 5 : k / 20 % 2 == 1) ? TSimFaultKind::Silence
+               : tcp                              ? TSimFaultKind::Exception
+                                                  : TSimFaultKind::BadCrc;
+      f.Value = 4;
+      f.After = k;
+      f.Count = k % 3 == 0 ? 1 : -1;
+      link.Device.SetFault(f);
       link.Device.ClearLogs();
       ASSERT_TRUE(link.Run(w.Write));
-      ASSERT_EQ(link.Boxes, QStringList{"Готово"}) << link.Messages.join("|").toStdString();
-      const std::vector<QByteArray> log = link.Device.RequestLog();
-      const int requests = int(log.size());
-      EXPECT_EQ(Requests(log), w.Order);
-      EXPECT_EQ(link.Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
-      EXPECT_TRUE(w.Written());
-      EXPECT_EQ(link.Device.Register(TSimArea::Holding, 151), 0x5678) << "the custom setpoint's second group";
-      int cuts = 0;
-      for (int k = 0; k < requests; ++k) {
-        if (!IsCutPoint(log, k, tcp))
-          continue;
-        ++cuts;
-        SCOPED_TRACE(k);
-        if (qEnvironmentVariableIsSet("KV_CUT_TRACE"))
-          std::printf("%s k=%d %lld ms\n", w.Name, k, part.elapsed()), std::fflush(stdout);
-        TSimFault f;
-        f.Kind = k % 10 == 5 ? TSimFaultKind::Silence : tcp ? TSimFaultKind::Exception : TSimFaultKind::BadCrc;
-        f.Value = 4;
-        f.After = k;
-        f.Count = k % 3 == 0 ? 1 : -1;
-        link.Device.SetFault(f);
-        link.Device.ClearLogs();
-        ASSERT_TRUE(link.Run(w.Write));
-        if (f.Count == 1 && link.Boxes == QStringList{"Готово"}) {
-          EXPECT_TRUE(w.Written());
-        } else {
-          const std::vector<uint8_t> specials = link.Device.SpecialLog();
-          EXPECT_TRUE(link.Boxes.isEmpty()) << link.Messages.join("|").toStdString();
-          if (f.Count < 0)
-            EXPECT_TRUE(std::find(specials.begin(), specials.end(), 0xFF) == specials.end());
-          EXPECT_TRUE(link.Messages.filter(QRegularExpression("^(Ошибка|Нет ответа)")).size() > 0)
-              << link.Messages.join("|").toStdString();
-          if (std::find(specials.begin(), specials.end(), 0xF0) != specials.end())
-            EXPECT_TRUE(WaitFor([&] {
-              return link.Messages.last() == "Запись не завершена: логика прибора остановлена, повторите запись";
-            })) << link.Messages.join("|").toStdString();
-        }
-        link.Device.SetFault({});
-        ASSERT_TRUE(link.Run(w.Write));
-        EXPECT_EQ(link.Boxes, QStringList{"Готово"}) << link.Messages.join("|").toStdString();
-        EXPECT_TRUE(w.Written());
+      link.Device.SetFault({});
+      if (f.Count == 1 && link.Boxes == QStringList{"Готово"}) {
+        EXPECT_TRUE(w.Written()); // the spoiled request repeated: a whole write, nothing to redo
+        continue;
       }
-      runs << QString("%1 over %2: %3 requests, %4 cuts, %5 ms")
-                  .arg(w.Name, tcp ? "TCP" : "pty")
-                  .arg(requests)
-                  .arg(cuts)
-                  .arg(part.elapsed());
+      const std::vector<uint8_t> specials = link.Device.SpecialLog();
+      EXPECT_TRUE(link.Boxes.isEmpty()) << link.Messages.join("|").toStdString();
+      // A device may act on a request whose answer is lost: the cut 0xFF
+      // itself is not "after the cut".
+      if (f.Count < 0 && Requests({log[size_t(k)]}) != QStringList{"S255"})
+        EXPECT_TRUE(std::find(specials.begin(), specials.end(), 0xFF) == specials.end());
+      EXPECT_TRUE(link.Messages.filter(QRegularExpression("^(Ошибка|Нет ответа)")).size() > 0)
+          << link.Messages.join("|").toStdString();
+      if (std::find(specials.begin(), specials.end(), 0xF0) != specials.end())
+        EXPECT_TRUE(WaitFor([&] {
+          return link.Messages.last() == "Запись не завершена: логика прибора остановлена, повторите запись";
+        })) << link.Messages.join("|").toStdString();
+      ASSERT_TRUE(link.Run(w.Write));
+      EXPECT_EQ(link.Boxes, QStringList{"Готово"}) << link.Messages.join("|").toStdString();
+      EXPECT_TRUE(w.Written());
     }
+    runs << QString("%1 over %2: %3 requests, %4 cuts, %5 ms")
+                .arg(w.Name, tcp ? "TCP" : "pty")
+                .arg(requests)
+                .arg(cuts)
+                .arg(part.elapsed());
   }
   std::printf("%s; total %lld ms\n", qPrintable(runs.join("; ")), watch.elapsed());
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, CustomWriteCut,
+                         ::testing::Values(TCutRun{true, 0}, TCutRun{false, 0}, TCutRun{false, 1}),
+                         [](const ::testing::TestParamInfo<TCutRun> &I) {
+                           return I.param.Tcp ? std::string("Tcp") : "PtyHalf" + std::to_string(I.param.Half);
+                         });
