@@ -7,7 +7,11 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <cstdlib>
 #include <thread>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace {
 void Prefetch(const void *Address) {
@@ -18,25 +22,45 @@ void Prefetch(const void *Address) {
 #endif
 }
 
-// Job(First, End) over 0..Count - 1 in pieces of at least MinPiece, one per
-// core, each on its own thread; on this one when a single piece does.
-template <class TJob> void InPieces(size_t Count, size_t MinPiece, TJob &&Job) {
+constexpr int32_t NoMin = std::numeric_limits<int32_t>::max();
+constexpr int32_t NoMax = std::numeric_limits<int32_t>::min();
+// Level 0 entries per block of a build: a block's rows stay in the core's
+// caches while all its channels and the levels above it are made from them.
+constexpr size_t BlockEntries = 256;
+constexpr int BlockLevels = 8; // 2^8 = BlockEntries
+// Memory for the levels of a build, not zeroed (the build writes every
+// entry). In pages of 2 MB where the system has them: a build of a long record
+// otherwise spends as long in the faults of fresh 4 kB pages as in its work.
+std::shared_ptr<void> LevelMemory(size_t Bytes) {
+  constexpr size_t Huge = size_t(2) << 20;
+  if (Bytes < Huge)
+    return std::shared_ptr<void>(::operator new(std::max<size_t>(Bytes, 1)), [](void *P) { ::operator delete(P); });
+  Bytes = (Bytes + Huge - 1) / Huge * Huge;
+  void *P = std::aligned_alloc(Huge, Bytes);
+  if (!P)
+    throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  madvise(P, Bytes, MADV_HUGEPAGE);
+#endif
+  return std::shared_ptr<void>(P, std::free);
+}
+} // namespace
+
+void OscInPieces(size_t Count, size_t MinPiece, const std::function<void(size_t, size_t)> &Job) {
   const size_t Cores = std::max(1u, std::thread::hardware_concurrency());
   const size_t Pieces = std::clamp<size_t>(Count / std::max<size_t>(MinPiece, 1), 1, Cores);
   if (Pieces == 1) {
-    Job(size_t(0), Count);
+    if (Count)
+      Job(size_t(0), Count);
     return;
   }
   std::vector<std::thread> Threads;
-  for (size_t i = 0; i < Pieces; ++i)
+  for (size_t i = 1; i < Pieces; ++i)
     Threads.emplace_back([&Job, i, Pieces, Count] { Job(Count * i / Pieces, Count * (i + 1) / Pieces); });
+  Job(0, Count / Pieces);
   for (std::thread &T : Threads)
     T.join();
 }
-
-constexpr int32_t NoMin = std::numeric_limits<int32_t>::max();
-constexpr int32_t NoMax = std::numeric_limits<int32_t>::min();
-} // namespace
 
 void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) {
   const TComtradeConfig *Config = Data.Config();
@@ -50,23 +74,63 @@ void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) 
   FRaw = Data.RawCells();
   FBits = Data.DigitalCells();
   FMissing = Data.MissingCells();
-  FLevels.clear(); // BuildAll makes them
+  // The levels' sizes: each half the one below, rounded up, down to one.
+  FStart.assign(1, 0);
+  size_t Size = (size_t(FCount) + BaseSamples - 1) / BaseSamples;
+  for (;;) {
+    FStart.push_back(FStart.back() + Size);
+    if (Size <= 1)
+      break;
+    Size = (Size + 1) / 2;
+  }
+  FBlock.reset();
+  FEntries = nullptr;
   static std::atomic<uint64_t> Builds{0};
   FStamp = ++Builds;
 }
 
-void TOscStripCache::Fold() {
-  while (FLevels.back().size() > 1) {
-    const std::vector<TEntry> &Below = FLevels.back();
-    std::vector<TEntry> Up((Below.size() + 1) / 2);
-    const size_t Pairs = Below.size() / 2;
-    for (size_t i = 0; i < Pairs; ++i) {
-      const TEntry &A = Below[2 * i], &B = Below[2 * i + 1];
-      Up[i] = TEntry{std::min(A.Min, B.Min), std::max(A.Max, B.Max)};
+void TOscStripCache::FillBase(size_t First, size_t End) {
+  TEntry *Out = Level(0);
+  const size_t Stride = FStride;
+  for (size_t e = First; e < End; ++e) {
+    const size_t s0 = e * BaseSamples, s1 = std::min(size_t(FCount), s0 + BaseSamples);
+    int32_t Lo = NoMin, Hi = NoMax;
+    if (FDigital) {
+      for (const uint8_t *P = FBits + s0 * Stride + size_t(FChannel), *Stop = FBits + s1 * Stride + size_t(FChannel);
+           P < Stop; P += Stride) {
+        Lo = std::min<int32_t>(Lo, *P);
+        Hi = std::max<int32_t>(Hi, *P);
+      }
+    } else if (!FMissing) {
+      for (const int32_t *P = FRaw + s0 * Stride + size_t(FChannel), *Stop = FRaw + s1 * Stride + size_t(FChannel);
+           P < Stop; P += Stride) {
+        Lo = std::min(Lo, *P);
+        Hi = std::max(Hi, *P);
+      }
+    } else {
+      for (size_t s = s0; s < s1; ++s) {
+        const size_t Cell = s * Stride + size_t(FChannel);
+        if (!FMissing[Cell]) {
+          Lo = std::min(Lo, FRaw[Cell]);
+          Hi = std::max(Hi, FRaw[Cell]);
+        }
+      }
     }
-    if (Below.size() % 2)
-      Up.back() = Below.back();
-    FLevels.push_back(std::move(Up));
+    Out[e] = TEntry{Lo, Hi};
+  }
+}
+
+void TOscStripCache::Fold(size_t First, size_t End, int From, int Top) {
+  for (int K = From; K <= Top && K < LevelCount(); ++K) {
+    const TEntry *Below = Level(K - 1);
+    const size_t BelowSize = LevelSize(K - 1);
+    TEntry *Up = Level(K);
+    const size_t To = (End + (size_t(1) << K) - 1) >> K;
+    for (size_t i = First >> K; i < To; ++i) {
+      const TEntry &A = Below[2 * i];
+      Up[i] = 2 * i + 1 < BelowSize ? TEntry{std::min(A.Min, Below[2 * i + 1].Min), std::max(A.Max, Below[2 * i + 1].Max)}
+                                    : A;
+    }
   }
 }
 
@@ -82,80 +146,55 @@ void TOscStripCache::Build(const TComtradeData &Data, int Channel, bool Digital)
 
 void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
                               const std::vector<TOscStripCache *> &Digital) {
-  const TComtradeConfig *Config = Data.Config();
-  const int A = Config ? Config->AnalogCount() : 0, D = Config ? Config->DigitalCount() : 0;
-  std::vector<std::pair<TOscStripCache *, int>> As, Ds;
-  for (size_t i = 0; i < Analog.size(); ++i)
-    if (Analog[i]) {
-      Analog[i]->Bind(Data, int(i), false);
-      As.push_back({Analog[i], int(i)});
-    }
-  for (size_t i = 0; i < Digital.size(); ++i)
-    if (Digital[i]) {
-      Digital[i]->Bind(Data, int(i), true);
-      Ds.push_back({Digital[i], int(i)});
-    }
   std::vector<TOscStripCache *> All;
-  for (const auto &List : {As, Ds})
-    for (const auto &[C, Channel] : List)
-      All.push_back(C);
-  // Level 0 is allocated on the cores too: the first touch of its pages costs
-  // as much as filling it.
-  InPieces(All.size(), 1, [&All](size_t First, size_t End) {
-    for (size_t i = First; i < End; ++i)
-      All[i]->FLevels.assign(1, std::vector<TEntry>((size_t(All[i]->FCount) + BaseSamples - 1) / BaseSamples));
-  });
+  for (const auto *List : {&Analog, &Digital})
+    for (size_t i = 0; i < List->size(); ++i)
+      if (TOscStripCache *C = (*List)[i]) {
+        C->Bind(Data, int(i), List == &Digital);
+        All.push_back(C);
+      }
+  if (All.empty())
+    return;
+  size_t Total = 0;
+  for (const TOscStripCache *C : All)
+    Total += C->FStart.back();
+  std::shared_ptr<void> Block = LevelMemory(Total * sizeof(TEntry));
+  Total = 0;
+  for (TOscStripCache *C : All) {
+    C->FBlock = Block;
+    C->FEntries = static_cast<TEntry *>(Block.get()) + Total;
+    Total += C->FStart.back();
+  }
+  // Blocks of rows go to the cores; within a block entry by entry, every
+  // channel of the entry's rows while they are at hand, then the levels
+  // above the block's entries while those are.
+  const size_t Entries = All.front()->LevelSize(0);
+  const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
+  // The rows of the next entries are asked for ahead, in the order they lie.
   const int N = Data.SampleCount();
-  const int32_t *Raw = Data.RawCells();
-  const uint8_t *Bits = Data.DigitalCells();
-  const uint8_t *Missing = Data.MissingCells();
-  // Level 0 entry by entry: the extremes of every channel over the entry's
-  // rows, each row read once and whole (the loops over a row vectorise), then
-  // handed to the channels asked for. Pieces of entries go to the cores.
-  auto Level0 = [&](size_t First, size_t End) {
-    std::vector<int32_t> ALo(static_cast<size_t>(A)), AHi(ALo), DLo(static_cast<size_t>(D)), DHi(DLo);
-    int32_t *__restrict Lo = ALo.data(), *__restrict Hi = AHi.data();
-    int32_t *__restrict DL = DLo.data(), *__restrict DH = DHi.data();
-    for (size_t Entry = First; Entry < End; ++Entry) {
-      const int s0 = int(Entry) * BaseSamples, s1 = std::min(N, s0 + BaseSamples);
-      std::fill(Lo, Lo + A, NoMin);
-      std::fill(Hi, Hi + A, NoMax);
-      std::fill(DL, DL + D, NoMin);
-      std::fill(DH, DH + D, NoMax);
-      for (int s = s0; s < s1 && !As.empty(); ++s) {
-        const int32_t *__restrict Row = Raw + size_t(s) * size_t(A);
-        if (!Missing) {
-          for (int c = 0; c < A; ++c) {
-            Lo[c] = std::min(Lo[c], Row[c]);
-            Hi[c] = std::max(Hi[c], Row[c]);
-          }
-          continue;
-        }
-        const uint8_t *__restrict Gap = Missing + size_t(s) * size_t(A);
-        for (int c = 0; c < A; ++c) {
-          Lo[c] = std::min(Lo[c], Gap[c] ? NoMin : Row[c]);
-          Hi[c] = std::max(Hi[c], Gap[c] ? NoMax : Row[c]);
-        }
+  const char *Rows[2] = {reinterpret_cast<const char *>(Data.RawCells()),
+                         reinterpret_cast<const char *>(Data.DigitalCells())};
+  const size_t RowBytes[2] = {size_t(Data.Config()->AnalogCount()) * sizeof(int32_t),
+                              size_t(Data.Config()->DigitalCount())};
+  OscInPieces(Blocks, 4, [&](size_t First, size_t End) {
+    for (size_t b = First; b < End; ++b) {
+      const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
+      for (size_t e = e0; e < e1; e += 8) {
+        const size_t s0 = std::min(size_t(N), (e + 8) * BaseSamples), s1 = std::min(size_t(N), (e + 16) * BaseSamples);
+        for (int k = 0; k < 2; ++k)
+          if (Rows[k])
+            for (size_t At = s0 * RowBytes[k], Stop = s1 * RowBytes[k]; At < Stop; At += 64)
+              Prefetch(Rows[k] + At);
+        for (TOscStripCache *C : All)
+          C->FillBase(e, std::min(e1, e + 8));
       }
-      for (int s = s0; s < s1 && !Ds.empty(); ++s) {
-        const uint8_t *__restrict Row = Bits + size_t(s) * size_t(D);
-        for (int c = 0; c < D; ++c) {
-          DL[c] = std::min<int32_t>(DL[c], Row[c]);
-          DH[c] = std::max<int32_t>(DH[c], Row[c]);
-        }
-      }
-      for (const auto &[C, Channel] : As)
-        C->FLevels[0][Entry] = TEntry{Lo[Channel], Hi[Channel]};
-      for (const auto &[C, Channel] : Ds)
-        C->FLevels[0][Entry] = TEntry{DL[Channel], DH[Channel]};
+      for (TOscStripCache *C : All)
+        C->Fold(e0, e1, 1, BlockLevels);
     }
-  };
-  InPieces((size_t(N) + BaseSamples - 1) / BaseSamples, 256, Level0);
-  // The upper levels, channel by channel, the channels shared among the cores.
-  InPieces(All.size(), 1, [&All](size_t First, size_t End) {
-    for (size_t i = First; i < End; ++i)
-      All[i]->Fold();
   });
+  // The levels above a block's, small, channel by channel.
+  for (TOscStripCache *C : All)
+    C->Fold(0, Entries, BlockLevels + 1, C->LevelCount() - 1);
 }
 
 void TOscStripCache::Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces,
@@ -169,7 +208,7 @@ void TOscStripCache::Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::v
   while (s + BaseSamples - 1 <= Last) {
     int Level = 0;
     int64_t Span = BaseSamples;
-    while (Level + 1 < int(FLevels.size()) && s % (Span * 2) == 0 && s + Span * 2 - 1 <= Last) {
+    while (Level + 1 < LevelCount() && s % (Span * 2) == 0 && s + Span * 2 - 1 <= Last) {
       ++Level;
       Span *= 2;
     }
@@ -199,7 +238,7 @@ bool TOscStripCache::Range(int First, int Last, int &Min, int &Max) const {
   };
   Raw(s, HeadEnd);
   for (const TPiece &P : Pieces) {
-    const TEntry &E = FLevels[size_t(P.Level)][size_t(P.Index)];
+    const TEntry &E = Level(P.Level)[P.Index];
     Lo = std::min(Lo, E.Min);
     Hi = std::max(Hi, E.Max);
   }
@@ -230,10 +269,9 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
     return;
   auto XOf = [TimeScale](int64_t i) { return int64_t(std::nearbyint(double(i) * TimeScale)); };
   // Each column's split into raw ends and whole entries is found once for
-  // all channels (they share the record's length, hence their levels). The
-  // raw samples are then read row by row for every channel at once, since a
-  // row holds all channels side by side; the entries channel by channel,
-  // each walking its levels forwards as the memory's prefetching likes.
+  // all channels (they share the record's length, hence their levels); then
+  // the channels go to the cores, each walking its levels forwards as the
+  // memory's prefetching likes.
   struct TEdge {
     int64_t X, First, Last, HeadEnd, TailBegin;
     size_t Piece; // first of its pieces
@@ -256,70 +294,52 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
     Edges.push_back(E);
     s = e + 1;
   }
+  // Entries by their place among all levels (the same for every channel).
+  std::vector<size_t> Cells(Pieces.size());
+  for (size_t p = 0; p < Pieces.size(); ++p)
+    Cells[p] = Shape.FStart[size_t(Pieces[p].Level)] + size_t(Pieces[p].Index);
   const size_t K = Caches.size();
-  for (size_t k = 0; k < K; ++k) {
-    Out[k].resize(Edges.size());
-    for (size_t j = 0; j < Edges.size(); ++j) {
-      TOscColumn &C = Out[k][j];
-      C.X = int(Edges[j].X);
-      C.FirstSample = int(Edges[j].First);
-      C.Min = NoMin;
-      C.Max = NoMax;
-    }
-  }
   // The rows and entries a column needs are known ahead: asking the memory
   // for them a few columns early hides most of its latency (without it a
   // dense paint spends most of its time waiting on these reads).
   constexpr size_t Ahead = 4;
-  auto PrefetchRows = [&](const TEdge &E) {
-    for (const TOscStripCache *C : Caches)
-      if (C == Caches.front() || C->FDigital != Caches.front()->FDigital) {
-        const size_t Bytes = C->FDigital ? C->FStride : C->FStride * sizeof(int32_t);
-        const char *Base = C->FDigital ? reinterpret_cast<const char *>(C->FBits) : reinterpret_cast<const char *>(C->FRaw);
-        for (const auto &[From, To] : {std::pair{E.First, E.HeadEnd + 1}, std::pair{E.TailBegin, E.Last + 1}})
-          for (int64_t r = From; r < To; ++r)
-            for (size_t b = 0; b < Bytes; b += 64)
-              Prefetch(Base + size_t(r) * Bytes + b);
-      }
-  };
-  for (size_t j = 0; j < Edges.size(); ++j) {
-    const TEdge &E = Edges[j];
-    if (j + Ahead < Edges.size())
-      PrefetchRows(Edges[j + Ahead]);
-    for (size_t k = 0; k < K; ++k) {
-      TOscColumn &C = Out[k][j];
-      int32_t V = 0;
-      C.FirstMissing = !Caches[k]->Sample(int(E.First), V);
-      C.FirstValue = C.FirstMissing ? 0 : V;
-      C.LastValue = Caches[k]->Sample(int(E.Last), V) ? V : 0;
-    }
-    auto Rows = [&](int64_t From, int64_t To) {
-      for (int64_t r = From; r < To; ++r)
-        for (size_t k = 0; k < K; ++k) {
-          int32_t V;
-          if (Caches[k]->Sample(int(r), V)) {
-            TOscColumn &C = Out[k][j];
-            C.Min = std::min(C.Min, V);
-            C.Max = std::max(C.Max, V);
-          }
-        }
-    };
-    Rows(E.First, E.HeadEnd);
-    Rows(E.TailBegin, E.Last + 1);
-  }
-  for (size_t k = 0; k < K; ++k) {
-    const auto &Levels = Caches[k]->FLevels;
+  auto Channel = [&](size_t k) {
+    const TOscStripCache &Cache = *Caches[k];
+    const TEntry *Entries = Cache.FEntries;
+    const size_t Cell = Cache.FDigital ? sizeof(uint8_t) : sizeof(int32_t);
+    const char *Base = Cache.FDigital ? reinterpret_cast<const char *>(Cache.FBits) + Cache.FChannel
+                                      : reinterpret_cast<const char *>(Cache.FRaw + Cache.FChannel);
+    const size_t Row = Cache.FStride * Cell;
+    std::vector<TOscColumn> &O = Out[k];
+    O.resize(Edges.size());
     for (size_t j = 0; j < Edges.size(); ++j) {
       if (j + Ahead < Edges.size()) {
+        const TEdge &A = Edges[j + Ahead];
+        for (const auto &[From, To] : {std::pair{A.First, A.HeadEnd + 1}, std::pair{A.TailBegin, A.Last + 1}})
+          for (int64_t r = From; r < To; ++r)
+            Prefetch(Base + size_t(r) * Row);
         const size_t End = j + Ahead + 1 < Edges.size() ? Edges[j + Ahead + 1].Piece : Pieces.size();
-        for (size_t p = Edges[j + Ahead].Piece; p < End; ++p)
-          Prefetch(&Levels[size_t(Pieces[p].Level)][size_t(Pieces[p].Index)]);
+        for (size_t p = A.Piece; p < End; ++p)
+          Prefetch(Entries + Cells[p]);
       }
-      TOscColumn &C = Out[k][j];
-      int32_t Lo = C.Min, Hi = C.Max;
+      const TEdge &E = Edges[j];
+      TOscColumn &C = O[j];
+      C.X = int(E.X);
+      C.FirstSample = int(E.First);
+      int32_t V = 0;
+      C.FirstMissing = !Cache.Sample(int(E.First), V);
+      C.FirstValue = C.FirstMissing ? 0 : V;
+      C.LastValue = Cache.Sample(int(E.Last), V) ? V : 0;
+      int32_t Lo = NoMin, Hi = NoMax;
+      for (const auto &[From, To] : {std::pair{E.First, E.HeadEnd}, std::pair{E.TailBegin, E.Last + 1}})
+        for (int64_t r = From; r < To; ++r)
+          if (Cache.Sample(int(r), V)) {
+            Lo = std::min(Lo, V);
+            Hi = std::max(Hi, V);
+          }
       const size_t End = j + 1 < Edges.size() ? Edges[j + 1].Piece : Pieces.size();
-      for (size_t p = Edges[j].Piece; p < End; ++p) {
-        const TEntry &Entry = Levels[size_t(Pieces[p].Level)][size_t(Pieces[p].Index)];
+      for (size_t p = E.Piece; p < End; ++p) {
+        const TEntry &Entry = Entries[Cells[p]];
         Lo = std::min(Lo, Entry.Min);
         Hi = std::max(Hi, Entry.Max);
       }
@@ -327,14 +347,17 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
       C.Min = C.HasValue ? Lo : 0;
       C.Max = C.HasValue ? Hi : 0;
     }
-  }
+  };
+  // A few columns are not worth the threads.
+  const size_t Work = Edges.size() * K + Pieces.size() * K;
+  OscInPieces(K, Work < 32768 ? K : 1, [&Channel](size_t From, size_t To) {
+    for (size_t k = From; k < To; ++k)
+      Channel(k);
+  });
 }
 
 int64_t TOscStripCache::Bytes() const {
-  int64_t Sum = 0;
-  for (const auto &L : FLevels)
-    Sum += int64_t(L.size()) * int64_t(sizeof(TEntry));
-  return Sum;
+  return FStart.empty() ? 0 : int64_t(FStart.back()) * int64_t(sizeof(TEntry));
 }
 
 const std::vector<std::vector<TOscColumn>> &TOscColumnsMemo::Columns(const std::vector<const TOscStripCache *> &Caches,

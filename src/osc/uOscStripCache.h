@@ -7,6 +7,8 @@
 // Samples the reader marks missing take no part in any entry.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 class TComtradeData;
@@ -51,7 +53,7 @@ public:
   bool Range(int First, int Last, int &Min, int &Max) const;
   // Bytes held by the levels.
   int64_t Bytes() const;
-  int LevelCount() const { return int(FLevels.size()); }
+  int LevelCount() const { return int(FStart.size()) - 1; }
 
   // Changes with every build, so that a cache rebuilt in place is told apart.
   uint64_t Stamp() const { return FStamp; }
@@ -69,7 +71,14 @@ private:
   void Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces, int64_t &TailBegin) const;
   bool Sample(int Index, int32_t &Value) const;
   void Bind(const TComtradeData &Data, int Channel, bool Digital);
-  void Fold();
+  // Level 0 entries First..End - 1 from the samples.
+  void FillBase(size_t First, size_t End);
+  // Levels From..Top of the entries above level 0 entries First..End - 1
+  // (First a multiple of 2^Top), each from the level below.
+  void Fold(size_t First, size_t End, int From, int Top);
+  const TEntry *Level(int K) const { return FEntries + FStart[size_t(K)]; }
+  TEntry *Level(int K) { return FEntries + FStart[size_t(K)]; }
+  size_t LevelSize(int K) const { return FStart[size_t(K) + 1] - FStart[size_t(K)]; }
 
   const int32_t *FRaw = nullptr;
   const uint8_t *FBits = nullptr, *FMissing = nullptr;
@@ -78,8 +87,16 @@ private:
   bool FDigital = false;
   int FCount = 0;
   uint64_t FStamp = 0;
-  std::vector<std::vector<TEntry>> FLevels;
+  // All levels one after another: level k at FStart[k], FStart.back() entries,
+  // within the block the caches of one build share.
+  std::shared_ptr<void> FBlock;
+  TEntry *FEntries = nullptr;
+  std::vector<size_t> FStart;
 };
+
+// Job(First, End) over 0..Count - 1 in pieces of at least MinPiece, one per
+// core, each on its own thread; on the calling thread when a single piece does.
+void OscInPieces(size_t Count, size_t MinPiece, const std::function<void(size_t, size_t)> &Job);
 
 // The columns last asked for, kept for the next paint of the same samples at
 // the same scale: a change of amplitude, heights or cursors repaints the same

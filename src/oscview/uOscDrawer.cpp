@@ -50,10 +50,9 @@ private:
 // through the painter.
 class TStroke {
 public:
-  TStroke(const TOscCommon &Common, const QColor &Color, int Width)
-      : TStroke(Common.Image, Common.Canvas, Color, Width) {}
-  TStroke(QImage *Image, QPainter *Painter, const QColor &Color, int Width)
-      : FImage(Image), FPainter(Painter), FLine(Painter), FColor(Color.rgb()), FWidth(std::max(Width, 1)) {
+  TStroke(const TOscTarget &T, const QColor &Color, int Width)
+      : FImage(T.Image), FOriginY(T.OriginY), FPainter(T.Canvas), FLine(T.Canvas), FColor(Color.rgb()),
+        FWidth(std::max(Width, 1)) {
     if (!FImage) {
       QPen Pen(Color);
       Pen.setWidth(std::max(Width, 0));
@@ -96,6 +95,7 @@ public:
 
 private:
   void Fill(int X, int Y, int W, int H) {
+    Y -= FOriginY;
     const int X0 = std::max(X, 0), X1 = std::min(X + W, FW);
     const int Y0 = std::max(Y, 0), Y1 = std::min(Y + H, FH);
     for (int y = Y0; y < Y1; ++y) {
@@ -143,6 +143,7 @@ private:
   }
 
   QImage *FImage;
+  int FOriginY;
   uchar *FBits = nullptr;
   qsizetype FLineBytes = 0;
   int FW = 0, FH = 0;
@@ -291,27 +292,28 @@ void TOscDrawer::SetData(const TComtradeData &Data) {
 
 double TOscDrawer::Factor() const { return FCommon->View->ChannelFactor(FMin, FMax); }
 
-void TOscDrawer::DrawCurve(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
+void TOscDrawer::DrawCurve(const TOscTarget &T, int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
   const std::vector<TOscColumn> Own =
       Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, FCommon->View->TimeScale);
-  RenderCurve(FCommon->Image, FCommon->Canvas, Columns ? *Columns : Own, DX, CenterY, false);
-  DrawNotes(DX);
+  RenderCurve(T, Columns ? *Columns : Own, DX, CenterY, false);
+  DrawNotes(T, DX);
 }
 
-void TOscDrawer::DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
+void TOscDrawer::DrawEnvelope(const TOscTarget &T, int First, int Count, int DX,
+                              const std::vector<TOscColumn> *Columns) {
   const std::vector<TOscColumn> Own =
       Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, FCommon->View->TimeScale);
-  RenderCurve(FCommon->Image, FCommon->Canvas, Columns ? *Columns : Own, DX, CenterY, true);
-  DrawNotes(DX);
+  RenderCurve(T, Columns ? *Columns : Own, DX, CenterY, true);
+  DrawNotes(T, DX);
 }
 
-void TOscDrawer::RenderCurve(QImage *Image, QPainter *Painter, const std::vector<TOscColumn> &Columns, int DX,
-                             int Center, bool Envelope) const {
+void TOscDrawer::RenderCurve(const TOscTarget &T, const std::vector<TOscColumn> &Columns, int DX, int Center,
+                             bool Envelope) const {
   const TOscView &V = *FCommon->View;
   const double F = Factor();
   const QColor Color = ColorFromStored(Settings.Color);
   if (!Envelope) {
-    TStroke Line(Image, Painter, Color, Settings.PenWidth);
+    TStroke Line(T, Color, Settings.PenWidth);
     for (const TOscColumn &C : Columns) {
       if (C.FirstMissing) {
         Line.Break();
@@ -328,7 +330,7 @@ void TOscDrawer::RenderCurve(QImage *Image, QPainter *Painter, const std::vector
   // line's crossings of the column's edges to the lowest of the same below.
   // A column without values breaks both lines.
   auto Mid = [](int A, int B) { return int(std::floor((A + B) / 2.0 + 0.5)); };
-  TStroke Bars(Image, Painter, Color, Settings.PenWidth);
+  TStroke Bars(T, Color, Settings.PenWidth);
   const size_t N = Columns.size();
   std::vector<int> Top(N), Bottom(N);
   for (size_t j = 0; j < N; ++j) {
@@ -353,6 +355,29 @@ void TOscDrawer::RenderCurve(QImage *Image, QPainter *Painter, const std::vector
     const int W = std::max(Settings.PenWidth, 1);
     Bars.Span(Columns[j].X - DX, Hi - (W - 1) / 2, Lo + W / 2);
   }
+}
+
+void TOscDrawer::CurveRows(const std::vector<TOscColumn> &Columns, int &Top, int &Bottom) const {
+  int Lo = INT_MAX, Hi = INT_MIN;
+  for (const TOscColumn &C : Columns)
+    if (C.HasValue || !C.FirstMissing) {
+      Lo = std::min({Lo, C.Min, C.FirstValue});
+      Hi = std::max({Hi, C.Max, C.FirstValue});
+    }
+  Top = 0, Bottom = -1;
+  if (Lo > Hi)
+    return;
+  const int Reach = std::max(Settings.PenWidth, 1);
+  if (!IsAnalog()) {
+    const int Half = FCommon->DiscreteStrip.height() / 2;
+    Top = CenterY - Half - Reach;
+    Bottom = CenterY + Half + Reach;
+    return;
+  }
+  const TOscView &V = *FCommon->View;
+  const int A = CenterY + V.ValueY(Lo, Factor(), AmplFactor), B = CenterY + V.ValueY(Hi, Factor(), AmplFactor);
+  Top = std::min(A, B) - Reach;
+  Bottom = std::max(A, B) + Reach;
 }
 
 void TOscDrawer::PrepareFrames(const std::vector<TOscDrawer *> &Drawers) {
@@ -392,18 +417,24 @@ void TOscDrawer::PrepareFrames(const std::vector<TOscDrawer *> &Drawers) {
                   int64_t(Bounds.left()) + Bounds.width() + TOscView::PenReach, From, To);
     std::vector<std::vector<TOscColumn>> Columns;
     TOscStripCache::ColumnsOf(Caches, From, To, V.TimeScale, Columns);
-    for (size_t i = 0; i < Missing.size(); ++i) {
-      auto F = std::make_unique<TBitmapFrame>();
-      F->Index = Index;
-      F->FirstSample = Span.FirstSample;
-      F->SampleCount = Span.SampleCount;
-      F->Bounds = Bounds;
-      F->Bitmap = QImage(Bounds.size(), QImage::Format_Alpha8);
-      F->Bitmap.fill(0);
-      Missing[i]->RenderCurve(&F->Bitmap, nullptr, Columns[i], Bounds.left(), Bounds.height() / 2,
-                              V.TimeScale <= 0.1);
-      Missing[i]->FFrames.push_back(std::move(F));
-    }
+    // Each channel's strip is its own image: the cores render them apart.
+    std::vector<std::unique_ptr<TBitmapFrame>> Made(Missing.size());
+    OscInPieces(Missing.size(), 1, [&](size_t From, size_t To) {
+      for (size_t i = From; i < To; ++i) {
+        auto F = std::make_unique<TBitmapFrame>();
+        F->Index = Index;
+        F->FirstSample = Span.FirstSample;
+        F->SampleCount = Span.SampleCount;
+        F->Bounds = Bounds;
+        F->Bitmap = QImage(Bounds.size(), QImage::Format_Alpha8);
+        F->Bitmap.fill(0);
+        const TOscTarget Target{nullptr, &F->Bitmap, 0};
+        Missing[i]->RenderCurve(Target, Columns[i], Bounds.left(), Bounds.height() / 2, V.TimeScale <= 0.1);
+        Made[i] = std::move(F);
+      }
+    });
+    for (size_t i = 0; i < Missing.size(); ++i)
+      Missing[i]->FFrames.push_back(std::move(Made[i]));
   }
 }
 
@@ -414,16 +445,18 @@ const TBitmapFrame *TOscDrawer::Frame(int Index) const {
   return nullptr;
 }
 
-void TOscDrawer::PaintFromCache(int Top) {
-  QImage *Image = FCommon->Image;
+void TOscDrawer::PaintFromCache(const TOscTarget &T, int Top) {
+  QImage *Image = T.Image;
   const TOscView &V = *FCommon->View;
   if (!Image || Image->depth() != 32 || V.PlotWidth <= 0)
     return;
-  PrepareFrames({this});
+  Top -= T.OriginY;
   const int K = V.FirstVisibleStrip();
   const int DX = V.SampleX(V.ScrollSample);
   const QRgb Color = ColorFromStored(Settings.Color).rgb();
   for (const int Index : {K, K + 1}) {
+    if (!Frame(Index))
+      continue; // not prepared
     const TBitmapFrame &F = *Frame(Index);
     // The visible part: the strip shifted left by DX, clipped to the plot.
     const int Shift = F.Bounds.left() - DX;
@@ -439,11 +472,12 @@ void TOscDrawer::PaintFromCache(int Top) {
   }
 }
 
-void TOscDrawer::DrawDiscrete(int First, int Count, int DX, const std::vector<TOscColumn> *Columns) {
+void TOscDrawer::DrawDiscrete(const TOscTarget &T, int First, int Count, int DX,
+                              const std::vector<TOscColumn> *Columns) {
   const TOscView &V = *FCommon->View;
   const int Half = FCommon->DiscreteStrip.height() / 2;
   auto Y = [&](int Bit) { return CenterY - RoundEven(Bit * Half * 1.0); };
-  TStroke Line(*FCommon, ColorFromStored(Settings.Color), Settings.PenWidth);
+  TStroke Line(T, ColorFromStored(Settings.Color), Settings.PenWidth);
   int PrevY = 0;
   bool Started = false;
   const std::vector<TOscColumn> Own = Columns ? std::vector<TOscColumn>() : FCache.Columns(First, First + Count - 1, V.TimeScale);
@@ -466,51 +500,58 @@ void TOscDrawer::DrawDiscrete(int First, int Count, int DX, const std::vector<TO
   }
 }
 
-void TOscDrawer::DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid) {
+namespace {
+// The time labels of Grid along a row whose top is Top.
+void WriteLabels(QPainter &On, const TOscCommon &Common, int Top, int DX, const std::vector<TOscGridTick> &Grid) {
+  const QFontMetrics M(On.font());
+  On.setPen(QPen(Common.GridColor, 1));
+  int RightEnd = -10;
+  for (const TOscGridTick &T : Grid) {
+    const int X = T.X - DX;
+    if (X > RightEnd) {
+      const QString Label = Common.View->TickLabel(T);
+      On.drawText(X, Top + M.ascent(), Label);
+      RightEnd = X + M.horizontalAdvance(Label) + 5;
+    }
+  }
+}
+} // namespace
+
+void TOscDrawer::MakeLabelRow(TOscCommon &Common, const QFont &Font, int DX, const std::vector<TOscGridTick> &Grid) {
+  // Shaping text costs more than all the curves of a paint: the row is
+  // written once and copied.
+  if (!Common.Image || Grid.empty())
+    return;
+  QImage &Row = Common.LabelRow;
+  Row = QImage(Common.Image->width(), QFontMetrics(Font).height() + 1, QImage::Format_ARGB32_Premultiplied);
+  Row.fill(Qt::transparent);
+  QPainter On(&Row);
+  On.setFont(Font);
+  WriteLabels(On, Common, 0, DX, Grid);
+}
+
+void TOscDrawer::DrawTimeGrid(const TOscTarget &T, int Y, int DX, int First, int Count,
+                              const std::vector<TOscGridTick> &Grid) {
   if (Grid.empty())
     return;
-  QPainter &P = *FCommon->Canvas;
+  QPainter &P = *T.Canvas;
   const TOscView &V = *FCommon->View;
   {
-    TStroke Axis(*FCommon, FCommon->GridColor, 1);
+    TStroke Axis(T, FCommon->GridColor, 1);
     Axis.Point(V.SampleX(First) - DX, Y);
     Axis.Point(V.SampleX(First + Count) - DX, Y);
     int LastX = INT_MIN;
-    for (const TOscGridTick &T : Grid) {
-      const int X = T.X - DX;
+    for (const TOscGridTick &Tick : Grid) {
+      const int X = Tick.X - DX;
       if (X != LastX)
         Axis.Span(X, Y - 2, Y + 2);
       LastX = X;
     }
   }
-  const QFontMetrics M(P.font());
-  auto WriteLabels = [&](QPainter &On, int Top) {
-    On.setPen(QPen(FCommon->GridColor, 1));
-    int RightEnd = -10;
-    for (const TOscGridTick &T : Grid) {
-      const int X = T.X - DX;
-      if (X > RightEnd) {
-        const QString Label = V.TickLabel(T);
-        On.drawText(X, Top + M.ascent(), Label);
-        RightEnd = X + M.horizontalAdvance(Label) + 5;
-      }
-    }
-  };
-  if (!FCommon->Image) {
-    WriteLabels(P, Y + 2);
-    return;
-  }
-  // Shaping text costs more than all the curves of a paint: the row is
-  // written once and copied.
-  QImage &Row = FCommon->LabelRow;
-  if (Row.isNull()) {
-    Row = QImage(FCommon->Image->width(), M.height() + 1, QImage::Format_ARGB32_Premultiplied);
-    Row.fill(Qt::transparent);
-    QPainter On(&Row);
-    On.setFont(P.font());
-    WriteLabels(On, 0);
-  }
-  P.drawImage(0, Y + 2, Row);
+  if (!T.Image || FCommon->LabelRow.isNull())
+    WriteLabels(P, *FCommon, Y + 2, DX, Grid);
+  else
+    P.drawImage(0, Y + 2, FCommon->LabelRow);
 }
 
 QString TOscDrawer::ValueNoteText(int Sample, int ValueKind) const {
@@ -531,8 +572,8 @@ QString TOscDrawer::ValueNoteText(int Sample, int ValueKind) const {
   return QString();
 }
 
-void TOscDrawer::DrawNotes(int DX) {
-  QPainter &P = *FCommon->Canvas;
+void TOscDrawer::DrawNotes(const TOscTarget &T, int DX) {
+  QPainter &P = *T.Canvas;
   const TOscView &V = *FCommon->View;
   const int Top = CenterY - FCommon->AnalogStrip.height() / 2;
   const QFont Saved = P.font();

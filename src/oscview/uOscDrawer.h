@@ -40,6 +40,16 @@ struct TOscCommon {
   int RmsPeriods = 1;                     // setting osc/rms
 };
 
+// Where one drawing goes: Canvas, and Image when curves go into its pixels
+// directly (null for another device). A screen paint may give each core a
+// band of the plot's rows: Image then holds the rows OriginY.. of the plot
+// and Canvas is translated to match.
+struct TOscTarget {
+  QPainter *Canvas = nullptr;
+  QImage *Image = nullptr;
+  int OriginY = 0;
+};
+
 // A pre-rendered piece of an analog curve: the pixels Bounds.left() ..
 // Bounds.right() of the whole record at the scale it was made for, the
 // samples FirstSample..FirstSample + SampleCount - 1; vertically from
@@ -104,25 +114,33 @@ public:
   // DX, zero line at y = CenterY: one point or min/max pair per pixel column.
   // Columns, when given, are those of the same samples found beforehand
   // (TOscStripCache::ColumnsOf).
-  void DrawCurve(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
-  void DrawEnvelope(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
-  void DrawDiscrete(int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
-  // Setting osc/bitmapFrames: copies the curve onto the screen image (Canvas
-  // with Image) with the strip's top at Top, from the strips that hold the
-  // plot (the one at its left edge and the next), rendering those missing or
-  // made for other scales, heights or pens and freeing those far away. A
-  // pixel the curve covers keeps only the bits of the curve's colour, so the
-  // curves of one axis combine on the white background. Notes are drawn apart.
-  void PaintFromCache(int Top);
-  // The strips a paint of Drawers (analog, of one frame) will copy, made for
-  // all of them together: the samples are read once for all channels.
+  void DrawCurve(const TOscTarget &T, int First, int Count, int DX, const std::vector<TOscColumn> *Columns = nullptr);
+  void DrawEnvelope(const TOscTarget &T, int First, int Count, int DX,
+                    const std::vector<TOscColumn> *Columns = nullptr);
+  void DrawDiscrete(const TOscTarget &T, int First, int Count, int DX,
+                    const std::vector<TOscColumn> *Columns = nullptr);
+  // The rows Columns' curve (DrawCurve, DrawEnvelope or DrawDiscrete) may
+  // cover, pen included; notes apart. Empty (Top > Bottom) without values.
+  void CurveRows(const std::vector<TOscColumn> &Columns, int &Top, int &Bottom) const;
+  // Setting osc/bitmapFrames: copies the curve onto the screen image (T with
+  // Image) with the strip's top at Top, from the strips that hold the plot
+  // (the one at its left edge and the next), made by PrepareFrames. A pixel
+  // the curve covers keeps only the bits of the curve's colour, so the curves
+  // of one axis combine on the white background. Notes are drawn apart.
+  void PaintFromCache(const TOscTarget &T, int Top);
+  // The strips a paint of Drawers (analog, of one frame) will copy: those
+  // missing or made for other scales, heights or pens are rendered (the
+  // channels on the cores), those far away freed.
   static void PrepareFrames(const std::vector<TOscDrawer *> &Drawers);
   const TBitmapFrameList &Frames() const { return FFrames; }
   // The time axis along y = Y from sample First to First + Count, with the
   // ticks of Grid (TOscView::TimeGrid without labels).
-  void DrawTimeGrid(int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid);
+  // On a screen image the labels are copied from Common's LabelRow, which
+  // MakeLabelRow writes once a paint.
+  void DrawTimeGrid(const TOscTarget &T, int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid);
+  static void MakeLabelRow(TOscCommon &Common, const QFont &Font, int DX, const std::vector<TOscGridTick> &Grid);
   // Notes and the labels of this channel's events.
-  void DrawNotes(int DX);
+  void DrawNotes(const TOscTarget &T, int DX);
   // Samples from From to the next rising zero crossing (previous sample below
   // 0, this one 0 or more) within one period of the line frequency; -1 when
   // there is none, a missing sample is met, or a period is under one sample.
@@ -146,7 +164,7 @@ private:
   void BuildPanel(QWidget *Parent);
   // The curve of Columns (or its min/max envelope) onto Image, or through
   // Painter when Image is null, x shifted left by DX, zero line at Center.
-  void RenderCurve(QImage *Image, QPainter *Painter, const std::vector<TOscColumn> &Columns, int DX, int Center,
+  void RenderCurve(const TOscTarget &T, const std::vector<TOscColumn> &Columns, int DX, int Center,
                    bool Envelope) const;
   const TBitmapFrame *Frame(int Index) const;
   QString ValueNoteText(int Sample, int Kind) const;

@@ -32,6 +32,9 @@
 #include <QWheelEvent>
 #include <climits>
 #include <cmath>
+#include <thread>
+
+int TkvOscFrame::PaintBands = 0;
 
 std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
   TOscSetupForm Form(&Frame);
@@ -928,10 +931,11 @@ void TkvOscFrame::PaintBoxPaint() {
   const QSize Size = PaintBox->size();
   if (FImage.size() != Size)
     FImage = QImage(Size, QImage::Format_RGB32);
-  FImage.fill(FCommon.BackColor);
   FBand = QLine(); // gone with the old picture
-  if (!FLoaded)
+  if (!FLoaded) {
+    FImage.fill(FCommon.BackColor);
     return;
+  }
   {
     QPainter P(&FImage);
     FCommon.Canvas = &P;
@@ -944,10 +948,35 @@ void TkvOscFrame::PaintBoxPaint() {
   FCommon.Image = nullptr;
 }
 
+void TkvOscFrame::PaintInBands(QPainter &P, const std::function<void(const TOscTarget &)> &Draw) {
+  QImage &Image = *FCommon.Image;
+  const int H = Image.height();
+  const qsizetype Line = Image.bytesPerLine();
+  uchar *Bits = Image.bits();
+  // A band per core: each draws every strip's columns again, clipped.
+  const size_t Cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t Bands = PaintBands > 0 ? size_t(PaintBands) : std::clamp<size_t>(size_t(H / 32), 1, Cores);
+  const QFont Font = P.font();
+  OscInPieces(Bands, 1, [&](size_t From, size_t To) {
+    for (size_t b = From; b < To; ++b) {
+      const int Y0 = int(H * b / Bands), Y1 = int(H * (b + 1) / Bands);
+      if (Y0 == Y1)
+        continue;
+      QImage Band(Bits + Y0 * Line, Image.width(), Y1 - Y0, Line, Image.format());
+      QPainter On(&Band);
+      On.setFont(Font);
+      On.translate(0, -Y0);
+      Draw(TOscTarget{&On, &Band, Y0});
+    }
+  });
+}
+
 void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
   size_t Level = 0;
   const int First = FView.ScrollSample;
   const int N = std::max(0, std::min(FView.VisibleSamples, FView.LastSample() - First));
+  if (FCommon.Image && !(N >= 1 && First >= 0))
+    FCommon.Image->fill(FCommon.BackColor);
   if (N >= 1 && First >= 0) {
     const int DX = FView.SampleX(First);
     const bool Dense = FView.TimeScale <= 0.1;
@@ -1008,21 +1037,45 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
     int From = 0, To = -1;
     FView.ColumnRange(int64_t(DX) - TOscView::PenReach, int64_t(DX) + FView.PlotWidth + TOscView::PenReach, From, To);
     const std::vector<std::vector<TOscColumn>> &Columns = FColumns.Columns(Caches, From, To, FView.TimeScale);
-    for (size_t k = 0, c = 0; k < Strips.size(); ++k) {
-      TOscDrawer *D = Strips[k].Drawer;
-      D->CenterY = Strips[k].CenterY;
-      if (FromStrips(D)) {
-        D->PaintFromCache(D->CenterY - FView.AnalogHeight / 2);
-        D->DrawNotes(DX);
-      } else if (!D->IsAnalog())
-        D->DrawDiscrete(First, N + 1, DX, &Columns[c++]);
-      else if (Dense)
-        D->DrawEnvelope(First, N + 1, DX, &Columns[c++]);
-      else
-        D->DrawCurve(First, N + 1, DX, &Columns[c++]);
-      if (Strips[k].Axis)
-        D->DrawTimeGrid(D->CenterY, DX, First, N, Grid);
-    }
+    for (const TStrip &S : Strips)
+      S.Drawer->CenterY = S.CenterY;
+    if (std::any_of(Strips.begin(), Strips.end(), [](const TStrip &S) { return S.Axis; }))
+      TOscDrawer::MakeLabelRow(FCommon, P.font(), DX, Grid);
+    // The rows each curve may cover: a band leaves out those it does not meet.
+    std::vector<std::pair<int, int>> Rows(Strips.size(), {INT_MIN, INT_MAX});
+    for (size_t k = 0, c = 0; k < Strips.size(); ++k)
+      if (!FromStrips(Strips[k].Drawer))
+        Strips[k].Drawer->CurveRows(Columns[c++], Rows[k].first, Rows[k].second);
+    auto Draw = [&](const TOscTarget &T) {
+      if (FCommon.Image)
+        T.Image->fill(FCommon.BackColor);
+      const int Y0 = T.OriginY, Y1 = T.Image ? T.OriginY + T.Image->height() - 1 : INT_MAX;
+      for (size_t k = 0, c = 0; k < Strips.size(); ++k) {
+        TOscDrawer *D = Strips[k].Drawer;
+        const bool Meets = Rows[k].first <= Y1 && Rows[k].second >= Y0;
+        if (FromStrips(D)) {
+          D->PaintFromCache(T, D->CenterY - FView.AnalogHeight / 2);
+          D->DrawNotes(T, DX);
+        } else if (!Meets) {
+          ++c;
+          if (D->IsAnalog())
+            D->DrawNotes(T, DX);
+        } else if (!D->IsAnalog())
+          D->DrawDiscrete(T, First, N + 1, DX, &Columns[c++]);
+        else if (Dense)
+          D->DrawEnvelope(T, First, N + 1, DX, &Columns[c++]);
+        else
+          D->DrawCurve(T, First, N + 1, DX, &Columns[c++]);
+        // The axis and its labels below it.
+        const int AxisBottom = D->CenterY + 2 + std::max(FCommon.LabelRow.height(), 64);
+        if (Strips[k].Axis && D->CenterY - 2 <= Y1 && AxisBottom >= Y0)
+          D->DrawTimeGrid(T, D->CenterY, DX, First, N, Grid);
+      }
+    };
+    if (!FCommon.Image)
+      Draw(TOscTarget{&P, nullptr, 0});
+    else
+      PaintInBands(P, Draw);
     // The trigger line.
     const int TriggerX = FView.PlotX(FView.MsToSample(FView.TriggerOffsetMs()));
     P.setPen(QPen(QColor(255, 0, 0), 1));

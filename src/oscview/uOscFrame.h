@@ -181,6 +181,10 @@ public:
   bool IsDirty() const { return FDirty; }
   // Setting osc/bitmapFrames (read by Initialize).
   void SetBitmapFrames(bool On) { FBitmapFrames = On, FDirty = true; }
+  // Bands of rows a screen paint is split into, each painted on its own core
+  // (every band draws all strips in order, clipped to its rows); 0: one per
+  // core.
+  static int PaintBands;
 
   // Replaceable: the set-up dialog (tests answer without a window).
   static std::function<bool(TkvOscFrame &Frame)> SetupOpener;
@@ -235,6 +239,8 @@ private:
   bool FPrinting = false;
   double FPrintScaleX = 1.0;
   void PaintStrips(QPainter &P, int Bottom);
+  // Draw for the rows of the screen image, in bands (PaintBands).
+  void PaintInBands(QPainter &P, const std::function<void(const TOscTarget &)> &Draw);
   // A value cursor's channel (-1 for none), its offset from that strip's
   // centre (or the plot's top) and its value, as on screen.
   struct TLevelPlace {

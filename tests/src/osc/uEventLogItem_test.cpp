@@ -193,8 +193,17 @@ TEST(EventRecord, RangeErrors) {
   EXPECT_THROW(DecodeEventRecords(QByteArray(17, '\0'), none), EKvError);
 }
 
-TEST(EventRing, DropsEmptyRecordsAndOrdersNewestFirst) {
+TEST(EventRing, DropsEmptyRecordsOrdersNewestFirstAndMergesNewOnes) {
   auto d = Load(Xml());
+  const auto read = [&](const std::vector<QDateTime> &Written, int Slots, int FirstSlot) {
+    std::vector<TSimEventRecord> recs;
+    for (const QDateTime &t : Written)
+      recs.push_back({t, 1, 0, {}});
+    TEventLogItems items = DecodeEventRecords(BuildEventRing(recs, 17, Slots, FirstSlot), d->Layout);
+    EXPECT_EQ(int(items.size()), Slots);
+    OrderEventRing(items);
+    return items;
+  };
   struct {
     std::vector<QDateTime> Written; // in time order from FirstSlot
     int Slots, FirstSlot;
@@ -206,29 +215,11 @@ TEST(EventRing, DropsEmptyRecordsAndOrdersNewestFirst) {
       {{At(10, 1), At(10, 1), At(10, 2)}, 3, 1, {"10:02", "10:01", "10:01"}},
       {{}, 4, 0, {}},
   };
-  for (const auto &r : rows) {
-    std::vector<TSimEventRecord> recs;
-    for (const QDateTime &t : r.Written)
-      recs.push_back({t, 1, 0, {}});
-    TEventLogItems items = DecodeEventRecords(BuildEventRing(recs, 17, r.Slots, r.FirstSlot), d->Layout);
-    EXPECT_EQ(int(items.size()), r.Slots);
-    OrderEventRing(items);
-    EXPECT_EQ(Times(items), r.Expected);
-  }
-}
-
-TEST(EventRing, NewOnlyKeepsHeldRecordsOnceAndNewestFirst) {
-  auto d = Load(Xml());
-  const auto read = [&](std::vector<QDateTime> Times) {
-    std::vector<TSimEventRecord> recs;
-    for (const QDateTime &t : Times)
-      recs.push_back({t, 1, 0, {}});
-    TEventLogItems items = DecodeEventRecords(BuildEventRing(recs, 17, 4, 0), d->Layout);
-    OrderEventRing(items);
-    return items;
-  };
-  TEventLogItems held = read({At(10, 1), At(10, 2)});
-  MergeNewEventRecords(held, read({At(10, 1), At(10, 2), At(10, 3)}));
+  for (const auto &r : rows)
+    EXPECT_EQ(Times(read(r.Written, r.Slots, r.FirstSlot)), r.Expected);
+  // Reading anew keeps the held records once, the new one first.
+  TEventLogItems held = read({At(10, 1), At(10, 2)}, 4, 0);
+  MergeNewEventRecords(held, read({At(10, 1), At(10, 2), At(10, 3)}, 4, 0));
   EXPECT_EQ(Times(held), QStringList({"10:03", "10:02", "10:01"}));
 }
 

@@ -2,8 +2,8 @@
 
 #include "uComtrade.h"
 #include "uDateTime.h"
+#include "uFiles.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -20,12 +20,6 @@ struct TRecordConfig {
   }
   TComtradeConfig Config;
 };
-
-void Write(const QString &Path, const QByteArray &Bytes) {
-  QFile F(Path);
-  ASSERT_TRUE(F.open(QIODevice::WriteOnly));
-  F.write(Bytes);
-}
 } // namespace
 
 TEST(OscSideFile, RoundTripKeepsPensChecksEventsAndBothNoteKinds) {
@@ -78,7 +72,7 @@ TEST(OscSideFile, DroppedEventsLeaveTheEventStringsAndFallbackIsUsed) {
   QTemporaryDir Dir;
   const TRecordConfig R;
   // Events before the record, at sample 0, inside, at the end, unreadable.
-  Write(Dir.filePath("last.xml"),
+  SaveFileBytes(Dir.filePath("last.xml"),
         "<root><common analog-height=\"44\" phasor-panel-width=\"-5\"/>"
         "<channel events=\"10101\"/><channel/>"
         "<event moment=\"24.03.15 09:59:59.000\" caption=\"before\"/>"

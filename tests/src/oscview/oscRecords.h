@@ -50,6 +50,19 @@ struct TOpener {
   int Calls = 0;
 };
 
+// A frame of Width x Height (shown when Show) with Dat loaded.
+struct TFrameOf {
+  explicit TFrameOf(const QString &Dat, int Width = 800, int Height = 500, bool Show = true) {
+    F.resize(Width, Height);
+    if (Show)
+      F.show();
+    F.Initialize();
+    F.LoadComtradeFile(Dat);
+  }
+  TOpener Opener;
+  TkvOscFrame F;
+};
+
 // Three sine channels U0..U2 (peaks 100, 50, 80; phases 0, -120, 120 degrees)
 // at 1800 samples per second and 50 Hz: 36 samples and 10 degrees per sample.
 inline void WriteThreePhase(const QString &Base) {

@@ -56,12 +56,8 @@ TEST(OscPrint, PrintsTheFrameToPdfAndPutsItBackAsItWas) {
 
   QTemporaryDir Dir;
   WriteThreePhase(Dir.filePath("p"));
-  TOpener Opener;
-  TkvOscFrame F;
-  F.resize(1400, 500);
-  F.show();
-  F.Initialize();
-  F.LoadComtradeFile(Dir.filePath("p.dat"));
+  TFrameOf Of(Dir.filePath("p.dat"), 1400, 500);
+  TkvOscFrame &F = Of.F;
   F.Drawers()[2]->SetChecked(false); // hidden with "Отмеченные": prints nothing
   F.Rebuild();
   QString Before;
