@@ -1,1 +1,1 @@
-kv_add_test(uIOChain3_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uIOChain3_test.cpp LIBS kvcore devsim LABELS tsan)
+kv_add_test(uIOChain3_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uIOChain3_test.cpp LIBS kvcore LABELS tsan)

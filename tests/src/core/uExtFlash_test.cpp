@@ -2,6 +2,7 @@
 // layout read back byte by byte, against devsim's own image writer, and the
 // frames set on the file step that transfers it.
 #include <gtest/gtest.h>
+#include "../../common/uErrorOf.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -49,7 +50,7 @@ QByteArray Noise(int Size) {
 
 struct TWorkFolder {
   QTemporaryDir Dir;
-  std::array<QByteArray, 6> Contents{"<schema-code/>\r\n", "<config/>\r\n", "; ids\r\n",
+  std::array<QByteArray, 6> Contents{"<schema-code/>\r\n", "<config/>\r\n",       "; ids\r\n",
                                      "<logic/>\r\n",       "<custom-logic/>\r\n", "<custom-logic>1</custom-logic>\r\n"};
   QString Path(const QString &Name) const { return QDir(Dir.path()).filePath(Name); }
   void Write() {
@@ -154,10 +155,5 @@ TEST(ExtFlash, FramesOfTheTransferStep) {
   SetFlashFrames(&write, {3, 4}, start);
   EXPECT_EQ(asked, QList<int>{5});
   TIOChain3 other(nullptr, ctMsg);
-  try {
-    SetFlashFrames(&other, {}, start);
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_STREQ(e.what(), "TIOChain3writeFile or TIOChain3readFile expected");
-  }
+  EXPECT_EQ(ErrorOf([&] { SetFlashFrames(&other, {}, start); }), "TIOChain3writeFile or TIOChain3readFile expected");
 }

@@ -1,85 +1,14 @@
 // IO chains against a fake device front: records are captured, answers are
 // made here from the answer format and handed back through the front's delivery.
-#include "../../common/uTestLoop.h"
+#include "chain_test_util.h"
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTemporaryDir>
 
 #include "uDeviceIO.h"
-#include "uDateTime.h"
-#include "uDevSimServer.h"
-#include "uErrors.h"
-#include "uIOChain3.h"
-#include "uSimDevice.h"
 #include "uLogger.h"
 
 namespace {
-
-QCoreApplication &App() {
-  static int argc = 1;
-  static char name[] = "uIOChain3_test";
-  static char *argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
-}
-
-void Pump() {
-  App();
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-class TFakeFront : public TDeviceFront {
-public:
-  void SetDeviceAddr(uint8_t Addr) override { DeviceAddr = Addr; }
-  std::vector<QByteArray> Sent;
-  int DeviceAddr = -1;
-
-  // The answer to record Index: its bytes 2..19, flag, status, payload.
-  void Answer(size_t Index, const QByteArray &Payload, uint8_t Status = 0, uint8_t Flag = 0) {
-    const QByteArray r = Sent.at(Index);
-    QByteArray a = r.mid(2, 18);
-    a.append(char(Flag));
-    a.append(char(Status));
-    Deliver(a + Payload);
-  }
-  uint8_t Command(size_t Index) const { return uint8_t(Sent.at(Index).at(18)); }
-  QByteArray Payload(size_t Index) const { return Sent.at(Index).mid(20); }
-
-protected:
-  void Queue(const uint8_t *Data, int Count) override {
-    Sent.emplace_back(reinterpret_cast<const char *>(Data), Count);
-  }
-};
-
-// Little-endian words, as register lists and answers hold them.
-QByteArray Words(std::initializer_list<int> List) {
-  QByteArray out;
-  for (int w : List)
-    out.append(char(w & 0xFF)).append(char(w >> 8));
-  return out;
-}
-
-QString ErrorOf(const std::function<void()> &F) {
-  try {
-    F();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
-}
-
-// A request stream over Bytes and an empty result stream, both open.
-struct TIo {
-  explicit TIo(const QByteArray &Bytes = {}) : Data(Bytes) {
-    In.setBuffer(&Data);
-    In.open(QIODevice::ReadOnly);
-    Out.open(QIODevice::ReadWrite);
-  }
-  QByteArray Data;
-  QBuffer In, Out;
-};
 
 struct IOChain3 : ::testing::Test {
   IOChain3() {
@@ -118,7 +47,11 @@ TEST_F(IOChain3, EmptyChainSendsNothingAndIsDeletedLater) {
 TEST_F(IOChain3, RegisterReadSendsAreaThenReadAndEndsInThePagesMethod) {
   TPage page;
   TIo io(Words({10, 11, 40}));
-  Gen.newList().msg("Чтение параметров").readReg(io.In, io.Out).execMethod(&page, "ShowValues").msg("Готово")
+  Gen.newList()
+      .msg("Чтение параметров")
+      .readReg(io.In, io.Out)
+      .execMethod(&page, "ShowValues")
+      .msg("Готово")
       .run(OnProgress);
   EXPECT_EQ(Messages, QStringList{"Чтение параметров"});
   ASSERT_EQ(Front.Sent.size(), 2u);
@@ -305,7 +238,8 @@ TEST_F(IOChain3, ExceptionInAReplyEndsTheChainWithItsText) {
   EXPECT_EQ(errors, 0);
   EXPECT_TRUE(c.IsEnded());
   const QStringList lines = Logger().Lines();
-  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &L) { return L.endsWith("ERROR invalid data"); }));
+  EXPECT_TRUE(
+      std::any_of(lines.begin(), lines.end(), [](const QString &L) { return L.endsWith("ERROR invalid data"); }));
   const size_t sent = Front.Sent.size();
   Front.Answer(0, Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
   EXPECT_EQ(Front.Sent.size(), sent) << "an answer to an ended chain is dropped";
@@ -318,7 +252,7 @@ TEST_F(IOChain3, ConditionsChooseTheirBranch) {
     int A, B;
     const char *Taken;
   };
-  const TCase cases[] = {{"lt", 1, 2, "then"}, {"lt", 2, 2, "else"}, {"le", 2, 2, "then"}, {"le", 3, 2, "else"},
+  const TCase cases[] = {{"lt", 1, 2, "then"},   {"lt", 2, 2, "else"},  {"le", 2, 2, "then"}, {"le", 3, 2, "else"},
                          {"eq", -5, -5, "then"}, {"eq", -5, 5, "else"}, {"lt", -1, 0, "then"}};
   for (const TCase &t : cases) {
     Messages.clear();
@@ -397,11 +331,13 @@ TEST_F(IOChain3, ExecNextGetsTheFollowingStepAndFailsAsTheLastStep) {
   QList<int> seenArgs;
   TIOChain3 *seen = nullptr;
   TIOChainList3 &c = Gen.newList()
-                         .execNext([&](TIOChain3 *Step, const QList<int> &Args) {
-                           seen = Step;
-                           seenArgs = Args;
-                           static_cast<TIOChain3setFrameSize *>(Step)->setFrameSize(128);
-                         }, {4, 5})
+                         .execNext(
+                             [&](TIOChain3 *Step, const QList<int> &Args) {
+                               seen = Step;
+                               seenArgs = Args;
+                               static_cast<TIOChain3setFrameSize *>(Step)->setFrameSize(128);
+                             },
+                             {4, 5})
                          .setFrameSize(2048);
   TIOChain3 *next = c.Step(1);
   c.run();
@@ -462,7 +398,7 @@ TEST_F(IOChain3, MethodsAreCalledByNameAndAnUnknownNameIsNamed) {
   TIOChainList3 &c = Gen.newList().poll(1, found).execMethod(gone, "ShowValues");
   c.run();
   delete gone;
-  Front.Answer(Front.Sent.size() - 1, Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
+  Front.Answer(Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
   EXPECT_EQ(Messages, QStringList{"method ShowValues: its object no longer exists"});
   EXPECT_TRUE(c.IsEnded());
 }
@@ -552,74 +488,6 @@ TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
   }
   Pump();
   EXPECT_EQ(Gen.ChainCount(), 3000) << "only the chains never run are left";
-}
-
-
-// ---------------------------------------------------------------- through the worker
-
-namespace {
-
-struct TLiveFixture : ::testing::Test {
-  TLiveFixture() {
-    App();
-    TDevSimOptions options;
-    options.UsePty = false;
-    Server.Start(options);
-    TOI &oi = Thread.DeviceIO().GetOI();
-    oi.SetProtocol(TOI::prModbusTcp);
-    oi.SetHost("127.0.0.1");
-    oi.SetPort(Server.TcpPort());
-    oi.SetTcpTimeout(2000);
-    Tool.SetDeviceAddr(1);
-    Gen.setDeviceFront(&Tool);
-    Gen.setOnMessage([this](const QString &Text) { Messages << Text; });
-  }
-  ~TLiveFixture() override { Server.Stop(); }
-  bool WaitFor(const QString &Text) {
-    QDeadlineTimer deadline(20000);
-    while (!Messages.contains(Text) && !deadline.hasExpired())
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return Messages.contains(Text);
-  }
-  QTemporaryDir Dir;
-  TSimDevice Device;
-  TDevSimServer Server{Device};
-  TDeviceThread Thread{Dir.filePath("debug.log"), QString()};
-  TDeviceTool Tool{Thread};
-  TIOChainGen Gen;
-  QStringList Messages;
-};
-
-} // namespace
-
-using IOChain3Live = TLiveFixture;
-
-TEST_F(IOChain3Live, SramFlashAndClockStepsStoreWhatTheDeviceHolds) {
-  Device.SetRegisters(TSimArea::Sram, 0x40, {0xA1B2, 0xC3D4});
-  Device.SetRegisters(TSimArea::Flash, 0x200, {0x1234, 0x5678, 0x9ABC});
-  const QDateTime moment(QDate(2025, 6, 7), QTime(8, 9, 10));
-  Device.SetClock(moment, false);
-  TIo sram(Words({0x41, 0x40})), flash, clock;
-  const uint16_t addr = 0x200;
-  const int count = 3;
-  uint8_t low = 0;
-  uint16_t word = 0;
-  Gen.newList()
-      .readSram(sram.In, sram.Out)
-      .readFlash(addr, low)
-      .readFlash(addr, word)
-      .readFlashStream(addr, count, flash.Out)
-      .readTime(0, clock.Out)
-      .msg("Готово")
-      .run();
-  ASSERT_TRUE(WaitFor("Готово")) << Messages.join("|").toStdString();
-  EXPECT_EQ(sram.Out.data(), Words({0x41, 0xC3D4, 0x40, 0xA1B2}));
-  EXPECT_EQ(low, 0x34);
-  EXPECT_EQ(word, 0x1234);
-  EXPECT_EQ(flash.Out.data(), Words({0x200, 0x1234, 0x201, 0x5678, 0x202, 0x9ABC}));
-  TResponseParser p;
-  p.Fill(clock.Out.data());
-  EXPECT_DOUBLE_EQ(p.ReadDouble(), QDateTimeToDateTime(moment));
 }
 
 #include "uIOChain3_test.moc"

@@ -2,7 +2,6 @@
 // page file, its refresh chain, the event ring and the writes a user makes.
 #include "uControls.h"
 #include "uDashboardFrame.h"
-#include "uDemoSession.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
 #include "uDemoDevice.h"
@@ -41,8 +40,6 @@ protected:
     ASSERT_TRUE(S.Start());
     Form = S.Form.get();
   }
-  void Settle() { S.WaitIdle(); }
-  QString Identify() { return S.Identify(); }
 
   template <typename T> QList<T *> Controls() const {
     QList<T *> out;
@@ -69,7 +66,7 @@ QDateTime At(int Minute) { return QDateTime(QDate(2026, 4, 1), QTime(9, Minute, 
 
 TEST_F(DashboardLink, DemoPagesNameOnlyRegistersAndSetpointsOfTheDemoDescriptor) {
   Start(true);
-  ASSERT_EQ(Identify(), "Готово");
+  ASSERT_EQ(S.Identify(), "Готово");
   const IXXMLNode root = Form->Descriptor()->Root;
   const int setpoints = root->SelectNodes("ustav/*[mreg]")->GetCount();
   for (const char *name : {"dashboard.XML", "deviceFrame.xml"}) {
@@ -90,16 +87,16 @@ TEST_F(DashboardLink, DemoPagesNameOnlyRegistersAndSetpointsOfTheDemoDescriptor)
 
 TEST_F(DashboardLink, RefreshShowsMeasuresClockAndNewestEventsAndWritesNothing) {
   Start(true);
-  ASSERT_EQ(Identify(), "Готово");
+  ASSERT_EQ(S.Identify(), "Готово");
   const int recordBytes = 9 + 2 * 6; // four event measures and two bit words
-  Device.SetFile(SimFileEventRing, BuildEventRing({{At(1), 1, 1, {}}, {At(2), 17, 0, {}}, {At(3), 2, 1, {}}},
-                                                             recordBytes, 256, 0),
+  Device.SetFile(SimFileEventRing,
+                 BuildEventRing({{At(1), 1, 1, {}}, {At(2), 17, 0, {}}, {At(3), 2, 1, {}}}, recordBytes, 256, 0),
                  recordBytes);
   Device.SetClock(QDateTime(QDate(2026, 4, 1), QTime(10, 20, 30)), false);
   const size_t mark = Device.RequestLog().size();
   TkvDashboardFrame *page = Form->DashboardFrame;
   page->Refresh();
-  Settle();
+  S.WaitIdle();
 
   // The demo's first tick: Ia raw 3200 (divisor 1), F 5000 / 100, temperature 31 (signed).
   const QMap<int, QString> expected{{200, "3200"}, {208, "50.0"}, {209, "31.0"}};
@@ -130,12 +127,16 @@ TEST_F(DashboardLink, RefreshShowsMeasuresClockAndNewestEventsAndWritesNothing) 
 
   // Two newer records, then an older one: the next refresh takes the two only.
   Device.SetFile(SimFileEventRing,
-                 BuildEventRing({{At(1), 1, 1, {}}, {At(2), 17, 0, {}}, {At(3), 2, 1, {}}, {At(4), 3, 0, {}},
-                                 {At(5), 1, 0, {}}, {At(0), 2, 0, {}}},
+                 BuildEventRing({{At(1), 1, 1, {}},
+                                 {At(2), 17, 0, {}},
+                                 {At(3), 2, 1, {}},
+                                 {At(4), 3, 0, {}},
+                                 {At(5), 1, 0, {}},
+                                 {At(0), 2, 0, {}}},
                                 recordBytes, 256, 0),
                  recordBytes);
   page->Refresh();
-  Settle();
+  S.WaitIdle();
   ASSERT_EQ(view->topLevelItemCount(), 5);
   EXPECT_EQ(view->topLevelItem(0)->text(0), "26-04-01 09:05:00.000");
   EXPECT_EQ(view->topLevelItem(4)->text(0), "26-04-01 09:01:00.000");
@@ -146,9 +147,9 @@ TEST_F(DashboardLink, RefreshShowsMeasuresClockAndNewestEventsAndWritesNothing) 
 
 TEST_F(DashboardLink, UserPressesWriteOneRegister) {
   Start(true);
-  ASSERT_EQ(Identify(), "Готово");
+  ASSERT_EQ(S.Identify(), "Готово");
   Form->DashboardFrame->Refresh();
-  Settle();
+  S.WaitIdle();
   Form->SetLoggedIn(true);
   TBitregGroupBox *virt = nullptr;
   for (TBitregGroupBox *g : Controls<TBitregGroupBox>())
@@ -158,7 +159,7 @@ TEST_F(DashboardLink, UserPressesWriteOneRegister) {
   ASSERT_GE(virt->BitList()->Count(), 2);
   size_t mark = Device.RequestLog().size();
   QTest::mouseClick(virt->BitList()->Item(1)->Circle(), Qt::LeftButton);
-  Settle();
+  S.WaitIdle();
   EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 23 2"});
 
   TParamEnum *mode = Controls<TParamEnum>().value(0);
@@ -167,39 +168,44 @@ TEST_F(DashboardLink, UserPressesWriteOneRegister) {
   EXPECT_EQ(mode->List()->currentText(), "Введен");
   mark = Device.RequestLog().size();
   emit mode->List()->activated(0);
-  Settle();
+  S.WaitIdle();
   EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 30 0"});
   EXPECT_EQ(mode->List()->currentText(), "Выведен");
 }
 
 TEST_F(DashboardLink, IdentificationWithoutAPanelFileEndsReady) {
   Start(false);
-  EXPECT_EQ(Identify(), "Готово");
+  EXPECT_EQ(S.Identify(), "Готово");
   EXPECT_TRUE(ControlsOf(Form->DashboardFrame->Panel, false).isEmpty());
 }
 
 TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   Start(true);
-  ASSERT_EQ(Identify(), "Готово");
+  ASSERT_EQ(S.Identify(), "Готово");
   TPlainConversion conversion;
   SetUstavConversion(&conversion);
   Form->NDeviceBoard->trigger();
   auto *boards = Form->findChild<TkvDeviceBoardFrame *>();
   ASSERT_TRUE(boards);
-  Settle();
+  S.WaitIdle();
   boards->ListBox->setCurrentRow(1); // the setpoint board
-  Settle();
-  TUstavPanel *first = nullptr;
-  for (QWidget *w : ControlsOf(boards->Panel, true))
-    if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
-      first = u;
+  S.WaitIdle();
+  // The panel of the first setpoint on the board shown.
+  auto firstSetpoint = [boards] {
+    TUstavPanel *found = nullptr;
+    for (QWidget *w : ControlsOf(boards->Panel, true))
+      if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
+        found = u;
+    return found;
+  };
+  TUstavPanel *first = firstSetpoint();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->Edit(1)->text(), "6000"); // group 2 of the first setpoint, read by the refresh
   Form->SetLoggedIn(true);
   size_t mark = Device.RequestLog().size();
   first->Edit(1)->setText("6100");
   QTest::keyClick(first->Edit(1), Qt::Key_Return);
-  Settle();
+  S.WaitIdle();
   EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 150 6100"});
   EXPECT_EQ(first->Edit(1)->text(), "6100");
 
@@ -207,7 +213,7 @@ TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   Device.SetRegister(TSimArea::Holding, 152, 0x00F0);
   mark = Device.RequestLog().size();
   boards->WriteSetpoint(152, 8, 8);
-  Settle();
+  S.WaitIdle();
   EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 152 248"});
 
   // After the designer's Apply (as the setup command does it) the copies still write.
@@ -216,15 +222,12 @@ TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   designer->LoadFrom(boards->Panel);
   designer->ApplyTo(boards->Panel);
   boards->BindControls();
-  first = nullptr;
-  for (QWidget *w : ControlsOf(boards->Panel, true))
-    if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
-      first = u;
+  first = firstSetpoint();
   ASSERT_TRUE(first);
   mark = Device.RequestLog().size();
   first->Edit(0)->setText("4900");
   QTest::keyClick(first->Edit(0), Qt::Key_Return);
-  Settle();
+  S.WaitIdle();
   EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 100 4900"});
   SetUstavConversion(nullptr);
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();

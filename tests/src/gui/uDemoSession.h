@@ -1,11 +1,12 @@
 #pragma once
-// The main window against the in-process demo terminal over Modbus TCP: a
-// scratch work folder and per-user store, devsim serving the demo device,
-// and identification run to its end. Shared by the page tests and the
-// screenshot program.
+// The main window against the in-process demo terminal over Modbus TCP or a
+// pseudo-terminal: a scratch work folder and per-user store, devsim serving
+// the demo device, and identification run to its end. Shared by the GUI link
+// tests and the screenshot program.
 #include "uAppIniFile.h"
 #include "uDemoDevice.h"
 #include "uDevSimServer.h"
+#include "uFiles.h"
 #include "uIOChain3.h"
 #include "uMainForm.h"
 #include "uPlacement.h"
@@ -14,7 +15,6 @@
 #include "uTextCodec.h"
 
 #include <QDir>
-#include <QFile>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,7 +23,6 @@
 class TDemoSession {
 public:
   TDemoSession() {
-    FOldCurrent = QDir::currentPath();
     RegUseStoreFile(Dir.filePath("user.conf"));
     MultiLingual() = TMultiLingual();
     LoadDemoDevice(Device);
@@ -34,26 +33,29 @@ public:
     QDir::setCurrent(FOldCurrent);
   }
 
-  // Starts devsim and the window; Extra is appended to the settings file.
-  // False when the window could not start.
-  bool Start(const QString &Extra = {}) {
+  // Starts devsim over a pseudo-terminal or 127.0.0.1.
+  void Serve(bool Pty) {
     Server = std::make_unique<TDevSimServer>(Device);
     TDevSimOptions o;
-    o.UsePty = false;
+    o.UsePty = Pty;
+    o.UseTcp = !Pty;
     Server->Start(o);
-    QString ini = QString("[setup]\ncustom=0\npasswdExpirationPeriod=60\nprotocol=modbustcp\n"
-                          "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=5000\n"
-                          "[debug]\npoll=0\n")
-                      .arg(Server->TcpPort()) +
-                  Extra;
-    QFile f(Dir.filePath("kv.ini"));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-      return false;
-    f.write(ToWin1251(ini));
-    f.close();
-    FIni = std::make_unique<TAppIniFile>(f.fileName());
+  }
+  // The window with the settings text Ini; false when it could not start.
+  bool Open(const QString &Ini) {
+    SaveFileBytes(Dir.filePath("kv.ini"), ToWin1251(Ini));
+    FIni = std::make_unique<TAppIniFile>(Dir.filePath("kv.ini"));
     Form = std::make_unique<TMainForm>(*FIni, Dir.path() + "/");
     return Form->FormShow();
+  }
+  // Devsim over TCP and the window; Extra is appended to the settings file.
+  bool Start(const QString &Extra = {}) {
+    Serve(false);
+    return Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=60\nprotocol=modbustcp\n"
+                        "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=5000\n"
+                        "[debug]\npoll=0\n")
+                    .arg(Server->TcpPort()) +
+                Extra);
   }
 
   QString Status() const { return Form->StatusBar_->currentMessage(); }
@@ -74,6 +76,6 @@ public:
   std::unique_ptr<TMainForm> Form;
 
 private:
-  QString FOldCurrent;
+  QString FOldCurrent = QDir::currentPath();
   std::unique_ptr<TAppIniFile> FIni;
 };

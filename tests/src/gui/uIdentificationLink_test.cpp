@@ -34,11 +34,6 @@ enum class TLink { Tcp, Pty };
 
 class IdentificationLink : public TShownCapture, public ::testing::WithParamInterface<TLink> {
 protected:
-  void SetUp() override {
-    TShownCapture::SetUp();
-    LoadDemoDevice(Device);
-  }
-
   // Starts devsim and a main window whose settings file holds Extra after the link.
   void Start(const QString &Extra = "[debug]\npoll=0\n", int Custom = 0) {
     S.Serve(GetParam() == TLink::Pty);
@@ -58,16 +53,14 @@ protected:
     ASSERT_TRUE(S.Open(ini));
   }
 
-  QString Status() const { return S.Status(); }
-
-  // Runs "Опрос" and waits until the script has ended with "Готово" or an error.
+  // Runs "Опрос" to its end; the last status text.
   QString Identify() {
-    // The script has ended once its chains are gone and the link is idle.
-    Form->aMonitorPoll->trigger();
-    S.WaitIdle();
-    if (Status() != "Готово")
-      std::cerr << "log tail:\n" << Logger().Lines().mid(std::max<qsizetype>(0, Logger().Lines().size() - 400)).join("\n").toStdString() << "\n";
-    return Status();
+    const QString status = S.Identify();
+    if (status != "Готово")
+      std::cerr << "log tail:\n"
+                << Logger().Lines().mid(std::max<qsizetype>(0, Logger().Lines().size() - 400)).join("\n").toStdString()
+                << "\n";
+    return status;
   }
 
   int FrameReads(int FileNo) const {
@@ -88,7 +81,7 @@ protected:
     Device.SetFile(DemoDevice::FlashFileNo, img, DemoDevice::FlashFrameBytes);
   }
 
-  TLinkSession S;
+  TDemoSession S;
   const QTemporaryDir &FDir = S.Dir;
   TSimDevice &Device = S.Device;
   std::unique_ptr<TDevSimServer> &Server = S.Server;
@@ -107,8 +100,8 @@ TEST_P(IdentificationLink, FirstIdentificationDecodesCachesAndReachesEveryPage) 
   ASSERT_TRUE(desc->Ready);
   EXPECT_EQ(Form->DashboardFrame->Descriptor(), desc);
   EXPECT_EQ(Form->OscHeadFrame->Descriptor(), desc);
-  for (const IXXMLNode &root : {Form->ParamFrame->Descriptor(), Form->UstavFrame->Descriptor(),
-                                Form->EventFrame->Descriptor()}) {
+  for (const IXXMLNode &root :
+       {Form->ParamFrame->Descriptor(), Form->UstavFrame->Descriptor(), Form->EventFrame->Descriptor()}) {
     ASSERT_TRUE(root);
     EXPECT_EQ(root->GetNodeName(), "device-descriptor");
   }
@@ -143,9 +136,7 @@ TEST_P(IdentificationLink, CacheThatCannotBeWrittenIsLoggedAndTheDeviceIsIdentif
   Start();
   // A file where the cache folder should be: nothing can be written in it.
   ASSERT_TRUE(QDir(FDir.filePath("cache")).removeRecursively());
-  QFile blocker(FDir.filePath("cache"));
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
+  SaveFileBytes(FDir.filePath("cache"), {});
   const qsizetype before = Logger().Lines().filter("cache not written").size();
   ASSERT_EQ(Identify(), "Готово");
   EXPECT_TRUE(Form->Descriptor()->Ready);
@@ -216,9 +207,9 @@ TEST_P(IdentificationLink, WithoutCustomLogicTheFlashIsNotRead) {
   ASSERT_EQ(Identify(), "Готово");
   EXPECT_EQ(FrameReads(DemoDevice::FlashFileNo), 0);
   EXPECT_FALSE(QFile::exists(FDir.filePath("head.bin")));
-  EXPECT_EQ(Form->Descriptor()->Root->GetStrNode(
-                "param/input-output/param-bitreg[record-type=17]/string[ider=0]/value"),
-            "Дискретный вход 1");
+  EXPECT_EQ(
+      Form->Descriptor()->Root->GetStrNode("param/input-output/param-bitreg[record-type=17]/string[ider=0]/value"),
+      "Дискретный вход 1");
 }
 
 TEST_P(IdentificationLink, ChosenDeviceNumberIsReadAsHexadecimal) {
@@ -228,7 +219,7 @@ TEST_P(IdentificationLink, ChosenDeviceNumberIsReadAsHexadecimal) {
   Form->cbDevNo->setCurrentIndex(0);
   emit Form->cbDevNo->activated(0);
   S.WaitIdle();
-  EXPECT_EQ(Status(), "Готово");
+  EXPECT_EQ(S.Status(), "Готово");
   EXPECT_EQ(Form->Identification()->DeviceAddr(), 26);
   EXPECT_TRUE(Form->Descriptor()->Ready);
 }
@@ -258,7 +249,7 @@ TEST_P(IdentificationLink, SilentDeviceLeavesTheProgramPollingWithoutDialogs) {
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
   // Once the device answers, the timer identifies it.
   Device.SetFault(TSimFault());
-  QTest::qWaitFor([this] { return Status() == "Готово"; }, 30000);
+  QTest::qWaitFor([this] { return S.Status() == "Готово"; }, 30000);
   EXPECT_TRUE(Form->Descriptor()->Ready);
 }
 
@@ -286,7 +277,7 @@ TEST_P(IdentificationLink, TimerStartsNoIdentificationWhileOneIsUnderWay) {
   late.Count = 2;
   Device.SetFault(late);
   Start("[timer]\ninterval=600000\n");
-  EXPECT_TRUE(tickUntil([this] { return Status() == "Готово"; })) << Status().toStdString();
+  EXPECT_TRUE(tickUntil([this] { return S.Status() == "Готово"; })) << S.Status().toStdString();
   EXPECT_EQ(polls(), 1);
   EXPECT_TRUE(Form->Descriptor()->Ready);
 
@@ -324,6 +315,10 @@ TEST_P(IdentificationLink, PasswordIsReReadAndComparedExactly) {
     EXPECT_EQ(dlg->ErrorText(), c.Accepted ? "" : "Неправильный пароль - повторите ввод") << c.Typed;
     dlg->hide();
   }
+  // The rights end with the next identification.
+  Form->SetLoggedIn(true);
+  ASSERT_EQ(Identify(), "Готово");
+  EXPECT_FALSE(Form->IsLoggedIn());
 }
 
 TEST_P(IdentificationLink, IdentificationDuringTheDialogAcceptsNoEmptyEntry) {
@@ -343,28 +338,6 @@ TEST_P(IdentificationLink, IdentificationDuringTheDialogAcceptsNoEmptyEntry) {
   EXPECT_NE(dlg->result(), QDialog::Accepted);
   EXPECT_FALSE(Form->IsLoggedIn());
   dlg->hide();
-}
-
-TEST_P(IdentificationLink, IdentificationDropsTheRights) {
-  Start();
-  ASSERT_EQ(Identify(), "Готово");
-  Form->SetLoggedIn(true);
-  EXPECT_TRUE(Form->IsLoggedIn());
-  ASSERT_EQ(Identify(), "Готово");
-  EXPECT_FALSE(Form->IsLoggedIn());
-}
-
-TEST_P(IdentificationLink, RightsLapseAtTheConfiguredPeriod) {
-  Start();
-  QDateTime now(QDate(2024, 1, 1), QTime(12, 0, 0));
-  Form->SetClock([&now] { return now; });
-  Form->SetLoggedIn(true);
-  now = now.addSecs(59);
-  Form->TimerTimer();
-  EXPECT_TRUE(Form->IsLoggedIn());
-  now = now.addSecs(1);
-  EXPECT_FALSE(Form->IsLoggedIn()); // asked between two ticks: the lapse counts at once
-  Form->SetClock({});
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, IdentificationLink, ::testing::Values(TLink::Tcp, TLink::Pty),

@@ -25,7 +25,6 @@ protected:
   void SetUp() override {
     TShownCapture::SetUp();
     QDir::setCurrent(S.Dir.path());
-    LoadDemoDevice(Device);
     Device.SetAddress(Unit);
     S.Serve(false);
     Agent.Channels = {{1, 3, QStringLiteral("Left bus")}};
@@ -62,9 +61,9 @@ protected:
   void ExpectIdentifiedOverTheTarget() {
     EXPECT_TRUE(Form->Descriptor()->Ready);
     const QStringList log = Logger().Lines().join('\n').split('\n');
-    for (const QString &line : {QStringLiteral("agent host 127.0.0.1"),
-                                QStringLiteral("agent port %1").arg(Server->TcpPort()),
-                                QStringLiteral("agent unit %1").arg(Unit)})
+    for (const QString &line :
+         {QStringLiteral("agent host 127.0.0.1"), QStringLiteral("agent port %1").arg(Server->TcpPort()),
+          QStringLiteral("agent unit %1").arg(Unit)})
       EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const QString &L) { return L.endsWith(line); }))
           << line.toStdString();
     EXPECT_FALSE(QFile::exists(QDir(Form->GetTempFolder()).filePath("dump1")));
@@ -75,7 +74,7 @@ protected:
     EXPECT_TRUE(Shown.isEmpty()) << Shown.join('|').toStdString();
   }
 
-  TLinkSession S;
+  TDemoSession S;
   TSimDevice &Device = S.Device;
   TSimAgent Agent;
   std::unique_ptr<TDevSimServer> &Server = S.Server;

@@ -1,5 +1,6 @@
 #include "uIdentification.h"
 
+#include "../../common/uErrorOf.h"
 #include "crc.h"
 #include "uErrors.h"
 
@@ -9,16 +10,6 @@
 void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
 
 namespace {
-// The text of the error Fn throws, or "no error".
-template <typename F> QString ErrorOf(F &&Fn) {
-  try {
-    Fn();
-  } catch (const EKvError &e) {
-    return e.Text();
-  }
-  return "no error";
-}
-
 QByteArray Words(std::initializer_list<uint16_t> W) {
   QByteArray b;
   for (uint16_t w : W) {
@@ -99,8 +90,8 @@ TEST(Identification, FlashHeaderCrcIsCheckedOverItsFirstFourteenBytes) {
 TEST(Identification, SubFileStartNeedsFormatOneAndSixFiles) {
   EXPECT_EQ(FlashSubFileStart(FlashHead(1, 6, {1, 2, 3, 4, 5, 0x1234}), 5), 0x1234);
   EXPECT_EQ(FlashSubFileStart(FlashHead(1, 6, {1, 2, 3, 4, 5, 64}), 0), 1);
-  for (const QByteArray &head : {FlashHead(1, 5, {1, 2, 3, 4, 5, 64}), FlashHead(2, 6, {1, 2, 3, 4, 5, 64}),
-                                 QByteArray()})
+  for (const QByteArray &head :
+       {FlashHead(1, 5, {1, 2, 3, 4, 5, 64}), FlashHead(2, 6, {1, 2, 3, 4, 5, 64}), QByteArray()})
     EXPECT_EQ(ErrorOf([&] { FlashSubFileStart(head, 5); }), "Ошибка формата FLASH");
   EXPECT_THROW(FlashSubFileStart(FlashHead(1, 6, {}), 6), EKvRange);
 }
@@ -109,15 +100,16 @@ TEST(Identification, CalibrationCountAboveThirtyTwoIsRefused) {
   EXPECT_EQ(CalibrationItemCount(0), 0);
   EXPECT_EQ(CalibrationItemCount(32), 128);
   for (int n : {33, 64, 255})
-    EXPECT_EQ(ErrorOf([&] { CalibrationItemCount(n); }), QString("Ошибка калибровки: недопустимое число записей %1").arg(n));
+    EXPECT_EQ(ErrorOf([&] { CalibrationItemCount(n); }),
+              QString("Ошибка калибровки: недопустимое число записей %1").arg(n));
 }
 
 TEST(Identification, PasswordRangeMustLieInTheRegisterImage) {
   const struct {
     int Reg, Count;
     bool Valid;
-  } cases[] = {{0, 1, true},       {1022, 2, true},    {1023, 1, true}, {1023, 2, false},
-               {0xFFFF, 0xFFFF, false}, {-1, 2, false}, {10, 0, false}};
+  } cases[] = {{0, 1, true},   {1022, 2, true}, {1023, 1, true}, {1023, 2, false}, {0xFFFF, 0xFFFF, false},
+               {-1, 2, false}, {10, 0, false}};
   for (const auto &c : cases)
     EXPECT_EQ(IsPasswdRangeValid(c.Reg, c.Count), c.Valid) << c.Reg << " " << c.Count;
 }

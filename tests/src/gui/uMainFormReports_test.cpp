@@ -2,11 +2,8 @@
 // the event report tab, its alarm report saved as PDF from the preview.
 #include "uMainForm.h"
 
-#include "uDemoSession.h"
-
 #include "uEventFrame.h"
 #include "uEventPDFReportFrame.h"
-#include "uFileDialogSink.h"
 #include "uFiles.h"
 #include "uLinkKit.h"
 #include "uReportPreviewForm.h"
@@ -39,10 +36,6 @@ class MainFormReports : public TShownCapture {
 protected:
   void SetUp() override {
     TShownCapture::SetUp();
-    FOldDialog = SetFileDialogSink([this](const TFileDialogRequest &R) {
-      Asked << R.Caption;
-      return Answer;
-    });
     FOldHook = SetReportPreviewHook([this](const TReportDocument &Doc) {
       ++Previews;
       TReportPreviewForm preview(Doc);
@@ -52,7 +45,6 @@ protected:
   }
   void TearDown() override {
     SetReportPreviewHook(FOldHook);
-    SetFileDialogSink(FOldDialog);
     TShownCapture::TearDown();
   }
   TEventPDFReportFrame *ReportFrame() const {
@@ -61,12 +53,9 @@ protected:
   }
 
   TDemoSession S;
-  QStringList Asked;
-  QString Answer;
   int Previews = 0;
 
 private:
-  TFileDialogSink FOldDialog;
   TReportPreviewHook FOldHook;
 };
 } // namespace
@@ -88,8 +77,8 @@ TEST_F(MainFormReports, RegisterMapAndAlarmReportSavedAsPdfFromThePreview) {
   EXPECT_TRUE(RunTool("pdftotext", {Answer, "-"}).contains("Адреса, hex"));
 
   // The shipped template, beside the program.
-  ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/src/resources/EventReportTemplate.xml",
-                          S.Dir.filePath("EventReportTemplate.xml")));
+  ASSERT_TRUE(
+      QFile::copy(KV_SOURCE_DIR "/src/resources/EventReportTemplate.xml", S.Dir.filePath("EventReportTemplate.xml")));
   S.Form->EventFrame->ReadEventLog();
   S.WaitIdle();
   const TEventLogItems &records = S.Form->EventFrame->Items();
@@ -114,8 +103,8 @@ TEST_F(MainFormReports, RegisterMapAndAlarmReportSavedAsPdfFromThePreview) {
   const QString fonts = RunTool("pdffonts", {Answer});
   EXPECT_TRUE(fonts.contains("DejaVuSans")) << fonts.toStdString();
   // The "emb" column is the first of the three yes/no columns.
-  EXPECT_FALSE(fonts.contains(QRegularExpression(R"(\s+no\s+(yes|no)\s+(yes|no)\s+\d+\s+\d+\s*$)",
-                                                 QRegularExpression::MultilineOption)))
+  EXPECT_FALSE(fonts.contains(
+      QRegularExpression(R"(\s+no\s+(yes|no)\s+(yes|no)\s+\d+\s+\d+\s*$)", QRegularExpression::MultilineOption)))
       << fonts.toStdString();
 
   // Save As on this tab writes the template; the next opening reads it back.

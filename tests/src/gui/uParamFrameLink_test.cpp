@@ -3,9 +3,7 @@
 #include "uParamFrame.h"
 
 #include "../pages/xlsxDump.h"
-#include "uDemoSession.h"
 #include "uExcelFrame.h"
-#include "uFileDialogSink.h"
 #include "uLinkKit.h"
 #include "uModbus.h"
 #include "uPageControlHelper.h"
@@ -94,19 +92,16 @@ TEST_F(ParamFrameLink, WriteAllWritesExactlyTheEditedRows) {
 
 TEST_F(ParamFrameLink, ExportedWorkbookHoldsTheGridWithRealTexts) {
   Start(0);
-  QString answer;
-  const TFileDialogSink old = SetFileDialogSink([&answer](const TFileDialogRequest &) { return answer; });
   TExcelFrame excel;
   excel.PrepareSheet(1, "Параметры");
   excel.SetCell(40, 2, "stale");
   Page->ExportToExcel(&excel, 1);
   excel.SaveAs(); // cancelled
   EXPECT_FALSE(QFile::exists(S.Dir.filePath("params.xlsx")));
-  answer = S.Dir.filePath("params.xlsx");
+  Answer = S.Dir.filePath("params.xlsx");
   excel.SaveAs();
-  SetFileDialogSink(old);
 
-  const QJsonObject d = DumpXlsx(answer);
+  const QJsonObject d = DumpXlsx(Answer);
   ASSERT_FALSE(d.contains("error")) << d["error"].toString().toStdString();
   const QJsonObject sheet = d["sheets"].toArray()[0].toObject();
   EXPECT_EQ(sheet["name"].toString(), "Параметры");

@@ -1,8 +1,8 @@
 // The setpoints page and a local setpoint set against the in-process demo
 // terminal: edit mode, limits, bit rows, set files and local writes.
 #include "uUstavFrame.h"
+#include "../../common/uErrorOf.h"
 
-#include "uDemoSession.h"
 #include "uErrors.h"
 #include "uLinkKit.h"
 #include "uModbus.h"
@@ -146,12 +146,7 @@ TEST_F(UstavFrameLink, SetFileRoundTripsThroughALocalSetAndItsWrite) {
 
   TkvUstavLocalFrame bad(Page);
   bad.Init();
-  try {
-    bad.LoadFromFile(S.Dir.filePath("missing.us"));
-    ADD_FAILURE() << "loaded";
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "invalid format");
-  }
+  EXPECT_EQ(ErrorOf([&] { bad.LoadFromFile(S.Dir.filePath("missing.us")); }), "invalid format");
 }
 
 TEST_F(UstavFrameLink, SingleGroupDeviceNeverTouchesRegisterZeroOr65535) {

@@ -1,4 +1,5 @@
 #include "uControls.h"
+#include "../../common/uErrorOf.h"
 
 #include "uBitListDialog.h"
 #include "uDashboardFrame.h"
@@ -17,15 +18,14 @@ namespace {
 std::unique_ptr<TSimpleDeviceDescriptor> SmallDescriptor() {
   auto d = std::make_unique<TSimpleDeviceDescriptor>();
   d->Document = NewXMLDocument();
-  d->Document->LoadXML(
-      "<device-descriptor><param><input-output><param-bitreg><mreg>20</mreg><modbus-acc>3</modbus-acc>"
-      "<record-type>20</record-type><caption>Входы</caption>"
-      "<string><ider>0</ider><value>A</value></string><string><ider>1</ider><value>B</value></string>"
-      "<string><ider>2</ider><value>C</value></string><string><ider>3</ider><value>D</value></string>"
-      "<string><ider>4</ider><value>E</value></string></param-bitreg></input-output></param>"
-      "<ustav><ustav-bit><mreg>100</mreg><record-type>53</record-type><modbus-acc>3</modbus-acc>"
-      "<string>Пуск</string><string><ider>3</ider><value>Бит 3</value></string></ustav-bit></ustav>"
-      "</device-descriptor>");
+  d->Document->LoadXML("<device-descriptor><param><input-output><param-bitreg><mreg>20</mreg><modbus-acc>3</modbus-acc>"
+                       "<record-type>20</record-type><caption>Входы</caption>"
+                       "<string><ider>0</ider><value>A</value></string><string><ider>1</ider><value>B</value></string>"
+                       "<string><ider>2</ider><value>C</value></string><string><ider>3</ider><value>D</value></string>"
+                       "<string><ider>4</ider><value>E</value></string></param-bitreg></input-output></param>"
+                       "<ustav><ustav-bit><mreg>100</mreg><record-type>53</record-type><modbus-acc>3</modbus-acc>"
+                       "<string>Пуск</string><string><ider>3</ider><value>Бит 3</value></string></ustav-bit></ustav>"
+                       "</device-descriptor>");
   d->Root = d->Document->GetDocumentElement();
   return d;
 }
@@ -56,12 +56,10 @@ TEST(Controls, PageWithEveryClassRoundTripsByteForByte) {
     WriteObject("element", w, doc->GetDocumentElement());
   const QByteArray first = FormatXMLDocument(doc);
   const QString text = QString::fromUtf8(first);
-  EXPECT_TRUE(text.contains("<Style>fsBold,fsItalic</Style>")) << text.toStdString();
-  EXPECT_TRUE(text.contains("<bitmap>101</bitmap>"));
-  EXPECT_TRUE(text.contains("<Kind>dtCurrent</Kind>"));
-  EXPECT_TRUE(text.contains("<LabelPosition>lpAbove</LabelPosition>"));
-  EXPECT_TRUE(text.contains("<Color>1193046</Color>"));
-  EXPECT_TRUE(text.contains("<onColor>-16777201</onColor>"));
+  for (const char *part :
+       {"<Style>fsBold,fsItalic</Style>", "<bitmap>101</bitmap>", "<Kind>dtCurrent</Kind>",
+        "<LabelPosition>lpAbove</LabelPosition>", "<Color>1193046</Color>", "<onColor>-16777201</onColor>"})
+    EXPECT_TRUE(text.contains(part)) << part;
   EXPECT_EQ(text.count("<Font>"), ControlClassNames().size() + 2 + 1); // the labeled date writes Font twice
 
   QWidget again;
@@ -86,20 +84,10 @@ TEST(Controls, PageLoadErrorsAreReportedAndLoadingGoesOn) {
   host.Report = [&](const QString &T) { reported << T; };
   frame.SetHost(host);
   const QString missing = dir.filePath("none.xml");
-  try {
-    frame.LoadFromFile(missing);
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "cannot open " + missing);
-  }
+  EXPECT_EQ(ErrorOf([&] { frame.LoadFromFile(missing); }), "cannot open " + missing);
   const QString broken = dir.filePath("broken.xml");
   SaveFileBytes(broken, "<document>\n<element><class>TLabelA</class>\n<Left>1</Top>\n</document>\n");
-  try {
-    frame.LoadFromFile(broken);
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_TRUE(e.Text().endsWith("\rЪ<Left>1</Top>")) << e.Text().toStdString();
-  }
+  EXPECT_TRUE(ErrorOf([&] { frame.LoadFromFile(broken); }).endsWith("\rЪ<Left>1</Top>"));
   const QString odd = dir.filePath("odd.xml");
   SaveFileBytes(odd, ToWin1251("<?xml version=\"1.0\" encoding=\"windows-1251\"?><document>"
                                "<element><class>TNoSuch</class></element>"
@@ -108,8 +96,8 @@ TEST(Controls, PageLoadErrorsAreReportedAndLoadingGoesOn) {
                                "<element><class>TEventView</class><width1>-3</width1></element>"
                                "<element><class>TLabelA</class><Caption>Последний</Caption></element></document>"));
   frame.LoadFromFile(odd);
-  EXPECT_EQ(reported, (QStringList{"Class TNoSuch not found", "'abc' is not a valid integer value",
-                                   "range check error: -3"}));
+  EXPECT_EQ(reported,
+            (QStringList{"Class TNoSuch not found", "'abc' is not a valid integer value", "range check error: -3"}));
   const QList<QWidget *> controls = ControlsOf(frame.Panel, false);
   ASSERT_EQ(controls.size(), 4);
   EXPECT_EQ(static_cast<TDateTimeEdit *>(controls[1])->Kind(), kvc::dtCore); // unknown identifier: default
@@ -118,12 +106,8 @@ TEST(Controls, PageLoadErrorsAreReportedAndLoadingGoesOn) {
 
   // A class without stored properties is refused by name.
   QObject plain;
-  try {
-    ReadProperties(NewXMLDocument()->CreateElement("x"), &plain, "TNoList");
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "unsuppoorted property for TNoList");
-  }
+  EXPECT_EQ(ErrorOf([&] { ReadProperties(NewXMLDocument()->CreateElement("x"), &plain, "TNoList"); }),
+            "unsuppoorted property for TNoList");
 }
 
 TEST(Controls, ControlRules) {

@@ -1,5 +1,6 @@
 // The control placer, the board designer and the property editor, offscreen.
 #include "uControlPlacer.h"
+#include "../../common/uErrorOf.h"
 #include "uControls.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
@@ -25,16 +26,18 @@ std::unique_ptr<TSimpleDeviceDescriptor> Descriptor() {
       "<measure-item><modbus-acc>1</modbus-acc><string>Ток B</string><mreg>201</mreg></measure-item></measure>"
       "<ustav><ustav-level><string><ider>1</ider><value>МТЗ</value></string>"
       "<string><ider>2</ider><value>ЗМН</value></string></ustav-level>"
-      "<ustav-num><modbus-acc>3</modbus-acc><string>Ток МТЗ</string><byte-level-mask>1</byte-level-mask><mreg>100</mreg></ustav-num>"
-      "<ustav-num><modbus-acc>3</modbus-acc><string>Напряжение</string><byte-level-mask>2</byte-level-mask><mreg>101</mreg></ustav-num>"
+      "<ustav-num><modbus-acc>3</modbus-acc><string>Ток "
+      "МТЗ</string><byte-level-mask>1</byte-level-mask><mreg>100</mreg></ustav-num>"
+      "<ustav-num><modbus-acc>3</modbus-acc><string>Напряжение</string><byte-level-mask>2</byte-level-mask><mreg>101</"
+      "mreg></ustav-num>"
       "</ustav></device-descriptor>");
   d->Root = d->Document->GetDocumentElement();
   return d;
 }
 
 void Press(QWidget *W, QEvent::Type Type, const QPoint &Local, Qt::MouseButtons Buttons) {
-  QMouseEvent e(Type, Local, W->mapToGlobal(Local), Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                Buttons, Qt::NoModifier);
+  QMouseEvent e(Type, Local, W->mapToGlobal(Local), Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, Buttons,
+                Qt::NoModifier);
   QCoreApplication::sendEvent(W, &e);
 }
 } // namespace
@@ -133,17 +136,11 @@ TEST(Designer, SetpointLevelRefreshesItsNumberRowAndTheTableIsChecked) {
   EXPECT_EQ(props.RowOf("EditLabel"), -1);
 
   QWidget plain;
-  try {
-    props.SetControl(&plain);
-    FAIL();
-  } catch (const EKvAssert &e) {
-    EXPECT_EQ(e.Text(), "unknown control QWidget");
-  }
-  try {
-    TPropertyForm bad(nullptr, "<document><object class=\"TLabelA\"><property name=\"Color\" dialog=\"TPenDialog\"/>"
-                               "</object></document>");
-    FAIL();
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "invalid dialog TPenDialog");
-  }
+  EXPECT_THROW(props.SetControl(&plain), EKvAssert);
+  EXPECT_EQ(ErrorOf([&] { props.SetControl(&plain); }), "unknown control QWidget");
+  EXPECT_EQ(ErrorOf([] {
+              TPropertyForm bad(nullptr, "<document><object class=\"TLabelA\"><property name=\"Color\" "
+                                         "dialog=\"TPenDialog\"/></object></document>");
+            }),
+            "invalid dialog TPenDialog");
 }

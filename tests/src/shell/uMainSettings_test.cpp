@@ -1,9 +1,9 @@
 #include "uMainSettings.h"
 
 #include "uAppIniFile.h"
+#include "uFiles.h"
 #include "uTextCodec.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -12,43 +12,33 @@ class MainSettingsTest : public ::testing::Test {
 protected:
   TMainSettings ReadIni(const QString &Text) {
     const QString path = FDir.filePath("kv.ini");
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(ToWin1251(Text));
-    f.close();
+    SaveFileBytes(path, ToWin1251(Text));
     return TMainSettings::Read(TAppIniFile(path), "/opt/kv/");
   }
   QTemporaryDir FDir;
 };
+
+// Timer, custom, loops, sleep, timeout, password period, poll pause, error limit and sleep.
+std::vector<int> Numbers(const TMainSettings &S) {
+  return {S.TimerIntervalMs,        S.Custom,    S.LoopCount,  S.SleepBeforeMs, S.TimeoutMs,
+          S.PasswdExpirationPeriod, S.PollPause, S.ErrorLimit, S.ErrorSleep};
+}
+QStringList Texts(const TMainSettings &S) {
+  return {S.TempFolder, S.DashboardFile, S.Lang, S.Logo, S.LogoDevice, S.LoadDesc, S.BaudRates.join(',')};
+}
 } // namespace
 
 TEST_F(MainSettingsTest, EmptyFileGivesEveryDefault) {
   const TMainSettings s = ReadIni("");
-  EXPECT_FALSE(s.SmartDesc);
-  EXPECT_EQ(s.TempFolder, "/opt/kv/");
-  EXPECT_EQ(s.DashboardFile, "/opt/kv/dashboard.XML");
-  EXPECT_EQ(s.TimerIntervalMs, 2000);
-  EXPECT_EQ(s.Lang, "RU");
-  EXPECT_EQ(s.Custom, -1);
+  EXPECT_EQ(Numbers(s), (std::vector<int>{2000, -1, 5, 0, 50, 300, 4, 3, 50}));
+  EXPECT_EQ(Texts(s), QStringList({"/opt/kv/", "/opt/kv/dashboard.XML", "RU", "ВАРНОК", "TMV31", "", "38400"}));
   const TMenuVisibility &v = s.Visible;
-  for (bool b : {v.CustomLogic, v.Control, v.DeviceBoard, v.DeviceType, v.CoreDate, v.DescDate, v.Modbus, v.Log,
-                 v.EventReport, v.EventExport, v.MMSConfig, v.ModbusTcp, v.AgentClient})
+  for (bool b :
+       {v.CustomLogic, v.Control, v.DeviceBoard, v.DeviceType, v.CoreDate, v.DescDate, v.Modbus, v.Log, v.EventReport,
+        v.EventExport, v.MMSConfig, v.ModbusTcp, v.AgentClient, s.SmartDesc, s.VirtualInputPulse})
     EXPECT_FALSE(b);
-  EXPECT_EQ(s.BaudRates, QStringList{"38400"});
-  EXPECT_EQ(s.LoopCount, 5);
-  EXPECT_EQ(s.SleepBeforeMs, 0);
-  EXPECT_EQ(s.TimeoutMs, 50);
-  EXPECT_EQ(s.PasswdExpirationPeriod, 300);
-  EXPECT_EQ(s.LoadDesc, "");
   EXPECT_EQ(s.Protocol, TLinkProtocol::ModbusRtu);
-  EXPECT_TRUE(s.PortMenusEnabled);
-  EXPECT_EQ(s.PollPause, 4);
-  EXPECT_EQ(s.ErrorLimit, 3);
-  EXPECT_EQ(s.ErrorSleep, 50);
-  EXPECT_EQ(s.Logo, "ВАРНОК");
-  EXPECT_EQ(s.LogoDevice, "TMV31");
-  EXPECT_FALSE(s.VirtualInputPulse);
-  EXPECT_TRUE(s.Poll);
+  EXPECT_TRUE(s.PortMenusEnabled && s.Poll);
 }
 
 TEST_F(MainSettingsTest, ModbusTcpProtocolReadsTheTargetAndDisablesPortMenus) {
@@ -85,19 +75,8 @@ TEST_F(MainSettingsTest, IntervalBaudRatesAndLogo) {
                                   "[setup]\nlogo=ТЕСТ\nlogoDevice=TMV99\npasswdExpirationPeriod=60\nlang=EN\n"
                                   "custom=5\n[dashboard]\nvirtualInputPulse=1\n"
                                   "[device]\npollPause=7\nerrorLimit=1\nerrorSleep=5\n[debug]\npoll=0\n");
-  EXPECT_EQ(s.Custom, 5);
+  EXPECT_EQ(Numbers(s), (std::vector<int>{2000, 5, 2, 10, 200, 60, 7, 1, 5}));
+  EXPECT_EQ(Texts(s).mid(2), QStringList({"EN", "ТЕСТ", "TMV99", "", "9600,19200,38400,115200"}));
   EXPECT_TRUE(s.VirtualInputPulse);
-  EXPECT_EQ(s.TimerIntervalMs, 2000);
-  EXPECT_EQ(s.BaudRates, (QStringList{"9600", "19200", "38400", "115200"}));
-  EXPECT_EQ(s.LoopCount, 2);
-  EXPECT_EQ(s.SleepBeforeMs, 10);
-  EXPECT_EQ(s.TimeoutMs, 200);
-  EXPECT_EQ(s.Logo, "ТЕСТ");
-  EXPECT_EQ(s.LogoDevice, "TMV99");
-  EXPECT_EQ(s.PasswdExpirationPeriod, 60);
-  EXPECT_EQ(s.Lang, "EN");
-  EXPECT_EQ(s.PollPause, 7);
-  EXPECT_EQ(s.ErrorLimit, 1);
-  EXPECT_EQ(s.ErrorSleep, 5);
   EXPECT_FALSE(s.Poll);
 }

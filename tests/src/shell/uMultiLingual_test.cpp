@@ -1,4 +1,5 @@
 #include "uMultiLingual.h"
+#include "../../common/uErrorOf.h"
 
 #include "uErrors.h"
 
@@ -9,11 +10,8 @@
 namespace {
 // Russian#Ukrainian#English, deliberately out of order.
 const QStringList Table = {
-    "Уставки#Уставки#Setpoints",
-    "Опрос#Опитування#Poll",
-    "Журнал событий#Журнал подій#Event log",
-    "Выход#Вихід#Exit",
-    "&Файл#&Файл#&File",
+    "Уставки#Уставки#Setpoints", "Опрос#Опитування#Poll", "Журнал событий#Журнал подій#Event log",
+    "Выход#Вихід#Exit",          "&Файл#&Файл#&File",
 };
 
 TMultiLingual Loaded(const QStringList &Lines = Table) {
@@ -49,7 +47,7 @@ TEST(MultiLingual, LookupFromRussian) {
       {"EN", "Опрос ", "Опрос "},       // blanks are part of the text
       {"EN", "ОПРОС", "Poll"},          // letter case is ignored
       {"EN", "выход", "Exit"},
-      {"EN", "&Файл", "&File"},         // the accelerator must match the table
+      {"EN", "&Файл", "&File"}, // the accelerator must match the table
       {"EN", "Файл", "Файл"},
       {"EN", "&Опрос", "&Опрос"},
   };
@@ -77,7 +75,7 @@ TEST(MultiLingual, SecondSwitchTranslatesFromTheLastTarget) {
 TEST(MultiLingual, ColumnsSplitAtTheFirstTwoHashes) {
   TMultiLingual m = Loaded({"Один", "Два#Два-ua", "Три#Три-ua#Three#extra", " Четыре #Чотири#Four"});
   m.SetTargetLanguage(lnEnglish);
-  EXPECT_EQ(m.Translate("Один"), "");      // missing columns are empty
+  EXPECT_EQ(m.Translate("Один"), ""); // missing columns are empty
   EXPECT_EQ(m.Translate("Два"), "");
   EXPECT_EQ(m.Translate("Три"), "Three#extra");
   EXPECT_EQ(m.Translate(" Четыре "), "Four"); // no trimming
@@ -121,14 +119,9 @@ TEST(MultiLingual, LoadsTheWindows1251FileWithAnyLineEnds) {
   EXPECT_EQ(m.Count(), 1);
 }
 
-
 TEST(MultiLingual, MissingFileNamesThePath) {
   QTemporaryDir dir;
   TMultiLingual m;
-  try {
-    m.Load(dir.path());
-    FAIL() << "no error";
-  } catch (const EKvError &e) {
-    EXPECT_TRUE(e.Text().startsWith("cannot open " + dir.filePath("MultiLingual.txt") + ": ")) << e.what();
-  }
+  EXPECT_TRUE(
+      ErrorOf([&] { m.Load(dir.path()); }).startsWith("cannot open " + dir.filePath("MultiLingual.txt") + ": "));
 }

@@ -1,4 +1,5 @@
 #include "uExcelFrame.h"
+#include "../../common/uErrorOf.h"
 
 #include "uErrors.h"
 #include "uFileDialogSink.h"
@@ -36,12 +37,7 @@ TEST(ExcelFrame, SaveAsGoesThroughTheDialogAndAReleasedWorkbookRefusesASheet) {
 
   frame.QuitExcel();
   EXPECT_EQ(frame.Workbook(), nullptr);
-  try {
-    frame.PrepareSheet(1, "Параметры");
-    ADD_FAILURE() << "no error";
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "Cannot initiate OleContainer");
-  }
+  EXPECT_EQ(ErrorOf([&] { frame.PrepareSheet(1, "Параметры"); }), "Cannot initiate OleContainer");
   frame.QuitExcel();
   SetFileDialogSink(old);
 }

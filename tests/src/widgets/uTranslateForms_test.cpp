@@ -52,19 +52,12 @@ TEST(TranslateForms, EveryKindOfTextOfAWindowIsTranslated) {
   dialog->setWindowTitle("Диалог");
 
   TranslateComponent(m, &w);
-  EXPECT_EQ(w.windowTitle(), "Window");
-  EXPECT_EQ(file->title(), "&File");
-  EXPECT_EQ(exit->text(), "Exit");
-  EXPECT_EQ(label->text(), "Label");
-  EXPECT_EQ(check->text(), "Flag");
-  EXPECT_EQ(group->title(), "Panel");
-  EXPECT_EQ(tabs->tabText(0), "Sheet");
-  EXPECT_EQ(button->text(), "Button");
-  EXPECT_EQ(tool->toolTip(), "Hint");
-  EXPECT_EQ(grid->Cells(0, 0), "Header"); // fixed row and column too
-  EXPECT_EQ(grid->Cells(1, 0), "Cell");
-  EXPECT_EQ(grid->Cells(0, 1), "Cell");
-  EXPECT_EQ(grid->Cells(1, 1), "12.5");
+  // The grid's fixed row and column too.
+  EXPECT_EQ(QStringList({w.windowTitle(), file->title(), exit->text(), label->text(), check->text(), group->title(),
+                         tabs->tabText(0), button->text(), tool->toolTip(), grid->Cells(0, 0), grid->Cells(1, 0),
+                         grid->Cells(0, 1), grid->Cells(1, 1)}),
+            QStringList({"Window", "&File", "Exit", "Label", "Flag", "Panel", "Sheet", "Button", "Hint", "Header",
+                         "Cell", "Cell", "12.5"}));
   // A dialog owned by the window is a form of its own, translated on its own.
   EXPECT_EQ(dialog->windowTitle(), "Диалог");
   TranslateComponent(m, dialog);

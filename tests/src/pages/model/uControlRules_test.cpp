@@ -1,4 +1,5 @@
 #include "uControlRules.h"
+#include "../../../common/uErrorOf.h"
 
 #include "uErrors.h"
 
@@ -36,12 +37,9 @@ TEST(ControlRules, MeasureTextScalesSignedOffsetAndPrimaryValues) {
     bool Primary;
     const char *Text;
   } cases[] = {
-      {65526, signedDiv10, false, "-1.00"},
-      {65535, signedDiv10, false, ""}, // no value, even when signed
-      {1000, signedDiv10, false, "100.0"},
-      {1017, offset, false, "17.0"},
-      {3200, primary, false, "3.20"},
-      {3200, primary, true, "384"},
+      {65526, signedDiv10, false, "-1.00"}, {65535, signedDiv10, false, ""}, // no value, even when signed
+      {1000, signedDiv10, false, "100.0"},  {1017, offset, false, "17.0"},
+      {3200, primary, false, "3.20"},       {3200, primary, true, "384"},
   };
   for (const auto &c : cases)
     EXPECT_EQ(MeasureText(c.Raw, c.Scale, c.Primary), QString(c.Text)) << c.Raw;
@@ -60,11 +58,11 @@ TEST(ControlRules, MeasureScaleComesFromTheItemAndChecksWordRange) {
 }
 
 TEST(ControlRules, BitNamesSkipDashesAndKeepPositions) {
-  const IXXMLNode root = Parse(
-      "<d><param><input-output><param-bitreg><mreg>20</mreg>"
-      "<string><ider>0</ider><value>A</value></string><string><ider>1</ider><value>-x</value></string>"
-      "<string><ider>2</ider><value>C</value></string><string><ider>3</ider><value/></string>"
-      "</param-bitreg></input-output></param></d>");
+  const IXXMLNode root =
+      Parse("<d><param><input-output><param-bitreg><mreg>20</mreg>"
+            "<string><ider>0</ider><value>A</value></string><string><ider>1</ider><value>-x</value></string>"
+            "<string><ider>2</ider><value>C</value></string><string><ider>3</ider><value/></string>"
+            "</param-bitreg></input-output></param></d>");
   EXPECT_EQ(BitNamesOf(root, 20), (QList<TBitName>{{0, "A"}, {2, "C"}}));
   EXPECT_TRUE(BitNamesOf(root, 21).isEmpty());
 }
@@ -100,12 +98,8 @@ TEST(ControlRules, SetpointWritesAndBitMerge) {
   QBuffer odd;
   odd.open(QIODevice::ReadWrite);
   odd.write(QByteArray::fromHex("640000F000"));
-  try {
-    MergeBitsStream(odd, 8, 8);
-    FAIL();
-  } catch (const EKvAssert &e) {
-    EXPECT_EQ(e.Text(), "invalid stream size");
-  }
+  EXPECT_THROW(MergeBitsStream(odd, 8, 8), EKvAssert);
+  EXPECT_EQ(ErrorOf([&] { MergeBitsStream(odd, 8, 8); }), "invalid stream size");
 }
 
 TEST(ControlRules, EventRingReadTakesNewRecordsAndStopsAtOlderOnes) {

@@ -1,4 +1,5 @@
 #include "uParamCodec.h"
+#include "../../../common/uErrorOf.h"
 
 #include "uBitText.h"
 #include "uCharMap.h"
@@ -63,12 +64,8 @@ TEST(ParamCodec, ShowsParsesAndPacksAsTheDeviceExpects) {
     }
     EXPECT_EQ(p.Show(image), QString::fromUtf8(c.Shown));
     EXPECT_EQ(p.MatchesDevice(QString::fromUtf8(c.Shown), image), c.Matches);
-    try {
-      EXPECT_EQ(p.EditWrites(QString::fromUtf8(c.Typed)), c.Writes);
-      EXPECT_EQ(c.Error, nullptr);
-    } catch (const EKvError &e) {
-      EXPECT_EQ(e.Text(), QString::fromUtf8(c.Error ? c.Error : "no error"));
-    }
+    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(p.EditWrites(QString::fromUtf8(c.Typed)), c.Writes); }),
+              QString::fromUtf8(c.Error ? c.Error : "no error"));
   }
 }
 

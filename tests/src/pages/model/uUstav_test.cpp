@@ -1,4 +1,5 @@
 #include "uUstav.h"
+#include "../../../common/uErrorOf.h"
 
 #include "uErrors.h"
 #include "uModbus.h"
@@ -55,17 +56,13 @@ TEST(Ustav, ConvertsBetweenRegisterValuesAndTexts) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Typed);
     EXPECT_EQ(c.U.ValueToText(c.Value, c.Primary), QString::fromUtf8(c.Text));
-    try {
-      EXPECT_EQ(c.U.TextToValue(QString::fromUtf8(c.Typed), c.Primary), c.Value);
-      EXPECT_EQ(c.Error, nullptr);
-    } catch (const EKvError &e) {
-      EXPECT_EQ(e.Text(), QString::fromUtf8(c.Error ? c.Error : "no error"));
-    }
+    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(c.U.TextToValue(QString::fromUtf8(c.Typed), c.Primary), c.Value); }),
+              QString::fromUtf8(c.Error ? c.Error : "no error"));
   }
   EXPECT_EQ(num.LimitLine(99, false), "\r\nПомилка \"Ток\" < 1.00");
   EXPECT_EQ(num.LimitLine(100, false), "");
   EXPECT_EQ(num.Regs[0], 100);
-  EXPECT_EQ(num.Reg(2), -1);  // no third group register
+  EXPECT_EQ(num.Reg(2), -1);   // no third group register
   EXPECT_EQ(l[1]->Reg(1), -1); // 65535: none
 
   // A rated value of 0 is taken as 1.

@@ -1,4 +1,5 @@
 #include "uEventPDFReportFrame.h"
+#include "../../../common/uErrorOf.h"
 
 #include "../event_test_util.h"
 #include "uErrors.h"
@@ -43,13 +44,27 @@ const char *const Template = R"(<?xml version="1.0" encoding="UTF-8"?>
 )";
 
 QStringList State(TEventPDFReportFrame &F) {
-  return {F.EditTitle->text(), F.LabelPeriod->text(), F.LabelLevel->text(), F.LabelMeasure->text(),
-          F.LabelPermanent->text(), F.LabelVariable->text(), Items(F.CheckListBoxLevel).join('|'),
-          Items(F.CheckListBoxMeasure).join('|'), Items(F.CheckListBoxPermanent).join('|'),
-          Items(F.CheckListBoxVariable).join('|'), F.EditAlarmTitle->text(), F.LabelAlarmPeriod->text(),
-          F.LabelAlarmLevel1->text(), F.LabelAlarmLevel2->text(), Items(F.clbStartLevel).join('|'),
-          Items(F.clbStopLevel).join('|'), Items(F.clbStartEvent).join('|'), Items(F.clbStopEvent).join('|'),
-          F.LabelAlarmMeasure->text(), F.LabelAlarmPermanent->text(), F.LabelAlarmVariable->text()};
+  return {F.EditTitle->text(),
+          F.LabelPeriod->text(),
+          F.LabelLevel->text(),
+          F.LabelMeasure->text(),
+          F.LabelPermanent->text(),
+          F.LabelVariable->text(),
+          Items(F.CheckListBoxLevel).join('|'),
+          Items(F.CheckListBoxMeasure).join('|'),
+          Items(F.CheckListBoxPermanent).join('|'),
+          Items(F.CheckListBoxVariable).join('|'),
+          F.EditAlarmTitle->text(),
+          F.LabelAlarmPeriod->text(),
+          F.LabelAlarmLevel1->text(),
+          F.LabelAlarmLevel2->text(),
+          Items(F.clbStartLevel).join('|'),
+          Items(F.clbStopLevel).join('|'),
+          Items(F.clbStartEvent).join('|'),
+          Items(F.clbStopEvent).join('|'),
+          F.LabelAlarmMeasure->text(),
+          F.LabelAlarmPermanent->text(),
+          F.LabelAlarmVariable->text()};
 }
 } // namespace
 
@@ -60,9 +75,10 @@ TEST(EventPDFReportFrame, TemplateSavedAndLoadedAgainKeepsEverything) {
   TEventPDFReportFrame first(nullptr, TestSetup);
   first.Open(path);
   const QStringList loaded = State(first);
-  EXPECT_EQ(loaded, QStringList({"Период", "Интервал", "Уровни", "Величины", "Всегда", "При изменении",
-                                 "Аварии*", "Ia*|Ib", "Вход 4*", "", "Авария", "Окно", "Пуск", "Возврат",
-                                 "Аварии*|N/D", "Аварии*", "Пуск МТЗ-1*", "N/D*", "Токи", "Реле", "Входы"}));
+  EXPECT_EQ(loaded, QStringList({"Период",  "Интервал", "Уровни",      "Величины", "Всегда",      "При изменении",
+                                 "Аварии*", "Ia*|Ib",   "Вход 4*",     "",         "Авария",      "Окно",
+                                 "Пуск",    "Возврат",  "Аварии*|N/D", "Аварии*",  "Пуск МТЗ-1*", "N/D*",
+                                 "Токи",    "Реле",     "Входы"}));
   first.SaveAs(dir.filePath("copy.xml"));
   EXPECT_EQ(first.LabelFileName->text(), "copy.xml");
   TEventPDFReportFrame second(nullptr, TestSetup);
@@ -76,20 +92,10 @@ TEST(EventPDFReportFrame, TemplateErrorsAndAMissingAlarmReport) {
   QTemporaryDir dir;
   TEventPDFReportFrame frame(nullptr, TestSetup);
   const QString missing = dir.filePath("none.xml");
-  try {
-    frame.Open(missing);
-    ADD_FAILURE();
-  } catch (const EKvError &e) {
-    EXPECT_EQ(e.Text(), "cannot open " + missing);
-  }
+  EXPECT_EQ(ErrorOf([&] { frame.Open(missing); }), "cannot open " + missing);
   SaveFileBytes(dir.filePath("broken.xml"), "<report>\n<filter-period caption=\"x\">\n</report>\n");
-  try {
-    frame.Open(dir.filePath("broken.xml"));
-    ADD_FAILURE();
-  } catch (const EKvError &e) {
-    EXPECT_TRUE(e.Text().contains("line 3")) << e.Text().toStdString();
-    EXPECT_TRUE(e.Text().endsWith("\rЪ</report>")) << e.Text().toStdString();
-  }
+  const QString broken = ErrorOf([&] { frame.Open(dir.filePath("broken.xml")); });
+  EXPECT_TRUE(broken.contains("line 3") && broken.endsWith("\rЪ</report>")) << broken.toStdString();
   SaveFileBytes(dir.filePath("plain.xml"), "<report title=\"T\"/>");
   frame.Open(dir.filePath("plain.xml"));
   frame.SaveTemplate();
@@ -106,8 +112,8 @@ TEST(EventPDFReportFrame, DescriptorListsOrderedByLevelThenCodeWithTicksByCode) 
   frame.SetDescriptor(&j.Desc);
   EXPECT_EQ(Items(frame.CheckListBoxLevel), QStringList({"Аварии*", "Предупреждения", "Сообщения"}));
   EXPECT_EQ(Items(frame.clbStartLevel), QStringList({"Аварии*", "Предупреждения*", "Сообщения"}));
-  EXPECT_EQ(Items(frame.clbStartEvent), QStringList({"Пуск МТЗ-1*", "Срабатывание МТЗ-1", "Срабатывание ЗМН",
-                                                     "Неисправность цепей напряжения"}));
+  EXPECT_EQ(Items(frame.clbStartEvent),
+            QStringList({"Пуск МТЗ-1*", "Срабатывание МТЗ-1", "Срабатывание ЗМН", "Неисправность цепей напряжения"}));
   EXPECT_EQ(Items(frame.clbStopEvent), QStringList({"Пуск МТЗ-1*", "Срабатывание МТЗ-1"}));
   frame.clbStartLevel->item(0)->setCheckState(Qt::Unchecked); // rebuilds the start events
   EXPECT_EQ(Items(frame.clbStartEvent), QStringList({"Срабатывание ЗМН", "Неисправность цепей напряжения"}));
