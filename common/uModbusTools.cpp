@@ -378,6 +378,8 @@ TDeviceThread::TDeviceThread(const QString &DebugLogName, const QString &TraceFi
   FNotifyFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (FNotifyFd < 0)
     throw EKvError(QString("cannot create the worker's answer event: ") + QString::fromLocal8Bit(strerror(errno)));
+  if (FDebug.isOpen())
+    FDebugFlusher = std::thread([this] { RunDebugFlusher(); });
   FThread = std::thread([this] { Execute(); });
 }
 
@@ -385,6 +387,13 @@ TDeviceThread::~TDeviceThread() {
   Terminate();
   if (FThread.joinable())
     FThread.join();
+  {
+    std::lock_guard<std::mutex> lock(FDebugLock);
+    FDebugFlusherStop = true;
+  }
+  FDebugFlusherWake.notify_all();
+  if (FDebugFlusher.joinable())
+    FDebugFlusher.join();
   if (FNotifyFd >= 0)
     ::close(FNotifyFd);
 }
@@ -469,6 +478,7 @@ void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   // Stamp, ".mmm ", head, then each byte as a blank and two uppercase
   // hexadecimal digits (" 17 00"), CR LF.
   const size_t stampLength = std::strlen(FStamp), headLength = std::strlen(Head);
+  std::unique_lock<std::mutex> lock(FDebugLock);
   const qsizetype at = FDebugBuffer.size();
   FDebugBuffer.resize(at + qsizetype(stampLength + 5 + headLength) + 3 * Data.size() + 2);
   char *p = FDebugBuffer.data() + at;
@@ -492,13 +502,28 @@ void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   // Buffered: a crash loses at most the last 200 ms of this file (the
   // application log is written line by line and loses nothing).
   const int64_t nowMs = int64_t(now.tv_sec) * 1000 + ms;
-  if (nowMs - FDebugFlushedMs >= DebugFlushMs || nowMs < FDebugFlushedMs || FDebugBuffer.size() >= DebugBufferBytes)
+  const bool due =
+      nowMs - FDebugFlushedMs >= DebugFlushMs || nowMs < FDebugFlushedMs || FDebugBuffer.size() >= DebugBufferBytes;
+  lock.unlock();
+  if (due)
     FlushDebug(nowMs);
+}
+
+void TDeviceThread::RunDebugFlusher() {
+  std::unique_lock<std::mutex> lock(FDebugLock);
+  while (!FDebugFlusherWake.wait_for(lock, std::chrono::milliseconds(DebugFlushMs),
+                                     [this] { return FDebugFlusherStop; })) {
+    if (FDebugBuffer.isEmpty())
+      continue;
+    FDebug.write(FDebugBuffer);
+    FDebugBuffer.clear();
+  }
 }
 
 void TDeviceThread::FlushDebug(int64_t NowMs) {
   if (!FDebug.isOpen())
     return;
+  std::lock_guard<std::mutex> lock(FDebugLock);
   if (!FDebugBuffer.isEmpty()) {
     FDebug.write(FDebugBuffer);
     FDebugBuffer.clear();

@@ -292,12 +292,21 @@ private:
   // The reply id of the record at At of Stream; 0 when it is cut short.
   static TReplyId ReplyIdAt(const QByteArray &Stream, qsizetype At);
 
+  // Writes out what the worker buffered while it waits on a slow exchange.
+  void RunDebugFlusher();
+
   std::unique_ptr<TDeviceIO> FIO;
+  // FDebugLock guards the file, the lines not yet written, the last flush
+  // and the flusher's stop flag: a timed-out exchange holds the worker for
+  // seconds, so a thread of its own writes the lines out meanwhile.
+  std::mutex FDebugLock;
+  std::condition_variable FDebugFlusherWake;
+  bool FDebugFlusherStop = false;
+  std::thread FDebugFlusher;
   QFile FDebug;
-  // The worker's alone: lines not yet written, the last flush, the stamp's
-  // date and time part and the second it stands for.
   QByteArray FDebugBuffer;
   int64_t FDebugFlushedMs = 0;
+  // The worker's alone: the stamp's date and time part and the second it stands for.
   char FStamp[48] = {};
   time_t FStampSecond = -1;
   std::mutex FLock;             // guards FRequest, FTerminated, the wake

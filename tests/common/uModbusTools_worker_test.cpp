@@ -298,6 +298,20 @@ TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
       << lines[0].constData();
   EXPECT_TRUE(QRegularExpression("^" + stamp + QRegularExpression::escape(a) + "$").match(lines[1]).hasMatch())
       << lines[1].constData();
+  // A read that meets a silent device holds the worker for its timeout: its
+  // request line is on disk before that ends, not only with its answer.
+  Thread->DeviceIO().GetOI().SetTimeout(5000);
+  Thread->DeviceIO().GetOI().SetTcpTimeout(5000);
+  TSimFault silence;
+  silence.Kind = TSimFaultKind::Silence;
+  silence.Count = 1;
+  Device.SetFault(silence);
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_TRUE(WaitFor([&] {
+    QFile f(Dir.filePath("debug.log"));
+    const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return text.count("modbusCmd Q") == 2 && text.count("modbusCmd A") == 1;
+  }));
 }
 
 TEST_P(DeviceWorker, RecordsOfAnEndedChainAreAnsweredWithoutReachingTheDevice) {
