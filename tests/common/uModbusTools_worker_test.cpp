@@ -88,6 +88,15 @@ protected:
     b.PutDword(uint32_t(bits >> 32));
     b.Send();
   }
+  // The device keeps silent once; the worker waits TimeoutMs for it.
+  void SilenceNextRequest(int TimeoutMs) {
+    Thread->DeviceIO().GetOI().SetTimeout(TimeoutMs);
+    Thread->DeviceIO().GetOI().SetTcpTimeout(TimeoutMs);
+    TSimFault silence;
+    silence.Kind = TSimFaultKind::Silence;
+    silence.Count = 1;
+    Device.SetFault(silence);
+  }
   const TGot &Answer(size_t Index) {
     EXPECT_TRUE(WaitFor([&] { return Got.size() > Index; })) << "no answer " << Index;
     static TGot none;
@@ -300,12 +309,7 @@ TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
       << lines[1].constData();
   // A read that meets a silent device holds the worker for its timeout: its
   // request line is on disk before that ends, not only with its answer.
-  Thread->DeviceIO().GetOI().SetTimeout(5000);
-  Thread->DeviceIO().GetOI().SetTcpTimeout(5000);
-  TSimFault silence;
-  silence.Kind = TSimFaultKind::Silence;
-  silence.Count = 1;
-  Device.SetFault(silence);
+  SilenceNextRequest(5000);
   Send(bcReadRegisters, {1}, {7});
   EXPECT_TRUE(WaitFor([&] {
     QFile f(Dir.filePath("debug.log"));
@@ -317,12 +321,7 @@ TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
 TEST_P(DeviceWorker, RecordsOfAnEndedChainAreAnsweredWithoutReachingTheDevice) {
   // The first read meets a silent device; while the worker waits for it, the
   // chain of the three ends: the two behind it are not sent.
-  Thread->DeviceIO().GetOI().SetTimeout(3000);
-  Thread->DeviceIO().GetOI().SetTcpTimeout(3000);
-  TSimFault silence;
-  silence.Kind = TSimFaultKind::Silence;
-  silence.Count = 1;
-  Device.SetFault(silence);
+  SilenceNextRequest(3000);
   for (uint16_t reg : {1, 2, 3})
     Send(bcReadRegisters, {1}, {reg});
   ASSERT_TRUE(WaitFor([&] { return !Requests(0x03).empty(); }));
