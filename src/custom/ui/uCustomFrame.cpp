@@ -281,16 +281,16 @@ void TkvCustomFrame::ReadLogicFiles() {
             {k})
         .readFile(FILE_EXT_FLASH, FileTypeZlib, WorkFile(QString::fromLatin1(read.File)));
   }
-  chain.exec([this] { FinishRead(); }).msg(QStringLiteral("Готово"));
+  chain.exec([this] { ShowLoadedLogic(lsDevice); }).msg(QStringLiteral("Готово"));
   chain.run(FHost.Progress);
 }
 
-void TkvCustomFrame::FinishRead() {
+void TkvCustomFrame::ShowLoadedLogic(TLogicSource Source) {
   LoadLogic();
   MergeCustomLogic();
   if (FHost.ApplyCustomLogicNames)
     FHost.ApplyCustomLogicNames();
-  FSource = lsDevice;
+  FSource = Source;
   FCurrentItem = -1;
   ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
 }
@@ -495,8 +495,7 @@ void TkvCustomFrame::Undo() {
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   RestoreCustomLogic(LogicState().WorkDir);
-  FCurrentItem = -1;
-  FinishRead();
+  ShowLoadedLogic(lsDevice);
 }
 
 void TkvCustomFrame::Save() {
@@ -524,13 +523,7 @@ void TkvCustomFrame::LoadFromFile(const QString &FileName) {
   // the work folder and the page as they were.
   LoadProject(LogicState().WorkDir, FileName);
   SetFileName(FileName);
-  LoadLogic();
-  MergeCustomLogic();
-  if (FHost.ApplyCustomLogicNames)
-    FHost.ApplyCustomLogicNames();
-  FSource = lsProject;
-  FCurrentItem = -1;
-  ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
+  ShowLoadedLogic(lsProject);
   if (FHost.SetAutoPoll)
     FHost.SetAutoPoll(0);
 }

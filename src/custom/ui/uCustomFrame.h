@@ -159,7 +159,8 @@ private:
   void WriteResources();
   // The editor's first block gets Caption (the empty schema's placeholder).
   void ShowPlaceholder(const QString &Caption);
-  void FinishRead();
+  // Loads the work folder's logic, merges the custom part and shows no unit.
+  void ShowLoadedLogic(TLogicSource Source);
   void FillUnitList();
   void ShowUnit(int Index);
   // A slot's failure: to the program's edge handler.
