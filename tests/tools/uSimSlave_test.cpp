@@ -1,6 +1,8 @@
 #include "uSimDevice.h"
 #include "uSimSlave.h"
 
+#include "uErrors.h"
+
 #include <gtest/gtest.h>
 
 
@@ -155,4 +157,31 @@ TEST(SimTcpSlave, GivesUpOnAHeaderNoPeerSends) {
     EXPECT_TRUE(Feed(slave, Hex(header)).empty()) << header;
     EXPECT_TRUE(slave.IsBroken()) << header;
   }
+}
+
+// The lossy line spoils every Nth answer beside the fault switch: a lost or
+// garbled answer belongs to a request the device executed, a refused one
+// (an exception) to a request it did not.
+TEST(SimSlave, LossyLineSpoilsEveryNthAnswerAsARealLineWould) {
+  struct TCase {
+    const char *Lossy;
+    const char *Third; // answer to the third write 01 06 00 0A 00 03
+    uint16_t Kept;     // register 10 after the three writes 1, 2, 3
+  } cases[] = {
+      {"silence/3", "", 3},
+      {"bad-crc/3", "01 06 00 0A 00 03 16 36", 3},
+      {"exception=6/3", "01 86 06 C2 62", 2},
+  };
+  for (const TCase &c : cases) {
+    TSimDevice device;
+    device.SetLossy(ParseSimLossy(QString::fromLatin1(c.Lossy)));
+    TSimRtuSlave rtu(device);
+    EXPECT_EQ(Joined(Feed(rtu, Hex("01 06 00 0A 00 01 68 08"))), "01 06 00 0A 00 01 68 08") << c.Lossy;
+    EXPECT_EQ(Joined(Feed(rtu, Hex("01 06 00 0A 00 02 28 09"))), "01 06 00 0A 00 02 28 09") << c.Lossy;
+    EXPECT_EQ(Joined(Feed(rtu, Hex("01 06 00 0A 00 03 E9 C9"))), c.Third) << c.Lossy;
+    EXPECT_EQ(device.Register(TSimArea::Holding, 10), c.Kept) << c.Lossy;
+    EXPECT_EQ(device.RequestLog().size(), 3u) << c.Lossy;
+  }
+  for (const char *bad : {"silence", "silence/0", "short=2/3", "bad-crc/x", "/3"})
+    EXPECT_THROW(ParseSimLossy(QString::fromLatin1(bad)), EKvError) << bad;
 }

@@ -50,6 +50,8 @@ const char *const HelpText =
     "  other-function=CODE   answer with this function code\n"
     "  short=BYTES           the last BYTES bytes of the answer are not sent\n"
     "  late=MS               the answer leaves MS milliseconds late\n"
+    "--lossy KIND/N spoils every Nth answer besides: silence or bad-crc (the\n"
+    "request is executed, its answer lost or garbled) or exception=CODE.\n"
     "Numbers may be decimal or 0x-hexadecimal.";
 
 [[noreturn]] void Fail(const QString &Text) {
@@ -134,6 +136,9 @@ int main(int argc, char **argv) {
   const QCommandLineOption faultAfter(QStringLiteral("fault-after"),
                                       QStringLiteral("Answer the first N matching requests normally (default 0)."),
                                       QStringLiteral("N"), QStringLiteral("0"));
+  const QCommandLineOption lossy(QStringLiteral("lossy"),
+                                 QStringLiteral("Spoil every Nth answer: silence/N, bad-crc/N or exception=CODE/N."),
+                                 QStringLiteral("KIND/N"));
   const QCommandLineOption faultCount(QStringLiteral("fault-count"),
                                       QStringLiteral("Spoil N answers, then answer normally (default: no end)."),
                                       QStringLiteral("N"));
@@ -161,7 +166,7 @@ int main(int argc, char **argv) {
   const QCommandLineOption demo(QStringLiteral("demo"),
                                 QStringLiteral("Serve the demo terminal: descriptor, external FLASH, calibration, "
                                                "moving measurements; --file, --set and --clock apply on top."));
-  p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount,
+  p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount, lossy,
                 file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo});
   if (!p.parse(args))
     Fail(p.errorText());
@@ -195,6 +200,8 @@ int main(int argc, char **argv) {
         f.Count = int(Number(p.value(faultCount), 0, 1000000000, QStringLiteral("fault count")));
       device.SetFault(f);
     }
+    if (p.isSet(lossy))
+      device.SetLossy(ParseSimLossy(p.value(lossy)));
     if (p.isSet(demoFiles))
       AddDemoFiles(device);
     for (const QString &f : p.values(file))

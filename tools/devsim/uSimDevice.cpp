@@ -183,6 +183,19 @@ TSimFault TSimDevice::TakeFault(uint8_t Function) {
   return FFault;
 }
 
+void TSimDevice::SetLossy(const TSimLossy &Lossy) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FLossy = Lossy;
+  FLossySeen = 0;
+}
+
+TSimLossy TSimDevice::TakeLossy() {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (FLossy.Every <= 0 || FLossy.Kind == TSimFaultKind::None)
+    return TSimLossy();
+  return ++FLossySeen % FLossy.Every == 0 ? FLossy : TSimLossy();
+}
+
 void TSimDevice::LogRequest(const QByteArray &Pdu) {
   std::lock_guard<std::mutex> lock(FLock);
   if (FRequestLog.size() >= MaxLoggedRequests)

@@ -122,6 +122,11 @@ public:
   // and advances the counts; returns a fault of kind None when it does not.
   TSimFault TakeFault(uint8_t Function);
 
+  // The lossy line (see uSimFault.h). Setting it restarts its count.
+  void SetLossy(const TSimLossy &Lossy);
+  // Counts one request; the lossy spoiling due to its answer, of kind None when none is.
+  TSimLossy TakeLossy();
+
   // Executes a request PDU and returns the answer PDU (bit 7 of its function
   // code set for an exception answer).
   QByteArray Execute(const QByteArray &Pdu);
@@ -152,6 +157,8 @@ private:
   std::vector<QByteArray> FRequestLog;
   TSimFault FFault;
   int FFaultSeen = 0;    // matching requests since the fault was set
+  TSimLossy FLossy;
+  int FLossySeen = 0;    // requests since the lossy line was set
 };
 
 // An exception answer PDU for Function.

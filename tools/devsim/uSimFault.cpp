@@ -63,6 +63,22 @@ TSimFault ParseSimFault(const QString &Text) {
   throw EKvError(QStringLiteral("invalid fault: ") + Text);
 }
 
+TSimLossy ParseSimLossy(const QString &Text) {
+  const qsizetype slash = Text.lastIndexOf(QLatin1Char('/'));
+  try {
+    if (slash > 0) {
+      const TSimFault f = ParseSimFault(Text.left(slash));
+      const long every = ParseSimNumber(Text.mid(slash + 1));
+      const bool kindOk = f.Kind == TSimFaultKind::Silence || f.Kind == TSimFaultKind::BadCrc ||
+                          f.Kind == TSimFaultKind::Exception;
+      if (kindOk && every >= 1 && every <= 1000000)
+        return TSimLossy{f.Kind, f.Value, int(every)};
+    }
+  } catch (const EKvError &) {
+  }
+  throw EKvError(QStringLiteral("invalid lossy line: ") + Text);
+}
+
 QString SimFaultName(TSimFaultKind Kind) {
   for (const TFaultName &f : FaultNames)
     if (f.Kind == Kind)

@@ -23,6 +23,22 @@ struct TSimFault {
   int Count = -1;    // so many matching requests are spoiled, then normal again; -1: no end
 };
 
+// The lossy line: every Every-th request that reaches the device gets its
+// answer spoiled, beside what the fault switch does. Silence and BadCrc spoil
+// the answer on its way back (the device has executed the request, as on a
+// line that loses or garbles the answer); Exception is the device refusing
+// it (code Value, not executed). Modbus TCP carries no CRC: BadCrc leaves
+// its answers whole.
+struct TSimLossy {
+  TSimFaultKind Kind = TSimFaultKind::None;
+  int Value = 0;
+  int Every = 0; // 0: off
+};
+
+// Parses "silence/N", "bad-crc/N" or "exception=CODE/N" (N from 1). Throws
+// EKvError "invalid lossy line: " + Text.
+TSimLossy ParseSimLossy(const QString &Text);
+
 // Parses "exception=CODE", "silence", "bad-crc", "other-address=ADDR",
 // "other-function=CODE", "short=BYTES", "late=MS" or "none" (numbers decimal
 // or 0x-hexadecimal). Throws EKvError "invalid fault: " + Text.

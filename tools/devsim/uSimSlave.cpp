@@ -29,6 +29,7 @@ QByteArray Serve(TSimDevice &Device, const QByteArray &Pdu, TSimFault &Fault) {
   Device.LogRequest(Pdu);
   const uint8_t fn = uint8_t(Pdu[0]);
   Fault = Device.TakeFault(fn);
+  const TSimLossy lossy = Device.TakeLossy();
   switch (Fault.Kind) {
   case TSimFaultKind::Silence:
     return QByteArray();
@@ -37,7 +38,13 @@ QByteArray Serve(TSimDevice &Device, const QByteArray &Pdu, TSimFault &Fault) {
   default:
     break;
   }
+  if (Fault.Kind == TSimFaultKind::None && lossy.Kind == TSimFaultKind::Exception)
+    return SimExceptionPdu(fn, uint8_t(lossy.Value));
   QByteArray answer = Device.Execute(Pdu);
+  if (Fault.Kind == TSimFaultKind::None && lossy.Kind == TSimFaultKind::Silence)
+    return QByteArray(); // executed; the answer is lost on the way back
+  if (Fault.Kind == TSimFaultKind::None && lossy.Kind == TSimFaultKind::BadCrc)
+    Fault.Kind = TSimFaultKind::BadCrc;
   if (Fault.Kind == TSimFaultKind::OtherFunction)
     answer[0] = char(Fault.Value);
   return answer;
