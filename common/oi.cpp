@@ -1,6 +1,7 @@
 #include "oi.h"
 #include "crc.h"
 #include "uErrors.h"
+#include "uLinkText.h"
 #include "uLogger.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -134,21 +136,57 @@ bool TOI::Transact(bool AnyAddress) {
   const TConfig cfg = Config();
   ClearAnswer();
   FFailureText.clear();
+  FCannotConnect = false;
   if (cfg.Protocol == prModbusTcp)
-    return Finish(TcpTransact(cfg, AnyAddress));
-  return Finish(RtuTransact(cfg, AnyAddress));
+    return TcpTransact(cfg, AnyAddress);
+  return RtuTransact(cfg, AnyAddress);
 }
 
-bool TOI::Finish(bool Ok) {
-  const TOIStatus st = GetStatus();
-  if (!Ok && FFailureText.isEmpty() && (st == oisBadCI || st == oisUnknown))
-    FFailureText = QStringLiteral("Нет ответа от устройства");
-  return Ok;
+void TOI::SetRepeats(int Tries, int PauseMs) {
+  FRepeatTries = qMax(1, Tries);
+  FRepeatPauseMs = qMax(0, PauseMs);
+}
+
+bool TOI::IsRepeatable() const {
+  // The line lost or spoiled the answer: another try may well get through.
+  // A device that answered (an exception, a wrong answer) would only answer
+  // the same again, and a port or server that cannot be opened is not a
+  // lost answer.
+  switch (GetStatus()) {
+  case oisBadCI:
+  case oisBadCRC:
+    return true;
+  case oisUnknown:
+    return !FCannotConnect;
+  default:
+    return false;
+  }
+}
+
+QString TOI::FailureText() const {
+  if (!FFailureText.isEmpty())
+    return FFailureText;
+  switch (GetStatus()) {
+  case oisReady:
+    return QString();
+  case oisBadCI:
+    return QString::fromUtf8(FReceived > 0 ? LinkTexts::ShortAnswer : LinkTexts::NoAnswer);
+  case oisBadCRC:
+    return QString::fromUtf8(LinkTexts::BadCrc);
+  case oisErrorFlag:
+    return DeviceErrorText(FAnswer[2]);
+  case oisProtocolError:
+  case oisBadCO:
+    return QString::fromUtf8(LinkTexts::BadAnswer);
+  default:
+    return QString::fromUtf8(LinkTexts::NoAnswer);
+  }
 }
 
 bool TOI::CannotConnect(const TConfig &Cfg) {
   Trace(QStringLiteral("*** oiModbusTcp cannot connect to %1 port %2").arg(Cfg.Host).arg(Cfg.Port));
-  FFailureText = QStringLiteral("Нет соединения с %1:%2").arg(Cfg.Host).arg(Cfg.Port);
+  FFailureText = QString::fromUtf8(LinkTexts::CannotConnect).arg(Cfg.Host).arg(Cfg.Port);
+  FCannotConnect = true;
   SetStatus(oisUnknown);
   return false;
 }
@@ -295,6 +333,10 @@ bool TOI::CheckRtuAnswer(bool Complete, bool AnyAddress) {
       FComPort.Purge();
       return false;
     }
+    if (FAnswer[0] == 0) {
+      SetStatus(oisProtocolError);
+      return false;
+    }
     if (!CheckPdu(3, 3, AnyAddress))
       return false;
     SetStatus(oisErrorFlag);
@@ -308,6 +350,11 @@ bool TOI::CheckRtuAnswer(bool Complete, bool AnyAddress) {
   if (!CrcMatches(FAnswer, FExpected - 2)) {
     SetStatus(oisBadCRC);
     FComPort.Purge();
+    return false;
+  }
+  // Address 0 is the broadcast, which nobody answers: no device answers from it.
+  if (FAnswer[0] == 0) {
+    SetStatus(oisProtocolError);
     return false;
   }
   return CheckPdu(FExpected - 2, FExpected - 2, AnyAddress);
@@ -353,6 +400,7 @@ public:
   bool Connect(const QString &Host, int Port, int TimeoutMs) {
     if (FSocket >= 0 && (FHost != Host || FPort != Port))
       Close();
+    FLost = false;
     if (FSocket >= 0)
       DropStaleBytes();
     if (FSocket >= 0)
@@ -396,6 +444,7 @@ public:
       }
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         Error(errno);
+        FLost = true;
         return false;
       }
       if (!Wait(POLLOUT, DeadlineMs))
@@ -414,10 +463,13 @@ public:
         got += int(n);
         continue;
       }
-      if (n == 0)
+      if (n == 0) {
+        FLost = true;
         return got;
+      }
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         Error(errno);
+        FLost = true;
         return got;
       }
       if (!Wait(POLLIN, DeadlineMs))
@@ -425,6 +477,9 @@ public:
     }
     return got;
   }
+
+  // The peer hung up or reset the connection in the last SendAll or Receive.
+  bool Lost() const { return FLost; }
 
 private:
   void TryAddress(const addrinfo &Ai, int TimeoutMs) {
@@ -480,9 +535,36 @@ private:
 
   TTrace FTrace;
   int FSocket = -1;
+  bool FLost = false;
   QString FHost;
   int FPort = 0;
 };
+
+bool TOI::ConnectionLost(const TConfig &Cfg, TOIStatus Status) {
+  FFailureText = QString::fromUtf8(LinkTexts::ConnectionLost).arg(Cfg.Host).arg(Cfg.Port);
+  FTcp->Close();
+  SetStatus(Status);
+  return false;
+}
+
+bool TOI::TransactRepeatable(bool AnyAddress) {
+  const int tries = qMax(1, FRepeatTries.load());
+  for (int t = 1;; ++t) {
+    if (Transact(AnyAddress))
+      return true;
+    if (t >= tries || !IsRepeatable() || FRepeatsCancelled)
+      return false;
+    const QString why = FailureText();
+    Trace(QStringLiteral("*** repeat %1 of %2").arg(t + 1).arg(tries));
+    Logger().Info(QStringLiteral("request repeated (try %1 of %2) after: %3").arg(t + 1).arg(tries).arg(why));
+    // A late answer to the failed try must not be taken for the repeat's:
+    // Modbus TCP starts afresh on a new connection, the serial line waits
+    // for silence before the next request (SettleLine).
+    if (Config().Protocol == prModbusTcp)
+      FTcp->Close();
+    SleepMs(FRepeatPauseMs);
+  }
+}
 
 bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
   if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout))
@@ -496,17 +578,23 @@ bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
   std::memcpy(frame + MbapHeaderBytes, FRequest, size_t(FRequestLen));
   const qint64 deadline = NowMs() + Cfg.TcpTimeout;
   if (!FTcp->SendAll(frame, MbapHeaderBytes + FRequestLen, deadline)) {
+    if (FTcp->Lost())
+      return ConnectionLost(Cfg, oisUnknown);
     FTcp->Close();
     SetStatus(oisUnknown);
     return false;
   }
   uint8_t head[MbapHeaderBytes];
-  if (FTcp->Receive(head, MbapHeaderBytes, deadline) < MbapHeaderBytes) {
+  const int headBytes = FTcp->Receive(head, MbapHeaderBytes, deadline);
+  if (headBytes < MbapHeaderBytes) {
     // Silence or a hang-up: the stream can no longer be trusted to be in step,
     // so the next request starts on a fresh connection.
-    Trace(QStringLiteral("A"));
+    Trace(QStringLiteral("A"), head, headBytes);
+    if (FTcp->Lost())
+      return ConnectionLost(Cfg, oisUnknown);
     FTcp->Close();
-    SetStatus(oisUnknown);
+    FReceived = headBytes;
+    SetStatus(headBytes > 0 ? oisBadCI : oisUnknown);
     return false;
   }
   const int length = (head[4] << 8) | head[5];
@@ -519,10 +607,19 @@ bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
   FReceived = FTcp->Receive(FAnswer, length, deadline);
   Trace(QStringLiteral("A"), FAnswer, FReceived);
   if (FReceived < length) {
+    if (FTcp->Lost())
+      return ConnectionLost(Cfg, oisBadCI);
     FTcp->Close();
-    SetStatus(oisUnknown);
+    // The header at least came: the answer was cut short.
+    FReceived = qMax(FReceived, 1);
+    SetStatus(oisBadCI);
     return false;
   }
+  // Unit 0 names the server itself in Modbus TCP: a server that answers for
+  // the unit it was asked may name it so. Any other unit is checked as on
+  // the serial line (255 stays 255: a gateway's own answer to a scan poll).
+  if (FReceived >= 1 && FAnswer[0] == 0)
+    FAnswer[0] = FRequest[0];
   if (FReceived >= 2 && (FAnswer[1] & 0x80)) {
     if (!CheckPdu(FReceived, 3, AnyAddress))
       return false;
@@ -538,6 +635,7 @@ bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
   // Answers to this scan's requests, late ones included, carry transaction
   // identifiers from firstId on; anything else on the stream is dropped.
   const uint16_t firstId = uint16_t(FScanTransaction + 1);
+  std::map<uint16_t, uint8_t> unitOf; // transaction identifier -> unit asked
   for (int a = First; a <= Last; ++a) {
     if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout))
       return CannotConnect(Cfg);
@@ -545,6 +643,7 @@ bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
     if (FScanTransaction == 0)
       FScanTransaction = 1; // 0 belongs to the ordinary exchanges
     const uint16_t id = FScanTransaction;
+    unitOf[id] = uint8_t(a);
     const uint8_t frame[MbapHeaderBytes + 2] = {uint8_t(id >> 8), uint8_t(id), 0, 0, 0, 2, uint8_t(a), 0x07};
     Trace(QStringLiteral("S"), frame + MbapHeaderBytes, 2);
     const qint64 deadline = NowMs() + unitMs;
@@ -571,6 +670,9 @@ bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
       Trace(QStringLiteral("A"), reinterpret_cast<const uint8_t *>(body.constData()), length);
       const uint16_t answerId = uint16_t((head[0] << 8) | head[1]);
       const bool ours = uint16_t(answerId - firstId) <= uint16_t(id - firstId);
+      // Unit 0 stands for the unit asked by the request of that transaction.
+      if (ours && length >= 1 && body[0] == 0 && unitOf.count(answerId))
+        body[0] = char(unitOf[answerId]);
       // Only a proper poll answer names a device; an exception (a gateway's
       // 0B for an absent unit) names none.
       if (ours && length == 3 && uint8_t(body[1]) == 0x07)
@@ -588,6 +690,7 @@ bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
 bool TOI::SendScan(uint8_t First, uint8_t Last, int PauseMs) {
   const TConfig cfg = Config();
   FFailureText.clear();
+  FCannotConnect = false;
   if (cfg.Protocol == prModbusTcp)
     return TcpScan(cfg, First, Last);
   if (!EnsurePortOpen())

@@ -84,6 +84,17 @@ public:
   // device fault. AnyAddress accepts an answer from any address (unit), as a
   // poll does: a device polled at 255 answers from its own.
   bool Transact(bool AnyAddress = false);
+  // Transact for a read, which may be repeated: a time-out, a short answer, a
+  // bad CRC or a lost Modbus TCP connection is tried again, up to the tries
+  // of SetRepeats with its pause between, each repeat on a fresh connection
+  // and noted in the application log. A connection that cannot be opened, a
+  // port that cannot be opened, an exception and a wrong answer are not.
+  bool TransactRepeatable(bool AnyAddress = false);
+  // Tries of a repeatable exchange (at least 1) and ms between them. Any thread.
+  void SetRepeats(int Tries, int PauseMs);
+  // Repeatable exchanges make no further tries from now on (the worker is
+  // stopping). Any thread.
+  void CancelRepeats() { FRepeatsCancelled = true; }
 
   // Address scan. Serial: one "Read Exception Status" request (address, 0x07)
   // to each address from First to Last, PauseMs after each, no answer read;
@@ -108,10 +119,10 @@ public:
   bool CheckEcho(int From, int Count);
 
   TOIStatus GetStatus() const { return FStatus.load(); }
-  // The last failed exchange as the engineer reads it: "Нет соединения с
-  // HOST:PORT", "Порт NAME недоступен: REASON" or "Нет ответа от устройства";
-  // empty after a success or a failure of another kind. Worker thread.
-  const QString &FailureText() const { return FFailureText; }
+  // The last failed exchange as the engineer reads it, in Russian (one of
+  // the texts of uLinkText.h with its arguments); empty after a success.
+  // Worker thread.
+  QString FailureText() const;
   void ResetStatus() { FStatus = oisReady; }
   // For the device operations' own answer checks (a byte count that does not
   // match its request).
@@ -161,8 +172,9 @@ private:
   bool TcpTransact(const TConfig &Cfg, bool AnyAddress);
   bool TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last);
   bool CannotConnect(const TConfig &Cfg);
-  // Fills in "Нет ответа от устройства" for a failure that names no other cause.
-  bool Finish(bool Ok);
+  // Fails with the status and the text of a lost Modbus TCP connection.
+  bool ConnectionLost(const TConfig &Cfg, TOIStatus Status);
+  bool IsRepeatable() const;
   void ClearAnswer();
   void Trace(const QString &Tag, const uint8_t *Data = nullptr, int Count = 0);
 
@@ -174,7 +186,12 @@ private:
   int FReceived = 0;
   int FWritten = 0;
   std::atomic<TOIStatus> FStatus{oisUnknown};
+  // A failure text with arguments (port, host); the others follow from the status.
   QString FFailureText;
+  bool FCannotConnect = false;
+  std::atomic<int> FRepeatTries{3};
+  std::atomic<int> FRepeatPauseMs{50};
+  std::atomic<bool> FRepeatsCancelled{false};
   // The last serial exchange ended without a whole answer, so that answer may
   // still be on its way: the next one waits for the line to fall silent.
   bool FLineUnsettled = false;

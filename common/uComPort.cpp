@@ -1,6 +1,7 @@
 #include "uComPort.h"
 #include "uAppIniFile.h"
 #include "uErrors.h"
+#include "uLinkText.h"
 #include "uLogger.h"
 
 #include <QFile>
@@ -134,7 +135,7 @@ bool TComPort::OpenFailed(int Error) {
   // "dialout", and a user outside it may not open them.
   if (Error == EACCES || Error == EPERM)
     reason += QStringLiteral("; пользователь должен входить в группу \"dialout\"");
-  FLastOpenError = QStringLiteral("Порт %1 недоступен: %2").arg(FPortName, reason);
+  FLastOpenError = QString::fromUtf8(LinkTexts::PortUnavailable).arg(FPortName, reason);
   return false;
 }
 

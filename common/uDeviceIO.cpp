@@ -20,7 +20,7 @@ TDeviceIO::TDeviceIO(const QString &TraceFileName) : FOI(TraceFileName) {}
 bool TDeviceIO::ReadRegisters(uint16_t Start, uint16_t *Dest, uint16_t Count) {
   const uint8_t frame[] = {FDeviceAddr, FReadCode, Hi(Start), Lo(Start), Hi(Count), Lo(Count)};
   FOI.SetRequest(frame, int(sizeof frame), Count * 2 + 5);
-  if (!FOI.Transact())
+  if (!FOI.TransactRepeatable())
     return false;
   const uint8_t *a = FOI.GetAnswer();
   // Every read code answers the byte count of its registers, as long as it
@@ -46,7 +46,11 @@ bool TDeviceIO::WriteRegister(uint16_t Reg, uint16_t Value) {
 bool TDeviceIO::Poll(uint8_t Addr, uint8_t &Answered, uint8_t &DevStatus) {
   const uint8_t frame[] = {Addr, FN_READ_EXCEPTION_STATUS};
   FOI.SetRequest(frame, int(sizeof frame), 5);
-  if (!FOI.Transact(true))
+  // A poll of a device address is answered from it and is a read worth
+  // repeating; a poll of 255 (whoever is there) is answered from the
+  // device's own address and is a search, which stays quick.
+  const bool known = Addr >= 1 && Addr <= MaxDeviceAddr;
+  if (!(known ? FOI.TransactRepeatable() : FOI.Transact(true)))
     return false;
   const uint8_t *a = FOI.GetAnswer();
   FDeviceAddr = a[0];
@@ -72,7 +76,7 @@ bool TDeviceIO::ReadFileFrame(uint8_t FileNo, uint16_t FrameNo, int Count, QIODe
   FOI.SetRequest(frame, int(sizeof frame), Count + 7);
   // File and frame number come back in front of the data: a frame of
   // another file or number must not be taken for the one asked.
-  if (!FOI.Transact() || !FOI.CheckEcho(2, 3))
+  if (!FOI.TransactRepeatable() || !FOI.CheckEcho(2, 3))
     return false;
   if (Count > 0)
     ADest.write(reinterpret_cast<const char *>(FOI.GetAnswer() + 5), Count);

@@ -23,6 +23,8 @@ constexpr uint8_t FN_READ_FILE_FRAME = 0x1C;
 constexpr uint8_t FN_READ_CLOCK = 0x1D;
 // Special command function; the IO chains send the values 0xFF, 0xF1 and 0xF0.
 constexpr uint8_t FN_SPECIAL_COMMAND = 0x1F;
+// The highest address a device may have on a Modbus line (0 is the broadcast).
+constexpr uint8_t MaxDeviceAddr = 247;
 
 // Numbers of the device's files, and the frame sizes the program reads them
 // with; the simulator lays out its files for the same frames.
@@ -44,6 +46,8 @@ public:
   // as it was, and the cause is GetOI().GetStatus() with, for a device
   // exception, GetStatus(). Throws EKvRange only for a frame or answer that
   // would not fit the transport's buffers (a caller's error, not the line's).
+  // Register reads, file-frame reads and polls of an address 1..247 lost on
+  // the line are tried again (TOI::TransactRepeatable); writes never are.
 
   // address, read code, Start, Count; expects Count * 2 + 5 bytes whose byte
   // count (answer byte 2) is Count * 2 where that fits a byte, else
@@ -52,9 +56,11 @@ public:
   // address, write code, Reg, Value; expects 8 bytes echoing register and
   // value (else oisProtocolError).
   bool WriteRegister(uint16_t Reg, uint16_t Value);
-  // Addr, 0x07; expects 5 bytes. An answer from any address is taken (a poll
-  // of 255 finds the device at its own); on success the device address
-  // becomes the answering address; Answered and DevStatus are answer bytes 0 and 2.
+  // Addr, 0x07; expects 5 bytes. A device address (1..247) must answer from
+  // itself; a poll of any other address takes an answer from any device
+  // address (a poll of 255 finds the device at its own). On success the
+  // device address becomes the answering address; Answered and DevStatus
+  // are answer bytes 0 and 2.
   bool Poll(uint8_t Addr, uint8_t &Answered, uint8_t &DevStatus);
   // Sends the scan requests to First .. Last (see TOI::SendScan).
   bool ScanStart(uint8_t First, uint8_t Last, int PauseMs);

@@ -13,6 +13,7 @@
 #include "uDateTime.h"
 #include "uDeviceIO.h"
 #include "uErrors.h"
+#include "uLinkText.h"
 #include "uLogger.h"
 
 // ---------------------------------------------------------------- builder
@@ -223,15 +224,6 @@ QString HexBytes(const uint8_t *Data, int Count) {
   return out;
 }
 
-// The transport status by name, for an answer delivered without a cause.
-static QString StatusName(int Status) {
-  static const char *const names[] = {"oisReady",   "oisUnknown",       "oisBadPort", "oisBadCO",
-                                      "oisBadCI",   "oisProtocolError", "oisBadCRC",  "oisErrorFlag"};
-  if (Status >= 0 && Status < 8)
-    return QString::fromLatin1(names[Status]);
-  return QStringLiteral("status %1").arg(Status);
-}
-
 TDeviceFront::TDeviceFront() : FBuilder(*this) {}
 
 TDeviceFront::~TDeviceFront() = default;
@@ -269,7 +261,7 @@ void TDeviceFront::UnregisterReply(TReplyId Id) {
 void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
   if (FOutstanding > 0)
     --FOutstanding;
-  FDeliveryCause = Cause;
+  FDeliveryText.clear();
   FParser.Fill(Answer);
   const int count = FParser.Count();
   TAnswerHead head;
@@ -303,13 +295,16 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     }
   };
 
+  // Every failure reaches the log with the text the engineer is shown.
+  if (head.Status != 0) {
+    FDeliveryText = LocalLinkText(LinkFailureText(head.Status, Cause));
+    Logger().Error(QString::asprintf("device error %2.2X %2.2X ", head.Status, head.ErrorFlag) + FDeliveryText);
+  }
   if (head.Command == bcScan) {
     Logger().Debug(QString::asprintf("Executed (%d) ", count) + HexBytes(Answer));
     call();
     Logger().Debug("Executed ready");
   } else if (head.Status != 0) {
-    Logger().Error(QString::asprintf("device error %2.2X %2.2X ", head.Status, head.ErrorFlag) +
-                   (Cause.isEmpty() ? StatusName(head.Status) : Cause));
     call();
   } else if (head.ErrorFlag != 0) {
     // Delivered all the same, so that the chain ends instead of waiting for ever.
@@ -403,7 +398,18 @@ void TDeviceThread::Terminate() {
     std::lock_guard<std::mutex> lock(FLock);
     FTerminated = true;
   }
+  FIO->GetOI().CancelRepeats();
   FWake.notify_all();
+}
+
+void TDeviceThread::SetErrorLimit(int Value) {
+  FErrorLimit = Value;
+  FIO->GetOI().SetRepeats(FErrorLimit, FErrorSleep);
+}
+
+void TDeviceThread::SetErrorSleep(int Value) {
+  FErrorSleep = Value;
+  FIO->GetOI().SetRepeats(FErrorLimit, FErrorSleep);
 }
 
 void TDeviceThread::Queue(const uint8_t *Data, int Count) {
@@ -536,11 +542,6 @@ void TDeviceThread::FlushDebug(int64_t NowMs) {
   FDebugFlushedMs = NowMs;
 }
 
-bool TDeviceThread::SleepUnlessTerminated(int Ms) {
-  std::unique_lock<std::mutex> lock(FLock);
-  return !FWake.wait_for(lock, std::chrono::milliseconds(std::max(0, Ms)), [this] { return FTerminated; });
-}
-
 TDeviceThread::TStatus TDeviceThread::Failure() const {
   // One status byte carries either the device's exception code or the
   // transport status, so the cause travels beside it for the log.
@@ -549,15 +550,15 @@ TDeviceThread::TStatus TDeviceThread::Failure() const {
   if (transport == oisErrorFlag) {
     const uint8_t code = FIO->GetStatus();
     s.Status = code ? code : uint8_t(oisErrorFlag);
-    s.Cause = QString::asprintf("exception %2.2X", code);
   } else {
-    // A failed operation always answers a non-zero status. A failure of the
-    // link itself (port, connection, no answer) travels with the engineer's
-    // text, which the chains show.
+    // A failed operation always answers a non-zero status.
     s.Status = transport == oisReady ? uint8_t(oisUnknown) : uint8_t(transport);
-    const QString &text = FIO->GetOI().FailureText();
-    s.Cause = text.isEmpty() ? OIStatusName(s.Status) : text;
   }
+  // The engineer's text travels beside the status: the byte alone cannot
+  // tell an exception code from a transport status.
+  s.Cause = FIO->GetOI().FailureText();
+  if (s.Cause.isEmpty())
+    s.Cause = QString::fromUtf8(LinkTexts::NoAnswer);
   return s;
 }
 
@@ -663,7 +664,7 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
   };
   auto badGuard = [&] {
     result.Status = StatusBadGuard;
-    result.Cause = "invalid guard";
+    result.Cause = DeviceErrorText(StatusBadGuard);
   };
 
   try {
@@ -764,24 +765,13 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
       const uint16_t frame = r.Word();
       Answer.append(char(file));
       AppendWord(Answer, frame);
-      const int tries = std::max(1, int(FErrorLimit));
-      for (int t = 0; t < tries; ++t) {
-        QBuffer data;
-        data.open(QIODevice::ReadWrite);
-        if (FIO->ReadFileFrame(file, frame, FFrameSize, data)) {
-          Answer.append(data.data());
-          result = TStatus();
-          break;
-        }
+      // A frame lost on the line is read again by the transport.
+      QBuffer data;
+      data.open(QIODevice::ReadWrite);
+      if (FIO->ReadFileFrame(file, frame, FFrameSize, data))
+        Answer.append(data.data());
+      else
         result = Failure();
-        // A TCP gateway has already given up on the device: trying again only
-        // doubles the wait.
-        if (oi.GetProtocol() == TOI::prModbusTcp || t + 1 == tries)
-          break;
-        if (!SleepUnlessTerminated(FErrorSleep))
-          break;
-        oi.GetComPort().Purge();
-      }
       break;
     }
     case bcWriteFileFrame: {
@@ -836,7 +826,7 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
   } catch (const std::exception &e) {
     // The command ends; the worker goes on with the next record.
     result.Status = oisUnknown;
-    result.Cause = "oisUnknown: " + QString::fromUtf8(e.what());
+    result.Cause = QString::fromUtf8(e.what());
   }
   if (command == bcScan || command == bcSetFrameSize)
     oi.ResetStatus();

@@ -189,12 +189,13 @@ public:
   // to it (chains, the generator) can tell.
   std::weak_ptr<const int> AliveToken() const { return FAlive; }
 
-  // Hands one answer record to its reply method. Cause names a failure for
-  // the log (the transport status by name, or "exception NN"); empty on success.
+  // Hands one answer record to its reply method. Cause is the worker's
+  // Russian text of a failure (uLinkText.h); empty on success. A failure is
+  // logged with its text in the interface's language.
   void Deliver(const QByteArray &Answer, const QString &Cause = QString());
-  // The cause of the answer being delivered (empty on success); valid inside
-  // a reply call.
-  const QString &DeliveryCause() const { return FDeliveryCause; }
+  // The failure of the answer being delivered as the engineer reads it, in
+  // the interface's language (empty on success); valid inside a reply call.
+  const QString &DeliveryText() const { return FDeliveryText; }
 
 protected:
   // Takes a copy of the record; called by SendArray.
@@ -209,7 +210,7 @@ private:
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
   int FOutstanding = 0;
-  QString FDeliveryCause;
+  QString FDeliveryText;
   std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 
@@ -243,9 +244,10 @@ public:
   // Pause between scan requests in ms (command 8).
   void SetPollPause(int Value) { FPollPause = Value; }
   int PollPause() const { return FPollPause; }
-  // Tries of one file-frame read (command 17), and ms between them.
-  void SetErrorLimit(int Value) { FErrorLimit = Value; }
-  void SetErrorSleep(int Value) { FErrorSleep = Value; }
+  // Tries of one read lost on the line (register reads, polls of a known
+  // address, file-frame reads), and ms between them: the transport's repeats.
+  void SetErrorLimit(int Value);
+  void SetErrorSleep(int Value);
   int GetFrameSize() const { return FFrameSize; }
 
   // The device operations. Their transport's setters are safe from the main
@@ -284,7 +286,6 @@ private:
   void FlushDebug(int64_t NowMs = -1);
   static constexpr int DebugFlushMs = 200;
   static constexpr int DebugBufferBytes = 64 * 1024;
-  bool SleepUnlessTerminated(int Ms);
   // Queues an answer; wakes the main thread when Wake is set or WakeEvery
   // answers have come without a wake-up.
   void Post(const QByteArray &Answer, const QString &Cause, bool Wake);

@@ -17,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     d->GetOI().SetHost(QStringLiteral("127.0.0.1"));
     d->GetOI().SetPort(peer.Port());
     d->GetOI().SetTcpTimeout(4);
+    // One try per exchange: the peer answers each planned exchange once.
+    d->GetOI().SetRepeats(1, 0);
     return d;
   }();
   kvfuzz::TReader r(Data, Size);

@@ -11,6 +11,7 @@
 #include "uErrors.h"
 #include "uLogger.h"
 #include "oi.h"
+#include "uLinkText.h"
 
 const TDateTime ChainBaseDate = DeviceBaseDate;
 
@@ -777,17 +778,11 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
 }
 
 QString TIOChainList3::FailureText(uint8_t Status) const {
-  // One status byte carries a transport status or the device's exception
-  // code; the worker's cause tells them apart. A failure of the link itself
-  // comes as the engineer's text (which port, which host).
+  // The front has put the failure into words as it logged it.
   const TDeviceFront *front = FGen->DeviceFront();
-  const QString cause = front ? front->DeliveryCause() : QString();
-  const bool named = cause.startsWith(QLatin1String("ois")) || cause.startsWith(QLatin1String("exception"));
-  if (!cause.isEmpty() && !named)
-    return cause;
-  if (!cause.startsWith(QLatin1String("exception")) && (Status == oisUnknown || Status == oisBadCI))
-    return QStringLiteral("Нет ответа от устройства");
-  return QString::asprintf("Ошибка устройства %2.2x", Status);
+  if (front && !front->DeliveryText().isEmpty())
+    return front->DeliveryText();
+  return LocalLinkText(LinkFailureText(Status, QString()));
 }
 
 void TIOChainList3::Aborted() {

@@ -1,5 +1,7 @@
 #include "uMultiLingual.h"
 
+#include "uLinkText.h"
+
 #include "uErrors.h"
 #include "uTextCodec.h"
 
@@ -100,7 +102,19 @@ QString TMultiLingual::Translate(const QString &Text) const {
   return it->Text[FTarget];
 }
 
+QString TMultiLingual::FromRussian(const QString &Text) const {
+  for (const TRow &row : FRows)
+    if (CompareText(row.Text[lnRussian], Text) == 0)
+      return row.Text[FTarget].isEmpty() ? Text : row.Text[FTarget];
+  return Text;
+}
+
 TMultiLingual &MultiLingual() {
   static TMultiLingual m;
+  static const bool linked = [] {
+    SetLinkTextTranslator([](const QString &Text) { return m.FromRussian(Text); });
+    return true;
+  }();
+  (void)linked;
   return m;
 }

@@ -36,6 +36,10 @@ public:
   // Text in the target language; Text itself when empty or not in the table.
   // The lookup ignores letter case, like the table's sort.
   QString Translate(const QString &Text) const;
+  // A Russian text of the table in the target language; Text itself when
+  // not in the table or not translated there. For texts the program makes
+  // in Russian whatever the interface shows (the link's failure texts).
+  QString FromRussian(const QString &Text) const;
 
 private:
   struct TRow {
@@ -50,5 +54,6 @@ private:
   int FTarget = lnRussian;
 };
 
-// The program-wide translator: Russian, empty until the program loads the table.
+// The program-wide translator: Russian, empty until the program loads the
+// table. It also translates the link's failure texts (SetLinkTextTranslator).
 TMultiLingual &MultiLingual();

@@ -1,7 +1,7 @@
 #include "uStatusText.h"
 
+#include "uLinkText.h"
+
 bool IsErrorStatusText(const QString &Text) {
-  return Text.contains(QStringLiteral("Ошибка")) || Text.startsWith(QStringLiteral("Нет ответа от устройства")) ||
-         Text.startsWith(QStringLiteral("Нет соединения с ")) ||
-         (Text.startsWith(QStringLiteral("Порт ")) && Text.contains(QStringLiteral(" недоступен: ")));
+  return Text.contains(QStringLiteral("Ошибка")) || IsLinkFailureText(Text);
 }

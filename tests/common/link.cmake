@@ -2,3 +2,4 @@
 kv_add_test(uComPort_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uComPort_test.cpp LIBS kvcommon LABELS tsan)
 kv_add_test(oi_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/oi_test.cpp LIBS kvcommon LABELS tsan)
 kv_add_test(uDeviceIO_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDeviceIO_test.cpp LIBS kvcommon LABELS tsan)
+kv_add_test(uLinkText_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uLinkText_test.cpp LIBS kvcommon)

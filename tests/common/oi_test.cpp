@@ -2,6 +2,8 @@
 #include "oi.h"
 #include "uErrors.h"
 #include "uFiles.h"
+#include "uLinkText.h"
+#include "uLogger.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -282,7 +284,7 @@ TEST(TcpAnswer, AnswersAreCheckedLikeSerialAnswers) {
       {"length beyond buffer", Hex("01 03 00 64 00 03"), Hex("00 00 00 00 FF FF 01 03"), 10000, oisProtocolError},
       {"protocol id", Hex("01 03 00 64 00 03"), Hex("00 00 00 01 00 03 01 83 02"), 10000, oisProtocolError},
       {"transaction id", Hex("01 03 00 64 00 03"), Hex("00 07 00 00 00 03 01 83 02"), 10000, oisProtocolError},
-      {"length promises more", Hex("01 03 00 64 00 03"), Hex("00 00 00 00 00 09 01 03 06"), 300, oisUnknown},
+      {"length promises more", Hex("01 03 00 64 00 03"), Hex("00 00 00 00 00 09 01 03 06"), 300, oisBadCI},
       {"silence", Hex("01 03 00 64 00 03"), {}, 300, oisUnknown},
   };
   for (const TAnswerCase &c : cases)
@@ -361,4 +363,165 @@ TEST_F(TcpLink, ChangedTargetIsConnectedAtTheNextRequest) {
                                              "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d Q 01 07"
                                              "\r\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d A 01 07 22$"));
   EXPECT_TRUE(re.match(trace).hasMatch()) << trace.toStdString();
+}
+
+// Each way an exchange can fail reads differently to the engineer; the
+// device's exception keeps its code. Address 0 is the broadcast: no device
+// answers from it.
+TEST(LinkFailureTexts, EachFailureKindHasItsOwnText) {
+  struct TCase {
+    const char *Name;
+    QByteArray Reply;
+    int TimeoutMs;
+    const char *Text;
+  };
+  const TCase cases[] = {
+      {"bad crc", Hex("01 03 06 00 0A 01 00 FF FF B9 39"), 10000, "Ошибка контрольной суммы ответа"},
+      {"short", Hex("01 03 06 00"), 200, "Неполный ответ устройства"},
+      {"exception 06", WithCrc(Hex("01 83 06")), 10000, "Ошибка устройства 06"},
+      {"time-out", {}, 200, "Нет ответа от устройства"},
+      {"from address 0", WithCrc(Hex("00 03 06 00 0A 01 00 FF FF")), 10000, "Неверный ответ устройства"},
+      {"exception from address 0", WithCrc(Hex("00 83 06")), 10000, "Неверный ответ устройства"},
+      {"other function", WithCrc(Hex("01 04 06 00 0A 01 00 FF FF")), 10000, "Неверный ответ устройства"},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPtyResponder peer;
+    const auto oi = RtuOI(peer, c.TimeoutMs);
+    peer.Add({8, c.Reply});
+    EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+    EXPECT_EQ(oi->FailureText(), QString::fromUtf8(c.Text));
+    EXPECT_FALSE(OIStatusName(oi->GetStatus()).isEmpty());
+  }
+}
+
+TEST(LinkFailureTexts, RtuPollAndScanAnswersFromAddressZeroAreRefused) {
+  TPtyResponder peer;
+  const auto oi = RtuOI(peer, 10000);
+  peer.Add({4, WithCrc(Hex("00 07 00"))});
+  const uint8_t poll[] = {0xFF, 0x07};
+  oi->SetRequest(poll, 2, 5);
+  EXPECT_FALSE(oi->Transact(true)) << "a poll of 255 takes any device address, never 0";
+  EXPECT_EQ(oi->GetStatus(), oisProtocolError);
+  peer.Add({4, WithCrc(Hex("00 07 00"))});
+  ASSERT_TRUE(oi->SendScan(9, 9, 0));
+  ASSERT_TRUE(peer.WaitAnswered(2));
+  ASSERT_TRUE(WaitFor([&] { return peer.SlaveInputBytes() == 5; }));
+  EXPECT_FALSE(oi->ReceiveScanAnswer(5));
+  EXPECT_EQ(oi->GetStatus(), oisProtocolError);
+}
+
+// Unit 0 names the Modbus TCP server itself: an answer so named comes from
+// the unit asked. 255 is a unit of its own and stays.
+TEST(LinkFailureTexts, TcpAnswerNamingUnitZeroKeepsTheAskedUnit) {
+  struct TCase {
+    QByteArray Request;
+    QByteArray Reply;
+    bool Ok;
+    uint8_t Unit;
+  } cases[] = {
+      {Hex("05 03 00 64 00 01"), Mbap(Hex("00 03 02 12 34")), true, 5},
+      {Hex("05 07"), Mbap(Hex("00 07 5A")), true, 5},
+      {Hex("FF 07"), Mbap(Hex("FF 07 5A")), true, 255},
+      {Hex("05 03 00 64 00 01"), Mbap(Hex("00 83 02")), false, 5},
+      {Hex("05 03 00 64 00 01"), Mbap(Hex("06 03 02 12 34")), false, 6},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(Spaced(c.Reply).toStdString());
+    TTcpResponder peer;
+    const auto oi = TcpOI(peer, 10000);
+    peer.Add({0, c.Reply});
+    oi->SetRequest(c.Request, c.Request.size() == 2 ? 5 : 7);
+    EXPECT_EQ(oi->Transact(), c.Ok);
+    EXPECT_EQ(oi->GetAnswer()[0], c.Unit);
+  }
+  // A scan's answers name their units; unit 0 stands for the unit asked.
+  TTcpResponder peer;
+  const auto oi = TcpOI(peer, 10000);
+  peer.Add({0, Mbap(Hex("00 07 11"), 1)});
+  peer.Add({0, Mbap(Hex("07 07 22"), 2)});
+  ASSERT_TRUE(oi->SendScan(6, 7, 0));
+  ASSERT_TRUE(oi->ReceiveScanAnswer(5));
+  EXPECT_EQ(oi->GetAnswer()[0], 6);
+  ASSERT_TRUE(oi->ReceiveScanAnswer(5));
+  EXPECT_EQ(oi->GetAnswer()[0], 7);
+}
+
+TEST(LinkFailureTexts, TcpLostConnectionAndNoServerNameTheTarget) {
+  TTcpResponder peer;
+  const auto oi = TcpOI(peer, 10000);
+  peer.Add({0, {}, true});
+  EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(oi->FailureText(), QStringLiteral("Связь с 127.0.0.1:%1 разорвана").arg(peer.Port()));
+  const int closed = ClosedTcpPort();
+  oi->SetPort(closed);
+  EXPECT_FALSE(oi->Request(Hex("01 03 00 64 00 03"), 11));
+  EXPECT_EQ(oi->FailureText(), QStringLiteral("Нет соединения с 127.0.0.1:%1").arg(closed));
+}
+
+namespace {
+int RepeatLines() { return int(Logger().Lines().filter(QStringLiteral("request repeated")).size()); }
+} // namespace
+
+// A read lost on the line is tried again inside the exchange, each repeat in
+// the log; what the device answered (an exception, a wrong answer) and a
+// server that cannot be reached are not.
+TEST(LinkRepeats, LostReadsAreTriedAgainUpToTheLimitAndOthersAreNot) {
+  const QByteArray good = WithCrc(Hex("01 03 02 12 34"));
+  QByteArray badCrc = good;
+  badCrc[6] = char(badCrc[6] ^ 1);
+  struct TCase {
+    const char *Name;
+    std::vector<QByteArray> Replies;
+    bool Ok;
+    int Requests;
+  } cases[] = {
+      {"bad crc, then good", {badCrc, good}, true, 2},
+      {"silent, then good", {{}, good}, true, 2},
+      {"short, then good", {good.left(3), good}, true, 2},
+      {"silent three times", {{}, {}, {}}, false, 3},
+      {"exception", {WithCrc(Hex("01 83 06"))}, false, 1},
+      {"other function", {WithCrc(Hex("01 04 02 12 34"))}, false, 1},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPtyResponder peer;
+    const auto oi = RtuOI(peer, 200);
+    oi->SetRepeats(3, 10);
+    for (const QByteArray &r : c.Replies)
+      peer.Add({8, r});
+    const int before = RepeatLines();
+    oi->SetRequest(Hex("01 03 00 64 00 01"), 7);
+    EXPECT_EQ(oi->TransactRepeatable(), c.Ok);
+    EXPECT_TRUE(peer.WaitAnswered(c.Requests));
+    EXPECT_EQ(peer.Requests().size(), c.Requests);
+    EXPECT_EQ(RepeatLines() - before, c.Requests - 1);
+    if (c.Ok) {
+      EXPECT_EQ(AnswerBytes(*oi), good);
+    }
+  }
+}
+
+TEST(LinkRepeats, TcpRepeatsOnAFreshConnectionAndAWriteIsSentOnce) {
+  TTcpResponder peer;
+  const auto oi = TcpOI(peer, 300);
+  oi->SetRepeats(3, 10);
+  peer.Add({0, {}});
+  peer.Add({0, Mbap(Hex("01 03 02 12 34"))});
+  oi->SetRequest(Hex("01 03 00 64 00 01"), 7);
+  ASSERT_TRUE(oi->TransactRepeatable());
+  EXPECT_EQ(peer.Connections(), 2) << "a late answer on the old connection cannot pass for the repeat's";
+  EXPECT_EQ(AnswerBytes(*oi), Hex("01 03 02 12 34"));
+
+  peer.Add({0, {}});
+  oi->SetRequest(Hex("01 06 00 64 00 01"), 8);
+  EXPECT_FALSE(oi->Transact());
+  ASSERT_TRUE(peer.WaitAnswered(3));
+  EXPECT_EQ(peer.Requests().size(), 3);
+
+  const int before = RepeatLines();
+  oi->SetPort(ClosedTcpPort());
+  oi->SetRequest(Hex("01 03 00 64 00 01"), 7);
+  EXPECT_FALSE(oi->TransactRepeatable());
+  EXPECT_EQ(RepeatLines(), before) << "a server that cannot be reached is not asked again";
 }

@@ -148,6 +148,8 @@ TEST(DeviceAnswer, FailedReadsLeaveDestinationAndReportOnlyTheirOwnCode) {
     TPtyResponder peer;
     TDeviceIO io(QString{});
     Attach(io, peer);
+    // One try: what a repeat does is the transport's own test.
+    io.GetOI().SetRepeats(1, 0);
     // First a good answer with an exception-looking byte 2, then the bad one.
     peer.Add({8, WithCrc(Hex("01 03 06 11 11 22 22 33 33"))});
     uint16_t regs[3] = {};

@@ -244,10 +244,17 @@ TEST(ModbusTools, DeliveryLogsTheCauseOfAFailure) {
   const TReplyId id =
       front.RegisterReply([&](TResponseParser &, const TAnswerHead &, std::span<const uint8_t>) { ++calls; });
   front.Deliver(Answer(id, bcReadRegisters, 0, 4, Bytes({0})));
-  EXPECT_TRUE(LastLogLineEndsWith("ERROR device error 04 00 oisBadCI"));
-  front.Deliver(Answer(id, bcReadRegisters, 0, 4, Bytes({0})), "exception 04");
-  EXPECT_TRUE(LastLogLineEndsWith("ERROR device error 04 00 exception 04"));
+  EXPECT_TRUE(LastLogLineEndsWith("ERROR device error 04 00 Нет ответа от устройства"));
+  EXPECT_EQ(front.DeliveryText(), "Нет ответа от устройства");
+  front.Deliver(Answer(id, bcReadRegisters, 0, 4, Bytes({0})), "Ошибка устройства 04");
+  EXPECT_TRUE(LastLogLineEndsWith("ERROR device error 04 00 Ошибка устройства 04"));
+  // A scan that could not start is a failure of its own, logged as one.
+  front.Deliver(Answer(id, bcScan, 0, 1, Bytes({0, 0xFF, 0, 0xFF, 0})), "Нет соединения с 127.0.0.1:2001");
+  const QStringList lines = Logger().Lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &L) {
+    return L.endsWith("ERROR device error 01 00 Нет соединения с 127.0.0.1:2001");
+  }));
   front.Deliver(Answer(id, 0x63, 0x80, 0, {}));
   EXPECT_TRUE(LastLogLineEndsWith(QString("Executed protocol error (20) ") + HexBytes(Answer(id, 0x63, 0x80, 0, {}))));
-  EXPECT_EQ(calls, 3) << "failures and unknown commands reach the chain too";
+  EXPECT_EQ(calls, 4) << "failures and unknown commands reach the chain too";
 }

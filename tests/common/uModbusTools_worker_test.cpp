@@ -151,12 +151,12 @@ TEST_P(DeviceWorker, AFailedRunGivesANonZeroStatusAndNoValueWhicheverRunFailed) 
   Send(bcReadRegisters, {3}, {10, 11, 40});
   EXPECT_EQ(Answer(1).Head.Status, 2);
   EXPECT_EQ(Answer(1).Payload, Bytes({3, 10, 0, 0, 0, 11, 0, 0, 0, 40, 0, 0, 0}));
-  EXPECT_TRUE(Logged("ERROR device error 02 00 exception 02"));
+  EXPECT_TRUE(Logged("ERROR device error 02 00 Ошибка устройства 02"));
   Device.SetFault({TSimFaultKind::Exception, 4, 0x03, 1, 1});
   Send(bcReadRegisters, {3}, {10, 11, 40});
   EXPECT_EQ(Answer(2).Head.Status, 4);
   EXPECT_EQ(Answer(2).Payload, Bytes({3, 10, 0, 0, 0, 11, 0, 0, 0, 40, 0, 0, 0}));
-  EXPECT_TRUE(Logged("ERROR device error 04 00 exception 04")) << "exception 4 is not a link fault";
+  EXPECT_TRUE(Logged("ERROR device error 04 00 Ошибка устройства 04")) << "exception 4 is not a link fault";
 }
 
 TEST_P(DeviceWorker, EveryFailureAnswersANonZeroStatus) {
@@ -223,7 +223,7 @@ TEST_P(DeviceWorker, AMalformedRecordDoesNotShiftTheRecordsBehindIt) {
   EXPECT_EQ(Got.size(), 3u);
 }
 
-TEST_P(DeviceWorker, FileFrameReadsAreRetriedOnTheSerialLineOnly) {
+TEST_P(DeviceWorker, FileFrameReadsAreRetriedOnBothLinks) {
   QByteArray file;
   for (int i = 0; i < 256; ++i)
     file.append(char(i));
@@ -234,15 +234,37 @@ TEST_P(DeviceWorker, FileFrameReadsAreRetriedOnTheSerialLineOnly) {
   Device.SetFault({TSimFaultKind::Silence, 0, 0x1C, 0, 2});
   Send(bcReadFileFrame, {5, 1, 0});
   const TGot &a = Answer(1);
-  if (GetParam() == TLink::Rtu) {
-    EXPECT_EQ(a.Head.Status, 0);
-    EXPECT_EQ(a.Payload, Bytes({5, 1, 0}) + file.mid(128));
-    EXPECT_EQ(Requests(0x1C).size(), 3u);
-  } else {
-    EXPECT_EQ(a.Head.Status, oisUnknown);
-    EXPECT_EQ(a.Payload, Bytes({5, 1, 0}));
-    EXPECT_EQ(Requests(0x1C).size(), 1u);
-  }
+  EXPECT_EQ(a.Head.Status, 0);
+  EXPECT_EQ(a.Payload, Bytes({5, 1, 0}) + file.mid(128));
+  EXPECT_EQ(Requests(0x1C).size(), 3u);
+}
+
+// The device executes every request; the line loses the answer of the first
+// (or of every one). A read is tried again and gets the device's values; a
+// write is never sent twice, and its failure names the lost answer.
+TEST_P(DeviceWorker, ALostReadAnswerIsRepeatedAndALostWriteAnswerIsNot) {
+  Thread->SetErrorSleep(10);
+  Thread->DeviceIO().GetOI().SetTimeout(300);
+  Thread->DeviceIO().GetOI().SetTcpTimeout(300);
+  Device.SetRegister(TSimArea::Holding, 7, 0x1234);
+  Device.SetLossy({TSimFaultKind::Silence, 0, 1});
+  // Every answer lost: a read tries three times, a write once.
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_NE(Answer(0).Head.Status, 0);
+  EXPECT_EQ(Requests(0x03).size(), 3u);
+  Send(bcWriteRegisters, {1}, {9, 0x0BB8});
+  EXPECT_NE(Answer(1).Head.Status, 0);
+  EXPECT_EQ(Requests(0x06).size(), 1u);
+  EXPECT_EQ(Device.Register(TSimArea::Holding, 9), 0x0BB8) << "the device executed it; only its answer was lost";
+  EXPECT_TRUE(Logged("Нет ответа от устройства"));
+  // Only the first answer lost: the read succeeds on its repeat.
+  Device.ClearLogs();
+  Device.SetLossy({});
+  Device.SetFault({TSimFaultKind::Silence, 0, 0x03, 0, 1});
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(2).Head.Status, 0);
+  EXPECT_EQ(Answer(2).Payload, Bytes({1, 7, 0, 0x34, 0x12}));
+  EXPECT_EQ(Requests(0x03).size(), 2u);
 }
 
 TEST_P(DeviceWorker, PollScanClockAndSpecialCommandAnswers) {
@@ -327,7 +349,9 @@ TEST_P(DeviceWorker, RecordsOfAnEndedChainAreAnsweredWithoutReachingTheDevice) {
   ASSERT_TRUE(WaitFor([&] { return !Requests(0x03).empty(); }));
   Tool->UnregisterReply(Id);
   EXPECT_TRUE(WaitFor([&] { return !Tool->HasOutstanding(); }));
-  EXPECT_EQ(Requests(0x03).size(), 1u);
+  // The first read itself is tried again by the transport.
+  for (const QByteArray &pdu : Requests(0x03))
+    EXPECT_EQ(pdu, Bytes({0x03, 0, 1, 0, 1}));
   EXPECT_TRUE(Got.empty());
 }
 

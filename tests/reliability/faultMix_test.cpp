@@ -1,11 +1,14 @@
-// The fault mix: thousands of register reads through the program's own IO
-// chains and device worker against the simulated device, over Modbus TCP and
-// over a pseudo-terminal paced at 115200 baud, with a seeded random fault on
-// a share of the exchanges for each kind the device can produce. Every
-// exchange is compared with what the device really did (its request log and
-// its registers, which change before every exchange so that a stale or late
-// answer cannot pass for a fresh one). The transport's timeouts are shortened
-// so that the whole mix fits in a few minutes of the sanitizer build.
+// The fault mix: thousands of register reads, register writes and polls
+// through the program's own IO chains and device worker against the simulated
+// device, over Modbus TCP and over a pseudo-terminal paced at 115200 baud,
+// with a seeded random fault on a share of the exchanges for each kind the
+// device can produce. Every exchange is compared with what the device really
+// did (its request log and its registers, which change before every exchange
+// so that a stale or late answer cannot pass for a fresh one). A read or poll
+// whose answer the line lost is tried again by the transport and may then
+// succeed, with the device's current values; a write is never sent twice.
+// The transport's timeouts are shortened so that the whole mix fits in a few
+// minutes of the sanitizer build.
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uDevSimServer.h"
@@ -60,8 +63,14 @@ struct TMixFigures {
   // comes later than any wait for silence covers, so it is counted apart.
   int LateBeyondSettle = 0;
   int FaultDrawnByEarlier = 0; // the fault went to a delayed earlier request; this one was answered // a late answer that was there when a delayed master looked
+  int Reads = 0, Writes = 0, Polls = 0;
+  int RecoveredByRepeat = 0;   // a faulty read or poll that succeeded on a repeat, with current values
+  int WritesRepeated = 0;      // a write sent more than once
+  int WriteNotApplied = 0;     // a write reported as success whose value the device does not hold
   double Seconds = 0;
 };
+
+enum class TOp { Read, Write, Poll };
 
 int Env(const char *Name, int Default) {
   const QByteArray v = qgetenv(Name);
@@ -107,10 +116,13 @@ protected:
     TIOChainGen gen;
     gen.setDeviceFront(&tool);
     gen.setLogger(&Logger());
-    int errorLines = 0;
+    // Repeats are logged by the worker thread, failures by the main thread.
+    std::atomic<int> errorLines{0}, repeatLines{0};
     Logger().SetSink([&](const QString &Line, int) {
       if (Line.contains("device error"))
         ++errorLines;
+      if (Line.contains("request repeated"))
+        ++repeatLines;
     });
 
     // Each kind the link can show; bad CRC only where there is a CRC.
@@ -129,6 +141,9 @@ protected:
     std::mt19937 rng(Seed);
     std::uniform_int_distribution<int> startReg(0, 4000);
     std::uniform_int_distribution<int> word(0, 0xFFFF);
+    // Of every ten exchanges: six reads, two writes, two polls.
+    std::uniform_int_distribution<int> opDraw(0, 9);
+    uint8_t statusByte = 0;
     // The schedule: each kind on 6 % of the exchanges, in a seeded random
     // order; a late answer always comes with the clean exchange after it,
     // which must get its own answer and not the late one.
@@ -180,15 +195,34 @@ protected:
         kindName = plan->Name;
       }
       device.SetFault(fault);
-      // Fresh register values: a late or stale answer would carry the old ones.
+      const int draw = opDraw(rng);
+      const TOp op = draw < 6 ? TOp::Read : draw < 8 ? TOp::Write : TOp::Poll;
+      // Fresh register values and status byte: a late or stale answer would carry the old ones.
       const uint16_t start = uint16_t(startReg(rng));
-      const int count = 4;
+      const int count = op == TOp::Read ? 4 : 1;
       std::vector<uint16_t> values;
       for (int k = 0; k < count; ++k)
         values.push_back(uint16_t(word(rng)));
       device.SetRegisters(TSimArea::Holding, start, values);
-      sent.push_back(QByteArray::fromRawData("\x03", 1) + char(start >> 8) + char(start & 0xFF) + char(0) +
-                     char(count));
+      const uint16_t written = uint16_t(values[0] ^ 0x5A5A);
+      statusByte = uint8_t(statusByte + 1 + word(rng) % 200);
+      device.SetStatusByte(statusByte);
+      QByteArray pdu;
+      switch (op) {
+      case TOp::Read:
+        ++f.Reads;
+        pdu = QByteArray::fromRawData("\x03", 1) + char(start >> 8) + char(start & 0xFF) + char(0) + char(count);
+        break;
+      case TOp::Write:
+        ++f.Writes;
+        pdu = QByteArray::fromRawData("\x06", 1) + char(start >> 8) + char(start & 0xFF) + char(written >> 8) +
+              char(written & 0xFF);
+        break;
+      case TOp::Poll:
+        ++f.Polls;
+        pdu = QByteArray::fromRawData("\x07", 1);
+        break;
+      }
       const bool afterLoss = timingLoss;
       timingLoss = false;
 
@@ -196,18 +230,31 @@ protected:
       for (int k = 0; k < count; ++k) {
         reqBytes.append(char((start + k) & 0xFF));
         reqBytes.append(char((start + k) >> 8));
+        if (op == TOp::Write) {
+          reqBytes.append(char(written & 0xFF));
+          reqBytes.append(char(written >> 8));
+        }
       }
       QBuffer req(&reqBytes);
       req.open(QIODevice::ReadOnly);
       QByteArray resBytes;
       QBuffer res(&resBytes);
       res.open(QIODevice::ReadWrite);
+      QBuffer writeData(&reqBytes);
+      writeData.open(QIODevice::ReadOnly);
+      TAddrList found;
       bool done = false, failed = false;
       const int linesBefore = errorLines;
+      const int repeatsBefore = repeatLines;
       gen.setOnMessage([&](const QString &) { failed = true; });
-      gen.newList()
-          .readReg(req, res)
-          .exec([&] { done = true; })
+      TIOChainList3 &chain = gen.newList();
+      if (op == TOp::Read)
+        chain.readReg(req, res);
+      else if (op == TOp::Write)
+        chain.writeReg(writeData);
+      else
+        chain.poll(1, found);
+      chain.exec([&] { done = true; })
           .setEvent(1, [&](TIOChain3 *, const QList<int> &) { failed = true; })
           .run();
       QElapsedTimer wait;
@@ -215,6 +262,11 @@ protected:
       while (!done && !failed && wait.elapsed() < 30000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
       QCoreApplication::processEvents();
+      const int repeats = repeatLines - repeatsBefore;
+      for (int k = 0; k <= repeats; ++k)
+        sent.push_back(pdu);
+      if (op == TOp::Write && repeats > 0)
+        ++f.WritesRepeated;
 
       ++f.Exchanges;
       if (plan) {
@@ -226,8 +278,22 @@ protected:
         gen.abort();
         continue;
       }
+      // Whether the outcome carries the device's current values: the read
+      // values, the written value now held, or the polled device's address.
+      auto fresh = [&] {
+        if (op == TOp::Write)
+          return device.Register(TSimArea::Holding, start) == written;
+        if (op == TOp::Poll)
+          return found == TAddrList{1};
+        bool ok = resBytes.size() == count * 4;
+        for (int k = 0; ok && k < count; ++k) {
+          const auto w = [&](int At) { return uint16_t(uint8_t(resBytes[At]) | (uint8_t(resBytes[At + 1]) << 8)); };
+          ok = w(4 * k) == uint16_t(start + k) && w(4 * k + 2) == values[size_t(k)];
+        }
+        return ok;
+      };
       if (failed) {
-        if (!resBytes.isEmpty())
+        if (!resBytes.isEmpty() || !found.isEmpty())
           ++f.ValuesFromFailed;
         if (plan && errorLines == linesBefore)
           ++f.FaultyWithoutLogLine;
@@ -237,30 +303,29 @@ protected:
         }
         continue;
       }
+      if (op == TOp::Write && !fresh())
+        ++f.WriteNotApplied;
+      if (plan && repeats > 0 && op != TOp::Write) {
+        // The line lost the answer; the repeat got the current one.
+        ++f.RecoveredByRepeat;
+        if (!fresh())
+          ++f.StaleValuesTaken;
+        continue;
+      }
       if (plan && plan->Kind == TSimFaultKind::LateAnswer) {
         // On a loaded machine the master may look for its answer only after
         // the late one is there; on its own connection it is this request's
         // answer, so it may be taken, but only with the current values.
         ++f.LateInTime;
-        bool fresh = resBytes.size() == count * 4;
-        for (int k = 0; fresh && k < count; ++k)
-          fresh = uint8_t(resBytes[4 * k + 2]) == (values[size_t(k)] & 0xFF) &&
-                  uint8_t(resBytes[4 * k + 3]) == (values[size_t(k)] >> 8);
-        if (!fresh)
+        if (!fresh())
           ++f.StaleValuesTaken;
         continue;
       }
       if (plan && deviceWasBehind) {
-        bool fresh = resBytes.size() == count * 4;
-        for (int k = 0; fresh && k < count; ++k)
-          fresh = uint8_t(resBytes[4 * k + 2]) == (values[size_t(k)] & 0xFF) &&
-                  uint8_t(resBytes[4 * k + 3]) == (values[size_t(k)] >> 8);
-        if (fresh) {
+        if (fresh()) {
           ++f.FaultDrawnByEarlier;
           continue;
         }
-      }
-      if (plan && deviceWasBehind) {
         // Neither its own answer nor its fault: the answer of the earlier
         // request, sent by a simulator so starved that it saw that request
         // only after the master had given up on it.
@@ -275,13 +340,7 @@ protected:
           ++f.AfterTimingLoss;
         continue;
       }
-      // A success: (register, value) pairs, low byte first, the device's current values.
-      bool fresh = resBytes.size() == count * 4;
-      for (int k = 0; fresh && k < count; ++k) {
-        const auto w = [&](int At) { return uint16_t(uint8_t(resBytes[At]) | (uint8_t(resBytes[At + 1]) << 8)); };
-        fresh = w(4 * k) == uint16_t(start + k) && w(4 * k + 2) == values[size_t(k)];
-      }
-      if (!fresh) {
+      if (!fresh()) {
         if (deviceWasBehind) {
           ++f.LateBeyondSettle;
           continue;
@@ -303,7 +362,8 @@ protected:
   }
 
   static void Print(const char *Link, const TMixFigures &f) {
-    std::printf("fault mix %s: %d exchanges in %.1f s, %d faulty (", Link, f.Exchanges, f.Seconds, f.Faulty);
+    std::printf("fault mix %s: %d exchanges (%d reads, %d writes, %d polls) in %.1f s, %d faulty (", Link,
+                f.Exchanges, f.Reads, f.Writes, f.Polls, f.Seconds, f.Faulty);
     const char *sep = "";
     for (const auto &[k, n] : f.PerKind) {
       std::printf("%s%s %d = %.1f %%", sep, k.c_str(), n, 100.0 * n / f.Exchanges);
@@ -317,6 +377,9 @@ protected:
                 f.Hangs, f.FaultyReportedOk, f.FaultyWithoutLogLine, f.ValuesFromFailed, f.StaleValuesTaken,
                 f.DeviceLogMismatch, f.CleanFailed, f.AfterTimingLoss, f.LateInTime, f.FaultDrawnByEarlier,
                 f.LateBeyondSettle);
+    std::printf("  faulty reads and polls recovered by a repeat %d, writes sent twice %d, writes reported done "
+                "but not held %d\n",
+                f.RecoveredByRepeat, f.WritesRepeated, f.WriteNotApplied);
   }
 
   static void Check(const TMixFigures &f, size_t Kinds) {
@@ -326,6 +389,9 @@ protected:
     EXPECT_EQ(f.ValuesFromFailed, 0);
     EXPECT_EQ(f.StaleValuesTaken, 0);
     EXPECT_EQ(f.DeviceLogMismatch, 0);
+    EXPECT_EQ(f.WritesRepeated, 0);
+    EXPECT_EQ(f.WriteNotApplied, 0);
+    EXPECT_GT(f.RecoveredByRepeat, 0);
     EXPECT_EQ(f.PerKind.size(), Kinds);
     for (const auto &[k, n] : f.PerKind)
       EXPECT_GE(n * 100, f.Exchanges * 5) << k;
@@ -483,10 +549,10 @@ private:
 } // namespace
 
 // File reads of eight frames over Modbus TCP, a third of them cut by a reset
-// in the middle of a frame's answer: each cut read fails with its line in the
-// log and leaves the earlier local file as it was; each whole read saves
-// exactly the device's current file; the device saw the frames up to the cut.
-TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
+// in the middle of a frame's answer: the cut frame is read again on a fresh
+// connection, with the repeat in the log, and every read saves exactly the
+// device's current file; the device saw each frame once, the cut one twice.
+TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadIsRepeatedOnAFreshConnection) {
   TSimDevice device;
   device.SetAddress(1);
   TDevSimServer server(device);
@@ -508,16 +574,16 @@ TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
   gen.setWorkDir(dir.path());
   gen.setDeviceFront(&tool);
   gen.setLogger(&Logger());
-  int errorLines = 0;
+  std::atomic<int> repeatLines{0};
   Logger().SetSink([&](const QString &Line, int) {
-    if (Line.contains("device error"))
-      ++errorLines;
+    if (Line.contains("request repeated"))
+      ++repeatLines;
   });
 
   const int reads = Env("KV_FAULT_MIX_FILES", 300);
   const int frameBytes = 64, frames = 8;
   std::mt19937 rng(77);
-  int cut = 0, cutFailed = 0, cutWithLine = 0, cutKeptOld = 0, whole = 0, wholeExact = 0, logOk = 0, hangs = 0, wholeLost = 0;
+  int cut = 0, cutDone = 0, cutWithLine = 0, cutExact = 0, whole = 0, wholeExact = 0, logOk = 0, hangs = 0, wholeLost = 0;
   bool lostBefore = false;
   const QString local = dir.filePath("events.bin");
   for (int i = 0; i < reads; ++i) {
@@ -532,7 +598,7 @@ TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
     device.ClearLogs();
 
     bool done = false, failed = false;
-    const int linesBefore = errorLines;
+    const int linesBefore = repeatLines;
     gen.setOnMessage([&](const QString &) { failed = true; });
     TIOChainList3 &chain = gen.newList();
     chain.setFrameSize(frameBytes).readFile(3, 0, local);
@@ -559,11 +625,10 @@ TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
       fileRequests += !pdu.isEmpty() && uint8_t(pdu[0]) == 0x1C;
     if (cutAt >= 0) {
       ++cut;
-      cutFailed += failed && !done;
-      cutWithLine += errorLines > linesBefore;
-      cutKeptOld += now == old;
-      logOk += afterLost || fileRequests == cutAt + 1;
-
+      cutDone += done;
+      cutWithLine += repeatLines > linesBefore;
+      cutExact += now == content;
+      logOk += afterLost || fileRequests == frames + 1;
     } else {
       ++whole;
       if (done) {
@@ -580,14 +645,14 @@ TEST_F(FaultMix, TcpResetInTheMiddleOfAFileReadLosesNothing) {
     }
   }
   Logger().SetSink(nullptr);
-  std::printf("TCP reset during file reads: %d reads of %d frames, %d cut (%d ended with an error, %d with a log line, "
-              "%d kept the old file), %d whole (%d saved exactly or kept the old file, %d lost to timing), device log agreed %d "
+  std::printf("TCP reset during file reads: %d reads of %d frames, %d cut (%d completed, %d with a repeat in the log, "
+              "%d saved exactly), %d whole (%d saved exactly or kept the old file, %d lost to timing), device log agreed %d "
               "times, hangs %d\n",
-              reads, frames, cut, cutFailed, cutWithLine, cutKeptOld, whole, wholeExact, wholeLost, logOk, hangs);
+              reads, frames, cut, cutDone, cutWithLine, cutExact, whole, wholeExact, wholeLost, logOk, hangs);
   EXPECT_EQ(hangs, 0);
-  EXPECT_EQ(cutFailed, cut);
+  EXPECT_EQ(cutDone, cut);
   EXPECT_EQ(cutWithLine, cut);
-  EXPECT_EQ(cutKeptOld, cut);
+  EXPECT_EQ(cutExact, cut);
   EXPECT_EQ(wholeExact, whole);
   EXPECT_LE(wholeLost * 50, reads);
   EXPECT_EQ(logOk, reads);

@@ -38,6 +38,12 @@ if(KV_GUI)
 endif()
 
 kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim LABELS tsan)
+if(KV_GUI)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+  kv_add_test(lossyIdentification_test
+    SOURCES ${KV_SOURCE_DIR}/tests/src/gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/lossyIdentification_test.cpp
+    LIBS kvgui demodevice Qt6::Test)
+endif()
 kv_add_test(saveHelper_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/saveHelper_test.cpp LIBS Qt6::Core)
 if(KV_GUI)
   # The identification's header checks live in the GUI library.

@@ -1,0 +1,46 @@
+#pragma once
+// The engineer's texts of link failures, in one place for the status line,
+// the chains and the application log. The transport names a failure by its
+// Russian text (the key of the program's translation table, arguments filled
+// in); the main thread shows and logs it in the interface's language.
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+namespace LinkTexts {
+// The device kept silent for the whole time allowed.
+inline constexpr const char *NoAnswer = "Нет ответа от устройства";
+// Part of an answer came, the rest did not.
+inline constexpr const char *ShortAnswer = "Неполный ответ устройства";
+// A whole answer whose CRC-16 is wrong.
+inline constexpr const char *BadCrc = "Ошибка контрольной суммы ответа";
+// An answer that does not belong to its request: address, function, length or echo.
+inline constexpr const char *BadAnswer = "Неверный ответ устройства";
+// %1 host, %2 port: the peer hung up or reset the connection during an exchange.
+inline constexpr const char *ConnectionLost = "Связь с %1:%2 разорвана";
+// %1 host, %2 port: the connection could not be opened.
+inline constexpr const char *CannotConnect = "Нет соединения с %1:%2";
+// %1 port name, %2 the system's reason.
+inline constexpr const char *PortUnavailable = "Порт %1 недоступен: %2";
+// %1 the Modbus exception code as two lowercase hexadecimal digits.
+inline constexpr const char *DeviceError = "Ошибка устройства %1";
+} // namespace LinkTexts
+
+// "Ошибка устройства 06": a device exception, with its code.
+QString DeviceErrorText(uint8_t Code);
+
+// The Russian text of a failed answer: the worker's Cause when it has one,
+// else, by the status byte alone, "Нет ответа от устройства" for the
+// transport's "no answer" statuses (1 and 4) and the device error otherwise.
+QString LinkFailureText(uint8_t Status, const QString &Cause);
+
+// Text in the interface's language: a Russian link text, its arguments kept;
+// any other text as the translator gives it. Main thread.
+QString LocalLinkText(const QString &RussianText);
+// Whether Text is a link failure text, in Russian or in the interface's language.
+bool IsLinkFailureText(const QString &Text);
+
+// Translates one Russian table key into the interface's language; the
+// program installs it with its translation table (by default texts stay
+// Russian). Main thread.
+void SetLinkTextTranslator(std::function<QString(const QString &)> Translator);
