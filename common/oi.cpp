@@ -744,11 +744,17 @@ bool TOI::ReceiveScanAnswer(int Expected) {
     FReceived += done;
   }
   Trace(QStringLiteral("R"), FAnswer, FReceived);
+  // Scan answers are read without waiting: when one is missing or spoiled,
+  // it may still come, and must not pass for the next request's answer.
   if (FReceived == 0) {
     SetStatus(oisBadCI);
+    FLineUnsettled = true;
     return false;
   }
-  return CheckRtuAnswer(FReceived >= Expected, true);
+  const bool ok = CheckRtuAnswer(FReceived >= Expected, true);
+  if (!ok)
+    FLineUnsettled = true;
+  return ok;
 }
 
 // ---- Settings -----------------------------------------------------------

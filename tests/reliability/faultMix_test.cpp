@@ -63,14 +63,16 @@ struct TMixFigures {
   // comes later than any wait for silence covers, so it is counted apart.
   int LateBeyondSettle = 0;
   int FaultDrawnByEarlier = 0; // the fault went to a delayed earlier request; this one was answered // a late answer that was there when a delayed master looked
-  int Reads = 0, Writes = 0, Polls = 0;
+  int Reads = 0, Writes = 0, Polls = 0, Scans = 0;
+  int ScanMissed = 0;          // a clean scan whose answer came after it had looked (a loaded machine)
+  int ScanWrongAddress = 0;    // a scan that named an address nobody answered from
   int RecoveredByRepeat = 0;   // a faulty read or poll that succeeded on a repeat, with current values
   int WritesRepeated = 0;      // a write sent more than once
   int WriteNotApplied = 0;     // a write reported as success whose value the device does not hold
   double Seconds = 0;
 };
 
-enum class TOp { Read, Write, Poll };
+enum class TOp { Read, Write, Poll, Scan };
 
 int Env(const char *Name, int Default) {
   const QByteArray v = qgetenv(Name);
@@ -111,6 +113,9 @@ protected:
       oi.GetComPort().SetBaudRate(115200);
       oi.SetTimeout(TimeoutMs);
     }
+    // A serial scan takes the answers that are in by the end of its pause:
+    // generous, since the simulator shares our CPUs.
+    thread.SetPollPause(100);
     TDeviceTool tool(thread);
     tool.SetDeviceAddr(1);
     TIOChainGen gen;
@@ -141,7 +146,7 @@ protected:
     std::mt19937 rng(Seed);
     std::uniform_int_distribution<int> startReg(0, 4000);
     std::uniform_int_distribution<int> word(0, 0xFFFF);
-    // Of every ten exchanges: six reads, two writes, two polls.
+    // Of every ten exchanges: five reads, two writes, two polls and a scan.
     std::uniform_int_distribution<int> opDraw(0, 9);
     uint8_t statusByte = 0;
     // The schedule: each kind on 6 % of the exchanges, in a seeded random
@@ -196,7 +201,7 @@ protected:
       }
       device.SetFault(fault);
       const int draw = opDraw(rng);
-      const TOp op = draw < 6 ? TOp::Read : draw < 8 ? TOp::Write : TOp::Poll;
+      const TOp op = draw < 5 ? TOp::Read : draw < 7 ? TOp::Write : draw < 9 ? TOp::Poll : TOp::Scan;
       // Fresh register values and status byte: a late or stale answer would carry the old ones.
       const uint16_t start = uint16_t(startReg(rng));
       const int count = op == TOp::Read ? 4 : 1;
@@ -220,6 +225,10 @@ protected:
         break;
       case TOp::Poll:
         ++f.Polls;
+        pdu = QByteArray::fromRawData("\x07", 1);
+        break;
+      case TOp::Scan:
+        ++f.Scans;
         pdu = QByteArray::fromRawData("\x07", 1);
         break;
       }
@@ -252,8 +261,10 @@ protected:
         chain.readReg(req, res);
       else if (op == TOp::Write)
         chain.writeReg(writeData);
-      else
+      else if (op == TOp::Poll)
         chain.poll(1, found);
+      else
+        chain.scan(1, 1, found);
       chain.exec([&] { done = true; })
           .setEvent(1, [&](TIOChain3 *, const QList<int> &) { failed = true; })
           .run();
@@ -267,6 +278,28 @@ protected:
         sent.push_back(pdu);
       if (op == TOp::Write && repeats > 0)
         ++f.WritesRepeated;
+      if (op == TOp::Scan) {
+        // A scan is never repeated and reports whom it heard: the device at
+        // its address, or nobody; a device answering from another address
+        // (that fault) is heard there.
+        ++f.Exchanges;
+        if (plan) {
+          ++f.Faulty;
+          ++f.PerKind[kindName];
+        }
+        const bool otherAllowed = plan && plan->Kind == TSimFaultKind::OtherAddress;
+        if (!done && !failed) {
+          ++f.Hangs;
+          gen.abort();
+        } else if (repeats > 0) {
+          ++f.DeviceLogMismatch;
+        } else if (!(found.isEmpty() || found == TAddrList{1} || (otherAllowed && found == TAddrList{2}))) {
+          ++f.ScanWrongAddress;
+        } else if (!plan && found.isEmpty()) {
+          ++f.ScanMissed;
+        }
+        continue;
+      }
 
       ++f.Exchanges;
       if (plan) {
@@ -362,8 +395,8 @@ protected:
   }
 
   static void Print(const char *Link, const TMixFigures &f) {
-    std::printf("fault mix %s: %d exchanges (%d reads, %d writes, %d polls) in %.1f s, %d faulty (", Link,
-                f.Exchanges, f.Reads, f.Writes, f.Polls, f.Seconds, f.Faulty);
+    std::printf("fault mix %s: %d exchanges (%d reads, %d writes, %d polls, %d scans) in %.1f s, %d faulty (", Link,
+                f.Exchanges, f.Reads, f.Writes, f.Polls, f.Scans, f.Seconds, f.Faulty);
     const char *sep = "";
     for (const auto &[k, n] : f.PerKind) {
       std::printf("%s%s %d = %.1f %%", sep, k.c_str(), n, 100.0 * n / f.Exchanges);
@@ -378,8 +411,8 @@ protected:
                 f.DeviceLogMismatch, f.CleanFailed, f.AfterTimingLoss, f.LateInTime, f.FaultDrawnByEarlier,
                 f.LateBeyondSettle);
     std::printf("  faulty reads and polls recovered by a repeat %d, writes sent twice %d, writes reported done "
-                "but not held %d\n",
-                f.RecoveredByRepeat, f.WritesRepeated, f.WriteNotApplied);
+                "but not held %d,\n  scans naming a wrong address %d, clean scans that heard nobody in time %d\n",
+                f.RecoveredByRepeat, f.WritesRepeated, f.WriteNotApplied, f.ScanWrongAddress, f.ScanMissed);
   }
 
   static void Check(const TMixFigures &f, size_t Kinds) {
@@ -390,6 +423,8 @@ protected:
     EXPECT_EQ(f.StaleValuesTaken, 0);
     EXPECT_EQ(f.DeviceLogMismatch, 0);
     EXPECT_EQ(f.WritesRepeated, 0);
+    EXPECT_EQ(f.ScanWrongAddress, 0);
+    EXPECT_LE(f.ScanMissed * 2, f.Scans) << "clean scans hearing nobody";
     EXPECT_EQ(f.WriteNotApplied, 0);
     EXPECT_GT(f.RecoveredByRepeat, 0);
     EXPECT_EQ(f.PerKind.size(), Kinds);

@@ -113,8 +113,10 @@ TEST(DevSimLinkTcp, ScanOverARangeBehindAGatewayFindsTheDeviceOnOneConnection) {
   EXPECT_FALSE(io.ScanNext(answered, status));
   const QByteArray text = LoadFileBytes(link.TempPath("link.trc"));
   EXPECT_EQ(text.count("S 0C 07"), 1) << "every unit asked once";
-  // One connection for the poll that went silent, one for the whole scan.
-  EXPECT_EQ(text.count("TDeviceClient Connect"), 2) << text.constData();
+  // One connection for each of the three tries of the poll that went
+  // silent (a poll of a device address is a read), one for the whole scan.
+  EXPECT_EQ(text.count("TDeviceClient Connect"), 4) << text.constData();
+  EXPECT_EQ(text.count("Q 08 07"), 3) << text.constData();
 }
 
 TEST_P(DevSimLink, EachFaultSwitchEndsWithItsStatus) {
