@@ -104,6 +104,17 @@ public: // the write paths of the table reach the fixture through a reference
 };
 
 const QString Delay = "Выдержка времени МТЗ-1"; // setpoint 2: 0..6000, registers 101 and 151
+
+// Exception 04 to one request of Function, after After of them went through.
+TSimFault OneException(uint8_t Function, int After) {
+  TSimFault f;
+  f.Kind = TSimFaultKind::Exception;
+  f.Value = 4;
+  f.Function = Function;
+  f.After = After;
+  f.Count = 1;
+  return f;
+}
 } // namespace
 
 TEST_F(WriteGateLink, EveryWritePathRefusesAValueOutsideItsLimitsAndWritesExactlyAnInsideOne) {
@@ -211,12 +222,7 @@ TEST_F(WriteGateLink, AWriteCutAfterItsFirstRegisterShowsTheRelaysValuesAndNames
   const QString before = page->sgParam->Cells(2, ParamRow(DemoDevice::ScaledReg));
   Type(page->Editor(), 2, ParamRow(31), "17");
   Type(page->Editor(), 2, ParamRow(DemoDevice::ScaledReg), "7.00");
-  TSimFault f;
-  f.Kind = TSimFaultKind::Exception;
-  f.Value = 4;
-  f.Function = SIM_FN_WRITE_HOLDING;
-  f.After = 1;
-  f.Count = 1;
+  const TSimFault f = OneException(SIM_FN_WRITE_HOLDING, 1);
   S.Device.SetFault(f);
   page->WriteAll();
   ASSERT_TRUE(S.WaitIdle());
@@ -250,12 +256,7 @@ TEST_F(WriteGateLink, AWriteCutAfterItsFirstRegisterShowsTheRelaysValuesAndNames
 TEST_F(WriteGateLink, AFailureAfterTheReadyStepLeavesNoDeviceAndTheNextTickIdentifies) {
   Start("");
   // The first register read after the descriptor is loaded: the measure factors.
-  TSimFault f;
-  f.Kind = TSimFaultKind::Exception;
-  f.Value = 4;
-  f.Function = SIM_FN_READ_HOLDING;
-  f.Count = 1;
-  S.Device.SetFault(f);
+  S.Device.SetFault(OneException(SIM_FN_READ_HOLDING, 0));
   EXPECT_EQ(S.Identify(), "Ошибка устройства 04");
   EXPECT_FALSE(S.Form->IsDeviceReady());
   EXPECT_EQ(S.Form->ParamFrame->RowReg(1), -1);
