@@ -19,6 +19,7 @@
 #include "uPlacement.h"
 #include "uFiles.h"
 #include "uTextCodec.h"
+#include "../oscview/oscRecords.h"
 
 #include <QCoreApplication>
 #include <fcntl.h>
@@ -201,6 +202,18 @@ TEST_F(MainFormTest, PreviousRunLogsAreKeptAsOneEarlierGeneration) {
   EXPECT_TRUE(w->close());
   const QByteArray log = LoadFileBytes(FDir.filePath("kv.log"));
   EXPECT_TRUE(log.contains("Application stopped") && !log.contains("crashed")) << log.toStdString();
+}
+
+TEST_F(MainFormTest, ShortOscillogramOpensWithBothCountsInTheStatusLine) {
+  WritePair(FDir.filePath("r"), std::vector<int>(100, 5));
+  const QByteArray dat = LoadFileBytes(FDir.filePath("r.dat"));
+  SaveFileBytes(FDir.filePath("r.dat"), dat.left(dat.indexOf("\n51,") + 1));
+  TOpener opener;
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  w->OpenOscTab(FDir.filePath("r.dat"));
+  EXPECT_EQ(w->StatusBar_->currentMessage(), FDir.filePath("r.dat") + ": строк данных 50, объявлено 100");
+  EXPECT_TRUE(w->close());
 }
 
 TEST_F(MainFormTest, StatusAndProgressSetTheToolBarColour) {
