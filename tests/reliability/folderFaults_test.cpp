@@ -16,6 +16,7 @@
 #include "uTextCodec.h"
 
 #include "../src/oscview/demoLink.h"
+#include "privateMounts.h"
 
 #include <QDir>
 #include <QCheckBox>
@@ -32,31 +33,7 @@
 
 namespace {
 
-bool WriteText(const char *Path, const std::string &Text) {
-  const int fd = ::open(Path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  const bool ok = ::write(fd, Text.data(), Text.size()) == ssize_t(Text.size());
-  ::close(fd);
-  return ok;
-}
-
-// Before main, while the process has one thread: a mount namespace of its own
-// (a user namespace too when not privileged). "" or why not.
-std::string EnterPrivateMounts() {
-  if (::unshare(CLONE_NEWNS) != 0) {
-    const uid_t uid = ::getuid();
-    const gid_t gid = ::getgid();
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-      return std::string("unshare: ") + std::strerror(errno);
-    WriteText("/proc/self/setgroups", "deny");
-    WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-    WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-  }
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return std::string("private mounts: ") + std::strerror(errno);
-  return std::string();
-}
+// Before main, while the process has one thread.
 const std::string MountProblem = EnterPrivateMounts();
 
 enum class TFault { Missing, ReadOnly, Full };
