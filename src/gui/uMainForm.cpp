@@ -127,6 +127,12 @@ std::function<void()> WithFile(TFileDialogKind Kind, const QString &Caption, con
   };
 }
 
+// The folder, then the system's reason: which folder and why, never only "failed".
+QString FolderProblemText(const QString &Folder, const QString &Reason) {
+  return MultiLingual().Translate(QStringLiteral("Папка недоступна для записи")) + ": " + QDir::cleanPath(Folder) +
+         ": " + Reason;
+}
+
 QString ColorName(uint32_t Color) {
   // $BBGGRR, as stored colours are written.
   return QColor(int(Color & 0xFF), int((Color >> 8) & 0xFF), int((Color >> 16) & 0xFF)).name();
@@ -155,8 +161,8 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
 
   for (const char *sub : {"cache", "osc"}) {
     const QString folder = FProgramFolder + sub;
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isWritable())
-      ReportFolderProblem(folder);
+    QDir().mkpath(folder);
+    ReportFolderProblem(folder);
   }
   PageControlHelper = new TPageControlHelper(PageControl);
 
@@ -526,9 +532,8 @@ void TMainForm::BuildPages() {
 
 bool TMainForm::FormShow() {
   FTempFolder = FSettings.TempFolder;
-  if (!QDir().mkpath(FTempFolder))
-    ReportFolderProblem(FTempFolder);
-  EnterTempFolder();
+  QDir().mkpath(FTempFolder);
+  QDir::setCurrent(FTempFolder);
 
   // One work folder serves one running copy. When the lock cannot be taken
   // nothing else of the start-up runs, so this copy writes nothing there.
@@ -538,9 +543,30 @@ bool TMainForm::FormShow() {
     for (const QString &p : std::as_const(FEarlyProblems))
       Logger().Error(p);
     Logger().Error(FTempFolder + LockerFileName + ": " + reason);
-    ShowMessageText(QStringLiteral("файл занят: ") + LockerFileName);
+    // Only another copy makes the folder busy; a folder that is missing or
+    // read-only is named with the system's reason.
+    const QString problem = FolderProblem(FTempFolder);
+    if (FLockFile.HeldElsewhere() || problem.isEmpty()) {
+      ShowMessageText(QStringLiteral("файл занят: ") + LockerFileName);
+    } else {
+      Logger().Error(FolderProblemText(FTempFolder, problem));
+      ShowMessageText(FolderProblemText(FTempFolder, problem));
+    }
     return false;
   }
+  // A full work folder still lets the program show the device; the user is
+  // told once why nothing can be saved there.
+  if (const QString problem = FolderProblem(FTempFolder); !problem.isEmpty()) {
+    FEarlyProblems << FolderProblemText(FTempFolder, problem);
+    ShowMessageText(FEarlyProblems.last());
+  }
+  // The previous run's logs stay as one earlier generation, so that the log
+  // of a run that crashed survives this one.
+  const QString trace = QFileInfo(ProgramFilePath()).completeBaseName() + QStringLiteral(".trc");
+  for (const QString &log : {FLogFile, QDir(FTempFolder).filePath(QStringLiteral("debug.log")),
+                             QDir(FTempFolder).filePath(trace)})
+    if (const QString why = KeepPreviousGeneration(log); !why.isEmpty())
+      FEarlyProblems << why;
   if (!FLogFile.isEmpty()) {
     Logger().Open(FLogFile);
     FLogOpened = true;
@@ -750,7 +776,10 @@ void TMainForm::EnterTempFolder() {
 }
 
 void TMainForm::ReportFolderProblem(const QString &Folder) {
-  const QString text = QStringLiteral("Папка недоступна для записи: ") + Folder;
+  const QString problem = FolderProblem(Folder);
+  if (problem.isEmpty())
+    return;
+  const QString text = FolderProblemText(Folder, problem);
   if (FLogFile.isEmpty() || FLogOpened)
     Logger().Error(text);
   else
@@ -966,6 +995,8 @@ void TMainForm::OpenOscTab(const QString &FileName) {
     delete sheet;
     throw;
   }
+  if (!frame->LoadNote().isEmpty())
+    ShowStatus(frame->LoadNote());
   frame->SetIndex(-1);
 }
 

@@ -6,6 +6,7 @@
 #include "uTextCodec.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <algorithm>
 #include <barrier>
@@ -374,9 +375,7 @@ void TComtradeConfig::SaveToFile(const QString &FileName) {
   FFileName = FileName;
 }
 
-void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePage) {
-  if (FileName.isEmpty())
-    throw EKvError("no filename");
+QByteArray TComtradeConfig::CopyBytes(const QString &FileName, const QString &CodePage) const {
   QList<QByteArray> Lines = SplitLines(LoadFileBytes(FFileName));
   const bool Oem = CodePage == QLatin1String("OEM");
   bool Reported = false;
@@ -397,8 +396,24 @@ void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePag
   while (Lines.size() <= TypeLine)
     Lines.append(QByteArray());
   Lines[TypeLine] = "ASCII";
-  SaveFileBytes(FileName, Lines.join("\r\n") + "\r\n");
+  return Lines.join("\r\n") + "\r\n";
+}
+
+void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePage) {
+  if (FileName.isEmpty())
+    throw EKvError("no filename");
+  SaveFileBytes(FileName, CopyBytes(FileName, CodePage));
   FFileName = FileName;
+}
+
+void TComtradeConfig::SavePair(const QString &FileName, TComtradeData &Data, const QString &CodePage) {
+  if (FileName.isEmpty())
+    throw EKvError("no filename");
+  const QFileInfo Info(FileName);
+  const QString DatName = Info.path() + '/' + Info.completeBaseName() + QStringLiteral(".dat");
+  SaveFileSet({{FileName, CodePage.isEmpty() ? ToBytes() : CopyBytes(FileName, CodePage)}, {DatName, Data.ToBytes()}});
+  FFileName = FileName;
+  Data.FFileName = DatName;
 }
 
 void TComtradeConfig::GetAnalogChannel(int Index, TComtradeAnalogChannel &Rec) const {

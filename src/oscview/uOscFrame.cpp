@@ -3,6 +3,7 @@
 #include "uAppIniFile.h"
 #include "uErrors.h"
 #include "uLogger.h"
+#include "uMultiLingual.h"
 #include "uNumberFormat.h"
 #include "uOscNoteForm.h"
 #include "uOscPrint.h"
@@ -340,6 +341,15 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   FData.LoadFromFile(Base + QStringLiteral(".dat"), &FConfig);
   if (FData.SampleCount() < 2)
     throw EKvFormat(QStringLiteral("%1: too few samples (%2) to show").arg(Base + ".dat").arg(FData.SampleCount()));
+  // A cut record is still worth seeing, but not without a word.
+  if (FData.SampleCount() < FConfig.SampleCount()) {
+    FLoadNote = MultiLingual()
+                    .Translate(QStringLiteral("%1: строк данных %2, объявлено %3"))
+                    .arg(Base + QStringLiteral(".dat"))
+                    .arg(FData.SampleCount())
+                    .arg(FConfig.SampleCount());
+    Logger().Error(FLoadNote);
+  }
   FView.TimeScale = FView.AmplitudeScale = 1.0;
   FFileName = Base + QStringLiteral(".dat");
   FView.SetRecord(FData.SampleCount(), FConfig.Rate(0).Samples, FConfig.GetTriggerOffsetMs());
@@ -420,9 +430,7 @@ void TkvOscFrame::SaveViewSettings() {
 }
 
 void TkvOscFrame::SaveComtradeAs(const QString &FileName, const QString &Encoding) {
-  FConfig.SaveCopyAs(FileName, Encoding);
-  const QFileInfo Info(FileName);
-  FData.SaveToFile(Info.path() + '/' + Info.completeBaseName() + QStringLiteral(".dat"));
+  FConfig.SavePair(FileName, FData, Encoding);
 }
 
 bool TkvOscFrame::SaveComtradeAsDialog() {

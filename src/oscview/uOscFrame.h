@@ -167,6 +167,9 @@ public:
   void ActionTimeFitExecute();
   void ActionTime0Execute();
 
+  // What the last load found wrong but could show (a ".dat" shorter than its
+  // ".cfg" declares), for the status line; "" when nothing.
+  const QString &LoadNote() const { return FLoadNote; }
   const TComtradeConfig &Config() const { return FConfig; }
   const TComtradeData &Data() const { return FData; }
   TOscView &View() { return FView; }
@@ -268,6 +271,7 @@ private:
   TOscCommon FCommon;
   std::vector<TOscDrawer *> FDrawers;
   TOscEventList FEvents;
+  QString FLoadNote;
   int FFirstDrawer = 0;
   int FPhasorPanelWidth = 200;
   bool FBitmapFrames = false;

@@ -7,6 +7,7 @@
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uIOChainFile.h"
+#include "uLocker.h"
 #include "uLogger.h"
 #include "uMultiLingual.h"
 #include "uSimpleDeviceDescriptor.h"
@@ -337,9 +338,11 @@ void TOscHeadFrame::ConvertToComtrade(const TOscHead &Head, const QByteArray &Re
   stream.FillData(data, ini.ReadBool("osc", "calcSpread", false), excludeChar);
   Logger().Debug("FillData ready");
   const QString base = ProgramPath(Head.FFileName);
-  QDir().mkpath(QFileInfo(base).absolutePath());
-  config.SaveToFile(base + ".cfg");
-  data.SaveToFile(base + ".dat");
+  const QString folder = QFileInfo(base).absolutePath();
+  QDir().mkpath(folder);
+  if (const QString problem = FolderProblem(folder); !problem.isEmpty())
+    throw EKvError(Tr("Папка недоступна для записи") + ": " + folder + ": " + problem);
+  config.SavePair(base + ".cfg", data);
 }
 
 void TOscHeadFrame::OpenTab(const TOscHead &Head) {

@@ -19,6 +19,7 @@
 #include "uPlacement.h"
 #include "uFiles.h"
 #include "uTextCodec.h"
+#include "../oscview/oscRecords.h"
 
 #include <QCoreApplication>
 #include <fcntl.h>
@@ -173,6 +174,46 @@ TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
   const QString text = QString::fromUtf8(LoadFileBytes(log));
   EXPECT_EQ(text.count("Application started"), 1);
   EXPECT_EQ(text.count("Application stopped"), 1);
+}
+
+TEST_F(MainFormTest, PreviousRunLogsAreKeptAsOneEarlierGeneration) {
+  const QString work = FDir.filePath("work");
+  ASSERT_TRUE(QDir().mkpath(work));
+  const QString trace = QFileInfo(ProgramFilePath()).completeBaseName() + ".trc";
+  const struct {
+    QString Path;
+    QByteArray Previous;
+  } logs[] = {{FDir.filePath("kv.log"), "the crashed run's log\r\n"},
+              {QDir(work).filePath("debug.log"), "the crashed run's exchanges"},
+              {QDir(work).filePath(trace), "the crashed run's frames"}};
+  for (const auto &l : logs) {
+    SaveFileBytes(l.Path + ".1", "a generation older still");
+    SaveFileBytes(l.Path, l.Previous);
+  }
+  auto w = Make("[setup]\ntemp=work\n");
+  w->SetLogFile(FDir.filePath("kv.log"));
+  ASSERT_TRUE(w->FormShow());
+  // A second copy refused by the lock leaves the running copy's logs alone.
+  auto second = Make("[setup]\ntemp=work\n");
+  second->SetLogFile(FDir.filePath("kv.log"));
+  EXPECT_FALSE(second->FormShow());
+  for (const auto &l : logs)
+    EXPECT_EQ(LoadFileBytes(l.Path + ".1"), l.Previous) << l.Path.toStdString();
+  EXPECT_TRUE(w->close());
+  const QByteArray log = LoadFileBytes(FDir.filePath("kv.log"));
+  EXPECT_TRUE(log.contains("Application stopped") && !log.contains("crashed")) << log.toStdString();
+}
+
+TEST_F(MainFormTest, ShortOscillogramOpensWithBothCountsInTheStatusLine) {
+  WritePair(FDir.filePath("r"), std::vector<int>(100, 5));
+  const QByteArray dat = LoadFileBytes(FDir.filePath("r.dat"));
+  SaveFileBytes(FDir.filePath("r.dat"), dat.left(dat.indexOf("\n51,") + 1));
+  TOpener opener;
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  w->OpenOscTab(FDir.filePath("r.dat"));
+  EXPECT_EQ(w->StatusBar_->currentMessage(), FDir.filePath("r.dat") + ": строк данных 50, объявлено 100");
+  EXPECT_TRUE(w->close());
 }
 
 TEST_F(MainFormTest, StatusAndProgressSetTheToolBarColour) {
@@ -359,7 +400,7 @@ TEST_F(MainFormTest, UnwritableProgramFolderIsReportedInStatusAndLog) {
   // A file where the folder "cache" should be: the folder cannot be made.
   SaveFileBytes(FDir.filePath("cache"), {});
   auto w = Make("");
-  const QString expected = "Папка недоступна для записи: " + FDir.filePath("cache");
+  const QString expected = "Папка недоступна для записи: " + FDir.filePath("cache") + ": Not a directory";
   EXPECT_EQ(w->StatusBar_->currentMessage(), expected);
   EXPECT_TRUE(Logger().Lines().last().endsWith("ERROR " + expected));
 }

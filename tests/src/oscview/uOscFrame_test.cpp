@@ -2,6 +2,8 @@
 
 #include "oscRecords.h"
 #include "uErrors.h"
+#include "uFiles.h"
+#include "uLogger.h"
 #include "uNumberFormat.h"
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
@@ -46,6 +48,39 @@ TEST(OscFrame, LoadsOnceAsksForChannelsAndKeepsThemInTheSideFile) {
   H.Initialize();
   EXPECT_THROW(H.LoadComtradeFile(Dir.filePath("one.dat")), EKvFormat);
   EXPECT_FALSE(H.IsLoaded());
+}
+
+// A record whose ".dat" lost its tail and whose side file is empty or cut:
+// both open, the short data with both counts in the note and the log.
+TEST(OscFrame, ShortDataAndABrokenSideFileStillOpen) {
+  QTemporaryDir Dir;
+  WritePair(Dir.filePath("r"), std::vector<int>(200, 5));
+  const QByteArray Dat = LoadFileBytes(Dir.filePath("r.dat"));
+  qsizetype Cut = 0;
+  for (int Line = 0; Line < 120; ++Line)
+    Cut = Dat.indexOf('\n', Cut) + 1;
+  const struct {
+    const char *Name;
+    QByteArray Dat, Side;
+    QString Note;
+  } Cases[] = {
+      {"whole, empty side file", Dat, "", ""},
+      {"cut, cut side file", Dat.left(Cut), "<root><common analog-he",
+       Dir.filePath("r.dat") + ": строк данных 120, объявлено 200"},
+  };
+  for (const auto &C : Cases) {
+    SaveFileBytes(Dir.filePath("r.dat"), C.Dat);
+    SaveFileBytes(Dir.filePath("r.xml"), C.Side);
+    const qsizetype Ignored = Logger().Lines().filter("side file ignored").size();
+    TFrameOf Of(Dir.filePath("r.dat"), 800, 500, false);
+    EXPECT_TRUE(Of.F.IsLoaded()) << C.Name;
+    EXPECT_EQ(Of.Opener.Calls, 1) << C.Name << ": the defaults, as without a side file";
+    EXPECT_EQ(Of.F.LoadNote(), C.Note) << C.Name;
+    EXPECT_EQ(Of.F.Data().SampleCount(), C.Note.isEmpty() ? 200 : 120) << C.Name;
+    EXPECT_EQ(Logger().Lines().filter("side file ignored").size() - Ignored, 1) << C.Name;
+    if (!C.Note.isEmpty())
+      EXPECT_FALSE(Logger().Lines().filter("ERROR " + C.Note).isEmpty()) << C.Name;
+  }
 }
 
 TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
