@@ -39,6 +39,9 @@ QString FileDialog(const TFileDialogRequest &R) {
   d.setAcceptMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   d.setFileMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   d.setDefaultSuffix(R.DefaultExt);
+  // Names only: the detail columns (file kind, date) come in the language of
+  // the system, not of the interface.
+  d.setViewMode(QFileDialog::List);
   if (!R.FileName.isEmpty())
     d.selectFile(R.FileName);
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 #include <algorithm>
 #include <memory>
@@ -128,6 +129,11 @@ bool InstallQtTranslation(int Language) {
     QCoreApplication::removeTranslator(installed.get());
     installed.reset();
   }
+  // Month names and the file types of the file dialog come with the locale;
+  // the program's own numbers are written with a point whatever it is.
+  QLocale::setDefault(Language == lnUkrainian ? QLocale(QLocale::Ukrainian, QLocale::Ukraine)
+                      : Language == lnRussian ? QLocale(QLocale::Russian, QLocale::Russia)
+                                              : QLocale(QLocale::English, QLocale::UnitedStates));
   if (Language == lnEnglish)
     return true;
   auto t = std::make_unique<QTranslator>();

@@ -23,10 +23,11 @@ int main(int argc, char **argv) {
   const QString lang = QString::fromLocal8Bit(argv[1]), outDir = QString::fromLocal8Bit(argv[2]);
   TDemoSession s;
   MultiLingual().Load(KV_SOURCE_DIR "/src/resources");
-  if (!s.Start("[setup]\nlang=" + lang + "\n")) {
+  if (!s.Start()) {
     std::cerr << "the main window did not start\n";
     return 1;
   }
+  s.Form->SetLanguage(TMultiLingual::LanguageIndex(lang)); // as the "Язык" menu does
   InstallDialogSinks();
   s.Form->setGeometry(0, 0, 1000, 680);
   s.Form->show();
