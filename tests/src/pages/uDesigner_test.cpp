@@ -35,6 +35,14 @@ std::unique_ptr<TSimpleDeviceDescriptor> Descriptor() {
   return d;
 }
 
+// A board page with one empty board, chosen (its file is missing: an empty document).
+void AddBoard(TkvDeviceBoardFrame &Page, const QTemporaryDir &Dir, TSimpleDeviceDescriptor *Desc) {
+  Page.SetDescriptor(Desc);
+  Page.Init(Dir.filePath("deviceFrame.xml"));
+  Page.ActionAdd->trigger();
+  Page.ListBox->setCurrentRow(0);
+}
+
 void Press(QWidget *W, QEvent::Type Type, const QPoint &Local, Qt::MouseButtons Buttons) {
   QMouseEvent e(Type, Local, W->mapToGlobal(Local), Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, Buttons,
                 Qt::NoModifier);
@@ -56,10 +64,7 @@ TEST(Designer, PlacesMovesEditsAndAppliesABoard) {
   QTemporaryDir dir;
   auto desc = Descriptor();
   TkvDeviceBoardFrame page;
-  page.SetDescriptor(desc.get());
-  page.Init(dir.filePath("deviceFrame.xml")); // missing: an empty document
-  page.ActionAdd->trigger();
-  page.ListBox->setCurrentRow(0);
+  AddBoard(page, dir, desc.get());
 
   TDeviceboardSetupForm designer;
   TPropertyForm props;
@@ -149,10 +154,7 @@ TEST(Designer, SurfaceHoldsEveryControlDraggedPastItsEdges) {
   QTemporaryDir dir;
   auto desc = Descriptor();
   TkvDeviceBoardFrame page;
-  page.SetDescriptor(desc.get());
-  page.Init(dir.filePath("deviceFrame.xml"));
-  page.ActionAdd->trigger();
-  page.ListBox->setCurrentRow(0);
+  AddBoard(page, dir, desc.get());
   TDeviceboardSetupForm designer;
   designer.SetDescriptor(desc.get());
   designer.LoadFrom(page.Panel);
@@ -191,10 +193,7 @@ TEST(Designer, PropertyEditorIsEmptyUntilAControlIsPicked) {
   QTemporaryDir dir;
   auto desc = Descriptor();
   TkvDeviceBoardFrame page;
-  page.SetDescriptor(desc.get());
-  page.Init(dir.filePath("deviceFrame.xml"));
-  page.ActionAdd->trigger();
-  page.ListBox->setCurrentRow(0);
+  AddBoard(page, dir, desc.get());
   TDeviceboardSetupForm first, second;
   TPropertyForm props; // docked into a designer: it goes first
   for (TDeviceboardSetupForm *d : {&first, &second}) {
