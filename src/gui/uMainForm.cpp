@@ -51,6 +51,7 @@
 #include "uDateTime.h"
 #include "uExcelFrame.h"
 #include "uVersionInfo.h"
+#include "uWindowPlacement.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -247,7 +248,7 @@ void TMainForm::BuildActions() {
   aoOpen = NewAction(this, "aoOpen", QStringLiteral("Открыть"), QKeySequence("Ctrl+Shift+O"));
   aoClose = NewAction(this, "aoClose", QStringLiteral("Закрыть"));
   aoPrint = NewAction(this, "aoPrint", QStringLiteral("Печать"), QKeySequence("Ctrl+P"));
-  aoExportOsci = NewAction(this, "aoExportOsci", QStringLiteral("Export Osci"));
+  aoExportOsci = NewAction(this, "aoExportOsci", QStringLiteral("Экспорт осциллограмм"));
   NEnglish = NewAction(this, "NEnglish", QStringLiteral("English"));
   NRussian = NewAction(this, "NRussian", QStringLiteral("Русский"));
   NUkrainian = NewAction(this, "NUkrainian", QStringLiteral("Український"));
@@ -263,14 +264,14 @@ void TMainForm::BuildActions() {
   N3->setVisible(false);
   NDeviceBoard = NewAction(this, "NDeviceBoard", QStringLiteral("Функциональные панели"));
   NEventReport = NewAction(this, "NEventReport", QStringLiteral("Отчет по событиям"));
-  nEventExport = NewAction(this, "nEventExport", QStringLiteral("Export"));
+  nEventExport = NewAction(this, "nEventExport", QStringLiteral("Экспорт"));
   N13 = NewAction(this, "N13", QStringLiteral("О программе"));
-  aAgent = NewAction(this, "aAgent", QStringLiteral("Agent"));
+  aAgent = NewAction(this, "aAgent", QStringLiteral("Агент"));
   aModbusTcp = NewAction(this, "aModbusTcp", QStringLiteral("ModbusTcp"));
   aConfigMMS = NewAction(this, "aConfigMMS", QStringLiteral("MMS Config"));
   // The menu items of the network actions are shown or hidden by settings on
   // their own; they run their action.
-  nAgentClient = NewAction(this, "nAgentClient", QStringLiteral("Agent"));
+  nAgentClient = NewAction(this, "nAgentClient", QStringLiteral("Агент"));
   nModbusTcp = NewAction(this, "nModbusTcp", QStringLiteral("ModbusTcp"));
   nMMSConfig = NewAction(this, "nMMSConfig", QStringLiteral("MMS Config"));
   connect(nAgentClient, &QAction::triggered, aAgent, &QAction::trigger);
@@ -454,7 +455,7 @@ void TMainForm::BuildToolBar() {
   cbDevNo->setObjectName("cbDevNo");
   cbDevNo->setFont(QFont("Courier New"));
   cbDevNo->setMinimumContentsLength(3);
-  cbAuto = new QCheckBox(QStringLiteral("Auto"), strip);
+  cbAuto = new QCheckBox(QStringLiteral("Авто"), strip);
   cbAuto->setObjectName("cbAuto");
   // The title panel is live from the start: the poll timer refreshes it.
   cbAuto->setChecked(true);
@@ -665,9 +666,9 @@ bool TMainForm::FormShow() {
                                             RegReadString("", KV_REG_COM_PORT, ""));
   if (!comPort.isEmpty())
     port.SetPortName(comPort);
-  RestoreControlBounds("", this);
+  RestoreWindowBounds("", this);
   if (FForms.PropertyForm)
-    RestoreControlBounds("", FForms.PropertyForm);
+    RestoreWindowBounds("", FForms.PropertyForm);
 
   BuildBaudrateMenu(port.GetBaudRate());
   ApplyLinkSettings();
@@ -795,7 +796,8 @@ void TMainForm::SetToolBarColor(uint32_t Color) {
 }
 
 void TMainForm::ShowStatus(const QString &Text) {
-  StatusBar_->showMessage(Text);
+  // The status line speaks the interface's language; the log keeps the text as made.
+  StatusBar_->showMessage(MultiLingual().Translate(Text));
   if (IsErrorStatusText(Text))
     SetToolBarColor(clLinkError);
 }
@@ -930,10 +932,21 @@ void TMainForm::SetLanguage(int Index) {
 
 void TMainForm::TranslateForms() {
   const TMultiLingual &ml = MultiLingual();
+  InstallQtTranslation(ml.TargetLanguage());
+  NEnglish->setChecked(ml.TargetLanguage() == lnEnglish);
+  NRussian->setChecked(ml.TargetLanguage() == lnRussian);
+  NUkrainian->setChecked(ml.TargetLanguage() == lnUkrainian);
   TranslateComponent(ml, this);
+  QList<QDialog *> done;
   for (const char *name : {"OscValueForm", "OscSetupForm", "DashboardSetupForm", "BitmapForm", "OKBottomDlg",
                            "UstavListForm", "ParamListForm", "UnitPropertyForm", "AboutBox", "DeviceboardSetupForm"})
-    if (QDialog *form = FForms.Form(name))
+    if (QDialog *form = FForms.Form(name)) {
+      TranslateComponent(ml, form);
+      done << form;
+    }
+  // The other forms speak the interface's language too.
+  for (QDialog *form : std::as_const(FForms.InOrder))
+    if (!done.contains(form))
       TranslateComponent(ml, form);
 }
 
@@ -1163,6 +1176,7 @@ TkvUstavLocalFrame *TMainForm::ActiveLocalSet() const {
 }
 
 TkvUstavLocalFrame *TMainForm::OpenLocalSet(const QString &FileName, const QString &Caption) {
+  QWidget *wasActive = PageControl->currentWidget();
   TkvUstavLocalFrame *frame = nullptr;
   TTabSheet *sheet = OpenTab(
       [this, &frame](QWidget *Parent) {
@@ -1174,11 +1188,13 @@ TkvUstavLocalFrame *TMainForm::OpenLocalSet(const QString &FileName, const QStri
   frame->SetHost(UstavFrame->Host());
   frame->Init();
   TranslateComponent(MultiLingual(), sheet);
-  // A set that does not load leaves no tab: Write never meets a set without a descriptor.
+  // A set that does not load leaves no tab: Write never meets a set without a
+  // descriptor. The page the user was on stays in front, not the tab beside.
   try {
     frame->LoadFromFile(FileName);
   } catch (...) {
     delete sheet;
+    PageControl->setCurrentWidget(wasActive);
     throw;
   }
   return frame;

@@ -2,6 +2,7 @@
 
 #include "uOscFrame.h"
 #include "uPlacement.h"
+#include "uWindowPlacement.h"
 
 #include <QCheckBox>
 #include <QHeaderView>
@@ -57,7 +58,7 @@ void TOscValueForm::SetRow(int Row, const QString &Name, const QString &Value1, 
 }
 
 void TOscValueForm::showEvent(QShowEvent *Event) {
-  RestoreControlBounds(BoundsKey, this);
+  RestoreWindowBounds(BoundsKey, this);
   QDialog::showEvent(Event);
 }
 

@@ -20,6 +20,7 @@
 #include "uFiles.h"
 #include "uTextCodec.h"
 #include "../oscview/oscRecords.h"
+#include "uVersionInfo.h"
 
 #include <QCoreApplication>
 #include <fcntl.h>
@@ -27,6 +28,8 @@
 #include <unistd.h>
 #include <QAction>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -319,14 +322,55 @@ TEST_F(MainFormTest, WindowBoundsAreStoredAtCloseAndRestoredAtStart) {
   {
     auto w = Make("");
     ASSERT_TRUE(w->FormShow());
-    w->setGeometry(QRect(30, 40, 900, 600));
+    // Bounds the offscreen screen holds whole: they come back as they were.
+    w->setGeometry(QRect(30, 40, 700, 500));
     ASSERT_TRUE(w->close());
   }
   EXPECT_EQ(RegReadString("MainForm", "left", ""), "30");
-  EXPECT_EQ(RegReadString("MainForm", "height", ""), "600");
+  EXPECT_EQ(RegReadString("MainForm", "height", ""), "500");
   auto w = Make("");
   ASSERT_TRUE(w->FormShow());
-  EXPECT_EQ(w->geometry(), QRect(30, 40, 900, 600));
+  EXPECT_EQ(w->geometry(), QRect(30, 40, 700, 500));
+}
+
+TEST_F(MainFormTest, OneLanguageOnMenusQtButtonsAndTheAboutBox) {
+  SetBuildTime(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58)));
+  const struct {
+    const char *Code;
+    int Index;
+    const char *Cancel, *Build, *Version;
+  } cases[] = {
+      {"RU", lnRussian, "Отмена", "Сборка: 2024-02-29 23:59:58", "Версия: 2.2.0.0"},
+      {"UA", lnUkrainian, "Скасувати", "Збірка: 2024-02-29 23:59:58", "Версія: 2.2.0.0"},
+      {"EN", lnEnglish, "Cancel", "Build: 2024-02-29 23:59:58", "Version: 2.2.0.0"},
+  };
+  const auto check = [](TMainForm &W, const auto &C) {
+    // The menu ticks the language in use, from the start.
+    EXPECT_EQ(W.NRussian->isChecked(), C.Index == lnRussian) << C.Code;
+    EXPECT_EQ(W.NUkrainian->isChecked(), C.Index == lnUkrainian) << C.Code;
+    EXPECT_EQ(W.NEnglish->isChecked(), C.Index == lnEnglish) << C.Code;
+    // Qt's own buttons (message boxes, file and print dialogs) follow.
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), QString::fromUtf8(C.Cancel)) << C.Code;
+    TAboutBox &about = *W.Forms().AboutBox;
+    about.show();
+    EXPECT_EQ(about.Build->text(), QString::fromUtf8(C.Build)) << C.Code;
+    EXPECT_EQ(about.Version->text(), QString::fromUtf8(C.Version)) << C.Code;
+    about.hide();
+  };
+  for (const auto &c : cases) {
+    auto w = Make(QString("[setup]\nlang=%1\n").arg(c.Code));
+    ASSERT_TRUE(w->FormShow());
+    check(*w, c);
+  }
+  // Switching by the menu: Russian, Ukrainian, then English.
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  for (int i : {0, 1, 2}) {
+    w->SetLanguage(cases[i].Index);
+    check(*w, cases[i]);
+  }
+  SetBuildTime({});
 }
 
 TEST_F(MainFormTest, LanguageSwitchesTranslateFromTheLastLanguage) {
