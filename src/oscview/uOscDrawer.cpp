@@ -180,6 +180,16 @@ TOscDrawer *TOscDrawer::CreateWithPanel(QWidget *Parent, TOscCommon *Common, int
   return D;
 }
 
+TOscDrawer::TPanelColumns TOscDrawer::PanelColumns(const QFont &Font) {
+  const QFontMetrics M(Font);
+  TPanelColumns C;
+  for (const char *Caption : {"Значение", "RMS", "Гарм.1"})
+    C.Caption = std::max(C.Caption, M.horizontalAdvance(QString::fromUtf8(Caption)) + 2);
+  C.Value = M.horizontalAdvance(QStringLiteral("-10000.00")) + 2;
+  C.Width = std::max(169, 4 + C.Caption + 6 + 2 * C.Value + 6 + 4);
+  return C;
+}
+
 void TOscDrawer::BuildPanel(QWidget *Parent) {
   Panel = new QFrame(Parent);
   Panel->setObjectName(QStringLiteral("Panel%1%2").arg(IsAnalog() ? "A" : "D").arg(Index));
@@ -199,15 +209,17 @@ void TOscDrawer::BuildPanel(QWidget *Parent) {
     const char *Text;
     int X, Y;
   };
-  // The value labels sit right of the widest caption ("Значение"), which in
-  // the platform's font is wider than the 50 pixels the captions once had.
-  const TPlace Places[7] = {{"Значение", 4, 20}, {"", 66, 20}, {"", 116, 20}, {"RMS", 4, 40},
-                            {"", 66, 40},        {"Гарм.1", 4, 60}, {"", 66, 60}};
+  // The value labels sit right of the widest caption, each as wide as a
+  // value, so that neither is cut nor runs into the other.
+  const TPanelColumns C = PanelColumns(Panel->font());
+  const int X1 = 4 + C.Caption + 6, X2 = X1 + C.Value + 6;
+  const TPlace Places[7] = {{"Значение", 4, 20}, {"", X1, 20}, {"", X2, 20}, {"RMS", 4, 40},
+                            {"", X1, 40},        {"Гарм.1", 4, 60}, {"", X1, 60}};
   const int Count = IsAnalog() ? 7 : 3;
   for (int i = 0; i < Count; ++i) {
     FLabels[i] = new QLabel(QString::fromUtf8(Places[i].Text), Panel);
     FLabels[i]->move(Places[i].X, Places[i].Y);
-    FLabels[i]->setMinimumWidth(48);
+    FLabels[i]->setFixedWidth(Places[i].X == 4 ? C.Caption : C.Value);
     FLabels[i]->installEventFilter(this);
     FLabels[i]->hide();
   }

@@ -75,6 +75,13 @@ public:
 
   explicit TOscDrawer(TOscCommon *Common, QObject *Parent = nullptr);
   // A drawer with its channel panel in Parent (the frame's left panel).
+  // The channel panel's columns in Font: the captions' and a value's
+  // width ("-10000.00", the widest value the read-outs write in practice),
+  // and the panel width that holds a caption and two values whole.
+  struct TPanelColumns {
+    int Caption = 0, Value = 0, Width = 0;
+  };
+  static TPanelColumns PanelColumns(const QFont &Font);
   static TOscDrawer *CreateWithPanel(QWidget *Parent, TOscCommon *Common, int Kind, const QString &Name,
                                      int Index);
   ~TOscDrawer() override;

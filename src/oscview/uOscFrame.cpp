@@ -52,8 +52,10 @@ std::function<bool(TkvOscFrame &Frame, TOscNote &Note)> TkvOscFrame::NoteOpener 
     Form = (Own = std::make_unique<TOscNoteForm>(&Frame)).get();
   Form->SetNote(&Note);
   Form->exec();
+  // Read before the form forgets the note, which clears the flag.
+  const bool Delete = Form->DeleteRequested();
   Form->SetNote(nullptr);
-  return Form->DeleteRequested();
+  return Delete;
 };
 std::function<void(const QString &FileName)> TkvOscFrame::LastSavedHook;
 
@@ -258,7 +260,7 @@ void TkvOscFrame::BuildControls() {
   ImageLayout->setSpacing(0);
   PanelLeft = new QWidget(PanelImage);
   PanelLeft->setObjectName(QStringLiteral("PanelLeft"));
-  PanelLeft->setFixedWidth(169);
+  PanelLeft->setFixedWidth(TOscDrawer::PanelColumns(PanelLeft->font()).Width);
   ImageLayout->addWidget(PanelLeft);
   auto *PanelPaint = new QWidget(PanelImage);
   auto *PaintLayout = new QVBoxLayout(PanelPaint);
@@ -548,12 +550,9 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
       DrawCursor(*LevelCursors.back());
       FUnderMouse = LevelCursors.back().get();
     } else {
-      if (TimeCursors.size() >= 2) {
-        // A third time cursor starts again.
+      // A third time cursor replaces the two.
+      if (TimeCursors.size() >= 2)
         ClearCursors(true, false);
-        TimeReadout();
-        return;
-      }
       auto R = std::make_unique<TVertRuler>(&FCommon);
       R->SetPosition(Point, FView.ScrollSample, FView.TimeScale);
       TimeCursors.push_back(std::move(R));
@@ -705,22 +704,25 @@ void TkvOscFrame::PaintBoxCircleDiagramPaint(QPainter &P, int Side) {
       sgDiagram->item(int(r), c)->setText(Texts[c]);
     }
   }
-  const int Cx = Side / 2, Cy = Side / 2, R = int(std::nearbyint(Cx * 0.85));
+  // The circle leaves room for its axis labels, whole, inside the box.
+  const QFontMetrics M(P.font());
+  const int Cx = Side / 2, Cy = Side / 2;
+  const int R = std::max(10, std::min(Cx - M.horizontalAdvance(QStringLiteral("180")) - 3, Cy - M.height() - 2));
   P.setPen(QPen(QColor(0x80, 0x80, 0x80), 1));
   P.drawEllipse(QPoint(Cx, Cy), R, R);
   P.drawLine(Cx - R, Cy, Cx + R, Cy);
   P.drawLine(Cx, Cy - R, Cx, Cy + R);
-  const QFontMetrics M(P.font());
-  P.drawText(Cx, Cy - R - 12 + M.ascent(), QStringLiteral("90"));
+  P.drawText(Cx + 2, Cy - R - 1 - M.descent(), QStringLiteral("90"));
   P.drawText(Cx - R - 1 - M.horizontalAdvance(QStringLiteral("180")), Cy + M.ascent() / 2, QStringLiteral("180"));
-  P.drawText(Cx, Cy + R + M.ascent(), QStringLiteral("270"));
-  P.drawText(Cx + R + 1, Cy + M.ascent() / 2, QStringLiteral("0"));
+  P.drawText(Cx + 2, Cy + R + 1 + M.ascent(), QStringLiteral("270"));
+  P.drawText(Cx + R + 2, Cy + M.ascent() / 2, QStringLiteral("0"));
   for (const TPhasor &Row : Rows) {
     if (!Row.HasVector)
       continue;
-    // Angles grow counter-clockwise from the right; the +180 of the drawing
-    // turns the delay to the next rising crossing into the phase.
-    const double Rad = (Row.Angle + 180) * M_PI / 180.0;
+    // Angles grow counter-clockwise from the right and the base vector lies
+    // at 180. The angle is the delay to the next rising crossing, so a
+    // channel that lags the base by d is drawn d clockwise from it.
+    const double Rad = (180 - Row.Angle) * M_PI / 180.0;
     const QPointF Tip(Cx + R * Row.Length * std::cos(Rad), Cy - R * Row.Length * std::sin(Rad));
     QPen Pen(ColorFromStored(Row.Drawer->Settings.Color), std::max(Row.Drawer->Settings.PenWidth, 1));
     P.setPen(Pen);
@@ -863,9 +865,8 @@ TOscDrawer *TkvOscFrame::SelectedDrawer() const {
 bool TkvOscFrame::RunSetup() {
   if (!SetupOpener || !SetupOpener(*this))
     return false;
+  // The strip heights stay as the user set them.
   SaveViewSettings();
-  Rebuild();
-  FitChannelHeights();
   Rebuild();
   Repaint();
   return true;
@@ -910,8 +911,19 @@ void TkvOscFrame::ActionRefreshExecute() {
 
 void TkvOscFrame::ActionTimeFitExecute() {
   FView.PlotWidth = PaintBox->width();
-  FView.Fit(false);
+  auto SampleOf = [this](size_t i) { return static_cast<const TVertRuler &>(*TimeCursors[i]).Sample; };
+  if (TimeCursors.size() == 2)
+    FView.Fit(true, SampleOf(0), SampleOf(1));
+  else
+    FView.Fit(false);
   Rebuild();
+  // Cursors the new scale left in place stay on their samples.
+  for (auto &R : TimeCursors) {
+    auto &V = static_cast<TVertRuler &>(*R);
+    const int Sample = V.Sample;
+    V.SetPosition(QPoint(FView.PlotX(Sample), 0), FView.ScrollSample, FView.TimeScale);
+    V.Sample = Sample;
+  }
   Repaint();
 }
 

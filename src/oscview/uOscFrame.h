@@ -78,7 +78,7 @@ public:
   void KeyDown(int Key, Qt::KeyboardModifiers Shift);
   TOscDrawer *SelectedDrawer() const;
 
-  // The mouse on the plot: a click places a time cursor (a third clears both),
+  // The mouse on the plot: a click places a time cursor (a third replaces both),
   // Shift a value cursor, Ctrl a note on the channel; a cursor under the mouse
   // is dragged.
   void PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point);

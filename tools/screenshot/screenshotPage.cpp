@@ -9,6 +9,8 @@
 #include "uDemoSession.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
+#include "uEventFrame.h"
+#include "uEventPDFReportFrame.h"
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
 #include "uLogger.h"
@@ -21,12 +23,15 @@
 #include "uParamFrame.h"
 #include "uPreferenceForm.h"
 #include "uPrintDialog.h"
+#include "uReportPainter.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUnitPropertyForm.h"
 #include "uUstavFrame.h"
 
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -167,6 +172,26 @@ const TPageShot Shots[] = {
        PlaceCursorsAndNote(S);
        SetPrintDialogOpener(PdfFileOpener(QString(OutFile).replace(QStringLiteral(".png"), QStringLiteral(".pdf"))));
        S.Form->aoPrint->trigger();
+     }},
+    // The period report of the read journal with every measurement and
+    // signal ticked, saved as a PDF beside the picture (OUT.pdf).
+    {"event-report", "TabSheetEvent",
+     [](TDemoSession &S) {
+       QFile::copy(KV_SOURCE_DIR "/src/resources/EventReportTemplate.xml", S.Dir.filePath("EventReportTemplate.xml"));
+       S.Form->EventFrame->ReadEventLog();
+       S.WaitIdle();
+       S.Form->NEventReport->trigger();
+       auto *frame = S.Form->PageControl->currentWidget()->findChild<TEventPDFReportFrame *>();
+       if (!frame)
+         return;
+       frame->PageControl->setCurrentIndex(1);
+       for (QListWidget *list : {frame->CheckListBoxLevel, frame->CheckListBoxMeasure, frame->CheckListBoxPermanent,
+                                 frame->CheckListBoxVariable})
+         for (int i = 0; i < list->count(); ++i)
+           list->item(i)->setCheckState(Qt::Checked);
+       const QString pdf = QString(OutFile).replace(QStringLiteral(".png"), QStringLiteral(".pdf"));
+       SetReportPreviewHook([pdf](const TReportDocument &Doc) { SaveReportPdf(Doc, pdf); });
+       frame->Button1->click();
      }},
     // The preference window lists the open oscillogram.
     {"preferences", "TabSheetOscHeader",
