@@ -512,9 +512,8 @@ void TOscDrawer::DrawDiscrete(const TOscTarget &T, int First, int Count, int DX,
   }
 }
 
-namespace {
-// The time labels of Grid along a row whose top is Top.
-void WriteLabels(QPainter &On, const TOscCommon &Common, int Top, int DX, const std::vector<TOscGridTick> &Grid) {
+void TOscDrawer::WriteTimeLabels(QPainter &On, const TOscCommon &Common, int Top, int DX,
+                                 const std::vector<TOscGridTick> &Grid) {
   const QFontMetrics M(On.font());
   On.setPen(QPen(Common.GridColor, 1));
   int RightEnd = -10;
@@ -527,43 +526,22 @@ void WriteLabels(QPainter &On, const TOscCommon &Common, int Top, int DX, const 
     }
   }
 }
-} // namespace
-
-void TOscDrawer::MakeLabelRow(TOscCommon &Common, const QFont &Font, int DX, const std::vector<TOscGridTick> &Grid) {
-  // Shaping text costs more than all the curves of a paint: the row is
-  // written once and copied.
-  if (!Common.Image || Grid.empty())
-    return;
-  QImage &Row = Common.LabelRow;
-  Row = QImage(Common.Image->width(), QFontMetrics(Font).height() + 1, QImage::Format_ARGB32_Premultiplied);
-  Row.fill(Qt::transparent);
-  QPainter On(&Row);
-  On.setFont(Font);
-  WriteLabels(On, Common, 0, DX, Grid);
-}
 
 void TOscDrawer::DrawTimeGrid(const TOscTarget &T, int Y, int DX, int First, int Count,
                               const std::vector<TOscGridTick> &Grid) {
   if (Grid.empty())
     return;
-  QPainter &P = *T.Canvas;
   const TOscView &V = *FCommon->View;
-  {
-    TStroke Axis(T, FCommon->GridColor, 1);
-    Axis.Point(V.SampleX(First) - DX, Y);
-    Axis.Point(V.SampleX(First + Count) - DX, Y);
-    int LastX = INT_MIN;
-    for (const TOscGridTick &Tick : Grid) {
-      const int X = Tick.X - DX;
-      if (X != LastX)
-        Axis.Span(X, Y - 2, Y + 2);
-      LastX = X;
-    }
+  TStroke Axis(T, FCommon->GridColor, 1);
+  Axis.Point(V.SampleX(First) - DX, Y);
+  Axis.Point(V.SampleX(First + Count) - DX, Y);
+  int LastX = INT_MIN;
+  for (const TOscGridTick &Tick : Grid) {
+    const int X = Tick.X - DX;
+    if (X != LastX)
+      Axis.Span(X, Y - 2, Y + 2);
+    LastX = X;
   }
-  if (!T.Image || FCommon->LabelRow.isNull())
-    WriteLabels(P, *FCommon, Y + 2, DX, Grid);
-  else
-    P.drawImage(0, Y + 2, FCommon->LabelRow);
 }
 
 QString TOscDrawer::ValueNoteText(int Sample, int ValueKind) const {

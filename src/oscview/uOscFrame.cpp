@@ -816,9 +816,13 @@ void TkvOscFrame::FitChannelHeights() {
   int Shown = 0;
   for (const TOscDrawer *D : FDrawers)
     Shown += IsDrawn(D) ? 1 : 0;
-  FView.PlotHeight = PaintBox->height();
+  // The strips share the plot with the row of the axis numbers.
+  FView.PlotHeight = PaintBox->height() - TimeLabelHeight();
   FView.FitChannelHeights(Shown);
+  FView.PlotHeight = PaintBox->height();
 }
+
+int TkvOscFrame::TimeLabelHeight() const { return QFontMetrics(PaintBox->font()).height() + 2; }
 
 void TkvOscFrame::ScrollBy(int Step, Qt::KeyboardModifiers Shift) {
   const bool Ctrl = Shift & Qt::ControlModifier, Sh = Shift & Qt::ShiftModifier;
@@ -952,7 +956,6 @@ void TkvOscFrame::PaintBoxPaint() {
     QPainter P(&FImage);
     FCommon.Canvas = &P;
     FCommon.Image = &FImage;
-    FCommon.LabelRow = QImage();
     PaintStrips(P, Size.height());
   }
   FDirty = false;
@@ -1051,8 +1054,6 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
     const std::vector<std::vector<TOscColumn>> &Columns = FColumns.Columns(Caches, From, To, FView.TimeScale);
     for (const TStrip &S : Strips)
       S.Drawer->CenterY = S.CenterY;
-    if (std::any_of(Strips.begin(), Strips.end(), [](const TStrip &S) { return S.Axis; }))
-      TOscDrawer::MakeLabelRow(FCommon, P.font(), DX, Grid);
     // The rows each curve may cover: a band leaves out those it does not meet.
     std::vector<std::pair<int, int>> Rows(Strips.size(), {INT_MIN, INT_MAX});
     for (size_t k = 0, c = 0; k < Strips.size(); ++k)
@@ -1078,9 +1079,7 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
           D->DrawEnvelope(T, First, N + 1, DX, &Columns[c++]);
         else
           D->DrawCurve(T, First, N + 1, DX, &Columns[c++]);
-        // The axis and its labels below it.
-        const int AxisBottom = D->CenterY + 2 + std::max(FCommon.LabelRow.height(), 64);
-        if (Strips[k].Axis && D->CenterY - 2 <= Y1 && AxisBottom >= Y0)
+        if (Strips[k].Axis && D->CenterY - 2 <= Y1 && D->CenterY + 2 >= Y0)
           D->DrawTimeGrid(T, D->CenterY, DX, First, N, Grid);
       }
     };
@@ -1088,6 +1087,17 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
       Draw(TOscTarget{&P, nullptr, 0});
     else
       PaintInBands(P, Draw);
+    // The axis numbers once, outside the curves: on the screen in a row of
+    // their own at the plot's bottom, in print below the last strip.
+    if (std::any_of(Strips.begin(), Strips.end(), [](const TStrip &S) { return S.Axis; })) {
+      const int Top = FPrinting ? Y + 2 : Bottom - TimeLabelHeight();
+      if (!FPrinting) {
+        P.fillRect(0, Top, FView.PlotWidth, Bottom - Top, FCommon.BackColor);
+        P.setPen(QPen(FCommon.GridColor, 1));
+        P.drawLine(0, Top, FView.PlotWidth, Top);
+      }
+      TOscDrawer::WriteTimeLabels(P, FCommon, Top + 1, DX, Grid);
+    }
     // The trigger line.
     const int TriggerX = FView.PlotX(FView.MsToSample(FView.TriggerOffsetMs()));
     P.setPen(QPen(QColor(255, 0, 0), 1));

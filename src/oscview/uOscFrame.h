@@ -72,6 +72,8 @@ public:
   void Rebuild();
   void ZoomHeights(int Step);
   void FitChannelHeights();
+  // The row of the time axis numbers at the plot's bottom.
+  int TimeLabelHeight() const;
   // The wheel: Ctrl+Shift heights, Ctrl time zoom, Shift channels, else samples.
   void ScrollBy(int Step, Qt::KeyboardModifiers Shift);
   // Esc clears the cursors; other keys do nothing.

@@ -296,7 +296,10 @@ int main(int argc, char **argv) {
     std::cerr << "the main window did not start\n";
     return 1;
   }
-  s.Form->setGeometry(0, 0, 1440, 800);
+  // KV_SHOT_SIZE=WxH pictures the window at another size (the default
+  // window is 1000x680).
+  const QStringList size = qEnvironmentVariable("KV_SHOT_SIZE", QStringLiteral("1440x800")).split('x');
+  s.Form->setGeometry(0, 0, size.value(0).toInt(), size.value(1).toInt());
   s.Form->show();
   if (s.Identify() != "Готово") {
     std::cerr << "identification ended with: " << s.Status().toStdString() << "\n";

@@ -87,8 +87,9 @@ TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
       // sharp turn of a one-pixel pen the one beside it.
       const TOscDrawer &A = *F.Drawers()[0];
       for (int s = V.ScrollSample; Scale == 8.0 && s < V.ScrollSample + V.VisibleSamples; ++s) {
-        const int X = V.PlotX(s), Y = A.CenterY - int(std::nearbyint(Raw[size_t(s)] * V.AnalogHeight / 200.0));
-        if (std::abs(Y - A.CenterY) >= 20 && Y > 0) // not on the axis or its labels, nor above the plot
+        const int X = V.PlotX(s), Y = A.CenterY - int(std::nearbyint(Raw[size_t(s)] * V.ChannelFactor(-100, 100)));
+        const int TriggerX = V.PlotX(V.MsToSample(V.TriggerOffsetMs()));
+        if (std::abs(Y - A.CenterY) >= 20 && Y > 0 && X != TriggerX) // not on the axis, the trigger line, nor above the plot
           EXPECT_TRUE(Images[0].pixelColor(X, Y) == Qt::green || Images[0].pixelColor(X, Y + 1) == Qt::green ||
                       Images[0].pixelColor(X, Y - 1) == Qt::green)
               << "sample " << s << " at " << X << "," << Y;
