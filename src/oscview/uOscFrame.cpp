@@ -302,9 +302,7 @@ void TkvOscFrame::BuildControls() {
   sgDiagram->setObjectName(QStringLiteral("sgDiagram"));
   sgDiagram->horizontalHeader()->hide();
   sgDiagram->verticalHeader()->hide();
-  sgDiagram->setColumnWidth(0, 149);
-  sgDiagram->setColumnWidth(1, 41);
-  sgDiagram->setColumnWidth(2, 64);
+  FitDiagramColumns();
   EastLayout->addWidget(sgDiagram, 1);
   Splitter->setStretchFactor(0, 1);
   connect(Splitter, &QSplitter::splitterMoved, this, [this] { PanelEastResize(); });
@@ -801,9 +799,18 @@ void TkvOscFrame::PanelEastResize() {
     return;
   PaintBoxCircleDiagram->setFixedHeight(PanelEast->width());
   FPhasorPanelWidth = PanelEast->width();
-  if (sgDiagram->rowCount() > 0)
-    sgDiagram->setColumnWidth(0, std::max(0, PanelEast->width() - 100));
+  FitDiagramColumns();
   PaintBoxCircleDiagram->update();
+}
+
+void TkvOscFrame::FitDiagramColumns() {
+  // The angle and the value whole in the table's font, the name in the rest.
+  const QFontMetrics M(sgDiagram->font());
+  const int Angle = M.horizontalAdvance(QStringLiteral("-360")) + 12;
+  const int Value = M.horizontalAdvance(QStringLiteral("10000.00")) + 12;
+  sgDiagram->setColumnWidth(1, Angle);
+  sgDiagram->setColumnWidth(2, Value);
+  sgDiagram->setColumnWidth(0, std::max(40, PanelEast->width() - Angle - Value - 6));
 }
 
 void TkvOscFrame::ZoomHeights(int Step) {

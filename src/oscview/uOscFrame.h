@@ -260,6 +260,7 @@ private:
   bool FDirty = true;
   bool IsDrawn(const TOscDrawer *D) const;
   void PanelEastResize();
+  void FitDiagramColumns();
 
   bool FLoaded = false;
   QString FFileName;

@@ -106,6 +106,9 @@ TkvOscFrame *PlaceCursorsAndNote(TDemoSession &S) {
     return true;
   };
   frame->RunSetup();
+  // Taller strips, as Ctrl+Shift and the wheel make them: the set-up keeps heights.
+  for (int i = 0; i < 3; ++i)
+    frame->ZoomHeights(1);
   frame->ActionTimePlusExecute();
   frame->ActionTimePlusExecute();
   frame->cbVectorDiagram->click();
