@@ -126,15 +126,36 @@ TEST(OscSetupForm, BaseVectorIsOnlyOnOneChannelAndWidthWraps) {
   EXPECT_FALSE(F.Drawers()[1]->Checked());
 }
 
-TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
-  QTemporaryDir Dir;
+namespace {
+// A flat record of 2000 samples (1000 per second), or the three-phase one.
+QString FlatRecord(const QTemporaryDir &Dir) {
   WritePair(Dir.filePath("r"), std::vector<int>(2000, 50));
-  TFrameOf Of(Dir.filePath("r.dat"), 1200, 600);
+  return Dir.filePath("r.dat");
+}
+QString ThreePhaseRecord(const QTemporaryDir &Dir) {
+  WriteThreePhase(Dir.filePath("p"));
+  return Dir.filePath("p.dat");
+}
+
+// A record in a frame of Width x Height at one pixel per sample from its
+// start, painted.
+struct TPixelFrame {
+  TPixelFrame(QString (*Record)(const QTemporaryDir &), int Width, int Height) : Of(Record(Dir), Width, Height) {
+    Of.F.View().TimeScale = 1;
+    Of.F.Rebuild();
+    Of.F.View().SetScroll(0);
+    Of.F.PaintBoxPaint();
+  }
+  QTemporaryDir Dir;
+  TFrameOf Of;
+};
+} // namespace
+
+TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
+  TPixelFrame Flat(FlatRecord, 1200, 600);
+  TFrameOf &Of = Flat.Of;
   TkvOscFrame &F = Of.F;
   TOscView &V = F.View();
-  V.TimeScale = 1;
-  F.Rebuild();
-  F.PaintBoxPaint();
   QWidget *Plot = F.PaintBox;
   // Two time cursors at 10 and 35 ms (1000 samples per second), then the duration.
   QTest::mouseClick(Plot, Qt::LeftButton, {}, QPoint(35, 5));
@@ -300,14 +321,9 @@ TEST(OscValueForm, FollowsTheLastFrameForgetsAClosedOneAndUnchecksItsBox) {
 }
 
 TEST(OscFrame, NotesAreFoundDraggedWithTheirSpanAndDeletedFromTheirWindow) {
-  QTemporaryDir Dir;
-  WriteThreePhase(Dir.filePath("p"));
-  TFrameOf Of(Dir.filePath("p.dat"), 1000, 500);
+  TPixelFrame Three(ThreePhaseRecord, 1000, 500);
+  TFrameOf &Of = Three.Of;
   TkvOscFrame &F = Of.F;
-  F.View().TimeScale = 1;
-  F.Rebuild();
-  F.View().SetScroll(0);
-  F.PaintBoxPaint();
   const int H = F.View().AnalogHeight;
   TOscDrawer *U0 = F.Drawers()[0], *U1 = F.Drawers()[1];
   const struct {
@@ -360,14 +376,9 @@ TEST(OscFrame, NotesAreFoundDraggedWithTheirSpanAndDeletedFromTheirWindow) {
 }
 
 TEST(OscFrame, TimeFitShowsTheSpanOfTwoCursorsOrTheWholeRecord) {
-  QTemporaryDir Dir;
-  WritePair(Dir.filePath("r"), std::vector<int>(2000, 50));
-  TFrameOf Of(Dir.filePath("r.dat"), 1200, 600);
-  TkvOscFrame &F = Of.F;
+  TPixelFrame Flat(FlatRecord, 1200, 600);
+  TkvOscFrame &F = Flat.Of.F;
   TOscView &V = F.View();
-  V.TimeScale = 1;
-  F.Rebuild();
-  F.PaintBoxPaint();
   const struct {
     std::vector<int> Clicks; // x of the time cursors placed first
     int Scroll, Span;
@@ -397,13 +408,8 @@ TEST(OscFrame, NoteWindowDeletesOnlyWhenAskedThroughItsOwnButton) {
     size_t Left;
   } Cases[] = {{true, 0}, {false, 1}};
   for (const auto &C : Cases) {
-    QTemporaryDir Dir;
-    WriteThreePhase(Dir.filePath("p"));
-    TFrameOf Of(Dir.filePath("p.dat"), 1000, 500);
-    TkvOscFrame &F = Of.F;
-    F.View().TimeScale = 1;
-    F.Rebuild();
-    F.View().SetScroll(0);
+    TPixelFrame Three(ThreePhaseRecord, 1000, 500);
+    TkvOscFrame &F = Three.Of.F;
     TOscDrawer *U1 = F.Drawers()[1];
     auto Note = std::make_unique<TOscNote>(QStringLiteral("пуск"));
     Note->Moment = 100;
