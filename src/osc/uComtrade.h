@@ -275,10 +275,12 @@ public:
   void SetAnalogMax(int Channel, int Value);
   void SetRate(int Index, const TComtradeRate &Rate);
   // Moves every analog channel with a calibration shift by that many samples,
-  // interpolating linearly; samples taken from outside the record become 0.
+  // interpolating linearly; samples taken from outside the record (or from
+  // a missing one) are marked missing and written as 99999.
   void ApplyCalibration();
   // Stores in each analog channel's Offset the negated mean raw value in
-  // physical units; skipped for a record of one sample and for a factor of 0.
+  // physical units, missing samples left out; skipped for a record of one
+  // sample and for a factor of 0.
   void CalculateAnalogOffsets();
   // Sums of negative and positive samples per analog channel; changes nothing.
   std::vector<TComtradeSpread> CalculateSpread() const;

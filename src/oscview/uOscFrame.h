@@ -72,13 +72,15 @@ public:
   void Rebuild();
   void ZoomHeights(int Step);
   void FitChannelHeights();
+  // The row of the time axis numbers at the plot's bottom.
+  int TimeLabelHeight() const;
   // The wheel: Ctrl+Shift heights, Ctrl time zoom, Shift channels, else samples.
   void ScrollBy(int Step, Qt::KeyboardModifiers Shift);
   // Esc clears the cursors; other keys do nothing.
   void KeyDown(int Key, Qt::KeyboardModifiers Shift);
   TOscDrawer *SelectedDrawer() const;
 
-  // The mouse on the plot: a click places a time cursor (a third clears both),
+  // The mouse on the plot: a click places a time cursor (a third replaces both),
   // Shift a value cursor, Ctrl a note on the channel; a cursor under the mouse
   // is dragged.
   void PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point);
@@ -261,6 +263,7 @@ private:
   bool FDirty = true;
   bool IsDrawn(const TOscDrawer *D) const;
   void PanelEastResize();
+  void FitDiagramColumns();
 
   bool FLoaded = false;
   QString FFileName;

@@ -23,6 +23,7 @@ TOscValueForm::TOscValueForm(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::W
   StringGrid->setObjectName(QStringLiteral("StringGrid"));
   StringGrid->setHorizontalHeaderLabels(QString::fromUtf8("Канал \\ Время,Значение1,Значение2,RMS").split(','));
   StringGrid->verticalHeader()->hide();
+  StringGrid->setWordWrap(false);
   L->addWidget(StringGrid);
   resize(360, 240);
   GInstance = this;
@@ -54,6 +55,10 @@ void TOscValueForm::SetRow(int Row, const QString &Name, const QString &Value1, 
     if (!StringGrid->item(R, c))
       StringGrid->setItem(R, c, new QTableWidgetItem);
     StringGrid->item(R, c)->setText(Texts[c]);
+    // Names and values whole: a column widens to its longest text.
+    const int Need = StringGrid->fontMetrics().horizontalAdvance(Texts[c]) + 12;
+    if (StringGrid->columnWidth(c) < Need)
+      StringGrid->setColumnWidth(c, Need);
   }
 }
 
