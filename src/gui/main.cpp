@@ -45,6 +45,10 @@ TMsgResult DialogSink(TMsgKind Kind, const QString &Text) {
     case QMessageBox::No: return TMsgResult::No;
     default: return TMsgResult::Cancel;
     }
+  case TMsgKind::YesNoQuestion:
+    return QMessageBox::question(parent, title, Text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes
+               ? TMsgResult::Yes
+               : TMsgResult::No;
   case TMsgKind::Error:
     QMessageBox::critical(parent, title, Text);
     return TMsgResult::Ok;
