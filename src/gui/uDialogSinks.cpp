@@ -24,6 +24,10 @@ TMsgResult DialogSink(TMsgKind Kind, const QString &RawText) {
     case QMessageBox::No: return TMsgResult::No;
     default: return TMsgResult::Cancel;
     }
+  case TMsgKind::YesNoQuestion:
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes
+               ? TMsgResult::Yes
+               : TMsgResult::No;
   case TMsgKind::Error:
     QMessageBox::critical(parent, title, text);
     return TMsgResult::Ok;

@@ -5,10 +5,11 @@
 #include <QString>
 #include <functional>
 
-enum class TMsgKind { Info, Error, Question };
+// Question offers Yes, No and Cancel; YesNoQuestion only Yes and No.
+enum class TMsgKind { Info, Error, Question, YesNoQuestion };
 enum class TMsgResult { Ok, Yes, No, Cancel };
 
-// Text shown, kind; the result is Ok for Info/Error and Yes/No/Cancel for a Question.
+// Text shown, kind; the result is Ok for Info/Error and Yes/No/Cancel for a question.
 using TMessageSink = std::function<TMsgResult(TMsgKind Kind, const QString &Text)>;
 
 // Installs Sink (an empty one restores the default, which only logs the text

@@ -104,12 +104,44 @@ TDeviceMenu::TDeviceMenu(const QString &FileName) : Document(NewXMLDocument()) {
 
 IXXMLNode TDeviceMenu::MenuRoot() const { return Root ? Root->SelectSingleNode("item-list") : nullptr; }
 
+namespace {
+// The bit groups of FBitRegs an item may name by kind, with their record types.
+const std::map<QString, int> &BitGroups() {
+  static const std::map<QString, int> groups = {{"paramDI", 17}, {"paramDO", 18}, {"paramVI", 20}, {"paramVO", 21}};
+  return groups;
+}
+
+// Kinds whose items point at a record of the descriptor in the image.
+bool HasRecord(const QString &Type) {
+  static const QStringList kinds = {"param", "param-mvp", "param-mvs", "ustav", "measure", "event", "paramdate",
+                                    "paramstatus"};
+  return kinds.contains(Type) || BitGroups().count(Type) != 0;
+}
+
+// Kinds whose items name no record by desc-id in the image.
+bool NeedsNoId(const QString &Type) {
+  return Type == "alarm" || Type == "eventlevel" || Type == "paramdate" || Type == "paramstatus" ||
+         BitGroups().count(Type) != 0;
+}
+} // namespace
+
+QString TDeviceMenu::ItemType(const IXXMLNode &Item) {
+  IXXMLNode typed = Item;
+  while (typed && typed->GetNodeName() != "#document" && !HasAttr(typed, "desc-type"))
+    typed = typed->GetParentNode();
+  if (!typed || typed->GetNodeName() == "#document")
+    return QString();
+  return GetAttrStr(typed, "desc-type", QString());
+}
+
 TDDNamedObject *TDeviceMenu::FindRecord(const IXXMLNode &Item) const {
   if (!Descriptor)
     return nullptr;
   TDeviceDescriptor &d = *Descriptor;
-  const QString type = GetAttrStr(Item, "desc-type", QString());
+  const QString type = ItemType(Item);
   const int id = GetAttrInt(Item, "desc-id", 0);
+  if (const auto g = BitGroups().find(type); g != BitGroups().end())
+    return d.GetBitReg(g->second);
   if (type == "param")
     return d.FParams.FindById(id);
   if (type == "param-mvp")
@@ -130,8 +162,10 @@ TDDNamedObject *TDeviceMenu::FindRecord(const IXXMLNode &Item) const {
 }
 
 QString TDeviceMenu::DisplayCaption(const IXXMLNode &Item) const {
-  const QString type = GetAttrStr(Item, "desc-type", QString());
-  if (type == "event" || type == "alarm")
+  const QString type = ItemType(Item);
+  // The event list entry and alarms carry their own text; an event inserted
+  // from the descriptor names its record.
+  if ((type == "event" && !HasAttr(Item, "desc-id")) || type == "alarm")
     return GetAttrStr(Item, "caption", "***");
   if (type == "eventlevel") {
     const int id = GetAttrInt(Item, "desc-id", 0);
@@ -152,12 +186,13 @@ QString TDeviceMenu::CheckReferences() const {
   const IXXMLNodeList items = Root->SelectNodes("//item");
   for (int i = 0; i < items->GetCount(); ++i) {
     const IXXMLNode n = items->GetItem(i);
-    const QString type = GetAttrStr(n, "desc-type", QString());
-    if (!HasAttr(n, "desc-type"))
+    // The kind as the image build takes it: the item's own or inherited.
+    const QString type = ItemType(n);
+    if (type.isEmpty())
       out += "no desc-type in" + n->GetXml() + "\r\n";
     else if (type == "event" && !HasAttr(n, "desc-id"))
       continue; // the editor's own event list entry: it opens the list of all events
-    else if (!HasAttr(n, "desc-id") && type != "alarm")
+    else if (!HasAttr(n, "desc-id") && !NeedsNoId(type))
       out += "no desc-id in" + n->GetXml() + "\r\n";
     else if (type != "eventlevel" && type != "alarm" && !FindRecord(n))
       out += "invalid reference in" + n->GetXml() + "\r\n";
@@ -267,37 +302,13 @@ struct TDeviceMenu::TBuild {
 
   // The image address of the record an item names; 0 for a kind without records.
   qint64 Reference(const IXXMLNode &Item) {
-    IXXMLNode typed = Item;
-    while (typed && typed->GetNodeName() != "#document" && !HasAttr(typed, "desc-type"))
-      typed = typed->GetParentNode();
-    if (!typed || typed->GetNodeName() == "#document")
+    const QString type = ItemType(Item);
+    if (!HasRecord(type))
       return 0;
-    const QString type = GetAttrStr(typed, "desc-type", QString());
-    const int id = GetAttrInt(Item, "desc-id", 0);
-    static const std::map<QString, int> groups = {{"paramDI", 17}, {"paramDO", 18}, {"paramVI", 20}, {"paramVO", 21}};
-    if (const auto g = groups.find(type); g != groups.end())
-      return D.GetBitReg(g->second)->ImageAddr;
-    const TDDObject *r = nullptr;
-    if (type == "param")
-      r = D.FParams.FindById(id);
-    else if (type == "param-mvp")
-      r = D.FParamsMvp.FindById(id);
-    else if (type == "param-mvs")
-      r = D.FParamsMvs.FindById(id);
-    else if (type == "ustav")
-      r = D.FUstavs.FindById(id);
-    else if (type == "measure")
-      r = D.FMeasures.FindById(id);
-    else if (type == "event")
-      r = D.FEvents.FindById(id);
-    else if (type == "paramdate")
-      r = &D.FParamCommon.Date;
-    else if (type == "paramstatus")
-      r = &D.FParamCommon.Status;
-    else
-      return 0;
+    const TDDObject *r = M.FindRecord(Item);
     if (!r)
-      throw EKvError(type + U(" не найден id ") + QString::number(id) + "\r\n" + typed->GetXml());
+      throw EKvError(type + U(" не найден id ") + QString::number(GetAttrInt(Item, "desc-id", 0)) + "\r\n" +
+                     Item->GetXml());
     return r->ImageAddr;
   }
 
@@ -473,8 +484,11 @@ void TDeviceMenu::WriteListing(QIODevice &Stream, uint16_t BaseAddr, qint64 Star
       break;
     }
     default:
+      // A list typed by its caption's suffix is in the image as typed; the
+      // listing cannot read past a record it does not know and says so.
+      text += QString::asprintf("invalid rectype %2.2x\r\n", type);
       SaveFileBytes(FileName, ToWin1251(text));
-      throw EKvError(QString::asprintf("invalid rectype %2.2x", type));
+      return;
     }
   }
   SaveFileBytes(FileName, ToWin1251(text));
@@ -623,7 +637,7 @@ QList<IXXMLNode> TMenuEditorCore::Insert(const IXXMLNode &Target, const std::vec
     for (size_t i = 0; i < d.FUstavLevels.size(); ++i) {
       const IXXMLNode list = AddList(Target, d.FUstavLevels[i].Value1, "ustav");
       for (const auto &u : d.FUstavs)
-        if (u->LevelMask == i + 1 && u->FModbusObject.Acc != 0)
+        if (u->ImageLevel() == i + 1 && u->FModbusObject.Acc != 0)
           InsertRecord(list, *u);
       made << list;
     }

@@ -56,8 +56,11 @@ public:
 
   // The first item-list under the document element; null when none.
   IXXMLNode MenuRoot() const;
-  // The record an item names by desc-type and desc-id (its own desc-type only);
-  // null when none or for a kind without records.
+  // The desc-type of an item as the image build takes it: its own or the
+  // nearest ancestor's; empty when none.
+  static QString ItemType(const IXXMLNode &Item);
+  // The record an item names by its kind and desc-id (a bit-group kind names
+  // its group); null when none or for a kind without records.
   TDDNamedObject *FindRecord(const IXXMLNode &Item) const;
   // The text the editor's tree shows for an item.
   QString DisplayCaption(const IXXMLNode &Item) const;
@@ -70,7 +73,8 @@ public:
   // the temporary offset attributes are removed in every case.
   void Build(QIODevice &Stream, uint16_t BaseAddr, int Parts);
   // Reads the records from StartPos and writes the listing to FileName (a path);
-  // the stream position is restored. Throws EKvError "invalid rectype " + XX.
+  // the stream position is restored. A record type it does not know ends the
+  // listing with the line "invalid rectype " + XX.
   void WriteListing(QIODevice &Stream, uint16_t BaseAddr, qint64 StartPos, const QString &FileName) const;
 
 private:

@@ -100,14 +100,19 @@ QString IntToBinStr(int Value, int Bits) {
 }
 
 int BinStrToInt(const QString &S) {
-  int value = 0, bit = 0;
+  // Counted before any shift: a longer text would shift past the word, and
+  // cutting it would store another value than the one typed.
+  if (S.count(u'0') + S.count(u'1') > MaxBinDigits)
+    throw EKvRange(QStringLiteral("Двоичное значение длиннее 16 разрядов: ") + S.trimmed());
+  uint32_t value = 0;
+  int bit = 0;
   for (qsizetype i = S.size() - 1; i >= 0; --i) {
     if (S[i] == '1')
-      value |= 1 << bit++;
+      value |= 1u << bit++;
     else if (S[i] == '0')
       ++bit;
   }
-  return value;
+  return int(value);
 }
 
 QString FormatSignificant(double X, int Digits) {
@@ -215,15 +220,16 @@ TDDUstavNumeric &TDDUstav::GetNumeric() {
   return FNumeric;
 }
 
-void TDDUstav::UpdateLevelMask() {
+void TDDUstav::UpdateLevelMask() { LevelMask = ImageLevel(); }
+
+uint8_t TDDUstav::ImageLevel() const {
   if (LevelIder < 0)
-    return;
+    return LevelMask;
   const TDDStringList &levels = Owner->FUstavLevels;
   for (size_t i = 0; i < levels.size(); ++i)
-    if (levels[i].Ider == LevelIder) {
-      LevelMask = uint8_t(std::min<size_t>(i + 1, 255));
-      return;
-    }
+    if (levels[i].Ider == LevelIder)
+      return uint8_t(std::min<size_t>(i + 1, 255));
+  return LevelMask;
 }
 
 TDDMeasureRef::TDDMeasureRef(TDeviceDescriptor *AOwner, int Type) : TDDObject(AOwner) {

@@ -39,7 +39,9 @@ uint32_t PackBcdDate(int Year, int Month, int Day);
 // counted from the least significant bit: IntToBinStr(165, 8) = "1010 0101".
 QString IntToBinStr(int Value, int Bits);
 // Reads from the last character backwards: "1" sets the next bit, "0" skips one,
-// anything else is ignored.
+// anything else is ignored. More than MaxBinDigits digits throw EKvRange
+// "Двоичное значение длиннее 16 разрядов: " and the text.
+constexpr int MaxBinDigits = 16;
 int BinStrToInt(const QString &S);
 // X rounded to Digits significant places, as the default float text; "0" for 0.
 QString FormatSignificant(double X, int Digits);
@@ -241,6 +243,8 @@ public:
   void SetLevelIder(int Value) { LevelIder = Value; }
   // With a level identifier: LevelMask := the 1-based position of that level text.
   void UpdateLevelMask();
+  // The level byte the image writes: what UpdateLevelMask would set.
+  uint8_t ImageLevel() const;
   void IncCounter() { ++UseCount; }
 
 private:

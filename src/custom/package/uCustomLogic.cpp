@@ -1,5 +1,6 @@
 #include "uCustomLogic.h"
 
+#include "uSchemaEditorState.h"
 #include "uSchemaModule.h"
 
 #include "uConfigurator.h"
@@ -126,7 +127,8 @@ QList<TOrg> OutputsOfOtherUnits(const IXXMLNode &CustomRoot, int OrgId) {
   return out;
 }
 
-void ApplyUnitChoices(TModule &Unit, int Kind, const QList<TOrgChoice> &Choices, const QList<bool> &Checked) {
+void ApplyUnitChoices(TModule &Unit, int Kind, const QList<TOrgChoice> &Choices, const QList<bool> &Checked,
+                      TSchemaEditorState *Editor) {
   const uint8_t type = Kind == 0 ? atInint : atOutint;
   const int x = Kind == 0 ? 4 : 30;
   int lowest = 0;
@@ -149,9 +151,14 @@ void ApplyUnitChoices(TModule &Unit, int Kind, const QList<TOrgChoice> &Choices,
       n->OrgId = org.OrgId;
       n->OrgPin = org.OrgPin;
       n->SetRect({x, y, x + n->Rect.Right - n->Rect.Left, y + n->Rect.Bottom - n->Rect.Top});
-      Unit.AbstractList.Add(n.get());
+      if (Editor)
+        Editor->AddBlock(n.get());
+      else
+        Unit.AbstractList.Add(n.get());
       n.release();
       y += 4;
+    } else if (e && Editor) {
+      Editor->DeleteBlock(e);
     } else if (e) {
       Unit.AbstractList.Remove(e);
     }

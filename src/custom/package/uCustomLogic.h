@@ -10,6 +10,8 @@
 
 #include "uSchemaModule.h"
 
+class TSchemaEditorState;
+
 
 struct TCustomUnit {
   QString Caption;
@@ -53,8 +55,10 @@ QList<TOrg> OutputsOfOtherUnits(const IXXMLNode &CustomRoot, int OrgId);
 // Applies one list of the dialog (all choices of one kind, Checked beside
 // them) to the shown unit: a checked choice without its interface element
 // gets one in the kind's column (x 4 inputs, 30 outputs) below the lowest
-// block there; an unchecked one loses it.
-void ApplyUnitChoices(TModule &Unit, int Kind, const QList<TOrgChoice> &Choices, const QList<bool> &Checked);
+// block there; an unchecked one loses it. With the editor showing Unit, each
+// insert and delete is recorded in its history (call it inside RunAsOneStep).
+void ApplyUnitChoices(TModule &Unit, int Kind, const QList<TOrgChoice> &Choices, const QList<bool> &Checked,
+                      TSchemaEditorState *Editor = nullptr);
 
 // The unit's rectangle from "left,top,width,height" (blanks before a field
 // skipped, an empty field 0).

@@ -41,6 +41,7 @@ void TSchemaEditorState::SetModule(TModule *Module) {
   FMouseState = msIdle;
   ClearUndo();
   FModule = Module;
+  FUndo.SetHeldIds(Module ? &Module->HeldIds : nullptr);
 }
 
 void TSchemaEditorState::LoadFromFile(const QString &FileName, TConfigurator *Configurator) {
@@ -49,6 +50,7 @@ void TSchemaEditorState::LoadFromFile(const QString &FileName, TConfigurator *Co
   FOwnedModule->Root = true;
   FOwnedModule->SetConfigurator(Configurator);
   FModule = FOwnedModule.get();
+  FUndo.SetHeldIds(&FModule->HeldIds);
   FModule->LoadFromFile(FileName);
   ZoomBy(0);
 }
@@ -577,6 +579,7 @@ void TSchemaEditorState::ApplyUndoBundle(TBundle &Bundle) {
   switch (Bundle.Kind) {
   case TBundle::bkDelete:
     for (TAbstract *a : Bundle.Abstracts) {
+      m.HeldIds.removeOne(a->Id);
       a->Owner = &m;
       a->Selected = false;
       m.AbstractList.Add(a);
@@ -606,8 +609,57 @@ void TSchemaEditorState::ApplyUndoBundle(TBundle &Bundle) {
     else if (Bundle.LinkCoords.size() == 1)
       m.LinkList.Remove(Bundle.LinkCoords[0].Link);
     break;
+  case TBundle::bkGroup:
+    for (auto it = Bundle.Parts.rbegin(); it != Bundle.Parts.rend(); ++it)
+      ApplyUndoBundle(**it);
+    break;
   default: throw EKvAssert("TBundle expected");
   }
+}
+
+void TSchemaEditorState::RunAsOneStep(const std::function<void()> &Edit) {
+  RequireModule();
+  FUndo.BeginStep();
+  FUndo.BeginGroup();
+  try {
+    Edit();
+  } catch (...) {
+    // What was done stays undoable as far as it went.
+    FUndo.EndGroup();
+    throw;
+  }
+  FUndo.EndGroup();
+  // Nothing changed: the history stays as it was.
+  if (!FUndo.Recorded())
+    return;
+  ZoomBy(0);
+  MarkModified();
+  FUndo.EndStep();
+}
+
+void TSchemaEditorState::AddBlock(TAbstract *Block) {
+  TModule &m = RequireModule();
+  m.AbstractList.Add(Block);
+  FUndo.PushInsert(Block, TBundle::bkInsert);
+}
+
+void TSchemaEditorState::DeleteBlock(TAbstract *Block) {
+  TModule &m = RequireModule();
+  QList<TSchemaObject *> links;
+  for (int i = m.LinkList.Count() - 1; i >= 0; --i)
+    if (m.LinkList[i]->From == Block || m.LinkList[i]->To == Block)
+      links << m.LinkList[i];
+  FUndo.PushDelete({Block}, links);
+  for (TSchemaObject *o : links) {
+    auto *l = static_cast<TLink *>(o);
+    if (l == FSelectedLink)
+      SelectLink(nullptr, -1);
+    m.LinkList.Remove(l);
+  }
+  FSelection.Remove(Block);
+  m.AbstractList.Remove(Block);
+  if (FLinkFrom == Block)
+    FinishLinkDrawing();
 }
 
 void TSchemaEditorState::Undo() {

@@ -119,6 +119,14 @@ public:
   void SelectUnbound();
   void SelectLink(TLink *Link, int Segment);
   void ClearUndo();
+  // An edit made outside the editor (the unit dialog) as one step of the
+  // history: Edit adds and deletes blocks through AddBlock and DeleteBlock.
+  void RunAsOneStep(const std::function<void()> &Edit);
+  // Block is new to the module; the module takes it.
+  void AddBlock(TAbstract *Block);
+  // Takes Block and its links out of the module and the selection; the
+  // history keeps them, so nothing held anywhere is freed.
+  void DeleteBlock(TAbstract *Block);
   // Arial at one unit high; at least one unit each way.
   static TUnitRect CommentRectForText(const TComment &Comment, int Scale);
 

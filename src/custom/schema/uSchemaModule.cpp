@@ -63,6 +63,7 @@ void CheckPinCount(int N) {
 // The lowest value >= 1 the sorted list does not hold, walking as ids are given.
 int NextFree(QList<int> Values) {
   std::sort(Values.begin(), Values.end());
+  Values.erase(std::unique(Values.begin(), Values.end()), Values.end());
   int candidate = 1;
   for (int v : Values) {
     if (v > candidate)
@@ -852,7 +853,7 @@ TModule::TModule(TModule *AModule, int AId)
 TModule::~TModule() { Clear(); }
 
 int TModule::NewId() const {
-  QList<int> ids;
+  QList<int> ids = HeldIds;
   for (const TAbstract *a : AbstractList.Items())
     ids << a->Id;
   return NextFree(ids);

@@ -382,6 +382,9 @@ public:
   bool BackupMade = false;
   TConfigurator *Configurator = nullptr;
 
+  // Ids of blocks an undo history may bring back: NewId skips them.
+  QList<int> HeldIds;
+  // The lowest id neither listed nor held.
   int NewId() const;
   int NewGid(uint8_t AType) const;
   // Lowest free channel of a hardware kind over the tree; 0 when none is free.

@@ -3,6 +3,8 @@
 #include "uErrors.h"
 
 void TBundle::FreeDetached() {
+  for (TBundle *part : Parts)
+    part->FreeDetached();
   if (Kind != bkDelete)
     return;
   // Links first: a block's destructor looks at its module's links.
@@ -20,8 +22,22 @@ TUndoRedoTool::~TUndoRedoTool() {
 }
 
 void TUndoRedoTool::Push(TBundle *B) {
-  FUndo.append(B);
+  if (FGroup)
+    FGroup->Parts.append(B);
+  else
+    FUndo.append(B);
   FRecorded = true;
+}
+
+void TUndoRedoTool::BeginGroup() {
+  if (!FGroup)
+    FGroup = new TBundle(TBundle::bkGroup);
+}
+
+void TUndoRedoTool::EndGroup() {
+  std::unique_ptr<TBundle> group(std::exchange(FGroup, nullptr));
+  if (group && !group->Parts.isEmpty())
+    Push(group.release());
 }
 
 void TUndoRedoTool::EndStep() {
@@ -47,8 +63,11 @@ void TUndoRedoTool::PushDelete(const QList<TSchemaObject *> &Blocks, const QList
       for (TAbstract *a : m->AbstractList.Items())
         if (a->Type == atLabelRef && a->IsElement() && static_cast<TElement *>(a)->LabelRef == label)
           b->LabelBindings.append(qMakePair(a, label));
-  for (TAbstract *a : b->Abstracts)
+  for (TAbstract *a : b->Abstracts) {
     a->Owner = nullptr;
+    if (FHeldIds)
+      FHeldIds->append(a->Id);
+  }
   for (TLink *l : b->Links)
     l->Owner = nullptr;
   Push(b.release());
@@ -85,6 +104,13 @@ void TUndoRedoTool::Undo(const TApply &Apply, void *Editor) {
 }
 
 void TUndoRedoTool::ClearUndo() {
+  // No bundle can bring a deleted block back from here on.
+  if (FHeldIds)
+    FHeldIds->clear();
+  if (FGroup) {
+    FGroup->FreeDetached();
+    delete std::exchange(FGroup, nullptr);
+  }
   // A delete still here was never undone: its objects are nowhere else.
   for (TBundle *b : std::exchange(FUndo, {})) {
     b->FreeDetached();

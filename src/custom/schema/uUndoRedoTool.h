@@ -2,8 +2,9 @@
 // Undo history of the schema editor. Each editing step pushes one bundle; the
 // editor applies an undone bundle in reverse. A deleted block or link lives in
 // its bundle, detached from the schema (Owner cleared), until the bundle is
-// undone or dropped. The tool must be cleared before the modules it refers to
-// are destroyed.
+// undone or dropped; its id stays held meanwhile (SetHeldIds) so that no new
+// block takes it. The tool must be cleared before the
+// modules it refers to are destroyed.
 #include <QList>
 #include <QPoint>
 #include <array>
@@ -26,9 +27,14 @@ struct TLinkCoord {
 
 class TBundle {
 public:
-  enum TKind : uint8_t { bkDelete = 1, bkMove = 2, bkInsert = 3 };
+  enum TKind : uint8_t { bkDelete = 1, bkMove = 2, bkInsert = 3, bkGroup = 4 };
   explicit TBundle(uint8_t AKind) : Kind(AKind) {}
+  ~TBundle() { qDeleteAll(Parts); }
+  TBundle(const TBundle &) = delete;
+  TBundle &operator=(const TBundle &) = delete;
   uint8_t Kind;
+  // Kind 4: the bundles of one step made of several edits, undone last first.
+  QList<TBundle *> Parts;
   // Kind 1: the detached objects themselves.
   QList<TAbstract *> Abstracts;
   QList<TLink *> Links;
@@ -51,7 +57,13 @@ public:
   TUndoRedoTool(const TUndoRedoTool &) = delete;
   TUndoRedoTool &operator=(const TUndoRedoTool &) = delete;
 
+  // The held ids of the module the editor shows (TModule::HeldIds): a
+  // delete adds its blocks' ids, dropping the history empties the list.
+  void SetHeldIds(QList<int> *Ids) { FHeldIds = Ids; }
   void BeginStep() { FRecorded = false; }
+  // Between these, every push joins one bundle: the edits are one step.
+  void BeginGroup();
+  void EndGroup();
   // A step that recorded nothing invalidates the whole history.
   void EndStep();
   // Throws "TAbstract or TLink expected" (nothing recorded) for another object.
@@ -69,6 +81,8 @@ public:
 
 private:
   QList<TBundle *> FUndo, FRedo;
+  TBundle *FGroup = nullptr;
+  QList<int> *FHeldIds = nullptr;
   bool FRecorded = false;
   void Push(TBundle *B);
 };

@@ -14,6 +14,7 @@
 #include "uModbusIderList.h"
 #include "uSchemaCode.h"
 #include "uSchemaCompile.h"
+#include "uSchemaEditorState.h"
 #include "uSchemaDeviceDescriptor.h"
 #include "uSchemaEditorPanel.h"
 #include "uSchemaModule.h"
@@ -47,6 +48,7 @@ const TSubFileRead SubFileReads[ExtFlash::SubFileCount] = {
 };
 
 const char *const NoSchemaCaption = "Не загружена схема";
+constexpr int LabelStatusWidth = 80, LabelFileNameWidth = 60;
 const char *const NoUnitCaption = "Не выбран блок";
 
 QToolButton *NewButton(QToolBar *Bar, const char *Name, const QString &Text) {
@@ -96,13 +98,15 @@ void TkvCustomFrame::BuildComponents() {
   ToolButtonUnload = NewButton(ToolBar1, "ToolButtonUnload", QStringLiteral("Выгрузить"));
   ToolButtonLoad = NewButton(ToolBar1, "ToolButtonLoad", QStringLiteral("Загрузить"));
   ToolBar1->addSeparator();
+  // The two labels stay narrow so that every tool after them is on the bar
+  // at the main window's default size: the bar has no room to fold into.
   LabelStatus = new QLabel(ToolBar1);
   LabelStatus->setObjectName(QStringLiteral("LabelStatus"));
-  LabelStatus->setMinimumWidth(120);
+  LabelStatus->setMaximumWidth(LabelStatusWidth);
   ToolBar1->addWidget(LabelStatus);
   LabelFileName = new QLabel(ToolBar1);
   LabelFileName->setObjectName(QStringLiteral("LabelFileName"));
-  LabelFileName->setMinimumWidth(120);
+  LabelFileName->setMaximumWidth(LabelFileNameWidth);
   ToolBar1->addWidget(LabelFileName);
   ToolButtonUstavNames = NewButton(ToolBar1, "ToolButtonUstavNames", QStringLiteral("Уставки"));
   ToolButtonParamIONames = NewButton(ToolBar1, "ToolButtonParamIONames", QStringLiteral("Параметры"));
@@ -193,14 +197,17 @@ QString TkvCustomFrame::WorkFile(const QString &Name) const {
 }
 
 void TkvCustomFrame::ShowStatus(const QString &Text) {
-  LabelStatus->setText(Text);
+  LabelStatus->setText(LabelStatus->fontMetrics().elidedText(Text, Qt::ElideRight, LabelStatusWidth));
+  LabelStatus->setToolTip(Text);
   if (FHost.Status)
     FHost.Status(Text);
 }
 
 void TkvCustomFrame::SetFileName(const QString &Value) {
   FFileName = Value;
-  LabelFileName->setText(QFileInfo(Value).fileName());
+  const QString name = QFileInfo(Value).fileName();
+  LabelFileName->setText(LabelFileName->fontMetrics().elidedText(name, Qt::ElideMiddle, LabelFileNameWidth));
+  LabelFileName->setToolTip(name);
 }
 
 TDeviceDescriptor *TkvCustomFrame::Descriptor() const {
@@ -256,6 +263,10 @@ void TkvCustomFrame::ShowPlaceholder(const QString &Caption) {
   FSchemaEditor->ZoomBy(0);
 }
 
+QString TkvCustomFrame::StageFolder() const {
+  return QDir(FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath()).filePath(QStringLiteral("logic-read"));
+}
+
 void TkvCustomFrame::ReadLogicFiles() {
   if (!FInitialized)
     return;
@@ -266,28 +277,76 @@ void TkvCustomFrame::ReadLogicFiles() {
   FCurrentItem = -1;
   ListViewUnit->clearSelection();
   ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
+  // The sub-files go into a folder of their own: a read that stops part-way
+  // leaves the work files as they were.
+  const QString stage = StageFolder();
+  QDir(stage).removeRecursively();
+  if (!QDir().mkpath(stage))
+    throw EKvError(QStringLiteral("cannot create folder ") + stage);
+  // However the read ends short of the logic, the staging folder goes.
+  const auto staged = [stage](const std::function<void()> &Step) {
+    try {
+      Step();
+    } catch (...) {
+      QDir(stage).removeRecursively();
+      throw;
+    }
+  };
+  const auto dropStage = [stage](TIOChain3 *, const QList<int> &) { QDir(stage).removeRecursively(); };
   TIOChainList3 &chain = FHost.ChainGen()->newList();
+  chain.setEvent(0, dropStage).setEvent(1, dropStage);
   chain.setFrameSize(FLASH_FRAME_BYTES)
       .msg(QStringLiteral("Чтение заголовка"))
-      .readFile(FILE_EXT_FLASH, FileTypePlain, WorkFile(CustomFiles::Head))
-      .exec([this] { FHost.CheckFlashHeader(); });
+      .readFile(FILE_EXT_FLASH, FileTypePlain, QDir(stage).filePath(CustomFiles::Head))
+      .exec([this, staged, stage] { staged([&] { CheckStagedHeader(stage); }); });
   for (int k = 0; k < ExtFlash::SubFileCount; ++k) {
     const auto &read = SubFileReads[k];
     chain.msg(QString::fromUtf8(read.Message))
         .execNext(
-            [this](TIOChain3 *Next, const QList<int> &Args) {
-              SetFlashFrames(Next, Args, FHost.SetFlashSubFileStart);
+            [this, staged](TIOChain3 *Next, const QList<int> &Args) {
+              staged([&] { SetFlashFrames(Next, Args, FHost.SetFlashSubFileStart); });
             },
             {k})
-        .readFile(FILE_EXT_FLASH, FileTypeZlib, WorkFile(QString::fromLatin1(read.File)));
+        .readFile(FILE_EXT_FLASH, FileTypeZlib, QDir(stage).filePath(QString::fromLatin1(read.File)));
   }
-  chain.exec([this] { ShowLoadedLogic(lsDevice); }).msg(QStringLiteral("Готово"));
+  chain.exec([this, stage, staged] { staged([&] { ShowLoadedLogic(lsDevice, stage); }); })
+      .msg(QStringLiteral("Готово"));
   chain.run(FHost.Progress);
 }
 
-void TkvCustomFrame::ShowLoadedLogic(TLogicSource Source) {
-  LoadLogic();
-  MergeCustomLogic();
+void TkvCustomFrame::CheckStagedHeader(const QString &Stage) {
+  // The main window checks the header in the work folder and keeps it for
+  // the sub-file starts: it is shown the staged one, and the work folder's
+  // own goes back at once.
+  const QString work = WorkFile(CustomFiles::Head);
+  const bool had = QFile::exists(work);
+  const QByteArray old = had ? LoadFileBytes(work) : QByteArray();
+  const auto putBack = [&] {
+    if (had)
+      SaveFileBytes(work, old);
+    else
+      QFile::remove(work);
+  };
+  SaveFileBytes(work, LoadFileBytes(QDir(Stage).filePath(CustomFiles::Head)));
+  try {
+    FHost.CheckFlashHeader();
+  } catch (...) {
+    putBack();
+    throw;
+  }
+  putBack();
+}
+
+void TkvCustomFrame::ShowLoadedLogic(TLogicSource Source, const QString &Folder) {
+  const QString workDir = FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath();
+  const QString from = Folder.isEmpty() ? workDir : Folder;
+  LoadLogic(from);
+  MergeCustomLogic(from);
+  FLoadedFiles.clear();
+  for (const QString &name : CustomFiles::ProjectNames())
+    FLoadedFiles.append({name, LoadFileBytes(ResolveFileNameCI(from, name))});
+  if (from != workDir)
+    QDir(from).removeRecursively();
   if (FHost.ApplyCustomLogicNames)
     FHost.ApplyCustomLogicNames();
   FSource = Source;
@@ -295,11 +354,16 @@ void TkvCustomFrame::ShowLoadedLogic(TLogicSource Source) {
   ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
 }
 
-void TkvCustomFrame::LoadLogic() {
+void TkvCustomFrame::PutLoadedFiles() {
+  for (const auto &[name, bytes] : FLoadedFiles)
+    SaveFileBytes(WorkFile(name), bytes);
+}
+
+void TkvCustomFrame::LoadLogic(const QString &Folder) {
   auto configurator = std::make_unique<TConfigurator>();
-  configurator->LoadFromFile(WorkFile(CustomFiles::Config));
+  configurator->LoadFromFile(ResolveFileNameCI(Folder, CustomFiles::Config));
   IXXMLDocument logicDoc = NewXMLDocument();
-  if (!logicDoc->Load(WorkFile(CustomFiles::Logic)) || !logicDoc->GetDocumentElement())
+  if (!logicDoc->Load(ResolveFileNameCI(Folder, CustomFiles::Logic)) || !logicDoc->GetDocumentElement())
     throw EKvFormat("invalid logic");
   const IXXMLNode logicNode = logicDoc->GetDocumentElement();
   // The identifier list the new logic's descriptor binds to is put in place
@@ -309,14 +373,14 @@ void TkvCustomFrame::LoadLogic() {
   auto module = std::make_unique<TModule>(nullptr, 1);
   IXXMLDocument customDoc = NewXMLDocument();
   try {
-    if (auto fresh = NewModbusIderListFor(WorkFile(CustomFiles::Identification))) {
+    if (auto fresh = NewModbusIderListFor(ResolveFileNameCI(Folder, CustomFiles::Identification))) {
       previous = SwapModbusIderList(std::move(fresh));
       swapped = true;
     }
     module->Root = true;
     module->SetConfigurator(configurator.get());
     module->LoadFromNode(logicNode);
-    if (!customDoc->Load(WorkFile(CustomFiles::CustomLogic)) || !customDoc->GetDocumentElement())
+    if (!customDoc->Load(ResolveFileNameCI(Folder, CustomFiles::CustomLogic)) || !customDoc->GetDocumentElement())
       throw EKvFormat("invalid custom logic");
     ModbusIderList()->WriteListing(FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath());
   } catch (...) {
@@ -324,8 +388,17 @@ void TkvCustomFrame::LoadLogic() {
       SwapModbusIderList(std::move(previous));
     throw;
   }
-  // Everything has loaded: the page takes it over. The editor lets go of the
-  // old root module (its unit's parent) before that goes.
+  // Everything has loaded: read sub-files replace the work files (the editor
+  // reads its library from there), and the page takes the logic over. The
+  // editor lets go of the old root module (its unit's parent) before that goes.
+  const QString workDir = FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath();
+  if (QDir(Folder) != QDir(workDir)) {
+    QStringList names{QString::fromLatin1(CustomFiles::Head)};
+    for (const TSubFileRead &read : SubFileReads)
+      names << QString::fromLatin1(read.File);
+    for (const QString &name : names)
+      SaveFileBytes(WorkFile(name), LoadFileBytes(ResolveFileNameCI(Folder, name)));
+  }
   if (FCurrentItem >= 0) {
     FCurrentItem = -1;
     ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
@@ -346,9 +419,9 @@ void TkvCustomFrame::LoadLogic() {
   FOutputChoices = FillOutputChoices(*FModule);
 }
 
-void TkvCustomFrame::MergeCustomLogic() {
+void TkvCustomFrame::MergeCustomLogic(const QString &Folder) {
   IXXMLDocument doc = NewXMLDocument();
-  if (!doc->Load(WorkFile(CustomFiles::CustomLogic)) || !doc->GetDocumentElement())
+  if (!doc->Load(ResolveFileNameCI(Folder, CustomFiles::CustomLogic)) || !doc->GetDocumentElement())
     throw EKvFormat("invalid custom logic");
   if (FCurrentItem >= 0) {
     FCurrentItem = -1;
@@ -420,6 +493,9 @@ void TkvCustomFrame::UpdateActions() {
     b->setEnabled(on);
   ToolButtonUnload->setEnabled(false);
   ToolButtonLoad->setEnabled(false);
+  // A chain has ended and no build is under way: the last step's text goes.
+  if (FHost.IsLinkIdle && FHost.IsLinkIdle() && !FBuilding)
+    LabelStatus->clear();
 }
 
 bool TkvCustomFrame::KeyDown(QKeyEvent *Event) { return FSchemaEditor && FSchemaEditor->FormKeyDown(Event); }
@@ -459,13 +535,16 @@ TCustomWriteHooks TkvCustomFrame::WriteHooks() const {
 TCustomBuildEnv TkvCustomFrame::BuildEnv() const { return FHost.BuildEnv ? FHost.BuildEnv() : TCustomBuildEnv(); }
 
 void TkvCustomFrame::Build() {
-  if (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
+  if (ShowMessageBox(TMsgKind::YesNoQuestion, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
     return;
   if (FHost.ToolBarColor)
     FHost.ToolBarColor(0xFFFFFF);
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   StoreUnit();
+  PutLoadedFiles();
+  FBuilding = true;
+  const std::unique_ptr<bool, void (*)(bool *)> building(&FBuilding, [](bool *B) { *B = false; });
   TCustomBuildEnv env = BuildEnv();
   env.Status = [this](const QString &Text) {
     ShowStatus(Text);
@@ -490,12 +569,15 @@ void TkvCustomFrame::WriteCustomLogic() {
 }
 
 void TkvCustomFrame::Undo() {
-  if (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(CustomTexts::UndoQuestion)) != TMsgResult::Yes)
+  if (ShowMessageBox(TMsgKind::YesNoQuestion, QString::fromUtf8(CustomTexts::UndoQuestion)) != TMsgResult::Yes)
     return;
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
+  PutLoadedFiles();
   RestoreCustomLogic(LogicState().WorkDir);
-  ShowLoadedLogic(lsDevice);
+  // A restore changes the units only: the logic still came from where it
+  // came from, and the next build checks and writes accordingly.
+  ShowLoadedLogic(TLogicSource(FSource));
 }
 
 void TkvCustomFrame::Save() {
@@ -504,6 +586,7 @@ void TkvCustomFrame::Save() {
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   StoreUnit();
+  PutLoadedFiles();
   SaveProject(LogicState(), FFileName, BuildEnv().CustomSetting);
   FSchemaEditor->ClearUndo();
 }
@@ -550,7 +633,12 @@ void TkvCustomFrame::UnitDialog() {
   ListViewUnit->item(FCurrentItem)->setText(unit.Caption);
   unit.Node->SetStrAttr(QStringLiteral("caption"), unit.Caption);
   shown.Caption = unit.Caption;
-  ApplyUnitChoices(shown, 0, FInputChoices, form->InputChecked());
-  ApplyUnitChoices(shown, 1, FOutputChoices, form->OutputChecked());
+  // The interface changes are one step of the editor's history: Ctrl+Z takes
+  // them back, and nothing the selection or an older step holds is freed.
+  TSchemaEditorState &editor = FSchemaEditor->State();
+  editor.RunAsOneStep([&] {
+    ApplyUnitChoices(shown, 0, FInputChoices, form->InputChecked(), &editor);
+    ApplyUnitChoices(shown, 1, FOutputChoices, form->OutputChecked(), &editor);
+  });
   FSchemaEditor->ZoomBy(0);
 }

@@ -89,14 +89,14 @@ public:
   bool KeyDown(QKeyEvent *Event);
   bool MouseWheel(QWheelEvent *Event);
 
-  // Reads library, base logic, identifier list and custom logic from the
-  // work folder and takes them over only when all have loaded; throws
-  // "invalid logic", "invalid custom logic" or the loader's error and keeps
-  // the logic loaded before.
-  void LoadLogic();
-  // The unit list from "custom-logic.xml" against the base logic; throws
-  // "invalid custom logic" and keeps the list as it was.
-  void MergeCustomLogic();
+  // Reads library, base logic, identifier list and custom logic from Folder
+  // (the work folder or the staging folder of a device read) and takes them
+  // over only when all have loaded; throws "invalid logic", "invalid custom
+  // logic" or the loader's error and keeps the logic loaded before.
+  void LoadLogic(const QString &Folder);
+  // The unit list from Folder's "custom-logic.xml" against the base logic;
+  // throws "invalid custom logic" and keeps the list as it was.
+  void MergeCustomLogic(const QString &Folder);
   // Writes the unit shown in the editor back into the custom logic.
   void StoreUnit();
   // Shows unit Index of the list in the editor, storing the one shown.
@@ -159,8 +159,17 @@ private:
   void WriteResources();
   // The editor's first block gets Caption (the empty schema's placeholder).
   void ShowPlaceholder(const QString &Caption);
-  // Loads the work folder's logic, merges the custom part and shows no unit.
-  void ShowLoadedLogic(TLogicSource Source);
+  // Loads the logic of Folder (the work folder by default), merges the
+  // custom part and shows no unit. Files of another folder replace the work
+  // files only once all of them have loaded. The package files as loaded are
+  // kept: Save and the full write take them, whatever the folder holds.
+  void ShowLoadedLogic(TLogicSource Source, const QString &Folder = QString());
+  // Puts the kept package files of the loaded logic back into the work folder.
+  void PutLoadedFiles();
+  // The staging folder of a device read, inside the work folder.
+  QString StageFolder() const;
+  // The main window's header check on the header read into Stage.
+  void CheckStagedHeader(const QString &Stage);
   void FillUnitList();
   void ShowUnit(int Index);
   // A slot's failure: to the program's edge handler.
@@ -168,11 +177,15 @@ private:
 
   TCustomFrameHost FHost;
   bool FInitialized = false;
+  // Between the build's question and the start of its write chain.
+  bool FBuilding = false;
   std::unique_ptr<TConfigurator> FConfigurator;
   std::unique_ptr<TModule> FModule;
   TSchemaEditorPanel *FSchemaEditor = nullptr;
   IXXMLDocument FLogicDoc;
   IXXMLNode FLogicNode;
+  // Name and bytes of each package file the loaded logic came from.
+  QList<QPair<QString, QByteArray>> FLoadedFiles;
   IXXMLDocument FCustomDoc;
   IXXMLNode FCustomRoot;
   QList<TCustomUnit> FUnits;

@@ -192,6 +192,11 @@ void TFunctionEditState::ChooseParam(int Row, TDDParam *Param) {
 void TFunctionEditState::Check() const {
   CountOf(InCount, Func ? Func->IMin : 0, Func ? Func->IMax : 0, "invalid input pin count");
   CountOf(OutCount, Func ? Func->OMin : 0, Func ? Func->OMax : 0, "invalid output pin count");
+  // A bit text too long for its word keeps the dialog open with the message.
+  for (const TFunctionRefRow &r : Rows)
+    if (r.Ustav && r.Ustav->Kind != TDDUstav::ukNumeric && r.Ustav->RecordType == 53)
+      for (const QString &v : r.Values)
+        BinStrToInt(v);
 }
 
 void TFunctionEditState::Apply(const TDeviceDescriptor *Desc) {

@@ -29,6 +29,8 @@ TSchemaEditorPanel::TSchemaEditorPanel(QWidget *Parent) : QWidget(Parent) {
 
 TModule &TSchemaEditorPanel::Module() { return *FEditor->Module(); }
 
+TSchemaEditorState &TSchemaEditorPanel::State() { return FEditor->State(); }
+
 void TSchemaEditorPanel::LoadFromFile(const QString &FileName) { FEditor->LoadFromFile(FileName); }
 
 void TSchemaEditorPanel::SetConfigurator(TConfigurator *Configurator) { FEditor->SetConfigurator(Configurator); }

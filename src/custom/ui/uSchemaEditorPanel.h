@@ -9,6 +9,7 @@ class QWheelEvent;
 class TConfigurator;
 class TModule;
 class TSchemaEditor;
+class TSchemaEditorState;
 
 class TSchemaEditorPanel : public QWidget {
 public:
@@ -16,6 +17,8 @@ public:
 
   // The module shown (the editor's own, made by LoadFromFile).
   TModule &Module();
+  // The editor's selection and history, for edits made from the page.
+  TSchemaEditorState &State();
   // A fresh module read from the schema file.
   void LoadFromFile(const QString &FileName);
   // The library of the palette and tree: "config.xml" of the current folder.

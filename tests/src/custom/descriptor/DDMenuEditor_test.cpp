@@ -200,13 +200,14 @@ TEST_F(MenuTest, BuildAndListingErrorsCarryTheirTexts) {
             U("Недопустимое смещение при формировании меню\r\nадрес начала: fff0\r\nадрес окончания: 10007"));
   EXPECT_TRUE(bytes.isEmpty());
 
-  // A list typed $1F is written; the listing cannot read it.
+  // A list typed $1F is written; the listing stops at it with a line saying so.
   TMenuEditorCore typed = Load("<document><item-list><item-list caption=\"x($1F)\"/></item-list></document>");
   QByteArray image = Build(typed);
   EXPECT_EQ(uint8_t(image[0]), 0x1F);
   QBuffer s(&image);
   s.open(QIODevice::ReadOnly);
-  EXPECT_EQ(ErrorOf([&] { typed.Menu().WriteListing(s, 0x1000, 0, Dir.filePath("menu.lst")); }), "invalid rectype 1f");
+  EXPECT_EQ(ErrorOf([&] { typed.Menu().WriteListing(s, 0x1000, 0, Dir.filePath("menu.lst")); }), "no error");
+  EXPECT_TRUE(LoadFileBytes(Dir.filePath("menu.lst")).endsWith("--\r\ninvalid rectype 1f\r\n"));
   EXPECT_EQ(ErrorOf([&] { Load("<document><item-list>"); }), "error loading " + Dir.filePath("menu.xml") + ": Start-end tags mismatch at line 1, column 66");
 }
 

@@ -543,6 +543,13 @@ TEST_F(DeviceDescriptorTest, AddressGeneratorListsMemoryAndFindsEepromOverflow) 
 TEST_F(DeviceDescriptorTest, ValueConversions) {
   EXPECT_EQ(IntToBinStr(165, 8), "1010 0101");
   EXPECT_EQ(BinStrToInt("01 01"), 5);
+  // Sixteen digits fill the word; a seventeenth is refused, never cut or shifted past the word.
+  EXPECT_EQ(BinStrToInt("1000 0000 0000 0001"), 0x8001);
+  EXPECT_EQ(BinStrToInt("x1111 1111 1111 1111x"), 0xFFFF);
+  EXPECT_EQ(ErrorOf([] { BinStrToInt("1 0000 0000 0000 0001"); }),
+            QString::fromUtf8("Двоичное значение длиннее 16 разрядов: 1 0000 0000 0000 0001"));
+  EXPECT_EQ(ErrorOf([] { BinStrToInt(QString(40, '1')); }),
+            QString::fromUtf8("Двоичное значение длиннее 16 разрядов: ") + QString(40, '1'));
   EXPECT_EQ(PackBcdDate(2021, 3, 5), 0x21200305u);
   TDeviceDescriptor d;
   TDDUstav u(&d, TDDUstav::ukNumeric);

@@ -256,13 +256,13 @@ TEST(SchemaEditorState, UndoSurvivesWhatUsersDo) {
          T.E.Undo();
          EXPECT_EQ(T.M->AbstractList.Count(), 2);
        }},
-      {"a module insertion drops the history: its id is never taken back",
+      {"a module insertion drops the history: the deleted block never comes back",
        [](TEditor &T) {
          TAbstract *a = T.Function("and", 2, 2);
          const int id = a->Id;
          T.Click(T.Inside(a));
          T.E.KeyDown(Qt::Key_Delete, false, false);
-         EXPECT_EQ(T.E.InsertNewModule()->Id, id);
+         EXPECT_NE(T.E.InsertNewModule()->Id, id) << "held while the delete could still be undone";
          EXPECT_EQ(T.E.UndoTool().UndoCount(), 0);
          T.E.Undo();
          EXPECT_EQ(T.M->AbstractList.Count(), 1);
@@ -481,4 +481,52 @@ TEST(SchemaEditorState, PaintingTheViewMatchesTheWholePicture) {
     t.E.Paint(p, 800, 600, view);
   }
   EXPECT_EQ(whole.copy(view), part.copy(view));
+}
+
+// Blocks added and deleted from outside the editor (the unit dialog) while
+// the editor holds a selection and older steps: one step of the history,
+// nothing held is freed, and a deleted block's id is not handed out again
+// while the history can bring the block back.
+TEST(SchemaEditorState, OutsideEditIsOneStepAndHeldIdsStayFree) {
+  GuiApp();
+  TEditor t;
+  TAbstract *in = t.Block(S::pbInint, 2, 2);
+  TAbstract *f = t.Function("not", 12, 2);
+  TAbstract *spare = t.Function("one", 12, 12);
+  t.Link(in, 0, f, 0);
+  const QString placed = Canonical(*t.M);
+  t.Drag(t.Inside(f), t.Inside(f) + QPoint(0, t.Px(2))); // an older step naming the link
+  const QString moved = Canonical(*t.M);
+  t.E.Selection().Clear();
+  t.Click(t.Inside(spare));
+  t.E.KeyDown(Qt::Key_Delete, false, false); // spare's id is held from here on
+  const QString deleted = Canonical(*t.M);
+  t.Click(t.Inside(in));
+  ASSERT_TRUE(in->Selected);
+  const int steps = t.E.UndoTool().UndoCount();
+
+  t.E.RunAsOneStep([&] {
+    t.E.DeleteBlock(in);
+    t.E.AddBlock(new TElement(t.M.get(), atInint, 0, 0, nullptr, t.M->Descriptor.get(), nullptr));
+    t.E.AddBlock(new TElement(t.M.get(), atOutint, 0, 0, nullptr, t.M->Descriptor.get(), nullptr));
+  });
+  EXPECT_EQ(t.E.UndoTool().UndoCount(), steps + 1);
+  EXPECT_EQ(t.E.Selection().Count(), 0);
+  EXPECT_EQ(t.M->LinkList.Count(), 0);
+  QList<int> ids;
+  for (const TAbstract *a : t.M->AbstractList.Items())
+    ids << a->Id;
+  EXPECT_FALSE(ids.contains(in->Id)) << "held by the step";
+  EXPECT_FALSE(ids.contains(3)) << "spare's id, held by the delete before";
+  EXPECT_EQ(Broken(*t.M), "");
+
+  for (const QString &before : {deleted, moved, placed}) {
+    t.E.KeyDown(Qt::Key_Z, true, false);
+    EXPECT_EQ(Canonical(*t.M), before);
+    EXPECT_EQ(Broken(*t.M), "");
+  }
+  // Nothing recorded: the history stays.
+  const int left = t.E.UndoTool().UndoCount();
+  t.E.RunAsOneStep([] {});
+  EXPECT_EQ(t.E.UndoTool().UndoCount(), left);
 }

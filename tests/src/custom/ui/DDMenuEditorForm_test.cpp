@@ -8,6 +8,7 @@
 #include "uMessageSink.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -128,4 +129,62 @@ TEST_F(MenuEditorForm, UnreadableMenuIsShownNotThrown) {
                                 ": Start-end tags mismatch at line 1, column 21"}));
   w.SetDescriptor(&D);
   EXPECT_EQ(w.TreeViewMenu->topLevelItemCount(), 0);
+}
+
+namespace {
+QStringList AllTexts(QTreeWidgetItem *Parent) {
+  QStringList l;
+  for (int i = 0; i < Parent->childCount(); ++i)
+    l << Parent->child(i)->text(0) << AllTexts(Parent->child(i));
+  return l;
+}
+} // namespace
+
+// The demo menu, with items the image build takes as they are (bit groups,
+// the status, an item inheriting its list's kind, an event inserted from the
+// descriptor): "Проверить" finds nothing, the tree names every item, and the
+// image is built from the same menu.
+TEST_F(MenuEditorForm, CheckAndTreeTakeWhatTheImageTakes) {
+  TMenuEditor w;
+  w.LoadFromFile(Dir.filePath("menu.xml"));
+  w.SetDescriptor(&D);
+  TMenuEditorCore &core = w.Core();
+  const IXXMLNode start = core.Menu().MenuRoot();
+  for (const char *kind : {"paramDI", "paramDO", "paramVI", "paramVO", "paramstatus"})
+    start->AddChild("item")->SetStrAttr("desc-type", kind);
+  const IXXMLNode typed = start->AddChild("item-list");
+  typed->SetStrAttr("caption", "typed");
+  typed->SetStrAttr("desc-type", "ustav");
+  typed->AddChild("item")->SetStrAttr("desc-id", QString::number(D.FUstavs.front()->Ider));
+  ASSERT_FALSE(D.FEvents.empty());
+  const IXXMLNode event = core.InsertRecord(typed, *D.FEvents.front());
+  w.SetDescriptor(&D);
+
+  w.ActionCheck->trigger();
+  EXPECT_EQ(Asked, QStringList({U("Ошибок на найдено")}));
+  const QStringList shown = AllTexts(w.TreeViewMenu->topLevelItem(0));
+  EXPECT_TRUE(shown.filter("***").isEmpty()) << shown.join("|").toStdString();
+  const TDDEvent &e = *D.FEvents.front();
+  EXPECT_EQ(core.Menu().DisplayCaption(event), e.ShortString.isEmpty() ? e.String : e.ShortString);
+  EXPECT_TRUE(shown.contains(core.Menu().DisplayCaption(typed->SelectSingleNode("item[1]"))));
+  QByteArray image;
+  QBuffer b(&image);
+  b.open(QIODevice::WriteOnly);
+  EXPECT_NO_THROW(core.Menu().Build(b, 0x1000, 1));
+  EXPECT_FALSE(image.isEmpty());
+
+  // A setpoint whose level is named by its identifier joins the list of the
+  // level the image writes, whatever its stored mask says.
+  ASSERT_GE(D.FUstavLevels.size(), 2u);
+  TDDUstav &u = *D.FUstavs.front();
+  u.SetLevelMask(1);
+  u.SetLevelIder(D.FUstavLevels[1].Ider);
+  const auto top = std::find_if(core.FDescTree.begin(), core.FDescTree.end(),
+                                [](const TDescTreeNode &n) { return n.Text == U("Уставки"); });
+  ASSERT_NE(top, core.FDescTree.end());
+  const QList<IXXMLNode> lists = core.Insert(start, {&*top});
+  ASSERT_EQ(size_t(lists.size()), D.FUstavLevels.size());
+  const QString id = QString::number(u.Ider);
+  EXPECT_FALSE(lists[0]->SelectSingleNode("item[@desc-id='" + id + "']"));
+  EXPECT_EQ(bool(lists[1]->SelectSingleNode("item[@desc-id='" + id + "']")), u.FModbusObject.Acc != 0);
 }

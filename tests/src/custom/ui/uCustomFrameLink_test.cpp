@@ -22,9 +22,15 @@
 #include "uModbusIderList.h"
 #include "uMultiLingual.h"
 #include "uPlacement.h"
+#include "uPrintDialog.h"
 #include "uSchemaEditorPanel.h"
+#include "uSchemaEditorState.h"
+#include "uUnitPropertyForm.h"
+#include "uGraphic.h"
 #include "uSchemaModule.h"
 #include "uSimDevice.h"
+#include "uSimFault.h"
+#include "uMultipleFileStream.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uStringGrid.h"
 #include "uTextCodec.h"
@@ -32,13 +38,20 @@
 #include <QAction>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QKeyEvent>
+#include <QTimer>
 #include <QLabel>
+#include <QCheckBox>
 #include <QListWidget>
+#include <QToolBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
+
+inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
 
 namespace {
 enum class TLink { Tcp, Pty };
@@ -219,7 +232,7 @@ TEST_P(CustomFrameFaults, SpoiledPackageKeepsTheLogicLoadedBefore) {
          img[at + 4] = char(img[at + 4] ^ 0x01);
          Device.SetFile(DemoDevice::FlashFileNo, img, DemoDevice::FlashFrameBytes);
        },
-       "Ошибка контрольной суммы файла " + QDir(FDir.path()).filePath("logic.xml")},
+       "Ошибка контрольной суммы файла " + QDir(FDir.path()).filePath("logic-read/logic.xml")},
       {"base logic that does not parse",
        [this] {
          // With another identifier listing: the one in place must come back.
@@ -298,9 +311,11 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   const std::vector<QByteArray> demoReads = registerReads();
   ASSERT_FALSE(demoReads.empty());
   ASSERT_EQ(Refresh(), "Готово");
-  const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+  QList<TMsgKind> kinds;
+  const TMessageSink fixture = SetMessageSink([this, &kinds](TMsgKind Kind, const QString &Text) {
     Shown << Text;
-    return Kind == TMsgKind::Question ? TMsgResult::Yes : TMsgResult::Ok;
+    kinds << Kind;
+    return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
   });
   Device.ClearLogs();
   Shown.clear();
@@ -311,6 +326,8 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   EXPECT_EQ(Shown, QStringList({"Внимание! Запись СКЛ изменит логическую схему прибора. Продолжить?", "Готово"}))
       << Statuses.join("|").toStdString();
   EXPECT_EQ(colours.value(0), 0xFFFFFFu) << "white from the build's start";
+  EXPECT_EQ(kinds.value(0), TMsgKind::YesNoQuestion) << "the build asks with Yes and No";
+  EXPECT_EQ(Page->LabelStatus->text(), "") << "reset once the write has ended";
   QObject::disconnect(Form->StatusBar_, &QStatusBar::messageChanged, Page, nullptr);
   EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
   const QByteArray code = LoadFileBytes(FDir.filePath("generated.bin"));
@@ -327,8 +344,10 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   const TFileDialogSink oldDialogs = SetFileDialogSink([project](const TFileDialogRequest &) { return project; });
   Form->apFileSave->trigger(); // no project yet: asks for the name
   EXPECT_TRUE(QFile::exists(project));
-  EXPECT_EQ(Page->LabelFileName->text(), "demo.pack");
+  EXPECT_EQ(Page->LabelFileName->toolTip(), "demo.pack");
   const QByteArray saved = LoadFileBytes(project);
+  EXPECT_TRUE(FromWin1251(UnpackRecords(saved, CustomFiles::ProjectNames()).value(2)).contains("Логика терминала"))
+      << "the base logic keeps its root caption after a build";
   QByteArray spoiled = saved;
   spoiled[spoiled.size() - 20] = char(spoiled[spoiled.size() - 20] ^ 1);
   SaveFileBytes(project, spoiled);
@@ -345,6 +364,9 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   for (const QString &n : CustomFiles::ProjectNames())
     QFile::remove(FDir.filePath(n));
   Form->apFileLoad->trigger();
+  ASSERT_EQ(Page->Source(), lsProject);
+  // A restore keeps where the logic came from: the build below still writes in full.
+  Page->Undo();
   ASSERT_EQ(Page->Source(), lsProject);
   Shown.clear();
   Device.ClearLogs();
@@ -367,6 +389,177 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   EXPECT_EQ(registerReads(), demoReads);
   SetFileDialogSink(oldDialogs);
   SetMessageSink(fixture);
+}
+
+// A read spoiled at each of its requests in turn, from a device holding
+// another build of the logic: the work folder stays byte for byte as it was
+// and the page keeps its logic; Save then packs the files of that logic even
+// where the folder was changed behind the page's back.
+TEST_P(CustomFrameFaults, SpoiledReadLeavesTheWorkFolderAndSaveTakesTheLoadedFiles) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  const std::array<QByteArray, 6> loaded = DemoLogicPackage(DemoTerminalContent());
+  Device.ClearLogs();
+  ASSERT_EQ(Refresh(), "Готово");
+  const int requests = int(Device.RequestLog().size());
+  ASSERT_GT(requests, 6);
+  const auto folder = [this] {
+    std::map<QString, QByteArray> files;
+    for (const QString &n : QDir(FDir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot))
+      if (n != "user.conf" && !n.endsWith(".log") && !n.contains(".trc")) // the program's own logs
+        files[n] = QFileInfo(FDir.filePath(n)).isDir() ? "folder" : LoadFileBytes(FDir.filePath(n));
+    return files;
+  };
+  const std::map<QString, QByteArray> before = folder();
+  std::array<QByteArray, 6> other = loaded;
+  other[1] += "<!-- another build -->";
+  other[2] += "; another build\r\n";
+  other[3].replace(ToWin1251("Логика терминала"), ToWin1251("Другая логика"));
+  Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(other), DemoDevice::FlashFrameBytes);
+  for (int k = 0; k < requests; ++k) {
+    SCOPED_TRACE(k);
+    TSimFault f;
+    f.Kind = TSimFaultKind::Exception;
+    f.Value = 4;
+    f.After = k;
+    f.Count = 1;
+    Device.SetFault(f);
+    EXPECT_NE(Refresh(), "Готово");
+    const std::map<QString, QByteArray> now = folder();
+    QStringList changed;
+    for (const auto &[name, bytes] : now)
+      if (!before.count(name) || before.at(name) != bytes)
+        changed << name;
+    for (const auto &[name, bytes] : before)
+      if (!now.count(name))
+        changed << name;
+    EXPECT_EQ(changed, QStringList());
+    ExpectLogicKept();
+    Page->ListViewUnit->setCurrentRow(0);
+  }
+  Device.SetFault({});
+
+  SaveFileBytes(FDir.filePath("config.xml"), other[1]);
+  SaveFileBytes(FDir.filePath("identification.inc"), other[2]);
+  const QString project = FDir.filePath("kept.pack");
+  Page->SaveAs(project);
+  const QList<QByteArray> packed = UnpackRecords(LoadFileBytes(project), CustomFiles::ProjectNames());
+  ASSERT_EQ(packed.size(), 5);
+  EXPECT_EQ(packed[0], loaded[1]) << "config.xml";
+  EXPECT_EQ(packed[1], loaded[2]) << "identification.inc";
+  EXPECT_EQ(packed[3], loaded[4]) << "custom-logic0.xml";
+  EXPECT_TRUE(FromWin1251(packed[2]).contains("Логика терминала")) << "logic.xml with its root caption";
+}
+
+// At the main window's default size every tool of the page is on its bar:
+// "Сетка" and "Печать" clicked there show the grid and print the unit
+// (KV_CUSTOM_PAGE_SHOT names a folder for the pictures).
+TEST_P(CustomFrameFaults, GridAndPrintAreOnTheBarAtTheDefaultSize) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  Page->ListViewUnit->setCurrentRow(0);
+  Form->resize(1000, 680);
+  Form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  const QString shots = qEnvironmentVariable("KV_CUSTOM_PAGE_SHOT", FDir.path());
+  Form->grab().save(QDir(shots).filePath("custom-page.png"));
+  for (QWidget *tool : std::initializer_list<QWidget *>{Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite,
+                                                        Page->ToolButtonUndo, Page->ToolButtonUstavNames,
+                                                        Page->ToolButtonParamIONames, Page->cbGrid, Page->ToolButton9}) {
+    EXPECT_TRUE(tool->isVisible()) << tool->objectName().toStdString();
+    EXPECT_LE(tool->geometry().right(), Page->ToolBar1->contentsRect().right()) << tool->objectName().toStdString();
+  }
+  QTest::mouseClick(Page->cbGrid, Qt::LeftButton, {}, QPoint(6, Page->cbGrid->height() / 2));
+  EXPECT_TRUE(Page->cbGrid->isChecked());
+  EXPECT_TRUE(Page->SchemaEditor()->State().ShowGrid);
+  Form->grab().save(QDir(shots).filePath("custom-page-grid.png"));
+
+  const QString pdf = QDir(shots).filePath("custom-page-print.pdf");
+  QFile::remove(pdf);
+  const TPrintDialogOpener old = SetPrintDialogOpener(PdfFileOpener(pdf));
+  QTest::mouseClick(Page->ToolButton9, Qt::LeftButton);
+  SetPrintDialogOpener(old);
+  EXPECT_GT(QFileInfo(pdf).size(), 0);
+}
+
+// The unit dialog's changes are steps of the editor's history: with a
+// selection and older steps held, inputs unchecked and checked again, then
+// Ctrl+Z back to the unit as shown; each undo gives the schema before its step.
+TEST_P(CustomFrameFaults, UnitDialogChangesUndoToEachEarlierSchema) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  Page->ListViewUnit->setCurrentRow(0);
+  TModule &m = Page->SchemaEditor()->Module();
+  TSchemaEditorState &st = Page->SchemaEditor()->State();
+  const auto schema = [&m] {
+    IXXMLDocument doc = NewXMLDocument();
+    doc->LoadXML("<module/>");
+    m.SaveToNode(doc->GetDocumentElement(), true);
+    // Blocks and links in any order: an undone delete puts its blocks last.
+    const IXXMLNodeList parts = doc->GetDocumentElement()->SelectNodes("implementation/*");
+    QStringList out;
+    for (int i = 0; i < parts->GetCount(); ++i)
+      out << parts->GetItem(i)->GetXml();
+    out.sort();
+    return out.join("\n");
+  };
+  const auto inside = [](const TAbstract *A) {
+    const TPixelRect &b = A->Graphic->Bounds;
+    return QPoint((b.Left + b.Right) / 2, (b.Top + b.Bottom) / 2);
+  };
+  const auto click = [&](QPoint P) {
+    st.MouseDown(TSchemaEditorState::mbLeft, false, P);
+    st.MouseUp(P);
+  };
+  const auto ctrlZ = [this] {
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+    return Page->KeyDown(&key);
+  };
+  TUnitPropertyForm *form = Form->Forms().UnitPropertyForm;
+  // Runs the dialog through its own OK button with input Row set to Checked.
+  const auto dialog = [&](int Row, bool Checked) {
+    QTimer::singleShot(0, form, [form, Row, Checked] {
+      form->CheckListBoxInput->item(Row)->setCheckState(Checked ? Qt::Checked : Qt::Unchecked);
+      form->OKBtn->click();
+    });
+    Page->UnitDialog();
+  };
+  ASSERT_EQ(Page->InputChoices().value(0).Org.OrgId, m.AbstractList.FindById(1)->OrgId);
+  QStringList before{schema()};
+
+  const QPoint timer = inside(m.AbstractList.FindById(4));
+  st.MouseDown(TSchemaEditorState::mbLeft, false, timer);
+  st.MouseMove(timer + QPoint(0, 2 * st.Scale()));
+  st.MouseUp(timer + QPoint(0, 2 * st.Scale()));
+  before << schema();
+  click(inside(m.AbstractList.FindById(3)));
+  ASSERT_EQ(st.Selection().Count(), 1);
+  st.KeyDown(Qt::Key_Delete, false, false); // the "and" block, id 3, with three links
+  before << schema();
+  click(inside(m.AbstractList.FindById(1)));
+  ASSERT_EQ(st.Selection().Count(), 1) << "the input stays selected while the dialog runs";
+  ASSERT_EQ(st.UndoTool().UndoCount(), 2);
+
+  dialog(0, false); // input 1 goes, with its link into nothing
+  EXPECT_FALSE(m.AbstractList.FindById(1));
+  EXPECT_EQ(st.Selection().Count(), 0);
+  EXPECT_EQ(st.UndoTool().UndoCount(), 3);
+  before << schema();
+  dialog(0, true); // back as a new element: neither id 1 nor 3 while the history may restore them
+  EXPECT_EQ(st.UndoTool().UndoCount(), 4);
+  const TAbstract *fresh = m.AbstractList.Items().last();
+  EXPECT_EQ(fresh->Type, atInint);
+  EXPECT_NE(fresh->Id, 1);
+  EXPECT_NE(fresh->Id, 3);
+
+  while (!before.isEmpty()) {
+    ASSERT_TRUE(ctrlZ());
+    EXPECT_EQ(schema(), before.takeLast()) << before.size() << " steps left";
+  }
+  EXPECT_EQ(st.UndoTool().UndoCount(), 0);
+  // The unit stored from the editor is the demo's again.
+  Page->ListViewUnit->setCurrentRow(1);
+  EXPECT_EQ(Page->Units()[0].Node->SelectNodes("implementation/element")->GetCount(), 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tcp, CustomFrameFaults, ::testing::Values(TLink::Tcp));

@@ -132,6 +132,12 @@ TEST(FunctionEditForm, SetpointRowsWriteBothGroupsAndSwitchMask) {
   EXPECT_EQ(num->Values, (std::array<uint16_t, 2>{12, 7}));
   EXPECT_EQ(f.E->GetRef(2).Ustav, bit);
   EXPECT_EQ(f.E->Switch, 2);
+  // A bit text of seventeen digits is refused before anything is written.
+  s.Rows[2].Values[1] = "1 0000 0000 0000 0000";
+  EXPECT_EQ(ErrorOf([&] { s.Check(); }), QString::fromUtf8("Двоичное значение длиннее 16 разрядов: 1 0000 0000 0000 0000"));
+  EXPECT_EQ(ErrorOf([&] { s.Apply(nullptr); }), ErrorOf([&] { s.Check(); }));
+  EXPECT_EQ(bit->Values, (std::array<uint16_t, 2>{0x8003, 0x0010}));
+  s.Rows[2].Values[1] = "0";
   // A number text that is none stops before anything is written.
   s.Rows[3].Values[1] = "x";
   s.Rows[1].Values = {"0", "0"};
