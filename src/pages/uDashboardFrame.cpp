@@ -5,9 +5,11 @@
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uIOChain3.h"
+#include "uLogger.h"
 #include "uModbus.h"
 #include "uSimpleDeviceDescriptor.h"
 
+#include <QFile>
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <memory>
@@ -41,6 +43,13 @@ void TkvDashboardFrame::ReportProblem(const QString &Text) {
     FHost.Report(Text);
 }
 
+void TkvDashboardFrame::ReportProblems(const QStringList &Problems) {
+  if (Problems.isEmpty())
+    return;
+  FIncomplete = true;
+  ReportProblem(FFileName + '\n' + Problems.join('\n'));
+}
+
 void TkvDashboardFrame::Init(const QString &FileName) {
   FEvents = TEventCursor();
   FFileName = FileName;
@@ -57,7 +66,12 @@ void TkvDashboardFrame::Init(const QString &FileName) {
     FDoc->LoadXML(QStringLiteral("<document/>"));
     FRoot = FDoc->GetDocumentElement();
     FModified = false;
-    ReportProblem(e.Text());
+    // A panel not made yet is no damage: the log says so, no box.
+    FIncomplete = QFile::exists(FileName);
+    if (FIncomplete)
+      ReportProblem(e.Text());
+    else
+      Logger().Error(e.Text());
   }
 }
 
@@ -71,10 +85,12 @@ void TkvDashboardFrame::LoadFromFile(const QString &FileName) {
   IXXMLDocument doc = LoadPageDocument(FileName);
   FDoc = doc;
   FRoot = FDoc->GetDocumentElement();
+  FIncomplete = false;
   RemoveAllControls(Panel);
-  const IXXMLNodeList elements = FRoot->SelectNodes(QStringLiteral("element"));
-  for (int i = 0; i < elements->GetCount(); ++i)
-    CreateElement(elements->GetItem(i), Panel, [this](const QString &Text) { ReportProblem(Text); });
+  QStringList problems;
+  for (const TPageElement &e : ReadPageElements(FRoot))
+    CreateElement(e, Panel, [&problems](const QString &Text) { problems << Text; });
+  ReportProblems(problems);
   FitPanel();
   ShowValues();
   for (QWidget *w : ControlsOf(Panel, true))
@@ -92,7 +108,10 @@ void TkvDashboardFrame::FitPanel() {
   Panel->setMinimumSize(r.right() + 8, r.bottom() + 8);
 }
 
-void TkvDashboardFrame::Save(const QString &FileName) {
+bool TkvDashboardFrame::Save(const QString &FileName) {
+  // What a load left out exists only in the file: replacing it is the user's call.
+  if (FileName.isEmpty() && !ConfirmReplacingIncomplete(FIncomplete, FFileName))
+    return false;
   if (!FileName.isEmpty())
     FFileName = FileName;
   FRoot->SetText(QString());
@@ -100,6 +119,8 @@ void TkvDashboardFrame::Save(const QString &FileName) {
     WriteObject(QStringLiteral("element"), w, FRoot);
   SaveXMLDocument(FDoc, FFileName);
   FModified = false;
+  FIncomplete = false;
+  return true;
 }
 
 void TkvDashboardFrame::Bind(QWidget *Control) {
@@ -134,13 +155,15 @@ void TkvDashboardFrame::SetDescriptor(TSimpleDeviceDescriptor *Descriptor) {
   if (!Descriptor)
     return;
   Panel->setUpdatesEnabled(false);
+  QStringList problems;
   for (QWidget *w : ControlsOf(Panel, true)) {
     try {
       Bind(w);
     } catch (const EKvError &e) {
-      ReportProblem(e.Text());
+      problems << e.Text();
     }
   }
+  ReportProblems(problems);
   SetBitHandlers();
   Panel->setUpdatesEnabled(true);
 }
