@@ -39,10 +39,7 @@ endif()
 
 kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim LABELS tsan)
 kv_add_test(saveHelper_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/saveHelper_test.cpp LIBS Qt6::Core)
-if(KV_GUI)
-  # The identification's header checks live in the GUI library.
-  kv_fuzz_replay(flash_header kvgui)
-endif()
+kv_fuzz_replay(flash_header kvcore)
 kv_fuzz_replay(ider_list kvcustom)
 kv_fuzz_replay(event_record kvosc devcontent)
 kv_fuzz_replay(osc_directory kvosc)
