@@ -1,16 +1,10 @@
 // Seed templates for the event report template target: the program's own
 // template, one with every filter, and cut and empty ones.
+#include "uFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <cstdio>
-
-namespace {
-void Write(const QDir &Dir, const char *Name, const QByteArray &Bytes) {
-  QFile f(Dir.filePath(QString::fromLatin1(Name)));
-  if (!f.open(QIODevice::WriteOnly) || f.write(Bytes) != Bytes.size())
-    std::fprintf(stderr, "cannot write %s\n", Name);
-}
-} // namespace
 
 int main(int argc, char **argv) {
   if (argc < 2) {
@@ -22,14 +16,14 @@ int main(int argc, char **argv) {
   QByteArray bytes;
   if (own.open(QIODevice::ReadOnly))
     bytes = own.readAll();
-  Write(dir, "program.xml", bytes);
-  Write(dir, "cut.xml", bytes.left(bytes.size() / 2));
+  SaveFileBytes(dir.filePath("program.xml"), bytes);
+  SaveFileBytes(dir.filePath("cut.xml"), bytes.left(bytes.size() / 2));
   Write(dir, "every-filter.xml",
         "<report title=\"T\"><filter-period caption=\"P\"/><filter-level caption=\"L\"><item caption=\"a\" id=\"1\" "
         "pin=\"2\" checked=\"1\"/></filter-level><filter-measure/><filter-discret compare=\"0\"><item/></filter-discret>"
         "<filter-discret compare=\"1\"><item id=\"2147483648\"/></filter-discret><alarm-report title=\"A\">"
         "<filter-level1 caption=\"s\"><item level=\"3\"/></filter-level1><filter-level2/><filter-event1><item "
         "code=\"-1\" checked=\"x\"/></filter-event1><filter-event2/></alarm-report></report>");
-  Write(dir, "empty.xml", "");
+  SaveFileBytes(dir.filePath("empty.xml"), "");
   return 0;
 }

@@ -1,18 +1,11 @@
 // Seed side files for the side file target: settings as the viewer saves
 // them (through the side file writer), and empty, cut and odd files.
+#include "uFiles.h"
 #include "uOscSideFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <cstdio>
-
-namespace {
-void Write(const QDir &Dir, const char *Name, const QByteArray &Bytes) {
-  QFile f(Dir.filePath(QString::fromLatin1(Name)));
-  if (!f.open(QIODevice::WriteOnly) || f.write(Bytes) != Bytes.size())
-    std::fprintf(stderr, "cannot write %s\n", Name);
-}
-} // namespace
 
 int main(int argc, char **argv) {
   if (argc < 2) {
@@ -35,8 +28,8 @@ int main(int argc, char **argv) {
   QByteArray bytes;
   if (saved.open(QIODevice::ReadOnly))
     bytes = saved.readAll();
-  Write(dir, "cut.xml", bytes.left(bytes.size() / 2));
-  Write(dir, "empty.xml", "");
+  SaveFileBytes(dir.filePath("cut.xml"), bytes.left(bytes.size() / 2));
+  SaveFileBytes(dir.filePath("empty.xml"), "");
   Write(dir, "odd.xml",
         "<osc><common analog-height=\"-1\" phasor-panel-width=\"0\"/><event moment=\"99.99.99 99:99:99.999\"/>"
         "<channel events=\"1111111111\" color=\"4294967296\" width=\"2147483648\"/></osc>");

@@ -1,17 +1,12 @@
 // Seed page files for the page file target: a small panel of every shape the
 // reader knows, a boards file, and files at and just past each limit.
+#include "uFiles.h"
+
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <cstdio>
 
 namespace {
-void Write(const QDir &Dir, const char *Name, const QByteArray &Bytes) {
-  QFile f(Dir.filePath(QString::fromLatin1(Name)));
-  if (!f.open(QIODevice::WriteOnly) || f.write(Bytes) != Bytes.size())
-    std::fprintf(stderr, "cannot write %s\n", Name);
-}
-
 QByteArray Nested(int Levels) {
   QByteArray b = "<document>";
   for (int i = 0; i < Levels; ++i)
@@ -53,14 +48,14 @@ int main(int argc, char **argv) {
   Write(dir, "boards.xml",
         "<document><frame caption=\"A\"><element><class>TLabelA</class><Caption>a</Caption></element></frame>"
         "<frame/></document>");
-  Write(dir, "depth-64.xml", Nested(63));
-  Write(dir, "depth-65.xml", Nested(64));
-  Write(dir, "count-20000.xml", Flat(20000));
-  Write(dir, "count-20001.xml", Flat(20001));
-  Write(dir, "mreg-max.xml", Number("mreg", "65535"));
-  Write(dir, "mreg-past.xml", Number("mreg", "65536"));
-  Write(dir, "color-past.xml", Number("Color", "2147483648"));
-  Write(dir, "left-huge.xml", Number("Left", "99999999999999999999"));
-  Write(dir, "empty.xml", "");
+  SaveFileBytes(dir.filePath("depth-64.xml"), Nested(63));
+  SaveFileBytes(dir.filePath("depth-65.xml"), Nested(64));
+  SaveFileBytes(dir.filePath("count-20000.xml"), Flat(20000));
+  SaveFileBytes(dir.filePath("count-20001.xml"), Flat(20001));
+  SaveFileBytes(dir.filePath("mreg-max.xml"), Number("mreg", "65535"));
+  SaveFileBytes(dir.filePath("mreg-past.xml"), Number("mreg", "65536"));
+  SaveFileBytes(dir.filePath("color-past.xml"), Number("Color", "2147483648"));
+  SaveFileBytes(dir.filePath("left-huge.xml"), Number("Left", "99999999999999999999"));
+  SaveFileBytes(dir.filePath("empty.xml"), "");
   return 0;
 }

@@ -1,18 +1,13 @@
 // Seed sets for the local setpoint set target: a small set as the setpoints
 // page writes it, and sets at and just past the limits (stored values, value
 // range, nesting).
+#include "uFiles.h"
+
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <cstdio>
 
 namespace {
-void Write(const QDir &Dir, const char *Name, const QByteArray &Bytes) {
-  QFile f(Dir.filePath(QString::fromLatin1(Name)));
-  if (!f.open(QIODevice::WriteOnly) || f.write(Bytes) != Bytes.size())
-    std::fprintf(stderr, "cannot write %s\n", Name);
-}
-
 QByteArray Set(const QByteArray &Items, const QByteArray &Extra = {}) {
   return "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<stored-ustav><device-descriptor><ustav>"
          "<group-mreg>300</group-mreg><group-mreg>400</group-mreg><group-mreg>500</group-mreg>"
@@ -40,14 +35,14 @@ int main(int argc, char **argv) {
     return 2;
   }
   const QDir dir(QString::fromLocal8Bit(argv[1]));
-  Write(dir, "small.us", Set("<item mreg=\"100\" val=\"7\"/><item mreg=\"101\" val=\"65535\"/><item mreg=\"110\" val=\"1\"/>"));
-  Write(dir, "val-past.us", Set("<item mreg=\"100\" val=\"65536\"/>"));
-  Write(dir, "val-text.us", Set("<item mreg=\"100\" val=\"x\"/>"));
-  Write(dir, "mreg-past.us", Set("<item mreg=\"1024\" val=\"1\"/><item mreg=\"70000\" val=\"1\"/>"));
-  Write(dir, "items-20000.us", Set(Items(20000)));
-  Write(dir, "items-20001.us", Set(Items(20001)));
-  Write(dir, "depth-64.us", Set({}, Deep(61)));
-  Write(dir, "depth-65.us", Set({}, Deep(62)));
-  Write(dir, "no-descriptor.us", "<stored-ustav><modbus/></stored-ustav>");
+  SaveFileBytes(dir.filePath("small.us"), Set("<item mreg=\"100\" val=\"7\"/><item mreg=\"101\" val=\"65535\"/><item mreg=\"110\" val=\"1\"/>"));
+  SaveFileBytes(dir.filePath("val-past.us"), Set("<item mreg=\"100\" val=\"65536\"/>"));
+  SaveFileBytes(dir.filePath("val-text.us"), Set("<item mreg=\"100\" val=\"x\"/>"));
+  SaveFileBytes(dir.filePath("mreg-past.us"), Set("<item mreg=\"1024\" val=\"1\"/><item mreg=\"70000\" val=\"1\"/>"));
+  SaveFileBytes(dir.filePath("items-20000.us"), Set(Items(20000)));
+  SaveFileBytes(dir.filePath("items-20001.us"), Set(Items(20001)));
+  SaveFileBytes(dir.filePath("depth-64.us"), Set({}, Deep(61)));
+  SaveFileBytes(dir.filePath("depth-65.us"), Set({}, Deep(62)));
+  SaveFileBytes(dir.filePath("no-descriptor.us"), "<stored-ustav><modbus/></stored-ustav>");
   return 0;
 }

@@ -14,46 +14,35 @@ std::optional<QString> Attr(const IXXMLNode &Node, const QString &Name) {
   return Node->GetStrAttr(Name, QString());
 }
 
-// Items of a register or level list: caption, id and pin, checked.
-TTemplateFilter Registers(const IXXMLNode &Filter) {
+// A filter and its items: register and level lists give caption, id and
+// pin; the alarm's level and event lists give caption ("N/D" when none),
+// level and event code.
+TTemplateFilter Filter(const IXXMLNode &Node, bool AlarmList) {
   TTemplateFilter f;
-  if (!Filter)
+  if (!Node)
     return f;
   f.Present = true;
-  f.Caption = Attr(Filter, QStringLiteral("caption"));
-  const IXXMLNodeList items = Filter->SelectNodes(QStringLiteral("item"));
+  f.Caption = Attr(Node, QStringLiteral("caption"));
+  const IXXMLNodeList items = Node->SelectNodes(QStringLiteral("item"));
   for (int i = 0; i < items->GetCount(); ++i) {
     const IXXMLNode it = items->GetItem(i);
     TTemplateItem t;
-    t.Caption = it->GetStrAttr(QStringLiteral("caption"), QString());
-    t.Id = it->GetIntAttr(QStringLiteral("id"), -1);
-    t.Pin = it->GetIntAttr(QStringLiteral("pin"), -1);
+    t.Caption = it->GetStrAttr(QStringLiteral("caption"), AlarmList ? QStringLiteral("N/D") : QString());
+    if (AlarmList) {
+      t.Level = it->GetIntAttr(QStringLiteral("level"), 0);
+      t.Code = it->GetIntAttr(QStringLiteral("code"), 0);
+    } else {
+      t.Id = it->GetIntAttr(QStringLiteral("id"), -1);
+      t.Pin = it->GetIntAttr(QStringLiteral("pin"), -1);
+    }
     t.Checked = it->GetIntAttr(QStringLiteral("checked"), 0) != 0;
     f.Items.append(t);
   }
   return f;
 }
 
-// Items of the alarm's level and event lists: caption ("N/D" when none),
-// level, event code, checked.
-TTemplateFilter Events(const IXXMLNode &Filter) {
-  TTemplateFilter f;
-  if (!Filter)
-    return f;
-  f.Present = true;
-  f.Caption = Attr(Filter, QStringLiteral("caption"));
-  const IXXMLNodeList items = Filter->SelectNodes(QStringLiteral("item"));
-  for (int i = 0; i < items->GetCount(); ++i) {
-    const IXXMLNode it = items->GetItem(i);
-    TTemplateItem t;
-    t.Caption = it->GetStrAttr(QStringLiteral("caption"), QStringLiteral("N/D"));
-    t.Level = it->GetIntAttr(QStringLiteral("level"), 0);
-    t.Code = it->GetIntAttr(QStringLiteral("code"), 0);
-    t.Checked = it->GetIntAttr(QStringLiteral("checked"), 0) != 0;
-    f.Items.append(t);
-  }
-  return f;
-}
+TTemplateFilter Registers(const IXXMLNode &Node) { return Filter(Node, false); }
+TTemplateFilter Events(const IXXMLNode &Node) { return Filter(Node, true); }
 
 IXXMLNode Child(const IXXMLNode &Node, const char *Path) { return Node->SelectSingleNode(QString::fromLatin1(Path)); }
 
