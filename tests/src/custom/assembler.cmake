@@ -1,5 +1,0 @@
-kv_add_test(uSchemaCode_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSchemaCode_test.cpp LIBS kvcustom)
-kv_add_test(uSchemaCompile_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uSchemaCompile_test.cpp LIBS kvcustom)
-kv_add_test(uModbusIderList_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uModbusIderList_test.cpp LIBS kvcustom)
-kv_add_test(kvasm_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/kvasm_test.cpp LIBS Qt6::Core)
-add_dependencies(kvasm_test kvasm)

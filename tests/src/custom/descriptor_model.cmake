@@ -1,3 +1,0 @@
-kv_add_test(uDeviceDescriptor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uDeviceDescriptor_test.cpp LIBS kvcustom kvcore)
-kv_add_test(DDMenuEditor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DDMenuEditor_test.cpp LIBS kvcustom)
-kv_add_test(uCustomNames_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uCustomNames_test.cpp LIBS kvcustom)

@@ -1,0 +1,189 @@
+// The build's pieces worked out by hand: packed dates, the register stream,
+// the frames of the descriptor image and of the device's code area.
+#include <gtest/gtest.h>
+
+#include "../custom_logic_test_util.h"
+#include "crc.h"
+#include "uCustomBuild.h"
+#include "uDeviceDescriptor.h"
+#include "uFiles.h"
+
+#include <QCoreApplication>
+#include <QtEndian>
+
+namespace {
+
+QByteArray Words(std::initializer_list<int> List) {
+  QByteArray out;
+  for (int w : List) {
+    out.append(char(w & 0xFF));
+    out.append(char((w >> 8) & 0xFF));
+  }
+  return out;
+}
+
+// The first bytes of a device image: length in words, version, area starts
+// (the first at Base + 48, the code's at Code), as the image builder writes them.
+QByteArray Desc0(int LengthWords, int Base, int Code) {
+  QByteArray b = Words({LengthWords, 2, Base + 48});
+  b += QByteArray(36 - b.size(), '\0');
+  b += Words({Code});
+  b += QByteArray(128 - b.size(), '\0');
+  return b;
+}
+
+} // namespace
+
+TEST(CustomBuild, DatesPackAsBcdDayMonthCenturyYear) {
+  const struct {
+    QDate Date;
+    QByteArray Bytes;
+  } cases[] = {{QDate(2026, 12, 5), QByteArray("\x05\x12\x20\x26", 4)},
+               {QDate(1999, 1, 31), QByteArray("\x31\x01\x19\x99", 4)}};
+  for (const auto &c : cases) {
+    char b[4];
+    qToLittleEndian(DateToBcd(c.Date), b);
+    EXPECT_EQ(QByteArray(b, 4), c.Bytes) << c.Date.toString().toStdString();
+  }
+}
+
+TEST(CustomBuild, ParamStreamHoldsCustomSetpointsOrEverything) {
+  TDeviceDescriptor d;
+  d.FParamCommon.Ustav1.FModbusObject.Reg = 100;
+  d.FParamCommon.Ustav2.FModbusObject.Reg = 150;
+  for (int i = 0; i < 3; ++i) {
+    TDDUstav *u = d.FUstavs.Add(std::make_unique<TDDUstav>(&d, TDDUstav::ukNumeric));
+    u->Custom = i == 1;
+    u->Values = {uint16_t(0x1110 + i), uint16_t(0x2220 + i)};
+  }
+  const struct {
+    int Kind, Reg, Value;
+  } params[] = {{TDDParam::pkNumeric, 50, 7}, {TDDParam::pkChar, 34, 9}, {TDDParam::pkEnum, 40, 2}};
+  for (const auto &p : params) {
+    TDDParam *r = d.FParams.Add(std::make_unique<TDDParam>(&d, p.Kind));
+    r->FModbusObject.Reg = uint16_t(p.Reg);
+    r->Value = uint16_t(p.Value);
+  }
+  EXPECT_EQ(BuildParamStream(d, false), Words({101, 0x1111, 151, 0x2221}));
+  EXPECT_EQ(BuildParamStream(d, true), Words({100, 0x1110, 150, 0x2220, 101, 0x1111, 151, 0x2221, 102, 0x1112, 152,
+                                              0x2222, 50, 7, 40, 2}));
+  d.FParamCommon.Ustav2.FModbusObject.Reg = 1022; // the third setpoint's lands on 1024
+  d.FParamCommon.Ustav2.String = "Уставки 2";
+  EXPECT_EQ(ErrorOf([&] { BuildParamStream(d, false); }), "no error");
+  EXPECT_EQ(ErrorOf([&] { BuildParamStream(d, true); }), "register 1024 of \"Уставки 2\" outside 0..1023");
+  d.FParamCommon.Ustav2.FModbusObject.Reg = 0xFFFF;
+  EXPECT_EQ(ErrorOf([&] { BuildParamStream(d, false); }), "register -1 of \"Уставки 2\" outside 0..1023");
+}
+
+TEST(CustomBuild, FramesCoverTheImageAndTheDevicesCodeArea) {
+  App();
+  QTemporaryDir dir;
+  TIOChainGen gen;
+  TIOChainList3 &c = gen.newList().writeFile(129, 0, dir.filePath("desc.bin")).readFile(129, 0, dir.filePath("r"));
+  auto *write = static_cast<TIOChain3writeFile *>(c.Step(0));
+  auto *read = static_cast<TIOChain3readFile *>(c.Step(1));
+  for (const auto &[size, last] : {std::pair{1000, 7}, {1024, 7}, {1025, 8}}) {
+    SaveFileBytes(write->FFileName, QByteArray(size, 'x'));
+    SetDescFrames(write);
+    EXPECT_EQ(std::pair(int(write->FFrameFirst), int(write->FFrameLast)), std::pair(0, last)) << size;
+  }
+
+  const int base = 0x1000;
+  const struct {
+    const char *Name;
+    QByteArray Desc0;
+    qint64 Code;
+    int First, Last;
+    QString Error;
+  } cases[] = {
+      {"code 1536 bytes after the base", Desc0(2048, base, base + 1536), 512, 12, 15, "no error"},
+      {"one byte past a frame", Desc0(2048, base, base + 1536), 513, 12, 16, "no error"},
+      {"code filling the old image", Desc0(1024, base, base + 1536), 2048 - 1536, 12, 15, "no error"},
+      {"code longer than the old area", Desc0(1024, base, base + 1536), 1024, 0, 0,
+       "Код логики (1024 байт) не помещается в область кода прибора (512 байт)"},
+      {"first area before the header's end", Desc0(2048, -8, 0x600), 512, 0, 0, "Ошибка при расшифровке дескриптора"},
+      {"code before the base", Desc0(2048, base, base - 128), 512, 0, 0, "Ошибка при расшифровке дескриптора"},
+      {"code off a frame", Desc0(2048, base, base + 0x601), 512, 0, 0, "Недопустимый адрес исполняемого кода 1601"},
+      {"header cut short", Desc0(2048, base, base).left(20), 512, 0, 0, "Ошибка при расшифровке дескриптора"},
+  };
+  for (const auto &k : cases) {
+    SCOPED_TRACE(k.Name);
+    EXPECT_EQ(ErrorOf([&] { SetCodeFrames(write, k.Desc0, k.Code); }), k.Error);
+    if (k.Error == "no error") {
+      SetCodeFrames(read, k.Desc0, k.Code);
+      EXPECT_EQ(std::pair(int(write->FFrameFirst), int(write->FFrameLast)), std::pair(k.First, k.Last));
+      EXPECT_EQ(std::pair(int(read->FFrameFirst), int(read->FFrameLast)), std::pair(k.First, k.Last));
+    }
+  }
+}
+
+TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
+  TLogicPackage p;
+  TSchemaCompile compiler;
+  QStringList errors, status;
+  QBuffer stream;
+  TCustomBuildEnv env;
+  env.Status = [&](const QString &T) { status << T; };
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);
+  EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
+  EXPECT_EQ(status, QStringList({"Загрузка", "Слияние", "Компиляция"}));
+  EXPECT_GT(p.File("generated.bin").size(), 0);
+  EXPECT_EQ(stream.data(), QByteArray("\x65\x00\x34\x12\x97\x00\x78\x56", 8)) << "the custom setpoint only";
+  // The build merges into the base logic as loaded: a second one merges once more, not twice.
+  const int blocks = p.Module->AbstractList.Count();
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);
+  EXPECT_EQ(p.Module->AbstractList.Count(), blocks);
+
+  p.State.Source = 2;
+  env.DeviceIdentCrc = FileCrc32(p.D.Dir.filePath("identification.inc"));
+  env.WriteAllSetting = true;
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::All);
+  EXPECT_EQ(stream.data().size(), 4 * 4 * 2) << "both groups of every setpoint";
+}
+
+TEST(CustomBuild, AFailingBuildShowsItsTextAndLeavesTheImages) {
+  const struct {
+    const char *Name;
+    int Source;
+    bool OtherIdent;
+    int In, OutPin, Extra;
+    const char *Box;
+    const char *Error;
+  } cases[] = {
+      {"nothing loaded", 0, false, 0, 0, 0, "Логика не загружена", "Логика не загружена"},
+      {"project for another device", 2, true, 0, 0, 0, "Недопустимый файл идентификаторов",
+       "Недопустимый файл идентификаторов"},
+      {"input from no label", 1, false, 1, 0, 0, nullptr, "invalid label"},
+      {"output to a pin no link feeds", 1, false, 0, 5, 0, nullptr, "link not found"},
+      {"unlinked inputs", 1, false, 0, 0, 60, "Обнаружены ошибки - см. журнал", nullptr},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TLogicPackage p;
+    if (c.In || c.OutPin || c.Extra) {
+      p.Unit(p.State.CustomDoc, {0, c.In ? p.M->Id : p.Z->Id, 0}, {1, p.M->Id, c.OutPin}, c.Extra);
+    }
+    p.State.Source = uint8_t(c.Source);
+    SaveFileBytes(p.D.Dir.filePath("desc.bin"), "old desc");
+    SaveFileBytes(p.D.Dir.filePath("extflash.bin"), "old flash");
+    TMessageRecorder boxes;
+    TSchemaCompile compiler;
+    QStringList errors;
+    QBuffer stream;
+    TCustomBuildEnv env;
+    env.DeviceIdentCrc = FileCrc32(p.D.Dir.filePath("identification.inc")) + (c.OtherIdent ? 1 : 0);
+    const QString error = ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); });
+    if (c.Error) {
+      EXPECT_EQ(error, c.Error);
+    } else {
+      const QString list = errors.join("\r\n") + "\r\n";
+      ASSERT_GT(list.size(), 2000);
+      EXPECT_EQ(error, "Обнаружены ошибки:\r\n" + list.left(2000));
+    }
+    EXPECT_EQ(boxes.Texts, c.Box ? QStringList{c.Box} : QStringList());
+    EXPECT_EQ(p.File("desc.bin"), "old desc");
+    EXPECT_EQ(p.File("extflash.bin"), "old flash");
+    if (c.Source == 2)
+      EXPECT_FALSE(QFile::exists(p.D.Dir.filePath("generated.bin"))) << "checked before compiling";
+  }
+}
