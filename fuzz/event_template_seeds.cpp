@@ -18,7 +18,7 @@ int main(int argc, char **argv) {
     bytes = own.readAll();
   SaveFileBytes(dir.filePath("program.xml"), bytes);
   SaveFileBytes(dir.filePath("cut.xml"), bytes.left(bytes.size() / 2));
-  Write(dir, "every-filter.xml",
+  SaveFileBytes(dir.filePath("every-filter.xml"),
         "<report title=\"T\"><filter-period caption=\"P\"/><filter-level caption=\"L\"><item caption=\"a\" id=\"1\" "
         "pin=\"2\" checked=\"1\"/></filter-level><filter-measure/><filter-discret compare=\"0\"><item/></filter-discret>"
         "<filter-discret compare=\"1\"><item id=\"2147483648\"/></filter-discret><alarm-report title=\"A\">"

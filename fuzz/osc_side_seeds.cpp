@@ -30,7 +30,7 @@ int main(int argc, char **argv) {
     bytes = saved.readAll();
   SaveFileBytes(dir.filePath("cut.xml"), bytes.left(bytes.size() / 2));
   SaveFileBytes(dir.filePath("empty.xml"), "");
-  Write(dir, "odd.xml",
+  SaveFileBytes(dir.filePath("odd.xml"),
         "<osc><common analog-height=\"-1\" phasor-panel-width=\"0\"/><event moment=\"99.99.99 99:99:99.999\"/>"
         "<channel events=\"1111111111\" color=\"4294967296\" width=\"2147483648\"/></osc>");
   return 0;

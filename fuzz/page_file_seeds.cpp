@@ -35,7 +35,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   const QDir dir(QString::fromLocal8Bit(argv[1]));
-  Write(dir, "panel.xml",
+  SaveFileBytes(dir.filePath("panel.xml"),
         "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<document>\n"
         "  <element><class>TGroupBoxA</class><Left>8</Left><Top>8</Top><Width>300</Width><Height>200</Height>\n"
         "    <Font><Name>Arial</Name><Color>0</Color><Size>9</Size><Style>fsBold,fsItalic</Style></Font>\n"
@@ -45,7 +45,7 @@ int main(int argc, char **argv) {
         "  <element><class>TBitregGroupBox</class><mreg>20</mreg><BitList><bitmap>101</bitmap></BitList></element>\n"
         "  <element><class>TUstavPanel</class><idx>-1</idx><bit>3</bit><level>???</level></element>\n"
         "</document>\n");
-  Write(dir, "boards.xml",
+  SaveFileBytes(dir.filePath("boards.xml"),
         "<document><frame caption=\"A\"><element><class>TLabelA</class><Caption>a</Caption></element></frame>"
         "<frame/></document>");
   SaveFileBytes(dir.filePath("depth-64.xml"), Nested(63));
