@@ -82,7 +82,14 @@ void TkvDashboardFrame::LoadFromFile(const QString &FileName) {
     QWidget *W;
     ~TRelease() { W->setUpdatesEnabled(true); }
   } release{Panel};
-  IXXMLDocument doc = LoadPageDocument(FileName);
+  IXXMLDocument doc;
+  try {
+    doc = LoadPageDocument(FileName);
+  } catch (const EKvError &) {
+    // The panel on show now stands for a file it was not loaded from.
+    FIncomplete = QFile::exists(FileName);
+    throw;
+  }
   FDoc = doc;
   FRoot = FDoc->GetDocumentElement();
   FIncomplete = false;

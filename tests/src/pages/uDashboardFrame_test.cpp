@@ -4,6 +4,7 @@
 
 #include "uControls.h"
 #include "uDeviceBoardFrame.h"
+#include "uErrors.h"
 #include "uFiles.h"
 #include "uMessageSink.h"
 #include "uTextCodec.h"
@@ -100,4 +101,17 @@ TEST_F(PageSave, BoardsWithADroppedElementAreReplacedOnlyOnYes) {
     EXPECT_EQ(Questions.size(), 1);
     EXPECT_EQ(LoadFileBytes(File) == bytes, answer != TMsgResult::Yes);
   }
+}
+
+TEST_F(PageSave, PanelOpenedFromABrokenFileDoesNotReplaceItUnasked) {
+  const QString good = Dir.filePath("good.xml");
+  SaveFileBytes(good, Panel(GoodLabel));
+  const QByteArray broken = Panel("<element><class>TLabelA</class>\n<Left>1</Top></element>");
+  SaveFileBytes(File, broken);
+  TkvDashboardFrame frame;
+  frame.LoadFromFile(good);
+  EXPECT_THROW(frame.LoadFromFile(File), EKvError);
+  EXPECT_FALSE(frame.Save(QString()));
+  EXPECT_EQ(Questions.size(), 1);
+  EXPECT_EQ(LoadFileBytes(File), broken);
 }
