@@ -6,7 +6,7 @@
 // as the program does; avr-as: the process, writing its object file) and
 // their ratio, with the machine's core count and load.
 #include "uFiles.h"
-#include "uSchemaCompile.h"
+#include "uSchemaAssembler.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -77,7 +77,7 @@ int main() {
   }
 
   constexpr int Runs = 5;
-  TSchemaCompile compiler;
+  TSchemaAssembler compiler;
   compiler.WorkFolder = dir.path();
   std::vector<double> ourRuns;
   for (int r = 0; r < Runs; ++r) {

@@ -2,7 +2,7 @@
 // writes a code image of whole alignment blocks or fails with one of our
 // errors and leaves no image behind for the package build to pick up.
 #include "uErrors.h"
-#include "uSchemaCompile.h"
+#include "uSchemaAssembler.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
       std::abort();
     f.write(reinterpret_cast<const char *>(Data), qint64(Size));
   }
-  TSchemaCompile compiler(*code);
+  TSchemaAssembler compiler(*code);
   compiler.WorkFolder = dir.path();
   bool ok = true;
   try {

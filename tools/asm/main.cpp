@@ -6,7 +6,7 @@
 // on a failure of the assembly, 2 on a bad command line.
 #include "uErrors.h"
 #include "uLogger.h"
-#include "uSchemaCompile.h"
+#include "uSchemaAssembler.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -40,7 +40,7 @@ int main(int argc, char **argv) {
     return Usage();
   try {
     SchemaCode().LoadCommandsXML(TSchemaCode::DefaultText());
-    TSchemaCompile compiler;
+    TSchemaAssembler compiler;
     compiler.AsmFileName = QFileInfo(source).absoluteFilePath();
     compiler.WorkFolder = outFolder.isEmpty() ? QFileInfo(source).absolutePath() : outFolder;
     // The log's warnings (operands cut to their field, labels taken as

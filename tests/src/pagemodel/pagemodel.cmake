@@ -9,4 +9,5 @@ kv_add_test(pagemodel_test
     ${CMAKE_CURRENT_LIST_DIR}/uUstav_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uPageFile_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uUstavSetFile_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uWriteGate_test.cpp
   LIBS kvpagemodel)

@@ -1,4 +1,4 @@
-#include "uSchemaCompile.h"
+#include "uSchemaAssembler.h"
 
 #include "uErrors.h"
 #include "uFiles.h"
@@ -16,16 +16,16 @@ inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdS
 
 namespace {
 
-class SchemaCompileTest : public ::testing::Test {
+class SchemaAssemblerTest : public ::testing::Test {
 protected:
   QTemporaryDir Dir;
   TSchemaCode Code;
-  std::unique_ptr<TSchemaCompile> Compiler;
+  std::unique_ptr<TSchemaAssembler> Compiler;
 
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
     Code.LoadCommandsXML(TSchemaCode::DefaultText());
-    Compiler = std::make_unique<TSchemaCompile>(Code);
+    Compiler = std::make_unique<TSchemaAssembler>(Code);
     Compiler->WorkFolder = Dir.path();
   }
 
@@ -69,7 +69,7 @@ QStringList Repeat(const QString &Line, int Count) {
 
 } // namespace
 
-TEST_F(SchemaCompileTest, WritesListingLinesPerBlock) {
+TEST_F(SchemaAssemblerTest, WritesListingLinesPerBlock) {
   ASSERT_EQ(Run({"; generated",
                  ";;element prologue",
                  "start:  ldi  16,255",
@@ -104,7 +104,7 @@ TEST_F(SchemaCompileTest, WritesListingLinesPerBlock) {
   EXPECT_EQ(Code16(), "0fef" "fecf" "1091" "0001" "0895" "fe95" "feff");
 }
 
-TEST_F(SchemaCompileTest, ChecksRelativeRanges) {
+TEST_F(SchemaAssemblerTest, ChecksRelativeRanges) {
   struct TCase {
     QStringList Lines;
     QString Error;
@@ -134,7 +134,7 @@ TEST_F(SchemaCompileTest, ChecksRelativeRanges) {
 
 // Code words of whole sources: CR LF lines, label word addresses for the
 // low and high loads, padding to the block size, lines before the first block.
-TEST_F(SchemaCompileTest, AssemblesSourcesToTheirCode) {
+TEST_F(SchemaAssemblerTest, AssemblesSourcesToTheirCode) {
   const struct {
     QStringList Lines;
     int Alignment;
@@ -157,7 +157,7 @@ TEST_F(SchemaCompileTest, AssemblesSourcesToTheirCode) {
   EXPECT_EQ(ListingBody(), (QStringList{"0000   9508     ret", ""}));
 }
 
-TEST_F(SchemaCompileTest, FailureLeavesListingUpToErrorAndEmptyCode) {
+TEST_F(SchemaAssemblerTest, FailureLeavesListingUpToErrorAndEmptyCode) {
   // A good run first, so stale outputs exist.
   ASSERT_EQ(Run({";;a", "ret"}), "");
   ASSERT_EQ(Read("generated.bin").size(), 2);
@@ -171,13 +171,13 @@ TEST_F(SchemaCompileTest, FailureLeavesListingUpToErrorAndEmptyCode) {
                             "error while compiling ;;b gi=1", "oper 1 ldi 17, nolabel", ""}));
 }
 
-TEST_F(SchemaCompileTest, FirstPassFailureEndsTheListingToo) {
+TEST_F(SchemaAssemblerTest, FirstPassFailureEndsTheListingToo) {
   EXPECT_EQ(Run({";;a", "ret", ";;b", "x: ret", "X: ret"}), "Duplicate label X, line 5");
   QStringList l = QString::fromLatin1(Read("generated.lst")).split("\r\n");
   EXPECT_EQ(l.mid(l.size() - 3), (QStringList{"error while compiling ;;b", "line 5 X: ret: Duplicate label X", ""}));
 }
 
-TEST_F(SchemaCompileTest, ReportsEveryErrorText) {
+TEST_F(SchemaAssemblerTest, ReportsEveryErrorText) {
   struct TCase {
     QStringList Lines;
     int Alignment;
@@ -205,11 +205,11 @@ TEST_F(SchemaCompileTest, ReportsEveryErrorText) {
   EXPECT_EQ(Read("generated.bin").size(), 0);
 }
 
-TEST_F(SchemaCompileTest, MissingSourceFails) {
+TEST_F(SchemaAssemblerTest, MissingSourceFails) {
   EXPECT_TRUE(ErrorOf([&] { Compiler->Assemble(512); }).contains("generated.asm"));
 }
 
-TEST_F(SchemaCompileTest, ReportsProgressEvery500Lines) {
+TEST_F(SchemaAssemblerTest, ReportsProgressEvery500Lines) {
   QStringList lines;
   for (int b = 0; b < 400; ++b)
     lines << QString(";;element %1").arg(b) << "ret" << "ret";
@@ -225,7 +225,7 @@ TEST_F(SchemaCompileTest, ReportsProgressEvery500Lines) {
   EXPECT_EQ(seen, expected);
 }
 
-TEST_F(SchemaCompileTest, ListsLabelsAtTheEndOfABlock) {
+TEST_F(SchemaAssemblerTest, ListsLabelsAtTheEndOfABlock) {
   ASSERT_EQ(Run({";;a", "ret", "end2:", "End1:"}), "");
   EXPECT_EQ(ListingBody(), (QStringList{"0000   9508     ret", "                End1:", "                end2:"}));
 }
