@@ -1,6 +1,6 @@
-// Any bytes as an oscillogram's side file, for a record of three channels: an
-// error of ours, or settings in which every channel's events string has one
-// character per kept event and every kept event lies in the record.
+// Any bytes as an oscillogram's side file, for a record of three channels:
+// an error of ours, no file (settings untouched), or settings in which every
+// channel's events string has one character per kept event.
 #include "uComtrade.h"
 #include "uErrors.h"
 #include "uOscSideFile.h"
@@ -44,8 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     pointers.push_back(&c);
   TOscEventList events;
   try {
-    if (!LoadOscSideFile(path, QString(), Config(), 1799, view, pointers, events))
-      Fail("an existing side file reads as missing");
+    // A document that does not parse reads as no file: nothing changed.
+    if (!LoadOscSideFile(path, QString(), Config(), 1799, view, pointers, events)) {
+      if (!events.empty() || view.AnalogHeight != TOscViewSettings().AnalogHeight || !channels[0].Events.isEmpty())
+        Fail("a side file read as missing changed the settings");
+      return 0;
+    }
   } catch (const EKvError &) {
     return 0;
   }
