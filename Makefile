@@ -50,22 +50,14 @@ bench: release
 	done
 
 # Builds the libFuzzer targets with clang and runs each (fuzz/X.cmake gives
-# X_fuzz, and X_seeds when it writes seed inputs) for FUZZ_SECONDS. Inputs kept
-# in fuzz/regress/X/ are replayed first; new crashes land in build/fuzz/artifacts/X/.
+# X_fuzz, and X_seeds when it writes seed inputs) for FUZZ_SECONDS, every one
+# even after another found something (fuzz/run-all.sh): one line per target
+# (runs, findings) at the end, and a failure when any found something.
 FUZZ_SECONDS ?= 30
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_FUZZ=ON -DKV_GUI=OFF >/dev/null
 	cmake --build build/fuzz -j $(JOBS)
-	@set -e; for f in build/fuzz/fuzz/*_fuzz; do \
-	  n=$$(basename $$f _fuzz); corpus=build/fuzz/corpus/$$n; art=build/fuzz/artifacts/$$n/; \
-	  mkdir -p $$corpus $$art fuzz/regress/$$n; \
-	  if [ -x build/fuzz/fuzz/$${n}_seeds ]; then build/fuzz/fuzz/$${n}_seeds $$corpus; fi; \
-	  echo "fuzzing $$n for $(FUZZ_SECONDS) s"; \
-	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=1 \
-	    LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
-	    $$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-	    -artifact_prefix=$$art $$corpus fuzz/regress/$$n; \
-	done
+	./fuzz/run-all.sh build/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

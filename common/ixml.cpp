@@ -456,7 +456,16 @@ bool TXXMLDocument::Parse(const QByteArray &Utf8, bool KeepRootOnFailure) {
   FParseError.clear();
   FRetired.push_back(std::move(FDoc));
   FDoc = std::move(doc);
+  FLineStarts.assign(1, 0);
+  for (qsizetype at = Utf8.indexOf('\n'); at >= 0; at = Utf8.indexOf('\n', at + 1))
+    FLineStarts.push_back(at + 1);
   return true;
+}
+
+int TXXMLDocument::LineOfOffset(qsizetype Offset) const {
+  if (Offset < 0 || FLineStarts.empty())
+    return 0;
+  return int(std::upper_bound(FLineStarts.begin(), FLineStarts.end(), Offset) - FLineStarts.begin());
 }
 
 bool TXXMLDocument::Load(const QString &FileName) {
@@ -592,6 +601,12 @@ void TXXMLNode::Fail(const QString &Message) const { throw EKvError(Message); }
 void TXXMLNode::CheckElement(const char *Operation) const {
   if (FH->Attr || FH->Node.type() != pugi::node_element)
     Fail(QString("TXXMLNode.%1: not an element").arg(Operation));
+}
+
+int TXXMLNode::GetLine() const {
+  if (FH->Attr)
+    return 0;
+  return FOwner->LineOfOffset(qsizetype(FH->Node.offset_debug()));
 }
 
 QString TXXMLNode::GetNodeName() const {

@@ -101,6 +101,9 @@ public:
   bool GetModified() const { return FModified; }
   // The whole document as text, as Save writes it (LF line ends here).
   QString GetXml() const;
+  // The 1-based line of Offset in the text last parsed (its UTF-8 form keeps
+  // the line breaks of the file); 0 when unknown.
+  int LineOfOffset(qsizetype Offset) const;
 
 private:
   friend class TXXMLNode;
@@ -122,6 +125,9 @@ private:
   bool FModified = false;
   QString FParseError;
   std::unique_ptr<TKeyedLookups> FKeyed;
+  // Where each line of the parsed text begins, for error messages that name
+  // the line of a node.
+  std::vector<qsizetype> FLineStarts;
 };
 
 QByteArray FormatXMLDocument(const IXXMLDocument &Doc);
@@ -211,6 +217,9 @@ public:
   IXXMLNode InsertBefore(const IXXMLNode &NewChild, const IXXMLNode &RefChild);
   // The texts of all matches, each in double quotes, joined by commas.
   QString GetQuotedTextList(const QString &XPath) const;
+  // The line of the file where this element began; 0 for a node made or
+  // moved since the load.
+  int GetLine() const;
 
 private:
   friend class TXXMLDocument;

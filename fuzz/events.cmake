@@ -16,8 +16,6 @@ add_executable(osc_directory_seeds ${CMAKE_CURRENT_LIST_DIR}/osc_directory_seeds
 target_link_libraries(osc_directory_seeds PRIVATE devsimfiles)
 
 # The identification's "head.bin" checks.
-if(TARGET kvgui)
-  add_executable(flash_header_fuzz ${CMAKE_CURRENT_LIST_DIR}/flash_header_fuzz.cpp)
-  target_link_libraries(flash_header_fuzz PRIVATE kvgui)
-  target_link_options(flash_header_fuzz PRIVATE -fsanitize=fuzzer)
-endif()
+add_executable(flash_header_fuzz ${CMAKE_CURRENT_LIST_DIR}/flash_header_fuzz.cpp)
+target_link_libraries(flash_header_fuzz PRIVATE kvcore)
+target_link_options(flash_header_fuzz PRIVATE -fsanitize=fuzzer)

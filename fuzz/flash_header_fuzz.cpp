@@ -4,7 +4,7 @@
 // format 1 with six files; every refusal carries its text, and nothing reads
 // past the bytes.
 #include "uErrors.h"
-#include "uIdentification.h"
+#include "uExtFlash.h"
 
 #include <cstddef>
 #include <cstdint>

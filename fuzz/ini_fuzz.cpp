@@ -4,11 +4,13 @@
 // integer != 0). Then the sections and keys read are written out as a new ini
 // file and read again: the same keys in the same order with the same values.
 #include "uAppIniFile.h"
+#include "uErrors.h"
 #include "uTextCodec.h"
 
 #include <QRegularExpression>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -30,7 +32,18 @@ QString WriteScratch(const QByteArray &Bytes, int Which) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   const QByteArray bytes(reinterpret_cast<const char *>(Data), qsizetype(Size));
-  const TAppIniFile ini(WriteScratch(bytes, 1));
+  // Bytes that are not Windows-1251 (nor UTF-8 after a byte-order mark) are
+  // refused by the reader with an error naming the file: nothing to check then.
+  const QString scratch = WriteScratch(bytes, 1);
+  std::unique_ptr<TAppIniFile> read;
+  try {
+    read = std::make_unique<TAppIniFile>(scratch);
+  } catch (const EKvFormat &e) {
+    if (!e.Text().contains(scratch))
+      Fail("a refused file is not named");
+    return 0;
+  }
+  const TAppIniFile &ini = *read;
   // Section names as a reader would see them: the text between "[" and "]".
   const QString text = bytes.startsWith("\xEF\xBB\xBF") ? QString::fromUtf8(bytes.mid(3)) : FromWin1251(bytes);
   QStringList sections;

@@ -90,3 +90,22 @@ void SetFlashFrames(TIOChain3 *Next, const QList<int> &Args, const TFlashSubFile
     write->setFrameLast(last);
   }
 }
+
+namespace {
+uint16_t HeaderWord(const QByteArray &B, qsizetype Offset) {
+  return uint16_t(uint8_t(B[Offset]) | (uint8_t(B[Offset + 1]) << 8));
+}
+} // namespace
+
+void CheckFlashHeaderBytes(const QByteArray &Head) {
+  if (Head.size() < 16 || HeaderWord(Head, 14) != Crc16(Head.constData(), 14))
+    throw EKvError(FlashCrcErrorText);
+}
+
+uint16_t FlashSubFileStart(const QByteArray &Head, int K) {
+  if (K < 0 || K > 5)
+    throw EKvRange(QStringLiteral("sub-file %1 outside 0..5").arg(K));
+  if (Head.size() < 14 || uint8_t(Head[0]) != 1 || uint8_t(Head[1]) != 6)
+    throw EKvError(FlashFormatErrorText);
+  return HeaderWord(Head, 2 + 2 * K);
+}

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <cstdint>
 #include <functional>
 
 class TIOChain3;
@@ -17,6 +18,18 @@ constexpr int SubFileCount = 6;
 // The work-folder files the sub-files are made from, in their order.
 extern const char *const SourceNames[SubFileCount];
 } // namespace ExtFlash
+
+// Texts of the header checks.
+inline const char *const FlashCrcErrorText = "Ошибка контрольной суммы FLASH";
+inline const char *const FlashFormatErrorText = "Ошибка формата FLASH";
+
+// Throws EKvError "Ошибка контрольной суммы FLASH" when the word at offset 14
+// of the FLASH header ("head.bin") is not the CRC-16 of bytes 0..13 (also for
+// a header shorter than 16 bytes).
+void CheckFlashHeaderBytes(const QByteArray &Head);
+// The first 2048-byte frame of sub-file K. Throws EKvError "Ошибка формата
+// FLASH" unless byte 0 is 1 and byte 1 is 6, EKvRange for K outside 0..5.
+uint16_t FlashSubFileStart(const QByteArray &Head, int K);
 
 // Appends sub-file Index (0..5) made from the file FileName to Image. The
 // compressed copy stays beside the source as "<name>.z". Index 0 starts a

@@ -91,19 +91,6 @@ QByteArray CalibrationSramRequest(const QByteArray &Source) {
   return out;
 }
 
-void CheckFlashHeaderBytes(const QByteArray &Head) {
-  if (Head.size() < 16 || Word(Head, 14) != Crc16(Head.constData(), 14))
-    throw EKvError(IdentTexts::FlashCrcError);
-}
-
-uint16_t FlashSubFileStart(const QByteArray &Head, int K) {
-  if (K < 0 || K > 5)
-    throw EKvRange(QStringLiteral("sub-file %1 outside 0..5").arg(K));
-  if (Head.size() < 14 || uint8_t(Head[0]) != 1 || uint8_t(Head[1]) != 6)
-    throw EKvError(IdentTexts::FlashFormatError);
-  return Word(Head, 2 + 2 * K);
-}
-
 int CalibrationItemCount(int Count) {
   if (Count < 0 || Count > TSimpleDeviceDescriptor::MaxCalibration)
     throw EKvError(QString::fromUtf8(IdentTexts::CalibrationCountError) + QString::number(Count));

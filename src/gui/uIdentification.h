@@ -7,6 +7,7 @@
 // dialog. It works on the main window through the window's public members.
 // Main thread only.
 #include "ixml.h"
+#include "uExtFlash.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -36,8 +37,8 @@ inline const char *const ReadDescriptor = "Чтение дескриптора";
 inline const char *const ReadFlash = "Чтение внешней FLASH";
 inline const char *const Ready = "Готово";
 inline const char *const NoAnswer = "Нет ответа от устройства";
-inline const char *const FlashCrcError = "Ошибка контрольной суммы FLASH";
-inline const char *const FlashFormatError = "Ошибка формата FLASH";
+inline const char *const FlashCrcError = FlashCrcErrorText;
+inline const char *const FlashFormatError = FlashFormatErrorText;
 inline const char *const CalibrationCountError = "Ошибка калибровки: недопустимое число записей ";
 inline const char *const DescriptorLoadError = "Ошибка загрузки дескриптора ";
 inline const char *const PasswdRangeError = "Ошибка: регистры пароля вне диапазона 0..1023";
@@ -53,13 +54,6 @@ QByteArray MeasureFactorRequest(const IXXMLNode &Root);
 // Source, the word at offset 14 when it is not $FFFF and differs from the
 // word of the record before it; a trailing partial record is skipped.
 QByteArray CalibrationSramRequest(const QByteArray &Source);
-// Throws EKvError "Ошибка контрольной суммы FLASH" when the word at offset 14
-// of the FLASH header is not the CRC-16 of bytes 0..13 (also for a header
-// shorter than 16 bytes).
-void CheckFlashHeaderBytes(const QByteArray &Head);
-// The first 2048-byte frame of sub-file K. Throws EKvError "Ошибка формата
-// FLASH" unless byte 0 is 1 and byte 1 is 6, EKvRange for K outside 0..5.
-uint16_t FlashSubFileStart(const QByteArray &Head, int K);
 // Throws EKvError "Ошибка калибровки: недопустимое число записей N" for a
 // count above the descriptor's 32 records; the count of FLASH words to read.
 int CalibrationItemCount(int Count);

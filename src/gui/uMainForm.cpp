@@ -591,11 +591,9 @@ bool TMainForm::FormShow() {
     return IsLoggedIn();
   };
   // A title panel that cannot be loaded leaves the panel empty; start-up and
-  // identification go on.
-  host.Report = [this](const QString &Text) {
-    Logger().Error(Text);
-    StatusBar_->showMessage(Text);
-  };
+  // identification go on. The problems of a load are shown once in a box (a
+  // status line is overwritten by the next chain's "Готово") and logged.
+  host.Report = [](const QString &Text) { ShowErrorText(Text); };
   host.VirtualInputPulse = FSettings.VirtualInputPulse;
   host.TeleCount = FSettings.TeleCount;
   host.EventLogCount = FSettings.EventLogCount;
@@ -1063,7 +1061,9 @@ bool TMainForm::FormCloseQuery() {
     switch (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(DashboardChangedQuestion))) {
     case TMsgResult::Yes:
       try {
-        DashboardFrame->Save(QString());
+        // Not replacing a panel file that did not load whole keeps the window open.
+        if (!DashboardFrame->Save(QString()))
+          return false;
       } catch (const EKvError &e) {
         // A panel that could not be saved keeps the window open: nothing is lost.
         ShowErrorText(e.Text());

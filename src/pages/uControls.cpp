@@ -1147,70 +1147,57 @@ void SetPropertyText(QObject *Object, const QString &Name, const QString &Text) 
 
 // ---- page file reader and writer
 
-IXXMLDocument LoadPageDocument(const QString &FileName) {
-  IXXMLDocument doc = NewXMLDocument();
-  if (doc->Load(FileName))
-    return doc;
-  const QString reason = doc->GetParseError();
-  if (!QFile::exists(FileName) || reason.isEmpty())
-    throw EKvError("cannot open " + FileName);
-  // The parser's reason names the line; the line itself follows.
-  const int line = reason.section(QStringLiteral("line "), 1).section(' ', 0, 0).section(',', 0, 0).toInt();
-  if (line <= 0)
-    throw EKvFormat(FileName + ": " + reason); // bytes that do not decode have no line yet
-  QString source;
-  QFile f(FileName);
-  if (line > 0 && f.open(QIODevice::ReadOnly)) {
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    if (line <= lines.size())
-      source = FromWin1251(lines[line - 1]).trimmed();
-  }
-  throw EKvError(reason + QChar('\r') + QStringLiteral("Ъ") + source);
-}
-
-void ReadProperties(const IXXMLNode &Node, QObject *Object, const QString &ClassName) {
-  if (!Node)
-    return;
+void ReadProperties(const QList<TPageProperty> &Values, QObject *Object, const QString &ClassName) {
   const QStringList *names = FindStored(ClassName);
   if (!names)
     throw EKvError("unsuppoorted property for " + ClassName);
   for (const QString &name : *names) {
     if (!IsPublished(Object, name))
       continue;
-    const IXXMLNode child = Node->SelectSingleNode(name);
-    if (!child || child->GetText() == "???")
+    const TPageProperty *value = FindPageProperty(Values, name);
+    if (!value || value->Text == "???")
       continue;
     const QMetaProperty p = FindProperty(Object, name);
     if (p.isValid() && IsObjectProperty(p)) {
       if (QObject *sub = p.read(Object).value<QObject *>())
-        ReadProperties(child, sub, PropertyClassName(p));
+        ReadProperties(value->Sub, sub, PropertyClassName(p));
     } else {
-      SetPropertyText(Object, name, child->GetText());
+      SetPropertyText(Object, name, value->Text);
     }
   }
 }
 
-QWidget *CreateElement(const IXXMLNode &Node, QWidget *Parent, const TReportProc &Report,
+void ReadProperties(const IXXMLNode &Node, QObject *Object, const QString &ClassName) {
+  if (Node)
+    ReadProperties(ReadPageProperties(Node), Object, ClassName);
+}
+
+QWidget *CreateElement(const TPageElement &Element, QWidget *Parent, const TReportProc &Report,
                        const std::function<void(QWidget *)> &BeforeRead) {
-  const QString className = Node->GetStrNodeDef(QStringLiteral("class"), QString());
+  // The line leads the text, so the user finds the element in the file.
+  const auto report = [&](const QString &Text) { Report(QStringLiteral("line %1: %2").arg(Element.Line).arg(Text)); };
   QWidget *control = nullptr;
   try {
-    control = CreateControl(Parent, className);
+    control = CreateControl(Parent, Element.ClassName);
   } catch (const EKvError &e) {
-    Report(e.Text());
+    report(e.Text());
     return nullptr;
   }
   if (BeforeRead)
     BeforeRead(control);
   try {
-    ReadProperties(Node, control, className);
+    ReadProperties(Element.Properties, control, Element.ClassName);
   } catch (const EKvError &e) {
-    Report(e.Text());
+    report(e.Text());
   }
-  const IXXMLNodeList inner = Node->SelectNodes(QStringLiteral("element"));
-  for (int i = 0; i < inner->GetCount(); ++i)
-    CreateElement(inner->GetItem(i), control, Report, BeforeRead);
+  for (const TPageElement &inner : Element.Children)
+    CreateElement(inner, control, Report, BeforeRead);
   return control;
+}
+
+QWidget *CreateElement(const IXXMLNode &Node, QWidget *Parent, const TReportProc &Report,
+                       const std::function<void(QWidget *)> &BeforeRead) {
+  return CreateElement(ReadPageElement(Node), Parent, Report, BeforeRead);
 }
 
 void WriteObject(const QString &Name, QObject *Object, const IXXMLNode &Parent) {

@@ -13,6 +13,7 @@
 #include "ixml.h"
 #include "uControlRules.h"
 #include "uDateTime.h"
+#include "uPageFile.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -622,18 +623,21 @@ QStringList EnumIdentifiers(const QObject *Object, const QString &Name);
 // Throws EKvError "'X' is not a valid integer value" for integers.
 void SetPropertyText(QObject *Object, const QString &Name, const QString &Text);
 
-// The page file FileName. Throws EKvError "cannot open " + FileName, or for
-// broken XML the parser's reason + CR + "Ъ" + the offending line.
-IXXMLDocument LoadPageDocument(const QString &FileName);
-// Sets the stored properties of Object from Node's children (missing or
-// "???" keep their value). Throws EKvError "unsuppoorted property for " +
-// ClassName when the class has no stored list.
+// Sets the stored properties of Object from the property records of its
+// element (missing or "???" keep their value). Throws EKvError "unsuppoorted
+// property for " + ClassName when the class has no stored list.
+void ReadProperties(const QList<TPageProperty> &Values, QObject *Object, const QString &ClassName);
+// As above, from an element node of a page document.
 void ReadProperties(const IXXMLNode &Node, QObject *Object, const QString &ClassName);
-// Makes the control of one `element` in Parent and, inside it, the controls
-// of its own `element` children. A class that is not registered or a bad
-// property is given to Report and loading goes on; returns the control or
-// nullptr. BeforeRead runs on each new control before its properties are read.
+// Makes the control of one element record in Parent and, inside it, the
+// controls of the records within. A class that is not registered or a bad
+// property is given to Report as "line N: " + the reason, and loading goes
+// on; returns the control or nullptr. BeforeRead runs on each new control
+// before its properties are read.
 using TReportProc = std::function<void(const QString &Text)>;
+QWidget *CreateElement(const TPageElement &Element, QWidget *Parent, const TReportProc &Report,
+                       const std::function<void(QWidget *)> &BeforeRead = nullptr);
+// As above, from an element node of a page document.
 QWidget *CreateElement(const IXXMLNode &Node, QWidget *Parent, const TReportProc &Report,
                        const std::function<void(QWidget *)> &BeforeRead = nullptr);
 // Appends Name to Parent with the stored properties of Object (and `class`

@@ -5,10 +5,12 @@
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uIOChain3.h"
+#include "uLogger.h"
 #include "uMessageSink.h"
 #include "uModbus.h"
 #include "uSimpleDeviceDescriptor.h"
 
+#include <QFile>
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <memory>
@@ -42,6 +44,13 @@ void TkvDashboardFrame::ReportProblem(const QString &Text) {
     FHost.Report(Text);
 }
 
+void TkvDashboardFrame::ReportProblems(const QStringList &Problems) {
+  if (Problems.isEmpty())
+    return;
+  FIncomplete = true;
+  ReportProblem(FFileName + '\n' + Problems.join('\n'));
+}
+
 void TkvDashboardFrame::Init(const QString &FileName) {
   FEvents = TEventCursor();
   FFileName = FileName;
@@ -58,7 +67,12 @@ void TkvDashboardFrame::Init(const QString &FileName) {
     FDoc->LoadXML(QStringLiteral("<document/>"));
     FRoot = FDoc->GetDocumentElement();
     FModified = false;
-    ReportProblem(e.Text());
+    // A panel not made yet is no damage: the log says so, no box.
+    FIncomplete = QFile::exists(FileName);
+    if (FIncomplete)
+      ReportProblem(e.Text());
+    else
+      Logger().Error(e.Text());
   }
 }
 
@@ -69,13 +83,22 @@ void TkvDashboardFrame::LoadFromFile(const QString &FileName) {
     QWidget *W;
     ~TRelease() { W->setUpdatesEnabled(true); }
   } release{Panel};
-  IXXMLDocument doc = LoadPageDocument(FileName);
+  IXXMLDocument doc;
+  try {
+    doc = LoadPageDocument(FileName);
+  } catch (const EKvError &) {
+    // The panel on show now stands for a file it was not loaded from.
+    FIncomplete = QFile::exists(FileName);
+    throw;
+  }
   FDoc = doc;
   FRoot = FDoc->GetDocumentElement();
+  FIncomplete = false;
   RemoveAllControls(Panel);
-  const IXXMLNodeList elements = FRoot->SelectNodes(QStringLiteral("element"));
-  for (int i = 0; i < elements->GetCount(); ++i)
-    CreateElement(elements->GetItem(i), Panel, [this](const QString &Text) { ReportProblem(Text); });
+  QStringList problems;
+  for (const TPageElement &e : ReadPageElements(FRoot))
+    CreateElement(e, Panel, [&problems](const QString &Text) { problems << Text; });
+  ReportProblems(problems);
   FitPanel();
   ShowValues();
   for (QWidget *w : ControlsOf(Panel, true))
@@ -93,7 +116,10 @@ void TkvDashboardFrame::FitPanel() {
   Panel->setMinimumSize(r.right() + 8, r.bottom() + 8);
 }
 
-void TkvDashboardFrame::Save(const QString &FileName) {
+bool TkvDashboardFrame::Save(const QString &FileName) {
+  // What a load left out exists only in the file: replacing it is the user's call.
+  if (FileName.isEmpty() && !ConfirmReplacingIncomplete(FIncomplete, FFileName))
+    return false;
   if (!FileName.isEmpty())
     FFileName = FileName;
   FRoot->SetText(QString());
@@ -101,6 +127,8 @@ void TkvDashboardFrame::Save(const QString &FileName) {
     WriteObject(QStringLiteral("element"), w, FRoot);
   SaveXMLDocument(FDoc, FFileName);
   FModified = false;
+  FIncomplete = false;
+  return true;
 }
 
 void TkvDashboardFrame::Bind(QWidget *Control) {
@@ -135,13 +163,15 @@ void TkvDashboardFrame::SetDescriptor(TSimpleDeviceDescriptor *Descriptor) {
   if (!Descriptor)
     return;
   Panel->setUpdatesEnabled(false);
+  QStringList problems;
   for (QWidget *w : ControlsOf(Panel, true)) {
     try {
       Bind(w);
     } catch (const EKvError &e) {
-      ReportProblem(e.Text());
+      problems << e.Text();
     }
   }
+  ReportProblems(problems);
   SetBitHandlers();
   Panel->setUpdatesEnabled(true);
 }

@@ -37,11 +37,16 @@ public:
   // (bound to the descriptor) and stays marked changed.
   void Init(const QString &FileName);
   // Loads the page. Throws EKvError "cannot open " + path, or the parser's
-  // reason + CR + "Ъ" + the source line; a bad element is reported through the
-  // host and loading goes on.
+  // reason + CR + "Ъ" + the source line, or EKvFormat for a file past its
+  // limits (LoadPageDocument); the bad elements of a file are reported through
+  // the host once, together, and loading goes on.
   void LoadFromFile(const QString &FileName);
-  // Writes the page to FileName, or to its current file when empty.
-  void Save(const QString &FileName);
+  // Writes the page to FileName, or to its current file when empty. A current
+  // file that did not load whole (refused, or elements dropped or half-read)
+  // is replaced only when the user answers yes; false when not saved.
+  bool Save(const QString &FileName);
+  // The last load of the current file refused it or left something out.
+  bool IsIncomplete() const { return FIncomplete; }
   // Binds every control to Descriptor (owned by the main window).
   void SetDescriptor(TSimpleDeviceDescriptor *Descriptor);
   TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor; }
@@ -80,6 +85,8 @@ private:
   // the panel reads the device again. True when the write was started.
   bool WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask, bool ReadAfter);
   void ReportProblem(const QString &Text);
+  // The problems of one load or binding, in one report naming the file.
+  void ReportProblems(const QStringList &Problems);
   TEventView *FirstEventView() const;
   void FitPanel();
 
@@ -89,6 +96,7 @@ private:
   IXXMLNode FRoot;
   TSimpleDeviceDescriptor *FDescriptor = nullptr;
   bool FModified = false;
+  bool FIncomplete = false;
   bool FPrimaryValues = false;
   uint16_t FWriteMask = 0xFFFF, FWriteValue = 0;
   // The refresh's own register list and data: a user's write chain keeps

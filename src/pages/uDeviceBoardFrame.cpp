@@ -9,6 +9,7 @@
 #include "uSimpleDeviceDescriptor.h"
 
 #include <QAction>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -80,6 +81,8 @@ TkvDeviceBoardFrame::TkvDeviceBoardFrame(QWidget *Parent)
 void TkvDeviceBoardFrame::Problem(const QString &Text) {
   if (FHost.Report)
     FHost.Report(Text);
+  else
+    ShowErrorText(Text);
 }
 
 void TkvDeviceBoardFrame::Init(const QString &FileName) {
@@ -91,6 +94,8 @@ void TkvDeviceBoardFrame::Init(const QString &FileName) {
     FDoc = EmptyDocument();
     FRoot = FDoc->GetDocumentElement();
     FFileName = FileName;
+    // A file not made yet holds nothing a save could lose.
+    FIncomplete = QFile::exists(FileName);
     Problem(e.Text());
   }
   FCurrentIndex = -1;
@@ -108,6 +113,7 @@ void TkvDeviceBoardFrame::LoadFile(const QString &FileName) {
   IXXMLDocument doc = LoadPageDocument(FileName);
   FDoc = doc;
   FRoot = FDoc->GetDocumentElement();
+  FIncomplete = false;
   RemoveAllControls(Panel);
   FCurrentIndex = -1;
   const QSignalBlocker block(ListBox);
@@ -145,15 +151,21 @@ void TkvDeviceBoardFrame::ShowPage(int Index) {
   const IXXMLNode frame = FrameNode(Index);
   if (!frame)
     return;
-  const IXXMLNodeList elements = frame->SelectNodes(QStringLiteral("element"));
-  for (int i = 0; i < elements->GetCount(); ++i)
+  QStringList problems;
+  for (const TPageElement &e : ReadPageElements(frame))
     CreateElement(
-        elements->GetItem(i), Panel, [](const QString &Text) { ShowErrorText(Text); },
+        e, Panel, [&problems](const QString &Text) { problems << Text; },
         [this](QWidget *Control) {
           // The descriptor first, so that the addresses read next find their items.
           if (auto *c = dynamic_cast<TKvControl *>(Control))
             c->SetDeviceDescriptor(FDescriptor);
         });
+  if (!problems.isEmpty()) {
+    // The board is stored back from its controls at the next switch, so what
+    // was left out is gone from the document too: the file is whole no more.
+    FIncomplete = true;
+    Problem(FFileName + '\n' + problems.join('\n'));
+  }
   BindControls();
   QRect r;
   for (QWidget *w : ControlsOf(Panel, false))
@@ -184,13 +196,17 @@ void TkvDeviceBoardFrame::StorePage() {
     WriteObject(QStringLiteral("element"), w, frame);
 }
 
-void TkvDeviceBoardFrame::Save(const QString &FileName) {
+bool TkvDeviceBoardFrame::Save(const QString &FileName) {
+  if (FileName.isEmpty() && !ConfirmReplacingIncomplete(FIncomplete, FFileName))
+    return false;
   if (!FileName.isEmpty())
     FFileName = FileName;
   if (FCurrentIndex >= 0)
     StorePage();
   SaveXMLDocument(FDoc, FFileName);
   FModified = false;
+  FIncomplete = false;
+  return true;
 }
 
 void TkvDeviceBoardFrame::Refresh() {

@@ -34,7 +34,11 @@ public:
   // the parser's reason + CR + "Ъ" + the source line.
   void LoadFile(const QString &FileName);
   // Stores the board on show and writes the file (empty: the current one).
-  void Save(const QString &FileName);
+  // A current file that did not load whole (refused, or an element of a board
+  // shown dropped or half-read) is replaced only when the user answers yes;
+  // false when not saved.
+  bool Save(const QString &FileName);
+  bool IsIncomplete() const { return FIncomplete; }
   // Reads the values of the board on show.
   void Refresh();
   Q_INVOKABLE void ShowValues();
@@ -84,6 +88,7 @@ private:
   TSimpleDeviceDescriptor *FDescriptor = nullptr;
   bool FUpdating = false;
   bool FModified = false;
+  bool FIncomplete = false;
   int FCurrentIndex = -1;
   QBuffer FRefreshList, FRefreshData, FClockData;
 };

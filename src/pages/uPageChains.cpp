@@ -2,16 +2,22 @@
 
 #include "uControls.h"
 #include "uIOChain3.h"
+#include "uMessageSink.h"
 #include "uModbus.h"
+#include "uMultiLingual.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uWriteGate.h"
 #include "uErrors.h"
 
+#include <QFile>
 #include <QtEndian>
 #include <cstring>
 #include <memory>
 
 namespace {
+const char *const IncompleteQuestion =
+    "Файл %1 загружен не полностью: то, что не загрузилось, при сохранении будет потеряно. Заменить файл?";
+
 // The registers of the image from Reg on, never past its end.
 std::span<const uint16_t> ImageFrom(int Reg) {
   if (Reg < 0 || Reg >= TModbus::RegCount)
@@ -104,4 +110,11 @@ bool WriteBoundRegister(TIOChainGen &Gen, const IXXMLNode &Root, uint16_t Reg, u
   run.ReadAfter = ReadAfter;
   RunWriteBatch(Gen, batch, run);
   return true;
+}
+
+bool ConfirmReplacingIncomplete(bool Incomplete, const QString &FileName) {
+  if (!Incomplete || !QFile::exists(FileName))
+    return true;
+  const QString text = MultiLingual().Translate(QString::fromUtf8(IncompleteQuestion)).arg(FileName);
+  return ShowMessageBox(TMsgKind::Question, text) == TMsgResult::Yes;
 }

@@ -22,12 +22,16 @@ struct TPageHost {
   std::function<void()> EnterTempFolder;
   // True when the user may write: asks for the password when not logged in.
   std::function<bool()> Login;
-  // Reports a load problem of a page file in the status line and the log.
+  // Shows the load problems of a page file (all of one load in one text) and logs them.
   std::function<void(const QString &Text)> Report;
   bool VirtualInputPulse = false; // dashboard/virtualInputPulse
   int TeleCount = 2;              // dashboard/teleCount
   int EventLogCount = 256;        // event/eventLogCount
 };
+
+// True when the page file FileName may be replaced by a save: it loaded
+// whole, it is not there, or the user answers yes to the question.
+bool ConfirmReplacingIncomplete(bool Incomplete, const QString &FileName);
 
 // Appends W as a 16-bit little-endian word (register lists and pairs).
 void AppendWord(QByteArray &B, uint16_t W);

@@ -5,8 +5,8 @@
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUstavFrame.h"
+#include "uUstavSetFile.h"
 
-#include <QFileInfo>
 #include <QListWidget>
 #include <QSignalBlocker>
 
@@ -36,30 +36,16 @@ void TkvUstavLocalFrame::Init() {
 
 void TkvUstavLocalFrame::LoadFromFile(const QString &FileName) {
   FFileName = FileName;
+  // A set that does not load leaves nothing of the previous one to save.
   FDoc = NewXMLDocument();
-  // A file that is there but does not load says why (bytes that do not
-  // decode name their offset); a missing one is simply not a setpoint set.
-  if (!FDoc->Load(FileName) && QFileInfo::exists(FileName))
-    throw EKvFormat("invalid format\r\n" + FileName + ": " + FDoc->GetParseError());
-  const IXXMLNode set = FDoc->GetDocumentElement();
-  const IXXMLNode desc = set ? set->SelectSingleNode(DX_ROOT) : IXXMLNode();
-  if (!desc)
-    throw EKvError("invalid format");
+  TUstavSetFile set = ReadUstavSetFile(FileName);
+  FDoc = set.Doc;
+  const IXXMLNode desc = set.Descriptor;
+  const int groups = set.Groups;
   for (int r = 0; r < TModbus::RegCount; ++r)
     FOwnImage.SetWord(r, 0);
-  const int groups = std::min(SetGroups, desc->SelectNodes(DXQ_GROUP_MREG)->GetCount());
-  const IXXMLNodeList nodes = desc->SelectNodes(SetpointXPath);
-  for (int i = 0; i < nodes->GetCount(); ++i) {
-    const IXXMLNode n = nodes->GetItem(i);
-    if (!(n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 1))
-      continue;
-    for (int g = 1; g <= groups; ++g) {
-      const int reg = GroupReg(n, g);
-      const IXXMLNode item = reg < 0 ? IXXMLNode() : set->SelectSingleNode(QString("modbus/item[@mreg=%1]").arg(reg));
-      if (item)
-        FOwnImage.SetWord(reg, CheckedCast<uint16_t>(item->GetIntAttr("val", 0)));
-    }
-  }
+  for (const auto &[reg, value] : std::as_const(set.Values))
+    FOwnImage.SetWord(reg, value);
   Clear();
   TDescriptorGridFrame::SetDescriptor(desc);
   BuildFrom(desc, groups, false);

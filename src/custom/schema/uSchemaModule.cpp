@@ -271,6 +271,10 @@ void TAbstract::WriteXml(const IXXMLNode &Node) const {
   };
   mask(InputPins, "iinv", Node);
   SetListAttr(Node, "icap", captions(InputPins));
+  // A module's input count is stored as its output count is: inputs without
+  // an interface element inside would come back missing, their inversions too.
+  if (Type == atModule)
+    Node->SetIntAttr("ipin", InputPins.Count());
   if (Type == atModule || Type == atDescriptor)
     Node->SetIntAttr("opin", OutputPins.Count());
   mask(OutputPins, "oinv", Node);

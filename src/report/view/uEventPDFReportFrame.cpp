@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -100,15 +99,6 @@ QList<int> TickedPositions(QListWidget *List) {
   return out;
 }
 
-// The line Line (1-based) of File, for the parse error text.
-QString SourceLine(const QString &File, const QString &Error) {
-  const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("at line (\\d+)")).match(Error);
-  QFile f(File);
-  if (!m.hasMatch() || !f.open(QIODevice::ReadOnly))
-    return {};
-  const QList<QByteArray> lines = f.readAll().split('\n');
-  return QString::fromUtf8(lines.value(m.captured(1).toInt() - 1)).trimmed();
-}
 } // namespace
 
 TEventPDFReportFrame::TEventPDFReportFrame(QWidget *Parent, const TReportSetup &Setup)
@@ -246,34 +236,25 @@ void TEventPDFReportFrame::Open(const QString &FileName) {
 
 // ------------------------------------------------------------- template
 
-void TEventPDFReportFrame::LoadRegList(const IXXMLNode &Filter, QLabel *Label, QListWidget *List) {
-  if (!Filter)
+void TEventPDFReportFrame::LoadRegList(const TTemplateFilter &Filter, QLabel *Label, QListWidget *List) {
+  if (!Filter.Present)
     return;
-  if (Label)
-    Label->setText(Filter->GetStrAttr(QStringLiteral("caption"), Label->text()));
-  const IXXMLNodeList items = Filter->SelectNodes(QStringLiteral("item"));
+  if (Label && Filter.Caption)
+    Label->setText(*Filter.Caption);
   List->clear();
-  for (int i = 0; i < items->GetCount(); ++i) {
-    const IXXMLNode it = items->GetItem(i);
-    AddItem(List, it->GetStrAttr(QStringLiteral("caption"), QString()),
-            QVariant::fromValue(TRegRef{it->GetIntAttr(QStringLiteral("id"), -1), it->GetIntAttr(QStringLiteral("pin"), -1)}),
-            it->GetIntAttr(QStringLiteral("checked"), 0) != 0);
-  }
+  for (const TTemplateItem &it : Filter.Items)
+    AddItem(List, it.Caption, QVariant::fromValue(TRegRef{it.Id, it.Pin}), it.Checked);
 }
 
-void TEventPDFReportFrame::LoadEventList(const IXXMLNode &Filter, QListWidget *List, bool Events) {
-  if (!Filter)
+void TEventPDFReportFrame::LoadEventList(const TTemplateFilter &Filter, QListWidget *List, bool Events) {
+  if (!Filter.Present)
     return;
-  const IXXMLNodeList items = Filter->SelectNodes(QStringLiteral("item"));
   List->blockSignals(true);
   List->clear();
-  for (int i = 0; i < items->GetCount(); ++i) {
-    const IXXMLNode it = items->GetItem(i);
-    const QString caption = it->GetStrAttr(QStringLiteral("caption"), QStringLiteral("N/D"));
-    const int level = it->GetIntAttr(QStringLiteral("level"), 0);
-    const QVariant data = Events ? QVariant::fromValue(TEventDesc{it->GetIntAttr(QStringLiteral("code"), 0), caption, level})
-                                 : QVariant::fromValue(TLevelDesc{level, caption});
-    AddItem(List, caption, data, it->GetIntAttr(QStringLiteral("checked"), 0) != 0);
+  for (const TTemplateItem &it : Filter.Items) {
+    const QVariant data = Events ? QVariant::fromValue(TEventDesc{it.Code, it.Caption, it.Level})
+                                 : QVariant::fromValue(TLevelDesc{it.Level, it.Caption});
+    AddItem(List, it.Caption, data, it.Checked);
   }
   List->blockSignals(false);
 }
@@ -281,43 +262,34 @@ void TEventPDFReportFrame::LoadEventList(const IXXMLNode &Filter, QListWidget *L
 void TEventPDFReportFrame::LoadTemplate(const QString &FileName) {
   FFileName = FileName;
   LabelFileName->setText(QFileInfo(FileName).fileName());
-  IXXMLDocument doc = NewXMLDocument();
-  if (!QFileInfo(FileName).isFile() || !QFile(FileName).open(QIODevice::ReadOnly))
-    throw EKvError(QStringLiteral("cannot open ") + FileName);
-  if (!doc->Load(FileName))
-    throw EKvFormat(doc->GetParseError() + QStringLiteral("\rЪ") + SourceLine(FileName, doc->GetParseError()));
-  FTemplate = doc;
-  FRoot = doc->GetDocumentElement();
-  if (FRoot->SelectSingleNode(QStringLiteral("@title")))
-    EditTitle->setText(FRoot->GetStrAttr(QStringLiteral("title"), QString()));
-  if (const IXXMLNode p = FRoot->SelectSingleNode(QStringLiteral("filter-period")))
-    LabelPeriod->setText(p->GetStrAttr(QStringLiteral("caption"), LabelPeriod->text()));
-  LoadRegList(FRoot->SelectSingleNode(QStringLiteral("filter-level")), LabelLevel, CheckListBoxLevel);
-  LoadRegList(FRoot->SelectSingleNode(QStringLiteral("filter-measure")), LabelMeasure, CheckListBoxMeasure);
-  LoadRegList(FRoot->SelectSingleNode(QStringLiteral("filter-discret[@compare=\"0\"]")), LabelPermanent,
-              CheckListBoxPermanent);
-  LoadRegList(FRoot->SelectSingleNode(QStringLiteral("filter-discret[@compare=\"1\"]")), LabelVariable,
-              CheckListBoxVariable);
+  const TEventReportTemplate t = ReadEventReportTemplate(FileName);
+  FTemplate = t.Doc;
+  FRoot = t.Root;
+  if (t.Title)
+    EditTitle->setText(*t.Title);
+  if (t.PeriodCaption)
+    LabelPeriod->setText(*t.PeriodCaption);
+  LoadRegList(t.Level, LabelLevel, CheckListBoxLevel);
+  LoadRegList(t.Measure, LabelMeasure, CheckListBoxMeasure);
+  LoadRegList(t.Permanent, LabelPermanent, CheckListBoxPermanent);
+  LoadRegList(t.Variable, LabelVariable, CheckListBoxVariable);
 
-  FAlarm = FRoot->SelectSingleNode(QStringLiteral("alarm-report"));
-  if (!FAlarm)
-    FAlarm = FRoot->AddChild(QStringLiteral("alarm-report"));
-  if (FAlarm->SelectSingleNode(QStringLiteral("@title")))
-    EditAlarmTitle->setText(FAlarm->GetStrAttr(QStringLiteral("title"), QString()));
-  if (const IXXMLNode p = FAlarm->SelectSingleNode(QStringLiteral("filter-period")))
-    LabelAlarmPeriod->setText(p->GetStrAttr(QStringLiteral("caption"), LabelAlarmPeriod->text()));
-  for (auto [name, label] : {std::pair{"filter-level1", LabelAlarmLevel1}, {"filter-level2", LabelAlarmLevel2}})
-    if (const IXXMLNode f = FAlarm->SelectSingleNode(QString::fromLatin1(name)))
-      label->setText(f->GetStrAttr(QStringLiteral("caption"), label->text()));
-  LoadEventList(FAlarm->SelectSingleNode(QStringLiteral("filter-level1")), clbStartLevel, false);
-  LoadEventList(FAlarm->SelectSingleNode(QStringLiteral("filter-level2")), clbStopLevel, false);
-  LoadEventList(FAlarm->SelectSingleNode(QStringLiteral("filter-event1")), clbStartEvent, true);
-  LoadEventList(FAlarm->SelectSingleNode(QStringLiteral("filter-event2")), clbStopEvent, true);
-  LoadRegList(FAlarm->SelectSingleNode(QStringLiteral("filter-measure")), LabelAlarmMeasure, clbAlarmMeasure);
-  LoadRegList(FAlarm->SelectSingleNode(QStringLiteral("filter-discret[@compare=\"0\"]")), LabelAlarmPermanent,
-              clbAlarmPermanent);
-  LoadRegList(FAlarm->SelectSingleNode(QStringLiteral("filter-discret[@compare=\"1\"]")), LabelAlarmVariable,
-              clbAlarmVariable);
+  FAlarm = t.Alarm;
+  if (t.AlarmTitle)
+    EditAlarmTitle->setText(*t.AlarmTitle);
+  if (t.AlarmPeriodCaption)
+    LabelAlarmPeriod->setText(*t.AlarmPeriodCaption);
+  if (t.StartLevel.Caption)
+    LabelAlarmLevel1->setText(*t.StartLevel.Caption);
+  if (t.StopLevel.Caption)
+    LabelAlarmLevel2->setText(*t.StopLevel.Caption);
+  LoadEventList(t.StartLevel, clbStartLevel, false);
+  LoadEventList(t.StopLevel, clbStopLevel, false);
+  LoadEventList(t.StartEvent, clbStartEvent, true);
+  LoadEventList(t.StopEvent, clbStopEvent, true);
+  LoadRegList(t.AlarmMeasure, LabelAlarmMeasure, clbAlarmMeasure);
+  LoadRegList(t.AlarmPermanent, LabelAlarmPermanent, clbAlarmPermanent);
+  LoadRegList(t.AlarmVariable, LabelAlarmVariable, clbAlarmVariable);
 }
 
 IXXMLNode TEventPDFReportFrame::SaveFilter(const IXXMLNode &Parent, const QString &Name, const QString &Caption) {

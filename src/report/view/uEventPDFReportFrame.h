@@ -7,6 +7,7 @@
 #include "uDateTime.h"
 #include "uEventLogItem.h"
 #include "uEventReport.h"
+#include "uEventReportTemplate.h"
 #include "uReportDocument.h"
 
 #include <QList>
@@ -104,8 +105,8 @@ private:
   void BuildAlarmTab(QWidget *Tab);
   void FillRegLists(QListWidget *Measure, QListWidget *Permanent, QListWidget *Variable);
   void FillLevelDescs(QListWidget *List);
-  void LoadRegList(const IXXMLNode &Filter, QLabel *Label, QListWidget *List);
-  void LoadEventList(const IXXMLNode &Filter, QListWidget *List, bool Events);
+  void LoadRegList(const TTemplateFilter &Filter, QLabel *Label, QListWidget *List);
+  void LoadEventList(const TTemplateFilter &Filter, QListWidget *List, bool Events);
   IXXMLNode SaveFilter(const IXXMLNode &Parent, const QString &Name, const QString &Caption);
   void SaveRegList(const IXXMLNode &Parent, const QString &Name, QLabel *Label, QListWidget *List, int Compare = -1);
 

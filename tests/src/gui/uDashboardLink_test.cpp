@@ -232,3 +232,30 @@ TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   SetUstavConversion(nullptr);
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }
+
+TEST_F(DashboardLink, DeeplyNestedPanelFileIsRefusedAndTheDeviceIsIdentified) {
+  QByteArray deep = "<document>\n", close;
+  for (int i = 0; i < 20000; ++i)
+    deep += "<element><class>TGroupBoxA</class>\n", close += "</element>";
+  SaveFileBytes(S.Dir.filePath("dashboard.XML"), deep + close + "</document>\n");
+  Start(false);
+  // Start-up goes on with an empty panel and one box naming file, line and limit.
+  ASSERT_EQ(Errors.size(), 1);
+  EXPECT_TRUE(Errors[0].contains("dashboard.XML, line 64: nesting deeper than 64 levels")) << Errors[0].toStdString();
+  EXPECT_TRUE(ControlsOf(Form->DashboardFrame->Panel, false).isEmpty());
+  EXPECT_EQ(S.Identify(), "Готово");
+  EXPECT_TRUE(Form->Descriptor()->Ready);
+}
+
+TEST_F(DashboardLink, PanelFileWithTooManyElementsIsRefusedAndTheDeviceIsIdentified) {
+  QByteArray flat = "<document>\n";
+  for (int i = 0; i < 100000; ++i)
+    flat += "<element><class>TLabelA</class><Caption>x</Caption></element>\n";
+  SaveFileBytes(S.Dir.filePath("dashboard.XML"), flat + "</document>\n");
+  Start(false);
+  ASSERT_EQ(Errors.size(), 1);
+  EXPECT_TRUE(Errors[0].contains("dashboard.XML, line 20002: more than 20000 elements")) << Errors[0].toStdString();
+  EXPECT_TRUE(ControlsOf(Form->DashboardFrame->Panel, false).isEmpty());
+  EXPECT_EQ(S.Identify(), "Готово");
+  EXPECT_TRUE(Form->Descriptor()->Ready);
+}

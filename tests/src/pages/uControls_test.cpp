@@ -96,8 +96,10 @@ TEST(Controls, PageLoadErrorsAreReportedAndLoadingGoesOn) {
                                "<element><class>TEventView</class><width1>-3</width1></element>"
                                "<element><class>TLabelA</class><Caption>Последний</Caption></element></document>"));
   frame.LoadFromFile(odd);
-  EXPECT_EQ(reported,
-            (QStringList{"Class TNoSuch not found", "'abc' is not a valid integer value", "range check error: -3"}));
+  // One report per load, naming the file and each element's line.
+  EXPECT_EQ(reported, (QStringList{odd + "\nline 1: Class TNoSuch not found\nline 1: 'abc' is not a valid integer "
+                                         "value\nline 1: range check error: -3"}));
+  EXPECT_TRUE(frame.IsIncomplete());
   const QList<QWidget *> controls = ControlsOf(frame.Panel, false);
   ASSERT_EQ(controls.size(), 4);
   EXPECT_EQ(static_cast<TDateTimeEdit *>(controls[1])->Kind(), kvc::dtCore); // unknown identifier: default
