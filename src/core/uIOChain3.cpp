@@ -798,6 +798,13 @@ void TIOChainList3::Aborted() {
   Progress(100, 100);
 }
 
+void TIOChainList3::StepFailed(const QString &Text) {
+  if (FGen->FOnStepFailure)
+    FGen->FOnStepFailure(Text);
+  else
+    FLogger->Error(Text);
+}
+
 void TIOChainList3::Resume() {
   if (FEnded || FWait != wtTimer)
     return;
@@ -809,7 +816,7 @@ void TIOChainList3::Resume() {
   } catch (const std::exception &e) {
     // The timer started this run, so the failure ends here.
     Message(ExceptionText(e));
-    FLogger->Error(ExceptionText(e));
+    StepFailed(ExceptionText(e));
     FIndex = Count();
     End();
   }
@@ -855,7 +862,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
     FIndex = Count();
     End();
     Message(ExceptionText(e));
-    FLogger->Error(ExceptionText(e));
+    StepFailed(ExceptionText(e));
   }
 }
 

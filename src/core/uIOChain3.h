@@ -389,6 +389,8 @@ private:
   void Resume(); // after a sleep
   // Ends the chain as aborted: message "Прервано", the abort handler, progress done.
   void Aborted();
+  // Logs the text of a step's own failure where the generator says.
+  void StepFailed(const QString &Text);
   // The status text of a failed answer.
   QString FailureText(uint8_t Status) const;
   void Insert(int Position, std::unique_ptr<TIOChain3> AStep);
@@ -432,6 +434,11 @@ public:
   void setOnMessage(TChainMessageEvent AEvent) { FOnMessage = std::move(AEvent); }
   // Called whenever a chain has ended, however it ended (done, failed, aborted).
   void setOnChainEnd(std::function<void()> AEvent) { FOnChainEnd = std::move(AEvent); }
+  // Where the text of a step's own failure (an exception no step caught) is
+  // logged, after the chain's message has shown it: by default the logger's
+  // error line; the window hands it to the program's edge, whose wording
+  // the custom-logic page sets.
+  void setOnStepFailure(TChainMessageEvent AEvent) { FOnStepFailure = std::move(AEvent); }
   void useSmartDesc(bool Value) { FSmartDesc = Value; }
   // The device front that records go through. Should it go first, chains
   // still waiting simply end with the generator.
@@ -465,6 +472,7 @@ private:
   TLogger *FLogger;
   TChainMessageEvent FOnMessage;
   std::function<void()> FOnChainEnd;
+  TChainMessageEvent FOnStepFailure;
   QString FWorkDir;
   bool FSmartDesc = false;
   TDeviceFront *FFront = nullptr;

@@ -173,6 +173,9 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIOChain = new TIOChainGen(this);
   FIOChain->setLogger(&Logger());
   FIOChain->setOnMessage([this](const QString &Text) { ShowStatus(Text); });
+  // A step's own failure reaches the program's edge, as an uncaught one would;
+  // the chain's message has already shown it.
+  FIOChain->setOnStepFailure([](const QString &Text) { LogEdgeError(Text); });
   // The bar belongs to the chain that moves it: once no chain runs it goes,
   // whether the last one finished, failed or was aborted.
   FIOChain->setOnChainEnd([this] {

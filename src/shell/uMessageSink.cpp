@@ -39,6 +39,10 @@ TEdgeErrorHandler SetEdgeErrorHandler(TEdgeErrorHandler Handler) {
   return old;
 }
 
+void LogEdgeError(const QString &Text) {
+  Logger().Error(EdgeHandler() ? QStringLiteral("ApplicationException. ") + Text : Text);
+}
+
 void ShowEdgeError(const QString &Text) {
   if (EdgeHandler())
     EdgeHandler()(Text);

@@ -30,3 +30,7 @@ void ShowErrorText(const QString &Text);
 using TEdgeErrorHandler = std::function<void(const QString &Text)>;
 TEdgeErrorHandler SetEdgeErrorHandler(TEdgeErrorHandler Handler);
 void ShowEdgeError(const QString &Text);
+// The log line of a failure that reached the program's edge and was already
+// shown where it arose: "ApplicationException. <text>" once a handler holds
+// the edge (the custom-logic page), a plain error line before.
+void LogEdgeError(const QString &Text);

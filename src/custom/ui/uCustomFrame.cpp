@@ -225,7 +225,7 @@ void TkvCustomFrame::Initialize() {
     // shown in the status line, never in a box over the schema.
     auto status = FHost.Status;
     SetEdgeErrorHandler([status](const QString &Text) {
-      Logger().Error(QStringLiteral("ApplicationException. ") + Text);
+      LogEdgeError(Text);
       if (status)
         status(Text);
     });

@@ -244,6 +244,16 @@ TEST_F(IOChain3, ExceptionInAReplyEndsTheChainWithItsText) {
   Front.Answer(0, Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
   EXPECT_EQ(Front.Sent.size(), sent) << "an answer to an ended chain is dropped";
   EXPECT_EQ(Messages.size(), 1);
+
+  // Where the window says, the failure is logged there instead.
+  QStringList edge;
+  Gen.setOnStepFailure([&](const QString &Text) { edge << Text; });
+  Logger().Clear();
+  TIOChainList3 &d = Gen.newList().poll(1, found);
+  d.run();
+  Front.Answer(Bytes({0x00, 0xFE, 0x00, 0xFF, 1, 0}));
+  EXPECT_EQ(edge, QStringList{"invalid data"});
+  EXPECT_TRUE(Logger().Lines().filter("invalid data").isEmpty());
 }
 
 TEST_F(IOChain3, ConditionsChooseTheirBranch) {
