@@ -11,6 +11,11 @@
 #include <QElapsedTimer>
 #include <QTime>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // ---------------------------------------------------------------- TLabelList
 
@@ -34,6 +39,21 @@ std::string LowerKey(std::string_view Name) {
   for (char &c : key)
     c = LowerAscii(c);
   return key;
+}
+
+// Empties Path in place, at once and without a sync: the run's own save syncs
+// each output once when it ends, and a crash before that finds at worst the
+// state before the run. A write-protected output is refused, as saving over it is.
+void EmptyOutput(const QString &Path) {
+  const QByteArray name = QFile::encodeName(Path);
+  struct stat st;
+  int err = 0;
+  if (::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & 0222))
+    err = EACCES;
+  const int fd = err ? -1 : ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0)
+    throw EKvError(QString("cannot save %1: %2").arg(Path, QString::fromLocal8Bit(std::strerror(err ? err : errno))));
+  ::close(fd);
 }
 } // namespace
 
@@ -224,8 +244,8 @@ void TSchemaAssembler::Assemble(int Alignment) {
   // Stale outputs vanish at once, so a failed run never leaves the last good code.
   const QString binPath = OutPath("generated.bin");
   const QString lstPath = OutPath("generated.lst");
-  SaveFileBytes(binPath, QByteArray());
-  SaveFileBytes(lstPath, QByteArray());
+  EmptyOutput(binPath);
+  EmptyOutput(lstPath);
   try {
     if (Alignment <= 0)
       throw EKvError("invalid alignment");

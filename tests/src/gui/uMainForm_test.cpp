@@ -193,10 +193,64 @@ TEST_F(MainFormTest, StatusAndProgressSetTheToolBarColour) {
   EXPECT_EQ(w->ProgressBar->value(), 1);
   w->ShowProgress(5, 10, 0x123456);
   EXPECT_EQ(w->ToolBarColor(), 0x123456u);
-  EXPECT_EQ(w->ProgressBar->value(), 5);
   w->ShowProgress(11, 10);
   EXPECT_EQ(w->ToolBarColor(), uint32_t(clLinkDone));
   EXPECT_TRUE(w->ProgressBar->isHidden());
+}
+
+namespace {
+// Counts the style changes a widget goes through (each setStyleSheet is one).
+class TStyleChanges : public QObject {
+public:
+  int Count = 0;
+  bool eventFilter(QObject *, QEvent *Event) override {
+    Count += Event->type() == QEvent::StyleChange;
+    return false;
+  }
+};
+} // namespace
+
+TEST_F(MainFormTest, ProgressMovesTheBarWhenItsPercentMovesAtMostEvery50ms) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  const QDateTime t0(QDate(2026, 5, 4), QTime(12, 0, 0));
+  QDateTime now = t0;
+  w->SetClock([&] { return now; });
+  TStyleChanges styles;
+  w->ToolBar->installEventFilter(&styles);
+  struct Row {
+    int Ms, Position, Max;
+    uint32_t Color;
+    int Value, MaxShown; // the bar afterwards; Value -1: hidden
+  };
+  const Row rows[] = {
+      {0, 1, 1000, 0, 1, 1000},        // a hidden bar shows at once
+      {10, 100, 1000, 0, 1, 1000},     // 10 % but within 50 ms
+      {60, 101, 1000, 0, 101, 1000},   // 50 ms on: moves
+      {200, 109, 1000, 0, 101, 1000},  // still 10 %: stays
+      {200, 110, 1000, 0, 110, 1000},  // 11 %
+      {201, 3, 20, 0, 3, 20},          // another maximum shows at once
+      {202, 20, 20, 0, -1, 20},        // done: hidden
+      {203, 1, 20, 0x123456, 1, 20},   // the next transfer shows at once
+      {204, 19, 20, 0x123456, 1, 20},  // within 50 ms
+      {150, 19, 20, 0x123456, 19, 20}, // the clock went back: moves
+  };
+  int changes = 0;
+  uint32_t color = w->ToolBarColor();
+  for (const Row &r : rows) {
+    now = t0.addMSecs(r.Ms);
+    w->ShowProgress(r.Position, r.Max, r.Color);
+    const uint32_t expected = r.Value < 0 ? clLinkDone : r.Color != 0 ? r.Color : clLinkBusy;
+    changes += expected != color;
+    color = expected;
+    EXPECT_EQ(w->ProgressBar->isHidden(), r.Value < 0) << r.Ms;
+    if (r.Value >= 0)
+      EXPECT_EQ(w->ProgressBar->value(), r.Value) << r.Ms;
+    EXPECT_EQ(w->ProgressBar->maximum(), r.MaxShown) << r.Ms;
+    EXPECT_EQ(w->ToolBarColor(), expected) << r.Ms;
+  }
+  // The bars' style sheet is set only when the colour changes.
+  EXPECT_EQ(styles.Count, changes);
 }
 
 TEST_F(MainFormTest, TimerStartsIdentificationOnlyWhenPollingIsOn) {
