@@ -148,8 +148,15 @@ TIdentification::TIdentification(TMainForm &Form, const TAppIniFile &Ini) : FFor
 TIdentification::~TIdentification() = default;
 
 void TIdentification::Prepare() {
-  TSimpleDeviceDescriptor *desc = FForm.Descriptor();
-  desc->SetReady(false);
+  FScriptDone = false;
+  Unidentify();
+  FForm.EnterTempFolder();
+  for (const char *name : {IdentFiles::DescriptorBin, IdentFiles::DescriptorXml, IdentFiles::CustomLogic})
+    QFile::remove(QString::fromLatin1(name));
+}
+
+void TIdentification::Unidentify() {
+  FForm.Descriptor()->SetReady(false);
   // Nothing of the previous device stays shown while this one is not known.
   FForm.ClearDeviceStrip();
   FForm.ParamFrame->Clear();
@@ -157,9 +164,20 @@ void TIdentification::Prepare() {
   FForm.EventFrame->Clear();
   FForm.OscHeadFrame->Clear();
   Modbus().Clear();
-  FForm.EnterTempFolder();
-  for (const char *name : {IdentFiles::DescriptorBin, IdentFiles::DescriptorXml, IdentFiles::CustomLogic})
-    QFile::remove(QString::fromLatin1(name));
+}
+
+void TIdentification::RunScript(TIOChainList3 &Chain) {
+  // Identified means whole: a script that ends before its last step (a
+  // failed answer, a failing local step, an abort) leaves no device, so the
+  // timer identifies again as for a device not found. The failure's own text
+  // follows in the status line.
+  Chain.setOnEnd([this] {
+    if (FScriptDone)
+      return;
+    Unidentify();
+    FForm.UpdateActions();
+  });
+  Run(Chain);
 }
 
 void TIdentification::Run(TIOChainList3 &Chain) {
@@ -207,7 +225,7 @@ void TIdentification::aMonitorPollExecute() {
   chain.predicatIfList(ptIf, FFoundAddrs, &found, &none);
   if (FForm.AutoPoll() == 1)
     FForm.SetAutoPoll(0);
-  Run(chain);
+  RunScript(chain);
 }
 
 void TIdentification::cbDevNoChange() {
@@ -226,7 +244,7 @@ void TIdentification::cbDevNoChange() {
   Prepare();
   TIOChainList3 &chain = FForm.IOChain()->newList();
   BuildDescriptorScript(chain, FChosenAddr, true, false);
-  Run(chain);
+  RunScript(chain);
 }
 
 void TIdentification::ConnectToUnit(TUnitPickerForm &Form) {
@@ -260,7 +278,7 @@ void TIdentification::ConnectToUnit(TUnitPickerForm &Form) {
   Prepare();
   TIOChainList3 &chain = FForm.IOChain()->newList();
   BuildDescriptorScript(chain, FChosenAddr, false, false);
-  Run(chain);
+  RunScript(chain);
 }
 
 void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps,
@@ -317,7 +335,7 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<in
         .exec([this] { CheckFlashHeader(); })
         .predicatIOError(ptIOError, nullptr, &flash);
   }
-  Chain.msg(IdentTexts::Ready);
+  Chain.exec([this] { FScriptDone = true; }).msg(IdentTexts::Ready);
 }
 
 void TIdentification::FillDeviceList() {

@@ -106,6 +106,10 @@ public:
 
 private:
   void Prepare();
+  // No device: descriptor not ready, device strip, pages and register image cleared.
+  void Unidentify();
+  // Runs an identification script; one that does not reach its end unidentifies.
+  void RunScript(TIOChainList3 &Chain);
   void BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps, bool FillList);
   void Run(TIOChainList3 &Chain);
 
@@ -133,4 +137,5 @@ private:
   QList<int> FCalibrGate, FSramGate; // non-empty: there is something to read
   uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
   bool FUnitChosen = false;
+  bool FScriptDone = false; // the running script reached its last step
 };

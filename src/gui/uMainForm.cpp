@@ -1181,9 +1181,7 @@ void TMainForm::WriteCommand() {
   } else if (page == TabSheetUstav) {
     if (!rights())
       return;
-    if (FIni.ReadBool("ustav", "limitCheck", true))
-      if (const QString errors = UstavFrame->CheckLimits(); !errors.isEmpty())
-        throw EKvError(errors);
+    // The page checks the limits of what it sends (ustav/limitCheck).
     UstavFrame->WriteImage(UstavFrame->BuildImage());
   } else if (page == TabSheetParam) {
     if (rights())

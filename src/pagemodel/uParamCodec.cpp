@@ -64,6 +64,8 @@ TParamCodec::TParamCodec(const IXXMLNode &Node) {
   PasswdChar = Node->GetIntNodeDef(DX_BYTE_PASSWD_CHAR, 0);
   Access = Node->GetIntNodeDef(DX_MODBUS_ACC, 0);
   Name = Node->GetStrNodeDef(DXQ_NAME, QString());
+  Min = Node->GetIntNodeDef(DX_WORD_MIN, 0);
+  Max = Node->GetIntNodeDef(DX_WORD_MAX, 65535);
   if (Kind == TParamKind::Enum) {
     const IXXMLNodeList values = Node->SelectNodes(DXQ_VALUE_TEXTS);
     for (int i = 0; i < values->GetCount(); ++i)
@@ -94,12 +96,16 @@ QString TParamCodec::Show(const TModbus &Image) const {
   case TParamKind::Enum:
     return w < Items.size() ? Items[w] : QStringLiteral("N/D");
   case TParamKind::Num:
-    return Koef == 0 ? QString::number(w) : FormatFixed(Koef, double(w) / KoefFactor(uint8_t(Koef)));
+    return ShowWord(w);
   case TParamKind::Char:
     return DeviceToProgram(DeviceCodes(Image));
   default:
     return QString();
   }
+}
+
+QString TParamCodec::ShowWord(uint16_t W) const {
+  return Koef == 0 ? QString::number(W) : FormatFixed(Koef, double(W) / KoefFactor(uint8_t(Koef)));
 }
 
 uint16_t TParamCodec::ParseNumber(const QString &Text) const {

@@ -47,6 +47,13 @@ public:
   int Access = 0;        // modbus-acc: bit 0 read, bit 1 write
   QStringList Items;     // enumeration texts, the k-th for value k
   QString Name;          // string[not(ider)]
+  int Min = 0, Max = 65535; // word-min, word-max of a number, raw register units
+
+  // A number's limits hold: both 0 (a descriptor that gives none) leaves
+  // every word allowed.
+  bool HasLimits() const { return Kind == TParamKind::Num && (Min != 0 || Max != 0) && Min <= Max; }
+  // The text of raw word W of a number (k decimals for word-koef k).
+  QString ShowWord(uint16_t W) const;
 
   bool CanRead() const { return Access & 1; }
   bool CanWrite() const { return Access & 2; }

@@ -6,6 +6,7 @@
 #include "uModbus.h"
 #include "uNumberFormat.h"
 #include "uTextCodec.h"
+#include "uWriteGate.h"
 
 #include <cmath>
 
@@ -94,14 +95,8 @@ int TUstav::TextToValue(const QString &Text, bool Primary) const {
 }
 
 QString TUstav::LimitLine(int V, bool Primary) const {
-  const auto line = [&](const char *Op, int Limit) {
-    return QString("\r\nПомилка \"%1\" %2 %3").arg(Name, Op, ValueToText(Limit, Primary));
-  };
-  if (V < FMinVal)
-    return line("<", FMinVal);
-  if (V > FMaxVal)
-    return line(">", FMaxVal);
-  return QString();
+  return ::LimitLine(Name, {TWriteLimit::Range, FMinVal, FMaxVal, [this, Primary](int W) { return ValueToText(W, Primary); }},
+                     V);
 }
 
 void TUstav::UpdateMeasureFactors(const TModbus &Image) {

@@ -5,6 +5,7 @@
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uIOChain3.h"
+#include "uMessageSink.h"
 #include "uModbus.h"
 #include "uSimpleDeviceDescriptor.h"
 
@@ -286,40 +287,36 @@ void TkvDashboardFrame::BitClick(TShape *Circle) {
   const int reg = group->mreg() + bit->Index() / 16;
   if (!Modbus().IsValid(reg))
     return;
-  if (!FHost.Login || !FHost.Login())
-    return;
   const uint16_t value = Modbus().GetWord(reg) ^ uint16_t(1u << (bit->Index() % 16));
-  if (FHost.VirtualInputPulse) {
+  // A pulse is cleared by the device itself: no read-back.
+  const bool pulse = FHost.VirtualInputPulse;
+  if (WriteControl(uint16_t(reg), value, 0xFFFF, !pulse) && pulse)
     bit->SetPulse(FHost.TeleCount);
-    auto data = std::make_shared<QBuffer>();
-    QByteArray pair;
-    AppendWord(pair, uint16_t(reg)), AppendWord(pair, value);
-    RefillBuffer(*data, pair);
-    // The last step holds the stream, so it lives as long as the chain.
-    FHost.Chains->newList().writeReg(*data).exec([data] {}).run();
-    return;
+}
+
+bool TkvDashboardFrame::WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask, bool ReadAfter) {
+  try {
+    if (WriteBoundRegister(*FHost.Chains, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask, FHost.Login,
+                           [this] { ShowValues(); }, ReadAfter))
+      return true;
+  } catch (const EKvError &e) {
+    // A value outside its limits: the control shows the device's value again.
+    ShowErrorText(e.Text());
   }
-  StartRegisterWrite(*FHost.Chains, uint16_t(reg), value, 0xFFFF, [this] { ShowValues(); });
+  Refresh();
+  return false;
 }
 
 void TkvDashboardFrame::ParamEnumChange(uint16_t Reg, int16_t Value) {
   if (!Modbus().IsValid(Reg))
     return;
-  if (!FHost.Login || !FHost.Login()) {
-    Refresh();
-    return;
-  }
-  StartRegisterWrite(*FHost.Chains, Reg, uint16_t(Value), 0xFFFF, [this] { ShowValues(); });
+  WriteControl(Reg, uint16_t(Value), 0xFFFF, true);
 }
 
 void TkvDashboardFrame::UstavChange(uint16_t Reg, uint16_t Value, uint16_t Mask) {
-  if (!FHost.Login || !FHost.Login()) {
-    Refresh();
-    return;
-  }
   FWriteMask = Mask;
   FWriteValue = Value;
-  StartRegisterWrite(*FHost.Chains, Reg, Value, Mask, [this] { ShowValues(); });
+  WriteControl(Reg, Value, Mask, true);
 }
 
 void TkvDashboardFrame::MergeBits(QIODevice *Stream) { MergeBitsStream(*Stream, FWriteMask, FWriteValue); }

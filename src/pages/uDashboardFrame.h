@@ -76,6 +76,9 @@ public:
 
 private:
   void Bind(QWidget *Control);
+  // A control's write through the write gate; a refused value is shown and
+  // the panel reads the device again. True when the write was started.
+  bool WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask, bool ReadAfter);
   void ReportProblem(const QString &Text);
   TEventView *FirstEventView() const;
   void FitPanel();

@@ -217,11 +217,15 @@ void TkvDeviceBoardFrame::Refresh() {
 void TkvDeviceBoardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, 0); }
 
 void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t Mask) {
-  if (!FHost.Login || !FHost.Login()) {
-    Refresh();
-    return;
+  try {
+    if (WriteBoundRegister(*FHost.Chains, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
+                           FHost.Login, [this] { ShowValues(); }))
+      return;
+  } catch (const EKvError &e) {
+    // A value outside its limits: the panel shows the device's value again.
+    ShowErrorText(e.Text());
   }
-  StartRegisterWrite(*FHost.Chains, Reg, Value, Mask, [this] { ShowValues(); });
+  Refresh();
 }
 
 void TkvDeviceBoardFrame::MovePage(int Direction) {

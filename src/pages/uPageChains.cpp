@@ -4,6 +4,8 @@
 #include "uIOChain3.h"
 #include "uModbus.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uWriteGate.h"
+#include "uErrors.h"
 
 #include <QtEndian>
 #include <cstring>
@@ -88,30 +90,18 @@ void ShowClockOn(QWidget *Panel, QIODevice *Stream) {
       d->setValue(value);
 }
 
-void StartRegisterWrite(TIOChainGen &Gen, uint16_t Reg, uint16_t Value, uint16_t Mask,
-                        const std::function<void()> &Done) {
-  struct TStreams {
-    QBuffer List, Data;
-  };
-  auto s = std::make_shared<TStreams>();
-  QByteArray list, pair;
-  AppendWord(list, Reg);
-  AppendWord(pair, Reg), AppendWord(pair, Value);
-  RefillBuffer(s->List, list);
-  RefillBuffer(s->Data, pair);
-  TIOChainList3 &chain = Gen.newList();
-  if (Mask != 0xFFFF) {
-    RefillBuffer(s->Data);
-    chain.readReg(s->List, s->Data).execStream([Mask, Value](QIODevice *S) { MergeBitsStream(*S, Mask, Value); },
-                                               &s->Data);
-  }
-  // The last step holds the streams, so they live as long as the chain.
-  chain.writeReg(s->Data)
-      .readReg(s->List, s->Data)
-      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &s->Data)
-      .exec([s, Done] {
-        if (Done)
-          Done();
-      })
-      .run();
+bool WriteBoundRegister(TIOChainGen &Gen, const IXXMLNode &Root, uint16_t Reg, uint16_t Value, uint16_t Mask,
+                        const std::function<bool()> &Login, const std::function<void()> &Shown, bool ReadAfter) {
+  TWriteBatch batch;
+  batch.Add(DescribedWriteValue(Root, Reg, Value, Mask));
+  if (const QString report = batch.LimitReport(); !report.isEmpty())
+    throw EKvError(report);
+  if (!Login || !Login())
+    return false;
+  TWriteRun run;
+  run.DoneText.clear();
+  run.Shown = Shown;
+  run.ReadAfter = ReadAfter;
+  RunWriteBatch(Gen, batch, run);
+  return true;
 }

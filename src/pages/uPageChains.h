@@ -2,6 +2,8 @@
 // What the title panel and the device boards share: the main window's side
 // they need, the registers their controls poll, how controls are given their
 // values and the clock, and the chain of a user's register write.
+#include "ixml.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QIODevice>
@@ -44,7 +46,12 @@ QByteArray PolledRegisters(QWidget *Panel, const TSimpleDeviceDescriptor *Desc, 
 void ShowControlValues(QWidget *Panel, TSimpleDeviceDescriptor *Desc, int Flags);
 // The device clock (8 bytes of a clock read) into every clock field of Panel.
 void ShowClockOn(QWidget *Panel, QIODevice *Stream);
-// Writes Value to Reg (under Mask: read, merge, write), reads it back into the
-// register image and calls Done. The chain keeps its own streams.
-void StartRegisterWrite(TIOChainGen &Gen, uint16_t Reg, uint16_t Value, uint16_t Mask,
-                        const std::function<void()> &Done);
+// A bound control's write of Value to Reg (under Mask: read, merge, write)
+// through the write gate, with the limits Root's descriptor gives Reg; then
+// reads it back and calls Shown. Throws EKvError with the limit report for a
+// value outside them: nothing is sent and no password is asked. False when
+// Login refuses. ReadAfter false leaves out the read-back (a pulse the device
+// clears itself).
+bool WriteBoundRegister(TIOChainGen &Gen, const IXXMLNode &Root, uint16_t Reg, uint16_t Value, uint16_t Mask,
+                        const std::function<bool()> &Login, const std::function<void()> &Shown,
+                        bool ReadAfter = true);

@@ -5,12 +5,14 @@
 #include "uErrors.h"
 #include "uExcelFrame.h"
 #include "uModbus.h"
+#include "uMultiLingual.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 
 #include <QBuffer>
 #include <QHeaderView>
 #include <QPainter>
+#include <QPointer>
 #include <QStyledItemDelegate>
 #include <memory>
 
@@ -18,10 +20,12 @@ namespace {
 const char *const ReadingText = "Чтение параметров";
 const char *const WritingText = "Запись параметров";
 const char *const DoneText = "Готово";
+const char *const NotReadText = "Значения не прочитаны из устройства";
 const char *const ParamXPath = DXQ_PARAM_PAGE_ITEMS;
 
-// The value column: masked texts and the change colours (white: the device
-// holds the cell's value, yellow: it does not).
+// The value column: masked texts and the change colours (yellow: the user
+// changed the cell since the page read it, white: not, or back to the
+// device's value).
 class TParamDelegate : public QStyledItemDelegate {
 public:
   TParamDelegate(TkvParamFrame *Frame) : QStyledItemDelegate(Frame), FFrame(Frame) {}
@@ -31,7 +35,7 @@ public:
       return;
     }
     const bool masked = FFrame->RowMasked(Index.row());
-    P->fillRect(Option.rect, FFrame->RowMatchesDevice(Index.row()) ? QColor(0xFF, 0xFF, 0xFF) : QColor(0xFF, 0xFF, 0x00));
+    P->fillRect(Option.rect, FFrame->RowHighlighted(Index.row()) ? QColor(0xFF, 0xFF, 0x00) : QColor(0xFF, 0xFF, 0xFF));
     const QString text = masked ? QStringLiteral("****") : Index.data().toString();
     P->drawText(Option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
   }
@@ -68,6 +72,7 @@ void TkvParamFrame::Init() {
 void TkvParamFrame::Clear() {
   TDescriptorGridFrame::Clear();
   FRows.clear();
+  FEdited.clear();
   sgParam->setRowCount(2);
   for (int c = 0; c < 3; ++c)
     sgParam->SetCells(c, 1, QString());
@@ -113,6 +118,8 @@ bool TkvParamFrame::RowMatchesDevice(int Row) const {
   return c && c->MatchesDevice(sgParam->Cells(2, Row), Modbus());
 }
 
+bool TkvParamFrame::RowHighlighted(int Row) const { return FEdited.count(Row) && !RowMatchesDevice(Row); }
+
 void TkvParamFrame::Refresh() {
   auto s = std::make_shared<TChainStreams>();
   for (const TParamCodec &c : FRows)
@@ -130,6 +137,7 @@ void TkvParamFrame::Refresh() {
 }
 
 void TkvParamFrame::ShowValues() {
+  FEdited.clear();
   for (int r = 1; r <= int(FRows.size()); ++r)
     sgParam->SetCells(2, r, FRows[size_t(r - 1)].Show(Modbus()));
   sgParam->viewport()->update();
@@ -138,47 +146,51 @@ void TkvParamFrame::ShowValues() {
 void TkvParamFrame::ShowRow(int Reg) {
   for (int r = 1; r <= int(FRows.size()); ++r)
     if (FRows[size_t(r - 1)].Reg == Reg) {
+      FEdited.erase(r);
       sgParam->SetCells(2, r, FRows[size_t(r - 1)].Show(Modbus()));
+      sgParam->viewport()->update();
       return;
     }
 }
 
-void TkvParamFrame::RunWrite(const TRegWrites &Writes) {
+void TkvParamFrame::RunWrite(const TWriteBatch &Batch) {
   if (!FHost.Chains)
     return;
-  TIOChainList3 &chain = FHost.Chains->newList();
-  chain.msg(WritingText);
-  // Nothing changed: no register is written or read (a read of no register
-  // would be a request the device refuses).
-  if (!Writes.empty()) {
-    auto s = std::make_shared<TChainStreams>();
-    StreamWritePairs(s->Data, Writes);
-    RegListFromPairs(s->Data, s->Request);
-    chain.writeReg(s->Data)
-        .msg(ReadingText)
-        .readReg(s->Request, s->Data)
-        .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &s->Data)
-        .exec([this, s] { sgParam->viewport()->update(); });
+  TWriteRun run;
+  run.WritingText = WritingText;
+  run.ReadingText = ReadingText;
+  run.DoneText = DoneText;
+  run.Progress = FHost.Progress;
+  // The written rows show what the device now holds, and only they: another
+  // row keeps the user's edit.
+  std::vector<int> regs;
+  for (const TWriteValue &v : Batch.Values())
+    regs.push_back(v.Words.empty() ? -1 : v.Words.front().first);
+  run.Shown = [self = QPointer<TkvParamFrame>(this), regs] {
+    if (self)
+      for (int reg : regs)
+        self->ShowRow(reg);
+  };
+  RunWriteBatch(*FHost.Chains, Batch, run);
+}
+
+TWriteBatch TkvParamFrame::EditedBatch() const {
+  bool anyRead = false;
+  for (const TParamCodec &c : FRows)
+    anyRead = anyRead || Modbus().IsValid(c.Reg);
+  if (!anyRead)
+    throw EKvError(MultiLingual().Translate(QString::fromUtf8(NotReadText)));
+  TWriteBatch batch;
+  for (int r : FEdited) {
+    const TParamCodec &c = FRows[size_t(r - 1)];
+    const QString text = sgParam->Cells(2, r);
+    if (const TRegWrites w = c.PendingWrites(text, Modbus()); !w.empty())
+      batch.Add(ParamWriteValue(c, w, text));
   }
-  chain.msg(DoneText).run(FHost.Progress);
+  return batch;
 }
 
-void TkvParamFrame::WriteWord(int Reg, int Value) {
-  RunWrite({{CheckedCast<uint16_t>(Reg), CheckedCast<uint16_t>(Value)}});
-}
-
-void TkvParamFrame::WriteText(int Reg, int Count, const QString &Text) {
-  RunWrite(TParamCodec::PackText(Reg, Count, Text));
-}
-
-void TkvParamFrame::WriteAll() {
-  TRegWrites all;
-  for (int r = 1; r <= int(FRows.size()); ++r) {
-    const TRegWrites w = FRows[size_t(r - 1)].PendingWrites(sgParam->Cells(2, r), Modbus());
-    all.insert(all.end(), w.begin(), w.end());
-  }
-  RunWrite(all);
-}
+void TkvParamFrame::WriteAll() { RunWrite(EditedBatch()); }
 
 void TkvParamFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
   R.Kind = TCellEditorRequest::ekNone;
@@ -198,11 +210,21 @@ void TkvParamFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
 
 void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
   const TParamCodec *c = RowCodec(Row);
-  if (!c || !FHost.Ini || FHost.Ini->ReadInteger("param", "directEdit", 0) == 0)
+  if (!c)
     return;
+  if (!FHost.Ini || FHost.Ini->ReadInteger("param", "directEdit", 0) == 0) {
+    // Kept for Write, which sends the rows changed here and no other.
+    FEdited.insert(Row);
+    return;
+  }
+  TWriteBatch batch;
+  batch.Add(ParamWriteValue(*c, c->EditWrites(Text), Text));
+  // Refused before the password is asked: nothing would be sent anyway.
+  if (const QString report = batch.LimitReport(); !report.isEmpty())
+    throw EKvError(report);
   if (FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
-  RunWrite(c->EditWrites(Text));
+  RunWrite(batch);
 }
 
 void TkvParamFrame::ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex) {

@@ -5,7 +5,9 @@
 // The value rules are TParamCodec's. Main thread only.
 #include "uDescriptorGridFrame.h"
 #include "uParamCodec.h"
+#include "uWriteGate.h"
 
+#include <set>
 #include <vector>
 
 class TExcelFrame;
@@ -30,8 +32,10 @@ public:
   Q_INVOKABLE void ShowValues();
   // Shows the row of register Reg (nothing when no row has it).
   void ShowRow(int Reg);
-  // Writes every row whose text differs from the device's value. Throws the
-  // conversion and range errors before anything is sent.
+  // Writes the rows the user changed since the page read them (their text
+  // differing from the device's value). Throws the conversion errors and the
+  // limit report before anything is sent, and EKvError "Значения не
+  // прочитаны из устройства" when no row holds a value read from the device.
   void WriteAll();
   // Sheet SheetIndex named "Параметры": every cell of the grid, real texts
   // of masked parameters included.
@@ -43,9 +47,9 @@ public:
   bool RowMasked(int Row) const;
   // The cell text of Row equals the device's value.
   bool RowMatchesDevice(int Row) const;
-  // The chains the page has written with (register, value) pairs.
-  void WriteWord(int Reg, int Value);
-  void WriteText(int Reg, int Count, const QString &Text);
+  // Row was changed by the user since the page read it and differs from the
+  // device's value: drawn yellow, written by WriteAll.
+  bool RowHighlighted(int Row) const;
 
   TStringGrid *const sgParam;
   TStringGridEditor *Editor() const { return FEditor; }
@@ -53,9 +57,11 @@ public:
 private:
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request);
   void CellEdited(int Col, int Row, const QString &Text);
-  void RunWrite(const TRegWrites &Writes);
+  void RunWrite(const TWriteBatch &Batch);
+  TWriteBatch EditedBatch() const;
   const TParamCodec *RowCodec(int Row) const;
 
   TStringGridEditor *FEditor = nullptr;
   std::vector<TParamCodec> FRows; // FRows[r - 1] for grid row r
+  std::set<int> FEdited;          // grid rows the user changed since the last read
 };

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
+#include <QPointer>
 #include <algorithm>
 #include <set>
 
@@ -110,6 +111,7 @@ void TUstavFrame::SetPrimaryValues(bool Value) {
 
 void TUstavFrame::SetEditMode(bool Value) {
   FEditMode = Value;
+  FEdited.clear();
   FOwnImage.Assign(Modbus());
   LabelEditor->setVisible(Value);
   sgUstav->viewport()->update();
@@ -136,29 +138,46 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   if (reg < 0)
     return;
   if (DirectEdit() == 2) {
-    EditOwnImage(Col, Row, Text);
+    FEdited.insert(EditOwnImage(Col, Row, Text));
     return;
   }
+  const int w = u->TextToValue(Text, FPrimary);
+  TWriteBatch batch;
+  batch.Add(UstavWriteValue(*u, reg, uint16_t(u->Apply(Modbus().GetWord(reg), w)), FPrimary));
+  // Refused before the password is asked: nothing would be sent anyway.
+  if (LimitCheckOn())
+    if (const QString report = batch.LimitReport(); !report.isEmpty())
+      throw EKvError(report);
   if (FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
-  const int w = u->TextToValue(Text, FPrimary);
-  RunWrite({{uint16_t(reg), uint16_t(u->Apply(Modbus().GetWord(reg), w))}},
-           [this](TIOChainList3 &C) { C.exec([this] { UpdateValues(); }); });
+  RunWrite(batch, [this] { UpdateValues(); }, nullptr);
+}
+
+void TUstavFrame::ShowWritten(const std::vector<uint16_t> &Regs) {
+  for (uint16_t r : Regs) {
+    FOwnImage.SetWord(r, Modbus().GetWord(r));
+    FEdited.erase(r);
+  }
+  UpdateValues();
 }
 
 void TUstavFrame::WriteImage(const QByteArray &Image) {
-  const TRegWrites writes = ImageWrites(Image);
-  RunWrite(writes, [this](TIOChainList3 &C) {
-    C.exec([this] { sgUstav->viewport()->update(); })
-        .exec([this] { ShowValues(); })
-        .execStrings(
-            [this](const QStringList &Args) {
-              if (FHost.ShowMessageStep && !Args.isEmpty())
-                FHost.ShowMessageStep(Args.first());
-            },
-            QStringLiteral("\"Уставки успешно записаны\""))
-        .exec([this] { SetEditMode(false); });
-  });
+  const TWriteBatch batch = ImageBatch(Image, [this](int Reg) { return FEdited.count(Reg) > 0; });
+  RunWrite(
+      batch,
+      [self = QPointer<TUstavFrame>(this), regs = batch.Registers()] {
+        if (self)
+          self->ShowWritten(regs);
+      },
+      [this](TIOChainList3 &C) {
+        C.execStrings(
+             [this](const QStringList &Args) {
+               if (FHost.ShowMessageStep && !Args.isEmpty())
+                 FHost.ShowMessageStep(Args.first());
+             },
+             QStringLiteral("\"Уставки успешно записаны\""))
+            .exec([this] { SetEditMode(false); });
+      });
 }
 
 void TUstavFrame::SaveToFile(const QString &FileName) {
@@ -187,14 +206,6 @@ void TUstavFrame::SaveToFile(const QString &FileName) {
     }
   }
   doc->Save(FileName);
-}
-
-TUstav *TUstavFrame::FindByReg(int Reg) const {
-  for (const auto &u : FUstavs)
-    for (int g = 0; g < FGroupCount; ++g)
-      if (u->Reg(g) == Reg)
-        return u.get();
-  return nullptr;
 }
 
 QString TUstavFrame::RegValueText(int Reg, int Value) const {

@@ -5,6 +5,8 @@
 // exported. The value rules are TUstav's. Main thread only.
 #include "uUstavGridFrame.h"
 
+#include <set>
+
 class TUstavFrame : public TUstavGridFrame {
   Q_OBJECT
 public:
@@ -27,15 +29,15 @@ public:
   // Edit mode on: the own image starts from the register image; off: the
   // page reads the device again.
   void SetEditMode(bool Value);
-  // Writes the changed registers of Image (BuildImage's form); throws
-  // EKvError "internal error" when it does not fit the setpoints.
+  // Writes the registers of Image (BuildImage's form) the user edited since
+  // the page last read the device, after the limit check (ustav/limitCheck);
+  // throws the limit report, or EKvError "internal error" when Image does
+  // not fit the setpoints, before anything is sent.
   void WriteImage(const QByteArray &Image);
   // A setpoint set of the device's values ("tempustav.xml", "*.us").
   void SaveToFile(const QString &FileName);
   QByteArray GetDescriptorDigest() const { return DescriptorDigest(Descriptor()); }
 
-  // For the bound controls: the first setpoint with Reg in one of its groups.
-  TUstav *FindByReg(int Reg) const;
   // "?" when no setpoint has Reg.
   QString RegValueText(int Reg, int Value) const;
   // 65535 when no setpoint has Reg; else the number conversion.
@@ -47,8 +49,12 @@ protected:
   QColor BaseColor() const override;
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request) override;
   void CellEdited(int Col, int Row, const QString &Text) override;
+  bool IsEdited(int Reg) const override { return FEdited.count(Reg) > 0; }
 
 private:
   int DirectEdit() const;
+  // The cells of the batch's registers take the device's values again.
+  void ShowWritten(const std::vector<uint16_t> &Regs);
   bool FEditMode = false;
+  std::set<int> FEdited; // registers edited in edit mode since the last read
 };

@@ -100,8 +100,18 @@ TUstav *TUstavGridFrame::RowUstav(int Row) const {
 bool TUstavGridFrame::CellChanged(int Col, int Row) const {
   const TUstav *u = RowUstav(Row);
   const int reg = u ? u->Reg(Col - 2) : -1;
-  return reg >= 0 && u->Differs(Modbus().GetWord(reg), FOwnImage.GetWord(reg));
+  return reg >= 0 && IsEdited(reg) && u->Differs(Modbus().GetWord(reg), FOwnImage.GetWord(reg));
 }
+
+TUstav *TUstavGridFrame::FindByReg(int Reg) const {
+  for (const auto &u : FUstavs)
+    for (int g = 0; g < FGroupCount; ++g)
+      if (u->Reg(g) == Reg)
+        return u.get();
+  return nullptr;
+}
+
+bool TUstavGridFrame::LimitCheckOn() const { return !FHost.Ini || FHost.Ini->ReadBool("ustav", "limitCheck", true); }
 
 void TUstavGridFrame::FillLevels(const IXXMLNode &Root, bool DropUnreadable) {
   const QSignalBlocker block(clbUstavLevel);
@@ -279,22 +289,28 @@ TRegWrites TUstavGridFrame::ImageWrites(const QByteArray &Image) const {
   return writes;
 }
 
-void TUstavGridFrame::RunWrite(const TRegWrites &Writes, const std::function<void(TIOChainList3 &)> &Done) {
+TWriteBatch TUstavGridFrame::ImageBatch(const QByteArray &Image, const std::function<bool(int Reg)> &Take) const {
+  TWriteBatch batch;
+  for (const TRegWrite &w : ImageWrites(Image))
+    if (!Take || Take(w.first)) {
+      const TUstav *u = FindByReg(w.first);
+      batch.Add(u ? UstavWriteValue(*u, w.first, w.second, FPrimary) : DescribedWriteValue({}, w.first, w.second));
+    }
+  return batch;
+}
+
+void TUstavGridFrame::RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
+                               const std::function<void(TIOChainList3 &)> &Done) {
   if (!FHost.Chains)
     return;
-  TIOChainList3 &chain = FHost.Chains->newList();
-  chain.msg("Запись уставок");
-  if (!Writes.empty()) {
-    auto s = std::make_shared<TChainStreams>();
-    StreamWritePairs(s->Data, Writes);
-    RegListFromPairs(s->Data, s->Request);
-    chain.writeReg(s->Data)
-        .msg("Чтение уставок")
-        .readReg(s->Request, s->Data)
-        .execStream([s](QIODevice *D) { Modbus().LoadRegValues(*D); }, &s->Data);
-  }
-  Done(chain);
-  chain.msg("Готово").run(FHost.Progress);
+  TWriteRun run;
+  run.CheckLimits = LimitCheckOn();
+  run.WritingText = QStringLiteral("Запись уставок");
+  run.ReadingText = QStringLiteral("Чтение уставок");
+  run.Shown = Shown;
+  run.Done = Done;
+  run.Progress = FHost.Progress;
+  RunWriteBatch(*FHost.Chains, Batch, run);
 }
 
 void TUstavGridFrame::ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex) {

@@ -8,6 +8,7 @@
 #include "uModbus.h"
 #include "uParamCodec.h"
 #include "uUstav.h"
+#include "uWriteGate.h"
 
 #include <QColor>
 #include <vector>
@@ -47,6 +48,8 @@ public:
   const TModbus &OwnImage() const { return FOwnImage; }
   // The setpoint of grid row Row, or null.
   TUstav *RowUstav(int Row) const;
+  // The first setpoint with Reg in one of its groups, or null.
+  TUstav *FindByReg(int Reg) const;
   // The value cell (Col >= 2) differs from the device's last read value.
   bool CellChanged(int Col, int Row) const;
   bool IsPrimary() const { return FPrimary; }
@@ -70,6 +73,14 @@ protected:
   // The writes of Image against the program's register image: throws
   // EKvError "internal error" when it does not fit the setpoints.
   TRegWrites ImageWrites(const QByteArray &Image) const;
+  // The values of Image that differ from the device's and whose register
+  // Take accepts, as a write batch with their setpoints' limits.
+  TWriteBatch ImageBatch(const QByteArray &Image, const std::function<bool(int Reg)> &Take) const;
+  // ustav/limitCheck (default on): whether this page's writes check limits.
+  bool LimitCheckOn() const;
+  // Whether the cell of Reg counts as changed by the user (the setpoints
+  // page: edited since the last read; a set: any difference).
+  virtual bool IsEdited(int Reg) const { return Reg >= 0; }
   // Own-image edit of (Col, Row) to Text; the register concerned or -1.
   int EditOwnImage(int Col, int Row, const QString &Text);
   // Base colour of the value cells.
@@ -79,9 +90,11 @@ protected:
   virtual void LevelEdited(int Index, const QString &Text);
   // The editor kind of setpoint U (edit box, list or bit-mask dialog).
   void ChooseEditor(const TUstav &U, TCellEditorRequest &Request) const;
-  // Runs a write of Writes: status texts, the writes, the read-back into the
-  // register image, then Done (repaint and what the frame adds).
-  void RunWrite(const TRegWrites &Writes, const std::function<void(TIOChainList3 &)> &Done);
+  // Runs Batch through the write gate (limits checked unless limitCheck is
+  // off): status texts, the writes, the read-back into the register image,
+  // Shown (also after a write that stopped part-way), then Done.
+  void RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
+                const std::function<void(TIOChainList3 &)> &Done);
 
   TUstavList FUstavs;
   std::vector<TUstav *> FRows; // FRows[r - 1] for grid row r

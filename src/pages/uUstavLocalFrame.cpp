@@ -134,17 +134,16 @@ void TkvUstavLocalFrame::SaveToFile(const QString &FileName) {
 }
 
 void TkvUstavLocalFrame::WriteImage(const QByteArray &Image) {
-  // The tab may close while the chain runs: the steps hold no bare pointer to it.
-  RunWrite(ImageWrites(Image), [this](TIOChainList3 &C) {
-    C.exec([self = QPointer<TkvUstavLocalFrame>(this)] {
-      if (self)
-        self->sgUstav->viewport()->update();
-    });
-    if (FUstavPage)
-      C.exec([page = QPointer<TUstavFrame>(FUstavPage)] {
-        if (page)
-          page->ShowValues();
-      });
+  // Applying a set is what it is for: every value that differs from the
+  // device's goes. The tab may close while the chain runs: the steps hold no
+  // bare pointer to it.
+  const auto shown = [self = QPointer<TkvUstavLocalFrame>(this), page = QPointer<TUstavFrame>(FUstavPage)] {
+    if (self)
+      self->sgUstav->viewport()->update();
+    if (page)
+      page->ShowValues();
+  };
+  RunWrite(ImageBatch(Image, nullptr), shown, [this](TIOChainList3 &C) {
     C.execStrings(
         [show = FHost.ShowMessageStep](const QStringList &Args) {
           if (show && !Args.isEmpty())

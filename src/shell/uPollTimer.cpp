@@ -3,10 +3,13 @@
 #include <limits>
 
 TTimerAction DecideTimerAction(const TTimerInputs &In) {
-  if (In.IsDestroying || !In.Poll || In.AutoPoll == apNever || In.LinkBusy)
+  if (In.IsDestroying || !In.Poll || In.LinkBusy)
     return TTimerAction::None;
+  // The automatic-poll state governs identification only: live values of an
+  // identified device follow "Auto" after an abort, a port pick or a logic
+  // project, which all set the state to 0.
   if (!In.IsReady)
-    return TTimerAction::Identify;
+    return In.AutoPoll == apNever ? TTimerAction::None : TTimerAction::Identify;
   if (In.DashboardActive && In.AutoChecked)
     return TTimerAction::RefreshDashboard;
   return TTimerAction::None;

@@ -5,7 +5,8 @@
 #include <cstdint>
 
 // FAutoPoll: 2 after start (identify on every idle tick until a device is
-// found), 1 after the user picked a port (identify once more), 0 never.
+// found), 1 after the user picked a port (identify once more), 0 never. It
+// decides identification only; the title panel's refresh follows "Auto".
 enum : uint8_t { apNever = 0, apOnce = 1, apAlways = 2 };
 
 struct TTimerInputs {

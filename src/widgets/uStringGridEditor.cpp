@@ -53,7 +53,9 @@ TStringGridEditor::TStringGridEditor(QTableWidget *AGrid) : QObject(AGrid), Grid
   Edit->hide();
   Edit->installEventFilter(this);
 
-  auto *combo = new TEditorComboBox(Grid->parentWidget() ? Grid->parentWidget() : Grid);
+  // A child of the viewport, as the edit box: a grid placed in a splitter or
+  // a layout would otherwise take the list in as a pane of its own.
+  auto *combo = new TEditorComboBox(Grid->viewport());
   ComboBox = combo;
   ComboBox->setObjectName(UniqueName(Grid, "_ComboBox"));
   ComboBox->setMaxVisibleItems(8);

@@ -109,3 +109,22 @@ TEST(SimDevice, ClockTravelsAsSixWordsOfTwoDigitYear) {
   EXPECT_EQ(ToHex(device.Execute(write)), ToHex(write));
   EXPECT_EQ(device.Clock(), QDateTime(QDate(2007, 12, 31), QTime(1, 2, 3), Qt::UTC));
 }
+
+TEST(SimDevice, RefusingSwitchKeepsHoldingWritesWithinTheirLimits) {
+  TSimDevice device;
+  device.SetRegister(TSimArea::Holding, 31, 5);
+  device.SetWriteLimits({{31, {1, 247}}});
+  const TPduCase cases[] = {
+      {"below", "06 00 1F 00 00", "86 03"},
+      {"lowest", "06 00 1F 00 01", "06 00 1F 00 01"},
+      {"highest", "06 00 1F 00 F7", "06 00 1F 00 F7"},
+      {"above", "06 00 1F 00 F8", "86 03"},
+      {"a register without limits", "06 00 20 FF FF", "06 00 20 FF FF"},
+      {"another area", "56 00 1F 01 00", "56 00 1F 01 00"},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(ToHex(device.Execute(Hex(c.Request))), ToHex(Hex(c.Answer))) << c.Name;
+  EXPECT_EQ(device.Register(TSimArea::Holding, 31), 0xF7); // refused values are not stored
+  device.SetWriteLimits({});
+  EXPECT_EQ(ToHex(device.Execute(Hex("06 00 1F 00 00"))), "06 00 1F 00 00");
+}

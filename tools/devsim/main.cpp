@@ -161,8 +161,11 @@ int main(int argc, char **argv) {
   const QCommandLineOption demo(QStringLiteral("demo"),
                                 QStringLiteral("Serve the demo terminal: descriptor, external FLASH, calibration, "
                                                "moving measurements; --file, --set and --clock apply on top."));
+  const QCommandLineOption refuseLimits(QStringLiteral("refuse-out-of-limits"),
+                                        QStringLiteral("With --demo, refuse (exception 03) a register write outside "
+                                                       "the limits the descriptor gives that register."));
   p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount,
-                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo});
+                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, refuseLimits});
   if (!p.parse(args))
     Fail(p.errorText());
   if (p.isSet(help)) {
@@ -179,6 +182,8 @@ int main(int argc, char **argv) {
   try {
     if (p.isSet(demo))
       LoadDemoDevice(device);
+    if (p.isSet(demo) && p.isSet(refuseLimits))
+      device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent()));
     device.SetAddress(uint8_t(Number(p.value(address), 1, 247, QStringLiteral("address"))));
     device.SetStatusByte(uint8_t(Number(p.value(status), 0, 255, QStringLiteral("status"))));
     device.SetAbsentUnitsSilent(p.isSet(gateway));

@@ -811,3 +811,26 @@ QByteArray DesignDescriptorXml(const TDeviceContent &C) {
   Put(root, "indicator-menu", DemoMenu(C));
   return FormatXMLDocument(doc);
 }
+
+std::map<uint16_t, std::pair<uint16_t, uint16_t>> DescribedWriteLimits(const TDeviceContent &Content) {
+  std::map<uint16_t, std::pair<uint16_t, uint16_t>> limits;
+  const auto enumLimit = [](const QStringList &Texts) { return std::pair<uint16_t, uint16_t>(0, uint16_t(std::max<qsizetype>(Texts.size(), 1) - 1)); };
+  for (const TDcParam &p : Content.Params) {
+    if (p.Reg < 0)
+      continue;
+    if (p.Type == 33)
+      limits[uint16_t(p.Reg)] = enumLimit(p.ValueFull);
+    else if ((p.Type == 34 || p.Type == 38 || p.Type == 39) && (p.Min != 0 || p.Max != 0))
+      limits[uint16_t(p.Reg)] = {p.Min, p.Max};
+  }
+  for (const TDcSetpointGroup &g : Content.SetpointGroups)
+    for (size_t i = 0; g.Reg >= 0 && i < Content.Setpoints.size(); ++i) {
+      const TDcSetpoint &s = Content.Setpoints[i];
+      const uint16_t reg = uint16_t(g.Reg + int(i));
+      if (s.Type == 49)
+        limits[reg] = enumLimit(s.ValueFull);
+      else if (s.Type == 50)
+        limits[reg] = {s.Min, s.Max};
+    }
+  return limits;
+}

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 // One measurement record (area 1). Type carries the flag bits: 1, plus 2
@@ -177,3 +178,8 @@ uint32_t DesignIdentificationCrc(const TDeviceContent &Content);
 // A plausible relay: a dozen measures, five bit groups, parameters of every
 // kind, two setpoint groups, events and oscillogram channels.
 TDeviceContent DemoDeviceContent();
+
+// The registers Content's descriptor limits, for TSimDevice::SetWriteLimits:
+// numeric parameters and setpoints word-min..word-max (a parameter giving
+// 0..0 has none), enumerations 0..count-1, in every setpoint group.
+std::map<uint16_t, std::pair<uint16_t, uint16_t>> DescribedWriteLimits(const TDeviceContent &Content);

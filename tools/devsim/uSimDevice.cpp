@@ -246,10 +246,19 @@ QByteArray TSimDevice::ReadArea(TSimArea Area, const QByteArray &Pdu) {
   return out;
 }
 
+void TSimDevice::SetWriteLimits(std::map<uint16_t, std::pair<uint16_t, uint16_t>> Limits) {
+  const std::lock_guard<std::mutex> g(FLock);
+  FWriteLimits = std::move(Limits);
+}
+
 QByteArray TSimDevice::WriteArea(TSimArea Area, const QByteArray &Pdu) {
   if (Pdu.size() != 5)
     return SimExceptionPdu(uint8_t(Pdu[0]), SIM_EX_ILLEGAL_VALUE);
   const uint16_t reg = uint16_t(WordAt(Pdu, 1)), value = uint16_t(WordAt(Pdu, 3));
+  if (const auto limit = FWriteLimits.find(reg);
+      Area == TSimArea::Holding && limit != FWriteLimits.end() &&
+      (value < limit->second.first || value > limit->second.second))
+    return SimExceptionPdu(uint8_t(Pdu[0]), SIM_EX_ILLEGAL_VALUE);
   AreaWordsOf(Area)[reg] = Area == TSimArea::Holding && FRegisterWriteHook ? FRegisterWriteHook(reg, value) : value;
   return Pdu;
 }

@@ -115,6 +115,12 @@ public:
   // device keeps (the answer echoes the request as written).
   void SetRegisterWriteHook(std::function<uint16_t(uint16_t Reg, uint16_t Value)> Hook);
 
+  // The refusing switch: holding-register writes outside Limits (per register,
+  // the inclusive range its descriptor element allows) are answered with
+  // exception 03 and not stored, as a relay that checks its limits does. An
+  // empty map (the default) refuses nothing.
+  void SetWriteLimits(std::map<uint16_t, std::pair<uint16_t, uint16_t>> Limits);
+
   // The fault switch that spoils answers (see uSimFault.h). Setting it restarts its counts.
   void SetFault(const TSimFault &Fault);
   TSimFault Fault() const;
@@ -149,6 +155,7 @@ private:
   std::function<void(uint8_t)> FSpecialHook;
   std::function<void(int, const QByteArray &)> FWriteHook;
   std::function<uint16_t(uint16_t, uint16_t)> FRegisterWriteHook;
+  std::map<uint16_t, std::pair<uint16_t, uint16_t>> FWriteLimits;
   std::vector<QByteArray> FRequestLog;
   TSimFault FFault;
   int FFaultSeen = 0;    // matching requests since the fault was set

@@ -25,6 +25,7 @@
 #include "uStringGridEditor.h"
 #include "uUnitPropertyForm.h"
 #include "uUstavFrame.h"
+#include "uUstavLocalFrame.h"
 
 #include <QLineEdit>
 #include <QMenu>
@@ -62,6 +63,15 @@ void PressRefresh(TDemoSession &S) {
   if (!QTest::qWaitForWindowActive(S.Form.get()))
     std::cerr << "the window is not active: Ctrl+R may go nowhere\n";
   QTest::keyClick(S.Form.get(), Qt::Key_R, Qt::ControlModifier);
+}
+
+// The drop-down list of the enumerated setpoint's group 1 cell, open.
+void OpenDirectionList(TUstavGridFrame *F) {
+  for (int r = 1; r < F->sgUstav->rowCount(); ++r)
+    if (F->sgUstav->Cells(1, r) == QStringLiteral("Направленность МТЗ-1")) {
+      F->sgUstav->setCurrentCell(r, 2);
+      F->Editor()->StartEdit();
+    }
 }
 
 QString OutFile;
@@ -183,6 +193,23 @@ const TPageShot Shots[] = {
        S.Form->UstavFrame->SaveToFile(S.Dir.filePath("tempustav.xml"));
        S.Form->OpenLocalSet(S.Dir.filePath("tempustav.xml"), QStringLiteral("Редактирование уставок      "));
      }},
+    // The drop-down editor open over "Направленность МТЗ-1" in edit mode, and
+    // in a local set of the device's values, at the window's default size.
+    {"ustav-dropdown", "TabSheetUstav",
+     [](TDemoSession &S) {
+       S.Form->setGeometry(0, 0, 1000, 680);
+       S.Form->UstavFrame->SetEditMode(true);
+       OpenDirectionList(S.Form->UstavFrame);
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
+    {"local-dropdown", "TabSheetUstav",
+     [](TDemoSession &S) {
+       S.Form->setGeometry(0, 0, 1000, 680);
+       S.Form->UstavFrame->SaveToFile(S.Dir.filePath("tempustav.xml"));
+       OpenDirectionList(
+           S.Form->OpenLocalSet(S.Dir.filePath("tempustav.xml"), QStringLiteral("Редактирование уставок      ")));
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
     // The boards tab on its first board, read from the device.
     {"boards", "TabSheetDashboard", [](TDemoSession &S) { OpenBoards(S); }},
     // The board designer on the first board, a measure selected in the docked property editor.

@@ -6,4 +6,5 @@ kv_add_test(pagemodel_test
     ${CMAKE_CURRENT_LIST_DIR}/uParamCodec_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uControlRules_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uUstav_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uWriteGate_test.cpp
   LIBS kvpagemodel)

@@ -21,7 +21,9 @@ TEST(PollTimer, DecisionFollowsPollAutoPollIdleAndReady) {
       {false, true, apOnce, true, true, true, true, A::RefreshDashboard},
       {false, true, apAlways, true, true, false, true, A::None},   // another page shown
       {false, true, apAlways, true, true, true, false, A::None},   // "Auto" unchecked
-      {false, true, apNever, true, true, true, true, A::None},
+      {false, true, apNever, true, true, true, true, A::RefreshDashboard}, // after "Прервать"
+      {false, true, apNever, true, true, true, false, A::None},
+      {false, true, apNever, false, true, true, true, A::None},
   };
   for (const Row &r : rows) {
     TTimerInputs in;

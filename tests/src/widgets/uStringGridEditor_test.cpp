@@ -4,7 +4,10 @@
 #include "uErrors.h"
 #include "uMessageSink.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QSplitter>
+#include <QVBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTableWidget>
@@ -66,6 +69,44 @@ TEST(StringGridEditor, ListOpensWithoutAChoiceAndGivesTheOwnerTheIndex) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return !g.Editor->ComboBox->isVisible(); }, 5000));
   EXPECT_EQ(g.Edited.size(), 1);
   EXPECT_EQ(g.Cell(), "Введен");
+}
+
+TEST(StringGridEditor, ListFloatsOverItsCellWhateverTheGridsParent) {
+  // A splitter takes every widget child in as a pane; a layout lays it out.
+  for (const bool inSplitter : {true, false}) {
+    QWidget window;
+    window.resize(600, 400);
+    auto *layout = new QVBoxLayout(&window);
+    QTableWidget *grid = nullptr;
+    if (inSplitter) {
+      auto *split = new QSplitter(&window);
+      new QListWidget(split);
+      grid = new QTableWidget(20, 3, split);
+      layout->addWidget(split);
+    } else {
+      grid = new QTableWidget(20, 3, &window);
+      layout->addWidget(grid);
+    }
+    auto *editor = new TStringGridEditor(grid);
+    editor->SetOnGetCellEditor([](int, int, TCellEditorRequest &R) {
+      R.Kind = TCellEditorRequest::ekList;
+      R.Items = QStringList{"Нет", "Да"};
+    });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QRect before = grid->geometry();
+    grid->setCurrentCell(3, 2);
+    editor->StartEdit();
+    ASSERT_TRUE(editor->ComboBox->isVisible());
+    QApplication::processEvents();
+    EXPECT_EQ(grid->geometry(), before) << inSplitter;
+    const QRect cell = grid->visualRect(grid->model()->index(3, 2));
+    const QPoint at = editor->ComboBox->mapTo(grid->viewport(), QPoint(0, 0));
+    EXPECT_EQ(at, cell.topLeft()) << inSplitter;
+    editor->ComboBox->hidePopup();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !editor->ComboBox->isVisible(); }, 5000));
+    EXPECT_EQ(grid->geometry(), before) << inSplitter;
+  }
 }
 
 TEST(StringGridEditor, EditBoxEscapePasswordEchoAndOwnerErrors) {

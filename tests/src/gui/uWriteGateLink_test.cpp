@@ -1,0 +1,344 @@
+// Every write path of the program against the demo terminal in devsim with
+// its refusing switch on: limits, what a batch holds, a write cut part-way,
+// identification that fails half-way, and the title panel's refresh after
+// the commands that stop automatic identification.
+#include "../../common/uErrorOf.h"
+
+#include "uControls.h"
+#include "uDashboardFrame.h"
+#include "uDeviceBoardFrame.h"
+#include "uLinkKit.h"
+#include "uModbus.h"
+#include "uParamFrame.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
+#include "uUstavFrame.h"
+#include "uUstavLocalFrame.h"
+#include "uWriteGate.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+QString Line(const QString &Name, const char *Op, const QString &Limit) {
+  return QString("\r\nПомилка \"%1\" %2 %3").arg(Name, Op, Limit);
+}
+
+class WriteGateLink : public TShownCapture {
+public: // the write paths of the table reach the fixture through a reference
+
+  // The demo terminal refusing writes outside its descriptor's limits, the
+  // title panel and boards beside the program, a window whose timer ticks
+  // only when the test says so; identified and logged in.
+  void Start(const QString &Extra) {
+    for (const char *name : {"dashboard.XML", "deviceFrame.xml"}) {
+      QFile::remove(S.Dir.filePath(name));
+      ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/") + name, S.Dir.filePath(name)));
+    }
+    S.Device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent()));
+    S.Serve(false);
+    ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
+                               "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=5000\n"
+                               "[timer]\ninterval=3600000\n[debug]\npoll=1\n")
+                           .arg(S.Server->TcpPort()) +
+                       Extra));
+    ASSERT_EQ(S.Identify(), "Готово");
+    S.Form->show();
+    S.Form->SetLoggedIn(true);
+    S.Device.ClearLogs();
+  }
+  static int RowOf(TStringGrid *Grid, int Col, const QString &Text) {
+    for (int r = 1; r < Grid->rowCount(); ++r)
+      if (Grid->Cells(Col, r) == Text)
+        return r;
+    return -1;
+  }
+  // Types Text into cell (Col, Row) of a page grid through its editor, the
+  // page's tab shown as the user sees it.
+  void Type(TStringGridEditor *Editor, int Col, int Row, const QString &Text) {
+    ASSERT_GT(Row, 0);
+    for (int i = 0; i < S.Form->PageControl->count(); ++i)
+      if (S.Form->PageControl->widget(i)->isAncestorOf(Editor->Grid))
+        S.Form->PageControl->setCurrentIndex(i);
+    Editor->Grid->setCurrentCell(Row, Col);
+    Editor->StartEdit();
+    ASSERT_TRUE(Editor->Edit->isVisible());
+    Editor->Edit->setText(Text);
+    QTest::keyClick(Editor->Edit, Qt::Key_Return);
+  }
+  int ParamRow(int Reg) const {
+    for (int r = 1; r < S.Form->ParamFrame->sgParam->rowCount(); ++r)
+      if (S.Form->ParamFrame->RowReg(r) == Reg)
+        return r;
+    return -1;
+  }
+  TUstavPanel *BoardSetpoint(int Idx) {
+    S.Form->NDeviceBoard->trigger();
+    auto *boards = S.Form->findChild<TkvDeviceBoardFrame *>();
+    if (!boards)
+      return nullptr;
+    S.WaitIdle();
+    boards->ListBox->setCurrentRow(1); // the setpoint board
+    S.WaitIdle();
+    for (QWidget *w : ControlsOf(boards->Panel, true))
+      if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == Idx)
+        return u;
+    return nullptr;
+  }
+  // The error a write path raised: thrown to the command, or shown in a box.
+  QString Raised(const std::function<void()> &Write) {
+    Errors.clear();
+    const QString thrown = ErrorOf(Write);
+    EXPECT_TRUE(S.WaitIdle());
+    return thrown != "no error" ? thrown : Errors.join("|");
+  }
+
+  TDemoSession S;
+};
+
+const QString Delay = "Выдержка времени МТЗ-1"; // setpoint 2: 0..6000, registers 101 and 151
+
+// Exception 04 to one request of Function, after After of them went through.
+TSimFault OneException(uint8_t Function, int After) {
+  TSimFault f;
+  f.Kind = TSimFaultKind::Exception;
+  f.Value = 4;
+  f.Function = Function;
+  f.After = After;
+  f.Count = 1;
+  return f;
+}
+} // namespace
+
+TEST_F(WriteGateLink, EveryWritePathRefusesAValueOutsideItsLimitsAndWritesExactlyAnInsideOne) {
+  struct TPath {
+    const char *Name, *Settings;
+    // Writes Text on the path; what it raised comes back through Raised.
+    std::function<void(WriteGateLink &, const QString &Text)> Write;
+    const char *Outside, *Inside;
+    QString Report, Written;
+  };
+  const auto param = [](WriteGateLink &T, const QString &Text, bool All) {
+    TkvParamFrame *p = T.S.Form->ParamFrame;
+    T.Type(p->Editor(), 2, T.ParamRow(31), Text);
+    if (All)
+      p->WriteAll();
+  };
+  const auto setpoint = [](WriteGateLink &T, TUstavGridFrame *F, const QString &Text) {
+    T.Type(F->Editor(), 2, RowOf(F->sgUstav, 1, Delay), Text);
+  };
+  const TPath paths[] = {
+      {"parameters, direct edit", "[param]\ndirectEdit=1\n",
+       [param](WriteGateLink &T, const QString &Text) { param(T, Text, false); }, "300", "17",
+       Line("Адрес Modbus", ">", "247"), "w 31 17"},
+      {"parameters, Write", "[param]\ndirectEdit=0\n",
+       [param](WriteGateLink &T, const QString &Text) { param(T, Text, true); }, "0", "18",
+       Line("Адрес Modbus", "<", "1"), "w 31 18"},
+      {"setpoints, mode 0 (the device's set)", "[ustav]\ndirectEdit=0\n",
+       [setpoint](WriteGateLink &T, const QString &Text) {
+         T.S.Form->EditCommand();
+         TkvUstavLocalFrame *set = T.S.Form->ActiveLocalSet();
+         ASSERT_TRUE(set);
+         setpoint(T, set, Text);
+         T.S.Form->WriteCommand();
+       },
+       "7000", "450", Line(Delay, ">", "6000"), "w 101 450"},
+      {"setpoints, mode 1", "[ustav]\ndirectEdit=1\n",
+       [setpoint](WriteGateLink &T, const QString &Text) { setpoint(T, T.S.Form->UstavFrame, Text); }, "6001", "0",
+       Line(Delay, ">", "6000"), "w 101 0"},
+      {"setpoints, mode 2", "[ustav]\ndirectEdit=2\n",
+       [setpoint](WriteGateLink &T, const QString &Text) {
+         T.S.Form->UstavFrame->SetEditMode(true);
+         setpoint(T, T.S.Form->UstavFrame, Text);
+         T.S.Form->PageControl->setCurrentWidget(T.S.Form->TabSheetUstav);
+         T.S.Form->WriteCommand();
+       },
+       "9999", "6000", Line(Delay, ">", "6000"), "w 101 6000"},
+      {"a stored local set", "[ustav]\ndirectEdit=0\n",
+       [setpoint](WriteGateLink &T, const QString &Text) {
+         const QString file = T.S.Dir.filePath("stored.us");
+         T.S.Form->UstavFrame->SaveToFile(file);
+         TkvUstavLocalFrame *set = T.S.Form->OpenLocalSet(file, "stored");
+         setpoint(T, set, Text);
+         T.S.Form->WriteCommand();
+       },
+       "6500", "1", Line(Delay, ">", "6000"), "w 101 1"},
+      {"title panel control", "",
+       [](WriteGateLink &T, const QString &Text) { T.S.Form->DashboardFrame->ParamEnumChange(30, int16_t(Text.toInt())); },
+       "2", "0", Line("Режим работы терминала", ">", "1"), "w 30 0"},
+      {"board control", "",
+       [](WriteGateLink &T, const QString &Text) {
+         TUstavPanel *panel = T.BoardSetpoint(1);
+         ASSERT_TRUE(panel);
+         panel->Edit(0)->setText(Text);
+         QTest::keyClick(panel->Edit(0), Qt::Key_Return);
+       },
+       "7000", "5999", Line(Delay, ">", "6000"), "w 101 5999"},
+  };
+  for (const TPath &p : paths) {
+    SCOPED_TRACE(p.Name);
+    WriteGateLink &t = *this;
+    S.Form.reset();
+    S.Server.reset();
+    S.Device.ClearLogs();
+    ASSERT_NO_FATAL_FAILURE(Start(QString::fromUtf8(p.Settings)));
+    EXPECT_EQ(Raised([&] { p.Write(t, p.Outside); }), p.Report);
+    EXPECT_TRUE(RegisterRequests(S.Device).isEmpty()) << RegisterRequests(S.Device).join(",").toStdString();
+    S.Device.ClearLogs();
+    EXPECT_EQ(Raised([&] { p.Write(t, p.Inside); }), "");
+    EXPECT_EQ(RegisterRequests(S.Device), QStringList{p.Written});
+  }
+}
+
+TEST_F(WriteGateLink, ParametersWriteSendsOnlyTheRowEditedThereAfterTheTitlePanelChangedAnother) {
+  Start("[param]\ndirectEdit=0\n");
+  TkvParamFrame *page = S.Form->ParamFrame;
+  EXPECT_EQ(page->sgParam->Cells(2, ParamRow(30)), "Введен");
+  S.Form->DashboardFrame->ParamEnumChange(30, 0); // "Режим": 1 -> 0 on the title panel
+  ASSERT_TRUE(S.WaitIdle());
+  ASSERT_EQ(RegisterRequests(S.Device), QStringList{"w 30 0"});
+  EXPECT_FALSE(page->RowHighlighted(ParamRow(30))); // not changed on this page
+  Type(page->Editor(), 2, ParamRow(DemoDevice::ScaledReg), "7.00"); // "Время возврата"
+  EXPECT_TRUE(page->RowHighlighted(ParamRow(DemoDevice::ScaledReg)));
+  S.Device.ClearLogs();
+  page->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 50 700"});
+  EXPECT_EQ(S.Device.Register(TSimArea::Holding, 30), 0);
+  EXPECT_FALSE(page->RowHighlighted(ParamRow(DemoDevice::ScaledReg)));
+  EXPECT_EQ(S.Status(), "Готово");
+}
+
+TEST_F(WriteGateLink, AWriteCutAfterItsFirstRegisterShowsTheRelaysValuesAndNamesTheRest) {
+  Start("[param]\ndirectEdit=0\n");
+  TkvParamFrame *page = S.Form->ParamFrame;
+  const QString before = page->sgParam->Cells(2, ParamRow(DemoDevice::ScaledReg));
+  Type(page->Editor(), 2, ParamRow(31), "17");
+  Type(page->Editor(), 2, ParamRow(DemoDevice::ScaledReg), "7.00");
+  const TSimFault f = OneException(SIM_FN_WRITE_HOLDING, 1);
+  S.Device.SetFault(f);
+  page->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 31 17", "w 50 700"}));
+  EXPECT_EQ(S.Device.Register(TSimArea::Holding, 31), 17);
+  EXPECT_EQ(page->sgParam->Cells(2, ParamRow(31)), "17");
+  EXPECT_EQ(page->sgParam->Cells(2, ParamRow(DemoDevice::ScaledReg)), before);
+  EXPECT_FALSE(page->RowHighlighted(ParamRow(DemoDevice::ScaledReg)));
+  EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {"Время возврата, с"}));
+
+  // A local set: the setpoints page shows what the relay holds after the cut.
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  Type(set->Editor(), 2, RowOf(set->sgUstav, 1, Delay), "450");
+  Type(set->Editor(), 3, RowOf(set->sgUstav, 1, Delay), "350");
+  S.Device.ClearLogs();
+  S.Device.SetFault(f);
+  S.Form->WriteCommand();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 101 450", "w 151 350"}));
+  TUstavFrame *ustav = S.Form->UstavFrame;
+  const int row = RowOf(ustav->sgUstav, 1, Delay);
+  EXPECT_EQ(ustav->sgUstav->Cells(2, row), "450");
+  EXPECT_EQ(ustav->sgUstav->Cells(3, row), ustav->RegValueText(151, S.Device.Register(TSimArea::Holding, 151)));
+  EXPECT_TRUE(set->CellChanged(3, RowOf(set->sgUstav, 1, Delay)));
+  EXPECT_FALSE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
+  EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {Delay}));
+}
+
+TEST_F(WriteGateLink, AFailureAfterTheReadyStepLeavesNoDeviceAndTheNextTickIdentifies) {
+  Start("");
+  // The first register read after the descriptor is loaded: the measure factors.
+  S.Device.SetFault(OneException(SIM_FN_READ_HOLDING, 0));
+  EXPECT_EQ(S.Identify(), "Ошибка устройства 04");
+  EXPECT_FALSE(S.Form->IsDeviceReady());
+  EXPECT_EQ(S.Form->ParamFrame->RowReg(1), -1);
+  EXPECT_EQ(ErrorOf([this] { S.Form->ParamFrame->WriteAll(); }), "Значения не прочитаны из устройства");
+  S.Form->TimerTimer();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_TRUE(S.Form->IsDeviceReady());
+  EXPECT_EQ(S.Status(), "Готово");
+  EXPECT_GT(ParamRow(31), 0);
+}
+
+TEST_F(WriteGateLink, TitlePanelValuesGoOnAfterBreakPortPickAndLogicProject) {
+  const std::pair<const char *, std::function<void(TMainForm &)>> commands[] = {
+      {"Прервать", [](TMainForm &F) { F.aMonitorBreak->setEnabled(true), F.aMonitorBreak->trigger(); }},
+      {"a COM port", [](TMainForm &F) {
+         F.BuildPortMenu({"COM9 (/dev/kv-no-such-port)"});
+         F.NPort->actions().first()->trigger();
+       }},
+      // What opening a logic project does to the automatic poll.
+      {"a logic project", [](TMainForm &F) { F.SetAutoPoll(0); }},
+  };
+  for (const auto &[name, command] : commands) {
+    SCOPED_TRACE(name);
+    S.Form.reset();
+    S.Server.reset();
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+    S.Form->PageControl->setCurrentWidget(S.Form->TabSheetDashboard);
+    S.Form->cbAuto->setChecked(true);
+    command(*S.Form);
+    ASSERT_TRUE(S.WaitIdle());
+    S.Device.SetRegister(TSimArea::Holding, DemoDevice::MeasureReg, 4321);
+    // The panel is built again when the device is identified again.
+    const auto ia = [this]() -> QString {
+      for (QWidget *w : ControlsOf(S.Form->DashboardFrame->Panel, true))
+        if (auto *m = qobject_cast<TMeasureLabeledEdit *>(w); m && m->mreg() == DemoDevice::MeasureReg)
+          return m->text();
+      return "no control";
+    };
+    for (int tick = 0; tick < 2 && ia() != "4321"; ++tick) {
+      S.Form->TimerTimer();
+      ASSERT_TRUE(S.WaitIdle());
+    }
+    EXPECT_EQ(ia(), "4321");
+  }
+}
+
+TEST_F(WriteGateLink, TheDropDownEditorFloatsOverItsCellOnTheSetpointsPageAndInALocalSet) {
+  Start("[ustav]\ndirectEdit=2\n");
+  S.Form->resize(1000, 680);
+  S.Form->UstavFrame->SetEditMode(true);
+  S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+  S.Form->UstavFrame->SaveToFile(S.Dir.filePath("tempustav.xml"));
+  TUstavGridFrame *set = S.Form->OpenLocalSet(S.Dir.filePath("tempustav.xml"), "set"); // its tab is shown
+  for (TUstavGridFrame *f : {static_cast<TUstavGridFrame *>(set), static_cast<TUstavGridFrame *>(S.Form->UstavFrame)}) {
+    if (f == S.Form->UstavFrame)
+      S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+    ASSERT_TRUE(f->isVisible());
+    QApplication::processEvents();
+    const QRect grid = f->sgUstav->geometry();
+    const int row = RowOf(f->sgUstav, 1, "Направленность МТЗ-1");
+    f->sgUstav->setCurrentCell(row, 2);
+    f->Editor()->StartEdit();
+    ASSERT_TRUE(f->Editor()->ComboBox->isVisible());
+    QApplication::processEvents();
+    EXPECT_EQ(f->sgUstav->geometry(), grid);
+    EXPECT_EQ(f->Editor()->ComboBox->mapTo(f->sgUstav->viewport(), QPoint()),
+              f->sgUstav->visualRect(f->sgUstav->model()->index(row, 2)).topLeft());
+    f->Editor()->ComboBox->hidePopup();
+    EXPECT_TRUE(QTest::qWaitFor([f] { return !f->Editor()->ComboBox->isVisible(); }, 5000));
+    EXPECT_EQ(f->sgUstav->geometry(), grid);
+  }
+}
+
+TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported) {
+  Start("[ustav]\ndirectEdit=1\nlimitCheck=0\n");
+  TUstavFrame *page = S.Form->UstavFrame;
+  const int row = RowOf(page->sgUstav, 1, Delay);
+  const QString before = page->sgUstav->Cells(2, row);
+  Type(page->Editor(), 2, row, "6500");
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 6500"}); // devsim refuses it with exception 03
+  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {Delay}));
+  EXPECT_EQ(page->sgUstav->Cells(2, row), before);
+  EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
+}

@@ -1,0 +1,108 @@
+#include "uWriteGate.h"
+
+#include "uModbus.h"
+#include "uMultiLingual.h"
+#include "uUstav.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+// A descriptor root with parameters and setpoints as the run-time descriptor
+// writes them: a scaled number limited to 1.00..50.00, a plain number
+// limited to 1..247, one without limits, a two-item enumeration, a
+// two-register text, a setpoint limited to 10..6000 in hundredths, an
+// enumerated setpoint of three items and a bit set.
+IXXMLNode Root() {
+  static IXXMLDocument d;
+  if (!d) {
+    d = NewXMLDocument();
+    EXPECT_TRUE(d->LoadXML(
+        "<device-descriptor><param>"
+        "<param-num><mreg>50</mreg><modbus-acc>3</modbus-acc><word-koef>2</word-koef><word-min>100</word-min>"
+        "<word-max>5000</word-max><string>Время возврата</string></param-num>"
+        "<param-num><mreg>31</mreg><modbus-acc>3</modbus-acc><word-min>1</word-min><word-max>247</word-max>"
+        "<string>Адрес</string></param-num>"
+        "<param-num><mreg>40</mreg><modbus-acc>3</modbus-acc><word-min>0</word-min><word-max>0</word-max>"
+        "<string>Счетчик</string></param-num>"
+        "<param-enum><mreg>30</mreg><modbus-acc>3</modbus-acc><string>Режим</string>"
+        "<string><ider>0</ider><value>Выведен</value></string>"
+        "<string><ider>1</ider><value>Введен</value></string></param-enum>"
+        "<param-char><mreg>34</mreg><modbus-acc>3</modbus-acc><word-count>2</word-count>"
+        "<string>Имя</string></param-char>"
+        "</param><ustav>"
+        "<ustav-num><record-type>50</record-type><modbus-acc>3</modbus-acc><string>Выдержка</string>"
+        "<word-min>10</word-min><word-max>6000</word-max><mreg>101</mreg><mreg>151</mreg></ustav-num>"
+        "<ustav-enum><record-type>49</record-type><modbus-acc>3</modbus-acc><string>Направленность</string>"
+        "<string><ider>0</ider><value>нет</value></string><string><ider>1</ider><value>вперед</value></string>"
+        "<string><ider>2</ider><value>назад</value></string><mreg>102</mreg><mreg>152</mreg></ustav-enum>"
+        "<ustav-enum><record-type>53</record-type><modbus-acc>3</modbus-acc><string>Пуск</string>"
+        "<string><ider>0</ider><value>A</value></string><mreg>104</mreg><mreg>154</mreg></ustav-enum>"
+        "</ustav></device-descriptor>"));
+  }
+  return d->GetDocumentElement();
+}
+
+QString Line(const char *Name, const char *Op, const char *Limit) {
+  return QString("\r\nПомилка \"%1\" %2 %3").arg(QString::fromUtf8(Name), Op, QString::fromUtf8(Limit));
+}
+} // namespace
+
+TEST(WriteGate, EveryWriteOfABoundControlMeetsItsDescriptorLimits) {
+  const struct {
+    uint16_t Reg, Word, Mask;
+    const char *Name;
+    QString Report; // "" inside the limits
+  } cases[] = {
+      {50, 99, 0xFFFF, "Время возврата", Line("Время возврата", "<", "1.00")},
+      {50, 100, 0xFFFF, "Время возврата", ""},
+      {50, 5000, 0xFFFF, "Время возврата", ""},
+      {50, 5001, 0xFFFF, "Время возврата", Line("Время возврата", ">", "50.00")},
+      {31, 0, 0xFFFF, "Адрес", Line("Адрес", "<", "1")},
+      {31, 300, 0xFFFF, "Адрес", Line("Адрес", ">", "247")},
+      {40, 65535, 0xFFFF, "Счетчик", ""}, // 0..0: the descriptor gives no limits
+      {30, 1, 0xFFFF, "Режим", ""},
+      {30, 2, 0xFFFF, "Режим", Line("Режим", ">", "1")},
+      {101, 7000, 0xFFFF, "Выдержка", Line("Выдержка", ">", "6000")},
+      {151, 9, 0xFFFF, "Выдержка", Line("Выдержка", "<", "10")},
+      {151, 10, 0xFFFF, "Выдержка", ""},
+      {102, 3, 0xFFFF, "Направленность", Line("Направленность", ">", "2")},
+      {152, 2, 0xFFFF, "Направленность", ""},
+      {104, 0xFFFF, 0xFFFF, "Пуск", ""},       // a bit set takes any word
+      {101, 0x0001, 0x0001, "Выдержка", ""},   // a masked bit: the rest is the device's
+      {500, 65535, 0xFFFF, "500", ""},         // nothing describes register 500
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.Reg) + " " + std::to_string(c.Word));
+    TWriteBatch batch;
+    const TWriteValue v = DescribedWriteValue(Root(), c.Reg, c.Word, c.Mask);
+    EXPECT_EQ(v.Name, QString::fromUtf8(c.Name));
+    EXPECT_EQ(v.Words, (TRegWrites{{c.Reg, c.Word}}));
+    EXPECT_EQ(v.Mask, c.Mask);
+    batch.Add(v);
+    EXPECT_EQ(batch.LimitReport(), c.Report);
+  }
+}
+
+TEST(WriteGate, PageValuesReportOneLinePerValueOutsideInBatchOrder) {
+  const IXXMLNodeList params = Root()->SelectNodes("param/*");
+  const TParamCodec scaled(params->GetItem(0)), mode(params->GetItem(3)), name(params->GetItem(4));
+  TUstavList setpoints = BuildUstavList(Root(), false);
+  ASSERT_EQ(setpoints.size(), 3u);
+  const TUstav &delay = *setpoints[0];
+
+  TWriteBatch batch;
+  batch.Add(ParamWriteValue(scaled, scaled.EditWrites("0.5"), "0.5"));
+  batch.Add(ParamWriteValue(name, name.EditWrites("ABCD"), "ABCD")); // four characters fill two registers
+  batch.Add(ParamWriteValue(name, name.EditWrites("ABCDE"), "ABCDE"));
+  batch.Add(ParamWriteValue(mode, mode.EditWrites("1"), "1"));
+  batch.Add(UstavWriteValue(delay, 101, 5, false));
+  batch.Add(UstavWriteValue(delay, 151, 600, false));
+  EXPECT_EQ(batch.LimitReport(), Line("Время возврата", "<", "1.00") + Line("Имя", ">", "4") + Line("Выдержка", "<", "10"));
+  EXPECT_EQ(batch.Registers(), (std::vector<uint16_t>{50, 34, 35, 30, 101, 151}));
+}
+
+TEST(WriteGate, ThePartialWriteTextNamesWhatDidNotGo) {
+  MultiLingual() = TMultiLingual();
+  EXPECT_EQ(PartialWriteText(1, 3, {"Выдержка", "Направленность"}),
+            "Ошибка записи: записано 1 из 3, не записаны: Выдержка, Направленность");
+}
