@@ -20,12 +20,21 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <sys/resource.h>
 #include <cstdio>
 
 namespace {
 
 
 constexpr int Runs = 7;
+
+// User and system seconds of this process (all its threads) or of its
+// waited-for children.
+double CpuSeconds(int Who) {
+  rusage U{};
+  getrusage(Who, &U);
+  return double(U.ru_utime.tv_sec + U.ru_stime.tv_sec) + double(U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
+}
 
 // Seconds of one load of the pair; Check gathers a figure of every channel so
 // that nothing is left unread.
@@ -59,26 +68,33 @@ int Load(const QString &Cfg, bool OneCore) {
   }
   const long Before = StatusKb("VmRSS:");
   const QString Dat = QFileInfo(Cfg).path() + "/" + QFileInfo(Cfg).completeBaseName() + ".dat";
-  std::vector<double> Loads, Wcs;
+  std::vector<double> Loads, Wcs, LoadCpu, WcCpu;
   int Samples = 0;
   double SampleMb = 0, Check = 0;
   long Peak = 0;
   for (int R = 0; R < Runs; ++R) {
+    const double Cpu0 = CpuSeconds(RUSAGE_SELF);
     Loads.push_back(LoadOnce(Cfg, Samples, SampleMb, Check));
+    LoadCpu.push_back(CpuSeconds(RUSAGE_SELF) - Cpu0);
     if (R == 0)
       Peak = StatusKb("VmHWM:");
     QElapsedTimer W;
     W.start();
+    const double Child0 = CpuSeconds(RUSAGE_CHILDREN);
     QProcess Wc;
     Wc.start("wc", {"-l", Dat});
     Wc.waitForFinished(-1);
     Wcs.push_back(std::max(double(W.nsecsElapsed()) / 1e9, 1e-4));
+    WcCpu.push_back(std::max(CpuSeconds(RUSAGE_CHILDREN) - Child0, 1e-4));
   }
   const bench::TSpread L = bench::Spread(Loads), C = bench::Spread(Wcs);
   std::printf("%-6s %-9s load %s ms  wc -l %s ms  ratio %5.1f (target %s)  %s\n",
               qPrintable(QFileInfo(Cfg).completeBaseName()), OneCore ? "one core" : "all cores",
               bench::Text(L, 1e3, 1).c_str(), bench::Text(C, 1e3, 1).c_str(), L.Median / C.Median,
               OneCore ? "6" : "5", bench::Machine().c_str());
+  const bench::TSpread LC = bench::Spread(LoadCpu), CC = bench::Spread(WcCpu);
+  std::printf("       CPU time: load %s ms  wc -l %s ms  ratio %5.1f\n", bench::Text(LC, 1e3, 1).c_str(),
+              bench::Text(CC, 1e3, 1).c_str(), LC.Median / CC.Median);
   if (!OneCore)
     std::printf("       samples %8d  %7.1f MB of samples, peak RSS %7.1f MB (%.1f MB before loading), "
                 "%.2f of the samples (target 1.2)  [%g]\n",

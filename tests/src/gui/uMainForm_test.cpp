@@ -34,6 +34,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <gtest/gtest.h>
 
 namespace {
