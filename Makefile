@@ -23,10 +23,13 @@ release: deps
 	cmake --build build/release -j $(JOBS)
 
 # The program against the simulated demo terminal (devsim --demo on 127.0.0.1);
-# devsim stops when the program window is closed. Needs a display: the
+# devsim stops when the program window is closed. Builds only what it runs:
+# the program with the files beside it, and devsim. Needs a display: the
 # offscreen platform set above for the tests is dropped unless the caller set it.
 RUN_QPA := $(if $(filter environment command line,$(origin QT_QPA_PLATFORM)),$(QT_QPA_PLATFORM),)
-run: release
+run: deps
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build/release -j $(JOBS) --target kv devsim_app
 	$(if $(RUN_QPA),QT_QPA_PLATFORM=$(RUN_QPA),env -u QT_QPA_PLATFORM) ./scripts/run-demo.sh build/release
 
 # The tests labelled tsan (worker, chains, link, devsim, fault mix) in a

@@ -3,6 +3,8 @@
 // name lookup in the work folders, and where the program itself lies.
 #include <QByteArray>
 #include <QString>
+#include <utility>
+#include <vector>
 
 // Writes Bytes as the whole new content of Path: a temporary file beside it is
 // written and renamed over Path, then the folder is synced, so a crash or a
@@ -10,6 +12,16 @@
 // A file without any write permission is refused, as a read-only file is.
 // Throws EKvError "cannot save <path>: <reason>"; the old file is then intact.
 void SaveFileBytes(const QString &Path, const QByteArray &Bytes);
+
+// Saves a set of files that belong together (a COMTRADE ".cfg" and ".dat") as
+// one: each is written whole to a temporary file beside its path and synced,
+// and only then are they put in place. On a failure none of the new files is
+// left and every old one is as it was. Throws EKvError as SaveFileBytes.
+void SaveFileSet(const std::vector<std::pair<QString, QByteArray>> &Files);
+
+// Keeps the file Path of the previous run as Path + ".1", replacing an older
+// copy of that name. "" when done or when there is no such file, else why not.
+QString KeepPreviousGeneration(const QString &Path);
 
 // The whole content of Path. Throws EKvError "cannot open <path>: <reason>".
 QByteArray LoadFileBytes(const QString &Path);

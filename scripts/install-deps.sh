@@ -5,6 +5,7 @@ set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev qt6-serialport-dev qt6-declarative-dev qt6-serialbus-dev
+  qt6-translations-l10n
   libpugixml-dev zlib1g-dev libxlsxwriter-dev
   libgtest-dev libgmock-dev
   libmodbus-dev python3 python3-pymodbus python3-serial-asyncio python3-openpyxl

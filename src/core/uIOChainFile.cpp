@@ -7,6 +7,8 @@
 #include <zlib.h>
 
 #include "crc.h"
+#include "ixml.h"
+#include "uDescriptorXml.h"
 #include "uDateTime.h"
 #include "uErrors.h"
 #include "uFiles.h"
@@ -123,9 +125,19 @@ bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize
     const QString xml = CacheFileName(workDir, key + QStringLiteral(".xml"));
     S.FOwner->Log().Debug("-- cache " + xml);
     if (IsFile(xml) && IsFile(bin)) {
-      SaveFileBytes(S.FFileName, LoadFileBytes(bin));
-      SaveFileBytes(XmlTwin(S.FFileName), LoadFileBytes(xml));
-      return true;
+      const qint64 longest = (qint64(S.FFrameLast) - F + 1) * FrameSize;
+      const QByteArray cached = LoadFileBytes(bin);
+      const QString problem = DescriptorCacheProblem(S.FData, length, longest, cached, xml);
+      if (problem.isEmpty()) {
+        SaveFileBytes(S.FFileName, cached);
+        SaveFileBytes(XmlTwin(S.FFileName), LoadFileBytes(xml));
+        return true;
+      }
+      // A pair that does not stand for this image would be served again on
+      // every identification: it goes, and the device is read instead.
+      S.FOwner->Log().Error(QStringLiteral("descriptor cache %1 not used, removed: %2").arg(bin, problem));
+      QFile::remove(bin);
+      QFile::remove(xml);
     }
   }
   return ReadOnOrSave(S, F);
@@ -305,6 +317,31 @@ QString CacheFolder(const QString &WorkDir) {
 
 QString CacheFileName(const QString &WorkDir, const QString &Name) {
   return ResolveFileNameCI(WorkDir, QStringLiteral("cache/") + Name);
+}
+
+QString DescriptorCacheProblem(const QByteArray &FirstFrame, qint64 Length, qint64 Longest, const QByteArray &Bin,
+                               const QString &XmlFile) {
+  if (!Bin.startsWith(FirstFrame))
+    return QStringLiteral("its first frame differs from the device's");
+  if (Bin.size() < Length || Bin.size() > Longest)
+    return QStringLiteral("%1 bytes where the image head gives %2").arg(Bin.size()).arg(Length);
+  IXXMLDocument doc = NewXMLDocument();
+  if (!doc->Load(XmlFile))
+    return XmlFile + ": " + doc->GetParseError();
+  const IXXMLNode root = doc->GetDocumentElement();
+  // The identifier checksum is the image's own (bytes 2106..2109); an XML
+  // decoded from another image carries another one, or none.
+  const QString stored = root ? root->GetStrNodeDef(DxPath({DX_INTERNAL, DX_IDENT_CACHE}), QString()) : QString();
+  bool ok = false;
+  const uint32_t value = uint32_t(stored.trimmed().toLongLong(&ok));
+  uint32_t expected = 0;
+  if (Bin.size() >= 2110)
+    expected = uint32_t(WordAt(Bin, 2106)) | (uint32_t(WordAt(Bin, 2108)) << 16);
+  if (!ok || value != expected)
+    return QStringLiteral("%1: %2 \"%3\" where the image holds %4")
+        .arg(XmlFile, QString::fromLatin1(DX_IDENT_CACHE), stored)
+        .arg(expected);
+  return QString();
 }
 
 QString DescriptorCacheKey(const QByteArray &Image) {

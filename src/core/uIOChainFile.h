@@ -49,6 +49,14 @@ QString CacheFileName(const QString &WorkDir, const QString &Name);
 // bytes 44..47 in file order. Throws EKvFormat for an image shorter than 48 bytes.
 QString DescriptorCacheKey(const QByteArray &Image);
 
+// Why the cached descriptor pair (image Bin, XML twin XmlFile) cannot stand
+// for the device image whose first frame was just read, or "" when it can:
+// Bin must begin with FirstFrame, hold from Length (the image head's length)
+// to Longest bytes (what a read of the device would give), and the XML must
+// parse and carry the image's identifier checksum.
+QString DescriptorCacheProblem(const QByteArray &FirstFrame, qint64 Length, qint64 Longest, const QByteArray &Bin,
+                               const QString &XmlFile);
+
 // The frame size of the file step at Index: that of the nearest ctSetFrameSize
 // step before it. Throws EKvError "ctSetFrameSize chain not found" without one
 // and EKvRange for a frame size of 0.

@@ -1,20 +1,18 @@
 // The program: the application object, the message boxes, the translation
 // table and the main window; the message loop runs until the window closes.
 #include "uAppIniFile.h"
+#include "uBuildStamp.h"
+#include "uDialogSinks.h"
 #include "uErrors.h"
-#include "uFileDialogSink.h"
 #include "uFiles.h"
 #include "uLogger.h"
 #include "uMainForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
-#include "uPrintDialog.h"
-#include "uReportPreviewForm.h"
+#include "uVersionInfo.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QTimer>
 
 namespace {
@@ -35,38 +33,6 @@ public:
   }
 };
 
-TMsgResult DialogSink(TMsgKind Kind, const QString &Text) {
-  QWidget *parent = QApplication::activeWindow();
-  const QString title = QApplication::applicationDisplayName();
-  switch (Kind) {
-  case TMsgKind::Question:
-    switch (QMessageBox::question(parent, title, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
-    case QMessageBox::Yes: return TMsgResult::Yes;
-    case QMessageBox::No: return TMsgResult::No;
-    default: return TMsgResult::Cancel;
-    }
-  case TMsgKind::Error:
-    QMessageBox::critical(parent, title, Text);
-    return TMsgResult::Ok;
-  case TMsgKind::Info:
-    QMessageBox::information(parent, title, Text);
-    return TMsgResult::Ok;
-  }
-  return TMsgResult::Ok;
-}
-
-QString FileDialog(const TFileDialogRequest &R) {
-  QFileDialog d(QApplication::activeWindow(), R.Caption, R.InitialDir, R.Filter);
-  d.setAcceptMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  d.setFileMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  d.setDefaultSuffix(R.DefaultExt);
-  if (!R.FileName.isEmpty())
-    d.selectFile(R.FileName);
-  if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
-    return QString();
-  return d.selectedFiles().first();
-}
-
 // "--quit-after=MS" closes the main window after MS milliseconds, as a user
 // would: scripts and tests use it to see the program start and end cleanly.
 int QuitAfterMs(const QStringList &Args) {
@@ -81,10 +47,8 @@ int main(int argc, char **argv) {
   TKvApplication app(argc, argv);
   QApplication::setOrganizationName("vnk");
   QApplication::setApplicationName("kv");
-  SetMessageSink(DialogSink);
-  SetFileDialogSink(FileDialog);
-  SetPrintDialogOpener(ShowPrintDialog);
-  InstallReportPreviewForm();
+  SetBuildTime(QDateTime::fromSecsSinceEpoch(KvBuildEpochSeconds));
+  InstallDialogSinks();
 
   const QString folder = ProgramFolder() + u'/';
   try {

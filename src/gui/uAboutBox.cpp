@@ -1,5 +1,6 @@
 #include "uAboutBox.h"
 
+#include "uMultiLingual.h"
 #include "uVersionInfo.h"
 
 #include <QGridLayout>
@@ -50,11 +51,11 @@ TAboutBox::TAboutBox(QWidget *Parent) : QDialog(Parent) {
 }
 
 void TAboutBox::UpdateVersionTexts() {
-  Version->setText(QStringLiteral("Версия: ") + GetVersionString());
+  Version->setText(MultiLingual().Translate(QStringLiteral("Версия:")) + u' ' + GetVersionString());
   const QDateTime built = GetBuildTime();
   // A missing time shows as the zero of the day count (1899-12-30).
   const QDateTime shown = built.isValid() ? built : QDateTime(QDate(1899, 12, 30), QTime(0, 0));
-  Build->setText(QStringLiteral("Сборка: ") + shown.toString("yyyy-MM-dd hh:mm:ss"));
+  Build->setText(MultiLingual().Translate(QStringLiteral("Сборка:")) + u' ' + shown.toString("yyyy-MM-dd hh:mm:ss"));
 }
 
 void TAboutBox::showEvent(QShowEvent *Event) {

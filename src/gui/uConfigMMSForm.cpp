@@ -37,7 +37,7 @@ void Draw(QTreeWidget *Tree, const IXXMLDocument &Meta, const char *Type, const 
 
 TConfigMMSForm::TConfigMMSForm(QWidget *Parent) : QDialog(Parent) {
   setObjectName("ConfigMMSForm");
-  setWindowTitle(QStringLiteral("MMS Config"));
+  setWindowTitle(QStringLiteral("Конфигурация MMS"));
   setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
   auto *layout = new QVBoxLayout(this);
   ToolBar2 = new QToolBar(this);
@@ -60,7 +60,7 @@ TConfigMMSForm::TConfigMMSForm(QWidget *Parent) : QDialog(Parent) {
   ToolBar1 = new QToolBar(this);
   ToolBar1->setObjectName("ToolBar1");
   connect(ToolBar1->addAction(QStringLiteral("OK")), &QAction::triggered, this, &QDialog::accept);
-  connect(ToolBar1->addAction(QStringLiteral("Cancel")), &QAction::triggered, this, &QDialog::reject);
+  connect(ToolBar1->addAction(QStringLiteral("Отмена")), &QAction::triggered, this, &QDialog::reject);
   layout->addWidget(ToolBar1);
   resize(800, 560);
 }

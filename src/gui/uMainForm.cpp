@@ -51,6 +51,7 @@
 #include "uDateTime.h"
 #include "uExcelFrame.h"
 #include "uVersionInfo.h"
+#include "uWindowPlacement.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -127,6 +128,12 @@ std::function<void()> WithFile(TFileDialogKind Kind, const QString &Caption, con
   };
 }
 
+// The folder, then the system's reason: which folder and why, never only "failed".
+QString FolderProblemText(const QString &Folder, const QString &Reason) {
+  return MultiLingual().Translate(QStringLiteral("Папка недоступна для записи")) + ": " + QDir::cleanPath(Folder) +
+         ": " + Reason;
+}
+
 QString ColorName(uint32_t Color) {
   // $BBGGRR, as stored colours are written.
   return QColor(int(Color & 0xFF), int((Color >> 8) & 0xFF), int((Color >> 16) & 0xFF)).name();
@@ -155,8 +162,8 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
 
   for (const char *sub : {"cache", "osc"}) {
     const QString folder = FProgramFolder + sub;
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isWritable())
-      ReportFolderProblem(folder);
+    QDir().mkpath(folder);
+    ReportFolderProblem(folder);
   }
   PageControlHelper = new TPageControlHelper(PageControl);
 
@@ -241,7 +248,7 @@ void TMainForm::BuildActions() {
   aoOpen = NewAction(this, "aoOpen", QStringLiteral("Открыть"), QKeySequence("Ctrl+Shift+O"));
   aoClose = NewAction(this, "aoClose", QStringLiteral("Закрыть"));
   aoPrint = NewAction(this, "aoPrint", QStringLiteral("Печать"), QKeySequence("Ctrl+P"));
-  aoExportOsci = NewAction(this, "aoExportOsci", QStringLiteral("Export Osci"));
+  aoExportOsci = NewAction(this, "aoExportOsci", QStringLiteral("Экспорт осциллограмм"));
   NEnglish = NewAction(this, "NEnglish", QStringLiteral("English"));
   NRussian = NewAction(this, "NRussian", QStringLiteral("Русский"));
   NUkrainian = NewAction(this, "NUkrainian", QStringLiteral("Український"));
@@ -257,14 +264,14 @@ void TMainForm::BuildActions() {
   N3->setVisible(false);
   NDeviceBoard = NewAction(this, "NDeviceBoard", QStringLiteral("Функциональные панели"));
   NEventReport = NewAction(this, "NEventReport", QStringLiteral("Отчет по событиям"));
-  nEventExport = NewAction(this, "nEventExport", QStringLiteral("Export"));
+  nEventExport = NewAction(this, "nEventExport", QStringLiteral("Экспорт"));
   N13 = NewAction(this, "N13", QStringLiteral("О программе"));
-  aAgent = NewAction(this, "aAgent", QStringLiteral("Agent"));
+  aAgent = NewAction(this, "aAgent", QStringLiteral("Агент"));
   aModbusTcp = NewAction(this, "aModbusTcp", QStringLiteral("ModbusTcp"));
   aConfigMMS = NewAction(this, "aConfigMMS", QStringLiteral("MMS Config"));
   // The menu items of the network actions are shown or hidden by settings on
   // their own; they run their action.
-  nAgentClient = NewAction(this, "nAgentClient", QStringLiteral("Agent"));
+  nAgentClient = NewAction(this, "nAgentClient", QStringLiteral("Агент"));
   nModbusTcp = NewAction(this, "nModbusTcp", QStringLiteral("ModbusTcp"));
   nMMSConfig = NewAction(this, "nMMSConfig", QStringLiteral("MMS Config"));
   connect(nAgentClient, &QAction::triggered, aAgent, &QAction::trigger);
@@ -448,7 +455,7 @@ void TMainForm::BuildToolBar() {
   cbDevNo->setObjectName("cbDevNo");
   cbDevNo->setFont(QFont("Courier New"));
   cbDevNo->setMinimumContentsLength(3);
-  cbAuto = new QCheckBox(QStringLiteral("Auto"), strip);
+  cbAuto = new QCheckBox(QStringLiteral("Авто"), strip);
   cbAuto->setObjectName("cbAuto");
   // The title panel is live from the start: the poll timer refreshes it.
   cbAuto->setChecked(true);
@@ -526,9 +533,8 @@ void TMainForm::BuildPages() {
 
 bool TMainForm::FormShow() {
   FTempFolder = FSettings.TempFolder;
-  if (!QDir().mkpath(FTempFolder))
-    ReportFolderProblem(FTempFolder);
-  EnterTempFolder();
+  QDir().mkpath(FTempFolder);
+  QDir::setCurrent(FTempFolder);
 
   // One work folder serves one running copy. When the lock cannot be taken
   // nothing else of the start-up runs, so this copy writes nothing there.
@@ -538,9 +544,30 @@ bool TMainForm::FormShow() {
     for (const QString &p : std::as_const(FEarlyProblems))
       Logger().Error(p);
     Logger().Error(FTempFolder + LockerFileName + ": " + reason);
-    ShowMessageText(QStringLiteral("файл занят: ") + LockerFileName);
+    // Only another copy makes the folder busy; a folder that is missing or
+    // read-only is named with the system's reason.
+    const QString problem = FolderProblem(FTempFolder);
+    if (FLockFile.HeldElsewhere() || problem.isEmpty()) {
+      ShowMessageText(QStringLiteral("файл занят: ") + LockerFileName);
+    } else {
+      Logger().Error(FolderProblemText(FTempFolder, problem));
+      ShowMessageText(FolderProblemText(FTempFolder, problem));
+    }
     return false;
   }
+  // A full work folder still lets the program show the device; the user is
+  // told once why nothing can be saved there.
+  if (const QString problem = FolderProblem(FTempFolder); !problem.isEmpty()) {
+    FEarlyProblems << FolderProblemText(FTempFolder, problem);
+    ShowMessageText(FEarlyProblems.last());
+  }
+  // The previous run's logs stay as one earlier generation, so that the log
+  // of a run that crashed survives this one.
+  const QString trace = QFileInfo(ProgramFilePath()).completeBaseName() + QStringLiteral(".trc");
+  for (const QString &log : {FLogFile, QDir(FTempFolder).filePath(QStringLiteral("debug.log")),
+                             QDir(FTempFolder).filePath(trace)})
+    if (const QString why = KeepPreviousGeneration(log); !why.isEmpty())
+      FEarlyProblems << why;
   if (!FLogFile.isEmpty()) {
     Logger().Open(FLogFile);
     FLogOpened = true;
@@ -639,9 +666,9 @@ bool TMainForm::FormShow() {
                                             RegReadString("", KV_REG_COM_PORT, ""));
   if (!comPort.isEmpty())
     port.SetPortName(comPort);
-  RestoreControlBounds("", this);
+  RestoreWindowBounds("", this);
   if (FForms.PropertyForm)
-    RestoreControlBounds("", FForms.PropertyForm);
+    RestoreWindowBounds("", FForms.PropertyForm);
 
   BuildBaudrateMenu(port.GetBaudRate());
   ApplyLinkSettings();
@@ -750,7 +777,10 @@ void TMainForm::EnterTempFolder() {
 }
 
 void TMainForm::ReportFolderProblem(const QString &Folder) {
-  const QString text = QStringLiteral("Папка недоступна для записи: ") + Folder;
+  const QString problem = FolderProblem(Folder);
+  if (problem.isEmpty())
+    return;
+  const QString text = FolderProblemText(Folder, problem);
   if (FLogFile.isEmpty() || FLogOpened)
     Logger().Error(text);
   else
@@ -771,7 +801,8 @@ void TMainForm::SetToolBarColor(uint32_t Color) {
 }
 
 void TMainForm::ShowStatus(const QString &Text) {
-  StatusBar_->showMessage(Text);
+  // The status line speaks the interface's language; the log keeps the text as made.
+  StatusBar_->showMessage(MultiLingual().Translate(Text));
   if (IsErrorStatusText(Text))
     SetToolBarColor(clLinkError);
 }
@@ -918,10 +949,21 @@ void TMainForm::SetLanguage(int Index) {
 
 void TMainForm::TranslateForms() {
   const TMultiLingual &ml = MultiLingual();
+  InstallQtTranslation(ml.TargetLanguage());
+  NEnglish->setChecked(ml.TargetLanguage() == lnEnglish);
+  NRussian->setChecked(ml.TargetLanguage() == lnRussian);
+  NUkrainian->setChecked(ml.TargetLanguage() == lnUkrainian);
   TranslateComponent(ml, this);
+  QList<QDialog *> done;
   for (const char *name : {"OscValueForm", "OscSetupForm", "DashboardSetupForm", "BitmapForm", "OKBottomDlg",
                            "UstavListForm", "ParamListForm", "UnitPropertyForm", "AboutBox", "DeviceboardSetupForm"})
-    if (QDialog *form = FForms.Form(name))
+    if (QDialog *form = FForms.Form(name)) {
+      TranslateComponent(ml, form);
+      done << form;
+    }
+  // The other forms speak the interface's language too.
+  for (QDialog *form : std::as_const(FForms.InOrder))
+    if (!done.contains(form))
       TranslateComponent(ml, form);
 }
 
@@ -983,6 +1025,8 @@ void TMainForm::OpenOscTab(const QString &FileName) {
     delete sheet;
     throw;
   }
+  if (!frame->LoadNote().isEmpty())
+    ShowStatus(frame->LoadNote());
   frame->SetIndex(-1);
 }
 
@@ -1149,6 +1193,7 @@ TkvUstavLocalFrame *TMainForm::ActiveLocalSet() const {
 }
 
 TkvUstavLocalFrame *TMainForm::OpenLocalSet(const QString &FileName, const QString &Caption) {
+  QWidget *wasActive = PageControl->currentWidget();
   TkvUstavLocalFrame *frame = nullptr;
   TTabSheet *sheet = OpenTab(
       [this, &frame](QWidget *Parent) {
@@ -1160,11 +1205,13 @@ TkvUstavLocalFrame *TMainForm::OpenLocalSet(const QString &FileName, const QStri
   frame->SetHost(UstavFrame->Host());
   frame->Init();
   TranslateComponent(MultiLingual(), sheet);
-  // A set that does not load leaves no tab: Write never meets a set without a descriptor.
+  // A set that does not load leaves no tab: Write never meets a set without a
+  // descriptor. The page the user was on stays in front, not the tab beside.
   try {
     frame->LoadFromFile(FileName);
   } catch (...) {
     delete sheet;
+    PageControl->setCurrentWidget(wasActive);
     throw;
   }
   return frame;

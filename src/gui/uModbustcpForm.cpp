@@ -16,7 +16,7 @@ constexpr int HostRole = Qt::UserRole + 1;
 } // namespace
 
 TUnitPickerForm::TUnitPickerForm(QWidget *Parent) : QDialog(Parent) {
-  setWindowTitle(QStringLiteral("Select unit"));
+  setWindowTitle(QStringLiteral("Выбор устройства"));
   setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
   TreeView = new QTreeWidget(this);
   TreeView->setObjectName("TreeView");
@@ -77,8 +77,11 @@ void TModbustcpForm::Fill() {
   const QString name =
       ResolveFileNameCI(QDir::currentPath(), FIni.ReadString("modbustcp", "filename", QStringLiteral("modbustcp.xml")));
   IXXMLDocument doc = NewXMLDocument();
-  if (!doc->Load(name))
-    throw EKvFormat(name + QStringLiteral(": ") + doc->GetParseError());
+  if (!doc->Load(name)) {
+    // A file that cannot be opened is named by the reason already; a broken one is named here.
+    const QString why = doc->GetParseError();
+    throw EKvFormat(why.contains(name) ? why : name + QStringLiteral(": ") + why);
+  }
   const IXXMLNodeList channels = doc->GetDocumentElement()->SelectNodes(QStringLiteral("channel"));
   for (int i = 0; i < channels->GetCount(); ++i) {
     const IXXMLNode ch = channels->GetItem(i);

@@ -33,8 +33,8 @@ TPreferenceForm::TPreferenceForm(QWidget *Parent) : QDialog(Parent) {
   EditHost->setObjectName(QStringLiteral("EditHost"));
   EditPort = new QLineEdit(QStringLiteral("502"), Link);
   EditPort->setObjectName(QStringLiteral("EditPort"));
-  LinkLayout->addRow(QStringLiteral("Host"), EditHost);
-  LinkLayout->addRow(QStringLiteral("Port"), EditPort);
+  LinkLayout->addRow(QStringLiteral("Адрес"), EditHost);
+  LinkLayout->addRow(QStringLiteral("Порт"), EditPort);
   L->addWidget(Link);
   resize(420, 300);
 

@@ -6,6 +6,7 @@
 #include "uTextCodec.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <algorithm>
 #include <barrier>
@@ -375,9 +376,7 @@ void TComtradeConfig::SaveToFile(const QString &FileName) {
   FFileName = FileName;
 }
 
-void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePage) {
-  if (FileName.isEmpty())
-    throw EKvError("no filename");
+QByteArray TComtradeConfig::CopyBytes(const QString &FileName, const QString &CodePage) const {
   QList<QByteArray> Lines = SplitLines(LoadFileBytes(FFileName));
   const bool Oem = CodePage == QLatin1String("OEM");
   bool Reported = false;
@@ -398,8 +397,24 @@ void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePag
   while (Lines.size() <= TypeLine)
     Lines.append(QByteArray());
   Lines[TypeLine] = "ASCII";
-  SaveFileBytes(FileName, Lines.join("\r\n") + "\r\n");
+  return Lines.join("\r\n") + "\r\n";
+}
+
+void TComtradeConfig::SaveCopyAs(const QString &FileName, const QString &CodePage) {
+  if (FileName.isEmpty())
+    throw EKvError("no filename");
+  SaveFileBytes(FileName, CopyBytes(FileName, CodePage));
   FFileName = FileName;
+}
+
+void TComtradeConfig::SavePair(const QString &FileName, TComtradeData &Data, const QString &CodePage) {
+  if (FileName.isEmpty())
+    throw EKvError("no filename");
+  const QFileInfo Info(FileName);
+  const QString DatName = Info.path() + '/' + Info.completeBaseName() + QStringLiteral(".dat");
+  SaveFileSet({{FileName, CodePage.isEmpty() ? ToBytes() : CopyBytes(FileName, CodePage)}, {DatName, Data.ToBytes()}});
+  FFileName = FileName;
+  Data.FFileName = DatName;
 }
 
 void TComtradeConfig::GetAnalogChannel(int Index, TComtradeAnalogChannel &Rec) const {
@@ -1050,8 +1065,10 @@ QByteArray TComtradeData::ToBytes() const {
     Put(FNumbers[s], ',');
     const int Last = FAnalogCount + FDigitalCount;
     Put(FTimeStamps[s], Last == 0 ? '\r' : ',');
-    for (int c = 0; c < FAnalogCount; ++c)
-      Put(FRaw[size_t(s) * FAnalogCount + c], c + 1 == Last ? '\r' : ',');
+    for (int c = 0; c < FAnalogCount; ++c) {
+      const size_t Cell = size_t(s) * FAnalogCount + c;
+      Put(!FMissing.empty() && FMissing[Cell] ? MissingValue : FRaw[Cell], c + 1 == Last ? '\r' : ',');
+    }
     for (int c = 0; c < FDigitalCount; ++c)
       Put(FDigital[size_t(s) * FDigitalCount + c], FAnalogCount + c + 1 == Last ? '\r' : ',');
     Out.append('\n');
@@ -1196,17 +1213,22 @@ void TComtradeDataTool::ApplyCalibration() {
     // Ascending for a forward shift, descending for a backward one, so each
     // interpolation reads samples not replaced yet; floor (not truncation)
     // keeps that true for the first samples of a backward shift.
+    // A sample taken from outside the record, or from a missing one, is
+    // marked missing rather than made up.
     auto One = [&](int s) {
       const double X = s + Shift;
       const double I0 = std::floor(X);
-      int32_t V = 0;
-      if (I0 >= 0.0 && I0 + 1.0 <= E) {
-        const int i0 = int(I0);
-        const double R0 = D.FRaw[size_t(i0) * A + c];
-        const double R1 = D.FRaw[size_t(i0 + 1) * A + c];
-        V = int32_t(std::nearbyint((X - I0) * (R1 - R0) + R0));
+      const int i0 = int(I0);
+      if (I0 < 0.0 || I0 + 1.0 > E || D.IsMissing(c, i0) || D.IsMissing(c, i0 + 1)) {
+        D.FRaw[size_t(s) * A + c] = 0;
+        D.MarkMissing(s, c);
+        return;
       }
-      D.FRaw[size_t(s) * A + c] = V;
+      const double R0 = D.FRaw[size_t(i0) * A + c];
+      const double R1 = D.FRaw[size_t(i0 + 1) * A + c];
+      D.FRaw[size_t(s) * A + c] = int32_t(std::nearbyint((X - I0) * (R1 - R0) + R0));
+      if (D.IsMissing(c, s))
+        D.FMissing[size_t(s) * A + c] = 0;
     };
     if (Shift > 0)
       for (int s = 0; s <= E; ++s)
@@ -1226,10 +1248,14 @@ void TComtradeDataTool::CalculateAnalogOffsets() {
     TComtradeAnalogChannel &Ch = D.FConfig->AnalogChannel(c);
     if (Ch.A == 0.0)
       continue;
+    // Missing samples count for nothing; with none missing the divisor is E.
     double Sum = 0.0;
+    int Present = 0;
     for (int s = 0; s <= E; ++s)
-      Sum += D.FRaw[size_t(s) * D.FAnalogCount + c];
-    Ch.Offset = -std::nearbyint(Sum / (E * Ch.A));
+      if (!D.IsMissing(c, s))
+        Sum += D.FRaw[size_t(s) * D.FAnalogCount + c], ++Present;
+    if (Present > 1)
+      Ch.Offset = -std::nearbyint(Sum / ((Present - 1) * Ch.A));
   }
 }
 

@@ -48,6 +48,8 @@ struct TComtradeRate {
   int LastSample = 0;   // 0-based index of the last sample at this rate
 };
 
+class TComtradeData;
+
 class TComtradeConfig {
 public:
   TComtradeConfig();
@@ -72,6 +74,14 @@ public:
   // anything else copies the bytes; the file-type line (the one after the
   // trigger time) becomes "ASCII". FileName becomes the current name.
   void SaveCopyAs(const QString &FileName, const QString &CodePage);
+  // The bytes SaveCopyAs writes to FileName (named in its log line only).
+  QByteArray CopyBytes(const QString &FileName, const QString &CodePage) const;
+  // Saves FileName and the ".dat" beside it (Data's lines) as one pair: both
+  // are written whole before either is put in place, so a failure leaves
+  // neither new file and an existing pair as it was. CodePage empty writes
+  // this configuration as SaveToFile does, otherwise a copy as SaveCopyAs.
+  // Both become the current names.
+  void SavePair(const QString &FileName, TComtradeData &Data, const QString &CodePage = QString());
 
   // Copies; an index outside 0..99 throws EKvRange.
   void GetAnalogChannel(int Index, TComtradeAnalogChannel &Rec) const;
@@ -221,6 +231,7 @@ public:
 
 private:
   friend class TComtradeDataTool;
+  friend class TComtradeConfig; // SavePair names the saved data file
   template <class T> using TCells = std::vector<T, TComtradeCellAllocator<T>>;
   // Zeroed cells for the tool, unset ones for the loader.
   void Size(int Samples, bool Zeroed = true);
@@ -264,10 +275,12 @@ public:
   void SetAnalogMax(int Channel, int Value);
   void SetRate(int Index, const TComtradeRate &Rate);
   // Moves every analog channel with a calibration shift by that many samples,
-  // interpolating linearly; samples taken from outside the record become 0.
+  // interpolating linearly; samples taken from outside the record (or from
+  // a missing one) are marked missing and written as 99999.
   void ApplyCalibration();
   // Stores in each analog channel's Offset the negated mean raw value in
-  // physical units; skipped for a record of one sample and for a factor of 0.
+  // physical units, missing samples left out; skipped for a record of one
+  // sample and for a factor of 0.
   void CalculateAnalogOffsets();
   // Sums of negative and positive samples per analog channel; changes nothing.
   std::vector<TComtradeSpread> CalculateSpread() const;

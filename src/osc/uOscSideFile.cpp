@@ -4,6 +4,7 @@
 #include "uDateTime.h"
 #include "uErrors.h"
 #include "ixml.h"
+#include "uLogger.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -40,9 +41,15 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
   if (Path.isEmpty() || !QFileInfo::exists(Path))
     return false;
   IXXMLDocument Doc = NewXMLDocument();
-  if (!Doc->Load(Path))
-    throw EKvError(QStringLiteral("%1: %2").arg(Path, Doc->GetParseError()));
-  const IXXMLNode Root = Doc->GetDocumentElement();
+  // The side file only dresses the record: an empty or broken one must not
+  // keep a valid record from opening, it is left aside and the defaults hold.
+  const bool Parsed = Doc->Load(Path);
+  const IXXMLNode Root = Parsed ? Doc->GetDocumentElement() : IXXMLNode();
+  if (!Root) {
+    Logger().Error(QStringLiteral("%1: %2; side file ignored, defaults used")
+                       .arg(Path, Parsed ? QStringLiteral("no root element") : Doc->GetParseError()));
+    return false;
+  }
   View = TOscViewSettings();
   if (const IXXMLNode Common = Root->SelectSingleNode(QStringLiteral("common"))) {
     View.AnalogHeight = Common->GetIntAttr(QStringLiteral("analog-height"), View.AnalogHeight);

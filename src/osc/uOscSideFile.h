@@ -33,8 +33,8 @@ QString OscSideFileName(const QString &DataFile);
 // changed) when neither exists. Channels are matched by position; a channel
 // without an element keeps its settings. Events outside the record are
 // dropped; afterwards every channel's events string has exactly one character
-// per kept event. A missing or non-positive width reads as 200. Throws
-// EKvError for a document that does not parse.
+// per kept event. A missing or non-positive width reads as 200. A document
+// that does not parse (an empty one too) is logged and read as no file: false.
 bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
                      int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
                      TOscEventList &Events);

@@ -159,7 +159,9 @@ std::vector<TOscGridTick> TOscView::TimeGrid(int First, int Count, bool WithLabe
 }
 
 double TOscView::ChannelFactor(int Min, int Max) const {
-  return Max == Min ? 1.0 : AnalogHeight / (double(Max) - Min);
+  // Two pixels stay free at each edge of the strip, so that the curves of
+  // neighbouring strips never run into each other.
+  return Max == Min ? 1.0 : std::max(AnalogHeight - 2 * StripMargin, 1) / (double(Max) - Min);
 }
 
 int TOscView::ValueY(double Raw, double Factor, double AmplFactor) const {

@@ -30,6 +30,7 @@ struct TOscStripSpan {
 class TOscView {
 public:
   static constexpr int MinHeight = 25, MaxAnalogHeight = 400, MaxDiscreteHeight = 100;
+  static constexpr int StripMargin = 2;
   static constexpr double MaxZoomScale = 1000.0;
   static constexpr int WheelSamples = 20;
   // Pixels beyond its column that a curve's pen (width 0..3) may cover.
@@ -101,8 +102,8 @@ public:
   std::vector<TOscGridTick> TimeGrid(int First, int Count, bool WithLabels = true) const;
   QString TickLabel(const TOscGridTick &Tick) const;
 
-  // Vertical factor of an analog channel: strip height over its raw range, 1
-  // when the range is empty.
+  // Vertical factor of an analog channel: strip height less StripMargin at
+  // each edge over its raw range, 1 when the range is empty.
   double ChannelFactor(int Min, int Max) const;
   // y of a raw value relative to the strip centre (upwards negative).
   int ValueY(double Raw, double Factor, double AmplFactor) const;

@@ -104,8 +104,16 @@ TEventHeader::TEventHeader(QWidget *Parent) : QHeaderView(Qt::Horizontal, Parent
 
 QSize TEventHeader::sizeHint() const {
   QSize s = QHeaderView::sizeHint();
-  s.setHeight(GroupRowHeight + CaptionRowHeight);
+  s.setHeight(GroupRowHeight + FCaptionRowHeight);
   return s;
+}
+
+void TEventHeader::SetCaptionRowHeight(int Height) {
+  if (Height == FCaptionRowHeight)
+    return;
+  FCaptionRowHeight = Height;
+  updateGeometry();
+  viewport()->update();
 }
 
 std::pair<int, int> TEventHeader::GroupSpan(const QAbstractItemModel &Model, int Column) {
@@ -124,7 +132,7 @@ std::pair<int, int> TEventHeader::GroupSpan(const QAbstractItemModel &Model, int
 
 void TEventHeader::paintSection(QPainter *Painter, const QRect &Rect, int Section) const {
   // Row 1 only: the group row is painted across groups in paintEvent.
-  const QRect cell(Rect.left(), GroupRowHeight, Rect.width(), CaptionRowHeight);
+  const QRect cell(Rect.left(), GroupRowHeight, Rect.width(), FCaptionRowHeight);
   Painter->save();
   Painter->fillRect(cell, BtnFace);
   const QString caption = model()->headerData(Section, Qt::Horizontal, TEventTableModel::CaptionRole).toString();
@@ -254,8 +262,7 @@ void Tkv2EventFrame::Init() {
   FColumnMap = {0, 1, 2, 3};
   FFixedCols = 3;
   FModel->Reset(FLayout, FColumnMap, {});
-  for (int c = 0; c < 4; ++c)
-    dgEvent->setColumnWidth(c, ColumnWidth(c, FLayout->GetColumn(c)));
+  FitColumns();
   PageControl->setCurrentIndex(0);
 }
 
@@ -355,9 +362,26 @@ void Tkv2EventFrame::ApplyLevelFilter() {
       FShown.push_back(item);
   }
   FModel->Reset(FLayout, FColumnMap, FShown);
-  for (int c = 0; c < int(FColumnMap.size()); ++c)
-    dgEvent->setColumnWidth(c, ColumnWidth(c, FModel->Column(c)));
+  FitColumns();
   dgEvent->horizontalHeader()->viewport()->update();
+}
+
+void Tkv2EventFrame::FitColumns() {
+  // The delegate writes a text 2 px in from the left, within the frame.
+  const QFontMetrics cells(dgEvent->font());
+  auto *header = static_cast<TEventHeader *>(dgEvent->horizontalHeader());
+  const QFontMetrics captions(header->font());
+  int captionHeight = TEventHeader::DefaultCaptionRowHeight;
+  for (int c = 0; c < FModel->columnCount(); ++c) {
+    const TDrawableDesc &d = FModel->Column(c);
+    int width = ColumnWidth(c, d);
+    if (d.FKind == ekText || d.FKind == ekMeasure)
+      for (int r = 0; r < FModel->ShownCount(); ++r)
+        width = std::max(width, cells.horizontalAdvance(FModel->index(r, c).data().toString()) + 6);
+    dgEvent->setColumnWidth(c, width);
+    captionHeight = std::max(captionHeight, captions.horizontalAdvance(d.FCaption) + 8);
+  }
+  header->SetCaptionRowHeight(captionHeight);
 }
 
 void Tkv2EventFrame::ClickCheck(QListWidget *List, int Index) {

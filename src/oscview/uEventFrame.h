@@ -56,19 +56,25 @@ private:
 };
 
 // Two header rows: group captions (24 px), drawn once across their group
-// whatever is scrolled, and the captions rotated by 90 degrees (117 px).
+// whatever is scrolled, and the captions rotated by 90 degrees (117 px, or
+// as high as the longest caption needs).
 class TEventHeader : public QHeaderView {
   Q_OBJECT
 public:
-  static constexpr int GroupRowHeight = 24, CaptionRowHeight = 117;
+  static constexpr int GroupRowHeight = 24, DefaultCaptionRowHeight = 117;
   explicit TEventHeader(QWidget *Parent = nullptr);
   QSize sizeHint() const override;
+  int CaptionRowHeight() const { return FCaptionRowHeight; }
+  void SetCaptionRowHeight(int Height);
   // The grid columns [First, Last] that the group caption of Column spans.
   static std::pair<int, int> GroupSpan(const QAbstractItemModel &Model, int Column);
 
 protected:
   void paintSection(QPainter *Painter, const QRect &Rect, int Section) const override;
   void paintEvent(QPaintEvent *Event) override;
+
+private:
+  int FCaptionRowHeight = DefaultCaptionRowHeight;
 };
 
 // Data cells: texts on the button face, bits and the state red when set and
@@ -125,6 +131,9 @@ public:
   void BitBtnApplyClick();
 
 private:
+  // Columns as wide as their longest text in the grid's font (never below
+  // their default widths) and the caption row as high as the longest caption.
+  void FitColumns();
   void BuildLevelList();
   void BuildSignalList();
   void LoadFilters();

@@ -180,6 +180,16 @@ TOscDrawer *TOscDrawer::CreateWithPanel(QWidget *Parent, TOscCommon *Common, int
   return D;
 }
 
+TOscDrawer::TPanelColumns TOscDrawer::PanelColumns(const QFont &Font) {
+  const QFontMetrics M(Font);
+  TPanelColumns C;
+  for (const char *Caption : {"Значение", "RMS", "Гарм.1"})
+    C.Caption = std::max(C.Caption, M.horizontalAdvance(QString::fromUtf8(Caption)) + 2);
+  C.Value = M.horizontalAdvance(QStringLiteral("-10000.00")) + 2;
+  C.Width = std::max(169, 4 + C.Caption + 6 + 2 * C.Value + 6 + 4);
+  return C;
+}
+
 void TOscDrawer::BuildPanel(QWidget *Parent) {
   Panel = new QFrame(Parent);
   Panel->setObjectName(QStringLiteral("Panel%1%2").arg(IsAnalog() ? "A" : "D").arg(Index));
@@ -199,15 +209,17 @@ void TOscDrawer::BuildPanel(QWidget *Parent) {
     const char *Text;
     int X, Y;
   };
-  // The value labels sit right of the widest caption ("Значение"), which in
-  // the platform's font is wider than the 50 pixels the captions once had.
-  const TPlace Places[7] = {{"Значение", 4, 20}, {"", 66, 20}, {"", 116, 20}, {"RMS", 4, 40},
-                            {"", 66, 40},        {"Гарм.1", 4, 60}, {"", 66, 60}};
+  // The value labels sit right of the widest caption, each as wide as a
+  // value, so that neither is cut nor runs into the other.
+  const TPanelColumns C = PanelColumns(Panel->font());
+  const int X1 = 4 + C.Caption + 6, X2 = X1 + C.Value + 6;
+  const TPlace Places[7] = {{"Значение", 4, 20}, {"", X1, 20}, {"", X2, 20}, {"RMS", 4, 40},
+                            {"", X1, 40},        {"Гарм.1", 4, 60}, {"", X1, 60}};
   const int Count = IsAnalog() ? 7 : 3;
   for (int i = 0; i < Count; ++i) {
     FLabels[i] = new QLabel(QString::fromUtf8(Places[i].Text), Panel);
     FLabels[i]->move(Places[i].X, Places[i].Y);
-    FLabels[i]->setMinimumWidth(48);
+    FLabels[i]->setFixedWidth(Places[i].X == 4 ? C.Caption : C.Value);
     FLabels[i]->installEventFilter(this);
     FLabels[i]->hide();
   }
@@ -500,9 +512,8 @@ void TOscDrawer::DrawDiscrete(const TOscTarget &T, int First, int Count, int DX,
   }
 }
 
-namespace {
-// The time labels of Grid along a row whose top is Top.
-void WriteLabels(QPainter &On, const TOscCommon &Common, int Top, int DX, const std::vector<TOscGridTick> &Grid) {
+void TOscDrawer::WriteTimeLabels(QPainter &On, const TOscCommon &Common, int Top, int DX,
+                                 const std::vector<TOscGridTick> &Grid) {
   const QFontMetrics M(On.font());
   On.setPen(QPen(Common.GridColor, 1));
   int RightEnd = -10;
@@ -515,43 +526,22 @@ void WriteLabels(QPainter &On, const TOscCommon &Common, int Top, int DX, const 
     }
   }
 }
-} // namespace
-
-void TOscDrawer::MakeLabelRow(TOscCommon &Common, const QFont &Font, int DX, const std::vector<TOscGridTick> &Grid) {
-  // Shaping text costs more than all the curves of a paint: the row is
-  // written once and copied.
-  if (!Common.Image || Grid.empty())
-    return;
-  QImage &Row = Common.LabelRow;
-  Row = QImage(Common.Image->width(), QFontMetrics(Font).height() + 1, QImage::Format_ARGB32_Premultiplied);
-  Row.fill(Qt::transparent);
-  QPainter On(&Row);
-  On.setFont(Font);
-  WriteLabels(On, Common, 0, DX, Grid);
-}
 
 void TOscDrawer::DrawTimeGrid(const TOscTarget &T, int Y, int DX, int First, int Count,
                               const std::vector<TOscGridTick> &Grid) {
   if (Grid.empty())
     return;
-  QPainter &P = *T.Canvas;
   const TOscView &V = *FCommon->View;
-  {
-    TStroke Axis(T, FCommon->GridColor, 1);
-    Axis.Point(V.SampleX(First) - DX, Y);
-    Axis.Point(V.SampleX(First + Count) - DX, Y);
-    int LastX = INT_MIN;
-    for (const TOscGridTick &Tick : Grid) {
-      const int X = Tick.X - DX;
-      if (X != LastX)
-        Axis.Span(X, Y - 2, Y + 2);
-      LastX = X;
-    }
+  TStroke Axis(T, FCommon->GridColor, 1);
+  Axis.Point(V.SampleX(First) - DX, Y);
+  Axis.Point(V.SampleX(First + Count) - DX, Y);
+  int LastX = INT_MIN;
+  for (const TOscGridTick &Tick : Grid) {
+    const int X = Tick.X - DX;
+    if (X != LastX)
+      Axis.Span(X, Y - 2, Y + 2);
+    LastX = X;
   }
-  if (!T.Image || FCommon->LabelRow.isNull())
-    WriteLabels(P, *FCommon, Y + 2, DX, Grid);
-  else
-    P.drawImage(0, Y + 2, FCommon->LabelRow);
 }
 
 QString TOscDrawer::ValueNoteText(int Sample, int ValueKind) const {

@@ -32,10 +32,6 @@ struct TOscCommon {
   QColor GridColor = Qt::black;
   QColor BackColor = Qt::white;
   double PrintScaleY = 1.0;
-  // The time labels of the current screen paint, written once and copied
-  // under every strip's axis (they are the same for all); the frame empties
-  // it when a paint begins.
-  QImage LabelRow;
   const TOscEventList *Events = nullptr; // the record's events, owned by the frame
   int RmsPeriods = 1;                     // setting osc/rms
 };
@@ -75,6 +71,13 @@ public:
 
   explicit TOscDrawer(TOscCommon *Common, QObject *Parent = nullptr);
   // A drawer with its channel panel in Parent (the frame's left panel).
+  // The channel panel's columns in Font: the captions' and a value's
+  // width ("-10000.00", the widest value the read-outs write in practice),
+  // and the panel width that holds a caption and two values whole.
+  struct TPanelColumns {
+    int Caption = 0, Value = 0, Width = 0;
+  };
+  static TPanelColumns PanelColumns(const QFont &Font);
   static TOscDrawer *CreateWithPanel(QWidget *Parent, TOscCommon *Common, int Kind, const QString &Name,
                                      int Index);
   ~TOscDrawer() override;
@@ -135,10 +138,12 @@ public:
   const TBitmapFrameList &Frames() const { return FFrames; }
   // The time axis along y = Y from sample First to First + Count, with the
   // ticks of Grid (TOscView::TimeGrid without labels).
-  // On a screen image the labels are copied from Common's LabelRow, which
-  // MakeLabelRow writes once a paint.
+  // The numbers are not written here: they would run through the curves.
   void DrawTimeGrid(const TOscTarget &T, int Y, int DX, int First, int Count, const std::vector<TOscGridTick> &Grid);
-  static void MakeLabelRow(TOscCommon &Common, const QFont &Font, int DX, const std::vector<TOscGridTick> &Grid);
+  // The numbers of Grid once, in a row whose top is Top (below the strips),
+  // each where its tick is, none over the one before.
+  static void WriteTimeLabels(QPainter &On, const TOscCommon &Common, int Top, int DX,
+                              const std::vector<TOscGridTick> &Grid);
   // Notes and the labels of this channel's events.
   void DrawNotes(const TOscTarget &T, int DX);
   // Samples from From to the next rising zero crossing (previous sample below

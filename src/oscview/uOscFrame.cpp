@@ -3,6 +3,7 @@
 #include "uAppIniFile.h"
 #include "uErrors.h"
 #include "uLogger.h"
+#include "uMultiLingual.h"
 #include "uNumberFormat.h"
 #include "uOscNoteForm.h"
 #include "uOscPrint.h"
@@ -52,8 +53,10 @@ std::function<bool(TkvOscFrame &Frame, TOscNote &Note)> TkvOscFrame::NoteOpener 
     Form = (Own = std::make_unique<TOscNoteForm>(&Frame)).get();
   Form->SetNote(&Note);
   Form->exec();
+  // Read before the form forgets the note, which clears the flag.
+  const bool Delete = Form->DeleteRequested();
   Form->SetNote(nullptr);
-  return Form->DeleteRequested();
+  return Delete;
 };
 std::function<void(const QString &FileName)> TkvOscFrame::LastSavedHook;
 
@@ -258,7 +261,7 @@ void TkvOscFrame::BuildControls() {
   ImageLayout->setSpacing(0);
   PanelLeft = new QWidget(PanelImage);
   PanelLeft->setObjectName(QStringLiteral("PanelLeft"));
-  PanelLeft->setFixedWidth(169);
+  PanelLeft->setFixedWidth(TOscDrawer::PanelColumns(PanelLeft->font()).Width);
   ImageLayout->addWidget(PanelLeft);
   auto *PanelPaint = new QWidget(PanelImage);
   auto *PaintLayout = new QVBoxLayout(PanelPaint);
@@ -300,9 +303,7 @@ void TkvOscFrame::BuildControls() {
   sgDiagram->setObjectName(QStringLiteral("sgDiagram"));
   sgDiagram->horizontalHeader()->hide();
   sgDiagram->verticalHeader()->hide();
-  sgDiagram->setColumnWidth(0, 149);
-  sgDiagram->setColumnWidth(1, 41);
-  sgDiagram->setColumnWidth(2, 64);
+  FitDiagramColumns();
   EastLayout->addWidget(sgDiagram, 1);
   Splitter->setStretchFactor(0, 1);
   connect(Splitter, &QSplitter::splitterMoved, this, [this] { PanelEastResize(); });
@@ -340,6 +341,15 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   FData.LoadFromFile(Base + QStringLiteral(".dat"), &FConfig);
   if (FData.SampleCount() < 2)
     throw EKvFormat(QStringLiteral("%1: too few samples (%2) to show").arg(Base + ".dat").arg(FData.SampleCount()));
+  // A cut record is still worth seeing, but not without a word.
+  if (FData.SampleCount() < FConfig.SampleCount()) {
+    FLoadNote = MultiLingual()
+                    .Translate(QStringLiteral("%1: строк данных %2, объявлено %3"))
+                    .arg(Base + QStringLiteral(".dat"))
+                    .arg(FData.SampleCount())
+                    .arg(FConfig.SampleCount());
+    Logger().Error(FLoadNote);
+  }
   FView.TimeScale = FView.AmplitudeScale = 1.0;
   FFileName = Base + QStringLiteral(".dat");
   FView.SetRecord(FData.SampleCount(), FConfig.Rate(0).Samples, FConfig.GetTriggerOffsetMs());
@@ -420,9 +430,7 @@ void TkvOscFrame::SaveViewSettings() {
 }
 
 void TkvOscFrame::SaveComtradeAs(const QString &FileName, const QString &Encoding) {
-  FConfig.SaveCopyAs(FileName, Encoding);
-  const QFileInfo Info(FileName);
-  FData.SaveToFile(Info.path() + '/' + Info.completeBaseName() + QStringLiteral(".dat"));
+  FConfig.SavePair(FileName, FData, Encoding);
 }
 
 bool TkvOscFrame::SaveComtradeAsDialog() {
@@ -548,12 +556,9 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
       DrawCursor(*LevelCursors.back());
       FUnderMouse = LevelCursors.back().get();
     } else {
-      if (TimeCursors.size() >= 2) {
-        // A third time cursor starts again.
+      // A third time cursor replaces the two.
+      if (TimeCursors.size() >= 2)
         ClearCursors(true, false);
-        TimeReadout();
-        return;
-      }
       auto R = std::make_unique<TVertRuler>(&FCommon);
       R->SetPosition(Point, FView.ScrollSample, FView.TimeScale);
       TimeCursors.push_back(std::move(R));
@@ -705,22 +710,25 @@ void TkvOscFrame::PaintBoxCircleDiagramPaint(QPainter &P, int Side) {
       sgDiagram->item(int(r), c)->setText(Texts[c]);
     }
   }
-  const int Cx = Side / 2, Cy = Side / 2, R = int(std::nearbyint(Cx * 0.85));
+  // The circle leaves room for its axis labels, whole, inside the box.
+  const QFontMetrics M(P.font());
+  const int Cx = Side / 2, Cy = Side / 2;
+  const int R = std::max(10, std::min(Cx - M.horizontalAdvance(QStringLiteral("180")) - 3, Cy - M.height() - 2));
   P.setPen(QPen(QColor(0x80, 0x80, 0x80), 1));
   P.drawEllipse(QPoint(Cx, Cy), R, R);
   P.drawLine(Cx - R, Cy, Cx + R, Cy);
   P.drawLine(Cx, Cy - R, Cx, Cy + R);
-  const QFontMetrics M(P.font());
-  P.drawText(Cx, Cy - R - 12 + M.ascent(), QStringLiteral("90"));
+  P.drawText(Cx + 2, Cy - R - 1 - M.descent(), QStringLiteral("90"));
   P.drawText(Cx - R - 1 - M.horizontalAdvance(QStringLiteral("180")), Cy + M.ascent() / 2, QStringLiteral("180"));
-  P.drawText(Cx, Cy + R + M.ascent(), QStringLiteral("270"));
-  P.drawText(Cx + R + 1, Cy + M.ascent() / 2, QStringLiteral("0"));
+  P.drawText(Cx + 2, Cy + R + 1 + M.ascent(), QStringLiteral("270"));
+  P.drawText(Cx + R + 2, Cy + M.ascent() / 2, QStringLiteral("0"));
   for (const TPhasor &Row : Rows) {
     if (!Row.HasVector)
       continue;
-    // Angles grow counter-clockwise from the right; the +180 of the drawing
-    // turns the delay to the next rising crossing into the phase.
-    const double Rad = (Row.Angle + 180) * M_PI / 180.0;
+    // Angles grow counter-clockwise from the right and the base vector lies
+    // at 180. The angle is the delay to the next rising crossing, so a
+    // channel that lags the base by d is drawn d clockwise from it.
+    const double Rad = (180 - Row.Angle) * M_PI / 180.0;
     const QPointF Tip(Cx + R * Row.Length * std::cos(Rad), Cy - R * Row.Length * std::sin(Rad));
     QPen Pen(ColorFromStored(Row.Drawer->Settings.Color), std::max(Row.Drawer->Settings.PenWidth, 1));
     P.setPen(Pen);
@@ -799,9 +807,18 @@ void TkvOscFrame::PanelEastResize() {
     return;
   PaintBoxCircleDiagram->setFixedHeight(PanelEast->width());
   FPhasorPanelWidth = PanelEast->width();
-  if (sgDiagram->rowCount() > 0)
-    sgDiagram->setColumnWidth(0, std::max(0, PanelEast->width() - 100));
+  FitDiagramColumns();
   PaintBoxCircleDiagram->update();
+}
+
+void TkvOscFrame::FitDiagramColumns() {
+  // The angle and the value whole in the table's font, the name in the rest.
+  const QFontMetrics M(sgDiagram->font());
+  const int Angle = M.horizontalAdvance(QStringLiteral("-360")) + 12;
+  const int Value = M.horizontalAdvance(QStringLiteral("10000.00")) + 12;
+  sgDiagram->setColumnWidth(1, Angle);
+  sgDiagram->setColumnWidth(2, Value);
+  sgDiagram->setColumnWidth(0, std::max(40, PanelEast->width() - Angle - Value - 6));
 }
 
 void TkvOscFrame::ZoomHeights(int Step) {
@@ -814,9 +831,13 @@ void TkvOscFrame::FitChannelHeights() {
   int Shown = 0;
   for (const TOscDrawer *D : FDrawers)
     Shown += IsDrawn(D) ? 1 : 0;
-  FView.PlotHeight = PaintBox->height();
+  // The strips share the plot with the row of the axis numbers.
+  FView.PlotHeight = PaintBox->height() - TimeLabelHeight();
   FView.FitChannelHeights(Shown);
+  FView.PlotHeight = PaintBox->height();
 }
+
+int TkvOscFrame::TimeLabelHeight() const { return QFontMetrics(PaintBox->font()).height() + 2; }
 
 void TkvOscFrame::ScrollBy(int Step, Qt::KeyboardModifiers Shift) {
   const bool Ctrl = Shift & Qt::ControlModifier, Sh = Shift & Qt::ShiftModifier;
@@ -863,9 +884,8 @@ TOscDrawer *TkvOscFrame::SelectedDrawer() const {
 bool TkvOscFrame::RunSetup() {
   if (!SetupOpener || !SetupOpener(*this))
     return false;
+  // The strip heights stay as the user set them.
   SaveViewSettings();
-  Rebuild();
-  FitChannelHeights();
   Rebuild();
   Repaint();
   return true;
@@ -910,8 +930,19 @@ void TkvOscFrame::ActionRefreshExecute() {
 
 void TkvOscFrame::ActionTimeFitExecute() {
   FView.PlotWidth = PaintBox->width();
-  FView.Fit(false);
+  auto SampleOf = [this](size_t i) { return static_cast<const TVertRuler &>(*TimeCursors[i]).Sample; };
+  if (TimeCursors.size() == 2)
+    FView.Fit(true, SampleOf(0), SampleOf(1));
+  else
+    FView.Fit(false);
   Rebuild();
+  // Cursors the new scale left in place stay on their samples.
+  for (auto &R : TimeCursors) {
+    auto &V = static_cast<TVertRuler &>(*R);
+    const int Sample = V.Sample;
+    V.SetPosition(QPoint(FView.PlotX(Sample), 0), FView.ScrollSample, FView.TimeScale);
+    V.Sample = Sample;
+  }
   Repaint();
 }
 
@@ -940,7 +971,6 @@ void TkvOscFrame::PaintBoxPaint() {
     QPainter P(&FImage);
     FCommon.Canvas = &P;
     FCommon.Image = &FImage;
-    FCommon.LabelRow = QImage();
     PaintStrips(P, Size.height());
   }
   FDirty = false;
@@ -1039,8 +1069,6 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
     const std::vector<std::vector<TOscColumn>> &Columns = FColumns.Columns(Caches, From, To, FView.TimeScale);
     for (const TStrip &S : Strips)
       S.Drawer->CenterY = S.CenterY;
-    if (std::any_of(Strips.begin(), Strips.end(), [](const TStrip &S) { return S.Axis; }))
-      TOscDrawer::MakeLabelRow(FCommon, P.font(), DX, Grid);
     // The rows each curve may cover: a band leaves out those it does not meet.
     std::vector<std::pair<int, int>> Rows(Strips.size(), {INT_MIN, INT_MAX});
     for (size_t k = 0, c = 0; k < Strips.size(); ++k)
@@ -1066,9 +1094,7 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
           D->DrawEnvelope(T, First, N + 1, DX, &Columns[c++]);
         else
           D->DrawCurve(T, First, N + 1, DX, &Columns[c++]);
-        // The axis and its labels below it.
-        const int AxisBottom = D->CenterY + 2 + std::max(FCommon.LabelRow.height(), 64);
-        if (Strips[k].Axis && D->CenterY - 2 <= Y1 && AxisBottom >= Y0)
+        if (Strips[k].Axis && D->CenterY - 2 <= Y1 && D->CenterY + 2 >= Y0)
           D->DrawTimeGrid(T, D->CenterY, DX, First, N, Grid);
       }
     };
@@ -1076,6 +1102,17 @@ void TkvOscFrame::PaintStrips(QPainter &P, int Bottom) {
       Draw(TOscTarget{&P, nullptr, 0});
     else
       PaintInBands(P, Draw);
+    // The axis numbers once, outside the curves: on the screen in a row of
+    // their own at the plot's bottom, in print below the last strip.
+    if (std::any_of(Strips.begin(), Strips.end(), [](const TStrip &S) { return S.Axis; })) {
+      const int Top = FPrinting ? Y + 2 : Bottom - TimeLabelHeight();
+      if (!FPrinting) {
+        P.fillRect(0, Top, FView.PlotWidth, Bottom - Top, FCommon.BackColor);
+        P.setPen(QPen(FCommon.GridColor, 1));
+        P.drawLine(0, Top, FView.PlotWidth, Top);
+      }
+      TOscDrawer::WriteTimeLabels(P, FCommon, Top + 1, DX, Grid);
+    }
     // The trigger line.
     const int TriggerX = FView.PlotX(FView.MsToSample(FView.TriggerOffsetMs()));
     P.setPen(QPen(QColor(255, 0, 0), 1));

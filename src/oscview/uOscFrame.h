@@ -72,13 +72,15 @@ public:
   void Rebuild();
   void ZoomHeights(int Step);
   void FitChannelHeights();
+  // The row of the time axis numbers at the plot's bottom.
+  int TimeLabelHeight() const;
   // The wheel: Ctrl+Shift heights, Ctrl time zoom, Shift channels, else samples.
   void ScrollBy(int Step, Qt::KeyboardModifiers Shift);
   // Esc clears the cursors; other keys do nothing.
   void KeyDown(int Key, Qt::KeyboardModifiers Shift);
   TOscDrawer *SelectedDrawer() const;
 
-  // The mouse on the plot: a click places a time cursor (a third clears both),
+  // The mouse on the plot: a click places a time cursor (a third replaces both),
   // Shift a value cursor, Ctrl a note on the channel; a cursor under the mouse
   // is dragged.
   void PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, QPoint Point);
@@ -167,6 +169,9 @@ public:
   void ActionTimeFitExecute();
   void ActionTime0Execute();
 
+  // What the last load found wrong but could show (a ".dat" shorter than its
+  // ".cfg" declares), for the status line; "" when nothing.
+  const QString &LoadNote() const { return FLoadNote; }
   const TComtradeConfig &Config() const { return FConfig; }
   const TComtradeData &Data() const { return FData; }
   TOscView &View() { return FView; }
@@ -258,6 +263,7 @@ private:
   bool FDirty = true;
   bool IsDrawn(const TOscDrawer *D) const;
   void PanelEastResize();
+  void FitDiagramColumns();
 
   bool FLoaded = false;
   QString FFileName;
@@ -268,6 +274,7 @@ private:
   TOscCommon FCommon;
   std::vector<TOscDrawer *> FDrawers;
   TOscEventList FEvents;
+  QString FLoadNote;
   int FFirstDrawer = 0;
   int FPhasorPanelWidth = 200;
   bool FBitmapFrames = false;

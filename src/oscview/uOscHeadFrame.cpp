@@ -7,6 +7,7 @@
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uIOChainFile.h"
+#include "uLocker.h"
 #include "uLogger.h"
 #include "uMultiLingual.h"
 #include "uSimpleDeviceDescriptor.h"
@@ -74,12 +75,10 @@ void TOscHeadFrame::Init() {
   FNamePrefix = QStringLiteral("1");
   const QStringList header = {"", "Момент начала", "Всего, сек.", "До 0, сек.", "После 0, сек.", "Сохраненный файл",
                               "Примечание"};
-  const int widths[] = {10, 137, 77, 86, 87, 220, 115};
-  for (int c = 0; c < 7; ++c) {
+  for (int c = 0; c < 7; ++c)
     sgOscHead->SetCells(c, 0, header[c]);
-    sgOscHead->setColumnWidth(c, widths[c]);
-  }
   Clear();
+  FitColumns();
   EditBefore0->clear();
   EditAfter0->clear();
   EditBefore0->setEnabled(false);
@@ -184,6 +183,14 @@ void TOscHeadFrame::ParseDirectory(const QString &FileName) {
   sgOscHead->setRowCount(std::max(2, int(FHeads.size()) + 1));
   for (size_t i = 0; i < FHeads.size(); ++i)
     AddRow(int(i) + 1, FHeads[i]);
+  FitColumns();
+}
+
+void TOscHeadFrame::FitColumns() {
+  // The form's widths, widened to the longest text of a column in the grid's font.
+  static const int Widths[] = {10, 137, 77, 86, 87, 220, 115};
+  for (int c = 0; c < 7; ++c)
+    sgOscHead->setColumnWidth(c, std::max(Widths[c], static_cast<QAbstractItemView *>(sgOscHead)->sizeHintForColumn(c)));
 }
 
 void TOscHeadFrame::AddRow(int Row, const TOscHead &Head) {
@@ -317,6 +324,7 @@ void TOscHeadFrame::OscReadDone(const TOscHead &Head, const TOscLimit &Limit, bo
   for (size_t i = 0; i < FHeads.size(); ++i)
     if (FHeads[i].FFileName == Head.FFileName)
       AddRow(int(i) + 1, FHeads[i]);
+  FitColumns();
 }
 
 void TOscHeadFrame::ConvertToComtrade(const TOscHead &Head, const QByteArray &Record, int DurationMs) {
@@ -337,9 +345,11 @@ void TOscHeadFrame::ConvertToComtrade(const TOscHead &Head, const QByteArray &Re
   stream.FillData(data, ini.ReadBool("osc", "calcSpread", false), excludeChar);
   Logger().Debug("FillData ready");
   const QString base = ProgramPath(Head.FFileName);
-  QDir().mkpath(QFileInfo(base).absolutePath());
-  config.SaveToFile(base + ".cfg");
-  data.SaveToFile(base + ".dat");
+  const QString folder = QFileInfo(base).absolutePath();
+  QDir().mkpath(folder);
+  if (const QString problem = FolderProblem(folder); !problem.isEmpty())
+    throw EKvError(Tr("Папка недоступна для записи") + ": " + folder + ": " + problem);
+  config.SavePair(base + ".cfg", data);
 }
 
 void TOscHeadFrame::OpenTab(const TOscHead &Head) {

@@ -76,6 +76,8 @@ private:
   QString WorkPath(const QString &Name) const;
   void Show(const QString &Text) const;
   void AddRow(int Row, const TOscHead &Head);
+  // Each column at least as wide as its longest text.
+  void FitColumns();
   void OscEventsToSideFile(const TOscHead &Head, const QString &EventFile);
   void OscReadDone(const TOscHead &Head, const TOscLimit &Limit, bool Limited);
   void ConvertToComtrade(const TOscHead &Head, const QByteArray &Record, int DurationMs);

@@ -2,6 +2,7 @@
 
 #include "uOscFrame.h"
 #include "uPlacement.h"
+#include "uWindowPlacement.h"
 
 #include <QCheckBox>
 #include <QHeaderView>
@@ -22,6 +23,7 @@ TOscValueForm::TOscValueForm(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::W
   StringGrid->setObjectName(QStringLiteral("StringGrid"));
   StringGrid->setHorizontalHeaderLabels(QString::fromUtf8("Канал \\ Время,Значение1,Значение2,RMS").split(','));
   StringGrid->verticalHeader()->hide();
+  StringGrid->setWordWrap(false);
   L->addWidget(StringGrid);
   resize(360, 240);
   GInstance = this;
@@ -53,11 +55,15 @@ void TOscValueForm::SetRow(int Row, const QString &Name, const QString &Value1, 
     if (!StringGrid->item(R, c))
       StringGrid->setItem(R, c, new QTableWidgetItem);
     StringGrid->item(R, c)->setText(Texts[c]);
+    // Names and values whole: a column widens to its longest text.
+    const int Need = StringGrid->fontMetrics().horizontalAdvance(Texts[c]) + 12;
+    if (StringGrid->columnWidth(c) < Need)
+      StringGrid->setColumnWidth(c, Need);
   }
 }
 
 void TOscValueForm::showEvent(QShowEvent *Event) {
-  RestoreControlBounds(BoundsKey, this);
+  RestoreWindowBounds(BoundsKey, this);
   QDialog::showEvent(Event);
 }
 

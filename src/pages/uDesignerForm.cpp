@@ -16,6 +16,7 @@
 #include <QScrollArea>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TDesignerForm::TDesignerForm(QWidget *Parent, const QList<TTool> &Tools)
     : QDialog(Parent), ToolBar(new QToolBar(this)), EditCaption(new QLineEdit(this)), ScrollBox(new QScrollArea),
@@ -104,6 +105,18 @@ void TDesignerForm::Prepared(QWidget *Control) {
   Control->setFocusPolicy(Qt::NoFocus);
   for (QWidget *w : Control->findChildren<QWidget *>())
     w->setFocusPolicy(Qt::NoFocus);
+  Control->installEventFilter(this);
+  FitSurface();
+}
+
+void TDesignerForm::FitSurface() {
+  // The surface grows to hold every control on it: one dragged past its
+  // bottom or right edge stays in sight, as it stays in the saved page.
+  QSize need = FSurfaceBase;
+  for (QWidget *w : ControlsOf(PanelContainer, false))
+    need = need.expandedTo(QSize(w->geometry().right() + 1, w->geometry().bottom() + 1));
+  if (need != PanelContainer->size())
+    PanelContainer->resize(need);
 }
 
 void TDesignerForm::SelectControl(QWidget *Control) {
@@ -120,7 +133,10 @@ void TDesignerForm::SelectControl(QWidget *Control) {
 void TDesignerForm::LoadControls(QWidget *Source, bool AllDepths) {
   FPlacer->ShowNodes(false);
   FSelected = nullptr;
-  PanelContainer->resize(Source->size().expandedTo(QSize(800, 500)));
+  if (FPropertyForm)
+    FPropertyForm->SetControl(nullptr);
+  FSurfaceBase = Source->size().expandedTo(QSize(800, 500));
+  PanelContainer->resize(FSurfaceBase);
   CopyControls(Source, PanelContainer);
   for (QWidget *w : ControlsOf(PanelContainer, AllDepths))
     if (HasStoredProperties(QString::fromLatin1(w->metaObject()->className())))
@@ -169,6 +185,10 @@ void TDesignerForm::TogglePropertyDock() { DockPropertyForm(!IsPropertyDocked())
 
 void TDesignerForm::showEvent(QShowEvent *E) {
   ChooseTool(QStringLiteral("apHome"));
+  // The editor is shared by the designers: until a control is picked here it
+  // shows nothing, not the one last picked in another designer.
+  if (FPropertyForm && FPropertyForm->Control() != FSelected)
+    FPropertyForm->SetControl(FSelected);
   if (!IsPropertyDocked())
     DockPropertyForm(true);
   QDialog::showEvent(E);
@@ -181,6 +201,14 @@ void TDesignerForm::closeEvent(QCloseEvent *E) {
 }
 
 bool TDesignerForm::eventFilter(QObject *Watched, QEvent *E) {
+  if (E->type() == QEvent::Move || E->type() == QEvent::Resize) {
+    // Above or left of the surface nothing can be shown: a control stops at its edge.
+    if (auto *w = qobject_cast<QWidget *>(Watched); w && w->parentWidget() == PanelContainer) {
+      if (w->x() < 0 || w->y() < 0)
+        w->move(std::max(0, w->x()), std::max(0, w->y()));
+      FitSurface();
+    }
+  }
   if (Watched == PanelContainer && E->type() == QEvent::MouseButtonPress) {
     FPlacer->ShowNodes(false);
     PlaceNew(PanelContainer, static_cast<QMouseEvent *>(E)->position().toPoint());

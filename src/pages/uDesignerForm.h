@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QList>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 
 class QAction;
@@ -63,6 +64,7 @@ protected:
 
 private:
   void Prepared(QWidget *Control);
+  void FitSurface();
   void DockPropertyForm(bool Docked);
   TSimpleDeviceDescriptor *FDesc = nullptr;
   TControlPlacer *FPlacer;
@@ -72,4 +74,5 @@ private:
   QPointer<QWidget> FSelected;
   QPointer<TPropertyForm> FPropertyForm;
   QHBoxLayout *FBody;
+  QSize FSurfaceBase{800, 500};
 };

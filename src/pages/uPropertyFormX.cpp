@@ -4,6 +4,7 @@
 #include "uControls.h"
 #include "uErrors.h"
 #include "uMessageSink.h"
+#include "uMultiLingual.h"
 
 #include <QColorDialog>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QMetaProperty>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -26,11 +28,19 @@ QByteArray ShippedTable() {
 
 QString Attr(const IXXMLNode &Node, const char *Name) { return Node->GetStrAttr(QString::fromLatin1(Name), QString()); }
 
-QIcon Swatch(int Color) {
-  QPixmap p(12, 12);
-  p.fill(ColorOf(Color));
-  return QIcon(p);
-}
+// The key cell of a colour row ends in a square of the colour, as high as the row.
+class TSwatchDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter *Painter, const QStyleOptionViewItem &Option, const QModelIndex &Index) const override {
+    QStyledItemDelegate::paint(Painter, Option, Index);
+    const QVariant color = Index.data(TPropertyForm::SwatchRole);
+    if (!color.isValid())
+      return;
+    const int side = Option.rect.height();
+    Painter->fillRect(QRect(Option.rect.right() - side + 1, Option.rect.top(), side, side), color.value<QColor>());
+  }
+};
 } // namespace
 
 TPropertyForm::TPropertyForm(QWidget *Parent, const QByteArray &Table)
@@ -45,6 +55,7 @@ TPropertyForm::TPropertyForm(QWidget *Parent, const QByteArray &Table)
   vle->horizontalHeader()->setStretchLastSection(true);
   vle->verticalHeader()->hide();
   vle->setColumnWidth(0, 150);
+  vle->setItemDelegateForColumn(0, new TSwatchDelegate(vle));
   connect(vle, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *Item) {
     if (!FUpdating && Item->column() == 1)
       SetEditText(Item->row(), Item->text());
@@ -97,6 +108,11 @@ void TPropertyForm::SetControl(QWidget *Control) {
   vle->setRowCount(0);
   FRows.clear();
   FControl = Control;
+  if (!Control) {
+    setWindowTitle(MultiLingual().Translate(QStringLiteral("Свойства")));
+    FUpdating = false;
+    return;
+  }
   const QString cls = QString::fromLatin1(Control->metaObject()->className());
   const IXXMLNode object = FRoot->SelectSingleNode(QStringLiteral("object[@class='%1']").arg(cls));
   if (!object) {
@@ -144,7 +160,7 @@ void TPropertyForm::FillRow(int Row) {
     connect(button, &QPushButton::clicked, this, [this, Row] { EditButtonClick(Row); });
     vle->setCellWidget(Row, 1, button);
     if (dialog == "TColorDialog")
-      vle->item(Row, 0)->setIcon(Swatch(PropertyValue(FControl, name).toInt()));
+      vle->item(Row, 0)->setData(SwatchRole, ColorOf(PropertyValue(FControl, name).toInt()));
   } else if ((!selector.isEmpty() && IsPublished(FControl, selector)) || !EnumIdentifiers(FControl, name).isEmpty()) {
     auto *list = new QComboBox;
     if (!selector.isEmpty() && IsPublished(FControl, selector)) {

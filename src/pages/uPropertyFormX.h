@@ -27,9 +27,9 @@ public:
   // Reads the property table; a dialog other than the three throws EKvError
   // "invalid dialog " + name.
   explicit TPropertyForm(QWidget *Parent = nullptr, const QByteArray &Table = QByteArray());
-  // Shows Control's rows. Throws EKvAssert "unknown control " + class for a
-  // class the table lacks, EKvError "unexpected proptype %d" for a property
-  // kind the editor does not handle.
+  // Shows Control's rows; none (an empty editor) for a null Control. Throws
+  // EKvAssert "unknown control " + class for a class the table lacks,
+  // EKvError "unexpected proptype %d" for a property kind the editor does not handle.
   void SetControl(QWidget *Control);
   QWidget *Control() const { return FControl; }
   // The row of property Name (-1 when none) and its value text.
@@ -41,6 +41,8 @@ public:
   void EditButtonClick(int Row);
   void SetDialogs(const TPropertyDialogs &Dialogs) { FDialogs = Dialogs; }
   QTableWidget *vle;
+  // The colour a colour row's key cell shows in the square at its right end.
+  static constexpr int SwatchRole = Qt::UserRole + 1;
 
 private:
   void AddProperty(const IXXMLNode &Node);

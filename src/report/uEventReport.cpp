@@ -25,7 +25,7 @@ void WriteEvent(TReportDocument &Doc, const TEventReportJob &Job, const TEventLo
                 const TEventLogItem *Prev) {
   using namespace EventReportBoxes;
   Doc.NewHalfLine();
-  Doc.DrawText(MomentText(Item.FMoment) + QStringLiteral(" - ") + Item.GetEventName());
+  Doc.DrawText(MomentText(Item.FMoment) + QStringLiteral(" - ") + Item.GetEventName(), Indent);
   Doc.DrawBox(EventX1, Y1, EventX2, Y2, StateColor(Item.FState, Job.Color));
 
   QStringList names, values;
@@ -87,6 +87,7 @@ TReportDocument WriteEventReport(const TEventReportJob &Job, const TEventLogItem
   doc.DrawText(QStringLiteral("За період з ") + Job.FromText + QStringLiteral(" по ") + Job.ToText);
   doc.NewLine();
   doc.SetColumns({40, 20, 40});
+  doc.SetColumnIndents({0, 0, EventReportBoxes::Indent});
   doc.DrawColumnHeaders({QStringLiteral("Назва"), QStringLiteral("Значення"), QStringLiteral("Подія")});
 
   const qint64 from = MomentMs(ParseMoment(Job.FromText)), to = MomentMs(ParseMoment(Job.ToText));

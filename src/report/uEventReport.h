@@ -40,9 +40,11 @@ struct TEventReportJob {
 };
 
 // Positions of the boxes, millimetres from the page's left edge and from the
-// top of their line.
+// top of their line: each box stands in front of its text, the event's at the
+// left margin, a signal's at the left of the "Подія" column (from 123 mm),
+// and the texts start Indent after the box's column.
 namespace EventReportBoxes {
-constexpr double EventX1 = 120, EventX2 = 123, SignalX1 = 180, SignalX2 = 183, Y1 = 1, Y2 = 4;
+constexpr double EventX1 = 15, EventX2 = 18, SignalX1 = 124, SignalX2 = 127, Y1 = 1, Y2 = 4, Indent = 5;
 } // namespace EventReportBoxes
 
 // The box colour of a state: green and red in colour, white and black otherwise.

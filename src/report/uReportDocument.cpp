@@ -2,6 +2,10 @@
 
 #include "uErrors.h"
 #include "uLogger.h"
+#include "uReportPainter.h"
+
+#include <QFontMetricsF>
+#include <QImage>
 
 namespace {
 constexpr double HeaderTopMm = 8, HeaderRuleMm = 13, FooterRuleMm = 283, FooterTopMm = 284;
@@ -55,12 +59,35 @@ void TReportDocument::DrawTitle(const QString &Text) {
   Add(r);
 }
 
-void TReportDocument::DrawText(const QString &Text) {
-  const double top = Take(LineMm);
+double TReportDocument::TextHeightMm(const QString &Text, double WidthMm, double Pt, bool Bold) {
+  // Measured on an image of the PDF's resolution, a little narrower than
+  // the text will have, so that no painting breaks it into more lines.
+  constexpr double Dpi = 300, DotsPerMm = Dpi / 25.4;
+  static QImage Device = [] {
+    QImage i(1, 1, QImage::Format_RGB32);
+    i.setDotsPerMeterX(int(Dpi / 0.0254 + 0.5));
+    i.setDotsPerMeterY(int(Dpi / 0.0254 + 0.5));
+    return i;
+  }();
+  QFont f(QString::fromLatin1(ReportFontFamily));
+  f.setPointSizeF(Pt);
+  f.setBold(Bold);
+  const QFontMetricsF m(f, &Device);
+  const QRectF r = m.boundingRect(QRectF(0, 0, WidthMm * 0.97 * DotsPerMm, 1e7),
+                                  int(Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap), Text);
+  const int lines = std::max(1, int(std::lround(r.height() / m.lineSpacing())));
+  return LineMm + (lines - 1) * m.lineSpacing() / DotsPerMm;
+}
+
+void TReportDocument::DrawText(const QString &Text, double IndentMm) {
+  const double width = RightMm - LeftMm - IndentMm;
+  const double height = TextHeightMm(Text, width);
+  const double top = Take(height);
   TReportItem t;
-  t.Rect = QRectF(LeftMm, top, RightMm - LeftMm, LineMm);
+  t.Rect = QRectF(LeftMm + IndentMm, top, width, height);
   t.Text = Text;
   t.FontPt = BodyPt;
+  t.Wrap = height > LineMm;
   Add(t);
 }
 
@@ -80,19 +107,31 @@ void TReportDocument::DrawTextAcrossCols(const QStringList &Cells) { DrawRow(Cel
 void TReportDocument::DrawRow(const QStringList &Cells, bool Bold) {
   if (FColumns.isEmpty())
     throw EKvAssert("report columns not set");
-  const double top = Take(LineMm);
-  double x = LeftMm;
+  auto cellRect = [this](qsizetype i, double &x) {
+    const double w = (RightMm - LeftMm) * FColumns[i] / 100, indent = FIndents.value(i);
+    const QRectF r(x + indent, 0, w - indent, LineMm);
+    x += w;
+    return r;
+  };
+  double height = LineMm, x = LeftMm;
   for (qsizetype i = 0; i < FColumns.size(); ++i) {
-    const double w = (RightMm - LeftMm) * FColumns[i] / 100;
+    const QRectF r = cellRect(i, x);
+    if (i < Cells.size() && !Cells[i].isEmpty())
+      height = std::max(height, TextHeightMm(Cells[i], r.width(), BodyPt, Bold));
+  }
+  const double top = Take(height);
+  x = LeftMm;
+  for (qsizetype i = 0; i < FColumns.size(); ++i) {
+    const QRectF r = cellRect(i, x);
     if (i < Cells.size() && !Cells[i].isEmpty()) {
       TReportItem t;
-      t.Rect = QRectF(x, top, w, LineMm);
+      t.Rect = QRectF(r.left(), top, r.width(), height);
       t.Text = Cells[i];
       t.FontPt = BodyPt;
       t.Bold = Bold;
+      t.Wrap = TextHeightMm(Cells[i], r.width(), BodyPt, Bold) > LineMm;
       Add(t);
     }
-    x += w;
   }
 }
 

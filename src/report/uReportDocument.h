@@ -33,6 +33,9 @@ struct TReportItem {
   Qt::Alignment Align = Qt::AlignLeft;
   QColor Color = Qt::black; // Text and Rule: pen; Box: fill
   bool Border = false;      // Box: a thin black frame
+  // Text: broken at words within Rect, the first line where a single line
+  // of a row stands; otherwise one line, cut at Rect's right edge.
+  bool Wrap = false;
 };
 
 struct TReportPage {
@@ -55,13 +58,22 @@ public:
   void NewLine();
   // A bold title with a rule below it.
   void DrawTitle(const QString &Text);
-  // One line of text from the left margin.
-  void DrawText(const QString &Text);
+  // One line of text from the left margin (plus IndentMm); a text too long
+  // for the line goes on in lines below it.
+  void DrawText(const QString &Text, double IndentMm = 0);
   // Columns as percentages of the body width (they need not add up to 100).
   void SetColumns(const QList<double> &Percent);
+  // Room in millimetres left free at the left of each column (for a box
+  // beside its text); missing entries are 0.
+  void SetColumnIndents(const QList<double> &Mm) { FIndents = Mm; }
+  // The height of Text broken at words within WidthMm, in the body font of
+  // Pt points: LineMm for one line, more by the font's line spacing for each
+  // further line.
+  static double TextHeightMm(const QString &Text, double WidthMm, double Pt = BodyPt, bool Bold = false);
   // Bold column headers and a grey rule below them.
   void DrawColumnHeaders(const QStringList &Cells);
-  // One row across the columns; missing cells stay empty. A row is never
+  // One row across the columns; missing cells stay empty, a cell too long
+  // for its column is broken into lines and the row grows. A row is never
   // split: it moves whole to the next page.
   void DrawTextAcrossCols(const QStringList &Cells);
   // A filled box from X1 to X2 mm of the page, Y1 to Y2 mm below the top of
@@ -85,7 +97,7 @@ private:
   QString FCaption, FHeader;
   QDateTime FPrintedAt;
   QList<TReportPage> FPages;
-  QList<double> FColumns;
+  QList<double> FColumns, FIndents;
   double FY = BodyTopMm, FLastTop = BodyTopMm;
   bool FEnded = false;
 };

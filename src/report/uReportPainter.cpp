@@ -29,10 +29,16 @@ void PaintReportPage(QPainter &Painter, const TReportPage &Page, double DotsPerM
       f.setItalic(it.Italic);
       Painter.setFont(f);
       Painter.setPen(it.Color);
-      // A cell too narrow for its text is cut at its right edge, as a row is
-      // one line high.
-      const QString text = QFontMetricsF(f, Painter.device()).elidedText(it.Text, Qt::ElideRight, r.width());
-      Painter.drawText(r, int(it.Align | Qt::AlignVCenter) | Qt::TextSingleLine, text);
+      const QFontMetricsF m(f, Painter.device());
+      if (it.Wrap) {
+        // The first line where a one-line row centres its text.
+        const double pad = std::max(0.0, (TReportDocument::LineMm * DotsPerMm - m.height()) / 2);
+        Painter.drawText(r.adjusted(0, pad, 0, 0), int(it.Align | Qt::AlignTop) | Qt::TextWordWrap, it.Text);
+        break;
+      }
+      // A line too narrow for its text is cut at its right edge.
+      Painter.drawText(r, int(it.Align | Qt::AlignVCenter) | Qt::TextSingleLine,
+                       m.elidedText(it.Text, Qt::ElideRight, r.width()));
       break;
     }
     case TReportItemKind::Rule:

@@ -19,7 +19,16 @@ public:
   // Releases the lock and closes the file; safe to call twice.
   void Release();
   bool IsHeld() const { return FFd >= 0; }
+  // After a refused Take: true when another holder had the lock, false when
+  // the file itself could not be opened (the folder's fault).
+  bool HeldElsewhere() const { return FHeldElsewhere; }
 
 private:
   int FFd = -1;
+  bool FHeldElsewhere = false;
 };
+
+// Why the program cannot keep its files in Folder, or "" when it can: the
+// system's reason for a folder that is missing, is no folder, is read-only or
+// has no space left. A small file is written and removed to find out.
+QString FolderProblem(const QString &Folder);

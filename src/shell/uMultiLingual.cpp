@@ -3,9 +3,14 @@
 #include "uErrors.h"
 #include "uTextCodec.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <algorithm>
+#include <memory>
 
 namespace {
 const char *const TableFileName = "MultiLingual.txt";
@@ -79,6 +84,12 @@ void TMultiLingual::SortRows() {
   const int key = FCurrent;
   std::stable_sort(FRows.begin(), FRows.end(),
                    [key](const TRow &A, const TRow &B) { return CompareText(A.Text[key], B.Text[key]) < 0; });
+  FByRussian.resize(FRows.size());
+  for (size_t i = 0; i < FRows.size(); ++i)
+    FByRussian[i] = int(i);
+  std::stable_sort(FByRussian.begin(), FByRussian.end(), [this](int A, int B) {
+    return CompareText(FRows[size_t(A)].Text[lnRussian], FRows[size_t(B)].Text[lnRussian]) < 0;
+  });
 }
 
 void TMultiLingual::Reload() {
@@ -95,12 +106,41 @@ QString TMultiLingual::Translate(const QString &Text) const {
   const int key = FCurrent;
   auto it = std::lower_bound(FRows.begin(), FRows.end(), Text,
                              [key](const TRow &Row, const QString &T) { return CompareText(Row.Text[key], T) < 0; });
-  if (it == FRows.end() || CompareText(it->Text[key], Text) != 0)
+  if (it != FRows.end() && CompareText(it->Text[key], Text) == 0)
+    return it->Text[FTarget];
+  if (key == lnRussian)
     return Text;
-  return it->Text[FTarget];
+  auto ru = std::lower_bound(FByRussian.begin(), FByRussian.end(), Text, [this](int Row, const QString &T) {
+    return CompareText(FRows[size_t(Row)].Text[lnRussian], T) < 0;
+  });
+  if (ru == FByRussian.end() || CompareText(FRows[size_t(*ru)].Text[lnRussian], Text) != 0)
+    return Text;
+  return FRows[size_t(*ru)].Text[FTarget];
 }
 
 TMultiLingual &MultiLingual() {
   static TMultiLingual m;
   return m;
+}
+
+bool InstallQtTranslation(int Language) {
+  static std::unique_ptr<QTranslator> installed;
+  if (installed) {
+    QCoreApplication::removeTranslator(installed.get());
+    installed.reset();
+  }
+  // Month names and the file types of the file dialog come with the locale;
+  // the program's own numbers are written with a point whatever it is.
+  QLocale::setDefault(Language == lnUkrainian ? QLocale(QLocale::Ukrainian, QLocale::Ukraine)
+                      : Language == lnRussian ? QLocale(QLocale::Russian, QLocale::Russia)
+                                              : QLocale(QLocale::English, QLocale::UnitedStates));
+  if (Language == lnEnglish)
+    return true;
+  auto t = std::make_unique<QTranslator>();
+  const QString name = Language == lnUkrainian ? QStringLiteral("qtbase_uk") : QStringLiteral("qtbase_ru");
+  if (!t->load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return false;
+  QCoreApplication::installTranslator(t.get());
+  installed = std::move(t);
+  return true;
 }

@@ -34,7 +34,10 @@ public:
   int Count() const { return int(FRows.size()); }
 
   // Text in the target language; Text itself when empty or not in the table.
-  // The lookup ignores letter case, like the table's sort.
+  // The lookup ignores letter case, like the table's sort. A text not in the
+  // current language's column is looked up in the Russian one: windows and
+  // captions made after a switch are written in Russian, whatever the
+  // interface showed before.
   QString Translate(const QString &Text) const;
 
 private:
@@ -46,9 +49,15 @@ private:
   QString FFolder;
   QStringList FLines;
   std::vector<TRow> FRows;
+  std::vector<int> FByRussian; // row indices in the Russian column's order
   int FCurrent = lnRussian;
   int FTarget = lnRussian;
 };
 
 // The program-wide translator: Russian, empty until the program loads the table.
 TMultiLingual &MultiLingual();
+
+// Qt's own texts (standard buttons, file and print dialogs) follow the
+// interface: the catalogue Qt ships for Russian or Ukrainian is installed,
+// English needs none. Returns false when the catalogue is not on the machine.
+bool InstallQtTranslation(int Language);

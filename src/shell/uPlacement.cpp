@@ -1,6 +1,7 @@
 #include "uPlacement.h"
 
 #include <QSettings>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -80,6 +81,18 @@ void RegWriteBounds(const QString &Key, const QString &Name, const QRect &Bounds
   Store().setValue(base + "width", Bounds.width());
   Store().setValue(base + "height", Bounds.height());
   Store().sync();
+}
+
+QRect FitIntoArea(const QRect &Bounds, const QRect &Area, const QMargins &Frame) {
+  const QRect inner = Area.marginsRemoved(Frame);
+  if (inner.isEmpty())
+    return Bounds;
+  QRect r = Bounds;
+  r.setWidth(std::min(r.width(), inner.width()));
+  r.setHeight(std::min(r.height(), inner.height()));
+  r.moveLeft(std::clamp(r.left(), inner.left(), inner.right() - r.width() + 1));
+  r.moveTop(std::clamp(r.top(), inner.top(), inner.bottom() - r.height() + 1));
+  return r;
 }
 
 QRect ApplyStoredBounds(const QRect &Current, const TStoredBounds &Stored) {

@@ -4,6 +4,7 @@
 // which stands where the program's registry key \Software\vnk\kv\ stood.
 // Key is a path below that store, parts separated by "\" (as registry key
 // paths are written) or "/"; an empty Key is the program's own key.
+#include <QMargins>
 #include <QRect>
 #include <QString>
 #include <optional>
@@ -32,6 +33,11 @@ void RegWriteBounds(const QString &Key, const QString &Name, const QRect &Bounds
 
 // Rect with the present stored values applied over Current.
 QRect ApplyStoredBounds(const QRect &Current, const TStoredBounds &Stored);
+
+// Bounds (a window's inside, Frame around it) made to fit Area: first
+// narrowed or lowered where the framed window is larger, then moved in.
+// Bounds saved on a larger or differently scaled screen open whole.
+QRect FitIntoArea(const QRect &Bounds, const QRect &Area, const QMargins &Frame = QMargins());
 
 // A control is anything with a name and a geometry (QWidget and test doubles).
 template <class TControl> void RestoreControlBounds(const QString &Key, TControl *Control) {

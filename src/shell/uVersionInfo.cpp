@@ -1,7 +1,5 @@
 #include "uVersionInfo.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 
 #ifndef KV_VERSION_TEXT
 #define KV_VERSION_TEXT "0.0.0.0"
@@ -9,14 +7,13 @@
 
 QString GetVersionString() { return QStringLiteral(KV_VERSION_TEXT); }
 
-QDateTime GetBuildTime(const QString &FilePath) {
-  QString path = FilePath;
-  if (path.isEmpty())
-    path = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString();
-  if (path.isEmpty())
-    return {};
-  const QFileInfo fi(path);
-  if (!fi.exists())
-    return {};
-  return fi.lastModified();
+namespace {
+QDateTime &BuildTime() {
+  static QDateTime t;
+  return t;
 }
+} // namespace
+
+QDateTime GetBuildTime() { return BuildTime(); }
+
+void SetBuildTime(const QDateTime &Time) { BuildTime() = Time; }

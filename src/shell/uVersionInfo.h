@@ -6,6 +6,7 @@
 // Four numbers joined by points: major.minor.release.build.
 QString GetVersionString();
 
-// When the program file was built: the modification time of FilePath (the
-// running program when empty); an invalid QDateTime when it cannot be read.
-QDateTime GetBuildTime(const QString &FilePath = QString());
+// When the program was built, as stamped into it at build time and handed
+// over by the program at start (SetBuildTime); invalid until then.
+QDateTime GetBuildTime();
+void SetBuildTime(const QDateTime &Time);

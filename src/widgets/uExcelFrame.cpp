@@ -4,6 +4,7 @@
 #include "uFileDialogSink.h"
 
 #include <QHeaderView>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -54,7 +55,32 @@ void TExcelFrame::PrepareSheet(int Index, const QString &Name) {
   Sheets->setCurrentIndex(Index - 1);
 }
 
+// A number as the program writes one: an optional "-", digits without a
+// leading zero (a lone 0 before the point is one), an optional point and
+// decimals; at most 15 digits, which a double keeps exactly. Codes such as
+// "007" and versions such as "1.2.3" do not match. The number format shows
+// as many decimals as the text.
+static bool NumberOfText(const QString &Text, double &Value, QString &Format) {
+  static const QRegularExpression Number(QStringLiteral("^-?(0|[1-9][0-9]*)(\\.([0-9]+))?$"));
+  const QRegularExpressionMatch M = Number.match(Text);
+  if (!M.hasMatch() || M.captured(1).size() + M.captured(3).size() > 15)
+    return false;
+  bool Ok = false;
+  Value = Text.toDouble(&Ok);
+  const qsizetype Decimals = M.captured(3).size();
+  Format = Decimals == 0 ? QStringLiteral("0") : QStringLiteral("0.") + QString(Decimals, QLatin1Char('0'));
+  return Ok;
+}
+
 void TExcelFrame::SetCell(int Row, int Col, const QString &Text) {
+  ShowCell(Row, Col, Text);
+  double Value = 0;
+  QString Format;
+  if (NumberOfText(Text, Value, Format))
+    Active().SetDateCell(Row, Col, Value, Text, Format);
+}
+
+void TExcelFrame::ShowCell(int Row, int Col, const QString &Text) {
   Active().SetCell(Row, Col, Text);
   QTableWidget *view = View(FActive);
   if (view->rowCount() < Row)
@@ -65,7 +91,7 @@ void TExcelFrame::SetCell(int Row, int Col, const QString &Text) {
 }
 
 void TExcelFrame::SetDateCell(int Row, int Col, double Value, const QString &Text, const QString &NumberFormat) {
-  SetCell(Row, Col, Text);
+  ShowCell(Row, Col, Text);
   Active().SetDateCell(Row, Col, Value, Text, NumberFormat);
 }
 

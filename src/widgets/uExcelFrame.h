@@ -21,7 +21,10 @@ public:
   // EKvError "Cannot initiate OleContainer" once the workbook was released,
   // EKvRange for another index.
   void PrepareSheet(int Index, const QString &Name);
-  // Cell (Row, Col) of the active sheet, from 1, as in the sheet.
+  // Cell (Row, Col) of the active sheet, from 1, as in the sheet. A text
+  // that is exactly a number as the program writes it ("-12", "0.50") is a
+  // number in the saved workbook, shown with as many decimals; other texts
+  // (codes "007", versions "1.2.3") stay texts.
   void SetCell(int Row, int Col, const QString &Text);
   // A date-time cell (Value a day count) shown as Text here and with
   // NumberFormat in the saved workbook.
@@ -41,6 +44,8 @@ public:
   QTabWidget *Sheets = nullptr;
 
 private:
+  // The text in the sheet and its grid, as a text cell.
+  void ShowCell(int Row, int Col, const QString &Text);
   TWorksheet &Active();
   QTableWidget *View(int Index) const;
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -124,4 +125,62 @@ TEST(Files, ResolvesNamesWithoutRegardToCase) {
   };
   for (const auto &c : cases)
     EXPECT_EQ(ResolveFileNameCI(dir.path(), c.Name), QDir(dir.path()).filePath(c.Expect)) << c.Name;
+}
+
+TEST(Files, FileSetIsSavedWholeOrNotAtAll) {
+  const struct {
+    const char *Name;
+    std::function<void(const QString &Dir)> Spoil;
+    QString Dat; // relative to the folder
+    const char *Reason;
+  } cases[] = {
+      {"a new pair", {}, "a.dat", nullptr},
+      {"a pair replaced", [](const QString &D) { Write(D + "/a.cfg", "old cfg"), Write(D + "/a.dat", "old dat"); },
+       "a.dat", nullptr},
+      {"a read-only data file",
+       [](const QString &D) {
+         Write(D + "/a.cfg", "old cfg"), Write(D + "/a.dat", "old dat");
+         QFile::setPermissions(D + "/a.dat", QFile::ReadOwner);
+       },
+       "a.dat", "Permission denied"},
+      {"a folder where the data file goes",
+       [](const QString &D) { Write(D + "/a.cfg", "old cfg"), QDir(D).mkdir("a.dat"); }, "a.dat", ""},
+      {"a data file in a missing folder", [](const QString &D) { Write(D + "/a.cfg", "old cfg"); }, "no/a.dat",
+       "No such file or directory"},
+  };
+  for (const auto &c : cases) {
+    QTemporaryDir dir;
+    if (c.Spoil)
+      c.Spoil(dir.path());
+    const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QByteArray oldCfg = Read(dir.filePath("a.cfg"));
+    const QString dat = dir.filePath(c.Dat);
+    const QString error = ErrorOf([&] { SaveFileSet({{dir.filePath("a.cfg"), "new cfg"}, {dat, "new dat"}}); });
+    const QStringList after = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    if (!c.Reason) {
+      EXPECT_EQ(error, "no error") << c.Name;
+      EXPECT_EQ(Read(dir.filePath("a.cfg")), "new cfg") << c.Name;
+      EXPECT_EQ(Read(dat), "new dat") << c.Name;
+      EXPECT_EQ(after, (QStringList{"a.cfg", "a.dat"})) << c.Name;
+      continue;
+    }
+    EXPECT_TRUE(error.startsWith("cannot save " + dat + ": " + c.Reason)) << c.Name << ": " << error.toStdString();
+    EXPECT_EQ(Read(dir.filePath("a.cfg")), oldCfg) << c.Name;
+    EXPECT_EQ(after, before) << c.Name << ": " << after.join(' ').toStdString();
+  }
+}
+
+TEST(Files, PreviousGenerationReplacesTheOlderOne) {
+  QTemporaryDir dir;
+  const QString log = dir.filePath("kv.log");
+  EXPECT_EQ(KeepPreviousGeneration(log), "") << "no file, nothing kept";
+  EXPECT_EQ(KeepPreviousGeneration(""), "");
+  Write(log + ".1", "older");
+  Write(log, "previous");
+  EXPECT_EQ(KeepPreviousGeneration(log), "");
+  EXPECT_EQ(Read(log + ".1"), "previous");
+  EXPECT_FALSE(QFile::exists(log));
+  QDir(dir.path()).mkdir("busy.log.1");
+  Write(dir.filePath("busy.log"), "x");
+  EXPECT_TRUE(KeepPreviousGeneration(dir.filePath("busy.log")).startsWith("cannot keep " + dir.filePath("busy.log")));
 }

@@ -35,6 +35,10 @@ if(KV_GUI)
     SOURCES ${KV_SOURCE_DIR}/tests/src/gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/workFolderLock_test.cpp
     LIBS kvgui)
   add_dependencies(workFolderLock_test lockHolder)
+  kv_add_test(folderFaults_test
+    SOURCES ${KV_SOURCE_DIR}/tests/src/gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/folderFaults_test.cpp
+    LIBS kvgui demodevice)
+  target_include_directories(folderFaults_test PRIVATE ${KV_SOURCE_DIR}/tests/common)
 endif()
 
 kv_add_test(faultMix_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/faultMix_test.cpp LIBS kvcore devsim LABELS tsan)

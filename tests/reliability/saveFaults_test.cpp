@@ -7,6 +7,7 @@
 
 #include "../common/uErrorOf.h"
 #include "../tools/uDevSimProcess.h"
+#include "privateMounts.h"
 #include "saveContent.h"
 
 #include <QDir>
@@ -30,30 +31,12 @@ QStringList Entries(const QString &Folder) {
   return QDir(Folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-bool WriteText(const char *Path, const std::string &Text) {
-  const int fd = ::open(Path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  const bool ok = ::write(fd, Text.data(), Text.size()) == ssize_t(Text.size());
-  ::close(fd);
-  return ok;
-}
-
 // In a child: a mount namespace of its own (a user namespace too when not
 // privileged), so that the tmpfs goes away with the child whatever happens.
 // Returns "" or why mounting is not possible.
 std::string MountSmallTmpfs(const QString &Where, const char *Size) {
-  if (::unshare(CLONE_NEWNS) != 0) {
-    const uid_t uid = ::getuid();
-    const gid_t gid = ::getgid();
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-      return std::string("unshare: ") + std::strerror(errno);
-    WriteText("/proc/self/setgroups", "deny");
-    WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-    WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-  }
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return std::string("private mounts: ") + std::strerror(errno);
+  if (const std::string why = EnterPrivateMounts(); !why.empty())
+    return why;
   const std::string opts = std::string("size=") + Size;
   if (::mount("tmpfs", QFile::encodeName(Where).constData(), "tmpfs", 0, opts.c_str()) != 0)
     return std::string("mount tmpfs: ") + std::strerror(errno);

@@ -195,8 +195,9 @@ std::vector<TSimOscEntry> DemoOscEntries() {
 TOscRecordPlan DemoOscPlan() {
   TOscRecordPlan plan;
   plan.SampleCount = 2 * 1800;
+  // Phases A, B, C lag by 0, 120 and 240 degrees: a positive-sequence set.
   for (size_t c = 0; c < DemoDeviceContent().OscChannels.size(); ++c)
-    plan.Analog.push_back({1000.0 + 100.0 * double(c), 50.0, 120.0 * double(c % 3), 0.0});
+    plan.Analog.push_back({1000.0 + 100.0 * double(c), 50.0, -120.0 * double(c % 3), 0.0});
   plan.BitRegisters.push_back({16, {TOscBit{false, {1800, 1800 + 1800 * 8 / 10}}}});
   return plan;
 }

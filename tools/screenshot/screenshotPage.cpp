@@ -9,6 +9,8 @@
 #include "uDemoSession.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
+#include "uEventFrame.h"
+#include "uEventPDFReportFrame.h"
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
 #include "uLogger.h"
@@ -21,6 +23,7 @@
 #include "uParamFrame.h"
 #include "uPreferenceForm.h"
 #include "uPrintDialog.h"
+#include "uReportPainter.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUnitPropertyForm.h"
@@ -28,6 +31,8 @@
 #include "uUstavLocalFrame.h"
 
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -111,6 +116,9 @@ TkvOscFrame *PlaceCursorsAndNote(TDemoSession &S) {
     return true;
   };
   frame->RunSetup();
+  // Taller strips, as Ctrl+Shift and the wheel make them: the set-up keeps heights.
+  for (int i = 0; i < 3; ++i)
+    frame->ZoomHeights(1);
   frame->ActionTimePlusExecute();
   frame->ActionTimePlusExecute();
   frame->cbVectorDiagram->click();
@@ -177,6 +185,26 @@ const TPageShot Shots[] = {
        PlaceCursorsAndNote(S);
        SetPrintDialogOpener(PdfFileOpener(QString(OutFile).replace(QStringLiteral(".png"), QStringLiteral(".pdf"))));
        S.Form->aoPrint->trigger();
+     }},
+    // The period report of the read journal with every measurement and
+    // signal ticked, saved as a PDF beside the picture (OUT.pdf).
+    {"event-report", "TabSheetEvent",
+     [](TDemoSession &S) {
+       QFile::copy(KV_SOURCE_DIR "/src/resources/EventReportTemplate.xml", S.Dir.filePath("EventReportTemplate.xml"));
+       S.Form->EventFrame->ReadEventLog();
+       S.WaitIdle();
+       S.Form->NEventReport->trigger();
+       auto *frame = S.Form->PageControl->currentWidget()->findChild<TEventPDFReportFrame *>();
+       if (!frame)
+         return;
+       frame->PageControl->setCurrentIndex(1);
+       for (QListWidget *list : {frame->CheckListBoxLevel, frame->CheckListBoxMeasure, frame->CheckListBoxPermanent,
+                                 frame->CheckListBoxVariable})
+         for (int i = 0; i < list->count(); ++i)
+           list->item(i)->setCheckState(Qt::Checked);
+       const QString pdf = QString(OutFile).replace(QStringLiteral(".png"), QStringLiteral(".pdf"));
+       SetReportPreviewHook([pdf](const TReportDocument &Doc) { SaveReportPdf(Doc, pdf); });
+       frame->Button1->click();
      }},
     // The preference window lists the open oscillogram.
     {"preferences", "TabSheetOscHeader",
@@ -298,7 +326,10 @@ int main(int argc, char **argv) {
     std::cerr << "the main window did not start\n";
     return 1;
   }
-  s.Form->setGeometry(0, 0, 1440, 800);
+  // KV_SHOT_SIZE=WxH pictures the window at another size (the default
+  // window is 1000x680).
+  const QStringList size = qEnvironmentVariable("KV_SHOT_SIZE", QStringLiteral("1440x800")).split('x');
+  s.Form->setGeometry(0, 0, size.value(0).toInt(), size.value(1).toInt());
   s.Form->show();
   if (s.Identify() != "Готово") {
     std::cerr << "identification ended with: " << s.Status().toStdString() << "\n";

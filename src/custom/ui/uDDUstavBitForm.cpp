@@ -88,7 +88,8 @@ TDDUstavBitForm::TDDUstavBitForm(QWidget *Parent) : QDialog(Parent) {
   LabelIder = new QLabel;
   EditName = new QLineEdit;
   EditShortName = new QLineEdit;
-  EditAddr = new QLineEdit;
+  // Never placed in a layout: only the parent given here deletes it.
+  EditAddr = new QLineEdit(this);
   EditAddr->setVisible(false);
   EditAddr->setEnabled(false);
   ComboBoxLevel = new QComboBox;

@@ -173,7 +173,7 @@ TCommentEditForm::TCommentEditForm(QWidget *Parent) : QDialog(Parent) {
   ComboBoxAlign = new QComboBox;
   ComboBoxAlign->addItems({QStringLiteral("Влево"), QStringLiteral("Вправо"), QStringLiteral("По центру")});
   row->addWidget(ComboBoxAlign);
-  bbFont = new QPushButton(QStringLiteral("Font"));
+  bbFont = new QPushButton(QStringLiteral("Шрифт"));
   row->addWidget(bbFont);
   row->addStretch();
   main->addLayout(row);

@@ -13,13 +13,13 @@
 void AddDialogButtons(QDialog *D, QBoxLayout *Main, QPushButton *&Ok, QPushButton *&Cancel, QPushButton **Help) {
   auto *row = new QHBoxLayout;
   Ok = new QPushButton(QStringLiteral("OK"));
-  Cancel = new QPushButton(QStringLiteral("Cancel"));
+  Cancel = new QPushButton(QStringLiteral("Отмена"));
   Ok->setDefault(true);
   row->addStretch();
   row->addWidget(Ok);
   row->addWidget(Cancel);
   if (Help) {
-    *Help = new QPushButton(QStringLiteral("Help"));
+    *Help = new QPushButton(QStringLiteral("Справка"));
     (*Help)->setVisible(false);
     row->addWidget(*Help);
   }
@@ -30,7 +30,7 @@ void AddDialogButtons(QDialog *D, QBoxLayout *Main, QPushButton *&Ok, QPushButto
 
 TOKBottomDlg::TOKBottomDlg(QWidget *Parent) : QDialog(Parent) {
   setObjectName("OKBottomDlg");
-  setWindowTitle(QStringLiteral("Dialog"));
+  setWindowTitle(QStringLiteral("Диалог"));
   auto *main = new QVBoxLayout(this);
   FClient = new QWidget;
   main->addWidget(FClient, 1);

@@ -117,7 +117,7 @@ TEventPDFReportFrame::TEventPDFReportFrame(QWidget *Parent, const TReportSetup &
   auto *layout = new QHBoxLayout(this);
   auto *left = new QVBoxLayout;
   LabelFileName = NewLabel(this, "LabelFileName", QString());
-  Button1 = new QPushButton(QStringLiteral("Run"), this);
+  Button1 = new QPushButton(QStringLiteral("Выполнить"), this);
   Button1->setObjectName("Button1");
   CheckBoxColor = NewCheck(this, "CheckBoxColor", QStringLiteral("Цветной"));
   CheckBoxColor->setChecked(true);

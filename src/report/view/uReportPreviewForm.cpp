@@ -3,6 +3,7 @@
 #include "uErrors.h"
 #include "uFileDialogSink.h"
 #include "uMessageSink.h"
+#include "uMultiLingual.h"
 #include "uPrintDialog.h"
 #include "uReportPainter.h"
 
@@ -43,10 +44,10 @@ TReportPreviewForm::TReportPreviewForm(const TReportDocument &Doc, QWidget *Pare
   btnZoomOut = Button(this, row, "btnZoomOut", QStringLiteral("−"));
   btnZoomIn = Button(this, row, "btnZoomIn", QStringLiteral("+"));
   row->addSpacing(12);
-  btnPrint = Button(this, row, "btnPrint", QStringLiteral("Друк"));
+  btnPrint = Button(this, row, "btnPrint", MultiLingual().Translate(QStringLiteral("Печать")));
   btnPdf = Button(this, row, "btnPdf", QStringLiteral("PDF"));
   row->addStretch();
-  btnClose = Button(this, row, "btnClose", QStringLiteral("Закрити"));
+  btnClose = Button(this, row, "btnClose", MultiLingual().Translate(QStringLiteral("Закрыть")));
   layout->addLayout(row);
   FScroll = new QScrollArea(this);
   FScroll->setBackgroundRole(QPalette::Dark);

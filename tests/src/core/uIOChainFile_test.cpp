@@ -17,6 +17,7 @@
 #include "uDeviceIO.h"
 #include "uFiles.h"
 #include "uIOChainFile.h"
+#include "uLogger.h"
 
 namespace {
 
@@ -222,19 +223,33 @@ TEST_F(IOChainFile, DescriptorLengthComesFromTheImageHead) {
   EXPECT_EQ(Messages, QStringList{"descriptor base address below 48: 47"});
 }
 
-TEST_F(IOChainFile, CachedDescriptorEndsTheReadAfterItsFirstFrame) {
-  QByteArray image(300, '\0');
-  image[0] = char(150); // 300 bytes
+// An image of 2200 bytes (1100 words in its head) under key AB01C23D, with
+// the identifier checksum Check at 2106, and the XML a decoder made of it.
+QByteArray CacheImage(int Seed, uint32_t Check) {
+  QByteArray image = Pattern(2200, Seed);
+  image[0] = char(1100 & 0xFF), image[1] = char(1100 >> 8);
   image[44] = char(0xAB), image[45] = char(0x01), image[46] = char(0xC2), image[47] = char(0x3D);
-  // Written by another spelling: the lookup ignores letter case.
-  Put("Cache/ab01c23d.BIN", "cached image");
-  Put("Cache/ab01c23d.xml", "<device/>");
+  for (int i = 0; i < 4; ++i)
+    image[2106 + i] = char(Check >> (8 * i));
+  return image;
+}
+QByteArray CacheXml(uint32_t Check) {
+  return "<device><internal><calibr-addr>0</calibr-addr><ident-cache>" + QByteArray::number(Check) +
+         "</ident-cache></internal></device>";
+}
+
+TEST_F(IOChainFile, CachedDescriptorEndsTheReadAfterItsFirstFrame) {
+  const QByteArray image = CacheImage(5, 0x80000001u);
+  // Written by another spelling: the lookup ignores letter case. A read
+  // gives frames 0..18 of 128 bytes, more than the 2200 the head asks for.
+  Put("Cache/ab01c23d.BIN", image + QByteArray(19 * 128 - 2200, '\0'));
+  Put("Cache/ab01c23d.xml", CacheXml(0x80000001u));
   Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).exec(MarkDone).run(OnProgress);
   Front.Answer({});
   EXPECT_EQ(Front.Serve(129, image, 128), std::vector<int>{0});
   EXPECT_TRUE(Done);
-  EXPECT_EQ(Local("DeviceDescriptor.bin"), "cached image");
-  EXPECT_EQ(Local("DeviceDescriptor.xml"), "<device/>");
+  EXPECT_EQ(Local("DeviceDescriptor.bin").left(2200), image);
+  EXPECT_EQ(Local("DeviceDescriptor.xml"), CacheXml(0x80000001u));
   EXPECT_EQ(Progress, (std::vector<std::pair<int, int>>{{100, 100}}));
 
   // Without either half of the pair the image is read whole.
@@ -243,9 +258,45 @@ TEST_F(IOChainFile, CachedDescriptorEndsTheReadAfterItsFirstFrame) {
     QFile::rename(Path(gone), Path(gone) + ".away");
     Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).run();
     Front.Answer({});
-    EXPECT_EQ(Front.Serve(129, image, 128), (std::vector<int>{0, 1, 2, 3})) << gone;
-    EXPECT_EQ(Local("DeviceDescriptor.bin").left(300), image) << gone;
+    EXPECT_EQ(Front.Serve(129, image, 128).size(), 19u) << gone;
+    EXPECT_EQ(Local("DeviceDescriptor.bin").left(2200), image) << gone;
     QFile::rename(Path(gone) + ".away", Path(gone));
+  }
+  EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
+}
+
+TEST_F(IOChainFile, CachedDescriptorThatDoesNotMatchTheDeviceIsRemovedAndTheDeviceRead) {
+  const uint32_t check = 0x12345678u;
+  const QByteArray image = CacheImage(5, check);
+  QByteArray flipped = image;
+  flipped[100] = char(flipped[100] ^ 0x01);
+  const struct {
+    const char *Name;
+    QByteArray Bin, Xml;
+    const char *Why;
+  } cases[] = {
+      {"cut XML", image, CacheXml(check).left(40), "ab01c23d.xml: "},
+      {"flipped byte in the first frame", flipped, CacheXml(check), "first frame differs"},
+      {"another image's pair", CacheImage(9, 77), CacheXml(77), "first frame differs"},
+      {"XML of another image", image, CacheXml(77), "ident-cache \"77\" where the image holds 305419896"},
+      {"image cut short", image.left(2000), CacheXml(check), "2000 bytes where the image head gives 2200"},
+      {"image longer than a read", image + QByteArray(300, '\0'), CacheXml(check), "2500 bytes"},
+  };
+  for (const auto &t : cases) {
+    Front.Sent.clear();
+    Logger().Clear();
+    Put("cache/ab01c23d.bin", t.Bin);
+    Put("cache/ab01c23d.xml", t.Xml);
+    Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).run();
+    Front.Answer({});
+    EXPECT_EQ(Front.Serve(129, image, 128).size(), 19u) << t.Name;
+    EXPECT_EQ(Local("DeviceDescriptor.bin").left(2200), image) << t.Name;
+    EXPECT_FALSE(QFile::exists(Path("DeviceDescriptor.xml"))) << t.Name;
+    EXPECT_TRUE(QDir(Path("cache")).entryList(QDir::Files).isEmpty()) << t.Name;
+    const QString line = Logger().Lines().filter("descriptor cache").value(0);
+    EXPECT_TRUE(line.contains("ERROR descriptor cache " + Path("cache/ab01c23d.bin") + " not used, removed: ") &&
+                line.contains(t.Why))
+        << t.Name << ": " << line.toStdString();
   }
   EXPECT_TRUE(Messages.isEmpty()) << Messages.join("; ").toStdString();
 }

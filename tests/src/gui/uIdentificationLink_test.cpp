@@ -6,6 +6,7 @@
 #include "uDemoDevice.h"
 #include "uErrors.h"
 #include "uEventFrame.h"
+#include "uFiles.h"
 #include "uLogger.h"
 #include "uLinkKit.h"
 #include "uModbus.h"
@@ -153,6 +154,42 @@ TEST_P(IdentificationLink, SecondIdentificationStopsAfterTheFirstDescriptorFrame
   EXPECT_EQ(FrameReads(DemoDevice::DescriptorFileNo) - first, 1);
   EXPECT_TRUE(Form->Descriptor()->Ready);
   EXPECT_EQ(Form->LabelDescID->text(), "2024-06-03");
+}
+
+TEST_P(IdentificationLink, DamagedCachePairIsRemovedAndTheDescriptorReadFromTheDevice) {
+  Start();
+  ASSERT_EQ(Identify(), "Готово");
+  TSimpleDeviceDescriptor *desc = Form->Descriptor();
+  const QString bin = FDir.filePath("cache/" + desc->IdentHex + ".bin");
+  const QString xml = FDir.filePath("cache/" + desc->IdentHex + ".xml");
+  const QByteArray goodBin = LoadFileBytes(bin), goodXml = LoadFileBytes(xml);
+  QByteArray flipped = goodBin;
+  flipped[60] = char(flipped[60] ^ 0x40);
+  QByteArray otherXml = goodXml;
+  otherXml.replace("<ident-cache>", "<ident-cache>9");
+  const struct {
+    const char *Name;
+    QByteArray Bin, Xml;
+  } cases[] = {
+      {"cut XML", goodBin, goodXml.left(goodXml.size() / 2)},
+      {"flipped image byte", flipped, goodXml},
+      {"another image's pair", flipped.left(goodBin.size() - 128), otherXml},
+  };
+  for (const auto &t : cases) {
+    SaveFileBytes(bin, t.Bin);
+    SaveFileBytes(xml, t.Xml);
+    const int before = FrameReads(DemoDevice::DescriptorFileNo);
+    const qsizetype logged = Logger().Lines().filter("descriptor cache " + bin + " not used").size();
+    ASSERT_EQ(Identify(), "Готово") << t.Name;
+    EXPECT_GT(FrameReads(DemoDevice::DescriptorFileNo) - before, 2) << t.Name;
+    EXPECT_TRUE(desc->Ready) << t.Name;
+    EXPECT_EQ(Form->LabelDescID->text(), "2024-06-03") << t.Name;
+    EXPECT_EQ(Logger().Lines().filter("descriptor cache " + bin + " not used").size() - logged, 1) << t.Name;
+    // The pair written again is the device's.
+    EXPECT_EQ(LoadFileBytes(bin), goodBin) << t.Name;
+    EXPECT_EQ(LoadFileBytes(xml), goodXml) << t.Name;
+  }
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }
 
 TEST_P(IdentificationLink, CorruptFlashHeaderEndsWithItsError) {

@@ -187,7 +187,7 @@ TEST_F(MainCommandsLink, EveryEnabledMenuCommandRunsOnEveryPageWithoutAnErrorBox
     }
   EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
   for (const char *c : {"Опрос", "Обновить", "Установить время", "Записать в устройство", "Редактировать уставки",
-                        "Отчет", "Отчет MODBUS", "Export", "Отчет по событиям", "Excel", "Настройка панели",
+                        "Отчет", "Отчет MODBUS", "Экспорт", "Отчет по событиям", "Excel", "Настройка панели",
                         "Функциональные панели", "Журнал", "Modbus", "О программе", "English"})
     EXPECT_TRUE(ran.contains(QString::fromUtf8(c))) << c;
 

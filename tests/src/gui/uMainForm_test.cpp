@@ -19,6 +19,8 @@
 #include "uPlacement.h"
 #include "uFiles.h"
 #include "uTextCodec.h"
+#include "../oscview/oscRecords.h"
+#include "uVersionInfo.h"
 
 #include <QCoreApplication>
 #include <fcntl.h>
@@ -26,6 +28,8 @@
 #include <unistd.h>
 #include <QAction>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -176,6 +180,46 @@ TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
   EXPECT_EQ(text.count("Application stopped"), 1);
 }
 
+TEST_F(MainFormTest, PreviousRunLogsAreKeptAsOneEarlierGeneration) {
+  const QString work = FDir.filePath("work");
+  ASSERT_TRUE(QDir().mkpath(work));
+  const QString trace = QFileInfo(ProgramFilePath()).completeBaseName() + ".trc";
+  const struct {
+    QString Path;
+    QByteArray Previous;
+  } logs[] = {{FDir.filePath("kv.log"), "the crashed run's log\r\n"},
+              {QDir(work).filePath("debug.log"), "the crashed run's exchanges"},
+              {QDir(work).filePath(trace), "the crashed run's frames"}};
+  for (const auto &l : logs) {
+    SaveFileBytes(l.Path + ".1", "a generation older still");
+    SaveFileBytes(l.Path, l.Previous);
+  }
+  auto w = Make("[setup]\ntemp=work\n");
+  w->SetLogFile(FDir.filePath("kv.log"));
+  ASSERT_TRUE(w->FormShow());
+  // A second copy refused by the lock leaves the running copy's logs alone.
+  auto second = Make("[setup]\ntemp=work\n");
+  second->SetLogFile(FDir.filePath("kv.log"));
+  EXPECT_FALSE(second->FormShow());
+  for (const auto &l : logs)
+    EXPECT_EQ(LoadFileBytes(l.Path + ".1"), l.Previous) << l.Path.toStdString();
+  EXPECT_TRUE(w->close());
+  const QByteArray log = LoadFileBytes(FDir.filePath("kv.log"));
+  EXPECT_TRUE(log.contains("Application stopped") && !log.contains("crashed")) << log.toStdString();
+}
+
+TEST_F(MainFormTest, ShortOscillogramOpensWithBothCountsInTheStatusLine) {
+  WritePair(FDir.filePath("r"), std::vector<int>(100, 5));
+  const QByteArray dat = LoadFileBytes(FDir.filePath("r.dat"));
+  SaveFileBytes(FDir.filePath("r.dat"), dat.left(dat.indexOf("\n51,") + 1));
+  TOpener opener;
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  w->OpenOscTab(FDir.filePath("r.dat"));
+  EXPECT_EQ(w->StatusBar_->currentMessage(), FDir.filePath("r.dat") + ": строк данных 50, объявлено 100");
+  EXPECT_TRUE(w->close());
+}
+
 TEST_F(MainFormTest, StatusAndProgressSetTheToolBarColour) {
   auto w = Make("");
   ASSERT_TRUE(w->FormShow());
@@ -323,14 +367,55 @@ TEST_F(MainFormTest, WindowBoundsAreStoredAtCloseAndRestoredAtStart) {
   {
     auto w = Make("");
     ASSERT_TRUE(w->FormShow());
-    w->setGeometry(QRect(30, 40, 900, 600));
+    // Bounds the offscreen screen holds whole: they come back as they were.
+    w->setGeometry(QRect(30, 40, 700, 500));
     ASSERT_TRUE(w->close());
   }
   EXPECT_EQ(RegReadString("MainForm", "left", ""), "30");
-  EXPECT_EQ(RegReadString("MainForm", "height", ""), "600");
+  EXPECT_EQ(RegReadString("MainForm", "height", ""), "500");
   auto w = Make("");
   ASSERT_TRUE(w->FormShow());
-  EXPECT_EQ(w->geometry(), QRect(30, 40, 900, 600));
+  EXPECT_EQ(w->geometry(), QRect(30, 40, 700, 500));
+}
+
+TEST_F(MainFormTest, OneLanguageOnMenusQtButtonsAndTheAboutBox) {
+  SetBuildTime(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58)));
+  const struct {
+    const char *Code;
+    int Index;
+    const char *Cancel, *Build, *Version;
+  } cases[] = {
+      {"RU", lnRussian, "Отмена", "Сборка: 2024-02-29 23:59:58", "Версия: 2.2.0.0"},
+      {"UA", lnUkrainian, "Скасувати", "Збірка: 2024-02-29 23:59:58", "Версія: 2.2.0.0"},
+      {"EN", lnEnglish, "Cancel", "Build: 2024-02-29 23:59:58", "Version: 2.2.0.0"},
+  };
+  const auto check = [](TMainForm &W, const auto &C) {
+    // The menu ticks the language in use, from the start.
+    EXPECT_EQ(W.NRussian->isChecked(), C.Index == lnRussian) << C.Code;
+    EXPECT_EQ(W.NUkrainian->isChecked(), C.Index == lnUkrainian) << C.Code;
+    EXPECT_EQ(W.NEnglish->isChecked(), C.Index == lnEnglish) << C.Code;
+    // Qt's own buttons (message boxes, file and print dialogs) follow.
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), QString::fromUtf8(C.Cancel)) << C.Code;
+    TAboutBox &about = *W.Forms().AboutBox;
+    about.show();
+    EXPECT_EQ(about.Build->text(), QString::fromUtf8(C.Build)) << C.Code;
+    EXPECT_EQ(about.Version->text(), QString::fromUtf8(C.Version)) << C.Code;
+    about.hide();
+  };
+  for (const auto &c : cases) {
+    auto w = Make(QString("[setup]\nlang=%1\n").arg(c.Code));
+    ASSERT_TRUE(w->FormShow());
+    check(*w, c);
+  }
+  // Switching by the menu: Russian, Ukrainian, then English.
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  for (int i : {0, 1, 2}) {
+    w->SetLanguage(cases[i].Index);
+    check(*w, cases[i]);
+  }
+  SetBuildTime({});
 }
 
 TEST_F(MainFormTest, LanguageSwitchesTranslateFromTheLastLanguage) {
@@ -404,7 +489,7 @@ TEST_F(MainFormTest, UnwritableProgramFolderIsReportedInStatusAndLog) {
   // A file where the folder "cache" should be: the folder cannot be made.
   SaveFileBytes(FDir.filePath("cache"), {});
   auto w = Make("");
-  const QString expected = "Папка недоступна для записи: " + FDir.filePath("cache");
+  const QString expected = "Папка недоступна для записи: " + FDir.filePath("cache") + ": Not a directory";
   EXPECT_EQ(w->StatusBar_->currentMessage(), expected);
   EXPECT_TRUE(Logger().Lines().last().endsWith("ERROR " + expected));
 }

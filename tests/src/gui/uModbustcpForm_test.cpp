@@ -6,6 +6,7 @@
 #include "uConfigMMSForm.h"
 #include "uErrors.h"
 #include "uFiles.h"
+#include "../../common/uErrorOf.h"
 #include "uSimAgent.h"
 
 #include <QDir>
@@ -86,6 +87,22 @@ TEST_F(Pickers, AgentListsServedChannelsAndGivesPortBasePlusComMinusOne) {
   EXPECT_EQ(form.Target().Host, "relay-gw");
   EXPECT_EQ(form.Target().Port, 2012);
   EXPECT_EQ(form.Target().Unit, 5);
+}
+
+TEST_F(Pickers, ModbusTcpListThatDoesNotLoadIsNamedOnce) {
+  const struct {
+    const char *Bytes; // null: no file
+    const char *Reason;
+  } cases[] = {{nullptr, "cannot open "}, {"<list><channel", ""}};
+  for (const auto &c : cases) {
+    QFile::remove(Dir.filePath("modbustcp.xml"));
+    if (c.Bytes)
+      SaveFileBytes(Dir.filePath("modbustcp.xml"), c.Bytes);
+    TModbustcpForm form(nullptr, Ini(""));
+    const QString error = ErrorOf([&] { form.Fill(); });
+    EXPECT_EQ(error.count("modbustcp.xml"), 1) << error.toStdString();
+    EXPECT_TRUE(error.contains(QString::fromUtf8(c.Reason))) << error.toStdString();
+  }
 }
 
 TEST_F(Pickers, SilentAgentEndsWithTimeoutAndNoItems) {

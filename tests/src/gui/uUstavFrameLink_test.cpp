@@ -4,6 +4,7 @@
 #include "../../common/uErrorOf.h"
 
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uLinkKit.h"
 #include "uModbus.h"
 #include "uPageControlHelper.h"
@@ -147,6 +148,24 @@ TEST_F(UstavFrameLink, SetFileRoundTripsThroughALocalSetAndItsWrite) {
   TkvUstavLocalFrame bad(Page);
   bad.Init();
   EXPECT_EQ(ErrorOf([&] { bad.LoadFromFile(S.Dir.filePath("missing.us")); }), "invalid format");
+}
+
+TEST_F(UstavFrameLink, SetThatFailsToLoadLeavesTheSetpointsPageInFront) {
+  Start("directEdit=0\n");
+  const struct {
+    const char *File, *Bytes;
+  } cases[] = {{"missing.us", nullptr}, {"broken.us", "not a setpoint set"}};
+  for (const auto &c : cases) {
+    Answer = S.Dir.filePath(c.File);
+    if (c.Bytes)
+      SaveFileBytes(Answer, c.Bytes);
+    Errors.clear();
+    S.Form->apFileLoad->trigger();
+    ASSERT_EQ(Errors.size(), 1) << c.File;
+    EXPECT_TRUE(Errors[0].startsWith("invalid format")) << Errors[0].toStdString();
+    EXPECT_EQ(S.Form->PageControl->count(), 5) << c.File;
+    EXPECT_EQ(S.Form->PageControl->currentWidget(), S.Form->TabSheetUstav) << c.File;
+  }
 }
 
 TEST_F(UstavFrameLink, SingleGroupDeviceNeverTouchesRegisterZeroOr65535) {

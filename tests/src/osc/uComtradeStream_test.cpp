@@ -184,8 +184,21 @@ TEST(ComtradeStream, CalibrationAnglesBecomeSampleShifts) {
   const double Expected[] = {1.0, 0.0, -18.0, 17.0, 0.0, 0.0};
   for (int i = 0; i < 6; ++i)
     EXPECT_EQ(C.Config.AnalogChannel(i).CalibrationShift, Expected[i]) << i;
-  EXPECT_EQ((std::vector<int>{C.Data.GetRaw(0, 0), C.Data.GetRaw(0, 33), C.Data.GetRaw(0, 35)}),
-            (std::vector<int>{10, 340, 0}));
+  EXPECT_EQ((std::vector<int>{C.Data.GetRaw(0, 0), C.Data.GetRaw(0, 33)}), (std::vector<int>{10, 340}));
+  // What the shift cannot compute is written missing and read back as a gap:
+  // the last two samples of A, the first 18 of C, the last 18 of D (an exact
+  // sample still needs the one after it).
+  TComtradeData Back;
+  Back.LoadFromBytes(C.Data.ToBytes(), QStringLiteral("x.dat"), &C.Config);
+  const struct {
+    int Channel, Sample;
+    bool Missing;
+  } Samples[] = {{0, 33, false}, {0, 34, true}, {0, 35, true}, {2, 0, true},  {2, 17, true}, {2, 18, false},
+                 {3, 17, false}, {3, 18, true}, {3, 35, true}, {1, 0, false}, {1, 35, false}};
+  for (const auto &S : Samples) {
+    EXPECT_EQ(Back.IsMissing(S.Channel, S.Sample), S.Missing) << S.Channel << " " << S.Sample;
+    EXPECT_EQ(std::isnan(Back.GetAnalogValue(S.Channel, S.Sample)), S.Missing) << S.Channel << " " << S.Sample;
+  }
 }
 
 TEST(ComtradeStream, ExcludedBitsKeepTheirSlotAndTwoWordsHoldSeventeenBits) {

@@ -591,10 +591,11 @@ TEST(ComtradeData, RmsAndFundamentalOfKnownSignals) {
   EXPECT_EQ(D.GetFirstHarmonic(1, 5, 4), 0.0);
 }
 
-TEST(ComtradeData, CalibrationShiftInterpolatesWithoutReadingReplacedSamples) {
+TEST(ComtradeData, CalibrationShiftInterpolatesAndMarksWhatItCannotCompute) {
+  constexpr int M = 99999; // missing: written as such and read back as a gap
   const std::pair<double, std::vector<int>> Cases[] = {
-      {0.5, {5, 15, 0}}, {-0.5, {0, 5, 15}}, {1.0, {10, 0, 0}}, {-1.0, {0, 0, 10}},
-      {-1.25, {0, 0, 8}}, {0.0, {0, 10, 20}}, {5.0, {0, 0, 0}},
+      {0.5, {5, 15, M}}, {-0.5, {M, 5, 15}}, {1.0, {10, M, M}}, {-1.0, {M, 0, 10}},
+      {-1.25, {M, M, 8}}, {0.0, {0, 10, 20}}, {5.0, {M, M, M}},
   };
   for (const auto &[Shift, Expected] : Cases) {
     TRecord R(1, 0, 3);
@@ -602,7 +603,12 @@ TEST(ComtradeData, CalibrationShiftInterpolatesWithoutReadingReplacedSamples) {
     for (int v : {0, 10, 20})
       R.T.AddRaw(v);
     R.T.ApplyCalibration();
-    EXPECT_EQ((std::vector<int>{R.Data.GetRaw(0, 0), R.Data.GetRaw(0, 1), R.Data.GetRaw(0, 2)}), Expected) << Shift;
+    std::vector<int> Got;
+    for (int s = 0; s < 3; ++s)
+      Got.push_back(R.Data.IsMissing(0, s) ? M : R.Data.GetRaw(0, s));
+    EXPECT_EQ(Got, Expected) << Shift;
+    const QByteArray Line = R.Data.ToBytes().trimmed().split('\n').last().trimmed(); // the last sample
+    EXPECT_TRUE(Line.endsWith("," + QByteArray::number(Expected[2]))) << Line.toStdString();
   }
 }
 
@@ -616,6 +622,15 @@ TEST(ComtradeData, OffsetsAreTheNegatedMeanAndSkipOneSampleRecords) {
   EXPECT_EQ(R.C.AnalogChannel(0).Offset, -75.0);
   EXPECT_EQ(R.C.AnalogChannel(1).Offset, 0.0);
   EXPECT_EQ(R.Data.GetAnalogValue(0, 0), 5.0); // not applied
+
+  // A marked sample counts for nothing: 5 + 20 over the two present (E = 1).
+  TRecord Gap(1, 0, 3, 0.5);
+  Gap.C.AnalogChannel(0).CalibrationShift = 0.5;
+  for (int v : {0, 10, 30})
+    Gap.T.AddRaw(v);
+  Gap.T.ApplyCalibration(); // 5, 20, missing
+  Gap.T.CalculateAnalogOffsets();
+  EXPECT_EQ(Gap.C.AnalogChannel(0).Offset, -50.0);
 
   TRecord One(1, 0, 1, 0.5);
   One.T.AddRaw(7);

@@ -3,6 +3,7 @@
 #include "uComtrade.h"
 #include "uDateTime.h"
 #include "uFiles.h"
+#include "uLogger.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -99,4 +100,35 @@ TEST(OscSideFile, DroppedEventsLeaveTheEventStringsAndFallbackIsUsed) {
   EXPECT_EQ(C.Events, "10"); // no element: kept, padded to the events
   EXPECT_TRUE(C.Checked);
   EXPECT_EQ(OscEventMoment("junk"), EncodeDateTime(2000, 1, 1, 0, 0, 30, 0));
+}
+
+TEST(OscSideFile, EmptyOrBrokenFileIsLoggedAndLeavesTheDefaults) {
+  QTemporaryDir Dir;
+  const TRecordConfig R;
+  const struct {
+    const char *Name;
+    QByteArray Bytes;
+  } Cases[] = {
+      {"empty", ""},
+      {"cut", "<root><common analog-height=\"44\"/><chan"},
+      {"not XML", "\x01\x02 binary"},
+  };
+  for (const auto &C : Cases) {
+    const QString Path = Dir.filePath(QString("%1.xml").arg(C.Name));
+    SaveFileBytes(Path, C.Bytes);
+    TOscChannelSettings A;
+    A.Color = 0x123456;
+    TOscEventList Events;
+    TOscViewSettings View;
+    View.AnalogHeight = 77;
+    // The fallback is not taken for a file that is there but broken.
+    SaveFileBytes(Dir.filePath("last.xml"), "<root><common analog-height=\"44\"/></root>");
+    const qsizetype Before = Logger().Lines().filter(Path + ": ").size();
+    EXPECT_FALSE(LoadOscSideFile(Path, Dir.filePath("last.xml"), R.Config, 1000, View, {&A}, Events)) << C.Name;
+    EXPECT_EQ(View.AnalogHeight, 77) << C.Name;
+    EXPECT_EQ(A.Color, 0x123456u) << C.Name;
+    const QStringList Lines = Logger().Lines().filter(Path + ": ");
+    ASSERT_EQ(Lines.size() - Before, 1) << C.Name;
+    EXPECT_TRUE(Lines.last().contains("ERROR ") && Lines.last().endsWith("side file ignored, defaults used")) << C.Name;
+  }
 }

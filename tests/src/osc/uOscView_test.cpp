@@ -107,6 +107,8 @@ TEST(OscView, GridStepFollowsTheScaleByStrictThresholdsAndCountsFromTheTrigger) 
   EXPECT_EQ(T[0].Label, " 0.00");
   EXPECT_EQ(T[1].Label, " 0.10");
   EXPECT_EQ(V.ChannelFactor(5, 5), 1.0);
+  V.AnalogHeight = 25; // two pixels free at each edge of the strip
+  EXPECT_DOUBLE_EQ(V.ChannelFactor(-100, 100), 21 / 200.0);
   EXPECT_EQ(V.ValueY(10, 0.25, 1.0), -2); // -2.5 to even
 }
 

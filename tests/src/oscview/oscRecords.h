@@ -3,8 +3,15 @@
 // and a set-up dialog that answers at once with every channel checked.
 #include "uOscFrame.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <array>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // A pair of one analog and one discrete channel, Raw the analog samples.
@@ -50,6 +57,26 @@ struct TOpener {
   int Calls = 0;
 };
 
+// Drives the next modal dialog of class Form once it shows: Act presses its
+// own buttons. Polls the event loop; a dialog that never comes is a failure.
+template <class Form> void WhenModal(std::function<void(Form &)> Act) {
+  auto *Timer = new QTimer;
+  auto Since = std::make_shared<QElapsedTimer>();
+  Since->start();
+  QObject::connect(Timer, &QTimer::timeout, [Timer, Since, Act] {
+    Form *Dialog = qobject_cast<Form *>(QApplication::activeModalWidget());
+    if (!Dialog && Since->elapsed() < 20000)
+      return;
+    Timer->stop();
+    Timer->deleteLater();
+    if (Dialog)
+      Act(*Dialog);
+    else
+      ADD_FAILURE() << "no modal " << Form::staticMetaObject.className();
+  });
+  Timer->start(5);
+}
+
 // A frame of Width x Height (shown when Show) with Dat loaded.
 struct TFrameOf {
   explicit TFrameOf(const QString &Dat, int Width = 800, int Height = 500, bool Show = true) {
@@ -63,13 +90,14 @@ struct TFrameOf {
   TkvOscFrame F;
 };
 
-// Three sine channels U0..U2 (peaks 100, 50, 80; phases 0, -120, 120 degrees)
-// at 1800 samples per second and 50 Hz: 36 samples and 10 degrees per sample.
-inline void WriteThreePhase(const QString &Base) {
+// Three sine channels U0..U2 (peaks 100, 50, 80; phases 0, -120, 120 degrees
+// unless given: U1 lags U0, a positive-sequence set) at 1800 samples per
+// second and 50 Hz: 36 samples and 10 degrees per sample.
+inline void WriteThreePhase(const QString &Base, std::array<double, 3> Phases = {0, -120, 120}) {
   TComtradeConfig C;
   TComtradeConfigTool T;
   T.SetConfig(&C);
-  const double Peaks[3] = {100, 50, 80}, Phases[3] = {0, -120, 120};
+  const double Peaks[3] = {100, 50, 80};
   for (int i = 0; i < 3; ++i) {
     TComtradeAnalogChannel A;
     A.Id = QStringLiteral("U%1").arg(i), A.A = 1, A.Min = -100, A.Max = 100;

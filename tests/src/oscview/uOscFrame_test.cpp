@@ -2,14 +2,21 @@
 
 #include "oscRecords.h"
 #include "uErrors.h"
+#include "uFiles.h"
+#include "uLogger.h"
 #include "uNumberFormat.h"
+#include "uOscNoteForm.h"
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QPlainTextEdit>
+#include <QToolButton>
 #include <QLabel>
 #include <QFile>
 #include <QListWidget>
+#include <QPainter>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -48,6 +55,39 @@ TEST(OscFrame, LoadsOnceAsksForChannelsAndKeepsThemInTheSideFile) {
   EXPECT_FALSE(H.IsLoaded());
 }
 
+// A record whose ".dat" lost its tail and whose side file is empty or cut:
+// both open, the short data with both counts in the note and the log.
+TEST(OscFrame, ShortDataAndABrokenSideFileStillOpen) {
+  QTemporaryDir Dir;
+  WritePair(Dir.filePath("r"), std::vector<int>(200, 5));
+  const QByteArray Dat = LoadFileBytes(Dir.filePath("r.dat"));
+  qsizetype Cut = 0;
+  for (int Line = 0; Line < 120; ++Line)
+    Cut = Dat.indexOf('\n', Cut) + 1;
+  const struct {
+    const char *Name;
+    QByteArray Dat, Side;
+    QString Note;
+  } Cases[] = {
+      {"whole, empty side file", Dat, "", ""},
+      {"cut, cut side file", Dat.left(Cut), "<root><common analog-he",
+       Dir.filePath("r.dat") + ": строк данных 120, объявлено 200"},
+  };
+  for (const auto &C : Cases) {
+    SaveFileBytes(Dir.filePath("r.dat"), C.Dat);
+    SaveFileBytes(Dir.filePath("r.xml"), C.Side);
+    const qsizetype Ignored = Logger().Lines().filter("side file ignored").size();
+    TFrameOf Of(Dir.filePath("r.dat"), 800, 500, false);
+    EXPECT_TRUE(Of.F.IsLoaded()) << C.Name;
+    EXPECT_EQ(Of.Opener.Calls, 1) << C.Name << ": the defaults, as without a side file";
+    EXPECT_EQ(Of.F.LoadNote(), C.Note) << C.Name;
+    EXPECT_EQ(Of.F.Data().SampleCount(), C.Note.isEmpty() ? 200 : 120) << C.Name;
+    EXPECT_EQ(Logger().Lines().filter("side file ignored").size() - Ignored, 1) << C.Name;
+    if (!C.Note.isEmpty())
+      EXPECT_FALSE(Logger().Lines().filter("ERROR " + C.Note).isEmpty()) << C.Name;
+  }
+}
+
 TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
   // A wave with spikes and a gap-free edge at each strip seam, at a dense, a
   // middle and two sparse scales, scrolled so that two strips share the plot.
@@ -82,8 +122,9 @@ TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
       // sharp turn of a one-pixel pen the one beside it.
       const TOscDrawer &A = *F.Drawers()[0];
       for (int s = V.ScrollSample; Scale == 8.0 && s < V.ScrollSample + V.VisibleSamples; ++s) {
-        const int X = V.PlotX(s), Y = A.CenterY - int(std::nearbyint(Raw[size_t(s)] * V.AnalogHeight / 200.0));
-        if (std::abs(Y - A.CenterY) >= 20 && Y > 0) // not on the axis or its labels, nor above the plot
+        const int X = V.PlotX(s), Y = A.CenterY - int(std::nearbyint(Raw[size_t(s)] * V.ChannelFactor(-100, 100)));
+        const int TriggerX = V.PlotX(V.MsToSample(V.TriggerOffsetMs()));
+        if (std::abs(Y - A.CenterY) >= 20 && Y > 0 && X != TriggerX) // not on the axis, the trigger line, nor above the plot
           EXPECT_TRUE(Images[0].pixelColor(X, Y) == Qt::green || Images[0].pixelColor(X, Y + 1) == Qt::green ||
                       Images[0].pixelColor(X, Y - 1) == Qt::green)
               << "sample " << s << " at " << X << "," << Y;
@@ -120,15 +161,36 @@ TEST(OscSetupForm, BaseVectorIsOnlyOnOneChannelAndWidthWraps) {
   EXPECT_FALSE(F.Drawers()[1]->Checked());
 }
 
-TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
-  QTemporaryDir Dir;
+namespace {
+// A flat record of 2000 samples (1000 per second), or the three-phase one.
+QString FlatRecord(const QTemporaryDir &Dir) {
   WritePair(Dir.filePath("r"), std::vector<int>(2000, 50));
-  TFrameOf Of(Dir.filePath("r.dat"), 1200, 600);
+  return Dir.filePath("r.dat");
+}
+QString ThreePhaseRecord(const QTemporaryDir &Dir) {
+  WriteThreePhase(Dir.filePath("p"));
+  return Dir.filePath("p.dat");
+}
+
+// A record in a frame of Width x Height at one pixel per sample from its
+// start, painted.
+struct TPixelFrame {
+  TPixelFrame(QString (*Record)(const QTemporaryDir &), int Width, int Height) : Of(Record(Dir), Width, Height) {
+    Of.F.View().TimeScale = 1;
+    Of.F.Rebuild();
+    Of.F.View().SetScroll(0);
+    Of.F.PaintBoxPaint();
+  }
+  QTemporaryDir Dir;
+  TFrameOf Of;
+};
+} // namespace
+
+TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
+  TPixelFrame Flat(FlatRecord, 1200, 600);
+  TFrameOf &Of = Flat.Of;
   TkvOscFrame &F = Of.F;
   TOscView &V = F.View();
-  V.TimeScale = 1;
-  F.Rebuild();
-  F.PaintBoxPaint();
   QWidget *Plot = F.PaintBox;
   // Two time cursors at 10 and 35 ms (1000 samples per second), then the duration.
   QTest::mouseClick(Plot, Qt::LeftButton, {}, QPoint(35, 5));
@@ -147,10 +209,12 @@ TEST(OscFrame, CursorsByMouseReadOutsAndDuration) {
   ASSERT_EQ(F.Drawers()[0]->Settings.Notes.size(), 1u);
   EXPECT_EQ(F.Drawers()[0]->Settings.Notes[0]->Text, "-25 ms"); // placed the other way round
 
-  // A third time cursor clears both.
+  // A third time cursor replaces both.
   for (int X : {100, 200, 300})
     QTest::mouseClick(Plot, Qt::LeftButton, {}, QPoint(X, 5));
-  EXPECT_TRUE(F.TimeCursors.empty());
+  ASSERT_EQ(F.TimeCursors.size(), 1u);
+  EXPECT_EQ(static_cast<const TVertRuler &>(*F.TimeCursors[0]).Sample, V.ScrollSample + 300);
+  F.KeyDown(Qt::Key_Escape, {});
 
   // Value cursors with Shift: on the curve's band a value (with b), outside none.
   const TOscDrawer &D = *F.Drawers()[0];
@@ -208,6 +272,60 @@ TEST(OscFrame, PhasorsOfAThreePhaseRecordLie120DegreesApart) {
     EXPECT_FALSE(R.HasVector);
 }
 
+TEST(OscFrame, PhasorsTurnClockwiseByTheirLagFromTheBaseVector) {
+  // U0 is the base at 180 (left). Positive sequence: U1 lags by 120 and lies
+  // 120 clockwise (upper right), U2 leads by 120 (lower right); negative
+  // sequence the other way round. The table keeps the delays less the base's.
+  const struct {
+    std::array<double, 3> Phases;
+    bool U1Up;
+  } Sets[] = {{{0, -120, 120}, true}, {{0, 120, -120}, false}};
+  for (const auto &Set : Sets) {
+    QTemporaryDir Dir;
+    WriteThreePhase(Dir.filePath("p"), Set.Phases);
+    TFrameOf Of(Dir.filePath("p.dat"), 1000, 500, false);
+    TkvOscFrame &F = Of.F;
+    F.View().ScrollSample = 400;
+    F.Drawers()[0]->Settings.BaseVector = true;
+    const QRgb Colors[3] = {qRgb(255, 0, 0), qRgb(0, 160, 0), qRgb(0, 0, 255)};
+    for (int i = 0; i < 3; ++i) // stored 0x00BBGGRR
+      F.Drawers()[size_t(i)]->Settings.Color = qRed(Colors[i]) | qGreen(Colors[i]) << 8 | qBlue(Colors[i]) << 16;
+    F.cbVectorDiagram->setChecked(true);
+    F.cbEqualValue->setChecked(true);
+    constexpr int Side = 200;
+    QImage Image(Side, Side, QImage::Format_RGB32);
+    Image.fill(Qt::white);
+    {
+      QPainter P(&Image);
+      F.PaintBoxCircleDiagramPaint(P, Side);
+    }
+    // Each arrow's tip: its colour's pixel farthest from the centre.
+    QPoint Tips[3];
+    for (int i = 0; i < 3; ++i) {
+      int Far = -1;
+      for (int y = 0; y < Side; ++y)
+        for (int x = 0; x < Side; ++x) {
+          const int D = (x - Side / 2) * (x - Side / 2) + (y - Side / 2) * (y - Side / 2);
+          if (Image.pixel(x, y) == Colors[i] && D > Far)
+            Far = D, Tips[i] = QPoint(x, y);
+        }
+      ASSERT_GT(Far, 40 * 40) << "no arrow of U" << i;
+    }
+    const int C = Side / 2;
+    EXPECT_LT(Tips[0].x(), C - 40);
+    EXPECT_NEAR(Tips[0].y(), C, 3);
+    EXPECT_GT(Tips[1].x(), C + 20);
+    EXPECT_GT(Tips[2].x(), C + 20);
+    EXPECT_EQ(Tips[1].y() < C - 40, Set.U1Up) << Tips[1].y();
+    EXPECT_EQ(Tips[2].y() > C + 40, Set.U1Up) << Tips[2].y();
+    auto Wrap = [](int A) { return ((A % 360) + 360) % 360; };
+    ASSERT_EQ(F.sgDiagram->rowCount(), 3);
+    EXPECT_EQ(F.sgDiagram->item(0, 1)->text(), "0");
+    EXPECT_NEAR(Wrap(F.sgDiagram->item(1, 1)->text().toInt()), Set.U1Up ? 120 : 240, 10);
+    EXPECT_NEAR(Wrap(F.sgDiagram->item(2, 1)->text().toInt()), Set.U1Up ? 240 : 120, 10);
+  }
+}
+
 TEST(OscValueForm, FollowsTheLastFrameForgetsAClosedOneAndUnchecksItsBox) {
   QTemporaryDir Dir;
   WritePair(Dir.filePath("r"), std::vector<int>(2000, 50));
@@ -238,14 +356,9 @@ TEST(OscValueForm, FollowsTheLastFrameForgetsAClosedOneAndUnchecksItsBox) {
 }
 
 TEST(OscFrame, NotesAreFoundDraggedWithTheirSpanAndDeletedFromTheirWindow) {
-  QTemporaryDir Dir;
-  WriteThreePhase(Dir.filePath("p"));
-  TFrameOf Of(Dir.filePath("p.dat"), 1000, 500);
+  TPixelFrame Three(ThreePhaseRecord, 1000, 500);
+  TFrameOf &Of = Three.Of;
   TkvOscFrame &F = Of.F;
-  F.View().TimeScale = 1;
-  F.Rebuild();
-  F.View().SetScroll(0);
-  F.PaintBoxPaint();
   const int H = F.View().AnalogHeight;
   TOscDrawer *U0 = F.Drawers()[0], *U1 = F.Drawers()[1];
   const struct {
@@ -295,4 +408,79 @@ TEST(OscFrame, NotesAreFoundDraggedWithTheirSpanAndDeletedFromTheirWindow) {
   QTest::mouseClick(F.PaintBox, Qt::RightButton, {}, QPoint(300, U1->CenterY));
   EXPECT_EQ(Of.Opener.Calls, Calls + 1);
   EXPECT_TRUE(F.TimeCursors.empty());
+}
+
+TEST(OscFrame, TimeFitShowsTheSpanOfTwoCursorsOrTheWholeRecord) {
+  TPixelFrame Flat(FlatRecord, 1200, 600);
+  TkvOscFrame &F = Flat.Of.F;
+  TOscView &V = F.View();
+  const struct {
+    std::vector<int> Clicks; // x of the time cursors placed first
+    int Scroll, Span;
+  } Cases[] = {{{600, 200}, 200, 400}, {{300}, 0, 1998}, {{}, 0, 1998}};
+  for (const auto &C : Cases) {
+    V.TimeScale = 1;
+    F.Rebuild();
+    V.SetScroll(0);
+    F.PaintBoxPaint();
+    for (int X : C.Clicks)
+      QTest::mouseClick(F.PaintBox, Qt::LeftButton, {}, QPoint(X, 5));
+    F.ActionTimeFit->trigger();
+    EXPECT_EQ(V.ScrollSample, C.Scroll) << C.Clicks.size();
+    EXPECT_DOUBLE_EQ(V.TimeScale, F.PaintBox->width() * 1.0 / C.Span) << C.Clicks.size();
+    // Cursors still shown sit on their samples at the new scale.
+    for (const auto &R : F.TimeCursors) {
+      const auto &T = static_cast<const TVertRuler &>(*R);
+      EXPECT_NEAR(T.P1.x() - V.SampleX(V.ScrollSample), V.PlotX(T.Sample), 1);
+    }
+    F.KeyDown(Qt::Key_Escape, {});
+  }
+}
+
+TEST(OscFrame, NoteWindowDeletesOnlyWhenAskedThroughItsOwnButton) {
+  const struct {
+    bool Delete;
+    size_t Left;
+  } Cases[] = {{true, 0}, {false, 1}};
+  for (const auto &C : Cases) {
+    TPixelFrame Three(ThreePhaseRecord, 1000, 500);
+    TkvOscFrame &F = Three.Of.F;
+    TOscDrawer *U1 = F.Drawers()[1];
+    auto Note = std::make_unique<TOscNote>(QStringLiteral("пуск"));
+    Note->Moment = 100;
+    U1->Settings.Notes.push_back(std::move(Note));
+    F.PaintBoxPaint();
+    WhenModal<TOscNoteForm>([&](TOscNoteForm &Form) {
+      EXPECT_EQ(Form.Memo->toPlainText(), "пуск");
+      if (C.Delete)
+        Form.SpeedButton2->click();
+      else
+        Form.reject();
+    });
+    QTest::mouseClick(F.PaintBox, Qt::RightButton, {}, QPoint(100, U1->CenterY));
+    EXPECT_EQ(U1->Settings.Notes.size(), C.Left) << C.Delete;
+  }
+}
+
+TEST(OscFrame, SetupDialogOkAppliesTheChannelsAndKeepsTheStripHeights) {
+  QTemporaryDir Dir;
+  WriteThreePhase(Dir.filePath("p"));
+  TFrameOf Of(Dir.filePath("p.dat"), 1000, 500);
+  TkvOscFrame &F = Of.F;
+  F.ZoomHeights(1), F.ZoomHeights(1); // the heights as the user zoomed them
+  const int Height = F.View().AnalogHeight;
+  ASSERT_GT(Height, F.PaintBox->height() / 3); // not what a fit to the plot gives
+  const auto Stub = TkvOscFrame::SetupOpener;
+  TkvOscFrame::SetupOpener = Of.Opener.Saved; // the real dialog
+  WhenModal<TOscSetupForm>([](TOscSetupForm &Form) {
+    Form.clbChannels->item(2)->setCheckState(Qt::Unchecked);
+    for (QAbstractButton *B : Form.findChild<QDialogButtonBox *>()->buttons())
+      if (B->text() == "OK")
+        B->click();
+  });
+  QTest::mouseClick(F.PaintBox, Qt::RightButton, {}, QPoint(300, 5));
+  TkvOscFrame::SetupOpener = Stub;
+  EXPECT_FALSE(F.Drawers()[2]->Checked());
+  EXPECT_TRUE(F.Drawers()[1]->Checked());
+  EXPECT_EQ(F.View().AnalogHeight, Height);
 }

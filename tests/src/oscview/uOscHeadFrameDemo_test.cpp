@@ -141,3 +141,32 @@ TEST_F(OscHeadFrameDemo, ExceptionInMidReadKeepsThePairAndABusyLinkIgnoresTheCli
   EXPECT_EQ(L.Gen->ChainCount(), 0);
   EXPECT_EQ(Tabs.size(), 2u);
 }
+
+TEST_F(OscHeadFrameDemo, ListAndJournalColumnsHoldTheirLongestTextsInTheirFonts) {
+  // The list's start times, lengths and file names.
+  TStringGrid &grid = *Frame.sgOscHead;
+  const QFontMetrics gridFont(grid.font());
+  for (int c = 1; c < grid.columnCount(); ++c) {
+    int longest = 0;
+    for (int r = 0; r < grid.rowCount(); ++r)
+      longest = std::max(longest, gridFont.horizontalAdvance(grid.Cells(c, r)));
+    EXPECT_GE(grid.columnWidth(c), longest) << "list column " << c;
+  }
+  // The journal's texts and values, and its rotated captions (the bits' names with their numbers).
+  ASSERT_TRUE(L.Run([this] { Events.ReadEventLog(); }));
+  const TEventTableModel &m = Events.Model();
+  ASSERT_GT(m.ShownCount(), 0);
+  const QFontMetrics cellFont(Events.dgEvent->font());
+  auto *header = static_cast<TEventHeader *>(Events.dgEvent->horizontalHeader());
+  const QFontMetrics captionFont(header->font());
+  int bits = 0;
+  for (int c = 0; c < m.columnCount(); ++c) {
+    for (int r = 0; r < m.ShownCount(); ++r)
+      EXPECT_GE(Events.dgEvent->columnWidth(c), cellFont.horizontalAdvance(m.index(r, c).data().toString()) + 2)
+          << "journal column " << c << " row " << r;
+    const QString caption = m.headerData(c, Qt::Horizontal, TEventTableModel::CaptionRole).toString();
+    EXPECT_GE(header->CaptionRowHeight() - 2, captionFont.horizontalAdvance(caption)) << caption.toStdString();
+    bits += m.Column(c).FKind == ekBit;
+  }
+  EXPECT_GT(bits, 0);
+}

@@ -35,6 +35,14 @@ std::unique_ptr<TSimpleDeviceDescriptor> Descriptor() {
   return d;
 }
 
+// A board page with one empty board, chosen (its file is missing: an empty document).
+void AddBoard(TkvDeviceBoardFrame &Page, const QTemporaryDir &Dir, TSimpleDeviceDescriptor *Desc) {
+  Page.SetDescriptor(Desc);
+  Page.Init(Dir.filePath("deviceFrame.xml"));
+  Page.ActionAdd->trigger();
+  Page.ListBox->setCurrentRow(0);
+}
+
 void Press(QWidget *W, QEvent::Type Type, const QPoint &Local, Qt::MouseButtons Buttons) {
   QMouseEvent e(Type, Local, W->mapToGlobal(Local), Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, Buttons,
                 Qt::NoModifier);
@@ -56,10 +64,7 @@ TEST(Designer, PlacesMovesEditsAndAppliesABoard) {
   QTemporaryDir dir;
   auto desc = Descriptor();
   TkvDeviceBoardFrame page;
-  page.SetDescriptor(desc.get());
-  page.Init(dir.filePath("deviceFrame.xml")); // missing: an empty document
-  page.ActionAdd->trigger();
-  page.ListBox->setCurrentRow(0);
+  AddBoard(page, dir, desc.get());
 
   TDeviceboardSetupForm designer;
   TPropertyForm props;
@@ -143,4 +148,91 @@ TEST(Designer, SetpointLevelRefreshesItsNumberRowAndTheTableIsChecked) {
                                          "dialog=\"TPenDialog\"/></object></document>");
             }),
             "invalid dialog TPenDialog");
+}
+
+TEST(Designer, SurfaceHoldsEveryControlDraggedPastItsEdges) {
+  QTemporaryDir dir;
+  auto desc = Descriptor();
+  TkvDeviceBoardFrame page;
+  AddBoard(page, dir, desc.get());
+  TDeviceboardSetupForm designer;
+  designer.SetDescriptor(desc.get());
+  designer.LoadFrom(page.Panel);
+  designer.show(); // a hidden control reports no moves
+  designer.ChooseTool("apLabel");
+  Press(designer.PanelContainer, QEvent::MouseButtonPress, QPoint(40, 50), Qt::LeftButton);
+  QWidget *label = ControlsOf(designer.PanelContainer, false).value(0);
+  ASSERT_TRUE(label);
+  EXPECT_EQ(designer.PanelContainer->size(), QSize(800, 500).expandedTo(page.Panel->size()));
+  // Dragged by (dx, dy) from where the last drag left it.
+  const struct {
+    QPoint By, Expected;
+  } drags[] = {
+      {{0, 900}, {40, 950}},    // below the surface: it grows
+      {{1200, 0}, {1240, 950}}, // past the right edge
+      {{-2000, -2000}, {0, 0}}, // above and left: stops at the edge
+  };
+  for (const auto &d : drags) {
+    QTest::mousePress(label, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+    Press(label, QEvent::MouseMove, QPoint(2, 2) + d.By, Qt::LeftButton);
+    QTest::mouseRelease(label, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2) + d.By);
+    EXPECT_EQ(label->pos(), d.Expected);
+    EXPECT_TRUE(designer.PanelContainer->rect().contains(label->geometry())) << d.By.x() << "," << d.By.y();
+  }
+  // Loaded again with the control far down, the surface shows it from the start.
+  label->move(30, 1500);
+  designer.ApplyTo(page.Panel);
+  TDeviceboardSetupForm again;
+  again.LoadFrom(page.Panel);
+  const QWidget *back = ControlsOf(again.PanelContainer, false).value(0);
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(again.PanelContainer->rect().contains(back->geometry()));
+}
+
+TEST(Designer, PropertyEditorIsEmptyUntilAControlIsPicked) {
+  QTemporaryDir dir;
+  auto desc = Descriptor();
+  TkvDeviceBoardFrame page;
+  AddBoard(page, dir, desc.get());
+  TDeviceboardSetupForm first, second;
+  TPropertyForm props; // docked into a designer: it goes first
+  for (TDeviceboardSetupForm *d : {&first, &second}) {
+    d->SetPropertyForm(&props);
+    d->SetDescriptor(desc.get());
+  }
+  first.LoadFrom(page.Panel);
+  first.ChooseTool("apLabel");
+  Press(first.PanelContainer, QEvent::MouseButtonPress, QPoint(40, 50), Qt::LeftButton);
+  QWidget *label = ControlsOf(first.PanelContainer, false).value(0);
+  ASSERT_TRUE(label);
+  QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+  ASSERT_EQ(props.Control(), label);
+  EXPECT_GT(props.vle->rowCount(), 0);
+  first.hide();
+  // The other designer opens: nothing picked there, nothing shown.
+  second.LoadFrom(page.Panel);
+  second.show();
+  EXPECT_EQ(props.Control(), nullptr);
+  EXPECT_EQ(props.vle->rowCount(), 0);
+  EXPECT_EQ(props.windowTitle(), "Свойства");
+}
+
+TEST(PropertyForm, ColourSwatchStandsAtTheRightEndOfTheKeyCell) {
+  QWidget surface;
+  auto *label = CreateControl(&surface, "TLabelA");
+  auto *a = qobject_cast<TLabelA *>(label);
+  ASSERT_TRUE(a);
+  a->SetColor(0x0000FF); // red, in the device's byte order
+  TPropertyForm props;
+  props.resize(400, 300);
+  props.SetControl(label);
+  const int row = props.RowOf("Color");
+  ASSERT_GE(row, 0);
+  props.show();
+  const QImage shot = props.vle->viewport()->grab().toImage();
+  const QRect cell = props.vle->visualRect(props.vle->model()->index(row, 0));
+  const QPoint right(cell.right() - 2, cell.center().y()), left(cell.left() + 2, cell.center().y());
+  EXPECT_EQ(shot.pixelColor(right), QColor(Qt::red));
+  EXPECT_NE(shot.pixelColor(left), QColor(Qt::red));
+  EXPECT_TRUE(props.vle->item(row, 0)->icon().isNull());
 }

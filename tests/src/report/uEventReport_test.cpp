@@ -139,8 +139,8 @@ TEST(EventReport, SignalsMeasuresAndStateBoxes) {
       double X;
       bool State;
       double RowTop;
-    } want[] = {{120, true, rows[3].Top}, {180, false, rows[4].Top}, {180, true, rows[5].Top},
-                {120, true, rows[6].Top}, {180, true, rows[7].Top}};
+    } want[] = {{15, true, rows[3].Top}, {124, false, rows[4].Top}, {124, true, rows[5].Top},
+                {15, true, rows[6].Top}, {124, true, rows[7].Top}};
     for (int i = 0; i < 5; ++i) {
       EXPECT_EQ(boxes[i].Rect, QRectF(QPointF(want[i].X, want[i].RowTop + 1), QPointF(want[i].X + 3, want[i].RowTop + 4))) << i;
       EXPECT_EQ(boxes[i].Color, StateColor(want[i].State, color)) << i;
@@ -151,4 +151,32 @@ TEST(EventReport, SignalsMeasuresAndStateBoxes) {
   EXPECT_EQ(StateColor(true, true), QColor(0, 128, 0));
   EXPECT_EQ(StateColor(false, false), QColor(Qt::black));
   EXPECT_EQ(StateColor(true, false), QColor(Qt::white));
+}
+
+TEST(EventReport, BoxesStandBesideCaptionsThatAreWhole) {
+  const TDemoJournal j;
+  TEventReportJob job = Whole(j.Items, false);
+  job.Measures = {0};
+  const QString longCaption = QStringLiteral("Дискретный вход 12 - Входы и выходы терминала защиты присоединения 10 кВ");
+  job.Permanent = {{16, longCaption}, {0, QStringLiteral("Вход 1")}};
+  const TReportDocument doc = WriteEventReport(job, j.Items, TestSetup);
+  int wrapped = 0;
+  for (const TReportPage &page : doc.Pages()) {
+    QList<QRectF> texts, boxes;
+    for (const TReportItem &it : page.Items) {
+      if (it.Kind == TReportItemKind::Box)
+        boxes << it.Rect;
+      if (it.Kind != TReportItemKind::Text || it.FontPt != TReportDocument::BodyPt)
+        continue; // the header and the footer are lines of their own
+      texts << it.Rect;
+      // Whole: the text's lines fit the height it was given.
+      EXPECT_LE(TReportDocument::TextHeightMm(it.Text, it.Rect.width(), it.FontPt, it.Bold), it.Rect.height() + 1e-9)
+          << it.Text.toStdString();
+      wrapped += it.Text == longCaption && it.Wrap && it.Rect.height() > TReportDocument::LineMm;
+    }
+    for (const QRectF &b : boxes)
+      for (const QRectF &t : texts)
+        EXPECT_FALSE(b.intersects(t)) << b.left() << " " << b.top() << " / " << t.left() << " " << t.top();
+  }
+  EXPECT_GT(wrapped, 0);
 }

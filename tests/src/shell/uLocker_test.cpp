@@ -47,4 +47,24 @@ TEST(LockFile, MissingFolderIsRefusedWithTheReason) {
   QString reason;
   EXPECT_FALSE(lock.Take(dir.filePath("no/such/folder/locker.txt"), &reason));
   EXPECT_EQ(reason, "No such file or directory");
+  EXPECT_FALSE(lock.HeldElsewhere()) << "the folder's fault, not another copy's";
+  TLockFile holder;
+  ASSERT_TRUE(holder.Take(dir.filePath("locker.txt")));
+  EXPECT_FALSE(lock.Take(dir.filePath("locker.txt"), &reason));
+  EXPECT_TRUE(lock.HeldElsewhere());
+}
+
+// Read-only and full folders need a mount of their own: the folder fault tests.
+TEST(FolderProblem, NamesTheSystemsReasonAndLeavesNoProbeBehind) {
+  QTemporaryDir dir;
+  QFile file(dir.filePath("plain"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  const struct {
+    QString Folder;
+    const char *Reason;
+  } cases[] = {{dir.path(), ""}, {dir.filePath("none"), "No such file or directory"}, {dir.filePath("plain"), "Not a directory"}};
+  for (const auto &c : cases)
+    EXPECT_EQ(FolderProblem(c.Folder), c.Reason) << c.Folder.toStdString();
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"plain"});
 }

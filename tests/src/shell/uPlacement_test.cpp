@@ -65,3 +65,21 @@ TEST_F(PlacementTest, StringsReadWriteAndDelete) {
   RegDeleteValue("", KV_REG_COM_PORT);
   EXPECT_EQ(RegReadString("", KV_REG_COM_PORT, "none"), "none");
 }
+
+TEST(Placement, BoundsAreFittedIntoTheScreenArea) {
+  const QRect screen(0, 0, 1024, 640); // 1280 x 800 at scale 1.25
+  const QMargins frame(4, 30, 4, 4);
+  const struct {
+    QRect Stored, Expected;
+  } cases[] = {
+      {{100, 50, 800, 500}, {100, 50, 800, 500}},   // fits: unchanged
+      {{0, 0, 1400, 1000}, {4, 30, 1016, 606}},     // saved on a larger screen
+      {{600, 400, 800, 500}, {220, 136, 800, 500}}, // moved back in, bottom right
+      {{-300, -50, 400, 300}, {4, 30, 400, 300}},   // and top left
+      {{2000, 100, 300, 200}, {720, 100, 300, 200}}, // on a screen no longer there
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(FitIntoArea(c.Stored, screen, frame), c.Expected) << c.Stored.x() << "," << c.Stored.y();
+  // A second screen right of the first: its own area counts.
+  EXPECT_EQ(FitIntoArea({1900, 10, 500, 500}, {1024, 0, 1280, 1024}), QRect(1804, 10, 500, 500));
+}

@@ -36,8 +36,15 @@ protected:
     static char name[] = "test";
     static char *argv[] = {name, nullptr};
     if (!qApp)
-      new QApplication(argc, argv);
+      OwnApp = new QApplication(argc, argv);
   }
+  // The application goes with the suite: left to the exit, Qt's font caches
+  // would stay behind for the leak check.
+  static void TearDownTestSuite() {
+    delete OwnApp;
+    OwnApp = nullptr;
+  }
+  static inline QApplication *OwnApp = nullptr;
   void SetUp() override {
     const TDeviceContent c = DemoTerminalContent();
     SaveFileBytes(Dir.filePath("identification.inc"), DesignIdentification(c));

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Pictures of the dialogs Qt draws for the program (a file dialog, a question
+# box, the report preview and the print dialog) in Russian, Ukrainian and
+# English, under a virtual X server.
+# Usage: scripts/screenshot-dialogs.sh [build folder, default build/test]
+# Result: <build folder>/dialog-{RU,UA,EN}-{file,question,preview,print}.png
+set -euo pipefail
+source "$(dirname "$0")/screenshot-lib.sh"
+shot_begin build/test dialog-RU-file.png "ninja -C ${1:-build/test} screenshot_dialogs" "${1:-}" \
+  tools/screenshot/screenshot_dialogs
+for lang in RU UA EN; do
+  shot_xvfb 1280x900 "$program" "$lang" "$build"
+done

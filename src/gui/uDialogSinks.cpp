@@ -1,0 +1,58 @@
+#include "uDialogSinks.h"
+
+#include "uFileDialogSink.h"
+#include "uMessageSink.h"
+#include "uMultiLingual.h"
+#include "uPrintDialog.h"
+#include "uReportPreviewForm.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+TMsgResult DialogSink(TMsgKind Kind, const QString &RawText) {
+  QWidget *parent = QApplication::activeWindow();
+  const QString title = QApplication::applicationDisplayName();
+  // Fixed texts are shown in the interface's language; texts carrying a
+  // name or a number are not in the table and stay as built.
+  const QString text = MultiLingual().Translate(RawText);
+  switch (Kind) {
+  case TMsgKind::Question:
+    switch (QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes: return TMsgResult::Yes;
+    case QMessageBox::No: return TMsgResult::No;
+    default: return TMsgResult::Cancel;
+    }
+  case TMsgKind::Error:
+    QMessageBox::critical(parent, title, text);
+    return TMsgResult::Ok;
+  case TMsgKind::Info:
+    QMessageBox::information(parent, title, text);
+    return TMsgResult::Ok;
+  }
+  return TMsgResult::Ok;
+}
+
+QString FileDialog(const TFileDialogRequest &R) {
+  QFileDialog d(QApplication::activeWindow(), MultiLingual().Translate(R.Caption), R.InitialDir, R.Filter);
+  d.setAcceptMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  d.setFileMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  d.setDefaultSuffix(R.DefaultExt);
+  // Names only: the detail columns (file kind, date) come in the language of
+  // the system, not of the interface.
+  d.setViewMode(QFileDialog::List);
+  if (!R.FileName.isEmpty())
+    d.selectFile(R.FileName);
+  if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
+    return QString();
+  return d.selectedFiles().first();
+}
+} // namespace
+
+void InstallDialogSinks() {
+  SetMessageSink(DialogSink);
+  SetFileDialogSink(FileDialog);
+  SetPrintDialogOpener(ShowPrintDialog);
+  InstallReportPreviewForm();
+}
