@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,19 +40,17 @@ std::string LowerKey(std::string_view Name) {
   return key;
 }
 
-// Empties Path in place, at once and without a sync: the run's own save syncs
-// each output once when it ends, and a crash before that finds at worst the
-// state before the run. A write-protected output is refused, as saving over it is.
-void EmptyOutput(const QString &Path) {
+// Takes a stale output away at once, so that a failed run never leaves the
+// last good code; the run then saves each output once. A write-protected
+// output is refused, as saving over it is.
+void DropOutput(const QString &Path) {
   const QByteArray name = QFile::encodeName(Path);
   struct stat st;
-  int err = 0;
-  if (::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & 0222))
-    err = EACCES;
-  const int fd = err ? -1 : ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0)
-    throw EKvError(QString("cannot save %1: %2").arg(Path, QString::fromLocal8Bit(std::strerror(err ? err : errno))));
-  ::close(fd);
+  if (::stat(name.constData(), &st) != 0)
+    return;
+  const int err = S_ISREG(st.st_mode) && !(st.st_mode & 0222) ? EACCES : ::unlink(name.constData()) != 0 ? errno : 0;
+  if (err != 0 && err != ENOENT)
+    throw EKvError(QString("cannot save %1: %2").arg(Path, QString::fromLocal8Bit(std::strerror(err))));
 }
 } // namespace
 
@@ -244,8 +241,8 @@ void TSchemaAssembler::Assemble(int Alignment) {
   // Stale outputs vanish at once, so a failed run never leaves the last good code.
   const QString binPath = OutPath("generated.bin");
   const QString lstPath = OutPath("generated.lst");
-  EmptyOutput(binPath);
-  EmptyOutput(lstPath);
+  DropOutput(binPath);
+  DropOutput(lstPath);
   try {
     if (Alignment <= 0)
       throw EKvError("invalid alignment");
@@ -284,6 +281,7 @@ void TSchemaAssembler::Assemble(int Alignment) {
     ListLine("finished at " + Now());
   } catch (const EKvError &) {
     try {
+      SaveFileBytes(binPath, QByteArray());
       SaveFileBytes(lstPath, Listing);
     } catch (const EKvError &e) {
       Logger().Error(e.Text());
