@@ -6,12 +6,15 @@
 //  (b) a 256 KiB device file read in frames of 2048 and of 128 bytes, over
 //      Modbus TCP and over a pseudo-terminal whose answers devsim paces at
 //      115200 baud (10 bit times a byte).
-// Prints bytes per second (payload bytes: register values, file data).
+// Prints bytes per second (payload bytes: register values, file data); (a)
+// as min / median / max of alternating rounds, free and then with the bench,
+// libmodbus and devsim all on one core, where wake-ups on other cores cost
+// nothing and the figure is the work a record takes.
 // "transfer_bench registers" runs (a) alone.
+#include "uBenchKit.h"
+#include "uBenchRoad.h"
 #include "uDevSimProcess.h"
-#include "uDeviceIO.h"
 #include "uFiles.h"
-#include "uIOChain3.h"
 #include "uLogger.h"
 
 #include <QBuffer>
@@ -32,69 +35,7 @@ constexpr int RegisterCount = 4096;
 constexpr int FileBytes = 256 * 1024;
 constexpr int PacedBaud = 115200;
 
-// The program's side of one link: worker, front and chain generator.
-class TRoad {
-public:
-  TRoad(const QString &Folder, bool Tcp, const QString &Pty, int Port) {
-    FThread = std::make_unique<TDeviceThread>(Folder + "/debug-" + (Tcp ? "tcp" : "pty") + ".log", QString());
-    TOI &oi = FThread->DeviceIO().GetOI();
-    oi.SetTimeout(2000);
-    oi.SetTcpTimeout(5000);
-    if (Tcp) {
-      oi.SetProtocol(TOI::prModbusTcp);
-      oi.SetHost("127.0.0.1");
-      oi.SetPort(Port);
-    } else {
-      oi.SetProtocol(TOI::prModbusRtu);
-      oi.GetComPort().SetPortName(Pty);
-      oi.GetComPort().SetBaudRate(PacedBaud);
-    }
-    FTool = std::make_unique<TDeviceTool>(*FThread);
-    FTool->SetDeviceAddr(1);
-    FGen = std::make_unique<TIOChainGen>();
-    FGen->setDeviceFront(FTool.get());
-    FGen->setWorkDir(Folder);
-    FGen->setOnMessage([this](const QString &Text) {
-      FError = Text;
-      FLoop.quit();
-    });
-  }
-  ~TRoad() {
-    FGen.reset();
-    FTool.reset();
-    FThread.reset();
-  }
-  TIOChainList3 &New() { return FGen->newList(); }
-  // Runs the chain to its end; returns the seconds it took, or -1 on a failure.
-  double Run(TIOChainList3 &Chain) {
-    FError.clear();
-    QElapsedTimer t;
-    t.start();
-    // The main thread sleeps in its event loop between answers, as the
-    // program's does; the chain's last step wakes it.
-    Chain.exec([this] { FLoop.quit(); }).run();
-    FLoop.exec();
-    const double s = double(t.nsecsElapsed()) / 1e9;
-    QCoreApplication::processEvents(); // the ended chain is deleted
-    if (!FError.isEmpty() || FGen->ChainCount() != 0) {
-      std::fprintf(stderr, "chain failed: %s\n", qPrintable(FError));
-      return -1.0;
-    }
-    return s;
-  }
-
-private:
-  std::unique_ptr<TDeviceThread> FThread;
-  std::unique_ptr<TDeviceTool> FTool;
-  std::unique_ptr<TIOChainGen> FGen;
-  QString FError;
-  QEventLoop FLoop;
-};
-
-double Median(std::vector<double> Values) {
-  std::sort(Values.begin(), Values.end());
-  return Values[Values.size() / 2];
-}
+using bench::TRoad;
 
 // Seconds of one chain read of the 4096 registers (records of 127).
 double ChainRegisterRead(TRoad &Road) {
@@ -151,6 +92,7 @@ int main(int argc, char **argv) {
   const QString pty = devsim.WaitFor("pty ");
   const int port = devsim.WaitFor("tcp 127.0.0.1:").toInt();
 
+  const bool oneCore = argc > 1 && QByteArray(argv[1]) == "one-core";
   constexpr int Rounds = 30;
   const double payload = 2.0 * RegisterCount;
   std::vector<double> ours, theirs;
@@ -177,14 +119,25 @@ int main(int argc, char **argv) {
     }
     modbus_close(ctx);
     modbus_free(ctx);
-    const double o = payload / Median(ours), t = payload / Median(theirs);
-    std::printf("(a) %d holding registers over Modbus TCP 127.0.0.1, median of %d reads\n", RegisterCount, Rounds);
-    std::printf("    chains and worker (127 a record): %10.0f bytes/s  (%.3f ms a read)\n", o, 1e3 * Median(ours));
-    std::printf("    libmodbus (125 a request):        %10.0f bytes/s  (%.3f ms a read)\n", t, 1e3 * Median(theirs));
-    QFile load("/proc/loadavg");
-    const QByteArray loadText = load.open(QIODevice::ReadOnly) ? load.readAll().split(' ').mid(0, 3).join(' ') : "?";
-    std::printf("    ratio chains / libmodbus: %.2f (target 0.8 or more; %d cores, load %s)\n", o / t,
-                QThread::idealThreadCount(), loadText.constData());
+    // Bytes a second of each read: min / median / max.
+    auto rates = [payload](const std::vector<double> &Seconds) {
+      std::vector<double> out;
+      for (double s : Seconds)
+        out.push_back(payload / s);
+      return bench::Spread(out);
+    };
+    const bench::TSpread o = rates(ours), t = rates(theirs);
+    std::printf("(a) %d holding registers over Modbus TCP 127.0.0.1, %d alternating reads each, %s\n", RegisterCount,
+                Rounds, oneCore ? "all on one core" : "free");
+    std::printf("    chains and worker (127 a record): %s bytes/s (min / median / max)\n",
+                bench::Text(o, 1.0, 0).c_str());
+    std::printf("    libmodbus (125 a request):        %s bytes/s\n", bench::Text(t, 1.0, 0).c_str());
+    std::printf("    ratio chains / libmodbus, medians: %.2f (target 0.8 or more, aim 1.0; %s)\n", o.Median / t.Median,
+                bench::Machine().c_str());
+    if (oneCore)
+      return 0;
+    if (const int rc = bench::RunOnOneCore(argv[0], {"one-core"}); rc != 0)
+      return rc;
 
     if (argc > 1 && QByteArray(argv[1]) == "registers") {
       devsim.Stop();
@@ -199,8 +152,8 @@ int main(int argc, char **argv) {
           return 1;
         runs.push_back(s);
       }
-      std::printf("    frames of %4d: %10.0f bytes/s  (%.1f ms, median of 5)\n", frame, FileBytes / Median(runs),
-                  1e3 * Median(runs));
+      std::printf("    frames of %4d: %10.0f bytes/s  (%.1f ms, median of 5)\n", frame, FileBytes / bench::Median(runs),
+                  1e3 * bench::Median(runs));
     }
   }
   {

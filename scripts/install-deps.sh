@@ -9,6 +9,7 @@ PKGS=(
   libpugixml-dev zlib1g-dev libxlsxwriter-dev
   libgtest-dev libgmock-dev
   libmodbus-dev python3 python3-pymodbus python3-serial-asyncio python3-openpyxl
+  binutils-avr
   clang libclang-rt-14-dev
   xvfb xauth imagemagick poppler-utils xdotool
   fonts-dejavu-core

@@ -791,6 +791,11 @@ void TMainForm::ReportFolderProblem(const QString &Folder) {
 }
 
 void TMainForm::SetToolBarColor(uint32_t Color) {
+  // A style sheet re-polishes each bar and all its buttons; progress comes
+  // with every frame, mostly in the colour already shown.
+  if (FToolBarColored && Color == FToolBarColor)
+    return;
+  FToolBarColored = true;
   FToolBarColor = Color;
   for (QToolBar *bar : {ToolBar, ToolBar2})
     bar->setStyleSheet(QStringLiteral("QToolBar { background: %1; }").arg(ColorName(Color)));
@@ -827,8 +832,20 @@ void TMainForm::ShowProgress(int Position, int Max, uint32_t Color) {
     return;
   }
   SetToolBarColor(Color != 0 ? Color : uint32_t(clLinkBusy));
+  // A file read reports every frame, faster than anyone reads a bar: it moves
+  // when its percentage does, at most every 50 ms, and is painted with the
+  // next event loop pass (setValue alone would repaint it on the spot).
+  const int percent = Max > 0 ? int(int64_t(Position) * 100 / Max) : 0;
+  const qint64 ms = FNow ? FNow().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+  if (!ProgressBar->isHidden() && ProgressBar->maximum() == Max &&
+      (percent == FProgressPercent || (ms >= FProgressMs && ms - FProgressMs < 50)))
+    return;
+  FProgressPercent = percent;
+  FProgressMs = ms;
+  ProgressBar->setUpdatesEnabled(false);
   ProgressBar->setMaximum(Max);
   ProgressBar->setValue(Position);
+  ProgressBar->setUpdatesEnabled(true);
   ProgressBar->show();
 }
 

@@ -296,6 +296,9 @@ private:
   bool FStarted = false;
   bool FClosed = false;
   uint32_t FToolBarColor = clLinkError;
+  bool FToolBarColored = false; // no style sheet set yet
+  int FProgressPercent = -1;
+  qint64 FProgressMs = 0; // when the bar last moved
   int FFrameCounter = 0;
   int FOscFrameCounter = 0;
   std::function<QDateTime()> FNow;

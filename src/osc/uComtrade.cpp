@@ -17,6 +17,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <sched.h>
 #include <thread>
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -889,7 +890,13 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     bool Eof = false, Used = false;
     std::exception_ptr Failure;
   };
-  const int Cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  // The cores this process may run on: pinned to one, a single piece is read
+  // once, without the counting pass.
+  int Cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  cpu_set_t Allowed;
+  CPU_ZERO(&Allowed);
+  if (sched_getaffinity(0, sizeof Allowed, &Allowed) == 0)
+    Cores = std::clamp(CPU_COUNT(&Allowed), 1, Cores);
   const int Count = Length < (1 << 20) ? 1 : int(std::min<qint64>(Cores, Length >> 18));
   std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
   {
@@ -922,8 +929,9 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     }
   };
   std::barrier Placed(std::ptrdiff_t(Pieces.size()), Place);
-  auto Work = [&](TPiece &Piece) {
-    TDatReader Reader(Bytes, Length, FileName);
+  // One piece starts at the first sample and line: it needs no counting pass.
+  const bool Single = Pieces.size() == 1;
+  auto CountLines = [&](TDatReader &Reader, TPiece &Piece) {
     try {
       Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E, const char *) {
         return ForEachLine(B, E, [&](const char *LB, const char *LE) {
@@ -938,6 +946,13 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
       Piece.Failure = std::current_exception();
     }
     Placed.arrive_and_wait();
+  };
+  auto Work = [&](TPiece &Piece) {
+    TDatReader Reader(Bytes, Length, FileName);
+    if (Single)
+      Piece.Used = true;
+    else
+      CountLines(Reader, Piece);
     if (!Piece.Used)
       return;
     int S = Piece.FirstSample, L = Piece.FirstLine;
@@ -956,6 +971,8 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     } catch (...) {
       Piece.Failure = std::current_exception();
     }
+    if (Single)
+      Sample = S;
   };
   std::vector<std::thread> Threads;
   Threads.reserve(Pieces.size() - 1);

@@ -11,6 +11,10 @@
 #include <QElapsedTimer>
 #include <QTime>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // ---------------------------------------------------------------- TLabelList
 
@@ -34,6 +38,19 @@ std::string LowerKey(std::string_view Name) {
   for (char &c : key)
     c = LowerAscii(c);
   return key;
+}
+
+// Takes a stale output away at once, so that a failed run never leaves the
+// last good code; the run then saves each output once. A write-protected
+// output is refused, as saving over it is.
+void DropOutput(const QString &Path) {
+  const QByteArray name = QFile::encodeName(Path);
+  struct stat st;
+  if (::stat(name.constData(), &st) != 0)
+    return;
+  const int err = S_ISREG(st.st_mode) && !(st.st_mode & 0222) ? EACCES : ::unlink(name.constData()) != 0 ? errno : 0;
+  if (err != 0 && err != ENOENT)
+    throw EKvError(QString("cannot save %1: %2").arg(Path, QString::fromLocal8Bit(std::strerror(err))));
 }
 } // namespace
 
@@ -224,8 +241,8 @@ void TSchemaAssembler::Assemble(int Alignment) {
   // Stale outputs vanish at once, so a failed run never leaves the last good code.
   const QString binPath = OutPath("generated.bin");
   const QString lstPath = OutPath("generated.lst");
-  SaveFileBytes(binPath, QByteArray());
-  SaveFileBytes(lstPath, QByteArray());
+  DropOutput(binPath);
+  DropOutput(lstPath);
   try {
     if (Alignment <= 0)
       throw EKvError("invalid alignment");
@@ -264,6 +281,7 @@ void TSchemaAssembler::Assemble(int Alignment) {
     ListLine("finished at " + Now());
   } catch (const EKvError &) {
     try {
+      SaveFileBytes(binPath, QByteArray());
       SaveFileBytes(lstPath, Listing);
     } catch (const EKvError &e) {
       Logger().Error(e.Text());

@@ -38,6 +38,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <gtest/gtest.h>
 
 namespace {
@@ -237,10 +238,54 @@ TEST_F(MainFormTest, StatusAndProgressSetTheToolBarColour) {
   EXPECT_EQ(w->ProgressBar->value(), 1);
   w->ShowProgress(5, 10, 0x123456);
   EXPECT_EQ(w->ToolBarColor(), 0x123456u);
-  EXPECT_EQ(w->ProgressBar->value(), 5);
   w->ShowProgress(11, 10);
   EXPECT_EQ(w->ToolBarColor(), uint32_t(clLinkDone));
   EXPECT_TRUE(w->ProgressBar->isHidden());
+}
+
+TEST_F(MainFormTest, ProgressMovesTheBarWhenItsPercentMovesAtMostEvery50ms) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  const QDateTime t0(QDate(2026, 5, 4), QTime(12, 0, 0));
+  QDateTime now = t0;
+  w->SetClock([&] { return now; });
+  // A style sheet set anew shows as this mark being replaced.
+  const QString mark = "/* as left */";
+  struct Row {
+    int Ms, Position, Max;
+    uint32_t Color;
+    int Value, MaxShown; // the bar afterwards; Value -1: hidden
+  };
+  const Row rows[] = {
+      {0, 1, 1000, 0, 1, 1000},        // a hidden bar shows at once
+      {10, 100, 1000, 0, 1, 1000},     // 10 % but within 50 ms
+      {60, 101, 1000, 0, 101, 1000},   // 50 ms on: moves
+      {200, 109, 1000, 0, 101, 1000},  // still 10 %: stays
+      {200, 110, 1000, 0, 110, 1000},  // 11 %
+      {201, 3, 20, 0, 3, 20},          // another maximum shows at once
+      {202, 20, 20, 0, -1, 20},        // done: hidden
+      {203, 1, 20, 0x123456, 1, 20},   // the next transfer shows at once
+      {204, 19, 20, 0x123456, 1, 20},  // within 50 ms
+      {150, 19, 20, 0x123456, 19, 20}, // the clock went back: moves
+  };
+  w->ShowProgress(1000, 1000); // the bars have their colour, the bar is hidden
+  uint32_t color = w->ToolBarColor();
+  for (const Row &r : rows) {
+    now = t0.addMSecs(r.Ms);
+    for (QToolBar *bar : {w->ToolBar, w->ToolBar2})
+      bar->setStyleSheet(mark);
+    w->ShowProgress(r.Position, r.Max, r.Color);
+    const uint32_t expected = r.Value < 0 ? clLinkDone : r.Color != 0 ? r.Color : clLinkBusy;
+    // The style sheets are set only when the colour changes.
+    for (QToolBar *bar : {w->ToolBar, w->ToolBar2})
+      EXPECT_EQ(bar->styleSheet() == mark, expected == color) << r.Ms;
+    color = expected;
+    EXPECT_EQ(w->ProgressBar->isHidden(), r.Value < 0) << r.Ms;
+    if (r.Value >= 0)
+      EXPECT_EQ(w->ProgressBar->value(), r.Value) << r.Ms;
+    EXPECT_EQ(w->ProgressBar->maximum(), r.MaxShown) << r.Ms;
+    EXPECT_EQ(w->ToolBarColor(), expected) << r.Ms;
+  }
 }
 
 TEST_F(MainFormTest, TimerStartsIdentificationOnlyWhenPollingIsOn) {

@@ -171,6 +171,20 @@ TEST_F(SchemaAssemblerTest, FailureLeavesListingUpToErrorAndEmptyCode) {
                             "error while compiling ;;b gi=1", "oper 1 ldi 17, nolabel", ""}));
 }
 
+TEST_F(SchemaAssemblerTest, WriteProtectedOutputStopsTheRunAndStaysAsItWas) {
+  ASSERT_EQ(Run({";;a", "ret"}), "");
+  for (const char *name : {"generated.bin", "generated.lst"}) {
+    const QByteArray before = Read(name);
+    QFile::setPermissions(Dir.filePath(name), QFile::ReadOwner | QFile::ReadGroup);
+    EXPECT_EQ(Run({";;a", "ret", "ret"}), "cannot save " + Dir.filePath(name) + ": Permission denied") << name;
+    EXPECT_EQ(Read(name), before) << name;
+    QFile::setPermissions(Dir.filePath(name), QFile::ReadOwner | QFile::WriteOwner);
+  }
+  // Writable again: both outputs are the new run's.
+  ASSERT_EQ(Run({";;a", "ret", "ret"}), "");
+  EXPECT_EQ(Code16(), "08950895");
+}
+
 TEST_F(SchemaAssemblerTest, FirstPassFailureEndsTheListingToo) {
   EXPECT_EQ(Run({";;a", "ret", ";;b", "x: ret", "X: ret"}), "Duplicate label X, line 5");
   QStringList l = QString::fromLatin1(Read("generated.lst")).split("\r\n");
