@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -20,29 +20,6 @@ namespace {
   throw EKvError(QString("cannot save %1: %2").arg(Path, Reason));
 }
 
-// The rename inside QSaveFile::commit is durable only once the folder entry is
-// on disk as well.
-void SyncFolder(const QString &Path) {
-  const QByteArray dir = QFile::encodeName(QFileInfo(Path).absolutePath());
-  const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0)
-    SaveFailed(Path, QString::fromLocal8Bit(std::strerror(errno)));
-  const int rc = ::fsync(fd);
-  const int err = errno;
-  ::close(fd);
-  // Some file systems cannot sync a folder; the file itself is already synced.
-  if (rc != 0 && err != EINVAL && err != EROFS)
-    SaveFailed(Path, QString::fromLocal8Bit(std::strerror(err)));
-}
-
-// Qt's text for a failure it did not record is "Unknown error": the system's
-// reason is told instead (Err: errno right after the failing call).
-QString ReasonOf(const QFileDevice &File, int Err) {
-  if (File.error() != QFileDevice::NoError && File.errorString() != QLatin1String("Unknown error"))
-    return File.errorString();
-  return QString::fromLocal8Bit(std::strerror(Err ? Err : EIO));
-}
-
 QString SystemReason(int Err) { return QString::fromLocal8Bit(std::strerror(Err)); }
 
 // A file without any write permission is the user's way to protect it.
@@ -51,139 +28,203 @@ bool IsReadOnlyFile(const QString &Path) {
   return ::stat(QFile::encodeName(Path).constData(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & 0222);
 }
 
-// Writes Bytes whole to a new file beside Path and syncs it; its name, or throws.
-QByteArray WriteTemporary(const QString &Path, const QByteArray &Bytes) {
-  const QByteArray base = QFile::encodeName(Path);
+// One file of a save on its way: its new content first lives in a file of no
+// name in the target's folder (or, where the file system has no such files,
+// under a temporary name), so a crash before it is put in place leaves
+// nothing behind.
+struct TNewFile {
+  QString Path;      // as the caller named it, for messages
+  QByteArray Target; // the file replaced: Path with its symbolic links followed
+  QByteArray Folder; // the folder whose entry the save changes
+  int Fd = -1;       // the unnamed new file, written and synced
+  QByteArray Name;   // the new file's temporary name once it has one
+  QByteArray Old;    // a second name of the replaced file while a set is put in place
+};
+
+// A symbolic link keeps pointing at the saved content: the file it leads to
+// is the one replaced, as QSaveFile does.
+void Resolve(TNewFile &F) {
+  QFileInfo info(F.Path);
+  for (int depth = 0; depth < 32 && info.isSymLink(); ++depth)
+    info.setFile(info.symLinkTarget());
+  if (info.isSymLink())
+    info.setFile(F.Path);
+  F.Target = QFile::encodeName(info.filePath());
+  F.Folder = QFile::encodeName(info.absolutePath());
+}
+
+QByteArray TemporaryName(const QByteArray &Target) {
   static std::atomic<unsigned> counter{0};
-  for (;;) {
-    const QByteArray name = base + ".kv" + QByteArray::number(::getpid()) + "-" + QByteArray::number(counter++);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST)
-      continue;
+  return Target + ".kv" + QByteArray::number(::getpid()) + "-" + QByteArray::number(counter++);
+}
+
+// Writes Bytes whole to the new file of F and syncs it: the one sync of its data.
+void WriteNew(TNewFile &F, const QByteArray &Bytes) {
+  // A file of no name is named later through /proc (linking it by its handle
+  // alone takes a privilege).
+  static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
+  int fd = canName ? ::open(F.Folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
+  if (!canName || (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))) {
+    do {
+      F.Name = TemporaryName(F.Target);
+      fd = ::open(F.Name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EEXIST);
     if (fd < 0)
-      SaveFailed(Path, SystemReason(errno));
-    // The new file keeps the mode of the one it replaces, as QSaveFile does.
-    struct stat st;
-    if (::stat(base.constData(), &st) == 0 && S_ISREG(st.st_mode))
-      ::fchmod(fd, st.st_mode & 07777);
-    qint64 done = 0;
-    int err = 0;
-    while (done < Bytes.size() && err == 0) {
-      const ssize_t n = ::write(fd, Bytes.constData() + done, size_t(Bytes.size() - done));
-      if (n > 0)
-        done += n;
-      else if (n < 0 && errno != EINTR)
-        err = errno;
-      else if (n == 0)
-        err = EIO;
-    }
-    if (err == 0 && ::fsync(fd) != 0)
+      F.Name.clear();
+  }
+  if (fd < 0)
+    SaveFailed(F.Path, SystemReason(errno));
+  // The new file keeps the mode of the one it replaces.
+  struct stat st;
+  if (::stat(F.Target.constData(), &st) == 0 && S_ISREG(st.st_mode))
+    ::fchmod(fd, st.st_mode & 07777);
+  qint64 done = 0;
+  int err = 0;
+  while (done < Bytes.size() && err == 0) {
+    const ssize_t n = ::write(fd, Bytes.constData() + done, size_t(Bytes.size() - done));
+    if (n > 0)
+      done += n;
+    else if (n < 0 && errno != EINTR)
       err = errno;
+    else if (n == 0)
+      err = EIO;
+  }
+  // A delayed-allocation failure (a full disk) shows up only here, so the sync
+  // comes before anything is replaced.
+  if (err == 0 && ::fsync(fd) != 0)
+    err = errno;
+  if (err != 0 || !F.Name.isEmpty())
     ::close(fd);
-    if (err != 0) {
-      ::unlink(name.constData());
-      SaveFailed(Path, SystemReason(err));
+  else
+    F.Fd = fd;
+  if (err != 0) {
+    if (!F.Name.isEmpty())
+      ::unlink(F.Name.constData());
+    F.Name.clear();
+    SaveFailed(F.Path, SystemReason(err));
+  }
+}
+
+// Puts the new file of F in place of the target; 0 or errno.
+int Place(TNewFile &F) {
+  if (F.Fd >= 0) {
+    // The unnamed file gets a name only now, just before it replaces the old
+    // one: rename is what replaces a file whole, and it needs a name.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(F.Fd);
+    int rc;
+    do {
+      F.Name = TemporaryName(F.Target);
+      rc = ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, F.Name.constData(), AT_SYMLINK_FOLLOW);
+    } while (rc != 0 && errno == EEXIST);
+    const int err = errno;
+    ::close(F.Fd);
+    F.Fd = -1;
+    if (rc != 0) {
+      F.Name.clear();
+      return err;
     }
-    return name;
+  }
+  if (::rename(F.Name.constData(), F.Target.constData()) != 0)
+    return errno;
+  F.Name.clear();
+  return 0;
+}
+
+void Drop(TNewFile &F) {
+  if (F.Fd >= 0)
+    ::close(F.Fd);
+  F.Fd = -1;
+  if (!F.Name.isEmpty())
+    ::unlink(F.Name.constData());
+  F.Name.clear();
+}
+
+// The renames are durable only once the folder entries are on disk as well:
+// each folder is synced once, however many of the files lie in it.
+void SyncFolders(const std::vector<TNewFile> &Files) {
+  std::vector<QByteArray> done;
+  for (const TNewFile &f : Files) {
+    if (std::find(done.begin(), done.end(), f.Folder) != done.end())
+      continue;
+    done.push_back(f.Folder);
+    const int fd = ::open(f.Folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+      SaveFailed(f.Path, SystemReason(errno));
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    // Some file systems cannot sync a folder; the files themselves are synced.
+    if (rc != 0 && err != EINVAL && err != EROFS)
+      SaveFailed(f.Path, SystemReason(err));
   }
 }
 
 } // namespace
 
-void SaveFileBytes(const QString &Path, const QByteArray &Bytes) {
-  if (Path.isEmpty())
-    throw EKvError("file name is empty");
-  // A file without any write permission is the user's way to protect it (the
-  // read-only attribute); replacing it through a rename would ignore that.
-  // The mode bits, not access(): root passes access() for every file.
-  if (IsReadOnlyFile(Path))
-    SaveFailed(Path, SystemReason(EACCES));
-  QSaveFile f(Path);
-  // Without the direct-write fallback a folder we cannot create the temporary
-  // file in fails here instead of truncating the old file in place.
-  f.setDirectWriteFallback(false);
-  // Unbuffered: QSaveFile commits even when the flush of its own buffer fails
-  // (a full disk would replace the old file by an empty one), so every write
-  // must reach the file here, where its error is seen. The data is synced
-  // before the rename for the same reason: a delayed-allocation failure shows
-  // up only in fsync.
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-    SaveFailed(Path, ReasonOf(f, errno));
-  if (f.write(Bytes) != Bytes.size()) {
-    const QString reason = ReasonOf(f, errno);
-    f.cancelWriting();
-    SaveFailed(Path, reason);
-  }
-  if (::fsync(f.handle()) != 0) {
-    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-    f.cancelWriting();
-    SaveFailed(Path, reason);
-  }
-  if (!f.commit())
-    SaveFailed(Path, ReasonOf(f, errno));
-  SyncFolder(Path);
-}
+void SaveFileBytes(const QString &Path, const QByteArray &Bytes) { SaveFileSet({{Path, Bytes}}); }
 
 void SaveFileSet(const std::vector<std::pair<QString, QByteArray>> &Files) {
-  for (const auto &[path, bytes] : Files) {
+  std::vector<TNewFile> files(Files.size());
+  for (size_t i = 0; i < Files.size(); ++i) {
+    const QString &path = Files[i].first;
     if (path.isEmpty())
       throw EKvError("file name is empty");
+    // Replacing a write-protected file through a rename would ignore its
+    // protection. The mode bits, not access(): root passes access() for every file.
     if (IsReadOnlyFile(path))
       SaveFailed(path, SystemReason(EACCES));
+    files[i].Path = path;
+    Resolve(files[i]);
   }
-  std::vector<QByteArray> temps;
-  auto dropTemps = [&] {
-    for (const QByteArray &t : temps)
-      ::unlink(t.constData());
+  auto dropAll = [&] {
+    for (TNewFile &f : files)
+      Drop(f);
   };
   try {
-    for (const auto &[path, bytes] : Files)
-      temps.push_back(WriteTemporary(path, bytes));
+    for (size_t i = 0; i < files.size(); ++i)
+      WriteNew(files[i], Files[i].second);
   } catch (...) {
-    dropTemps();
+    dropAll();
     throw;
   }
-  // The old files are kept under a second name until every new one is in
-  // place, so that a rename failing half-way puts the old set back.
-  std::vector<QByteArray> olds(Files.size());
-  for (size_t i = 0; i < Files.size(); ++i) {
-    const QByteArray target = QFile::encodeName(Files[i].first);
-    if (QFile::exists(Files[i].first)) {
-      olds[i] = temps[i] + ".old";
-      if (::link(target.constData(), olds[i].constData()) != 0) {
-        const int err = errno;
-        for (size_t k = 0; k < i; ++k)
-          if (!olds[k].isEmpty())
-            ::unlink(olds[k].constData());
-        dropTemps();
-        SaveFailed(Files[i].first, SystemReason(err));
-      }
-    }
-  }
-  for (size_t i = 0; i < Files.size(); ++i) {
-    const QByteArray target = QFile::encodeName(Files[i].first);
-    if (::rename(temps[i].constData(), target.constData()) == 0)
+  // The old files but the last are kept under a second name until every new
+  // one is in place, so that a rename failing half-way puts the old set back.
+  // A single file needs none: its rename replaces it whole or not at all.
+  for (size_t i = 0; i + 1 < files.size(); ++i) {
+    TNewFile &f = files[i];
+    if (::access(f.Target.constData(), F_OK) != 0)
       continue;
-    const int err = errno;
-    for (size_t k = 0; k < i; ++k) {
-      const QByteArray done = QFile::encodeName(Files[k].first);
-      if (olds[k].isEmpty())
-        ::unlink(done.constData());
-      else
-        ::rename(olds[k].constData(), done.constData());
+    f.Old = TemporaryName(f.Target) + ".old";
+    if (::link(f.Target.constData(), f.Old.constData()) != 0) {
+      const int err = errno;
+      f.Old.clear();
+      for (size_t k = 0; k < i; ++k)
+        if (!files[k].Old.isEmpty())
+          ::unlink(files[k].Old.constData());
+      dropAll();
+      SaveFailed(f.Path, SystemReason(err));
     }
-    for (size_t k = i; k < Files.size(); ++k) {
-      ::unlink(temps[k].constData());
-      if (!olds[k].isEmpty())
-        ::unlink(olds[k].constData());
-    }
-    SaveFailed(Files[i].first, SystemReason(err));
   }
-  for (const QByteArray &o : olds)
-    if (!o.isEmpty())
-      ::unlink(o.constData());
-  for (const auto &f : Files)
-    SyncFolder(f.first);
+  for (size_t i = 0; i < files.size(); ++i) {
+    const int err = Place(files[i]);
+    if (err == 0)
+      continue;
+    for (size_t k = 0; k < i; ++k) {
+      if (files[k].Old.isEmpty())
+        ::unlink(files[k].Target.constData());
+      else
+        ::rename(files[k].Old.constData(), files[k].Target.constData());
+    }
+    for (size_t k = i; k < files.size(); ++k)
+      if (!files[k].Old.isEmpty())
+        ::unlink(files[k].Old.constData());
+    dropAll();
+    SaveFailed(files[i].Path, SystemReason(err));
+  }
+  for (const TNewFile &f : files)
+    if (!f.Old.isEmpty())
+      ::unlink(f.Old.constData());
+  SyncFolders(files);
 }
 
 QString KeepPreviousGeneration(const QString &Path) {

@@ -6,17 +6,21 @@
 #include <utility>
 #include <vector>
 
-// Writes Bytes as the whole new content of Path: a temporary file beside it is
-// written and renamed over Path, then the folder is synced, so a crash or a
-// failure never leaves a half-written file and no temporary file stays behind.
-// A file without any write permission is refused, as a read-only file is.
+// Writes Bytes as the whole new content of Path: a new file in Path's folder
+// is written, synced and renamed over Path, then the folder is synced, so a
+// crash or a failure never leaves a half-written file and no temporary file
+// stays behind. The data and the folder are each synced once. A symbolic link
+// at Path keeps pointing at the saved file. A file without any write
+// permission is refused, as a read-only file is.
 // Throws EKvError "cannot save <path>: <reason>"; the old file is then intact.
 void SaveFileBytes(const QString &Path, const QByteArray &Bytes);
 
-// Saves a set of files that belong together (a COMTRADE ".cfg" and ".dat") as
-// one: each is written whole to a temporary file beside its path and synced,
-// and only then are they put in place. On a failure none of the new files is
-// left and every old one is as it was. Throws EKvError as SaveFileBytes.
+// Saves a set of files that belong together (a COMTRADE ".cfg" and ".dat", the
+// assembler's code and listing) as one: each is written whole to a new file
+// beside its path and synced, and only then are they put in place. On a
+// failure none of the new files is left and every old one is as it was. Each
+// file is synced once, and each folder once however many of the files it
+// holds. Throws EKvError as SaveFileBytes.
 void SaveFileSet(const std::vector<std::pair<QString, QByteArray>> &Files);
 
 // Keeps the file Path of the previous run as Path + ".1", replacing an older

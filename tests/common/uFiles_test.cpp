@@ -2,9 +2,11 @@
 
 #include "uErrorOf.h"
 #include "uErrors.h"
+#include "uSyncLog.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
@@ -168,6 +170,56 @@ TEST(Files, FileSetIsSavedWholeOrNotAtAll) {
     EXPECT_EQ(Read(dir.filePath("a.cfg")), oldCfg) << c.Name;
     EXPECT_EQ(after, before) << c.Name << ": " << after.join(' ').toStdString();
   }
+}
+
+// The data reach the disk before the rename and the folder entry after it:
+// one sync each, never an empty file synced first or a folder twice.
+TEST(Files, EachSaveSyncsEveryFileOnceAndEachFolderOnce) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkdir("sub");
+  const QString top = QFileInfo(dir.path()).canonicalFilePath(), sub = top + "/sub";
+  Write(top + "/b.lst", "old listing");
+  const struct {
+    const char *Name;
+    std::vector<std::pair<QString, QByteArray>> Files;
+    QStringList Synced;
+  } cases[] = {
+      {"one new file", {{top + "/a.bin", "code"}}, {"file", "folder " + top}},
+      {"one file replaced", {{top + "/a.bin", "more code"}}, {"file", "folder " + top}},
+      {"an empty file", {{top + "/a.bin", ""}}, {"file", "folder " + top}},
+      {"two files in one folder", {{top + "/a.bin", "code"}, {top + "/b.lst", "listing"}},
+       {"file", "file", "folder " + top}},
+      {"two folders", {{top + "/a.cfg", "cfg"}, {sub + "/a.dat", "dat"}, {top + "/a.xml", "xml"}},
+       {"file", "file", "file", "folder " + top, "folder " + sub}},
+  };
+  for (const auto &c : cases) {
+    TSyncLog log;
+    ASSERT_EQ(ErrorOf([&] { SaveFileSet(c.Files); }), "no error") << c.Name;
+    EXPECT_EQ(log.Synced(), c.Synced) << c.Name;
+    for (const auto &[path, bytes] : c.Files)
+      EXPECT_EQ(Read(path), bytes) << c.Name << ": " << path.toStdString();
+  }
+  TSyncLog log;
+  SaveFileBytes(top + "/a.bin", "again");
+  EXPECT_EQ(log.Synced(), (QStringList{"file", "folder " + top}));
+  EXPECT_EQ(QDir(top).entryList(QDir::Files | QDir::Hidden),
+            (QStringList{"a.bin", "a.cfg", "a.xml", "b.lst"}));
+}
+
+// A work-folder file may be a link to a shared one: saving keeps the link
+// and replaces the file it leads to, whose folder is the one synced.
+TEST(Files, SaveThroughASymbolicLinkReplacesTheFileItLeadsTo) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkdir("shared");
+  const QString top = QFileInfo(dir.path()).canonicalFilePath();
+  Write(top + "/shared/config.xml", "old");
+  ASSERT_TRUE(QFile::link(top + "/shared/config.xml", top + "/config.xml"));
+  TSyncLog log;
+  SaveFileBytes(top + "/config.xml", "new");
+  EXPECT_TRUE(QFileInfo(top + "/config.xml").isSymLink());
+  EXPECT_EQ(Read(top + "/shared/config.xml"), "new");
+  EXPECT_EQ(log.Synced(), (QStringList{"file", "folder " + top + "/shared"}));
+  EXPECT_EQ(QDir(top + "/shared").entryList(QDir::Files | QDir::Hidden), QStringList{"config.xml"});
 }
 
 TEST(Files, PreviousGenerationReplacesTheOlderOne) {
