@@ -88,18 +88,14 @@ int TLabelList::Find(std::string_view Name) const {
 
 static QString Hex4(uint32_t Value) { return QString("%1").arg(Value, 4, 16, QChar('0')).toUpper(); }
 
-// The same digits (at least four, upper case) appended to Out.
-static void AppendHex4(QByteArray &Out, uint32_t Value) {
-  char digits[8];
-  int n = 0;
-  do {
-    digits[n++] = "0123456789ABCDEF"[Value & 15];
-    Value >>= 4;
-  } while (Value != 0);
-  for (int i = n; i < 4; ++i)
-    Out.append('0');
-  while (n > 0)
-    Out.append(digits[--n]);
+// The same digits (at least four, upper case) written at Out; returns their end.
+static char *PutHex4(char *Out, uint32_t Value) {
+  int n = 4;
+  while (n < 8 && (Value >> (4 * n)) != 0)
+    ++n;
+  for (int i = n - 1; i >= 0; --i)
+    *Out++ = "0123456789ABCDEF"[(Value >> (4 * i)) & 15];
+  return Out;
 }
 
 static QString Now() { return QTime::currentTime().toString("hh:mm:ss.zzz"); }
@@ -145,10 +141,21 @@ void TSchemaAssembler::LoadSource(const QString &FileName) {
     FSource = ToWin1251(isUtf8 ? QString::fromUtf8(FSource) : FromWin1251(FSource));
   // Lines end in CR LF, LF or CR; a line end closing the text adds no line.
   FLines.clear();
-  FLines.reserve(size_t(FSource.size() / 16));
   const char *p = FSource.constData();
   const qsizetype n = FSource.size();
   qsizetype start = 0;
+  if (!std::memchr(p, '\r', size_t(n))) {
+    FLines.reserve(size_t(std::count(p, p + n, '\n')) + 1);
+    // LF alone, as the generator writes: the line ends are found a block at a time.
+    for (const char *e; (e = static_cast<const char *>(std::memchr(p + start, '\n', size_t(n - start))));) {
+      FLines.push_back({start, (e - p) - start});
+      start = (e - p) + 1;
+    }
+    if (start < n)
+      FLines.push_back({start, n - start});
+    return;
+  }
+  FLines.reserve(size_t(n / 16));
   for (qsizetype i = 0; i < n; ++i) {
     if (p[i] != '\r' && p[i] != '\n')
       continue;
@@ -172,13 +179,31 @@ QString TSchemaAssembler::LineText(int Index) {
   return FLineTexts.value(Index);
 }
 
-void TSchemaAssembler::ListLine(std::string_view Text) {
-  Listing.append(Text.data(), qsizetype(Text.size()));
-  Listing.append("\r\n", 2);
+void TSchemaAssembler::ListLine(std::string_view Text) { ListLine(std::string_view(), Text); }
+
+void TSchemaAssembler::ListLine(std::string_view Head, std::string_view Text) {
+  // One append a line: the listing grows by a line per source line.
+  char line[256];
+  const size_t n = Head.size() + Text.size() + 2;
+  if (n > sizeof line) {
+    Listing.append(QByteArrayView(Head.data(), qsizetype(Head.size())));
+    Listing.append(QByteArrayView(Text.data(), qsizetype(Text.size())));
+    Listing.append("\r\n", 2);
+    return;
+  }
+  std::copy(Head.begin(), Head.end(), line);
+  std::copy(Text.begin(), Text.end(), line + Head.size());
+  std::memcpy(line + Head.size() + Text.size(), "\r\n", 2);
+  Listing.append(line, qsizetype(n));
 }
 
 void TSchemaAssembler::ListLine(const QString &Text) {
-  Listing.append(ToWin1251(Text));
+  // Most lines are ASCII, which the code page keeps as it is; the code page's
+  // converter is loaded only for a line that needs it.
+  if (std::all_of(Text.cbegin(), Text.cend(), [](QChar C) { return C.unicode() < 0x80; }))
+    Listing.append(Text.toLatin1());
+  else
+    Listing.append(ToWin1251(Text));
   Listing.append("\r\n", 2);
 }
 
@@ -281,15 +306,14 @@ void TSchemaAssembler::Assemble(int Alignment) {
     ListLine("finished at " + Now());
   } catch (const EKvError &) {
     try {
-      SaveFileBytes(binPath, QByteArray());
-      SaveFileBytes(lstPath, Listing);
+      SaveFileSet({{binPath, QByteArray()}, {lstPath, Listing}});
     } catch (const EKvError &e) {
       Logger().Error(e.Text());
     }
     throw;
   }
-  SaveFileBytes(binPath, CodeStream);
-  SaveFileBytes(lstPath, Listing);
+  // The code and its listing go together, each synced once, and the folder once.
+  SaveFileSet({{binPath, CodeStream}, {lstPath, Listing}});
 }
 
 void TSchemaAssembler::AssembleBlock(int First, int Last) {
@@ -385,16 +409,17 @@ void TSchemaAssembler::AssembleBlock(int First, int Last) {
       Ip += c.ByteSize;
       const bool isLong = c.ByteSize == 4;
       const qsizetype words = CodeStream.size() / 2;
-      AppendHex4(Listing, uint32_t(words - (isLong ? 2 : 1)));
-      Listing.append("   ", 3);
-      AppendHex4(Listing, ReadWord(isLong ? -4 : -2));
+      char head[32];
+      char *h = PutHex4(head, uint32_t(words - (isLong ? 2 : 1)));
+      h = std::copy_n("   ", 3, h);
+      h = PutHex4(h, ReadWord(isLong ? -4 : -2));
       if (isLong) {
-        Listing.append(' ');
-        AppendHex4(Listing, ReadWord(-2));
+        *h++ = ' ';
+        h = PutHex4(h, ReadWord(-2));
       } else {
-        Listing.append("     ", 5);
+        h = std::copy_n("     ", 5, h);
       }
-      ListLine(Bytes(FLines[size_t(in.LineIndex)]));
+      ListLine(std::string_view(head, size_t(h - head)), Bytes(FLines[size_t(in.LineIndex)]));
       if (arg1Label >= 0 && !c.IsJump && !c.IsRcall) {
         const std::string_view text = Bytes(in.Arg1);
         const QString warning = QString("warning: label %1 taken as a word distance by %2: %3")

@@ -91,6 +91,7 @@ private:
   std::string_view Bytes(TSpan Span) const { return {FSource.constData() + Span.At, size_t(Span.Length)}; }
   QString LineText(int Index);
   void ListLine(std::string_view Text);
+  void ListLine(std::string_view Head, std::string_view Text);
   void ListLine(const QString &Text);
   // Assembles source lines First..Last (inclusive) as one block with its own labels.
   void AssembleBlock(int First, int Last);

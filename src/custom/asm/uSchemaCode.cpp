@@ -4,8 +4,9 @@
 #include "uLogger.h"
 #include "uTextCodec.h"
 
-#include <QFile>
 #include <QFileInfo>
+#include <QResource>
+#include <algorithm>
 #include <type_traits>
 
 // ---------------------------------------------------------------- TMask16
@@ -136,16 +137,69 @@ uint16_t TCommand::SelectMemoryOperand(uint16_t A1, uint16_t A2) const {
 
 // ---------------------------------------------------------------- TCommandList
 
+namespace {
+// The packed upper-case form of a short printable ASCII name; false for any
+// other name, which is looked up by its text.
+bool PackName(const char *Name, qsizetype Length, uint64_t &Key) {
+  if (Length < 1 || Length > 8)
+    return false;
+  Key = 0;
+  for (qsizetype i = 0; i < Length; ++i) {
+    uint8_t c = uint8_t(Name[i]);
+    if (c < 0x21 || c > 0x7E)
+      return false;
+    if (c >= 'a' && c <= 'z')
+      c = uint8_t(c - 'a' + 'A');
+    Key |= uint64_t(c) << (8 * i);
+  }
+  return true;
+}
+
+size_t SlotOf(uint64_t Key, size_t Mask) { return size_t((Key * 0x9E3779B97F4A7C15ull) >> 40) & Mask; }
+} // namespace
+
+void TCommandList::AddShort(uint64_t Key, const TCommand *Command) {
+  // Kept at most half full, so that a search ends soon at a free slot.
+  if ((FShortCount + 1) * 2 > FShort.size()) {
+    std::vector<std::pair<uint64_t, const TCommand *>> old(std::max<size_t>(64, FShort.size() * 2));
+    old.swap(FShort);
+    FShortCount = 0;
+    for (const auto &[key, command] : old)
+      if (key != 0)
+        AddShort(key, command);
+  }
+  const size_t mask = FShort.size() - 1;
+  size_t at = SlotOf(Key, mask);
+  while (FShort[at].first != 0)
+    at = (at + 1) & mask;
+  FShort[at] = {Key, Command};
+  ++FShortCount;
+}
+
 bool TCommandList::Add(std::unique_ptr<TCommand> Command) {
   const QString key = Command->Op.toUpper();
   if (FItems.count(key))
     return false;
-  FByBytes.emplace(key.toStdString(), Command.get());
+  const std::string bytes = key.toStdString();
+  FByBytes.emplace(bytes, Command.get());
+  uint64_t packed;
+  if (PackName(bytes.data(), qsizetype(bytes.size()), packed))
+    AddShort(packed, Command.get());
   FItems.emplace(key, std::move(Command));
   return true;
 }
 
 const TCommand *TCommandList::Find(const char *Op, qsizetype Length) const {
+  uint64_t packed;
+  if (PackName(Op, Length, packed)) {
+    if (FShort.empty())
+      return nullptr;
+    const size_t mask = FShort.size() - 1;
+    for (size_t at = SlotOf(packed, mask); FShort[at].first != 0; at = (at + 1) & mask)
+      if (FShort[at].first == packed)
+        return FShort[at].second;
+    return nullptr;
+  }
   std::string key(Op, size_t(Length));
   for (char &c : key)
     if (c >= 'a' && c <= 'z')
@@ -195,10 +249,12 @@ void TSchemaCode::LoadCommands(const QString &FileName) {
 }
 
 QString TSchemaCode::DefaultText() {
-  QFile f(":/custom/SchemaCode.xml");
-  if (!f.open(QIODevice::ReadOnly))
+  // Straight from the resource (stored uncompressed): a file engine for it
+  // would cost more than the table, which kvasm reads at every start.
+  const QByteArray text = QResource(QStringLiteral(":/custom/SchemaCode.xml")).uncompressedData();
+  if (text.isEmpty())
     throw EKvAssert("src/custom/asm/uSchemaCode: built-in SchemaCode.xml missing");
-  return QString::fromUtf8(f.readAll());
+  return QString::fromUtf8(text);
 }
 
 TSchemaCode &SchemaCode() {
@@ -340,21 +396,23 @@ bool TCommand::Fits(int ArgNo, int64_t V) const {
 }
 
 void TCommand::Emit(uint16_t A1, uint16_t A2, QByteArray &Stream) const {
-  auto put = [&](uint16_t W) {
-    Stream.append(char(W & 0xFF));
-    Stream.append(char(W >> 8));
+  char words[4];
+  auto put = [&](int At, uint16_t W) {
+    words[At] = char(W & 0xFF);
+    words[At + 1] = char(W >> 8);
   };
   switch (ByteSize) {
   case 2:
-    put(Encode16(A1, A2));
+    put(0, Encode16(A1, A2));
     break;
   case 4:
-    put(Encode16(A1, A2));
-    put(SelectMemoryOperand(A1, A2));
+    put(0, Encode16(A1, A2));
+    put(2, SelectMemoryOperand(A1, A2));
     break;
   default:
     throw EKvFormat("unknown command");
   }
+  Stream.append(words, ByteSize);
 }
 
 void TOper::Generate(QByteArray &Stream) const {

@@ -93,11 +93,20 @@ public:
   void Clear() {
     FItems.clear();
     FByBytes.clear();
+    FShort.clear();
+    FShortCount = 0;
   }
 
 private:
   std::map<QString, std::unique_ptr<TCommand>> FItems;
   std::unordered_map<std::string, const TCommand *> FByBytes; // upper-case UTF-8 name -> row
+  // Names of 1 to 8 printable ASCII characters, upper case, packed into one
+  // word (first character lowest), in an open-addressing table whose size is
+  // a power of two; key 0 marks a free slot. The assembler looks up the
+  // operation of every line, and hashing a string costs more than the rest.
+  std::vector<std::pair<uint64_t, const TCommand *>> FShort;
+  size_t FShortCount = 0;
+  void AddShort(uint64_t Key, const TCommand *Command);
 };
 
 class TSchemaCode {

@@ -5,9 +5,11 @@
 #include "uLogger.h"
 
 #include "../../../common/uErrorOf.h"
+#include "../../../common/uSyncLog.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -169,6 +171,21 @@ TEST_F(SchemaAssemblerTest, FailureLeavesListingUpToErrorAndEmptyCode) {
   EXPECT_TRUE(l.takeFirst().startsWith("started at "));
   EXPECT_EQ(l, (QStringList{"0000   9508     ret", "", ";;b gi=1", "0001   E001     ldi 16, 1",
                             "error while compiling ;;b gi=1", "oper 1 ldi 17, nolabel", ""}));
+}
+
+// The code and the listing are each written and synced once a run, the
+// folder once, whether the run ends well or not.
+TEST_F(SchemaAssemblerTest, EachRunSyncsBothOutputsOnceAndTheFolderOnce) {
+  const QString folder = "folder " + QFileInfo(Dir.path()).canonicalFilePath();
+  for (const QStringList &lines : {QStringList{";;a", "ret"}, QStringList{";;a", "ret", "ldi 17, nolabel"},
+                                   QStringList{";;a", "x: ret", "rjmp x"}}) {
+    SaveFileBytes(Dir.filePath("generated.asm"), (lines.join('\n') + '\n').toLatin1());
+    TSyncLog log;
+    const QString error = ErrorOf([&] { Compiler->Assemble(2); });
+    EXPECT_EQ(log.Synced(), (QStringList{"file", "file", folder})) << lines.join('|').toStdString() << ": "
+                                                                     << error.toStdString();
+    EXPECT_EQ(Read("generated.bin").size(), error == "no error" ? 2 * (lines.size() - 1) : 0);
+  }
 }
 
 TEST_F(SchemaAssemblerTest, WriteProtectedOutputStopsTheRunAndStaysAsItWas) {
