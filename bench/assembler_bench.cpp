@@ -3,7 +3,9 @@
 //  - as processes: kvasm and avr-as started on each source, wall time and
 //    CPU time, start included; an empty source gives each one's start;
 //  - the work beyond start: each process time less its empty-source time, and
-//    ours also in process (TSchemaAssembler::Assemble less its empty run).
+//    ours also in process (TSchemaAssembler::Assemble less its empty run);
+//  - the start once more in a folder on disk, where ours waits for the syncs
+//    of its two outputs and their folder (avr-as syncs nothing).
 // Sources: the generator's blocks (";;" line, labels, branches, address
 // loads) at 1,000, 50,000 and 100,000 lines, and 50,000 label-free lines that
 // use every row of the instruction table. Each source is written in both
@@ -182,6 +184,28 @@ int main(int argc, char **argv) {
     std::printf("    avr-as: not installed (binutils-avr)\n");
     return 0;
   }
+  // The empty source once more on the disk of the temporary folder.
+  QTemporaryDir diskDir;
+  const QString diskFolder = shm && diskDir.isValid() ? diskDir.path() : QString();
+  TSide diskOurs, diskGnu;
+  if (!diskFolder.isEmpty()) {
+    SaveFileBytes(diskFolder + "/generated.asm", QByteArray());
+    SaveFileBytes(diskFolder + "/gnu.s", QByteArray());
+    for (int r = -1; r < Runs; ++r) {
+      const TRun a = RunProcess(kvasm, {diskFolder + "/generated.asm"});
+      const TRun b = RunProcess(avrAs, {"-mmcu=atmega128", "-o", diskFolder + "/gnu.o", diskFolder + "/gnu.s"});
+      if (a.Wall < 0 || b.Wall < 0) {
+        std::fprintf(stderr, "%s failed on disk\n", a.Wall < 0 ? "kvasm" : "avr-as");
+        return 1;
+      }
+      if (r < 0)
+        continue;
+      diskOurs.Process.push_back(a.Wall);
+      diskGnu.Process.push_back(b.Wall);
+      diskOurs.ProcessCpu.push_back(a.Cpu);
+      diskGnu.ProcessCpu.push_back(b.Cpu);
+    }
+  }
   std::vector<TSide> ours(sources.size()), gnu(sources.size());
   for (size_t i = 0; i < sources.size(); ++i) {
     const QString folder = dir.filePath(QString::number(i));
@@ -223,6 +247,13 @@ int main(int argc, char **argv) {
       "target 2 or less");
   Row("start, processes' CPU time", bench::Spread(ours[0].ProcessCpu), bench::Spread(gnu[0].ProcessCpu),
       "target 2 or less");
+  if (!diskFolder.isEmpty()) {
+    std::printf("  empty source in %s (on disk; ours syncs its two outputs and their folder)\n",
+                qPrintable(diskFolder));
+    Row("start, processes", bench::Spread(diskOurs.Process), bench::Spread(diskGnu.Process), "syncs included");
+    Row("start, processes' CPU time", bench::Spread(diskOurs.ProcessCpu), bench::Spread(diskGnu.ProcessCpu),
+        "syncs included");
+  }
   for (size_t i = 1; i < sources.size(); ++i) {
     std::printf("  %s: %d lines, %lld bytes of source\n", sources[i].Name, sources[i].Lines,
                 static_cast<long long>(sources[i].Ours.size()));
