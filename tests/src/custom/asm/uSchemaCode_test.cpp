@@ -14,6 +14,7 @@
 // Readable failure output.
 inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
 
+#include <cstring>
 #include <set>
 
 namespace {
@@ -253,6 +254,34 @@ TEST(SchemaCode, LoadsRowsAndRejectsBadOnes) {
       <cmd op="X32" arg1="Rd" bin="1001000d dddd0000 00000000 00000000"/>
     </commands></document>)");
   EXPECT_EQ(ErrorOf([&] { Encode(none, "X32 16"); }), "error while generating: no memory area");
+}
+
+// The assembler looks names up by their bytes: short names through a packed
+// key, longer ones by their text; either way letter case is ignored and a
+// near name is no match.
+TEST(SchemaCode, FindsRowsByTheBytesOfAName) {
+  QString rows;
+  for (int i = 0; i < 100; ++i) // enough rows to outgrow the first table
+    rows += QString(R"(<cmd op="op%1" bin="%2"/>)").arg(i).arg(QString::number(i, 2).rightJustified(16, '0'));
+  rows += R"(<cmd op="EightChr" bin="1111111100000000"/><cmd op="LongerName" bin="1111111100000001"/>)"
+          R"(<cmd op="OP7" bin="1111111111111111"/>)";
+  TSchemaCode code;
+  code.LoadCommandsXML("<document><commands>" + rows + "</commands></document>");
+  const struct {
+    const char *Name;
+    int Pattern; // -1: not found
+  } cases[] = {
+      {"op0", 0},         {"OP99", 99},       {"Op7", 7}, // the first row of a name wins
+      {"eightchr", 0xFF00}, {"LONGERNAME", 0xFF01}, {"longername", 0xFF01},
+      {"op", -1},         {"op100", -1},      {"eightchr1", -1}, {"longernam", -1}, {"longernamex", -1},
+      {"", -1},           {"op 1", -1},
+  };
+  for (const auto &c : cases) {
+    const TCommand *row = code.Commands.Find(c.Name, qsizetype(std::strlen(c.Name)));
+    EXPECT_EQ(row ? int(row->Pattern) : -1, c.Pattern) << c.Name;
+  }
+  code.Commands.Clear();
+  EXPECT_EQ(code.Commands.Find("op0", 3), nullptr);
 }
 
 TEST(SchemaCode, JumpCommandsAreBranchesAndJumps) {
