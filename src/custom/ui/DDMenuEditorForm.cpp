@@ -184,9 +184,11 @@ void TMenuEditor::AddMenuItems(QTreeWidgetItem *Parent, const IXXMLNode &Node) {
     auto *item = new QTreeWidgetItem(Parent, {FCore.TreeText(k)});
     item->setData(0, NodeRole, int(FNodes.size()));
     FNodes.push_back(k);
+    // The hint's mark tells the item's kind: both groups, a level, an alarm, not found.
     static const char *const marks[] = {"", "", "[1/2] ", "[ур] ", "[!] ", "[?] "};
     const int image = FCore.TreeImage(k);
-    item->setToolTip(0, QString::fromUtf8(marks[image]) + item->text(0));
+    item->setToolTip(0, MultiLingual().FromRussian(QString::fromUtf8(marks[image]).trimmed()) +
+                            (image >= 2 ? QStringLiteral(" ") : QString()) + item->text(0));
     if (image == 5)
       item->setForeground(0, Qt::red);
     if (FCore.CanEditText(k))
