@@ -5,6 +5,7 @@
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uMainSettings.h"
+#include "uMultiLingual.h"
 #include "uTextCodec.h"
 
 #include <QRegularExpression>
@@ -176,7 +177,8 @@ QString TDeviceMenu::DisplayCaption(const IXXMLNode &Item) const {
   } else if (const TDDNamedObject *r = FindRecord(Item)) {
     return r->ShortString.isEmpty() ? r->String : r->ShortString;
   }
-  return U("*** Не найден *** ") + type;
+  // Shown in the editor's tree only; the image build never takes it.
+  return MultiLingual().FromRussian(U("*** Не найден ***")) + u' ' + type;
 }
 
 QString TDeviceMenu::CheckReferences() const {

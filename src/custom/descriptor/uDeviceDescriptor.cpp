@@ -5,6 +5,7 @@
 #include "uCharMap.h"
 #include "uErrors.h"
 #include "uFiles.h"
+#include "uLogicTexts.h"
 #include "uMessageSink.h"
 #include "uTextCodec.h"
 
@@ -287,7 +288,8 @@ void TDeviceDescriptor::ShowErrors() const {
     lines += "\r\n" + e;
   if (lines.size() > 1000)
     lines = lines.left(1000) + "...";
-  ShowMessageBox(TMsgKind::Error, QString::fromUtf8("Ошибки дескриптора") + lines);
+  // Each line in the interface's language, names and numbers kept.
+  ShowMessageBox(TMsgKind::Error, LocalLogicText(QString::fromUtf8("Ошибки дескриптора") + lines));
 }
 
 TDDMeasure *TDeviceDescriptor::FindMeasureBySram(uint16_t Address) const {

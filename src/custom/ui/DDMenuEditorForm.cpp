@@ -4,7 +4,10 @@
 #include "uErrors.h"
 #include "uFileDialogSink.h"
 #include "uFiles.h"
+#include "uLogicTexts.h"
 #include "uMessageSink.h"
+#include "uMultiLingual.h"
+#include "uTranslateTexts.h"
 
 #include <QCloseEvent>
 #include <QStyle>
@@ -18,6 +21,7 @@
 
 namespace {
 QString U(const char *S) { return QString::fromUtf8(S); }
+QString Tr(const char *Text) { return MultiLingual().Translate(QString::fromUtf8(Text)); }
 const int NodeRole = Qt::UserRole;
 } // namespace
 
@@ -106,6 +110,7 @@ TMenuEditor::TMenuEditor(QWidget *Parent) : QDialog(Parent) {
     }
   });
   UpdateActions();
+  TranslateWhenShown(this);
 }
 
 QAction *TMenuEditor::MakeAction(const QString &Hint, QStyle::StandardPixmap Icon, const QKeySequence &Key,
@@ -131,7 +136,7 @@ void TMenuEditor::Guarded(const std::function<void()> &Command) {
   try {
     Command();
   } catch (const EKvError &e) {
-    ShowErrorText(e.Text());
+    ShowLogicError(e.Text());
   }
 }
 
@@ -179,9 +184,11 @@ void TMenuEditor::AddMenuItems(QTreeWidgetItem *Parent, const IXXMLNode &Node) {
     auto *item = new QTreeWidgetItem(Parent, {FCore.TreeText(k)});
     item->setData(0, NodeRole, int(FNodes.size()));
     FNodes.push_back(k);
+    // The hint's mark tells the item's kind: both groups, a level, an alarm, not found.
     static const char *const marks[] = {"", "", "[1/2] ", "[ур] ", "[!] ", "[?] "};
     const int image = FCore.TreeImage(k);
-    item->setToolTip(0, QString::fromUtf8(marks[image]) + item->text(0));
+    item->setToolTip(0, MultiLingual().FromRussian(QString::fromUtf8(marks[image]).trimmed()) +
+                            (image >= 2 ? QStringLiteral(" ") : QString()) + item->text(0));
     if (image == 5)
       item->setForeground(0, Qt::red);
     if (FCore.CanEditText(k))
@@ -196,7 +203,8 @@ void TMenuEditor::FillMenuTree(const QString &Select) {
   FNodes.clear();
   const IXXMLNode root = FCore.FMenu ? FCore.Menu().MenuRoot() : nullptr;
   if (root) {
-    auto *start = new QTreeWidgetItem(TreeViewMenu, {FCore.TreeText(root)});
+    // The root's text is the editor's own ("Старт"), not the device's.
+    auto *start = new QTreeWidgetItem(TreeViewMenu, {MultiLingual().FromRussian(FCore.TreeText(root))});
     start->setData(0, NodeRole, 0);
     FNodes.push_back(root);
     Guarded([&] { AddMenuItems(start, root); });
@@ -213,7 +221,8 @@ void TMenuEditor::FillDescriptorTree() {
   TreeViewDescriptor->clear();
   FDescItems.clear();
   for (const TDescTreeNode &top : FCore.FDescTree) {
-    auto *t = new QTreeWidgetItem(TreeViewDescriptor, {top.Text});
+    // The headings are the editor's own; the records under them are the descriptor's names.
+    auto *t = new QTreeWidgetItem(TreeViewDescriptor, {MultiLingual().FromRussian(top.Text)});
     FDescItems[&top] = t;
     for (const TDescTreeNode &c : top.Children)
       FDescItems[&c] = new QTreeWidgetItem(t, {c.Text});
@@ -262,7 +271,7 @@ void TMenuEditor::FileSave() {
   r.Kind = TFileDialogKind::Save;
   r.Caption = U("Сохранить файл меню как");
   r.DefaultExt = "xml";
-  r.Filter = U("Меню (*.xml)");
+  r.Filter = Tr("Меню") + U(" (*.xml)");
   r.InitialDir = ProgramFolder();
   r.FileName = "menu.xml";
   const QString path = AskFileName(r);
@@ -330,7 +339,7 @@ void TMenuEditor::MoveDown() {
     FillMenuTree(TMenuEditorCore::NodePath(n));
 }
 
-void TMenuEditor::Check() { ShowMessageText(FCore.Check()); }
+void TMenuEditor::Check() { ShowMessageText(LocalLogicText(FCore.Check())); }
 
 void TMenuEditor::Link() {
   FCore.Link(StringGridEvent->currentRow(), SingleSelected());
@@ -340,7 +349,7 @@ void TMenuEditor::Link() {
 bool TMenuEditor::AskClose() {
   if (FCore.FFileName.isEmpty() || !FCore.FMenu || !FCore.Menu().Modified)
     return true;
-  return ShowMessageBox(TMsgKind::Question, U("Изменения будут потеряны, продолжить выход?")) == TMsgResult::Yes;
+  return ShowMessageBox(TMsgKind::Question, Tr("Изменения будут потеряны, продолжить выход?")) == TMsgResult::Yes;
 }
 
 // Escape while a text is edited ends the edit in the editor and never gets here.

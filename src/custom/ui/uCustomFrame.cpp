@@ -10,14 +10,18 @@
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uLogger.h"
+#include "uLogicTexts.h"
 #include "uMessageSink.h"
 #include "uModbusIderList.h"
+#include "uMultiLingual.h"
 #include "uSchemaCode.h"
 #include "uSchemaCompile.h"
 #include "uSchemaEditorState.h"
 #include "uSchemaDeviceDescriptor.h"
 #include "uSchemaEditorPanel.h"
 #include "uSchemaModule.h"
+#include "uStatusText.h"
+#include "uTranslateTexts.h"
 #include "uUnitPropertyForm.h"
 
 #include <QAction>
@@ -35,6 +39,8 @@
 
 namespace {
 constexpr uint8_t FileTypePlain = 0, FileTypeZlib = 2;
+// The main window's colour of a reported error.
+constexpr uint32_t ErrorColor = 0x8080FF;
 
 // The sub-files of file 140 the page reads, with their status texts.
 struct TSubFileRead {
@@ -117,6 +123,9 @@ void TkvCustomFrame::BuildComponents() {
   for (QToolButton *b : {ToolButtonCompile, ToolButtonCustomLogicWrite, ToolButtonUndo, ToolButtonUnload,
                          ToolButtonLoad, ToolButtonUstavNames, ToolButtonParamIONames})
     b->setEnabled(false);
+  // The tool buttons show texts, which the main window's walk leaves as they
+  // are: the page follows the walk on its own.
+  OnLanguageSwitch(ToolButtonCompile, [this] { RetranslatePage(); });
 
   Splitter1 = new QSplitter(Qt::Horizontal, this);
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -182,6 +191,15 @@ void TkvCustomFrame::BuildComponents() {
     });
   });
   ConnectBuildCommands();
+  TranslateTexts(this);
+}
+
+void TkvCustomFrame::RetranslatePage() {
+  TranslateTexts(this);
+  if (FPlaceholderShown && FSchemaEditor && FSchemaEditor->Module().AbstractList.Count() > 0) {
+    FSchemaEditor->Module().AbstractList[0]->Caption = MultiLingual().FromRussian(FPlaceholder);
+    FSchemaEditor->ZoomBy(0);
+  }
 }
 
 void TkvCustomFrame::Guard(const std::function<void()> &Command) {
@@ -197,8 +215,10 @@ QString TkvCustomFrame::WorkFile(const QString &Name) const {
 }
 
 void TkvCustomFrame::ShowStatus(const QString &Text) {
-  LabelStatus->setText(LabelStatus->fontMetrics().elidedText(Text, Qt::ElideRight, LabelStatusWidth));
-  LabelStatus->setToolTip(Text);
+  // The log keeps the text as made; the page shows it in the interface's language.
+  const QString shown = LocalLogicText(Text);
+  LabelStatus->setText(LabelStatus->fontMetrics().elidedText(shown, Qt::ElideRight, LabelStatusWidth));
+  LabelStatus->setToolTip(shown);
   if (FHost.Status)
     FHost.Status(Text);
 }
@@ -221,13 +241,17 @@ void TkvCustomFrame::WriteResources() {
 
 void TkvCustomFrame::Initialize() {
   if (!FInitialized) {
-    // The whole program from now on: a failure nobody caught is logged and
-    // shown in the status line, never in a box over the schema.
+    // The whole program from now on: a failure nobody caught is logged (in
+    // Russian) and shown in the status line (in the interface's language, an
+    // error turning the tool bar red), never in a box over the schema.
     auto status = FHost.Status;
-    SetEdgeErrorHandler([status](const QString &Text) {
+    auto color = FHost.ToolBarColor;
+    SetEdgeErrorHandler([status, color](const QString &Text) {
       LogEdgeError(Text);
       if (status)
-        status(Text);
+        status(LocalLogicText(Text));
+      if (color && IsErrorStatusText(Text))
+        color(ErrorColor);
     });
   }
   if (FHost.EnterTempFolder)
@@ -257,9 +281,11 @@ void TkvCustomFrame::Initialize() {
 
 void TkvCustomFrame::ShowPlaceholder(const QString &Caption) {
   FSchemaEditor->LoadFromFile(WorkFile(CustomFiles::Dummy));
+  FPlaceholder = Caption;
+  FPlaceholderShown = true;
   TModule &m = FSchemaEditor->Module();
   if (m.AbstractList.Count() > 0)
-    m.AbstractList[0]->Caption = Caption;
+    m.AbstractList[0]->Caption = MultiLingual().FromRussian(Caption);
   FSchemaEditor->ZoomBy(0);
 }
 
@@ -458,6 +484,7 @@ void TkvCustomFrame::ShowUnit(int Index) {
   const IXXMLNode node = FUnits[Index].Node;
   FSchemaEditor->ClearUndo();
   TModule &m = FSchemaEditor->Module();
+  FPlaceholderShown = false;
   m.Clear();
   m.Module = FModule.get();
   m.SetDescriptor(FModule->Descriptor);

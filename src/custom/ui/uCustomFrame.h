@@ -159,6 +159,8 @@ private:
   void WriteResources();
   // The editor's first block gets Caption (the empty schema's placeholder).
   void ShowPlaceholder(const QString &Caption);
+  // The page's texts in the interface's language after a switch.
+  void RetranslatePage();
   // Loads the logic of Folder (the work folder by default), merges the
   // custom part and shows no unit. Files of another folder replace the work
   // files only once all of them have loaded. The package files as loaded are
@@ -190,6 +192,9 @@ private:
   IXXMLNode FCustomRoot;
   QList<TCustomUnit> FUnits;
   int FCurrentItem = -1;
+  // The Russian caption of the empty schema, while it is shown.
+  QString FPlaceholder;
+  bool FPlaceholderShown = false;
   QStringList FErrors;
   std::unique_ptr<TSchemaCompile> FSchemaCompile;
   uint8_t FLogicLoaded = 0;

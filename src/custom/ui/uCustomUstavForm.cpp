@@ -1,7 +1,9 @@
 #include "uCustomUstavForm.h"
 
 #include "uDeviceDescriptor.h"
+#include "uMultiLingual.h"
 #include "uStringGrid.h"
+#include "uTranslateTexts.h"
 
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -11,10 +13,10 @@ TCustomNameForm::TCustomNameForm(QWidget *Parent, const char *Name, const QStrin
   setObjectName(QString::fromLatin1(Name));
   setWindowTitle(Caption);
   Grid = new TStringGrid(3, 1, 0, 1, this);
-  const QStringList titles = Header.split(QLatin1Char(','));
+  FTitles = Header.split(QLatin1Char(','));
   const int widths[] = {94, 152, 365};
   for (int c = 0; c < 3; ++c) {
-    Grid->SetCells(c, 0, titles.value(c));
+    Grid->SetCells(c, 0, FTitles.value(c));
     Grid->setColumnWidth(c, widths[c]);
   }
   Grid->setEditTriggers(QAbstractItemView::AllEditTriggers);
@@ -25,6 +27,7 @@ TCustomNameForm::TCustomNameForm(QWidget *Parent, const char *Name, const QStrin
   layout->addWidget(Grid);
   layout->addWidget(StatusBar);
   resize(94 + 152 + 365 + 30, 320);
+  TranslateWhenShown(this);
   connect(Grid, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *Item) {
     const int row = Item->row() - 1;
     if (!FFilling && Item->column() == 2 && row >= 0 && row < FRows)
@@ -34,6 +37,9 @@ TCustomNameForm::TCustomNameForm(QWidget *Parent, const char *Name, const QStrin
 
 void TCustomNameForm::Fill(const QList<QStringList> &Texts) {
   FFilling = true;
+  // The header row is a row of the grid: its titles follow the interface's language here.
+  for (int c = 0; c < 3; ++c)
+    Grid->SetCells(c, 0, MultiLingual().FromRussian(FTitles.value(c)));
   FRows = int(Texts.size());
   Grid->setRowCount(1 + FRows);
   for (int r = 0; r < FRows; ++r)

@@ -27,6 +27,8 @@ protected:
 private:
   int FRows = 0;
   bool FFilling = false;
+  // The header row's titles as made (Russian).
+  QStringList FTitles;
 };
 
 class TCustomUstavForm : public TCustomNameForm {

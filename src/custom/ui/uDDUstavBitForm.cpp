@@ -1,5 +1,7 @@
 #include "uDDUstavBitForm.h"
 
+#include "uMultiLingual.h"
+#include "uTranslateTexts.h"
 #include "uUstavListForm.h"
 
 #include <QCheckBox>
@@ -13,6 +15,8 @@
 #include <QVBoxLayout>
 
 namespace {
+QString Tr(const char *Text) { return MultiLingual().Translate(QString::fromUtf8(Text)); }
+
 constexpr uint8_t AccRead = 1, AccWrite = 2, AccEeprom = 4;
 
 QStringList LinesOf(const QString &Text) {
@@ -38,7 +42,7 @@ void TUstavBitState::Fill(const TDDUstav &Ustav, const TDeviceDescriptor &Desc) 
   Addr = QString::number(Ustav.GetModbusReg(), 16).toUpper();
   e.Strings.FillStrings(Names);
   e.Strings.FillShortStrings(ShortNames);
-  Levels = {QStringLiteral("не задано")};
+  Levels = {Tr("не задано")};
   LevelIndex = -1;
   for (size_t i = 0; i < Desc.FUstavLevels.size(); ++i) {
     Levels << Desc.FUstavLevels[i].Value1;
@@ -141,6 +145,7 @@ TDDUstavBitForm::TDDUstavBitForm(QWidget *Parent) : QDialog(Parent) {
 
   AddDialogButtons(this, main, OKBtn, CancelBtn, &HelpBtn);
   connect(MemoMain, &QPlainTextEdit::textChanged, this, &TDDUstavBitForm::MemoMainChange);
+  TranslateWhenShown(this);
 }
 
 void TDDUstavBitForm::SetUstav(TDDUstav &Ustav, const TDeviceDescriptor &Desc) {

@@ -6,7 +6,9 @@
 #include "uSchemaModule.h"
 #include "uDDUstavBitForm.h"
 #include "uMessageSink.h"
+#include "uMultiLingual.h"
 #include "uStringGridEditor.h"
+#include "uTranslateTexts.h"
 #include "uUstavListForm.h"
 
 #include <QCheckBox>
@@ -27,8 +29,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-const QStringList FunctionEdgeNames = {QStringLiteral(" "), QStringLiteral("Передний"), QStringLiteral("Задний"),
-                                       QStringLiteral("Оба")};
+namespace {
+QString Tr(const char *Text) { return MultiLingual().Translate(QString::fromUtf8(Text)); }
+} // namespace
+
+QStringList FunctionEdgeNames() { return {QStringLiteral(" "), Tr("Передний"), Tr("Задний"), Tr("Оба")}; }
 
 namespace {
 QString RefText(const TDDUstav &U, int Group) {
@@ -42,11 +47,12 @@ QString RefText(const TDDUstav &U, int Group) {
   throw EKvError(QString::asprintf("invalid RecordType %2.2x", U.RecordType));
 }
 
-void Resize(QList<TFunctionPinRow> &Rows, int N, const QString &Word) {
+// Template: the pin's title with "%1" for its number.
+void Resize(QList<TFunctionPinRow> &Rows, int N, const QString &Template) {
   while (Rows.size() > N)
     Rows.removeLast();
   while (Rows.size() < N)
-    Rows.append({Word + ' ' + QString::number(Rows.size() + 1)});
+    Rows.append({Template.arg(Rows.size() + 1)});
 }
 
 int CountOf(const QString &Text, int Min, int Max, const char *Error) {
@@ -93,13 +99,12 @@ void TFunctionEditState::Fill(TElement &E, const TDeviceDescriptor *Desc) {
   Inputs.clear();
   Outputs.clear();
   for (int i = 0; i < E.InputPins.Count(); ++i)
-    Inputs.append({QStringLiteral("Вход ") + QString::number(i + 1), E.InputPins[i]->Inverted, {}, {},
+    Inputs.append({Tr("Вход %1").arg(i + 1), E.InputPins[i]->Inverted, {}, {},
                    E.InputPins[i]->Caption});
   for (int i = 0; i < E.OutputPins.Count(); ++i) {
     const TPin *p = E.OutputPins[i];
     const TDDEvent *ev = p->GetEvent();
-    Outputs.append({QStringLiteral("Выход ") + QString::number(i + 1), p->Inverted,
-                    FunctionEdgeNames.value(p->GetEventEdge()), ev ? ev->String : QString(), p->Caption});
+    Outputs.append({Tr("Выход %1").arg(i + 1), p->Inverted, FunctionEdgeNames().value(p->GetEventEdge()), ev ? ev->String : QString(), p->Caption});
   }
   for (int i = 0; i < 16; ++i) {
     TFunctionRefRow &r = Rows[size_t(i)];
@@ -133,13 +138,13 @@ void TFunctionEditState::RemoveParamRow() {
 
 void TFunctionEditState::SetInputCount(const QString &Text) {
   if (!Text.isEmpty())
-    Resize(Inputs, qMax(0, Text.toInt()), QStringLiteral("Вход"));
+    Resize(Inputs, qMax(0, Text.toInt()), Tr("Вход %1"));
   InCount = Text;
 }
 
 void TFunctionEditState::SetOutputCount(const QString &Text) {
   if (!Text.isEmpty())
-    Resize(Outputs, qMax(0, Text.toInt()), QStringLiteral("Выход"));
+    Resize(Outputs, qMax(0, Text.toInt()), Tr("Выход %1"));
   OutCount = Text;
 }
 
@@ -235,7 +240,7 @@ void TFunctionEditState::Apply(const TDeviceDescriptor *Desc) {
     TPin *p = e.OutputPins[i];
     const TFunctionPinRow &r = Outputs[i];
     p->Inverted = r.Inverted;
-    p->SetEventEdge(uint8_t(qMax(0, FunctionEdgeNames.indexOf(r.Edge))));
+    p->SetEventEdge(uint8_t(qMax(0, FunctionEdgeNames().indexOf(r.Edge))));
     TDDEvent *ev = nullptr;
     if (Desc)
       for (const auto &d : Desc->FEvents)
@@ -335,13 +340,13 @@ TFunctionEditForm::TFunctionEditForm(QWidget *Parent) : QDialog(Parent) {
       R.Kind = TCellEditorRequest::ekEdit;
     else if (output && (Col == 2 || Col == 3)) {
       R.Kind = TCellEditorRequest::ekList;
-      R.Items = Col == 2 ? FunctionEdgeNames : FState.EventNames;
+      R.Items = Col == 2 ? FunctionEdgeNames() : FState.EventNames;
     }
   });
   FCellEditor->SetOnCellEdited([this](int Col, int Row, const QString &Text) {
     ReadPins();
     const int out = Row - int(FState.Inputs.size());
-    const QStringList &items = Col == 2 ? FunctionEdgeNames : FState.EventNames;
+    const QStringList items = Col == 2 ? FunctionEdgeNames() : FState.EventNames;
     if (Col == 2 || Col == 3) {
       const QString name = items.value(Text.toInt());
       Col == 2 ? FState.SetEdge(out, name) : FState.SetEvent(out, name);
@@ -426,6 +431,7 @@ TFunctionEditForm::TFunctionEditForm(QWidget *Parent) : QDialog(Parent) {
   connect(eIpin, &QLineEdit::textChanged, this, &TFunctionEditForm::CountChanged);
   connect(eOpin, &QLineEdit::textChanged, this, &TFunctionEditForm::CountChanged);
   resize(720, 640);
+  TranslateWhenShown(this);
 }
 
 void TFunctionEditForm::SetChoosers(TUstavListForm *Ustavs, TParamListForm *Params, TDDUstavBitForm *Bits) {
@@ -437,7 +443,7 @@ void TFunctionEditForm::SetChoosers(TUstavListForm *Ustavs, TParamListForm *Para
 void TFunctionEditForm::SetElement(TElement *E) {
   FFilling = true;
   FState.Fill(*E, FDesc);
-  setWindowTitle(QStringLiteral("Редактор функции ") + (FState.Func ? FState.Func->Caption : QString()));
+  setWindowTitle(Tr("Редактор функции %1").arg(FState.Func ? FState.Func->Caption : QString()).trimmed());
   EditId->setText(FState.Func ? FState.Func->Id : QString());
   EId->setText(QString::number(E->Id));
   eCaption->setText(FState.Caption);
@@ -600,7 +606,7 @@ void TFunctionEditForm::done(int Result) {
     try {
       State().Check();
     } catch (const EKvError &e) {
-      ShowErrorText(e.Text());
+      ShowLogicError(e.Text());
       return;
     }
   }
@@ -632,7 +638,7 @@ void TFunctionEditForm::ChooseUstav(int Row) {
     try {
       FState.ChooseUstav(Row, u);
     } catch (const EKvError &e) {
-      ShowErrorText(e.Text());
+      ShowLogicError(e.Text());
     }
     for (int i = 0; i < 16; ++i)
       ShowRow(i);

@@ -29,8 +29,8 @@ class TDDUstav;
 class TElement;
 class TFunctionDescriptor;
 
-// Edge names by edge index 0..3.
-extern const QStringList FunctionEdgeNames;
+// Edge names by edge index 0..3, in the interface's language.
+QStringList FunctionEdgeNames();
 
 struct TFunctionPinRow {
   QString Title; // "Вход 1", "Выход 2"

@@ -1,8 +1,10 @@
 #include "uLabelEditForm.h"
 
 #include "uErrors.h"
+#include "uMultiLingual.h"
 #include "uSchemaCode.h"
 #include "uSchemaModule.h"
+#include "uTranslateTexts.h"
 #include "uUstavListForm.h"
 
 #include <QComboBox>
@@ -16,11 +18,17 @@
 #include <QVBoxLayout>
 
 namespace {
+QString Tr(const char *Text) { return MultiLingual().Translate(QString::fromUtf8(Text)); }
+
+// The alignments by index.
+const char *const AlignNames[] = {"Влево", "Вправо", "По центру"};
+
 // The OK/Cancel row every block dialog ends with, named as the dialogs name it.
 void AddButtons(QDialog *D, QVBoxLayout *Main, QPushButton *&Ok, QPushButton *&Cancel) {
   AddDialogButtons(D, Main, Ok, Cancel);
   Ok->setObjectName("bbOk");
   Cancel->setObjectName("bbCancel");
+  TranslateWhenShown(D);
 }
 
 TComment &AsComment(TAbstract &A) {
@@ -40,7 +48,7 @@ TElement &AsElement(TAbstract &A) {
 
 QString BlockEditorCaption(const TAbstract &A) {
   const char *keyword = A.Type < 12 ? AbstractTypeNames[A.Type] : "";
-  return QStringLiteral("Редактор ") + QString::fromLatin1(keyword);
+  return Tr("Редактор %1").arg(QString::fromLatin1(keyword));
 }
 
 TLabelEditForm::TLabelEditForm(QWidget *Parent) : QDialog(Parent) {
@@ -171,7 +179,8 @@ TCommentEditForm::TCommentEditForm(QWidget *Parent) : QDialog(Parent) {
   auto *row = new QHBoxLayout;
   row->addWidget(new QLabel(QStringLiteral("Выровнен")));
   ComboBoxAlign = new QComboBox;
-  ComboBoxAlign->addItems({QStringLiteral("Влево"), QStringLiteral("Вправо"), QStringLiteral("По центру")});
+  for (const char *name : AlignNames)
+    ComboBoxAlign->addItem(QString::fromUtf8(name));
   row->addWidget(ComboBoxAlign);
   bbFont = new QPushButton(QStringLiteral("Шрифт"));
   row->addWidget(bbFont);
@@ -183,6 +192,8 @@ TCommentEditForm::TCommentEditForm(QWidget *Parent) : QDialog(Parent) {
 
 void TCommentEditForm::SetComment(TAbstract *A) {
   FState.Fill(*A);
+  for (int i = 0; i < ComboBoxAlign->count(); ++i)
+    ComboBoxAlign->setItemText(i, Tr(AlignNames[i]));
   ComboBoxAlign->setCurrentIndex(FState.HorzAlign);
   Memo->setPlainText(FState.Text);
 }

@@ -10,8 +10,10 @@
 #include "uMessageSink.h"
 #include "uModuleProtertyForm.h"
 #include "uModulePropertyFill.h"
+#include "uMultiLingual.h"
 #include "uPrintDialog.h"
 #include "uSchemaDeviceDescriptor.h"
+#include "uTranslateTexts.h"
 #include "uUstavListForm.h"
 
 #include <QAction>
@@ -37,6 +39,11 @@
 #include <QVBoxLayout>
 
 namespace {
+QString Tr(const char *Text) { return MultiLingual().Translate(QString::fromUtf8(Text)); }
+
+// The tree's three top nodes.
+const char *const TreeTops[] = {"Конфигуратор - функции.", "Конфигуратор - модули", "Локальные модули"};
+
 // What a tree node carries.
 enum TNodeKind : int { nkNone = 0, nkGroup = 1, nkFunction = 2, nkModuleItem = 3 };
 constexpr int KindRole = Qt::UserRole, ObjectRole = Qt::UserRole + 1;
@@ -49,6 +56,9 @@ void Carry(QTreeWidgetItem *Node, int Kind, const void *Object) {
   Node->setData(0, KindRole, Kind);
   Node->setData(0, ObjectRole, QVariant::fromValue(quintptr(Object)));
 }
+
+// The filter of the module files' open dialogs.
+QString XmlFilter() { return Tr("Файлы XML") + QStringLiteral(" (*.xml);;") + Tr("Все файлы") + QStringLiteral(" (*.*)"); }
 
 TSchemaEditorState::TButton ButtonOf(Qt::MouseButton B) {
   return B == Qt::RightButton ? TSchemaEditorState::mbRight
@@ -113,7 +123,7 @@ TSchemaEditor::TSchemaEditor(QWidget *Parent) : QMainWindow(Parent), FState(logi
   FState.OnChanged = [this] { SyncView(); };
   FState.OnFind = [this] {
     bool ok = false;
-    const QString text = QInputDialog::getText(this, QStringLiteral("Найти"), QString(), QLineEdit::Normal, {}, &ok);
+    const QString text = QInputDialog::getText(this, Tr("Найти"), QString(), QLineEdit::Normal, {}, &ok);
     if (ok)
       FindDialogFind(text);
   };
@@ -169,6 +179,15 @@ TSchemaEditor::TSchemaEditor(QWidget *Parent) : QMainWindow(Parent), FState(logi
   FBitForm = new TDDUstavBitForm(this);
   FFunctionForm->SetChoosers(FUstavList, FParamList, FBitForm);
   resize(1000, 700);
+  TranslateTexts(this);
+  // The main window's walk translates the menus and hints; the tree's own
+  // nodes follow it here.
+  OnLanguageSwitch(sbPointer, [this] { TranslateTreeTops(); });
+}
+
+void TSchemaEditor::TranslateTreeTops() {
+  for (int i = 0; i < TreeView->topLevelItemCount() && i < 3; ++i)
+    TreeView->topLevelItem(i)->setText(0, MultiLingual().FromRussian(QString::fromUtf8(TreeTops[i])));
 }
 
 TSchemaEditor::~TSchemaEditor() {
@@ -186,7 +205,7 @@ void TSchemaEditor::Guard(const std::function<void()> &Action) {
   try {
     Action();
   } catch (const EKvError &e) {
-    ShowErrorText(e.Text());
+    ShowLogicError(e.Text());
   }
   CloseOrphanEditors();
   SyncView();
@@ -319,7 +338,7 @@ void TSchemaEditor::BuildInsertMenu() {
       }
     }
   menuInsert->addSeparator();
-  menuInsert->addAction(QStringLiteral("Конфигуратор"));
+  menuInsert->addAction(Tr("Конфигуратор"));
 }
 
 // ---- tree ----
@@ -358,8 +377,8 @@ void TSchemaEditor::FillLibraryTree() {
   FCopySource = nullptr;
   FModuleItems.clear();
   TreeView->clear();
-  for (const char *text : {"Конфигуратор - функции.", "Конфигуратор - модули", "Локальные модули"})
-    new QTreeWidgetItem(TreeView, {QString::fromUtf8(text)});
+  for (const char *text : TreeTops)
+    new QTreeWidgetItem(TreeView, {MultiLingual().FromRussian(QString::fromUtf8(text))});
   if (Module() && Module()->Module)
     delete TreeView->takeTopLevelItem(2);
   if (FConfigurator) {
@@ -462,20 +481,19 @@ std::unique_ptr<QMenu> TSchemaEditor::TreeMenu(QTreeWidgetItem *Node) {
     connect(a, &QAction::triggered, this, [this, Run] { Guard(Run); });
   };
   add(QString(), kind == nkFunction || kind == nkModuleItem, [this, Node] { TreeNodeToScheme(Node); });
-  add(QStringLiteral("Добавить узел"), (inModules || inLocal) && kind == nkNone, [this, Node] {
-    auto *n = new QTreeWidgetItem(Node, {QStringLiteral("Новый узел")});
+  add(Tr("Добавить узел"), (inModules || inLocal) && kind == nkNone, [this, Node] {
+    auto *n = new QTreeWidgetItem(Node, {Tr("Новый узел")});
     n->setFlags(n->flags() | Qt::ItemIsEditable);
     Node->setExpanded(true);
     FCopySource = nullptr;
   });
-  add(QStringLiteral("Добавить модуль"), (inModules || inLocal) && kind == nkNone, [this, Node] {
-    const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"),
-                                      QStringLiteral("XML files (*.xml);;All files (*.*)"), {}, {}});
+  add(Tr("Добавить модуль"), (inModules || inLocal) && kind == nkNone, [this, Node] {
+    const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"), XmlFilter(), {}, {}});
     if (!name.isEmpty())
       AddModuleNode(Node, name);
   });
-  add(QStringLiteral("Свойства"), kind == nkModuleItem, [] {});
-  add(QStringLiteral("Редактировать модуль"), kind == nkModuleItem, [this, Node] {
+  add(Tr("Свойства"), kind == nkModuleItem, [] {});
+  add(Tr("Редактировать модуль"), kind == nkModuleItem, [this, Node] {
     TModule *m = ObjectOf<TModuleItem>(Node)->Module.get();
     auto *w = new TSchemaEditor(this);
     w->setWindowFlag(Qt::Window);
@@ -487,9 +505,9 @@ std::unique_ptr<QMenu> TSchemaEditor::TreeMenu(QTreeWidgetItem *Node) {
     w->FState.ZoomBy(FState.Zoom());
     w->show();
   });
-  add(inLocal ? QStringLiteral("Вставить") : QStringLiteral("Копировать"), (inModules || inLocal) && FCopySource,
+  add(inLocal ? Tr("Вставить") : Tr("Копировать"), (inModules || inLocal) && FCopySource,
       [this, Node, inModules] { FCopySource = inModules ? Node : nullptr; });
-  add(QStringLiteral("Удалить"), (inModules || inLocal) && Node != top, [this, Node] { DeleteTreeNode(Node); });
+  add(Tr("Удалить"), (inModules || inLocal) && Node != top, [this, Node] { DeleteTreeNode(Node); });
   return menu;
 }
 
@@ -574,7 +592,7 @@ void TSchemaEditor::changeEvent(QEvent *Event) {
 void TSchemaEditor::closeEvent(QCloseEvent *Event) {
   TModule *m = Module();
   if (m && !m->Module && m->IsChanged() &&
-      ShowMessageBox(TMsgKind::Question, "Изменения для " + windowTitle() + " будут потеряны, продолжить выход?") !=
+      ShowMessageBox(TMsgKind::Question, Tr("Изменения для %1 будут потеряны, продолжить выход?").arg(windowTitle())) !=
           TMsgResult::Yes) {
     Event->ignore();
     return;
@@ -611,8 +629,7 @@ void TSchemaEditor::CloseOrphanEditors() {
 // ---- menu commands ----
 
 void TSchemaEditor::InsertExternalModule() {
-  const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"),
-                                    QStringLiteral("XML files (*.xml);;All files (*.*)"), {}, {}});
+  const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"), XmlFilter(), {}, {}});
   if (!name.isEmpty())
     FState.InsertExternalModule(name);
 }
@@ -632,7 +649,8 @@ void TSchemaEditor::ImportDDF() {
   if (!m)
     throw EKvError("FModule is nil");
   const QString name = AskFileName({TFileDialogKind::Open, QStringLiteral("Импорт Дескриптора устройства"),
-                                    QStringLiteral("ddf"), QStringLiteral("Дескриптор устройства (*.ddf)"), {}, {}});
+                                    QStringLiteral("ddf"), Tr("Дескриптор устройства") + QStringLiteral(" (*.ddf)"),
+                                    {}, {}});
   if (name.isEmpty())
     return;
   // Read first: a file that fails leaves the module with its descriptor.
@@ -655,6 +673,7 @@ void TSchemaEditor::ShowProperties() {
   if (!FModulePropertyForm)
     FModulePropertyForm = new TModuleProtertyForm(this);
   FillPropertyForm(*FModulePropertyForm, *m);
+  TranslateTexts(FModulePropertyForm);
   if (FModulePropertyForm->exec() == QDialog::Accepted)
     FState.EditObject(TSchemaEditorState::ekProperties, m);
 }

@@ -72,6 +72,8 @@ public:
   void ClearUndo() { FState.ClearUndo(); }
   void ClearLibraryTree();
   void FillLibraryTree();
+  // The three top nodes of the tree in the interface's language.
+  void TranslateTreeTops();
   void BuildInsertMenu();
   // The print dialog (the application's opener), then the module on the
   // printer, the view's width across the page.

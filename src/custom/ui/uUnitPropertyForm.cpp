@@ -1,6 +1,7 @@
 #include "uUnitPropertyForm.h"
 
 #include "uSchemaModule.h"
+#include "uTranslateTexts.h"
 #include "uUstavListForm.h"
 
 #include <QHBoxLayout>
@@ -68,6 +69,7 @@ TUnitPropertyForm::TUnitPropertyForm(QWidget *Parent) : QDialog(Parent) {
   lists->addWidget(PanelOutput, 1);
   main->addLayout(lists, 1);
   AddDialogButtons(this, main, OKBtn, CancelBtn, nullptr);
+  TranslateWhenShown(this);
 }
 
 void TUnitPropertyForm::resizeEvent(QResizeEvent *Event) {

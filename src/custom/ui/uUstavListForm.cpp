@@ -2,6 +2,7 @@
 
 #include "uDeviceDescriptor.h"
 #include "uSchemaModule.h"
+#include "uTranslateTexts.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -43,6 +44,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget *Parent) : QDialog(Parent) {
   OKBtn->setObjectName("OKBtn");
   CancelBtn->setObjectName("CancelBtn");
   HelpBtn->setObjectName("HelpBtn");
+  TranslateWhenShown(this);
 }
 
 void TChooserList::FillUstavs(const TDeviceDescriptor &Desc) {

@@ -18,3 +18,9 @@ if(KV_GUI)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/../../gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/uCustomFrameLink_test.cpp
     LIBS kvgui demodevice Qt6::Test)
 endif()
+if(KV_GUI)
+  kv_add_test(uCustomFrameLanguage_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/../../gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/uCustomFrameLanguage_test.cpp
+    LIBS kvgui demodevice Qt6::Test)
+  target_include_directories(uCustomFrameLanguage_test PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../../gui)
+endif()
