@@ -966,6 +966,10 @@ void TMainForm::TranslateForms() {
   for (QDialog *form : std::as_const(FForms.InOrder))
     if (!done.contains(form))
       TranslateComponent(ml, form);
+  // Qt says so to every widget only when its own catalogue changed; the parts
+  // that translate themselves must hear of every switch.
+  QEvent changed(QEvent::LanguageChange);
+  QCoreApplication::sendEvent(qApp, &changed);
 }
 
 TTabSheet *TMainForm::FindTabByTag(int Tag) const {

@@ -124,7 +124,7 @@ void TkvCustomFrame::BuildComponents() {
                          ToolButtonLoad, ToolButtonUstavNames, ToolButtonParamIONames})
     b->setEnabled(false);
   // The tool buttons show texts, which the main window's walk leaves as they
-  // are: the page follows the walk on its own.
+  // are: the page follows a switch of language on its own.
   OnLanguageSwitch(ToolButtonCompile, [this] { RetranslatePage(); });
 
   Splitter1 = new QSplitter(Qt::Horizontal, this);

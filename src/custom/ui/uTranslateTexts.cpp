@@ -117,8 +117,9 @@ public:
     Probe->installEventFilter(this);
   }
   bool eventFilter(QObject *Watched, QEvent *Event) override {
-    if (Event->type() == QEvent::ToolTipChange && Watched == parent() && !FPending) {
-      // The walk goes on over the rest of the window: act once it is over.
+    if (Event->type() == QEvent::LanguageChange && Watched == parent() && !FPending) {
+      // One switch may bring several of these (a catalogue removed, another
+      // installed, the main window's own): act once.
       FPending = true;
       QTimer::singleShot(0, this, [this] {
         FPending = false;

@@ -20,9 +20,9 @@ void TranslateTexts(QWidget *Root);
 // Root translated so each time it is shown.
 void TranslateWhenShown(QWidget *Root);
 
-// Changed runs (once, after the walk is over) each time the main window's walk
-// gives Probe, a tool button with a hint, its hint anew: the walk runs when
-// the language is switched.
+// Changed runs once each time the interface's language is switched, after the
+// main window's walk: Qt tells every widget so (QEvent::LanguageChange), and
+// the main window tells it too when Qt's own catalogue did not change.
 void OnLanguageSwitch(QWidget *Probe, std::function<void()> Changed);
 
 // The error box of the logic editors: the log takes Text as made (Russian),
