@@ -231,7 +231,8 @@ TDeviceFront::~TDeviceFront() = default;
 void TDeviceFront::SendArray(const uint8_t *Data, int Count) {
   if (Count < 0 || Count > 65535)
     throw EKvAssert("SendArray invalid count");
-  Logger().Debug(QString::asprintf("Send array (%d) ", Count) + HexBytes(Data, Count));
+  if (Logger().Listened())
+    Logger().Debug(QString::asprintf("Send array (%d) ", Count) + HexBytes(Data, Count));
   // The worker answers every record it takes, whatever its command or outcome.
   // Counted first: a front may deliver from inside Queue.
   ++FOutstanding;
@@ -300,10 +301,14 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     FDeliveryText = LocalLinkText(LinkFailureText(head.Status, Cause));
     Logger().Error(QString::asprintf("device error %2.2X %2.2X ", head.Status, head.ErrorFlag) + FDeliveryText);
   }
+  // The success lines come with every record: worth no text while nobody listens.
+  const bool traced = Logger().Listened();
   if (head.Command == bcScan) {
-    Logger().Debug(QString::asprintf("Executed (%d) ", count) + HexBytes(Answer));
+    if (traced)
+      Logger().Debug(QString::asprintf("Executed (%d) ", count) + HexBytes(Answer));
     call();
-    Logger().Debug("Executed ready");
+    if (traced)
+      Logger().Debug("Executed ready");
   } else if (head.Status != 0) {
     call();
   } else if (head.ErrorFlag != 0) {
@@ -311,9 +316,11 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     Logger().Error(QString::asprintf("Executed protocol error (%d) ", count) + HexBytes(Answer));
     call();
   } else {
-    Logger().Debug(QString::asprintf("Executed start (%d) ", count) + HexBytes(Answer));
+    if (traced)
+      Logger().Debug(QString::asprintf("Executed start (%d) ", count) + HexBytes(Answer));
     call();
-    Logger().Debug("Executed ready");
+    if (traced)
+      Logger().Debug("Executed ready");
   }
 }
 
