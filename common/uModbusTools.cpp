@@ -338,9 +338,10 @@ extern "C" const char *__tsan_default_suppressions() { return "race:tzset_intern
 // payload it needs; a read past the stream's end gives zero bytes.
 class TDeviceThread::TReader {
 public:
-  explicit TReader(const QByteArray &AStream) : FStream(AStream) {}
+  explicit TReader(const QByteArray &AStream)
+      : FData(reinterpret_cast<const uint8_t *>(AStream.constData())), FSize(AStream.size()) {}
   uint8_t Byte() {
-    const uint8_t b = FPos < FStream.size() ? uint8_t(FStream[FPos]) : 0;
+    const uint8_t b = FPos < FSize ? FData[FPos] : 0;
     ++FPos;
     return b;
   }
@@ -349,17 +350,26 @@ public:
     return uint16_t(lo | (Byte() << 8));
   }
   QByteArray Bytes(int Count) {
-    QByteArray out(std::max(0, Count), '\0');
-    const qsizetype have = std::clamp<qsizetype>(FStream.size() - FPos, 0, out.size());
-    if (have > 0)
-      std::memcpy(out.data(), FStream.constData() + FPos, size_t(have));
-    FPos += std::max(0, Count);
+    QByteArray out;
+    AppendTo(out, Count);
     return out;
   }
-  int Consumed() const { return int(std::min<qsizetype>(FPos, FStream.size())); }
+  // Appends the next Count bytes to Out (zero bytes past the stream's end).
+  void AppendTo(QByteArray &Out, int Count) {
+    Count = std::max(0, Count);
+    const qsizetype at = Out.size();
+    Out.resize(at + Count);
+    auto *dest = reinterpret_cast<uint8_t *>(Out.data()) + at;
+    const qsizetype have = std::clamp<qsizetype>(FSize - FPos, 0, Count);
+    for (qsizetype i = 0; i < Count; ++i)
+      dest[i] = i < have ? FData[FPos + i] : 0;
+    FPos += Count;
+  }
+  int Consumed() const { return int(std::min<qsizetype>(FPos, FSize)); }
 
 private:
-  const QByteArray &FStream;
+  const uint8_t *FData;
+  qsizetype FSize;
   qsizetype FPos = 0;
 };
 
@@ -609,13 +619,14 @@ void TDeviceThread::Execute() {
       const qsizetype left = stream.size() - at;
       const int length = left >= 2 ? uint8_t(stream[at]) | (uint8_t(stream[at + 1]) << 8) : 0;
       const int recordSize = int(std::min<qsizetype>(left, qsizetype(length) + 2));
-      const QByteArray record = stream.mid(at, recordSize);
+      // A view into the taken stream, which outlives the record's run.
+      const QByteArray record = QByteArray::fromRawData(stream.constData() + at, recordSize);
       at += recordSize;
       QByteArray answer;
       QString cause;
       if (IsForgotten(record)) {
         // Its chain has ended: nobody reads the answer, so the device is not asked.
-        answer = record.mid(2, 18);
+        answer = QByteArray(record.constData() + 2, std::clamp<qsizetype>(record.size() - 2, 0, 18));
         answer.append(char(0)).append(char(0));
       } else {
         int consumed = 0;
@@ -653,7 +664,7 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
   TReader r(Stream);
   r.Word(); // the length field: commands consume their own payload
   Answer.reserve(AnswerHeadSize + 1 + 4 * 255);
-  Answer.append(r.Bytes(18));
+  r.AppendTo(Answer, 18);
   Answer.append(char(0)).append(char(0));
   const uint8_t command = uint8_t(Answer[16]);
   uint8_t flag = 0;
@@ -681,28 +692,30 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
       break;
     case bcReadRegisters: {
       const int n = r.Byte();
-      std::vector<uint16_t> regs(static_cast<size_t>(n)), values(static_cast<size_t>(n), 0);
+      uint16_t regs[256], values[256];
       for (int i = 0; i < n; ++i)
-        regs[size_t(i)] = r.Word();
+        regs[i] = r.Word();
       // Consecutive numbers are read as one run of at most 255 registers.
       int start = 0;
       while (start < n) {
         int len = 1;
-        while (start + len < n && len < 256 &&
-               regs[size_t(start + len)] == uint16_t(regs[size_t(start)] + len))
+        while (start + len < n && len < 256 && regs[start + len] == uint16_t(regs[start] + len))
           ++len;
-        std::vector<uint16_t> dest(static_cast<size_t>(len));
-        if (FIO->ReadRegisters(regs[size_t(start)], dest.data(), uint16_t(len))) {
-          std::copy(dest.begin(), dest.end(), values.begin() + start);
-        } else {
+        if (!FIO->ReadRegisters(regs[start], values + start, uint16_t(len)))
           result = Failure();
-        }
         start += len;
       }
-      Answer.append(char(n));
+      // The pairs are written in place: this runs for every record of a poll.
+      const qsizetype at = Answer.size();
+      Answer.resize(at + 1 + 4 * qsizetype(n));
+      auto *p = reinterpret_cast<uint8_t *>(Answer.data() + at);
+      *p++ = uint8_t(n);
       for (int i = 0; i < n; ++i) {
-        AppendWord(Answer, regs[size_t(i)]);
-        AppendWord(Answer, result.Status ? 0 : values[size_t(i)]);
+        const uint16_t value = result.Status ? 0 : values[i];
+        *p++ = uint8_t(regs[i]);
+        *p++ = uint8_t(regs[i] >> 8);
+        *p++ = uint8_t(value);
+        *p++ = uint8_t(value >> 8);
       }
       break;
     }
