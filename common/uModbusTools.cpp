@@ -206,6 +206,21 @@ struct THexTable {
 };
 constexpr THexTable HexTable;
 
+// Each byte as a blank and its two digits, padded to four bytes so that a
+// dump writes one word a byte (the pad is overwritten by the next).
+struct TBlankHexTable {
+  char Quad[256][4];
+  constexpr TBlankHexTable() : Quad() {
+    for (int i = 0; i < 256; ++i) {
+      Quad[i][0] = ' ';
+      Quad[i][1] = HexTable.Pair[i][0];
+      Quad[i][2] = HexTable.Pair[i][1];
+      Quad[i][3] = ' ';
+    }
+  }
+};
+constexpr TBlankHexTable BlankHexTable;
+
 // Writes "HH " for each byte from Out on (3 * Count characters).
 template <typename C> void PutHexBlankAfter(C *Out, const uint8_t *Data, int Count) {
   for (int i = 0; i < Count; ++i) {
@@ -503,7 +518,8 @@ void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   const size_t stampLength = std::strlen(FStamp), headLength = std::strlen(Head);
   std::unique_lock<std::mutex> lock(FDebugLock);
   const qsizetype at = FDebugBuffer.size();
-  FDebugBuffer.resize(at + qsizetype(stampLength + 5 + headLength) + 3 * Data.size() + 2);
+  const qsizetype lineLength = qsizetype(stampLength + 5 + headLength) + 3 * Data.size() + 2;
+  FDebugBuffer.resize(at + lineLength + 1); // room for the last byte's pad
   char *p = FDebugBuffer.data() + at;
   std::memcpy(p, FStamp, stampLength);
   p += stampLength;
@@ -515,13 +531,11 @@ void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   std::memcpy(p, Head, headLength);
   p += headLength;
   const auto *bytes = reinterpret_cast<const uint8_t *>(Data.constData());
-  for (qsizetype i = 0; i < Data.size(); ++i) {
-    *p++ = ' ';
-    *p++ = HexTable.Pair[bytes[i]][0];
-    *p++ = HexTable.Pair[bytes[i]][1];
-  }
+  for (qsizetype i = 0; i < Data.size(); ++i, p += 3)
+    std::memcpy(p, BlankHexTable.Quad[bytes[i]], 4);
   *p++ = '\r';
   *p++ = '\n';
+  FDebugBuffer.resize(at + lineLength);
   // Buffered: a crash loses at most the last 200 ms of this file (the
   // application log is written line by line and loses nothing).
   const int64_t nowMs = int64_t(now.tv_sec) * 1000 + ms;
