@@ -648,12 +648,20 @@ void TDeviceThread::Execute() {
       }
       std::snprintf(head, sizeof head, "modbusCmd A (%3d)       ", int(answer.size()));
       DebugLine(head, answer);
-      // The main thread is woken for the last answer of the run, for every
-      // fourth, and where the next record is another chain's: a chain that
-      // keeps several records queued is fed while the worker goes on.
-      Post(answer, cause, at >= stream.size() || ReplyIdAt(stream, at) != ReplyIdAt(record, 0));
-      std::lock_guard<std::mutex> lock(FLock);
-      if (FTerminated)
+      // The main thread is woken for the last answer before the worker runs
+      // dry, for every eighth, and where the next record is another chain's:
+      // a chain that keeps several records queued is fed while the worker
+      // goes on. Records of the same chain queued during this run are the
+      // worker's next run, so its end wakes nobody: on one core the main
+      // thread would only be switched in to hear that the worker goes on.
+      std::unique_lock<std::mutex> lock(FLock);
+      const TReplyId id = ReplyIdAt(record, 0);
+      const bool last = at >= stream.size();
+      const bool wake = last ? FRequest.isEmpty() || ReplyIdAt(FRequest, 0) != id : ReplyIdAt(stream, at) != id;
+      const bool stop = FTerminated;
+      lock.unlock();
+      Post(answer, cause, wake || stop);
+      if (stop)
         break;
     }
   }
