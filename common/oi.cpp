@@ -454,11 +454,15 @@ public:
   }
 
   // Receives Count bytes unless the deadline passes or the peer hangs up;
-  // returns the count received.
-  int Receive(uint8_t *Data, int Count, qint64 DeadlineMs) {
+  // returns the count received. Up to Extra bytes more are taken when they
+  // have come with them. An answer is not there yet right after its request,
+  // so WaitFirst waits for it before the first read instead of after.
+  int Receive(uint8_t *Data, int Count, qint64 DeadlineMs, int Extra = 0, bool WaitFirst = false) {
     int got = 0;
+    if (WaitFirst && Count > 0)
+      Wait(POLLIN, DeadlineMs); // past the deadline the read below still takes what is there
     while (got < Count) {
-      const ssize_t n = ::recv(FSocket, Data + got, size_t(Count - got), MSG_DONTWAIT);
+      const ssize_t n = ::recv(FSocket, Data + got, size_t(Count + Extra - got), MSG_DONTWAIT);
       if (n > 0) {
         got += int(n);
         continue;
@@ -584,8 +588,13 @@ bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
     SetStatus(oisUnknown);
     return false;
   }
-  uint8_t head[MbapHeaderBytes];
-  const int headBytes = FTcp->Receive(head, MbapHeaderBytes, deadline);
+  // The header and, when it has come with it, the answer of the expected
+  // length in one read; an answer of another length is read on below.
+  uint8_t reply[MbapHeaderBytes + OI_BUFFER_SIZE];
+  uint8_t *const head = reply;
+  const int replyBytes =
+      FTcp->Receive(reply, MbapHeaderBytes, deadline, qBound(0, FExpected - 2, OI_BUFFER_SIZE), true);
+  const int headBytes = qMin(replyBytes, MbapHeaderBytes);
   if (headBytes < MbapHeaderBytes) {
     // Silence or a hang-up: the stream can no longer be trusted to be in step,
     // so the next request starts on a fresh connection.
@@ -604,7 +613,12 @@ bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
     SetStatus(oisProtocolError);
     return false;
   }
-  FReceived = FTcp->Receive(FAnswer, length, deadline);
+  // Bytes past the header's length are dropped, as the next exchange's
+  // Connect would drop them.
+  const int early = qMin(replyBytes - MbapHeaderBytes, length);
+  if (early > 0)
+    std::memcpy(FAnswer, reply + MbapHeaderBytes, size_t(early));
+  FReceived = early + FTcp->Receive(FAnswer + early, length - early, deadline);
   Trace(QStringLiteral("A"), FAnswer, FReceived);
   if (FReceived < length) {
     if (FTcp->Lost())

@@ -32,6 +32,7 @@ void TLogger::Open(const QString &FileName) {
       ::close(FFd);
     FFileName = FileName;
     FFd = ::open(QFile::encodeName(FileName).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    FListened = FFd >= 0 || FSink;
   }
   Info("Application started");
 }
@@ -50,6 +51,7 @@ QString TLogger::Close() {
     std::lock_guard g(FLock);
     ::close(FFd);
     FFd = -1;
+    FListened = bool(FSink);
     fileName = FFileName;
     for (const QString &l : FLines)
       plain += l.toUtf8() + "\r\n";
@@ -157,6 +159,7 @@ void TLogger::SetSink(TSink Sink, TClearSink Clear) {
     std::lock_guard g(FLock);
     FSink = Sink;
     FClear = Sink ? Clear : nullptr;
+    FListened = FFd >= 0 || FSink;
     lines = FLines;
     levels = FLevels;
   }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QList>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -53,6 +54,11 @@ public:
   // order of the changes they report, whichever threads write.
   void SetSink(TSink Sink, TClearSink Clear = nullptr);
   bool HasSink() const;
+  // Whether a line written now reaches a file or a pane. Lines are kept all
+  // the same; callers that log every device record skip the formatting of
+  // their debug text while nobody listens (the program opens its log before
+  // it talks to a device). Any thread; no lock.
+  bool Listened() const { return FListened.load(std::memory_order_relaxed); }
 
   QStringList Lines() const;
   QString FileName() const;
@@ -91,6 +97,7 @@ private:
   QList<int> FLevels;
   QString FFileName;
   int FFd = -1;
+  std::atomic<bool> FListened{false}; // FFd open or FSink set
   TSink FSink;
   TClearSink FClear;
 };

@@ -206,6 +206,21 @@ struct THexTable {
 };
 constexpr THexTable HexTable;
 
+// Each byte as a blank and its two digits, padded to four bytes so that a
+// dump writes one word a byte (the pad is overwritten by the next).
+struct TBlankHexTable {
+  char Quad[256][4];
+  constexpr TBlankHexTable() : Quad() {
+    for (int i = 0; i < 256; ++i) {
+      Quad[i][0] = ' ';
+      Quad[i][1] = HexTable.Pair[i][0];
+      Quad[i][2] = HexTable.Pair[i][1];
+      Quad[i][3] = ' ';
+    }
+  }
+};
+constexpr TBlankHexTable BlankHexTable;
+
 // Writes "HH " for each byte from Out on (3 * Count characters).
 template <typename C> void PutHexBlankAfter(C *Out, const uint8_t *Data, int Count) {
   for (int i = 0; i < Count; ++i) {
@@ -231,7 +246,8 @@ TDeviceFront::~TDeviceFront() = default;
 void TDeviceFront::SendArray(const uint8_t *Data, int Count) {
   if (Count < 0 || Count > 65535)
     throw EKvAssert("SendArray invalid count");
-  Logger().Debug(QString::asprintf("Send array (%d) ", Count) + HexBytes(Data, Count));
+  if (Logger().Listened())
+    Logger().Debug(QString::asprintf("Send array (%d) ", Count) + HexBytes(Data, Count));
   // The worker answers every record it takes, whatever its command or outcome.
   // Counted first: a front may deliver from inside Queue.
   ++FOutstanding;
@@ -300,10 +316,14 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     FDeliveryText = LocalLinkText(LinkFailureText(head.Status, Cause));
     Logger().Error(QString::asprintf("device error %2.2X %2.2X ", head.Status, head.ErrorFlag) + FDeliveryText);
   }
+  // The success lines come with every record: worth no text while nobody listens.
+  const bool traced = Logger().Listened();
   if (head.Command == bcScan) {
-    Logger().Debug(QString::asprintf("Executed (%d) ", count) + HexBytes(Answer));
+    if (traced)
+      Logger().Debug(QString::asprintf("Executed (%d) ", count) + HexBytes(Answer));
     call();
-    Logger().Debug("Executed ready");
+    if (traced)
+      Logger().Debug("Executed ready");
   } else if (head.Status != 0) {
     call();
   } else if (head.ErrorFlag != 0) {
@@ -311,9 +331,11 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
     Logger().Error(QString::asprintf("Executed protocol error (%d) ", count) + HexBytes(Answer));
     call();
   } else {
-    Logger().Debug(QString::asprintf("Executed start (%d) ", count) + HexBytes(Answer));
+    if (traced)
+      Logger().Debug(QString::asprintf("Executed start (%d) ", count) + HexBytes(Answer));
     call();
-    Logger().Debug("Executed ready");
+    if (traced)
+      Logger().Debug("Executed ready");
   }
 }
 
@@ -331,9 +353,10 @@ extern "C" const char *__tsan_default_suppressions() { return "race:tzset_intern
 // payload it needs; a read past the stream's end gives zero bytes.
 class TDeviceThread::TReader {
 public:
-  explicit TReader(const QByteArray &AStream) : FStream(AStream) {}
+  explicit TReader(const QByteArray &AStream)
+      : FData(reinterpret_cast<const uint8_t *>(AStream.constData())), FSize(AStream.size()) {}
   uint8_t Byte() {
-    const uint8_t b = FPos < FStream.size() ? uint8_t(FStream[FPos]) : 0;
+    const uint8_t b = FPos < FSize ? FData[FPos] : 0;
     ++FPos;
     return b;
   }
@@ -342,17 +365,26 @@ public:
     return uint16_t(lo | (Byte() << 8));
   }
   QByteArray Bytes(int Count) {
-    QByteArray out(std::max(0, Count), '\0');
-    const qsizetype have = std::clamp<qsizetype>(FStream.size() - FPos, 0, out.size());
-    if (have > 0)
-      std::memcpy(out.data(), FStream.constData() + FPos, size_t(have));
-    FPos += std::max(0, Count);
+    QByteArray out;
+    AppendTo(out, Count);
     return out;
   }
-  int Consumed() const { return int(std::min<qsizetype>(FPos, FStream.size())); }
+  // Appends the next Count bytes to Out (zero bytes past the stream's end).
+  void AppendTo(QByteArray &Out, int Count) {
+    Count = std::max(0, Count);
+    const qsizetype at = Out.size();
+    Out.resize(at + Count);
+    auto *dest = reinterpret_cast<uint8_t *>(Out.data()) + at;
+    const qsizetype have = std::clamp<qsizetype>(FSize - FPos, 0, Count);
+    for (qsizetype i = 0; i < Count; ++i)
+      dest[i] = i < have ? FData[FPos + i] : 0;
+    FPos += Count;
+  }
+  int Consumed() const { return int(std::min<qsizetype>(FPos, FSize)); }
 
 private:
-  const QByteArray &FStream;
+  const uint8_t *FData;
+  qsizetype FSize;
   qsizetype FPos = 0;
 };
 
@@ -486,7 +518,8 @@ void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   const size_t stampLength = std::strlen(FStamp), headLength = std::strlen(Head);
   std::unique_lock<std::mutex> lock(FDebugLock);
   const qsizetype at = FDebugBuffer.size();
-  FDebugBuffer.resize(at + qsizetype(stampLength + 5 + headLength) + 3 * Data.size() + 2);
+  const qsizetype lineLength = qsizetype(stampLength + 5 + headLength) + 3 * Data.size() + 2;
+  FDebugBuffer.resize(at + lineLength + 1); // room for the last byte's pad
   char *p = FDebugBuffer.data() + at;
   std::memcpy(p, FStamp, stampLength);
   p += stampLength;
@@ -498,13 +531,11 @@ void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   std::memcpy(p, Head, headLength);
   p += headLength;
   const auto *bytes = reinterpret_cast<const uint8_t *>(Data.constData());
-  for (qsizetype i = 0; i < Data.size(); ++i) {
-    *p++ = ' ';
-    *p++ = HexTable.Pair[bytes[i]][0];
-    *p++ = HexTable.Pair[bytes[i]][1];
-  }
+  for (qsizetype i = 0; i < Data.size(); ++i, p += 3)
+    std::memcpy(p, BlankHexTable.Quad[bytes[i]], 4);
   *p++ = '\r';
   *p++ = '\n';
+  FDebugBuffer.resize(at + lineLength);
   // Buffered: a crash loses at most the last 200 ms of this file (the
   // application log is written line by line and loses nothing).
   const int64_t nowMs = int64_t(now.tv_sec) * 1000 + ms;
@@ -602,13 +633,14 @@ void TDeviceThread::Execute() {
       const qsizetype left = stream.size() - at;
       const int length = left >= 2 ? uint8_t(stream[at]) | (uint8_t(stream[at + 1]) << 8) : 0;
       const int recordSize = int(std::min<qsizetype>(left, qsizetype(length) + 2));
-      const QByteArray record = stream.mid(at, recordSize);
+      // A view into the taken stream, which outlives the record's run.
+      const QByteArray record = QByteArray::fromRawData(stream.constData() + at, recordSize);
       at += recordSize;
       QByteArray answer;
       QString cause;
       if (IsForgotten(record)) {
         // Its chain has ended: nobody reads the answer, so the device is not asked.
-        answer = record.mid(2, 18);
+        answer = QByteArray(record.constData() + 2, std::clamp<qsizetype>(record.size() - 2, 0, 18));
         answer.append(char(0)).append(char(0));
       } else {
         int consumed = 0;
@@ -616,12 +648,20 @@ void TDeviceThread::Execute() {
       }
       std::snprintf(head, sizeof head, "modbusCmd A (%3d)       ", int(answer.size()));
       DebugLine(head, answer);
-      // The main thread is woken for the last answer of the run, for every
-      // fourth, and where the next record is another chain's: a chain that
-      // keeps several records queued is fed while the worker goes on.
-      Post(answer, cause, at >= stream.size() || ReplyIdAt(stream, at) != ReplyIdAt(record, 0));
-      std::lock_guard<std::mutex> lock(FLock);
-      if (FTerminated)
+      // The main thread is woken for the last answer before the worker runs
+      // dry, for every eighth, and where the next record is another chain's:
+      // a chain that keeps several records queued is fed while the worker
+      // goes on. Records of the same chain queued during this run are the
+      // worker's next run, so its end wakes nobody: on one core the main
+      // thread would only be switched in to hear that the worker goes on.
+      std::unique_lock<std::mutex> lock(FLock);
+      const TReplyId id = ReplyIdAt(record, 0);
+      const bool last = at >= stream.size();
+      const bool wake = last ? FRequest.isEmpty() || ReplyIdAt(FRequest, 0) != id : ReplyIdAt(stream, at) != id;
+      const bool stop = FTerminated;
+      lock.unlock();
+      Post(answer, cause, wake || stop);
+      if (stop)
         break;
     }
   }
@@ -646,7 +686,7 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
   TReader r(Stream);
   r.Word(); // the length field: commands consume their own payload
   Answer.reserve(AnswerHeadSize + 1 + 4 * 255);
-  Answer.append(r.Bytes(18));
+  r.AppendTo(Answer, 18);
   Answer.append(char(0)).append(char(0));
   const uint8_t command = uint8_t(Answer[16]);
   uint8_t flag = 0;
@@ -674,28 +714,30 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
       break;
     case bcReadRegisters: {
       const int n = r.Byte();
-      std::vector<uint16_t> regs(static_cast<size_t>(n)), values(static_cast<size_t>(n), 0);
+      uint16_t regs[256], values[256];
       for (int i = 0; i < n; ++i)
-        regs[size_t(i)] = r.Word();
+        regs[i] = r.Word();
       // Consecutive numbers are read as one run of at most 255 registers.
       int start = 0;
       while (start < n) {
         int len = 1;
-        while (start + len < n && len < 256 &&
-               regs[size_t(start + len)] == uint16_t(regs[size_t(start)] + len))
+        while (start + len < n && len < 256 && regs[start + len] == uint16_t(regs[start] + len))
           ++len;
-        std::vector<uint16_t> dest(static_cast<size_t>(len));
-        if (FIO->ReadRegisters(regs[size_t(start)], dest.data(), uint16_t(len))) {
-          std::copy(dest.begin(), dest.end(), values.begin() + start);
-        } else {
+        if (!FIO->ReadRegisters(regs[start], values + start, uint16_t(len)))
           result = Failure();
-        }
         start += len;
       }
-      Answer.append(char(n));
+      // The pairs are written in place: this runs for every record of a poll.
+      const qsizetype at = Answer.size();
+      Answer.resize(at + 1 + 4 * qsizetype(n));
+      auto *p = reinterpret_cast<uint8_t *>(Answer.data() + at);
+      *p++ = uint8_t(n);
       for (int i = 0; i < n; ++i) {
-        AppendWord(Answer, regs[size_t(i)]);
-        AppendWord(Answer, result.Status ? 0 : values[size_t(i)]);
+        const uint16_t value = result.Status ? 0 : values[i];
+        *p++ = uint8_t(regs[i]);
+        *p++ = uint8_t(regs[i] >> 8);
+        *p++ = uint8_t(value);
+        *p++ = uint8_t(value >> 8);
       }
       break;
     }

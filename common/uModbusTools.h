@@ -289,7 +289,7 @@ private:
   // Queues an answer; wakes the main thread when Wake is set or WakeEvery
   // answers have come without a wake-up.
   void Post(const QByteArray &Answer, const QString &Cause, bool Wake);
-  static constexpr int WakeEvery = 4;
+  static constexpr int WakeEvery = 8;
   // The reply id of the record at At of Stream; 0 when it is cut short.
   static TReplyId ReplyIdAt(const QByteArray &Stream, qsizetype At);
 

@@ -96,6 +96,21 @@ TEST(Logger, FileGetsEachLineAtOnceAndTheKeptLinesOnClose) {
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"prog.log"});
 }
 
+TEST(Logger, ListenedWhileAFileIsOpenOrAPaneAttached) {
+  QTemporaryDir dir;
+  TLogger log;
+  EXPECT_FALSE(log.Listened());
+  log.SetSink([](const QString &, int) {});
+  EXPECT_TRUE(log.Listened());
+  log.Open(dir.filePath("prog.log"));
+  log.SetSink({});
+  EXPECT_TRUE(log.Listened());
+  log.Close();
+  EXPECT_FALSE(log.Listened());
+  log.Debug("kept all the same");
+  EXPECT_TRUE(log.Lines().last().endsWith(" DEBUG kept all the same"));
+}
+
 TEST(Logger, CloseWithPaneAlsoWritesColouredRichText) {
   QTemporaryDir dir;
   QDir(dir.path()).mkdir("bin");

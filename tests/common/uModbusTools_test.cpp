@@ -37,6 +37,13 @@ QByteArray Answer(TReplyId Id, uint8_t Command, uint8_t Flag, uint8_t Status, co
   return a + Payload;
 }
 
+// A pane attached for a test's length: the lines of every record are made
+// only while somebody listens.
+struct TListening {
+  TListening() { Logger().SetSink([](const QString &, int) {}); }
+  ~TListening() { Logger().SetSink({}); }
+};
+
 bool LastLogLineEndsWith(const QString &Text) {
   const QStringList lines = Logger().Lines();
   return !lines.isEmpty() && lines.last().endsWith(Text);
@@ -45,6 +52,7 @@ bool LastLogLineEndsWith(const QString &Text) {
 } // namespace
 
 TEST(ModbusTools, PollRecordForAddress5IsLaidOutByteForByte) {
+  TListening pane;
   TCaptureFront front;
   TRequestBuilder &b = front.Builder();
   b.StartRecord(0x04030201, bcPoll, 0, {0x00, 0xFF, 0x00, 0xFF});
@@ -201,6 +209,35 @@ TEST(ModbusTools, ReadAtRestoresTheIndexEvenWhenItFails) {
   EXPECT_EQ(p.Index(), 3);
 }
 
+TEST(ModbusTools, RecordLinesAreWrittenOnlyWhileSomebodyListens) {
+  TCaptureFront front;
+  int calls = 0;
+  const TReplyId id =
+      front.RegisterReply([&](TResponseParser &, const TAnswerHead &, std::span<const uint8_t>) { ++calls; });
+  auto exchange = [&] {
+    const qsizetype before = Logger().Lines().size();
+    front.Builder().StartRecord(id, bcReadRegisters, 0, {1, 0x0A, 0x00});
+    front.Builder().Send();
+    front.Deliver(Answer(id, bcReadRegisters, 0, 0, Bytes({1, 0x0A, 0x00, 0x34, 0x12})));
+    front.Deliver(Answer(id, bcReadRegisters, 0, 4, Bytes({0})));
+    QStringList since;
+    for (const QString &line : Logger().Lines().mid(before))
+      since << line.section(' ', 1); // without the time
+    return since;
+  };
+  ASSERT_FALSE(Logger().Listened());
+  EXPECT_EQ(exchange(), QStringList{"ERROR device error 04 00 Нет ответа от устройства"})
+      << "failures are logged all the same";
+  TListening pane;
+  const QStringList heard = exchange();
+  ASSERT_EQ(heard.size(), 4);
+  EXPECT_EQ(heard[0], "DEBUG Send array (23) 15 00 " + HexBytes(front.Sent.back().mid(2)));
+  EXPECT_TRUE(heard[1].startsWith("DEBUG Executed start (25) "));
+  EXPECT_EQ(heard[2], "DEBUG Executed ready");
+  EXPECT_EQ(heard[3], "ERROR device error 04 00 Нет ответа от устройства");
+  EXPECT_EQ(calls, 4);
+}
+
 TEST(ModbusTools, RegisteredIdsAreNeverZeroNorShared) {
   TCaptureFront front;
   std::set<TReplyId> ids;
@@ -211,6 +248,7 @@ TEST(ModbusTools, RegisteredIdsAreNeverZeroNorShared) {
 }
 
 TEST(ModbusTools, DeliveryCallsTheReplyOfTheRecordsIdAtThePayload) {
+  TListening pane;
   TCaptureFront front;
   int calls = 0;
   TAnswerHead seen;
