@@ -782,6 +782,10 @@ QByteArray DesignDescriptorXml(const TDeviceContent &C) {
         Put(n, "word-measure-ider", s.Measure + 1);
       Put(n, "word-sec-val-min", s.Min);
       Put(n, "word-sec-val-max", s.Max);
+      // The design tool stores a value inside the limits for both groups; a
+      // logic written back sends them to the relay's setpoint registers.
+      Put(n, "ustav-value1", s.Min);
+      Put(n, "ustav-value2", s.Min);
     }
   }
 

@@ -34,6 +34,7 @@ const QStringList &LogicTextTemplates() {
       QStringLiteral("Недопустимый идентификатор измерения %1"),
       QStringLiteral("Недопустимый адрес исполняемого кода %1"),
       QStringLiteral("Код логики (%1 байт) не помещается в область кода прибора (%2 байт)"),
+      QStringLiteral("Уставка или параметр %1: значение %2 вне пределов %3..%4"),
   };
   return t;
 }

@@ -177,6 +177,64 @@ QByteArray BuildParamStream(const TDeviceDescriptor &Desc, bool All) {
   return out;
 }
 
+namespace {
+
+QString RecordName(const TDDNamedObject &Record) {
+  return Record.String.isEmpty() ? Record.FModbusObject.IderName() : Record.String;
+}
+
+// The line for Value against Min..Max (Signed: the words as two's complement),
+// each shown by Show; "" inside or without a usable range.
+QString LimitLine(const TDDNamedObject &Record, uint16_t Value, uint16_t Min, uint16_t Max, bool Signed,
+                  const std::function<QString(uint16_t)> &Show) {
+  const auto num = [Signed](uint16_t W) { return Signed ? int(int16_t(W)) : int(W); };
+  if (num(Min) > num(Max) || (num(Value) >= num(Min) && num(Value) <= num(Max)))
+    return {};
+  return Text(CustomTexts::OutOfLimits).arg(RecordName(Record), Show(Value), Show(Min), Show(Max));
+}
+
+QString EnumLine(const TDDNamedObject &Record, uint16_t Value, size_t Items) {
+  if (Items == 0 || Value < Items)
+    return {};
+  return Text(CustomTexts::OutOfLimits).arg(RecordName(Record)).arg(Value).arg(0).arg(Items - 1);
+}
+
+} // namespace
+
+QString UstavLimitLine(const TDDUstav &Ustav, uint16_t Value) {
+  if (Ustav.Kind == TDDUstav::ukEnum)
+    return EnumLine(Ustav, Value, Ustav.GetEnum().Strings.size());
+  const TDDUstavNumeric &n = Ustav.GetNumeric();
+  const bool isSigned = n.Measure && n.Measure->Dopkod;
+  return LimitLine(Ustav, Value, n.SecValMin, n.SecValMax, isSigned, [&n, isSigned](uint16_t W) {
+    return isSigned ? QString::number(int16_t(W)) : n.ValueToStr(W);
+  });
+}
+
+QString ParamStreamLimitReport(const TDeviceDescriptor &Desc, bool All) {
+  QStringList lines;
+  const auto add = [&lines](const QString &Line) {
+    if (!Line.isEmpty())
+      lines << Line;
+  };
+  for (const auto &record : Desc.FUstavs) {
+    const TDDUstav &u = *record;
+    if (!u.Custom && !All)
+      continue;
+    for (int group = 0; group < 2; ++group)
+      add(UstavLimitLine(u, u.GetValue(group)));
+  }
+  if (All)
+    for (const auto &p : Desc.FParams) {
+      if (p->Kind == TDDParam::pkEnum)
+        add(EnumLine(*p, p->Value, p->GetEnum().Strings.size()));
+      else if (p->Kind != TDDParam::pkChar)
+        add(LimitLine(*p, p->Value, p->GetNumeric().Min, p->GetNumeric().Max, false,
+                      [](uint16_t W) { return QString::number(W); }));
+    }
+  return lines.join(QStringLiteral("\r\n"));
+}
+
 void SetDescFrames(TIOChain3 *Next) {
   auto *write = dynamic_cast<TIOChain3writeFile *>(Next);
   KvCheck(write, "TIOChain3writeFile expected");
@@ -288,11 +346,17 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
     throw EKvError(Text(CustomTexts::ErrorsFound) + list.left(2000));
   }
 
+  // The stream goes to the relay's registers on every logic-only write, and
+  // on a full write when the setting asks: no value outside its limits may.
+  const TCustomWrite write = State.Source == 2 && Env.WriteAllSetting ? TCustomWrite::All : TCustomWrite::Logic;
+  if (write == TCustomWrite::Logic || Env.ParamUstavWrite)
+    if (const QString report = ParamStreamLimitReport(desc, State.Source == 2); !report.isEmpty())
+      throw EKvRange(report);
   const QByteArray stream = BuildParamStream(desc, State.Source == 2);
   ParamStream.close();
   ParamStream.setData(stream);
   ParamStream.open(QIODevice::ReadOnly);
-  return State.Source == 2 && Env.WriteAllSetting ? TCustomWrite::All : TCustomWrite::Logic;
+  return write;
 }
 
 void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,

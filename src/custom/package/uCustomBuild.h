@@ -71,6 +71,7 @@ inline const char *const LogicStopped = "Запись не завершена: �
 inline const char *const DescDecodeError = "Ошибка при расшифровке дескриптора";
 inline const char *const CodeAddrError = "Недопустимый адрес исполняемого кода %1";
 inline const char *const CodeTooLong = "Код логики (%1 байт) не помещается в область кода прибора (%2 байт)";
+inline const char *const OutOfLimits = "Уставка или параметр %1: значение %2 вне пределов %3..%4";
 } // namespace CustomTexts
 
 // Packed date: BCD day, month, century, year in century, least significant
@@ -88,6 +89,15 @@ QByteArray BuildDescBin(TDeviceDescriptor &Desc, const QByteArray &Code, uint32_
 // that is not a text. Throws EKvRange naming the record for a register
 // outside 0..1023 (a setpoint set without its register).
 QByteArray BuildParamStream(const TDeviceDescriptor &Desc, bool All);
+
+// One OutOfLimits line per value of that stream outside its record's limits
+// (a numeric setpoint's secondary range, read signed when its measurement is;
+// a numeric parameter's range; an item of an enumeration), CR LF between
+// lines; "" when every value is inside. A record without a usable range (its
+// minimum above its maximum, an enumeration without items) limits nothing.
+QString ParamStreamLimitReport(const TDeviceDescriptor &Desc, bool All);
+// The OutOfLimits line of Value as a value of Ustav; "" inside its limits.
+QString UstavLimitLine(const TDDUstav &Ustav, uint16_t Value);
 
 // Frames 0 .. ceil(size / 128) - 1 of Next's local file; Next must be a file
 // write step ("TIOChain3writeFile expected").
@@ -133,7 +143,8 @@ enum class TCustomWrite { All, Logic };
 // "Логика не загружена", "Недопустимый файл идентификаторов" (both shown in
 // a box first), "Обнаружены ошибки:" with the first 2000 characters of the
 // error list (after the box "Обнаружены ошибки - см. журнал"), and the merge's
-// and compiler's errors. Nothing is sent to the device.
+// and compiler's errors, and the limit report of the register stream when it
+// is to be written. Nothing is sent to the device.
 TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &Env, TSchemaCompile &Compiler,
                               QStringList &Errors, QBuffer &ParamStream);
 

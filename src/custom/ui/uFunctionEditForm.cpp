@@ -1,6 +1,7 @@
 #include "uFunctionEditForm.h"
 
 #include "uConfigurator.h"
+#include "uCustomBuild.h"
 #include "uDeviceDescriptor.h"
 #include "uErrors.h"
 #include "uSchemaModule.h"
@@ -197,11 +198,17 @@ void TFunctionEditState::ChooseParam(int Row, TDDParam *Param) {
 void TFunctionEditState::Check() const {
   CountOf(InCount, Func ? Func->IMin : 0, Func ? Func->IMax : 0, "invalid input pin count");
   CountOf(OutCount, Func ? Func->OMin : 0, Func ? Func->OMax : 0, "invalid output pin count");
-  // A bit text too long for its word keeps the dialog open with the message.
+  // A bit text too long for its word, or a number outside the setpoint's
+  // limits (the relay would be sent it with the logic), keeps the dialog open
+  // with the message.
   for (const TFunctionRefRow &r : Rows)
     if (r.Ustav && r.Ustav->Kind != TDDUstav::ukNumeric && r.Ustav->RecordType == 53)
       for (const QString &v : r.Values)
         BinStrToInt(v);
+    else if (r.Ustav && r.Ustav->Kind == TDDUstav::ukNumeric)
+      for (const QString &v : r.Values)
+        if (const QString line = UstavLimitLine(*r.Ustav, r.Ustav->GetNumeric().StrToValue(v)); !line.isEmpty())
+          throw EKvRange(line);
 }
 
 void TFunctionEditState::Apply(const TDeviceDescriptor *Desc) {

@@ -24,6 +24,7 @@ struct TLogicPackage {
     D.Device->FParamCommon.Ustav2.FModbusObject.Reg = 150;
     D.Ustavs[1]->Custom = true;
     D.Ustavs[1]->Values = {0x1234, 0x5678};
+    D.Ustavs[1]->GetNumeric().SecValMax = 0x6000;
     Z = AddElement(r, atLabel, 0, 10, 4);
     Z->Caption = "Z";
     AddLink(r, AddFunction(r, "zero", 4, 4), 0, Z, 0);

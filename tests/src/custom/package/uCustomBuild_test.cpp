@@ -75,6 +75,44 @@ TEST(CustomBuild, ParamStreamHoldsCustomSetpointsOrEverything) {
   EXPECT_EQ(ErrorOf([&] { BuildParamStream(d, false); }), "register -1 of \"Уставки 2\" outside 0..1023");
 }
 
+TEST(CustomBuild, StreamValuesOutsideTheirLimitsAreReportedBeforeAnythingIsWritten) {
+  TDeviceDescriptor d;
+  const auto numeric = [&d](const char *Name, uint16_t Min, uint16_t Max, std::array<uint16_t, 2> Values) {
+    TDDUstav *u = d.FUstavs.Add(std::make_unique<TDDUstav>(&d, TDDUstav::ukNumeric));
+    u->String = QString::fromUtf8(Name);
+    u->GetNumeric().SecValMin = Min;
+    u->GetNumeric().SecValMax = Max;
+    u->Values = Values;
+    u->Custom = true;
+    return u;
+  };
+  numeric("inside", 10, 20000, {10, 20000});
+  numeric("below", 10, 20000, {9, 100});
+  numeric("no range", 5, 4, {0, 65535}); // a minimum above the maximum limits nothing
+  TDDMeasure signedMeasure(&d);
+  signedMeasure.Dopkod = true;
+  numeric("signed", uint16_t(-100), 100, {uint16_t(-50), uint16_t(-101)})->GetNumeric().Measure = &signedMeasure;
+  TDDUstav *e = d.FUstavs.Add(std::make_unique<TDDUstav>(&d, TDDUstav::ukEnum));
+  e->String = "enum";
+  e->GetEnum().Strings.Assign({"a", "b", "c"}, {});
+  e->Values = {2, 3};
+  e->Custom = true;
+  TDDUstav *plain = numeric("not custom", 10, 20, {0, 0});
+  plain->Custom = false;
+  TDDParam *p = d.FParams.Add(std::make_unique<TDDParam>(&d, TDDParam::pkNumeric));
+  p->String = "param";
+  p->GetNumeric().Min = 1, p->GetNumeric().Max = 5, p->Value = 6;
+
+  const QString line = "Уставка или параметр %1: значение %2 вне пределов %3..%4";
+  const QStringList custom = {line.arg("below", "9", "10", "20000"), line.arg("signed", "-101", "-100", "100"),
+                              line.arg("enum", "3", "0", "2")};
+  EXPECT_EQ(ParamStreamLimitReport(d, false), custom.join("\r\n"));
+  EXPECT_EQ(ParamStreamLimitReport(d, true),
+            (custom + QStringList{line.arg("not custom", "0", "10", "20"), line.arg("not custom", "0", "10", "20"),
+                                  line.arg("param", "6", "1", "5")})
+                .join("\r\n"));
+}
+
 TEST(CustomBuild, FramesCoverTheImageAndTheDevicesCodeArea) {
   App();
   QTemporaryDir dir;
@@ -139,6 +177,20 @@ TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
   env.WriteAllSetting = true;
   EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::All);
   EXPECT_EQ(stream.data().size(), 4 * 4 * 2) << "both groups of every setpoint";
+
+  // A setpoint value outside its limits never reaches the relay: the build
+  // refuses it whenever the stream is to be written, and only then.
+  const IXXMLNode max = p.State.LogicDoc->GetDocumentElement()->SelectSingleNode("//word-sec-val-max[.='24576']");
+  ASSERT_TRUE(max);
+  max->SetText("4096");
+  const QString refused = "Уставка или параметр U2: значение 4660 вне пределов 0..4096\r\n"
+                          "Уставка или параметр U2: значение 22136 вне пределов 0..4096";
+  env.ParamUstavWrite = true;
+  EXPECT_EQ(ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); }), refused);
+  env.ParamUstavWrite = false;
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::All);
+  p.State.Source = 1;
+  EXPECT_EQ(ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); }), refused);
 }
 
 TEST(CustomBuild, AFailingBuildShowsItsTextAndLeavesTheImages) {

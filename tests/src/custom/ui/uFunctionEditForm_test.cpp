@@ -112,6 +112,9 @@ TEST(FunctionEditForm, SetpointRowsWriteBothGroupsAndSwitchMask) {
   TDDUstav *en = f.Ustav(TDDUstav::ukEnum, 49), *bit = f.Ustav(TDDUstav::ukEnum, 53);
   TDDUstav *num = f.Ustav(TDDUstav::ukNumeric, 50), *bad = f.Ustav(TDDUstav::ukEnum, 51);
   bit->SetValue(0, 0x8001);
+  num->String = "N";
+  num->GetNumeric().SecValMin = 5;
+  num->GetNumeric().SecValMax = 100;
   TFunctionEditState s;
   s.Fill(*f.E, nullptr);
   // Rows 0 and 1 are alternatives: choosing one drops the other's binding only.
@@ -138,6 +141,11 @@ TEST(FunctionEditForm, SetpointRowsWriteBothGroupsAndSwitchMask) {
   EXPECT_EQ(ErrorOf([&] { s.Apply(nullptr); }), ErrorOf([&] { s.Check(); }));
   EXPECT_EQ(bit->Values, (std::array<uint16_t, 2>{0x8003, 0x0010}));
   s.Rows[2].Values[1] = "0";
+  // So is a number outside the setpoint's limits: the logic would carry it to the relay.
+  s.Rows[3].Values = {"101", "5"};
+  EXPECT_EQ(ErrorOf([&] { s.Check(); }), QString::fromUtf8("Уставка или параметр N: значение 101 вне пределов 5..100"));
+  EXPECT_EQ(ErrorOf([&] { s.Apply(nullptr); }), ErrorOf([&] { s.Check(); }));
+  EXPECT_EQ(num->Values, (std::array<uint16_t, 2>{12, 7}));
   // A number text that is none stops before anything is written.
   s.Rows[3].Values[1] = "x";
   s.Rows[1].Values = {"0", "0"};
