@@ -3,7 +3,7 @@
 // frame with every channel shown:
 //   osc_view_bench [folder]
 //   osc_view_bench make BASE SECONDS    only writes the pair BASE.cfg/.dat
-// Prints the load, the strip cache build, the first paint, and at every
+// Prints the load, what the strip caches cost on top of it, the first paint, and at every
 // doubling of the scale from the fit scale to 1024 px per sample, at the
 // start, middle and end, the first paint there and the redraw (median and
 // worst of 5), with the strips apart and on one axis, the curves drawn
@@ -94,27 +94,59 @@ int main(int argc, char **argv) {
   }
   TkvOscFrame &Frame = *Owner;
 
-  // The caches again on their own, for their share of the load.
-  int64_t CacheBytes = 0;
+  // What the caches cost: the data loaded alone, without and with the finest
+  // level made as the rows are parsed, alternating, then the levels above
+  // folded from it; and, for comparison, all levels built from the samples
+  // in memory.
   std::vector<TOscStripCache> Caches(Frame.Drawers().size());
   std::vector<TOscStripCache *> Analog, Digital;
   for (size_t i = 0; i < Caches.size(); ++i)
     (Frame.Drawers()[i]->IsAnalog() ? Analog : Digital).push_back(&Caches[i]);
-  std::vector<double> Builds, BuildsCpu;
+  std::vector<double> Plain, WithGather, After, Apart, ApartCpu, PlainCpu, WithGatherCpu, AfterCpu;
   for (int i = 0; i < 5; ++i) {
+    for (const bool Gathering : {false, true}) {
+      TComtradeConfig Config;
+      QString Warning;
+      Config.LoadFromFile(Base + ".cfg", Warning);
+      TComtradeData Data;
+      TOscStripGather Gather;
+      if (Gathering)
+        Data.SetRowSink(&Gather);
+      QElapsedTimer T;
+      double C0 = CpuMs();
+      T.start();
+      Data.LoadFromFile(Base + ".dat", &Config);
+      (Gathering ? WithGather : Plain).push_back(Ms(T.nsecsElapsed()));
+      (Gathering ? WithGatherCpu : PlainCpu).push_back(CpuMs() - C0);
+      if (Gathering) {
+        std::vector<TOscStripCache> Own(Caches.size());
+        std::vector<TOscStripCache *> A, D;
+        for (size_t k = 0; k < Own.size(); ++k)
+          (k < Analog.size() ? A : D).push_back(&Own[k]);
+        C0 = CpuMs();
+        T.restart();
+        TOscStripCache::BuildAll(Data, A, D, &Gather);
+        After.push_back(Ms(T.nsecsElapsed()));
+        AfterCpu.push_back(CpuMs() - C0);
+      }
+    }
     QElapsedTimer T;
     const double C0 = CpuMs();
     T.start();
     TOscStripCache::BuildAll(Frame.Data(), Analog, Digital);
-    Builds.push_back(Ms(T.nsecsElapsed()));
-    BuildsCpu.push_back(CpuMs() - C0);
+    Apart.push_back(Ms(T.nsecsElapsed()));
+    ApartCpu.push_back(CpuMs() - C0);
   }
+  int64_t CacheBytes = 0;
   for (const TOscStripCache &C : Caches)
     CacheBytes += C.Bytes();
   const int64_t SampleBytes = Frame.Data().AllocatedCells() * 4 + int64_t(Frame.Data().SampleCount()) * 8;
   const auto [LoadMin, LoadMedian] = MinMedian(Loads);
-  const auto [CacheMin, CacheMedian] = MinMedian(Builds);
-  const double CacheCpu = MinMedian(BuildsCpu).second;
+  const auto [PlainMin, PlainMedian] = MinMedian(Plain);
+  const auto [GatherMin, GatherMedian] = MinMedian(WithGather);
+  const auto [AfterMin, AfterMedian] = MinMedian(After);
+  const auto [ApartMin, ApartMedian] = MinMedian(Apart);
+  const double CacheMedian = GatherMedian - PlainMedian + AfterMedian, CacheMin = GatherMin - PlainMin + AfterMin;
 
   TOscView &V = Frame.View();
   Frame.SetBitmapFrames(false);
@@ -125,10 +157,23 @@ int main(int argc, char **argv) {
   std::printf("load average %s (8 cores shared)\n", LoadAverage().constData());
   std::printf("plot %dx%d, %d samples, %zu channels\n", Frame.PaintBox->width(), Frame.PaintBox->height(),
               V.SampleCount(), Frame.Drawers().size());
-  std::printf("load %.1f ms (median %.1f), cache build %.1f ms (median %.1f): ratio %.3f, of medians %.3f "
-              "(target under 0.1)\n",
-              LoadMin, LoadMedian, CacheMin, CacheMedian, CacheMin / LoadMin, CacheMedian / LoadMedian);
-  std::printf("cache build CPU of all threads %.1f ms (median)\n", CacheCpu);
+  std::printf("load into the frame %.1f ms (median %.1f); the data alone %.1f ms (median %.1f)\n", LoadMin,
+              LoadMedian, PlainMin, PlainMedian);
+  std::printf("the data with the finest level made as the rows are parsed %.1f ms (median %.1f), the levels "
+              "above after it %.1f ms (median %.1f)\n",
+              GatherMin, GatherMedian, AfterMin, AfterMedian);
+  std::printf("cache cost on top of the load without it %.1f ms (of medians %.1f): ratio to the load %.3f, of "
+              "medians %.3f (target under 0.1); to the data alone %.3f, of medians %.3f\n",
+              CacheMin, CacheMedian, CacheMin / LoadMin, CacheMedian / LoadMedian, CacheMin / PlainMin,
+              CacheMedian / PlainMedian);
+  {
+    const double P = MinMedian(PlainCpu).second, G = MinMedian(WithGatherCpu).second, A = MinMedian(AfterCpu).second;
+    std::printf("the same in CPU time of all threads (medians): the data alone %.1f ms, with the finest level %.1f "
+                "ms, the levels above %.1f ms: cache %.1f ms, ratio to the data alone %.3f\n",
+                P, G, A, G - P + A, (G - P + A) / P);
+  }
+  std::printf("cache built apart from the samples in memory %.1f ms (median %.1f, %.1f ms CPU of all threads)\n",
+              ApartMin, ApartMedian, MinMedian(ApartCpu).second);
   std::printf("first paint %.2f ms (target 16)\n", Ms(FirstPaintNs));
   std::printf("cache %.1f MB, samples %.1f MB: ratio %.2f (target 1 at most)\n", CacheBytes / 1048576.0,
               SampleBytes / 1048576.0, double(CacheBytes) / double(SampleBytes));

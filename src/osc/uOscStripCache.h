@@ -11,7 +11,28 @@
 #include <memory>
 #include <vector>
 
-class TComtradeData;
+#include "uComtrade.h"
+
+class TOscStripCache;
+
+// The finest level of the strip caches of every channel of a record, made
+// while the loader parses its rows (TComtradeData::SetRowSink), so that the
+// samples are not read a second time from memory; TOscStripCache::BuildAll
+// takes it over and folds the levels above. Left unused for a record with
+// missing values or fewer rows than its arrays hold.
+class TOscStripGather : public TComtradeRowSink {
+public:
+  void Sized(const TComtradeData &Data) override;
+  void Parsed(int PieceFirst, int From, int To) override;
+
+private:
+  friend class TOscStripCache;
+  const TComtradeData *FData = nullptr;
+  int FCount = 0;           // samples the levels are laid out for
+  size_t FPerChannel = 0;   // entries of one channel's levels
+  std::shared_ptr<void> FBlock;
+  std::vector<uint8_t> FDone; // finest entries made
+};
 
 // One pixel column: its x, the first sample that falls on it and the extremes
 // of its samples. HasValue is false when every sample of the column is missing.
@@ -36,8 +57,10 @@ public:
   // Builds Analog[i] for analog channel i and Digital[i] for discrete channel
   // i (null entries skipped) in one pass over the samples, which the arrays
   // hold sample by sample.
+  // With Gathered, the finest level made while Data was loaded is taken over
+  // when it fits (every channel of each kind, in order, and no gap).
   static void BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
-                       const std::vector<TOscStripCache *> &Digital);
+                       const std::vector<TOscStripCache *> &Digital, TOscStripGather *Gathered = nullptr);
 
   int SampleCount() const { return FCount; }
   // Samples First..Last (inclusive, clipped to the record) at TimeScale pixels
@@ -59,6 +82,7 @@ public:
   uint64_t Stamp() const { return FStamp; }
 
 private:
+  friend class TOscStripGather;
   struct TEntry {
     int32_t Min, Max; // Min > Max: no sample of the entry has a value
   };
@@ -71,6 +95,13 @@ private:
   void Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces, int64_t &TailBegin) const;
   bool Sample(int Index, int32_t &Value) const;
   void Bind(const TComtradeData &Data, int Channel, bool Digital);
+  // Entries of each level's start for Count samples, and their total last.
+  static std::vector<size_t> LevelStarts(int Count);
+  // Level 0 entries First..End - 1 of every cache of analog channels (Analog[c]
+  // for channel c, null ones skipped) and of digital ones from the rows,
+  // which hold no missing value.
+  static void FillRows(const TComtradeData &Data, size_t First, size_t End, TEntry *const *Analog, size_t AnalogCount,
+                       TEntry *const *Digital, size_t DigitalCount);
   // Level 0 entries First..End - 1 from the samples.
   void FillBase(size_t First, size_t End);
   // Levels From..Top of the entries above level 0 entries First..End - 1
