@@ -94,48 +94,30 @@ int main(int argc, char **argv) {
   }
   TkvOscFrame &Frame = *Owner;
 
-  // What the caches cost: the data loaded alone, without and with the finest
-  // level made as the rows are parsed, alternating, then the levels above
-  // folded from it; and, for comparison, all levels built from the samples
-  // in memory.
+  // What the caches cost on top of a load without them: the data loaded
+  // alone, and the caches built again on their own.
   std::vector<TOscStripCache> Caches(Frame.Drawers().size());
   std::vector<TOscStripCache *> Analog, Digital;
   for (size_t i = 0; i < Caches.size(); ++i)
     (Frame.Drawers()[i]->IsAnalog() ? Analog : Digital).push_back(&Caches[i]);
-  std::vector<double> Plain, WithGather, After, Apart, ApartCpu, PlainCpu, WithGatherCpu, AfterCpu;
+  std::vector<double> Plain, Builds, BuildsCpu;
   for (int i = 0; i < 5; ++i) {
-    for (const bool Gathering : {false, true}) {
+    {
       TComtradeConfig Config;
       QString Warning;
       Config.LoadFromFile(Base + ".cfg", Warning);
       TComtradeData Data;
-      TOscStripGather Gather;
-      if (Gathering)
-        Data.SetRowSink(&Gather);
       QElapsedTimer T;
-      double C0 = CpuMs();
       T.start();
       Data.LoadFromFile(Base + ".dat", &Config);
-      (Gathering ? WithGather : Plain).push_back(Ms(T.nsecsElapsed()));
-      (Gathering ? WithGatherCpu : PlainCpu).push_back(CpuMs() - C0);
-      if (Gathering) {
-        std::vector<TOscStripCache> Own(Caches.size());
-        std::vector<TOscStripCache *> A, D;
-        for (size_t k = 0; k < Own.size(); ++k)
-          (k < Analog.size() ? A : D).push_back(&Own[k]);
-        C0 = CpuMs();
-        T.restart();
-        TOscStripCache::BuildAll(Data, A, D, &Gather);
-        After.push_back(Ms(T.nsecsElapsed()));
-        AfterCpu.push_back(CpuMs() - C0);
-      }
+      Plain.push_back(Ms(T.nsecsElapsed()));
     }
     QElapsedTimer T;
     const double C0 = CpuMs();
     T.start();
     TOscStripCache::BuildAll(Frame.Data(), Analog, Digital);
-    Apart.push_back(Ms(T.nsecsElapsed()));
-    ApartCpu.push_back(CpuMs() - C0);
+    Builds.push_back(Ms(T.nsecsElapsed()));
+    BuildsCpu.push_back(CpuMs() - C0);
   }
   int64_t CacheBytes = 0;
   for (const TOscStripCache &C : Caches)
@@ -143,10 +125,8 @@ int main(int argc, char **argv) {
   const int64_t SampleBytes = Frame.Data().AllocatedCells() * 4 + int64_t(Frame.Data().SampleCount()) * 8;
   const auto [LoadMin, LoadMedian] = MinMedian(Loads);
   const auto [PlainMin, PlainMedian] = MinMedian(Plain);
-  const auto [GatherMin, GatherMedian] = MinMedian(WithGather);
-  const auto [AfterMin, AfterMedian] = MinMedian(After);
-  const auto [ApartMin, ApartMedian] = MinMedian(Apart);
-  const double CacheMedian = GatherMedian - PlainMedian + AfterMedian, CacheMin = GatherMin - PlainMin + AfterMin;
+  const auto [CacheMin, CacheMedian] = MinMedian(Builds);
+  const double CacheCpu = MinMedian(BuildsCpu).second;
 
   TOscView &V = Frame.View();
   Frame.SetBitmapFrames(false);
@@ -157,23 +137,12 @@ int main(int argc, char **argv) {
   std::printf("load average %s (8 cores shared)\n", LoadAverage().constData());
   std::printf("plot %dx%d, %d samples, %zu channels\n", Frame.PaintBox->width(), Frame.PaintBox->height(),
               V.SampleCount(), Frame.Drawers().size());
-  std::printf("load into the frame %.1f ms (median %.1f); the data alone %.1f ms (median %.1f)\n", LoadMin,
-              LoadMedian, PlainMin, PlainMedian);
-  std::printf("the data with the finest level made as the rows are parsed %.1f ms (median %.1f), the levels "
-              "above after it %.1f ms (median %.1f)\n",
-              GatherMin, GatherMedian, AfterMin, AfterMedian);
-  std::printf("cache cost on top of the load without it %.1f ms (of medians %.1f): ratio to the load %.3f, of "
-              "medians %.3f (target under 0.1); to the data alone %.3f, of medians %.3f\n",
-              CacheMin, CacheMedian, CacheMin / LoadMin, CacheMedian / LoadMedian, CacheMin / PlainMin,
-              CacheMedian / PlainMedian);
-  {
-    const double P = MinMedian(PlainCpu).second, G = MinMedian(WithGatherCpu).second, A = MinMedian(AfterCpu).second;
-    std::printf("the same in CPU time of all threads (medians): the data alone %.1f ms, with the finest level %.1f "
-                "ms, the levels above %.1f ms: cache %.1f ms, ratio to the data alone %.3f\n",
-                P, G, A, G - P + A, (G - P + A) / P);
-  }
-  std::printf("cache built apart from the samples in memory %.1f ms (median %.1f, %.1f ms CPU of all threads)\n",
-              ApartMin, ApartMedian, MinMedian(ApartCpu).second);
+  std::printf("load into the frame %.1f ms (median %.1f), cache build %.1f ms (median %.1f): ratio %.3f, of "
+              "medians %.3f (target under 0.1)\n",
+              LoadMin, LoadMedian, CacheMin, CacheMedian, CacheMin / LoadMin, CacheMedian / LoadMedian);
+  std::printf("the data alone %.1f ms (median %.1f): cache build to it %.3f, of medians %.3f; cache build CPU of all "
+              "threads %.1f ms (median)\n",
+              PlainMin, PlainMedian, CacheMin / PlainMin, CacheMedian / PlainMedian, CacheCpu);
   std::printf("first paint %.2f ms (target 16)\n", Ms(FirstPaintNs));
   std::printf("cache %.1f MB, samples %.1f MB: ratio %.2f (target 1 at most)\n", CacheBytes / 1048576.0,
               SampleBytes / 1048576.0, double(CacheBytes) / double(SampleBytes));

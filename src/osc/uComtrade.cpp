@@ -1129,15 +1129,6 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     if (!Piece.Used)
       return;
     int S = Piece.FirstSample, L = Piece.FirstLine;
-    // The sink hears of the rows a few hundred at a time, while they are in
-    // the core's caches.
-    int Reported = S;
-    auto Report = [&] {
-      if (FSink && S > Reported) {
-        FSink->Parsed(Piece.FirstSample, Reported, S);
-        Reported = S;
-      }
-    };
     try {
       Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E, const char *Limit) {
         for (const char *Start = B; Start < E;) {
@@ -1146,8 +1137,7 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
             return false;
           const char *LineEnd = nullptr;
           if (ParseQuickLine(Start, E, Limit, S, LineEnd)) {
-            if (++S - Reported >= 256) [[unlikely]]
-              Report();
+            ++S;
           } else {
             LineEnd = FindLineEnd(Start, E);
             const char *Last = LineEnd;
@@ -1161,7 +1151,6 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
         }
         return true;
       });
-      Report();
     } catch (...) {
       Piece.Failure = std::current_exception();
     }
@@ -1211,8 +1200,6 @@ void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileNa
   const int64_t Fit = Length / Fields + 1;
   Size(int(std::min<int64_t>(FConfig->SampleCount(), Fit)), false);
   FFileName = FileName;
-  if (FSink)
-    FSink->Sized(*this);
   // Cells past the samples read (all of them after a failure) hold no stale memory.
   auto Clear = [&](int From) {
     auto Fill = [From](auto &Cells, size_t PerSample) {

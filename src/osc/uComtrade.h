@@ -178,18 +178,6 @@ template <class T> struct TComtradeCellAllocator : std::allocator<T> {
   }
 };
 
-// Told of the rows as the data loader parses them, so that what is made from
-// them is made while they are at hand: Sized once the arrays are sized and
-// before any row, then Parsed(PieceFirst, From, To) on the parsing threads
-// (several at once) each time rows From..To - 1 are parsed, rows
-// PieceFirst..From - 1 having been parsed on the same thread before.
-class TComtradeRowSink {
-public:
-  virtual ~TComtradeRowSink() = default;
-  virtual void Sized(const TComtradeData &Data) = 0;
-  virtual void Parsed(int PieceFirst, int From, int To) = 0;
-};
-
 class TComtradeData {
 public:
   TComtradeData() = default;
@@ -216,10 +204,6 @@ public:
   QByteArray ToBytes() const;
 
   QString FileName() const { return FFileName; }
-  // Told of the rows of the next loads (not owned; null for none).
-  void SetRowSink(TComtradeRowSink *Sink) { FSink = Sink; }
-  // Samples the arrays were sized for.
-  int Capacity() const { return FSamples; }
   // Samples held: the lines read (or, filled by the tool, the configuration's
   // sample count), bounded by the arrays.
   int SampleCount() const;
@@ -269,7 +253,6 @@ private:
   void RateFromTimeStamps();
 
   TComtradeConfig *FConfig = nullptr;
-  TComtradeRowSink *FSink = nullptr;
   QString FFileName;
   int FSamples = 0; // allocated samples
   int FRead = -1;   // samples read from a file; -1 when filled by the tool

@@ -162,15 +162,27 @@ std::vector<size_t> TOscStripCache::LevelStarts(int Count) {
   return Start;
 }
 
-void TOscStripCache::FillRows(const TComtradeData &Data, size_t First, size_t End, TEntry *const *Analog,
-                              size_t AnalogCount, TEntry *const *Digital, size_t DigitalCount) {
+void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
+                              TEntry *const *Analog, size_t AnalogCount, TEntry *const *Digital, size_t DigitalCount) {
   const size_t N = size_t(Data.SampleCount());
   const size_t AnalogWidth = size_t(Data.Config()->AnalogCount()), DigitalWidth = size_t(Data.Config()->DigitalCount());
   int32_t Lo[ComtradeMaxChannels], Hi[ComtradeMaxChannels];
   uint8_t BitLo[ComtradeMaxChannels], BitHi[ComtradeMaxChannels];
   for (size_t e = First; e < End; ++e) {
     const size_t s0 = e * BaseSamples, Rows = std::min(N, s0 + BaseSamples) - s0;
-    if (AnalogCount) {
+    if (AnalogCount && Missing && std::memchr(Missing + s0 * AnalogWidth, 1, Rows * AnalogWidth)) {
+      // An entry with a missing sample leaves it out, channel by channel.
+      for (size_t c = 0; c < AnalogCount; ++c) {
+        int32_t L = NoMin, H = NoMax;
+        for (size_t r = s0; r < s0 + Rows; ++r)
+          if (!Missing[r * AnalogWidth + c]) {
+            L = std::min(L, Data.RawCells()[r * AnalogWidth + c]);
+            H = std::max(H, Data.RawCells()[r * AnalogWidth + c]);
+          }
+        if (Analog[c])
+          Analog[c][e] = TEntry{L, H};
+      }
+    } else if (AnalogCount) {
       RowExtremes(Data.RawCells() + s0 * AnalogWidth, AnalogWidth, Rows, Lo, Hi);
       for (size_t c = 0; c < AnalogCount; ++c)
         if (Analog[c])
@@ -182,65 +194,6 @@ void TOscStripCache::FillRows(const TComtradeData &Data, size_t First, size_t En
         if (Digital[c])
           Digital[c][e] = TEntry{BitLo[c], BitHi[c]};
     }
-  }
-}
-
-void TOscStripGather::Sized(const TComtradeData &Data) {
-  FData = &Data;
-  FCount = Data.Capacity();
-  FBlock.reset();
-  FDone.clear();
-  const size_t Channels = size_t(Data.Config()->AnalogCount() + Data.Config()->DigitalCount());
-  if (FCount <= 0 || Channels == 0)
-    return;
-  FPerChannel = TOscStripCache::LevelStarts(FCount).back();
-  FBlock = LevelMemory(Channels * FPerChannel * sizeof(TOscStripCache::TEntry));
-  FDone.assign((size_t(FCount) + TOscStripCache::BaseSamples - 1) / TOscStripCache::BaseSamples, 0);
-}
-
-void TOscStripGather::Parsed(int PieceFirst, int From, int To) {
-  constexpr int B = TOscStripCache::BaseSamples;
-  // The entries whose last row is among these and whose first is this piece's.
-  const size_t First = size_t(std::max((PieceFirst + B - 1) / B, From / B)), End = size_t(To / B);
-  if (!FBlock || First >= End)
-    return;
-  auto *Base = static_cast<TOscStripCache::TEntry *>(FBlock.get());
-  const size_t A = size_t(FData->Config()->AnalogCount()), D = size_t(FData->Config()->DigitalCount());
-  TOscStripCache::TEntry *Levels[2 * ComtradeMaxChannels];
-  for (size_t c = 0; c < A + D; ++c)
-    Levels[c] = Base + c * FPerChannel;
-  TOscStripCache::FillRows(*FData, First, End, Levels, A, Levels + A, D);
-  std::fill(FDone.begin() + ptrdiff_t(First), FDone.begin() + ptrdiff_t(End), uint8_t(1));
-}
-
-void TOscStripCache::FillBase(size_t First, size_t End) {
-  TEntry *Out = Level(0);
-  const size_t Stride = FStride;
-  for (size_t e = First; e < End; ++e) {
-    const size_t s0 = e * BaseSamples, s1 = std::min(size_t(FCount), s0 + BaseSamples);
-    int32_t Lo = NoMin, Hi = NoMax;
-    if (FDigital) {
-      for (const uint8_t *P = FBits + s0 * Stride + size_t(FChannel), *Stop = FBits + s1 * Stride + size_t(FChannel);
-           P < Stop; P += Stride) {
-        Lo = std::min<int32_t>(Lo, *P);
-        Hi = std::max<int32_t>(Hi, *P);
-      }
-    } else if (!FMissing) {
-      for (const int32_t *P = FRaw + s0 * Stride + size_t(FChannel), *Stop = FRaw + s1 * Stride + size_t(FChannel);
-           P < Stop; P += Stride) {
-        Lo = std::min(Lo, *P);
-        Hi = std::max(Hi, *P);
-      }
-    } else {
-      for (size_t s = s0; s < s1; ++s) {
-        const size_t Cell = s * Stride + size_t(FChannel);
-        if (!FMissing[Cell]) {
-          Lo = std::min(Lo, FRaw[Cell]);
-          Hi = std::max(Hi, FRaw[Cell]);
-        }
-      }
-    }
-    Out[e] = TEntry{Lo, Hi};
   }
 }
 
@@ -269,7 +222,7 @@ void TOscStripCache::Build(const TComtradeData &Data, int Channel, bool Digital)
 }
 
 void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
-                              const std::vector<TOscStripCache *> &Digital, TOscStripGather *Gathered) {
+                              const std::vector<TOscStripCache *> &Digital) {
   std::vector<TOscStripCache *> All;
   for (const auto *List : {&Analog, &Digital})
     for (size_t i = 0; i < List->size(); ++i)
@@ -279,33 +232,7 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
       }
   if (All.empty())
     return;
-  const size_t AnalogWidth = size_t(Data.Config()->AnalogCount()), DigitalWidth = size_t(Data.Config()->DigitalCount());
-  const bool Whole = Analog.size() == AnalogWidth && Digital.size() == DigitalWidth && All.size() == AnalogWidth + DigitalWidth;
-  if (Gathered && Gathered->FBlock && Gathered->FData == &Data && Gathered->FCount == Data.SampleCount() &&
-      !Data.MissingCells() && Whole) {
-    // The finest level is there but for the entries across the pieces' seams
-    // and the record's end; the levels above are folded from it.
-    std::shared_ptr<void> Block = std::move(Gathered->FBlock);
-    std::vector<TEntry *> Levels;
-    for (size_t i = 0; i < All.size(); ++i) {
-      All[i]->FBlock = Block;
-      All[i]->FEntries = static_cast<TEntry *>(Block.get()) + i * Gathered->FPerChannel;
-      Levels.push_back(All[i]->FEntries);
-    }
-    const std::vector<uint8_t> &Done = Gathered->FDone;
-    for (size_t e = 0; e < Done.size(); ++e)
-      if (!Done[e])
-        FillRows(Data, e, e + 1, Levels.data(), AnalogWidth, Levels.data() + AnalogWidth, DigitalWidth);
-    const size_t Entries = All.front()->LevelSize(0);
-    OscInPieces((Entries + BlockEntries - 1) / BlockEntries, 4, [&](size_t First, size_t End) {
-      for (size_t b = First; b < End; ++b)
-        for (TOscStripCache *C : All)
-          C->Fold(b * BlockEntries, std::min(Entries, (b + 1) * BlockEntries), 1, BlockLevels);
-    });
-    for (TOscStripCache *C : All)
-      C->Fold(0, Entries, BlockLevels + 1, C->LevelCount() - 1);
-    return;
-  }
+  const uint8_t *Missing = Data.MissingCells();
   size_t Total = 0;
   for (const TOscStripCache *C : All)
     Total += C->FStart.back();
@@ -321,8 +248,6 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
   // levels above the block's entries while those are.
   const size_t Entries = All.front()->LevelSize(0);
   const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
-  const size_t N = size_t(Data.SampleCount());
-  const uint8_t *Missing = Data.MissingCells();
   std::vector<TEntry *> AnalogLevels(Analog.size()), DigitalLevels(Digital.size());
   for (size_t c = 0; c < Analog.size(); ++c)
     AnalogLevels[c] = Analog[c] ? Analog[c]->Level(0) : nullptr;
@@ -331,19 +256,8 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
   OscInPieces(Blocks, 4, [&](size_t First, size_t End) {
     for (size_t b = First; b < End; ++b) {
       const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
-      for (size_t e = e0; e < e1; ++e) {
-        const size_t s0 = e * BaseSamples, Rows = std::min(size_t(N), s0 + BaseSamples) - s0;
-        // Entries with a missing sample leave it out, channel by channel.
-        if (Missing && std::memchr(Missing + s0 * AnalogWidth, 1, Rows * AnalogWidth)) {
-          for (TOscStripCache *C : Analog)
-            if (C)
-              C->FillBase(e, e + 1);
-          FillRows(Data, e, e + 1, nullptr, 0, DigitalLevels.data(), DigitalLevels.size());
-        } else {
-          FillRows(Data, e, e + 1, AnalogLevels.data(), AnalogLevels.size(), DigitalLevels.data(),
-                   DigitalLevels.size());
-        }
-      }
+      FillRows(Data, Missing, e0, e1, AnalogLevels.data(), AnalogLevels.size(), DigitalLevels.data(),
+               DigitalLevels.size());
       for (TOscStripCache *C : All)
         C->Fold(e0, e1, 1, BlockLevels);
     }

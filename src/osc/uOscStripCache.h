@@ -11,28 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "uComtrade.h"
-
-class TOscStripCache;
-
-// The finest level of the strip caches of every channel of a record, made
-// while the loader parses its rows (TComtradeData::SetRowSink), so that the
-// samples are not read a second time from memory; TOscStripCache::BuildAll
-// takes it over and folds the levels above. Left unused for a record with
-// missing values or fewer rows than its arrays hold.
-class TOscStripGather : public TComtradeRowSink {
-public:
-  void Sized(const TComtradeData &Data) override;
-  void Parsed(int PieceFirst, int From, int To) override;
-
-private:
-  friend class TOscStripCache;
-  const TComtradeData *FData = nullptr;
-  int FCount = 0;           // samples the levels are laid out for
-  size_t FPerChannel = 0;   // entries of one channel's levels
-  std::shared_ptr<void> FBlock;
-  std::vector<uint8_t> FDone; // finest entries made
-};
+class TComtradeData;
 
 // One pixel column: its x, the first sample that falls on it and the extremes
 // of its samples. HasValue is false when every sample of the column is missing.
@@ -57,10 +36,8 @@ public:
   // Builds Analog[i] for analog channel i and Digital[i] for discrete channel
   // i (null entries skipped) in one pass over the samples, which the arrays
   // hold sample by sample.
-  // With Gathered, the finest level made while Data was loaded is taken over
-  // when it fits (every channel of each kind, in order, and no gap).
   static void BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
-                       const std::vector<TOscStripCache *> &Digital, TOscStripGather *Gathered = nullptr);
+                       const std::vector<TOscStripCache *> &Digital);
 
   int SampleCount() const { return FCount; }
   // Samples First..Last (inclusive, clipped to the record) at TimeScale pixels
@@ -82,7 +59,6 @@ public:
   uint64_t Stamp() const { return FStamp; }
 
 private:
-  friend class TOscStripGather;
   struct TEntry {
     int32_t Min, Max; // Min > Max: no sample of the entry has a value
   };
@@ -98,12 +74,10 @@ private:
   // Entries of each level's start for Count samples, and their total last.
   static std::vector<size_t> LevelStarts(int Count);
   // Level 0 entries First..End - 1 of every cache of analog channels (Analog[c]
-  // for channel c, null ones skipped) and of digital ones from the rows,
-  // which hold no missing value.
-  static void FillRows(const TComtradeData &Data, size_t First, size_t End, TEntry *const *Analog, size_t AnalogCount,
-                       TEntry *const *Digital, size_t DigitalCount);
-  // Level 0 entries First..End - 1 from the samples.
-  void FillBase(size_t First, size_t End);
+  // for channel c, null ones skipped) and of digital ones from the rows;
+  // Missing: the data's marks of missing values, or null while none is.
+  static void FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
+                       TEntry *const *Analog, size_t AnalogCount, TEntry *const *Digital, size_t DigitalCount);
   // Levels From..Top of the entries above level 0 entries First..End - 1
   // (First a multiple of 2^Top), each from the level below.
   void Fold(size_t First, size_t End, int From, int Top);

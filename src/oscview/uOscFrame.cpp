@@ -338,16 +338,7 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   FConfig.LoadFromFile(Base + QStringLiteral(".cfg"), Warning);
   if (!Warning.isEmpty())
     Logger().Error(Base + QStringLiteral(".cfg: ") + Warning);
-  // The strip caches' finest level is made as the rows are parsed.
-  TOscStripGather Gather;
-  FData.SetRowSink(&Gather);
-  try {
-    FData.LoadFromFile(Base + QStringLiteral(".dat"), &FConfig);
-  } catch (...) {
-    FData.SetRowSink(nullptr);
-    throw;
-  }
-  FData.SetRowSink(nullptr);
+  FData.LoadFromFile(Base + QStringLiteral(".dat"), &FConfig);
   if (FData.SampleCount() < 2)
     throw EKvFormat(QStringLiteral("%1: too few samples (%2) to show").arg(Base + ".dat").arg(FData.SampleCount()));
   // A cut record is still worth seeing, but not without a word.
@@ -373,7 +364,7 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   std::vector<TOscStripCache *> Analog, Digital;
   for (TOscDrawer *D : FDrawers)
     (D->IsAnalog() ? Analog : Digital).push_back(&D->Cache());
-  TOscStripCache::BuildAll(FData, Analog, Digital, &Gather);
+  TOscStripCache::BuildAll(FData, Analog, Digital);
   for (TOscDrawer *D : FDrawers) {
     D->SetData(FData);
     connect(D, &TOscDrawer::PanelClicked, this, [this](TOscDrawer *Clicked) {
