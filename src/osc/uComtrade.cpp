@@ -18,9 +18,9 @@
 #include <limits>
 #include <mutex>
 #include <sched.h>
-#include <cstdlib>
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 #include <thread>
 #if defined(__SSE2__) || defined(_M_X64)
@@ -516,29 +516,6 @@ void TComtradeConfigTool::SetRateEndSample(int Index, int Value) {
 // ---------------------------------------------------------------------------
 // TComtradeData
 
-namespace {
-constexpr size_t HugePage = size_t(2) << 20;
-}
-
-void *ComtradeCellMemory(size_t Bytes) {
-  if (Bytes < HugePage)
-    return ::operator new(std::max<size_t>(Bytes, 1));
-  void *P = std::aligned_alloc(HugePage, (Bytes + HugePage - 1) / HugePage * HugePage);
-  if (!P)
-    throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  madvise(P, Bytes, MADV_HUGEPAGE);
-#endif
-  return P;
-}
-
-void ComtradeFreeCellMemory(void *P, size_t Bytes) noexcept {
-  if (Bytes < HugePage)
-    ::operator delete(P);
-  else
-    std::free(P);
-}
-
 void TComtradeData::Size(int Samples, bool Zeroed) {
   KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
   FAnalogCount = FConfig->AnalogCount();
@@ -601,6 +578,18 @@ inline void SeparatorBits(const char *P, uint64_t &Commas, uint64_t &Ends) {
 #endif
   Commas = C;
   Ends = E;
+}
+
+// Set bits of X without a call where the processor has no such instruction.
+inline int BitCount(uint64_t X) {
+#if defined(__POPCNT__)
+  return std::popcount(X);
+#else
+  X -= (X >> 1) & 0x5555555555555555;
+  X = (X & 0x3333333333333333) + ((X >> 2) & 0x3333333333333333);
+  X = (X + (X >> 4)) & 0x0F0F0F0F0F0F0F0F;
+  return int((X * 0x0101010101010101) >> 56);
+#endif
 }
 
 // The first CR or LF of [P, End), or End.
@@ -766,6 +755,24 @@ const char *ReadFullField(const char *P, const char *End, int LineNo, int32_t &V
 
 } // namespace
 
+// On one core the cells are set up in one call rather than by a fault at the
+// first write to each page; several cores each take the faults of their own
+// rows, at once.
+void TComtradeData::Populate() {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  auto Pages = [](void *P, size_t Bytes) {
+    const uintptr_t Page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t A = (uintptr_t(P) + Page - 1) & ~(Page - 1), E = (uintptr_t(P) + Bytes) & ~(Page - 1);
+    if (E > A)
+      madvise(reinterpret_cast<void *>(A), E - A, MADV_POPULATE_WRITE); // a failure only costs the faults
+  };
+  Pages(FRaw.data(), FRaw.size() * sizeof(int32_t));
+  Pages(FDigital.data(), FDigital.size());
+  Pages(FNumbers.data(), FNumbers.size() * sizeof(int32_t));
+  Pages(FTimeStamps.data(), FTimeStamps.size() * sizeof(int32_t));
+#endif
+}
+
 void TComtradeData::MarkMissing(int Sample, int Channel) {
   const std::lock_guard<std::mutex> Guard(MissingLock);
   if (FMissing.empty())
@@ -799,7 +806,7 @@ bool TComtradeData::ParseQuickLine(const char *Begin, const char *End, const cha
     uint64_t Commas = 0;
     SeparatorBits(Block, Commas, Ends);
     uint64_t Any = Commas | Ends;
-    const int Count = std::popcount(Any);
+    const int Count = BitCount(Any);
     int32_t *Out = Seps + Found;
     for (int i = 0; i < 8; ++i) {
       Out[i] = Offset + std::countr_zero(Any);
@@ -1072,6 +1079,8 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     Cores = std::clamp(CPU_COUNT(&Allowed), 1, Cores);
   const int Count = Length < (1 << 20) ? 1 : int(std::min<qint64>(Cores, Length >> 18));
   std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
+  if (Pieces.size() == 1 && Length >= (1 << 20))
+    Populate();
   {
     TDatReader Cuts(Bytes, Length, FileName);
     qint64 P = 0;

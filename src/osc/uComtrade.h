@@ -160,18 +160,12 @@ private:
 // An allocator whose resize leaves new cells unset: the loader writes every
 // cell it keeps, on the core that parses it, so the pages are touched there
 // once instead of being zeroed first by one core.
-// Memory for cells: large blocks in pages of 2 MB where the system has them,
-// whose first touch costs one fault instead of 512.
-void *ComtradeCellMemory(size_t Bytes);
-void ComtradeFreeCellMemory(void *P, size_t Bytes) noexcept;
 template <class T> struct TComtradeCellAllocator : std::allocator<T> {
   template <class U> struct rebind {
     using other = TComtradeCellAllocator<U>;
   };
   TComtradeCellAllocator() = default;
   template <class U> TComtradeCellAllocator(const TComtradeCellAllocator<U> &) noexcept {}
-  T *allocate(size_t N) { return static_cast<T *>(ComtradeCellMemory(N * sizeof(T))); }
-  void deallocate(T *P, size_t N) noexcept { ComtradeFreeCellMemory(P, N * sizeof(T)); }
   template <class U> void construct(U *P) noexcept { ::new (static_cast<void *>(P)) U; }
   template <class U, class... A> void construct(U *P, A &&...Args) {
     ::new (static_cast<void *>(P)) U(std::forward<A>(Args)...);
@@ -249,6 +243,7 @@ private:
   // One sample from any line [Begin, End), or the error it holds.
   void ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo);
   void MarkMissing(int Sample, int Channel);
+  void Populate();
   void ParseDat(const char *Bytes, qint64 Length, const QString &FileName);
   void RateFromTimeStamps();
 
