@@ -787,6 +787,9 @@ void TComtradeData::MarkMissing(int Sample, int Channel) {
 // on every line this one takes. Limit is the end of the bytes that may be
 // read, at least 72 past any block the line touches. LineEnd is set to the
 // line's CR or LF.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+[[gnu::target_clones("arch=x86-64-v3", "default")]]
+#endif
 bool TComtradeData::ParseQuickLine(const char *Begin, const char *End, const char *Limit, int Sample,
                                    const char *&LineEnd) {
   if constexpr (std::endian::native != std::endian::little)
