@@ -3,7 +3,7 @@
 // frame with every channel shown:
 //   osc_view_bench [folder]
 //   osc_view_bench make BASE SECONDS    only writes the pair BASE.cfg/.dat
-// Prints the load, the strip cache build, the first paint, and at every
+// Prints the load, what the strip caches cost on top of it, the first paint, and at every
 // doubling of the scale from the fit scale to 1024 px per sample, at the
 // start, middle and end, the first paint there and the redraw (median and
 // worst of 5), with the strips apart and on one axis, the curves drawn
@@ -80,6 +80,18 @@ int main(int argc, char **argv) {
     std::sort(T.begin(), T.end());
     return std::pair{T.front(), T[T.size() / 2]};
   };
+  // The data alone first, while nothing else is held.
+  std::vector<double> Plain;
+  for (int i = 0; i < 5; ++i) {
+    TComtradeConfig Config;
+    QString Warning;
+    Config.LoadFromFile(Base + ".cfg", Warning);
+    TComtradeData Data;
+    QElapsedTimer T;
+    T.start();
+    Data.LoadFromFile(Base + ".dat", &Config);
+    Plain.push_back(Ms(T.nsecsElapsed()));
+  }
   std::unique_ptr<TkvOscFrame> Owner;
   std::vector<double> Loads;
   for (int i = 0; i < 3; ++i) {
@@ -94,8 +106,8 @@ int main(int argc, char **argv) {
   }
   TkvOscFrame &Frame = *Owner;
 
-  // The caches again on their own, for their share of the load.
-  int64_t CacheBytes = 0;
+  // What the caches cost on top of a load without them: built again on
+  // their own.
   std::vector<TOscStripCache> Caches(Frame.Drawers().size());
   std::vector<TOscStripCache *> Analog, Digital;
   for (size_t i = 0; i < Caches.size(); ++i)
@@ -109,10 +121,12 @@ int main(int argc, char **argv) {
     Builds.push_back(Ms(T.nsecsElapsed()));
     BuildsCpu.push_back(CpuMs() - C0);
   }
+  int64_t CacheBytes = 0;
   for (const TOscStripCache &C : Caches)
     CacheBytes += C.Bytes();
   const int64_t SampleBytes = Frame.Data().AllocatedCells() * 4 + int64_t(Frame.Data().SampleCount()) * 8;
   const auto [LoadMin, LoadMedian] = MinMedian(Loads);
+  const auto [PlainMin, PlainMedian] = MinMedian(Plain);
   const auto [CacheMin, CacheMedian] = MinMedian(Builds);
   const double CacheCpu = MinMedian(BuildsCpu).second;
 
@@ -125,10 +139,12 @@ int main(int argc, char **argv) {
   std::printf("load average %s (8 cores shared)\n", LoadAverage().constData());
   std::printf("plot %dx%d, %d samples, %zu channels\n", Frame.PaintBox->width(), Frame.PaintBox->height(),
               V.SampleCount(), Frame.Drawers().size());
-  std::printf("load %.1f ms (median %.1f), cache build %.1f ms (median %.1f): ratio %.3f, of medians %.3f "
-              "(target under 0.1)\n",
+  std::printf("load into the frame %.1f ms (median %.1f), cache build %.1f ms (median %.1f): ratio %.3f, of "
+              "medians %.3f (target under 0.1)\n",
               LoadMin, LoadMedian, CacheMin, CacheMedian, CacheMin / LoadMin, CacheMedian / LoadMedian);
-  std::printf("cache build CPU of all threads %.1f ms (median)\n", CacheCpu);
+  std::printf("the data alone %.1f ms (median %.1f): cache build to it %.3f, of medians %.3f; cache build CPU of all "
+              "threads %.1f ms (median)\n",
+              PlainMin, PlainMedian, CacheMin / PlainMin, CacheMedian / PlainMedian, CacheCpu);
   std::printf("first paint %.2f ms (target 16)\n", Ms(FirstPaintNs));
   std::printf("cache %.1f MB, samples %.1f MB: ratio %.2f (target 1 at most)\n", CacheBytes / 1048576.0,
               SampleBytes / 1048576.0, double(CacheBytes) / double(SampleBytes));

@@ -18,9 +18,16 @@
 #include <limits>
 #include <mutex>
 #include <sched.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 #include <thread>
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -541,107 +548,169 @@ namespace {
 
 bool IsBlank(char C) { return C == ' ' || C == '\t'; }
 
-// One field of [Begin, End): an optional "-" and 1 to 11 digits, nothing else.
-// Fields of up to eight bytes are converted as one little-endian word when
-// eight bytes can be read at Begin (Limit: the end of the readable bytes).
-inline bool ReadQuickField(const char *Begin, const char *End, const char *Limit, int32_t &Value) {
-  const ptrdiff_t N = End - Begin;
-  if (N == 1) { // a digital channel's usual field
-    Value = uint8_t(*Begin - '0');
-    return Value <= 9;
-  }
-  if (N >= 1 && N <= 8 && Limit - Begin >= 8) {
-    uint64_t W;
-    std::memcpy(&W, Begin, 8);
-    const uint64_t Negative = (W & 0xFF) == '-';
-    if (N == ptrdiff_t(Negative))
-      return false;
-    // The field's bytes to the top of the word behind zero bytes, the sign
-    // turned into a leading "0".
-    const int Shift = int(8 * (8 - N));
-    W = (W << Shift) ^ ((Negative * uint64_t('-' ^ '0')) << Shift);
-    // A byte is a digit when it and it + 6 both have 3 as their high nibble;
-    // a carry out of a byte only reaches the bytes above a non-digit.
-    constexpr uint64_t High = 0xF0F0F0F0F0F0F0F0, Threes = 0x3030303030303030;
-    const uint64_t NotDigit = ((W & High) ^ Threes) | (((W + 0x0606060606060606) & High) ^ Threes);
-    if (NotDigit >> Shift)
-      return false;
-    // Digits combined in pairs, fours and eights.
-    uint64_t X = W & 0x0F0F0F0F0F0F0F0F;
-    X = (X * 2561) >> 8;
-    X = ((X & 0x00FF00FF00FF00FF) * 6553601) >> 16;
-    const auto V = int32_t(((X & 0x0000FFFF0000FFFF) * 42949672960001) >> 32);
-    const int32_t Sign = -int32_t(Negative);
-    Value = (V ^ Sign) - Sign;
-    return true;
-  }
-  const auto [Stop, Error] = std::from_chars(Begin, End, Value);
-  return Error == std::errc() && Stop == End && N >= 1 && N - (*Begin == '-') <= 11;
-}
-
-// Bit i set where byte i of the 64 at P is a comma (little-endian words).
-inline uint64_t CommaBits(const char *P) {
-  uint64_t Bits = 0;
+// Bits of the 64 bytes at P: Commas where a byte is ",", Ends where it is CR
+// or LF (bit i for byte i).
+inline void SeparatorBits(const char *P, uint64_t &Commas, uint64_t &Ends) {
+  uint64_t C = 0, E = 0;
 #if defined(__SSE2__) || defined(_M_X64)
-  const __m128i Comma = _mm_set1_epi8(',');
+  const __m128i Comma = _mm_set1_epi8(','), Cr = _mm_set1_epi8('\r'), Lf = _mm_set1_epi8('\n');
   for (int i = 0; i < 4; ++i) {
     const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i *>(P + 16 * i));
-    Bits |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(V, Comma)))) << (16 * i);
+    C |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(V, Comma)))) << (16 * i);
+    E |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(V, Cr), _mm_cmpeq_epi8(V, Lf)))))
+         << (16 * i);
   }
 #else
+  // 0x80 in each byte equal to B's, exactly; the eight flags then gathered
+  // into the top byte by one multiplication.
+  auto Flags = [](uint64_t W, uint64_t B) {
+    constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7F;
+    const uint64_t X = W ^ B;
+    return ~(((X & Low7) + Low7) | X | Low7);
+  };
+  auto Gather = [](uint64_t F) { return ((F >> 7) * 0x0102040810204080) >> 56; };
   for (int i = 0; i < 8; ++i) {
     uint64_t W;
     std::memcpy(&W, P + 8 * i, 8);
-    // 0x80 in each byte that is a comma, exactly; the eight flags then
-    // gathered into the top byte by one multiplication.
-    constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7F;
-    const uint64_t X = W ^ 0x2C2C2C2C2C2C2C2C;
-    const uint64_t Flags = ~(((X & Low7) + Low7) | X | Low7);
-    Bits |= (((Flags >> 7) * 0x0102040810204080) >> 56) << (8 * i);
+    C |= Gather(Flags(W, 0x2C2C2C2C2C2C2C2C)) << (8 * i);
+    E |= Gather(Flags(W, 0x0D0D0D0D0D0D0D0D) | Flags(W, 0x0A0A0A0A0A0A0A0A)) << (8 * i);
   }
 #endif
-  return Bits;
+  Commas = C;
+  Ends = E;
 }
 
-// The usual line: its first Count fields each an optional "-" and digits,
-// cut at commas found 64 bytes at a time, so that no field waits for the one
-// before it. False for anything else (blanks, an empty or bad field, too few
-// fields), which the exact reading then judges; both agree on every line this
-// one takes.
-bool ReadQuickLine(const char *Begin, const char *End, const char *Limit, int32_t *Values, int Count) {
-  if constexpr (std::endian::native != std::endian::little)
-    return false;
-  const ptrdiff_t Size = End - Begin, Readable = Limit - Begin;
-  ptrdiff_t Block = -64; // offset of the 64 bytes Commas describes
-  uint64_t Commas = 0;
-  // The end of the next field: its comma, or the line's end.
-  auto NextComma = [&]() -> const char * {
-    while (!Commas) {
-      Block += 64;
-      if (Block >= Size)
-        return End;
-      if (Readable - Block >= 64) {
-        Commas = CommaBits(Begin + Block);
-      } else {
-        for (ptrdiff_t i = 0; i < std::min<ptrdiff_t>(64, Size - Block); ++i)
-          Commas |= uint64_t(Begin[Block + i] == ',') << i;
-      }
-      if (Size - Block < 64)
-        Commas &= (uint64_t(1) << (Size - Block)) - 1;
-    }
-    const char *Comma = Begin + Block + std::countr_zero(Commas);
-    Commas &= Commas - 1;
-    return Comma;
-  };
-  const char *FieldStart = Begin;
-  for (int K = 0; K < Count; ++K) {
-    const char *FieldEnd = NextComma();
-    if (!ReadQuickField(FieldStart, FieldEnd, Limit, Values[K]) || (FieldEnd == End && K + 1 < Count))
-      return false;
-    FieldStart = FieldEnd + 1;
-  }
-  return true;
+// Set bits of X without a call where the processor has no such instruction.
+inline int BitCount(uint64_t X) {
+#if defined(__POPCNT__)
+  return std::popcount(X);
+#else
+  X -= (X >> 1) & 0x5555555555555555;
+  X = (X & 0x3333333333333333) + ((X >> 2) & 0x3333333333333333);
+  X = (X + (X >> 4)) & 0x0F0F0F0F0F0F0F0F;
+  return int((X * 0x0101010101010101) >> 56);
+#endif
 }
+
+// The first CR or LF of [P, End), or End.
+inline const char *FindLineEnd(const char *P, const char *End) {
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i Cr = _mm_set1_epi8('\r'), Lf = _mm_set1_epi8('\n');
+  for (; End - P >= 16; P += 16) {
+    const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i *>(P));
+    if (const int M = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(V, Cr), _mm_cmpeq_epi8(V, Lf))))
+      return P + std::countr_zero(unsigned(M));
+  }
+#endif
+  while (P < End && *P != '\r' && *P != '\n')
+    ++P;
+  return P;
+}
+
+// The field of N bytes at P (eight may be read there): an optional "-" and
+// 1 to 8 digits. Anything else leaves a bit set in Bad; no branch is taken on
+// the bytes, so that fields of every length cost the same.
+inline int32_t QuickNumber(const char *P, ptrdiff_t N, uint64_t &Bad) {
+  uint64_t W;
+  std::memcpy(&W, P, 8);
+  const uint64_t Negative = (W & 0xFF) == '-';
+  const uint64_t BadLength = uint64_t(N < 1 + ptrdiff_t(Negative)) | uint64_t(N > 8);
+  // The field's bytes to the top of the word behind zero bytes, the sign
+  // turned into a leading "0".
+  const int Shift = int((8 - N) & 7) * 8;
+  W = (W << Shift) ^ ((Negative * uint64_t('-' ^ '0')) << Shift);
+  // A byte is a digit when it and it + 6 both have 3 as their high nibble;
+  // a carry out of a byte only reaches the bytes above a non-digit.
+  constexpr uint64_t High = 0xF0F0F0F0F0F0F0F0, Threes = 0x3030303030303030;
+  Bad |= BadLength | ((((W & High) ^ Threes) | (((W + 0x0606060606060606) & High) ^ Threes)) >> Shift);
+  // Digits combined in pairs, fours and eights.
+  uint64_t X = W & 0x0F0F0F0F0F0F0F0F;
+  X = (X * 2561) >> 8;
+  X = ((X & 0x00FF00FF00FF00FF) * 6553601) >> 16;
+  const auto V = int32_t(((X & 0x0000FFFF0000FFFF) * 42949672960001) >> 32);
+  const int32_t Sign = -int32_t(Negative);
+  return (V ^ Sign) - Sign;
+}
+
+// The same for up to 11 bytes (the sample number and the time stamp), within
+// the 32-bit range.
+inline int32_t QuickLongNumber(const char *P, ptrdiff_t N, uint64_t &Bad) {
+  if (N <= 8)
+    return QuickNumber(P, N, Bad);
+  const ptrdiff_t Head = N - 8;
+  Bad |= uint64_t(Head > 3) | uint64_t(P[Head] == '-');
+  const int64_t High = QuickNumber(P, std::min<ptrdiff_t>(Head, 3), Bad);
+  const int64_t Low = QuickNumber(P + Head, 8, Bad);
+  const int64_t V = *P == '-' ? -(-High * 100000000 + Low) : High * 100000000 + Low;
+  Bad |= uint64_t(V < std::numeric_limits<int32_t>::min()) | uint64_t(V > std::numeric_limits<int32_t>::max());
+  return int32_t(V);
+}
+
+// Fields 0..Count - 1 of a line at Begin into Out, field c running from
+// Seps[c] + 1 to Seps[c + 1] (offsets from Begin; eight bytes may be read at
+// each field's start), each as QuickNumber reads it.
+void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out, uint64_t &Bad) {
+  for (int c = 0; c < Count; ++c) {
+    const int32_t From = Seps[c] + 1;
+    Out[c] = QuickNumber(Begin + From, Seps[c + 1] - From, Bad);
+  }
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define KV_QUICK_AVX2 1
+// The same four fields at a time in the lanes of one register, where the
+// processor has them: the digits are checked and combined for all four at
+// once, which takes a third of the instructions.
+[[gnu::target("avx2")]] void QuickFieldsAvx2(const char *Begin, const int32_t *Seps, int Count, int32_t *Out,
+                                             uint64_t &Bad) {
+  auto Word = [Begin](int32_t Sep) {
+    int64_t W;
+    std::memcpy(&W, Begin + Sep + 1, 8);
+    return W;
+  };
+  const __m256i One = _mm256_set1_epi64x(1), Eight = _mm256_set1_epi64x(8), Seven = _mm256_set1_epi64x(7);
+  const __m256i LowByte = _mm256_set1_epi64x(0xFF), Minus = _mm256_set1_epi64x('-');
+  const __m256i Zeros = _mm256_set1_epi8('0'), Nine = _mm256_set1_epi8(9), AllOnes = _mm256_set1_epi8(-1);
+  const __m256i Tens = _mm256_set1_epi16(0x010A), Hundreds = _mm256_set1_epi32(0x00010064);
+  const __m256i TenThousand = _mm256_set1_epi64x(10000), Pick = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  __m256i Wrong = _mm256_setzero_si256();
+  int c = 0;
+  for (; c + 4 <= Count; c += 4) {
+    const __m128i From = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(Seps + c)), _mm_set1_epi32(1));
+    const __m128i To = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Seps + c + 1));
+    const __m256i Length = _mm256_cvtepi32_epi64(_mm_sub_epi32(To, From));
+    __m256i W = _mm256_setr_epi64x(Word(Seps[c]), Word(Seps[c + 1]), Word(Seps[c + 2]), Word(Seps[c + 3]));
+    const __m256i Negative = _mm256_cmpeq_epi64(_mm256_and_si256(W, LowByte), Minus);
+    // 1 to 8 bytes, a sign and a digit at least.
+    const __m256i Shortest = _mm256_sub_epi64(One, Negative);
+    Wrong = _mm256_or_si256(Wrong, _mm256_or_si256(_mm256_cmpgt_epi64(Shortest, Length), _mm256_cmpgt_epi64(Length, Eight)));
+    // The field to the top of the word behind "0"s, the sign made a "0" too.
+    const __m256i Shift = _mm256_slli_epi64(_mm256_and_si256(_mm256_sub_epi64(Eight, Length), Seven), 3);
+    W = _mm256_sllv_epi64(_mm256_xor_si256(W, _mm256_and_si256(Negative, _mm256_set1_epi64x('-' ^ '0'))), Shift);
+    W = _mm256_or_si256(W, _mm256_andnot_si256(_mm256_sllv_epi64(AllOnes, Shift), Zeros));
+    const __m256i Digits = _mm256_sub_epi8(W, Zeros);
+    Wrong = _mm256_or_si256(Wrong, _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(Digits, Nine), Digits), AllOnes));
+    // Pairs, fours, then the eight digits of each lane.
+    const __m256i Fours = _mm256_madd_epi16(_mm256_maddubs_epi16(Digits, Tens), Hundreds);
+    __m256i V = _mm256_add_epi64(_mm256_mul_epu32(Fours, TenThousand), _mm256_srli_epi64(Fours, 32));
+    V = _mm256_sub_epi64(_mm256_xor_si256(V, Negative), Negative);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(Out + c),
+                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(V, Pick)));
+  }
+  Bad |= uint64_t(!_mm256_testz_si256(Wrong, Wrong));
+  QuickFields(Begin, Seps + c, Count - c, Out + c, Bad);
+}
+#endif
+
+using TQuickFields = void (*)(const char *, const int32_t *, int, int32_t *, uint64_t &);
+const TQuickFields QuickFieldsHere = [] {
+#ifdef KV_QUICK_AVX2
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2"))
+    return TQuickFields(QuickFieldsAvx2);
+#endif
+  return TQuickFields(QuickFields);
+}();
 
 // One field of a line, P left past its ",": an optional "-" and digits up to
 // "," or the line's end by std::from_chars; else the full reading below,
@@ -686,6 +755,24 @@ const char *ReadFullField(const char *P, const char *End, int LineNo, int32_t &V
 
 } // namespace
 
+// On one core the cells are set up in one call rather than by a fault at the
+// first write to each page; several cores each take the faults of their own
+// rows, at once.
+void TComtradeData::Populate() {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  auto Pages = [](void *P, size_t Bytes) {
+    const uintptr_t Page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t A = (uintptr_t(P) + Page - 1) & ~(Page - 1), E = (uintptr_t(P) + Bytes) & ~(Page - 1);
+    if (E > A)
+      madvise(reinterpret_cast<void *>(A), E - A, MADV_POPULATE_WRITE); // a failure only costs the faults
+  };
+  Pages(FRaw.data(), FRaw.size() * sizeof(int32_t));
+  Pages(FDigital.data(), FDigital.size());
+  Pages(FNumbers.data(), FNumbers.size() * sizeof(int32_t));
+  Pages(FTimeStamps.data(), FTimeStamps.size() * sizeof(int32_t));
+#endif
+}
+
 void TComtradeData::MarkMissing(int Sample, int Channel) {
   const std::lock_guard<std::mutex> Guard(MissingLock);
   if (FMissing.empty())
@@ -693,32 +780,124 @@ void TComtradeData::MarkMissing(int Sample, int Channel) {
   FMissing[size_t(Sample) * FAnalogCount + Channel] = 1;
 }
 
+// The usual line, parsed without a branch on its bytes: the separators of 64
+// bytes at a time, then each field as one word. False for anything else
+// (blanks, an empty or long field, too few fields, a digital value other than
+// 0 and 1, no line end before End), which ParseDatLine then judges; both agree
+// on every line this one takes. Limit is the end of the bytes that may be
+// read, at least 72 past any block the line touches. LineEnd is set to the
+// line's CR or LF.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+[[gnu::target_clones("arch=x86-64-v3", "default")]]
+#endif
+bool TComtradeData::ParseQuickLine(const char *Begin, const char *End, const char *Limit, int Sample,
+                                   const char *&LineEnd) {
+  if constexpr (std::endian::native != std::endian::little)
+    return false;
+  // First the separators that close the walked fields (and perhaps more),
+  // as offsets, 64 bytes at a time, stopping at the block with the line end;
+  // then the fields, none waiting for the one before.
+  const int Walked = 2 + FAnalogCount;
+  int32_t Seps[2 + ComtradeMaxChannels + 64];
+  int Found = 0;
+  uint64_t Ends = 0;
+  int32_t Offset = 0;
+  for (;; Offset += 64) {
+    const char *Block = Begin + Offset;
+    if (Limit - Block < 72 || Block >= End)
+      return false;
+    uint64_t Commas = 0;
+    SeparatorBits(Block, Commas, Ends);
+    uint64_t Any = Commas | Ends;
+    const int Count = BitCount(Any);
+    int32_t *Out = Seps + Found;
+    for (int i = 0; i < 8; ++i) {
+      Out[i] = Offset + std::countr_zero(Any);
+      Any &= Any - 1;
+    }
+    if (Count > 8) [[unlikely]]
+      for (int i = 8; i < Count; ++i) {
+        Out[i] = Offset + std::countr_zero(Any);
+        Any &= Any - 1;
+      }
+    Found += Count;
+    if (Found >= Walked || Ends)
+      break;
+  }
+  // The line end, when the last block read holds it.
+  const int32_t FirstEnd = Ends ? Offset + std::countr_zero(Ends) : std::numeric_limits<int32_t>::max();
+  // All but a last field close with a comma.
+  if (Found < Walked || Seps[Walked - 1] > FirstEnd || (Seps[Walked - 1] == FirstEnd && FDigitalCount > 0))
+    return false;
+  bool IsEnd = Seps[Walked - 1] == FirstEnd;
+  uint64_t Bad = 0;
+  int32_t Head[2];
+  Head[0] = QuickLongNumber(Begin, Seps[0], Bad);
+  Head[1] = QuickLongNumber(Begin + Seps[0] + 1, Seps[1] - Seps[0] - 1, Bad);
+  int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
+  QuickFieldsHere(Begin, Seps + 1, FAnalogCount, Raw, Bad);
+  const char *FieldStart = Begin + Seps[Walked - 1] + 1;
+  const char *Stop = FieldStart - 1; // the last separator read
+  if (FDigitalCount > 0) {
+    // "b,b,...,b" of 0s and 1s, 16 bytes (8 fields) at a time.
+    const ptrdiff_t Bytes = 2 * ptrdiff_t(FDigitalCount) - 1;
+    Stop = FieldStart + Bytes;
+    if (Stop >= End || Limit - FieldStart < (Bytes + 16) / 16 * 16)
+      return false;
+    uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
+#if defined(__SSE2__) || defined(_M_X64)
+    // Care bytes: 0xFE under a digit ("0" and "1" alike), 0xFF under a comma.
+    const __m128i Care = _mm_set1_epi16(int16_t(0xFFFE)), Want = _mm_set1_epi16(int16_t(',' << 8 | '0'));
+    alignas(16) static constexpr uint8_t Window[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    __m128i Wrong = _mm_setzero_si128();
+    alignas(16) uint8_t Bits[8];
+    for (ptrdiff_t At = 0; At < Bytes; At += 16) {
+      const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i *>(FieldStart + At));
+      const __m128i In =
+          _mm_loadu_si128(reinterpret_cast<const __m128i *>(Window + 16 - std::min<ptrdiff_t>(16, Bytes - At)));
+      Wrong = _mm_or_si128(Wrong, _mm_and_si128(_mm_xor_si128(_mm_and_si128(V, Care), Want), In));
+      const __m128i Digits = _mm_and_si128(_mm_sub_epi8(V, _mm_set1_epi8('0')), _mm_set1_epi16(0x00FF));
+      _mm_storel_epi64(reinterpret_cast<__m128i *>(Bits), _mm_packus_epi16(Digits, _mm_setzero_si128()));
+      std::memcpy(Dig + At / 2, Bits, size_t(std::min<ptrdiff_t>(8, FDigitalCount - At / 2)));
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(Wrong, _mm_setzero_si128())) != 0xFFFF)
+      return false;
+#else
+    for (int c = 0; c < FDigitalCount; ++c) {
+      const char D = FieldStart[2 * c], Sep = c + 1 < FDigitalCount ? FieldStart[2 * c + 1] : ',';
+      Bad |= uint64_t((D & 0xFE) != '0') | uint64_t(Sep != ',');
+      Dig[c] = uint8_t(D - '0');
+    }
+#endif
+    IsEnd = *Stop == '\r' || *Stop == '\n';
+    if (!IsEnd && *Stop != ',')
+      return false;
+  }
+  if (Bad)
+    return false;
+  // Fields past the channels are ignored.
+  LineEnd = IsEnd ? Stop : FindLineEnd(Stop + 1, End);
+  if (LineEnd >= End)
+    return false;
+  FNumbers[Sample] = Head[0];
+  FTimeStamps[Sample] = Head[1];
+  bool Missing = false;
+  for (int c = 0; c < FAnalogCount; ++c)
+    Missing |= (Raw[c] == MissingValue) | (Raw[c] == -MissingValue);
+  if (Missing) [[unlikely]]
+    for (int c = 0; c < FAnalogCount; ++c)
+      if (Raw[c] == MissingValue || Raw[c] == -MissingValue) {
+        MarkMissing(Sample, c);
+        Raw[c] = 0;
+      }
+  return true;
+}
+
 // Fields past the channels are ignored.
-void TComtradeData::ParseDatLine(const char *Begin, const char *End, const char *Limit, int Sample, int LineNo) {
+void TComtradeData::ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo) {
   int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
   uint8_t *Dig = FDigital.data() + size_t(Sample) * FDigitalCount;
-  int32_t Values[2 + 2 * ComtradeMaxChannels];
-  const int Count = 2 + FAnalogCount + FDigitalCount;
-  if (ReadQuickLine(Begin, End, Limit, Values, Count)) {
-    bool Binary = true;
-    for (int c = 0; c < FDigitalCount; ++c)
-      Binary &= uint32_t(Values[2 + FAnalogCount + c]) <= 1;
-    if (Binary) {
-      FNumbers[Sample] = Values[0];
-      FTimeStamps[Sample] = Values[1];
-      for (int c = 0; c < FAnalogCount; ++c) {
-        const int32_t Value = Values[2 + c];
-        // The standard's mark of a value the recorder did not have.
-        const bool Missing = Value == MissingValue || Value == -MissingValue;
-        if (Missing) [[unlikely]]
-          MarkMissing(Sample, c);
-        Raw[c] = Missing ? 0 : Value;
-      }
-      for (int c = 0; c < FDigitalCount; ++c)
-        Dig[c] = uint8_t(Values[2 + FAnalogCount + c]);
-      return;
-    }
-  }
   // Field by field, stopping at the first fault as the message must.
   const char *P = Begin;
   auto Field = [&](int32_t &Value) { P = ReadOtherField(P, End, LineNo, Value); };
@@ -744,20 +923,21 @@ void TComtradeData::ParseDatLine(const char *Begin, const char *End, const char 
 
 namespace {
 
+// Past the line end at LineEnd: CR LF is one.
+inline const char *NextLineStart(const char *LineEnd, const char *End) {
+  if (LineEnd >= End)
+    return End;
+  return LineEnd + 1 + (*LineEnd == '\r' && LineEnd + 1 < End && LineEnd[1] == '\n');
+}
+
 // Calls Line(begin, end) for each line of [Begin, End): a line ends at CR, LF
 // or CR LF; text after the last line end is a line too. Line returns false to stop.
 template <class F> bool ForEachLine(const char *Begin, const char *End, F &&Line) {
-  const char *Start = Begin;
-  while (Start < End) {
-    // Both searches run over whole words at a time; a CR alone is rare.
-    const char *Lf = static_cast<const char *>(std::memchr(Start, '\n', size_t(End - Start)));
-    const char *Limit = Lf ? Lf : End;
-    const char *Cr = static_cast<const char *>(std::memchr(Start, '\r', size_t(Limit - Start)));
-    const char *LineEnd = Cr ? Cr : Limit;
-    const char *Next = Cr ? (Cr + 1 == Lf ? Lf + 1 : Cr + 1) : (Lf ? Lf + 1 : End);
+  for (const char *Start = Begin; Start < End;) {
+    const char *LineEnd = FindLineEnd(Start, End);
     if (!Line(Start, LineEnd))
       return false;
-    Start = Next;
+    Start = NextLineStart(LineEnd, End);
   }
   return true;
 }
@@ -809,7 +989,8 @@ public:
             break;
           }
       }
-      if (Cut > 0 && !Fn(Data, Data + Cut, Data + Size))
+      // The padding past the bytes read may be read too (never trusted).
+      if (Cut > 0 && !Fn(Data, Data + Cut, Data + Size + Padding))
         return;
       if (Last)
         return;
@@ -852,6 +1033,8 @@ public:
 
 private:
   static constexpr qint64 WindowBytes = 64 << 10;
+  // Readable bytes after a window, so that its lines are parsed a word at a time to the end.
+  static constexpr qsizetype Padding = 128;
 
   void Seek(qint64 At) {
     if (!FFile.isOpen() && !FFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
@@ -861,7 +1044,7 @@ private:
   }
   // Reads up to Bytes more bytes after the first Held of the buffer.
   qint64 Read(qsizetype Held, qint64 Bytes) {
-    FBuffer.resize(Held + qsizetype(Bytes));
+    FBuffer.resize(Held + qsizetype(Bytes) + Padding);
     const qint64 Got = FFile.read(FBuffer.data() + Held, Bytes);
     if (Got < 0)
       Failed();
@@ -899,6 +1082,8 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     Cores = std::clamp(CPU_COUNT(&Allowed), 1, Cores);
   const int Count = Length < (1 << 20) ? 1 : int(std::min<qint64>(Cores, Length >> 18));
   std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
+  if (Pieces.size() == 1 && Length >= (1 << 20))
+    Populate();
   {
     TDatReader Cuts(Bytes, Length, FileName);
     qint64 P = 0;
@@ -958,15 +1143,25 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     int S = Piece.FirstSample, L = Piece.FirstLine;
     try {
       Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E, const char *Limit) {
-        return ForEachLine(B, E, [&](const char *LB, const char *LE) {
+        for (const char *Start = B; Start < E;) {
           ++L;
-          const TDatLine Kind = ClassifyLine(LB, LE);
-          if (Kind == TDatLine::Eof || S >= FSamples)
+          if (S >= FSamples)
             return false;
-          if (Kind == TDatLine::Sample)
-            ParseDatLine(LB, LE, Limit, S++, L);
-          return true;
-        });
+          const char *LineEnd = nullptr;
+          if (ParseQuickLine(Start, E, Limit, S, LineEnd)) {
+            ++S;
+          } else {
+            LineEnd = FindLineEnd(Start, E);
+            const char *Last = LineEnd;
+            const TDatLine Kind = ClassifyLine(Start, Last);
+            if (Kind == TDatLine::Eof)
+              return false;
+            if (Kind == TDatLine::Sample)
+              ParseDatLine(Start, Last, S++, L);
+          }
+          Start = NextLineStart(LineEnd, E);
+        }
+        return true;
       });
     } catch (...) {
       Piece.Failure = std::current_exception();

@@ -237,9 +237,13 @@ private:
   void Size(int Samples, bool Zeroed = true);
   // Bytes holds the whole text, or is null to read the file FileName of Length bytes.
   void Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig);
-  // One sample from a line; Limit is the end of the readable bytes (at or after End).
-  void ParseDatLine(const char *Begin, const char *End, const char *Limit, int Sample, int LineNo);
+  // One sample from a usual line (see the definition); false leaves the line
+  // to ParseDatLine.
+  bool ParseQuickLine(const char *Begin, const char *End, const char *Limit, int Sample, const char *&LineEnd);
+  // One sample from any line [Begin, End), or the error it holds.
+  void ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo);
   void MarkMissing(int Sample, int Channel);
+  void Populate();
   void ParseDat(const char *Bytes, qint64 Length, const QString &FileName);
   void RateFromTimeStamps();
 

@@ -8,6 +8,10 @@
 #include <cmath>
 #include <limits>
 #include <cstdlib>
+#include <cstring>
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <thread>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -44,6 +48,70 @@ std::shared_ptr<void> LevelMemory(size_t Bytes) {
 #endif
   return std::shared_ptr<void>(P, std::free);
 }
+// Extremes of each column of Count rows (Count >= 1) of Width cells, rows
+// Stride cells apart, into Lo and Hi: the rows are read in the order they lie
+// and every channel of a row at once, as wide as the processor allows.
+template <class T> void ColumnExtremes(const T *Rows, size_t Width, size_t Stride, size_t Count, T *Lo, T *Hi) {
+  std::copy(Rows, Rows + Width, Lo);
+  std::copy(Rows, Rows + Width, Hi);
+  for (size_t r = 1; r < Count; ++r) {
+    const T *Row = Rows + r * Stride;
+    for (size_t c = 0; c < Width; ++c) {
+      Lo[c] = std::min(Lo[c], Row[c]);
+      Hi[c] = std::max(Hi[c], Row[c]);
+    }
+  }
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define KV_EXTREMES_AVX2 1
+[[gnu::target("avx2")]] void ColumnExtremesAvx2(const int32_t *Rows, size_t Width, size_t Stride, size_t Count,
+                                                int32_t *Lo, int32_t *Hi) {
+  size_t c = 0;
+  for (; c + 8 <= Width; c += 8) {
+    __m256i L = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(Rows + c)), H = L;
+    for (size_t r = 1; r < Count; ++r) {
+      const __m256i V = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(Rows + r * Stride + c));
+      L = _mm256_min_epi32(L, V);
+      H = _mm256_max_epi32(H, V);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(Lo + c), L);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(Hi + c), H);
+  }
+  if (c < Width)
+    ColumnExtremes(Rows + c, Width - c, Stride, Count, Lo + c, Hi + c);
+}
+[[gnu::target("avx2")]] void ColumnExtremesAvx2(const uint8_t *Rows, size_t Width, size_t Stride, size_t Count,
+                                                uint8_t *Lo, uint8_t *Hi) {
+  size_t c = 0;
+  for (; c + 16 <= Width; c += 16) {
+    __m128i L = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Rows + c)), H = L;
+    for (size_t r = 1; r < Count; ++r) {
+      const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Rows + r * Stride + c));
+      L = _mm_min_epu8(L, V);
+      H = _mm_max_epu8(H, V);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(Lo + c), L);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(Hi + c), H);
+  }
+  if (c < Width)
+    ColumnExtremes(Rows + c, Width - c, Stride, Count, Lo + c, Hi + c);
+}
+const bool HasAvx2 = [] {
+  __builtin_cpu_init();
+  return bool(__builtin_cpu_supports("avx2"));
+}();
+#endif
+
+template <class T> void RowExtremes(const T *Rows, size_t Width, size_t Count, T *Lo, T *Hi) {
+#ifdef KV_EXTREMES_AVX2
+  if (HasAvx2) {
+    ColumnExtremesAvx2(Rows, Width, Width, Count, Lo, Hi);
+    return;
+  }
+#endif
+  ColumnExtremes(Rows, Width, Width, Count, Lo, Hi);
+}
 } // namespace
 
 void OscInPieces(size_t Count, size_t MinPiece, const std::function<void(size_t, size_t)> &Job) {
@@ -74,49 +142,58 @@ void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) 
   FRaw = Data.RawCells();
   FBits = Data.DigitalCells();
   FMissing = Data.MissingCells();
-  // The levels' sizes: each half the one below, rounded up, down to one.
-  FStart.assign(1, 0);
-  size_t Size = (size_t(FCount) + BaseSamples - 1) / BaseSamples;
-  for (;;) {
-    FStart.push_back(FStart.back() + Size);
-    if (Size <= 1)
-      break;
-    Size = (Size + 1) / 2;
-  }
+  FStart = LevelStarts(FCount);
   FBlock.reset();
   FEntries = nullptr;
   static std::atomic<uint64_t> Builds{0};
   FStamp = ++Builds;
 }
 
-void TOscStripCache::FillBase(size_t First, size_t End) {
-  TEntry *Out = Level(0);
-  const size_t Stride = FStride;
+std::vector<size_t> TOscStripCache::LevelStarts(int Count) {
+  // Each level half the one below, rounded up, down to one entry.
+  std::vector<size_t> Start(1, 0);
+  size_t Size = (size_t(std::max(Count, 0)) + BaseSamples - 1) / BaseSamples;
+  for (;;) {
+    Start.push_back(Start.back() + Size);
+    if (Size <= 1)
+      break;
+    Size = (Size + 1) / 2;
+  }
+  return Start;
+}
+
+void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
+                              TEntry *const *Analog, size_t AnalogCount, TEntry *const *Digital, size_t DigitalCount) {
+  const size_t N = size_t(Data.SampleCount());
+  const size_t AnalogWidth = size_t(Data.Config()->AnalogCount()), DigitalWidth = size_t(Data.Config()->DigitalCount());
+  int32_t Lo[ComtradeMaxChannels], Hi[ComtradeMaxChannels];
+  uint8_t BitLo[ComtradeMaxChannels], BitHi[ComtradeMaxChannels];
   for (size_t e = First; e < End; ++e) {
-    const size_t s0 = e * BaseSamples, s1 = std::min(size_t(FCount), s0 + BaseSamples);
-    int32_t Lo = NoMin, Hi = NoMax;
-    if (FDigital) {
-      for (const uint8_t *P = FBits + s0 * Stride + size_t(FChannel), *Stop = FBits + s1 * Stride + size_t(FChannel);
-           P < Stop; P += Stride) {
-        Lo = std::min<int32_t>(Lo, *P);
-        Hi = std::max<int32_t>(Hi, *P);
+    const size_t s0 = e * BaseSamples, Rows = std::min(N, s0 + BaseSamples) - s0;
+    if (AnalogCount && Missing && std::memchr(Missing + s0 * AnalogWidth, 1, Rows * AnalogWidth)) {
+      // An entry with a missing sample leaves it out, channel by channel.
+      for (size_t c = 0; c < AnalogCount; ++c) {
+        int32_t L = NoMin, H = NoMax;
+        for (size_t r = s0; r < s0 + Rows; ++r)
+          if (!Missing[r * AnalogWidth + c]) {
+            L = std::min(L, Data.RawCells()[r * AnalogWidth + c]);
+            H = std::max(H, Data.RawCells()[r * AnalogWidth + c]);
+          }
+        if (Analog[c])
+          Analog[c][e] = TEntry{L, H};
       }
-    } else if (!FMissing) {
-      for (const int32_t *P = FRaw + s0 * Stride + size_t(FChannel), *Stop = FRaw + s1 * Stride + size_t(FChannel);
-           P < Stop; P += Stride) {
-        Lo = std::min(Lo, *P);
-        Hi = std::max(Hi, *P);
-      }
-    } else {
-      for (size_t s = s0; s < s1; ++s) {
-        const size_t Cell = s * Stride + size_t(FChannel);
-        if (!FMissing[Cell]) {
-          Lo = std::min(Lo, FRaw[Cell]);
-          Hi = std::max(Hi, FRaw[Cell]);
-        }
-      }
+    } else if (AnalogCount) {
+      RowExtremes(Data.RawCells() + s0 * AnalogWidth, AnalogWidth, Rows, Lo, Hi);
+      for (size_t c = 0; c < AnalogCount; ++c)
+        if (Analog[c])
+          Analog[c][e] = TEntry{Lo[c], Hi[c]};
     }
-    Out[e] = TEntry{Lo, Hi};
+    if (DigitalCount) {
+      RowExtremes(Data.DigitalCells() + s0 * DigitalWidth, DigitalWidth, Rows, BitLo, BitHi);
+      for (size_t c = 0; c < DigitalCount; ++c)
+        if (Digital[c])
+          Digital[c][e] = TEntry{BitLo[c], BitHi[c]};
+    }
   }
 }
 
@@ -155,6 +232,7 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
       }
   if (All.empty())
     return;
+  const uint8_t *Missing = Data.MissingCells();
   size_t Total = 0;
   for (const TOscStripCache *C : All)
     Total += C->FStart.back();
@@ -166,28 +244,20 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
     Total += C->FStart.back();
   }
   // Blocks of rows go to the cores; within a block entry by entry, every
-  // channel of the entry's rows while they are at hand, then the levels
-  // above the block's entries while those are.
+  // channel of the entry's rows at once while they are at hand, then the
+  // levels above the block's entries while those are.
   const size_t Entries = All.front()->LevelSize(0);
   const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
-  // The rows of the next entries are asked for ahead, in the order they lie.
-  const int N = Data.SampleCount();
-  const char *Rows[2] = {reinterpret_cast<const char *>(Data.RawCells()),
-                         reinterpret_cast<const char *>(Data.DigitalCells())};
-  const size_t RowBytes[2] = {size_t(Data.Config()->AnalogCount()) * sizeof(int32_t),
-                              size_t(Data.Config()->DigitalCount())};
+  std::vector<TEntry *> AnalogLevels(Analog.size()), DigitalLevels(Digital.size());
+  for (size_t c = 0; c < Analog.size(); ++c)
+    AnalogLevels[c] = Analog[c] ? Analog[c]->Level(0) : nullptr;
+  for (size_t c = 0; c < Digital.size(); ++c)
+    DigitalLevels[c] = Digital[c] ? Digital[c]->Level(0) : nullptr;
   OscInPieces(Blocks, 4, [&](size_t First, size_t End) {
     for (size_t b = First; b < End; ++b) {
       const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
-      for (size_t e = e0; e < e1; e += 8) {
-        const size_t s0 = std::min(size_t(N), (e + 8) * BaseSamples), s1 = std::min(size_t(N), (e + 16) * BaseSamples);
-        for (int k = 0; k < 2; ++k)
-          if (Rows[k])
-            for (size_t At = s0 * RowBytes[k], Stop = s1 * RowBytes[k]; At < Stop; At += 64)
-              Prefetch(Rows[k] + At);
-        for (TOscStripCache *C : All)
-          C->FillBase(e, std::min(e1, e + 8));
-      }
+      FillRows(Data, Missing, e0, e1, AnalogLevels.data(), AnalogLevels.size(), DigitalLevels.data(),
+               DigitalLevels.size());
       for (TOscStripCache *C : All)
         C->Fold(e0, e1, 1, BlockLevels);
     }

@@ -71,8 +71,13 @@ private:
   void Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces, int64_t &TailBegin) const;
   bool Sample(int Index, int32_t &Value) const;
   void Bind(const TComtradeData &Data, int Channel, bool Digital);
-  // Level 0 entries First..End - 1 from the samples.
-  void FillBase(size_t First, size_t End);
+  // Entries of each level's start for Count samples, and their total last.
+  static std::vector<size_t> LevelStarts(int Count);
+  // Level 0 entries First..End - 1 of every cache of analog channels (Analog[c]
+  // for channel c, null ones skipped) and of digital ones from the rows;
+  // Missing: the data's marks of missing values, or null while none is.
+  static void FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
+                       TEntry *const *Analog, size_t AnalogCount, TEntry *const *Digital, size_t DigitalCount);
   // Levels From..Top of the entries above level 0 entries First..End - 1
   // (First a multiple of 2^Top), each from the level below.
   void Fold(size_t First, size_t End, int From, int Top);

@@ -409,30 +409,38 @@ void TOscDrawer::PrepareFrames(const std::vector<TOscDrawer *> &Drawers) {
     // A strip either side of the two shown is kept, for scrolling back and forth.
     std::erase_if(D->FFrames, [K](const auto &F) { return F->Index < K - 1 || F->Index > K + 2; });
   }
+  // The pixels of the record the plot shows.
+  const int64_t ShownLeft = V.SampleX(V.ScrollSample), ShownRight = ShownLeft + V.PlotWidth;
   for (const int Index : {K, K + 1}) {
-    std::vector<TOscDrawer *> Missing;
-    std::vector<const TOscStripCache *> Caches;
-    for (TOscDrawer *D : Drawers)
-      if (!D->Frame(Index)) {
-        Missing.push_back(D);
-        Caches.push_back(&D->FCache);
-      }
-    if (Missing.empty())
-      continue;
     const TOscStripSpan Span = V.StripSpan(Index);
     // As far above, below and beyond the strip's ends as a pen reaches, so
     // that strips meet as one curve.
     const QRect Bounds(Span.Left, -TOscView::PenReach, V.PlotWidth,
                        Common.AnalogStrip.height() + 2 * TOscView::PenReach);
-    int From = 0, To = -1;
-    V.ColumnRange(int64_t(Bounds.left()) - TOscView::PenReach,
-                  int64_t(Bounds.left()) + Bounds.width() + TOscView::PenReach, From, To);
-    std::vector<std::vector<TOscColumn>> Columns;
-    TOscStripCache::ColumnsOf(Caches, From, To, V.TimeScale, Columns);
-    // Each channel's strip is its own image: the cores render them apart.
-    std::vector<std::unique_ptr<TBitmapFrame>> Made(Missing.size());
-    OscInPieces(Missing.size(), 1, [&](size_t From, size_t To) {
-      for (size_t i = From; i < To; ++i) {
+    // The strip's columns (bitmap x) the plot shows.
+    const int Need0 = int(std::clamp<int64_t>(ShownLeft - Bounds.left(), 0, Bounds.width()));
+    const int Need1 = int(std::clamp<int64_t>(ShownRight - Bounds.left(), 0, Bounds.width()));
+    if (Need0 >= Need1)
+      continue;
+    // Each drawer's missing columns as at most two pieces that keep its done
+    // columns one run; drawers missing the same piece are rendered together.
+    struct TPiece {
+      int X0, X1;
+      std::vector<TOscDrawer *> Drawers;
+    };
+    std::vector<TPiece> Pieces;
+    auto Add = [&Pieces](int X0, int X1, TOscDrawer *D) {
+      if (X0 >= X1)
+        return;
+      for (TPiece &P : Pieces)
+        if (P.X0 == X0 && P.X1 == X1) {
+          P.Drawers.push_back(D);
+          return;
+        }
+      Pieces.push_back({X0, X1, {D}});
+    };
+    for (TOscDrawer *D : Drawers) {
+      if (!D->Frame(Index)) {
         auto F = std::make_unique<TBitmapFrame>();
         F->Index = Index;
         F->FirstSample = Span.FirstSample;
@@ -440,14 +448,48 @@ void TOscDrawer::PrepareFrames(const std::vector<TOscDrawer *> &Drawers) {
         F->Bounds = Bounds;
         F->Bitmap = QImage(Bounds.size(), QImage::Format_Alpha8);
         F->Bitmap.fill(0);
-        const TOscTarget Target{nullptr, &F->Bitmap, 0};
-        Missing[i]->RenderCurve(Target, Columns[i], Bounds.left(), Bounds.height() / 2, V.TimeScale <= 0.1);
-        Made[i] = std::move(F);
+        D->FFrames.push_back(std::move(F));
       }
-    });
-    for (size_t i = 0; i < Missing.size(); ++i)
-      Missing[i]->FFrames.push_back(std::move(Made[i]));
+      const auto [Done0, Done1] = D->Frame(Index)->Done;
+      if (Done0 >= Done1) {
+        Add(Need0, Need1, D);
+      } else {
+        Add(std::min(Need0, Done0), Done0, D);
+        Add(Done1, std::max(Need1, Done1), D);
+      }
+    }
+    for (const TPiece &P : Pieces) {
+      int From = 0, To = -1;
+      V.ColumnRange(int64_t(Bounds.left()) + P.X0 - TOscView::PenReach,
+                    int64_t(Bounds.left()) + P.X1 + TOscView::PenReach, From, To);
+      std::vector<const TOscStripCache *> Caches;
+      for (TOscDrawer *D : P.Drawers)
+        Caches.push_back(&D->FCache);
+      std::vector<std::vector<TOscColumn>> Columns;
+      TOscStripCache::ColumnsOf(Caches, From, To, V.TimeScale, Columns);
+      // Each channel's strip is its own image: the cores render them apart,
+      // each into a view of the piece's columns, which clips the curve there.
+      OscInPieces(P.Drawers.size(), 1, [&](size_t First, size_t Last) {
+        for (size_t i = First; i < Last; ++i) {
+          TBitmapFrame &F = *P.Drawers[i]->Frame(Index);
+          QImage Piece(F.Bitmap.bits() + P.X0, P.X1 - P.X0, F.Bitmap.height(), F.Bitmap.bytesPerLine(),
+                       QImage::Format_Alpha8);
+          const TOscTarget Target{nullptr, &Piece, 0};
+          P.Drawers[i]->RenderCurve(Target, Columns[i], Bounds.left() + P.X0, Bounds.height() / 2,
+                                    V.TimeScale <= 0.1);
+        }
+      });
+      for (TOscDrawer *D : P.Drawers) {
+        auto &Done = D->Frame(Index)->Done;
+        Done = Done.first >= Done.second ? std::pair{P.X0, P.X1}
+                                         : std::pair{std::min(Done.first, P.X0), std::max(Done.second, P.X1)};
+      }
+    }
   }
+}
+
+TBitmapFrame *TOscDrawer::Frame(int Index) {
+  return const_cast<TBitmapFrame *>(std::as_const(*this).Frame(Index));
 }
 
 const TBitmapFrame *TOscDrawer::Frame(int Index) const {

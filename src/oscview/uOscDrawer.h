@@ -52,11 +52,15 @@ struct TOscTarget {
 // Bounds.top() (a few pixels above the strip, as far as a pen reaches) with
 // the zero line in the middle. The bitmap is a coverage mask (8 bits, 255
 // where the curve is), coloured when it is copied.
+//
+// A strip is rendered as the plot reaches it: only its columns Done.first ..
+// Done.second - 1 (bitmap x) hold the curve, the rest is blank until shown.
 struct TBitmapFrame {
   QImage Bitmap;
   int Index = 0; // the strip's number from the record's start
   int FirstSample = 0, SampleCount = 0;
   QRect Bounds;
+  std::pair<int, int> Done{0, 0};
 };
 using TBitmapFrameList = std::vector<std::unique_ptr<TBitmapFrame>>;
 
@@ -131,9 +135,10 @@ public:
   // the curve covers keeps only the bits of the curve's colour, so the curves
   // of one axis combine on the white background. Notes are drawn apart.
   void PaintFromCache(const TOscTarget &T, int Top);
-  // The strips a paint of Drawers (analog, of one frame) will copy: those
-  // missing or made for other scales, heights or pens are rendered (the
-  // channels on the cores), those far away freed.
+  // The strips a paint of Drawers (analog, of one frame) will copy: the
+  // columns of them the plot shows that are missing or were made for other
+  // scales, heights or pens are rendered (the channels on the cores), strips
+  // far away freed.
   static void PrepareFrames(const std::vector<TOscDrawer *> &Drawers);
   const TBitmapFrameList &Frames() const { return FFrames; }
   // The time axis along y = Y from sample First to First + Count, with the
@@ -172,6 +177,7 @@ private:
   void RenderCurve(const TOscTarget &T, const std::vector<TOscColumn> &Columns, int DX, int Center,
                    bool Envelope) const;
   const TBitmapFrame *Frame(int Index) const;
+  TBitmapFrame *Frame(int Index);
   QString ValueNoteText(int Sample, int Kind) const;
 
   TOscCommon *FCommon = nullptr;

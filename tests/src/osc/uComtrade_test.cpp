@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -573,6 +574,134 @@ TEST(ComtradeData, SaveAndLoadGiveTheSameBytesAcrossReadChunks) {
   EXPECT_EQ(ReadFile(Dir.filePath("d.dat")), Bytes);
   TComtradeData Unnamed;
   EXPECT_EQ(ErrorOf([&] { Unnamed.SaveToFile(""); }), "no filename");
+}
+
+namespace {
+
+// A text of every kind of line the format allows, with the values each line
+// holds: usual lines mixed with blanks, empty and long fields, leading zeros,
+// missing values, extra fields, each kind of line end and empty lines.
+struct TMixedText {
+  QByteArray Text;
+  std::vector<int> Numbers, Stamps, Raw, Digital; // Raw: 0 where missing
+  std::vector<bool> Missing;
+  std::vector<int> SampleLines; // the line number of each sample
+  int Lines = 0;
+};
+
+TMixedText MixedText(int A, int D, int N, unsigned Seed) {
+  std::mt19937 Rng(Seed);
+  auto Pick = [&](int Count) { return int(Rng() % unsigned(Count)); };
+  TMixedText T;
+  auto Field = [&](int V, bool Long) {
+    QByteArray F = QByteArray::number(V);
+    switch (Pick(Long ? 12 : 16)) {
+    case 0: F = " " + F + "\t"; break;
+    case 1: if (V >= 0) F = QByteArray(std::min<int>(Pick(4) + 1, 11 - int(F.size())), '0') + F; break;
+    case 2: if (V == 0) F = Pick(2) ? "" : "-0"; break;
+    default: break;
+    }
+    return F;
+  };
+  const char *Ends[] = {"\r\n", "\n", "\r"};
+  for (int s = 0; s < N; ++s) {
+    while (Pick(40) == 0) {
+      T.Text += Ends[Pick(2)];
+      ++T.Lines;
+    }
+    const int Number = s + 1, Stamp = Pick(3) == 0 ? 1000000000 + Pick(1000000) : Pick(100000000);
+    QByteArray Line = Field(Number, true) + "," + Field(Stamp, true);
+    T.Numbers.push_back(Number);
+    T.Stamps.push_back(Stamp);
+    for (int c = 0; c < A; ++c) {
+      const int Kind = Pick(50);
+      int V = Kind == 0 ? 0 : Kind == 1 ? -2147483647 - 1 : Kind == 2 ? 123456789 : int(Rng() % 200001) - 100000;
+      if (Kind == 3 || (V == 99999 || V == -99999))
+        V = Pick(2) ? 99999 : -99999;
+      const bool Missing = V == 99999 || V == -99999;
+      Line += "," + Field(V, false);
+      T.Raw.push_back(Missing ? 0 : V);
+      T.Missing.push_back(Missing);
+    }
+    for (int c = 0; c < D; ++c) {
+      const int Bit = Pick(2);
+      Line += "," + (Pick(30) == 0 ? QByteArray(" ") + char('0' + Bit) : QByteArray(1, char('0' + Bit)));
+      T.Digital.push_back(Bit);
+    }
+    if (Pick(25) == 0)
+      Line += ",7,-3,x";
+    T.Text += Line + Ends[Pick(3)];
+    T.SampleLines.push_back(++T.Lines);
+  }
+  return T;
+}
+
+} // namespace
+
+TEST(ComtradeData, LinesOfEveryFormReadTheSameWhereverTheyLie) {
+  // Narrow and wide records (more fields than one pass takes at a time), from
+  // a file (read in windows) and from memory; then one bad field anywhere
+  // gives the message it gives alone, with its line.
+  const struct {
+    int A, D;
+  } Shapes[] = {{5, 3}, {41, 19}, {0, 4}, {3, 0}, {100, 100}};
+  for (const auto &Shape : Shapes) {
+    const int N = 3000;
+    const TMixedText T = MixedText(Shape.A, Shape.D, N, unsigned(Shape.A * 131 + Shape.D));
+    for (const bool FromFile : {true, false}) {
+      TRecord R(Shape.A, Shape.D, N);
+      const QString Result =
+          FromFile ? LoadData(R, T.Text) : ErrorOf([&] { R.Data.LoadFromBytes(T.Text, "x.dat", &R.C); });
+      ASSERT_EQ(Result.toStdString(), "loaded") << Shape.A << "," << Shape.D;
+      ASSERT_EQ(R.Data.SampleCount(), N);
+      int Wrong = 0;
+      for (int s = 0; s < N; ++s) {
+        Wrong += R.Data.GetSampleNumber(s) != T.Numbers[size_t(s)] || R.Data.GetTimeStamp(s) != T.Stamps[size_t(s)];
+        for (int c = 0; c < Shape.A; ++c) {
+          const size_t Cell = size_t(s) * Shape.A + c;
+          Wrong += R.Data.GetRaw(c, s) != T.Raw[Cell] || R.Data.IsMissing(c, s) != T.Missing[Cell];
+        }
+        for (int c = 0; c < Shape.D; ++c)
+          Wrong += R.Data.GetDigitalValue(c, s) != T.Digital[size_t(s) * Shape.D + c];
+      }
+      EXPECT_EQ(Wrong, 0) << Shape.A << "," << Shape.D << (FromFile ? " from a file" : " from memory");
+    }
+    std::mt19937 Rng(7);
+    for (const char *Bad : {"12a", "1 2", "-", "2147483648", "2", "--1"}) {
+      const int s = int(Rng() % N);
+      QList<QByteArray> Lines = T.Text.split('\n');
+      // The sample's line among the pieces split at LF alone (CR alone ends lines too).
+      QByteArray Copy = T.Text;
+      qsizetype At = 0;
+      for (int Line = 1; Line < T.SampleLines[size_t(s)];) {
+        const qsizetype Cr = Copy.indexOf('\r', At), Lf = Copy.indexOf('\n', At);
+        const qsizetype E = Cr >= 0 && (Lf < 0 || Cr < Lf) ? Cr : Lf;
+        At = E + 1 + (Copy[E] == '\r' && Copy[E + 1] == '\n');
+        ++Line;
+      }
+      // The last digital field for "2", else the last field before the digital ones.
+      const int Field = QByteArray(Bad) == "2" ? 2 + Shape.A + Shape.D - 1 : 1 + Shape.A;
+      if (QByteArray(Bad) == "2" && Shape.D == 0)
+        continue;
+      qsizetype From = At;
+      for (int f = 0; f < Field; ++f)
+        From = Copy.indexOf(',', From) + 1;
+      const qsizetype To = std::min(Copy.indexOf(',', From) < 0 ? Copy.size() : Copy.indexOf(',', From),
+                                    std::min(Copy.indexOf('\r', From) < 0 ? Copy.size() : Copy.indexOf('\r', From),
+                                             Copy.indexOf('\n', From) < 0 ? Copy.size() : Copy.indexOf('\n', From)));
+      Copy.replace(From, To - From, Bad);
+      qsizetype LineEnd = At;
+      while (LineEnd < Copy.size() && Copy[LineEnd] != '\r' && Copy[LineEnd] != '\n')
+        ++LineEnd;
+      const QString Alone = DataError(Copy.mid(At, LineEnd - At), Shape.A, Shape.D, 1);
+      ASSERT_TRUE(Alone.endsWith("(line 1)")) << Bad << ": " << Alone.toStdString();
+      TRecord R(Shape.A, Shape.D, N);
+      EXPECT_EQ(LoadData(R, Copy).toStdString(),
+                (Alone.chopped(2) + QString::number(T.SampleLines[size_t(s)]) + ")").toStdString())
+          << Shape.A << "," << Shape.D << " " << Bad;
+      (void)Lines;
+    }
+  }
 }
 
 TEST(ComtradeData, RmsAndFundamentalOfKnownSignals) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <tuple>
 
@@ -109,4 +110,56 @@ TEST(OscStripCache, IsSmallerThanTheSamplesAndFoldsToOneEntry) {
   EXPECT_TRUE(Cache.Range(0, 4095, Min, Max));
   EXPECT_EQ(Min, 5);
   EXPECT_THROW(Cache.Build(R.Data, 1, false), EKvRange);
+}
+
+TEST(OscStripCache, EveryChannelOfAWideRecordEqualsBruteForce) {
+  // More channels of each kind than the row-wide pass takes at a time, an
+  // odd length, and a missing value: ranges of every channel against the
+  // samples themselves.
+  constexpr int A = 19, D = 21, N = 20011;
+  TComtradeConfig Config;
+  TComtradeConfigTool T;
+  T.SetConfig(&Config);
+  for (int c = 0; c < A; ++c)
+    T.AddAnalogChannel(TComtradeAnalogChannel{});
+  for (int c = 0; c < D; ++c)
+    T.AddDigitalChannel(TComtradeDigitalChannel{});
+  T.SetRateCount(1);
+  T.SetRateSamples(0, 1800);
+  T.SetRateEndSample(0, N - 1);
+  QByteArray Dat;
+  for (int s = 0; s < N; ++s) {
+    Dat += QByteArray::number(s) + "," + QByteArray::number(s * 555);
+    for (int c = 0; c < A; ++c)
+      Dat += "," + (s == 777 && c == 18 ? QByteArray("99999")
+                                        : QByteArray::number(int(20000 * std::sin(s * 0.003 * (c + 1))) +
+                                                             (s * 7919 + c) % 301 - 150));
+    for (int c = 0; c < D; ++c)
+      Dat += (s / (c + 3)) % 7 == 0 ? ",1" : ",0";
+    Dat += "\r\n";
+  }
+  TComtradeData Data;
+  Data.LoadFromBytes(Dat, "x.dat", &Config);
+  ASSERT_TRUE(Data.IsMissing(18, 777));
+  std::vector<TOscStripCache> Caches(A + D);
+  std::vector<TOscStripCache *> Analog, Digital;
+  for (int c = 0; c < A + D; ++c)
+    (c < A ? Analog : Digital).push_back(&Caches[size_t(c)]);
+  TOscStripCache::BuildAll(Data, Analog, Digital);
+  int Differ = 0;
+  for (const int Span : {1, 8, 13, 64, 1000, 16384})
+    for (int s = 0; s < N; s += Span * 3 + 5)
+      for (int c = 0; c < A + D; ++c) {
+        int Lo = INT_MAX, Hi = INT_MIN;
+        for (int i = s; i < std::min(N, s + Span); ++i)
+          if (c >= A || !Data.IsMissing(c, i)) {
+            const int V = c < A ? Data.GetRaw(c, i) : Data.GetDigitalValue(c - A, i);
+            Lo = std::min(Lo, V);
+            Hi = std::max(Hi, V);
+          }
+        int Min = 0, Max = 0;
+        const bool Has = Caches[size_t(c)].Range(s, s + Span - 1, Min, Max);
+        Differ += Has != (Lo <= Hi) || (Has && (Min != Lo || Max != Hi));
+      }
+  EXPECT_EQ(Differ, 0);
 }

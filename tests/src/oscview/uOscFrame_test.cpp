@@ -90,7 +90,9 @@ TEST(OscFrame, ShortDataAndABrokenSideFileStillOpen) {
 
 TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
   // A wave with spikes and a gap-free edge at each strip seam, at a dense, a
-  // middle and two sparse scales, scrolled so that two strips share the plot.
+  // middle and two sparse scales, scrolled so that two strips share the plot,
+  // then a little back and forth, so that strips rendered in part grow on
+  // either side.
   QTemporaryDir Dir;
   std::vector<int> Raw;
   for (int s = 0; s < 5000; ++s)
@@ -103,7 +105,7 @@ TEST(OscFrame, BitmapStripsPaintWhatTheCurveDrawsDirectly) {
   F.Drawers()[0]->Settings.Color = 0x00FF00; // green
   TOscView &V = F.View();
   for (const double Scale : {0.05, 0.37, 8.0, 1000.0})
-    for (const double Where : {0.0, 0.43, 1.0}) {
+    for (const double Where : {0.0, 0.43, 0.41, 0.45, 1.0, 0.02}) {
       V.TimeScale = Scale;
       F.Rebuild();
       V.SetScroll(int(V.MaxScroll() * Where));
