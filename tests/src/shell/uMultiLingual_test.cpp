@@ -176,3 +176,27 @@ TEST(MultiLingual, EveryTextTheSourcesTranslateHasItsThreeLanguages) {
   EXPECT_GT(found, 20); // the scan itself still finds the calls
   EXPECT_TRUE(missing.isEmpty()) << missing.join("\n").toStdString();
 }
+
+TEST(MultiLingual, MessagesTranslateTheirFixedBeginningAndKeepTheRest) {
+  TMultiLingual m = Loaded({"Файл не найден #Файл не знайдено #File not found ",
+                            "Файл не найден в папке #Файл не знайдено в теці #File not found in folder ",
+                            "Сохранено в файле#Збережено у файлі#Saved in the file", "Готово#Готово#Done",
+                            "Порт#Порт#Port"});
+  const struct {
+    int Target;
+    const char *Text, *Expected;
+  } cases[] = {
+      {lnEnglish, "Готово", "Done"},                                   // a whole text
+      {lnEnglish, "Файл не найден head.bin", "File not found head.bin"}, // the name kept
+      {lnUkrainian, "Файл не найден head.bin", "Файл не знайдено head.bin"},
+      {lnEnglish, "Файл не найден в папке osc", "File not found in folder osc"}, // the longest beginning
+      {lnEnglish, "Сохранено в файлеx", "Сохранено в файлеx"}, // a beginning must end in a blank
+      {lnEnglish, "Порт COM1", "Порт COM1"},
+      {lnEnglish, "Файл не найден ", "File not found "},
+      {lnRussian, "Файл не найден head.bin", "Файл не найден head.bin"},
+  };
+  for (const auto &c : cases) {
+    m.SetTargetLanguage(c.Target);
+    EXPECT_EQ(m.TranslateMessage(QString::fromUtf8(c.Text)), QString::fromUtf8(c.Expected)) << c.Text;
+  }
+}
