@@ -60,10 +60,12 @@ void TranslateOne(const TMultiLingual &T, QObject *C) {
     if (a->isSeparator())
       return;
     // A hint of its own (a tool button showing a sign) is translated with the text.
+    // A hint Qt made of the text (without "&" and "...") follows the text.
+    const auto bare = [](QString T) { return T.remove(QStringLiteral("...")).remove(u'&'); };
     const QString text = a->text(), tip = a->toolTip();
     a->setText(T.Translate(text));
-    if (tip == QString(text).remove(u'&'))
-      a->setToolTip(QString(a->text()).remove(u'&'));
+    if (tip == bare(text))
+      a->setToolTip(bare(a->text()));
     else if (!tip.isEmpty())
       a->setToolTip(T.Translate(tip));
     return;
