@@ -135,7 +135,9 @@ QString TMultiLingual::TranslateMessage(const QString &Text) const {
   const TRow *best = nullptr;
   for (const TRow &row : FRows) {
     const QString &key = row.Text[lnRussian];
-    if (key.size() > 3 && key.endsWith(u' ') && key.size() < Text.size() && !row.Text[FTarget].isEmpty() &&
+    // The beginning ends in a blank, or a detail in parentheses follows it.
+    if (key.size() > 3 && key.size() < Text.size() && !row.Text[FTarget].isEmpty() &&
+        (key.endsWith(u' ') || QStringView(Text).mid(key.size()).startsWith(u" (")) &&
         Text.startsWith(key, Qt::CaseInsensitive) && (!best || key.size() > best->Text[lnRussian].size()))
       best = &row;
   }

@@ -181,7 +181,7 @@ TEST(MultiLingual, MessagesTranslateTheirFixedBeginningAndKeepTheRest) {
   TMultiLingual m = Loaded({"Файл не найден #Файл не знайдено #File not found ",
                             "Файл не найден в папке #Файл не знайдено в теці #File not found in folder ",
                             "Сохранено в файле#Збережено у файлі#Saved in the file", "Готово#Готово#Done",
-                            "Порт#Порт#Port"});
+                            "Порт#Порт#Port", "недопустимый индекс#неприпустимий індекс#invalid index"});
   const struct {
     int Target;
     const char *Text, *Expected;
@@ -192,6 +192,8 @@ TEST(MultiLingual, MessagesTranslateTheirFixedBeginningAndKeepTheRest) {
       {lnEnglish, "Файл не найден в папке osc", "File not found in folder osc"}, // the longest beginning
       {lnEnglish, "Сохранено в файлеx", "Сохранено в файлеx"}, // a beginning must end in a blank
       {lnEnglish, "Порт COM1", "Порт COM1"},
+      {lnEnglish, "недопустимый индекс (line 5)", "invalid index (line 5)"}, // a detail in parentheses
+      {lnEnglish, "недопустимый индексы", "недопустимый индексы"},
       {lnEnglish, "Файл не найден ", "File not found "},
       {lnRussian, "Файл не найден head.bin", "Файл не найден head.bin"},
   };
