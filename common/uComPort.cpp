@@ -130,12 +130,9 @@ bool TComPort::OpenLocked() {
 }
 
 bool TComPort::OpenFailed(int Error) {
-  QString reason = QString::fromLocal8Bit(std::strerror(Error));
-  // The usual cause on a fresh machine: serial devices belong to the group
-  // "dialout", and a user outside it may not open them.
-  if (Error == EACCES || Error == EPERM)
-    reason += QStringLiteral("; пользователь должен входить в группу \"dialout\"");
-  FLastOpenError = QString::fromUtf8(LinkTexts::PortUnavailable).arg(FPortName, reason);
+  const QString reason = QString::fromLocal8Bit(std::strerror(Error));
+  const bool denied = Error == EACCES || Error == EPERM;
+  FLastOpenError = QString::fromUtf8(denied ? LinkTexts::PortNoAccess : LinkTexts::PortUnavailable).arg(FPortName, reason);
   return false;
 }
 

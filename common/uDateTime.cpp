@@ -1,6 +1,7 @@
 #include "uDateTime.h"
 
 #include "uErrors.h"
+#include "uLinkText.h"
 
 #include <cmath>
 
@@ -120,12 +121,13 @@ QString FormatDateTime(const QString &Format, TDateTime Value) {
       out += run >= 3 ? pad(y, 4) : pad(y % 100, 2);
       afterHour = false;
     } else if (lc == 'm' && run >= 3 && !afterHour) {
-      // Month names are the Russian ones, as the device's users read them.
+      // Month names are the Russian ones, as the device's users read them,
+      // shown in the interface's language (the title panel's date formats).
       static const char *const shortNames[] = {"янв", "фев", "мар", "апр", "май", "июн",
                                                "июл", "авг", "сен", "окт", "ноя", "дек"};
       static const char *const longNames[] = {"январь", "февраль", "март",    "апрель",  "май",    "июнь",
                                               "июль",   "август",  "сентябрь", "октябрь", "ноябрь", "декабрь"};
-      out += QString::fromUtf8(run >= 4 ? longNames[mo - 1] : shortNames[mo - 1]);
+      out += LocalLinkText(QString::fromUtf8(run >= 4 ? longNames[mo - 1] : shortNames[mo - 1]));
       afterHour = false;
     } else if (lc == 'm') {
       const int v = afterHour ? mi : mo;

@@ -7,9 +7,11 @@
 
 namespace {
 
-constexpr std::array<const char *, 8> Templates = {
-    LinkTexts::NoAnswer,       LinkTexts::ShortAnswer,   LinkTexts::BadCrc,          LinkTexts::BadAnswer,
-    LinkTexts::ConnectionLost, LinkTexts::CannotConnect, LinkTexts::PortUnavailable, LinkTexts::DeviceError,
+// The more particular of two templates that match the same text comes first.
+constexpr std::array<const char *, 9> Templates = {
+    LinkTexts::NoAnswer,       LinkTexts::ShortAnswer,   LinkTexts::BadCrc,       LinkTexts::BadAnswer,
+    LinkTexts::ConnectionLost, LinkTexts::CannotConnect, LinkTexts::PortNoAccess, LinkTexts::PortUnavailable,
+    LinkTexts::DeviceError,
 };
 
 std::function<QString(const QString &)> &Translator() {

@@ -22,6 +22,10 @@ inline constexpr const char *ConnectionLost = "Связь с %1:%2 разорв�
 inline constexpr const char *CannotConnect = "Нет соединения с %1:%2";
 // %1 port name, %2 the system's reason.
 inline constexpr const char *PortUnavailable = "Порт %1 недоступен: %2";
+// %1 port name, %2 the system's reason ("Permission denied"). The usual cause
+// on a fresh machine: serial devices belong to the group "dialout", and a user
+// outside it may not open them.
+inline constexpr const char *PortNoAccess = "Порт %1 недоступен: %2; пользователь должен входить в группу \"dialout\"";
 // %1 the Modbus exception code as two lowercase hexadecimal digits.
 inline constexpr const char *DeviceError = "Ошибка устройства %1";
 } // namespace LinkTexts

@@ -5,6 +5,8 @@
 #include "uMultiLingual.h"
 #include "uPrintDialog.h"
 #include "uReportPreviewForm.h"
+#include "uStatusText.h"
+#include "uTranslateForms.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -14,9 +16,8 @@ namespace {
 TMsgResult DialogSink(TMsgKind Kind, const QString &RawText) {
   QWidget *parent = QApplication::activeWindow();
   const QString title = QApplication::applicationDisplayName();
-  // Fixed texts are shown in the interface's language; texts carrying a
-  // name or a number are not in the table and stay as built.
-  const QString text = MultiLingual().Translate(RawText);
+  // Shown in the interface's language, names and numbers kept as built.
+  const QString text = ShownText(RawText);
   switch (Kind) {
   case TMsgKind::Question:
     switch (QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
@@ -43,9 +44,7 @@ QString FileDialog(const TFileDialogRequest &R) {
   d.setAcceptMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   d.setFileMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   d.setDefaultSuffix(R.DefaultExt);
-  // Names only: the detail columns (file kind, date) come in the language of
-  // the system, not of the interface.
-  d.setViewMode(QFileDialog::List);
+  LocalizeFileDetails(&d);
   if (!R.FileName.isEmpty())
     d.selectFile(R.FileName);
   if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())

@@ -685,7 +685,7 @@ bool TMainForm::FormShow() {
     }
   }
 
-  setWindowTitle(QStringLiteral("Вартон ") + GetVersionString());
+  setWindowTitle(MultiLingual().Translate(QStringLiteral("Вартон")) + u' ' + GetVersionString());
   FForms.PasswdForm->SetValidator([this] { FIdentification->PasswordReread(); });
 
   LabelVarnok->setText(FSettings.Logo);
@@ -803,7 +803,7 @@ void TMainForm::SetToolBarColor(uint32_t Color) {
 
 void TMainForm::ShowStatus(const QString &Text) {
   // The status line speaks the interface's language; the log keeps the text as made.
-  StatusBar_->showMessage(MultiLingual().Translate(Text));
+  StatusBar_->showMessage(ShownText(Text));
   if (IsErrorStatusText(Text))
     SetToolBarColor(clLinkError);
 }
@@ -955,6 +955,10 @@ void TMainForm::TranslateForms() {
   NRussian->setChecked(ml.TargetLanguage() == lnRussian);
   NUkrainian->setChecked(ml.TargetLanguage() == lnUkrainian);
   TranslateComponent(ml, this);
+  // Texts made at run time in the language shown until now.
+  StatusBar_->showMessage(ml.Translate(StatusBar_->currentMessage()));
+  if (const QString v = GetVersionString(); windowTitle().endsWith(u' ' + v))
+    setWindowTitle(ml.Translate(windowTitle().chopped(v.size() + 1)) + u' ' + v);
   QList<QDialog *> done;
   for (const char *name : {"OscValueForm", "OscSetupForm", "DashboardSetupForm", "BitmapForm", "OKBottomDlg",
                            "UstavListForm", "ParamListForm", "UnitPropertyForm", "AboutBox", "DeviceboardSetupForm"})
@@ -1347,7 +1351,7 @@ void TMainForm::EventExportCommand() {
     throw EKvError("Нет дескриптора");
   const QString name = FProgramFolder + QStringLiteral("event.xml");
   FDescriptor->SaveEventDescription(name);
-  ShowMessageText(QStringLiteral("Сохранено в файле ") + name);
+  ShowMessageText(MultiLingual().Translate(QStringLiteral("Сохранено в файле")) + u' ' + name);
 }
 
 void TMainForm::SetLastSavedFile(const QString &FileName) { TkvOscFrame::LastSavedSideFile = FileName; }

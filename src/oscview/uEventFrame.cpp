@@ -1,4 +1,5 @@
 #include "uEventFrame.h"
+#include "uTranslateForms.h"
 
 #include "uAppIniFile.h"
 #include "uDescriptorXml.h"
@@ -86,8 +87,12 @@ QVariant TEventTableModel::headerData(int Section, Qt::Orientation Orientation, 
   if (Orientation != Qt::Horizontal || !FLayout || Section < 0 || Section >= columnCount())
     return {};
   switch (Role) {
-  case GroupCaptionRole: return Column(Section).FGroupCaption;
-  case CaptionRole: return Column(Section).FCaption;
+  // Group captions and the state column's caption are the program's texts;
+  // the other captions are the descriptor's names.
+  case GroupCaptionRole: return MultiLingual().Translate(Column(Section).FGroupCaption);
+  case CaptionRole:
+    return Column(Section).FKind == ekState ? MultiLingual().Translate(Column(Section).FCaption)
+                                            : Column(Section).FCaption;
   case KindRole: return Column(Section).FKind;
   default: return {};
   }
@@ -244,7 +249,7 @@ Tkv2EventFrame::Tkv2EventFrame(QWidget *Parent) : QWidget(Parent) {
   splitter->setSizes({180, 800});
 
   for (QListWidget *list : {clbEventLevel, clbSignalFilter}) {
-    list->addItem(QStringLiteral("Все"));
+    AddFixedItem(list, QStringLiteral("Все"));
     list->item(0)->setFlags(list->item(0)->flags() | Qt::ItemIsUserCheckable);
     list->item(0)->setCheckState(Qt::Checked);
     connect(list, &QListWidget::itemChanged, this, [this, list](QListWidgetItem *Item) { OnItemChanged(list, Item); });
@@ -287,7 +292,7 @@ void Tkv2EventFrame::SetDescriptor(const IXXMLNode &Root) {
 void Tkv2EventFrame::BuildLevelList() {
   FChecking = true;
   clbEventLevel->clear();
-  clbEventLevel->addItem(Tr("Все"));
+  AddFixedItem(clbEventLevel, QStringLiteral("Все"));
   if (FRoot) {
     const IXXMLNodeList levels = FRoot->SelectNodes(DxPath({DX_EVENT, DX_EVENT_LEVEL, DX_STRING}));
     for (int i = 0; i < levels->GetCount(); ++i) {
@@ -307,7 +312,7 @@ void Tkv2EventFrame::BuildLevelList() {
 void Tkv2EventFrame::BuildSignalList() {
   FChecking = true;
   clbSignalFilter->clear();
-  clbSignalFilter->addItem(Tr("Все"));
+  AddFixedItem(clbSignalFilter, QStringLiteral("Все"));
   // Entry i >= 1 stands for bit column FirstBitColumn + i - 1: the list is
   // the bit columns' own captions, so the two never disagree.
   for (int c = FLayout->FirstBitColumn(); c < FLayout->ColumnCount(); ++c)

@@ -1,6 +1,7 @@
 #include "uOscDrawer.h"
 
 #include "uComtrade.h"
+#include "uMultiLingual.h"
 #include "uOscView.h"
 
 #include <QApplication>
@@ -184,7 +185,7 @@ TOscDrawer::TPanelColumns TOscDrawer::PanelColumns(const QFont &Font) {
   const QFontMetrics M(Font);
   TPanelColumns C;
   for (const char *Caption : {"Значение", "RMS", "Гарм.1"})
-    C.Caption = std::max(C.Caption, M.horizontalAdvance(QString::fromUtf8(Caption)) + 2);
+    C.Caption = std::max(C.Caption, M.horizontalAdvance(MultiLingual().Translate(QString::fromUtf8(Caption))) + 2);
   C.Value = M.horizontalAdvance(QStringLiteral("-10000.00")) + 2;
   C.Width = std::max(169, 4 + C.Caption + 6 + 2 * C.Value + 6 + 4);
   return C;
@@ -217,7 +218,7 @@ void TOscDrawer::BuildPanel(QWidget *Parent) {
                             {"", X1, 40},        {"Гарм.1", 4, 60}, {"", X1, 60}};
   const int Count = IsAnalog() ? 7 : 3;
   for (int i = 0; i < Count; ++i) {
-    FLabels[i] = new QLabel(QString::fromUtf8(Places[i].Text), Panel);
+    FLabels[i] = new QLabel(MultiLingual().Translate(QString::fromUtf8(Places[i].Text)), Panel);
     FLabels[i]->move(Places[i].X, Places[i].Y);
     FLabels[i]->setFixedWidth(Places[i].X == 4 ? C.Caption : C.Value);
     FLabels[i]->installEventFilter(this);

@@ -10,6 +10,7 @@
 #include "uOscSetupForm.h"
 #include "uOscValueForm.h"
 #include "uPrintDialog.h"
+#include "uTranslateForms.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -39,6 +40,7 @@ int TkvOscFrame::PaintBands = 0;
 
 std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
   TOscSetupForm Form(&Frame);
+  TranslateComponent(MultiLingual(), &Form);
   Form.LoadChannels(Frame.Drawers(), Frame.Events());
   if (Form.exec() != QDialog::Accepted)
     return false;
@@ -73,13 +75,13 @@ std::function<QString(QWidget *, const QString &, const QString &, const QString
       Dialog.setDefaultSuffix(QStringLiteral("cfg"));
       Dialog.selectFile(Proposed);
       // The encoding choice sits in the dialog's own grid, below the file type.
-      Dialog.setOption(QFileDialog::DontUseNativeDialog);
+      LocalizeFileDetails(&Dialog);
       auto *Choice = new QComboBox(&Dialog);
       Choice->addItems({QStringLiteral("OEM"), QStringLiteral("ANSI")});
       Choice->setCurrentIndex(1);
       if (auto *Grid = qobject_cast<QGridLayout *>(Dialog.layout())) {
         const int Row = Grid->rowCount();
-        Grid->addWidget(new QLabel(QString::fromUtf8("Кодировка"), &Dialog), Row, 0);
+        Grid->addWidget(new QLabel(MultiLingual().Translate(QStringLiteral("Кодировка")), &Dialog), Row, 0);
         Grid->addWidget(Choice, Row, 1);
       }
       if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())

@@ -200,7 +200,11 @@ void TOscHeadFrame::AddRow(int Row, const TOscHead &Head) {
   sgOscHead->SetCells(4, Row, QString::number(Head.FAfter * Head.FMultiplier));
   if (QFile::exists(ProgramPath(Head.FFileName + ".dat"))) {
     sgOscHead->SetCells(5, Row, Head.FFileName);
-    sgOscHead->SetCells(6, Row, OscSavedDuration(ProgramPath(Head.FFileName + ".cfg")));
+    // "1.25 сек.": the unit in the interface's language.
+    QString duration = OscSavedDuration(ProgramPath(Head.FFileName + ".cfg"));
+    if (duration.endsWith(QStringLiteral(" сек.")))
+      duration = duration.chopped(4) + Tr("сек.");
+    sgOscHead->SetCells(6, Row, duration);
   }
 }
 

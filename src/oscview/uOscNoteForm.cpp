@@ -1,7 +1,9 @@
 #include "uOscNoteForm.h"
 
 #include "uOscDrawer.h"
+#include "uMultiLingual.h"
 #include "uOscNote.h"
+#include "uTranslateForms.h"
 
 #include <QColorDialog>
 #include <QComboBox>
@@ -19,7 +21,7 @@ TOscNoteForm *GInstance = nullptr;
 std::function<bool(QWidget *, QFont &, QColor &)> TOscNoteForm::FontDialog = [](QWidget *Parent, QFont &Font,
                                                                                 QColor &Color) {
   bool Ok = false;
-  const QFont Chosen = QFontDialog::getFont(&Ok, Font, Parent, QString::fromUtf8("Шрифт"));
+  const QFont Chosen = QFontDialog::getFont(&Ok, Font, Parent, MultiLingual().Translate(QStringLiteral("Шрифт")));
   if (!Ok)
     return false;
   const QColor Picked = QColorDialog::getColor(Color, Parent);
@@ -42,7 +44,7 @@ TOscNoteForm::TOscNoteForm(QWidget *Parent) : QDialog(Parent) {
   SpeedButton2->setText(QString::fromUtf8("Удалить"));
   cbRMS = new QComboBox(this);
   cbRMS->setObjectName(QStringLiteral("cbRMS"));
-  cbRMS->addItems(QString::fromUtf8("нет значения,мгновенное,действующее").split(','));
+  AddFixedItems(cbRMS, QString::fromUtf8("нет значения,мгновенное,действующее").split(','));
   cbRMS->setCurrentIndex(TOscNote::vkInstant);
   Bar->addWidget(SpeedButton1);
   Bar->addWidget(SpeedButton2);

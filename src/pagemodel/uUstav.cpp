@@ -4,6 +4,7 @@
 #include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uModbus.h"
+#include "uMultiLingual.h"
 #include "uNumberFormat.h"
 #include "uTextCodec.h"
 #include "uWriteGate.h"
@@ -109,7 +110,7 @@ void TUstav::UpdateMeasureFactors(const TModbus &Image) {
 
 TUstavBit::TUstavBit(const TUstav &Owner, int ABit, const QString &BitName) : TUstav(Owner), Bit(ABit) {
   Name = Owner.Name + " / " + BitName;
-  Strings = QStringList{QStringLiteral("Нет"), QStringLiteral("Да")};
+  Strings = QStringList{MultiLingual().Translate(QStringLiteral("Нет")), MultiLingual().Translate(QStringLiteral("Да"))};
   FMinVal = 0;
   FMaxVal = 65535;
   Mult = Divisor = MvpValue = MvsValue = 1;

@@ -22,7 +22,9 @@
 
 namespace {
 
-QString Tr(const char *Utf8) { return QString::fromUtf8(Utf8); }
+// Default captions and the property editor's choices speak the interface's
+// language; what the user types and the descriptor's names stay as they are.
+QString Tr(const char *Utf8) { return MultiLingual().Translate(QString::fromUtf8(Utf8)); }
 
 // The text at Path below the descriptor's root, Default when none.
 QString DescText(TSimpleDeviceDescriptor *D, const QString &Path, const QString &Default) {
@@ -754,7 +756,7 @@ void TUstavPanel::SetDeviceDescriptor(TSimpleDeviceDescriptor *D) {
   if (!D)
     return;
   FItems = D->Root->SelectNodes(DXQ_USTAV_MAPPED);
-  FLevelSelector.append({MultiLingual().Translate(Tr("Все")), 0});
+  FLevelSelector.append({Tr("Все"), 0});
   const IXXMLNodeList levels = D->Root->SelectNodes(DxPath({DX_USTAV, DX_USTAV_LEVEL, DX_STRING}));
   for (int i = 0; i < levels->GetCount(); ++i)
     FLevelSelector.append({levels->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(levels->GetItem(i), DX_IDER)});
@@ -969,7 +971,7 @@ void TEventView::SetDeviceDescriptor(TSimpleDeviceDescriptor *D) {
   FLevelSelector.clear();
   if (!D)
     return;
-  FLevelSelector.append({MultiLingual().Translate(Tr("Все")), 0});
+  FLevelSelector.append({Tr("Все"), 0});
   const IXXMLNodeList levels = D->Root->SelectNodes(DxPath({DX_EVENT, DX_EVENT_LEVEL, DX_STRING}));
   for (int i = 0; i < levels->GetCount(); ++i)
     FLevelSelector.append({levels->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(levels->GetItem(i), DX_IDER)});

@@ -1,5 +1,7 @@
 #include "uDeviceBoardFrame.h"
 
+#include "uMultiLingual.h"
+
 #include "uControls.h"
 #include "uErrors.h"
 #include "uIOChain3.h"
@@ -276,8 +278,10 @@ bool TkvDeviceBoardFrame::eventFilter(QObject *Watched, QEvent *E) {
 
 void TkvDeviceBoardFrame::ActionAddExecute() {
   const QSignalBlocker block(ListBox);
-  ListBox->addItem(QString::fromUtf8(NewBoardCaption));
-  FRoot->AddChild(QStringLiteral("frame"))->SetStrAttr(QStringLiteral("caption"), QString::fromUtf8(NewBoardCaption));
+  // A new board is named in the interface's language; the name is the user's from then on.
+  const QString caption = MultiLingual().Translate(QString::fromUtf8(NewBoardCaption));
+  ListBox->addItem(caption);
+  FRoot->AddChild(QStringLiteral("frame"))->SetStrAttr(QStringLiteral("caption"), caption);
 }
 
 void TkvDeviceBoardFrame::ActionDeleteExecute() {

@@ -119,7 +119,7 @@ void TPropertyForm::SetControl(QWidget *Control) {
     FUpdating = false;
     throw EKvAssert("unknown control " + cls);
   }
-  setWindowTitle(object->GetStrAttr(QStringLiteral("caption"), cls));
+  setWindowTitle(MultiLingual().Translate(object->GetStrAttr(QStringLiteral("caption"), cls)));
   const IXXMLNodeList props = object->SelectNodes(QStringLiteral("property"));
   for (int i = 0; i < props->GetCount(); ++i)
     AddProperty(props->GetItem(i));
@@ -140,7 +140,7 @@ void TPropertyForm::AddProperty(const IXXMLNode &Node) {
   const int row = vle->rowCount();
   vle->insertRow(row);
   FRows.append(Node);
-  auto *key = new QTableWidgetItem(Node->GetStrAttr(QStringLiteral("caption"), name));
+  auto *key = new QTableWidgetItem(MultiLingual().Translate(Node->GetStrAttr(QStringLiteral("caption"), name)));
   key->setFlags(Qt::ItemIsEnabled);
   vle->setItem(row, 0, key);
   FillRow(row);

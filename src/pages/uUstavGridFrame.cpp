@@ -1,4 +1,6 @@
 #include "uUstavGridFrame.h"
+#include "uTranslateForms.h"
+#include "uMultiLingual.h"
 
 #include "crc.h"
 #include "uAppIniFile.h"
@@ -116,18 +118,18 @@ bool TUstavGridFrame::LimitCheckOn() const { return !FHost.Ini || FHost.Ini->Rea
 void TUstavGridFrame::FillLevels(const IXXMLNode &Root, bool DropUnreadable) {
   const QSignalBlocker block(clbUstavLevel);
   clbUstavLevel->clear();
-  auto add = [this](const QString &Text, int Ider) {
-    auto *item = new QListWidgetItem(Text, clbUstavLevel);
+  auto add = [](QListWidgetItem *item, int Ider) {
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
     item->setData(Qt::UserRole, Ider);
   };
-  add(QStringLiteral("Все"), -1);
+  add(AddFixedItem(clbUstavLevel, QStringLiteral("Все")), -1);
   if (!Root)
     return;
   const IXXMLNodeList levels = Root->SelectNodes(DxPath({DX_USTAV, DX_USTAV_LEVEL, DX_STRING}));
   for (int i = 0; i < levels->GetCount(); ++i)
-    add(levels->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), levels->GetItem(i)->GetIntNodeDef(DX_IDER, 0));
+    add(new QListWidgetItem(levels->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), clbUstavLevel),
+        levels->GetItem(i)->GetIntNodeDef(DX_IDER, 0));
   if (!DropUnreadable)
     return;
   for (int i = clbUstavLevel->count() - 1; i >= 1; --i) {
@@ -149,7 +151,7 @@ void TUstavGridFrame::SetGroupCount(int Count) {
   FGroupCount = std::clamp(Count, 0, TUstav::MaxGroups);
   sgUstav->setColumnCount(FGroupCount + 2);
   for (int g = 0; g < FGroupCount; ++g) {
-    sgUstav->SetCells(g + 2, 0, QString("Група%1").arg(g + 1));
+    sgUstav->SetCells(g + 2, 0, MultiLingual().Translate(QString("Група%1").arg(g + 1)));
     sgUstav->item(0, g + 2)->setBackground(palette().button());
   }
 }

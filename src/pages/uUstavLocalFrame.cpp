@@ -1,4 +1,5 @@
 #include "uUstavLocalFrame.h"
+#include "uMultiLingual.h"
 
 #include "uDescriptorXml.h"
 #include "uErrors.h"
@@ -29,7 +30,7 @@ void TkvUstavLocalFrame::Init() {
   Clear();
   SetGroupCount(SetGroups);
   for (int g = 0; g < SetGroups; ++g)
-    sgUstav->SetCells(g + 2, 0, QString("Группа %1").arg(g + 1));
+    sgUstav->SetCells(g + 2, 0, MultiLingual().Translate(QString("Группа %1").arg(g + 1)));
   FDoc = NewXMLDocument();
   FDoc->LoadXML("<document/>");
 }
@@ -50,7 +51,7 @@ void TkvUstavLocalFrame::LoadFromFile(const QString &FileName) {
   TDescriptorGridFrame::SetDescriptor(desc);
   BuildFrom(desc, groups, false);
   for (int g = 0; g < groups; ++g)
-    sgUstav->SetCells(g + 2, 0, QString("Группа %1").arg(g + 1));
+    sgUstav->SetCells(g + 2, 0, MultiLingual().Translate(QString("Группа %1").arg(g + 1)));
 }
 
 void TkvUstavLocalFrame::CopyLevelChecks(const QListWidget *Source) {

@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QTranslator>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -127,6 +128,22 @@ QString TMultiLingual::FromRussian(const QString &Text) const {
   return Text;
 }
 
+QString TMultiLingual::TranslateMessage(const QString &Text) const {
+  const QString whole = Translate(Text);
+  if (whole != Text || FTarget == lnRussian)
+    return whole;
+  const TRow *best = nullptr;
+  for (const TRow &row : FRows) {
+    const QString &key = row.Text[lnRussian];
+    // The beginning ends in a blank, or a detail in parentheses follows it.
+    if (key.size() > 3 && key.size() < Text.size() && !row.Text[FTarget].isEmpty() &&
+        (key.endsWith(u' ') || QStringView(Text).mid(key.size()).startsWith(u" (")) &&
+        Text.startsWith(key, Qt::CaseInsensitive) && (!best || key.size() > best->Text[lnRussian].size()))
+      best = &row;
+  }
+  return best ? best->Text[FTarget] + Text.mid(best->Text[lnRussian].size()) : Text;
+}
+
 TMultiLingual &MultiLingual() {
   static TMultiLingual m;
   static const bool linked = [] {
@@ -137,12 +154,58 @@ TMultiLingual &MultiLingual() {
   return m;
 }
 
-bool InstallQtTranslation(int Language) {
-  static std::unique_ptr<QTranslator> installed;
-  if (installed) {
-    QCoreApplication::removeTranslator(installed.get());
-    installed.reset();
+namespace {
+// Texts of Qt's own dialogs that the catalogues Qt ships leave untranslated
+// (the file dialog's kind of a folder, the print dialog's two-sided printing
+// in Ukrainian). Installed after Qt's catalogue, so asked first, it answers
+// only these and leaves every other text to Qt.
+class TQtGapTranslator : public QTranslator {
+public:
+  explicit TQtGapTranslator(int Language) : FLanguage(Language) {}
+  bool isEmpty() const override { return false; }
+  QString translate(const char *Context, const char *Source, const char *, int) const override {
+    struct TGap {
+      const char *Context, *Source, *Russian, *Ukrainian;
+    };
+    static const TGap Gaps[] = {
+        {"QAbstractFileIconProvider", "Folder", "Папка", "Тека"},
+        {"QAbstractFileIconProvider", "Drive", "Диск", "Диск"},
+        {"QAbstractFileIconProvider", "Shortcut", "Ярлык", "Ярлик"},
+        {"QAbstractFileIconProvider", "File", "Файл", "Файл"},
+        {"QAbstractFileIconProvider", "%1 File", "Файл %1", "Файл %1"},
+        {"QPrintSettingsOutput", "Double Sided Printing", "Двусторонняя печать", "Двосторонній друк"},
+        {"QPrintSettingsOutput", "Long side binding", "Переплёт по длинной стороне", "Зшивання по довгій стороні"},
+        {"QPrintSettingsOutput", "Short side binding", "Переплёт по короткой стороне", "Зшивання по короткій стороні"},
+        {"QPrintSettingsOutput", "Off", "Выключено", "Вимкнено"},
+        {"QPrintSettingsOutput", "Pages", "Страницы", "Сторінки"},
+        {"QPrintSettingsOutput",
+         "Specify pages or ranges separated by commas. Ranges are specified by two numbers separated by a hyphen. "
+         "E.g: 3,5-7,9 prints pages 3, 5, 6, 7 and 9.",
+         "Укажите страницы или диапазоны через запятую. Диапазон - два числа через дефис. Например, 3,5-7,9 "
+         "печатает страницы 3, 5, 6, 7 и 9.",
+         "Вкажіть сторінки або діапазони через кому. Діапазон - два числа через дефіс. Наприклад, 3,5-7,9 "
+         "друкує сторінки 3, 5, 6, 7 і 9."},
+    };
+    if (!Context || !Source)
+      return QString();
+    for (const TGap &g : Gaps)
+      if (std::strcmp(Context, g.Context) == 0 && std::strcmp(Source, g.Source) == 0)
+        return QString::fromUtf8(FLanguage == lnUkrainian ? g.Ukrainian : g.Russian);
+    return QString();
   }
+
+private:
+  int FLanguage;
+};
+} // namespace
+
+bool InstallQtTranslation(int Language) {
+  static std::unique_ptr<QTranslator> installed, gaps;
+  for (auto *t : {&gaps, &installed})
+    if (*t) {
+      QCoreApplication::removeTranslator(t->get());
+      t->reset();
+    }
   // Month names and the file types of the file dialog come with the locale;
   // the program's own numbers are written with a point whatever it is.
   QLocale::setDefault(Language == lnUkrainian ? QLocale(QLocale::Ukrainian, QLocale::Ukraine)
@@ -156,5 +219,7 @@ bool InstallQtTranslation(int Language) {
     return false;
   QCoreApplication::installTranslator(t.get());
   installed = std::move(t);
+  gaps = std::make_unique<TQtGapTranslator>(Language);
+  QCoreApplication::installTranslator(gaps.get());
   return true;
 }

@@ -43,6 +43,11 @@ public:
   // not in the table or not translated there. For texts the program makes
   // in Russian whatever the interface shows (the link's failure texts).
   QString FromRussian(const QString &Text) const;
+  // A message for the status line or a box: the whole text when the table
+  // holds it; else a fixed Russian beginning that ends in a blank ("Файл не
+  // найден ") or is followed by a detail in parentheses ("недопустимый индекс
+  // (line 5)") translated, and the rest (a name, a number) kept as made.
+  QString TranslateMessage(const QString &Text) const;
 
 private:
   struct TRow {

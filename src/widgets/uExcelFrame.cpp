@@ -1,5 +1,7 @@
 #include "uExcelFrame.h"
 
+#include "uMultiLingual.h"
+
 #include "uErrors.h"
 #include "uFileDialogSink.h"
 
@@ -108,7 +110,7 @@ void TExcelFrame::SaveAs() {
   TFileDialogRequest r;
   r.Kind = TFileDialogKind::Save;
   r.DefaultExt = "xlsx";
-  r.Filter = "Книга Excel (*.xlsx)";
+  r.Filter = MultiLingual().Translate(QStringLiteral("Книга Excel (*.xlsx)"));
   const QString path = AskFileName(r);
   if (!path.isEmpty())
     FBook->SaveAs(path);

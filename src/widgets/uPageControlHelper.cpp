@@ -1,4 +1,5 @@
 #include "uPageControlHelper.h"
+#include "uMultiLingual.h"
 
 #include <QPointer>
 #include <QStyle>
@@ -42,7 +43,7 @@ void TPageControlHelper::AttachButton(int Index) {
   button->setIcon(FPageControl->style()->standardIcon(QStyle::SP_TitleBarCloseButton));
   button->setIconSize(QSize(10, 10));
   button->setFixedSize(14, 14);
-  button->setToolTip(QStringLiteral("Закрыть вкладку"));
+  button->setToolTip(MultiLingual().Translate(QStringLiteral("Закрыть вкладку")));
   // The tab bar owns the button and disposes of it when the tab goes.
   FPageControl->tabBar()->setTabButton(Index, QTabBar::RightSide, button);
   QPointer<TTabSheetClosable> guarded(sheet);

@@ -2,6 +2,7 @@
 
 #include "uErrorOf.h"
 #include "uErrors.h"
+#include "uLinkText.h"
 
 #include <gtest/gtest.h>
 
@@ -124,4 +125,18 @@ TEST(DateTime, FormatUsesDayCountPatternLetters) {
   };
   for (const auto &c : cases)
     EXPECT_EQ(FormatDateTime(c.Fmt, v), QString(c.Out)) << c.Fmt;
+}
+
+TEST(DateTime, MonthNamesFollowTheInterfacesLanguage) {
+  // The translator the program installs with its table, here for two months.
+  SetLinkTextTranslator([](const QString &Russian) {
+    return Russian == QString::fromUtf8("мар") ? QStringLiteral("Mar")
+           : Russian == QString::fromUtf8("март") ? QStringLiteral("March")
+                                                 : QString();
+  });
+  const TDateTime v = EncodeDateTime(2024, 3, 5, 14, 3, 7, 123);
+  EXPECT_EQ(FormatDateTime("dd mmm yyyy", v), "05 Mar 2024");
+  EXPECT_EQ(FormatDateTime("dd mmmm yy hh:mm", v), "05 March 24 14:03");
+  EXPECT_EQ(FormatDateTime("dd mmm", EncodeDateTime(2024, 4, 5, 0, 0, 0, 0)), QString::fromUtf8("05 апр"));
+  SetLinkTextTranslator({});
 }

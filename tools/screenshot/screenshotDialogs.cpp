@@ -11,8 +11,32 @@
 #include <QApplication>
 #include <QDialog>
 #include <QTimer>
+#include <QPushButton>
 #include <QToolButton>
+#include <QFile>
+#include <QTranslator>
 #include <iostream>
+
+namespace {
+// Asked last of all translators: records every text of Qt's that no
+// catalogue answered (KV_QT_MISSES=FILE), so that the gaps can be seen.
+class TMissLog : public QTranslator {
+public:
+  explicit TMissLog(QString File) : FFile(std::move(File)) {}
+  // Texts asked for before the language is applied are of no account.
+  bool Recording = false;
+  bool isEmpty() const override { return false; }
+  QString translate(const char *Context, const char *Source, const char *Comment, int) const override {
+    QFile f(FFile);
+    if (Recording && Source && *Source && f.open(QIODevice::Append))
+      f.write(QByteArray(Context) + "\t" + QByteArray(Source).replace('\n', "\\n") + "\t" + QByteArray(Comment ? Comment : "") + "\n");
+    return QString();
+  }
+
+private:
+  QString FFile;
+};
+} // namespace
 
 int main(int argc, char **argv) {
   QApplication app(argc, argv);
@@ -21,6 +45,9 @@ int main(int argc, char **argv) {
     return 2;
   }
   const QString lang = QString::fromLocal8Bit(argv[1]), outDir = QString::fromLocal8Bit(argv[2]);
+  TMissLog misses(qEnvironmentVariable("KV_QT_MISSES"));
+  if (qEnvironmentVariableIsSet("KV_QT_MISSES"))
+    QCoreApplication::installTranslator(&misses);
   TDemoSession s;
   MultiLingual().Load(KV_SOURCE_DIR "/src/resources");
   if (!s.Start()) {
@@ -28,6 +55,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   s.Form->SetLanguage(TMultiLingual::LanguageIndex(lang)); // as the "Язык" menu does
+  misses.Recording = true;
   InstallDialogSinks();
   s.Form->setGeometry(0, 0, 1000, 680);
   s.Form->show();
@@ -53,6 +81,11 @@ int main(int argc, char **argv) {
       QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
       return;
     }
+    // The print dialog is pictured with its options open.
+    if (ticks == 2 && names.value(next) == "print")
+      for (QPushButton *b : w->findChildren<QPushButton *>())
+        if (b->text().endsWith(QStringLiteral(">>")))
+          b->click();
     if (++ticks < 5 || next >= names.size())
       return;
     const QString file = QStringLiteral("%1/dialog-%2-%3.png").arg(outDir, lang, names[next]);
@@ -61,6 +94,7 @@ int main(int argc, char **argv) {
       std::cout << "saved " << file.toStdString() << "\n";
     }
     shot = w;
+    ticks = 0;
     if (names[next++] == "preview") {
       preview = w;
       if (auto *print = w->findChild<QToolButton *>("btnPrint"))

@@ -5,6 +5,7 @@
 #include "uFiles.h"
 #include "uLogger.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uTranslateForms.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -43,7 +44,7 @@ QCheckBox *NewCheck(QWidget *Parent, const char *Name, const QString &Text) {
 QComboBox *NewEdgeBox(QWidget *Parent, const char *Name) {
   auto *c = new QComboBox(Parent);
   c->setObjectName(Name);
-  c->addItems({QStringLiteral("Передний"), QStringLiteral("Задний"), QStringLiteral("Любой")});
+  AddFixedItems(c, {QStringLiteral("Передний"), QStringLiteral("Задний"), QStringLiteral("Любой")});
   c->setCurrentIndex(edAny);
   return c;
 }

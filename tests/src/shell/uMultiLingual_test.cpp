@@ -176,3 +176,29 @@ TEST(MultiLingual, EveryTextTheSourcesTranslateHasItsThreeLanguages) {
   EXPECT_GT(found, 20); // the scan itself still finds the calls
   EXPECT_TRUE(missing.isEmpty()) << missing.join("\n").toStdString();
 }
+
+TEST(MultiLingual, MessagesTranslateTheirFixedBeginningAndKeepTheRest) {
+  TMultiLingual m = Loaded({"Файл не найден #Файл не знайдено #File not found ",
+                            "Файл не найден в папке #Файл не знайдено в теці #File not found in folder ",
+                            "Сохранено в файле#Збережено у файлі#Saved in the file", "Готово#Готово#Done",
+                            "Порт#Порт#Port", "недопустимый индекс#неприпустимий індекс#invalid index"});
+  const struct {
+    int Target;
+    const char *Text, *Expected;
+  } cases[] = {
+      {lnEnglish, "Готово", "Done"},                                   // a whole text
+      {lnEnglish, "Файл не найден head.bin", "File not found head.bin"}, // the name kept
+      {lnUkrainian, "Файл не найден head.bin", "Файл не знайдено head.bin"},
+      {lnEnglish, "Файл не найден в папке osc", "File not found in folder osc"}, // the longest beginning
+      {lnEnglish, "Сохранено в файлеx", "Сохранено в файлеx"}, // a beginning must end in a blank
+      {lnEnglish, "Порт COM1", "Порт COM1"},
+      {lnEnglish, "недопустимый индекс (line 5)", "invalid index (line 5)"}, // a detail in parentheses
+      {lnEnglish, "недопустимый индексы", "недопустимый индексы"},
+      {lnEnglish, "Файл не найден ", "File not found "},
+      {lnRussian, "Файл не найден head.bin", "Файл не найден head.bin"},
+  };
+  for (const auto &c : cases) {
+    m.SetTargetLanguage(c.Target);
+    EXPECT_EQ(m.TranslateMessage(QString::fromUtf8(c.Text)), QString::fromUtf8(c.Expected)) << c.Text;
+  }
+}

@@ -12,7 +12,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QListWidget>
 #include <QTabWidget>
+#include <QTableWidget>
+#include <QTreeWidget>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -74,4 +79,77 @@ TEST(TranslateForms, TranslatingTwiceChangesNothingFurther) {
   TranslateComponent(m, &w);
   EXPECT_EQ(menu->title(), "Exit");
   EXPECT_EQ(menu->menuAction()->text(), "Exit");
+}
+
+TEST(TranslateForms, ListItemsFollowASwitchOnlyWhenTheyAreTheProgramsTexts) {
+  // Fixed items are added through the program-wide table, as the pages add them.
+  TMultiLingual &m = MultiLingual();
+  m = TMultiLingual();
+  m.LoadLines({"Все#Усі#All", "Передний#Передній#Rising", "Реле#Реле#Relays", "Время#Час#Time",
+               "Шрифт#Шрифт#Font", "Уменьшить#Зменшити#Zoom out"});
+  QWidget w;
+  auto *list = new QListWidget(&w);
+  AddFixedItem(list, "Все");
+  list->addItem("Реле"); // a name read from the device: it stays, even when the table holds it
+  auto *combo = new QComboBox(&w);
+  AddFixedItems(combo, {"Передний"});
+  combo->addItem("Реле");
+  auto *table = new QTableWidget(1, 1, &w);
+  table->setHorizontalHeaderLabels({"Время"});
+  auto *tree = new QTreeWidget(&w);
+  tree->setHeaderLabels({"Время"});
+  auto *button = new QToolButton(&w);
+  button->setText("Шрифт");
+  QAction *zoom = new QAction("-", &w);
+  zoom->setToolTip("Уменьшить"); // a hint of its own beside a sign
+  QAction *plain = new QAction("Время", &w);
+
+  m.SetTargetLanguage(lnEnglish);
+  TranslateComponent(m, &w);
+  EXPECT_EQ(list->item(0)->text(), "All");
+  EXPECT_EQ(list->item(1)->text(), "Реле");
+  EXPECT_EQ(combo->itemText(0), "Rising");
+  EXPECT_EQ(combo->itemText(1), "Реле");
+  EXPECT_EQ(table->horizontalHeaderItem(0)->text(), "Time");
+  EXPECT_EQ(tree->headerItem()->text(0), "Time");
+  EXPECT_EQ(button->text(), "Font");
+  EXPECT_EQ(zoom->text(), "-");
+  EXPECT_EQ(zoom->toolTip(), "Zoom out");
+  EXPECT_EQ(plain->toolTip(), "Time"); // a hint that was the text follows the text
+
+  // Then to Ukrainian, from English; an item added now comes translated.
+  m.Reload();
+  m.SetTargetLanguage(lnUkrainian);
+  TranslateComponent(m, &w);
+  AddFixedItem(list, "Все");
+  EXPECT_EQ(list->item(0)->text(), "Усі");
+  EXPECT_EQ(list->item(2)->text(), "Усі");
+  EXPECT_EQ(combo->itemText(0), "Передній");
+  EXPECT_EQ(zoom->toolTip(), "Зменшити");
+  m = TMultiLingual();
+}
+
+TEST(TranslateForms, QtDialogTextsMissingFromQtsCataloguesAreSupplied) {
+  // Texts Qt's Russian and Ukrainian catalogues lack, and one they hold,
+  // which must still come from Qt.
+  const struct {
+    int Language;
+    const char *Context, *Source, *Comment, *Expected;
+  } cases[] = {
+      {lnRussian, "QAbstractFileIconProvider", "Folder", "All other platforms", "Папка"},
+      {lnUkrainian, "QAbstractFileIconProvider", "Folder", "All other platforms", "Тека"},
+      {lnUkrainian, "QAbstractFileIconProvider", "Drive", nullptr, "Диск"},
+      {lnUkrainian, "QPrintSettingsOutput", "Double Sided Printing", nullptr, "Двосторонній друк"},
+      {lnRussian, "QPrintSettingsOutput", "Off", nullptr, "Выключено"},
+      {lnRussian, "QPlatformTheme", "Cancel", nullptr, "Отмена"},
+      {lnUkrainian, "QPlatformTheme", "Cancel", nullptr, "Скасувати"},
+      {lnEnglish, "QAbstractFileIconProvider", "Folder", "All other platforms", "Folder"},
+      {lnEnglish, "QPlatformTheme", "Cancel", nullptr, "Cancel"},
+  };
+  for (const auto &c : cases) {
+    ASSERT_TRUE(InstallQtTranslation(c.Language)) << "Qt's catalogue is not installed";
+    EXPECT_EQ(QCoreApplication::translate(c.Context, c.Source, c.Comment), QString::fromUtf8(c.Expected))
+        << c.Language << " " << c.Source;
+  }
+  InstallQtTranslation(lnEnglish);
 }
