@@ -34,7 +34,12 @@ void Put(QObject *Owner, const char *Slot, const QString &Now, const std::functi
     return;
   const QByteArray key = QByteArrayLiteral("kvText.") + Slot;
   const QStringList kept = Owner->property(key.constData()).toStringList();
-  const QString source = kept.size() == 2 && kept[1] == Now ? kept[0] : Now;
+  // The main window's walk may have translated the shown text on its own,
+  // from the language shown before: that is still the kept source, not a new
+  // text (its way back from English may pick another Russian row that
+  // shares the English).
+  const bool ours = kept.size() == 2 && (kept[1] == Now || MultiLingual().Translate(kept[1]) == Now);
+  const QString source = ours ? kept[0] : Now;
   const QString shown = InLanguage(source);
   Owner->setProperty(key.constData(), QStringList{source, shown});
   if (shown != Now)
@@ -105,7 +110,9 @@ class TShowTranslator : public QObject {
 public:
   explicit TShowTranslator(QWidget *Root) : QObject(Root) { Root->installEventFilter(this); }
   bool eventFilter(QObject *Watched, QEvent *Event) override {
-    if (Event->type() == QEvent::Show && Watched == parent())
+    // A window open while the language is switched follows at once.
+    if (Watched == parent() && (Event->type() == QEvent::Show || (Event->type() == QEvent::LanguageChange &&
+                                                                  static_cast<QWidget *>(Watched)->isVisible())))
       TranslateTexts(static_cast<QWidget *>(Watched));
     return false;
   }
