@@ -57,8 +57,9 @@ QStringList Requests(const std::vector<QByteArray> &Log) {
 
 // The cut table: over loopback TCP every request of a write is cut, over a
 // pseudo-terminal every tenth. Each link's full write is cut in parts, run as
-// ctest cases of their own, so that ctest runs them side by side: most of a
-// part's time is the pseudo-terminal's line time, during which it sleeps.
+// ctest cases of their own, so that ctest runs them side by side: a part
+// spends most of its time waiting, for the pseudo-terminal's line time or for
+// the round trips of its requests.
 struct TCutRun {
   bool Tcp;
   bool Full; // the full write, else the logic-only one
@@ -343,9 +344,11 @@ TEST_P(CustomWriteCut, AWriteCutAtAnyRequestNeverReportsSuccess) {
               tcp ? "TCP" : "pty", requests, qPrintable(points.join(',')), watch.elapsed());
 }
 
+// The longest parts first: ctest starts its cases in this order until it has
+// timings of its own. The cases are named by the parts (PrintTo).
 INSTANTIATE_TEST_SUITE_P(Links, CustomWriteCut,
-                         ::testing::Values(TCutRun{true, false, 0, 1}, TCutRun{true, true, 0, 2},
-                                           TCutRun{true, true, 1, 2}, TCutRun{false, false, 0, 1},
-                                           TCutRun{false, true, 0, 4}, TCutRun{false, true, 1, 4},
-                                           TCutRun{false, true, 2, 4}, TCutRun{false, true, 3, 4}),
-                         [](const ::testing::TestParamInfo<TCutRun> &I) { return CutRunName(I.param); });
+                         ::testing::Values(TCutRun{false, true, 0, 4}, TCutRun{false, true, 1, 4},
+                                           TCutRun{false, true, 2, 4}, TCutRun{false, true, 3, 4},
+                                           TCutRun{true, true, 0, 3}, TCutRun{true, true, 1, 3},
+                                           TCutRun{true, true, 2, 3}, TCutRun{false, false, 0, 1},
+                                           TCutRun{true, false, 0, 1}));
