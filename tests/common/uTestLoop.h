@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTimer>
 #include <initializer_list>
 
 // Runs the event loop until Done() holds; false when the deadline passes first.
@@ -11,7 +12,10 @@ template <typename F> bool WaitFor(F Done, int Ms = 30000) {
   while (!Done()) {
     if (deadline.hasExpired())
       return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // Sleeps until an event comes or a millisecond passes, instead of
+    // spinning: a spinning test takes a core from the threads it waits for.
+    QTimer::singleShot(1, QCoreApplication::instance(), [] {});
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
