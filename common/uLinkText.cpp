@@ -27,8 +27,9 @@ QString Translate(const QString &Text) {
   return out.isEmpty() ? Text : out;
 }
 
-// The template with each "%N" standing for any text; captures in the order of N.
-QRegularExpression PatternOf(const QString &Template) {
+} // namespace
+
+QRegularExpression TextTemplatePattern(const QString &Template) {
   static const QRegularExpression marker(QStringLiteral("%\\d"));
   QStringList pieces;
   for (const QString &p : Template.split(marker))
@@ -37,20 +38,24 @@ QRegularExpression PatternOf(const QString &Template) {
                             QRegularExpression::DotMatchesEverythingOption);
 }
 
-// Fills a (translated) template with its arguments at once, so that an
-// argument holding "%2" (a system's reason) is not filled in itself.
-QString Fill(const QString &Template, const QStringList &Args) {
-  switch (Args.size()) {
-  case 0:
-    return Template;
-  case 1:
-    return Template.arg(Args[0]);
-  default:
-    return Template.arg(Args[0], Args[1]);
+QString FillTextTemplate(const QString &Template, const QStringList &Args) {
+  // One pass over the template, so that an argument holding "%2" (a system's
+  // reason, a name) is not filled in itself.
+  QString out;
+  out.reserve(Template.size());
+  for (qsizetype i = 0; i < Template.size(); ++i) {
+    if (Template[i] == u'%' && i + 1 < Template.size()) {
+      const int n = Template[i + 1].digitValue();
+      if (n >= 1 && n <= Args.size()) {
+        out += Args[n - 1];
+        ++i;
+        continue;
+      }
+    }
+    out += Template[i];
   }
+  return out;
 }
-
-} // namespace
 
 QString DeviceErrorText(uint8_t Code) {
   return QString::fromUtf8(LinkTexts::DeviceError).arg(Code, 2, 16, QLatin1Char('0'));
@@ -67,12 +72,12 @@ QString LinkFailureText(uint8_t Status, const QString &Cause) {
 QString LocalLinkText(const QString &RussianText) {
   for (const char *t : Templates) {
     const QString key = QString::fromUtf8(t);
-    const QRegularExpressionMatch m = PatternOf(key).match(RussianText);
+    const QRegularExpressionMatch m = TextTemplatePattern(key).match(RussianText);
     if (!m.hasMatch())
       continue;
     QStringList args = m.capturedTexts();
     args.removeFirst();
-    return Fill(Translate(key), args);
+    return FillTextTemplate(Translate(key), args);
   }
   return Translate(RussianText);
 }
@@ -80,7 +85,7 @@ QString LocalLinkText(const QString &RussianText) {
 bool IsLinkFailureText(const QString &Text) {
   for (const char *t : Templates) {
     const QString key = QString::fromUtf8(t);
-    if (PatternOf(key).match(Text).hasMatch() || PatternOf(Translate(key)).match(Text).hasMatch())
+    if (TextTemplatePattern(key).match(Text).hasMatch() || TextTemplatePattern(Translate(key)).match(Text).hasMatch())
       return true;
   }
   return false;

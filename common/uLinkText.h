@@ -3,7 +3,9 @@
 // the chains and the application log. The transport names a failure by its
 // Russian text (the key of the program's translation table, arguments filled
 // in); the main thread shows and logs it in the interface's language.
+#include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 
@@ -37,6 +39,12 @@ QString DeviceErrorText(uint8_t Code);
 // else, by the status byte alone, "Нет ответа от устройства" for the
 // transport's "no answer" statuses (1 and 4) and the device error otherwise.
 QString LinkFailureText(uint8_t Status, const QString &Cause);
+
+// The pattern that matches a text made from Template, each "%N" standing for
+// any text, captured in the order of N.
+QRegularExpression TextTemplatePattern(const QString &Template);
+// Template with each "%N" replaced by Args[N - 1] (markers beyond Args kept).
+QString FillTextTemplate(const QString &Template, const QStringList &Args);
 
 // Text in the interface's language: a Russian link text, its arguments kept;
 // any other text as the translator gives it. Main thread.

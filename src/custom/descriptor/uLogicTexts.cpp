@@ -1,5 +1,6 @@
 #include "uLogicTexts.h"
 
+#include "uLinkText.h"
 #include "uMultiLingual.h"
 
 #include <QRegularExpression>
@@ -40,16 +41,6 @@ const QStringList &LogicTextTemplates() {
 }
 
 namespace {
-// The template with "%N" standing for any text.
-QRegularExpression PatternOf(const QString &Template) {
-  static const QRegularExpression marker(QStringLiteral("%\\d"));
-  QStringList pieces;
-  for (const QString &p : Template.split(marker))
-    pieces << QRegularExpression::escape(p);
-  return QRegularExpression(QStringLiteral("\\A") + pieces.join(QStringLiteral("(.*)")) + QStringLiteral("\\z"),
-                            QRegularExpression::DotMatchesEverythingOption);
-}
-
 QString LocalLine(const QString &Line) {
   const TMultiLingual &ml = MultiLingual();
   if (const QString whole = ml.FromRussian(Line); whole != Line)
@@ -57,7 +48,7 @@ QString LocalLine(const QString &Line) {
   static const std::vector<QRegularExpression> patterns = [] {
     std::vector<QRegularExpression> p;
     for (const QString &t : LogicTextTemplates())
-      p.push_back(PatternOf(t));
+      p.push_back(TextTemplatePattern(t));
     return p;
   }();
   for (size_t i = 0; i < patterns.size(); ++i) {
@@ -65,9 +56,9 @@ QString LocalLine(const QString &Line) {
     const QRegularExpressionMatch m = patterns[i].match(Line);
     if (!m.hasMatch())
       continue;
-    const QString local = ml.FromRussian(t);
-    // Both arguments at once: a name holding "%2" is not filled in itself.
-    return m.lastCapturedIndex() >= 2 ? local.arg(m.captured(1), m.captured(2)) : local.arg(m.captured(1));
+    QStringList args = m.capturedTexts();
+    args.removeFirst();
+    return FillTextTemplate(ml.FromRussian(t), args);
   }
   return Line;
 }

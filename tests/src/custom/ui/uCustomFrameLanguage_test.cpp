@@ -265,6 +265,9 @@ TEST_F(CustomFrameLanguage, FailuresAreLoggedInRussianAndShownInTheLanguageChose
                            "не определена связь: type=function, mod=Блок 1(7)"),
             "Errors found:\r\nmodbus identifier IA not found, function: MTZ\r\nlink not defined: type=function, "
             "mod=Блок 1(7)");
+  // Every argument of a template is kept, a name holding "%2" as it is.
+  EXPECT_EQ(LocalLogicText("Уставка или параметр I %2 МТЗ: значение 0 вне пределов 10..20000"),
+            "Setpoint or parameter I %2 МТЗ: value 0 outside the limits 10..20000");
   EXPECT_EQ(LocalLogicText("Ошибок на найдено"), "No errors found");
   EXPECT_EQ(LocalLogicText("no desc-id in<item/>"), "no desc-id in<item/>");
 
