@@ -3,36 +3,141 @@
 #include "uErrors.h"
 #include "uFiles.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <fcntl.h>
+#include <QPointer>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <iterator>
 #include <optional>
+#include <utility>
 #include <unistd.h>
 
 namespace {
 constexpr int MaxLines = 10000;
+// Pending bytes past this are written at once, even inside a batch.
+constexpr size_t PendingBytes = 64 * 1024;
+// Loggers whose pending bytes the crash handler writes; one more than the
+// program's own leaves room for tests.
+constexpr int MaxLoggers = 16;
+constexpr int FatalSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+struct sigaction OldActions[std::size(FatalSignals)];
+
+// The logger whose file writes this thread holds in a batch.
+thread_local TLogger *BatchOf = nullptr;
+// The logger whose pending lines this thread's event loop writes when it next waits.
+thread_local TLogger *IdleFlushOf = nullptr;
+} // namespace
+
+// A plain buffer the crash handler can write without a lock or an allocation.
+// Bytes are added under the logger's lock; Size is published after they are
+// in place, and whoever writes them out takes them by exchanging Size for 0.
+struct TLogger::TPending {
+  std::atomic<int> Fd{-1};
+  std::atomic<size_t> Size{0};
+  char Data[PendingBytes];
+};
+
+namespace {
+std::atomic<TLogger::TPending *> Registry[MaxLoggers];
+
+void WriteAll(int Fd, const char *Bytes, size_t Size) {
+  // A regular file takes a whole O_APPEND write at once; a signal may cut it short.
+  while (Size > 0) {
+    const ssize_t n = ::write(Fd, Bytes, Size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return;
+    Bytes += n;
+    Size -= size_t(n);
+  }
 }
 
-TLogger::TLogger() = default;
+void WritePending(TLogger::TPending &P) {
+  const int fd = P.Fd.load(std::memory_order_acquire);
+  if (const size_t n = P.Size.exchange(0, std::memory_order_acq_rel); n > 0 && fd >= 0)
+    WriteAll(fd, P.Data, n);
+}
+
+// Async-signal-safe: atomics and write() only.
+void OnFatalSignal(int Sig, siginfo_t *Info, void *) {
+  const int savedErrno = errno;
+  for (auto &slot : Registry)
+    if (TLogger::TPending *p = slot.load(std::memory_order_acquire))
+      WritePending(*p);
+  // The handler found before ours takes over: a fault returns to its
+  // instruction and faults again, a sent signal (abort, kill) is sent again.
+  for (size_t i = 0; i < std::size(FatalSignals); ++i)
+    if (FatalSignals[i] == Sig)
+      sigaction(Sig, &OldActions[i], nullptr);
+  if (Info->si_code <= 0)
+    raise(Sig);
+  errno = savedErrno;
+}
+
+void InstallFatalHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction a {};
+    a.sa_sigaction = OnFatalSignal;
+    a.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&a.sa_mask);
+    for (size_t i = 0; i < std::size(FatalSignals); ++i)
+      sigaction(FatalSignals[i], &a, &OldActions[i]);
+  });
+}
+
+const char *LevelText(int Level) {
+  switch (Level) {
+  case TLogger::lvError: return "ERROR";
+  case TLogger::lvDebug: return "DEBUG";
+  default: return "INFO";
+  }
+}
+
+} // namespace
+
+TLogger::TLogger() : FPending(std::make_unique<TPending>()) {
+  for (auto &slot : Registry) {
+    TPending *empty = nullptr;
+    if (slot.compare_exchange_strong(empty, FPending.get()))
+      break;
+  }
+}
 
 TLogger::~TLogger() {
+  if (IdleFlushOf == this)
+    IdleFlushOf = nullptr;
+  for (auto &slot : Registry) {
+    TPending *mine = FPending.get();
+    if (slot.compare_exchange_strong(mine, nullptr))
+      break;
+  }
   std::lock_guard g(FLock);
-  if (FFd >= 0)
-    ::close(FFd);
+  FlushLocked();
+  if (const int fd = FPending->Fd.exchange(-1); fd >= 0)
+    ::close(fd);
 }
 
 void TLogger::Open(const QString &FileName) {
+  InstallFatalHandler();
   {
     std::lock_guard g(FLock);
-    if (FFd >= 0)
-      ::close(FFd);
+    FlushLocked();
+    if (const int fd = FPending->Fd.exchange(-1); fd >= 0)
+      ::close(fd);
     FFileName = FileName;
-    FFd = ::open(QFile::encodeName(FileName).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    FListened = FFd >= 0 || FSink;
+    const int fd = ::open(QFile::encodeName(FileName).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    FPending->Fd.store(fd, std::memory_order_release);
+    FListened = fd >= 0 || FSink;
   }
   Info("Application started");
 }
@@ -40,7 +145,7 @@ void TLogger::Open(const QString &FileName) {
 QString TLogger::Close() {
   {
     std::lock_guard g(FLock);
-    if (FFd < 0)
+    if (FPending->Fd.load() < 0)
       return QString();
   }
   Info("Application stopped");
@@ -49,12 +154,11 @@ QString TLogger::Close() {
   QString fileName;
   {
     std::lock_guard g(FLock);
-    ::close(FFd);
-    FFd = -1;
+    FlushLocked();
+    ::close(FPending->Fd.exchange(-1));
     FListened = bool(FSink);
     fileName = FFileName;
-    for (const QString &l : FLines)
-      plain += l.toUtf8() + "\r\n";
+    plain = FText;
   }
   if (HasSink())
     rich = RichText();
@@ -77,13 +181,7 @@ QString TLogger::Close() {
   return failure ? failure->Text() : QString();
 }
 
-QString TLogger::LevelName(int Level) {
-  switch (Level) {
-  case lvError: return "ERROR";
-  case lvDebug: return "DEBUG";
-  default: return "INFO";
-  }
-}
+QString TLogger::LevelName(int Level) { return QString::fromLatin1(LevelText(Level)); }
 
 uint32_t TLogger::LevelColor(int Level) {
   switch (Level) {
@@ -100,7 +198,9 @@ QString TLogger::LogFileNameFor(const QString &ProgramFile) {
   return QDir(fi.absolutePath()).filePath((dot <= 0 ? name : name.left(dot)) + ".log");
 }
 
-void TLogger::Write(int Level, const QString &Text) {
+void TLogger::Write(int Level, const QString &Text) { WriteUtf8(Level, Text.toUtf8()); }
+
+void TLogger::WriteUtf8(int Level, QByteArrayView Text) {
   std::lock_guard order(FOrder);
   QString line;
   TSink sink;
@@ -111,26 +211,44 @@ void TLogger::Write(int Level, const QString &Text) {
     // behind it is not safe to enter from several threads at once.
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    tm parts;
-    localtime_r(&now.tv_sec, &parts);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02d.%02d.%02d.%03d ", parts.tm_hour, parts.tm_min, parts.tm_sec,
-                  int(now.tv_nsec / 1000000));
-    line = QLatin1StringView(stamp) + LevelName(Level) + u' ' + Text;
+    if (now.tv_sec != FStampSecond) {
+      tm parts;
+      localtime_r(&now.tv_sec, &parts);
+      std::snprintf(FStampHead, sizeof FStampHead, "%02d.%02d.%02d.", parts.tm_hour, parts.tm_min, parts.tm_sec);
+      FStampSecond = now.tv_sec;
+    }
+    const int ms = int(now.tv_nsec / 1000000);
+    const char *level = LevelText(Level);
+    const size_t levelSize = std::strlen(level);
     if (FLines.size() >= MaxLines) {
-      FLines.clear();
-      FLevels.clear();
+      ClearLines();
       clear = FClear;
     }
-    FLines << line;
-    FLevels << Level;
-    if (FFd >= 0) {
-      // CR LF as in the file Close writes, so a crash leaves the same form.
-      const QByteArray bytes = line.toUtf8() + "\r\n";
-      // One write per line with O_APPEND keeps lines whole even if a crash follows.
-      [[maybe_unused]] ssize_t n = ::write(FFd, bytes.constData(), size_t(bytes.size()));
+    // "hh.nn.ss." "zzz " LEVEL ' ' text CR LF, straight into the kept text.
+    const size_t at = size_t(FText.size());
+    const size_t size = 9 + 4 + levelSize + 1 + size_t(Text.size());
+    FText.resize(qsizetype(at + size + 2));
+    char *out = FText.data() + at;
+    std::memcpy(out, FStampHead, 9);
+    out[9] = char('0' + ms / 100);
+    out[10] = char('0' + ms / 10 % 10);
+    out[11] = char('0' + ms % 10);
+    out[12] = ' ';
+    std::memcpy(out + 13, level, levelSize);
+    out[13 + levelSize] = ' ';
+    if (!Text.isEmpty())
+      std::memcpy(out + 14 + levelSize, Text.data(), size_t(Text.size()));
+    out[size] = '\r';
+    out[size + 1] = '\n';
+    FLines.push_back({at, size, Level});
+    if (FPending->Fd.load(std::memory_order_relaxed) >= 0) {
+      Pend(out, size + 2);
+      if (BatchOf != this)
+        FlushLocked();
     }
     sink = FSink;
+    if (sink)
+      line = QString::fromUtf8(out, qsizetype(size));
   }
   if (clear)
     clear();
@@ -138,13 +256,73 @@ void TLogger::Write(int Level, const QString &Text) {
     sink(line, Level);
 }
 
+void TLogger::Pend(const char *Bytes, size_t Size) {
+  TPending &p = *FPending;
+  size_t held = p.Size.load(std::memory_order_relaxed);
+  if (held + Size > PendingBytes) {
+    FlushLocked();
+    held = 0;
+  }
+  if (Size > PendingBytes) {
+    WriteAll(p.Fd.load(std::memory_order_relaxed), Bytes, Size);
+    return;
+  }
+  std::memcpy(p.Data + held, Bytes, Size);
+  p.Size.store(held + Size, std::memory_order_release);
+}
+
+void TLogger::FlushLocked() { WritePending(*FPending); }
+
+namespace {
+// Writes, when this thread's event loop is about to wait, the lines it holds
+// for the loop going idle and those of a batch it waits inside. Hooked once
+// on each thread's event dispatcher; false on a thread without one.
+bool HookIdleFlush() {
+  thread_local QPointer<QAbstractEventDispatcher> hooked;
+  QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
+  if (!d)
+    return false;
+  if (hooked != d) {
+    hooked = d;
+    QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, d, [] {
+      for (TLogger *log : {BatchOf, std::exchange(IdleFlushOf, nullptr)})
+        if (log)
+          log->Flush();
+    });
+  }
+  return true;
+}
+} // namespace
+
+TLogger::TBatch::TBatch(TLogger &Log, TUntil Until)
+    : FLog(Log), FOuter(BatchOf), FHeldToIdle(HookIdleFlush() && Until == UntilIdle) {
+  BatchOf = &Log;
+}
+
+TLogger::TBatch::~TBatch() {
+  BatchOf = FOuter;
+  if (FOuter == &FLog)
+    return;
+  if (FHeldToIdle) {
+    if (IdleFlushOf && IdleFlushOf != &FLog)
+      IdleFlushOf->Flush();
+    IdleFlushOf = &FLog;
+    return;
+  }
+  FLog.Flush();
+}
+
+void TLogger::Flush() {
+  std::lock_guard g(FLock);
+  FlushLocked();
+}
+
 void TLogger::Clear() {
   std::lock_guard order(FOrder);
   TClearSink clear;
   {
     std::lock_guard g(FLock);
-    FLines.clear();
-    FLevels.clear();
+    ClearLines();
     clear = FClear;
   }
   if (clear)
@@ -159,9 +337,10 @@ void TLogger::SetSink(TSink Sink, TClearSink Clear) {
     std::lock_guard g(FLock);
     FSink = Sink;
     FClear = Sink ? Clear : nullptr;
-    FListened = FFd >= 0 || FSink;
-    lines = FLines;
-    levels = FLevels;
+    FListened = FPending->Fd.load() >= 0 || FSink;
+    lines = Texts();
+    for (const TLineAt &l : FLines)
+      levels << l.Level;
   }
   if (Sink)
     for (qsizetype i = 0; i < lines.size(); ++i)
@@ -178,8 +357,9 @@ QByteArray TLogger::RichText() const {
   QList<int> levels;
   {
     std::lock_guard g(FLock);
-    lines = FLines;
-    levels = FLevels;
+    lines = Texts();
+    for (const TLineAt &l : FLines)
+      levels << l.Level;
   }
   QByteArray out = "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fmodern Courier New;}}{\\colortbl ;";
   for (int level : {lvInfo, lvError, lvDebug}) {
@@ -207,7 +387,21 @@ QByteArray TLogger::RichText() const {
 
 QStringList TLogger::Lines() const {
   std::lock_guard g(FLock);
-  return FLines;
+  return Texts();
+}
+
+QStringList TLogger::Texts() const {
+  QStringList out;
+  out.reserve(qsizetype(FLines.size()));
+  for (const TLineAt &l : FLines)
+    out << QString::fromUtf8(FText.constData() + l.At, qsizetype(l.Size));
+  return out;
+}
+
+void TLogger::ClearLines() {
+  // resize(0) keeps the capacity: the next 10000 lines fill the same memory.
+  FText.resize(0);
+  FLines.clear();
 }
 
 QString TLogger::FileName() const {

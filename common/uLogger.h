@@ -4,15 +4,26 @@
 // the log file as they come so that a crash loses nothing, and shown in the
 // log pane when one is attached. The kept lines are the one model behind the
 // pane, the ".rtf" and the file Close rewrites: the pane only mirrors them.
+//
+// A line reaches the file in the write() that ends its Write, or, inside a
+// TBatch, in the one write() that ends the batch; a crash signal (abort,
+// segmentation fault, bus error, illegal instruction, arithmetic fault)
+// writes the pending lines before the process dies, so only a kill that
+// cannot be caught loses lines, and only those of a batch in progress.
+// Any line written outside a batch writes every pending line before it.
 #include <QString>
 #include <QStringList>
 #include <QList>
+#include <QByteArrayView>
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <tuple>
 #include <type_traits>
+#include <vector>
 
 class TLogger {
 public:
@@ -40,6 +51,8 @@ public:
   void Error(const QString &Text) { Write(lvError, Text); }
   void Debug(const QString &Text) { Write(lvDebug, Text); }
   void Write(int Level, const QString &Text);
+  // Text already in UTF-8: a hot caller builds its bytes without a QString.
+  void WriteUtf8(int Level, QByteArrayView Text);
   // Empties the kept lines and tells the pane (its clear button).
   void Clear();
 
@@ -59,6 +72,37 @@ public:
   // their debug text while nobody listens (the program opens its log before
   // it talks to a device). Any thread; no lock.
   bool Listened() const { return FListened.load(std::memory_order_relaxed); }
+
+  // Holds the file writes of the lines this thread logs to Log until the
+  // outermost batch ends, and writes them then in one write(). For the lines
+  // of device records, so that records cost few system calls. A thread that
+  // waits in its event loop inside a batch (a reply's dialog) writes the held
+  // lines first. Lines of other threads meanwhile are written at once, with
+  // the held ones before them.
+  class TBatch {
+  public:
+    // UntilIdle: an outermost batch that ends leaves its lines held until
+    // the thread next waits in its event loop, or another line or batch
+    // writes them; for the line of a record sent to the worker, which is in
+    // progress until its answer's lines come. Without an event loop on the
+    // thread it ends as the other kind does.
+    enum TUntil { UntilEnd, UntilIdle };
+    explicit TBatch(TLogger &Log, TUntil Until = UntilEnd);
+    ~TBatch();
+    TBatch(const TBatch &) = delete;
+    TBatch &operator=(const TBatch &) = delete;
+
+  private:
+    TLogger &FLog;
+    TLogger *FOuter;
+    bool FHeldToIdle;
+  };
+
+  // Writes the lines batches hold, now.
+  void Flush();
+
+  // The file and the bytes not yet written to it, as the crash handler sees them.
+  struct TPending;
 
   QStringList Lines() const;
   QString FileName() const;
@@ -89,14 +133,32 @@ private:
     return std::apply([Fmt](const auto &...H) { return QString::asprintf(Fmt, Raw(H)...); }, held);
   }
 
+  // Both under FLock.
+  void Pend(const char *Bytes, size_t Size);
+  void FlushLocked();
+
   mutable std::mutex FLock;
   // Held while a change is made and passed to the sinks, so a clear and the
   // lines around it reach the pane in order; recursive for a sink that logs.
   std::recursive_mutex FOrder;
-  QStringList FLines;
-  QList<int> FLevels;
+  // The kept lines one after another in UTF-8, each with its CR LF, as the
+  // file gets them; emptied without giving its memory back, so that a full
+  // list costs no allocation per line.
+  struct TLineAt {
+    size_t At;
+    size_t Size; // without CR LF
+    int Level;
+  };
+  QByteArray FText;
+  std::vector<TLineAt> FLines;
+  QStringList Texts() const;
+  void ClearLines();
   QString FFileName;
-  int FFd = -1;
+  // The file and the bytes not yet written to it; reached by the crash handler.
+  std::unique_ptr<TPending> FPending;
+  // The stamp's "hh.nn.ss." for FStampSecond: the calendar is worked out once a second.
+  time_t FStampSecond = -1;
+  char FStampHead[16] = {};
   std::atomic<bool> FListened{false}; // FFd open or FSink set
   TSink FSink;
   TClearSink FClear;

@@ -1,6 +1,7 @@
 #include "uModbusTools.h"
 
 #include <QBuffer>
+#include <QVarLengthArray>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <QDateTime>
@@ -221,6 +222,20 @@ struct TBlankHexTable {
 };
 constexpr TBlankHexTable BlankHexTable;
 
+// Each byte as its two digits and a blank, padded in the same way.
+struct THexBlankTable {
+  char Quad[256][4];
+  constexpr THexBlankTable() : Quad() {
+    for (int i = 0; i < 256; ++i) {
+      Quad[i][0] = HexTable.Pair[i][0];
+      Quad[i][1] = HexTable.Pair[i][1];
+      Quad[i][2] = ' ';
+      Quad[i][3] = ' ';
+    }
+  }
+};
+constexpr THexBlankTable HexBlankTable;
+
 // Writes "HH " for each byte from Out on (3 * Count characters).
 template <typename C> void PutHexBlankAfter(C *Out, const uint8_t *Data, int Count) {
   for (int i = 0; i < Count; ++i) {
@@ -239,6 +254,37 @@ QString HexBytes(const uint8_t *Data, int Count) {
   return out;
 }
 
+namespace {
+// Logs "<Head> (<Count>) " and the bytes as HexBytes writes them. Made as
+// bytes and handed over as UTF-8: every record logs two such lines.
+void LogRecordBytes(int Level, const char *Head, const uint8_t *Data, int Count) {
+  Count = std::max(Count, 0);
+  const size_t headSize = std::strlen(Head);
+  // The head, " (", ten digits at most, ") ", the bytes and one pad byte.
+  QVarLengthArray<char, 1024> text(qsizetype(headSize + 14) + 3 * qsizetype(Count) + 1);
+  char *p = text.data();
+  std::memcpy(p, Head, headSize);
+  p += headSize;
+  *p++ = ' ';
+  *p++ = '(';
+  char digits[10];
+  int n = 0;
+  for (unsigned v = unsigned(Count); n == 0 || v != 0; v /= 10)
+    digits[n++] = char('0' + v % 10);
+  while (n > 0)
+    *p++ = digits[--n];
+  *p++ = ')';
+  *p++ = ' ';
+  for (int i = 0; i < Count; ++i, p += 3)
+    std::memcpy(p, HexBlankTable.Quad[Data[i]], 4);
+  Logger().WriteUtf8(Level, QByteArrayView(text.data(), p - text.data()));
+}
+
+void LogRecordBytes(int Level, const char *Head, const QByteArray &Data) {
+  LogRecordBytes(Level, Head, reinterpret_cast<const uint8_t *>(Data.constData()), int(Data.size()));
+}
+} // namespace
+
 TDeviceFront::TDeviceFront() : FBuilder(*this) {}
 
 TDeviceFront::~TDeviceFront() = default;
@@ -246,8 +292,13 @@ TDeviceFront::~TDeviceFront() = default;
 void TDeviceFront::SendArray(const uint8_t *Data, int Count) {
   if (Count < 0 || Count > 65535)
     throw EKvAssert("SendArray invalid count");
-  if (Logger().Listened())
-    Logger().Debug(QString::asprintf("Send array (%d) ", Count) + HexBytes(Data, Count));
+  if (Logger().Listened()) {
+    // The record is in progress until its answer comes: its line may wait
+    // for the answer's lines, or for the main thread to sleep, and share
+    // their write. Chains send several records in a row.
+    TLogger::TBatch batch(Logger(), TLogger::TBatch::UntilIdle);
+    LogRecordBytes(TLogger::lvDebug, "Send array", Data, Count);
+  }
   // The worker answers every record it takes, whatever its command or outcome.
   // Counted first: a front may deliver from inside Queue.
   ++FOutstanding;
@@ -275,11 +326,13 @@ void TDeviceFront::UnregisterReply(TReplyId Id) {
 }
 
 void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
+  // An answer's lines and those of the record its reply sends next reach the
+  // log file in one write.
+  TLogger::TBatch batch(Logger());
   if (FOutstanding > 0)
     --FOutstanding;
   FDeliveryText.clear();
   FParser.Fill(Answer);
-  const int count = FParser.Count();
   TAnswerHead head;
   TReplyId id = 0;
   try {
@@ -320,22 +373,22 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
   const bool traced = Logger().Listened();
   if (head.Command == bcScan) {
     if (traced)
-      Logger().Debug(QString::asprintf("Executed (%d) ", count) + HexBytes(Answer));
+      LogRecordBytes(TLogger::lvDebug, "Executed", Answer);
     call();
     if (traced)
-      Logger().Debug("Executed ready");
+      Logger().WriteUtf8(TLogger::lvDebug, "Executed ready");
   } else if (head.Status != 0) {
     call();
   } else if (head.ErrorFlag != 0) {
     // Delivered all the same, so that the chain ends instead of waiting for ever.
-    Logger().Error(QString::asprintf("Executed protocol error (%d) ", count) + HexBytes(Answer));
+    LogRecordBytes(TLogger::lvError, "Executed protocol error", Answer);
     call();
   } else {
     if (traced)
-      Logger().Debug(QString::asprintf("Executed start (%d) ", count) + HexBytes(Answer));
+      LogRecordBytes(TLogger::lvDebug, "Executed start", Answer);
     call();
     if (traced)
-      Logger().Debug("Executed ready");
+      Logger().WriteUtf8(TLogger::lvDebug, "Executed ready");
   }
 }
 
@@ -903,6 +956,8 @@ void TDeviceTool::TakeAnswers() {
   // One at a time: a reply may run a nested event loop, which comes back here.
   QByteArray answer;
   QString cause;
+  // The answers of one wake-up and the records their replies send log in one write.
+  TLogger::TBatch batch(Logger());
   while (FThread.TakeAnswer(answer, cause))
     Deliver(answer, cause);
 }

@@ -3,12 +3,21 @@
 #include "uErrors.h"
 #include "uFiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <fcntl.h>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -26,6 +35,21 @@ struct TCurrentDir {
   explicit TCurrentDir(const QString &Dir) { QDir::setCurrent(Dir); }
   ~TCurrentDir() { QDir::setCurrent(Old); }
 };
+
+QCoreApplication &App() {
+  static int argc = 1;
+  static char name[] = "uLogger_test";
+  static char *argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  return app;
+}
+
+// Runs an event loop until it has waited for events at least once.
+void WaitInEventLoop() {
+  QEventLoop loop;
+  QTimer::singleShot(20, &loop, &QEventLoop::quit);
+  loop.exec();
+}
 
 } // namespace
 
@@ -169,4 +193,81 @@ TEST(Logger, LinesFromManyThreadsStayWhole) {
   EXPECT_EQ(fileLines.size(), 2002); // the last split part is empty
   for (qsizetype i = 1; i + 1 < fileLines.size(); ++i)
     ASSERT_TRUE(fileLines[i].contains(" DEBUG thread ") && fileLines[i].endsWith('\r')) << fileLines[i].constData();
+}
+
+TEST(Logger, ABatchWritesItsLinesAtItsEndOrWhenItsThreadWaits) {
+  App();
+  QTemporaryDir dir;
+  const QString path = dir.filePath("prog.log");
+  TLogger log;
+  log.Open(path);
+  {
+    TLogger::TBatch batch(log);
+    log.Debug("held");
+    log.WriteUtf8(TLogger::lvDebug, "held too");
+    EXPECT_TRUE(LoadFileBytes(path).endsWith(" INFO Application started\r\n"));
+    // A reply's dialog: the thread waits inside the batch.
+    WaitInEventLoop();
+    EXPECT_TRUE(LoadFileBytes(path).contains(" DEBUG held\r\n"));
+    EXPECT_TRUE(LoadFileBytes(path).endsWith(" DEBUG held too\r\n"));
+    log.Error("after the wait");
+    EXPECT_FALSE(LoadFileBytes(path).endsWith(" ERROR after the wait\r\n"));
+  }
+  EXPECT_TRUE(LoadFileBytes(path).endsWith(" ERROR after the wait\r\n"));
+
+  // Held past its end until the thread waits, or another line comes.
+  {
+    TLogger::TBatch sent(log, TLogger::TBatch::UntilIdle);
+    log.Debug("sent one");
+  }
+  EXPECT_TRUE(LoadFileBytes(path).endsWith(" ERROR after the wait\r\n"));
+  WaitInEventLoop();
+  EXPECT_TRUE(LoadFileBytes(path).endsWith(" DEBUG sent one\r\n"));
+  {
+    TLogger::TBatch sent(log, TLogger::TBatch::UntilIdle);
+    log.Debug("sent two");
+  }
+  std::thread([&log] { log.Info("from another thread"); }).join();
+  const QList<QByteArray> fileLines = LoadFileBytes(path).split('\n');
+  ASSERT_GE(fileLines.size(), 3);
+  EXPECT_TRUE(fileLines[fileLines.size() - 3].endsWith(" DEBUG sent two\r"));
+  EXPECT_TRUE(fileLines[fileLines.size() - 2].endsWith(" INFO from another thread\r"));
+  EXPECT_EQ(log.Close(), "");
+  EXPECT_EQ(LoadFileBytes(path), JoinCrLf(log.Lines()));
+}
+
+// The lines a batch holds when the process dies of a crash signal are in the
+// file all the same, whole, in order and in CR LF form.
+TEST(Logger, LinesHeldInABatchSurviveACrash) {
+  for (const int sig : {SIGABRT, SIGSEGV}) {
+    SCOPED_TRACE(sig);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("prog.log");
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The sanitizers' reports of the crash are no news here.
+      dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+      TLogger log;
+      log.Open(path);
+      TLogger::TBatch batch(log);
+      log.Info("held one");
+      log.WriteUtf8(TLogger::lvError, "held two");
+      if (sig == SIGABRT)
+        std::abort();
+      // A real fault, at an address no sanitizer takes for a null pointer.
+      *reinterpret_cast<volatile int *>(uintptr_t(64)) = 1;
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const QList<QByteArray> lines = LoadFileBytes(path).split('\n');
+    ASSERT_EQ(lines.size(), 4) << LoadFileBytes(path).constData();
+    EXPECT_TRUE(lines[0].endsWith(" INFO Application started\r"));
+    EXPECT_TRUE(lines[1].endsWith(" INFO held one\r"));
+    EXPECT_TRUE(lines[2].endsWith(" ERROR held two\r"));
+    EXPECT_EQ(lines[3], "");
+  }
 }
