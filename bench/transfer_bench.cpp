@@ -175,7 +175,7 @@ int main(int argc, char **argv) {
     }
   }
   {
-    TRoad rtu(dir.path(), false, pty, port);
+    TRoad rtu(dir.path(), false, pty, port, PacedBaud);
     std::printf("(b) %d KiB file over a pseudo-terminal paced at %d baud (%d bytes/s on the wire)\n",
                 FileBytes / 1024, PacedBaud, PacedBaud / 10);
     for (const auto &[no, frame] : {std::pair{1, 2048}, std::pair{2, 128}}) {
