@@ -786,8 +786,10 @@ void TComtradeData::MarkMissing(int Sample, int Channel) {
 // 0 and 1, no line end before End), which ParseDatLine then judges; both agree
 // on every line this one takes. Limit is the end of the bytes that may be
 // read, at least 72 past any block the line touches. LineEnd is set to the
-// line's CR or LF.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+// line's CR or LF. The clones are chosen by a resolver that runs while the
+// program is still being loaded, before a thread sanitizer's run time is up:
+// its build takes the default alone.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 [[gnu::target_clones("arch=x86-64-v3", "default")]]
 #endif
 bool TComtradeData::ParseQuickLine(const char *Begin, const char *End, const char *Limit, int Sample,
