@@ -137,6 +137,7 @@ void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) 
     throw EKvRange("range check error: " + std::to_string(Channel));
   FChannel = Channel;
   FDigital = Digital;
+  FWide = false;
   FCount = Data.SampleCount();
   FStride = size_t(Channels);
   FRaw = Data.RawCells();
@@ -163,52 +164,86 @@ std::vector<size_t> TOscStripCache::LevelStarts(int Count) {
 }
 
 void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
-                              TEntry *const *Analog, size_t AnalogCount, TEntry *const *Digital, size_t DigitalCount) {
+                              TOscStripCache *const *Analog, size_t AnalogCount, TOscStripCache *const *Digital,
+                              size_t DigitalCount, std::atomic<bool> *Overflow) {
   const size_t N = size_t(Data.SampleCount());
   const size_t AnalogWidth = size_t(Data.Config()->AnalogCount()), DigitalWidth = size_t(Data.Config()->DigitalCount());
   int32_t Lo[ComtradeMaxChannels], Hi[ComtradeMaxChannels];
   uint8_t BitLo[ComtradeMaxChannels], BitHi[ComtradeMaxChannels];
+  // Where each cache's level 0 lies, and which are narrow.
+  void *Level0[ComtradeMaxChannels];
+  bool Narrow[ComtradeMaxChannels];
+  for (size_t c = 0; c < AnalogCount; ++c)
+    if (Analog[c]) {
+      Level0[c] = Analog[c]->FEntries;
+      Narrow[c] = !Analog[c]->FWide;
+    }
+  auto Put = [&](size_t c, size_t e, int32_t L, int32_t H) {
+    if (!Narrow[c]) {
+      static_cast<TWide *>(Level0[c])[e] = TWide{L, H};
+      return;
+    }
+    if (L > H) {
+      static_cast<TNarrow *>(Level0[c])[e] = TNarrow{INT16_MAX, INT16_MIN};
+      return;
+    }
+    if (L < INT16_MIN || H > INT16_MAX) [[unlikely]]
+      Overflow[c].store(true, std::memory_order_relaxed);
+    static_cast<TNarrow *>(Level0[c])[e] = TNarrow{int16_t(L), int16_t(H)};
+  };
   for (size_t e = First; e < End; ++e) {
     const size_t s0 = e * BaseSamples, Rows = std::min(N, s0 + BaseSamples) - s0;
     if (AnalogCount && Missing && std::memchr(Missing + s0 * AnalogWidth, 1, Rows * AnalogWidth)) {
       // An entry with a missing sample leaves it out, channel by channel.
       for (size_t c = 0; c < AnalogCount; ++c) {
+        if (!Analog[c])
+          continue;
         int32_t L = NoMin, H = NoMax;
         for (size_t r = s0; r < s0 + Rows; ++r)
           if (!Missing[r * AnalogWidth + c]) {
             L = std::min(L, Data.RawCells()[r * AnalogWidth + c]);
             H = std::max(H, Data.RawCells()[r * AnalogWidth + c]);
           }
-        if (Analog[c])
-          Analog[c][e] = TEntry{L, H};
+        Put(c, e, L, H);
       }
     } else if (AnalogCount) {
       RowExtremes(Data.RawCells() + s0 * AnalogWidth, AnalogWidth, Rows, Lo, Hi);
       for (size_t c = 0; c < AnalogCount; ++c)
         if (Analog[c])
-          Analog[c][e] = TEntry{Lo[c], Hi[c]};
+          Put(c, e, Lo[c], Hi[c]);
     }
     if (DigitalCount) {
       RowExtremes(Data.DigitalCells() + s0 * DigitalWidth, DigitalWidth, Rows, BitLo, BitHi);
       for (size_t c = 0; c < DigitalCount; ++c)
         if (Digital[c])
-          Digital[c][e] = TEntry{BitLo[c], BitHi[c]};
+          static_cast<TBits *>(Digital[c]->FEntries)[e] = TBits{BitLo[c], BitHi[c]};
     }
   }
 }
 
-void TOscStripCache::Fold(size_t First, size_t End, int From, int Top) {
+template <class E> void TOscStripCache::FoldAs(size_t First, size_t End, int From, int Top) {
   for (int K = From; K <= Top && K < LevelCount(); ++K) {
-    const TEntry *Below = Level(K - 1);
+    const E *Below = Level<E>(K - 1);
     const size_t BelowSize = LevelSize(K - 1);
-    TEntry *Up = Level(K);
+    E *Up = Level<E>(K);
     const size_t To = (End + (size_t(1) << K) - 1) >> K;
-    for (size_t i = First >> K; i < To; ++i) {
-      const TEntry &A = Below[2 * i];
-      Up[i] = 2 * i + 1 < BelowSize ? TEntry{std::min(A.Min, Below[2 * i + 1].Min), std::max(A.Max, Below[2 * i + 1].Max)}
-                                    : A;
-    }
+    // Whole pairs in a loop of their own, which the compiler can widen; an
+    // odd last entry is carried up alone.
+    const size_t Pairs = std::min(To, BelowSize / 2);
+    for (size_t i = First >> K; i < Pairs; ++i)
+      Up[i] = E{std::min(Below[2 * i].Min, Below[2 * i + 1].Min), std::max(Below[2 * i].Max, Below[2 * i + 1].Max)};
+    if (Pairs < To)
+      Up[Pairs] = Below[2 * Pairs];
   }
+}
+
+void TOscStripCache::Fold(size_t First, size_t End, int From, int Top) {
+  if (FDigital)
+    FoldAs<TBits>(First, End, From, Top);
+  else if (FWide)
+    FoldAs<TWide>(First, End, From, Top);
+  else
+    FoldAs<TNarrow>(First, End, From, Top);
 }
 
 void TOscStripCache::Build(const TComtradeData &Data, int Channel, bool Digital) {
@@ -219,6 +254,46 @@ void TOscStripCache::Build(const TComtradeData &Data, int Channel, bool Digital)
   else
     Bind(Data, Channel, Digital); // throws
   BuildAll(Data, Digital ? std::vector<TOscStripCache *>{} : Caches, Digital ? Caches : std::vector<TOscStripCache *>{});
+}
+
+void TOscStripCache::Fill(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
+                          const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
+                          std::atomic<bool> *Overflow) {
+  size_t Total = 0;
+  for (const TOscStripCache *C : All)
+    Total += C->FStart.back() * size_t(C->EntryBytes());
+  std::shared_ptr<void> Block = LevelMemory(Total);
+  Total = 0;
+  for (TOscStripCache *C : All) {
+    C->FBlock = Block;
+    C->FEntries = static_cast<char *>(Block.get()) + Total;
+    Total += C->FStart.back() * size_t(C->EntryBytes());
+  }
+  // Blocks of rows go to the cores; within a block entry by entry, every
+  // channel of the entry's rows at once while they are at hand, then the
+  // levels above the block's entries while those are.
+  const uint8_t *Missing = Data.MissingCells();
+  const size_t Entries = All.front()->LevelSize(0);
+  const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
+  char *const Bytes = static_cast<char *>(Block.get());
+  OscInPieces(Blocks, 4, [&](size_t First, size_t End) {
+    // Each thread first faults in its share of the fresh pages: the kernel
+    // clears a page on its first write, and as every thread writes into every
+    // channel's levels, left to the pass they would all wait on the same
+    // page being cleared, one page after the other.
+    constexpr size_t Page = 4096;
+    for (size_t p = (Total * First / Blocks + Page - 1) / Page * Page; p < Total * End / Blocks; p += Page)
+      *static_cast<volatile char *>(Bytes + p) = 0;
+    for (size_t b = First; b < End; ++b) {
+      const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
+      FillRows(Data, Missing, e0, e1, Analog.data(), Analog.size(), Digital.data(), Digital.size(), Overflow);
+      for (TOscStripCache *C : All)
+        C->Fold(e0, e1, 1, BlockLevels);
+    }
+  });
+  // The levels above a block's, small, channel by channel.
+  for (TOscStripCache *C : All)
+    C->Fold(0, Entries, BlockLevels + 1, C->LevelCount() - 1);
 }
 
 void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
@@ -232,39 +307,18 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
       }
   if (All.empty())
     return;
-  const uint8_t *Missing = Data.MissingCells();
-  size_t Total = 0;
-  for (const TOscStripCache *C : All)
-    Total += C->FStart.back();
-  std::shared_ptr<void> Block = LevelMemory(Total * sizeof(TEntry));
-  Total = 0;
-  for (TOscStripCache *C : All) {
-    C->FBlock = Block;
-    C->FEntries = static_cast<TEntry *>(Block.get()) + Total;
-    Total += C->FStart.back();
-  }
-  // Blocks of rows go to the cores; within a block entry by entry, every
-  // channel of the entry's rows at once while they are at hand, then the
-  // levels above the block's entries while those are.
-  const size_t Entries = All.front()->LevelSize(0);
-  const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
-  std::vector<TEntry *> AnalogLevels(Analog.size()), DigitalLevels(Digital.size());
+  // Narrow first, as most records' values are (a binary file's are); the
+  // channels found wider are made again on their own, wide.
+  std::vector<std::atomic<bool>> Overflow(Analog.size());
+  Fill(Data, All, Analog, Digital, Overflow.data());
+  std::vector<TOscStripCache *> Wide, WideAnalog(Analog.size(), nullptr);
   for (size_t c = 0; c < Analog.size(); ++c)
-    AnalogLevels[c] = Analog[c] ? Analog[c]->Level(0) : nullptr;
-  for (size_t c = 0; c < Digital.size(); ++c)
-    DigitalLevels[c] = Digital[c] ? Digital[c]->Level(0) : nullptr;
-  OscInPieces(Blocks, 4, [&](size_t First, size_t End) {
-    for (size_t b = First; b < End; ++b) {
-      const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
-      FillRows(Data, Missing, e0, e1, AnalogLevels.data(), AnalogLevels.size(), DigitalLevels.data(),
-               DigitalLevels.size());
-      for (TOscStripCache *C : All)
-        C->Fold(e0, e1, 1, BlockLevels);
+    if (Overflow[c]) {
+      Analog[c]->FWide = true;
+      Wide.push_back(WideAnalog[c] = Analog[c]);
     }
-  });
-  // The levels above a block's, small, channel by channel.
-  for (TOscStripCache *C : All)
-    C->Fold(0, Entries, BlockLevels + 1, C->LevelCount() - 1);
+  if (!Wide.empty())
+    Fill(Data, Wide, WideAnalog, {}, Overflow.data());
 }
 
 void TOscStripCache::Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces,
@@ -307,11 +361,8 @@ bool TOscStripCache::Range(int First, int Last, int &Min, int &Max) const {
     }
   };
   Raw(s, HeadEnd);
-  for (const TPiece &P : Pieces) {
-    const TEntry &E = Level(P.Level)[P.Index];
-    Lo = std::min(Lo, E.Min);
-    Hi = std::max(Hi, E.Max);
-  }
+  for (const TPiece &P : Pieces)
+    Widen(FStart[size_t(P.Level)] + size_t(P.Index), Lo, Hi);
   Raw(TailBegin, End + 1);
   if (Lo > Hi)
     return false;
@@ -375,7 +426,8 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
   constexpr size_t Ahead = 4;
   auto Channel = [&](size_t k) {
     const TOscStripCache &Cache = *Caches[k];
-    const TEntry *Entries = Cache.FEntries;
+    const char *Entries = static_cast<const char *>(Cache.FEntries);
+    const size_t EntryBytes = size_t(Cache.EntryBytes());
     const size_t Cell = Cache.FDigital ? sizeof(uint8_t) : sizeof(int32_t);
     const char *Base = Cache.FDigital ? reinterpret_cast<const char *>(Cache.FBits) + Cache.FChannel
                                       : reinterpret_cast<const char *>(Cache.FRaw + Cache.FChannel);
@@ -390,7 +442,7 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
             Prefetch(Base + size_t(r) * Row);
         const size_t End = j + Ahead + 1 < Edges.size() ? Edges[j + Ahead + 1].Piece : Pieces.size();
         for (size_t p = A.Piece; p < End; ++p)
-          Prefetch(Entries + Cells[p]);
+          Prefetch(Entries + Cells[p] * EntryBytes);
       }
       const TEdge &E = Edges[j];
       TOscColumn &C = O[j];
@@ -408,11 +460,8 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
             Hi = std::max(Hi, V);
           }
       const size_t End = j + 1 < Edges.size() ? Edges[j + 1].Piece : Pieces.size();
-      for (size_t p = E.Piece; p < End; ++p) {
-        const TEntry &Entry = Entries[Cells[p]];
-        Lo = std::min(Lo, Entry.Min);
-        Hi = std::max(Hi, Entry.Max);
-      }
+      for (size_t p = E.Piece; p < End; ++p)
+        Cache.Widen(Cells[p], Lo, Hi);
       C.HasValue = Lo <= Hi;
       C.Min = C.HasValue ? Lo : 0;
       C.Max = C.HasValue ? Hi : 0;
@@ -427,7 +476,7 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
 }
 
 int64_t TOscStripCache::Bytes() const {
-  return FStart.empty() ? 0 : int64_t(FStart.back()) * int64_t(sizeof(TEntry));
+  return FStart.empty() ? 0 : int64_t(FStart.back()) * EntryBytes();
 }
 
 const std::vector<std::vector<TOscColumn>> &TOscColumnsMemo::Columns(const std::vector<const TOscStripCache *> &Caches,
