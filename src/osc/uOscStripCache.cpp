@@ -336,15 +336,7 @@ void TOscStripCache::Fill(const TComtradeData &Data, const std::vector<TOscStrip
   const uint8_t *Missing = Data.MissingCells();
   const size_t Entries = All.front()->LevelSize(0);
   const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
-  char *const Bytes = static_cast<char *>(Block.get());
   OscInPieces(Blocks, 4, [&](size_t First, size_t End) {
-    // Each thread first faults in its share of the fresh pages: the kernel
-    // clears a page on its first write, and as every thread writes into every
-    // channel's levels, left to the pass they would all wait on the same
-    // page being cleared, one page after the other.
-    constexpr size_t Page = 4096;
-    for (size_t p = (Total * First / Blocks + Page - 1) / Page * Page; p < Total * End / Blocks; p += Page)
-      *static_cast<volatile char *>(Bytes + p) = 0;
     for (size_t b = First; b < End; ++b) {
       const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
       FillRows(Data, Missing, e0, e1, Analog.data(), Analog.size(), Digital.data(), Digital.size(), Overflow);
