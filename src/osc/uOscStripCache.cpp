@@ -336,13 +336,20 @@ void TOscStripCache::Fill(const TComtradeData &Data, const std::vector<TOscStrip
   const uint8_t *Missing = Data.MissingCells();
   const size_t Entries = All.front()->LevelSize(0);
   const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
-  OscInPieces(Blocks, 4, [&](size_t First, size_t End) {
-    for (size_t b = First; b < End; ++b) {
-      const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
-      FillRows(Data, Missing, e0, e1, Analog.data(), Analog.size(), Digital.data(), Digital.size(), Overflow);
-      for (TOscStripCache *C : All)
-        C->Fold(e0, e1, 1, BlockLevels);
-    }
+  // Taken a few at a time by whichever thread is free: on a shared machine a
+  // thread may wait long for its core, and a fixed share would make the
+  // whole pass wait for it.
+  constexpr size_t Take = 4;
+  std::atomic<size_t> Next{0};
+  const size_t Threads = std::max<size_t>(1, std::min<size_t>(std::thread::hardware_concurrency(), Blocks / Take));
+  OscInPieces(Threads, 1, [&](size_t, size_t) {
+    for (size_t First; (First = Next.fetch_add(Take)) < Blocks;)
+      for (size_t b = First; b < std::min(Blocks, First + Take); ++b) {
+        const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
+        FillRows(Data, Missing, e0, e1, Analog.data(), Analog.size(), Digital.data(), Digital.size(), Overflow);
+        for (TOscStripCache *C : All)
+          C->Fold(e0, e1, 1, BlockLevels);
+      }
   });
   // The levels above a block's, small, channel by channel.
   for (TOscStripCache *C : All)
