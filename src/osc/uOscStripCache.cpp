@@ -129,19 +129,19 @@ const bool HasAvx2 = [] {
   }
   return i;
 }
-// The same for entries of two bytes, sixteen at a time.
+// The same for discrete entries (one byte, folded by "or"), 32 at a time.
 [[gnu::target("avx2")]] size_t FoldBitsAvx2(const void *Below, void *Up, size_t Count) {
   const __m256i *B = static_cast<const __m256i *>(Below);
   __m256i *U = static_cast<__m256i *>(Up);
-  const __m256i High = _mm256_set1_epi16(int16_t(0xFF00)), Low = _mm256_set1_epi32(0xFFFF);
+  const __m256i Low = _mm256_set1_epi16(0xFF);
   size_t i = 0;
-  for (; i + 16 <= Count; i += 16) {
+  for (; i + 32 <= Count; i += 32) {
     __m256i R[2];
     for (int h = 0; h < 2; ++h) {
-      const __m256i V = _mm256_loadu_si256(B + i / 8 + size_t(h)), S = _mm256_srli_epi32(V, 16);
-      R[h] = _mm256_and_si256(_mm256_blendv_epi8(_mm256_min_epu8(V, S), _mm256_max_epu8(V, S), High), Low);
+      const __m256i V = _mm256_loadu_si256(B + i / 16 + size_t(h));
+      R[h] = _mm256_and_si256(_mm256_or_si256(V, _mm256_srli_epi16(V, 8)), Low);
     }
-    _mm256_storeu_si256(U + i / 16, _mm256_permute4x64_epi64(_mm256_packus_epi32(R[0], R[1]), _MM_SHUFFLE(3, 1, 2, 0)));
+    _mm256_storeu_si256(U + i / 32, _mm256_permute4x64_epi64(_mm256_packus_epi16(R[0], R[1]), _MM_SHUFFLE(3, 1, 2, 0)));
   }
   return i;
 }
@@ -265,7 +265,8 @@ void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing,
     if (DigitalCount) {
       RowExtremes(Data.DigitalCells() + s0 * DigitalWidth, DigitalWidth, Rows, BitLo, BitHi);
       for (size_t d = 0; d < BitCount; ++d)
-        static_cast<TBits *>(Bits[d].Level0)[e] = TBits{BitLo[Bits[d].Channel], BitHi[Bits[d].Channel]};
+        static_cast<TBits *>(Bits[d].Level0)[e] =
+            TBits{uint8_t((BitHi[Bits[d].Channel] ? HasOne : 0) | (BitLo[Bits[d].Channel] ? 0 : HasZero))};
     }
   }
   for (size_t n = 0; n < NarrowCount; ++n)
@@ -292,7 +293,10 @@ template <class E> void TOscStripCache::FoldAs(size_t First, size_t End, int Fro
     }
 #endif
     for (; i < Pairs; ++i)
-      Up[i] = E{std::min(Below[2 * i].Min, Below[2 * i + 1].Min), std::max(Below[2 * i].Max, Below[2 * i + 1].Max)};
+      if constexpr (std::is_same_v<E, TBits>)
+        Up[i] = TBits{uint8_t(Below[2 * i].Flags | Below[2 * i + 1].Flags)};
+      else
+        Up[i] = E{std::min(Below[2 * i].Min, Below[2 * i + 1].Min), std::max(Below[2 * i].Max, Below[2 * i + 1].Max)};
     if (Pairs < To)
       Up[Pairs] = Below[2 * Pairs];
   }

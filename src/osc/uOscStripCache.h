@@ -5,7 +5,7 @@
 // samples). A column of pixels is answered from the aligned entries inside it
 // and the samples at its ragged ends, so its minimum and maximum are exact.
 // Samples the reader marks missing take no part in any entry.
-// An entry is as narrow as its channel allows: two bytes for a discrete
+// An entry is as narrow as its channel allows: a byte for a discrete
 // channel, four for an analog one whose values all fit 16 bits, eight for
 // the rest; a build is mostly the writing of its levels into fresh memory.
 #include <cstddef>
@@ -58,8 +58,8 @@ public:
   bool Range(int First, int Last, int &Min, int &Max) const;
   // Bytes held by the levels.
   int64_t Bytes() const;
-  // Bytes of one entry: 2 (discrete), 4 (analog within 16 bits) or 8.
-  int EntryBytes() const { return FDigital ? 2 : FWide ? 8 : 4; }
+  // Bytes of one entry: 1 (discrete), 4 (analog within 16 bits) or 8.
+  int EntryBytes() const { return FDigital ? 1 : FWide ? 8 : 4; }
   int LevelCount() const { return int(FStart.size()) - 1; }
 
   // Changes with every build, so that a cache rebuilt in place is told apart.
@@ -72,7 +72,12 @@ private:
   };
   using TWide = TPair<int32_t>;
   using TNarrow = TPair<int16_t>;
-  using TBits = TPair<uint8_t>;
+  // A discrete entry: HasOne if a sample of it is 1, HasZero if one is 0
+  // (its maximum and the negation of its minimum); two entries fold by "or".
+  struct TBits {
+    uint8_t Flags;
+  };
+  static constexpr uint8_t HasOne = 1, HasZero = 2;
   struct TPiece {
     int Level;
     int64_t Index;
@@ -111,9 +116,11 @@ private:
     Hi = std::max<int32_t>(Hi, Entry.Max);
   }
   void Widen(size_t Cell, int32_t &Lo, int32_t &Hi) const {
-    if (FDigital)
-      Widen<TBits>(FEntries, Cell, Lo, Hi);
-    else if (FWide)
+    if (FDigital) {
+      const uint8_t Flags = static_cast<const TBits *>(FEntries)[Cell].Flags;
+      Lo = std::min<int32_t>(Lo, (Flags & HasZero) ? 0 : 1);
+      Hi = std::max<int32_t>(Hi, Flags & HasOne);
+    } else if (FWide)
       Widen<TWide>(FEntries, Cell, Lo, Hi);
     else
       Widen<TNarrow>(FEntries, Cell, Lo, Hi);

@@ -85,7 +85,7 @@ TEST(OscStripCache, ColumnsEqualBruteForceAtEveryScaleAndEdge) {
     TOscStripCache::BuildAll(R.Data, {&Caches[0]}, {&Caches[1]});
     ASSERT_EQ(Caches[1].SampleCount(), N);
     EXPECT_EQ(Caches[0].EntryBytes(), Spike >= -32768 && Spike <= 32767 ? 4 : 8) << Spike;
-    EXPECT_EQ(Caches[1].EntryBytes(), 2);
+    EXPECT_EQ(Caches[1].EntryBytes(), 1);
     const std::pair<int, int> Ranges[] = {{0, N - 1}, {3, 4324}, {4321, 4321}, {6990, 7105}, {7003, 7080}, {9999, 20000}};
     std::vector<std::vector<TOscColumn>> Out;
     TOscColumnsMemo Memo;
@@ -118,7 +118,7 @@ TEST(OscStripCache, IsSmallerThanTheSamplesAndFoldsToOneEntry) {
   EXPECT_EQ(Min, 5);
   EXPECT_THROW(Cache.Build(R.Data, 1, false), EKvRange);
   Cache.Build(R.Data, 0, true);
-  EXPECT_EQ(Cache.Bytes(), 1023 * 2);
+  EXPECT_EQ(Cache.Bytes(), 1023);
   // A value past 16 bits anywhere widens the whole channel.
   std::vector<int> Wide(4096, -7);
   Wide[4095] = -40000;
@@ -165,7 +165,7 @@ TEST(OscStripCache, EveryChannelOfAWideRecordEqualsBruteForce) {
     (c < A ? Analog : Digital).push_back(&Caches[size_t(c)]);
   TOscStripCache::BuildAll(Data, Analog, Digital);
   for (int c = 0; c < A + D; ++c)
-    EXPECT_EQ(Caches[size_t(c)].EntryBytes(), c >= A ? 2 : c == WideChannel ? 8 : 4) << c;
+    EXPECT_EQ(Caches[size_t(c)].EntryBytes(), c >= A ? 1 : c == WideChannel ? 8 : 4) << c;
   int Differ = 0;
   for (const int Span : {1, 8, 13, 64, 1000, 16384})
     for (int s = 0; s < N; s += Span * 3 + 5)
