@@ -372,7 +372,8 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
   if (All.empty())
     return;
   // Narrow first, as most records' values are (a binary file's are); the
-  // channels found wider are made again on their own, wide.
+  // channels found wider are made again on their own, wide (their narrow
+  // entries stay unused in the first block: a rare case, not worth a copy).
   std::vector<std::atomic<bool>> Overflow(Analog.size());
   Fill(Data, All, Analog, Digital, Overflow.data());
   std::vector<TOscStripCache *> Wide, WideAnalog(Analog.size(), nullptr);

@@ -7,10 +7,10 @@
 // Samples the reader marks missing take no part in any entry.
 // An entry is as narrow as its channel allows: a byte for a discrete
 // channel, four for an analog one whose values all fit 16 bits, eight for
-// the rest; a build is mostly the writing of its levels into fresh memory.
-#include <cstddef>
+// the rest: a build's time goes to the memory it reads and writes.
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
