@@ -3,6 +3,8 @@
 // frame with every channel shown:
 //   osc_view_bench [folder]
 //   osc_view_bench make BASE SECONDS    only writes the pair BASE.cfg/.dat
+//   osc_view_bench build BASE TIMES     only loads BASE.dat and builds the
+//                                       caches TIMES times (for a profiler)
 // Prints the load, what the strip caches cost on top of it, the first paint, and at every
 // doubling of the scale from the fit scale to 1024 px per sample, at the
 // start, middle and end, the first paint there and the redraw (median and
@@ -58,6 +60,30 @@ TTime TimedPaint(TkvOscFrame &Frame) {
 int main(int argc, char **argv) {
   if (argc == 4 && QByteArray(argv[1]) == "make") {
     MakeBenchPair(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+    return 0;
+  }
+  if (argc == 4 && QByteArray(argv[1]) == "build") {
+    const QString Base = QString::fromLocal8Bit(argv[2]);
+    TComtradeConfig Config;
+    QString Warning;
+    Config.LoadFromFile(Base + ".cfg", Warning);
+    TComtradeData Data;
+    Data.LoadFromFile(Base + ".dat", &Config);
+    std::vector<TOscStripCache> Caches(size_t(Config.AnalogCount() + Config.DigitalCount()));
+    std::vector<TOscStripCache *> Analog, Digital;
+    for (size_t i = 0; i < Caches.size(); ++i)
+      (int(i) < Config.AnalogCount() ? Analog : Digital).push_back(&Caches[i]);
+    std::vector<double> Builds;
+    for (int i = QByteArray(argv[3]).toInt(); i > 0; --i) {
+      QElapsedTimer T;
+      T.start();
+      TOscStripCache::BuildAll(Data, Analog, Digital);
+      Builds.push_back(Ms(T.nsecsElapsed()));
+    }
+    std::sort(Builds.begin(), Builds.end());
+    if (!Builds.empty())
+      std::printf("cache build %.1f ms, median %.1f, worst %.1f\n", Builds.front(), Builds[Builds.size() / 2],
+                  Builds.back());
     return 0;
   }
   qputenv("QT_QPA_PLATFORM", "offscreen");

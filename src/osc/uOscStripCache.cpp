@@ -13,6 +13,7 @@
 #include <immintrin.h>
 #endif
 #include <thread>
+#include <type_traits>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -21,6 +22,13 @@ namespace {
 void Prefetch(const void *Address) {
 #if defined(__GNUC__)
   __builtin_prefetch(Address);
+#else
+  (void)Address;
+#endif
+}
+void PrefetchToWrite(void *Address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(Address, 1);
 #else
   (void)Address;
 #endif
@@ -101,6 +109,42 @@ const bool HasAvx2 = [] {
   __builtin_cpu_init();
   return bool(__builtin_cpu_supports("avx2"));
 }();
+
+// Entries Up[0..Count - 1] of a level from Below[0..2 * Count - 1], entries
+// of two 16-bit halves (minimum low): eight at a time; the number done.
+[[gnu::target("avx2")]] size_t FoldNarrowAvx2(const void *Below, void *Up, size_t Count) {
+  const __m256i *B = static_cast<const __m256i *>(Below);
+  __m256i *U = static_cast<__m256i *>(Up);
+  size_t i = 0;
+  for (; i + 8 <= Count; i += 8) {
+    __m256i R[2];
+    for (int h = 0; h < 2; ++h) {
+      // Each even entry beside the odd one after it; the result in the even.
+      const __m256i V = _mm256_loadu_si256(B + i / 4 + size_t(h)), S = _mm256_srli_epi64(V, 32);
+      R[h] = _mm256_blend_epi16(_mm256_min_epi16(V, S), _mm256_max_epi16(V, S), 0xAA);
+    }
+    const __m256i Even = _mm256_castps_si256(
+        _mm256_shuffle_ps(_mm256_castsi256_ps(R[0]), _mm256_castsi256_ps(R[1]), _MM_SHUFFLE(2, 0, 2, 0)));
+    _mm256_storeu_si256(U + i / 8, _mm256_permute4x64_epi64(Even, _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  return i;
+}
+// The same for discrete entries (one byte, folded by "or"), 32 at a time.
+[[gnu::target("avx2")]] size_t FoldBitsAvx2(const void *Below, void *Up, size_t Count) {
+  const __m256i *B = static_cast<const __m256i *>(Below);
+  __m256i *U = static_cast<__m256i *>(Up);
+  const __m256i Low = _mm256_set1_epi16(0xFF);
+  size_t i = 0;
+  for (; i + 32 <= Count; i += 32) {
+    __m256i R[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m256i V = _mm256_loadu_si256(B + i / 16 + size_t(h));
+      R[h] = _mm256_and_si256(_mm256_or_si256(V, _mm256_srli_epi16(V, 8)), Low);
+    }
+    _mm256_storeu_si256(U + i / 32, _mm256_permute4x64_epi64(_mm256_packus_epi16(R[0], R[1]), _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  return i;
+}
 #endif
 
 template <class T> void RowExtremes(const T *Rows, size_t Width, size_t Count, T *Lo, T *Hi) {
@@ -137,6 +181,7 @@ void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) 
     throw EKvRange("range check error: " + std::to_string(Channel));
   FChannel = Channel;
   FDigital = Digital;
+  FWide = false;
   FCount = Data.SampleCount();
   FStride = size_t(Channels);
   FRaw = Data.RawCells();
@@ -163,15 +208,40 @@ std::vector<size_t> TOscStripCache::LevelStarts(int Count) {
 }
 
 void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
-                              TEntry *const *Analog, size_t AnalogCount, TEntry *const *Digital, size_t DigitalCount) {
+                              TOscStripCache *const *Analog, size_t AnalogCount, TOscStripCache *const *Digital,
+                              size_t DigitalCount, std::atomic<bool> *Overflow) {
   const size_t N = size_t(Data.SampleCount());
   const size_t AnalogWidth = size_t(Data.Config()->AnalogCount()), DigitalWidth = size_t(Data.Config()->DigitalCount());
   int32_t Lo[ComtradeMaxChannels], Hi[ComtradeMaxChannels];
   uint8_t BitLo[ComtradeMaxChannels], BitHi[ComtradeMaxChannels];
+  // Where each cache's level 0 lies, by kind, so that an entry's stores
+  // take no branch.
+  struct TOut {
+    size_t Channel;
+    void *Level0;
+  };
+  TOut Narrow[ComtradeMaxChannels], Wide[ComtradeMaxChannels], Bits[ComtradeMaxChannels];
+  size_t NarrowCount = 0, WideCount = 0, BitCount = 0;
+  for (size_t c = 0; c < AnalogCount; ++c)
+    if (Analog[c])
+      (Analog[c]->FWide ? Wide[WideCount++] : Narrow[NarrowCount++]) = TOut{c, Analog[c]->FEntries};
+  for (size_t c = 0; c < DigitalCount; ++c)
+    if (Digital[c])
+      Bits[BitCount++] = TOut{c, Digital[c]->FEntries};
+  bool Bad[ComtradeMaxChannels] = {}; // by narrow cache
   for (size_t e = First; e < End; ++e) {
+    // The entries go to fresh memory, a line of each level 0 every 16
+    // entries: asked for ahead, the stores need not wait for the lines.
+    if (e % 16 == 0 && e + 32 < End) {
+      for (size_t n = 0; n < NarrowCount; ++n)
+        PrefetchToWrite(static_cast<TNarrow *>(Narrow[n].Level0) + e + 32);
+      for (size_t d = 0; d < BitCount; ++d)
+        PrefetchToWrite(static_cast<TBits *>(Bits[d].Level0) + e + 32);
+    }
     const size_t s0 = e * BaseSamples, Rows = std::min(N, s0 + BaseSamples) - s0;
     if (AnalogCount && Missing && std::memchr(Missing + s0 * AnalogWidth, 1, Rows * AnalogWidth)) {
-      // An entry with a missing sample leaves it out, channel by channel.
+      // An entry with a missing sample leaves it out, channel by channel;
+      // one with none marked as Min > Max in 16 bits, which every width takes.
       for (size_t c = 0; c < AnalogCount; ++c) {
         int32_t L = NoMin, H = NoMax;
         for (size_t r = s0; r < s0 + Rows; ++r)
@@ -179,36 +249,66 @@ void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing,
             L = std::min(L, Data.RawCells()[r * AnalogWidth + c]);
             H = std::max(H, Data.RawCells()[r * AnalogWidth + c]);
           }
-        if (Analog[c])
-          Analog[c][e] = TEntry{L, H};
+        Lo[c] = L <= H ? L : INT16_MAX;
+        Hi[c] = L <= H ? H : INT16_MIN;
       }
     } else if (AnalogCount) {
       RowExtremes(Data.RawCells() + s0 * AnalogWidth, AnalogWidth, Rows, Lo, Hi);
-      for (size_t c = 0; c < AnalogCount; ++c)
-        if (Analog[c])
-          Analog[c][e] = TEntry{Lo[c], Hi[c]};
     }
+    for (size_t n = 0; n < NarrowCount; ++n) {
+      const int32_t L = Lo[Narrow[n].Channel], H = Hi[Narrow[n].Channel];
+      Bad[n] |= (L < INT16_MIN) | (H > INT16_MAX);
+      static_cast<TNarrow *>(Narrow[n].Level0)[e] = TNarrow{int16_t(L), int16_t(H)};
+    }
+    for (size_t w = 0; w < WideCount; ++w)
+      static_cast<TWide *>(Wide[w].Level0)[e] = TWide{Lo[Wide[w].Channel], Hi[Wide[w].Channel]};
     if (DigitalCount) {
       RowExtremes(Data.DigitalCells() + s0 * DigitalWidth, DigitalWidth, Rows, BitLo, BitHi);
-      for (size_t c = 0; c < DigitalCount; ++c)
-        if (Digital[c])
-          Digital[c][e] = TEntry{BitLo[c], BitHi[c]};
+      for (size_t d = 0; d < BitCount; ++d)
+        static_cast<TBits *>(Bits[d].Level0)[e] =
+            TBits{uint8_t((BitHi[Bits[d].Channel] ? HasOne : 0) | (BitLo[Bits[d].Channel] ? 0 : HasZero))};
     }
+  }
+  for (size_t n = 0; n < NarrowCount; ++n)
+    if (Bad[n])
+      Overflow[Narrow[n].Channel].store(true, std::memory_order_relaxed);
+}
+
+template <class E> void TOscStripCache::FoldAs(size_t First, size_t End, int From, int Top) {
+  for (int K = From; K <= Top && K < LevelCount(); ++K) {
+    const E *Below = Level<E>(K - 1);
+    const size_t BelowSize = LevelSize(K - 1);
+    E *Up = Level<E>(K);
+    const size_t To = (End + (size_t(1) << K) - 1) >> K;
+    // Whole pairs in a loop of their own, which the compiler can widen; an
+    // odd last entry is carried up alone.
+    const size_t Pairs = std::min(To, BelowSize / 2);
+    size_t i = First >> K;
+#ifdef KV_EXTREMES_AVX2
+    if (HasAvx2 && i < Pairs) {
+      if constexpr (std::is_same_v<E, TNarrow>)
+        i += FoldNarrowAvx2(Below + 2 * i, Up + i, Pairs - i);
+      else if constexpr (std::is_same_v<E, TBits>)
+        i += FoldBitsAvx2(Below + 2 * i, Up + i, Pairs - i);
+    }
+#endif
+    for (; i < Pairs; ++i)
+      if constexpr (std::is_same_v<E, TBits>)
+        Up[i] = TBits{uint8_t(Below[2 * i].Flags | Below[2 * i + 1].Flags)};
+      else
+        Up[i] = E{std::min(Below[2 * i].Min, Below[2 * i + 1].Min), std::max(Below[2 * i].Max, Below[2 * i + 1].Max)};
+    if (Pairs < To)
+      Up[Pairs] = Below[2 * Pairs];
   }
 }
 
 void TOscStripCache::Fold(size_t First, size_t End, int From, int Top) {
-  for (int K = From; K <= Top && K < LevelCount(); ++K) {
-    const TEntry *Below = Level(K - 1);
-    const size_t BelowSize = LevelSize(K - 1);
-    TEntry *Up = Level(K);
-    const size_t To = (End + (size_t(1) << K) - 1) >> K;
-    for (size_t i = First >> K; i < To; ++i) {
-      const TEntry &A = Below[2 * i];
-      Up[i] = 2 * i + 1 < BelowSize ? TEntry{std::min(A.Min, Below[2 * i + 1].Min), std::max(A.Max, Below[2 * i + 1].Max)}
-                                    : A;
-    }
-  }
+  if (FDigital)
+    FoldAs<TBits>(First, End, From, Top);
+  else if (FWide)
+    FoldAs<TWide>(First, End, From, Top);
+  else
+    FoldAs<TNarrow>(First, End, From, Top);
 }
 
 void TOscStripCache::Build(const TComtradeData &Data, int Channel, bool Digital) {
@@ -219,6 +319,45 @@ void TOscStripCache::Build(const TComtradeData &Data, int Channel, bool Digital)
   else
     Bind(Data, Channel, Digital); // throws
   BuildAll(Data, Digital ? std::vector<TOscStripCache *>{} : Caches, Digital ? Caches : std::vector<TOscStripCache *>{});
+}
+
+void TOscStripCache::Fill(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
+                          const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
+                          std::atomic<bool> *Overflow) {
+  size_t Total = 0;
+  for (const TOscStripCache *C : All)
+    Total += C->FStart.back() * size_t(C->EntryBytes());
+  std::shared_ptr<void> Block = LevelMemory(Total);
+  Total = 0;
+  for (TOscStripCache *C : All) {
+    C->FBlock = Block;
+    C->FEntries = static_cast<char *>(Block.get()) + Total;
+    Total += C->FStart.back() * size_t(C->EntryBytes());
+  }
+  // Blocks of rows go to the cores; within a block entry by entry, every
+  // channel of the entry's rows at once while they are at hand, then the
+  // levels above the block's entries while those are.
+  const uint8_t *Missing = Data.MissingCells();
+  const size_t Entries = All.front()->LevelSize(0);
+  const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
+  // Taken a few at a time by whichever thread is free: on a shared machine a
+  // thread may wait long for its core, and a fixed share would make the
+  // whole pass wait for it.
+  constexpr size_t Take = 4;
+  std::atomic<size_t> Next{0};
+  const size_t Threads = std::max<size_t>(1, std::min<size_t>(std::thread::hardware_concurrency(), Blocks / Take));
+  OscInPieces(Threads, 1, [&](size_t, size_t) {
+    for (size_t First; (First = Next.fetch_add(Take)) < Blocks;)
+      for (size_t b = First; b < std::min(Blocks, First + Take); ++b) {
+        const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
+        FillRows(Data, Missing, e0, e1, Analog.data(), Analog.size(), Digital.data(), Digital.size(), Overflow);
+        for (TOscStripCache *C : All)
+          C->Fold(e0, e1, 1, BlockLevels);
+      }
+  });
+  // The levels above a block's, small, channel by channel.
+  for (TOscStripCache *C : All)
+    C->Fold(0, Entries, BlockLevels + 1, C->LevelCount() - 1);
 }
 
 void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
@@ -232,39 +371,19 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
       }
   if (All.empty())
     return;
-  const uint8_t *Missing = Data.MissingCells();
-  size_t Total = 0;
-  for (const TOscStripCache *C : All)
-    Total += C->FStart.back();
-  std::shared_ptr<void> Block = LevelMemory(Total * sizeof(TEntry));
-  Total = 0;
-  for (TOscStripCache *C : All) {
-    C->FBlock = Block;
-    C->FEntries = static_cast<TEntry *>(Block.get()) + Total;
-    Total += C->FStart.back();
-  }
-  // Blocks of rows go to the cores; within a block entry by entry, every
-  // channel of the entry's rows at once while they are at hand, then the
-  // levels above the block's entries while those are.
-  const size_t Entries = All.front()->LevelSize(0);
-  const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
-  std::vector<TEntry *> AnalogLevels(Analog.size()), DigitalLevels(Digital.size());
+  // Narrow first, as most records' values are (a binary file's are); the
+  // channels found wider are made again on their own, wide (their narrow
+  // entries stay unused in the first block: a rare case, not worth a copy).
+  std::vector<std::atomic<bool>> Overflow(Analog.size());
+  Fill(Data, All, Analog, Digital, Overflow.data());
+  std::vector<TOscStripCache *> Wide, WideAnalog(Analog.size(), nullptr);
   for (size_t c = 0; c < Analog.size(); ++c)
-    AnalogLevels[c] = Analog[c] ? Analog[c]->Level(0) : nullptr;
-  for (size_t c = 0; c < Digital.size(); ++c)
-    DigitalLevels[c] = Digital[c] ? Digital[c]->Level(0) : nullptr;
-  OscInPieces(Blocks, 4, [&](size_t First, size_t End) {
-    for (size_t b = First; b < End; ++b) {
-      const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
-      FillRows(Data, Missing, e0, e1, AnalogLevels.data(), AnalogLevels.size(), DigitalLevels.data(),
-               DigitalLevels.size());
-      for (TOscStripCache *C : All)
-        C->Fold(e0, e1, 1, BlockLevels);
+    if (Overflow[c]) {
+      Analog[c]->FWide = true;
+      Wide.push_back(WideAnalog[c] = Analog[c]);
     }
-  });
-  // The levels above a block's, small, channel by channel.
-  for (TOscStripCache *C : All)
-    C->Fold(0, Entries, BlockLevels + 1, C->LevelCount() - 1);
+  if (!Wide.empty())
+    Fill(Data, Wide, WideAnalog, {}, Overflow.data());
 }
 
 void TOscStripCache::Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces,
@@ -307,11 +426,8 @@ bool TOscStripCache::Range(int First, int Last, int &Min, int &Max) const {
     }
   };
   Raw(s, HeadEnd);
-  for (const TPiece &P : Pieces) {
-    const TEntry &E = Level(P.Level)[P.Index];
-    Lo = std::min(Lo, E.Min);
-    Hi = std::max(Hi, E.Max);
-  }
+  for (const TPiece &P : Pieces)
+    Widen(FStart[size_t(P.Level)] + size_t(P.Index), Lo, Hi);
   Raw(TailBegin, End + 1);
   if (Lo > Hi)
     return false;
@@ -375,7 +491,8 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
   constexpr size_t Ahead = 4;
   auto Channel = [&](size_t k) {
     const TOscStripCache &Cache = *Caches[k];
-    const TEntry *Entries = Cache.FEntries;
+    const char *Entries = static_cast<const char *>(Cache.FEntries);
+    const size_t EntryBytes = size_t(Cache.EntryBytes());
     const size_t Cell = Cache.FDigital ? sizeof(uint8_t) : sizeof(int32_t);
     const char *Base = Cache.FDigital ? reinterpret_cast<const char *>(Cache.FBits) + Cache.FChannel
                                       : reinterpret_cast<const char *>(Cache.FRaw + Cache.FChannel);
@@ -390,7 +507,7 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
             Prefetch(Base + size_t(r) * Row);
         const size_t End = j + Ahead + 1 < Edges.size() ? Edges[j + Ahead + 1].Piece : Pieces.size();
         for (size_t p = A.Piece; p < End; ++p)
-          Prefetch(Entries + Cells[p]);
+          Prefetch(Entries + Cells[p] * EntryBytes);
       }
       const TEdge &E = Edges[j];
       TOscColumn &C = O[j];
@@ -408,11 +525,8 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
             Hi = std::max(Hi, V);
           }
       const size_t End = j + 1 < Edges.size() ? Edges[j + 1].Piece : Pieces.size();
-      for (size_t p = E.Piece; p < End; ++p) {
-        const TEntry &Entry = Entries[Cells[p]];
-        Lo = std::min(Lo, Entry.Min);
-        Hi = std::max(Hi, Entry.Max);
-      }
+      for (size_t p = E.Piece; p < End; ++p)
+        Cache.Widen(Cells[p], Lo, Hi);
       C.HasValue = Lo <= Hi;
       C.Min = C.HasValue ? Lo : 0;
       C.Max = C.HasValue ? Hi : 0;
@@ -427,7 +541,7 @@ void TOscStripCache::ColumnsOf(const std::vector<const TOscStripCache *> &Caches
 }
 
 int64_t TOscStripCache::Bytes() const {
-  return FStart.empty() ? 0 : int64_t(FStart.back()) * int64_t(sizeof(TEntry));
+  return FStart.empty() ? 0 : int64_t(FStart.back()) * EntryBytes();
 }
 
 const std::vector<std::vector<TOscColumn>> &TOscColumnsMemo::Columns(const std::vector<const TOscStripCache *> &Caches,

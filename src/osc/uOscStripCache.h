@@ -5,6 +5,11 @@
 // samples). A column of pixels is answered from the aligned entries inside it
 // and the samples at its ragged ends, so its minimum and maximum are exact.
 // Samples the reader marks missing take no part in any entry.
+// An entry is as narrow as its channel allows: a byte for a discrete
+// channel, four for an analog one whose values all fit 16 bits, eight for
+// the rest: a build's time goes to the memory it reads and writes.
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -53,15 +58,26 @@ public:
   bool Range(int First, int Last, int &Min, int &Max) const;
   // Bytes held by the levels.
   int64_t Bytes() const;
+  // Bytes of one entry: 1 (discrete), 4 (analog within 16 bits) or 8.
+  int EntryBytes() const { return FDigital ? 1 : FWide ? 8 : 4; }
   int LevelCount() const { return int(FStart.size()) - 1; }
 
   // Changes with every build, so that a cache rebuilt in place is told apart.
   uint64_t Stamp() const { return FStamp; }
 
 private:
-  struct TEntry {
-    int32_t Min, Max; // Min > Max: no sample of the entry has a value
+  // Min > Max: no sample of the entry has a value.
+  template <class T> struct TPair {
+    T Min, Max;
   };
+  using TWide = TPair<int32_t>;
+  using TNarrow = TPair<int16_t>;
+  // A discrete entry: HasOne if a sample of it is 1, HasZero if one is 0
+  // (its maximum and the negation of its minimum); two entries fold by "or".
+  struct TBits {
+    uint8_t Flags;
+  };
+  static constexpr uint8_t HasOne = 1, HasZero = 2;
   struct TPiece {
     int Level;
     int64_t Index;
@@ -73,29 +89,55 @@ private:
   void Bind(const TComtradeData &Data, int Channel, bool Digital);
   // Entries of each level's start for Count samples, and their total last.
   static std::vector<size_t> LevelStarts(int Count);
+  // The levels of All (bound, their kinds chosen) in one pass over the
+  // samples; Analog[c] and Digital[c] the caches of channel c or null.
+  // Overflow[c] as FillRows sets it.
+  static void Fill(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
+                   const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
+                   std::atomic<bool> *Overflow);
   // Level 0 entries First..End - 1 of every cache of analog channels (Analog[c]
   // for channel c, null ones skipped) and of digital ones from the rows;
-  // Missing: the data's marks of missing values, or null while none is.
+  // Missing: the data's marks of missing values, or null while none is. A
+  // narrow analog cache whose values leave 16 bits gets Overflow[c] set (its
+  // entries are then of no use).
   static void FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
-                       TEntry *const *Analog, size_t AnalogCount, TEntry *const *Digital, size_t DigitalCount);
+                       TOscStripCache *const *Analog, size_t AnalogCount, TOscStripCache *const *Digital,
+                       size_t DigitalCount, std::atomic<bool> *Overflow);
   // Levels From..Top of the entries above level 0 entries First..End - 1
   // (First a multiple of 2^Top), each from the level below.
   void Fold(size_t First, size_t End, int From, int Top);
-  const TEntry *Level(int K) const { return FEntries + FStart[size_t(K)]; }
-  TEntry *Level(int K) { return FEntries + FStart[size_t(K)]; }
+  template <class E> void FoldAs(size_t First, size_t End, int From, int Top);
+  template <class E> E *Level(int K) const { return static_cast<E *>(FEntries) + FStart[size_t(K)]; }
   size_t LevelSize(int K) const { return FStart[size_t(K) + 1] - FStart[size_t(K)]; }
+  // The extremes of entry Cell (its place among all levels) into Lo, Hi.
+  template <class E> static void Widen(const void *Entries, size_t Cell, int32_t &Lo, int32_t &Hi) {
+    const E &Entry = static_cast<const E *>(Entries)[Cell];
+    Lo = std::min<int32_t>(Lo, Entry.Min);
+    Hi = std::max<int32_t>(Hi, Entry.Max);
+  }
+  void Widen(size_t Cell, int32_t &Lo, int32_t &Hi) const {
+    if (FDigital) {
+      const uint8_t Flags = static_cast<const TBits *>(FEntries)[Cell].Flags;
+      Lo = std::min<int32_t>(Lo, (Flags & HasZero) ? 0 : 1);
+      Hi = std::max<int32_t>(Hi, Flags & HasOne);
+    } else if (FWide)
+      Widen<TWide>(FEntries, Cell, Lo, Hi);
+    else
+      Widen<TNarrow>(FEntries, Cell, Lo, Hi);
+  }
 
   const int32_t *FRaw = nullptr;
   const uint8_t *FBits = nullptr, *FMissing = nullptr;
   size_t FStride = 0;
   int FChannel = 0;
   bool FDigital = false;
+  bool FWide = false;
   int FCount = 0;
   uint64_t FStamp = 0;
   // All levels one after another: level k at FStart[k], FStart.back() entries,
   // within the block the caches of one build share.
   std::shared_ptr<void> FBlock;
-  TEntry *FEntries = nullptr;
+  void *FEntries = nullptr;
   std::vector<size_t> FStart;
 };
 

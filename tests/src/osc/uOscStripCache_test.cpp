@@ -68,55 +68,72 @@ std::vector<TKey> Keys(const std::vector<TOscColumn> &Columns) {
 } // namespace
 
 TEST(OscStripCache, ColumnsEqualBruteForceAtEveryScaleAndEdge) {
-  // An odd length, a noisy wave, one spike, and a run of gaps.
+  // An odd length, a noisy wave, one spike, and a run of gaps; the spike at
+  // either end of 16 bits and past them, where the entries must widen.
   constexpr int N = 10007;
-  std::vector<int> Raw(N);
-  std::vector<bool> Missing(N);
-  for (int s = 0; s < N; ++s)
-    Raw[s] = int(1000 * std::sin(s * 0.01) + (s * 7919 % 13) - 6);
-  Raw[4321] = 30000;
-  for (int s = 7000; s < 7100; ++s)
-    Missing[s] = true;
-  const TRecord R(Raw, Missing);
-  // Both channels in one pass, as a paint asks for them.
-  TOscStripCache Caches[2];
-  TOscStripCache::BuildAll(R.Data, {&Caches[0]}, {&Caches[1]});
-  ASSERT_EQ(Caches[1].SampleCount(), N);
-  const std::pair<int, int> Ranges[] = {{0, N - 1}, {3, 4324}, {4321, 4321}, {6990, 7105}, {7003, 7080}, {9999, 20000}};
-  std::vector<std::vector<TOscColumn>> Out;
-  TOscColumnsMemo Memo;
-  for (const auto &[First, Last] : Ranges)
-    for (double Scale : {0.0013, 0.01, 0.0999, 0.1, 0.37, 1.0, 2.5, 1024.0}) {
-      TOscStripCache::ColumnsOf({&Caches[0], &Caches[1]}, First, Last, Scale, Out);
-      for (bool Digital : {false, true}) {
-        const auto Brute = Keys(BruteColumns(R.Data, Digital, First, std::min(Last, N - 1), Scale));
-        EXPECT_TRUE(Keys(Out[Digital]) == Brute)
-            << (Digital ? "discrete" : "analog") << " scale " << Scale << " " << First << ".." << Last;
-        // The memo answers anew for every other range or scale, and again alike.
-        for (int Twice = 0; Twice < 2; ++Twice)
-          EXPECT_TRUE(Keys(Memo.Columns({&Caches[0], &Caches[1]}, First, Last, Scale)[Digital]) == Brute);
+  for (const int Spike : {30000, 32767, -32768, 32768, -32769, 2000000000}) {
+    std::vector<int> Raw(N);
+    std::vector<bool> Missing(N);
+    for (int s = 0; s < N; ++s)
+      Raw[s] = int(1000 * std::sin(s * 0.01) + (s * 7919 % 13) - 6);
+    Raw[4321] = Spike;
+    for (int s = 7000; s < 7100; ++s)
+      Missing[s] = true;
+    const TRecord R(Raw, Missing);
+    // Both channels in one pass, as a paint asks for them.
+    TOscStripCache Caches[2];
+    TOscStripCache::BuildAll(R.Data, {&Caches[0]}, {&Caches[1]});
+    ASSERT_EQ(Caches[1].SampleCount(), N);
+    EXPECT_EQ(Caches[0].EntryBytes(), Spike >= -32768 && Spike <= 32767 ? 4 : 8) << Spike;
+    EXPECT_EQ(Caches[1].EntryBytes(), 1);
+    const std::pair<int, int> Ranges[] = {{0, N - 1}, {3, 4324}, {4321, 4321}, {6990, 7105}, {7003, 7080}, {9999, 20000}};
+    std::vector<std::vector<TOscColumn>> Out;
+    TOscColumnsMemo Memo;
+    for (const auto &[First, Last] : Ranges)
+      for (double Scale : {0.0013, 0.01, 0.0999, 0.1, 0.37, 1.0, 2.5, 1024.0}) {
+        TOscStripCache::ColumnsOf({&Caches[0], &Caches[1]}, First, Last, Scale, Out);
+        for (bool Digital : {false, true}) {
+          const auto Brute = Keys(BruteColumns(R.Data, Digital, First, std::min(Last, N - 1), Scale));
+          EXPECT_TRUE(Keys(Out[Digital]) == Brute)
+              << (Digital ? "discrete" : "analog") << " scale " << Scale << " " << First << ".." << Last << " spike "
+              << Spike;
+          // The memo answers anew for every other range or scale, and again alike.
+          for (int Twice = 0; Twice < 2; ++Twice)
+            EXPECT_TRUE(Keys(Memo.Columns({&Caches[0], &Caches[1]}, First, Last, Scale)[Digital]) == Brute);
+        }
       }
-    }
+  }
 }
 
 TEST(OscStripCache, IsSmallerThanTheSamplesAndFoldsToOneEntry) {
   const TRecord R(std::vector<int>(4096, 5));
   TOscStripCache Cache;
   Cache.Build(R.Data, 0, false);
-  // 512 + 256 + ... + 1 entries of 8 bytes against 4096 samples of 4 bytes.
+  // 512 + 256 + ... + 1 entries against 4096 samples of 4 bytes: 16-bit
+  // extremes for values that fit them, 1-byte ones for a discrete channel.
   EXPECT_EQ(Cache.LevelCount(), 10);
-  EXPECT_EQ(Cache.Bytes(), 1023 * 8);
+  EXPECT_EQ(Cache.Bytes(), 1023 * 4);
   int Min = 0, Max = 0;
   EXPECT_TRUE(Cache.Range(0, 4095, Min, Max));
   EXPECT_EQ(Min, 5);
   EXPECT_THROW(Cache.Build(R.Data, 1, false), EKvRange);
+  Cache.Build(R.Data, 0, true);
+  EXPECT_EQ(Cache.Bytes(), 1023);
+  // A value past 16 bits anywhere widens the whole channel.
+  std::vector<int> Wide(4096, -7);
+  Wide[4095] = -40000;
+  const TRecord W(Wide);
+  Cache.Build(W.Data, 0, false);
+  EXPECT_EQ(Cache.Bytes(), 1023 * 8);
+  EXPECT_TRUE(Cache.Range(0, 4095, Min, Max));
+  EXPECT_EQ(std::pair(Min, Max), std::pair(-40000, -7));
 }
 
 TEST(OscStripCache, EveryChannelOfAWideRecordEqualsBruteForce) {
   // More channels of each kind than the row-wide pass takes at a time, an
-  // odd length, and a missing value: ranges of every channel against the
-  // samples themselves.
-  constexpr int A = 19, D = 21, N = 20011;
+  // odd length, a missing value, and one channel past 16 bits among narrow
+  // ones: ranges of every channel against the samples themselves.
+  constexpr int A = 19, D = 21, N = 20011, WideChannel = 7;
   TComtradeConfig Config;
   TComtradeConfigTool T;
   T.SetConfig(&Config);
@@ -131,9 +148,10 @@ TEST(OscStripCache, EveryChannelOfAWideRecordEqualsBruteForce) {
   for (int s = 0; s < N; ++s) {
     Dat += QByteArray::number(s) + "," + QByteArray::number(s * 555);
     for (int c = 0; c < A; ++c)
-      Dat += "," + (s == 777 && c == 18 ? QByteArray("99999")
-                                        : QByteArray::number(int(20000 * std::sin(s * 0.003 * (c + 1))) +
-                                                             (s * 7919 + c) % 301 - 150));
+      Dat += "," + (s == 777 && c == 18            ? QByteArray("99999")
+                    : s == 15000 && c == WideChannel ? QByteArray("70000")
+                                                     : QByteArray::number(int(20000 * std::sin(s * 0.003 * (c + 1))) +
+                                                                          (s * 7919 + c) % 301 - 150));
     for (int c = 0; c < D; ++c)
       Dat += (s / (c + 3)) % 7 == 0 ? ",1" : ",0";
     Dat += "\r\n";
@@ -146,6 +164,8 @@ TEST(OscStripCache, EveryChannelOfAWideRecordEqualsBruteForce) {
   for (int c = 0; c < A + D; ++c)
     (c < A ? Analog : Digital).push_back(&Caches[size_t(c)]);
   TOscStripCache::BuildAll(Data, Analog, Digital);
+  for (int c = 0; c < A + D; ++c)
+    EXPECT_EQ(Caches[size_t(c)].EntryBytes(), c >= A ? 1 : c == WideChannel ? 8 : 4) << c;
   int Differ = 0;
   for (const int Span : {1, 8, 13, 64, 1000, 16384})
     for (int s = 0; s < N; s += Span * 3 + 5)
