@@ -1179,7 +1179,7 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
           if (S >= FSamples)
             return false;
           const char *LineEnd = nullptr;
-          if (ParseQuickLine(Start, E, Limit, S, LineEnd)) {
+          if (!FFieldByField && ParseQuickLine(Start, E, Limit, S, LineEnd)) {
             ++S;
           } else {
             LineEnd = FindLineEnd(Start, E);

@@ -232,6 +232,8 @@ public:
 private:
   friend class TComtradeDataTool;
   friend class TComtradeConfig; // SavePair names the saved data file
+  // The differential fuzz target, which reads each text both ways.
+  friend struct TComtradeDataReaders;
   template <class T> using TCells = std::vector<T, TComtradeCellAllocator<T>>;
   // Zeroed cells for the tool, unset ones for the loader.
   void Size(int Samples, bool Zeroed = true);
@@ -258,6 +260,7 @@ private:
   TCells<int32_t> FNumbers;
   TCells<int32_t> FTimeStamps; // microseconds
   std::vector<uint8_t> FMissing;    // per analog cell; empty while none is missing
+  bool FFieldByField = false;       // every line by ParseDatLine
 };
 
 // Sums of the negative and of the positive samples of one analog channel.
