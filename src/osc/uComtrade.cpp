@@ -758,21 +758,32 @@ const char *ReadFullField(const char *P, const char *End, int LineNo, int32_t &V
 
 } // namespace
 
-// On one core the cells are set up in one call rather than by a fault at the
-// first write to each page; several cores each take the faults of their own
-// rows, at once.
-void TComtradeData::Populate() {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-  auto Pages = [](void *P, size_t Bytes) {
-    const uintptr_t Page = uintptr_t(sysconf(_SC_PAGESIZE));
+// Each array's cells in large pages where the system gives them on request:
+// a fault and a page-table entry per 2 MB rather than per page. On one core
+// they are then set up in one call rather than by a fault at the first write;
+// several cores each take the faults of their own rows, at once.
+void TComtradeData::Populate(bool SetUp) {
+#if defined(__linux__)
+  const uintptr_t Page = uintptr_t(sysconf(_SC_PAGESIZE));
+  auto Pages = [&](void *P, size_t Bytes) {
     const uintptr_t A = (uintptr_t(P) + Page - 1) & ~(Page - 1), E = (uintptr_t(P) + Bytes) & ~(Page - 1);
-    if (E > A)
-      madvise(reinterpret_cast<void *>(A), E - A, MADV_POPULATE_WRITE); // a failure only costs the faults
+    if (E <= A)
+      return;
+    // A failure of either only costs the faults.
+#if defined(MADV_HUGEPAGE)
+    madvise(reinterpret_cast<void *>(A), E - A, MADV_HUGEPAGE);
+#endif
+#if defined(MADV_POPULATE_WRITE)
+    if (SetUp)
+      madvise(reinterpret_cast<void *>(A), E - A, MADV_POPULATE_WRITE);
+#endif
   };
   Pages(FRaw.data(), FRaw.size() * sizeof(int32_t));
   Pages(FDigital.data(), FDigital.size());
   Pages(FNumbers.data(), FNumbers.size() * sizeof(int32_t));
   Pages(FTimeStamps.data(), FTimeStamps.size() * sizeof(int32_t));
+#else
+  (void)SetUp;
 #endif
 }
 
@@ -1113,8 +1124,8 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     Cores = std::clamp(CPU_COUNT(&Allowed), 1, Cores);
   const int Count = Length < (1 << 20) ? 1 : int(std::min<qint64>(Cores, Length >> 18));
   std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
-  if (Pieces.size() == 1 && Length >= (1 << 20))
-    Populate();
+  if (Length >= (1 << 20))
+    Populate(Pieces.size() == 1);
   {
     TDatReader Cuts(Bytes, Length, FileName, MapFd);
     qint64 P = 0;

@@ -246,7 +246,8 @@ private:
   // One sample from any line [Begin, End), or the error it holds.
   void ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo);
   void MarkMissing(int Sample, int Channel);
-  void Populate();
+  // Large pages for the arrays; SetUp also faults them in at once.
+  void Populate(bool SetUp);
   void ParseDat(const char *Bytes, qint64 Length, const QString &FileName, int MapFd);
   void RateFromTimeStamps();
 
