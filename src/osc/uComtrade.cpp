@@ -651,11 +651,13 @@ inline int32_t QuickLongNumber(const char *P, ptrdiff_t N, uint64_t &Bad) {
 
 // Fields 0..Count - 1 of a line at Begin into Out, field c running from
 // Seps[c] + 1 to Seps[c + 1] (offsets from Begin; eight bytes may be read at
-// each field's start), each as QuickNumber reads it.
-void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out, uint64_t &Bad) {
+// each field's start), each as QuickNumber reads it. Missing is set when a
+// value is 99999 or -99999.
+void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out, uint64_t &Bad, bool &Missing) {
   for (int c = 0; c < Count; ++c) {
     const int32_t From = Seps[c] + 1;
     Out[c] = QuickNumber(Begin + From, Seps[c + 1] - From, Bad);
+    Missing |= (Out[c] == MissingValue) | (Out[c] == -MissingValue);
   }
 }
 
@@ -665,7 +667,7 @@ void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out
 // processor has them: the digits are checked and combined for all four at
 // once, which takes a third of the instructions.
 [[gnu::target("avx2")]] void QuickFieldsAvx2(const char *Begin, const int32_t *Seps, int Count, int32_t *Out,
-                                             uint64_t &Bad) {
+                                             uint64_t &Bad, bool &Missing) {
   auto Word = [Begin](int32_t Sep) {
     int64_t W;
     std::memcpy(&W, Begin + Sep + 1, 8);
@@ -676,7 +678,8 @@ void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out
   const __m256i Zeros = _mm256_set1_epi8('0'), Nine = _mm256_set1_epi8(9), AllOnes = _mm256_set1_epi8(-1);
   const __m256i Tens = _mm256_set1_epi16(0x010A), Hundreds = _mm256_set1_epi32(0x00010064);
   const __m256i TenThousand = _mm256_set1_epi64x(10000), Pick = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-  __m256i Wrong = _mm256_setzero_si256();
+  const __m256i Gap = _mm256_set1_epi64x(MissingValue), NegativeGap = _mm256_set1_epi64x(-MissingValue);
+  __m256i Wrong = _mm256_setzero_si256(), Gaps = _mm256_setzero_si256();
   int c = 0;
   for (; c + 4 <= Count; c += 4) {
     const __m128i From = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(Seps + c)), _mm_set1_epi32(1));
@@ -697,15 +700,17 @@ void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out
     const __m256i Fours = _mm256_madd_epi16(_mm256_maddubs_epi16(Digits, Tens), Hundreds);
     __m256i V = _mm256_add_epi64(_mm256_mul_epu32(Fours, TenThousand), _mm256_srli_epi64(Fours, 32));
     V = _mm256_sub_epi64(_mm256_xor_si256(V, Negative), Negative);
+    Gaps = _mm256_or_si256(Gaps, _mm256_or_si256(_mm256_cmpeq_epi64(V, Gap), _mm256_cmpeq_epi64(V, NegativeGap)));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(Out + c),
                      _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(V, Pick)));
   }
   Bad |= uint64_t(!_mm256_testz_si256(Wrong, Wrong));
-  QuickFields(Begin, Seps + c, Count - c, Out + c, Bad);
+  Missing |= !_mm256_testz_si256(Gaps, Gaps);
+  QuickFields(Begin, Seps + c, Count - c, Out + c, Bad, Missing);
 }
 #endif
 
-using TQuickFields = void (*)(const char *, const int32_t *, int, int32_t *, uint64_t &);
+using TQuickFields = void (*)(const char *, const int32_t *, int, int32_t *, uint64_t &, bool &);
 const TQuickFields QuickFieldsHere = [] {
 #ifdef KV_QUICK_AVX2
   __builtin_cpu_init();
@@ -849,7 +854,8 @@ bool TComtradeData::ParseQuickLine(const char *Begin, const char *End, const cha
   Head[0] = QuickLongNumber(Begin, Seps[0], Bad);
   Head[1] = QuickLongNumber(Begin + Seps[0] + 1, Seps[1] - Seps[0] - 1, Bad);
   int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
-  QuickFieldsHere(Begin, Seps + 1, FAnalogCount, Raw, Bad);
+  bool Missing = false;
+  QuickFieldsHere(Begin, Seps + 1, FAnalogCount, Raw, Bad, Missing);
   const char *FieldStart = Begin + Seps[Walked - 1] + 1;
   const char *Stop = FieldStart - 1; // the last separator read
   if (FDigitalCount > 0) {
@@ -896,9 +902,6 @@ bool TComtradeData::ParseQuickLine(const char *Begin, const char *End, const cha
     return false;
   FNumbers[Sample] = Head[0];
   FTimeStamps[Sample] = Head[1];
-  bool Missing = false;
-  for (int c = 0; c < FAnalogCount; ++c)
-    Missing |= (Raw[c] == MissingValue) | (Raw[c] == -MissingValue);
   if (Missing) [[unlikely]]
     for (int c = 0; c < FAnalogCount; ++c)
       if (Raw[c] == MissingValue || Raw[c] == -MissingValue) {
