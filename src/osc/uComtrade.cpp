@@ -20,6 +20,7 @@
 #include <sched.h>
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #include <thread>
@@ -33,6 +34,8 @@
 namespace {
 
 constexpr double Pi = 3.141592653589793;
+// A ".dat" of at least this many bytes is mapped rather than read.
+constexpr qint64 MapBytes = qint64(16) << 20;
 // A corrupt last-sample number must not make us allocate gigabytes: no array
 // holds more cells than this.
 constexpr int64_t MaxCells = int64_t(1) << 28;
@@ -648,11 +651,13 @@ inline int32_t QuickLongNumber(const char *P, ptrdiff_t N, uint64_t &Bad) {
 
 // Fields 0..Count - 1 of a line at Begin into Out, field c running from
 // Seps[c] + 1 to Seps[c + 1] (offsets from Begin; eight bytes may be read at
-// each field's start), each as QuickNumber reads it.
-void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out, uint64_t &Bad) {
+// each field's start), each as QuickNumber reads it. Missing is set when a
+// value is 99999 or -99999.
+void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out, uint64_t &Bad, bool &Missing) {
   for (int c = 0; c < Count; ++c) {
     const int32_t From = Seps[c] + 1;
     Out[c] = QuickNumber(Begin + From, Seps[c + 1] - From, Bad);
+    Missing |= (Out[c] == MissingValue) | (Out[c] == -MissingValue);
   }
 }
 
@@ -662,7 +667,7 @@ void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out
 // processor has them: the digits are checked and combined for all four at
 // once, which takes a third of the instructions.
 [[gnu::target("avx2")]] void QuickFieldsAvx2(const char *Begin, const int32_t *Seps, int Count, int32_t *Out,
-                                             uint64_t &Bad) {
+                                             uint64_t &Bad, bool &Missing) {
   auto Word = [Begin](int32_t Sep) {
     int64_t W;
     std::memcpy(&W, Begin + Sep + 1, 8);
@@ -673,7 +678,8 @@ void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out
   const __m256i Zeros = _mm256_set1_epi8('0'), Nine = _mm256_set1_epi8(9), AllOnes = _mm256_set1_epi8(-1);
   const __m256i Tens = _mm256_set1_epi16(0x010A), Hundreds = _mm256_set1_epi32(0x00010064);
   const __m256i TenThousand = _mm256_set1_epi64x(10000), Pick = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-  __m256i Wrong = _mm256_setzero_si256();
+  const __m256i Gap = _mm256_set1_epi64x(MissingValue), NegativeGap = _mm256_set1_epi64x(-MissingValue);
+  __m256i Wrong = _mm256_setzero_si256(), Gaps = _mm256_setzero_si256();
   int c = 0;
   for (; c + 4 <= Count; c += 4) {
     const __m128i From = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(Seps + c)), _mm_set1_epi32(1));
@@ -694,15 +700,17 @@ void QuickFields(const char *Begin, const int32_t *Seps, int Count, int32_t *Out
     const __m256i Fours = _mm256_madd_epi16(_mm256_maddubs_epi16(Digits, Tens), Hundreds);
     __m256i V = _mm256_add_epi64(_mm256_mul_epu32(Fours, TenThousand), _mm256_srli_epi64(Fours, 32));
     V = _mm256_sub_epi64(_mm256_xor_si256(V, Negative), Negative);
+    Gaps = _mm256_or_si256(Gaps, _mm256_or_si256(_mm256_cmpeq_epi64(V, Gap), _mm256_cmpeq_epi64(V, NegativeGap)));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(Out + c),
                      _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(V, Pick)));
   }
   Bad |= uint64_t(!_mm256_testz_si256(Wrong, Wrong));
-  QuickFields(Begin, Seps + c, Count - c, Out + c, Bad);
+  Missing |= !_mm256_testz_si256(Gaps, Gaps);
+  QuickFields(Begin, Seps + c, Count - c, Out + c, Bad, Missing);
 }
 #endif
 
-using TQuickFields = void (*)(const char *, const int32_t *, int, int32_t *, uint64_t &);
+using TQuickFields = void (*)(const char *, const int32_t *, int, int32_t *, uint64_t &, bool &);
 const TQuickFields QuickFieldsHere = [] {
 #ifdef KV_QUICK_AVX2
   __builtin_cpu_init();
@@ -755,21 +763,32 @@ const char *ReadFullField(const char *P, const char *End, int LineNo, int32_t &V
 
 } // namespace
 
-// On one core the cells are set up in one call rather than by a fault at the
-// first write to each page; several cores each take the faults of their own
-// rows, at once.
-void TComtradeData::Populate() {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-  auto Pages = [](void *P, size_t Bytes) {
-    const uintptr_t Page = uintptr_t(sysconf(_SC_PAGESIZE));
+// Each array's cells in large pages where the system gives them on request:
+// a fault and a page-table entry per 2 MB rather than per page. On one core
+// they are then set up in one call rather than by a fault at the first write;
+// several cores each take the faults of their own rows, at once.
+void TComtradeData::Populate(bool SetUp) {
+#if defined(__linux__)
+  const uintptr_t Page = uintptr_t(sysconf(_SC_PAGESIZE));
+  auto Pages = [&](void *P, size_t Bytes) {
     const uintptr_t A = (uintptr_t(P) + Page - 1) & ~(Page - 1), E = (uintptr_t(P) + Bytes) & ~(Page - 1);
-    if (E > A)
-      madvise(reinterpret_cast<void *>(A), E - A, MADV_POPULATE_WRITE); // a failure only costs the faults
+    if (E <= A)
+      return;
+    // A failure of either only costs the faults.
+#if defined(MADV_HUGEPAGE)
+    madvise(reinterpret_cast<void *>(A), E - A, MADV_HUGEPAGE);
+#endif
+#if defined(MADV_POPULATE_WRITE)
+    if (SetUp)
+      madvise(reinterpret_cast<void *>(A), E - A, MADV_POPULATE_WRITE);
+#endif
   };
   Pages(FRaw.data(), FRaw.size() * sizeof(int32_t));
   Pages(FDigital.data(), FDigital.size());
   Pages(FNumbers.data(), FNumbers.size() * sizeof(int32_t));
   Pages(FTimeStamps.data(), FTimeStamps.size() * sizeof(int32_t));
+#else
+  (void)SetUp;
 #endif
 }
 
@@ -837,7 +856,8 @@ bool TComtradeData::ParseQuickLine(const char *Begin, const char *End, const cha
   Head[0] = QuickLongNumber(Begin, Seps[0], Bad);
   Head[1] = QuickLongNumber(Begin + Seps[0] + 1, Seps[1] - Seps[0] - 1, Bad);
   int32_t *Raw = FRaw.data() + size_t(Sample) * FAnalogCount;
-  QuickFieldsHere(Begin, Seps + 1, FAnalogCount, Raw, Bad);
+  bool Missing = false;
+  QuickFieldsHere(Begin, Seps + 1, FAnalogCount, Raw, Bad, Missing);
   const char *FieldStart = Begin + Seps[Walked - 1] + 1;
   const char *Stop = FieldStart - 1; // the last separator read
   if (FDigitalCount > 0) {
@@ -884,9 +904,6 @@ bool TComtradeData::ParseQuickLine(const char *Begin, const char *End, const cha
     return false;
   FNumbers[Sample] = Head[0];
   FTimeStamps[Sample] = Head[1];
-  bool Missing = false;
-  for (int c = 0; c < FAnalogCount; ++c)
-    Missing |= (Raw[c] == MissingValue) | (Raw[c] == -MissingValue);
   if (Missing) [[unlikely]]
     for (int c = 0; c < FAnalogCount; ++c)
       if (Raw[c] == MissingValue || Raw[c] == -MissingValue) {
@@ -958,20 +975,46 @@ TDatLine ClassifyLine(const char *Begin, const char *&End) {
 // One core's view of the ".dat" text: the bytes themselves when they are in
 // memory, else windows of whole lines read through a handle of its own, so
 // that every core reads at its own place and the text never takes more than a
-// window per core.
+// window per core. Bytes mapped from the file (MapFd its handle) are read in
+// place, a window at a time, each window's pages let go once its lines are
+// read, so that they never count as the process's memory all at once.
 class TDatReader {
 public:
-  TDatReader(const char *Bytes, qint64 Length, const QString &FileName)
-      : FBytes(Bytes), FLength(Length), FFile(FileName) {}
+  TDatReader(const char *Bytes, qint64 Length, const QString &FileName, int MapFd = -1)
+      : FBytes(Bytes), FLength(Length), FFile(FileName), FMapFd(MapFd) {}
 
   // Calls Lines(begin, end, limit) with whole lines of [From, To), a window at
   // a time; To is a line boundary or the end of the text, and bytes up to
   // limit may be read. Lines returns false to stop.
   template <class F> void Lines(qint64 From, qint64 To, F &&Fn) {
-    if (FBytes) {
+    if (FBytes && FMapFd < 0) {
       Fn(FBytes + From, FBytes + To, FBytes + FLength);
       return;
     }
+#if defined(__linux__)
+    if (FBytes) {
+      const qint64 Page = sysconf(_SC_PAGESIZE);
+      for (qint64 Pos = From; Pos < To;) {
+        qint64 Cut = To - Pos > MapWindowBytes ? NextLineStart(Pos + MapWindowBytes, To) : To;
+        // A file cut short since it was mapped ends where it now ends: the
+        // pages past its end may not be touched.
+        struct stat St {};
+        if (fstat(FMapFd, &St) == 0 && St.st_size < Cut) {
+          if (St.st_size > Pos)
+            Fn(FBytes + Pos, FBytes + St.st_size, FBytes + St.st_size);
+          return;
+        }
+        if (!Fn(FBytes + Pos, FBytes + Cut, FBytes + FLength))
+          return;
+        // Only pages wholly inside the window: the neighbours' pieces keep theirs.
+        const qint64 A = (Pos + Page - 1) / Page * Page, E = Cut / Page * Page;
+        if (E > A)
+          madvise(const_cast<char *>(FBytes) + A, size_t(E - A), MADV_DONTNEED);
+        Pos = Cut;
+      }
+      return;
+    }
+#endif
     Seek(From);
     qsizetype Held = 0;
     for (qint64 Pos = From; Pos < To;) {
@@ -1035,6 +1078,7 @@ public:
 
 private:
   static constexpr qint64 WindowBytes = 64 << 10;
+  static constexpr qint64 MapWindowBytes = 1 << 20;
   // Readable bytes after a window, so that its lines are parsed a word at a time to the end.
   static constexpr qsizetype Padding = 128;
 
@@ -1059,6 +1103,7 @@ private:
   const char *FBytes;
   const qint64 FLength;
   QFile FFile;
+  const int FMapFd;
   QByteArray FBuffer;
 };
 
@@ -1068,7 +1113,7 @@ private:
 // each piece's lines and samples, so that every piece knows its first sample
 // and line number and parses straight into the arrays. The error reported is
 // the one on the earliest line, as a reading line by line would report it.
-void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &FileName) {
+void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &FileName, int MapFd) {
   struct TPiece {
     qint64 Begin = 0, End = 0;
     int Lines = 0, Samples = 0, FirstSample = 0, FirstLine = 0;
@@ -1084,10 +1129,10 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     Cores = std::clamp(CPU_COUNT(&Allowed), 1, Cores);
   const int Count = Length < (1 << 20) ? 1 : int(std::min<qint64>(Cores, Length >> 18));
   std::vector<TPiece> Pieces(size_t(std::max(Count, 1)));
-  if (Pieces.size() == 1 && Length >= (1 << 20))
-    Populate();
+  if (Length >= (1 << 20))
+    Populate(Pieces.size() == 1);
   {
-    TDatReader Cuts(Bytes, Length, FileName);
+    TDatReader Cuts(Bytes, Length, FileName, MapFd);
     qint64 P = 0;
     for (int i = 0; i < int(Pieces.size()); ++i) {
       Pieces[i].Begin = P;
@@ -1135,7 +1180,7 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     Placed.arrive_and_wait();
   };
   auto Work = [&](TPiece &Piece) {
-    TDatReader Reader(Bytes, Length, FileName);
+    TDatReader Reader(Bytes, Length, FileName, MapFd);
     if (Single)
       Piece.Used = true;
     else
@@ -1150,7 +1195,7 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
           if (S >= FSamples)
             return false;
           const char *LineEnd = nullptr;
-          if (ParseQuickLine(Start, E, Limit, S, LineEnd)) {
+          if (!FFieldByField && ParseQuickLine(Start, E, Limit, S, LineEnd)) {
             ++S;
           } else {
             LineEnd = FindLineEnd(Start, E);
@@ -1196,6 +1241,24 @@ void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConf
     Load(Bytes.constData(), Bytes.size(), FileName, AConfig);
     return;
   }
+#if defined(__linux__)
+  // A large text is read in place from the page cache rather than copied. A
+  // small one is copied: all of it would be mapped on several cores at once,
+  // and the copy costs less than the mapping.
+  if (const qint64 Size = File.size(); Size >= MapBytes && uint64_t(Size) <= std::numeric_limits<size_t>::max()) {
+    void *Map = mmap(nullptr, size_t(Size), PROT_READ, MAP_PRIVATE, File.handle(), 0);
+    if (Map != MAP_FAILED) {
+      struct TUnmap {
+        void *P;
+        size_t N;
+        ~TUnmap() { munmap(P, N); }
+      } Unmap{Map, size_t(Size)};
+      madvise(Map, size_t(Size), MADV_SEQUENTIAL);
+      Load(static_cast<const char *>(Map), Size, FileName, AConfig, File.handle());
+      return;
+    }
+  }
+#endif
   Load(nullptr, File.size(), FileName, AConfig);
 }
 
@@ -1203,7 +1266,8 @@ void TComtradeData::LoadFromBytes(const QByteArray &Bytes, const QString &FileNa
   Load(Bytes.constData(), Bytes.size(), FileName, AConfig);
 }
 
-void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig) {
+void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig,
+                         int MapFd) {
   FConfig = AConfig;
   KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
   if (FConfig->RateCount() != 1)
@@ -1225,7 +1289,7 @@ void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileNa
     Fill(FTimeStamps, 1);
   };
   try {
-    ParseDat(Bytes, Length, FileName);
+    ParseDat(Bytes, Length, FileName, MapFd);
   } catch (...) {
     Clear(0);
     throw;

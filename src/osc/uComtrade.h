@@ -232,19 +232,23 @@ public:
 private:
   friend class TComtradeDataTool;
   friend class TComtradeConfig; // SavePair names the saved data file
+  // The differential fuzz target, which reads each text both ways.
+  friend struct TComtradeDataReaders;
   template <class T> using TCells = std::vector<T, TComtradeCellAllocator<T>>;
   // Zeroed cells for the tool, unset ones for the loader.
   void Size(int Samples, bool Zeroed = true);
-  // Bytes holds the whole text, or is null to read the file FileName of Length bytes.
-  void Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig);
+  // Bytes holds the whole text, or is null to read the file FileName of Length
+  // bytes; MapFd is the file's handle when Bytes maps it.
+  void Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig, int MapFd = -1);
   // One sample from a usual line (see the definition); false leaves the line
   // to ParseDatLine.
   bool ParseQuickLine(const char *Begin, const char *End, const char *Limit, int Sample, const char *&LineEnd);
   // One sample from any line [Begin, End), or the error it holds.
   void ParseDatLine(const char *Begin, const char *End, int Sample, int LineNo);
   void MarkMissing(int Sample, int Channel);
-  void Populate();
-  void ParseDat(const char *Bytes, qint64 Length, const QString &FileName);
+  // Large pages for the arrays; SetUp also faults them in at once.
+  void Populate(bool SetUp);
+  void ParseDat(const char *Bytes, qint64 Length, const QString &FileName, int MapFd);
   void RateFromTimeStamps();
 
   TComtradeConfig *FConfig = nullptr;
@@ -257,6 +261,7 @@ private:
   TCells<int32_t> FNumbers;
   TCells<int32_t> FTimeStamps; // microseconds
   std::vector<uint8_t> FMissing;    // per analog cell; empty while none is missing
+  bool FFieldByField = false;       // every line by ParseDatLine
 };
 
 // Sums of the negative and of the positive samples of one analog channel.

@@ -606,8 +606,10 @@ TMixedText MixedText(int A, int D, int N, unsigned Seed) {
   const char *Ends[] = {"\r\n", "\n", "\r"};
   for (int s = 0; s < N; ++s) {
     while (Pick(40) == 0) {
-      T.Text += Ends[Pick(2)];
-      ++T.Lines;
+      const char *End = Ends[Pick(2)];
+      // An LF after a line that ended in CR only makes that end CR LF.
+      T.Lines += !(T.Text.endsWith('\r') && End[0] == '\n');
+      T.Text += End;
     }
     const int Number = s + 1, Stamp = Pick(3) == 0 ? 1000000000 + Pick(1000000) : Pick(100000000);
     QByteArray Line = Field(Number, true) + "," + Field(Stamp, true);
@@ -702,6 +704,45 @@ TEST(ComtradeData, LinesOfEveryFormReadTheSameWhereverTheyLie) {
       (void)Lines;
     }
   }
+}
+
+TEST(ComtradeData, AFileLargeEnoughToBeMappedReadsAsInMemory) {
+  // Past 16 MiB the file is read in place a window at a time: every value and
+  // missing flag as written, and a bad field late in the file named by its line.
+  constexpr int A = 32, D = 16, N = 64000;
+  const TMixedText T = MixedText(A, D, N, 50);
+  ASSERT_GT(T.Text.size(), 16 << 20);
+  TRecord R(A, D, N);
+  ASSERT_EQ(LoadData(R, T.Text).toStdString(), "loaded");
+  ASSERT_EQ(R.Data.SampleCount(), N);
+  int Wrong = 0;
+  for (int s = 0; s < N; ++s) {
+    Wrong += R.Data.GetSampleNumber(s) != T.Numbers[size_t(s)] || R.Data.GetTimeStamp(s) != T.Stamps[size_t(s)];
+    for (int c = 0; c < A; ++c) {
+      const size_t Cell = size_t(s) * A + c;
+      Wrong += R.Data.GetRaw(c, s) != T.Raw[Cell] || R.Data.IsMissing(c, s) != T.Missing[Cell];
+    }
+    for (int c = 0; c < D; ++c)
+      Wrong += R.Data.GetDigitalValue(c, s) != T.Digital[size_t(s) * D + c];
+  }
+  EXPECT_EQ(Wrong, 0);
+
+  // The sample number of a line about three quarters in (one written plainly
+  // after an LF) made "x" + its digits.
+  int s = N * 3 / 4;
+  QByteArray Bad = T.Text;
+  qsizetype At = -1;
+  for (; At < 0 && s < N; ++s)
+    At = Bad.indexOf("\n" + QByteArray::number(s + 1) + ",");
+  --s;
+  ASSERT_GT(At, 0);
+  Bad[At + 1] = 'x';
+  TRecord B(A, D, N);
+  EXPECT_EQ(LoadData(B, Bad).toStdString(),
+            QString("invalid number \"x%1\" (line %2)")
+                .arg(QString::number(s + 1).mid(1))
+                .arg(T.SampleLines[size_t(s)])
+                .toStdString());
 }
 
 TEST(ComtradeData, RmsAndFundamentalOfKnownSignals) {
