@@ -20,7 +20,6 @@
 #include <sched.h>
 #if defined(__linux__)
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #include <thread>
@@ -34,8 +33,6 @@
 namespace {
 
 constexpr double Pi = 3.141592653589793;
-// A ".dat" of at least this many bytes is mapped rather than read.
-constexpr qint64 MapBytes = qint64(16) << 20;
 // A corrupt last-sample number must not make us allocate gigabytes: no array
 // holds more cells than this.
 constexpr int64_t MaxCells = int64_t(1) << 28;
@@ -975,46 +972,20 @@ TDatLine ClassifyLine(const char *Begin, const char *&End) {
 // One core's view of the ".dat" text: the bytes themselves when they are in
 // memory, else windows of whole lines read through a handle of its own, so
 // that every core reads at its own place and the text never takes more than a
-// window per core. Bytes mapped from the file (MapFd its handle) are read in
-// place, a window at a time, each window's pages let go once its lines are
-// read, so that they never count as the process's memory all at once.
+// window per core.
 class TDatReader {
 public:
-  TDatReader(const char *Bytes, qint64 Length, const QString &FileName, int MapFd = -1)
-      : FBytes(Bytes), FLength(Length), FFile(FileName), FMapFd(MapFd) {}
+  TDatReader(const char *Bytes, qint64 Length, const QString &FileName)
+      : FBytes(Bytes), FLength(Length), FFile(FileName) {}
 
   // Calls Lines(begin, end, limit) with whole lines of [From, To), a window at
   // a time; To is a line boundary or the end of the text, and bytes up to
   // limit may be read. Lines returns false to stop.
   template <class F> void Lines(qint64 From, qint64 To, F &&Fn) {
-    if (FBytes && FMapFd < 0) {
+    if (FBytes) {
       Fn(FBytes + From, FBytes + To, FBytes + FLength);
       return;
     }
-#if defined(__linux__)
-    if (FBytes) {
-      const qint64 Page = sysconf(_SC_PAGESIZE);
-      for (qint64 Pos = From; Pos < To;) {
-        qint64 Cut = To - Pos > MapWindowBytes ? NextLineStart(Pos + MapWindowBytes, To) : To;
-        // A file cut short since it was mapped ends where it now ends: the
-        // pages past its end may not be touched.
-        struct stat St {};
-        if (fstat(FMapFd, &St) == 0 && St.st_size < Cut) {
-          if (St.st_size > Pos)
-            Fn(FBytes + Pos, FBytes + St.st_size, FBytes + St.st_size);
-          return;
-        }
-        if (!Fn(FBytes + Pos, FBytes + Cut, FBytes + FLength))
-          return;
-        // Only pages wholly inside the window: the neighbours' pieces keep theirs.
-        const qint64 A = (Pos + Page - 1) / Page * Page, E = Cut / Page * Page;
-        if (E > A)
-          madvise(const_cast<char *>(FBytes) + A, size_t(E - A), MADV_DONTNEED);
-        Pos = Cut;
-      }
-      return;
-    }
-#endif
     Seek(From);
     qsizetype Held = 0;
     for (qint64 Pos = From; Pos < To;) {
@@ -1078,7 +1049,6 @@ public:
 
 private:
   static constexpr qint64 WindowBytes = 64 << 10;
-  static constexpr qint64 MapWindowBytes = 1 << 20;
   // Readable bytes after a window, so that its lines are parsed a word at a time to the end.
   static constexpr qsizetype Padding = 128;
 
@@ -1103,7 +1073,6 @@ private:
   const char *FBytes;
   const qint64 FLength;
   QFile FFile;
-  const int FMapFd;
   QByteArray FBuffer;
 };
 
@@ -1113,7 +1082,7 @@ private:
 // each piece's lines and samples, so that every piece knows its first sample
 // and line number and parses straight into the arrays. The error reported is
 // the one on the earliest line, as a reading line by line would report it.
-void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &FileName, int MapFd) {
+void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &FileName) {
   struct TPiece {
     qint64 Begin = 0, End = 0;
     int Lines = 0, Samples = 0, FirstSample = 0, FirstLine = 0;
@@ -1132,7 +1101,7 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
   if (Length >= (1 << 20))
     Populate(Pieces.size() == 1);
   {
-    TDatReader Cuts(Bytes, Length, FileName, MapFd);
+    TDatReader Cuts(Bytes, Length, FileName);
     qint64 P = 0;
     for (int i = 0; i < int(Pieces.size()); ++i) {
       Pieces[i].Begin = P;
@@ -1180,7 +1149,7 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     Placed.arrive_and_wait();
   };
   auto Work = [&](TPiece &Piece) {
-    TDatReader Reader(Bytes, Length, FileName, MapFd);
+    TDatReader Reader(Bytes, Length, FileName);
     if (Single)
       Piece.Used = true;
     else
@@ -1241,24 +1210,6 @@ void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConf
     Load(Bytes.constData(), Bytes.size(), FileName, AConfig);
     return;
   }
-#if defined(__linux__)
-  // A large text is read in place from the page cache rather than copied. A
-  // small one is copied: all of it would be mapped on several cores at once,
-  // and the copy costs less than the mapping.
-  if (const qint64 Size = File.size(); Size >= MapBytes && uint64_t(Size) <= std::numeric_limits<size_t>::max()) {
-    void *Map = mmap(nullptr, size_t(Size), PROT_READ, MAP_PRIVATE, File.handle(), 0);
-    if (Map != MAP_FAILED) {
-      struct TUnmap {
-        void *P;
-        size_t N;
-        ~TUnmap() { munmap(P, N); }
-      } Unmap{Map, size_t(Size)};
-      madvise(Map, size_t(Size), MADV_SEQUENTIAL);
-      Load(static_cast<const char *>(Map), Size, FileName, AConfig, File.handle());
-      return;
-    }
-  }
-#endif
   Load(nullptr, File.size(), FileName, AConfig);
 }
 
@@ -1266,8 +1217,7 @@ void TComtradeData::LoadFromBytes(const QByteArray &Bytes, const QString &FileNa
   Load(Bytes.constData(), Bytes.size(), FileName, AConfig);
 }
 
-void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig,
-                         int MapFd) {
+void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig) {
   FConfig = AConfig;
   KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
   if (FConfig->RateCount() != 1)
@@ -1289,7 +1239,7 @@ void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileNa
     Fill(FTimeStamps, 1);
   };
   try {
-    ParseDat(Bytes, Length, FileName, MapFd);
+    ParseDat(Bytes, Length, FileName);
   } catch (...) {
     Clear(0);
     throw;

@@ -237,9 +237,8 @@ private:
   template <class T> using TCells = std::vector<T, TComtradeCellAllocator<T>>;
   // Zeroed cells for the tool, unset ones for the loader.
   void Size(int Samples, bool Zeroed = true);
-  // Bytes holds the whole text, or is null to read the file FileName of Length
-  // bytes; MapFd is the file's handle when Bytes maps it.
-  void Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig, int MapFd = -1);
+  // Bytes holds the whole text, or is null to read the file FileName of Length bytes.
+  void Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig);
   // One sample from a usual line (see the definition); false leaves the line
   // to ParseDatLine.
   bool ParseQuickLine(const char *Begin, const char *End, const char *Limit, int Sample, const char *&LineEnd);
@@ -248,7 +247,7 @@ private:
   void MarkMissing(int Sample, int Channel);
   // Large pages for the arrays; SetUp also faults them in at once.
   void Populate(bool SetUp);
-  void ParseDat(const char *Bytes, qint64 Length, const QString &FileName, int MapFd);
+  void ParseDat(const char *Bytes, qint64 Length, const QString &FileName);
   void RateFromTimeStamps();
 
   TComtradeConfig *FConfig = nullptr;

@@ -706,9 +706,9 @@ TEST(ComtradeData, LinesOfEveryFormReadTheSameWhereverTheyLie) {
   }
 }
 
-TEST(ComtradeData, AFileLargeEnoughToBeMappedReadsAsInMemory) {
-  // Past 16 MiB the file is read in place a window at a time: every value and
-  // missing flag as written, and a bad field late in the file named by its line.
+TEST(ComtradeData, ALargeFileReadInWindowsReadsAsInMemory) {
+  // A file of many windows on every core: every value and missing flag as
+  // written, and a bad field late in the file named by its line.
   constexpr int A = 32, D = 16, N = 64000;
   const TMixedText T = MixedText(A, D, N, 50);
   ASSERT_GT(T.Text.size(), 16 << 20);
