@@ -348,8 +348,10 @@ void TIdentification::DecodeDescriptorStep() {
   const QString cache = QDir(FForm.ProgramFolder()).filePath(IdentFiles::CacheFolder);
   try {
     QDir().mkpath(cache);
-    SaveFileBytes(QDir(cache).filePath(desc->IdentHex + ".bin"), LoadFileBytes(IdentFiles::DescriptorBin));
-    desc->SaveToFile(QDir(cache).filePath(desc->IdentHex + ".xml"));
+    // The pair as one set: the XML just written is copied, not made again,
+    // and the cache folder is synced once.
+    SaveFileSet({{QDir(cache).filePath(desc->IdentHex + ".bin"), LoadFileBytes(IdentFiles::DescriptorBin)},
+                 {QDir(cache).filePath(desc->IdentHex + ".xml"), LoadFileBytes(IdentFiles::DescriptorXml)}});
   } catch (const EKvError &e) {
     Logger().Error(QStringLiteral("descriptor cache not written: ") + e.Text());
   }
