@@ -6,6 +6,7 @@
 // Input: analog count, digital count, a mode byte, then either the text itself
 // or bytes from which lines are made (mostly well-formed, with the faults and
 // oddities a reader must judge, so that both readers see lines worth comparing).
+#include "comtrade_dat_config.h"
 #include "uComtrade.h"
 #include "uErrors.h"
 
@@ -142,23 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   const int Analog = Data[0] % 11, Digital = Data[1] % 20;
   const uint8_t Mode = Data[2];
   TComtradeConfig Config;
-  TComtradeConfigTool Tool;
-  Tool.SetConfig(&Config);
-  for (int c = 0; c < Analog; ++c) {
-    TComtradeAnalogChannel A;
-    A.An = c + 1;
-    A.A = 1.0;
-    Tool.AddAnalogChannel(A);
-  }
-  for (int c = 0; c < Digital; ++c) {
-    TComtradeDigitalChannel D;
-    D.Dn = c + 1;
-    Tool.AddDigitalChannel(D);
-  }
-  Tool.SetRateCount(1);
-  Tool.SetRateSamples(0, 1800.0);
   // Sometimes fewer samples than the text holds.
-  Tool.SetRateEndSample(0, Mode & 4 ? (Mode >> 3) : 100000);
+  SmallDatConfig(Config, Analog, Digital, Mode & 4 ? (Mode >> 3) : 100000);
 
   TBytes In(Data + 3, Size - 3);
   QByteArray Text = Mode & 1 ? QByteArray(reinterpret_cast<const char *>(Data + 3), qsizetype(Size - 3))

@@ -1,6 +1,7 @@
 // Writes seeds for the ".dat" differential fuzz target into the folder given
 // as the only argument: data files our writer makes (as text, mode 1 or 3),
 // and generator bytes of usual lines, missing values and faults (mode 0 or 2).
+#include "comtrade_dat_config.h"
 #include "uComtrade.h"
 #include "uFiles.h"
 
@@ -11,22 +12,7 @@ namespace {
 // Samples of Analog and Digital channels as TComtradeData writes them.
 QByteArray Written(int Analog, int Digital, int Samples) {
   TComtradeConfig Config;
-  TComtradeConfigTool Tool;
-  Tool.SetConfig(&Config);
-  for (int c = 0; c < Analog; ++c) {
-    TComtradeAnalogChannel A;
-    A.An = c + 1;
-    A.A = 1.0;
-    Tool.AddAnalogChannel(A);
-  }
-  for (int c = 0; c < Digital; ++c) {
-    TComtradeDigitalChannel D;
-    D.Dn = c + 1;
-    Tool.AddDigitalChannel(D);
-  }
-  Tool.SetRateCount(1);
-  Tool.SetRateSamples(0, 1800.0);
-  Tool.SetRateEndSample(0, Samples - 1);
+  SmallDatConfig(Config, Analog, Digital, Samples - 1);
   TComtradeData Data;
   Data.SetConfig(&Config);
   TComtradeDataTool Fill;
