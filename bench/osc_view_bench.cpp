@@ -5,9 +5,11 @@
 //   osc_view_bench make BASE SECONDS    only writes the pair BASE.cfg/.dat
 //   osc_view_bench build BASE TIMES     only loads BASE.dat and builds the
 //                                       caches TIMES times (for a profiler)
-// Prints the load, what the strip caches cost on top of it, the first paint, and at every
-// doubling of the scale from the fit scale to 1024 px per sample, at the
-// start, middle and end, the first paint there and the redraw (median and
+// Prints the load, what the strip caches cost on top of it (made as the
+// samples arrive, as the frame makes them, on every core and on one; and
+// made again from memory), the first paint, and at every doubling of the
+// scale from the fit scale to 1024 px per sample, at the start, middle and
+// end, the first paint there and the redraw (median and
 // worst of 5), with the strips apart and on one axis, the curves drawn
 // directly and from bitmap strips (setting osc/bitmapFrames); the cache's
 // and the samples' bytes; peak memory; each beside its target. Times are wall
@@ -27,6 +29,8 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <sched.h>
+#include <tuple>
 
 namespace {
 
@@ -106,18 +110,53 @@ int main(int argc, char **argv) {
     std::sort(T.begin(), T.end());
     return std::pair{T.front(), T[T.size() / 2]};
   };
-  // The data alone first, while nothing else is held.
-  std::vector<double> Plain;
-  for (int i = 0; i < 5; ++i) {
-    TComtradeConfig Config;
-    QString Warning;
-    Config.LoadFromFile(Base + ".cfg", Warning);
-    TComtradeData Data;
-    QElapsedTimer T;
-    T.start();
-    Data.LoadFromFile(Base + ".dat", &Config);
-    Plain.push_back(Ms(T.nsecsElapsed()));
-  }
+  // The data alone and the data with the caches made as they arrive (as the
+  // frame loads them), one after the other, while nothing else is held: what
+  // the caches cost is the difference, best seen in each pair's (a machine
+  // whose speed drifts moves both alike). On every core, then on one.
+  struct TPairs {
+    double PlainMin, PlainMedian, PlainCpu, WithMin, WithMedian, WithCpu, Difference;
+  };
+  auto LoadPairs = [&](int Count) {
+    std::vector<double> Plain, With, PlainCpu, WithCpu, Differences;
+    for (int i = 0; i < Count; ++i)
+      for (bool Sink : {false, true}) {
+        TComtradeConfig Config;
+        QString Warning;
+        Config.LoadFromFile(Base + ".cfg", Warning);
+        TComtradeData Data;
+        TOscStripBuild Build;
+        QElapsedTimer T;
+        const double C0 = CpuMs();
+        T.start();
+        Data.LoadFromFile(Base + ".dat", &Config, Sink ? &Build : nullptr);
+        if (Sink)
+          Build.Finish(Data);
+        (Sink ? With : Plain).push_back(Ms(T.nsecsElapsed()));
+        (Sink ? WithCpu : PlainCpu).push_back(CpuMs() - C0);
+      }
+    for (size_t i = 0; i < Plain.size(); ++i)
+      Differences.push_back(With[i] - Plain[i]);
+    TPairs R{};
+    std::tie(R.PlainMin, R.PlainMedian) = MinMedian(Plain);
+    std::tie(R.WithMin, R.WithMedian) = MinMedian(With);
+    R.PlainCpu = MinMedian(PlainCpu).second;
+    R.WithCpu = MinMedian(WithCpu).second;
+    R.Difference = MinMedian(Differences).second;
+    return R;
+  };
+  const TPairs Free = LoadPairs(25);
+  cpu_set_t All, One;
+  sched_getaffinity(0, sizeof All, &All);
+  CPU_ZERO(&One);
+  for (int c = 0; c < CPU_SETSIZE; ++c)
+    if (CPU_ISSET(c, &All)) {
+      CPU_SET(c, &One);
+      break;
+    }
+  sched_setaffinity(0, sizeof One, &One);
+  const TPairs OneCore = LoadPairs(9);
+  sched_setaffinity(0, sizeof All, &All);
   std::unique_ptr<TkvOscFrame> Owner;
   std::vector<double> Loads;
   for (int i = 0; i < 3; ++i) {
@@ -132,8 +171,8 @@ int main(int argc, char **argv) {
   }
   TkvOscFrame &Frame = *Owner;
 
-  // What the caches cost on top of a load without them: built again on
-  // their own.
+  // The caches made again from the data in memory, for comparison: every
+  // sample read from memory once more.
   std::vector<TOscStripCache> Caches(Frame.Drawers().size());
   std::vector<TOscStripCache *> Analog, Digital;
   for (size_t i = 0; i < Caches.size(); ++i)
@@ -152,7 +191,6 @@ int main(int argc, char **argv) {
     CacheBytes += C.Bytes();
   const int64_t SampleBytes = Frame.Data().AllocatedCells() * 4 + int64_t(Frame.Data().SampleCount()) * 8;
   const auto [LoadMin, LoadMedian] = MinMedian(Loads);
-  const auto [PlainMin, PlainMedian] = MinMedian(Plain);
   const auto [CacheMin, CacheMedian] = MinMedian(Builds);
   const double CacheCpu = MinMedian(BuildsCpu).second;
 
@@ -165,12 +203,18 @@ int main(int argc, char **argv) {
   std::printf("load average %s (8 cores shared)\n", LoadAverage().constData());
   std::printf("plot %dx%d, %d samples, %zu channels\n", Frame.PaintBox->width(), Frame.PaintBox->height(),
               V.SampleCount(), Frame.Drawers().size());
-  std::printf("load into the frame %.1f ms (median %.1f), cache build %.1f ms (median %.1f): ratio %.3f, of "
-              "medians %.3f (target under 0.1)\n",
-              LoadMin, LoadMedian, CacheMin, CacheMedian, CacheMin / LoadMin, CacheMedian / LoadMedian);
-  std::printf("the data alone %.1f ms (median %.1f): cache build to it %.3f, of medians %.3f; cache build CPU of all "
-              "threads %.1f ms (median)\n",
-              PlainMin, PlainMedian, CacheMin / PlainMin, CacheMedian / PlainMedian, CacheCpu);
+  std::printf("load into the frame %.1f ms (median %.1f)\n", LoadMin, LoadMedian);
+  for (const auto &[Name, P] : {std::pair{"every core", &Free}, {"one core", &OneCore}}) {
+    std::printf("%s: the data alone %.1f ms (median %.1f, CPU %.1f), with the caches made as they arrive %.1f ms "
+                "(median %.1f, CPU %.1f)\n",
+                Name, P->PlainMin, P->PlainMedian, P->PlainCpu, P->WithMin, P->WithMedian, P->WithCpu);
+    std::printf("%s: cache build (what the caches add, the median of the pairs' differences) %.1f ms, CPU %.1f: to "
+                "the load %.3f (target under 0.1)\n",
+                Name, P->Difference, P->WithCpu - P->PlainCpu, P->Difference / P->PlainMedian);
+  }
+  std::printf("the caches made again from the data in memory %.1f ms (median %.1f, CPU %.1f): to the load %.3f (of "
+              "medians %.3f)\n",
+              CacheMin, CacheMedian, CacheCpu, CacheMin / Free.PlainMin, CacheMedian / Free.PlainMedian);
   std::printf("first paint %.2f ms (target 16)\n", Ms(FirstPaintNs));
   std::printf("cache %.1f MB, samples %.1f MB: ratio %.2f (target 1 at most)\n", CacheBytes / 1048576.0,
               SampleBytes / 1048576.0, double(CacheBytes) / double(SampleBytes));

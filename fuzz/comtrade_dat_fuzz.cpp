@@ -1,7 +1,8 @@
 // Any ".dat" text for a small configuration is read twice, once as the loader
 // reads it (usual lines by the quick reader) and once field by field: both
 // must give the same samples, missing flags, error text and line, or the
-// target stops.
+// target stops. A text read whole is read a third time with strip caches
+// made as it arrives, which must equal those made after.
 //
 // Input: analog count, digital count, a mode byte, then either the text itself
 // or bytes from which lines are made (mostly well-formed, with the faults and
@@ -9,6 +10,7 @@
 #include "comtrade_dat_config.h"
 #include "uComtrade.h"
 #include "uErrors.h"
+#include "uOscStripCache.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -135,6 +137,36 @@ TResult Read(TComtradeConfig &Config, const QByteArray &Text, bool FieldByField)
   return R;
 }
 
+// The caches made while Text is read against those made after, over every
+// entry of the first levels and the whole record.
+bool CachesAgree(TComtradeConfig &Config, const QByteArray &Text) {
+  TComtradeData While, After;
+  TOscStripBuild Build;
+  While.LoadFromBytes(Text, QStringLiteral("f.dat"), &Config, &Build);
+  Build.Finish(While);
+  After.LoadFromBytes(Text, QStringLiteral("f.dat"), &Config);
+  std::vector<TOscStripCache> Made(size_t(Config.AnalogCount() + Config.DigitalCount()));
+  std::vector<TOscStripCache *> Analog, Digital;
+  for (size_t c = 0; c < Made.size(); ++c)
+    (int(c) < Config.AnalogCount() ? Analog : Digital).push_back(&Made[c]);
+  TOscStripCache::BuildAll(After, Analog, Digital);
+  const int N = After.SampleCount();
+  for (size_t c = 0; c < Made.size(); ++c) {
+    const int A = Config.AnalogCount();
+    TOscStripCache &Cache = int(c) < A ? Build.Analog(int(c)) : Build.Digital(int(c) - A);
+    if (Cache.SampleCount() != N || Cache.EntryBytes() != Made[c].EntryBytes())
+      return false;
+    for (int Span = 8; Span <= 64; Span *= 2)
+      for (int s = 0; s < N; s += Span) {
+        int Min[2] = {}, Max[2] = {};
+        if (Cache.Range(s, s + Span - 1, Min[0], Max[0]) != Made[c].Range(s, s + Span - 1, Min[1], Max[1]) ||
+            Min[0] != Min[1] || Max[0] != Max[1])
+          return false;
+      }
+  }
+  return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
@@ -158,6 +190,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (Quick.Error != Exact.Error || Quick.Samples != Exact.Samples || Quick.Cells != Exact.Cells) {
     std::fprintf(stderr, "readers differ: \"%s\" against \"%s\", %d against %d samples\n",
                  qPrintable(Quick.Error), qPrintable(Exact.Error), Quick.Samples, Exact.Samples);
+    std::abort();
+  }
+  if (Quick.Error.isEmpty() && !CachesAgree(Config, Text)) {
+    std::fprintf(stderr, "caches made while reading differ from those made after\n");
     std::abort();
   }
   return 0;

@@ -41,6 +41,11 @@ constexpr int32_t MissingValue = 99999;
 constexpr char DosEof = 0x1A;
 // Guards the marks of missing values: lines are parsed on several threads at once.
 std::mutex MissingLock;
+// Missing values marked by this thread: a row sink is told only of rows
+// without one.
+thread_local unsigned MissingMarks = 0;
+// Rows a row sink is told of at once: a strip cache's block.
+constexpr int SinkRows = 512;
 
 [[noreturn]] void FormatError(const QString &Text, int LineNo) {
   throw EKvFormat(QStringLiteral("%1 (line %2)").arg(Text).arg(LineNo));
@@ -790,6 +795,7 @@ void TComtradeData::Populate(bool SetUp) {
 }
 
 void TComtradeData::MarkMissing(int Sample, int Channel) {
+  ++MissingMarks;
   const std::lock_guard<std::mutex> Guard(MissingLock);
   if (FMissing.empty())
     FMissing.assign(FRaw.size(), 0);
@@ -1082,7 +1088,7 @@ private:
 // each piece's lines and samples, so that every piece knows its first sample
 // and line number and parses straight into the arrays. The error reported is
 // the one on the earliest line, as a reading line by line would report it.
-void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &FileName) {
+void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &FileName, TComtradeRowSink *Sink) {
   struct TPiece {
     qint64 Begin = 0, End = 0;
     int Lines = 0, Samples = 0, FirstSample = 0, FirstLine = 0;
@@ -1157,6 +1163,21 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
     if (!Piece.Used)
       return;
     int S = Piece.FirstSample, L = Piece.FirstLine;
+    // The sink hears of the rows a few hundred at a time, while they are at
+    // hand, in reports that end at multiples of SinkRows but at the piece's
+    // end. Rows among which a value was missing are not reported at all.
+    int Reported = S;
+    unsigned Marks = MissingMarks;
+    auto Report = [&](bool Whole) {
+      const int To = Whole ? S : S - S % SinkRows;
+      if (Marks != MissingMarks) {
+        Marks = MissingMarks;
+        Reported = S;
+      } else if (To > Reported) {
+        Sink->Rows(Reported, To);
+        Reported = To;
+      }
+    };
     try {
       Reader.Lines(Piece.Begin, Piece.End, [&](const char *B, const char *E, const char *Limit) {
         for (const char *Start = B; Start < E;) {
@@ -1165,7 +1186,8 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
             return false;
           const char *LineEnd = nullptr;
           if (!FFieldByField && ParseQuickLine(Start, E, Limit, S, LineEnd)) {
-            ++S;
+            if (++S % SinkRows == 0 && Sink)
+              Report(false);
           } else {
             LineEnd = FindLineEnd(Start, E);
             const char *Last = LineEnd;
@@ -1177,8 +1199,12 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
           }
           Start = NextLineStart(LineEnd, E);
         }
+        if (Sink)
+          Report(false);
         return true;
       });
+      if (Sink)
+        Report(true);
     } catch (...) {
       Piece.Failure = std::current_exception();
     }
@@ -1198,7 +1224,7 @@ void TComtradeData::ParseDat(const char *Bytes, qint64 Length, const QString &Fi
   FRead = Sample;
 }
 
-void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConfig) {
+void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConfig, TComtradeRowSink *Sink) {
   QFile File(FileName);
   if (!File.open(QIODevice::ReadOnly))
     throw EKvError(QStringLiteral("cannot open %1: %2").arg(FileName, File.errorString()));
@@ -1207,17 +1233,19 @@ void TComtradeData::LoadFromFile(const QString &FileName, TComtradeConfig *AConf
     const QByteArray Bytes = File.readAll();
     if (File.error() != QFileDevice::NoError)
       throw EKvError(QStringLiteral("cannot read %1: %2").arg(FileName, File.errorString()));
-    Load(Bytes.constData(), Bytes.size(), FileName, AConfig);
+    Load(Bytes.constData(), Bytes.size(), FileName, AConfig, Sink);
     return;
   }
-  Load(nullptr, File.size(), FileName, AConfig);
+  Load(nullptr, File.size(), FileName, AConfig, Sink);
 }
 
-void TComtradeData::LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig) {
-  Load(Bytes.constData(), Bytes.size(), FileName, AConfig);
+void TComtradeData::LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig,
+                                  TComtradeRowSink *Sink) {
+  Load(Bytes.constData(), Bytes.size(), FileName, AConfig, Sink);
 }
 
-void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig) {
+void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig,
+                         TComtradeRowSink *Sink) {
   FConfig = AConfig;
   KvCheck(FConfig != nullptr, "FComtradeConfig assigned");
   if (FConfig->RateCount() != 1)
@@ -1238,8 +1266,10 @@ void TComtradeData::Load(const char *Bytes, qint64 Length, const QString &FileNa
     Fill(FNumbers, 1);
     Fill(FTimeStamps, 1);
   };
+  if (Sink)
+    Sink->Sized(*this);
   try {
-    ParseDat(Bytes, Length, FileName);
+    ParseDat(Bytes, Length, FileName, Sink);
   } catch (...) {
     Clear(0);
     throw;

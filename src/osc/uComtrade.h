@@ -172,6 +172,26 @@ template <class T> struct TComtradeCellAllocator : std::allocator<T> {
   }
 };
 
+class TComtradeData;
+
+// What is to be made from the samples while they are read, when their rows
+// are still in the core's caches: a pass after the load would read them all
+// from memory again.
+class TComtradeRowSink {
+public:
+  virtual ~TComtradeRowSink() = default;
+  // The arrays are sized (Data.SampleCount() is the most the file can give);
+  // before any Rows.
+  virtual void Sized(const TComtradeData &Data) = 0;
+  // Samples First..End - 1 are read and none of them is missing. Called from
+  // the threads that read them, each with its own samples (ranges never
+  // overlap), in order within a thread; a range ends at a multiple of 512
+  // unless it ends where a thread's share of the file does. Samples never
+  // reported (those with a missing value, those of a failed load) are the
+  // receiver's to make after the load.
+  virtual void Rows(int First, int End) = 0;
+};
+
 class TComtradeData {
 public:
   TComtradeData() = default;
@@ -189,9 +209,11 @@ public:
   // unless the configuration has exactly one rate; EKvFormat naming the line
   // for a malformed number, a short line or a digital value other than 0 and
   // 1, and naming the field when the time stamps give no rate.
-  void LoadFromFile(const QString &FileName, TComtradeConfig *AConfig);
+  // Sink, when given, is told of the samples as they are read.
+  void LoadFromFile(const QString &FileName, TComtradeConfig *AConfig, TComtradeRowSink *Sink = nullptr);
   // The same from the bytes of a ".dat"; FileName is only kept.
-  void LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig);
+  void LoadFromBytes(const QByteArray &Bytes, const QString &FileName, TComtradeConfig *AConfig,
+                     TComtradeRowSink *Sink = nullptr);
   // Writes one line per sample (CR LF). FileName empty uses the last name;
   // with none known throws "no filename".
   void SaveToFile(const QString &FileName);
@@ -238,7 +260,8 @@ private:
   // Zeroed cells for the tool, unset ones for the loader.
   void Size(int Samples, bool Zeroed = true);
   // Bytes holds the whole text, or is null to read the file FileName of Length bytes.
-  void Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig);
+  void Load(const char *Bytes, qint64 Length, const QString &FileName, TComtradeConfig *AConfig,
+            TComtradeRowSink *Sink = nullptr);
   // One sample from a usual line (see the definition); false leaves the line
   // to ParseDatLine.
   bool ParseQuickLine(const char *Begin, const char *End, const char *Limit, int Sample, const char *&LineEnd);
@@ -247,7 +270,7 @@ private:
   void MarkMissing(int Sample, int Channel);
   // Large pages for the arrays; SetUp also faults them in at once.
   void Populate(bool SetUp);
-  void ParseDat(const char *Bytes, qint64 Length, const QString &FileName);
+  void ParseDat(const char *Bytes, qint64 Length, const QString &FileName, TComtradeRowSink *Sink);
   void RateFromTimeStamps();
 
   TComtradeConfig *FConfig = nullptr;

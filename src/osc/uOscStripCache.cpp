@@ -12,7 +12,11 @@
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <thread>
+#include <tuple>
 #include <type_traits>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -26,27 +30,39 @@ void Prefetch(const void *Address) {
   (void)Address;
 #endif
 }
-void PrefetchToWrite(void *Address) {
-#if defined(__GNUC__)
-  __builtin_prefetch(Address, 1);
-#else
-  (void)Address;
+
+// Count entries from Stage to To: whole lines past the caches where To is
+// aligned to lines, else stored as usual.
+template <class E> void WriteOut(const E *Stage, E *To, size_t Count) {
+  const size_t Bytes = Count * sizeof(E);
+#if defined(__SSE2__)
+  if (Bytes % 64 == 0 && reinterpret_cast<uintptr_t>(To) % 64 == 0) {
+    const __m128i *From = reinterpret_cast<const __m128i *>(Stage);
+    __m128i *Out = reinterpret_cast<__m128i *>(To);
+    for (size_t i = 0; i < Bytes / 16; ++i)
+      _mm_stream_si128(Out + i, _mm_load_si128(From + i));
+    return;
+  }
+#endif
+  std::memcpy(To, Stage, Bytes);
+}
+// Stores past the caches are ordered only by a fence.
+void StreamFence() {
+#if defined(__SSE2__)
+  _mm_sfence();
 #endif
 }
 
 constexpr int32_t NoMin = std::numeric_limits<int32_t>::max();
 constexpr int32_t NoMax = std::numeric_limits<int32_t>::min();
-// Level 0 entries per block of a build: a block's rows stay in the core's
-// caches while all its channels and the levels above it are made from them.
-constexpr size_t BlockEntries = 256;
-constexpr int BlockLevels = 8; // 2^8 = BlockEntries
 // Memory for the levels of a build, not zeroed (the build writes every
 // entry). In pages of 2 MB where the system has them: a build of a long record
 // otherwise spends as long in the faults of fresh 4 kB pages as in its work.
 std::shared_ptr<void> LevelMemory(size_t Bytes) {
   constexpr size_t Huge = size_t(2) << 20;
   if (Bytes < Huge)
-    return std::shared_ptr<void>(::operator new(std::max<size_t>(Bytes, 1)), [](void *P) { ::operator delete(P); });
+    return std::shared_ptr<void>(::operator new(std::max<size_t>(Bytes, 1), std::align_val_t(64)),
+                                 [](void *P) { ::operator delete(P, std::align_val_t(64)); });
   Bytes = (Bytes + Huge - 1) / Huge * Huge;
   void *P = std::aligned_alloc(Huge, Bytes);
   if (!P)
@@ -109,6 +125,95 @@ const bool HasAvx2 = [] {
   __builtin_cpu_init();
   return bool(__builtin_cpu_supports("avx2"));
 }();
+
+// A discrete entry's flags (TOscStripCache::HasOne, HasZero).
+constexpr uint8_t HasOneFlag = 1, HasZeroFlag = 2;
+
+// Rows and columns of a square of 8 x 8 words or 16 x 16 bytes swapped.
+[[gnu::target("avx2")]] inline void Transpose(__m256i (&R)[8]) {
+  __m256i T[8], U[8];
+  for (int i = 0; i < 4; ++i) {
+    T[2 * i] = _mm256_unpacklo_epi32(R[2 * i], R[2 * i + 1]);
+    T[2 * i + 1] = _mm256_unpackhi_epi32(R[2 * i], R[2 * i + 1]);
+  }
+  for (int i = 0; i < 2; ++i) {
+    U[4 * i] = _mm256_unpacklo_epi64(T[4 * i], T[4 * i + 2]);
+    U[4 * i + 1] = _mm256_unpackhi_epi64(T[4 * i], T[4 * i + 2]);
+    U[4 * i + 2] = _mm256_unpacklo_epi64(T[4 * i + 1], T[4 * i + 3]);
+    U[4 * i + 3] = _mm256_unpackhi_epi64(T[4 * i + 1], T[4 * i + 3]);
+  }
+  for (int i = 0; i < 4; ++i) {
+    R[i] = _mm256_permute2x128_si256(U[i], U[i + 4], 0x20);
+    R[i + 4] = _mm256_permute2x128_si256(U[i], U[i + 4], 0x31);
+  }
+}
+[[gnu::target("avx2")]] inline void Transpose(__m128i (&R)[16]) {
+  // Four rounds of interleaving row i with row i + 8.
+  __m128i T[16];
+  for (int Round = 0; Round < 4; ++Round) {
+    for (int i = 0; i < 8; ++i) {
+      T[2 * i] = _mm_unpacklo_epi8(R[i], R[i + 8]);
+      T[2 * i + 1] = _mm_unpackhi_epi8(R[i], R[i + 8]);
+    }
+    std::copy(T, T + 16, R);
+  }
+}
+
+// Sixteen level 0 entries of a block at once, from the 128 rows at Raw (A
+// analog channels) and Dig (D discrete ones), none missing: those of analog
+// channel c as 16-bit pairs (minimum first) at Narrow + c * Stride, those of
+// discrete channel d at Bits + d * Stride. Each channel's entries are made
+// side by side with seven others' and turned into rows of its own, so that
+// nothing is stored a channel at a time. Channels past the last whole group
+// of 8 analog or 16 discrete ones are left out. Bad[g] gets bit k set where
+// analog channel 8g + k leaves 16 bits.
+[[gnu::target("avx2")]] void StageSixteen(const int32_t *Raw, size_t A, const uint8_t *Dig, size_t D, uint32_t *Narrow,
+                                          uint8_t *Bits, size_t Stride, uint8_t *Bad) {
+  constexpr size_t Rows = 8; // samples of an entry
+  const __m256i Low = _mm256_set1_epi32(INT16_MIN), High = _mm256_set1_epi32(INT16_MAX);
+  // A lane's words L0 L1 L2 L3 H0 H1 H2 H3 as L0 H0 L1 H1 L2 H2 L3 H3.
+  const __m256i Pairs = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9, 2, 3, 10,
+                                         11, 4, 5, 12, 13, 6, 7, 14, 15);
+  for (size_t g = 0; g < A / 8; ++g)
+    for (size_t Half = 0; Half < 2; ++Half) {
+      __m256i P[8];
+      int Over = 0;
+      for (size_t j = 0; j < 8; ++j) {
+        const int32_t *R = Raw + (Half * 8 + j) * Rows * A + g * 8;
+        __m256i L = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(R)), H = L;
+        for (size_t r = 1; r < Rows; ++r) {
+          const __m256i V = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(R + r * A));
+          L = _mm256_min_epi32(L, V);
+          H = _mm256_max_epi32(H, V);
+        }
+        Over |= _mm256_movemask_ps(
+            _mm256_castsi256_ps(_mm256_or_si256(_mm256_cmpgt_epi32(Low, L), _mm256_cmpgt_epi32(H, High))));
+        P[j] = _mm256_shuffle_epi8(_mm256_packs_epi32(L, H), Pairs);
+      }
+      Bad[g] |= uint8_t(Over);
+      Transpose(P);
+      for (size_t k = 0; k < 8; ++k)
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(Narrow + (g * 8 + k) * Stride + Half * 8), P[k]);
+    }
+  const __m128i Zero = _mm_setzero_si128(), One = _mm_set1_epi8(HasOneFlag), NoOne = _mm_set1_epi8(HasZeroFlag);
+  for (size_t h = 0; h < D / 16; ++h) {
+    __m128i F[16];
+    for (size_t j = 0; j < 16; ++j) {
+      const uint8_t *R = Dig + j * Rows * D + h * 16;
+      __m128i L = _mm_loadu_si128(reinterpret_cast<const __m128i *>(R)), H = L;
+      for (size_t r = 1; r < Rows; ++r) {
+        const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i *>(R + r * D));
+        L = _mm_min_epu8(L, V);
+        H = _mm_max_epu8(H, V);
+      }
+      F[j] = _mm_or_si128(_mm_andnot_si128(_mm_cmpeq_epi8(H, Zero), One),
+                          _mm_and_si128(_mm_cmpeq_epi8(L, Zero), NoOne));
+    }
+    Transpose(F);
+    for (size_t k = 0; k < 16; ++k)
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(Bits + (h * 16 + k) * Stride), F[k]);
+  }
+}
 
 // Entries Up[0..Count - 1] of a level from Below[0..2 * Count - 1], entries
 // of two 16-bit halves (minimum low): eight at a time; the number done.
@@ -195,7 +300,9 @@ void TOscStripCache::Bind(const TComtradeData &Data, int Channel, bool Digital) 
 }
 
 std::vector<size_t> TOscStripCache::LevelStarts(int Count) {
-  // Each level half the one below, rounded up, down to one entry.
+  // Each level half the one below, rounded up, down to one entry. A level of
+  // 64 entries or more starts on a line, so that a block's part of it is
+  // written out a line at a time.
   std::vector<size_t> Start(1, 0);
   size_t Size = (size_t(std::max(Count, 0)) + BaseSamples - 1) / BaseSamples;
   for (;;) {
@@ -203,41 +310,56 @@ std::vector<size_t> TOscStripCache::LevelStarts(int Count) {
     if (Size <= 1)
       break;
     Size = (Size + 1) / 2;
+    if (Size >= LineEntries)
+      Start.back() = (Start.back() + LineEntries - 1) / LineEntries * LineEntries;
   }
   return Start;
 }
 
 void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
                               TOscStripCache *const *Analog, size_t AnalogCount, TOscStripCache *const *Digital,
-                              size_t DigitalCount, std::atomic<bool> *Overflow) {
+                              size_t DigitalCount, std::atomic<bool> *Overflow, uint8_t *Folded) {
   const size_t N = size_t(Data.SampleCount());
   const size_t AnalogWidth = size_t(Data.Config()->AnalogCount()), DigitalWidth = size_t(Data.Config()->DigitalCount());
   int32_t Lo[ComtradeMaxChannels], Hi[ComtradeMaxChannels];
   uint8_t BitLo[ComtradeMaxChannels], BitHi[ComtradeMaxChannels];
-  // Where each cache's level 0 lies, by kind, so that an entry's stores
-  // take no branch.
+  // The caches by kind, so that an entry's stores take no branch.
   struct TOut {
     size_t Channel;
-    void *Level0;
+    TOscStripCache *Cache;
   };
   TOut Narrow[ComtradeMaxChannels], Wide[ComtradeMaxChannels], Bits[ComtradeMaxChannels];
   size_t NarrowCount = 0, WideCount = 0, BitCount = 0;
   for (size_t c = 0; c < AnalogCount; ++c)
     if (Analog[c])
-      (Analog[c]->FWide ? Wide[WideCount++] : Narrow[NarrowCount++]) = TOut{c, Analog[c]->FEntries};
+      (Analog[c]->FWide ? Wide[WideCount++] : Narrow[NarrowCount++]) = TOut{c, Analog[c]};
   for (size_t c = 0; c < DigitalCount; ++c)
     if (Digital[c])
-      Bits[BitCount++] = TOut{c, Digital[c]->FEntries};
+      Bits[BitCount++] = TOut{c, Digital[c]};
   bool Bad[ComtradeMaxChannels] = {}; // by narrow cache
-  for (size_t e = First; e < End; ++e) {
-    // The entries go to fresh memory, a line of each level 0 every 16
-    // entries: asked for ahead, the stores need not wait for the lines.
-    if (e % 16 == 0 && e + 32 < End) {
-      for (size_t n = 0; n < NarrowCount; ++n)
-        PrefetchToWrite(static_cast<TNarrow *>(Narrow[n].Level0) + e + 32);
-      for (size_t d = 0; d < BitCount; ++d)
-        PrefetchToWrite(static_cast<TBits *>(Bits[d].Level0) + e + 32);
-    }
+  // The level 0 entries of a block are gathered channel by channel, the
+  // block's levels above them made there, and all written out a line at a
+  // time past the caches (fresh memory that nothing reads soon): stored one
+  // by one into as many lines as channels, each store would first wait for
+  // its line to come from memory.
+  thread_local std::vector<TNarrow> NarrowStage;
+  thread_local std::vector<TBits> BitStage;
+  NarrowStage.resize(NarrowCount * BlockEntries);
+  BitStage.resize(BitCount * BlockEntries);
+  // A record whose analog channels all have narrow caches and whose
+  // discrete ones all have theirs is made sixteen entries at a time where
+  // no sample is missing; what no whole group of channels holds, and every
+  // other record, entry by entry.
+  static_assert(HasOne == HasOneFlag && HasZero == HasZeroFlag && sizeof(TNarrow) == 4 && sizeof(TBits) == 1);
+  bool Sixteen = false;
+#ifdef KV_EXTREMES_AVX2
+  Sixteen = HasAvx2 && NarrowCount == AnalogCount && !WideCount && BitCount == DigitalCount;
+#endif
+  const size_t NarrowRest = Sixteen ? AnalogCount / 8 * 8 : 0, BitRest = Sixteen ? DigitalCount / 16 * 16 : 0;
+  uint8_t BadGroups[ComtradeMaxChannels / 8 + 1] = {};
+  // Entry e at At of the stage, its narrow caches from From, its discrete
+  // ones from BitFrom.
+  auto Entry = [&](size_t e, size_t At, size_t From, size_t BitFrom) {
     const size_t s0 = e * BaseSamples, Rows = std::min(N, s0 + BaseSamples) - s0;
     if (AnalogCount && Missing && std::memchr(Missing + s0 * AnalogWidth, 1, Rows * AnalogWidth)) {
       // An entry with a missing sample leaves it out, channel by channel;
@@ -252,26 +374,92 @@ void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing,
         Lo[c] = L <= H ? L : INT16_MAX;
         Hi[c] = L <= H ? H : INT16_MIN;
       }
-    } else if (AnalogCount) {
+    } else if (AnalogCount > From) {
       RowExtremes(Data.RawCells() + s0 * AnalogWidth, AnalogWidth, Rows, Lo, Hi);
     }
-    for (size_t n = 0; n < NarrowCount; ++n) {
+    for (size_t n = From; n < NarrowCount; ++n) {
       const int32_t L = Lo[Narrow[n].Channel], H = Hi[Narrow[n].Channel];
       Bad[n] |= (L < INT16_MIN) | (H > INT16_MAX);
-      static_cast<TNarrow *>(Narrow[n].Level0)[e] = TNarrow{int16_t(L), int16_t(H)};
+      NarrowStage[n * BlockEntries + At] = TNarrow{int16_t(L), int16_t(H)};
     }
     for (size_t w = 0; w < WideCount; ++w)
-      static_cast<TWide *>(Wide[w].Level0)[e] = TWide{Lo[Wide[w].Channel], Hi[Wide[w].Channel]};
-    if (DigitalCount) {
+      Wide[w].Cache->Level<TWide>(0)[e] = TWide{Lo[Wide[w].Channel], Hi[Wide[w].Channel]};
+    if (DigitalCount > BitFrom) {
       RowExtremes(Data.DigitalCells() + s0 * DigitalWidth, DigitalWidth, Rows, BitLo, BitHi);
-      for (size_t d = 0; d < BitCount; ++d)
-        static_cast<TBits *>(Bits[d].Level0)[e] =
+      for (size_t d = BitFrom; d < BitCount; ++d)
+        BitStage[d * BlockEntries + At] =
             TBits{uint8_t((BitHi[Bits[d].Channel] ? HasOne : 0) | (BitLo[Bits[d].Channel] ? 0 : HasZero))};
     }
+  };
+  for (size_t e = First; e < End;) {
+    const size_t c0 = e, c1 = std::min(End, (e / BlockEntries + 1) * BlockEntries);
+    while (e < c1) {
+      const size_t s0 = e * BaseSamples, Span = 16 * BaseSamples;
+#ifdef KV_EXTREMES_AVX2
+      if (Sixteen && e + 16 <= c1 && s0 + Span <= N &&
+          !(Missing && std::memchr(Missing + s0 * AnalogWidth, 1, Span * AnalogWidth))) {
+        StageSixteen(Data.RawCells() + s0 * AnalogWidth, AnalogWidth, Data.DigitalCells() + s0 * DigitalWidth,
+                     DigitalWidth, reinterpret_cast<uint32_t *>(NarrowStage.data()) + (e - c0),
+                     reinterpret_cast<uint8_t *>(BitStage.data()) + (e - c0), BlockEntries, BadGroups);
+        if (NarrowRest < AnalogCount || BitRest < DigitalCount)
+          for (size_t i = e; i < e + 16; ++i)
+            Entry(i, i - c0, NarrowRest, BitRest);
+        e += 16;
+        continue;
+      }
+#endif
+      Entry(e, e - c0, 0, 0);
+      ++e;
+    }
+    // A whole block gets its levels above too; the record's short last
+    // block and the pieces of one are folded in place once complete.
+    const bool Whole = Folded && c1 - c0 == BlockEntries;
+    for (size_t n = 0; n < NarrowCount; ++n)
+      Narrow[n].Cache->WriteBlock(&NarrowStage[n * BlockEntries], c0, c1 - c0, Whole);
+    for (size_t d = 0; d < BitCount; ++d)
+      Bits[d].Cache->WriteBlock(&BitStage[d * BlockEntries], c0, c1 - c0, Whole);
+    if (Whole) {
+      for (size_t w = 0; w < WideCount; ++w)
+        Wide[w].Cache->Fold(c0, c1, 1, BlockLevels);
+      Folded[c0 / BlockEntries] = 1;
+    }
   }
+  StreamFence();
+  for (size_t n = 0; n < NarrowRest; ++n)
+    Bad[n] |= (BadGroups[n / 8] >> (n % 8)) & 1;
   for (size_t n = 0; n < NarrowCount; ++n)
     if (Bad[n])
       Overflow[Narrow[n].Channel].store(true, std::memory_order_relaxed);
+}
+
+template <class E> void TOscStripCache::WriteBlock(const E *Stage, size_t First, size_t Count, bool Levels) {
+  WriteOut(Stage, Level<E>(0) + First, Count);
+  if (!Levels)
+    return;
+  E Up[BlockEntries];
+  for (int K = 1; K <= BlockLevels && K < LevelCount(); ++K) {
+    Count /= 2;
+    FoldPairs(Stage, Up, Count);
+    WriteOut(Up, Level<E>(K) + (First >> K), Count);
+    Stage = Up;
+  }
+}
+
+template <class E> void TOscStripCache::FoldPairs(const E *Below, E *Up, size_t Count) {
+  size_t i = 0;
+#ifdef KV_EXTREMES_AVX2
+  if (HasAvx2) {
+    if constexpr (std::is_same_v<E, TNarrow>)
+      i = FoldNarrowAvx2(Below, Up, Count);
+    else if constexpr (std::is_same_v<E, TBits>)
+      i = FoldBitsAvx2(Below, Up, Count);
+  }
+#endif
+  for (; i < Count; ++i)
+    if constexpr (std::is_same_v<E, TBits>)
+      Up[i] = TBits{uint8_t(Below[2 * i].Flags | Below[2 * i + 1].Flags)};
+    else
+      Up[i] = E{std::min(Below[2 * i].Min, Below[2 * i + 1].Min), std::max(Below[2 * i].Max, Below[2 * i + 1].Max)};
 }
 
 template <class E> void TOscStripCache::FoldAs(size_t First, size_t End, int From, int Top) {
@@ -283,20 +471,9 @@ template <class E> void TOscStripCache::FoldAs(size_t First, size_t End, int Fro
     // Whole pairs in a loop of their own, which the compiler can widen; an
     // odd last entry is carried up alone.
     const size_t Pairs = std::min(To, BelowSize / 2);
-    size_t i = First >> K;
-#ifdef KV_EXTREMES_AVX2
-    if (HasAvx2 && i < Pairs) {
-      if constexpr (std::is_same_v<E, TNarrow>)
-        i += FoldNarrowAvx2(Below + 2 * i, Up + i, Pairs - i);
-      else if constexpr (std::is_same_v<E, TBits>)
-        i += FoldBitsAvx2(Below + 2 * i, Up + i, Pairs - i);
-    }
-#endif
-    for (; i < Pairs; ++i)
-      if constexpr (std::is_same_v<E, TBits>)
-        Up[i] = TBits{uint8_t(Below[2 * i].Flags | Below[2 * i + 1].Flags)};
-      else
-        Up[i] = E{std::min(Below[2 * i].Min, Below[2 * i + 1].Min), std::max(Below[2 * i].Max, Below[2 * i + 1].Max)};
+    const size_t i = First >> K;
+    if (i < Pairs)
+      FoldPairs(Below + 2 * i, Up + i, Pairs - i);
     if (Pairs < To)
       Up[Pairs] = Below[2 * Pairs];
   }
@@ -321,43 +498,82 @@ void TOscStripCache::Build(const TComtradeData &Data, int Channel, bool Digital)
   BuildAll(Data, Digital ? std::vector<TOscStripCache *>{} : Caches, Digital ? Caches : std::vector<TOscStripCache *>{});
 }
 
-void TOscStripCache::Fill(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
-                          const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
-                          std::atomic<bool> *Overflow) {
+void TOscStripCache::Allocate(const std::vector<TOscStripCache *> &All) {
+  // Each cache from a line of its own, so that its level 0 is written out a
+  // line at a time.
+  auto Span = [](const TOscStripCache *C) { return (C->FStart.back() * size_t(C->EntryBytes()) + 63) / 64 * 64; };
   size_t Total = 0;
   for (const TOscStripCache *C : All)
-    Total += C->FStart.back() * size_t(C->EntryBytes());
+    Total += Span(C);
   std::shared_ptr<void> Block = LevelMemory(Total);
   Total = 0;
   for (TOscStripCache *C : All) {
     C->FBlock = Block;
     C->FEntries = static_cast<char *>(Block.get()) + Total;
-    Total += C->FStart.back() * size_t(C->EntryBytes());
+    Total += Span(C);
   }
+}
+
+void TOscStripCache::Pass(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
+                          const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
+                          std::atomic<bool> *Overflow, const uint8_t *Done, uint8_t *Folded) {
   // Blocks of rows go to the cores; within a block entry by entry, every
   // channel of the entry's rows at once while they are at hand, then the
   // levels above the block's entries while those are.
   const uint8_t *Missing = Data.MissingCells();
   const size_t Entries = All.front()->LevelSize(0);
   const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
+  auto Rows = [&](size_t e0, size_t e1) {
+    FillRows(Data, Missing, e0, e1, Analog.data(), Analog.size(), Digital.data(), Digital.size(), Overflow, Folded);
+  };
   // Taken a few at a time by whichever thread is free: on a shared machine a
   // thread may wait long for its core, and a fixed share would make the
   // whole pass wait for it.
-  constexpr size_t Take = 4;
+  constexpr size_t Take = 16;
   std::atomic<size_t> Next{0};
   const size_t Threads = std::max<size_t>(1, std::min<size_t>(std::thread::hardware_concurrency(), Blocks / Take));
   OscInPieces(Threads, 1, [&](size_t, size_t) {
     for (size_t First; (First = Next.fetch_add(Take)) < Blocks;)
       for (size_t b = First; b < std::min(Blocks, First + Take); ++b) {
         const size_t e0 = b * BlockEntries, e1 = std::min(Entries, e0 + BlockEntries);
-        FillRows(Data, Missing, e0, e1, Analog.data(), Analog.size(), Digital.data(), Digital.size(), Overflow);
-        for (TOscStripCache *C : All)
-          C->Fold(e0, e1, 1, BlockLevels);
+        if (Folded[b])
+          continue;
+        if (!Done)
+          Rows(e0, e1);
+        else
+          for (size_t e = e0; e < e1;) {
+            const size_t From = size_t(std::find(Done + e, Done + e1, 0) - Done);
+            const size_t To = size_t(std::find(Done + From, Done + e1, 1) - Done);
+            if (From < To)
+              Rows(From, To);
+            e = To;
+          }
+        if (!Folded[b])
+          for (TOscStripCache *C : All)
+            C->Fold(e0, e1, 1, BlockLevels);
       }
   });
   // The levels above a block's, small, channel by channel.
   for (TOscStripCache *C : All)
     C->Fold(0, Entries, BlockLevels + 1, C->LevelCount() - 1);
+}
+
+void TOscStripCache::MakeWide(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
+                              const std::vector<std::atomic<bool>> &Overflow) {
+  // Their narrow entries stay unused in the first block: a rare case, not
+  // worth a copy.
+  std::vector<TOscStripCache *> Wide, WideAnalog(Analog.size(), nullptr);
+  for (size_t c = 0; c < Analog.size(); ++c)
+    if (Overflow[c]) {
+      Analog[c]->FWide = true;
+      Wide.push_back(WideAnalog[c] = Analog[c]);
+    }
+  if (Wide.empty())
+    return;
+  std::vector<std::atomic<bool>> Unused(Analog.size());
+  std::vector<uint8_t> Folded(Wide.front()->BlockCount());
+  Allocate(Wide);
+  Pass(Data, Wide, WideAnalog, {}, Unused.data(), nullptr, Folded.data());
 }
 
 void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
@@ -372,18 +588,68 @@ void TOscStripCache::BuildAll(const TComtradeData &Data, const std::vector<TOscS
   if (All.empty())
     return;
   // Narrow first, as most records' values are (a binary file's are); the
-  // channels found wider are made again on their own, wide (their narrow
-  // entries stay unused in the first block: a rare case, not worth a copy).
+  // channels found wider are made again on their own, wide.
   std::vector<std::atomic<bool>> Overflow(Analog.size());
-  Fill(Data, All, Analog, Digital, Overflow.data());
-  std::vector<TOscStripCache *> Wide, WideAnalog(Analog.size(), nullptr);
-  for (size_t c = 0; c < Analog.size(); ++c)
-    if (Overflow[c]) {
-      Analog[c]->FWide = true;
-      Wide.push_back(WideAnalog[c] = Analog[c]);
+  std::vector<uint8_t> Folded(All.front()->BlockCount());
+  Allocate(All);
+  Pass(Data, All, Analog, Digital, Overflow.data(), nullptr, Folded.data());
+  MakeWide(Data, Analog, Overflow);
+}
+
+void TOscStripBuild::Sized(const TComtradeData &Data) {
+  const TComtradeConfig &Config = *Data.Config();
+  FData = &Data;
+  FCount = Data.SampleCount();
+  FAnalog = std::vector<TOscStripCache>(size_t(Config.AnalogCount()));
+  FDigital = std::vector<TOscStripCache>(size_t(Config.DigitalCount()));
+  FAnalogPtr.clear();
+  FDigitalPtr.clear();
+  FAll.clear();
+  for (auto [List, Ptrs, Digital] :
+       {std::tuple{&FAnalog, &FAnalogPtr, false}, std::tuple{&FDigital, &FDigitalPtr, true}})
+    for (size_t i = 0; i < List->size(); ++i) {
+      TOscStripCache &C = (*List)[i];
+      C.Bind(Data, int(i), Digital);
+      Ptrs->push_back(&C);
+      FAll.push_back(&C);
     }
-  if (!Wide.empty())
-    Fill(Data, Wide, WideAnalog, {}, Overflow.data());
+  FOverflow = std::vector<std::atomic<bool>>(FAnalog.size());
+  FDone.clear();
+  FFolded.clear();
+  if (FAll.empty())
+    return;
+  FDone.assign(FAll.front()->LevelSize(0), 0);
+  FFolded.assign(FAll.front()->BlockCount(), 0);
+  TOscStripCache::Allocate(FAll);
+}
+
+void TOscStripBuild::Rows(int First, int End) {
+  if (FAll.empty())
+    return;
+  // The entries wholly within the rows; the record's last one however short.
+  const size_t B = TOscStripCache::BaseSamples;
+  const size_t e0 = (size_t(First) + B - 1) / B;
+  const size_t e1 = End >= FCount ? FDone.size() : size_t(End) / B;
+  if (e0 >= e1)
+    return;
+  TOscStripCache::FillRows(*FData, nullptr, e0, e1, FAnalogPtr.data(), FAnalogPtr.size(), FDigitalPtr.data(),
+                           FDigitalPtr.size(), FOverflow.data(), FFolded.data());
+  std::fill(FDone.begin() + ptrdiff_t(e0), FDone.begin() + ptrdiff_t(e1), uint8_t(1));
+}
+
+void TOscStripBuild::Finish(const TComtradeData &Data) {
+  if (FAll.empty())
+    return;
+  // Fewer samples than the layout was made for (a file cut short): made
+  // again for what there is.
+  if (&Data != FData || Data.SampleCount() != FCount) {
+    TOscStripCache::BuildAll(Data, FAnalogPtr, FDigitalPtr);
+    return;
+  }
+  for (TOscStripCache *C : FAll)
+    C->FMissing = Data.MissingCells();
+  TOscStripCache::Pass(Data, FAll, FAnalogPtr, FDigitalPtr, FOverflow.data(), FDone.data(), FFolded.data());
+  TOscStripCache::MakeWide(Data, FAnalogPtr, FOverflow);
 }
 
 void TOscStripCache::Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces,

@@ -8,6 +8,8 @@
 // An entry is as narrow as its channel allows: a byte for a discrete
 // channel, four for an analog one whose values all fit 16 bits, eight for
 // the rest: a build's time goes to the memory it reads and writes.
+#include "uComtrade.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -15,8 +17,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-class TComtradeData;
 
 // One pixel column: its x, the first sample that falls on it and the extremes
 // of its samples. HasValue is false when every sample of the column is missing.
@@ -66,6 +66,7 @@ public:
   uint64_t Stamp() const { return FStamp; }
 
 private:
+  friend class TOscStripBuild;
   // Min > Max: no sample of the entry has a value.
   template <class T> struct TPair {
     T Min, Max;
@@ -87,28 +88,51 @@ private:
   void Split(int64_t First, int64_t Last, int64_t &HeadEnd, std::vector<TPiece> &Pieces, int64_t &TailBegin) const;
   bool Sample(int Index, int32_t &Value) const;
   void Bind(const TComtradeData &Data, int Channel, bool Digital);
-  // Entries of each level's start for Count samples, and their total last.
+  // Entries of each level's start for Count samples, and their total (with
+  // any padding) last.
   static std::vector<size_t> LevelStarts(int Count);
-  // The levels of All (bound, their kinds chosen) in one pass over the
-  // samples; Analog[c] and Digital[c] the caches of channel c or null.
-  // Overflow[c] as FillRows sets it.
-  static void Fill(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
-                   const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
-                   std::atomic<bool> *Overflow);
   // Level 0 entries First..End - 1 of every cache of analog channels (Analog[c]
   // for channel c, null ones skipped) and of digital ones from the rows;
   // Missing: the data's marks of missing values, or null while none is. A
   // narrow analog cache whose values leave 16 bits gets Overflow[c] set (its
-  // entries are then of no use).
+  // entries are then of no use). A whole block among them gets its levels
+  // above level 0 as well, and Folded[its number] set.
   static void FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
                        TOscStripCache *const *Analog, size_t AnalogCount, TOscStripCache *const *Digital,
-                       size_t DigitalCount, std::atomic<bool> *Overflow);
+                       size_t DigitalCount, std::atomic<bool> *Overflow, uint8_t *Folded);
+  // Level 0 entries First..First + Count - 1 from Stage; with Levels (a whole
+  // block) the block's entries of the levels above too.
+  template <class E> void WriteBlock(const E *Stage, size_t First, size_t Count, bool Levels);
+  // Up[i] from Below[2i] and Below[2i + 1], i < Count.
+  template <class E> static void FoldPairs(const E *Below, E *Up, size_t Count);
+  // Blocks of level 0 entries a build makes at once: its rows stay in the
+  // core's caches while all its channels and the levels above it are made
+  // from them.
+  static constexpr size_t BlockEntries = 64;
+  static constexpr int BlockLevels = 6; // 2^6 = BlockEntries
+  static constexpr size_t LineEntries = 64; // entries of a cache line at most
+  size_t BlockCount() const { return (LevelSize(0) + BlockEntries - 1) / BlockEntries; }
+  // Memory for the levels of All, one block for them all.
+  static void Allocate(const std::vector<TOscStripCache *> &All);
+  // Level 0 and the levels above of All (bound and allocated), but the
+  // blocks b with Folded[b] set, and with Done the level 0 entries e with
+  // Done[e] set.
+  static void Pass(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
+                   const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
+                   std::atomic<bool> *Overflow, const uint8_t *Done, uint8_t *Folded);
+  // The narrow analog caches that overflowed made again, wide.
+  static void MakeWide(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,
+                       const std::vector<std::atomic<bool>> &Overflow);
   // Levels From..Top of the entries above level 0 entries First..End - 1
   // (First a multiple of 2^Top), each from the level below.
   void Fold(size_t First, size_t End, int From, int Top);
   template <class E> void FoldAs(size_t First, size_t End, int From, int Top);
   template <class E> E *Level(int K) const { return static_cast<E *>(FEntries) + FStart[size_t(K)]; }
-  size_t LevelSize(int K) const { return FStart[size_t(K) + 1] - FStart[size_t(K)]; }
+  // Entries of level K (its start may be padded to a line).
+  size_t LevelSize(int K) const {
+    const size_t Span = size_t(BaseSamples) << K;
+    return (size_t(std::max(FCount, 0)) + Span - 1) / Span;
+  }
   // The extremes of entry Cell (its place among all levels) into Lo, Hi.
   template <class E> static void Widen(const void *Entries, size_t Cell, int32_t &Lo, int32_t &Hi) {
     const E &Entry = static_cast<const E *>(Entries)[Cell];
@@ -139,6 +163,34 @@ private:
   std::shared_ptr<void> FBlock;
   void *FEntries = nullptr;
   std::vector<size_t> FStart;
+};
+
+// The caches of every channel of a record, made while its samples are read:
+// given to the loader as its row sink, each core makes the level 0 entries
+// of the rows it has just read, while they are at hand; Finish makes the rest
+// (entries split between two reports or holding a missing value) and the
+// levels above. Then the caches are as BuildAll makes them.
+class TOscStripBuild : public TComtradeRowSink {
+public:
+  void Sized(const TComtradeData &Data) override;
+  void Rows(int First, int End) override;
+  // After the load returned; Data is the data loaded.
+  void Finish(const TComtradeData &Data);
+  // The caches, to be moved to their owners after Finish.
+  TOscStripCache &Analog(int Channel) { return FAnalog[size_t(Channel)]; }
+  TOscStripCache &Digital(int Channel) { return FDigital[size_t(Channel)]; }
+
+private:
+  std::vector<TOscStripCache> FAnalog, FDigital;
+  std::vector<TOscStripCache *> FAnalogPtr, FDigitalPtr, FAll;
+  const TComtradeData *FData = nullptr;
+  int FCount = -1; // samples the caches were laid out for
+  // By level 0 entry: made as the rows came. Each byte is written by the one
+  // thread whose rows hold the entry.
+  std::vector<uint8_t> FDone;
+  // By block: made whole, its levels above level 0 too.
+  std::vector<uint8_t> FFolded;
+  std::vector<std::atomic<bool>> FOverflow;
 };
 
 // Job(First, End) over 0..Count - 1 in pieces of at least MinPiece, one per

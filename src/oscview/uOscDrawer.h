@@ -110,8 +110,8 @@ public:
   // The value labels: row 0 the two cursor values, row 1 RMS, row 2 fundamental.
   void SetValueTexts(const QString &Value1, const QString &Value2, const QString &Rms, const QString &Harmonic);
 
-  // The record the drawer shows; its strip cache is built by the frame for all
-  // channels at once (TOscStripCache::BuildAll).
+  // The record the drawer shows; its strip cache is made by the frame for all
+  // channels at once, while the record is read (TOscStripBuild).
   void SetData(const TComtradeData &Data);
   TOscStripCache &Cache() { return FCache; }
   // Strip height over the channel's raw range (analog).

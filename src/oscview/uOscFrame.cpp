@@ -340,7 +340,9 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   FConfig.LoadFromFile(Base + QStringLiteral(".cfg"), Warning);
   if (!Warning.isEmpty())
     Logger().Error(Base + QStringLiteral(".cfg: ") + Warning);
-  FData.LoadFromFile(Base + QStringLiteral(".dat"), &FConfig);
+  // The channels' caches are made as the samples are read.
+  TOscStripBuild Caches;
+  FData.LoadFromFile(Base + QStringLiteral(".dat"), &FConfig, &Caches);
   if (FData.SampleCount() < 2)
     throw EKvFormat(QStringLiteral("%1: too few samples (%2) to show").arg(Base + ".dat").arg(FData.SampleCount()));
   // A cut record is still worth seeing, but not without a word.
@@ -363,10 +365,9 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   for (int i = 0; i < FConfig.DigitalCount(); ++i)
     FDrawers.push_back(TOscDrawer::CreateWithPanel(PanelLeft, &FCommon, TOscDrawer::dkDiscrete,
                                                    FConfig.DigitalChannel(i).Id, i));
-  std::vector<TOscStripCache *> Analog, Digital;
+  Caches.Finish(FData);
   for (TOscDrawer *D : FDrawers)
-    (D->IsAnalog() ? Analog : Digital).push_back(&D->Cache());
-  TOscStripCache::BuildAll(FData, Analog, Digital);
+    D->Cache() = std::move(D->IsAnalog() ? Caches.Analog(D->Index) : Caches.Digital(D->Index));
   for (TOscDrawer *D : FDrawers) {
     D->SetData(FData);
     connect(D, &TOscDrawer::PanelClicked, this, [this](TOscDrawer *Clicked) {

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <climits>
 #include <cmath>
 #include <tuple>
@@ -182,4 +185,79 @@ TEST(OscStripCache, EveryChannelOfAWideRecordEqualsBruteForce) {
         Differ += Has != (Lo <= Hi) || (Has && (Min != Lo || Max != Hi));
       }
   EXPECT_EQ(Differ, 0);
+}
+
+TEST(OscStripCache, CachesMadeWhileTheRecordIsReadEqualThoseMadeAfter) {
+  // Channel counts on and off the groups the row-wide pass takes, missing
+  // values here and there (the reader then leaves rows to the end), a value
+  // past 16 bits, a text long enough for several cores, read from memory and
+  // from a file, and a file cut short of the samples it declares.
+  constexpr int N = 20011;
+  for (const auto &[A, D] : {std::pair{32, 16}, {19, 21}, {3, 0}, {0, 5}})
+    for (const bool Cut : {false, true}) {
+      TComtradeConfig Config;
+      TComtradeConfigTool T;
+      T.SetConfig(&Config);
+      for (int c = 0; c < A; ++c)
+        T.AddAnalogChannel(TComtradeAnalogChannel{});
+      for (int c = 0; c < D; ++c)
+        T.AddDigitalChannel(TComtradeDigitalChannel{});
+      T.SetRateCount(1);
+      T.SetRateSamples(0, 1800);
+      T.SetRateEndSample(0, N - 1 + (Cut ? 500 : 0));
+      QByteArray Dat;
+      for (int s = 0; s < N; ++s) {
+        Dat += QByteArray::number(s) + "," + QByteArray::number(s * 555);
+        for (int c = 0; c < A; ++c) {
+          const bool Missing = (s == 777 && c == A - 1) || (s == 9000 && c == 0) || s == N - 1;
+          Dat += "," + (Missing                      ? QByteArray("-99999")
+                        : s == 15000 && c == A / 2 ? QByteArray("70000")
+                                                   : QByteArray::number(int(20000 * std::sin(s * 0.003 * (c + 1))) +
+                                                                        (s * 7919 + c) % 301 - 150));
+        }
+        for (int c = 0; c < D; ++c)
+          Dat += (s / (c + 3)) % 7 == 0 ? ",1" : ",0";
+        Dat += "\r\n";
+      }
+      QTemporaryDir Dir;
+      const QString Path = Dir.filePath("x.dat");
+      QFile F(Path);
+      ASSERT_TRUE(F.open(QIODevice::WriteOnly) && F.write(Dat) == Dat.size());
+      F.close();
+      TComtradeData After;
+      After.LoadFromBytes(Dat, "x.dat", &Config);
+      ASSERT_EQ(After.SampleCount(), N);
+      std::vector<TOscStripCache> Made(size_t(A + D));
+      std::vector<TOscStripCache *> Analog, Digital;
+      for (int c = 0; c < A + D; ++c)
+        (c < A ? Analog : Digital).push_back(&Made[size_t(c)]);
+      TOscStripCache::BuildAll(After, Analog, Digital);
+      for (const bool FromFile : {false, true}) {
+        TComtradeData While;
+        TOscStripBuild Build;
+        if (FromFile)
+          While.LoadFromFile(Path, &Config, &Build);
+        else
+          While.LoadFromBytes(Dat, "x.dat", &Config, &Build);
+        Build.Finish(While);
+        const QString Case = QStringLiteral("%1+%2%3%4").arg(A).arg(D).arg(Cut ? " cut" : "", FromFile ? " file" : "");
+        int Differ = 0;
+        for (int c = 0; c < A + D; ++c) {
+          TOscStripCache &Cache = c < A ? Build.Analog(c) : Build.Digital(c - A);
+          ASSERT_EQ(Cache.SampleCount(), N) << Case.toStdString();
+          EXPECT_EQ(Cache.EntryBytes(), Made[size_t(c)].EntryBytes()) << Case.toStdString() << " channel " << c;
+          EXPECT_EQ(Cache.Bytes(), Made[size_t(c)].Bytes()) << Case.toStdString() << " channel " << c;
+          // Every entry of the levels a block makes, and ranges across them.
+          for (const auto &[Span, Step] : {std::pair{8, 8}, {16, 16}, {64, 64}, {2048, 2048}, {1, 8}, {13, 44},
+                                           {2063, 6194}, {16384, 49157}, {N, N}})
+            for (int s = 0; s < N; s += Step) {
+              int Min[2] = {}, Max[2] = {};
+              const bool Has = Cache.Range(s, s + Span - 1, Min[0], Max[0]);
+              Differ += Has != Made[size_t(c)].Range(s, s + Span - 1, Min[1], Max[1]) || Min[0] != Min[1] ||
+                        Max[0] != Max[1];
+            }
+        }
+        EXPECT_EQ(Differ, 0) << Case.toStdString();
+      }
+    }
 }
