@@ -420,7 +420,7 @@ void TOscStripCache::FillRows(const TComtradeData &Data, const uint8_t *Missing,
       Bits[d].Cache->WriteBlock(&BitStage[d * BlockEntries], c0, c1 - c0, Whole);
     if (Whole) {
       for (size_t w = 0; w < WideCount; ++w)
-        Wide[w].Cache->Fold(c0, c1, 1, BlockLevels);
+        Wide[w].Cache->Fold(c0, c1, 1, Wide[w].Cache->LineLevels());
       Folded[c0 / BlockEntries] = 1;
     }
   }
@@ -437,7 +437,7 @@ template <class E> void TOscStripCache::WriteBlock(const E *Stage, size_t First,
   if (!Levels)
     return;
   E Up[BlockEntries];
-  for (int K = 1; K <= BlockLevels && K < LevelCount(); ++K) {
+  for (int K = 1; K <= LineLevels() && K < LevelCount(); ++K) {
     Count /= 2;
     FoldPairs(Stage, Up, Count);
     WriteOut(Up, Level<E>(K) + (First >> K), Count);
@@ -550,12 +550,16 @@ void TOscStripCache::Pass(const TComtradeData &Data, const std::vector<TOscStrip
           }
         if (!Folded[b])
           for (TOscStripCache *C : All)
-            C->Fold(e0, e1, 1, BlockLevels);
+            C->Fold(e0, e1, 1, C->LineLevels());
       }
   });
-  // The levels above a block's, small, channel by channel.
-  for (TOscStripCache *C : All)
-    C->Fold(0, Entries, BlockLevels + 1, C->LevelCount() - 1);
+  // The levels above those a block writes out whole lines of, each a
+  // quarter or less of level 0, each from the one below as it lies in
+  // memory; the caches to the cores.
+  OscInPieces(All.size(), 1, [&All, Entries](size_t From, size_t To) {
+    for (size_t i = From; i < To; ++i)
+      All[i]->Fold(0, Entries, All[i]->LineLevels() + 1, All[i]->LevelCount() - 1);
+  });
 }
 
 void TOscStripCache::MakeWide(const TComtradeData &Data, const std::vector<TOscStripCache *> &Analog,

@@ -96,13 +96,21 @@ private:
   // Missing: the data's marks of missing values, or null while none is. A
   // narrow analog cache whose values leave 16 bits gets Overflow[c] set (its
   // entries are then of no use). A whole block among them gets its levels
-  // above level 0 as well, and Folded[its number] set.
+  // above level 0 up to LineLevels() as well, and Folded[its number] set.
   static void FillRows(const TComtradeData &Data, const uint8_t *Missing, size_t First, size_t End,
                        TOscStripCache *const *Analog, size_t AnalogCount, TOscStripCache *const *Digital,
                        size_t DigitalCount, std::atomic<bool> *Overflow, uint8_t *Folded);
   // Level 0 entries First..First + Count - 1 from Stage; with Levels (a whole
-  // block) the block's entries of the levels above too.
+  // block) the block's entries of the levels up to LineLevels() too.
   template <class E> void WriteBlock(const E *Stage, size_t First, size_t Count, bool Levels);
+  // The levels of which a block's part fills whole cache lines: those a
+  // block writes out; the smaller parts above would each wait for their line.
+  int LineLevels() const {
+    int K = 0;
+    while (K < BlockLevels && ((BlockEntries >> (K + 1)) * size_t(EntryBytes())) % 64 == 0)
+      ++K;
+    return K;
+  }
   // Up[i] from Below[2i] and Below[2i + 1], i < Count.
   template <class E> static void FoldPairs(const E *Below, E *Up, size_t Count);
   // Blocks of level 0 entries a build makes at once: its rows stay in the
@@ -115,8 +123,8 @@ private:
   // Memory for the levels of All, one block for them all.
   static void Allocate(const std::vector<TOscStripCache *> &All);
   // Level 0 and the levels above of All (bound and allocated), but the
-  // blocks b with Folded[b] set, and with Done the level 0 entries e with
-  // Done[e] set.
+  // blocks b with Folded[b] set (those up to LineLevels()), and with Done
+  // the level 0 entries e with Done[e] set.
   static void Pass(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
                    const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
                    std::atomic<bool> *Overflow, const uint8_t *Done, uint8_t *Folded);
