@@ -555,8 +555,9 @@ void TOscStripCache::Pass(const TComtradeData &Data, const std::vector<TOscStrip
   });
   // The levels above those a block writes out whole lines of, each a
   // quarter or less of level 0, each from the one below as it lies in
-  // memory; the caches to the cores.
-  OscInPieces(All.size(), 1, [&All, Entries](size_t From, size_t To) {
+  // memory; the caches to the cores where there is enough of them.
+  const size_t PerCore = std::max<size_t>(1, 65536 / std::max<size_t>(Entries, 1));
+  OscInPieces(All.size(), PerCore, [&All, Entries](size_t From, size_t To) {
     for (size_t i = From; i < To; ++i)
       All[i]->Fold(0, Entries, All[i]->LineLevels() + 1, All[i]->LevelCount() - 1);
   });
