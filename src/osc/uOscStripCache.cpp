@@ -517,9 +517,9 @@ void TOscStripCache::Allocate(const std::vector<TOscStripCache *> &All) {
 void TOscStripCache::Pass(const TComtradeData &Data, const std::vector<TOscStripCache *> &All,
                           const std::vector<TOscStripCache *> &Analog, const std::vector<TOscStripCache *> &Digital,
                           std::atomic<bool> *Overflow, const uint8_t *Done, uint8_t *Folded) {
-  // Blocks of rows go to the cores; within a block entry by entry, every
-  // channel of the entry's rows at once while they are at hand, then the
-  // levels above the block's entries while those are.
+  // Blocks of rows go to the cores; within a block every channel of the
+  // rows at once while they are at hand (FillRows), then the levels above
+  // the block's entries while those are.
   const uint8_t *Missing = Data.MissingCells();
   const size_t Entries = All.front()->LevelSize(0);
   const size_t Blocks = (Entries + BlockEntries - 1) / BlockEntries;
