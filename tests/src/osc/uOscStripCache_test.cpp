@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cmath>
+#include <functional>
 #include <tuple>
 
 namespace {
@@ -66,6 +67,38 @@ std::vector<TKey> Keys(const std::vector<TOscColumn> &Columns) {
     Out.emplace_back(C.X, C.FirstSample, C.HasValue, C.FirstMissing, C.FirstValue, C.LastValue,
                      C.HasValue ? C.Min : 0, C.HasValue ? C.Max : 0);
   return Out;
+}
+
+// A record of A analog and D discrete channels declaring Declared samples,
+// and the text of N of them: a wave of its own on each analog channel, a
+// rhythm of its own on each discrete one; Odd(s, c) may give analog field c
+// of sample s instead.
+void ManyChannelConfig(TComtradeConfig &Config, int A, int D, int Declared) {
+  TComtradeConfigTool T;
+  T.SetConfig(&Config);
+  for (int c = 0; c < A; ++c)
+    T.AddAnalogChannel(TComtradeAnalogChannel{});
+  for (int c = 0; c < D; ++c)
+    T.AddDigitalChannel(TComtradeDigitalChannel{});
+  T.SetRateCount(1);
+  T.SetRateSamples(0, 1800);
+  T.SetRateEndSample(0, Declared - 1);
+}
+QByteArray ManyChannelText(int A, int D, int N, const std::function<QByteArray(int, int)> &Odd) {
+  QByteArray Dat;
+  for (int s = 0; s < N; ++s) {
+    Dat += QByteArray::number(s) + "," + QByteArray::number(s * 555);
+    for (int c = 0; c < A; ++c) {
+      const QByteArray Field = Odd(s, c);
+      Dat += "," + (!Field.isEmpty() ? Field
+                                     : QByteArray::number(int(20000 * std::sin(s * 0.003 * (c + 1))) +
+                                                          (s * 7919 + c) % 301 - 150));
+    }
+    for (int c = 0; c < D; ++c)
+      Dat += (s / (c + 3)) % 7 == 0 ? ",1" : ",0";
+    Dat += "\r\n";
+  }
+  return Dat;
 }
 
 } // namespace
@@ -138,27 +171,10 @@ TEST(OscStripCache, EveryChannelOfAWideRecordEqualsBruteForce) {
   // ones: ranges of every channel against the samples themselves.
   constexpr int A = 19, D = 21, N = 20011, WideChannel = 7;
   TComtradeConfig Config;
-  TComtradeConfigTool T;
-  T.SetConfig(&Config);
-  for (int c = 0; c < A; ++c)
-    T.AddAnalogChannel(TComtradeAnalogChannel{});
-  for (int c = 0; c < D; ++c)
-    T.AddDigitalChannel(TComtradeDigitalChannel{});
-  T.SetRateCount(1);
-  T.SetRateSamples(0, 1800);
-  T.SetRateEndSample(0, N - 1);
-  QByteArray Dat;
-  for (int s = 0; s < N; ++s) {
-    Dat += QByteArray::number(s) + "," + QByteArray::number(s * 555);
-    for (int c = 0; c < A; ++c)
-      Dat += "," + (s == 777 && c == 18            ? QByteArray("99999")
-                    : s == 15000 && c == WideChannel ? QByteArray("70000")
-                                                     : QByteArray::number(int(20000 * std::sin(s * 0.003 * (c + 1))) +
-                                                                          (s * 7919 + c) % 301 - 150));
-    for (int c = 0; c < D; ++c)
-      Dat += (s / (c + 3)) % 7 == 0 ? ",1" : ",0";
-    Dat += "\r\n";
-  }
+  ManyChannelConfig(Config, A, D, N);
+  const QByteArray Dat = ManyChannelText(A, D, N, [](int s, int c) {
+    return s == 777 && c == 18 ? QByteArray("99999") : s == 15000 && c == WideChannel ? QByteArray("70000") : "";
+  });
   TComtradeData Data;
   Data.LoadFromBytes(Dat, "x.dat", &Config);
   ASSERT_TRUE(Data.IsMissing(18, 777));
@@ -196,29 +212,11 @@ TEST(OscStripCache, CachesMadeWhileTheRecordIsReadEqualThoseMadeAfter) {
   for (const auto &[A, D] : {std::pair{32, 16}, {19, 21}, {3, 0}, {0, 5}})
     for (const bool Cut : {false, true}) {
       TComtradeConfig Config;
-      TComtradeConfigTool T;
-      T.SetConfig(&Config);
-      for (int c = 0; c < A; ++c)
-        T.AddAnalogChannel(TComtradeAnalogChannel{});
-      for (int c = 0; c < D; ++c)
-        T.AddDigitalChannel(TComtradeDigitalChannel{});
-      T.SetRateCount(1);
-      T.SetRateSamples(0, 1800);
-      T.SetRateEndSample(0, N - 1 + (Cut ? 500 : 0));
-      QByteArray Dat;
-      for (int s = 0; s < N; ++s) {
-        Dat += QByteArray::number(s) + "," + QByteArray::number(s * 555);
-        for (int c = 0; c < A; ++c) {
-          const bool Missing = (s == 777 && c == A - 1) || (s == 9000 && c == 0) || s == N - 1;
-          Dat += "," + (Missing                      ? QByteArray("-99999")
-                        : s == 15000 && c == A / 2 ? QByteArray("70000")
-                                                   : QByteArray::number(int(20000 * std::sin(s * 0.003 * (c + 1))) +
-                                                                        (s * 7919 + c) % 301 - 150));
-        }
-        for (int c = 0; c < D; ++c)
-          Dat += (s / (c + 3)) % 7 == 0 ? ",1" : ",0";
-        Dat += "\r\n";
-      }
+      ManyChannelConfig(Config, A, D, N + (Cut ? 500 : 0));
+      const QByteArray Dat = ManyChannelText(A, D, N, [A = A](int s, int c) {
+        const bool Missing = (s == 777 && c == A - 1) || (s == 9000 && c == 0) || s == N - 1;
+        return Missing ? QByteArray("-99999") : s == 15000 && c == A / 2 ? QByteArray("70000") : "";
+      });
       QTemporaryDir Dir;
       const QString Path = Dir.filePath("x.dat");
       QFile F(Path);
