@@ -1,8 +1,9 @@
 // Any ".dat" text for a small configuration is read twice, once as the loader
 // reads it (usual lines by the quick reader) and once field by field: both
 // must give the same samples, missing flags, error text and line, or the
-// target stops. A text read whole is read a third time with strip caches
-// made as it arrives, which must equal those made after.
+// target stops. A text the loader accepts is read twice more, once with
+// strip caches made as it arrives and once with caches made after: they
+// must be equal.
 //
 // Input: analog count, digital count, a mode byte, then either the text itself
 // or bytes from which lines are made (mostly well-formed, with the faults and
@@ -148,11 +149,10 @@ bool CachesAgree(TComtradeConfig &Config, const QByteArray &Text) {
   std::vector<TOscStripCache> Made(size_t(Config.AnalogCount() + Config.DigitalCount()));
   std::vector<TOscStripCache *> Analog, Digital;
   for (size_t c = 0; c < Made.size(); ++c)
-    (int(c) < Config.AnalogCount() ? Analog : Digital).push_back(&Made[c]);
+    (c < size_t(Config.AnalogCount()) ? Analog : Digital).push_back(&Made[c]);
   TOscStripCache::BuildAll(After, Analog, Digital);
-  const int N = After.SampleCount();
+  const int N = After.SampleCount(), A = Config.AnalogCount();
   for (size_t c = 0; c < Made.size(); ++c) {
-    const int A = Config.AnalogCount();
     TOscStripCache &Cache = int(c) < A ? Build.Analog(int(c)) : Build.Digital(int(c) - A);
     if (Cache.SampleCount() != N || Cache.EntryBytes() != Made[c].EntryBytes())
       return false;
