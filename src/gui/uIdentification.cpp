@@ -136,6 +136,7 @@ TIdentification::~TIdentification() = default;
 
 void TIdentification::Prepare() {
   FScriptDone = false;
+  Refill(FFlashHead, {});
   Unidentify();
   FForm.EnterTempFolder();
   for (const char *name : {IdentFiles::DescriptorBin, IdentFiles::DescriptorXml, IdentFiles::CustomLogic})
@@ -143,6 +144,7 @@ void TIdentification::Prepare() {
 }
 
 void TIdentification::Unidentify() {
+  FIdentity.clear();
   FForm.Descriptor()->SetReady(false);
   // Nothing of the previous device stays shown while this one is not known.
   FForm.ClearDeviceStrip();
@@ -322,7 +324,11 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<in
         .exec([this] { CheckFlashHeader(); })
         .predicatIOError(ptIOError, nullptr, &flash);
   }
-  Chain.exec([this] { FScriptDone = true; }).msg(IdentTexts::Ready);
+  Chain.exec([this] {
+         FIdentity = FFlashHead.buffer() + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
+         FScriptDone = true;
+       })
+      .msg(IdentTexts::Ready);
 }
 
 void TIdentification::FillDeviceList() {

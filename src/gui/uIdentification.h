@@ -96,6 +96,11 @@ public:
   // device-number box lists nothing that belongs to this link.
   bool IsUnitChosen() const { return FUnitChosen; }
   uint16_t PasswdReg() const { return FPasswdReg; }
+  // What identifies the device identified last: the FLASH header "head.bin"
+  // as read (empty when the logic is not read) followed by the descriptor
+  // image's first frame. Empty while no device is identified. Anything built
+  // for a device keeps this and is compared with it before it is written.
+  const QByteArray &Identity() const { return FIdentity; }
   uint16_t PasswdWordCount() const { return FPasswdWordCount; }
 
 private:
@@ -132,4 +137,5 @@ private:
   uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
   bool FUnitChosen = false;
   bool FScriptDone = false; // the running script reached its last step
+  QByteArray FIdentity;
 };
