@@ -1561,6 +1561,7 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.UnitPropertyForm = FForms.UnitPropertyForm;
   host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
   host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
+  host.DeviceIdentity = [this] { return FIdentification->Identity(); };
   host.BuildEnv = [this] {
     TCustomBuildEnv env;
     env.DeviceIdentCrc = FDescriptor->IdentCache;

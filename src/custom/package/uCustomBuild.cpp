@@ -432,8 +432,8 @@ void SaveProject(const TCustomLogicState &State, const QString &FileName, int Cu
   project.Pack(CustomFiles::ProjectNames());
 }
 
-void LoadProject(const QString &WorkDir, const QString &FileName) {
+void LoadProject(const QString &Folder, const QString &FileName) {
   TMultipleFileStream project(FileName);
-  project.SetBaseDir(WorkDir);
+  project.SetBaseDir(Folder);
   project.Unpack(CustomFiles::ProjectNames());
 }

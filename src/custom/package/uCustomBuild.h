@@ -175,5 +175,6 @@ void RestoreCustomLogic(const QString &WorkDir);
 // Nothing without a custom logic document. Saves the custom logic ("custom-logic.xml", or "custom-logic0.xml" when
 // CustomSetting is 0) and the base logic as loaded, then packs the project.
 void SaveProject(const TCustomLogicState &State, const QString &FileName, int CustomSetting);
-// Unpacks the project's files into the work folder (all or none).
-void LoadProject(const QString &WorkDir, const QString &FileName);
+// Unpacks the project's files into Folder (all or none); the page gives a
+// folder of its own and takes the files over once the logic has loaded.
+void LoadProject(const QString &Folder, const QString &FileName);

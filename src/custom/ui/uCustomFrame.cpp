@@ -56,6 +56,8 @@ const TSubFileRead SubFileReads[ExtFlash::SubFileCount] = {
 const char *const NoSchemaCaption = "Не загружена схема";
 constexpr int LabelStatusWidth = 80, LabelFileNameWidth = 60;
 const char *const NoUnitCaption = "Не выбран блок";
+const char *const OtherDevice =
+    "Логика прочитана не из подключённого прибора: прочитайте логику из прибора или откройте проект";
 
 QToolButton *NewButton(QToolBar *Bar, const char *Name, const QString &Text) {
   auto *b = new QToolButton(Bar);
@@ -335,7 +337,13 @@ void TkvCustomFrame::ReadLogicFiles() {
             {k})
         .readFile(FILE_EXT_FLASH, FileTypeZlib, QDir(stage).filePath(QString::fromLatin1(read.File)));
   }
-  chain.exec([this, stage, staged] { staged([&] { ShowLoadedLogic(lsDevice, stage); }); })
+  chain
+      .exec([this, stage, staged] {
+        staged([&] { ShowLoadedLogic(lsDevice, stage); });
+        // The chain has just read this device: its identity is the one
+        // identified last, and the logic is bound to it from now on.
+        FLogicIdentity = FHost.DeviceIdentity ? FHost.DeviceIdentity() : QByteArray();
+      })
       .msg(QStringLiteral("Готово"));
   chain.run(FHost.Progress);
 }
@@ -422,8 +430,10 @@ void TkvCustomFrame::LoadLogic(const QString &Folder) {
     QStringList names{QString::fromLatin1(CustomFiles::Head)};
     for (const TSubFileRead &read : SubFileReads)
       names << QString::fromLatin1(read.File);
+    // A device read brings all of them, a project its five.
     for (const QString &name : names)
-      SaveFileBytes(WorkFile(name), LoadFileBytes(ResolveFileNameCI(Folder, name)));
+      if (const QString from = ResolveFileNameCI(Folder, name); QFile::exists(from))
+        SaveFileBytes(WorkFile(name), LoadFileBytes(from));
   }
   if (FCurrentItem >= 0) {
     FCurrentItem = -1;
@@ -559,9 +569,22 @@ TCustomWriteHooks TkvCustomFrame::WriteHooks() const {
   return h;
 }
 
+void TkvCustomFrame::CheckLogicDevice() const {
+  // A project is checked by the build against the device's identifier file.
+  if (FSource != lsDevice || !FHost.DeviceIdentity)
+    return;
+  // No identity on either side is no proof of the same device.
+  if (!FLogicIdentity.isEmpty() && FHost.DeviceIdentity() == FLogicIdentity)
+    return;
+  const QString text = QString::fromUtf8(OtherDevice);
+  ShowMessageBox(TMsgKind::Error, text);
+  throw EKvError(text);
+}
+
 TCustomBuildEnv TkvCustomFrame::BuildEnv() const { return FHost.BuildEnv ? FHost.BuildEnv() : TCustomBuildEnv(); }
 
 void TkvCustomFrame::Build() {
+  CheckLogicDevice();
   if (ShowMessageBox(TMsgKind::YesNoQuestion, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
     return;
   if (FHost.ToolBarColor)
@@ -587,6 +610,7 @@ void TkvCustomFrame::Build() {
 }
 
 void TkvCustomFrame::WriteCustomLogic() {
+  CheckLogicDevice();
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   StoreUnit();
@@ -629,11 +653,25 @@ void TkvCustomFrame::LoadFromFile(const QString &FileName) {
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   StoreUnit();
-  // All five files are checked before any is replaced; a bad project leaves
-  // the work folder and the page as they were.
-  LoadProject(LogicState().WorkDir, FileName);
+  // The project is unpacked into a folder of its own and loaded from there:
+  // the work files, the logic and the project's name are taken over only
+  // once all of it has loaded, so a project that does not load leaves the
+  // page, and what a later Save writes where, as they were.
+  const QString stage = QDir(LogicState().WorkDir).filePath(QStringLiteral("project-load"));
+  QDir(stage).removeRecursively();
+  if (!QDir().mkpath(stage))
+    throw EKvError(QStringLiteral("cannot create folder ") + stage);
+  try {
+    LoadProject(stage, FileName);
+    ShowLoadedLogic(lsProject, stage);
+  } catch (...) {
+    QDir(stage).removeRecursively();
+    throw;
+  }
+  FLogicIdentity.clear();
   SetFileName(FileName);
-  ShowLoadedLogic(lsProject);
+  // The project has loaded: an error of an earlier attempt no longer stands.
+  ShowStatus(QString());
   if (FHost.SetAutoPoll)
     FHost.SetAutoPoll(0);
 }

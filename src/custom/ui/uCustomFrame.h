@@ -59,6 +59,9 @@ struct TCustomFrameHost {
   TUnitPropertyForm *UnitPropertyForm = nullptr;
   // The main window's tool bar colour (0xBBGGRR): white while a build runs.
   std::function<void(uint32_t Color)> ToolBarColor;
+  // What identifies the device identified last (empty while none): logic
+  // read from a device is built and written only while this stays the same.
+  std::function<QByteArray()> DeviceIdentity;
 };
 
 
@@ -176,6 +179,9 @@ private:
   void ShowUnit(int Index);
   // A slot's failure: to the program's edge handler.
   void Guard(const std::function<void()> &Command);
+  // Logic read from a device goes only to that device: with another one
+  // identified since, shows the refusal and throws it.
+  void CheckLogicDevice() const;
 
   TCustomFrameHost FHost;
   bool FInitialized = false;
@@ -200,6 +206,8 @@ private:
   uint8_t FLogicLoaded = 0;
   QString FFileName;
   uint8_t FSource = lsNone;
+  // The identity of the device the logic was read from (logic from a device only).
+  QByteArray FLogicIdentity;
   QBuffer FParamStream;
   QDateTime FCoreDate;
   QList<TOrgChoice> FInputChoices, FOutputChoices;

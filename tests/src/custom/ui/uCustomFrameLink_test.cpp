@@ -451,6 +451,112 @@ TEST_P(CustomFrameFaults, SpoiledReadLeavesTheWorkFolderAndSaveTakesTheLoadedFil
   EXPECT_TRUE(FromWin1251(packed[2]).contains("Логика терминала")) << "logic.xml with its root caption";
 }
 
+// Logic read from one relay, the cable then on another (another identifier
+// listing, another descriptor image) identified by "Опрос": neither build
+// nor write sends anything of files 129 and 140 to it; once read from that
+// relay, its own logic builds.
+TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  TDeviceContent other = DemoTerminalContent();
+  std::array<QByteArray, 6> package = DemoLogicPackage(other);
+  package[2] += "; another build\r\n";
+  other.IdentCrc = 0x0BADF00D;
+  other.DescDate = QDate(2024, 1, 2);
+  Device.SetFile(DemoDevice::DescriptorFileNo, BuildDeviceImage(other).Bytes, DemoDevice::DescriptorFrameBytes);
+  Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(package), DemoDevice::FlashFrameBytes);
+  const QByteArray identityA = Form->Identification()->Identity();
+  Form->aMonitorPoll->trigger();
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(Form->StatusBar_->currentMessage(), "Готово");
+  ASSERT_NE(Form->Identification()->Identity(), identityA);
+
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+    Shown << Text;
+    return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+  });
+  const QString refused =
+      "Логика прочитана не из подключённого прибора: прочитайте логику из прибора или откройте проект";
+  const auto fileRequests = [this] {
+    int n = 0;
+    for (const QByteArray &pdu : Device.RequestLog())
+      if ((uint8_t(pdu[0]) == SIM_FN_READ_FILE || uint8_t(pdu[0]) == SIM_FN_WRITE_FILE) &&
+          (uint8_t(pdu[1]) == DemoDevice::DescriptorFileNo || uint8_t(pdu[1]) == DemoDevice::FlashFileNo))
+        ++n;
+    return n;
+  };
+  Device.ClearLogs();
+  Shown.clear();
+  for (QToolButton *button : {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite}) {
+    SCOPED_TRACE(button->objectName().toStdString());
+    Form->UpdateActions();
+    ASSERT_TRUE(button->isEnabled());
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Shown, QStringList({refused}));
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), refused);
+    EXPECT_EQ(fileRequests(), 0);
+    Shown.clear();
+  }
+
+  ASSERT_EQ(Refresh(), "Готово");
+  Shown.clear();
+  Page->Build();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Shown, QStringList({"Внимание! Запись СКЛ изменит логическую схему прибора. Продолжить?", "Готово"}));
+  EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+  SetMessageSink(fixture);
+}
+
+// A project whose container is sound but whose base logic does not load:
+// the page keeps its logic, its project and the work files; a Save then
+// writes the project it had, and a project that loads clears the error.
+TEST_P(CustomFrameFaults, ProjectThatFailsToLoadLeavesThePageAsItWas) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  const QString kept = FDir.filePath("kept.pack"), failing = FDir.filePath("failing.pack");
+  Page->ListViewUnit->setCurrentRow(1); // a unit shown, as ExpectLogicKept leaves it
+  Page->SaveAs(kept);
+  std::array<QByteArray, 6> package = DemoLogicPackage(DemoTerminalContent());
+  package[1] += "<!-- another build -->";
+  package[2] += "; another build\r\n";
+  package[3].replace("<implementation>", "<implementation><x/>");
+  SaveFileBytes(failing, PackRecords({{"config.xml", package[1]},
+                                      {"identification.inc", package[2]},
+                                      {"logic.xml", package[3]},
+                                      {"custom-logic0.xml", package[4]},
+                                      {"custom-logic.xml", package[5] + "<!-- edited -->"}}));
+  const auto workFiles = [this] {
+    QStringList md5;
+    for (const QString &n : CustomFiles::ProjectNames())
+      md5 << n + " " + BytesMD5(LoadFileBytes(FDir.filePath(n))).toHex();
+    return md5;
+  };
+  const QStringList before = workFiles();
+  const QByteArray keptBytes = LoadFileBytes(kept), failingBytes = LoadFileBytes(failing);
+
+  QString asked = failing;
+  const TFileDialogSink oldDialogs = SetFileDialogSink([&asked](const TFileDialogRequest &) { return asked; });
+  Form->apFileLoad->trigger();
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "invalid NodeName: x");
+  EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
+  EXPECT_EQ(workFiles(), before);
+  EXPECT_FALSE(QFileInfo::exists(FDir.filePath("project-load")));
+  ExpectLogicKept();
+
+  Form->apFileSave->trigger();
+  EXPECT_TRUE(LoadFileBytes(failing) == failingBytes) << "the project that failed to open";
+  EXPECT_TRUE(LoadFileBytes(kept) == keptBytes) << "saved again as it was";
+  EXPECT_EQ(workFiles(), before);
+  EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
+
+  asked = kept;
+  Form->apFileLoad->trigger();
+  EXPECT_EQ(Page->Source(), lsProject);
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "");
+  SetFileDialogSink(oldDialogs);
+}
+
 // At the main window's default size every tool of the page is on its bar:
 // "Сетка" and "Печать" clicked there show the grid and print the unit
 // (KV_CUSTOM_PAGE_SHOT names a folder for the pictures).
