@@ -1561,6 +1561,9 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.UnitPropertyForm = FForms.UnitPropertyForm;
   host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
   host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
+  host.RequestUserRights = [this] {
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+  };
   host.BuildEnv = [this] {
     TCustomBuildEnv env;
     env.DeviceIdentCrc = FDescriptor->IdentCache;

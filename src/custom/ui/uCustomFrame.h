@@ -59,6 +59,8 @@ struct TCustomFrameHost {
   TUnitPropertyForm *UnitPropertyForm = nullptr;
   // The main window's tool bar colour (0xBBGGRR): white while a build runs.
   std::function<void(uint32_t Color)> ToolBarColor;
+  // The device password, as for every setpoint write; false: refused.
+  std::function<bool()> RequestUserRights;
 };
 
 
