@@ -30,6 +30,8 @@ namespace {
 constexpr int FlashFileNo = 140, DescFileNo = 129;
 constexpr int DescFrameBytes = 128, FlashFrameBytes = 2048;
 constexpr int DescHeaderBytes = 48;
+// The record type of a setpoint whose bits are its items.
+constexpr int UstavBitSetType = 53;
 
 QString WorkFile(const QString &WorkDir, const char *Name) {
   return ResolveFileNameCI(WorkDir, QString::fromLatin1(Name));
@@ -176,10 +178,25 @@ std::function<QString(uint16_t)> EnumShow(const TDDStringList &Strings) {
   return [items](uint16_t W) { return W < items.size() ? items[W] : QString::number(W); };
 }
 
-// A setpoint's word as its limit line shows it.
+// A bit set: the word, then the named positions it sets ("37 (Ia, Ic, Внешний)").
+std::function<QString(uint16_t)> BitSetShow(const TDDStringList &Strings) {
+  QStringList items;
+  for (const TDDString &s : Strings)
+    items << s.Value1;
+  return [items](uint16_t W) {
+    QStringList set;
+    for (int bit = 0; bit < std::min<qsizetype>(items.size(), 16); ++bit)
+      if (W & (1u << bit))
+        set << items[bit];
+    return set.isEmpty() ? QString::number(W) : QStringLiteral("%1 (%2)").arg(W).arg(set.join(QStringLiteral(", ")));
+  };
+}
+
+// A setpoint's word as the engineer reads it: an item, a bit set, a scaled number.
 std::function<QString(uint16_t)> UstavShow(const TDDUstav &Ustav) {
   if (Ustav.Kind == TDDUstav::ukEnum)
-    return EnumShow(Ustav.GetEnum().Strings);
+    return Ustav.RecordType == UstavBitSetType ? BitSetShow(Ustav.GetEnum().Strings)
+                                               : EnumShow(Ustav.GetEnum().Strings);
   TDDUstavNumeric n = Ustav.GetNumeric();
   if (n.Measure && n.Measure->Dopkod)
     return [](uint16_t W) { return QString::number(int16_t(W)); };

@@ -77,13 +77,14 @@ protected:
     QDir::setCurrent(FOldCurrent);
   }
 
-  void Start() {
+  // Setup holds the [setup] lines beyond custom=1.
+  void Start(const QString &Setup = QString()) {
     Server = std::make_unique<TDevSimServer>(Device);
     TDevSimOptions o;
     o.UsePty = GetParam() == TLink::Pty;
     o.UseTcp = GetParam() == TLink::Tcp;
     Server->Start(o);
-    QString ini = "[setup]\ncustom=1\n";
+    QString ini = "[setup]\ncustom=1\n" + Setup;
     if (GetParam() == TLink::Tcp) {
       ini += QString("protocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n").arg(Server->TcpPort());
     } else {
@@ -497,6 +498,54 @@ TEST_P(CustomFrameFaults, LogicWriteAsksBeforeChangingTheDevicesSetpoints) {
         << "a register written: " << sent.join(" ").toStdString();
     EXPECT_EQ(boxes, c.LogicWritten ? QStringList{"Готово"} : QStringList()) << Statuses.join("|").toStdString();
   }
+}
+
+// A project written in full with setup/customParamUstavWrite set asks the
+// same question over every setpoint and parameter the device holds otherwise;
+// "Отмена" writes nothing.
+TEST_P(CustomFrameFaults, FullWriteOfSetpointsAsksTheSameQuestion) {
+  Start("customParamUstavWrite=1\n");
+  ASSERT_EQ(Refresh(), "Готово");
+  const QString project = FDir.filePath("full.pack");
+  Page->SaveAs(project);
+  Page->LoadFromFile(project);
+  ASSERT_EQ(Page->Source(), lsProject);
+  // The demo logic keeps address 0, which the limit check refuses: the relay's own.
+  const IXXMLNodeList nums = Page->LogicNode()->SelectNodes("//param-num");
+  for (int i = 0; i < nums->GetCount(); ++i)
+    if (nums->GetItem(i)->GetStrNode("string") == "Адрес Modbus")
+      nums->GetItem(i)->SetIntNode("word-value", 1);
+  QStringList questions;
+  const TMessageSink fixture = SetMessageSink([&](TMsgKind Kind, const QString &Text) {
+    if (Kind == TMsgKind::Question)
+      questions << Text;
+    return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Cancel;
+  });
+  Device.ClearLogs();
+  Page->Build();
+  ASSERT_TRUE(WaitIdle());
+  SetMessageSink(fixture);
+  ASSERT_EQ(questions.size(), 1);
+  // Both groups of every setpoint, then the parameters, in descriptor order;
+  // an item by its name, a bit set by its word and the positions it sets, a
+  // number scaled by its measure (the voltage's divider is 10).
+  EXPECT_EQ(questions[0], "Значения уставок и параметров в логике отличаются от значений в приборе:\r\n"
+                          "Ток срабатывания МТЗ-1, группа 1: 4800 -> 10\r\n"
+                          "Ток срабатывания МТЗ-1, группа 2: 6000 -> 10\r\n"
+                          "Выдержка времени МТЗ-1, группа 1: 500 -> 0\r\n"
+                          "Выдержка времени МТЗ-1, группа 2: 300 -> 0\r\n"
+                          "Направленность МТЗ-1, группа 1: вперед -> нет\r\n"
+                          "Уставка ЗМН по напряжению, группа 1: 700 -> 10\r\n"
+                          "Уставка ЗМН по напряжению, группа 2: 650 -> 10\r\n"
+                          "Пуск МТЗ-1 от, группа 1: 37 (Ia, Ic, Внешний) -> 0\r\n"
+                          "Пуск МТЗ-1 от, группа 2: 5 (Ia, Ic) -> 0\r\n"
+                          "Режим работы терминала: Введен -> Выведен\r\n"
+                          "Время возврата, с: 1234 -> 0\r\n"
+                          "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; "
+                          "Отмена - ничего не записывать");
+  for (const QByteArray &pdu : Device.RequestLog())
+    EXPECT_TRUE(uint8_t(pdu[0]) == SIM_FN_READ_HOLDING || uint8_t(pdu[0]) == SIM_FN_READ_STATUS) << int(uint8_t(pdu[0]));
+  EXPECT_TRUE(Device.SpecialLog().empty());
 }
 
 // A read spoiled at each of its requests in turn, from a device holding
