@@ -1559,11 +1559,11 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.UstavNamesForm = FForms.CustomUstavForm;
   host.ParamIONamesForm = FForms.CustomParamIOForm;
   host.UnitPropertyForm = FForms.UnitPropertyForm;
-  host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
-  host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
   host.RequestUserRights = [this] {
     return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
   };
+  host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
+  host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
   host.BuildEnv = [this] {
     TCustomBuildEnv env;
     env.DeviceIdentCrc = FDescriptor->IdentCache;
