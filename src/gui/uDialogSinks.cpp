@@ -20,7 +20,9 @@ TMsgResult DialogSink(TMsgKind Kind, const QString &RawText) {
   const QString text = ShownText(RawText);
   switch (Kind) {
   case TMsgKind::Question:
-    switch (QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    // Enter takes the answer that changes nothing.
+    switch (QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                  QMessageBox::Cancel)) {
     case QMessageBox::Yes: return TMsgResult::Yes;
     case QMessageBox::No: return TMsgResult::No;
     default: return TMsgResult::Cancel;

@@ -1559,6 +1559,9 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.UstavNamesForm = FForms.CustomUstavForm;
   host.ParamIONamesForm = FForms.CustomParamIOForm;
   host.UnitPropertyForm = FForms.UnitPropertyForm;
+  host.RequestUserRights = [this] {
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+  };
   host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
   host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
   host.DeviceIdentity = [this] { return FIdentification->Identity(); };

@@ -7,6 +7,7 @@
 #include "uFiles.h"
 #include "uLogger.h"
 #include "uMessageSink.h"
+#include "uMultiLingual.h"
 #include "uMultipleFileStream.h"
 #include "uSchemaCompile.h"
 #include "uSchemaDeviceDescriptor.h"
@@ -15,6 +16,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QTimer>
 #include <QtEndian>
 #include <memory>
@@ -28,6 +30,8 @@ namespace {
 constexpr int FlashFileNo = 140, DescFileNo = 129;
 constexpr int DescFrameBytes = 128, FlashFrameBytes = 2048;
 constexpr int DescHeaderBytes = 48;
+// The record type of a setpoint whose bits are its items.
+constexpr int UstavBitSetType = 53;
 
 QString WorkFile(const QString &WorkDir, const char *Name) {
   return ResolveFileNameCI(WorkDir, QString::fromLatin1(Name));
@@ -99,15 +103,20 @@ void AppendWriteAndCheck(TIOChainList3 &Chain, const char *WriteText, const char
       .compareFile(File, Type, Compared);
 }
 
-// Header read and check, then the custom logic as sub-file 5, written and compared.
-void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &WorkDir, const TCustomWriteHooks &Hooks) {
-  const QString custom = WorkFile(WorkDir, CustomFiles::CustomLogic);
+// The external FLASH header read and checked: the sub-file starts come from it.
+void AppendFlashHeaderSteps(TIOChainList3 &Chain, const QString &WorkDir, const TCustomWriteHooks &Hooks) {
   Chain.setFrameSize(FlashFrameBytes)
       .readFile(FlashFileNo, 0, WorkFile(WorkDir, CustomFiles::Head))
       .exec([Hooks] {
         if (Hooks.CheckFlashHeader)
           Hooks.CheckFlashHeader();
       });
+}
+
+// The custom logic as sub-file 5, written and compared.
+void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &WorkDir, const TCustomWriteHooks &Hooks) {
+  const QString custom = WorkFile(WorkDir, CustomFiles::CustomLogic);
+  Chain.setFrameSize(FlashFrameBytes);
   AppendWriteAndCheck(
       Chain, CustomTexts::FlashWrite, CustomTexts::FlashCheck, FlashFileNo, 2, custom, custom + QStringLiteral(".z"),
       [Hooks](TIOChain3 *Next, const QList<int> &Args) { SetFlashFrames(Next, Args, Hooks.SubFileStart); }, {5});
@@ -156,32 +165,157 @@ QByteArray BuildDescBin(TDeviceDescriptor &Desc, const QByteArray &Code, uint32_
   return bytes;
 }
 
-QByteArray BuildParamStream(const TDeviceDescriptor &Desc, bool All) {
-  QByteArray out;
-  const TDDParamCommon &c = Desc.FParamCommon;
-  for (size_t i = 0; i < Desc.FUstavs.size(); ++i) {
-    const TDDUstav &u = *Desc.FUstavs[i];
-    if (!u.Custom && !All)
-      continue;
-    AppendWord(out, StreamRegister(c.Ustav1, int(i)));
-    AppendWord(out, u.GetValue(0));
-    AppendWord(out, StreamRegister(c.Ustav2, int(i)));
-    AppendWord(out, u.GetValue(1));
-  }
-  if (All)
-    for (const auto &p : Desc.FParams)
-      if (p->Kind != TDDParam::pkChar) {
-        AppendWord(out, StreamRegister(*p, 0));
-        AppendWord(out, p->Value);
-      }
-  return out;
-}
-
 namespace {
 
 QString RecordName(const TDDNamedObject &Record) {
   return Record.String.isEmpty() ? Record.FModbusObject.IderName() : Record.String;
 }
+
+std::function<QString(uint16_t)> EnumShow(const TDDStringList &Strings) {
+  QStringList items;
+  for (const TDDString &s : Strings)
+    items << s.Value1;
+  return [items](uint16_t W) { return W < items.size() ? items[W] : QString::number(W); };
+}
+
+// A bit set: the word, then the named positions it sets ("37 (Ia, Ic, Внешний)").
+std::function<QString(uint16_t)> BitSetShow(const TDDStringList &Strings) {
+  QStringList items;
+  for (const TDDString &s : Strings)
+    items << s.Value1;
+  return [items](uint16_t W) {
+    QStringList set;
+    for (int bit = 0; bit < std::min<qsizetype>(items.size(), 16); ++bit)
+      if (W & (1u << bit))
+        set << items[bit];
+    return set.isEmpty() ? QString::number(W) : QStringLiteral("%1 (%2)").arg(W).arg(set.join(QStringLiteral(", ")));
+  };
+}
+
+// A setpoint's word as the engineer reads it: an item, a bit set, a scaled number.
+std::function<QString(uint16_t)> UstavShow(const TDDUstav &Ustav) {
+  if (Ustav.Kind == TDDUstav::ukEnum)
+    return Ustav.RecordType == UstavBitSetType ? BitSetShow(Ustav.GetEnum().Strings)
+                                               : EnumShow(Ustav.GetEnum().Strings);
+  TDDUstavNumeric n = Ustav.GetNumeric();
+  if (n.Measure && n.Measure->Dopkod)
+    return [](uint16_t W) { return QString::number(int16_t(W)); };
+  // The scaling goes along as a copy of the measure.
+  const auto measure = n.Measure ? std::make_shared<TDDMeasure>(*n.Measure) : nullptr;
+  n.Measure = measure.get();
+  return [n, measure](uint16_t W) { return n.ValueToStr(W); };
+}
+
+std::function<QString(uint16_t)> ParamShow(const TDDParam &Param) {
+  if (Param.Kind == TDDParam::pkEnum)
+    return EnumShow(Param.GetEnum().Strings);
+  return [](uint16_t W) { return QString::number(W); };
+}
+
+} // namespace
+
+std::vector<TParamStreamEntry> ParamStreamEntries(const TDeviceDescriptor &Desc, bool All) {
+  std::vector<TParamStreamEntry> out;
+  const TDDParamCommon &c = Desc.FParamCommon;
+  for (size_t i = 0; i < Desc.FUstavs.size(); ++i) {
+    const TDDUstav &u = *Desc.FUstavs[i];
+    if (!u.Custom && !All)
+      continue;
+    const auto show = UstavShow(u);
+    out.push_back({StreamRegister(c.Ustav1, int(i)), u.GetValue(0), RecordName(u), 1, show});
+    out.push_back({StreamRegister(c.Ustav2, int(i)), u.GetValue(1), RecordName(u), 2, show});
+  }
+  if (All)
+    for (const auto &p : Desc.FParams)
+      if (p->Kind != TDDParam::pkChar)
+        out.push_back({StreamRegister(*p, 0), p->Value, RecordName(*p), 0, ParamShow(*p)});
+  return out;
+}
+
+QByteArray BuildParamStream(const TDeviceDescriptor &Desc, bool All) {
+  QByteArray out;
+  for (const TParamStreamEntry &e : ParamStreamEntries(Desc, All)) {
+    AppendWord(out, e.Reg);
+    AppendWord(out, e.Value);
+  }
+  return out;
+}
+
+namespace {
+
+QString Tr(const char *Utf8) { return MultiLingual().FromRussian(QString::fromUtf8(Utf8)); }
+
+// After the device's values of Entries have been read (Answer: pairs
+// register, value): the question, the password, the write.
+void ConfirmReadParams(const std::vector<TParamStreamEntry> &Entries, const QByteArray &Answer,
+                       const TParamConfirmHooks &Hooks, const std::function<void(const QByteArray &)> &Write) {
+  QHash<uint16_t, uint16_t> device;
+  for (qsizetype at = 0; at + 4 <= Answer.size(); at += 4)
+    device.insert(WordAt(Answer, int(at)), WordAt(Answer, int(at + 2)));
+  QStringList lines{Tr(CustomTexts::ParamChangedHead)};
+  QByteArray stream;
+  for (const TParamStreamEntry &e : Entries) {
+    const auto held = device.constFind(e.Reg);
+    if (held != device.constEnd() && *held == e.Value)
+      continue;
+    const QString was = held != device.constEnd() ? e.Show(*held) : QStringLiteral("?");
+    lines << (e.Group != 0 ? Tr(CustomTexts::ParamChangedUstav).arg(e.Name, QString::number(e.Group), was, e.Show(e.Value))
+                           : Tr(CustomTexts::ParamChangedParam).arg(e.Name, was, e.Show(e.Value)));
+    AppendWord(stream, e.Reg);
+    AppendWord(stream, e.Value);
+  }
+  if (!stream.isEmpty()) {
+    lines << Tr(CustomTexts::ParamChangedChoice);
+    const TMsgResult answer = ShowMessageBox(TMsgKind::Question, lines.join(QStringLiteral("\r\n")));
+    if (answer == TMsgResult::No)
+      stream.clear();
+    else if (answer != TMsgResult::Yes)
+      return;
+  }
+  if (!stream.isEmpty() && Hooks.RequestUserRights && !Hooks.RequestUserRights())
+    return;
+  Write(stream);
+}
+
+} // namespace
+
+void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries, const TParamConfirmHooks &Hooks,
+                        std::function<void(const QByteArray &Stream)> Write) {
+  if (Entries.empty()) {
+    Write({});
+    return;
+  }
+  struct TRead {
+    std::vector<TParamStreamEntry> Entries;
+    QBuffer Request, Answer;
+  };
+  const auto read = std::make_shared<TRead>();
+  read->Entries = std::move(Entries);
+  QByteArray regs;
+  for (const TParamStreamEntry &e : read->Entries)
+    AppendWord(regs, e.Reg);
+  read->Request.setData(regs);
+  read->Request.open(QIODevice::ReadOnly);
+  read->Answer.open(QIODevice::ReadWrite);
+  TIOChainList3 &c = Gen.newList();
+  // The last step holds the buffers, so they live as long as the chain. The
+  // question and the password wait until the read has ended: they are modal,
+  // and the write they start is a chain of its own.
+  c.msg(Text(CustomTexts::ReadingUstavs))
+      .readReg(read->Request, read->Answer)
+      .exec([&Gen, read, Hooks, Write] {
+        QTimer::singleShot(0, &Gen, [read, Hooks, Write] {
+          try {
+            ConfirmReadParams(read->Entries, read->Answer.data(), Hooks, Write);
+          } catch (const std::exception &e) {
+            ShowEdgeError(QString::fromUtf8(e.what()));
+          }
+        });
+      })
+      .run(Hooks.Progress);
+}
+
+namespace {
 
 // The line for Value against Min..Max (Signed: the words as two's complement),
 // each shown by Show; "" inside or without a usable range.
@@ -292,7 +426,7 @@ void StoreCustomLogic(const TCustomLogicState &State, const QString &Name) {
 }
 
 TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &Env, TSchemaCompile &Compiler,
-                              QStringList &Errors, QBuffer &ParamStream) {
+                              QStringList &Errors, QBuffer &ParamStream, std::vector<TParamStreamEntry> *Entries) {
   const auto status = [&](const char *T) {
     if (Env.Status)
       Env.Status(Text(T));
@@ -353,6 +487,8 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
     if (const QString report = ParamStreamLimitReport(desc, State.Source == 2); !report.isEmpty())
       throw EKvRange(report);
   const QByteArray stream = BuildParamStream(desc, State.Source == 2);
+  if (Entries)
+    *Entries = ParamStreamEntries(desc, State.Source == 2);
   ParamStream.close();
   ParamStream.setData(stream);
   ParamStream.open(QIODevice::ReadOnly);
@@ -396,20 +532,24 @@ void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, 
   };
   TIOChainList3 &c = Gen.newList();
   WatchStoppedLogic(Gen, c, watch);
-  AppendCustomLogicSteps(c, WorkDir, Hooks);
+  AppendFlashHeaderSteps(c, WorkDir, Hooks);
+  // The device's code area is checked before anything is written, and the
+  // custom logic goes after the code: a failure before the code leaves the
+  // device's custom logic and code as they were.
   c.setFrameSize(DescFrameBytes)
       .readFile(DescFileNo, 0, desc0)
-      // The device's code area is checked before its logic is stopped.
       .exec([desc0, codeBytes] { CodeFirstFrame(LoadFileBytes(desc0), codeBytes); });
   StopLogic(c, watch);
   AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, generated, generated,
                       codeFrames);
+  AppendCustomLogicSteps(c, WorkDir, Hooks);
   RunToLogicOn(c, watch, &ParamStream, false, Hooks);
 }
 
 void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomWriteHooks &Hooks) {
   StoreCustomLogic(State, QString::fromLatin1(CustomFiles::CustomLogic));
   TIOChainList3 &c = Gen.newList();
+  AppendFlashHeaderSteps(c, State.WorkDir, Hooks);
   AppendCustomLogicSteps(c, State.WorkDir, Hooks);
   c.msg(Text(CustomTexts::Ready)).run(Hooks.Progress);
 }

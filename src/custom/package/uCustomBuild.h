@@ -72,6 +72,12 @@ inline const char *const DescDecodeError = "Ошибка при расшифро
 inline const char *const CodeAddrError = "Недопустимый адрес исполняемого кода %1";
 inline const char *const CodeTooLong = "Код логики (%1 байт) не помещается в область кода прибора (%2 байт)";
 inline const char *const OutOfLimits = "Уставка или параметр %1: значение %2 вне пределов %3..%4";
+// The question on the values a logic write would change in the device.
+inline const char *const ReadingUstavs = "Чтение уставок";
+inline const char *const ParamChangedHead = "Значения уставок и параметров в логике отличаются от значений в приборе:";
+inline const char *const ParamChangedUstav = "%1, группа %2: %3 -> %4";
+inline const char *const ParamChangedParam = "%1: %2 -> %3";
+inline const char *const ParamChangedChoice = "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; Отмена - ничего не записывать";
 } // namespace CustomTexts
 
 // Packed date: BCD day, month, century, year in century, least significant
@@ -89,6 +95,35 @@ QByteArray BuildDescBin(TDeviceDescriptor &Desc, const QByteArray &Code, uint32_
 // that is not a text. Throws EKvRange naming the record for a register
 // outside 0..1023 (a setpoint set without its register).
 QByteArray BuildParamStream(const TDeviceDescriptor &Desc, bool All);
+
+// One register of that stream, with what the engineer is shown of it.
+struct TParamStreamEntry {
+  uint16_t Reg = 0;
+  uint16_t Value = 0; // the logic's
+  QString Name;
+  int Group = 0; // 1 or 2 for a setpoint, 0 for a parameter
+  // A word of this register as the engineer reads it; keeps nothing of the
+  // descriptor, which a later load may replace.
+  std::function<QString(uint16_t)> Show;
+};
+// The stream's registers in its order; throws as BuildParamStream.
+std::vector<TParamStreamEntry> ParamStreamEntries(const TDeviceDescriptor &Desc, bool All);
+
+// The engineer's part in a register write that goes with a logic write.
+struct TParamConfirmHooks {
+  // The device password, asked as for every setpoint write; false: refused.
+  std::function<bool()> RequestUserRights;
+  TChainProgressEvent Progress;
+};
+// Reads the device's value of every register of Entries; once that read has
+// ended whole, the registers that hold the logic's value already are left
+// out, the others listed in one question (Yes: written; No: left out, the
+// logic is written all the same; Cancel or a closed box: nothing is written)
+// and, while registers remain, the password asked (refused: nothing is
+// written). Write then gets the stream to send, possibly empty. A failed read
+// writes nothing. Without entries Write runs at once with an empty stream.
+void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries, const TParamConfirmHooks &Hooks,
+                        std::function<void(const QByteArray &Stream)> Write);
 
 // One OutOfLimits line per value of that stream outside its record's limits
 // (a numeric setpoint's secondary range, read signed when its measurement is;
@@ -144,9 +179,11 @@ enum class TCustomWrite { All, Logic };
 // a box first), "Обнаружены ошибки:" with the first 2000 characters of the
 // error list (after the box "Обнаружены ошибки - см. журнал"), and the merge's
 // and compiler's errors, and the limit report of the register stream when it
-// is to be written. Nothing is sent to the device.
+// is to be written. Nothing is sent to the device. Entries, when given, gets
+// the stream's registers (ParamStreamEntries).
 TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &Env, TSchemaCompile &Compiler,
-                              QStringList &Errors, QBuffer &ParamStream);
+                              QStringList &Errors, QBuffer &ParamStream,
+                              std::vector<TParamStreamEntry> *Entries = nullptr);
 
 // The window's parts a write chain calls.
 struct TCustomWriteHooks {
@@ -161,6 +198,8 @@ struct TCustomWriteHooks {
 void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
               QBuffer &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks);
 // The code and the custom logic, the device's image kept around the code.
+// The device's image is read and its code area checked before anything is
+// written: a refused code leaves the custom logic in the device as it was.
 void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks);
 // The custom logic alone (saved first as "custom-logic.xml").
 void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomWriteHooks &Hooks);

@@ -32,6 +32,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
@@ -601,12 +602,28 @@ void TkvCustomFrame::Build() {
     QCoreApplication::processEvents();
   };
   TCustomLogicState state = LogicState();
-  const TCustomWrite write = BuildCustomLogic(state, env, *FSchemaCompile, FErrors, FParamStream);
-  if (write == TCustomWrite::All)
-    ::WriteAll(*FHost.ChainGen(), state, FCoreDate.date(), QDate::currentDate(), FParamStream, env.ParamUstavWrite,
-               WriteHooks());
+  std::vector<TParamStreamEntry> entries;
+  const TCustomWrite write = BuildCustomLogic(state, env, *FSchemaCompile, FErrors, FParamStream, &entries);
+  const bool params = write == TCustomWrite::Logic || env.ParamUstavWrite;
+  // The write starts once the engineer has seen what it would change in the
+  // device's setpoints; the page may have loaded other logic meanwhile.
+  const auto start = [self = QPointer<TkvCustomFrame>(this), state, write, params](const QByteArray &Stream) {
+    if (!self || self->FModule.get() != state.Module)
+      return;
+    self->FParamStream.close();
+    self->FParamStream.setData(Stream);
+    self->FParamStream.open(QIODevice::ReadOnly);
+    TCustomLogicState s = state;
+    if (write == TCustomWrite::All)
+      ::WriteAll(*self->FHost.ChainGen(), s, self->FCoreDate.date(), QDate::currentDate(), self->FParamStream, params,
+                 self->WriteHooks());
+    else
+      ::WriteLogic(*self->FHost.ChainGen(), s.WorkDir, self->FParamStream, self->WriteHooks());
+  };
+  if (!params)
+    start(QByteArray());
   else
-    ::WriteLogic(*FHost.ChainGen(), state.WorkDir, FParamStream, WriteHooks());
+    ConfirmParamStream(*FHost.ChainGen(), std::move(entries), {FHost.RequestUserRights, FHost.Progress}, start);
 }
 
 void TkvCustomFrame::WriteCustomLogic() {

@@ -56,6 +56,8 @@ struct TCustomFrameHost {
   // The build's view of the connected device and of the settings.
   std::function<TCustomBuildEnv()> BuildEnv;
   std::function<void(uint8_t Value)> SetAutoPoll;
+  // The device password, as for every setpoint write; false: refused.
+  std::function<bool()> RequestUserRights;
   TUnitPropertyForm *UnitPropertyForm = nullptr;
   // The main window's tool bar colour (0xBBGGRR): white while a build runs.
   std::function<void(uint32_t Color)> ToolBarColor;

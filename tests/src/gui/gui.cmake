@@ -16,6 +16,7 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/../oscview/uOscHeadFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uMainForm_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uPreferenceForm_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uDialogSinks_test.cpp
     LIBS kvgui Qt6::Test)
 
   # The program itself starts, shows its window and ends cleanly (exit code 0,

@@ -218,6 +218,49 @@ void LoadDevice(TSimDevice &Device, TPage &Page) {
 
 } // namespace
 
+// A code the device's image refuses (too long for its code area, or an area
+// off a frame) stops the logic-only write before anything is written: the
+// custom logic in the external FLASH stays byte for byte what it was.
+TEST(CustomWriteLogic, RefusedCodeLeavesTheDeviceAsItWas) {
+  TSimLink link(true);
+  TPage page;
+  LoadDevice(link.Device, page);
+  const QByteArray image = link.Device.FileBytes(129);
+  const int area = CodeFirstFrame(image, 0) * 128;
+  page.P.Unit(page.P.State.CustomDoc, {0, page.P.Z->Id, 0}, {1, page.P.M->Id, 0}, 0, 2);
+  ASSERT_EQ(page.Build(), TCustomWrite::Logic);
+  const QString dir = page.Dir();
+  const qint64 code = page.File("generated.bin").size();
+  const auto withWord = [&image](int Offset, uint16_t Value) {
+    QByteArray b = image;
+    qToLittleEndian<uint16_t>(Value, b.data() + Offset);
+    return b;
+  };
+  const uint16_t codeAddr = qFromLittleEndian<uint16_t>(image.constData() + 36);
+  const struct {
+    const char *Name;
+    QByteArray Image;
+    QString Error;
+  } cases[] = {
+      {"code longer than the area", withWord(0, uint16_t((area + 2) / 2)),
+       QString("Код логики (%1 байт) не помещается в область кода прибора (2 байт)").arg(code)},
+      {"code area off a frame", withWord(36, uint16_t(codeAddr + 2)),
+       QString("Недопустимый адрес исполняемого кода %1").arg(codeAddr + 2, 4, 16, QChar('0'))},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    link.Device.SetFile(129, c.Image, 128);
+    const QByteArray flash = link.Device.FileBytes(140);
+    link.Device.ClearLogs();
+    ASSERT_TRUE(link.Run([&] { WriteLogic(link.Gen, dir, page.Params, link.Hooks(dir)); }));
+    EXPECT_TRUE(link.Messages.contains(c.Error)) << link.Messages.join("|").toStdString();
+    EXPECT_EQ(Requests(link.Device.RequestLog()), QStringList({"R140", "R129"}));
+    EXPECT_EQ(link.Device.FileBytes(140), flash);
+    EXPECT_EQ(link.Device.FileBytes(129), c.Image);
+    EXPECT_TRUE(link.Boxes.isEmpty());
+  }
+}
+
 class CustomWriteCut : public ::testing::TestWithParam<TCutRun> {};
 
 TEST_P(CustomWriteCut, AWriteCutAtAnyRequestNeverReportsSuccess) {
@@ -255,7 +298,7 @@ TEST_P(CustomWriteCut, AWriteCutAtAnyRequestNeverReportsSuccess) {
   const auto write = run.Full ? std::function<void()>(writeAll) : std::function<void()>(writeLogic);
   const auto written = run.Full ? std::function<bool()>(allWritten) : std::function<bool()>(logicWritten);
   const QStringList order = run.Full ? QStringList{"S240", "W140", "R140", "W129", "R129", "S241", "REG", "S255"}
-                                     : QStringList{"R140", "W140", "R140", "R129", "S240", "W129", "R129", "S241", "REG",
+                                     : QStringList{"R140", "R129", "S240", "W129", "R129", "W140", "R140", "S241", "REG",
                                                    "S255"};
   const QString stopped = "Запись не завершена: логика прибора остановлена, повторите запись";
   const auto sent = [](const std::vector<QByteArray> &Log, qsizetype From, const char *Token) {

@@ -31,6 +31,7 @@
 #include "uSimDevice.h"
 #include "uSimFault.h"
 #include "uMultipleFileStream.h"
+#include "uPasswdForm.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uStringGrid.h"
 #include "uTextCodec.h"
@@ -42,6 +43,7 @@
 #include <QTimer>
 #include <QLabel>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QToolBar>
 #include <QPushButton>
@@ -75,13 +77,14 @@ protected:
     QDir::setCurrent(FOldCurrent);
   }
 
-  void Start() {
+  // Setup holds the [setup] lines beyond custom=1.
+  void Start(const QString &Setup = QString()) {
     Server = std::make_unique<TDevSimServer>(Device);
     TDevSimOptions o;
     o.UsePty = GetParam() == TLink::Pty;
     o.UseTcp = GetParam() == TLink::Tcp;
     Server->Start(o);
-    QString ini = "[setup]\ncustom=1\n";
+    QString ini = "[setup]\ncustom=1\n" + Setup;
     if (GetParam() == TLink::Tcp) {
       ini += QString("protocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n").arg(Server->TcpPort());
     } else {
@@ -315,7 +318,10 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   const TMessageSink fixture = SetMessageSink([this, &kinds](TMsgKind Kind, const QString &Text) {
     Shown << Text;
     kinds << Kind;
-    return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+    // The device's setpoints differ from the logic's: kept ("Нет").
+    return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes
+           : Kind == TMsgKind::Question    ? TMsgResult::No
+                                           : TMsgResult::Ok;
   });
   Device.ClearLogs();
   Shown.clear();
@@ -323,6 +329,9 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   QObject::connect(Form->StatusBar_, &QStatusBar::messageChanged, Page, [&] { colours << Form->ToolBarColor(); });
   Page->Build();
   ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(Shown.size(), 3) << Shown.join("|").toStdString();
+  EXPECT_TRUE(Shown[1].startsWith("Значения уставок и параметров в логике отличаются")) << Shown[1].toStdString();
+  Shown.removeAt(1);
   EXPECT_EQ(Shown, QStringList({"Внимание! Запись СКЛ изменит логическую схему прибора. Продолжить?", "Готово"}))
       << Statuses.join("|").toStdString();
   EXPECT_EQ(colours.value(0), 0xFFFFFFu) << "white from the build's start";
@@ -389,6 +398,154 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   EXPECT_EQ(registerReads(), demoReads);
   SetFileDialogSink(oldDialogs);
   SetMessageSink(fixture);
+}
+
+// The logic-only write reads the device's values of the custom setpoints
+// first: the ones the engineer changed since the logic was written (on
+// "Уставки", here in the device itself) are listed in one question whose
+// answer decides what is written, and the password comes before any write.
+TEST_P(CustomFrameFaults, LogicWriteAsksBeforeChangingTheDevicesSetpoints) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  // The custom setpoints (pickup and delay of МТЗ-1) hold the logic's values in
+  // both groups, as after a write; then the group 1 pickup and the group 2
+  // delay are changed on the device.
+  const std::map<uint16_t, uint16_t> logic{{100, 10}, {101, 0}, {150, 10}, {151, 0}};
+  const std::map<uint16_t, uint16_t> changed{{100, 4800}, {151, 300}};
+  const auto setDevice = [this](const std::map<uint16_t, uint16_t> &Values) {
+    for (const auto &[reg, value] : Values)
+      Device.SetRegister(TSimArea::Holding, reg, value);
+  };
+  const auto held = [this] {
+    std::map<uint16_t, uint16_t> out;
+    for (uint16_t reg : {100, 101, 150, 151})
+      out[reg] = Device.Register(TSimArea::Holding, reg);
+    return out;
+  };
+  const auto writes = [this] {
+    QStringList out;
+    for (const QByteArray &pdu : Device.RequestLog())
+      if (const uint8_t fn = uint8_t(pdu[0]);
+          fn == SIM_FN_WRITE_HOLDING || fn == SIM_FN_WRITE_FILE || fn == SIM_FN_SPECIAL || fn == SIM_FN_WRITE_SRAM)
+        out << QString("%1:%2").arg(fn, 2, 16, QChar('0')).arg(uint8_t(pdu[1]));
+    out.removeDuplicates();
+    return out;
+  };
+  const QString question = "Значения уставок и параметров в логике отличаются от значений в приборе:\r\n"
+                           "Ток срабатывания МТЗ-1, группа 1: 4800 -> 10\r\n"
+                           "Выдержка времени МТЗ-1, группа 2: 300 -> 0\r\n"
+                           "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; "
+                           "Отмена - ничего не записывать";
+  TPasswdForm *dlg = Form->Forms().PasswdForm;
+  const struct {
+    const char *Name;
+    std::map<uint16_t, uint16_t> Device; // set before the build
+    TMsgResult Answer;                  // to the question
+    int Password;                       // -1 not to be asked, 0 cancelled, 1 entered
+    std::map<uint16_t, uint16_t> After;
+    bool LogicWritten;
+  } cases[] = {
+      {"Отмена", changed, TMsgResult::Cancel, -1, {{100, 4800}, {101, 0}, {150, 10}, {151, 300}}, false},
+      {"Нет", changed, TMsgResult::No, -1, {{100, 4800}, {101, 0}, {150, 10}, {151, 300}}, true},
+      {"Да, the password cancelled", changed, TMsgResult::Yes, 0, {{100, 4800}, {101, 0}, {150, 10}, {151, 300}},
+       false},
+      {"Да", changed, TMsgResult::Yes, 1, logic, true},
+      {"the device's values equal the logic's", {}, TMsgResult::Cancel, -1, logic, true},
+  };
+  setDevice(logic);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    setDevice(c.Device);
+    Form->SetLoggedIn(false);
+    QStringList questions, boxes;
+    const TMessageSink fixture = SetMessageSink([&](TMsgKind Kind, const QString &Text) {
+      if (Kind == TMsgKind::Question)
+        questions << Text;
+      else if (Kind != TMsgKind::YesNoQuestion)
+        boxes << Text;
+      return Kind == TMsgKind::Question ? c.Answer : Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+    });
+    // The password dialog answered through its own buttons once it shows.
+    int asked = 0;
+    QStringList writesBeforePassword;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, dlg, [&] {
+      if (!dlg->isVisible() || dlg->IsOkPending())
+        return;
+      if (asked++ == 0)
+        writesBeforePassword = writes();
+      if (c.Password > 0) {
+        dlg->Edit->setText(DemoDevice::Password);
+        dlg->BitBtn1->click();
+      } else {
+        dlg->BitBtn2->click();
+      }
+    });
+    answerer.start(20);
+    Device.ClearLogs();
+    Page->Build();
+    ASSERT_TRUE(WaitIdle());
+    answerer.stop();
+    SetMessageSink(fixture);
+    EXPECT_EQ(questions, c.Device.empty() ? QStringList() : QStringList{question});
+    EXPECT_EQ(asked > 0, c.Password >= 0) << "the password asked";
+    EXPECT_TRUE(writesBeforePassword.isEmpty()) << writesBeforePassword.join(" ").toStdString();
+    EXPECT_EQ(held(), c.After);
+    const QStringList sent = writes();
+    EXPECT_EQ(Device.SpecialLog(), c.LogicWritten ? std::vector<uint8_t>({0xF0, 0xF1, 0xFF}) : std::vector<uint8_t>())
+        << sent.join(" ").toStdString();
+    EXPECT_EQ(!sent.filter(QRegularExpression("^06:")).isEmpty(), c.Answer == TMsgResult::Yes && c.Password > 0)
+        << "a register written: " << sent.join(" ").toStdString();
+    EXPECT_EQ(boxes, c.LogicWritten ? QStringList{"Готово"} : QStringList()) << Statuses.join("|").toStdString();
+  }
+}
+
+// A project written in full with setup/customParamUstavWrite set asks the
+// same question over every setpoint and parameter the device holds otherwise;
+// "Отмена" writes nothing.
+TEST_P(CustomFrameFaults, FullWriteOfSetpointsAsksTheSameQuestion) {
+  Start("customParamUstavWrite=1\n");
+  ASSERT_EQ(Refresh(), "Готово");
+  const QString project = FDir.filePath("full.pack");
+  Page->SaveAs(project);
+  Page->LoadFromFile(project);
+  ASSERT_EQ(Page->Source(), lsProject);
+  // The demo logic keeps address 0, which the limit check refuses: the relay's own.
+  const IXXMLNodeList nums = Page->LogicNode()->SelectNodes("//param-num");
+  for (int i = 0; i < nums->GetCount(); ++i)
+    if (nums->GetItem(i)->GetStrNode("string") == "Адрес Modbus")
+      nums->GetItem(i)->SetIntNode("word-value", 1);
+  QStringList questions;
+  const TMessageSink fixture = SetMessageSink([&](TMsgKind Kind, const QString &Text) {
+    if (Kind == TMsgKind::Question)
+      questions << Text;
+    return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Cancel;
+  });
+  Device.ClearLogs();
+  Page->Build();
+  ASSERT_TRUE(WaitIdle());
+  SetMessageSink(fixture);
+  ASSERT_EQ(questions.size(), 1);
+  // Both groups of every setpoint, then the parameters, in descriptor order;
+  // an item by its name, a bit set by its word and the positions it sets, a
+  // number scaled by its measure (the voltage's divider is 10).
+  EXPECT_EQ(questions[0], "Значения уставок и параметров в логике отличаются от значений в приборе:\r\n"
+                          "Ток срабатывания МТЗ-1, группа 1: 4800 -> 10\r\n"
+                          "Ток срабатывания МТЗ-1, группа 2: 6000 -> 10\r\n"
+                          "Выдержка времени МТЗ-1, группа 1: 500 -> 0\r\n"
+                          "Выдержка времени МТЗ-1, группа 2: 300 -> 0\r\n"
+                          "Направленность МТЗ-1, группа 1: вперед -> нет\r\n"
+                          "Уставка ЗМН по напряжению, группа 1: 700 -> 10\r\n"
+                          "Уставка ЗМН по напряжению, группа 2: 650 -> 10\r\n"
+                          "Пуск МТЗ-1 от, группа 1: 37 (Ia, Ic, Внешний) -> 0\r\n"
+                          "Пуск МТЗ-1 от, группа 2: 5 (Ia, Ic) -> 0\r\n"
+                          "Режим работы терминала: Введен -> Выведен\r\n"
+                          "Время возврата, с: 1234 -> 0\r\n"
+                          "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; "
+                          "Отмена - ничего не записывать");
+  for (const QByteArray &pdu : Device.RequestLog())
+    EXPECT_TRUE(uint8_t(pdu[0]) == SIM_FN_READ_HOLDING || uint8_t(pdu[0]) == SIM_FN_READ_STATUS) << int(uint8_t(pdu[0]));
+  EXPECT_TRUE(Device.SpecialLog().empty());
 }
 
 // A read spoiled at each of its requests in turn, from a device holding
