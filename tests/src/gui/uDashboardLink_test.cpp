@@ -9,6 +9,7 @@
 #include "uDemoDevice.h"
 #include "uDevSimFiles.h"
 #include "uDevSimServer.h"
+#include "uDialogSinks.h"
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uMainForm.h"
@@ -16,6 +17,7 @@
 #include "uModbus.h"
 #include "uMultiLingual.h"
 #include "uPlacement.h"
+#include "uPrintDialog.h"
 #include "uSimDevice.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uTextCodec.h"
@@ -26,6 +28,9 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -289,5 +294,46 @@ TEST_F(DashboardLink, APanelValueNotUnderstoodIsShownOnceWithoutHoldingUpStartUp
   Shown.clear();
   EXPECT_FALSE(Form->DashboardFrame->Save(QString()));
   EXPECT_EQ(Shown.size(), 1); // the question, answered other than yes
+  EXPECT_EQ(LoadFileBytes(file), bytes);
+}
+
+// The question before a panel that did not load whole is replaced: the
+// program's own box, where Enter alone answers no and the file stays.
+TEST(DashboardReplaceQuestion, EnterKeepsTheFile) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("dashboard.XML");
+  const QByteArray bytes = "<?xml version=\"1.0\"?>\n<document><element><class>TNoSuch</class></element></document>\n";
+  SaveFileBytes(file, bytes);
+  TkvDashboardFrame frame;
+  TDashboardHost host;
+  host.Report = [](const QString &) {};
+  frame.SetHost(host);
+  frame.Init(file);
+  ASSERT_TRUE(frame.IsIncomplete());
+  const TMessageSink oldMessages = SetMessageSink(nullptr);
+  const TFileDialogSink oldFiles = SetFileDialogSink(nullptr);
+  const TPrintDialogOpener oldPrint = SetPrintDialogOpener(nullptr);
+  InstallDialogSinks();
+  QString asked, pressed;
+  // The box's own event loop runs the timer; it waits for the box to show.
+  QTimer answer;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+      return;
+    answer.stop();
+    asked = box->text();
+    pressed = box->defaultButton() ? box->defaultButton()->text() : QString();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  answer.start();
+  const bool saved = frame.Save(QString());
+  SetMessageSink(oldMessages);
+  SetFileDialogSink(oldFiles);
+  SetPrintDialogOpener(oldPrint);
+  EXPECT_TRUE(asked.contains(file)) << asked.toStdString();
+  EXPECT_EQ(pressed, QMessageBox(QMessageBox::Question, "", "", QMessageBox::No).button(QMessageBox::No)->text());
+  EXPECT_FALSE(saved);
   EXPECT_EQ(LoadFileBytes(file), bytes);
 }
