@@ -367,7 +367,7 @@ TEST_F(WriteGateLink, TheDropDownEditorFloatsOverItsCellOnTheSetpointsPageAndInA
 }
 
 TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported) {
-  Start("[ustav]\ndirectEdit=1\nlimitCheck=0\n");
+  Start("[ustav]\ndirectEdit=1\nlimitCheck=0\n[param]\ndirectEdit=1\n");
   TUstavFrame *page = S.Form->UstavFrame;
   const int row = RowOf(page->sgUstav, 1, Delay);
   const QString before = page->sgUstav->Cells(2, row);
@@ -376,5 +376,12 @@ TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 6500"}); // devsim refuses it with exception 03
   EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {Delay}));
   EXPECT_EQ(page->sgUstav->Cells(2, row), before);
+  EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
+  // The same setting holds on the parameters page.
+  S.Device.ClearLogs();
+  Type(S.Form->ParamFrame->Editor(), 2, ParamRow(31), "300");
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 31 300"});
+  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {"Адрес Modbus"}));
   EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
 }
