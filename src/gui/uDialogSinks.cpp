@@ -31,6 +31,11 @@ TMsgResult DialogSink(TMsgKind Kind, const QString &RawText) {
     return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes
                ? TMsgResult::Yes
                : TMsgResult::No;
+  case TMsgKind::NoFirstQuestion:
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+                   QMessageBox::Yes
+               ? TMsgResult::Yes
+               : TMsgResult::No;
   case TMsgKind::Error:
     QMessageBox::critical(parent, title, text);
     return TMsgResult::Ok;

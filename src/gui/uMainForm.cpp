@@ -594,9 +594,13 @@ bool TMainForm::FormShow() {
     return IsLoggedIn();
   };
   // A title panel that cannot be loaded leaves the panel empty; start-up and
-  // identification go on. The problems of a load are shown once in a box (a
-  // status line is overwritten by the next chain's "Готово") and logged.
-  host.Report = [](const QString &Text) { ShowErrorText(Text); };
+  // identification go on. The problems of a load are logged at once and shown
+  // once in a box (a status line is overwritten by the next chain's "Готово")
+  // when the event loop runs, so that start-up never waits on it.
+  host.Report = [this](const QString &Text) {
+    Logger().Error(Text);
+    QTimer::singleShot(0, this, [Text] { ShowMessageBox(TMsgKind::Error, Text); });
+  };
   host.VirtualInputPulse = FSettings.VirtualInputPulse;
   host.TeleCount = FSettings.TeleCount;
   host.EventLogCount = FSettings.EventLogCount;

@@ -98,13 +98,13 @@ IXXMLDocument LoadPageBytes(const QByteArray &Bytes, const QString &FileName) {
     const qsizetype end = Bytes.indexOf('\n', at);
     source = FromWin1251(Bytes.mid(at, end < 0 ? -1 : end - at)).trimmed();
   }
-  throw EKvError(reason + QChar('\r') + QStringLiteral("Ъ") + source);
+  throw EKvError(FileName + ": " + reason + QChar('\r') + QStringLiteral("Ъ") + source);
 }
 
 IXXMLDocument LoadPageDocument(const QString &FileName) {
   QFile f(FileName);
   if (!f.open(QIODevice::ReadOnly))
-    throw EKvError("cannot open " + FileName);
+    throw EKvError("cannot open " + FileName + ": " + f.errorString());
   return LoadPageBytes(f.readAll(), FileName);
 }
 

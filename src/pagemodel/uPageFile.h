@@ -46,8 +46,9 @@ const TPageProperty *FindPageProperty(const QList<TPageProperty> &List, const QS
 // property that is not a number.
 bool PagePropertyRange(const QString &Name, qint64 &Min, qint64 &Max);
 
-// Loads a page file. Throws EKvError "cannot open " + path; for broken XML
-// the parser's reason + CR + "Ъ" + the offending line; EKvFormat
+// Loads a page file. Throws EKvError "cannot open " + path + ": " + the
+// system's reason; for broken XML path + ": " + the parser's reason + CR +
+// "Ъ" + the offending line; EKvFormat
 // "<path>, line N: <limit>" for a file past a limit (CheckPageLimits).
 IXXMLDocument LoadPageDocument(const QString &FileName);
 // As LoadPageDocument, from the file's bytes; FileName only names it.

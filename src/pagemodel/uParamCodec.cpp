@@ -4,11 +4,20 @@
 #include "uDescriptorXml.h"
 #include "uErrors.h"
 #include "uModbus.h"
+#include "uMultiLingual.h"
 #include "uNumberFormat.h"
 #include "uTextCodec.h"
 
 #include <QBuffer>
 #include <cmath>
+
+QString NotNumberText(const QString &Text) {
+  return MultiLingual().Translate(QStringLiteral("Не число: %1")).arg(Text.trimmed());
+}
+
+QString OutOfRangeText(const QString &Text, const QString &Lo, const QString &Hi) {
+  return MultiLingual().Translate(QStringLiteral("Значение %1 вне диапазона %2..%3")).arg(Text.trimmed(), Lo, Hi);
+}
 
 int KoefFactor(uint8_t K) {
   switch (K) {
@@ -109,19 +118,21 @@ QString TParamCodec::ShowWord(uint16_t W) const {
 }
 
 uint16_t TParamCodec::ParseNumber(const QString &Text) const {
+  double w = 0;
   if (Koef == 0) {
     int v = 0;
     if (!TryStrToInt(Text, v))
-      throw EKvError("'" + Text + "' is not a valid integer value");
-    return CheckedCast<uint16_t>(v);
+      throw EKvError(NotNumberText(Text));
+    w = v;
+  } else {
+    double v = 0;
+    if (!TryStrToFloat(Text, v))
+      throw EKvError(NotNumberText(Text));
+    // Half to the even neighbour: 0.125 with two decimals is 12.
+    w = std::nearbyint(v * KoefFactor(uint8_t(Koef)));
   }
-  double v = 0;
-  if (!TryStrToFloat(Text, v))
-    throw EKvError("'" + Text + "' is not a valid floating point value");
-  // Half to the even neighbour: 0.125 with two decimals is 12.
-  const double w = std::nearbyint(v * KoefFactor(uint8_t(Koef)));
   if (!(w >= 0 && w <= 65535))
-    throw EKvRange("range check error: " + Text);
+    throw EKvRange(OutOfRangeText(Text, ShowWord(0), ShowWord(65535)));
   return uint16_t(w);
 }
 
@@ -163,7 +174,7 @@ TRegWrites TParamCodec::EditWrites(const QString &Text) const {
   case TParamKind::Enum: {
     int v = 0;
     if (!TryStrToInt(Text, v))
-      throw EKvError("'" + Text + "' is not a valid integer value");
+      throw EKvError(NotNumberText(Text));
     return {{uint16_t(Reg), CheckedCast<uint16_t>(v)}};
   }
   case TParamKind::Num:

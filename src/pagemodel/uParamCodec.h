@@ -31,6 +31,12 @@ void StreamWriteChar(QIODevice &Stream, const QString &Text, int Pos);
 // Appends the pairs to Stream (register, then value, as StreamWriteWord).
 void StreamWritePairs(QIODevice &Stream, const TRegWrites &Writes);
 
+// What a typed number that cannot be written is refused with, in the user's
+// language: "Не число: <text>"; "Значение <text> вне диапазона <lo>..<hi>"
+// (the text trimmed, the range as the cell shows it).
+QString NotNumberText(const QString &Text);
+QString OutOfRangeText(const QString &Text, const QString &Lo, const QString &Hi);
+
 enum class TParamKind { Other, Num, Enum, Char };
 
 class TParamCodec {
@@ -50,8 +56,8 @@ public:
   int Min = 0, Max = 65535; // word-min, word-max of a number, raw register units
 
   // A number's limits hold: both 0 (a descriptor that gives none) leaves
-  // every word allowed.
-  bool HasLimits() const { return Kind == TParamKind::Num && (Min != 0 || Max != 0) && Min <= Max; }
+  // every word allowed; an inverted pair is the limit check's to refuse.
+  bool HasLimits() const { return Kind == TParamKind::Num && (Min != 0 || Max != 0); }
   // The text of raw word W of a number (k decimals for word-koef k).
   QString ShowWord(uint16_t W) const;
 
@@ -65,8 +71,8 @@ public:
   // An empty text over an unread register matches.
   bool MatchesDevice(const QString &Text, const TModbus &Image) const;
   // The writes of one accepted edit (an enumeration passes its item index as
-  // decimal text). Throws EKvError "'x' is not a valid integer value" or
-  // "... floating point value", EKvRange for a value outside 0..65535.
+  // decimal text). Throws EKvError NotNumberText for a text that is no
+  // number, EKvRange OutOfRangeText for a value outside 0..65535.
   TRegWrites EditWrites(const QString &Text) const;
   // The writes that bring the device to the cell text Text: none when it
   // matches, when the register holds no value read from the device, or for an

@@ -6,6 +6,7 @@
 #include "uModbus.h"
 #include "uMultiLingual.h"
 #include "uNumberFormat.h"
+#include "uParamCodec.h"
 #include "uTextCodec.h"
 #include "uWriteGate.h"
 
@@ -15,7 +16,7 @@ namespace {
 int StrToInt16(const QString &Text) {
   int v = 0;
   if (!TryStrToInt(Text, v))
-    throw EKvError("'" + Text + "' is not a valid integer value");
+    throw EKvError(NotNumberText(Text));
   return CheckedCast<uint16_t>(v);
 }
 } // namespace
@@ -45,6 +46,7 @@ TUstav::TUstav(const IXXMLNode &Node) {
     Divisor = m->GetIntNodeDef(DX_MVS_DIV, 1);
     MvpReg = m->GetIntNodeDef(DX_MVP_MREG, 65535);
     MvsReg = m->GetIntNodeDef(DX_MVS_MREG, 65535);
+    Signed = m->GetIntNodeDef(DX_BYTE_DOPCODE, 0) == DX_DOPCODE_SIGNED;
   }
   if (Divisor == 0)
     Divisor = 1;
@@ -64,9 +66,7 @@ QString TUstav::ValueToText(int Value, bool Primary) const {
   case '1':
     return Value < Strings.size() ? Strings[Value] : QStringLiteral("N/D");
   case '2':
-    if (!Primary)
-      return FormatFixed(Decimals, double(Value) / Divisor);
-    return FormatValue(double(Value) * Mult / Divisor * MvpValue / MvsValue);
+    return NumberText(Value, Primary);
   case '5':
     return BitsToText(Value, int(Strings.size()));
   default:
@@ -74,15 +74,21 @@ QString TUstav::ValueToText(int Value, bool Primary) const {
   }
 }
 
+QString TUstav::NumberText(int Value, bool Primary) const {
+  if (!Primary)
+    return FormatFixed(Decimals, double(Value) / Divisor);
+  return FormatValue(double(Value) * Mult / Divisor * MvpValue / MvsValue);
+}
+
 int TUstav::TextNumber(const QString &Text, bool Primary) const {
   QString t = Text;
   t.replace(u',', u'.');
   double v = 0;
   if (!TryStrToFloat(t.trimmed(), v))
-    throw EKvError("'" + Text + "' is not a valid floating point value");
+    throw EKvError(NotNumberText(Text));
   const double w = std::nearbyint(Primary ? v / (double(Mult) / Divisor * MvpValue / MvsValue) : v * Divisor);
   if (!(w >= 0 && w <= 65535))
-    throw EKvRange("range check error: " + Text);
+    throw EKvRange(OutOfRangeText(Text, NumberText(0, Primary), NumberText(65535, Primary)));
   return int(w);
 }
 
@@ -96,8 +102,8 @@ int TUstav::TextToValue(const QString &Text, bool Primary) const {
 }
 
 QString TUstav::LimitLine(int V, bool Primary) const {
-  return ::LimitLine(Name, {TWriteLimit::Range, FMinVal, FMaxVal, [this, Primary](int W) { return ValueToText(W, Primary); }},
-                     V);
+  return ::LimitLine(
+      Name, {TWriteLimit::Range, FMinVal, FMaxVal, [this, Primary](int W) { return ValueToText(W, Primary); }, Signed}, V);
 }
 
 void TUstav::UpdateMeasureFactors(const TModbus &Image) {
@@ -113,6 +119,7 @@ TUstavBit::TUstavBit(const TUstav &Owner, int ABit, const QString &BitName) : TU
   Strings = QStringList{MultiLingual().Translate(QStringLiteral("Нет")), MultiLingual().Translate(QStringLiteral("Да"))};
   FMinVal = 0;
   FMaxVal = 65535;
+  Signed = false;
   Mult = Divisor = MvpValue = MvsValue = 1;
   MvpReg = MvsReg = 65535;
 }

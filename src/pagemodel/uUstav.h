@@ -32,6 +32,9 @@ public:
   int MvpReg = 65535, MvsReg = 65535;
   int Decimals = 0;
   int FMinVal = 0, FMaxVal = 65535;
+  // The linked measurement's value is in two's-complement code: word-min and
+  // word-max are compared as -32768..32767.
+  bool Signed = false;
   // Register of group g (0-based); -1 when the descriptor gives none (absent,
   // 65535 or past the register image): such a value is never read or written.
   std::array<int, MaxGroups> Regs{};
@@ -41,10 +44,13 @@ public:
   int Reg(int Group) const { return Group >= 0 && Group < MaxGroups ? Regs[size_t(Group)] : -1; }
 
   virtual QString ValueToText(int Value, bool Primary) const;
-  // Throws EKvError for text that is not a number, EKvRange outside 0..65535.
+  // Throws EKvError NotNumberText for text that is not a number, EKvRange
+  // OutOfRangeText outside 0..65535.
   virtual int TextToValue(const QString &Text, bool Primary) const;
-  // The number entered ("," taken as "."), as a register value.
+  // The number entered ("," taken as "."), as a register value; throws as TextToValue.
   int TextNumber(const QString &Text, bool Primary) const;
+  // Register value Value as a number in the page's units.
+  QString NumberText(int Value, bool Primary) const;
   // The value Word of the register as this row stands for it: a bit row sets
   // or clears its bit in Old, other rows give Value itself.
   virtual int Apply(int Old, int Value) const { return Value; }

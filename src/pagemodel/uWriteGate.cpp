@@ -3,6 +3,7 @@
 #include "uControlRules.h"
 #include "uDescriptorXml.h"
 #include "uErrors.h"
+#include "uLinkText.h"
 #include "uLogger.h"
 #include "uModbus.h"
 #include "uMultiLingual.h"
@@ -16,6 +17,8 @@ namespace {
 // The setpoint with register %1 in one of its groups.
 const char *const SetpointByMreg = "ustav/*[mreg=%1]";
 const char *const PartialWriteTemplate = "Ошибка записи: записано %1 из %2, не записаны: %3";
+const char *const UnansweredText = "ответ не получен: проверьте значение";
+const char *const InvertedLimitsTemplate = "ошибка дескриптора: нижний предел %1 больше верхнего %2";
 
 // The bytes of a batch's streams, kept by the steps that use them.
 struct TBatchStreams {
@@ -45,9 +48,15 @@ QByteArray Pairs(const TRegWrites &Words) {
   return b.data();
 }
 
+// A list's limit as the user reads it: the item's text.
+std::function<QString(int)> ItemText(const QStringList &Items) {
+  return [Items](int I) { return I >= 0 && I < Items.size() ? Items[I] : QString::number(I); };
+}
+
 // Reads the batch's registers again after a write that stopped, shows them
-// and says what went and what did not.
-void ReadBack(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const QString &Text,
+// and says what went and what did not. The text is made as the read ends: by
+// then the stopped chain has said how its last answer failed.
+void ReadBack(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const std::function<QString()> &Text,
               const std::function<void()> &Shown) {
   auto streams = std::make_shared<TBatchStreams>();
   QBuffer *list = streams->Make(RegisterList(Regs));
@@ -58,8 +67,9 @@ void ReadBack(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const QString
   chain.setOnEnd([&chain, Text, Shown, streams] {
     if (Shown)
       Shown();
-    chain.Message(Text);
-    chain.Log().Error(Text);
+    const QString text = Text();
+    chain.Message(text);
+    chain.Log().Error(text);
   });
   chain.readReg(*list, *data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, data);
   try {
@@ -69,19 +79,33 @@ void ReadBack(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const QString
     Logger().Error(e.Text());
   }
 }
+
+// Whether the failure text of an answer says the request did nothing: the
+// device refused it, or it never left for the link.
+bool IsRefusedOrUnsent(const QString &Text) {
+  for (const char *key : {LinkTexts::DeviceError, LinkTexts::CannotConnect, LinkTexts::PortUnavailable,
+                          LinkTexts::PortNoAccess}) {
+    const QString k = QString::fromUtf8(key);
+    if (TextTemplatePattern(k).match(Text).hasMatch() || TextTemplatePattern(LocalLinkText(k)).match(Text).hasMatch())
+      return true;
+  }
+  return false;
+}
 } // namespace
 
 QString LimitLine(const QString &Name, const TWriteLimit &Limit, int Value) {
   if (Limit.Kind == TWriteLimit::None)
     return QString();
-  const auto line = [&](const char *Op, int At) {
-    const QString shown = Limit.Show ? Limit.Show(At) : QString::number(At);
-    return QString("\r\nПомилка \"%1\" %2 %3").arg(Name, QLatin1String(Op), shown);
-  };
-  if (Value < Limit.Min)
-    return line("<", Limit.Min);
-  if (Value > Limit.Max)
-    return line(">", Limit.Max);
+  const auto typed = [&Limit](int W) { return Limit.Signed ? int(int16_t(uint16_t(W))) : W; };
+  const int min = typed(Limit.Min), max = typed(Limit.Max), value = typed(Value);
+  const auto shown = [&Limit](int At) { return Limit.Show ? Limit.Show(At) : QString::number(At); };
+  const auto line = [&](const QString &Text) { return QString("\r\nПомилка \"%1\" %2").arg(Name, Text); };
+  if (Limit.Kind == TWriteLimit::Range && min > max)
+    return line(MultiLingual().Translate(QString::fromUtf8(InvertedLimitsTemplate)).arg(shown(min), shown(max)));
+  if (value < min)
+    return line("< " + shown(min));
+  if (value > max)
+    return line("> " + shown(max));
   return QString();
 }
 
@@ -99,7 +123,7 @@ TWriteValue ParamWriteValue(const TParamCodec &Codec, const TRegWrites &Words, c
     break;
   case TParamKind::Enum:
     v.Checked = Words.empty() ? 0 : Words.front().second;
-    v.Limit = {TWriteLimit::Enum, 0, int(Codec.Items.size()) - 1, nullptr};
+    v.Limit = {TWriteLimit::Enum, 0, int(Codec.Items.size()) - 1, ItemText(Codec.Items)};
     break;
   case TParamKind::Char:
     v.Checked = int(TModbus::DecodeChars(Text).size());
@@ -119,11 +143,12 @@ TWriteValue UstavWriteValue(const TUstav &U, int Reg, uint16_t Word, bool Primar
   if (dynamic_cast<const TUstavBit *>(&U))
     return v; // one bit of a set: every word is a set of its positions
   if (U.RecordType == '1') {
-    v.Limit = {TWriteLimit::Enum, 0, int(U.Strings.size()) - 1, nullptr};
+    v.Limit = {TWriteLimit::Enum, 0, int(U.Strings.size()) - 1, ItemText(U.Strings)};
     return v;
   }
   auto copy = std::make_shared<const TUstav>(U);
-  v.Limit = {TWriteLimit::Range, U.FMinVal, U.FMaxVal, [copy, Primary](int W) { return copy->ValueToText(W, Primary); }};
+  v.Limit = {TWriteLimit::Range, U.FMinVal, U.FMaxVal, [copy, Primary](int W) { return copy->ValueToText(W, Primary); },
+             U.Signed};
   return v;
 }
 
@@ -179,12 +204,18 @@ QString PartialWriteText(int Written, int Total, const QStringList &NotWritten) 
       .arg(NotWritten.join(QStringLiteral(", ")));
 }
 
+QString UnansweredWriteText(const QString &Name) {
+  return Name + QStringLiteral(": ") + MultiLingual().Translate(QString::fromUtf8(UnansweredText));
+}
+
 void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &Run) {
   if (Run.CheckLimits)
     if (const QString report = Batch.LimitReport(); !report.isEmpty())
       throw EKvError(report);
   struct TProgress {
-    int Written = 0;
+    int Written = 0; // values whose write was answered
+    int Sent = 0;    // values whose write request went
+    bool Refused = false; // the last answer said the request did nothing
     bool Whole = false;
   };
   auto streams = std::make_shared<TBatchStreams>();
@@ -195,7 +226,8 @@ void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &
   // Nothing changed: no register is written or read (a read of no register
   // would be a request the device refuses).
   if (!Batch.IsEmpty()) {
-    for (const TWriteValue &v : Batch.Values()) {
+    for (int i = 0; i < int(Batch.Values().size()); ++i) {
+      const TWriteValue &v = Batch.Values()[size_t(i)];
       QBuffer *pairs = streams->Make(Pairs(v.Words));
       if (v.Mask != 0xFFFF && v.Words.size() == 1) {
         // The other bits are the device's, as they stand just before the write.
@@ -205,7 +237,7 @@ void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &
                             QIODevice *S) { MergeBitsStream(*S, Mask, Value); },
                         pairs);
       }
-      chain.writeReg(*pairs).exec([progress] { ++progress->Written; });
+      chain.exec([progress, i] { progress->Sent = i + 1; }).writeReg(*pairs).exec([progress] { ++progress->Written; });
     }
     if (Run.ReadAfter) {
       QBuffer *list = streams->Make(RegisterList(Batch.Registers()));
@@ -226,13 +258,28 @@ void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &
   if (!Run.DoneText.isEmpty())
     chain.msg(Run.DoneText);
   const int total = int(Batch.Values().size());
+  chain.setEvent(1, [&Gen, progress](TIOChain3 *, const QList<int> &) {
+    const TDeviceFront *front = Gen.DeviceFront();
+    progress->Refused = front && IsRefusedOrUnsent(front->DeliveryText());
+  });
   chain.setOnEnd([&Gen, progress, total, Batch, Shown = Run.Shown] {
     if (progress->Whole || progress->Written >= total)
       return;
-    QStringList missing;
-    for (int i = progress->Written; i < total; ++i)
-      missing << Batch.Values()[size_t(i)].Name;
-    ReadBack(Gen, Batch.Registers(), PartialWriteText(progress->Written, total, missing), Shown);
+    const auto text = [progress, total, Batch] {
+      // A write sent whose answer never came (lost, garbled, or dropped by
+      // an abort) may have been done: the user is to look, not to write again.
+      const bool unanswered = progress->Sent > progress->Written && !progress->Refused;
+      QStringList missing;
+      for (int i = progress->Written + (unanswered ? 1 : 0); i < total; ++i)
+        missing << Batch.Values()[size_t(i)].Name;
+      if (!unanswered)
+        return PartialWriteText(progress->Written, total, missing);
+      QString t = UnansweredWriteText(Batch.Values()[size_t(progress->Written)].Name);
+      if (!missing.isEmpty())
+        t += QStringLiteral("; ") + PartialWriteText(progress->Written, total, missing);
+      return t;
+    };
+    ReadBack(Gen, Batch.Registers(), text, Shown);
   });
   chain.run(Run.Progress);
 }

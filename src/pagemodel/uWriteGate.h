@@ -25,7 +25,11 @@ struct TWriteLimit {
   TKind Kind = None;
   int Min = 0, Max = 65535;
   // A limit as the user reads it (scaled number, item text); null: decimal.
+  // A signed range's limits come as -32768..32767.
   std::function<QString(int Limit)> Show;
+  // A Range of a register in two's-complement code: its words, limits and
+  // value alike, are compared as -32768..32767.
+  bool Signed = false;
 };
 
 // One value of a batch: the words of one parameter or setpoint cell.
@@ -42,7 +46,9 @@ struct TWriteValue {
 };
 
 // The limit report line of Value against Limit ("" inside): CR LF,
-// "Помилка", Name in double quotes, "<" or ">", the limit as shown.
+// "Помилка", Name in double quotes, "<" or ">", the limit as shown. A Range
+// whose word-min lies above its word-max in the register's own type is a
+// fault of the descriptor: every value gets a line that says so.
 QString LimitLine(const QString &Name, const TWriteLimit &Limit, int Value);
 
 // The value a parameters-page row writes: Words from its codec, Text the
@@ -87,8 +93,12 @@ struct TWriteRun {
 // when CheckLimits and a value is outside its limits: nothing is sent. An
 // empty batch only shows the status texts. After a failed register write the
 // batch's registers are read again, Shown runs and the status line and the
-// log carry PartialWriteText.
+// log carry PartialWriteText; a value whose write went and whose answer never
+// came (or was dropped by an abort) is named by UnansweredWriteText instead,
+// before the values not sent.
 void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &Run);
 
 // "Ошибка записи: записано W из T, не записаны: names" in the user's language.
 QString PartialWriteText(int Written, int Total, const QStringList &NotWritten);
+// Name + ": ответ не получен: проверьте значение" in the user's language.
+QString UnansweredWriteText(const QString &Name);

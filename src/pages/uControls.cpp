@@ -1129,8 +1129,9 @@ void SetPropertyText(QObject *Object, const QString &Name, const QString &Text) 
     const int v = p.isFlagType() ? (keys.isEmpty() ? (ok = true, 0)
                                                     : p.enumerator().keysToValue(keys.replace(',', '|').toLatin1(), &ok))
                                  : p.enumerator().keyToValue(Text.trimmed().toLatin1(), &ok);
-    if (ok)
-      p.write(Object, v);
+    if (!ok)
+      throw EKvError(QStringLiteral("'%1' is not a valid %2 value").arg(Text, Name));
+    p.write(Object, v);
     return;
   }
   const int type = IsGeometryName(Name) ? QMetaType::Int : p.isValid() ? p.typeId() : QMetaType::UnknownType;
@@ -1141,7 +1142,10 @@ void SetPropertyText(QObject *Object, const QString &Name, const QString &Text) 
       throw EKvError(QStringLiteral("'%1' is not a valid integer value").arg(Text));
     SetPropertyValue(Object, Name, v);
   } else if (type == QMetaType::Bool) {
-    SetPropertyValue(Object, Name, Text.compare("True", Qt::CaseInsensitive) == 0);
+    const bool on = Text.trimmed().compare("True", Qt::CaseInsensitive) == 0;
+    if (!on && Text.trimmed().compare("False", Qt::CaseInsensitive) != 0)
+      throw EKvError(QStringLiteral("'%1' is not a valid %2 value").arg(Text, Name));
+    SetPropertyValue(Object, Name, on);
   } else if (type == QMetaType::QString) {
     SetPropertyValue(Object, Name, Text);
   }
@@ -1149,7 +1153,8 @@ void SetPropertyText(QObject *Object, const QString &Name, const QString &Text) 
 
 // ---- page file reader and writer
 
-void ReadProperties(const QList<TPageProperty> &Values, QObject *Object, const QString &ClassName) {
+void ReadProperties(const QList<TPageProperty> &Values, QObject *Object, const QString &ClassName,
+                    const TReportProc &Report) {
   const QStringList *names = FindStored(ClassName);
   if (!names)
     throw EKvError("unsuppoorted property for " + ClassName);
@@ -1162,9 +1167,17 @@ void ReadProperties(const QList<TPageProperty> &Values, QObject *Object, const Q
     const QMetaProperty p = FindProperty(Object, name);
     if (p.isValid() && IsObjectProperty(p)) {
       if (QObject *sub = p.read(Object).value<QObject *>())
-        ReadProperties(value->Sub, sub, PropertyClassName(p));
-    } else {
+        ReadProperties(value->Sub, sub, PropertyClassName(p), Report);
+      continue;
+    }
+    try {
       SetPropertyText(Object, name, value->Text);
+    } catch (const EKvError &e) {
+      if (!Report)
+        throw;
+      // The value's own line: the user finds it in the file, and the
+      // properties after it are still read.
+      Report(QStringLiteral("line %1: %2").arg(value->Line).arg(e.Text()));
     }
   }
 }
@@ -1188,7 +1201,7 @@ QWidget *CreateElement(const TPageElement &Element, QWidget *Parent, const TRepo
   if (BeforeRead)
     BeforeRead(control);
   try {
-    ReadProperties(Element.Properties, control, Element.ClassName);
+    ReadProperties(Element.Properties, control, Element.ClassName, Report);
   } catch (const EKvError &e) {
     report(e.Text());
   }

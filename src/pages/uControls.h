@@ -619,14 +619,20 @@ void SetPropertyValue(QObject *Object, const QString &Name, const QVariant &Valu
 QString PropertyText(const QObject *Object, const QString &Name);
 // The identifiers of an enumeration property; empty for other kinds.
 QStringList EnumIdentifiers(const QObject *Object, const QString &Name);
-// Sets a property from its text form; an unknown identifier keeps the value.
-// Throws EKvError "'X' is not a valid integer value" for integers.
+// Sets a property from its text form. Throws EKvError "'X' is not a valid
+// integer value" for integers, "'X' is not a valid <Name> value" for an
+// identifier outside the enumeration or set, or a flag neither True nor
+// False; the property then keeps its value.
 void SetPropertyText(QObject *Object, const QString &Name, const QString &Text);
 
+using TReportProc = std::function<void(const QString &Text)>;
 // Sets the stored properties of Object from the property records of its
 // element (missing or "???" keep their value). Throws EKvError "unsuppoorted
-// property for " + ClassName when the class has no stored list.
-void ReadProperties(const QList<TPageProperty> &Values, QObject *Object, const QString &ClassName);
+// property for " + ClassName when the class has no stored list. A value not
+// understood throws, or with Report is given to it as "line N: " + the
+// reason (N the value's line) and the other values are still read.
+void ReadProperties(const QList<TPageProperty> &Values, QObject *Object, const QString &ClassName,
+                    const TReportProc &Report = nullptr);
 // As above, from an element node of a page document.
 void ReadProperties(const IXXMLNode &Node, QObject *Object, const QString &ClassName);
 // Makes the control of one element record in Parent and, inside it, the
@@ -634,7 +640,6 @@ void ReadProperties(const IXXMLNode &Node, QObject *Object, const QString &Class
 // property is given to Report as "line N: " + the reason, and loading goes
 // on; returns the control or nullptr. BeforeRead runs on each new control
 // before its properties are read.
-using TReportProc = std::function<void(const QString &Text)>;
 QWidget *CreateElement(const TPageElement &Element, QWidget *Parent, const TReportProc &Report,
                        const std::function<void(QWidget *)> &BeforeRead = nullptr);
 // As above, from an element node of a page document.

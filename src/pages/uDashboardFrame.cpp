@@ -40,6 +40,9 @@ TkvDashboardFrame::TkvDashboardFrame(QWidget *Parent) : QWidget(Parent) {
 }
 
 void TkvDashboardFrame::ReportProblem(const QString &Text) {
+  if (FReported.contains(Text))
+    return;
+  FReported << Text;
   if (FHost.Report)
     FHost.Report(Text);
 }
@@ -61,7 +64,7 @@ void TkvDashboardFrame::Init(const QString &FileName) {
     return;
   }
   try {
-    LoadFromFile(FileName);
+    Load(FileName);
   } catch (const EKvError &e) {
     RemoveAllControls(Panel);
     FDoc->LoadXML(QStringLiteral("<document/>"));
@@ -77,6 +80,11 @@ void TkvDashboardFrame::Init(const QString &FileName) {
 }
 
 void TkvDashboardFrame::LoadFromFile(const QString &FileName) {
+  FReported.clear();
+  Load(FileName);
+}
+
+void TkvDashboardFrame::Load(const QString &FileName) {
   FFileName = FileName;
   Panel->setUpdatesEnabled(false);
   struct TRelease {
@@ -128,6 +136,7 @@ bool TkvDashboardFrame::Save(const QString &FileName) {
   SaveXMLDocument(FDoc, FFileName);
   FModified = false;
   FIncomplete = false;
+  FReported.clear();
   return true;
 }
 

@@ -36,10 +36,12 @@ public:
   // host and leaves the panel empty. A panel changed and not saved is kept
   // (bound to the descriptor) and stays marked changed.
   void Init(const QString &FileName);
-  // Loads the page. Throws EKvError "cannot open " + path, or the parser's
-  // reason + CR + "Ъ" + the source line, or EKvFormat for a file past its
-  // limits (LoadPageDocument); the bad elements of a file are reported through
-  // the host once, together, and loading goes on.
+  // Loads the page. Throws EKvError "cannot open " + path + the reason, or
+  // path + the parser's reason + CR + "Ъ" + the source line, or EKvFormat for
+  // a file past its limits (LoadPageDocument); the bad elements and values of
+  // a file are reported through the host once, together, and loading goes
+  // on. Init's reloads at each identification do not report again what was
+  // reported since the last LoadFromFile or Save.
   void LoadFromFile(const QString &FileName);
   // Writes the page to FileName, or to its current file when empty. A current
   // file that did not load whole (refused, or elements dropped or half-read)
@@ -84,6 +86,7 @@ private:
   // A control's write through the write gate; a refused value is shown and
   // the panel reads the device again. True when the write was started.
   bool WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask, bool ReadAfter);
+  void Load(const QString &FileName);
   void ReportProblem(const QString &Text);
   // The problems of one load or binding, in one report naming the file.
   void ReportProblems(const QStringList &Problems);
@@ -97,6 +100,9 @@ private:
   TSimpleDeviceDescriptor *FDescriptor = nullptr;
   bool FModified = false;
   bool FIncomplete = false;
+  // Reports given to the host since the last load the user asked for or
+  // save: the same file reloaded at identification says nothing new.
+  QStringList FReported;
   bool FPrimaryValues = false;
   uint16_t FWriteMask = 0xFFFF, FWriteValue = 0;
   // The refresh's own register list and data: a user's write chain keeps

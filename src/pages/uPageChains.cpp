@@ -116,5 +116,5 @@ bool ConfirmReplacingIncomplete(bool Incomplete, const QString &FileName) {
   if (!Incomplete || !QFile::exists(FileName))
     return true;
   const QString text = MultiLingual().Translate(QString::fromUtf8(IncompleteQuestion)).arg(FileName);
-  return ShowMessageBox(TMsgKind::Question, text) == TMsgResult::Yes;
+  return ShowMessageBox(TMsgKind::NoFirstQuestion, text) == TMsgResult::Yes;
 }

@@ -153,10 +153,16 @@ void TkvParamFrame::ShowRow(int Reg) {
     }
 }
 
+namespace {
+// ustav/limitCheck (default on) holds for parameters as for setpoints.
+bool LimitCheckOn(const TAppIniFile *Ini) { return !Ini || Ini->ReadBool("ustav", "limitCheck", true); }
+} // namespace
+
 void TkvParamFrame::RunWrite(const TWriteBatch &Batch) {
   if (!FHost.Chains)
     return;
   TWriteRun run;
+  run.CheckLimits = LimitCheckOn(FHost.Ini);
   run.WritingText = WritingText;
   run.ReadingText = ReadingText;
   run.DoneText = DoneText;
@@ -220,8 +226,9 @@ void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
   TWriteBatch batch;
   batch.Add(ParamWriteValue(*c, c->EditWrites(Text), Text));
   // Refused before the password is asked: nothing would be sent anyway.
-  if (const QString report = batch.LimitReport(); !report.isEmpty())
-    throw EKvError(report);
+  if (LimitCheckOn(FHost.Ini))
+    if (const QString report = batch.LimitReport(); !report.isEmpty())
+      throw EKvError(report);
   if (FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
   RunWrite(batch);

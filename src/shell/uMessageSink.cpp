@@ -23,7 +23,9 @@ TMsgResult ShowMessageBox(TMsgKind Kind, const QString &Text) {
   if (Sink())
     return Sink()(Kind, Text);
   Logger().Info("message: " + Text);
-  return Kind == TMsgKind::Question ? TMsgResult::Cancel : Kind == TMsgKind::YesNoQuestion ? TMsgResult::No : TMsgResult::Ok;
+  if (Kind == TMsgKind::Question)
+    return TMsgResult::Cancel;
+  return Kind == TMsgKind::YesNoQuestion || Kind == TMsgKind::NoFirstQuestion ? TMsgResult::No : TMsgResult::Ok;
 }
 
 void ShowMessageText(const QString &Text) { ShowMessageBox(TMsgKind::Info, Text); }

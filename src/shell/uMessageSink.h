@@ -6,7 +6,9 @@
 #include <functional>
 
 // Question offers Yes, No and Cancel; YesNoQuestion only Yes and No.
-enum class TMsgKind { Info, Error, Question, YesNoQuestion };
+// NoFirstQuestion offers Yes and No with No the default: its Yes replaces
+// something of the user's, which Enter alone must never do.
+enum class TMsgKind { Info, Error, Question, YesNoQuestion, NoFirstQuestion };
 enum class TMsgResult { Ok, Yes, No, Cancel };
 
 // Text shown, kind; the result is Ok for Info/Error and Yes/No/Cancel for a question.

@@ -34,6 +34,7 @@ TEST(SimFault, ParsesEveryKindAndRefusesTheRest) {
       {"other-function=4", TSimFaultKind::OtherFunction, 4},
       {"short=3", TSimFaultKind::ShortAnswer, 3},
       {"late=1500", TSimFaultKind::LateAnswer, 1500},
+      {"lost-answer", TSimFaultKind::LostAnswer, 0},
   };
   for (const auto &g : good) {
     const TSimFault f = ParseSimFault(QString::fromLatin1(g.Text));

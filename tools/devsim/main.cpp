@@ -50,6 +50,7 @@ const char *const HelpText =
     "  other-function=CODE   answer with this function code\n"
     "  short=BYTES           the last BYTES bytes of the answer are not sent\n"
     "  late=MS               the answer leaves MS milliseconds late\n"
+    "  lost-answer           no answer (request executed)\n"
     "--lossy KIND/N spoils every Nth answer besides: silence or bad-crc (the\n"
     "request is executed, its answer lost or garbled) or exception=CODE.\n"
     "Numbers may be decimal or 0x-hexadecimal.";

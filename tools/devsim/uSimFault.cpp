@@ -13,7 +13,7 @@ struct TFaultName {
   bool HasValue;
 };
 
-constexpr std::array<TFaultName, 8> FaultNames{{
+constexpr std::array<TFaultName, 9> FaultNames{{
     {TSimFaultKind::None, "none", false},
     {TSimFaultKind::Exception, "exception", true},
     {TSimFaultKind::Silence, "silence", false},
@@ -22,6 +22,7 @@ constexpr std::array<TFaultName, 8> FaultNames{{
     {TSimFaultKind::OtherFunction, "other-function", true},
     {TSimFaultKind::ShortAnswer, "short", true},
     {TSimFaultKind::LateAnswer, "late", true},
+    {TSimFaultKind::LostAnswer, "lost-answer", false},
 }};
 
 } // namespace

@@ -13,6 +13,7 @@ enum class TSimFaultKind {
   OtherFunction, // answer with function code Value
   ShortAnswer,   // the last Value bytes of the answer are not sent
   LateAnswer,    // the answer leaves Value ms late
+  LostAnswer,    // the request is executed and its answer lost on the way back
 };
 
 struct TSimFault {
@@ -40,7 +41,7 @@ struct TSimLossy {
 TSimLossy ParseSimLossy(const QString &Text);
 
 // Parses "exception=CODE", "silence", "bad-crc", "other-address=ADDR",
-// "other-function=CODE", "short=BYTES", "late=MS" or "none" (numbers decimal
+// "other-function=CODE", "short=BYTES", "late=MS", "lost-answer" or "none" (numbers decimal
 // or 0x-hexadecimal). Throws EKvError "invalid fault: " + Text.
 TSimFault ParseSimFault(const QString &Text);
 // The name used by ParseSimFault, for messages.

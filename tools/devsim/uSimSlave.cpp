@@ -41,6 +41,8 @@ QByteArray Serve(TSimDevice &Device, const QByteArray &Pdu, TSimFault &Fault) {
   if (Fault.Kind == TSimFaultKind::None && lossy.Kind == TSimFaultKind::Exception)
     return SimExceptionPdu(fn, uint8_t(lossy.Value));
   QByteArray answer = Device.Execute(Pdu);
+  if (Fault.Kind == TSimFaultKind::LostAnswer)
+    return QByteArray(); // done, as a relay whose answer the line lost
   if (Fault.Kind == TSimFaultKind::None && lossy.Kind == TSimFaultKind::Silence)
     return QByteArray(); // executed; the answer is lost on the way back
   if (Fault.Kind == TSimFaultKind::None && lossy.Kind == TSimFaultKind::BadCrc)

@@ -1,5 +1,7 @@
 // The title panel against the demo terminal in the simulator: the demo's own
 // page file, its refresh chain, the event ring and the writes a user makes.
+#include "../../common/uTestLoop.h"
+
 #include "uControls.h"
 #include "uDashboardFrame.h"
 #include "uDeviceBoardFrame.h"
@@ -7,12 +9,15 @@
 #include "uDemoDevice.h"
 #include "uDevSimFiles.h"
 #include "uDevSimServer.h"
+#include "uDialogSinks.h"
+#include "uFiles.h"
 #include "uIOChain3.h"
 #include "uMainForm.h"
 #include "uLinkKit.h"
 #include "uModbus.h"
 #include "uMultiLingual.h"
 #include "uPlacement.h"
+#include "uPrintDialog.h"
 #include "uSimDevice.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uTextCodec.h"
@@ -23,6 +28,9 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -240,6 +248,7 @@ TEST_F(DashboardLink, DeeplyNestedPanelFileIsRefusedAndTheDeviceIsIdentified) {
   SaveFileBytes(S.Dir.filePath("dashboard.XML"), deep + close + "</document>\n");
   Start(false);
   // Start-up goes on with an empty panel and one box naming file, line and limit.
+  ASSERT_TRUE(WaitFor([this] { return !Errors.isEmpty(); }));
   ASSERT_EQ(Errors.size(), 1);
   EXPECT_TRUE(Errors[0].contains("dashboard.XML, line 64: nesting deeper than 64 levels")) << Errors[0].toStdString();
   EXPECT_TRUE(ControlsOf(Form->DashboardFrame->Panel, false).isEmpty());
@@ -253,9 +262,78 @@ TEST_F(DashboardLink, PanelFileWithTooManyElementsIsRefusedAndTheDeviceIsIdentif
     flat += "<element><class>TLabelA</class><Caption>x</Caption></element>\n";
   SaveFileBytes(S.Dir.filePath("dashboard.XML"), flat + "</document>\n");
   Start(false);
+  ASSERT_TRUE(WaitFor([this] { return !Errors.isEmpty(); }));
   ASSERT_EQ(Errors.size(), 1);
   EXPECT_TRUE(Errors[0].contains("dashboard.XML, line 20002: more than 20000 elements")) << Errors[0].toStdString();
   EXPECT_TRUE(ControlsOf(Form->DashboardFrame->Panel, false).isEmpty());
   EXPECT_EQ(S.Identify(), "Готово");
   EXPECT_TRUE(Form->Descriptor()->Ready);
+}
+
+// The demo panel with a set of font styles and a label position it does not
+// know: one box, after start-up has gone on, and none again when the
+// identification loads the panel anew; Ctrl+S then asks before replacing it.
+TEST_F(DashboardLink, APanelValueNotUnderstoodIsShownOnceWithoutHoldingUpStartUp) {
+  QByteArray bytes = LoadFileBytes(QString(KV_SOURCE_DIR "/tools/devsim/dashboard.XML"));
+  const qsizetype style = bytes.indexOf("<Style>fsBold</Style>");
+  ASSERT_GT(style, 0);
+  bytes.replace(style, 21, "<Style>fsBold,fsBogus</Style>");
+  const qsizetype position = bytes.indexOf("<LabelPosition>lpLeft</LabelPosition>");
+  ASSERT_GT(position, 0);
+  bytes.replace(position, 37, "<LabelPosition>lpBogus</LabelPosition>");
+  const QString file = S.Dir.filePath("dashboard.XML");
+  SaveFileBytes(file, bytes);
+  Start(false);
+  EXPECT_TRUE(Errors.isEmpty()); // start-up has not waited on a box
+  ASSERT_TRUE(WaitFor([this] { return !Errors.isEmpty(); }));
+  EXPECT_TRUE(Errors[0].endsWith("\nline 13: 'fsBold,fsBogus' is not a valid Style value"
+                                 "\nline 38: 'lpBogus' is not a valid LabelPosition value"))
+      << Errors[0].toStdString();
+  EXPECT_EQ(S.Identify(), "Готово");
+  EXPECT_EQ(Errors.size(), 1);
+  Shown.clear();
+  EXPECT_FALSE(Form->DashboardFrame->Save(QString()));
+  EXPECT_EQ(Shown.size(), 1); // the question, answered other than yes
+  EXPECT_EQ(LoadFileBytes(file), bytes);
+}
+
+// The question before a panel that did not load whole is replaced: the
+// program's own box, where Enter alone answers no and the file stays.
+TEST(DashboardReplaceQuestion, EnterKeepsTheFile) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("dashboard.XML");
+  const QByteArray bytes = "<?xml version=\"1.0\"?>\n<document><element><class>TNoSuch</class></element></document>\n";
+  SaveFileBytes(file, bytes);
+  TkvDashboardFrame frame;
+  TDashboardHost host;
+  host.Report = [](const QString &) {};
+  frame.SetHost(host);
+  frame.Init(file);
+  ASSERT_TRUE(frame.IsIncomplete());
+  const TMessageSink oldMessages = SetMessageSink(nullptr);
+  const TFileDialogSink oldFiles = SetFileDialogSink(nullptr);
+  const TPrintDialogOpener oldPrint = SetPrintDialogOpener(nullptr);
+  InstallDialogSinks();
+  QString asked, pressed;
+  // The box's own event loop runs the timer; it waits for the box to show.
+  QTimer answer;
+  answer.setInterval(10);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+      return;
+    answer.stop();
+    asked = box->text();
+    pressed = box->defaultButton() ? box->defaultButton()->text() : QString();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  answer.start();
+  const bool saved = frame.Save(QString());
+  SetMessageSink(oldMessages);
+  SetFileDialogSink(oldFiles);
+  SetPrintDialogOpener(oldPrint);
+  EXPECT_TRUE(asked.contains(file)) << asked.toStdString();
+  EXPECT_EQ(pressed, QMessageBox(QMessageBox::Question, "", "", QMessageBox::No).button(QMessageBox::No)->text());
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(LoadFileBytes(file), bytes);
 }

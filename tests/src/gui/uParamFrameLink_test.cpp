@@ -69,7 +69,7 @@ TEST_F(ParamFrameLink, DirectEditWritesOnceReadsBackAndTheCellTurnsWhite) {
   Type(DemoDevice::ScaledReg, "700");
   EXPECT_TRUE(RegisterRequests(S.Device, true).isEmpty());
   EXPECT_EQ(Cell(DemoDevice::ScaledReg), "15.50");
-  EXPECT_EQ(Shown, QStringList{"range check error: 700"});
+  EXPECT_EQ(Shown, QStringList{"Значение 700 вне диапазона 0.00..655.35"});
 }
 
 TEST_F(ParamFrameLink, WriteAllWritesExactlyTheEditedRows) {

@@ -3,6 +3,7 @@
 // identification that fails half-way, and the title panel's refresh after
 // the commands that stop automatic identification.
 #include "../../common/uErrorOf.h"
+#include "../../common/uTestLoop.h"
 
 #include "uControls.h"
 #include "uDashboardFrame.h"
@@ -172,7 +173,7 @@ TEST_F(WriteGateLink, EveryWritePathRefusesAValueOutsideItsLimitsAndWritesExactl
        "6500", "1", Line(Delay, ">", "6000"), "w 101 1"},
       {"title panel control", "",
        [](WriteGateLink &T, const QString &Text) { T.S.Form->DashboardFrame->ParamEnumChange(30, int16_t(Text.toInt())); },
-       "2", "0", Line("Режим работы терминала", ">", "1"), "w 30 0"},
+       "2", "0", Line("Режим работы терминала", ">", "Введен"), "w 30 0"},
       {"board control", "",
        [](WriteGateLink &T, const QString &Text) {
          TUstavPanel *panel = T.BoardSetpoint(1);
@@ -253,6 +254,41 @@ TEST_F(WriteGateLink, AWriteCutAfterItsFirstRegisterShowsTheRelaysValuesAndNames
   EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {Delay}));
 }
 
+// A write the relay did whose answer never reached the program is not "not
+// written": the status asks the user to look, and the write is sent once.
+TEST_F(WriteGateLink, AWriteWhoseAnswerNeverCameIsReportedAsSuchAndSentOnce) {
+  const std::pair<const char *, TSimFault> endings[] = {
+      {"answer lost", {TSimFaultKind::LostAnswer, 0, SIM_FN_WRITE_HOLDING, 0, 1}},
+      {"Прервать while the answer is on its way", {TSimFaultKind::LateAnswer, 1500, SIM_FN_WRITE_HOLDING, 0, 1}},
+  };
+  for (const auto &[name, fault] : endings) {
+    SCOPED_TRACE(name);
+    S.Form.reset();
+    S.Server.reset();
+    S.Device.SetRegister(TSimArea::Holding, 31, 1);
+    S.Device.SetRegister(TSimArea::Holding, DemoDevice::ScaledReg, 500);
+    ASSERT_NO_FATAL_FAILURE(Start("[param]\ndirectEdit=0\n"));
+    TkvParamFrame *page = S.Form->ParamFrame;
+    Type(page->Editor(), 2, ParamRow(31), "17");
+    Type(page->Editor(), 2, ParamRow(DemoDevice::ScaledReg), "7.00");
+    S.Device.SetFault(fault);
+    page->WriteAll();
+    if (fault.Kind == TSimFaultKind::LateAnswer) {
+      ASSERT_TRUE(WaitFor([this] { return !RegisterRequests(S.Device).isEmpty(); }));
+      S.Form->aMonitorBreak->setEnabled(true);
+      S.Form->aMonitorBreak->trigger();
+    }
+    ASSERT_TRUE(S.WaitIdle());
+    EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 31 17"});
+    EXPECT_EQ(S.Device.Register(TSimArea::Holding, 31), 17);
+    EXPECT_EQ(S.Status(), UnansweredWriteText("Адрес Modbus") + "; " + PartialWriteText(0, 2, {"Время возврата, с"}))
+        << S.Status().toStdString();
+    if (fault.Kind == TSimFaultKind::LostAnswer) {
+      EXPECT_EQ(page->sgParam->Cells(2, ParamRow(31)), "17"); // read back from the relay
+    }
+  }
+}
+
 TEST_F(WriteGateLink, AFailureAfterTheReadyStepLeavesNoDeviceAndTheNextTickIdentifies) {
   Start("");
   // The first register read after the descriptor is loaded: the measure factors.
@@ -331,7 +367,7 @@ TEST_F(WriteGateLink, TheDropDownEditorFloatsOverItsCellOnTheSetpointsPageAndInA
 }
 
 TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported) {
-  Start("[ustav]\ndirectEdit=1\nlimitCheck=0\n");
+  Start("[ustav]\ndirectEdit=1\nlimitCheck=0\n[param]\ndirectEdit=1\n");
   TUstavFrame *page = S.Form->UstavFrame;
   const int row = RowOf(page->sgUstav, 1, Delay);
   const QString before = page->sgUstav->Cells(2, row);
@@ -340,5 +376,12 @@ TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 6500"}); // devsim refuses it with exception 03
   EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {Delay}));
   EXPECT_EQ(page->sgUstav->Cells(2, row), before);
+  EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
+  // The same setting holds on the parameters page.
+  S.Device.ClearLogs();
+  Type(S.Form->ParamFrame->Editor(), 2, ParamRow(31), "300");
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 31 300"});
+  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {"Адрес Modbus"}));
   EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
 }

@@ -84,8 +84,10 @@ TEST(PageFile, NumbersOutsideTheirPropertysTypeRefuseTheFile) {
 }
 
 TEST(PageFile, BrokenAndMissingFilesSayWhy) {
-  EXPECT_EQ(ErrorOf([] { LoadPageDocument("/nonexistent/p.xml"); }), "cannot open /nonexistent/p.xml");
+  EXPECT_EQ(ErrorOf([] { LoadPageDocument("/nonexistent/p.xml"); }),
+            "cannot open /nonexistent/p.xml: No such file or directory");
   const QString broken = Outcome("<document>\n<element><class>TLabelA</class>\n<Left>1</Top>\n</document>\n");
+  EXPECT_TRUE(broken.startsWith("p.xml: ")) << broken.toStdString();
   EXPECT_TRUE(broken.endsWith("\rЪ<Left>1</Top>")) << broken.toStdString();
   EXPECT_TRUE(broken.contains("line 3")) << broken.toStdString();
 }

@@ -49,8 +49,9 @@ TEST(Ustav, ConvertsBetweenRegisterValuesAndTexts) {
       {num, false, 1234, "12.34", "12.34", nullptr},
       {num, true, 1234, "1481", "1480,8", nullptr},
       {num, true, 0, "0.00", "0", nullptr},
-      {num, false, 0, "0.00", "655.36", "range check error: 655.36"},
-      {num, false, 0, "0.00", "x", "'x' is not a valid floating point value"},
+      {num, false, 0, "0.00", "655.36", "Значение 655.36 вне диапазона 0.00..655.35"},
+      {num, false, 0, "0.00", " -5", "Значение -5 вне диапазона 0.00..655.35"},
+      {num, false, 0, "0.00", "x", "Не число: x"},
       {*l[1], false, 37, "10 0101", "10 0101", nullptr},
   };
   for (const auto &c : cases) {

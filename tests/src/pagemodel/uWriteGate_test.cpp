@@ -3,8 +3,10 @@
 #include "uModbus.h"
 #include "uMultiLingual.h"
 #include "uUstav.h"
+#include "uUstavSetFile.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 // A descriptor root with parameters and setpoints as the run-time descriptor
@@ -61,11 +63,11 @@ TEST(WriteGate, EveryWriteOfABoundControlMeetsItsDescriptorLimits) {
       {31, 300, 0xFFFF, "Адрес", Line("Адрес", ">", "247")},
       {40, 65535, 0xFFFF, "Счетчик", ""}, // 0..0: the descriptor gives no limits
       {30, 1, 0xFFFF, "Режим", ""},
-      {30, 2, 0xFFFF, "Режим", Line("Режим", ">", "1")},
+      {30, 2, 0xFFFF, "Режим", Line("Режим", ">", "Введен")}, // a list's limit is its item
       {101, 7000, 0xFFFF, "Выдержка", Line("Выдержка", ">", "6000")},
       {151, 9, 0xFFFF, "Выдержка", Line("Выдержка", "<", "10")},
       {151, 10, 0xFFFF, "Выдержка", ""},
-      {102, 3, 0xFFFF, "Направленность", Line("Направленность", ">", "2")},
+      {102, 3, 0xFFFF, "Направленность", Line("Направленность", ">", "назад")},
       {152, 2, 0xFFFF, "Направленность", ""},
       {104, 0xFFFF, 0xFFFF, "Пуск", ""},       // a bit set takes any word
       {101, 0x0001, 0x0001, "Выдержка", ""},   // a masked bit: the rest is the device's
@@ -99,6 +101,81 @@ TEST(WriteGate, PageValuesReportOneLinePerValueOutsideInBatchOrder) {
   batch.Add(UstavWriteValue(delay, 151, 600, false));
   EXPECT_EQ(batch.LimitReport(), Line("Время возврата", "<", "1.00") + Line("Имя", ">", "4") + Line("Выдержка", "<", "10"));
   EXPECT_EQ(batch.Registers(), (std::vector<uint16_t>{50, 34, 35, 30, 101, 151}));
+}
+
+// One rule on every path that checks limits: word-min and word-max in the
+// register's own type (a setpoint of a signed measurement is signed), and a
+// pair still inverted refused as the descriptor's fault.
+TEST(WriteGate, EveryPathReadsInvertedLimitsByOneRule) {
+  MultiLingual() = TMultiLingual();
+  const QString descriptor =
+      "<device-descriptor><measure>"
+      "<measure-item><modbus-flash>7</modbus-flash><byte-dopcode>4</byte-dopcode></measure-item>"
+      "<measure-item><modbus-flash>8</modbus-flash><byte-dopcode>0</byte-dopcode></measure-item>"
+      "</measure><param>"
+      "<param-num><mreg>60</mreg><modbus-acc>3</modbus-acc><word-min>500</word-min><word-max>100</word-max>"
+      "<string>Порог</string></param-num>"
+      "<param-num><mreg>61</mreg><modbus-acc>3</modbus-acc><word-min>65036</word-min><word-max>100</word-max>"
+      "<string>Сдвиг</string></param-num>"
+      "</param><ustav><group-mreg>110</group-mreg><group-mreg>160</group-mreg>"
+      "<ustav-num><record-type>50</record-type><modbus-acc>3</modbus-acc><word-measure-ider>8</word-measure-ider>"
+      "<word-min>500</word-min><word-max>100</word-max><string>Уставка</string><mreg>110</mreg><mreg>160</mreg></ustav-num>"
+      "<ustav-num><record-type>50</record-type><modbus-acc>3</modbus-acc><word-measure-ider>7</word-measure-ider>"
+      "<word-min>65036</word-min><word-max>100</word-max><string>Угол</string><mreg>111</mreg><mreg>161</mreg></ustav-num>"
+      "<ustav-num><record-type>50</record-type><modbus-acc>3</modbus-acc><word-measure-ider>7</word-measure-ider>"
+      "<word-min>100</word-min><word-max>65036</word-max><string>Наклон</string><mreg>112</mreg><mreg>162</mreg></ustav-num>"
+      "</ustav></device-descriptor>";
+  IXXMLDocument doc = NewXMLDocument();
+  ASSERT_TRUE(doc->LoadXML(descriptor));
+  const IXXMLNode root = doc->GetDocumentElement();
+  const TUstavSetFile set = ReadUstavSetBytes(("<stored-ustav>" + descriptor + "<modbus/></stored-ustav>").toUtf8(), "s.us");
+  // Each path gives the report of one value it writes; nullopt for a register it does not write.
+  using TReport = std::optional<QString>;
+  const auto report = [](const TWriteValue &V) {
+    TWriteBatch batch;
+    batch.Add(V);
+    return TReport(batch.LimitReport());
+  };
+  const auto setpoint = [&](const IXXMLNode &Root, uint16_t Reg, uint16_t Word, bool EditMode) -> TReport {
+    for (const auto &u : BuildUstavList(Root, false))
+      if (u->Reg(0) == Reg)
+        return EditMode ? TReport(u->LimitLine(Word, false)) : report(UstavWriteValue(*u, Reg, Word, false));
+    return std::nullopt;
+  };
+  const std::pair<const char *, std::function<TReport(uint16_t Reg, uint16_t Word)>> paths[] = {
+      {"parameters page",
+       [&](uint16_t Reg, uint16_t Word) -> TReport {
+         const IXXMLNode n = root->SelectSingleNode(QString("param/*[mreg=%1]").arg(Reg));
+         return n ? report(ParamWriteValue(TParamCodec(n), {{Reg, Word}})) : std::nullopt;
+       }},
+      {"setpoints page", [&](uint16_t Reg, uint16_t Word) { return setpoint(root, Reg, Word, false); }},
+      {"setpoints edit mode", [&](uint16_t Reg, uint16_t Word) { return setpoint(root, Reg, Word, true); }},
+      {"set file", [&](uint16_t Reg, uint16_t Word) { return setpoint(set.Descriptor, Reg, Word, false); }},
+      {"bound control", [&](uint16_t Reg, uint16_t Word) { return report(DescribedWriteValue(root, Reg, Word)); }},
+  };
+  const auto fault = [](const char *Name, const char *Min, const char *Max) {
+    return QString("\r\nПомилка \"%1\" ошибка дескриптора: нижний предел %2 больше верхнего %3")
+        .arg(QString::fromUtf8(Name), Min, Max);
+  };
+  const struct {
+    uint16_t Reg, Word;
+    QString Report;
+  } cases[] = {
+      {60, 300, fault("Порог", "500", "100")},
+      {60, 50, fault("Порог", "500", "100")},
+      {61, 65500, fault("Сдвиг", "65036", "100")}, // a parameter's word is unsigned
+      {110, 300, fault("Уставка", "500", "100")},
+      {111, 65500, ""},                            // -36 within -500..100
+      {111, 200, Line("Угол", ">", "100")},
+      {111, 65000, Line("Угол", "<", "-500")},
+      {112, 0, fault("Наклон", "100", "-500")},    // inverted in its own type as well
+  };
+  for (const auto &[name, path] : paths)
+    for (const auto &c : cases) {
+      SCOPED_TRACE(std::string(name) + " " + std::to_string(c.Reg) + " " + std::to_string(c.Word));
+      if (const TReport r = path(c.Reg, c.Word))
+        EXPECT_EQ(*r, c.Report);
+    }
 }
 
 TEST(WriteGate, ThePartialWriteTextNamesWhatDidNotGo) {

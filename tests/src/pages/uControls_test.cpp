@@ -84,7 +84,7 @@ TEST(Controls, PageLoadErrorsAreReportedAndLoadingGoesOn) {
   host.Report = [&](const QString &T) { reported << T; };
   frame.SetHost(host);
   const QString missing = dir.filePath("none.xml");
-  EXPECT_EQ(ErrorOf([&] { frame.LoadFromFile(missing); }), "cannot open " + missing);
+  EXPECT_EQ(ErrorOf([&] { frame.LoadFromFile(missing); }), "cannot open " + missing + ": No such file or directory");
   const QString broken = dir.filePath("broken.xml");
   SaveFileBytes(broken, "<document>\n<element><class>TLabelA</class>\n<Left>1</Top>\n</document>\n");
   EXPECT_TRUE(ErrorOf([&] { frame.LoadFromFile(broken); }).endsWith("\rЪ<Left>1</Top>"));
@@ -98,7 +98,8 @@ TEST(Controls, PageLoadErrorsAreReportedAndLoadingGoesOn) {
   frame.LoadFromFile(odd);
   // One report per load, naming the file and each element's line.
   EXPECT_EQ(reported, (QStringList{odd + "\nline 1: Class TNoSuch not found\nline 1: 'abc' is not a valid integer "
-                                         "value\nline 1: range check error: -3"}));
+                                         "value\nline 1: 'dtSomething' is not a valid Kind value"
+                                         "\nline 1: range check error: -3"}));
   EXPECT_TRUE(frame.IsIncomplete());
   const QList<QWidget *> controls = ControlsOf(frame.Panel, false);
   ASSERT_EQ(controls.size(), 4);

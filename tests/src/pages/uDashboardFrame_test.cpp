@@ -30,8 +30,9 @@ class PageSave : public ::testing::Test {
 protected:
   void SetUp() override {
     FOld = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
-      (Kind == TMsgKind::Question ? Questions : Shown) << Text;
-      return Kind == TMsgKind::Question ? Answer : TMsgResult::Ok;
+      const bool question = Kind == TMsgKind::Question || Kind == TMsgKind::NoFirstQuestion;
+      (question ? Questions : Shown) << Text;
+      return question ? Answer : TMsgResult::Ok;
     });
     File = Dir.filePath("page.xml");
   }
@@ -85,6 +86,40 @@ TEST_F(PageSave, PanelThatDidNotLoadWholeIsReplacedOnlyOnYes) {
     EXPECT_TRUE(frame.Save(QString()));
     EXPECT_EQ(Questions.size(), c.Questions);
   }
+}
+
+TEST_F(PageSave, ValuesNotUnderstoodAreReportedWithTheirLinesOncePerLoad) {
+  const QByteArray bytes = "<?xml version=\"1.0\"?>\n<document>\n"
+                           "<element><class>TMeasureLabeledEdit</class>\n"
+                           "<LabelPosition>lpBogus</LabelPosition>\n"
+                           "<Font><Style>fsBold,fsBogus</Style></Font>\n"
+                           "<Color>255</Color></element>\n"
+                           "<element><class>TDateTimeEdit</class>\n"
+                           "<Kind>dtBogus</Kind></element>\n"
+                           "<element><class>TLabelA</class><Caption>A</Caption></element>\n"
+                           "</document>\n";
+  SaveFileBytes(File, bytes);
+  TkvDashboardFrame frame;
+  TDashboardHost host;
+  host.Report = [](const QString &Text) { ShowErrorText(Text); };
+  frame.SetHost(host);
+  frame.Init(File);
+  // A missing property (the label's position) keeps its default without a word.
+  EXPECT_EQ(Shown, QStringList{File + "\nline 4: 'lpBogus' is not a valid LabelPosition value"
+                                      "\nline 5: 'fsBold,fsBogus' is not a valid Style value"
+                                      "\nline 8: 'dtBogus' is not a valid Kind value"});
+  const QList<QWidget *> controls = ControlsOf(frame.Panel, false);
+  ASSERT_EQ(controls.size(), 3);
+  EXPECT_EQ(PropertyText(controls[0], "Color"), "255"); // read past the bad values
+  EXPECT_EQ(PropertyText(controls[0], "LabelPosition"), "lpAbove");
+  // Identification loads the same file again: nothing new to say.
+  frame.Init(File);
+  EXPECT_EQ(Shown.size(), 1);
+  frame.LoadFromFile(File);
+  EXPECT_EQ(Shown.size(), 2);
+  EXPECT_FALSE(frame.Save(QString()));
+  EXPECT_EQ(Questions.size(), 1);
+  EXPECT_EQ(LoadFileBytes(File), bytes);
 }
 
 TEST_F(PageSave, BoardsWithADroppedElementAreReplacedOnlyOnYes) {

@@ -126,7 +126,7 @@ TEST_F(DeviceBoard, MissingFileIsReportedAndTheNewPageStillSaves) {
   page.SetHost(host);
   const QString missing = FDir.filePath("none.xml");
   page.Init(missing);
-  EXPECT_EQ(reported, QStringList{"cannot open " + missing});
+  EXPECT_EQ(reported, QStringList{"cannot open " + missing + ": No such file or directory"});
   page.ActionAdd->trigger();
   page.Save(QString());
   EXPECT_TRUE(QFile::exists(missing));
