@@ -3,10 +3,14 @@
 JOBS ?= $(shell nproc)
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: deps test build-test tsan fuzz bench release run clean
+.PHONY: deps deps-run test build-test tsan fuzz bench release run clean
 
+# Every package the tests, fuzzers and benchmarks need; deps-run only those
+# of the program and devsim.
 deps:
 	@./scripts/install-deps.sh
+deps-run:
+	@./scripts/install-deps.sh run
 
 build-test: deps
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON >/dev/null
@@ -19,18 +23,26 @@ test: build-test
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
 release: deps
-	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TESTS=ON >/dev/null
 	cmake --build build/release -j $(JOBS)
 
 # The program against the simulated demo terminal (devsim --demo on 127.0.0.1);
-# devsim stops when the program window is closed. Builds only what it runs:
-# the program with the files beside it, and devsim. Needs a display: the
+# devsim stops when the program window is closed. Installs only the packages
+# the program and devsim need and builds only them. The program runs from the
+# folder it is installed to, RUN_FOLDER/kv (run/kv/, outside build/ and
+# ignored by git), so that deleting build/ deletes none of its settings,
+# panels, cache, oscillograms or logs; what an earlier `make run` left beside
+# the program in build/release/src/ is moved there once. Needs a display: the
 # offscreen platform set above for the tests is dropped unless the caller set it.
+RUN_FOLDER ?= $(CURDIR)/run
 RUN_QPA := $(if $(filter environment command line,$(origin QT_QPA_PLATFORM)),$(QT_QPA_PLATFORM),)
-run: deps
-	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+run: deps-run
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TESTS=OFF >/dev/null
 	cmake --build build/release -j $(JOBS) --target kv devsim_app
-	$(if $(RUN_QPA),QT_QPA_PLATFORM=$(RUN_QPA),env -u QT_QPA_PLATFORM) ./scripts/run-demo.sh build/release
+	cmake --install build/release --prefix $(RUN_FOLDER) >/dev/null
+	./scripts/move-build-files.sh build/release/src $(RUN_FOLDER)/kv
+	$(if $(RUN_QPA),QT_QPA_PLATFORM=$(RUN_QPA),env -u QT_QPA_PLATFORM) KV_PROGRAM_FOLDER=$(RUN_FOLDER)/kv \
+	  ./scripts/run-demo.sh build/release
 
 # The tests labelled tsan (worker, chains, link, devsim, fault mix) in a
 # ThreadSanitizer build of the non-GUI tree (Qt is not instrumented). The fault

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 // Moments to the millisecond: a moment parsed back from its text equals the
@@ -91,22 +92,38 @@ TReportDocument WriteEventReport(const TEventReportJob &Job, const TEventLogItem
   doc.DrawColumnHeaders({QStringLiteral("Назва"), QStringLiteral("Значення"), QStringLiteral("Подія")});
 
   const qint64 from = MomentMs(ParseMoment(Job.FromText)), to = MomentMs(ParseMoment(Job.ToText));
-  bool started = !Job.Alarm;
-  const TEventLogItem *prev = nullptr;
+  // The period's records oldest first: the journal's list is newest first.
+  std::vector<const TEventLogItem *> period;
   for (auto it = Records.rbegin(); it != Records.rend(); ++it) {
-    const TEventLogItem &item = **it;
-    const qint64 at = MomentMs(item.FMoment);
+    const qint64 at = MomentMs((*it)->FMoment);
     if (at < from)
       continue;
     if (at > to)
       break;
-    if (!started) {
-      if (!EventMatches(Job.StartCodes, item.FByteCode, Job.StartEdge, item.FState))
-        continue;
-      started = true;
-    } else if (Job.Alarm && EventMatches(Job.StopCodes, item.FByteCode, Job.StopEdge, item.FState)) {
-      break;
+    period.push_back(it->get());
+  }
+  size_t first = 0;
+  if (Job.Alarm) {
+    // The last alarm begins at the first start event after the stop event
+    // before the period's last start event: walked oldest first, an alarm
+    // opens at a start event and closes at the next stop event.
+    first = period.size();
+    bool open = false;
+    for (size_t i = 0; i < period.size(); ++i) {
+      const TEventLogItem &item = *period[i];
+      if (!open && EventMatches(Job.StartCodes, item.FByteCode, Job.StartEdge, item.FState)) {
+        open = true;
+        first = i;
+      } else if (open && EventMatches(Job.StopCodes, item.FByteCode, Job.StopEdge, item.FState)) {
+        open = false;
+      }
     }
+  }
+  const TEventLogItem *prev = nullptr;
+  for (size_t i = first; i < period.size(); ++i) {
+    const TEventLogItem &item = *period[i];
+    if (Job.Alarm && i > first && EventMatches(Job.StopCodes, item.FByteCode, Job.StopEdge, item.FState))
+      break;
     WriteEvent(doc, Job, item, prev);
     prev = &item;
   }

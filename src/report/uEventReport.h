@@ -53,6 +53,7 @@ QColor StateColor(bool State, bool Color);
 // Lays the report out. Records is the journal, newest first; the report
 // visits it oldest first (equal moments keep the device's order). Records
 // before From are skipped, the first after To ends the report (moments are
-// compared to the millisecond). An alarm prints from the first start event
-// on and ends before the stop event.
+// compared to the millisecond). An alarm report prints the period's last
+// alarm: from the first start event after the stop event that precedes the
+// period's last start event, oldest first, ending before its stop event.
 TReportDocument WriteEventReport(const TEventReportJob &Job, const TEventLogItems &Records, const TReportSetup &Setup);

@@ -1,9 +1,11 @@
 // kvasm: assembles one source with the built-in instruction table into
 // "generated.bin" and "generated.lst" in the output folder.
 //   kvasm [-a ALIGNMENT] [-o FOLDER] FILE.asm
+//   kvasm -h | --help
 // ALIGNMENT defaults to 512 bytes, FOLDER to the source's folder. Progress,
 // warnings and errors go to standard error; the exit code is 0 on success, 1
-// on a failure of the assembly, 2 on a bad command line.
+// on a failure of the assembly, 2 on a bad command line. The help asked for
+// is the answer: on standard output, with exit code 0.
 #include "uErrors.h"
 #include "uLogger.h"
 #include "uSchemaAssembler.h"
@@ -12,9 +14,23 @@
 #include <QStringList>
 #include <cstdio>
 
+static const char UsageLine[] = "usage: kvasm [-a ALIGNMENT] [-o FOLDER] FILE.asm\n";
+
 static int Usage() {
-  std::fprintf(stderr, "usage: kvasm [-a ALIGNMENT] [-o FOLDER] FILE.asm\n");
+  std::fputs(UsageLine, stderr);
   return 2;
+}
+
+static int Help() {
+  std::fputs(UsageLine, stdout);
+  std::fputs("Assembles FILE.asm with the built-in instruction table into generated.bin and\n"
+             "generated.lst.\n"
+             "  -a ALIGNMENT  code alignment in bytes (default 512)\n"
+             "  -o FOLDER     output folder (default: the source's folder)\n"
+             "  -h, --help    shows this help\n"
+             "Exit code: 0 done, 1 the assembly failed, 2 a bad command line.\n",
+             stdout);
+  return 0;
 }
 
 // No application object: a command-line tool needs neither its event loop
@@ -26,7 +42,9 @@ int main(int argc, char **argv) {
   int alignment = 512;
   QString outFolder, source;
   for (int i = 0; i < args.size(); ++i) {
-    if (args[i] == "-a" && i + 1 < args.size()) {
+    if (args[i] == "-h" || args[i] == "--help") {
+      return Help();
+    } else if (args[i] == "-a" && i + 1 < args.size()) {
       bool ok = false;
       alignment = args[++i].toInt(&ok);
       if (!ok)

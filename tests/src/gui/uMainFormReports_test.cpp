@@ -100,6 +100,9 @@ TEST_F(MainFormReports, RegisterMapAndAlarmReportSavedAsPdfFromThePreview) {
   const QString text = RunTool("pdftotext", {Answer, "-"});
   for (const char *word : {"Назва", "Значення", "Подія", "За період з", "Пуск МТЗ-1", "Срабатывание МТЗ-1"})
     EXPECT_TRUE(text.contains(QString::fromUtf8(word))) << word;
+  // The journal holds alarms at 14:15, 15:15 and 16:15: the last one is printed.
+  EXPECT_TRUE(text.contains("16:15:02.250")) << text.toStdString();
+  EXPECT_FALSE(text.contains("14:15:02.250") || text.contains("15:15:02.250")) << text.toStdString();
   const QString fonts = RunTool("pdffonts", {Answer});
   EXPECT_TRUE(fonts.contains("DejaVuSans")) << fonts.toStdString();
   // The "emb" column is the first of the three yes/no columns.

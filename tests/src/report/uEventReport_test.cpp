@@ -75,30 +75,34 @@ TEST(EventReport, NarrowedPeriodPrintsExactlyTheRecordsBetweenOldestFirst) {
   EXPECT_EQ(rows[2].Cells, QStringList({"Назва", "Значення", "Подія"}));
 }
 
-TEST(EventReport, AlarmRunsFromItsStartEventToBeforeItsStopEventByEdge) {
+TEST(EventReport, AlarmIsTheLastOneFromItsStartEventToBeforeItsStopEventByEdge) {
   const TDemoJournal j;
   const TEventLogItems oldest = OldestFirst(j.Items);
-  const int startOn = Nth(oldest, Start, true), trip = Nth(oldest, Trip, true), startOff = Nth(oldest, Start, false);
-  ASSERT_TRUE(startOn >= 0 && trip == startOn + 1 && startOff == trip + 1);
+  const int lastOn = Nth(oldest, Start, true, 2), lastTrip = Nth(oldest, Trip, true, 2);
+  const int lastOff = Nth(oldest, Start, false, 2), end = int(oldest.size()) - 1;
+  ASSERT_TRUE(lastOn >= 0 && lastTrip == lastOn + 1 && lastOff == lastTrip + 1 && Nth(oldest, Start, true, 3) < 0);
   const struct {
-    int StartCode, StartEdge, StopCode, StopEdge, First, Last;
+    QList<int> StartCodes;
+    int StartEdge, StopCode, StopEdge, ToIndex, First, Last;
   } cases[] = {
-      {Start, edRising, Start, edFalling, startOn, trip},   // the whole first alarm
-      {Start, edFalling, Trip, edAny, startOff, -1},        // starts at the falling edge, runs to the next trip
-      {Trip, edAny, Start, edAny, trip, trip},              // the stop record is not printed
+      {{Start}, edRising, Start, edFalling, end, lastOn, lastTrip},            // the whole last alarm
+      {{Start}, edFalling, Trip, edAny, end, lastOff, end},                    // no stop after it: to the period's end
+      {{Trip}, edAny, Start, edAny, end, lastTrip, lastTrip},                  // the stop record is not printed
+      {{Start, Trip}, edRising, Start, edFalling, end, lastOn, lastTrip},      // back from the trip to the alarm's start
+      {{Start}, edRising, Start, edFalling, lastOn - 1, Nth(oldest, Start, true, 1), Nth(oldest, Trip, true, 1)},
   };
   for (const auto &c : cases) {
     TEventReportJob job = Whole(j.Items, true);
-    job.StartCodes = {c.StartCode};
+    job.ToText = MomentText(oldest[size_t(c.ToIndex)]->FMoment);
+    job.StartCodes = c.StartCodes;
     job.StartEdge = c.StartEdge;
     job.StopCodes = {c.StopCode};
     job.StopEdge = c.StopEdge;
-    const QStringList lines = EventLines(WriteEventReport(job, j.Items, TestSetup));
-    ASSERT_FALSE(lines.isEmpty()) << c.StartCode;
-    EXPECT_EQ(lines.first(), Line(*oldest[size_t(c.First)]));
-    const int last = c.Last >= 0 ? c.Last : Nth(oldest, Trip, true, 1) - 1;
-    EXPECT_EQ(lines.last(), Line(*oldest[size_t(last)])) << c.StartCode << " " << c.StartEdge;
-    EXPECT_EQ(lines.size(), last - c.First + 1);
+    QStringList want;
+    for (int i = c.First; i <= c.Last; ++i)
+      want << Line(*oldest[size_t(i)]);
+    EXPECT_EQ(EventLines(WriteEventReport(job, j.Items, TestSetup)).join('\n').toStdString(), want.join('\n').toStdString())
+        << c.StartEdge << " " << c.StopCode;
   }
   TEventReportJob none = Whole(j.Items, true);
   none.StartCodes = {3};
@@ -109,7 +113,7 @@ TEST(EventReport, AlarmRunsFromItsStartEventToBeforeItsStopEventByEdge) {
 TEST(EventReport, SignalsMeasuresAndStateBoxes) {
   const TDemoJournal j;
   const TEventLogItems oldest = OldestFirst(j.Items);
-  const int startOn = Nth(oldest, Start, true);
+  const int startOn = Nth(oldest, Start, true, 2); // the last alarm
   TEventReportJob job = Whole(j.Items, true);
   job.StartCodes = {Start};
   job.StartEdge = edRising;

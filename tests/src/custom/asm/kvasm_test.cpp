@@ -7,14 +7,15 @@
 namespace {
 struct TRun {
   int ExitCode;
-  QString Err;
+  QString Err, Out;
 };
 
 TRun RunAsm(const QStringList &Args) {
   QProcess p;
   p.start(KV_BUILD_DIR "/tools/asm/kvasm", Args);
   EXPECT_TRUE(p.waitForFinished(30000));
-  return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardError())};
+  return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardError()),
+          QString::fromLocal8Bit(p.readAllStandardOutput())};
 }
 } // namespace
 
@@ -42,6 +43,13 @@ TEST(Kvasm, AssemblesAndReportsByExitCode) {
     EXPECT_TRUE(r.Err.contains(c.Err)) << r.Err.toStdString();
   }
   EXPECT_EQ(RunAsm({}).ExitCode, 2);
+  // Asked for, the help is the answer: on standard output, with success.
+  for (const char *option : {"--help", "-h"}) {
+    const TRun help = RunAsm({option});
+    EXPECT_EQ(help.ExitCode, 0) << option;
+    EXPECT_TRUE(help.Out.startsWith("usage: kvasm [-a ALIGNMENT] [-o FOLDER] FILE.asm\n")) << help.Out.toStdString();
+    EXPECT_EQ(help.Err, "") << option;
+  }
   QFile bin(dir.filePath("generated.bin"));
   ASSERT_TRUE(bin.open(QIODevice::ReadOnly));
   EXPECT_EQ(bin.readAll(), QByteArray("\xFF\xCF\xFF\xFF\xFF\xFF\xFF\xFF", 8));
