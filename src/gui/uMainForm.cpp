@@ -541,6 +541,14 @@ bool TMainForm::FormShow() {
   QDir().mkpath(FTempFolder);
   QDir::setCurrent(FTempFolder);
 
+  // The boxes of the start-up come before the interface is translated; they
+  // speak the language it starts in all the same.
+  const auto startUpBox = [this](const QString &Text) {
+    const int target = MultiLingual().TargetLanguage();
+    MultiLingual().SetLanguageCode(FSettings.Lang);
+    ShowMessageText(Text);
+    MultiLingual().SetTargetLanguage(target);
+  };
   // One work folder serves one running copy. When the lock cannot be taken
   // nothing else of the start-up runs, so this copy writes nothing there.
   QString reason;
@@ -560,7 +568,7 @@ bool TMainForm::FormShow() {
                               ? QStringLiteral("файл занят: ") + LockerFileName
                               : FolderProblemText(FTempFolder, problem);
     Logger().Error(shown);
-    ShowMessageText(shown);
+    startUpBox(shown);
     return false;
   }
   // A full work folder still lets the program show the device; the user is
@@ -577,11 +585,11 @@ bool TMainForm::FormShow() {
         Logger().Error(p);
       FEarlyProblems.clear();
       Logger().Error(text);
-      ShowMessageText(text);
+      startUpBox(text);
       return false;
     }
     FEarlyProblems << text;
-    ShowMessageText(text);
+    startUpBox(text);
   }
   // The previous run's logs stay as one earlier generation, so that the log
   // of a run that crashed survives this one.

@@ -13,6 +13,7 @@
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
 #include "uPlacement.h"
+#include "uStatusText.h"
 #include "uTextCodec.h"
 
 #include "../src/gui/uDemoSession.h"
@@ -247,13 +248,18 @@ TEST_F(FolderFaults, WorkFolderThatCannotBeWrittenStopsStartUpEvenWithItsLock) {
     QDir().mkpath(work);
     QFile::link(FDir.filePath("locker-elsewhere.txt"), work + "/locker.txt");
   }));
-  auto w = Make("[setup]\ntemp=" + work + "\n", FDir.path());
+  // The box as the user reads it, in the language the program starts in.
+  SetMessageSink([this](TMsgKind, const QString &Text) {
+    Shown << ShownText(Text);
+    return TMsgResult::Ok;
+  });
+  auto w = Make("[setup]\nlang=EN\ntemp=" + work + "\n", FDir.path());
   w->SetLogFile(FDir.filePath("kv.log"));
   EXPECT_FALSE(w->FormShow());
-  const QString expected = "Папка недоступна для записи: " + work + ": Read-only file system";
-  EXPECT_EQ(Shown, QStringList{expected});
+  EXPECT_EQ(Shown, QStringList{"Folder not writable: " + work + ": Read-only file system"});
   Logger().Close();
-  EXPECT_TRUE(QString::fromUtf8(LoadFileBytes(FDir.filePath("kv.log"))).contains(" ERROR " + expected));
+  EXPECT_TRUE(QString::fromUtf8(LoadFileBytes(FDir.filePath("kv.log")))
+                  .contains(" ERROR Папка недоступна для записи: " + work + ": Read-only file system"));
 }
 
 // A full work folder: identification names the folder in the interface's
