@@ -8,6 +8,35 @@
 #include <QDir>
 #include <QRegularExpression>
 
+namespace {
+// Where Bytes stop being UTF-8 of characters Windows-1251 has, or -1.
+qsizetype FirstNonWin1251Utf8(QByteArrayView Bytes) {
+  if (const qsizetype bad = FirstInvalidByte(Bytes, QStringLiteral("UTF-8")); bad >= 0)
+    return bad;
+  qsizetype at = 0;
+  while (at < Bytes.size()) {
+    const uchar lead = uchar(Bytes[at]);
+    const qsizetype length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (lead >= 0x80) {
+      const QString c = QString::fromUtf8(Bytes.sliced(at, length));
+      if (!IsWin1251Char(c.toUcs4().value(0)))
+        return at;
+    }
+    at += length;
+  }
+  return -1;
+}
+} // namespace
+
+EKvIniEncoding::EKvIniEncoding(const QString &AFileName, qsizetype AUtf8At, qsizetype AWin1251At, const QString &ALang)
+    : EKvFormat(QString::fromUtf8(IniTexts::NotUtf8NorWin1251).arg(AFileName).arg(AUtf8At).arg(AWin1251At)),
+      FileName(AFileName), Utf8At(AUtf8At), Win1251At(AWin1251At), Lang(ALang) {}
+
+QString EKvIniEncoding::TextIn(const std::function<QString(const QString &)> &Translate) const {
+  const QString format = QString::fromUtf8(IniTexts::NotUtf8NorWin1251);
+  return (Translate ? Translate(format) : format).arg(FileName).arg(Utf8At).arg(Win1251At);
+}
+
 TAppIniFile::TAppIniFile() : TAppIniFile(IniFileNameFor(ProgramFilePath())) {}
 
 TAppIniFile::TAppIniFile(const QString &FileName) : FFileName(FileName) {
@@ -27,11 +56,26 @@ QString TAppIniFile::IniFileNameFor(const QString &ProgramFile) {
 // wins, as with the platform's ini reader the files were written for. Lines
 // that are neither a section header nor "key=value" are ignored.
 void TAppIniFile::Parse(const QByteArray &Bytes) {
-  const QString text = DecodeFileText(Bytes, FFileName);
+  // A file saved by a Linux editor is UTF-8 without a mark; a Windows-1251
+  // file may happen to be valid UTF-8 too ("ДІ" is C4 B2, U+0132), but then
+  // decodes into characters Windows-1251 does not have.
+  if (!Bytes.startsWith("\xEF\xBB\xBF")) {
+    const qsizetype utf8At = FirstNonWin1251Utf8(Bytes);
+    if (utf8At < 0)
+      return ParseText(QString::fromUtf8(Bytes));
+    if (const qsizetype win1251At = FirstInvalidByte(Bytes, QStringLiteral("windows-1251")); win1251At >= 0) {
+      ParseText(FromWin1251(Bytes));
+      throw EKvIniEncoding(FFileName, utf8At, win1251At, ReadString(QStringLiteral("setup"), QStringLiteral("lang"), {}));
+    }
+  }
+  ParseText(DecodeFileText(Bytes, FFileName));
+}
+
+void TAppIniFile::ParseText(const QString &Text) {
   // Looked up per line: QHash does not keep element addresses across inserts.
   QString current;
   bool inSection = false;
-  const QStringList lines = text.split(QRegularExpression("\r\n|\n|\r"));
+  const QStringList lines = Text.split(QRegularExpression("\r\n|\n|\r"));
   for (const QString &raw : lines) {
     const QString line = raw.trimmed();
     if (line.isEmpty() || line.startsWith(';'))

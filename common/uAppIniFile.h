@@ -2,16 +2,42 @@
 // The settings file: an ini file beside the program, only read. Every reader
 // passes section, key and default at its call site; a missing file or key
 // gives the default.
+#include "uErrors.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <functional>
+
+namespace IniTexts {
+// %1 the file, %2 the offset where UTF-8 fails, %3 where Windows-1251 fails.
+inline constexpr const char *NotUtf8NorWin1251 =
+    "Файл настроек %1 не в кодировке UTF-8 (байт %2) и не в windows-1251 (байт %3)";
+} // namespace IniTexts
+
+// A settings file whose bytes fit neither encoding it may be in. The settings
+// are read before the translation table, so the text is made by the catcher
+// in the interface's language: the language the file asks for in setup/lang
+// (read from what does decode) is carried along.
+class EKvIniEncoding : public EKvFormat {
+public:
+  EKvIniEncoding(const QString &AFileName, qsizetype AUtf8At, qsizetype AWin1251At, const QString &ALang);
+  // The text with the template given by Translate (the Russian one by default).
+  QString TextIn(const std::function<QString(const QString &)> &Translate) const;
+  QString FileName;
+  qsizetype Utf8At, Win1251At;
+  QString Lang; // setup/lang as written, "" when absent
+};
 
 class TAppIniFile {
 public:
   // The program's own settings file (see IniFileNameFor).
   TAppIniFile();
-  // Any ini file, for tests and tools. The file is read once, here; bytes that
-  // are not Windows-1251 (or UTF-8 after a byte-order mark) throw EKvFormat.
+  // Any ini file, for tests and tools. The file is read once, here. After a
+  // byte-order mark it is UTF-8; without one it is UTF-8 when it decodes so
+  // into characters that Windows-1251 has (what editors write), else
+  // Windows-1251. Bytes invalid in the encoding read throw EKvFormat, and
+  // EKvIniEncoding when neither fits.
   explicit TAppIniFile(const QString &FileName);
 
   // The value as written after "=", blanks around it removed.
@@ -40,6 +66,7 @@ private:
     QHash<QString, QString> Values; // lower-case key -> value
   };
   void Parse(const QByteArray &Bytes);
+  void ParseText(const QString &Text);
   const QString *Find(const QString &Section, const QString &Key) const;
 
   QString FFileName;

@@ -16,8 +16,9 @@
 
 namespace {
 
+// The whole path names the folder, whatever folder the caller's name was relative to.
 [[noreturn]] void SaveFailed(const QString &Path, const QString &Reason) {
-  throw EKvError(QString("cannot save %1: %2").arg(Path, Reason));
+  throw EKvError(QString::fromUtf8(FileTexts::CannotSave) + QFileInfo(Path).absoluteFilePath() + ": " + Reason);
 }
 
 QString SystemReason(int Err) { return QString::fromLocal8Bit(std::strerror(Err)); }

@@ -6,13 +6,20 @@
 #include <utility>
 #include <vector>
 
+namespace FileTexts {
+// The beginning of a failed save's text, followed by the whole path and the
+// system's reason; a key of the translation table.
+inline constexpr const char *CannotSave = "Не удалось сохранить ";
+} // namespace FileTexts
+
 // Writes Bytes as the whole new content of Path: a new file in Path's folder
 // is written, synced and renamed over Path, then the folder is synced, so a
 // crash or a failure never leaves a half-written file and no temporary file
 // stays behind. The data and the folder are each synced once. A symbolic link
 // at Path keeps pointing at the saved file. A file without any write
 // permission is refused, as a read-only file is.
-// Throws EKvError "cannot save <path>: <reason>"; the old file is then intact.
+// Throws EKvError "Не удалось сохранить <absolute path>: <reason>"; the old
+// file is then intact.
 void SaveFileBytes(const QString &Path, const QByteArray &Bytes);
 
 // Saves a set of files that belong together (a COMTRADE ".cfg" and ".dat", the

@@ -16,7 +16,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iterator>
-#include <optional>
 #include <utility>
 #include <unistd.h>
 
@@ -42,29 +41,39 @@ thread_local TLogger *IdleFlushOf = nullptr;
 struct TLogger::TPending {
   std::atomic<int> Fd{-1};
   std::atomic<size_t> Size{0};
+  // The first errno of a write the file did not take, for Close to report.
+  std::atomic<int> WriteError{0};
   char Data[PendingBytes];
 };
 
 namespace {
 std::atomic<TLogger::TPending *> Registry[MaxLoggers];
 
-void WriteAll(int Fd, const char *Bytes, size_t Size) {
+// 0 or the errno of a write the file did not take.
+int WriteAll(int Fd, const char *Bytes, size_t Size) {
   // A regular file takes a whole O_APPEND write at once; a signal may cut it short.
   while (Size > 0) {
     const ssize_t n = ::write(Fd, Bytes, Size);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
-      return;
+      return n < 0 ? errno : EIO;
     Bytes += n;
     Size -= size_t(n);
   }
+  return 0;
+}
+
+void NoteWriteError(TLogger::TPending &P, int Err) {
+  int none = 0;
+  if (Err != 0)
+    P.WriteError.compare_exchange_strong(none, Err);
 }
 
 void WritePending(TLogger::TPending &P) {
   const int fd = P.Fd.load(std::memory_order_acquire);
   if (const size_t n = P.Size.exchange(0, std::memory_order_acq_rel); n > 0 && fd >= 0)
-    WriteAll(fd, P.Data, n);
+    NoteWriteError(P, WriteAll(fd, P.Data, n));
 }
 
 // Async-signal-safe: atomics and write() only.
@@ -93,6 +102,10 @@ void InstallFatalHandler() {
     for (size_t i = 0; i < std::size(FatalSignals); ++i)
       sigaction(FatalSignals[i], &a, &OldActions[i]);
   });
+}
+
+QString CannotWrite(const QString &FileName, int Err) {
+  return QStringLiteral("Не удалось записать %1: %2").arg(FileName, QString::fromLocal8Bit(std::strerror(Err)));
 }
 
 const char *LevelText(int Level) {
@@ -127,8 +140,9 @@ TLogger::~TLogger() {
     ::close(fd);
 }
 
-void TLogger::Open(const QString &FileName) {
+QString TLogger::Open(const QString &FileName) {
   InstallFatalHandler();
+  int openError = 0;
   {
     std::lock_guard g(FLock);
     FlushLocked();
@@ -136,10 +150,14 @@ void TLogger::Open(const QString &FileName) {
       ::close(fd);
     FFileName = FileName;
     const int fd = ::open(QFile::encodeName(FileName).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+      openError = errno;
+    FPending->WriteError.store(0);
     FPending->Fd.store(fd, std::memory_order_release);
     FListened = fd >= 0 || FSink;
   }
   Info("Application started");
+  return openError == 0 ? QString() : CannotWrite(FileName, openError);
 }
 
 QString TLogger::Close() {
@@ -149,36 +167,31 @@ QString TLogger::Close() {
       return QString();
   }
   Info("Application stopped");
-  QByteArray plain;
-  QByteArray rich;
   QString fileName;
+  int writeError;
   {
     std::lock_guard g(FLock);
     FlushLocked();
     ::close(FPending->Fd.exchange(-1));
     FListened = bool(FSink);
     fileName = FFileName;
-    plain = FText;
+    writeError = FPending->WriteError.exchange(0);
   }
-  if (HasSink())
-    rich = RichText();
-  // Both saves are tried; the first failure is reported.
-  std::optional<EKvError> failure;
-  // The rich copy goes to the current folder, as the pane's own save did.
-  if (!rich.isEmpty()) {
+  // The file already holds every line of the session: it is only closed, never
+  // rewritten, so neither the 10000-line rule nor the pane's clear cuts it.
+  QString failure;
+  if (writeError != 0)
+    failure = CannotWrite(fileName, writeError);
+  // The rich copy of the pane goes to the current folder, as the pane's own save did.
+  if (HasSink()) {
     try {
-      SaveFileBytes(QDir::current().filePath(QFileInfo(fileName).fileName() + ".rtf"), rich);
+      SaveFileBytes(QDir::current().filePath(QFileInfo(fileName).fileName() + ".rtf"), RichText());
     } catch (const EKvError &e) {
-      failure = e;
+      if (failure.isEmpty())
+        failure = e.Text();
     }
   }
-  try {
-    SaveFileBytes(fileName, plain);
-  } catch (const EKvError &e) {
-    if (!failure)
-      failure = e;
-  }
-  return failure ? failure->Text() : QString();
+  return failure;
 }
 
 QString TLogger::LevelName(int Level) { return QString::fromLatin1(LevelText(Level)); }
@@ -264,7 +277,7 @@ void TLogger::Pend(const char *Bytes, size_t Size) {
     held = 0;
   }
   if (Size > PendingBytes) {
-    WriteAll(p.Fd.load(std::memory_order_relaxed), Bytes, Size);
+    NoteWriteError(p, WriteAll(p.Fd.load(std::memory_order_relaxed), Bytes, Size));
     return;
   }
   std::memcpy(p.Data + held, Bytes, Size);

@@ -3,7 +3,8 @@
 // list is emptied when it holds 10000 lines and another comes), appended to
 // the log file as they come so that a crash loses nothing, and shown in the
 // log pane when one is attached. The kept lines are the one model behind the
-// pane, the ".rtf" and the file Close rewrites: the pane only mirrors them.
+// pane and the ".rtf": the pane only mirrors them. The file is only ever
+// appended to, so it holds the whole session whatever the kept lines lost.
 //
 // A line reaches the file in the write() that ends its Write, or, inside a
 // TBatch, in the one write() that ends the batch; a crash signal (abort,
@@ -38,13 +39,16 @@ public:
 
   // Opens FileName for appending (folder + program name + ".log") and logs
   // "Application started". Before Open lines are only kept in memory.
-  void Open(const QString &FileName);
-  // Logs "Application stopped", closes the file and rewrites it with the kept
-  // lines (CR LF); with a pane attached also writes them as coloured rich text
-  // to the log file's name + ".rtf" in the current folder. Does nothing when
-  // not open. Returns "" or, when a file cannot be written, the text "cannot
-  // save <path>: <reason>" for the close handler to show; it never throws, so
-  // it is safe on every exit path.
+  // Returns "" or "Не удалось записать <path>: <reason>" when the file cannot
+  // be opened (the lines are then kept in memory only).
+  QString Open(const QString &FileName);
+  // Logs "Application stopped" and closes the file, which keeps every line
+  // written since Open after what it held before; with a pane attached also
+  // writes the kept lines as coloured rich text to the log file's name +
+  // ".rtf" in the current folder. Does nothing when not open. Returns "" or
+  // the text of the first failure for the close handler to show: "Не удалось
+  // записать <path>: <reason>" when the log file did not take a line, or the
+  // rich copy's save error. It never throws, so it is safe on every exit path.
   QString Close();
 
   void Info(const QString &Text) { Write(lvInfo, Text); }
@@ -53,7 +57,7 @@ public:
   void Write(int Level, const QString &Text);
   // Text already in UTF-8: a hot caller builds its bytes without a QString.
   void WriteUtf8(int Level, QByteArrayView Text);
-  // Empties the kept lines and tells the pane (its clear button).
+  // Empties the kept lines and tells the pane (its clear button); the file keeps them.
   void Clear();
 
   // printf-style forms; QString arguments are passed as text ("%s").

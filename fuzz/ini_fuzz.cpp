@@ -8,6 +8,7 @@
 #include "uTextCodec.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -45,7 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   }
   const TAppIniFile &ini = *read;
   // Section names as a reader would see them: the text between "[" and "]".
-  const QString text = bytes.startsWith("\xEF\xBB\xBF") ? QString::fromUtf8(bytes.mid(3)) : FromWin1251(bytes);
+  // Without a byte-order mark the file is UTF-8 when it decodes so into
+  // characters Windows-1251 has.
+  bool isUtf8 = bytes.startsWith("\xEF\xBB\xBF");
+  if (!isUtf8 && FirstInvalidByte(bytes, QStringLiteral("UTF-8")) < 0) {
+    const QList<uint> chars = QString::fromUtf8(bytes).toUcs4();
+    isUtf8 = std::all_of(chars.begin(), chars.end(), [](uint C) { return IsWin1251Char(C); });
+  }
+  const QString text = bytes.startsWith("\xEF\xBB\xBF") ? QString::fromUtf8(bytes.mid(3))
+                       : isUtf8                           ? QString::fromUtf8(bytes)
+                                                          : FromWin1251(bytes);
   QStringList sections;
   static const QRegularExpression header(QStringLiteral("^\\s*\\[([^\\]\\r\\n]*)\\]"),
                                          QRegularExpression::MultilineOption);
@@ -86,7 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     if (representable && FromWin1251(ToWin1251(s)) == s && !s.contains(']'))
       rewritten += ToWin1251(out);
   }
-  const TAppIniFile again(WriteScratch(rewritten, 2));
+  // Written with a byte-order mark: Windows-1251 bytes of a file read as such
+  // may form UTF-8 of other characters once the lines around them are gone.
+  const TAppIniFile again(WriteScratch(QByteArray("\xEF\xBB\xBF") + FromWin1251(rewritten).toUtf8(), 2));
   for (const QString &s : sections) {
     if (FromWin1251(ToWin1251(s)) != s || s.contains(']') || !again.SectionExists(s))
       continue;

@@ -1,9 +1,14 @@
 #include "uIOChainFile.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <limits>
+#include <sys/statvfs.h>
+#include <utility>
 #include <zlib.h>
 
 #include "crc.h"
@@ -20,6 +25,8 @@ namespace {
 const char *const InvalidFileNo = "invalid file no";
 const char *const InvalidFrameNo = "invalid frame no";
 const char *const InvalidFileType = "invalid ioc.FFileTtype";
+// Followed by the folder and the system's reason, as the main window names a folder.
+const char *const FolderNotWritable = "Папка недоступна для записи: ";
 
 // Frame numbers travel as 16-bit words: a file that needs more frames cannot
 // be moved, and a count that does not fit must not wrap round.
@@ -97,6 +104,18 @@ bool ReadOnOrSave(TIOChain3readFile &S, uint16_t F) {
   return true;
 }
 
+// An image that cannot be saved would be read whole again by every
+// identification the timer starts: a folder without room for it is named
+// after the first frame, before the rest is read.
+void CheckRoomFor(const QString &FileName, qint64 Bytes) {
+  const QString folder = QFileInfo(FileName).absolutePath();
+  struct statvfs vfs;
+  if (::statvfs(QFile::encodeName(folder).constData(), &vfs) == 0 &&
+      qint64(vfs.f_bavail) * qint64(vfs.f_frsize) < Bytes)
+    throw EKvError(QString::fromUtf8(FolderNotWritable) + QDir::cleanPath(folder) + ": " +
+                   QString::fromLocal8Bit(std::strerror(ENOSPC)));
+}
+
 bool ReadPlain(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
   S.FData += TakeBytes(Parser, FrameSize);
   return ReadOnOrSave(S, F);
@@ -123,14 +142,25 @@ bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize
     const QString workDir = S.FOwner->FGen->WorkDir();
     const QString bin = CacheFileName(workDir, key + QStringLiteral(".bin"));
     const QString xml = CacheFileName(workDir, key + QStringLiteral(".xml"));
+    const QString digest = CacheFileName(workDir, DescriptorCacheDigestName(key));
     S.FOwner->Log().Debug("-- cache " + xml);
     if (IsFile(xml) && IsFile(bin)) {
       const qint64 longest = (qint64(S.FFrameLast) - F + 1) * FrameSize;
       const QByteArray cached = LoadFileBytes(bin);
-      const QString problem = DescriptorCacheProblem(S.FData, length, longest, cached, xml);
+      const QByteArray cachedXml = LoadFileBytes(xml);
+      // The digest ties the two files to each other and to what was read from
+      // the device when they were written: a byte changed anywhere in either,
+      // or one file replaced by another image's, shows here.
+      QString problem;
+      if (!IsFile(digest))
+        problem = QStringLiteral("no digest beside it (written by an earlier version)");
+      else if (LoadFileBytes(digest) != DescriptorCacheDigest(key, cached, cachedXml))
+        problem = QStringLiteral("its files do not match their digest ") + digest;
+      else
+        problem = DescriptorCacheProblem(S.FData, length, longest, cached, xml);
       if (problem.isEmpty()) {
         SaveFileBytes(S.FFileName, cached);
-        SaveFileBytes(XmlTwin(S.FFileName), LoadFileBytes(xml));
+        SaveFileBytes(XmlTwin(S.FFileName), cachedXml);
         return true;
       }
       // A pair that does not stand for this image would be served again on
@@ -138,7 +168,9 @@ bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize
       S.FOwner->Log().Error(QStringLiteral("descriptor cache %1 not used, removed: %2").arg(bin, problem));
       QFile::remove(bin);
       QFile::remove(xml);
+      QFile::remove(digest);
     }
+    CheckRoomFor(S.FFileName, length);
   }
   return ReadOnOrSave(S, F);
 }
@@ -317,6 +349,15 @@ QString CacheFolder(const QString &WorkDir) {
 
 QString CacheFileName(const QString &WorkDir, const QString &Name) {
   return ResolveFileNameCI(WorkDir, QStringLiteral("cache/") + Name);
+}
+
+QString DescriptorCacheDigestName(const QString &Key) { return Key + QStringLiteral(".sha256"); }
+
+QByteArray DescriptorCacheDigest(const QString &Key, const QByteArray &Bin, const QByteArray &Xml) {
+  QByteArray out;
+  for (const auto &[bytes, ext] : {std::pair{&Bin, ".bin"}, std::pair{&Xml, ".xml"}})
+    out += QCryptographicHash::hash(*bytes, QCryptographicHash::Sha256).toHex() + "  " + Key.toLatin1() + ext + "\n";
+  return out;
 }
 
 QString DescriptorCacheProblem(const QByteArray &FirstFrame, qint64 Length, qint64 Longest, const QByteArray &Bin,

@@ -6,7 +6,8 @@
 // File types of a step (FFileTtype):
 //   0 plain: frames FFrameFirst..FFrameLast;
 //   1 descriptor image: its length comes from the image head; a cached copy
-//     in "cache/" under the image's key is used after the first frame;
+//     in "cache/" under the image's key is used after the first frame when
+//     its files match the digest written with them;
 //   2 zlib container (the payload length, its MD5, the zlib stream, zeros up
 //     to the frame size): read whole, checked against its MD5, cached under
 //     the MD5 and inflated; written compressed and packed;
@@ -48,6 +49,12 @@ QString CacheFileName(const QString &WorkDir, const QString &Name);
 // The cache key of a descriptor image: 8 upper-case hexadecimal digits of its
 // bytes 44..47 in file order. Throws EKvFormat for an image shorter than 48 bytes.
 QString DescriptorCacheKey(const QByteArray &Image);
+
+// The digest kept beside a descriptor cache pair as "<Key>.sha256", in the
+// form sha256sum writes and checks: the SHA-256 of the image, then of its XML
+// twin, each followed by its file name ("<Key>.bin", "<Key>.xml").
+QString DescriptorCacheDigestName(const QString &Key);
+QByteArray DescriptorCacheDigest(const QString &Key, const QByteArray &Bin, const QByteArray &Xml);
 
 // Why the cached descriptor pair (image Bin, XML twin XmlFile) cannot stand
 // for the device image whose first frame was just read, or "" when it can:

@@ -52,8 +52,15 @@ int main(int argc, char **argv) {
 
   const QString folder = ProgramFolder() + u'/';
   try {
-    AppIni(); // a settings file that does not decode stops here, with its name
     MultiLingual().Load(folder);
+    AppIni(); // a settings file that does not decode stops here, with its name
+  } catch (const EKvIniEncoding &e) {
+    // The table is there, the settings are not: the language is the one the
+    // file asks for, as far as it could be read.
+    MultiLingual().SetLanguageCode(e.Lang.isEmpty() ? QStringLiteral("RU") : e.Lang);
+    ShowErrorText(e.TextIn([](const QString &Text) { return MultiLingual().Translate(Text); }));
+    Logger().Close();
+    return 1;
   } catch (const EKvError &e) {
     ShowErrorText(e.Text());
     Logger().Close();

@@ -10,6 +10,7 @@
 #include "uEventFrame.h"
 #include "uFiles.h"
 #include "uIOChain3.h"
+#include "uIOChainFile.h"
 #include "uLogger.h"
 #include "uMainForm.h"
 #include "uModbus.h"
@@ -354,10 +355,15 @@ void TIdentification::DecodeDescriptorStep() {
   const QString cache = QDir(FForm.ProgramFolder()).filePath(IdentFiles::CacheFolder);
   try {
     QDir().mkpath(cache);
-    // The pair as one set: the XML just written is copied, not made again,
-    // and the cache folder is synced once.
-    SaveFileSet({{QDir(cache).filePath(desc->IdentHex + ".bin"), LoadFileBytes(IdentFiles::DescriptorBin)},
-                 {QDir(cache).filePath(desc->IdentHex + ".xml"), LoadFileBytes(IdentFiles::DescriptorXml)}});
+    // The pair and its digest as one set: the XML just written is copied,
+    // not made again, and the cache folder is synced once. The descriptor
+    // read takes the pair only while both files match the digest.
+    const QByteArray bin = LoadFileBytes(IdentFiles::DescriptorBin);
+    const QByteArray xml = LoadFileBytes(IdentFiles::DescriptorXml);
+    SaveFileSet({{QDir(cache).filePath(desc->IdentHex + ".bin"), bin},
+                 {QDir(cache).filePath(desc->IdentHex + ".xml"), xml},
+                 {QDir(cache).filePath(DescriptorCacheDigestName(desc->IdentHex)),
+                  DescriptorCacheDigest(desc->IdentHex, bin, xml)}});
   } catch (const EKvError &e) {
     Logger().Error(QStringLiteral("descriptor cache not written: ") + e.Text());
   }

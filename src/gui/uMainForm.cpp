@@ -63,6 +63,8 @@
 #include <QWheelEvent>
 #include <QComboBox>
 #include <QDir>
+#include <cerrno>
+#include <cstring>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -539,30 +541,55 @@ bool TMainForm::FormShow() {
   QDir().mkpath(FTempFolder);
   QDir::setCurrent(FTempFolder);
 
+  // The boxes of the start-up come before the interface is translated; they
+  // speak the language it starts in all the same.
+  const auto startUpBox = [this](const QString &Text) {
+    const int target = MultiLingual().TargetLanguage();
+    MultiLingual().SetLanguageCode(FSettings.Lang);
+    ShowMessageText(Text);
+    MultiLingual().SetTargetLanguage(target);
+  };
   // One work folder serves one running copy. When the lock cannot be taken
   // nothing else of the start-up runs, so this copy writes nothing there.
   QString reason;
   if (!FLockFile.Take(FTempFolder + LockerFileName, &reason)) {
     Timer->stop();
+    // The refusal is added to the log file, which may be the other copy's
+    // too: it is appended to, never kept aside as an earlier run's.
+    OpenLog();
     for (const QString &p : std::as_const(FEarlyProblems))
       Logger().Error(p);
+    FEarlyProblems.clear();
     Logger().Error(FTempFolder + LockerFileName + ": " + reason);
     // Only another copy makes the folder busy; a folder that is missing or
     // read-only is named with the system's reason.
     const QString problem = FolderProblem(FTempFolder);
-    if (FLockFile.HeldElsewhere() || problem.isEmpty()) {
-      ShowMessageText(QStringLiteral("файл занят: ") + LockerFileName);
-    } else {
-      Logger().Error(FolderProblemText(FTempFolder, problem));
-      ShowMessageText(FolderProblemText(FTempFolder, problem));
-    }
+    const QString shown = FLockFile.HeldElsewhere() || problem.isEmpty()
+                              ? QStringLiteral("файл занят: ") + LockerFileName
+                              : FolderProblemText(FTempFolder, problem);
+    Logger().Error(shown);
+    startUpBox(shown);
     return false;
   }
   // A full work folder still lets the program show the device; the user is
-  // told once why nothing can be saved there.
+  // told once why nothing can be saved there. A folder that cannot be written
+  // at all (its lock file reachable all the same) would leave an empty window:
+  // start-up stops there, as when the lock cannot be taken.
   if (const QString problem = FolderProblem(FTempFolder); !problem.isEmpty()) {
-    FEarlyProblems << FolderProblemText(FTempFolder, problem);
-    ShowMessageText(FEarlyProblems.last());
+    const QString text = FolderProblemText(FTempFolder, problem);
+    if (problem != QString::fromLocal8Bit(std::strerror(ENOSPC))) {
+      Timer->stop();
+      FLockFile.Release();
+      OpenLog();
+      for (const QString &p : std::as_const(FEarlyProblems))
+        Logger().Error(p);
+      FEarlyProblems.clear();
+      Logger().Error(text);
+      startUpBox(text);
+      return false;
+    }
+    FEarlyProblems << text;
+    startUpBox(text);
   }
   // The previous run's logs stay as one earlier generation, so that the log
   // of a run that crashed survives this one.
@@ -571,10 +598,7 @@ bool TMainForm::FormShow() {
                              QDir(FTempFolder).filePath(trace)})
     if (const QString why = KeepPreviousGeneration(log); !why.isEmpty())
       FEarlyProblems << why;
-  if (!FLogFile.isEmpty()) {
-    Logger().Open(FLogFile);
-    FLogOpened = true;
-  }
+  OpenLog();
   for (const QString &p : std::as_const(FEarlyProblems))
     Logger().Error(p);
   FEarlyProblems.clear();
@@ -779,6 +803,14 @@ void TMainForm::BaudrateClick(QAction *Item) {
 void TMainForm::EnterTempFolder() {
   if (!QDir::setCurrent(FTempFolder))
     ReportFolderProblem(FTempFolder);
+}
+
+void TMainForm::OpenLog() {
+  if (FLogFile.isEmpty() || FLogOpened)
+    return;
+  if (const QString why = Logger().Open(FLogFile); !why.isEmpty())
+    FEarlyProblems << why;
+  FLogOpened = true;
 }
 
 void TMainForm::ReportFolderProblem(const QString &Folder) {

@@ -257,6 +257,8 @@ private:
   void CheckPortItem(const QString &Caption);
   void RunPageCommand(std::function<void()> TPageRow::*Command);
   void ReportFolderProblem(const QString &Folder);
+  // Opens the log file for appending, once; a file that cannot be opened is an early problem.
+  void OpenLog();
   // Asks about a changed title panel; false when the user cancels.
   bool FormCloseQuery();
   void FormClose();

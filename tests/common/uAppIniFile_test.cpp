@@ -1,5 +1,6 @@
 #include "uAppIniFile.h"
 
+#include "uErrors.h"
 #include "uFiles.h"
 
 #include <QTemporaryDir>
@@ -117,4 +118,65 @@ TEST_F(AppIniFile, FileNameIsProgramNameUpToFirstDot) {
   EXPECT_EQ(TAppIniFile::IniFileNameFor("/opt/kv/app.new.bin"), "/opt/kv/app.ini");
   EXPECT_EQ(TAppIniFile::IniFileNameFor("/opt/kv/kv"), "/opt/kv/kv.ini");
   EXPECT_EQ(TAppIniFile::IniFileNameFor("/opt/k.v/prog.exe"), "/opt/k.v/prog.ini");
+}
+
+// Without a byte-order mark a file is UTF-8 only when it decodes as UTF-8 into
+// characters Windows-1251 has; every other file that Windows-1251 takes reads
+// as it always did, and a file that fits neither is refused with both offsets.
+TEST_F(AppIniFile, EncodingWithoutAByteOrderMarkIsTheOneThatFits) {
+  const struct {
+    const char *Name;
+    QByteArray Value;   // the bytes after "temp="
+    const char *Expect; // UTF-8 of the value read, or nullptr: refused
+    int Utf8At, Win1251At;
+  } cases[] = {
+      {"UTF-8 Cyrillic", "/tmp/\xd0\x9f\xd0\xb0\xd0\xbf\xd0\xba\xd0\xb0", "/tmp/Папка", 0, 0},
+      {"windows-1251 that is valid UTF-8", "\xc4\xb2", "ДІ", 0, 0},
+      {"windows-1251", "\xcf\xf0\xe8\xe2\xe5\xf2", "Привет", 0, 0},
+      {"UTF-8 outside windows-1251", "\xce\xa9", "О©", 0, 0},
+      {"UTF-8 with a BOM", "\xef\xbb\xbf", nullptr, 0, 0}, // placed in front below
+      {"neither: broken UTF-8", "\xd0\x98\xff", nullptr, 15, 14},
+      {"neither: UTF-8 outside windows-1251", "\xd0\x98\xce\xa9", nullptr, 15, 14},
+  };
+  for (const auto &c : cases) {
+    const bool isBom = c.Value == "\xef\xbb\xbf";
+    const QByteArray bytes = isBom ? QByteArray("\xef\xbb\xbf[setup]\ntemp=\xce\xa9\n")
+                                   : "[setup]\ntemp=" + c.Value + "\n";
+    SaveFileBytes(Path, bytes);
+    if (isBom) {
+      EXPECT_EQ(TAppIniFile(Path).ReadString("setup", "temp", ""), QString::fromUtf8("Ω")) << c.Name;
+    } else if (c.Expect) {
+      EXPECT_EQ(TAppIniFile(Path).ReadString("setup", "temp", ""), QString::fromUtf8(c.Expect)) << c.Name;
+    } else {
+      try {
+        TAppIniFile ini(Path);
+        ADD_FAILURE() << c.Name << ": read";
+      } catch (const EKvIniEncoding &e) {
+        EXPECT_EQ(e.Text(), QStringLiteral("Файл настроек %1 не в кодировке UTF-8 (байт %2) и не в windows-1251 (байт %3)")
+                                .arg(Path)
+                                .arg(c.Utf8At)
+                                .arg(c.Win1251At))
+            << c.Name;
+        EXPECT_EQ(e.FileName, Path);
+      }
+    }
+  }
+}
+
+// The refusal in the interface's language: the table's line, filled in, and
+// the language the file itself asks for, read from what does decode.
+TEST_F(AppIniFile, RefusalGivesTheTextInTheFilesLanguage) {
+  SaveFileBytes(Path, "[setup]\nlang=EN\ntemp=\x98\xff\n");
+  try {
+    TAppIniFile ini(Path);
+    ADD_FAILURE() << "read";
+  } catch (const EKvIniEncoding &e) {
+    EXPECT_EQ(e.Lang, "EN");
+    const auto english = [](const QString &Text) {
+      return Text == QString::fromUtf8(IniTexts::NotUtf8NorWin1251)
+                 ? QStringLiteral("Settings file %1 is neither UTF-8 (byte %2) nor windows-1251 (byte %3)")
+                 : Text;
+    };
+    EXPECT_EQ(e.TextIn(english), "Settings file " + Path + " is neither UTF-8 (byte 21) nor windows-1251 (byte 21)");
+  }
 }

@@ -50,13 +50,13 @@ TEST(Files, FailedSaveNamesPathAndReasonAndKeepsOldFile) {
   // A folder path that runs through a plain file cannot hold anything.
   Write(dir.filePath("plain"), "x");
   const QString under = dir.filePath("plain/a.xml");
-  EXPECT_TRUE(SaveError(under, "data").startsWith("cannot save " + under + ": ")) << SaveError(under, "data").toStdString();
+  EXPECT_TRUE(SaveError(under, "data").startsWith("Не удалось сохранить " + under + ": ")) << SaveError(under, "data").toStdString();
 
   // A file without write permission is kept as it is (even for root).
   const QString ro = dir.filePath("ro.log");
   Write(ro, "old content");
   QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-  EXPECT_EQ(SaveError(ro, "new"), "cannot save " + ro + ": Permission denied");
+  EXPECT_EQ(SaveError(ro, "new"), "Не удалось сохранить " + ro + ": Permission denied");
   EXPECT_EQ(Read(ro), QByteArray("old content"));
 
   EXPECT_EQ(SaveError("", "x"), "file name is empty");
@@ -94,7 +94,7 @@ TEST(Files, SaveIntoReadOnlyFolderFailsAndLeavesNoTemporaryFile) {
   int status = 0;
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_TRUE(text.startsWith(("cannot save " + path + ": ").toUtf8())) << text.toStdString();
+  EXPECT_TRUE(text.startsWith(("Не удалось сохранить " + path + ": ").toUtf8())) << text.toStdString();
   EXPECT_EQ(Read(path), QByteArray("<old/>"));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"DeviceDescriptor.xml"});
   QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -166,7 +166,7 @@ TEST(Files, FileSetIsSavedWholeOrNotAtAll) {
       EXPECT_EQ(after, (QStringList{"a.cfg", "a.dat"})) << c.Name;
       continue;
     }
-    EXPECT_TRUE(error.startsWith("cannot save " + dat + ": " + c.Reason)) << c.Name << ": " << error.toStdString();
+    EXPECT_TRUE(error.startsWith("Не удалось сохранить " + dat + ": " + c.Reason)) << c.Name << ": " << error.toStdString();
     EXPECT_EQ(Read(dir.filePath("a.cfg")), oldCfg) << c.Name;
     EXPECT_EQ(after, before) << c.Name << ": " << after.join(' ').toStdString();
   }

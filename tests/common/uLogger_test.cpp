@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -98,26 +100,42 @@ TEST(Logger, PaneReceivesKeptLinesWithTheirLevels) {
   EXPECT_EQ(levels, (QList<int>{TLogger::lvInfo, TLogger::lvError, TLogger::lvDebug, TLogger::lvError}));
 }
 
-TEST(Logger, FileGetsEachLineAtOnceAndTheKeptLinesOnClose) {
+// A session longer than the kept lines: the file holds what it held before,
+// the start line, the first error and every line after them, whatever the
+// 10000-line rule and the pane's clear button emptied meanwhile.
+TEST(Logger, FileKeepsTheWholeSessionAfterClose) {
   QTemporaryDir dir;
   const QString path = dir.filePath("prog.log");
   SaveFileBytes(path, "an earlier run\r\n");
+  TCurrentDir cwd(dir.path()); // where the pane's rich copy goes
   TLogger log;
+  QStringList pane;
   log.Info("before open");
+  log.SetSink([&](const QString &Line, int) { pane << Line; }, [&] { pane.clear(); });
   log.Open(path);
   log.Error("first");
   // Already on disk, before any close: a crash would keep it.
-  EXPECT_TRUE(LoadFileBytes(path).startsWith("an earlier run\r\n"));
   EXPECT_TRUE(LoadFileBytes(path).endsWith(" ERROR first\r\n"));
+  for (int i = 0; i < 12000; ++i)
+    log.Info(QString::number(i));
+  log.Clear();
+  EXPECT_TRUE(pane.isEmpty());
+  log.Info("after clear");
+  const QByteArray beforeClose = LoadFileBytes(path);
   EXPECT_EQ(log.Close(), "");
-  const QStringList lines = log.Lines();
-  ASSERT_EQ(lines.size(), 4);
-  EXPECT_TRUE(lines[1].endsWith(" INFO Application started"));
-  EXPECT_TRUE(lines[3].endsWith(" INFO Application stopped"));
-  EXPECT_EQ(LoadFileBytes(path), JoinCrLf(lines));
+  const QByteArray file = LoadFileBytes(path);
+  EXPECT_TRUE(file.startsWith(beforeClose));
+  const QList<QByteArray> lines = file.split('\n');
+  ASSERT_EQ(lines.size(), 1 + 1 + 1 + 12000 + 1 + 1 + 1) << "earlier, start, error, numbers, after, stop, end";
+  EXPECT_EQ(lines[0], "an earlier run\r");
+  EXPECT_TRUE(lines[1].endsWith(" INFO Application started\r"));
+  EXPECT_TRUE(lines[2].endsWith(" ERROR first\r"));
+  EXPECT_TRUE(lines[12002].endsWith(" INFO 11999\r"));
+  EXPECT_TRUE(lines[12003].endsWith(" INFO after clear\r"));
+  EXPECT_TRUE(lines[12004].endsWith(" INFO Application stopped\r"));
   EXPECT_EQ(log.Close(), ""); // a second close changes nothing
-  EXPECT_EQ(LoadFileBytes(path), JoinCrLf(lines));
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"prog.log"});
+  EXPECT_EQ(LoadFileBytes(path), file);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"prog.log", "prog.log.rtf"}));
 }
 
 TEST(Logger, ListenedWhileAFileIsOpenOrAPaneAttached) {
@@ -147,7 +165,7 @@ TEST(Logger, CloseWithPaneAlsoWritesColouredRichText) {
   log.Error(QString::fromUtf8("Ошибка {x}\\"));
   log.Close();
   const QStringList lines = log.Lines();
-  EXPECT_EQ(LoadFileBytes(path), JoinCrLf(lines));
+  EXPECT_TRUE(LoadFileBytes(path).endsWith(JoinCrLf(lines.mid(1))));
   const QByteArray rtf = LoadFileBytes(dir.filePath("work/prog.log.rtf"));
   EXPECT_TRUE(rtf.startsWith("{\\rtf1\\ansi\\ansicpg1251")) << rtf.constData();
   EXPECT_TRUE(rtf.contains("{\\colortbl ;\\red0\\green0\\blue128;\\red255\\green0\\blue0;\\red0\\green128\\blue0;}"));
@@ -159,14 +177,24 @@ TEST(Logger, CloseWithPaneAlsoWritesColouredRichText) {
   EXPECT_TRUE(rtf.endsWith("}\r\n"));
 }
 
-TEST(Logger, CloseOverReadOnlyFileReportsTheError) {
+TEST(Logger, CloseReportsLinesTheFileDidNotTake) {
   QTemporaryDir dir;
   const QString path = dir.filePath("prog.log");
   TLogger log;
   log.Open(path);
-  QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-  EXPECT_EQ(log.Close(), "cannot save " + path + ": Permission denied");
-  EXPECT_TRUE(LoadFileBytes(path).endsWith(" INFO Application stopped\r\n"));
+  // A file size limit stands in for a full disk: the next line does not fit.
+  const qint64 size = QFileInfo(path).size();
+  rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = rlim_t(size);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  log.Error("lost");
+  const QString closed = log.Close();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldSignal);
+  EXPECT_EQ(closed, QString::fromUtf8("Не удалось записать ") + path + ": File too large");
 }
 
 TEST(Logger, LogFileIsNamedAfterTheProgram) {

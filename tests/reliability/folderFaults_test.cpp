@@ -13,8 +13,10 @@
 #include "uMultiLingual.h"
 #include "uOscHeadFrame.h"
 #include "uPlacement.h"
+#include "uStatusText.h"
 #include "uTextCodec.h"
 
+#include "../src/gui/uDemoSession.h"
 #include "../src/oscview/demoLink.h"
 #include "privateMounts.h"
 
@@ -209,7 +211,7 @@ TEST_F(FolderFaults, ConversionIntoANearlyFullFolderLeavesNoNewFileAndTheOldPair
   QDir().mkpath(osc);
   Fill(program, 16 * 1024);
   ASSERT_TRUE(L.Run([&] { frame.sgOscHeadDblClick(1); }));
-  EXPECT_FALSE(L.Status.filter("cannot save " + base + ".dat: No space left on device").isEmpty())
+  EXPECT_FALSE(L.Status.filter("Не удалось сохранить " + base + ".dat: No space left on device").isEmpty())
       << L.Status.join("; ").toStdString();
   EXPECT_EQ(QDir(osc).entryList(QDir::Files | QDir::Hidden), QStringList{}) << "a new file is left";
   EXPECT_EQ(tabs, 0);
@@ -234,4 +236,59 @@ TEST_F(FolderFaults, ConversionIntoANearlyFullFolderLeavesNoNewFileAndTheOldPair
   EXPECT_FALSE(L.Status.filter("Папка недоступна для записи: " + osc + ": No space left on device").isEmpty())
       << L.Status.join("; ").toStdString();
   EXPECT_EQ(LoadFileBytes(base + ".dat"), dat);
+}
+
+// A work folder that cannot be written although its lock file can be opened
+// (here a link to a file elsewhere): start-up stops with the folder and the
+// reason, and the refusal is in the log.
+TEST_F(FolderFaults, WorkFolderThatCannotBeWrittenStopsStartUpEvenWithItsLock) {
+  const QString root = FDir.filePath("mnt-lock"), work = root + "/work";
+  SaveFileBytes(FDir.filePath("locker-elsewhere.txt"), {});
+  ASSERT_TRUE(MountTmpfs(root, "64k", true, [&] {
+    QDir().mkpath(work);
+    QFile::link(FDir.filePath("locker-elsewhere.txt"), work + "/locker.txt");
+  }));
+  // The box as the user reads it, in the language the program starts in.
+  SetMessageSink([this](TMsgKind, const QString &Text) {
+    Shown << ShownText(Text);
+    return TMsgResult::Ok;
+  });
+  auto w = Make("[setup]\nlang=EN\ntemp=" + work + "\n", FDir.path());
+  w->SetLogFile(FDir.filePath("kv.log"));
+  EXPECT_FALSE(w->FormShow());
+  EXPECT_EQ(Shown, QStringList{"Folder not writable: " + work + ": Read-only file system"});
+  Logger().Close();
+  EXPECT_TRUE(QString::fromUtf8(LoadFileBytes(FDir.filePath("kv.log")))
+                  .contains(" ERROR Папка недоступна для записи: " + work + ": Read-only file system"));
+}
+
+// A full work folder: identification names the folder in the interface's
+// language after the descriptor's first frame, every time, and never reads the
+// rest of an image it could not keep.
+TEST_F(FolderFaults, FullWorkFolderIsNamedAfterTheDescriptorsFirstFrame) {
+  TDemoSession S;
+  MultiLingual().Load(QString(KV_SOURCE_DIR) + "/src/resources");
+  const QString root = S.Dir.filePath("mnt-full"), work = root + "/work";
+  ASSERT_TRUE(Spoil(root, work, TFault::Full));
+  S.Serve(false);
+  ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\nprotocol=modbustcp\ntemp=%1\n[modbustcp]\nhost=127.0.0.1\nport=%2\n"
+                             "[device]\npollPause=1000\n[com]\nTimeout=5000\n[debug]\npoll=0\n")
+                         .arg(work)
+                         .arg(S.Server->TcpPort())));
+  const auto descriptorFrames = [&] {
+    int n = 0;
+    for (const QByteArray &pdu : S.Device.RequestLog())
+      n += pdu.size() >= 2 && uint8_t(pdu[0]) == 0x1C && uint8_t(pdu[1]) == DemoDevice::DescriptorFileNo;
+    return n;
+  };
+  const struct {
+    const char *Lang, *Status;
+  } runs[] = {{"RU", "Папка недоступна для записи: "}, {"EN", "Folder not writable: "}};
+  for (const auto &r : runs) {
+    SCOPED_TRACE(r.Lang);
+    MultiLingual().SetLanguageCode(r.Lang);
+    S.Device.ClearLogs();
+    EXPECT_EQ(S.Identify(), r.Status + work + ": No space left on device");
+    EXPECT_EQ(descriptorFrames(), 1);
+  }
 }

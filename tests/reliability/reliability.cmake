@@ -35,9 +35,10 @@ if(KV_GUI)
     SOURCES ${KV_SOURCE_DIR}/tests/src/gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/workFolderLock_test.cpp
     LIBS kvgui)
   add_dependencies(workFolderLock_test lockHolder)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
   kv_add_test(folderFaults_test
     SOURCES ${KV_SOURCE_DIR}/tests/src/gui/gui_app.cpp ${CMAKE_CURRENT_LIST_DIR}/folderFaults_test.cpp
-    LIBS kvgui demodevice)
+    LIBS kvgui demodevice Qt6::Test)
   target_include_directories(folderFaults_test PRIVATE ${KV_SOURCE_DIR}/tests/common)
 endif()
 

@@ -114,7 +114,7 @@ void FullDiskSave(int Round) {
       }
       const QByteArray big = SaveContent(8, round == 0 ? 200 * 1024 : 8 * 1024);
       const QString text = ErrorOf([&] { SaveFileBytes(path, big); });
-      const QString prefix = "cannot save " + path + ": ";
+      const QString prefix = "Не удалось сохранить " + path + ": ";
       expect(text != "no error", tag + "the save on a full disk reported success");
       expect(text.startsWith(prefix) && text.size() > prefix.size(),
              tag + "no path or reason in " + text.toStdString());

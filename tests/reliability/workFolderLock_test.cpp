@@ -5,6 +5,7 @@
 #include "uAppIniFile.h"
 #include "uFiles.h"
 #include "uLocker.h"
+#include "uLogger.h"
 #include "uMainForm.h"
 #include "uMessageSink.h"
 #include "uMultiLingual.h"
@@ -14,6 +15,7 @@
 #include "../tools/uDevSimProcess.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -39,12 +41,22 @@ TEST(WorkFolderLock, HeldByAnotherProcessStopsTheStartUntilTheHolderIsKilled) {
   TDevSimProcess holder;
   holder.Start(QStringLiteral(KV_BUILD_DIR "/bin/lockHolder"), {work});
   ASSERT_EQ(holder.WaitLine(), "held");
+  // The log of the program folder is the holder's too: the refusal is added
+  // to it, and it is neither kept aside as an earlier run's nor replaced.
+  const QString log = dir.filePath("kv.log");
+  SaveFileBytes(log, "the holder's line\r\n");
   {
     TMainForm second(ini, dir.path() + "/");
+    second.SetLogFile(log);
     EXPECT_FALSE(second.FormShow());
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "файл занят: locker.txt");
+    Logger().Close();
   }
+  const QByteArray logged = LoadFileBytes(log);
+  EXPECT_TRUE(logged.startsWith("the holder's line\r\n")) << logged.constData();
+  EXPECT_TRUE(logged.contains(" ERROR файл занят: locker.txt\r\n")) << logged.constData();
+  EXPECT_FALSE(QFileInfo::exists(log + ".1"));
   ASSERT_EQ(::kill(holder.Pid(), SIGKILL), 0);
   holder.Stop();
   {

@@ -233,6 +233,11 @@ QByteArray CacheImage(int Seed, uint32_t Check) {
     image[2106 + i] = char(Check >> (8 * i));
   return image;
 }
+// The digest file as sha256sum writes it for the pair of Key.
+QByteArray Sha256Sum(const QByteArray &Key, const QByteArray &Bin, const QByteArray &Xml) {
+  return QCryptographicHash::hash(Bin, QCryptographicHash::Sha256).toHex() + "  " + Key + ".bin\n" +
+         QCryptographicHash::hash(Xml, QCryptographicHash::Sha256).toHex() + "  " + Key + ".xml\n";
+}
 QByteArray CacheXml(uint32_t Check) {
   return "<device><internal><calibr-addr>0</calibr-addr><ident-cache>" + QByteArray::number(Check) +
          "</ident-cache></internal></device>";
@@ -244,6 +249,7 @@ TEST_F(IOChainFile, CachedDescriptorEndsTheReadAfterItsFirstFrame) {
   // gives frames 0..18 of 128 bytes, more than the 2200 the head asks for.
   Put("Cache/ab01c23d.BIN", image + QByteArray(19 * 128 - 2200, '\0'));
   Put("Cache/ab01c23d.xml", CacheXml(0x80000001u));
+  Put("Cache/AB01C23D.sha256", Sha256Sum("AB01C23D", image + QByteArray(19 * 128 - 2200, '\0'), CacheXml(0x80000001u)));
   Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).exec(MarkDone).run(OnProgress);
   Front.Answer({});
   EXPECT_EQ(Front.Serve(129, image, 128), std::vector<int>{0});
@@ -270,11 +276,24 @@ TEST_F(IOChainFile, CachedDescriptorThatDoesNotMatchTheDeviceIsRemovedAndTheDevi
   const QByteArray image = CacheImage(5, check);
   QByteArray flipped = image;
   flipped[100] = char(flipped[100] ^ 0x01);
+  const QByteArray whole = image + QByteArray(19 * 128 - 2200, '\0');
+  QByteArray flippedLate = whole;
+  flippedLate[1500] = char(flippedLate[1500] ^ 0x01);
+  QByteArray widened = CacheXml(check);
+  widened.replace("<calibr-addr>0", "<calibr-addr>9");
   const struct {
     const char *Name;
     QByteArray Bin, Xml;
     const char *Why;
+    QByteArray Digest = {}; // the digest file; empty: that of Bin and Xml
   } cases[] = {
+      {"no digest: an earlier version's pair", whole, CacheXml(check), "no digest beside it", "-"},
+      {"image byte past the first frame", flippedLate, CacheXml(check), "do not match their digest",
+       Sha256Sum("AB01C23D", whole, CacheXml(check))},
+      {"one value of the XML", whole, widened, "do not match their digest",
+       Sha256Sum("AB01C23D", whole, CacheXml(check))},
+      {"XML of another image with its own digest", whole, CacheXml(check), "do not match their digest",
+       Sha256Sum("AB01C23D", whole, CacheXml(77))},
       {"cut XML", image, CacheXml(check).left(40), "ab01c23d.xml: "},
       {"flipped byte in the first frame", flipped, CacheXml(check), "first frame differs"},
       {"another image's pair", CacheImage(9, 77), CacheXml(77), "first frame differs"},
@@ -287,6 +306,8 @@ TEST_F(IOChainFile, CachedDescriptorThatDoesNotMatchTheDeviceIsRemovedAndTheDevi
     Logger().Clear();
     Put("cache/ab01c23d.bin", t.Bin);
     Put("cache/ab01c23d.xml", t.Xml);
+    if (t.Digest != "-")
+      Put("cache/AB01C23D.sha256", t.Digest.isEmpty() ? Sha256Sum("AB01C23D", t.Bin, t.Xml) : t.Digest);
     Gen.newList().setFrameSize(128).readFile(129, 1, Path("DeviceDescriptor.bin")).run();
     Front.Answer({});
     EXPECT_EQ(Front.Serve(129, image, 128).size(), 19u) << t.Name;

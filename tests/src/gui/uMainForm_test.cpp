@@ -153,6 +153,18 @@ TEST_F(MainFormTest, MenuAndLabelVisibilityFollowTheSettings) {
   }
 }
 
+// A settings file as a Linux editor saves it: UTF-8 without a byte-order mark.
+TEST_F(MainFormTest, Utf8SettingsFileWithACyrillicWorkFolderWorksThere) {
+  const QString work = FDir.filePath(QString::fromUtf8("Рабочая папка"));
+  SaveFileBytes(FDir.filePath("kv.ini"), "[setup]\ntemp=" + work.toUtf8() + "\n");
+  const TAppIniFile ini(FDir.filePath("kv.ini"));
+  TMainForm w(ini, FDir.path() + "/");
+  ASSERT_TRUE(w.FormShow());
+  EXPECT_EQ(QDir::currentPath(), work);
+  EXPECT_TRUE(QFileInfo::exists(work + "/locker.txt"));
+  EXPECT_TRUE(w.close());
+}
+
 TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
   const QString log = FDir.filePath("kv.log");
   auto first = Make("[setup]\ntemp=work\n");
@@ -173,11 +185,14 @@ TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
   auto third = Make("[setup]\ntemp=other\n", "other.ini");
   EXPECT_TRUE(third->FormShow());
   EXPECT_EQ(Shown.size(), 1u);
-  // The copy that ended wrote nothing to the log.
+  // The copy that ended added its start and its refusal to the log, which
+  // keeps the running copy's lines before and after them.
   ASSERT_TRUE(first->close());
   const QString text = QString::fromUtf8(LoadFileBytes(log));
-  EXPECT_EQ(text.count("Application started"), 1);
+  EXPECT_EQ(text.count("Application started"), 2);
+  EXPECT_EQ(text.count(" ERROR файл занят: locker.txt\r\n"), 1);
   EXPECT_EQ(text.count("Application stopped"), 1);
+  EXPECT_TRUE(text.endsWith(" INFO Application stopped\r\n"));
 }
 
 TEST_F(MainFormTest, PreviousRunLogsAreKeptAsOneEarlierGeneration) {

@@ -10,6 +10,7 @@
 #include "uDeviceBoardFrame.h"
 #include "uLinkKit.h"
 #include "uModbus.h"
+#include "uSimpleDeviceDescriptor.h"
 #include "uParamFrame.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
@@ -384,4 +385,51 @@ TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 31 300"});
   EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {"Адрес Modbus"}));
   EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
+}
+
+// A cache pair that does not match what was written is read again from the
+// device, whatever part of it changed, and the limits the page checks are the
+// device's: a damaged limit never lets an out-of-range value through.
+TEST_F(WriteGateLink, ADamagedDescriptorCacheIsReadAgainAndTheLimitStillHolds) {
+  Start("[param]\ndirectEdit=1\n");
+  const QString key = S.Form->Descriptor()->IdentHex;
+  const QString bin = S.Dir.filePath("cache/" + key + ".bin"), xml = S.Dir.filePath("cache/" + key + ".xml");
+  const QByteArray goodBin = LoadFileBytes(bin), goodXml = LoadFileBytes(xml);
+  QByteArray flipped = goodBin;
+  flipped[DemoDevice::DescriptorFrameBytes + 900] = char(flipped[DemoDevice::DescriptorFrameBytes + 900] ^ 0x01);
+  QByteArray widened = goodXml;
+  ASSERT_EQ(widened.count("<word-max>247</word-max>"), 1);
+  widened.replace("<word-max>247</word-max>", "<word-max>647</word-max>");
+  // Another image of the same identifier listing: the same identifier checksum.
+  TDeviceContent other = DemoTerminalContent();
+  for (TDcParam &p : other.Params)
+    if (p.Reg == 31)
+      p.Max = 647;
+  const QByteArray otherXml = DesignDescriptorXml(other);
+  const struct {
+    const char *Name;
+    QByteArray Bin, Xml;
+  } cases[] = {
+      {"image byte past the first frame", flipped, goodXml},
+      {"one limit of the XML", goodBin, widened},
+      {"another image's XML", goodBin, otherXml},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    SaveFileBytes(bin, c.Bin);
+    SaveFileBytes(xml, c.Xml);
+    S.Device.ClearLogs();
+    ASSERT_EQ(S.Identify(), "Готово");
+    int frames = 0;
+    for (const QByteArray &pdu : S.Device.RequestLog())
+      frames += pdu.size() >= 2 && uint8_t(pdu[0]) == 0x1C && uint8_t(pdu[1]) == DemoDevice::DescriptorFileNo;
+    EXPECT_GT(frames, 2) << "the descriptor read from the device";
+    EXPECT_EQ(LoadFileBytes(bin), goodBin);
+    EXPECT_EQ(LoadFileBytes(xml), goodXml);
+    S.Form->SetLoggedIn(true);
+    S.Device.ClearLogs();
+    EXPECT_EQ(Raised([&] { Type(S.Form->ParamFrame->Editor(), 2, ParamRow(31), "300"); }),
+              Line("Адрес Modbus", ">", "247"));
+    EXPECT_TRUE(RegisterRequests(S.Device).isEmpty()) << RegisterRequests(S.Device).join(",").toStdString();
+  }
 }

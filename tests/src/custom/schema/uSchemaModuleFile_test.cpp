@@ -261,7 +261,7 @@ TEST(SchemaFile, SavingKeepsTheFileBeforeTheFirstSave) {
   QFile::setPermissions(bak, QFile::ReadOwner);
   TMessageRecorder messages;
   const QString error = ErrorOf([&] { m->SaveToFile(); });
-  EXPECT_TRUE(error.startsWith("cannot save " + path)) << error.toStdString();
+  EXPECT_TRUE(error.startsWith("Не удалось сохранить " + path)) << error.toStdString();
   EXPECT_EQ(messages.Texts, QStringList{"Cannot delete " + bak});
   EXPECT_EQ(LoadFileBytes(path), saved);
   EXPECT_EQ(LoadFileBytes(bak), savedBak);

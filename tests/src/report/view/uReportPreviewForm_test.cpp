@@ -57,5 +57,5 @@ TEST(ReportPreviewForm, NavigatesZoomsAndSavesThePdfWhereTheDialogSays) {
   SetFileDialogSink(oldDialog);
   SetMessageSink(oldMsg);
   ASSERT_EQ(shown.size(), 1);
-  EXPECT_TRUE(shown[0].startsWith("cannot save")) << shown[0].toStdString();
+  EXPECT_TRUE(shown[0].startsWith("Не удалось сохранить")) << shown[0].toStdString();
 }
