@@ -1036,6 +1036,9 @@ void TMainForm::OpenOscTab(const QString &FileName) {
   }
   if (!frame->LoadNote().isEmpty())
     ShowStatus(frame->LoadNote());
+  frame->SetStatusHook([this](const QString &Text) { ShowStatus(Text); });
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->SetCloseQuery([frame] { return frame->QueryClose(); });
   frame->SetIndex(-1);
 }
 
@@ -1074,14 +1077,16 @@ void TMainForm::CloseActiveTab() {
     return;
   if (auto *log = sheet->findChild<TkvLogFrame *>())
     log->DetachLog();
+  // The tab's own close path asks about unsaved work, then runs its close
+  // event (workbook released, the setpoints page made active after a local set).
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet)) {
+    if (!closable->CloseTab())
+      return;
+  } else {
+    delete sheet;
+  }
   if (QDialog *values = FForms.Form("OscValueForm"))
     values->hide();
-  // The tab's own close path runs its close event (workbook released, the
-  // setpoints page made active after a local set).
-  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
-    closable->CloseTab();
-  else
-    delete sheet;
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -1104,6 +1109,10 @@ bool TMainForm::FormCloseQuery() {
       return false;
     }
   }
+  // Every page with unsaved work asks, as its own close would.
+  for (int i = 0; i < PageControl->count(); ++i)
+    if (auto *closable = qobject_cast<TTabSheetClosable *>(PageControl->widget(i)); closable && !closable->QueryClose())
+      return false;
   StopDeviceWorker();
   return true;
 }
