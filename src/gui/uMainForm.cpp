@@ -955,6 +955,7 @@ void TMainForm::TranslateForms() {
   NRussian->setChecked(ml.TargetLanguage() == lnRussian);
   NUkrainian->setChecked(ml.TargetLanguage() == lnUkrainian);
   TranslateComponent(ml, this);
+  DashboardFrame->FollowLanguage();
   // Texts made at run time in the language shown until now.
   StatusBar_->showMessage(ml.Translate(StatusBar_->currentMessage()));
   if (const QString v = GetVersionString(); windowTitle().endsWith(u' ' + v))
