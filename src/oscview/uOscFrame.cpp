@@ -107,6 +107,9 @@ TOscPaintBox::TOscPaintBox(TkvOscFrame *Frame, QWidget *Parent) : QWidget(Parent
 }
 
 void TOscPaintBox::paintEvent(QPaintEvent *) {
+  // The window has its final size only once it is on the screen: a platform
+  // may resize it after showing it, never after its first paint.
+  FFrame->PanelPaintShow();
   if (FFrame->IsDirty() || FFrame->PlotImage().size() != size())
     FFrame->PaintBoxPaint();
   QPainter P(this);
@@ -114,8 +117,6 @@ void TOscPaintBox::paintEvent(QPaintEvent *) {
 }
 
 void TOscPaintBox::resizeEvent(QResizeEvent *) { FFrame->PanelPaintResize(); }
-
-void TOscPaintBox::showEvent(QShowEvent *) { FFrame->PanelPaintShow(); }
 
 void TOscPaintBox::mousePressEvent(QMouseEvent *Event) {
   FFrame->PaintBoxMouseDown(Event->button(), Event->modifiers(), Event->position().toPoint());

@@ -34,7 +34,6 @@ public:
 protected:
   void paintEvent(QPaintEvent *) override;
   void resizeEvent(QResizeEvent *) override;
-  void showEvent(QShowEvent *) override;
   void wheelEvent(QWheelEvent *Event) override;
   void mousePressEvent(QMouseEvent *Event) override;
   void mouseMoveEvent(QMouseEvent *Event) override;
@@ -239,8 +238,8 @@ public:
 
   // The plot was resized.
   void PanelPaintResize();
-  // The plot is shown: a record loaded while it was hidden (at start-up,
-  // before the window has its size) is fitted to it now.
+  // The plot is about to be painted: a record loaded while it was hidden (at
+  // start-up, before the window had its size) is fitted to it at the first paint.
   void PanelPaintShow();
 
 private:

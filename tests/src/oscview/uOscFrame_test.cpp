@@ -503,6 +503,8 @@ TEST(OscFrame, RecordLoadedHiddenFitsThePlotOnceShown) {
   TkvOscFrame &F = Hidden.F;
   const double Squeezed = F.View().TimeScale;
   F.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&F));
+  ASSERT_TRUE(QTest::qWaitFor([&F] { return !F.IsDirty(); }, 20000)); // painted
   const double Scale = F.View().TimeScale;
   const int Height = F.View().AnalogHeight;
   ASSERT_GT(F.PaintBox->width(), 500);
