@@ -43,8 +43,8 @@ int TkvOscFrame::PaintBands = 0;
 namespace {
 // Asked as the title panel's unsaved changes are: yes, no or cancel.
 const char *const NotesChangedQuestion = "Заметки осциллограммы %1 не сохранены, сохранить?";
-const char *const SideFileSkippedText = "%1: файл настроек осциллограммы не прочитан (%2), взяты настройки по умолчанию";
-const char *const SideFileKeptText = "Поврежденный файл %1 сохранен как %2";
+const char *const SideFileSkippedText = "%1: файл настроек не прочитан (%2), взяты настройки по умолчанию";
+const char *const SideFileKeptText = "Поврежденный файл сохранен как %1";
 } // namespace
 
 std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
@@ -458,7 +458,7 @@ void TkvOscFrame::SaveViewSettings() {
   SaveOscSideFile(Name, {FView.AnalogHeight, FPhasorPanelWidth}, Channels, FEvents);
   FNotesChanged = false;
   if (!Kept.isEmpty()) {
-    const QString Text = MultiLingual().Translate(QString::fromUtf8(SideFileKeptText)).arg(FDamagedSideFile, Kept);
+    const QString Text = MultiLingual().Translate(QString::fromUtf8(SideFileKeptText)).arg(Kept);
     Logger().Info(Text);
     Notice(Text);
   }

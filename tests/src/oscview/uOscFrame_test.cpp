@@ -84,10 +84,10 @@ TEST(OscFrame, ShortDataAndABrokenSideFileStillOpen) {
     EXPECT_EQ(Of.Opener.Calls, 1) << C.Name << ": the defaults, as without a side file";
     // The side file's note says why it was not read and where it is kept.
     const QString Side = Dir.filePath("r.xml");
-    const QString Skipped = (C.Note.isEmpty() ? "" : C.Note + "; ") + Side + ": файл настроек осциллограммы не прочитан (";
+    const QString Skipped = (C.Note.isEmpty() ? "" : C.Note + "; ") + Side + ": файл настроек не прочитан (";
     EXPECT_TRUE(Of.F.LoadNote().startsWith(Skipped)) << Of.F.LoadNote().toStdString();
-    EXPECT_TRUE(Of.F.LoadNote().endsWith("), взяты настройки по умолчанию; Поврежденный файл " + Side + " сохранен как " +
-                                         Side + ".bad" + (C.Note.isEmpty() ? "" : ".1")))
+    EXPECT_TRUE(Of.F.LoadNote().endsWith("), взяты настройки по умолчанию; Поврежденный файл сохранен как " + Side +
+                                         ".bad" + (C.Note.isEmpty() ? "" : ".1")))
         << Of.F.LoadNote().toStdString();
     EXPECT_EQ(Of.F.Data().SampleCount(), C.Note.isEmpty() ? 200 : 120) << C.Name;
     EXPECT_EQ(Logger().Lines().filter("side file ignored").size() - Ignored, 1) << C.Name;
@@ -655,9 +655,9 @@ TEST(OscFrame, DamagedSideFileIsKeptByteEqualBeforeItsFirstWrite) {
     F.LoadComtradeFile(Dat);
     const QStringList Notes = F.LoadNote().split("; ");
     ASSERT_GE(Notes.size(), 1) << C.Name;
-    EXPECT_TRUE(Notes[0].startsWith(Xml + ": файл настроек осциллограммы не прочитан (")) << Notes[0].toStdString();
+    EXPECT_TRUE(Notes[0].startsWith(Xml + ": файл настроек не прочитан (")) << Notes[0].toStdString();
     EXPECT_TRUE(Notes[0].endsWith("), взяты настройки по умолчанию")) << Notes[0].toStdString();
-    const QString Kept = "Поврежденный файл " + Xml + " сохранен как " + Bad;
+    const QString Kept = "Поврежденный файл сохранен как " + Bad;
     if (C.Key == Qt::Key_Return) {
       EXPECT_EQ(Notes.mid(1), QStringList{Kept}) << C.Name;
     } else {
