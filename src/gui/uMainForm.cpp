@@ -991,6 +991,7 @@ void TMainForm::TranslateForms() {
   NRussian->setChecked(ml.TargetLanguage() == lnRussian);
   NUkrainian->setChecked(ml.TargetLanguage() == lnUkrainian);
   TranslateComponent(ml, this);
+  DashboardFrame->FollowLanguage();
   // Texts made at run time in the language shown until now.
   StatusBar_->showMessage(ml.Translate(StatusBar_->currentMessage()));
   if (const QString v = GetVersionString(); windowTitle().endsWith(u' ' + v))
@@ -1072,6 +1073,9 @@ void TMainForm::OpenOscTab(const QString &FileName) {
   }
   if (!frame->LoadNote().isEmpty())
     ShowStatus(frame->LoadNote());
+  frame->SetStatusHook([this](const QString &Text) { ShowStatus(Text); });
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->SetCloseQuery([frame] { return frame->QueryClose(); });
   frame->SetIndex(-1);
 }
 
@@ -1110,14 +1114,16 @@ void TMainForm::CloseActiveTab() {
     return;
   if (auto *log = sheet->findChild<TkvLogFrame *>())
     log->DetachLog();
+  // The tab's own close path asks about unsaved work, then runs its close
+  // event (workbook released, the setpoints page made active after a local set).
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet)) {
+    if (!closable->CloseTab())
+      return;
+  } else {
+    delete sheet;
+  }
   if (QDialog *values = FForms.Form("OscValueForm"))
     values->hide();
-  // The tab's own close path runs its close event (workbook released, the
-  // setpoints page made active after a local set).
-  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
-    closable->CloseTab();
-  else
-    delete sheet;
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -1140,6 +1146,10 @@ bool TMainForm::FormCloseQuery() {
       return false;
     }
   }
+  // Every page with unsaved work asks, as its own close would.
+  for (int i = 0; i < PageControl->count(); ++i)
+    if (auto *closable = qobject_cast<TTabSheetClosable *>(PageControl->widget(i)); closable && !closable->QueryClose())
+      return false;
   StopDeviceWorker();
   return true;
 }

@@ -3,6 +3,7 @@
 #include "uComtrade.h"
 #include "uDateTime.h"
 #include "uErrors.h"
+#include "uFiles.h"
 #include "ixml.h"
 #include "uLogger.h"
 
@@ -34,7 +35,7 @@ double OscEventMoment(const QString &Text) {
 
 bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
                      int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
-                     TOscEventList &Events) {
+                     TOscEventList &Events, TOscSideFileSkip *Skipped) {
   QString Path = FileName;
   if (!QFileInfo::exists(Path))
     Path = Fallback;
@@ -46,8 +47,10 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
   const bool Parsed = Doc->Load(Path);
   const IXXMLNode Root = Parsed ? Doc->GetDocumentElement() : IXXMLNode();
   if (!Root) {
-    Logger().Error(QStringLiteral("%1: %2; side file ignored, defaults used")
-                       .arg(Path, Parsed ? QStringLiteral("no root element") : Doc->GetParseError()));
+    const QString Reason = Parsed ? QStringLiteral("no root element") : Doc->GetParseError();
+    Logger().Error(QStringLiteral("%1: %2; side file ignored, defaults used").arg(Path, Reason));
+    if (Skipped)
+      *Skipped = {Path, Reason};
     return false;
   }
   View = TOscViewSettings();
@@ -159,4 +162,17 @@ void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,
     N->SetStrAttr(QStringLiteral("caption"), E->Text);
   }
   SaveXMLDocument(Doc, FileName);
+}
+
+QString KeepDamagedSideFile(const QString &FileName) {
+  const QByteArray Bytes = LoadFileBytes(FileName);
+  QString Kept = FileName + QStringLiteral(".bad");
+  // An earlier damaged copy is the engineer's too: it is never replaced.
+  for (int n = 1; QFileInfo::exists(Kept); ++n) {
+    if (LoadFileBytes(Kept) == Bytes)
+      return Kept;
+    Kept = FileName + QStringLiteral(".bad.%1").arg(n);
+  }
+  SaveFileBytes(Kept, Bytes);
+  return Kept;
 }

@@ -29,15 +29,27 @@ struct TOscViewSettings {
 // The side file of a data file.
 QString OscSideFileName(const QString &DataFile);
 
+// A side file that is there but could not be read: its path and why.
+struct TOscSideFileSkip {
+  QString Path;
+  QString Reason;
+};
+
 // Reads FileName, or Fallback when FileName does not exist; false (nothing
 // changed) when neither exists. Channels are matched by position; a channel
 // without an element keeps its settings. Events outside the record are
 // dropped; afterwards every channel's events string has exactly one character
 // per kept event. A missing or non-positive width reads as 200. A document
-// that does not parse (an empty one too) is logged and read as no file: false.
+// that does not parse (an empty one too) is logged and read as no file: false,
+// and Skipped (when given) names it and says why.
 bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
                      int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
-                     TOscEventList &Events);
+                     TOscEventList &Events, TOscSideFileSkip *Skipped = nullptr);
+// Keeps a side file that could not be read byte for byte beside it before it
+// is replaced: FileName + ".bad", or the first free FileName + ".bad.N" when
+// that name holds other bytes. Returns the copy's name. Throws EKvError as
+// LoadFileBytes and SaveFileBytes do (the side file is then not to be replaced).
+QString KeepDamagedSideFile(const QString &FileName);
 // Writes the side file (Windows-1251 XML) through the save helper.
 void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,
                      const std::vector<const TOscChannelSettings *> &Channels, const TOscEventList &Events);

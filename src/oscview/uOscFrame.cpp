@@ -3,6 +3,7 @@
 #include "uAppIniFile.h"
 #include "uErrors.h"
 #include "uLogger.h"
+#include "uMessageSink.h"
 #include "uMultiLingual.h"
 #include "uNumberFormat.h"
 #include "uOscNoteForm.h"
@@ -35,8 +36,16 @@
 #include <climits>
 #include <cmath>
 #include <thread>
+#include <tuple>
 
 int TkvOscFrame::PaintBands = 0;
+
+namespace {
+// Asked as the title panel's unsaved changes are: yes, no or cancel.
+const char *const NotesChangedQuestion = "Заметки осциллограммы %1 не сохранены, сохранить?";
+const char *const SideFileSkippedText = "%1: файл настроек не прочитан (%2), взяты настройки по умолчанию";
+const char *const SideFileKeptText = "Поврежденный файл сохранен как %1";
+} // namespace
 
 std::function<bool(TkvOscFrame &Frame)> TkvOscFrame::SetupOpener = [](TkvOscFrame &Frame) {
   TOscSetupForm Form(&Frame);
@@ -98,6 +107,9 @@ TOscPaintBox::TOscPaintBox(TkvOscFrame *Frame, QWidget *Parent) : QWidget(Parent
 }
 
 void TOscPaintBox::paintEvent(QPaintEvent *) {
+  // The window has its final size only once it is on the screen: a platform
+  // may resize it after showing it, never after its first paint.
+  FFrame->PanelPaintShow();
   if (FFrame->IsDirty() || FFrame->PlotImage().size() != size())
     FFrame->PaintBoxPaint();
   QPainter P(this);
@@ -334,6 +346,10 @@ void TkvOscFrame::Initialize() {
 void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   if (FLoaded)
     throw EKvError("cannot read more then 1 comtrade file");
+  struct TLoading {
+    bool &Flag;
+    ~TLoading() { Flag = false; }
+  } Loading{FLoading = true};
   const QFileInfo Info(FileName);
   const QString Base = Info.path() + '/' + Info.completeBaseName();
   QString Warning;
@@ -347,12 +363,13 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
     throw EKvFormat(QStringLiteral("%1: too few samples (%2) to show").arg(Base + ".dat").arg(FData.SampleCount()));
   // A cut record is still worth seeing, but not without a word.
   if (FData.SampleCount() < FConfig.SampleCount()) {
-    FLoadNote = MultiLingual()
-                    .Translate(QStringLiteral("%1: строк данных %2, объявлено %3"))
-                    .arg(Base + QStringLiteral(".dat"))
-                    .arg(FData.SampleCount())
-                    .arg(FConfig.SampleCount());
-    Logger().Error(FLoadNote);
+    const QString Note = MultiLingual()
+                             .Translate(QStringLiteral("%1: строк данных %2, объявлено %3"))
+                             .arg(Base + QStringLiteral(".dat"))
+                             .arg(FData.SampleCount())
+                             .arg(FConfig.SampleCount());
+    Logger().Error(Note);
+    Notice(Note);
   }
   FView.TimeScale = FView.AmplitudeScale = 1.0;
   FFileName = Base + QStringLiteral(".dat");
@@ -402,6 +419,8 @@ void TkvOscFrame::LoadComtradeFile(const QString &FileName) {
   cbSelectedOnly->setChecked(true);
   FitChannelHeights();
   ActionTimeFitExecute();
+  // Hidden, the plot has no size of its own yet: what was fitted is fitted again once it is shown.
+  FFitWhenShown = !PaintBox->isVisible();
   LabelFileName->setToolTip(FFileName);
   LabelFileName->setText(QFileInfo(FFileName).fileName());
 }
@@ -411,9 +430,16 @@ bool TkvOscFrame::LoadViewSettings() {
   for (TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
   TOscViewSettings View;
-  if (!LoadOscSideFile(OscSideFileName(FFileName), LastSavedSideFile, FConfig, FData.SampleCount(), View,
-                       Channels, FEvents))
+  TOscSideFileSkip Skipped;
+  const QString Own = OscSideFileName(FFileName);
+  if (!LoadOscSideFile(Own, LastSavedSideFile, FConfig, FData.SampleCount(), View, Channels, FEvents, &Skipped)) {
+    if (!Skipped.Path.isEmpty())
+      Notice(MultiLingual().Translate(QString::fromUtf8(SideFileSkippedText)).arg(Skipped.Path, Skipped.Reason));
+    // Only the record's own side file is ever written over.
+    if (Skipped.Path == Own)
+      FDamagedSideFile = Own;
     return false;
+  }
   FView.AnalogHeight = View.AnalogHeight;
   FPhasorPanelWidth = View.PhasorPanelWidth;
   for (TOscDrawer *D : FDrawers)
@@ -426,10 +452,48 @@ void TkvOscFrame::SaveViewSettings() {
   for (const TOscDrawer *D : FDrawers)
     Channels.push_back(&D->Settings);
   const QString Name = OscSideFileName(FFileName);
+  QString Kept;
+  if (!FDamagedSideFile.isEmpty() && QFileInfo::exists(FDamagedSideFile))
+    Kept = KeepDamagedSideFile(FDamagedSideFile);
   SaveOscSideFile(Name, {FView.AnalogHeight, FPhasorPanelWidth}, Channels, FEvents);
+  FNotesChanged = false;
+  if (!Kept.isEmpty()) {
+    const QString Text = MultiLingual().Translate(QString::fromUtf8(SideFileKeptText)).arg(Kept);
+    Logger().Info(Text);
+    Notice(Text);
+  }
+  FDamagedSideFile.clear();
   LastSavedSideFile = Name;
   if (LastSavedHook)
     LastSavedHook(Name);
+}
+
+bool TkvOscFrame::QueryClose() {
+  if (!FNotesChanged)
+    return true;
+  const QString Text = MultiLingual().Translate(QString::fromUtf8(NotesChangedQuestion)).arg(FFileName);
+  switch (ShowMessageBox(TMsgKind::Question, Text)) {
+  case TMsgResult::Yes:
+    try {
+      SaveViewSettings();
+    } catch (const EKvError &E) {
+      // Notes that could not be written keep their page: nothing is lost.
+      ShowErrorText(E.Text());
+      return false;
+    }
+    return true;
+  case TMsgResult::No:
+    return true;
+  default:
+    return false;
+  }
+}
+
+void TkvOscFrame::Notice(const QString &Text) {
+  if (FLoading)
+    FLoadNote = FLoadNote.isEmpty() ? Text : FLoadNote + QStringLiteral("; ") + Text;
+  else if (FStatusHook)
+    FStatusHook(Text);
 }
 
 void TkvOscFrame::SaveComtradeAs(const QString &FileName, const QString &Encoding) {
@@ -547,6 +611,7 @@ void TkvOscFrame::PaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifier
       FDragDrawer = &D;
       FBand = QLine();
       D.Settings.Notes.push_back(std::move(Note));
+      FNotesChanged = true;
       Repaint();
       return;
     }
@@ -618,6 +683,7 @@ void TkvOscFrame::ActionDurationExecute() {
   Note->Moment2 = int(std::nearbyint(B.XBefore / FView.TimeScale));
   Note->Dy = 10;
   D->Settings.Notes.push_back(std::move(Note));
+  FNotesChanged = true;
   ClearCursors(true, false);
   TimeReadout();
   Repaint();
@@ -803,6 +869,14 @@ void TkvOscFrame::PanelPaintResize() {
     return;
   Rebuild();
   ZoomHeights(0);
+}
+
+void TkvOscFrame::PanelPaintShow() {
+  if (!FLoaded || !FFitWhenShown)
+    return;
+  FFitWhenShown = false;
+  FitChannelHeights();
+  ActionTimeFitExecute();
 }
 
 void TkvOscFrame::PanelEastResize() {
@@ -1207,15 +1281,25 @@ void TkvOscFrame::DeleteNote(TOscNote *Note) {
     FDragNote = nullptr, FDragDrawer = nullptr;
   auto &Notes = D->Settings.Notes;
   Notes.erase(std::find_if(Notes.begin(), Notes.end(), [Note](const auto &N) { return N.get() == Note; }));
+  FNotesChanged = true;
 }
 
 bool TkvOscFrame::PaintBoxNoteDown(Qt::MouseButton Button, QPoint Point) {
   TOscNote *Note = NoteAt(Point);
   if (Button == Qt::RightButton) {
-    if (!Note)
+    if (!Note) {
       RunSetup();
-    else if (NoteOpener && NoteOpener(*this, *Note))
-      DeleteNote(Note);
+    } else if (NoteOpener) {
+      // The window edits the note in place: what it showed is compared after.
+      const auto Look = [](const TOscNote &N) {
+        return std::tuple(N.Text, N.FontName, N.FontHeight, N.FontColor, N.CalcValType);
+      };
+      const auto Before = Look(*Note);
+      if (NoteOpener(*this, *Note))
+        DeleteNote(Note);
+      else if (Look(*Note) != Before)
+        FNotesChanged = true;
+    }
     Repaint();
     return true;
   }
@@ -1253,6 +1337,7 @@ void TkvOscFrame::PaintBoxMouseUp(QPoint Point) {
   FDragNote = nullptr;
   FDragDrawer = nullptr;
   FBand = QLine();
+  FNotesChanged = true;
   Repaint();
 }
 

@@ -62,9 +62,21 @@ public:
   bool IsLoaded() const { return FLoaded; }
 
   // The side file; LoadViewSettings reads the last saved one of this run when
-  // the record has none. Save reports the name through LastSavedHook.
+  // the record has none. Save reports the name through LastSavedHook; the
+  // first save over a side file that could not be read keeps that file as
+  // "<name>.xml.bad" first (KeepDamagedSideFile) and says so. Throws EKvError
+  // when the file or its copy cannot be written.
   bool LoadViewSettings();
   void SaveViewSettings();
+  // Notes added, moved, edited or deleted since the side file was last written.
+  bool HasUnsavedNotes() const { return FNotesChanged; }
+  // Before the page goes: with unsaved notes asks "Да / Нет / Отмена"; yes
+  // writes the side file. False when the page is to stay (cancelled, or the
+  // file could not be written: the error is shown).
+  bool QueryClose();
+  // Where the frame's notices go once it is loaded (the status line); those of
+  // the load itself are in LoadNote.
+  void SetStatusHook(std::function<void(const QString &Text)> Hook) { FStatusHook = std::move(Hook); }
   // The configuration as FileName (Encoding "OEM" or "ANSI") and the data
   // beside it with ".dat".
   void SaveComtradeAs(const QString &FileName, const QString &Encoding);
@@ -170,7 +182,7 @@ public:
   void ActionTime0Execute();
 
   // What the last load found wrong but could show (a ".dat" shorter than its
-  // ".cfg" declares), for the status line; "" when nothing.
+  // ".cfg" declares, a side file not read), for the status line; "" when nothing.
   const QString &LoadNote() const { return FLoadNote; }
   const TComtradeConfig &Config() const { return FConfig; }
   const TComtradeData &Data() const { return FData; }
@@ -226,6 +238,9 @@ public:
 
   // The plot was resized.
   void PanelPaintResize();
+  // The plot is about to be painted: a record loaded while it was hidden (at
+  // start-up, before the window had its size) is fitted to it at the first paint.
+  void PanelPaintShow();
 
 private:
   void BuildControls();
@@ -275,6 +290,15 @@ private:
   std::vector<TOscDrawer *> FDrawers;
   TOscEventList FEvents;
   QString FLoadNote;
+  // A notice for the user: into LoadNote while loading, else the status hook.
+  void Notice(const QString &Text);
+  std::function<void(const QString &)> FStatusHook;
+  bool FLoading = false;
+  // The record's own side file that could not be read, until it is kept.
+  QString FDamagedSideFile;
+  bool FNotesChanged = false;
+  // Loaded while the plot was hidden: fitted once it is shown.
+  bool FFitWhenShown = false;
   int FFirstDrawer = 0;
   int FPhasorPanelWidth = 200;
   bool FBitmapFrames = false;

@@ -8,7 +8,9 @@
 #include "uLogger.h"
 #include "uMessageSink.h"
 #include "uModbus.h"
+#include "uMultiLingual.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uTranslateForms.h"
 
 #include <QFile>
 #include <QScrollArea>
@@ -106,6 +108,9 @@ void TkvDashboardFrame::Load(const QString &FileName) {
   QStringList problems;
   for (const TPageElement &e : ReadPageElements(FRoot))
     CreateElement(e, Panel, [&problems](const QString &Text) { problems << Text; });
+  // A panel loaded after start-up (at an identification) speaks the
+  // interface's language as one loaded before the switch does.
+  TranslateComponent(MultiLingual(), Panel);
   ReportProblems(problems);
   FitPanel();
   ShowValues();
@@ -192,6 +197,13 @@ void TkvDashboardFrame::SetBitHandlers() {
 }
 
 void TkvDashboardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, FPrimaryValues ? 1 : 0); }
+
+void TkvDashboardFrame::FollowLanguage() {
+  ShowValues();
+  for (QWidget *w : ControlsOf(Panel, true))
+    if (auto *d = qobject_cast<TDateTimeEdit *>(w))
+      d->setValue(d->Value());
+}
 
 void TkvDashboardFrame::SetPrimaryValues(bool Value) {
   FPrimaryValues = Value;

@@ -54,6 +54,9 @@ public:
   TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor; }
   // Every control shows its value from the register image.
   Q_INVOKABLE void ShowValues();
+  // After a language switch: the texts made of values (the dates' month
+  // names) in the new language; the captions are translated with the window.
+  void FollowLanguage();
   // Starts the refresh chain.
   void Refresh();
   void SetPrimaryValues(bool Value);

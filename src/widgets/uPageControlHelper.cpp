@@ -6,7 +6,9 @@
 #include <QTabBar>
 #include <QToolButton>
 
-void TTabSheetClosable::CloseTab() {
+bool TTabSheetClosable::CloseTab() {
+  if (!QueryClose())
+    return false;
   const TCloseEvent onClose = FOnClose; // the sheet and its copy are gone below
   if (onClose)
     onClose(this);
@@ -20,6 +22,7 @@ void TTabSheetClosable::CloseTab() {
   delete this;
   if (onClose)
     onClose(nullptr);
+  return true;
 }
 
 void TPageControl::tabInserted(int Index) {

@@ -31,13 +31,20 @@ public:
 
   explicit TTabSheetClosable(QWidget *Parent = nullptr) : TTabSheet(Parent) {}
   void SetOnClose(TCloseEvent Handler) { FOnClose = std::move(Handler); }
+  // Asked before the sheet goes (unsaved work asks the user); false keeps it.
+  void SetCloseQuery(std::function<bool()> Query) { FCloseQuery = std::move(Query); }
+  // True when the sheet may go: no query, or the query agrees.
+  bool QueryClose() const { return !FCloseQuery || FCloseQuery(); }
 
-  // Calls OnClose with the sheet, removes and frees the sheet, then calls the
-  // saved OnClose once more without a sender. The object is gone afterwards.
-  virtual void CloseTab();
+  // Asks QueryClose; when it refuses, returns false and nothing changes.
+  // Otherwise calls OnClose with the sheet, removes and frees the sheet, then
+  // calls the saved OnClose once more without a sender, and returns true: the
+  // object is gone then.
+  virtual bool CloseTab();
 
 private:
   TCloseEvent FOnClose;
+  std::function<bool()> FCloseQuery;
 };
 
 // The main window's page control: reports inserted tabs to its helper.

@@ -49,6 +49,16 @@ public:
   }
 };
 
+// A caption padded with blanks (the run-time tabs' are) is looked up without
+// them and keeps them.
+QString TranslatePadded(const TMultiLingual &T, const QString &Text) {
+  const QString core = Text.trimmed();
+  if (core.isEmpty() || core.size() == Text.size())
+    return T.Translate(Text);
+  const qsizetype lead = Text.indexOf(core);
+  return Text.left(lead) + T.Translate(core) + Text.mid(lead + core.size());
+}
+
 // The item data role that marks an item as a text of the program.
 constexpr int FixedTextRole = Qt::UserRole + 0x4B56;
 
@@ -85,7 +95,7 @@ void TranslateOne(const TMultiLingual &T, QObject *C) {
     g->setTitle(T.Translate(g->title()));
   } else if (auto *tabs = qobject_cast<QTabWidget *>(w)) {
     for (int i = 0; i < tabs->count(); ++i)
-      tabs->setTabText(i, T.Translate(tabs->tabText(i)));
+      tabs->setTabText(i, TranslatePadded(T, tabs->tabText(i)));
   } else if (auto *tb = qobject_cast<QToolButton *>(w)) {
     // Tool buttons show pictures; their hint is the text. A button made for an
     // action takes its hint from the action, translated there.

@@ -8,6 +8,8 @@
 #include "uAgentClientForm.h"
 #include "uControlPlacer.h"
 #include "uControls.h"
+#include "uDateTime.h"
+#include "uSimpleDeviceDescriptor.h"
 #include "uBitmapForm.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
@@ -353,4 +355,108 @@ TEST_F(LanguageLink, EnglishPagesAndDialogsShowOnlyTheDevicesOwnRussian) {
   // Messages reach the box in Russian; the box shows them translated.
   for (const QString &t : Shown)
     EXPECT_FALSE(HasCyrillic(MultiLingual().Translate(t))) << "message: " << t.toStdString();
+}
+
+namespace {
+// The captions the title panel's file gives (labels and group boxes, in
+// order; not the bit names the descriptor gives) and its core date.
+QStringList PanelCaptions(const TMainForm &W) {
+  QStringList t;
+  for (QWidget *c : W.DashboardFrame->Panel->findChildren<QWidget *>())
+    if (auto *l = qobject_cast<QLabel *>(c); l && !qobject_cast<TBitregGroupBox *>(l->parent()))
+      t << l->text();
+    else if (auto *g = qobject_cast<QGroupBox *>(c))
+      t << g->title();
+  return t;
+}
+QString CoreDate(const TMainForm &W) {
+  for (QWidget *c : ControlsOf(W.DashboardFrame->Panel, true))
+    if (auto *d = qobject_cast<TDateTimeEdit *>(c); d && d->Kind() == kvc::dtCore)
+      return d->text();
+  return {};
+}
+QStringList TabCaptions(const TMainForm &W) {
+  QStringList t;
+  for (int i = 0; i < W.PageControl->count(); ++i)
+    t << W.PageControl->tabText(i);
+  return t;
+}
+} // namespace
+
+// The run-time tabs (their captions end in blanks) and the title panel (its
+// captions and the core date's month, loaded again at identification) follow
+// every switch, and the language the program starts in.
+TEST_F(LanguageLink, TabsAndTitlePanelFollowEverySwitchAndTheStartLanguage) {
+  // The core date's month as "dd mmm yyyy" writes it, by language index.
+  static const char *const Months[3][12] = {
+      {"січ", "лют", "бер", "кві", "тра", "чер", "лип", "сер", "вер", "жов", "лис", "гру"},
+      {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"},
+      {"янв", "фев", "мар", "апр", "май", "июн", "июл", "авг", "сен", "окт", "ноя", "дек"}};
+  const auto openTabs = [](TDemoSession &S) {
+    TMainForm &w = *S.Form;
+    w.OpenLogTab();
+    w.NDeviceBoard->trigger();
+    w.PageControl->setCurrentWidget(w.TabSheetUstav);
+    w.auEdit->trigger();
+    S.WaitIdle();
+  };
+  const auto start = [](TDemoSession &S, const QString &Lang) {
+    MultiLingual().Load(KV_SOURCE_DIR "/src/resources");
+    for (const char *name : {"dashboard.XML", "deviceFrame.xml"})
+      QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/") + name, S.Dir.filePath(name));
+    S.Serve(false);
+    const bool started = S.Open(QString("[setup]\ncustom=0\nlang=%1\nprotocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\n"
+                                        "port=%2\n[device]\npollPause=1000\n[com]\nTimeout=5000\n[debug]\npoll=0\n")
+                                    .arg(Lang)
+                                    .arg(S.Server->TcpPort()));
+    S.Form->resize(1200, 800);
+    S.Form->show();
+    return started;
+  };
+
+  // What a Russian start shows: the texts every other language translates.
+  TDemoSession ru;
+  ASSERT_TRUE(start(ru, "RU"));
+  ASSERT_EQ(ru.Identify(), "Готово");
+  openTabs(ru);
+  const QStringList russianTabs = TabCaptions(*ru.Form), russianPanel = PanelCaptions(*ru.Form);
+  ASSERT_GE(russianTabs.filter("      ").size(), 3) << russianTabs.join('|').toStdString();
+  ASSERT_TRUE(russianPanel.contains("Дискретные входы")) << russianPanel.join('|').toStdString();
+  int month = 0, day = 0, year = 0, h = 0, mi = 0, sec = 0, ms = 0;
+  DecodeDateTime(ru.Form->Descriptor()->CoreDate, year, month, day, h, mi, sec, ms);
+  ASSERT_GE(month, 1);
+
+  const auto check = [&](const TMainForm &W, int Language, const std::string &When) {
+    const auto expected = [&](QStringList Texts) {
+      for (QString &t : Texts)
+        if (const QString core = t.trimmed(); !core.isEmpty())
+          t.replace(core, MultiLingual().FromRussian(core));
+      return Texts;
+    };
+    ASSERT_EQ(MultiLingual().TargetLanguage(), Language) << When;
+    const auto same = [&When](const QStringList &Shown, const QStringList &Expected) {
+      ASSERT_EQ(Shown.size(), Expected.size()) << When << ": " << Shown.join('|').toStdString();
+      for (qsizetype i = 0; i < Shown.size(); ++i)
+        EXPECT_EQ(Shown[i].toStdString(), Expected[i].toStdString()) << When;
+    };
+    same(TabCaptions(W), expected(russianTabs));
+    same(PanelCaptions(W), expected(russianPanel));
+    EXPECT_TRUE(CoreDate(W).contains(QString(" %1 ").arg(QString::fromUtf8(Months[Language][month - 1]))))
+        << When << ": " << CoreDate(W).toStdString();
+    if (Language == lnEnglish)
+      for (const QString &t : TabCaptions(W) + QStringList{CoreDate(W)})
+        EXPECT_FALSE(HasCyrillic(t)) << When << ": " << t.toStdString();
+  };
+  check(*ru.Form, lnRussian, "Russian");
+  ru.Form->NEnglish->trigger();
+  check(*ru.Form, lnEnglish, "RU -> EN");
+  ru.Form->NUkrainian->trigger();
+  check(*ru.Form, lnUkrainian, "RU -> EN -> UA");
+  ru.Form.reset();
+
+  TDemoSession en;
+  ASSERT_TRUE(start(en, "EN"));
+  ASSERT_EQ(en.Identify(), "Done");
+  openTabs(en);
+  check(*en.Form, lnEnglish, "start in EN");
 }

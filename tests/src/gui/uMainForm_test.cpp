@@ -27,6 +27,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 #include <QAction>
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -38,6 +39,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolBar>
 #include <gtest/gtest.h>
 
@@ -617,4 +619,57 @@ TEST_F(MainFormTest, ProgressReportRunsNoQueuedEvent) {
   QCoreApplication::processEvents();
   EXPECT_TRUE(ran);
   EXPECT_EQ(polls, 1);
+}
+
+// Notes added on an oscillogram are asked about when its tab closes (its button
+// or the menu) and on "Выход": "Отмена" keeps the tab and the program, "Да"
+// writes them.
+TEST_F(MainFormTest, UnsavedNotesAskOnTabCloseAndOnExit) {
+  WritePair(FDir.filePath("r"), std::vector<int>(200, 5));
+  TOpener opener;
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  w->resize(1000, 700);
+  w->show();
+  const QString dat = FDir.filePath("r.dat");
+  const auto addNote = [&](int X) {
+    w->OpenOscTab(dat);
+    TkvOscFrame *f = w->ActiveOscFrame();
+    f->PaintBoxPaint();
+    QTest::mouseClick(f->PaintBox, Qt::LeftButton, Qt::ControlModifier, QPoint(X, f->Drawers()[0]->CenterY));
+    EXPECT_TRUE(f->HasUnsavedNotes());
+    return w->PageControl->currentWidget();
+  };
+  const auto storedNotes = [&] {
+    const QByteArray side = LoadFileBytes(FDir.filePath("r.xml"));
+    return side.count("<note ");
+  };
+  const QString question = "Заметки осциллограммы " + dat + " не сохранены, сохранить?";
+
+  QWidget *sheet = addNote(50);
+  Answer = TMsgResult::Cancel;
+  QTest::mouseClick(w->PageControlHelper->CloseButton(sheet), Qt::LeftButton);
+  ASSERT_EQ(Shown.size(), 1u);
+  EXPECT_EQ(Shown[0].Text, question);
+  EXPECT_GE(w->PageControl->indexOf(sheet), 0);
+  Answer = TMsgResult::Yes;
+  w->CloseActiveTab();
+  EXPECT_EQ(Shown.size(), 2u);
+  EXPECT_EQ(w->PageControl->indexOf(sheet), -1);
+  EXPECT_EQ(storedNotes(), 1);
+
+  sheet = addNote(300);
+  Answer = TMsgResult::Cancel;
+  w->nExit->trigger();
+  EXPECT_EQ(Shown.size(), 3u);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_TRUE(w->Timer->isActive());
+  EXPECT_GE(w->PageControl->indexOf(sheet), 0);
+  EXPECT_EQ(storedNotes(), 1);
+  Answer = TMsgResult::Yes;
+  w->nExit->trigger();
+  ASSERT_EQ(Shown.size(), 4u);
+  EXPECT_EQ(Shown[3].Text, question);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(storedNotes(), 2);
 }

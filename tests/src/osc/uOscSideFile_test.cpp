@@ -132,3 +132,21 @@ TEST(OscSideFile, EmptyOrBrokenFileIsLoggedAndLeavesTheDefaults) {
     EXPECT_TRUE(Lines.last().contains("ERROR ") && Lines.last().endsWith("side file ignored, defaults used")) << C.Name;
   }
 }
+
+// An earlier damaged copy is never replaced: a copy of other bytes goes beside
+// it, one of the same bytes is the copy already made.
+TEST(OscSideFile, DamagedFileIsKeptWithoutReplacingAnEarlierCopy) {
+  QTemporaryDir Dir;
+  const QString Path = Dir.filePath("r.xml");
+  const struct {
+    QByteArray Bytes;
+    const char *Kept;
+  } Steps[] = {{"<root><comm", "r.xml.bad"}, {"<root><common", "r.xml.bad.1"}, {"<root><comm", "r.xml.bad"},
+               {"", "r.xml.bad.2"}};
+  for (const auto &S : Steps) {
+    SaveFileBytes(Path, S.Bytes);
+    EXPECT_EQ(KeepDamagedSideFile(Path), Dir.filePath(S.Kept)) << S.Kept;
+    EXPECT_EQ(LoadFileBytes(Dir.filePath(S.Kept)), S.Bytes) << S.Kept;
+  }
+  EXPECT_EQ(LoadFileBytes(Path), ""); // the side file itself is left to its writer
+}

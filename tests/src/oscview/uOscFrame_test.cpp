@@ -4,6 +4,7 @@
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uLogger.h"
+#include "uMessageSink.h"
 #include "uNumberFormat.h"
 #include "uOscNoteForm.h"
 #include "uOscSetupForm.h"
@@ -14,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QToolButton>
 #include <QLabel>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QPainter>
@@ -80,7 +82,13 @@ TEST(OscFrame, ShortDataAndABrokenSideFileStillOpen) {
     TFrameOf Of(Dir.filePath("r.dat"), 800, 500, false);
     EXPECT_TRUE(Of.F.IsLoaded()) << C.Name;
     EXPECT_EQ(Of.Opener.Calls, 1) << C.Name << ": the defaults, as without a side file";
-    EXPECT_EQ(Of.F.LoadNote(), C.Note) << C.Name;
+    // The side file's note says why it was not read and where it is kept.
+    const QString Side = Dir.filePath("r.xml");
+    const QString Skipped = (C.Note.isEmpty() ? "" : C.Note + "; ") + Side + ": файл настроек не прочитан (";
+    EXPECT_TRUE(Of.F.LoadNote().startsWith(Skipped)) << Of.F.LoadNote().toStdString();
+    EXPECT_TRUE(Of.F.LoadNote().endsWith("), взяты настройки по умолчанию; Поврежденный файл сохранен как " + Side +
+                                         ".bad" + (C.Note.isEmpty() ? "" : ".1")))
+        << Of.F.LoadNote().toStdString();
     EXPECT_EQ(Of.F.Data().SampleCount(), C.Note.isEmpty() ? 200 : 120) << C.Name;
     EXPECT_EQ(Logger().Lines().filter("side file ignored").size() - Ignored, 1) << C.Name;
     if (!C.Note.isEmpty())
@@ -485,4 +493,189 @@ TEST(OscFrame, SetupDialogOkAppliesTheChannelsAndKeepsTheStripHeights) {
   EXPECT_FALSE(F.Drawers()[2]->Checked());
   EXPECT_TRUE(F.Drawers()[1]->Checked());
   EXPECT_EQ(F.View().AnalogHeight, Height);
+}
+
+// At start-up a record is opened before the window has its size: once shown
+// it fits the plot as one opened in a shown window does.
+TEST(OscFrame, RecordLoadedHiddenFitsThePlotOnceShown) {
+  QTemporaryDir Dir;
+  TFrameOf Hidden(FlatRecord(Dir), 1000, 500, false);
+  TkvOscFrame &F = Hidden.F;
+  const double Squeezed = F.View().TimeScale;
+  F.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&F));
+  ASSERT_TRUE(QTest::qWaitFor([&F] { return !F.IsDirty(); }, 20000)); // painted
+  const double Scale = F.View().TimeScale;
+  const int Height = F.View().AnalogHeight;
+  ASSERT_GT(F.PaintBox->width(), 500);
+  EXPECT_NE(Scale, Squeezed);
+  F.FitChannelHeights();
+  F.ActionTimeFitExecute(); // "<>"
+  EXPECT_EQ(F.View().TimeScale, Scale);
+  EXPECT_EQ(F.View().AnalogHeight, Height);
+}
+
+namespace {
+// Answers every message box with the next of Answers, keeping the texts.
+struct TAnswers {
+  explicit TAnswers(std::vector<TMsgResult> List) : Answers(std::move(List)) {
+    Saved = SetMessageSink([this](TMsgKind, const QString &Text) {
+      Asked << Text;
+      const TMsgResult R = Answers.empty() ? TMsgResult::Cancel : Answers.front();
+      if (!Answers.empty())
+        Answers.erase(Answers.begin());
+      return R;
+    });
+  }
+  ~TAnswers() { SetMessageSink(Saved); }
+  std::vector<TMsgResult> Answers;
+  QStringList Asked;
+  TMessageSink Saved;
+};
+
+// The notes of channel Index as its side file holds them: "moment text" each.
+QStringList StoredNotes(const TkvOscFrame &F, size_t Index) {
+  std::vector<TOscChannelSettings> Copies(F.Drawers().size());
+  std::vector<TOscChannelSettings *> Channels;
+  for (auto &C : Copies)
+    Channels.push_back(&C);
+  TOscViewSettings View;
+  TOscEventList Events;
+  EXPECT_TRUE(LoadOscSideFile(OscSideFileName(F.GetFileName()), QString(), F.Config(), F.Data().SampleCount(), View,
+                              Channels, Events));
+  QStringList Out;
+  for (const auto &N : Copies[Index].Notes)
+    Out << QStringLiteral("%1 %2").arg(N->Moment).arg(N->Text);
+  return Out;
+}
+
+QStringList ShownNotes(const TOscDrawer &D) {
+  QStringList Out;
+  for (const auto &N : D.Settings.Notes)
+    Out << QStringLiteral("%1 %2").arg(N->Moment).arg(N->Text);
+  return Out;
+}
+} // namespace
+
+// Every way a note changes leaves the page with unsaved notes; before the page
+// goes they are asked about: "Отмена" keeps the page, "Нет" drops them, "Да"
+// writes them.
+TEST(OscFrame, ChangedNotesAskBeforeThePageGoes) {
+  using TChange = std::function<void(TkvOscFrame &, TOscDrawer &)>;
+  const auto Window = [](bool Delete, QString Text) {
+    return [Delete, Text](TkvOscFrame &F, TOscDrawer &U1) {
+      const auto Saved = TkvOscFrame::NoteOpener;
+      TkvOscFrame::NoteOpener = [&](TkvOscFrame &, TOscNote &Note) {
+        Note.Text = Text;
+        return Delete;
+      };
+      QTest::mouseClick(F.PaintBox, Qt::RightButton, {}, QPoint(100, U1.CenterY));
+      TkvOscFrame::NoteOpener = Saved;
+    };
+  };
+  const struct {
+    const char *Name;
+    TChange Change;
+    bool Unsaved;
+  } Cases[] = {
+      {"added with Ctrl", [](TkvOscFrame &F, TOscDrawer &U1) {
+         QTest::mouseClick(F.PaintBox, Qt::LeftButton, Qt::ControlModifier, QPoint(300, U1.CenterY));
+       }, true},
+      {"moved", [](TkvOscFrame &F, TOscDrawer &U1) {
+         QTest::mousePress(F.PaintBox, Qt::LeftButton, {}, QPoint(100, U1.CenterY));
+         QTest::mouseRelease(F.PaintBox, Qt::LeftButton, {}, QPoint(140, U1.CenterY));
+       }, true},
+      {"edited in its window", Window(false, "пуск 2"), true},
+      {"deleted in its window", Window(true, "пуск"), true},
+      {"seen in its window", Window(false, "пуск"), false},
+  };
+  for (const auto &C : Cases) {
+    TPixelFrame Three(ThreePhaseRecord, 1000, 500);
+    TkvOscFrame &F = Three.Of.F;
+    TOscDrawer &U1 = *F.Drawers()[1];
+    auto Note = std::make_unique<TOscNote>(QStringLiteral("пуск"));
+    Note->Moment = 100;
+    U1.Settings.Notes.push_back(std::move(Note));
+    F.SaveViewSettings();
+    F.PaintBoxPaint();
+    const QStringList Before = StoredNotes(F, 1);
+    C.Change(F, U1);
+    EXPECT_EQ(F.HasUnsavedNotes(), C.Unsaved) << C.Name;
+    if (!C.Unsaved) {
+      TAnswers None({});
+      EXPECT_TRUE(F.QueryClose()) << C.Name;
+      EXPECT_TRUE(None.Asked.isEmpty()) << C.Name;
+      continue;
+    }
+    TAnswers Answers({TMsgResult::Cancel, TMsgResult::No, TMsgResult::Yes});
+    EXPECT_FALSE(F.QueryClose()) << C.Name;
+    ASSERT_EQ(Answers.Asked.size(), 1) << C.Name;
+    EXPECT_EQ(Answers.Asked[0], "Заметки осциллограммы " + F.GetFileName() + " не сохранены, сохранить?") << C.Name;
+    EXPECT_TRUE(F.QueryClose()) << C.Name;
+    EXPECT_EQ(StoredNotes(F, 1), Before) << C.Name << ": no writes nothing";
+    EXPECT_TRUE(F.QueryClose()) << C.Name;
+    EXPECT_EQ(StoredNotes(F, 1), ShownNotes(U1)) << C.Name;
+    EXPECT_NE(StoredNotes(F, 1), Before) << C.Name;
+    EXPECT_FALSE(F.HasUnsavedNotes()) << C.Name;
+    EXPECT_TRUE(F.QueryClose()) << C.Name;
+    EXPECT_EQ(Answers.Asked.size(), 3) << C.Name << ": nothing asked once written";
+  }
+}
+
+// A side file of ours cut by its last 12 bytes does not load and says why; the
+// first write over it, by the set-up dialog that opens by itself or by the
+// notes saved, keeps it byte-equal as "<name>.xml.bad" and says so.
+TEST(OscFrame, DamagedSideFileIsKeptByteEqualBeforeItsFirstWrite) {
+  const struct {
+    const char *Name;
+    int Key;
+  } Cases[] = {{"the set-up dialog's Enter", Qt::Key_Return}, {"notes saved", Qt::Key_Escape}};
+  for (const auto &C : Cases) {
+    QTemporaryDir Dir;
+    const QString Dat = Dir.filePath("r.dat"), Xml = Dir.filePath("r.xml"), Bad = Dir.filePath("r.xml.bad");
+    {
+      TPixelFrame Flat(FlatRecord, 800, 500);
+      Flat.Of.F.Drawers()[0]->Settings.Notes.push_back(std::make_unique<TOscNote>(QStringLiteral("пуск")));
+      Flat.Of.F.SaveViewSettings();
+      QFile::rename(Flat.Dir.filePath("r.xml"), Xml);
+      QFile::rename(Flat.Dir.filePath("r.dat"), Dat);
+      QFile::rename(Flat.Dir.filePath("r.cfg"), Dir.filePath("r.cfg"));
+    }
+    const QByteArray Damaged = LoadFileBytes(Xml).chopped(12);
+    SaveFileBytes(Xml, Damaged);
+    TkvOscFrame::LastSavedSideFile.clear();
+
+    TkvOscFrame F;
+    F.resize(800, 500);
+    F.show();
+    F.Initialize();
+    QStringList Status;
+    F.SetStatusHook([&Status](const QString &Text) { Status << Text; });
+    WhenModal<TOscSetupForm>([&C](TOscSetupForm &Form) { QTest::keyClick(&Form, Qt::Key(C.Key)); });
+    F.LoadComtradeFile(Dat);
+    const QStringList Notes = F.LoadNote().split("; ");
+    ASSERT_GE(Notes.size(), 1) << C.Name;
+    EXPECT_TRUE(Notes[0].startsWith(Xml + ": файл настроек не прочитан (")) << Notes[0].toStdString();
+    EXPECT_TRUE(Notes[0].endsWith("), взяты настройки по умолчанию")) << Notes[0].toStdString();
+    const QString Kept = "Поврежденный файл сохранен как " + Bad;
+    if (C.Key == Qt::Key_Return) {
+      EXPECT_EQ(Notes.mid(1), QStringList{Kept}) << C.Name;
+    } else {
+      EXPECT_EQ(Notes.size(), 1) << C.Name;
+      EXPECT_FALSE(QFile::exists(Bad)) << C.Name << ": nothing written yet";
+      F.cbSelectedOnly->click(); // every channel drawn
+      F.PaintBoxPaint();
+      QTest::mouseClick(F.PaintBox, Qt::LeftButton, Qt::ControlModifier, QPoint(100, F.Drawers()[0]->CenterY));
+      ASSERT_TRUE(F.HasUnsavedNotes()) << C.Name;
+      F.SaveViewSettings();
+      EXPECT_EQ(Status, QStringList{Kept}) << C.Name;
+    }
+    EXPECT_EQ(LoadFileBytes(Bad), Damaged) << C.Name;
+    EXPECT_NE(LoadFileBytes(Xml), Damaged) << C.Name;
+    // Kept once: the next write leaves the copy and says nothing more.
+    Status.clear();
+    F.SaveViewSettings();
+    EXPECT_TRUE(Status.isEmpty()) << C.Name;
+    EXPECT_EQ(QDir(Dir.path()).entryList({"r.xml.*"}), QStringList{"r.xml.bad"}) << C.Name;
+  }
 }
