@@ -38,6 +38,36 @@ TEST(PollTimer, DecisionFollowsPollAutoPollIdleAndReady) {
   }
 }
 
+TEST(PollTimer, AfterALinkFailureTheIdentityCheckComesFirstWhateverTheAutoPoll) {
+  using A = TTimerAction;
+  struct Row {
+    bool Poll, Idle, Ready, Unconfirmed, Again;
+    uint8_t AutoPoll;
+    A Expected;
+  };
+  const Row rows[] = {
+      {true, true, true, true, false, apNever, A::CheckIdentity}, // before the panel's refresh
+      {true, true, true, true, false, apAlways, A::CheckIdentity},
+      {true, false, true, true, false, apAlways, A::None},       // not on a busy link
+      {false, true, true, true, false, apAlways, A::None},       // debug/poll off
+      {true, true, false, true, false, apAlways, A::Identify},   // nothing identified to check
+      {true, true, false, false, true, apNever, A::Identify},    // another device answered
+      {true, true, false, false, false, apNever, A::None},
+  };
+  for (const Row &r : rows) {
+    TTimerInputs in;
+    in.Poll = r.Poll;
+    in.AutoPoll = r.AutoPoll;
+    in.LinkBusy = !r.Idle;
+    in.IsReady = r.Ready;
+    in.DashboardActive = true;
+    in.AutoChecked = true;
+    in.IdentityUnconfirmed = r.Unconfirmed;
+    in.IdentifyAgain = r.Again;
+    EXPECT_EQ(DecideTimerAction(in), r.Expected) << &r - rows;
+  }
+}
+
 TEST(PollTimer, PasswordLapsesAtTheFirstTickAtOrAfterThePeriod) {
   const QDateTime t = QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0));
   const struct {
