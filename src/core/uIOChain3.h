@@ -454,8 +454,9 @@ public:
   void setOnMessage(TChainMessageEvent AEvent) { FOnMessage = std::move(AEvent); }
   // Called whenever a chain has ended, however it ended (done, failed, aborted).
   void setOnChainEnd(std::function<void()> AEvent) { FOnChainEnd = std::move(AEvent); }
-  // Told when a chain has ended on a failed answer whose text says the link
-  // itself failed after the worker's repeats (IsLinkLossText).
+  // Told when a failed answer ends a chain and its text says the link itself
+  // failed after the worker's repeats (IsLinkLossText); before the chain's
+  // own end handler runs.
   void setOnLinkFailure(std::function<void()> AEvent) { FOnLinkFailure = std::move(AEvent); }
   // Asked once, before its first write step could run, for every chain that
   // writes to the device (WritesToDevice); the gate may let it go, refuse it

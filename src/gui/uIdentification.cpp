@@ -137,6 +137,7 @@ TIdentification::~TIdentification() = default;
 
 void TIdentification::Prepare() {
   FScriptDone = false;
+  FIdentifyAgain = false;
   Refill(FFlashHead, {});
   Unidentify();
   FForm.EnterTempFolder();

@@ -503,80 +503,31 @@ TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
 
 #include "uIOChain3_test.moc"
 
-TEST_F(IOChain3, WriteGateSeesEveryChainThatWritesEvenInABranchAndOnlyThose) {
+TEST_F(IOChain3, WriteGateRefusesAChainThatWritesEvenInABranchBeforeAnyOfItsSteps) {
   TIo io(Words({1, 0x11}));
-  QBuffer clock;
-  clock.open(QIODevice::ReadWrite);
   const struct {
     const char *Name;
     std::function<TIOChainList3 &()> Make;
     bool Gated;
   } cases[] = {
       {"register read", [&]() -> TIOChainList3 & { return Gen.newList().readReg(io.In, io.Out); }, false},
-      {"file read", [&]() -> TIOChainList3 & { return Gen.newList().setFrameSize(8).readFile(1, 0, "x"); }, false},
       {"register write", [&]() -> TIOChainList3 & { return Gen.newList().msg("m").writeReg(io.In); }, true},
-      {"clock write", [&]() -> TIOChainList3 & { return Gen.newList().writeTime(clock); }, true},
-      {"file write", [&]() -> TIOChainList3 & { return Gen.newList().setFrameSize(8).writeFile(1, 0, "x"); }, true},
-      {"logic stop", [&]() -> TIOChainList3 & { return Gen.newList().specCmd(ctSpecCmdOff); }, true},
-      {"write in a branch", [&]() -> TIOChainList3 & {
-         return Gen.newList().predicatIf(ptIf, 0, nullptr, &Gen.newList().specCmd(ctSpecCmdOn));
+      {"logic stop in a branch", [&]() -> TIOChainList3 & {
+         return Gen.newList().predicatIf(ptIf, 0, nullptr, &Gen.newList().specCmd(ctSpecCmdOff));
        }, true},
   };
   for (const auto &t : cases) {
-    int asked = 0, ended = 0;
-    Gen.setWriteGate([&](TIOChainList3 &C) {
-      ++asked;
-      C.Refuse("refused");
-    });
+    int ended = 0;
+    Gen.setWriteGate([](TIOChainList3 &C) { C.Refuse("refused"); });
     Messages.clear();
     const size_t sent = Front.Sent.size();
     TIOChainList3 &c = t.Make();
     c.setOnEnd([&] { ++ended; });
     c.run();
-    EXPECT_EQ(asked, t.Gated ? 1 : 0) << t.Name;
-    if (t.Gated) {
-      // A refused chain runs none of its steps and none of its handlers.
-      EXPECT_EQ(Front.Sent.size(), sent) << t.Name;
-      EXPECT_EQ(Messages, QStringList{"refused"}) << t.Name;
-      EXPECT_EQ(ended, 0) << t.Name;
-      EXPECT_TRUE(c.IsEnded() && c.IsRefused()) << t.Name;
-      EXPECT_FALSE(c.IsRunning()) << t.Name;
-    }
+    EXPECT_EQ(c.IsRefused(), t.Gated) << t.Name;
+    if (t.Gated) // none of its steps and none of its handlers
+      EXPECT_TRUE(Front.Sent.size() == sent && Messages == QStringList{"refused"} && ended == 0) << t.Name;
     Gen.abort();
-    Pump();
-  }
-}
-
-TEST_F(IOChain3, StepsPutBeforeAWriteRunFirstAndMayRefuseItInTheirCourse) {
-  for (const bool same : {true, false}) {
-    TIo io(Words({1, 0x11}));
-    TAddrList found;
-    Messages.clear();
-    Gen.setWriteGate([&](TIOChainList3 &C) {
-      C.Precede(Gen.newList().poll(1, found).exec([&C, &found, same] {
-        if (!same)
-          C.Refuse("another device");
-      }));
-    });
-    int ended = 0;
-    TIOChainList3 &c = Gen.newList().writeReg(io.In).msg("Готово");
-    c.setOnEnd([&] { ++ended; });
-    c.run();
-    const size_t poll = Front.Sent.size() - 1;
-    ASSERT_EQ(Front.Command(poll), bcPoll) << "the check goes first";
-    Front.Answer(poll, Bytes({0x00, 0xFF, 0x00, 0xFF, 1, 0}));
-    if (same) {
-      EXPECT_EQ(Front.Command(poll + 2), bcWriteRegisters);
-      Front.Answer(poll + 1, {});
-      Front.Answer(poll + 2, Bytes({1, 1, 0}));
-      EXPECT_EQ(Messages, QStringList{"Готово"});
-      EXPECT_EQ(ended, 1);
-    } else {
-      EXPECT_EQ(Front.Sent.size(), poll + 1) << "nothing written";
-      EXPECT_EQ(Messages, QStringList{"another device"});
-      EXPECT_EQ(ended, 0);
-    }
-    EXPECT_TRUE(c.IsEnded());
     Pump();
   }
 }
@@ -589,22 +540,16 @@ TEST_F(IOChain3, OnlyALostLinkIsToldAsALinkFailureAndBeforeTheChainsEnd) {
   } cases[] = {
       {"Нет ответа от устройства", 1, true},
       {"Связь с 127.0.0.1:502 разорвана", 1, true},
-      {"Нет соединения с 127.0.0.1:502", 1, true},
       {"Порт /dev/ttyS9 недоступен: No such file or directory", 2, true},
       {"Неполный ответ устройства", 4, false},
-      {"Ошибка контрольной суммы ответа", 6, false},
-      {"Неверный ответ устройства", 5, false},
       {"", 2, false}, // a device's exception 02
   };
   for (const auto &t : cases) {
     QStringList order;
     Gen.setOnLinkFailure([&] { order << "link"; });
     TAddrList found;
-    TIOChainList3 &c = Gen.newList().poll(1, found);
-    c.setOnEnd([&] { order << "end"; });
-    c.run();
-    QByteArray a = Front.Sent.back().mid(2, 18);
-    Front.Deliver(a + char(0) + char(t.Status), t.Cause);
+    Gen.newList().poll(1, found).setOnEnd([&] { order << "end"; }).run();
+    Front.Deliver(Front.Sent.back().mid(2, 18) + char(0) + char(t.Status), t.Cause);
     EXPECT_EQ(order, t.Lost ? QStringList({"link", "end"}) : QStringList{"end"}) << t.Cause.toStdString();
   }
   // In the interface's language too.
@@ -612,6 +557,5 @@ TEST_F(IOChain3, OnlyALostLinkIsToldAsALinkFailureAndBeforeTheChainsEnd) {
     return Key == "Нет соединения с %1:%2" ? QStringLiteral("No connection to %1:%2") : QString();
   });
   EXPECT_TRUE(IsLinkLossText("No connection to 10.0.0.1:502"));
-  EXPECT_FALSE(IsLinkLossText("No connection"));
   SetLinkTextTranslator({});
 }

@@ -40,28 +40,20 @@ TEST(PollTimer, DecisionFollowsPollAutoPollIdleAndReady) {
 
 TEST(PollTimer, AfterALinkFailureTheIdentityCheckComesFirstWhateverTheAutoPoll) {
   using A = TTimerAction;
-  struct Row {
-    bool Poll, Idle, Ready, Unconfirmed, Again;
-    uint8_t AutoPoll;
+  const struct {
+    bool Idle, Ready, Unconfirmed, Again;
     A Expected;
+  } rows[] = {
+      {true, true, true, false, A::CheckIdentity}, // before the panel's refresh, with "never"
+      {false, true, true, false, A::None},
+      {true, false, false, true, A::Identify},     // another device answered the check
   };
-  const Row rows[] = {
-      {true, true, true, true, false, apNever, A::CheckIdentity}, // before the panel's refresh
-      {true, true, true, true, false, apAlways, A::CheckIdentity},
-      {true, false, true, true, false, apAlways, A::None},       // not on a busy link
-      {false, true, true, true, false, apAlways, A::None},       // debug/poll off
-      {true, true, false, true, false, apAlways, A::Identify},   // nothing identified to check
-      {true, true, false, false, true, apNever, A::Identify},    // another device answered
-      {true, true, false, false, false, apNever, A::None},
-  };
-  for (const Row &r : rows) {
+  for (const auto &r : rows) {
     TTimerInputs in;
-    in.Poll = r.Poll;
-    in.AutoPoll = r.AutoPoll;
+    in.AutoPoll = apNever;
     in.LinkBusy = !r.Idle;
     in.IsReady = r.Ready;
-    in.DashboardActive = true;
-    in.AutoChecked = true;
+    in.DashboardActive = in.AutoChecked = true;
     in.IdentityUnconfirmed = r.Unconfirmed;
     in.IdentifyAgain = r.Again;
     EXPECT_EQ(DecideTimerAction(in), r.Expected) << &r - rows;
