@@ -47,7 +47,30 @@ void CheckRegisterList(const QIODevice &List) {
 
 QString ExceptionText(const std::exception &e) { return QString::fromUtf8(e.what()); }
 
+// Steps that change something in the device.
+bool IsWriteStep(uint8_t Type) {
+  switch (Type) {
+  case ctWriteReg: case ctWriteTime: case ctWriteFile: case ctSpecCmdOn: case ctSpecCmdModbusOn: case ctSpecCmdOff:
+    return true;
+  default:
+    return false;
+  }
+}
+
 } // namespace
+
+bool IsLinkLossText(const QString &Text) {
+  for (const char *t : {LinkTexts::NoAnswer, LinkTexts::ConnectionLost, LinkTexts::CannotConnect,
+                        LinkTexts::PortNoAccess, LinkTexts::PortUnavailable}) {
+    const QString key = QString::fromUtf8(t);
+    // LocalLinkText of a template gives the template in the interface's
+    // language, its markers kept.
+    if (TextTemplatePattern(key).match(Text).hasMatch() ||
+        TextTemplatePattern(LocalLinkText(key)).match(Text).hasMatch())
+      return true;
+  }
+  return false;
+}
 
 // Keeps a chain from being deleted while one of its calls is on the stack (a
 // step may run a nested event loop, for example a modal dialog); the chain is
@@ -737,6 +760,45 @@ TIOChainList3 &TIOChainList3::setOnEnd(std::function<void()> AEvent) {
   return *this;
 }
 
+bool TIOChainList3::WritesToDevice() const {
+  for (int i = FIndex; i < Count(); ++i) {
+    const TIOChain3 *step = FItems[size_t(i)].get();
+    if (IsWriteStep(step->FType))
+      return true;
+    if (step->FType == ctPredicat) {
+      const auto *p = static_cast<const TIOChain3predicat *>(step);
+      if ((p->FThen && p->FThen->WritesToDevice()) || (p->FElse && p->FElse->WritesToDevice()))
+        return true;
+    }
+  }
+  return false;
+}
+
+void TIOChainList3::Refuse(const QString &Text) {
+  if (FEnded)
+    return;
+  FRefused = true;
+  FOnEnd = nullptr;
+  FOnAbort = nullptr;
+  FOnError = nullptr;
+  // A step that refuses returns to the run loop, which then finds no step left.
+  FIndex = Count();
+  FWait = wtNone;
+  End();
+  Message(Text);
+}
+
+TIOChainList3 &TIOChainList3::Precede(TIOChainList3 &Steps) {
+  if (FEnded || FWait != wtNone)
+    throw EKvAssert("steps can only precede a chain that waits for nothing");
+  std::unique_ptr<TIOChainList3> list = TakeBranch(&Steps);
+  int position = FIndex;
+  for (auto &step : list->FItems)
+    Insert(position++, std::move(step));
+  list->FItems.clear();
+  return *this;
+}
+
 void TIOChainList3::RunSteps() {
   // Local steps run one after another in this loop; a device step or a sleep
   // leaves it to wait.
@@ -768,6 +830,10 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
   FStarted = true;
   TChainBusy busy(*this);
   try {
+    if (!FGated && FGen->FWriteGate && WritesToDevice()) {
+      FGated = true;
+      FGen->FWriteGate(*this);
+    }
     RunSteps();
   } catch (...) {
     FIndex = Count();
@@ -842,6 +908,10 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
     return;
   if (Head.Status != 0) {
     const QString text = FailureText(Head.Status);
+    // Told before the chain's own end handler runs, so that nothing it
+    // starts writes to a device not yet checked again.
+    if (FGen->FOnLinkFailure && IsLinkLossText(text))
+      FGen->FOnLinkFailure();
     End();
     Message(text);
     if (FOnError)

@@ -291,6 +291,12 @@ protected:
 // The step as a read-file step; throws EKvError "TIOChain3readFile expected".
 TIOChain3readFile *CastIOChain3readFile(TIOChain3 *AObject);
 
+// Whether Text (as a failed answer's status shows it, in Russian or in the
+// interface's language) says the link itself failed: no connection, a lost
+// connection, no answer, or a port that is not available. An answer that
+// came spoiled or a device's exception is not such a failure.
+bool IsLinkLossText(const QString &Text);
+
 class TIOChainList3 {
 public:
   ~TIOChainList3();
@@ -348,9 +354,21 @@ public:
   // Kind 0 sets the abort handler, 1 the error handler; others are ignored.
   TIOChainList3 &setEvent(uint8_t Kind, TChainStepEvent AEvent);
   // Called once when the chain has ended, whatever ended it (its last step,
-  // an abort, a device or protocol error, a failing local step). It must not
-  // throw.
+  // an abort, a device or protocol error, a failing local step), except a
+  // refusal (Refuse). It must not throw.
   TIOChainList3 &setOnEnd(std::function<void()> AEvent);
+
+  // The chain writes to the device from its current step on: a register,
+  // clock or file write or a special command, in a branch too.
+  bool WritesToDevice() const;
+  // Ends the chain where it stands with Text in the status line; its end,
+  // abort and error handlers are not called, as none of its own steps has
+  // run when the write gate refuses it (or the steps put before it do).
+  void Refuse(const QString &Text);
+  // The steps of Steps (a new chain of the same generator, taken over) run
+  // before the step this chain stands at; only while it waits for nothing.
+  TIOChainList3 &Precede(TIOChainList3 &Steps);
+  bool IsRefused() const { return FRefused; }
 
   // Starts (or continues) the chain. Throws what a local step throws, and
   // EKvError "Прервано" after an abort; the chain has then ended.
@@ -412,6 +430,8 @@ private:
   bool FAbort = false;
   bool FStarted = false;
   bool FEnded = false;
+  bool FRefused = false;
+  bool FGated = false; // the write gate has seen this chain's writes
   int FBusy = 0; // calls of this chain on the stack; it is not deleted meanwhile
   friend class TIOChain3predicat;
   friend class TChainBusy;
@@ -434,6 +454,14 @@ public:
   void setOnMessage(TChainMessageEvent AEvent) { FOnMessage = std::move(AEvent); }
   // Called whenever a chain has ended, however it ended (done, failed, aborted).
   void setOnChainEnd(std::function<void()> AEvent) { FOnChainEnd = std::move(AEvent); }
+  // Told when a failed answer ends a chain and its text says the link itself
+  // failed after the worker's repeats (IsLinkLossText); before the chain's
+  // own end handler runs.
+  void setOnLinkFailure(std::function<void()> AEvent) { FOnLinkFailure = std::move(AEvent); }
+  // Asked once, before its first write step could run, for every chain that
+  // writes to the device (WritesToDevice); the gate may let it go, refuse it
+  // (TIOChainList3::Refuse) or put steps before it (TIOChainList3::Precede).
+  void setWriteGate(std::function<void(TIOChainList3 &Chain)> AGate) { FWriteGate = std::move(AGate); }
   // Where the text of a step's own failure (an exception no step caught) is
   // logged, after the chain's message has shown it: by default the logger's
   // error line; the window hands it to the program's edge, whose wording
@@ -472,6 +500,8 @@ private:
   TLogger *FLogger;
   TChainMessageEvent FOnMessage;
   std::function<void()> FOnChainEnd;
+  std::function<void()> FOnLinkFailure;
+  std::function<void(TIOChainList3 &)> FWriteGate;
   TChainMessageEvent FOnStepFailure;
   QString FWorkDir;
   bool FSmartDesc = false;

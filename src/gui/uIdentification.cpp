@@ -29,6 +29,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QTimer>
 #include <set>
 
 namespace {
@@ -137,6 +138,7 @@ TIdentification::~TIdentification() = default;
 
 void TIdentification::Prepare() {
   FScriptDone = false;
+  FIdentifyAgain = false;
   Refill(FFlashHead, {});
   Unidentify();
   FForm.EnterTempFolder();
@@ -146,6 +148,9 @@ void TIdentification::Prepare() {
 
 void TIdentification::Unidentify() {
   FIdentity.clear();
+  FIdentityHeadBytes = 0;
+  FUnconfirmed = false;
+  FStale = false;
   FForm.Descriptor()->SetReady(false);
   // Nothing of the previous device stays shown while this one is not known.
   FForm.ClearDeviceStrip();
@@ -327,9 +332,100 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<in
   }
   Chain.exec([this] {
          FIdentity = FFlashHead.buffer() + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
+         FIdentityHeadBytes = int(FFlashHead.buffer().size());
          FScriptDone = true;
        })
       .msg(IdentTexts::Ready);
+}
+
+void TIdentification::LinkFailed() {
+  if (!FIdentity.isEmpty())
+    FUnconfirmed = true;
+}
+
+bool TIdentification::IsIdentityUnconfirmed() const {
+  return FUnconfirmed && !FIdentity.isEmpty() && FForm.IsDeviceReady();
+}
+
+void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner) {
+  const QDir work(FForm.GetTempFolder());
+  const QString head = work.filePath(IdentFiles::CheckHead), desc = work.filePath(IdentFiles::CheckDescriptor);
+  const bool withHead = FIdentityHeadBytes > 0;
+  if (withHead)
+    Steps.setFrameSize(FLASH_FRAME_BYTES).readFile(FILE_EXT_FLASH, FileTypePlain, head);
+  Steps.setFrameSize(DESCRIPTOR_FRAME_BYTES)
+      .readFile(FILE_DESCRIPTOR, FileTypePlain, desc)
+      .exec([this, &Owner, head, desc, withHead] {
+        // Compared as the identification keeps it: the header as read, then
+        // the descriptor's first frame.
+        const QByteArray seen =
+            (withHead ? LoadFileBytes(head) : QByteArray()) + LoadFileBytes(desc).left(DESCRIPTOR_FRAME_BYTES);
+        if (seen != FIdentity) {
+          DeviceChanged(Owner);
+          return;
+        }
+        FUnconfirmed = false;
+        FStale = false;
+        Logger().Info("device identity confirmed");
+      });
+}
+
+void TIdentification::DeviceChanged(TIOChainList3 &Owner) {
+  Logger().Error(IdentTexts::DeviceChanged);
+  FKeptAddr[0] = FDeviceAddr;
+  Unidentify();
+  FIdentifyAgain = true;
+  FForm.UpdateActions();
+  // A read the device refused has already ended the check's chain.
+  if (Owner.IsEnded())
+    FForm.ShowStatus(IdentTexts::DeviceChanged);
+  else
+    Owner.Refuse(IdentTexts::DeviceChanged);
+  // Once the check's chain has gone; a link busy by then leaves it to the timer.
+  QTimer::singleShot(0, &FForm, [this] {
+    if (FIdentifyAgain && !FForm.IsLinkBusy())
+      IdentifyAgain();
+  });
+}
+
+void TIdentification::CheckIdentity() {
+  if (FForm.IsLinkBusy() || FIdentity.isEmpty())
+    return;
+  TIOChainList3 &chain = FForm.IOChain()->newList();
+  // A device that answers the reads with an error is not the one identified.
+  chain.setEvent(1, [this, &chain](TIOChain3 *, const QList<int> &) {
+    const TDeviceFront *front = FForm.IOChain()->DeviceFront();
+    if (front && !IsLinkLossText(front->DeliveryText()))
+      DeviceChanged(chain);
+  });
+  AppendIdentityCheck(chain, chain);
+  chain.exec([this] { FForm.SetToolBarColor(clLinkDone); }).msg(IdentTexts::Ready);
+  Run(chain);
+}
+
+void TIdentification::GateWrite(TIOChainList3 &Chain) {
+  if (FIdentity.isEmpty() || !FForm.IsDeviceReady())
+    return;
+  if (FUnconfirmed) {
+    Logger().Error(IdentTexts::WriteUnchecked);
+    Chain.Refuse(IdentTexts::WriteUnchecked);
+    return;
+  }
+  if (!FStale)
+    return;
+  TIOChainList3 &check = FForm.IOChain()->newList();
+  AppendIdentityCheck(check, Chain);
+  Chain.Precede(check);
+}
+
+void TIdentification::IdentifyAgain() {
+  if (FForm.IsLinkBusy())
+    return;
+  FIdentifyAgain = false;
+  Prepare();
+  TIOChainList3 &chain = FForm.IOChain()->newList();
+  BuildDescriptorScript(chain, FKeptAddr, !FUnitChosen, false);
+  RunScript(chain);
 }
 
 void TIdentification::FillDeviceList() {

@@ -29,6 +29,9 @@ inline const char *const DescriptorXml = "DeviceDescriptor.xml";
 inline const char *const FlashHead = "head.bin";
 inline const char *const CustomLogic = "custom-logic.xml";
 inline const char *const CacheFolder = "cache";
+// What the identity check reads: the FLASH header and the descriptor's first frame.
+inline const char *const CheckHead = "check-head.bin";
+inline const char *const CheckDescriptor = "check-desc.bin";
 } // namespace IdentFiles
 
 // Status texts of the script.
@@ -42,6 +45,8 @@ inline const char *const FlashFormatError = FlashFormatErrorText;
 inline const char *const CalibrationCountError = "Ошибка калибровки: недопустимое число записей ";
 inline const char *const DescriptorLoadError = "Ошибка загрузки дескриптора ";
 inline const char *const PasswdRangeError = "Ошибка: регистры пароля вне диапазона 0..1023";
+inline const char *const DeviceChanged = "Устройство сменилось: идентификация нового";
+inline const char *const WriteUnchecked = "Запись не выполнена: после сбоя связи устройство еще не проверено";
 } // namespace IdentTexts
 
 // Rules of the script that need no window (tested on their own).
@@ -103,6 +108,26 @@ public:
   const QByteArray &Identity() const { return FIdentity; }
   uint16_t PasswdWordCount() const { return FPasswdWordCount; }
 
+  // The identity check. A link failure leaves the device identified last
+  // unconfirmed: no write goes to it, and the timer checks it first; so
+  // does a write after the link was idle for a whole timer interval. The
+  // check reads the FLASH header (when the identity holds one) and the
+  // descriptor's first frame and compares them with Identity: the same
+  // device is trusted again with nothing else read; a device that answers
+  // otherwise is unidentified and identified at the same address.
+  void LinkFailed();
+  bool IsIdentityUnconfirmed() const;
+  // The link was idle for a whole timer interval.
+  void MarkIdentityStale() { FStale = !FIdentity.isEmpty(); }
+  // The timer's check, on an idle link.
+  void CheckIdentity();
+  // The write gate of the chain generator, asked before a chain that writes starts.
+  void GateWrite(TIOChainList3 &Chain);
+  // Another device answered the check and is not identified yet.
+  bool IsIdentifyAgainPending() const { return FIdentifyAgain; }
+  // The descriptor script for the address the changed device answered at.
+  void IdentifyAgain();
+
 private:
   void Prepare();
   // No device: descriptor not ready, device strip, pages and register image cleared.
@@ -111,6 +136,10 @@ private:
   void RunScript(TIOChainList3 &Chain);
   void BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps, bool FillList);
   void Run(TIOChainList3 &Chain);
+  // Appends to Steps the reads of the check and the comparison; a device
+  // that differs refuses Owner, the chain the steps run in.
+  void AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner);
+  void DeviceChanged(TIOChainList3 &Owner);
 
   void FillDeviceList();
   void DecodeDescriptorStep();
@@ -138,4 +167,9 @@ private:
   bool FUnitChosen = false;
   bool FScriptDone = false; // the running script reached its last step
   QByteArray FIdentity;
+  int FIdentityHeadBytes = 0; // of FIdentity, the FLASH header's
+  bool FUnconfirmed = false;  // a link failure since the identity was last confirmed
+  bool FStale = false;        // an idle spell since then
+  bool FIdentifyAgain = false;
+  QList<int> FKeptAddr{0};    // the address the changed device answered at
 };

@@ -181,6 +181,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   // The bar belongs to the chain that moves it: once no chain runs it goes,
   // whether the last one finished, failed or was aborted.
   FIOChain->setOnChainEnd([this] {
+    FLinkUsed = true;
     if (!FIOChain->IsBusy())
       ProgressBar->hide();
     // The commands that wait for an idle link are on as soon as it is.
@@ -190,6 +191,10 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FIOChain->setWorkDir(FProgramFolder);
   FIOChain->useSmartDesc(FSettings.SmartDesc);
   FIdentification = std::make_unique<TIdentification>(*this, Ini);
+  // The device identified is trusted only while the link has not failed
+  // since its identity was checked: every write passes the check's gate.
+  FIOChain->setOnLinkFailure([this] { FIdentification->LinkFailed(); });
+  FIOChain->setWriteGate([this](TIOChainList3 &Chain) { FIdentification->GateWrite(Chain); });
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
   connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
@@ -960,11 +965,24 @@ void TMainForm::TimerTimer() {
   in.IsReady = IsDeviceReady();
   in.DashboardActive = PageControl->currentWidget() == TabSheetDashboard;
   in.AutoChecked = cbAuto->isChecked();
+  in.IdentityUnconfirmed = FIdentification->IsIdentityUnconfirmed();
+  in.IdentifyAgain = FIdentification->IsIdentifyAgainPending();
+  // No chain since the last tick: a cable may have been moved meanwhile, and
+  // the next write begins with the identity check.
+  if (FSettings.Poll && !in.LinkBusy && !FLinkUsed)
+    FIdentification->MarkIdentityStale();
+  FLinkUsed = false;
   switch (DecideTimerAction(in)) {
   case TTimerAction::Identify:
     // The timer has seen the link idle itself; the action's state may lag.
     UpdateActions();
-    aMonitorPoll->trigger();
+    if (in.IdentifyAgain)
+      FIdentification->IdentifyAgain();
+    else
+      aMonitorPoll->trigger();
+    break;
+  case TTimerAction::CheckIdentity:
+    FIdentification->CheckIdentity();
     break;
   case TTimerAction::RefreshDashboard:
     DashboardFrame->Refresh();

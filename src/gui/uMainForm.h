@@ -295,6 +295,7 @@ private:
   bool FLoggedIn = false;
   QDateTime FLoginTime;
   uint8_t FAutoPoll = 2;
+  bool FLinkUsed = false; // a chain ended since the last tick
   bool FStarted = false;
   bool FClosed = false;
   uint32_t FToolBarColor = clLinkError;

@@ -9,7 +9,9 @@ TTimerAction DecideTimerAction(const TTimerInputs &In) {
   // identified device follow "Auto" after an abort, a port pick or a logic
   // project, which all set the state to 0.
   if (!In.IsReady)
-    return In.AutoPoll == apNever ? TTimerAction::None : TTimerAction::Identify;
+    return In.AutoPoll == apNever && !In.IdentifyAgain ? TTimerAction::None : TTimerAction::Identify;
+  if (In.IdentityUnconfirmed)
+    return TTimerAction::CheckIdentity;
   if (In.DashboardActive && In.AutoChecked)
     return TTimerAction::RefreshDashboard;
   return TTimerAction::None;

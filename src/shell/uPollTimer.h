@@ -17,9 +17,14 @@ struct TTimerInputs {
   bool IsReady = false;        // a device is identified (descriptor Ready)
   bool DashboardActive = false; // the title panel is the active page
   bool AutoChecked = false;    // "Auto" box
+  // The link failed since the identified device was last checked: its
+  // identity is checked before anything else, whatever the automatic poll.
+  bool IdentityUnconfirmed = false;
+  // Another device answered the check: it is identified whatever the automatic poll.
+  bool IdentifyAgain = false;
 };
 
-enum class TTimerAction { None, Identify, RefreshDashboard };
+enum class TTimerAction { None, Identify, RefreshDashboard, CheckIdentity };
 
 TTimerAction DecideTimerAction(const TTimerInputs &In);
 

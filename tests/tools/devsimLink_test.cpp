@@ -161,6 +161,21 @@ TEST(DevSimLinkRtu, ReadsAnswersStreamedAtTheLineRate) {
   EXPECT_EQ(got.size(), 2048);
 }
 
+TEST(DevSimLinkRtu, UserSignalSwapsTheDemoTerminalBehindTheKeptLineAndAddress) {
+  TLinked link(false, {Q("--demo"), Q("--address"), Q("5")}, 5);
+  QBuffer before, after;
+  before.open(QIODevice::ReadWrite);
+  after.open(QIODevice::ReadWrite);
+  ASSERT_TRUE(link.IO().ReadFileFrame(129, 0, 128, before)) << OIStatusName(link.Status()).toStdString();
+  link.Devsim().Signal(SIGUSR1);
+  EXPECT_EQ(link.Devsim().WaitFor(Q("image ")), Q("2"));
+  ASSERT_TRUE(link.IO().ReadFileFrame(129, 0, 128, after)) << OIStatusName(link.Status()).toStdString();
+  EXPECT_NE(after.data(), before.data());
+  uint16_t delay = 0; // group 2 of the second terminal
+  ASSERT_TRUE(link.IO().ReadRegisters(171, &delay, 1));
+  EXPECT_EQ(delay, 300);
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, DevSimLink, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool> &Info) {
                            return std::string(Info.param ? "Tcp" : "Pty");

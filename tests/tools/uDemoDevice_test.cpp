@@ -1,4 +1,5 @@
 #include "uDemoDevice.h"
+#include "uSimDevice.h"
 
 #include <QCryptographicHash>
 #include <gtest/gtest.h>
@@ -27,4 +28,19 @@ TEST(DemoDevice, SubFilesInflateToTheirSources) {
   EXPECT_EQ(SubFile(img, 5), DemoCustomLogicXml());
   EXPECT_EQ(SubFile(img, 4), DemoInitialCustomLogicXml());
   EXPECT_EQ(SubFile(img, 2), DesignIdentification(DemoTerminalContent()));
+}
+
+TEST(DemoDevice, TheSecondTerminalIsAnotherRelayServedAtTheKeptAddress) {
+  const QByteArray two = BuildDeviceImage(DemoTerminalContent(2)).Bytes;
+  // The identity check compares the first frame; the logic is built against the listing.
+  EXPECT_NE(BuildDeviceImage(DemoTerminalContent(1)).Bytes.left(DemoDevice::DescriptorFrameBytes),
+            two.left(DemoDevice::DescriptorFrameBytes));
+  EXPECT_NE(DesignIdentification(DemoTerminalContent(1)), DesignIdentification(DemoTerminalContent(2)));
+  EXPECT_EQ(Le16(two, 48 + 2 * (DemoDevice::UstavReg2 + 1)), 0xFFFF) << "not in its register map";
+  TSimDevice device;
+  device.SetAddress(7);
+  LoadDemoDevice(device, 2);
+  EXPECT_EQ(device.Address(), 7);
+  EXPECT_EQ(device.FileBytes(DemoDevice::DescriptorFileNo), two);
+  EXPECT_EQ(device.Register(TSimArea::Holding, DemoDevice::UstavReg2Other + 1), 300);
 }

@@ -90,6 +90,11 @@ public:
     }
   }
 
+  void Signal(int Sig) {
+    if (FPid > 0)
+      ::kill(FPid, Sig);
+  }
+
   // SIGTERM to the pid, then waits for it; returns the exit status as waitpid gives it.
   int Stop() {
     int status = -1;

@@ -167,11 +167,17 @@ int main(int argc, char **argv) {
   const QCommandLineOption demo(QStringLiteral("demo"),
                                 QStringLiteral("Serve the demo terminal: descriptor, external FLASH, calibration, "
                                                "moving measurements; --file, --set and --clock apply on top."));
+  const QCommandLineOption demoImage(QStringLiteral("demo-image"),
+                                     QStringLiteral("With --demo, serve terminal N: 1 the demo terminal (default), "
+                                                    "2 another relay of its family (other register map and "
+                                                    "identifier listing). SIGUSR1 changes to the other one behind "
+                                                    "the kept links and address, and prints \"image N\"."),
+                                     QStringLiteral("N"), QStringLiteral("1"));
   const QCommandLineOption refuseLimits(QStringLiteral("refuse-out-of-limits"),
                                         QStringLiteral("With --demo, refuse (exception 03) a register write outside "
                                                        "the limits the descriptor gives that register."));
   p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount, lossy,
-                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, refuseLimits});
+                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, demoImage, refuseLimits});
   if (!p.parse(args))
     Fail(p.errorText());
   if (p.isSet(help)) {
@@ -185,11 +191,13 @@ int main(int argc, char **argv) {
 
   TSimDevice device;
   TDevSimOptions options;
+  int image = 1;
   try {
+    image = int(Number(p.value(demoImage), 1, 2, QStringLiteral("demo image")));
     if (p.isSet(demo))
-      LoadDemoDevice(device);
+      LoadDemoDevice(device, image);
     if (p.isSet(demo) && p.isSet(refuseLimits))
-      device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent()));
+      device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent(image)));
     device.SetAddress(uint8_t(Number(p.value(address), 1, 247, QStringLiteral("address"))));
     device.SetStatusByte(uint8_t(Number(p.value(status), 0, 255, QStringLiteral("status"))));
     device.SetAbsentUnitsSilent(p.isSet(gateway));
@@ -248,6 +256,7 @@ int main(int argc, char **argv) {
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGHUP);
+  sigaddset(&stopSignals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   // A reader that went away must not end the device: the lines are only news.
   std::signal(SIGPIPE, SIG_IGN);
@@ -272,7 +281,23 @@ int main(int argc, char **argv) {
   std::fflush(stdout);
 
   int sig = 0;
-  sigwait(&stopSignals, &sig);
+  while (sigwait(&stopSignals, &sig) == 0 && sig == SIGUSR1) {
+    if (!p.isSet(demo))
+      continue;
+    // The relay behind the line is swapped: silent while its content changes,
+    // so that no answer mixes the two.
+    const TSimFault kept = device.Fault();
+    TSimFault silent;
+    silent.Kind = TSimFaultKind::Silence;
+    device.SetFault(silent);
+    image = 3 - image;
+    LoadDemoDevice(device, image);
+    if (p.isSet(refuseLimits))
+      device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent(image)));
+    device.SetFault(kept);
+    std::printf("image %d\n", image);
+    std::fflush(stdout);
+  }
   server.Stop();
   live.reset();
   return 0;

@@ -61,7 +61,7 @@ uint16_t MeasureValue(int Index, int Tick) {
 
 } // namespace
 
-TDeviceContent DemoTerminalContent() {
+TDeviceContent DemoTerminalContent(int Image) {
   TDeviceContent c = DemoDeviceContent();
   c.CoreDate = QDate(2024, 5, 14);
   c.DescDate = QDate(2024, 6, 3);
@@ -93,23 +93,34 @@ TDeviceContent DemoTerminalContent() {
   const auto firstScaled = std::find_if(c.Params.begin(), c.Params.end(), [](const TDcParam &P) { return P.Type == 38; });
   const auto at = c.Params.insert(firstScaled, scaled);
   c.Params.insert(at + 1, passwd);
+  if (Image == 2) {
+    c.DescDate = QDate(2025, 2, 17);
+    c.SetpointGroups[1].Reg = UstavReg2Other;
+    TDcParam reclose;
+    reclose.Type = 34, reclose.Reg = OtherParamReg, reclose.Sram = 0x0350, reclose.Koef = 1;
+    reclose.Max = 600;
+    reclose.Full = QStringLiteral("Время АПВ, с");
+    c.Params.insert(std::find_if(c.Params.begin(), c.Params.end(), [](const TDcParam &P) { return P.Type == 38; }),
+                    reclose);
+  }
   // The image names the identifier listing it was built with.
   c.IdentCrc = DesignIdentificationCrc(c);
   return c;
 }
 
-QByteArray DemoExtFlashImage() { return BuildExtFlash(DemoLogicPackage(DemoTerminalContent())); }
+QByteArray DemoExtFlashImage(int Image) { return BuildExtFlash(DemoLogicPackage(DemoTerminalContent(Image))); }
 
-void LoadDemoDevice(TSimDevice &Device) {
-  const TDeviceContent content = DemoTerminalContent();
+void LoadDemoDevice(TSimDevice &Device, int Image) {
+  const TDeviceContent content = DemoTerminalContent(Image);
   // The event ring and the oscillograms of the simulator's demo files; the
   // descriptor and the external FLASH are the terminal's own.
   AddDemoFiles(Device);
   Device.SetFile(DescriptorFileNo, BuildDeviceImage(content).Bytes, DescriptorFrameBytes);
-  Device.SetFile(FlashFileNo, DemoExtFlashImage(), FlashFrameBytes);
+  Device.SetFile(FlashFileNo, DemoExtFlashImage(Image), FlashFrameBytes);
 
   const TSimArea h = TSimArea::Holding;
-  Device.SetRegisters(h, TypeReg, TextWords(QString::fromLatin1(TypeText), TypeWords));
+  Device.SetRegisters(h, TypeReg,
+                      TextWords(QString::fromLatin1(Image == 2 ? OtherTypeText : TypeText), TypeWords));
   Device.SetRegisters(h, PasswdReg, TextWords(QString::fromLatin1(Password), PasswdWords));
   Device.SetRegisters(h, ModeReg, {1, 1, 600, 5});
   Device.SetRegisters(h, NameReg, TextWords(QStringLiteral("ВВОД 10 КВ"), NameWords));
@@ -132,7 +143,9 @@ void LoadDemoDevice(TSimDevice &Device) {
   Device.SetRegisters(h, VirtInReg, {0x0000, 0x0000, 0x0000});
   // Setpoints of both groups: current, time, direction, voltage, start bits.
   Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000, 37});
-  Device.SetRegisters(h, Group2Reg, {6000, 300, 0, 6500, 5});
+  Device.SetRegisters(h, Image == 2 ? UstavReg2Other : Group2Reg, {6000, 300, 0, 6500, 5});
+  if (Image == 2)
+    Device.SetRegister(h, OtherParamReg, 150);
 
   // The calibration table: a pointer at the descriptor's calibration address,
   // the record count, then per record mdir, cdir, mang and cang (the SRAM of

@@ -34,23 +34,31 @@ constexpr uint16_t CalibrValueSram = 0x0700;    // SRAM of the first calibration
 constexpr int CalibrRecords = 4;
 inline const char *const TypeText = "TMV31-DEMO";
 inline const char *const Password = "1234";
+// The second terminal (image 2): another relay of the family on the same
+// line. Its setpoint group 2 lies at UstavReg2Other (register UstavReg2 + 1
+// is not in its map), it has one parameter more (its identifier listing
+// differs) and its own descriptor date and type text.
+constexpr int UstavReg2Other = 170;
+constexpr int OtherParamReg = 52;
+inline const char *const OtherTypeText = "TMV32-DEMO";
 } // namespace DemoDevice
 
 // The descriptor of the demo terminal: measures with primary and secondary
 // scaling, inputs, relays, LEDs, virtual bits, text, enumerated and numeric
 // parameters (the device type and the password among them), setpoints in two
-// groups, events and oscillogram channels.
-TDeviceContent DemoTerminalContent();
+// groups, events and oscillogram channels. Image 2 is the second terminal.
+TDeviceContent DemoTerminalContent(int Image = 1);
 
 // The demo's own FLASH image: its logic package (uDemoLogic) made by
 // devsim's image writer.
-QByteArray DemoExtFlashImage();
+QByteArray DemoExtFlashImage(int Image = 1);
 
-// Gives Device the demo terminal: the simulator's event ring and
-// oscillograms, its own files 129 and 140, the registers of every
-// described object, the calibration table in FLASH and its values in SRAM,
-// and a running clock started now.
-void LoadDemoDevice(TSimDevice &Device);
+// Gives Device the demo terminal (Image 1) or the second one (2): the
+// simulator's event ring and oscillograms, its own files 129 and 140, the
+// registers of every described object, the calibration table in FLASH and
+// its values in SRAM, and a running clock started now. The address is kept,
+// so a device served already changes behind its link as a swapped relay does.
+void LoadDemoDevice(TSimDevice &Device, int Image = 1);
 // Moves the measurements and a few bits to where they stand at Tick (one
 // tick per half second when live); the values stay within their limits.
 void UpdateDemoValues(TSimDevice &Device, int Tick);

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "uDeviceIO.h"
+#include "uLinkText.h"
 #include "uLogger.h"
 
 namespace {
@@ -501,3 +502,60 @@ TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
 }
 
 #include "uIOChain3_test.moc"
+
+TEST_F(IOChain3, WriteGateRefusesAChainThatWritesEvenInABranchBeforeAnyOfItsSteps) {
+  TIo io(Words({1, 0x11}));
+  const struct {
+    const char *Name;
+    std::function<TIOChainList3 &()> Make;
+    bool Gated;
+  } cases[] = {
+      {"register read", [&]() -> TIOChainList3 & { return Gen.newList().readReg(io.In, io.Out); }, false},
+      {"register write", [&]() -> TIOChainList3 & { return Gen.newList().msg("m").writeReg(io.In); }, true},
+      {"logic stop in a branch", [&]() -> TIOChainList3 & {
+         return Gen.newList().predicatIf(ptIf, 0, nullptr, &Gen.newList().specCmd(ctSpecCmdOff));
+       }, true},
+  };
+  for (const auto &t : cases) {
+    int ended = 0;
+    Gen.setWriteGate([](TIOChainList3 &C) { C.Refuse("refused"); });
+    Messages.clear();
+    const size_t sent = Front.Sent.size();
+    TIOChainList3 &c = t.Make();
+    c.setOnEnd([&] { ++ended; });
+    c.run();
+    EXPECT_EQ(c.IsRefused(), t.Gated) << t.Name;
+    if (t.Gated) // none of its steps and none of its handlers
+      EXPECT_TRUE(Front.Sent.size() == sent && Messages == QStringList{"refused"} && ended == 0) << t.Name;
+    Gen.abort();
+    Pump();
+  }
+}
+
+TEST_F(IOChain3, OnlyALostLinkIsToldAsALinkFailureAndBeforeTheChainsEnd) {
+  const struct {
+    QString Cause;
+    uint8_t Status;
+    bool Lost;
+  } cases[] = {
+      {"Нет ответа от устройства", 1, true},
+      {"Связь с 127.0.0.1:502 разорвана", 1, true},
+      {"Порт /dev/ttyS9 недоступен: No such file or directory", 2, true},
+      {"Неполный ответ устройства", 4, false},
+      {"", 2, false}, // a device's exception 02
+  };
+  for (const auto &t : cases) {
+    QStringList order;
+    Gen.setOnLinkFailure([&] { order << "link"; });
+    TAddrList found;
+    Gen.newList().poll(1, found).setOnEnd([&] { order << "end"; }).run();
+    Front.Deliver(Front.Sent.back().mid(2, 18) + char(0) + char(t.Status), t.Cause);
+    EXPECT_EQ(order, t.Lost ? QStringList({"link", "end"}) : QStringList{"end"}) << t.Cause.toStdString();
+  }
+  // In the interface's language too.
+  SetLinkTextTranslator([](const QString &Key) {
+    return Key == "Нет соединения с %1:%2" ? QStringLiteral("No connection to %1:%2") : QString();
+  });
+  EXPECT_TRUE(IsLinkLossText("No connection to 10.0.0.1:502"));
+  SetLinkTextTranslator({});
+}

@@ -38,6 +38,28 @@ TEST(PollTimer, DecisionFollowsPollAutoPollIdleAndReady) {
   }
 }
 
+TEST(PollTimer, AfterALinkFailureTheIdentityCheckComesFirstWhateverTheAutoPoll) {
+  using A = TTimerAction;
+  const struct {
+    bool Idle, Ready, Unconfirmed, Again;
+    A Expected;
+  } rows[] = {
+      {true, true, true, false, A::CheckIdentity}, // before the panel's refresh, with "never"
+      {false, true, true, false, A::None},
+      {true, false, false, true, A::Identify},     // another device answered the check
+  };
+  for (const auto &r : rows) {
+    TTimerInputs in;
+    in.AutoPoll = apNever;
+    in.LinkBusy = !r.Idle;
+    in.IsReady = r.Ready;
+    in.DashboardActive = in.AutoChecked = true;
+    in.IdentityUnconfirmed = r.Unconfirmed;
+    in.IdentifyAgain = r.Again;
+    EXPECT_EQ(DecideTimerAction(in), r.Expected) << &r - rows;
+  }
+}
+
 TEST(PollTimer, PasswordLapsesAtTheFirstTickAtOrAfterThePeriod) {
   const QDateTime t = QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0));
   const struct {
