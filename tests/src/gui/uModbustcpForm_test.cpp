@@ -137,6 +137,7 @@ TEST_F(Pickers, MmsViewerWalksTheMetaTreeOverTheData) {
   // A button without a command shows no internal name.
   for (QToolBar *bar : {form.ToolBar1, form.ToolBar2})
     for (QAction *a : bar->actions())
-      EXPECT_TRUE(a->text().isEmpty() ? !a->isEnabled() : a->text() != a->objectName() && !a->text().startsWith("ToolButton"))
+      EXPECT_TRUE(a->text().isEmpty() ? !a->isEnabled()
+                                      : a->text() != a->objectName() && !a->text().startsWith("ToolButton"))
           << a->objectName().toStdString();
 }
