@@ -137,6 +137,7 @@ bool TOI::Transact(bool AnyAddress) {
   ClearAnswer();
   FFailureText.clear();
   FCannotConnect = false;
+  FAnyAddress = AnyAddress;
   if (cfg.Protocol == prModbusTcp)
     return TcpTransact(cfg, AnyAddress);
   return RtuTransact(cfg, AnyAddress);
@@ -147,12 +148,21 @@ void TOI::SetRepeats(int Tries, int PauseMs) {
   FRepeatPauseMs = qMax(0, PauseMs);
 }
 
-bool TOI::IsRepeatable() const {
+bool TOI::IsRepeatable(TRepeatRule Rule) const {
+  const TOIStatus status = GetStatus();
+  const bool serial = Config().Protocol != prModbusTcp;
+  // A frame read on the serial line is tried again whatever failed: the
+  // device's own file transfer expects it, and a wrong frame is a lost one.
+  if (Rule == rrAnyFailure && serial)
+    return status != oisReady;
+  // Exception 06: the device is busy and asks to be asked again.
+  if (Rule == rrBusy && serial && status == oisErrorFlag && FReceived >= 3 && FAnswer[2] == MB_EXCEPTION_BUSY)
+    return true;
   // The line lost or spoiled the answer: another try may well get through.
   // A device that answered (an exception, a wrong answer) would only answer
   // the same again, and a port or server that cannot be opened is not a
   // lost answer.
-  switch (GetStatus()) {
+  switch (status) {
   case oisBadCI:
   case oisBadCRC:
     return true;
@@ -181,6 +191,35 @@ QString TOI::FailureText() const {
   default:
     return QString::fromUtf8(LinkTexts::NoAnswer);
   }
+}
+
+QString TOI::FailureCode() const {
+  const TOIStatus status = GetStatus();
+  if (status == oisReady)
+    return QString();
+  const char *code = LinkCodes::Failed;
+  if (FCannotConnect) {
+    code = LinkCodes::NoConnection;
+  } else if (status == oisBadPort) {
+    code = LinkCodes::PortUnavailable;
+  } else if (!FFailureText.isEmpty()) {
+    code = LinkCodes::ConnectionLost;
+  } else if (status == oisErrorFlag) {
+    return DeviceErrorCode(FAnswer[2]);
+  } else if (status == oisBadCI) {
+    code = FReceived > 0 ? LinkCodes::ShortAnswer : LinkCodes::Timeout;
+  } else if (status == oisUnknown) {
+    code = LinkCodes::Timeout;
+  } else if (status == oisBadCRC) {
+    code = LinkCodes::BadCrc;
+  } else if (status == oisProtocolError) {
+    // The answer is still in the buffer: which of its checks it failed.
+    const bool otherAddress = FReceived >= 1 && (FAnswer[0] == 0 || (!FAnyAddress && FRequest[0] != 0 &&
+                                                                      FAnswer[0] != FRequest[0]));
+    const bool otherFunction = FReceived >= 2 && (FAnswer[1] & 0x7F) != (FRequest[1] & 0x7F);
+    code = otherAddress ? LinkCodes::WrongAddress : otherFunction ? LinkCodes::WrongFunction : LinkCodes::WrongAnswer;
+  }
+  return QString::fromLatin1(code);
 }
 
 bool TOI::CannotConnect(const TConfig &Cfg) {
@@ -551,12 +590,12 @@ bool TOI::ConnectionLost(const TConfig &Cfg, TOIStatus Status) {
   return false;
 }
 
-bool TOI::TransactRepeatable(bool AnyAddress) {
+bool TOI::TransactRepeatable(bool AnyAddress, TRepeatRule Rule, const std::function<bool()> &Check) {
   const int tries = qMax(1, FRepeatTries.load());
   for (int t = 1;; ++t) {
-    if (Transact(AnyAddress))
+    if (Transact(AnyAddress) && (!Check || Check()))
       return true;
-    if (t >= tries || !IsRepeatable() || FRepeatsCancelled)
+    if (t >= tries || !IsRepeatable(Rule) || FRepeatsCancelled)
       return false;
     const QString why = FailureText();
     Trace(QStringLiteral("*** repeat %1 of %2").arg(t + 1).arg(tries));
@@ -705,6 +744,7 @@ bool TOI::SendScan(uint8_t First, uint8_t Last, int PauseMs) {
   const TConfig cfg = Config();
   FFailureText.clear();
   FCannotConnect = false;
+  FAnyAddress = true;
   if (cfg.Protocol == prModbusTcp)
     return TcpScan(cfg, First, Last);
   if (!EnsurePortOpen())

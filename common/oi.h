@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -45,6 +46,9 @@ constexpr int TcpScanUnitMs = 300;
 
 // Both frame buffers hold at most this many bytes (CRC included).
 constexpr int OI_BUFFER_SIZE = 2551;
+
+// The Modbus exception "slave device busy": the device asks to be asked again.
+constexpr uint8_t MB_EXCEPTION_BUSY = 0x06;
 
 // RTU pacing: the time Bytes need on the line at Baud, 10 bit times per byte, in
 // ms taken to the nearest integer (ties to even). 8 + 7 bytes at 38400 give 4.
@@ -84,12 +88,26 @@ public:
   // device fault. AnyAddress accepts an answer from any address (unit), as a
   // poll does: a device polled at 255 answers from its own.
   bool Transact(bool AnyAddress = false);
-  // Transact for a read, which may be repeated: a time-out, a short answer, a
-  // bad CRC or a lost Modbus TCP connection is tried again, up to the tries
-  // of SetRepeats with its pause between, each repeat on a fresh connection
-  // and noted in the application log. A connection that cannot be opened, a
-  // port that cannot be opened, an exception and a wrong answer are not.
-  bool TransactRepeatable(bool AnyAddress = false);
+  // What a repeatable exchange tries again after a failed try.
+  enum TRepeatRule {
+    // The line lost or spoiled the answer: a time-out, a short answer, a bad
+    // CRC or a lost Modbus TCP connection.
+    rrLostAnswer,
+    // Those, and on the serial line the device's exception 06 (busy: it asks
+    // to be asked again).
+    rrBusy,
+    // On the serial line every failed try, whatever failed (a file frame);
+    // on Modbus TCP as rrLostAnswer.
+    rrAnyFailure,
+  };
+  // Transact for a read, which may be repeated by Rule, up to the tries of
+  // SetRepeats with its pause between, each repeat on a fresh connection and
+  // noted in the application log. Check, when given, judges an answer that
+  // passed the transport's checks (an echo): false, with the status it set,
+  // makes that try a failed one. Outside rrAnyFailure a connection or port
+  // that cannot be opened, an exception and a wrong answer are not repeated.
+  bool TransactRepeatable(bool AnyAddress = false, TRepeatRule Rule = rrLostAnswer,
+                          const std::function<bool()> &Check = {});
   // Tries of a repeatable exchange (at least 1) and ms between them. Any thread.
   void SetRepeats(int Tries, int PauseMs);
   // Repeatable exchanges make no further tries from now on (the worker is
@@ -123,6 +141,9 @@ public:
   // the texts of uLinkText.h with its arguments); empty after a success.
   // Worker thread.
   QString FailureText() const;
+  // The same failure's code of its kind for the log (LinkCodes, or
+  // DeviceErrorCode for an exception); empty after a success. Worker thread.
+  QString FailureCode() const;
   void ResetStatus() { FStatus = oisReady; }
   // For the device operations' own answer checks (a byte count that does not
   // match its request).
@@ -174,7 +195,7 @@ private:
   bool CannotConnect(const TConfig &Cfg);
   // Fails with the status and the text of a lost Modbus TCP connection.
   bool ConnectionLost(const TConfig &Cfg, TOIStatus Status);
-  bool IsRepeatable() const;
+  bool IsRepeatable(TRepeatRule Rule) const;
   void ClearAnswer();
   void Trace(const QString &Tag, const uint8_t *Data = nullptr, int Count = 0);
 
@@ -189,6 +210,8 @@ private:
   // A failure text with arguments (port, host); the others follow from the status.
   QString FFailureText;
   bool FCannotConnect = false;
+  // The last exchange took an answer from any address (a poll of 255, a scan).
+  bool FAnyAddress = false;
   std::atomic<int> FRepeatTries{3};
   std::atomic<int> FRepeatPauseMs{50};
   std::atomic<bool> FRepeatsCancelled{false};

@@ -20,7 +20,10 @@ TDeviceIO::TDeviceIO(const QString &TraceFileName) : FOI(TraceFileName) {}
 bool TDeviceIO::ReadRegisters(uint16_t Start, uint16_t *Dest, uint16_t Count) {
   const uint8_t frame[] = {FDeviceAddr, FReadCode, Hi(Start), Lo(Start), Hi(Count), Lo(Count)};
   FOI.SetRequest(frame, int(sizeof frame), Count * 2 + 5);
-  if (!FOI.TransactRepeatable())
+  // A device address's busy answer is asked again like a lost one; a read
+  // sent to no particular device is not.
+  const bool known = FDeviceAddr >= 1 && FDeviceAddr <= MaxDeviceAddr;
+  if (!FOI.TransactRepeatable(false, known ? TOI::rrBusy : TOI::rrLostAnswer))
     return false;
   const uint8_t *a = FOI.GetAnswer();
   // Every read code answers the byte count of its registers, as long as it
@@ -75,8 +78,9 @@ bool TDeviceIO::ReadFileFrame(uint8_t FileNo, uint16_t FrameNo, int Count, QIODe
   const uint8_t frame[] = {FDeviceAddr, FN_READ_FILE_FRAME, FileNo, Hi(FrameNo), Lo(FrameNo)};
   FOI.SetRequest(frame, int(sizeof frame), Count + 7);
   // File and frame number come back in front of the data: a frame of
-  // another file or number must not be taken for the one asked.
-  if (!FOI.TransactRepeatable() || !FOI.CheckEcho(2, 3))
+  // another file or number must not be taken for the one asked, and is
+  // asked again on the serial line like any failed try.
+  if (!FOI.TransactRepeatable(false, TOI::rrAnyFailure, [this] { return FOI.CheckEcho(2, 3); }))
     return false;
   if (Count > 0)
     ADest.write(reinterpret_cast<const char *>(FOI.GetAnswer() + 5), Count);

@@ -61,6 +61,36 @@ QString DeviceErrorText(uint8_t Code) {
   return QString::fromUtf8(LinkTexts::DeviceError).arg(Code, 2, 16, QLatin1Char('0'));
 }
 
+QString DeviceErrorCode(uint8_t Code) {
+  return QStringLiteral("exception-%1").arg(Code, 2, 16, QLatin1Char('0'));
+}
+
+QString LinkFailureCode(uint8_t Status, const QString &Cause) {
+  static const std::array<std::pair<const char *, const char *>, 8> byText = {{
+      {LinkTexts::NoAnswer, LinkCodes::Timeout},
+      {LinkTexts::ShortAnswer, LinkCodes::ShortAnswer},
+      {LinkTexts::BadCrc, LinkCodes::BadCrc},
+      {LinkTexts::BadAnswer, LinkCodes::WrongAnswer},
+      {LinkTexts::ConnectionLost, LinkCodes::ConnectionLost},
+      {LinkTexts::CannotConnect, LinkCodes::NoConnection},
+      {LinkTexts::PortNoAccess, LinkCodes::PortUnavailable},
+      {LinkTexts::PortUnavailable, LinkCodes::PortUnavailable},
+  }};
+  for (const auto &[text, code] : byText)
+    if (TextTemplatePattern(QString::fromUtf8(text)).match(Cause).hasMatch())
+      return QString::fromLatin1(code);
+  const QRegularExpressionMatch m = TextTemplatePattern(QString::fromUtf8(LinkTexts::DeviceError)).match(Cause);
+  bool isHex = false;
+  const uint code = m.hasMatch() ? m.captured(1).toUInt(&isHex, 16) : 0;
+  if (isHex && code <= 0xFF)
+    return DeviceErrorCode(uint8_t(code));
+  if (!Cause.isEmpty())
+    return QString::fromLatin1(LinkCodes::Failed);
+  if (Status == oisUnknown || Status == oisBadCI)
+    return QString::fromLatin1(LinkCodes::Timeout);
+  return DeviceErrorCode(Status);
+}
+
 QString LinkFailureText(uint8_t Status, const QString &Cause) {
   if (!Cause.isEmpty())
     return Cause;

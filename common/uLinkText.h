@@ -32,8 +32,33 @@ inline constexpr const char *PortNoAccess = "Порт %1 недоступен: %
 inline constexpr const char *DeviceError = "Ошибка устройства %1";
 } // namespace LinkTexts
 
+// The code of each kind of link failure in the application log, one of its
+// own for every kind: the status byte alone mixes them up (a bad CRC, status
+// 6, reads like exception 06).
+namespace LinkCodes {
+inline constexpr const char *Timeout = "timeout";          // nothing came
+inline constexpr const char *ShortAnswer = "short-answer"; // part of an answer came
+inline constexpr const char *BadCrc = "bad-crc";
+inline constexpr const char *WrongAddress = "wrong-address";
+inline constexpr const char *WrongFunction = "wrong-function";
+// Another length, byte count or echo than the request's, or an answer that
+// was followed by another.
+inline constexpr const char *WrongAnswer = "wrong-answer";
+inline constexpr const char *ConnectionLost = "connection-lost";
+inline constexpr const char *NoConnection = "no-connection";
+inline constexpr const char *PortUnavailable = "port-unavailable";
+inline constexpr const char *BadGuard = "bad-guard"; // a request record with wrong guard words
+inline constexpr const char *Failed = "failed";      // the command itself failed (its text tells)
+} // namespace LinkCodes
+
 // "Ошибка устройства 06": a device exception, with its code.
 QString DeviceErrorText(uint8_t Code);
+// "exception-06": the log code of a device exception, with its code.
+QString DeviceErrorCode(uint8_t Code);
+// The log code of a failure known by its status byte and Russian text alone
+// (the worker sends its own code beside them): by the text where it names the
+// kind, else by the status.
+QString LinkFailureCode(uint8_t Status, const QString &Cause);
 
 // The Russian text of a failed answer: the worker's Cause when it has one,
 // else, by the status byte alone, "Нет ответа от устройства" for the

@@ -325,7 +325,7 @@ void TDeviceFront::UnregisterReply(TReplyId Id) {
     Forget(Id);
 }
 
-void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
+void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const QString &Code) {
   // An answer's lines and those of the record its reply sends next reach the
   // log file in one write.
   TLogger::TBatch batch(Logger());
@@ -367,7 +367,9 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause) {
   // Every failure reaches the log with the text the engineer is shown.
   if (head.Status != 0) {
     FDeliveryText = LocalLinkText(LinkFailureText(head.Status, Cause));
-    Logger().Error(QString::asprintf("device error %2.2X %2.2X ", head.Status, head.ErrorFlag) + FDeliveryText);
+    const QString code = Code.isEmpty() ? LinkFailureCode(head.Status, Cause) : Code;
+    Logger().Error(QStringLiteral("device error ") + code +
+                   QString::asprintf(" %2.2X %2.2X ", head.Status, head.ErrorFlag) + FDeliveryText);
   }
   // The success lines come with every record: worth no text while nobody listens.
   const bool traced = Logger().Listened();
@@ -512,14 +514,14 @@ void TDeviceThread::SetDeviceAddr(uint8_t Addr) {
   FPendingAddr = Addr;
 }
 
-void TDeviceThread::Post(const QByteArray &Answer, const QString &Cause, bool Wake) {
+void TDeviceThread::Post(TPosted Posted, bool Wake) {
   // The answer crosses threads under our own lock, not inside a posted event,
   // so the hand-over is the same whatever the event loop does meanwhile. Once
   // woken, the main thread takes every answer queued by then.
   bool notify = false;
   {
     std::lock_guard<std::mutex> lock(FAnswerLock);
-    FAnswers.emplace_back(Answer, Cause);
+    FAnswers.push_back(std::move(Posted));
     if ((Wake || ++FUnwoken >= WakeEvery) && !FWakePending) {
       FWakePending = true;
       notify = true;
@@ -540,12 +542,13 @@ void TDeviceThread::AnswersWoken() {
   FWakePending = false;
 }
 
-bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause) {
+bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code) {
   std::lock_guard<std::mutex> lock(FAnswerLock);
   if (FAnswers.empty())
     return false;
-  Answer = std::move(FAnswers.front().first);
-  Cause = std::move(FAnswers.front().second);
+  Answer = std::move(FAnswers.front().Answer);
+  Cause = std::move(FAnswers.front().Cause);
+  Code = std::move(FAnswers.front().Code);
   FAnswers.pop_front();
   return true;
 }
@@ -641,8 +644,11 @@ TDeviceThread::TStatus TDeviceThread::Failure() const {
   // The engineer's text travels beside the status: the byte alone cannot
   // tell an exception code from a transport status.
   s.Cause = FIO->GetOI().FailureText();
-  if (s.Cause.isEmpty())
+  s.Code = FIO->GetOI().FailureCode();
+  if (s.Cause.isEmpty()) {
     s.Cause = QString::fromUtf8(LinkTexts::NoAnswer);
+    s.Code = QString::fromLatin1(LinkCodes::Timeout);
+  }
   return s;
 }
 
@@ -689,15 +695,18 @@ void TDeviceThread::Execute() {
       // A view into the taken stream, which outlives the record's run.
       const QByteArray record = QByteArray::fromRawData(stream.constData() + at, recordSize);
       at += recordSize;
-      QByteArray answer;
-      QString cause;
+      TPosted posted;
+      QByteArray &answer = posted.Answer;
       if (IsForgotten(record)) {
         // Its chain has ended: nobody reads the answer, so the device is not asked.
         answer = QByteArray(record.constData() + 2, std::clamp<qsizetype>(record.size() - 2, 0, 18));
         answer.append(char(0)).append(char(0));
       } else {
         int consumed = 0;
-        RunRecord(record, answer, cause, consumed);
+        TStatus result;
+        RunRecord(record, answer, result, consumed);
+        posted.Cause = std::move(result.Cause);
+        posted.Code = std::move(result.Code);
       }
       std::snprintf(head, sizeof head, "modbusCmd A (%3d)       ", int(answer.size()));
       DebugLine(head, answer);
@@ -713,7 +722,7 @@ void TDeviceThread::Execute() {
       const bool wake = last ? FRequest.isEmpty() || ReplyIdAt(FRequest, 0) != id : ReplyIdAt(stream, at) != id;
       const bool stop = FTerminated;
       lock.unlock();
-      Post(answer, cause, wake || stop);
+      Post(std::move(posted), wake || stop);
       if (stop)
         break;
     }
@@ -735,7 +744,7 @@ bool TDeviceThread::IsForgotten(const QByteArray &Record) const {
 
 void TDeviceThread::Forget(TReplyId Id) { FForgotten.store(Id, std::memory_order_relaxed); }
 
-void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed) {
+void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, TStatus &Result, int &Consumed) {
   TReader r(Stream);
   r.Word(); // the length field: commands consume their own payload
   Answer.reserve(AnswerHeadSize + 1 + 4 * 255);
@@ -758,6 +767,7 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
   auto badGuard = [&] {
     result.Status = StatusBadGuard;
     result.Cause = DeviceErrorText(StatusBadGuard);
+    result.Code = QString::fromLatin1(LinkCodes::BadGuard);
   };
 
   try {
@@ -836,14 +846,22 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
         result = Failure();
         break;
       }
+      TStatus spoiled; // the first answer that came but named no device
       for (int i = first; i <= last; ++i) {
         uint8_t addr = 0, devStatus = 0;
         if (FIO->ScanNext(addr, devStatus)) {
           Answer.append(char(addr)).append(char(devStatus));
           ++found;
+        } else if (spoiled.Status == 0 && oi.GetReceived() > 0) {
+          spoiled = Failure();
         }
       }
       Answer[countAt] = char(found);
+      // Somebody answered, but nothing that names a device (a bad CRC, an
+      // exception): the scan fails with what came back, as a poll of a
+      // device address does, instead of passing for silence.
+      if (found == 0)
+        result = spoiled;
       break;
     }
     case bcSetDeviceAddr:
@@ -922,6 +940,7 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
     // The command ends; the worker goes on with the next record.
     result.Status = oisUnknown;
     result.Cause = QString::fromUtf8(e.what());
+    result.Code = QString::fromLatin1(LinkCodes::Failed);
   }
   if (command == bcScan || command == bcSetFrameSize)
     oi.ResetStatus();
@@ -929,7 +948,7 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, QStr
     oi.GetComPort().Close();
   Answer[18] = char(flag);
   Answer[19] = char(result.Status);
-  Cause = result.Cause;
+  Result = std::move(result);
   Consumed = r.Consumed();
 }
 
@@ -955,9 +974,9 @@ void TDeviceTool::TakeAnswers() {
   FThread.AnswersWoken();
   // One at a time: a reply may run a nested event loop, which comes back here.
   QByteArray answer;
-  QString cause;
+  QString cause, code;
   // The answers of one wake-up and the records their replies send log in one write.
   TLogger::TBatch batch(Logger());
-  while (FThread.TakeAnswer(answer, cause))
-    Deliver(answer, cause);
+  while (FThread.TakeAnswer(answer, cause, code))
+    Deliver(answer, cause, code);
 }

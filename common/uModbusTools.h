@@ -190,9 +190,11 @@ public:
   std::weak_ptr<const int> AliveToken() const { return FAlive; }
 
   // Hands one answer record to its reply method. Cause is the worker's
-  // Russian text of a failure (uLinkText.h); empty on success. A failure is
-  // logged with its text in the interface's language.
-  void Deliver(const QByteArray &Answer, const QString &Cause = QString());
+  // Russian text of a failure (uLinkText.h) and Code the log code of its
+  // kind (LinkCodes); both empty on success. A failure is logged with its
+  // code (found from the status and Cause when Code is empty) and its text
+  // in the interface's language.
+  void Deliver(const QByteArray &Answer, const QString &Cause = QString(), const QString &Code = QString());
   // The failure of the answer being delivered as the engineer reads it, in
   // the interface's language (empty on success); valid inside a reply call.
   const QString &DeliveryText() const { return FDeliveryText; }
@@ -258,9 +260,9 @@ public:
   void Queue(const uint8_t *Data, int Count);
   // The device address for the records queued from now on.
   void SetDeviceAddr(uint8_t Addr);
-  // Takes the oldest answer not yet taken, with the cause of a failure for
-  // the log; false when there is none.
-  bool TakeAnswer(QByteArray &Answer, QString &Cause);
+  // Takes the oldest answer not yet taken, with the cause of a failure and
+  // the code of its kind for the log; false when there is none.
+  bool TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code);
   // A descriptor that turns readable when an answer is queued after the
   // last AnswersWoken (an eventfd).
   int NotifyHandle() const { return FNotifyFd; }
@@ -274,10 +276,17 @@ private:
   struct TStatus {
     uint8_t Status = 0;
     QString Cause;
+    QString Code;
+  };
+  // An answer waiting for the main thread, with its failure's text and code.
+  struct TPosted {
+    QByteArray Answer;
+    QString Cause;
+    QString Code;
   };
   class TReader;
   void Execute();
-  void RunRecord(const QByteArray &Stream, QByteArray &Answer, QString &Cause, int &Consumed);
+  void RunRecord(const QByteArray &Stream, QByteArray &Answer, TStatus &Result, int &Consumed);
   bool IsForgotten(const QByteArray &Record) const;
   TStatus Failure() const;
   // One line of the debug file: stamp, Head, Data in hexadecimal.
@@ -288,7 +297,7 @@ private:
   static constexpr int DebugBufferBytes = 64 * 1024;
   // Queues an answer; wakes the main thread when Wake is set or WakeEvery
   // answers have come without a wake-up.
-  void Post(const QByteArray &Answer, const QString &Cause, bool Wake);
+  void Post(TPosted Posted, bool Wake);
   static constexpr int WakeEvery = 8;
   // The reply id of the record at At of Stream; 0 when it is cut short.
   static TReplyId ReplyIdAt(const QByteArray &Stream, qsizetype At);
@@ -320,7 +329,7 @@ private:
   std::atomic<int> FErrorSleep{50};
   std::atomic<int> FFrameSize{0};
   std::mutex FAnswerLock;       // guards FAnswers, FWakePending
-  std::deque<std::pair<QByteArray, QString>> FAnswers;
+  std::deque<TPosted> FAnswers;
   bool FWakePending = false;    // NotifyHandle is readable
   int FUnwoken = 0;             // answers queued since the last wake-up
   std::atomic<TReplyId> FForgotten{0};

@@ -4,6 +4,7 @@
 #include "uFiles.h"
 #include "uMessageSink.h"
 
+#include <QAction>
 #include <QDir>
 #include <QRegularExpression>
 #include <QSplitter>
@@ -42,8 +43,13 @@ TConfigMMSForm::TConfigMMSForm(QWidget *Parent) : QDialog(Parent) {
   auto *layout = new QVBoxLayout(this);
   ToolBar2 = new QToolBar(this);
   ToolBar2->setObjectName("ToolBar2");
-  for (int i = 0; i < 3; ++i)
-    ToolBar2->addAction(QStringLiteral("ToolButton%1").arg(i + 1));
+  // Three buttons with no command yet: kept in their places, named for the
+  // code only, and showing nothing that would read as a command.
+  for (int i = 0; i < 3; ++i) {
+    QAction *unassigned = ToolBar2->addAction(QString());
+    unassigned->setObjectName(QStringLiteral("ToolButton%1").arg(i + 1));
+    unassigned->setEnabled(false);
+  }
   layout->addWidget(ToolBar2);
   Splitter1 = new QSplitter(this);
   Splitter1->setObjectName("Splitter1");

@@ -10,12 +10,22 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QMainWindow>
 #include <QMessageBox>
+
+QString MessageBoxTitle() {
+  // The boxes speak for the program, whichever of its windows is active: the
+  // main window's caption ("Вартон" and the version) is the program's name.
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (qobject_cast<QMainWindow *>(w) && !w->windowTitle().isEmpty())
+      return w->windowTitle();
+  return QApplication::applicationDisplayName();
+}
 
 namespace {
 TMsgResult DialogSink(TMsgKind Kind, const QString &RawText) {
   QWidget *parent = QApplication::activeWindow();
-  const QString title = QApplication::applicationDisplayName();
+  const QString title = MessageBoxTitle();
   // Shown in the interface's language, names and numbers kept as built.
   const QString text = ShownText(RawText);
   switch (Kind) {

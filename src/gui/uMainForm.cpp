@@ -867,7 +867,22 @@ void TMainForm::ShowProgress(int Position, int Max, uint32_t Color) {
   // answer to the chain while it still digests this one (the answer would be
   // lost) and could start a chain from the timer; the bar is painted when the
   // event loop next runs, between two answers.
+  const auto now = [this] { return FNow ? FNow().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(); };
+  const auto move = [this](int APosition, int AMax, qint64 Ms) {
+    FProgressPercent = AMax > 0 ? int(int64_t(APosition) * 100 / AMax) : 0;
+    FProgressMs = Ms;
+    FProgressPending = -1;
+    if (FProgressTimer)
+      FProgressTimer->stop();
+    ProgressBar->setUpdatesEnabled(false);
+    ProgressBar->setMaximum(AMax);
+    ProgressBar->setValue(APosition);
+    ProgressBar->setUpdatesEnabled(true);
+  };
   if (Position >= Max) {
+    FProgressPending = -1;
+    if (FProgressTimer)
+      FProgressTimer->stop();
     SetToolBarColor(clLinkDone);
     ProgressBar->hide();
     return;
@@ -877,16 +892,27 @@ void TMainForm::ShowProgress(int Position, int Max, uint32_t Color) {
   // when its percentage does, at most every 50 ms, and is painted with the
   // next event loop pass (setValue alone would repaint it on the spot).
   const int percent = Max > 0 ? int(int64_t(Position) * 100 / Max) : 0;
-  const qint64 ms = FNow ? FNow().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+  const qint64 ms = now();
   if (!ProgressBar->isHidden() && ProgressBar->maximum() == Max &&
-      (percent == FProgressPercent || (ms >= FProgressMs && ms - FProgressMs < 50)))
+      (percent == FProgressPercent || (ms >= FProgressMs && ms - FProgressMs < 50))) {
+    // A move held back by the 50 ms is shown at their end, unless a later one
+    // comes first: while the link stalls in repeats no later one may come.
+    if (percent != FProgressPercent) {
+      FProgressPending = Position;
+      if (!FProgressTimer) {
+        FProgressTimer = new QTimer(this);
+        FProgressTimer->setSingleShot(true);
+        connect(FProgressTimer, &QTimer::timeout, this, [this, move, now] {
+          if (FProgressPending >= 0 && !ProgressBar->isHidden())
+            move(FProgressPending, ProgressBar->maximum(), now());
+        });
+      }
+      if (!FProgressTimer->isActive())
+        FProgressTimer->start(int(qBound(qint64(0), 50 - (ms - FProgressMs), qint64(50))));
+    }
     return;
-  FProgressPercent = percent;
-  FProgressMs = ms;
-  ProgressBar->setUpdatesEnabled(false);
-  ProgressBar->setMaximum(Max);
-  ProgressBar->setValue(Position);
-  ProgressBar->setUpdatesEnabled(true);
+  }
+  move(Position, Max, ms);
   ProgressBar->show();
 }
 

@@ -302,6 +302,8 @@ private:
   bool FToolBarColored = false; // no style sheet set yet
   int FProgressPercent = -1;
   qint64 FProgressMs = 0; // when the bar last moved
+  int FProgressPending = -1; // a position held back by the 50 ms; -1: none
+  QTimer *FProgressTimer = nullptr; // shows it at their end
   int FFrameCounter = 0;
   int FOscFrameCounter = 0;
   std::function<QDateTime()> FNow;

@@ -525,3 +525,60 @@ TEST(LinkRepeats, TcpRepeatsOnAFreshConnectionAndAWriteIsSentOnce) {
   EXPECT_FALSE(oi->TransactRepeatable());
   EXPECT_EQ(RepeatLines(), before) << "a server that cannot be reached is not asked again";
 }
+
+// On the serial line a busy device (exception 06) is asked again for a read
+// of a device address, and a file frame after any failed try, whatever its
+// check found; Modbus TCP repeats only what the line lost.
+TEST(LinkRepeats, EachRuleRepeatsItsOwnFailures) {
+  const QByteArray good = WithCrc(Hex("01 03 02 12 34"));
+  const QByteArray busy = WithCrc(Hex("01 83 06"));
+  struct TCase {
+    const char *Name;
+    bool Tcp;
+    TOI::TRepeatRule Rule;
+    std::vector<QByteArray> Replies; // serial answers; on TCP the same without the CRC
+    int BadChecks;                   // so many first answers the caller's check refuses
+    bool Ok;
+    int Requests;
+  } cases[] = {
+      {"busy, read", false, TOI::rrBusy, {busy, good}, 0, true, 2},
+      {"busy three times", false, TOI::rrBusy, {busy, busy, busy}, 0, false, 3},
+      {"exception 02, read", false, TOI::rrBusy, {WithCrc(Hex("01 83 02"))}, 0, false, 1},
+      {"busy, lost answers only", false, TOI::rrLostAnswer, {busy}, 0, false, 1},
+      {"exception 02, frame", false, TOI::rrAnyFailure, {WithCrc(Hex("01 83 02")), good}, 0, true, 2},
+      {"other function, frame", false, TOI::rrAnyFailure, {WithCrc(Hex("01 04 02 12 34")), good}, 0, true, 2},
+      {"wrong echo, frame", false, TOI::rrAnyFailure, {good, good}, 1, true, 2},
+      {"busy over TCP", true, TOI::rrBusy, {busy}, 0, false, 1},
+      {"exception over TCP, frame", true, TOI::rrAnyFailure, {busy}, 0, false, 1},
+      {"wrong echo over TCP, frame", true, TOI::rrAnyFailure, {good}, 1, false, 1},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TPtyResponder pty;
+    TTcpResponder tcp;
+    const auto oi = c.Tcp ? TcpOI(tcp, 300) : RtuOI(pty, 200);
+    oi->SetRepeats(3, 10);
+    for (const QByteArray &r : c.Replies) {
+      if (c.Tcp)
+        tcp.Add({0, Mbap(r.left(r.size() - 2))});
+      else
+        pty.Add({8, r});
+    }
+    int checks = 0;
+    auto check = [&] {
+      if (++checks > c.BadChecks)
+        return true;
+      oi->SetStatus(oisProtocolError);
+      return false;
+    };
+    oi->SetRequest(Hex("01 03 00 64 00 01"), 7);
+    EXPECT_EQ(oi->TransactRepeatable(false, c.Rule, check), c.Ok);
+    if (c.Tcp) {
+      EXPECT_TRUE(tcp.WaitAnswered(c.Requests));
+      EXPECT_EQ(tcp.Requests().size(), c.Requests);
+    } else {
+      EXPECT_TRUE(pty.WaitAnswered(c.Requests));
+      EXPECT_EQ(pty.Requests().size(), c.Requests);
+    }
+  }
+}

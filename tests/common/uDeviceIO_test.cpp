@@ -209,6 +209,7 @@ TEST(DeviceAnswer, AnswerThatDoesNotMatchItsRequestIsAProtocolError) {
       TDeviceIO io(QString{});
       TOI &oi = io.GetOI();
       Attach(io, pty);
+      oi.SetRepeats(1, 0); // one try: a serial frame read repeats any failure
       if (tcp) {
         oi.SetProtocol(TOI::prModbusTcp);
         oi.SetHost("127.0.0.1");
@@ -232,6 +233,7 @@ TEST_F(DeviceRtu, FailedFileFrameReadWritesNothing) {
   QBuffer dest;
   dest.open(QIODevice::WriteOnly);
   dest.write("keep");
+  IO->GetOI().SetRepeats(1, 0);
   Peer.Add({7, WithCrc(Hex("01 9C 04"))});
   EXPECT_FALSE(IO->ReadFileFrame(1, 0, 4, dest));
   EXPECT_EQ(IO->GetStatus(), 4);

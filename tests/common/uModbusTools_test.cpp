@@ -226,7 +226,7 @@ TEST(ModbusTools, RecordLinesAreWrittenOnlyWhileSomebodyListens) {
     return since;
   };
   ASSERT_FALSE(Logger().Listened());
-  EXPECT_EQ(exchange(), QStringList{"ERROR device error 04 00 Нет ответа от устройства"})
+  EXPECT_EQ(exchange(), QStringList{"ERROR device error timeout 04 00 Нет ответа от устройства"})
       << "failures are logged all the same";
   TListening pane;
   const QStringList heard = exchange();
@@ -234,7 +234,7 @@ TEST(ModbusTools, RecordLinesAreWrittenOnlyWhileSomebodyListens) {
   EXPECT_EQ(heard[0], "DEBUG Send array (23) 15 00 " + HexBytes(front.Sent.back().mid(2)));
   EXPECT_TRUE(heard[1].startsWith("DEBUG Executed start (25) "));
   EXPECT_EQ(heard[2], "DEBUG Executed ready");
-  EXPECT_EQ(heard[3], "ERROR device error 04 00 Нет ответа от устройства");
+  EXPECT_EQ(heard[3], "ERROR device error timeout 04 00 Нет ответа от устройства");
   EXPECT_EQ(calls, 4);
 }
 
@@ -282,15 +282,15 @@ TEST(ModbusTools, DeliveryLogsTheCauseOfAFailure) {
   const TReplyId id =
       front.RegisterReply([&](TResponseParser &, const TAnswerHead &, std::span<const uint8_t>) { ++calls; });
   front.Deliver(Answer(id, bcReadRegisters, 0, 4, Bytes({0})));
-  EXPECT_TRUE(LastLogLineEndsWith("ERROR device error 04 00 Нет ответа от устройства"));
+  EXPECT_TRUE(LastLogLineEndsWith("ERROR device error timeout 04 00 Нет ответа от устройства"));
   EXPECT_EQ(front.DeliveryText(), "Нет ответа от устройства");
   front.Deliver(Answer(id, bcReadRegisters, 0, 4, Bytes({0})), "Ошибка устройства 04");
-  EXPECT_TRUE(LastLogLineEndsWith("ERROR device error 04 00 Ошибка устройства 04"));
+  EXPECT_TRUE(LastLogLineEndsWith("ERROR device error exception-04 04 00 Ошибка устройства 04"));
   // A scan that could not start is a failure of its own, logged as one.
   front.Deliver(Answer(id, bcScan, 0, 1, Bytes({0, 0xFF, 0, 0xFF, 0})), "Нет соединения с 127.0.0.1:2001");
   const QStringList lines = Logger().Lines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &L) {
-    return L.endsWith("ERROR device error 01 00 Нет соединения с 127.0.0.1:2001");
+    return L.endsWith("ERROR device error no-connection 01 00 Нет соединения с 127.0.0.1:2001");
   }));
   front.Deliver(Answer(id, 0x63, 0x80, 0, {}));
   EXPECT_TRUE(LastLogLineEndsWith(QString("Executed protocol error (20) ") + HexBytes(Answer(id, 0x63, 0x80, 0, {}))));

@@ -151,12 +151,12 @@ TEST_P(DeviceWorker, AFailedRunGivesANonZeroStatusAndNoValueWhicheverRunFailed) 
   Send(bcReadRegisters, {3}, {10, 11, 40});
   EXPECT_EQ(Answer(1).Head.Status, 2);
   EXPECT_EQ(Answer(1).Payload, Bytes({3, 10, 0, 0, 0, 11, 0, 0, 0, 40, 0, 0, 0}));
-  EXPECT_TRUE(Logged("ERROR device error 02 00 Ошибка устройства 02"));
+  EXPECT_TRUE(Logged("ERROR device error exception-02 02 00 Ошибка устройства 02"));
   Device.SetFault({TSimFaultKind::Exception, 4, 0x03, 1, 1});
   Send(bcReadRegisters, {3}, {10, 11, 40});
   EXPECT_EQ(Answer(2).Head.Status, 4);
   EXPECT_EQ(Answer(2).Payload, Bytes({3, 10, 0, 0, 0, 11, 0, 0, 0, 40, 0, 0, 0}));
-  EXPECT_TRUE(Logged("ERROR device error 04 00 Ошибка устройства 04")) << "exception 4 is not a link fault";
+  EXPECT_TRUE(Logged("ERROR device error exception-04 04 00 Ошибка устройства 04")) << "exception 4 is not a link fault";
 }
 
 TEST_P(DeviceWorker, EveryFailureAnswersANonZeroStatus) {
@@ -189,6 +189,39 @@ TEST_P(DeviceWorker, EveryFailureAnswersANonZeroStatus) {
   Device.SetFault({});
   Send(bcReadRegisters, {1}, {0});
   EXPECT_EQ(Answer(n).Head.Status, 0) << "the worker goes on after failures";
+}
+
+// The log tells each kind of failure by a code of its own: the status byte
+// alone reads a bad CRC (status 6) as exception 06.
+TEST_P(DeviceWorker, EachFailureKindIsLoggedWithACodeOfItsOwn) {
+  const bool rtu = GetParam() == TLink::Rtu;
+  Thread->SetErrorLimit(1);
+  Thread->DeviceIO().GetOI().SetTimeout(300);
+  Thread->DeviceIO().GetOI().SetTcpTimeout(300);
+  struct TCase {
+    TSimFault Fault;
+    const char *Line; // the end of the log line
+  };
+  std::vector<TCase> cases = {
+      {{TSimFaultKind::Exception, 6, 0x03}, "device error exception-06 06 00 Ошибка устройства 06"},
+      {{TSimFaultKind::Silence, 0, 0x03}, rtu ? "device error timeout 04 00 Нет ответа от устройства"
+                                              : "device error timeout 01 00 Нет ответа от устройства"},
+      {{TSimFaultKind::ShortAnswer, 2, 0x03}, "device error short-answer 04 00 Неполный ответ устройства"},
+      {{TSimFaultKind::OtherAddress, 9, 0x03}, "device error wrong-address 05 00 Неверный ответ устройства"},
+      {{TSimFaultKind::OtherFunction, 4, 0x03}, "device error wrong-function 05 00 Неверный ответ устройства"},
+  };
+  if (rtu)
+    cases.push_back({{TSimFaultKind::BadCrc, 0, 0x03}, "device error bad-crc 06 00 Ошибка контрольной суммы ответа"});
+  size_t n = 0;
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Line);
+    TSimFault f = c.Fault;
+    f.Count = 1;
+    Device.SetFault(f);
+    Send(bcReadRegisters, {1}, {7});
+    EXPECT_NE(Answer(n++).Head.Status, 0);
+    EXPECT_TRUE(Logged(QString::fromUtf8(c.Line)));
+  }
 }
 
 TEST_P(DeviceWorker, TheQueueIsDrainedAfterAnErrorAndCommandsWithoutExchangeAnswerZero) {
@@ -265,6 +298,28 @@ TEST_P(DeviceWorker, ALostReadAnswerIsRepeatedAndALostWriteAnswerIsNot) {
   EXPECT_EQ(Answer(2).Head.Status, 0);
   EXPECT_EQ(Answer(2).Payload, Bytes({1, 7, 0, 0x34, 0x12}));
   EXPECT_EQ(Requests(0x03).size(), 2u);
+}
+
+// A busy device (exception 06) is asked again for a read on the serial line,
+// never for a write; a file frame is read again after any failed try there.
+TEST_P(DeviceWorker, ABusyDeviceIsAskedAgainForAReadButNeverForAWrite) {
+  const bool rtu = GetParam() == TLink::Rtu;
+  Thread->SetErrorSleep(10);
+  Device.SetRegister(TSimArea::Holding, 7, 0x1234);
+  Device.SetFault({TSimFaultKind::Exception, 6, 0x03, 0, 1});
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(0).Head.Status, rtu ? 0 : 6);
+  EXPECT_EQ(Requests(0x03).size(), rtu ? 2u : 1u);
+  Device.SetFault({TSimFaultKind::Exception, 6, 0x06, 0, 1});
+  Send(bcWriteRegisters, {1}, {9, 0x0BB8});
+  EXPECT_EQ(Answer(1).Head.Status, 6);
+  EXPECT_EQ(Requests(0x06).size(), 1u);
+  Device.SetFile(5, QByteArray(256, 'x'), 128);
+  Send(bcSetFrameSize, {128, 0});
+  Device.SetFault({TSimFaultKind::Exception, 2, 0x1C, 0, 1});
+  Send(bcReadFileFrame, {5, 1, 0});
+  EXPECT_EQ(Answer(3).Head.Status, rtu ? 0 : 2);
+  EXPECT_EQ(Requests(0x1C).size(), rtu ? 2u : 1u);
 }
 
 TEST_P(DeviceWorker, PollScanClockAndSpecialCommandAnswers) {

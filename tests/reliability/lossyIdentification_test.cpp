@@ -1,6 +1,7 @@
 // Whole identifications of the demo device, with an empty cache, on a lossy
-// line: devsim leaves every 10th answer out over Modbus TCP and garbles the
-// CRC of every 10th over a pseudo-terminal. Lost reads are tried again by the
+// line: devsim leaves every 10th answer out over Modbus TCP, and over a
+// pseudo-terminal garbles the CRC of every 10th or answers every 20th with
+// exception 06 (busy). Lost reads are tried again by the
 // transport, so identification gets through; a lost scan poll (never
 // repeated) leaves the device unfound, and the next "Опрос", as the timer's
 // next tick would, starts again.
@@ -15,7 +16,7 @@
 
 namespace {
 
-enum class TLink { Tcp, Pty };
+enum class TLink { Tcp, Pty, PtyBusy };
 
 class LossyIdentification : public TShownCapture, public ::testing::WithParamInterface<TLink> {};
 
@@ -23,8 +24,10 @@ class LossyIdentification : public TShownCapture, public ::testing::WithParamInt
 
 TEST_P(LossyIdentification, CompletesWithAnEmptyCacheWithinAMinute) {
   TDemoSession s;
-  const bool pty = GetParam() == TLink::Pty;
-  s.Device.SetLossy({pty ? TSimFaultKind::BadCrc : TSimFaultKind::Silence, 0, 10});
+  const bool pty = GetParam() != TLink::Tcp;
+  s.Device.SetLossy(ParseSimLossy(GetParam() == TLink::PtyBusy ? "exception=6/20"
+                                  : pty                        ? "bad-crc/10"
+                                                               : "silence/10"));
   s.Serve(pty);
   QString ini = "[setup]\ncustom=0\npasswdExpirationPeriod=60\n";
   if (pty) {
@@ -62,5 +65,7 @@ TEST_P(LossyIdentification, CompletesWithAnEmptyCacheWithinAMinute) {
   EXPECT_FALSE(QDir(s.Dir.filePath("cache")).entryList(QDir::Files).isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, LossyIdentification, ::testing::Values(TLink::Tcp, TLink::Pty),
-                         [](const auto &Info) { return Info.param == TLink::Tcp ? "Tcp" : "Pty"; });
+INSTANTIATE_TEST_SUITE_P(Links, LossyIdentification, ::testing::Values(TLink::Tcp, TLink::Pty, TLink::PtyBusy),
+                         [](const auto &Info) {
+                           return Info.param == TLink::Tcp ? "Tcp" : Info.param == TLink::Pty ? "Pty" : "PtyBusy";
+                         });

@@ -8,6 +8,8 @@
 #include "uReportPainter.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPrinter>
@@ -17,6 +19,8 @@
 
 namespace {
 constexpr double MinDpi = 24, MaxDpi = 288, ZoomStep = 1.25;
+// Room the window manager takes around the client area: title bar and borders.
+constexpr int FrameAllowance = 48;
 
 QToolButton *Button(QWidget *Parent, QHBoxLayout *Row, const char *Name, const QString &Text) {
   auto *b = new QToolButton(Parent);
@@ -65,7 +69,8 @@ TReportPreviewForm::TReportPreviewForm(const TReportDocument &Doc, QWidget *Pare
   connect(btnPrint, &QToolButton::clicked, this, &TReportPreviewForm::Print);
   connect(btnPdf, &QToolButton::clicked, this, &TReportPreviewForm::SavePdf);
   connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
-  resize(900, 1000);
+  const QScreen *screen = Parent ? Parent->screen() : QGuiApplication::primaryScreen();
+  resize(ReportPreviewSize(screen ? screen->availableGeometry().size() : QSize()));
   Render();
 }
 
@@ -113,6 +118,14 @@ void TReportPreviewForm::Print() {
   printer.setDocName(FDoc.Caption());
   if (ExecutePrintDialog(printer, this))
     PaintReport(FDoc, printer);
+}
+
+QSize ReportPreviewSize(const QSize &Available) {
+  const QSize wanted(900, 1000);
+  if (!Available.isValid())
+    return wanted;
+  return {std::clamp(Available.width() - FrameAllowance, 200, wanted.width()),
+          std::clamp(Available.height() - FrameAllowance, 200, wanted.height())};
 }
 
 void InstallReportPreviewForm() {

@@ -39,5 +39,10 @@ private:
   double FDpi = 96;
 };
 
+// The preview's size on a screen whose free area is Available: 900 x 1000
+// where that fits, else as much as the area leaves for the window with its
+// frame and title.
+QSize ReportPreviewSize(const QSize &Available);
+
 // Makes the dialog the program's report preview (see SetReportPreviewHook).
 void InstallReportPreviewForm();

@@ -290,6 +290,34 @@ TEST_P(IdentificationLink, SilentDeviceLeavesTheProgramPollingWithoutDialogs) {
   EXPECT_TRUE(Form->Descriptor()->Ready);
 }
 
+// The default scan (255) names what came back, as a poll of the device's
+// own address does, instead of "no answer" for everything.
+TEST_P(IdentificationLink, ASpoiledAnswerToTheScanIsNamedAsForAKnownAddress) {
+  if (GetParam() == TLink::Tcp)
+    GTEST_SKIP() << "a scan over Modbus TCP takes no CRC, and a gateway's exception names no device";
+  Start();
+  const struct {
+    TSimFault Fault;
+    const char *Status, *Code;
+  } cases[] = {
+      {{TSimFaultKind::BadCrc, 0, 0x07}, "Ошибка контрольной суммы ответа", "device error bad-crc "},
+      {{TSimFaultKind::Exception, 6, 0x07}, "Ошибка устройства 06", "device error exception-06 "},
+      {{TSimFaultKind::ShortAnswer, 2, 0x07}, "Неполный ответ устройства", "device error short-answer "},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Status);
+    Device.SetFault(c.Fault);
+    const qsizetype before = Logger().Lines().size();
+    EXPECT_EQ(S.Identify(), c.Status);
+    const QStringList lines = Logger().Lines().mid(before);
+    EXPECT_FALSE(lines.filter(c.Code).isEmpty()) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines.filter("Нет ответа от устройства").isEmpty());
+    EXPECT_FALSE(Form->Descriptor()->Ready);
+  }
+  Device.SetFault({});
+  EXPECT_EQ(Identify(), "Готово");
+}
+
 TEST_P(IdentificationLink, TimerStartsNoIdentificationWhileOneIsUnderWay) {
   // The timer ticks by hand, far more often than its interval would.
   auto polls = [this] {

@@ -1,4 +1,8 @@
 #include "uMainForm.h"
+#include "uDialogSinks.h"
+#include "uFileDialogSink.h"
+#include "uPrintDialog.h"
+#include "uReportDocument.h"
 
 #include "uAppIniFile.h"
 #include "uAboutBox.h"
@@ -23,6 +27,9 @@
 #include "uVersionInfo.h"
 
 #include <QCoreApplication>
+#include <QTest>
+#include <QMessageBox>
+#include <QApplication>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -303,6 +310,64 @@ TEST_F(MainFormTest, ProgressMovesTheBarWhenItsPercentMovesAtMostEvery50ms) {
     EXPECT_EQ(w->ProgressBar->maximum(), r.MaxShown) << r.Ms;
     EXPECT_EQ(w->ToolBarColor(), expected) << r.Ms;
   }
+}
+
+// A move held back by the 50 ms is shown at their end, though no update
+// follows (the link stalls in repeats); one of a transfer that has ended is not.
+TEST_F(MainFormTest, AProgressMoveHeldBackIsShownAtTheEndOfItsFiftyMs) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  const QDateTime t0(QDate(2026, 5, 4), QTime(12, 0, 0));
+  QDateTime now = t0;
+  w->SetClock([&] { return now; });
+  w->ShowProgress(1, 1000);
+  now = t0.addMSecs(10);
+  w->ShowProgress(380, 1000);
+  EXPECT_EQ(w->ProgressBar->value(), 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w->ProgressBar->value() == 380; }, 10000));
+  now = t0.addMSecs(20);
+  w->ShowProgress(500, 1000);
+  w->ShowProgress(1000, 1000);
+  QTest::qWait(200);
+  EXPECT_TRUE(w->ProgressBar->isHidden());
+  EXPECT_EQ(w->ProgressBar->value(), 380);
+}
+
+// The program's message boxes carry the main window's caption, whichever of
+// its windows is active.
+TEST_F(MainFormTest, MessageBoxesAreTitledAsTheMainWindow) {
+  auto w = Make("");
+  ASSERT_TRUE(w->FormShow());
+  w->show();
+  ASSERT_TRUE(w->windowTitle().startsWith("Вартон"));
+  const TMessageSink test = SetMessageSink({});
+  const TFileDialogSink files = SetFileDialogSink({});
+  const TPrintDialogOpener printer = SetPrintDialogOpener({});
+  const TReportPreviewHook preview = SetReportPreviewHook({});
+  InstallDialogSinks();
+  QStringList titles;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+      titles << box->windowTitle();
+      box->done(QMessageBox::No);
+    }
+  });
+  closer.start(10);
+  ShowErrorText("Ошибка связи с устройством");
+  ShowMessageText("Отчет сохранен");
+  QDialog other(w.get());
+  other.setWindowTitle("Конфигурация MMS");
+  other.show();
+  other.activateWindow();
+  ShowMessageBox(TMsgKind::Question, "Сохранить?");
+  other.hide();
+  closer.stop();
+  SetMessageSink(test);
+  SetFileDialogSink(files);
+  SetPrintDialogOpener(printer);
+  SetReportPreviewHook(preview);
+  EXPECT_EQ(titles, QStringList(3, w->windowTitle()));
 }
 
 TEST_F(MainFormTest, TimerStartsIdentificationOnlyWhenPollingIsOn) {

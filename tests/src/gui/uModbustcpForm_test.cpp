@@ -11,6 +11,8 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QAction>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -132,4 +134,10 @@ TEST_F(Pickers, MmsViewerWalksTheMetaTreeOverTheData) {
   // path is not.
   EXPECT_EQ(Lines(form.TreeViewDesc), QStringList({"Device", "  Ia", "  Ib", "  Made"}));
   EXPECT_EQ(Lines(form.TreeViewMMS), QStringList({"LD0", "LD1"}));
+  // A button without a command shows no internal name.
+  for (QToolBar *bar : {form.ToolBar1, form.ToolBar2})
+    for (QAction *a : bar->actions())
+      EXPECT_TRUE(a->text().isEmpty() ? !a->isEnabled()
+                                      : a->text() != a->objectName() && !a->text().startsWith("ToolButton"))
+          << a->objectName().toStdString();
 }

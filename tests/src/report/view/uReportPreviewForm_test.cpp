@@ -5,6 +5,7 @@
 #include "uMessageSink.h"
 
 #include <QLabel>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -58,4 +59,22 @@ TEST(ReportPreviewForm, NavigatesZoomsAndSavesThePdfWhereTheDialogSays) {
   SetMessageSink(oldMsg);
   ASSERT_EQ(shown.size(), 1);
   EXPECT_TRUE(shown[0].startsWith("Не удалось сохранить")) << shown[0].toStdString();
+}
+
+// The preview opens within the screen, its frame and title included.
+TEST(ReportPreviewForm, OpensWithinTheScreen) {
+  const struct {
+    QSize Available, Size;
+  } cases[] = {
+      {{1920, 1160}, {900, 1000}}, // room enough: the page's own size
+      {{1280, 800}, {900, 752}},
+      {{800, 600}, {752, 552}},
+      {{}, {900, 1000}}, // no screen known
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(ReportPreviewSize(c.Available), c.Size) << c.Available.width() << "x" << c.Available.height();
+  TReportPreviewForm form(ThreePages());
+  const QRect screen = form.screen()->availableGeometry();
+  EXPECT_LE(form.height(), screen.height() - 48);
+  EXPECT_LE(form.width(), screen.width() - 48);
 }
