@@ -1173,8 +1173,9 @@ void TMainForm::CloseActiveTab() {
 bool TMainForm::FormCloseQuery() {
   // Not replacing a panel file that did not load whole, or one that could not
   // be saved, keeps the window open: nothing is lost.
+  const auto savePanel = [this] { return DashboardFrame->Save(QString()); };
   if (FStarted && DashboardFrame->IsModified() &&
-      !AskSaveBeforeClose(QString::fromUtf8(DashboardChangedQuestion), [this] { return DashboardFrame->Save(QString()); }))
+      !AskSaveBeforeClose(QString::fromUtf8(DashboardChangedQuestion), savePanel))
     return false;
   // Every page with unsaved work asks, as its own close would.
   for (int i = 0; i < PageControl->count(); ++i)
