@@ -1171,25 +1171,12 @@ void TMainForm::CloseActiveTab() {
 }
 
 bool TMainForm::FormCloseQuery() {
-  if (FStarted && DashboardFrame->IsModified()) {
-    switch (ShowMessageBox(TMsgKind::Question, QString::fromUtf8(DashboardChangedQuestion))) {
-    case TMsgResult::Yes:
-      try {
-        // Not replacing a panel file that did not load whole keeps the window open.
-        if (!DashboardFrame->Save(QString()))
-          return false;
-      } catch (const EKvError &e) {
-        // A panel that could not be saved keeps the window open: nothing is lost.
-        ShowErrorText(e.Text());
-        return false;
-      }
-      break;
-    case TMsgResult::No:
-      break;
-    default:
-      return false;
-    }
-  }
+  // Not replacing a panel file that did not load whole, or one that could not
+  // be saved, keeps the window open: nothing is lost.
+  const auto savePanel = [this] { return DashboardFrame->Save(QString()); };
+  if (FStarted && DashboardFrame->IsModified() &&
+      !AskSaveBeforeClose(QString::fromUtf8(DashboardChangedQuestion), savePanel))
+    return false;
   // Every page with unsaved work asks, as its own close would.
   for (int i = 0; i < PageControl->count(); ++i)
     if (auto *closable = qobject_cast<TTabSheetClosable *>(PageControl->widget(i)); closable && !closable->QueryClose())
@@ -1315,6 +1302,8 @@ TkvUstavLocalFrame *TMainForm::OpenLocalSet(const QString &FileName, const QStri
     PageControl->setCurrentWidget(wasActive);
     throw;
   }
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->SetCloseQuery([frame] { return frame->QueryClose(); });
   return frame;
 }
 

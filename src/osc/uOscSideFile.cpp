@@ -37,7 +37,10 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
                      int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
                      TOscEventList &Events, TOscSideFileSkip *Skipped) {
   QString Path = FileName;
-  if (!QFileInfo::exists(Path))
+  // Another record's side file lends its look only: its notes and events
+  // belong to its own samples and are never carried into this record.
+  const bool Borrowed = !QFileInfo::exists(Path);
+  if (Borrowed)
     Path = Fallback;
   if (Path.isEmpty() || !QFileInfo::exists(Path))
     return false;
@@ -65,7 +68,7 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
   std::vector<bool> Kept;
   const double Rate = Config.RateCount() > 0 ? Config.Rate(0).Samples : 0.0;
   const IXXMLNodeList EventNodes = Root->SelectNodes(QStringLiteral("event"));
-  for (int i = 0; i < EventNodes->GetCount(); ++i) {
+  for (int i = 0; !Borrowed && i < EventNodes->GetCount(); ++i) {
     const IXXMLNode N = EventNodes->GetItem(i);
     auto E = std::make_unique<TOscEvent>();
     E->MomentText = N->GetStrAttr(QStringLiteral("moment"), QString());
@@ -100,6 +103,8 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
     C.Checked = N->GetIntAttr(QStringLiteral("checked"), 0) != 0;
     C.BaseVector = N->GetIntAttr(QStringLiteral("base-vector"), 0) != 0;
     C.Events = Mend(N->GetStrAttr(QStringLiteral("events"), QString()));
+    if (Borrowed)
+      continue;
     C.Notes.clear();
     const IXXMLNodeList Notes = N->SelectNodes(QStringLiteral("note"));
     for (int k = 0; k < Notes->GetCount(); ++k) {

@@ -35,13 +35,16 @@ struct TOscSideFileSkip {
   QString Reason;
 };
 
-// Reads FileName, or Fallback when FileName does not exist; false (nothing
-// changed) when neither exists. Channels are matched by position; a channel
-// without an element keeps its settings. Events outside the record are
-// dropped; afterwards every channel's events string has exactly one character
-// per kept event. A missing or non-positive width reads as 200. A document
-// that does not parse (an empty one too) is logged and read as no file: false,
-// and Skipped (when given) names it and says why.
+// Reads FileName; when it does not exist, only the look of Fallback (the side
+// file of another record: strip height, phasor panel, each channel's pen,
+// check and phasor base), never its notes or events: Events is emptied and no
+// channel's notes change. False (nothing changed) when neither exists.
+// Channels are matched by position; a channel without an element keeps its
+// settings. Events outside the record are dropped; afterwards every channel's
+// events string has exactly one character per kept event. A missing or
+// non-positive width reads as 200. A document that does not parse (an empty
+// one too) is logged and read as no file: false, and Skipped (when given)
+// names it and says why.
 bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
                      int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
                      TOscEventList &Events, TOscSideFileSkip *Skipped = nullptr);

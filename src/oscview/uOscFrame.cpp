@@ -472,21 +472,10 @@ bool TkvOscFrame::QueryClose() {
   if (!FNotesChanged)
     return true;
   const QString Text = MultiLingual().Translate(QString::fromUtf8(NotesChangedQuestion)).arg(FFileName);
-  switch (ShowMessageBox(TMsgKind::Question, Text)) {
-  case TMsgResult::Yes:
-    try {
-      SaveViewSettings();
-    } catch (const EKvError &E) {
-      // Notes that could not be written keep their page: nothing is lost.
-      ShowErrorText(E.Text());
-      return false;
-    }
+  return AskSaveBeforeClose(Text, [this] {
+    SaveViewSettings();
     return true;
-  case TMsgResult::No:
-    return true;
-  default:
-    return false;
-  }
+  });
 }
 
 void TkvOscFrame::Notice(const QString &Text) {

@@ -61,8 +61,9 @@ public:
   QString GetFileName() const { return FFileName; }
   bool IsLoaded() const { return FLoaded; }
 
-  // The side file; LoadViewSettings reads the last saved one of this run when
-  // the record has none. Save reports the name through LastSavedHook; the
+  // The side file; when the record has none, LoadViewSettings takes only the
+  // look (pens, checks, heights) of the last one saved in this run, never its
+  // notes or events. Save reports the name through LastSavedHook; the
   // first save over a side file that could not be read keeps that file as
   // "<name>.xml.bad" first (KeepDamagedSideFile) and says so. Throws EKvError
   // when the file or its copy cannot be written.

@@ -3,6 +3,7 @@
 
 #include "uDescriptorXml.h"
 #include "uErrors.h"
+#include "uMessageSink.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUstavFrame.h"
@@ -15,6 +16,8 @@ namespace {
 // Only groups 1 and 2 of a set are stored.
 constexpr int SetGroups = 2;
 const char *const SetpointXPath = DXQ_USTAV_SETPOINTS;
+// Asked as the title panel's unsaved changes are: yes, no or cancel.
+const char *const SetChangedQuestion = "Изменения набора уставок %1 не сохранены, сохранить?";
 
 // The register of group G (from 1) of a setpoint element; -1 when none.
 int GroupReg(const IXXMLNode &Node, int G) {
@@ -52,6 +55,7 @@ void TkvUstavLocalFrame::LoadFromFile(const QString &FileName) {
   BuildFrom(desc, groups, false);
   for (int g = 0; g < groups; ++g)
     sgUstav->SetCells(g + 2, 0, MultiLingual().Translate(QString("Группа %1").arg(g + 1)));
+  FSavedState = SetState();
 }
 
 void TkvUstavLocalFrame::CopyLevelChecks(const QListWidget *Source) {
@@ -91,33 +95,59 @@ void TkvUstavLocalFrame::CellEdited(int Col, int Row, const QString &Text) {
   sgUstav->viewport()->update();
 }
 
+std::vector<std::pair<int, int>> TkvUstavLocalFrame::StoredValues() const {
+  std::vector<std::pair<int, int>> values;
+  const IXXMLNode desc = Descriptor();
+  if (!desc)
+    return values;
+  const IXXMLNodeList nodes = desc->SelectNodes(SetpointXPath);
+  for (int i = 0; i < nodes->GetCount(); ++i) {
+    const IXXMLNode n = nodes->GetItem(i);
+    if ((n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 3) != 3)
+      continue;
+    for (int g = 1; g <= SetGroups; ++g)
+      if (const int reg = GroupReg(n, g); reg >= 0 && FOwnImage.GetWord(reg) != 0)
+        values.emplace_back(reg, FOwnImage.GetWord(reg));
+  }
+  return values;
+}
+
+QString TkvUstavLocalFrame::SetState() const {
+  const IXXMLNode desc = Descriptor();
+  QString state = desc ? desc->GetXml() : QString();
+  for (const auto &[reg, value] : StoredValues())
+    state += QStringLiteral(" %1=%2").arg(reg).arg(value);
+  return state;
+}
+
 void TkvUstavLocalFrame::SaveToFile(const QString &FileName) {
   const IXXMLNode set = FDoc->GetDocumentElement();
-  const IXXMLNode desc = Descriptor();
-  if (!set || !desc)
+  if (!set || !Descriptor())
     throw EKvError("invalid format");
   // A set without "modbus" gets one.
   IXXMLNode modbus = set->SelectSingleNode("modbus");
   if (modbus)
     modbus->Remove();
   modbus = set->AddChild("modbus");
-  const IXXMLNodeList nodes = desc->SelectNodes(SetpointXPath);
-  for (int i = 0; i < nodes->GetCount(); ++i) {
-    const IXXMLNode n = nodes->GetItem(i);
-    if ((n->GetIntNodeDef(DX_MODBUS_ACC, 0) & 3) != 3)
-      continue;
-    for (int g = 1; g <= SetGroups; ++g) {
-      const int reg = GroupReg(n, g);
-      if (reg < 0 || FOwnImage.GetWord(reg) == 0)
-        continue;
-      const IXXMLNode item = modbus->AddChild("item");
-      item->SetIntAttr("mreg", reg);
-      item->SetIntAttr("val", FOwnImage.GetWord(reg));
-    }
+  for (const auto &[reg, value] : StoredValues()) {
+    const IXXMLNode item = modbus->AddChild("item");
+    item->SetIntAttr("mreg", reg);
+    item->SetIntAttr("val", value);
   }
   if (!FileName.isEmpty())
     FFileName = FileName;
   FDoc->Save(FFileName);
+  FSavedState = SetState();
+}
+
+bool TkvUstavLocalFrame::QueryClose() {
+  if (!IsModified())
+    return true;
+  const QString text = MultiLingual().Translate(QString::fromUtf8(SetChangedQuestion)).arg(FFileName);
+  return AskSaveBeforeClose(text, [this] {
+    SaveToFile(QString());
+    return true;
+  });
 }
 
 void TkvUstavLocalFrame::WriteImage(const QByteArray &Image) {

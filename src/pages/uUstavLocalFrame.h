@@ -28,13 +28,27 @@ public:
   void WriteImage(const QByteArray &Image);
   void UpdateValues() override;
   QString FileName() const { return FFileName; }
+  // What a save would write (values, level names) differs from what was
+  // loaded or saved last.
+  bool IsModified() const { return SetState() != FSavedState; }
+  // Before the set's tab goes: a modified set asks "Да / Нет / Отмена"; yes
+  // saves it to its file. False when the tab is to stay (cancelled, or the
+  // set could not be saved: the error is shown).
+  bool QueryClose();
 
 protected:
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request) override;
   void CellEdited(int Col, int Row, const QString &Text) override;
 
 private:
+  // The registers a save stores (readable and writable setpoints, groups 1
+  // and 2, non-zero values only) with their values, in the file's order.
+  std::vector<std::pair<int, int>> StoredValues() const;
+  // What a save would write, to compare with FSavedState.
+  QString SetState() const;
+
   TUstavFrame *FUstavPage;
+  QString FSavedState;
   IXXMLDocument FDoc;
   QString FFileName;
 };

@@ -1,5 +1,6 @@
 #include "uMessageSink.h"
 
+#include "uErrors.h"
 #include "uLogger.h"
 
 namespace {
@@ -33,6 +34,22 @@ void ShowMessageText(const QString &Text) { ShowMessageBox(TMsgKind::Info, Text)
 void ShowErrorText(const QString &Text) {
   Logger().Error(Text);
   ShowMessageBox(TMsgKind::Error, Text);
+}
+
+bool AskSaveBeforeClose(const QString &Question, const std::function<bool()> &Save) {
+  switch (ShowMessageBox(TMsgKind::Question, Question)) {
+  case TMsgResult::Yes:
+    try {
+      return Save();
+    } catch (const EKvError &e) {
+      ShowErrorText(e.Text());
+      return false;
+    }
+  case TMsgResult::No:
+    return true;
+  default:
+    return false;
+  }
 }
 
 TEdgeErrorHandler SetEdgeErrorHandler(TEdgeErrorHandler Handler) {

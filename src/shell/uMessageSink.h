@@ -23,6 +23,11 @@ TMsgResult ShowMessageBox(TMsgKind Kind, const QString &Text);
 void ShowMessageText(const QString &Text);
 // The error box of the application: shows the text and logs it as an error.
 void ShowErrorText(const QString &Text);
+// Unsaved work about to go asks Question (Yes / No / Cancel, Cancel the
+// default): Yes runs Save, No drops the work. True when the work may go;
+// false when cancelled or when Save returned false or threw EKvError (its
+// text is shown): nothing is lost.
+bool AskSaveBeforeClose(const QString &Question, const std::function<bool()> &Save);
 
 // What becomes of a failure that reached the program's edge (no command
 // caught it): by default the error box. Once the custom-logic page is set up

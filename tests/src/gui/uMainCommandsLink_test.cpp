@@ -7,6 +7,8 @@
 #include "uDashboardFrame.h"
 #include "uLinkKit.h"
 #include "uErrors.h"
+#include "uFiles.h"
+#include "ixml.h"
 #include "uLogger.h"
 #include "uMultiLingual.h"
 #include "uReportDocument.h"
@@ -18,6 +20,7 @@
 #include "uUstavFrame.h"
 #include "uUstavLocalFrame.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QJsonArray>
 #include <QLineEdit>
@@ -102,9 +105,75 @@ TEST_F(MainCommandsLink, EditOpensALocalSetWhoseWriteSendsOneRegister) {
   EXPECT_EQ(ErrorOf([&] { S.Form->WriteCommand(); }), "Ошибка сравнения дескрипторов");
   EXPECT_TRUE(S.Device.RequestLog().empty());
 
-  // Ctrl+F4 closes the tab through its own close path: the setpoints page is active again.
+  // Saved, the set asks nothing; Ctrl+F4 closes the tab through its own close
+  // path: the setpoints page is active again.
+  S.Form->apFileSave->trigger();
   S.Form->CloseActiveTab();
   EXPECT_EQ(S.Form->PageControl->currentWidget(), S.Form->TabSheetUstav);
+}
+
+// A set that differs from what was loaded or saved asks before it goes, as
+// notes and the title panel do: at "Выход", the window's close box and its own
+// tab. "Отмена" keeps the program and the edits, "Нет" drops them, "Да" saves.
+TEST_F(MainCommandsLink, LocalSetEditsAskBeforeTheyGo) {
+  QStringList asked;
+  std::vector<TMsgResult> replies;
+  SetMessageSink([&](TMsgKind, const QString &Text) {
+    asked << Text;
+    return size_t(asked.size()) <= replies.size() ? replies[size_t(asked.size() - 1)] : TMsgResult::Cancel;
+  });
+  Show(S.Form->TabSheetUstav);
+  S.Form->aMonitorRefresh->trigger();
+  ASSERT_TRUE(S.WaitIdle());
+  // "Редактировать уставки", then group 1 of "Выдержка времени МТЗ-1" (register 101, 500) typed.
+  const auto edit = [&](const QStringList &Texts) {
+    S.Form->auEdit->trigger();
+    TkvUstavLocalFrame *local = S.Form->ActiveLocalSet();
+    for (const QString &text : Texts) {
+      local->sgUstav->setCurrentCell(2, 2);
+      local->Editor()->StartEdit();
+      local->Editor()->Edit->setText(text);
+      QTest::keyClick(local->Editor()->Edit, Qt::Key_Return);
+    }
+    return local;
+  };
+  const QString file = QDir(S.Form->GetTempFolder()).filePath("tempustav.xml");
+  const QString question = "Изменения набора уставок " + file + " не сохранены, сохранить?";
+
+  TkvUstavLocalFrame *local = edit({"888"});
+  ASSERT_TRUE(local->CellChanged(2, 2));
+  QWidget *sheet = S.Form->PageControl->currentWidget();
+  replies = {TMsgResult::Cancel, TMsgResult::Cancel, TMsgResult::Cancel, TMsgResult::No, TMsgResult::Yes};
+  S.Form->nExit->trigger();
+  EXPECT_FALSE(S.Form->close());
+  QTest::mouseClick(S.Form->PageControlHelper->CloseButton(sheet), Qt::LeftButton);
+  EXPECT_EQ(asked, QStringList(3, question));
+  EXPECT_TRUE(S.Form->isVisible());
+  EXPECT_TRUE(S.Form->Timer->isActive());
+  EXPECT_EQ(S.Form->PageControl->currentWidget(), sheet);
+  EXPECT_EQ(local->OwnImage().GetWord(101), 888);
+
+  const QByteArray written = LoadFileBytes(file);
+  S.Form->CloseActiveTab(); // "Нет"
+  EXPECT_EQ(S.Form->PageControl->indexOf(sheet), -1);
+  EXPECT_EQ(LoadFileBytes(file), written);
+
+  // Typed back to the value loaded, the set asks nothing; a level given a new
+  // name asks, and "Да" saves it.
+  edit({"888", "500"});
+  S.Form->CloseActiveTab();
+  EXPECT_EQ(asked.size(), 4);
+  local = edit({});
+  local->clbUstavLevel->setCurrentRow(1);
+  QTest::keyClick(local->clbUstavLevel, Qt::Key_F2);
+  local->LevelEditor()->Edit->setText("Защиты");
+  QTest::keyClick(local->LevelEditor()->Edit, Qt::Key_Return);
+  S.Form->nExit->trigger();
+  EXPECT_EQ(asked.size(), 5);
+  EXPECT_FALSE(S.Form->isVisible());
+  const IXXMLDocument saved = NewXMLDocument();
+  ASSERT_TRUE(saved->Load(file));
+  EXPECT_TRUE(saved->GetDocumentElement()->GetXml().contains("Защиты"));
 }
 
 TEST_F(MainCommandsLink, ParametersAndSetpointsGoToOneSpreadsheetTab) {

@@ -69,7 +69,7 @@ TEST(OscSideFile, RoundTripKeepsPensChecksEventsAndBothNoteKinds) {
   EXPECT_EQ(REvents[1]->Text, QString::fromUtf8("Событие"));
 }
 
-TEST(OscSideFile, DroppedEventsLeaveTheEventStringsAndFallbackIsUsed) {
+TEST(OscSideFile, DroppedEventsLeaveTheEventStrings) {
   QTemporaryDir Dir;
   const TRecordConfig R;
   // Events before the record, at sample 0, inside, at the end, unreadable.
@@ -86,8 +86,7 @@ TEST(OscSideFile, DroppedEventsLeaveTheEventStringsAndFallbackIsUsed) {
   TOscEventList Events;
   TOscViewSettings View;
   EXPECT_FALSE(LoadOscSideFile(Dir.filePath("none.xml"), QString(), R.Config, 1000, View, {&A}, Events));
-  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("none.xml"), Dir.filePath("last.xml"), R.Config, 1000, View,
-                              {&A, &B, &C}, Events));
+  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("last.xml"), QString(), R.Config, 1000, View, {&A, &B, &C}, Events));
   EXPECT_EQ(View.AnalogHeight, 44);
   EXPECT_EQ(View.PhasorPanelWidth, 200); // a negative width is not kept
   ASSERT_EQ(Events.size(), 2u);
@@ -100,6 +99,32 @@ TEST(OscSideFile, DroppedEventsLeaveTheEventStringsAndFallbackIsUsed) {
   EXPECT_EQ(C.Events, "10"); // no element: kept, padded to the events
   EXPECT_TRUE(C.Checked);
   EXPECT_EQ(OscEventMoment("junk"), EncodeDateTime(2000, 1, 1, 0, 0, 30, 0));
+}
+
+// A record without a side file borrows the look of the one saved last, never
+// its notes or events: they belong to the other record's samples.
+TEST(OscSideFile, FallbackLendsItsLookButNotItsNotesOrEvents) {
+  QTemporaryDir Dir;
+  const TRecordConfig R;
+  TOscChannelSettings Last;
+  Last.Color = 0x0000FF, Last.PenWidth = 3, Last.Checked = false, Last.BaseVector = true, Last.Events = "1";
+  Last.Notes.push_back(std::make_unique<TOscNote>(QStringLiteral("пуск")));
+  TOscEventList LastEvents;
+  LastEvents.push_back(std::make_unique<TOscEvent>());
+  LastEvents[0]->MomentText = "24.03.15 10:00:00.100";
+  SaveOscSideFile(Dir.filePath("last.xml"), {57, 333}, {&Last}, LastEvents);
+
+  TOscChannelSettings C;
+  TOscEventList Events;
+  TOscViewSettings View;
+  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("rec.xml"), Dir.filePath("last.xml"), R.Config, 1000, View, {&C}, Events));
+  EXPECT_EQ(View.AnalogHeight, 57);
+  EXPECT_EQ(View.PhasorPanelWidth, 333);
+  EXPECT_TRUE(std::tie(C.Color, C.PenWidth, C.Checked, C.BaseVector) ==
+              std::tie(Last.Color, Last.PenWidth, Last.Checked, Last.BaseVector));
+  EXPECT_TRUE(C.Notes.empty());
+  EXPECT_TRUE(Events.empty());
+  EXPECT_EQ(C.Events, "");
 }
 
 TEST(OscSideFile, EmptyOrBrokenFileIsLoggedAndLeavesTheDefaults) {

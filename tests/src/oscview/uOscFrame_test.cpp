@@ -679,3 +679,29 @@ TEST(OscFrame, DamagedSideFileIsKeptByteEqualBeforeItsFirstWrite) {
     EXPECT_EQ(QDir(Dir.path()).entryList({"r.xml.*"}), QStringList{"r.xml.bad"}) << C.Name;
   }
 }
+
+// A record read with no side file of its own after another's notes were saved
+// takes that record's look, never its notes: none is drawn or printed (the
+// drawers hold none) and none goes into its own side file.
+TEST(OscFrame, RecordWithoutSideFileShowsAndSavesNoNoteOfAnother) {
+  QTemporaryDir Dir;
+  TkvOscFrame::LastSavedSideFile.clear();
+  WriteThreePhase(Dir.filePath("a"));
+  WriteThreePhase(Dir.filePath("b"), {0, 120, -120}); // another relay's record
+  {
+    TFrameOf A(Dir.filePath("a.dat"), 1000, 500);
+    A.F.Drawers()[1]->Settings.Notes.push_back(std::make_unique<TOscNote>(QStringLiteral("пуск")));
+    A.F.Drawers()[0]->Settings.Color = 0x0000FF;
+    A.F.Drawers()[2]->SetChecked(false);
+    A.F.SaveViewSettings();
+  }
+  TFrameOf B(Dir.filePath("b.dat"), 1000, 500);
+  EXPECT_EQ(B.Opener.Calls, 0); // the look of "a.xml" stands for the set-up
+  EXPECT_EQ(B.F.Drawers()[0]->Settings.Color, 0x0000FFu);
+  EXPECT_FALSE(B.F.Drawers()[2]->Checked());
+  for (const TOscDrawer *D : B.F.Drawers())
+    EXPECT_EQ(ShownNotes(*D), QStringList()) << D->Name.toStdString();
+  EXPECT_FALSE(B.F.HasUnsavedNotes());
+  B.F.SaveViewSettings();
+  EXPECT_FALSE(LoadFileBytes(Dir.filePath("b.xml")).contains("<note"));
+}
