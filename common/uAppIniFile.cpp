@@ -56,16 +56,33 @@ QString TAppIniFile::IniFileNameFor(const QString &ProgramFile) {
 // wins, as with the platform's ini reader the files were written for. Lines
 // that are neither a section header nor "key=value" are ignored.
 void TAppIniFile::Parse(const QByteArray &Bytes) {
-  // A file saved by a Linux editor is UTF-8 without a mark; a Windows-1251
+  // A file saved by a Linux editor is UTF-8 without a mark. A Windows-1251
   // file may happen to be valid UTF-8 too ("ДІ" is C4 B2, U+0132), but then
-  // decodes into characters Windows-1251 does not have.
+  // decodes into characters Windows-1251 does not have; so does a UTF-8 file
+  // with a letter Windows-1251 lacks ("ü"). Of two readings, the one whose
+  // words do not mix Latin and Cyrillic letters is the file's.
   if (!Bytes.startsWith("\xEF\xBB\xBF")) {
     const qsizetype utf8At = FirstNonWin1251Utf8(Bytes);
     if (utf8At < 0)
       return ParseText(QString::fromUtf8(Bytes));
-    if (const qsizetype win1251At = FirstInvalidByte(Bytes, QStringLiteral("windows-1251")); win1251At >= 0) {
+    const auto lang = [this] { return ReadString(QStringLiteral("setup"), QStringLiteral("lang"), {}); };
+    const qsizetype win1251Bad = FirstInvalidByte(Bytes, QStringLiteral("windows-1251"));
+    if (FirstInvalidByte(Bytes, QStringLiteral("UTF-8")) < 0) {
+      const QString win1251 = FromWin1251(Bytes);
+      // Windows-1251 decodes one byte to one character: an index is an offset.
+      const qsizetype win1251At = win1251Bad >= 0 ? win1251Bad : FirstMixedWord(win1251);
+      if (win1251At < 0)
+        return ParseText(win1251);
+      const QString utf8 = QString::fromUtf8(Bytes);
+      const qsizetype mixedAt = FirstMixedWord(utf8);
+      if (mixedAt < 0)
+        return ParseText(utf8);
+      ParseText(win1251);
+      throw EKvIniEncoding(FFileName, utf8.left(mixedAt).toUtf8().size(), win1251At, lang());
+    }
+    if (win1251Bad >= 0) {
       ParseText(FromWin1251(Bytes));
-      throw EKvIniEncoding(FFileName, utf8At, win1251At, ReadString(QStringLiteral("setup"), QStringLiteral("lang"), {}));
+      throw EKvIniEncoding(FFileName, utf8At, win1251Bad, lang());
     }
   }
   ParseText(DecodeFileText(Bytes, FFileName));

@@ -35,9 +35,12 @@ public:
   TAppIniFile();
   // Any ini file, for tests and tools. The file is read once, here. After a
   // byte-order mark it is UTF-8; without one it is UTF-8 when it decodes so
-  // into characters that Windows-1251 has (what editors write), else
-  // Windows-1251. Bytes invalid in the encoding read throw EKvFormat, and
-  // EKvIniEncoding when neither fits.
+  // into characters that Windows-1251 has (what editors write). Valid UTF-8
+  // with other characters is Windows-1251 when that reading has no word
+  // mixing Latin and Cyrillic letters (FirstMixedWord), else UTF-8 when that
+  // reading has none; any other file is Windows-1251. Bytes invalid in the
+  // encoding read throw EKvFormat, and EKvIniEncoding when neither fits (its
+  // offsets: the bad byte or the first mixed word of each reading).
   explicit TAppIniFile(const QString &FileName);
 
   // The value as written after "=", blanks around it removed.

@@ -220,6 +220,25 @@ QString DecodeFileText(QByteArrayView Bytes, const QString &FileName) {
   return isUtf8 ? QString::fromUtf8(body) : FromWin1251(body);
 }
 
+qsizetype FirstMixedWord(const QString &Text) {
+  qsizetype start = 0;
+  bool latin = false, cyrillic = false;
+  for (qsizetype i = 0; i < Text.size(); ++i) {
+    const QChar c = Text[i];
+    // A combining mark belongs to the letter before it.
+    if (!c.isLetter() && !c.isMark()) {
+      latin = cyrillic = false;
+      start = i + 1;
+      continue;
+    }
+    latin = latin || c.script() == QChar::Script_Latin;
+    cyrillic = cyrillic || c.script() == QChar::Script_Cyrillic;
+    if (latin && cyrillic)
+      return start;
+  }
+  return -1;
+}
+
 QString FromWin1251(QByteArrayView Bytes) { return Decode("windows-1251", Bytes, Win1251Table()); }
 
 QByteArray ToWin1251(const QString &Text) { return Encode("windows-1251", Text, Win1251Table()); }

@@ -28,6 +28,11 @@ QString InvalidByteText(const QString &Encoding, qsizetype At);
 // Throws EKvFormat "<FileName>: invalid <encoding> byte at offset N".
 QString DecodeFileText(QByteArrayView Bytes, const QString &FileName);
 
+// Where Text has its first word (a run of letters) that holds both Latin and
+// Cyrillic letters, or -1. No Russian, Ukrainian or English word mixes them,
+// but a text read in the wrong one of two 8-bit encodings does ("jГјrgen").
+qsizetype FirstMixedWord(const QString &Text);
+
 // CP866 (DOS Cyrillic) bytes to text and back; unmappable characters become "?".
 QString FromCp866(QByteArrayView Bytes);
 QByteArray ToCp866(const QString &Text);

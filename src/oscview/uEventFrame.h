@@ -89,6 +89,7 @@ class Tkv2EventFrame : public QWidget {
   Q_OBJECT
 public:
   explicit Tkv2EventFrame(QWidget *Parent = nullptr);
+  ~Tkv2EventFrame() override;
 
   void SetHost(TEventFrameHost Host) { FHost = std::move(Host); }
   // One-time set-up: fixed columns with captions of section event.

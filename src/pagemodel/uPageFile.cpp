@@ -5,8 +5,11 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace {
+QString CannotOpenText(const QFile &File) { return "cannot open " + File.fileName() + ": " + File.errorString(); }
+
 const QString ElementName = QStringLiteral("element");
 const QString ClassName = QStringLiteral("class");
 
@@ -104,8 +107,21 @@ IXXMLDocument LoadPageBytes(const QByteArray &Bytes, const QString &FileName) {
 IXXMLDocument LoadPageDocument(const QString &FileName) {
   QFile f(FileName);
   if (!f.open(QIODevice::ReadOnly))
-    throw EKvError("cannot open " + FileName + ": " + f.errorString());
+    throw EKvError(CannotOpenText(f));
   return LoadPageBytes(f.readAll(), FileName);
+}
+
+QString MissingPageFileText(const QString &FileName) {
+  // Main thread only, as the pages that ask.
+  static QSet<QString> reported;
+  if (reported.contains(FileName))
+    return QString();
+  // Opened again: the reason of the first try was given in the language spoken then.
+  QFile f(FileName);
+  if (f.open(QIODevice::ReadOnly))
+    return QString();
+  reported.insert(FileName);
+  return CannotOpenText(f);
 }
 
 void CheckPageDepth(const IXXMLDocument &Doc, const QString &FileName) {

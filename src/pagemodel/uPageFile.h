@@ -51,6 +51,11 @@ bool PagePropertyRange(const QString &Name, qint64 &Min, qint64 &Max);
 // "Ъ" + the offending line; EKvFormat
 // "<path>, line N: <limit>" for a file past a limit (CheckPageLimits).
 IXXMLDocument LoadPageDocument(const QString &FileName);
+// A page file that is not there is no fault (a fresh install has none): the
+// text it is reported with, "cannot open <path>: <reason>" with the reason in
+// the language the program speaks now, the first time this is asked for the
+// path in the process; "" after that, and "" when the file opens now.
+QString MissingPageFileText(const QString &FileName);
 // As LoadPageDocument, from the file's bytes; FileName only names it.
 IXXMLDocument LoadPageBytes(const QByteArray &Bytes, const QString &FileName);
 // Checks Doc without recursion: nesting deeper than MaxDepth, more than

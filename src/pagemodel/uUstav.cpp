@@ -74,10 +74,13 @@ QString TUstav::ValueToText(int Value, bool Primary) const {
   }
 }
 
+int TUstav::WordNumber(int Word) const { return Signed ? int(int16_t(uint16_t(Word))) : Word; }
+
 QString TUstav::NumberText(int Value, bool Primary) const {
+  const double v = WordNumber(Value);
   if (!Primary)
-    return FormatFixed(Decimals, double(Value) / Divisor);
-  return FormatValue(double(Value) * Mult / Divisor * MvpValue / MvsValue);
+    return FormatFixed(Decimals, v / Divisor);
+  return FormatValue(v * Mult / Divisor * MvpValue / MvsValue);
 }
 
 int TUstav::TextNumber(const QString &Text, bool Primary) const {
@@ -87,9 +90,10 @@ int TUstav::TextNumber(const QString &Text, bool Primary) const {
   if (!TryStrToFloat(t.trimmed(), v))
     throw EKvError(NotNumberText(Text));
   const double w = std::nearbyint(Primary ? v / (double(Mult) / Divisor * MvpValue / MvsValue) : v * Divisor);
-  if (!(w >= 0 && w <= 65535))
-    throw EKvRange(OutOfRangeText(Text, NumberText(0, Primary), NumberText(65535, Primary)));
-  return int(w);
+  const int lo = Signed ? -32768 : 0, hi = Signed ? 32767 : 65535;
+  if (!(w >= lo && w <= hi))
+    throw EKvRange(OutOfRangeText(Text, NumberText(lo, Primary), NumberText(hi, Primary)));
+  return int(uint16_t(int(w)));
 }
 
 int TUstav::TextToValue(const QString &Text, bool Primary) const {

@@ -43,14 +43,21 @@ public:
   bool CanWrite() const { return Access & 2; }
   int Reg(int Group) const { return Group >= 0 && Group < MaxGroups ? Regs[size_t(Group)] : -1; }
 
+  // Every text of a Signed number shows its word as -32768..32767 and every
+  // number typed gives the word of that code, so the pages, the controls and
+  // the limit check read one value.
   virtual QString ValueToText(int Value, bool Primary) const;
   // Throws EKvError NotNumberText for text that is not a number, EKvRange
-  // OutOfRangeText outside 0..65535.
+  // OutOfRangeText outside 0..65535 (-32768..32767 when Signed).
   virtual int TextToValue(const QString &Text, bool Primary) const;
-  // The number entered ("," taken as "."), as a register value; throws as TextToValue.
+  // The number entered ("," taken as "."), as a register word 0..65535;
+  // throws as TextToValue.
   int TextNumber(const QString &Text, bool Primary) const;
   // Register value Value as a number in the page's units.
   QString NumberText(int Value, bool Primary) const;
+  // The number a register word stands for: Word itself, or its two's
+  // complement reading when Signed.
+  int WordNumber(int Word) const;
   // The value Word of the register as this row stands for it: a bit row sets
   // or clears its bit in Old, other rows give Value itself.
   virtual int Apply(int Old, int Value) const { return Value; }

@@ -14,6 +14,7 @@
 
 #include <QFile>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -72,12 +73,17 @@ void TkvDashboardFrame::Init(const QString &FileName) {
     FDoc->LoadXML(QStringLiteral("<document/>"));
     FRoot = FDoc->GetDocumentElement();
     FModified = false;
-    // A panel not made yet is no damage: the log says so, no box.
+    // A panel not made yet is no damage: the log says so once, no box. The
+    // panel is made before the start-up sets the interface's language, which
+    // the reason is given in, so it is said when the event loop runs.
     FIncomplete = QFile::exists(FileName);
     if (FIncomplete)
       ReportProblem(e.Text());
     else
-      Logger().Error(e.Text());
+      QTimer::singleShot(0, this, [FileName] {
+        if (const QString text = MissingPageFileText(FileName); !text.isEmpty())
+          Logger().Error(text);
+      });
   }
 }
 

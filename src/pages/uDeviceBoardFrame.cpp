@@ -96,9 +96,12 @@ void TkvDeviceBoardFrame::Init(const QString &FileName) {
     FDoc = EmptyDocument();
     FRoot = FDoc->GetDocumentElement();
     FFileName = FileName;
-    // A file not made yet holds nothing a save could lose.
+    // A file not made yet holds nothing a save could lose, and is said once.
     FIncomplete = QFile::exists(FileName);
-    Problem(e.Text());
+    if (FIncomplete)
+      Problem(e.Text());
+    else if (const QString text = MissingPageFileText(FileName); !text.isEmpty())
+      Problem(text);
   }
   FCurrentIndex = -1;
   ListBox->setFocus();

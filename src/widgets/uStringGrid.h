@@ -7,6 +7,7 @@ class TStringGrid : public QTableWidget {
   Q_OBJECT
 public:
   TStringGrid(int ColCount, int RowCount, int FixedCols, int FixedRows, QWidget *Parent = nullptr);
+  ~TStringGrid() override;
 
   int FixedCols() const { return FFixedCols; }
   int FixedRows() const { return FFixedRows; }

@@ -120,9 +120,11 @@ TEST_F(AppIniFile, FileNameIsProgramNameUpToFirstDot) {
   EXPECT_EQ(TAppIniFile::IniFileNameFor("/opt/k.v/prog.exe"), "/opt/k.v/prog.ini");
 }
 
-// Without a byte-order mark a file is UTF-8 only when it decodes as UTF-8 into
-// characters Windows-1251 has; every other file that Windows-1251 takes reads
-// as it always did, and a file that fits neither is refused with both offsets.
+// Without a byte-order mark a file is UTF-8 when it decodes as UTF-8 into
+// characters Windows-1251 has. Where its UTF-8 reading holds others, the
+// reading without a word (a run of letters) that mixes Latin and Cyrillic
+// wins, Windows-1251 first; a file that fits neither is refused with both
+// offsets (of the bad byte or the first mixed word).
 TEST_F(AppIniFile, EncodingWithoutAByteOrderMarkIsTheOneThatFits) {
   const struct {
     const char *Name;
@@ -132,11 +134,14 @@ TEST_F(AppIniFile, EncodingWithoutAByteOrderMarkIsTheOneThatFits) {
   } cases[] = {
       {"UTF-8 Cyrillic", "/tmp/\xd0\x9f\xd0\xb0\xd0\xbf\xd0\xba\xd0\xb0", "/tmp/Папка", 0, 0},
       {"windows-1251 that is valid UTF-8", "\xc4\xb2", "ДІ", 0, 0},
+      {"windows-1251 that is valid UTF-8, then Latin", "/w/\xc4\xb2-work", "/w/ДІ-work", 0, 0},
+      {"UTF-8 Latin outside windows-1251", "/w/j\xc3\xbcrgen-work", "/w/jürgen-work", 0, 0},
       {"windows-1251", "\xcf\xf0\xe8\xe2\xe5\xf2", "Привет", 0, 0},
       {"UTF-8 outside windows-1251", "\xce\xa9", "О©", 0, 0},
       {"UTF-8 with a BOM", "\xef\xbb\xbf", nullptr, 0, 0}, // placed in front below
       {"neither: broken UTF-8", "\xd0\x98\xff", nullptr, 15, 14},
-      {"neither: UTF-8 outside windows-1251", "\xd0\x98\xce\xa9", nullptr, 15, 14},
+      {"UTF-8 that windows-1251 cannot read", "\xd0\x98\xce\xa9", "ИΩ", 0, 0},
+      {"neither: a mixed word in both readings", "j\xc3\xbcrgen-\xd0\x9fw", nullptr, 21, 13},
   };
   for (const auto &c : cases) {
     const bool isBom = c.Value == "\xef\xbb\xbf";

@@ -9,6 +9,7 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/../widgets/uTranslateForms_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/../widgets/uExcelFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/../widgets/uStringGridEditor_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/../widgets/uStringGrid_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/../widgets/uPrintDialog_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/../widgets/uWindowPlacement_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uLogFrame_test.cpp

@@ -7,14 +7,15 @@
 #include <gtest/gtest.h>
 
 namespace {
-// A descriptor root with one measurement (mvp-mult 1, mvs-div 100, rated
-// values in registers 32 and 33) and the setpoints given.
+// A descriptor root with a measurement (mvp-mult 1, mvs-div 100, rated
+// values in registers 32 and 33), a signed one (mvp-mult 10) and the setpoints given.
 IXXMLNode Root(const QString &Setpoints) {
   static QList<IXXMLDocument> docs;
   IXXMLDocument d = NewXMLDocument();
   EXPECT_TRUE(d->LoadXML("<device-descriptor><measure><measure-item><modbus-flash>7</modbus-flash>"
                          "<mvp-mult>1</mvp-mult><mvs-div>100</mvs-div><mvp-mreg>32</mvp-mreg><mvs-mreg>33</mvs-mreg>"
-                         "</measure-item></measure><ustav>" +
+                         "</measure-item><measure-item><modbus-flash>8</modbus-flash><mvp-mult>10</mvp-mult>"
+                         "<byte-dopcode>4</byte-dopcode></measure-item></measure><ustav>" +
                          Setpoints + "</ustav></device-descriptor>"));
   docs << d;
   return d->GetDocumentElement();
@@ -70,6 +71,41 @@ TEST(Ustav, ConvertsBetweenRegisterValuesAndTexts) {
   image.SetWord(33, 0);
   num.UpdateMeasureFactors(image);
   EXPECT_EQ(num.MvsValue, 1);
+}
+
+// A setpoint of a signed measurement is a two's-complement word wherever it
+// is shown, typed or checked; the word written is the same.
+TEST(Ustav, SignedSetpointIsShownTypedAndCheckedSigned) {
+  const TUstavList l = BuildUstavList(
+      Root("<ustav-num><record-type>50</record-type><modbus-acc>3</modbus-acc><string>Угол</string>"
+           "<word-measure-ider>8</word-measure-ider><word-min>65531</word-min><word-max>5</word-max>"
+           "<mreg>100</mreg></ustav-num>"),
+      false);
+  ASSERT_EQ(l.size(), 1u);
+  const TUstav &u = *l[0];
+  const struct {
+    bool Primary;
+    int Word;
+    const char *Text;  // ValueToText(Word)
+    const char *Typed; // TextToValue gives Word back, or Error
+    const char *Error;
+    const char *Limit; // LimitLine(Word)
+  } cases[] = {
+      {false, 65531, "-5", "-5", nullptr, ""},
+      {false, 5, "5", "5", nullptr, ""},
+      {false, 65530, "-6", "-6", nullptr, "\r\nПомилка \"Угол\" < -5"},
+      {false, 6, "6", "6", nullptr, "\r\nПомилка \"Угол\" > 5"},
+      {true, 65531, "-50.00", "-50", nullptr, ""},
+      {false, 0, "0", "-32769", "Значение -32769 вне диапазона -32768..32767", ""},
+      {false, 0, "0", "32768", "Значение 32768 вне диапазона -32768..32767", ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Typed);
+    EXPECT_EQ(u.ValueToText(c.Word, c.Primary), QString::fromUtf8(c.Text));
+    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(u.TextToValue(QString::fromUtf8(c.Typed), c.Primary), c.Word); }),
+              QString::fromUtf8(c.Error ? c.Error : "no error"));
+    EXPECT_EQ(u.LimitLine(c.Word, c.Primary), QString::fromUtf8(c.Limit));
+  }
 }
 
 TEST(Ustav, ExpandedBitSetGivesOneYesNoRowPerPosition) {

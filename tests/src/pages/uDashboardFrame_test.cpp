@@ -6,9 +6,12 @@
 #include "uDeviceBoardFrame.h"
 #include "uErrors.h"
 #include "uFiles.h"
+#include "uLogger.h"
 #include "uMessageSink.h"
+#include "uMultiLingual.h"
 #include "uTextCodec.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -149,4 +152,36 @@ TEST_F(PageSave, PanelOpenedFromABrokenFileDoesNotReplaceItUnasked) {
   EXPECT_FALSE(frame.Save(QString()));
   EXPECT_EQ(Questions.size(), 1);
   EXPECT_EQ(LoadFileBytes(File), broken);
+}
+
+// A title panel or boards file not made yet is no fault: it is said once,
+// however often a page is made from it, with the reason in the language the
+// program speaks once its start-up is done (the title panel is made before).
+TEST_F(PageSave, MissingFileIsReportedOnceInTheInterfacesLanguage) {
+  QStringList logged, reported;
+  Logger().SetSink([this, &logged](const QString &Line, int) {
+    if (Line.contains("cannot open " + Dir.path()))
+      logged << Line.section(' ', 2);
+  });
+  TPageHost host;
+  host.Report = [&reported](const QString &Text) { reported << Text; };
+  const QString panel = Dir.filePath("dashboard.XML"), boards = Dir.filePath("deviceFrame.xml");
+  TkvDashboardFrame dashboard;
+  dashboard.SetHost(host);
+  dashboard.Init(panel);
+  InstallQtTranslation(lnRussian);
+  QCoreApplication::processEvents();
+  dashboard.Init(panel); // identified
+  QCoreApplication::processEvents();
+  for (int tab = 0; tab < 2; ++tab) {
+    TkvDeviceBoardFrame page;
+    page.SetHost(host);
+    page.Init(boards);
+  }
+  QCoreApplication::processEvents();
+  InstallQtTranslation(lnEnglish);
+  Logger().SetSink(nullptr);
+  const QString reason = QString::fromUtf8(": Файл или каталог не существует");
+  EXPECT_EQ(logged, QStringList{"cannot open " + panel + reason});
+  EXPECT_EQ(reported, QStringList{"cannot open " + boards + reason});
 }
