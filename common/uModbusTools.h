@@ -264,7 +264,12 @@ public:
   // thread; exchanges belong to the worker.
   TDeviceIO &DeviceIO() { return *FIO; }
 
-  // Appends one record to the request stream and wakes the thread.
+  // Appends one record to the request stream and wakes the thread. When a
+  // record fails for the link (no connection, the connection lost, no
+  // answer, the port not available), every record queued before that
+  // failure is answered at once with the same failure and never sent: it
+  // was asked of the device the link has lost, which may not be the one
+  // that answers next.
   void Queue(const uint8_t *Data, int Count);
   // The device address for the records queued from now on.
   void SetDeviceAddr(uint8_t Addr);
@@ -294,6 +299,8 @@ private:
     QString Code;
     TForeignSigns Signs = 0;
   };
+  // Whether a failure is one of the link's rather than the device's answer.
+  static bool IsLinkFailure(const TStatus &Result);
   class TReader;
   void Execute();
   void RunRecord(const QByteArray &Stream, QByteArray &Answer, TStatus &Result, int &Consumed);

@@ -32,6 +32,7 @@ struct TGot {
   TAnswerHead Head;
   QByteArray Payload;
   std::vector<TForeignSign> Signs; // told before the reply
+  QString Text;                     // the failure as delivered
 };
 
 enum class TLink { Rtu, Tcp };
@@ -63,6 +64,7 @@ protected:
       TGot g;
       g.Head = H;
       g.Payload = QByteArray(reinterpret_cast<const char *>(P.Data().data()) + P.Index(), P.Count() - P.Index());
+      g.Text = Tool->DeliveryText();
       g.Signs = std::move(PendingSigns);
       PendingSigns.clear();
       Got.push_back(g);
@@ -413,6 +415,56 @@ TEST_P(DeviceWorker, RecordsOfAnEndedChainAreAnsweredWithoutReachingTheDevice) {
   for (const QByteArray &pdu : Requests(0x03))
     EXPECT_EQ(pdu, Bytes({0x03, 0, 1, 0, 1}));
   EXPECT_TRUE(Got.empty());
+}
+
+// A record that fails for the link takes every record queued before the
+// failure with it, unsent and with the same failure: they were meant for the
+// device the link lost. What the device itself refused leaves them to go.
+TEST_P(DeviceWorker, RecordsQueuedBeforeALinkFailureAreAnsweredWithItUnsent) {
+  Thread->SetErrorLimit(2);
+  Thread->SetErrorSleep(10);
+  Thread->DeviceIO().GetOI().SetTimeout(300);
+  Thread->DeviceIO().GetOI().SetTcpTimeout(300);
+  struct TCase {
+    TSimFault Fault; // on every read
+    bool Drops;
+  } cases[] = {
+      {{TSimFaultKind::Silence, 0, 0x03}, true},
+      {{TSimFaultKind::Exception, 4, 0x03}, false},
+      {{TSimFaultKind::OtherFunction, 4, 0x03}, false},
+  };
+  size_t n = 0;
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(SimFaultName(c.Fault.Kind).toStdString());
+    Device.ClearLogs();
+    Device.SetFault(c.Fault);
+    const auto timeouts = [] { return Logger().Lines().join('\n').count("device error timeout"); };
+    const auto before = timeouts();
+    Send(bcReadRegisters, {1}, {7});
+    Send(bcWriteRegisters, {1}, {9, uint16_t(n + 1)});
+    ASSERT_TRUE(WaitFor([&] { return !Requests(0x03).empty(); }));
+    Send(bcReadClock, {});
+    const TGot failed = Answer(n), write = Answer(n + 1), clock = Answer(n + 2);
+    EXPECT_NE(failed.Head.Status, 0);
+    if (c.Drops) {
+      for (const TGot &g : {write, clock}) {
+        EXPECT_EQ(g.Head.Status, failed.Head.Status);
+        EXPECT_EQ(g.Text, failed.Text);
+      }
+      EXPECT_EQ(timeouts() - before, 3) << "logged with the same code";
+    } else {
+      EXPECT_EQ(write.Head.Status, 0);
+      EXPECT_EQ(clock.Head.Status, 0);
+    }
+    EXPECT_EQ(Requests(0x06).size(), c.Drops ? 0u : 1u);
+    EXPECT_EQ(Requests(0x1D).size(), c.Drops ? 0u : 1u);
+    EXPECT_EQ(Device.Register(TSimArea::Holding, 9), c.Drops ? 0 : n + 1);
+    // Queued after the failure: sent.
+    Device.SetFault({});
+    Send(bcReadRegisters, {1}, {7});
+    EXPECT_EQ(Answer(n + 3).Head.Status, 0);
+    n += 4;
+  }
 }
 
 // What may come from another device than the one identified is told with
