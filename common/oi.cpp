@@ -187,8 +187,9 @@ bool TOI::IsRepeatable(TRepeatRule Rule) const {
   // device's own file transfer expects it, and a wrong frame is a lost one.
   if (Rule == rrAnyFailure && serial)
     return status != oisReady;
-  // Exception 06: the device is busy and asks to be asked again.
-  if (Rule == rrBusy && serial && status == oisErrorFlag && FReceived >= 3 && FAnswer[2] == MB_EXCEPTION_BUSY)
+  // Exception 06: the device is busy and asks to be asked again. Over
+  // Modbus TCP too: a serial gateway passes its relay's 06 on.
+  if (Rule != rrLostAnswer && status == oisErrorFlag && FReceived >= 3 && FAnswer[2] == MB_EXCEPTION_BUSY)
     return true;
   // The line lost or spoiled the answer: another try may well get through.
   // A device that answered (an exception, a wrong answer) would only answer

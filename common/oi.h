@@ -114,11 +114,11 @@ public:
     // The line lost or spoiled the answer: a time-out, a short answer, a bad
     // CRC or a lost Modbus TCP connection.
     rrLostAnswer,
-    // Those, and on the serial line the device's exception 06 (busy: it asks
-    // to be asked again).
+    // Those, and the device's exception 06 (busy: it asks to be asked
+    // again), on both links: a gateway passes a busy relay's 06 on.
     rrBusy,
     // On the serial line every failed try, whatever failed (a file frame);
-    // on Modbus TCP as rrLostAnswer.
+    // on Modbus TCP as rrBusy.
     rrAnyFailure,
   };
   // Transact for a read, which may be repeated by Rule, up to the tries of

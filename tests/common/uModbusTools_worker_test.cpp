@@ -210,7 +210,7 @@ TEST_P(DeviceWorker, EachFailureKindIsLoggedWithACodeOfItsOwn) {
     const char *Line; // the end of the log line
   };
   std::vector<TCase> cases = {
-      {{TSimFaultKind::Exception, 6, 0x03}, "device error exception-06 06 00 Ошибка устройства 06"},
+      {{TSimFaultKind::Exception, 6, 0x03}, "device error exception-06 06 00 Ошибка устройства 06: устройство занято"},
       {{TSimFaultKind::Silence, 0, 0x03}, rtu ? "device error timeout 04 00 Нет ответа от устройства"
                                               : "device error timeout 01 00 Нет ответа от устройства"},
       {{TSimFaultKind::ShortAnswer, 2, 0x03}, "device error short-answer 04 00 Неполный ответ устройства"},
@@ -307,26 +307,63 @@ TEST_P(DeviceWorker, ALostReadAnswerIsRepeatedAndALostWriteAnswerIsNot) {
   EXPECT_EQ(Requests(0x03).size(), 2u);
 }
 
-// A busy device (exception 06) is asked again for a read on the serial line,
-// never for a write; a file frame is read again after any failed try there.
+// A busy device (exception 06) is asked again for a read on both links (a
+// gateway passes a busy relay's 06 on), never for a write, whose failure
+// names the reason; a file frame is read again after any failed try on the
+// serial line.
 TEST_P(DeviceWorker, ABusyDeviceIsAskedAgainForAReadButNeverForAWrite) {
   const bool rtu = GetParam() == TLink::Rtu;
   Thread->SetErrorSleep(10);
   Device.SetRegister(TSimArea::Holding, 7, 0x1234);
   Device.SetFault({TSimFaultKind::Exception, 6, 0x03, 0, 1});
   Send(bcReadRegisters, {1}, {7});
-  EXPECT_EQ(Answer(0).Head.Status, rtu ? 0 : 6);
-  EXPECT_EQ(Requests(0x03).size(), rtu ? 2u : 1u);
+  EXPECT_EQ(Answer(0).Head.Status, 0);
+  EXPECT_EQ(Requests(0x03).size(), 2u);
   Device.SetFault({TSimFaultKind::Exception, 6, 0x06, 0, 1});
   Send(bcWriteRegisters, {1}, {9, 0x0BB8});
   EXPECT_EQ(Answer(1).Head.Status, 6);
+  EXPECT_EQ(Answer(1).Text, "Ошибка устройства 06: устройство занято");
   EXPECT_EQ(Requests(0x06).size(), 1u);
   Device.SetFile(5, QByteArray(256, 'x'), 128);
   Send(bcSetFrameSize, {128, 0});
+  Device.SetFault({TSimFaultKind::Exception, 6, 0x1C, 0, 1});
+  Send(bcReadFileFrame, {5, 1, 0});
+  EXPECT_EQ(Answer(3).Head.Status, 0);
+  EXPECT_EQ(Requests(0x1C).size(), 2u);
   Device.SetFault({TSimFaultKind::Exception, 2, 0x1C, 0, 1});
   Send(bcReadFileFrame, {5, 1, 0});
-  EXPECT_EQ(Answer(3).Head.Status, rtu ? 0 : 2);
-  EXPECT_EQ(Requests(0x1C).size(), rtu ? 2u : 1u);
+  EXPECT_EQ(Answer(4).Head.Status, rtu ? 0 : 2);
+  EXPECT_EQ(Requests(0x1C).size(), rtu ? 4u : 3u);
+}
+
+// A relay busy on every fifth answer: what identification reads (a poll, the
+// descriptor's frames, registers) all comes whole, each read's busy answers
+// asked again.
+TEST_P(DeviceWorker, ARelayBusyOnEveryFifthAnswerIsReadWhole) {
+  Thread->SetErrorSleep(10);
+  QByteArray file;
+  for (int i = 0; i < 8 * 128; ++i)
+    file.append(char(i * 7));
+  Device.SetFile(FILE_DESCRIPTOR, file, 128);
+  for (uint16_t r = 0; r < 40; ++r)
+    Device.SetRegister(TSimArea::Holding, r, uint16_t(0x100 + r));
+  Device.SetLossy({TSimFaultKind::Exception, MB_EXCEPTION_BUSY, 5});
+  Send(bcSetFrameSize, {128, 0});
+  for (uint16_t frame = 0; frame < 8; ++frame)
+    Send(bcReadFileFrame, {FILE_DESCRIPTOR, uint8_t(frame), 0});
+  for (uint16_t r = 0; r < 40; ++r)
+    Send(bcReadRegisters, {1}, {r});
+  QByteArray read;
+  for (size_t i = 1; i <= 8; ++i) {
+    EXPECT_EQ(Answer(i).Head.Status, 0) << "frame " << i - 1;
+    read += Answer(i).Payload.mid(3);
+  }
+  EXPECT_EQ(read, file);
+  for (uint16_t r = 0; r < 40; ++r) {
+    EXPECT_EQ(Answer(9 + r).Head.Status, 0) << "register " << r;
+    EXPECT_EQ(Answer(9 + r).Payload, Bytes({1, r, 0, r, 0x01}));
+  }
+  EXPECT_EQ(Device.RequestLog().size(), 59u) << "48 reads, and each of the 11 busy answers asked again";
 }
 
 TEST_P(DeviceWorker, PollScanClockAndSpecialCommandAnswers) {
