@@ -57,8 +57,9 @@ constexpr uint8_t MB_EXCEPTION_GATEWAY_TARGET = 0x0B;
 
 // Why another device than the one identified may be answering.
 enum class TForeignSign : uint8_t {
-  Reconnect,      // the TCP connection was made again inside an exchange (not the first connect after a
-                  // link setting changed, not the connect after an explicit close by a link change)
+  Reconnect,      // the TCP connection was made again inside an exchange (not the first connect
+                  // after a link setting changed, not the connect after an explicit close by a
+                  // link change)
   GatewayPath,    // exception 0A
   GatewayTarget,  // exception 0B
   WrongAnswer,    // an answer from another unit, or with another function code
@@ -124,10 +125,11 @@ public:
   // Transact for a read, which may be repeated by Rule, up to the tries of
   // SetRepeats with its pause between, each noted in the application log.
   // On Modbus TCP a lost answer is asked again on a fresh connection, a busy
-  // one on the same (its stream is in step). Check, when given, judges an answer that
-  // passed the transport's checks (an echo): false, with the status it set,
-  // makes that try a failed one. Outside rrAnyFailure a connection or port
-  // that cannot be opened, an exception and a wrong answer are not repeated.
+  // one on the same (its stream is in step). Check, when given, judges an
+  // answer that passed the transport's checks (an echo): false, with the
+  // status it set, makes that try a failed one. Outside rrAnyFailure a
+  // connection or port that cannot be opened, an exception other than busy
+  // and a wrong answer are not repeated.
   bool TransactRepeatable(bool AnyAddress = false, TRepeatRule Rule = rrLostAnswer,
                           const std::function<bool()> &Check = {});
   // Tries of a repeatable exchange (at least 1) and ms between them. Any thread.

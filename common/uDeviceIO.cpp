@@ -52,8 +52,8 @@ bool TDeviceIO::WriteRegister(uint16_t Reg, uint16_t Value) {
 }
 
 void TDeviceIO::NoteRegisterSigns() {
-  // A register the identified device has, refused as absent: the map
-  // answering is another's.
+  // The program asks only for registers of the map it has loaded: one
+  // refused as absent says the device answering may have another map.
   if (GetStatus() == MB_EXCEPTION_ILLEGAL_ADDRESS)
     FOI.NoteSign(TForeignSign::IllegalAddress);
 }

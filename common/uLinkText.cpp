@@ -9,9 +9,9 @@ namespace {
 
 // The more particular of two templates that match the same text comes first.
 constexpr std::array<const char *, 10> Templates = {
-    LinkTexts::NoAnswer,        LinkTexts::ShortAnswer,   LinkTexts::BadCrc,       LinkTexts::BadAnswer,
-    LinkTexts::ConnectionLost,  LinkTexts::CannotConnect, LinkTexts::PortNoAccess, LinkTexts::PortUnavailable,
-    LinkTexts::DeviceBusy,      LinkTexts::DeviceError,
+    LinkTexts::NoAnswer,       LinkTexts::ShortAnswer,   LinkTexts::BadCrc,       LinkTexts::BadAnswer,
+    LinkTexts::ConnectionLost, LinkTexts::CannotConnect, LinkTexts::PortNoAccess, LinkTexts::PortUnavailable,
+    LinkTexts::DeviceBusy,     LinkTexts::DeviceError,
 };
 
 std::function<QString(const QString &)> &Translator() {
@@ -58,8 +58,7 @@ QString FillTextTemplate(const QString &Template, const QStringList &Args) {
 }
 
 QString DeviceErrorText(uint8_t Code) {
-  // Busy is the one exception the engineer can do something about: wait,
-  // or ask the relay less often.
+  // Busy is named: the engineer can wait, or ask the relay less often.
   if (Code == MB_EXCEPTION_BUSY)
     return QString::fromUtf8(LinkTexts::DeviceBusy);
   return QString::fromUtf8(LinkTexts::DeviceError).arg(Code, 2, 16, QLatin1Char('0'));
