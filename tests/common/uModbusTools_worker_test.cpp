@@ -336,7 +336,7 @@ TEST_P(DeviceWorker, ABusyDeviceIsAskedAgainForAReadButNeverForAWrite) {
   EXPECT_EQ(Requests(0x1C).size(), rtu ? 4u : 3u);
 }
 
-// A relay busy on every fifth answer: what identification reads (a poll, the
+// A relay busy on every fifth answer: what identification reads (the
 // descriptor's frames, registers) all comes whole, each read's busy answers
 // asked again.
 TEST_P(DeviceWorker, ARelayBusyOnEveryFifthAnswerIsReadWhole) {
