@@ -47,9 +47,12 @@ public:
   // exception, GetStatus(). Throws EKvRange only for a frame or answer that
   // would not fit the transport's buffers (a caller's error, not the line's).
   // Register reads, file-frame reads and polls of an address 1..247 lost on
-  // the line are tried again (TOI::TransactRepeatable); on the serial line a
-  // register read of an address 1..247 also after the device's "busy"
-  // (exception 06), and a file-frame read after any failed try. Writes never are.
+  // the line are tried again (TOI::TransactRepeatable); a register read of
+  // an address 1..247 and a file-frame read also after the device's "busy"
+  // (exception 06), on both links, and on the serial line a file-frame read
+  // after any failed try. Writes never are. A register read or write
+  // answered with exception 02 notes TForeignSign::IllegalAddress in the
+  // transport.
 
   // address, read code, Start, Count; expects Count * 2 + 5 bytes whose byte
   // count (answer byte 2) is Count * 2 where that fits a byte, else
@@ -107,6 +110,7 @@ public:
   static QString PortNameFromCaption(const QString &Caption);
 
 private:
+  void NoteRegisterSigns();
   TOI FOI;
   uint8_t FDeviceAddr = 0;
   uint8_t FReadCode = 0x03;

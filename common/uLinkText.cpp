@@ -8,10 +8,10 @@
 namespace {
 
 // The more particular of two templates that match the same text comes first.
-constexpr std::array<const char *, 9> Templates = {
+constexpr std::array<const char *, 10> Templates = {
     LinkTexts::NoAnswer,       LinkTexts::ShortAnswer,   LinkTexts::BadCrc,       LinkTexts::BadAnswer,
     LinkTexts::ConnectionLost, LinkTexts::CannotConnect, LinkTexts::PortNoAccess, LinkTexts::PortUnavailable,
-    LinkTexts::DeviceError,
+    LinkTexts::DeviceBusy,     LinkTexts::DeviceError,
 };
 
 std::function<QString(const QString &)> &Translator() {
@@ -58,6 +58,9 @@ QString FillTextTemplate(const QString &Template, const QStringList &Args) {
 }
 
 QString DeviceErrorText(uint8_t Code) {
+  // Busy is named: the engineer can wait, or ask the relay less often.
+  if (Code == MB_EXCEPTION_BUSY)
+    return QString::fromUtf8(LinkTexts::DeviceBusy);
   return QString::fromUtf8(LinkTexts::DeviceError).arg(Code, 2, 16, QLatin1Char('0'));
 }
 
@@ -79,6 +82,8 @@ QString LinkFailureCode(uint8_t Status, const QString &Cause) {
   for (const auto &[text, code] : byText)
     if (TextTemplatePattern(QString::fromUtf8(text)).match(Cause).hasMatch())
       return QString::fromLatin1(code);
+  if (Cause == QString::fromUtf8(LinkTexts::DeviceBusy))
+    return DeviceErrorCode(MB_EXCEPTION_BUSY);
   const QRegularExpressionMatch m = TextTemplatePattern(QString::fromUtf8(LinkTexts::DeviceError)).match(Cause);
   bool isHex = false;
   const uint code = m.hasMatch() ? m.captured(1).toUInt(&isHex, 16) : 0;

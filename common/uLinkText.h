@@ -30,6 +30,8 @@ inline constexpr const char *PortUnavailable = "Порт %1 недоступен
 inline constexpr const char *PortNoAccess = "Порт %1 недоступен: %2; пользователь должен входить в группу \"dialout\"";
 // %1 the Modbus exception code as two lowercase hexadecimal digits.
 inline constexpr const char *DeviceError = "Ошибка устройства %1";
+// Exception 06 with its reason: the device was busy, after every repeat.
+inline constexpr const char *DeviceBusy = "Ошибка устройства 06: устройство занято";
 } // namespace LinkTexts
 
 // The code of each kind of link failure in the application log, one of its
@@ -51,7 +53,8 @@ inline constexpr const char *BadGuard = "bad-guard"; // a request record with wr
 inline constexpr const char *Failed = "failed";      // the command itself failed (its text tells)
 } // namespace LinkCodes
 
-// "Ошибка устройства 06": a device exception, with its code.
+// "Ошибка устройства 04": a device exception, with its code; exception 06
+// gives DeviceBusy.
 QString DeviceErrorText(uint8_t Code);
 // "exception-06": the log code of a device exception, with its code.
 QString DeviceErrorCode(uint8_t Code);

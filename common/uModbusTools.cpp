@@ -325,7 +325,8 @@ void TDeviceFront::UnregisterReply(TReplyId Id) {
     Forget(Id);
 }
 
-void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const QString &Code) {
+void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const QString &Code,
+                           TForeignSigns Signs) {
   // An answer's lines and those of the record its reply sends next reach the
   // log file in one write.
   TLogger::TBatch batch(Logger());
@@ -347,6 +348,21 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const
   } catch (const EKvError &e) {
     Logger().Error(QString("answer dropped: ") + e.Text());
     return;
+  }
+  // Before the reply: what the chain does next (a write) may depend on
+  // whether the device is still the one identified.
+  if (Signs != 0 && FOnForeignSign) {
+    // A copy: the handler may replace itself.
+    const auto handler = FOnForeignSign;
+    for (const TForeignSign sign : AllForeignSigns) {
+      if (!(Signs & ForeignSignBit(sign)))
+        continue;
+      try {
+        handler(sign);
+      } catch (const std::exception &e) {
+        Logger().Error(QString("sign handler failed: ") + QString::fromUtf8(e.what()));
+      }
+    }
   }
   auto call = [&] {
     auto it = FReplies.find(id);
@@ -542,13 +558,14 @@ void TDeviceThread::AnswersWoken() {
   FWakePending = false;
 }
 
-bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code) {
+bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code, TForeignSigns &Signs) {
   std::lock_guard<std::mutex> lock(FAnswerLock);
   if (FAnswers.empty())
     return false;
   Answer = std::move(FAnswers.front().Answer);
   Cause = std::move(FAnswers.front().Cause);
   Code = std::move(FAnswers.front().Code);
+  Signs = FAnswers.front().Signs;
   FAnswers.pop_front();
   return true;
 }
@@ -685,6 +702,10 @@ void TDeviceThread::Execute() {
     std::snprintf(head, sizeof head, "modbusCmd Q (%3d) ", int(stream.size()));
     DebugLine(head, stream);
     qsizetype at = 0;
+    // Records before this offset of the stream were queued before a link
+    // failure: each is answered with it, unsent.
+    qsizetype dropUntil = 0;
+    TPosted linkFailure;
     while (at < stream.size()) {
       // One record is its length field and the bytes it counts. A command
       // that reads less (a wrong guard) or more (a short payload) than its
@@ -694,19 +715,32 @@ void TDeviceThread::Execute() {
       const int recordSize = int(std::min<qsizetype>(left, qsizetype(length) + 2));
       // A view into the taken stream, which outlives the record's run.
       const QByteArray record = QByteArray::fromRawData(stream.constData() + at, recordSize);
+      const bool dropped = at < dropUntil;
       at += recordSize;
       TPosted posted;
       QByteArray &answer = posted.Answer;
-      if (IsForgotten(record)) {
-        // Its chain has ended: nobody reads the answer, so the device is not asked.
+      bool linkFailed = false;
+      if (IsForgotten(record) || dropped) {
+        // Its chain has ended, or it was meant for the device the link has
+        // lost: the device is not asked.
         answer = QByteArray(record.constData() + 2, std::clamp<qsizetype>(record.size() - 2, 0, 18));
         answer.append(char(0)).append(char(0));
+        if (!IsForgotten(record)) {
+          answer = answer.leftJustified(AnswerHeadSize, '\0');
+          answer[19] = linkFailure.Answer[19];
+          posted.Cause = linkFailure.Cause;
+          posted.Code = linkFailure.Code;
+        }
       } else {
         int consumed = 0;
         TStatus result;
         RunRecord(record, answer, result, consumed);
+        posted.Signs = FIO->GetOI().TakeSigns();
+        linkFailed = IsLinkFailure(result);
         posted.Cause = std::move(result.Cause);
         posted.Code = std::move(result.Code);
+        if (linkFailed)
+          linkFailure = posted;
       }
       std::snprintf(head, sizeof head, "modbusCmd A (%3d)       ", int(answer.size()));
       DebugLine(head, answer);
@@ -716,18 +750,40 @@ void TDeviceThread::Execute() {
       // goes on. Records of the same chain queued during this run are the
       // worker's next run, so its end wakes nobody: on one core the main
       // thread would only be switched in to hear that the worker goes on.
-      std::unique_lock<std::mutex> lock(FLock);
       const TReplyId id = ReplyIdAt(record, 0);
+      std::unique_lock<std::mutex> lock(FLock);
+      const qsizetype taken = stream.size();
+      if (linkFailed) {
+        // Whatever is queued now was queued before the failure: it joins
+        // this run, to be answered unsent. The record's view is stale now.
+        stream.append(FRequest);
+        FRequest.clear();
+        dropUntil = stream.size();
+      }
       const bool last = at >= stream.size();
       const bool wake = last ? FRequest.isEmpty() || ReplyIdAt(FRequest, 0) != id : ReplyIdAt(stream, at) != id;
       const bool stop = FTerminated;
       lock.unlock();
+      if (stream.size() > taken) {
+        std::snprintf(head, sizeof head, "modbusCmd Q (%3d) ", int(stream.size() - taken));
+        DebugLine(head, stream.mid(taken));
+      }
       Post(std::move(posted), wake || stop);
       if (stop)
         break;
     }
   }
   FlushDebug();
+}
+
+bool TDeviceThread::IsLinkFailure(const TStatus &Result) {
+  if (Result.Status == 0)
+    return false;
+  for (const char *code : {LinkCodes::Timeout, LinkCodes::NoConnection, LinkCodes::ConnectionLost,
+                           LinkCodes::PortUnavailable})
+    if (Result.Code == QLatin1String(code))
+      return true;
+  return false;
 }
 
 TReplyId TDeviceThread::ReplyIdAt(const QByteArray &Stream, qsizetype At) {
@@ -975,8 +1031,9 @@ void TDeviceTool::TakeAnswers() {
   // One at a time: a reply may run a nested event loop, which comes back here.
   QByteArray answer;
   QString cause, code;
+  TForeignSigns signs = 0;
   // The answers of one wake-up and the records their replies send log in one write.
   TLogger::TBatch batch(Logger());
-  while (FThread.TakeAnswer(answer, cause, code))
-    Deliver(answer, cause, code);
+  while (FThread.TakeAnswer(answer, cause, code, signs))
+    Deliver(answer, cause, code, signs);
 }

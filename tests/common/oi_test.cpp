@@ -378,7 +378,8 @@ TEST(LinkFailureTexts, EachFailureKindHasItsOwnText) {
   const TCase cases[] = {
       {"bad crc", Hex("01 03 06 00 0A 01 00 FF FF B9 39"), 10000, "Ошибка контрольной суммы ответа"},
       {"short", Hex("01 03 06 00"), 200, "Неполный ответ устройства"},
-      {"exception 06", WithCrc(Hex("01 83 06")), 10000, "Ошибка устройства 06"},
+      {"exception 04", WithCrc(Hex("01 83 04")), 10000, "Ошибка устройства 04"},
+      {"exception 06", WithCrc(Hex("01 83 06")), 10000, "Ошибка устройства 06: устройство занято"},
       {"time-out", {}, 200, "Нет ответа от устройства"},
       {"from address 0", WithCrc(Hex("00 03 06 00 0A 01 00 FF FF")), 10000, "Неверный ответ устройства"},
       {"exception from address 0", WithCrc(Hex("00 83 06")), 10000, "Неверный ответ устройства"},
@@ -526,9 +527,9 @@ TEST(LinkRepeats, TcpRepeatsOnAFreshConnectionAndAWriteIsSentOnce) {
   EXPECT_EQ(RepeatLines(), before) << "a server that cannot be reached is not asked again";
 }
 
-// On the serial line a busy device (exception 06) is asked again for a read
-// of a device address, and a file frame after any failed try, whatever its
-// check found; Modbus TCP repeats only what the line lost.
+// A busy device (exception 06) is asked again for a read of a device
+// address, on Modbus TCP on the same connection; on the serial line a file
+// frame after any failed try, whatever its check found.
 TEST(LinkRepeats, EachRuleRepeatsItsOwnFailures) {
   const QByteArray good = WithCrc(Hex("01 03 02 12 34"));
   const QByteArray busy = WithCrc(Hex("01 83 06"));
@@ -548,8 +549,10 @@ TEST(LinkRepeats, EachRuleRepeatsItsOwnFailures) {
       {"exception 02, frame", false, TOI::rrAnyFailure, {WithCrc(Hex("01 83 02")), good}, 0, true, 2},
       {"other function, frame", false, TOI::rrAnyFailure, {WithCrc(Hex("01 04 02 12 34")), good}, 0, true, 2},
       {"wrong echo, frame", false, TOI::rrAnyFailure, {good, good}, 1, true, 2},
-      {"busy over TCP", true, TOI::rrBusy, {busy}, 0, false, 1},
-      {"exception over TCP, frame", true, TOI::rrAnyFailure, {busy}, 0, false, 1},
+      {"busy over TCP", true, TOI::rrBusy, {busy, good}, 0, true, 2},
+      {"busy over TCP, lost answers only", true, TOI::rrLostAnswer, {busy}, 0, false, 1},
+      {"busy over TCP, frame", true, TOI::rrAnyFailure, {busy, busy, busy}, 0, false, 3},
+      {"exception 02 over TCP, frame", true, TOI::rrAnyFailure, {WithCrc(Hex("01 83 02"))}, 0, false, 1},
       {"wrong echo over TCP, frame", true, TOI::rrAnyFailure, {good}, 1, false, 1},
   };
   for (const TCase &c : cases) {
@@ -576,6 +579,7 @@ TEST(LinkRepeats, EachRuleRepeatsItsOwnFailures) {
     if (c.Tcp) {
       EXPECT_TRUE(tcp.WaitAnswered(c.Requests));
       EXPECT_EQ(tcp.Requests().size(), c.Requests);
+      EXPECT_EQ(tcp.Connections(), 1) << "a busy answer leaves the stream in step";
     } else {
       EXPECT_TRUE(pty.WaitAnswered(c.Requests));
       EXPECT_EQ(pty.Requests().size(), c.Requests);

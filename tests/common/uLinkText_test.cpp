@@ -16,6 +16,7 @@ protected:
           {"Связь с %1:%2 разорвана", "Connection to %1:%2 lost"},
           {"Порт %1 недоступен: %2", "Port %1 unavailable: %2"},
           {"Ошибка устройства %1", "Device error %1"},
+          {"Ошибка устройства 06: устройство занято", "Device error 06: device busy"},
       };
       return table.value(Text, Text);
     });
@@ -33,6 +34,7 @@ TEST_F(EnglishLinkTexts, ATextIsShownInTheInterfaceLanguageWithItsArguments) {
       // The system's reason may hold anything, a "%2" included.
       {"Порт /dev/ttyS0 недоступен: нет доступа %2", "Port /dev/ttyS0 unavailable: нет доступа %2"},
       {"Ошибка устройства 06", "Device error 06"},
+      {"Ошибка устройства 06: устройство занято", "Device error 06: device busy"},
       // Not in the table: as it is.
       {"Неполный ответ устройства", "Неполный ответ устройства"},
       {"Готово", "Готово"},
@@ -56,4 +58,7 @@ TEST(LinkFailureText, TheWorkersCauseWinsAndTheStatusAloneNamesNoAnswerOrTheDevi
   EXPECT_EQ(LinkFailureText(oisBadCI, {}), "Нет ответа от устройства");
   EXPECT_EQ(LinkFailureText(0x0B, {}), "Ошибка устройства 0b");
   EXPECT_EQ(DeviceErrorText(0x40), "Ошибка устройства 40");
+  // Busy names its reason, and is logged as the exception it is.
+  EXPECT_EQ(DeviceErrorText(MB_EXCEPTION_BUSY), "Ошибка устройства 06: устройство занято");
+  EXPECT_EQ(LinkFailureCode(MB_EXCEPTION_BUSY, DeviceErrorText(MB_EXCEPTION_BUSY)), "exception-06");
 }

@@ -31,6 +31,8 @@ QCoreApplication &App() {
 struct TGot {
   TAnswerHead Head;
   QByteArray Payload;
+  std::vector<TForeignSign> Signs; // told before the reply
+  QString Text;                     // the failure as delivered
 };
 
 enum class TLink { Rtu, Tcp };
@@ -62,8 +64,12 @@ protected:
       TGot g;
       g.Head = H;
       g.Payload = QByteArray(reinterpret_cast<const char *>(P.Data().data()) + P.Index(), P.Count() - P.Index());
+      g.Text = Tool->DeliveryText();
+      g.Signs = std::move(PendingSigns);
+      PendingSigns.clear();
       Got.push_back(g);
     });
+    Tool->setOnForeignSign([this](TForeignSign Sign) { PendingSigns.push_back(Sign); });
   }
   void TearDown() override {
     Tool.reset();
@@ -121,6 +127,7 @@ protected:
   std::unique_ptr<TDeviceTool> Tool;
   TReplyId Id = 0;
   std::vector<TGot> Got;
+  std::vector<TForeignSign> PendingSigns;
 };
 
 } // namespace
@@ -203,7 +210,7 @@ TEST_P(DeviceWorker, EachFailureKindIsLoggedWithACodeOfItsOwn) {
     const char *Line; // the end of the log line
   };
   std::vector<TCase> cases = {
-      {{TSimFaultKind::Exception, 6, 0x03}, "device error exception-06 06 00 Ошибка устройства 06"},
+      {{TSimFaultKind::Exception, 6, 0x03}, "device error exception-06 06 00 Ошибка устройства 06: устройство занято"},
       {{TSimFaultKind::Silence, 0, 0x03}, rtu ? "device error timeout 04 00 Нет ответа от устройства"
                                               : "device error timeout 01 00 Нет ответа от устройства"},
       {{TSimFaultKind::ShortAnswer, 2, 0x03}, "device error short-answer 04 00 Неполный ответ устройства"},
@@ -300,26 +307,63 @@ TEST_P(DeviceWorker, ALostReadAnswerIsRepeatedAndALostWriteAnswerIsNot) {
   EXPECT_EQ(Requests(0x03).size(), 2u);
 }
 
-// A busy device (exception 06) is asked again for a read on the serial line,
-// never for a write; a file frame is read again after any failed try there.
+// A busy device (exception 06) is asked again for a read on both links (a
+// gateway passes a busy relay's 06 on), never for a write, whose failure
+// names the reason; a file frame is read again after any failed try on the
+// serial line.
 TEST_P(DeviceWorker, ABusyDeviceIsAskedAgainForAReadButNeverForAWrite) {
   const bool rtu = GetParam() == TLink::Rtu;
   Thread->SetErrorSleep(10);
   Device.SetRegister(TSimArea::Holding, 7, 0x1234);
   Device.SetFault({TSimFaultKind::Exception, 6, 0x03, 0, 1});
   Send(bcReadRegisters, {1}, {7});
-  EXPECT_EQ(Answer(0).Head.Status, rtu ? 0 : 6);
-  EXPECT_EQ(Requests(0x03).size(), rtu ? 2u : 1u);
+  EXPECT_EQ(Answer(0).Head.Status, 0);
+  EXPECT_EQ(Requests(0x03).size(), 2u);
   Device.SetFault({TSimFaultKind::Exception, 6, 0x06, 0, 1});
   Send(bcWriteRegisters, {1}, {9, 0x0BB8});
   EXPECT_EQ(Answer(1).Head.Status, 6);
+  EXPECT_EQ(Answer(1).Text, "Ошибка устройства 06: устройство занято");
   EXPECT_EQ(Requests(0x06).size(), 1u);
   Device.SetFile(5, QByteArray(256, 'x'), 128);
   Send(bcSetFrameSize, {128, 0});
+  Device.SetFault({TSimFaultKind::Exception, 6, 0x1C, 0, 1});
+  Send(bcReadFileFrame, {5, 1, 0});
+  EXPECT_EQ(Answer(3).Head.Status, 0);
+  EXPECT_EQ(Requests(0x1C).size(), 2u);
   Device.SetFault({TSimFaultKind::Exception, 2, 0x1C, 0, 1});
   Send(bcReadFileFrame, {5, 1, 0});
-  EXPECT_EQ(Answer(3).Head.Status, rtu ? 0 : 2);
-  EXPECT_EQ(Requests(0x1C).size(), rtu ? 2u : 1u);
+  EXPECT_EQ(Answer(4).Head.Status, rtu ? 0 : 2);
+  EXPECT_EQ(Requests(0x1C).size(), rtu ? 4u : 3u);
+}
+
+// A relay busy on every fifth answer: what identification reads (the
+// descriptor's frames, registers) all comes whole, each read's busy answers
+// asked again.
+TEST_P(DeviceWorker, ARelayBusyOnEveryFifthAnswerIsReadWhole) {
+  Thread->SetErrorSleep(10);
+  QByteArray file;
+  for (int i = 0; i < 8 * 128; ++i)
+    file.append(char(i * 7));
+  Device.SetFile(FILE_DESCRIPTOR, file, 128);
+  for (uint16_t r = 0; r < 40; ++r)
+    Device.SetRegister(TSimArea::Holding, r, uint16_t(0x100 + r));
+  Device.SetLossy({TSimFaultKind::Exception, MB_EXCEPTION_BUSY, 5});
+  Send(bcSetFrameSize, {128, 0});
+  for (uint16_t frame = 0; frame < 8; ++frame)
+    Send(bcReadFileFrame, {FILE_DESCRIPTOR, uint8_t(frame), 0});
+  for (uint16_t r = 0; r < 40; ++r)
+    Send(bcReadRegisters, {1}, {r});
+  QByteArray read;
+  for (size_t i = 1; i <= 8; ++i) {
+    EXPECT_EQ(Answer(i).Head.Status, 0) << "frame " << i - 1;
+    read += Answer(i).Payload.mid(3);
+  }
+  EXPECT_EQ(read, file);
+  for (uint16_t r = 0; r < 40; ++r) {
+    EXPECT_EQ(Answer(9 + r).Head.Status, 0) << "register " << r;
+    EXPECT_EQ(Answer(9 + r).Payload, Bytes({1, r, 0, r, 0x01}));
+  }
+  EXPECT_EQ(Device.RequestLog().size(), 59u) << "48 reads, and each of the 11 busy answers asked again";
 }
 
 TEST_P(DeviceWorker, PollScanClockAndSpecialCommandAnswers) {
@@ -408,6 +452,126 @@ TEST_P(DeviceWorker, RecordsOfAnEndedChainAreAnsweredWithoutReachingTheDevice) {
   for (const QByteArray &pdu : Requests(0x03))
     EXPECT_EQ(pdu, Bytes({0x03, 0, 1, 0, 1}));
   EXPECT_TRUE(Got.empty());
+}
+
+// A record that fails for the link takes every record queued before the
+// failure with it, unsent and with the same failure: they were meant for the
+// device the link lost. What the device itself refused leaves them to go.
+TEST_P(DeviceWorker, RecordsQueuedBeforeALinkFailureAreAnsweredWithItUnsent) {
+  Thread->SetErrorLimit(2);
+  Thread->SetErrorSleep(10);
+  Thread->DeviceIO().GetOI().SetTimeout(300);
+  Thread->DeviceIO().GetOI().SetTcpTimeout(300);
+  struct TCase {
+    TSimFault Fault; // on every read
+    bool Drops;
+  } cases[] = {
+      {{TSimFaultKind::Silence, 0, 0x03}, true},
+      {{TSimFaultKind::Exception, 4, 0x03}, false},
+      {{TSimFaultKind::OtherFunction, 4, 0x03}, false},
+  };
+  size_t n = 0;
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(SimFaultName(c.Fault.Kind).toStdString());
+    Device.ClearLogs();
+    Device.SetFault(c.Fault);
+    const auto timeouts = [] { return Logger().Lines().join('\n').count("device error timeout"); };
+    const auto before = timeouts();
+    Send(bcReadRegisters, {1}, {7});
+    Send(bcWriteRegisters, {1}, {9, uint16_t(n + 1)});
+    ASSERT_TRUE(WaitFor([&] { return !Requests(0x03).empty(); }));
+    Send(bcReadClock, {});
+    const TGot failed = Answer(n), write = Answer(n + 1), clock = Answer(n + 2);
+    EXPECT_NE(failed.Head.Status, 0);
+    if (c.Drops) {
+      for (const TGot &g : {write, clock}) {
+        EXPECT_EQ(g.Head.Status, failed.Head.Status);
+        EXPECT_EQ(g.Text, failed.Text);
+      }
+      EXPECT_EQ(timeouts() - before, 3) << "logged with the same code";
+    } else {
+      EXPECT_EQ(write.Head.Status, 0);
+      EXPECT_EQ(clock.Head.Status, 0);
+    }
+    EXPECT_EQ(Requests(0x06).size(), c.Drops ? 0u : 1u);
+    EXPECT_EQ(Requests(0x1D).size(), c.Drops ? 0u : 1u);
+    EXPECT_EQ(Device.Register(TSimArea::Holding, 9), c.Drops ? 0 : n + 1);
+    // Queued after the failure: sent.
+    Device.SetFault({});
+    Send(bcReadRegisters, {1}, {7});
+    EXPECT_EQ(Answer(n + 3).Head.Status, 0);
+    n += 4;
+  }
+}
+
+// What may come from another device than the one identified is told with
+// the answer, before its reply; a plain failure of the device is not.
+TEST_P(DeviceWorker, EachAnswerCarriesTheSignsOfAnotherDeviceItsExchangeSaw) {
+  using S = TForeignSign;
+  Device.SetFile(5, QByteArray(256, 'x'), 128);
+  Send(bcSetFrameSize, {128, 0});
+  struct TCase {
+    TSimFault Fault;
+    uint8_t Command;
+    std::vector<TForeignSign> Signs;
+  } cases[] = {
+      {{TSimFaultKind::Exception, 0x0A, 0x03}, bcReadRegisters, {S::GatewayPath}},
+      {{TSimFaultKind::Exception, 0x0B, 0x06}, bcWriteRegisters, {S::GatewayTarget}},
+      {{TSimFaultKind::OtherAddress, 9, 0x03}, bcReadRegisters, {S::WrongAnswer}},
+      {{TSimFaultKind::OtherFunction, 4, 0x06}, bcWriteRegisters, {S::WrongAnswer}},
+      {{TSimFaultKind::Exception, 2, 0x03}, bcReadRegisters, {S::IllegalAddress}},
+      {{TSimFaultKind::Exception, 2, 0x06}, bcWriteRegisters, {S::IllegalAddress}},
+      {{TSimFaultKind::Exception, 2, 0x1C}, bcReadFileFrame, {}},
+      {{TSimFaultKind::Exception, 4, 0x03}, bcReadRegisters, {}},
+      {{}, bcReadRegisters, {}},
+  };
+  size_t n = 1;
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(n);
+    TSimFault f = c.Fault;
+    f.Count = 1;
+    Device.SetFault(f);
+    if (c.Command == bcReadRegisters)
+      Send(bcReadRegisters, {1}, {7});
+    else if (c.Command == bcWriteRegisters)
+      Send(bcWriteRegisters, {1}, {9, 1});
+    else
+      Send(bcReadFileFrame, {5, 1, 0});
+    EXPECT_EQ(Answer(n++).Signs, c.Signs);
+  }
+}
+
+// A device replaced on the same host and port answers on a new connection
+// of the same exchange; the first connect to a target just set is no sign.
+TEST_P(DeviceWorker, AReconnectInsideAnExchangeIsASignAndTheFirstConnectToATargetIsNot) {
+  if (GetParam() == TLink::Rtu)
+    GTEST_SKIP() << "the serial line has no connection";
+  using S = TForeignSign;
+  Thread->SetErrorSleep(10);
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(0).Signs, std::vector<S>{});
+  // The peer hangs up between two exchanges and is listening again.
+  TDevSimOptions same;
+  same.UsePty = false;
+  same.TcpPort = Server.TcpPort();
+  Server.Start(same);
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(1).Head.Status, 0);
+  EXPECT_EQ(Answer(1).Signs, std::vector<S>{S::Reconnect});
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(2).Signs, std::vector<S>{});
+  // A lost answer is asked again on a new connection.
+  SilenceNextRequest(300);
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(3).Head.Status, 0);
+  EXPECT_EQ(Answer(3).Signs, std::vector<S>{S::Reconnect});
+  // Another port: its first connect is the link change's.
+  same.TcpPort = 0;
+  Server.Start(same);
+  Thread->DeviceIO().GetOI().SetPort(Server.TcpPort());
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(4).Head.Status, 0);
+  EXPECT_EQ(Answer(4).Signs, std::vector<S>{});
 }
 
 TEST_P(DeviceWorker, ShutdownWithRecordsQueuedAndAnswersUndeliveredEndsCleanly) {

@@ -301,7 +301,7 @@ TEST_P(IdentificationLink, ASpoiledAnswerToTheScanIsNamedAsForAKnownAddress) {
     const char *Status, *Code;
   } cases[] = {
       {{TSimFaultKind::BadCrc, 0, 0x07}, "Ошибка контрольной суммы ответа", "device error bad-crc "},
-      {{TSimFaultKind::Exception, 6, 0x07}, "Ошибка устройства 06", "device error exception-06 "},
+      {{TSimFaultKind::Exception, 6, 0x07}, "Ошибка устройства 06: устройство занято", "device error exception-06 "},
       {{TSimFaultKind::ShortAnswer, 2, 0x07}, "Неполный ответ устройства", "device error short-answer "},
   };
   for (const auto &c : cases) {
