@@ -16,7 +16,18 @@
 
 namespace {
 
-enum class TLink { Tcp, Pty, PtyBusy };
+// TcpBusy: a relay busy on every 20th answer behind a Modbus TCP gateway.
+enum class TLink { Tcp, Pty, PtyBusy, TcpBusy };
+
+const char *LinkName(TLink Link) {
+  switch (Link) {
+  case TLink::Tcp: return "Tcp";
+  case TLink::Pty: return "Pty";
+  case TLink::PtyBusy: return "PtyBusy";
+  case TLink::TcpBusy: return "TcpBusy";
+  }
+  return "";
+}
 
 class LossyIdentification : public TShownCapture, public ::testing::WithParamInterface<TLink> {};
 
@@ -24,8 +35,9 @@ class LossyIdentification : public TShownCapture, public ::testing::WithParamInt
 
 TEST_P(LossyIdentification, CompletesWithAnEmptyCacheWithinAMinute) {
   TDemoSession s;
-  const bool pty = GetParam() != TLink::Tcp;
-  s.Device.SetLossy(ParseSimLossy(GetParam() == TLink::PtyBusy ? "exception=6/20"
+  const bool pty = GetParam() == TLink::Pty || GetParam() == TLink::PtyBusy;
+  const bool busy = GetParam() == TLink::PtyBusy || GetParam() == TLink::TcpBusy;
+  s.Device.SetLossy(ParseSimLossy(busy ? "exception=6/20"
                                   : pty                        ? "bad-crc/10"
                                                                : "silence/10"));
   s.Serve(pty);
@@ -65,7 +77,7 @@ TEST_P(LossyIdentification, CompletesWithAnEmptyCacheWithinAMinute) {
   EXPECT_FALSE(QDir(s.Dir.filePath("cache")).entryList(QDir::Files).isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, LossyIdentification, ::testing::Values(TLink::Tcp, TLink::Pty, TLink::PtyBusy),
+INSTANTIATE_TEST_SUITE_P(Links, LossyIdentification, ::testing::Values(TLink::Tcp, TLink::Pty, TLink::PtyBusy, TLink::TcpBusy),
                          [](const auto &Info) {
-                           return Info.param == TLink::Tcp ? "Tcp" : Info.param == TLink::Pty ? "Pty" : "PtyBusy";
+                           return std::string(LinkName(Info.param));
                          });
