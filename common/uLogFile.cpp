@@ -135,6 +135,8 @@ TLogBound LogBound() {
 }
 
 void SetLogBound(TLogBound B) {
+  if (B.GenerationBytes < 1)
+    B.GenerationBytes = TLogBound::DefaultGenerationBytes;
   B.Generations = std::max(B.Generations, 1);
   std::lock_guard g(BoundLock);
   Bound = B;

@@ -89,10 +89,10 @@ TEST_F(MainSettingsTest, LogBoundReadsSizeAndCountWithinTheirLimits) {
     int64_t Bytes;
     int Generations;
   } rows[] = {
-      {"", 16 << 20, 9},
-      {"[log]\ngenerationMB=4\ngenerations=30\n", 4 << 20, 30},
-      {"[log]\ngenerationMB=0\ngenerations=0\n", 16 << 20, 1},
-      {"[log]\ngenerationMB=-5\ngenerations=-1\n", 16 << 20, 1},
+      {"", 8000000, 19},
+      {"[log]\ngenerationMB=4\ngenerations=30\n", 4000000, 30},
+      {"[log]\ngenerationMB=0\ngenerations=0\n", 8000000, 1},
+      {"[log]\ngenerationMB=-5\ngenerations=-1\n", 8000000, 1},
   };
   for (const auto &r : rows) {
     const TLogBound b = ReadIni(r.Ini).LogBound;
