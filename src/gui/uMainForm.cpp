@@ -573,14 +573,24 @@ bool TMainForm::FormShow() {
     // Only another copy makes the folder busy; a folder that is missing or
     // read-only is named with the system's reason.
     const QString problem = FolderProblem(FTempFolder);
-    const QString shown = FLockFile.HeldElsewhere() || problem.isEmpty()
-                              ? QStringLiteral("файл занят: ") + LockerFileName
-                              : FolderProblemText(FTempFolder, problem);
-    // The log file may be the running copy's: it gains the refusal and
-    // nothing else, no session of this copy's.
-    if (!FLogFile.isEmpty())
-      TLogger::AppendLine(FLogFile, TLogger::lvError,
-                          shown + " (" + FTempFolder + LockerFileName + ": " + reason + ")");
+    const bool busy = FLockFile.HeldElsewhere() || problem.isEmpty();
+    const QString shown =
+        busy ? QStringLiteral("файл занят: ") + LockerFileName : FolderProblemText(FTempFolder, problem);
+    if (busy) {
+      // The log file may be the running copy's: it gains the refusal and
+      // nothing else, no session of this copy's.
+      if (!FLogFile.isEmpty())
+        TLogger::AppendLine(FLogFile, TLogger::lvError,
+                            shown + " (" + FTempFolder + LockerFileName + ": " + reason + ")");
+    } else {
+      // No copy runs there: this copy's start ends in its own log.
+      OpenLog();
+      for (const QString &p : std::as_const(FEarlyProblems))
+        Logger().Error(p);
+      FEarlyProblems.clear();
+      Logger().Error(FTempFolder + LockerFileName + ": " + reason);
+      Logger().Error(shown);
+    }
     startUpBox(shown);
     return false;
   }
