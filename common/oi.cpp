@@ -890,7 +890,8 @@ void TOI::Trace(const QString &Tag, const uint8_t *Data, int Count) {
   }
   const int ms = int(now.tv_nsec / 1000000);
   Count = std::max(Count, 0);
-  FTraceLine.resize(2 + 13 + Tag.size() + 3 * qsizetype(Count));
+  const qsizetype size = 2 + 13 + Tag.size() + 3 * qsizetype(Count);
+  FTraceLine.resize(size + 1); // room for the last byte's pad
   char *p = FTraceLine.data();
   *p++ = '\r';
   *p++ = '\n';
@@ -902,13 +903,8 @@ void TOI::Trace(const QString &Tag, const uint8_t *Data, int Count) {
   *p++ = ' ';
   for (QChar c : Tag)
     *p++ = char(c.unicode() < 0x100 ? c.unicode() : '?');
-  static constexpr char hex[] = "0123456789ABCDEF";
-  for (int i = 0; i < Count; ++i) {
-    *p++ = ' ';
-    *p++ = hex[Data[i] >> 4];
-    *p++ = hex[Data[i] & 0x0F];
-  }
-  FTrace.Append(FTraceLine);
+  PutBlankHex(p, Data, size_t(Count));
+  FTrace.Append(FTraceLine.constData(), size_t(size));
   if (!FTraceHeld)
     FTrace.Flush();
 }

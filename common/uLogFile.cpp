@@ -129,6 +129,30 @@ int OpenForAppend(const QString &Path) {
 }
 } // namespace
 
+namespace {
+// Each byte as a blank and its two digits, padded to four bytes so that a
+// dump writes one word a byte.
+struct TBlankHexTable {
+  char Quad[256][4];
+  constexpr TBlankHexTable() : Quad() {
+    const char digits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 256; ++i) {
+      Quad[i][0] = ' ';
+      Quad[i][1] = digits[i >> 4];
+      Quad[i][2] = digits[i & 15];
+      Quad[i][3] = ' ';
+    }
+  }
+};
+constexpr TBlankHexTable BlankHexTable;
+} // namespace
+
+char *PutBlankHex(char *Out, const uint8_t *Bytes, size_t Count) {
+  for (size_t i = 0; i < Count; ++i, Out += 3)
+    std::memcpy(Out, BlankHexTable.Quad[Bytes[i]], 4);
+  return Out;
+}
+
 TLogBound LogBound() {
   std::lock_guard g(BoundLock);
   return Bound;

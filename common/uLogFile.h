@@ -54,6 +54,11 @@ void SetLogFailureSink(TLogFailureSink Sink);
 // Gives Text to the sink (or stderr); an empty Text is nothing to tell.
 void TellLogFailure(const QString &Text);
 
+// Writes each of Count bytes as a blank and two uppercase hexadecimal digits
+// (" 0A FF") from Out on, and returns the end; Out holds one byte more than
+// the 3 * Count written (a pad the next character overwrites).
+char *PutBlankHex(char *Out, const uint8_t *Bytes, size_t Count);
+
 // "Не удалось записать <path>: <the system's reason for Error>".
 QString CannotWriteText(const QString &Path, int Error);
 

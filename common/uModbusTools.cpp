@@ -207,21 +207,6 @@ struct THexTable {
 };
 constexpr THexTable HexTable;
 
-// Each byte as a blank and its two digits, padded to four bytes so that a
-// dump writes one word a byte (the pad is overwritten by the next).
-struct TBlankHexTable {
-  char Quad[256][4];
-  constexpr TBlankHexTable() : Quad() {
-    for (int i = 0; i < 256; ++i) {
-      Quad[i][0] = ' ';
-      Quad[i][1] = HexTable.Pair[i][0];
-      Quad[i][2] = HexTable.Pair[i][1];
-      Quad[i][3] = ' ';
-    }
-  }
-};
-constexpr TBlankHexTable BlankHexTable;
-
 // Each byte as its two digits and a blank, padded in the same way.
 struct THexBlankTable {
   char Quad[256][4];
@@ -603,9 +588,7 @@ void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   *p++ = ' ';
   std::memcpy(p, Head, headLength);
   p += headLength;
-  const auto *bytes = reinterpret_cast<const uint8_t *>(Data.constData());
-  for (qsizetype i = 0; i < Data.size(); ++i, p += 3)
-    std::memcpy(p, BlankHexTable.Quad[bytes[i]], 4);
+  p = PutBlankHex(p, reinterpret_cast<const uint8_t *>(Data.constData()), size_t(Data.size()));
   *p++ = '\r';
   *p++ = '\n';
   FDebug.Append(FDebugLine.constData(), size_t(lineLength));
