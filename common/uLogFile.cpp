@@ -189,30 +189,28 @@ QString CannotWriteText(const QString &Path, int Error) {
 
 QString ShiftLogGenerations(const QString &Path, int Generations) {
   const QFileInfo fi(Path);
-  QDir dir = fi.absoluteDir();
+  const QDir dir = fi.absoluteDir();
   const QString name = fi.fileName();
-  const auto failed = [](const QString &What) { return CannotWriteText(What, errno); };
+  const auto nameOf = [&](int N) { return dir.filePath(name + '.' + QString::number(N)); };
+  // 0 when done, else errno.
+  const auto renamed = [](const QString &From, const QString &To) {
+    return ::rename(QFile::encodeName(From).constData(), QFile::encodeName(To).constData()) == 0 ? 0 : errno;
+  };
   // The oldest go first: past the count once each moves up one.
   const QRegularExpression numbered("^" + QRegularExpression::escape(name) + "\\.(\\d+)$");
   for (const QString &entry : dir.entryList({name + ".*"}, QDir::AllEntries | QDir::Hidden | QDir::System)) {
     const auto m = numbered.match(entry);
-    if (m.hasMatch() && m.captured(1).toLongLong() >= Generations) {
-      const QByteArray old = QFile::encodeName(dir.filePath(entry));
-      if (::unlink(old.constData()) != 0)
-        return failed(dir.filePath(entry));
-    }
+    if (m.hasMatch() && m.captured(1).toLongLong() >= Generations)
+      if (const int err = ::unlink(QFile::encodeName(dir.filePath(entry)).constData()) == 0 ? 0 : errno; err != 0)
+        return CannotWriteText(dir.filePath(entry), err);
   }
-  for (int n = Generations - 1; n >= 1; --n) {
-    const QByteArray from = QFile::encodeName(dir.filePath(name + '.' + QString::number(n)));
-    const QByteArray to = QFile::encodeName(dir.filePath(name + '.' + QString::number(n + 1)));
-    struct stat st;
-    if (::lstat(from.constData(), &st) == 0 && ::rename(from.constData(), to.constData()) != 0)
-      return failed(QFile::decodeName(to));
-  }
-  const QByteArray from = QFile::encodeName(dir.filePath(name));
-  const QByteArray to = from + ".1";
-  if (::rename(from.constData(), to.constData()) != 0)
-    return failed(QFile::decodeName(to));
+  struct stat st;
+  for (int n = Generations - 1; n >= 1; --n)
+    if (::lstat(QFile::encodeName(nameOf(n)).constData(), &st) == 0)
+      if (const int err = renamed(nameOf(n), nameOf(n + 1)); err != 0)
+        return CannotWriteText(nameOf(n + 1), err);
+  if (const int err = renamed(dir.filePath(name), nameOf(1)); err != 0)
+    return CannotWriteText(nameOf(1), err);
   return QString();
 }
 
