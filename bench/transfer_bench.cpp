@@ -11,6 +11,8 @@
 // libmodbus and devsim all on one core, where wake-ups on other cores cost
 // nothing and the figure is the work a record takes; each with the
 // application log closed and then with its file open, as the program has it.
+// The worker's "debug.log" and the transport's trace are always written, as
+// in the program.
 // "transfer_bench registers" runs (a) alone.
 #include "uBenchKit.h"
 #include "uBenchRoad.h"

@@ -15,7 +15,10 @@ namespace bench {
 class TRoad {
 public:
   TRoad(const QString &Folder, bool Tcp, const QString &Pty, int Port, int Baud = 0, uint8_t Addr = 1) {
-    FThread = std::make_unique<TDeviceThread>(Folder + "/debug-" + (Tcp ? "tcp" : "pty") + ".log", QString());
+    // The worker's debug file and the transport's trace are written as the
+    // program writes them: their cost is part of the road.
+    const QString link = Tcp ? "tcp" : "pty";
+    FThread = std::make_unique<TDeviceThread>(Folder + "/debug-" + link + ".log", Folder + "/trace-" + link + ".trc");
     TOI &oi = FThread->DeviceIO().GetOI();
     oi.SetTimeout(2000);
     oi.SetTcpTimeout(5000);

@@ -9,6 +9,7 @@
 // may be called from the main thread at any time (they take effect at the next
 // exchange); GetStatus and IsPortOpen may be read from any thread.
 #include "uComPort.h"
+#include "uLogFile.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -80,8 +81,8 @@ class TOI {
 public:
   enum TProtocol { prModbusRtu = 0, prModbusTcp = 1 };
 
-  // Creates (empties) the trace file TraceFileName; an empty name traces
-  // nothing. Status oisUnknown.
+  // Creates the trace file TraceFileName empty, a file already there kept as
+  // its generation 1 (TLogFile); an empty name traces nothing. Status oisUnknown.
   explicit TOI(const QString &TraceFileName = DefaultTraceFileName());
   ~TOI();
   TOI(const TOI &) = delete;
@@ -203,6 +204,13 @@ public:
   void SetLoopCount(int Value);
   void SetFrameSizeCmd(bool Value);
 
+  // Held: trace records wait until FlushTrace (or a crash) instead of being
+  // written one by one; for the worker, which writes them out when it goes
+  // idle and at least every 200 ms. Set before the first exchange.
+  void HoldTrace(bool Held) { FTraceHeld = Held; }
+  // Writes the waiting trace records now. Any thread.
+  void FlushTrace() { FTrace.Flush(); }
+
 private:
   struct TConfig {
     int SleepBefore = 0;
@@ -272,8 +280,12 @@ private:
   int FLoopCount = 5;
   bool FFrameSizeCmd = false;
 
-  QFile FTrace;
-  bool FTraceOpen = false;
+  TLogFile FTrace;
+  bool FTraceHeld = false;
+  // The record being made, and the stamp's "hh:nn:ss." for FTraceSecond.
+  QByteArray FTraceLine;
+  time_t FTraceSecond = -1;
+  char FTraceHead[16] = {};
 
   // The blocking client socket of Modbus TCP; connected at the first exchange.
   std::unique_ptr<TTcpClient> FTcp;

@@ -4,109 +4,22 @@
 #include "uFiles.h"
 
 #include <QAbstractEventDispatcher>
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <cerrno>
-#include <csignal>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <iterator>
 #include <utility>
-#include <unistd.h>
 
 namespace {
 constexpr int MaxLines = 10000;
-// Pending bytes past this are written at once, even inside a batch.
-constexpr size_t PendingBytes = 64 * 1024;
-// Loggers whose pending bytes the crash handler writes; one more than the
-// program's own leaves room for tests.
-constexpr int MaxLoggers = 16;
-constexpr int FatalSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE};
-struct sigaction OldActions[std::size(FatalSignals)];
 
 // The logger whose file writes this thread holds in a batch.
 thread_local TLogger *BatchOf = nullptr;
 // The logger whose pending lines this thread's event loop writes when it next waits.
 thread_local TLogger *IdleFlushOf = nullptr;
-} // namespace
-
-// A plain buffer the crash handler can write without a lock or an allocation.
-// Bytes are added under the logger's lock; Size is published after they are
-// in place, and whoever writes them out takes them by exchanging Size for 0.
-struct TLogger::TPending {
-  std::atomic<int> Fd{-1};
-  std::atomic<size_t> Size{0};
-  // The first errno of a write the file did not take, for Close to report.
-  std::atomic<int> WriteError{0};
-  char Data[PendingBytes];
-};
-
-namespace {
-std::atomic<TLogger::TPending *> Registry[MaxLoggers];
-
-// 0 or the errno of a write the file did not take.
-int WriteAll(int Fd, const char *Bytes, size_t Size) {
-  // A regular file takes a whole O_APPEND write at once; a signal may cut it short.
-  while (Size > 0) {
-    const ssize_t n = ::write(Fd, Bytes, Size);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return n < 0 ? errno : EIO;
-    Bytes += n;
-    Size -= size_t(n);
-  }
-  return 0;
-}
-
-void NoteWriteError(TLogger::TPending &P, int Err) {
-  int none = 0;
-  if (Err != 0)
-    P.WriteError.compare_exchange_strong(none, Err);
-}
-
-void WritePending(TLogger::TPending &P) {
-  const int fd = P.Fd.load(std::memory_order_acquire);
-  if (const size_t n = P.Size.exchange(0, std::memory_order_acq_rel); n > 0 && fd >= 0)
-    NoteWriteError(P, WriteAll(fd, P.Data, n));
-}
-
-// Async-signal-safe: atomics and write() only.
-void OnFatalSignal(int Sig, siginfo_t *Info, void *) {
-  const int savedErrno = errno;
-  for (auto &slot : Registry)
-    if (TLogger::TPending *p = slot.load(std::memory_order_acquire))
-      WritePending(*p);
-  // The handler found before ours takes over: a fault returns to its
-  // instruction and faults again, a sent signal (abort, kill) is sent again.
-  for (size_t i = 0; i < std::size(FatalSignals); ++i)
-    if (FatalSignals[i] == Sig)
-      sigaction(Sig, &OldActions[i], nullptr);
-  if (Info->si_code <= 0)
-    raise(Sig);
-  errno = savedErrno;
-}
-
-void InstallFatalHandler() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction a {};
-    a.sa_sigaction = OnFatalSignal;
-    a.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigemptyset(&a.sa_mask);
-    for (size_t i = 0; i < std::size(FatalSignals); ++i)
-      sigaction(FatalSignals[i], &a, &OldActions[i]);
-  });
-}
-
-QString CannotWrite(const QString &FileName, int Err) {
-  return QStringLiteral("Не удалось записать %1: %2").arg(FileName, QString::fromLocal8Bit(std::strerror(Err)));
-}
 
 const char *LevelText(int Level) {
   switch (Level) {
@@ -116,72 +29,81 @@ const char *LevelText(int Level) {
   }
 }
 
+// "hh.nn.ss." of a second.
+void PutStampHead(char (&Head)[16], time_t Second) {
+  tm parts;
+  localtime_r(&Second, &parts);
+  std::snprintf(Head, sizeof Head, "%02d.%02d.%02d.", parts.tm_hour, parts.tm_min, parts.tm_sec);
+}
+
+// "hh.nn.ss." "zzz " LEVEL ' ' text CR LF from Out on; Out holds LineSize(...) bytes.
+size_t LineSize(int Level, QByteArrayView Text) {
+  return 9 + 4 + std::strlen(LevelText(Level)) + 1 + size_t(Text.size()) + 2;
+}
+void PutLine(char *Out, const char *Head, int Ms, int Level, QByteArrayView Text) {
+  const char *level = LevelText(Level);
+  const size_t levelSize = std::strlen(level);
+  std::memcpy(Out, Head, 9);
+  Out[9] = char('0' + Ms / 100);
+  Out[10] = char('0' + Ms / 10 % 10);
+  Out[11] = char('0' + Ms % 10);
+  Out[12] = ' ';
+  std::memcpy(Out + 13, level, levelSize);
+  Out[13 + levelSize] = ' ';
+  if (!Text.isEmpty())
+    std::memcpy(Out + 14 + levelSize, Text.data(), size_t(Text.size()));
+  Out[14 + levelSize + Text.size()] = '\r';
+  Out[15 + levelSize + Text.size()] = '\n';
+}
 } // namespace
 
-TLogger::TLogger() : FPending(std::make_unique<TPending>()) {
-  for (auto &slot : Registry) {
-    TPending *empty = nullptr;
-    if (slot.compare_exchange_strong(empty, FPending.get()))
-      break;
-  }
-}
+TLogger::TLogger() : FFile([](const QByteArray &Text) { return LineBytes(lvInfo, Text); }) {}
 
 TLogger::~TLogger() {
   if (IdleFlushOf == this)
     IdleFlushOf = nullptr;
-  for (auto &slot : Registry) {
-    TPending *mine = FPending.get();
-    if (slot.compare_exchange_strong(mine, nullptr))
-      break;
-  }
-  std::lock_guard g(FLock);
-  FlushLocked();
-  if (const int fd = FPending->Fd.exchange(-1); fd >= 0)
-    ::close(fd);
 }
 
-QString TLogger::Open(const QString &FileName) {
-  InstallFatalHandler();
-  int openError = 0;
+QByteArray TLogger::LineBytes(int Level, QByteArrayView Text) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  char head[16];
+  PutStampHead(head, now.tv_sec);
+  QByteArray line(qsizetype(LineSize(Level, Text)), Qt::Uninitialized);
+  PutLine(line.data(), head, int(now.tv_nsec / 1000000), Level, Text);
+  return line;
+}
+
+QString TLogger::Open(const QString &FileName, bool NewGeneration) {
+  QString failure;
   {
     std::lock_guard g(FLock);
-    FlushLocked();
-    if (const int fd = FPending->Fd.exchange(-1); fd >= 0)
-      ::close(fd);
     FFileName = FileName;
-    const int fd = ::open(QFile::encodeName(FileName).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-      openError = errno;
-    FPending->WriteError.store(0);
-    FPending->Fd.store(fd, std::memory_order_release);
-    FListened = fd >= 0 || FSink;
+    FOpened = true;
+    failure = FFile.Open(FileName, NewGeneration);
+    FListened = FFile.IsOpen() || FSink;
   }
   Info("Application started");
-  return openError == 0 ? QString() : CannotWrite(FileName, openError);
+  return failure;
 }
 
 QString TLogger::Close() {
   {
     std::lock_guard g(FLock);
-    if (FPending->Fd.load() < 0)
+    if (!FOpened)
       return QString();
   }
   Info("Application stopped");
-  QString fileName;
-  int writeError;
+  QString fileName, failure;
   {
     std::lock_guard g(FLock);
-    FlushLocked();
-    ::close(FPending->Fd.exchange(-1));
+    failure = FFile.Close();
+    FOpened = false;
     FListened = bool(FSink);
     fileName = FFileName;
-    writeError = FPending->WriteError.exchange(0);
   }
   // The file already holds every line of the session: it is only closed, never
   // rewritten, so neither the 10000-line rule nor the pane's clear cuts it.
-  QString failure;
-  if (writeError != 0)
-    failure = CannotWrite(fileName, writeError);
   // The rich copy of the pane goes to the current folder, as the pane's own save did.
   if (HasSink()) {
     try {
@@ -192,6 +114,15 @@ QString TLogger::Close() {
     }
   }
   return failure;
+}
+
+QString TLogger::AppendLine(const QString &FileName, int Level, const QString &Text) {
+  // Never a new generation: the running copy that owns the file does that.
+  TLogFile file([](const QByteArray &) { return QByteArray(); });
+  if (QString failure = file.Open(FileName, false, {INT64_MAX, 1}); !failure.isEmpty())
+    return failure;
+  file.Append(LineBytes(Level, Text.toUtf8()));
+  return file.Close();
 }
 
 QString TLogger::LevelName(int Level) { return QString::fromLatin1(LevelText(Level)); }
@@ -225,66 +156,34 @@ void TLogger::WriteUtf8(int Level, QByteArrayView Text) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     if (now.tv_sec != FStampSecond) {
-      tm parts;
-      localtime_r(&now.tv_sec, &parts);
-      std::snprintf(FStampHead, sizeof FStampHead, "%02d.%02d.%02d.", parts.tm_hour, parts.tm_min, parts.tm_sec);
+      PutStampHead(FStampHead, now.tv_sec);
       FStampSecond = now.tv_sec;
     }
-    const int ms = int(now.tv_nsec / 1000000);
-    const char *level = LevelText(Level);
-    const size_t levelSize = std::strlen(level);
     if (FLines.size() >= MaxLines) {
       ClearLines();
       clear = FClear;
     }
-    // "hh.nn.ss." "zzz " LEVEL ' ' text CR LF, straight into the kept text.
+    // Straight into the kept text.
     const size_t at = size_t(FText.size());
-    const size_t size = 9 + 4 + levelSize + 1 + size_t(Text.size());
-    FText.resize(qsizetype(at + size + 2));
+    const size_t size = LineSize(Level, Text);
+    FText.resize(qsizetype(at + size));
     char *out = FText.data() + at;
-    std::memcpy(out, FStampHead, 9);
-    out[9] = char('0' + ms / 100);
-    out[10] = char('0' + ms / 10 % 10);
-    out[11] = char('0' + ms % 10);
-    out[12] = ' ';
-    std::memcpy(out + 13, level, levelSize);
-    out[13 + levelSize] = ' ';
-    if (!Text.isEmpty())
-      std::memcpy(out + 14 + levelSize, Text.data(), size_t(Text.size()));
-    out[size] = '\r';
-    out[size + 1] = '\n';
-    FLines.push_back({at, size, Level});
-    if (FPending->Fd.load(std::memory_order_relaxed) >= 0) {
-      Pend(out, size + 2);
+    PutLine(out, FStampHead, int(now.tv_nsec / 1000000), Level, Text);
+    FLines.push_back({at, size - 2, Level});
+    if (FFile.IsOpen()) {
+      FFile.Append(out, size);
       if (BatchOf != this)
-        FlushLocked();
+        FFile.Flush();
     }
     sink = FSink;
     if (sink)
-      line = QString::fromUtf8(out, qsizetype(size));
+      line = QString::fromUtf8(out, qsizetype(size - 2));
   }
   if (clear)
     clear();
   if (sink)
     sink(line, Level);
 }
-
-void TLogger::Pend(const char *Bytes, size_t Size) {
-  TPending &p = *FPending;
-  size_t held = p.Size.load(std::memory_order_relaxed);
-  if (held + Size > PendingBytes) {
-    FlushLocked();
-    held = 0;
-  }
-  if (Size > PendingBytes) {
-    NoteWriteError(p, WriteAll(p.Fd.load(std::memory_order_relaxed), Bytes, Size));
-    return;
-  }
-  std::memcpy(p.Data + held, Bytes, Size);
-  p.Size.store(held + Size, std::memory_order_release);
-}
-
-void TLogger::FlushLocked() { WritePending(*FPending); }
 
 namespace {
 // Writes, when this thread's event loop is about to wait, the lines it holds
@@ -325,10 +224,7 @@ TLogger::TBatch::~TBatch() {
   FLog.Flush();
 }
 
-void TLogger::Flush() {
-  std::lock_guard g(FLock);
-  FlushLocked();
-}
+void TLogger::Flush() { FFile.Flush(); }
 
 void TLogger::Clear() {
   std::lock_guard order(FOrder);
@@ -350,7 +246,7 @@ void TLogger::SetSink(TSink Sink, TClearSink Clear) {
     std::lock_guard g(FLock);
     FSink = Sink;
     FClear = Sink ? Clear : nullptr;
-    FListened = FPending->Fd.load() >= 0 || FSink;
+    FListened = FFile.IsOpen() || FSink;
     lines = Texts();
     for (const TLineAt &l : FLines)
       levels << l.Level;

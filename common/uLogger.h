@@ -4,14 +4,16 @@
 // the log file as they come so that a crash loses nothing, and shown in the
 // log pane when one is attached. The kept lines are the one model behind the
 // pane and the ".rtf": the pane only mirrors them. The file is only ever
-// appended to, so it holds the whole session whatever the kept lines lost.
+// appended to and passes to generations within the bound (TLogFile), so its
+// generations hold the whole session whatever the kept lines lost.
 //
 // A line reaches the file in the write() that ends its Write, or, inside a
-// TBatch, in the one write() that ends the batch; a crash signal (abort,
-// segmentation fault, bus error, illegal instruction, arithmetic fault)
-// writes the pending lines before the process dies, so only a kill that
+// TBatch, in the one write() that ends the batch; a crash signal writes the
+// pending lines before the process dies (TLogFile), so only a kill that
 // cannot be caught loses lines, and only those of a batch in progress.
 // Any line written outside a batch writes every pending line before it.
+#include "uLogFile.h"
+
 #include <QString>
 #include <QStringList>
 #include <QList>
@@ -37,19 +39,26 @@ public:
   TLogger();
   ~TLogger();
 
-  // Opens FileName for appending (folder + program name + ".log") and logs
-  // "Application started". Before Open lines are only kept in memory.
-  // Returns "" or "Не удалось записать <path>: <reason>" when the file cannot
-  // be opened (the lines are then kept in memory only).
-  QString Open(const QString &FileName);
+  // Opens FileName for appending (folder + program name + ".log") within
+  // the logs' bound and logs "Application started"; NewGeneration first
+  // keeps the file already there as generation 1 (a run's start). Before
+  // Open lines are only kept in memory. Returns "" or "Не удалось записать
+  // <path>: <reason>" when the file cannot be opened (the lines are then kept
+  // in memory only); the failure sink is told as well.
+  QString Open(const QString &FileName, bool NewGeneration = false);
   // Logs "Application stopped" and closes the file, which keeps every line
   // written since Open after what it held before; with a pane attached also
   // writes the kept lines as coloured rich text to the log file's name +
-  // ".rtf" in the current folder. Does nothing when not open. Returns "" or
+  // ".rtf" in the current folder. Does nothing when not opened. Returns "" or
   // the text of the first failure for the close handler to show: "Не удалось
-  // записать <path>: <reason>" when the log file did not take a line, or the
-  // rich copy's save error. It never throws, so it is safe on every exit path.
+  // записать <path>: <reason>" when the log file could not be opened or did
+  // not take a line, or the rich copy's save error. It never throws, so it is
+  // safe on every exit path.
   QString Close();
+  // Appends one line to FileName without opening the log: for a copy of the
+  // program that stops at start, whose log file is the running copy's.
+  // "" or "Не удалось записать <path>: <reason>".
+  static QString AppendLine(const QString &FileName, int Level, const QString &Text);
 
   void Info(const QString &Text) { Write(lvInfo, Text); }
   void Error(const QString &Text) { Write(lvError, Text); }
@@ -105,9 +114,6 @@ public:
   // Writes the lines batches hold, now.
   void Flush();
 
-  // The file and the bytes not yet written to it, as the crash handler sees them.
-  struct TPending;
-
   QStringList Lines() const;
   QString FileName() const;
   static QString LevelName(int Level);
@@ -137,9 +143,8 @@ private:
     return std::apply([Fmt](const auto &...H) { return QString::asprintf(Fmt, Raw(H)...); }, held);
   }
 
-  // Both under FLock.
-  void Pend(const char *Bytes, size_t Size);
-  void FlushLocked();
+  // One whole line at the time it is made, CR LF included.
+  static QByteArray LineBytes(int Level, QByteArrayView Text);
 
   mutable std::mutex FLock;
   // Held while a change is made and passed to the sinks, so a clear and the
@@ -158,12 +163,12 @@ private:
   QStringList Texts() const;
   void ClearLines();
   QString FFileName;
-  // The file and the bytes not yet written to it; reached by the crash handler.
-  std::unique_ptr<TPending> FPending;
+  TLogFile FFile;
+  bool FOpened = false; // Open was called since the last Close
   // The stamp's "hh.nn.ss." for FStampSecond: the calendar is worked out once a second.
   time_t FStampSecond = -1;
   char FStampHead[16] = {};
-  std::atomic<bool> FListened{false}; // FFd open or FSink set
+  std::atomic<bool> FListened{false}; // FFile open or FSink set
   TSink FSink;
   TClearSink FClear;
 };

@@ -207,21 +207,6 @@ struct THexTable {
 };
 constexpr THexTable HexTable;
 
-// Each byte as a blank and its two digits, padded to four bytes so that a
-// dump writes one word a byte (the pad is overwritten by the next).
-struct TBlankHexTable {
-  char Quad[256][4];
-  constexpr TBlankHexTable() : Quad() {
-    for (int i = 0; i < 256; ++i) {
-      Quad[i][0] = ' ';
-      Quad[i][1] = HexTable.Pair[i][0];
-      Quad[i][2] = HexTable.Pair[i][1];
-      Quad[i][3] = ' ';
-    }
-  }
-};
-constexpr TBlankHexTable BlankHexTable;
-
 // Each byte as its two digits and a blank, padded in the same way.
 struct THexBlankTable {
   char Quad[256][4];
@@ -468,16 +453,41 @@ void AppendWord(QByteArray &A, uint16_t Value) {
 
 QString TDeviceThread::DefaultTraceFile() { return TOI::DefaultTraceFileName(); }
 
+namespace {
+// "yyyy-mm-dd hh:nn:ss" of a second.
+void PutDebugStamp(char (&Stamp)[48], time_t Second) {
+  // localtime_r straight from the C library: the local-time paths of
+  // QDateTime reset the time zone on every call, which glibc guards with a
+  // lock of its own that race checkers cannot see.
+  tm parts;
+  localtime_r(&Second, &parts);
+  std::snprintf(Stamp, sizeof Stamp, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1,
+                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+}
+
+// One debug line of Text, stamped now.
+QByteArray DebugLineBytes(const QByteArray &Text) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  char stamp[48];
+  PutDebugStamp(stamp, now.tv_sec);
+  char ms[8];
+  std::snprintf(ms, sizeof ms, ".%03d ", int(now.tv_nsec / 1000000));
+  return QByteArray(stamp) + ms + Text + "\r\n";
+}
+} // namespace
+
 TDeviceThread::TDeviceThread(const QString &DebugLogName, const QString &TraceFileName)
-    : FIO(std::make_unique<TDeviceIO>(TraceFileName)), FDebug(DebugLogName) {
-  // Unbuffered: the worker keeps a buffer of its own (see DebugLine).
-  if (!FDebug.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-    Logger().Error("cannot create " + DebugLogName + ": " + FDebug.errorString());
+    : FIO(std::make_unique<TDeviceIO>(TraceFileName)), FDebug(DebugLineBytes) {
+  // The previous run's exchanges stay as the file's generation 1.
+  if (const QString why = FDebug.Open(DebugLogName, true); !why.isEmpty())
+    Logger().Error(why);
+  // The trace's records are written out with the debug lines.
+  FIO->GetOI().HoldTrace(true);
   FNotifyFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (FNotifyFd < 0)
     throw EKvError(QString("cannot create the worker's answer event: ") + QString::fromLocal8Bit(strerror(errno)));
-  if (FDebug.isOpen())
-    FDebugFlusher = std::thread([this] { RunDebugFlusher(); });
+  FDebugFlusher = std::thread([this] { RunDebugFlusher(); });
   FThread = std::thread([this] { Execute(); });
 }
 
@@ -571,29 +581,21 @@ bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code
 }
 
 void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
-  if (!FDebug.isOpen())
+  if (!FDebug.IsOpen())
     return;
-  // localtime_r straight from the C library, once a second: the local-time
-  // paths of QDateTime reset the time zone on every call, which glibc guards
-  // with a lock of its own that race checkers cannot see.
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   if (now.tv_sec != FStampSecond) {
-    tm parts;
-    localtime_r(&now.tv_sec, &parts);
-    std::snprintf(FStamp, sizeof FStamp, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1,
-                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    PutDebugStamp(FStamp, now.tv_sec);
     FStampSecond = now.tv_sec;
   }
   const int ms = int(now.tv_nsec / 1000000);
   // Stamp, ".mmm ", head, then each byte as a blank and two uppercase
   // hexadecimal digits (" 17 00"), CR LF.
   const size_t stampLength = std::strlen(FStamp), headLength = std::strlen(Head);
-  std::unique_lock<std::mutex> lock(FDebugLock);
-  const qsizetype at = FDebugBuffer.size();
   const qsizetype lineLength = qsizetype(stampLength + 5 + headLength) + 3 * Data.size() + 2;
-  FDebugBuffer.resize(at + lineLength + 1); // room for the last byte's pad
-  char *p = FDebugBuffer.data() + at;
+  FDebugLine.resize(lineLength + 1); // room for the last byte's pad
+  char *p = FDebugLine.data();
   std::memcpy(p, FStamp, stampLength);
   p += stampLength;
   *p++ = '.';
@@ -603,19 +605,14 @@ void TDeviceThread::DebugLine(const char *Head, const QByteArray &Data) {
   *p++ = ' ';
   std::memcpy(p, Head, headLength);
   p += headLength;
-  const auto *bytes = reinterpret_cast<const uint8_t *>(Data.constData());
-  for (qsizetype i = 0; i < Data.size(); ++i, p += 3)
-    std::memcpy(p, BlankHexTable.Quad[bytes[i]], 4);
+  p = PutBlankHex(p, reinterpret_cast<const uint8_t *>(Data.constData()), size_t(Data.size()));
   *p++ = '\r';
   *p++ = '\n';
-  FDebugBuffer.resize(at + lineLength);
-  // Buffered: a crash loses at most the last 200 ms of this file (the
-  // application log is written line by line and loses nothing).
+  FDebug.Append(FDebugLine.constData(), size_t(lineLength));
+  // A hang or a kill loses at most the last 200 ms of the file; a crash
+  // nothing (the crash handler writes the buffer).
   const int64_t nowMs = int64_t(now.tv_sec) * 1000 + ms;
-  const bool due =
-      nowMs - FDebugFlushedMs >= DebugFlushMs || nowMs < FDebugFlushedMs || FDebugBuffer.size() >= DebugBufferBytes;
-  lock.unlock();
-  if (due)
+  if (nowMs - FDebugFlushedMs >= DebugFlushMs || nowMs < FDebugFlushedMs)
     FlushDebug(nowMs);
 }
 
@@ -623,21 +620,14 @@ void TDeviceThread::RunDebugFlusher() {
   std::unique_lock<std::mutex> lock(FDebugLock);
   while (!FDebugFlusherWake.wait_for(lock, std::chrono::milliseconds(DebugFlushMs),
                                      [this] { return FDebugFlusherStop; })) {
-    if (FDebugBuffer.isEmpty())
-      continue;
-    FDebug.write(FDebugBuffer);
-    FDebugBuffer.clear();
+    FDebug.Flush();
+    FIO->GetOI().FlushTrace();
   }
 }
 
 void TDeviceThread::FlushDebug(int64_t NowMs) {
-  if (!FDebug.isOpen())
-    return;
-  std::lock_guard<std::mutex> lock(FDebugLock);
-  if (!FDebugBuffer.isEmpty()) {
-    FDebug.write(FDebugBuffer);
-    FDebugBuffer.clear();
-  }
+  FDebug.Flush();
+  FIO->GetOI().FlushTrace();
   if (NowMs < 0) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);

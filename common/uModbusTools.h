@@ -32,6 +32,7 @@
 
 #include "oi.h"
 #include "uDateTime.h"
+#include "uLogFile.h"
 
 // Batch command codes: the program's own, not Modbus function codes.
 enum TBatchCommand : uint8_t {
@@ -233,13 +234,14 @@ class TDeviceIO;
 // through NotifyHandle at the end of a run, every few answers and between
 // chains, once for all the answers it has not yet taken); the
 // worker never waits for that, so it cannot deadlock with a main thread that
-// is stopping it. Every run is dumped to "debug.log", which is written
-// through a buffer flushed when the worker goes idle, at least every 200 ms
-// and at the end.
+// is stopping it. Every run is dumped to "debug.log"; it and the transport's
+// trace are written through their buffers (TLogFile) when the worker goes
+// idle, at least every 200 ms and at the end, and by the crash handler.
 class TDeviceThread {
 public:
-  // Creates (empties) DebugLogName and starts the thread at once. The
-  // transport traces to TraceFileName ("" traces nothing).
+  // Creates DebugLogName empty (a file already there kept as its generation
+  // 1) and starts the thread at once. The transport traces to TraceFileName
+  // ("" traces nothing).
   explicit TDeviceThread(const QString &DebugLogName = QStringLiteral("debug.log"),
                          const QString &TraceFileName = DefaultTraceFile());
   // Terminates and joins: waits at most for the exchange under way.
@@ -308,10 +310,10 @@ private:
   TStatus Failure() const;
   // One line of the debug file: stamp, Head, Data in hexadecimal.
   void DebugLine(const char *Head, const QByteArray &Data);
-  // NowMs: the clock's ms already read, or -1.
+  // Writes the debug file's and the trace's waiting lines. NowMs: the
+  // clock's ms already read, or -1.
   void FlushDebug(int64_t NowMs = -1);
   static constexpr int DebugFlushMs = 200;
-  static constexpr int DebugBufferBytes = 64 * 1024;
   // Queues an answer; wakes the main thread when Wake is set or WakeEvery
   // answers have come without a wake-up.
   void Post(TPosted Posted, bool Wake);
@@ -319,19 +321,20 @@ private:
   // The reply id of the record at At of Stream; 0 when it is cut short.
   static TReplyId ReplyIdAt(const QByteArray &Stream, qsizetype At);
 
-  // Writes out what the worker buffered while it waits on a slow exchange.
+  // Writes out what the worker and the transport buffered while the worker
+  // waits on a slow exchange.
   void RunDebugFlusher();
 
   std::unique_ptr<TDeviceIO> FIO;
-  // FDebugLock guards the file, the lines not yet written, the last flush
-  // and the flusher's stop flag: a timed-out exchange holds the worker for
-  // seconds, so a thread of its own writes the lines out meanwhile.
+  // A timed-out exchange holds the worker for seconds, so a thread of its
+  // own writes the lines out meanwhile. FDebugLock guards its stop flag.
   std::mutex FDebugLock;
   std::condition_variable FDebugFlusherWake;
   bool FDebugFlusherStop = false;
   std::thread FDebugFlusher;
-  QFile FDebug;
-  QByteArray FDebugBuffer;
+  TLogFile FDebug;
+  // The worker's alone: the line being made, and when the files were last written.
+  QByteArray FDebugLine;
   int64_t FDebugFlushedMs = 0;
   // The worker's alone: the stamp's date and time part and the second it stands for.
   char FStamp[48] = {};

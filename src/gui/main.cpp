@@ -59,18 +59,18 @@ int main(int argc, char **argv) {
     // file asks for, as far as it could be read.
     MultiLingual().SetLanguageCode(e.Lang.isEmpty() ? QStringLiteral("RU") : e.Lang);
     ShowErrorText(e.TextIn([](const QString &Text) { return MultiLingual().Translate(Text); }));
-    Logger().Close();
+    PrintLogFailure(Logger().Close());
     return 1;
   } catch (const EKvError &e) {
     ShowErrorText(e.Text());
-    Logger().Close();
+    PrintLogFailure(Logger().Close());
     return 1;
   }
 
   TMainForm form(AppIni(), folder);
   form.SetLogFile(folder + QFileInfo(ProgramFilePath()).baseName() + ".log");
   if (!form.FormShow()) {
-    Logger().Close();
+    PrintLogFailure(Logger().Close());
     return 1;
   }
   form.show();

@@ -64,6 +64,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -142,6 +143,11 @@ QString ColorName(uint32_t Color) {
 }
 } // namespace
 
+void PrintLogFailure(const QString &Text) {
+  if (!Text.isEmpty())
+    std::fprintf(stderr, "%s\n", MultiLingual().TranslateMessage(Text).toLocal8Bit().constData());
+}
+
 TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidget *Parent)
     : QMainWindow(Parent), FIni(Ini) {
   setObjectName("MainForm");
@@ -210,9 +216,14 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
 
   FForms = CreateAppForms(this, Ini);
   resize(1000, 680);
+  // Log files fail on the thread that writes them: the report comes here.
+  SetLogFailureSink([this](const QString &Text) {
+    QMetaObject::invokeMethod(this, [this, Text] { ShowLogFailure(Text); }, Qt::QueuedConnection);
+  });
 }
 
 TMainForm::~TMainForm() {
+  SetLogFailureSink(PrintLogFailure);
   Timer->stop();
   // The custom-logic page's edge handler reports to this window.
   SetEdgeErrorHandler({});
@@ -559,20 +570,27 @@ bool TMainForm::FormShow() {
   QString reason;
   if (!FLockFile.Take(FTempFolder + LockerFileName, &reason)) {
     Timer->stop();
-    // The refusal is added to the log file, which may be the other copy's
-    // too: it is appended to, never kept aside as an earlier run's.
-    OpenLog();
-    for (const QString &p : std::as_const(FEarlyProblems))
-      Logger().Error(p);
-    FEarlyProblems.clear();
-    Logger().Error(FTempFolder + LockerFileName + ": " + reason);
     // Only another copy makes the folder busy; a folder that is missing or
     // read-only is named with the system's reason.
     const QString problem = FolderProblem(FTempFolder);
-    const QString shown = FLockFile.HeldElsewhere() || problem.isEmpty()
-                              ? QStringLiteral("файл занят: ") + LockerFileName
-                              : FolderProblemText(FTempFolder, problem);
-    Logger().Error(shown);
+    const bool busy = FLockFile.HeldElsewhere() || problem.isEmpty();
+    const QString shown =
+        busy ? QStringLiteral("файл занят: ") + LockerFileName : FolderProblemText(FTempFolder, problem);
+    if (busy) {
+      // The log file may be the running copy's: it gains the refusal and
+      // nothing else, no session of this copy's.
+      if (!FLogFile.isEmpty())
+        TLogger::AppendLine(FLogFile, TLogger::lvError,
+                            shown + " (" + FTempFolder + LockerFileName + ": " + reason + ")");
+    } else {
+      // No copy runs there: this copy's start ends in its own log.
+      OpenLog();
+      for (const QString &p : std::as_const(FEarlyProblems))
+        Logger().Error(p);
+      FEarlyProblems.clear();
+      Logger().Error(FTempFolder + LockerFileName + ": " + reason);
+      Logger().Error(shown);
+    }
     startUpBox(shown);
     return false;
   }
@@ -596,13 +614,8 @@ bool TMainForm::FormShow() {
     FEarlyProblems << text;
     startUpBox(text);
   }
-  // The previous run's logs stay as one earlier generation, so that the log
-  // of a run that crashed survives this one.
-  const QString trace = QFileInfo(ProgramFilePath()).completeBaseName() + QStringLiteral(".trc");
-  for (const QString &log : {FLogFile, QDir(FTempFolder).filePath(QStringLiteral("debug.log")),
-                             QDir(FTempFolder).filePath(trace)})
-    if (const QString why = KeepPreviousGeneration(log); !why.isEmpty())
-      FEarlyProblems << why;
+  // Each log keeps the previous run's file as its generation 1, so that the
+  // log of a run that crashed survives this one.
   OpenLog();
   for (const QString &p : std::as_const(FEarlyProblems))
     Logger().Error(p);
@@ -813,9 +826,26 @@ void TMainForm::EnterTempFolder() {
 void TMainForm::OpenLog() {
   if (FLogFile.isEmpty() || FLogOpened)
     return;
-  if (const QString why = Logger().Open(FLogFile); !why.isEmpty())
+  SetLogBound(FSettings.LogBound);
+  if (const QString why = Logger().Open(FLogFile, true); !why.isEmpty())
     FEarlyProblems << why;
   FLogOpened = true;
+}
+
+void TMainForm::ShowLogFailure(const QString &Text) {
+  const QString shown = MultiLingual().TranslateMessage(Text);
+  Logger().Error(Text);
+  if (StatusBar_)
+    StatusBar_->showMessage(shown);
+  // Failures that come while the box is open (the other logs on a full
+  // disk) are shown together in one more.
+  FLogFailures << shown;
+  if (FLogFailureBox)
+    return;
+  FLogFailureBox = true;
+  while (!FLogFailures.isEmpty())
+    ShowMessageBox(TMsgKind::Error, std::exchange(FLogFailures, {}).join(u'\n'));
+  FLogFailureBox = false;
 }
 
 void TMainForm::ReportFolderProblem(const QString &Folder) {
@@ -1197,7 +1227,9 @@ void TMainForm::FormClose() {
     if (FForms.PropertyForm)
       SaveControlBounds("", FForms.PropertyForm);
   }
-  Logger().Close();
+  // The window is going: what the log could not write is told on stderr.
+  SetLogFailureSink(PrintLogFailure);
+  PrintLogFailure(Logger().Close());
   FLockFile.Release();
 }
 

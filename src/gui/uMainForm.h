@@ -257,8 +257,12 @@ private:
   void CheckPortItem(const QString &Caption);
   void RunPageCommand(std::function<void()> TPageRow::*Command);
   void ReportFolderProblem(const QString &Folder);
-  // Opens the log file for appending, once; a file that cannot be opened is an early problem.
+  // Opens the log file for appending, once, as a new generation within the
+  // settings' bound; a file that cannot be opened is an early problem.
   void OpenLog();
+  // A log file that cannot be written: told once in the status line and a
+  // box, in the interface's language; the program goes on. Main thread.
+  void ShowLogFailure(const QString &Text);
   // Asks about a changed title panel; false when the user cancels.
   bool FormCloseQuery();
   void FormClose();
@@ -283,6 +287,8 @@ private:
   QString FLogFile;
   bool FLogOpened = false;
   QStringList FEarlyProblems; // reported before the log file was open
+  QStringList FLogFailures;   // come while a box of them is open
+  bool FLogFailureBox = false;
   // Identification state, filled by the identification script's steps.
   uint8_t FDeviceAddr = 0;
   QList<int> FFoundAddrs;     // addresses that answered a poll or scan
@@ -312,3 +318,7 @@ private:
   QActionGroup *PortGroup = nullptr;
   QPointer<QTimer> FPortWait; // a port click waiting for the link
 };
+
+// A log failure where no window shows it (at exit, after the window): on
+// stderr, in the interface's language. An empty Text prints nothing.
+void PrintLogFailure(const QString &Text);

@@ -4,6 +4,7 @@
 #include "uPollTimer.h"
 
 #include <QDir>
+#include <algorithm>
 
 QString LoopbackHostName() { return QStringLiteral("localhost"); }
 
@@ -70,6 +71,10 @@ TMainSettings TMainSettings::Read(const TAppIniFile &Ini, const QString &Program
   s.Poll = Ini.ReadBool("debug", "poll", true);
   s.TeleCount = Ini.ReadInteger("dashboard", "teleCount", 2);
   s.EventLogCount = Ini.ReadInteger("event", "eventLogCount", 256);
+  const int generationMB = Ini.ReadInteger("log", "generationMB", int(TLogBound::DefaultGenerationBytes / TLogBound::MB));
+  if (generationMB >= 1)
+    s.LogBound.GenerationBytes = generationMB * TLogBound::MB;
+  s.LogBound.Generations = std::max(Ini.ReadInteger("log", "generations", TLogBound::DefaultGenerations), 1);
   return s;
 }
 

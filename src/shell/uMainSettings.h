@@ -1,6 +1,8 @@
 #pragma once
 // Every setting the main window reads at start, with its default, in one
 // plain value read from the settings file; the window only applies it.
+#include "uLogFile.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -53,6 +55,9 @@ struct TMainSettings {
   bool Poll = true;                   // debug/poll
   int TeleCount = 2;                  // dashboard/teleCount: poll ticks a pressed virtual input shows
   int EventLogCount = 256;            // event/eventLogCount: records of the device's event ring
+  // log/generationMB (MB, below 1 gives the default) and log/generations
+  // (below 1 gives 1): the bound of kv.log, debug.log and the trace, each.
+  TLogBound LogBound;
 
   // ProgramFolder ends with "/"; a relative setup/temp is taken from it.
   static TMainSettings Read(const TAppIniFile &Ini, const QString &ProgramFolder);

@@ -4,4 +4,5 @@ kv_add_test(uFiles_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uFiles_test.cpp LIBS k
 kv_add_test(uAppIniFile_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uAppIniFile_test.cpp LIBS kvcommon)
 kv_add_test(ixml_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ixml_test.cpp LIBS kvcommon)
 kv_add_test(uLogger_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uLogger_test.cpp LIBS kvcommon LABELS tsan)
+kv_add_test(uLogFile_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uLogFile_test.cpp LIBS kvcommon LABELS tsan)
 kv_add_test(uErrors_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uErrors_test.cpp LIBS kvcommon)

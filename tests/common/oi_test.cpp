@@ -109,6 +109,7 @@ TEST(OITrace, FileStartsEmptyAndDefaultNameCountsInstancesAfterTheFirst) {
   SaveFileBytes(path, "left from the previous run");
   TOI oi(path);
   EXPECT_EQ(QFileInfo(path).size(), 0);
+  EXPECT_EQ(LoadFileBytes(path + ".1"), "left from the previous run") << "kept as an earlier generation";
 
   const QString a = TOI::DefaultTraceFileName();
   const QString b = TOI::DefaultTraceFileName();

@@ -197,6 +197,39 @@ TEST(Logger, CloseReportsLinesTheFileDidNotTake) {
   EXPECT_EQ(closed, QString::fromUtf8("Не удалось записать ") + path + ": File too large");
 }
 
+TEST(Logger, CloseReportsALogThatCouldNotBeOpened) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("prog.log");
+  ASSERT_TRUE(QDir(dir.path()).mkdir("prog.log"));
+  TLogger log;
+  const QString why = QString::fromUtf8("Не удалось записать ") + path + ": Is a directory";
+  EXPECT_EQ(log.Open(path), why);
+  log.Error("kept in memory");
+  EXPECT_EQ(log.Close(), why);
+}
+
+// Past the bound the log goes on in a new generation, which says in the
+// log's own form which session it continues.
+TEST(Logger, ARunPastTheBoundContinuesInANewGeneration) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("prog.log");
+  const TLogBound old = LogBound();
+  SetLogBound({2000, 2});
+  TLogger log;
+  log.Open(path, true);
+  for (int i = 0; i < 100; ++i)
+    log.Info(QString("line %1").arg(i));
+  EXPECT_EQ(log.Close(), "");
+  SetLogBound(old);
+  const QList<QByteArray> lines = LoadFileBytes(path).split('\n');
+  EXPECT_TRUE(QRegularExpression(R"(^\d\d\.\d\d\.\d\d\.\d{3} INFO continues the session of process \d+ started .*, part 2\r$)")
+                  .match(QString::fromLatin1(lines.first()))
+                  .hasMatch())
+      << lines.first().constData();
+  EXPECT_TRUE(lines[lines.size() - 2].endsWith(" INFO Application stopped\r"));
+  EXPECT_TRUE(LoadFileBytes(path + ".1").contains(" INFO Application started\r\n"));
+}
+
 TEST(Logger, LogFileIsNamedAfterTheProgram) {
   EXPECT_EQ(TLogger::LogFileNameFor("/opt/kv/prog.exe"), "/opt/kv/prog.log");
   EXPECT_EQ(TLogger::LogFileNameFor("/opt/kv/app.new.exe"), "/opt/kv/app.new.log");

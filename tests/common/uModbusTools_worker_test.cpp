@@ -43,7 +43,7 @@ protected:
     App();
     ASSERT_TRUE(Dir.isValid());
     Server.Start(TDevSimOptions{});
-    Thread = std::make_unique<TDeviceThread>(Dir.filePath("debug.log"), QString());
+    Thread = std::make_unique<TDeviceThread>(Dir.filePath("debug.log"), Dir.filePath("link.trc"));
     TOI &oi = Thread->DeviceIO().GetOI();
     // Generous: a late answer on a loaded machine must not pass for silence.
     // Silence and exception answers (shorter than expected) cost this much.
@@ -436,6 +436,12 @@ TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
     QFile f(Dir.filePath("debug.log"));
     const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     return text.count("modbusCmd Q") == 2 && text.count("modbusCmd A") == 1;
+  }));
+  // So is the trace's record of its frame, which the worker holds with its own lines.
+  EXPECT_TRUE(WaitFor([&] {
+    QFile f(Dir.filePath("link.trc"));
+    const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return text.count(" Q 01 03 00 07 00 01") == 2 && text.count(" A 01 03 02 12 34") == 1;
   }));
 }
 

@@ -15,6 +15,7 @@ TEST(SaveHelper, IsTheOnlyWayTheProgramWritesAFile) {
   const QStringList allowed = {
       "common/uFiles.cpp",        // the helper itself
       "common/uLogger.cpp",       // the log, one O_APPEND write per line
+      "common/uLogFile.cpp",      // the logs' files and their generations
       "common/uModbusTools.cpp",  // "debug.log" of the worker
       "common/oi.cpp",            // the ".trc" trace of every frame
       "src/shell/uLocker.cpp",        // "locker.txt": opened and locked, never written

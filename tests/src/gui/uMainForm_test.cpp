@@ -30,6 +30,7 @@
 #include <QTest>
 #include <QMessageBox>
 #include <QApplication>
+#include <cstdio>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -43,6 +44,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -194,12 +196,12 @@ TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
   auto third = Make("[setup]\ntemp=other\n", "other.ini");
   EXPECT_TRUE(third->FormShow());
   EXPECT_EQ(Shown.size(), 1u);
-  // The copy that ended added its start and its refusal to the log, which
-  // keeps the running copy's lines before and after them.
+  // The log keeps the running copy's lines before and after the refusal,
+  // and no session of the copy that ended.
   ASSERT_TRUE(first->close());
   const QString text = QString::fromUtf8(LoadFileBytes(log));
-  EXPECT_EQ(text.count("Application started"), 2);
-  EXPECT_EQ(text.count(" ERROR файл занят: locker.txt\r\n"), 1);
+  EXPECT_EQ(text.count("Application started"), 1);
+  EXPECT_EQ(text.count(" ERROR файл занят: locker.txt"), 1);
   EXPECT_EQ(text.count("Application stopped"), 1);
   EXPECT_TRUE(text.endsWith(" INFO Application stopped\r\n"));
 }
@@ -207,7 +209,11 @@ TEST_F(MainFormTest, SecondCopyOnTheSameWorkFolderStopsBeforeWritingThere) {
 TEST_F(MainFormTest, PreviousRunLogsAreKeptAsOneEarlierGeneration) {
   const QString work = FDir.filePath("work");
   ASSERT_TRUE(QDir().mkpath(work));
-  const QString trace = QFileInfo(ProgramFilePath()).completeBaseName() + ".trc";
+  // The worker's transport is the next one made in this process, its trace
+  // named with the next instance number (the program makes only the one).
+  const QString made = TOI::DefaultTraceFileName();
+  const int instance = QRegularExpression(R"(\.trc(\d*)$)").match(made).captured(1).toInt();
+  const QString trace = QFileInfo(ProgramFilePath()).completeBaseName() + ".trc" + QString::number(instance + 1);
   const struct {
     QString Path;
     QByteArray Previous;
@@ -225,11 +231,51 @@ TEST_F(MainFormTest, PreviousRunLogsAreKeptAsOneEarlierGeneration) {
   auto second = Make("[setup]\ntemp=work\n");
   second->SetLogFile(FDir.filePath("kv.log"));
   EXPECT_FALSE(second->FormShow());
-  for (const auto &l : logs)
+  for (const auto &l : logs) {
     EXPECT_EQ(LoadFileBytes(l.Path + ".1"), l.Previous) << l.Path.toStdString();
+    EXPECT_EQ(LoadFileBytes(l.Path + ".2"), "a generation older still") << l.Path.toStdString();
+  }
   EXPECT_TRUE(w->close());
   const QByteArray log = LoadFileBytes(FDir.filePath("kv.log"));
   EXPECT_TRUE(log.contains("Application stopped") && !log.contains("crashed")) << log.toStdString();
+}
+
+// A log that cannot be opened (its name taken by a folder) or that refuses
+// its lines (a full disk): one box and the status line in the interface's
+// language, the poll timer runs on, and the exit report goes to stderr.
+TEST_F(MainFormTest, ALogThatCannotBeWrittenIsShownOnceAndThePollingGoesOn) {
+  ASSERT_TRUE(QDir(FDir.path()).mkdir("kv.log"));
+  const struct {
+    QString Log, Reason;
+  } rows[] = {{FDir.filePath("kv.log"), "Is a directory"}, {"/dev/full", "No space left on device"}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Log.toStdString());
+    Shown.clear();
+    auto w = Make("[setup]\nlang=EN\n");
+    w->SetLogFile(r.Log);
+    ASSERT_TRUE(w->FormShow());
+    Logger().Info("more lines");
+    const QString text = "Cannot write " + r.Log + ": " + r.Reason;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Shown.empty(); }, 10000));
+    QTest::qWait(50);
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0].Kind, TMsgKind::Error);
+    EXPECT_EQ(Shown[0].Text, text);
+    EXPECT_EQ(w->StatusBar_->currentMessage(), text);
+    EXPECT_TRUE(w->Timer->isActive());
+
+    const QString err = FDir.filePath("stderr.txt");
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int fd = open(QFile::encodeName(err).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, STDERR_FILENO);
+    EXPECT_TRUE(w->close());
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    ::close(fd);
+    ::close(saved);
+    EXPECT_TRUE(LoadFileBytes(err).contains(text.toUtf8())) << LoadFileBytes(err).constData();
+  }
 }
 
 TEST_F(MainFormTest, ShortOscillogramOpensWithBothCountsInTheStatusLine) {

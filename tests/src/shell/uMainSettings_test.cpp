@@ -80,3 +80,23 @@ TEST_F(MainSettingsTest, IntervalBaudRatesAndLogo) {
   EXPECT_TRUE(s.VirtualInputPulse);
   EXPECT_FALSE(s.Poll);
 }
+
+// The bound of the logs: a size below one megabyte and a count below one
+// would keep nothing earlier.
+TEST_F(MainSettingsTest, LogBoundReadsSizeAndCountWithinTheirLimits) {
+  const struct {
+    const char *Ini;
+    int64_t Bytes;
+    int Generations;
+  } rows[] = {
+      {"", 8000000, 19},
+      {"[log]\ngenerationMB=4\ngenerations=30\n", 4000000, 30},
+      {"[log]\ngenerationMB=0\ngenerations=0\n", 8000000, 1},
+      {"[log]\ngenerationMB=-5\ngenerations=-1\n", 8000000, 1},
+  };
+  for (const auto &r : rows) {
+    const TLogBound b = ReadIni(r.Ini).LogBound;
+    EXPECT_EQ(b.GenerationBytes, r.Bytes) << r.Ini;
+    EXPECT_EQ(b.Generations, r.Generations) << r.Ini;
+  }
+}

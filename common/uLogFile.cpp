@@ -1,0 +1,385 @@
+#include "uLogFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+// Waiting bytes past this are written at once.
+constexpr size_t PendingBytes = 64 * 1024;
+// Log files whose waiting bytes the crash handler writes: the program has
+// three, tests make more.
+constexpr int MaxLogFiles = 64;
+constexpr int FatalSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+struct sigaction OldActions[std::size(FatalSignals)];
+
+std::mutex BoundLock;
+TLogBound Bound;
+std::mutex SinkLock;
+TLogFailureSink Sink;
+
+QString SystemReason(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
+
+// "process N started yyyy-mm-dd hh:nn:ss": the same for every log of a run,
+// fixed when the first of them opens.
+const QByteArray &SessionText() {
+  static const QByteArray text = [] {
+    const time_t now = time(nullptr);
+    tm parts;
+    localtime_r(&now, &parts);
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "process %d started %04d-%02d-%02d %02d:%02d:%02d", int(getpid()),
+                  parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return QByteArray(buf);
+  }();
+  return text;
+}
+} // namespace
+
+// A plain buffer the crash handler can write without a lock or an allocation.
+// Bytes are added under the file's lock; Size is published after they are in
+// place, and whoever writes them out takes them by exchanging Size for 0.
+struct TLogFile::TPending {
+  std::atomic<int> Fd{-1};
+  std::atomic<size_t> Size{0};
+  // The first errno of a write the file did not take in the crash handler.
+  std::atomic<int> WriteError{0};
+  char Data[PendingBytes];
+};
+
+namespace {
+std::atomic<TLogFile::TPending *> Registry[MaxLogFiles];
+
+// 0 or the errno of a write the file did not take.
+int WriteAll(int Fd, const char *Bytes, size_t Size) {
+  // A regular file takes a whole O_APPEND write at once; a signal may cut it short.
+  while (Size > 0) {
+    const ssize_t n = ::write(Fd, Bytes, Size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return n < 0 ? errno : EIO;
+    Bytes += n;
+    Size -= size_t(n);
+  }
+  return 0;
+}
+
+// Writes what P holds; the bytes taken in *Taken. 0 or the errno.
+int WritePending(TLogFile::TPending &P, size_t *Taken = nullptr) {
+  const int fd = P.Fd.load(std::memory_order_acquire);
+  const size_t n = P.Size.exchange(0, std::memory_order_acq_rel);
+  if (Taken)
+    *Taken = n;
+  return n > 0 && fd >= 0 ? WriteAll(fd, P.Data, n) : 0;
+}
+
+// Async-signal-safe: atomics and write() only.
+void OnFatalSignal(int Sig, siginfo_t *Info, void *) {
+  const int savedErrno = errno;
+  for (auto &slot : Registry)
+    if (TLogFile::TPending *p = slot.load(std::memory_order_acquire))
+      if (const int err = WritePending(*p); err != 0)
+        p->WriteError.store(err);
+  // The handler found before ours takes over: a fault returns to its
+  // instruction and faults again, a sent signal (abort, kill) is sent again.
+  for (size_t i = 0; i < std::size(FatalSignals); ++i)
+    if (FatalSignals[i] == Sig)
+      sigaction(Sig, &OldActions[i], nullptr);
+  if (Info->si_code <= 0)
+    raise(Sig);
+  errno = savedErrno;
+}
+
+void InstallFatalHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction a {};
+    a.sa_sigaction = OnFatalSignal;
+    a.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&a.sa_mask);
+    for (size_t i = 0; i < std::size(FatalSignals); ++i)
+      sigaction(FatalSignals[i], &a, &OldActions[i]);
+  });
+}
+
+bool IsRegularFile(const QByteArray &Name, int64_t *Size = nullptr) {
+  struct stat st;
+  if (::stat(Name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  if (Size)
+    *Size = st.st_size;
+  return true;
+}
+
+int OpenForAppend(const QString &Path) {
+  return ::open(QFile::encodeName(Path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+} // namespace
+
+namespace {
+// Each byte as a blank and its two digits, padded to four bytes so that a
+// dump writes one word a byte.
+struct TBlankHexTable {
+  char Quad[256][4];
+  constexpr TBlankHexTable() : Quad() {
+    const char digits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 256; ++i) {
+      Quad[i][0] = ' ';
+      Quad[i][1] = digits[i >> 4];
+      Quad[i][2] = digits[i & 15];
+      Quad[i][3] = ' ';
+    }
+  }
+};
+constexpr TBlankHexTable BlankHexTable;
+} // namespace
+
+char *PutBlankHex(char *Out, const uint8_t *Bytes, size_t Count) {
+  for (size_t i = 0; i < Count; ++i, Out += 3)
+    std::memcpy(Out, BlankHexTable.Quad[Bytes[i]], 4);
+  return Out;
+}
+
+TLogBound LogBound() {
+  std::lock_guard g(BoundLock);
+  return Bound;
+}
+
+void SetLogBound(TLogBound B) {
+  if (B.GenerationBytes < 1)
+    B.GenerationBytes = TLogBound::DefaultGenerationBytes;
+  B.Generations = std::max(B.Generations, 1);
+  std::lock_guard g(BoundLock);
+  Bound = B;
+}
+
+void SetLogFailureSink(TLogFailureSink S) {
+  std::lock_guard g(SinkLock);
+  Sink = std::move(S);
+}
+
+void TellLogFailure(const QString &Text) {
+  if (Text.isEmpty())
+    return;
+  // Called under the lock, so that a sink replaced is no longer called once
+  // SetLogFailureSink returns (a window that goes away).
+  std::lock_guard g(SinkLock);
+  if (Sink)
+    Sink(Text);
+  else
+    std::fprintf(stderr, "%s\n", Text.toLocal8Bit().constData());
+}
+
+QString CannotWriteText(const QString &Path, int Error) {
+  return QStringLiteral("Не удалось записать %1: %2").arg(Path, SystemReason(Error));
+}
+
+QString ShiftLogGenerations(const QString &Path, int Generations) {
+  const QFileInfo fi(Path);
+  const QDir dir = fi.absoluteDir();
+  const QString name = fi.fileName();
+  const auto nameOf = [&](int N) { return dir.filePath(name + '.' + QString::number(N)); };
+  // 0 when done, else errno.
+  const auto renamed = [](const QString &From, const QString &To) {
+    return ::rename(QFile::encodeName(From).constData(), QFile::encodeName(To).constData()) == 0 ? 0 : errno;
+  };
+  // The oldest go first: past the count once each moves up one.
+  const QRegularExpression numbered("^" + QRegularExpression::escape(name) + "\\.(\\d+)$");
+  for (const QString &entry : dir.entryList({name + ".*"}, QDir::AllEntries | QDir::Hidden | QDir::System)) {
+    const auto m = numbered.match(entry);
+    if (m.hasMatch() && m.captured(1).toLongLong() >= Generations)
+      if (const int err = ::unlink(QFile::encodeName(dir.filePath(entry)).constData()) == 0 ? 0 : errno; err != 0)
+        return CannotWriteText(dir.filePath(entry), err);
+  }
+  struct stat st;
+  for (int n = Generations - 1; n >= 1; --n)
+    if (::lstat(QFile::encodeName(nameOf(n)).constData(), &st) == 0)
+      if (const int err = renamed(nameOf(n), nameOf(n + 1)); err != 0)
+        return CannotWriteText(nameOf(n + 1), err);
+  if (const int err = renamed(dir.filePath(name), nameOf(1)); err != 0)
+    return CannotWriteText(nameOf(1), err);
+  return QString();
+}
+
+TLogFile::TLogFile(TLineFormat Format) : FFormat(std::move(Format)) {}
+
+TLogFile::~TLogFile() {
+  Close();
+  if (!FPending)
+    return;
+  for (auto &slot : Registry) {
+    TPending *mine = FPending.get();
+    if (slot.compare_exchange_strong(mine, nullptr))
+      break;
+  }
+}
+
+QString TLogFile::Open(const QString &Path, bool NewGeneration, TLogBound Bound) {
+  InstallFatalHandler();
+  SessionText();
+  Close();
+  QString failure, untold;
+  {
+    std::lock_guard g(FLock);
+    if (!FPending) {
+      FPending = std::make_unique<TPending>();
+      for (auto &slot : Registry) {
+        TPending *empty = nullptr;
+        if (slot.compare_exchange_strong(empty, FPending.get()))
+          break;
+      }
+    }
+    FPath = Path;
+    FBound = Bound;
+    FBound.Generations = std::max(FBound.Generations, 1);
+    FPart = 1;
+    FTold = false;
+    FPending->WriteError.store(0);
+    int64_t size = 0;
+    if (NewGeneration && IsRegularFile(QFile::encodeName(Path), &size) && size > 0)
+      if (const QString why = ShiftLogGenerations(Path, FBound.Generations); !why.isEmpty())
+        NoteFailureLocked(why);
+    const int fd = OpenForAppend(Path);
+    struct stat st;
+    if (fd < 0) {
+      NoteFailureLocked(CannotWriteText(Path, errno));
+      failure = FFailure;
+    } else if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      // A file already there is appended to: it counts towards the bound.
+      FRotates = true;
+      FFileBytes = int64_t(st.st_size);
+    } else {
+      FRotates = false;
+      FFileBytes = 0;
+    }
+    FPending->Fd.store(fd, std::memory_order_release);
+    FOpen = fd >= 0;
+    untold = std::exchange(FUntold, QString());
+  }
+  TellLogFailure(untold);
+  return failure;
+}
+
+QString TLogFile::Path() const {
+  std::lock_guard g(FLock);
+  return FPath;
+}
+
+void TLogFile::Append(const char *Bytes, size_t Size) {
+  if (!IsOpen())
+    return;
+  QString untold;
+  {
+    std::lock_guard g(FLock);
+    if (!FPending || FPending->Fd.load(std::memory_order_relaxed) < 0)
+      return;
+    TPending &p = *FPending;
+    size_t held = p.Size.load(std::memory_order_relaxed);
+    // Whole lines to a generation: the one that would pass the bound begins the next.
+    if (FRotates && FFileBytes + int64_t(held) > 0 && FFileBytes + int64_t(held + Size) > FBound.GenerationBytes) {
+      FlushLocked();
+      BeginGenerationLocked();
+      held = p.Size.load(std::memory_order_relaxed);
+    }
+    if (held + Size > PendingBytes) {
+      FlushLocked();
+      held = 0;
+    }
+    if (Size > PendingBytes) {
+      if (const int err = WriteAll(p.Fd.load(std::memory_order_relaxed), Bytes, Size); err != 0)
+        NoteFailureLocked(CannotWriteText(FPath, err));
+      FFileBytes += int64_t(Size);
+    } else {
+      std::memcpy(p.Data + held, Bytes, Size);
+      p.Size.store(held + Size, std::memory_order_release);
+    }
+    untold = std::exchange(FUntold, QString());
+  }
+  TellLogFailure(untold);
+}
+
+void TLogFile::Flush() {
+  QString untold;
+  {
+    std::lock_guard g(FLock);
+    FlushLocked();
+    untold = std::exchange(FUntold, QString());
+  }
+  TellLogFailure(untold);
+}
+
+QString TLogFile::Close() {
+  QString untold;
+  QString failure;
+  {
+    std::lock_guard g(FLock);
+    if (!FPending)
+      return QString();
+    FlushLocked();
+    if (const int fd = FPending->Fd.exchange(-1); fd >= 0)
+      ::close(fd);
+    FOpen = false;
+    if (const int err = FPending->WriteError.exchange(0); err != 0)
+      NoteFailureLocked(CannotWriteText(FPath, err));
+    untold = std::exchange(FUntold, QString());
+    failure = std::exchange(FFailure, QString());
+  }
+  TellLogFailure(untold);
+  return failure;
+}
+
+void TLogFile::FlushLocked() {
+  if (!FPending)
+    return;
+  size_t taken = 0;
+  if (const int err = WritePending(*FPending, &taken); err != 0)
+    NoteFailureLocked(CannotWriteText(FPath, err));
+  FFileBytes += int64_t(taken);
+}
+
+void TLogFile::BeginGenerationLocked() {
+  // Renamed while open: the lines already written stay in what is now ".1".
+  if (const QString why = ShiftLogGenerations(FPath, FBound.Generations); !why.isEmpty()) {
+    // The file grows on rather than lose lines; the next try comes a
+    // generation's size later.
+    NoteFailureLocked(why);
+    FFileBytes = 0;
+    return;
+  }
+  const int fd = OpenForAppend(FPath);
+  if (fd < 0) {
+    // The lines go on to the generation just closed, whole.
+    NoteFailureLocked(CannotWriteText(FPath, errno));
+    FFileBytes = 0;
+    return;
+  }
+  ::close(FPending->Fd.exchange(fd, std::memory_order_acq_rel));
+  const QByteArray line =
+      FFormat("continues the session of " + SessionText() + ", part " + QByteArray::number(++FPart));
+  const size_t size = std::min<size_t>(size_t(line.size()), PendingBytes);
+  std::memcpy(FPending->Data, line.constData(), size);
+  FPending->Size.store(size, std::memory_order_release);
+  FFileBytes = 0;
+}
+
+void TLogFile::NoteFailureLocked(const QString &Text) {
+  if (FFailure.isEmpty())
+    FFailure = Text;
+  if (!FTold) {
+    FTold = true;
+    FUntold = Text;
+  }
+}

@@ -1,0 +1,147 @@
+#include "uLogFile.h"
+
+#include "uFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+QByteArray Line(const QByteArray &Text) { return Text + "\n"; }
+
+// What the sink is told while a test runs.
+struct TToldFailures {
+  QStringList Texts;
+  TToldFailures() {
+    SetLogFailureSink([this](const QString &Text) { Texts << Text; });
+  }
+  ~TToldFailures() { SetLogFailureSink(nullptr); }
+};
+
+// Numbered lines written past the bound: kv.log and three earlier generations of 200 bytes.
+class LogGenerations : public ::testing::Test {
+protected:
+  void SetUp() override {
+    SaveFileBytes(Path + ".1", "an older run\n");
+    SaveFileBytes(Path, "the previous run\n");
+    ASSERT_EQ(File.Open(Path, true, {200, 3}), "");
+    EXPECT_EQ(LoadFileBytes(Path + ".1"), "the previous run\n");
+    EXPECT_EQ(LoadFileBytes(Path + ".2"), "an older run\n");
+  }
+  // Each line is 9 bytes: "line NNN\n"; Flush after every few, as the owners do.
+  void Write(int From, int To) {
+    for (int i = From; i < To; ++i) {
+      File.Append(Line("line " + QByteArray::number(i).rightJustified(3, '0')));
+      if (i % 7 == 0)
+        File.Flush();
+    }
+    File.Flush();
+  }
+  QByteArray Generation(int N) const { return LoadFileBytes(N == 0 ? Path : Path + "." + QByteArray::number(N)); }
+
+  QTemporaryDir Dir;
+  const QString Path = Dir.filePath("kv.log");
+  TLogFile File{[](const QByteArray &Text) { return Line("*** " + Text); }};
+};
+} // namespace
+
+TEST_F(LogGenerations, RunPastTheBoundKeepsTheLatestLinesInOrderAndRewritesNone) {
+  Write(0, 100);
+  const QStringList kept = QDir(Dir.path()).entryList(QDir::Files, QDir::Name);
+  EXPECT_EQ(kept, (QStringList{"kv.log", "kv.log.1", "kv.log.2", "kv.log.3"})) << "the oldest beyond 3 removed";
+  QList<QByteArray> before;
+  for (int n = 0; n <= 3; ++n)
+    before << Generation(n);
+
+  // One more generation: each earlier file moves up whole, the last is removed.
+  Write(100, 100 + (200 - before[0].size()) / 9 + 1);
+  for (int n = 1; n <= 3; ++n)
+    EXPECT_EQ(Generation(n), before[n - 1]) << n;
+
+  // Oldest to newest, every line of the run from the first kept one on, in
+  // order; each generation but the first of the run begins with the session.
+  const QRegularExpression continued(R"(^\*\*\* continues the session of process \d+ started )"
+                                     R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d, part (\d+)$)");
+  QList<QByteArray> lines;
+  int part = 0;
+  for (int n = 3; n >= 0; --n) {
+    const QByteArray g = Generation(n);
+    EXPECT_LE(g.size(), 200) << n;
+    QList<QByteArray> own = g.split('\n');
+    own.removeLast();
+    const auto m = continued.match(QString::fromLatin1(own.first()));
+    ASSERT_TRUE(m.hasMatch()) << own.first().constData();
+    if (part) {
+      EXPECT_EQ(m.captured(1).toInt(), part + 1);
+    }
+    part = m.captured(1).toInt();
+    lines += own.mid(1);
+  }
+  const int first = lines.first().mid(5).toInt();
+  EXPECT_GT(first, 0);
+  for (int i = 0; i < lines.size(); ++i)
+    ASSERT_EQ(lines[i], "line " + QByteArray::number(first + i).rightJustified(3, '0'));
+  EXPECT_EQ(File.Close(), "");
+}
+
+TEST_F(LogGenerations, AGenerationThatCannotBeginIsToldAndTheLinesGoOn) {
+  TToldFailures told;
+  ASSERT_TRUE(QDir(Dir.path()).mkdir("kv.log.3"));
+  Write(0, 40);
+  const QString why = "Не удалось записать " + Dir.filePath("kv.log.3") + ": Is a directory";
+  EXPECT_EQ(told.Texts, QStringList{why}) << "told once";
+  EXPECT_TRUE(Generation(0).endsWith("line 039\n"));
+  EXPECT_EQ(File.Close(), why);
+}
+
+// A log that cannot be opened (its name taken by a folder) or that refuses
+// its lines (a full disk): told once, with the file and the reason; the
+// writer goes on and Close reports the same.
+TEST(LogFile, FailureIsToldOnceAndReportedAtClose) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("kv.log"));
+  const struct {
+    QString Path, Reason;
+  } rows[] = {{dir.filePath("kv.log"), "Is a directory"}, {"/dev/full", "No space left on device"}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Path.toStdString());
+    TToldFailures told;
+    TLogFile file([](const QByteArray &Text) { return Text; });
+    const QString why = "Не удалось записать " + r.Path + ": " + r.Reason;
+    const QString opened = file.Open(r.Path, true);
+    for (int i = 0; i < 3; ++i) {
+      file.Append(Line("refused"));
+      file.Flush();
+    }
+    EXPECT_EQ(told.Texts, QStringList{why});
+    EXPECT_EQ(file.Close(), why);
+    EXPECT_EQ(opened.isEmpty(), r.Path == "/dev/full");
+  }
+  EXPECT_TRUE(QFileInfo::exists("/dev/full")) << "a device never passes to a generation";
+}
+
+TEST(LogFile, WaitingLinesSurviveACrash) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("debug.log");
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+    TLogFile file([](const QByteArray &Text) { return Text; });
+    file.Open(path, true);
+    file.Append(Line("waiting one"));
+    file.Append(Line("waiting two"));
+    std::abort();
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(LoadFileBytes(path), "waiting one\nwaiting two\n");
+}
