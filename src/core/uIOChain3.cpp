@@ -426,7 +426,8 @@ TIOChain3readFile *CastIOChain3readFile(TIOChain3 *AObject) {
 // ---------------------------------------------------------------- chain
 
 TIOChainList3::TIOChainList3(TIOChainGen *AGen, uint64_t ASerial)
-    : FGen(AGen), FSerial(ASerial), FOnMessage(AGen->FOnMessage), FLogger(AGen->FLogger) {}
+    : FGen(AGen), FSerial(ASerial), FOnMessage(AGen->FOnMessage), FLogger(AGen->FLogger),
+      FPreparedFor(AGen->FIdentEpoch) {}
 
 TIOChainList3::~TIOChainList3() {
   if (FFront && FReplyId && !FFrontAlive.expired())
@@ -788,6 +789,28 @@ void TIOChainList3::Refuse(const QString &Text) {
   Message(Text);
 }
 
+void TIOChainList3::RefuseWrite(const QString &Why) {
+  if (FEnded)
+    return;
+  FLogger->Error(QString::fromUtf8(WriteTexts::NotWritten).arg(Writes()) + ": " + Why);
+  Refuse(Why);
+  FGen->WriteBox(Writes(), Why);
+}
+
+TIOChainList3 &TIOChainList3::preparedFor(uint64_t Epoch) {
+  FPreparedFor = Epoch;
+  return *this;
+}
+
+TIOChainList3 &TIOChainList3::writes(const QString &What) {
+  FWrites = What;
+  return *this;
+}
+
+QString TIOChainList3::Writes() const {
+  return FWrites.isEmpty() ? QString::fromUtf8(WriteTexts::WritesDefault) : FWrites;
+}
+
 TIOChainList3 &TIOChainList3::Precede(TIOChainList3 &Steps) {
   if (FEnded || FWait != wtNone)
     throw EKvAssert("steps can only precede a chain that waits for nothing");
@@ -830,9 +853,13 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
   FStarted = true;
   TChainBusy busy(*this);
   try {
-    if (!FGated && FGen->FWriteGate && WritesToDevice()) {
+    if (!FGated && WritesToDevice()) {
       FGated = true;
-      FGen->FWriteGate(*this);
+      // What was prepared for one device never goes to the next one.
+      if (FPreparedFor != FGen->FIdentEpoch)
+        RefuseWrite(QString::fromUtf8(WriteTexts::PreparedForOther));
+      else if (FGen->FWriteGate)
+        FGen->FWriteGate(*this);
     }
     RunSteps();
   } catch (...) {
@@ -910,8 +937,11 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
     const QString text = FailureText(Head.Status);
     // Told before the chain's own end handler runs, so that nothing it
     // starts writes to a device not yet checked again.
-    if (FGen->FOnLinkFailure && IsLinkLossText(text))
-      FGen->FOnLinkFailure();
+    if (IsLinkLossText(text)) {
+      if (FGen->FOnLinkFailure)
+        FGen->FOnLinkFailure();
+      FGen->TellIdentListeners();
+    }
     End();
     Message(text);
     if (FOnError)
@@ -952,6 +982,49 @@ TIOChainList3 &TIOChainGen::newList() {
   TIOChainList3 &ref = *chain;
   FLive.emplace(serial, std::move(chain));
   return ref;
+}
+
+void TIOChainGen::NextIdentEpoch() {
+  ++FIdentEpoch;
+  TellIdentListeners();
+}
+
+int TIOChainGen::AddIdentListener(std::function<void()> Listener) {
+  const int token = FNextListener++;
+  FIdentListeners.emplace(token, std::move(Listener));
+  return token;
+}
+
+void TIOChainGen::RemoveIdentListener(int Token) { FIdentListeners.erase(Token); }
+
+void TIOChainGen::TellIdentListeners() {
+  // A listener may close a dialog whose watch removes itself, or add one:
+  // each is looked up again and called through a copy.
+  std::vector<int> tokens;
+  for (const auto &[token, listener] : FIdentListeners)
+    tokens.push_back(token);
+  for (int token : tokens) {
+    auto it = FIdentListeners.find(token);
+    if (it == FIdentListeners.end())
+      continue;
+    const std::function<void()> listener = it->second;
+    if (listener)
+      listener();
+  }
+}
+
+void TIOChainGen::WriteReport(const QString &Text) const {
+  if (FOnWriteReport)
+    FOnWriteReport(Text);
+  else if (FOnMessage)
+    FOnMessage(Text);
+}
+
+void TIOChainGen::WriteBox(const QString &What, const QString &Why) const {
+  if (FOnWriteBox)
+    FOnWriteBox(What, Why);
+  else
+    WriteReport(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + ". " + Why);
 }
 
 bool TIOChainGen::IsBusy() const {
@@ -1021,3 +1094,23 @@ void TIOChainGen::Reap() {
   for (auto &chain : busy)
     FEnded.push_back(std::move(chain));
 }
+
+// ---------------------------------------------------------------- watch
+
+TIdentWatch::TIdentWatch(TIOChainGen &Gen, std::function<void()> OnChange)
+    : FGen(&Gen), FOnChange(std::move(OnChange)), FEpoch(Gen.IdentEpoch()) {
+  FToken = Gen.AddIdentListener([this] {
+    if (FChanged)
+      return;
+    FChanged = true;
+    if (FOnChange)
+      FOnChange();
+  });
+}
+
+TIdentWatch::~TIdentWatch() {
+  if (FGen)
+    FGen->RemoveIdentListener(FToken);
+}
+
+bool TIdentWatch::Changed() const { return FChanged || (FGen && FGen->IdentEpoch() != FEpoch); }

@@ -147,6 +147,10 @@ void TIdentification::Prepare() {
 }
 
 void TIdentification::Unidentify() {
+  // Whatever was prepared for the device identified until now is not
+  // written to whichever answers next.
+  if (!FIdentity.isEmpty() || FForm.Descriptor()->Ready)
+    FForm.IOChain()->NextIdentEpoch();
   FIdentity.clear();
   FIdentityHeadBytes = 0;
   FUnconfirmed = false;
@@ -334,6 +338,7 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<in
          FIdentity = FFlashHead.buffer() + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
          FIdentityHeadBytes = int(FFlashHead.buffer().size());
          FScriptDone = true;
+         FForm.IOChain()->NextIdentEpoch();
        })
       .msg(IdentTexts::Ready);
 }
