@@ -786,7 +786,14 @@ void TIOChainList3::Refuse(const QString &Text) {
   FIndex = Count();
   FWait = wtNone;
   End();
-  Message(Text);
+  Report(Text);
+}
+
+void TIOChainList3::Report(const QString &Text) const {
+  if (FGated)
+    FGen->WriteReport(Text);
+  else
+    Message(Text);
 }
 
 void TIOChainList3::RefuseWrite(const QString &Why) {
@@ -819,6 +826,8 @@ TIOChainList3 &TIOChainList3::Precede(TIOChainList3 &Steps) {
   for (auto &step : list->FItems)
     Insert(position++, std::move(step));
   list->FItems.clear();
+  FPrecedeEnd = position;
+  FPrecedeOnError = std::move(list->FOnError);
   return *this;
 }
 
@@ -854,9 +863,13 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
   TChainBusy busy(*this);
   try {
     if (!FGated && WritesToDevice()) {
+      // One write at a time: a second press of a write button starts nothing.
+      const bool another = FGen->RunningWrite() != nullptr;
       FGated = true;
       // What was prepared for one device never goes to the next one.
-      if (FPreparedFor != FGen->FIdentEpoch)
+      if (another)
+        Refuse(QString::fromUtf8(WriteTexts::AnotherWriteRuns));
+      else if (FPreparedFor != FGen->FIdentEpoch)
         RefuseWrite(QString::fromUtf8(WriteTexts::PreparedForOther));
       else if (FGen->FWriteGate)
         FGen->FWriteGate(*this);
@@ -885,7 +898,7 @@ void TIOChainList3::Aborted() {
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FAbort = false;
   End();
-  Message(AbortedText);
+  Report(AbortedText);
   if (FOnAbort)
     FOnAbort(step, {});
   Progress(100, 100);
@@ -908,7 +921,7 @@ void TIOChainList3::Resume() {
     RunSteps();
   } catch (const std::exception &e) {
     // The timer started this run, so the failure ends here.
-    Message(ExceptionText(e));
+    Report(ExceptionText(e));
     StepFailed(ExceptionText(e));
     FIndex = Count();
     End();
@@ -928,7 +941,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   // leave the chain waiting for ever.
   if (Head.ErrorFlag != 0) {
     End();
-    Message(QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag));
+    Report(QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag));
     return;
   }
   if (!IsChainCommand(Head.Command))
@@ -942,8 +955,20 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
         FGen->FOnLinkFailure();
       FGen->TellIdentListeners();
     }
+    if (FIndex < FPrecedeEnd) {
+      // The check before the chain's own steps failed: none of them has
+      // run, so none of its handlers is told; the write is refused.
+      if (FPrecedeOnError)
+        std::exchange(FPrecedeOnError, nullptr)(step, {});
+      // No answer is told in the status line, as any link failure.
+      if (IsLinkLossText(text))
+        Refuse(text);
+      else
+        RefuseWrite(text);
+      return;
+    }
     End();
-    Message(text);
+    Report(text);
     if (FOnError)
       FOnError(step, {});
     return;
@@ -961,7 +986,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   } catch (const std::exception &e) {
     FIndex = Count();
     End();
-    Message(ExceptionText(e));
+    Report(ExceptionText(e));
     StepFailed(ExceptionText(e));
   }
 }
@@ -1025,6 +1050,13 @@ void TIOChainGen::WriteBox(const QString &What, const QString &Why) const {
     FOnWriteBox(What, Why);
   else
     WriteReport(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + ". " + Why);
+}
+
+TIOChainList3 *TIOChainGen::RunningWrite() const {
+  for (const auto &[serial, chain] : FLive)
+    if (chain->FGated && !chain->FRefused && chain->IsRunning())
+      return chain.get();
+  return nullptr;
 }
 
 bool TIOChainGen::IsBusy() const {

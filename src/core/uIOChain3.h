@@ -296,6 +296,7 @@ inline const char *const WritesDefault = "изменения для устрой
 inline const char *const NotWritten = "Не записано: %1";
 inline const char *const PreparedForOther =
     "Идентификация устройства сменилась после того, как запись была подготовлена";
+inline const char *const AnotherWriteRuns = "Запись не выполнена: выполняется другая запись";
 } // namespace WriteTexts
 
 // The step as a read-file step; throws EKvError "TIOChain3readFile expected".
@@ -371,12 +372,16 @@ public:
   // The chain writes to the device from its current step on: a register,
   // clock or file write or a special command, in a branch too.
   bool WritesToDevice() const;
-  // Ends the chain where it stands with Text in the status line; its end,
-  // abort and error handlers are not called, as none of its own steps has
-  // run when the write gate refuses it (or the steps put before it do).
+  // Ends the chain where it stands with Text in the status line (a write's
+  // report when the write gate has seen it); its end, abort and error
+  // handlers are not called, as none of its own steps has run when the
+  // write gate refuses it (or the steps put before it do).
   void Refuse(const QString &Text);
   // The steps of Steps (a new chain of the same generator, taken over) run
   // before the step this chain stands at; only while it waits for nothing.
+  // A failed answer to one of them refuses the chain (RefuseWrite with the
+  // failure's text) instead of ending it through its own handlers; Steps'
+  // error handler (setEvent 1) is told first, and may refuse it otherwise.
   TIOChainList3 &Precede(TIOChainList3 &Steps);
   bool IsRefused() const { return FRefused; }
   // Refuses the chain as Refuse does, and tells the engineer in the
@@ -394,6 +399,11 @@ public:
   // терминала", "время"), named in the refusal box; default a generic text.
   TIOChainList3 &writes(const QString &What);
   QString Writes() const;
+  // Tells the chain's text as a write's report once the write gate has seen
+  // it (TIOChainGen::WriteReport), else as a status message.
+  void Report(const QString &Text) const;
+  // Unique among the chains of its generator.
+  uint64_t Serial() const { return FSerial; }
 
   // Starts (or continues) the chain. Throws what a local step throws, and
   // EKvError "Прервано" after an abort; the chain has then ended.
@@ -459,6 +469,8 @@ private:
   bool FGated = false; // the write gate has seen this chain's writes
   uint64_t FPreparedFor;
   QString FWrites;
+  int FPrecedeEnd = 0; // steps before this index were put there by Precede
+  TChainStepEvent FPrecedeOnError;
   int FBusy = 0; // calls of this chain on the stack; it is not deleted meanwhile
   friend class TIOChain3predicat;
   friend class TChainBusy;
@@ -534,6 +546,9 @@ public:
   // an answer or a pause), or a record is queued, under way or its answer not
   // yet delivered. Chains built but never run do not count.
   bool IsBusy() const;
+  // The chain that writes and runs now (the write gate has let it go), or
+  // nullptr: one such chain at a time.
+  TIOChainList3 *RunningWrite() const;
   // Chains made and not yet deleted (live or ended).
   int ChainCount() const { return int(FLive.size() + FEnded.size()); }
 
