@@ -626,9 +626,7 @@ bool TMainForm::FormShow() {
   host.Chains = FIOChain;
   host.EnterTempFolder = [this] { EnterTempFolder(); };
   host.Login = [this] {
-    if (!IsLoggedIn())
-      SetLoggedIn(FForms.PasswdForm->exec() == QDialog::Accepted);
-    return IsLoggedIn();
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
   };
   // A title panel that cannot be loaded leaves the panel empty; start-up and
   // identification go on. The problems of a load are logged at once and shown
@@ -671,12 +669,17 @@ bool TMainForm::FormShow() {
        [this] { return cbPrimVal->isChecked(); },
        [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
          // A read oscillogram's tab is named after its record, not its file.
-         OpenOscTab(DatFile);
-         TTabSheet *sheet = PageControl->ActiveSheet();
+         // The channel dialog of a first read may have let another tab come
+         // to the front, or this one go: the tab is the one opened here.
+         const QPointer<TTabSheet> sheet = OpenOscTab(DatFile);
+         if (!sheet)
+           return;
          sheet->SetTag(Tag);
-         sheet->findChild<TkvOscFrame *>()->setObjectName(FrameName);
-         PageControl->setTabText(PageControl->currentIndex(), Caption);
-         PageControl->setTabToolTip(PageControl->currentIndex(), Hint);
+         if (auto *frame = sheet->findChild<TkvOscFrame *>())
+           frame->setObjectName(FrameName);
+         const int index = PageControl->indexOf(sheet);
+         PageControl->setTabText(index, Caption);
+         PageControl->setTabToolTip(index, Hint);
        },
        [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
@@ -728,6 +731,8 @@ bool TMainForm::FormShow() {
 
   setWindowTitle(MultiLingual().Translate(QStringLiteral("Вартон")) + u' ' + GetVersionString());
   FForms.PasswdForm->SetValidator([this] { FIdentification->PasswordReread(); });
+  // The password is typed for the device identified now.
+  FForms.PasswdForm->SetChainGen(FIOChain);
 
   LabelVarnok->setText(FSettings.Logo);
   FForms.AboutBox->ProductName->setText(FSettings.Logo);
@@ -751,10 +756,13 @@ void TMainForm::ReopenPreferredOsc() {
     return files;
   };
   form->ReopenAll([this](const QString &FileName) {
-    OpenOscTab(FileName);
+    const QPointer<TTabSheet> sheet = OpenOscTab(FileName);
+    if (!sheet)
+      return;
     // The caption is the part of a device's record name that tells records apart.
-    PageControl->setTabText(PageControl->currentIndex(), QFileInfo(FileName).fileName().mid(13, 6));
-    PageControl->ActiveSheet()->findChild<TkvOscFrame *>()->setObjectName(QStringLiteral("OscFrame%1").arg(++FOscFrameCounter));
+    PageControl->setTabText(PageControl->indexOf(sheet), QFileInfo(FileName).fileName().mid(13, 6));
+    if (auto *frame = sheet->findChild<TkvOscFrame *>())
+      frame->setObjectName(QStringLiteral("OscFrame%1").arg(++FOscFrameCounter));
   });
 }
 
@@ -1140,26 +1148,48 @@ void TMainForm::OpenModbusTab() {
   sheet->findChild<TkvModbusFrame *>()->Fill(Modbus());
 }
 
-void TMainForm::OpenOscTab(const QString &FileName) {
-  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, -1, false);
-  auto *frame = sheet->findChild<TkvOscFrame *>();
-  const int index = PageControl->indexOf(sheet);
+QPointer<TTabSheet> TMainForm::OpenOscTab(const QString &FileName) {
+  TTabSheet *opened = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, -1, false);
+  const QPointer<TTabSheet> sheet(opened);
+  const QPointer<TkvOscFrame> frame(opened->findChild<TkvOscFrame *>());
+  const int index = PageControl->indexOf(opened);
   PageControl->setTabText(index, QFileInfo(FileName).fileName() + TabCaptionTail);
   PageControl->setTabToolTip(index, FileName);
   TranslateComponent(MultiLingual(), frame);
+  // Loading a record without a side file opens the channel dialog: the tab
+  // may be closed meanwhile, and is asked before it loads.
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(opened))
+    closable->SetCloseQuery([closable = QPointer<TTabSheetClosable>(closable), frame] {
+      // A dialog of the page is open (the channel set-up of a record being
+      // loaded, a note): the page's own code waits on it. The tab closes
+      // once the dialog has gone and that code has returned.
+      for (QDialog *d : frame->findChildren<QDialog *>()) {
+        if (!d->isVisible())
+          continue;
+        QObject::connect(d, &QObject::destroyed, closable, [closable] {
+          QTimer::singleShot(0, closable, [closable] {
+            if (closable)
+              closable->CloseTab();
+          });
+        });
+        return false;
+      }
+      return frame->QueryClose();
+    });
   frame->Initialize();
   try {
     frame->LoadComtradeFile(FileName);
   } catch (const EKvError &) {
-    delete sheet;
+    delete sheet.data();
     throw;
   }
+  if (!frame)
+    return nullptr;
   if (!frame->LoadNote().isEmpty())
     ShowStatus(frame->LoadNote());
   frame->SetStatusHook([this](const QString &Text) { ShowStatus(Text); });
-  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
-    closable->SetCloseQuery([frame] { return frame->QueryClose(); });
   frame->SetIndex(-1);
+  return sheet;
 }
 
 TkvOscFrame *TMainForm::ActiveOscFrame() const {
@@ -1361,10 +1391,12 @@ void TMainForm::WriteCommand() {
   const auto rights = [this] { return UstavFrame->Host().RequestUserRights(); };
   QWidget *page = PageControl->currentWidget();
   if (TkvUstavLocalFrame *local = ActiveLocalSet()) {
+    // The set is matched with the device identified now, and written to it only.
+    const uint64_t matched = FIOChain->IdentEpoch();
     if (UstavFrame->GetDescriptorDigest() != local->GetDescriptorDigest())
       throw EKvError("Ошибка сравнения дескрипторов");
     if (rights())
-      local->WriteImage(local->BuildImage());
+      local->WriteImage(local->BuildImage(), matched);
   } else if (page == TabSheetUstav) {
     if (!rights())
       return;

@@ -151,8 +151,10 @@ public:
   void CloseActiveTab();
   // Opens (once) the log pane tab and attaches the log to it.
   void OpenLogTab();
-  // A new tab showing the oscillogram FileName (".dat"); errors reach the caller.
-  void OpenOscTab(const QString &FileName);
+  // A new tab showing the oscillogram FileName (".dat"); errors reach the
+  // caller. The tab, or null when it was closed while it loaded (a record
+  // without a side file asks for its channels first).
+  QPointer<TTabSheet> OpenOscTab(const QString &FileName);
   // The oscillograms the preference window keeps, opened again at start.
   void ReopenPreferredOsc();
   // The oscillogram viewer of the active tab, or null.
