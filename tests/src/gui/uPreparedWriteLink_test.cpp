@@ -8,14 +8,22 @@
 #include "uControls.h"
 #include "uDashboardFrame.h"
 #include "uIdentification.h"
+#include "uOscHeadFrame.h"
+#include "uOscSetupForm.h"
+#include "uParamFrame.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
 #include "uLinkKit.h"
 #include "uPasswdForm.h"
 #include "uSimFault.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <functional>
@@ -144,3 +152,101 @@ TEST_P(TitlePanelBoxLink, AChoiceWhosePasswordBoxSawAnotherRelayWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Typed, TitlePanelBoxLink, ::testing::Bool(),
                          [](const auto &Info) { return Info.param ? "InTheSilence" : "AfterB"; });
+
+// A title-panel list dropped down when the link fails closes without a
+// choice: what it offered was the previous relay's.
+TEST_F(PreparedWriteLink, ATitlePanelListOpenWhenTheLinkFailsClosesWithoutAChoice) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  S.Form->show();
+  TParamEnum *mode = ModeCombo();
+  ASSERT_TRUE(mode);
+  mode->List()->showPopup();
+  ASSERT_TRUE(mode->List()->view()->isVisible());
+  Silence(true);
+  S.Form->TimerTimer();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_FALSE(mode->List()->view()->isVisible());
+}
+
+// The channel dialog of a record read for the first time (no side file yet)
+// is left open while another tab comes to the front, or while the record's
+// own tab is closed; then OK is pressed.
+class OscDialogLink : public PreparedWriteLink, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(OscDialogLink, OkActsOnTheRecordsOwnTabOrOnNothing) {
+  const bool closeOwn = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Start());
+  TMainForm &w = *S.Form;
+  w.cbAuto->setChecked(false);
+  w.PageControl->setCurrentWidget(w.TabSheetOscHeader);
+  w.aMonitorRefresh->trigger();
+  ASSERT_TRUE(S.WaitIdle());
+  QPointer<QWidget> own;
+  WhenModal<TOscSetupForm>([&](TOscSetupForm &Form) {
+    own = w.PageControl->currentWidget();
+    if (closeOwn)
+      w.PageControlHelper->CloseButton(own)->click();
+    else
+      w.PageControl->setCurrentWidget(w.TabSheetDashboard);
+    for (QAbstractButton *b : Form.findChild<QDialogButtonBox *>()->buttons())
+      if (b->text() == "OK")
+        b->click();
+  });
+  w.OscHeadFrame->sgOscHeadDblClick(1);
+  ASSERT_TRUE(S.WaitIdle());
+  if (closeOwn) {
+    // The tab goes once the dialog has: nothing was deleted under it.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !own; }, 5000));
+    return;
+  }
+  ASSERT_TRUE(own);
+  EXPECT_EQ(static_cast<TTabSheet *>(own.data())->Tag(), 1);
+  EXPECT_EQ(w.PageControl->tabText(w.PageControl->indexOf(own)), "161501      ");
+  EXPECT_EQ(own->findChild<TkvOscFrame *>()->objectName(), "OscFrame1");
+  EXPECT_EQ(w.TabSheetDashboard->Tag(), 0);
+  EXPECT_EQ(w.PageControl->currentWidget(), w.TabSheetDashboard);
+}
+
+INSTANTIATE_TEST_SUITE_P(Meanwhile, OscDialogLink, ::testing::Bool(),
+                         [](const auto &Info) { return Info.param ? "OwnTabClosed" : "AnotherTabInFront"; });
+
+// An edit begun on "Параметры" for relay A and finished after relay B was
+// identified: nothing is sent, and the box names the value.
+TEST_F(PreparedWriteLink, APageEditBegunForAnotherRelayIsDroppedWithTheBox) {
+  ASSERT_NO_FATAL_FAILURE(Start("[param]\ndirectEdit=1\n"));
+  TMainForm &w = *S.Form;
+  w.show();
+  w.cbAuto->setChecked(false);
+  w.SetLoggedIn(true);
+  w.PageControl->setCurrentWidget(w.TabSheetParam);
+  TkvParamFrame *page = w.ParamFrame;
+  int row = -1;
+  for (int r = 1; r < page->sgParam->rowCount(); ++r)
+    if (page->RowReg(r) == 31)
+      row = r;
+  ASSERT_GT(row, 0);
+  page->sgParam->setCurrentCell(row, 2);
+  page->Editor()->StartEdit();
+  ASSERT_TRUE(page->Editor()->Edit->isVisible());
+  page->Editor()->Edit->setText("17");
+  LoadDemoDevice(S.Device, 2);
+  ASSERT_EQ(S.Identify(), "Готово");
+  ASSERT_EQ(w.LabelDescID->text(), "2025-02-17");
+  S.Device.ClearLogs();
+  // Should the password be asked, it is given: the write itself must not go.
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [this] {
+    if (QApplication::activeModalWidget() == Box()) {
+      TypePassword();
+    }
+  });
+  answer.start(20);
+  QTest::keyClick(page->Editor()->Edit, Qt::Key_Return);
+  ASSERT_TRUE(S.WaitIdle());
+  answer.stop();
+  EXPECT_EQ(Writes(S.Device), QStringList());
+  QStringList boxes;
+  for (QMessageBox *b : w.findChildren<QMessageBox *>())
+    boxes << b->text();
+  EXPECT_TRUE(boxes.join("|").contains("Не записано: Адрес Modbus")) << boxes.join("|").toStdString();
+}
