@@ -1160,11 +1160,11 @@ QPointer<TTabSheet> TMainForm::OpenOscTab(const QString &FileName) {
   // may be closed meanwhile, and is asked before it loads.
   if (auto *closable = qobject_cast<TTabSheetClosable *>(opened))
     closable->SetCloseQuery([closable = QPointer<TTabSheetClosable>(closable), frame] {
-      // A dialog of the page is open (the channel set-up of a record being
-      // loaded, a note): the page's own code waits on it. The tab closes
-      // once the dialog has gone and that code has returned.
+      // A modal dialog of the page is open (the channel set-up of a record
+      // being loaded, a note): the page's own code waits on it. The tab
+      // closes once the dialog has gone and that code has returned.
       for (QDialog *d : frame->findChildren<QDialog *>()) {
-        if (!d->isVisible())
+        if (!d->isVisible() || !d->isModal())
           continue;
         QObject::connect(d, &QObject::destroyed, closable, [closable] {
           QTimer::singleShot(0, closable, [closable] {
