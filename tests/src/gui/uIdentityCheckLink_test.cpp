@@ -8,6 +8,8 @@
 #include "../../common/uTcpGateway.h"
 #include "uControls.h"
 #include "uDashboardFrame.h"
+#include "uDeviceIO.h"
+#include "uFiles.h"
 #include "uLinkKit.h"
 #include "uLogger.h"
 #include "uParamFrame.h"
@@ -156,6 +158,19 @@ protected:
         out << b->text();
     return out;
   }
+  // "Установить время", then, once its chain has ended, a title-panel write:
+  // none reaches the relay now answering (WritesReached), which is
+  // identified, and one box says what was not written.
+  void WriteToAnotherRelay(const std::function<int()> &WritesReached) {
+    S.Form->SetTimeCommand();
+    ASSERT_TRUE(WaitWriteEnded()) << S.Status().toStdString();
+    ASSERT_NO_FATAL_FAILURE(PanelWrite());
+    EXPECT_TRUE(TickUntil(3, [this] { return OtherIdentified(); })) << S.Status().toStdString();
+    EXPECT_EQ(WritesReached(), 0);
+    const QStringList boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].startsWith("Не записано: ")) << boxes[0].toStdString();
+  }
   // Until the write chain running now has ended; what it set off (an
   // identification of another relay) has not got further than its start.
   bool WaitWriteEnded() {
@@ -185,6 +200,13 @@ protected:
   void SetUp() override {
     TIdentityLink::SetUp();
     LoadDemoDevice(Other, 2);
+    Serve();
+  }
+  // Devsim A and B and the gateway, afresh; the window, connected to the
+  // gateway, goes first.
+  void Serve() {
+    S.Form.reset();
+    Gateway.reset();
     TDevSimOptions o;
     o.UsePty = false;
     S.Server = std::make_unique<TDevSimServer>(S.Device);
@@ -299,16 +321,8 @@ TEST_P(IdentityCheckLink, AnotherImageBetweenTwoPollsGetsNoWriteIsIdentifiedAndT
   ASSERT_NO_FATAL_FAILURE(Tick());
   LoadDemoDevice(S.Device, 2);
   S.Device.ClearLogs();
-  S.Form->SetTimeCommand();
-  ASSERT_TRUE(WaitWriteEnded()) << S.Status().toStdString();
-  // Asked while the new relay is not identified yet.
-  ASSERT_NO_FATAL_FAILURE(PanelWrite());
-  EXPECT_TRUE(TickUntil(2, [this] { return OtherIdentified(); })) << S.Status().toStdString();
-  EXPECT_EQ(Writes(S.Device), QStringList());
-  const QStringList boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1);
-  EXPECT_TRUE(boxes[0].startsWith("Не записано: ") && boxes[0].contains(IdentTexts::DeviceChanged))
-      << boxes[0].toStdString();
+  ASSERT_NO_FATAL_FAILURE(WriteToAnotherRelay([this] { return int(Writes(S.Device).size()); }));
+  EXPECT_TRUE(Boxes().value(0).contains(IdentTexts::DeviceChanged)) << Boxes().value(0).toStdString();
 }
 
 TEST_P(IdentityCheckLink, WithNoDeviceIdentifiedAWriteIsRefusedWithItsTextAndNothingSent) {
@@ -399,6 +413,35 @@ TEST_P(IdentityCheckLink, ANewRelayOnTheSamePortIsIdentifiedWithinTwoTicksAndGet
   EXPECT_EQ(Writes(Other), QStringList());
 }
 
+TEST_P(IdentityCheckLink, AfterTheProgramsOwnWriteOfTheDescriptorTheNextWriteOnTheSameRelayGoes) {
+  ASSERT_NO_FATAL_FAILURE(Start(false));
+  QByteArray frame = S.Device.FileBytes(FILE_DESCRIPTOR).left(DESCRIPTOR_FRAME_BYTES);
+  frame[100] = char(frame[100] ^ 0x5A);
+  const QString path = S.Dir.filePath("desc-frame.bin");
+  SaveFileBytes(path, frame);
+  TIOChainList3 &chain = S.Form->IOChain()->newList();
+  chain.setFrameSize(DESCRIPTOR_FRAME_BYTES).writeFile(FILE_DESCRIPTOR, 0, path);
+  S.Form->Identification()->RenewIdentity(chain);
+  chain.run();
+  ASSERT_TRUE(S.WaitIdle());
+  ASSERT_EQ(S.Device.FileBytes(FILE_DESCRIPTOR).left(DESCRIPTOR_FRAME_BYTES), frame) << S.Status().toStdString();
+  S.Device.ClearLogs();
+  S.Form->SetTimeCommand();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(Requests(S.Device), Check() + QStringList{"1a"});
+  EXPECT_TRUE(S.Form->IsDeviceReady());
+}
+
+TEST_P(IdentityCheckLink, ASecondWriteAskedWhileOneRunsStartsNothing) {
+  ASSERT_NO_FATAL_FAILURE(Start(false));
+  S.Device.ClearLogs();
+  S.Form->SetTimeCommand();
+  S.Form->SetTimeCommand();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(Requests(S.Device), Check() + QStringList{"1a"});
+  EXPECT_EQ(S.Status(), WriteTexts::AnotherWriteRuns);
+}
+
 TEST_P(IdentityCheckLink, AWriteChainThatSawAReconnectAfterItsCheckEndsBeforeItsNextWrite) {
   if (Link == TLink::Pty)
     GTEST_SKIP() << "a reconnect is Modbus TCP's";
@@ -424,33 +467,20 @@ TEST_P(IdentityCheckLink, AWriteChainThatSawAReconnectAfterItsCheckEndsBeforeIts
   EXPECT_EQ(Boxes().size(), 1);
 }
 
-TEST_F(GatewayLink, SwitchedToAnotherRelayWithNoFailureGetsNoWriteAndTheBoxSaysWhatWasNot) {
-  ASSERT_NO_FATAL_FAILURE(Start(true, Gateway.get()));
-  ASSERT_NO_FATAL_FAILURE(Tick());
-  Gateway->Target(TTcpGateway::TUpstream::B);
-  S.Form->SetTimeCommand();
-  ASSERT_TRUE(WaitWriteEnded());
-  ASSERT_NO_FATAL_FAILURE(PanelWrite());
-  EXPECT_TRUE(TickUntil(2, [this] { return OtherIdentified(); })) << S.Status().toStdString();
-  EXPECT_EQ(WritesToB(), 0);
-  EXPECT_EQ(Boxes().size(), 1);
-}
-
-TEST_F(GatewayLink, AfterTargetFailuresAnotherRelayGetsNoWriteAndTheBoxSaysWhatWasNot) {
-  ASSERT_NO_FATAL_FAILURE(Start(true, Gateway.get()));
-  // The cable out for about three ticks of the 2 s timer: the gateway
-  // answers 0B, then forwards to B.
-  Gateway->Mode(TTcpGateway::TMode::Exception);
-  for (int i = 0; i < 3; ++i)
+TEST_F(GatewayLink, SwitchedToAnotherRelayWithOrWithoutTargetFailuresItGetsNoWriteAndTheBoxSaysWhatWasNot) {
+  // Ticks of exception 0B before B: the cable out for about three ticks of the 2 s timer.
+  for (const int outTicks : {0, 3}) {
+    SCOPED_TRACE(outTicks);
+    Serve();
+    ASSERT_NO_FATAL_FAILURE(Start(true, Gateway.get()));
     ASSERT_NO_FATAL_FAILURE(Tick());
-  Gateway->Target(TTcpGateway::TUpstream::B);
-  Gateway->Mode(TTcpGateway::TMode::Forward);
-  S.Form->SetTimeCommand();
-  ASSERT_TRUE(WaitWriteEnded());
-  ASSERT_NO_FATAL_FAILURE(PanelWrite());
-  EXPECT_TRUE(TickUntil(3, [this] { return OtherIdentified(); })) << S.Status().toStdString();
-  EXPECT_EQ(WritesToB(), 0);
-  EXPECT_EQ(Boxes().size(), 1);
+    Gateway->Mode(TTcpGateway::TMode::Exception);
+    for (int i = 0; i < outTicks; ++i)
+      ASSERT_NO_FATAL_FAILURE(Tick());
+    Gateway->Target(TTcpGateway::TUpstream::B);
+    Gateway->Mode(TTcpGateway::TMode::Forward);
+    ASSERT_NO_FATAL_FAILURE(WriteToAnotherRelay([this] { return WritesToB(); }));
+  }
 }
 
 TEST_F(GatewayLink, APanelWriteAskedDuringASilenceReachesNoOtherRelay) {
