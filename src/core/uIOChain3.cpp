@@ -796,6 +796,13 @@ void TIOChainList3::Report(const QString &Text) const {
     Message(Text);
 }
 
+void TIOChainList3::FailureReport(const QString &Text) const {
+  if (FReportsItself)
+    Message(Text);
+  else
+    Report(Text);
+}
+
 void TIOChainList3::RefuseWrite(const QString &Why) {
   if (FEnded)
     return;
@@ -866,6 +873,7 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
       // One write at a time: a second press of a write button starts nothing.
       const bool another = FGen->RunningWrite() != nullptr;
       FGated = true;
+      FReportsItself = FOnEnd || FOnError || FOnAbort;
       // What was prepared for one device never goes to the next one.
       if (another)
         Refuse(QString::fromUtf8(WriteTexts::AnotherWriteRuns));
@@ -898,7 +906,7 @@ void TIOChainList3::Aborted() {
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FAbort = false;
   End();
-  Report(AbortedText);
+  FailureReport(AbortedText);
   if (FOnAbort)
     FOnAbort(step, {});
   Progress(100, 100);
@@ -921,7 +929,7 @@ void TIOChainList3::Resume() {
     RunSteps();
   } catch (const std::exception &e) {
     // The timer started this run, so the failure ends here.
-    Report(ExceptionText(e));
+    FailureReport(ExceptionText(e));
     StepFailed(ExceptionText(e));
     FIndex = Count();
     End();
@@ -941,7 +949,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   // leave the chain waiting for ever.
   if (Head.ErrorFlag != 0) {
     End();
-    Report(QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag));
+    FailureReport(QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag));
     return;
   }
   if (!IsChainCommand(Head.Command))
@@ -968,7 +976,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
       return;
     }
     End();
-    Report(text);
+    FailureReport(text);
     if (FOnError)
       FOnError(step, {});
     return;
@@ -986,7 +994,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   } catch (const std::exception &e) {
     FIndex = Count();
     End();
-    Report(ExceptionText(e));
+    FailureReport(ExceptionText(e));
     StepFailed(ExceptionText(e));
   }
 }

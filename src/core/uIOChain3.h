@@ -400,8 +400,11 @@ public:
   TIOChainList3 &writes(const QString &What);
   QString Writes() const;
   // Tells the chain's text as a write's report once the write gate has seen
-  // it (TIOChainGen::WriteReport), else as a status message.
+  // it (TIOChainGen::WriteReport), else as a status message. A failure (an
+  // answer, an abort, a step's exception) of a write chain with an end,
+  // error or abort handler is a status message: the handler reports it.
   void Report(const QString &Text) const;
+  void FailureReport(const QString &Text) const;
   // Unique among the chains of its generator.
   uint64_t Serial() const { return FSerial; }
 
@@ -467,6 +470,7 @@ private:
   bool FEnded = false;
   bool FRefused = false;
   bool FGated = false; // the write gate has seen this chain's writes
+  bool FReportsItself = false; // it had its own handlers when gated
   uint64_t FPreparedFor;
   QString FWrites;
   int FPrecedeEnd = 0; // steps before this index were put there by Precede

@@ -37,8 +37,6 @@ namespace {
 constexpr uint8_t FileTypePlain = 0, FileTypeDescriptor = 1, FileTypeZlib = 2;
 constexpr int CustomLogicSubFile = 5;
 constexpr int FirstTypeReg = 0, TypeWords = 5;
-// Ordinals of the sign kinds the device front tells.
-constexpr int SignReconnect = 0, SignGatewayPath = 1, SignGatewayTarget = 2;
 
 uint16_t Word(const QByteArray &B, qsizetype Offset) {
   return uint16_t(uint8_t(B[Offset]) | (uint8_t(B[Offset + 1]) << 8));
@@ -365,22 +363,18 @@ void TIdentification::ForgetSigns() {
   FCheckedWrite = 0;
 }
 
-void TIdentification::ForeignSign(int Kind) {
-  if (Kind < 0 || Kind > 7)
-    return;
-  FLastSign = Kind;
+void TIdentification::ForeignSign(TForeignSign Sign) {
+  FLastSign = Sign;
   if (FIdentity.isEmpty())
     return;
-  const uint8_t bit = uint8_t(1u << Kind);
-  if (Kind == SignReconnect) {
+  const uint8_t bit = ForeignSignBit(Sign);
+  if (Sign == TForeignSign::Reconnect) {
     // Each reconnect is a new connection, perhaps to another device: it is
     // never taken as answered. A write already checked goes no further.
     FPendingSigns |= bit;
     TIOChainList3 *write = FForm.IOChain()->RunningWrite();
-    if (write && write->Serial() == FCheckedWrite) {
-      Logger().Error(IdentTexts::WriteReconnected);
+    if (write && write->Serial() == FCheckedWrite)
       write->RefuseWrite(IdentTexts::WriteReconnected);
-    }
     return;
   }
   // A device that always answers so to one register costs one check.
@@ -433,7 +427,7 @@ void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &O
         }
         FUnconfirmed = false;
         // The signs seen so far are answered; the same ones are not counted again.
-        FClearedSigns |= uint8_t(FPendingSigns & ~(1u << SignReconnect));
+        FClearedSigns |= uint8_t(FPendingSigns & ~ForeignSignBit(TForeignSign::Reconnect));
         FPendingSigns = 0;
         FCheckedWrite = Write ? Owner.Serial() : 0;
         Logger().Info("device identity confirmed");
@@ -445,7 +439,7 @@ void TIdentification::CheckFailed(TIOChainList3 &Owner, bool Write) {
   if (!front || IsLinkLossText(front->DeliveryText()))
     return; // told as a link failure already
   // A gateway whose path or target failed has said nothing of the device.
-  if (FLastSign == SignGatewayPath || FLastSign == SignGatewayTarget) {
+  if (FLastSign == TForeignSign::GatewayPath || FLastSign == TForeignSign::GatewayTarget) {
     LinkFailed();
     return;
   }
@@ -479,7 +473,7 @@ void TIdentification::CheckIdentity() {
   // After a link failure the check is what turns the bar green again; after
   // a sign it only answers the sign, and says nothing over what is shown.
   const bool afterFailure = FUnconfirmed;
-  FLastSign = -1;
+  FLastSign.reset();
   TIOChainList3 &chain = FForm.IOChain()->newList();
   chain.setEvent(1, [this, &chain](TIOChain3 *, const QList<int> &) { CheckFailed(chain, false); });
   AppendIdentityCheck(chain, chain, false);
@@ -495,13 +489,13 @@ void TIdentification::GateWrite(TIOChainList3 &Chain) {
     return;
   }
   if (FUnconfirmed) {
-    Logger().Error(IdentTexts::WriteUnchecked);
-    Chain.Refuse(IdentTexts::WriteUnchecked);
+    // The device may be another one by now: the box says what was not written.
+    Chain.RefuseWrite(IdentTexts::WriteUnchecked);
     return;
   }
   // Whatever page polls and whatever the timer does: the relay the write
   // goes to is the one identified, seen right before the first write.
-  FLastSign = -1;
+  FLastSign.reset();
   TIOChainList3 &check = FForm.IOChain()->newList();
   check.setEvent(1, [this, &Chain](TIOChain3 *, const QList<int> &) { CheckFailed(Chain, true); });
   AppendIdentityCheck(check, Chain, true);

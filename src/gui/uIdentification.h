@@ -8,6 +8,7 @@
 // Main thread only.
 #include "ixml.h"
 #include "uExtFlash.h"
+#include "oi.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -15,6 +16,7 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 class TAppIniFile;
 class TIOChain3;
@@ -127,12 +129,12 @@ public:
   // After a link failure no write goes until the timer's check has passed.
   void LinkFailed();
   bool IsIdentityUnconfirmed() const;
-  // A sign of another device (the kinds of TForeignSign, by ordinal) came
-  // with an answer: the timer checks at its next tick. A sign already
+  // A sign of another device came with an answer: the timer checks at its
+  // next tick. A sign already
   // cleared by a passing check is not counted again until the
   // identification changes or the link fails; a reconnect always counts,
   // and ends a write chain whose check has passed.
-  void ForeignSign(int Kind);
+  void ForeignSign(TForeignSign Sign);
   bool IsIdentitySuspect() const;
   // The timer's check, on an idle link.
   void CheckIdentity();
@@ -197,7 +199,7 @@ private:
   bool FUnconfirmed = false;  // a link failure since the identity was last confirmed
   uint8_t FPendingSigns = 0;  // bits of sign kinds the next check answers
   uint8_t FClearedSigns = 0;  // bits of sign kinds a passing check has answered
-  int FLastSign = -1;         // the sign of the answer last delivered, for a failing check
+  std::optional<TForeignSign> FLastSign; // of the answer last delivered, for a failing check
   uint64_t FCheckedWrite = 0; // the serial of the write chain whose check passed
   bool FIdentifyAgain = false;
   QList<int> FKeptAddr{0};    // the address the changed device answered at

@@ -621,6 +621,8 @@ bool TMainForm::FormShow() {
   FDeviceThread = std::make_unique<TDeviceThread>();
   FDeviceTool = std::make_unique<TDeviceTool>(*FDeviceThread);
   FIOChain->setDeviceFront(FDeviceTool.get());
+  // Answers that say another relay may be answering set off the identity check.
+  FDeviceTool->setOnForeignSign([this](TForeignSign Sign) { FIdentification->ForeignSign(Sign); });
 
   TDashboardHost host;
   host.Chains = FIOChain;

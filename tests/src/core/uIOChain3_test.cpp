@@ -616,6 +616,12 @@ TEST_F(IOChain3, OneWriteAtATimeAndItsReportsGoToTheWriteReport) {
   Gen.abort();
   Front.Answer({});
   EXPECT_EQ(reports.last(), "Прервано");
+  // A write chain with its own end handler reports its failure itself.
+  Messages.clear();
+  Gen.newList().writeTime(io.In).setOnEnd([] {}).run();
+  Front.Answer(Front.Sent.size() - 1, {}, 1);
+  EXPECT_EQ(reports.size(), 3);
+  EXPECT_EQ(Messages.size(), 1);
 }
 
 TEST_F(IOChain3, AFailedAnswerToTheStepsBeforeAWriteRefusesItWithoutItsHandlers) {
