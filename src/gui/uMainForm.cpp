@@ -8,6 +8,7 @@
 #include "uDashboardSetupForm.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
+#include "uDialogSinks.h"
 #include "uPropertyFormX.h"
 #include "uErrors.h"
 #include "uEventPDFReportFrame.h"
@@ -71,6 +72,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -187,7 +189,6 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   // The bar belongs to the chain that moves it: once no chain runs it goes,
   // whether the last one finished, failed or was aborted.
   FIOChain->setOnChainEnd([this] {
-    FLinkUsed = true;
     if (!FIOChain->IsBusy())
       ProgressBar->hide();
     // The commands that wait for an idle link are on as soon as it is.
@@ -200,7 +201,14 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   // The device identified is trusted only while the link has not failed
   // since its identity was checked: every write passes the check's gate.
   FIOChain->setOnLinkFailure([this] { FIdentification->LinkFailed(); });
-  FIOChain->setWriteGate([this](TIOChainList3 &Chain) { FIdentification->GateWrite(Chain); });
+  FIOChain->setWriteGate([this](TIOChainList3 &Chain) {
+    // A write asked is the engineer's next command: the last report has been read.
+    UnpinWriteReport();
+    FIdentification->GateWrite(Chain);
+  });
+  FIOChain->setOnWriteReport([this](const QString &Text) { ShowWriteReport(Text); });
+  FIOChain->setOnWriteBox([this](const QString &What, const QString &Why) { ShowWriteBox(What, Why); });
+  qApp->installEventFilter(this);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
   connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
@@ -626,14 +634,14 @@ bool TMainForm::FormShow() {
   FDeviceThread = std::make_unique<TDeviceThread>();
   FDeviceTool = std::make_unique<TDeviceTool>(*FDeviceThread);
   FIOChain->setDeviceFront(FDeviceTool.get());
+  // Answers that say another relay may be answering set off the identity check.
+  FDeviceTool->setOnForeignSign([this](TForeignSign Sign) { FIdentification->ForeignSign(Sign); });
 
   TDashboardHost host;
   host.Chains = FIOChain;
   host.EnterTempFolder = [this] { EnterTempFolder(); };
   host.Login = [this] {
-    if (!IsLoggedIn())
-      SetLoggedIn(FForms.PasswdForm->exec() == QDialog::Accepted);
-    return IsLoggedIn();
+    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
   };
   // A title panel that cannot be loaded leaves the panel empty; start-up and
   // identification go on. The problems of a load are logged at once and shown
@@ -676,12 +684,17 @@ bool TMainForm::FormShow() {
        [this] { return cbPrimVal->isChecked(); },
        [this](const QString &DatFile, const QString &Caption, int Tag, const QString &Hint, const QString &FrameName) {
          // A read oscillogram's tab is named after its record, not its file.
-         OpenOscTab(DatFile);
-         TTabSheet *sheet = PageControl->ActiveSheet();
+         // The channel dialog of a first read may have let another tab come
+         // to the front, or this one go: the tab is the one opened here.
+         const QPointer<TTabSheet> sheet = OpenOscTab(DatFile);
+         if (!sheet)
+           return;
          sheet->SetTag(Tag);
-         sheet->findChild<TkvOscFrame *>()->setObjectName(FrameName);
-         PageControl->setTabText(PageControl->currentIndex(), Caption);
-         PageControl->setTabToolTip(PageControl->currentIndex(), Hint);
+         if (auto *frame = sheet->findChild<TkvOscFrame *>())
+           frame->setObjectName(FrameName);
+         const int index = PageControl->indexOf(sheet);
+         PageControl->setTabText(index, Caption);
+         PageControl->setTabToolTip(index, Hint);
        },
        [this] { apFileSaveAs->trigger(); }});
   OscHeadFrame->Init();
@@ -733,6 +746,8 @@ bool TMainForm::FormShow() {
 
   setWindowTitle(MultiLingual().Translate(QStringLiteral("Вартон")) + u' ' + GetVersionString());
   FForms.PasswdForm->SetValidator([this] { FIdentification->PasswordReread(); });
+  // The password is typed for the device identified now.
+  FForms.PasswdForm->SetChainGen(FIOChain);
 
   LabelVarnok->setText(FSettings.Logo);
   FForms.AboutBox->ProductName->setText(FSettings.Logo);
@@ -756,10 +771,13 @@ void TMainForm::ReopenPreferredOsc() {
     return files;
   };
   form->ReopenAll([this](const QString &FileName) {
-    OpenOscTab(FileName);
+    const QPointer<TTabSheet> sheet = OpenOscTab(FileName);
+    if (!sheet)
+      return;
     // The caption is the part of a device's record name that tells records apart.
-    PageControl->setTabText(PageControl->currentIndex(), QFileInfo(FileName).fileName().mid(13, 6));
-    PageControl->ActiveSheet()->findChild<TkvOscFrame *>()->setObjectName(QStringLiteral("OscFrame%1").arg(++FOscFrameCounter));
+    PageControl->setTabText(PageControl->indexOf(sheet), QFileInfo(FileName).fileName().mid(13, 6));
+    if (auto *frame = sheet->findChild<TkvOscFrame *>())
+      frame->setObjectName(QStringLiteral("OscFrame%1").arg(++FOscFrameCounter));
   });
 }
 
@@ -874,9 +892,44 @@ void TMainForm::SetToolBarColor(uint32_t Color) {
 
 void TMainForm::ShowStatus(const QString &Text) {
   // The status line speaks the interface's language; the log keeps the text as made.
-  StatusBar_->showMessage(ShownText(Text));
+  if (!FReportPinned)
+    StatusBar_->showMessage(ShownText(Text));
   if (IsErrorStatusText(Text))
     SetToolBarColor(clLinkError);
+}
+
+void TMainForm::ShowWriteReport(const QString &Text) {
+  FReportPinned = false;
+  ShowStatus(Text);
+  FReportPinned = true;
+}
+
+void TMainForm::ShowWriteBox(const QString &What, const QString &Why) {
+  const QString text = MultiLingual().Translate(QString::fromUtf8(WriteTexts::NotWritten)).arg(ShownText(What)) +
+                       QStringLiteral("\n") + ShownText(Why);
+  if (FWriteBox) {
+    FWriteBox->setText(FWriteBox->text() + QStringLiteral("\n\n") + text);
+    FWriteBox->raise();
+    return;
+  }
+  auto *box = new QMessageBox(QMessageBox::Warning, MessageBoxTitle(), text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->setWindowModality(Qt::NonModal);
+  FWriteBox = box;
+  box->show();
+}
+
+bool TMainForm::eventFilter(QObject *Watched, QEvent *Event) {
+  switch (Event->type()) {
+  case QEvent::KeyPress:
+  case QEvent::MouseButtonPress:
+    FReportPinned = false;
+    break;
+  default:
+    break;
+  }
+  return QMainWindow::eventFilter(Watched, Event);
 }
 
 bool TMainForm::event(QEvent *Event) {
@@ -1022,12 +1075,8 @@ void TMainForm::TimerTimer() {
   in.DashboardActive = PageControl->currentWidget() == TabSheetDashboard;
   in.AutoChecked = cbAuto->isChecked();
   in.IdentityUnconfirmed = FIdentification->IsIdentityUnconfirmed();
+  in.IdentitySuspect = FIdentification->IsIdentitySuspect();
   in.IdentifyAgain = FIdentification->IsIdentifyAgainPending();
-  // No chain since the last tick: a cable may have been moved meanwhile, and
-  // the next write begins with the identity check.
-  if (FSettings.Poll && !in.LinkBusy && !FLinkUsed)
-    FIdentification->MarkIdentityStale();
-  FLinkUsed = false;
   switch (DecideTimerAction(in)) {
   case TTimerAction::Identify:
     // The timer has seen the link idle itself; the action's state may lag.
@@ -1131,26 +1180,48 @@ void TMainForm::OpenModbusTab() {
   sheet->findChild<TkvModbusFrame *>()->Fill(Modbus());
 }
 
-void TMainForm::OpenOscTab(const QString &FileName) {
-  TTabSheet *sheet = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, -1, false);
-  auto *frame = sheet->findChild<TkvOscFrame *>();
-  const int index = PageControl->indexOf(sheet);
+QPointer<TTabSheet> TMainForm::OpenOscTab(const QString &FileName) {
+  TTabSheet *opened = OpenTab([](QWidget *Parent) { return new TkvOscFrame(Parent); }, -1, false);
+  const QPointer<TTabSheet> sheet(opened);
+  const QPointer<TkvOscFrame> frame(opened->findChild<TkvOscFrame *>());
+  const int index = PageControl->indexOf(opened);
   PageControl->setTabText(index, QFileInfo(FileName).fileName() + TabCaptionTail);
   PageControl->setTabToolTip(index, FileName);
   TranslateComponent(MultiLingual(), frame);
+  // Loading a record without a side file opens the channel dialog: the tab
+  // may be closed meanwhile, and is asked before it loads.
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(opened))
+    closable->SetCloseQuery([closable = QPointer<TTabSheetClosable>(closable), frame] {
+      // A modal dialog of the page is open (the channel set-up of a record
+      // being loaded, a note): the page's own code waits on it. The tab
+      // closes once the dialog has gone and that code has returned.
+      for (QDialog *d : frame->findChildren<QDialog *>()) {
+        if (!d->isVisible() || !d->isModal())
+          continue;
+        QObject::connect(d, &QObject::destroyed, closable, [closable] {
+          QTimer::singleShot(0, closable, [closable] {
+            if (closable)
+              closable->CloseTab();
+          });
+        });
+        return false;
+      }
+      return frame->QueryClose();
+    });
   frame->Initialize();
   try {
     frame->LoadComtradeFile(FileName);
   } catch (const EKvError &) {
-    delete sheet;
+    delete sheet.data();
     throw;
   }
+  if (!frame)
+    return nullptr;
   if (!frame->LoadNote().isEmpty())
     ShowStatus(frame->LoadNote());
   frame->SetStatusHook([this](const QString &Text) { ShowStatus(Text); });
-  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
-    closable->SetCloseQuery([frame] { return frame->QueryClose(); });
   frame->SetIndex(-1);
+  return sheet;
 }
 
 TkvOscFrame *TMainForm::ActiveOscFrame() const {
@@ -1343,10 +1414,12 @@ void TMainForm::WriteCommand() {
   const auto rights = [this] { return UstavFrame->Host().RequestUserRights(); };
   QWidget *page = PageControl->currentWidget();
   if (TkvUstavLocalFrame *local = ActiveLocalSet()) {
+    // The set is matched with the device identified now, and written to it only.
+    const uint64_t matched = FIOChain->IdentEpoch();
     if (UstavFrame->GetDescriptorDigest() != local->GetDescriptorDigest())
       throw EKvError("Ошибка сравнения дескрипторов");
     if (rights())
-      local->WriteImage(local->BuildImage());
+      local->WriteImage(local->BuildImage(), matched);
   } else if (page == TabSheetUstav) {
     if (!rights())
       return;

@@ -1,5 +1,6 @@
 #include "uPasswdForm.h"
 
+#include "uIOChain3.h"
 #include "uLogger.h"
 
 #include <QCheckBox>
@@ -65,6 +66,7 @@ void TPasswdForm::OkClick() {
   Edit->selectAll();
   LabelError->clear();
   FOkPending = true;
+  FOkEpoch = FGen ? FGen->IdentEpoch() : 0;
   if (FValidator) {
     // The comparison waits for the device's answer (SetExpectedPassword).
     FValidator();
@@ -76,6 +78,10 @@ void TPasswdForm::OkClick() {
 
 void TPasswdForm::SetExpectedPassword(const QString &Text) {
   FExpected = Text;
+  // Another device's password (its own identification read it) answers no
+  // OK pressed for the previous one.
+  if (FOkPending && FGen && FGen->IdentEpoch() != FOkEpoch)
+    FOkPending = false;
   if (FOkPending && isVisible())
     Compare();
 }
@@ -103,6 +109,12 @@ bool RequestUserRights(TPasswdForm &Form, const std::function<bool()> &IsLoggedI
                        const std::function<void(bool)> &SetLoggedIn) {
   if (IsLoggedIn())
     return true;
-  SetLoggedIn(Form.exec() == QDialog::Accepted);
+  if (!Form.ChainGen()) {
+    SetLoggedIn(Form.exec() == QDialog::Accepted);
+    return IsLoggedIn();
+  }
+  const TIdentWatch watch(*Form.ChainGen(), [&Form] { Form.reject(); });
+  const bool accepted = Form.exec() == QDialog::Accepted;
+  SetLoggedIn(accepted && !watch.Changed());
   return IsLoggedIn();
 }

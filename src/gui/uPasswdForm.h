@@ -3,8 +3,15 @@
 // device's own password, the text of the registers the descriptor marks as
 // the password parameter: the main window gives the dialog a validator that
 // re-reads those registers when OK is pressed, and the answer arrives later
-// as the expected password. Main thread only.
+// as the expected password. The password is typed for the device identified
+// when the dialog opened: should another be identified or the link fail
+// while it is open, the dialog closes as cancelled and no answer completes
+// it. Main thread only.
+#include "uIOChain3.h"
+
 #include <QDialog>
+#include <QPointer>
+#include <cstdint>
 #include <functional>
 
 class QCheckBox;
@@ -25,9 +32,15 @@ public:
   // The routine that re-reads the password from the device when OK is pressed.
   void SetValidator(TValidator Validator) { FValidator = std::move(Validator); }
   bool HasValidator() const { return bool(FValidator); }
+  // The chains whose identification epoch the entry is typed under (none:
+  // the dialog is not tied to a device).
+  void SetChainGen(TIOChainGen *Gen) { FGen = Gen; }
+  TIOChainGen *ChainGen() const { return FGen; }
   // Keeps Text as the expected password. Only while an OK press waits for it
   // is the entry compared (exactly, case-sensitive): equal closes the dialog
-  // with OK, different shows the error in the dialog, which stays open.
+  // with OK, different shows the error in the dialog, which stays open. A
+  // password read under another identification than the OK press was made
+  // in compares nothing and drops the pending OK.
   void SetExpectedPassword(const QString &Text);
   // Forgets the expected password without comparing (a new identification).
   void ClearExpectedPassword();
@@ -52,12 +65,16 @@ private:
   void Compare();
 
   TValidator FValidator;
+  QPointer<TIOChainGen> FGen;
   QString FExpected;
   bool FOkPending = false;
+  uint64_t FOkEpoch = 0; // the identification epoch of the pending OK press
 };
 
 // What a writer does first: when the user has no rights now, the dialog is
-// shown modally and SetLoggedIn gets (result == OK). True when the user may
-// write.
+// shown modally and SetLoggedIn gets (result == OK). With the form's chains
+// set, the dialog is held under their identification: another device
+// identified or a link failure while it is open closes it as cancelled. True
+// when the user may write.
 bool RequestUserRights(TPasswdForm &Form, const std::function<bool()> &IsLoggedIn,
                        const std::function<void(bool)> &SetLoggedIn);

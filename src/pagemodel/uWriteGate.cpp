@@ -64,11 +64,13 @@ void ReadBack(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const std::fu
   TIOChainList3 &chain = Gen.newList();
   // Shown and the text come at the end, also when the read fails: what the
   // image still holds of the batch is as good as the page can show.
-  chain.setOnEnd([&chain, Text, Shown, streams] {
+  chain.setOnEnd([&Gen, &chain, Text, Shown, streams] {
     if (Shown)
       Shown();
+    // The report stays until the engineer's next command: a check or refresh
+    // that follows says nothing over it.
     const QString text = Text();
-    chain.Message(text);
+    Gen.WriteReport(text);
     chain.Log().Error(text);
   });
   chain.readReg(*list, *data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, data);
@@ -196,12 +198,13 @@ std::vector<uint16_t> TWriteBatch::Registers() const {
   return regs;
 }
 
-QString PartialWriteText(int Written, int Total, const QStringList &NotWritten) {
-  return MultiLingual()
-      .Translate(QString::fromUtf8(PartialWriteTemplate))
-      .arg(Written)
-      .arg(Total)
-      .arg(NotWritten.join(QStringLiteral(", ")));
+QString PartialWriteText(int Written, int Total, const QStringList &NotWritten, const QString &Reason) {
+  const QString text = MultiLingual()
+                           .Translate(QString::fromUtf8(PartialWriteTemplate))
+                           .arg(Written)
+                           .arg(Total)
+                           .arg(NotWritten.join(QStringLiteral(", ")));
+  return Reason.isEmpty() ? text : text + QStringLiteral("; ") + Reason;
 }
 
 QString UnansweredWriteText(const QString &Name) {
@@ -216,11 +219,18 @@ void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &
     int Written = 0; // values whose write was answered
     int Sent = 0;    // values whose write request went
     bool Refused = false; // the last answer said the request did nothing
+    QString Reason;       // the failure, as the last answer told it
     bool Whole = false;
   };
   auto streams = std::make_shared<TBatchStreams>();
   auto progress = std::make_shared<TProgress>();
   TIOChainList3 &chain = Gen.newList();
+  QStringList names;
+  for (const TWriteValue &v : Batch.Values())
+    names << v.Name;
+  chain.writes(names.join(QStringLiteral(", ")));
+  if (Run.PreparedFor)
+    chain.preparedFor(*Run.PreparedFor);
   if (!Run.WritingText.isEmpty())
     chain.msg(Run.WritingText);
   // Nothing changed: no register is written or read (a read of no register
@@ -260,7 +270,8 @@ void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &
   const int total = int(Batch.Values().size());
   chain.setEvent(1, [&Gen, progress](TIOChain3 *, const QList<int> &) {
     const TDeviceFront *front = Gen.DeviceFront();
-    progress->Refused = front && IsRefusedOrUnsent(front->DeliveryText());
+    progress->Reason = front ? front->DeliveryText() : QString();
+    progress->Refused = IsRefusedOrUnsent(progress->Reason);
   });
   chain.setOnEnd([&Gen, progress, total, Batch, Shown = Run.Shown] {
     if (progress->Whole || progress->Written >= total)
@@ -273,7 +284,7 @@ void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &
       for (int i = progress->Written + (unanswered ? 1 : 0); i < total; ++i)
         missing << Batch.Values()[size_t(i)].Name;
       if (!unanswered)
-        return PartialWriteText(progress->Written, total, missing);
+        return PartialWriteText(progress->Written, total, missing, progress->Reason);
       QString t = UnansweredWriteText(Batch.Values()[size_t(progress->Written)].Name);
       if (!missing.isEmpty())
         t += QStringLiteral("; ") + PartialWriteText(progress->Written, total, missing);

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class TUstav;
@@ -87,18 +88,26 @@ struct TWriteRun {
   // Steps after a whole write, before DoneText (messages, mode changes).
   std::function<void(TIOChainList3 &Chain)> Done;
   TChainProgressEvent Progress;
+  // The identification epoch (TIOChainGen::IdentEpoch) the batch was
+  // prepared under: when the edit began, the value was chosen, the set was
+  // matched with the device. Another epoch when the batch's first write goes
+  // drops it whole with the write gate's box; none: the epoch at the run.
+  std::optional<uint64_t> PreparedFor;
 };
 
 // Checks and sends Batch through Gen. Throws EKvError with the limit report
 // when CheckLimits and a value is outside its limits: nothing is sent. An
-// empty batch only shows the status texts. After a failed register write the
-// batch's registers are read again, Shown runs and the status line and the
-// log carry PartialWriteText; a value whose write went and whose answer never
-// came (or was dropped by an abort) is named by UnansweredWriteText instead,
-// before the values not sent.
+// empty batch only shows the status texts. The chain names the batch's
+// values as what it writes. After a failed register write the batch's
+// registers are read again, Shown runs and the write's report (which stays,
+// TIOChainGen::WriteReport) and the log carry PartialWriteText with the
+// failure's reason; a value whose write went and whose answer never came (or
+// was dropped by an abort) is named by UnansweredWriteText instead, before
+// the values not sent.
 void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &Run);
 
-// "Ошибка записи: записано W из T, не записаны: names" in the user's language.
-QString PartialWriteText(int Written, int Total, const QStringList &NotWritten);
+// "Ошибка записи: записано W из T, не записаны: names" in the user's
+// language, then "; " and Reason (the failure as its answer told it) when given.
+QString PartialWriteText(int Written, int Total, const QStringList &NotWritten, const QString &Reason = QString());
 // Name + ": ответ не получен: проверьте значение" in the user's language.
 QString UnansweredWriteText(const QString &Name);

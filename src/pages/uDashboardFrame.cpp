@@ -12,11 +12,13 @@
 #include "uSimpleDeviceDescriptor.h"
 #include "uTranslateForms.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <memory>
+#include <utility>
 
 namespace {
 const char *const EventLogFile = "eventlog.bin";
@@ -42,6 +44,26 @@ TkvDashboardFrame::TkvDashboardFrame(QWidget *Parent) : QWidget(Parent) {
     RefillBuffer(*b);
 }
 
+TkvDashboardFrame::~TkvDashboardFrame() {
+  if (FListened)
+    FListened->RemoveIdentListener(FListener);
+}
+
+void TkvDashboardFrame::SetHost(const TDashboardHost &Host) {
+  if (FListened)
+    FListened->RemoveIdentListener(FListener);
+  FHost = Host;
+  FListened = Host.Chains;
+  if (FListened)
+    FListener = FListened->AddIdentListener([this] { CloseDropDowns(); });
+}
+
+void TkvDashboardFrame::CloseDropDowns() {
+  // A choice in a list opened for one device would be written to the next.
+  for (QComboBox *c : Panel->findChildren<QComboBox *>())
+    c->hidePopup();
+}
+
 void TkvDashboardFrame::ReportProblem(const QString &Text) {
   if (FReported.contains(Text))
     return;
@@ -57,9 +79,44 @@ void TkvDashboardFrame::ReportProblems(const QStringList &Problems) {
   ReportProblem(FFileName + '\n' + Problems.join('\n'));
 }
 
+TkvDashboardFrame::THandling::THandling(TkvDashboardFrame &Frame, QWidget *Control)
+    : FFrame(Frame), FOuter(Frame.FHandled) {
+  if (Control)
+    FFrame.FHandled = Control;
+  ++FFrame.FHandlers;
+}
+
+TkvDashboardFrame::THandling::~THandling() {
+  FFrame.FHandled = FOuter;
+  // The control's signal is still being emitted when its handler returns: the
+  // panel is rebuilt from the event loop.
+  if (--FFrame.FHandlers == 0 && FFrame.IsRebuildPending())
+    QTimer::singleShot(0, &FFrame, [Frame = &FFrame] { Frame->ApplyPending(); });
+}
+
+void TkvDashboardFrame::ApplyPending() {
+  if (FHandlers > 0)
+    return;
+  const bool load = std::exchange(FLoadPending, false), bind = std::exchange(FBindPending, false);
+  if (load)
+    Init(FFileName);
+  else if (bind)
+    SetDescriptor(FDescriptor);
+  else
+    return;
+  // What the identification gave the old controls meanwhile.
+  UpdateMeasureFactors();
+  UpdateBitNames();
+  ShowValues();
+}
+
 void TkvDashboardFrame::Init(const QString &FileName) {
-  FEvents = TEventCursor();
   FFileName = FileName;
+  if (FHandlers > 0) {
+    FLoadPending = true;
+    return;
+  }
+  FEvents = TEventCursor();
   if (FModified) {
     // The user's unsaved layout outlives an identification.
     if (FDescriptor)
@@ -157,14 +214,20 @@ void TkvDashboardFrame::Bind(QWidget *Control) {
     rc->setMreg(rc->mreg());
     if (auto *ev = qobject_cast<TParamEnum *>(Control)) {
       if (ev->macc() & 2)
-        ev->SetOnChange([this](uint16_t Reg, int16_t Value) { ParamEnumChange(Reg, Value); });
+        ev->SetOnChange([this, ev](uint16_t Reg, int16_t Value) {
+          const THandling handling(*this, ev);
+          ParamEnumChange(Reg, Value);
+        });
     }
   } else if (auto *up = qobject_cast<TUstavPanel *>(Control)) {
     up->SetDeviceDescriptor(FDescriptor);
     up->setIdx(up->idx());
     up->setBit(up->bit());
     if (up->macc() & 2)
-      up->SetOnChange([this](uint16_t Reg, uint16_t Value, uint16_t Mask) { UstavChange(Reg, Value, Mask); });
+      up->SetOnChange([this, up](uint16_t Reg, uint16_t Value, uint16_t Mask) {
+        const THandling handling(*this, up);
+        UstavChange(Reg, Value, Mask);
+      });
     // Setpoints are shown here, not edited.
     up->setEnabled(false);
   } else if (auto *de = qobject_cast<TDateTimeEdit *>(Control)) {
@@ -179,6 +242,10 @@ void TkvDashboardFrame::Bind(QWidget *Control) {
 
 void TkvDashboardFrame::SetDescriptor(TSimpleDeviceDescriptor *Descriptor) {
   FDescriptor = Descriptor;
+  if (FHandlers > 0) {
+    FBindPending = true;
+    return;
+  }
   FEvents.LastTime = 0;
   if (!Descriptor)
     return;
@@ -199,7 +266,10 @@ void TkvDashboardFrame::SetDescriptor(TSimpleDeviceDescriptor *Descriptor) {
 void TkvDashboardFrame::SetBitHandlers() {
   for (QWidget *w : ControlsOf(Panel, true))
     if (auto *g = qobject_cast<TBitregGroupBox *>(w); g && g->macc() == 3)
-      g->bitMouseDown = [this](TShape *Circle) { BitClick(Circle); };
+      g->bitMouseDown = [this](TShape *Circle) {
+        const THandling handling(*this, Circle);
+        BitClick(Circle);
+      };
 }
 
 void TkvDashboardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, FPrimaryValues ? 1 : 0); }
@@ -347,14 +417,16 @@ void TkvDashboardFrame::BitClick(TShape *Circle) {
   const uint16_t value = Modbus().GetWord(reg) ^ uint16_t(1u << (bit->Index() % 16));
   // A pulse is cleared by the device itself: no read-back.
   const bool pulse = FHost.VirtualInputPulse;
-  if (WriteControl(uint16_t(reg), value, 0xFFFF, !pulse) && pulse)
+  const QPointer<TShape> circle(Circle); // the bit goes with its circle
+  if (WriteControl(uint16_t(reg), value, 0xFFFF, !pulse) && pulse && circle)
     bit->SetPulse(FHost.TeleCount);
 }
 
 bool TkvDashboardFrame::WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask, bool ReadAfter) {
+  const THandling handling(*this, nullptr);
   try {
     if (WriteBoundRegister(*FHost.Chains, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask, FHost.Login,
-                           [this] { ShowValues(); }, ReadAfter))
+                           [this] { ShowValues(); }, ReadAfter, FHandled))
       return true;
   } catch (const EKvError &e) {
     // A value outside its limits: the control shows the device's value again.

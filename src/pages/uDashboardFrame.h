@@ -7,17 +7,16 @@
 // the device after the password step. Main thread only.
 #include "ixml.h"
 #include "uControlRules.h"
+#include "uIOChain3.h"
 #include "uPageChains.h"
 
 #include <QBuffer>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
 
 class TSimpleDeviceDescriptor;
-class TIOChainGen;
-class TIOChainList3;
-class TIOChain3;
 class TShape;
 class TEventView;
 class QScrollArea;
@@ -28,13 +27,19 @@ class TkvDashboardFrame : public QWidget {
   Q_OBJECT
 public:
   explicit TkvDashboardFrame(QWidget *Parent = nullptr);
+  ~TkvDashboardFrame() override;
 
-  void SetHost(const TDashboardHost &Host) { FHost = Host; }
+  // The host's chains tell the panel when the identification changes or the
+  // link fails: an open drop-down list closes without a choice.
+  void SetHost(const TDashboardHost &Host);
   const TPageHost &Host() const { return FHost; }
   // Loads the panel from FileName (kept as the panel's current file) and
   // restarts the event ring. A missing or broken file is reported through the
   // host and leaves the panel empty. A panel changed and not saved is kept
-  // (bound to the descriptor) and stays marked changed.
+  // (bound to the descriptor) and stays marked changed. Asked while a
+  // control's change handler runs (its password box open), the load, as a
+  // binding, waits until the handler has returned: no control is deleted
+  // under its own signal.
   void Init(const QString &FileName);
   // Loads the page. Throws EKvError "cannot open " + path + the reason, or
   // path + the parser's reason + CR + "Ъ" + the source line, or EKvFormat for
@@ -51,6 +56,8 @@ public:
   bool IsIncomplete() const { return FIncomplete; }
   // Binds every control to Descriptor (owned by the main window).
   void SetDescriptor(TSimpleDeviceDescriptor *Descriptor);
+  // A load or binding waits for a control's change handler to return.
+  bool IsRebuildPending() const { return FLoadPending || FBindPending; }
   TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor; }
   // Every control shows its value from the register image.
   Q_INVOKABLE void ShowValues();
@@ -85,10 +92,23 @@ public:
   QScrollArea *ScrollBox = nullptr;
 
 private:
+  // Held while the change handler of Control runs.
+  class THandling {
+  public:
+    THandling(TkvDashboardFrame &Frame, QWidget *Control);
+    ~THandling();
+
+  private:
+    TkvDashboardFrame &FFrame;
+    QPointer<QWidget> FOuter;
+  };
   void Bind(QWidget *Control);
   // A control's write through the write gate; a refused value is shown and
   // the panel reads the device again. True when the write was started.
   bool WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask, bool ReadAfter);
+  // The load or binding asked while a handler ran, once none runs.
+  void ApplyPending();
+  void CloseDropDowns();
   void Load(const QString &FileName);
   void ReportProblem(const QString &Text);
   // The problems of one load or binding, in one report naming the file.
@@ -113,5 +133,13 @@ private:
   QBuffer FRefreshList, FRefreshData, FClockData;
   TEventCursor FEvents;
   int FRecordSize = 9;
-  TEventView *FView = nullptr;
+  // The event list a refresh reads into; it goes with a panel reloaded meanwhile.
+  QPointer<TEventView> FView;
+  // The control whose change handler runs (null once it has gone), and how
+  // many handlers are on the stack.
+  QPointer<QWidget> FHandled;
+  int FHandlers = 0;
+  bool FLoadPending = false, FBindPending = false;
+  QPointer<TIOChainGen> FListened;
+  int FListener = 0;
 };

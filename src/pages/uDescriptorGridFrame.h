@@ -55,6 +55,9 @@ public:
   const TGridPageHost &Host() const { return FHost; }
 
 protected:
+  // The identification epoch of the host's chains now (0 without chains):
+  // what an edit is prepared under.
+  uint64_t IdentEpoch() const { return FHost.Chains ? FHost.Chains->IdentEpoch() : 0; }
   // Owned by the page as its Qt child.
   TStringGrid *const FGrid;
   TGridPageHost FHost;

@@ -10,6 +10,7 @@
 #include "uErrors.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QtEndian>
 #include <cstring>
 #include <memory>
@@ -97,17 +98,26 @@ void ShowClockOn(QWidget *Panel, QIODevice *Stream) {
 }
 
 bool WriteBoundRegister(TIOChainGen &Gen, const IXXMLNode &Root, uint16_t Reg, uint16_t Value, uint16_t Mask,
-                        const std::function<bool()> &Login, const std::function<void()> &Shown, bool ReadAfter) {
+                        const std::function<bool()> &Login, const std::function<void()> &Shown, bool ReadAfter,
+                        const QObject *Control) {
   TWriteBatch batch;
   batch.Add(DescribedWriteValue(Root, Reg, Value, Mask));
   if (const QString report = batch.LimitReport(); !report.isEmpty())
     throw EKvError(report);
+  // The value is chosen for the device identified now; the password box may
+  // see another identified before the write goes.
+  const uint64_t chosen = Gen.IdentEpoch();
+  const QPointer<const QObject> control(Control);
   if (!Login || !Login())
+    return false;
+  // The value was chosen on a control the page has since taken away.
+  if (Control && !control)
     return false;
   TWriteRun run;
   run.DoneText.clear();
   run.Shown = Shown;
   run.ReadAfter = ReadAfter;
+  run.PreparedFor = chosen;
   RunWriteBatch(Gen, batch, run);
   return true;
 }

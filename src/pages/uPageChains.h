@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 
+class QObject;
 class QWidget;
 class TIOChainGen;
 class TSimpleDeviceDescriptor;
@@ -55,7 +56,8 @@ void ShowClockOn(QWidget *Panel, QIODevice *Stream);
 // reads it back and calls Shown. Throws EKvError with the limit report for a
 // value outside them: nothing is sent and no password is asked. False when
 // Login refuses. ReadAfter false leaves out the read-back (a pulse the device
-// clears itself).
+// clears itself). With Control given, nothing is written and false returned
+// when Control has gone while Login asked for the password.
 bool WriteBoundRegister(TIOChainGen &Gen, const IXXMLNode &Root, uint16_t Reg, uint16_t Value, uint16_t Mask,
                         const std::function<bool()> &Login, const std::function<void()> &Shown,
-                        bool ReadAfter = true);
+                        bool ReadAfter = true, const QObject *Control = nullptr);

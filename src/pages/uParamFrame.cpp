@@ -158,7 +158,7 @@ namespace {
 bool LimitCheckOn(const TAppIniFile *Ini) { return !Ini || Ini->ReadBool("ustav", "limitCheck", true); }
 } // namespace
 
-void TkvParamFrame::RunWrite(const TWriteBatch &Batch) {
+void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> PreparedFor) {
   if (!FHost.Chains)
     return;
   TWriteRun run;
@@ -167,6 +167,7 @@ void TkvParamFrame::RunWrite(const TWriteBatch &Batch) {
   run.ReadingText = ReadingText;
   run.DoneText = DoneText;
   run.Progress = FHost.Progress;
+  run.PreparedFor = PreparedFor;
   // The written rows show what the device now holds, and only they: another
   // row keeps the user's edit.
   std::vector<int> regs;
@@ -196,7 +197,9 @@ TWriteBatch TkvParamFrame::EditedBatch() const {
   return batch;
 }
 
-void TkvParamFrame::WriteAll() { RunWrite(EditedBatch()); }
+void TkvParamFrame::WriteAll() {
+  RunWrite(EditedBatch(), FEdited.empty() ? std::nullopt : std::optional<uint64_t>(FEditedEpoch));
+}
 
 void TkvParamFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
   R.Kind = TCellEditorRequest::ekNone;
@@ -212,6 +215,8 @@ void TkvParamFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
   }
   if (c->PasswdChar & 0xFF)
     R.PasswordChar = QChar(char16_t(c->PasswdChar & 0xFF));
+  if (R.Kind != TCellEditorRequest::ekNone)
+    FEditEpoch = IdentEpoch();
 }
 
 void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
@@ -220,6 +225,8 @@ void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
     return;
   if (!FHost.Ini || FHost.Ini->ReadInteger("param", "directEdit", 0) == 0) {
     // Kept for Write, which sends the rows changed here and no other.
+    if (FEdited.empty() || FEditEpoch < FEditedEpoch)
+      FEditedEpoch = FEditEpoch;
     FEdited.insert(Row);
     return;
   }
@@ -229,9 +236,12 @@ void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
   if (LimitCheckOn(FHost.Ini))
     if (const QString report = batch.LimitReport(); !report.isEmpty())
       throw EKvError(report);
-  if (FHost.RequestUserRights && !FHost.RequestUserRights())
+  // An edit begun for another device goes to the write gate, which drops
+  // it with its box: no password is asked for it.
+  const bool stale = FEditEpoch != IdentEpoch();
+  if (!stale && FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
-  RunWrite(batch);
+  RunWrite(batch, FEditEpoch);
 }
 
 void TkvParamFrame::ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex) {

@@ -57,11 +57,14 @@ public:
 private:
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request);
   void CellEdited(int Col, int Row, const QString &Text);
-  void RunWrite(const TWriteBatch &Batch);
+  void RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> PreparedFor);
   TWriteBatch EditedBatch() const;
   const TParamCodec *RowCodec(int Row) const;
 
   TStringGridEditor *FEditor = nullptr;
   std::vector<TParamCodec> FRows; // FRows[r - 1] for grid row r
   std::set<int> FEdited;          // grid rows the user changed since the last read
+  // The identification epochs the values are edited under: of the editor
+  // opened last, and the oldest of the rows in FEdited.
+  uint64_t FEditEpoch = 0, FEditedEpoch = 0;
 };

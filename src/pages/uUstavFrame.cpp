@@ -130,6 +130,8 @@ void TUstavFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
   if (reg < 0 || !Modbus().IsValid(reg) || !u->CanWrite())
     return;
   ChooseEditor(*u, R);
+  if (R.Kind != TCellEditorRequest::ekNone)
+    FEditEpoch = IdentEpoch();
 }
 
 void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
@@ -138,6 +140,8 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   if (reg < 0)
     return;
   if (DirectEdit() == 2) {
+    if (FEdited.empty() || FEditEpoch < FEditedEpoch)
+      FEditedEpoch = FEditEpoch;
     FEdited.insert(EditOwnImage(Col, Row, Text));
     return;
   }
@@ -148,9 +152,12 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   if (LimitCheckOn())
     if (const QString report = batch.LimitReport(); !report.isEmpty())
       throw EKvError(report);
-  if (FHost.RequestUserRights && !FHost.RequestUserRights())
+  // An edit begun for another device goes to the write gate, which drops
+  // it with its box: no password is asked for it.
+  const bool stale = FEditEpoch != IdentEpoch();
+  if (!stale && FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
-  RunWrite(batch, [this] { UpdateValues(); }, nullptr);
+  RunWrite(batch, [this] { UpdateValues(); }, nullptr, FEditEpoch);
 }
 
 void TUstavFrame::ShowWritten(const std::vector<uint16_t> &Regs) {
@@ -177,7 +184,8 @@ void TUstavFrame::WriteImage(const QByteArray &Image) {
              },
              QStringLiteral("\"Уставки успешно записаны\""))
             .exec([this] { SetEditMode(false); });
-      });
+      },
+      FEdited.empty() ? std::nullopt : std::optional<uint64_t>(FEditedEpoch));
 }
 
 void TUstavFrame::SaveToFile(const QString &FileName) {

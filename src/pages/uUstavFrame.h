@@ -57,4 +57,7 @@ private:
   void ShowWritten(const std::vector<uint16_t> &Regs);
   bool FEditMode = false;
   std::set<int> FEdited; // registers edited in edit mode since the last read
+  // The identification epochs the values are edited under: of the editor
+  // opened last, and the oldest of the registers in FEdited.
+  uint64_t FEditEpoch = 0, FEditedEpoch = 0;
 };

@@ -302,7 +302,7 @@ TWriteBatch TUstavGridFrame::ImageBatch(const QByteArray &Image, const std::func
 }
 
 void TUstavGridFrame::RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
-                               const std::function<void(TIOChainList3 &)> &Done) {
+                               const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor) {
   if (!FHost.Chains)
     return;
   TWriteRun run;
@@ -312,6 +312,7 @@ void TUstavGridFrame::RunWrite(const TWriteBatch &Batch, const std::function<voi
   run.Shown = Shown;
   run.Done = Done;
   run.Progress = FHost.Progress;
+  run.PreparedFor = PreparedFor;
   RunWriteBatch(*FHost.Chains, Batch, run);
 }
 

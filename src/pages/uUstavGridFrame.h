@@ -92,9 +92,10 @@ protected:
   void ChooseEditor(const TUstav &U, TCellEditorRequest &Request) const;
   // Runs Batch through the write gate (limits checked unless limitCheck is
   // off): status texts, the writes, the read-back into the register image,
-  // Shown (also after a write that stopped part-way), then Done.
+  // Shown (also after a write that stopped part-way), then Done. PreparedFor:
+  // the identification epoch the values were edited under.
   void RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
-                const std::function<void(TIOChainList3 &)> &Done);
+                const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {});
 
   TUstavList FUstavs;
   std::vector<TUstav *> FRows; // FRows[r - 1] for grid row r

@@ -150,7 +150,7 @@ bool TkvUstavLocalFrame::QueryClose() {
   });
 }
 
-void TkvUstavLocalFrame::WriteImage(const QByteArray &Image) {
+void TkvUstavLocalFrame::WriteImage(const QByteArray &Image, std::optional<uint64_t> PreparedFor) {
   // Applying a set is what it is for: every value that differs from the
   // device's goes. The tab may close while the chain runs: the steps hold no
   // bare pointer to it.
@@ -160,12 +160,15 @@ void TkvUstavLocalFrame::WriteImage(const QByteArray &Image) {
     if (page)
       page->ShowValues();
   };
-  RunWrite(ImageBatch(Image, nullptr), shown, [this](TIOChainList3 &C) {
-    C.execStrings(
-        [show = FHost.ShowMessageStep](const QStringList &Args) {
-          if (show && !Args.isEmpty())
-            show(Args.first());
-        },
-        QStringLiteral("Готово"));
-  });
+  RunWrite(
+      ImageBatch(Image, nullptr), shown,
+      [this](TIOChainList3 &C) {
+        C.execStrings(
+            [show = FHost.ShowMessageStep](const QStringList &Args) {
+              if (show && !Args.isEmpty())
+                show(Args.first());
+            },
+            QStringLiteral("Готово"));
+      },
+      PreparedFor);
 }

@@ -25,7 +25,9 @@ public:
   // empty, which FileName otherwise becomes).
   void SaveToFile(const QString &FileName);
   QByteArray GetDescriptorDigest() const { return DescriptorDigest(Descriptor()); }
-  void WriteImage(const QByteArray &Image);
+  // Writes the values of Image that differ from the device's. PreparedFor:
+  // the identification epoch the set was matched with the device under.
+  void WriteImage(const QByteArray &Image, std::optional<uint64_t> PreparedFor = {});
   void UpdateValues() override;
   QString FileName() const { return FFileName; }
   // What a save would write (values, level names) differs from what was

@@ -1,5 +1,7 @@
 #include "uPasswdForm.h"
 
+#include "uIOChain3.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -105,4 +107,33 @@ TEST(PasswdForm, RightsAreAskedOnlyWhenMissing) {
     EXPECT_EQ(loggedIn, c.Expected);
     EXPECT_EQ(shown, c.Shown);
   }
+}
+
+// The password is typed for the device identified when the box opened.
+TEST(PasswdForm, AnotherIdentificationCancelsTheBoxAndAnswersNoPendingOk) {
+  TIOChainGen gen;
+  TPasswdForm f;
+  f.SetChainGen(&gen);
+  f.SetValidator([] {});
+  // An OK press waiting for the re-read: the next device's password, read by
+  // its own identification, compares nothing.
+  f.show();
+  f.Edit->setText("1234");
+  f.BitBtn1->click();
+  gen.NextIdentEpoch();
+  f.SetExpectedPassword("1234");
+  EXPECT_FALSE(f.IsOkPending());
+  EXPECT_TRUE(f.isVisible());
+  f.hide();
+
+  // Held by the writer's request: the box closes as cancelled, no rights.
+  bool loggedIn = false;
+  QTimer::singleShot(0, &f, [&] {
+    f.Edit->setText("1234");
+    f.BitBtn1->click();
+    gen.NextIdentEpoch();
+  });
+  EXPECT_FALSE(RequestUserRights(f, [&] { return loggedIn; }, [&](bool V) { loggedIn = V; }));
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_EQ(f.result(), QDialog::Rejected);
 }

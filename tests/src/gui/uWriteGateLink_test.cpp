@@ -117,6 +117,16 @@ TSimFault OneException(uint8_t Function, int After) {
   f.Count = 1;
   return f;
 }
+
+// Kind (with Value) to the first register write only.
+TSimFault OneWriteFault(TSimFaultKind Kind, int Value) {
+  TSimFault f;
+  f.Kind = Kind;
+  f.Value = Value;
+  f.Function = SIM_FN_WRITE_HOLDING;
+  f.Count = 1;
+  return f;
+}
 } // namespace
 
 TEST_F(WriteGateLink, EveryWritePathRefusesAValueOutsideItsLimitsAndWritesExactlyAnInsideOne) {
@@ -233,7 +243,7 @@ TEST_F(WriteGateLink, AWriteCutAfterItsFirstRegisterShowsTheRelaysValuesAndNames
   EXPECT_EQ(page->sgParam->Cells(2, ParamRow(31)), "17");
   EXPECT_EQ(page->sgParam->Cells(2, ParamRow(DemoDevice::ScaledReg)), before);
   EXPECT_FALSE(page->RowHighlighted(ParamRow(DemoDevice::ScaledReg)));
-  EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {"Время возврата, с"}));
+  EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {"Время возврата, с"}, "Ошибка устройства 04"));
 
   // A local set: the setpoints page shows what the relay holds after the cut.
   S.Form->EditCommand();
@@ -252,15 +262,15 @@ TEST_F(WriteGateLink, AWriteCutAfterItsFirstRegisterShowsTheRelaysValuesAndNames
   EXPECT_EQ(ustav->sgUstav->Cells(3, row), ustav->RegValueText(151, S.Device.Register(TSimArea::Holding, 151)));
   EXPECT_TRUE(set->CellChanged(3, RowOf(set->sgUstav, 1, Delay)));
   EXPECT_FALSE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
-  EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {Delay}));
+  EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {Delay}, "Ошибка устройства 04"));
 }
 
 // A write the relay did whose answer never reached the program is not "not
 // written": the status asks the user to look, and the write is sent once.
 TEST_F(WriteGateLink, AWriteWhoseAnswerNeverCameIsReportedAsSuchAndSentOnce) {
   const std::pair<const char *, TSimFault> endings[] = {
-      {"answer lost", {TSimFaultKind::LostAnswer, 0, SIM_FN_WRITE_HOLDING, 0, 1}},
-      {"Прервать while the answer is on its way", {TSimFaultKind::LateAnswer, 1500, SIM_FN_WRITE_HOLDING, 0, 1}},
+      {"answer lost", OneWriteFault(TSimFaultKind::LostAnswer, 0)},
+      {"Прервать while the answer is on its way", OneWriteFault(TSimFaultKind::LateAnswer, 1500)},
   };
   for (const auto &[name, fault] : endings) {
     SCOPED_TRACE(name);
@@ -282,8 +292,14 @@ TEST_F(WriteGateLink, AWriteWhoseAnswerNeverCameIsReportedAsSuchAndSentOnce) {
     ASSERT_TRUE(S.WaitIdle());
     EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 31 17"});
     EXPECT_EQ(S.Device.Register(TSimArea::Holding, 31), 17);
-    EXPECT_EQ(S.Status(), UnansweredWriteText("Адрес Modbus") + "; " + PartialWriteText(0, 2, {"Время возврата, с"}))
-        << S.Status().toStdString();
+    const QString report = UnansweredWriteText("Адрес Modbus") + "; " + PartialWriteText(0, 2, {"Время возврата, с"});
+    EXPECT_EQ(S.Status(), report) << S.Status().toStdString();
+    // The report stays over the check and the ticks that follow it.
+    for (int tick = 0; tick < 2; ++tick) {
+      S.Form->TimerTimer();
+      ASSERT_TRUE(S.WaitIdle());
+    }
+    EXPECT_EQ(S.Status(), report) << S.Status().toStdString();
     if (fault.Kind == TSimFaultKind::LostAnswer) {
       EXPECT_EQ(page->sgParam->Cells(2, ParamRow(31)), "17"); // read back from the relay
     }
@@ -375,7 +391,7 @@ TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported
   Type(page->Editor(), 2, row, "6500");
   ASSERT_TRUE(S.WaitIdle());
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 6500"}); // devsim refuses it with exception 03
-  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {Delay}));
+  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {Delay}, "Ошибка устройства 03"));
   EXPECT_EQ(page->sgUstav->Cells(2, row), before);
   EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
   // The same setting holds on the parameters page.
@@ -383,8 +399,22 @@ TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported
   Type(S.Form->ParamFrame->Editor(), 2, ParamRow(31), "300");
   ASSERT_TRUE(S.WaitIdle());
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 31 300"});
-  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {"Адрес Modbus"}));
+  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {"Адрес Modbus"}, "Ошибка устройства 03"));
   EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
+}
+
+// A relay busy when the write came (exception 06) did nothing: the report
+// says so, and the write went once.
+TEST_F(WriteGateLink, AWriteTheRelayWasTooBusyForIsReportedWithTheReason) {
+  Start("[param]\ndirectEdit=1\n");
+  TSimFault busy = OneException(SIM_FN_WRITE_HOLDING, 0);
+  busy.Value = 6;
+  S.Device.SetFault(busy);
+  Type(S.Form->ParamFrame->Editor(), 2, ParamRow(31), "17");
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 31 17"});
+  EXPECT_TRUE(S.Status().startsWith(PartialWriteText(0, 1, {"Адрес Modbus"}, "Ошибка устройства 06")))
+      << S.Status().toStdString();
 }
 
 // A cache pair that does not match what was written is read again from the

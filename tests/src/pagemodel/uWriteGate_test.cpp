@@ -182,4 +182,7 @@ TEST(WriteGate, ThePartialWriteTextNamesWhatDidNotGo) {
   MultiLingual() = TMultiLingual();
   EXPECT_EQ(PartialWriteText(1, 3, {"Выдержка", "Направленность"}),
             "Ошибка записи: записано 1 из 3, не записаны: Выдержка, Направленность");
+  // The failure's reason follows, as the relay's answer told it.
+  EXPECT_EQ(PartialWriteText(0, 1, {"Выдержка"}, "Ошибка устройства 06"),
+            "Ошибка записи: записано 0 из 1, не записаны: Выдержка; Ошибка устройства 06");
 }
