@@ -71,7 +71,6 @@ inline const char *const LogicStopped = "Запись не завершена: �
 inline const char *const DescDecodeError = "Ошибка при расшифровке дескриптора";
 inline const char *const CodeAddrError = "Недопустимый адрес исполняемого кода %1";
 inline const char *const CodeTooLong = "Код логики (%1 байт) не помещается в область кода прибора (%2 байт)";
-inline const char *const OutOfLimits = "Уставка или параметр %1: значение %2 вне пределов %3..%4";
 // The question on the values a logic write would change in the device.
 inline const char *const ReadingUstavs = "Чтение уставок";
 inline const char *const ParamChangedHead = "Значения уставок и параметров в логике отличаются от значений в приборе:";
@@ -125,13 +124,14 @@ struct TParamConfirmHooks {
 void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries, const TParamConfirmHooks &Hooks,
                         std::function<void(const QByteArray &Stream)> Write);
 
-// One OutOfLimits line per value of that stream outside its record's limits
-// (a numeric setpoint's secondary range, read signed when its measurement is;
-// a numeric parameter's range; an item of an enumeration), CR LF between
-// lines; "" when every value is inside. A record without a usable range (its
-// minimum above its maximum, an enumeration without items) limits nothing.
+// The limit report of that stream: one line (LimitLine of the write gate,
+// the rule of the pages) per value outside the limits the pages give its
+// register: a numeric setpoint's secondary range, compared signed when its
+// measure is; a numeric parameter's range (none when both ends are 0); an
+// item of an enumeration. Inverted limits refuse every value: they are a
+// fault of the descriptor. "" when every value is inside.
 QString ParamStreamLimitReport(const TDeviceDescriptor &Desc, bool All);
-// The OutOfLimits line of Value as a value of Ustav; "" inside its limits.
+// The line of Value as a value of Ustav; "" inside its limits.
 QString UstavLimitLine(const TDDUstav &Ustav, uint16_t Value);
 
 // Frames 0 .. ceil(size / 128) - 1 of Next's local file; Next must be a file
@@ -168,10 +168,18 @@ struct TCustomBuildEnv {
   bool WriteAllSetting = true;            // setup/customWriteAll
   bool ParamUstavWrite = false;           // setup/customParamUstavWrite
   int CustomSetting = 1;                  // setup/custom: where a saved project keeps the edited logic
+  bool LimitCheck = true;                 // ustav/limitCheck: the register stream is checked
   std::function<void(const QString &)> Status;
 };
 
 enum class TCustomWrite { All, Logic };
+
+// Whether the loaded logic may go to the connected device, as every write of
+// it checks first: nothing loaded throws "Логика не загружена"; logic of a
+// project throws "Недопустимый файл идентификаторов" unless the work
+// folder's identifier file is the one the device's descriptor names (status
+// "Проверка файла идентификаторов"). Both are shown in a box first.
+void CheckLogicTarget(const TCustomLogicState &State, const TCustomBuildEnv &Env);
 
 // Re-reads the base logic, merges the units, checks and compiles into
 // "generated.bin" and fills ParamStream; returns the write to run. Throws
@@ -185,12 +193,18 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
                               QStringList &Errors, QBuffer &ParamStream,
                               std::vector<TParamStreamEntry> *Entries = nullptr);
 
+// Registers a write changed, read back into the register image.
+using TRegistersShown = std::function<void(const std::vector<uint16_t> &Regs)>;
+
 // The window's parts a write chain calls.
 struct TCustomWriteHooks {
   std::function<void()> CheckFlashHeader; // "head.bin" just read
   TFlashSubFileStart SubFileStart;
   std::function<void(const QString &)> ShowMessage;
   TChainProgressEvent Progress;
+  // After the register stream was written (whole, or cut once it began):
+  // its registers, read back; the pages bound to them show the image.
+  TRegistersShown RegistersWritten;
 };
 
 // The full write; "desc.bin" and "extflash.bin" are built in memory and
@@ -201,8 +215,10 @@ void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate,
 // The device's image is read and its code area checked before anything is
 // written: a refused code leaves the custom logic in the device as it was.
 void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks);
-// The custom logic alone (saved first as "custom-logic.xml").
-void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomWriteHooks &Hooks);
+// The custom logic alone (saved first as "custom-logic.xml"), after the
+// checks of CheckLogicTarget.
+void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomBuildEnv &Env,
+                      const TCustomWriteHooks &Hooks);
 
 // Stores the name tables of the base logic's descriptor into the custom
 // logic and saves it as Name in the work folder.

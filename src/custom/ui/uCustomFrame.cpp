@@ -10,6 +10,7 @@
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uLogger.h"
+#include "uLogicFiles.h"
 #include "uLogicTexts.h"
 #include "uMessageSink.h"
 #include "uModbusIderList.h"
@@ -395,34 +396,7 @@ void TkvCustomFrame::PutLoadedFiles() {
 }
 
 void TkvCustomFrame::LoadLogic(const QString &Folder) {
-  auto configurator = std::make_unique<TConfigurator>();
-  configurator->LoadFromFile(ResolveFileNameCI(Folder, CustomFiles::Config));
-  IXXMLDocument logicDoc = NewXMLDocument();
-  if (!logicDoc->Load(ResolveFileNameCI(Folder, CustomFiles::Logic)) || !logicDoc->GetDocumentElement())
-    throw EKvFormat("invalid logic");
-  const IXXMLNode logicNode = logicDoc->GetDocumentElement();
-  // The identifier list the new logic's descriptor binds to is put in place
-  // while it loads, and the one before it put back should anything fail.
-  std::unique_ptr<TModbusIderList> previous;
-  bool swapped = false;
-  auto module = std::make_unique<TModule>(nullptr, 1);
-  IXXMLDocument customDoc = NewXMLDocument();
-  try {
-    if (auto fresh = NewModbusIderListFor(ResolveFileNameCI(Folder, CustomFiles::Identification))) {
-      previous = SwapModbusIderList(std::move(fresh));
-      swapped = true;
-    }
-    module->Root = true;
-    module->SetConfigurator(configurator.get());
-    module->LoadFromNode(logicNode);
-    if (!customDoc->Load(ResolveFileNameCI(Folder, CustomFiles::CustomLogic)) || !customDoc->GetDocumentElement())
-      throw EKvFormat("invalid custom logic");
-    ModbusIderList()->WriteListing(FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath());
-  } catch (...) {
-    if (swapped)
-      SwapModbusIderList(std::move(previous));
-    throw;
-  }
+  TLoadedLogic loaded = LoadLogicFiles(Folder, FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath());
   // Everything has loaded: read sub-files replace the work files (the editor
   // reads its library from there), and the page takes the logic over. The
   // editor lets go of the old root module (its unit's parent) before that goes.
@@ -443,12 +417,12 @@ void TkvCustomFrame::LoadLogic(const QString &Folder) {
   FSchemaEditor->Module().Module = nullptr;
   FUnits.clear();
   ListViewUnit->clear();
-  FModule = std::move(module);
-  FConfigurator = std::move(configurator);
-  FLogicDoc = logicDoc;
-  FLogicNode = logicNode;
-  FCustomDoc = customDoc;
-  FCustomRoot = customDoc->GetDocumentElement();
+  FModule = std::move(loaded.Module);
+  FConfigurator = std::move(loaded.Configurator);
+  FLogicDoc = loaded.LogicDoc;
+  FLogicNode = FLogicDoc->GetDocumentElement();
+  FCustomDoc = loaded.CustomDoc;
+  FCustomRoot = FCustomDoc->GetDocumentElement();
   FSchemaEditor->ClearLibraryTree();
   FSchemaEditor->SetConfigurator(FConfigurator.get());
   FSchemaEditor->ClearUndo();
@@ -567,6 +541,7 @@ TCustomWriteHooks TkvCustomFrame::WriteHooks() const {
   h.SubFileStart = FHost.SetFlashSubFileStart;
   h.ShowMessage = [](const QString &Text) { ShowMessageText(Text); };
   h.Progress = FHost.Progress;
+  h.RegistersWritten = FHost.RegistersWritten;
   return h;
 }
 
@@ -631,7 +606,9 @@ void TkvCustomFrame::WriteCustomLogic() {
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   StoreUnit();
-  ::WriteCustomLogic(*FHost.ChainGen(), LogicState(), WriteHooks());
+  // The identifier file checked is the loaded logic's, whatever the folder holds.
+  PutLoadedFiles();
+  ::WriteCustomLogic(*FHost.ChainGen(), LogicState(), BuildEnv(), WriteHooks());
   if (FHost.ApplyCustomLogicNames)
     FHost.ApplyCustomLogicNames();
 }
@@ -681,6 +658,9 @@ void TkvCustomFrame::LoadFromFile(const QString &FileName) {
   try {
     LoadProject(stage, FileName);
     ShowLoadedLogic(lsProject, stage);
+  } catch (const ELogicMember &e) {
+    QDir(stage).removeRecursively();
+    throw EKvFormat(e.InProject(QFileInfo(FileName).fileName()));
   } catch (...) {
     QDir(stage).removeRecursively();
     throw;

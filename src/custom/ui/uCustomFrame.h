@@ -64,6 +64,10 @@ struct TCustomFrameHost {
   // What identifies the device identified last (empty while none): logic
   // read from a device is built and written only while this stays the same.
   std::function<QByteArray()> DeviceIdentity;
+  // Registers a logic write changed, read back into the register image: the
+  // pages and title-panel controls bound to them show it (an edit not yet
+  // written stays an edit).
+  TRegistersShown RegistersWritten;
 };
 
 
@@ -96,8 +100,8 @@ public:
 
   // Reads library, base logic, identifier list and custom logic from Folder
   // (the work folder or the staging folder of a device read) and takes them
-  // over only when all have loaded; throws "invalid logic", "invalid custom
-  // logic" or the loader's error and keeps the logic loaded before.
+  // over only when all have loaded (LoadLogicFiles); throws its ELogicMember
+  // and keeps the logic loaded before.
   void LoadLogic(const QString &Folder);
   // The unit list from Folder's "custom-logic.xml" against the base logic;
   // throws "invalid custom logic" and keeps the list as it was.

@@ -7,6 +7,8 @@
 #include "uAppIniFile.h"
 #include "uCustomNames.h"
 #include "uCustomParamIOForm.h"
+#include "uControls.h"
+#include "uDashboardFrame.h"
 #include "uDeviceDescriptor.h"
 #include "uCustomUstavForm.h"
 #include "uDemoDevice.h"
@@ -34,6 +36,8 @@
 #include "uPasswdForm.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uStringGrid.h"
+#include "uStringGridEditor.h"
+#include "uUstavFrame.h"
 #include "uTextCodec.h"
 
 #include <QAction>
@@ -77,8 +81,11 @@ protected:
     QDir::setCurrent(FOldCurrent);
   }
 
-  // Setup holds the [setup] lines beyond custom=1.
-  void Start(const QString &Setup = QString()) {
+  // Setup holds the [setup] lines beyond custom=1, Sections whole sections
+  // more; with Dashboard the demo's title panel lies beside the program.
+  void Start(const QString &Setup = QString(), const QString &Sections = QString(), bool Dashboard = false) {
+    if (Dashboard)
+      ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", FDir.filePath("dashboard.XML")));
     Server = std::make_unique<TDevSimServer>(Device);
     TDevSimOptions o;
     o.UsePty = GetParam() == TLink::Pty;
@@ -92,6 +99,7 @@ protected:
       RegWriteString("", KV_REG_COM_PORT, Server->PtyPath());
     }
     ini += "[device]\npollPause=1000\n[com]\nTimeout=5000\n[debug]\npoll=0\n";
+    ini += Sections;
     SaveFileBytes(FDir.filePath("kv.ini"), ToWin1251(ini));
     FIni = std::make_unique<TAppIniFile>(FDir.filePath("kv.ini"));
     Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
@@ -128,6 +136,29 @@ protected:
     std::array<QByteArray, 6> p = DemoLogicPackage(DemoTerminalContent());
     p[size_t(K)] = Content;
     Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(p), DemoDevice::FlashFrameBytes);
+  }
+  // "Сформировать" clicked and answered "Да" throughout, the password typed into its
+  // dialog once that shows; the boxes' texts into Shown.
+  void BuildWritingSetpoints() {
+    Form->SetLoggedIn(false);
+    const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+      Shown << Text;
+      return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+    });
+    TPasswdForm *dlg = Form->Forms().PasswdForm;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, dlg, [dlg] {
+      if (dlg->isVisible() && !dlg->IsOkPending()) {
+        dlg->Edit->setText(DemoDevice::Password);
+        dlg->BitBtn1->click();
+      }
+    });
+    answerer.start(20);
+    Form->UpdateActions();
+    QTest::mouseClick(Page->ToolButtonCompile, Qt::LeftButton);
+    EXPECT_TRUE(WaitIdle());
+    answerer.stop();
+    SetMessageSink(fixture);
   }
   // The logic read before is still there and a unit can be shown.
   void ExpectLogicKept() {
@@ -670,9 +701,202 @@ TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
   SetMessageSink(fixture);
 }
 
-// A project whose container is sound but whose base logic does not load:
-// the page keeps its logic, its project and the work files; a Save then
-// writes the project it had, and a project that loads clears the error.
+// A project made on the first demo relay, opened while the second one
+// (another identifier listing) is connected: both buttons refuse it with the
+// identifier file's text, and nothing reaches the relay.
+TEST_P(CustomFrameFaults, ProjectForAnotherRelayIsRefusedByBothButtons) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  const QString project = FDir.filePath("first.pack");
+  Page->SaveAs(project);
+  LoadDemoDevice(Device, 2);
+  Form->aMonitorPoll->trigger();
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(Form->StatusBar_->currentMessage(), "Готово");
+  ASSERT_EQ(Form->LabelDescID->text(), DemoTerminalContent(2).DescDate.toString("yyyy-MM-dd"));
+  Page->LoadFromFile(project);
+  ASSERT_EQ(Page->Source(), lsProject);
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+    Shown << Text;
+    return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+  });
+  for (QToolButton *button : {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite}) {
+    SCOPED_TRACE(button->objectName().toStdString());
+    Shown.clear();
+    Device.ClearLogs();
+    Form->UpdateActions();
+    ASSERT_TRUE(button->isEnabled());
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Shown.filter("Недопустимый файл идентификаторов").size(), 1) << Shown.join("|").toStdString();
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), "Недопустимый файл идентификаторов");
+    EXPECT_EQ(Device.RequestLog().size(), 0u);
+    EXPECT_TRUE(Device.SpecialLog().empty());
+  }
+  SetMessageSink(fixture);
+}
+
+// "Сформировать" → "Да" → "Да" → password: the setpoints the logic write
+// changed show on "Уставки" and on the title panel at once, read back from
+// the relay; a cell edited on "Уставки" and not yet written keeps the edit.
+TEST_P(CustomFrameFaults, PagesShowTheSetpointsALogicWriteChanged) {
+  Start("", "[ustav]\ndirectEdit=2\n", true);
+  ASSERT_EQ(Refresh(), "Готово");
+  TUstavFrame *ustav = Form->UstavFrame;
+  const auto rowOf = [ustav](const QString &Name) {
+    for (int r = 1; r < ustav->sgUstav->rowCount(); ++r)
+      if (ustav->sgUstav->Cells(1, r) == Name)
+        return r;
+    return -1;
+  };
+  const int pickup = rowOf("Ток срабатывания МТЗ-1"), delay = rowOf("Выдержка времени МТЗ-1");
+  ASSERT_GT(pickup, 0);
+  ASSERT_GT(delay, 0);
+  TUstavPanel *panel = nullptr;
+  for (QWidget *w : ControlsOf(Form->DashboardFrame->Panel, true))
+    if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
+      panel = u;
+  ASSERT_TRUE(panel);
+  ustav->Refresh();
+  Form->DashboardFrame->Refresh();
+  ASSERT_TRUE(WaitIdle());
+  const auto shown = [&] {
+    return QStringList{ustav->sgUstav->Cells(2, pickup), ustav->sgUstav->Cells(3, pickup),
+                       ustav->sgUstav->Cells(2, delay),  ustav->sgUstav->Cells(3, delay),
+                       panel->Edit(0)->text(),          panel->Edit(1)->text()};
+  };
+  ASSERT_EQ(shown(), QStringList({"4800", "6000", "500", "300", "4800", "6000"}));
+  Form->show();
+  Form->PageControl->setCurrentWidget(Form->TabSheetUstav);
+  ustav->SetEditMode(true);
+  ustav->sgUstav->setCurrentCell(delay, 2);
+  ustav->Editor()->StartEdit();
+  ASSERT_TRUE(ustav->Editor()->Edit->isVisible());
+  ustav->Editor()->Edit->setText("600");
+  QTest::keyClick(ustav->Editor()->Edit, Qt::Key_Return);
+
+  Device.ClearLogs();
+  BuildWritingSetpoints();
+  for (const auto &[reg, value] : std::map<uint16_t, uint16_t>{{100, 10}, {150, 10}, {101, 0}, {151, 0}})
+    ASSERT_EQ(Device.Register(TSimArea::Holding, reg), value) << reg;
+  EXPECT_EQ(shown(), QStringList({"10", "10", "600", "0", "10", "10"}));
+  EXPECT_TRUE(ustav->CellChanged(2, delay)) << "the edit stays an edit";
+  EXPECT_FALSE(ustav->CellChanged(3, delay));
+}
+
+// A custom setpoint of the logic under inverted limits (a descriptor fault):
+// the logic write is refused with the setpoint's name before anything is
+// sent; with ustav/limitCheck off it goes, as a page's write would.
+TEST_P(CustomFrameFaults, InvertedLimitsRefuseTheLogicWriteUnlessLimitCheckIsOff) {
+  for (const bool check : {true, false}) {
+    SCOPED_TRACE(check ? "limitCheck on" : "limitCheck off");
+    Form.reset();
+    Server.reset();
+    LoadDemoDevice(Device);
+    Start("", check ? "" : "[ustav]\nlimitCheck=0\n");
+    ASSERT_EQ(Refresh(), "Готово");
+    const IXXMLNode pickup = Page->LogicNode()->SelectSingleNode("//ustav-num[@custom='1']");
+    ASSERT_TRUE(pickup);
+    pickup->SetIntNode("word-sec-val-min", 30000);
+    pickup->SetIntNode("word-sec-val-max", 10);
+    Device.ClearLogs();
+    BuildWritingSetpoints();
+    const QString line = "\r\nПомилка \"Ток срабатывания МТЗ-1\" ошибка дескриптора: нижний предел 30000 больше "
+                         "верхнего 10";
+    if (check) {
+      EXPECT_EQ(Form->StatusBar_->currentMessage(), line + line);
+      EXPECT_EQ(Device.RequestLog().size(), 0u);
+    } else {
+      EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+      EXPECT_EQ(Device.Register(TSimArea::Holding, DemoDevice::UstavReg1), 10);
+    }
+  }
+}
+
+// Each request devsim received, consecutive frames of one file transfer and
+// reads or writes of registers in a row taken as one: "read file 140 frames
+// 0..0", "write registers 100,150,101,151", "special F0".
+QStringList RequestOrder(const TSimDevice &Device) {
+  QStringList out;
+  QString last;
+  QList<int> items;
+  const auto flush = [&] {
+    if (last.isEmpty())
+      return;
+    if (last.contains("file"))
+      out << QString("%1 frames %2..%3").arg(last).arg(items.first()).arg(items.last());
+    else if (last.contains("registers"))
+      out << last + " " + [&] {
+        QStringList r;
+        for (int i : items)
+          r << QString::number(i);
+        return r.join(",");
+      }();
+    else
+      out << last;
+    items.clear();
+  };
+  for (const QByteArray &p : Device.RequestLog()) {
+    const uint8_t fn = uint8_t(p[0]);
+    QString kind;
+    int item = 0;
+    const auto word = [&p](int At) { return int(uint8_t(p[At])) << 8 | uint8_t(p[At + 1]); };
+    switch (fn) {
+    case SIM_FN_READ_FILE:
+    case SIM_FN_WRITE_FILE:
+      kind = QString("%1 file %2").arg(fn == SIM_FN_READ_FILE ? "read" : "write").arg(uint8_t(p[1]));
+      item = word(2);
+      break;
+    case SIM_FN_READ_HOLDING:
+      kind = "read registers";
+      item = word(1);
+      break;
+    case SIM_FN_WRITE_HOLDING:
+      kind = "write registers";
+      item = word(1);
+      break;
+    case SIM_FN_SPECIAL:
+      kind = QString("special %1").arg(uint8_t(p[1]), 2, 16, QChar('0')).toUpper().replace("SPECIAL", "special");
+      break;
+    default:
+      kind = QString("function %1").arg(fn, 2, 16, QChar('0'));
+    }
+    if (kind != last || !(kind.contains("file") || kind.contains("registers"))) {
+      flush();
+      last = kind;
+    }
+    items << item;
+  }
+  flush();
+  return out;
+}
+
+// The requests of each button of the tab, in the order the README gives them.
+TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
+  Start();
+  Device.ClearLogs();
+  ASSERT_EQ(Refresh(), "Готово");
+  qDebug().noquote() << "READ" << RequestOrder(Device).join("\n");
+  Device.ClearLogs();
+  BuildWritingSetpoints();
+  qDebug().noquote() << "BUILD" << RequestOrder(Device).join("\n");
+  Device.ClearLogs();
+  QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+  qDebug().noquote() << "WRITE" << RequestOrder(Device).join("\n");
+  const QString project = FDir.filePath("p.pack");
+  Page->SaveAs(project);
+  Page->LoadFromFile(project);
+  Device.ClearLogs();
+  BuildWritingSetpoints();
+  qDebug().noquote() << "PROJECT" << RequestOrder(Device).join("\n");
+}
+
+// A project whose container is sound but one of whose members is not what
+// it must be (a logic that does not load, a document of another kind): the
+// page keeps its logic, its project and the work files, and nothing is
+// sent; a Save then writes the project it had, and a project that loads
+// clears the error.
 TEST_P(CustomFrameFaults, ProjectThatFailsToLoadLeavesThePageAsItWas) {
   Start();
   ASSERT_EQ(Refresh(), "Готово");
@@ -682,12 +906,6 @@ TEST_P(CustomFrameFaults, ProjectThatFailsToLoadLeavesThePageAsItWas) {
   std::array<QByteArray, 6> package = DemoLogicPackage(DemoTerminalContent());
   package[1] += "<!-- another build -->";
   package[2] += "; another build\r\n";
-  package[3].replace("<implementation>", "<implementation><x/>");
-  SaveFileBytes(failing, PackRecords({{"config.xml", package[1]},
-                                      {"identification.inc", package[2]},
-                                      {"logic.xml", package[3]},
-                                      {"custom-logic0.xml", package[4]},
-                                      {"custom-logic.xml", package[5] + "<!-- edited -->"}}));
   const auto workFiles = [this] {
     QStringList md5;
     for (const QString &n : CustomFiles::ProjectNames())
@@ -695,22 +913,44 @@ TEST_P(CustomFrameFaults, ProjectThatFailsToLoadLeavesThePageAsItWas) {
     return md5;
   };
   const QStringList before = workFiles();
-  const QByteArray keptBytes = LoadFileBytes(kept), failingBytes = LoadFileBytes(failing);
-
+  const QByteArray keptBytes = LoadFileBytes(kept);
   QString asked = failing;
   const TFileDialogSink oldDialogs = SetFileDialogSink([&asked](const TFileDialogRequest &) { return asked; });
-  Form->apFileLoad->trigger();
-  EXPECT_EQ(Form->StatusBar_->currentMessage(), "invalid NodeName: x");
-  EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
-  EXPECT_EQ(workFiles(), before);
-  EXPECT_FALSE(QFileInfo::exists(FDir.filePath("project-load")));
-  ExpectLogicKept();
+  const struct {
+    int SubFile; // of the package, replaced
+    QByteArray Content;
+    QString Expected;
+  } cases[] = {
+      {3, QByteArray(package[3]).replace("<implementation>", "<implementation><x/>"),
+       "failing.pack: logic.xml: invalid NodeName: x"},
+      {3, "<x/>", "failing.pack: logic.xml: invalid root element: x"},
+      {5, "<x/>", "failing.pack: custom-logic.xml: invalid root element: x"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Expected.toStdString());
+    std::array<QByteArray, 6> p = package;
+    p[size_t(c.SubFile)] = c.Content;
+    SaveFileBytes(failing, PackRecords({{"config.xml", p[1]},
+                                        {"identification.inc", p[2]},
+                                        {"logic.xml", p[3]},
+                                        {"custom-logic0.xml", p[4]},
+                                        {"custom-logic.xml", p[5] + "<!-- edited -->"}}));
+    const QByteArray failingBytes = LoadFileBytes(failing);
+    Device.ClearLogs();
+    Form->apFileLoad->trigger();
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), c.Expected);
+    EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
+    EXPECT_EQ(workFiles(), before);
+    EXPECT_FALSE(QFileInfo::exists(FDir.filePath("project-load")));
+    ExpectLogicKept();
+    EXPECT_EQ(Device.RequestLog().size(), 0u);
 
-  Form->apFileSave->trigger();
-  EXPECT_TRUE(LoadFileBytes(failing) == failingBytes) << "the project that failed to open";
-  EXPECT_TRUE(LoadFileBytes(kept) == keptBytes) << "saved again as it was";
-  EXPECT_EQ(workFiles(), before);
-  EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
+    Form->apFileSave->trigger();
+    EXPECT_TRUE(LoadFileBytes(failing) == failingBytes) << "the project that failed to open";
+    EXPECT_TRUE(LoadFileBytes(kept) == keptBytes) << "saved again as it was";
+    EXPECT_EQ(workFiles(), before);
+    EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
+  }
 
   asked = kept;
   Form->apFileLoad->trigger();
