@@ -138,10 +138,42 @@ bool TOI::Transact(bool AnyAddress) {
   FFailureText.clear();
   FCannotConnect = false;
   FAnyAddress = AnyAddress;
-  if (cfg.Protocol == prModbusTcp)
-    return TcpTransact(cfg, AnyAddress);
-  return RtuTransact(cfg, AnyAddress);
+  const bool ok = cfg.Protocol == prModbusTcp ? TcpTransact(cfg, AnyAddress) : RtuTransact(cfg, AnyAddress);
+  if (!ok)
+    NoteAnswerSigns();
+  return ok;
 }
+
+TForeignSigns TOI::TakeSigns() {
+  const TForeignSigns signs = FSigns;
+  FSigns = 0;
+  return signs;
+}
+
+void TOI::NoteAnswerSigns() {
+  const TOIStatus status = GetStatus();
+  if (status == oisErrorFlag && FReceived >= 3) {
+    // A gateway's own exceptions: the unit behind it cannot be reached, or
+    // did not answer. Either way the gateway may forward to another next.
+    if (FAnswer[2] == MB_EXCEPTION_GATEWAY_PATH)
+      NoteSign(TForeignSign::GatewayPath);
+    else if (FAnswer[2] == MB_EXCEPTION_GATEWAY_TARGET)
+      NoteSign(TForeignSign::GatewayTarget);
+  } else if (status == oisProtocolError && IsForeignAnswer()) {
+    NoteSign(TForeignSign::WrongAnswer);
+  }
+}
+
+bool TOI::IsForeignAnswer() const {
+  // The answer is still in the buffer: which of its checks it failed.
+  return AnswerFromOtherAddress() || AnswerWithOtherFunction();
+}
+
+bool TOI::AnswerFromOtherAddress() const {
+  return FReceived >= 1 && (FAnswer[0] == 0 || (!FAnyAddress && FRequest[0] != 0 && FAnswer[0] != FRequest[0]));
+}
+
+bool TOI::AnswerWithOtherFunction() const { return FReceived >= 2 && (FAnswer[1] & 0x7F) != (FRequest[1] & 0x7F); }
 
 void TOI::SetRepeats(int Tries, int PauseMs) {
   FRepeatTries = qMax(1, Tries);
@@ -213,11 +245,9 @@ QString TOI::FailureCode() const {
   } else if (status == oisBadCRC) {
     code = LinkCodes::BadCrc;
   } else if (status == oisProtocolError) {
-    // The answer is still in the buffer: which of its checks it failed.
-    const bool otherAddress = FReceived >= 1 && (FAnswer[0] == 0 || (!FAnyAddress && FRequest[0] != 0 &&
-                                                                      FAnswer[0] != FRequest[0]));
-    const bool otherFunction = FReceived >= 2 && (FAnswer[1] & 0x7F) != (FRequest[1] & 0x7F);
-    code = otherAddress ? LinkCodes::WrongAddress : otherFunction ? LinkCodes::WrongFunction : LinkCodes::WrongAnswer;
+    code = AnswerFromOtherAddress()    ? LinkCodes::WrongAddress
+           : AnswerWithOtherFunction() ? LinkCodes::WrongFunction
+                                       : LinkCodes::WrongAnswer;
   }
   return QString::fromLatin1(code);
 }
@@ -436,7 +466,9 @@ public:
   // Connects to Host:Port unless already connected there. On an existing
   // connection, bytes of a late answer are dropped and a peer that hung up
   // meanwhile is noticed, so the caller gets a fresh connection instead.
-  bool Connect(const QString &Host, int Port, int TimeoutMs) {
+  // Made tells whether a new connection was made.
+  bool Connect(const QString &Host, int Port, int TimeoutMs, bool &Made) {
+    Made = false;
     if (FSocket >= 0 && (FHost != Host || FPort != Port))
       Close();
     FLost = false;
@@ -461,6 +493,7 @@ public:
       return false;
     FHost = Host;
     FPort = Port;
+    Made = true;
     FTrace(QStringLiteral("*** TDeviceClient Connect"));
     return true;
   }
@@ -602,15 +635,36 @@ bool TOI::TransactRepeatable(bool AnyAddress, TRepeatRule Rule, const std::funct
     Logger().Info(QStringLiteral("request repeated (try %1 of %2) after: %3").arg(t + 1).arg(tries).arg(why));
     // A late answer to the failed try must not be taken for the repeat's:
     // Modbus TCP starts afresh on a new connection, the serial line waits
-    // for silence before the next request (SettleLine).
-    if (Config().Protocol == prModbusTcp)
+    // for silence before the next request (SettleLine). A busy answer came
+    // whole, and leaves the stream in step.
+    if (Config().Protocol == prModbusTcp && GetStatus() != oisErrorFlag)
       FTcp->Close();
     SleepMs(FRepeatPauseMs);
   }
 }
 
+bool TOI::ConnectTcp(const TConfig &Cfg, bool NoteReconnect) {
+  // A link change closes what was connected before: the next connect is
+  // the first to the target as it is now set.
+  if (Cfg.Target != FSeenTarget) {
+    FSeenTarget = Cfg.Target;
+    FTargetConnected = false;
+    FTcp->Close();
+  }
+  bool made = false;
+  if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout, made))
+    return false;
+  // Any connection after the first to this target was made again: the peer
+  // hung up, or an exchange failed and closed it. Whoever answers on it now
+  // may be another device on the same host and port.
+  if (made && FTargetConnected && NoteReconnect)
+    NoteSign(TForeignSign::Reconnect);
+  FTargetConnected = true;
+  return true;
+}
+
 bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
-  if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout))
+  if (!ConnectTcp(Cfg, true))
     return CannotConnect(Cfg);
   Trace(QStringLiteral("Q"), FRequest, FRequestLen);
   // MBAP: transaction 0, protocol 0, length of what follows (unit identifier,
@@ -690,7 +744,8 @@ bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
   const uint16_t firstId = uint16_t(FScanTransaction + 1);
   std::map<uint16_t, uint8_t> unitOf; // transaction identifier -> unit asked
   for (int a = First; a <= Last; ++a) {
-    if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout))
+    // A scan looks for whoever answers: its connects are no sign.
+    if (!ConnectTcp(Cfg, false))
       return CannotConnect(Cfg);
     FScanTransaction = uint16_t(FScanTransaction + 1);
     if (FScanTransaction == 0)
@@ -835,7 +890,9 @@ void TOI::SetTcpTimeout(int Value) {
 
 void TOI::SetProtocol(int Value) {
   std::lock_guard g(FConfigLock);
-  FConfig.Protocol = Value == prModbusTcp ? prModbusTcp : prModbusRtu;
+  const int protocol = Value == prModbusTcp ? prModbusTcp : prModbusRtu;
+  FConfig.Target += protocol != FConfig.Protocol;
+  FConfig.Protocol = protocol;
 }
 
 int TOI::GetProtocol() const {
@@ -845,11 +902,13 @@ int TOI::GetProtocol() const {
 
 void TOI::SetHost(const QString &Value) {
   std::lock_guard g(FConfigLock);
+  FConfig.Target += Value != FConfig.Host;
   FConfig.Host = Value;
 }
 
 void TOI::SetPort(int Value) {
   std::lock_guard g(FConfigLock);
+  FConfig.Target += Value != FConfig.Port;
   FConfig.Port = Value;
 }
 

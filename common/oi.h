@@ -49,6 +49,27 @@ constexpr int OI_BUFFER_SIZE = 2551;
 
 // The Modbus exception "slave device busy": the device asks to be asked again.
 constexpr uint8_t MB_EXCEPTION_BUSY = 0x06;
+// The Modbus exceptions "illegal data address" and the gateway's "path
+// unavailable" and "target device failed to respond".
+constexpr uint8_t MB_EXCEPTION_ILLEGAL_ADDRESS = 0x02;
+constexpr uint8_t MB_EXCEPTION_GATEWAY_PATH = 0x0A;
+constexpr uint8_t MB_EXCEPTION_GATEWAY_TARGET = 0x0B;
+
+// Why another device than the one identified may be answering.
+enum class TForeignSign : uint8_t {
+  Reconnect,      // the TCP connection was made again inside an exchange (not the first connect after a
+                  // link setting changed, not the connect after an explicit close by a link change)
+  GatewayPath,    // exception 0A
+  GatewayTarget,  // exception 0B
+  WrongAnswer,    // an answer from another unit, or with another function code
+  IllegalAddress, // exception 02 to a register read or write
+};
+// A set of TForeignSign, one bit each (ForeignSignBit).
+using TForeignSigns = uint8_t;
+constexpr TForeignSigns ForeignSignBit(TForeignSign Sign) { return TForeignSigns(1u << unsigned(Sign)); }
+constexpr TForeignSign AllForeignSigns[] = {TForeignSign::Reconnect, TForeignSign::GatewayPath,
+                                            TForeignSign::GatewayTarget, TForeignSign::WrongAnswer,
+                                            TForeignSign::IllegalAddress};
 
 // RTU pacing: the time Bytes need on the line at Baud, 10 bit times per byte, in
 // ms taken to the nearest integer (ties to even). 8 + 7 bytes at 38400 give 4.
@@ -101,8 +122,9 @@ public:
     rrAnyFailure,
   };
   // Transact for a read, which may be repeated by Rule, up to the tries of
-  // SetRepeats with its pause between, each repeat on a fresh connection and
-  // noted in the application log. Check, when given, judges an answer that
+  // SetRepeats with its pause between, each noted in the application log.
+  // On Modbus TCP a lost answer is asked again on a fresh connection, a busy
+  // one on the same (its stream is in step). Check, when given, judges an answer that
   // passed the transport's checks (an echo): false, with the status it set,
   // makes that try a failed one. Outside rrAnyFailure a connection or port
   // that cannot be opened, an exception and a wrong answer are not repeated.
@@ -136,6 +158,13 @@ public:
   // (a write's echo); on a difference the status becomes oisProtocolError.
   bool CheckEcho(int From, int Count);
 
+  // The signs of another device seen by the exchanges since the last call
+  // (the tries of a repeat included); the set is emptied. Worker thread.
+  TForeignSigns TakeSigns();
+  // Notes a sign the caller found in an answer (an exception 02 to a
+  // register request). Worker thread.
+  void NoteSign(TForeignSign Sign) { FSigns |= ForeignSignBit(Sign); }
+
   TOIStatus GetStatus() const { return FStatus.load(); }
   // The last failed exchange as the engineer reads it, in Russian (one of
   // the texts of uLinkText.h with its arguments); empty after a success.
@@ -163,7 +192,8 @@ public:
   void SetProtocol(int Value);
   int GetProtocol() const;
   // Modbus TCP target (modbustcp/host, default "localhost"; modbustcp/port,
-  // default 2001). A changed target is connected at the next exchange.
+  // default 2001). A changed target (or protocol) is connected at the next
+  // exchange, afresh: that first connect is no sign of another device.
   void SetHost(const QString &Value);
   void SetPort(int Value);
   // Kept for the main window's settings (com/loopCount, modbustcp/frameSizeCmd);
@@ -179,6 +209,8 @@ private:
     int Protocol = prModbusRtu;
     QString Host = QStringLiteral("localhost");
     int Port = 2001;
+    // Counts the changes of protocol, host and port.
+    uint64_t Target = 0;
   };
   TConfig Config() const;
 
@@ -192,6 +224,15 @@ private:
   bool CheckPdu(int Length, int Expected, bool AnyAddress);
   bool TcpTransact(const TConfig &Cfg, bool AnyAddress);
   bool TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last);
+  // Connects unless connected; a new connection made while the target has
+  // stayed the same is noted as TForeignSign::Reconnect when NoteReconnect.
+  bool ConnectTcp(const TConfig &Cfg, bool NoteReconnect);
+  // After a finished exchange: the signs its answer carries.
+  void NoteAnswerSigns();
+  // The answer failed its check for coming from another unit or function.
+  bool IsForeignAnswer() const;
+  bool AnswerFromOtherAddress() const;
+  bool AnswerWithOtherFunction() const;
   bool CannotConnect(const TConfig &Cfg);
   // Fails with the status and the text of a lost Modbus TCP connection.
   bool ConnectionLost(const TConfig &Cfg, TOIStatus Status);
@@ -212,6 +253,11 @@ private:
   bool FCannotConnect = false;
   // The last exchange took an answer from any address (a poll of 255, a scan).
   bool FAnyAddress = false;
+  TForeignSigns FSigns = 0;
+  // The target the worker last acted on (TConfig::Target), and whether it
+  // has been connected since it was set.
+  uint64_t FSeenTarget = UINT64_MAX;
+  bool FTargetConnected = false;
   std::atomic<int> FRepeatTries{3};
   std::atomic<int> FRepeatPauseMs{50};
   std::atomic<bool> FRepeatsCancelled{false};

@@ -23,8 +23,10 @@ bool TDeviceIO::ReadRegisters(uint16_t Start, uint16_t *Dest, uint16_t Count) {
   // A device address's busy answer is asked again like a lost one; a read
   // sent to no particular device is not.
   const bool known = FDeviceAddr >= 1 && FDeviceAddr <= MaxDeviceAddr;
-  if (!FOI.TransactRepeatable(false, known ? TOI::rrBusy : TOI::rrLostAnswer))
+  if (!FOI.TransactRepeatable(false, known ? TOI::rrBusy : TOI::rrLostAnswer)) {
+    NoteRegisterSigns();
     return false;
+  }
   const uint8_t *a = FOI.GetAnswer();
   // Every read code answers the byte count of its registers, as long as it
   // fits the byte (the device's own codes read up to 127 registers); a
@@ -43,7 +45,17 @@ bool TDeviceIO::WriteRegister(uint16_t Reg, uint16_t Value) {
   FOI.SetRequest(frame, int(sizeof frame), 8);
   // The standard single-register write and the SRAM write answer with an
   // echo of register and value.
-  return FOI.Transact() && FOI.CheckEcho(2, 4);
+  if (FOI.Transact())
+    return FOI.CheckEcho(2, 4);
+  NoteRegisterSigns();
+  return false;
+}
+
+void TDeviceIO::NoteRegisterSigns() {
+  // A register the identified device has, refused as absent: the map
+  // answering is another's.
+  if (GetStatus() == MB_EXCEPTION_ILLEGAL_ADDRESS)
+    FOI.NoteSign(TForeignSign::IllegalAddress);
 }
 
 bool TDeviceIO::Poll(uint8_t Addr, uint8_t &Answered, uint8_t &DevStatus) {

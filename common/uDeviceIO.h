@@ -49,7 +49,9 @@ public:
   // Register reads, file-frame reads and polls of an address 1..247 lost on
   // the line are tried again (TOI::TransactRepeatable); on the serial line a
   // register read of an address 1..247 also after the device's "busy"
-  // (exception 06), and a file-frame read after any failed try. Writes never are.
+  // (exception 06), and a file-frame read after any failed try. Writes never
+  // are. A register read or write answered with exception 02 notes
+  // TForeignSign::IllegalAddress in the transport.
 
   // address, read code, Start, Count; expects Count * 2 + 5 bytes whose byte
   // count (answer byte 2) is Count * 2 where that fits a byte, else
@@ -107,6 +109,7 @@ public:
   static QString PortNameFromCaption(const QString &Caption);
 
 private:
+  void NoteRegisterSigns();
   TOI FOI;
   uint8_t FDeviceAddr = 0;
   uint8_t FReadCode = 0x03;

@@ -325,7 +325,8 @@ void TDeviceFront::UnregisterReply(TReplyId Id) {
     Forget(Id);
 }
 
-void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const QString &Code) {
+void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const QString &Code,
+                           TForeignSigns Signs) {
   // An answer's lines and those of the record its reply sends next reach the
   // log file in one write.
   TLogger::TBatch batch(Logger());
@@ -347,6 +348,21 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const
   } catch (const EKvError &e) {
     Logger().Error(QString("answer dropped: ") + e.Text());
     return;
+  }
+  // Before the reply: what the chain does next (a write) may depend on
+  // whether the device is still the one identified.
+  if (Signs != 0 && FOnForeignSign) {
+    // A copy: the handler may replace itself.
+    const auto handler = FOnForeignSign;
+    for (const TForeignSign sign : AllForeignSigns) {
+      if (!(Signs & ForeignSignBit(sign)))
+        continue;
+      try {
+        handler(sign);
+      } catch (const std::exception &e) {
+        Logger().Error(QString("sign handler failed: ") + QString::fromUtf8(e.what()));
+      }
+    }
   }
   auto call = [&] {
     auto it = FReplies.find(id);
@@ -542,13 +558,14 @@ void TDeviceThread::AnswersWoken() {
   FWakePending = false;
 }
 
-bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code) {
+bool TDeviceThread::TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code, TForeignSigns &Signs) {
   std::lock_guard<std::mutex> lock(FAnswerLock);
   if (FAnswers.empty())
     return false;
   Answer = std::move(FAnswers.front().Answer);
   Cause = std::move(FAnswers.front().Cause);
   Code = std::move(FAnswers.front().Code);
+  Signs = FAnswers.front().Signs;
   FAnswers.pop_front();
   return true;
 }
@@ -705,6 +722,7 @@ void TDeviceThread::Execute() {
         int consumed = 0;
         TStatus result;
         RunRecord(record, answer, result, consumed);
+        posted.Signs = FIO->GetOI().TakeSigns();
         posted.Cause = std::move(result.Cause);
         posted.Code = std::move(result.Code);
       }
@@ -975,8 +993,9 @@ void TDeviceTool::TakeAnswers() {
   // One at a time: a reply may run a nested event loop, which comes back here.
   QByteArray answer;
   QString cause, code;
+  TForeignSigns signs = 0;
   // The answers of one wake-up and the records their replies send log in one write.
   TLogger::TBatch batch(Logger());
-  while (FThread.TakeAnswer(answer, cause, code))
-    Deliver(answer, cause, code);
+  while (FThread.TakeAnswer(answer, cause, code, signs))
+    Deliver(answer, cause, code, signs);
 }

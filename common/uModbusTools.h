@@ -30,6 +30,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "oi.h"
 #include "uDateTime.h"
 
 // Batch command codes: the program's own, not Modbus function codes.
@@ -193,8 +194,14 @@ public:
   // Russian text of a failure (uLinkText.h) and Code the log code of its
   // kind (LinkCodes); both empty on success. A failure is logged with its
   // code (found from the status and Cause when Code is empty) and its text
-  // in the interface's language.
-  void Deliver(const QByteArray &Answer, const QString &Cause = QString(), const QString &Code = QString());
+  // in the interface's language. Signs are those the record's exchange
+  // saw; the sign handler hears each before the reply method runs.
+  void Deliver(const QByteArray &Answer, const QString &Cause = QString(), const QString &Code = QString(),
+               TForeignSigns Signs = 0);
+  // Told on the main thread, inside Deliver and before the reply method runs,
+  // of each sign the answer being delivered carries (a success too: a
+  // reconnect that then worked), whether or not its chain still waits.
+  void setOnForeignSign(std::function<void(TForeignSign Sign)> Handler) { FOnForeignSign = std::move(Handler); }
   // The failure of the answer being delivered as the engineer reads it, in
   // the interface's language (empty on success); valid inside a reply call.
   const QString &DeliveryText() const { return FDeliveryText; }
@@ -213,6 +220,7 @@ private:
   uint8_t FIOError = 0;
   int FOutstanding = 0;
   QString FDeliveryText;
+  std::function<void(TForeignSign)> FOnForeignSign;
   std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };
 
@@ -260,9 +268,10 @@ public:
   void Queue(const uint8_t *Data, int Count);
   // The device address for the records queued from now on.
   void SetDeviceAddr(uint8_t Addr);
-  // Takes the oldest answer not yet taken, with the cause of a failure and
-  // the code of its kind for the log; false when there is none.
-  bool TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code);
+  // Takes the oldest answer not yet taken, with the cause of a failure, the
+  // code of its kind for the log and the signs of another device its
+  // exchange saw; false when there is none.
+  bool TakeAnswer(QByteArray &Answer, QString &Cause, QString &Code, TForeignSigns &Signs);
   // A descriptor that turns readable when an answer is queued after the
   // last AnswersWoken (an eventfd).
   int NotifyHandle() const { return FNotifyFd; }
@@ -283,6 +292,7 @@ private:
     QByteArray Answer;
     QString Cause;
     QString Code;
+    TForeignSigns Signs = 0;
   };
   class TReader;
   void Execute();

@@ -426,7 +426,8 @@ TIOChain3readFile *CastIOChain3readFile(TIOChain3 *AObject) {
 // ---------------------------------------------------------------- chain
 
 TIOChainList3::TIOChainList3(TIOChainGen *AGen, uint64_t ASerial)
-    : FGen(AGen), FSerial(ASerial), FOnMessage(AGen->FOnMessage), FLogger(AGen->FLogger) {}
+    : FGen(AGen), FSerial(ASerial), FOnMessage(AGen->FOnMessage), FLogger(AGen->FLogger),
+      FPreparedFor(AGen->FIdentEpoch) {}
 
 TIOChainList3::~TIOChainList3() {
   if (FFront && FReplyId && !FFrontAlive.expired())
@@ -785,7 +786,36 @@ void TIOChainList3::Refuse(const QString &Text) {
   FIndex = Count();
   FWait = wtNone;
   End();
-  Message(Text);
+  Report(Text);
+}
+
+void TIOChainList3::Report(const QString &Text) const {
+  if (FGated)
+    FGen->WriteReport(Text);
+  else
+    Message(Text);
+}
+
+void TIOChainList3::RefuseWrite(const QString &Why) {
+  if (FEnded)
+    return;
+  FLogger->Error(QString::fromUtf8(WriteTexts::NotWritten).arg(Writes()) + ": " + Why);
+  Refuse(Why);
+  FGen->WriteBox(Writes(), Why);
+}
+
+TIOChainList3 &TIOChainList3::preparedFor(uint64_t Epoch) {
+  FPreparedFor = Epoch;
+  return *this;
+}
+
+TIOChainList3 &TIOChainList3::writes(const QString &What) {
+  FWrites = What;
+  return *this;
+}
+
+QString TIOChainList3::Writes() const {
+  return FWrites.isEmpty() ? QString::fromUtf8(WriteTexts::WritesDefault) : FWrites;
 }
 
 TIOChainList3 &TIOChainList3::Precede(TIOChainList3 &Steps) {
@@ -796,6 +826,8 @@ TIOChainList3 &TIOChainList3::Precede(TIOChainList3 &Steps) {
   for (auto &step : list->FItems)
     Insert(position++, std::move(step));
   list->FItems.clear();
+  FPrecedeEnd = position;
+  FPrecedeOnError = std::move(list->FOnError);
   return *this;
 }
 
@@ -830,9 +862,17 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
   FStarted = true;
   TChainBusy busy(*this);
   try {
-    if (!FGated && FGen->FWriteGate && WritesToDevice()) {
+    if (!FGated && WritesToDevice()) {
+      // One write at a time: a second press of a write button starts nothing.
+      const bool another = FGen->RunningWrite() != nullptr;
       FGated = true;
-      FGen->FWriteGate(*this);
+      // What was prepared for one device never goes to the next one.
+      if (another)
+        Refuse(QString::fromUtf8(WriteTexts::AnotherWriteRuns));
+      else if (FPreparedFor != FGen->FIdentEpoch)
+        RefuseWrite(QString::fromUtf8(WriteTexts::PreparedForOther));
+      else if (FGen->FWriteGate)
+        FGen->FWriteGate(*this);
     }
     RunSteps();
   } catch (...) {
@@ -858,7 +898,7 @@ void TIOChainList3::Aborted() {
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FAbort = false;
   End();
-  Message(AbortedText);
+  Report(AbortedText);
   if (FOnAbort)
     FOnAbort(step, {});
   Progress(100, 100);
@@ -881,7 +921,7 @@ void TIOChainList3::Resume() {
     RunSteps();
   } catch (const std::exception &e) {
     // The timer started this run, so the failure ends here.
-    Message(ExceptionText(e));
+    Report(ExceptionText(e));
     StepFailed(ExceptionText(e));
     FIndex = Count();
     End();
@@ -901,7 +941,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   // leave the chain waiting for ever.
   if (Head.ErrorFlag != 0) {
     End();
-    Message(QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag));
+    Report(QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag));
     return;
   }
   if (!IsChainCommand(Head.Command))
@@ -910,10 +950,25 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
     const QString text = FailureText(Head.Status);
     // Told before the chain's own end handler runs, so that nothing it
     // starts writes to a device not yet checked again.
-    if (FGen->FOnLinkFailure && IsLinkLossText(text))
-      FGen->FOnLinkFailure();
+    if (IsLinkLossText(text)) {
+      if (FGen->FOnLinkFailure)
+        FGen->FOnLinkFailure();
+      FGen->TellIdentListeners();
+    }
+    if (FIndex < FPrecedeEnd) {
+      // The check before the chain's own steps failed: none of them has
+      // run, so none of its handlers is told; the write is refused.
+      if (FPrecedeOnError)
+        std::exchange(FPrecedeOnError, nullptr)(step, {});
+      // No answer is told in the status line, as any link failure.
+      if (IsLinkLossText(text))
+        Refuse(text);
+      else
+        RefuseWrite(text);
+      return;
+    }
     End();
-    Message(text);
+    Report(text);
     if (FOnError)
       FOnError(step, {});
     return;
@@ -931,7 +986,7 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   } catch (const std::exception &e) {
     FIndex = Count();
     End();
-    Message(ExceptionText(e));
+    Report(ExceptionText(e));
     StepFailed(ExceptionText(e));
   }
 }
@@ -952,6 +1007,56 @@ TIOChainList3 &TIOChainGen::newList() {
   TIOChainList3 &ref = *chain;
   FLive.emplace(serial, std::move(chain));
   return ref;
+}
+
+void TIOChainGen::NextIdentEpoch() {
+  ++FIdentEpoch;
+  TellIdentListeners();
+}
+
+int TIOChainGen::AddIdentListener(std::function<void()> Listener) {
+  const int token = FNextListener++;
+  FIdentListeners.emplace(token, std::move(Listener));
+  return token;
+}
+
+void TIOChainGen::RemoveIdentListener(int Token) { FIdentListeners.erase(Token); }
+
+void TIOChainGen::TellIdentListeners() {
+  // A listener may close a dialog whose watch removes itself, or add one:
+  // each is looked up again and called through a copy.
+  std::vector<int> tokens;
+  for (const auto &[token, listener] : FIdentListeners)
+    tokens.push_back(token);
+  for (int token : tokens) {
+    auto it = FIdentListeners.find(token);
+    if (it == FIdentListeners.end())
+      continue;
+    const std::function<void()> listener = it->second;
+    if (listener)
+      listener();
+  }
+}
+
+void TIOChainGen::WriteReport(const QString &Text) const {
+  if (FOnWriteReport)
+    FOnWriteReport(Text);
+  else if (FOnMessage)
+    FOnMessage(Text);
+}
+
+void TIOChainGen::WriteBox(const QString &What, const QString &Why) const {
+  if (FOnWriteBox)
+    FOnWriteBox(What, Why);
+  else
+    WriteReport(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + ". " + Why);
+}
+
+TIOChainList3 *TIOChainGen::RunningWrite() const {
+  for (const auto &[serial, chain] : FLive)
+    if (chain->FGated && !chain->FRefused && chain->IsRunning())
+      return chain.get();
+  return nullptr;
 }
 
 bool TIOChainGen::IsBusy() const {
@@ -1021,3 +1126,23 @@ void TIOChainGen::Reap() {
   for (auto &chain : busy)
     FEnded.push_back(std::move(chain));
 }
+
+// ---------------------------------------------------------------- watch
+
+TIdentWatch::TIdentWatch(TIOChainGen &Gen, std::function<void()> OnChange)
+    : FGen(&Gen), FOnChange(std::move(OnChange)), FEpoch(Gen.IdentEpoch()) {
+  FToken = Gen.AddIdentListener([this] {
+    if (FChanged)
+      return;
+    FChanged = true;
+    if (FOnChange)
+      FOnChange();
+  });
+}
+
+TIdentWatch::~TIdentWatch() {
+  if (FGen)
+    FGen->RemoveIdentListener(FToken);
+}
+
+bool TIdentWatch::Changed() const { return FChanged || (FGen && FGen->IdentEpoch() != FEpoch); }

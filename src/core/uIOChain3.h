@@ -288,6 +288,17 @@ protected:
   bool Run() override;
 };
 
+// Texts of the write gate.
+namespace WriteTexts {
+// What a chain writes when it does not say.
+inline const char *const WritesDefault = "изменения для устройства";
+// The box: what was not written, then why.
+inline const char *const NotWritten = "Не записано: %1";
+inline const char *const PreparedForOther =
+    "Идентификация устройства сменилась после того, как запись была подготовлена";
+inline const char *const AnotherWriteRuns = "Запись не выполнена: выполняется другая запись";
+} // namespace WriteTexts
+
 // The step as a read-file step; throws EKvError "TIOChain3readFile expected".
 TIOChain3readFile *CastIOChain3readFile(TIOChain3 *AObject);
 
@@ -361,14 +372,38 @@ public:
   // The chain writes to the device from its current step on: a register,
   // clock or file write or a special command, in a branch too.
   bool WritesToDevice() const;
-  // Ends the chain where it stands with Text in the status line; its end,
-  // abort and error handlers are not called, as none of its own steps has
-  // run when the write gate refuses it (or the steps put before it do).
+  // Ends the chain where it stands with Text in the status line (a write's
+  // report when the write gate has seen it); its end, abort and error
+  // handlers are not called, as none of its own steps has run when the
+  // write gate refuses it (or the steps put before it do).
   void Refuse(const QString &Text);
   // The steps of Steps (a new chain of the same generator, taken over) run
   // before the step this chain stands at; only while it waits for nothing.
+  // A failed answer to one of them refuses the chain (RefuseWrite with the
+  // failure's text) instead of ending it through its own handlers; Steps'
+  // error handler (setEvent 1) is told first, and may refuse it otherwise.
   TIOChainList3 &Precede(TIOChainList3 &Steps);
   bool IsRefused() const { return FRefused; }
+  // Refuses the chain as Refuse does, and tells the engineer in the
+  // generator's box what was not written (writes) and Why.
+  void RefuseWrite(const QString &Why);
+
+  // The identification epoch under which what this chain writes was
+  // prepared (an edit, a question answered, a password typed, a set chosen,
+  // logic read); by default the epoch when the chain was made. A chain that
+  // writes and was prepared under another epoch is refused with the box,
+  // nothing sent.
+  TIOChainList3 &preparedFor(uint64_t Epoch);
+  uint64_t PreparedFor() const { return FPreparedFor; }
+  // What the chain writes as the engineer reads it ("Режим работы
+  // терминала", "время"), named in the refusal box; default a generic text.
+  TIOChainList3 &writes(const QString &What);
+  QString Writes() const;
+  // Tells the chain's text as a write's report once the write gate has seen
+  // it (TIOChainGen::WriteReport), else as a status message.
+  void Report(const QString &Text) const;
+  // Unique among the chains of its generator.
+  uint64_t Serial() const { return FSerial; }
 
   // Starts (or continues) the chain. Throws what a local step throws, and
   // EKvError "Прервано" after an abort; the chain has then ended.
@@ -432,6 +467,10 @@ private:
   bool FEnded = false;
   bool FRefused = false;
   bool FGated = false; // the write gate has seen this chain's writes
+  uint64_t FPreparedFor;
+  QString FWrites;
+  int FPrecedeEnd = 0; // steps before this index were put there by Precede
+  TChainStepEvent FPrecedeOnError;
   int FBusy = 0; // calls of this chain on the stack; it is not deleted meanwhile
   friend class TIOChain3predicat;
   friend class TChainBusy;
@@ -468,6 +507,29 @@ public:
   // the custom-logic page sets.
   void setOnStepFailure(TChainMessageEvent AEvent) { FOnStepFailure = std::move(AEvent); }
   void useSmartDesc(bool Value) { FSmartDesc = Value; }
+
+  // The identification epoch: changes whenever the identified device changes
+  // (identified, unidentified, another device found). Identification calls
+  // NextIdentEpoch.
+  uint64_t IdentEpoch() const { return FIdentEpoch; }
+  void NextIdentEpoch();
+  // Told on the main thread whenever the epoch changes or a chain fails for
+  // the link. A listener may add or remove listeners, itself included.
+  int AddIdentListener(std::function<void()> Listener);
+  void RemoveIdentListener(int Token);
+  // A write's report (refused, not executed, cut, answer lost): a text that
+  // stays until the engineer's next command; the window sets the sink (falls
+  // back to the message sink).
+  void setOnWriteReport(TChainMessageEvent AEvent) { FOnWriteReport = std::move(AEvent); }
+  void WriteReport(const QString &Text) const;
+  // Where a write refused for the device it would reach is told: a box that
+  // stays until closed, saying What was not written and Why (texts as made,
+  // for the window to translate). It must not run a nested event loop: it
+  // is called from inside chain processing. Falls back to WriteReport.
+  using TWriteBoxEvent = std::function<void(const QString &What, const QString &Why)>;
+  void setOnWriteBox(TWriteBoxEvent AEvent) { FOnWriteBox = std::move(AEvent); }
+  void WriteBox(const QString &What, const QString &Why) const;
+
   // The device front that records go through. Should it go first, chains
   // still waiting simply end with the generator.
   void setDeviceFront(TDeviceFront *AFront) {
@@ -484,6 +546,9 @@ public:
   // an answer or a pause), or a record is queued, under way or its answer not
   // yet delivered. Chains built but never run do not count.
   bool IsBusy() const;
+  // The chain that writes and runs now (the write gate has let it go), or
+  // nullptr: one such chain at a time.
+  TIOChainList3 *RunningWrite() const;
   // Chains made and not yet deleted (live or ended).
   int ChainCount() const { return int(FLive.size() + FEnded.size()); }
 
@@ -503,6 +568,12 @@ private:
   std::function<void()> FOnLinkFailure;
   std::function<void(TIOChainList3 &)> FWriteGate;
   TChainMessageEvent FOnStepFailure;
+  TChainMessageEvent FOnWriteReport;
+  TWriteBoxEvent FOnWriteBox;
+  uint64_t FIdentEpoch = 1;
+  int FNextListener = 1;
+  std::map<int, std::function<void()>> FIdentListeners;
+  void TellIdentListeners();
   QString FWorkDir;
   bool FSmartDesc = false;
   TDeviceFront *FFront = nullptr;
@@ -511,4 +582,26 @@ private:
   std::map<uint64_t, std::unique_ptr<TIOChainList3>> FLive;
   std::vector<std::unique_ptr<TIOChainList3>> FEnded;
   bool FReapPosted = false;
+};
+
+// Held while a box, question or dialog prepared for the device is open
+// (RAII): OnChange runs (once) when the epoch changes or the link fails
+// meanwhile - pass e.g. [&dlg]{ dlg.reject(); }. Changed() tells afterwards
+// whether that happened. A generator destroyed first leaves the watch
+// harmless.
+class TIdentWatch {
+public:
+  TIdentWatch(TIOChainGen &Gen, std::function<void()> OnChange = {});
+  ~TIdentWatch();
+  TIdentWatch(const TIdentWatch &) = delete;
+  TIdentWatch &operator=(const TIdentWatch &) = delete;
+  bool Changed() const;
+  uint64_t Epoch() const { return FEpoch; } // the epoch when the watch was made
+
+private:
+  QPointer<TIOChainGen> FGen;
+  std::function<void()> FOnChange;
+  uint64_t FEpoch;
+  int FToken = 0;
+  bool FChanged = false;
 };

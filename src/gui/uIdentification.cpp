@@ -37,6 +37,8 @@ namespace {
 constexpr uint8_t FileTypePlain = 0, FileTypeDescriptor = 1, FileTypeZlib = 2;
 constexpr int CustomLogicSubFile = 5;
 constexpr int FirstTypeReg = 0, TypeWords = 5;
+// Ordinals of the sign kinds the device front tells.
+constexpr int SignReconnect = 0, SignGatewayPath = 1, SignGatewayTarget = 2;
 
 uint16_t Word(const QByteArray &B, qsizetype Offset) {
   return uint16_t(uint8_t(B[Offset]) | (uint8_t(B[Offset + 1]) << 8));
@@ -147,10 +149,14 @@ void TIdentification::Prepare() {
 }
 
 void TIdentification::Unidentify() {
+  // Whatever was prepared for the device identified until now is not
+  // written to whichever answers next.
+  if (!FIdentity.isEmpty() || FForm.Descriptor()->Ready)
+    FForm.IOChain()->NextIdentEpoch();
   FIdentity.clear();
   FIdentityHeadBytes = 0;
   FUnconfirmed = false;
-  FStale = false;
+  ForgetSigns();
   FForm.Descriptor()->SetReady(false);
   // Nothing of the previous device stays shown while this one is not known.
   FForm.ClearDeviceStrip();
@@ -334,43 +340,120 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<in
          FIdentity = FFlashHead.buffer() + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
          FIdentityHeadBytes = int(FFlashHead.buffer().size());
          FScriptDone = true;
+         ForgetSigns();
+         FForm.IOChain()->NextIdentEpoch();
        })
       .msg(IdentTexts::Ready);
 }
 
 void TIdentification::LinkFailed() {
-  if (!FIdentity.isEmpty())
-    FUnconfirmed = true;
+  if (FIdentity.isEmpty())
+    return;
+  FUnconfirmed = true;
+  // Whatever a check answered before, a link that failed may come back to
+  // another device.
+  FClearedSigns = 0;
 }
 
 bool TIdentification::IsIdentityUnconfirmed() const {
   return FUnconfirmed && !FIdentity.isEmpty() && FForm.IsDeviceReady();
 }
 
-void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner) {
+void TIdentification::ForgetSigns() {
+  FPendingSigns = 0;
+  FClearedSigns = 0;
+  FCheckedWrite = 0;
+}
+
+void TIdentification::ForeignSign(int Kind) {
+  if (Kind < 0 || Kind > 7)
+    return;
+  FLastSign = Kind;
+  if (FIdentity.isEmpty())
+    return;
+  const uint8_t bit = uint8_t(1u << Kind);
+  if (Kind == SignReconnect) {
+    // Each reconnect is a new connection, perhaps to another device: it is
+    // never taken as answered. A write already checked goes no further.
+    FPendingSigns |= bit;
+    TIOChainList3 *write = FForm.IOChain()->RunningWrite();
+    if (write && write->Serial() == FCheckedWrite) {
+      Logger().Error(IdentTexts::WriteReconnected);
+      write->RefuseWrite(IdentTexts::WriteReconnected);
+    }
+    return;
+  }
+  // A device that always answers so to one register costs one check.
+  if (FClearedSigns & bit)
+    return;
+  FPendingSigns |= bit;
+}
+
+bool TIdentification::IsIdentitySuspect() const {
+  return FPendingSigns != 0 && !FIdentity.isEmpty() && FForm.IsDeviceReady();
+}
+
+bool IsHeadCheckAffordable(bool ProtocolTcp, int Baud) {
+  if (ProtocolTcp)
+    return true;
+  // Both answers with their frame bytes around them.
+  constexpr int answerExtra = 12;
+  return Baud > 0 &&
+         RtuLineTimeMs(FLASH_FRAME_BYTES + DESCRIPTOR_FRAME_BYTES + 2 * answerExtra, Baud) <= IdentityCheckLineMs;
+}
+
+bool TIdentification::IsHeadCheckAffordable() const {
+  const TDeviceThread *thread = FForm.DeviceThread();
+  if (!thread)
+    return true;
+  TOI &oi = const_cast<TDeviceThread *>(thread)->DeviceIO().GetOI();
+  return ::IsHeadCheckAffordable(oi.GetProtocol() == TOI::prModbusTcp, oi.GetComPort().GetBaudRate());
+}
+
+void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner, bool Write) {
   const QDir work(FForm.GetTempFolder());
   const QString head = work.filePath(IdentFiles::CheckHead), desc = work.filePath(IdentFiles::CheckDescriptor);
-  const bool withHead = FIdentityHeadBytes > 0;
+  // On a slow line the header frame would cost more than a write may wait;
+  // the descriptor's first frame still tells two relays apart by their
+  // descriptor's identifier and dates.
+  const bool withHead = FIdentityHeadBytes > 0 && IsHeadCheckAffordable();
   if (withHead)
     Steps.setFrameSize(FLASH_FRAME_BYTES).readFile(FILE_EXT_FLASH, FileTypePlain, head);
   Steps.setFrameSize(DESCRIPTOR_FRAME_BYTES)
       .readFile(FILE_DESCRIPTOR, FileTypePlain, desc)
-      .exec([this, &Owner, head, desc, withHead] {
+      .exec([this, &Owner, head, desc, withHead, Write] {
         // Compared as the identification keeps it: the header as read, then
         // the descriptor's first frame.
         const QByteArray seen =
             (withHead ? LoadFileBytes(head) : QByteArray()) + LoadFileBytes(desc).left(DESCRIPTOR_FRAME_BYTES);
-        if (seen != FIdentity) {
-          DeviceChanged(Owner);
+        const QByteArray kept = withHead ? FIdentity : FIdentity.mid(FIdentityHeadBytes);
+        if (seen != kept) {
+          DeviceChanged(Owner, Write);
           return;
         }
         FUnconfirmed = false;
-        FStale = false;
+        // The signs seen so far are answered; the same ones are not counted again.
+        FClearedSigns |= uint8_t(FPendingSigns & ~(1u << SignReconnect));
+        FPendingSigns = 0;
+        FCheckedWrite = Write ? Owner.Serial() : 0;
         Logger().Info("device identity confirmed");
       });
 }
 
-void TIdentification::DeviceChanged(TIOChainList3 &Owner) {
+void TIdentification::CheckFailed(TIOChainList3 &Owner, bool Write) {
+  const TDeviceFront *front = FForm.IOChain()->DeviceFront();
+  if (!front || IsLinkLossText(front->DeliveryText()))
+    return; // told as a link failure already
+  // A gateway whose path or target failed has said nothing of the device.
+  if (FLastSign == SignGatewayPath || FLastSign == SignGatewayTarget) {
+    LinkFailed();
+    return;
+  }
+  // A device that answers the reads with an error is not the one identified.
+  DeviceChanged(Owner, Write);
+}
+
+void TIdentification::DeviceChanged(TIOChainList3 &Owner, bool Write) {
   Logger().Error(IdentTexts::DeviceChanged);
   FKeptAddr[0] = FDeviceAddr;
   Unidentify();
@@ -379,6 +462,8 @@ void TIdentification::DeviceChanged(TIOChainList3 &Owner) {
   // A read the device refused has already ended the check's chain.
   if (Owner.IsEnded())
     FForm.ShowStatus(IdentTexts::DeviceChanged);
+  else if (Write)
+    Owner.RefuseWrite(IdentTexts::DeviceChanged);
   else
     Owner.Refuse(IdentTexts::DeviceChanged);
   // Once the check's chain has gone; a link busy by then leaves it to the timer.
@@ -391,31 +476,56 @@ void TIdentification::DeviceChanged(TIOChainList3 &Owner) {
 void TIdentification::CheckIdentity() {
   if (FForm.IsLinkBusy() || FIdentity.isEmpty())
     return;
+  // After a link failure the check is what turns the bar green again; after
+  // a sign it only answers the sign, and says nothing over what is shown.
+  const bool afterFailure = FUnconfirmed;
+  FLastSign = -1;
   TIOChainList3 &chain = FForm.IOChain()->newList();
-  // A device that answers the reads with an error is not the one identified.
-  chain.setEvent(1, [this, &chain](TIOChain3 *, const QList<int> &) {
-    const TDeviceFront *front = FForm.IOChain()->DeviceFront();
-    if (front && !IsLinkLossText(front->DeliveryText()))
-      DeviceChanged(chain);
-  });
-  AppendIdentityCheck(chain, chain);
-  chain.exec([this] { FForm.SetToolBarColor(clLinkDone); }).msg(IdentTexts::Ready);
+  chain.setEvent(1, [this, &chain](TIOChain3 *, const QList<int> &) { CheckFailed(chain, false); });
+  AppendIdentityCheck(chain, chain, false);
+  if (afterFailure)
+    chain.exec([this] { FForm.SetToolBarColor(clLinkDone); }).msg(IdentTexts::Ready);
   Run(chain);
 }
 
 void TIdentification::GateWrite(TIOChainList3 &Chain) {
-  if (FIdentity.isEmpty() || !FForm.IsDeviceReady())
+  if (FIdentity.isEmpty() || !FForm.IsDeviceReady()) {
+    Logger().Error(IdentTexts::WriteNoDevice);
+    Chain.Refuse(IdentTexts::WriteNoDevice);
     return;
+  }
   if (FUnconfirmed) {
     Logger().Error(IdentTexts::WriteUnchecked);
     Chain.Refuse(IdentTexts::WriteUnchecked);
     return;
   }
-  if (!FStale)
-    return;
+  // Whatever page polls and whatever the timer does: the relay the write
+  // goes to is the one identified, seen right before the first write.
+  FLastSign = -1;
   TIOChainList3 &check = FForm.IOChain()->newList();
-  AppendIdentityCheck(check, Chain);
+  check.setEvent(1, [this, &Chain](TIOChain3 *, const QList<int> &) { CheckFailed(Chain, true); });
+  AppendIdentityCheck(check, Chain, true);
   Chain.Precede(check);
+}
+
+void TIdentification::RenewIdentity(TIOChainList3 &Chain) {
+  const QDir work(FForm.GetTempFolder());
+  const QString head = work.filePath(IdentFiles::CheckHead), desc = work.filePath(IdentFiles::CheckDescriptor);
+  const bool withHead = FIdentityHeadBytes > 0;
+  if (withHead)
+    Chain.setFrameSize(FLASH_FRAME_BYTES).readFile(FILE_EXT_FLASH, FileTypePlain, head);
+  Chain.setFrameSize(DESCRIPTOR_FRAME_BYTES)
+      .readFile(FILE_DESCRIPTOR, FileTypePlain, desc)
+      .exec([this, head, desc, withHead] {
+        // Kept only while the device it was read from is still the one
+        // identified: nothing of another is taken as this one's.
+        if (FIdentity.isEmpty())
+          return;
+        const QByteArray headBytes = withHead ? LoadFileBytes(head) : QByteArray();
+        FIdentity = headBytes + LoadFileBytes(desc).left(DESCRIPTOR_FRAME_BYTES);
+        FIdentityHeadBytes = int(headBytes.size());
+        Logger().Info("device identity kept afresh");
+      });
 }
 
 void TIdentification::IdentifyAgain() {

@@ -47,7 +47,16 @@ inline const char *const DescriptorLoadError = "Ошибка загрузки д
 inline const char *const PasswdRangeError = "Ошибка: регистры пароля вне диапазона 0..1023";
 inline const char *const DeviceChanged = "Устройство сменилось: идентификация нового";
 inline const char *const WriteUnchecked = "Запись не выполнена: после сбоя связи устройство еще не проверено";
+inline const char *const WriteNoDevice = "Запись не выполнена: устройство не идентифицировано";
+inline const char *const WriteReconnected =
+    "Запись прервана: соединение установлено заново, устройство не проверено";
 } // namespace IdentTexts
+
+// The identity check's part of a FLASH header frame and a descriptor frame:
+// both while they fit this time on the line, else the descriptor's alone.
+// ProtocolTcp: Modbus TCP, where the line time is not the cost.
+constexpr int IdentityCheckLineMs = 200;
+bool IsHeadCheckAffordable(bool ProtocolTcp, int Baud);
 
 // Rules of the script that need no window (tested on their own).
 
@@ -108,21 +117,31 @@ public:
   const QByteArray &Identity() const { return FIdentity; }
   uint16_t PasswdWordCount() const { return FPasswdWordCount; }
 
-  // The identity check. A link failure leaves the device identified last
-  // unconfirmed: no write goes to it, and the timer checks it first; so
-  // does a write after the link was idle for a whole timer interval. The
-  // check reads the FLASH header (when the identity holds one) and the
-  // descriptor's first frame and compares them with Identity: the same
-  // device is trusted again with nothing else read; a device that answers
-  // otherwise is unidentified and identified at the same address.
+  // The identity check. A chain that writes begins with it, right before
+  // its first write (GateWrite); the timer runs it on its own after a link
+  // failure and after a sign that another device answers (ForeignSign). It
+  // reads the FLASH header (when the identity holds one and the line is fast
+  // enough) and the descriptor's first frame and compares them with
+  // Identity: the same device goes on with nothing else read; a device that
+  // answers otherwise is unidentified and identified at the same address.
+  // After a link failure no write goes until the timer's check has passed.
   void LinkFailed();
   bool IsIdentityUnconfirmed() const;
-  // The link was idle for a whole timer interval.
-  void MarkIdentityStale() { FStale = !FIdentity.isEmpty(); }
+  // A sign of another device (the kinds of TForeignSign, by ordinal) came
+  // with an answer: the timer checks at its next tick. A sign already
+  // cleared by a passing check is not counted again until the
+  // identification changes or the link fails; a reconnect always counts,
+  // and ends a write chain whose check has passed.
+  void ForeignSign(int Kind);
+  bool IsIdentitySuspect() const;
   // The timer's check, on an idle link.
   void CheckIdentity();
   // The write gate of the chain generator, asked before a chain that writes starts.
   void GateWrite(TIOChainList3 &Chain);
+  // Appends to Chain the reads of what the check compares and keeps them as
+  // the identity: for a chain whose own write changed the device's header or
+  // descriptor (a logic write), so that the next write's check passes.
+  void RenewIdentity(TIOChainList3 &Chain);
   // Another device answered the check and is not identified yet.
   bool IsIdentifyAgainPending() const { return FIdentifyAgain; }
   // The descriptor script for the address the changed device answered at.
@@ -137,9 +156,16 @@ private:
   void BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps, bool FillList);
   void Run(TIOChainList3 &Chain);
   // Appends to Steps the reads of the check and the comparison; a device
-  // that differs refuses Owner, the chain the steps run in.
-  void AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner);
-  void DeviceChanged(TIOChainList3 &Owner);
+  // that differs refuses Owner, the chain the steps run in (with the box
+  // when it is a write).
+  void AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner, bool Write);
+  // The error handler of a check's reads: a link or gateway failure leaves
+  // the device unconfirmed, any other answer means another device.
+  void CheckFailed(TIOChainList3 &Owner, bool Write);
+  void DeviceChanged(TIOChainList3 &Owner, bool Write);
+  // The identity is (again) what identification kept: signs start afresh.
+  void ForgetSigns();
+  bool IsHeadCheckAffordable() const;
 
   void FillDeviceList();
   void DecodeDescriptorStep();
@@ -169,7 +195,10 @@ private:
   QByteArray FIdentity;
   int FIdentityHeadBytes = 0; // of FIdentity, the FLASH header's
   bool FUnconfirmed = false;  // a link failure since the identity was last confirmed
-  bool FStale = false;        // an idle spell since then
+  uint8_t FPendingSigns = 0;  // bits of sign kinds the next check answers
+  uint8_t FClearedSigns = 0;  // bits of sign kinds a passing check has answered
+  int FLastSign = -1;         // the sign of the answer last delivered, for a failing check
+  uint64_t FCheckedWrite = 0; // the serial of the write chain whose check passed
   bool FIdentifyAgain = false;
   QList<int> FKeptAddr{0};    // the address the changed device answered at
 };

@@ -8,6 +8,7 @@
 #include "uDashboardSetupForm.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
+#include "uDialogSinks.h"
 #include "uPropertyFormX.h"
 #include "uErrors.h"
 #include "uEventPDFReportFrame.h"
@@ -70,6 +71,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -181,7 +183,6 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   // The bar belongs to the chain that moves it: once no chain runs it goes,
   // whether the last one finished, failed or was aborted.
   FIOChain->setOnChainEnd([this] {
-    FLinkUsed = true;
     if (!FIOChain->IsBusy())
       ProgressBar->hide();
     // The commands that wait for an idle link are on as soon as it is.
@@ -194,7 +195,14 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   // The device identified is trusted only while the link has not failed
   // since its identity was checked: every write passes the check's gate.
   FIOChain->setOnLinkFailure([this] { FIdentification->LinkFailed(); });
-  FIOChain->setWriteGate([this](TIOChainList3 &Chain) { FIdentification->GateWrite(Chain); });
+  FIOChain->setWriteGate([this](TIOChainList3 &Chain) {
+    // A write asked is the engineer's next command: the last report has been read.
+    UnpinWriteReport();
+    FIdentification->GateWrite(Chain);
+  });
+  FIOChain->setOnWriteReport([this](const QString &Text) { ShowWriteReport(Text); });
+  FIOChain->setOnWriteBox([this](const QString &What, const QString &Why) { ShowWriteBox(What, Why); });
+  qApp->installEventFilter(this);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
   connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
@@ -844,9 +852,44 @@ void TMainForm::SetToolBarColor(uint32_t Color) {
 
 void TMainForm::ShowStatus(const QString &Text) {
   // The status line speaks the interface's language; the log keeps the text as made.
-  StatusBar_->showMessage(ShownText(Text));
+  if (!FReportPinned)
+    StatusBar_->showMessage(ShownText(Text));
   if (IsErrorStatusText(Text))
     SetToolBarColor(clLinkError);
+}
+
+void TMainForm::ShowWriteReport(const QString &Text) {
+  FReportPinned = false;
+  ShowStatus(Text);
+  FReportPinned = true;
+}
+
+void TMainForm::ShowWriteBox(const QString &What, const QString &Why) {
+  const QString text = MultiLingual().Translate(QString::fromUtf8(WriteTexts::NotWritten)).arg(ShownText(What)) +
+                       QStringLiteral("\n") + ShownText(Why);
+  if (FWriteBox) {
+    FWriteBox->setText(FWriteBox->text() + QStringLiteral("\n\n") + text);
+    FWriteBox->raise();
+    return;
+  }
+  auto *box = new QMessageBox(QMessageBox::Warning, MessageBoxTitle(), text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->setWindowModality(Qt::NonModal);
+  FWriteBox = box;
+  box->show();
+}
+
+bool TMainForm::eventFilter(QObject *Watched, QEvent *Event) {
+  switch (Event->type()) {
+  case QEvent::KeyPress:
+  case QEvent::MouseButtonPress:
+    FReportPinned = false;
+    break;
+  default:
+    break;
+  }
+  return QMainWindow::eventFilter(Watched, Event);
 }
 
 bool TMainForm::event(QEvent *Event) {
@@ -992,12 +1035,8 @@ void TMainForm::TimerTimer() {
   in.DashboardActive = PageControl->currentWidget() == TabSheetDashboard;
   in.AutoChecked = cbAuto->isChecked();
   in.IdentityUnconfirmed = FIdentification->IsIdentityUnconfirmed();
+  in.IdentitySuspect = FIdentification->IsIdentitySuspect();
   in.IdentifyAgain = FIdentification->IsIdentifyAgainPending();
-  // No chain since the last tick: a cable may have been moved meanwhile, and
-  // the next write begins with the identity check.
-  if (FSettings.Poll && !in.LinkBusy && !FLinkUsed)
-    FIdentification->MarkIdentityStale();
-  FLinkUsed = false;
   switch (DecideTimerAction(in)) {
   case TTimerAction::Identify:
     // The timer has seen the link idle itself; the action's state may lag.

@@ -25,6 +25,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QMessageBox;
 class QProgressBar;
 class QStatusBar;
 class QToolBar;
@@ -71,8 +72,18 @@ public:
   QString GetTempFolder() const { return FTempFolder; }
   QString ProgramFolder() const { return FProgramFolder; }
   // Status callback of every IO chain; an error text (IsErrorStatusText)
-  // turns the tool bar red. The text stays until the next one.
+  // turns the tool bar red. The text stays until the next one, and a write's
+  // report stays over every other until the engineer's next command.
   void ShowStatus(const QString &Text);
+  // A write's report (refused, not executed, cut, answer lost): shown and
+  // kept until the engineer's next key or mouse press in the program or the
+  // next write asked; no check, refresh or identification replaces it.
+  void ShowWriteReport(const QString &Text);
+  void UnpinWriteReport() { FReportPinned = false; }
+  // A write refused for the device it would reach: a box that stays until
+  // closed (not modal: it is shown from inside chain processing), naming
+  // what was not written and why; another such refusal meanwhile is added to it.
+  void ShowWriteBox(const QString &What, const QString &Why);
   // Clears device type and dates: an identification has started.
   void ClearDeviceStrip();
   // Progress callback of chains: Position >= Max ends the transfer (green);
@@ -236,6 +247,8 @@ protected:
   // Status tips of menus and actions are not shown: the status line keeps
   // the last status or error text until the next one.
   bool event(QEvent *Event) override;
+  // The engineer's key or mouse press anywhere in the program ends a write's report's stay.
+  bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
   void BuildActions();
@@ -295,7 +308,8 @@ private:
   bool FLoggedIn = false;
   QDateTime FLoginTime;
   uint8_t FAutoPoll = 2;
-  bool FLinkUsed = false; // a chain ended since the last tick
+  bool FReportPinned = false; // a write's report holds the status line
+  QPointer<QMessageBox> FWriteBox;
   bool FStarted = false;
   bool FClosed = false;
   uint32_t FToolBarColor = clLinkError;

@@ -10,7 +10,7 @@ TTimerAction DecideTimerAction(const TTimerInputs &In) {
   // project, which all set the state to 0.
   if (!In.IsReady)
     return In.AutoPoll == apNever && !In.IdentifyAgain ? TTimerAction::None : TTimerAction::Identify;
-  if (In.IdentityUnconfirmed)
+  if (In.IdentityUnconfirmed || In.IdentitySuspect)
     return TTimerAction::CheckIdentity;
   if (In.DashboardActive && In.AutoChecked)
     return TTimerAction::RefreshDashboard;

@@ -20,6 +20,10 @@ struct TTimerInputs {
   // The link failed since the identified device was last checked: its
   // identity is checked before anything else, whatever the automatic poll.
   bool IdentityUnconfirmed = false;
+  // An answer carried a sign that another device may answer (a reconnect, a
+  // gateway's exception, a wrong answer, an unknown register): the identity
+  // is checked before anything else, whatever page is shown.
+  bool IdentitySuspect = false;
   // Another device answered the check: it is identified whatever the automatic poll.
   bool IdentifyAgain = false;
 };

@@ -31,6 +31,7 @@ QCoreApplication &App() {
 struct TGot {
   TAnswerHead Head;
   QByteArray Payload;
+  std::vector<TForeignSign> Signs; // told before the reply
 };
 
 enum class TLink { Rtu, Tcp };
@@ -62,8 +63,11 @@ protected:
       TGot g;
       g.Head = H;
       g.Payload = QByteArray(reinterpret_cast<const char *>(P.Data().data()) + P.Index(), P.Count() - P.Index());
+      g.Signs = std::move(PendingSigns);
+      PendingSigns.clear();
       Got.push_back(g);
     });
+    Tool->setOnForeignSign([this](TForeignSign Sign) { PendingSigns.push_back(Sign); });
   }
   void TearDown() override {
     Tool.reset();
@@ -121,6 +125,7 @@ protected:
   std::unique_ptr<TDeviceTool> Tool;
   TReplyId Id = 0;
   std::vector<TGot> Got;
+  std::vector<TForeignSign> PendingSigns;
 };
 
 } // namespace
@@ -408,6 +413,76 @@ TEST_P(DeviceWorker, RecordsOfAnEndedChainAreAnsweredWithoutReachingTheDevice) {
   for (const QByteArray &pdu : Requests(0x03))
     EXPECT_EQ(pdu, Bytes({0x03, 0, 1, 0, 1}));
   EXPECT_TRUE(Got.empty());
+}
+
+// What may come from another device than the one identified is told with
+// the answer, before its reply; a plain failure of the device is not.
+TEST_P(DeviceWorker, EachAnswerCarriesTheSignsOfAnotherDeviceItsExchangeSaw) {
+  using S = TForeignSign;
+  Device.SetFile(5, QByteArray(256, 'x'), 128);
+  Send(bcSetFrameSize, {128, 0});
+  struct TCase {
+    TSimFault Fault;
+    uint8_t Command;
+    std::vector<TForeignSign> Signs;
+  } cases[] = {
+      {{TSimFaultKind::Exception, 0x0A, 0x03}, bcReadRegisters, {S::GatewayPath}},
+      {{TSimFaultKind::Exception, 0x0B, 0x06}, bcWriteRegisters, {S::GatewayTarget}},
+      {{TSimFaultKind::OtherAddress, 9, 0x03}, bcReadRegisters, {S::WrongAnswer}},
+      {{TSimFaultKind::OtherFunction, 4, 0x06}, bcWriteRegisters, {S::WrongAnswer}},
+      {{TSimFaultKind::Exception, 2, 0x03}, bcReadRegisters, {S::IllegalAddress}},
+      {{TSimFaultKind::Exception, 2, 0x06}, bcWriteRegisters, {S::IllegalAddress}},
+      {{TSimFaultKind::Exception, 2, 0x1C}, bcReadFileFrame, {}},
+      {{TSimFaultKind::Exception, 4, 0x03}, bcReadRegisters, {}},
+      {{}, bcReadRegisters, {}},
+  };
+  size_t n = 1;
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(n);
+    TSimFault f = c.Fault;
+    f.Count = 1;
+    Device.SetFault(f);
+    if (c.Command == bcReadRegisters)
+      Send(bcReadRegisters, {1}, {7});
+    else if (c.Command == bcWriteRegisters)
+      Send(bcWriteRegisters, {1}, {9, 1});
+    else
+      Send(bcReadFileFrame, {5, 1, 0});
+    EXPECT_EQ(Answer(n++).Signs, c.Signs);
+  }
+}
+
+// A device replaced on the same host and port answers on a new connection
+// of the same exchange; the first connect to a target just set is no sign.
+TEST_P(DeviceWorker, AReconnectInsideAnExchangeIsASignAndTheFirstConnectToATargetIsNot) {
+  if (GetParam() == TLink::Rtu)
+    GTEST_SKIP() << "the serial line has no connection";
+  using S = TForeignSign;
+  Thread->SetErrorSleep(10);
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(0).Signs, std::vector<S>{});
+  // The peer hangs up between two exchanges and is listening again.
+  TDevSimOptions same;
+  same.UsePty = false;
+  same.TcpPort = Server.TcpPort();
+  Server.Start(same);
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(1).Head.Status, 0);
+  EXPECT_EQ(Answer(1).Signs, std::vector<S>{S::Reconnect});
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(2).Signs, std::vector<S>{});
+  // A lost answer is asked again on a new connection.
+  SilenceNextRequest(300);
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(3).Head.Status, 0);
+  EXPECT_EQ(Answer(3).Signs, std::vector<S>{S::Reconnect});
+  // Another port: its first connect is the link change's.
+  same.TcpPort = 0;
+  Server.Start(same);
+  Thread->DeviceIO().GetOI().SetPort(Server.TcpPort());
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(4).Head.Status, 0);
+  EXPECT_EQ(Answer(4).Signs, std::vector<S>{});
 }
 
 TEST_P(DeviceWorker, ShutdownWithRecordsQueuedAndAnswersUndeliveredEndsCleanly) {

@@ -20,6 +20,28 @@ TEST(SimFault, CountsOnlyMatchingRequests) {
     EXPECT_EQ(device.TakeFault(fn).Kind == TSimFaultKind::Silence, spoiled) << int(fn);
 }
 
+TEST(SimFault, RegisterSwitchSpoilsOnlyRequestsTakingInItsRegister) {
+  TSimDevice device;
+  TSimFault f;
+  f.Kind = TSimFaultKind::Exception;
+  f.Value = SIM_EX_ILLEGAL_ADDRESS;
+  f.Register = 100;
+  device.SetFault(f);
+  const struct {
+    const char *Pdu;
+    bool Spoiled;
+  } seq[] = {
+      {"03 0064 0001", true},  {"03 0060 0005", true},  {"03 0060 0004", false}, {"03 0065 0002", false},
+      {"53 0063 0002", true},  {"06 0064 1234", true},  {"06 0063 1234", false}, {"56 0064 0001", true},
+      {"07", false},           {"1c 64 0000 00", false}, {"03 0064 0001", true},
+  };
+  for (const auto &s : seq)
+    EXPECT_EQ(device.TakeFault(QByteArray::fromHex(QByteArray(s.Pdu).replace(' ', ""))).Kind ==
+                  TSimFaultKind::Exception,
+              s.Spoiled)
+        << s.Pdu;
+}
+
 TEST(SimFault, ParsesEveryKindAndRefusesTheRest) {
   struct {
     const char *Text;

@@ -143,6 +143,9 @@ int main(int argc, char **argv) {
   const QCommandLineOption faultCount(QStringLiteral("fault-count"),
                                       QStringLiteral("Spoil N answers, then answer normally (default: no end)."),
                                       QStringLiteral("N"));
+  const QCommandLineOption faultRegister(QStringLiteral("fault-register"),
+                                         QStringLiteral("Spoil only register reads and writes that take in register R."),
+                                         QStringLiteral("R"));
   const QCommandLineOption file(QStringLiteral("file"),
                                 QStringLiteral("Device file NO (0..255) cut into frames of FRAME bytes, holding "
                                                "the bytes of PATH (none without PATH). Repeatable."),
@@ -176,7 +179,7 @@ int main(int argc, char **argv) {
   const QCommandLineOption refuseLimits(QStringLiteral("refuse-out-of-limits"),
                                         QStringLiteral("With --demo, refuse (exception 03) a register write outside "
                                                        "the limits the descriptor gives that register."));
-  p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount, lossy,
+  p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount, faultRegister, lossy,
                 file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, demoImage, refuseLimits});
   if (!p.parse(args))
     Fail(p.errorText());
@@ -212,6 +215,8 @@ int main(int argc, char **argv) {
       f.After = int(Number(p.value(faultAfter), 0, 1000000000, QStringLiteral("fault after")));
       if (p.isSet(faultCount))
         f.Count = int(Number(p.value(faultCount), 0, 1000000000, QStringLiteral("fault count")));
+      if (p.isSet(faultRegister))
+        f.Register = int(Number(p.value(faultRegister), 0, 65535, QStringLiteral("fault register")));
       device.SetFault(f);
     }
     if (p.isSet(lossy))

@@ -10,6 +10,26 @@ uint16_t WordAt(const QByteArray &Pdu, int Index) {
   return uint16_t((uint8_t(Pdu[Index]) << 8) | uint8_t(Pdu[Index + 1]));
 }
 
+// Whether a register read or write takes in register Reg (a write one
+// register, a read its count from its first).
+bool TakesInRegister(const QByteArray &Pdu, int Reg) {
+  if (Pdu.size() != 5)
+    return false;
+  const int first = WordAt(Pdu, 1);
+  switch (uint8_t(Pdu[0])) {
+  case SIM_FN_WRITE_HOLDING:
+  case SIM_FN_WRITE_SRAM:
+    return Reg == first;
+  case SIM_FN_READ_HOLDING:
+  case SIM_FN_READ_SRAM:
+  case SIM_FN_READ_FLASH:
+  case SIM_FN_READ_AREA4:
+    return Reg >= first && Reg < first + WordAt(Pdu, 3);
+  default:
+    return false;
+  }
+}
+
 void AppendWord(QByteArray &Out, uint16_t Value) {
   Out.append(char(Value >> 8));
   Out.append(char(Value & 0xFF));
@@ -173,9 +193,11 @@ TSimFault TSimDevice::Fault() const {
   return FFault;
 }
 
-TSimFault TSimDevice::TakeFault(uint8_t Function) {
+TSimFault TSimDevice::TakeFault(const QByteArray &Pdu) {
   std::lock_guard<std::mutex> lock(FLock);
-  if (FFault.Kind == TSimFaultKind::None || (FFault.Function >= 0 && FFault.Function != Function))
+  const uint8_t fn = Pdu.isEmpty() ? 0 : uint8_t(Pdu[0]);
+  if (FFault.Kind == TSimFaultKind::None || (FFault.Function >= 0 && FFault.Function != fn) ||
+      (FFault.Register >= 0 && !TakesInRegister(Pdu, FFault.Register)))
     return TSimFault();
   const int seen = FFaultSeen++;
   if (seen < FFault.After || (FFault.Count >= 0 && seen >= FFault.After + FFault.Count))

@@ -124,9 +124,10 @@ public:
   // The fault switch that spoils answers (see uSimFault.h). Setting it restarts its counts.
   void SetFault(const TSimFault &Fault);
   TSimFault Fault() const;
-  // Decides for one request with function Function whether the fault applies
-  // and advances the counts; returns a fault of kind None when it does not.
-  TSimFault TakeFault(uint8_t Function);
+  // Decides for one request PDU whether the fault applies and advances the
+  // counts; returns a fault of kind None when it does not.
+  TSimFault TakeFault(const QByteArray &Pdu);
+  TSimFault TakeFault(uint8_t Function) { return TakeFault(QByteArray(1, char(Function))); }
 
   // The lossy line (see uSimFault.h). Setting it restarts its count.
   void SetLossy(const TSimLossy &Lossy);

@@ -20,6 +20,7 @@ struct TSimFault {
   TSimFaultKind Kind = TSimFaultKind::None;
   int Value = 0;
   int Function = -1; // only requests with this function code count; -1: every request
+  int Register = -1; // only register reads and writes (any area) that take in this register count; -1: every request
   int After = 0;     // so many matching requests are answered normally first
   int Count = -1;    // so many matching requests are spoiled, then normal again; -1: no end
 };

@@ -28,7 +28,7 @@ bool CrcMatches(const QByteArray &Frame) {
 QByteArray Serve(TSimDevice &Device, const QByteArray &Pdu, TSimFault &Fault) {
   Device.LogRequest(Pdu);
   const uint8_t fn = uint8_t(Pdu[0]);
-  Fault = Device.TakeFault(fn);
+  Fault = Device.TakeFault(Pdu);
   const TSimLossy lossy = Device.TakeLossy();
   switch (Fault.Kind) {
   case TSimFaultKind::Silence:

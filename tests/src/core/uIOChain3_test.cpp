@@ -559,3 +559,140 @@ TEST_F(IOChain3, OnlyALostLinkIsToldAsALinkFailureAndBeforeTheChainsEnd) {
   EXPECT_TRUE(IsLinkLossText("No connection to 10.0.0.1:502"));
   SetLinkTextTranslator({});
 }
+
+TEST_F(IOChain3, AWritePreparedUnderAnotherIdentificationIsRefusedWithTheBoxNothingSent) {
+  TIo io(Words({1, 0x11}));
+  QStringList boxes;
+  Gen.setOnWriteBox([&](const QString &What, const QString &Why) { boxes << What + "|" + Why; });
+  int gated = 0;
+  Gen.setWriteGate([&](TIOChainList3 &) { ++gated; });
+  const uint64_t before = Gen.IdentEpoch();
+  TIOChainList3 &made = Gen.newList().writeReg(io.In).writes("время");
+  TIOChainList3 &stamped = Gen.newList().writeReg(io.In).preparedFor(before);
+  TIOChainList3 &read = Gen.newList().readReg(io.In, io.Out);
+  Gen.NextIdentEpoch();
+  TIOChainList3 &fresh = Gen.newList().writeReg(io.In);
+  TIOChainList3 &restamped = Gen.newList().writeReg(io.In).preparedFor(Gen.IdentEpoch());
+  for (TIOChainList3 *c : {&made, &stamped, &read})
+    c->run();
+  EXPECT_TRUE(made.IsRefused() && stamped.IsRefused() && !read.IsRefused());
+  EXPECT_EQ(Front.Sent.size(), 2u) << "only the read's records";
+  EXPECT_EQ(boxes, (QStringList{QString("время|") + WriteTexts::PreparedForOther,
+                                QString(WriteTexts::WritesDefault) + "|" + WriteTexts::PreparedForOther}));
+  EXPECT_EQ(gated, 0) << "refused before the identity gate";
+  for (TIOChainList3 *c : {&fresh, &restamped}) {
+    c->run();
+    EXPECT_FALSE(c->IsRefused());
+    Front.Answer(Front.Sent.size() - 2, {});
+    Front.Answer(Bytes({}));
+    EXPECT_TRUE(c->IsEnded());
+  }
+  EXPECT_EQ(gated, 2);
+}
+
+TEST_F(IOChain3, OneWriteAtATimeAndItsReportsGoToTheWriteReport) {
+  TIo io(Words({1, 0x11}));
+  QStringList reports;
+  Gen.setOnWriteReport([&](const QString &T) { reports << T; });
+  TIOChainList3 &first = Gen.newList().writeReg(io.In);
+  first.run();
+  const size_t sent = Front.Sent.size();
+  TIOChainList3 &second = Gen.newList().msg("m").writeTime(io.In);
+  second.run();
+  EXPECT_TRUE(second.IsRefused());
+  EXPECT_EQ(Front.Sent.size(), sent) << "a second press starts nothing";
+  TIOChainList3 &read = Gen.newList().readReg(io.In, io.Out);
+  read.run();
+  EXPECT_FALSE(read.IsRefused()) << "only writes wait for writes";
+  EXPECT_EQ(reports, QStringList{WriteTexts::AnotherWriteRuns});
+  Messages.clear();
+  Front.Answer(sent - 1, {}, 1); // the first write's answer fails: reported to stay
+  Front.Answer(Front.Sent.size() - 1, {}, 4); // the read's
+  EXPECT_EQ(reports.size(), 2);
+  EXPECT_EQ(Messages.size(), 1) << "a read's failure is a plain message";
+  TIOChainList3 &third = Gen.newList().writeTime(io.In);
+  third.run();
+  EXPECT_FALSE(third.IsRefused()) << "once the first has ended";
+  Gen.abort();
+  Front.Answer({});
+  EXPECT_EQ(reports.last(), "Прервано");
+}
+
+TEST_F(IOChain3, AFailedAnswerToTheStepsBeforeAWriteRefusesItWithoutItsHandlers) {
+  const struct {
+    const char *Name;
+    uint8_t Status;
+    QString Cause;
+    bool Box;
+  } cases[] = {
+      {"no answer", 1, "Нет ответа от устройства", false},
+      {"device exception", 2, "Ошибка устройства 02", true},
+  };
+  TIo io(Words({1, 0x11}));
+  for (const auto &t : cases) {
+    QStringList order;
+    Gen.setOnWriteBox([&](const QString &, const QString &Why) { order << "box " + Why; });
+    Gen.setOnLinkFailure([&] { order << "link"; });
+    Gen.setWriteGate([&](TIOChainList3 &C) {
+      TIOChainList3 &check = Gen.newList();
+      check.readReg(io.In, io.Out).setEvent(1, [&](TIOChain3 *, const QList<int> &) { order << "check"; });
+      C.Precede(check);
+    });
+    TIOChainList3 &c = Gen.newList().writeReg(io.In);
+    c.setOnEnd([&] { order << "end"; }).setEvent(1, [&](TIOChain3 *, const QList<int> &) { order << "error"; });
+    c.run();
+    const size_t sent = Front.Sent.size();
+    Front.Deliver(Front.Sent.back().mid(2, 18) + char(0) + char(t.Status), t.Cause);
+    QStringList expected = t.Box ? QStringList{"check", "box " + t.Cause} : QStringList{"link", "check"};
+    EXPECT_EQ(order, expected) << t.Name;
+    EXPECT_TRUE(c.IsRefused() && Front.Sent.size() == sent) << t.Name;
+    Pump();
+  }
+}
+
+TEST_F(IOChain3, AWatchIsToldOnceOfAChangedIdentificationOrALostLinkAndOnlyWhileHeld) {
+  const struct {
+    const char *Name;
+    std::function<void()> Happen;
+    bool Told;
+  } cases[] = {
+      {"epoch", [&] { Gen.NextIdentEpoch(); }, true},
+      {"link lost", [&] {
+         TAddrList found;
+         Gen.newList().poll(1, found).run();
+         Front.Deliver(Front.Sent.back().mid(2, 18) + char(0) + char(1), "Нет ответа от устройства");
+       }, true},
+      {"device exception", [&] {
+         TAddrList found;
+         Gen.newList().poll(1, found).run();
+         Front.Deliver(Front.Sent.back().mid(2, 18) + char(0) + char(2), "");
+       }, false},
+  };
+  for (const auto &t : cases) {
+    int told = 0;
+    {
+      TIdentWatch watch(Gen, [&] { ++told; });
+      t.Happen();
+      t.Happen();
+      EXPECT_EQ(told, t.Told ? 1 : 0) << t.Name;
+      EXPECT_EQ(watch.Changed(), t.Told) << t.Name;
+    }
+    t.Happen();
+    EXPECT_EQ(told, t.Told ? 1 : 0) << t.Name << ": not told after the watch went";
+  }
+  // A listener that removes itself and another while told.
+  int a = 0, b = 0, tokenB = 0;
+  int tokenA = Gen.AddIdentListener([&] { ++a; Gen.RemoveIdentListener(tokenA); Gen.RemoveIdentListener(tokenB); });
+  tokenB = Gen.AddIdentListener([&] { ++b; });
+  Gen.NextIdentEpoch();
+  Gen.NextIdentEpoch();
+  EXPECT_EQ(a + b, 1);
+  // A write's report falls back to the message sink.
+  Messages.clear();
+  Gen.WriteReport("r");
+  QStringList reports;
+  Gen.setOnWriteReport([&](const QString &T) { reports << T; });
+  Gen.WriteReport("s");
+  EXPECT_EQ(Messages, QStringList{"r"});
+  EXPECT_EQ(reports, QStringList{"s"});
+}

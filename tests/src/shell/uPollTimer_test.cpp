@@ -38,23 +38,29 @@ TEST(PollTimer, DecisionFollowsPollAutoPollIdleAndReady) {
   }
 }
 
-TEST(PollTimer, AfterALinkFailureTheIdentityCheckComesFirstWhateverTheAutoPoll) {
+TEST(PollTimer, AfterALinkFailureOrASignOfAnotherDeviceTheIdentityCheckComesFirstWhateverTheAutoPoll) {
   using A = TTimerAction;
   const struct {
-    bool Idle, Ready, Unconfirmed, Again;
+    bool Idle, Ready, Unconfirmed, Suspect, Again, Dashboard;
     A Expected;
   } rows[] = {
-      {true, true, true, false, A::CheckIdentity}, // before the panel's refresh, with "never"
-      {false, true, true, false, A::None},
-      {true, false, false, true, A::Identify},     // another device answered the check
+      {true, true, true, false, false, true, A::CheckIdentity}, // before the panel's refresh, with "never"
+      {false, true, true, false, false, true, A::None},
+      {true, false, false, false, true, true, A::Identify},     // another device answered the check
+      {true, true, false, true, false, true, A::CheckIdentity}, // a sign: before the panel's refresh
+      {true, true, false, true, false, false, A::CheckIdentity}, // whatever page is shown
+      {false, true, false, true, false, true, A::None},
+      {true, false, false, true, false, true, A::None},         // nothing identified to check
   };
   for (const auto &r : rows) {
     TTimerInputs in;
     in.AutoPoll = apNever;
     in.LinkBusy = !r.Idle;
     in.IsReady = r.Ready;
-    in.DashboardActive = in.AutoChecked = true;
+    in.DashboardActive = r.Dashboard;
+    in.AutoChecked = true;
     in.IdentityUnconfirmed = r.Unconfirmed;
+    in.IdentitySuspect = r.Suspect;
     in.IdentifyAgain = r.Again;
     EXPECT_EQ(DecideTimerAction(in), r.Expected) << &r - rows;
   }

@@ -1,0 +1,240 @@
+#pragma once
+// A Modbus TCP gateway for link tests: it stands between the program and two
+// devsim servers on 127.0.0.1 as a gateway whose serial side is moved from
+// one relay to another would, keeping the program's connection all along.
+// Each request is forwarded to the upstream chosen now (A or B), refused with
+// exception 0B, or left unanswered, as the mode says. It serves from a thread
+// of its own; the switches and the counts may be used from any thread.
+#include "uSimDevice.h"
+
+#include <QByteArray>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdint>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+class TTcpGateway {
+public:
+  enum class TUpstream { A = 0, B = 1 };
+  enum class TMode {
+    Forward,   // to the upstream chosen by Target
+    Exception, // exception 0B (the target failed to respond), nothing forwarded
+    Silent,    // no answer, nothing forwarded
+  };
+
+  // Listens on 127.0.0.1 on a free port and starts serving; PortA and PortB
+  // are the devsim servers' Modbus TCP ports. Throws std::runtime_error when
+  // it cannot listen.
+  TTcpGateway(uint16_t PortA, uint16_t PortB) : FUpPort{PortA, PortB} {
+    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr = Loopback(0);
+    socklen_t len = sizeof addr;
+    if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::listen(FListen, 4) != 0 || ::getsockname(FListen, reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
+        ::pipe2(FWake, O_CLOEXEC) != 0) {
+      CloseAll();
+      throw std::runtime_error("gateway cannot listen on 127.0.0.1");
+    }
+    FPort = ntohs(addr.sin_port);
+    FThread = std::thread([this] { Run(); });
+  }
+  ~TTcpGateway() {
+    const char stop = 1;
+    (void)!::write(FWake[1], &stop, 1);
+    FThread.join();
+    CloseAll();
+  }
+  TTcpGateway(const TTcpGateway &) = delete;
+  TTcpGateway &operator=(const TTcpGateway &) = delete;
+
+  uint16_t Port() const { return FPort; }
+  // Where the next requests go; one already forwarded is still answered from where it went.
+  void Target(TUpstream Which) { FTarget = Which; }
+  void Mode(TMode Mode) { FMode = Mode; }
+
+  // Connections the program made to the gateway.
+  int Connections() const { return FConnections; }
+  // Requests received from the program, whatever the mode; counted once each is dealt with.
+  int Received() const { return FReceived; }
+  // Request PDUs (function code and data) forwarded to Which, oldest first.
+  std::vector<QByteArray> Requests(TUpstream Which) const {
+    const std::lock_guard<std::mutex> g(FLock);
+    return FRequests[int(Which)];
+  }
+  int Forwarded(TUpstream Which) const { return int(Requests(Which).size()); }
+  // Requests forwarded to Which that change the device: register, clock and file writes, special commands.
+  int Writes(TUpstream Which) const {
+    int n = 0;
+    for (const QByteArray &pdu : Requests(Which))
+      n += IsWrite(uint8_t(pdu[0]));
+    return n;
+  }
+  static bool IsWrite(uint8_t Function) {
+    switch (Function) {
+    case 0x05: case 0x06: case 0x0F: case 0x10: case 0x15: case 0x16: case 0x17:
+    case SIM_FN_WRITE_CLOCK: case SIM_FN_WRITE_FILE: case SIM_FN_SPECIAL: case SIM_FN_WRITE_SRAM:
+      return true;
+    default:
+      return false;
+    }
+  }
+
+private:
+  // One connection of the program, with its own connection to each upstream,
+  // so that an answer goes back to the connection that asked.
+  struct TClient {
+    int Fd = -1;
+    int Up[2] = {-1, -1};
+    QByteArray In;
+  };
+
+  static sockaddr_in Loopback(uint16_t Port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(Port);
+    return addr;
+  }
+  static void Send(int Fd, const QByteArray &Bytes) {
+    for (qsizetype done = 0; done < Bytes.size();) {
+      const ssize_t n = ::send(Fd, Bytes.constData() + done, size_t(Bytes.size() - done), MSG_NOSIGNAL);
+      if (n <= 0)
+        return; // the peer went; its hang-up is seen by poll
+      done += n;
+    }
+  }
+  static void Close(int &Fd) {
+    if (Fd >= 0)
+      ::close(Fd);
+    Fd = -1;
+  }
+  void CloseAll() {
+    for (TClient &c : FClients) {
+      Close(c.Fd);
+      Close(c.Up[0]);
+      Close(c.Up[1]);
+    }
+    Close(FListen);
+    Close(FWake[0]);
+    Close(FWake[1]);
+  }
+
+  void Run() {
+    for (;;) {
+      // Slots: wake, listen, then per client its own socket and its two upstreams.
+      std::vector<pollfd> p{{FWake[0], POLLIN, 0}, {FListen, POLLIN, 0}};
+      for (const TClient &c : FClients)
+        for (int fd : {c.Fd, c.Up[0], c.Up[1]})
+          p.push_back({fd, POLLIN, 0}); // a negative fd is ignored by poll
+      if (::poll(p.data(), nfds_t(p.size()), -1) < 0)
+        continue;
+      if (p[0].revents)
+        return;
+      if (p[1].revents & POLLIN) {
+        const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+          FClients.push_back(TClient{fd, {-1, -1}, {}});
+          ++FConnections;
+        }
+      }
+      for (size_t i = 0; i + 2 < p.size(); ++i) {
+        const short ev = p[i + 2].revents;
+        if (ev == 0 || i / 3 >= FClients.size())
+          continue;
+        TClient &c = FClients[i / 3];
+        if (i % 3 == 0)
+          FromClient(c);
+        else
+          FromUpstream(c, int(i % 3) - 1);
+      }
+      std::erase_if(FClients, [](const TClient &c) { return c.Fd < 0; });
+    }
+  }
+
+  void FromClient(TClient &C) {
+    char buf[4096];
+    const ssize_t n = ::recv(C.Fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      Close(C.Fd);
+      Close(C.Up[0]);
+      Close(C.Up[1]);
+      return;
+    }
+    C.In.append(buf, n);
+    while (C.In.size() >= 7) {
+      const int length = uint8_t(C.In[4]) << 8 | uint8_t(C.In[5]);
+      // A length no request can have: drop the bytes, but keep the connection
+      // as a gateway does, since the program, not the gateway, hangs up.
+      if (length < 2 || length > TSimDevice::MaxFrameBytes + 8) {
+        C.In.clear();
+        return;
+      }
+      if (C.In.size() < 6 + length)
+        return;
+      const QByteArray adu = C.In.left(6 + length);
+      C.In.remove(0, 6 + length);
+      Handle(C, adu);
+      ++FReceived;
+    }
+  }
+
+  void Handle(TClient &C, const QByteArray &Adu) {
+    const TMode mode = FMode;
+    if (mode == TMode::Silent)
+      return;
+    const int up = int(FTarget.load());
+    if (mode == TMode::Forward && C.Up[up] < 0) {
+      C.Up[up] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const sockaddr_in addr = Loopback(FUpPort[up]);
+      if (::connect(C.Up[up], reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
+        Close(C.Up[up]);
+    }
+    if (mode == TMode::Forward && C.Up[up] >= 0) {
+      {
+        const std::lock_guard<std::mutex> g(FLock);
+        FRequests[up].push_back(Adu.mid(7));
+      }
+      Send(C.Up[up], Adu);
+      return;
+    }
+    // Refused, or the upstream is not there: the target failed to respond,
+    // with the request's transaction, protocol and unit.
+    QByteArray answer = Adu.left(7);
+    answer[4] = 0;
+    answer[5] = 3;
+    answer.append(char(uint8_t(Adu[7]) | 0x80));
+    answer.append(char(SIM_EX_TARGET_FAILED));
+    Send(C.Fd, answer);
+  }
+
+  // Upstream answers go back as they come; a closed upstream is opened again at the next request.
+  void FromUpstream(TClient &C, int Up) {
+    char buf[4096];
+    const ssize_t n = ::recv(C.Up[Up], buf, sizeof buf, 0);
+    if (n <= 0)
+      Close(C.Up[Up]);
+    else
+      Send(C.Fd, QByteArray(buf, n));
+  }
+
+  const uint16_t FUpPort[2];
+  int FListen = -1;
+  int FWake[2] = {-1, -1};
+  uint16_t FPort = 0;
+  std::atomic<TUpstream> FTarget{TUpstream::A};
+  std::atomic<TMode> FMode{TMode::Forward};
+  std::atomic<int> FConnections{0};
+  std::atomic<int> FReceived{0};
+  mutable std::mutex FLock;
+  std::vector<QByteArray> FRequests[2];
+  std::vector<TClient> FClients; // the serving thread's only
+  std::thread FThread;
+};

@@ -1,0 +1,94 @@
+#include "uTcpGateway.h"
+
+#include "uDevSimServer.h"
+#include "uSimDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+using TUp = TTcpGateway::TUpstream;
+
+QByteArray Hex(const char *Text) { return QByteArray::fromHex(QByteArray(Text).replace(' ', "")); }
+
+// Reads until Count bytes came or 20 s passed.
+QByteArray ReadBytes(int Fd, int Count) {
+  QByteArray out;
+  const auto deadline = TClock::now() + std::chrono::seconds(20);
+  while (out.size() < Count && TClock::now() < deadline) {
+    pollfd p{Fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) == 1) {
+      char buf[512];
+      const ssize_t n = ::read(Fd, buf, size_t(Count - out.size()));
+      if (n <= 0)
+        break;
+      out.append(buf, n);
+    }
+  }
+  return out;
+}
+
+template <typename F> bool WaitFor(F Condition) {
+  const auto deadline = TClock::now() + std::chrono::seconds(20);
+  while (!Condition() && TClock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return Condition();
+}
+
+struct TUpstreamSim {
+  explicit TUpstreamSim(uint16_t Holding0) : Server(Device) {
+    Device.SetRegister(TSimArea::Holding, 0, Holding0);
+    TDevSimOptions o;
+    o.UsePty = false;
+    Server.Start(o);
+  }
+  TSimDevice Device;
+  TDevSimServer Server;
+};
+
+} // namespace
+
+TEST(TcpGateway, MovesOneKeptConnectionBetweenUpstreamsRefusesAndStaysSilent) {
+  TUpstreamSim a(0x0A0A), b(0x0B0B);
+  TTcpGateway gateway(a.Server.TcpPort(), b.Server.TcpPort());
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(gateway.Port());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  const auto exchange = [fd](const char *Request, int AnswerBytes) {
+    const QByteArray r = Hex(Request);
+    EXPECT_EQ(::write(fd, r.constData(), size_t(r.size())), r.size());
+    return ReadBytes(fd, AnswerBytes).toHex(' ');
+  };
+
+  EXPECT_EQ(exchange("0001 0000 0006 01 03 0000 0001", 11), "00 01 00 00 00 05 01 03 02 0a 0a");
+  gateway.Target(TUp::B);
+  EXPECT_EQ(exchange("0002 0000 0006 01 03 0000 0001", 11), "00 02 00 00 00 05 01 03 02 0b 0b");
+  EXPECT_EQ(exchange("0003 0000 0006 01 06 0005 0007", 12), "00 03 00 00 00 06 01 06 00 05 00 07");
+
+  gateway.Mode(TTcpGateway::TMode::Exception);
+  EXPECT_EQ(exchange("0004 0000 0006 07 06 0005 0008", 9), "00 04 00 00 00 03 07 86 0b");
+  // Silent: the answer that comes next is the one to the request after it.
+  gateway.Mode(TTcpGateway::TMode::Silent);
+  const QByteArray unanswered = Hex("0005 0000 0006 01 06 0005 0009");
+  ASSERT_EQ(::write(fd, unanswered.constData(), size_t(unanswered.size())), unanswered.size());
+  ASSERT_TRUE(WaitFor([&] { return gateway.Received() == 5; }));
+  gateway.Mode(TTcpGateway::TMode::Forward);
+  gateway.Target(TUp::A);
+  EXPECT_EQ(exchange("0006 0000 0006 01 03 0000 0001", 11), "00 06 00 00 00 05 01 03 02 0a 0a");
+  ::close(fd);
+
+  EXPECT_EQ(gateway.Connections(), 1);
+  EXPECT_EQ(gateway.Forwarded(TUp::A), 2);
+  EXPECT_EQ(gateway.Forwarded(TUp::B), 2);
+  EXPECT_EQ(gateway.Writes(TUp::A), 0);
+  EXPECT_EQ(gateway.Writes(TUp::B), 1);
+  EXPECT_EQ(a.Device.RequestLog().size(), 2u);
+  EXPECT_EQ(b.Device.RequestLog().size(), 2u);
+  EXPECT_EQ(b.Device.Register(TSimArea::Holding, 5), 7);
+}
