@@ -1689,8 +1689,15 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.ParamIONamesForm = FForms.CustomParamIOForm;
   host.UnitPropertyForm = FForms.UnitPropertyForm;
   host.RequestUserRights = [this] {
-    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+    // A password typed while another device came (or the link failed) is for nothing.
+    TPasswdForm *dialog = FForms.PasswdForm;
+    const TIdentWatch watch(*FIOChain, [dialog] { dialog->reject(); });
+    const bool granted =
+        RequestUserRights(*dialog, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+    return granted && !watch.Changed();
   };
+  host.CheckIdentity = [this](TIOChainList3 &Chain) { FIdentification->GateWrite(Chain); };
+  host.RenewIdentity = [this](TIOChainList3 &Chain) { FIdentification->RenewIdentity(Chain); };
   host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
   host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
   host.DeviceIdentity = [this] { return FIdentification->Identity(); };

@@ -154,6 +154,16 @@ void AppendWriteAndCheck(TIOChainList3 &Chain, const char *WriteText, const char
       .compareFile(File, Type, Compared);
 }
 
+// What the write was prepared for and what it writes, on its chain.
+TIOChainList3 &WriteChain(TIOChainGen &Gen, const TCustomWriteHooks &Hooks) {
+  TIOChainList3 &c = Gen.newList();
+  if (Hooks.PreparedFor != 0)
+    c.preparedFor(Hooks.PreparedFor);
+  if (!Hooks.Writes.isEmpty())
+    c.writes(Hooks.Writes);
+  return c;
+}
+
 // The external FLASH header read and checked: the sub-file starts come from it.
 void AppendFlashHeaderSteps(TIOChainList3 &Chain, const QString &WorkDir, const TCustomWriteHooks &Hooks) {
   Chain.setFrameSize(FlashFrameBytes)
@@ -209,9 +219,10 @@ void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch
   }
   if (SayLogicOn)
     Chain.msg(Text(CustomTexts::SpecOn));
-  Chain.specCmd(ctSpecCmdOn)
-      .exec([Watch] { Watch->Done = true; })
-      .msg(Text(CustomTexts::Ready))
+  Chain.specCmd(ctSpecCmdOn).exec([Watch] { Watch->Done = true; });
+  if (Hooks.RenewIdentity)
+    Hooks.RenewIdentity(Chain);
+  Chain.msg(Text(CustomTexts::Ready))
       .exec([Hooks] {
         if (Hooks.ShowMessage)
           Hooks.ShowMessage(Text(CustomTexts::Ready));
@@ -319,10 +330,23 @@ namespace {
 
 QString Tr(const char *Utf8) { return MultiLingual().FromRussian(QString::fromUtf8(Utf8)); }
 
+// Whether the identification is still the one Hooks was prepared for, and
+// Watch saw neither another device nor a link failure; if not, the
+// generator's box says that the write goes nowhere.
+bool StillPrepared(TIOChainGen &Gen, const TParamConfirmHooks &Hooks, const TIdentWatch *Watch = nullptr) {
+  if ((!Watch || !Watch->Changed()) && (Hooks.PreparedFor == 0 || Gen.IdentEpoch() == Hooks.PreparedFor))
+    return true;
+  Gen.WriteBox(Hooks.Writes.isEmpty() ? QString::fromUtf8(WriteTexts::WritesDefault) : Hooks.Writes,
+               QString::fromUtf8(WriteTexts::PreparedForOther));
+  return false;
+}
+
 // After the device's values of Entries have been read (Answer: pairs
 // register, value): the question, the password, the write.
-void ConfirmReadParams(const std::vector<TParamStreamEntry> &Entries, const QByteArray &Answer,
+void ConfirmReadParams(TIOChainGen &Gen, const std::vector<TParamStreamEntry> &Entries, const QByteArray &Answer,
                        const TParamConfirmHooks &Hooks, const std::function<void(const QByteArray &)> &Write) {
+  if (!StillPrepared(Gen, Hooks))
+    return;
   QHash<uint16_t, uint16_t> device;
   for (qsizetype at = 0; at + 4 <= Answer.size(); at += 4)
     device.insert(WordAt(Answer, int(at)), WordAt(Answer, int(at + 2)));
@@ -338,15 +362,20 @@ void ConfirmReadParams(const std::vector<TParamStreamEntry> &Entries, const QByt
     AppendWord(stream, e.Reg);
     AppendWord(stream, e.Value);
   }
+  // An answer given while another device came is an answer to nothing.
+  const TIdentWatch watch(Gen);
   if (!stream.isEmpty()) {
     lines << Tr(CustomTexts::ParamChangedChoice);
     const TMsgResult answer = ShowMessageBox(TMsgKind::Question, lines.join(QStringLiteral("\r\n")));
+    if (!StillPrepared(Gen, Hooks, &watch))
+      return;
     if (answer == TMsgResult::No)
       stream.clear();
     else if (answer != TMsgResult::Yes)
       return;
   }
-  if (!stream.isEmpty() && Hooks.RequestUserRights && !Hooks.RequestUserRights())
+  const bool granted = stream.isEmpty() || !Hooks.RequestUserRights || Hooks.RequestUserRights();
+  if (!StillPrepared(Gen, Hooks, &watch) || !granted)
     return;
   Write(stream);
 }
@@ -355,6 +384,8 @@ void ConfirmReadParams(const std::vector<TParamStreamEntry> &Entries, const QByt
 
 void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries, const TParamConfirmHooks &Hooks,
                         std::function<void(const QByteArray &Stream)> Write) {
+  if (!StillPrepared(Gen, Hooks))
+    return;
   if (Entries.empty()) {
     Write({});
     return;
@@ -378,15 +409,20 @@ void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries
   c.msg(Text(CustomTexts::ReadingUstavs))
       .readReg(read->Request, read->Answer)
       .exec([&Gen, read, Hooks, Write] {
-        QTimer::singleShot(0, &Gen, [read, Hooks, Write] {
+        QTimer::singleShot(0, &Gen, [&Gen, read, Hooks, Write] {
           try {
-            ConfirmReadParams(read->Entries, read->Answer.data(), Hooks, Write);
+            ConfirmReadParams(Gen, read->Entries, read->Answer.data(), Hooks, Write);
           } catch (const std::exception &e) {
             ShowEdgeError(QString::fromUtf8(e.what()));
           }
         });
-      })
-      .run(Hooks.Progress);
+      });
+  if (!Hooks.Writes.isEmpty())
+    c.writes(Hooks.Writes);
+  // The values read are the identified relay's, or none is read.
+  if (Hooks.CheckIdentity)
+    Hooks.CheckIdentity(c);
+  c.run(Hooks.Progress);
 }
 
 namespace {
@@ -590,7 +626,7 @@ void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate,
   const auto watch = std::make_shared<TStopWatch>();
   const auto wholeFlash = [](TIOChain3 *Next, const QList<int> &) { SetFlashFrames(Next, {}, {}); };
   const auto wholeDesc = [](TIOChain3 *Next, const QList<int> &) { SetDescFrames(Next); };
-  TIOChainList3 &c = Gen.newList();
+  TIOChainList3 &c = WriteChain(Gen, Hooks);
   WatchWriteEnd(Gen, c, watch, Hooks);
   StopLogic(c, watch);
   c.setFrameSize(FlashFrameBytes);
@@ -609,7 +645,7 @@ void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, 
   const auto codeFrames = [desc0, codeBytes](TIOChain3 *Next, const QList<int> &) {
     SetCodeFrames(Next, LoadFileBytes(desc0), codeBytes);
   };
-  TIOChainList3 &c = Gen.newList();
+  TIOChainList3 &c = WriteChain(Gen, Hooks);
   WatchWriteEnd(Gen, c, watch, Hooks);
   AppendFlashHeaderSteps(c, WorkDir, Hooks);
   // The device's code area is checked before anything is written, and the
@@ -629,7 +665,7 @@ void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TC
                       const TCustomWriteHooks &Hooks) {
   CheckLogicTarget(State, Env);
   StoreCustomLogic(State, QString::fromLatin1(CustomFiles::CustomLogic));
-  TIOChainList3 &c = Gen.newList();
+  TIOChainList3 &c = WriteChain(Gen, Hooks);
   AppendFlashHeaderSteps(c, State.WorkDir, Hooks);
   AppendCustomLogicSteps(c, State.WorkDir, Hooks);
   c.msg(Text(CustomTexts::Ready)).run(Hooks.Progress);

@@ -76,6 +76,8 @@ inline const char *const ReadingUstavs = "Чтение уставок";
 inline const char *const ParamChangedHead = "Значения уставок и параметров в логике отличаются от значений в приборе:";
 inline const char *const ParamChangedUstav = "%1, группа %2: %3 -> %4";
 inline const char *const ParamChangedParam = "%1: %2 -> %3";
+// What a logic write writes, as its refusal box names it.
+inline const char *const WritesLogic = "Внешняя логика";
 inline const char *const ParamChangedChoice = "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; Отмена - ничего не записывать";
 } // namespace CustomTexts
 
@@ -113,14 +115,26 @@ struct TParamConfirmHooks {
   // The device password, asked as for every setpoint write; false: refused.
   std::function<bool()> RequestUserRights;
   TChainProgressEvent Progress;
+  // Makes Chain begin with the write gate's identity check (refused when the
+  // device identified is not the one answering, or none is), so that the
+  // values the question shows are the identified relay's.
+  std::function<void(TIOChainList3 &Chain)> CheckIdentity;
+  // The identification epoch the write is prepared for (0: any), and what it
+  // writes as the engineer reads it (the refusal box names it).
+  uint64_t PreparedFor = 0;
+  QString Writes;
 };
-// Reads the device's value of every register of Entries; once that read has
-// ended whole, the registers that hold the logic's value already are left
-// out, the others listed in one question (Yes: written; No: left out, the
-// logic is written all the same; Cancel or a closed box: nothing is written)
-// and, while registers remain, the password asked (refused: nothing is
-// written). Write then gets the stream to send, possibly empty. A failed read
-// writes nothing. Without entries Write runs at once with an empty stream.
+// Reads the device's value of every register of Entries, after the identity
+// check; once that read has ended whole, the registers that hold the logic's
+// value already are left out, the others listed in one question (Yes:
+// written; No: left out, the logic is written all the same; Cancel or a
+// closed box: nothing is written) and, while registers remain, the password
+// asked (refused: nothing is written). Write then gets the stream to send,
+// possibly empty. A failed read writes nothing. Without entries Write runs at
+// once with an empty stream. Whenever the identification is not (or no
+// longer, while the question or the password is open) the one of
+// PreparedFor, the generator's refusal box says so and nothing is written:
+// the engineer's answers apply to nothing.
 void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries, const TParamConfirmHooks &Hooks,
                         std::function<void(const QByteArray &Stream)> Write);
 
@@ -205,15 +219,26 @@ struct TCustomWriteHooks {
   // After the register stream was written (whole, or cut once it began):
   // its registers, read back; the pages bound to them show the image.
   TRegistersShown RegistersWritten;
+  // Appends the reads that keep the device's identity afresh, for the next
+  // write's check: the write changed what the check compares.
+  std::function<void(TIOChainList3 &Chain)> RenewIdentity;
+  // The identification epoch the write was prepared for (0: when its chain
+  // is made), and what it writes as the engineer reads it.
+  uint64_t PreparedFor = 0;
+  QString Writes;
 };
 
 // The full write; "desc.bin" and "extflash.bin" are built in memory and
 // saved only when both are whole. WriteParams: setup/customParamUstavWrite.
+// Its end keeps the device's identity afresh (RenewIdentity): the header and
+// the descriptor image the identity check reads are the ones just written.
 void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
               QBuffer &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks);
 // The code and the custom logic, the device's image kept around the code.
 // The device's image is read and its code area checked before anything is
 // written: a refused code leaves the custom logic in the device as it was.
+// Its end keeps the device's identity afresh too, whatever the device makes
+// of its image once its logic runs again.
 void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks);
 // The custom logic alone (saved first as "custom-logic.xml"), after the
 // checks of CheckLogicTarget.

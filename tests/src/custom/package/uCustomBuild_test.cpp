@@ -211,6 +211,12 @@ TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
   EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::All);
   p.State.Source = 1;
   EXPECT_EQ(ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); }), refused);
+  // Inverted limits are a fault of the descriptor: no value goes.
+  const IXXMLNode root = p.State.LogicDoc->GetDocumentElement();
+  root->SelectSingleNode("//word-sec-val-min[../word-sec-val-max='4096']")->SetText("30000");
+  max->SetText("10");
+  const QString inverted = "\r\nПомилка \"U2\" ошибка дескриптора: нижний предел 30000 больше верхнего 10";
+  EXPECT_EQ(ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); }), inverted + inverted);
   // With ustav/limitCheck off the pages write what they are given, and so does the logic.
   env.LimitCheck = false;
   EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);

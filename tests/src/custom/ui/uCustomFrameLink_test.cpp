@@ -49,6 +49,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QToolBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -61,6 +62,45 @@ inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdS
 
 namespace {
 enum class TLink { Tcp, Pty };
+
+// Each request devsim received: "R140:0" a frame of file 140 read, "W129:48"
+// written, "r100" / "w100" a register, "F0" a special command, "fn53" any
+// other function; frames of one transfer in a row as "R140:0-64".
+QStringList RequestOrder(const TSimDevice &Device) {
+  QStringList out;
+  QString kind;
+  int first = 0, last = -2;
+  for (const QByteArray &p : Device.RequestLog()) {
+    const uint8_t fn = uint8_t(p[0]);
+    const bool file = fn == SIM_FN_READ_FILE || fn == SIM_FN_WRITE_FILE;
+    const QByteArray b = p + QByteArray(4, '\0');
+    const int at = file ? uint8_t(b[2]) << 8 | uint8_t(b[3]) : uint8_t(b[1]) << 8 | uint8_t(b[2]);
+    const QString k = file ? QString("%1%2:").arg(fn == SIM_FN_READ_FILE ? 'R' : 'W').arg(uint8_t(b[1]))
+                      : fn == SIM_FN_SPECIAL       ? QString("F%1").arg(uint8_t(b[1]) & 0xF, 1, 16).toUpper()
+                      : fn == SIM_FN_READ_HOLDING  ? QString("r%1").arg(at)
+                      : fn == SIM_FN_WRITE_HOLDING ? QString("w%1").arg(at)
+                                                   : QString("fn%1").arg(fn, 0, 16);
+    if (file && k == kind && at == last + 1) {
+      out.last() = QString("%1%2-%3").arg(k).arg(first).arg(last = at);
+      continue;
+    }
+    kind = k;
+    first = last = at;
+    out << (file ? k + QString::number(at) : k);
+  }
+  return out;
+}
+
+// How many of the requests (runs of frames taken as one) change the device.
+int Writes(const TSimDevice &Device) { return int(RequestOrder(Device).filter(QRegularExpression("^[WwF]")).size()); }
+
+// The text of the window's box of writes refused for the device, "" when none is shown.
+QString WriteBoxText(QWidget *Window) {
+  for (QMessageBox *box : Window->findChildren<QMessageBox *>())
+    if (box->isVisible())
+      return box->text();
+  return {};
+}
 
 class CustomFrameLink : public ::testing::TestWithParam<TLink> {
 protected:
@@ -137,18 +177,27 @@ protected:
     p[size_t(K)] = Content;
     Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(p), DemoDevice::FlashFrameBytes);
   }
-  // "Сформировать" clicked and answered "Да" throughout, the password typed into its
-  // dialog once that shows; the boxes' texts into Shown.
-  void BuildWritingSetpoints() {
+  // "Сформировать" clicked and answered "Да" throughout, the password typed
+  // into its dialog once that shows; the boxes' texts into Shown. OnBox and
+  // OnPassword run as a box or the password dialog opens, before the answer.
+  void BuildWritingSetpoints(const std::function<void(TMsgKind Kind)> &OnBox = {},
+                             const std::function<void()> &OnPassword = {}) {
     Form->SetLoggedIn(false);
-    const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+    const TMessageSink fixture = SetMessageSink([&](TMsgKind Kind, const QString &Text) {
       Shown << Text;
+      if (OnBox)
+        OnBox(Kind);
       return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
     });
     TPasswdForm *dlg = Form->Forms().PasswdForm;
     QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, dlg, [dlg] {
-      if (dlg->isVisible() && !dlg->IsOkPending()) {
+    bool told = false;
+    QObject::connect(&answerer, &QTimer::timeout, dlg, [&] {
+      if (!dlg->isVisible() || dlg->IsOkPending())
+        return;
+      if (OnPassword && !std::exchange(told, true))
+        OnPassword();
+      if (dlg->isVisible()) {
         dlg->Edit->setText(DemoDevice::Password);
         dlg->BitBtn1->click();
       }
@@ -419,6 +468,14 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   EXPECT_EQ(Device.FileBytes(DemoDevice::FlashFileNo), LoadFileBytes(FDir.filePath("extflash.bin")));
   const QByteArray written = Device.FileBytes(DemoDevice::DescriptorFileNo);
   EXPECT_EQ(written, LoadFileBytes(FDir.filePath("desc.bin")));
+  // The write changed what the identity check compares, and kept it afresh:
+  // the next write passes the check.
+  Device.ClearLogs();
+  Form->UpdateActions();
+  QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово");
+  EXPECT_EQ(Writes(Device), 1) << RequestOrder(Device).join("|").toStdString();
   Device.ClearLogs();
   Form->aMonitorPoll->trigger();
   ASSERT_TRUE(WaitIdle());
@@ -574,8 +631,11 @@ TEST_P(CustomFrameFaults, FullWriteOfSetpointsAsksTheSameQuestion) {
                           "Время возврата, с: 1234 -> 0\r\n"
                           "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; "
                           "Отмена - ничего не записывать");
+  // Reads only: the identity check's frames, the registers, the password.
   for (const QByteArray &pdu : Device.RequestLog())
-    EXPECT_TRUE(uint8_t(pdu[0]) == SIM_FN_READ_HOLDING || uint8_t(pdu[0]) == SIM_FN_READ_STATUS) << int(uint8_t(pdu[0]));
+    EXPECT_TRUE(uint8_t(pdu[0]) == SIM_FN_READ_HOLDING || uint8_t(pdu[0]) == SIM_FN_READ_STATUS ||
+                uint8_t(pdu[0]) == SIM_FN_READ_FILE)
+        << int(uint8_t(pdu[0]));
   EXPECT_TRUE(Device.SpecialLog().empty());
 }
 
@@ -639,21 +699,17 @@ TEST_P(CustomFrameFaults, SpoiledReadLeavesTheWorkFolderAndSaveTakesTheLoadedFil
   EXPECT_TRUE(FromWin1251(packed[2]).contains("Логика терминала")) << "logic.xml with its root caption";
 }
 
-// Logic read from one relay, the cable then on another (another identifier
-// listing, another descriptor image) identified by "Опрос": neither build
-// nor write sends anything of files 129 and 140 to it; once read from that
-// relay, its own logic builds.
+// Logic read from one relay and a project made on it, the cable then on
+// devsim's second relay (another identifier listing, another descriptor
+// image) identified by "Опрос": neither build nor write sends anything to it,
+// each refused with its text; once read from that relay, its own logic builds.
 TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
   Start();
   ASSERT_EQ(Refresh(), "Готово");
-  TDeviceContent other = DemoTerminalContent();
-  std::array<QByteArray, 6> package = DemoLogicPackage(other);
-  package[2] += "; another build\r\n";
-  other.IdentCrc = 0x0BADF00D;
-  other.DescDate = QDate(2024, 1, 2);
-  Device.SetFile(DemoDevice::DescriptorFileNo, BuildDeviceImage(other).Bytes, DemoDevice::DescriptorFrameBytes);
-  Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(package), DemoDevice::FlashFrameBytes);
+  const QString project = FDir.filePath("first.pack");
+  Page->SaveAs(project);
   const QByteArray identityA = Form->Identification()->Identity();
+  LoadDemoDevice(Device, 2);
   Form->aMonitorPoll->trigger();
   ASSERT_TRUE(WaitIdle());
   ASSERT_EQ(Form->StatusBar_->currentMessage(), "Готово");
@@ -661,33 +717,29 @@ TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
 
   const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
     Shown << Text;
-    // The demo relay's setpoints differ from the logic's: kept ("Нет").
+    // The relay's setpoints differ from the logic's: kept ("Нет").
     return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes
            : Kind == TMsgKind::Question    ? TMsgResult::No
                                            : TMsgResult::Ok;
   });
-  const QString refused =
-      "Логика прочитана не из подключённого прибора: прочитайте логику из прибора или откройте проект";
-  const auto fileRequests = [this] {
-    int n = 0;
-    for (const QByteArray &pdu : Device.RequestLog())
-      if ((uint8_t(pdu[0]) == SIM_FN_READ_FILE || uint8_t(pdu[0]) == SIM_FN_WRITE_FILE) &&
-          (uint8_t(pdu[1]) == DemoDevice::DescriptorFileNo || uint8_t(pdu[1]) == DemoDevice::FlashFileNo))
-        ++n;
-    return n;
-  };
-  Device.ClearLogs();
-  Shown.clear();
-  for (QToolButton *button : {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite}) {
-    SCOPED_TRACE(button->objectName().toStdString());
-    Form->UpdateActions();
-    ASSERT_TRUE(button->isEnabled());
-    QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Shown, QStringList({refused}));
-    EXPECT_EQ(Form->StatusBar_->currentMessage(), refused);
-    EXPECT_EQ(fileRequests(), 0);
-    Shown.clear();
+  for (const QString refused : {"Логика прочитана не из подключённого прибора: прочитайте логику из прибора или "
+                                "откройте проект",
+                                "Недопустимый файл идентификаторов"}) {
+    if (refused.startsWith("Недопустимый"))
+      Page->LoadFromFile(project);
+    for (QToolButton *button : {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite}) {
+      SCOPED_TRACE((refused + " " + button->objectName()).toStdString());
+      Device.ClearLogs();
+      Shown.clear();
+      Form->UpdateActions();
+      ASSERT_TRUE(button->isEnabled());
+      QTest::mouseClick(button, Qt::LeftButton);
+      ASSERT_TRUE(WaitIdle());
+      EXPECT_EQ(Shown.count(refused), 1) << Shown.join("|").toStdString();
+      EXPECT_EQ(Shown.last(), refused);
+      EXPECT_EQ(Form->StatusBar_->currentMessage(), refused);
+      EXPECT_EQ(Device.RequestLog().size(), 0u);
+    }
   }
 
   ASSERT_EQ(Refresh(), "Готово");
@@ -698,41 +750,6 @@ TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
   EXPECT_EQ(Shown.front(), "Внимание! Запись СКЛ изменит логическую схему прибора. Продолжить?");
   EXPECT_EQ(Shown.back(), "Готово");
   EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
-  SetMessageSink(fixture);
-}
-
-// A project made on the first demo relay, opened while the second one
-// (another identifier listing) is connected: both buttons refuse it with the
-// identifier file's text, and nothing reaches the relay.
-TEST_P(CustomFrameFaults, ProjectForAnotherRelayIsRefusedByBothButtons) {
-  Start();
-  ASSERT_EQ(Refresh(), "Готово");
-  const QString project = FDir.filePath("first.pack");
-  Page->SaveAs(project);
-  LoadDemoDevice(Device, 2);
-  Form->aMonitorPoll->trigger();
-  ASSERT_TRUE(WaitIdle());
-  ASSERT_EQ(Form->StatusBar_->currentMessage(), "Готово");
-  ASSERT_EQ(Form->LabelDescID->text(), DemoTerminalContent(2).DescDate.toString("yyyy-MM-dd"));
-  Page->LoadFromFile(project);
-  ASSERT_EQ(Page->Source(), lsProject);
-  const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
-    Shown << Text;
-    return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
-  });
-  for (QToolButton *button : {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite}) {
-    SCOPED_TRACE(button->objectName().toStdString());
-    Shown.clear();
-    Device.ClearLogs();
-    Form->UpdateActions();
-    ASSERT_TRUE(button->isEnabled());
-    QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Shown.filter("Недопустимый файл идентификаторов").size(), 1) << Shown.join("|").toStdString();
-    EXPECT_EQ(Form->StatusBar_->currentMessage(), "Недопустимый файл идентификаторов");
-    EXPECT_EQ(Device.RequestLog().size(), 0u);
-    EXPECT_TRUE(Device.SpecialLog().empty());
-  }
   SetMessageSink(fixture);
 }
 
@@ -784,112 +801,95 @@ TEST_P(CustomFrameFaults, PagesShowTheSetpointsALogicWriteChanged) {
   EXPECT_FALSE(ustav->CellChanged(3, delay));
 }
 
-// A custom setpoint of the logic under inverted limits (a descriptor fault):
-// the logic write is refused with the setpoint's name before anything is
-// sent; with ustav/limitCheck off it goes, as a page's write would.
-TEST_P(CustomFrameFaults, InvertedLimitsRefuseTheLogicWriteUnlessLimitCheckIsOff) {
-  for (const bool check : {true, false}) {
-    SCOPED_TRACE(check ? "limitCheck on" : "limitCheck off");
+// The requests of each button of the tab, in the order the README gives
+// them: "Обновить", "Сформировать" on logic read from the relay (its
+// setpoints written: "Да", password), "Сохранить FLASH", "Сформировать" on a
+// project (written in full, no register written).
+TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
+  Start();
+  const QStringList check{"R140:0", "R129:0"}, regs{"100", "150", "101", "151"};
+  const auto each = [&regs](const char *Prefix) {
+    QStringList out;
+    for (const QString &r : regs)
+      out << Prefix + r;
+    return out;
+  };
+  const struct {
+    const char *Button;
+    std::function<void()> Press;
+    QStringList Order;
+  } buttons[] = {
+      {"Обновить", [this] { ASSERT_EQ(Refresh(), "Готово"); }, {"R140:0-7", "R140:64"}},
+      {"Сформировать", [this] { BuildWritingSetpoints(); },
+       check + each("r") + QStringList{"r60"} + check + check +
+           QStringList{"F0", "W129:48-51", "R129:48-51", "W140:64", "R140:64", "F1"} + each("w") + each("r") +
+           QStringList{"FF"} + check},
+      {"Сохранить FLASH",
+       [this] {
+         QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
+         ASSERT_TRUE(WaitIdle());
+       },
+       check + QStringList{"R140:0", "W140:64", "R140:64"}},
+      {"Сформировать, project",
+       [this] {
+         Page->SaveAs(FDir.filePath("p.pack"));
+         Page->LoadFromFile(FDir.filePath("p.pack"));
+         BuildWritingSetpoints();
+       },
+       check + QStringList{"F0", "W140:0-64", "R140:0-64", "W129:0-55", "R129:0-55", "F1", "FF"} + check},
+  };
+  for (const auto &b : buttons) {
+    SCOPED_TRACE(b.Button);
+    Device.ClearLogs();
+    b.Press();
+    EXPECT_EQ(RequestOrder(Device), b.Order);
+  }
+}
+
+// Logic read from the first demo relay; the second one answers instead
+// before the build (the logic write's reads for its question begin with the
+// identity check, which finds it: no question is built from its registers),
+// or is identified while a box of the write is open (the build's question,
+// the setpoints question, the password: the answer given then applies to
+// nothing). Nothing reaches the new relay, which is identified, and the box
+// says what was not written.
+TEST_P(CustomFrameFaults, LogicPreparedForOneRelayNeverReachesTheNext) {
+  enum TWhen { BeforeBuild, InBuildQuestion, InSetpointsQuestion, InPassword };
+  for (const TWhen when : {BeforeBuild, InBuildQuestion, InSetpointsQuestion, InPassword}) {
+    SCOPED_TRACE(int(when));
     Form.reset();
     Server.reset();
     LoadDemoDevice(Device);
-    Start("", check ? "" : "[ustav]\nlimitCheck=0\n");
+    Start();
     ASSERT_EQ(Refresh(), "Готово");
-    const IXXMLNode pickup = Page->LogicNode()->SelectSingleNode("//ustav-num[@custom='1']");
-    ASSERT_TRUE(pickup);
-    pickup->SetIntNode("word-sec-val-min", 30000);
-    pickup->SetIntNode("word-sec-val-max", 10);
-    Device.ClearLogs();
-    BuildWritingSetpoints();
-    const QString line = "\r\nПомилка \"Ток срабатывания МТЗ-1\" ошибка дескриптора: нижний предел 30000 больше "
-                         "верхнего 10";
-    if (check) {
-      EXPECT_EQ(Form->StatusBar_->currentMessage(), line + line);
-      EXPECT_EQ(Device.RequestLog().size(), 0u);
-    } else {
-      EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
-      EXPECT_EQ(Device.Register(TSimArea::Holding, DemoDevice::UstavReg1), 10);
-    }
+    const auto otherRelay = [this](bool Identify) {
+      LoadDemoDevice(Device, 2);
+      Device.ClearLogs();
+      if (Identify) {
+        Form->aMonitorPoll->trigger();
+        WaitIdle();
+      }
+    };
+    if (when == BeforeBuild)
+      otherRelay(false);
+    BuildWritingSetpoints(
+        [&](TMsgKind Kind) {
+          if ((Kind == TMsgKind::YesNoQuestion && when == InBuildQuestion) ||
+              (Kind == TMsgKind::Question && when == InSetpointsQuestion))
+            otherRelay(true);
+        },
+        [&] {
+          if (when == InPassword)
+            otherRelay(true);
+        });
+    EXPECT_EQ(Form->LabelDescID->text(), DemoTerminalContent(2).DescDate.toString("yyyy-MM-dd"));
+    EXPECT_FALSE(Form->IsLoggedIn());
+    EXPECT_EQ(Writes(Device), 0);
+    // The new relay's own map has no group 2 at 150.
+    EXPECT_FALSE(RequestOrder(Device).contains("r150"));
+    EXPECT_TRUE(WriteBoxText(Form.get()).startsWith("Не записано: Внешняя логика"))
+        << WriteBoxText(Form.get()).toStdString();
   }
-}
-
-// Each request devsim received, consecutive frames of one file transfer and
-// reads or writes of registers in a row taken as one: "read file 140 frames
-// 0..0", "write registers 100,150,101,151", "special F0".
-QStringList RequestOrder(const TSimDevice &Device) {
-  QStringList out;
-  QString last;
-  QList<int> items;
-  const auto flush = [&] {
-    if (last.isEmpty())
-      return;
-    if (last.contains("file"))
-      out << QString("%1 frames %2..%3").arg(last).arg(items.first()).arg(items.last());
-    else if (last.contains("registers"))
-      out << last + " " + [&] {
-        QStringList r;
-        for (int i : items)
-          r << QString::number(i);
-        return r.join(",");
-      }();
-    else
-      out << last;
-    items.clear();
-  };
-  for (const QByteArray &p : Device.RequestLog()) {
-    const uint8_t fn = uint8_t(p[0]);
-    QString kind;
-    int item = 0;
-    const auto word = [&p](int At) { return int(uint8_t(p[At])) << 8 | uint8_t(p[At + 1]); };
-    switch (fn) {
-    case SIM_FN_READ_FILE:
-    case SIM_FN_WRITE_FILE:
-      kind = QString("%1 file %2").arg(fn == SIM_FN_READ_FILE ? "read" : "write").arg(uint8_t(p[1]));
-      item = word(2);
-      break;
-    case SIM_FN_READ_HOLDING:
-      kind = "read registers";
-      item = word(1);
-      break;
-    case SIM_FN_WRITE_HOLDING:
-      kind = "write registers";
-      item = word(1);
-      break;
-    case SIM_FN_SPECIAL:
-      kind = QString("special %1").arg(uint8_t(p[1]), 2, 16, QChar('0')).toUpper().replace("SPECIAL", "special");
-      break;
-    default:
-      kind = QString("function %1").arg(fn, 2, 16, QChar('0'));
-    }
-    if (kind != last || !(kind.contains("file") || kind.contains("registers"))) {
-      flush();
-      last = kind;
-    }
-    items << item;
-  }
-  flush();
-  return out;
-}
-
-// The requests of each button of the tab, in the order the README gives them.
-TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
-  Start();
-  Device.ClearLogs();
-  ASSERT_EQ(Refresh(), "Готово");
-  qDebug().noquote() << "READ" << RequestOrder(Device).join("\n");
-  Device.ClearLogs();
-  BuildWritingSetpoints();
-  qDebug().noquote() << "BUILD" << RequestOrder(Device).join("\n");
-  Device.ClearLogs();
-  QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
-  ASSERT_TRUE(WaitIdle());
-  qDebug().noquote() << "WRITE" << RequestOrder(Device).join("\n");
-  const QString project = FDir.filePath("p.pack");
-  Page->SaveAs(project);
-  Page->LoadFromFile(project);
-  Device.ClearLogs();
-  BuildWritingSetpoints();
-  qDebug().noquote() << "PROJECT" << RequestOrder(Device).join("\n");
 }
 
 // A project whose container is sound but one of whose members is not what
