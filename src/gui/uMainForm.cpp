@@ -1744,11 +1744,34 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.ParamIONamesForm = FForms.CustomParamIOForm;
   host.UnitPropertyForm = FForms.UnitPropertyForm;
   host.RequestUserRights = [this] {
-    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+    // A password typed while another device came (or the link failed) is for nothing.
+    TPasswdForm *dialog = FForms.PasswdForm;
+    const TIdentWatch watch(*FIOChain, [dialog] { dialog->reject(); });
+    const bool granted =
+        RequestUserRights(*dialog, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
+    return granted && !watch.Changed();
   };
+  host.CheckIdentity = [this](TIOChainList3 &Chain) { FIdentification->GateWrite(Chain); };
+  host.RenewIdentity = [this](TIOChainList3 &Chain) { FIdentification->RenewIdentity(Chain); };
   host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
   host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
   host.DeviceIdentity = [this] { return FIdentification->Identity(); };
+  // What a logic write changed in the relay, read back into the register
+  // image, shows on every page bound to it; a row or cell the engineer edited
+  // and has not written keeps the edit.
+  host.RegistersWritten = [this](const std::vector<uint16_t> &Regs) {
+    const auto written = [&Regs](int Reg) { return std::find(Regs.begin(), Regs.end(), Reg) != Regs.end(); };
+    if (UstavFrame)
+      UstavFrame->ShowChanged(Regs);
+    // Every data row of the parameters page has its register.
+    for (int r = 1, reg; ParamFrame && (reg = ParamFrame->RowReg(r)) >= 0; ++r)
+      if (written(reg) && !ParamFrame->RowHighlighted(r))
+        ParamFrame->ShowRow(reg);
+    if (DashboardFrame)
+      DashboardFrame->ShowValues();
+    for (TkvDeviceBoardFrame *board : PageControl->findChildren<TkvDeviceBoardFrame *>())
+      board->ShowValues();
+  };
   host.BuildEnv = [this] {
     TCustomBuildEnv env;
     env.DeviceIdentCrc = FDescriptor->IdentCache;
@@ -1761,6 +1784,7 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
     env.WriteAllSetting = FIni.ReadBool("setup", "customWriteAll", true);
     env.ParamUstavWrite = FIni.ReadInteger("setup", "customParamUstavWrite", 0) != 0;
     env.CustomSetting = FIni.ReadInteger("setup", "custom", 1);
+    env.LimitCheck = FIni.ReadBool("ustav", "limitCheck", true);
     return env;
   };
   frame->SetHost(host);

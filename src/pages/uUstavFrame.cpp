@@ -168,6 +168,13 @@ void TUstavFrame::ShowWritten(const std::vector<uint16_t> &Regs) {
   UpdateValues();
 }
 
+void TUstavFrame::ShowChanged(const std::vector<uint16_t> &Regs) {
+  for (uint16_t r : Regs)
+    if (!FEdited.count(r) && Modbus().IsValid(r))
+      FOwnImage.SetWord(r, Modbus().GetWord(r));
+  UpdateValues();
+}
+
 void TUstavFrame::WriteImage(const QByteArray &Image) {
   const TWriteBatch batch = ImageBatch(Image, [this](int Reg) { return FEdited.count(Reg) > 0; });
   RunWrite(

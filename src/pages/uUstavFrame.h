@@ -34,6 +34,9 @@ public:
   // throws the limit report, or EKvError "internal error" when Image does
   // not fit the setpoints, before anything is sent.
   void WriteImage(const QByteArray &Image);
+  // Registers another write changed, read back into the register image:
+  // their cells show it, but for those edited in edit mode and not written.
+  void ShowChanged(const std::vector<uint16_t> &Regs);
   // A setpoint set of the device's values ("tempustav.xml", "*.us").
   void SaveToFile(const QString &FileName);
   QByteArray GetDescriptorDigest() const { return DescriptorDigest(Descriptor()); }

@@ -7,11 +7,13 @@
 #include "uFiles.h"
 #include "uLogger.h"
 #include "uMessageSink.h"
+#include "uModbus.h"
 #include "uMultiLingual.h"
 #include "uMultipleFileStream.h"
 #include "uSchemaCompile.h"
 #include "uSchemaDeviceDescriptor.h"
 #include "uSchemaModule.h"
+#include "uWriteGate.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -19,6 +21,7 @@
 #include <QHash>
 #include <QTimer>
 #include <QtEndian>
+#include <algorithm>
 #include <memory>
 
 namespace CustomFiles {
@@ -69,22 +72,70 @@ void Fail(const char *Text) {
   throw EKvError(Text);
 }
 
-// Chains that stop the device's logic say so when they end before it runs
-// again: the device is left without a running logic until a rewrite.
+// What a write chain has done so far, for what its end must still do.
 struct TStopWatch {
-  bool Off = false;
-  bool Done = false;
+  bool Off = false;  // the device's logic stopped
+  bool Done = false; // and started again
+  // The registers of the stream, once their writing began, and whether the
+  // chain has read them back since.
+  std::vector<uint16_t> ParamRegs;
+  bool ParamsRead = false;
 };
 
-void WatchStoppedLogic(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
-  Chain.setOnEnd([&Gen, &Chain, Watch] {
-    if (!Watch->Off || Watch->Done)
-      return;
-    const QString text = QString::fromUtf8(CustomTexts::LogicStopped);
-    Chain.Log().Error(text);
-    // A failing chain shows its own text right after it has ended: this one
-    // comes next, so that the status line is left saying what it means.
-    QTimer::singleShot(0, &Gen, [&Gen, text] { Gen.newList().msg(text).run(); });
+void SayLogicStopped(TIOChainGen &Gen) {
+  // A failing chain shows its own text right after it has ended: this one
+  // comes next, so that the status line is left saying what it means.
+  QTimer::singleShot(0, &Gen, [&Gen] { Gen.newList().msg(QString::fromUtf8(CustomTexts::LogicStopped)).run(); });
+}
+
+// A read request of Regs (an empty buffer for none), open and at its start.
+std::shared_ptr<QBuffer> RegisterRequest(const std::vector<uint16_t> &Regs) {
+  const auto b = std::make_shared<QBuffer>();
+  b->open(QIODevice::ReadWrite);
+  for (uint16_t r : Regs)
+    StreamWriteWord(*b, r);
+  b->seek(0);
+  return b;
+}
+
+// Reads Regs into the register image and hands them to Shown, also when the
+// read fails: what the image holds then is as good as the pages can show.
+void ReadBackParams(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const TRegistersShown &Shown,
+                    const std::function<void()> &Then) {
+  const auto request = RegisterRequest(Regs), data = RegisterRequest({});
+  TIOChainList3 &c = Gen.newList();
+  c.setOnEnd([Regs, Shown, Then, request, data] {
+    if (Shown)
+      Shown(Regs);
+    if (Then)
+      Then();
+  });
+  c.readReg(*request, *data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, data.get());
+  try {
+    c.run();
+  } catch (const EKvError &e) {
+    // Called as a chain ends, where nothing may throw: the log keeps it.
+    Logger().Error(e.Text());
+  }
+}
+
+// A write that stopped the logic says so when it ends before the logic runs
+// again: the device is left without a running logic until a rewrite. One
+// cut after its register writes began reads those registers back first.
+void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch,
+                   const TCustomWriteHooks &Hooks) {
+  Chain.setOnEnd([&Gen, &Chain, Watch, Hooks] {
+    const bool stopped = Watch->Off && !Watch->Done;
+    if (stopped)
+      Chain.Log().Error(QString::fromUtf8(CustomTexts::LogicStopped));
+    const auto say = [&Gen, stopped] {
+      if (stopped)
+        SayLogicStopped(Gen);
+    };
+    if (!Watch->ParamRegs.empty() && !Watch->ParamsRead)
+      ReadBackParams(Gen, Watch->ParamRegs, Hooks.RegistersWritten, say);
+    else
+      say();
   });
 }
 
@@ -101,6 +152,16 @@ void AppendWriteAndCheck(TIOChainList3 &Chain, const char *WriteText, const char
       .msg(Text(CheckText))
       .execNext(Frames, Args)
       .compareFile(File, Type, Compared);
+}
+
+// What the write was prepared for and what it writes, on its chain.
+TIOChainList3 &WriteChain(TIOChainGen &Gen, const TCustomWriteHooks &Hooks) {
+  TIOChainList3 &c = Gen.newList();
+  if (Hooks.PreparedFor != 0)
+    c.preparedFor(Hooks.PreparedFor);
+  if (!Hooks.Writes.isEmpty())
+    c.writes(Hooks.Writes);
+  return c;
 }
 
 // The external FLASH header read and checked: the sub-file starts come from it.
@@ -126,18 +187,42 @@ void StopLogic(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
   Chain.msg(Text(CustomTexts::SpecOff)).exec([Watch] { Watch->Off = true; }).specCmd(ctSpecCmdOff);
 }
 
+// The registers of a stream of pairs (register, value), each once.
+std::vector<uint16_t> StreamRegisters(const QByteArray &Stream) {
+  std::vector<uint16_t> regs;
+  for (qsizetype at = 0; at + 4 <= Stream.size(); at += 4)
+    if (const uint16_t r = WordAt(Stream, int(at)); std::find(regs.begin(), regs.end(), r) == regs.end())
+      regs.push_back(r);
+  return regs;
+}
+
 // The end of a write that stopped the logic: Modbus on, the registers when
-// given, the logic on, then "Готово" as the last step and a box.
+// given (written, then read back for the pages), the logic on, then "Готово"
+// as the last step and a box.
 void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch, QBuffer *Params, bool SayLogicOn,
                   const TCustomWriteHooks &Hooks) {
   Chain.msg(Text(CustomTexts::Pause)).specCmd(ctSpecCmdModbusOn);
-  if (Params)
-    Chain.msg(Text(CustomTexts::ParamWrite)).writeReg(*Params);
+  if (Params) {
+    const std::vector<uint16_t> regs = StreamRegisters(Params->data());
+    Chain.msg(Text(CustomTexts::ParamWrite)).exec([Watch, regs] { Watch->ParamRegs = regs; }).writeReg(*Params);
+    if (!regs.empty()) {
+      const auto request = RegisterRequest(regs), data = RegisterRequest({});
+      // The buffers go with the last of these steps.
+      Chain.readReg(*request, *data)
+          .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, data.get())
+          .exec([Watch, regs, request, data, Shown = Hooks.RegistersWritten] {
+            Watch->ParamsRead = true;
+            if (Shown)
+              Shown(regs);
+          });
+    }
+  }
   if (SayLogicOn)
     Chain.msg(Text(CustomTexts::SpecOn));
-  Chain.specCmd(ctSpecCmdOn)
-      .exec([Watch] { Watch->Done = true; })
-      .msg(Text(CustomTexts::Ready))
+  Chain.specCmd(ctSpecCmdOn).exec([Watch] { Watch->Done = true; });
+  if (Hooks.RenewIdentity)
+    Hooks.RenewIdentity(Chain);
+  Chain.msg(Text(CustomTexts::Ready))
       .exec([Hooks] {
         if (Hooks.ShowMessage)
           Hooks.ShowMessage(Text(CustomTexts::Ready));
@@ -245,10 +330,23 @@ namespace {
 
 QString Tr(const char *Utf8) { return MultiLingual().FromRussian(QString::fromUtf8(Utf8)); }
 
+// Whether the identification is still the one Hooks was prepared for, and
+// Watch saw neither another device nor a link failure; if not, the
+// generator's box says that the write goes nowhere.
+bool StillPrepared(TIOChainGen &Gen, const TParamConfirmHooks &Hooks, const TIdentWatch *Watch = nullptr) {
+  if ((!Watch || !Watch->Changed()) && (Hooks.PreparedFor == 0 || Gen.IdentEpoch() == Hooks.PreparedFor))
+    return true;
+  Gen.WriteBox(Hooks.Writes.isEmpty() ? QString::fromUtf8(WriteTexts::WritesDefault) : Hooks.Writes,
+               QString::fromUtf8(WriteTexts::PreparedForOther));
+  return false;
+}
+
 // After the device's values of Entries have been read (Answer: pairs
 // register, value): the question, the password, the write.
-void ConfirmReadParams(const std::vector<TParamStreamEntry> &Entries, const QByteArray &Answer,
+void ConfirmReadParams(TIOChainGen &Gen, const std::vector<TParamStreamEntry> &Entries, const QByteArray &Answer,
                        const TParamConfirmHooks &Hooks, const std::function<void(const QByteArray &)> &Write) {
+  if (!StillPrepared(Gen, Hooks))
+    return;
   QHash<uint16_t, uint16_t> device;
   for (qsizetype at = 0; at + 4 <= Answer.size(); at += 4)
     device.insert(WordAt(Answer, int(at)), WordAt(Answer, int(at + 2)));
@@ -264,15 +362,20 @@ void ConfirmReadParams(const std::vector<TParamStreamEntry> &Entries, const QByt
     AppendWord(stream, e.Reg);
     AppendWord(stream, e.Value);
   }
+  // An answer given while another device came is an answer to nothing.
+  const TIdentWatch watch(Gen);
   if (!stream.isEmpty()) {
     lines << Tr(CustomTexts::ParamChangedChoice);
     const TMsgResult answer = ShowMessageBox(TMsgKind::Question, lines.join(QStringLiteral("\r\n")));
+    if (!StillPrepared(Gen, Hooks, &watch))
+      return;
     if (answer == TMsgResult::No)
       stream.clear();
     else if (answer != TMsgResult::Yes)
       return;
   }
-  if (!stream.isEmpty() && Hooks.RequestUserRights && !Hooks.RequestUserRights())
+  const bool granted = stream.isEmpty() || !Hooks.RequestUserRights || Hooks.RequestUserRights();
+  if (!StillPrepared(Gen, Hooks, &watch) || !granted)
     return;
   Write(stream);
 }
@@ -281,6 +384,8 @@ void ConfirmReadParams(const std::vector<TParamStreamEntry> &Entries, const QByt
 
 void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries, const TParamConfirmHooks &Hooks,
                         std::function<void(const QByteArray &Stream)> Write) {
+  if (!StillPrepared(Gen, Hooks))
+    return;
   if (Entries.empty()) {
     Write({});
     return;
@@ -304,69 +409,72 @@ void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries
   c.msg(Text(CustomTexts::ReadingUstavs))
       .readReg(read->Request, read->Answer)
       .exec([&Gen, read, Hooks, Write] {
-        QTimer::singleShot(0, &Gen, [read, Hooks, Write] {
+        QTimer::singleShot(0, &Gen, [&Gen, read, Hooks, Write] {
           try {
-            ConfirmReadParams(read->Entries, read->Answer.data(), Hooks, Write);
+            ConfirmReadParams(Gen, read->Entries, read->Answer.data(), Hooks, Write);
           } catch (const std::exception &e) {
             ShowEdgeError(QString::fromUtf8(e.what()));
           }
         });
-      })
-      .run(Hooks.Progress);
+      });
+  if (!Hooks.Writes.isEmpty())
+    c.writes(Hooks.Writes);
+  // The values read are the identified relay's, or none is read.
+  if (Hooks.CheckIdentity)
+    Hooks.CheckIdentity(c);
+  c.run(Hooks.Progress);
 }
 
 namespace {
 
-// The line for Value against Min..Max (Signed: the words as two's complement),
-// each shown by Show; "" inside or without a usable range.
-QString LimitLine(const TDDNamedObject &Record, uint16_t Value, uint16_t Min, uint16_t Max, bool Signed,
-                  const std::function<QString(uint16_t)> &Show) {
-  const auto num = [Signed](uint16_t W) { return Signed ? int(int16_t(W)) : int(W); };
-  if (num(Min) > num(Max) || (num(Value) >= num(Min) && num(Value) <= num(Max)))
-    return {};
-  return Text(CustomTexts::OutOfLimits).arg(RecordName(Record), Show(Value), Show(Min), Show(Max));
+// The limits the pages give a value of the same register.
+TWriteLimit UstavLimit(const TDDUstav &Ustav) {
+  if (Ustav.Kind == TDDUstav::ukEnum) {
+    // A bit set's word is a set of its positions: every word is one.
+    if (Ustav.RecordType == UstavBitSetType)
+      return {};
+    const auto show = EnumShow(Ustav.GetEnum().Strings);
+    return {TWriteLimit::Enum, 0, int(Ustav.GetEnum().Strings.size()) - 1, [show](int I) { return show(uint16_t(I)); }};
+  }
+  const TDDUstavNumeric &n = Ustav.GetNumeric();
+  const bool isSigned = n.Measure && n.Measure->Dopkod;
+  const auto show = UstavShow(Ustav);
+  return {TWriteLimit::Range, n.SecValMin, n.SecValMax,
+          [show, isSigned](int W) { return isSigned ? QString::number(W) : show(uint16_t(W)); }, isSigned};
 }
 
-QString EnumLine(const TDDNamedObject &Record, uint16_t Value, size_t Items) {
-  if (Items == 0 || Value < Items)
+TWriteLimit ParamLimit(const TDDParam &Param) {
+  if (Param.Kind == TDDParam::pkEnum) {
+    const auto show = EnumShow(Param.GetEnum().Strings);
+    return {TWriteLimit::Enum, 0, int(Param.GetEnum().Strings.size()) - 1, [show](int I) { return show(uint16_t(I)); }};
+  }
+  const TDDParamNumeric &n = Param.GetNumeric();
+  // A word-min and word-max both 0 give no limits, on the parameters page as here.
+  if (n.Min == 0 && n.Max == 0)
     return {};
-  return Text(CustomTexts::OutOfLimits).arg(RecordName(Record)).arg(Value).arg(0).arg(Items - 1);
+  return {TWriteLimit::Range, n.Min, n.Max, nullptr};
 }
 
 } // namespace
 
 QString UstavLimitLine(const TDDUstav &Ustav, uint16_t Value) {
-  if (Ustav.Kind == TDDUstav::ukEnum)
-    return EnumLine(Ustav, Value, Ustav.GetEnum().Strings.size());
-  const TDDUstavNumeric &n = Ustav.GetNumeric();
-  const bool isSigned = n.Measure && n.Measure->Dopkod;
-  return LimitLine(Ustav, Value, n.SecValMin, n.SecValMax, isSigned, [&n, isSigned](uint16_t W) {
-    return isSigned ? QString::number(int16_t(W)) : n.ValueToStr(W);
-  });
+  return LimitLine(RecordName(Ustav), UstavLimit(Ustav), Value);
 }
 
 QString ParamStreamLimitReport(const TDeviceDescriptor &Desc, bool All) {
-  QStringList lines;
-  const auto add = [&lines](const QString &Line) {
-    if (!Line.isEmpty())
-      lines << Line;
-  };
+  QString report;
   for (const auto &record : Desc.FUstavs) {
     const TDDUstav &u = *record;
     if (!u.Custom && !All)
       continue;
     for (int group = 0; group < 2; ++group)
-      add(UstavLimitLine(u, u.GetValue(group)));
+      report += UstavLimitLine(u, u.GetValue(group));
   }
   if (All)
-    for (const auto &p : Desc.FParams) {
-      if (p->Kind == TDDParam::pkEnum)
-        add(EnumLine(*p, p->Value, p->GetEnum().Strings.size()));
-      else if (p->Kind != TDDParam::pkChar)
-        add(LimitLine(*p, p->Value, p->GetNumeric().Min, p->GetNumeric().Max, false,
-                      [](uint16_t W) { return QString::number(W); }));
-    }
-  return lines.join(QStringLiteral("\r\n"));
+    for (const auto &p : Desc.FParams)
+      if (p->Kind != TDDParam::pkChar)
+        report += LimitLine(RecordName(*p), ParamLimit(*p), p->Value);
+  return report;
 }
 
 void SetDescFrames(TIOChain3 *Next) {
@@ -425,6 +533,17 @@ void StoreCustomLogic(const TCustomLogicState &State, const QString &Name) {
   SaveXMLDocument(State.CustomDoc, ResolveFileNameCI(State.WorkDir, Name));
 }
 
+void CheckLogicTarget(const TCustomLogicState &State, const TCustomBuildEnv &Env) {
+  if (State.Source == 0)
+    Fail(CustomTexts::NotLoaded);
+  if (State.Source != 2)
+    return;
+  if (Env.Status)
+    Env.Status(Text(CustomTexts::CheckIdent));
+  if (FileCrc32(WorkFile(State.WorkDir, CustomFiles::Identification)) != Env.DeviceIdentCrc)
+    Fail(CustomTexts::BadIdentFile);
+}
+
 TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &Env, TSchemaCompile &Compiler,
                               QStringList &Errors, QBuffer &ParamStream, std::vector<TParamStreamEntry> *Entries) {
   const auto status = [&](const char *T) {
@@ -460,11 +579,7 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
   if (Env.SaveSchema)
     module.SaveToFile(WorkFile(dir, CustomFiles::TempSchema));
 
-  if (State.Source == 2) {
-    status(CustomTexts::CheckIdent);
-    if (FileCrc32(WorkFile(dir, CustomFiles::Identification)) != Env.DeviceIdentCrc)
-      Fail(CustomTexts::BadIdentFile);
-  }
+  CheckLogicTarget(State, Env);
 
   status(CustomTexts::Compiling);
   Errors.clear();
@@ -483,7 +598,7 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
   // The stream goes to the relay's registers on every logic-only write, and
   // on a full write when the setting asks: no value outside its limits may.
   const TCustomWrite write = State.Source == 2 && Env.WriteAllSetting ? TCustomWrite::All : TCustomWrite::Logic;
-  if (write == TCustomWrite::Logic || Env.ParamUstavWrite)
+  if (Env.LimitCheck && (write == TCustomWrite::Logic || Env.ParamUstavWrite))
     if (const QString report = ParamStreamLimitReport(desc, State.Source == 2); !report.isEmpty())
       throw EKvRange(report);
   const QByteArray stream = BuildParamStream(desc, State.Source == 2);
@@ -511,8 +626,8 @@ void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate,
   const auto watch = std::make_shared<TStopWatch>();
   const auto wholeFlash = [](TIOChain3 *Next, const QList<int> &) { SetFlashFrames(Next, {}, {}); };
   const auto wholeDesc = [](TIOChain3 *Next, const QList<int> &) { SetDescFrames(Next); };
-  TIOChainList3 &c = Gen.newList();
-  WatchStoppedLogic(Gen, c, watch);
+  TIOChainList3 &c = WriteChain(Gen, Hooks);
+  WatchWriteEnd(Gen, c, watch, Hooks);
   StopLogic(c, watch);
   c.setFrameSize(FlashFrameBytes);
   AppendWriteAndCheck(c, CustomTexts::FlashWrite, CustomTexts::FlashCheck, FlashFileNo, 0, flashPath, flashPath,
@@ -530,8 +645,8 @@ void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, 
   const auto codeFrames = [desc0, codeBytes](TIOChain3 *Next, const QList<int> &) {
     SetCodeFrames(Next, LoadFileBytes(desc0), codeBytes);
   };
-  TIOChainList3 &c = Gen.newList();
-  WatchStoppedLogic(Gen, c, watch);
+  TIOChainList3 &c = WriteChain(Gen, Hooks);
+  WatchWriteEnd(Gen, c, watch, Hooks);
   AppendFlashHeaderSteps(c, WorkDir, Hooks);
   // The device's code area is checked before anything is written, and the
   // custom logic goes after the code: a failure before the code leaves the
@@ -546,9 +661,11 @@ void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, 
   RunToLogicOn(c, watch, &ParamStream, false, Hooks);
 }
 
-void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomWriteHooks &Hooks) {
+void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomBuildEnv &Env,
+                      const TCustomWriteHooks &Hooks) {
+  CheckLogicTarget(State, Env);
   StoreCustomLogic(State, QString::fromLatin1(CustomFiles::CustomLogic));
-  TIOChainList3 &c = Gen.newList();
+  TIOChainList3 &c = WriteChain(Gen, Hooks);
   AppendFlashHeaderSteps(c, State.WorkDir, Hooks);
   AppendCustomLogicSteps(c, State.WorkDir, Hooks);
   c.msg(Text(CustomTexts::Ready)).run(Hooks.Progress);

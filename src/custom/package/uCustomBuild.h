@@ -71,12 +71,13 @@ inline const char *const LogicStopped = "Запись не завершена: �
 inline const char *const DescDecodeError = "Ошибка при расшифровке дескриптора";
 inline const char *const CodeAddrError = "Недопустимый адрес исполняемого кода %1";
 inline const char *const CodeTooLong = "Код логики (%1 байт) не помещается в область кода прибора (%2 байт)";
-inline const char *const OutOfLimits = "Уставка или параметр %1: значение %2 вне пределов %3..%4";
 // The question on the values a logic write would change in the device.
 inline const char *const ReadingUstavs = "Чтение уставок";
 inline const char *const ParamChangedHead = "Значения уставок и параметров в логике отличаются от значений в приборе:";
 inline const char *const ParamChangedUstav = "%1, группа %2: %3 -> %4";
 inline const char *const ParamChangedParam = "%1: %2 -> %3";
+// What a logic write writes, as its refusal box names it.
+inline const char *const WritesLogic = "Внешняя логика";
 inline const char *const ParamChangedChoice = "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; Отмена - ничего не записывать";
 } // namespace CustomTexts
 
@@ -114,24 +115,37 @@ struct TParamConfirmHooks {
   // The device password, asked as for every setpoint write; false: refused.
   std::function<bool()> RequestUserRights;
   TChainProgressEvent Progress;
+  // Makes Chain begin with the write gate's identity check (refused when the
+  // device identified is not the one answering, or none is), so that the
+  // values the question shows are the identified relay's.
+  std::function<void(TIOChainList3 &Chain)> CheckIdentity;
+  // The identification epoch the write is prepared for (0: any), and what it
+  // writes as the engineer reads it (the refusal box names it).
+  uint64_t PreparedFor = 0;
+  QString Writes;
 };
-// Reads the device's value of every register of Entries; once that read has
-// ended whole, the registers that hold the logic's value already are left
-// out, the others listed in one question (Yes: written; No: left out, the
-// logic is written all the same; Cancel or a closed box: nothing is written)
-// and, while registers remain, the password asked (refused: nothing is
-// written). Write then gets the stream to send, possibly empty. A failed read
-// writes nothing. Without entries Write runs at once with an empty stream.
+// Reads the device's value of every register of Entries, after the identity
+// check; once that read has ended whole, the registers that hold the logic's
+// value already are left out, the others listed in one question (Yes:
+// written; No: left out, the logic is written all the same; Cancel or a
+// closed box: nothing is written) and, while registers remain, the password
+// asked (refused: nothing is written). Write then gets the stream to send,
+// possibly empty. A failed read writes nothing. Without entries Write runs at
+// once with an empty stream. Whenever the identification is not (or no
+// longer, while the question or the password is open) the one of
+// PreparedFor, the generator's refusal box says so and nothing is written:
+// the engineer's answers apply to nothing.
 void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries, const TParamConfirmHooks &Hooks,
                         std::function<void(const QByteArray &Stream)> Write);
 
-// One OutOfLimits line per value of that stream outside its record's limits
-// (a numeric setpoint's secondary range, read signed when its measurement is;
-// a numeric parameter's range; an item of an enumeration), CR LF between
-// lines; "" when every value is inside. A record without a usable range (its
-// minimum above its maximum, an enumeration without items) limits nothing.
+// The limit report of that stream: one line (LimitLine of the write gate,
+// the rule of the pages) per value outside the limits the pages give its
+// register: a numeric setpoint's secondary range, compared signed when its
+// measure is; a numeric parameter's range (none when both ends are 0); an
+// item of an enumeration. Inverted limits refuse every value: they are a
+// fault of the descriptor. "" when every value is inside.
 QString ParamStreamLimitReport(const TDeviceDescriptor &Desc, bool All);
-// The OutOfLimits line of Value as a value of Ustav; "" inside its limits.
+// The line of Value as a value of Ustav; "" inside its limits.
 QString UstavLimitLine(const TDDUstav &Ustav, uint16_t Value);
 
 // Frames 0 .. ceil(size / 128) - 1 of Next's local file; Next must be a file
@@ -168,10 +182,18 @@ struct TCustomBuildEnv {
   bool WriteAllSetting = true;            // setup/customWriteAll
   bool ParamUstavWrite = false;           // setup/customParamUstavWrite
   int CustomSetting = 1;                  // setup/custom: where a saved project keeps the edited logic
+  bool LimitCheck = true;                 // ustav/limitCheck: the register stream is checked
   std::function<void(const QString &)> Status;
 };
 
 enum class TCustomWrite { All, Logic };
+
+// Whether the loaded logic may go to the connected device, as every write of
+// it checks first: nothing loaded throws "Логика не загружена"; logic of a
+// project throws "Недопустимый файл идентификаторов" unless the work
+// folder's identifier file is the one the device's descriptor names (status
+// "Проверка файла идентификаторов"). Both are shown in a box first.
+void CheckLogicTarget(const TCustomLogicState &State, const TCustomBuildEnv &Env);
 
 // Re-reads the base logic, merges the units, checks and compiles into
 // "generated.bin" and fills ParamStream; returns the write to run. Throws
@@ -185,24 +207,43 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
                               QStringList &Errors, QBuffer &ParamStream,
                               std::vector<TParamStreamEntry> *Entries = nullptr);
 
+// Registers a write changed, read back into the register image.
+using TRegistersShown = std::function<void(const std::vector<uint16_t> &Regs)>;
+
 // The window's parts a write chain calls.
 struct TCustomWriteHooks {
   std::function<void()> CheckFlashHeader; // "head.bin" just read
   TFlashSubFileStart SubFileStart;
   std::function<void(const QString &)> ShowMessage;
   TChainProgressEvent Progress;
+  // After the register stream was written (whole, or cut once it began):
+  // its registers, read back; the pages bound to them show the image.
+  TRegistersShown RegistersWritten;
+  // Appends the reads that keep the device's identity afresh, for the next
+  // write's check: the write changed what the check compares.
+  std::function<void(TIOChainList3 &Chain)> RenewIdentity;
+  // The identification epoch the write was prepared for (0: when its chain
+  // is made), and what it writes as the engineer reads it.
+  uint64_t PreparedFor = 0;
+  QString Writes;
 };
 
 // The full write; "desc.bin" and "extflash.bin" are built in memory and
 // saved only when both are whole. WriteParams: setup/customParamUstavWrite.
+// Its end keeps the device's identity afresh (RenewIdentity): the header and
+// the descriptor image the identity check reads are the ones just written.
 void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
               QBuffer &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks);
 // The code and the custom logic, the device's image kept around the code.
 // The device's image is read and its code area checked before anything is
 // written: a refused code leaves the custom logic in the device as it was.
+// Its end keeps the device's identity afresh too, whatever the device makes
+// of its image once its logic runs again.
 void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks);
-// The custom logic alone (saved first as "custom-logic.xml").
-void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomWriteHooks &Hooks);
+// The custom logic alone (saved first as "custom-logic.xml"), after the
+// checks of CheckLogicTarget.
+void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomBuildEnv &Env,
+                      const TCustomWriteHooks &Hooks);
 
 // Stores the name tables of the base logic's descriptor into the custom
 // logic and saves it as Name in the work folder.

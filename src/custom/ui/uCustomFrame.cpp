@@ -10,6 +10,7 @@
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uLogger.h"
+#include "uLogicFiles.h"
 #include "uLogicTexts.h"
 #include "uMessageSink.h"
 #include "uModbusIderList.h"
@@ -344,6 +345,7 @@ void TkvCustomFrame::ReadLogicFiles() {
         // The chain has just read this device: its identity is the one
         // identified last, and the logic is bound to it from now on.
         FLogicIdentity = FHost.DeviceIdentity ? FHost.DeviceIdentity() : QByteArray();
+        FLogicEpoch = FHost.ChainGen()->IdentEpoch();
       })
       .msg(QStringLiteral("Готово"));
   chain.run(FHost.Progress);
@@ -395,34 +397,7 @@ void TkvCustomFrame::PutLoadedFiles() {
 }
 
 void TkvCustomFrame::LoadLogic(const QString &Folder) {
-  auto configurator = std::make_unique<TConfigurator>();
-  configurator->LoadFromFile(ResolveFileNameCI(Folder, CustomFiles::Config));
-  IXXMLDocument logicDoc = NewXMLDocument();
-  if (!logicDoc->Load(ResolveFileNameCI(Folder, CustomFiles::Logic)) || !logicDoc->GetDocumentElement())
-    throw EKvFormat("invalid logic");
-  const IXXMLNode logicNode = logicDoc->GetDocumentElement();
-  // The identifier list the new logic's descriptor binds to is put in place
-  // while it loads, and the one before it put back should anything fail.
-  std::unique_ptr<TModbusIderList> previous;
-  bool swapped = false;
-  auto module = std::make_unique<TModule>(nullptr, 1);
-  IXXMLDocument customDoc = NewXMLDocument();
-  try {
-    if (auto fresh = NewModbusIderListFor(ResolveFileNameCI(Folder, CustomFiles::Identification))) {
-      previous = SwapModbusIderList(std::move(fresh));
-      swapped = true;
-    }
-    module->Root = true;
-    module->SetConfigurator(configurator.get());
-    module->LoadFromNode(logicNode);
-    if (!customDoc->Load(ResolveFileNameCI(Folder, CustomFiles::CustomLogic)) || !customDoc->GetDocumentElement())
-      throw EKvFormat("invalid custom logic");
-    ModbusIderList()->WriteListing(FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath());
-  } catch (...) {
-    if (swapped)
-      SwapModbusIderList(std::move(previous));
-    throw;
-  }
+  TLoadedLogic loaded = LoadLogicFiles(Folder, FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath());
   // Everything has loaded: read sub-files replace the work files (the editor
   // reads its library from there), and the page takes the logic over. The
   // editor lets go of the old root module (its unit's parent) before that goes.
@@ -443,12 +418,12 @@ void TkvCustomFrame::LoadLogic(const QString &Folder) {
   FSchemaEditor->Module().Module = nullptr;
   FUnits.clear();
   ListViewUnit->clear();
-  FModule = std::move(module);
-  FConfigurator = std::move(configurator);
-  FLogicDoc = logicDoc;
-  FLogicNode = logicNode;
-  FCustomDoc = customDoc;
-  FCustomRoot = customDoc->GetDocumentElement();
+  FModule = std::move(loaded.Module);
+  FConfigurator = std::move(loaded.Configurator);
+  FLogicDoc = loaded.LogicDoc;
+  FLogicNode = FLogicDoc->GetDocumentElement();
+  FCustomDoc = loaded.CustomDoc;
+  FCustomRoot = FCustomDoc->GetDocumentElement();
   FSchemaEditor->ClearLibraryTree();
   FSchemaEditor->SetConfigurator(FConfigurator.get());
   FSchemaEditor->ClearUndo();
@@ -561,22 +536,41 @@ TCustomLogicState TkvCustomFrame::LogicState() const {
   return s;
 }
 
-TCustomWriteHooks TkvCustomFrame::WriteHooks() const {
+TCustomWriteHooks TkvCustomFrame::WriteHooks(uint64_t PreparedFor) {
   TCustomWriteHooks h;
   h.CheckFlashHeader = FHost.CheckFlashHeader;
   h.SubFileStart = FHost.SetFlashSubFileStart;
   h.ShowMessage = [](const QString &Text) { ShowMessageText(Text); };
   h.Progress = FHost.Progress;
+  h.RegistersWritten = FHost.RegistersWritten;
+  h.PreparedFor = PreparedFor;
+  h.Writes = QString::fromUtf8(CustomTexts::WritesLogic);
+  if (FHost.RenewIdentity)
+    h.RenewIdentity = [self = QPointer<TkvCustomFrame>(this), renew = FHost.RenewIdentity](TIOChainList3 &Chain) {
+      renew(Chain);
+      // The logic in the relay is now the one written: it stays bound to it.
+      Chain.exec([self] {
+        if (self && self->FSource == lsDevice && self->FHost.DeviceIdentity) {
+          self->FLogicIdentity = self->FHost.DeviceIdentity();
+          self->FLogicEpoch = self->FHost.ChainGen()->IdentEpoch();
+        }
+      });
+    };
   return h;
 }
 
-void TkvCustomFrame::CheckLogicDevice() const {
+uint64_t TkvCustomFrame::CheckLogicDevice() {
+  const uint64_t now = FHost.ChainGen()->IdentEpoch();
   // A project is checked by the build against the device's identifier file.
   if (FSource != lsDevice || !FHost.DeviceIdentity)
-    return;
-  // No identity on either side is no proof of the same device.
-  if (!FLogicIdentity.isEmpty() && FHost.DeviceIdentity() == FLogicIdentity)
-    return;
+    return now;
+  // No identity on either side is no proof of the same device. The same
+  // device identified again (what identification compares unchanged) keeps
+  // its logic.
+  if (!FLogicIdentity.isEmpty() && FHost.DeviceIdentity() == FLogicIdentity) {
+    FLogicEpoch = now;
+    return FLogicEpoch;
+  }
   const QString text = QString::fromUtf8(OtherDevice);
   ShowMessageBox(TMsgKind::Error, text);
   throw EKvError(text);
@@ -585,9 +579,19 @@ void TkvCustomFrame::CheckLogicDevice() const {
 TCustomBuildEnv TkvCustomFrame::BuildEnv() const { return FHost.BuildEnv ? FHost.BuildEnv() : TCustomBuildEnv(); }
 
 void TkvCustomFrame::Build() {
-  CheckLogicDevice();
-  if (ShowMessageBox(TMsgKind::YesNoQuestion, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
-    return;
+  const uint64_t epoch = CheckLogicDevice();
+  {
+    // Answered while another device came (or the link failed), the question
+    // is answered for nothing.
+    const TIdentWatch watch(*FHost.ChainGen());
+    if (ShowMessageBox(TMsgKind::YesNoQuestion, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
+      return;
+    if (watch.Changed()) {
+      FHost.ChainGen()->WriteBox(QString::fromUtf8(CustomTexts::WritesLogic),
+                                 QString::fromUtf8(WriteTexts::PreparedForOther));
+      return;
+    }
+  }
   if (FHost.ToolBarColor)
     FHost.ToolBarColor(0xFFFFFF);
   if (FHost.EnterTempFolder)
@@ -607,7 +611,7 @@ void TkvCustomFrame::Build() {
   const bool params = write == TCustomWrite::Logic || env.ParamUstavWrite;
   // The write starts once the engineer has seen what it would change in the
   // device's setpoints; the page may have loaded other logic meanwhile.
-  const auto start = [self = QPointer<TkvCustomFrame>(this), state, write, params](const QByteArray &Stream) {
+  const auto start = [self = QPointer<TkvCustomFrame>(this), state, write, params, epoch](const QByteArray &Stream) {
     if (!self || self->FModule.get() != state.Module)
       return;
     self->FParamStream.close();
@@ -616,22 +620,27 @@ void TkvCustomFrame::Build() {
     TCustomLogicState s = state;
     if (write == TCustomWrite::All)
       ::WriteAll(*self->FHost.ChainGen(), s, self->FCoreDate.date(), QDate::currentDate(), self->FParamStream, params,
-                 self->WriteHooks());
+                 self->WriteHooks(epoch));
     else
-      ::WriteLogic(*self->FHost.ChainGen(), s.WorkDir, self->FParamStream, self->WriteHooks());
+      ::WriteLogic(*self->FHost.ChainGen(), s.WorkDir, self->FParamStream, self->WriteHooks(epoch));
   };
   if (!params)
     start(QByteArray());
   else
-    ConfirmParamStream(*FHost.ChainGen(), std::move(entries), {FHost.RequestUserRights, FHost.Progress}, start);
+    ConfirmParamStream(*FHost.ChainGen(), std::move(entries),
+                       {FHost.RequestUserRights, FHost.Progress, FHost.CheckIdentity, epoch,
+                        QString::fromUtf8(CustomTexts::WritesLogic)},
+                       start);
 }
 
 void TkvCustomFrame::WriteCustomLogic() {
-  CheckLogicDevice();
+  const uint64_t epoch = CheckLogicDevice();
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   StoreUnit();
-  ::WriteCustomLogic(*FHost.ChainGen(), LogicState(), WriteHooks());
+  // The identifier file checked is the loaded logic's, whatever the folder holds.
+  PutLoadedFiles();
+  ::WriteCustomLogic(*FHost.ChainGen(), LogicState(), BuildEnv(), WriteHooks(epoch));
   if (FHost.ApplyCustomLogicNames)
     FHost.ApplyCustomLogicNames();
 }
@@ -681,6 +690,9 @@ void TkvCustomFrame::LoadFromFile(const QString &FileName) {
   try {
     LoadProject(stage, FileName);
     ShowLoadedLogic(lsProject, stage);
+  } catch (const ELogicMember &e) {
+    QDir(stage).removeRecursively();
+    throw EKvFormat(e.InProject(QFileInfo(FileName).fileName()));
   } catch (...) {
     QDir(stage).removeRecursively();
     throw;

@@ -64,6 +64,14 @@ struct TCustomFrameHost {
   // What identifies the device identified last (empty while none): logic
   // read from a device is built and written only while this stays the same.
   std::function<QByteArray()> DeviceIdentity;
+  // Registers a logic write changed, read back into the register image: the
+  // pages and title-panel controls bound to them show it (an edit not yet
+  // written stays an edit).
+  TRegistersShown RegistersWritten;  // The write gate's identity check put at the start of Chain (the reads of
+  // a logic write's question), and the reads that keep the identity afresh
+  // after a write that changed what the check compares.
+  std::function<void(TIOChainList3 &Chain)> CheckIdentity;
+  std::function<void(TIOChainList3 &Chain)> RenewIdentity;
 };
 
 
@@ -96,8 +104,8 @@ public:
 
   // Reads library, base logic, identifier list and custom logic from Folder
   // (the work folder or the staging folder of a device read) and takes them
-  // over only when all have loaded; throws "invalid logic", "invalid custom
-  // logic" or the loader's error and keeps the logic loaded before.
+  // over only when all have loaded (LoadLogicFiles); throws its ELogicMember
+  // and keeps the logic loaded before.
   void LoadLogic(const QString &Folder);
   // The unit list from Folder's "custom-logic.xml" against the base logic;
   // throws "invalid custom logic" and keeps the list as it was.
@@ -182,8 +190,11 @@ private:
   // A slot's failure: to the program's edge handler.
   void Guard(const std::function<void()> &Command);
   // Logic read from a device goes only to that device: with another one
-  // identified since, shows the refusal and throws it.
-  void CheckLogicDevice() const;
+  // identified since, shows the refusal and throws it. The identification
+  // epoch a write of the loaded logic is prepared for: for logic read from
+  // the device, the one it was read under (taken afresh once the same device
+  // is identified again), else the current one.
+  uint64_t CheckLogicDevice();
 
   TCustomFrameHost FHost;
   bool FInitialized = false;
@@ -208,13 +219,15 @@ private:
   uint8_t FLogicLoaded = 0;
   QString FFileName;
   uint8_t FSource = lsNone;
-  // The identity of the device the logic was read from (logic from a device only).
+  // The identity of the device the logic was read from (logic from a device
+  // only), and the identification epoch it was read under.
   QByteArray FLogicIdentity;
+  uint64_t FLogicEpoch = 0;
   QBuffer FParamStream;
   QDateTime FCoreDate;
   QList<TOrgChoice> FInputChoices, FOutputChoices;
   TCustomLogicState LogicState() const;
-  TCustomWriteHooks WriteHooks() const;
+  TCustomWriteHooks WriteHooks(uint64_t PreparedFor);
   TCustomBuildEnv BuildEnv() const;
   void ConnectBuildCommands();
 };

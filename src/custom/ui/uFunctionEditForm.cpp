@@ -1,5 +1,6 @@
 #include "uFunctionEditForm.h"
 
+#include "uAppIniFile.h"
 #include "uConfigurator.h"
 #include "uCustomBuild.h"
 #include "uDeviceDescriptor.h"
@@ -205,7 +206,7 @@ void TFunctionEditState::Check() const {
     if (r.Ustav && r.Ustav->Kind != TDDUstav::ukNumeric && r.Ustav->RecordType == 53)
       for (const QString &v : r.Values)
         BinStrToInt(v);
-    else if (r.Ustav && r.Ustav->Kind == TDDUstav::ukNumeric)
+    else if (r.Ustav && r.Ustav->Kind == TDDUstav::ukNumeric && LimitCheck)
       for (const QString &v : r.Values)
         if (const QString line = UstavLimitLine(*r.Ustav, r.Ustav->GetNumeric().StrToValue(v)); !line.isEmpty())
           throw EKvRange(line);
@@ -596,6 +597,7 @@ TFunctionEditState TFunctionEditForm::State() {
       else if (auto *l = qobject_cast<QLineEdit *>(e))
         FState.Rows[size_t(i)].Values[g] = l->text();
     }
+  FState.LimitCheck = AppIni().ReadBool(QStringLiteral("ustav"), QStringLiteral("limitCheck"), true);
   FState.Switch = 0;
   for (int i = 0; i < CheckListBox->count(); ++i)
     if (CheckListBox->item(i)->checkState() == Qt::Checked)

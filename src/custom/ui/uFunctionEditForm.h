@@ -61,6 +61,9 @@ struct TFunctionEditState {
   // only the first ParamCount rows are in use.
   QStringList ParamNames, ParamValues;
   int ParamCount = 0;
+  // ustav/limitCheck: the setpoint values are checked against their limits
+  // (the rule of the pages: inverted limits refuse every value).
+  bool LimitCheck = true;
 
   // Desc may be null (no events offered). Throws "invalid RecordType %2.2x"
   // for a bound enumeration setpoint of another record type.

@@ -75,6 +75,9 @@ TEST(CustomBuild, ParamStreamHoldsCustomSetpointsOrEverything) {
   EXPECT_EQ(ErrorOf([&] { BuildParamStream(d, false); }), "register -1 of \"Уставки 2\" outside 0..1023");
 }
 
+// One rule with the pages: each value against the limits the pages give its
+// register, in its own type; inverted limits are a fault of the descriptor
+// and refuse every value.
 TEST(CustomBuild, StreamValuesOutsideTheirLimitsAreReportedBeforeAnythingIsWritten) {
   TDeviceDescriptor d;
   const auto numeric = [&d](const char *Name, uint16_t Min, uint16_t Max, std::array<uint16_t, 2> Values) {
@@ -88,29 +91,47 @@ TEST(CustomBuild, StreamValuesOutsideTheirLimitsAreReportedBeforeAnythingIsWritt
   };
   numeric("inside", 10, 20000, {10, 20000});
   numeric("below", 10, 20000, {9, 100});
-  numeric("no range", 5, 4, {0, 65535}); // a minimum above the maximum limits nothing
+  numeric("inverted", 30000, 10, {20, 65000});
   TDDMeasure signedMeasure(&d);
   signedMeasure.Dopkod = true;
   numeric("signed", uint16_t(-100), 100, {uint16_t(-50), uint16_t(-101)})->GetNumeric().Measure = &signedMeasure;
+  // Inverted as signed words only: -5..-10.
+  numeric("signed inverted", uint16_t(-5), uint16_t(-10), {uint16_t(-7), 0})->GetNumeric().Measure = &signedMeasure;
   TDDUstav *e = d.FUstavs.Add(std::make_unique<TDDUstav>(&d, TDDUstav::ukEnum));
   e->String = "enum";
   e->GetEnum().Strings.Assign({"a", "b", "c"}, {});
   e->Values = {2, 3};
   e->Custom = true;
+  TDDUstav *bits = d.FUstavs.Add(std::make_unique<TDDUstav>(&d, TDDUstav::ukEnum));
+  bits->RecordType = 53; // a bit set: any word is a set of its positions
+  bits->GetEnum().Strings.Assign({"a", "b"}, {});
+  bits->Values = {37, 65535};
+  bits->Custom = true;
   TDDUstav *plain = numeric("not custom", 10, 20, {0, 0});
   plain->Custom = false;
-  TDDParam *p = d.FParams.Add(std::make_unique<TDDParam>(&d, TDDParam::pkNumeric));
-  p->String = "param";
-  p->GetNumeric().Min = 1, p->GetNumeric().Max = 5, p->Value = 6;
+  const auto param = [&d](const char *Name, uint16_t Min, uint16_t Max, uint16_t Value) {
+    TDDParam *p = d.FParams.Add(std::make_unique<TDDParam>(&d, TDDParam::pkNumeric));
+    p->String = Name;
+    p->GetNumeric().Min = Min, p->GetNumeric().Max = Max, p->Value = Value;
+  };
+  param("param", 1, 5, 6);
+  param("param inverted", 3500, 1, 5);
+  param("param unlimited", 0, 0, 65535);
 
-  const QString line = "Уставка или параметр %1: значение %2 вне пределов %3..%4";
-  const QStringList custom = {line.arg("below", "9", "10", "20000"), line.arg("signed", "-101", "-100", "100"),
-                              line.arg("enum", "3", "0", "2")};
-  EXPECT_EQ(ParamStreamLimitReport(d, false), custom.join("\r\n"));
-  EXPECT_EQ(ParamStreamLimitReport(d, true),
-            (custom + QStringList{line.arg("not custom", "0", "10", "20"), line.arg("not custom", "0", "10", "20"),
-                                  line.arg("param", "6", "1", "5")})
-                .join("\r\n"));
+  const QString inverted = "ошибка дескриптора: нижний предел %1 больше верхнего %2";
+  const QString custom = "\r\nПомилка \"below\" < 10"
+                         "\r\nПомилка \"inverted\" " + inverted.arg(30000).arg(10) +
+                         "\r\nПомилка \"inverted\" " + inverted.arg(30000).arg(10) +
+                         "\r\nПомилка \"signed\" < -100"
+                         "\r\nПомилка \"signed inverted\" " + inverted.arg(-5).arg(-10) +
+                         "\r\nПомилка \"signed inverted\" " + inverted.arg(-5).arg(-10) +
+                         "\r\nПомилка \"enum\" > c";
+  EXPECT_EQ(ParamStreamLimitReport(d, false), custom);
+  EXPECT_EQ(ParamStreamLimitReport(d, true), custom + "\r\nПомилка \"not custom\" < 10"
+                                                      "\r\nПомилка \"not custom\" < 10"
+                                                      "\r\nПомилка \"param\" > 5"
+                                                      "\r\nПомилка \"param inverted\" " +
+                                                      inverted.arg(3500).arg(1));
 }
 
 TEST(CustomBuild, FramesCoverTheImageAndTheDevicesCodeArea) {
@@ -183,14 +204,22 @@ TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
   const IXXMLNode max = p.State.LogicDoc->GetDocumentElement()->SelectSingleNode("//word-sec-val-max[.='24576']");
   ASSERT_TRUE(max);
   max->SetText("4096");
-  const QString refused = "Уставка или параметр U2: значение 4660 вне пределов 0..4096\r\n"
-                          "Уставка или параметр U2: значение 22136 вне пределов 0..4096";
+  const QString refused = "\r\nПомилка \"U2\" > 4096\r\nПомилка \"U2\" > 4096";
   env.ParamUstavWrite = true;
   EXPECT_EQ(ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); }), refused);
   env.ParamUstavWrite = false;
   EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::All);
   p.State.Source = 1;
   EXPECT_EQ(ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); }), refused);
+  // Inverted limits are a fault of the descriptor: no value goes.
+  const IXXMLNode root = p.State.LogicDoc->GetDocumentElement();
+  root->SelectSingleNode("//word-sec-val-min[../word-sec-val-max='4096']")->SetText("30000");
+  max->SetText("10");
+  const QString inverted = "\r\nПомилка \"U2\" ошибка дескриптора: нижний предел 30000 больше верхнего 10";
+  EXPECT_EQ(ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); }), inverted + inverted);
+  // With ustav/limitCheck off the pages write what they are given, and so does the logic.
+  env.LimitCheck = false;
+  EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);
 }
 
 TEST(CustomBuild, AFailingBuildShowsItsTextAndLeavesTheImages) {

@@ -12,6 +12,7 @@
 #include "oi.h"
 #include "uLinkText.h"
 #include "uLogger.h"
+#include "uModbus.h"
 #include "uSimDevice.h"
 
 #include <QDeadlineTimer>
@@ -123,6 +124,7 @@ struct TSimLink {
   TCutFront Tool{Thread};
   TIOChainGen Gen;
   QStringList Messages, Boxes;
+  QList<std::vector<uint16_t>> Shown; // the registers handed to the pages, each time
 
   explicit TSimLink(bool ATcp) : Tcp(ATcp) {
     TDevSimOptions opt;
@@ -177,12 +179,14 @@ struct TSimLink {
         static_cast<TIOChain3writeFile *>(Step)->setFrameFirst(first);
     };
     h.ShowMessage = [this](const QString &T) { Boxes << T; };
+    h.RegistersWritten = [this](const std::vector<uint16_t> &Regs) { Shown << Regs; };
     return h;
   }
   // Runs Start and waits until its chain has ended.
   template <typename F> bool Run(F Start) {
     Messages.clear();
     Boxes.clear();
+    Shown.clear();
     Start();
     return WaitIdle([&] { return !Gen.IsBusy(); }, 120000);
   }
@@ -317,6 +321,10 @@ TEST_P(CustomWriteCut, AWriteCutAtAnyRequestNeverReportsSuccess) {
   EXPECT_EQ(link.Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
   EXPECT_TRUE(written());
   EXPECT_EQ(link.Device.Register(TSimArea::Holding, 151), 0x5678) << "the custom setpoint's second group";
+  // What the registers hold now is read back for the pages.
+  const QList<std::vector<uint16_t>> stream{{101, 151}};
+  EXPECT_EQ(link.Shown, stream);
+  EXPECT_EQ(Modbus().GetWord(151), 0x5678);
   QList<int> cuts;
   for (int k = 0; k < requests; ++k) {
     if (!IsCutPoint(k, run))
@@ -348,6 +356,10 @@ TEST_P(CustomWriteCut, AWriteCutAtAnyRequestNeverReportsSuccess) {
       continue;
     }
     EXPECT_TRUE(link.Boxes.isEmpty()) << link.Messages.join("|").toStdString();
+    // Cut once the register writes began, the registers are read back all the same.
+    const bool regsSent = std::any_of(cutLog.begin(), cutLog.end(),
+                                      [](const QByteArray &P) { return uint8_t(P[0]) == SIM_FN_WRITE_HOLDING; });
+    EXPECT_EQ(link.Shown, regsSent ? stream : QList<std::vector<uint16_t>>());
     // A device may act on a request whose answer is lost: the cut 0xFF
     // itself is not "after the cut".
     EXPECT_FALSE(sent(cutLog, k + 1, "S255"));

@@ -7,6 +7,8 @@
 #include "uAppIniFile.h"
 #include "uCustomNames.h"
 #include "uCustomParamIOForm.h"
+#include "uControls.h"
+#include "uDashboardFrame.h"
 #include "uDeviceDescriptor.h"
 #include "uCustomUstavForm.h"
 #include "uDemoDevice.h"
@@ -34,6 +36,8 @@
 #include "uPasswdForm.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uStringGrid.h"
+#include "uStringGridEditor.h"
+#include "uUstavFrame.h"
 #include "uTextCodec.h"
 
 #include <QAction>
@@ -45,6 +49,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QToolBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -57,6 +62,45 @@ inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdS
 
 namespace {
 enum class TLink { Tcp, Pty };
+
+// Each request devsim received: "R140:0" a frame of file 140 read, "W129:48"
+// written, "r100" / "w100" a register, "F0" a special command, "fn53" any
+// other function; frames of one transfer in a row as "R140:0-64".
+QStringList RequestOrder(const TSimDevice &Device) {
+  QStringList out;
+  QString kind;
+  int first = 0, last = -2;
+  for (const QByteArray &p : Device.RequestLog()) {
+    const uint8_t fn = uint8_t(p[0]);
+    const bool file = fn == SIM_FN_READ_FILE || fn == SIM_FN_WRITE_FILE;
+    const QByteArray b = p + QByteArray(4, '\0');
+    const int at = file ? uint8_t(b[2]) << 8 | uint8_t(b[3]) : uint8_t(b[1]) << 8 | uint8_t(b[2]);
+    const QString k = file ? QString("%1%2:").arg(fn == SIM_FN_READ_FILE ? 'R' : 'W').arg(uint8_t(b[1]))
+                      : fn == SIM_FN_SPECIAL       ? QString("F%1").arg(uint8_t(b[1]) & 0xF, 1, 16).toUpper()
+                      : fn == SIM_FN_READ_HOLDING  ? QString("r%1").arg(at)
+                      : fn == SIM_FN_WRITE_HOLDING ? QString("w%1").arg(at)
+                                                   : QString("fn%1").arg(fn, 0, 16);
+    if (file && k == kind && at == last + 1) {
+      out.last() = QString("%1%2-%3").arg(k).arg(first).arg(last = at);
+      continue;
+    }
+    kind = k;
+    first = last = at;
+    out << (file ? k + QString::number(at) : k);
+  }
+  return out;
+}
+
+// How many of the requests (runs of frames taken as one) change the device.
+int Writes(const TSimDevice &Device) { return int(RequestOrder(Device).filter(QRegularExpression("^[WwF]")).size()); }
+
+// The text of the window's box of writes refused for the device, "" when none is shown.
+QString WriteBoxText(QWidget *Window) {
+  for (QMessageBox *box : Window->findChildren<QMessageBox *>())
+    if (box->isVisible())
+      return box->text();
+  return {};
+}
 
 class CustomFrameLink : public ::testing::TestWithParam<TLink> {
 protected:
@@ -77,8 +121,11 @@ protected:
     QDir::setCurrent(FOldCurrent);
   }
 
-  // Setup holds the [setup] lines beyond custom=1.
-  void Start(const QString &Setup = QString()) {
+  // Setup holds the [setup] lines beyond custom=1, Sections whole sections
+  // more; with Dashboard the demo's title panel lies beside the program.
+  void Start(const QString &Setup = QString(), const QString &Sections = QString(), bool Dashboard = false) {
+    if (Dashboard)
+      ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", FDir.filePath("dashboard.XML")));
     Server = std::make_unique<TDevSimServer>(Device);
     TDevSimOptions o;
     o.UsePty = GetParam() == TLink::Pty;
@@ -92,6 +139,7 @@ protected:
       RegWriteString("", KV_REG_COM_PORT, Server->PtyPath());
     }
     ini += "[device]\npollPause=1000\n[com]\nTimeout=5000\n[debug]\npoll=0\n";
+    ini += Sections;
     SaveFileBytes(FDir.filePath("kv.ini"), ToWin1251(ini));
     FIni = std::make_unique<TAppIniFile>(FDir.filePath("kv.ini"));
     Form = std::make_unique<TMainForm>(*FIni, FDir.path() + "/");
@@ -128,6 +176,38 @@ protected:
     std::array<QByteArray, 6> p = DemoLogicPackage(DemoTerminalContent());
     p[size_t(K)] = Content;
     Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(p), DemoDevice::FlashFrameBytes);
+  }
+  // "Сформировать" clicked and answered "Да" throughout, the password typed
+  // into its dialog once that shows; the boxes' texts into Shown. OnBox and
+  // OnPassword run as a box or the password dialog opens, before the answer.
+  void BuildWritingSetpoints(const std::function<void(TMsgKind Kind)> &OnBox = {},
+                             const std::function<void()> &OnPassword = {}) {
+    Form->SetLoggedIn(false);
+    const TMessageSink fixture = SetMessageSink([&](TMsgKind Kind, const QString &Text) {
+      Shown << Text;
+      if (OnBox)
+        OnBox(Kind);
+      return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+    });
+    TPasswdForm *dlg = Form->Forms().PasswdForm;
+    QTimer answerer;
+    bool told = false;
+    QObject::connect(&answerer, &QTimer::timeout, dlg, [&] {
+      if (!dlg->isVisible() || dlg->IsOkPending())
+        return;
+      if (OnPassword && !std::exchange(told, true))
+        OnPassword();
+      if (dlg->isVisible()) {
+        dlg->Edit->setText(DemoDevice::Password);
+        dlg->BitBtn1->click();
+      }
+    });
+    answerer.start(20);
+    Form->UpdateActions();
+    QTest::mouseClick(Page->ToolButtonCompile, Qt::LeftButton);
+    EXPECT_TRUE(WaitIdle());
+    answerer.stop();
+    SetMessageSink(fixture);
   }
   // The logic read before is still there and a unit can be shown.
   void ExpectLogicKept() {
@@ -388,6 +468,14 @@ TEST_P(CustomFrameFaults, DemoLogicIsBuiltWrittenRestoredAndSaved) {
   EXPECT_EQ(Device.FileBytes(DemoDevice::FlashFileNo), LoadFileBytes(FDir.filePath("extflash.bin")));
   const QByteArray written = Device.FileBytes(DemoDevice::DescriptorFileNo);
   EXPECT_EQ(written, LoadFileBytes(FDir.filePath("desc.bin")));
+  // The write changed what the identity check compares, and kept it afresh:
+  // the next write passes the check.
+  Device.ClearLogs();
+  Form->UpdateActions();
+  QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово");
+  EXPECT_EQ(Writes(Device), 1) << RequestOrder(Device).join("|").toStdString();
   Device.ClearLogs();
   Form->aMonitorPoll->trigger();
   ASSERT_TRUE(WaitIdle());
@@ -543,8 +631,11 @@ TEST_P(CustomFrameFaults, FullWriteOfSetpointsAsksTheSameQuestion) {
                           "Время возврата, с: 1234 -> 0\r\n"
                           "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; "
                           "Отмена - ничего не записывать");
+  // Reads only: the identity check's frames, the registers, the password.
   for (const QByteArray &pdu : Device.RequestLog())
-    EXPECT_TRUE(uint8_t(pdu[0]) == SIM_FN_READ_HOLDING || uint8_t(pdu[0]) == SIM_FN_READ_STATUS) << int(uint8_t(pdu[0]));
+    EXPECT_TRUE(uint8_t(pdu[0]) == SIM_FN_READ_HOLDING || uint8_t(pdu[0]) == SIM_FN_READ_STATUS ||
+                uint8_t(pdu[0]) == SIM_FN_READ_FILE)
+        << int(uint8_t(pdu[0]));
   EXPECT_TRUE(Device.SpecialLog().empty());
 }
 
@@ -608,21 +699,17 @@ TEST_P(CustomFrameFaults, SpoiledReadLeavesTheWorkFolderAndSaveTakesTheLoadedFil
   EXPECT_TRUE(FromWin1251(packed[2]).contains("Логика терминала")) << "logic.xml with its root caption";
 }
 
-// Logic read from one relay, the cable then on another (another identifier
-// listing, another descriptor image) identified by "Опрос": neither build
-// nor write sends anything of files 129 and 140 to it; once read from that
-// relay, its own logic builds.
+// Logic read from one relay and a project made on it, the cable then on
+// devsim's second relay (another identifier listing, another descriptor
+// image) identified by "Опрос": neither build nor write sends anything to it,
+// each refused with its text; once read from that relay, its own logic builds.
 TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
   Start();
   ASSERT_EQ(Refresh(), "Готово");
-  TDeviceContent other = DemoTerminalContent();
-  std::array<QByteArray, 6> package = DemoLogicPackage(other);
-  package[2] += "; another build\r\n";
-  other.IdentCrc = 0x0BADF00D;
-  other.DescDate = QDate(2024, 1, 2);
-  Device.SetFile(DemoDevice::DescriptorFileNo, BuildDeviceImage(other).Bytes, DemoDevice::DescriptorFrameBytes);
-  Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(package), DemoDevice::FlashFrameBytes);
+  const QString project = FDir.filePath("first.pack");
+  Page->SaveAs(project);
   const QByteArray identityA = Form->Identification()->Identity();
+  LoadDemoDevice(Device, 2);
   Form->aMonitorPoll->trigger();
   ASSERT_TRUE(WaitIdle());
   ASSERT_EQ(Form->StatusBar_->currentMessage(), "Готово");
@@ -630,33 +717,29 @@ TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
 
   const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
     Shown << Text;
-    // The demo relay's setpoints differ from the logic's: kept ("Нет").
+    // The relay's setpoints differ from the logic's: kept ("Нет").
     return Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes
            : Kind == TMsgKind::Question    ? TMsgResult::No
                                            : TMsgResult::Ok;
   });
-  const QString refused =
-      "Логика прочитана не из подключённого прибора: прочитайте логику из прибора или откройте проект";
-  const auto fileRequests = [this] {
-    int n = 0;
-    for (const QByteArray &pdu : Device.RequestLog())
-      if ((uint8_t(pdu[0]) == SIM_FN_READ_FILE || uint8_t(pdu[0]) == SIM_FN_WRITE_FILE) &&
-          (uint8_t(pdu[1]) == DemoDevice::DescriptorFileNo || uint8_t(pdu[1]) == DemoDevice::FlashFileNo))
-        ++n;
-    return n;
-  };
-  Device.ClearLogs();
-  Shown.clear();
-  for (QToolButton *button : {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite}) {
-    SCOPED_TRACE(button->objectName().toStdString());
-    Form->UpdateActions();
-    ASSERT_TRUE(button->isEnabled());
-    QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Shown, QStringList({refused}));
-    EXPECT_EQ(Form->StatusBar_->currentMessage(), refused);
-    EXPECT_EQ(fileRequests(), 0);
-    Shown.clear();
+  for (const QString refused : {"Логика прочитана не из подключённого прибора: прочитайте логику из прибора или "
+                                "откройте проект",
+                                "Недопустимый файл идентификаторов"}) {
+    if (refused.startsWith("Недопустимый"))
+      Page->LoadFromFile(project);
+    for (QToolButton *button : {Page->ToolButtonCompile, Page->ToolButtonCustomLogicWrite}) {
+      SCOPED_TRACE((refused + " " + button->objectName()).toStdString());
+      Device.ClearLogs();
+      Shown.clear();
+      Form->UpdateActions();
+      ASSERT_TRUE(button->isEnabled());
+      QTest::mouseClick(button, Qt::LeftButton);
+      ASSERT_TRUE(WaitIdle());
+      EXPECT_EQ(Shown.count(refused), 1) << Shown.join("|").toStdString();
+      EXPECT_EQ(Shown.last(), refused);
+      EXPECT_EQ(Form->StatusBar_->currentMessage(), refused);
+      EXPECT_EQ(Device.RequestLog().size(), 0u);
+    }
   }
 
   ASSERT_EQ(Refresh(), "Готово");
@@ -670,9 +753,150 @@ TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
   SetMessageSink(fixture);
 }
 
-// A project whose container is sound but whose base logic does not load:
-// the page keeps its logic, its project and the work files; a Save then
-// writes the project it had, and a project that loads clears the error.
+// "Сформировать" → "Да" → "Да" → password: the setpoints the logic write
+// changed show on "Уставки" and on the title panel at once, read back from
+// the relay; a cell edited on "Уставки" and not yet written keeps the edit.
+TEST_P(CustomFrameFaults, PagesShowTheSetpointsALogicWriteChanged) {
+  Start("", "[ustav]\ndirectEdit=2\n", true);
+  ASSERT_EQ(Refresh(), "Готово");
+  TUstavFrame *ustav = Form->UstavFrame;
+  const auto rowOf = [ustav](const QString &Name) {
+    for (int r = 1; r < ustav->sgUstav->rowCount(); ++r)
+      if (ustav->sgUstav->Cells(1, r) == Name)
+        return r;
+    return -1;
+  };
+  const int pickup = rowOf("Ток срабатывания МТЗ-1"), delay = rowOf("Выдержка времени МТЗ-1");
+  ASSERT_GT(pickup, 0);
+  ASSERT_GT(delay, 0);
+  TUstavPanel *panel = nullptr;
+  for (QWidget *w : ControlsOf(Form->DashboardFrame->Panel, true))
+    if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
+      panel = u;
+  ASSERT_TRUE(panel);
+  ustav->Refresh();
+  Form->DashboardFrame->Refresh();
+  ASSERT_TRUE(WaitIdle());
+  const auto shown = [&] {
+    return QStringList{ustav->sgUstav->Cells(2, pickup), ustav->sgUstav->Cells(3, pickup),
+                       ustav->sgUstav->Cells(2, delay),  ustav->sgUstav->Cells(3, delay),
+                       panel->Edit(0)->text(),          panel->Edit(1)->text()};
+  };
+  ASSERT_EQ(shown(), QStringList({"4800", "6000", "500", "300", "4800", "6000"}));
+  Form->show();
+  Form->PageControl->setCurrentWidget(Form->TabSheetUstav);
+  ustav->SetEditMode(true);
+  ustav->sgUstav->setCurrentCell(delay, 2);
+  ustav->Editor()->StartEdit();
+  ASSERT_TRUE(ustav->Editor()->Edit->isVisible());
+  ustav->Editor()->Edit->setText("600");
+  QTest::keyClick(ustav->Editor()->Edit, Qt::Key_Return);
+
+  Device.ClearLogs();
+  BuildWritingSetpoints();
+  for (const auto &[reg, value] : std::map<uint16_t, uint16_t>{{100, 10}, {150, 10}, {101, 0}, {151, 0}})
+    ASSERT_EQ(Device.Register(TSimArea::Holding, reg), value) << reg;
+  EXPECT_EQ(shown(), QStringList({"10", "10", "600", "0", "10", "10"}));
+  EXPECT_TRUE(ustav->CellChanged(2, delay)) << "the edit stays an edit";
+  EXPECT_FALSE(ustav->CellChanged(3, delay));
+}
+
+// The requests of each button of the tab, in the order the README gives
+// them: "Обновить", "Сформировать" on logic read from the relay (its
+// setpoints written: "Да", password), "Сохранить FLASH", "Сформировать" on a
+// project (written in full, no register written).
+TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
+  Start();
+  const QStringList check{"R140:0", "R129:0"}, regs{"100", "150", "101", "151"};
+  const auto each = [&regs](const char *Prefix) {
+    QStringList out;
+    for (const QString &r : regs)
+      out << Prefix + r;
+    return out;
+  };
+  const struct {
+    const char *Button;
+    std::function<void()> Press;
+    QStringList Order;
+  } buttons[] = {
+      {"Обновить", [this] { ASSERT_EQ(Refresh(), "Готово"); }, {"R140:0-7", "R140:64"}},
+      {"Сформировать", [this] { BuildWritingSetpoints(); },
+       check + each("r") + QStringList{"r60"} + check + check +
+           QStringList{"F0", "W129:48-51", "R129:48-51", "W140:64", "R140:64", "F1"} + each("w") + each("r") +
+           QStringList{"FF"} + check},
+      {"Сохранить FLASH",
+       [this] {
+         QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
+         ASSERT_TRUE(WaitIdle());
+       },
+       check + QStringList{"R140:0", "W140:64", "R140:64"}},
+      {"Сформировать, project",
+       [this] {
+         Page->SaveAs(FDir.filePath("p.pack"));
+         Page->LoadFromFile(FDir.filePath("p.pack"));
+         BuildWritingSetpoints();
+       },
+       check + QStringList{"F0", "W140:0-64", "R140:0-64", "W129:0-55", "R129:0-55", "F1", "FF"} + check},
+  };
+  for (const auto &b : buttons) {
+    SCOPED_TRACE(b.Button);
+    Device.ClearLogs();
+    b.Press();
+    EXPECT_EQ(RequestOrder(Device), b.Order);
+  }
+}
+
+// Logic read from the first demo relay; the second one answers instead
+// before the build (the logic write's reads for its question begin with the
+// identity check, which finds it: no question is built from its registers),
+// or is identified while a box of the write is open (the build's question,
+// the setpoints question, the password: the answer given then applies to
+// nothing). Nothing reaches the new relay, which is identified, and the box
+// says what was not written.
+TEST_P(CustomFrameFaults, LogicPreparedForOneRelayNeverReachesTheNext) {
+  enum TWhen { BeforeBuild, InBuildQuestion, InSetpointsQuestion, InPassword };
+  for (const TWhen when : {BeforeBuild, InBuildQuestion, InSetpointsQuestion, InPassword}) {
+    SCOPED_TRACE(int(when));
+    Form.reset();
+    Server.reset();
+    LoadDemoDevice(Device);
+    Start();
+    ASSERT_EQ(Refresh(), "Готово");
+    const auto otherRelay = [this](bool Identify) {
+      LoadDemoDevice(Device, 2);
+      Device.ClearLogs();
+      if (Identify) {
+        Form->aMonitorPoll->trigger();
+        WaitIdle();
+      }
+    };
+    if (when == BeforeBuild)
+      otherRelay(false);
+    BuildWritingSetpoints(
+        [&](TMsgKind Kind) {
+          if ((Kind == TMsgKind::YesNoQuestion && when == InBuildQuestion) ||
+              (Kind == TMsgKind::Question && when == InSetpointsQuestion))
+            otherRelay(true);
+        },
+        [&] {
+          if (when == InPassword)
+            otherRelay(true);
+        });
+    EXPECT_EQ(Form->LabelDescID->text(), DemoTerminalContent(2).DescDate.toString("yyyy-MM-dd"));
+    EXPECT_FALSE(Form->IsLoggedIn());
+    EXPECT_EQ(Writes(Device), 0);
+    // The new relay's own map has no group 2 at 150.
+    EXPECT_FALSE(RequestOrder(Device).contains("r150"));
+    EXPECT_TRUE(WriteBoxText(Form.get()).startsWith("Не записано: Внешняя логика"))
+        << WriteBoxText(Form.get()).toStdString();
+  }
+}
+
+// A project whose container is sound but one of whose members is not what
+// it must be (a logic that does not load, a document of another kind): the
+// page keeps its logic, its project and the work files, and nothing is
+// sent; a Save then writes the project it had, and a project that loads
+// clears the error.
 TEST_P(CustomFrameFaults, ProjectThatFailsToLoadLeavesThePageAsItWas) {
   Start();
   ASSERT_EQ(Refresh(), "Готово");
@@ -682,12 +906,6 @@ TEST_P(CustomFrameFaults, ProjectThatFailsToLoadLeavesThePageAsItWas) {
   std::array<QByteArray, 6> package = DemoLogicPackage(DemoTerminalContent());
   package[1] += "<!-- another build -->";
   package[2] += "; another build\r\n";
-  package[3].replace("<implementation>", "<implementation><x/>");
-  SaveFileBytes(failing, PackRecords({{"config.xml", package[1]},
-                                      {"identification.inc", package[2]},
-                                      {"logic.xml", package[3]},
-                                      {"custom-logic0.xml", package[4]},
-                                      {"custom-logic.xml", package[5] + "<!-- edited -->"}}));
   const auto workFiles = [this] {
     QStringList md5;
     for (const QString &n : CustomFiles::ProjectNames())
@@ -695,22 +913,44 @@ TEST_P(CustomFrameFaults, ProjectThatFailsToLoadLeavesThePageAsItWas) {
     return md5;
   };
   const QStringList before = workFiles();
-  const QByteArray keptBytes = LoadFileBytes(kept), failingBytes = LoadFileBytes(failing);
-
+  const QByteArray keptBytes = LoadFileBytes(kept);
   QString asked = failing;
   const TFileDialogSink oldDialogs = SetFileDialogSink([&asked](const TFileDialogRequest &) { return asked; });
-  Form->apFileLoad->trigger();
-  EXPECT_EQ(Form->StatusBar_->currentMessage(), "invalid NodeName: x");
-  EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
-  EXPECT_EQ(workFiles(), before);
-  EXPECT_FALSE(QFileInfo::exists(FDir.filePath("project-load")));
-  ExpectLogicKept();
+  const struct {
+    int SubFile; // of the package, replaced
+    QByteArray Content;
+    QString Expected;
+  } cases[] = {
+      {3, QByteArray(package[3]).replace("<implementation>", "<implementation><x/>"),
+       "failing.pack: logic.xml: invalid NodeName: x"},
+      {3, "<x/>", "failing.pack: logic.xml: invalid root element: x"},
+      {5, "<x/>", "failing.pack: custom-logic.xml: invalid root element: x"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Expected.toStdString());
+    std::array<QByteArray, 6> p = package;
+    p[size_t(c.SubFile)] = c.Content;
+    SaveFileBytes(failing, PackRecords({{"config.xml", p[1]},
+                                        {"identification.inc", p[2]},
+                                        {"logic.xml", p[3]},
+                                        {"custom-logic0.xml", p[4]},
+                                        {"custom-logic.xml", p[5] + "<!-- edited -->"}}));
+    const QByteArray failingBytes = LoadFileBytes(failing);
+    Device.ClearLogs();
+    Form->apFileLoad->trigger();
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), c.Expected);
+    EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
+    EXPECT_EQ(workFiles(), before);
+    EXPECT_FALSE(QFileInfo::exists(FDir.filePath("project-load")));
+    ExpectLogicKept();
+    EXPECT_EQ(Device.RequestLog().size(), 0u);
 
-  Form->apFileSave->trigger();
-  EXPECT_TRUE(LoadFileBytes(failing) == failingBytes) << "the project that failed to open";
-  EXPECT_TRUE(LoadFileBytes(kept) == keptBytes) << "saved again as it was";
-  EXPECT_EQ(workFiles(), before);
-  EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
+    Form->apFileSave->trigger();
+    EXPECT_TRUE(LoadFileBytes(failing) == failingBytes) << "the project that failed to open";
+    EXPECT_TRUE(LoadFileBytes(kept) == keptBytes) << "saved again as it was";
+    EXPECT_EQ(workFiles(), before);
+    EXPECT_EQ(Page->LabelFileName->toolTip(), "kept.pack");
+  }
 
   asked = kept;
   Form->apFileLoad->trigger();

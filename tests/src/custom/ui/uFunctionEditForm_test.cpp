@@ -143,9 +143,19 @@ TEST(FunctionEditForm, SetpointRowsWriteBothGroupsAndSwitchMask) {
   s.Rows[2].Values[1] = "0";
   // So is a number outside the setpoint's limits: the logic would carry it to the relay.
   s.Rows[3].Values = {"101", "5"};
-  EXPECT_EQ(ErrorOf([&] { s.Check(); }), QString::fromUtf8("Уставка или параметр N: значение 101 вне пределов 5..100"));
+  EXPECT_EQ(ErrorOf([&] { s.Check(); }), QString::fromUtf8("\r\nПомилка \"N\" > 100"));
   EXPECT_EQ(ErrorOf([&] { s.Apply(nullptr); }), ErrorOf([&] { s.Check(); }));
   EXPECT_EQ(num->Values, (std::array<uint16_t, 2>{12, 7}));
+  // Inverted limits are the descriptor's fault: no value is taken, unless
+  // ustav/limitCheck is off.
+  num->GetNumeric().SecValMin = 30000;
+  num->GetNumeric().SecValMax = 10;
+  s.Rows[3].Values = {"20", "20"};
+  EXPECT_EQ(ErrorOf([&] { s.Check(); }),
+            QString::fromUtf8("\r\nПомилка \"N\" ошибка дескриптора: нижний предел 30000 больше верхнего 10"));
+  s.LimitCheck = false;
+  EXPECT_EQ(ErrorOf([&] { s.Check(); }), "no error");
+  s.LimitCheck = true;
   // A number text that is none stops before anything is written.
   s.Rows[3].Values[1] = "x";
   s.Rows[1].Values = {"0", "0"};

@@ -1,0 +1,69 @@
+// A logic package loaded whole: each member checked for what it must be,
+// the first that is not named with its reason, and the identifier list in
+// place before the load kept.
+#include <gtest/gtest.h>
+
+#include "../custom_logic_test_util.h"
+#include "uLogicFiles.h"
+#include "uModbusIderList.h"
+
+namespace {
+
+QString LoadError(const QString &Folder) {
+  try {
+    LoadLogicFiles(Folder, Folder);
+  } catch (const ELogicMember &e) {
+    return e.InProject("p.pack");
+  } catch (const EKvError &e) {
+    return "not a member's: " + e.Text();
+  }
+  return "no error";
+}
+
+} // namespace
+
+TEST(LogicFiles, EachMemberMustBeWhatItsLoaderReads) {
+  TLogicPackage pkg;
+  const QString dir = pkg.D.Dir.path();
+  const TLoadedLogic whole = LoadLogicFiles(dir, dir);
+  ASSERT_TRUE(whole.Module && whole.Configurator && whole.CustomDoc);
+  EXPECT_EQ(whole.CustomDoc->GetDocumentElement()->GetNodeName(), "custom-logic");
+  const uint32_t listBefore = ModbusIderList()->FSourceCrc;
+
+  const QString unit = QString("<custom-logic><module orgid='%1'><implementation><y/></implementation></module>"
+                               "</custom-logic>")
+                           .arg(pkg.CustomId);
+  const struct {
+    const char *Member;
+    QByteArray Content;
+    QString Expected;
+  } cases[] = {
+      {"config.xml", "<x/>", "p.pack: config.xml: invalid root element: x"},
+      {"config.xml", "<config><group/><module/></config>", "p.pack: config.xml: missing element: sample"},
+      {"identification.inc", "MODBUSMASS:\r\nEND_MODBUS:\r\n", "p.pack: identification.inc: Не задан адрес"},
+      {"logic.xml", "<module><implementation>", "p.pack: logic.xml: invalid logic"},
+      {"logic.xml", "<x/>", "p.pack: logic.xml: invalid root element: x"},
+      {"logic.xml", "<module><implementation/></module>", "p.pack: logic.xml: missing element: device-descriptor"},
+      {"custom-logic0.xml", "<x/>", "p.pack: custom-logic0.xml: invalid root element: x"},
+      {"custom-logic.xml", "<x/>", "p.pack: custom-logic.xml: invalid root element: x"},
+      {"custom-logic.xml", "<custom-logic>", "p.pack: custom-logic.xml: invalid custom logic"},
+      {"custom-logic.xml", unit.toUtf8(), "p.pack: custom-logic.xml: invalid NodeName: y"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Content.toStdString());
+    const QString path = pkg.D.Dir.filePath(c.Member);
+    const QByteArray kept = LoadFileBytes(path);
+    SaveFileBytes(path, c.Content);
+    const QString error = LoadError(dir);
+    SaveFileBytes(path, kept);
+    // The listing's error goes on with the names of every missing address.
+    EXPECT_EQ(error.left(c.Expected.size()), c.Expected);
+    EXPECT_EQ(ModbusIderList()->FSourceCrc, listBefore);
+  }
+  // A member of another build fails the load after the listing changed: the
+  // one in place before comes back.
+  SaveFileBytes(pkg.D.Dir.filePath("identification.inc"), pkg.File("identification.inc") + "; another build\r\n");
+  SaveFileBytes(pkg.D.Dir.filePath("custom-logic.xml"), "<x/>");
+  EXPECT_EQ(LoadError(dir), "p.pack: custom-logic.xml: invalid root element: x");
+  EXPECT_EQ(ModbusIderList()->FSourceCrc, listBefore);
+}
