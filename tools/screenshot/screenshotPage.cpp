@@ -276,6 +276,14 @@ const TPageShot Shots[] = {
        Logger().Info(QStringLiteral("an information line shows in navy"));
        Logger().Error(QStringLiteral("an error line shows in red"));
      }},
+    // Another relay behind the same link when "Установить время" goes: the
+    // box that says what was not written, over the new relay's identification.
+    {"write-refused", "TabSheetDashboard",
+     [](TDemoSession &S) {
+       LoadDemoDevice(S.Device, 2);
+       S.Form->SetTimeCommand();
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
     // The dialog "Блок" of the first custom unit, at its own size.
     {"unit", "TabSheetDashboard",
      [](TDemoSession &S) {
