@@ -870,11 +870,11 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
   TChainBusy busy(*this);
   try {
     if (!FGated && WritesToDevice()) {
-      // One write at a time: a second press of a write button starts nothing.
       const bool another = FGen->RunningWrite() != nullptr;
       FGated = true;
       FReportsItself = FOnEnd || FOnError || FOnAbort;
-      // What was prepared for one device never goes to the next one.
+      // One write at a time: a second press of a write button starts
+      // nothing. What was prepared for one device never goes to the next one.
       if (another)
         Refuse(QString::fromUtf8(WriteTexts::AnotherWriteRuns));
       else if (FPreparedFor != FGen->FIdentEpoch)

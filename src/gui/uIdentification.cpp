@@ -397,10 +397,10 @@ bool IsHeadCheckAffordable(bool ProtocolTcp, int Baud) {
 }
 
 bool TIdentification::IsHeadCheckAffordable() const {
-  const TDeviceThread *thread = FForm.DeviceThread();
+  TDeviceThread *thread = FForm.DeviceThread();
   if (!thread)
     return true;
-  TOI &oi = const_cast<TDeviceThread *>(thread)->DeviceIO().GetOI();
+  TOI &oi = thread->DeviceIO().GetOI();
   return ::IsHeadCheckAffordable(oi.GetProtocol() == TOI::prModbusTcp, oi.GetComPort().GetBaudRate());
 }
 

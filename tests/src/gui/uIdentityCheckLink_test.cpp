@@ -363,6 +363,10 @@ TEST_P(IdentityCheckLink, AWriteWhoseAnswerIsLostKeepsItsReportTwoTicksLater) {
     ASSERT_NO_FATAL_FAILURE(Tick());
   EXPECT_EQ(S.Form->ToolBarColor(), uint32_t(clLinkDone)) << "checked and refreshed meanwhile";
   EXPECT_EQ(S.Status(), report);
+  // Until the engineer's next key or mouse press.
+  QTest::keyClick(S.Form->PageControl, Qt::Key_Right);
+  S.Form->ShowStatus("Готово");
+  EXPECT_EQ(S.Status(), "Готово");
 }
 
 // Not a claim but the figures: what the check adds to a write, over Modbus
