@@ -811,6 +811,20 @@ void TIOChainList3::RefuseWrite(const QString &Why) {
   FGen->WriteBox(Writes(), Why);
 }
 
+void TIOChainList3::CutWrite(const QString &Why) {
+  if (FEnded)
+    return;
+  TChainBusy busy(*this);
+  FLogger->Error(QString::fromUtf8(WriteTexts::NotWritten).arg(Writes()) + ": " + Why);
+  TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
+  FIndex = Count();
+  End();
+  FailureReport(Why);
+  FGen->WriteBox(Writes(), Why);
+  if (FOnError)
+    FOnError(step, {});
+}
+
 TIOChainList3 &TIOChainList3::preparedFor(uint64_t Epoch) {
   FPreparedFor = Epoch;
   return *this;

@@ -387,6 +387,10 @@ public:
   // Refuses the chain as Refuse does, and tells the engineer in the
   // generator's box what was not written (writes) and Why.
   void RefuseWrite(const QString &Why);
+  // Ends a write chain whose own steps have begun as a failure does: its
+  // error and end handlers run, so what they tell (a relay's logic left
+  // stopped, the values read back) is not lost; the box says Why.
+  void CutWrite(const QString &Why);
 
   // The identification epoch under which what this chain writes was
   // prepared (an edit, a question answered, a password typed, a set chosen,

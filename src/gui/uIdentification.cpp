@@ -370,11 +370,12 @@ void TIdentification::ForeignSign(TForeignSign Sign) {
   const uint8_t bit = ForeignSignBit(Sign);
   if (Sign == TForeignSign::Reconnect) {
     // Each reconnect is a new connection, perhaps to another device: it is
-    // never taken as answered. A write already checked goes no further.
+    // never taken as answered. A write already checked goes no further; its
+    // own steps have begun, so it ends through its handlers.
     FPendingSigns |= bit;
     TIOChainList3 *write = FForm.IOChain()->RunningWrite();
     if (write && write->Serial() == FCheckedWrite)
-      write->RefuseWrite(IdentTexts::WriteReconnected);
+      write->CutWrite(IdentTexts::WriteReconnected);
     return;
   }
   // A device that always answers so to one register costs one check.

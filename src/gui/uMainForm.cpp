@@ -1516,7 +1516,8 @@ void TMainForm::SetTimeCommand() {
   FAnswer.buffer().clear();
   FAnswer.seek(0);
   FAnswer.write(reinterpret_cast<const char *>(&now), sizeof now);
-  FIOChain->newList().writeTime(FAnswer).run(
+  // Named in the box of a write refused because another relay answers.
+  FIOChain->newList().writes(QStringLiteral("время устройства")).writeTime(FAnswer).run(
       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); });
 }
 

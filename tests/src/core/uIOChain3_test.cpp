@@ -656,6 +656,21 @@ TEST_F(IOChain3, AFailedAnswerToTheStepsBeforeAWriteRefusesItWithoutItsHandlers)
   }
 }
 
+TEST_F(IOChain3, AWriteCutAfterItsOwnStepsBeganEndsThroughItsHandlersAndSendsNoMore) {
+  TIo io(Words({1, 0x11, 2, 0x22}));
+  QStringList order;
+  Gen.setOnWriteBox([&](const QString &, const QString &Why) { order << "box " + Why; });
+  TIOChainList3 &c = Gen.newList().writeReg(io.In).writeTime(io.In);
+  c.setOnEnd([&] { order << "end"; }).setEvent(1, [&](TIOChain3 *, const QList<int> &) { order << "error"; });
+  c.run();
+  const size_t sent = Front.Sent.size();
+  c.CutWrite("cut");
+  EXPECT_EQ(order, (QStringList{"end", "box cut", "error"})) << "what the handlers tell is not lost";
+  Front.Answer(sent - 1, {});
+  EXPECT_EQ(Front.Sent.size(), sent) << "the clock write never goes";
+  Pump();
+}
+
 TEST_F(IOChain3, AWatchIsToldOnceOfAChangedIdentificationOrALostLinkAndOnlyWhileHeld) {
   const struct {
     const char *Name;
