@@ -371,8 +371,10 @@ TEST_P(IdentityCheckLink, AWriteWhoseAnswerIsLostKeepsItsReportTwoTicksLater) {
 
 // Not a claim but the figures: what the check adds to a write, over Modbus
 // TCP and over the line at 115200, 38400 and 9600 baud (devsim paces its
-// answers at the rate; the requests are short).
-TEST_P(IdentityCheckLink, TimeTheCheckAddsToAWrite) {
+// answers at the rate; the requests are short). Run by hand, on an idle
+// machine, with --gtest_also_run_disabled_tests: the suite's time-outs are
+// not made for a line paced at 9600 baud on a loaded machine.
+TEST_P(IdentityCheckLink, DISABLED_TimeTheCheckAddsToAWrite) {
   ASSERT_NO_FATAL_FAILURE(Start(false));
   const QList<int> rates = Link == TLink::Tcp ? QList<int>{0} : QList<int>{115200, 38400, 9600};
   for (int rate : rates) {
