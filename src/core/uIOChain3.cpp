@@ -442,6 +442,41 @@ TIOChain3 *TIOChainList3::Step(int Index) const {
 
 void TIOChainList3::Clear() { FItems.clear(); }
 
+QBuffer &TIOChainList3::Buffer(const QByteArray &Bytes) {
+  QBuffer &buffer = Keep<QBuffer>();
+  buffer.open(QIODevice::ReadWrite);
+  buffer.buffer() = Bytes;
+  buffer.seek(0);
+  return buffer;
+}
+
+TIOChainList3 &TIOChainList3::ownedBy(QObject *Page) {
+  FOwnerPage = Page;
+  if (Page)
+    QObject::connect(Page, &QObject::destroyed, FGen, [gen = FGen, serial = FSerial] {
+      if (TIOChainList3 *chain = gen->Find(serial))
+        chain->Cancel();
+    });
+  return *this;
+}
+
+bool TIOChainList3::Cancel() {
+  if (FEnded)
+    return true;
+  if (FGated && !FRefused && FStarted)
+    return false;
+  FLogger->Debug(QStringLiteral("TIOChainList3 cancelled: its page has gone"));
+  FOnEnd = nullptr;
+  FOnAbort = nullptr;
+  FOnError = nullptr;
+  FPrecedeOnError = nullptr;
+  FOnProgress = nullptr;
+  FIndex = Count();
+  FWait = wtNone;
+  End();
+  return true;
+}
+
 TDeviceFront &TIOChainList3::Front() {
   if (!FFront) {
     TDeviceFront *front = FGen->DeviceFront();
@@ -847,6 +882,10 @@ TIOChainList3 &TIOChainList3::Precede(TIOChainList3 &Steps) {
   for (auto &step : list->FItems)
     Insert(position++, std::move(step));
   list->FItems.clear();
+  // What the steps read into goes with them.
+  for (auto &kept : list->FKept)
+    FKept.push_back(std::move(kept));
+  list->FKept.clear();
   FPrecedeEnd = position;
   FPrecedeOnError = std::move(list->FOnError);
   return *this;
@@ -1078,6 +1117,16 @@ TIOChainList3 *TIOChainGen::RunningWrite() const {
   for (const auto &[serial, chain] : FLive)
     if (chain->FGated && !chain->FRefused && chain->IsRunning())
       return chain.get();
+  return nullptr;
+}
+
+TIOChainList3 *TIOChainGen::RunningWriteFor(const QObject *Page) const {
+  TIOChainList3 *write = RunningWrite();
+  if (!write || !Page)
+    return nullptr;
+  for (const QObject *o = write->FOwnerPage; o; o = o->parent())
+    if (o == Page)
+      return write;
   return nullptr;
 }
 

@@ -8,7 +8,10 @@
 // and been deleted from the event loop, so a chain never frees itself on its
 // own stack and none is left behind when the generator goes. Variables,
 // streams and lists given to builders belong to the caller and must outlive
-// the chain.
+// the chain: a page's chain takes them from the chain's own storage (Buffer,
+// Keep), names the page (ownedBy) and reaches the page only through a
+// guarded continuation (Guarded), so that a page closed meanwhile leaves the
+// chain nothing freed.
 #include <QBuffer>
 #include <QFile>
 #include <QList>
@@ -422,6 +425,26 @@ public:
   // Frees every step.
   void Clear();
 
+  // Storage the chain owns, alive until the chain itself is deleted: what its
+  // steps read into and write from. The buffer comes open for reading and
+  // writing, holding Bytes, positioned at its start.
+  QBuffer &Buffer(const QByteArray &Bytes = QByteArray());
+  template <class T, class... A> T &Keep(A &&...Args) {
+    auto kept = std::make_shared<T>(std::forward<A>(Args)...);
+    T &ref = *kept;
+    FKept.push_back(std::move(kept));
+    return ref;
+  }
+  // The page (tab, frame) the chain works for. When the page is destroyed,
+  // the chain is cancelled (Cancel), unless its write has begun: a write
+  // runs to its end, and the page's close waits for it (RunningWriteFor).
+  TIOChainList3 &ownedBy(QObject *Page);
+  QObject *OwnerPage() const { return FOwnerPage; }
+  // Ends the chain where it stands without a word: none of its handlers run,
+  // and its records not yet sent are dropped by the worker. A write that the
+  // gate has let go is not cancelled (false); true when the chain has ended.
+  bool Cancel();
+
   int Count() const { return int(FItems.size()); }
   TIOChain3 *Step(int Index) const;
   int FIndex = 0;
@@ -457,6 +480,9 @@ private:
   std::unique_ptr<TIOChainList3> TakeBranch(TIOChainList3 *AList);
 
   enum TWait : uint8_t { wtNone, wtAnswer, wtTimer };
+  // Declared before the steps, so that it goes after them.
+  std::vector<std::shared_ptr<void>> FKept;
+  QPointer<QObject> FOwnerPage;
   std::vector<std::unique_ptr<TIOChain3>> FItems;
   uint64_t FSerial;
   TReplyId FReplyId = 0;
@@ -495,6 +521,9 @@ public:
   // Stops every chain live now at its next step or answer. Chains made
   // afterwards are not affected.
   void abort();
+  // The chain that writes and runs now for Page or a widget inside it
+  // (TIOChainList3::ownedBy), or nullptr.
+  TIOChainList3 *RunningWriteFor(const QObject *Page) const;
 
   void setWorkDir(const QString &Dir) { FWorkDir = Dir; }
   void setLogger(TLogger *ALogger) { FLogger = ALogger; }
@@ -591,6 +620,15 @@ private:
   std::vector<std::unique_ptr<TIOChainList3>> FEnded;
   bool FReapPosted = false;
 };
+
+// A chain's continuation for Page: runs Fn(Page) only while Page exists, so
+// that a page closed while its chain ran is never touched.
+template <class P, class F> std::function<void()> Guarded(P *Page, F Fn) {
+  return [page = QPointer<P>(Page), Fn = std::move(Fn)]() mutable {
+    if (page)
+      Fn(page.data());
+  };
+}
 
 // Held while a box, question or dialog prepared for the device is open
 // (RAII): OnChange runs (once) when the epoch changes or the link fails

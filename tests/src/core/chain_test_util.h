@@ -35,6 +35,7 @@ class TFakeFront : public TDeviceFront {
 public:
   void SetDeviceAddr(uint8_t Addr) override { DeviceAddr = Addr; }
   std::vector<QByteArray> Sent;
+  std::vector<TReplyId> Forgotten; // ids whose unsent records the worker would drop
   int DeviceAddr = -1;
 
   // The answer to record Index: its bytes 2..19, flag, status, payload.
@@ -74,6 +75,7 @@ protected:
   void Queue(const uint8_t *Data, int Count) override {
     Sent.emplace_back(reinterpret_cast<const char *>(Data), Count);
   }
+  void Forget(TReplyId Id) override { Forgotten.push_back(Id); }
 };
 
 // Little-endian words, as register lists and answers hold them.

@@ -671,6 +671,49 @@ TEST_F(IOChain3, AWriteCutAfterItsOwnStepsBeganEndsThroughItsHandlersAndSendsNoM
   Pump();
 }
 
+TEST_F(IOChain3, APageClosedEndsItsReadSilentlyButItsWriteRunsToItsEnd) {
+  for (const bool write : {false, true}) {
+    auto *page = new QObject;
+    int ended = 0, shown = 0;
+    TIOChainList3 &c = Gen.newList();
+    QBuffer &in = c.Buffer(Words({10, 0x1234}));
+    if (write)
+      c.writeReg(in);
+    else
+      c.readReg(in, c.Buffer());
+    c.exec(Guarded(page, [&](QObject *) { ++shown; })).setOnEnd([&] { ++ended; }).ownedBy(page).run();
+    EXPECT_EQ(Gen.RunningWriteFor(page), write ? &c : nullptr);
+    const size_t sent = Front.Sent.size();
+    const TReplyId id = c.ReplyId();
+    delete page;
+    EXPECT_EQ(c.IsEnded(), !write);
+    EXPECT_EQ(std::count(Front.Forgotten.begin(), Front.Forgotten.end(), id), write ? 0 : 1)
+        << "records of the read not yet sent are dropped";
+    Front.Answer(sent - 1, write ? QByteArray() : Bytes({1, 10, 0, 0x34, 0x12}));
+    EXPECT_EQ(Front.Sent.size(), sent) << write;
+    EXPECT_EQ(ended, write ? 1 : 0) << "a cancelled read tells none of its handlers";
+    EXPECT_EQ(shown, 0) << "the continuation finds its page gone";
+    Pump();
+  }
+}
+
+TEST_F(IOChain3, StorageOfStepsPutBeforeAChainGoesWithThem) {
+  QByteArray read;
+  Gen.setWriteGate([&](TIOChainList3 &C) {
+    TIOChainList3 &check = Gen.newList();
+    QBuffer &out = check.Buffer();
+    check.readReg(check.Buffer(Words({7})), out).exec([&] { read = out.data(); });
+    C.Precede(check);
+  });
+  TIOChainList3 &c = Gen.newList();
+  c.writeReg(c.Buffer(Words({1, 0x11}))).run();
+  Pump(); // the check's own list has gone
+  Front.Answer(Front.Sent.size() - 2, {});
+  Front.Answer(Front.Sent.size() - 1, Bytes({1, 7, 0, 5, 0}));
+  EXPECT_EQ(read, Words({7, 5}));
+  Pump();
+}
+
 TEST_F(IOChain3, AWatchIsToldOnceOfAChangedIdentificationOrALostLinkAndOnlyWhileHeld) {
   const struct {
     const char *Name;
