@@ -26,6 +26,21 @@ qsizetype FirstNonWin1251Utf8(QByteArrayView Bytes) {
   }
   return -1;
 }
+
+// Whether the Windows-1251 reading Text of Bytes holds, right after a
+// Cyrillic letter, a sign of 0x80-0xBF that is not a letter ("Г‰", "Г©"):
+// the two bytes of a UTF-8 letter, whose first byte reads as a capital of
+// А-Я. Every Cyrillic letter of that range (Ђ, Ї, ѕ, ...) is a letter, so
+// "ДІ" is not such a pair.
+bool HasSignAfterCyrillic(QByteArrayView Bytes, const QString &Text) {
+  for (qsizetype i = 1; i < Text.size(); ++i) {
+    const uchar b = uchar(Bytes[i]);
+    if (b >= 0x80 && b <= 0xBF && !Text[i].isLetter() && Text[i - 1].isLetter() &&
+        Text[i - 1].script() == QChar::Script_Cyrillic)
+      return true;
+  }
+  return false;
+}
 } // namespace
 
 EKvIniEncoding::EKvIniEncoding(const QString &AFileName, qsizetype AUtf8At, qsizetype AWin1251At, const QString &ALang)
@@ -60,7 +75,9 @@ void TAppIniFile::Parse(const QByteArray &Bytes) {
   // file may happen to be valid UTF-8 too ("ДІ" is C4 B2, U+0132), but then
   // decodes into characters Windows-1251 does not have; so does a UTF-8 file
   // with a letter Windows-1251 lacks ("ü"). Of two readings, the one whose
-  // words do not mix Latin and Cyrillic letters is the file's.
+  // words do not mix Latin and Cyrillic letters is the file's. An accented
+  // letter that begins a word mixes nothing in either ("Études" reads
+  // "Г‰tudes"): there a sign after a Cyrillic capital tells UTF-8.
   if (!Bytes.startsWith("\xEF\xBB\xBF")) {
     const qsizetype utf8At = FirstNonWin1251Utf8(Bytes);
     if (utf8At < 0)
@@ -71,10 +88,10 @@ void TAppIniFile::Parse(const QByteArray &Bytes) {
       const QString win1251 = FromWin1251(Bytes);
       // Windows-1251 decodes one byte to one character: an index is an offset.
       const qsizetype win1251At = win1251Bad >= 0 ? win1251Bad : FirstMixedWord(win1251);
-      if (win1251At < 0)
-        return ParseText(win1251);
       const QString utf8 = QString::fromUtf8(Bytes);
       const qsizetype mixedAt = FirstMixedWord(utf8);
+      if (win1251At < 0 && (mixedAt >= 0 || !HasSignAfterCyrillic(Bytes, win1251)))
+        return ParseText(win1251);
       if (mixedAt < 0)
         return ParseText(utf8);
       ParseText(win1251);

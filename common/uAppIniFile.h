@@ -37,8 +37,10 @@ public:
   // byte-order mark it is UTF-8; without one it is UTF-8 when it decodes so
   // into characters that Windows-1251 has (what editors write). Valid UTF-8
   // with other characters is Windows-1251 when that reading has no word
-  // mixing Latin and Cyrillic letters (FirstMixedWord), else UTF-8 when that
-  // reading has none; any other file is Windows-1251. Bytes invalid in the
+  // mixing Latin and Cyrillic letters (FirstMixedWord) and, where the UTF-8
+  // reading has none either, no sign of 0x80-0xBF that is not a letter right
+  // after a Cyrillic letter ("Г‰tudes" is "Études"); else UTF-8 when that
+  // reading has no mixed word; any other file is Windows-1251. Bytes invalid in the
   // encoding read throw EKvFormat, and EKvIniEncoding when neither fits (its
   // offsets: the bad byte or the first mixed word of each reading).
   explicit TAppIniFile(const QString &FileName);

@@ -3,18 +3,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 // Waiting bytes past this are written at once.
@@ -29,6 +30,9 @@ std::mutex BoundLock;
 TLogBound Bound;
 std::mutex SinkLock;
 TLogFailureSink Sink;
+// The first failure of each log file not yet taken for a report: (path, text).
+std::mutex BookLock;
+std::vector<std::pair<QString, QString>> FailureBook;
 
 QString SystemReason(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
 
@@ -127,6 +131,40 @@ bool IsRegularFile(const QByteArray &Name, int64_t *Size = nullptr) {
 int OpenForAppend(const QString &Path) {
   return ::open(QFile::encodeName(Path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
+
+// Whether Fd's file is the one named Path now.
+bool IsNamed(int Fd, const QString &Path) {
+  struct stat open, named;
+  return ::fstat(Fd, &open) == 0 && ::stat(QFile::encodeName(Path).constData(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// A new empty file under Path, the file there and its earlier generations
+// moved up one. The new file is made first, under a name of its own, and put
+// in place by a rename, which needs no new inode: a folder where nothing can
+// be made (out of inodes or descriptors) keeps the file at Path and its
+// generations as they were. -1 and Why when not done; the file at Path then
+// stays there, unless even the rename that puts it back failed.
+int MakeNextGeneration(const QString &Path, int Generations, QString &Why) {
+  const QByteArray name = QFile::encodeName(Path);
+  const QByteArray fresh = name + ".new";
+  // A ".new" left by a process killed between the two steps is empty.
+  const int fd = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    Why = CannotWriteText(Path, errno);
+    return -1;
+  }
+  Why = ShiftLogGenerations(Path, Generations);
+  if (Why.isEmpty()) {
+    if (::rename(fresh.constData(), name.constData()) == 0)
+      return fd;
+    Why = CannotWriteText(Path, errno);
+    ::rename(QFile::encodeName(Path + ".1").constData(), name.constData());
+  }
+  ::close(fd);
+  ::unlink(fresh.constData());
+  return -1;
+}
 } // namespace
 
 namespace {
@@ -161,9 +199,23 @@ TLogBound LogBound() {
 void SetLogBound(TLogBound B) {
   if (B.GenerationBytes < 1)
     B.GenerationBytes = TLogBound::DefaultGenerationBytes;
-  B.Generations = std::max(B.Generations, 1);
+  B.GenerationBytes = std::min(B.GenerationBytes, TLogBound::MaxGenerationMB * TLogBound::MB);
+  B.Generations = std::clamp(B.Generations, 1, TLogBound::MaxGenerations);
   std::lock_guard g(BoundLock);
   Bound = B;
+}
+
+QStringList TakeLogBoundNotes() {
+  std::lock_guard g(BoundLock);
+  return std::exchange(Bound.Notes, {});
+}
+
+QStringList TakeLogFailures() {
+  std::lock_guard g(BookLock);
+  QStringList texts;
+  for (const auto &entry : std::exchange(FailureBook, {}))
+    texts << entry.second;
+  return texts;
 }
 
 void SetLogFailureSink(TLogFailureSink S) {
@@ -188,36 +240,51 @@ QString CannotWriteText(const QString &Path, int Error) {
 }
 
 QString ShiftLogGenerations(const QString &Path, int Generations) {
+  Generations = std::clamp(Generations, 1, TLogBound::MaxGenerations);
   const QFileInfo fi(Path);
-  const QDir dir = fi.absoluteDir();
+  const QString folder = fi.absolutePath();
   const QString name = fi.fileName();
-  const auto nameOf = [&](int N) { return dir.filePath(name + '.' + QString::number(N)); };
-  // 0 when done, else errno.
-  const auto renamed = [](const QString &From, const QString &To) {
-    return ::rename(QFile::encodeName(From).constData(), QFile::encodeName(To).constData()) == 0 ? 0 : errno;
-  };
-  // The oldest go first: past the count once each moves up one.
-  const QRegularExpression numbered("^" + QRegularExpression::escape(name) + "\\.(\\d+)$");
-  for (const QString &entry : dir.entryList({name + ".*"}, QDir::AllEntries | QDir::Hidden | QDir::System)) {
-    const auto m = numbered.match(entry);
-    if (m.hasMatch() && m.captured(1).toLongLong() >= Generations)
-      if (const int err = ::unlink(QFile::encodeName(dir.filePath(entry)).constData()) == 0 ? 0 : errno; err != 0)
-        return CannotWriteText(dir.filePath(entry), err);
+  const auto nameOf = [&](int N) { return QFile::encodeName(folder + '/' + name + '.' + QString::number(N)); };
+  // A listing that fails must stop the shift: without it ".1" would be renamed over.
+  DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+  if (!dir)
+    return CannotWriteText(Path, errno);
+  const QByteArray prefix = QFile::encodeName(name) + '.';
+  std::vector<int> kept, past;
+  errno = 0;
+  while (const dirent *e = ::readdir(dir)) {
+    const QByteArrayView entry(e->d_name);
+    if (!entry.startsWith(prefix))
+      continue;
+    // Only the names this shift makes: ".N" without leading zeros.
+    const QByteArrayView digits = entry.sliced(prefix.size());
+    if (digits.isEmpty() || digits.size() > 9 || digits[0] == '0' ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    const int n = digits.toByteArray().toInt();
+    (n >= Generations ? past : kept).push_back(n);
   }
-  struct stat st;
-  for (int n = Generations - 1; n >= 1; --n)
-    if (::lstat(QFile::encodeName(nameOf(n)).constData(), &st) == 0)
-      if (const int err = renamed(nameOf(n), nameOf(n + 1)); err != 0)
-        return CannotWriteText(nameOf(n + 1), err);
-  if (const int err = renamed(dir.filePath(name), nameOf(1)); err != 0)
-    return CannotWriteText(nameOf(1), err);
+  const int listError = errno;
+  ::closedir(dir);
+  if (listError != 0)
+    return CannotWriteText(Path, listError);
+  // The oldest go first: past the count once each moves up one.
+  for (const int n : past)
+    if (::unlink(nameOf(n).constData()) != 0)
+      return CannotWriteText(QFile::decodeName(nameOf(n)), errno);
+  std::sort(kept.begin(), kept.end(), std::greater<int>());
+  for (const int n : kept)
+    if (::rename(nameOf(n).constData(), nameOf(n + 1).constData()) != 0)
+      return CannotWriteText(QFile::decodeName(nameOf(n + 1)), errno);
+  if (::rename(QFile::encodeName(folder + '/' + name).constData(), nameOf(1).constData()) != 0)
+    return CannotWriteText(QFile::decodeName(nameOf(1)), errno);
   return QString();
 }
 
 TLogFile::TLogFile(TLineFormat Format) : FFormat(std::move(Format)) {}
 
 TLogFile::~TLogFile() {
-  Close();
+  CloseFile(false);
   if (!FPending)
     return;
   for (auto &slot : Registry) {
@@ -227,11 +294,19 @@ TLogFile::~TLogFile() {
   }
 }
 
+namespace {
+void TellAll(const QStringList &Texts) {
+  for (const QString &t : Texts)
+    TellLogFailure(t);
+}
+} // namespace
+
 QString TLogFile::Open(const QString &Path, bool NewGeneration, TLogBound Bound) {
   InstallFatalHandler();
   SessionText();
-  Close();
-  QString failure, untold;
+  CloseFile(false);
+  QString failure;
+  QStringList untold;
   {
     std::lock_guard g(FLock);
     if (!FPending) {
@@ -242,20 +317,28 @@ QString TLogFile::Open(const QString &Path, bool NewGeneration, TLogBound Bound)
           break;
       }
     }
-    FPath = Path;
+    // The texts name the folder, and the current folder may change meanwhile.
+    FPath = QFileInfo(Path).absoluteFilePath();
     FBound = Bound;
-    FBound.Generations = std::max(FBound.Generations, 1);
+    FBound.Generations = std::clamp(FBound.Generations, 1, TLogBound::MaxGenerations);
+    FBound.Notes.clear();
     FPart = 1;
-    FTold = false;
+    FToldCauses.clear();
     FPending->WriteError.store(0);
     int64_t size = 0;
-    if (NewGeneration && IsRegularFile(QFile::encodeName(Path), &size) && size > 0)
-      if (const QString why = ShiftLogGenerations(Path, FBound.Generations); !why.isEmpty())
+    int fd = -1;
+    if (NewGeneration && IsRegularFile(QFile::encodeName(FPath), &size) && size > 0) {
+      QString why;
+      fd = MakeNextGeneration(FPath, FBound.Generations, why);
+      // The previous run's file is appended to rather than lose this run's lines.
+      if (fd < 0)
         NoteFailureLocked(why);
-    const int fd = OpenForAppend(Path);
+    }
+    if (fd < 0)
+      fd = OpenForAppend(FPath);
     struct stat st;
     if (fd < 0) {
-      NoteFailureLocked(CannotWriteText(Path, errno));
+      NoteFailureLocked(CannotWriteText(FPath, errno));
       failure = FFailure;
     } else if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
       // A file already there is appended to: it counts towards the bound.
@@ -267,9 +350,9 @@ QString TLogFile::Open(const QString &Path, bool NewGeneration, TLogBound Bound)
     }
     FPending->Fd.store(fd, std::memory_order_release);
     FOpen = fd >= 0;
-    untold = std::exchange(FUntold, QString());
+    untold = std::exchange(FUntold, {});
   }
-  TellLogFailure(untold);
+  TellAll(untold);
   return failure;
 }
 
@@ -281,7 +364,7 @@ QString TLogFile::Path() const {
 void TLogFile::Append(const char *Bytes, size_t Size) {
   if (!IsOpen())
     return;
-  QString untold;
+  QStringList untold;
   {
     std::lock_guard g(FLock);
     if (!FPending || FPending->Fd.load(std::memory_order_relaxed) < 0)
@@ -306,23 +389,25 @@ void TLogFile::Append(const char *Bytes, size_t Size) {
       std::memcpy(p.Data + held, Bytes, Size);
       p.Size.store(held + Size, std::memory_order_release);
     }
-    untold = std::exchange(FUntold, QString());
+    untold = std::exchange(FUntold, {});
   }
-  TellLogFailure(untold);
+  TellAll(untold);
 }
 
 void TLogFile::Flush() {
-  QString untold;
+  QStringList untold;
   {
     std::lock_guard g(FLock);
     FlushLocked();
-    untold = std::exchange(FUntold, QString());
+    untold = std::exchange(FUntold, {});
   }
-  TellLogFailure(untold);
+  TellAll(untold);
 }
 
-QString TLogFile::Close() {
-  QString untold;
+QString TLogFile::Close() { return CloseFile(true); }
+
+QString TLogFile::CloseFile(bool Taken) {
+  QStringList untold;
   QString failure;
   {
     std::lock_guard g(FLock);
@@ -334,10 +419,17 @@ QString TLogFile::Close() {
     FOpen = false;
     if (const int err = FPending->WriteError.exchange(0); err != 0)
       NoteFailureLocked(CannotWriteText(FPath, err));
-    untold = std::exchange(FUntold, QString());
+    untold = std::exchange(FUntold, {});
     failure = std::exchange(FFailure, QString());
   }
-  TellLogFailure(untold);
+  if (Taken && !failure.isEmpty()) {
+    std::lock_guard g(BookLock);
+    const QString path = Path();
+    FailureBook.erase(std::remove_if(FailureBook.begin(), FailureBook.end(),
+                                     [&](const auto &Entry) { return Entry.first == path; }),
+                      FailureBook.end());
+  }
+  TellAll(untold);
   return failure;
 }
 
@@ -351,18 +443,24 @@ void TLogFile::FlushLocked() {
 }
 
 void TLogFile::BeginGenerationLocked() {
-  // Renamed while open: the lines already written stay in what is now ".1".
-  if (const QString why = ShiftLogGenerations(FPath, FBound.Generations); !why.isEmpty()) {
+  const int current = FPending->Fd.load(std::memory_order_relaxed);
+  QString why;
+  int fd;
+  if (IsNamed(current, FPath)) {
+    // Renamed while open: the lines already written stay in what is now ".1".
+    fd = MakeNextGeneration(FPath, FBound.Generations, why);
+  } else {
+    // The file written is no longer under the log's name (moved away, or a
+    // rename back that failed): a new one takes the name, and the one written
+    // is left where it is, never shifted on or removed.
+    fd = OpenForAppend(FPath);
+    if (fd < 0)
+      why = CannotWriteText(FPath, errno);
+  }
+  if (fd < 0) {
     // The file grows on rather than lose lines; the next try comes a
     // generation's size later.
     NoteFailureLocked(why);
-    FFileBytes = 0;
-    return;
-  }
-  const int fd = OpenForAppend(FPath);
-  if (fd < 0) {
-    // The lines go on to the generation just closed, whole.
-    NoteFailureLocked(CannotWriteText(FPath, errno));
     FFileBytes = 0;
     return;
   }
@@ -373,13 +471,21 @@ void TLogFile::BeginGenerationLocked() {
   std::memcpy(FPending->Data, line.constData(), size);
   FPending->Size.store(size, std::memory_order_release);
   FFileBytes = 0;
+  // The log recovered: the same failure met again later is news.
+  FToldCauses.clear();
 }
 
 void TLogFile::NoteFailureLocked(const QString &Text) {
-  if (FFailure.isEmpty())
+  if (FFailure.isEmpty()) {
     FFailure = Text;
-  if (!FTold) {
-    FTold = true;
-    FUntold = Text;
+    std::lock_guard g(BookLock);
+    const bool known = std::any_of(FailureBook.begin(), FailureBook.end(),
+                                   [this](const auto &Entry) { return Entry.first == FPath; });
+    if (!known)
+      FailureBook.emplace_back(FPath, Text);
+  }
+  if (!FToldCauses.contains(Text)) {
+    FToldCauses << Text;
+    FUntold << Text;
   }
 }

@@ -12,12 +12,17 @@
 // arithmetic fault), whose handler writes every log file's buffer before the
 // process dies; only a kill that cannot be caught loses the waiting lines.
 //
-// A file that cannot be opened, or that refuses a line (a read-only folder, a
-// full disk, a name taken by a folder), is told to the failure sink once per
-// Open, as "Не удалось записать <path>: <reason>"; the lines go on being
-// kept in the buffer's place and nothing stops.
+// A file that cannot be opened, that refuses a line or whose next generation
+// cannot begin (a read-only folder, a full disk, a folder out of inodes, a
+// name taken by a folder) is told to the failure sink once per cause, as
+// "Не удалось записать <path>: <reason>" with the path made absolute; the
+// lines go on being kept in the buffer's place and nothing stops. The file
+// written is always the one under the log's name: a generation that cannot
+// begin leaves it there and it grows on, and a file moved away from the name
+// is followed by a new one under it, never shifted or removed.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -34,16 +39,28 @@ struct TLogBound {
   // the title panel shown (the worker's 93 MB, the trace's 39 MB).
   static constexpr int64_t DefaultGenerationBytes = 8 * MB;
   static constexpr int DefaultGenerations = 19;
+  // The most the settings may ask for: a larger value is taken as these.
+  static constexpr int MaxGenerationMB = 1024;
+  static constexpr int MaxGenerations = 999;
+
+  TLogBound() = default;
+  TLogBound(int64_t Bytes, int Count) : GenerationBytes(Bytes), Generations(Count) {}
 
   // A file passes to the next generation before it would grow past this.
   int64_t GenerationBytes = DefaultGenerationBytes;
-  // Earlier generations kept besides the file being written; at least 1.
+  // Earlier generations kept besides the file being written; 1 to MaxGenerations.
   int Generations = DefaultGenerations;
+  // What the settings of the bound held that was not taken as written, for
+  // the application log to say once when it opens (TakeLogBoundNotes).
+  QStringList Notes;
 };
 
-// The bound files opened from now on take: the settings' one, set at start.
+// The bound files opened from now on take: the settings' one, set at start,
+// brought within 1 byte .. MaxGenerationMB and 1 .. MaxGenerations.
 TLogBound LogBound();
 void SetLogBound(TLogBound Bound);
+// The notes of the bound set, once: the next call gives none.
+QStringList TakeLogBoundNotes();
 
 // Told of a log file's first failure since its Open: the text, in Russian.
 // Called from the thread that met the failure (never from a signal handler),
@@ -53,6 +70,12 @@ using TLogFailureSink = std::function<void(const QString &Text)>;
 void SetLogFailureSink(TLogFailureSink Sink);
 // Gives Text to the sink (or stderr); an empty Text is nothing to tell.
 void TellLogFailure(const QString &Text);
+// The first failure of every log file of the process that failed since its
+// Open and whose failure no caller of TLogFile::Close has taken (a log closed
+// by its destructor, or still open: the worker's, the trace), in the order
+// they failed, one text each; the next call gives only later ones. For the
+// report when the program ends.
+QStringList TakeLogFailures();
 
 // Writes each of Count bytes as a blank and two uppercase hexadecimal digits
 // (" 0A FF") from Out on, and returns the end; Out holds one byte more than
@@ -64,8 +87,10 @@ QString CannotWriteText(const QString &Path, int Error);
 
 // Moves the generations of Path up one: Path + ".N" for N >= Generations is
 // removed, ".N" becomes ".N+1" from the top down, and Path becomes ".1".
-// Stops at the first step that fails, so no generation is renamed over
-// another. "" when done, else why not ("Не удалось записать <name>: <reason>").
+// Only the generations there are touched: the folder is listed once.
+// Generations is taken within 1 .. TLogBound::MaxGenerations. Stops at the
+// first step that fails, so no generation is renamed over another. "" when
+// done, else why not ("Не удалось записать <name>: <reason>").
 QString ShiftLogGenerations(const QString &Path, int Generations);
 
 class TLogFile {
@@ -95,6 +120,7 @@ public:
   void Flush();
   // Writes the waiting lines and closes. "" or the text of the first failure
   // since Open: the open itself, a line not taken, a generation not begun.
+  // The caller reports it: TakeLogFailures no longer gives it.
   QString Close();
 
   // The buffer as the crash handler sees it.
@@ -104,8 +130,11 @@ private:
   // All under FLock.
   void FlushLocked();
   void BeginGenerationLocked();
-  // Keeps the first failure for Close, and the first since Open for the sink.
+  // Keeps the first failure for Close and the report, and each cause not
+  // told since Open (or since the last generation begun) for the sink.
   void NoteFailureLocked(const QString &Text);
+  // Close; Taken: the caller reports the failure returned.
+  QString CloseFile(bool Taken);
 
   mutable std::mutex FLock;
   TLineFormat FFormat;
@@ -119,7 +148,7 @@ private:
   int64_t FFileBytes = 0;
   // Files of this session so far, the one being written included.
   int FPart = 1;
-  QString FFailure;   // the first failure since Open, for Close
-  QString FUntold;    // a failure the sink has not heard of yet
-  bool FTold = false; // the sink has heard of this Open's failure
+  QString FFailure;        // the first failure since Open, for Close
+  QStringList FUntold;     // failures the sink has not heard of yet
+  QStringList FToldCauses; // the texts the sink has heard since Open
 };

@@ -84,6 +84,10 @@ QString TLogger::Open(const QString &FileName, bool NewGeneration) {
     FListened = FFile.IsOpen() || FSink;
   }
   Info("Application started");
+  // What the settings of the logs' bound held that was not taken: said here,
+  // where the engineer reads about the logs, once a run.
+  for (const QString &note : TakeLogBoundNotes())
+    Error(note);
   return failure;
 }
 
@@ -94,10 +98,12 @@ QString TLogger::Close() {
       return QString();
   }
   Info("Application stopped");
-  QString fileName, failure;
+  QString fileName;
+  QStringList failures;
   {
     std::lock_guard g(FLock);
-    failure = FFile.Close();
+    if (const QString own = FFile.Close(); !own.isEmpty())
+      failures << own;
     FOpened = false;
     FListened = bool(FSink);
     fileName = FFileName;
@@ -109,11 +115,15 @@ QString TLogger::Close() {
     try {
       SaveFileBytes(QDir::current().filePath(QFileInfo(fileName).fileName() + ".rtf"), RichText());
     } catch (const EKvError &e) {
-      if (failure.isEmpty())
-        failure = e.Text();
+      failures << e.Text();
     }
   }
-  return failure;
+  // The program's other logs (the worker's, the trace) end with it: what they
+  // could not write is reported with this one's.
+  for (const QString &other : TakeLogFailures())
+    if (!failures.contains(other))
+      failures << other;
+  return failures.join(u'\n');
 }
 
 QString TLogger::AppendLine(const QString &FileName, int Level, const QString &Text) {

@@ -40,7 +40,8 @@ public:
   ~TLogger();
 
   // Opens FileName for appending (folder + program name + ".log") within
-  // the logs' bound and logs "Application started"; NewGeneration first
+  // the logs' bound and logs "Application started", then the bound's notes
+  // (TakeLogBoundNotes) at the error level; NewGeneration first
   // keeps the file already there as generation 1 (a run's start). Before
   // Open lines are only kept in memory. Returns "" or "Не удалось записать
   // <path>: <reason>" when the file cannot be opened (the lines are then kept
@@ -50,10 +51,12 @@ public:
   // written since Open after what it held before; with a pane attached also
   // writes the kept lines as coloured rich text to the log file's name +
   // ".rtf" in the current folder. Does nothing when not opened. Returns "" or
-  // the text of the first failure for the close handler to show: "Не удалось
-  // записать <path>: <reason>" when the log file could not be opened or did
-  // not take a line, or the rich copy's save error. It never throws, so it is
-  // safe on every exit path.
+  // the failures for the close handler to show, one line each: this log's
+  // first ("Не удалось записать <path>: <reason>": the file could not be
+  // opened, did not take a line or could not begin a generation), the rich
+  // copy's save error, then the first of every other log file of the process
+  // that failed (TakeLogFailures: the worker's "debug.log", the trace). It
+  // never throws, so it is safe on every exit path.
   QString Close();
   // Appends one line to FileName without opening the log: for a copy of the
   // program that stops at start, whose log file is the running copy's.

@@ -4,11 +4,14 @@
 #include "uOscFrame.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QToolBar>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -34,6 +37,30 @@ private:
 };
 } // namespace
 
+TOscPrintLayout LayOutOscPrint(const TOscPrintSizes &S, QSize Page, double DpiX, double DpiY) {
+  TOscPrintLayout L;
+  const double Aspect = DpiY / DpiX;
+  // A strip printed is its height scaled and rounded, in two even halves:
+  // a pixel more on screen bounds it.
+  int Strips = 0;
+  for (const int H : S.Strips)
+    Strips += H + 1;
+  // Below the frame's own height the strips run on when they fill the view.
+  const int Height = std::max(S.Frame.height(), S.Top + Strips + S.LabelsHeight);
+  const double Base = std::min({DpiX / S.ScreenDpi, double(Page.width()) / std::max(1, S.Frame.width()),
+                                double(Page.height()) / (std::max(1, Height) * Aspect)});
+  L.Fit = Base * S.ScreenDpi / DpiX;
+  L.ScaleX = Base;
+  L.ScaleY = Base * Aspect;
+  const auto X = [&](double V) { return int(std::nearbyint(V * L.ScaleX)); };
+  int Printed = int(std::ceil(S.LabelsHeight * L.ScaleY));
+  for (const int H : S.Strips)
+    Printed += int(std::nearbyint(H * L.ScaleY)) / 2 * 2;
+  // The plot's top follows the header as the labels do (through ScaleX).
+  L.Plot = QRect(X(S.Left), X(S.Top), X(S.PlotWidth), std::min(Printed, Page.height() - X(S.Top)));
+  return L;
+}
+
 TOscPrint::TOscPrint(QWidget *Frame) : FFrame(qobject_cast<TkvOscFrame *>(Frame)) {
   if (!FFrame)
     throw EKvError("TkvOscFrame expected");
@@ -57,14 +84,36 @@ QFont TOscPrint::Scaled(const QFont &Font) const {
   return F;
 }
 
+TOscPrintSizes TOscPrint::Sizes() const {
+  TOscPrintSizes S;
+  S.Frame = FFrame->size();
+  S.Left = FFrame->PanelLeft->width();
+  S.Top = FFrame->ToolBar1->height();
+  S.PlotWidth = FFrame->Common().PlotRect.width();
+  S.ScreenDpi = FFrame->logicalDpiX();
+  // Print mode draws every strip from the first in view down; with one axis
+  // the analog curves share one strip.
+  const TOscView &V = FFrame->View();
+  const bool Single = FFrame->cbSingleAxis->isChecked(), SelectedOnly = FFrame->cbSelectedOnly->isChecked();
+  const std::vector<TOscDrawer *> &Drawers = FFrame->Drawers();
+  if (Single)
+    S.Strips.push_back(V.AnalogHeight);
+  for (size_t i = size_t(std::max(FFrame->ScrollBarVert->value(), 0)); i < Drawers.size(); ++i) {
+    const TOscDrawer *D = Drawers[i];
+    if (Single ? !D->IsAnalog() && D->Checked() : !SelectedOnly || D->Checked())
+      S.Strips.push_back(D->IsAnalog() && !Single ? V.AnalogHeight : V.DiscreteHeight);
+  }
+  // The numbers begin 3 px below the last strip, one line of the plot's font.
+  S.LabelsHeight = 3 + QFontMetrics(FFrame->PaintBox->font()).height() + 2;
+  return S;
+}
+
 void TOscPrint::Print(QPrinter &Printer) {
-  const double Screen = FFrame->logicalDpiX();
-  const double DpiX = Printer.logicalDpiX(), DpiY = Printer.logicalDpiY();
-  // The screen's size on paper, or less when the page is narrower.
-  const double Base = std::min(DpiX / Screen, double(Printer.width()) / std::max(1, FFrame->width()));
-  FFit = Base * Screen / DpiX;
-  ScaleX = Base;
-  ScaleY = Base * DpiY / DpiX;
+  const TOscPrintLayout Layout =
+      LayOutOscPrint(Sizes(), QSize(Printer.width(), Printer.height()), Printer.logicalDpiX(), Printer.logicalDpiY());
+  FFit = Layout.Fit;
+  ScaleX = Layout.ScaleX;
+  ScaleY = Layout.ScaleY;
   const int L = FFrame->PanelLeft->width(), T = FFrame->ToolBar1->height();
 
   QPainter P;
@@ -95,7 +144,8 @@ void TOscPrint::Print(QPrinter &Printer) {
   P.setFont(Scaled(FFrame->PaintBox->font()));
   P.save();
   P.translate(Scale(L), Scale(T));
-  P.setClipRect(C.PlotRect);
+  // Every strip and the time numbers, not only what the screen's plot holds.
+  P.setClipRect(QRect(0, 0, C.PlotRect.width(), Layout.Plot.height()));
   FFrame->PaintAll();
   P.restore();
 

@@ -34,9 +34,9 @@ public:
       QStyledItemDelegate::paint(P, Option, Index);
       return;
     }
-    const bool masked = FFrame->RowMasked(Index.row());
     P->fillRect(Option.rect, FFrame->RowHighlighted(Index.row()) ? QColor(0xFF, 0xFF, 0x00) : QColor(0xFF, 0xFF, 0xFF));
-    const QString text = masked ? QStringLiteral("****") : Index.data().toString();
+    const QString shown = FFrame->sgParam->ShownText(2, Index.row());
+    const QString text = shown.isEmpty() ? Index.data().toString() : shown;
     P->drawText(Option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
   }
 
@@ -62,6 +62,8 @@ void TkvParamFrame::Init() {
   sgParam->SetCells(0, 0, QString());
   sgParam->SetCells(1, 0, QStringLiteral("Наименование"));
   sgParam->SetCells(2, 0, QStringLiteral("Значение"));
+  // A password is masked for the screen and for accessibility alike.
+  sgParam->SetShownText([this](int Col, int Row) { return Col == 2 && RowMasked(Row) ? QStringLiteral("****") : QString(); });
   sgParam->setItemDelegate(new TParamDelegate(this));
   FEditor = new TStringGridEditor(sgParam);
   FEditor->SetOnGetCellEditor([this](int Col, int Row, TCellEditorRequest &R) { GetCellEditor(Col, Row, R); });

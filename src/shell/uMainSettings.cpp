@@ -4,9 +4,41 @@
 #include "uPollTimer.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <algorithm>
 
 QString LoopbackHostName() { return QStringLiteral("localhost"); }
+
+namespace {
+// A number of the logs' bound: decimal digits only, for a count or a size has
+// no use for a sign, a fraction or a hexadecimal pattern ("$FFFFFFFF" would be
+// -1). A larger value is taken as Max, one below 1 as Below, anything else not
+// understood as Default; each of those is noted for the log to say.
+int ReadLogNumber(const TAppIniFile &Ini, const QString &Key, int Default, int Below, int Max, QStringList &Notes) {
+  if (!Ini.ValueExists("log", Key))
+    return Default;
+  const QString text = Ini.ReadString("log", Key, "");
+  const QString head = QStringLiteral("[log] %1=%2: ").arg(Key, text);
+  static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
+  if (!decimal.match(text).hasMatch()) {
+    Notes << head + QStringLiteral("значение не понято, взято по умолчанию %1").arg(Default);
+    return Default;
+  }
+  const QString digits = text.mid(text.front().isDigit() ? 0 : 1);
+  const bool negative = text.startsWith(u'-');
+  bool small = false;
+  const int value = digits.size() <= 9 ? digits.toInt(&small) : 0;
+  if (!negative && (!small || value > Max)) {
+    Notes << head + QStringLiteral("больше предела, взято %1").arg(Max);
+    return Max;
+  }
+  if (negative || value < 1) {
+    Notes << head + QStringLiteral("меньше 1, взято %1").arg(Below);
+    return Below;
+  }
+  return value;
+}
+} // namespace
 
 TMainSettings TMainSettings::Read(const TAppIniFile &Ini, const QString &ProgramFolder) {
   TMainSettings s;
@@ -71,10 +103,13 @@ TMainSettings TMainSettings::Read(const TAppIniFile &Ini, const QString &Program
   s.Poll = Ini.ReadBool("debug", "poll", true);
   s.TeleCount = Ini.ReadInteger("dashboard", "teleCount", 2);
   s.EventLogCount = Ini.ReadInteger("event", "eventLogCount", 256);
-  const int generationMB = Ini.ReadInteger("log", "generationMB", int(TLogBound::DefaultGenerationBytes / TLogBound::MB));
-  if (generationMB >= 1)
-    s.LogBound.GenerationBytes = generationMB * TLogBound::MB;
-  s.LogBound.Generations = std::max(Ini.ReadInteger("log", "generations", TLogBound::DefaultGenerations), 1);
+  TLogBound &bound = s.LogBound;
+  const int defaultMB = int(TLogBound::DefaultGenerationBytes / TLogBound::MB);
+  bound.GenerationBytes =
+      ReadLogNumber(Ini, "generationMB", defaultMB, defaultMB, TLogBound::MaxGenerationMB, bound.Notes) *
+      TLogBound::MB;
+  bound.Generations = ReadLogNumber(Ini, "generations", TLogBound::DefaultGenerations, 1,
+                                    TLogBound::MaxGenerations, bound.Notes);
   return s;
 }
 

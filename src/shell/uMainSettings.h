@@ -55,8 +55,11 @@ struct TMainSettings {
   bool Poll = true;                   // debug/poll
   int TeleCount = 2;                  // dashboard/teleCount: poll ticks a pressed virtual input shows
   int EventLogCount = 256;            // event/eventLogCount: records of the device's event ring
-  // log/generationMB (MB, below 1 gives the default) and log/generations
-  // (below 1 gives 1): the bound of kv.log, debug.log and the trace, each.
+  // log/generationMB (MB, 1 .. 1024, below 1 gives the default) and
+  // log/generations (1 .. 999, below 1 gives 1): the bound of kv.log,
+  // debug.log and the trace, each. A larger value is taken as the bound, one
+  // not understood (not a decimal number) as the default; each such value is
+  // in the bound's notes, for kv.log to say.
   TLogBound LogBound;
 
   // ProgramFolder ends with "/"; a relative setup/temp is taken from it.

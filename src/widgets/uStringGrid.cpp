@@ -2,15 +2,33 @@
 
 #include <QHeaderView>
 
+namespace {
+// A cell whose accessible text is what the grid shows: the accessibility of
+// item views reads Qt::AccessibleTextRole first, the text only when that is empty.
+class TGridItem : public QTableWidgetItem {
+public:
+  QVariant data(int Role) const override {
+    if (Role == Qt::AccessibleTextRole)
+      if (const auto *grid = qobject_cast<const TStringGrid *>(tableWidget()))
+        if (const QString shown = grid->ShownText(column(), row()); !shown.isEmpty())
+          return shown;
+    return QTableWidgetItem::data(Role);
+  }
+  QTableWidgetItem *clone() const override { return new TGridItem(*this); }
+};
+} // namespace
+
 TStringGrid::TStringGrid(int ColCount, int RowCount, int FixedCols, int FixedRows, QWidget *Parent)
     : QTableWidget(RowCount, ColCount, Parent), FFixedCols(FixedCols), FFixedRows(FixedRows) {
   horizontalHeader()->hide();
   verticalHeader()->hide();
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Cells made by the table itself (an edit of an empty cell) are the grid's kind too.
+  setItemPrototype(new TGridItem);
   for (int r = 0; r < RowCount; ++r)
     for (int c = 0; c < ColCount; ++c) {
-      auto *item = new QTableWidgetItem;
+      auto *item = new TGridItem;
       if (r < FixedRows || c < FixedCols) {
         item->setBackground(palette().button());
         item->setFlags(Qt::ItemIsEnabled);
@@ -33,10 +51,12 @@ QString TStringGrid::Cells(int Col, int Row) const {
   return i ? i->text() : QString();
 }
 
+QString TStringGrid::ShownText(int Col, int Row) const { return FShownText ? FShownText(Col, Row) : QString(); }
+
 void TStringGrid::SetCells(int Col, int Row, const QString &Text) {
   QTableWidgetItem *i = item(Row, Col);
   if (!i) {
-    i = new QTableWidgetItem;
+    i = new TGridItem;
     setItem(Row, Col, i);
   }
   i->setText(Text);

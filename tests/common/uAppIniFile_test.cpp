@@ -123,8 +123,9 @@ TEST_F(AppIniFile, FileNameIsProgramNameUpToFirstDot) {
 // Without a byte-order mark a file is UTF-8 when it decodes as UTF-8 into
 // characters Windows-1251 has. Where its UTF-8 reading holds others, the
 // reading without a word (a run of letters) that mixes Latin and Cyrillic
-// wins, Windows-1251 first; a file that fits neither is refused with both
-// offsets (of the bad byte or the first mixed word).
+// wins, Windows-1251 first, unless a sign (not a letter) follows a Cyrillic
+// letter there; a file that fits neither is refused with both offsets (of the
+// bad byte or the first mixed word).
 TEST_F(AppIniFile, EncodingWithoutAByteOrderMarkIsTheOneThatFits) {
   const struct {
     const char *Name;
@@ -136,8 +137,12 @@ TEST_F(AppIniFile, EncodingWithoutAByteOrderMarkIsTheOneThatFits) {
       {"windows-1251 that is valid UTF-8", "\xc4\xb2", "ДІ", 0, 0},
       {"windows-1251 that is valid UTF-8, then Latin", "/w/\xc4\xb2-work", "/w/ДІ-work", 0, 0},
       {"UTF-8 Latin outside windows-1251", "/w/j\xc3\xbcrgen-work", "/w/jürgen-work", 0, 0},
+      {"UTF-8, an accented capital begins a word", "/w/\xc3\x89tudes-kv", "/w/Études-kv", 0, 0},
+      {"UTF-8, an accented small letter begins a word", "/w/\xc3\xa9ric", "/w/éric", 0, 0},
+      {"UTF-8, words begun by umlauts", "/w/\xc3\x96l-\xc3\x84rger-work", "/w/Öl-Ärger-work", 0, 0},
+      {"windows-1251 with a letter of 0x80-0xBF after a capital", "\xc3\xa8\xc4\x81\xc3\xbe", "ГЁДЃГѕ", 0, 0},
       {"windows-1251", "\xcf\xf0\xe8\xe2\xe5\xf2", "Привет", 0, 0},
-      {"UTF-8 outside windows-1251", "\xce\xa9", "О©", 0, 0},
+      {"UTF-8 outside windows-1251, read there as a capital and a sign", "\xce\xa9", "Ω", 0, 0},
       {"UTF-8 with a BOM", "\xef\xbb\xbf", nullptr, 0, 0}, // placed in front below
       {"neither: broken UTF-8", "\xd0\x98\xff", nullptr, 15, 14},
       {"UTF-8 that windows-1251 cannot read", "\xd0\x98\xce\xa9", "ИΩ", 0, 0},

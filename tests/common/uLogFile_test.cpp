@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,6 +100,77 @@ TEST_F(LogGenerations, AGenerationThatCannotBeginIsToldAndTheLinesGoOn) {
   EXPECT_EQ(told.Texts, QStringList{why}) << "told once";
   EXPECT_TRUE(Generation(0).endsWith("line 039\n"));
   EXPECT_EQ(File.Close(), why);
+}
+
+// A folder where no file can be made while renames still work (out of inodes;
+// a descriptor limit stands in): the log stays under its name and grows on,
+// no line goes into a file taken from the folder, and each cause is told once.
+TEST_F(LogGenerations, AGenerationThatCannotBeMadeLeavesTheLogUnderItsName) {
+  TToldFailures told;
+  Write(0, 15);
+  rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  const int lowestFree = dup(0);
+  close(lowestFree);
+  rlimit none = old;
+  none.rlim_cur = rlim_t(lowestFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  Write(15, 80); // three generations' worth
+  setrlimit(RLIMIT_NOFILE, &old);
+
+  // Every descriptor open on the folder is the log's own name, present.
+  QDir fds("/proc/self/fd");
+  int onFolder = 0;
+  for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    const QString target = QFile::symLinkTarget(fds.filePath(fd));
+    if (target.startsWith(Dir.path())) {
+      EXPECT_EQ(target.toStdString(), Path.toStdString());
+      ++onFolder;
+    }
+  }
+  EXPECT_EQ(onFolder, 1);
+  QByteArray kept;
+  for (const QString &name : QDir(Dir.path()).entryList(QDir::Files))
+    kept += LoadFileBytes(Dir.filePath(name));
+  for (int i = 0; i < 80; ++i)
+    ASSERT_TRUE(kept.contains("line " + QByteArray::number(i).rightJustified(3, '0'))) << i;
+  const QString noFile = "Не удалось записать " + Path + ": Too many open files";
+  EXPECT_EQ(told.Texts, QStringList{noFile});
+
+  // Another cause is told as the first was.
+  ASSERT_TRUE(QDir(Dir.path()).mkdir("kv.log.3"));
+  Write(80, 110);
+  EXPECT_EQ(told.Texts, (QStringList{noFile, "Не удалось записать " + Dir.filePath("kv.log.3") + ": Is a directory"}));
+  EXPECT_EQ(File.Close(), noFile);
+}
+
+// A file moved away from the log's name while written (by hand, or a rename
+// back that failed) is left where it is: a new file takes the name.
+TEST_F(LogGenerations, AFileMovedAwayIsFollowedUnderTheNameNeverShifted) {
+  Write(0, 10);
+  ASSERT_TRUE(QFile::rename(Path, Path + ".3"));
+  Write(10, 30);
+  EXPECT_TRUE(Generation(3).endsWith("line 021\n")) << "written on until the bound, kept";
+  EXPECT_TRUE(Generation(0).endsWith("line 029\n"));
+  EXPECT_EQ(Generation(1), "the previous run\n");
+  EXPECT_EQ(File.Close(), "");
+}
+
+// Only the generations there are moved, whatever count is asked: the count is
+// taken within its bound, and a name the shift never makes is left alone.
+TEST(LogFile, ShiftTouchesOnlyTheGenerationsThereWithinTheBound) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("kv.log");
+  for (const char *n : {"", ".1", ".5", ".998", ".999", ".1000", ".007", ".new1"})
+    SaveFileBytes(path + n, n);
+  EXPECT_EQ(ShiftLogGenerations(path, INT_MAX), "");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
+            (QStringList{"kv.log.007", "kv.log.1", "kv.log.2", "kv.log.6", "kv.log.999", "kv.log.new1"}));
+  EXPECT_EQ(LoadFileBytes(path + ".999"), ".998");
+  SetLogBound({int64_t(1) << 40, INT_MAX});
+  EXPECT_EQ(LogBound().Generations, 999);
+  EXPECT_EQ(LogBound().GenerationBytes, 1024 * TLogBound::MB);
+  SetLogBound({});
 }
 
 // A log that cannot be opened (its name taken by a folder) or that refuses

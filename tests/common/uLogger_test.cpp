@@ -208,6 +208,26 @@ TEST(Logger, CloseReportsALogThatCouldNotBeOpened) {
   EXPECT_EQ(log.Close(), why);
 }
 
+// The report at the program's end names every log that failed, the worker's
+// and the trace's (opened by a relative name in the work folder) as well,
+// each with its folder.
+TEST(Logger, CloseReportsEveryLogThatFailedWithItsFolder) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkpath("work/debug.log"));
+  TLogger log;
+  log.Open(dir.filePath("prog.log"));
+  TCurrentDir cwd(dir.filePath("work"));
+  TLogFile debug([](const QByteArray &Text) { return Text; }), trace([](const QByteArray &Text) { return Text; });
+  debug.Open("debug.log", true);
+  trace.Open("/dev/full", true);
+  trace.Append(QByteArray("refused\n"));
+  trace.Flush();
+  EXPECT_EQ(log.Close(), QString::fromUtf8("Не удалось записать ") + dir.filePath("work/debug.log") +
+                             ": Is a directory\n" + QString::fromUtf8("Не удалось записать ") +
+                             "/dev/full: No space left on device");
+  EXPECT_EQ(TakeLogFailures(), QStringList()) << "reported once";
+}
+
 // Past the bound the log goes on in a new generation, which says in the
 // log's own form which session it continues.
 TEST(Logger, ARunPastTheBoundContinuesInANewGeneration) {

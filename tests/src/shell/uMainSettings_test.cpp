@@ -2,6 +2,7 @@
 
 #include "uAppIniFile.h"
 #include "uFiles.h"
+#include "uLogger.h"
 #include "uTextCodec.h"
 
 #include <QTemporaryDir>
@@ -93,10 +94,33 @@ TEST_F(MainSettingsTest, LogBoundReadsSizeAndCountWithinTheirLimits) {
       {"[log]\ngenerationMB=4\ngenerations=30\n", 4000000, 30},
       {"[log]\ngenerationMB=0\ngenerations=0\n", 8000000, 1},
       {"[log]\ngenerationMB=-5\ngenerations=-1\n", 8000000, 1},
+      {"[log]\ngenerationMB=1024\ngenerations=999\n", 1024000000, 999},
+      {"[log]\ngenerationMB=1025\ngenerations=2147483647\n", 1024000000, 999},
+      {"[log]\ngenerationMB=99999999999\ngenerations=1000\n", 1024000000, 999},
+      {"[log]\ngenerationMB=1.5\ngenerations=abc\n", 8000000, 19},
+      {"[log]\ngenerationMB=$FFFFFFFF\ngenerations=0x10\n", 8000000, 19},
   };
   for (const auto &r : rows) {
     const TLogBound b = ReadIni(r.Ini).LogBound;
     EXPECT_EQ(b.GenerationBytes, r.Bytes) << r.Ini;
     EXPECT_EQ(b.Generations, r.Generations) << r.Ini;
   }
+}
+
+// A value of the bound not taken as written is said once, in the log the
+// engineer reads, with what was taken instead.
+TEST_F(MainSettingsTest, LogBoundValueNotUnderstoodIsSaidOnceInTheLog) {
+  const TLogBound old = LogBound();
+  SetLogBound(ReadIni("[log]\ngenerations=1.5\ngenerationMB=8\n").LogBound);
+  const QString path = FDir.filePath("kv.log");
+  for (int run = 0; run < 2; ++run) {
+    TLogger log;
+    log.Open(path, true);
+    log.Close();
+  }
+  SetLogBound(old);
+  QByteArray said = LoadFileBytes(path + ".1") + LoadFileBytes(path);
+  EXPECT_EQ(said.count("[log]"), 1) << said.constData();
+  EXPECT_TRUE(said.contains(" ERROR [log] generations=1.5: значение не понято, взято по умолчанию 19\r\n"))
+      << said.constData();
 }

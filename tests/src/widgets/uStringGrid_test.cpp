@@ -21,3 +21,22 @@ TEST(StringGrid, CellsLetGoOfTheScreenReadersIndexesBeforeTheGridGoes) {
   delete grid;
   EXPECT_FALSE(heldAtTheEnd);
 }
+
+// A masked cell reads to an accessibility client as it shows on the screen;
+// the grid's own text stays the real one (the export's).
+TEST(StringGrid, AccessibleTextOfACellIsWhatTheScreenShows) {
+  TStringGrid grid(3, 2, 1, 1);
+  grid.setRowCount(3);
+  grid.SetShownText([](int Col, int Row) { return Col == 2 && Row >= 1 ? QStringLiteral("****") : QString(); });
+  grid.SetCells(1, 1, "Пароль доступа");
+  grid.SetCells(2, 1, "secret");
+  grid.SetCells(2, 2, "added"); // a row the constructor did not fill
+  QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&grid);
+  ASSERT_NE(iface, nullptr);
+  ASSERT_NE(iface->tableInterface(), nullptr);
+  const auto read = [&](int Row, int Col) { return iface->tableInterface()->cellAt(Row, Col)->text(QAccessible::Name); };
+  EXPECT_EQ(read(1, 1), "Пароль доступа");
+  EXPECT_EQ(read(1, 2), "****");
+  EXPECT_EQ(read(2, 2), "****");
+  EXPECT_EQ(grid.Cells(2, 1), "secret");
+}
