@@ -76,8 +76,6 @@ TkvDeviceBoardFrame::TkvDeviceBoardFrame(QWidget *Parent)
   };
   FDoc = EmptyDocument();
   FRoot = FDoc->GetDocumentElement();
-  for (QBuffer *b : {&FRefreshList, &FRefreshData, &FClockData})
-    RefillBuffer(*b);
 }
 
 void TkvDeviceBoardFrame::Problem(const QString &Text) {
@@ -218,20 +216,21 @@ void TkvDeviceBoardFrame::Refresh() {
   if (!FHost.Chains)
     return;
   bool clock = false;
-  RefillBuffer(FRefreshList, PolledRegisters(Panel, FDescriptor, true, false, clock));
-  RefillBuffer(FRefreshData);
+  const QByteArray regs = PolledRegisters(Panel, FDescriptor, true, false, clock);
   TIOChainGen &gen = *FHost.Chains;
-  TIOChainList3 *clockChain = nullptr;
+  // The tab may close while the chain runs: the chain reads into streams of
+  // its own and reaches the tab only through a guarded pointer.
+  TIOChainList3 &chain = gen.newList().ownedBy(this);
+  QBuffer &list = chain.Buffer(regs), &data = chain.Buffer(), &time = chain.Buffer();
+  chain.readReg(list, data)
+      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &data)
+      .exec(Guarded(this, [](TkvDeviceBoardFrame *Page) { Page->ShowValues(); }));
   if (clock) {
-    clockChain = &gen.newList();
-    clockChain->readTime(0, FClockData).execStream([this](QIODevice *S) { ShowClockOn(Panel, S); }, &FClockData);
+    TIOChainList3 &clockChain = gen.newList();
+    clockChain.readTime(0, time).exec(
+        Guarded(this, [&time](TkvDeviceBoardFrame *Page) { ShowClockOn(Page->Panel, &time); }));
+    chain.predicatIf(ptIf, 1, &clockChain, nullptr);
   }
-  TIOChainList3 &chain = gen.newList();
-  chain.readReg(FRefreshList, FRefreshData)
-      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &FRefreshData)
-      .exec([this] { ShowValues(); });
-  if (clockChain)
-    chain.predicatIf(ptIf, 1, clockChain, nullptr);
   chain.run();
 }
 
@@ -239,7 +238,7 @@ void TkvDeviceBoardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, 0
 
 void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t Mask) {
   try {
-    if (WriteBoundRegister(*FHost.Chains, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
+    if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
                            FHost.Login, [this] { ShowValues(); }))
       return;
   } catch (const EKvError &e) {

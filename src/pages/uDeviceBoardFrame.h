@@ -6,7 +6,6 @@
 #include "ixml.h"
 #include "uPageChains.h"
 
-#include <QBuffer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -90,5 +89,4 @@ private:
   bool FModified = false;
   bool FIncomplete = false;
   int FCurrentIndex = -1;
-  QBuffer FRefreshList, FRefreshData, FClockData;
 };
