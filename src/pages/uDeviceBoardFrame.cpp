@@ -23,6 +23,7 @@
 
 namespace {
 const char *const NewBoardCaption = "Новый";
+const char *const BoardsChangedQuestion = "Изменения функциональных панелей не сохранены, сохранить?";
 
 IXXMLDocument EmptyDocument() {
   IXXMLDocument doc = NewXMLDocument();
@@ -212,6 +213,13 @@ bool TkvDeviceBoardFrame::Save(const QString &FileName) {
   return true;
 }
 
+bool TkvDeviceBoardFrame::QueryClose() {
+  if (!FModified)
+    return true;
+  return AskSaveBeforeClose(MultiLingual().Translate(QString::fromUtf8(BoardsChangedQuestion)),
+                            [this] { return Save(QString()); });
+}
+
 void TkvDeviceBoardFrame::Refresh() {
   if (!FHost.Chains)
     return;
@@ -254,6 +262,7 @@ void TkvDeviceBoardFrame::MovePage(int Direction) {
   if (i < 0 || (Direction != -1 && Direction != 1) || j < 0 || j >= ListBox->count())
     return;
   FRoot->ReorderChildren(std::min(i, j) + 1, std::max(i, j) + 1);
+  FModified = true;
   const QString text = ListBox->item(i)->text();
   ListBox->item(i)->setText(ListBox->item(j)->text());
   ListBox->item(j)->setText(text);
@@ -284,6 +293,7 @@ void TkvDeviceBoardFrame::ActionAddExecute() {
   const QString caption = MultiLingual().Translate(QString::fromUtf8(NewBoardCaption));
   ListBox->addItem(caption);
   FRoot->AddChild(QStringLiteral("frame"))->SetStrAttr(QStringLiteral("caption"), caption);
+  FModified = true;
 }
 
 void TkvDeviceBoardFrame::ActionDeleteExecute() {
@@ -292,6 +302,7 @@ void TkvDeviceBoardFrame::ActionDeleteExecute() {
     return;
   if (const IXXMLNode frame = FrameNode(i))
     frame->Remove();
+  FModified = true;
   {
     const QSignalBlocker block(ListBox);
     delete ListBox->takeItem(i);
@@ -314,6 +325,7 @@ void TkvDeviceBoardFrame::ActionDuplicateExecute() {
     return;
   const IXXMLNode copy = frame->CloneNode(true);
   FRoot->AppendChild(copy);
+  FModified = true;
   const QSignalBlocker block(ListBox);
   ListBox->addItem(copy->GetStrAttr(QStringLiteral("caption"), QString()));
 }
@@ -328,4 +340,5 @@ void TkvDeviceBoardFrame::ActionRenameExecute() {
     return;
   frame->SetStrAttr(QStringLiteral("caption"), caption);
   ListBox->item(i)->setText(caption);
+  FModified = true;
 }

@@ -38,6 +38,10 @@ public:
   // false when not saved.
   bool Save(const QString &FileName);
   bool IsIncomplete() const { return FIncomplete; }
+  // Before the tab closes: boards changed and not saved ask Да / Нет /
+  // Отмена; Да saves them as Save(QString()) does. True when the tab may go;
+  // false when cancelled or the save failed or was refused (nothing is lost).
+  bool QueryClose();
   // Reads the values of the board on show.
   void Refresh();
   Q_INVOKABLE void ShowValues();

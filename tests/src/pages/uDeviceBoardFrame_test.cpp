@@ -5,6 +5,7 @@
 #include "uDashboardFrame.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uFiles.h"
+#include "uMessageSink.h"
 #include "uTextCodec.h"
 
 #include <QKeyEvent>
@@ -133,6 +134,38 @@ TEST_F(DeviceBoard, MissingFileIsReportedAndTheNewPageStillSaves) {
   page.ActionAdd->trigger();
   page.Save(QString());
   EXPECT_TRUE(QFile::exists(missing));
+}
+
+// Every change of the board list is work the tab's close asks about.
+TEST_F(DeviceBoard, ListChangesAreAskedForOnClose) {
+  QStringList asked;
+  const TMessageSink old = SetMessageSink([&](TMsgKind, const QString &Text) {
+    asked << Text;
+    return TMsgResult::Cancel;
+  });
+  Frame.AskName = [](QString &Caption) {
+    Caption = "Другая";
+    return true;
+  };
+  const std::pair<const char *, std::function<void()>> changes[] = {
+      {"add", [&] { Frame.ActionAdd->trigger(); }},
+      {"delete", [&] { Frame.ActionDelete->trigger(); }},
+      {"duplicate", [&] { Frame.ActionDuplicate->trigger(); }},
+      {"rename", [&] { Frame.ActionRename->trigger(); }},
+      {"move", [&] { CtrlKey(Qt::Key_Down); }},
+  };
+  for (const auto &[name, change] : changes) {
+    SCOPED_TRACE(name);
+    Frame.Init(FFile);
+    Select(0);
+    EXPECT_TRUE(Frame.QueryClose());
+    EXPECT_TRUE(asked.isEmpty());
+    change();
+    EXPECT_FALSE(Frame.QueryClose());
+    EXPECT_EQ(asked, QStringList{"Изменения функциональных панелей не сохранены, сохранить?"});
+    asked.clear();
+  }
+  SetMessageSink(old);
 }
 
 // ------------------------------------------------------------ the tab closed while its chains run
