@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPointer>
 #include <QScrollArea>
 #include <QSplitter>
 
@@ -245,6 +246,8 @@ void TkvDeviceBoardFrame::Refresh() {
 void TkvDeviceBoardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, 0); }
 
 void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t Mask) {
+  // The password box runs an event loop: the tab may have gone when it returns.
+  const QPointer<TkvDeviceBoardFrame> self(this);
   try {
     if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
                            FHost.Login, [this] { ShowValues(); }))
@@ -253,7 +256,8 @@ void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t M
     // A value outside its limits: the panel shows the device's value again.
     ShowErrorText(e.Text());
   }
-  Refresh();
+  if (self)
+    Refresh();
 }
 
 void TkvDeviceBoardFrame::MovePage(int Direction) {

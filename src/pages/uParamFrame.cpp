@@ -13,7 +13,6 @@
 #include <QBuffer>
 #include <QHeaderView>
 #include <QPainter>
-#include <QPointer>
 #include <QStyledItemDelegate>
 #include <memory>
 

@@ -312,3 +312,19 @@ TEST_F(PageChains, PageClosedAtEachStepOfItsChains) {
     }
   }
 }
+
+// The tab closed while its password box is open: nothing is written.
+TEST_F(PageChains, TabClosedAtThePasswordBoxWritesNothing) {
+  auto *page = static_cast<TkvDeviceBoardFrame *>(OpenBoards());
+  AnswerUpTo(SIZE_MAX);
+  const size_t sent = Front.Sent.size();
+  TPageHost host = Host();
+  host.Login = [page] {
+    page->deleteLater();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return true;
+  };
+  page->SetHost(host);
+  page->WriteSetpoint(300, 5, 0xFFFF);
+  EXPECT_EQ(Front.Sent.size(), sent);
+}
