@@ -392,6 +392,8 @@ void TMainForm::BuildActions() {
     // A tab already open keeps its boards (and changes not yet saved).
     if (!frame->FileName().isEmpty())
       return;
+    if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+      closable->SetCloseQuery([frame] { return frame->QueryClose(); });
     frame->SetHost(DashboardFrame->Host());
     frame->SetDescriptor(FDescriptor.get());
     frame->Init(QDir(FProgramFolder).filePath(QStringLiteral("deviceFrame.xml")));

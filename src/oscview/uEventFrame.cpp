@@ -467,7 +467,9 @@ void Tkv2EventFrame::ReadEventLog() {
   const int count = std::clamp(ini.ReadInteger("event", "eventLogCount", 256), 1, 65535);
   const QString folder = FHost.WorkFolder ? FHost.WorkFolder() : QDir::currentPath();
   const QString file = QDir(folder).absoluteFilePath(EventLogFile);
-  TIOChainList3 &chain = FHost.ChainGen()->newList();
+  // The journal may go while the chain runs: the chain reaches it only
+  // through a guarded pointer, and is cancelled with it.
+  TIOChainList3 &chain = FHost.ChainGen()->newList().ownedBy(this);
   chain.msg(Tr("Чтение событий")).setFrameSize(length);
   chain.execNext(
       [cyclic, count](TIOChain3 *Next, const QList<int> &) {
@@ -480,7 +482,7 @@ void Tkv2EventFrame::ReadEventLog() {
       {});
   // Without a ring the journal is a plain file of its frames 0 .. count - 1.
   chain.readFile(EventLogFileNo, cyclic ? 3 : 0, file)
-      .exec([this, file] { ParseEventLog(file); })
+      .exec(Guarded(this, [file](Tkv2EventFrame *Page) { Page->ParseEventLog(file); }))
       .msg(Tr("Готово"));
   try {
     chain.run(FHost.Progress);

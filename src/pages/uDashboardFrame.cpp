@@ -40,8 +40,6 @@ TkvDashboardFrame::TkvDashboardFrame(QWidget *Parent) : QWidget(Parent) {
   FDoc = NewXMLDocument();
   FDoc->LoadXML(QStringLiteral("<document/>"));
   FRoot = FDoc->GetDocumentElement();
-  for (QBuffer *b : {&FRefreshList, &FRefreshData, &FClockData})
-    RefillBuffer(*b);
 }
 
 TkvDashboardFrame::~TkvDashboardFrame() {
@@ -337,36 +335,45 @@ void TkvDashboardFrame::Refresh() {
     return;
   bool clock = false;
   const QByteArray regs = PolledRegisters(Panel, FDescriptor, false, FHost.VirtualInputPulse, clock);
-  RefillBuffer(FRefreshList, regs);
-  RefillBuffer(FRefreshData);
   FView = FirstEventView();
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
   TIOChainGen &gen = *FHost.Chains;
-  TIOChainList3 *events = nullptr;
-  if (FView && FDescriptor) {
-    events = &gen.newList();
-    events->msg(QStringLiteral("Чтение событий"))
-        .execNext([this](TIOChain3 *Next, const QList<int> &) { SetEventFrameSize(Next); }, {})
-        .setFrameSize(CheckedCast<uint16_t>(EventRecordSize(FDescriptor->Root)))
-        .execNext([this](TIOChain3 *Next, const QList<int> &) { SetEventRange(Next); }, {})
-        .readFile(EventRingFileNo, FrameRingType, QString::fromLatin1(EventLogFile))
-        .execInts([this](const QList<int> &) { ReadEvents(); }, {})
-        .msg(QStringLiteral("Готово"));
-  }
-  TIOChainList3 *clockChain = nullptr;
+  // The chain reads into streams of its own, so a user's write (with streams
+  // of its own too) never sends the refresh's pairs; it reaches the panel
+  // only through a guarded pointer.
+  TIOChainList3 &chain = gen.newList().ownedBy(this);
+  QBuffer &list = chain.Buffer(regs), &data = chain.Buffer(), &time = chain.Buffer();
+  chain.readReg(list, data)
+      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &data)
+      .exec(Guarded(this, [](TkvDashboardFrame *Page) { Page->ShowValues(); }));
   if (clock) {
-    clockChain = &gen.newList();
-    clockChain->readTime(0, FClockData).execStream([this](QIODevice *S) { ShowClock(S); }, &FClockData);
+    TIOChainList3 &clockChain = gen.newList();
+    clockChain.readTime(0, time).exec(Guarded(this, [&time](TkvDashboardFrame *Page) { Page->ShowClock(&time); }));
+    chain.predicatIf(ptIf, 1, &clockChain, nullptr);
   }
-  TIOChainList3 &chain = gen.newList();
-  chain.readReg(FRefreshList, FRefreshData)
-      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &FRefreshData)
-      .exec([this] { ShowValues(); });
-  if (clockChain)
-    chain.predicatIf(ptIf, 1, clockChain, nullptr);
-  if (events)
-    chain.predicatIf(ptIf, 1, events, nullptr);
+  if (FView && FDescriptor) {
+    const QPointer<TkvDashboardFrame> page(this);
+    TIOChainList3 &events = gen.newList();
+    events.msg(QStringLiteral("Чтение событий"))
+        .execNext(
+            [page](TIOChain3 *Next, const QList<int> &) {
+              if (page)
+                page->SetEventFrameSize(Next);
+            },
+            {})
+        .setFrameSize(CheckedCast<uint16_t>(EventRecordSize(FDescriptor->Root)))
+        .execNext(
+            [page](TIOChain3 *Next, const QList<int> &) {
+              if (page)
+                page->SetEventRange(Next);
+            },
+            {})
+        .readFile(EventRingFileNo, FrameRingType, QString::fromLatin1(EventLogFile))
+        .exec(Guarded(this, [](TkvDashboardFrame *Page) { Page->ReadEvents(); }))
+        .msg(QStringLiteral("Готово"));
+    chain.predicatIf(ptIf, 1, &events, nullptr);
+  }
   chain.run();
 }
 
@@ -425,8 +432,8 @@ void TkvDashboardFrame::BitClick(TShape *Circle) {
 bool TkvDashboardFrame::WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask, bool ReadAfter) {
   const THandling handling(*this, nullptr);
   try {
-    if (WriteBoundRegister(*FHost.Chains, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask, FHost.Login,
-                           [this] { ShowValues(); }, ReadAfter, FHandled))
+    if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
+                           FHost.Login, [this] { ShowValues(); }, ReadAfter, FHandled))
       return true;
   } catch (const EKvError &e) {
     // A value outside its limits: the control shows the device's value again.

@@ -10,7 +10,6 @@
 #include "uIOChain3.h"
 #include "uPageChains.h"
 
-#include <QBuffer>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -128,9 +127,6 @@ private:
   QStringList FReported;
   bool FPrimaryValues = false;
   uint16_t FWriteMask = 0xFFFF, FWriteValue = 0;
-  // The refresh's own register list and data: a user's write chain keeps
-  // streams of its own, so a press during a refresh never sends its pairs.
-  QBuffer FRefreshList, FRefreshData, FClockData;
   TEventCursor FEvents;
   int FRecordSize = 9;
   // The event list a refresh reads into; it goes with a panel reloaded meanwhile.

@@ -18,11 +18,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPointer>
 #include <QScrollArea>
 #include <QSplitter>
 
 namespace {
 const char *const NewBoardCaption = "Новый";
+const char *const BoardsChangedQuestion = "Изменения функциональных панелей не сохранены, сохранить?";
 
 IXXMLDocument EmptyDocument() {
   IXXMLDocument doc = NewXMLDocument();
@@ -76,8 +78,6 @@ TkvDeviceBoardFrame::TkvDeviceBoardFrame(QWidget *Parent)
   };
   FDoc = EmptyDocument();
   FRoot = FDoc->GetDocumentElement();
-  for (QBuffer *b : {&FRefreshList, &FRefreshData, &FClockData})
-    RefillBuffer(*b);
 }
 
 void TkvDeviceBoardFrame::Problem(const QString &Text) {
@@ -214,39 +214,50 @@ bool TkvDeviceBoardFrame::Save(const QString &FileName) {
   return true;
 }
 
+bool TkvDeviceBoardFrame::QueryClose() {
+  if (!FModified)
+    return true;
+  return AskSaveBeforeClose(MultiLingual().Translate(QString::fromUtf8(BoardsChangedQuestion)),
+                            [this] { return Save(QString()); });
+}
+
 void TkvDeviceBoardFrame::Refresh() {
   if (!FHost.Chains)
     return;
   bool clock = false;
-  RefillBuffer(FRefreshList, PolledRegisters(Panel, FDescriptor, true, false, clock));
-  RefillBuffer(FRefreshData);
+  const QByteArray regs = PolledRegisters(Panel, FDescriptor, true, false, clock);
   TIOChainGen &gen = *FHost.Chains;
-  TIOChainList3 *clockChain = nullptr;
+  // The tab may close while the chain runs: the chain reads into streams of
+  // its own and reaches the tab only through a guarded pointer.
+  TIOChainList3 &chain = gen.newList().ownedBy(this);
+  QBuffer &list = chain.Buffer(regs), &data = chain.Buffer(), &time = chain.Buffer();
+  chain.readReg(list, data)
+      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &data)
+      .exec(Guarded(this, [](TkvDeviceBoardFrame *Page) { Page->ShowValues(); }));
   if (clock) {
-    clockChain = &gen.newList();
-    clockChain->readTime(0, FClockData).execStream([this](QIODevice *S) { ShowClockOn(Panel, S); }, &FClockData);
+    TIOChainList3 &clockChain = gen.newList();
+    clockChain.readTime(0, time).exec(
+        Guarded(this, [&time](TkvDeviceBoardFrame *Page) { ShowClockOn(Page->Panel, &time); }));
+    chain.predicatIf(ptIf, 1, &clockChain, nullptr);
   }
-  TIOChainList3 &chain = gen.newList();
-  chain.readReg(FRefreshList, FRefreshData)
-      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &FRefreshData)
-      .exec([this] { ShowValues(); });
-  if (clockChain)
-    chain.predicatIf(ptIf, 1, clockChain, nullptr);
   chain.run();
 }
 
 void TkvDeviceBoardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, 0); }
 
 void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t Mask) {
+  // The password box runs an event loop: the tab may have gone when it returns.
+  const QPointer<TkvDeviceBoardFrame> self(this);
   try {
-    if (WriteBoundRegister(*FHost.Chains, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
+    if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
                            FHost.Login, [this] { ShowValues(); }))
       return;
   } catch (const EKvError &e) {
     // A value outside its limits: the panel shows the device's value again.
     ShowErrorText(e.Text());
   }
-  Refresh();
+  if (self)
+    Refresh();
 }
 
 void TkvDeviceBoardFrame::MovePage(int Direction) {
@@ -255,6 +266,7 @@ void TkvDeviceBoardFrame::MovePage(int Direction) {
   if (i < 0 || (Direction != -1 && Direction != 1) || j < 0 || j >= ListBox->count())
     return;
   FRoot->ReorderChildren(std::min(i, j) + 1, std::max(i, j) + 1);
+  FModified = true;
   const QString text = ListBox->item(i)->text();
   ListBox->item(i)->setText(ListBox->item(j)->text());
   ListBox->item(j)->setText(text);
@@ -285,6 +297,7 @@ void TkvDeviceBoardFrame::ActionAddExecute() {
   const QString caption = MultiLingual().Translate(QString::fromUtf8(NewBoardCaption));
   ListBox->addItem(caption);
   FRoot->AddChild(QStringLiteral("frame"))->SetStrAttr(QStringLiteral("caption"), caption);
+  FModified = true;
 }
 
 void TkvDeviceBoardFrame::ActionDeleteExecute() {
@@ -293,6 +306,7 @@ void TkvDeviceBoardFrame::ActionDeleteExecute() {
     return;
   if (const IXXMLNode frame = FrameNode(i))
     frame->Remove();
+  FModified = true;
   {
     const QSignalBlocker block(ListBox);
     delete ListBox->takeItem(i);
@@ -315,6 +329,7 @@ void TkvDeviceBoardFrame::ActionDuplicateExecute() {
     return;
   const IXXMLNode copy = frame->CloneNode(true);
   FRoot->AppendChild(copy);
+  FModified = true;
   const QSignalBlocker block(ListBox);
   ListBox->addItem(copy->GetStrAttr(QStringLiteral("caption"), QString()));
 }
@@ -329,4 +344,5 @@ void TkvDeviceBoardFrame::ActionRenameExecute() {
     return;
   frame->SetStrAttr(QStringLiteral("caption"), caption);
   ListBox->item(i)->setText(caption);
+  FModified = true;
 }

@@ -6,7 +6,6 @@
 #include "ixml.h"
 #include "uPageChains.h"
 
-#include <QBuffer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -39,6 +38,10 @@ public:
   // false when not saved.
   bool Save(const QString &FileName);
   bool IsIncomplete() const { return FIncomplete; }
+  // Before the tab closes: boards changed and not saved ask Да / Нет /
+  // Отмена; Да saves them as Save(QString()) does. True when the tab may go;
+  // false when cancelled or the save failed or was refused (nothing is lost).
+  bool QueryClose();
   // Reads the values of the board on show.
   void Refresh();
   Q_INVOKABLE void ShowValues();
@@ -90,5 +93,4 @@ private:
   bool FModified = false;
   bool FIncomplete = false;
   int FCurrentIndex = -1;
-  QBuffer FRefreshList, FRefreshData, FClockData;
 };

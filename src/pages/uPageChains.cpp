@@ -41,13 +41,6 @@ void AppendWord(QByteArray &B, uint16_t W) {
   B.append(reinterpret_cast<const char *>(b), 2);
 }
 
-void RefillBuffer(QBuffer &Buffer, const QByteArray &Bytes) {
-  if (!Buffer.isOpen())
-    Buffer.open(QIODevice::ReadWrite);
-  Buffer.buffer() = Bytes;
-  Buffer.seek(0);
-}
-
 QByteArray PolledRegisters(QWidget *Panel, const TSimpleDeviceDescriptor *Desc, bool Setpoints,
                            bool SkipVirtualInputs, bool &Clock) {
   QByteArray regs;
@@ -97,9 +90,9 @@ void ShowClockOn(QWidget *Panel, QIODevice *Stream) {
       d->setValue(value);
 }
 
-bool WriteBoundRegister(TIOChainGen &Gen, const IXXMLNode &Root, uint16_t Reg, uint16_t Value, uint16_t Mask,
-                        const std::function<bool()> &Login, const std::function<void()> &Shown, bool ReadAfter,
-                        const QObject *Control) {
+bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, uint16_t Reg, uint16_t Value,
+                        uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
+                        bool ReadAfter, const QObject *Control) {
   TWriteBatch batch;
   batch.Add(DescribedWriteValue(Root, Reg, Value, Mask));
   if (const QString report = batch.LimitReport(); !report.isEmpty())
@@ -107,19 +100,36 @@ bool WriteBoundRegister(TIOChainGen &Gen, const IXXMLNode &Root, uint16_t Reg, u
   // The value is chosen for the device identified now; the password box may
   // see another identified before the write goes.
   const uint64_t chosen = Gen.IdentEpoch();
-  const QPointer<const QObject> control(Control);
+  const QPointer<const QObject> control(Control), page(Page);
   if (!Login || !Login())
     return false;
-  // The value was chosen on a control the page has since taken away.
-  if (Control && !control)
+  // The value was chosen on a control (a page) since taken away.
+  if ((Control && !control) || (Page && !page))
     return false;
   TWriteRun run;
   run.DoneText.clear();
   run.Shown = Shown;
   run.ReadAfter = ReadAfter;
   run.PreparedFor = chosen;
+  OwnWriteRun(run, Page);
   RunWriteBatch(Gen, batch, run);
   return true;
+}
+
+void OwnWriteRun(TWriteRun &Run, QObject *Page) {
+  if (!Page)
+    return;
+  if (Run.Shown)
+    Run.Shown = [page = QPointer<QObject>(Page), Shown = std::move(Run.Shown)] {
+      if (page)
+        Shown();
+    };
+  // The batch hands its chain to Done while it is being made, before it runs.
+  Run.Done = [page = QPointer<QObject>(Page), Done = std::move(Run.Done)](TIOChainList3 &Chain) {
+    Chain.ownedBy(page);
+    if (Done)
+      Done(Chain);
+  };
 }
 
 bool ConfirmReplacingIncomplete(bool Incomplete, const QString &FileName) {

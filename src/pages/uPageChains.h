@@ -4,7 +4,6 @@
 // values and the clock, and the chain of a user's register write.
 #include "ixml.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
@@ -15,6 +14,7 @@ class QObject;
 class QWidget;
 class TIOChainGen;
 class TSimpleDeviceDescriptor;
+struct TWriteRun;
 
 // What a page of bound controls needs from the main window.
 struct TPageHost {
@@ -36,8 +36,6 @@ bool ConfirmReplacingIncomplete(bool Incomplete, const QString &FileName);
 
 // Appends W as a 16-bit little-endian word (register lists and pairs).
 void AppendWord(QByteArray &B, uint16_t W);
-// Opens Buffer when needed and gives it Bytes, positioned at the start.
-void RefillBuffer(QBuffer &Buffer, const QByteArray &Bytes = QByteArray());
 
 // The registers Panel's readable controls poll (16-bit little-endian numbers,
 // in control order, duplicates kept). With Setpoints, the setpoint panels'
@@ -53,11 +51,16 @@ void ShowControlValues(QWidget *Panel, TSimpleDeviceDescriptor *Desc, int Flags)
 void ShowClockOn(QWidget *Panel, QIODevice *Stream);
 // A bound control's write of Value to Reg (under Mask: read, merge, write)
 // through the write gate, with the limits Root's descriptor gives Reg; then
-// reads it back and calls Shown. Throws EKvError with the limit report for a
-// value outside them: nothing is sent and no password is asked. False when
-// Login refuses. ReadAfter false leaves out the read-back (a pulse the device
-// clears itself). With Control given, nothing is written and false returned
-// when Control has gone while Login asked for the password.
-bool WriteBoundRegister(TIOChainGen &Gen, const IXXMLNode &Root, uint16_t Reg, uint16_t Value, uint16_t Mask,
-                        const std::function<bool()> &Login, const std::function<void()> &Shown,
+// reads it back and calls Shown while Page exists. Page owns the write chain
+// (TIOChainList3::ownedBy): its close waits for the write. Throws EKvError
+// with the limit report for a value outside them: nothing is sent and no
+// password is asked. False when Login refuses. ReadAfter false leaves out the
+// read-back (a pulse the device clears itself). With Control given, nothing
+// is written and false returned when Control has gone while Login asked for
+// the password; so too when Page has gone.
+bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, uint16_t Reg, uint16_t Value,
+                        uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
                         bool ReadAfter = true, const QObject *Control = nullptr);
+// Makes Page the owner of the chain Run starts (RunWriteBatch) and lets
+// Run.Shown act only while Page exists.
+void OwnWriteRun(TWriteRun &Run, QObject *Page);

@@ -6,13 +6,13 @@
 #include "uExcelFrame.h"
 #include "uModbus.h"
 #include "uMultiLingual.h"
+#include "uPageChains.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 
 #include <QBuffer>
 #include <QHeaderView>
 #include <QPainter>
-#include <QPointer>
 #include <QStyledItemDelegate>
 #include <memory>
 
@@ -123,17 +123,18 @@ bool TkvParamFrame::RowMatchesDevice(int Row) const {
 bool TkvParamFrame::RowHighlighted(int Row) const { return FEdited.count(Row) && !RowMatchesDevice(Row); }
 
 void TkvParamFrame::Refresh() {
-  auto s = std::make_shared<TChainStreams>();
+  QByteArray request;
   for (const TParamCodec &c : FRows)
     for (int i = 0; i < c.WordCount; ++i)
-      StreamWriteWord(s->Request, c.Reg + i);
-  if (s->Request.size() == 0 || !FHost.Chains)
+      AppendWord(request, uint16_t(c.Reg + i));
+  if (request.isEmpty() || !FHost.Chains)
     return;
-  FHost.Chains->newList()
-      .msg(ReadingText)
-      .readReg(s->Request, s->Data)
-      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &s->Data)
-      .exec([this, s] { ShowValues(); })
+  TIOChainList3 &chain = FHost.Chains->newList().ownedBy(this);
+  QBuffer &list = chain.Buffer(request), &data = chain.Buffer();
+  chain.msg(ReadingText)
+      .readReg(list, data)
+      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
+      .exec(Guarded(this, [](TkvParamFrame *Page) { Page->ShowValues(); }))
       .msg(DoneText)
       .run(FHost.Progress);
 }
@@ -175,11 +176,11 @@ void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> P
   std::vector<int> regs;
   for (const TWriteValue &v : Batch.Values())
     regs.push_back(v.Words.empty() ? -1 : v.Words.front().first);
-  run.Shown = [self = QPointer<TkvParamFrame>(this), regs] {
-    if (self)
-      for (int reg : regs)
-        self->ShowRow(reg);
+  run.Shown = [this, regs] {
+    for (int reg : regs)
+      ShowRow(reg);
   };
+  OwnWriteRun(run, this);
   RunWriteBatch(*FHost.Chains, Batch, run);
 }
 

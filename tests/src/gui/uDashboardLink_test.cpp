@@ -16,14 +16,17 @@
 #include "uLinkKit.h"
 #include "uModbus.h"
 #include "uMultiLingual.h"
+#include "uPageControlHelper.h"
 #include "uPlacement.h"
 #include "uPrintDialog.h"
 #include "uSimDevice.h"
+#include "uSimFault.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uTextCodec.h"
 #include "uUstavConversion.h"
 #include "uUstavFrame.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -68,6 +71,13 @@ public:
   QString RegValueText(int, uint16_t Value) const override { return QString::number(Value); }
   std::optional<uint16_t> TextToRegValue(int, const QString &Text) const override { return uint16_t(Text.toUInt()); }
 };
+
+int LabelCount(QWidget *Panel) {
+  int n = 0;
+  for (QWidget *w : ControlsOf(Panel, true))
+    n += qobject_cast<TLabelA *>(w) != nullptr;
+  return n;
+}
 
 QDateTime At(int Minute) { return QDateTime(QDate(2026, 4, 1), QTime(9, Minute, 0), Qt::UTC); }
 } // namespace
@@ -239,6 +249,129 @@ TEST_F(DashboardLink, DeviceBoardSetpointsWriteTheirRegister) {
   EXPECT_EQ(RegisterRequests(Device, false, mark), QStringList{"w 100 4900"});
   SetUstavConversion(nullptr);
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+// A label placed with the board designer and accepted with OK: every close
+// path asks, Отмена (and a save that fails) keeps the tab and the label, Нет
+// leaves the file, Да writes it.
+TEST_F(DashboardLink, BoardDesignerChangeIsAskedForOnEveryClose) {
+  Start(true);
+  ASSERT_EQ(S.Identify(), "Готово");
+  QStringList asked;
+  std::vector<TMsgResult> replies;
+  SetMessageSink([&](TMsgKind Kind, const QString &Text) {
+    if (Kind != TMsgKind::Question)
+      return Shown << Text, TMsgResult::Ok;
+    asked << Text;
+    return size_t(asked.size()) <= replies.size() ? replies[size_t(asked.size() - 1)] : TMsgResult::Cancel;
+  });
+  const QString file = S.Dir.filePath("deviceFrame.xml");
+  const QByteArray before = LoadFileBytes(file);
+  const QString question = "Изменения функциональных панелей не сохранены, сохранить?";
+  QWidget *sheet = nullptr;
+  TkvDeviceBoardFrame *boards = nullptr;
+  const auto labels = [&] { return LabelCount(boards->Panel); };
+  Form->show();
+  // The boards tab, then "Настройка панели" with a label placed and OK pressed.
+  const auto placeLabel = [&] {
+    Form->NDeviceBoard->trigger();
+    ASSERT_TRUE(S.WaitIdle());
+    sheet = Form->PageControl->currentWidget();
+    boards = sheet->findChild<TkvDeviceBoardFrame *>();
+    ASSERT_TRUE(boards);
+    const int was = labels();
+    QTimer designer;
+    designer.setInterval(10);
+    QObject::connect(&designer, &QTimer::timeout, [&] {
+      auto *form = qobject_cast<TDeviceboardSetupForm *>(QApplication::activeModalWidget());
+      if (!form || !form->isVisible())
+        return;
+      designer.stop();
+      form->ChooseTool("apLabel");
+      form->PlaceNew(form->PanelContainer, QPoint(420, 420));
+      form->accept();
+    });
+    designer.start();
+    Form->adSetup->trigger();
+    ASSERT_EQ(labels(), was + 1);
+  };
+  ASSERT_NO_FATAL_FAILURE(placeLabel());
+  const int placed = labels();
+
+  // Отмена on the tab's close button, Ctrl+F4, "Выход" and the window's close box.
+  replies.assign(4, TMsgResult::Cancel);
+  QTest::mouseClick(Form->PageControlHelper->CloseButton(sheet), Qt::LeftButton);
+  Form->atabClose->trigger();
+  Form->nExit->trigger();
+  EXPECT_FALSE(Form->close());
+  EXPECT_EQ(asked, QStringList(4, question)) << asked.join("|").toStdString();
+  EXPECT_TRUE(Form->isVisible());
+  EXPECT_EQ(Form->PageControl->indexOf(sheet), Form->PageControl->currentIndex());
+
+  // Да with a save that fails: the box says why, the tab and the label stay.
+  ASSERT_TRUE(QFile::rename(file, file + ".kept"));
+  ASSERT_TRUE(QDir().mkdir(file));
+  replies.push_back(TMsgResult::Yes);
+  Shown.clear();
+  Form->atabClose->trigger();
+  EXPECT_EQ(asked.size(), 5);
+  EXPECT_EQ(Shown.size(), 1);
+  EXPECT_NE(Form->PageControl->indexOf(sheet), -1);
+  EXPECT_EQ(labels(), placed);
+  ASSERT_TRUE(QDir().rmdir(file));
+  ASSERT_TRUE(QFile::rename(file + ".kept", file));
+
+  // Нет: the tab goes and the file stays.
+  replies.push_back(TMsgResult::No);
+  Form->atabClose->trigger();
+  EXPECT_EQ(asked.size(), 6);
+  EXPECT_EQ(Form->PageControl->indexOf(sheet), -1);
+  EXPECT_EQ(LoadFileBytes(file), before);
+
+  // Да on "Выход": the file holds the label, and the program ends.
+  ASSERT_NO_FATAL_FAILURE(placeLabel());
+  replies.push_back(TMsgResult::Yes);
+  Form->nExit->trigger();
+  EXPECT_EQ(asked.size(), 7);
+  EXPECT_FALSE(Form->isVisible());
+  TkvDeviceBoardFrame again;
+  again.Init(file);
+  EXPECT_EQ(LabelCount(again.Panel), placed);
+}
+
+// Over the line at 38400 baud, with answers to register reads late as a busy
+// relay's: the boards tab opened and closed again 20 to 200 ms into its
+// refresh, ten times; the program runs on and the title panel still reads.
+TEST_F(DashboardLink, BoardsTabClosedDuringItsRefreshOverTheLine) {
+  for (const char *name : {"dashboard.XML", "deviceFrame.xml"})
+    ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/") + name, S.Dir.filePath(name)));
+  S.Serve(true);
+  S.Server->SetBaud(38400);
+  RegWriteString("", KV_REG_COM_PORT, S.Server->PtyPath());
+  ASSERT_TRUE(S.Open("[setup]\ncustom=0\npasswdExpirationPeriod=60\nprotocol=modbus\n[device]\npollPause=1000\n"
+                     "[com]\nTimeout=1000\nbaudratelist=38400\n[timer]\ninterval=3600000\n[debug]\npoll=0\n"));
+  Form = S.Form.get();
+  ASSERT_EQ(S.Identify(), "Готово");
+  TSimFault late;
+  late.Kind = TSimFaultKind::LateAnswer;
+  late.Value = 60;
+  late.Function = SIM_FN_READ_HOLDING;
+  Device.SetFault(late);
+  for (int ms = 20; ms <= 200; ms += 20) {
+    SCOPED_TRACE(ms);
+    Form->NDeviceBoard->trigger();
+    ASSERT_TRUE(Form->PageControl->currentWidget()->findChild<TkvDeviceBoardFrame *>());
+    QTest::qWait(ms);
+    Form->atabClose->trigger();
+    EXPECT_FALSE(Form->findChild<TkvDeviceBoardFrame *>());
+  }
+  ASSERT_TRUE(S.WaitIdle());
+  Device.SetFault({});
+  const size_t mark = Device.RequestLog().size();
+  Form->DashboardFrame->Refresh();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_FALSE(RegisterRequests(Device, true, mark).isEmpty());
+  EXPECT_EQ(S.Identify(), "Готово");
 }
 
 TEST_F(DashboardLink, DeeplyNestedPanelFileIsRefusedAndTheDeviceIsIdentified) {

@@ -242,6 +242,26 @@ TEST_F(EventFrameDemo, ExceptionInMidReadKeepsTheJournalAndPlainReadGivesTheSame
   EXPECT_EQ(L.Gen->ChainCount(), 0);
 }
 
+// The journal gone in the middle of its read: the read ends at its next
+// request and nothing acts on the gone page.
+TEST_F(EventFrameDemo, JournalGoneInMidReadSendsNothingMore) {
+  ASSERT_TRUE(Read());
+  const size_t whole = L.Device.RequestLog().size();
+  ASSERT_GT(whole, 100u);
+  L.Device.ClearLogs();
+  auto *gone = new Tkv2EventFrame;
+  gone->SetHost({[this] { return L.Gen.get(); }, {}, {}, [] { return true; }, [this] { return L.Dir.path(); }});
+  gone->Init();
+  gone->SetDescriptor(L.Desc.Root);
+  gone->ReadEventLog();
+  ASSERT_TRUE(WaitFor([this] { return L.Device.RequestLog().size() >= 3; }));
+  const size_t atClose = L.Device.RequestLog().size();
+  delete gone;
+  ASSERT_TRUE(WaitFor([this] { return L.Gen->ChainCount() == 0; }));
+  // The one under way when the page went may still reach the device.
+  EXPECT_LE(L.Device.RequestLog().size(), atClose + 1);
+}
+
 // A screen reader's cells of the journal each hold a persistent index of its
 // rows. Let go one by one while the rows live, each costs a search as long as
 // the table (Qt's hash of model indexes), and a journal of 256 rows kept the
