@@ -11,6 +11,7 @@
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uIOChainFile.h"
+#include "uLinkText.h"
 #include "uLogger.h"
 #include "uMainForm.h"
 #include "uModbus.h"
@@ -57,6 +58,20 @@ QByteArray ReadAll(QIODevice *Stream) {
 void Refill(QBuffer &Buffer, const QByteArray &Bytes) {
   Buffer.buffer() = Bytes;
   Buffer.seek(0);
+}
+
+// The exception code a failed answer's text names ("Ошибка устройства 02", in
+// Russian or in the interface's language), or -1 for any other failure.
+int DeviceExceptionOf(const QString &Text) {
+  const QString key = QString::fromUtf8(LinkTexts::DeviceError);
+  for (const QString &t : {key, LocalLinkText(key)}) {
+    const QRegularExpressionMatch m = TextTemplatePattern(t).match(Text);
+    bool isHex = false;
+    const uint code = m.hasMatch() ? m.captured(1).toUInt(&isHex, 16) : 0;
+    if (isHex && code <= 0xFF)
+      return int(code);
+  }
+  return -1;
 }
 
 QString DateText(TDateTime Value) { return DateTimeToQDateTime(Value).toString(QStringLiteral("yyyy-MM-dd")); }
@@ -348,6 +363,7 @@ void TIdentification::LinkFailed() {
   if (FIdentity.isEmpty())
     return;
   FUnconfirmed = true;
+  FUnconfirmedWhy.clear();
   // Whatever a check answered before, a link that failed may come back to
   // another device.
   FClearedSigns = 0;
@@ -439,13 +455,22 @@ void TIdentification::CheckFailed(TIOChainList3 &Owner, bool Write) {
   const TDeviceFront *front = FForm.IOChain()->DeviceFront();
   if (!front || IsLinkLossText(front->DeliveryText()))
     return; // told as a link failure already
-  // A gateway whose path or target failed has said nothing of the device.
-  if (FLastSign == TForeignSign::GatewayPath || FLastSign == TForeignSign::GatewayTarget) {
-    LinkFailed();
+  // Only an answer that names another device is another relay: one that
+  // refuses the files every relay of the family has (unknown function,
+  // address or value), or one from another unit or with another function.
+  const int exception = DeviceExceptionOf(front->DeliveryText());
+  if (FLastSign == TForeignSign::WrongAnswer || (exception >= 1 && exception <= 3)) {
+    DeviceChanged(Owner, Write);
     return;
   }
-  // A device that answers the reads with an error is not the one identified.
-  DeviceChanged(Owner, Write);
+  // Busy, a device failure, a garbled answer or a gateway's own exception
+  // says nothing of which relay answers: what was prepared for it stays,
+  // nothing is written until the timer's next check has passed.
+  FUnconfirmed = true;
+  FUnconfirmedWhy = QString::fromUtf8(IdentTexts::WriteUnconfirmed) + ": " + front->DeliveryText();
+  Logger().Error(FUnconfirmedWhy);
+  if (Write)
+    Owner.RefuseWrite(FUnconfirmedWhy);
 }
 
 void TIdentification::DeviceChanged(TIOChainList3 &Owner, bool Write) {
@@ -491,7 +516,7 @@ void TIdentification::GateWrite(TIOChainList3 &Chain) {
   }
   if (FUnconfirmed) {
     // The device may be another one by now: the box says what was not written.
-    Chain.RefuseWrite(IdentTexts::WriteUnchecked);
+    Chain.RefuseWrite(FUnconfirmedWhy.isEmpty() ? QString::fromUtf8(IdentTexts::WriteUnchecked) : FUnconfirmedWhy);
     return;
   }
   // Whatever page polls and whatever the timer does: the relay the write

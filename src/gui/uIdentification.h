@@ -49,6 +49,9 @@ inline const char *const DescriptorLoadError = "Ошибка загрузки д
 inline const char *const PasswdRangeError = "Ошибка: регистры пароля вне диапазона 0..1023";
 inline const char *const DeviceChanged = "Устройство сменилось: идентификация нового";
 inline const char *const WriteUnchecked = "Запись не выполнена: после сбоя связи устройство еще не проверено";
+// The check's reads failed without naming another device (busy, garbled,
+// a device failure): the failure's own text follows.
+inline const char *const WriteUnconfirmed = "Запись не выполнена: устройство не подтверждено";
 inline const char *const WriteNoDevice = "Запись не выполнена: устройство не идентифицировано";
 inline const char *const WriteReconnected =
     "Запись прервана: соединение установлено заново, устройство не проверено";
@@ -126,7 +129,8 @@ public:
   // enough) and the descriptor's first frame and compares them with
   // Identity: the same device goes on with nothing else read; a device that
   // answers otherwise is unidentified and identified at the same address.
-  // After a link failure no write goes until the timer's check has passed.
+  // After a link failure, or a check whose reads failed without naming
+  // another device, no write goes until the timer's check has passed.
   void LinkFailed();
   bool IsIdentityUnconfirmed() const;
   // A sign of another device came with an answer: the timer checks at its
@@ -161,8 +165,9 @@ private:
   // that differs refuses Owner, the chain the steps run in (with the box
   // when it is a write).
   void AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner, bool Write);
-  // The error handler of a check's reads: a link or gateway failure leaves
-  // the device unconfirmed, any other answer means another device.
+  // The error handler of a check's reads: an exception 01..03 or an answer
+  // from another unit or function means another device; any other failure
+  // leaves the device unconfirmed (a write refused, nothing dropped).
   void CheckFailed(TIOChainList3 &Owner, bool Write);
   void DeviceChanged(TIOChainList3 &Owner, bool Write);
   // The identity is (again) what identification kept: signs start afresh.
@@ -196,7 +201,8 @@ private:
   bool FScriptDone = false; // the running script reached its last step
   QByteArray FIdentity;
   int FIdentityHeadBytes = 0; // of FIdentity, the FLASH header's
-  bool FUnconfirmed = false;  // a link failure since the identity was last confirmed
+  bool FUnconfirmed = false;  // a link failure or a failed check since the identity was last confirmed
+  QString FUnconfirmedWhy;    // a failed check's refusal text; empty after a link failure
   uint8_t FPendingSigns = 0;  // bits of sign kinds the next check answers
   uint8_t FClearedSigns = 0;  // bits of sign kinds a passing check has answered
   std::optional<TForeignSign> FLastSign; // of the answer last delivered, for a failing check
