@@ -24,6 +24,16 @@ class TIOChainList3;
 class TMainForm;
 class TUnitPickerForm;
 
+// What one descriptor script reads into and passes from step to step: kept
+// by the script's chain.
+struct TScriptScratch {
+  uint16_t CalibrAddr = 0xFFFF; // from the descriptor, once loaded
+  uint16_t CalibrPtr = 0;
+  uint8_t CalibrCountByte = 0;
+  int CalibrItems = 0;
+  QList<int> CalibrGate, SramGate; // non-empty: there is something to read
+};
+
 // Names of the files the script reads into the work folder.
 namespace IdentFiles {
 inline const char *const DescriptorBin = "DeviceDescriptor.bin";
@@ -159,7 +169,10 @@ private:
   void Unidentify();
   // Runs an identification script; one that does not reach its end unidentifies.
   void RunScript(TIOChainList3 &Chain);
-  void BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps, bool FillList);
+  // The steps go into Chain; what they read into is kept by Store (Chain
+  // itself, or the chain it is a branch of), Addrs with it.
+  void BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 &Store, const QList<int> &Addrs, bool Dumps,
+                             bool FillList);
   void Run(TIOChainList3 &Chain);
   // Appends to Steps the reads of the check and the comparison; a device
   // that differs refuses Owner, the chain the steps run in (with the box
@@ -178,7 +191,7 @@ private:
   void DecodeDescriptorStep();
   void DescriptorReadyStep();
   void MeasureRegValues(QIODevice *Stream);
-  void CalibrationCountStep();
+  void CalibrationCountStep(TScriptScratch &Scratch, QBuffer &Answer);
   void CalibrationStep(QIODevice *Stream);
   void CalibrationValuesStep(QIODevice *Stream);
   void RegListStep(QIODevice *Stream);
@@ -188,14 +201,12 @@ private:
   TMainForm &FForm;
   const TAppIniFile &FIni;
   uint8_t FDeviceAddr = 0;
+  // Filled by the poll or scan step as answers come (FoundAddrs): it lives
+  // as long as the main window, which owns every identification chain.
   QList<int> FFoundAddrs;
   QList<int> FChosenAddr{0};
-  QBuffer FRequest, FAnswer, FFlashHead;
-  QBuffer FPwRequest, FPwAnswer; // the password re-read runs beside a script
-  uint16_t FCalibrPtr = 0;
-  uint8_t FCalibrCountByte = 0;
-  int FCalibrCount = 0, FCalibrItems = 0;
-  QList<int> FCalibrGate, FSramGate; // non-empty: there is something to read
+  QBuffer FFlashHead;
+  int FCalibrCount = 0;
   uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
   bool FUnitChosen = false;
   bool FScriptDone = false; // the running script reached its last step
