@@ -246,8 +246,8 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
   QFile::remove(recordFile);
 
   TIOChainList3 &chain = gen->newList().ownedBy(this);
-  // What the events step needs is taken now: it writes the side file even
-  // where the page has gone by then.
+  // What the events step needs is taken now, so that it touches nothing of
+  // the page; the copy of a damaged side file it keeps is told at the end.
   const QString side = ProgramPath(Head.FFileName + ".xml");
   QString &kept = chain.Keep<QString>();
   if (events) {
