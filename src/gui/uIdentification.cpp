@@ -145,6 +145,15 @@ void ApplyCustomLogicNames(const IXXMLNode &Root, const IXXMLNode &Logic) {
   }
 }
 
+bool NamesAnotherDevice(const QString &FailureText, std::optional<TForeignSign> Sign) {
+  // A refusal of the files every relay of the family has (unknown function,
+  // address or value), or an answer from another unit or with another
+  // function. Busy, a device failure, a garbled or missing answer and a
+  // gateway's own exceptions say nothing of which relay it is.
+  const int exception = DeviceExceptionOf(FailureText);
+  return Sign == TForeignSign::WrongAnswer || (exception >= 1 && exception <= 3);
+}
+
 bool IsPasswdRangeValid(int Reg, int Count) {
   return Reg >= 0 && Count > 0 && Reg + Count - 1 <= TModbus::RegCount - 1;
 }
@@ -476,11 +485,7 @@ void TIdentification::CheckFailed(TIOChainList3 &Owner, bool Write) {
   const TDeviceFront *front = FForm.IOChain()->DeviceFront();
   if (!front || IsLinkLossText(front->DeliveryText()))
     return; // told as a link failure already
-  // Only an answer that names another device is another relay: one that
-  // refuses the files every relay of the family has (unknown function,
-  // address or value), or one from another unit or with another function.
-  const int exception = DeviceExceptionOf(front->DeliveryText());
-  if (FLastSign == TForeignSign::WrongAnswer || (exception >= 1 && exception <= 3)) {
+  if (NamesAnotherDevice(front->DeliveryText(), FLastSign)) {
     DeviceChanged(Owner, Write);
     return;
   }

@@ -90,6 +90,10 @@ int CalibrationItemCount(int Count);
 // the k-th item of dd-di, dd-do and dd-le names bit k of the inputs, relays
 // and LEDs; dd-ustav items name the setpoint of their `ider`.
 void ApplyCustomLogicNames(const IXXMLNode &Root, const IXXMLNode &Logic);
+// Whether a failed read of the identity check (FailureText as the status
+// shows it, Sign the sign its answer carried) says another device answers:
+// exception 01, 02 or 03, or an answer from another unit or function.
+bool NamesAnotherDevice(const QString &FailureText, std::optional<TForeignSign> Sign);
 // True when registers Reg .. Reg + Count - 1 all lie in 0..1023 (Count > 0).
 bool IsPasswdRangeValid(int Reg, int Count);
 
