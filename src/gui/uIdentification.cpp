@@ -11,6 +11,7 @@
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uIOChainFile.h"
+#include "uLinkText.h"
 #include "uLogger.h"
 #include "uMainForm.h"
 #include "uModbus.h"
@@ -24,11 +25,12 @@
 #include "uUstavFrame.h"
 
 #include <QComboBox>
-#include <QProgressBar>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
+#include <QProgressBar>
 #include <QTimer>
 #include <set>
 
@@ -57,6 +59,26 @@ QByteArray ReadAll(QIODevice *Stream) {
 void Refill(QBuffer &Buffer, const QByteArray &Bytes) {
   Buffer.buffer() = Bytes;
   Buffer.seek(0);
+}
+
+// The exception code a failed answer's text names ("Ошибка устройства 02", in
+// Russian or in the interface's language), or -1 for any other failure.
+int DeviceExceptionOf(const QString &Text) {
+  const QString key = QString::fromUtf8(LinkTexts::DeviceError);
+  for (const QString &t : {key, LocalLinkText(key)}) {
+    const QRegularExpressionMatch m = TextTemplatePattern(t).match(Text);
+    bool isHex = false;
+    const uint code = m.hasMatch() ? m.captured(1).toUInt(&isHex, 16) : 0;
+    if (isHex && code <= 0xFF)
+      return int(code);
+  }
+  return -1;
+}
+
+// A continuation of an identification chain: it runs only while the main
+// window exists, and with it this object, the descriptor and the pages.
+template <class F> std::function<void()> Live(TMainForm &Form, F Fn) {
+  return Guarded(&Form, [Fn = std::move(Fn)](TMainForm *) mutable { Fn(); });
 }
 
 QString DateText(TDateTime Value) { return DateTimeToQDateTime(Value).toString(QStringLiteral("yyyy-MM-dd")); }
@@ -123,6 +145,15 @@ void ApplyCustomLogicNames(const IXXMLNode &Root, const IXXMLNode &Logic) {
   }
 }
 
+bool NamesAnotherDevice(const QString &FailureText, std::optional<TForeignSign> Sign) {
+  // A refusal of the files every relay of the family has (unknown function,
+  // address or value), or an answer from another unit or with another
+  // function. Busy, a device failure, a garbled or missing answer and a
+  // gateway's own exceptions say nothing of which relay it is.
+  const int exception = DeviceExceptionOf(FailureText);
+  return Sign == TForeignSign::WrongAnswer || (exception >= 1 && exception <= 3);
+}
+
 bool IsPasswdRangeValid(int Reg, int Count) {
   return Reg >= 0 && Count > 0 && Reg + Count - 1 <= TModbus::RegCount - 1;
 }
@@ -130,8 +161,7 @@ bool IsPasswdRangeValid(int Reg, int Count) {
 // ---------------------------------------------------------------- script
 
 TIdentification::TIdentification(TMainForm &Form, const TAppIniFile &Ini) : FForm(Form), FIni(Ini) {
-  for (QBuffer *b : {&FRequest, &FAnswer, &FFlashHead, &FPwRequest, &FPwAnswer})
-    b->open(QIODevice::ReadWrite);
+  FFlashHead.open(QIODevice::ReadWrite);
 }
 
 TIdentification::~TIdentification() = default;
@@ -170,18 +200,21 @@ void TIdentification::RunScript(TIOChainList3 &Chain) {
   // failed answer, a failing local step, an abort) leaves no device, so the
   // timer identifies again as for a device not found. The failure's own text
   // follows in the status line.
-  Chain.setOnEnd([this] {
+  Chain.setOnEnd(Live(FForm, [this] {
     if (FScriptDone)
       return;
     Unidentify();
     FForm.UpdateActions();
-  });
+  }));
   Run(Chain);
 }
 
 void TIdentification::Run(TIOChainList3 &Chain) {
   // The first steps run here; a local step that fails ends the script like
   // any other step: in the status line and the log.
+  // The main window owns every identification chain: when it goes, they end
+  // without a word.
+  Chain.ownedBy(&FForm);
   try {
     Chain.run([this](int Position, int Max, uint32_t Color) { FForm.ShowProgress(Position, Max, Color); });
   } catch (const std::exception &e) {
@@ -215,12 +248,12 @@ void TIdentification::aMonitorPollExecute() {
   else
     chain.poll(uint8_t(pollAddr), FFoundAddrs);
   TIOChainList3 &found = gen.newList();
-  BuildDescriptorScript(found, FFoundAddrs, true, true);
+  BuildDescriptorScript(found, chain, FFoundAddrs, true, true);
   TIOChainList3 &none = gen.newList();
-  none.exec([this] {
+  none.exec(Live(FForm, [this] {
     FForm.ShowStatus(IdentTexts::NoAnswer);
     Logger().Error(IdentTexts::NoAnswer);
-  });
+  }));
   chain.predicatIfList(ptIf, FFoundAddrs, &found, &none);
   if (FForm.AutoPoll() == 1)
     FForm.SetAutoPoll(0);
@@ -242,7 +275,7 @@ void TIdentification::cbDevNoChange() {
   FChosenAddr[0] = addr;
   Prepare();
   TIOChainList3 &chain = FForm.IOChain()->newList();
-  BuildDescriptorScript(chain, FChosenAddr, true, false);
+  BuildDescriptorScript(chain, chain, chain.Keep<QList<int>>(FChosenAddr), true, false);
   RunScript(chain);
 }
 
@@ -276,71 +309,83 @@ void TIdentification::ConnectToUnit(TUnitPickerForm &Form) {
   FChosenAddr[0] = target.Unit;
   Prepare();
   TIOChainList3 &chain = FForm.IOChain()->newList();
-  BuildDescriptorScript(chain, FChosenAddr, false, false);
+  BuildDescriptorScript(chain, chain, chain.Keep<QList<int>>(FChosenAddr), false, false);
   RunScript(chain);
 }
 
-void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps,
-                                            bool FillList) {
+void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 &Store, const QList<int> &Addrs,
+                                            bool Dumps, bool FillList) {
   TIOChainGen &gen = *FForm.IOChain();
-  TSimpleDeviceDescriptor *desc = FForm.Descriptor();
+  // What the steps read into and pass on lives with the chain, not here.
+  TScriptScratch &w = Store.Keep<TScriptScratch>();
+  QBuffer &request = Store.Buffer(), &answer = Store.Buffer();
   if (FillList)
-    Chain.exec([this] { FillDeviceList(); });
+    Chain.exec(Live(FForm, [this] { FillDeviceList(); }));
   Chain.setDeviceAddr(Addrs)
       .setFrameSize(DESCRIPTOR_FRAME_BYTES)
       .msg(IdentTexts::ReadDescriptor)
       .readFile(FILE_DESCRIPTOR, FileTypeDescriptor, IdentFiles::DescriptorBin);
   TIOChainList3 &decode = gen.newList();
-  decode.exec([this] { DecodeDescriptorStep(); });
+  decode.exec(Live(FForm, [this] { DecodeDescriptorStep(); }));
   Chain.predicatFileExists(ptFileExists, IdentFiles::DescriptorXml, nullptr, &decode)
-      .exec([this] { DescriptorReadyStep(); })
-      .exec([this, desc] { Refill(FRequest, MeasureFactorRequest(desc->Root)); })
-      .readReg(FRequest, FAnswer)
-      .execStream([this](QIODevice *S) { MeasureRegValues(S); }, &FAnswer)
-      .readFlash(desc->CalibrAddr, FCalibrPtr)
-      .readFlash(FCalibrPtr, FCalibrCountByte)
-      .exec([this] { CalibrationCountStep(); });
+      .exec(Live(FForm, [this] { DescriptorReadyStep(); }))
+      .exec(Live(FForm, [this, &w, &request] {
+        // Known once the descriptor just read is loaded.
+        w.CalibrAddr = FForm.Descriptor()->CalibrAddr;
+        Refill(request, MeasureFactorRequest(FForm.Descriptor()->Root));
+      }))
+      .readReg(request, answer)
+      .exec(Live(FForm, [this, &answer] { MeasureRegValues(&answer); }))
+      .readFlash(w.CalibrAddr, w.CalibrPtr)
+      .readFlash(w.CalibrPtr, w.CalibrCountByte)
+      .exec(Live(FForm, [this, &w, &answer] { CalibrationCountStep(w, answer); }));
   // A read of no words is refused by the device: without calibration records
   // (or without a value address in them) the reads are left out.
   TIOChainList3 &records = gen.newList();
-  records.readFlashStream(FCalibrPtr, FCalibrItems, FAnswer);
+  records.readFlashStream(w.CalibrPtr, w.CalibrItems, answer);
   TIOChainList3 &values = gen.newList();
-  values.readSram(FRequest, FAnswer);
-  Chain.predicatIfList(ptIf, FCalibrGate, &records, nullptr)
-      .execStream([this](QIODevice *S) { CalibrationStep(S); }, &FAnswer)
-      .exec([this] {
-        Refill(FRequest, CalibrationSramRequest(ReadAll(&FAnswer)));
-        Refill(FAnswer, {});
-        FSramGate = FRequest.size() > 0 ? QList<int>{1} : QList<int>{};
+  values.readSram(request, answer);
+  Chain.predicatIfList(ptIf, w.CalibrGate, &records, nullptr)
+      .exec(Live(FForm, [this, &answer] { CalibrationStep(&answer); }))
+      .exec([&w, &request, &answer] {
+        Refill(request, CalibrationSramRequest(ReadAll(&answer)));
+        Refill(answer, {});
+        w.SramGate = request.size() > 0 ? QList<int>{1} : QList<int>{};
       })
-      .predicatIfList(ptIf, FSramGate, &values, nullptr);
+      .predicatIfList(ptIf, w.SramGate, &values, nullptr);
   if (Dumps)
-    Chain.exec([this] { DumpStream(1, FRequest); }).exec([this] { DumpStream(2, FAnswer); });
-  Chain.execStream([this](QIODevice *S) { CalibrationValuesStep(S); }, &FAnswer)
-      .execStream([this](QIODevice *S) { RegListStep(S); }, &FRequest)
-      .readReg(FRequest, FAnswer)
-      .execStream([this](QIODevice *S) { RegValuesStep(S); }, &FAnswer)
+    Chain.exec(Live(FForm, [this, &request] { DumpStream(1, request); }))
+        .exec(Live(FForm, [this, &answer] { DumpStream(2, answer); }));
+  Chain.exec(Live(FForm, [this, &answer] { CalibrationValuesStep(&answer); }))
+      .exec(Live(FForm, [this, &request] { RegListStep(&request); }))
+      .readReg(request, answer)
+      .exec(Live(FForm, [this, &answer] { RegValuesStep(&answer); }))
       .execMethod(FForm.ParamFrame, QStringLiteral("ShowValues"))
       .execMethod(FForm.UstavFrame, QStringLiteral("ShowValues"));
   if (FForm.Settings().Custom != -1) {
     TIOChainList3 &flash = gen.newList();
     flash.msg(IdentTexts::ReadFlash)
-        .execNext([this](TIOChain3 *Step, const QList<int> &Args) { SetFlashSubFileStart(Step, Args); },
-                  {CustomLogicSubFile})
+        .execNext(
+            [form = QPointer<TMainForm>(&FForm), this](TIOChain3 *Step, const QList<int> &Args) {
+              if (form)
+                SetFlashSubFileStart(Step, Args);
+            },
+            {CustomLogicSubFile})
         .readFile(FILE_EXT_FLASH, FileTypeZlib, IdentFiles::CustomLogic)
-        .exec([this] { ApplyCustomLogicNames(); });
+        .exec(Live(FForm, [this] { ApplyCustomLogicNames(); }));
     Chain.setFrameSize(FLASH_FRAME_BYTES)
         .readFile(FILE_EXT_FLASH, FileTypePlain, IdentFiles::FlashHead)
-        .exec([this] { CheckFlashHeader(); })
+        .exec(Live(FForm, [this] { CheckFlashHeader(); }))
         .predicatIOError(ptIOError, nullptr, &flash);
   }
-  Chain.exec([this] {
-         FIdentity = FFlashHead.buffer() + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
-         FIdentityHeadBytes = int(FFlashHead.buffer().size());
-         FScriptDone = true;
-         ForgetSigns();
-         FForm.IOChain()->NextIdentEpoch();
-       })
+  Chain
+      .exec(Live(FForm, [this] {
+        FIdentity = FFlashHead.buffer() + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
+        FIdentityHeadBytes = int(FFlashHead.buffer().size());
+        FScriptDone = true;
+        ForgetSigns();
+        FForm.IOChain()->NextIdentEpoch();
+      }))
       .msg(IdentTexts::Ready);
 }
 
@@ -348,6 +393,7 @@ void TIdentification::LinkFailed() {
   if (FIdentity.isEmpty())
     return;
   FUnconfirmed = true;
+  FUnconfirmedWhy.clear();
   // Whatever a check answered before, a link that failed may come back to
   // another device.
   FClearedSigns = 0;
@@ -416,7 +462,7 @@ void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &O
     Steps.setFrameSize(FLASH_FRAME_BYTES).readFile(FILE_EXT_FLASH, FileTypePlain, head);
   Steps.setFrameSize(DESCRIPTOR_FRAME_BYTES)
       .readFile(FILE_DESCRIPTOR, FileTypePlain, desc)
-      .exec([this, &Owner, head, desc, withHead, Write] {
+      .exec(Live(FForm, [this, &Owner, head, desc, withHead, Write] {
         // Compared as the identification keeps it: the header as read, then
         // the descriptor's first frame.
         const QByteArray seen =
@@ -432,20 +478,25 @@ void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &O
         FPendingSigns = 0;
         FCheckedWrite = Write ? Owner.Serial() : 0;
         Logger().Info("device identity confirmed");
-      });
+      }));
 }
 
 void TIdentification::CheckFailed(TIOChainList3 &Owner, bool Write) {
   const TDeviceFront *front = FForm.IOChain()->DeviceFront();
   if (!front || IsLinkLossText(front->DeliveryText()))
     return; // told as a link failure already
-  // A gateway whose path or target failed has said nothing of the device.
-  if (FLastSign == TForeignSign::GatewayPath || FLastSign == TForeignSign::GatewayTarget) {
-    LinkFailed();
+  if (NamesAnotherDevice(front->DeliveryText(), FLastSign)) {
+    DeviceChanged(Owner, Write);
     return;
   }
-  // A device that answers the reads with an error is not the one identified.
-  DeviceChanged(Owner, Write);
+  // Busy, a device failure, a garbled answer or a gateway's own exception
+  // says nothing of which relay answers: what was prepared for it stays,
+  // nothing is written until the timer's next check has passed.
+  FUnconfirmed = true;
+  FUnconfirmedWhy = QString::fromUtf8(IdentTexts::WriteUnconfirmed) + ": " + front->DeliveryText();
+  Logger().Error(FUnconfirmedWhy);
+  if (Write)
+    Owner.RefuseWrite(FUnconfirmedWhy);
 }
 
 void TIdentification::DeviceChanged(TIOChainList3 &Owner, bool Write) {
@@ -476,10 +527,13 @@ void TIdentification::CheckIdentity() {
   const bool afterFailure = FUnconfirmed;
   FLastSign.reset();
   TIOChainList3 &chain = FForm.IOChain()->newList();
-  chain.setEvent(1, [this, &chain](TIOChain3 *, const QList<int> &) { CheckFailed(chain, false); });
+  chain.setEvent(1, [form = QPointer<TMainForm>(&FForm), this, &chain](TIOChain3 *, const QList<int> &) {
+    if (form)
+      CheckFailed(chain, false);
+  });
   AppendIdentityCheck(chain, chain, false);
   if (afterFailure)
-    chain.exec([this] { FForm.SetToolBarColor(clLinkDone); }).msg(IdentTexts::Ready);
+    chain.exec(Live(FForm, [this] { FForm.SetToolBarColor(clLinkDone); })).msg(IdentTexts::Ready);
   Run(chain);
 }
 
@@ -491,14 +545,17 @@ void TIdentification::GateWrite(TIOChainList3 &Chain) {
   }
   if (FUnconfirmed) {
     // The device may be another one by now: the box says what was not written.
-    Chain.RefuseWrite(IdentTexts::WriteUnchecked);
+    Chain.RefuseWrite(FUnconfirmedWhy.isEmpty() ? QString::fromUtf8(IdentTexts::WriteUnchecked) : FUnconfirmedWhy);
     return;
   }
   // Whatever page polls and whatever the timer does: the relay the write
   // goes to is the one identified, seen right before the first write.
   FLastSign.reset();
   TIOChainList3 &check = FForm.IOChain()->newList();
-  check.setEvent(1, [this, &Chain](TIOChain3 *, const QList<int> &) { CheckFailed(Chain, true); });
+  check.setEvent(1, [form = QPointer<TMainForm>(&FForm), this, &Chain](TIOChain3 *, const QList<int> &) {
+    if (form)
+      CheckFailed(Chain, true);
+  });
   AppendIdentityCheck(check, Chain, true);
   Chain.Precede(check);
 }
@@ -511,7 +568,7 @@ void TIdentification::RenewIdentity(TIOChainList3 &Chain) {
     Chain.setFrameSize(FLASH_FRAME_BYTES).readFile(FILE_EXT_FLASH, FileTypePlain, head);
   Chain.setFrameSize(DESCRIPTOR_FRAME_BYTES)
       .readFile(FILE_DESCRIPTOR, FileTypePlain, desc)
-      .exec([this, head, desc, withHead] {
+      .exec(Live(FForm, [this, head, desc, withHead] {
         // Kept only while the device it was read from is still the one
         // identified: nothing of another is taken as this one's.
         if (FIdentity.isEmpty())
@@ -520,7 +577,7 @@ void TIdentification::RenewIdentity(TIOChainList3 &Chain) {
         FIdentity = headBytes + LoadFileBytes(desc).left(DESCRIPTOR_FRAME_BYTES);
         FIdentityHeadBytes = int(headBytes.size());
         Logger().Info("device identity kept afresh");
-      });
+      }));
 }
 
 void TIdentification::IdentifyAgain() {
@@ -529,7 +586,7 @@ void TIdentification::IdentifyAgain() {
   FIdentifyAgain = false;
   Prepare();
   TIOChainList3 &chain = FForm.IOChain()->newList();
-  BuildDescriptorScript(chain, FKeptAddr, !FUnitChosen, false);
+  BuildDescriptorScript(chain, chain, chain.Keep<QList<int>>(FKeptAddr), !FUnitChosen, false);
   RunScript(chain);
 }
 
@@ -607,12 +664,12 @@ void TIdentification::MeasureRegValues(QIODevice *Stream) {
   FForm.EventFrame->RefreshMeasureFactors();
 }
 
-void TIdentification::CalibrationCountStep() {
-  FCalibrCount = FCalibrCountByte;
-  FCalibrItems = CalibrationItemCount(FCalibrCount);
-  FCalibrPtr = uint16_t(FCalibrPtr + 1);
-  FCalibrGate = FCalibrItems > 0 ? QList<int>{1} : QList<int>{};
-  Refill(FAnswer, {});
+void TIdentification::CalibrationCountStep(TScriptScratch &Scratch, QBuffer &Answer) {
+  FCalibrCount = Scratch.CalibrCountByte;
+  Scratch.CalibrItems = CalibrationItemCount(FCalibrCount);
+  Scratch.CalibrPtr = uint16_t(Scratch.CalibrPtr + 1);
+  Scratch.CalibrGate = Scratch.CalibrItems > 0 ? QList<int>{1} : QList<int>{};
+  Refill(Answer, {});
 }
 
 void TIdentification::CalibrationStep(QIODevice *Stream) {
@@ -684,8 +741,8 @@ void TIdentification::PasswordReread() {
   QByteArray regs;
   for (int r = FPasswdReg; r < FPasswdReg + FPasswdWordCount; ++r)
     PutWord(regs, uint16_t(r));
-  Refill(FPwRequest, regs);
   TIOChainList3 &chain = FForm.IOChain()->newList();
-  chain.readReg(FPwRequest, FPwAnswer).execStream([this](QIODevice *S) { RegValuesStep(S); }, &FPwAnswer);
+  QBuffer &answer = chain.Buffer();
+  chain.readReg(chain.Buffer(regs), answer).exec(Live(FForm, [this, &answer] { RegValuesStep(&answer); }));
   Run(chain);
 }

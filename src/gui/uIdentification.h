@@ -24,6 +24,16 @@ class TIOChainList3;
 class TMainForm;
 class TUnitPickerForm;
 
+// What one descriptor script reads into and passes from step to step: kept
+// by the script's chain.
+struct TScriptScratch {
+  uint16_t CalibrAddr = 0xFFFF; // from the descriptor, once loaded
+  uint16_t CalibrPtr = 0;
+  uint8_t CalibrCountByte = 0;
+  int CalibrItems = 0;
+  QList<int> CalibrGate, SramGate; // non-empty: there is something to read
+};
+
 // Names of the files the script reads into the work folder.
 namespace IdentFiles {
 inline const char *const DescriptorBin = "DeviceDescriptor.bin";
@@ -49,6 +59,9 @@ inline const char *const DescriptorLoadError = "Ошибка загрузки д
 inline const char *const PasswdRangeError = "Ошибка: регистры пароля вне диапазона 0..1023";
 inline const char *const DeviceChanged = "Устройство сменилось: идентификация нового";
 inline const char *const WriteUnchecked = "Запись не выполнена: после сбоя связи устройство еще не проверено";
+// The check's reads failed without naming another device (busy, garbled,
+// a device failure): the failure's own text follows.
+inline const char *const WriteUnconfirmed = "Запись не выполнена: устройство не подтверждено";
 inline const char *const WriteNoDevice = "Запись не выполнена: устройство не идентифицировано";
 inline const char *const WriteReconnected =
     "Запись прервана: соединение установлено заново, устройство не проверено";
@@ -77,6 +90,10 @@ int CalibrationItemCount(int Count);
 // the k-th item of dd-di, dd-do and dd-le names bit k of the inputs, relays
 // and LEDs; dd-ustav items name the setpoint of their `ider`.
 void ApplyCustomLogicNames(const IXXMLNode &Root, const IXXMLNode &Logic);
+// Whether a failed read of the identity check (FailureText as the status
+// shows it, Sign the sign its answer carried) says another device answers:
+// exception 01, 02 or 03, or an answer from another unit or function.
+bool NamesAnotherDevice(const QString &FailureText, std::optional<TForeignSign> Sign);
 // True when registers Reg .. Reg + Count - 1 all lie in 0..1023 (Count > 0).
 bool IsPasswdRangeValid(int Reg, int Count);
 
@@ -126,7 +143,8 @@ public:
   // enough) and the descriptor's first frame and compares them with
   // Identity: the same device goes on with nothing else read; a device that
   // answers otherwise is unidentified and identified at the same address.
-  // After a link failure no write goes until the timer's check has passed.
+  // After a link failure, or a check whose reads failed without naming
+  // another device, no write goes until the timer's check has passed.
   void LinkFailed();
   bool IsIdentityUnconfirmed() const;
   // A sign of another device came with an answer: the timer checks at its
@@ -155,14 +173,18 @@ private:
   void Unidentify();
   // Runs an identification script; one that does not reach its end unidentifies.
   void RunScript(TIOChainList3 &Chain);
-  void BuildDescriptorScript(TIOChainList3 &Chain, const QList<int> &Addrs, bool Dumps, bool FillList);
+  // The steps go into Chain; what they read into is kept by Store (Chain
+  // itself, or the chain it is a branch of), Addrs with it.
+  void BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 &Store, const QList<int> &Addrs, bool Dumps,
+                             bool FillList);
   void Run(TIOChainList3 &Chain);
   // Appends to Steps the reads of the check and the comparison; a device
   // that differs refuses Owner, the chain the steps run in (with the box
   // when it is a write).
   void AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner, bool Write);
-  // The error handler of a check's reads: a link or gateway failure leaves
-  // the device unconfirmed, any other answer means another device.
+  // The error handler of a check's reads: an exception 01..03 or an answer
+  // from another unit or function means another device; any other failure
+  // leaves the device unconfirmed (a write refused, nothing dropped).
   void CheckFailed(TIOChainList3 &Owner, bool Write);
   void DeviceChanged(TIOChainList3 &Owner, bool Write);
   // The identity is (again) what identification kept: signs start afresh.
@@ -173,7 +195,7 @@ private:
   void DecodeDescriptorStep();
   void DescriptorReadyStep();
   void MeasureRegValues(QIODevice *Stream);
-  void CalibrationCountStep();
+  void CalibrationCountStep(TScriptScratch &Scratch, QBuffer &Answer);
   void CalibrationStep(QIODevice *Stream);
   void CalibrationValuesStep(QIODevice *Stream);
   void RegListStep(QIODevice *Stream);
@@ -183,20 +205,19 @@ private:
   TMainForm &FForm;
   const TAppIniFile &FIni;
   uint8_t FDeviceAddr = 0;
+  // Filled by the poll or scan step as answers come (FoundAddrs): it lives
+  // as long as the main window, which owns every identification chain.
   QList<int> FFoundAddrs;
   QList<int> FChosenAddr{0};
-  QBuffer FRequest, FAnswer, FFlashHead;
-  QBuffer FPwRequest, FPwAnswer; // the password re-read runs beside a script
-  uint16_t FCalibrPtr = 0;
-  uint8_t FCalibrCountByte = 0;
-  int FCalibrCount = 0, FCalibrItems = 0;
-  QList<int> FCalibrGate, FSramGate; // non-empty: there is something to read
+  QBuffer FFlashHead;
+  int FCalibrCount = 0;
   uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
   bool FUnitChosen = false;
   bool FScriptDone = false; // the running script reached its last step
   QByteArray FIdentity;
   int FIdentityHeadBytes = 0; // of FIdentity, the FLASH header's
-  bool FUnconfirmed = false;  // a link failure since the identity was last confirmed
+  bool FUnconfirmed = false;  // a link failure or a failed check since the identity was last confirmed
+  QString FUnconfirmedWhy;    // a failed check's refusal text; empty after a link failure
   uint8_t FPendingSigns = 0;  // bits of sign kinds the next check answers
   uint8_t FClearedSigns = 0;  // bits of sign kinds a passing check has answered
   std::optional<TForeignSign> FLastSign; // of the answer last delivered, for a failing check

@@ -53,6 +53,8 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
 // that name holds other bytes. Returns the copy's name. Throws EKvError as
 // LoadFileBytes and SaveFileBytes do (the side file is then not to be replaced).
 QString KeepDamagedSideFile(const QString &FileName);
+// What the engineer is told of the copy (%1 its name), before translation.
+inline const char *const DamagedSideFileKeptText = "Поврежденный файл сохранен как %1";
 // Writes the side file (Windows-1251 XML) through the save helper.
 void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,
                      const std::vector<const TOscChannelSettings *> &Channels, const TOscEventList &Events);

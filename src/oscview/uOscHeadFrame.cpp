@@ -10,6 +10,7 @@
 #include "uLocker.h"
 #include "uLogger.h"
 #include "uMultiLingual.h"
+#include "uOscSideFile.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uStringGrid.h"
 
@@ -152,7 +153,7 @@ void TOscHeadFrame::ReRead() {
   const int slotCount = AppIni().ReadInteger("osc", "cyclicBufferCount", 32);
   const uint16_t lastFrame = CheckedCast<uint16_t>((16 + 12 * qint64(std::max(0, slotCount)) + 127) / 128);
   const QString file = WorkPath(DirectoryFile);
-  TIOChainList3 &chain = gen->newList();
+  TIOChainList3 &chain = gen->newList().ownedBy(this);
   // The first frame alone first, as the device has always been asked; its
   // content is not used.
   chain.setFrameSize(OscFrameBytes)
@@ -160,7 +161,7 @@ void TOscHeadFrame::ReRead() {
       .execNext([lastFrame](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLast(lastFrame); },
                 {})
       .readFile(OscDirectoryFileNo, 0, file)
-      .exec([this, file] { ParseDirectory(file); });
+      .exec(Guarded(this, [file](TOscHeadFrame *Page) { Page->ParseDirectory(file); }));
   try {
     chain.run();
   } catch (const EKvError &e) {
@@ -244,7 +245,11 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
   QFile::remove(eventFile);
   QFile::remove(recordFile);
 
-  TIOChainList3 &chain = gen->newList();
+  TIOChainList3 &chain = gen->newList().ownedBy(this);
+  // What the events step needs is taken now, so that it touches nothing of
+  // the page; the copy of a damaged side file it keeps is told at the end.
+  const QString side = ProgramPath(Head.FFileName + ".xml");
+  QString &kept = chain.Keep<QString>();
   if (events) {
     const int ring = std::clamp(AppIni().ReadInteger("event", "eventLogCount", 256), 1, 65535);
     // The events of the oscillogram come from the whole ring, read as the journal reads it.
@@ -253,7 +258,7 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
         .execNext([ring](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLimit(uint16_t(ring)); },
                   {})
         .readFile(EventRingFileNo, 3, eventFile)
-        .exec([this, Head, eventFile] { OscEventsToSideFile(Head, eventFile); });
+        .exec([Head, eventFile, side, layout, &kept] { kept = OscEventsToSideFile(Head, eventFile, side, layout); });
   }
   const uint16_t first = limited ? limit.FFrameFirst : 0;
   const uint16_t last = limited ? limit.FFrameLast : Head.FFrameCount;
@@ -267,16 +272,18 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
           },
           {})
       .readFile(Head.FFileNo, 0, recordFile)
-      .exec([this, Head, limit, limited] { OscReadDone(Head, limit, limited); })
-      .msg(Tr("Готово"));
+      .exec(Guarded(this, [Head, limit, limited](TOscHeadFrame *Page) { Page->OscReadDone(Head, limit, limited); }))
+      .msg(Tr("Готово"))
+      // Said last, so that no later status hides it.
+      .exec(Guarded(this, [&kept](TOscHeadFrame *Page) {
+        if (!kept.isEmpty())
+          Page->Show(Tr(DamagedSideFileKeptText).arg(kept));
+      }));
   // However the chain ends, the boxes come back.
-  QPointer<TOscHeadFrame> self(this);
-  chain.setOnEnd([self] {
-    if (self) {
-      self->cbLimit->setEnabled(true);
-      self->cbEvents->setEnabled(true);
-    }
-  });
+  chain.setOnEnd(Guarded(this, [](TOscHeadFrame *Page) {
+    Page->cbLimit->setEnabled(true);
+    Page->cbEvents->setEnabled(true);
+  }));
   try {
     chain.run(FHost.Progress);
   } catch (const EKvError &e) {
@@ -290,19 +297,26 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
   }
 }
 
-void TOscHeadFrame::OscEventsToSideFile(const TOscHead &Head, const QString &EventFile) {
+QString OscEventsToSideFile(const TOscHead &Head, const QString &EventFile, const QString &SideFile,
+                            const std::shared_ptr<const TEventLayout> &Layout) {
   if (!QFile::exists(EventFile))
-    return;
-  const TEventLogItems records = DecodeEventRecords(LoadFileBytes(EventFile), FHost.EventLayout());
-  const QString side = ProgramPath(Head.FFileName + ".xml");
-  QDir().mkpath(QFileInfo(side).absolutePath());
+    return {};
+  const TEventLogItems records = DecodeEventRecords(LoadFileBytes(EventFile), Layout);
+  QDir().mkpath(QFileInfo(SideFile).absolutePath());
   // The viewer keeps its notes and channel settings in the same file: only
-  // the events are replaced.
+  // the events are replaced. A file that does not parse is kept whole beside
+  // the new one first; one that cannot be kept is not replaced.
   IXXMLDocument doc = NewXMLDocument();
-  if (QFile::exists(side) && !doc->Load(side))
-    Logger().Error(side + ": " + doc->GetParseError());
+  QString kept;
+  if (QFile::exists(SideFile) && !doc->Load(SideFile)) {
+    Logger().Error(SideFile + ": " + doc->GetParseError());
+    kept = KeepDamagedSideFile(SideFile);
+    Logger().Info(QString::fromUtf8(DamagedSideFileKeptText).arg(kept));
+    doc = NewXMLDocument();
+  }
   OscEventsToXml(doc, Head, records);
-  SaveXMLDocument(doc, side);
+  SaveXMLDocument(doc, SideFile);
+  return kept;
 }
 
 void TOscHeadFrame::OscReadDone(const TOscHead &Head, const TOscLimit &Limit, bool Limited) {

@@ -33,6 +33,14 @@ struct TOscHeadHost : TEventFrameHost {
   std::function<void()> SaveAs; // the main window's save-as action
 };
 
+// Puts the events of Head found in the event ring file EventFile (decoded
+// with Layout) into the side file SideFile, its other content kept. A side
+// file that does not parse is first kept beside it (KeepDamagedSideFile):
+// the copy's name, else empty. Nothing without EventFile. Throws EKvError
+// when the copy or the new file cannot be written.
+QString OscEventsToSideFile(const TOscHead &Head, const QString &EventFile, const QString &SideFile,
+                            const std::shared_ptr<const TEventLayout> &Layout);
+
 class TOscHeadFrame : public QWidget {
   Q_OBJECT
 public:
@@ -78,7 +86,6 @@ private:
   void AddRow(int Row, const TOscHead &Head);
   // Each column at least as wide as its longest text.
   void FitColumns();
-  void OscEventsToSideFile(const TOscHead &Head, const QString &EventFile);
   void OscReadDone(const TOscHead &Head, const TOscLimit &Limit, bool Limited);
   void ConvertToComtrade(const TOscHead &Head, const QByteArray &Record, int DurationMs);
   void OpenTab(const TOscHead &Head);

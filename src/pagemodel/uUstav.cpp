@@ -53,7 +53,9 @@ TUstav::TUstav(const IXXMLNode &Node) {
   Decimals = Divisor == 10 ? 1 : Divisor == 100 ? 2 : Divisor == 1000 ? 3 : 0;
   FMinVal = Node->GetIntNodeDef(DX_WORD_MIN, 0);
   FMaxVal = Node->GetIntNodeDef(DX_WORD_MAX, 65535);
-  if (FMaxVal == 0)
+  // A word-max of 0 leaves no range, except above a signed minimum below it
+  // (-10..0 reads as such).
+  if (FMaxVal == 0 && (!Signed || FMinVal == 0))
     throw EKvError("invalid FMaxVal");
   for (int g = 0; g < MaxGroups; ++g) {
     const int r = Node->GetIntNodeDef(QString(DXQ_MREG_N).arg(g + 1), -1);

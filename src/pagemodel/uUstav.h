@@ -17,7 +17,8 @@ public:
   static constexpr int MaxGroups = 8;
   // Reads the setpoint element Node (an "ustav-num" or "ustav-enum"). Throws
   // EKvError "invalid word-measure-ider" when the linked measurement is
-  // missing, "invalid FMaxVal" for a word-max of 0.
+  // missing, "invalid FMaxVal" for a word-max of 0 unless Signed with a
+  // word-min other than 0.
   explicit TUstav(const IXXMLNode &Node);
   virtual ~TUstav() = default;
 

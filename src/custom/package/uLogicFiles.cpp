@@ -23,8 +23,6 @@ TLoadedLogic::TLoadedLogic(TLoadedLogic &&) noexcept = default;
 
 namespace {
 
-const char *const CustomLogicRoot = "custom-logic";
-
 // Step's failure as a failure of Member.
 void AsMember(const char *Member, const std::function<void()> &Step) {
   try {
@@ -36,16 +34,21 @@ void AsMember(const char *Member, const std::function<void()> &Step) {
   }
 }
 
-// The document element of Member, named Root. A file that does not parse
-// gives Unreadable, or the parser's error after its path when that is null.
-IXXMLNode RootOf(const QString &Folder, const char *Member, const char *Unreadable, const char *Root,
-                 IXXMLDocument &Doc) {
+// The document element of Member. A file that does not parse gives
+// Unreadable, or the parser's error after its path when that is null.
+IXXMLNode RootOf(const QString &Folder, const char *Member, const char *Unreadable, IXXMLDocument &Doc) {
   Doc = NewXMLDocument();
   const QString path = ResolveFileNameCI(Folder, QString::fromLatin1(Member));
   if (!Doc->Load(path) || !Doc->GetDocumentElement())
     throw EKvFormat(Unreadable ? QString::fromUtf8(Unreadable) : path + QStringLiteral(": ") + Doc->GetParseError());
-  const IXXMLNode root = Doc->GetDocumentElement();
-  if (root->GetNodeName() != QLatin1String(Root))
+  return Doc->GetDocumentElement();
+}
+
+// The document element of Member, which must be named Root.
+IXXMLNode RootNamed(const QString &Folder, const char *Member, const char *Unreadable, const QString &Root,
+                    IXXMLDocument &Doc) {
+  const IXXMLNode root = RootOf(Folder, Member, Unreadable, Doc);
+  if (root->GetNodeName() != Root)
     throw EKvFormat(QStringLiteral("invalid root element: ") + root->GetNodeName());
   return root;
 }
@@ -78,15 +81,16 @@ void CheckUnits(const TModule &Base, const IXXMLNode &Root) {
 
 TLoadedLogic LoadLogicFiles(const QString &Folder, const QString &ListingFolder) {
   TLoadedLogic out;
+  // The library's root may have any name: its loader says what it misses under it.
   AsMember(CustomFiles::Config, [&] {
     IXXMLDocument doc;
-    RootOf(Folder, CustomFiles::Config, nullptr, "config", doc);
+    RootOf(Folder, CustomFiles::Config, nullptr, doc);
     out.Configurator = std::make_unique<TConfigurator>();
     out.Configurator->LoadFromFile(ResolveFileNameCI(Folder, CustomFiles::Config));
   });
   IXXMLNode logic;
   AsMember(CustomFiles::Logic, [&] {
-    logic = RootOf(Folder, CustomFiles::Logic, "invalid logic", "module", out.LogicDoc);
+    logic = RootNamed(Folder, CustomFiles::Logic, "invalid logic", QStringLiteral("module"), out.LogicDoc);
     Require(logic, "implementation");
     Require(logic, "device-descriptor");
   });
@@ -109,12 +113,19 @@ TLoadedLogic LoadLogicFiles(const QString &Folder, const QString &ListingFolder)
       if (!DeviceOf(out.Module->Descriptor.get()))
         throw EKvFormat("missing element: device-descriptor");
     });
+    // The device's initial logic names the root its custom logic keeps,
+    // whatever that name is; the custom logic must carry the same one.
     IXXMLDocument initial;
-    for (const auto &[member, doc] : {std::pair{CustomFiles::CustomLogic0, &initial},
-                                      std::pair{CustomFiles::CustomLogic, &out.CustomDoc}})
-      AsMember(member, [&] {
-        CheckUnits(*out.Module, RootOf(Folder, member, "invalid custom logic", CustomLogicRoot, *doc));
-      });
+    QString rootName;
+    AsMember(CustomFiles::CustomLogic0, [&] {
+      const IXXMLNode root = RootOf(Folder, CustomFiles::CustomLogic0, "invalid custom logic", initial);
+      rootName = root->GetNodeName();
+      CheckUnits(*out.Module, root);
+    });
+    AsMember(CustomFiles::CustomLogic, [&] {
+      CheckUnits(*out.Module,
+                 RootNamed(Folder, CustomFiles::CustomLogic, "invalid custom logic", rootName, out.CustomDoc));
+    });
     AsMember(CustomFiles::Identification, [&] { ModbusIderList()->WriteListing(ListingFolder); });
   } catch (...) {
     if (swapped)

@@ -36,12 +36,12 @@ struct TLoadedLogic {
   IXXMLDocument LogicDoc, CustomDoc;
 };
 
-// Loads the five files of Folder, in the order above: the library (root
-// "config", its required elements), the identifier listing as the build
-// reads it (it becomes the process-wide list, written as its listing into
-// ListingFolder), the base logic (root "module" with "implementation" and
-// "device-descriptor", read whole), the initial and the current custom logic
-// (root "custom-logic", each unit of a custom block read whole against the
-// base logic). Throws ELogicMember for the first member that fails, the
+// Loads the five files of Folder, in the order above: the library (a root
+// of any name, the elements its loader requires), the identifier listing as
+// the build reads it (it becomes the process-wide list, written as its
+// listing into ListingFolder), the base logic (root "module" with
+// "implementation" and "device-descriptor", read whole), the initial and the
+// current custom logic (a root of any name, the same in both; each unit of a
+// custom block read whole against the base logic). Throws ELogicMember for the first member that fails, the
 // identifier list before the call back in place.
 TLoadedLogic LoadLogicFiles(const QString &Folder, const QString &ListingFolder);

@@ -15,6 +15,8 @@
 #include "uPasswdForm.h"
 #include "uSimFault.h"
 #include "uSimpleDeviceDescriptor.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
 #include "uUstavFrame.h"
 
 #include <QAction>
@@ -237,6 +239,51 @@ TEST_P(IdentificationLink, DeviceWithoutCalibrationRecordsIsIdentified) {
   EXPECT_EQ(Identify(), "Готово");
   EXPECT_EQ(Form->Descriptor()->GetCalibrationCount(), 1);
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+// A setpoint of a signed measurement limited to -10..0 has a range like any
+// other: the relay is identified and the setpoint written within it.
+TEST_P(IdentificationLink, ASignedSetpointUpToZeroIsIdentifiedAndWrittenWithinItsLimits) {
+  if (GetParam() == TLink::Pty)
+    GTEST_SKIP() << "the descriptor matters here, not the link";
+  TDeviceContent c = DemoTerminalContent();
+  TDcSetpoint cold;
+  cold.Type = 50, cold.Measure = 9, cold.Min = uint16_t(-10), cold.Max = 0, cold.Level = 2;
+  cold.Full = QStringLiteral("Уставка по температуре");
+  c.Setpoints.push_back(cold);
+  c.SetpointGroups[1].Eeprom = uint16_t(c.SetpointGroups[0].Eeprom + 2 * c.Setpoints.size());
+  c.IdentCrc = DesignIdentificationCrc(c);
+  Device.SetFile(DemoDevice::DescriptorFileNo, BuildDeviceImage(c).Bytes, DemoDevice::DescriptorFrameBytes);
+  const int reg = DemoDevice::UstavReg1 + int(c.Setpoints.size()) - 1;
+  Device.SetRegister(TSimArea::Holding, uint16_t(reg), uint16_t(-5));
+  Start("[debug]\npoll=0\n[ustav]\ndirectEdit=2\n");
+  ASSERT_EQ(Identify(), "Готово");
+  TUstavFrame *page = Form->UstavFrame;
+  int row = -1;
+  for (int r = 1; r < page->sgUstav->rowCount(); ++r)
+    if (page->sgUstav->Cells(1, r) == cold.Full)
+      row = r;
+  ASSERT_GT(row, 0);
+  EXPECT_EQ(page->sgUstav->Cells(2, row), "-5");
+  Form->show();
+  Form->PageControl->setCurrentWidget(Form->TabSheetUstav);
+  Form->SetLoggedIn(true);
+  page->SetEditMode(true);
+  const auto type = [&](const QString &Text) {
+    page->sgUstav->setCurrentCell(row, 2);
+    page->Editor()->StartEdit();
+    ASSERT_TRUE(page->Editor()->Edit->isVisible());
+    page->Editor()->Edit->setText(Text);
+    QTest::keyClick(page->Editor()->Edit, Qt::Key_Return);
+  };
+  ASSERT_NO_FATAL_FAILURE(type("1"));
+  EXPECT_EQ(page->CheckLimits(), "\r\nПомилка \"Уставка по температуре\" > 0");
+  ASSERT_NO_FATAL_FAILURE(type("-8"));
+  ASSERT_EQ(page->CheckLimits(), "");
+  Device.ClearLogs();
+  page->WriteImage(page->BuildImage());
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(Device).filter("w "), QStringList{QString("w %1 %2").arg(reg).arg(uint16_t(-8))});
 }
 
 TEST_P(IdentificationLink, WithoutCustomLogicTheFlashIsNotRead) {

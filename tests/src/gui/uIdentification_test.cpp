@@ -104,6 +104,30 @@ TEST(Identification, CalibrationCountAboveThirtyTwoIsRefused) {
               QString("Ошибка калибровки: недопустимое число записей %1").arg(n));
 }
 
+// Only an answer that names another device is another relay; the others
+// leave the identity unconfirmed.
+TEST(Identification, OnlyExceptionsOneToThreeOrAnotherUnitOrFunctionNameAnotherDevice) {
+  const struct {
+    QString Text;
+    std::optional<TForeignSign> Sign;
+    bool Another;
+  } cases[] = {
+      {"Ошибка устройства 01", {}, true},
+      {"Ошибка устройства 02", {}, true},
+      {"Ошибка устройства 03", {}, true},
+      {"Ошибка устройства 04", {}, false},
+      {"Ошибка устройства 06: устройство занято", {}, false},
+      {"Ошибка устройства 0b", TForeignSign::GatewayTarget, false},
+      {"Ошибка контрольной суммы ответа", {}, false},
+      {"Неполный ответ устройства", {}, false},
+      {"Неверный ответ устройства", {}, false},
+      {"Неверный ответ устройства", TForeignSign::WrongAnswer, true},
+      {"Нет ответа от устройства", {}, false},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(NamesAnotherDevice(c.Text, c.Sign), c.Another) << c.Text.toStdString();
+}
+
 TEST(Identification, PasswordRangeMustLieInTheRegisterImage) {
   const struct {
     int Reg, Count;

@@ -14,6 +14,7 @@
 #include "uLogger.h"
 #include "uParamFrame.h"
 #include "uStringGrid.h"
+#include "uStringGridEditor.h"
 #include "uSimFault.h"
 
 #include <QBuffer>
@@ -21,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -64,7 +66,7 @@ protected:
       RegWriteString("", KV_REG_COM_PORT, S.Server->PtyPath());
     }
     ini += "[device]\npollPause=1000\n[com]\nTimeout=500\nbaudratelist=115200,38400,9600\n"
-           "[timer]\ninterval=3600000\n[debug]\npoll=1\n";
+           "[timer]\ninterval=3600000\n[debug]\npoll=1\n[param]\ndirectEdit=0\n";
     ASSERT_TRUE(S.Open(ini));
     if (!Identify)
       return;
@@ -133,6 +135,22 @@ protected:
     return Link == TLink::Tcp ? QStringList{"1c 140:0", "1c 129:0"} : QStringList{"1c 129:0"};
   }
   int PagesRows() const { return S.Form->ParamFrame->sgParam->rowCount(); }
+  int ParamRow(int Reg) const {
+    for (int r = 1; r < PagesRows(); ++r)
+      if (S.Form->ParamFrame->RowReg(r) == Reg)
+        return r;
+    return -1;
+  }
+  // Text typed into the value cell of the parameter at Reg, kept unwritten.
+  void TypeParam(int Reg, const QString &Text) {
+    TkvParamFrame *page = S.Form->ParamFrame;
+    page->sgParam->setCurrentCell(ParamRow(Reg), 2);
+    page->Editor()->StartEdit();
+    ASSERT_TRUE(page->Editor()->Edit->isVisible());
+    page->Editor()->Edit->setText(Text);
+    QTest::keyClick(page->Editor()->Edit, Qt::Key_Return);
+    ASSERT_TRUE(S.WaitIdle());
+  }
 
   // One tick, and what it started run to its end.
   void Tick() {
@@ -346,6 +364,45 @@ TEST_P(IdentityCheckLink, ARelayAnsweringIllegalAddressToOneRegisterEveryTickCos
   EXPECT_EQ(Checks(S.Device), 1);
   EXPECT_TRUE(S.Form->IsDeviceReady());
   EXPECT_EQ(Writes(S.Device), QStringList());
+}
+
+// A relay that answers the check busy (Modbus TCP) or garbled on a 38400-baud
+// line, every try of the check's first read, has said nothing of another
+// relay: the write waits for the next tick's check, the edits stay.
+TEST_P(IdentityCheckLink, ABusyOrGarbledCheckRefusesTheWriteKeepsTheEditsAndTheNextTickConfirms) {
+  ASSERT_NO_FATAL_FAILURE(Start(false));
+  if (Link == TLink::Pty)
+    S.Server->SetBaud(38400);
+  S.Form->show();
+  ASSERT_NO_FATAL_FAILURE(TypeParam(DemoDevice::ScaledReg, "0.07"));
+  ASSERT_NO_FATAL_FAILURE(TypeParam(31, "17"));
+  TSimFault fault;
+  fault.Kind = Link == TLink::Tcp ? TSimFaultKind::Exception : TSimFaultKind::BadCrc;
+  fault.Value = 6;
+  fault.Function = SIM_FN_READ_FILE;
+  fault.Count = 3;
+  S.Device.SetFault(fault);
+  S.Device.ClearLogs();
+  const qsizetype changes = Logger().Lines().filter(IdentTexts::DeviceChanged).size();
+  S.Form->SetLoggedIn(true);
+  S.Form->ParamFrame->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(Writes(S.Device), QStringList());
+  const QStringList boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1) << boxes.join("|").toStdString();
+  EXPECT_TRUE(boxes[0].contains(IdentTexts::WriteUnconfirmed)) << boxes[0].toStdString();
+  EXPECT_EQ(Logger().Lines().filter(IdentTexts::DeviceChanged).size(), changes);
+  EXPECT_TRUE(S.Form->IsDeviceReady());
+  EXPECT_FALSE(S.Form->ParamFrame->RowMatchesDevice(ParamRow(31)));
+  EXPECT_EQ(S.Form->ParamFrame->sgParam->Cells(2, ParamRow(31)), "17");
+
+  EXPECT_TRUE(TickUntil(1, [this] { return Green(); })) << S.Status().toStdString();
+  EXPECT_EQ(S.Form->Identification()->Identity(), Identity);
+  EXPECT_FALSE(Requests(S.Device).contains("7")) << "no identification";
+  S.Device.ClearLogs();
+  S.Form->ParamFrame->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device).filter("w "), (QStringList{"w 31 17", "w 50 7"}));
 }
 
 TEST_P(IdentityCheckLink, AWriteWhoseAnswerIsLostKeepsItsReportTwoTicksLater) {

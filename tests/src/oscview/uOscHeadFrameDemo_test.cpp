@@ -142,6 +142,25 @@ TEST_F(OscHeadFrameDemo, ExceptionInMidReadKeepsThePairAndABusyLinkIgnoresTheCli
   EXPECT_EQ(Tabs.size(), 2u);
 }
 
+// The notes and channel settings of a side file that no longer parses are
+// the engineer's: the events re-read keeps the file as it was beside the new
+// one, and says so.
+TEST_F(OscHeadFrameDemo, EventsReReadOverADamagedSideFileKeepsItsCopyAndSaysSo) {
+  Frame.cbEvents->setChecked(true);
+  Frame.cbRead->setChecked(true);
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  const QByteArray whole = LoadFileBytes(Saved(".xml"));
+  const QByteArray cut = whole.chopped(20);
+  SaveFileBytes(Saved(".xml"), cut);
+  L.Status.clear();
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  EXPECT_EQ(LoadFileBytes(Saved(".xml.bad")), cut);
+  EXPECT_EQ(LoadFileBytes(Saved(".xml")).count("<event "), 3);
+  const QString told = "Поврежденный файл сохранен как " + Saved(".xml.bad");
+  EXPECT_EQ(L.Status.last(), told) << L.Status.join("; ").toStdString();
+  EXPECT_EQ(Tabs.size(), 2u);
+}
+
 TEST_F(OscHeadFrameDemo, ListAndJournalColumnsHoldTheirLongestTextsInTheirFonts) {
   // The list's start times, lengths and file names.
   TStringGrid &grid = *Frame.sgOscHead;

@@ -108,6 +108,24 @@ TEST(Ustav, SignedSetpointIsShownTypedAndCheckedSigned) {
   }
 }
 
+// A word-max of 0 is no range only where nothing lies below it.
+TEST(Ustav, WordMaxZeroIsRefusedUnlessASignedMinimumLiesBelowIt) {
+  const struct {
+    int Measure; // 7 unsigned, 8 signed
+    int Min;
+    const char *Error;
+  } cases[] = {{8, 65526, "no error"}, {8, 0, "invalid FMaxVal"}, {7, 65526, "invalid FMaxVal"}, {7, 0, "invalid FMaxVal"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Measure * 100000 + c.Min);
+    const QString xml = QString("<ustav-num><record-type>50</record-type><modbus-acc>3</modbus-acc><string>Т</string>"
+                                "<word-measure-ider>%1</word-measure-ider><word-min>%2</word-min><word-max>0</word-max>"
+                                "<mreg>100</mreg></ustav-num>")
+                            .arg(c.Measure)
+                            .arg(c.Min);
+    EXPECT_EQ(ErrorOf([&] { BuildUstavList(Root(xml), false); }), c.Error);
+  }
+}
+
 TEST(Ustav, ExpandedBitSetGivesOneYesNoRowPerPosition) {
   const TUstavList l = BuildUstavList(Root(Bits), true);
   ASSERT_EQ(l.size(), 6u);

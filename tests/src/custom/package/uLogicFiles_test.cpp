@@ -7,6 +7,8 @@
 #include "uLogicFiles.h"
 #include "uModbusIderList.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 QString LoadError(const QString &Folder) {
@@ -20,7 +22,42 @@ QString LoadError(const QString &Folder) {
   return "no error";
 }
 
+// Bytes with their document element renamed Root.
+QByteArray Renamed(const QByteArray &Bytes, const QString &Root) {
+  QString text = QString::fromLatin1(Bytes);
+  const QRegularExpressionMatch m = QRegularExpression(R"(<([A-Za-z][-\w]*))").match(text, text.indexOf("?>") + 1);
+  const QString old = m.captured(1);
+  text.replace(m.capturedStart(1), old.size(), Root);
+  const qsizetype end = text.lastIndexOf("</" + old + ">");
+  if (end >= 0)
+    text.replace(end + 2, old.size(), Root);
+  return text.toLatin1();
+}
+
 } // namespace
+
+// The library's root and the custom logic's may have any name; the custom
+// logic keeps the root of the device's initial one.
+TEST(LogicFiles, RootsOfAnyNameOpenWhereTheCustomPairAgrees) {
+  TLogicPackage pkg;
+  const QString dir = pkg.D.Dir.path();
+  const struct {
+    const char *Config, *Initial, *Custom;
+    QString Expected;
+  } cases[] = {
+      {"library", "custom-logic", "custom-logic", "no error"},
+      {"config", "module", "module", "no error"},
+      {"config", "module", "custom-logic", "p.pack: custom-logic.xml: invalid root element: custom-logic"},
+      {"config", "custom-logic", "module", "p.pack: custom-logic.xml: invalid root element: module"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Expected.toStdString());
+    for (const auto &[member, root] : {std::pair{"config.xml", c.Config}, std::pair{"custom-logic0.xml", c.Initial},
+                                       std::pair{"custom-logic.xml", c.Custom}})
+      SaveFileBytes(pkg.D.Dir.filePath(member), Renamed(pkg.File(member), root));
+    EXPECT_EQ(LoadError(dir), c.Expected);
+  }
+}
 
 TEST(LogicFiles, EachMemberMustBeWhatItsLoaderReads) {
   TLogicPackage pkg;
@@ -38,13 +75,14 @@ TEST(LogicFiles, EachMemberMustBeWhatItsLoaderReads) {
     QByteArray Content;
     QString Expected;
   } cases[] = {
-      {"config.xml", "<x/>", "p.pack: config.xml: invalid root element: x"},
+      {"config.xml", "<x/>", "p.pack: config.xml: missing element: group"},
       {"config.xml", "<config><group/><module/></config>", "p.pack: config.xml: missing element: sample"},
       {"identification.inc", "MODBUSMASS:\r\nEND_MODBUS:\r\n", "p.pack: identification.inc: Не задан адрес"},
       {"logic.xml", "<module><implementation>", "p.pack: logic.xml: invalid logic"},
       {"logic.xml", "<x/>", "p.pack: logic.xml: invalid root element: x"},
       {"logic.xml", "<module><implementation/></module>", "p.pack: logic.xml: missing element: device-descriptor"},
-      {"custom-logic0.xml", "<x/>", "p.pack: custom-logic0.xml: invalid root element: x"},
+      {"custom-logic0.xml", "<x/>", "p.pack: custom-logic.xml: invalid root element: custom-logic"},
+      {"custom-logic0.xml", "<x", "p.pack: custom-logic0.xml: invalid custom logic"},
       {"custom-logic.xml", "<x/>", "p.pack: custom-logic.xml: invalid root element: x"},
       {"custom-logic.xml", "<custom-logic>", "p.pack: custom-logic.xml: invalid custom logic"},
       {"custom-logic.xml", unit.toUtf8(), "p.pack: custom-logic.xml: invalid NodeName: y"},
