@@ -1642,7 +1642,7 @@ void TMainForm::ConnectPageCommands() {
   });
   for (auto [action, command] : {std::pair{aMonitorRefresh, &TPageRow::Refresh}, std::pair{apFileLoad, &TPageRow::Load},
                                  std::pair{apFileSave, &TPageRow::Save}, std::pair{apFileSaveAs, &TPageRow::SaveAs}})
-    connect(action, &QAction::triggered, this, guarded([this, command] { RunPageCommand(command); }));
+    connect(action, &QAction::triggered, this, guarded([this, command = command] { RunPageCommand(command); }));
 
   // The pages' rows.
   const auto on = [this](QWidget *Page) { return [this, Page] { return PageControl->currentWidget() == Page; }; };
