@@ -347,8 +347,11 @@ bool StillPrepared(TIOChainGen &Gen, const TParamConfirmHooks &Hooks, const TIde
 // After the device's values of Entries have been read (Answer: pairs
 // register, value): the question, the password, the write.
 void ConfirmReadParams(TIOChainGen &Gen, const std::vector<TParamStreamEntry> &Entries, const QByteArray &Answer,
-                       const TParamConfirmHooks &Hooks, const std::function<void(const QByteArray &)> &Write) {
-  if (!StillPrepared(Gen, Hooks))
+                       const TParamConfirmHooks &Hooks, const std::function<void(const QByteArray &)> &Write,
+                       bool Owned) {
+  // The page closed while a box of its own was open: the answers are for nobody.
+  const auto gone = [&Hooks, Owned] { return Owned && !Hooks.Owner; };
+  if (gone() || !StillPrepared(Gen, Hooks))
     return;
   QHash<uint16_t, uint16_t> device;
   for (qsizetype at = 0; at + 4 <= Answer.size(); at += 4)
@@ -370,7 +373,7 @@ void ConfirmReadParams(TIOChainGen &Gen, const std::vector<TParamStreamEntry> &E
   if (!stream.isEmpty()) {
     lines << Tr(CustomTexts::ParamChangedChoice);
     const TMsgResult answer = ShowMessageBox(TMsgKind::Question, lines.join(QStringLiteral("\r\n")));
-    if (!StillPrepared(Gen, Hooks, &watch))
+    if (gone() || !StillPrepared(Gen, Hooks, &watch))
       return;
     if (answer == TMsgResult::No)
       stream.clear();
@@ -378,7 +381,7 @@ void ConfirmReadParams(TIOChainGen &Gen, const std::vector<TParamStreamEntry> &E
       return;
   }
   const bool granted = stream.isEmpty() || !Hooks.RequestUserRights || Hooks.RequestUserRights();
-  if (!StillPrepared(Gen, Hooks, &watch) || !granted)
+  if (gone() || !StillPrepared(Gen, Hooks, &watch) || !granted)
     return;
   Write(stream);
 }
@@ -415,11 +418,8 @@ void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries
       .readReg(read->Request, read->Answer)
       .exec([&Gen, read, Hooks, Write, owned] {
         QTimer::singleShot(0, &Gen, [&Gen, read, Hooks, Write, owned] {
-          // The page closed since the read: nobody is left to ask for.
-          if (owned && !Hooks.Owner)
-            return;
           try {
-            ConfirmReadParams(Gen, read->Entries, read->Answer.data(), Hooks, Write);
+            ConfirmReadParams(Gen, read->Entries, read->Answer.data(), Hooks, Write, owned);
           } catch (const std::exception &e) {
             ShowEdgeError(QString::fromUtf8(e.what()));
           }
