@@ -1713,6 +1713,9 @@ void TMainForm::ConnectCustomLogic() {
   };
   AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); },
               [this, askPack] {
+                // Another project over unsaved unit edits asks first.
+                if (!ActiveCustomFrame()->QueryClose())
+                  return;
                 const QString path = askPack(TFileDialogKind::Open, QStringLiteral("Открыть файл Внешней логики"));
                 if (!path.isEmpty())
                   ActiveCustomFrame()->LoadFromFile(path);
@@ -1788,9 +1791,30 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
     env.ParamUstavWrite = FIni.ReadInteger("setup", "customParamUstavWrite", 0) != 0;
     env.CustomSetting = FIni.ReadInteger("setup", "custom", 1);
     env.LimitCheck = FIni.ReadBool("ustav", "limitCheck", true);
+    env.RelayDescriptor = FDescriptor->Root;
     return env;
   };
   frame->SetHost(host);
+  // The page's command (the build, a dialog) holds its logic and runs the
+  // event loop: the tab closes once it has returned. Unsaved unit edits ask.
+  if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
+    closable->SetCloseQuery([closable = QPointer<TTabSheetClosable>(closable), page = QPointer<TkvCustomFrame>(frame)] {
+      if (!page)
+        return true;
+      if (page->IsRunningCommand()) {
+        QObject::connect(
+            page, &TkvCustomFrame::CommandEnded, closable,
+            [closable] {
+              QTimer::singleShot(0, closable, [closable] {
+                if (closable)
+                  closable->CloseTab();
+              });
+            },
+            Qt::SingleShotConnection);
+        return false;
+      }
+      return page->QueryClose();
+    });
   TranslateComponent(MultiLingual(), frame);
   frame->Initialize();
   frame->SetCoreDate(DateTimeToQDateTime(FDescriptor->CoreDate));

@@ -13,6 +13,8 @@
 #include "uSchemaCompile.h"
 #include "uSchemaDeviceDescriptor.h"
 #include "uSchemaModule.h"
+#include "uParamCodec.h"
+#include "uUstav.h"
 #include "uWriteGate.h"
 
 #include <QBuffer>
@@ -23,6 +25,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace CustomFiles {
 QStringList ProjectNames() { return {Config, Identification, Logic, CustomLogic0, CustomLogic}; }
@@ -76,41 +79,30 @@ void Fail(const char *Text) {
 struct TStopWatch {
   bool Off = false;  // the device's logic stopped
   bool Done = false; // and started again
+  // Its first write step reached, and its last step: a write cut between
+  // the two left the relay part-written.
+  bool Began = false, Ended = false;
+  QString Reason; // the failure that ended it, as its answer told it
   // The registers of the stream, once their writing began, and whether the
   // chain has read them back since.
   std::vector<uint16_t> ParamRegs;
   bool ParamsRead = false;
 };
 
-void SayLogicStopped(TIOChainGen &Gen) {
-  // A failing chain shows its own text right after it has ended: this one
-  // comes next, so that the status line is left saying what it means.
-  QTimer::singleShot(0, &Gen, [&Gen] { Gen.newList().msg(QString::fromUtf8(CustomTexts::LogicStopped)).run(); });
-}
-
-// A read request of Regs (an empty buffer for none), open and at its start.
-std::shared_ptr<QBuffer> RegisterRequest(const std::vector<uint16_t> &Regs) {
-  const auto b = std::make_shared<QBuffer>();
-  b->open(QIODevice::ReadWrite);
-  for (uint16_t r : Regs)
-    StreamWriteWord(*b, r);
-  b->seek(0);
-  return b;
-}
-
 // Reads Regs into the register image and hands them to Shown, also when the
 // read fails: what the image holds then is as good as the pages can show.
-void ReadBackParams(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const TRegistersShown &Shown,
-                    const std::function<void()> &Then) {
-  const auto request = RegisterRequest(Regs), data = RegisterRequest({});
+// The pages are the main window's: the read goes on whichever tab has gone.
+void ReadBackParams(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const TRegistersShown &Shown) {
   TIOChainList3 &c = Gen.newList();
-  c.setOnEnd([Regs, Shown, Then, request, data] {
+  QByteArray request;
+  for (uint16_t r : Regs)
+    AppendWord(request, r);
+  QBuffer &data = c.Buffer();
+  c.setOnEnd([Regs, Shown] {
     if (Shown)
       Shown(Regs);
-    if (Then)
-      Then();
   });
-  c.readReg(*request, *data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, data.get());
+  c.readReg(c.Buffer(request), data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data);
   try {
     c.run();
   } catch (const EKvError &e) {
@@ -119,23 +111,29 @@ void ReadBackParams(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const T
   }
 }
 
-// A write that stopped the logic says so when it ends before the logic runs
-// again: the device is left without a running logic until a rewrite. One
-// cut after its register writes began reads those registers back first.
+// A write cut after it began (a failed answer, an abort, the link) says so
+// in the box that stays and in the log: a write that stopped the logic and
+// did not start it again leaves the relay without a running logic until a
+// rewrite. One cut after its register writes began reads those registers
+// back for the pages.
 void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch,
                    const TCustomWriteHooks &Hooks) {
-  Chain.setOnEnd([&Gen, &Chain, Watch, Hooks] {
-    const bool stopped = Watch->Off && !Watch->Done;
-    if (stopped)
-      Chain.Log().Error(QString::fromUtf8(CustomTexts::LogicStopped));
-    const auto say = [&Gen, stopped] {
-      if (stopped)
-        SayLogicStopped(Gen);
-    };
+  const auto failed = [&Gen, Watch](TIOChain3 *, const QList<int> &) {
+    const TDeviceFront *front = Gen.DeviceFront();
+    Watch->Reason = front ? front->DeliveryText() : QString();
+  };
+  Chain.setEvent(1, failed);
+  Chain.setEvent(0, [Watch](TIOChain3 *, const QList<int> &) { Watch->Reason = QStringLiteral("Прервано"); });
+  Chain.setOnEnd([&Gen, &Chain, Watch, Shown = Hooks.RegistersWritten] {
+    QString why;
+    if (Watch->Off && !Watch->Done)
+      why = QString::fromUtf8(CustomTexts::LogicStopped);
+    else if (Watch->Began && !Watch->Ended)
+      why = Watch->Reason.isEmpty() ? QString::fromUtf8(CustomTexts::WriteCut) : Watch->Reason;
+    if (!why.isEmpty())
+      TellNotWritten(Gen, Chain.Writes(), why, Chain.Log());
     if (!Watch->ParamRegs.empty() && !Watch->ParamsRead)
-      ReadBackParams(Gen, Watch->ParamRegs, Hooks.RegistersWritten, say);
-    else
-      say();
+      ReadBackParams(Gen, Watch->ParamRegs, Shown);
   });
 }
 
@@ -157,6 +155,7 @@ void AppendWriteAndCheck(TIOChainList3 &Chain, const char *WriteText, const char
 // What the write was prepared for and what it writes, on its chain.
 TIOChainList3 &WriteChain(TIOChainGen &Gen, const TCustomWriteHooks &Hooks) {
   TIOChainList3 &c = Gen.newList();
+  c.ownedBy(Hooks.Owner);
   if (Hooks.PreparedFor != 0)
     c.preparedFor(Hooks.PreparedFor);
   if (!Hooks.Writes.isEmpty())
@@ -184,7 +183,7 @@ void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &WorkDir, const 
 }
 
 void StopLogic(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
-  Chain.msg(Text(CustomTexts::SpecOff)).exec([Watch] { Watch->Off = true; }).specCmd(ctSpecCmdOff);
+  Chain.msg(Text(CustomTexts::SpecOff)).exec([Watch] { Watch->Off = Watch->Began = true; }).specCmd(ctSpecCmdOff);
 }
 
 // The registers of a stream of pairs (register, value), each once.
@@ -197,20 +196,24 @@ std::vector<uint16_t> StreamRegisters(const QByteArray &Stream) {
 }
 
 // The end of a write that stopped the logic: Modbus on, the registers when
-// given (written, then read back for the pages), the logic on, then "Готово"
-// as the last step and a box.
-void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch, QBuffer *Params, bool SayLogicOn,
-                  const TCustomWriteHooks &Hooks) {
+// given (written from the chain's own copy, then read back for the pages),
+// the logic on, then "Готово" as the last step and a box.
+void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch, const QByteArray *Params,
+                  bool SayLogicOn, const TCustomWriteHooks &Hooks) {
   Chain.msg(Text(CustomTexts::Pause)).specCmd(ctSpecCmdModbusOn);
   if (Params) {
-    const std::vector<uint16_t> regs = StreamRegisters(Params->data());
-    Chain.msg(Text(CustomTexts::ParamWrite)).exec([Watch, regs] { Watch->ParamRegs = regs; }).writeReg(*Params);
+    const std::vector<uint16_t> regs = StreamRegisters(*Params);
+    Chain.msg(Text(CustomTexts::ParamWrite))
+        .exec([Watch, regs] { Watch->ParamRegs = regs; })
+        .writeReg(Chain.Buffer(*Params));
     if (!regs.empty()) {
-      const auto request = RegisterRequest(regs), data = RegisterRequest({});
-      // The buffers go with the last of these steps.
-      Chain.readReg(*request, *data)
-          .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, data.get())
-          .exec([Watch, regs, request, data, Shown = Hooks.RegistersWritten] {
+      QByteArray request;
+      for (uint16_t r : regs)
+        AppendWord(request, r);
+      QBuffer &data = Chain.Buffer();
+      Chain.readReg(Chain.Buffer(request), data)
+          .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
+          .exec([Watch, regs, Shown = Hooks.RegistersWritten] {
             Watch->ParamsRead = true;
             if (Shown)
               Shown(regs);
@@ -219,13 +222,13 @@ void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch
   }
   if (SayLogicOn)
     Chain.msg(Text(CustomTexts::SpecOn));
-  Chain.specCmd(ctSpecCmdOn).exec([Watch] { Watch->Done = true; });
+  Chain.specCmd(ctSpecCmdOn).exec([Watch] { Watch->Done = Watch->Ended = true; });
   if (Hooks.RenewIdentity)
     Hooks.RenewIdentity(Chain);
   Chain.msg(Text(CustomTexts::Ready))
-      .exec([Hooks] {
-        if (Hooks.ShowMessage)
-          Hooks.ShowMessage(Text(CustomTexts::Ready));
+      .exec([ShowMessage = Hooks.ShowMessage] {
+        if (ShowMessage)
+          ShowMessage(Text(CustomTexts::Ready));
       })
       .run(Hooks.Progress);
 }
@@ -336,16 +339,19 @@ QString Tr(const char *Utf8) { return MultiLingual().FromRussian(QString::fromUt
 bool StillPrepared(TIOChainGen &Gen, const TParamConfirmHooks &Hooks, const TIdentWatch *Watch = nullptr) {
   if ((!Watch || !Watch->Changed()) && (Hooks.PreparedFor == 0 || Gen.IdentEpoch() == Hooks.PreparedFor))
     return true;
-  Gen.WriteBox(Hooks.Writes.isEmpty() ? QString::fromUtf8(WriteTexts::WritesDefault) : Hooks.Writes,
-               QString::fromUtf8(WriteTexts::PreparedForOther));
+  TellNotWritten(Gen, Hooks.Writes.isEmpty() ? QString::fromUtf8(WriteTexts::WritesDefault) : Hooks.Writes,
+                 QString::fromUtf8(WriteTexts::PreparedForOther));
   return false;
 }
 
 // After the device's values of Entries have been read (Answer: pairs
 // register, value): the question, the password, the write.
 void ConfirmReadParams(TIOChainGen &Gen, const std::vector<TParamStreamEntry> &Entries, const QByteArray &Answer,
-                       const TParamConfirmHooks &Hooks, const std::function<void(const QByteArray &)> &Write) {
-  if (!StillPrepared(Gen, Hooks))
+                       const TParamConfirmHooks &Hooks, const std::function<void(const QByteArray &)> &Write,
+                       bool Owned) {
+  // The page closed while a box of its own was open: the answers are for nobody.
+  const auto gone = [&Hooks, Owned] { return Owned && !Hooks.Owner; };
+  if (gone() || !StillPrepared(Gen, Hooks))
     return;
   QHash<uint16_t, uint16_t> device;
   for (qsizetype at = 0; at + 4 <= Answer.size(); at += 4)
@@ -367,7 +373,7 @@ void ConfirmReadParams(TIOChainGen &Gen, const std::vector<TParamStreamEntry> &E
   if (!stream.isEmpty()) {
     lines << Tr(CustomTexts::ParamChangedChoice);
     const TMsgResult answer = ShowMessageBox(TMsgKind::Question, lines.join(QStringLiteral("\r\n")));
-    if (!StillPrepared(Gen, Hooks, &watch))
+    if (gone() || !StillPrepared(Gen, Hooks, &watch))
       return;
     if (answer == TMsgResult::No)
       stream.clear();
@@ -375,7 +381,7 @@ void ConfirmReadParams(TIOChainGen &Gen, const std::vector<TParamStreamEntry> &E
       return;
   }
   const bool granted = stream.isEmpty() || !Hooks.RequestUserRights || Hooks.RequestUserRights();
-  if (!StillPrepared(Gen, Hooks, &watch) || !granted)
+  if (gone() || !StillPrepared(Gen, Hooks, &watch) || !granted)
     return;
   Write(stream);
 }
@@ -403,15 +409,17 @@ void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries
   read->Request.open(QIODevice::ReadOnly);
   read->Answer.open(QIODevice::ReadWrite);
   TIOChainList3 &c = Gen.newList();
+  c.ownedBy(Hooks.Owner);
   // The last step holds the buffers, so they live as long as the chain. The
   // question and the password wait until the read has ended: they are modal,
   // and the write they start is a chain of its own.
+  const bool owned = !Hooks.Owner.isNull();
   c.msg(Text(CustomTexts::ReadingUstavs))
       .readReg(read->Request, read->Answer)
-      .exec([&Gen, read, Hooks, Write] {
-        QTimer::singleShot(0, &Gen, [&Gen, read, Hooks, Write] {
+      .exec([&Gen, read, Hooks, Write, owned] {
+        QTimer::singleShot(0, &Gen, [&Gen, read, Hooks, Write, owned] {
           try {
-            ConfirmReadParams(Gen, read->Entries, read->Answer.data(), Hooks, Write);
+            ConfirmReadParams(Gen, read->Entries, read->Answer.data(), Hooks, Write, owned);
           } catch (const std::exception &e) {
             ShowEdgeError(QString::fromUtf8(e.what()));
           }
@@ -475,6 +483,57 @@ QString ParamStreamLimitReport(const TDeviceDescriptor &Desc, bool All) {
       if (p->Kind != TDDParam::pkChar)
         report += LimitLine(RecordName(*p), ParamLimit(*p), p->Value);
   return report;
+}
+
+QString RelayLimitReport(const IXXMLNode &Root, const std::vector<TParamStreamEntry> &Entries) {
+  QString report;
+  for (const TParamStreamEntry &e : Entries) {
+    const auto refuse = [&e](const char *Why) {
+      return QStringLiteral("\r\nПомилка \"%1\" ").arg(e.Name) +
+             MultiLingual().FromRussian(QString::fromUtf8(Why)).arg(e.Reg);
+    };
+    // The relay's record of the register: a parameter by its register, a
+    // setpoint by the register of any of its groups.
+    const IXXMLNode param = Root ? Root->SelectSingleNode(QStringLiteral("param/*[mreg=%1]").arg(e.Reg)) : IXXMLNode();
+    std::optional<TWriteValue> value;
+    bool described = bool(param);
+    if (param) {
+      // A parameter of the logic is a one-register number or item of the
+      // relay: else the word would mean another thing there.
+      const TParamCodec codec(param);
+      if (e.Group == 0 && codec.WordCount == 1 && (codec.Kind == TParamKind::Num || codec.Kind == TParamKind::Enum))
+        value = ParamWriteValue(codec, {{e.Reg, e.Value}});
+    } else if (Root) {
+      const IXXMLNodeList all = Root->SelectNodes(QStringLiteral("ustav/*"));
+      for (int i = 0; all && i < all->GetCount() && !value; ++i) {
+        try {
+          const TUstav u(all->GetItem(i));
+          if (std::find(u.Regs.begin(), u.Regs.end(), int(e.Reg)) == u.Regs.end())
+            continue;
+          described = true;
+          if (e.Group == 0)
+            break;
+          value = UstavWriteValue(u, e.Reg, e.Value, false);
+          // A bit set's word is a set of its positions, as on the pages.
+          if (u.RecordType == '5')
+            value->Limit = {};
+        } catch (const EKvError &) {
+          // A record the pages cannot read describes nothing they write.
+        }
+      }
+    }
+    if (!value) {
+      report += refuse(described ? CustomTexts::OtherInRelay : CustomTexts::NotInRelay);
+      continue;
+    }
+    report += LimitLine(value->Name, value->Limit, value->Checked);
+  }
+  return report;
+}
+
+void TellNotWritten(TIOChainGen &Gen, const QString &What, const QString &Why, TLogger &Log) {
+  Log.Error(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + ": " + Why);
+  Gen.WriteBox(What, Why);
 }
 
 void SetDescFrames(TIOChain3 *Next) {
@@ -598,12 +657,19 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
   // The stream goes to the relay's registers on every logic-only write, and
   // on a full write when the setting asks: no value outside its limits may.
   const TCustomWrite write = State.Source == 2 && Env.WriteAllSetting ? TCustomWrite::All : TCustomWrite::Logic;
-  if (Env.LimitCheck && (write == TCustomWrite::Logic || Env.ParamUstavWrite))
-    if (const QString report = ParamStreamLimitReport(desc, State.Source == 2); !report.isEmpty())
+  // A logic-only write leaves the relay's descriptor in place: its limits,
+  // the ones the pages keep, hold as well.
+  std::vector<TParamStreamEntry> entries = ParamStreamEntries(desc, State.Source == 2);
+  if (Env.LimitCheck && (write == TCustomWrite::Logic || Env.ParamUstavWrite)) {
+    QString report = ParamStreamLimitReport(desc, State.Source == 2);
+    if (write == TCustomWrite::Logic)
+      report += RelayLimitReport(Env.RelayDescriptor, entries);
+    if (!report.isEmpty())
       throw EKvRange(report);
+  }
   const QByteArray stream = BuildParamStream(desc, State.Source == 2);
   if (Entries)
-    *Entries = ParamStreamEntries(desc, State.Source == 2);
+    *Entries = std::move(entries);
   ParamStream.close();
   ParamStream.setData(stream);
   ParamStream.open(QIODevice::ReadOnly);
@@ -611,7 +677,7 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
 }
 
 void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
-              QBuffer &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks) {
+              const QByteArray &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks) {
   const QString dir = State.WorkDir;
   TDeviceDescriptor &desc = DeviceOfModule(*State.Module);
   const QByteArray code = LoadFileBytes(WorkFile(dir, CustomFiles::Generated));
@@ -638,7 +704,8 @@ void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate,
   RunToLogicOn(c, watch, WriteParams ? &ParamStream : nullptr, true, Hooks);
 }
 
-void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks) {
+void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const QByteArray &ParamStream,
+                const TCustomWriteHooks &Hooks) {
   const QString generated = WorkFile(WorkDir, CustomFiles::Generated), desc0 = WorkFile(WorkDir, CustomFiles::Desc0);
   const qint64 codeBytes = QFileInfo(generated).size();
   const auto watch = std::make_shared<TStopWatch>();
@@ -665,10 +732,13 @@ void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TC
                       const TCustomWriteHooks &Hooks) {
   CheckLogicTarget(State, Env);
   StoreCustomLogic(State, QString::fromLatin1(CustomFiles::CustomLogic));
+  const auto watch = std::make_shared<TStopWatch>();
   TIOChainList3 &c = WriteChain(Gen, Hooks);
+  WatchWriteEnd(Gen, c, watch, Hooks);
   AppendFlashHeaderSteps(c, State.WorkDir, Hooks);
+  c.exec([watch] { watch->Began = true; });
   AppendCustomLogicSteps(c, State.WorkDir, Hooks);
-  c.msg(Text(CustomTexts::Ready)).run(Hooks.Progress);
+  c.exec([watch] { watch->Ended = true; }).msg(Text(CustomTexts::Ready)).run(Hooks.Progress);
 }
 
 void RestoreCustomLogic(const QString &WorkDir) {

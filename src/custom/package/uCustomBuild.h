@@ -10,11 +10,13 @@
 #include "uCustomLogic.h"
 #include "uExtFlash.h"
 #include "uIOChain3.h"
+#include "uLogger.h"
 
 #include <QBuffer>
 #include <QByteArray>
 #include <QDate>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -68,6 +70,8 @@ inline const char *const ParamWrite = "Запись уставок и парам
 inline const char *const SpecOn = "Спецкоманда";
 inline const char *const Ready = "Готово";
 inline const char *const LogicStopped = "Запись не завершена: логика прибора остановлена, повторите запись";
+// A write of the custom logic alone cut once its frames began to go.
+inline const char *const WriteCut = "Запись не завершена, повторите запись";
 inline const char *const DescDecodeError = "Ошибка при расшифровке дескриптора";
 inline const char *const CodeAddrError = "Недопустимый адрес исполняемого кода %1";
 inline const char *const CodeTooLong = "Код логики (%1 байт) не помещается в область кода прибора (%2 байт)";
@@ -79,6 +83,10 @@ inline const char *const ParamChangedParam = "%1: %2 -> %3";
 // What a logic write writes, as its refusal box names it.
 inline const char *const WritesLogic = "Внешняя логика";
 inline const char *const ParamChangedChoice = "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; Отмена - ничего не записывать";
+// A register of the stream that the relay's own descriptor does not describe
+// as the logic does: the value is refused with its name.
+inline const char *const NotInRelay = "регистр %1 не описан в дескрипторе прибора";
+inline const char *const OtherInRelay = "регистр %1 описан в дескрипторе прибора иначе";
 } // namespace CustomTexts
 
 // Packed date: BCD day, month, century, year in century, least significant
@@ -123,6 +131,9 @@ struct TParamConfirmHooks {
   // writes as the engineer reads it (the refusal box names it).
   uint64_t PreparedFor = 0;
   QString Writes;
+  // The page the read works for: its close ends the read silently, and no
+  // question is asked for a page that has gone.
+  QPointer<QObject> Owner;
 };
 // Reads the device's value of every register of Entries, after the identity
 // check; once that read has ended whole, the registers that hold the logic's
@@ -147,6 +158,16 @@ void ConfirmParamStream(TIOChainGen &Gen, std::vector<TParamStreamEntry> Entries
 QString ParamStreamLimitReport(const TDeviceDescriptor &Desc, bool All);
 // The line of Value as a value of Ustav; "" inside its limits.
 QString UstavLimitLine(const TDDUstav &Ustav, uint16_t Value);
+// The limit report of Entries against the relay's run-time descriptor Root
+// (the pages' rule, DescribedWriteValue): a register Root does not describe,
+// or describes as another kind (a setpoint as a parameter, a text, a value
+// of more than one register), gets a line naming it; a null Root describes
+// none. "" when every value may go.
+QString RelayLimitReport(const IXXMLNode &Root, const std::vector<TParamStreamEntry> &Entries);
+
+// A logic write, or its question, that did not reach its end: the
+// generator's box that stays (What: what was not written) and the log.
+void TellNotWritten(TIOChainGen &Gen, const QString &What, const QString &Why, TLogger &Log = Logger());
 
 // Frames 0 .. ceil(size / 128) - 1 of Next's local file; Next must be a file
 // write step ("TIOChain3writeFile expected").
@@ -183,6 +204,9 @@ struct TCustomBuildEnv {
   bool ParamUstavWrite = false;           // setup/customParamUstavWrite
   int CustomSetting = 1;                  // setup/custom: where a saved project keeps the edited logic
   bool LimitCheck = true;                 // ustav/limitCheck: the register stream is checked
+  // The root of the relay's run-time descriptor (null: none identified): a
+  // write that leaves it in place keeps its limits too.
+  IXXMLNode RelayDescriptor;
   std::function<void(const QString &)> Status;
 };
 
@@ -201,8 +225,10 @@ void CheckLogicTarget(const TCustomLogicState &State, const TCustomBuildEnv &Env
 // a box first), "Обнаружены ошибки:" with the first 2000 characters of the
 // error list (after the box "Обнаружены ошибки - см. журнал"), and the merge's
 // and compiler's errors, and the limit report of the register stream when it
-// is to be written. Nothing is sent to the device. Entries, when given, gets
-// the stream's registers (ParamStreamEntries).
+// is to be written (for a logic-only write, which leaves the relay's
+// descriptor in place, against Env.RelayDescriptor as well). Nothing is
+// sent to the device. Entries, when given, gets the stream's registers
+// (ParamStreamEntries).
 TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &Env, TSchemaCompile &Compiler,
                               QStringList &Errors, QBuffer &ParamStream,
                               std::vector<TParamStreamEntry> *Entries = nullptr);
@@ -226,20 +252,27 @@ struct TCustomWriteHooks {
   // is made), and what it writes as the engineer reads it.
   uint64_t PreparedFor = 0;
   QString Writes;
+  // The page the write works for (TIOChainList3::ownedBy): closed before the
+  // write has begun, the chain ends silently; a begun write runs to its end.
+  QPointer<QObject> Owner;
 };
 
+// The write chains copy what they send (the register stream included) into
+// storage of their own when they are made: nothing of the page is read
+// once they run.
 // The full write; "desc.bin" and "extflash.bin" are built in memory and
 // saved only when both are whole. WriteParams: setup/customParamUstavWrite.
 // Its end keeps the device's identity afresh (RenewIdentity): the header and
 // the descriptor image the identity check reads are the ones just written.
 void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
-              QBuffer &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks);
+              const QByteArray &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks);
 // The code and the custom logic, the device's image kept around the code.
 // The device's image is read and its code area checked before anything is
 // written: a refused code leaves the custom logic in the device as it was.
 // Its end keeps the device's identity afresh too, whatever the device makes
 // of its image once its logic runs again.
-void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, QBuffer &ParamStream, const TCustomWriteHooks &Hooks);
+void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const QByteArray &ParamStream,
+                const TCustomWriteHooks &Hooks);
 // The custom logic alone (saved first as "custom-logic.xml"), after the
 // checks of CheckLogicTarget.
 void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomBuildEnv &Env,

@@ -7,6 +7,7 @@
 #include "uDeviceIO.h"
 #include "uErrors.h"
 #include "uExtFlash.h"
+#include "uFileDialogSink.h"
 #include "uFiles.h"
 #include "uIOChain3.h"
 #include "uLogger.h"
@@ -60,6 +61,7 @@ constexpr int LabelStatusWidth = 80, LabelFileNameWidth = 60;
 const char *const NoUnitCaption = "Не выбран блок";
 const char *const OtherDevice =
     "Логика прочитана не из подключённого прибора: прочитайте логику из прибора или откройте проект";
+const char *const ChangedQuestion = "Изменения внешней логики не сохранены, сохранить?";
 
 QToolButton *NewButton(QToolBar *Bar, const char *Name, const QString &Text) {
   auto *b = new QToolButton(Bar);
@@ -77,6 +79,21 @@ QByteArray ResourceBytes(const QString &Name) {
   return f.readAll();
 }
 } // namespace
+
+// A command of the page under way; the last one to return says so.
+class TCommandScope {
+public:
+  explicit TCommandScope(TkvCustomFrame &Frame) : FFrame(Frame) { ++FFrame.FCommandDepth; }
+  ~TCommandScope() {
+    if (--FFrame.FCommandDepth == 0)
+      emit FFrame.CommandEnded();
+  }
+  TCommandScope(const TCommandScope &) = delete;
+  TCommandScope &operator=(const TCommandScope &) = delete;
+
+private:
+  TkvCustomFrame &FFrame;
+};
 
 TkvCustomFrame::TkvCustomFrame(QWidget *Parent) : QWidget(Parent) {
   setObjectName(QStringLiteral("kvCustomFrame"));
@@ -182,7 +199,8 @@ void TkvCustomFrame::BuildComponents() {
       if (!desc || !FHost.UstavNamesForm)
         return;
       FHost.UstavNamesForm->SetDescriptor(desc);
-      FHost.UstavNamesForm->exec();
+      if (FHost.UstavNamesForm->exec() == QDialog::Accepted)
+        FEdited = true;
     });
   });
   connect(ToolButtonParamIONames, &QToolButton::clicked, this, [this] {
@@ -191,7 +209,8 @@ void TkvCustomFrame::BuildComponents() {
       if (!desc || !FHost.ParamIONamesForm)
         return;
       FHost.ParamIONamesForm->SetDescriptor(desc);
-      FHost.ParamIONamesForm->exec();
+      if (FHost.ParamIONamesForm->exec() == QDialog::Accepted)
+        FEdited = true;
     });
   });
   ConnectBuildCommands();
@@ -207,6 +226,7 @@ void TkvCustomFrame::RetranslatePage() {
 }
 
 void TkvCustomFrame::Guard(const std::function<void()> &Command) {
+  const TCommandScope scope(*this);
   try {
     Command();
   } catch (const std::exception &e) {
@@ -297,8 +317,15 @@ QString TkvCustomFrame::StageFolder() const {
   return QDir(FHost.TempFolder ? FHost.TempFolder() : QDir::currentPath()).filePath(QStringLiteral("logic-read"));
 }
 
+void TkvCustomFrame::ReRead() {
+  if (IsRunningCommand() || !QueryClose())
+    return;
+  ReadLogicFiles();
+}
+
 void TkvCustomFrame::ReadLogicFiles() {
-  if (!FInitialized)
+  // A build holds the logic this would replace.
+  if (!FInitialized || IsRunningCommand())
     return;
   FHost.EnterTempFolder();
   // The unit on screen goes back into the custom logic first: should the read
@@ -323,30 +350,35 @@ void TkvCustomFrame::ReadLogicFiles() {
     }
   };
   const auto dropStage = [stage](TIOChain3 *, const QList<int> &) { QDir(stage).removeRecursively(); };
+  // The read reads into the staging folder, and the page takes the logic
+  // only while it is there: closed meanwhile, the read ends at its next
+  // request.
   TIOChainList3 &chain = FHost.ChainGen()->newList();
-  chain.setEvent(0, dropStage).setEvent(1, dropStage);
+  chain.ownedBy(this).setEvent(0, dropStage).setEvent(1, dropStage);
   chain.setFrameSize(FLASH_FRAME_BYTES)
       .msg(QStringLiteral("Чтение заголовка"))
       .readFile(FILE_EXT_FLASH, FileTypePlain, QDir(stage).filePath(CustomFiles::Head))
-      .exec([this, staged, stage] { staged([&] { CheckStagedHeader(stage); }); });
+      .exec(Guarded(this, [staged, stage](TkvCustomFrame *F) { staged([&] { F->CheckStagedHeader(stage); }); }));
+  const TFlashSubFileStart subFileStart = FHost.SetFlashSubFileStart;
   for (int k = 0; k < ExtFlash::SubFileCount; ++k) {
     const auto &read = SubFileReads[k];
     chain.msg(QString::fromUtf8(read.Message))
         .execNext(
-            [this, staged](TIOChain3 *Next, const QList<int> &Args) {
-              staged([&] { SetFlashFrames(Next, Args, FHost.SetFlashSubFileStart); });
+            [staged, subFileStart](TIOChain3 *Next, const QList<int> &Args) {
+              staged([&] { SetFlashFrames(Next, Args, subFileStart); });
             },
             {k})
         .readFile(FILE_EXT_FLASH, FileTypeZlib, QDir(stage).filePath(QString::fromLatin1(read.File)));
   }
   chain
-      .exec([this, stage, staged] {
-        staged([&] { ShowLoadedLogic(lsDevice, stage); });
-        // The chain has just read this device: its identity is the one
-        // identified last, and the logic is bound to it from now on.
-        FLogicIdentity = FHost.DeviceIdentity ? FHost.DeviceIdentity() : QByteArray();
-        FLogicEpoch = FHost.ChainGen()->IdentEpoch();
-      })
+      .exec(Guarded(this,
+                    [stage, staged](TkvCustomFrame *F) {
+                      staged([&] { F->ShowLoadedLogic(lsDevice, stage); });
+                      // The chain has just read this device: its identity is the one
+                      // identified last, and the logic is bound to it from now on.
+                      F->FLogicIdentity = F->FHost.DeviceIdentity ? F->FHost.DeviceIdentity() : QByteArray();
+                      F->FLogicEpoch = F->FHost.ChainGen()->IdentEpoch();
+                    }))
       .msg(QStringLiteral("Готово"));
   chain.run(FHost.Progress);
 }
@@ -387,6 +419,7 @@ void TkvCustomFrame::ShowLoadedLogic(TLogicSource Source, const QString &Folder)
   if (FHost.ApplyCustomLogicNames)
     FHost.ApplyCustomLogicNames();
   FSource = Source;
+  FEdited = false;
   FCurrentItem = -1;
   ShowPlaceholder(QString::fromUtf8(NoUnitCaption));
 }
@@ -545,6 +578,7 @@ TCustomWriteHooks TkvCustomFrame::WriteHooks(uint64_t PreparedFor) {
   h.RegistersWritten = FHost.RegistersWritten;
   h.PreparedFor = PreparedFor;
   h.Writes = QString::fromUtf8(CustomTexts::WritesLogic);
+  h.Owner = this;
   if (FHost.RenewIdentity)
     h.RenewIdentity = [self = QPointer<TkvCustomFrame>(this), renew = FHost.RenewIdentity](TIOChainList3 &Chain) {
       renew(Chain);
@@ -579,6 +613,9 @@ uint64_t TkvCustomFrame::CheckLogicDevice() {
 TCustomBuildEnv TkvCustomFrame::BuildEnv() const { return FHost.BuildEnv ? FHost.BuildEnv() : TCustomBuildEnv(); }
 
 void TkvCustomFrame::Build() {
+  // The build holds the page's module and compiler, and its question and
+  // status run the event loop: the page's close waits for it.
+  const TCommandScope scope(*this);
   const uint64_t epoch = CheckLogicDevice();
   {
     // Answered while another device came (or the link failed), the question
@@ -587,8 +624,8 @@ void TkvCustomFrame::Build() {
     if (ShowMessageBox(TMsgKind::YesNoQuestion, QString::fromUtf8(CustomTexts::BuildQuestion)) != TMsgResult::Yes)
       return;
     if (watch.Changed()) {
-      FHost.ChainGen()->WriteBox(QString::fromUtf8(CustomTexts::WritesLogic),
-                                 QString::fromUtf8(WriteTexts::PreparedForOther));
+      TellNotWritten(*FHost.ChainGen(), QString::fromUtf8(CustomTexts::WritesLogic),
+                     QString::fromUtf8(WriteTexts::PreparedForOther));
       return;
     }
   }
@@ -598,6 +635,8 @@ void TkvCustomFrame::Build() {
     FHost.EnterTempFolder();
   StoreUnit();
   PutLoadedFiles();
+  // The build reads the base logic again, which clears the editor's mark.
+  FEdited = IsModified();
   FBuilding = true;
   const std::unique_ptr<bool, void (*)(bool *)> building(&FBuilding, [](bool *B) { *B = false; });
   TCustomBuildEnv env = BuildEnv();
@@ -610,7 +649,8 @@ void TkvCustomFrame::Build() {
   const TCustomWrite write = BuildCustomLogic(state, env, *FSchemaCompile, FErrors, FParamStream, &entries);
   const bool params = write == TCustomWrite::Logic || env.ParamUstavWrite;
   // The write starts once the engineer has seen what it would change in the
-  // device's setpoints; the page may have loaded other logic meanwhile.
+  // device's setpoints; the page may have loaded other logic meanwhile, or
+  // gone. The chain takes its own copy of the stream.
   const auto start = [self = QPointer<TkvCustomFrame>(this), state, write, params, epoch](const QByteArray &Stream) {
     if (!self || self->FModule.get() != state.Module)
       return;
@@ -619,17 +659,17 @@ void TkvCustomFrame::Build() {
     self->FParamStream.open(QIODevice::ReadOnly);
     TCustomLogicState s = state;
     if (write == TCustomWrite::All)
-      ::WriteAll(*self->FHost.ChainGen(), s, self->FCoreDate.date(), QDate::currentDate(), self->FParamStream, params,
+      ::WriteAll(*self->FHost.ChainGen(), s, self->FCoreDate.date(), QDate::currentDate(), Stream, params,
                  self->WriteHooks(epoch));
     else
-      ::WriteLogic(*self->FHost.ChainGen(), s.WorkDir, self->FParamStream, self->WriteHooks(epoch));
+      ::WriteLogic(*self->FHost.ChainGen(), s.WorkDir, Stream, self->WriteHooks(epoch));
   };
   if (!params)
     start(QByteArray());
   else
     ConfirmParamStream(*FHost.ChainGen(), std::move(entries),
                        {FHost.RequestUserRights, FHost.Progress, FHost.CheckIdentity, epoch,
-                        QString::fromUtf8(CustomTexts::WritesLogic)},
+                        QString::fromUtf8(CustomTexts::WritesLogic), this},
                        start);
 }
 
@@ -658,7 +698,7 @@ void TkvCustomFrame::Undo() {
 }
 
 void TkvCustomFrame::Save() {
-  if (!FCustomDoc || FFileName.isEmpty())
+  if (!FCustomDoc || FFileName.isEmpty() || IsRunningCommand())
     return;
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
@@ -666,15 +706,54 @@ void TkvCustomFrame::Save() {
   PutLoadedFiles();
   SaveProject(LogicState(), FFileName, BuildEnv().CustomSetting);
   FSchemaEditor->ClearUndo();
+  FEdited = false;
+  if (FModule)
+    FModule->Changed = false;
 }
 
 void TkvCustomFrame::SaveAs(const QString &FileName) {
+  // A failed save keeps the name the project had.
+  const QString was = FFileName;
+  FFileName = FileName;
+  try {
+    Save();
+  } catch (...) {
+    FFileName = was;
+    throw;
+  }
   SetFileName(FileName);
-  Save();
+}
+
+bool TkvCustomFrame::IsModified() const { return FEdited || (FModule && FModule->Changed); }
+
+bool TkvCustomFrame::QueryClose() {
+  if (!IsModified())
+    return true;
+  return AskSaveBeforeClose(MultiLingual().Translate(QString::fromUtf8(ChangedQuestion)),
+                            [this] { return SaveForClose(); });
+}
+
+bool TkvCustomFrame::SaveForClose() {
+  try {
+    if (FFileName.isEmpty()) {
+      const QString path = AskFileName({TFileDialogKind::Save, QStringLiteral("Сохранить файл Внешней логики как"),
+                                        QStringLiteral("pack"), QStringLiteral("*.pack"), {}, {}});
+      if (path.isEmpty())
+        return false;
+      SaveAs(path);
+    } else {
+      Save();
+    }
+  } catch (const EKvError &) {
+    throw;
+  } catch (const std::exception &e) {
+    throw EKvError(QString::fromUtf8(e.what()));
+  }
+  return !IsModified();
 }
 
 void TkvCustomFrame::LoadFromFile(const QString &FileName) {
-  if (!FInitialized)
+  if (!FInitialized || IsRunningCommand())
     return;
   if (FHost.EnterTempFolder)
     FHost.EnterTempFolder();
@@ -718,9 +797,11 @@ TUnitPropertyForm *TkvCustomFrame::FillUnitDialog() {
 }
 
 void TkvCustomFrame::UnitDialog() {
+  const TCommandScope scope(*this);
   TUnitPropertyForm *form = FillUnitDialog();
   if (!form || form->exec() != QDialog::Accepted)
     return;
+  FEdited = true;
   TCustomUnit &unit = FUnits[FCurrentItem];
   TModule &shown = FSchemaEditor->Module();
   unit.Caption = form->GetCaption();

@@ -93,9 +93,22 @@ public:
   void SetCoreDate(const QDateTime &Value) { FCoreDate = Value; }
   QDateTime CoreDate() const { return FCoreDate; }
 
-  // Reads the device's logic files into the work folder and shows them.
-  void ReRead() { ReadLogicFiles(); }
+  // "Обновить": unsaved unit edits asked for first (QueryClose), then the
+  // device's logic files read into the work folder and shown.
+  void ReRead();
   void ReadLogicFiles();
+  // Unit edits not saved in the project: the editor changed the logic since
+  // it was loaded or saved.
+  bool IsModified() const;
+  // Before the edits would go (the tab's close, the program's, "Обновить",
+  // another project): Yes saves the project (asking its name when it has
+  // none; a cancelled name is Cancel), No drops the edits. True when the
+  // page may go on; false keeps the page and its edits.
+  bool QueryClose();
+  // A command of the page is under way: it holds the loaded logic and may
+  // run the event loop (the build's status, a question, a dialog). The page
+  // must not go meanwhile; CommandEnded tells when the last one returned.
+  bool IsRunningCommand() const { return FCommandDepth > 0; }
   // Enables the page's own buttons: a logic is loaded and the link is idle.
   void UpdateActions();
   // Keys and wheel turns forwarded by the main window; true when used.
@@ -167,7 +180,11 @@ public:
   const QList<TOrgChoice> &InputChoices() const { return FInputChoices; }
   const QList<TOrgChoice> &OutputChoices() const { return FOutputChoices; }
 
+signals:
+  void CommandEnded();
+
 private:
+  friend class TCommandScope;
   void BuildComponents();
   void WriteResources();
   // The editor's first block gets Caption (the empty schema's placeholder).
@@ -187,8 +204,11 @@ private:
   void CheckStagedHeader(const QString &Stage);
   void FillUnitList();
   void ShowUnit(int Index);
-  // A slot's failure: to the program's edge handler.
+  // A slot's command, as a command of the page (IsRunningCommand); its
+  // failure to the program's edge handler.
   void Guard(const std::function<void()> &Command);
+  // Yes of QueryClose: the project saved; false when no name was given.
+  bool SaveForClose();
   // Logic read from a device goes only to that device: with another one
   // identified since, shows the refusal and throws it. The identification
   // epoch a write of the loaded logic is prepared for: for logic read from
@@ -200,6 +220,10 @@ private:
   bool FInitialized = false;
   // Between the build's question and the start of its write chain.
   bool FBuilding = false;
+  int FCommandDepth = 0;
+  // Edits made in units no longer shown, or whose module a build has read
+  // again since (that clears the editor's mark).
+  bool FEdited = false;
   std::unique_ptr<TConfigurator> FConfigurator;
   std::unique_ptr<TModule> FModule;
   TSchemaEditorPanel *FSchemaEditor = nullptr;

@@ -8,6 +8,9 @@
 #include "compile_test_util.h"
 #include "uCustomBuild.h"
 #include "uCustomLogic.h"
+#include "uSimpleDeviceDescriptor.h"
+
+#include <QBuffer>
 
 struct TLogicPackage {
   TCompileDevice D;
@@ -109,4 +112,19 @@ struct TLogicPackage {
     State.Source = 1;
   }
   QByteArray File(const char *Name) const { return LoadFileBytes(D.Dir.filePath(Name)); }
+
+  // The run-time descriptor a relay running this logic holds: the image of
+  // the base logic's descriptor decoded as identification decodes it.
+  std::unique_ptr<TSimpleDeviceDescriptor> Relay;
+  IXXMLNode RelayRoot() {
+    if (!Relay) {
+      QByteArray image = BuildDescBin(*DeviceOf(Module->Descriptor.get()), QByteArray(4, '\0'), 0, 0, 0,
+                                       D.Dir.filePath("header.lst"));
+      QBuffer stream(&image);
+      stream.open(QIODevice::ReadOnly);
+      Relay = std::make_unique<TSimpleDeviceDescriptor>();
+      Relay->LoadFromStream(stream);
+    }
+    return Relay->Root;
+  }
 };

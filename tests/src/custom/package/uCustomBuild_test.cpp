@@ -183,6 +183,7 @@ TEST(CustomBuild, AWholeLogicMergesCompilesAndChoosesItsWrite) {
   QBuffer stream;
   TCustomBuildEnv env;
   env.Status = [&](const QString &T) { status << T; };
+  env.RelayDescriptor = p.RelayRoot();
   EXPECT_EQ(BuildCustomLogic(p.State, env, compiler, errors, stream), TCustomWrite::Logic);
   EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
   EXPECT_EQ(status, QStringList({"Загрузка", "Слияние", "Компиляция"}));
@@ -266,5 +267,58 @@ TEST(CustomBuild, AFailingBuildShowsItsTextAndLeavesTheImages) {
     EXPECT_EQ(p.File("extflash.bin"), "old flash");
     if (c.Source == 2)
       EXPECT_FALSE(QFile::exists(p.D.Dir.filePath("generated.bin"))) << "checked before compiling";
+  }
+}
+
+// A logic-only write leaves the relay's descriptor in place: each value of
+// the stream (U2 in both groups, 0x1234 and 0x5678, inside the logic's
+// limits) is checked against the relay's record of its register too, by the
+// pages' rule; a register the relay does not describe so is refused by its
+// name. A full write brings its own descriptor; limitCheck=0 lets all go.
+TEST(CustomBuild, ALogicOnlyWriteKeepsTheRelaysLimits) {
+  const QString notHeld = "\r\nПомилка \"U2\" регистр 101 не описан в дескрипторе прибора"
+                          "\r\nПомилка \"U2\" регистр 151 не описан в дескрипторе прибора";
+  const struct {
+    const char *Name;
+    std::function<void(const IXXMLNode &Root, const IXXMLNode &U2)> Relay;
+    int Source;
+    bool LimitCheck;
+    QString Error;
+  } cases[] = {
+      {"the relay as the logic", [](const IXXMLNode &, const IXXMLNode &) {}, 1, true, ""},
+      {"relay's upper limit below", [](const IXXMLNode &, const IXXMLNode &U2) { U2->SelectSingleNode("word-max")->SetText("4096"); }, 1,
+       true, "\r\nПомилка \"U2\" > 4096\r\nПомилка \"U2\" > 4096"},
+      {"relay's lower limit above", [](const IXXMLNode &, const IXXMLNode &U2) { U2->SelectSingleNode("word-min")->SetText("5000"); }, 1,
+       true, "\r\nПомилка \"U2\" < 5000"},
+      {"register not in the relay", [](const IXXMLNode &, const IXXMLNode &U2) { U2->Remove(); }, 1, true, notHeld},
+      {"register a text parameter in the relay",
+       [](const IXXMLNode &Root, const IXXMLNode &U2) {
+         const IXXMLNode param = Root->SelectSingleNode("param");
+         const IXXMLNode text = (param ? param : Root->AddChild("param"))->AddChild("param-char");
+         text->AddChild("mreg")->SetText("101");
+         text->AddChild("word-count")->SetText("4");
+         text->AddChild("string")->SetText("Текст");
+         U2->Remove();
+       },
+       1, true,
+       "\r\nПомилка \"U2\" регистр 101 описан в дескрипторе прибора иначе"
+       "\r\nПомилка \"U2\" регистр 151 не описан в дескрипторе прибора"},
+      {"limit check off", [](const IXXMLNode &, const IXXMLNode &U2) { U2->Remove(); }, 1, false, ""},
+      {"a full write", [](const IXXMLNode &, const IXXMLNode &U2) { U2->Remove(); }, 2, true, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TLogicPackage p;
+    TSchemaCompile compiler;
+    QStringList errors;
+    QBuffer stream;
+    TCustomBuildEnv env;
+    env.RelayDescriptor = p.RelayRoot();
+    c.Relay(env.RelayDescriptor, env.RelayDescriptor->SelectSingleNode("ustav/ustav-num[string='U2']"));
+    env.LimitCheck = c.LimitCheck;
+    p.State.Source = uint8_t(c.Source);
+    env.DeviceIdentCrc = FileCrc32(p.D.Dir.filePath("identification.inc"));
+    EXPECT_EQ(ErrorOf([&] { BuildCustomLogic(p.State, env, compiler, errors, stream); }),
+              c.Error.isEmpty() ? "no error" : c.Error);
   }
 }

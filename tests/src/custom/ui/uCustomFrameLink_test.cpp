@@ -1072,4 +1072,281 @@ TEST_P(CustomFrameFaults, UnitDialogChangesUndoToEachEarlierSchema) {
 
 INSTANTIATE_TEST_SUITE_P(Tcp, CustomFrameFaults, ::testing::Values(TLink::Tcp));
 
+// The tab closed while its chains run, and its unsaved unit edits.
+class CustomFrameClose : public CustomFrameLink {
+protected:
+  // The custom-logic tab, opened again once it has gone.
+  TkvCustomFrame *Tab() {
+    if (!TabOpen())
+      Form->NCustomLogic->trigger();
+    for (int i = 0; i < Form->PageControl->count(); ++i)
+      if (auto *f = Form->PageControl->widget(i)->findChild<TkvCustomFrame *>())
+        Form->PageControl->setCurrentIndex(i);
+    return Page = Form->ActiveCustomFrame();
+  }
+  bool TabOpen() const { return Form->PageControl->findChild<TkvCustomFrame *>() != nullptr; }
+  // Ctrl+F4 on the tab.
+  void CloseTab() {
+    if (TabOpen()) {
+      Tab();
+      Form->CloseActiveTab();
+    }
+  }
+  // The program runs on: the next identification ends with "Готово".
+  void ExpectRunsOn() {
+    Form->UpdateActions();
+    Form->aMonitorPoll->trigger();
+    EXPECT_TRUE(WaitIdle());
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово");
+  }
+};
+
+// "Обновить" with the tab closed while request N waits for its answer (the
+// only late one): nothing more goes, nothing touches the gone tab.
+TEST_P(CustomFrameClose, ReadClosedAtAnyRequestSendsNothingMore) {
+  Start();
+  for (int n = 1;; ++n) {
+    SCOPED_TRACE(n);
+    Tab();
+    TSimFault late;
+    late.Kind = TSimFaultKind::LateAnswer;
+    late.Value = 500;
+    late.After = n - 1;
+    late.Count = 1;
+    Device.ClearLogs();
+    Device.SetFault(late);
+    Form->aMonitorRefresh->trigger();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Device.RequestLog().size() >= size_t(n) || Form->IOChain()->ChainCount() == 0; }, 30000));
+    if (Device.RequestLog().size() < size_t(n)) {
+      // The read has ended whole before a request N: every step was met.
+      EXPECT_GT(n, 5) << RequestOrder(Device).join("|").toStdString();
+      Device.SetFault({});
+      break;
+    }
+    CloseTab();
+    EXPECT_FALSE(TabOpen());
+    const size_t sent = Device.RequestLog().size();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Device.RequestLog().size(), sent) << RequestOrder(Device).join("|").toStdString();
+    Device.SetFault({});
+  }
+  ExpectRunsOn();
+}
+
+// Over a serial line at 38400 baud (a frame of the package takes half a
+// second), the tab closed once the read is a second or two under way.
+TEST_P(CustomFrameClose, SerialReadClosedMidwayLeavesTheProgramRunning) {
+  if (GetParam() != TLink::Pty)
+    GTEST_SKIP() << "a serial line only";
+  Start();
+  Server->SetBaud(38400);
+  Tab();
+  Device.ClearLogs();
+  Form->aMonitorRefresh->trigger();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Device.RequestLog().size() >= 3; }, 30000));
+  CloseTab();
+  const size_t sent = Device.RequestLog().size();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_LE(Device.RequestLog().size(), sent + 1) << "at most the request on the line";
+  ExpectRunsOn();
+}
+
+// "Сформировать" with the tab closed at each of its steps: during the build
+// (put off until the build has returned), during the read of the relay's
+// setpoints, at the setpoints question, at the password: nothing is written;
+// once the logic is stopped: the write runs to its end.
+TEST_P(CustomFrameClose, BuildAndWriteClosedAtAnyStep) {
+  Start();
+  enum TWhen { InBuild, InSetpointRead, InQuestion, InPassword, InWrite };
+  for (const TWhen when : {InBuild, InSetpointRead, InQuestion, InPassword, InWrite}) {
+    SCOPED_TRACE(int(when));
+    Tab();
+    ASSERT_EQ(Refresh(), "Готово");
+    Device.ClearLogs();
+    bool keptInBuild = false;
+    const QMetaObject::Connection status =
+        QObject::connect(Form->StatusBar_, &QStatusBar::messageChanged, Form.get(), [&, when](const QString &T) {
+          if ((when == InBuild && T == "Компиляция") || (when == InSetpointRead && T == "Чтение уставок"))
+            QTimer::singleShot(0, Form.get(), [&, when] {
+              CloseTab();
+              keptInBuild = when == InBuild && TabOpen();
+            });
+        });
+    QTimer onWrite;
+    QObject::connect(&onWrite, &QTimer::timeout, Form.get(), [&] {
+      if (!Device.SpecialLog().empty()) {
+        onWrite.stop();
+        CloseTab();
+      }
+    });
+    if (when == InWrite)
+      onWrite.start(1);
+    BuildWritingSetpoints(
+        [&](TMsgKind Kind) {
+          if (when == InQuestion && Kind == TMsgKind::Question)
+            CloseTab();
+        },
+        [&] {
+          if (when == InPassword)
+            CloseTab();
+        });
+    onWrite.stop();
+    QObject::disconnect(status);
+    EXPECT_TRUE(WaitIdle());
+    EXPECT_FALSE(TabOpen());
+    if (when == InBuild)
+      EXPECT_TRUE(keptInBuild) << "the build holds the page's logic";
+    if (when == InWrite)
+      EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}))
+          << RequestOrder(Device).join("|").toStdString();
+    else
+      EXPECT_EQ(Writes(Device), 0) << RequestOrder(Device).join("|").toStdString();
+  }
+  ExpectRunsOn();
+}
+
+// A logic write whose frame answer is lost after F0 (writes are not sent
+// twice) leaves the relay's logic stopped: the box that stays says so, and
+// kv.log; the identification after it does not take its place.
+TEST_P(CustomFrameClose, ALogicWriteCutAfterF0SaysTheLogicIsStoppedInTheBoxThatStays) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  TSimFault lost;
+  lost.Kind = TSimFaultKind::LostAnswer;
+  lost.Function = SIM_FN_WRITE_FILE;
+  lost.Count = 1;
+  Device.SetFault(lost);
+  Device.ClearLogs();
+  BuildWritingSetpoints();
+  Device.SetFault({});
+  const QString stopped = "Запись не завершена: логика прибора остановлена, повторите запись";
+  EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0}));
+  EXPECT_EQ(WriteBoxText(Form.get()), "Не записано: Внешняя логика\n" + stopped);
+  EXPECT_FALSE(Logger().Lines().filter("ERROR").filter(stopped).isEmpty());
+  ExpectRunsOn();
+  EXPECT_EQ(WriteBoxText(Form.get()), "Не записано: Внешняя логика\n" + stopped);
+}
+
+// A logic-only write leaves the relay's descriptor in place: a value inside
+// the logic's limits and outside the relay's is refused by its name, and
+// nothing is sent.
+TEST_P(CustomFrameClose, ALogicOnlyWriteKeepsTheRelaysLimits) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  const IXXMLNode u = Form->Descriptor()->Root->SelectSingleNode("ustav/*[mreg=101]");
+  ASSERT_TRUE(u);
+  const QString name = u->SelectSingleNode("string")->GetText();
+  u->SelectSingleNode("word-min")->SetText("1");
+  Device.ClearLogs();
+  Logger().Clear();
+  BuildWritingSetpoints();
+  EXPECT_EQ(Writes(Device), 0) << RequestOrder(Device).join("|").toStdString();
+  EXPECT_FALSE(Logger().Lines().filter("\"" + name + "\" <").isEmpty()) << Logger().Lines().join("\n").toStdString();
+}
+
+// A block of "Блок 1" moved, then each way the edits would go: the tab's
+// close (Ctrl+F4, its close box), "Обновить", another project, "Выход".
+// "Отмена" keeps the page and the edits, "Нет" drops them, "Да" saves the
+// project (its name asked when it has none; a cancelled name is "Отмена",
+// a save that fails keeps the edits).
+TEST_P(CustomFrameClose, UnsavedUnitEditsAskOnEveryWayTheyWouldGo) {
+  Start();
+  const QString question = "Изменения внешней логики не сохранены, сохранить?";
+  const QString project = FDir.filePath("edits.pack");
+  TMsgResult answer = TMsgResult::Cancel;
+  QStringList asked;
+  const TMessageSink fixture = SetMessageSink([&](TMsgKind Kind, const QString &Text) {
+    Shown << Text;
+    if (Kind != TMsgKind::Question)
+      return TMsgResult::Ok;
+    asked << Text;
+    return answer;
+  });
+  QString named; // the name the file dialogs give, "" for a cancelled one
+  const TFileDialogSink oldDialogs = SetFileDialogSink([&named](const TFileDialogRequest &) { return named; });
+  const auto edit = [&](bool Named) {
+    Tab();
+    if (!Page->IsLogicLoaded())
+      ASSERT_EQ(Refresh(), "Готово");
+    if (Named)
+      Page->SaveAs(project);
+    Page->ListViewUnit->setCurrentRow(0);
+    TSchemaEditorState &e = Page->SchemaEditor()->State();
+    const TPixelRect &b = Page->SchemaEditor()->Module().AbstractList[0]->Graphic->Bounds;
+    const QPoint from((b.Left + b.Right) / 2, (b.Top + b.Bottom) / 2), to = from + QPoint(48, 0);
+    e.MouseDown(TSchemaEditorState::mbLeft, false, from);
+    e.MouseMove(to);
+    e.MouseUp(to);
+    ASSERT_TRUE(Page->IsModified());
+  };
+  enum TWay { CtrlF4, CloseBox, ReRead, Open, Exit };
+  // Whether the way went on (the tab closed, the logic read again, the
+  // project opened, the program closed).
+  const auto go = [&](TWay Way) {
+    switch (Way) {
+    case CtrlF4:
+      Form->CloseActiveTab();
+      return !TabOpen();
+    case CloseBox:
+      QTest::mouseClick(Form->PageControlHelper->CloseButton(Form->PageControl->currentWidget()), Qt::LeftButton);
+      return !TabOpen();
+    case ReRead:
+      Device.ClearLogs();
+      Form->aMonitorRefresh->trigger();
+      EXPECT_TRUE(WaitIdle());
+      return !Device.RequestLog().empty() && !Page->IsModified();
+    case Open:
+      return Form->apFileLoad->trigger(), Page->Source() == lsProject;
+    case Exit:
+      return Form->close();
+    }
+    return false;
+  };
+  const struct {
+    const char *Name;
+    TWay Way;
+    TMsgResult Answer;
+    bool Named;    // the page has a project file
+    QString Given; // by the file dialogs
+    bool WentOn, Saved;
+  } cases[] = {
+      {"Ctrl+F4, Отмена", CtrlF4, TMsgResult::Cancel, false, project, false, false},
+      {"Ctrl+F4, Да, no name given", CtrlF4, TMsgResult::Yes, false, "", false, false},
+      {"Ctrl+F4, Да, a save that fails", CtrlF4, TMsgResult::Yes, false, FDir.filePath("no/such/folder/x.pack"), false,
+       false},
+      {"Ctrl+F4, Да, named", CtrlF4, TMsgResult::Yes, false, project, true, true},
+      {"close box, Нет", CloseBox, TMsgResult::No, false, project, true, false},
+      {"Обновить, Отмена", ReRead, TMsgResult::Cancel, false, project, false, false},
+      {"Обновить, Нет", ReRead, TMsgResult::No, false, project, true, false},
+      {"Обновить, Да", ReRead, TMsgResult::Yes, true, project, true, true},
+      {"Открыть, Отмена", Open, TMsgResult::Cancel, true, project, false, false},
+      {"Открыть, Нет", Open, TMsgResult::No, true, project, true, false},
+      {"Выход, Отмена", Exit, TMsgResult::Cancel, true, project, false, false},
+      {"Выход, Да", Exit, TMsgResult::Yes, true, project, true, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    answer = TMsgResult::No;
+    edit(c.Named);
+    const auto bytes = [&project] { return QFile::exists(project) ? LoadFileBytes(project) : QByteArray(); };
+    const QByteArray before = bytes();
+    asked.clear();
+    Shown.clear();
+    answer = c.Answer;
+    named = c.Given;
+    EXPECT_EQ(go(c.Way), c.WentOn);
+    EXPECT_EQ(asked, QStringList{question});
+    EXPECT_EQ(bytes() != before, c.Saved);
+    if (!c.WentOn)
+      EXPECT_TRUE(Page->IsModified()) << "the edits are kept";
+    if (c.Given.contains("no/such"))
+      EXPECT_EQ(Shown.size(), 2) << "the save's failure told: " << Shown.join("|").toStdString();
+  }
+  SetFileDialogSink(oldDialogs);
+  SetMessageSink(fixture);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, CustomFrameClose, ::testing::Values(TLink::Tcp, TLink::Pty));
+
 } // namespace
