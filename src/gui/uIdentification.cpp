@@ -160,16 +160,14 @@ bool IsPasswdRangeValid(int Reg, int Count) {
 
 // ---------------------------------------------------------------- script
 
-TIdentification::TIdentification(TMainForm &Form, const TAppIniFile &Ini) : FForm(Form), FIni(Ini) {
-  FFlashHead.open(QIODevice::ReadWrite);
-}
+TIdentification::TIdentification(TMainForm &Form, const TAppIniFile &Ini) : FForm(Form), FIni(Ini) {}
 
 TIdentification::~TIdentification() = default;
 
 void TIdentification::Prepare() {
   FScriptDone = false;
   FIdentifyAgain = false;
-  Refill(FFlashHead, {});
+  FFlashHead.clear();
   Unidentify();
   FForm.EnterTempFolder();
   for (const char *name : {IdentFiles::DescriptorBin, IdentFiles::DescriptorXml, IdentFiles::CustomLogic})
@@ -380,8 +378,8 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
   }
   Chain
       .exec(Live(FForm, [this] {
-        FIdentity = FFlashHead.buffer() + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
-        FIdentityHeadBytes = int(FFlashHead.buffer().size());
+        FIdentity = FFlashHead + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
+        FIdentityHeadBytes = int(FFlashHead.size());
         FScriptDone = true;
         ForgetSigns();
         FForm.IOChain()->NextIdentEpoch();
@@ -706,14 +704,14 @@ void TIdentification::RegValuesStep(QIODevice *Stream) {
 
 void TIdentification::CheckFlashHeader() {
   const QByteArray head = LoadFileBytes(IdentFiles::FlashHead);
-  Refill(FFlashHead, head);
+  FFlashHead = head;
   CheckFlashHeaderBytes(head);
 }
 
 void TIdentification::SetFlashSubFileStart(TIOChain3 *Step, const QList<int> &Args) {
   if (Args.size() != 1)
     throw EKvAssert("sub-file expected");
-  const uint16_t first = FlashSubFileStart(FFlashHead.buffer(), Args[0]);
+  const uint16_t first = FlashSubFileStart(FFlashHead, Args[0]);
   if (auto *read = dynamic_cast<TIOChain3readFile *>(Step))
     read->setFrameFirst(first);
   else if (auto *write = dynamic_cast<TIOChain3writeFile *>(Step))

@@ -209,7 +209,7 @@ private:
   // as long as the main window, which owns every identification chain.
   QList<int> FFoundAddrs;
   QList<int> FChosenAddr{0};
-  QBuffer FFlashHead;
+  QByteArray FFlashHead; // the FLASH header as identification last read it
   int FCalibrCount = 0;
   uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
   bool FUnitChosen = false;
