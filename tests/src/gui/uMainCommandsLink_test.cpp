@@ -15,6 +15,10 @@
 #include "uSimFault.h"
 #include "uModbusTools.h"
 #include "uPageControlHelper.h"
+#include "uParamFrame.h"
+#include "uDemoDevice.h"
+#include <QMessageBox>
+#include <QPushButton>
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUstavFrame.h"
@@ -42,6 +46,10 @@ protected:
     for (const char *f :
          {"tools/devsim/dashboard.XML", "tools/devsim/deviceFrame.xml", "src/resources/EventReportTemplate.xml"})
       ASSERT_TRUE(QFile::copy(QStringLiteral(KV_SOURCE_DIR "/") + f, S.Dir.filePath(QFileInfo(f).fileName())));
+    StartProgram();
+  }
+  // The program started against devsim, identified, shown and logged in.
+  void StartProgram() {
     ASSERT_TRUE(S.Start("[ustav]\ndirectEdit=0\n[timer]\ninterval=60000\n[tools]\ndeviceBoard=1\nlog=1\nmodbus=1\n"
                         "eventReport=1\neventExport=1\n"));
     ASSERT_EQ(S.Identify(), "Готово");
@@ -324,4 +332,96 @@ TEST_F(MainCommandsLink, PortClickWaitsForTheIdleLinkWithoutBlocking) {
   ASSERT_TRUE(S.WaitIdle());
   S.Form->NDeviceBoard->trigger();
   EXPECT_EQ(Errors, QStringList{"Нет дескриптора"});
+}
+
+namespace {
+// The answers to register writes come Ms late from now on.
+TSimFault SlowWrites(int Ms) {
+  TSimFault f;
+  f.Kind = TSimFaultKind::LateAnswer;
+  f.Value = Ms;
+  f.Function = SIM_FN_WRITE_HOLDING;
+  return f;
+}
+QStringList LogSince(qsizetype Mark) { return Logger().Lines().mid(Mark); }
+} // namespace
+
+// "Выход", the window's close box and a signal to end, met by a
+// "Параметры" write of the station name (eight registers, slow answers):
+// the write runs to its end, the name whole in the relay, and then the
+// program ends; the log says what ran and how it ended. "Отменить
+// закрытие" keeps the program. The unsaved title panel asks only after the
+// write, and a signal asks nothing.
+TEST_F(MainCommandsLink, ACloseWaitsForTheParametersWriteThenEnds) {
+  const struct {
+    const char *Close;
+    std::function<void()> Press;
+    bool Cancel, Ends, Asks;
+  } closes[] = {
+      {"Выход", [this] { S.Form->nExit->trigger(); }, false, true, true},
+      {"close box", [this] { S.Form->close(); }, false, true, true},
+      {"signal", [this] { S.Form->CloseQuietly(); }, false, true, false},
+      {"Выход cancelled", [this] { S.Form->nExit->trigger(); }, true, false, false},
+  };
+  // "Нет" to the title panel's question: the program ends unsaved.
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind, const QString &Text) {
+    Shown << Text;
+    return TMsgResult::No;
+  });
+  QString name = "ВОД 6 0 КВ";
+  for (const auto &c : closes) {
+    SCOPED_TRACE(c.Close);
+    TkvParamFrame *page = S.Form->ParamFrame;
+    int row = 1;
+    while (page->RowReg(row) >= 0 && page->RowReg(row) != DemoDevice::NameReg)
+      ++row;
+    ASSERT_EQ(page->RowReg(row), DemoDevice::NameReg);
+    Show(S.Form->TabSheetParam);
+    page->sgParam->setCurrentCell(row, 2);
+    page->Editor()->StartEdit();
+    ASSERT_TRUE(page->Editor()->Edit->isVisible());
+    name = name == "ВОД 6 0 КВ" ? "ПОДСТАНЦИЯ 35" : "ВОД 6 0 КВ";
+    page->Editor()->Edit->setText(name);
+    QTest::keyClick(page->Editor()->Edit, Qt::Key_Return);
+    S.Form->DashboardFrame->SetModified(true);
+    S.Device.ClearLogs();
+    S.Device.SetFault(SlowWrites(250));
+    Shown.clear();
+    const qsizetype mark = Logger().Lines().size();
+    S.Form->auWrite->setEnabled(true);
+    S.Form->auWrite->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !RegisterRequests(S.Device).isEmpty(); }, 10000));
+    c.Press();
+    EXPECT_TRUE(S.Form->isVisible());
+    ASSERT_TRUE(S.Form->WriteWaitBox());
+    EXPECT_TRUE(S.Form->WriteWaitBox()->isVisible());
+    EXPECT_TRUE(Shown.isEmpty()) << "the questions come after the write";
+    if (c.Cancel)
+      S.Form->WriteWaitBox()->buttons().value(0)->click();
+    ASSERT_TRUE(S.WaitIdle());
+    S.Device.SetFault(TSimFault());
+    QStringList regs;
+    for (int r = DemoDevice::NameReg; r < DemoDevice::NameReg + DemoDevice::NameWords; ++r)
+      regs << QString::number(r);
+    EXPECT_EQ(RegisterRequests(S.Device).replaceInStrings(QRegularExpression("^w (\\d+) .*"), "\\1"), regs)
+        << "every register of the name sent";
+    EXPECT_EQ(page->sgParam->Cells(2, row), name) << "read back whole";
+    if (c.Ends)
+      EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->isVisible(); }, 10000));
+    else
+      QTest::qWait(200);
+    EXPECT_EQ(!S.Form->isVisible(), c.Ends);
+    EXPECT_EQ(Shown.filter("Изменения титульной панел").size(), c.Asks ? 1 : 0) << Shown.join("|").toStdString();
+    const QStringList log = LogSince(mark);
+    EXPECT_EQ(log.filter("Закрытие программы ждёт окончания записи: Наименование присоединения").size(), 1)
+        << log.join("\n").toStdString();
+    EXPECT_EQ(log.filter(c.Cancel ? "Закрытие отменено" : "Запись завершена: Наименование присоединения").size(), 1);
+    if (c.Ends) {
+      // The next row starts a new program.
+      S.Form.reset();
+      S.Server.reset();
+      ASSERT_NO_FATAL_FAILURE(StartProgram());
+    }
+  }
+  SetMessageSink(fixture);
 }
