@@ -16,6 +16,8 @@
 #include "uModbusTools.h"
 #include "uPageControlHelper.h"
 #include "uParamFrame.h"
+#include "uParamCodec.h"
+#include "uIOChain3.h"
 #include "uDemoDevice.h"
 #include <QMessageBox>
 #include <QPushButton>
@@ -421,6 +423,62 @@ TEST_F(MainCommandsLink, ACloseWaitsForTheParametersWriteThenEnds) {
       S.Form.reset();
       S.Server.reset();
       ASSERT_NO_FATAL_FAILURE(StartProgram());
+    }
+  }
+  SetMessageSink(fixture);
+}
+
+// A tab closed while a write of its own runs (its button, Ctrl+F4) stays
+// until the write has ended, then asks about its unsaved edits and goes;
+// "Отменить закрытие" keeps it. Every register of the write reaches the relay.
+TEST_F(MainCommandsLink, ATabClosedDuringItsWriteWaitsThenAsksAndCloses) {
+  const struct {
+    const char *Close;
+    bool ByButton, Cancel;
+  } closes[] = {{"tab button", true, false}, {"Ctrl+F4", false, false}, {"cancelled", true, true}};
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind, const QString &Text) {
+    Shown << Text;
+    return TMsgResult::No;
+  });
+  for (const auto &c : closes) {
+    SCOPED_TRACE(c.Close);
+    Show(S.Form->TabSheetUstav);
+    S.Form->EditCommand();
+    TkvUstavLocalFrame *local = S.Form->ActiveLocalSet();
+    ASSERT_NE(local, nullptr);
+    local->sgUstav->setCurrentCell(2, 2);
+    local->Editor()->StartEdit();
+    local->Editor()->Edit->setText("444");
+    QTest::keyClick(local->Editor()->Edit, Qt::Key_Return);
+    QPointer<QWidget> sheet = S.Form->PageControl->currentWidget();
+    S.Device.ClearLogs();
+    S.Device.SetFault(SlowWrites(300));
+    TIOChainList3 &write = S.Form->IOChain()->newList();
+    QBuffer &pairs = write.Buffer();
+    StreamWritePairs(pairs, {{101, 401}, {102, 402}, {103, 403}, {104, 404}});
+    pairs.seek(0);
+    write.ownedBy(local).writes("набор уставок").writeReg(pairs).run();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !RegisterRequests(S.Device).isEmpty(); }, 10000));
+    Shown.clear();
+    if (c.ByButton)
+      QTest::mouseClick(S.Form->PageControlHelper->CloseButton(sheet), Qt::LeftButton);
+    else
+      S.Form->atabClose->trigger();
+    EXPECT_TRUE(sheet);
+    ASSERT_TRUE(S.Form->WriteWaitBox());
+    EXPECT_TRUE(S.Form->WriteWaitBox()->isVisible());
+    if (c.Cancel)
+      S.Form->WriteWaitBox()->buttons().value(0)->click();
+    EXPECT_TRUE(Shown.isEmpty()) << "its question comes after the write";
+    ASSERT_TRUE(S.WaitIdle());
+    S.Device.SetFault(TSimFault());
+    EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 101 401", "w 102 402", "w 103 403", "w 104 404"}));
+    QTest::qWait(100);
+    EXPECT_EQ(sheet.isNull(), !c.Cancel);
+    EXPECT_EQ(Shown.size(), c.Cancel ? 0 : 1) << Shown.join("|").toStdString();
+    if (sheet) {
+      S.Form->PageControl->setCurrentWidget(sheet);
+      S.Form->CloseActiveTab();
     }
   }
   SetMessageSink(fixture);
