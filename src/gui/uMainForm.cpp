@@ -887,6 +887,10 @@ void TMainForm::ReportFolderProblem(const QString &Folder) {
 }
 
 void TMainForm::SetToolBarColor(uint32_t Color) {
+  // While a write's report stays, nothing that ends after it (the identity
+  // check after a failure, a refresh) paints "all is well" over it.
+  if (FReportPinned && Color == clLinkDone)
+    Color = clLinkError;
   // A style sheet re-polishes each bar and all its buttons; progress comes
   // with every frame, mostly in the colour already shown.
   if (FToolBarColored && Color == FToolBarColor)
@@ -977,9 +981,7 @@ void TMainForm::ShowProgress(int Position, int Max, uint32_t Color) {
     FProgressPending = -1;
     if (FProgressTimer)
       FProgressTimer->stop();
-    // A chain that ended after a write's report (the identity check, a
-    // refresh) does not paint "all is well" over it.
-    SetToolBarColor(FReportPinned ? uint32_t(clLinkError) : uint32_t(clLinkDone));
+    SetToolBarColor(clLinkDone);
     ProgressBar->hide();
     return;
   }
