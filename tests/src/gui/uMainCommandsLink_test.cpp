@@ -17,6 +17,8 @@
 #include "uPageControlHelper.h"
 #include "uParamFrame.h"
 #include "uParamCodec.h"
+#include "uCustomFrame.h"
+#include "uDevSimServer.h"
 #include "uIOChain3.h"
 #include "uDemoDevice.h"
 #include <QMessageBox>
@@ -36,6 +38,9 @@
 #include <QMenuBar>
 #include <QApplication>
 #include <QDialog>
+#include <QTest>
+#include <QToolButton>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -482,4 +487,55 @@ TEST_F(MainCommandsLink, ATabClosedDuringItsWriteWaitsThenAsksAndCloses) {
     }
   }
   SetMessageSink(fixture);
+}
+
+// "Выход" while "Сформировать" writes the relay's logic (slow answers to its
+// file frames): the write runs on to its end, so the relay's logic runs
+// again (F0 ... FF), and then the program ends.
+TEST_F(MainCommandsLink, ExitDuringALogicWriteLetsTheLogicRunAgainFirst) {
+  S.Form.reset();
+  S.Server.reset();
+  S.Serve(false);
+  ASSERT_TRUE(S.Open(QString("[setup]\ncustom=1\npasswdExpirationPeriod=600\nprotocol=modbustcp\n[modbustcp]\n"
+                             "host=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=5000\n[debug]\npoll=0\n")
+                         .arg(S.Server->TcpPort())));
+  ASSERT_EQ(S.Identify(), "Готово");
+  S.Form->show();
+  S.Form->NCustomLogic->trigger();
+  TkvCustomFrame *page = S.Form->ActiveCustomFrame();
+  ASSERT_TRUE(page);
+  S.Form->aMonitorRefresh->trigger();
+  ASSERT_TRUE(S.WaitIdle());
+  ASSERT_EQ(S.Status(), "Готово");
+  S.Form->SetLoggedIn(true);
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+    Shown << Text;
+    return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+  });
+  S.Device.ClearLogs();
+  TSimFault slow;
+  slow.Kind = TSimFaultKind::LateAnswer;
+  slow.Value = 600;
+  slow.Function = SIM_FN_WRITE_FILE;
+  S.Device.SetFault(slow);
+  const qsizetype mark = Logger().Lines().size();
+  // Two seconds into the write, once the relay's logic has been stopped.
+  QTimer exit;
+  QObject::connect(&exit, &QTimer::timeout, [&] {
+    if (S.Device.SpecialLog().empty())
+      return;
+    exit.stop();
+    QTimer::singleShot(2000, S.Form.get(), [this] { S.Form->nExit->trigger(); });
+  });
+  exit.start(20);
+  S.Form->UpdateActions();
+  QTest::mouseClick(page->ToolButtonCompile, Qt::LeftButton);
+  EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->isVisible(); }, 60000));
+  SetMessageSink(fixture);
+  S.Device.SetFault(TSimFault());
+  EXPECT_EQ(S.Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+  const QStringList log = Logger().Lines().mid(mark);
+  EXPECT_EQ(log.filter(QRegularExpression("Закрытие программы ждёт окончания записи: .+")).size(), 1)
+      << log.filter("Закрытие").join("\n").toStdString();
+  EXPECT_EQ(log.filter(QRegularExpression("Запись завершена: .+")).size(), 1);
 }
