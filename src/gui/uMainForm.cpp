@@ -887,10 +887,6 @@ void TMainForm::ReportFolderProblem(const QString &Folder) {
 }
 
 void TMainForm::SetToolBarColor(uint32_t Color) {
-  // While a write's report stays, nothing that ends after it (the identity
-  // check after a failure, a refresh) paints "all is well" over it.
-  if (FReportPinned && Color == clLinkDone)
-    Color = clLinkError;
   // A style sheet re-polishes each bar and all its buttons; progress comes
   // with every frame, mostly in the colour already shown.
   if (FToolBarColored && Color == FToolBarColor)
@@ -913,15 +909,16 @@ void TMainForm::ShowWriteReport(const QString &Text) {
   FReportPinned = false;
   ShowStatus(Text);
   FReportPinned = true;
-  // A write's report is bad news: the bar says so while the report stays.
-  SetToolBarColor(clLinkError);
 }
 
 void TMainForm::ShowWriteBox(const QString &What, const QString &Why) {
   const QString text = MultiLingual().Translate(QString::fromUtf8(WriteTexts::NotWritten)).arg(ShownText(What)) +
                        QStringLiteral("\n") + ShownText(Why);
-  // The status line says it too, and keeps it over a later "Готово".
-  ShowWriteReport(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + QStringLiteral(": ") + Why);
+  // The status line says it too, and keeps it over a later "Готово", unless
+  // the write's own report of the same cause is there already.
+  if (!FReportPinned || !StatusBar_->currentMessage().contains(ShownText(Why)))
+    ShowWriteReport(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + QStringLiteral(": ") + Why);
+  SetToolBarColor(clLinkError);
   if (FWriteBox) {
     FWriteBox->setText(FWriteBox->text() + QStringLiteral("\n\n") + text);
     FWriteBox->raise();
