@@ -1775,9 +1775,12 @@ void TMainForm::ConnectPageCommands() {
     else if (PageControl->currentWidget() == TabSheetUstav)
       UstavFrame->SetPrimaryValues(On);
   });
-  for (auto [action, command] : {std::pair{aMonitorRefresh, &TPageRow::Refresh}, std::pair{apFileLoad, &TPageRow::Load},
-                                 std::pair{apFileSave, &TPageRow::Save}, std::pair{apFileSaveAs, &TPageRow::SaveAs}})
-    connect(action, &QAction::triggered, this, guarded([this, command] { RunPageCommand(command); }));
+  // Not a structured binding: clang 14 refuses one captured by a lambda.
+  for (const auto &item : {std::pair{aMonitorRefresh, &TPageRow::Refresh}, std::pair{apFileLoad, &TPageRow::Load},
+                           std::pair{apFileSave, &TPageRow::Save}, std::pair{apFileSaveAs, &TPageRow::SaveAs}}) {
+    const auto command = item.second;
+    connect(item.first, &QAction::triggered, this, guarded([this, command] { RunPageCommand(command); }));
+  }
 
   // The pages' rows.
   const auto on = [this](QWidget *Page) { return [this, Page] { return PageControl->currentWidget() == Page; }; };
