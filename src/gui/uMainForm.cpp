@@ -1650,11 +1650,11 @@ void TMainForm::BreakCommand() {
 
 void TMainForm::SetTimeCommand() {
   const TDateTime now = QDateTimeToDateTime(FNow ? FNow() : QDateTime::currentDateTime());
-  FAnswer.buffer().clear();
-  FAnswer.seek(0);
-  FAnswer.write(reinterpret_cast<const char *>(&now), sizeof now);
+  // The clock written is the chain's own copy.
+  TIOChainList3 &chain = FIOChain->newList();
+  QBuffer &clock = chain.Buffer(QByteArray(reinterpret_cast<const char *>(&now), sizeof now));
   // Named in the box of a write refused because another relay answers.
-  FIOChain->newList().writes(QStringLiteral("время устройства")).writeTime(FAnswer).run(
+  chain.writes(QStringLiteral("время устройства")).writeTime(clock).run(
       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); });
 }
 
