@@ -821,6 +821,8 @@ void TIOChainList3::Refuse(const QString &Text) {
   FIndex = Count();
   FWait = wtNone;
   End();
+  if (FFailure.isEmpty())
+    FFailure = Text;
   Report(Text);
 }
 
@@ -832,6 +834,8 @@ void TIOChainList3::Report(const QString &Text) const {
 }
 
 void TIOChainList3::FailureReport(const QString &Text) const {
+  if (FFailure.isEmpty())
+    FFailure = Text;
   if (FReportsItself)
     Message(Text);
   else
@@ -841,7 +845,6 @@ void TIOChainList3::FailureReport(const QString &Text) const {
 void TIOChainList3::RefuseWrite(const QString &Why) {
   if (FEnded)
     return;
-  FLogger->Error(QString::fromUtf8(WriteTexts::NotWritten).arg(Writes()) + ": " + Why);
   Refuse(Why);
   FGen->WriteBox(Writes(), Why);
 }
@@ -850,7 +853,6 @@ void TIOChainList3::CutWrite(const QString &Why) {
   if (FEnded)
     return;
   TChainBusy busy(*this);
-  FLogger->Error(QString::fromUtf8(WriteTexts::NotWritten).arg(Writes()) + ": " + Why);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FIndex = Count();
   End();
@@ -928,14 +930,22 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
       FReportsItself = FOnEnd || FOnError || FOnAbort;
       // One write at a time: a second press of a write button starts
       // nothing. What was prepared for one device never goes to the next one.
-      if (another)
+      if (another) {
+        FLogger->Error(Writes() + ": " + QString::fromUtf8(WriteTexts::AnotherWriteRuns));
         Refuse(QString::fromUtf8(WriteTexts::AnotherWriteRuns));
+      }
       else if (FPreparedFor != FGen->FIdentEpoch)
         RefuseWrite(QString::fromUtf8(WriteTexts::PreparedForOther));
       else if (FGen->FWriteGate)
         FGen->FWriteGate(*this);
     }
     RunSteps();
+  } catch (const std::exception &e) {
+    FIndex = Count();
+    if (FFailure.isEmpty())
+      FFailure = ExceptionText(e);
+    End();
+    throw;
   } catch (...) {
     FIndex = Count();
     End();
@@ -1107,6 +1117,7 @@ void TIOChainGen::WriteReport(const QString &Text) const {
 }
 
 void TIOChainGen::WriteBox(const QString &What, const QString &Why) const {
+  FLogger->Error(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + ": " + Why);
   if (FOnWriteBox)
     FOnWriteBox(What, Why);
   else
@@ -1192,6 +1203,8 @@ void TIOChainGen::Reap() {
   for (auto &chain : ended)
     if (chain->FBusy > 0)
       busy.push_back(std::move(chain));
+    else if (chain->FGated && FOnWriteEnd)
+      FOnWriteEnd(*chain);
   ended.clear();
   // A busy chain posts the next reap itself when its last call returns.
   for (auto &chain : busy)

@@ -414,6 +414,9 @@ public:
   void FailureReport(const QString &Text) const;
   // Unique among the chains of its generator.
   uint64_t Serial() const { return FSerial; }
+  // How an ended chain failed, as it was told (an answer's failure,
+  // "Прервано", a refusal, a cut); empty when it ran to its last step.
+  QString Failure() const { return FFailure; }
 
   // Starts (or continues) the chain. Throws what a local step throws, and
   // EKvError "Прервано" after an abort; the chain has then ended.
@@ -503,6 +506,7 @@ private:
   bool FReportsItself = false; // it had its own handlers when gated
   uint64_t FPreparedFor;
   QString FWrites;
+  mutable QString FFailure; // the first failure told
   int FPrecedeEnd = 0; // steps before this index were put there by Precede
   TChainStepEvent FPrecedeOnError;
   int FBusy = 0; // calls of this chain on the stack; it is not deleted meanwhile
@@ -530,6 +534,11 @@ public:
   void setOnMessage(TChainMessageEvent AEvent) { FOnMessage = std::move(AEvent); }
   // Called whenever a chain has ended, however it ended (done, failed, aborted).
   void setOnChainEnd(std::function<void()> AEvent) { FOnChainEnd = std::move(AEvent); }
+  // Called once for every chain the write gate has seen (a write, or one
+  // refused before it wrote), after it has ended and all its handlers have
+  // run, from the event loop (never inside chain processing), just before
+  // the chain is deleted.
+  void setOnWriteEnd(std::function<void(const TIOChainList3 &Chain)> AEvent) { FOnWriteEnd = std::move(AEvent); }
   // Told when a failed answer ends a chain and its text says the link itself
   // failed after the worker's repeats (IsLinkLossText); before the chain's
   // own end handler runs.
@@ -562,7 +571,8 @@ public:
   // Where a write refused for the device it would reach is told: a box that
   // stays until closed, saying What was not written and Why (texts as made,
   // for the window to translate). It must not run a nested event loop: it
-  // is called from inside chain processing. Falls back to WriteReport.
+  // is called from inside chain processing. Falls back to WriteReport. The
+  // log keeps every such box's text.
   using TWriteBoxEvent = std::function<void(const QString &What, const QString &Why)>;
   void setOnWriteBox(TWriteBoxEvent AEvent) { FOnWriteBox = std::move(AEvent); }
   void WriteBox(const QString &What, const QString &Why) const;
@@ -602,6 +612,7 @@ private:
   TLogger *FLogger;
   TChainMessageEvent FOnMessage;
   std::function<void()> FOnChainEnd;
+  std::function<void(const TIOChainList3 &)> FOnWriteEnd;
   std::function<void()> FOnLinkFailure;
   std::function<void(TIOChainList3 &)> FWriteGate;
   TChainMessageEvent FOnStepFailure;

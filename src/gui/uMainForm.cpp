@@ -176,6 +176,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
     ReportFolderProblem(folder);
   }
   PageControlHelper = new TPageControlHelper(PageControl);
+  PageControlHelper->SetCloseDelay([this](TTabSheetClosable *Sheet) { return PutOffTabClose(Sheet); });
 
   for (QBuffer *b : {&FRequest, &FAnswer, &FFlashHead})
     b->open(QIODevice::ReadWrite);
@@ -208,6 +209,16 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   });
   FIOChain->setOnWriteReport([this](const QString &Text) { ShowWriteReport(Text); });
   FIOChain->setOnWriteBox([this](const QString &What, const QString &Why) { ShowWriteBox(What, Why); });
+  // A close that waits for a write goes on once it has ended, and the log
+  // says how it ended.
+  FIOChain->setOnWriteEnd([this](const TIOChainList3 &Chain) {
+    if (!FExitWaits && FTabsWaiting.isEmpty())
+      return;
+    const QString failure = Chain.Failure();
+    Logger().Info(failure.isEmpty() ? QStringLiteral("Запись завершена: %1").arg(Chain.Writes())
+                                    : QStringLiteral("Запись не завершена: %1: %2").arg(Chain.Writes(), failure));
+    QTimer::singleShot(0, this, &TMainForm::ResumeCloses);
+  });
   qApp->installEventFilter(this);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
@@ -642,9 +653,7 @@ bool TMainForm::FormShow() {
   TDashboardHost host;
   host.Chains = FIOChain;
   host.EnterTempFolder = [this] { EnterTempFolder(); };
-  host.Login = [this] {
-    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
-  };
+  host.Login = [this] { return RequestWriteRights(); };
   // A title panel that cannot be loaded leaves the panel empty; start-up and
   // identification go on. The problems of a load are logged at once and shown
   // once in a box (a status line is overwritten by the next chain's "Готово")
@@ -665,9 +674,7 @@ bool TMainForm::FormShow() {
   gridHost.Ini = &FIni;
   gridHost.BitmapForm = FForms.BitmapForm;
   gridHost.ShowMessageStep = [this](const QString &Text) { ShowMessageStep(Text); };
-  gridHost.RequestUserRights = [this] {
-    return RequestUserRights(*FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); });
-  };
+  gridHost.RequestUserRights = [this] { return RequestWriteRights(); };
   ParamFrame->SetHost(gridHost);
   UstavFrame->SetHost(gridHost);
   ParamFrame->Init();
@@ -909,6 +916,11 @@ void TMainForm::ShowWriteReport(const QString &Text) {
 void TMainForm::ShowWriteBox(const QString &What, const QString &Why) {
   const QString text = MultiLingual().Translate(QString::fromUtf8(WriteTexts::NotWritten)).arg(ShownText(What)) +
                        QStringLiteral("\n") + ShownText(Why);
+  // The status line says it too, and keeps it over a later "Готово", unless
+  // the write's own report of the same cause is there already.
+  if (!FReportPinned || !StatusBar_->currentMessage().contains(ShownText(Why)))
+    ShowWriteReport(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + QStringLiteral(": ") + Why);
+  SetToolBarColor(clLinkError);
   if (FWriteBox) {
     FWriteBox->setText(FWriteBox->text() + QStringLiteral("\n\n") + text);
     FWriteBox->raise();
@@ -1005,6 +1017,14 @@ void TMainForm::SetLoggedIn(bool Value) {
   FLoggedIn = Value;
   if (Value)
     FLoginTime = FNow ? FNow() : QDateTime::currentDateTime();
+}
+
+bool TMainForm::RequestWriteRights() {
+  // The write asked for is the active page's: a password box closed for the
+  // engineer names it as not written.
+  const QString page = PageControl->tabText(PageControl->currentIndex()).trimmed();
+  return RequestUserRights(
+      *FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); }, page);
 }
 
 void TMainForm::ExpireLogin() {
@@ -1273,6 +1293,96 @@ void TMainForm::CloseActiveTab() {
     values->hide();
 }
 
+bool TMainForm::PutOffTabClose(TTabSheetClosable *Sheet) {
+  TIOChainList3 *write = FIOChain ? FIOChain->RunningWriteFor(Sheet) : nullptr;
+  if (!write)
+    return false;
+  if (!FTabsWaiting.contains(Sheet))
+    FTabsWaiting << Sheet;
+  WaitForWrite(*write, QStringLiteral("вкладки ") + PageControl->tabText(PageControl->indexOf(Sheet)).trimmed());
+  return true;
+}
+
+void TMainForm::WaitForWrite(TIOChainList3 &Write, const QString &Closing) {
+  Logger().Info(QStringLiteral("Закрытие %1 ждёт окончания записи: %2").arg(Closing, Write.Writes()));
+  const char *text = FExitWaits ? "Выполняется запись: %1. Программа закроется, когда запись закончится"
+                                : "Выполняется запись: %1. Вкладка закроется, когда запись закончится";
+  const QString shown = MultiLingual().Translate(QString::fromUtf8(text)).arg(ShownText(Write.Writes()));
+  if (!FWriteWaitBox) {
+    // Not modal: the write's own handlers and boxes still run meanwhile.
+    auto *box = new QMessageBox(QMessageBox::Information, MessageBoxTitle(), shown, QMessageBox::NoButton, this);
+    box->setObjectName("WriteWaitBox");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->addButton(MultiLingual().Translate(QStringLiteral("Отменить закрытие")), QMessageBox::RejectRole);
+    connect(box, &QMessageBox::finished, this, [this] { CancelCloses(); });
+    FWriteWaitBox = box;
+  }
+  FWriteWaitBox->setText(shown);
+  FWriteWaitBox->show();
+  FWriteWaitBox->raise();
+}
+
+void TMainForm::CancelCloses() {
+  if (!FExitWaits && FTabsWaiting.isEmpty())
+    return;
+  Logger().Info(QStringLiteral("Закрытие отменено, запись продолжается"));
+  FExitWaits = false;
+  FQuietClose = false;
+  FTabsWaiting.clear();
+}
+
+void TMainForm::ResumeCloses() {
+  if (!FIOChain)
+    return;
+  // The box goes without cancelling what it waited for.
+  const auto closeBox = [this] {
+    if (FWriteWaitBox) {
+      disconnect(FWriteWaitBox, &QMessageBox::finished, this, nullptr);
+      FWriteWaitBox->close();
+    }
+  };
+  const QList<QPointer<TTabSheetClosable>> waiting = std::exchange(FTabsWaiting, {});
+  for (const QPointer<TTabSheetClosable> &sheet : waiting)
+    if (sheet && FIOChain->RunningWriteFor(sheet))
+      FTabsWaiting << sheet;
+  const bool exitNow = FExitWaits && !FIOChain->RunningWrite();
+  if (FTabsWaiting.isEmpty() && (!FExitWaits || exitNow))
+    closeBox();
+  // Each tab's own questions come now that its write has ended.
+  for (const QPointer<TTabSheetClosable> &sheet : waiting)
+    if (sheet && !FTabsWaiting.contains(sheet))
+      sheet->CloseTab();
+  if (exitNow)
+    close();
+}
+
+bool TMainForm::CancelModalForClose() {
+  QWidget *modal = QApplication::activeModalWidget();
+  if (!modal || modal == FWriteWaitBox)
+    return false;
+  const auto *box = qobject_cast<QMessageBox *>(modal);
+  Logger().Info(QStringLiteral("Закрытие программы закрыло окно как «Отмена»: %1")
+                    .arg(box ? box->text() : modal->windowTitle()));
+  if (auto *password = qobject_cast<TPasswdForm *>(modal))
+    password->CancelForExit();
+  else if (auto *dialog = qobject_cast<QDialog *>(modal))
+    dialog->reject();
+  else
+    modal->close();
+  // The code that opened the box goes on as after "Отмена" once its own
+  // event loop has returned; the close comes again after it.
+  QTimer::singleShot(10, this, [this] { close(); });
+  return true;
+}
+
+QMessageBox *TMainForm::WriteWaitBox() const { return FWriteWaitBox; }
+
+void TMainForm::CloseQuietly() {
+  FQuietClose = true;
+  close();
+}
+
 bool TMainForm::FormCloseQuery() {
   // Not replacing a panel file that did not load whole, or one that could not
   // be saved, keeps the window open: nothing is lost.
@@ -1284,7 +1394,6 @@ bool TMainForm::FormCloseQuery() {
   for (int i = 0; i < PageControl->count(); ++i)
     if (auto *closable = qobject_cast<TTabSheetClosable *>(PageControl->widget(i)); closable && !closable->QueryClose())
       return false;
-  StopDeviceWorker();
   return true;
 }
 
@@ -1311,10 +1420,38 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
     Event->accept();
     return;
   }
-  if (!FormCloseQuery()) {
+  if (CancelModalForClose()) {
     Event->ignore();
     return;
   }
+  // A write runs to its end: the close (and its questions) waits for it.
+  if (TIOChainList3 *write = FIOChain->RunningWrite()) {
+    const bool first = !FExitWaits;
+    FExitWaits = true;
+    if (first)
+      WaitForWrite(*write, QStringLiteral("программы"));
+    else if (FWriteWaitBox)
+      FWriteWaitBox->raise();
+    Event->ignore();
+    return;
+  }
+  const bool quiet = FQuietClose;
+  FExitWaits = false;
+  if (!quiet && !FormCloseQuery()) {
+    Event->ignore();
+    return;
+  }
+  // Nothing the questions let run may be cut either.
+  if (FIOChain->RunningWrite()) {
+    Event->ignore();
+    QTimer::singleShot(0, this, [this] { close(); });
+    return;
+  }
+  if (FWriteWaitBox) {
+    disconnect(FWriteWaitBox, &QMessageBox::finished, this, nullptr);
+    FWriteWaitBox->close();
+  }
+  StopDeviceWorker();
   FClosed = true;
   FormClose();
   Event->accept();
@@ -1515,11 +1652,11 @@ void TMainForm::BreakCommand() {
 
 void TMainForm::SetTimeCommand() {
   const TDateTime now = QDateTimeToDateTime(FNow ? FNow() : QDateTime::currentDateTime());
-  FAnswer.buffer().clear();
-  FAnswer.seek(0);
-  FAnswer.write(reinterpret_cast<const char *>(&now), sizeof now);
+  // The clock written is the chain's own copy.
+  TIOChainList3 &chain = FIOChain->newList();
+  QBuffer &clock = chain.Buffer(QByteArray(reinterpret_cast<const char *>(&now), sizeof now));
   // Named in the box of a write refused because another relay answers.
-  FIOChain->newList().writes(QStringLiteral("время устройства")).writeTime(FAnswer).run(
+  chain.writes(QStringLiteral("время устройства")).writeTime(clock).run(
       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); });
 }
 

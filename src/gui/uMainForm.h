@@ -31,6 +31,7 @@ class QStatusBar;
 class QToolBar;
 class TAppIniFile;
 class TIOChainGen;
+class TIOChainList3;
 class TDeviceThread;
 class TDeviceTool;
 class TSimpleDeviceDescriptor;
@@ -84,6 +85,11 @@ public:
   // closed (not modal: it is shown from inside chain processing), naming
   // what was not written and why; another such refusal meanwhile is added to it.
   void ShowWriteBox(const QString &What, const QString &Why);
+  // The program's close without its questions (a signal to end): like
+  // "Выход" it waits for a running write and cancels a write's own box.
+  void CloseQuietly();
+  // The box saying that a close waits for a write to end, or null.
+  QMessageBox *WriteWaitBox() const;
   // Clears device type and dates: an identification has started.
   void ClearDeviceStrip();
   // Progress callback of chains: Position >= Max ends the transfer (green);
@@ -278,8 +284,22 @@ private:
   // A log file that cannot be written: told once in the status line and a
   // box, in the interface's language; the program goes on. Main thread.
   void ShowLogFailure(const QString &Text);
-  // Asks about a changed title panel; false when the user cancels.
+  // Asks about a changed title panel and every page's unsaved work; false
+  // when the user cancels.
   bool FormCloseQuery();
+  // The password for a write of the active page (named in the box when the
+  // dialog is closed for the engineer).
+  bool RequestWriteRights();
+  // A close that meets a running write waits for it: the tab's close (true:
+  // put off) and the program's. ResumeCloses goes on with them once the
+  // write has ended; the box's button cancels them.
+  bool PutOffTabClose(TTabSheetClosable *Sheet);
+  void WaitForWrite(TIOChainList3 &Write, const QString &Closing);
+  void ResumeCloses();
+  void CancelCloses();
+  // A box of a write not yet sent (its question, its password) is closed as
+  // "Отмена" by the program's close; true when one was open.
+  bool CancelModalForClose();
   void FormClose();
 
   void ApplyLinkSettings();
@@ -318,6 +338,10 @@ private:
   uint8_t FAutoPoll = 2;
   bool FReportPinned = false; // a write's report holds the status line
   QPointer<QMessageBox> FWriteBox;
+  QPointer<QMessageBox> FWriteWaitBox;
+  bool FExitWaits = false;   // "Выход" waits for a write
+  bool FQuietClose = false;  // a signal closes: no questions
+  QList<QPointer<TTabSheetClosable>> FTabsWaiting;
   bool FStarted = false;
   bool FClosed = false;
   uint32_t FToolBarColor = clLinkError;

@@ -47,6 +47,7 @@ TPasswdForm::TPasswdForm(QWidget *Parent) : QDialog(Parent) {
 
 void TPasswdForm::showEvent(QShowEvent *Event) {
   FOkPending = false;
+  FCancelledForExit = false;
   Edit->clear();
   CheckBox->setChecked(false);
   Edit->setEchoMode(QLineEdit::Password);
@@ -88,6 +89,11 @@ void TPasswdForm::SetExpectedPassword(const QString &Text) {
 
 void TPasswdForm::ClearExpectedPassword() { FExpected.clear(); }
 
+void TPasswdForm::CancelForExit() {
+  FCancelledForExit = true;
+  reject();
+}
+
 void TPasswdForm::Compare() {
   FOkPending = false;
   if (Edit->text() == FExpected) {
@@ -106,15 +112,23 @@ void TPasswdForm::ShowError(const QString &Text) {
 QString TPasswdForm::ErrorText() const { return LabelError->text(); }
 
 bool RequestUserRights(TPasswdForm &Form, const std::function<bool()> &IsLoggedIn,
-                       const std::function<void(bool)> &SetLoggedIn) {
+                       const std::function<void(bool)> &SetLoggedIn, const QString &What) {
   if (IsLoggedIn())
     return true;
   if (!Form.ChainGen()) {
     SetLoggedIn(Form.exec() == QDialog::Accepted);
     return IsLoggedIn();
   }
-  const TIdentWatch watch(*Form.ChainGen(), [&Form] { Form.reject(); });
+  TIOChainGen &gen = *Form.ChainGen();
+  const TIdentWatch watch(gen, [&Form] { Form.reject(); });
   const bool accepted = Form.exec() == QDialog::Accepted;
   SetLoggedIn(accepted && !watch.Changed());
+  // The engineer's own "Отмена" needs no word; a box closed for him does.
+  if (!What.isEmpty() && (watch.Changed() || Form.IsCancelledForExit())) {
+    const char *why = Form.IsCancelledForExit()          ? TPasswdForm::ClosedForExitText
+                      : gen.IdentEpoch() != watch.Epoch() ? WriteTexts::PreparedForOther
+                                                          : TPasswdForm::LinkFailedText;
+    gen.WriteBox(What, QString::fromUtf8(why));
+  }
   return IsLoggedIn();
 }

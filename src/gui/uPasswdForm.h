@@ -26,6 +26,9 @@ public:
   // The password compared without a validator.
   static constexpr const char *DefaultPassword = "4826";
   static constexpr const char *WrongPasswordText = "Неправильный пароль - повторите ввод";
+  // Why a write asked for is not done when the dialog was closed for it.
+  static constexpr const char *LinkFailedText = "Ввод пароля закрыт: связь с устройством нарушена";
+  static constexpr const char *ClosedForExitText = "Ввод пароля закрыт: программа закрывается";
 
   explicit TPasswdForm(QWidget *Parent = nullptr);
 
@@ -47,6 +50,10 @@ public:
   QString ExpectedPassword() const { return FExpected; }
   // OK was pressed and the answer of the re-read has not come yet.
   bool IsOkPending() const { return FOkPending; }
+  // Closes the dialog as "Отмена" does, because the program closes.
+  void CancelForExit();
+  // The dialog was last closed by CancelForExit.
+  bool IsCancelledForExit() const { return FCancelledForExit; }
   // Shows Text on the dialog's error line and logs it.
   void ShowError(const QString &Text);
   QString ErrorText() const;
@@ -68,6 +75,7 @@ private:
   QPointer<TIOChainGen> FGen;
   QString FExpected;
   bool FOkPending = false;
+  bool FCancelledForExit = false;
   uint64_t FOkEpoch = 0; // the identification epoch of the pending OK press
 };
 
@@ -75,6 +83,9 @@ private:
 // shown modally and SetLoggedIn gets (result == OK). With the form's chains
 // set, the dialog is held under their identification: another device
 // identified or a link failure while it is open closes it as cancelled. True
-// when the user may write.
+// when the user may write. With What (what the write would change, as the
+// engineer reads it), a dialog closed by another identification, a link
+// failure or the program's close says in the chains' write box that What
+// was not written, and why.
 bool RequestUserRights(TPasswdForm &Form, const std::function<bool()> &IsLoggedIn,
-                       const std::function<void(bool)> &SetLoggedIn);
+                       const std::function<void(bool)> &SetLoggedIn, const QString &What = QString());

@@ -32,7 +32,13 @@ TExcelFrame::TExcelFrame(QWidget *Parent) : QWidget(Parent), FBook(std::make_uni
   }
 }
 
-TExcelFrame::~TExcelFrame() = default;
+TExcelFrame::~TExcelFrame() {
+  // A screen reader's cells of a sheet each hold a persistent index of its
+  // model, which goes after the grid; let go one by one, each is a search
+  // as long as the sheet. Emptied in one reset, the model drops them all at once.
+  for (int i = 1; i <= Sheets->count(); ++i)
+    View(i)->clearContents();
+}
 
 QTableWidget *TExcelFrame::View(int Index) const { return static_cast<QTableWidget *>(Sheets->widget(Index - 1)); }
 

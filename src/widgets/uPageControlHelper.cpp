@@ -7,6 +7,8 @@
 #include <QToolButton>
 
 bool TTabSheetClosable::CloseTab() {
+  if (FCloseDelay && FCloseDelay(this))
+    return false;
   if (!QueryClose())
     return false;
   const TCloseEvent onClose = FOnClose; // the sheet and its copy are gone below
@@ -40,6 +42,7 @@ void TPageControlHelper::AttachButton(int Index) {
   auto *sheet = qobject_cast<TTabSheetClosable *>(FPageControl->widget(Index));
   if (!sheet)
     return;
+  sheet->SetCloseDelay(FCloseDelay);
   auto *button = new QToolButton;
   button->setObjectName("CloseButton");
   button->setAutoRaise(true);
@@ -54,6 +57,13 @@ void TPageControlHelper::AttachButton(int Index) {
     if (guarded)
       guarded->CloseTab();
   });
+}
+
+void TPageControlHelper::SetCloseDelay(TTabSheetClosable::TCloseDelay Delay) {
+  FCloseDelay = std::move(Delay);
+  for (int i = 0; i < FPageControl->count(); ++i)
+    if (auto *sheet = qobject_cast<TTabSheetClosable *>(FPageControl->widget(i)))
+      sheet->SetCloseDelay(FCloseDelay);
 }
 
 QAbstractButton *TPageControlHelper::CloseButton(QWidget *Sheet) const {

@@ -35,16 +35,22 @@ public:
   void SetCloseQuery(std::function<bool()> Query) { FCloseQuery = std::move(Query); }
   // True when the sheet may go: no query, or the query agrees.
   bool QueryClose() const { return !FCloseQuery || FCloseQuery(); }
+  // Asked first, before any question: true puts the close off (a write of
+  // the page runs and must not be cut); whoever put it off closes the sheet
+  // again once it may go.
+  using TCloseDelay = std::function<bool(TTabSheetClosable *Sheet)>;
+  void SetCloseDelay(TCloseDelay Delay) { FCloseDelay = std::move(Delay); }
 
-  // Asks QueryClose; when it refuses, returns false and nothing changes.
-  // Otherwise calls OnClose with the sheet, removes and frees the sheet, then
-  // calls the saved OnClose once more without a sender, and returns true: the
-  // object is gone then.
+  // Asks the close delay, then QueryClose; when either keeps the sheet,
+  // returns false and nothing changes. Otherwise calls OnClose with the
+  // sheet, removes and frees the sheet, then calls the saved OnClose once
+  // more without a sender, and returns true: the object is gone then.
   virtual bool CloseTab();
 
 private:
   TCloseEvent FOnClose;
   std::function<bool()> FCloseQuery;
+  TCloseDelay FCloseDelay;
 };
 
 // The main window's page control: reports inserted tabs to its helper.
@@ -71,8 +77,11 @@ public:
   explicit TPageControlHelper(TPageControl *PageControl);
   // The close button of the sheet's tab, or null (tests press it).
   QAbstractButton *CloseButton(QWidget *Sheet) const;
+  // The close delay of every closable sheet, present and to come.
+  void SetCloseDelay(TTabSheetClosable::TCloseDelay Delay);
 
 private:
   void AttachButton(int Index);
   TPageControl *FPageControl;
+  TTabSheetClosable::TCloseDelay FCloseDelay;
 };

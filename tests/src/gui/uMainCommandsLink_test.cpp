@@ -15,6 +15,14 @@
 #include "uSimFault.h"
 #include "uModbusTools.h"
 #include "uPageControlHelper.h"
+#include "uParamFrame.h"
+#include "uParamCodec.h"
+#include "uCustomFrame.h"
+#include "uDevSimServer.h"
+#include "uIOChain3.h"
+#include "uDemoDevice.h"
+#include <QMessageBox>
+#include <QPushButton>
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUstavFrame.h"
@@ -30,6 +38,9 @@
 #include <QMenuBar>
 #include <QApplication>
 #include <QDialog>
+#include <QTest>
+#include <QToolButton>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -42,6 +53,10 @@ protected:
     for (const char *f :
          {"tools/devsim/dashboard.XML", "tools/devsim/deviceFrame.xml", "src/resources/EventReportTemplate.xml"})
       ASSERT_TRUE(QFile::copy(QStringLiteral(KV_SOURCE_DIR "/") + f, S.Dir.filePath(QFileInfo(f).fileName())));
+    StartProgram();
+  }
+  // The program started against devsim, identified, shown and logged in.
+  void StartProgram() {
     ASSERT_TRUE(S.Start("[ustav]\ndirectEdit=0\n[timer]\ninterval=60000\n[tools]\ndeviceBoard=1\nlog=1\nmodbus=1\n"
                         "eventReport=1\neventExport=1\n"));
     ASSERT_EQ(S.Identify(), "Готово");
@@ -324,4 +339,213 @@ TEST_F(MainCommandsLink, PortClickWaitsForTheIdleLinkWithoutBlocking) {
   ASSERT_TRUE(S.WaitIdle());
   S.Form->NDeviceBoard->trigger();
   EXPECT_EQ(Errors, QStringList{"Нет дескриптора"});
+}
+
+namespace {
+// The answers to register writes come Ms late from now on.
+TSimFault SlowWrites(int Ms) {
+  TSimFault f;
+  f.Kind = TSimFaultKind::LateAnswer;
+  f.Value = Ms;
+  f.Function = SIM_FN_WRITE_HOLDING;
+  return f;
+}
+QStringList LogSince(qsizetype Mark) { return Logger().Lines().mid(Mark); }
+} // namespace
+
+// "Выход", the window's close box and a signal to end, met by a
+// "Параметры" write of the station name (eight registers, slow answers):
+// the write runs to its end, the name whole in the relay, and then the
+// program ends; the log says what ran and how it ended. "Отменить
+// закрытие" keeps the program. The unsaved title panel asks only after the
+// write, and a signal asks nothing.
+TEST_F(MainCommandsLink, ACloseWaitsForTheParametersWriteThenEnds) {
+  const struct {
+    const char *Close;
+    std::function<void()> Press;
+    bool Cancel, Ends, Asks, Silent;
+  } closes[] = {
+      {"Выход", [this] { S.Form->nExit->trigger(); }, false, true, true, false},
+      {"close box", [this] { S.Form->close(); }, false, true, true, false},
+      {"signal", [this] { S.Form->CloseQuietly(); }, false, true, false, false},
+      {"Выход cancelled", [this] { S.Form->nExit->trigger(); }, true, false, false, false},
+      {"Выход, the third write unanswered", [this] { S.Form->nExit->trigger(); }, false, true, true, true},
+  };
+  // "Нет" to the title panel's question: the program ends unsaved.
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind, const QString &Text) {
+    Shown << Text;
+    return TMsgResult::No;
+  });
+  QString name = "ВОД 6 0 КВ";
+  for (const auto &c : closes) {
+    SCOPED_TRACE(c.Close);
+    TkvParamFrame *page = S.Form->ParamFrame;
+    int row = 1;
+    while (page->RowReg(row) >= 0 && page->RowReg(row) != DemoDevice::NameReg)
+      ++row;
+    ASSERT_EQ(page->RowReg(row), DemoDevice::NameReg);
+    Show(S.Form->TabSheetParam);
+    page->sgParam->setCurrentCell(row, 2);
+    page->Editor()->StartEdit();
+    ASSERT_TRUE(page->Editor()->Edit->isVisible());
+    name = name == "ВОД 6 0 КВ" ? "ПОДСТАНЦИЯ 35" : "ВОД 6 0 КВ";
+    page->Editor()->Edit->setText(name);
+    QTest::keyClick(page->Editor()->Edit, Qt::Key_Return);
+    S.Form->DashboardFrame->SetModified(true);
+    S.Device.ClearLogs();
+    TSimFault silent;
+    silent.Kind = TSimFaultKind::Silence;
+    silent.Function = SIM_FN_WRITE_HOLDING;
+    silent.After = 2;
+    silent.Count = 1;
+    S.Device.SetFault(c.Silent ? silent : SlowWrites(250));
+    Shown.clear();
+    const qsizetype mark = Logger().Lines().size();
+    S.Form->auWrite->setEnabled(true);
+    S.Form->auWrite->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !RegisterRequests(S.Device).isEmpty(); }, 10000));
+    c.Press();
+    EXPECT_TRUE(S.Form->isVisible());
+    ASSERT_TRUE(S.Form->WriteWaitBox());
+    EXPECT_TRUE(S.Form->WriteWaitBox()->isVisible());
+    EXPECT_TRUE(Shown.isEmpty()) << "the questions come after the write";
+    if (c.Cancel)
+      S.Form->WriteWaitBox()->buttons().value(0)->click();
+    ASSERT_TRUE(S.WaitIdle());
+    S.Device.SetFault(TSimFault());
+    // A write with no answer ends through its own failure, then the close goes on.
+    QStringList regs;
+    for (int r = DemoDevice::NameReg; r < DemoDevice::NameReg + (c.Silent ? 3 : DemoDevice::NameWords); ++r)
+      regs << QString::number(r);
+    EXPECT_EQ(RegisterRequests(S.Device).replaceInStrings(QRegularExpression("^w (\\d+) .*"), "\\1"), regs);
+    EXPECT_EQ(page->sgParam->Cells(2, row) == name, !c.Silent) << "read back whole";
+    if (c.Ends)
+      EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->isVisible(); }, 10000));
+    else
+      QTest::qWait(200);
+    EXPECT_EQ(!S.Form->isVisible(), c.Ends);
+    EXPECT_EQ(Shown.filter("Изменения титульной панел").size(), c.Asks ? 1 : 0) << Shown.join("|").toStdString();
+    const QStringList log = LogSince(mark);
+    EXPECT_EQ(log.filter("Закрытие программы ждёт окончания записи: Наименование присоединения").size(), 1)
+        << log.join("\n").toStdString();
+    EXPECT_EQ(log.filter(c.Cancel   ? "Закрытие отменено"
+                         : c.Silent ? "Запись не завершена: Наименование присоединения: "
+                                    : "Запись завершена: Наименование присоединения")
+                  .size(),
+              1);
+    if (c.Ends) {
+      // The next row starts a new program.
+      S.Form.reset();
+      S.Server.reset();
+      ASSERT_NO_FATAL_FAILURE(StartProgram());
+    }
+  }
+  SetMessageSink(fixture);
+}
+
+// A tab closed while a write of its own runs (its button, Ctrl+F4) stays
+// until the write has ended, then asks about its unsaved edits and goes;
+// "Отменить закрытие" keeps it. Every register of the write reaches the relay.
+TEST_F(MainCommandsLink, ATabClosedDuringItsWriteWaitsThenAsksAndCloses) {
+  const struct {
+    const char *Close;
+    bool ByButton, Cancel;
+  } closes[] = {{"tab button", true, false}, {"Ctrl+F4", false, false}, {"cancelled", true, true}};
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind, const QString &Text) {
+    Shown << Text;
+    return TMsgResult::No;
+  });
+  for (const auto &c : closes) {
+    SCOPED_TRACE(c.Close);
+    Show(S.Form->TabSheetUstav);
+    S.Form->EditCommand();
+    TkvUstavLocalFrame *local = S.Form->ActiveLocalSet();
+    ASSERT_NE(local, nullptr);
+    local->sgUstav->setCurrentCell(2, 2);
+    local->Editor()->StartEdit();
+    local->Editor()->Edit->setText("444");
+    QTest::keyClick(local->Editor()->Edit, Qt::Key_Return);
+    QPointer<QWidget> sheet = S.Form->PageControl->currentWidget();
+    S.Device.ClearLogs();
+    S.Device.SetFault(SlowWrites(300));
+    TIOChainList3 &write = S.Form->IOChain()->newList();
+    QBuffer &pairs = write.Buffer();
+    StreamWritePairs(pairs, {{101, 401}, {102, 402}, {103, 403}, {104, 404}});
+    pairs.seek(0);
+    write.ownedBy(local).writes("набор уставок").writeReg(pairs).run();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !RegisterRequests(S.Device).isEmpty(); }, 10000));
+    Shown.clear();
+    if (c.ByButton)
+      QTest::mouseClick(S.Form->PageControlHelper->CloseButton(sheet), Qt::LeftButton);
+    else
+      S.Form->atabClose->trigger();
+    EXPECT_TRUE(sheet);
+    ASSERT_TRUE(S.Form->WriteWaitBox());
+    EXPECT_TRUE(S.Form->WriteWaitBox()->isVisible());
+    if (c.Cancel)
+      S.Form->WriteWaitBox()->buttons().value(0)->click();
+    EXPECT_TRUE(Shown.isEmpty()) << "its question comes after the write";
+    ASSERT_TRUE(S.WaitIdle());
+    S.Device.SetFault(TSimFault());
+    EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 101 401", "w 102 402", "w 103 403", "w 104 404"}));
+    QTest::qWait(100);
+    EXPECT_EQ(sheet.isNull(), !c.Cancel);
+    EXPECT_EQ(Shown.size(), c.Cancel ? 0 : 1) << Shown.join("|").toStdString();
+    if (sheet) {
+      S.Form->PageControl->setCurrentWidget(sheet);
+      S.Form->CloseActiveTab();
+    }
+  }
+  SetMessageSink(fixture);
+}
+
+// "Выход" while "Сформировать" writes the relay's logic (slow answers to its
+// file frames): the write runs on to its end, so the relay's logic runs
+// again (F0 ... FF), and then the program ends.
+TEST_F(MainCommandsLink, ExitDuringALogicWriteLetsTheLogicRunAgainFirst) {
+  S.Form.reset();
+  S.Server.reset();
+  S.Serve(false);
+  ASSERT_TRUE(S.Open(QString("[setup]\ncustom=1\npasswdExpirationPeriod=600\nprotocol=modbustcp\n[modbustcp]\n"
+                             "host=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=5000\n[debug]\npoll=0\n")
+                         .arg(S.Server->TcpPort())));
+  ASSERT_EQ(S.Identify(), "Готово");
+  S.Form->show();
+  S.Form->NCustomLogic->trigger();
+  TkvCustomFrame *page = S.Form->ActiveCustomFrame();
+  ASSERT_TRUE(page);
+  S.Form->aMonitorRefresh->trigger();
+  ASSERT_TRUE(S.WaitIdle());
+  ASSERT_EQ(S.Status(), "Готово");
+  S.Form->SetLoggedIn(true);
+  const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+    Shown << Text;
+    return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+  });
+  S.Device.ClearLogs();
+  TSimFault slow;
+  slow.Kind = TSimFaultKind::LateAnswer;
+  slow.Value = 600;
+  slow.Function = SIM_FN_WRITE_FILE;
+  S.Device.SetFault(slow);
+  const qsizetype mark = Logger().Lines().size();
+  // Two seconds into the write, once the relay's logic has been stopped.
+  QTimer exit;
+  QObject::connect(&exit, &QTimer::timeout, [&] {
+    if (S.Device.SpecialLog().empty())
+      return;
+    exit.stop();
+    QTimer::singleShot(2000, S.Form.get(), [this] { S.Form->nExit->trigger(); });
+  });
+  exit.start(20);
+  S.Form->UpdateActions();
+  QTest::mouseClick(page->ToolButtonCompile, Qt::LeftButton);
+  EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->isVisible(); }, 60000));
+  SetMessageSink(fixture);
+  S.Device.SetFault(TSimFault());
+  EXPECT_EQ(S.Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+  const QStringList log = Logger().Lines().mid(mark);
+  EXPECT_EQ(log.filter(QRegularExpression("Закрытие программы ждёт окончания записи: .+")).size(), 1)
+      << log.filter("Закрытие").join("\n").toStdString();
+  EXPECT_EQ(log.filter(QRegularExpression("Запись завершена: .+")).size(), 1);
 }

@@ -36,6 +36,9 @@
 #include <unistd.h>
 #include <QAction>
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QPersistentModelIndex>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -783,4 +786,54 @@ TEST_F(MainFormTest, UnsavedNotesAskOnTabCloseAndOnExit) {
   EXPECT_EQ(Shown[3].Text, question);
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(storedNotes(), 2);
+}
+
+// A screen reader's cells of a grid each hold a persistent index of its
+// model. Let go one by one as the window goes, each costs a search as long as
+// the table, and "Выход" took a minute with a spreadsheet tab open: every
+// grid of every tab kind empties its model in one reset before it goes.
+TEST_F(MainFormTest, EveryTabsGridsLetGoOfTheScreenReadersCellsAtExit) {
+  WritePair(FDir.filePath("r"), std::vector<int>(100, 5));
+  TOpener opener;
+  auto w = Make("[tools]\nmodbus=1\n");
+  ASSERT_TRUE(w->FormShow());
+  const struct {
+    const char *Tab;
+    std::function<void()> Open;
+  } tabs[] = {
+      {"Excel of the journal",
+       [&] {
+         w->PageControl->setCurrentWidget(w->TabSheetEvent);
+         w->ExcelCommand();
+       }},
+      {"Excel of the parameters",
+       [&] {
+         w->PageControl->setCurrentWidget(w->TabSheetParam);
+         w->ExcelCommand();
+       }},
+      {"Modbus", [&] { w->OpenModbusTab(); }},
+      {"oscillogram", [&] { w->OpenOscTab(FDir.filePath("r.dat")); }},
+  };
+  std::vector<std::pair<std::string, std::shared_ptr<bool>>> held;
+  for (const auto &t : tabs) {
+    t.Open();
+    for (QAbstractItemView *view : w->PageControl->currentWidget()->findChildren<QAbstractItemView *>()) {
+      QAbstractItemModel *model = view->model();
+      if (!model || model->rowCount() == 0 || model->columnCount() == 0)
+        continue;
+      QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(view);
+      ASSERT_NE(iface, nullptr);
+      for (int i = 0; i < iface->childCount(); ++i)
+        iface->child(i);
+      auto cell = std::make_shared<QPersistentModelIndex>(model->index(0, 0));
+      auto atTheEnd = std::make_shared<bool>(false);
+      QObject::connect(view, &QObject::destroyed, [cell, atTheEnd] { *atTheEnd = cell->isValid(); });
+      held.emplace_back(std::string(t.Tab) + " " + view->metaObject()->className(), atTheEnd);
+    }
+  }
+  ASSERT_GE(held.size(), 6u);
+  EXPECT_TRUE(w->close());
+  w.reset();
+  for (const auto &[view, atTheEnd] : held)
+    EXPECT_FALSE(*atTheEnd) << view;
 }

@@ -10,6 +10,7 @@
 #include "uIdentification.h"
 #include "uOscHeadFrame.h"
 #include "uOscSetupForm.h"
+#include "uLogger.h"
 #include "uParamFrame.h"
 #include "uLinkKit.h"
 #include "uPasswdForm.h"
@@ -246,4 +247,60 @@ TEST_F(PreparedWriteLink, APageEditBegunForAnotherRelayIsDroppedWithTheBox) {
   for (QMessageBox *b : w.findChildren<QMessageBox *>())
     boxes << b->text();
   EXPECT_TRUE(boxes.join("|").contains("Не записано: Адрес Modbus")) << boxes.join("|").toStdString();
+}
+
+// The password box of a title-panel choice and of a "Параметры" write,
+// closed for the engineer by a link failure or by the program's close:
+// what was not written stays in the write box and in the log; nothing is sent.
+TEST_F(PreparedWriteLink, APasswordBoxClosedForTheEngineerSaysWhatWasNotWritten) {
+  const struct {
+    const char *Write, *Page, *Why;
+    bool Exit;
+  } rows[] = {
+      {"title panel", "Текущие значения", TPasswdForm::LinkFailedText, false},
+      {"Параметры", "Параметры", TPasswdForm::LinkFailedText, false},
+      {"Параметры at a signal to end", "Параметры", TPasswdForm::ClosedForExitText, true},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Write);
+    S.Form.reset();
+    S.Server.reset();
+    QFile::remove(S.Dir.filePath("dashboard.XML"));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    S.Form->show();
+    S.Form->SetLoggedIn(false);
+    const qsizetype mark = Logger().Lines().size();
+    WhenModal<TPasswdForm>([&](TPasswdForm &) {
+      if (r.Exit) {
+        S.Form->CloseQuietly();
+        return;
+      }
+      Silence(true);
+      S.Form->DashboardFrame->Refresh();
+    });
+    if (r.Page == QString("Параметры")) {
+      S.Form->PageControl->setCurrentWidget(S.Form->TabSheetParam);
+      S.Form->WriteCommand();
+    } else {
+      TParamEnum *mode = ModeCombo();
+      ASSERT_TRUE(mode);
+      mode->List()->setFocus();
+      QTest::keyClick(mode->List(), Qt::Key_Down);
+    }
+    ASSERT_TRUE(S.WaitIdle());
+    Silence(false);
+    EXPECT_FALSE(Box()->isVisible());
+    EXPECT_EQ(Writes(S.Device), QStringList());
+    const QString line = QString("Не записано: %1: %2").arg(r.Page, QString::fromUtf8(r.Why));
+    EXPECT_EQ(Logger().Lines().mid(mark).filter(line).size(), 1) << Logger().Lines().mid(mark).join("\n").toStdString();
+    if (r.Exit) {
+      EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->isVisible(); }, 5000));
+      continue;
+    }
+    QStringList boxes;
+    for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
+      if (b->isVisible())
+        boxes << b->text();
+    EXPECT_EQ(boxes, QStringList{QString("Не записано: %1\n%2").arg(r.Page, QString::fromUtf8(r.Why))});
+  }
 }

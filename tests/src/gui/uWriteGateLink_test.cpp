@@ -9,6 +9,8 @@
 #include "uDashboardFrame.h"
 #include "uDeviceBoardFrame.h"
 #include "uLinkKit.h"
+#include "uIdentification.h"
+#include "uLogger.h"
 #include "uModbus.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uParamFrame.h"
@@ -25,6 +27,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -300,10 +303,31 @@ TEST_F(WriteGateLink, AWriteWhoseAnswerNeverCameIsReportedAsSuchAndSentOnce) {
       ASSERT_TRUE(S.WaitIdle());
     }
     EXPECT_EQ(S.Status(), report) << S.Status().toStdString();
+    EXPECT_FALSE(Logger().Lines().filter(report).isEmpty());
     if (fault.Kind == TSimFaultKind::LostAnswer) {
       EXPECT_EQ(page->sgParam->Cells(2, ParamRow(31)), "17"); // read back from the relay
     }
   }
+}
+
+// A write's box (a logic left stopped, a write cut by a reconnect) stays
+// over the identity check and the refresh that follow: the box on screen,
+// its text in the status line and the log.
+TEST_F(WriteGateLink, AWriteBoxStaysOverTheChecksThatFollow) {
+  Start("");
+  const QString what = "Внешняя логика", why = "Запись не завершена: логика прибора остановлена, повторите запись";
+  S.Form->IOChain()->WriteBox(what, why);
+  S.Form->Identification()->CheckIdentity();
+  ASSERT_TRUE(S.WaitIdle());
+  S.Form->DashboardFrame->Refresh();
+  ASSERT_TRUE(S.WaitIdle());
+  QStringList boxes;
+  for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
+    if (b->isVisible())
+      boxes << b->text();
+  EXPECT_EQ(boxes, QStringList{"Не записано: " + what + "\n" + why});
+  EXPECT_EQ(S.Status(), "Не записано: " + what + ": " + why);
+  EXPECT_EQ(Logger().Lines().filter("Не записано: " + what + ": " + why).size(), 1);
 }
 
 TEST_F(WriteGateLink, AFailureAfterTheReadyStepLeavesNoDeviceAndTheNextTickIdentifies) {
