@@ -1555,6 +1555,8 @@ void TMainForm::WriteCommand() {
   if (TkvUstavLocalFrame *local = ActiveLocalSet()) {
     // The set is matched with the device identified now, and written to it only.
     const uint64_t matched = FIOChain->IdentEpoch();
+    if (!local->CheckRelay())
+      return;
     if (UstavFrame->GetDescriptorDigest() != local->GetDescriptorDigest())
       throw EKvError("Ошибка сравнения дескрипторов");
     if (rights())
@@ -1586,6 +1588,8 @@ void TMainForm::EditCommand() {
         PageControl->setCurrentWidget(TabSheetUstav);
     });
   frame->CopyLevelChecks(UstavFrame->clbUstavLevel);
+  // The tab belongs to the relay its values were read from.
+  frame->MadeFrom(FIdentification->Identity(), FIOChain->IdentEpoch(), [this] { return FIdentification->Identity(); });
 }
 
 void TMainForm::ExcelCommand() {

@@ -20,25 +20,18 @@ const char *const PartialWriteTemplate = "Ошибка записи: запис�
 const char *const UnansweredText = "ответ не получен: проверьте значение";
 const char *const InvertedLimitsTemplate = "ошибка дескриптора: нижний предел %1 больше верхнего %2";
 
-// The bytes of a batch's streams, kept by the steps that use them.
-struct TBatchStreams {
-  std::vector<std::unique_ptr<QBuffer>> Buffers;
-  QBuffer *Make(const QByteArray &Bytes = QByteArray()) {
-    Buffers.push_back(std::make_unique<QBuffer>());
-    QBuffer *b = Buffers.back().get();
-    b->open(QIODevice::ReadWrite);
-    b->write(Bytes);
-    b->seek(0);
-    return b;
-  }
-};
-
 QByteArray RegisterList(const std::vector<uint16_t> &Regs) {
   QBuffer b;
   b.open(QIODevice::WriteOnly);
   for (uint16_t r : Regs)
     StreamWriteWord(b, r);
   return b.data();
+}
+
+// Buffer, read by a step already made, holds Bytes from its start.
+void Refill(QBuffer &Buffer, const QByteArray &Bytes) {
+  Buffer.buffer() = Bytes;
+  Buffer.seek(0);
 }
 
 QByteArray Pairs(const TRegWrites &Words) {
@@ -58,13 +51,12 @@ std::function<QString(int)> ItemText(const QStringList &Items) {
 // then the stopped chain has said how its last answer failed.
 void ReadBack(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const std::function<QString()> &Text,
               const std::function<void()> &Shown) {
-  auto streams = std::make_shared<TBatchStreams>();
-  QBuffer *list = streams->Make(RegisterList(Regs));
-  QBuffer *data = streams->Make();
   TIOChainList3 &chain = Gen.newList();
+  QBuffer &list = chain.Buffer(RegisterList(Regs));
+  QBuffer &data = chain.Buffer();
   // Shown and the text come at the end, also when the read fails: what the
   // image still holds of the batch is as good as the page can show.
-  chain.setOnEnd([&Gen, &chain, Text, Shown, streams] {
+  chain.setOnEnd([&Gen, &chain, Text, Shown] {
     if (Shown)
       Shown();
     // The report stays until the engineer's next command: a check or refresh
@@ -73,7 +65,7 @@ void ReadBack(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const std::fu
     Gen.WriteReport(text);
     chain.Log().Error(text);
   });
-  chain.readReg(*list, *data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, data);
+  chain.readReg(list, data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data);
   try {
     chain.run();
   } catch (const EKvError &e) {
@@ -211,26 +203,116 @@ QString UnansweredWriteText(const QString &Name) {
   return Name + QStringLiteral(": ") + MultiLingual().Translate(QString::fromUtf8(UnansweredText));
 }
 
-void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &Run) {
-  if (Run.CheckLimits)
-    if (const QString report = Batch.LimitReport(); !report.isEmpty())
-      throw EKvError(report);
-  struct TProgress {
-    int Written = 0; // values whose write was answered
-    int Sent = 0;    // values whose write request went
-    bool Refused = false; // the last answer said the request did nothing
-    QString Reason;       // the failure, as the last answer told it
-    bool Whole = false;
-  };
-  auto streams = std::make_shared<TBatchStreams>();
-  auto progress = std::make_shared<TProgress>();
-  TIOChainList3 &chain = Gen.newList();
+namespace {
+// How far a batch's writes went, and the batch itself (decided in the chain
+// for a write against the relay). Shared by the chain's steps and handlers
+// and the read-back after a cut.
+struct TWriteProgress {
+  TWriteBatch Batch;
+  int Written = 0;       // values whose write was answered
+  int Sent = 0;          // values whose write request went
+  bool Refused = false;  // the last answer said the request did nothing
+  QString Reason;        // the failure, as the last answer told it
+  bool Whole = false;
+};
+
+QString BatchNames(const TWriteBatch &Batch) {
   QStringList names;
   for (const TWriteValue &v : Batch.Values())
     names << v.Name;
-  chain.writes(names.join(QStringLiteral(", ")));
+  return names.join(QStringLiteral(", "));
+}
+
+void CheckBatchLimits(const TWriteBatch &Batch, const TWriteRun &Run) {
+  if (Run.CheckLimits)
+    if (const QString report = Batch.LimitReport(); !report.isEmpty())
+      throw EKvError(report);
+}
+
+// The chain of a write, named, prepared for and owned as Run says.
+TIOChainList3 &NewWriteChain(TIOChainGen &Gen, const QString &Writes, const TWriteRun &Run) {
+  TIOChainList3 &chain = Gen.newList();
+  chain.writes(Writes);
   if (Run.PreparedFor)
     chain.preparedFor(*Run.PreparedFor);
+  if (Run.Owner)
+    chain.ownedBy(Run.Owner);
+  return chain;
+}
+
+// The batch's registers read back into the image after its writes.
+void AppendReadAfter(TIOChainList3 &Steps, QBuffer &List, QBuffer &Data, const TWriteRun &Run) {
+  if (!Run.ReadAfter)
+    return;
+  if (!Run.ReadingText.isEmpty())
+    Steps.msg(Run.ReadingText);
+  Steps.readReg(List, Data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &Data);
+}
+
+// The end of a whole write: Shown, then Done's steps.
+void AppendWhole(TIOChainList3 &Steps, const std::shared_ptr<TWriteProgress> &Progress, const TWriteRun &Run) {
+  Steps.exec([Progress, Shown = Run.Shown] {
+    Progress->Whole = true;
+    if (Shown)
+      Shown();
+  });
+  if (Run.Done)
+    Run.Done(Steps);
+}
+
+// The failure's reason as the answer told it, and after a write that
+// stopped part-way, the read-back and the report.
+void SetWriteHandlers(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TWriteProgress> &Progress,
+                      const std::function<void()> &Shown) {
+  Chain.setEvent(1, [&Gen, Progress](TIOChain3 *, const QList<int> &) {
+    const TDeviceFront *front = Gen.DeviceFront();
+    Progress->Reason = front ? front->DeliveryText() : QString();
+    Progress->Refused = IsRefusedOrUnsent(Progress->Reason);
+  });
+  Chain.setOnEnd([&Gen, Progress, Shown] {
+    const int total = int(Progress->Batch.Values().size());
+    if (Progress->Whole || Progress->Written >= total)
+      return;
+    const auto text = [Progress, total] {
+      const TWriteBatch &batch = Progress->Batch;
+      // A write sent whose answer never came (lost, garbled, or dropped by
+      // an abort) may have been done: the user is to look, not to write again.
+      const bool unanswered = Progress->Sent > Progress->Written && !Progress->Refused;
+      QStringList missing;
+      for (int i = Progress->Written + (unanswered ? 1 : 0); i < total; ++i)
+        missing << batch.Values()[size_t(i)].Name;
+      if (!unanswered)
+        return PartialWriteText(Progress->Written, total, missing, Progress->Reason);
+      QString t = UnansweredWriteText(batch.Values()[size_t(Progress->Written)].Name);
+      if (!missing.isEmpty())
+        t += QStringLiteral("; ") + PartialWriteText(Progress->Written, total, missing);
+      return t;
+    };
+    ReadBack(Gen, Progress->Batch.Registers(), text, Shown);
+  });
+}
+
+// Value as the relay's image Image should take it: a masked value keeps the
+// other bits Image holds. Null when the relay holds it already.
+std::optional<TWriteValue> Unheld(const TWriteValue &Value, const TModbus &Image) {
+  TWriteValue v = Value;
+  bool differs = false;
+  for (TRegWrite &w : v.Words) {
+    const uint16_t held = Image.GetWord(w.first);
+    if (v.Mask != 0xFFFF && v.Words.size() == 1)
+      w.second = uint16_t((held & ~v.Mask) | (w.second & v.Mask));
+    differs = differs || held != w.second || !Image.IsValid(w.first);
+  }
+  v.Mask = 0xFFFF;
+  return differs ? std::optional<TWriteValue>(v) : std::nullopt;
+}
+} // namespace
+
+void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &Run) {
+  CheckBatchLimits(Batch, Run);
+  auto progress = std::make_shared<TWriteProgress>();
+  progress->Batch = Batch;
+  TIOChainList3 &chain = NewWriteChain(Gen, BatchNames(Batch), Run);
   if (!Run.WritingText.isEmpty())
     chain.msg(Run.WritingText);
   // Nothing changed: no register is written or read (a read of no register
@@ -238,59 +320,95 @@ void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &
   if (!Batch.IsEmpty()) {
     for (int i = 0; i < int(Batch.Values().size()); ++i) {
       const TWriteValue &v = Batch.Values()[size_t(i)];
-      QBuffer *pairs = streams->Make(Pairs(v.Words));
+      QBuffer &pairs = chain.Buffer(Pairs(v.Words));
       if (v.Mask != 0xFFFF && v.Words.size() == 1) {
         // The other bits are the device's, as they stand just before the write.
-        QBuffer *list = streams->Make(RegisterList({v.Words.front().first}));
-        chain.readReg(*list, *pairs)
+        QBuffer &list = chain.Buffer(RegisterList({v.Words.front().first}));
+        chain.readReg(list, pairs)
             .execStream([Mask = v.Mask, Value = v.Words.front().second](
                             QIODevice *S) { MergeBitsStream(*S, Mask, Value); },
-                        pairs);
+                        &pairs);
       }
-      chain.exec([progress, i] { progress->Sent = i + 1; }).writeReg(*pairs).exec([progress] { ++progress->Written; });
+      chain.exec([progress, i] { progress->Sent = i + 1; }).writeReg(pairs).exec([progress] { ++progress->Written; });
     }
-    if (Run.ReadAfter) {
-      QBuffer *list = streams->Make(RegisterList(Batch.Registers()));
-      QBuffer *data = streams->Make();
-      if (!Run.ReadingText.isEmpty())
-        chain.msg(Run.ReadingText);
-      chain.readReg(*list, *data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, data);
-    }
+    AppendReadAfter(chain, chain.Buffer(RegisterList(Batch.Registers())), chain.Buffer(), Run);
   }
-  // The last steps hold the streams, so they live as long as the chain.
-  chain.exec([progress, streams, Shown = Run.Shown] {
-    progress->Whole = true;
-    if (Shown)
-      Shown();
-  });
-  if (Run.Done)
-    Run.Done(chain);
+  AppendWhole(chain, progress, Run);
   if (!Run.DoneText.isEmpty())
     chain.msg(Run.DoneText);
-  const int total = int(Batch.Values().size());
-  chain.setEvent(1, [&Gen, progress](TIOChain3 *, const QList<int> &) {
-    const TDeviceFront *front = Gen.DeviceFront();
-    progress->Reason = front ? front->DeliveryText() : QString();
-    progress->Refused = IsRefusedOrUnsent(progress->Reason);
-  });
-  chain.setOnEnd([&Gen, progress, total, Batch, Shown = Run.Shown] {
-    if (progress->Whole || progress->Written >= total)
-      return;
-    const auto text = [progress, total, Batch] {
-      // A write sent whose answer never came (lost, garbled, or dropped by
-      // an abort) may have been done: the user is to look, not to write again.
-      const bool unanswered = progress->Sent > progress->Written && !progress->Refused;
-      QStringList missing;
-      for (int i = progress->Written + (unanswered ? 1 : 0); i < total; ++i)
-        missing << Batch.Values()[size_t(i)].Name;
-      if (!unanswered)
-        return PartialWriteText(progress->Written, total, missing, progress->Reason);
-      QString t = UnansweredWriteText(Batch.Values()[size_t(progress->Written)].Name);
-      if (!missing.isEmpty())
-        t += QStringLiteral("; ") + PartialWriteText(progress->Written, total, missing);
-      return t;
-    };
-    ReadBack(Gen, Batch.Registers(), text, Shown);
-  });
+  SetWriteHandlers(Gen, chain, progress, Run.Shown);
+  chain.run(Run.Progress);
+}
+
+void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelayWrite &Relay, const TWriteRun &Run) {
+  CheckBatchLimits(Candidates, Run);
+  std::vector<uint16_t> read = Relay.Read;
+  for (uint16_t r : Candidates.Registers())
+    if (std::find(read.begin(), read.end(), r) == read.end())
+      read.push_back(r);
+  // Named before the read by what differs from the values read last: what a
+  // refusal at the identity check says was not written.
+  TWriteBatch guess;
+  for (const TWriteValue &v : Candidates.Values())
+    if (Unheld(v, Modbus()))
+      guess.Add(v);
+  auto progress = std::make_shared<TWriteProgress>();
+  TIOChainList3 &chain = NewWriteChain(Gen, BatchNames(guess), Run);
+  // The writes' places are made now, one per candidate, so that the write
+  // gate sees the chain as a write and puts the identity check before the
+  // read; the step after the read fills those the relay needs.
+  const int places = std::max(1, int(Candidates.Values().size()));
+  std::vector<QBuffer *> pairs;
+  for (int i = 0; i < places; ++i)
+    pairs.push_back(&chain.Buffer());
+  QBuffer &backList = chain.Buffer(), &backData = chain.Buffer();
+  auto &writing = chain.Keep<TAddrList>();
+  if (!Run.ReadingText.isEmpty())
+    chain.msg(Run.ReadingText);
+  // A read of no register would be a request the device refuses.
+  if (!read.empty()) {
+    QBuffer &readData = chain.Buffer();
+    chain.readReg(chain.Buffer(RegisterList(read)), readData)
+        .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &readData);
+  }
+  chain.exec([&chain, &writing, &backList, pairs, progress, Candidates, Fetched = Relay.Fetched] {
+        for (const TWriteValue &v : Candidates.Values())
+          if (const std::optional<TWriteValue> unheld = Unheld(v, Modbus()))
+            progress->Batch.Add(*unheld);
+        const TWriteBatch &batch = progress->Batch;
+        for (size_t i = 0; i < batch.Values().size(); ++i)
+          Refill(*pairs[i], Pairs(batch.Values()[i].Words));
+        Refill(backList, RegisterList(batch.Registers()));
+        writing = batch.IsEmpty() ? TAddrList{} : TAddrList{1};
+        if (!batch.IsEmpty())
+          chain.writes(BatchNames(batch));
+        if (Fetched)
+          Fetched();
+      });
+  TIOChainList3 &write = Gen.newList();
+  if (!Run.WritingText.isEmpty())
+    write.msg(Run.WritingText);
+  for (int i = 0; i < places; ++i) {
+    // A place past the batch holds no pair: its write step sends nothing.
+    write.exec([progress, i] {
+           if (i < int(progress->Batch.Values().size()))
+             progress->Sent = i + 1;
+         })
+        .writeReg(*pairs[size_t(i)])
+        .exec([progress, i] {
+          if (i < int(progress->Batch.Values().size()))
+            ++progress->Written;
+        });
+  }
+  AppendReadAfter(write, backList, backData, Run);
+  AppendWhole(write, progress, Run);
+  TIOChainList3 &same = Gen.newList();
+  same.exec([progress] { progress->Whole = true; });
+  if (Relay.Same)
+    Relay.Same(same);
+  chain.predicatIfList(ptIf, writing, &write, &same);
+  if (!Run.DoneText.isEmpty())
+    chain.msg(Run.DoneText);
+  SetWriteHandlers(Gen, chain, progress, Run.Shown);
   chain.run(Run.Progress);
 }

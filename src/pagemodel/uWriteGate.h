@@ -93,6 +93,9 @@ struct TWriteRun {
   // matched with the device. Another epoch when the batch's first write goes
   // drops it whole with the write gate's box; none: the epoch at the run.
   std::optional<uint64_t> PreparedFor;
+  // The page the write works for (TIOChainList3::ownedBy): closed before the
+  // write begins, the chain ends without a word.
+  QObject *Owner = nullptr;
 };
 
 // Checks and sends Batch through Gen. Throws EKvError with the limit report
@@ -105,6 +108,27 @@ struct TWriteRun {
 // was dropped by an abort) is named by UnansweredWriteText instead, before
 // the values not sent.
 void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &Run);
+
+// What a write decided against the relay adds to its run.
+struct TRelayWrite {
+  // Read from the relay with the values' own registers, before anything is
+  // decided: what the page shows beside them.
+  std::vector<uint16_t> Read;
+  // After that read, before anything is written: the page shows the relay.
+  std::function<void()> Fetched;
+  // Steps instead of the writes when the relay holds every value already.
+  std::function<void(TIOChainList3 &Chain)> Same;
+};
+
+// Writes the values of Candidates that the relay does not hold, decided in
+// the same chain after its identity check. Throws EKvError with the limit
+// report when CheckLimits and any candidate is outside its limits: nothing
+// is sent. The chain reads the candidates' registers and Relay.Read into
+// the register image (ReadingText), runs Relay.Fetched, then writes the values whose
+// words differ from the relay's (a masked value compares and keeps its other
+// bits as just read) as RunWriteBatch does, with its reports and read-back;
+// when none differs, nothing is written and Relay.Same runs instead of Done.
+void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelayWrite &Relay, const TWriteRun &Run);
 
 // "Ошибка записи: записано W из T, не записаны: names" in the user's
 // language, then "; " and Reason (the failure as its answer told it) when given.

@@ -59,6 +59,7 @@ void TUstavFrame::UpdateValues() {
   if (!FEditMode)
     FOwnImage.Assign(Modbus());
   sgUstav->viewport()->update();
+  emit ValuesShown();
 }
 
 void TUstavFrame::Refresh() {
@@ -70,14 +71,16 @@ void TUstavFrame::Refresh() {
           regs.insert(u->Reg(g));
   if (regs.empty() || !FHost.Chains)
     return;
-  auto s = std::make_shared<TChainStreams>();
+  TIOChainList3 &chain = FHost.Chains->newList();
+  QBuffer &request = chain.Buffer(), &data = chain.Buffer();
   for (int r : regs)
-    StreamWriteWord(s->Request, r);
-  FHost.Chains->newList()
+    StreamWriteWord(request, r);
+  request.seek(0);
+  chain.ownedBy(this)
       .msg("Чтение уставок")
-      .readReg(s->Request, s->Data)
-      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &s->Data)
-      .exec([this, s] { UpdateValues(); })
+      .readReg(request, data)
+      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
+      .exec(Guarded(this, [](TUstavFrame *P) { P->UpdateValues(); }))
       .msg("Готово")
       .run(FHost.Progress);
 }
@@ -146,8 +149,12 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
     return;
   }
   const int w = u->TextToValue(Text, FPrimary);
+  TWriteValue value = UstavWriteValue(*u, reg, uint16_t(u->Apply(Modbus().GetWord(reg), w)), FPrimary);
+  // A bit row changes its bit of the word the relay holds as the write goes.
+  if (const auto *bit = dynamic_cast<const TUstavBit *>(u))
+    value.Mask = uint16_t(1u << bit->Bit);
   TWriteBatch batch;
-  batch.Add(UstavWriteValue(*u, reg, uint16_t(u->Apply(Modbus().GetWord(reg), w)), FPrimary));
+  batch.Add(value);
   // Refused before the password is asked: nothing would be sent anyway.
   if (LimitCheckOn())
     if (const QString report = batch.LimitReport(); !report.isEmpty())
@@ -157,7 +164,7 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   const bool stale = FEditEpoch != IdentEpoch();
   if (!stale && FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
-  RunWrite(batch, [this] { UpdateValues(); }, nullptr, FEditEpoch);
+  RunWrite(batch, Guarded(this, [](TUstavFrame *P) { P->UpdateValues(); }), nullptr, FEditEpoch);
 }
 
 void TUstavFrame::ShowWritten(const std::vector<uint16_t> &Regs) {
@@ -176,23 +183,25 @@ void TUstavFrame::ShowChanged(const std::vector<uint16_t> &Regs) {
 }
 
 void TUstavFrame::WriteImage(const QByteArray &Image) {
-  const TWriteBatch batch = ImageBatch(Image, [this](int Reg) { return FEdited.count(Reg) > 0; });
-  RunWrite(
-      batch,
-      [self = QPointer<TUstavFrame>(this), regs = batch.Registers()] {
-        if (self)
-          self->ShowWritten(regs);
-      },
-      [this](TIOChainList3 &C) {
-        C.execStrings(
-             [this](const QStringList &Args) {
-               if (FHost.ShowMessageStep && !Args.isEmpty())
-                 FHost.ShowMessageStep(Args.first());
-             },
-             QStringLiteral("\"Уставки успешно записаны\""))
-            .exec([this] { SetEditMode(false); });
-      },
-      FEdited.empty() ? std::nullopt : std::optional<uint64_t>(FEditedEpoch));
+  const TWriteBatch edited = ImageBatch(Image, [this](int Reg) { return FEdited.count(Reg) > 0; });
+  // The edit mode ends after the write, also when the relay held it all.
+  const auto done = [page = QPointer<TUstavFrame>(this), box = FHost.ShowMessageStep](const QString &Text) {
+    return [page, box, Text](TIOChainList3 &C) {
+      C.exec([page, box, Text] {
+        if (box)
+          box(Text);
+        if (page)
+          page->SetEditMode(false);
+      });
+    };
+  };
+  TRelayWrite relay;
+  relay.Fetched = Guarded(this, [](TUstavFrame *P) { P->sgUstav->viewport()->update(); });
+  relay.Same = done(QString::fromUtf8(UstavTexts::AlreadyHeld));
+  RunRelayWrite(edited, relay,
+                Guarded(this, [regs = edited.Registers()](TUstavFrame *P) { P->ShowWritten(regs); }),
+                done(QStringLiteral("Уставки успешно записаны")),
+                FEdited.empty() ? std::nullopt : std::optional<uint64_t>(FEditedEpoch));
 }
 
 void TUstavFrame::SaveToFile(const QString &FileName) {

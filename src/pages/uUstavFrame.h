@@ -30,9 +30,10 @@ public:
   // page reads the device again.
   void SetEditMode(bool Value);
   // Writes the registers of Image (BuildImage's form) the user edited since
-  // the page last read the device, after the limit check (ustav/limitCheck);
-  // throws the limit report, or EKvError "internal error" when Image does
-  // not fit the setpoints, before anything is sent.
+  // the page last read the device and the relay does not hold, read after
+  // the identity check in the same chain; the limit check (ustav/limitCheck)
+  // first. Throws the limit report, or EKvError "internal error" when Image
+  // does not fit the setpoints, before anything is sent.
   void WriteImage(const QByteArray &Image);
   // Registers another write changed, read back into the register image:
   // their cells show it, but for those edited in edit mode and not written.
@@ -47,6 +48,11 @@ public:
   int TextToRegValue(int Reg, const QString &Text) const;
 
   QLabel *LabelEditor = nullptr;
+
+signals:
+  // The cells show the register image afresh (a read, a write, another
+  // write's registers): what a set made from this relay follows.
+  void ValuesShown();
 
 protected:
   QColor BaseColor() const override;

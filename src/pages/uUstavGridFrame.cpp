@@ -268,7 +268,7 @@ QByteArray TUstavGridFrame::BuildImage() const {
   return buf.data();
 }
 
-TRegWrites TUstavGridFrame::ImageWrites(const QByteArray &Image) const {
+TRegWrites TUstavGridFrame::ImageWords(const QByteArray &Image) const {
   const auto word = [&Image](qsizetype &At) {
     if (At + 2 > Image.size())
       throw EKvError("internal error");
@@ -279,21 +279,18 @@ TRegWrites TUstavGridFrame::ImageWrites(const QByteArray &Image) const {
   qsizetype at = 0;
   if (word(at) != int(FUstavs.size()))
     throw EKvError("internal error");
-  TRegWrites writes;
+  TRegWrites words;
   for (const auto &u : FUstavs)
     if (InImage(*u))
       for (int g = 0; g < FGroupCount; ++g)
-        if (const int reg = u->Reg(g); reg >= 0) {
-          const int v = word(at);
-          if (Modbus().GetWord(reg) != v)
-            writes.emplace_back(uint16_t(reg), uint16_t(v));
-        }
-  return writes;
+        if (const int reg = u->Reg(g); reg >= 0)
+          words.emplace_back(uint16_t(reg), uint16_t(word(at)));
+  return words;
 }
 
 TWriteBatch TUstavGridFrame::ImageBatch(const QByteArray &Image, const std::function<bool(int Reg)> &Take) const {
   TWriteBatch batch;
-  for (const TRegWrite &w : ImageWrites(Image))
+  for (const TRegWrite &w : ImageWords(Image))
     if (!Take || Take(w.first)) {
       const TUstav *u = FindByReg(w.first);
       batch.Add(u ? UstavWriteValue(*u, w.first, w.second, FPrimary) : DescribedWriteValue({}, w.first, w.second));
@@ -301,19 +298,46 @@ TWriteBatch TUstavGridFrame::ImageBatch(const QByteArray &Image, const std::func
   return batch;
 }
 
-void TUstavGridFrame::RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
-                               const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor) {
-  if (!FHost.Chains)
-    return;
+std::vector<uint16_t> TUstavGridFrame::ImageRegisters() const {
+  std::vector<uint16_t> regs;
+  for (const auto &u : FUstavs)
+    if (InImage(*u))
+      for (int g = 0; g < FGroupCount; ++g)
+        if (const int reg = u->Reg(g); reg >= 0 && std::find(regs.begin(), regs.end(), reg) == regs.end())
+          regs.push_back(uint16_t(reg));
+  return regs;
+}
+
+namespace {
+TWriteRun UstavRun(bool CheckLimits, const std::function<void()> &Shown,
+                   const std::function<void(TIOChainList3 &)> &Done, const TChainProgressEvent &Progress,
+                   std::optional<uint64_t> PreparedFor, QObject *Owner) {
   TWriteRun run;
-  run.CheckLimits = LimitCheckOn();
+  run.CheckLimits = CheckLimits;
   run.WritingText = QStringLiteral("Запись уставок");
   run.ReadingText = QStringLiteral("Чтение уставок");
   run.Shown = Shown;
   run.Done = Done;
-  run.Progress = FHost.Progress;
+  run.Progress = Progress;
   run.PreparedFor = PreparedFor;
-  RunWriteBatch(*FHost.Chains, Batch, run);
+  run.Owner = Owner;
+  return run;
+}
+} // namespace
+
+void TUstavGridFrame::RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
+                               const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor) {
+  if (FHost.Chains)
+    RunWriteBatch(*FHost.Chains, Batch, UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this));
+}
+
+void TUstavGridFrame::RunRelayWrite(const TWriteBatch &Candidates, const TRelayWrite &Relay,
+                                    const std::function<void()> &Shown,
+                                    const std::function<void(TIOChainList3 &)> &Done,
+                                    std::optional<uint64_t> PreparedFor) {
+  if (FHost.Chains)
+    ::RunRelayWrite(*FHost.Chains, Candidates, Relay,
+                    UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this));
 }
 
 void TUstavGridFrame::ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex) {

@@ -13,6 +13,14 @@
 #include <QColor>
 #include <vector>
 
+// Texts of the setpoint writes.
+namespace UstavTexts {
+// A set write that found every value in the relay already.
+inline const char *const AlreadyHeld = "Устройство уже содержит эти уставки";
+// A set made from one relay while another is identified.
+inline const char *const OtherRelay = "Набор сделан для другого устройства";
+} // namespace UstavTexts
+
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -70,12 +78,15 @@ protected:
   void BuildRows();
   // The level item a setpoint belongs to (null when none).
   virtual QListWidgetItem *LevelItem(const TUstav &U) const;
-  // The writes of Image against the program's register image: throws
-  // EKvError "internal error" when it does not fit the setpoints.
-  TRegWrites ImageWrites(const QByteArray &Image) const;
-  // The values of Image that differ from the device's and whose register
-  // Take accepts, as a write batch with their setpoints' limits.
+  // The words of Image, one per readable and writable setpoint's group
+  // register: throws EKvError "internal error" when it does not fit the
+  // setpoints.
+  TRegWrites ImageWords(const QByteArray &Image) const;
+  // The values of Image whose register Take accepts (all without Take), each
+  // with its setpoint's limits, whatever the relay holds.
   TWriteBatch ImageBatch(const QByteArray &Image, const std::function<bool(int Reg)> &Take) const;
+  // The registers an image holds values of.
+  std::vector<uint16_t> ImageRegisters() const;
   // ustav/limitCheck (default on): whether this page's writes check limits.
   bool LimitCheckOn() const;
   // Whether the cell of Reg counts as changed by the user (the setpoints
@@ -93,9 +104,15 @@ protected:
   // Runs Batch through the write gate (limits checked unless limitCheck is
   // off): status texts, the writes, the read-back into the register image,
   // Shown (also after a write that stopped part-way), then Done. PreparedFor:
-  // the identification epoch the values were edited under.
+  // the identification epoch the values were edited under. The chain works
+  // for this page.
   void RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
                 const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {});
+  // Writes the values of Candidates the relay does not hold, decided after
+  // the identity check against the registers read in the same chain (with
+  // Relay.Read), as RunWrite writes them.
+  void RunRelayWrite(const TWriteBatch &Candidates, const TRelayWrite &Relay, const std::function<void()> &Shown,
+                     const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {});
 
   TUstavList FUstavs;
   std::vector<TUstav *> FRows; // FRows[r - 1] for grid row r

@@ -9,6 +9,8 @@
 #include "uUstavFrame.h"
 #include "uUstavSetFile.h"
 
+#include <QBoxLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QSignalBlocker>
 
@@ -27,7 +29,107 @@ int GroupReg(const IXXMLNode &Node, int G) {
 } // namespace
 
 TkvUstavLocalFrame::TkvUstavLocalFrame(TUstavFrame *UstavPage, QWidget *Parent)
-    : TUstavGridFrame("UstavLocalFrame", Parent), FUstavPage(UstavPage) {}
+    : TUstavGridFrame("UstavLocalFrame", Parent), FUstavPage(UstavPage) {
+  LabelOtherRelay = new QLabel(QString::fromUtf8(UstavTexts::OtherRelay), clbUstavLevel->parentWidget());
+  LabelOtherRelay->setObjectName("LabelOtherRelay");
+  LabelOtherRelay->setWordWrap(true);
+  LabelOtherRelay->setStyleSheet("color: red; font-weight: bold");
+  LabelOtherRelay->hide();
+  static_cast<QBoxLayout *>(clbUstavLevel->parentWidget()->layout())->insertWidget(1, LabelOtherRelay);
+}
+
+TkvUstavLocalFrame::~TkvUstavLocalFrame() {
+  if (FIdentGen)
+    FIdentGen->RemoveIdentListener(FIdentToken);
+}
+
+void TkvUstavLocalFrame::MadeFrom(const QByteArray &Identity, uint64_t Epoch,
+                                  std::function<QByteArray()> IdentityNow) {
+  FRelayIdentity = Identity;
+  FRelayEpoch = Epoch;
+  FEpochOpen = true;
+  FIdentityNow = std::move(IdentityNow);
+  if (FUstavPage)
+    connect(FUstavPage, &TUstavFrame::ValuesShown, this, &TkvUstavLocalFrame::FollowRelay, Qt::UniqueConnection);
+  if (FHost.Chains && !FIdentGen) {
+    FIdentGen = FHost.Chains;
+    FIdentToken = FIdentGen->AddIdentListener([this] { IdentChanged(); });
+  }
+}
+
+void TkvUstavLocalFrame::IdentChanged() {
+  // The identification the set was matched under ends: the identity the
+  // relay has at its end (renewed by the program's own write, perhaps) is
+  // the one the next identification is compared with. Identification
+  // changes the epoch before it forgets the identity.
+  if (!FEpochOpen || !FIdentGen || FIdentGen->IdentEpoch() == FRelayEpoch)
+    return;
+  FEpochOpen = false;
+  if (const QByteArray now = FIdentityNow(); !now.isEmpty())
+    FRelayIdentity = now;
+}
+
+bool TkvUstavLocalFrame::IsRelayNow() {
+  if (!FIdentityNow)
+    return true;
+  const QByteArray now = FIdentityNow();
+  if (now.isEmpty())
+    return true; // no relay: the write gate refuses the write
+  const uint64_t epoch = IdentEpoch();
+  if (FEpochOpen && epoch == FRelayEpoch) {
+    FRelayIdentity = now;
+    return true;
+  }
+  // The same relay identified again (a reconnect, a poll).
+  if (now == FRelayIdentity) {
+    FRelayEpoch = epoch;
+    FEpochOpen = true;
+    return true;
+  }
+  return false;
+}
+
+bool TkvUstavLocalFrame::CheckRelay() {
+  const bool same = IsRelayNow();
+  LabelOtherRelay->setVisible(!same);
+  if (!same && FHost.Chains) {
+    QStringList names;
+    const TWriteBatch edited = ImageBatch(BuildImage(), [this](int Reg) { return IsEdited(Reg); });
+    for (const TWriteValue &v : edited.Values())
+      names << v.Name;
+    FHost.Chains->WriteBox(names.join(QStringLiteral(", ")), QString::fromUtf8(UstavTexts::OtherRelay));
+  }
+  return same;
+}
+
+void TkvUstavLocalFrame::FollowRelay() {
+  if (!IsMadeFromRelay())
+    return;
+  const bool same = IsRelayNow();
+  LabelOtherRelay->setVisible(!same);
+  if (!same)
+    return;
+  // What the relay holds is not the engineer's change to save.
+  const bool saved = !IsModified();
+  bool changed = false;
+  for (uint16_t reg : ImageRegisters())
+    if (!FEditedRegs.count(reg) && Modbus().IsValid(reg) && FOwnImage.GetWord(reg) != Modbus().GetWord(reg)) {
+      FOwnImage.SetWord(reg, Modbus().GetWord(reg));
+      changed = true;
+    }
+  if (!changed)
+    return;
+  UpdateValues();
+  if (saved)
+    FSavedState = SetState();
+}
+
+void TkvUstavLocalFrame::showEvent(QShowEvent *Event) {
+  TUstavGridFrame::showEvent(Event);
+  // A write on another tab (title panel, boards) read its registers back
+  // into the image meanwhile.
+  FollowRelay();
+}
 
 void TkvUstavLocalFrame::Init() {
   Clear();
@@ -91,7 +193,8 @@ void TkvUstavLocalFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) 
 }
 
 void TkvUstavLocalFrame::CellEdited(int Col, int Row, const QString &Text) {
-  EditOwnImage(Col, Row, Text);
+  if (const int reg = EditOwnImage(Col, Row, Text); reg >= 0)
+    FEditedRegs.insert(reg);
   sgUstav->viewport()->update();
 }
 
@@ -151,24 +254,26 @@ bool TkvUstavLocalFrame::QueryClose() {
 }
 
 void TkvUstavLocalFrame::WriteImage(const QByteArray &Image, std::optional<uint64_t> PreparedFor) {
-  // Applying a set is what it is for: every value that differs from the
-  // device's goes. The tab may close while the chain runs: the steps hold no
-  // bare pointer to it.
-  const auto shown = [self = QPointer<TkvUstavLocalFrame>(this), page = QPointer<TUstavFrame>(FUstavPage)] {
-    if (self)
-      self->sgUstav->viewport()->update();
-    if (page)
-      page->ShowValues();
+  // A set file is what the engineer chose, every value of it; a set made
+  // from the relay holds the engineer's edits and the relay's values. The
+  // tab may close while the chain runs: the steps reach it only guarded.
+  const TWriteBatch values = ImageBatch(Image, [this](int Reg) { return IsEdited(Reg); });
+  const auto shown = [self = Guarded(this, [](TkvUstavLocalFrame *F) { F->sgUstav->viewport()->update(); }),
+                      page = Guarded(FUstavPage, [](TUstavFrame *P) { P->ShowValues(); })] {
+    page();
+    self();
   };
-  RunWrite(
-      ImageBatch(Image, nullptr), shown,
-      [this](TIOChainList3 &C) {
-        C.execStrings(
-            [show = FHost.ShowMessageStep](const QStringList &Args) {
-              if (show && !Args.isEmpty())
-                show(Args.first());
-            },
-            QStringLiteral("Готово"));
-      },
-      PreparedFor);
+  const auto box = [show = FHost.ShowMessageStep](const QString &Text) {
+    return [show, Text](TIOChainList3 &C) {
+      C.exec([show, Text] {
+        if (show)
+          show(Text);
+      });
+    };
+  };
+  TRelayWrite relay;
+  relay.Read = ImageRegisters();
+  relay.Fetched = shown;
+  relay.Same = box(QString::fromUtf8(UstavTexts::AlreadyHeld));
+  RunRelayWrite(values, relay, shown, box(QStringLiteral("Готово")), PreparedFor);
 }

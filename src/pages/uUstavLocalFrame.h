@@ -5,6 +5,9 @@
 // Main thread only.
 #include "uUstavGridFrame.h"
 
+#include <QPointer>
+#include <set>
+
 class TUstavFrame;
 
 class TkvUstavLocalFrame : public TUstavGridFrame {
@@ -12,6 +15,7 @@ class TkvUstavLocalFrame : public TUstavGridFrame {
 public:
   // UstavPage (may be null) shows the device's values again after a write.
   explicit TkvUstavLocalFrame(TUstavFrame *UstavPage, QWidget *Parent = nullptr);
+  ~TkvUstavLocalFrame() override;
 
   void Init();
   // Reads the set. Throws EKvError "invalid format" when the file holds no
@@ -25,9 +29,21 @@ public:
   // empty, which FileName otherwise becomes).
   void SaveToFile(const QString &FileName);
   QByteArray GetDescriptorDigest() const { return DescriptorDigest(Descriptor()); }
-  // Writes the values of Image that differ from the device's. PreparedFor:
+  // Writes the values of Image (of a set made from a relay: its edited
+  // cells) that the relay does not hold, read after the identity check in
+  // the same chain; when it holds them all, the box says so. PreparedFor:
   // the identification epoch the set was matched with the device under.
   void WriteImage(const QByteArray &Image, std::optional<uint64_t> PreparedFor = {});
+  // Binds the set to the relay its values were read from: Identity as the
+  // identification keeps it, under Epoch; IdentityNow gives the identity of
+  // the relay identified now (empty: none). From then on, for the tab's
+  // life, only the cells edited here are written, and the others show what
+  // that relay holds whenever the setpoints page shows it afresh.
+  void MadeFrom(const QByteArray &Identity, uint64_t Epoch, std::function<QByteArray()> IdentityNow);
+  bool IsMadeFromRelay() const { return bool(FIdentityNow); }
+  // False when the set was made from a relay other than the one identified
+  // now: the write box says what was not written, and the tab says so too.
+  bool CheckRelay();
   void UpdateValues() override;
   QString FileName() const { return FFileName; }
   // What a save would write (values, level names) differs from what was
@@ -41,8 +57,17 @@ public:
 protected:
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request) override;
   void CellEdited(int Col, int Row, const QString &Text) override;
+  bool IsEdited(int Reg) const override { return !IsMadeFromRelay() || FEditedRegs.count(Reg) > 0; }
+  void showEvent(QShowEvent *Event) override;
 
 private:
+  // The relay identified now is the one the set was made from (or none is
+  // identified). The same identification goes on holding it when the
+  // program's own write renewed its identity.
+  bool IsRelayNow();
+  // The cells not edited here take the relay's values the register image holds.
+  void FollowRelay();
+  void IdentChanged();
   // The registers a save stores (readable and writable setpoints, groups 1
   // and 2, non-zero values only) with their values, in the file's order.
   std::vector<std::pair<int, int>> StoredValues() const;
@@ -53,4 +78,12 @@ private:
   QString FSavedState;
   IXXMLDocument FDoc;
   QString FFileName;
+  QLabel *LabelOtherRelay = nullptr;
+  std::set<int> FEditedRegs; // registers edited in this tab
+  std::function<QByteArray()> FIdentityNow;
+  QByteArray FRelayIdentity;
+  uint64_t FRelayEpoch = 0;
+  bool FEpochOpen = false; // FRelayEpoch is the identification now
+  QPointer<TIOChainGen> FIdentGen;
+  int FIdentToken = 0;
 };

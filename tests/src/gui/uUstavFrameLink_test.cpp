@@ -1,7 +1,10 @@
 // The setpoints page and a local setpoint set against the in-process demo
-// terminal: edit mode, limits, bit rows, set files and local writes.
+// terminal: edit mode, limits, bit rows, set files and local writes; a set
+// written against what the relay holds at the write, and the edit tab bound
+// to the relay it was made from, through a gateway to a second relay.
 #include "uUstavFrame.h"
 #include "../../common/uErrorOf.h"
+#include "../../common/uTcpGateway.h"
 
 #include "uErrors.h"
 #include "uFiles.h"
@@ -13,8 +16,10 @@
 #include "uUstavLocalFrame.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <gtest/gtest.h>
 
 namespace {
@@ -193,4 +198,216 @@ TEST_F(UstavFrameLink, SingleGroupDeviceNeverTouchesRegisterZeroOr65535) {
     EXPECT_LE(first + count, 1024);
   }
   EXPECT_GT(reads, 0);
+}
+
+namespace {
+// The window against devsim over Modbus TCP (through a gateway when given),
+// its timer ticking only when the test says so; identified and logged in,
+// the setpoints page in front.
+class SetWriteLink : public TShownCapture {
+protected:
+  void Start(const QString &Ustav, TTcpGateway *Gateway = nullptr) {
+    if (!Gateway)
+      S.Serve(false);
+    Port = Gateway ? Gateway->Port() : S.Server->TcpPort();
+    ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
+                               "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=1000\n"
+                               "[timer]\ninterval=3600000\n[debug]\npoll=1\n[ustav]\n")
+                           .arg(Port) +
+                       Ustav));
+    ASSERT_EQ(S.Identify(), "Готово");
+    S.Form->show();
+    S.Form->SetLoggedIn(true);
+    S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+    S.Device.ClearLogs();
+  }
+  // Up to Ticks ticks until Done, each tick's chains run to their end.
+  bool TickUntil(int Ticks, const std::function<bool()> &Done) {
+    for (int i = 0; i < Ticks && !Done(); ++i) {
+      S.Form->TimerTimer();
+      S.WaitIdle();
+    }
+    return Done();
+  }
+  // Types Text into the cell of register Reg (group 1 or 2) through the editor.
+  static void Type(TUstavGridFrame *F, int Reg, const QString &Text) {
+    const auto [col, row] = Cell(F, Reg);
+    ASSERT_GT(row, 0) << Reg;
+    F->sgUstav->setCurrentCell(row, col);
+    F->Editor()->StartEdit();
+    ASSERT_TRUE(F->Editor()->Edit->isVisible()) << Reg;
+    F->Editor()->Edit->setText(Text);
+    QTest::keyClick(F->Editor()->Edit, Qt::Key_Return);
+  }
+  static std::pair<int, int> Cell(TUstavGridFrame *F, int Reg) {
+    for (int r = 1; r < F->sgUstav->rowCount(); ++r)
+      for (int g = 0; g < 2; ++g)
+        if (F->RowUstav(r) && F->RowUstav(r)->Reg(g) == Reg)
+          return {g + 2, r};
+    return {0, -1};
+  }
+  static QString CellText(TUstavGridFrame *F, int Reg) {
+    const auto [col, row] = Cell(F, Reg);
+    return F->sgUstav->Cells(col, row);
+  }
+  int Held(int Reg) const { return S.Device.Register(TSimArea::Holding, Reg); }
+  QString Value(int Reg, int Word) const { return S.Form->UstavFrame->RegValueText(Reg, Word); }
+  // The texts of the write boxes the window shows.
+  QString Boxes() const {
+    QString text;
+    for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
+      text += b->text();
+    return text;
+  }
+  // The identity checks devsim saw: each reads the descriptor's first frame.
+  int Checks() const {
+    int n = 0;
+    for (const QByteArray &p : S.Device.RequestLog())
+      n += p.size() >= 4 && uint8_t(p[0]) == 0x1C && uint8_t(p[1]) == DemoDevice::DescriptorFileNo && p[3] == 0;
+    return n;
+  }
+  // The tab's word that it was made for another relay, when shown.
+  static bool SaysOtherRelay(TkvUstavLocalFrame *Set) {
+    auto *label = Set->findChild<QLabel *>("LabelOtherRelay");
+    return label && label->isVisible();
+  }
+  void Write() {
+    S.Form->WriteCommand();
+    ASSERT_TRUE(S.WaitIdle());
+  }
+
+  TDemoSession S;
+  uint16_t Port = 0;
+};
+} // namespace
+
+TEST_F(SetWriteLink, ASetIsWrittenAgainstWhatTheRelayHoldsAtTheWrite) {
+  Start("directEdit=0\n");
+  S.Form->UstavFrame->SaveToFile(S.Dir.filePath("a.us"));
+  TkvUstavLocalFrame *set = S.Form->OpenLocalSet(S.Dir.filePath("a.us"), "a");
+  // Another master changed the relay after the set was made.
+  S.Device.SetRegister(TSimArea::Holding, 100, 3000);
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 100 4800"});
+  EXPECT_EQ(Held(100), 4800);
+  ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 450)));
+  S.Device.ClearLogs();
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
+
+  // The relay restarted with its factory values on the same port: only the
+  // identity check has read it since.
+  S.Server.reset();
+  S.Form->UstavFrame->Refresh();
+  ASSERT_TRUE(S.WaitIdle());
+  LoadDemoDevice(S.Device);
+  S.Server = std::make_unique<TDevSimServer>(S.Device);
+  TDevSimOptions o;
+  o.UsePty = false;
+  o.TcpPort = Port;
+  S.Server->Start(o);
+  ASSERT_TRUE(TickUntil(3, [this] { return S.Form->ToolBarColor() == clLinkDone; }));
+  S.Form->PageControl->setCurrentWidget(S.Form->PageControl->widget(S.Form->PageControl->count() - 1));
+  ASSERT_EQ(S.Form->ActiveLocalSet(), set);
+  S.Device.ClearLogs();
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
+  EXPECT_EQ(Held(101), 450);
+
+  // The relay holds the whole set: checked and read, nothing written.
+  S.Device.ClearLogs();
+  Shown.clear();
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList());
+  EXPECT_EQ(Checks(), 1);
+  EXPECT_FALSE(RegisterRequests(S.Device, true).isEmpty());
+  EXPECT_TRUE(QTest::qWaitFor([this] { return Shown.contains("Устройство уже содержит эти уставки"); }, 5000))
+      << Shown.join("|").toStdString();
+  EXPECT_FALSE(Shown.contains("Готово"));
+
+  // No relay answers: refused as every write is, at the check.
+  S.Server.reset();
+  Shown.clear();
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_TRUE(S.Status().startsWith("Нет соединения")) << S.Status().toStdString();
+  EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+}
+
+TEST_F(SetWriteLink, AnEditTabWritesOnlyItsEditsAndShowsWhatTheProgramWroteMeanwhile) {
+  Start("directEdit=1\n");
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 450)));
+  // The setpoints page writes another setpoint at once.
+  S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+  ASSERT_NO_FATAL_FAILURE(Type(S.Form->UstavFrame, 100, Value(100, 3000)));
+  ASSERT_TRUE(S.WaitIdle());
+  ASSERT_EQ(Held(100), 3000);
+  S.Form->PageControl->setCurrentWidget(set->parentWidget());
+  ASSERT_EQ(S.Form->ActiveLocalSet(), set);
+  EXPECT_EQ(CellText(set, 100), Value(100, 3000));
+  EXPECT_EQ(CellText(set, 101), Value(101, 450));
+  S.Device.ClearLogs();
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
+  EXPECT_EQ(Held(100), 3000);
+}
+
+// Relay A (the demo terminal) and relay B (the same setpoint map under
+// another descriptor date) behind one gateway.
+class SetGatewayLink : public SetWriteLink {
+protected:
+  void SetUp() override {
+    SetWriteLink::SetUp();
+    LoadDemoDevice(Other);
+    TDeviceContent b = DemoTerminalContent();
+    b.DescDate = QDate(2025, 3, 1);
+    Other.SetFile(DemoDevice::DescriptorFileNo, BuildDeviceImage(b).Bytes, DemoDevice::DescriptorFrameBytes);
+    Other.SetRegister(TSimArea::Holding, 100, 1111);
+    TDevSimOptions o;
+    o.UsePty = false;
+    S.Server = std::make_unique<TDevSimServer>(S.Device);
+    S.Server->Start(o);
+    OtherServer = std::make_unique<TDevSimServer>(Other);
+    OtherServer->Start(o);
+    Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
+  }
+  void TearDown() override {
+    S.Form.reset(); // before the gateway it is connected to
+    SetWriteLink::TearDown();
+  }
+  TSimDevice Other;
+  std::unique_ptr<TDevSimServer> OtherServer;
+  std::unique_ptr<TTcpGateway> Gateway;
+};
+
+TEST_F(SetGatewayLink, AnEditTabMadeFromOneRelayIsNeverWrittenToAnother) {
+  ASSERT_NO_FATAL_FAILURE(Start("directEdit=0\n", Gateway.get()));
+  const QString dateA = S.Form->LabelDescID->text();
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 510)));
+  Gateway->Target(TTcpGateway::TUpstream::B);
+  ASSERT_EQ(S.Identify(), "Готово");
+  ASSERT_NE(S.Form->LabelDescID->text(), dateA);
+  S.Form->SetLoggedIn(true);
+  S.Form->PageControl->setCurrentWidget(set->parentWidget());
+  for (int press = 0; press < 2; ++press) {
+    ASSERT_NO_FATAL_FAILURE(Write());
+    EXPECT_EQ(Gateway->Writes(TTcpGateway::TUpstream::B), 0);
+  }
+  EXPECT_TRUE(Boxes().contains("Не записано")) << Boxes().toStdString();
+  EXPECT_TRUE(SaysOtherRelay(set));
+
+  // Relay A identified again is the relay the tab was made from.
+  Gateway->Target(TTcpGateway::TUpstream::A);
+  ASSERT_EQ(S.Identify(), "Готово");
+  S.Form->SetLoggedIn(true);
+  S.Form->PageControl->setCurrentWidget(set->parentWidget());
+  S.Device.ClearLogs();
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 510"});
+  EXPECT_FALSE(SaysOtherRelay(set));
 }
