@@ -146,8 +146,9 @@ QString ColorName(uint32_t Color) {
 } // namespace
 
 void PrintLogFailure(const QString &Text) {
-  if (!Text.isEmpty())
-    std::fprintf(stderr, "%s\n", MultiLingual().TranslateMessage(Text).toLocal8Bit().constData());
+  // One line per log that failed, each translated on its own.
+  for (const QString &line : Text.split(u'\n', Qt::SkipEmptyParts))
+    std::fprintf(stderr, "%s\n", MultiLingual().TranslateMessage(line).toLocal8Bit().constData());
 }
 
 TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidget *Parent)

@@ -124,12 +124,7 @@ void OwnWriteRun(TWriteRun &Run, QObject *Page) {
       if (page)
         Shown();
     };
-  // The batch hands its chain to Done while it is being made, before it runs.
-  Run.Done = [page = QPointer<QObject>(Page), Done = std::move(Run.Done)](TIOChainList3 &Chain) {
-    Chain.ownedBy(page);
-    if (Done)
-      Done(Chain);
-  };
+  Run.Owner = Page;
 }
 
 bool ConfirmReplacingIncomplete(bool Incomplete, const QString &FileName) {
