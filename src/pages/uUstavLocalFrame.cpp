@@ -97,7 +97,9 @@ bool TkvUstavLocalFrame::CheckRelay() {
     const TWriteBatch edited = ImageBatch(BuildImage(), [this](int Reg) { return IsEdited(Reg); });
     for (const TWriteValue &v : edited.Values())
       names << v.Name;
-    FHost.Chains->WriteBox(names.join(QStringLiteral(", ")), QString::fromUtf8(UstavTexts::OtherRelay));
+    // Nothing edited yet: the box names the tab.
+    const QString what = names.isEmpty() ? QStringLiteral("Редактирование уставок") : names.join(QStringLiteral(", "));
+    FHost.Chains->WriteBox(what, QString::fromUtf8(UstavTexts::OtherRelay));
   }
   return same;
 }

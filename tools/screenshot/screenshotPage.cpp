@@ -80,6 +80,8 @@ void OpenDirectionList(TUstavGridFrame *F) {
 }
 
 QString OutFile;
+// A row that pictured the screen itself, at the moment that mattered.
+bool Pictured = false;
 
 // The newest oscillogram read with its events; "Все события" in the set-up
 // dialog puts every event on the plot.
@@ -284,6 +286,37 @@ const TPageShot Shots[] = {
        S.Form->SetTimeCommand();
      },
      [](TDemoSession &) -> QWidget * { return nullptr; }},
+    // "Выход" while the clock write waits for slow answers: the box that says
+    // the program closes once the write has ended, pictured while it waits.
+    {"write-wait", "TabSheetDashboard",
+     [](TDemoSession &S) {
+       TSimFault late;
+       late.Kind = TSimFaultKind::LateAnswer;
+       late.Value = 2000;
+       S.Device.SetFault(late);
+       S.Form->SetTimeCommand();
+       QTest::qWait(300);
+       S.Form->close();
+       QTest::qWait(500);
+       Pictured = QGuiApplication::primaryScreen()->grabWindow(0).save(OutFile);
+       S.Device.SetFault({});
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
+    // A "Редактирование уставок" tab made from the demo relay, written after
+    // another relay has been identified on the same link.
+    {"edit-other-relay", "TabSheetUstav",
+     [](TDemoSession &S) {
+       S.Form->EditCommand();
+       LoadDemoDevice(S.Device, 2);
+       S.Identify();
+       S.Form->SetLoggedIn(true);
+       if (TkvUstavLocalFrame *set = S.Form->ActiveLocalSet())
+         S.Form->PageControl->setCurrentWidget(set->parentWidget());
+       else
+         S.Form->PageControl->setCurrentIndex(S.Form->PageControl->count() - 1);
+       S.Form->WriteCommand();
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
     // The dialog "Блок" of the first custom unit, at its own size.
     {"unit", "TabSheetDashboard",
      [](TDemoSession &S) {
@@ -330,7 +363,8 @@ int main(int argc, char **argv) {
   SetFileDialogSink([](const TFileDialogRequest &) { return QString(); });
   TDemoSession s;
   // Edit mode and direct edits are what the page rows of the table show.
-  if (!s.Start("[ustav]\ndirectEdit=2\n")) {
+  // The edit tab comes only where edits are not made on the page itself.
+  if (!s.Start(page == QStringLiteral("edit-other-relay") ? "[ustav]\ndirectEdit=0\n" : "[ustav]\ndirectEdit=2\n")) {
     std::cerr << "the main window did not start\n";
     return 1;
   }
@@ -356,6 +390,8 @@ int main(int argc, char **argv) {
   QTest::qWait(300); // repaints after the last step, seen by a person, not asserted
   for (const QString &t : shown)
     std::cerr << "message: " << t.toStdString() << "\n";
+  if (Pictured)
+    return 0;
   QWidget *window = shot && shot->Window ? shot->Window(s) : s.Form.get();
   // No window: the whole screen, for windows beside the main one.
   const QPixmap picture = (shot && shot->Screen) || !window ? QGuiApplication::primaryScreen()->grabWindow(0)
