@@ -466,15 +466,20 @@ bool TIOChainList3::Cancel() {
   if (FGated && !FRefused && FStarted)
     return false;
   FLogger->Debug(QStringLiteral("TIOChainList3 cancelled: its page has gone"));
+  FPrecedeOnError = nullptr;
+  FOnProgress = nullptr;
+  EndWithoutHandlers();
+  return true;
+}
+
+void TIOChainList3::EndWithoutHandlers() {
   FOnEnd = nullptr;
   FOnAbort = nullptr;
   FOnError = nullptr;
-  FPrecedeOnError = nullptr;
-  FOnProgress = nullptr;
+  // A step that ends it so returns to the run loop, which then finds no step left.
   FIndex = Count();
   FWait = wtNone;
   End();
-  return true;
 }
 
 TDeviceFront &TIOChainList3::Front() {
@@ -814,13 +819,7 @@ void TIOChainList3::Refuse(const QString &Text) {
   if (FEnded)
     return;
   FRefused = true;
-  FOnEnd = nullptr;
-  FOnAbort = nullptr;
-  FOnError = nullptr;
-  // A step that refuses returns to the run loop, which then finds no step left.
-  FIndex = Count();
-  FWait = wtNone;
-  End();
+  EndWithoutHandlers();
   if (FFailure.isEmpty())
     FFailure = Text;
   Report(Text);

@@ -472,6 +472,8 @@ private:
   TIOChainList3 &Append(std::unique_ptr<TIOChain3> AStep);
   void RunSteps();
   void End();
+  // Ends the chain where it stands; none of its handlers is told.
+  void EndWithoutHandlers();
   void Resume(); // after a sleep
   // Ends the chain as aborted: message "Прервано", the abort handler, progress done.
   void Aborted();
