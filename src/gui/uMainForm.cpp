@@ -213,6 +213,11 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   // A close that waits for a write goes on once it has ended, and the log
   // says how it ended.
   FIOChain->setOnWriteEnd([this](const TIOChainList3 &Chain) {
+    // Whatever wrote (a board, the title panel, a page, the logic), the
+    // setpoints page shows the register image the write read back, and the
+    // edit tabs made from this relay follow it in their unedited cells.
+    if (UstavFrame)
+      UstavFrame->ShowChanged({});
     if (!FExitWaits && FTabsWaiting.isEmpty())
       return;
     const QString failure = Chain.Failure();

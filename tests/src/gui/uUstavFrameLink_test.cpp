@@ -10,6 +10,9 @@
 #include "uFiles.h"
 #include "uLinkKit.h"
 #include "uModbus.h"
+#include "uDashboardFrame.h"
+#include "uPageChains.h"
+#include "uSimpleDeviceDescriptor.h"
 #include "uPageControlHelper.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
@@ -348,10 +351,16 @@ TEST_F(SetWriteLink, AnEditTabWritesOnlyItsEditsAndShowsWhatTheProgramWroteMeanw
   ASSERT_EQ(S.Form->ActiveLocalSet(), set);
   EXPECT_EQ(CellText(set, 100), Value(100, 3000));
   EXPECT_EQ(CellText(set, 101), Value(101, 450));
+  // A bound control of the title panel writes it again while the tab is on show.
+  ASSERT_TRUE(WriteBoundRegister(*S.Form->IOChain(), S.Form->DashboardFrame, S.Form->Descriptor()->Root, 100, 2000,
+                                 0xFFFF, [] { return true; }, {}));
+  ASSERT_TRUE(S.WaitIdle());
+  ASSERT_EQ(Held(100), 2000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return CellText(set, 100) == Value(100, 2000); }, 10000));
   S.Device.ClearLogs();
   ASSERT_NO_FATAL_FAILURE(Write());
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
-  EXPECT_EQ(Held(100), 3000);
+  EXPECT_EQ(Held(100), 2000);
 }
 
 // Relay A (the demo terminal) and relay B (the same setpoint map under
