@@ -342,16 +342,8 @@ void TkvDashboardFrame::Refresh() {
   // The chain reads into streams of its own, so a user's write (with streams
   // of its own too) never sends the refresh's pairs; it reaches the panel
   // only through a guarded pointer.
-  TIOChainList3 &chain = gen.newList().ownedBy(this);
-  QBuffer &list = chain.Buffer(regs), &data = chain.Buffer(), &time = chain.Buffer();
-  chain.readReg(list, data)
-      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &data)
-      .exec(Guarded(this, [](TkvDashboardFrame *Page) { Page->ShowValues(); }));
-  if (clock) {
-    TIOChainList3 &clockChain = gen.newList();
-    clockChain.readTime(0, time).exec(Guarded(this, [&time](TkvDashboardFrame *Page) { Page->ShowClock(&time); }));
-    chain.predicatIf(ptIf, 1, &clockChain, nullptr);
-  }
+  TIOChainList3 &chain = PanelRefreshChain(gen, this, Panel, regs, clock,
+                                           Guarded(this, [](TkvDashboardFrame *Page) { Page->ShowValues(); }));
   if (FView && FDescriptor) {
     const QPointer<TkvDashboardFrame> page(this);
     TIOChainList3 &events = gen.newList();
@@ -413,7 +405,6 @@ void TkvDashboardFrame::ReadEvents() {
   }
 }
 
-void TkvDashboardFrame::ShowClock(QIODevice *Stream) { ShowClockOn(Panel, Stream); }
 
 void TkvDashboardFrame::BitClick(TShape *Circle) {
   TBit *bit = Circle->Bit();

@@ -80,7 +80,6 @@ public:
   void SetEventFrameSize(TIOChain3 *Next);
   void SetEventRange(TIOChain3 *Next);
   void ReadEvents();
-  void ShowClock(QIODevice *Stream);
   void BitClick(TShape *Circle);
   void ParamEnumChange(uint16_t Reg, int16_t Value);
   void UstavChange(uint16_t Reg, uint16_t Value, uint16_t Mask);

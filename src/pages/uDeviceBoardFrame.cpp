@@ -226,21 +226,11 @@ void TkvDeviceBoardFrame::Refresh() {
     return;
   bool clock = false;
   const QByteArray regs = PolledRegisters(Panel, FDescriptor, true, false, clock);
-  TIOChainGen &gen = *FHost.Chains;
   // The tab may close while the chain runs: the chain reads into streams of
   // its own and reaches the tab only through a guarded pointer.
-  TIOChainList3 &chain = gen.newList().ownedBy(this);
-  QBuffer &list = chain.Buffer(regs), &data = chain.Buffer(), &time = chain.Buffer();
-  chain.readReg(list, data)
-      .execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &data)
-      .exec(Guarded(this, [](TkvDeviceBoardFrame *Page) { Page->ShowValues(); }));
-  if (clock) {
-    TIOChainList3 &clockChain = gen.newList();
-    clockChain.readTime(0, time).exec(
-        Guarded(this, [&time](TkvDeviceBoardFrame *Page) { ShowClockOn(Page->Panel, &time); }));
-    chain.predicatIf(ptIf, 1, &clockChain, nullptr);
-  }
-  chain.run();
+  PanelRefreshChain(*FHost.Chains, this, Panel, regs, clock,
+                    Guarded(this, [](TkvDeviceBoardFrame *Page) { Page->ShowValues(); }))
+      .run();
 }
 
 void TkvDeviceBoardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, 0); }

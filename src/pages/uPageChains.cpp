@@ -90,6 +90,23 @@ void ShowClockOn(QWidget *Panel, QIODevice *Stream) {
       d->setValue(value);
 }
 
+TIOChainList3 &PanelRefreshChain(TIOChainGen &Gen, QObject *Page, QWidget *Panel, const QByteArray &Regs, bool Clock,
+                                 std::function<void()> Shown) {
+  TIOChainList3 &chain = Gen.newList().ownedBy(Page);
+  QBuffer &list = chain.Buffer(Regs), &data = chain.Buffer();
+  chain.readReg(list, data).execStream([](QIODevice *S) { Modbus().LoadRegValues(*S); }, &data).exec(std::move(Shown));
+  if (Clock) {
+    QBuffer &time = chain.Buffer();
+    TIOChainList3 &clockChain = Gen.newList();
+    clockChain.readTime(0, time).exec([panel = QPointer<QWidget>(Panel), &time] {
+      if (panel)
+        ShowClockOn(panel, &time);
+    });
+    chain.predicatIf(ptIf, 1, &clockChain, nullptr);
+  }
+  return chain;
+}
+
 bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, uint16_t Reg, uint16_t Value,
                         uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
                         bool ReadAfter, const QObject *Control) {

@@ -13,6 +13,7 @@
 class QObject;
 class QWidget;
 class TIOChainGen;
+class TIOChainList3;
 class TSimpleDeviceDescriptor;
 struct TWriteRun;
 
@@ -49,6 +50,13 @@ QByteArray PolledRegisters(QWidget *Panel, const TSimpleDeviceDescriptor *Desc, 
 void ShowControlValues(QWidget *Panel, TSimpleDeviceDescriptor *Desc, int Flags);
 // The device clock (8 bytes of a clock read) into every clock field of Panel.
 void ShowClockOn(QWidget *Panel, QIODevice *Stream);
+// The refresh of a page of bound controls, not yet run: Regs (as
+// PolledRegisters gives them) read into the register image, then Shown;
+// with Clock, the device clock read into Panel's clock fields. The chain
+// owns its streams and belongs to Page; Shown must be guarded by the caller
+// (Guarded), the clock is shown only while Panel exists.
+TIOChainList3 &PanelRefreshChain(TIOChainGen &Gen, QObject *Page, QWidget *Panel, const QByteArray &Regs, bool Clock,
+                                 std::function<void()> Shown);
 // A bound control's write of Value to Reg (under Mask: read, merge, write)
 // through the write gate, with the limits Root's descriptor gives Reg; then
 // reads it back and calls Shown while Page exists. Page owns the write chain
