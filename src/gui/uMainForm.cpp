@@ -1326,6 +1326,9 @@ void TMainForm::WaitForWrite(TIOChainList3 &Write, const QString &Closing) {
   FWriteWaitBox->raise();
 }
 
+// What a signal's close did, where whoever sent the signal reads it.
+static void PrintCloseLine(const QString &Text) { std::fprintf(stderr, "%s\n", Text.toLocal8Bit().constData()); }
+
 void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
   const bool signal = FCloseRules.IsSignalClose();
   const QString failure = Chain.Failure();
@@ -1336,14 +1339,13 @@ void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
   Logger().Info(line);
   // A signal's close ends the program whatever the write did: whoever sent
   // it reads how the write ended there.
-  if (signal && end.Program != TCloseRules::TStep::None) {
-    const QString shown = failure.isEmpty()
-                              ? MultiLingual().Translate(QString::fromUtf8(TCloseRules::WriteDoneLine))
-                                    .arg(ShownText(Chain.Writes()))
-                              : MultiLingual().Translate(QString::fromUtf8(TCloseRules::WriteShortLine))
-                                    .arg(ShownText(Chain.Writes()), ShownText(failure));
-    std::fprintf(stderr, "%s\n", shown.toLocal8Bit().constData());
-  }
+  if (signal && end.Program != TCloseRules::TStep::None)
+    PrintCloseLine(failure.isEmpty() ? MultiLingual()
+                                           .Translate(QString::fromUtf8(TCloseRules::WriteDoneLine))
+                                           .arg(ShownText(Chain.Writes()))
+                                     : MultiLingual()
+                                           .Translate(QString::fromUtf8(TCloseRules::WriteShortLine))
+                                           .arg(ShownText(Chain.Writes()), ShownText(failure)));
   // The write ended short: the engineer reads its report before closing again.
   if (end.Program == TCloseRules::TStep::Cancelled || !end.TabsStay.isEmpty())
     Logger().Info(QString::fromUtf8(TCloseRules::GivenUpLine).arg(Chain.Writes()));
@@ -1516,8 +1518,10 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
   }
   // A signal asks nothing: the log says what it did not save.
   if (step == TStep::Close)
-    for (const QString &name : UnsavedWork())
+    for (const QString &name : UnsavedWork()) {
       Logger().Info(QString::fromUtf8(TCloseRules::NotSavedLine).arg(name));
+      PrintCloseLine(MultiLingual().Translate(QString::fromUtf8(TCloseRules::NotSavedLine)).arg(name));
+    }
   CloseWaitBox();
   // A write's report box goes with the window: nothing holds the program.
   if (FWriteBox)

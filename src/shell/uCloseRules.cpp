@@ -1,5 +1,11 @@
 #include "uCloseRules.h"
 
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
 const char *const TCloseRules::WaitLine = "Закрытие %1 ждёт окончания записи: %2";
 const char *const TCloseRules::WriteDoneLine = "Запись завершена: %1";
 const char *const TCloseRules::WriteShortLine = "Запись не завершена: %1: %2";
@@ -75,4 +81,46 @@ void TCloseRules::Forget(const void *Tab) {
       FTabs.removeAt(i);
       return;
     }
+}
+
+namespace {
+int SignalPipe[2] = {-1, -1};
+struct sigaction OldActions[2];
+constexpr int EndSignals[2] = {SIGTERM, SIGINT};
+
+void OnEndSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(SignalPipe[0], &byte, 1);
+}
+} // namespace
+
+TEndSignals::TEndSignals(std::function<void()> OnSignal, QObject *Parent)
+    : QObject(Parent), FOnSignal(std::move(OnSignal)) {
+  if (SignalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, SignalPipe) != 0)
+    return;
+  FNotifier = new QSocketNotifier(SignalPipe[1], QSocketNotifier::Read, this);
+  connect(FNotifier, &QSocketNotifier::activated, this, [this] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = ::read(SignalPipe[1], &byte, 1);
+    if (FOnSignal)
+      FOnSignal();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnEndSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int i = 0; i < 2; ++i)
+    ::sigaction(EndSignals[i], &action, &OldActions[i]);
+}
+
+TEndSignals::~TEndSignals() {
+  if (!FNotifier)
+    return;
+  for (int i = 0; i < 2; ++i)
+    ::sigaction(EndSignals[i], &OldActions[i], nullptr);
+  FNotifier->setEnabled(false);
+  for (int &fd : SignalPipe) {
+    ::close(fd);
+    fd = -1;
+  }
 }

@@ -8,8 +8,12 @@
 // and goes on whatever the write's end. Main thread only; no window here:
 // the main window asks these rules and shows what they decide.
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
+
+class QSocketNotifier;
 
 class TCloseRules {
 public:
@@ -80,4 +84,21 @@ private:
   uint64_t FProgramWaits = 0;
   bool FSignal = false;
   QList<TTabWait> FTabs;
+};
+
+// SIGTERM and SIGINT reach the program as a call of OnSignal on the main
+// thread, from its event loop: a handler may only write to a descriptor, and
+// the notifier reads it there. One at a time; the handlers that were there
+// come back when it goes.
+class TEndSignals : public QObject {
+public:
+  explicit TEndSignals(std::function<void()> OnSignal, QObject *Parent = nullptr);
+  ~TEndSignals() override;
+  // False when the descriptors could not be made: the signals keep their
+  // default action (the program ends at once).
+  bool IsInstalled() const { return FNotifier != nullptr; }
+
+private:
+  std::function<void()> FOnSignal;
+  QSocketNotifier *FNotifier = nullptr;
 };

@@ -1,5 +1,9 @@
 #include "uCloseRules.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -118,4 +122,34 @@ TEST(CloseRules, TheWriteEndLineSaysHowItEnded) {
             "Запись завершена: Наименование присоединения");
   EXPECT_EQ(TCloseRules::WriteEndText("Наименование присоединения", "Прервано"),
             "Запись не завершена: Наименование присоединения: Прервано");
+}
+
+// SIGTERM and SIGINT become calls on the event loop, each one; the handlers
+// that were there come back when the catcher goes.
+TEST(CloseRules, EndSignalsReachTheEventLoopOnce) {
+  int argc = 1;
+  char arg0[] = "shell_test";
+  char *argv[] = {arg0, nullptr};
+  std::unique_ptr<QCoreApplication> app;
+  if (!QCoreApplication::instance())
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  struct sigaction before {};
+  ::sigaction(SIGTERM, nullptr, &before);
+  int calls = 0;
+  {
+    TEndSignals catcher([&] { ++calls; });
+    ASSERT_TRUE(catcher.IsInstalled());
+    TEndSignals second([] {});
+    EXPECT_FALSE(second.IsInstalled()) << "one catcher at a time";
+    ::raise(SIGTERM);
+    ::raise(SIGINT);
+    EXPECT_EQ(calls, 0) << "never inside the handler";
+    const QDeadlineTimer deadline(10000);
+    while (calls < 2 && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(calls, 2);
+  }
+  struct sigaction after {};
+  ::sigaction(SIGTERM, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
