@@ -32,7 +32,8 @@ TSaveFailures &SaveFailures() {
   static TSaveFailures f;
   return f;
 }
-// Far more files failing than a session saves: the oldest news is let go.
+// Far more files failing than a session saves: past that the record starts
+// afresh (a failure is then said once more).
 constexpr qsizetype SaveFailuresKept = 1024;
 
 // The whole path names the folder, whatever folder the caller's name was relative to.
