@@ -9,6 +9,7 @@
 #include "ixml.h"
 #include "uDateTime.h"
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uLogger.h"
 #include "oi.h"
 #include "uLinkText.h"
@@ -1092,6 +1093,10 @@ void TIOChainList3::Aborted() {
 }
 
 void TIOChainList3::StepFailed(const QString &Text) {
+  // A file the poll cannot save fails alike at every tick: the status line
+  // shows it each time, the log once.
+  if (!IsNewSaveFailure(Text))
+    return;
   if (FGen->FOnStepFailure)
     FGen->FOnStepFailure(Text);
   else
