@@ -154,3 +154,79 @@ TEST_F(CloseLink, ASignalNamesTheUnsavedWorkItDrops) {
                      }))
       << Log().join("\n").toStdString();
 }
+
+// A write refused part-way (an exception to its third register) reads back
+// what it wrote inside itself: a close pressed during that read-back waits
+// for it. "Выход" is then given up, the window stays with the report, and
+// the next "Выход" closes as usual; a signal's close goes on.
+TEST_F(CloseLink, ACloseDuringTheReadBackAfterAFailedWriteWaitsForIt) {
+  const struct {
+    const char *Name;
+    bool Signal;
+  } rows[] = {{"Выход", false}, {"signal", true}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Name);
+    if (!S.Form) {
+      ASSERT_TRUE(S.Start("[timer]\ninterval=60000\n[tools]\ndeviceBoard=1\n"));
+      ASSERT_EQ(S.Identify(), "Готово");
+      S.Form->show();
+      FMark = Logger().Lines().size();
+    }
+    TSimFault refused;
+    refused.Kind = TSimFaultKind::Exception;
+    refused.Value = 2;
+    refused.Function = SIM_FN_WRITE_HOLDING;
+    refused.After = 2;
+    S.Device.ClearLogs();
+    S.Device.SetFault(refused);
+    TIOChainList3 &write = S.Form->IOChain()->newList();
+    QBuffer &pairs = write.Buffer();
+    StreamWritePairs(pairs, {{101, 401}, {102, 402}, {103, 403}, {104, 404}});
+    pairs.seek(0);
+    bool readBackBegan = false, readBackEnded = false;
+    TIOChainList3 &readBack = S.Form->IOChain()->newList();
+    QByteArray regs;
+    for (uint16_t reg : {101, 102, 103, 104})
+      regs.append(char(reg & 0xFF)).append(char(reg >> 8));
+    TSimFault slowReads;
+    slowReads.Kind = TSimFaultKind::LateAnswer;
+    slowReads.Value = 1000;
+    slowReads.Function = SIM_FN_READ_HOLDING;
+    readBack
+        .exec([&] {
+          S.Device.SetFault(slowReads);
+          readBackBegan = true;
+        })
+        .readReg(readBack.Buffer(regs), readBack.Buffer())
+        .exec([&] { readBackEnded = true; });
+    write.writes("набор уставок").writeReg(pairs).afterFailure(readBack);
+    write.run();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readBackBegan; }, 10000));
+    if (r.Signal)
+      ::raise(SIGTERM);
+    else
+      S.Form->nExit->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return S.Form->WriteWaitBox(); }, 10000));
+    EXPECT_FALSE(readBackEnded);
+    if (r.Signal) {
+      EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->isVisible(); }, 20000));
+      EXPECT_TRUE(readBackEnded);
+      EXPECT_EQ(WindowsLeft(), QStringList());
+    } else {
+      EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->WriteWaitBox(); }, 20000));
+      EXPECT_TRUE(readBackEnded);
+      EXPECT_TRUE(S.Form->isVisible());
+      S.Form->nExit->trigger();
+      EXPECT_FALSE(S.Form->isVisible());
+    }
+    S.Device.SetFault(TSimFault());
+    // The third reached the relay and was refused; the fourth never went.
+    EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 101 401", "w 102 402", "w 103 403"}));
+    const QStringList log = Log();
+    EXPECT_EQ(log.filter("Запись не завершена: набор уставок: ").size(), 1) << log.join("\n").toStdString();
+    EXPECT_EQ(log.filter("Закрытие отменено: запись не завершена: набор уставок").size(), r.Signal ? 0 : 1);
+    EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
+    S.Form.reset();
+    S.Server.reset();
+  }
+}
