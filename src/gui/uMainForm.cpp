@@ -1417,9 +1417,7 @@ void TMainForm::CloseQuietly() {
 
 QStringList TMainForm::UnsavedWork() const {
   QStringList out;
-  const auto name = [](const QString &Caption, const QString &File) {
-    return File.isEmpty() ? Caption : QStringLiteral("%1 (%2)").arg(Caption, QDir::toNativeSeparators(File));
-  };
+  const auto name = &TCloseRules::UnsavedName;
   // The same questions the close asks, without asking.
   if (FStarted && DashboardFrame->IsModified())
     out << name(PageControl->tabText(PageControl->indexOf(TabSheetDashboard)).trimmed(), DashboardFrame->FileName());

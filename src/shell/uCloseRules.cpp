@@ -1,5 +1,6 @@
 #include "uCloseRules.h"
 
+#include <QDir>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -16,6 +17,10 @@ const char *const TCloseRules::NotSavedLine = "Не сохранено при з
 QString TCloseRules::WriteEndText(const QString &What, const QString &Failure) {
   return Failure.isEmpty() ? QString::fromUtf8(WriteDoneLine).arg(What)
                            : QString::fromUtf8(WriteShortLine).arg(What, Failure);
+}
+
+QString TCloseRules::UnsavedName(const QString &Caption, const QString &File) {
+  return File.isEmpty() ? Caption : QStringLiteral("%1 (%2)").arg(Caption, QDir::toNativeSeparators(File));
 }
 
 TCloseRules::TStep TCloseRules::Close(TWho Who, uint64_t Write, bool ModalOpen) {

@@ -75,6 +75,8 @@ public:
   static const char *const NotSavedLine;     // a signal's close dropped %1
   // The line of a write's end: done, or not finished and why.
   static QString WriteEndText(const QString &What, const QString &Failure);
+  // What NotSavedLine names: a page's caption, with its file when it has one.
+  static QString UnsavedName(const QString &Caption, const QString &File);
 
 private:
   struct TTabWait {

@@ -117,7 +117,10 @@ TEST(CloseRules, TabsGoAfterTheirWriteUnlessItEndedShort) {
   EXPECT_FALSE(rules.IsWaiting());
 }
 
-TEST(CloseRules, TheWriteEndLineSaysHowItEnded) {
+TEST(CloseRules, LinesSayHowTheWriteEndedAndWhatWasDropped) {
+  EXPECT_EQ(TCloseRules::UnsavedName("Функциональные панели", "/w/deviceFrame.xml"),
+            "Функциональные панели (/w/deviceFrame.xml)");
+  EXPECT_EQ(TCloseRules::UnsavedName("Внешняя логика", ""), "Внешняя логика");
   EXPECT_EQ(TCloseRules::WriteEndText("Наименование присоединения", ""),
             "Запись завершена: Наименование присоединения");
   EXPECT_EQ(TCloseRules::WriteEndText("Наименование присоединения", "Прервано"),
