@@ -1404,14 +1404,19 @@ void TMainForm::GuardSignalClose() {
     FSignalGuard->stop();
     return;
   }
-  if (QWidget *modal = OpenModal())
+  // The box may be a question of a close already under way (a nested close
+  // does not reach closeEvent): that close then stops, and this one comes.
+  if (QWidget *modal = OpenModal()) {
     RejectModal(modal);
+    QTimer::singleShot(10, this, [this] { close(); });
+  }
 }
 
 QMessageBox *TMainForm::WriteWaitBox() const { return FWriteWaitBox; }
 
 void TMainForm::CloseQuietly() {
-  FCloser = TCloseRules::TWho::Signal;
+  FCloseRules.SignalCame();
+  FSignalGuard->start();
   close();
 }
 
@@ -1476,12 +1481,9 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
     return;
   }
   using TStep = TCloseRules::TStep;
-  const TCloseRules::TWho who = std::exchange(FCloser, TCloseRules::TWho::Engineer);
   QWidget *modal = OpenModal();
   TIOChainList3 *write = FIOChain->RunningWrite();
-  const TStep step = FCloseRules.Close(who, write ? write->Serial() : 0, modal != nullptr);
-  if (FCloseRules.IsSignalClose())
-    FSignalGuard->start();
+  const TStep step = FCloseRules.Close(write ? write->Serial() : 0, modal != nullptr);
   switch (step) {
   case TStep::RejectModal:
     RejectModal(modal);

@@ -308,7 +308,8 @@ private:
   // A box of a write not yet sent (its question, its password) or of a
   // write's own step is closed as "Отмена" by the program's close.
   void RejectModal(QWidget *Modal);
-  // While a signal's close is under way, every box that opens goes so.
+  // While a signal's close is under way, every box that opens goes so, and
+  // the close comes again after it.
   void GuardSignalClose();
   // Pages and files with unsaved work, named as the log names them.
   QStringList UnsavedWork() const;
@@ -352,8 +353,6 @@ private:
   QPointer<QMessageBox> FWriteBox;
   QPointer<QMessageBox> FWriteWaitBox;
   TCloseRules FCloseRules;
-  // Who asks the next close: a signal's close sets it for its own call.
-  TCloseRules::TWho FCloser = TCloseRules::TWho::Engineer;
   QTimer *FSignalGuard = nullptr; // rejects boxes during a signal's close
   bool FStarted = false;
   bool FClosed = false;

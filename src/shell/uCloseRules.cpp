@@ -23,9 +23,7 @@ QString TCloseRules::UnsavedName(const QString &Caption, const QString &File) {
   return File.isEmpty() ? Caption : QStringLiteral("%1 (%2)").arg(Caption, QDir::toNativeSeparators(File));
 }
 
-TCloseRules::TStep TCloseRules::Close(TWho Who, uint64_t Write, bool ModalOpen) {
-  if (Who == TWho::Signal)
-    FSignal = true;
+TCloseRules::TStep TCloseRules::Close(uint64_t Write, bool ModalOpen) {
   // A box open now belongs to code that waits for its answer: it goes first
   // (as "Отмена"), and that code runs on before the close is asked again.
   if (ModalOpen)

@@ -17,10 +17,6 @@ class QSocketNotifier;
 
 class TCloseRules {
 public:
-  // Who asks the program to close: the engineer ("Выход", the window's close
-  // box) or a signal to end, which asks no question.
-  enum class TWho : uint8_t { Engineer, Signal };
-
   // What the window does now.
   enum class TStep : uint8_t {
     None,        // nothing: the close did not wait for this
@@ -33,10 +29,13 @@ public:
     Cancelled,   // the close is given up: the box goes, the write's report stays
   };
 
-  // The program's close asked by Who. Write is the serial of the write
-  // running now (0: none); ModalOpen: a box other than the close's own is
-  // modal. A signal's close stays a signal's until it is given up.
-  TStep Close(TWho Who, uint64_t Write, bool ModalOpen);
+  // A signal to end came: the program's close asks no question from now on
+  // and stays a signal's until it is given up ("Отменить закрытие").
+  void SignalCame() { FSignal = true; }
+  // The program's close ("Выход", the window's close box, or the one a
+  // signal asks). Write is the serial of the write running now (0: none);
+  // ModalOpen: a box other than the close's own is modal.
+  TStep Close(uint64_t Write, bool ModalOpen);
   // A tab's close while Write (0: none) of its own runs: true when it is put
   // off until that write has ended.
   bool TabClose(const void *Tab, uint64_t Write);

@@ -1,6 +1,7 @@
 // A signal to end (SIGTERM, SIGINT) against the program and devsim: what
 // holds it (a write, a box a write's step opens) and what it tells.
 #include "uCloseRules.h"
+#include "uDashboardFrame.h"
 #include "uDeviceBoardFrame.h"
 #include "uLinkKit.h"
 #include "uLogger.h"
@@ -229,4 +230,32 @@ TEST_F(CloseLink, ACloseDuringTheReadBackAfterAFailedWriteWaitsForIt) {
     S.Form.reset();
     S.Server.reset();
   }
+}
+
+// A signal while "Выход" asks about the changed title panel: the question
+// goes as "Отмена" (nothing saved), and the signal's close ends the program
+// without asking again, naming the panel in the log.
+TEST_F(CloseLink, ASignalDuringTheQuestionsOfVykhodEndsWithoutThem) {
+  S.Form->DashboardFrame->SetModified(true);
+  QStringList asked;
+  const TMessageSink fixture = SetMessageSink([&](TMsgKind, const QString &Text) {
+    asked << Text;
+    QMessageBox box(QMessageBox::Question, "kv", Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                    S.Form.get());
+    QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+    // Should nothing close it, "Да" comes late: the test then fails on what
+    // the log says instead of hanging.
+    QTimer::singleShot(10000, &box, [&box] { box.done(QMessageBox::Yes); });
+    const int answer = box.exec();
+    return answer == QMessageBox::Yes ? TMsgResult::Yes : answer == QMessageBox::No ? TMsgResult::No : TMsgResult::Cancel;
+  });
+  S.Form->nExit->trigger();
+  EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->isVisible(); }, 20000));
+  SetMessageSink(fixture);
+  EXPECT_EQ(asked.size(), 1) << asked.join("|").toStdString();
+  const QStringList log = Log();
+  EXPECT_EQ(log.filter("Закрытие программы закрыло окно как «Отмена»: Изменения титульной панел").size(), 1)
+      << log.join("\n").toStdString();
+  EXPECT_EQ(log.filter(QRegularExpression("^Не сохранено при закрытии: Текущие значения")).size(), 1);
+  EXPECT_EQ(WindowsLeft(), QStringList());
 }

@@ -8,7 +8,6 @@
 
 namespace {
 using TStep = TCloseRules::TStep;
-using TWho = TCloseRules::TWho;
 
 // One event of a close's life: the program's close asked (by the engineer
 // or a signal, with the write running then and a modal box open or not), a
@@ -27,9 +26,10 @@ TEvent Cancel() { return {TEvent::Cancel}; }
 TStep Apply(TCloseRules &R, const TEvent &E) {
   switch (E.Kind) {
   case TEvent::Exit:
-    return R.Close(TWho::Engineer, E.Write, E.Flag);
+    return R.Close(E.Write, E.Flag);
   case TEvent::Signal:
-    return R.Close(TWho::Signal, E.Write, E.Flag);
+    R.SignalCame();
+    return R.Close(E.Write, E.Flag);
   case TEvent::End:
     return R.WriteEnded(E.Write, E.Flag).Program;
   case TEvent::Cancel:
@@ -97,7 +97,7 @@ TEST(CloseRules, TabsGoAfterTheirWriteUnlessItEndedShort) {
   EXPECT_TRUE(rules.TabClose(&b, 5));
   EXPECT_TRUE(rules.TabClose(&c, 6));
   EXPECT_TRUE(rules.TabClose(&a, 5)) << "asked again: still one wait";
-  EXPECT_EQ(rules.Close(TWho::Engineer, 5, false), TStep::Wait);
+  EXPECT_EQ(rules.Close(5, false), TStep::Wait);
 
   TCloseRules::TWriteEnd end = rules.WriteEnded(4, true);
   EXPECT_EQ(end.Program, TStep::None);
