@@ -53,7 +53,7 @@ run: deps-run
 # mix runs a shorter schedule there.
 tsan: deps
 	cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_TSAN=ON -DKV_GUI=OFF >/dev/null
-	cmake --build build/tsan -j $(JOBS)
+	cmake --build build/tsan -j $(JOBS) --target tsan_tests
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/reliability/tsan.supp \
 	  KV_FAULT_MIX_TCP=2000 KV_FAULT_MIX_RTU=500 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600 -L tsan
