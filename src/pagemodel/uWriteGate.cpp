@@ -371,7 +371,8 @@ void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelay
     chain.readReg(chain.Buffer(RegisterList(read)), readData)
         .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &readData);
   }
-  chain.exec([&chain, &writing, &backList, pairs, progress, Candidates, Fetched = Relay.Fetched] {
+  // Checked whatever it then writes: what was read is shown as this relay's.
+  chain.checkBefore().exec([&chain, &writing, &backList, pairs, progress, Candidates, Fetched = Relay.Fetched] {
         for (const TWriteValue &v : Candidates.Values())
           if (const std::optional<TWriteValue> unheld = Unheld(v, Modbus()))
             progress->Batch.Add(*unheld);
