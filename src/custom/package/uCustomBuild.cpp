@@ -76,16 +76,13 @@ void Fail(const char *Text) {
   throw EKvError(Text);
 }
 
-template <class C> auto TEMP_MarkShort(C &Chain, const QString &T, int) -> decltype(Chain.MarkShort(T)) { Chain.MarkShort(T); }
-template <class C> void TEMP_MarkShort(C &, const QString &, long) {}
-
 // What a write chain has done so far, for what its end must still do.
 struct TStopWatch {
   bool Off = false;  // the device's logic stopped
   bool Done = false; // and started again
-  // Its first write step reached, and its last step: a write cut between
-  // the two left the relay part-written.
-  bool Began = false, Ended = false;
+  // Its last step reached: a write cut once it began (WriteBegan) and
+  // before that left the relay part-written.
+  bool Ended = false;
   QString Reason; // the failure that ended it, as its answer told it
   // The registers of the stream, once their writing began, and whether the
   // chain has read them back since.
@@ -132,11 +129,11 @@ void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr
     QString why;
     if (Watch->Off && !Watch->Done)
       why = QString::fromUtf8(CustomTexts::LogicStopped);
-    else if (Watch->Began && !Watch->Ended)
+    else if (Chain.WriteBegan() && !Watch->Ended)
       why = Watch->Reason.isEmpty() ? QString::fromUtf8(CustomTexts::WriteCut) : Watch->Reason;
     if (!why.isEmpty()) {
       // The close that waited for this write is cancelled, so the box stays read.
-      TEMP_MarkShort(Chain, why, 0);
+      Chain.MarkShort(why);
       TellNotWritten(Gen, Chain.Writes(), why);
     }
     if (!Watch->ParamRegs.empty() && !Watch->ParamsRead)
@@ -216,8 +213,7 @@ QString AppendFlashHeaderSteps(TIOChainList3 &Chain, const TChainFolder &Folder)
 }
 
 // The custom logic (the chain's copy Custom) as sub-file 5, written and compared.
-void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &Head, const QString &Custom,
-                            const std::function<void()> &Begins = {}) {
+void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &Head, const QString &Custom) {
   const auto frames = [Head](TIOChain3 *Step) {
     SetFlashFrames(Step, {5}, [Head](TIOChain3 *S, const QList<int> &Args) {
       const uint16_t first = FlashSubFileStart(LoadFileBytes(Head), Args.at(0));
@@ -228,18 +224,14 @@ void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &Head, const QSt
     });
   };
   Chain.setFrameSize(FlashFrameBytes).msg(Text(CustomTexts::FlashWrite));
-  AppendFramed(Chain, frames, [&] {
-    if (Begins)
-      Chain.exec(Begins);
-    Chain.writeFile(FlashFileNo, 2, Custom);
-  });
+  AppendFramed(Chain, frames, [&] { Chain.writeFile(FlashFileNo, 2, Custom); });
   Chain.msg(Text(CustomTexts::FlashCheck));
   // The write step leaves the sub-file it sent beside the copy.
   AppendFramed(Chain, frames, [&] { Chain.compareFile(FlashFileNo, 2, Custom + QStringLiteral(".z")); });
 }
 
 void StopLogic(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
-  Chain.msg(Text(CustomTexts::SpecOff)).exec([Watch] { Watch->Off = Watch->Began = true; }).specCmd(ctSpecCmdOff);
+  Chain.msg(Text(CustomTexts::SpecOff)).exec([Watch] { Watch->Off = true; }).specCmd(ctSpecCmdOff);
 }
 
 // The registers of a stream of pairs (register, value), each once.
@@ -808,7 +800,7 @@ void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TC
   const auto watch = std::make_shared<TStopWatch>();
   WatchWriteEnd(Gen, c, watch, Hooks);
   const QString head = AppendFlashHeaderSteps(c, *folder);
-  AppendCustomLogicSteps(c, head, custom, [watch] { watch->Began = true; });
+  AppendCustomLogicSteps(c, head, custom);
   c.exec([watch] { watch->Ended = true; });
   ReportReady(c);
   c.run(Hooks.Progress);
