@@ -90,33 +90,29 @@ struct TStopWatch {
   bool ParamsRead = false;
 };
 
-// Reads Regs into the register image and hands them to Shown, also when the
-// read fails: what the image holds then is as good as the pages can show.
-// The pages are the main window's: the read goes on whichever tab has gone.
-void ReadBackParams(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const TRegistersShown &Shown) {
-  TIOChainList3 &c = Gen.newList();
+// Appends the read of Regs into the register image, then hands them to
+// Shown (the pages bound to them show the image).
+void AppendReadBack(TIOChainList3 &Chain, const std::vector<uint16_t> &Regs, const std::shared_ptr<TStopWatch> &Watch,
+                    const TRegistersShown &Shown) {
   QByteArray request;
   for (uint16_t r : Regs)
     AppendWord(request, r);
-  QBuffer &data = c.Buffer();
-  c.setOnEnd([Regs, Shown] {
-    if (Shown)
-      Shown(Regs);
-  });
-  c.readReg(c.Buffer(request), data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data);
-  try {
-    c.run();
-  } catch (const EKvError &e) {
-    // Called as a chain ends, where nothing may throw: the log keeps it.
-    Logger().Error(e.Text());
-  }
+  QBuffer &data = Chain.Buffer();
+  Chain.readReg(Chain.Buffer(request), data)
+      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
+      .exec([Watch, Regs, Shown] {
+        Watch->ParamsRead = true;
+        if (Shown)
+          Shown(Regs);
+      });
 }
 
 // A write cut after it began (a failed answer, an abort, the link) says so
 // in the box that stays and in the log: a write that stopped the logic and
 // did not start it again leaves the relay without a running logic until a
-// rewrite. One cut after its register writes began reads those registers
-// back for the pages.
+// rewrite. One cut after its register writes began has read those registers
+// back inside itself (RunToLogicOn); the pages show the image even when that
+// read failed.
 void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch,
                    const TCustomWriteHooks &Hooks) {
   const auto failed = [&Gen, Watch](TIOChain3 *, const QList<int> &) {
@@ -132,12 +128,12 @@ void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr
     else if (Chain.WriteBegan() && !Watch->Ended)
       why = Watch->Reason.isEmpty() ? QString::fromUtf8(CustomTexts::WriteCut) : Watch->Reason;
     if (!why.isEmpty()) {
-      // The close that waited for this write is cancelled, so the box stays read.
+      // A close that waits for this write is cancelled: the engineer reads the box.
       Chain.MarkShort(why);
       TellNotWritten(Gen, Chain.Writes(), why);
     }
-    if (!Watch->ParamRegs.empty() && !Watch->ParamsRead)
-      ReadBackParams(Gen, Watch->ParamRegs, Shown);
+    if (!Watch->ParamRegs.empty() && !Watch->ParamsRead && Shown)
+      Shown(Watch->ParamRegs);
   });
 }
 
@@ -257,21 +253,22 @@ void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch
   Chain.msg(Text(CustomTexts::Pause)).specCmd(ctSpecCmdModbusOn);
   if (Params) {
     const std::vector<uint16_t> regs = StreamRegisters(*Params);
+    // Once the registers begin to go, a write cut reads them back inside
+    // itself: a close waits for that read too.
     Chain.msg(Text(CustomTexts::ParamWrite))
-        .exec([Watch, regs] { Watch->ParamRegs = regs; })
+        .exec([&Chain, Watch, regs, Shown = Hooks.RegistersWritten] {
+          Watch->ParamRegs = regs;
+          if (regs.empty())
+            return;
+          TIOChainList3 &back = Chain.FGen->newList();
+          AppendReadBack(back, regs, Watch, Shown);
+          Chain.afterFailure(back);
+        })
         .writeReg(Chain.Buffer(*Params));
     if (!regs.empty()) {
-      QByteArray request;
-      for (uint16_t r : regs)
-        AppendWord(request, r);
-      QBuffer &data = Chain.Buffer();
-      Chain.readReg(Chain.Buffer(request), data)
-          .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
-          .exec([Watch, regs, Shown = Hooks.RegistersWritten] {
-            Watch->ParamsRead = true;
-            if (Shown)
-              Shown(regs);
-          });
+      AppendReadBack(Chain, regs, Watch, Hooks.RegistersWritten);
+      // Read back already: a cut after this point reads nothing more.
+      Chain.exec([&Chain] { Chain.afterFailure(Chain.FGen->newList()); });
     }
   }
   if (SayLogicOn)

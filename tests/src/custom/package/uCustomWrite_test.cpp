@@ -128,6 +128,7 @@ struct TSimLink {
   QStringList WriteBoxes; // why, as the box that stays would say
   QStringList Failures;   // of each write that ended, as the close that waits reads it
   QList<std::vector<uint16_t>> Shown; // the registers handed to the pages, each time
+  QList<std::vector<uint16_t>> ShownAtWriteEnd; // those of them handed over before the write had ended
 
   explicit TSimLink(bool ATcp) : Tcp(ATcp) {
     TDevSimOptions opt;
@@ -153,7 +154,10 @@ struct TSimLink {
     Gen.setOnMessage([this](const QString &T) { Messages << T; });
     Gen.setOnWriteBox([this](const QString &, const QString &Why) { WriteBoxes << Why; });
     Gen.setOnWriteReport([this](const QString &T) { Reports << T; });
-    Gen.setOnWriteEnd([this](const TIOChainList3 &Chain) { Failures << Chain.Failure(); });
+    Gen.setOnWriteEnd([this](const TIOChainList3 &Chain) {
+      Failures << Chain.Failure();
+      ShownAtWriteEnd = Shown;
+    });
   }
   ~TSimLink() { Server.Stop(); }
 
@@ -180,6 +184,7 @@ struct TSimLink {
     WriteBoxes.clear();
     Failures.clear();
     Shown.clear();
+    ShownAtWriteEnd.clear();
     Start();
     // Until the ended chains have gone: a write's end is told then.
     return WaitIdle([&] { return !Gen.IsBusy() && Gen.ChainCount() == 0; }, 120000);
@@ -362,6 +367,8 @@ TEST_P(CustomWriteCut, AWriteCutAtAnyRequestNeverReportsSuccess) {
     const bool regsSent = std::any_of(cutLog.begin(), cutLog.end(),
                                       [](const QByteArray &P) { return uint8_t(P[0]) == SIM_FN_WRITE_HOLDING; });
     EXPECT_EQ(link.Shown, regsSent ? stream : QList<std::vector<uint16_t>>());
+    // Read back inside the write: a close that waits for it waits for the read.
+    EXPECT_EQ(link.ShownAtWriteEnd, link.Shown);
     // A device may act on a request whose answer is lost: the cut 0xFF
     // itself is not "after the cut".
     EXPECT_FALSE(sent(cutLog, k + 1, "S255"));
