@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
@@ -79,9 +80,9 @@ void Fail(const char *Text) {
 struct TStopWatch {
   bool Off = false;  // the device's logic stopped
   bool Done = false; // and started again
-  // Its first write step reached, and its last step: a write cut between
-  // the two left the relay part-written.
-  bool Began = false, Ended = false;
+  // Its last step reached: a write cut once it began (WriteBegan) and
+  // before that left the relay part-written.
+  bool Ended = false;
   QString Reason; // the failure that ended it, as its answer told it
   // The registers of the stream, once their writing began, and whether the
   // chain has read them back since.
@@ -89,33 +90,29 @@ struct TStopWatch {
   bool ParamsRead = false;
 };
 
-// Reads Regs into the register image and hands them to Shown, also when the
-// read fails: what the image holds then is as good as the pages can show.
-// The pages are the main window's: the read goes on whichever tab has gone.
-void ReadBackParams(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const TRegistersShown &Shown) {
-  TIOChainList3 &c = Gen.newList();
+// Appends the read of Regs into the register image, then hands them to
+// Shown (the pages bound to them show the image).
+void AppendReadBack(TIOChainList3 &Chain, const std::vector<uint16_t> &Regs, const std::shared_ptr<TStopWatch> &Watch,
+                    const TRegistersShown &Shown) {
   QByteArray request;
   for (uint16_t r : Regs)
     AppendWord(request, r);
-  QBuffer &data = c.Buffer();
-  c.setOnEnd([Regs, Shown] {
-    if (Shown)
-      Shown(Regs);
-  });
-  c.readReg(c.Buffer(request), data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data);
-  try {
-    c.run();
-  } catch (const EKvError &e) {
-    // Called as a chain ends, where nothing may throw: the log keeps it.
-    Logger().Error(e.Text());
-  }
+  QBuffer &data = Chain.Buffer();
+  Chain.readReg(Chain.Buffer(request), data)
+      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
+      .exec([Watch, Regs, Shown] {
+        Watch->ParamsRead = true;
+        if (Shown)
+          Shown(Regs);
+      });
 }
 
 // A write cut after it began (a failed answer, an abort, the link) says so
 // in the box that stays and in the log: a write that stopped the logic and
 // did not start it again leaves the relay without a running logic until a
-// rewrite. One cut after its register writes began reads those registers
-// back for the pages.
+// rewrite. One cut after its register writes began has read those registers
+// back inside itself (RunToLogicOn); the pages show the image even when that
+// read failed.
 void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch,
                    const TCustomWriteHooks &Hooks) {
   const auto failed = [&Gen, Watch](TIOChain3 *, const QList<int> &) {
@@ -128,33 +125,71 @@ void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr
     QString why;
     if (Watch->Off && !Watch->Done)
       why = QString::fromUtf8(CustomTexts::LogicStopped);
-    else if (Watch->Began && !Watch->Ended)
+    else if (Chain.WriteBegan() && !Watch->Ended)
       why = Watch->Reason.isEmpty() ? QString::fromUtf8(CustomTexts::WriteCut) : Watch->Reason;
-    if (!why.isEmpty())
-      TellNotWritten(Gen, Chain.Writes(), why, Chain.Log());
-    if (!Watch->ParamRegs.empty() && !Watch->ParamsRead)
-      ReadBackParams(Gen, Watch->ParamRegs, Shown);
+    if (!why.isEmpty()) {
+      // A close that waits for this write is cancelled: the engineer reads the box.
+      Chain.MarkShort(why);
+      TellNotWritten(Gen, Chain.Writes(), why);
+    }
+    if (!Watch->ParamRegs.empty() && !Watch->ParamsRead && Shown)
+      Shown(Watch->ParamRegs);
   });
 }
 
 QString Text(const char *Utf8) { return QString::fromUtf8(Utf8); }
 
-// A file's frames written, then read back and compared with Compared;
-// Frames chooses the frames before each of the two steps.
-void AppendWriteAndCheck(TIOChainList3 &Chain, const char *WriteText, const char *CheckText, uint8_t File,
-                         uint8_t Type, const QString &Written, const QString &Compared, const TChainStepEvent &Frames,
-                         const QList<int> &Args = {}) {
-  Chain.msg(Text(WriteText))
-      .execNext(Frames, Args)
-      .writeFile(File, Type, Written)
-      .msg(Text(CheckText))
-      .execNext(Frames, Args)
-      .compareFile(File, Type, Compared);
+// Chooses the frames of a file step of the same chain.
+using TFramesOf = std::function<void(TIOChain3 *Step)>;
+
+// Frames chooses the frames of the file step appended by Append, in a step
+// put before it that holds the step itself: steps the chain puts between
+// the two (the identity check before its first write) do not move it.
+void AppendFramed(TIOChainList3 &Chain, const TFramesOf &Frames, const std::function<void()> &Append) {
+  const auto step = std::make_shared<TIOChain3 *>(nullptr);
+  Chain.exec([step, Frames] { Frames(*step); });
+  Append();
+  *step = Chain.Step(Chain.Count() - 1);
 }
 
-// What the write was prepared for and what it writes, on its chain.
-TIOChainList3 &WriteChain(TIOChainGen &Gen, const TCustomWriteHooks &Hooks) {
+// A file's frames written from the chain's own copy Written, then read back
+// and compared with Compared; Frames chooses the frames of each of the two.
+void AppendWriteAndCheck(TIOChainList3 &Chain, const char *WriteText, const char *CheckText, uint8_t File,
+                         uint8_t Type, const QString &Written, const QString &Compared, const TFramesOf &Frames) {
+  Chain.msg(Text(WriteText));
+  AppendFramed(Chain, Frames, [&] { Chain.writeFile(File, Type, Written); });
+  Chain.msg(Text(CheckText));
+  AppendFramed(Chain, Frames, [&] { Chain.compareFile(File, Type, Compared); });
+}
+
+// The files a write sends and the device's files it decides against, in a
+// folder of its own that lives as long as the chain: what is saved into the
+// work folder while the write runs goes with the next one.
+class TChainFolder {
+public:
+  explicit TChainFolder(const QString &WorkDir)
+      : FDir(QDir(WorkDir.isEmpty() ? QDir::currentPath() : WorkDir).filePath(QStringLiteral("logic-write-XXXXXX"))) {
+    if (!FDir.isValid())
+      throw EKvError(QStringLiteral("cannot create folder %1: %2").arg(FDir.path(), FDir.errorString()));
+  }
+  QString Path(const char *Name) const { return FDir.filePath(QString::fromLatin1(Name)); }
+  // Saves Bytes as Name; its path.
+  QString Put(const char *Name, const QByteArray &Bytes) const {
+    const QString path = Path(Name);
+    SaveFileBytes(path, Bytes);
+    return path;
+  }
+
+private:
+  QTemporaryDir FDir;
+};
+
+// What the write was prepared for and what it writes, on its chain, which
+// keeps Folder (made first: a chain is made only once its files are there).
+TIOChainList3 &WriteChain(TIOChainGen &Gen, const TCustomWriteHooks &Hooks,
+                          const std::shared_ptr<const TChainFolder> &Folder) {
   TIOChainList3 &c = Gen.newList();
+  c.Keep<std::shared_ptr<const TChainFolder>>(Folder);
   c.ownedBy(Hooks.Owner);
   if (Hooks.PreparedFor != 0)
     c.preparedFor(Hooks.PreparedFor);
@@ -163,27 +198,36 @@ TIOChainList3 &WriteChain(TIOChainGen &Gen, const TCustomWriteHooks &Hooks) {
   return c;
 }
 
-// The external FLASH header read and checked: the sub-file starts come from it.
-void AppendFlashHeaderSteps(TIOChainList3 &Chain, const QString &WorkDir, const TCustomWriteHooks &Hooks) {
-  Chain.setFrameSize(FlashFrameBytes)
-      .readFile(FlashFileNo, 0, WorkFile(WorkDir, CustomFiles::Head))
-      .exec([Hooks] {
-        if (Hooks.CheckFlashHeader)
-          Hooks.CheckFlashHeader();
-      });
+// The external FLASH header read into the chain's folder and checked: the
+// custom logic's first frame comes from this header, the relay's now.
+QString AppendFlashHeaderSteps(TIOChainList3 &Chain, const TChainFolder &Folder) {
+  const QString head = Folder.Path(CustomFiles::Head);
+  Chain.setFrameSize(FlashFrameBytes).readFile(FlashFileNo, 0, head).exec([head] {
+    CheckFlashHeaderBytes(LoadFileBytes(head));
+  });
+  return head;
 }
 
-// The custom logic as sub-file 5, written and compared.
-void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &WorkDir, const TCustomWriteHooks &Hooks) {
-  const QString custom = WorkFile(WorkDir, CustomFiles::CustomLogic);
-  Chain.setFrameSize(FlashFrameBytes);
-  AppendWriteAndCheck(
-      Chain, CustomTexts::FlashWrite, CustomTexts::FlashCheck, FlashFileNo, 2, custom, custom + QStringLiteral(".z"),
-      [Hooks](TIOChain3 *Next, const QList<int> &Args) { SetFlashFrames(Next, Args, Hooks.SubFileStart); }, {5});
+// The custom logic (the chain's copy Custom) as sub-file 5, written and compared.
+void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &Head, const QString &Custom) {
+  const auto frames = [Head](TIOChain3 *Step) {
+    SetFlashFrames(Step, {5}, [Head](TIOChain3 *S, const QList<int> &Args) {
+      const uint16_t first = FlashSubFileStart(LoadFileBytes(Head), Args.at(0));
+      if (auto *read = dynamic_cast<TIOChain3readFile *>(S))
+        read->setFrameFirst(first);
+      else
+        static_cast<TIOChain3writeFile *>(S)->setFrameFirst(first);
+    });
+  };
+  Chain.setFrameSize(FlashFrameBytes).msg(Text(CustomTexts::FlashWrite));
+  AppendFramed(Chain, frames, [&] { Chain.writeFile(FlashFileNo, 2, Custom); });
+  Chain.msg(Text(CustomTexts::FlashCheck));
+  // The write step leaves the sub-file it sent beside the copy.
+  AppendFramed(Chain, frames, [&] { Chain.compareFile(FlashFileNo, 2, Custom + QStringLiteral(".z")); });
 }
 
 void StopLogic(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
-  Chain.msg(Text(CustomTexts::SpecOff)).exec([Watch] { Watch->Off = Watch->Began = true; }).specCmd(ctSpecCmdOff);
+  Chain.msg(Text(CustomTexts::SpecOff)).exec([Watch] { Watch->Off = true; }).specCmd(ctSpecCmdOff);
 }
 
 // The registers of a stream of pairs (register, value), each once.
@@ -195,29 +239,36 @@ std::vector<uint16_t> StreamRegisters(const QByteArray &Stream) {
   return regs;
 }
 
+// The write's end, told as its report that stays: no box opened by a step
+// holds the program (a close waits for the write, then goes on).
+void ReportReady(TIOChainList3 &Chain) {
+  Chain.exec([&Chain] { Chain.Report(Text(CustomTexts::Ready)); });
+}
+
 // The end of a write that stopped the logic: Modbus on, the registers when
 // given (written from the chain's own copy, then read back for the pages),
-// the logic on, then "Готово" as the last step and a box.
+// the logic on, then "Готово" as the last step.
 void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch, const QByteArray *Params,
                   bool SayLogicOn, const TCustomWriteHooks &Hooks) {
   Chain.msg(Text(CustomTexts::Pause)).specCmd(ctSpecCmdModbusOn);
   if (Params) {
     const std::vector<uint16_t> regs = StreamRegisters(*Params);
+    // Once the registers begin to go, a write cut reads them back inside
+    // itself: a close waits for that read too.
     Chain.msg(Text(CustomTexts::ParamWrite))
-        .exec([Watch, regs] { Watch->ParamRegs = regs; })
+        .exec([&Chain, Watch, regs, Shown = Hooks.RegistersWritten] {
+          Watch->ParamRegs = regs;
+          if (regs.empty())
+            return;
+          TIOChainList3 &back = Chain.FGen->newList();
+          AppendReadBack(back, regs, Watch, Shown);
+          Chain.afterFailure(back);
+        })
         .writeReg(Chain.Buffer(*Params));
     if (!regs.empty()) {
-      QByteArray request;
-      for (uint16_t r : regs)
-        AppendWord(request, r);
-      QBuffer &data = Chain.Buffer();
-      Chain.readReg(Chain.Buffer(request), data)
-          .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
-          .exec([Watch, regs, Shown = Hooks.RegistersWritten] {
-            Watch->ParamsRead = true;
-            if (Shown)
-              Shown(regs);
-          });
+      AppendReadBack(Chain, regs, Watch, Hooks.RegistersWritten);
+      // Read back already: a cut after this point reads nothing more.
+      Chain.exec([&Chain] { Chain.afterFailure(Chain.FGen->newList()); });
     }
   }
   if (SayLogicOn)
@@ -225,12 +276,8 @@ void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch
   Chain.specCmd(ctSpecCmdOn).exec([Watch] { Watch->Done = Watch->Ended = true; });
   if (Hooks.RenewIdentity)
     Hooks.RenewIdentity(Chain);
-  Chain.msg(Text(CustomTexts::Ready))
-      .exec([ShowMessage = Hooks.ShowMessage] {
-        if (ShowMessage)
-          ShowMessage(Text(CustomTexts::Ready));
-      })
-      .run(Hooks.Progress);
+  ReportReady(Chain);
+  Chain.run(Hooks.Progress);
 }
 
 } // namespace
@@ -531,8 +578,8 @@ QString RelayLimitReport(const IXXMLNode &Root, const std::vector<TParamStreamEn
   return report;
 }
 
-void TellNotWritten(TIOChainGen &Gen, const QString &What, const QString &Why, TLogger &Log) {
-  Log.Error(QString::fromUtf8(WriteTexts::NotWritten).arg(What) + ": " + Why);
+void TellNotWritten(TIOChainGen &Gen, const QString &What, const QString &Why) {
+  // The box's text goes to the log with it.
   Gen.WriteBox(What, Why);
 }
 
@@ -676,55 +723,66 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
   return write;
 }
 
-void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
-              const QByteArray &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks) {
+TLogicWriteFiles BuiltWriteFiles(TCustomLogicState &State, TCustomWrite Write, const QDate &CoreDate,
+                                 const QDate &Today) {
   const QString dir = State.WorkDir;
+  TLogicWriteFiles files;
+  files.Code = LoadFileBytes(WorkFile(dir, CustomFiles::Generated));
+  if (Write == TCustomWrite::Logic) {
+    files.CustomLogic = LoadFileBytes(WorkFile(dir, CustomFiles::CustomLogic));
+    return files;
+  }
   TDeviceDescriptor &desc = DeviceOfModule(*State.Module);
-  const QByteArray code = LoadFileBytes(WorkFile(dir, CustomFiles::Generated));
-  const QByteArray descBin = BuildDescBin(desc, code, DateToBcd(CoreDate), DateToBcd(Today),
-                                          FileCrc32(WorkFile(dir, CustomFiles::Identification)),
-                                          WorkFile(dir, CustomFiles::HeaderList));
-  const QByteArray flash = BuildExtFlashBytes(dir);
-  const QString descPath = WorkFile(dir, CustomFiles::Desc), flashPath = WorkFile(dir, CustomFiles::ExtFlash);
-  SaveFileBytes(descPath, descBin);
-  SaveFileBytes(flashPath, flash);
+  files.DescBin = BuildDescBin(desc, files.Code, DateToBcd(CoreDate), DateToBcd(Today),
+                               FileCrc32(WorkFile(dir, CustomFiles::Identification)),
+                               WorkFile(dir, CustomFiles::HeaderList));
+  files.ExtFlash = BuildExtFlashBytes(dir);
+  SaveFileBytes(WorkFile(dir, CustomFiles::Desc), files.DescBin);
+  SaveFileBytes(WorkFile(dir, CustomFiles::ExtFlash), files.ExtFlash);
+  return files;
+}
 
+void WriteAll(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles &Files, const QByteArray &ParamStream,
+              bool WriteParams, const TCustomWriteHooks &Hooks) {
+  const auto folder = std::make_shared<const TChainFolder>(WorkDir);
+  const QString flash = folder->Put(CustomFiles::ExtFlash, Files.ExtFlash);
+  const QString desc = folder->Put(CustomFiles::Desc, Files.DescBin);
+  TIOChainList3 &c = WriteChain(Gen, Hooks, folder);
   const auto watch = std::make_shared<TStopWatch>();
-  const auto wholeFlash = [](TIOChain3 *Next, const QList<int> &) { SetFlashFrames(Next, {}, {}); };
-  const auto wholeDesc = [](TIOChain3 *Next, const QList<int> &) { SetDescFrames(Next); };
-  TIOChainList3 &c = WriteChain(Gen, Hooks);
+  const auto wholeFlash = [](TIOChain3 *Step) { SetFlashFrames(Step, {}, {}); };
+  const auto wholeDesc = [](TIOChain3 *Step) { SetDescFrames(Step); };
   WatchWriteEnd(Gen, c, watch, Hooks);
   StopLogic(c, watch);
   c.setFrameSize(FlashFrameBytes);
-  AppendWriteAndCheck(c, CustomTexts::FlashWrite, CustomTexts::FlashCheck, FlashFileNo, 0, flashPath, flashPath,
-                      wholeFlash);
+  AppendWriteAndCheck(c, CustomTexts::FlashWrite, CustomTexts::FlashCheck, FlashFileNo, 0, flash, flash, wholeFlash);
   c.setFrameSize(DescFrameBytes);
-  AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, descPath, descPath,
-                      wholeDesc);
+  AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, desc, desc, wholeDesc);
   RunToLogicOn(c, watch, WriteParams ? &ParamStream : nullptr, true, Hooks);
 }
 
-void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const QByteArray &ParamStream,
+void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles &Files, const QByteArray &ParamStream,
                 const TCustomWriteHooks &Hooks) {
-  const QString generated = WorkFile(WorkDir, CustomFiles::Generated), desc0 = WorkFile(WorkDir, CustomFiles::Desc0);
-  const qint64 codeBytes = QFileInfo(generated).size();
+  const auto folder = std::make_shared<const TChainFolder>(WorkDir);
+  const QString code = folder->Put(CustomFiles::Generated, Files.Code);
+  const QString custom = folder->Put(CustomFiles::CustomLogic, Files.CustomLogic);
+  const QString desc0 = folder->Path(CustomFiles::Desc0);
+  TIOChainList3 &c = WriteChain(Gen, Hooks, folder);
+  const qint64 codeBytes = Files.Code.size();
   const auto watch = std::make_shared<TStopWatch>();
-  const auto codeFrames = [desc0, codeBytes](TIOChain3 *Next, const QList<int> &) {
-    SetCodeFrames(Next, LoadFileBytes(desc0), codeBytes);
+  const auto codeFrames = [desc0, codeBytes](TIOChain3 *Step) {
+    SetCodeFrames(Step, LoadFileBytes(desc0), codeBytes);
   };
-  TIOChainList3 &c = WriteChain(Gen, Hooks);
   WatchWriteEnd(Gen, c, watch, Hooks);
-  AppendFlashHeaderSteps(c, WorkDir, Hooks);
+  const QString head = AppendFlashHeaderSteps(c, *folder);
   // The device's code area is checked before anything is written, and the
   // custom logic goes after the code: a failure before the code leaves the
   // device's custom logic and code as they were.
-  c.setFrameSize(DescFrameBytes)
-      .readFile(DescFileNo, 0, desc0)
-      .exec([desc0, codeBytes] { CodeFirstFrame(LoadFileBytes(desc0), codeBytes); });
+  c.setFrameSize(DescFrameBytes).readFile(DescFileNo, 0, desc0).exec([desc0, codeBytes] {
+    CodeFirstFrame(LoadFileBytes(desc0), codeBytes);
+  });
   StopLogic(c, watch);
-  AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, generated, generated,
-                      codeFrames);
-  AppendCustomLogicSteps(c, WorkDir, Hooks);
+  AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, code, code, codeFrames);
+  AppendCustomLogicSteps(c, head, custom);
   RunToLogicOn(c, watch, &ParamStream, false, Hooks);
 }
 
@@ -732,13 +790,17 @@ void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TC
                       const TCustomWriteHooks &Hooks) {
   CheckLogicTarget(State, Env);
   StoreCustomLogic(State, QString::fromLatin1(CustomFiles::CustomLogic));
+  const auto folder = std::make_shared<const TChainFolder>(State.WorkDir);
+  const QString custom =
+      folder->Put(CustomFiles::CustomLogic, LoadFileBytes(WorkFile(State.WorkDir, CustomFiles::CustomLogic)));
+  TIOChainList3 &c = WriteChain(Gen, Hooks, folder);
   const auto watch = std::make_shared<TStopWatch>();
-  TIOChainList3 &c = WriteChain(Gen, Hooks);
   WatchWriteEnd(Gen, c, watch, Hooks);
-  AppendFlashHeaderSteps(c, State.WorkDir, Hooks);
-  c.exec([watch] { watch->Began = true; });
-  AppendCustomLogicSteps(c, State.WorkDir, Hooks);
-  c.exec([watch] { watch->Ended = true; }).msg(Text(CustomTexts::Ready)).run(Hooks.Progress);
+  const QString head = AppendFlashHeaderSteps(c, *folder);
+  AppendCustomLogicSteps(c, head, custom);
+  c.exec([watch] { watch->Ended = true; });
+  ReportReady(c);
+  c.run(Hooks.Progress);
 }
 
 void RestoreCustomLogic(const QString &WorkDir) {

@@ -166,8 +166,9 @@ QString UstavLimitLine(const TDDUstav &Ustav, uint16_t Value);
 QString RelayLimitReport(const IXXMLNode &Root, const std::vector<TParamStreamEntry> &Entries);
 
 // A logic write, or its question, that did not reach its end: the
-// generator's box that stays (What: what was not written) and the log.
-void TellNotWritten(TIOChainGen &Gen, const QString &What, const QString &Why, TLogger &Log = Logger());
+// generator's box that stays (What: what was not written), which the log
+// keeps once.
+void TellNotWritten(TIOChainGen &Gen, const QString &What, const QString &Why);
 
 // Frames 0 .. ceil(size / 128) - 1 of Next's local file; Next must be a file
 // write step ("TIOChain3writeFile expected").
@@ -236,11 +237,10 @@ TCustomWrite BuildCustomLogic(TCustomLogicState &State, const TCustomBuildEnv &E
 // Registers a write changed, read back into the register image.
 using TRegistersShown = std::function<void(const std::vector<uint16_t> &Regs)>;
 
-// The window's parts a write chain calls.
+// The window's parts a write chain calls. A write's end ("Готово") is its
+// report (TIOChainList3::Report), not a box: nothing a step opens holds the
+// program open.
 struct TCustomWriteHooks {
-  std::function<void()> CheckFlashHeader; // "head.bin" just read
-  TFlashSubFileStart SubFileStart;
-  std::function<void(const QString &)> ShowMessage;
   TChainProgressEvent Progress;
   // After the register stream was written (whole, or cut once it began):
   // its registers, read back; the pages bound to them show the image.
@@ -257,24 +257,41 @@ struct TCustomWriteHooks {
   QPointer<QObject> Owner;
 };
 
-// The write chains copy what they send (the register stream included) into
-// storage of their own when they are made: nothing of the page is read
-// once they run.
-// The full write; "desc.bin" and "extflash.bin" are built in memory and
-// saved only when both are whole. WriteParams: setup/customParamUstavWrite.
+// What the write after a build sends, taken when the build has ended.
+struct TLogicWriteFiles {
+  QByteArray Code;        // "generated.bin"
+  QByteArray CustomLogic; // "custom-logic.xml" as the build saved it (logic-only write)
+  QByteArray DescBin;     // "desc.bin" and
+  QByteArray ExtFlash;    // "extflash.bin" (full write)
+};
+// The logic-only write's code and custom logic as the build left them in
+// the work folder; for the full write "desc.bin" (around the code, with the
+// packed dates) and "extflash.bin", built in memory from the merged module
+// and the work folder's files and saved there only when both are whole.
+TLogicWriteFiles BuiltWriteFiles(TCustomLogicState &State, TCustomWrite Write, const QDate &CoreDate,
+                                 const QDate &Today);
+
+// The write chains copy what they send (the files, the register stream) into
+// storage of their own when they are made, the files into a folder of the
+// chain's own inside WorkDir, and read the device's header and image into it:
+// nothing of the page or the work folder is read once they run, and what is
+// saved meanwhile goes with the next write. A write that ends short (a failed
+// answer, a cut, its logic left stopped) says so in the generator's box and
+// its chain's Failure().
+// The full write. WriteParams: setup/customParamUstavWrite.
 // Its end keeps the device's identity afresh (RenewIdentity): the header and
 // the descriptor image the identity check reads are the ones just written.
-void WriteAll(TIOChainGen &Gen, TCustomLogicState &State, const QDate &CoreDate, const QDate &Today,
-              const QByteArray &ParamStream, bool WriteParams, const TCustomWriteHooks &Hooks);
+void WriteAll(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles &Files, const QByteArray &ParamStream,
+              bool WriteParams, const TCustomWriteHooks &Hooks);
 // The code and the custom logic, the device's image kept around the code.
 // The device's image is read and its code area checked before anything is
 // written: a refused code leaves the custom logic in the device as it was.
 // Its end keeps the device's identity afresh too, whatever the device makes
 // of its image once its logic runs again.
-void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const QByteArray &ParamStream,
+void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles &Files, const QByteArray &ParamStream,
                 const TCustomWriteHooks &Hooks);
-// The custom logic alone (saved first as "custom-logic.xml"), after the
-// checks of CheckLogicTarget.
+// The custom logic alone (saved first as "custom-logic.xml", the chain's
+// copy taken from there), after the checks of CheckLogicTarget.
 void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomBuildEnv &Env,
                       const TCustomWriteHooks &Hooks);
 

@@ -571,9 +571,6 @@ TCustomLogicState TkvCustomFrame::LogicState() const {
 
 TCustomWriteHooks TkvCustomFrame::WriteHooks(uint64_t PreparedFor) {
   TCustomWriteHooks h;
-  h.CheckFlashHeader = FHost.CheckFlashHeader;
-  h.SubFileStart = FHost.SetFlashSubFileStart;
-  h.ShowMessage = [](const QString &Text) { ShowMessageText(Text); };
   h.Progress = FHost.Progress;
   h.RegistersWritten = FHost.RegistersWritten;
   h.PreparedFor = PreparedFor;
@@ -648,21 +645,23 @@ void TkvCustomFrame::Build() {
   std::vector<TParamStreamEntry> entries;
   const TCustomWrite write = BuildCustomLogic(state, env, *FSchemaCompile, FErrors, FParamStream, &entries);
   const bool params = write == TCustomWrite::Logic || env.ParamUstavWrite;
+  // What the write sends is the build's, whatever is saved while the
+  // setpoints are asked about or the write runs.
+  const TLogicWriteFiles files = BuiltWriteFiles(state, write, FCoreDate.date(), QDate::currentDate());
   // The write starts once the engineer has seen what it would change in the
   // device's setpoints; the page may have loaded other logic meanwhile, or
   // gone. The chain takes its own copy of the stream.
-  const auto start = [self = QPointer<TkvCustomFrame>(this), state, write, params, epoch](const QByteArray &Stream) {
+  const auto start = [self = QPointer<TkvCustomFrame>(this), state, write, params, epoch,
+                      files](const QByteArray &Stream) {
     if (!self || self->FModule.get() != state.Module)
       return;
     self->FParamStream.close();
     self->FParamStream.setData(Stream);
     self->FParamStream.open(QIODevice::ReadOnly);
-    TCustomLogicState s = state;
     if (write == TCustomWrite::All)
-      ::WriteAll(*self->FHost.ChainGen(), s, self->FCoreDate.date(), QDate::currentDate(), Stream, params,
-                 self->WriteHooks(epoch));
+      ::WriteAll(*self->FHost.ChainGen(), state.WorkDir, files, Stream, params, self->WriteHooks(epoch));
     else
-      ::WriteLogic(*self->FHost.ChainGen(), s.WorkDir, Stream, self->WriteHooks(epoch));
+      ::WriteLogic(*self->FHost.ChainGen(), state.WorkDir, files, Stream, self->WriteHooks(epoch));
   };
   if (!params)
     start(QByteArray());
