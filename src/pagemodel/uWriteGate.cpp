@@ -499,16 +499,25 @@ QString FailedAnswerText(const TIOChainGen &Gen) {
 }
 
 // The read-back inside a write that stopped after it began: what the relay
-// holds of every register the write meant, for the page and the report.
+// holds of every register the write meant, for the page and the report. Not
+// after a link that failed: the connection made anew may reach another
+// relay, unchecked, and the identity check cuts whatever runs on it.
 void AppendAfterFailure(TIOChainGen &Gen, TIOChainList3 &Chain, QBuffer &List,
                         const std::shared_ptr<TWriteState> &State) {
   QBuffer &data = Chain.Buffer();
-  TIOChainList3 &back = Gen.newList();
-  // Before the read-back's own answers: the front still tells the failed one.
-  back.exec([&Gen, State] { State->Reason = FailedAnswerText(Gen); })
-      .readReg(List, data)
+  auto &reading = Chain.Keep<TAddrList>();
+  TIOChainList3 &read = Gen.newList();
+  read.readReg(List, data)
       .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
       .exec([State, &data] { State->Track.Back = ReadWords(data); });
+  TIOChainList3 &back = Gen.newList();
+  // Before the read-back's own answers: the front still tells the failed one.
+  back.exec([&Gen, &Chain, &reading, State] {
+        State->Reason = FailedAnswerText(Gen);
+        const QString failure = Chain.Failure().isEmpty() ? State->Reason : Chain.Failure();
+        reading = IsLinkLossText(failure) ? TAddrList{} : TAddrList{1};
+      })
+      .predicatIfList(ptIf, reading, &read, nullptr);
   Chain.afterFailure(back);
 }
 
