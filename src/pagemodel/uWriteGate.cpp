@@ -546,9 +546,9 @@ void AppendDoneText(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_pt
 }
 
 // How the write ended, told once: a failed read before the identity check
-// is the refusal box (nothing went, nothing read entered the image); a write
-// that stopped after it began shows what the relay holds and says what went
-// and what did not. Then the outcome.
+// is refused as the check refuses (nothing went, nothing read entered the
+// image); a write that stopped after it began shows what the relay holds
+// and says what went and what did not. Then the outcome.
 void SetWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TWriteState> &State,
                  const std::function<void()> &Shown) {
   Chain.setOnEnd([&Gen, &Chain, State, Shown] {
@@ -557,7 +557,11 @@ void SetWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<T
       if (failure.isEmpty())
         failure = State->Reason.isEmpty() ? FailedAnswerText(Gen) : State->Reason;
       if (!Chain.WriteBegan()) {
-        if (!failure.isEmpty())
+        // As a refusal at the check: a link that failed is the status
+        // line's (the link's own report), any other failure the box's.
+        if (IsLinkLossText(failure))
+          Gen.WriteReport(failure);
+        else if (!failure.isEmpty())
           Gen.WriteBox(Chain.Writes(), failure);
       } else {
         State->Track.Refused = IsRefusedOrUnsent(failure);

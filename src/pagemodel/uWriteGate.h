@@ -207,8 +207,9 @@ struct TRelayWrite {
 // from what was read (the masked values of one register merged with the word
 // read) are written as RunWriteBatch writes them, and every candidate's
 // register is read back and compared. When none differs, nothing is written
-// and Relay.Same runs instead of Done. A failed read before the check ends
-// the write with the refusal box (TIOChainGen::WriteBox): nothing went.
+// and Relay.Same runs instead of Done. A failed read before the check
+// refuses the write as the check would: the box (TIOChainGen::WriteBox), a
+// lost link the status line; nothing went.
 void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelayWrite &Relay, const TWriteRun &Run);
 
 // "Ошибка записи: записано W из T, не записаны: names" in the user's
