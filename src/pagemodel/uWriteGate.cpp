@@ -254,6 +254,35 @@ uint16_t ComparedBits(const TWriteValue &Value) {
   return Value.Mask != 0xFFFF && Value.Words.size() == 1 ? uint16_t(Value.Compared & Value.Mask) : Value.Compared;
 }
 
+// Whether Found holds Value as its page reads it back: a text by its
+// characters, which go first-character-low in each word and are read
+// first-character-high (the relay's order is its own business, see
+// TParamCodec); anything else word by word on its compared bits.
+bool Holds(const TWriteValue &Value, const TRegWords &Found) {
+  if (Value.Limit.Kind == TWriteLimit::Text) {
+    QByteArray written, held;
+    for (const TRegWrite &w : Value.Words) {
+      const auto f = Found.find(w.first);
+      if (f == Found.end())
+        return false;
+      for (const uint8_t c : {uint8_t(w.second & 0xFF), uint8_t(w.second >> 8)})
+        if (!written.endsWith('\0'))
+          written.append(char(c));
+      for (const uint8_t c : {uint8_t(f->second >> 8), uint8_t(f->second & 0xFF)})
+        if (!held.endsWith('\0'))
+          held.append(char(c));
+    }
+    return written.left(written.indexOf('\0')) == held.left(held.indexOf('\0'));
+  }
+  const uint16_t bits = ComparedBits(Value);
+  for (const TRegWrite &w : Value.Words) {
+    const auto f = Found.find(w.first);
+    if (f == Found.end() || ((f->second ^ w.second) & bits) != 0)
+      return false;
+  }
+  return true;
+}
+
 // The words Found holds of Value's registers; those it lacks are left out.
 TRegWrites FoundWords(const TWriteValue &Value, const TRegWords &Found) {
   TRegWrites held;
@@ -305,14 +334,8 @@ std::vector<TValueOutcome> ValueOutcomes(const TWriteBatch &Batch, const std::ve
           o.Held = FoundWords(v, Track.Before);
         break;
       }
-      if (!Track.Compare)
-        break;
-      const uint16_t bits = ComparedBits(v);
-      for (const TRegWrite &w : v.Words) {
-        const auto f = Track.Back->find(w.first);
-        if (f == Track.Back->end() || ((f->second ^ w.second) & bits) != 0)
-          o.Fate = TWriteFate::NotKept;
-      }
+      if (Track.Compare && !Holds(v, *Track.Back))
+        o.Fate = TWriteFate::NotKept;
       break;
     }
     case TWriteStage::Sent:

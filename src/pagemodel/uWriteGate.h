@@ -158,7 +158,8 @@ struct TWriteTrack {
   bool Compare = true;
 };
 // Every value's fate, in batch order: an answered write compared with the
-// read-back word by word on its Compared bits (a masked value on its mask).
+// read-back word by word on its Compared bits (a masked value on its mask),
+// a text (Limit Text) by its characters as the page reads them back.
 std::vector<TValueOutcome> ValueOutcomes(const TWriteBatch &Batch, const std::vector<TPlannedWrite> &Plan,
                                          const TWriteTrack &Track);
 // The report of the values not kept ("" when none): NotKeptText of each,

@@ -190,6 +190,7 @@ TEST(WriteGate, ThePartialWriteTextNamesWhatDidNotGo) {
 namespace {
 TWriteValue Value(const char *Name, TRegWrites Words, uint16_t Mask = 0xFFFF, uint16_t Compared = 0xFFFF) {
   TWriteValue v;
+  v.Limit.Kind = QByteArray(Name) == "Имя" ? TWriteLimit::Text : TWriteLimit::None;
   v.Name = QString::fromUtf8(Name);
   v.Words = std::move(Words);
   v.Mask = Mask;
@@ -238,8 +239,9 @@ TEST(WriteGate, TheBitRowsOfOneWordGoAsOneMaskedWrite) {
 }
 
 // What the read-back holds is compared with what went: a masked write on its
-// mask, a register described by bits on its named bits, a text word by word,
-// a scaled number as the word sent. A value not kept is named with both.
+// mask, a register described by bits on its named bits, a text by its
+// characters as the page reads them, a scaled number as the word sent. A
+// value not kept is named with both.
 TEST(WriteGate, TheReadBackIsComparedOnTheBitsEachValueWasWrittenFor) {
   MultiLingual() = TMultiLingual();
   const struct {
@@ -260,9 +262,13 @@ TEST(WriteGate, TheReadBackIsComparedOnTheBitsEachValueWasWrittenFor) {
        {{104, 0x000F}}, ""},
       {"a named bit lost", Value("Набор", {{104, 0x00FF}}, 0xFFFF, 0x000F), {{104, 0x00FF}}, {{104, 0x00F7}},
        "Не сохранено устройством: Набор: записано 255, в устройстве 247"},
-      {"a text kept", Value("Имя", {{34, 0x4142}, {35, 0}}), {{34, 0x4142}, {35, 0}}, {{34, 0x4142}, {35, 0}}, ""},
-      {"a text's second word not kept", Value("Имя", {{34, 0x4142}, {35, 0x4300}}), {{34, 0x4142}, {35, 0x4300}},
-       {{34, 0x4142}, {35, 0}}, "Не сохранено устройством: Имя: записано 16706 17152, в устройстве 16706 0"},
+      // A text goes first character low and is read first character high.
+      {"a text kept", Value("Имя", {{34, 0x4241}, {35, 0x0043}}), {{34, 0x4241}, {35, 0x0043}},
+       {{34, 0x4142}, {35, 0x4300}}, ""},
+      {"a text's last character not kept", Value("Имя", {{34, 0x4241}, {35, 0x0043}}), {{34, 0x4241}, {35, 0x0043}},
+       {{34, 0x4142}, {35, 0}}, "Не сохранено устройством: Имя: записано 16961 67, в устройстве 16706 0"},
+      {"a text held word for word as sent", Value("Имя", {{34, 0x4241}, {35, 0}}), {{34, 0x4241}, {35, 0}},
+       {{34, 0x4241}, {35, 0}}, "Не сохранено устройством: Имя: записано 16961 0, в устройстве 16961 0"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
