@@ -2,11 +2,14 @@
 // the units merged into the base logic, the compile to "generated.bin", then
 // "desc.bin" and "extflash.bin" built in memory. For the demo terminal's
 // package and for a package whose unit holds 2,000 function blocks; mean of
-// three runs each, in ms.
+// three runs each, in ms. A build checks the setpoints it would write against
+// the connected relay's run-time descriptor, as the page gives it: the demo
+// terminal's, decoded from its file 129 as identification decodes it.
 #include "custom_logic_test_util.h"
 #include "uDemoDevice.h"
 #include "uDemoLogic.h"
 #include "uDeviceContent.h"
+#include "uSimpleDeviceDescriptor.h"
 
 #include <QElapsedTimer>
 #include <cstdio>
@@ -17,7 +20,7 @@ struct TFigures {
   double Build = 0, Images = 0;
 };
 
-TFigures Measure(TCustomLogicState &State) {
+TFigures Measure(TCustomLogicState &State, const TCustomBuildEnv &Env) {
   TFigures f;
   const int runs = 3;
   for (int i = 0; i < runs; ++i) {
@@ -26,7 +29,7 @@ TFigures Measure(TCustomLogicState &State) {
     QBuffer params;
     QElapsedTimer t;
     t.start();
-    BuildCustomLogic(State, TCustomBuildEnv(), compiler, errors, params);
+    BuildCustomLogic(State, Env, compiler, errors, params);
     f.Build += double(t.nsecsElapsed()) / 1e6 / runs;
     t.restart();
     BuildDescBin(*DeviceOf(State.Module->Descriptor.get()), LoadFileBytes(QDir(State.WorkDir).filePath("generated.bin")),
@@ -41,6 +44,14 @@ TFigures Measure(TCustomLogicState &State) {
 
 int main() {
   App();
+  // The relay the build is made for, as identification leaves it.
+  QByteArray descriptorImage = BuildDeviceImage(DemoTerminalContent()).Bytes;
+  QBuffer descriptorFile(&descriptorImage);
+  descriptorFile.open(QIODevice::ReadOnly);
+  TSimpleDeviceDescriptor relay;
+  relay.LoadFromStream(descriptorFile);
+  TCustomBuildEnv env;
+  env.RelayDescriptor = relay.Root;
   // The demo terminal's package, loaded as the page loads it.
   {
     QTemporaryDir dir;
@@ -69,7 +80,7 @@ int main() {
     s.CustomDoc->Load(dir.filePath("custom-logic.xml"));
     s.Units = MergeCustomUnits(*module, s.CustomDoc->GetDocumentElement());
     s.Source = 1;
-    const TFigures f = Measure(s);
+    const TFigures f = Measure(s, env);
     std::printf("demo logic (%lld units): merge and compile %.1f ms, desc.bin and extflash.bin %.1f ms\n",
                 qlonglong(s.Units.size()), f.Build, f.Images);
     ResetModbusIderList();
@@ -77,7 +88,10 @@ int main() {
   {
     TLogicPackage p;
     p.Unit(p.State.CustomDoc, {0, p.Z->Id, 0}, {1, p.M->Id, 0}, 0, 2000);
-    const TFigures f = Measure(p.State);
+    // The relay of this package is the one its own descriptor describes.
+    TCustomBuildEnv own;
+    own.RelayDescriptor = p.RelayRoot();
+    const TFigures f = Measure(p.State, own);
     std::printf("2000-block unit: merge and compile %.1f ms, desc.bin and extflash.bin %.1f ms\n", f.Build, f.Images);
   }
   return 0;

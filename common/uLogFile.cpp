@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -151,7 +152,7 @@ int MakeNextGeneration(const QString &Path, int Generations, QString &Why) {
   // A ".new" left by a process killed between the two steps is empty.
   const int fd = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) {
-    Why = CannotWriteText(Path, errno);
+    Why = CannotWriteText(Path + ".new", errno);
     return -1;
   }
   Why = ShiftLogGenerations(Path, Generations);
@@ -323,6 +324,7 @@ QString TLogFile::Open(const QString &Path, bool NewGeneration, TLogBound Bound)
     FBound.Generations = std::clamp(FBound.Generations, 1, TLogBound::MaxGenerations);
     FBound.Notes.clear();
     FPart = 1;
+    FNameChecked = std::chrono::steady_clock::now();
     FToldCauses.clear();
     FPending->WriteError.store(0);
     int64_t size = 0;
@@ -398,6 +400,7 @@ void TLogFile::Flush() {
   QStringList untold;
   {
     std::lock_guard g(FLock);
+    FollowNameLocked();
     FlushLocked();
     untold = std::exchange(FUntold, {});
   }
@@ -408,7 +411,7 @@ QString TLogFile::Close() { return CloseFile(true); }
 
 QString TLogFile::CloseFile(bool Taken) {
   QStringList untold;
-  QString failure;
+  QString failure, path;
   {
     std::lock_guard g(FLock);
     if (!FPending)
@@ -421,10 +424,11 @@ QString TLogFile::CloseFile(bool Taken) {
       NoteFailureLocked(CannotWriteText(FPath, err));
     untold = std::exchange(FUntold, {});
     failure = std::exchange(FFailure, QString());
+    path = FPath;
   }
+  // The book's lock is taken only after the file's (NoteFailureLocked), never before it.
   if (Taken && !failure.isEmpty()) {
     std::lock_guard g(BookLock);
-    const QString path = Path();
     FailureBook.erase(std::remove_if(FailureBook.begin(), FailureBook.end(),
                                      [&](const auto &Entry) { return Entry.first == path; }),
                       FailureBook.end());
@@ -464,15 +468,44 @@ void TLogFile::BeginGenerationLocked() {
     FFileBytes = 0;
     return;
   }
-  ::close(FPending->Fd.exchange(fd, std::memory_order_acq_rel));
-  const QByteArray line =
-      FFormat("continues the session of " + SessionText() + ", part " + QByteArray::number(++FPart));
-  const size_t size = std::min<size_t>(size_t(line.size()), PendingBytes);
-  std::memcpy(FPending->Data, line.constData(), size);
-  FPending->Size.store(size, std::memory_order_release);
-  FFileBytes = 0;
+  ContinueInLocked(fd);
+}
+
+void TLogFile::FollowNameLocked() {
+  const int current = FPending ? FPending->Fd.load(std::memory_order_relaxed) : -1;
+  if (!FRotates || current < 0)
+    return;
+  // Two system calls a flush would be most of what a quiet log costs; a
+  // second late is soon enough for a file removed by hand.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - FNameChecked < std::chrono::seconds(1))
+    return;
+  FNameChecked = now;
+  if (IsNamed(current, FPath))
+    return;
+  // Removed or moved away by hand: the lines waiting go into a new file under
+  // the name, and a removed file is no longer held open.
+  const int fd = OpenForAppend(FPath);
+  if (fd < 0) {
+    NoteFailureLocked(CannotWriteText(FPath, errno));
+    return;
+  }
+  ContinueInLocked(fd);
+}
+
+void TLogFile::ContinueInLocked(int Fd) {
+  struct stat st;
+  // Whatever was put under the name meanwhile counts towards the bound.
+  FFileBytes = ::fstat(Fd, &st) == 0 && S_ISREG(st.st_mode) ? int64_t(st.st_size) : 0;
+  ::close(FPending->Fd.exchange(Fd, std::memory_order_acq_rel));
   // The log recovered: the same failure met again later is news.
   FToldCauses.clear();
+  const QByteArray line =
+      FFormat("continues the session of " + SessionText() + ", part " + QByteArray::number(++FPart));
+  if (const int err = WriteAll(Fd, line.constData(), size_t(line.size())); err != 0)
+    NoteFailureLocked(CannotWriteText(FPath, err));
+  else
+    FFileBytes += line.size();
 }
 
 void TLogFile::NoteFailureLocked(const QString &Text) {

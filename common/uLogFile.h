@@ -18,12 +18,15 @@
 // "Не удалось записать <path>: <reason>" with the path made absolute; the
 // lines go on being kept in the buffer's place and nothing stops. The file
 // written is always the one under the log's name: a generation that cannot
-// begin leaves it there and it grows on, and a file moved away from the name
-// is followed by a new one under it, never shifted or removed.
+// begin leaves it there and it grows on, and a file removed or moved away
+// from the name is followed by a new one under it (at the next Flush a second
+// or more after the name was last checked, or at the next generation), never
+// shifted or removed.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -130,6 +133,11 @@ private:
   // All under FLock.
   void FlushLocked();
   void BeginGenerationLocked();
+  // At most once a second: when the file written is no longer the one under
+  // the log's name (removed or moved away by hand), a new one takes the name.
+  void FollowNameLocked();
+  // Writes on in Fd, a new file under the name, from the session's line.
+  void ContinueInLocked(int Fd);
   // Keeps the first failure for Close and the report, and each cause not
   // told since Open (or since the last generation begun) for the sink.
   void NoteFailureLocked(const QString &Text);
@@ -148,6 +156,8 @@ private:
   int64_t FFileBytes = 0;
   // Files of this session so far, the one being written included.
   int FPart = 1;
+  // When the name was last checked against the file written (FollowNameLocked).
+  std::chrono::steady_clock::time_point FNameChecked;
   QString FFailure;        // the first failure since Open, for Close
   QStringList FUntold;     // failures the sink has not heard of yet
   QStringList FToldCauses; // the texts the sink has heard since Open

@@ -25,8 +25,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # ARCHITECTURE.md.
 LAYERS = {
     'kvcommon': 0,
-    'kvcore': 1, 'kvcustomasm': 1,
-    'kvshell': 2, 'kvosc': 2,
+    'kvcore': 1, 'kvcustomasm': 1, 'kvshell': 1,
+    'kvosc': 2,
     'kvpagemodel': 3, 'kvreport': 3, 'kvcustomdesc': 3, 'kvcustomschema': 3,
     'kvwidgets': 4, 'kvcustomcompile': 4,
     'kvpages': 5, 'kvoscview': 5, 'kvreportview': 5, 'kvcustom': 5,

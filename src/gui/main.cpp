@@ -2,6 +2,7 @@
 // table and the main window; the message loop runs until the window closes.
 #include "uAppIniFile.h"
 #include "uBuildStamp.h"
+#include "uCloseRules.h"
 #include "uDialogSinks.h"
 #include "uErrors.h"
 #include "uFiles.h"
@@ -13,12 +14,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 // Failures of a command end at the edge: the error box shows the text and the
@@ -37,33 +33,6 @@ public:
     return false;
   }
 };
-
-// SIGTERM and SIGINT close the window as "Выход" does, without its
-// questions: a write under way still runs to its end first. A handler may
-// only write to a descriptor; the main thread reads it through a notifier.
-int SignalPipe[2] = {-1, -1};
-
-void OnEndSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(SignalPipe[0], &byte, 1);
-}
-
-void CloseOnEndSignals(TMainForm &Form) {
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, SignalPipe) != 0)
-    return;
-  auto *notifier = new QSocketNotifier(SignalPipe[1], QSocketNotifier::Read, &Form);
-  QObject::connect(notifier, &QSocketNotifier::activated, &Form, [&Form] {
-    char byte;
-    [[maybe_unused]] const ssize_t n = ::read(SignalPipe[1], &byte, 1);
-    Form.CloseQuietly();
-  });
-  struct sigaction action {};
-  action.sa_handler = OnEndSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int sig : {SIGTERM, SIGINT})
-    ::sigaction(sig, &action, nullptr);
-}
 
 // "--quit-after=MS" closes the main window after MS milliseconds, as a user
 // would: scripts and tests use it to see the program start and end cleanly.
@@ -106,7 +75,9 @@ int main(int argc, char **argv) {
     return 1;
   }
   form.show();
-  CloseOnEndSignals(form);
+  // SIGTERM and SIGINT close the window as "Выход" does, without its
+  // questions: a write under way still runs to its end first.
+  TEndSignals endSignals([&form] { form.CloseQuietly(); });
   if (const int ms = QuitAfterMs(QApplication::arguments()); ms >= 0)
     QTimer::singleShot(ms, &form, &QWidget::close);
   return app.exec();

@@ -210,20 +210,13 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   });
   FIOChain->setOnWriteReport([this](const QString &Text) { ShowWriteReport(Text); });
   FIOChain->setOnWriteBox([this](const QString &What, const QString &Why) { ShowWriteBox(What, Why); });
-  // A close that waits for a write goes on once it has ended, and the log
-  // says how it ended.
   FIOChain->setOnWriteEnd([this](const TIOChainList3 &Chain) {
     // Whatever wrote (a board, the title panel, a page, the logic), the
     // setpoints page shows the register image the write read back, and the
     // edit tabs made from this relay follow it in their unedited cells.
     if (UstavFrame)
       UstavFrame->ShowChanged({});
-    if (!FExitWaits && FTabsWaiting.isEmpty())
-      return;
-    const QString failure = Chain.Failure();
-    Logger().Info(failure.isEmpty() ? QStringLiteral("Запись завершена: %1").arg(Chain.Writes())
-                                    : QStringLiteral("Запись не завершена: %1: %2").arg(Chain.Writes(), failure));
-    QTimer::singleShot(0, this, &TMainForm::ResumeCloses);
+    WriteEnded(Chain);
   });
   qApp->installEventFilter(this);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
@@ -238,6 +231,9 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   Timer->setObjectName("Timer");
   Timer->setInterval(2000);
   connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
+  FSignalGuard = new QTimer(this);
+  FSignalGuard->setInterval(20);
+  connect(FSignalGuard, &QTimer::timeout, this, &TMainForm::GuardSignalClose);
 
   FForms = CreateAppForms(this, Ini);
   resize(1000, 680);
@@ -1301,18 +1297,19 @@ void TMainForm::CloseActiveTab() {
 
 bool TMainForm::PutOffTabClose(TTabSheetClosable *Sheet) {
   TIOChainList3 *write = FIOChain ? FIOChain->RunningWriteFor(Sheet) : nullptr;
-  if (!write)
+  if (!FCloseRules.TabClose(Sheet, write ? write->Serial() : 0))
     return false;
-  if (!FTabsWaiting.contains(Sheet))
-    FTabsWaiting << Sheet;
+  // A tab that goes another way meanwhile waits no longer.
+  connect(Sheet, &QObject::destroyed, this, [this, Sheet] { FCloseRules.Forget(Sheet); });
   WaitForWrite(*write, QStringLiteral("вкладки ") + PageControl->tabText(PageControl->indexOf(Sheet)).trimmed());
   return true;
 }
 
 void TMainForm::WaitForWrite(TIOChainList3 &Write, const QString &Closing) {
-  Logger().Info(QStringLiteral("Закрытие %1 ждёт окончания записи: %2").arg(Closing, Write.Writes()));
-  const char *text = FExitWaits ? "Выполняется запись: %1. Программа закроется, когда запись закончится"
-                                : "Выполняется запись: %1. Вкладка закроется, когда запись закончится";
+  Logger().Info(QString::fromUtf8(TCloseRules::WaitLine).arg(Closing, Write.Writes()));
+  const char *text = FCloseRules.ProgramWaitsFor() != 0
+                         ? "Выполняется запись: %1. Программа закроется, когда запись закончится"
+                         : "Выполняется запись: %1. Вкладка закроется, когда запись закончится";
   const QString shown = MultiLingual().Translate(QString::fromUtf8(text)).arg(ShownText(Write.Writes()));
   if (!FWriteWaitBox) {
     // Not modal: the write's own handlers and boxes still run meanwhile.
@@ -1329,64 +1326,121 @@ void TMainForm::WaitForWrite(TIOChainList3 &Write, const QString &Closing) {
   FWriteWaitBox->raise();
 }
 
-void TMainForm::CancelCloses() {
-  if (!FExitWaits && FTabsWaiting.isEmpty())
+// What a signal's close did, where whoever sent the signal reads it.
+static void PrintCloseLine(const QString &Text) { std::fprintf(stderr, "%s\n", Text.toLocal8Bit().constData()); }
+
+void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
+  const bool signal = FCloseRules.IsSignalClose();
+  const QString failure = Chain.Failure();
+  const TCloseRules::TWriteEnd end = FCloseRules.WriteEnded(Chain.Serial(), !failure.isEmpty());
+  if (end.Program == TCloseRules::TStep::None && end.TabsGo.isEmpty() && end.TabsStay.isEmpty())
     return;
-  Logger().Info(QStringLiteral("Закрытие отменено, запись продолжается"));
-  FExitWaits = false;
-  FQuietClose = false;
-  FTabsWaiting.clear();
+  const QString line = TCloseRules::WriteEndText(Chain.Writes(), failure);
+  Logger().Info(line);
+  // A signal's close ends the program whatever the write did: whoever sent
+  // it reads how the write ended there.
+  if (signal && end.Program != TCloseRules::TStep::None)
+    PrintCloseLine(failure.isEmpty() ? MultiLingual()
+                                           .Translate(QString::fromUtf8(TCloseRules::WriteDoneLine))
+                                           .arg(ShownText(Chain.Writes()))
+                                     : MultiLingual()
+                                           .Translate(QString::fromUtf8(TCloseRules::WriteShortLine))
+                                           .arg(ShownText(Chain.Writes()), ShownText(failure)));
+  // The write ended short: the engineer reads its report before closing again.
+  if (end.Program == TCloseRules::TStep::Cancelled || !end.TabsStay.isEmpty())
+    Logger().Info(QString::fromUtf8(TCloseRules::GivenUpLine).arg(Chain.Writes()));
+  QTimer::singleShot(0, this, [this, end] { ResumeCloses(end); });
 }
 
-void TMainForm::ResumeCloses() {
-  if (!FIOChain)
+void TMainForm::CancelCloses() {
+  if (FCloseRules.Cancel())
+    Logger().Info(QString::fromUtf8(TCloseRules::CancelledLine));
+}
+
+void TMainForm::CloseWaitBox() {
+  // The box goes without giving up what it waited for.
+  if (FWriteWaitBox) {
+    disconnect(FWriteWaitBox, &QMessageBox::finished, this, nullptr);
+    FWriteWaitBox->close();
+  }
+}
+
+void TMainForm::ResumeCloses(const TCloseRules::TWriteEnd &End) {
+  if (!FIOChain || FClosed)
     return;
-  // The box goes without cancelling what it waited for.
-  const auto closeBox = [this] {
-    if (FWriteWaitBox) {
-      disconnect(FWriteWaitBox, &QMessageBox::finished, this, nullptr);
-      FWriteWaitBox->close();
-    }
-  };
-  const QList<QPointer<TTabSheetClosable>> waiting = std::exchange(FTabsWaiting, {});
-  for (const QPointer<TTabSheetClosable> &sheet : waiting)
-    if (sheet && FIOChain->RunningWriteFor(sheet))
-      FTabsWaiting << sheet;
-  const bool exitNow = FExitWaits && !FIOChain->RunningWrite();
-  if (FTabsWaiting.isEmpty() && (!FExitWaits || exitNow))
-    closeBox();
-  // Each tab's own questions come now that its write has ended.
-  for (const QPointer<TTabSheetClosable> &sheet : waiting)
-    if (sheet && !FTabsWaiting.contains(sheet))
-      sheet->CloseTab();
-  if (exitNow)
+  if (!FCloseRules.IsWaiting())
+    CloseWaitBox();
+  // Each tab's own questions come now that its write has ended. Only tabs
+  // still shown are closed: the rules hold addresses, never dereferenced.
+  for (const void *tab : End.TabsGo)
+    for (int i = 0; i < PageControl->count(); ++i)
+      if (auto *sheet = qobject_cast<TTabSheetClosable *>(PageControl->widget(i)); sheet == tab) {
+        sheet->CloseTab();
+        break;
+      }
+  if (End.Program == TCloseRules::TStep::Resume)
     close();
 }
 
-bool TMainForm::CancelModalForClose() {
+QWidget *TMainForm::OpenModal() const {
   QWidget *modal = QApplication::activeModalWidget();
-  if (!modal || modal == FWriteWaitBox)
-    return false;
-  const auto *box = qobject_cast<QMessageBox *>(modal);
+  return modal == FWriteWaitBox ? nullptr : modal;
+}
+
+void TMainForm::RejectModal(QWidget *Modal) {
+  const auto *box = qobject_cast<QMessageBox *>(Modal);
   Logger().Info(QStringLiteral("Закрытие программы закрыло окно как «Отмена»: %1")
-                    .arg(box ? box->text() : modal->windowTitle()));
-  if (auto *password = qobject_cast<TPasswdForm *>(modal))
+                    .arg(box ? box->text() : Modal->windowTitle()));
+  if (auto *password = qobject_cast<TPasswdForm *>(Modal))
     password->CancelForExit();
-  else if (auto *dialog = qobject_cast<QDialog *>(modal))
+  else if (auto *dialog = qobject_cast<QDialog *>(Modal))
     dialog->reject();
   else
-    modal->close();
-  // The code that opened the box goes on as after "Отмена" once its own
-  // event loop has returned; the close comes again after it.
-  QTimer::singleShot(10, this, [this] { close(); });
-  return true;
+    Modal->close();
+}
+
+void TMainForm::GuardSignalClose() {
+  if (FClosed || !FCloseRules.IsSignalClose()) {
+    FSignalGuard->stop();
+    return;
+  }
+  // The box may be a question of a close already under way (a nested close
+  // does not reach closeEvent): that close then stops, and this one comes.
+  if (QWidget *modal = OpenModal()) {
+    RejectModal(modal);
+    QTimer::singleShot(10, this, [this] { close(); });
+  }
 }
 
 QMessageBox *TMainForm::WriteWaitBox() const { return FWriteWaitBox; }
 
 void TMainForm::CloseQuietly() {
-  FQuietClose = true;
+  FCloseRules.SignalCame();
+  FSignalGuard->start();
   close();
+}
+
+QStringList TMainForm::UnsavedWork() const {
+  QStringList out;
+  const auto name = &TCloseRules::UnsavedName;
+  // The same questions the close asks, without asking.
+  if (FStarted && DashboardFrame->IsModified())
+    out << name(PageControl->tabText(PageControl->indexOf(TabSheetDashboard)).trimmed(), DashboardFrame->FileName());
+  for (int i = 0; i < PageControl->count(); ++i) {
+    QWidget *page = PageControl->widget(i);
+    if (!qobject_cast<TTabSheetClosable *>(page))
+      continue;
+    const QString caption = PageControl->tabText(i).trimmed();
+    if (auto *set = page->findChild<TkvUstavLocalFrame *>(); set && set->IsModified())
+      out << name(caption, set->FileName());
+    else if (auto *boards = page->findChild<TkvDeviceBoardFrame *>(); boards && boards->IsModified())
+      out << name(caption, boards->FileName());
+    else if (auto *logic = page->findChild<TkvCustomFrame *>(); logic && logic->IsModified())
+      out << name(caption, logic->FileName());
+    else if (auto *osc = page->findChild<TkvOscFrame *>(); osc && osc->HasUnsavedNotes())
+      out << name(caption, osc->GetFileName());
+  }
+  return out;
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -1426,26 +1480,35 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
     Event->accept();
     return;
   }
-  if (CancelModalForClose()) {
+  using TStep = TCloseRules::TStep;
+  QWidget *modal = OpenModal();
+  TIOChainList3 *write = FIOChain->RunningWrite();
+  const TStep step = FCloseRules.Close(write ? write->Serial() : 0, modal != nullptr);
+  switch (step) {
+  case TStep::RejectModal:
+    RejectModal(modal);
+    // The code that opened the box goes on as after "Отмена" once its own
+    // event loop has returned; the close comes again after it.
+    QTimer::singleShot(10, this, [this] { close(); });
     Event->ignore();
     return;
-  }
-  // A write runs to its end: the close (and its questions) waits for it.
-  if (TIOChainList3 *write = FIOChain->RunningWrite()) {
-    const bool first = !FExitWaits;
-    FExitWaits = true;
-    if (first)
-      WaitForWrite(*write, QStringLiteral("программы"));
-    else if (FWriteWaitBox)
+  case TStep::Wait:
+    WaitForWrite(*write, QStringLiteral("программы"));
+    Event->ignore();
+    return;
+  case TStep::WaitMore:
+    if (FWriteWaitBox)
       FWriteWaitBox->raise();
     Event->ignore();
     return;
-  }
-  const bool quiet = FQuietClose;
-  FExitWaits = false;
-  if (!quiet && !FormCloseQuery()) {
-    Event->ignore();
-    return;
+  case TStep::Ask:
+    if (!FormCloseQuery()) {
+      Event->ignore();
+      return;
+    }
+    break;
+  default:
+    break;
   }
   // Nothing the questions let run may be cut either.
   if (FIOChain->RunningWrite()) {
@@ -1453,12 +1516,19 @@ void TMainForm::closeEvent(QCloseEvent *Event) {
     QTimer::singleShot(0, this, [this] { close(); });
     return;
   }
-  if (FWriteWaitBox) {
-    disconnect(FWriteWaitBox, &QMessageBox::finished, this, nullptr);
-    FWriteWaitBox->close();
-  }
+  // A signal asks nothing: the log says what it did not save.
+  if (step == TStep::Close)
+    for (const QString &name : UnsavedWork()) {
+      Logger().Info(QString::fromUtf8(TCloseRules::NotSavedLine).arg(name));
+      PrintCloseLine(MultiLingual().Translate(QString::fromUtf8(TCloseRules::NotSavedLine)).arg(name));
+    }
+  CloseWaitBox();
+  // A write's report box goes with the window: nothing holds the program.
+  if (FWriteBox)
+    FWriteBox->close();
   StopDeviceWorker();
   FClosed = true;
+  FSignalGuard->stop();
   FormClose();
   Event->accept();
 }

@@ -2,6 +2,7 @@
 // The main window: start-up, the poll timer, the status and progress shown
 // for every IO chain, the pages and the orderly shutdown. Main thread only.
 #include "uAppForms.h"
+#include "uCloseRules.h"
 #include "uLocker.h"
 #include "uMainSettings.h"
 #include "uNumberFormat.h"
@@ -86,7 +87,9 @@ public:
   // what was not written and why; another such refusal meanwhile is added to it.
   void ShowWriteBox(const QString &What, const QString &Why);
   // The program's close without its questions (a signal to end): like
-  // "Выход" it waits for a running write and cancels a write's own box.
+  // "Выход" it waits for a running write, but goes on however the write
+  // ended (its report in the log and on stderr); a box that would hold it
+  // goes as "Отмена", and the log names the unsaved work it drops.
   void CloseQuietly();
   // The box saying that a close waits for a write to end, or null.
   QMessageBox *WriteWaitBox() const;
@@ -290,16 +293,26 @@ private:
   // The password for a write of the active page (named in the box when the
   // dialog is closed for the engineer).
   bool RequestWriteRights();
-  // A close that meets a running write waits for it: the tab's close (true:
-  // put off) and the program's. ResumeCloses goes on with them once the
-  // write has ended; the box's button cancels them.
+  // A close that meets a running write waits for it (TCloseRules): the
+  // tab's close (true: put off) and the program's. WriteEnded tells the
+  // rules how a write ended, ResumeCloses goes on with the closes they let
+  // go; the box's button gives them up.
   bool PutOffTabClose(TTabSheetClosable *Sheet);
   void WaitForWrite(TIOChainList3 &Write, const QString &Closing);
-  void ResumeCloses();
+  void WriteEnded(const TIOChainList3 &Chain);
+  void ResumeCloses(const TCloseRules::TWriteEnd &End);
   void CancelCloses();
-  // A box of a write not yet sent (its question, its password) is closed as
-  // "Отмена" by the program's close; true when one was open.
-  bool CancelModalForClose();
+  void CloseWaitBox();
+  // The modal box open now, other than the close's own, or null.
+  QWidget *OpenModal() const;
+  // A box of a write not yet sent (its question, its password) or of a
+  // write's own step is closed as "Отмена" by the program's close.
+  void RejectModal(QWidget *Modal);
+  // While a signal's close is under way, every box that opens goes so, and
+  // the close comes again after it.
+  void GuardSignalClose();
+  // Pages and files with unsaved work, named as the log names them.
+  QStringList UnsavedWork() const;
   void FormClose();
 
   void ApplyLinkSettings();
@@ -339,9 +352,8 @@ private:
   bool FReportPinned = false; // a write's report holds the status line
   QPointer<QMessageBox> FWriteBox;
   QPointer<QMessageBox> FWriteWaitBox;
-  bool FExitWaits = false;   // "Выход" waits for a write
-  bool FQuietClose = false;  // a signal closes: no questions
-  QList<QPointer<TTabSheetClosable>> FTabsWaiting;
+  TCloseRules FCloseRules;
+  QTimer *FSignalGuard = nullptr; // rejects boxes during a signal's close
   bool FStarted = false;
   bool FClosed = false;
   uint32_t FToolBarColor = clLinkError;

@@ -11,6 +11,7 @@ kv_add_test(shell_test
     ${CMAKE_CURRENT_LIST_DIR}/uFileDialogSink_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uMessageSink_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uActionRules_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uCloseRules_test.cpp
   LIBS kvshell)
 # The agent's notation and its HTTP client against the test agent.
 kv_add_test(agent_test
