@@ -10,14 +10,18 @@
 #include "uUstav.h"
 
 #include <QBuffer>
+#include <QMetaObject>
+#include <QPointer>
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace {
 // The setpoint with register %1 in one of its groups.
 const char *const SetpointByMreg = "ustav/*[mreg=%1]";
 const char *const PartialWriteTemplate = "Ошибка записи: записано %1 из %2, не записаны: %3";
 const char *const UnansweredText = "ответ не получен: проверьте значение";
+const char *const NotKeptTemplate = "Не сохранено устройством: %1: записано %2, в устройстве %3";
 const char *const InvertedLimitsTemplate = "ошибка дескриптора: нижний предел %1 больше верхнего %2";
 
 QByteArray RegisterList(const std::vector<uint16_t> &Regs) {
@@ -26,6 +30,39 @@ QByteArray RegisterList(const std::vector<uint16_t> &Regs) {
   for (uint16_t r : Regs)
     StreamWriteWord(b, r);
   return b.data();
+}
+
+// The registers in ascending order, each once: consecutive ones go in one request.
+QByteArray SortedRegisterList(std::vector<uint16_t> Regs) {
+  std::sort(Regs.begin(), Regs.end());
+  Regs.erase(std::unique(Regs.begin(), Regs.end()), Regs.end());
+  return RegisterList(Regs);
+}
+
+// The (register, value) pairs of a register read's answer.
+TRegWords ReadWords(QIODevice &Data) {
+  Data.seek(0);
+  const QByteArray bytes = Data.readAll();
+  Data.seek(0);
+  TRegWords words;
+  for (qsizetype i = 0; i + 4 <= bytes.size(); i += 4) {
+    const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData() + i);
+    words[uint16_t(p[0] | (p[1] << 8))] = uint16_t(p[2] | (p[3] << 8));
+  }
+  return words;
+}
+
+// The (register, value) pairs of a write's stream, in their order.
+TRegWrites ReadPairs(QIODevice &Data) {
+  Data.seek(0);
+  const QByteArray bytes = Data.readAll();
+  Data.seek(0);
+  TRegWrites pairs;
+  for (qsizetype i = 0; i + 4 <= bytes.size(); i += 4) {
+    const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData() + i);
+    pairs.emplace_back(uint16_t(p[0] | (p[1] << 8)), uint16_t(p[2] | (p[3] << 8)));
+  }
+  return pairs;
 }
 
 // Buffer, read by a step already made, holds Bytes from its start.
@@ -44,34 +81,6 @@ QByteArray Pairs(const TRegWrites &Words) {
 // A list's limit as the user reads it: the item's text.
 std::function<QString(int)> ItemText(const QStringList &Items) {
   return [Items](int I) { return I >= 0 && I < Items.size() ? Items[I] : QString::number(I); };
-}
-
-// Reads the batch's registers again after a write that stopped, shows them
-// and says what went and what did not. The text is made as the read ends: by
-// then the stopped chain has said how its last answer failed.
-void ReadBack(TIOChainGen &Gen, const std::vector<uint16_t> &Regs, const std::function<QString()> &Text,
-              const std::function<void()> &Shown) {
-  TIOChainList3 &chain = Gen.newList();
-  QBuffer &list = chain.Buffer(RegisterList(Regs));
-  QBuffer &data = chain.Buffer();
-  // Shown and the text come at the end, also when the read fails: what the
-  // image still holds of the batch is as good as the page can show.
-  chain.setOnEnd([&Gen, &chain, Text, Shown] {
-    if (Shown)
-      Shown();
-    // The report stays until the engineer's next command: a check or refresh
-    // that follows says nothing over it.
-    const QString text = Text();
-    Gen.WriteReport(text);
-    chain.Log().Error(text);
-  });
-  chain.readReg(list, data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data);
-  try {
-    chain.run();
-  } catch (const EKvError &e) {
-    // Called as a chain ends, where nothing may throw: the log keeps it.
-    Logger().Error(e.Text());
-  }
 }
 
 // Whether the failure text of an answer says the request did nothing: the
@@ -203,17 +212,218 @@ QString UnansweredWriteText(const QString &Name) {
   return Name + QStringLiteral(": ") + MultiLingual().Translate(QString::fromUtf8(UnansweredText));
 }
 
+
+QString NotKeptText(const QString &Name, const TRegWrites &Written, const TRegWrites &Held) {
+  const auto words = [](const TRegWrites &Words) {
+    QStringList w;
+    for (const TRegWrite &p : Words)
+      w << QString::number(p.second);
+    return w.join(QLatin1Char(' '));
+  };
+  return MultiLingual().Translate(QString::fromUtf8(NotKeptTemplate)).arg(Name, words(Written), words(Held));
+}
+
+std::vector<TPlannedWrite> PlanWrites(const TWriteBatch &Batch) {
+  std::vector<TPlannedWrite> plan;
+  const auto masked = [](const TWriteValue &V) { return V.Mask != 0xFFFF && V.Words.size() == 1; };
+  for (int i = 0; i < int(Batch.Values().size()); ++i) {
+    const TWriteValue &v = Batch.Values()[size_t(i)];
+    if (masked(v)) {
+      const uint16_t reg = v.Words.front().first, bits = v.Words.front().second;
+      const auto same = std::find_if(plan.begin(), plan.end(), [reg](const TPlannedWrite &W) {
+        return W.Mask != 0xFFFF && W.Words.front().first == reg;
+      });
+      if (same != plan.end()) {
+        uint16_t &word = same->Words.front().second;
+        word = uint16_t((word & ~v.Mask) | (bits & v.Mask));
+        same->Mask |= v.Mask;
+        same->Values.push_back(i);
+        continue;
+      }
+      plan.push_back({{{reg, uint16_t(bits & v.Mask)}}, v.Mask, {i}});
+      continue;
+    }
+    plan.push_back({v.Words, 0xFFFF, {i}});
+  }
+  return plan;
+}
+
 namespace {
-// How far a batch's writes went, and the batch itself (decided in the chain
-// for a write against the relay). Shared by the chain's steps and handlers
-// and the read-back after a cut.
-struct TWriteProgress {
+// The bits of Value's words the read-back is compared on.
+uint16_t ComparedBits(const TWriteValue &Value) {
+  return Value.Mask != 0xFFFF && Value.Words.size() == 1 ? uint16_t(Value.Compared & Value.Mask) : Value.Compared;
+}
+
+// The words Found holds of Value's registers; those it lacks are left out.
+TRegWrites FoundWords(const TWriteValue &Value, const TRegWords &Found) {
+  TRegWrites held;
+  for (const TRegWrite &w : Value.Words)
+    if (const auto f = Found.find(w.first); f != Found.end())
+      held.emplace_back(w.first, f->second);
+  return held;
+}
+
+// Value's words as Sent carried them (the whole word of a masked write).
+TRegWrites SentWords(const TWriteValue &Value, const TRegWrites &Sent) {
+  TRegWrites words;
+  for (const TRegWrite &w : Value.Words) {
+    const auto s = std::find_if(Sent.begin(), Sent.end(), [&w](const TRegWrite &P) { return P.first == w.first; });
+    words.push_back(s != Sent.end() ? *s : w);
+  }
+  return words;
+}
+
+// The plan's write that carries value I, or -1.
+int PlannedOf(const std::vector<TPlannedWrite> &Plan, int I) {
+  for (int k = 0; k < int(Plan.size()); ++k)
+    if (std::find(Plan[size_t(k)].Values.begin(), Plan[size_t(k)].Values.end(), I) != Plan[size_t(k)].Values.end())
+      return k;
+  return -1;
+}
+} // namespace
+
+std::vector<TValueOutcome> ValueOutcomes(const TWriteBatch &Batch, const std::vector<TPlannedWrite> &Plan,
+                                         const TWriteTrack &Track) {
+  std::vector<TValueOutcome> outcomes;
+  for (int i = 0; i < int(Batch.Values().size()); ++i) {
+    const TWriteValue &v = Batch.Values()[size_t(i)];
+    TValueOutcome o;
+    o.Tag = v.Tag;
+    o.Name = v.Name;
+    const int k = PlannedOf(Plan, i);
+    const TWriteStage stage = k >= 0 && k < int(Track.Stages.size()) ? Track.Stages[size_t(k)] : TWriteStage::Pending;
+    if (Track.Back)
+      o.Held = FoundWords(v, *Track.Back);
+    switch (stage) {
+    case TWriteStage::Held:
+    case TWriteStage::Answered: {
+      // A value held when the relay was read before the check is named too
+      // when the read-back finds it otherwise.
+      o.Fate = stage == TWriteStage::Held ? TWriteFate::Held : TWriteFate::Kept;
+      if (!Track.Back) {
+        if (stage == TWriteStage::Held)
+          o.Held = FoundWords(v, Track.Before);
+        break;
+      }
+      if (!Track.Compare)
+        break;
+      const uint16_t bits = ComparedBits(v);
+      for (const TRegWrite &w : v.Words) {
+        const auto f = Track.Back->find(w.first);
+        if (f == Track.Back->end() || ((f->second ^ w.second) & bits) != 0)
+          o.Fate = TWriteFate::NotKept;
+      }
+      break;
+    }
+    case TWriteStage::Sent:
+      // A request the relay refused did nothing; one whose answer never
+      // came may have been done.
+      o.Fate = Track.Refused ? TWriteFate::NotSent : TWriteFate::Unanswered;
+      break;
+    case TWriteStage::Pending:
+      o.Fate = TWriteFate::NotSent;
+      break;
+    }
+    outcomes.push_back(std::move(o));
+  }
+  return outcomes;
+}
+
+QString NotKeptReport(const TWriteBatch &Batch, const std::vector<TPlannedWrite> &Plan, const TWriteTrack &Track,
+                      const std::vector<TValueOutcome> &Outcomes) {
+  QStringList texts;
+  for (int i = 0; i < int(Outcomes.size()) && i < int(Batch.Values().size()); ++i) {
+    if (Outcomes[size_t(i)].Fate != TWriteFate::NotKept)
+      continue;
+    const int k = PlannedOf(Plan, i);
+    const TRegWrites sent = k >= 0 && k < int(Track.Sent.size()) ? Track.Sent[size_t(k)] : TRegWrites();
+    const TWriteValue &v = Batch.Values()[size_t(i)];
+    texts << NotKeptText(v.Name, SentWords(v, sent), Outcomes[size_t(i)].Held);
+  }
+  return texts.join(QStringLiteral("; "));
+}
+
+QString ShortWriteReport(const std::vector<TValueOutcome> &Outcomes, const QString &Reason) {
+  int written = 0, total = 0;
+  QStringList unanswered, missing;
+  for (const TValueOutcome &o : Outcomes) {
+    if (o.Fate == TWriteFate::Held)
+      continue;
+    ++total;
+    if (o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::NotKept)
+      ++written;
+    else if (o.Fate == TWriteFate::Unanswered)
+      unanswered << o.Name;
+    else
+      missing << o.Name;
+  }
+  // A write sent whose answer never came (lost, garbled, or dropped by an
+  // abort) may have been done: the user is to look, not to write again.
+  if (unanswered.isEmpty())
+    return PartialWriteText(written, total, missing, Reason);
+  QString t = UnansweredWriteText(unanswered.join(QStringLiteral(", ")));
+  if (!missing.isEmpty())
+    t += QStringLiteral("; ") + PartialWriteText(written, total, missing);
+  return t;
+}
+
+namespace {
+// What a write's steps and handlers share: the batch, its plan, how far the
+// writes went and what the relay was found holding.
+struct TWriteState {
   TWriteBatch Batch;
-  int Written = 0;       // values whose write was answered
-  int Sent = 0;          // values whose write request went
-  bool Refused = false;  // the last answer said the request did nothing
-  QString Reason;        // the failure, as the last answer told it
+  std::vector<TPlannedWrite> Plan;
+  TWriteTrack Track;
+  // Not empty while no value was found not kept: Done and DoneText follow.
+  TAddrList Done{1};
   bool Whole = false;
+  bool Told = false;
+  // The failed answer as the front put it, taken as the write stopped.
+  QString Reason;
+  std::function<void(const std::vector<TValueOutcome> &)> Outcome;
+
+  void Tell() {
+    if (std::exchange(Told, true))
+      return;
+    if (Outcome)
+      Outcome(ValueOutcomes(Batch, Plan, Track));
+  }
+  std::vector<TValueOutcome> Outcomes() const { return ValueOutcomes(Batch, Plan, Track); }
+};
+
+std::shared_ptr<TWriteState> NewState(const TWriteBatch &Batch, const TWriteRun &Run) {
+  auto state = std::make_shared<TWriteState>();
+  state->Batch = Batch;
+  state->Plan = PlanWrites(Batch);
+  state->Track.Stages.assign(state->Plan.size(), TWriteStage::Pending);
+  state->Track.Sent.resize(state->Plan.size());
+  state->Track.Compare = Run.Compare;
+  state->Outcome = Run.Outcome;
+  return state;
+}
+
+// Kept by a write's chain: a chain refused (at the check, as another write
+// runs, prepared for another relay) or cancelled tells none of its handlers,
+// so its outcome is told as it goes, every value not sent. Told from the
+// event loop, never from inside the generator's bookkeeping; a generator
+// that goes meanwhile takes the call with it.
+struct TOutcomeAtRefusal {
+  TOutcomeAtRefusal(TIOChainGen *AGen, std::shared_ptr<TWriteState> AState)
+      : Gen(AGen), State(std::move(AState)) {}
+  ~TOutcomeAtRefusal() {
+    if (!Gen || !State || State->Told)
+      return;
+    QMetaObject::invokeMethod(
+        Gen.data(),
+        [S = State] {
+          S->Track.Stages.assign(S->Plan.size(), TWriteStage::Pending);
+          S->Track.Back.reset();
+          S->Tell();
+        },
+        Qt::QueuedConnection);
+  }
+  QPointer<TIOChainGen> Gen;
+  std::shared_ptr<TWriteState> State;
 };
 
 QString BatchNames(const TWriteBatch &Batch) {
@@ -230,113 +440,178 @@ void CheckBatchLimits(const TWriteBatch &Batch, const TWriteRun &Run) {
 }
 
 // The chain of a write, named, prepared for and owned as Run says.
-TIOChainList3 &NewWriteChain(TIOChainGen &Gen, const QString &Writes, const TWriteRun &Run) {
+TIOChainList3 &NewWriteChain(TIOChainGen &Gen, const QString &Writes, const TWriteRun &Run,
+                             const std::shared_ptr<TWriteState> &State) {
   TIOChainList3 &chain = Gen.newList();
   chain.writes(Writes);
   if (Run.PreparedFor)
     chain.preparedFor(*Run.PreparedFor);
   if (Run.Owner)
     chain.ownedBy(Run.Owner);
+  chain.Keep<TOutcomeAtRefusal>(&Gen, State);
   return chain;
 }
 
-// The batch's registers read back into the image after its writes.
-void AppendReadAfter(TIOChainList3 &Steps, QBuffer &List, QBuffer &Data, const TWriteRun &Run) {
+// Planned write K from Pairs (empty: a place the relay needs nothing in).
+void AppendPlannedWrite(TIOChainList3 &Steps, QBuffer &Pairs, const std::shared_ptr<TWriteState> &State, int K) {
+  Steps
+      .exec([State, K, &Pairs] {
+        TWriteTrack &t = State->Track;
+        if (K < int(t.Stages.size()) && t.Stages[size_t(K)] == TWriteStage::Pending && Pairs.size() > 0) {
+          t.Stages[size_t(K)] = TWriteStage::Sent;
+          t.Sent[size_t(K)] = ReadPairs(Pairs);
+        }
+      })
+      .writeReg(Pairs)
+      .exec([State, K] {
+        TWriteTrack &t = State->Track;
+        if (K < int(t.Stages.size()) && t.Stages[size_t(K)] == TWriteStage::Sent)
+          t.Stages[size_t(K)] = TWriteStage::Answered;
+      });
+}
+
+// The read-back after whole writes, compared with what was written: a value
+// not kept is the write's report, and the write ends short without Done.
+void AppendReadBack(TIOChainGen &Gen, TIOChainList3 &Chain, TIOChainList3 &Steps, QBuffer &List, QBuffer &Data,
+                    const std::shared_ptr<TWriteState> &State, const TWriteRun &Run) {
   if (!Run.ReadAfter)
     return;
   if (!Run.ReadingText.isEmpty())
     Steps.msg(Run.ReadingText);
-  Steps.readReg(List, Data).execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &Data);
+  Steps.readReg(List, Data)
+      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &Data)
+      .exec([&Gen, &Chain, &Data, State] {
+        State->Track.Back = ReadWords(Data);
+        const QString text = NotKeptReport(State->Batch, State->Plan, State->Track, State->Outcomes());
+        if (text.isEmpty())
+          return;
+        State->Done.clear();
+        Chain.MarkShort(text);
+        Gen.WriteReport(text);
+        Chain.Log().Error(text);
+      });
 }
 
-// The end of a whole write: Shown, then Done's steps.
-void AppendWhole(TIOChainList3 &Steps, const std::shared_ptr<TWriteProgress> &Progress, const TWriteRun &Run) {
-  Steps.exec([Progress, Shown = Run.Shown] {
-    Progress->Whole = true;
+// The failure of the last answer the front delivered ("" when it came whole).
+QString FailedAnswerText(const TIOChainGen &Gen) {
+  const TDeviceFront *front = Gen.DeviceFront();
+  return front ? front->DeliveryText() : QString();
+}
+
+// The read-back inside a write that stopped after it began: what the relay
+// holds of every register the write meant, for the page and the report.
+void AppendAfterFailure(TIOChainGen &Gen, TIOChainList3 &Chain, QBuffer &List,
+                        const std::shared_ptr<TWriteState> &State) {
+  QBuffer &data = Chain.Buffer();
+  TIOChainList3 &back = Gen.newList();
+  // Before the read-back's own answers: the front still tells the failed one.
+  back.exec([&Gen, State] { State->Reason = FailedAnswerText(Gen); })
+      .readReg(List, data)
+      .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
+      .exec([State, &data] { State->Track.Back = ReadWords(data); });
+  Chain.afterFailure(back);
+}
+
+// The end of a whole write: Shown, then Done's steps unless a value was not kept.
+void AppendWhole(TIOChainGen &Gen, TIOChainList3 &Steps, const std::shared_ptr<TWriteState> &State,
+                 const TWriteRun &Run) {
+  Steps.exec([State, Shown = Run.Shown] {
+    State->Whole = true;
     if (Shown)
       Shown();
   });
-  if (Run.Done)
-    Run.Done(Steps);
-}
-
-// The failure's reason as the answer told it, and after a write that
-// stopped part-way, the read-back and the report.
-void SetWriteHandlers(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TWriteProgress> &Progress,
-                      const std::function<void()> &Shown) {
-  Chain.setEvent(1, [&Gen, Progress](TIOChain3 *, const QList<int> &) {
-    const TDeviceFront *front = Gen.DeviceFront();
-    Progress->Reason = front ? front->DeliveryText() : QString();
-    Progress->Refused = IsRefusedOrUnsent(Progress->Reason);
-  });
-  Chain.setOnEnd([&Gen, Progress, Shown] {
-    const int total = int(Progress->Batch.Values().size());
-    if (Progress->Whole || Progress->Written >= total)
-      return;
-    const auto text = [Progress, total] {
-      const TWriteBatch &batch = Progress->Batch;
-      // A write sent whose answer never came (lost, garbled, or dropped by
-      // an abort) may have been done: the user is to look, not to write again.
-      const bool unanswered = Progress->Sent > Progress->Written && !Progress->Refused;
-      QStringList missing;
-      for (int i = Progress->Written + (unanswered ? 1 : 0); i < total; ++i)
-        missing << batch.Values()[size_t(i)].Name;
-      if (!unanswered)
-        return PartialWriteText(Progress->Written, total, missing, Progress->Reason);
-      QString t = UnansweredWriteText(batch.Values()[size_t(Progress->Written)].Name);
-      if (!missing.isEmpty())
-        t += QStringLiteral("; ") + PartialWriteText(Progress->Written, total, missing);
-      return t;
-    };
-    ReadBack(Gen, Progress->Batch.Registers(), text, Shown);
-  });
-}
-
-// Value as the relay's image Image should take it: a masked value keeps the
-// other bits Image holds. Null when the relay holds it already.
-std::optional<TWriteValue> Unheld(const TWriteValue &Value, const TModbus &Image) {
-  TWriteValue v = Value;
-  bool differs = false;
-  for (TRegWrite &w : v.Words) {
-    const uint16_t held = Image.GetWord(w.first);
-    if (v.Mask != 0xFFFF && v.Words.size() == 1)
-      w.second = uint16_t((held & ~v.Mask) | (w.second & v.Mask));
-    differs = differs || held != w.second || !Image.IsValid(w.first);
+  if (Run.Done) {
+    TIOChainList3 &done = Gen.newList();
+    Run.Done(done);
+    Steps.predicatIfList(ptIf, State->Done, &done, nullptr);
   }
-  v.Mask = 0xFFFF;
-  return differs ? std::optional<TWriteValue>(v) : std::nullopt;
+}
+
+void AppendDoneText(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TWriteState> &State,
+                    const TWriteRun &Run) {
+  if (Run.DoneText.isEmpty())
+    return;
+  TIOChainList3 &text = Gen.newList();
+  text.msg(Run.DoneText);
+  Chain.predicatIfList(ptIf, State->Done, &text, nullptr);
+}
+
+// How the write ended, told once: a failed read before the identity check
+// is the refusal box (nothing went, nothing read entered the image); a write
+// that stopped after it began shows what the relay holds and says what went
+// and what did not. Then the outcome.
+void SetWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TWriteState> &State,
+                 const std::function<void()> &Shown) {
+  Chain.setOnEnd([&Gen, &Chain, State, Shown] {
+    if (!State->Whole) {
+      QString failure = Chain.Failure();
+      if (failure.isEmpty())
+        failure = State->Reason.isEmpty() ? FailedAnswerText(Gen) : State->Reason;
+      if (!Chain.WriteBegan()) {
+        if (!failure.isEmpty())
+          Gen.WriteBox(Chain.Writes(), failure);
+      } else {
+        State->Track.Refused = IsRefusedOrUnsent(failure);
+        if (Shown)
+          Shown();
+        const std::vector<TValueOutcome> outcomes = State->Outcomes();
+        QString text = ShortWriteReport(outcomes, failure);
+        if (const QString notKept = NotKeptReport(State->Batch, State->Plan, State->Track, outcomes);
+            !notKept.isEmpty())
+          text += QStringLiteral("; ") + notKept;
+        // The report stays until the engineer's next command: a check or
+        // refresh that follows says nothing over it.
+        Gen.WriteReport(text);
+        Chain.Log().Error(text);
+      }
+    }
+    State->Tell();
+  });
+}
+
+// Whether Image (the relay as last read) lacks Value: a masked value on its bits.
+bool Unheld(const TWriteValue &Value, const TModbus &Image) {
+  for (const TRegWrite &w : Value.Words) {
+    const uint16_t held = Image.GetWord(w.first);
+    const uint16_t mask = Value.Words.size() == 1 ? Value.Mask : 0xFFFF;
+    if (!Image.IsValid(w.first) || ((held ^ w.second) & mask) != 0)
+      return true;
+  }
+  return false;
 }
 } // namespace
 
 void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &Run) {
   CheckBatchLimits(Batch, Run);
-  auto progress = std::make_shared<TWriteProgress>();
-  progress->Batch = Batch;
-  TIOChainList3 &chain = NewWriteChain(Gen, BatchNames(Batch), Run);
+  const auto state = NewState(Batch, Run);
+  TIOChainList3 &chain = NewWriteChain(Gen, BatchNames(Batch), Run, state);
   if (!Run.WritingText.isEmpty())
     chain.msg(Run.WritingText);
   // Nothing changed: no register is written or read (a read of no register
   // would be a request the device refuses).
   if (!Batch.IsEmpty()) {
-    for (int i = 0; i < int(Batch.Values().size()); ++i) {
-      const TWriteValue &v = Batch.Values()[size_t(i)];
-      QBuffer &pairs = chain.Buffer(Pairs(v.Words));
-      if (v.Mask != 0xFFFF && v.Words.size() == 1) {
+    // Nothing but the first write (or the read its merge needs) after the check.
+    chain.checkBefore();
+    for (int k = 0; k < int(state->Plan.size()); ++k) {
+      const TPlannedWrite &w = state->Plan[size_t(k)];
+      QBuffer &pairs = chain.Buffer(Pairs(w.Words));
+      if (w.Mask != 0xFFFF) {
         // The other bits are the device's, as they stand just before the write.
-        QBuffer &list = chain.Buffer(RegisterList({v.Words.front().first}));
+        QBuffer &list = chain.Buffer(RegisterList({w.Words.front().first}));
         chain.readReg(list, pairs)
-            .execStream([Mask = v.Mask, Value = v.Words.front().second](
+            .execStream([Mask = w.Mask, Value = w.Words.front().second](
                             QIODevice *S) { MergeBitsStream(*S, Mask, Value); },
                         &pairs);
       }
-      chain.exec([progress, i] { progress->Sent = i + 1; }).writeReg(pairs).exec([progress] { ++progress->Written; });
+      AppendPlannedWrite(chain, pairs, state, k);
     }
-    AppendReadAfter(chain, chain.Buffer(RegisterList(Batch.Registers())), chain.Buffer(), Run);
+    QBuffer &back = chain.Buffer(SortedRegisterList(Batch.Registers()));
+    AppendReadBack(Gen, chain, chain, back, chain.Buffer(), state, Run);
+    AppendAfterFailure(Gen, chain, back, state);
   }
-  AppendWhole(chain, progress, Run);
-  if (!Run.DoneText.isEmpty())
-    chain.msg(Run.DoneText);
-  SetWriteHandlers(Gen, chain, progress, Run.Shown);
+  AppendWhole(Gen, chain, state, Run);
+  AppendDoneText(Gen, chain, state, Run);
+  SetWriteEnd(Gen, chain, state, Run.Shown);
   chain.run(Run.Progress);
 }
 
@@ -344,71 +619,79 @@ void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelay
   CheckBatchLimits(Candidates, Run);
   std::vector<uint16_t> read = Relay.Read;
   for (uint16_t r : Candidates.Registers())
-    if (std::find(read.begin(), read.end(), r) == read.end())
-      read.push_back(r);
+    read.push_back(r);
   // Named before the read by what differs from the values read last: what a
   // refusal at the identity check says was not written.
   TWriteBatch guess;
   for (const TWriteValue &v : Candidates.Values())
     if (Unheld(v, Modbus()))
       guess.Add(v);
-  auto progress = std::make_shared<TWriteProgress>();
-  TIOChainList3 &chain = NewWriteChain(Gen, BatchNames(guess), Run);
-  // The writes' places are made now, one per candidate, so that the write
-  // gate sees the chain as a write and puts the identity check before the
-  // read; the step after the read fills those the relay needs.
-  const int places = std::max(1, int(Candidates.Values().size()));
+  const auto state = NewState(Candidates, Run);
+  TIOChainList3 &chain = NewWriteChain(Gen, BatchNames(guess), Run, state);
+  // One place per planned write, so that the chain is a write from its start
+  // (the identity check comes whatever the relay holds); the decision after
+  // the check fills those the relay needs.
+  const int places = std::max(1, int(state->Plan.size()));
   std::vector<QBuffer *> pairs;
   for (int i = 0; i < places; ++i)
     pairs.push_back(&chain.Buffer());
-  QBuffer &backList = chain.Buffer(), &backData = chain.Buffer();
+  // Every register of the set is read back: a value held at the read before
+  // the check and lost since is named too.
+  QBuffer &back = chain.Buffer(SortedRegisterList(Candidates.Registers()));
   auto &writing = chain.Keep<TAddrList>();
   if (!Run.ReadingText.isEmpty())
     chain.msg(Run.ReadingText);
+  // Read before the check, into the chain's own buffer, in ascending order:
+  // the check then stands right before the decision and the writes.
+  QBuffer &readData = chain.Buffer();
   // A read of no register would be a request the device refuses.
-  if (!read.empty()) {
-    QBuffer &readData = chain.Buffer();
-    chain.readReg(chain.Buffer(RegisterList(read)), readData)
-        .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &readData);
-  }
-  chain.exec([&chain, &writing, &backList, pairs, progress, Candidates, Fetched = Relay.Fetched] {
-        for (const TWriteValue &v : Candidates.Values())
-          if (const std::optional<TWriteValue> unheld = Unheld(v, Modbus()))
-            progress->Batch.Add(*unheld);
-        const TWriteBatch &batch = progress->Batch;
-        for (size_t i = 0; i < batch.Values().size(); ++i)
-          Refill(*pairs[i], Pairs(batch.Values()[i].Words));
-        Refill(backList, RegisterList(batch.Registers()));
-        writing = batch.IsEmpty() ? TAddrList{} : TAddrList{1};
-        if (!batch.IsEmpty())
-          chain.writes(BatchNames(batch));
-        if (Fetched)
-          Fetched();
-      });
+  if (!read.empty())
+    chain.readReg(chain.Buffer(SortedRegisterList(read)), readData)
+        .exec([state, &readData] { state->Track.Before = ReadWords(readData); });
+  chain.checkBefore();
+  chain.exec([&chain, &writing, &readData, pairs, state, Fetched = Relay.Fetched] {
+    // The identity confirmed: what was read is the relay's.
+    Modbus().LoadRegValues(readData);
+    TWriteTrack &t = state->Track;
+    TWriteBatch going;
+    for (size_t k = 0; k < state->Plan.size(); ++k) {
+      const TPlannedWrite &w = state->Plan[k];
+      TRegWrites words = w.Words;
+      bool differs = false;
+      for (TRegWrite &p : words) {
+        const auto held = t.Before.find(p.first);
+        if (held != t.Before.end() && w.Mask != 0xFFFF)
+          p.second = uint16_t((held->second & ~w.Mask) | (p.second & w.Mask));
+        differs = differs || held == t.Before.end() || held->second != p.second;
+      }
+      if (!differs) {
+        t.Stages[k] = TWriteStage::Held;
+        continue;
+      }
+      Refill(*pairs[k], Pairs(words));
+      for (int i : w.Values)
+        going.Add(state->Batch.Values()[size_t(i)]);
+    }
+    writing = going.IsEmpty() ? TAddrList{} : TAddrList{1};
+    if (!going.IsEmpty())
+      chain.writes(BatchNames(going));
+    if (Fetched)
+      Fetched();
+  });
   TIOChainList3 &write = Gen.newList();
   if (!Run.WritingText.isEmpty())
     write.msg(Run.WritingText);
-  for (int i = 0; i < places; ++i) {
-    // A place past the batch holds no pair: its write step sends nothing.
-    write.exec([progress, i] {
-           if (i < int(progress->Batch.Values().size()))
-             progress->Sent = i + 1;
-         })
-        .writeReg(*pairs[size_t(i)])
-        .exec([progress, i] {
-          if (i < int(progress->Batch.Values().size()))
-            ++progress->Written;
-        });
-  }
-  AppendReadAfter(write, backList, backData, Run);
-  AppendWhole(write, progress, Run);
+  for (int k = 0; k < places; ++k)
+    AppendPlannedWrite(write, *pairs[size_t(k)], state, k);
+  AppendReadBack(Gen, chain, write, back, chain.Buffer(), state, Run);
+  AppendWhole(Gen, write, state, Run);
   TIOChainList3 &same = Gen.newList();
-  same.exec([progress] { progress->Whole = true; });
+  same.exec([state] { state->Whole = true; });
   if (Relay.Same)
     Relay.Same(same);
   chain.predicatIfList(ptIf, writing, &write, &same);
-  if (!Run.DoneText.isEmpty())
-    chain.msg(Run.DoneText);
-  SetWriteHandlers(Gen, chain, progress, Run.Shown);
+  AppendAfterFailure(Gen, chain, back, state);
+  AppendDoneText(Gen, chain, state, Run);
+  SetWriteEnd(Gen, chain, state, Run.Shown);
   chain.run(Run.Progress);
 }

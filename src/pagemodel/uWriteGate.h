@@ -5,7 +5,9 @@
 // whole before anything is sent. The words go one register at a time; the
 // batch's registers are read back whatever happened, so the page shows what
 // the relay holds, and a write that stopped part-way says how many values
-// went and names those that did not. Main thread only.
+// went and names those that did not. What the read-back finds is compared
+// with what was written: a value the relay acknowledged and did not keep is
+// named, and every value's fate is told to the page. Main thread only.
 #include "ixml.h"
 #include "uIOChain3.h"
 #include "uParamCodec.h"
@@ -13,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -44,6 +47,28 @@ struct TWriteValue {
   // device just before the write.
   uint16_t Mask = 0xFFFF;
   TWriteLimit Limit;
+  // The page's own key for the value (a row, a cell): told back in the outcome.
+  int Tag = -1;
+  // The bits of the read-back compared with what was written: a masked write
+  // compares its Mask only (the gate sees to it), a register described by
+  // bits its named bits.
+  uint16_t Compared = 0xFFFF;
+};
+
+// What became of one value of a write.
+enum class TWriteFate : uint8_t {
+  Kept,       // written, and the read-back holds it
+  Held,       // not written: the relay held it already (a write against the relay)
+  NotKept,    // written and acknowledged, but the read-back holds another value
+  Unanswered, // its write went and no answer came: it may have been done
+  NotSent     // not sent (refused, the write stopped before it, the check refused the write)
+};
+
+struct TValueOutcome {
+  int Tag = -1;
+  QString Name;
+  TWriteFate Fate = TWriteFate::NotSent;
+  TRegWrites Held; // what the read-back found in its registers (empty when not read)
 };
 
 // The limit report line of Value against Limit ("" inside): CR LF,
@@ -96,17 +121,70 @@ struct TWriteRun {
   // The page the write works for (TIOChainList3::ownedBy): closed before the
   // write begins, the chain ends without a word.
   QObject *Owner = nullptr;
+  // Told once as the write ends, after its read-back and comparison,
+  // whichever way it ended (refused at the check or at the relay read too):
+  // every value of the batch (every candidate of a write against the relay)
+  // in batch order. Pages keep NotKept, Unanswered and NotSent values as
+  // edits and let Kept and Held ones follow the relay. Wrap page access in
+  // Guarded().
+  std::function<void(const std::vector<TValueOutcome> &)> Outcome;
+  // False for commands, whose read-back is not compared (a virtual-input
+  // press, a pulse).
+  bool Compare = true;
 };
+
+// Registers and the words found in them.
+using TRegWords = std::map<uint16_t, uint16_t>;
+
+// One register write of a batch: the words that go and the batch values
+// they carry. Masked values of one register make one masked write: the
+// union of their masks, each one's bits (a later value's over an earlier
+// one's), at the place of the first.
+struct TPlannedWrite {
+  TRegWrites Words;
+  uint16_t Mask = 0xFFFF; // a masked write: its one word's other bits are the relay's
+  std::vector<int> Values;
+};
+std::vector<TPlannedWrite> PlanWrites(const TWriteBatch &Batch);
+
+// How far the writes of a plan went, and what the relay was found holding.
+enum class TWriteStage : uint8_t { Pending, Sent, Answered, Held };
+struct TWriteTrack {
+  std::vector<TWriteStage> Stages; // one per planned write
+  std::vector<TRegWrites> Sent;    // the words each planned write sent
+  bool Refused = false;            // the failed answer said its request did nothing
+  std::optional<TRegWords> Back;   // the read-back after the writes; none when not read
+  TRegWords Before;                // a write against the relay: its read before the check
+  bool Compare = true;
+};
+// Every value's fate, in batch order: an answered write compared with the
+// read-back word by word on its Compared bits (a masked value on its mask).
+std::vector<TValueOutcome> ValueOutcomes(const TWriteBatch &Batch, const std::vector<TPlannedWrite> &Plan,
+                                         const TWriteTrack &Track);
+// The report of the values not kept ("" when none): NotKeptText of each,
+// joined by "; ".
+QString NotKeptReport(const TWriteBatch &Batch, const std::vector<TPlannedWrite> &Plan, const TWriteTrack &Track,
+                      const std::vector<TValueOutcome> &Outcomes);
+// The report of a write that stopped short: the value left unanswered
+// (UnansweredWriteText) and PartialWriteText of those not sent, Reason
+// given to the latter when no value is left unanswered.
+QString ShortWriteReport(const std::vector<TValueOutcome> &Outcomes, const QString &Reason);
 
 // Checks and sends Batch through Gen. Throws EKvError with the limit report
 // when CheckLimits and a value is outside its limits: nothing is sent. An
 // empty batch only shows the status texts. The chain names the batch's
-// values as what it writes. After a failed register write the batch's
-// registers are read again, Shown runs and the write's report (which stays,
-// TIOChainGen::WriteReport) and the log carry PartialWriteText with the
-// failure's reason; a value whose write went and whose answer never came (or
-// was dropped by an abort) is named by UnansweredWriteText instead, before
-// the values not sent.
+// values as what it writes. The masked values of one register go as one
+// write of the word read right after the identity check. After the writes
+// the batch's registers are read back and compared with what was sent
+// (Run.Compare): a value not kept is reported (NotKeptText, the write's
+// report and the log), the write ends short (TIOChainList3::MarkShort) and
+// neither Done nor DoneText follows. After a failed register write the
+// batch's registers are read again inside the write, Shown runs and the
+// write's report (which stays, TIOChainGen::WriteReport) and the log carry
+// PartialWriteText with the failure's reason; a value whose write went and
+// whose answer never came (or was dropped by an abort) is named by
+// UnansweredWriteText instead, before the values not sent. Run.Outcome is
+// told last.
 void RunWriteBatch(TIOChainGen &Gen, const TWriteBatch &Batch, const TWriteRun &Run);
 
 // What a write decided against the relay adds to its run.
@@ -120,14 +198,17 @@ struct TRelayWrite {
   std::function<void(TIOChainList3 &Chain)> Same;
 };
 
-// Writes the values of Candidates that the relay does not hold, decided in
-// the same chain after its identity check. Throws EKvError with the limit
-// report when CheckLimits and any candidate is outside its limits: nothing
-// is sent. The chain reads the candidates' registers and Relay.Read into
-// the register image (ReadingText), runs Relay.Fetched, then writes the values whose
-// words differ from the relay's (a masked value compares and keeps its other
-// bits as just read) as RunWriteBatch does, with its reports and read-back;
-// when none differs, nothing is written and Relay.Same runs instead of Done.
+// Writes the values of Candidates that the relay does not hold. Throws
+// EKvError with the limit report when CheckLimits and any candidate is
+// outside its limits: nothing is sent. The chain reads the candidates'
+// registers and Relay.Read (ReadingText, in ascending order) into buffers of
+// its own; then comes the identity check; then what was read enters the
+// register image and Relay.Fetched runs; then the values whose words differ
+// from what was read (the masked values of one register merged with the word
+// read) are written as RunWriteBatch writes them, and every candidate's
+// register is read back and compared. When none differs, nothing is written
+// and Relay.Same runs instead of Done. A failed read before the check ends
+// the write with the refusal box (TIOChainGen::WriteBox): nothing went.
 void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelayWrite &Relay, const TWriteRun &Run);
 
 // "Ошибка записи: записано W из T, не записаны: names" in the user's
@@ -135,3 +216,6 @@ void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelay
 QString PartialWriteText(int Written, int Total, const QStringList &NotWritten, const QString &Reason = QString());
 // Name + ": ответ не получен: проверьте значение" in the user's language.
 QString UnansweredWriteText(const QString &Name);
+// "Не сохранено устройством: Name: записано W, в устройстве H" in the user's
+// language, the words decimal, a value's several words joined by blanks.
+QString NotKeptText(const QString &Name, const TRegWrites &Written, const TRegWrites &Held);

@@ -127,6 +127,8 @@ bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, 
   run.DoneText.clear();
   run.Shown = Shown;
   run.ReadAfter = ReadAfter;
+  // A pulse is a command the relay clears itself: nothing to compare.
+  run.Compare = ReadAfter;
   run.PreparedFor = chosen;
   OwnWriteRun(run, Page);
   RunWriteBatch(Gen, batch, run);
@@ -140,6 +142,12 @@ void OwnWriteRun(TWriteRun &Run, QObject *Page) {
     Run.Shown = [page = QPointer<QObject>(Page), Shown = std::move(Run.Shown)] {
       if (page)
         Shown();
+    };
+  if (Run.Outcome)
+    Run.Outcome = [page = QPointer<QObject>(Page), Outcome = std::move(Run.Outcome)](
+                      const std::vector<TValueOutcome> &Values) {
+      if (page)
+        Outcome(Values);
     };
   Run.Owner = Page;
 }

@@ -70,5 +70,5 @@ bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, 
                         uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
                         bool ReadAfter = true, const QObject *Control = nullptr);
 // Makes Page the owner of the chain Run starts (RunWriteBatch) and lets
-// Run.Shown act only while Page exists.
+// Run.Shown and Run.Outcome act only while Page exists.
 void OwnWriteRun(TWriteRun &Run, QObject *Page);

@@ -149,11 +149,15 @@ void TkvParamFrame::ShowValues() {
 void TkvParamFrame::ShowRow(int Reg) {
   for (int r = 1; r <= int(FRows.size()); ++r)
     if (FRows[size_t(r - 1)].Reg == Reg) {
-      FEdited.erase(r);
-      sgParam->SetCells(2, r, FRows[size_t(r - 1)].Show(Modbus()));
+      ShowRowAt(r);
       sgParam->viewport()->update();
       return;
     }
+}
+
+void TkvParamFrame::ShowRowAt(int Row) {
+  FEdited.erase(Row);
+  sgParam->SetCells(2, Row, FRows[size_t(Row - 1)].Show(Modbus()));
 }
 
 namespace {
@@ -171,14 +175,29 @@ void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> P
   run.DoneText = DoneText;
   run.Progress = FHost.Progress;
   run.PreparedFor = PreparedFor;
-  // The written rows show what the device now holds, and only they: another
-  // row keeps the user's edit.
-  std::vector<int> regs;
-  for (const TWriteValue &v : Batch.Values())
-    regs.push_back(v.Words.empty() ? -1 : v.Words.front().first);
-  run.Shown = [this, regs] {
-    for (int reg : regs)
-      ShowRow(reg);
+  run.Shown = [this] { sgParam->viewport()->update(); };
+  // A row the relay took and keeps shows what it holds; a value it did not
+  // keep, that did not go or whose answer never came stays the engineer's,
+  // marked as an edit (the report names what the relay holds). Another row
+  // keeps whatever it had.
+  run.Outcome = [this, PreparedFor](const std::vector<TValueOutcome> &Values) {
+    for (const TValueOutcome &o : Values) {
+      if (!RowCodec(o.Tag))
+        continue;
+      if (o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::Held) {
+        // Not read back: the cell keeps what went, no longer an edit.
+        if (o.Held.empty())
+          FEdited.erase(o.Tag);
+        else
+          ShowRowAt(o.Tag);
+        continue;
+      }
+      const uint64_t epoch = PreparedFor.value_or(IdentEpoch());
+      if (FEdited.empty() || epoch < FEditedEpoch)
+        FEditedEpoch = epoch;
+      FEdited.insert(o.Tag);
+    }
+    sgParam->viewport()->update();
   };
   OwnWriteRun(run, this);
   RunWriteBatch(*FHost.Chains, Batch, run);
@@ -194,8 +213,11 @@ TWriteBatch TkvParamFrame::EditedBatch() const {
   for (int r : FEdited) {
     const TParamCodec &c = FRows[size_t(r - 1)];
     const QString text = sgParam->Cells(2, r);
-    if (const TRegWrites w = c.PendingWrites(text, Modbus()); !w.empty())
-      batch.Add(ParamWriteValue(c, w, text));
+    if (const TRegWrites w = c.PendingWrites(text, Modbus()); !w.empty()) {
+      TWriteValue v = ParamWriteValue(c, w, text);
+      v.Tag = r;
+      batch.Add(std::move(v));
+    }
   }
   return batch;
 }
@@ -234,7 +256,9 @@ void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
     return;
   }
   TWriteBatch batch;
-  batch.Add(ParamWriteValue(*c, c->EditWrites(Text), Text));
+  TWriteValue value = ParamWriteValue(*c, c->EditWrites(Text), Text);
+  value.Tag = Row;
+  batch.Add(std::move(value));
   // Refused before the password is asked: nothing would be sent anyway.
   if (LimitCheckOn(FHost.Ini))
     if (const QString report = batch.LimitReport(); !report.isEmpty())

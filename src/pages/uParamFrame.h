@@ -57,7 +57,10 @@ public:
 private:
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request);
   void CellEdited(int Col, int Row, const QString &Text);
+  // Values are tagged with their grid rows.
   void RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> PreparedFor);
+  // Row shows the register image's value, no longer an edit.
+  void ShowRowAt(int Row);
   TWriteBatch EditedBatch() const;
   const TParamCodec *RowCodec(int Row) const;
 

@@ -57,6 +57,7 @@ TEST(SimFault, ParsesEveryKindAndRefusesTheRest) {
       {"short=3", TSimFaultKind::ShortAnswer, 3},
       {"late=1500", TSimFaultKind::LateAnswer, 1500},
       {"lost-answer", TSimFaultKind::LostAnswer, 0},
+      {"unkept", TSimFaultKind::Unkept, 0},
   };
   for (const auto &g : good) {
     const TSimFault f = ParseSimFault(QString::fromLatin1(g.Text));
@@ -64,6 +65,6 @@ TEST(SimFault, ParsesEveryKindAndRefusesTheRest) {
     EXPECT_EQ(f.Value, g.Value) << g.Text;
     EXPECT_EQ(f.Count, -1) << g.Text;
   }
-  for (const char *bad : {"exception", "silence=1", "exception=256", "late=-1", "short=x", "loud", ""})
+  for (const char *bad : {"exception", "silence=1", "exception=256", "late=-1", "short=x", "unkept=1", "loud", ""})
     EXPECT_EQ(ErrorOf([&] { ParseSimFault(QString::fromLatin1(bad)); }), "invalid fault: " + QString::fromLatin1(bad));
 }

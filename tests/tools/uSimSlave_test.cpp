@@ -186,3 +186,20 @@ TEST(SimSlave, LossyLineSpoilsEveryNthAnswerAsARealLineWould) {
   for (const char *bad : {"silence", "silence/0", "short=2/3", "bad-crc/x", "/3"})
     EXPECT_THROW(ParseSimLossy(QString::fromLatin1(bad)), EKvError) << bad;
 }
+
+// A relay that acknowledges a write it does not keep: the echo comes, the
+// register stays; reads pass untouched and do not use up the fault's count.
+TEST(SimSlave, AnUnkeptWriteIsEchoedAndLeavesTheRegister) {
+  TSimDevice device;
+  device.SetRegister(TSimArea::Holding, 10, 1);
+  TSimFault f = ParseSimFault(QStringLiteral("unkept"));
+  f.Count = 1;
+  device.SetFault(f);
+  TSimTcpSlave tcp(device);
+  EXPECT_EQ(Joined(Feed(tcp, Hex("12 34 00 00 00 06 01 03 00 0A 00 01"))), "12 34 00 00 00 05 01 03 02 00 01");
+  EXPECT_EQ(Joined(Feed(tcp, Hex("12 34 00 00 00 06 01 06 00 0A 00 07"))), "12 34 00 00 00 06 01 06 00 0A 00 07");
+  EXPECT_EQ(device.Register(TSimArea::Holding, 10), 1);
+  // Its one write spent, the next is done.
+  EXPECT_EQ(Joined(Feed(tcp, Hex("12 34 00 00 00 06 01 06 00 0A 00 08"))), "12 34 00 00 00 06 01 06 00 0A 00 08");
+  EXPECT_EQ(device.Register(TSimArea::Holding, 10), 8);
+}

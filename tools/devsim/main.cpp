@@ -51,6 +51,7 @@ const char *const HelpText =
     "  short=BYTES           the last BYTES bytes of the answer are not sent\n"
     "  late=MS               the answer leaves MS milliseconds late\n"
     "  lost-answer           no answer (request executed)\n"
+    "  unkept                a register write is echoed but not done\n"
     "--lossy KIND/N spoils every Nth answer besides: silence or bad-crc (the\n"
     "request is executed, its answer lost or garbled) or exception=CODE.\n"
     "Numbers may be decimal or 0x-hexadecimal.";

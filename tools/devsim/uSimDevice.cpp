@@ -196,8 +196,10 @@ TSimFault TSimDevice::Fault() const {
 TSimFault TSimDevice::TakeFault(const QByteArray &Pdu) {
   std::lock_guard<std::mutex> lock(FLock);
   const uint8_t fn = Pdu.isEmpty() ? 0 : uint8_t(Pdu[0]);
+  const bool write = fn == SIM_FN_WRITE_HOLDING || fn == SIM_FN_WRITE_SRAM;
   if (FFault.Kind == TSimFaultKind::None || (FFault.Function >= 0 && FFault.Function != fn) ||
-      (FFault.Register >= 0 && !TakesInRegister(Pdu, FFault.Register)))
+      (FFault.Register >= 0 && !TakesInRegister(Pdu, FFault.Register)) ||
+      (FFault.Kind == TSimFaultKind::Unkept && (!write || Pdu.size() != 5)))
     return TSimFault();
   const int seen = FFaultSeen++;
   if (seen < FFault.After || (FFault.Count >= 0 && seen >= FFault.After + FFault.Count))

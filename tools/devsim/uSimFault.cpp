@@ -13,7 +13,7 @@ struct TFaultName {
   bool HasValue;
 };
 
-constexpr std::array<TFaultName, 9> FaultNames{{
+constexpr std::array<TFaultName, 10> FaultNames{{
     {TSimFaultKind::None, "none", false},
     {TSimFaultKind::Exception, "exception", true},
     {TSimFaultKind::Silence, "silence", false},
@@ -23,6 +23,7 @@ constexpr std::array<TFaultName, 9> FaultNames{{
     {TSimFaultKind::ShortAnswer, "short", true},
     {TSimFaultKind::LateAnswer, "late", true},
     {TSimFaultKind::LostAnswer, "lost-answer", false},
+    {TSimFaultKind::Unkept, "unkept", false},
 }};
 
 } // namespace

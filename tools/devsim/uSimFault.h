@@ -14,6 +14,10 @@ enum class TSimFaultKind {
   ShortAnswer,   // the last Value bytes of the answer are not sent
   LateAnswer,    // the answer leaves Value ms late
   LostAnswer,    // the request is executed and its answer lost on the way back
+  // A register write is answered with its echo and not done: the register
+  // keeps its value, as a relay that clamps, protects or overrides a value it
+  // acknowledged. Other requests neither count nor are spoiled.
+  Unkept,
 };
 
 struct TSimFault {
@@ -43,7 +47,7 @@ struct TSimLossy {
 TSimLossy ParseSimLossy(const QString &Text);
 
 // Parses "exception=CODE", "silence", "bad-crc", "other-address=ADDR",
-// "other-function=CODE", "short=BYTES", "late=MS", "lost-answer" or "none" (numbers decimal
+// "other-function=CODE", "short=BYTES", "late=MS", "lost-answer", "unkept" or "none" (numbers decimal
 // or 0x-hexadecimal). Throws EKvError "invalid fault: " + Text.
 TSimFault ParseSimFault(const QString &Text);
 // The name used by ParseSimFault, for messages.

@@ -40,6 +40,8 @@ QByteArray Serve(TSimDevice &Device, const QByteArray &Pdu, TSimFault &Fault) {
   }
   if (Fault.Kind == TSimFaultKind::None && lossy.Kind == TSimFaultKind::Exception)
     return SimExceptionPdu(fn, uint8_t(lossy.Value));
+  if (Fault.Kind == TSimFaultKind::Unkept)
+    return Pdu; // a single write's answer is its echo; the register is left as it was
   QByteArray answer = Device.Execute(Pdu);
   if (Fault.Kind == TSimFaultKind::LostAnswer)
     return QByteArray(); // done, as a relay whose answer the line lost

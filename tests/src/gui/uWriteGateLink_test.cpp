@@ -123,6 +123,29 @@ TSimFault OneException(uint8_t Function, int After) {
   return f;
 }
 
+// The requests since the log was cleared as the road of a write reads:
+// "r FIRST COUNT" and "w REG VALUE" for registers, "check" for the file
+// frames of an identity check (a run of them as one).
+QStringList Road(const TSimDevice &Device) {
+  QStringList out;
+  for (const QByteArray &p : Device.RequestLog()) {
+    const uint8_t fn = uint8_t(p[0]);
+    if (fn == 0x1C) {
+      if (out.isEmpty() || out.last() != "check")
+        out << "check";
+      continue;
+    }
+    if (p.size() != 5)
+      continue;
+    const int a = uint8_t(p[1]) << 8 | uint8_t(p[2]), b = uint8_t(p[3]) << 8 | uint8_t(p[4]);
+    if (fn == SIM_FN_WRITE_HOLDING)
+      out << QString("w %1 %2").arg(a).arg(b);
+    else if (fn == SIM_FN_READ_HOLDING)
+      out << QString("r %1 %2").arg(a).arg(b);
+  }
+  return out;
+}
+
 // Kind (with Value) to the first register write only.
 TSimFault OneWriteFault(TSimFaultKind Kind, int Value) {
   TSimFault f;
@@ -246,8 +269,10 @@ TEST_F(WriteGateLink, AWriteCutAfterItsFirstRegisterShowsTheRelaysValuesAndNames
   EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 31 17", "w 50 700"}));
   EXPECT_EQ(S.Device.Register(TSimArea::Holding, 31), 17);
   EXPECT_EQ(page->sgParam->Cells(2, ParamRow(31)), "17");
-  EXPECT_EQ(page->sgParam->Cells(2, ParamRow(DemoDevice::ScaledReg)), before);
-  EXPECT_FALSE(page->RowHighlighted(ParamRow(DemoDevice::ScaledReg)));
+  // The value that did not go stays the engineer's, an edit still.
+  EXPECT_NE(page->sgParam->Cells(2, ParamRow(DemoDevice::ScaledReg)), before);
+  EXPECT_EQ(page->sgParam->Cells(2, ParamRow(DemoDevice::ScaledReg)), "7.00");
+  EXPECT_TRUE(page->RowHighlighted(ParamRow(DemoDevice::ScaledReg)));
   EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {"Время возврата, с"}, "Ошибка устройства 04"));
 
   // A local set: the setpoints page shows what the relay holds after the cut.
@@ -488,4 +513,147 @@ TEST_F(WriteGateLink, ADamagedDescriptorCacheIsReadAgainAndTheLimitStillHolds) {
               Line("Адрес Modbus", ">", "247"));
     EXPECT_TRUE(RegisterRequests(S.Device).isEmpty()) << RegisterRequests(S.Device).join(",").toStdString();
   }
+}
+
+// A set is read from the relay before the identity check, in runs of
+// consecutive registers, and its first write goes right after the check:
+// a relay swapped meanwhile never takes a write decided against another.
+TEST_F(WriteGateLink, ASetIsReadBeforeTheCheckAndWrittenRightAfterIt) {
+  Start("[ustav]\ndirectEdit=0\n");
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  Type(set->Editor(), 2, RowOf(set->sgUstav, 1, Delay), "450");
+  S.Device.ClearLogs();
+  S.Form->WriteCommand();
+  ASSERT_TRUE(S.WaitIdle());
+  const QStringList road = Road(S.Device);
+  const qsizetype check = road.indexOf("check");
+  ASSERT_GT(check, 0) << road.join(",").toStdString();
+  ASSERT_LT(check + 1, road.size());
+  EXPECT_EQ(road[check + 1], "w 101 450") << road.join(",").toStdString();
+  EXPECT_EQ(road.mid(check + 2).filter("w ").size(), 0) << road.join(",").toStdString();
+  // Before the check only reads, ascending, each run of registers in one.
+  int next = -1;
+  for (const QString &r : road.mid(0, check)) {
+    SCOPED_TRACE(r.toStdString());
+    const QStringList f = r.split(' ');
+    ASSERT_EQ(f[0], "r");
+    EXPECT_GT(f[1].toInt(), next);
+    next = f[1].toInt() + f[2].toInt();
+  }
+  EXPECT_LE(check, 4) << road.join(",").toStdString();
+  EXPECT_EQ(S.Device.Register(TSimArea::Holding, 101), 450);
+}
+
+// A relay that acknowledges a write and keeps its old value: the report names
+// what was written and what the relay holds, and no "Готово" follows; the
+// parameters page keeps the engineer's value as an edit.
+TEST_F(WriteGateLink, AValueTheRelayDidNotKeepIsNamedAndNotDone) {
+  Start("[param]\ndirectEdit=0\n[ustav]\ndirectEdit=0\n");
+  TSimFault unkept;
+  unkept.Kind = TSimFaultKind::Unkept;
+  TkvParamFrame *page = S.Form->ParamFrame;
+  const int row = ParamRow(DemoDevice::ScaledReg);
+  const uint16_t held = S.Device.Register(TSimArea::Holding, DemoDevice::ScaledReg);
+  Type(page->Editor(), 2, row, "7.00");
+  Type(page->Editor(), 2, ParamRow(31), "17");
+  unkept.Register = DemoDevice::ScaledReg;
+  S.Device.SetFault(unkept);
+  page->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 31 17", "w 50 700"}));
+  const QString report = NotKeptText("Время возврата, с", {{50, 700}}, {{50, held}});
+  EXPECT_EQ(S.Status(), report);
+  EXPECT_EQ(Logger().Lines().filter(report).size(), 1);
+  EXPECT_EQ(page->sgParam->Cells(2, row), "7.00");
+  EXPECT_TRUE(page->RowHighlighted(row));
+  EXPECT_EQ(page->sgParam->Cells(2, ParamRow(31)), "17");
+  EXPECT_FALSE(page->RowHighlighted(ParamRow(31)));
+
+  // A set: no "Готово" box, and the edit tab keeps the value as an edit.
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  const uint16_t delay = S.Device.Register(TSimArea::Holding, 101);
+  Type(set->Editor(), 2, RowOf(set->sgUstav, 1, Delay), "450");
+  unkept.Register = 101;
+  S.Device.SetFault(unkept);
+  S.Device.ClearLogs();
+  Shown.clear();
+  S.Form->WriteCommand();
+  ASSERT_TRUE(S.WaitIdle());
+  QApplication::processEvents();
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
+  EXPECT_EQ(S.Status(), NotKeptText(Delay, {{101, 450}}, {{101, delay}}));
+  EXPECT_TRUE(Shown.filter("Готово").isEmpty()) << Shown.join("|").toStdString();
+  EXPECT_TRUE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
+}
+
+// A set the relay refuses to be read for (exception 02, busy 06) was never
+// written: the box says so, and the log once.
+TEST_F(WriteGateLink, ASetRefusedAtItsRelayReadGivesTheBoxAndOneLogLine) {
+  Start("[ustav]\ndirectEdit=0\n");
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  Type(set->Editor(), 2, RowOf(set->sgUstav, 1, Delay), "450");
+  TSimFault refused = OneException(SIM_FN_READ_HOLDING, 0);
+  refused.Value = 2;
+  S.Device.SetFault(refused);
+  S.Device.ClearLogs();
+  S.Form->WriteCommand();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty()) << RegisterRequests(S.Device).join(",").toStdString();
+  QStringList boxes;
+  for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
+    if (b->isVisible())
+      boxes << b->text();
+  EXPECT_EQ(boxes, QStringList{"Не записано: " + Delay + "\nОшибка устройства 02"});
+  EXPECT_EQ(Logger().Lines().filter("Не записано: " + Delay).size(), 1);
+  EXPECT_TRUE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
+}
+
+// Two bits of one word edited against an old copy of it, another master
+// changing a third bit before the write: one masked write of the word read
+// right after the check, and the relay's word holds all three. The outcome
+// is told once, a refused write's too.
+TEST_F(WriteGateLink, BitsOfOneWordGoAsOneMaskedWriteOverAnotherMastersChange) {
+  Start("");
+  const uint16_t reg = DemoDevice::UstavReg1 + DemoDevice::BitsUstav;
+  S.Device.SetRegister(TSimArea::Holding, reg, 0x0002);
+  TWriteBatch batch;
+  for (uint16_t bit : {0x0001, 0x0004}) {
+    TWriteValue v = DescribedWriteValue(S.Form->Descriptor()->Root, reg, bit, bit);
+    v.Tag = bit;
+    batch.Add(v);
+  }
+  S.Device.SetRegister(TSimArea::Holding, reg, 0x0022); // another master's change
+  std::vector<std::vector<TValueOutcome>> told;
+  TWriteRun run;
+  run.Outcome = [&told](const std::vector<TValueOutcome> &O) { told.push_back(O); };
+  RunWriteBatch(*S.Form->IOChain(), batch, run);
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(S.Device.Register(TSimArea::Holding, reg), 0x0027);
+  EXPECT_EQ(Road(S.Device), (QStringList{"check", QString("r %1 1").arg(reg), QString("w %1 39").arg(reg),
+                                         QString("r %1 1").arg(reg)}));
+  ASSERT_EQ(told.size(), 1u);
+  ASSERT_EQ(told[0].size(), 2u);
+  for (const TValueOutcome &o : told[0])
+    EXPECT_EQ(o.Fate, TWriteFate::Kept) << o.Tag;
+  EXPECT_EQ(told[0][1].Held, (TRegWrites{{reg, 0x0027}}));
+
+  // Prepared for another identification: refused, every value not sent.
+  told.clear();
+  S.Device.ClearLogs();
+  run.PreparedFor = S.Form->IOChain()->IdentEpoch() - 1;
+  RunWriteBatch(*S.Form->IOChain(), batch, run);
+  ASSERT_TRUE(S.WaitIdle());
+  ASSERT_TRUE(WaitFor([&told] { return !told.empty(); }));
+  QApplication::processEvents();
+  EXPECT_TRUE(RegisterRequests(S.Device).isEmpty());
+  ASSERT_EQ(told.size(), 1u);
+  ASSERT_EQ(told[0].size(), 2u);
+  EXPECT_EQ(told[0][0].Fate, TWriteFate::NotSent);
+  EXPECT_EQ(told[0][1].Fate, TWriteFate::NotSent);
 }

@@ -186,3 +186,154 @@ TEST(WriteGate, ThePartialWriteTextNamesWhatDidNotGo) {
   EXPECT_EQ(PartialWriteText(0, 1, {"Выдержка"}, "Ошибка устройства 06"),
             "Ошибка записи: записано 0 из 1, не записаны: Выдержка; Ошибка устройства 06");
 }
+
+namespace {
+TWriteValue Value(const char *Name, TRegWrites Words, uint16_t Mask = 0xFFFF, uint16_t Compared = 0xFFFF) {
+  TWriteValue v;
+  v.Name = QString::fromUtf8(Name);
+  v.Words = std::move(Words);
+  v.Mask = Mask;
+  v.Compared = Compared;
+  return v;
+}
+
+TWriteBatch BatchOf(std::initializer_list<TWriteValue> Values) {
+  TWriteBatch b;
+  for (const TWriteValue &v : Values)
+    b.Add(v);
+  return b;
+}
+} // namespace
+
+// The bit rows of one word go as one masked write, at the place of the
+// first: each row's bit as the row says, the other bits the relay's.
+TEST(WriteGate, TheBitRowsOfOneWordGoAsOneMaskedWrite) {
+  const struct {
+    const char *Name;
+    TWriteBatch Batch;
+    std::vector<TPlannedWrite> Plan;
+  } cases[] = {
+      {"two bits of one word", BatchOf({Value("a", {{104, 0x0001}}, 0x0001), Value("b", {{104, 0x0000}}, 0x0004)}),
+       {{{{104, 0x0001}}, 0x0005, {0, 1}}}},
+      {"other words between", BatchOf({Value("a", {{104, 0x0002}}, 0x0002), Value("n", {{101, 450}}),
+                                       Value("b", {{154, 0x0008}}, 0x0008), Value("c", {{104, 0xFFFF}}, 0x0010)}),
+       {{{{104, 0x0012}}, 0x0012, {0, 3}}, {{{101, 450}}, 0xFFFF, {1}}, {{{154, 0x0008}}, 0x0008, {2}}}},
+      {"a later row of the same bit wins", BatchOf({Value("a", {{104, 1}}, 1), Value("b", {{104, 0}}, 1)}),
+       {{{{104, 0}}, 0x0001, {0, 1}}}},
+      {"whole words are never merged", BatchOf({Value("n", {{101, 1}}), Value("m", {{101, 2}})}),
+       {{{{101, 1}}, 0xFFFF, {0}}, {{{101, 2}}, 0xFFFF, {1}}}},
+      {"a text's words go together", BatchOf({Value("t", {{34, 0x4142}, {35, 0}})}),
+       {{{{34, 0x4142}, {35, 0}}, 0xFFFF, {0}}}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<TPlannedWrite> plan = PlanWrites(c.Batch);
+    ASSERT_EQ(plan.size(), c.Plan.size());
+    for (size_t k = 0; k < plan.size(); ++k) {
+      EXPECT_EQ(plan[k].Words, c.Plan[k].Words) << k;
+      EXPECT_EQ(plan[k].Mask, c.Plan[k].Mask) << k;
+      EXPECT_EQ(plan[k].Values, c.Plan[k].Values) << k;
+    }
+  }
+}
+
+// What the read-back holds is compared with what went: a masked write on its
+// mask, a register described by bits on its named bits, a text word by word,
+// a scaled number as the word sent. A value not kept is named with both.
+TEST(WriteGate, TheReadBackIsComparedOnTheBitsEachValueWasWrittenFor) {
+  MultiLingual() = TMultiLingual();
+  const struct {
+    const char *Name;
+    TWriteValue Value;
+    TRegWrites Sent;
+    TRegWords Found;
+    QString NotKept; // "" when kept
+  } cases[] = {
+      {"a word kept", Value("Адрес", {{31, 17}}), {{31, 17}}, {{31, 17}}, ""},
+      {"a scaled number clamped", Value("Время", {{50, 700}}), {{50, 700}}, {{50, 500}},
+       "Не сохранено устройством: Время: записано 700, в устройстве 500"},
+      {"a masked bit kept, another bit changed since", Value("Бит", {{104, 0x0004}}, 0x0004), {{104, 0x0005}},
+       {{104, 0x0006}}, ""},
+      {"a masked bit not kept", Value("Бит", {{104, 0x0004}}, 0x0004), {{104, 0x0005}}, {{104, 0x0001}},
+       "Не сохранено устройством: Бит: записано 5, в устройстве 1"},
+      {"bits the descriptor does not name", Value("Набор", {{104, 0x00FF}}, 0xFFFF, 0x000F), {{104, 0x00FF}},
+       {{104, 0x000F}}, ""},
+      {"a named bit lost", Value("Набор", {{104, 0x00FF}}, 0xFFFF, 0x000F), {{104, 0x00FF}}, {{104, 0x00F7}},
+       "Не сохранено устройством: Набор: записано 255, в устройстве 247"},
+      {"a text kept", Value("Имя", {{34, 0x4142}, {35, 0}}), {{34, 0x4142}, {35, 0}}, {{34, 0x4142}, {35, 0}}, ""},
+      {"a text's second word not kept", Value("Имя", {{34, 0x4142}, {35, 0x4300}}), {{34, 0x4142}, {35, 0x4300}},
+       {{34, 0x4142}, {35, 0}}, "Не сохранено устройством: Имя: записано 16706 17152, в устройстве 16706 0"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TWriteBatch batch;
+    batch.Add(c.Value);
+    const std::vector<TPlannedWrite> plan = PlanWrites(batch);
+    TWriteTrack track;
+    track.Stages = {TWriteStage::Answered};
+    track.Sent = {c.Sent};
+    track.Back = c.Found;
+    const std::vector<TValueOutcome> outcomes = ValueOutcomes(batch, plan, track);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].Fate, c.NotKept.isEmpty() ? TWriteFate::Kept : TWriteFate::NotKept);
+    EXPECT_EQ(NotKeptReport(batch, plan, track, outcomes), c.NotKept);
+    // A command is not compared.
+    track.Compare = false;
+    EXPECT_EQ(ValueOutcomes(batch, plan, track)[0].Fate, TWriteFate::Kept);
+  }
+}
+
+// Every value of a write is told its fate, and a write that stopped short
+// says what went, what may have gone and what did not.
+TEST(WriteGate, EveryValueIsToldItsFate) {
+  MultiLingual() = TMultiLingual();
+  using S = TWriteStage;
+  using F = TWriteFate;
+  // a and b are bits of one word (one write), c and d words of their own.
+  const TWriteBatch batch = BatchOf({Value("a", {{104, 1}}, 1), Value("c", {{101, 7}}), Value("b", {{104, 2}}, 2),
+                                     Value("d", {{102, 9}})});
+  const QString a = "a", b = "b", c = "c", d = "d";
+  const struct {
+    const char *Name;
+    std::vector<S> Stages;
+    bool Refused;
+    std::optional<TRegWords> Back;
+    std::vector<F> Fates; // batch order
+    QString Short;        // the report had the write stopped there; "": it ended whole
+  } cases[] = {
+      {"all kept", {S::Answered, S::Answered, S::Answered}, false, TRegWords{{104, 3}, {101, 7}, {102, 9}},
+       {F::Kept, F::Kept, F::Kept, F::Kept}, ""},
+      {"one bit of the word not kept", {S::Answered, S::Answered, S::Answered}, false,
+       TRegWords{{104, 1}, {101, 7}, {102, 9}}, {F::Kept, F::Kept, F::NotKept, F::Kept}, ""},
+      {"refused at the second write", {S::Answered, S::Sent, S::Pending}, true, TRegWords{{104, 3}, {101, 0}},
+       {F::Kept, F::NotSent, F::Kept, F::NotSent}, PartialWriteText(2, 4, {c, d}, "Ошибка устройства 04")},
+      {"no answer to the first write", {S::Sent, S::Pending, S::Pending}, false, std::nullopt,
+       {F::Unanswered, F::NotSent, F::Unanswered, F::NotSent},
+       UnansweredWriteText("a, b") + "; " + PartialWriteText(0, 4, {c, d})},
+      {"the last write unanswered", {S::Answered, S::Answered, S::Sent}, false, std::nullopt,
+       {F::Kept, F::Kept, F::Kept, F::Unanswered}, UnansweredWriteText(d)},
+      {"the relay held the word already", {S::Held, S::Answered, S::Answered}, false,
+       TRegWords{{104, 3}, {101, 7}, {102, 9}}, {F::Held, F::Kept, F::Held, F::Kept}, ""},
+      {"held before the check, lost since", {S::Held, S::Answered, S::Held}, false,
+       TRegWords{{104, 0}, {101, 7}, {102, 9}}, {F::NotKept, F::Kept, F::NotKept, F::Held}, ""},
+      {"refused at the check", {S::Pending, S::Pending, S::Pending}, false, std::nullopt,
+       {F::NotSent, F::NotSent, F::NotSent, F::NotSent}, PartialWriteText(0, 4, {a, c, b, d}, "x")},
+  };
+  for (const auto &cs : cases) {
+    SCOPED_TRACE(cs.Name);
+    const std::vector<TPlannedWrite> plan = PlanWrites(batch);
+    ASSERT_EQ(plan.size(), 3u);
+    TWriteTrack track;
+    track.Stages = cs.Stages;
+    track.Sent.resize(plan.size());
+    track.Refused = cs.Refused;
+    track.Back = cs.Back;
+    std::vector<F> fates;
+    for (const TValueOutcome &o : ValueOutcomes(batch, plan, track))
+      fates.push_back(o.Fate);
+    EXPECT_EQ(fates, cs.Fates);
+    const QString reason = cs.Refused ? "Ошибка устройства 04" : "x";
+    if (!cs.Short.isEmpty())
+      EXPECT_EQ(ShortWriteReport(ValueOutcomes(batch, plan, track), reason), cs.Short);
+  }
+}
