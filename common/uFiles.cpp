@@ -6,19 +6,56 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+// The last failure of each file not saved since, by whole path, and whether
+// it has been said. Saves run on any thread.
+struct TSaveFailure {
+  QString Text;
+  bool Said = false;
+};
+struct TSaveFailures {
+  std::mutex Lock;
+  QHash<QString, TSaveFailure> ByPath;
+};
+TSaveFailures &SaveFailures() {
+  static TSaveFailures f;
+  return f;
+}
+// Far more files failing than a session saves: past that the record starts
+// afresh (a failure is then said once more).
+constexpr qsizetype SaveFailuresKept = 1024;
+
 // The whole path names the folder, whatever folder the caller's name was relative to.
 [[noreturn]] void SaveFailed(const QString &Path, const QString &Reason) {
-  throw EKvError(QString::fromUtf8(FileTexts::CannotSave) + QFileInfo(Path).absoluteFilePath() + ": " + Reason);
+  const QString path = QFileInfo(Path).absoluteFilePath();
+  const QString text = QString::fromUtf8(FileTexts::CannotSave) + path + ": " + Reason;
+  {
+    TSaveFailures &f = SaveFailures();
+    const std::lock_guard<std::mutex> g(f.Lock);
+    if (f.ByPath.size() >= SaveFailuresKept && !f.ByPath.contains(path))
+      f.ByPath.clear();
+    TSaveFailure &failure = f.ByPath[path];
+    if (failure.Text != text)
+      failure = {text, false};
+  }
+  throw EKvError(text);
+}
+
+void Saved(const QString &Path) {
+  TSaveFailures &f = SaveFailures();
+  const std::lock_guard<std::mutex> g(f.Lock);
+  f.ByPath.remove(QFileInfo(Path).absoluteFilePath());
 }
 
 QString SystemReason(int Err) { return QString::fromLocal8Bit(std::strerror(Err)); }
@@ -226,6 +263,18 @@ void SaveFileSet(const std::vector<std::pair<QString, QByteArray>> &Files) {
     if (!f.Old.isEmpty())
       ::unlink(f.Old.constData());
   SyncFolders(files);
+  for (const TNewFile &f : files)
+    Saved(f.Path);
+}
+
+bool IsNewSaveFailure(const QString &Text) {
+  TSaveFailures &f = SaveFailures();
+  const std::lock_guard<std::mutex> g(f.Lock);
+  for (TSaveFailure &failure : f.ByPath) {
+    if (failure.Text == Text)
+      return !std::exchange(failure.Said, true);
+  }
+  return true;
 }
 
 QString KeepPreviousGeneration(const QString &Path) {

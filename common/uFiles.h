@@ -30,6 +30,13 @@ void SaveFileBytes(const QString &Path, const QByteArray &Bytes);
 // holds. Throws EKvError as SaveFileBytes.
 void SaveFileSet(const std::vector<std::pair<QString, QByteArray>> &Files);
 
+// Whether Text, the failure of a save as SaveFileBytes and SaveFileSet throw
+// it, is news to be said: a file that fails alike again and again (a
+// read-only folder at every poll) is said once, and again only after it has
+// been saved since or fails for another reason. True for any other text.
+// Any thread.
+bool IsNewSaveFailure(const QString &Text);
+
 // Keeps the file Path of the previous run as Path + ".1", replacing an older
 // copy of that name. "" when done or when there is no such file, else why not.
 QString KeepPreviousGeneration(const QString &Path);

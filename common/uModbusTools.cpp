@@ -665,6 +665,9 @@ void TDeviceThread::Execute() {
     {
       std::unique_lock<std::mutex> lock(FLock);
       if (FRequest.isEmpty() && !FTerminated) {
+        // Dry: no record of an ended chain is left anywhere, and an ended
+        // chain sends none.
+        FForgotten.clear();
         // Idle: what the debug file holds so far goes to the disk now.
         lock.unlock();
         FlushDebug();
@@ -785,10 +788,18 @@ TReplyId TDeviceThread::ReplyIdAt(const QByteArray &Stream, qsizetype At) {
 
 bool TDeviceThread::IsForgotten(const QByteArray &Record) const {
   const TReplyId id = ReplyIdAt(Record, 0);
-  return id != 0 && id == FForgotten.load(std::memory_order_relaxed);
+  if (id == 0)
+    return false;
+  std::lock_guard<std::mutex> lock(FLock);
+  return FForgotten.count(id) != 0;
 }
 
-void TDeviceThread::Forget(TReplyId Id) { FForgotten.store(Id, std::memory_order_relaxed); }
+void TDeviceThread::Forget(TReplyId Id) {
+  if (Id == 0)
+    return;
+  std::lock_guard<std::mutex> lock(FLock);
+  FForgotten.insert(Id);
+}
 
 void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, TStatus &Result, int &Consumed) {
   TReader r(Stream);

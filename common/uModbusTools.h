@@ -28,6 +28,7 @@
 #include <mutex>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "oi.h"
@@ -284,8 +285,9 @@ public:
   int NotifyHandle() const { return FNotifyFd; }
   // Resets NotifyHandle; the caller then takes every queued answer.
   void AnswersWoken();
-  // Records of Id (the last id given) that the worker has not begun yet are
-  // answered at once, with no exchange and status 0: their chain has ended.
+  // Records of Id that the worker has not begun yet are answered at once,
+  // with no exchange and status 0: their chain has ended. Every id forgotten
+  // counts until the worker runs dry, whatever other chains end meanwhile.
   void Forget(TReplyId Id);
 
 private:
@@ -339,7 +341,7 @@ private:
   // The worker's alone: the stamp's date and time part and the second it stands for.
   char FStamp[48] = {};
   time_t FStampSecond = -1;
-  std::mutex FLock;             // guards FRequest, FTerminated, the wake
+  mutable std::mutex FLock;     // guards FRequest, FTerminated, FForgotten, the wake
   std::condition_variable FWake;
   QByteArray FRequest;          // records not yet taken by the worker
   bool FTerminated = false;
@@ -352,7 +354,9 @@ private:
   std::deque<TPosted> FAnswers;
   bool FWakePending = false;    // NotifyHandle is readable
   int FUnwoken = 0;             // answers queued since the last wake-up
-  std::atomic<TReplyId> FForgotten{0};
+  // Ids of ended chains whose records may still be queued; guarded by
+  // FLock, emptied when the worker runs dry (no record of theirs is left).
+  std::unordered_set<TReplyId> FForgotten;
   int FNotifyFd = -1;
   std::thread FThread;
 };

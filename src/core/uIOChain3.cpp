@@ -9,6 +9,7 @@
 #include "ixml.h"
 #include "uDateTime.h"
 #include "uErrors.h"
+#include "uFiles.h"
 #include "uLogger.h"
 #include "oi.h"
 #include "uLinkText.h"
@@ -411,6 +412,7 @@ bool TIOChain3setDeviceAddr::Run() {
 
 bool TIOChain3setFrameSize::Run() {
   Debug(QString::asprintf("-- FFrameSize %d", FFrameSize));
+  FOwner->FFrameSizeSet = FFrameSize;
   Start(bcSetFrameSize, 0, {uint8_t(FFrameSize), uint8_t(FFrameSize >> 8)});
   Send();
   return false;
@@ -430,6 +432,7 @@ TIOChainList3::TIOChainList3(TIOChainGen *AGen, uint64_t ASerial)
       FPreparedFor(AGen->FIdentEpoch) {}
 
 TIOChainList3::~TIOChainList3() {
+  QObject::disconnect(FOwnerTie);
   if (FFront && FReplyId && !FFrontAlive.expired())
     FFront->UnregisterReply(FReplyId);
 }
@@ -451,9 +454,11 @@ QBuffer &TIOChainList3::Buffer(const QByteArray &Bytes) {
 }
 
 TIOChainList3 &TIOChainList3::ownedBy(QObject *Page) {
+  QObject::disconnect(FOwnerTie);
   FOwnerPage = Page;
-  if (Page)
-    QObject::connect(Page, &QObject::destroyed, FGen, [gen = FGen, serial = FSerial] {
+  // Cut as the chain ends: a page that polls makes a chain at every tick.
+  if (Page && !FEnded)
+    FOwnerTie = QObject::connect(Page, &QObject::destroyed, FGen, [gen = FGen, serial = FSerial] {
       if (TIOChainList3 *chain = gen->Find(serial))
         chain->Cancel();
     });
@@ -509,6 +514,8 @@ void TIOChainList3::Progress(int Position, int Max) const {
 }
 
 TIOChainList3 &TIOChainList3::Append(std::unique_ptr<TIOChain3> AStep) {
+  if (std::exchange(FCheckNext, false))
+    AStep->FCheckBefore = true;
   FItems.push_back(std::move(AStep));
   return *this;
 }
@@ -773,6 +780,57 @@ TIOChainList3 &TIOChainList3::compareFile(uint8_t FileNo, uint8_t FileType, cons
   return Append(std::move(s));
 }
 
+TIOChainList3 &TIOChainList3::checkBefore() {
+  FCheckNext = true;
+  return *this;
+}
+
+TIOChainList3 &TIOChainList3::afterFailure(TIOChainList3 &Steps) {
+  std::unique_ptr<TIOChainList3> list = TakeBranch(&Steps);
+  // What the steps read into goes with them, alive as long as this chain.
+  for (auto &kept : list->FKept)
+    FKept.push_back(std::move(kept));
+  list->FKept.clear();
+  FAfterFailure = std::move(list);
+  return *this;
+}
+
+bool TIOChainList3::HasAfterFailure() const {
+  return FWriteBegan && !FInAfterFailure && FAfterFailure && !FEnded;
+}
+
+bool TIOChainList3::StartAfterFailure() {
+  if (!HasAfterFailure())
+    return false;
+  std::unique_ptr<TIOChainList3> steps = std::move(FAfterFailure);
+  FInAfterFailure = true;
+  FAbort = false;
+  FWait = wtNone;
+  // Answers still due to the step that failed are not the read-back's: they
+  // go with the old reply id, and the worker drops its records not yet sent.
+  if (FFront && FReplyId && !FFrontAlive.expired())
+    FFront->UnregisterReply(FReplyId);
+  FReplyId = 0;
+  FFront = nullptr;
+  FIndex = Count();
+  for (auto &step : steps->FItems)
+    Insert(Count(), std::move(step));
+  steps->FItems.clear();
+  try {
+    RunSteps();
+  } catch (const std::exception &e) {
+    FLogger->Debug(QStringLiteral("TIOChainList3 read after a failure: ") + ExceptionText(e));
+    FIndex = Count();
+    End();
+  }
+  return true;
+}
+
+void TIOChainList3::MarkShort(const QString &Text) {
+  if (FFailure.isEmpty())
+    FFailure = Text;
+}
+
 TIOChainList3 &TIOChainList3::setEvent(uint8_t Kind, TChainStepEvent AEvent) {
   if (Kind == 0)
     FOnAbort = std::move(AEvent);
@@ -786,6 +844,8 @@ void TIOChainList3::End() {
     return;
   FEnded = true;
   FWait = wtNone;
+  FInAfterFailure = false;
+  QObject::disconnect(FOwnerTie);
   // From now on answers to this chain's records are dropped by the front.
   if (FFront && FReplyId && !FFrontAlive.expired())
     FFront->UnregisterReply(FReplyId);
@@ -854,6 +914,16 @@ void TIOChainList3::CutWrite(const QString &Why) {
   TChainBusy busy(*this);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FIndex = Count();
+  if (HasAfterFailure()) {
+    FailureReport(Why);
+    FGen->WriteBox(Writes(), Why);
+    if (FOnError)
+      FOnError(step, {});
+    if (StartAfterFailure())
+      return;
+    End();
+    return;
+  }
   End();
   FailureReport(Why);
   FGen->WriteBox(Writes(), Why);
@@ -897,14 +967,30 @@ void TIOChainList3::RunSteps() {
   // leaves it to wait.
   while (FIndex < Count()) {
     TIOChain3 *step = FItems[size_t(FIndex)].get();
+    if (FAbort && FInAfterFailure)
+      FAbort = false; // the read-back of a write cut short ends on its own
     if (FAbort) {
       FAbort = false;
+      if (HasAfterFailure()) {
+        FailureReport(AbortedText);
+        if (FOnAbort)
+          FOnAbort(step, {});
+        StartAfterFailure();
+        return;
+      }
       if (FOnAbort)
         FOnAbort(step, {});
       throw EKvError(AbortedText);
     }
     if (step->FType >= ChainTypeCount)
       throw EKvError("unexpected chaintype");
+    if (FGated && !FCheckPassed && (IsWriteStep(step->FType) || step->FCheckBefore)) {
+      if (!PassCheckPoint())
+        return;
+      continue; // the check's steps stand at FIndex now
+    }
+    if (FIndex == FCheckAt)
+      FWriteBegan = true;
     FLogger->Debug("TIOChainList3.run " + ChainTypeName(step->FType));
     if (!step->Run()) {
       FWait = step->FType == ctSleep ? wtTimer : wtAnswer;
@@ -913,6 +999,30 @@ void TIOChainList3::RunSteps() {
     ++FIndex;
   }
   End();
+}
+
+bool TIOChainList3::PassCheckPoint() {
+  FCheckPassed = true;
+  // An identification between the chain's start and here (a link failure
+  // during its reads) makes what it prepared another device's.
+  if (FPreparedFor != FGen->FIdentEpoch) {
+    RefuseWrite(QString::fromUtf8(WriteTexts::PreparedForOther));
+    return false;
+  }
+  const int before = Count();
+  if (FGen->FWriteGate)
+    FGen->FWriteGate(*this);
+  if (FEnded)
+    return false;
+  // The check reads files in frames of its own: the frames the chain chose
+  // for what it writes next are set again after it.
+  if (FFrameSizeSet != 0 && Count() > before) {
+    auto restore = std::make_unique<TIOChain3setFrameSize>(this, ctSetFrameSize);
+    restore->FFrameSize = FFrameSizeSet;
+    Insert(FIndex + (Count() - before), std::move(restore));
+  }
+  FCheckAt = FIndex + (Count() - before);
+  return true;
 }
 
 TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
@@ -935,8 +1045,8 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
       }
       else if (FPreparedFor != FGen->FIdentEpoch)
         RefuseWrite(QString::fromUtf8(WriteTexts::PreparedForOther));
-      else if (FGen->FWriteGate)
-        FGen->FWriteGate(*this);
+      // The identity check itself goes where the chain's writing begins
+      // (PassCheckPoint): what it reads to decide comes before it.
     }
     RunSteps();
   } catch (const std::exception &e) {
@@ -967,6 +1077,14 @@ void TIOChainList3::Aborted() {
   TChainBusy busy(*this);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FAbort = false;
+  if (HasAfterFailure()) {
+    FailureReport(AbortedText);
+    if (FOnAbort)
+      FOnAbort(step, {});
+    if (!StartAfterFailure())
+      End();
+    return;
+  }
   End();
   FailureReport(AbortedText);
   if (FOnAbort)
@@ -975,6 +1093,10 @@ void TIOChainList3::Aborted() {
 }
 
 void TIOChainList3::StepFailed(const QString &Text) {
+  // A file the poll cannot save fails alike at every tick: the status line
+  // shows it each time, the log once.
+  if (!IsNewSaveFailure(Text))
+    return;
   if (FGen->FOnStepFailure)
     FGen->FOnStepFailure(Text);
   else
@@ -1003,15 +1125,25 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
     return;
   TChainBusy busy(*this);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
-  if (FAbort) {
+  if (FAbort && !FInAfterFailure) {
     Aborted();
     return;
   }
   // Checked before the command filter: an unknown command would otherwise
   // leave the chain waiting for ever.
   if (Head.ErrorFlag != 0) {
+    if (FInAfterFailure) {
+      End();
+      return;
+    }
+    const QString text = QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag);
+    if (HasAfterFailure()) {
+      FailureReport(text);
+      StartAfterFailure();
+      return;
+    }
     End();
-    FailureReport(QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag));
+    FailureReport(text);
     return;
   }
   if (!IsChainCommand(Head.Command))
@@ -1037,6 +1169,19 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
         RefuseWrite(text);
       return;
     }
+    if (FInAfterFailure) {
+      FLogger->Debug(QStringLiteral("TIOChainList3 read after a failure: ") + text);
+      End();
+      return;
+    }
+    if (HasAfterFailure()) {
+      FailureReport(text);
+      if (FOnError)
+        FOnError(step, {});
+      if (!StartAfterFailure())
+        End();
+      return;
+    }
     End();
     FailureReport(text);
     if (FOnError)
@@ -1055,6 +1200,18 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
     }
   } catch (const std::exception &e) {
     FIndex = Count();
+    if (FInAfterFailure) {
+      FLogger->Debug(QStringLiteral("TIOChainList3 read after a failure: ") + ExceptionText(e));
+      End();
+      return;
+    }
+    if (HasAfterFailure()) {
+      FailureReport(ExceptionText(e));
+      StepFailed(ExceptionText(e));
+      if (!StartAfterFailure())
+        End();
+      return;
+    }
     End();
     FailureReport(ExceptionText(e));
     StepFailed(ExceptionText(e));

@@ -69,6 +69,9 @@ public:
   TIOChainList3 *FOwner;
   uint8_t FType;
   int FTag = 0;
+  // The identity check of a writing chain goes right before this step
+  // (TIOChainList3::checkBefore).
+  bool FCheckBefore = false;
 
 protected:
   friend class TIOChainList3;
@@ -365,6 +368,22 @@ public:
   TIOChainList3 &writeFile(uint8_t FileNo, uint8_t FileType, const QString &FileName);
   TIOChainList3 &compareFile(uint8_t FileNo, uint8_t FileType, const QString &FileName);
 
+  // The identity check of this writing chain goes right before the next
+  // step appended, also when that step writes nothing: a write decided
+  // against values it read checks after those reads and before they enter
+  // the register image, and before the read of a word a masked write merges.
+  // Without it, the check goes right before the first write step (register,
+  // clock or file write, special command; in a branch once it is taken).
+  TIOChainList3 &checkBefore();
+  // Steps (a new chain of the same generator, taken over) run as steps of
+  // this chain when it ends short once its write has begun (WriteBegan: a
+  // failed answer, an abort, an answer's step failing, CutWrite): the
+  // read-back of what was written. The failure is told and the error or
+  // abort handler runs at the failure, before them; the chain stays the
+  // running write until they end, and its end handler runs after them. A
+  // failure among them ends them without a word: Failure() tells the first.
+  TIOChainList3 &afterFailure(TIOChainList3 &Steps);
+
   // Kind 0 sets the abort handler, 1 the error handler; others are ignored.
   TIOChainList3 &setEvent(uint8_t Kind, TChainStepEvent AEvent);
   // Called once when the chain has ended, whatever ended it (its last step,
@@ -387,6 +406,13 @@ public:
   // error handler (setEvent 1) is told first, and may refuse it otherwise.
   TIOChainList3 &Precede(TIOChainList3 &Steps);
   bool IsRefused() const { return FRefused; }
+  // The identity check has passed and the step it stood before has begun:
+  // from here on the chain may have changed the device.
+  bool WriteBegan() const { return FWriteBegan; }
+  // The write ended short without a failed answer (a value the relay did not
+  // keep): Failure() tells Text unless it tells a failure already. A write
+  // chain ended short exactly when Failure() is not empty as it ends.
+  void MarkShort(const QString &Text);
   // Refuses the chain as Refuse does, and tells the engineer in the
   // generator's box what was not written (writes) and Why.
   void RefuseWrite(const QString &Why);
@@ -481,6 +507,16 @@ private:
   void StepFailed(const QString &Text);
   // The status text of a failed answer.
   QString FailureText(uint8_t Status) const;
+  // At a writing chain's check point (the first write step or the step
+  // marked checkBefore): the epoch checked again and the write gate asked.
+  // False when the chain was refused there.
+  bool PassCheckPoint();
+  // Whether a failure now is followed by the afterFailure steps.
+  bool HasAfterFailure() const;
+  // After a failure once the write began (told, its handler run): the
+  // afterFailure steps take the chain's place. False when there are none or
+  // the chain has ended meanwhile: the caller ends it.
+  bool StartAfterFailure();
   void Insert(int Position, std::unique_ptr<TIOChain3> AStep);
   std::unique_ptr<TIOChainList3> TakeBranch(TIOChainList3 *AList);
 
@@ -488,6 +524,8 @@ private:
   // Declared before the steps, so that it goes after them.
   std::vector<std::shared_ptr<void>> FKept;
   QPointer<QObject> FOwnerPage;
+  // The tie to the owner page's destruction; cut as the chain ends.
+  QMetaObject::Connection FOwnerTie;
   std::vector<std::unique_ptr<TIOChain3>> FItems;
   uint64_t FSerial;
   TReplyId FReplyId = 0;
@@ -510,9 +548,17 @@ private:
   QString FWrites;
   mutable QString FFailure; // the first failure told
   int FPrecedeEnd = 0; // steps before this index were put there by Precede
+  bool FCheckNext = false;    // the next step appended gets FCheckBefore
+  bool FCheckPassed = false;  // the check point has been reached
+  bool FWriteBegan = false;
+  int FCheckAt = -1;          // the step the check stands before, once put there
+  uint16_t FFrameSizeSet = 0; // the frame size the chain set last (0: none)
+  std::unique_ptr<TIOChainList3> FAfterFailure;
+  bool FInAfterFailure = false;
   TChainStepEvent FPrecedeOnError;
   int FBusy = 0; // calls of this chain on the stack; it is not deleted meanwhile
   friend class TIOChain3predicat;
+  friend class TIOChain3setFrameSize;
   friend class TChainBusy;
 };
 

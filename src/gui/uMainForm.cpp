@@ -1803,8 +1803,12 @@ void TMainForm::ConnectPageCommands() {
   };
   using K = TFileDialogKind;
   AddPageRow({on(TabSheetDashboard), [this] { DashboardFrame->Refresh(); },
-              WithFile(K::Open, QStringLiteral("Открыть титульную панель"), "xml", "*.xml",
-                       [this](const QString &F) { DashboardFrame->LoadFromFile(F); }),
+              [this, open = WithFile(K::Open, QStringLiteral("Открыть титульную панель"), "xml", "*.xml",
+                                     [this](const QString &F) { DashboardFrame->LoadFromFile(F); })] {
+                // Another panel over unsaved designer changes asks first.
+                if (DashboardFrame->QueryClose())
+                  open();
+              },
               [this] { DashboardFrame->Save(QString()); },
               WithFile(K::Save, QStringLiteral("Сохранить титульную панель как"), "xml", {},
                        [this](const QString &F) { DashboardFrame->Save(F); })});

@@ -22,6 +22,8 @@
 
 namespace {
 const char *const EventLogFile = "eventlog.bin";
+// The main window's close asks the same.
+const char *const ChangedQuestion = "Изменения титульной панелм не сохранены, сохранить?";
 constexpr int EventRingFileNo = 128, FrameRingType = 3;
 } // namespace
 
@@ -97,7 +99,7 @@ void TkvDashboardFrame::ApplyPending() {
     return;
   const bool load = std::exchange(FLoadPending, false), bind = std::exchange(FBindPending, false);
   if (load)
-    Init(FFileName);
+    Init(FPendingFileName);
   else if (bind)
     SetDescriptor(FDescriptor);
   else
@@ -109,14 +111,15 @@ void TkvDashboardFrame::ApplyPending() {
 }
 
 void TkvDashboardFrame::Init(const QString &FileName) {
-  FFileName = FileName;
   if (FHandlers > 0) {
+    FPendingFileName = FileName;
     FLoadPending = true;
     return;
   }
   FEvents = TEventCursor();
   if (FModified) {
-    // The user's unsaved layout outlives an identification.
+    // The user's unsaved layout outlives an identification, and so does the
+    // file it came from: the save goes where the engineer chose.
     if (FDescriptor)
       SetDescriptor(FDescriptor);
     return;
@@ -204,6 +207,10 @@ bool TkvDashboardFrame::Save(const QString &FileName) {
   FIncomplete = false;
   FReported.clear();
   return true;
+}
+
+bool TkvDashboardFrame::QueryClose() {
+  return !FModified || AskSaveBeforeClose(QString::fromUtf8(ChangedQuestion), [this] { return Save(QString()); });
 }
 
 void TkvDashboardFrame::Bind(QWidget *Control) {

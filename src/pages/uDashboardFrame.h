@@ -35,7 +35,8 @@ public:
   // Loads the panel from FileName (kept as the panel's current file) and
   // restarts the event ring. A missing or broken file is reported through the
   // host and leaves the panel empty. A panel changed and not saved is kept
-  // (bound to the descriptor) and stays marked changed. Asked while a
+  // (bound to the descriptor) with the file it came from, and stays marked
+  // changed. Asked while a
   // control's change handler runs (its password box open), the load, as a
   // binding, waits until the handler has returned: no control is deleted
   // under its own signal.
@@ -51,6 +52,9 @@ public:
   // file that did not load whole (refused, or elements dropped or half-read)
   // is replaced only when the user answers yes; false when not saved.
   bool Save(const QString &FileName);
+  // A panel holding unsaved changes asks before they go (Да / Нет / Отмена):
+  // Да saves them to the current file. True when the panel may be replaced.
+  bool QueryClose();
   // The last load of the current file refused it or left something out.
   bool IsIncomplete() const { return FIncomplete; }
   // Binds every control to Descriptor (owned by the main window).
@@ -135,6 +139,7 @@ private:
   QPointer<QWidget> FHandled;
   int FHandlers = 0;
   bool FLoadPending = false, FBindPending = false;
+  QString FPendingFileName; // the file of the load put off
   QPointer<TIOChainGen> FListened;
   int FListener = 0;
 };

@@ -236,3 +236,41 @@ TEST(Files, PreviousGenerationReplacesTheOlderOne) {
   Write(dir.filePath("busy.log"), "x");
   EXPECT_TRUE(KeepPreviousGeneration(dir.filePath("busy.log")).startsWith("cannot keep " + dir.filePath("busy.log")));
 }
+
+// A file that fails alike at every poll is news once; again only after it
+// has been saved meanwhile, or when it fails for another reason.
+TEST(Files, ASaveFailureIsNewsOnceUntilItsFileIsSavedOrFailsOtherwise) {
+  QTemporaryDir dir;
+  const QString ring = dir.filePath("ring.bin"), other = dir.filePath("other.bin");
+  Write(ring, "old");
+  Write(other, "old");
+  const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner, writable = readOnly | QFileDevice::WriteOwner;
+  const auto protect = [&](const QString &Path, bool On) { return QFile::setPermissions(Path, On ? readOnly : writable); };
+  const struct {
+    const char *Step;
+    std::function<bool()> Before;
+    QString Path;
+    bool Fails, News;
+  } steps[] = {
+      {"read-only", [&] { return protect(ring, true); }, ring, true, true},
+      {"the same again", [] { return true; }, ring, true, false},
+      {"and again", [] { return true; }, ring, true, false},
+      {"another file", [&] { return protect(other, true); }, other, true, true},
+      {"writable, saved", [&] { return protect(ring, false); }, ring, false, false},
+      {"read-only after the save", [&] { return protect(ring, true); }, ring, true, true},
+      {"a folder in its place",
+       [&] { return QFile::remove(ring) && QDir().mkpath(QDir(ring).filePath("x")); }, ring, true, true},
+      {"the folder again", [] { return true; }, ring, true, false},
+  };
+  for (const auto &s : steps) {
+    SCOPED_TRACE(s.Step);
+    ASSERT_TRUE(s.Before());
+    const QString error = SaveError(s.Path, "new");
+    ASSERT_EQ(error != "no error", s.Fails) << error.toStdString();
+    if (s.Fails)
+      EXPECT_EQ(IsNewSaveFailure(error), s.News) << error.toStdString();
+  }
+  EXPECT_TRUE(IsNewSaveFailure("cannot open " + ring));
+  EXPECT_TRUE(IsNewSaveFailure("cannot open " + ring));
+  protect(other, false);
+}

@@ -460,6 +460,31 @@ TEST_P(DeviceWorker, RecordsOfAnEndedChainAreAnsweredWithoutReachingTheDevice) {
   EXPECT_TRUE(Got.empty());
 }
 
+TEST_P(DeviceWorker, RecordsOfEveryEndedChainAreDroppedWhicheverEndsAfterIt) {
+  // A silent device holds the worker on the first chain's read; two other
+  // chains queue theirs and end in turn, the older one first: neither is sent.
+  SilenceNextRequest(3000);
+  Send(bcReadRegisters, {1}, {1});
+  const TReplyId older = Tool->RegisterReply([](TResponseParser &, const TAnswerHead &, std::span<const uint8_t>) {});
+  const TReplyId newer = Tool->RegisterReply([](TResponseParser &, const TAnswerHead &, std::span<const uint8_t>) {});
+  for (const auto &[id, reg] : {std::pair{older, 2}, std::pair{newer, 3}}) {
+    TRequestBuilder &b = Tool->Builder();
+    b.StartRecord(id, bcReadRegisters, 0, {1});
+    b.PutWord(uint16_t(reg));
+    b.Send();
+  }
+  ASSERT_TRUE(WaitFor([&] { return !Requests(0x03).empty(); }));
+  Tool->UnregisterReply(older);
+  Tool->UnregisterReply(newer);
+  EXPECT_TRUE(WaitFor([&] { return !Tool->HasOutstanding(); }));
+  for (const QByteArray &pdu : Requests(0x03))
+    EXPECT_EQ(pdu, Bytes({0x03, 0, 1, 0, 1})) << "only the first chain's read reaches the device";
+  // A chain made afterwards is served as usual.
+  Device.SetRegister(TSimArea::Holding, 4, 0x0404);
+  Send(bcReadRegisters, {1}, {4});
+  EXPECT_EQ(Answer(Got.size()).Head.Status, 0);
+}
+
 // A record that fails for the link takes every record queued before the
 // failure with it, unsent and with the same failure: they were meant for the
 // device the link lost. What the device itself refused leaves them to go.

@@ -503,7 +503,7 @@ TEST_F(IOChain3, ThousandsOfChainsEndWithoutLeaving) {
 
 #include "uIOChain3_test.moc"
 
-TEST_F(IOChain3, WriteGateRefusesAChainThatWritesEvenInABranchBeforeAnyOfItsSteps) {
+TEST_F(IOChain3, WriteGateRefusesAChainThatWritesEvenInABranchBeforeItsFirstWrite) {
   TIo io(Words({1, 0x11}));
   const struct {
     const char *Name;
@@ -513,7 +513,7 @@ TEST_F(IOChain3, WriteGateRefusesAChainThatWritesEvenInABranchBeforeAnyOfItsStep
       {"register read", [&]() -> TIOChainList3 & { return Gen.newList().readReg(io.In, io.Out); }, false},
       {"register write", [&]() -> TIOChainList3 & { return Gen.newList().msg("m").writeReg(io.In); }, true},
       {"logic stop in a branch", [&]() -> TIOChainList3 & {
-         return Gen.newList().predicatIf(ptIf, 0, nullptr, &Gen.newList().specCmd(ctSpecCmdOff));
+         return Gen.newList().msg("m").predicatIf(ptIf, 0, nullptr, &Gen.newList().specCmd(ctSpecCmdOff));
        }, true},
   };
   for (const auto &t : cases) {
@@ -525,11 +525,166 @@ TEST_F(IOChain3, WriteGateRefusesAChainThatWritesEvenInABranchBeforeAnyOfItsStep
     c.setOnEnd([&] { ++ended; });
     c.run();
     EXPECT_EQ(c.IsRefused(), t.Gated) << t.Name;
-    if (t.Gated) // none of its steps and none of its handlers
-      EXPECT_TRUE(Front.Sent.size() == sent && Messages == QStringList{"refused"} && ended == 0) << t.Name;
+    if (t.Gated) // the local steps before the write ran; no write and no handler
+      EXPECT_TRUE(Front.Sent.size() == sent && Messages == (QStringList{"m", "refused"}) && ended == 0) << t.Name;
     Gen.abort();
     Pump();
   }
+}
+
+// The check stands right before the first write or the step marked for it:
+// what the chain reads to decide goes before it, nothing else after it.
+TEST_F(IOChain3, TheIdentityCheckStandsRightBeforeTheFirstWriteOrTheMarkedStep) {
+  const struct {
+    const char *Name;
+    bool Marked;  // checkBefore on a local step between the read and the write
+    bool Branch;  // the write in a branch taken after the read
+  } cases[] = {{"read then write", false, false}, {"marked local step", true, false}, {"write in a branch", false, true}};
+  for (const auto &t : cases) {
+    std::vector<QByteArray> atCheck; // the records sent when the gate was asked
+    bool decided = false, decidedAtCheck = true;
+    Gen.setWriteGate([&](TIOChainList3 &C) {
+      atCheck.assign(Front.Sent.begin(), Front.Sent.end());
+      decidedAtCheck = decided;
+      TIOChainList3 &check = Gen.newList();
+      check.readReg(check.Buffer(Words({7})), check.Buffer());
+      C.Precede(check);
+    });
+    Front.Sent.clear();
+    TIOChainList3 &c = Gen.newList();
+    c.readReg(c.Buffer(Words({10})), c.Buffer());
+    if (t.Marked)
+      c.checkBefore().exec([&] { decided = true; });
+    TIOChainList3 &write = t.Branch ? Gen.newList() : c;
+    write.writeReg(c.Buffer(Words({10, 5})));
+    if (t.Branch)
+      c.predicatIf(ptIf, 1, &write, nullptr);
+    c.run();
+    ASSERT_EQ(Front.Sent.size(), 2u) << t.Name << ": the read goes first";
+    EXPECT_TRUE(atCheck.empty()) << t.Name;
+    EXPECT_FALSE(c.WriteBegan());
+    Front.Answer(1, Bytes({1, 10, 0, 4, 0}));
+    EXPECT_EQ(atCheck.size(), 2u) << t.Name << ": asked once the read has ended";
+    EXPECT_TRUE(t.Marked ? !decidedAtCheck : true) << t.Name << ": the marked step runs after the check";
+    ASSERT_EQ(Front.Sent.size(), 4u) << t.Name;
+    EXPECT_EQ(Front.Payload(3), Bytes({1, 7, 0})) << t.Name << ": the check's read";
+    Front.Answer(3, Bytes({1, 7, 0, 0, 0}));
+    EXPECT_TRUE(c.WriteBegan()) << t.Name;
+    ASSERT_EQ(Front.Sent.size(), 6u) << t.Name;
+    EXPECT_EQ(Front.Command(5), bcWriteRegisters) << t.Name << ": the write right after the check";
+    Front.Answer(5, {});
+    EXPECT_TRUE(c.IsEnded() && c.Failure().isEmpty()) << t.Name;
+    Pump();
+  }
+}
+
+TEST_F(IOChain3, AnIdentificationDuringAWritesReadsRefusesItAtTheCheckWithTheBox) {
+  QStringList boxes;
+  Gen.setOnWriteBox([&](const QString &What, const QString &Why) { boxes << What + "|" + Why; });
+  int gated = 0;
+  Gen.setWriteGate([&](TIOChainList3 &) { ++gated; });
+  TIOChainList3 &c = Gen.newList().writes("набор");
+  c.readReg(c.Buffer(Words({10})), c.Buffer()).writeReg(c.Buffer(Words({10, 5})));
+  c.run();
+  Gen.NextIdentEpoch();
+  Front.Answer(1, Bytes({1, 10, 0, 4, 0}));
+  EXPECT_TRUE(c.IsRefused());
+  EXPECT_EQ(gated, 0);
+  EXPECT_EQ(Front.Sent.size(), 2u) << "nothing written";
+  EXPECT_EQ(boxes, QStringList{QString("набор|") + WriteTexts::PreparedForOther});
+  Pump();
+}
+
+// A write that ends short reads back what it wrote as steps of its own: it is
+// the running write until they end, its error handler has the failure first,
+// its end handler comes last, and Failure() keeps the first failure.
+TEST_F(IOChain3, AWriteEndedShortReadsBackInsideItselfBeforeItsEnd) {
+  const struct {
+    const char *Name;
+    std::function<void(TIOChainList3 &C)> Fail; // at the second write's answer
+    QString Failure;
+    bool BackFails;
+  } cases[] = {
+      {"exception", [&](TIOChainList3 &) { Front.Answer(Front.Sent.size() - 1, {}, 2); }, "", false},
+      {"abort", [&](TIOChainList3 &) { Gen.abort(); Front.Answer({}); }, "Прервано", false},
+      {"cut", [&](TIOChainList3 &C) { C.CutWrite("cut"); }, "cut", false},
+      {"read-back fails too", [&](TIOChainList3 &) { Front.Answer(Front.Sent.size() - 1, {}, 2); }, "", true},
+  };
+  for (const auto &t : cases) {
+    QStringList order;
+    Gen.setOnWriteBox([](const QString &, const QString &) {});
+    TIOChainList3 &c = Gen.newList();
+    c.writeReg(c.Buffer(Words({10, 5, 11, 6})));
+    TIOChainList3 &back = Gen.newList();
+    QBuffer &data = back.Buffer();
+    back.readReg(back.Buffer(Words({10, 11})), data).exec([&] { order << "read " + data.data().toHex(); });
+    c.afterFailure(back)
+        .setOnEnd([&] { order << "end"; })
+        .setEvent(0, [&](TIOChain3 *, const QList<int> &) { order << "abort"; })
+        .setEvent(1, [&](TIOChain3 *, const QList<int> &) { order << "error"; })
+        .run();
+    Front.Answer(Front.Sent.size() - 1, {}); // the first word went
+    const TReplyId written = c.ReplyId();
+    t.Fail(c);
+    EXPECT_EQ(order.size(), 1) << t.Name << ": " << order.join(",").toStdString();
+    EXPECT_EQ(Gen.RunningWrite(), &c) << t.Name << ": still the running write";
+    ASSERT_EQ(Front.Command(Front.Sent.size() - 1), bcReadRegisters) << t.Name;
+    EXPECT_NE(c.ReplyId(), written) << t.Name << ": late answers of the write are not the read's";
+    if (t.BackFails)
+      Front.Answer(Front.Sent.size() - 1, {}, 4);
+    else
+      Front.Answer(Front.Sent.size() - 1, Bytes({2, 10, 0, 5, 0, 11, 0, 0, 0}));
+    EXPECT_TRUE(c.IsEnded()) << t.Name;
+    EXPECT_EQ(Gen.RunningWrite(), nullptr) << t.Name;
+    EXPECT_EQ(order.last(), "end") << t.Name;
+    if (!t.BackFails)
+      EXPECT_EQ(order[1], "read " + Words({10, 5, 11, 0}).toHex()) << t.Name;
+    EXPECT_FALSE(c.Failure().isEmpty()) << t.Name;
+    if (!t.Failure.isEmpty())
+      EXPECT_EQ(c.Failure(), t.Failure) << t.Name;
+    Pump();
+  }
+  // A failure before the write began has nothing to read back.
+  TIOChainList3 &early = Gen.newList();
+  early.readReg(early.Buffer(Words({10})), early.Buffer()).writeReg(early.Buffer(Words({10, 5})));
+  early.afterFailure(Gen.newList().readReg(early.Buffer(Words({10})), early.Buffer())).run();
+  const size_t sent = Front.Sent.size();
+  Front.Answer(sent - 1, {}, 2);
+  EXPECT_TRUE(early.IsEnded());
+  EXPECT_EQ(Front.Sent.size(), sent);
+  Pump();
+}
+
+TEST_F(IOChain3, AWriteMarkedShortKeepsItsFirstFailure) {
+  TIOChainList3 &c = Gen.newList();
+  c.writeReg(c.Buffer(Words({10, 5}))).exec([&] { c.MarkShort("not kept"); }).exec([&] { c.MarkShort("other"); });
+  c.run();
+  Front.Answer(Front.Sent.size() - 1, {});
+  EXPECT_TRUE(c.IsEnded());
+  EXPECT_EQ(c.Failure(), "not kept");
+  Pump();
+}
+
+namespace {
+class TTiedPage : public QObject {
+public:
+  int Ties() const { return receivers(SIGNAL(destroyed(QObject *))); }
+};
+} // namespace
+
+TEST_F(IOChain3, AnEndedChainLeavesNoTieToItsPage) {
+  TTiedPage page;
+  for (int i = 0; i < 1000; ++i) {
+    TIOChainList3 &c = Gen.newList();
+    c.ownedBy(&page).readReg(c.Buffer(Words({10})), c.Buffer());
+    if (i % 2)
+      c.run(), Front.Answer(Front.Sent.size() - 1, Bytes({1, 10, 0, 1, 0}));
+    else
+      c.run(), Gen.abort(), Front.Answer({});
+  }
+  Pump();
+  EXPECT_EQ(Gen.ChainCount(), 0);
+  EXPECT_EQ(page.Ties(), 0);
 }
 
 TEST_F(IOChain3, OnlyALostLinkIsToldAsALinkFailureAndBeforeTheChainsEnd) {

@@ -1,9 +1,11 @@
 // The title panel against the demo terminal in the simulator: the demo's own
 // page file, its refresh chain, the event ring and the writes a user makes.
+#include "../../common/uTcpGateway.h"
 #include "../../common/uTestLoop.h"
 
 #include "uControls.h"
 #include "uDashboardFrame.h"
+#include "uDashboardSetupForm.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
 #include "uDemoDevice.h"
@@ -14,9 +16,11 @@
 #include "uIOChain3.h"
 #include "uMainForm.h"
 #include "uLinkKit.h"
+#include "uLogger.h"
 #include "uModbus.h"
 #include "uMultiLingual.h"
 #include "uPageControlHelper.h"
+#include "uPasswdForm.h"
 #include "uPlacement.h"
 #include "uPrintDialog.h"
 #include "uSimDevice.h"
@@ -27,7 +31,9 @@
 #include "uUstavFrame.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -38,8 +44,34 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <functional>
+#include <memory>
 
 namespace {
+const char *const PanelQuestion = "Изменения титульной панелм не сохранены, сохранить?";
+
+// Drives the next modal dialog of class Form once it shows; a dialog that
+// never comes is a failure.
+template <class Form> void WhenModal(std::function<void(Form &)> Act) {
+  auto *timer = new QTimer;
+  auto since = std::make_shared<QElapsedTimer>();
+  since->start();
+  QObject::connect(timer, &QTimer::timeout, [timer, since, Act] {
+    auto *dialog = qobject_cast<Form *>(QApplication::activeModalWidget());
+    if (!dialog && since->elapsed() < 20000)
+      return;
+    timer->stop();
+    timer->deleteLater();
+    if (dialog)
+      Act(*dialog);
+    else
+      ADD_FAILURE() << "no modal " << Form::staticMetaObject.className();
+  });
+  timer->start(5);
+}
+
+int LabelCount(QWidget *Panel);
+
 class DashboardLink : public TShownCapture {
 protected:
   // The demo terminal and a main window that does not poll; with Panel the
@@ -60,9 +92,51 @@ protected:
     return out;
   }
 
+  // The window with the settings text Ini (%1: the Modbus TCP port), the
+  // demo terminal identified and the title panel shown and refreshed at
+  // each tick.
+  void OpenAndIdentify(const QString &Ini, uint16_t Port) {
+    ASSERT_TRUE(S.Open(Ini.arg(Port)));
+    Form = S.Form.get();
+    ASSERT_EQ(S.Identify(), "Готово");
+    Form->PageControl->setCurrentWidget(Form->TabSheetDashboard);
+    Form->cbAuto->setChecked(true);
+  }
+  // Questions are recorded and answered with Reply; other boxes go to Shown.
+  void AnswerQuestions() {
+    SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+      if (Kind != TMsgKind::Question)
+        return Shown << Text, TMsgResult::Ok;
+      Questions << Text;
+      return Reply;
+    });
+  }
+  // A page command, once the action list has it on (the link idle).
+  void Run(QAction *Action) {
+    ASSERT_TRUE(QTest::qWaitFor([Action] { return Action->isEnabled(); }, 30000))
+        << Action->objectName().toStdString();
+    Action->trigger();
+  }
+  // "Настройка панели" on the title panel: a label placed and OK pressed.
+  void PlaceLabel() {
+    Form->PageControl->setCurrentWidget(Form->TabSheetDashboard);
+    const int was = LabelCount(Form->DashboardFrame->Panel);
+    WhenModal<TDashboardSetupForm>([](TDashboardSetupForm &Designer) {
+      Designer.ChooseTool("apLabel");
+      Designer.PlaceNew(Designer.PanelContainer, QPoint(700, 20));
+      Designer.accept();
+    });
+    Run(Form->adSetup);
+    ASSERT_EQ(LabelCount(Form->DashboardFrame->Panel), was + 1);
+    ASSERT_TRUE(Form->DashboardFrame->IsModified());
+  }
+  bool Idle() const { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }
+
   TDemoSession S;
   TSimDevice &Device = S.Device;
   TMainForm *Form = nullptr;
+  QStringList Questions;
+  TMsgResult Reply = TMsgResult::Cancel;
 };
 
 // The setpoints page as the controls see it: every setpoint a plain number.
@@ -469,4 +543,248 @@ TEST(DashboardReplaceQuestion, EnterKeepsTheFile) {
   EXPECT_EQ(pressed, QMessageBox(QMessageBox::Question, "", "", QMessageBox::No).button(QMessageBox::No)->text());
   EXPECT_FALSE(saved);
   EXPECT_EQ(LoadFileBytes(file), bytes);
+}
+
+namespace {
+// The labels of the title panel file Path.
+int FileLabels(const QString &Path) {
+  TkvDashboardFrame page;
+  page.LoadFromFile(Path);
+  return LabelCount(page.Panel);
+}
+
+const char *const GatewayIni = "[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
+                               "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=300\n[com]\nTimeout=500\n"
+                               "[timer]\ninterval=3600000\n[debug]\npoll=1\n";
+
+// How the identification comes while the panel holds a change.
+enum class TIdent {
+  Poll,          // "Опрос"
+  Swap,          // the gateway's exception for a tick, then another relay behind it
+  PollInHandler, // "Опрос" while a control's password box is open
+};
+struct TOwnFileCase {
+  const char *Name;
+  bool SavedAs; // the panel saved as mine.xml, else opened from other.xml
+  TIdent Ident;
+  bool Exit; // "Выход" -> "Да", else "Сохранить"
+};
+
+void PrintTo(const TOwnFileCase &Case, std::ostream *Out) { *Out << Case.Name; }
+
+// The demo terminal (A) and the second demo image (B) behind one gateway.
+class PanelOwnFileLink : public DashboardLink, public ::testing::WithParamInterface<TOwnFileCase> {
+protected:
+  void SetUp() override {
+    DashboardLink::SetUp();
+    LoadDemoDevice(Other, 2);
+    TDevSimOptions o;
+    o.UsePty = false;
+    S.Server = std::make_unique<TDevSimServer>(S.Device);
+    S.Server->Start(o);
+    OtherServer = std::make_unique<TDevSimServer>(Other);
+    OtherServer->Start(o);
+    Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
+  }
+  void TearDown() override {
+    S.Form.reset(); // before the gateway it is connected to
+    DashboardLink::TearDown();
+  }
+  bool OtherIdentified() const { return Form->IsDeviceReady() && Form->LabelDescID->text() == "2025-02-17" && Idle(); }
+  void Tick() {
+    Form->TimerTimer();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return Idle(); }, 60000));
+  }
+
+  TSimDevice Other;
+  std::unique_ptr<TDevSimServer> OtherServer;
+  std::unique_ptr<TTcpGateway> Gateway;
+};
+} // namespace
+
+// A panel from another file or saved under another name, changed in the
+// designer: the identification keeps the change and its file, and the save
+// goes there; the default file is not touched.
+TEST_P(PanelOwnFileLink, AChangedPanelIsSavedToItsOwnFileAfterAnIdentification) {
+  const TOwnFileCase &c = GetParam();
+  const QString defaultFile = S.Dir.filePath("dashboard.XML");
+  ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", defaultFile));
+  ASSERT_NO_FATAL_FAILURE(OpenAndIdentify(GatewayIni, Gateway->Port()));
+  AnswerQuestions();
+  const QByteArray defaultBytes = LoadFileBytes(defaultFile);
+  const int labels = LabelCount(Form->DashboardFrame->Panel);
+  const QString own = S.Dir.filePath(c.SavedAs ? "mine.xml" : "other.xml");
+  Answer = own;
+  if (c.SavedAs) {
+    ASSERT_NO_FATAL_FAILURE(Run(Form->apFileSaveAs));
+  } else {
+    ASSERT_TRUE(QFile::copy(defaultFile, own));
+    ASSERT_NO_FATAL_FAILURE(Run(Form->apFileLoad));
+  }
+  ASSERT_EQ(Form->DashboardFrame->FileName().toStdString(), own.toStdString());
+  ASSERT_NO_FATAL_FAILURE(PlaceLabel());
+
+  switch (c.Ident) {
+  case TIdent::Poll:
+    ASSERT_EQ(S.Identify(), "Готово");
+    break;
+  case TIdent::Swap:
+    Gateway->Mode(TTcpGateway::TMode::Exception);
+    ASSERT_NO_FATAL_FAILURE(Tick());
+    Gateway->Target(TTcpGateway::TUpstream::B);
+    Gateway->Mode(TTcpGateway::TMode::Forward);
+    for (int i = 0; i < 3 && !OtherIdentified(); ++i)
+      ASSERT_NO_FATAL_FAILURE(Tick());
+    ASSERT_TRUE(OtherIdentified()) << S.Status().toStdString();
+    break;
+  case TIdent::PollInHandler: {
+    Form->SetLoggedIn(false);
+    TParamEnum *mode = nullptr;
+    for (QWidget *w : ControlsOf(Form->DashboardFrame->Panel, true))
+      if (auto *e = qobject_cast<TParamEnum *>(w); e && e->mreg() == 30)
+        mode = e;
+    ASSERT_TRUE(mode);
+    bool pending = false;
+    WhenModal<TPasswdForm>([&](TPasswdForm &Box) {
+      EXPECT_EQ(S.Identify(), "Готово");
+      pending = Form->DashboardFrame->IsRebuildPending();
+      if (Box.isVisible())
+        Box.BitBtn2->click();
+    });
+    emit mode->List()->activated(mode->List()->currentIndex() == 0 ? 1 : 0);
+    EXPECT_TRUE(pending);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !Form->DashboardFrame->IsRebuildPending() && Idle(); }, 30000));
+    break;
+  }
+  }
+  EXPECT_EQ(LabelCount(Form->DashboardFrame->Panel), labels + 1);
+  EXPECT_TRUE(Form->DashboardFrame->IsModified());
+  EXPECT_EQ(Form->DashboardFrame->FileName().toStdString(), own.toStdString());
+  // Bound to the relay identified now.
+  QStringList dates;
+  for (QWidget *w : ControlsOf(Form->DashboardFrame->Panel, true))
+    if (auto *d = qobject_cast<TDateTimeEdit *>(w))
+      dates << d->text();
+  EXPECT_EQ(dates.contains("2025-02-17"), c.Ident == TIdent::Swap) << dates.join("|").toStdString();
+
+  if (c.Exit) {
+    Reply = TMsgResult::Yes;
+    ASSERT_NO_FATAL_FAILURE(Run(Form->nExit));
+    EXPECT_EQ(Questions.join("|").toStdString(), PanelQuestion);
+    EXPECT_FALSE(Form->isVisible());
+  } else {
+    ASSERT_NO_FATAL_FAILURE(Run(Form->apFileSave));
+    EXPECT_FALSE(Form->DashboardFrame->IsModified());
+  }
+  EXPECT_EQ(FileLabels(own), labels + 1);
+  EXPECT_EQ(LoadFileBytes(defaultFile), defaultBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, PanelOwnFileLink,
+                         ::testing::Values(TOwnFileCase{"OpenedPolledExit", false, TIdent::Poll, true},
+                                           TOwnFileCase{"SavedAsPolledSave", true, TIdent::Poll, false},
+                                           TOwnFileCase{"OpenedSwappedExit", false, TIdent::Swap, true},
+                                           TOwnFileCase{"SavedAsSwappedExit", true, TIdent::Swap, true},
+                                           TOwnFileCase{"OpenedPolledInAHandlerExit", false, TIdent::PollInHandler,
+                                                        true}),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
+
+// An unchanged panel from another file is the default file's again after an
+// identification, and saves there.
+TEST_F(DashboardLink, AnUnchangedPanelIsLoadedFromTheDefaultFileAtAnIdentification) {
+  Start(true);
+  ASSERT_EQ(S.Identify(), "Готово");
+  const QString other = S.Dir.filePath("other.xml");
+  SaveFileBytes(other, "<document><element><class>TLabelA</class><Caption>A</Caption></element></document>\n");
+  Answer = other;
+  ASSERT_NO_FATAL_FAILURE(Run(Form->apFileLoad));
+  ASSERT_EQ(LabelCount(Form->DashboardFrame->Panel), 1);
+  ASSERT_EQ(S.Identify(), "Готово");
+  const QString defaultFile = S.Dir.filePath("dashboard.XML");
+  EXPECT_EQ(Form->DashboardFrame->FileName().toStdString(), defaultFile.toStdString());
+  EXPECT_EQ(LabelCount(Form->DashboardFrame->Panel), FileLabels(defaultFile));
+}
+
+// "Открыть" over a change not saved: Отмена keeps the change and opens
+// nothing, Нет drops it, Да saves it to the panel's file first.
+TEST_F(DashboardLink, OpeningAnotherPanelOverAChangeAsksFirst) {
+  Start(true);
+  ASSERT_EQ(S.Identify(), "Готово");
+  AnswerQuestions();
+  const QString defaultFile = S.Dir.filePath("dashboard.XML"), other = S.Dir.filePath("other.xml");
+  const QByteArray defaultBytes = LoadFileBytes(defaultFile);
+  SaveFileBytes(other, "<document><element><class>TLabelA</class><Caption>A</Caption></element></document>\n");
+  TkvDashboardFrame *page = Form->DashboardFrame;
+  const int labels = LabelCount(page->Panel);
+  ASSERT_NO_FATAL_FAILURE(PlaceLabel());
+  Answer = other;
+
+  Reply = TMsgResult::Cancel;
+  ASSERT_NO_FATAL_FAILURE(Run(Form->apFileLoad));
+  EXPECT_EQ(Questions.join("|").toStdString(), PanelQuestion);
+  EXPECT_TRUE(Asked.isEmpty()) << Asked.join("|").toStdString(); // no file was asked for
+  EXPECT_EQ(LabelCount(page->Panel), labels + 1);
+  EXPECT_TRUE(page->IsModified());
+  EXPECT_EQ(page->FileName().toStdString(), defaultFile.toStdString());
+
+  Reply = TMsgResult::No;
+  ASSERT_NO_FATAL_FAILURE(Run(Form->apFileLoad));
+  EXPECT_EQ(Questions.size(), 2);
+  EXPECT_EQ(Asked.join("|").toStdString(), "Открыть титульную панель");
+  EXPECT_EQ(LabelCount(page->Panel), 1);
+  EXPECT_FALSE(page->IsModified());
+  EXPECT_EQ(LoadFileBytes(defaultFile), defaultBytes);
+
+  ASSERT_NO_FATAL_FAILURE(PlaceLabel());
+  Reply = TMsgResult::Yes;
+  Answer = defaultFile;
+  ASSERT_NO_FATAL_FAILURE(Run(Form->apFileLoad));
+  EXPECT_EQ(Questions.size(), 3);
+  EXPECT_EQ(FileLabels(other), 2);
+  EXPECT_EQ(page->FileName().toStdString(), defaultFile.toStdString());
+  EXPECT_EQ(LabelCount(page->Panel), labels);
+  EXPECT_EQ(LoadFileBytes(defaultFile), defaultBytes);
+}
+
+// The event ring's file cannot be replaced at a 20 ms poll: the log says so
+// once, and once more only after it has been saved meanwhile.
+TEST_F(DashboardLink, AnEventRingThatCannotBeSavedIsLoggedOncePerFailure) {
+  ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", S.Dir.filePath("dashboard.XML")));
+  const int recordBytes = 9 + 2 * 6;
+  Device.SetFile(SimFileEventRing, BuildEventRing({{At(1), 1, 1, {}}}, recordBytes, 256, 0), recordBytes);
+  S.Serve(false);
+  // The timer identifies the terminal and then refreshes the panel shown.
+  ASSERT_TRUE(S.Open(QString(GatewayIni).replace("interval=3600000", "interval=20").arg(S.Server->TcpPort())));
+  Form = S.Form.get();
+  Form->PageControl->setCurrentWidget(Form->TabSheetDashboard);
+  Form->cbAuto->setChecked(true);
+  const QString ring = S.Dir.filePath("eventlog.bin");
+  const auto ringReads = [this] {
+    int n = 0;
+    for (const QByteArray &p : Device.RequestLog())
+      n += uint8_t(p[0]) == SIM_FN_READ_FILE && uint8_t(p[1]) == 128;
+    return n;
+  };
+  const auto logged = [&ring] { return Logger().Lines().filter(ring).size(); };
+  // Refreshes at the timer's pace until Count more of them have read the ring.
+  const auto refreshes = [&](int Count) {
+    const int from = ringReads();
+    return QTest::qWaitFor([&] { return ringReads() >= from + Count; }, 60000);
+  };
+  const int before = logged();
+  ASSERT_TRUE(QTest::qWaitFor([&ring] { return QFile::exists(ring); }, 60000));
+  const QFileDevice::Permissions writable = QFile::permissions(ring);
+  const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+  const struct {
+    const char *Step;
+    bool ReadOnly;
+    int Lines; // logged since the start
+  } steps[] = {{"read-only", true, 1}, {"saved again", false, 1}, {"read-only again", true, 2}};
+  for (const auto &step : steps) {
+    SCOPED_TRACE(step.Step);
+    ASSERT_TRUE(QFile::setPermissions(ring, step.ReadOnly ? readOnly : writable));
+    ASSERT_TRUE(refreshes(100));
+    EXPECT_EQ(logged() - before, step.Lines) << Logger().Lines().filter(ring).join("\n").toStdString();
+  }
+  QFile::setPermissions(ring, writable);
 }

@@ -542,7 +542,7 @@ TEST_P(IdentityCheckLink, AWriteChainThatSawAReconnectAfterItsCheckEndsBeforeIts
   regs.write(QByteArray("\x1e\x00", 2));
   clock.write(QByteArray(8, '\0'));
   // The check, a pause, a read (over a connection made again), then the write.
-  TIOChainList3 &chain = gen.newList().sleep(1000).readReg(regs, values).writeTime(clock);
+  TIOChainList3 &chain = gen.newList().checkBefore().sleep(1000).readReg(regs, values).writeTime(clock);
   chain.run();
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return chain.IsEnded() || chain.Step(chain.FIndex)->FType == ctSleep; }, 60000));

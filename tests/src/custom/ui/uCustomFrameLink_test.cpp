@@ -829,7 +829,7 @@ TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
          QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
          ASSERT_TRUE(WaitIdle());
        },
-       check + QStringList{"R140:0", "W140:64", "R140:64"}},
+       QStringList{"R140:0"} + check + QStringList{"W140:64", "R140:64"}},
       {"Сформировать, project",
        [this] {
          Page->SaveAs(FDir.filePath("p.pack"));
