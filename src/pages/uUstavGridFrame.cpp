@@ -289,15 +289,6 @@ TRegWrites TUstavGridFrame::ImageWords(const QByteArray &Image) const {
   return words;
 }
 
-namespace {
-// The page's key of a value, told back with its outcome (a write gate that
-// keeps no key leaves it out).
-template <class TValue> void SetTag(TValue &Value, int Tag) {
-  if constexpr (requires { Value.Tag; })
-    Value.Tag = Tag;
-}
-} // namespace
-
 TWriteValue TUstavGridFrame::CellValue(const TUstav &U, int Reg, uint16_t Word) const {
   TWriteValue v = UstavWriteValue(U, Reg, Word, FPrimary);
   v.Mask = U.EditMask();
@@ -313,7 +304,7 @@ TWriteValue TUstavGridFrame::CellValue(const TUstav &U, int Reg, uint16_t Word) 
 TWriteBatch TUstavGridFrame::ImageBatch(const QByteArray &Image) const {
   TWriteBatch batch;
   const auto add = [&batch](TWriteValue V) {
-    SetTag(V, int(batch.Values().size()));
+    V.Tag = int(batch.Values().size());
     batch.Add(std::move(V));
   };
   for (const TRegWrite &w : ImageWords(Image)) {
@@ -351,23 +342,18 @@ std::vector<uint16_t> TUstavGridFrame::ImageRegisters() const {
 
 namespace {
 // Tells Settled, by its Tag, each value the relay holds as meant once the
-// write has ended (a write gate that tells no outcome tells nothing).
-template <class TRun>
-void SetSettled(TRun &Run, const TWriteBatch &Batch, QObject *Page,
-                const std::function<void(const TWriteValue &)> &Settled) {
-  if constexpr (requires { Run.Outcome; }) {
-    if (!Settled)
+// write has ended: written and kept, or held already.
+std::function<void(const std::vector<TValueOutcome> &)>
+SettledOutcome(const TWriteBatch &Batch, QObject *Page, const std::function<void(const TWriteValue &)> &Settled) {
+  if (!Settled)
+    return {};
+  return [page = QPointer<QObject>(Page), values = Batch.Values(), Settled](const std::vector<TValueOutcome> &Outcomes) {
+    if (!page)
       return;
-    Run.Outcome = [page = QPointer<QObject>(Page), values = Batch.Values(), Settled](const auto &Outcomes) {
-      if (!page)
-        return;
-      for (const auto &o : Outcomes) {
-        using TFate = std::decay_t<decltype(o.Fate)>;
-        if ((o.Fate == TFate::Kept || o.Fate == TFate::Held) && o.Tag >= 0 && o.Tag < int(values.size()))
-          Settled(values[size_t(o.Tag)]);
-      }
-    };
-  }
+    for (const TValueOutcome &o : Outcomes)
+      if ((o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::Held) && o.Tag >= 0 && o.Tag < int(values.size()))
+        Settled(values[size_t(o.Tag)]);
+  };
 }
 
 TWriteRun UstavRun(bool CheckLimits, const std::function<void()> &Shown,
@@ -400,7 +386,7 @@ void TUstavGridFrame::RunRelayWrite(const TWriteBatch &Candidates, const TRelayW
   if (!FHost.Chains)
     return;
   TWriteRun run = UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this);
-  SetSettled(run, Candidates, this, Settled);
+  run.Outcome = SettledOutcome(Candidates, this, Settled);
   ::RunRelayWrite(*FHost.Chains, Candidates, Relay, run);
 }
 
