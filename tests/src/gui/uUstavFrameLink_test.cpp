@@ -531,29 +531,42 @@ TEST_F(SetWriteLink, WhatAnEditTabWroteFollowsTheRelayAfterwards) {
   EXPECT_EQ(Held(101), 600);
 }
 
-TEST_F(SetWriteLink, AWriteThatStopsPartWayKeepsTheEditItDidNotSend) {
-  Start("directEdit=2\n");
-  UstavPage()->SetEditMode(true);
-  ASSERT_NO_FATAL_FAILURE(Type(UstavPage(), 100, Value(100, 4000)));
-  ASSERT_NO_FATAL_FAILURE(Type(UstavPage(), 101, Value(101, 320)));
-  TSimFault refuse;
-  refuse.Kind = TSimFaultKind::Exception;
-  refuse.Value = 4;
-  refuse.Function = SIM_FN_WRITE_HOLDING;
-  refuse.Register = 101;
-  S.Device.SetFault(refuse);
-  ASSERT_NO_FATAL_FAILURE(Write());
-  ASSERT_EQ(Held(100), 4000);
-  ASSERT_EQ(Held(101), 500);
-  EXPECT_TRUE(UstavPage()->GetEditMode());
-  EXPECT_EQ(CellText(UstavPage(), 101), Value(101, 320));
-  EXPECT_TRUE(UstavPage()->CellChanged(Cell(UstavPage(), 101).first, Cell(UstavPage(), 101).second));
-  EXPECT_FALSE(UstavPage()->CellChanged(Cell(UstavPage(), 100).first, Cell(UstavPage(), 100).second));
-  EXPECT_TRUE(S.Status().contains("Группа 1: Выдержка времени МТЗ-1")) << S.Status().toStdString();
-  S.Device.SetFault({});
-  S.Device.ClearLogs();
-  ASSERT_NO_FATAL_FAILURE(Write());
-  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 320"});
+// What the relay did not take stays an edit in the page's edit mode, named
+// with its group in the report: a write that stopped part-way, a value the
+// relay acknowledged and did not keep.
+TEST_F(SetWriteLink, AValueTheRelayDidNotTakeStaysAnEditOnThePage) {
+  const struct {
+    const char *Name;
+    TSimFaultKind Kind;
+  } endings[] = {{"stopped part-way", TSimFaultKind::Exception}, {"not kept", TSimFaultKind::Unkept}};
+  for (const auto &e : endings) {
+    SCOPED_TRACE(e.Name);
+    S.Form.reset();
+    S.Server.reset();
+    LoadDemoDevice(S.Device);
+    ASSERT_NO_FATAL_FAILURE(Start("directEdit=2\n"));
+    UstavPage()->SetEditMode(true);
+    ASSERT_NO_FATAL_FAILURE(Type(UstavPage(), 100, Value(100, 4000)));
+    ASSERT_NO_FATAL_FAILURE(Type(UstavPage(), 101, Value(101, 320)));
+    TSimFault fault;
+    fault.Kind = e.Kind;
+    fault.Value = 4;
+    fault.Function = SIM_FN_WRITE_HOLDING;
+    fault.Register = 101;
+    S.Device.SetFault(fault);
+    ASSERT_NO_FATAL_FAILURE(Write());
+    ASSERT_EQ(Held(100), 4000);
+    ASSERT_EQ(Held(101), 500);
+    EXPECT_TRUE(UstavPage()->GetEditMode());
+    EXPECT_EQ(CellText(UstavPage(), 101), Value(101, 320));
+    EXPECT_TRUE(UstavPage()->CellChanged(Cell(UstavPage(), 101).first, Cell(UstavPage(), 101).second));
+    EXPECT_FALSE(UstavPage()->CellChanged(Cell(UstavPage(), 100).first, Cell(UstavPage(), 100).second));
+    EXPECT_TRUE(S.Status().contains("Группа 1: Выдержка времени МТЗ-1")) << S.Status().toStdString();
+    S.Device.SetFault({});
+    S.Device.ClearLogs();
+    ASSERT_NO_FATAL_FAILURE(Write());
+    EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 320"});
+  }
 }
 
 TEST_F(SetWriteLink, ABitRowEditedOnThePageLeavesTheOtherBitsAsTheRelayHoldsThem) {
@@ -605,6 +618,11 @@ TEST_F(SetGatewayLink, AnEditTabKeepsItsCellsWhileAnotherRelayIsIdentified) {
   S.Form->apFileSaveAs->trigger();
   EXPECT_EQ(Stored(Answer, 100), 4800);
   EXPECT_EQ(Stored(Answer, 101), 510);
+  // Saved under a name, it is still the set of relay A.
+  S.Form->SetLoggedIn(true);
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(Gateway->Writes(TTcpGateway::TUpstream::B), 0);
+  EXPECT_TRUE(SaysOtherRelay(set));
 }
 
 TEST_F(SetGatewayLink, AnEditTabFollowsItsOwnRelayAgainOnceItIsIdentified) {

@@ -585,7 +585,7 @@ TEST_F(WriteGateLink, AValueTheRelayDidNotKeepIsNamedAndNotDone) {
   ASSERT_TRUE(S.WaitIdle());
   QApplication::processEvents();
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
-  EXPECT_EQ(S.Status(), NotKeptText(Delay, {{101, 450}}, {{101, delay}}));
+  EXPECT_EQ(S.Status(), NotKeptText(Delay1, {{101, 450}}, {{101, delay}}));
   EXPECT_TRUE(Shown.filter("Готово").isEmpty()) << Shown.join("|").toStdString();
   EXPECT_TRUE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
 }
@@ -609,8 +609,8 @@ TEST_F(WriteGateLink, ASetRefusedAtItsRelayReadGivesTheBoxAndOneLogLine) {
   for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
     if (b->isVisible())
       boxes << b->text();
-  EXPECT_EQ(boxes, QStringList{"Не записано: " + Delay + "\nОшибка устройства 02"});
-  EXPECT_EQ(Logger().Lines().filter("Не записано: " + Delay).size(), 1);
+  EXPECT_EQ(boxes, QStringList{"Не записано: " + Delay1 + "\nОшибка устройства 02"});
+  EXPECT_EQ(Logger().Lines().filter("Не записано: " + Delay1).size(), 1);
   EXPECT_TRUE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
 }
 
