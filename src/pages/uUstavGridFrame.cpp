@@ -13,10 +13,10 @@
 #include "uTextCodec.h"
 
 #include <QHeaderView>
-#include <QPointer>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
+#include <QPointer>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
