@@ -491,8 +491,13 @@ void TIdentification::CheckFailed(TIOChainList3 &Owner, bool Write) {
   // says nothing of which relay answers: what was prepared for it stays,
   // nothing is written until the timer's next check has passed.
   FUnconfirmed = true;
-  FUnconfirmedWhy = QString::fromUtf8(IdentTexts::WriteUnconfirmed) + ": " + front->DeliveryText();
-  Logger().Error(FUnconfirmedWhy);
+  const QString why = QString::fromUtf8(IdentTexts::WriteUnconfirmed) + ": " + front->DeliveryText();
+  // Said once: a refused write says it in its own report, and the timer's
+  // checks that keep failing so after it (a relay busy for minutes) add
+  // nothing until the reason changes.
+  if (!Write && why != FUnconfirmedWhy)
+    Logger().Error(why);
+  FUnconfirmedWhy = why;
   if (Write)
     Owner.RefuseWrite(FUnconfirmedWhy);
 }

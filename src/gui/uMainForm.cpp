@@ -1622,6 +1622,9 @@ TkvUstavLocalFrame *TMainForm::OpenLocalSet(const QString &FileName, const QStri
   }
   if (auto *closable = qobject_cast<TTabSheetClosable *>(sheet))
     closable->SetCloseQuery([frame] { return frame->QueryClose(); });
+  connect(frame, &TkvUstavLocalFrame::FileNamed, sheet, [this, sheet](const QString &F) {
+    PageControl->setTabText(PageControl->indexOf(sheet), QFileInfo(F).fileName() + TabCaptionTail);
+  });
   return frame;
 }
 
@@ -1665,7 +1668,9 @@ void TMainForm::EditCommand() {
     });
   frame->CopyLevelChecks(UstavFrame->clbUstavLevel);
   // The tab belongs to the relay its values were read from.
-  frame->MadeFrom(FIdentification->Identity(), FIOChain->IdentEpoch(), [this] { return FIdentification->Identity(); });
+  frame->MadeFrom(FIdentification->Identity(), FIOChain->IdentEpoch(), [this] {
+    return FIdentification->IsIdentityUnconfirmed() ? QByteArray() : FIdentification->Identity();
+  });
 }
 
 void TMainForm::ExcelCommand() {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -64,6 +65,8 @@ public:
   virtual int Apply(int Old, int Value) const { return Value; }
   // Two register words differ as far as this row is concerned.
   virtual bool Differs(int A, int B) const { return A != B; }
+  // The bits of its register this row edits and writes.
+  virtual uint16_t EditMask() const { return 0xFFFF; }
   // The limit report line for raw value V ("" inside the limits):
   // CR LF, "Помилка", the name in double quotes, "<" or ">", the limit.
   QString LimitLine(int V, bool Primary) const;
@@ -84,6 +87,7 @@ public:
   int TextToValue(const QString &Text, bool Primary) const override;
   int Apply(int Old, int Value) const override;
   bool Differs(int A, int B) const override { return ((A ^ B) >> Bit) & 1; }
+  uint16_t EditMask() const override { return uint16_t(1u << Bit); }
 };
 
 using TUstavList = std::vector<std::unique_ptr<TUstav>>;

@@ -145,14 +145,13 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   if (DirectEdit() == 2) {
     if (FEdited.empty() || FEditEpoch < FEditedEpoch)
       FEditedEpoch = FEditEpoch;
-    FEdited.insert(EditOwnImage(Col, Row, Text));
+    if (const int edited = EditOwnImage(Col, Row, Text); edited >= 0)
+      FEdited[edited] |= u->EditMask();
     return;
   }
   const int w = u->TextToValue(Text, FPrimary);
-  TWriteValue value = UstavWriteValue(*u, reg, uint16_t(u->Apply(Modbus().GetWord(reg), w)), FPrimary);
   // A bit row changes its bit of the word the relay holds as the write goes.
-  if (const auto *bit = dynamic_cast<const TUstavBit *>(u))
-    value.Mask = uint16_t(1u << bit->Bit);
+  const TWriteValue value = CellValue(*u, reg, uint16_t(u->Apply(Modbus().GetWord(reg), w)));
   TWriteBatch batch;
   batch.Add(value);
   // Refused before the password is asked: nothing would be sent anyway.
@@ -167,24 +166,32 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   RunWrite(batch, Guarded(this, [](TUstavFrame *P) { P->UpdateValues(); }), nullptr, FEditEpoch);
 }
 
-void TUstavFrame::ShowWritten(const std::vector<uint16_t> &Regs) {
-  for (uint16_t r : Regs) {
-    FOwnImage.SetWord(r, Modbus().GetWord(r));
-    FEdited.erase(r);
+void TUstavFrame::Settle(const TWriteValue &Value) {
+  for (const TRegWrite &w : Value.Words) {
+    const auto it = FEdited.find(w.first);
+    if (it == FEdited.end() || !Modbus().IsValid(w.first))
+      continue;
+    const uint16_t bits = Value.Mask;
+    FOwnImage.SetWord(w.first, uint16_t((FOwnImage.GetWord(w.first) & ~bits) | (Modbus().GetWord(w.first) & bits)));
+    if (!(it->second &= uint16_t(~bits)))
+      FEdited.erase(it);
   }
-  UpdateValues();
 }
 
 void TUstavFrame::ShowChanged(const std::vector<uint16_t> &Regs) {
+  // An edited word keeps its edited bits; the others show the relay's.
   for (uint16_t r : Regs)
-    if (!FEdited.count(r) && Modbus().IsValid(r))
-      FOwnImage.SetWord(r, Modbus().GetWord(r));
+    if (Modbus().IsValid(r)) {
+      const uint16_t edited = EditedBits(r);
+      FOwnImage.SetWord(r, uint16_t((Modbus().GetWord(r) & ~edited) | (FOwnImage.GetWord(r) & edited)));
+    }
   UpdateValues();
 }
 
 void TUstavFrame::WriteImage(const QByteArray &Image) {
-  const TWriteBatch edited = ImageBatch(Image, [this](int Reg) { return FEdited.count(Reg) > 0; });
-  // The edit mode ends after the write, also when the relay held it all.
+  const TWriteBatch edited = ImageBatch(Image);
+  // The edit mode ends after a whole write, also when the relay held it
+  // all; a write that stopped part-way leaves what it did not write edited.
   const auto done = [page = QPointer<TUstavFrame>(this), box = FHost.ShowMessageStep](const QString &Text) {
     return [page, box, Text](TIOChainList3 &C) {
       C.exec([page, box, Text] {
@@ -198,10 +205,16 @@ void TUstavFrame::WriteImage(const QByteArray &Image) {
   TRelayWrite relay;
   relay.Fetched = Guarded(this, [](TUstavFrame *P) { P->sgUstav->viewport()->update(); });
   relay.Same = done(QString::fromUtf8(UstavTexts::AlreadyHeld));
-  RunRelayWrite(edited, relay,
-                Guarded(this, [regs = edited.Registers()](TUstavFrame *P) { P->ShowWritten(regs); }),
-                done(QStringLiteral("Уставки успешно записаны")),
-                FEdited.empty() ? std::nullopt : std::optional<uint64_t>(FEditedEpoch));
+  RunRelayWrite(
+      edited, relay, Guarded(this, [](TUstavFrame *P) { P->UpdateValues(); }),
+      done(QStringLiteral("Уставки успешно записаны")),
+      FEdited.empty() ? std::nullopt : std::optional<uint64_t>(FEditedEpoch),
+      [page = QPointer<TUstavFrame>(this)](const TWriteValue &V) {
+        if (page) {
+          page->Settle(V);
+          page->UpdateValues();
+        }
+      });
 }
 
 void TUstavFrame::SaveToFile(const QString &FileName) {

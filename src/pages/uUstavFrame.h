@@ -5,7 +5,7 @@
 // exported. The value rules are TUstav's. Main thread only.
 #include "uUstavGridFrame.h"
 
-#include <set>
+#include <map>
 
 class TUstavFrame : public TUstavGridFrame {
   Q_OBJECT
@@ -58,14 +58,20 @@ protected:
   QColor BaseColor() const override;
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request) override;
   void CellEdited(int Col, int Row, const QString &Text) override;
-  bool IsEdited(int Reg) const override { return FEdited.count(Reg) > 0; }
+  uint16_t EditedBits(int Reg) const override {
+    const auto it = FEdited.find(Reg);
+    return it == FEdited.end() ? 0 : it->second;
+  }
 
 private:
   int DirectEdit() const;
-  // The cells of the batch's registers take the device's values again.
-  void ShowWritten(const std::vector<uint16_t> &Regs);
+  // A value of a write the relay now holds as meant: its bits are no longer
+  // an edit and show the relay's.
+  void Settle(const TWriteValue &Value);
   bool FEditMode = false;
-  std::set<int> FEdited; // registers edited in edit mode since the last read
+  // Registers edited in edit mode since the last read, with the bits edited
+  // (a bit row edits its bit only).
+  std::map<int, uint16_t> FEdited;
   // The identification epochs the values are edited under: of the editor
   // opened last, and the oldest of the registers in FEdited.
   uint64_t FEditEpoch = 0, FEditedEpoch = 0;

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
+#include <QPointer>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
@@ -102,7 +103,7 @@ TUstav *TUstavGridFrame::RowUstav(int Row) const {
 bool TUstavGridFrame::CellChanged(int Col, int Row) const {
   const TUstav *u = RowUstav(Row);
   const int reg = u ? u->Reg(Col - 2) : -1;
-  return reg >= 0 && IsEdited(reg) && u->Differs(Modbus().GetWord(reg), FOwnImage.GetWord(reg));
+  return reg >= 0 && (EditedBits(reg) & u->EditMask()) && u->Differs(Modbus().GetWord(reg), FOwnImage.GetWord(reg));
 }
 
 TUstav *TUstavGridFrame::FindByReg(int Reg) const {
@@ -288,13 +289,44 @@ TRegWrites TUstavGridFrame::ImageWords(const QByteArray &Image) const {
   return words;
 }
 
-TWriteBatch TUstavGridFrame::ImageBatch(const QByteArray &Image, const std::function<bool(int Reg)> &Take) const {
+TWriteValue TUstavGridFrame::CellValue(const TUstav &U, int Reg, uint16_t Word) const {
+  TWriteValue v = UstavWriteValue(U, Reg, Word, FPrimary);
+  v.Mask = U.EditMask();
+  if (FGroupCount > 1)
+    for (int g = 0; g < FGroupCount; ++g)
+      if (U.Reg(g) == Reg) {
+        v.Name = MultiLingual().Translate(QString("Группа %1").arg(g + 1)) + ": " + v.Name;
+        break;
+      }
+  return v;
+}
+
+TWriteBatch TUstavGridFrame::ImageBatch(const QByteArray &Image) const {
   TWriteBatch batch;
-  for (const TRegWrite &w : ImageWords(Image))
-    if (!Take || Take(w.first)) {
-      const TUstav *u = FindByReg(w.first);
-      batch.Add(u ? UstavWriteValue(*u, w.first, w.second, FPrimary) : DescribedWriteValue({}, w.first, w.second));
+  const auto add = [&batch](TWriteValue V) {
+    V.Tag = int(batch.Values().size());
+    batch.Add(std::move(V));
+  };
+  for (const TRegWrite &w : ImageWords(Image)) {
+    const uint16_t bits = EditedBits(w.first);
+    if (!bits)
+      continue;
+    const TUstav *whole = FindByReg(w.first);
+    if (bits == 0xFFFF || !whole || whole->EditMask() == 0xFFFF) {
+      // The whole word as the image holds it (a set's word, a whole edit).
+      TWriteValue v = whole ? CellValue(*whole, w.first, w.second) : DescribedWriteValue({}, w.first, w.second);
+      v.Mask = 0xFFFF;
+      if (whole && whole->EditMask() != 0xFFFF)
+        v.Limit = {};
+      add(std::move(v));
+      continue;
     }
+    // Only the bits edited through their rows: the others stay as the relay
+    // holds them when the write goes.
+    for (const auto &u : FUstavs)
+      if ((u->EditMask() & bits) && std::find(u->Regs.begin(), u->Regs.end(), w.first) != u->Regs.end())
+        add(CellValue(*u, w.first, w.second));
+  }
   return batch;
 }
 
@@ -309,6 +341,21 @@ std::vector<uint16_t> TUstavGridFrame::ImageRegisters() const {
 }
 
 namespace {
+// Tells Settled, by its Tag, each value the relay holds as meant once the
+// write has ended: written and kept, or held already.
+std::function<void(const std::vector<TValueOutcome> &)>
+SettledOutcome(const TWriteBatch &Batch, QObject *Page, const std::function<void(const TWriteValue &)> &Settled) {
+  if (!Settled)
+    return {};
+  return [page = QPointer<QObject>(Page), values = Batch.Values(), Settled](const std::vector<TValueOutcome> &Outcomes) {
+    if (!page)
+      return;
+    for (const TValueOutcome &o : Outcomes)
+      if ((o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::Held) && o.Tag >= 0 && o.Tag < int(values.size()))
+        Settled(values[size_t(o.Tag)]);
+  };
+}
+
 TWriteRun UstavRun(bool CheckLimits, const std::function<void()> &Shown,
                    const std::function<void(TIOChainList3 &)> &Done, const TChainProgressEvent &Progress,
                    std::optional<uint64_t> PreparedFor, QObject *Owner) {
@@ -334,10 +381,13 @@ void TUstavGridFrame::RunWrite(const TWriteBatch &Batch, const std::function<voi
 void TUstavGridFrame::RunRelayWrite(const TWriteBatch &Candidates, const TRelayWrite &Relay,
                                     const std::function<void()> &Shown,
                                     const std::function<void(TIOChainList3 &)> &Done,
-                                    std::optional<uint64_t> PreparedFor) {
-  if (FHost.Chains)
-    ::RunRelayWrite(*FHost.Chains, Candidates, Relay,
-                    UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this));
+                                    std::optional<uint64_t> PreparedFor,
+                                    std::function<void(const TWriteValue &Settled)> Settled) {
+  if (!FHost.Chains)
+    return;
+  TWriteRun run = UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this);
+  run.Outcome = SettledOutcome(Candidates, this, Settled);
+  ::RunRelayWrite(*FHost.Chains, Candidates, Relay, run);
 }
 
 void TUstavGridFrame::ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex) {

@@ -82,16 +82,23 @@ protected:
   // register: throws EKvError "internal error" when it does not fit the
   // setpoints.
   TRegWrites ImageWords(const QByteArray &Image) const;
-  // The values of Image whose register Take accepts (all without Take), each
-  // with its setpoint's limits, whatever the relay holds.
-  TWriteBatch ImageBatch(const QByteArray &Image, const std::function<bool(int Reg)> &Take) const;
+  // The values of Image the engineer changed (EditedBits), each with its
+  // setpoint's limits, whatever the relay holds: a register edited whole goes
+  // as its word, one edited only through its bit rows as one masked value per
+  // edited bit. Each value's Tag is its place in the batch.
+  TWriteBatch ImageBatch(const QByteArray &Image) const;
+  // The value of Word to Reg as setpoint U's cell writes it: named
+  // "<group>: <setpoint>" on a device with groups, a bit row masked to its bit.
+  TWriteValue CellValue(const TUstav &U, int Reg, uint16_t Word) const;
   // The registers an image holds values of.
   std::vector<uint16_t> ImageRegisters() const;
   // ustav/limitCheck (default on): whether this page's writes check limits.
   bool LimitCheckOn() const;
-  // Whether the cell of Reg counts as changed by the user (the setpoints
-  // page: edited since the last read; a set: any difference).
-  virtual bool IsEdited(int Reg) const { return Reg >= 0; }
+  // The bits of Reg that count as changed by the user (the setpoints page:
+  // edited since the last read; a set: the whole word, any difference); 0
+  // when none.
+  virtual uint16_t EditedBits(int Reg) const { return Reg >= 0 ? 0xFFFF : 0; }
+  bool IsEdited(int Reg) const { return EditedBits(Reg) != 0; }
   // Own-image edit of (Col, Row) to Text; the register concerned or -1.
   int EditOwnImage(int Col, int Row, const QString &Text);
   // Base colour of the value cells.
@@ -110,9 +117,13 @@ protected:
                 const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {});
   // Writes the values of Candidates the relay does not hold, decided after
   // the identity check against the registers read in the same chain (with
-  // Relay.Read), as RunWrite writes them.
+  // Relay.Read), as RunWrite writes them. Settled (while this page exists)
+  // is told, as the write ends, each candidate the relay now holds as it was
+  // meant (written and kept, or held already), by its Tag: it is no longer
+  // an edit. The others stay edits.
   void RunRelayWrite(const TWriteBatch &Candidates, const TRelayWrite &Relay, const std::function<void()> &Shown,
-                     const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {});
+                     const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {},
+                     std::function<void(const TWriteValue &Settled)> Settled = {});
 
   TUstavList FUstavs;
   std::vector<TUstav *> FRows; // FRows[r - 1] for grid row r

@@ -3,6 +3,7 @@
 
 #include "uDescriptorXml.h"
 #include "uErrors.h"
+#include "uFileDialogSink.h"
 #include "uMessageSink.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QSignalBlocker>
+#include <QTimer>
 
 namespace {
 // Only groups 1 and 2 of a set are stored.
@@ -49,6 +51,7 @@ void TkvUstavLocalFrame::MadeFrom(const QByteArray &Identity, uint64_t Epoch,
   FRelayEpoch = Epoch;
   FEpochOpen = true;
   FIdentityNow = std::move(IdentityNow);
+  FFollows = true;
   if (FUstavPage)
     connect(FUstavPage, &TUstavFrame::ValuesShown, this, &TkvUstavLocalFrame::FollowRelay, Qt::UniqueConnection);
   if (FHost.Chains && !FIdentGen) {
@@ -62,11 +65,15 @@ void TkvUstavLocalFrame::IdentChanged() {
   // relay has at its end (renewed by the program's own write, perhaps) is
   // the one the next identification is compared with. Identification
   // changes the epoch before it forgets the identity.
-  if (!FEpochOpen || !FIdentGen || FIdentGen->IdentEpoch() == FRelayEpoch)
-    return;
-  FEpochOpen = false;
-  if (const QByteArray now = FIdentityNow(); !now.isEmpty())
-    FRelayIdentity = now;
+  if (FEpochOpen && FIdentGen && FIdentGen->IdentEpoch() != FRelayEpoch) {
+    FEpochOpen = false;
+    if (const QByteArray now = FIdentityNow(); !now.isEmpty())
+      FRelayIdentity = now;
+  }
+  // A relay identified: once the step that identified it has returned (an
+  // identification that begins forgets the identity right after this), the
+  // tab follows it again when it is its own.
+  QTimer::singleShot(0, this, [this] { FollowRelay(); });
 }
 
 bool TkvUstavLocalFrame::IsRelayNow() {
@@ -74,7 +81,7 @@ bool TkvUstavLocalFrame::IsRelayNow() {
     return true;
   const QByteArray now = FIdentityNow();
   if (now.isEmpty())
-    return true; // no relay: the write gate refuses the write
+    return false; // no relay identified (or confirmed): nothing is its
   const uint64_t epoch = IdentEpoch();
   if (FEpochOpen && epoch == FRelayEpoch) {
     FRelayIdentity = now;
@@ -90,11 +97,14 @@ bool TkvUstavLocalFrame::IsRelayNow() {
 }
 
 bool TkvUstavLocalFrame::CheckRelay() {
+  // No relay: the write gate refuses the write with its own word.
+  if (FIdentityNow && FIdentityNow().isEmpty())
+    return true;
   const bool same = IsRelayNow();
   LabelOtherRelay->setVisible(!same);
   if (!same && FHost.Chains) {
     QStringList names;
-    const TWriteBatch edited = ImageBatch(BuildImage(), [this](int Reg) { return IsEdited(Reg); });
+    const TWriteBatch edited = ImageBatch(BuildImage());
     for (const TWriteValue &v : edited.Values())
       names << v.Name;
     // Nothing edited yet: the box names the tab.
@@ -104,21 +114,36 @@ bool TkvUstavLocalFrame::CheckRelay() {
   return same;
 }
 
+uint16_t TkvUstavLocalFrame::EditedBits(int Reg) const {
+  if (Reg < 0)
+    return 0;
+  if (!FFollows)
+    return 0xFFFF;
+  const auto it = FEditedBits.find(Reg);
+  return it == FEditedBits.end() ? 0 : it->second;
+}
+
 void TkvUstavLocalFrame::FollowRelay() {
-  if (!IsMadeFromRelay())
+  // While identification runs no relay is the tab's, and none is another's.
+  if (!IsMadeFromRelay() || FIdentityNow().isEmpty())
     return;
   const bool same = IsRelayNow();
   LabelOtherRelay->setVisible(!same);
-  if (!same)
+  if (!same || !FFollows)
     return;
   // What the relay holds is not the engineer's change to save.
   const bool saved = !IsModified();
   bool changed = false;
-  for (uint16_t reg : ImageRegisters())
-    if (!FEditedRegs.count(reg) && Modbus().IsValid(reg) && FOwnImage.GetWord(reg) != Modbus().GetWord(reg)) {
-      FOwnImage.SetWord(reg, Modbus().GetWord(reg));
+  for (uint16_t reg : ImageRegisters()) {
+    if (!Modbus().IsValid(reg))
+      continue;
+    const uint16_t edited = EditedBits(reg);
+    const uint16_t word = uint16_t((Modbus().GetWord(reg) & ~edited) | (FOwnImage.GetWord(reg) & edited));
+    if (FOwnImage.GetWord(reg) != word) {
+      FOwnImage.SetWord(reg, word);
       changed = true;
     }
+  }
   if (!changed)
     return;
   UpdateValues();
@@ -196,7 +221,7 @@ void TkvUstavLocalFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) 
 
 void TkvUstavLocalFrame::CellEdited(int Col, int Row, const QString &Text) {
   if (const int reg = EditOwnImage(Col, Row, Text); reg >= 0)
-    FEditedRegs.insert(reg);
+    FEditedBits[reg] |= RowUstav(Row)->EditMask();
   sgUstav->viewport()->update();
 }
 
@@ -225,10 +250,18 @@ QString TkvUstavLocalFrame::SetState() const {
   return state;
 }
 
-void TkvUstavLocalFrame::SaveToFile(const QString &FileName) {
+bool TkvUstavLocalFrame::SaveToFile(const QString &FileName) {
   const IXXMLNode set = FDoc->GetDocumentElement();
   if (!set || !Descriptor())
     throw EKvError("invalid format");
+  // The work file is the next edit tab's: what the engineer keeps goes
+  // where the engineer chose.
+  QString name = FileName;
+  if (name.isEmpty() && FFollows) {
+    name = AskFileName({TFileDialogKind::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", {}, {}});
+    if (name.isEmpty())
+      return false;
+  }
   // A set without "modbus" gets one.
   IXXMLNode modbus = set->SelectSingleNode("modbus");
   if (modbus)
@@ -239,27 +272,32 @@ void TkvUstavLocalFrame::SaveToFile(const QString &FileName) {
     item->SetIntAttr("mreg", reg);
     item->SetIntAttr("val", value);
   }
-  if (!FileName.isEmpty())
-    FFileName = FileName;
+  if (!name.isEmpty())
+    FFileName = name;
   FDoc->Save(FFileName);
   FSavedState = SetState();
+  if (name.isEmpty())
+    return true;
+  // From now on the tab is the file: its values are the file's, all of them.
+  FFollows = false;
+  FEditedBits.clear();
+  sgUstav->viewport()->update();
+  emit FileNamed(name);
+  return true;
 }
 
 bool TkvUstavLocalFrame::QueryClose() {
   if (!IsModified())
     return true;
   const QString text = MultiLingual().Translate(QString::fromUtf8(SetChangedQuestion)).arg(FFileName);
-  return AskSaveBeforeClose(text, [this] {
-    SaveToFile(QString());
-    return true;
-  });
+  return AskSaveBeforeClose(text, [this] { return SaveToFile(QString()); });
 }
 
 void TkvUstavLocalFrame::WriteImage(const QByteArray &Image, std::optional<uint64_t> PreparedFor) {
   // A set file is what the engineer chose, every value of it; a set made
   // from the relay holds the engineer's edits and the relay's values. The
   // tab may close while the chain runs: the steps reach it only guarded.
-  const TWriteBatch values = ImageBatch(Image, [this](int Reg) { return IsEdited(Reg); });
+  const TWriteBatch values = ImageBatch(Image);
   const auto shown = [self = Guarded(this, [](TkvUstavLocalFrame *F) { F->sgUstav->viewport()->update(); }),
                       page = Guarded(FUstavPage, [](TUstavFrame *P) { P->ShowValues(); })] {
     page();
@@ -277,5 +315,22 @@ void TkvUstavLocalFrame::WriteImage(const QByteArray &Image, std::optional<uint6
   relay.Read = ImageRegisters();
   relay.Fetched = shown;
   relay.Same = box(QString::fromUtf8(UstavTexts::AlreadyHeld));
-  RunRelayWrite(values, relay, shown, box(QStringLiteral("Готово")), PreparedFor);
+  RunRelayWrite(values, relay, shown, box(QStringLiteral("Готово")), PreparedFor,
+                [self = QPointer<TkvUstavLocalFrame>(this)](const TWriteValue &V) {
+                  if (self)
+                    self->Settle(V);
+                });
+}
+
+void TkvUstavLocalFrame::Settle(const TWriteValue &Value) {
+  // A set saved under a name keeps the file's values: nothing to settle.
+  if (!FFollows)
+    return;
+  for (const TRegWrite &w : Value.Words) {
+    const auto it = FEditedBits.find(w.first);
+    if (it != FEditedBits.end() && !(it->second &= uint16_t(~Value.Mask)))
+      FEditedBits.erase(it);
+  }
+  FollowRelay();
+  sgUstav->viewport()->update();
 }

@@ -6,7 +6,7 @@
 #include "uUstavGridFrame.h"
 
 #include <QPointer>
-#include <set>
+#include <map>
 
 class TUstavFrame;
 
@@ -26,8 +26,11 @@ public:
   // have as many items; rows and values follow.
   void CopyLevelChecks(const QListWidget *Source);
   // Rewrites the stored values and saves to FileName (the current file when
-  // empty, which FileName otherwise becomes).
-  void SaveToFile(const QString &FileName);
+  // empty, which FileName otherwise becomes). An edit tab not yet saved
+  // under a name of the engineer's asks for one ("Сохранить набор уставок
+  // как") instead of its work file: false when that was cancelled. Once
+  // saved under a name, its values are the file's.
+  bool SaveToFile(const QString &FileName);
   QByteArray GetDescriptorDigest() const { return DescriptorDigest(Descriptor()); }
   // Writes the values of Image (of a set made from a relay: its edited
   // cells) that the relay does not hold, read after the identity check in
@@ -36,11 +39,15 @@ public:
   void WriteImage(const QByteArray &Image, std::optional<uint64_t> PreparedFor = {});
   // Binds the set to the relay its values were read from: Identity as the
   // identification keeps it, under Epoch; IdentityNow gives the identity of
-  // the relay identified now (empty: none). From then on, for the tab's
-  // life, only the cells edited here are written, and the others show what
-  // that relay holds whenever the setpoints page shows it afresh.
+  // the relay identified now (empty: none, or not confirmed). For the tab's
+  // life it is written to that relay only. Until it is saved under a name,
+  // only the cells edited here are written, and the others show what that
+  // relay holds whenever the setpoints page shows it afresh while it is the
+  // relay identified.
   void MadeFrom(const QByteArray &Identity, uint64_t Epoch, std::function<QByteArray()> IdentityNow);
   bool IsMadeFromRelay() const { return bool(FIdentityNow); }
+  // An edit tab whose unedited cells follow its relay (not saved under a name yet).
+  bool FollowsRelay() const { return FFollows; }
   // False when the set was made from a relay other than the one identified
   // now: the write box says what was not written, and the tab says so too.
   bool CheckRelay();
@@ -54,19 +61,26 @@ public:
   // set could not be saved: the error is shown).
   bool QueryClose();
 
+signals:
+  // The set was saved under the name FileName (the tab's caption follows).
+  void FileNamed(const QString &FileName);
+
 protected:
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request) override;
   void CellEdited(int Col, int Row, const QString &Text) override;
-  bool IsEdited(int Reg) const override { return !IsMadeFromRelay() || FEditedRegs.count(Reg) > 0; }
+  uint16_t EditedBits(int Reg) const override;
   void showEvent(QShowEvent *Event) override;
 
 private:
-  // The relay identified now is the one the set was made from (or none is
-  // identified). The same identification goes on holding it when the
-  // program's own write renewed its identity.
+  // The relay identified now is the one the set was made from (false while
+  // none is identified). The same identification goes on holding it when
+  // the program's own write renewed its identity.
   bool IsRelayNow();
-  // The cells not edited here take the relay's values the register image holds.
+  // The cells (bits) not edited here take the relay's values the register
+  // image holds, while the relay identified is the tab's.
   void FollowRelay();
+  // A value of a write the relay now holds as meant: no longer an edit.
+  void Settle(const TWriteValue &Value);
   void IdentChanged();
   // The registers a save stores (readable and writable setpoints, groups 1
   // and 2, non-zero values only) with their values, in the file's order.
@@ -79,7 +93,8 @@ private:
   IXXMLDocument FDoc;
   QString FFileName;
   QLabel *LabelOtherRelay = nullptr;
-  std::set<int> FEditedRegs; // registers edited in this tab
+  std::map<int, uint16_t> FEditedBits; // registers edited in this tab, with the bits edited
+  bool FFollows = false;
   std::function<QByteArray()> FIdentityNow;
   QByteArray FRelayIdentity;
   uint64_t FRelayEpoch = 0;

@@ -405,6 +405,32 @@ TEST_P(IdentityCheckLink, ABusyOrGarbledCheckRefusesTheWriteKeepsTheEditsAndTheN
   EXPECT_EQ(RegisterRequests(S.Device).filter("w "), (QStringList{"w 31 17", "w 50 7"}));
 }
 
+// A relay that stays busy (garbled) at every check: the write's refusal is
+// logged once, not again at each tick's check that fails the same way.
+TEST_P(IdentityCheckLink, ARelayThatStaysBusyHasTheRefusalLoggedOncePerWrite) {
+  ASSERT_NO_FATAL_FAILURE(Start(false));
+  if (Link == TLink::Pty)
+    S.Server->SetBaud(38400);
+  S.Form->show();
+  ASSERT_NO_FATAL_FAILURE(TypeParam(31, "17"));
+  TSimFault fault;
+  fault.Kind = Link == TLink::Tcp ? TSimFaultKind::Exception : TSimFaultKind::BadCrc;
+  fault.Value = 6;
+  fault.Function = SIM_FN_READ_FILE;
+  S.Device.SetFault(fault);
+  const auto said = [] { return Logger().Lines().filter(IdentTexts::WriteUnconfirmed).size(); };
+  const qsizetype before = said();
+  S.Form->SetLoggedIn(true);
+  S.Form->ParamFrame->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  for (int i = 0; i < 3; ++i)
+    ASSERT_NO_FATAL_FAILURE(Tick());
+  EXPECT_EQ(said(), before + 1) << Logger().Lines().filter(IdentTexts::WriteUnconfirmed).join("\n").toStdString();
+  EXPECT_EQ(Writes(S.Device), QStringList());
+  S.Device.SetFault({});
+  EXPECT_TRUE(TickUntil(2, [this] { return Green(); })) << S.Status().toStdString();
+}
+
 TEST_P(IdentityCheckLink, AWriteWhoseAnswerIsLostKeepsItsReportTwoTicksLater) {
   ASSERT_NO_FATAL_FAILURE(Start(true));
   TSimFault lost;

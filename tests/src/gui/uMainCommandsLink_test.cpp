@@ -120,8 +120,9 @@ TEST_F(MainCommandsLink, EditOpensALocalSetWhoseWriteSendsOneRegister) {
   EXPECT_EQ(ErrorOf([&] { S.Form->WriteCommand(); }), "Ошибка сравнения дескрипторов");
   EXPECT_TRUE(S.Device.RequestLog().empty());
 
-  // Saved, the set asks nothing; Ctrl+F4 closes the tab through its own close
-  // path: the setpoints page is active again.
+  // Saved (under a name of the engineer's), the set asks nothing; Ctrl+F4
+  // closes the tab through its own close path: the setpoints page is active again.
+  Answer = S.Dir.filePath("edited.us");
   S.Form->apFileSave->trigger();
   S.Form->CloseActiveTab();
   EXPECT_EQ(S.Form->PageControl->currentWidget(), S.Form->TabSheetUstav);
@@ -174,7 +175,7 @@ TEST_F(MainCommandsLink, LocalSetEditsAskBeforeTheyGo) {
   EXPECT_EQ(LoadFileBytes(file), written);
 
   // Typed back to the value loaded, the set asks nothing; a level given a new
-  // name asks, and "Да" saves it.
+  // name asks, and "Да" saves it under the name the engineer gives.
   edit({"888", "500"});
   S.Form->CloseActiveTab();
   EXPECT_EQ(asked.size(), 4);
@@ -183,11 +184,12 @@ TEST_F(MainCommandsLink, LocalSetEditsAskBeforeTheyGo) {
   QTest::keyClick(local->clbUstavLevel, Qt::Key_F2);
   local->LevelEditor()->Edit->setText("Защиты");
   QTest::keyClick(local->LevelEditor()->Edit, Qt::Key_Return);
+  Answer = S.Dir.filePath("levels.us");
   S.Form->nExit->trigger();
   EXPECT_EQ(asked.size(), 5);
   EXPECT_FALSE(S.Form->isVisible());
   const IXXMLDocument saved = NewXMLDocument();
-  ASSERT_TRUE(saved->Load(file));
+  ASSERT_TRUE(saved->Load(Answer));
   EXPECT_TRUE(saved->GetDocumentElement()->GetXml().contains("Защиты"));
 }
 

@@ -17,6 +17,8 @@
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUstavLocalFrame.h"
+#include "uUstavSetFile.h"
+#include "uSimFault.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -254,6 +256,7 @@ protected:
     return F->sgUstav->Cells(col, row);
   }
   int Held(int Reg) const { return S.Device.Register(TSimArea::Holding, Reg); }
+  TUstavFrame *UstavPage() const { return S.Form->UstavFrame; }
   QString Value(int Reg, int Word) const { return S.Form->UstavFrame->RegValueText(Reg, Word); }
   // The texts of the write boxes the window shows.
   QString Boxes() const {
@@ -332,7 +335,7 @@ TEST_F(SetWriteLink, ASetIsWrittenAgainstWhatTheRelayHoldsAtTheWrite) {
   S.Server.reset();
   Shown.clear();
   ASSERT_NO_FATAL_FAILURE(Write());
-  EXPECT_TRUE(S.Status().startsWith("Нет соединения")) << S.Status().toStdString();
+  EXPECT_TRUE(S.Status().contains("Нет соединения")) << S.Status().toStdString();
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }
 
@@ -420,5 +423,219 @@ TEST_F(SetGatewayLink, AnEditTabMadeFromOneRelayIsNeverWrittenToAnother) {
   S.Device.ClearLogs();
   ASSERT_NO_FATAL_FAILURE(Write());
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 510"});
+  EXPECT_FALSE(SaysOtherRelay(set));
+}
+
+namespace {
+// The stored value of Reg in the set file File (0 when none is stored).
+int Stored(const QString &File, int Reg) {
+  for (const auto &[reg, value] : ReadUstavSetFile(File).Values)
+    if (reg == Reg)
+      return value;
+  return 0;
+}
+// The first row of bit Bit of the setpoint of Reg (group 1) shown expanded.
+int BitRow(TUstavGridFrame *F, int Reg, int Bit) {
+  for (int r = 1; r < F->sgUstav->rowCount(); ++r)
+    if (const auto *b = dynamic_cast<const TUstavBit *>(F->RowUstav(r)); b && b->Reg(0) == Reg && b->Bit == Bit)
+      return r;
+  return -1;
+}
+// Chooses "Да" or "Нет" in group 1 of row Row through its list.
+void ChooseBit(TUstavGridFrame *F, int Row, bool On) {
+  F->sgUstav->setCurrentCell(Row, 2);
+  F->Editor()->StartEdit();
+  ASSERT_TRUE(F->Editor()->ComboBox->isVisible()) << Row;
+  F->Editor()->ComboBox->setCurrentIndex(On ? 1 : 0);
+  emit F->Editor()->ComboBox->activated(On ? 1 : 0);
+}
+} // namespace
+
+TEST_F(SetWriteLink, AnEditTabSavedUnderANameIsWrittenAsItsFile) {
+  Start("directEdit=0\n");
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  Answer = S.Dir.filePath("setC.us");
+  S.Form->apFileSaveAs->trigger();
+  ASSERT_EQ(Stored(Answer, 100), 4800);
+  // Another master changes the relay; the setpoints page shows it.
+  S.Device.SetRegister(TSimArea::Holding, 100, 3000);
+  S.Form->UstavFrame->Refresh();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(CellText(set, 100), Value(100, 4800));
+  S.Form->PageControl->setCurrentWidget(set->parentWidget());
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 100 4800"});
+  EXPECT_EQ(Held(100), 4800);
+  EXPECT_FALSE(set->IsModified());
+}
+
+TEST_F(SetWriteLink, SavingAnEditTabAsksForANameAndTwoTabsInARowLoseNothing) {
+  Start("directEdit=0\n");
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *first = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(first);
+  ASSERT_NO_FATAL_FAILURE(Type(first, 101, Value(101, 450)));
+  const QString work = first->FileName();
+  // Cancelled: nothing saved, the tab still holds an unsaved change.
+  Answer.clear();
+  S.Form->apFileSave->trigger();
+  EXPECT_EQ(Asked, QStringList{"Сохранить набор уставок как"});
+  EXPECT_TRUE(first->IsModified());
+  EXPECT_EQ(Stored(work, 101), 500);
+  Answer = S.Dir.filePath("one.us");
+  S.Form->apFileSave->trigger();
+  EXPECT_EQ(Stored(Answer, 101), 450);
+  EXPECT_EQ(first->FileName(), Answer);
+  EXPECT_EQ(S.Form->PageControl->tabText(S.Form->PageControl->currentIndex()).trimmed(), "one.us");
+
+  // The next edit tab takes the work file; the first keeps its own.
+  S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *second = S.Form->ActiveLocalSet();
+  ASSERT_NE(second, first);
+  ASSERT_NO_FATAL_FAILURE(Type(second, 103, Value(103, 6500)));
+  EXPECT_FALSE(first->IsModified());
+  EXPECT_EQ(Stored(Answer, 101), 450);
+  // Closing the second tab with its change saved asks for a name too.
+  Asked.clear();
+  Answer = S.Dir.filePath("two.us");
+  const TMessageSink shown = SetMessageSink([](TMsgKind, const QString &) { return TMsgResult::Yes; });
+  EXPECT_TRUE(second->QueryClose());
+  SetMessageSink(shown);
+  EXPECT_EQ(Asked, QStringList{"Сохранить набор уставок как"});
+  EXPECT_EQ(Stored(Answer, 103), 6500);
+  EXPECT_EQ(Stored(Answer, 101), 500);
+  EXPECT_EQ(Stored(work, 103), 7000);
+}
+
+TEST_F(SetWriteLink, WhatAnEditTabWroteFollowsTheRelayAfterwards) {
+  Start("directEdit=0\n");
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 450)));
+  ASSERT_NO_FATAL_FAILURE(Write());
+  ASSERT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
+  // Another master changes the written setpoint: the tab shows it and
+  // writes nothing back.
+  S.Device.SetRegister(TSimArea::Holding, 101, 600);
+  S.Form->UstavFrame->Refresh();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(CellText(set, 101), Value(101, 600));
+  EXPECT_FALSE(set->CellChanged(Cell(set, 101).first, Cell(set, 101).second));
+  S.Device.ClearLogs();
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList());
+  EXPECT_EQ(Held(101), 600);
+}
+
+// What the relay did not take stays an edit in the page's edit mode, named
+// with its group in the report: a write that stopped part-way, a value the
+// relay acknowledged and did not keep.
+TEST_F(SetWriteLink, AValueTheRelayDidNotTakeStaysAnEditOnThePage) {
+  const struct {
+    const char *Name;
+    TSimFaultKind Kind;
+  } endings[] = {{"stopped part-way", TSimFaultKind::Exception}, {"not kept", TSimFaultKind::Unkept}};
+  for (const auto &e : endings) {
+    SCOPED_TRACE(e.Name);
+    S.Form.reset();
+    S.Server.reset();
+    LoadDemoDevice(S.Device);
+    ASSERT_NO_FATAL_FAILURE(Start("directEdit=2\n"));
+    UstavPage()->SetEditMode(true);
+    ASSERT_NO_FATAL_FAILURE(Type(UstavPage(), 100, Value(100, 4000)));
+    ASSERT_NO_FATAL_FAILURE(Type(UstavPage(), 101, Value(101, 320)));
+    TSimFault fault;
+    fault.Kind = e.Kind;
+    fault.Value = 4;
+    fault.Function = SIM_FN_WRITE_HOLDING;
+    fault.Register = 101;
+    S.Device.SetFault(fault);
+    ASSERT_NO_FATAL_FAILURE(Write());
+    ASSERT_EQ(Held(100), 4000);
+    ASSERT_EQ(Held(101), 500);
+    EXPECT_TRUE(UstavPage()->GetEditMode());
+    EXPECT_EQ(CellText(UstavPage(), 101), Value(101, 320));
+    EXPECT_TRUE(UstavPage()->CellChanged(Cell(UstavPage(), 101).first, Cell(UstavPage(), 101).second));
+    EXPECT_FALSE(UstavPage()->CellChanged(Cell(UstavPage(), 100).first, Cell(UstavPage(), 100).second));
+    EXPECT_TRUE(S.Status().contains("Группа 1: Выдержка времени МТЗ-1")) << S.Status().toStdString();
+    S.Device.SetFault({});
+    S.Device.ClearLogs();
+    ASSERT_NO_FATAL_FAILURE(Write());
+    EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 320"});
+  }
+}
+
+TEST_F(SetWriteLink, ABitRowEditedOnThePageLeavesTheOtherBitsAsTheRelayHoldsThem) {
+  Start("directEdit=2\nexpandbit=1\n");
+  UstavPage()->SetEditMode(true);
+  ASSERT_NO_FATAL_FAILURE(ChooseBit(UstavPage(), BitRow(UstavPage(), 104, 4), true));
+  // Another master sets bit 1 of the same word before the write.
+  S.Device.SetRegister(TSimArea::Holding, 104, 37 | 2);
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(Held(104), 37 | 2 | 16);
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 104 55"});
+}
+
+TEST_F(SetWriteLink, ABitRowEditedInAnEditTabLeavesTheOtherBitsAsTheRelayHoldsThem) {
+  Start("directEdit=0\nexpandbit=1\n");
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  ASSERT_NO_FATAL_FAILURE(ChooseBit(set, BitRow(set, 104, 4), true));
+  S.Device.SetRegister(TSimArea::Holding, 104, 37 | 2);
+  // The unedited bit of the edited word follows the relay as it is shown.
+  S.Form->UstavFrame->Refresh();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(set->sgUstav->Cells(2, BitRow(set, 104, 1)), "Да");
+  EXPECT_FALSE(set->CellChanged(2, BitRow(set, 104, 1)));
+  EXPECT_TRUE(set->CellChanged(2, BitRow(set, 104, 4)));
+  // Changed again after that: the write still leaves it as the relay holds it.
+  S.Device.SetRegister(TSimArea::Holding, 104, 37 | 2 | 8);
+  S.Device.ClearLogs();
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(Held(104), 37 | 2 | 8 | 16);
+  EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 104 63"});
+}
+
+TEST_F(SetGatewayLink, AnEditTabKeepsItsCellsWhileAnotherRelayIsIdentified) {
+  ASSERT_NO_FATAL_FAILURE(Start("directEdit=0\n", Gateway.get()));
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 510)));
+  Gateway->Target(TTcpGateway::TUpstream::B);
+  ASSERT_EQ(S.Identify(), "Готово");
+  QTest::qWait(50);
+  EXPECT_EQ(CellText(set, 100), Value(100, 4800));
+  EXPECT_EQ(CellText(set, 101), Value(101, 510));
+  EXPECT_TRUE(SaysOtherRelay(set));
+  Answer = S.Dir.filePath("b.us");
+  S.Form->PageControl->setCurrentWidget(set->parentWidget());
+  S.Form->apFileSaveAs->trigger();
+  EXPECT_EQ(Stored(Answer, 100), 4800);
+  EXPECT_EQ(Stored(Answer, 101), 510);
+  // Saved under a name, it is still the set of relay A.
+  S.Form->SetLoggedIn(true);
+  ASSERT_NO_FATAL_FAILURE(Write());
+  EXPECT_EQ(Gateway->Writes(TTcpGateway::TUpstream::B), 0);
+  EXPECT_TRUE(SaysOtherRelay(set));
+}
+
+TEST_F(SetGatewayLink, AnEditTabFollowsItsOwnRelayAgainOnceItIsIdentified) {
+  ASSERT_NO_FATAL_FAILURE(Start("directEdit=0\n", Gateway.get()));
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  ASSERT_TRUE(set);
+  Gateway->Target(TTcpGateway::TUpstream::B);
+  ASSERT_EQ(S.Identify(), "Готово");
+  S.Device.SetRegister(TSimArea::Holding, 100, 2000);
+  Gateway->Target(TTcpGateway::TUpstream::A);
+  ASSERT_EQ(S.Identify(), "Готово");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return CellText(set, 100) == Value(100, 2000); }, 5000))
+      << CellText(set, 100).toStdString();
   EXPECT_FALSE(SaysOtherRelay(set));
 }

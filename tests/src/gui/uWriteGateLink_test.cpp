@@ -109,6 +109,8 @@ public: // the write paths of the table reach the fixture through a reference
 };
 
 const QString Delay = "Выдержка времени МТЗ-1"; // setpoint 2: 0..6000, registers 101 and 151
+// How the setpoint pages name it in group 1 (2) in their reports.
+const QString Delay1 = "Группа 1: " + Delay, Delay2 = "Группа 2: " + Delay;
 
 // Exception 04 to one request of Function, after After of them went through.
 TSimFault OneException(uint8_t Function, int After) {
@@ -187,10 +189,10 @@ TEST_F(WriteGateLink, EveryWritePathRefusesAValueOutsideItsLimitsAndWritesExactl
          setpoint(T, set, Text);
          T.S.Form->WriteCommand();
        },
-       "7000", "450", Line(Delay, ">", "6000"), "w 101 450"},
+       "7000", "450", Line(Delay1, ">", "6000"), "w 101 450"},
       {"setpoints, mode 1", "[ustav]\ndirectEdit=1\n",
        [setpoint](WriteGateLink &T, const QString &Text) { setpoint(T, T.S.Form->UstavFrame, Text); }, "6001", "0",
-       Line(Delay, ">", "6000"), "w 101 0"},
+       Line(Delay1, ">", "6000"), "w 101 0"},
       {"setpoints, mode 2", "[ustav]\ndirectEdit=2\n",
        [setpoint](WriteGateLink &T, const QString &Text) {
          T.S.Form->UstavFrame->SetEditMode(true);
@@ -198,7 +200,7 @@ TEST_F(WriteGateLink, EveryWritePathRefusesAValueOutsideItsLimitsAndWritesExactl
          T.S.Form->PageControl->setCurrentWidget(T.S.Form->TabSheetUstav);
          T.S.Form->WriteCommand();
        },
-       "9999", "6000", Line(Delay, ">", "6000"), "w 101 6000"},
+       "9999", "6000", Line(Delay1, ">", "6000"), "w 101 6000"},
       {"a stored local set", "[ustav]\ndirectEdit=0\n",
        [setpoint](WriteGateLink &T, const QString &Text) {
          const QString file = T.S.Dir.filePath("stored.us");
@@ -207,7 +209,7 @@ TEST_F(WriteGateLink, EveryWritePathRefusesAValueOutsideItsLimitsAndWritesExactl
          setpoint(T, set, Text);
          T.S.Form->WriteCommand();
        },
-       "6500", "1", Line(Delay, ">", "6000"), "w 101 1"},
+       "6500", "1", Line(Delay1, ">", "6000"), "w 101 1"},
       {"title panel control", "",
        [](WriteGateLink &T, const QString &Text) { T.S.Form->DashboardFrame->ParamEnumChange(30, int16_t(Text.toInt())); },
        "2", "0", Line("Режим работы терминала", ">", "Введен"), "w 30 0"},
@@ -290,7 +292,7 @@ TEST_F(WriteGateLink, AWriteCutAfterItsFirstRegisterShowsTheRelaysValuesAndNames
   EXPECT_EQ(ustav->sgUstav->Cells(3, row), ustav->RegValueText(151, S.Device.Register(TSimArea::Holding, 151)));
   EXPECT_TRUE(set->CellChanged(3, RowOf(set->sgUstav, 1, Delay)));
   EXPECT_FALSE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
-  EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {Delay}, "Ошибка устройства 04"));
+  EXPECT_EQ(S.Status(), PartialWriteText(1, 2, {Delay2}, "Ошибка устройства 04"));
 }
 
 // A write the relay did whose answer never reached the program is not "not
@@ -440,7 +442,7 @@ TEST_F(WriteGateLink, LimitCheckOffSendsTheSetpointAndTheRelaysRefusalIsReported
   Type(page->Editor(), 2, row, "6500");
   ASSERT_TRUE(S.WaitIdle());
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 6500"}); // devsim refuses it with exception 03
-  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {Delay}, "Ошибка устройства 03"));
+  EXPECT_EQ(S.Status(), PartialWriteText(0, 1, {Delay1}, "Ошибка устройства 03"));
   EXPECT_EQ(page->sgUstav->Cells(2, row), before);
   EXPECT_TRUE(Errors.isEmpty()) << Errors.join("|").toStdString();
   // The same setting holds on the parameters page.
@@ -583,7 +585,7 @@ TEST_F(WriteGateLink, AValueTheRelayDidNotKeepIsNamedAndNotDone) {
   ASSERT_TRUE(S.WaitIdle());
   QApplication::processEvents();
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
-  EXPECT_EQ(S.Status(), NotKeptText(Delay, {{101, 450}}, {{101, delay}}));
+  EXPECT_EQ(S.Status(), NotKeptText(Delay1, {{101, 450}}, {{101, delay}}));
   EXPECT_TRUE(Shown.filter("Готово").isEmpty()) << Shown.join("|").toStdString();
   EXPECT_TRUE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
 }
@@ -607,8 +609,8 @@ TEST_F(WriteGateLink, ASetRefusedAtItsRelayReadGivesTheBoxAndOneLogLine) {
   for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
     if (b->isVisible())
       boxes << b->text();
-  EXPECT_EQ(boxes, QStringList{"Не записано: " + Delay + "\nОшибка устройства 02"});
-  EXPECT_EQ(Logger().Lines().filter("Не записано: " + Delay).size(), 1);
+  EXPECT_EQ(boxes, QStringList{"Не записано: " + Delay1 + "\nОшибка устройства 02"});
+  EXPECT_EQ(Logger().Lines().filter("Не записано: " + Delay1).size(), 1);
   EXPECT_TRUE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
 }
 
