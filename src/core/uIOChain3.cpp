@@ -911,6 +911,13 @@ void TIOChainList3::RefuseWrite(const QString &Why) {
 void TIOChainList3::CutWrite(const QString &Why) {
   if (FEnded)
     return;
+  if (FInAfterFailure) {
+    // Its failure has been told: the read-back just ends.
+    FLogger->Debug(QStringLiteral("TIOChainList3 read after a failure cut: ") + Why);
+    FIndex = Count();
+    End();
+    return;
+  }
   TChainBusy busy(*this);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FIndex = Count();

@@ -254,33 +254,31 @@ uint16_t ComparedBits(const TWriteValue &Value) {
   return Value.Mask != 0xFFFF && Value.Words.size() == 1 ? uint16_t(Value.Compared & Value.Mask) : Value.Compared;
 }
 
-// Whether Found holds Value as its page reads it back: a text by its
-// characters, which go first-character-low in each word and are read
-// first-character-high (the relay's order is its own business, see
-// TParamCodec); anything else word by word on its compared bits.
+// Whether Found holds Value: word by word on its compared bits as it was
+// sent; a text also by its characters as its page reads them back (they go
+// first-character-low in each word and are read first-character-high; the
+// order the relay keeps them in is its own business, see TParamCodec).
 bool Holds(const TWriteValue &Value, const TRegWords &Found) {
-  if (Value.Limit.Kind == TWriteLimit::Text) {
-    QByteArray written, held;
-    for (const TRegWrite &w : Value.Words) {
-      const auto f = Found.find(w.first);
-      if (f == Found.end())
-        return false;
-      for (const uint8_t c : {uint8_t(w.second & 0xFF), uint8_t(w.second >> 8)})
-        if (!written.endsWith('\0'))
-          written.append(char(c));
-      for (const uint8_t c : {uint8_t(f->second >> 8), uint8_t(f->second & 0xFF)})
-        if (!held.endsWith('\0'))
-          held.append(char(c));
-    }
-    return written.left(written.indexOf('\0')) == held.left(held.indexOf('\0'));
-  }
   const uint16_t bits = ComparedBits(Value);
+  const bool asSent = std::all_of(Value.Words.begin(), Value.Words.end(), [&](const TRegWrite &W) {
+    const auto f = Found.find(W.first);
+    return f != Found.end() && ((f->second ^ W.second) & bits) == 0;
+  });
+  if (asSent || Value.Limit.Kind != TWriteLimit::Text)
+    return asSent;
+  QByteArray written, held;
   for (const TRegWrite &w : Value.Words) {
     const auto f = Found.find(w.first);
-    if (f == Found.end() || ((f->second ^ w.second) & bits) != 0)
+    if (f == Found.end())
       return false;
+    for (const uint8_t c : {uint8_t(w.second & 0xFF), uint8_t(w.second >> 8)})
+      if (!written.endsWith('\0'))
+        written.append(char(c));
+    for (const uint8_t c : {uint8_t(f->second >> 8), uint8_t(f->second & 0xFF)})
+      if (!held.endsWith('\0'))
+        held.append(char(c));
   }
-  return true;
+  return written.left(written.indexOf('\0')) == held.left(held.indexOf('\0'));
 }
 
 // The words Found holds of Value's registers; those it lacks are left out.
