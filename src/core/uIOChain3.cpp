@@ -799,6 +799,17 @@ bool TIOChainList3::HasAfterFailure() const {
   return FWriteBegan && !FInAfterFailure && FAfterFailure && !FEnded;
 }
 
+bool TIOChainList3::FailIntoAfterFailure(const QString &Text, const TChainStepEvent &Handler, TIOChain3 *Step) {
+  if (!HasAfterFailure())
+    return false;
+  FailureReport(Text);
+  if (Handler)
+    Handler(Step, {});
+  if (!StartAfterFailure())
+    End();
+  return true;
+}
+
 bool TIOChainList3::StartAfterFailure() {
   if (!HasAfterFailure())
     return false;
@@ -921,16 +932,13 @@ void TIOChainList3::CutWrite(const QString &Why) {
   TChainBusy busy(*this);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FIndex = Count();
-  if (HasAfterFailure()) {
-    FailureReport(Why);
+  const auto boxThenError = [this, &Why](TIOChain3 *Step, const QList<int> &Args) {
     FGen->WriteBox(Writes(), Why);
     if (FOnError)
-      FOnError(step, {});
-    if (StartAfterFailure())
-      return;
-    End();
+      FOnError(Step, Args);
+  };
+  if (FailIntoAfterFailure(Why, boxThenError, step))
     return;
-  }
   End();
   FailureReport(Why);
   FGen->WriteBox(Writes(), Why);
@@ -978,13 +986,8 @@ void TIOChainList3::RunSteps() {
       FAbort = false; // the read-back of a write cut short ends on its own
     if (FAbort) {
       FAbort = false;
-      if (HasAfterFailure()) {
-        FailureReport(AbortedText);
-        if (FOnAbort)
-          FOnAbort(step, {});
-        StartAfterFailure();
+      if (FailIntoAfterFailure(AbortedText, FOnAbort, step))
         return;
-      }
       if (FOnAbort)
         FOnAbort(step, {});
       throw EKvError(AbortedText);
@@ -1084,14 +1087,8 @@ void TIOChainList3::Aborted() {
   TChainBusy busy(*this);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
   FAbort = false;
-  if (HasAfterFailure()) {
-    FailureReport(AbortedText);
-    if (FOnAbort)
-      FOnAbort(step, {});
-    if (!StartAfterFailure())
-      End();
+  if (FailIntoAfterFailure(AbortedText, FOnAbort, step))
     return;
-  }
   End();
   FailureReport(AbortedText);
   if (FOnAbort)
@@ -1144,11 +1141,8 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
       return;
     }
     const QString text = QString::asprintf("Ошибка протокола %2.2x", Head.ErrorFlag);
-    if (HasAfterFailure()) {
-      FailureReport(text);
-      StartAfterFailure();
+    if (FailIntoAfterFailure(text, nullptr, step))
       return;
-    }
     End();
     FailureReport(text);
     return;
@@ -1181,14 +1175,8 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
       End();
       return;
     }
-    if (HasAfterFailure()) {
-      FailureReport(text);
-      if (FOnError)
-        FOnError(step, {});
-      if (!StartAfterFailure())
-        End();
+    if (FailIntoAfterFailure(text, FOnError, step))
       return;
-    }
     End();
     FailureReport(text);
     if (FOnError)
@@ -1212,13 +1200,9 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
       End();
       return;
     }
-    if (HasAfterFailure()) {
-      FailureReport(ExceptionText(e));
-      StepFailed(ExceptionText(e));
-      if (!StartAfterFailure())
-        End();
+    const QString text = ExceptionText(e);
+    if (FailIntoAfterFailure(text, [this, &text](TIOChain3 *, const QList<int> &) { StepFailed(text); }, step))
       return;
-    }
     End();
     FailureReport(ExceptionText(e));
     StepFailed(ExceptionText(e));

@@ -517,6 +517,10 @@ private:
   // afterFailure steps take the chain's place. False when there are none or
   // the chain has ended meanwhile: the caller ends it.
   bool StartAfterFailure();
+  // A failure once the write began, with the afterFailure steps left: told,
+  // Handler (the error or abort handler) run, then the steps; false (nothing
+  // done) when there are none.
+  bool FailIntoAfterFailure(const QString &Text, const TChainStepEvent &Handler, TIOChain3 *Step);
   void Insert(int Position, std::unique_ptr<TIOChain3> AStep);
   std::unique_ptr<TIOChainList3> TakeBranch(TIOChainList3 *AList);
 

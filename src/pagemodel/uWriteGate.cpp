@@ -39,19 +39,6 @@ QByteArray SortedRegisterList(std::vector<uint16_t> Regs) {
   return RegisterList(Regs);
 }
 
-// The (register, value) pairs of a register read's answer.
-TRegWords ReadWords(QIODevice &Data) {
-  Data.seek(0);
-  const QByteArray bytes = Data.readAll();
-  Data.seek(0);
-  TRegWords words;
-  for (qsizetype i = 0; i + 4 <= bytes.size(); i += 4) {
-    const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData() + i);
-    words[uint16_t(p[0] | (p[1] << 8))] = uint16_t(p[2] | (p[3] << 8));
-  }
-  return words;
-}
-
 // The (register, value) pairs of a write's stream, in their order.
 TRegWrites ReadPairs(QIODevice &Data) {
   Data.seek(0);
@@ -63,6 +50,14 @@ TRegWrites ReadPairs(QIODevice &Data) {
     pairs.emplace_back(uint16_t(p[0] | (p[1] << 8)), uint16_t(p[2] | (p[3] << 8)));
   }
   return pairs;
+}
+
+// The (register, value) pairs of a register read's answer.
+TRegWords ReadWords(QIODevice &Data) {
+  TRegWords words;
+  for (const auto &[reg, value] : ReadPairs(Data))
+    words[reg] = value;
+  return words;
 }
 
 // Buffer, read by a step already made, holds Bytes from its start.

@@ -1,19 +1,23 @@
 // Every write path of the program against the demo terminal in devsim with
 // its refusing switch on: limits, what a batch holds, a write cut part-way,
-// identification that fails half-way, and the title panel's refresh after
-// the commands that stop automatic identification.
+// identification that fails half-way, the title panel's refresh after the
+// commands that stop automatic identification, and what reaches the relay
+// between the identity check and each chain's first write.
 #include "../../common/uErrorOf.h"
 #include "../../common/uTestLoop.h"
+#include "../oscview/oscRecords.h"
 
 #include "uControls.h"
 #include "uDashboardFrame.h"
 #include "uDeviceBoardFrame.h"
+#include "uDeviceIO.h"
 #include "uLinkKit.h"
 #include "uIdentification.h"
 #include "uLogger.h"
 #include "uModbus.h"
 #include "uSimpleDeviceDescriptor.h"
 #include "uParamFrame.h"
+#include "uPasswdForm.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUstavFrame.h"
@@ -28,12 +32,55 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <functional>
 #include <gtest/gtest.h>
 
 namespace {
 QString Line(const QString &Name, const char *Op, const QString &Limit) {
   return QString("\r\nПомилка \"%1\" %2 %3").arg(Name, Op, Limit);
+}
+
+// One request as the table reads it.
+QString Described(const QByteArray &Pdu) {
+  const auto word = [&Pdu](int At) { return uint8_t(Pdu[At]) << 8 | uint8_t(Pdu[At + 1]); };
+  switch (uint8_t(Pdu[0])) {
+  case SIM_FN_READ_HOLDING:
+    return QString("r %1 %2").arg(word(1)).arg(word(3));
+  case SIM_FN_WRITE_HOLDING:
+    return QString("w %1 %2").arg(word(1)).arg(word(3));
+  case SIM_FN_READ_FILE:
+    return QString("file %1/%2").arg(uint8_t(Pdu[1])).arg(uint8_t(Pdu[2]) | uint8_t(Pdu[3]) << 8);
+  case SIM_FN_WRITE_CLOCK:
+    return "clock";
+  default:
+    return QString(Pdu.toHex(' '));
+  }
+}
+
+bool IsWrite(const QByteArray &Pdu) {
+  switch (uint8_t(Pdu[0])) {
+  case SIM_FN_WRITE_HOLDING: case SIM_FN_WRITE_CLOCK: case SIM_FN_WRITE_FILE: case SIM_FN_SPECIAL:
+  case SIM_FN_WRITE_SRAM:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// The requests from the identity check's first read (the FLASH header's
+// frame 0) to the first write, that write included.
+QStringList CheckToFirstWrite(const std::vector<QByteArray> &Log) {
+  const auto write = std::find_if(Log.begin(), Log.end(), [](const QByteArray &P) { return !P.isEmpty() && IsWrite(P); });
+  if (write == Log.end())
+    return {"no write"};
+  QStringList out{Described(*write)};
+  for (auto it = std::make_reverse_iterator(write); it != Log.rend() && out.size() < 12; ++it) {
+    out.prepend(Described(*it));
+    if (uint8_t((*it)[0]) == SIM_FN_READ_FILE && uint8_t((*it)[1]) == FILE_EXT_FLASH)
+      break;
+  }
+  return out;
 }
 
 class WriteGateLink : public TShownCapture {
@@ -656,4 +703,92 @@ TEST_F(WriteGateLink, BitsOfOneWordGoAsOneMaskedWriteOverAnotherMastersChange) {
   ASSERT_EQ(told[0].size(), 2u);
   EXPECT_EQ(told[0][0].Fate, TWriteFate::NotSent);
   EXPECT_EQ(told[0][1].Fate, TWriteFate::NotSent);
+}
+
+const QString Check[] = {"file 140/0", "file 129/0"};
+
+// What reaches the relay from the identity check to the first write, for
+// every chain of the program that writes: the check is the last exchange
+// before it (the only request allowed between them is the read of the word a
+// masked write merges).
+TEST_F(WriteGateLink, NothingButTheIdentityCheckStandsBeforeTheFirstWriteOfEveryWriteChain) {
+  struct TChain {
+    const char *Name, *Settings;
+    std::function<void(WriteGateLink &)> Write;
+    QStringList Expected; // after the check
+  };
+  const auto setpoint = [](WriteGateLink &T, TUstavGridFrame *F, const QString &Text) {
+    T.Type(F->Editor(), 2, RowOf(F->sgUstav, 1, Delay), Text);
+  };
+  const TChain chains[] = {
+      {"Параметры", "[param]\ndirectEdit=0\n",
+       [](WriteGateLink &T) {
+         T.Type(T.S.Form->ParamFrame->Editor(), 2, T.ParamRow(31), "17");
+         T.S.Form->ParamFrame->WriteAll();
+       },
+       {"w 31 17"}},
+      {"Параметры after the password", "[param]\ndirectEdit=0\n",
+       [](WriteGateLink &T) {
+         T.S.Form->SetLoggedIn(false);
+         WhenModal<TPasswdForm>([](TPasswdForm &Box) {
+           Box.Edit->setText(QString::fromLatin1(DemoDevice::Password));
+           Box.BitBtn1->click();
+         });
+         T.Type(T.S.Form->ParamFrame->Editor(), 2, T.ParamRow(31), "18");
+         T.S.Form->PageControl->setCurrentWidget(T.S.Form->TabSheetParam);
+         T.S.Form->WriteCommand();
+       },
+       {"w 31 18"}},
+      {"Уставки, a cell written as typed", "[ustav]\ndirectEdit=1\n",
+       [setpoint](WriteGateLink &T) { setpoint(T, T.S.Form->UstavFrame, "0"); }, {"w 101 0"}},
+      {"Уставки, edit mode", "[ustav]\ndirectEdit=2\n",
+       [setpoint](WriteGateLink &T) {
+         T.S.Form->UstavFrame->SetEditMode(true);
+         setpoint(T, T.S.Form->UstavFrame, "450");
+         T.S.Form->PageControl->setCurrentWidget(T.S.Form->TabSheetUstav);
+         T.S.Form->WriteCommand();
+       },
+       {"w 101 450"}},
+      {"the edit tab", "[ustav]\ndirectEdit=0\n",
+       [setpoint](WriteGateLink &T) {
+         T.S.Form->EditCommand();
+         TkvUstavLocalFrame *set = T.S.Form->ActiveLocalSet();
+         ASSERT_TRUE(set);
+         setpoint(T, set, "460");
+         T.S.Form->WriteCommand();
+       },
+       {"w 101 460"}},
+      {"a set file", "[ustav]\ndirectEdit=0\n",
+       [setpoint](WriteGateLink &T) {
+         const QString file = T.S.Dir.filePath("stored.us");
+         T.S.Form->UstavFrame->SaveToFile(file);
+         TkvUstavLocalFrame *set = T.S.Form->OpenLocalSet(file, "stored");
+         setpoint(T, set, "1");
+         T.S.Form->WriteCommand();
+       },
+       {"w 101 1"}},
+      {"a title panel control", "",
+       [](WriteGateLink &T) { T.S.Form->DashboardFrame->ParamEnumChange(30, 0); }, {"w 30 0"}},
+      {"a board control", "",
+       [](WriteGateLink &T) {
+         TUstavPanel *panel = T.BoardSetpoint(1);
+         ASSERT_TRUE(panel);
+         panel->Edit(0)->setText("5999");
+         QTest::keyClick(panel->Edit(0), Qt::Key_Return);
+       },
+       {"w 101 5999"}},
+      {"the clock", "", [](WriteGateLink &T) { T.S.Form->daSetTime->trigger(); }, {"clock"}},
+  };
+  for (const TChain &c : chains) {
+    SCOPED_TRACE(c.Name);
+    S.Form.reset();
+    S.Server.reset();
+    S.Device.ClearLogs();
+    ASSERT_NO_FATAL_FAILURE(Start(QString::fromUtf8(c.Settings)));
+    c.Write(*this);
+    ASSERT_TRUE(S.WaitIdle());
+    EXPECT_EQ(CheckToFirstWrite(S.Device.RequestLog()).join(", ").toStdString(),
+              (QStringList(std::begin(Check), std::end(Check)) + c.Expected).join(", ").toStdString())
+        << Shown.join("|").toStdString();
+  }
 }
