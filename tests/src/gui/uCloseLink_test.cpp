@@ -27,9 +27,7 @@ protected:
     TShownCapture::SetUp();
     ASSERT_TRUE(QFile::copy(QStringLiteral(KV_SOURCE_DIR "/tools/devsim/deviceFrame.xml"),
                             S.Dir.filePath("deviceFrame.xml")));
-    ASSERT_TRUE(S.Start("[timer]\ninterval=60000\n[tools]\ndeviceBoard=1\n"));
-    ASSERT_EQ(S.Identify(), "Готово");
-    S.Form->show();
+    ASSERT_NO_FATAL_FAILURE(Open());
     S.Form->SetLoggedIn(true);
     S.Device.ClearLogs();
     // The program's own catcher: the signal reaches the window as it does in kv.
@@ -40,6 +38,13 @@ protected:
   void TearDown() override {
     FSignals.reset();
     TShownCapture::TearDown();
+  }
+  // The window against devsim, identified and shown; the log read from here.
+  void Open() {
+    ASSERT_TRUE(S.Start("[timer]\ninterval=60000\n[tools]\ndeviceBoard=1\n"));
+    ASSERT_EQ(S.Identify(), "Готово");
+    S.Form->show();
+    FMark = Logger().Lines().size();
   }
   // The log's lines since the test's start, without their time and level.
   QStringList Log() const {
@@ -75,12 +80,8 @@ TEST_F(CloseLink, ASignalDuringAWriteEndsAfterItWithNoBoxLeft) {
               {"the write ends short, its error handler opens a box", true}};
   for (const auto &r : rows) {
     SCOPED_TRACE(r.Name);
-    if (!S.Form) {
-      ASSERT_TRUE(S.Start("[timer]\ninterval=60000\n[tools]\ndeviceBoard=1\n"));
-      ASSERT_EQ(S.Identify(), "Готово");
-      S.Form->show();
-      FMark = Logger().Lines().size();
-    }
+    if (!S.Form)
+      ASSERT_NO_FATAL_FAILURE(Open());
     TSimFault fault;
     fault.Kind = r.Short ? TSimFaultKind::Silence : TSimFaultKind::LateAnswer;
     fault.Value = 300;
@@ -167,12 +168,8 @@ TEST_F(CloseLink, ACloseDuringTheReadBackAfterAFailedWriteWaitsForIt) {
   } rows[] = {{"Выход", false}, {"signal", true}};
   for (const auto &r : rows) {
     SCOPED_TRACE(r.Name);
-    if (!S.Form) {
-      ASSERT_TRUE(S.Start("[timer]\ninterval=60000\n[tools]\ndeviceBoard=1\n"));
-      ASSERT_EQ(S.Identify(), "Готово");
-      S.Form->show();
-      FMark = Logger().Lines().size();
-    }
+    if (!S.Form)
+      ASSERT_NO_FATAL_FAILURE(Open());
     TSimFault refused;
     refused.Kind = TSimFaultKind::Exception;
     refused.Value = 2;

@@ -578,13 +578,7 @@ protected:
   void SetUp() override {
     DashboardLink::SetUp();
     LoadDemoDevice(Other, 2);
-    TDevSimOptions o;
-    o.UsePty = false;
-    S.Server = std::make_unique<TDevSimServer>(S.Device);
-    S.Server->Start(o);
-    OtherServer = std::make_unique<TDevSimServer>(Other);
-    OtherServer->Start(o);
-    Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
+    ServeTwoRelays(S, Other, OtherServer, Gateway);
   }
   void TearDown() override {
     S.Form.reset(); // before the gateway it is connected to

@@ -225,13 +225,7 @@ protected:
   void Serve() {
     S.Form.reset();
     Gateway.reset();
-    TDevSimOptions o;
-    o.UsePty = false;
-    S.Server = std::make_unique<TDevSimServer>(S.Device);
-    S.Server->Start(o);
-    Server = std::make_unique<TDevSimServer>(Other);
-    Server->Start(o);
-    Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), Server->TcpPort());
+    ServeTwoRelays(S, Other, Server, Gateway);
   }
   void TearDown() override {
     S.Form.reset(); // before the gateway it is connected to

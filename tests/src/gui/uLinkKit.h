@@ -2,6 +2,7 @@
 // Set-up the GUI link tests share: the main window against devsim (the demo
 // session), the message boxes a test caught instead of showing, and devsim's
 // register requests in a readable form.
+#include "../../common/uTcpGateway.h"
 #include "uDemoSession.h"
 #include "uFileDialogSink.h"
 #include "uMessageSink.h"
@@ -53,4 +54,17 @@ inline QStringList RegisterRequests(const TSimDevice &Device, bool Reads = false
       out << QString("r %1 %2").arg(a).arg(b);
   }
   return out;
+}
+
+// The session's relay (A) and Other (B), each served by devsim on 127.0.0.1,
+// behind one test gateway that starts with A.
+inline void ServeTwoRelays(TDemoSession &S, TSimDevice &Other, std::unique_ptr<TDevSimServer> &OtherServer,
+                           std::unique_ptr<TTcpGateway> &Gateway) {
+  TDevSimOptions o;
+  o.UsePty = false;
+  S.Server = std::make_unique<TDevSimServer>(S.Device);
+  S.Server->Start(o);
+  OtherServer = std::make_unique<TDevSimServer>(Other);
+  OtherServer->Start(o);
+  Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
 }

@@ -377,13 +377,7 @@ protected:
     b.DescDate = QDate(2025, 3, 1);
     Other.SetFile(DemoDevice::DescriptorFileNo, BuildDeviceImage(b).Bytes, DemoDevice::DescriptorFrameBytes);
     Other.SetRegister(TSimArea::Holding, 100, 1111);
-    TDevSimOptions o;
-    o.UsePty = false;
-    S.Server = std::make_unique<TDevSimServer>(S.Device);
-    S.Server->Start(o);
-    OtherServer = std::make_unique<TDevSimServer>(Other);
-    OtherServer->Start(o);
-    Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
+    ServeTwoRelays(S, Other, OtherServer, Gateway);
   }
   void TearDown() override {
     S.Form.reset(); // before the gateway it is connected to
