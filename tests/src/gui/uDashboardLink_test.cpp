@@ -2,6 +2,7 @@
 // page file, its refresh chain, the event ring and the writes a user makes.
 #include "../../common/uTcpGateway.h"
 #include "../../common/uTestLoop.h"
+#include "../oscview/oscRecords.h"
 
 #include "uControls.h"
 #include "uDashboardFrame.h"
@@ -49,26 +50,6 @@
 
 namespace {
 const char *const PanelQuestion = "Изменения титульной панелм не сохранены, сохранить?";
-
-// Drives the next modal dialog of class Form once it shows; a dialog that
-// never comes is a failure.
-template <class Form> void WhenModal(std::function<void(Form &)> Act) {
-  auto *timer = new QTimer;
-  auto since = std::make_shared<QElapsedTimer>();
-  since->start();
-  QObject::connect(timer, &QTimer::timeout, [timer, since, Act] {
-    auto *dialog = qobject_cast<Form *>(QApplication::activeModalWidget());
-    if (!dialog && since->elapsed() < 20000)
-      return;
-    timer->stop();
-    timer->deleteLater();
-    if (dialog)
-      Act(*dialog);
-    else
-      ADD_FAILURE() << "no modal " << Form::staticMetaObject.className();
-  });
-  timer->start(5);
-}
 
 int LabelCount(QWidget *Panel);
 

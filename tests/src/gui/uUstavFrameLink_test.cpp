@@ -211,6 +211,11 @@ namespace {
 // the setpoints page in front.
 class SetWriteLink : public TShownCapture {
 protected:
+  // "Редактировать уставки": the edit tab it opens.
+  TkvUstavLocalFrame *EditTab() {
+    S.Form->EditCommand();
+    return S.Form->ActiveLocalSet();
+  }
   void Start(const QString &Ustav, TTcpGateway *Gateway = nullptr) {
     if (!Gateway)
       S.Serve(false);
@@ -341,8 +346,7 @@ TEST_F(SetWriteLink, ASetIsWrittenAgainstWhatTheRelayHoldsAtTheWrite) {
 
 TEST_F(SetWriteLink, AnEditTabWritesOnlyItsEditsAndShowsWhatTheProgramWroteMeanwhile) {
   Start("directEdit=1\n");
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *set = EditTab();
   ASSERT_TRUE(set);
   ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 450)));
   // The setpoints page writes another setpoint at once.
@@ -391,8 +395,7 @@ protected:
 TEST_F(SetGatewayLink, AnEditTabMadeFromOneRelayIsNeverWrittenToAnother) {
   ASSERT_NO_FATAL_FAILURE(Start("directEdit=0\n", Gateway.get()));
   const QString dateA = S.Form->LabelDescID->text();
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *set = EditTab();
   ASSERT_TRUE(set);
   ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 510)));
   Gateway->Target(TTcpGateway::TUpstream::B);
@@ -447,8 +450,7 @@ void ChooseBit(TUstavGridFrame *F, int Row, bool On) {
 
 TEST_F(SetWriteLink, AnEditTabSavedUnderANameIsWrittenAsItsFile) {
   Start("directEdit=0\n");
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *set = EditTab();
   ASSERT_TRUE(set);
   Answer = S.Dir.filePath("setC.us");
   S.Form->apFileSaveAs->trigger();
@@ -467,8 +469,7 @@ TEST_F(SetWriteLink, AnEditTabSavedUnderANameIsWrittenAsItsFile) {
 
 TEST_F(SetWriteLink, SavingAnEditTabAsksForANameAndTwoTabsInARowLoseNothing) {
   Start("directEdit=0\n");
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *first = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *first = EditTab();
   ASSERT_TRUE(first);
   ASSERT_NO_FATAL_FAILURE(Type(first, 101, Value(101, 450)));
   const QString work = first->FileName();
@@ -486,8 +487,7 @@ TEST_F(SetWriteLink, SavingAnEditTabAsksForANameAndTwoTabsInARowLoseNothing) {
 
   // The next edit tab takes the work file; the first keeps its own.
   S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *second = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *second = EditTab();
   ASSERT_NE(second, first);
   ASSERT_NO_FATAL_FAILURE(Type(second, 103, Value(103, 6500)));
   EXPECT_FALSE(first->IsModified());
@@ -506,8 +506,7 @@ TEST_F(SetWriteLink, SavingAnEditTabAsksForANameAndTwoTabsInARowLoseNothing) {
 
 TEST_F(SetWriteLink, WhatAnEditTabWroteFollowsTheRelayAfterwards) {
   Start("directEdit=0\n");
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *set = EditTab();
   ASSERT_TRUE(set);
   ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 450)));
   ASSERT_NO_FATAL_FAILURE(Write());
@@ -576,8 +575,7 @@ TEST_F(SetWriteLink, ABitRowEditedOnThePageLeavesTheOtherBitsAsTheRelayHoldsThem
 
 TEST_F(SetWriteLink, ABitRowEditedInAnEditTabLeavesTheOtherBitsAsTheRelayHoldsThem) {
   Start("directEdit=0\nexpandbit=1\n");
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *set = EditTab();
   ASSERT_TRUE(set);
   ASSERT_NO_FATAL_FAILURE(ChooseBit(set, BitRow(set, 104, 4), true));
   S.Device.SetRegister(TSimArea::Holding, 104, 37 | 2);
@@ -597,8 +595,7 @@ TEST_F(SetWriteLink, ABitRowEditedInAnEditTabLeavesTheOtherBitsAsTheRelayHoldsTh
 
 TEST_F(SetGatewayLink, AnEditTabKeepsItsCellsWhileAnotherRelayIsIdentified) {
   ASSERT_NO_FATAL_FAILURE(Start("directEdit=0\n", Gateway.get()));
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *set = EditTab();
   ASSERT_TRUE(set);
   ASSERT_NO_FATAL_FAILURE(Type(set, 101, Value(101, 510)));
   Gateway->Target(TTcpGateway::TUpstream::B);
@@ -621,8 +618,7 @@ TEST_F(SetGatewayLink, AnEditTabKeepsItsCellsWhileAnotherRelayIsIdentified) {
 
 TEST_F(SetGatewayLink, AnEditTabFollowsItsOwnRelayAgainOnceItIsIdentified) {
   ASSERT_NO_FATAL_FAILURE(Start("directEdit=0\n", Gateway.get()));
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *set = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *set = EditTab();
   ASSERT_TRUE(set);
   Gateway->Target(TTcpGateway::TUpstream::B);
   ASSERT_EQ(S.Identify(), "Готово");
