@@ -130,13 +130,8 @@ TEST_F(CloseLink, ASignalDuringAWriteEndsAfterItWithNoBoxLeft) {
 // dropped, and the log names each of them once; nothing unedited is named.
 TEST_F(CloseLink, ASignalNamesTheUnsavedWorkItDrops) {
   S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
-  S.Form->EditCommand();
-  TkvUstavLocalFrame *local = S.Form->ActiveLocalSet();
+  TkvUstavLocalFrame *local = EditedTab(S, "444");
   ASSERT_NE(local, nullptr);
-  local->sgUstav->setCurrentCell(2, 2);
-  local->Editor()->StartEdit();
-  local->Editor()->Edit->setText("444");
-  QTest::keyClick(local->Editor()->Edit, Qt::Key_Return);
   ASSERT_TRUE(local->IsModified());
   const QString setFile = local->FileName();
   S.Form->NDeviceBoard->trigger();

@@ -6,8 +6,13 @@
 #include "uDemoSession.h"
 #include "uFileDialogSink.h"
 #include "uMessageSink.h"
+#include "uStringGrid.h"
+#include "uStringGridEditor.h"
+#include "uUstavLocalFrame.h"
 
+#include <QLineEdit>
 #include <QStringList>
+#include <QTest>
 #include <gtest/gtest.h>
 
 // Collects the texts of message boxes (the errors apart too) and the captions
@@ -67,4 +72,18 @@ inline void ServeTwoRelays(TDemoSession &S, TSimDevice &Other, std::unique_ptr<T
   OtherServer = std::make_unique<TDevSimServer>(Other);
   OtherServer->Start(o);
   Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
+}
+
+// "Редактировать уставки" with the first setpoint of group 1 typed as Text
+// (not written): the edit tab, or nullptr when none came.
+inline TkvUstavLocalFrame *EditedTab(TDemoSession &S, const QString &Text) {
+  S.Form->EditCommand();
+  TkvUstavLocalFrame *local = S.Form->ActiveLocalSet();
+  if (!local)
+    return nullptr;
+  local->sgUstav->setCurrentCell(2, 2);
+  local->Editor()->StartEdit();
+  local->Editor()->Edit->setText(Text);
+  QTest::keyClick(local->Editor()->Edit, Qt::Key_Return);
+  return local;
 }

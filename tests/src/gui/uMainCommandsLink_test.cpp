@@ -510,13 +510,8 @@ TEST_F(MainCommandsLink, ATabClosedDuringItsWriteWaitsThenAsksAndCloses) {
   for (const auto &c : closes) {
     SCOPED_TRACE(c.Close);
     Show(S.Form->TabSheetUstav);
-    S.Form->EditCommand();
-    TkvUstavLocalFrame *local = S.Form->ActiveLocalSet();
+    TkvUstavLocalFrame *local = EditedTab(S, "444");
     ASSERT_NE(local, nullptr);
-    local->sgUstav->setCurrentCell(2, 2);
-    local->Editor()->StartEdit();
-    local->Editor()->Edit->setText("444");
-    QTest::keyClick(local->Editor()->Edit, Qt::Key_Return);
     QPointer<QWidget> sheet = S.Form->PageControl->currentWidget();
     S.Device.ClearLogs();
     TSimFault fault = SlowWrites(300);
