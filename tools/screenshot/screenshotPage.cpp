@@ -317,6 +317,92 @@ const TPageShot Shots[] = {
        S.Form->WriteCommand();
      },
      [](TDemoSession &) -> QWidget * { return nullptr; }},
+    // "Параметры": a value typed and written that the relay acknowledged and
+    // did not keep: the report names both values, the cell stays the edit.
+    {"param-unkept", "TabSheetParam",
+     [](TDemoSession &S) {
+       TSimFault unkept;
+       unkept.Kind = TSimFaultKind::Unkept;
+       unkept.Register = DemoDevice::ScaledReg;
+       S.Device.SetFault(unkept);
+       S.Form->SetLoggedIn(true);
+       TkvParamFrame *f = S.Form->ParamFrame;
+       for (int r = 1; r < f->sgParam->rowCount(); ++r)
+         if (f->RowReg(r) == DemoDevice::ScaledReg) {
+           f->sgParam->setCurrentCell(r, 2);
+           f->Editor()->StartEdit();
+           f->Editor()->Edit->setText("15.5");
+           QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+         }
+       f->WriteAll();
+       S.WaitIdle();
+     }},
+    // Edit mode, two setpoints typed, the relay refusing the second write:
+    // the report names its group, the edit not written stays yellow.
+    {"ustav-partial", "TabSheetUstav",
+     [](TDemoSession &S) {
+       TUstavFrame *f = S.Form->UstavFrame;
+       f->SetEditMode(true);
+       for (const auto &[row, text] : {std::pair{2, "650"}, std::pair{4, "680.0"}}) {
+         f->sgUstav->setCurrentCell(row, 2);
+         f->Editor()->StartEdit();
+         f->Editor()->Edit->setText(text);
+         QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+       }
+       TSimFault refused;
+       refused.Kind = TSimFaultKind::Exception;
+       refused.Value = 4;
+       refused.Function = SIM_FN_WRITE_HOLDING;
+       refused.After = 1;
+       refused.Count = 1;
+       S.Device.SetFault(refused);
+       S.Form->SetLoggedIn(true);
+       S.Form->WriteCommand();
+       S.WaitIdle();
+     }},
+    // "Выход" while a "Параметры" write goes, the relay refusing its second
+    // word: the close is given up and the window stays with the report.
+    {"exit-short", "TabSheetParam",
+     [](TDemoSession &S) {
+       TkvParamFrame *f = S.Form->ParamFrame;
+       for (int r = 1; r < f->sgParam->rowCount(); ++r)
+         if (f->RowReg(r) == DemoDevice::NameReg) {
+           f->sgParam->setCurrentCell(r, 2);
+           f->Editor()->StartEdit();
+           f->Editor()->Edit->setText(QStringLiteral("ПОДСТАНЦИЯ 35"));
+           QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+         }
+       TSimFault refused;
+       refused.Kind = TSimFaultKind::Exception;
+       refused.Value = 4;
+       refused.Function = SIM_FN_WRITE_HOLDING;
+       refused.After = 2;
+       refused.Count = 1;
+       S.Device.SetFault(refused);
+       S.Form->SetLoggedIn(true);
+       S.Form->auWrite->setEnabled(true);
+       S.Form->auWrite->trigger();
+       S.Form->nExit->trigger();
+       S.WaitIdle();
+       QTest::qWait(500);
+       Pictured = QGuiApplication::primaryScreen()->grabWindow(0).save(OutFile);
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
+    // "Редактировать уставки", "Сохранить" asking for a name (answered setC.us),
+    // then one edit: the tab carries the file's name.
+    {"edit-saved", "TabSheetUstav",
+     [](TDemoSession &S) {
+       const QString file = S.Dir.filePath("setC.us");
+       SetFileDialogSink([file](const TFileDialogRequest &) { return file; });
+       S.Form->EditCommand();
+       S.Form->apFileSave->trigger();
+       if (TkvUstavLocalFrame *set = S.Form->ActiveLocalSet()) {
+         set->sgUstav->setCurrentCell(2, 2);
+         set->Editor()->StartEdit();
+         set->Editor()->Edit->setText("4500");
+         QTest::keyClick(set->Editor()->Edit, Qt::Key_Return);
+       }
+     }},
     // The dialog "Блок" of the first custom unit, at its own size.
     {"unit", "TabSheetDashboard",
      [](TDemoSession &S) {
@@ -364,7 +450,8 @@ int main(int argc, char **argv) {
   TDemoSession s;
   // Edit mode and direct edits are what the page rows of the table show.
   // The edit tab comes only where edits are not made on the page itself.
-  if (!s.Start(page == QStringLiteral("edit-other-relay") ? "[ustav]\ndirectEdit=0\n" : "[ustav]\ndirectEdit=2\n")) {
+  const bool editTab = page == QStringLiteral("edit-other-relay") || page == QStringLiteral("edit-saved");
+  if (!s.Start(editTab ? "[ustav]\ndirectEdit=0\n" : "[ustav]\ndirectEdit=2\n")) {
     std::cerr << "the main window did not start\n";
     return 1;
   }
