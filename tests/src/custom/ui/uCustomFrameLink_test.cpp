@@ -5,6 +5,7 @@
 
 #include "crc.h"
 #include "uAppIniFile.h"
+#include "uCloseRules.h"
 #include "uCustomNames.h"
 #include "uCustomParamIOForm.h"
 #include "uControls.h"
@@ -42,6 +43,7 @@
 #include "uTextCodec.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QKeyEvent>
@@ -58,6 +60,7 @@
 #include <QTest>
 #include <QtEndian>
 #include <QToolButton>
+#include <csignal>
 #include <gtest/gtest.h>
 
 inline void PrintTo(const QString &S, std::ostream *Os) { *Os << '"' << S.toStdString() << '"'; }
@@ -1415,5 +1418,147 @@ TEST_P(CustomFrameClose, UnsavedUnitEditsAskOnEveryWayTheyWouldGo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, CustomFrameClose, ::testing::Values(TLink::Tcp, TLink::Pty));
+
+// The program's close ("Выход", a signal to end) pressed once a logic-only
+// write has stopped the relay's logic (F0 gone): the close waits for the
+// write, goes on when it ended whole and is given up when it ended short.
+class CustomFrameWriteClose : public CustomFrameClose {
+protected:
+  // "Сформировать" answered "Да" throughout, Close called as the relay gets
+  // F0; the work folder's custom logic and code then into Built and Code.
+  // Returns when the write has ended.
+  void BuildAndCloseAtF0(const std::function<void()> &Close) {
+    Form->show();
+    Logger().Clear();
+    Device.ClearLogs();
+    QTimer onF0;
+    QObject::connect(&onF0, &QTimer::timeout, Form.get(), [&] {
+      if (Device.SpecialLog().empty())
+        return;
+      onF0.stop();
+      Built = LoadFileBytes(FDir.filePath("custom-logic.xml"));
+      Code = LoadFileBytes(FDir.filePath("generated.bin"));
+      Close();
+    });
+    onF0.start(1);
+    Shown.clear();
+    BuildWritingSetpoints();
+    onF0.stop();
+    Device.SetFault({});
+    ASSERT_FALSE(Built.isEmpty()) << "F0 never went: " << RequestOrder(Device).join("|").toStdString();
+  }
+  // The relay got the whole write: its logic on again, the custom logic and
+  // code that were built when it began.
+  void ExpectWrittenWhole() {
+    EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}))
+        << RequestOrder(Device).join("|").toStdString();
+    const QByteArray flash = Device.FileBytes(DemoDevice::FlashFileNo);
+    const qsizetype at = qsizetype(qFromLittleEndian<uint16_t>(flash.constData() + 12)) * 2048;
+    EXPECT_EQ(InflateBytes(flash.mid(at + 20, qFromLittleEndian<uint32_t>(flash.constData() + at)), "sub-file 5"),
+              Built);
+    const QByteArray image = Device.FileBytes(DemoDevice::DescriptorFileNo);
+    EXPECT_EQ(image.mid(CodeFirstFrame(image, Code.size()) * 128, Code.size()), Code);
+  }
+  // The log's lines that hold Text.
+  static QStringList Logged(const QString &Text) { return Logger().Lines().filter(Text); }
+  // Visible windows left (the main window's included).
+  static QStringList WindowsLeft() {
+    QStringList left;
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (w->isVisible())
+        left << w->metaObject()->className() + QStringLiteral(" ") +
+                    (qobject_cast<QMessageBox *>(w) ? qobject_cast<QMessageBox *>(w)->text() : w->windowTitle());
+    return left;
+  }
+
+  QByteArray Built, Code;
+};
+
+// "Выход" while the write's frame answer is lost after F0 (writes are not
+// sent twice): the write ends short with the relay's logic stopped, the
+// close is given up, and the window stays with the box that says so, also
+// well after the write's end; the next "Выход" closes as usual.
+TEST_P(CustomFrameWriteClose, VykhodDuringALogicWriteCutAfterF0IsGivenUp) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  TSimFault lost;
+  lost.Kind = TSimFaultKind::LostAnswer;
+  lost.Function = SIM_FN_WRITE_FILE;
+  lost.Count = 1;
+  Device.SetFault(lost);
+  BuildAndCloseAtF0([this] { Form->nExit->trigger(); });
+  const QString stopped = "Запись не завершена: логика прибора остановлена, повторите запись";
+  EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0}));
+  EXPECT_EQ(Logged("Закрытие программы ждёт окончания записи: Внешняя логика").size(), 1)
+      << Logger().Lines().join("\n").toStdString();
+  // The close's box goes once the write has ended; the write's stays.
+  ASSERT_TRUE(QTest::qWaitFor([this] { return !Form->WriteWaitBox(); }, 30000));
+  QTest::qWait(1500);
+  EXPECT_TRUE(Form->isVisible()) << Logger().Lines().join("\n").toStdString();
+  EXPECT_EQ(WriteBoxText(Form.get()), "Не записано: Внешняя логика\n" + stopped);
+  EXPECT_EQ(Logged("Закрытие отменено: запись не завершена: Внешняя логика").size(), 1)
+      << Logger().Lines().join("\n").toStdString();
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "Не записано: Внешняя логика: " + stopped);
+
+  QStringList asked;
+  const TMessageSink fixture = SetMessageSink([&asked](TMsgKind, const QString &Text) {
+    asked << Text;
+    return TMsgResult::No;
+  });
+  Form->nExit->trigger();
+  SetMessageSink(fixture);
+  EXPECT_FALSE(Form->isVisible()) << asked.join("|").toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([] { return WindowsLeft().isEmpty(); }, 10000)) << WindowsLeft().join("|").toStdString();
+}
+
+// "Выход" and SIGTERM during a logic write that goes through (slow answers):
+// the write runs to its end, the relay gets what was built, and then the
+// program ends with no box left; no "Готово" box holds it.
+TEST_P(CustomFrameWriteClose, ACloseDuringAWholeLogicWriteEndsTheProgramAfterIt) {
+  const struct {
+    const char *Name;
+    bool Signal;
+  } rows[] = {{"Выход", false}, {"SIGTERM", true}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Name);
+    Form.reset();
+    Server.reset();
+    Start();
+    ASSERT_EQ(Refresh(), "Готово");
+    // The program's own catcher: the signal reaches the window as it does in kv.
+    std::unique_ptr<TEndSignals> endSignals;
+    if (r.Signal) {
+      endSignals = std::make_unique<TEndSignals>([this] { Form->CloseQuietly(); });
+      ASSERT_TRUE(endSignals->IsInstalled());
+    }
+    TSimFault late;
+    late.Kind = TSimFaultKind::LateAnswer;
+    late.Value = 100;
+    Device.SetFault(late);
+    QStringList asked;
+    // From here on no box and no question: a box would hold the close.
+    BuildAndCloseAtF0([&] {
+      SetMessageSink([&asked](TMsgKind, const QString &Text) {
+        asked << Text;
+        return TMsgResult::No;
+      });
+      if (r.Signal)
+        ::raise(SIGTERM);
+      else
+        Form->nExit->trigger();
+    });
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !Form->isVisible(); }, 30000));
+    ExpectWrittenWhole();
+    EXPECT_EQ(Logged("Закрытие программы ждёт окончания записи: Внешняя логика").size(), 1)
+        << Logger().Lines().join("\n").toStdString();
+    EXPECT_EQ(Logged("Запись завершена: Внешняя логика").size(), 1) << Logger().Lines().join("\n").toStdString();
+    EXPECT_TRUE(Logged("Закрытие отменено").isEmpty());
+    EXPECT_EQ(WindowsLeft(), QStringList()) << Logger().Lines().join("\n").toStdString();
+    EXPECT_TRUE(asked.isEmpty()) << asked.join("|").toStdString();
+    EXPECT_FALSE(Shown.contains("Готово")) << Shown.join("|").toStdString();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, CustomFrameWriteClose, ::testing::Values(TLink::Tcp, TLink::Pty));
 
 } // namespace
