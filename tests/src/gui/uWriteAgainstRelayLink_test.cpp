@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QSet>
 #include <gtest/gtest.h>
@@ -199,7 +200,10 @@ TEST_F(BoardsCloseLink, NoReadOfTheBoardsReachesTheRelayAfterTheirTabCloses) {
   const struct {
     const char *Name;
     bool BehindPanel; // opened while the title panel's read is under way
-  } cases[] = {{"behind the title panel's read", true}, {"under way", false}};
+    bool OtherBoard;  // the second board chosen before the close: two refreshes end at it
+  } cases[] = {{"behind the title panel's read", true, false},
+               {"behind the title panel's read, another board chosen", true, true},
+               {"under way", false, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
     Poll(c.BehindPanel);
@@ -219,6 +223,8 @@ TEST_F(BoardsCloseLink, NoReadOfTheBoardsReachesTheRelayAfterTheirTabCloses) {
         Runs(PolledRegisters(boards->Panel, S.Form->Descriptor(), true, false, clock)) -
         Runs(PolledRegisters(S.Form->DashboardFrame->Panel, S.Form->Descriptor(), false, false, clock));
     ASSERT_FALSE(boardsOnly.isEmpty());
+    if (c.OtherBoard)
+      boards->ListBox->setCurrentRow(1);
     QTest::qWait(150);
     const size_t mark = S.Device.RequestLog().size();
     S.Form->atabClose->trigger();
