@@ -152,7 +152,8 @@ TEST_F(WriteAgainstRelayLink, AnEditTabWriteWhoseSetReadSeesTheGatewayMovedWrite
     if (c.Moved) {
       EXPECT_EQ(toB, QStringList());
       EXPECT_EQ(Gateway->Writes(TTcpGateway::TUpstream::B), 0);
-      EXPECT_TRUE(Boxes().contains("Не записано: ")) << Boxes().toStdString();
+      EXPECT_TRUE(Boxes().contains("Не записано: ") && Boxes().contains("Выдержка времени МТЗ-1"))
+          << Boxes().toStdString();
       EXPECT_EQ(RegisterRequests(S.Device), QStringList());
     } else {
       EXPECT_EQ(RegisterRequests(S.Device), QStringList{QString("w 101 %1").arg(value)});
