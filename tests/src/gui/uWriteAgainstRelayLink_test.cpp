@@ -150,7 +150,7 @@ TEST_F(WriteAgainstRelayLink, AnEditTabWriteWhoseSetReadSeesTheGatewayMovedWrite
     S.Device.SetFault({});
     const QStringList toB = RegisterRequests(Other).filter("w ");
     if (c.Moved) {
-      EXPECT_EQ(toB, QStringList());
+      EXPECT_EQ(toB, QStringList()) << toB.join(",").toStdString();
       EXPECT_EQ(Gateway->Writes(TTcpGateway::TUpstream::B), 0);
       EXPECT_TRUE(Boxes().contains("Не записано: ") && Boxes().contains("Выдержка времени МТЗ-1"))
           << Boxes().toStdString();
