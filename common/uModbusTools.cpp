@@ -840,6 +840,12 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, TSta
       // Consecutive numbers are read as one run of at most 255 registers.
       int start = 0;
       while (start < n) {
+        // Its chain ended during an earlier run (a tab closed): the relay is
+        // asked nothing more for it, and the answer goes to nobody.
+        if (start > 0 && IsForgotten(Stream)) {
+          std::fill(values + start, values + n, uint16_t(0));
+          break;
+        }
         int len = 1;
         while (start + len < n && len < 256 && regs[start + len] == uint16_t(regs[start] + len))
           ++len;

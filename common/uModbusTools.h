@@ -286,8 +286,9 @@ public:
   // Resets NotifyHandle; the caller then takes every queued answer.
   void AnswersWoken();
   // Records of Id that the worker has not begun yet are answered at once,
-  // with no exchange and status 0: their chain has ended. Every id forgotten
-  // counts until the worker runs dry, whatever other chains end meanwhile.
+  // with no exchange and status 0: their chain has ended; a register read of
+  // Id under way asks for no further run. Every id forgotten counts until the
+  // worker runs dry, whatever other chains end meanwhile.
   void Forget(TReplyId Id);
 
 private:
