@@ -2,6 +2,9 @@
 # the tsan suite), `make run` (program against the simulated device),
 # `make fuzz`, `make tsan`, `make bench`.
 JOBS ?= $(shell nproc)
+# Most link tests wait on the simulated device, not on a core: the tests of
+# the sanitizer build run two to a core (the thread sanitizer's one to a core).
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 export QT_QPA_PLATFORM ?= offscreen
 
 .PHONY: deps deps-run test build-test fuzz-build clang-check tsan fuzz bench release run clean
@@ -23,7 +26,7 @@ test: build-test clang-check
 	cd build/test && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS) --timeout 600
+	  ctest --output-on-failure -j $(TEST_JOBS) --timeout 600
 	$(MAKE) --no-print-directory tsan JOBS=$(JOBS)
 
 release: deps
