@@ -2,9 +2,8 @@
 # the tsan suite), `make run` (program against the simulated device),
 # `make fuzz`, `make tsan`, `make bench`.
 JOBS ?= $(shell nproc)
-# Most link tests wait on the simulated device, not on a core: the tests of
-# the sanitizer build run two to a core (the thread sanitizer's one to a core).
-TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
+# Tests run at once (the sanitizer build's); the thread sanitizer's run JOBS.
+TEST_JOBS ?= $(JOBS)
 export QT_QPA_PLATFORM ?= offscreen
 
 .PHONY: deps deps-run test build-test fuzz-build clang-check tsan fuzz bench release run clean
