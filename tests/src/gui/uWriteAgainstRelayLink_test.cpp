@@ -69,13 +69,7 @@ protected:
   void SetUp() override {
     TShownCapture::SetUp();
     LoadDemoDevice(Other, 2);
-    TDevSimOptions o;
-    o.UsePty = false;
-    S.Server = std::make_unique<TDevSimServer>(S.Device);
-    S.Server->Start(o);
-    OtherServer = std::make_unique<TDevSimServer>(Other);
-    OtherServer->Start(o);
-    Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
+    ServeTwoRelays(S, Other, OtherServer, Gateway);
     ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
                                "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=2000\n"
                                "[timer]\ninterval=3600000\n[debug]\npoll=1\n[ustav]\ndirectEdit=0\n")
