@@ -58,6 +58,7 @@ TEST(SimFault, ParsesEveryKindAndRefusesTheRest) {
       {"late=1500", TSimFaultKind::LateAnswer, 1500},
       {"lost-answer", TSimFaultKind::LostAnswer, 0},
       {"unkept", TSimFaultKind::Unkept, 0},
+      {"held-bits=0xFFFF", TSimFaultKind::HeldBits, 0xFFFF},
   };
   for (const auto &g : good) {
     const TSimFault f = ParseSimFault(QString::fromLatin1(g.Text));
@@ -65,6 +66,7 @@ TEST(SimFault, ParsesEveryKindAndRefusesTheRest) {
     EXPECT_EQ(f.Value, g.Value) << g.Text;
     EXPECT_EQ(f.Count, -1) << g.Text;
   }
-  for (const char *bad : {"exception", "silence=1", "exception=256", "late=-1", "short=x", "unkept=1", "loud", ""})
+  for (const char *bad : {"exception", "silence=1", "exception=256", "late=-1", "short=x", "unkept=1", "held-bits",
+                          "held-bits=0x10000", "loud", ""})
     EXPECT_EQ(ErrorOf([&] { ParseSimFault(QString::fromLatin1(bad)); }), "invalid fault: " + QString::fromLatin1(bad));
 }

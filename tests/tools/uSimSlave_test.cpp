@@ -203,3 +203,18 @@ TEST(SimSlave, AnUnkeptWriteIsEchoedAndLeavesTheRegister) {
   EXPECT_EQ(Joined(Feed(tcp, Hex("12 34 00 00 00 06 01 06 00 0A 00 08"))), "12 34 00 00 00 06 01 06 00 0A 00 08");
   EXPECT_EQ(device.Register(TSimArea::Holding, 10), 8);
 }
+
+// A relay that keeps bits of its own: the write is done but for them, the
+// echo is the request as sent, and a write to another register is left alone.
+TEST(SimSlave, AHeldBitsWriteKeepsThoseBitsOfTheRegister) {
+  TSimDevice device;
+  device.SetRegisters(TSimArea::Holding, 10, {0x0041, 0x0041});
+  TSimFault f = ParseSimFault(QStringLiteral("held-bits=0x0041"));
+  f.Register = 10;
+  device.SetFault(f);
+  TSimTcpSlave tcp(device);
+  EXPECT_EQ(Joined(Feed(tcp, Hex("12 34 00 00 00 06 01 06 00 0A 00 06"))), "12 34 00 00 00 06 01 06 00 0A 00 06");
+  EXPECT_EQ(device.Register(TSimArea::Holding, 10), 0x0047);
+  EXPECT_EQ(Joined(Feed(tcp, Hex("12 34 00 00 00 06 01 06 00 0B 00 06"))), "12 34 00 00 00 06 01 06 00 0B 00 06");
+  EXPECT_EQ(device.Register(TSimArea::Holding, 11), 0x0006);
+}

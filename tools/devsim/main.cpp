@@ -52,6 +52,7 @@ const char *const HelpText =
     "  late=MS               the answer leaves MS milliseconds late\n"
     "  lost-answer           no answer (request executed)\n"
     "  unkept                a register write is echoed but not done\n"
+    "  held-bits=MASK        a register write is done but the bits of MASK keep their value\n"
     "--lossy KIND/N spoils every Nth answer besides: silence or bad-crc (the\n"
     "request is executed, its answer lost or garbled) or exception=CODE.\n"
     "Numbers may be decimal or 0x-hexadecimal.";

@@ -199,7 +199,7 @@ TSimFault TSimDevice::TakeFault(const QByteArray &Pdu) {
   const bool write = fn == SIM_FN_WRITE_HOLDING || fn == SIM_FN_WRITE_SRAM;
   if (FFault.Kind == TSimFaultKind::None || (FFault.Function >= 0 && FFault.Function != fn) ||
       (FFault.Register >= 0 && !TakesInRegister(Pdu, FFault.Register)) ||
-      (FFault.Kind == TSimFaultKind::Unkept && (!write || Pdu.size() != 5)))
+      ((FFault.Kind == TSimFaultKind::Unkept || FFault.Kind == TSimFaultKind::HeldBits) && (!write || Pdu.size() != 5)))
     return TSimFault();
   const int seen = FFaultSeen++;
   if (seen < FFault.After || (FFault.Count >= 0 && seen >= FFault.After + FFault.Count))
@@ -221,10 +221,21 @@ TSimLossy TSimDevice::TakeLossy() {
 }
 
 void TSimDevice::LogRequest(const QByteArray &Pdu) {
+  std::function<void(const QByteArray &)> hook;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FRequestLog.size() >= MaxLoggedRequests)
+      FRequestLog.erase(FRequestLog.begin());
+    FRequestLog.push_back(Pdu);
+    hook = FRequestHook;
+  }
+  if (hook)
+    hook(Pdu);
+}
+
+void TSimDevice::SetRequestHook(std::function<void(const QByteArray &Pdu)> Hook) {
   std::lock_guard<std::mutex> lock(FLock);
-  if (FRequestLog.size() >= MaxLoggedRequests)
-    FRequestLog.erase(FRequestLog.begin());
-  FRequestLog.push_back(Pdu);
+  FRequestHook = std::move(Hook);
 }
 
 QByteArray TSimDevice::Execute(const QByteArray &Pdu) {

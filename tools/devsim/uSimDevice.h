@@ -109,6 +109,10 @@ public:
   // Called after each file frame written with the file's number and its whole
   // bytes, on the thread that executes it, with the device locked.
   void SetWriteHook(std::function<void(int FileNo, const QByteArray &Bytes)> Hook);
+  // Called with each request PDU as it comes, before the device acts on it,
+  // on the thread that serves it, with the device unlocked: it may change the
+  // device as another master would between two requests of the program.
+  void SetRequestHook(std::function<void(const QByteArray &Pdu)> Hook);
 
   // Called for each holding register written, before it is stored, on the
   // thread that executes it, with the device locked: returns the value the
@@ -160,6 +164,7 @@ private:
   std::vector<uint8_t> FSpecialLog;
   std::function<void(uint8_t)> FSpecialHook;
   std::function<void(int, const QByteArray &)> FWriteHook;
+  std::function<void(const QByteArray &)> FRequestHook;
   std::function<uint16_t(uint16_t, uint16_t)> FRegisterWriteHook;
   std::map<uint16_t, std::pair<uint16_t, uint16_t>> FWriteLimits;
   std::vector<QByteArray> FRequestLog;

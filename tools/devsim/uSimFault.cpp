@@ -13,7 +13,7 @@ struct TFaultName {
   bool HasValue;
 };
 
-constexpr std::array<TFaultName, 10> FaultNames{{
+constexpr std::array<TFaultName, 11> FaultNames{{
     {TSimFaultKind::None, "none", false},
     {TSimFaultKind::Exception, "exception", true},
     {TSimFaultKind::Silence, "silence", false},
@@ -24,6 +24,7 @@ constexpr std::array<TFaultName, 10> FaultNames{{
     {TSimFaultKind::LateAnswer, "late", true},
     {TSimFaultKind::LostAnswer, "lost-answer", false},
     {TSimFaultKind::Unkept, "unkept", false},
+    {TSimFaultKind::HeldBits, "held-bits", true},
 }};
 
 } // namespace
@@ -55,8 +56,8 @@ TSimFault ParseSimFault(const QString &Text) {
       } catch (const EKvError &) {
         break;
       }
-      const bool isByte = f.Kind != TSimFaultKind::LateAnswer;
-      if (v < 0 || (isByte && v > 255) || v > 3600000)
+      const long max = f.Kind == TSimFaultKind::LateAnswer ? 3600000 : f.Kind == TSimFaultKind::HeldBits ? 0xFFFF : 255;
+      if (v < 0 || v > max)
         break;
       fault.Value = int(v);
     }

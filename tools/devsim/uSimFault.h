@@ -18,6 +18,11 @@ enum class TSimFaultKind {
   // keeps its value, as a relay that clamps, protects or overrides a value it
   // acknowledged. Other requests neither count nor are spoiled.
   Unkept,
+  // A register write is done and echoed, but the bits of mask Value keep
+  // what the register held: a relay that sets (or clears) bits of its own in
+  // a word it describes by named bits. Other requests neither count nor are
+  // changed.
+  HeldBits,
 };
 
 struct TSimFault {
@@ -47,8 +52,8 @@ struct TSimLossy {
 TSimLossy ParseSimLossy(const QString &Text);
 
 // Parses "exception=CODE", "silence", "bad-crc", "other-address=ADDR",
-// "other-function=CODE", "short=BYTES", "late=MS", "lost-answer", "unkept" or "none" (numbers decimal
-// or 0x-hexadecimal). Throws EKvError "invalid fault: " + Text.
+// "other-function=CODE", "short=BYTES", "late=MS", "lost-answer", "unkept", "held-bits=MASK" (MASK up to
+// 0xFFFF) or "none" (numbers decimal or 0x-hexadecimal). Throws EKvError "invalid fault: " + Text.
 TSimFault ParseSimFault(const QString &Text);
 // The name used by ParseSimFault, for messages.
 QString SimFaultName(TSimFaultKind Kind);

@@ -42,6 +42,20 @@ QByteArray Serve(TSimDevice &Device, const QByteArray &Pdu, TSimFault &Fault) {
     return SimExceptionPdu(fn, uint8_t(lossy.Value));
   if (Fault.Kind == TSimFaultKind::Unkept)
     return Pdu; // a single write's answer is its echo; the register is left as it was
+  if (Fault.Kind == TSimFaultKind::HeldBits) {
+    // The write is done with the held bits as the register has them; the
+    // answer echoes the request as the master sent it.
+    const TSimArea area = fn == SIM_FN_WRITE_SRAM ? TSimArea::Sram : TSimArea::Holding;
+    const uint16_t reg = uint16_t(uint8_t(Pdu[1]) << 8 | uint8_t(Pdu[2]));
+    const uint16_t sent = uint16_t(uint8_t(Pdu[3]) << 8 | uint8_t(Pdu[4]));
+    const uint16_t mask = uint16_t(Fault.Value);
+    const uint16_t kept = uint16_t((sent & ~mask) | (Device.Register(area, reg) & mask));
+    QByteArray done = Pdu;
+    done[3] = char(kept >> 8);
+    done[4] = char(kept & 0xFF);
+    const QByteArray answer = Device.Execute(done);
+    return answer == done ? Pdu : answer;
+  }
   QByteArray answer = Device.Execute(Pdu);
   if (Fault.Kind == TSimFaultKind::LostAnswer)
     return QByteArray(); // done, as a relay whose answer the line lost
