@@ -10,6 +10,8 @@
 #include "uTextCodec.h"
 #include "uWriteGate.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 namespace {
@@ -35,6 +37,14 @@ TUstav::TUstav(const IXXMLNode &Node) {
     const IXXMLNodeList values = Node->SelectNodes(DXQ_VALUE_TEXTS);
     for (int i = 0; i < values->GetCount(); ++i)
       Strings << values->GetItem(i)->GetText();
+    // As a bit register's: an empty name or one beginning with "-" keeps
+    // its place free.
+    if (RecordType == '5') {
+      NamedBits = 0;
+      for (qsizetype b = 0; b < std::min<qsizetype>(Strings.size(), 16); ++b)
+        if (!Strings[b].isEmpty() && !Strings[b].startsWith('-'))
+          NamedBits = uint16_t(NamedBits | (1u << b));
+    }
   }
   Access = Node->GetIntNodeDef(DX_MODBUS_ACC, 0);
   const int measure = Node->GetIntNodeDef(DX_WORD_MEASURE_IDER, 65535);

@@ -28,6 +28,10 @@ public:
   int Ider = 0;
   QString Name;
   QStringList Strings;
+  // The bits of its word the descriptor names (a bit set: one per position,
+  // the first ones); every bit for any other setpoint. The relay may keep
+  // the others as it likes.
+  uint16_t NamedBits = 0xFFFF;
   int Access = 0;
   int Mult = 1, Divisor = 1;
   int MvpValue = 1, MvsValue = 1;

@@ -91,6 +91,27 @@ bool IsRefusedOrUnsent(const QString &Text) {
 }
 } // namespace
 
+namespace {
+// The bits of Reg a bit register of Root names (BitNamesOf: its bits run
+// over its words, sixteen to a word); every bit when none describes Reg.
+uint16_t NamedBitsOf(const IXXMLNode &Root, uint16_t Reg) {
+  const IXXMLNodeList regs = Root->SelectNodes(QStringLiteral("param/input-output/param-bitreg"));
+  for (int i = 0; regs && i < regs->GetCount(); ++i) {
+    const int first = regs->GetItem(i)->GetIntNodeDef(DX_MREG, -1);
+    const IXXMLNodeList values = regs->GetItem(i)->SelectNodes(DXQ_VALUE_NODES);
+    const int words = ((values ? values->GetCount() : 0) + 15) / 16;
+    if (first < 0 || Reg < first || Reg >= first + words)
+      continue;
+    uint16_t named = 0;
+    for (const TBitName &b : BitNamesOf(Root, first))
+      if (b.Index / 16 == Reg - first)
+        named = uint16_t(named | (1u << (b.Index % 16)));
+    return named;
+  }
+  return 0xFFFF;
+}
+} // namespace
+
 QString LimitLine(const QString &Name, const TWriteLimit &Limit, int Value) {
   if (Limit.Kind == TWriteLimit::None)
     return QString();
@@ -138,6 +159,9 @@ TWriteValue UstavWriteValue(const TUstav &U, int Reg, uint16_t Word, bool Primar
   v.Name = U.Name;
   v.Words = {{uint16_t(Reg), Word}};
   v.Checked = Word;
+  // A bit set's word is kept when its named positions are: the relay's own
+  // bits beside them are not the engineer's.
+  v.Compared = U.NamedBits;
   if (dynamic_cast<const TUstavBit *>(&U))
     return v; // one bit of a set: every word is a set of its positions
   if (U.RecordType == '1') {
@@ -158,6 +182,7 @@ TWriteValue DescribedWriteValue(const IXXMLNode &Root, uint16_t Reg, uint16_t Wo
   v.Mask = Mask;
   if (!Root)
     return v;
+  v.Compared = NamedBitsOf(Root, Reg);
   if (const IXXMLNode p = Root->SelectSingleNode(QString(DXQ_PARAM_ANY_BY_MREG).arg(Reg))) {
     const TParamCodec codec(p);
     if (codec.Kind == TParamKind::Num || codec.Kind == TParamKind::Enum) {
@@ -668,6 +693,10 @@ void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelay
   // the check and lost since is named too.
   QBuffer &back = chain.Buffer(SortedRegisterList(Candidates.Registers()));
   auto &writing = chain.Keep<TAddrList>();
+  // Per place: its word is to be read and merged right before its write.
+  std::vector<TAddrList *> merging;
+  for (int i = 0; i < places; ++i)
+    merging.push_back(&chain.Keep<TAddrList>());
   if (!Run.ReadingText.isEmpty())
     chain.msg(Run.ReadingText);
   // Read before the check, into the chain's own buffer, in ascending order:
@@ -678,7 +707,7 @@ void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelay
     chain.readReg(chain.Buffer(SortedRegisterList(read)), readData)
         .exec([state, &readData] { state->Track.Before = ReadWords(readData); });
   chain.checkBefore();
-  chain.exec([&chain, &writing, &readData, pairs, state, Fetched = Relay.Fetched] {
+  chain.exec([&chain, &writing, &readData, pairs, merging, state, Fetched = Relay.Fetched] {
     // The identity confirmed: what was read is the relay's.
     Modbus().LoadRegValues(readData);
     TWriteTrack &t = state->Track;
@@ -697,6 +726,10 @@ void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelay
         t.Stages[k] = TWriteStage::Held;
         continue;
       }
+      // The bits not written are the relay's as they stand at the write,
+      // not as they stood before the check.
+      if (w.Mask != 0xFFFF)
+        *merging[k] = TAddrList{1};
       Refill(*pairs[k], Pairs(words));
       for (int i : w.Values)
         going.Add(state->Batch.Values()[size_t(i)]);
@@ -710,8 +743,17 @@ void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelay
   TIOChainList3 &write = Gen.newList();
   if (!Run.WritingText.isEmpty())
     write.msg(Run.WritingText);
-  for (int k = 0; k < places; ++k)
+  for (int k = 0; k < places; ++k) {
+    if (k < int(state->Plan.size()) && state->Plan[size_t(k)].Mask != 0xFFFF) {
+      const TPlannedWrite &w = state->Plan[size_t(k)];
+      TIOChainList3 &merge = Gen.newList();
+      merge.readReg(chain.Buffer(RegisterList({w.Words.front().first})), *pairs[size_t(k)])
+          .execStream([Mask = w.Mask, Value = w.Words.front().second](QIODevice *S) { MergeBitsStream(*S, Mask, Value); },
+                      pairs[size_t(k)]);
+      write.predicatIfList(ptIf, *merging[size_t(k)], &merge, nullptr);
+    }
     AppendPlannedWrite(write, *pairs[size_t(k)], state, k);
+  }
   AppendReadBack(Gen, chain, write, back, chain.Buffer(), state, Run);
   AppendWhole(Gen, write, state, Run);
   TIOChainList3 &same = Gen.newList();

@@ -419,11 +419,15 @@ void TkvDashboardFrame::BitClick(TShape *Circle) {
   const int reg = group->mreg() + bit->Index() / 16;
   if (!Modbus().IsValid(reg))
     return;
-  const uint16_t value = Modbus().GetWord(reg) ^ uint16_t(1u << (bit->Index() % 16));
-  // A pulse is cleared by the device itself: no read-back.
+  // One bit of the word: the others go as the relay holds them right before
+  // the write (another master may have changed them since they were read).
+  const uint16_t mask = uint16_t(1u << (bit->Index() % 16));
+  // A pulse sets its bit, which the device clears itself: a command, not read
+  // back; a press turns the bit shown over.
   const bool pulse = FHost.VirtualInputPulse;
+  const uint16_t value = pulse ? mask : uint16_t(~Modbus().GetWord(reg) & mask);
   const QPointer<TShape> circle(Circle); // the bit goes with its circle
-  if (WriteControl(uint16_t(reg), value, 0xFFFF, !pulse) && pulse && circle)
+  if (WriteControl(uint16_t(reg), value, mask, !pulse) && pulse && circle)
     bit->SetPulse(FHost.TeleCount);
 }
 
