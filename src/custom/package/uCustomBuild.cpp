@@ -88,6 +88,10 @@ struct TStopWatch {
   // chain has read them back since.
   std::vector<uint16_t> ParamRegs;
   bool ParamsRead = false;
+  TRegWords Back; // what that read found
+  // A value of the stream the relay acknowledged and did not keep: the write
+  // ends short, and says no "Готово".
+  bool NotKept = false;
 };
 
 // Appends the read of Regs into the register image, then hands them to
@@ -100,7 +104,10 @@ void AppendReadBack(TIOChainList3 &Chain, const std::vector<uint16_t> &Regs, con
   QBuffer &data = Chain.Buffer();
   Chain.readReg(Chain.Buffer(request), data)
       .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
-      .exec([Watch, Regs, Shown] {
+      .exec([Watch, Regs, Shown, &data] {
+        const QByteArray answer = data.data();
+        for (qsizetype at = 0; at + 4 <= answer.size(); at += 4)
+          Watch->Back[WordAt(answer, int(at))] = WordAt(answer, int(at + 2));
         Watch->ParamsRead = true;
         if (Shown)
           Shown(Regs);
@@ -240,9 +247,59 @@ std::vector<uint16_t> StreamRegisters(const QByteArray &Stream) {
 }
 
 // The write's end, told as its report that stays: no box opened by a step
-// holds the program (a close waits for the write, then goes on).
-void ReportReady(TIOChainList3 &Chain) {
-  Chain.exec([&Chain] { Chain.Report(Text(CustomTexts::Ready)); });
+// holds the program (a close waits for the write, then goes on). A write
+// whose values were not all kept has said so instead.
+void ReportReady(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
+  Chain.exec([&Chain, Watch] {
+    if (!Watch->NotKept)
+      Chain.Report(Text(CustomTexts::Ready));
+  });
+}
+
+// The values of Stream (pairs register, value) as the pages write them:
+// named as Values name their registers, compared on their bits.
+TWriteBatch StreamBatch(const QByteArray &Stream, const std::vector<TParamStreamEntry> &Values) {
+  TWriteBatch batch;
+  for (qsizetype at = 0; at + 4 <= Stream.size(); at += 4) {
+    const uint16_t reg = WordAt(Stream, int(at)), word = WordAt(Stream, int(at + 2));
+    TWriteValue v;
+    v.Name = QString::number(reg);
+    v.Words = {{reg, word}};
+    v.Checked = word;
+    const auto e = std::find_if(Values.begin(), Values.end(), [reg](const TParamStreamEntry &E) { return E.Reg == reg; });
+    if (e != Values.end()) {
+      v.Name = e->Group == 0 ? e->Name
+                             : MultiLingual().Translate(QStringLiteral("Группа %1").arg(e->Group)) + ": " + e->Name;
+      v.Compared = e->Compared;
+      // The value as the engineer reads it; no limit is checked here (the
+      // build has checked the stream).
+      if (e->Show)
+        v.Limit.Show = [Show = e->Show](int W) { return Show(uint16_t(W)); };
+    }
+    batch.Add(std::move(v));
+  }
+  return batch;
+}
+
+// After the stream's read-back: every value compared with what was sent, a
+// value not kept reported as the pages report it, and the write short.
+void AppendStreamComparison(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch,
+                            const TWriteBatch &Batch) {
+  Chain.exec([&Gen, &Chain, Watch, Batch] {
+    const std::vector<TPlannedWrite> plan = PlanWrites(Batch);
+    TWriteTrack track;
+    track.Stages.assign(plan.size(), TWriteStage::Answered);
+    for (const TPlannedWrite &w : plan)
+      track.Sent.push_back(w.Words);
+    track.Back = Watch->Back;
+    const QString text = NotKeptReport(Batch, plan, track, ValueOutcomes(Batch, plan, track));
+    if (text.isEmpty())
+      return;
+    Watch->NotKept = true;
+    Chain.MarkShort(text);
+    Gen.WriteReport(text);
+    Chain.Log().Error(text);
+  });
 }
 
 // The end of a write that stopped the logic: Modbus on, the registers when
@@ -269,6 +326,7 @@ void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch
       AppendReadBack(Chain, regs, Watch, Hooks.RegistersWritten);
       // Read back already: a cut after this point reads nothing more.
       Chain.exec([&Chain] { Chain.afterFailure(Chain.FGen->newList()); });
+      AppendStreamComparison(*Chain.FGen, Chain, Watch, StreamBatch(*Params, Hooks.Values));
     }
   }
   if (SayLogicOn)
@@ -276,7 +334,7 @@ void RunToLogicOn(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch
   Chain.specCmd(ctSpecCmdOn).exec([Watch] { Watch->Done = Watch->Ended = true; });
   if (Hooks.RenewIdentity)
     Hooks.RenewIdentity(Chain);
-  ReportReady(Chain);
+  ReportReady(Chain, Watch);
   Chain.run(Hooks.Progress);
 }
 
@@ -341,6 +399,20 @@ std::function<QString(uint16_t)> UstavShow(const TDDUstav &Ustav) {
   return [n, measure](uint16_t W) { return n.ValueToStr(W); };
 }
 
+// The bits of a setpoint's word the descriptor names: a bit set's positions
+// with a name (an empty one or one beginning with "-" keeps its place free,
+// as on the pages), every bit of any other setpoint.
+uint16_t NamedPositions(const TDDUstav &Ustav) {
+  if (Ustav.Kind != TDDUstav::ukEnum || Ustav.RecordType != UstavBitSetType)
+    return 0xFFFF;
+  const TDDStringList &names = Ustav.GetEnum().Strings;
+  uint16_t bits = 0;
+  for (size_t b = 0; b < std::min<size_t>(names.size(), 16); ++b)
+    if (!names[b].Value1.isEmpty() && !names[b].Value1.startsWith('-'))
+      bits = uint16_t(bits | (1u << b));
+  return bits;
+}
+
 std::function<QString(uint16_t)> ParamShow(const TDDParam &Param) {
   if (Param.Kind == TDDParam::pkEnum)
     return EnumShow(Param.GetEnum().Strings);
@@ -357,8 +429,9 @@ std::vector<TParamStreamEntry> ParamStreamEntries(const TDeviceDescriptor &Desc,
     if (!u.Custom && !All)
       continue;
     const auto show = UstavShow(u);
-    out.push_back({StreamRegister(c.Ustav1, int(i)), u.GetValue(0), RecordName(u), 1, show});
-    out.push_back({StreamRegister(c.Ustav2, int(i)), u.GetValue(1), RecordName(u), 2, show});
+    const uint16_t compared = NamedPositions(u);
+    out.push_back({StreamRegister(c.Ustav1, int(i)), u.GetValue(0), RecordName(u), 1, show, compared});
+    out.push_back({StreamRegister(c.Ustav2, int(i)), u.GetValue(1), RecordName(u), 2, show, compared});
   }
   if (All)
     for (const auto &p : Desc.FParams)
@@ -799,7 +872,7 @@ void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TC
   const QString head = AppendFlashHeaderSteps(c, *folder);
   AppendCustomLogicSteps(c, head, custom);
   c.exec([watch] { watch->Ended = true; });
-  ReportReady(c);
+  ReportReady(c, watch);
   c.run(Hooks.Progress);
 }
 

@@ -114,6 +114,9 @@ struct TParamStreamEntry {
   // A word of this register as the engineer reads it; keeps nothing of the
   // descriptor, which a later load may replace.
   std::function<QString(uint16_t)> Show;
+  // The bits of its word the read-back after the write is compared on: a
+  // bit set's named positions, every bit of any other value.
+  uint16_t Compared = 0xFFFF;
 };
 // The stream's registers in its order; throws as BuildParamStream.
 std::vector<TParamStreamEntry> ParamStreamEntries(const TDeviceDescriptor &Desc, bool All);
@@ -255,6 +258,9 @@ struct TCustomWriteHooks {
   // The page the write works for (TIOChainList3::ownedBy): closed before the
   // write has begun, the chain ends silently; a begun write runs to its end.
   QPointer<QObject> Owner;
+  // The register stream's registers as the engineer reads them
+  // (ParamStreamEntries); a register none of them names goes by its number.
+  std::vector<TParamStreamEntry> Values;
 };
 
 // What the write after a build sends, taken when the build has ended.

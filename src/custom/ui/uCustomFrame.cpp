@@ -651,17 +651,20 @@ void TkvCustomFrame::Build() {
   // The write starts once the engineer has seen what it would change in the
   // device's setpoints; the page may have loaded other logic meanwhile, or
   // gone. The chain takes its own copy of the stream.
-  const auto start = [self = QPointer<TkvCustomFrame>(this), state, write, params, epoch,
-                      files](const QByteArray &Stream) {
+  const auto start = [self = QPointer<TkvCustomFrame>(this), state, write, params, epoch, files,
+                      values = entries](const QByteArray &Stream) {
     if (!self || self->FModule.get() != state.Module)
       return;
     self->FParamStream.close();
     self->FParamStream.setData(Stream);
     self->FParamStream.open(QIODevice::ReadOnly);
+    // The values written are compared with the relay's read-back by name.
+    TCustomWriteHooks hooks = self->WriteHooks(epoch);
+    hooks.Values = values;
     if (write == TCustomWrite::All)
-      ::WriteAll(*self->FHost.ChainGen(), state.WorkDir, files, Stream, params, self->WriteHooks(epoch));
+      ::WriteAll(*self->FHost.ChainGen(), state.WorkDir, files, Stream, params, hooks);
     else
-      ::WriteLogic(*self->FHost.ChainGen(), state.WorkDir, files, Stream, self->WriteHooks(epoch));
+      ::WriteLogic(*self->FHost.ChainGen(), state.WorkDir, files, Stream, hooks);
   };
   if (!params)
     start(QByteArray());

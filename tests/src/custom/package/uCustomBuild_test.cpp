@@ -75,6 +75,36 @@ TEST(CustomBuild, ParamStreamHoldsCustomSetpointsOrEverything) {
   EXPECT_EQ(ErrorOf([&] { BuildParamStream(d, false); }), "register -1 of \"Уставки 2\" outside 0..1023");
 }
 
+// A bit set's word is compared on the positions it names, as the pages
+// compare it: the relay's own bits beside them are not the logic's.
+TEST(CustomBuild, StreamEntriesCompareABitSetOnItsNamedPositionsOnly) {
+  TDeviceDescriptor d;
+  d.FParamCommon.Ustav1.FModbusObject.Reg = 100;
+  d.FParamCommon.Ustav2.FModbusObject.Reg = 150;
+  const struct {
+    int Kind, RecordType;
+    QStringList Names;
+    uint16_t Compared;
+  } cases[] = {
+      {TDDUstav::ukNumeric, 0, {}, 0xFFFF},
+      {TDDUstav::ukEnum, 0, {"a", "b", "c"}, 0xFFFF},
+      {TDDUstav::ukEnum, 53, {"a", "", "c", "-d", "e"}, 0b10101},
+      {TDDUstav::ukEnum, 53, QStringList(17, "x"), 0xFFFF},
+  };
+  for (const auto &c : cases) {
+    TDDUstav *u = d.FUstavs.Add(std::make_unique<TDDUstav>(&d, c.Kind));
+    if (c.Kind == TDDUstav::ukEnum)
+      u->GetEnum().Strings.Assign(c.Names, {});
+    if (c.RecordType)
+      u->RecordType = c.RecordType;
+    u->Custom = true;
+  }
+  const std::vector<TParamStreamEntry> entries = ParamStreamEntries(d, false);
+  ASSERT_EQ(entries.size(), 2 * std::size(cases));
+  for (size_t i = 0; i < entries.size(); ++i)
+    EXPECT_EQ(entries[i].Compared, cases[i / 2].Compared) << i;
+}
+
 // One rule with the pages: each value against the limits the pages give its
 // register, in its own type; inverted limits are a fault of the descriptor
 // and refuse every value.

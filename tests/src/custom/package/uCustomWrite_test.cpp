@@ -15,6 +15,7 @@
 #include "uLogger.h"
 #include "uModbus.h"
 #include "uSimDevice.h"
+#include "uSimFault.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -201,10 +202,11 @@ struct TPage {
   TSchemaCompile Compiler;
   QStringList Errors;
   QBuffer Params;
+  std::vector<TParamStreamEntry> Entries; // the stream's registers, as the page names them
   TCustomWrite Build() {
     TCustomBuildEnv env;
     env.RelayDescriptor = P.RelayRoot();
-    return BuildCustomLogic(P.State, env, Compiler, Errors, Params);
+    return BuildCustomLogic(P.State, env, Compiler, Errors, Params, &Entries);
   }
   QString Dir() const { return P.D.Dir.path(); }
   QByteArray File(const char *Name) const { return P.File(Name); }
@@ -264,6 +266,58 @@ TEST(CustomWriteLogic, RefusedCodeLeavesTheDeviceAsItWas) {
     EXPECT_EQ(link.Device.FileBytes(129), c.Image);
     EXPECT_TRUE(link.Reports.isEmpty());
     EXPECT_EQ(link.Failures, QStringList{c.Error});
+  }
+}
+
+// The register stream of a logic write is read back and compared as the
+// pages compare: a value the relay acknowledged and did not keep is named in
+// the write's report and once in the log, and the write ends short, without
+// "Готово", its logic running again; a bit set is compared on the positions
+// it names, so a relay that sets another bit of the word has kept it.
+TEST(CustomWriteParams, AValueTheRelayDidNotKeepIsNamedAndNoReadyFollows) {
+  TSimLink link(true);
+  TPage page;
+  LoadDevice(link.Device, page);
+  ASSERT_EQ(page.Build(), TCustomWrite::Logic);
+  const TLogicWriteFiles files = BuiltWriteFiles(page.P.State, TCustomWrite::Logic, {}, {});
+  ASSERT_EQ(page.Params.data().left(4), QByteArray("\x65\x00\x34\x12", 4)); // 0x1234 to register 101 first
+  const struct {
+    const char *Name, *Fault;
+    uint16_t Compared; // as the stream's entry of register 101 gives it
+    uint16_t Held;     // what register 101 holds after the write
+  } cases[] = {
+      {"not kept", "unkept", 0xFFFF, 0x0040},
+      {"a bit set whose unnamed bit the relay sets", "held-bits=0x40", 0x003F, 0x1274},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    link.Device.SetRegister(TSimArea::Holding, 101, 0x0040);
+    TSimFault fault = ParseSimFault(QString::fromLatin1(c.Fault));
+    fault.Register = 101;
+    link.Device.SetFault(fault);
+    link.Device.ClearLogs();
+    TCustomWriteHooks hooks = link.Hooks();
+    hooks.Values = page.Entries;
+    for (TParamStreamEntry &e : hooks.Values)
+      if (e.Reg == 101)
+        e.Compared = c.Compared;
+    Logger().Clear();
+    ASSERT_TRUE(link.Run([&] { WriteLogic(link.Gen, page.Dir(), files, page.Params.data(), hooks); }));
+    link.Device.SetFault({});
+    EXPECT_EQ(link.Device.Register(TSimArea::Holding, 101), c.Held);
+    EXPECT_EQ(link.Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+    EXPECT_TRUE(link.WriteBoxes.isEmpty()) << link.WriteBoxes.join("|").toStdString();
+    if (c.Held != 0x0040) {
+      EXPECT_EQ(link.Reports, QStringList{"Готово"}) << link.Messages.join("|").toStdString();
+      EXPECT_EQ(link.Failures, QStringList{QString()});
+      continue;
+    }
+    const QString named = "Не сохранено устройством: Группа 1: U2: ";
+    EXPECT_EQ(link.Reports.size(), 1) << link.Reports.join("|").toStdString();
+    EXPECT_TRUE(link.Reports.value(0).startsWith(named)) << link.Reports.join("|").toStdString();
+    ASSERT_EQ(link.Failures.size(), 1);
+    EXPECT_TRUE(link.Failures[0].startsWith(named)) << link.Failures[0].toStdString();
+    EXPECT_EQ(Logger().Lines().filter(named).size(), 1) << Logger().Lines().join("\n").toStdString();
   }
 }
 
