@@ -80,12 +80,14 @@ QString LimitLine(const QString &Name, const TWriteLimit &Limit, int Value);
 // The value a parameters-page row writes: Words from its codec, Text the
 // typed text (a text parameter's length is checked against its registers).
 TWriteValue ParamWriteValue(const TParamCodec &Codec, const TRegWrites &Words, const QString &Text = QString());
-// The value a setpoint cell writes: Word to Reg, the limits in the page's units.
+// The value a setpoint cell writes: Word to Reg, the limits in the page's
+// units; a bit set's word compared on its named positions (TUstav::NamedBits).
 TWriteValue UstavWriteValue(const TUstav &U, int Reg, uint16_t Word, bool Primary);
 // The value a bound control writes to Reg: the descriptor's parameter or
 // setpoint at Reg under Root gives the name and limits; a register neither
 // describes (bits, commands) is written without limits, and so is a masked
-// bit of a setpoint.
+// bit of a setpoint. A bit set or a bit register is compared on the bits
+// the descriptor names (Compared).
 TWriteValue DescribedWriteValue(const IXXMLNode &Root, uint16_t Reg, uint16_t Word, uint16_t Mask = 0xFFFF);
 
 class TWriteBatch {
@@ -205,8 +207,9 @@ struct TRelayWrite {
 // registers and Relay.Read (ReadingText, in ascending order) into buffers of
 // its own; then comes the identity check; then what was read enters the
 // register image and Relay.Fetched runs; then the values whose words differ
-// from what was read (the masked values of one register merged with the word
-// read) are written as RunWriteBatch writes them, and every candidate's
+// from what was read are written as RunWriteBatch writes them (the masked
+// values of one register over their word read again right before their
+// write, not the word read before the check), and every candidate's
 // register is read back and compared. When none differs, nothing is written
 // and Relay.Same runs instead of Done. A failed read before the check
 // refuses the write as the check would: the box (TIOChainGen::WriteBox), a

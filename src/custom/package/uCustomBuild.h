@@ -283,7 +283,10 @@ TLogicWriteFiles BuiltWriteFiles(TCustomLogicState &State, TCustomWrite Write, c
 // nothing of the page or the work folder is read once they run, and what is
 // saved meanwhile goes with the next write. A write that ends short (a failed
 // answer, a cut, its logic left stopped) says so in the generator's box and
-// its chain's Failure().
+// its chain's Failure(). The register stream, once written, is read back and
+// compared as the pages compare (Hooks.Values name its registers): a value
+// the relay did not keep is the write's report and a log line, the write
+// ends short and says no "Готово"; the relay's logic is started all the same.
 // The full write. WriteParams: setup/customParamUstavWrite.
 // Its end keeps the device's identity afresh (RenewIdentity): the header and
 // the descriptor image the identity check reads are the ones just written.
