@@ -211,3 +211,27 @@ TEST_F(MergeLink, ABitSetWordIsKeptWhenOnlyAnUnnamedBitDiffers) {
   EXPECT_FALSE(Boxes().contains("Не сохранено")) << Boxes().toStdString();
   EXPECT_FALSE(S->Status().contains("Не сохранено")) << S->Status().toStdString();
 }
+
+// A virtual-input press is a value the relay is to keep, compared on its
+// bit; a pulse is a command the relay clears itself, never compared.
+TEST_F(MergeLink, AVirtualInputPressIsComparedAndAPulseIsNot) {
+  const struct {
+    const char *Ini;
+    bool Compared;
+  } cases[] = {{"[dashboard]\nvirtualInputPulse=0\n", true}, {"[dashboard]\nvirtualInputPulse=1\n", false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Ini);
+    ASSERT_NO_FATAL_FAILURE(Start(QString::fromUtf8(c.Ini)));
+    TBitregGroupBox *inputs = VirtualInputs();
+    ASSERT_TRUE(inputs);
+    TSimFault unkept = ParseSimFault("unkept");
+    unkept.Register = VirtInReg;
+    S->Device.SetFault(unkept);
+    QTest::mouseClick(inputs->BitList()->Item(0)->Circle(), Qt::LeftButton);
+    ASSERT_TRUE(S->WaitIdle());
+    EXPECT_EQ(RegisterRequests(S->Device), QStringList{QString("w %1 1").arg(VirtInReg)});
+    const QString said = Boxes() + "|" + S->Status();
+    EXPECT_EQ(said.contains(QString("Не сохранено устройством: %1: ").arg(VirtInReg)), c.Compared)
+        << said.toStdString();
+  }
+}
