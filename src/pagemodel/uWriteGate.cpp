@@ -89,9 +89,7 @@ bool IsRefusedOrUnsent(const QString &Text) {
   }
   return false;
 }
-} // namespace
 
-namespace {
 // The bits of Reg a bit register of Root names (BitNamesOf: its bits run
 // over its words, sixteen to a word); every bit when none describes Reg.
 uint16_t NamedBitsOf(const IXXMLNode &Root, uint16_t Reg) {

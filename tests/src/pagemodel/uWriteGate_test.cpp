@@ -5,6 +5,7 @@
 #include "uUstav.h"
 #include "uUstavSetFile.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -83,6 +84,43 @@ TEST(WriteGate, EveryWriteOfABoundControlMeetsItsDescriptorLimits) {
     batch.Add(v);
     EXPECT_EQ(batch.LimitReport(), c.Report);
   }
+}
+
+// A register described by bits is compared on the bits its descriptor
+// names: a bit set's named positions, a bit register's named bits of that
+// word (an empty name or one beginning with "-" names none); any other
+// register on every bit.
+TEST(WriteGate, ARegisterDescribedByBitsIsComparedOnItsNamedBits) {
+  const auto named = [](int Count, std::initializer_list<int> Unnamed) {
+    QString xml;
+    for (int b = 0; b < Count; ++b)
+      xml += QString("<string><ider>%1</ider><value>%2</value></string>")
+                 .arg(b)
+                 .arg(std::find(Unnamed.begin(), Unnamed.end(), b) != Unnamed.end() ? (b % 2 ? "-" : "")
+                                                                                     : QString("b%1").arg(b));
+    return xml;
+  };
+  IXXMLDocument d = NewXMLDocument();
+  ASSERT_TRUE(d->LoadXML("<device-descriptor><param><input-output><param-bitreg><mreg>20</mreg>"
+                         "<modbus-acc>3</modbus-acc>" + named(19, {1, 2}) + "</param-bitreg></input-output>"
+                         "<param-num><mreg>31</mreg><modbus-acc>3</modbus-acc><string>Адрес</string></param-num>"
+                         "</param><ustav><ustav-enum><record-type>53</record-type><modbus-acc>3</modbus-acc>"
+                         "<string>Пуск</string>" + named(6, {3}) + "<mreg>104</mreg><mreg>154</mreg></ustav-enum>"
+                         "</ustav></device-descriptor>"));
+  const IXXMLNode root = d->GetDocumentElement();
+  const struct {
+    uint16_t Reg;
+    uint16_t Compared;
+  } cases[] = {
+      {20, 0xFFF9},  // bits 1 and 2 unnamed
+      {21, 0x0007},  // bits 16..18 in the second word
+      {22, 0xFFFF},  // past the bit register
+      {104, 0x0037}, // six positions, the fourth unnamed
+      {154, 0x0037},
+      {31, 0xFFFF},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(DescribedWriteValue(root, c.Reg, 0, 0xFFFF).Compared, c.Compared) << c.Reg;
 }
 
 TEST(WriteGate, PageValuesReportOneLinePerValueOutsideInBatchOrder) {
