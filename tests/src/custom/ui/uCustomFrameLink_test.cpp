@@ -598,6 +598,40 @@ TEST_P(CustomFrameFaults, LogicWriteAsksBeforeChangingTheDevicesSetpoints) {
   }
 }
 
+// "Сформировать", "Да - записать значения логики", and the relay keeps its
+// own value of a setpoint it acknowledged: the window names it as the pages
+// do, kv.log once, no "Готово" follows, and the relay's logic runs again.
+TEST_P(CustomFrameFaults, ALogicValueTheRelayDidNotKeepIsNamedWithoutReady) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  for (const auto &[reg, value] : std::map<uint16_t, uint16_t>{{100, 4800}, {101, 0}, {150, 10}, {151, 0}})
+    Device.SetRegister(TSimArea::Holding, reg, value);
+  TSimFault unkept = ParseSimFault("unkept");
+  unkept.Register = 100;
+  Device.SetFault(unkept);
+  Form->SetLoggedIn(true);
+  QStringList boxes;
+  const TMessageSink fixture = SetMessageSink([&](TMsgKind Kind, const QString &Text) {
+    if (Kind != TMsgKind::Question && Kind != TMsgKind::YesNoQuestion)
+      boxes << Text;
+    return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+  });
+  Logger().Clear();
+  Device.ClearLogs();
+  Statuses.clear();
+  Page->Build();
+  ASSERT_TRUE(WaitIdle());
+  SetMessageSink(fixture);
+  Device.SetFault({});
+  EXPECT_EQ(Device.Register(TSimArea::Holding, 100), 4800);
+  EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+  const QString named = "Не сохранено устройством: Группа 1: Ток срабатывания МТЗ-1: ";
+  EXPECT_TRUE(Form->StatusBar_->currentMessage().startsWith(named)) << Statuses.join("|").toStdString();
+  EXPECT_FALSE(Statuses.contains("Готово")) << Statuses.join("|").toStdString();
+  EXPECT_EQ(Logger().Lines().filter(named).size(), 1) << Logger().Lines().join("\n").toStdString();
+  EXPECT_TRUE(boxes.isEmpty()) << boxes.join("|").toStdString();
+}
+
 // A project written in full with setup/customParamUstavWrite set asks the
 // same question over every setpoint and parameter the device holds otherwise;
 // "Отмена" writes nothing.
