@@ -111,7 +111,7 @@ TDeviceContent DemoTerminalContent(int Image) {
         p.Short = QStringLiteral("Iном"), p.Full = QStringLiteral("Номинальный ток, А");
         p.ValueShort.clear(), p.ValueFull.clear();
       }
-    c.Setpoints[2].ValueFull = {QStringLiteral("OFF"), QStringLiteral("ON")};
+    c.Setpoints[2].ValueFull = {QStringLiteral("откл"), QStringLiteral("вкл")};
     c.Setpoints.pop_back();
     c.SetpointGroups[1].Eeprom = uint16_t(c.SetpointGroups[0].Eeprom + 2 * c.Setpoints.size());
   }
