@@ -866,6 +866,9 @@ void TUstavPanel::setIdx(int V) {
   }
   const int rt = DescInt(item, DX_RECORD_TYPE);
   FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
+  // Described again after a relay that was not: the page decides whether
+  // the panel edits.
+  setEnabled(true);
   FBitSelector.clear();
   if (rt == RT_USTAV_ENUM2) {
     const IXXMLNodeList bits = item->SelectNodes(DXQ_VALUE_STRINGS);
