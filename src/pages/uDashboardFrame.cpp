@@ -139,7 +139,14 @@ void TkvDashboardFrame::Init(const QString &FileName) {
   FEvents = TEventCursor();
   if (FModified || FDesignerOpen) {
     // The user's unsaved layout outlives an identification, and so does the
-    // file it came from: the save goes where the engineer chose.
+    // file it came from: the save goes where the engineer chose. What the
+    // relay before gave it goes, as from a panel loaded afresh.
+    for (QWidget *w : ControlsOf(Panel, true)) {
+      if (auto *v = qobject_cast<TEventView *>(w))
+        v->clear();
+      else if (auto *d = qobject_cast<TDateTimeEdit *>(w); d && d->Kind() == kvc::dtCurrent)
+        d->setValue(0);
+    }
     if (FDescriptor)
       SetDescriptor(FDescriptor);
     return;
