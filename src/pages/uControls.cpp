@@ -25,6 +25,8 @@ namespace {
 // Default captions and the property editor's choices speak the interface's
 // language; what the user types and the descriptor's names stay as they are.
 QString Tr(const char *Utf8) { return MultiLingual().Translate(QString::fromUtf8(Utf8)); }
+// A control's own caption as a page translated after loading shows it.
+QString Tr(const QString &Own) { return MultiLingual().Translate(Own); }
 
 // The text at Path below the descriptor's root, Default when none.
 QString DescText(TSimpleDeviceDescriptor *D, const QString &Path, const QString &Default) {
@@ -328,7 +330,7 @@ void TBitregGroupBox::setMreg(int V) {
     if (V != old)
       setTitle(QStringLiteral("***"));
     else
-      setTitle(FOwnCaption);
+      setTitle(Tr(FOwnCaption));
     FBitList->setBitmap(FBitList->Remembered());
     return;
   }
@@ -336,7 +338,7 @@ void TBitregGroupBox::setMreg(int V) {
   // from then on; binding again to the same register keeps the own one.
   if (V != old)
     FOwnCaption = DescText(FDesc, item + u'/' + DX_CAPTION, QStringLiteral("***"));
-  setTitle(FOwnCaption);
+  setTitle(Tr(FOwnCaption));
   FMacc = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + u'/' + DX_MODBUS_ACC, 0));
   FRt = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + u'/' + DX_RECORD_TYPE, 0));
   for (const TBitName &b : BitNamesOf(FDesc->Root, V))
@@ -512,7 +514,8 @@ void TMeasureLabeledEdit::setMreg(int V) {
   FBound = item != nullptr;
   FMacc = FBound ? CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC)) : 0;
   FScale = FBound ? MeasureScaleOf(item) : TMeasureScale();
-  SetLabelText(FBound ? DescText(FDesc, QString(DXQ_MEASURE_NAME_BY_MREG).arg(V), QStringLiteral("***")) : OwnCaption());
+  SetLabelText(FBound ? DescText(FDesc, QString(DXQ_MEASURE_NAME_BY_MREG).arg(V), QStringLiteral("***"))
+                      : Tr(OwnCaption()));
   if (!FBound)
     clear();
   setEnabled(FBound);
@@ -544,7 +547,7 @@ void TParamLabeledEdit::setMreg(int V) {
   FBound = item != nullptr;
   FMacc = FBound ? CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC)) : 0;
   SetLabelText(FBound ? DescText(FDesc, QString(DXQ_PARAM_NUM_NAME_BY_MREG).arg(V), QStringLiteral("***"))
-                      : OwnCaption());
+                      : Tr(OwnCaption()));
   if (!FBound)
     clear();
   setEnabled(FBound);
@@ -713,7 +716,7 @@ void TParamEnum::setMreg(int V) {
     // relay before; the panel's own caption.
     FMacc = 0;
     FOnChange = nullptr;
-    ShowCaption(FOwnCaption);
+    ShowCaption(Tr(FOwnCaption));
     setEnabled(false);
     return;
   }
@@ -855,7 +858,7 @@ void TUstavPanel::setIdx(int V) {
     FMacc = 0;
     FBitSelector.clear();
     FOnChange = nullptr;
-    ShowCaption(FOwnCaption);
+    ShowCaption(Tr(FOwnCaption));
     SetKind(QStringLiteral("num"));
     for (int g = 0; g < 2; ++g) {
       Edit(g)->clear();
