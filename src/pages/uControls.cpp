@@ -1293,6 +1293,20 @@ QWidget *CreateElement(const IXXMLNode &Node, QWidget *Parent, const TReportProc
   return CreateElement(ReadPageElement(Node), Parent, Report, BeforeRead);
 }
 
+namespace {
+// What a page file keeps of a control: its own caption, never the one a
+// relay lent it while bound.
+QString StoredText(const QObject *Object, const QString &Name) {
+  if (const auto *p = qobject_cast<const TCaptionedPanel *>(Object);
+      p && Name.compare(QLatin1String("LabelCaption"), Qt::CaseInsensitive) == 0)
+    return p->OwnCaption();
+  if (const auto *e = qobject_cast<const TMeasureLabeledEdit *>(Object);
+      e && Name.compare(QLatin1String("EditLabelCaption"), Qt::CaseInsensitive) == 0)
+    return e->OwnCaption();
+  return PropertyText(Object, Name);
+}
+} // namespace
+
 void WriteObject(const QString &Name, QObject *Object, const IXXMLNode &Parent) {
   const QString className = QString::fromLatin1(Object->metaObject()->className());
   const QStringList *names = FindStored(className);
@@ -1309,7 +1323,7 @@ void WriteObject(const QString &Name, QObject *Object, const IXXMLNode &Parent) 
       if (QObject *sub = p.read(Object).value<QObject *>())
         WriteObject(name, sub, node);
     } else {
-      node->AddChild(name)->SetText(PropertyText(Object, name));
+      node->AddChild(name)->SetText(StoredText(Object, name));
     }
   }
   // Controls placed in a group box are kept inside its element.

@@ -428,6 +428,7 @@ public:
   // file's or the user's) while the descriptor does not describe the control.
   QString LabelCaption() const { return FBound ? FLabel->text() : FOwnCaption; }
   void SetLabelCaption(const QString &V);
+  QString OwnCaption() const { return FOwnCaption; }
   // The descriptor describes the control: its caption, items and access are
   // the relay's; otherwise it shows its own caption, is disabled and writes nothing.
   bool IsBound() const { return FBound; }
@@ -692,5 +693,6 @@ QWidget *CreateElement(const IXXMLNode &Node, QWidget *Parent, const TReportProc
                        const std::function<void(QWidget *)> &BeforeRead = nullptr);
 // Appends Name to Parent with the stored properties of Object (and `class`
 // for "element"); a group box's controls follow as nested elements. Nothing
-// for a class without a stored list.
+// for a class without a stored list. A caption the descriptor gives is not
+// stored: the control's own one is, as its file holds it.
 void WriteObject(const QString &Name, QObject *Object, const IXXMLNode &Parent);

@@ -280,6 +280,17 @@ TEST_F(BindingLink, TheBoardOnShowIsBuiltForEachRelayIdentified) {
   };
   ASSERT_TRUE(direction());
   EXPECT_EQ(items(direction()).toStdString(), "нет,вперед,назад=вперед");
+  // What the board's document holds of its captions: the file's, whichever
+  // relay the board was built for when it was stored.
+  const auto captions = [boards] {
+    boards->StorePage();
+    QStringList l;
+    const IXXMLNodeList n = boards->Root()->SelectNodes("frame[2]/element/LabelCaption");
+    for (int i = 0; i < n->GetCount(); ++i)
+      l << n->GetItem(i)->GetText();
+    return l.join("|").toStdString();
+  };
+  const std::string fileCaptions = captions();
   const struct {
     TUp Relay;
     const char *Items;
@@ -289,6 +300,7 @@ TEST_F(BindingLink, TheBoardOnShowIsBuiltForEachRelayIdentified) {
     ASSERT_TRUE(direction());
     EXPECT_EQ(items(direction()).toStdString(), step.Items);
     EXPECT_TRUE(direction()->isEnabled());
+    EXPECT_EQ(captions(), fileCaptions);
   }
   const size_t markA = S.Device.RequestLog().size();
   emit direction()->List(0)->activated(0);

@@ -202,7 +202,7 @@ const char *const RelayTwo = "<device-descriptor><param><param-num><mreg>30</mre
                              "<string>Номинальный ток</string></param-num></param></device-descriptor>";
 
 // The caption shown, enabled, the items or bits and the value shown, and the
-// caption a save writes.
+// caption a save writes (the control's own, bound or not).
 QString Shows(QWidget *W) {
   QString caption, offers, value;
   if (auto *e = qobject_cast<TParamEnum *>(W)) {
@@ -222,10 +222,13 @@ QString Shows(QWidget *W) {
     caption = g->title();
     offers = QString::number(g->BitList()->Count());
   }
+  IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML("<document/>");
+  WriteObject("element", W, doc->GetDocumentElement());
   QString saved;
   for (const char *p : {"LabelCaption", "EditLabelCaption", "Caption"})
-    if (IsPublished(W, p))
-      saved = PropertyText(W, p);
+    if (const IXXMLNode n = doc->GetDocumentElement()->SelectSingleNode(QString("element/") + p))
+      saved = n->GetText();
   return QStringList{caption, W->isEnabled() ? "on" : "off", offers, value, saved}.join("|");
 }
 } // namespace
@@ -246,14 +249,14 @@ TEST(Controls, AControlBoundToARelayThatDoesNotDescribeItHoldsNothingOfTheOneBef
   } rows[] = {
       {"TParamEnum",
        [](QWidget *W) { static_cast<TParamEnum *>(W)->SetLabelCaption("мой"), static_cast<TParamEnum *>(W)->setMreg(30); },
-       [&](QWidget *W) { static_cast<TParamEnum *>(W)->setValue({words, 1}, 0); }, "Режим|on|Выведен,Введен,||Режим",
+       [&](QWidget *W) { static_cast<TParamEnum *>(W)->setValue({words, 1}, 0); }, "Режим|on|Выведен,Введен,||мой",
        "мой|off|||мой"},
       {"TMeasureLabeledEdit",
        [](QWidget *W) {
          static_cast<TMeasureLabeledEdit *>(W)->SetEditLabelCaption("мой");
          static_cast<TMeasureLabeledEdit *>(W)->setMreg(200);
        },
-       [&](QWidget *W) { static_cast<TMeasureLabeledEdit *>(W)->setValue({words, 1}, 0); }, "Ток|on||12.3|Ток",
+       [&](QWidget *W) { static_cast<TMeasureLabeledEdit *>(W)->setValue({words, 1}, 0); }, "Ток|on||12.3|мой",
        "мой|off|||мой"},
       {"TParamLabeledEdit", [](QWidget *W) { static_cast<TParamLabeledEdit *>(W)->setMreg(31); },
        [&](QWidget *W) { static_cast<TParamLabeledEdit *>(W)->setValue({words, 1}, 0); }, "Адрес|on||123|",
@@ -263,7 +266,7 @@ TEST(Controls, AControlBoundToARelayThatDoesNotDescribeItHoldsNothingOfTheOneBef
        [](QWidget *) {}, "мой|on|1||мой", "мой|off|0||мой"},
       {"TUstavPanel",
        [](QWidget *W) { static_cast<TUstavPanel *>(W)->setIdx(0), static_cast<TUstavPanel *>(W)->SetLabelCaption("мой"); },
-       [&](QWidget *W) { static_cast<TUstavPanel *>(W)->setValue(0, {words, 1}); }, "Направление|on|нет,да,|enum:|Направление",
+       [&](QWidget *W) { static_cast<TUstavPanel *>(W)->setValue(0, {words, 1}); }, "Направление|on|нет,да,|enum:|мой",
        "мой|off||num:|мой"},
   };
   for (const auto &row : rows) {
