@@ -1303,6 +1303,9 @@ QString StoredText(const QObject *Object, const QString &Name) {
   if (const auto *e = qobject_cast<const TMeasureLabeledEdit *>(Object);
       e && Name.compare(QLatin1String("EditLabelCaption"), Qt::CaseInsensitive) == 0)
     return e->OwnCaption();
+  if (const auto *g = qobject_cast<const TBitregGroupBox *>(Object);
+      g && Name.compare(QLatin1String("Caption"), Qt::CaseInsensitive) == 0)
+    return g->OwnCaption();
   return PropertyText(Object, Name);
 }
 } // namespace

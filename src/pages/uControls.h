@@ -247,6 +247,7 @@ public:
   // The group's own caption (its file's or the user's), shown unless the
   // user picks another register the descriptor names.
   void SetCaption(const QString &V) { FOwnCaption = V, setTitle(V); }
+  QString OwnCaption() const { return FOwnCaption; }
   TFont *Font() const { return FFont; }
   void SetDeviceDescriptor(TSimpleDeviceDescriptor *D) override;
   // The descriptor describes the group's register: it has bits, is enabled.

@@ -246,13 +246,18 @@ void TkvDeviceBoardFrame::BindControls() {
       up->SetOnChange(nullptr);
       if (writable)
         up->SetOnChange([this, panel = QPointer<QWidget>(up)](uint16_t Reg, uint16_t Value, uint16_t Mask) {
-          // The board is not built again under the handler's password box.
-          ++FHandlers;
-          FWriting = panel;
-          WriteSetpoint(Reg, Value, Mask);
-          FWriting = nullptr;
-          if (--FHandlers == 0 && FRebuildPending)
-            QTimer::singleShot(0, this, [this] { Rebuild(); });
+          // The board is not built again under the handler's password box;
+          // the tab may close there (and this handler with its panel).
+          TkvDeviceBoardFrame *frame = this;
+          const QPointer<TkvDeviceBoardFrame> alive(frame);
+          ++frame->FHandlers;
+          frame->FWriting = panel;
+          frame->WriteSetpoint(Reg, Value, Mask);
+          if (!alive)
+            return;
+          frame->FWriting = nullptr;
+          if (--frame->FHandlers == 0 && frame->FRebuildPending)
+            QTimer::singleShot(0, frame, [frame] { frame->Rebuild(); });
         });
       up->setEnabled(writable);
     }
