@@ -141,8 +141,9 @@ TEST_F(PageSave, BoardsWithADroppedElementAreReplacedOnlyOnYes) {
   }
 }
 
-// A file that does not open leaves the panel on the file it shows: the next
-// save goes there, and the broken file is never replaced.
+// A file that does not open, or a save as one that cannot be written,
+// leaves the panel on the file it shows: the next save goes there, and the
+// broken file is never replaced.
 TEST_F(PageSave, PanelOpenedFromABrokenFileDoesNotReplaceItUnasked) {
   const QString good = Dir.filePath("good.xml");
   SaveFileBytes(good, Panel(GoodLabel));
@@ -151,6 +152,8 @@ TEST_F(PageSave, PanelOpenedFromABrokenFileDoesNotReplaceItUnasked) {
   TkvDashboardFrame frame;
   frame.LoadFromFile(good);
   EXPECT_THROW(frame.LoadFromFile(File), EKvError);
+  EXPECT_EQ(frame.FileName(), good);
+  EXPECT_THROW(frame.Save(Dir.filePath("no-such-folder/other.xml")), EKvError);
   EXPECT_EQ(frame.FileName(), good);
   EXPECT_TRUE(frame.Save(QString()));
   EXPECT_EQ(Questions.size(), 0);
