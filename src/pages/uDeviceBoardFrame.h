@@ -57,9 +57,6 @@ public:
   // does, with the page's write handler on each setpoint panel the relay
   // describes as writable (after a build and after the designer's Apply).
   void BindControls();
-  // Stores the board on show and builds it again for the relay identified
-  // now, then reads it; put off while a control's write handler runs.
-  void Rebuild();
   // Moves the selected board one place (-1 up, +1 down); nothing at an end.
   void MovePage(int Direction);
   // The list's selection changed: the board on show is stored, the chosen one built.
@@ -95,6 +92,9 @@ private:
 
   uint64_t BindingEpoch() const;
   void IdentChanged();
+  // Stores the board on show and builds it again for the relay identified
+  // now, then reads it; put off while a control's write handler runs.
+  void Rebuild();
 
   TPageHost FHost;
   QPointer<TIOChainGen> FListened;
