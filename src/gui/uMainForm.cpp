@@ -4,6 +4,7 @@
 #include "uAgentClientForm.h"
 #include "uConfigMMSForm.h"
 #include "uAppIniFile.h"
+#include "uControls.h"
 #include "uDashboardFrame.h"
 #include "uDashboardSetupForm.h"
 #include "uDeviceBoardFrame.h"
@@ -369,14 +370,20 @@ void TMainForm::BuildActions() {
       form->SetPropertyForm(FForms.PropertyForm);
       const int index = PageControl->indexOf(TabSheetDashboard);
       form->Prepare(DashboardFrame->Panel, PageControl->tabText(index));
-      if (form->exec() != QDialog::Accepted)
+      // An identification while the designer is open binds the panel again
+      // but keeps it and its file: the designer's result goes there.
+      DashboardFrame->SetDesignerOpen(true);
+      const bool accepted = form->exec() == QDialog::Accepted;
+      DashboardFrame->SetDesignerOpen(false);
+      if (!accepted)
         return;
       setUpdatesEnabled(false);
       QString caption;
       form->Apply(DashboardFrame->Panel, caption);
       PageControl->setTabText(index, caption);
-      // Handlers, descriptor and disabled setpoint panels as after a load.
-      DashboardFrame->SetDescriptor(DashboardFrame->Descriptor());
+      // Handlers, descriptor and disabled setpoint panels as after a load,
+      // for the relay identified now.
+      DashboardFrame->SetDescriptor(FDescriptor.get());
       DashboardFrame->SetModified(true);
       setUpdatesEnabled(true);
     } else if (boards) {
@@ -667,6 +674,10 @@ bool TMainForm::FormShow() {
   host.VirtualInputPulse = FSettings.VirtualInputPulse;
   host.TeleCount = FSettings.TeleCount;
   host.EventLogCount = FSettings.EventLogCount;
+  // A control is bound for an identification once it has reached its end.
+  host.BindingEpoch = [this] {
+    return FIdentification->Identity().isEmpty() ? BindingPending : FIOChain->IdentEpoch();
+  };
   DashboardFrame->SetHost(host);
   new TUstavFrameConversion(UstavFrame);
   DashboardFrame->Init(FSettings.DashboardFile);

@@ -25,6 +25,8 @@ namespace {
 // Default captions and the property editor's choices speak the interface's
 // language; what the user types and the descriptor's names stay as they are.
 QString Tr(const char *Utf8) { return MultiLingual().Translate(QString::fromUtf8(Utf8)); }
+// A control's own caption as a page translated after loading shows it.
+QString Tr(const QString &Own) { return MultiLingual().Translate(Own); }
 
 // The text at Path below the descriptor's root, Default when none.
 QString DescText(TSimpleDeviceDescriptor *D, const QString &Path, const QString &Default) {
@@ -317,11 +319,28 @@ void TBitregGroupBox::setMreg(int V) {
   FMreg = V;
   if (!FDesc)
     return;
-  const QString item = QString(DXQ_BITREG_BY_MREG).arg(V) + u'/';
+  const QString item = QString(DXQ_BITREG_BY_MREG).arg(V);
+  // Nothing of a relay that does not describe the register stays: no bits,
+  // no access, no press handler; the group keeps its own caption.
+  FBound = FDesc->Root->SelectSingleNode(item) != nullptr;
+  FMacc = 0, FRt = 0;
+  setEnabled(FBound);
+  if (!FBound) {
+    bitMouseDown = nullptr;
+    if (V != old)
+      setTitle(QStringLiteral("***"));
+    else
+      setTitle(Tr(FOwnCaption));
+    FBitList->setBitmap(FBitList->Remembered());
+    return;
+  }
+  // A register the user picks brings its caption, which is the group's own
+  // from then on; binding again to the same register keeps the own one.
   if (V != old)
-    setTitle(DescText(FDesc, item + DX_CAPTION, QStringLiteral("***")));
-  FMacc = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + DX_MODBUS_ACC, 0));
-  FRt = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + DX_RECORD_TYPE, 0));
+    FOwnCaption = DescText(FDesc, item + u'/' + DX_CAPTION, QStringLiteral("***"));
+  setTitle(Tr(FOwnCaption));
+  FMacc = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + u'/' + DX_MODBUS_ACC, 0));
+  FRt = CheckedCast<uint8_t>(FDesc->Root->GetIntNodeDef(item + u'/' + DX_RECORD_TYPE, 0));
   for (const TBitName &b : BitNamesOf(FDesc->Root, V))
     FBitList->Add(b.Index, b.Name);
   FBitList->setBitmap(FBitList->Remembered());
@@ -371,6 +390,8 @@ void TBitregGroupBox::Assign(const QWidget *Source) {
     return;
   setGeometry(s->geometry());
   setTitle(s->title());
+  FOwnCaption = s->FOwnCaption, FBound = s->FBound;
+  setEnabled(s->isEnabled());
   FColCount = s->FColCount, FRowHeight = s->FRowHeight;
   FOffColor = s->FOffColor, FOnColor = s->FOnColor, FUkColor = s->FUkColor;
   FFont->Assign(*s->FFont);
@@ -423,7 +444,9 @@ void TLabeledEdit::AssignLabeled(const TLabeledEdit &Source) {
   SetColor(Source.FColor);
   FLabelPosition = Source.FLabelPosition;
   FLabelSpacing = Source.FLabelSpacing;
+  FOwnCaption = Source.FOwnCaption;
   SetLabelText(Source.FLabel->text());
+  setEnabled(Source.isEnabled());
 }
 
 bool TLabeledEdit::event(QEvent *E) {
@@ -485,16 +508,22 @@ void TMeasureLabeledEdit::setMreg(int V) {
   FMreg = V;
   if (!FDesc)
     return;
-  SetLabelText(DescText(FDesc, QString(DXQ_MEASURE_NAME_BY_MREG).arg(V), QStringLiteral("***")));
   const IXXMLNode item = FDesc->Root->SelectSingleNode(QString(DXQ_MEASURE_ANY_BY_MREG).arg(V));
-  if (item) {
-    FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
-    FScale = MeasureScaleOf(item);
-  }
+  // A relay that does not describe the measure lends it nothing: no access
+  // (not polled), no scaling, its own caption.
+  FBound = item != nullptr;
+  FMacc = FBound ? CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC)) : 0;
+  FScale = FBound ? MeasureScaleOf(item) : TMeasureScale();
+  SetLabelText(FBound ? DescText(FDesc, QString(DXQ_MEASURE_NAME_BY_MREG).arg(V), QStringLiteral("***"))
+                      : Tr(OwnCaption()));
+  if (!FBound)
+    clear();
+  setEnabled(FBound);
 }
 
 void TMeasureLabeledEdit::setValue(std::span<const uint16_t> Values, int Flags) {
-  if (!Values.empty())
+  // Another relay's register under this control's name is not shown.
+  if (!Values.empty() && (FBound || !FDesc))
     setText(MeasureText(Values[0], FScale, Flags & 1));
 }
 
@@ -504,7 +533,7 @@ void TMeasureLabeledEdit::Assign(const QWidget *Source) {
     return;
   AssignLabeled(*s);
   FScale = s->FScale;
-  FDesc = s->FDesc, FMreg = s->FMreg, FMacc = s->FMacc;
+  FDesc = s->FDesc, FMreg = s->FMreg, FMacc = s->FMacc, FBound = s->FBound;
   FSelector = s->FSelector;
 }
 
@@ -514,14 +543,18 @@ void TParamLabeledEdit::setMreg(int V) {
   FMreg = V;
   if (!FDesc)
     return;
-  SetLabelText(DescText(FDesc, QString(DXQ_PARAM_NUM_NAME_BY_MREG).arg(V), QStringLiteral("***")));
   const IXXMLNode item = FDesc->Root->SelectSingleNode(QString(DXQ_PARAM_ANY_BY_MREG).arg(V));
-  if (item)
-    FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
+  FBound = item != nullptr;
+  FMacc = FBound ? CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC)) : 0;
+  SetLabelText(FBound ? DescText(FDesc, QString(DXQ_PARAM_NUM_NAME_BY_MREG).arg(V), QStringLiteral("***"))
+                      : Tr(OwnCaption()));
+  if (!FBound)
+    clear();
+  setEnabled(FBound);
 }
 
 void TParamLabeledEdit::setValue(std::span<const uint16_t> Values, int) {
-  if (!Values.empty())
+  if (!Values.empty() && (FBound || !FDesc))
     setText(Values[0] == 0xFFFF ? QString() : FormatValue(Values[0]));
 }
 
@@ -530,7 +563,7 @@ void TParamLabeledEdit::Assign(const QWidget *Source) {
   if (!s)
     return;
   AssignLabeled(*s);
-  FDesc = s->FDesc, FMreg = s->FMreg, FMacc = s->FMacc;
+  FDesc = s->FDesc, FMreg = s->FMreg, FMacc = s->FMacc, FBound = s->FBound;
 }
 
 TDateTimeLabeledEdit::TDateTimeLabeledEdit(QWidget *Parent) : TLabeledEdit(Parent) {
@@ -603,6 +636,11 @@ TCaptionedPanel::TCaptionedPanel(QWidget *Parent)
 }
 
 void TCaptionedPanel::SetLabelCaption(const QString &V) {
+  FOwnCaption = V;
+  ShowCaption(V);
+}
+
+void TCaptionedPanel::ShowCaption(const QString &V) {
   FLabel->setText(V);
   FLabel->adjustSize();
 }
@@ -618,7 +656,9 @@ void TCaptionedPanel::AssignPanel(const TCaptionedPanel &Source) {
   SetColor(Source.FColor);
   FLabelPosition = Source.FLabelPosition;
   FLabelSpacing = Source.FLabelSpacing;
-  SetLabelCaption(Source.LabelCaption());
+  FOwnCaption = Source.FOwnCaption;
+  FBound = Source.FBound;
+  ShowCaption(Source.FLabel->text());
 }
 
 TParamEnum::TParamEnum(QWidget *Parent) : TCaptionedPanel(Parent), FList(new QComboBox(this)) {
@@ -669,19 +709,29 @@ void TParamEnum::setMreg(int V) {
   if (!FDesc)
     return;
   const IXXMLNode item = FDesc->Root->SelectSingleNode(QString(DXQ_PARAM_ENUM_BY_MREG).arg(V));
-  if (!item)
-    return;
-  SetLabelCaption(item->GetStrNodeDef(DXQ_NAME, QStringLiteral("***")));
-  FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
+  FBound = item != nullptr;
   FList->clear();
+  if (!FBound) {
+    // A relay without this list: no items, no access, no handler of the
+    // relay before; the panel's own caption.
+    FMacc = 0;
+    FOnChange = nullptr;
+    ShowCaption(Tr(FOwnCaption));
+    setEnabled(false);
+    return;
+  }
+  ShowCaption(item->GetStrNodeDef(DXQ_NAME, QStringLiteral("***")));
+  FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
   const IXXMLNodeList values = item->SelectNodes(DXQ_VALUE_TEXTS);
   for (int i = 0; i < values->GetCount(); ++i)
     FList->addItem(values->GetItem(i)->GetText());
+  if (!(FMacc & 2))
+    FOnChange = nullptr;
   setEnabled(FMacc & 2);
 }
 
 void TParamEnum::setValue(std::span<const uint16_t> Values, int) {
-  if (!Values.empty())
+  if (!Values.empty() && (FBound || !FDesc))
     FList->setCurrentIndex(Values[0] < FList->count() ? Values[0] : -1);
 }
 
@@ -691,6 +741,7 @@ void TParamEnum::Assign(const QWidget *Source) {
     return;
   AssignPanel(*s);
   FDesc = s->FDesc, FMreg = s->FMreg, FMacc = s->FMacc, FSelector = s->FSelector;
+  FOnChange = nullptr;
   FList->clear();
   for (int i = 0; i < s->FList->count(); ++i)
     FList->addItem(s->FList->itemText(i));
@@ -792,16 +843,35 @@ void TUstavPanel::UpdateCaption() {
   QString caption = item->GetStrNodeDef(DXQ_NAME, QStringLiteral("NF"));
   if (DescInt(item, DX_RECORD_TYPE) == RT_USTAV_ENUM2)
     caption += " - " + item->GetStrNodeDef(QString(DXQ_VALUE_TEXT).arg(FBit), QStringLiteral("NF"));
-  SetLabelCaption(caption);
+  ShowCaption(caption);
 }
 
 void TUstavPanel::setIdx(int V) {
   FIdx = V;
   const IXXMLNode item = Item();
-  if (!item)
+  FBound = item != nullptr;
+  if (!FDesc)
     return;
+  if (!FBound) {
+    // What a panel made afresh shows: its own caption, empty edits, no
+    // lists; nothing of a setpoint another relay had at this index.
+    FMacc = 0;
+    FBitSelector.clear();
+    FOnChange = nullptr;
+    ShowCaption(Tr(FOwnCaption));
+    SetKind(QStringLiteral("num"));
+    for (int g = 0; g < 2; ++g) {
+      Edit(g)->clear();
+      List(g)->clear();
+    }
+    setEnabled(false);
+    return;
+  }
   const int rt = DescInt(item, DX_RECORD_TYPE);
   FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
+  // Described again after a relay that was not: the page decides whether
+  // the panel edits.
+  setEnabled(true);
   FBitSelector.clear();
   if (rt == RT_USTAV_ENUM2) {
     const IXXMLNodeList bits = item->SelectNodes(DXQ_VALUE_STRINGS);
@@ -826,13 +896,14 @@ void TUstavPanel::setIdx(int V) {
 
 void TUstavPanel::setBit(int V) {
   FBit = V;
-  UpdateCaption();
+  if (FBound)
+    UpdateCaption();
 }
 
 int TUstavPanel::GroupReg(int Group) const { return FDesc->GetUstavGroupReg(Group) + FIdx; }
 
 void TUstavPanel::setValue(int Group, std::span<const uint16_t> Values) {
-  if (Values.empty() || Group < 0 || Group > 1)
+  if (Values.empty() || Group < 0 || Group > 1 || (FDesc && !FBound))
     return;
   const uint16_t v = Values[0];
   if (FKind == "num") {
@@ -1042,6 +1113,13 @@ QList<QWidget *> ControlsOf(QWidget *Container, bool Deep) {
   return out;
 }
 
+uint64_t BoundEpochOf(const QObject *Control) {
+  if (const auto *circle = qobject_cast<const TShape *>(Control))
+    return circle->Bit()->Owner()->BoundFor();
+  const auto *c = dynamic_cast<const TKvControl *>(Control);
+  return c ? c->BoundFor() : 0;
+}
+
 namespace {
 void CloneControls(QWidget *Source, QWidget *Target) {
   for (QWidget *w : ControlsOf(Source, false)) {
@@ -1215,6 +1293,23 @@ QWidget *CreateElement(const IXXMLNode &Node, QWidget *Parent, const TReportProc
   return CreateElement(ReadPageElement(Node), Parent, Report, BeforeRead);
 }
 
+namespace {
+// What a page file keeps of a control: its own caption, never the one a
+// relay lent it while bound.
+QString StoredText(const QObject *Object, const QString &Name) {
+  if (const auto *p = qobject_cast<const TCaptionedPanel *>(Object);
+      p && Name.compare(QLatin1String("LabelCaption"), Qt::CaseInsensitive) == 0)
+    return p->OwnCaption();
+  if (const auto *e = qobject_cast<const TMeasureLabeledEdit *>(Object);
+      e && Name.compare(QLatin1String("EditLabelCaption"), Qt::CaseInsensitive) == 0)
+    return e->OwnCaption();
+  if (const auto *g = qobject_cast<const TBitregGroupBox *>(Object);
+      g && Name.compare(QLatin1String("Caption"), Qt::CaseInsensitive) == 0)
+    return g->OwnCaption();
+  return PropertyText(Object, Name);
+}
+} // namespace
+
 void WriteObject(const QString &Name, QObject *Object, const IXXMLNode &Parent) {
   const QString className = QString::fromLatin1(Object->metaObject()->className());
   const QStringList *names = FindStored(className);
@@ -1231,7 +1326,7 @@ void WriteObject(const QString &Name, QObject *Object, const IXXMLNode &Parent) 
       if (QObject *sub = p.read(Object).value<QObject *>())
         WriteObject(name, sub, node);
     } else {
-      node->AddChild(name)->SetText(PropertyText(Object, name));
+      node->AddChild(name)->SetText(StoredText(Object, name));
     }
   }
   // Controls placed in a group box are kept inside its element.

@@ -92,6 +92,11 @@ private:
   kvc::TFontStyles FStyle;
 };
 
+// The identification epoch a control bound while the identification runs
+// is bound for until it is ready: no epoch is ever this one, so the control
+// cannot write before its binding is confirmed.
+constexpr uint64_t BindingPending = ~uint64_t(0);
+
 // What every control of this unit offers its page and the designers.
 class TKvControl {
 public:
@@ -99,11 +104,20 @@ public:
   // Binds the control to the run-time descriptor (not owned; nullptr unbinds).
   virtual void SetDeviceDescriptor(TSimpleDeviceDescriptor *D) { FDesc = D; }
   TSimpleDeviceDescriptor *DeviceDescriptor() const { return FDesc; }
-  // Copies a control of the same class (designers' cloning).
+  // Copies a control of the same class (designers' cloning); the binding's
+  // epoch is not copied: a copy writes only once its page binds it.
   virtual void Assign(const QWidget *Source) = 0;
+  // The identification epoch (TIOChainGen::IdentEpoch) the control was last
+  // bound for: 0 never bound, BindingPending bound by an identification not
+  // yet ready. A write from the control is prepared for it.
+  uint64_t BoundFor() const { return FBoundFor; }
+  void SetBoundFor(uint64_t Epoch) { FBoundFor = Epoch; }
 
 protected:
   TSimpleDeviceDescriptor *FDesc = nullptr;
+
+private:
+  uint64_t FBoundFor = 0;
 };
 
 // A control bound to a register block (`mreg`).
@@ -230,9 +244,14 @@ public:
   void setBitmap(const QString &V) { FBitList->setBitmap(V); }
   TSelector selector() const { return FSelector; }
   QString Caption() const { return title(); }
-  void SetCaption(const QString &V) { setTitle(V); }
+  // The group's own caption (its file's or the user's), shown unless the
+  // user picks another register the descriptor names.
+  void SetCaption(const QString &V) { FOwnCaption = V, setTitle(V); }
+  QString OwnCaption() const { return FOwnCaption; }
   TFont *Font() const { return FFont; }
   void SetDeviceDescriptor(TSimpleDeviceDescriptor *D) override;
+  // The descriptor describes the group's register: it has bits, is enabled.
+  bool IsBound() const { return FBound; }
   void setValue(std::span<const uint16_t> Values, int Flags) override;
   void Assign(const QWidget *Source) override;
   // Places the shown bits (nothing with ColCount 0).
@@ -247,6 +266,8 @@ private:
   int FColCount = 1, FRowHeight = 16;
   int FOnColor = 32768, FOffColor = 255, FUkColor = 65535;
   int FRt = 0;
+  bool FBound = false;
+  QString FOwnCaption;
   TBitList *FBitList;
   TFont *FFont;
   TSelector FSelector;
@@ -272,6 +293,10 @@ public:
   void SetColor(int V);
   QLabel *EditLabel() const { return FLabel; }
   void SetLabelText(const QString &V);
+  // The caption the control's file or its user gave it (shown while the
+  // descriptor does not describe the control).
+  QString OwnCaption() const { return FOwnCaption; }
+  void SetOwnCaption(const QString &V) { FOwnCaption = V, SetLabelText(V); }
   // Every position name with its label position (`posselector`).
   static TSelector PosSelector();
   void AssignLabeled(const TLabeledEdit &Source);
@@ -284,6 +309,7 @@ protected:
 
 private:
   QPointer<QLabel> FLabel;
+  QString FOwnCaption;
   kvc::TLabelPosition FLabelPosition = kvc::lpAbove;
   int FLabelSpacing = 3;
   int FColor = clWindow;
@@ -301,8 +327,10 @@ class TMeasureLabeledEdit : public TLabeledEdit, public TRegControl {
 public:
   explicit TMeasureLabeledEdit(QWidget *Parent = nullptr);
   void setMreg(int V) override;
-  QString EditLabelCaption() const { return EditLabel()->text(); }
-  void SetEditLabelCaption(const QString &V) { SetLabelText(V); }
+  // Saved as the file holds it: the own caption while not bound.
+  QString EditLabelCaption() const { return FBound ? EditLabel()->text() : OwnCaption(); }
+  void SetEditLabelCaption(const QString &V) { SetOwnCaption(V); }
+  bool IsBound() const { return FBound; }
   TSelector selector() const { return FSelector; }
   void SetDeviceDescriptor(TSimpleDeviceDescriptor *D) override;
   void setValue(std::span<const uint16_t> Values, int Flags) override;
@@ -316,6 +344,7 @@ public:
 private:
   TMeasureScale FScale;
   TSelector FSelector;
+  bool FBound = false;
 };
 
 class TParamLabeledEdit : public TLabeledEdit, public TRegControl {
@@ -328,6 +357,10 @@ public:
   void setMreg(int V) override;
   void setValue(std::span<const uint16_t> Values, int Flags) override;
   void Assign(const QWidget *Source) override;
+  bool IsBound() const { return FBound; }
+
+private:
+  bool FBound = false;
 };
 
 class TDateTimeLabeledEdit : public TLabeledEdit, public TKvControl {
@@ -392,8 +425,14 @@ class TCaptionedPanel : public QWidget {
   Q_PROPERTY(int Color READ Color WRITE SetColor)
 public:
   explicit TCaptionedPanel(QWidget *Parent = nullptr);
-  QString LabelCaption() const { return FLabel->text(); }
+  // The caption shown; saved as the file holds it: the own caption (the
+  // file's or the user's) while the descriptor does not describe the control.
+  QString LabelCaption() const { return FBound ? FLabel->text() : FOwnCaption; }
   void SetLabelCaption(const QString &V);
+  QString OwnCaption() const { return FOwnCaption; }
+  // The descriptor describes the control: its caption, items and access are
+  // the relay's; otherwise it shows its own caption, is disabled and writes nothing.
+  bool IsBound() const { return FBound; }
   kvc::TLabelPosition LabelPosition() const { return FLabelPosition; }
   void SetLabelPosition(kvc::TLabelPosition V) { FLabelPosition = V; }
   int LabelSpacing() const { return FLabelSpacing; }
@@ -406,7 +445,11 @@ public:
   void AssignPanel(const TCaptionedPanel &Source);
 
 protected:
+  // Shows a caption the descriptor gives (the own caption stays).
+  void ShowCaption(const QString &V);
   QLabel *FLabel;
+  QString FOwnCaption;
+  bool FBound = false;
   kvc::TLabelPosition FLabelPosition = kvc::lpAbove;
   int FLabelSpacing = 3;
   int FColor = clBtnFace;
@@ -605,6 +648,10 @@ void ForEachBit(QWidget *Container, const std::function<void(QWidget *Control)> 
 // Deep, the controls inside them follow each one (depth first).
 QList<QWidget *> ControlsOf(QWidget *Container, bool Deep);
 
+// The epoch the control a user acted on was bound for (a bit's circle: its
+// group's); 0 for anything not a bound control.
+uint64_t BoundEpochOf(const QObject *Control);
+
 // Replaces Target's controls by copies of Source's (made by CreateControl,
 // then Assign); the controls inside a TGroupBoxA are copied with it.
 void CopyControls(QWidget *Source, QWidget *Target);
@@ -647,5 +694,6 @@ QWidget *CreateElement(const IXXMLNode &Node, QWidget *Parent, const TReportProc
                        const std::function<void(QWidget *)> &BeforeRead = nullptr);
 // Appends Name to Parent with the stored properties of Object (and `class`
 // for "element"); a group box's controls follow as nested elements. Nothing
-// for a class without a stored list.
+// for a class without a stored list. A caption the descriptor gives is not
+// stored: the control's own one is, as its file holds it.
 void WriteObject(const QString &Name, QObject *Object, const IXXMLNode &Parent);

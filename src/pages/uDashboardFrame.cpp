@@ -55,7 +55,27 @@ void TkvDashboardFrame::SetHost(const TDashboardHost &Host) {
   FHost = Host;
   FListened = Host.Chains;
   if (FListened)
-    FListener = FListened->AddIdentListener([this] { CloseDropDowns(); });
+    FListener = FListened->AddIdentListener([this] {
+      CloseDropDowns();
+      // The identification that makes the epoch change has not always
+      // finished its step yet: the bindings are confirmed once it has.
+      QTimer::singleShot(0, this, [this] { ConfirmBindings(); });
+    });
+}
+
+uint64_t TkvDashboardFrame::BindingEpoch() const {
+  if (FHost.BindingEpoch)
+    return FHost.BindingEpoch();
+  return FHost.Chains ? FHost.Chains->IdentEpoch() : 0;
+}
+
+void TkvDashboardFrame::ConfirmBindings() {
+  const uint64_t epoch = BindingEpoch();
+  if (epoch == BindingPending)
+    return;
+  for (QWidget *w : ControlsOf(Panel, true))
+    if (auto *c = dynamic_cast<TKvControl *>(w); c && c->BoundFor() == BindingPending)
+      c->SetBoundFor(epoch);
 }
 
 void TkvDashboardFrame::CloseDropDowns() {
@@ -117,9 +137,16 @@ void TkvDashboardFrame::Init(const QString &FileName) {
     return;
   }
   FEvents = TEventCursor();
-  if (FModified) {
+  if (FModified || FDesignerOpen) {
     // The user's unsaved layout outlives an identification, and so does the
-    // file it came from: the save goes where the engineer chose.
+    // file it came from: the save goes where the engineer chose. What the
+    // relay before gave it goes, as from a panel loaded afresh.
+    for (QWidget *w : ControlsOf(Panel, true)) {
+      if (auto *v = qobject_cast<TEventView *>(w))
+        v->clear();
+      else if (auto *d = qobject_cast<TDateTimeEdit *>(w); d && d->Kind() == kvc::dtCurrent)
+        d->setValue(0);
+    }
     if (FDescriptor)
       SetDescriptor(FDescriptor);
     return;
@@ -127,6 +154,8 @@ void TkvDashboardFrame::Init(const QString &FileName) {
   try {
     Load(FileName);
   } catch (const EKvError &e) {
+    // The panel is the file's now: empty, and saved there.
+    FFileName = FileName;
     RemoveAllControls(Panel);
     FDoc->LoadXML(QStringLiteral("<document/>"));
     FRoot = FDoc->GetDocumentElement();
@@ -151,20 +180,14 @@ void TkvDashboardFrame::LoadFromFile(const QString &FileName) {
 }
 
 void TkvDashboardFrame::Load(const QString &FileName) {
-  FFileName = FileName;
   Panel->setUpdatesEnabled(false);
   struct TRelease {
     QWidget *W;
     ~TRelease() { W->setUpdatesEnabled(true); }
   } release{Panel};
-  IXXMLDocument doc;
-  try {
-    doc = LoadPageDocument(FileName);
-  } catch (const EKvError &) {
-    // The panel on show now stands for a file it was not loaded from.
-    FIncomplete = QFile::exists(FileName);
-    throw;
-  }
+  // A file that fails to load leaves the panel on the file it shows.
+  IXXMLDocument doc = LoadPageDocument(FileName);
+  FFileName = FileName;
   FDoc = doc;
   FRoot = FDoc->GetDocumentElement();
   FIncomplete = false;
@@ -197,12 +220,13 @@ bool TkvDashboardFrame::Save(const QString &FileName) {
   // What a load left out exists only in the file: replacing it is the user's call.
   if (FileName.isEmpty() && !ConfirmReplacingIncomplete(FIncomplete, FFileName))
     return false;
-  if (!FileName.isEmpty())
-    FFileName = FileName;
+  const QString target = FileName.isEmpty() ? FFileName : FileName;
   FRoot->SetText(QString());
   for (QWidget *w : ControlsOf(Panel, false))
     WriteObject(QStringLiteral("element"), w, FRoot);
-  SaveXMLDocument(FDoc, FFileName);
+  // A save that fails leaves the panel on the file it was on.
+  SaveXMLDocument(FDoc, target);
+  FFileName = target;
   FModified = false;
   FIncomplete = false;
   FReported.clear();
@@ -214,11 +238,16 @@ bool TkvDashboardFrame::QueryClose() {
 }
 
 void TkvDashboardFrame::Bind(QWidget *Control) {
+  // Bound for the identification that gives the descriptor: a control the
+  // binding leaves out keeps an older epoch, and the gate refuses its write.
+  if (auto *c = dynamic_cast<TKvControl *>(Control))
+    c->SetBoundFor(BindingEpoch());
   if (auto *rc = dynamic_cast<TRegControl *>(Control)) {
     rc->SetDeviceDescriptor(FDescriptor);
     rc->setMreg(rc->mreg());
     if (auto *ev = qobject_cast<TParamEnum *>(Control)) {
-      if (ev->macc() & 2)
+      ev->SetOnChange(nullptr);
+      if (ev->IsBound() && (ev->macc() & 2))
         ev->SetOnChange([this, ev](uint16_t Reg, int16_t Value) {
           const THandling handling(*this, ev);
           ParamEnumChange(Reg, Value);
@@ -228,7 +257,8 @@ void TkvDashboardFrame::Bind(QWidget *Control) {
     up->SetDeviceDescriptor(FDescriptor);
     up->setIdx(up->idx());
     up->setBit(up->bit());
-    if (up->macc() & 2)
+    up->SetOnChange(nullptr);
+    if (up->IsBound() && (up->macc() & 2))
       up->SetOnChange([this, up](uint16_t Reg, uint16_t Value, uint16_t Mask) {
         const THandling handling(*this, up);
         UstavChange(Reg, Value, Mask);
@@ -257,6 +287,8 @@ void TkvDashboardFrame::SetDescriptor(TSimpleDeviceDescriptor *Descriptor) {
   Panel->setUpdatesEnabled(false);
   QStringList problems;
   for (QWidget *w : ControlsOf(Panel, true)) {
+    if (SkipBinding && SkipBinding(w))
+      continue;
     try {
       Bind(w);
     } catch (const EKvError &e) {
@@ -275,6 +307,8 @@ void TkvDashboardFrame::SetBitHandlers() {
         const THandling handling(*this, Circle);
         BitClick(Circle);
       };
+    else if (g)
+      g->bitMouseDown = nullptr;
 }
 
 void TkvDashboardFrame::ShowValues() { ShowControlValues(Panel, FDescriptor, FPrimaryValues ? 1 : 0); }
@@ -435,7 +469,8 @@ bool TkvDashboardFrame::WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask
   const THandling handling(*this, nullptr);
   try {
     if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
-                           FHost.Login, [this] { ShowValues(); }, ReadAfter, FHandled))
+                           FHost.Login, [this] { ShowValues(); }, ReadAfter, FHandled,
+                           FHandled ? std::optional<uint64_t>(BoundEpochOf(FHandled)) : std::nullopt))
       return true;
   } catch (const EKvError &e) {
     // A value outside its limits: the control shows the device's value again.

@@ -78,7 +78,16 @@ public:
   void PulseTick();
   bool IsModified() const { return FModified; }
   void SetModified(bool Value) { FModified = Value; }
+  // While the designer is open on the panel, the panel counts as changed:
+  // an identification binds it again but never reloads it under the designer.
+  void SetDesignerOpen(bool Value) { FDesignerOpen = Value; }
   QString FileName() const { return FFileName; }
+  // Controls bound by an identification not yet ready take its epoch once
+  // it is (called from the event loop after every epoch change).
+  void ConfirmBindings();
+  // Tests: the controls it names are left out of the binding, as a binding
+  // that forgets a control would.
+  std::function<bool(QWidget *Control)> SkipBinding;
 
   // Chain callbacks and change handlers (public for the designers and tests).
   void SetEventFrameSize(TIOChain3 *Next);
@@ -118,12 +127,15 @@ private:
   TEventView *FirstEventView() const;
   void FitPanel();
 
+  // The epoch a control bound now is bound for.
+  uint64_t BindingEpoch() const;
   TDashboardHost FHost;
   QString FFileName;
   IXXMLDocument FDoc;
   IXXMLNode FRoot;
   TSimpleDeviceDescriptor *FDescriptor = nullptr;
   bool FModified = false;
+  bool FDesignerOpen = false;
   bool FIncomplete = false;
   // Reports given to the host since the last load the user asked for or
   // save: the same file reloaded at identification says nothing new.

@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QTimer>
 
 namespace {
 const char *const NewBoardCaption = "Новый";
@@ -80,6 +81,53 @@ TkvDeviceBoardFrame::TkvDeviceBoardFrame(QWidget *Parent)
   FRoot = FDoc->GetDocumentElement();
 }
 
+TkvDeviceBoardFrame::~TkvDeviceBoardFrame() {
+  if (FListened)
+    FListened->RemoveIdentListener(FListener);
+}
+
+void TkvDeviceBoardFrame::SetHost(const TPageHost &Host) {
+  if (FListened)
+    FListened->RemoveIdentListener(FListener);
+  FHost = Host;
+  FListened = Host.Chains;
+  if (FListened)
+    FListener = FListened->AddIdentListener([this] {
+      // Looked at once the step that changed the epoch has finished.
+      QTimer::singleShot(0, this, [this] { IdentChanged(); });
+    });
+}
+
+uint64_t TkvDeviceBoardFrame::BindingEpoch() const {
+  if (FHost.BindingEpoch)
+    return FHost.BindingEpoch();
+  return FHost.Chains ? FHost.Chains->IdentEpoch() : 0;
+}
+
+void TkvDeviceBoardFrame::IdentChanged() {
+  const uint64_t epoch = BindingEpoch();
+  if (epoch != BindingPending && epoch != FBuiltFor)
+    Rebuild();
+}
+
+void TkvDeviceBoardFrame::Rebuild() {
+  if (FHandlers > 0) {
+    FRebuildPending = true;
+    return;
+  }
+  FRebuildPending = false;
+  if (FCurrentIndex < 0) {
+    FBuiltFor = BindingEpoch();
+    return;
+  }
+  StorePage();
+  Panel->setUpdatesEnabled(false);
+  RemoveAllControls(Panel);
+  ShowPage(FCurrentIndex);
+  Panel->setUpdatesEnabled(true);
+  Refresh();
+}
+
 void TkvDeviceBoardFrame::Problem(const QString &Text) {
   if (FHost.Report)
     FHost.Report(Text);
@@ -114,8 +162,9 @@ void TkvDeviceBoardFrame::Init(const QString &FileName) {
 }
 
 void TkvDeviceBoardFrame::LoadFile(const QString &FileName) {
-  FFileName = FileName;
+  // A file that fails to load leaves the page on the file it shows.
   IXXMLDocument doc = LoadPageDocument(FileName);
+  FFileName = FileName;
   FDoc = doc;
   FRoot = FDoc->GetDocumentElement();
   FIncomplete = false;
@@ -179,12 +228,38 @@ void TkvDeviceBoardFrame::ShowPage(int Index) {
 }
 
 void TkvDeviceBoardFrame::BindControls() {
+  // The descriptor object is the same across identifications; what it holds
+  // is not: every control looks its item up again.
+  FBuiltFor = BindingEpoch();
   for (QWidget *w : ControlsOf(Panel, true)) {
-    if (auto *c = dynamic_cast<TKvControl *>(w); c && c->DeviceDescriptor() != FDescriptor)
-      c->SetDeviceDescriptor(FDescriptor);
-    if (auto *up = qobject_cast<TUstavPanel *>(w)) {
-      up->SetOnChange([this](uint16_t Reg, uint16_t Value, uint16_t Mask) { WriteSetpoint(Reg, Value, Mask); });
-      up->setEnabled(true);
+    auto *c = dynamic_cast<TKvControl *>(w);
+    if (!c)
+      continue;
+    c->SetBoundFor(FBuiltFor);
+    c->SetDeviceDescriptor(FDescriptor);
+    if (auto *rc = dynamic_cast<TRegControl *>(w)) {
+      rc->setMreg(rc->mreg());
+    } else if (auto *up = qobject_cast<TUstavPanel *>(w)) {
+      up->setIdx(up->idx());
+      up->setBit(up->bit());
+      const bool writable = up->IsBound() && (up->macc() & 2);
+      up->SetOnChange(nullptr);
+      if (writable)
+        up->SetOnChange([this, panel = QPointer<QWidget>(up)](uint16_t Reg, uint16_t Value, uint16_t Mask) {
+          // The board is not built again under the handler's password box;
+          // the tab may close there (and this handler with its panel).
+          TkvDeviceBoardFrame *frame = this;
+          const QPointer<TkvDeviceBoardFrame> alive(frame);
+          ++frame->FHandlers;
+          frame->FWriting = panel;
+          frame->WriteSetpoint(Reg, Value, Mask);
+          if (!alive)
+            return;
+          frame->FWriting = nullptr;
+          if (--frame->FHandlers == 0 && frame->FRebuildPending)
+            QTimer::singleShot(0, frame, [frame] { frame->Rebuild(); });
+        });
+      up->setEnabled(writable);
     }
   }
 }
@@ -204,11 +279,12 @@ void TkvDeviceBoardFrame::StorePage() {
 bool TkvDeviceBoardFrame::Save(const QString &FileName) {
   if (FileName.isEmpty() && !ConfirmReplacingIncomplete(FIncomplete, FFileName))
     return false;
-  if (!FileName.isEmpty())
-    FFileName = FileName;
   if (FCurrentIndex >= 0)
     StorePage();
-  SaveXMLDocument(FDoc, FFileName);
+  // A save that fails leaves the page on the file it was on.
+  const QString target = FileName.isEmpty() ? FFileName : FileName;
+  SaveXMLDocument(FDoc, target);
+  FFileName = target;
   FModified = false;
   FIncomplete = false;
   return true;
@@ -240,7 +316,8 @@ void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t M
   const QPointer<TkvDeviceBoardFrame> self(this);
   try {
     if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
-                           FHost.Login, [this] { ShowValues(); }))
+                           FHost.Login, [this] { ShowValues(); }, true, FWriting,
+                           FWriting ? std::optional<uint64_t>(BoundEpochOf(FWriting)) : std::nullopt))
       return;
   } catch (const EKvError &e) {
     // A value outside its limits: the panel shows the device's value again.

@@ -6,11 +6,13 @@
 #include "ixml.h"
 #include "uPageChains.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
 
 class QAction;
+class TIOChainGen;
 class QListWidget;
 class QMenu;
 class QScrollArea;
@@ -21,8 +23,11 @@ class TkvDeviceBoardFrame : public QWidget {
   Q_OBJECT
 public:
   explicit TkvDeviceBoardFrame(QWidget *Parent = nullptr);
+  ~TkvDeviceBoardFrame() override;
 
-  void SetHost(const TPageHost &Host) { FHost = Host; }
+  // At every identification the board on show is built again from its
+  // document for the relay identified (stored first) and read.
+  void SetHost(const TPageHost &Host);
   // Keeps the run-time descriptor (owned by the main window); before Init.
   void SetDescriptor(TSimpleDeviceDescriptor *Descriptor) { FDescriptor = Descriptor; }
   TSimpleDeviceDescriptor *Descriptor() const { return FDescriptor; }
@@ -48,8 +53,9 @@ public:
   // Builds board Index on the panel / stores the panel into board CurrentIndex.
   void ShowPage(int Index);
   void StorePage();
-  // Binds the page's write handler and descriptor to every control on show
-  // (after a load and after the designer's Apply).
+  // Binds every control on show to the descriptor as a build of the board
+  // does, with the page's write handler on each setpoint panel the relay
+  // describes as writable (after a build and after the designer's Apply).
   void BindControls();
   // Moves the selected board one place (-1 up, +1 down); nothing at an end.
   void MovePage(int Direction);
@@ -84,7 +90,21 @@ private:
   void SetList(int Row);
   void Problem(const QString &Text);
 
+  uint64_t BindingEpoch() const;
+  void IdentChanged();
+  // Stores the board on show and builds it again for the relay identified
+  // now, then reads it; put off while a control's write handler runs.
+  void Rebuild();
+
   TPageHost FHost;
+  QPointer<TIOChainGen> FListened;
+  int FListener = 0;
+  // The epoch the board on show was built for; a write handler running (its
+  // password box open) puts a rebuild off.
+  uint64_t FBuiltFor = 0;
+  int FHandlers = 0;
+  bool FRebuildPending = false;
+  QPointer<QWidget> FWriting; // the setpoint panel whose handler runs
   QString FFileName;
   IXXMLDocument FDoc;
   IXXMLNode FRoot;

@@ -109,14 +109,15 @@ TIOChainList3 &PanelRefreshChain(TIOChainGen &Gen, QObject *Page, QWidget *Panel
 
 bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, uint16_t Reg, uint16_t Value,
                         uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
-                        bool ReadAfter, const QObject *Control) {
+                        bool ReadAfter, const QObject *Control, std::optional<uint64_t> BoundFor) {
+  // The value is chosen for the device identified now; the password box may
+  // see another identified before the write goes. A control bound for
+  // another identification is refused by the gate, not by this relay's limits.
+  const uint64_t chosen = BoundFor.value_or(Gen.IdentEpoch());
   TWriteBatch batch;
   batch.Add(DescribedWriteValue(Root, Reg, Value, Mask));
-  if (const QString report = batch.LimitReport(); !report.isEmpty())
+  if (const QString report = batch.LimitReport(); !report.isEmpty() && chosen == Gen.IdentEpoch())
     throw EKvError(report);
-  // The value is chosen for the device identified now; the password box may
-  // see another identified before the write goes.
-  const uint64_t chosen = Gen.IdentEpoch();
   const QPointer<const QObject> control(Control), page(Page);
   if (!Login || !Login())
     return false;

@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QObject;
 class QWidget;
@@ -26,6 +27,9 @@ struct TPageHost {
   std::function<bool()> Login;
   // Shows the load problems of a page file (all of one load in one text) and logs them.
   std::function<void(const QString &Text)> Report;
+  // The epoch a control bound now is bound for: the identification's once it
+  // is ready, BindingPending while none is (none: the chains' epoch).
+  std::function<uint64_t()> BindingEpoch;
   bool VirtualInputPulse = false; // dashboard/virtualInputPulse
   int TeleCount = 2;              // dashboard/teleCount
   int EventLogCount = 256;        // event/eventLogCount
@@ -65,10 +69,12 @@ TIOChainList3 &PanelRefreshChain(TIOChainGen &Gen, QObject *Page, QWidget *Panel
 // password is asked. False when Login refuses. ReadAfter false leaves out the
 // read-back (a pulse the device clears itself). With Control given, nothing
 // is written and false returned when Control has gone while Login asked for
-// the password; so too when Page has gone.
+// the password; so too when Page has gone. BoundFor: the epoch the control
+// was bound for (the write is prepared for it); none: the epoch now.
 bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, uint16_t Reg, uint16_t Value,
                         uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
-                        bool ReadAfter = true, const QObject *Control = nullptr);
+                        bool ReadAfter = true, const QObject *Control = nullptr,
+                        std::optional<uint64_t> BoundFor = {});
 // Makes Page the owner of the chain Run starts (RunWriteBatch) and lets
 // Run.Shown and Run.Outcome act only while Page exists.
 void OwnWriteRun(TWriteRun &Run, QObject *Page);

@@ -272,9 +272,10 @@ bool TkvUstavLocalFrame::SaveToFile(const QString &FileName) {
     item->SetIntAttr("mreg", reg);
     item->SetIntAttr("val", value);
   }
-  if (!name.isEmpty())
-    FFileName = name;
-  FDoc->Save(FFileName);
+  // A save that fails leaves the tab on the file it shows.
+  const QString target = name.isEmpty() ? FFileName : name;
+  FDoc->Save(target);
+  FFileName = target;
   FSavedState = SetState();
   if (name.isEmpty())
     return true;

@@ -175,7 +175,9 @@ int main(int argc, char **argv) {
   const QCommandLineOption demoImage(QStringLiteral("demo-image"),
                                      QStringLiteral("With --demo, serve terminal N: 1 the demo terminal (default), "
                                                     "2 another relay of its family (other register map and "
-                                                    "identifier listing). SIGUSR1 changes to the other one behind "
+                                                    "identifier listing), 3 a relay of another type (register 30 "
+                                                    "a rated current, other setpoint items, one setpoint less). "
+                                                    "SIGUSR1 changes between terminal 1 and the one chosen behind "
                                                     "the kept links and address, and prints \"image N\"."),
                                      QStringLiteral("N"), QStringLiteral("1"));
   const QCommandLineOption refuseLimits(QStringLiteral("refuse-out-of-limits"),
@@ -196,9 +198,11 @@ int main(int argc, char **argv) {
 
   TSimDevice device;
   TDevSimOptions options;
-  int image = 1;
+  int image = 1, swapped = 2;
   try {
-    image = int(Number(p.value(demoImage), 1, 2, QStringLiteral("demo image")));
+    image = int(Number(p.value(demoImage), 1, 3, QStringLiteral("demo image")));
+    // A swap goes from terminal 1 to the one chosen (2 when it is 1) and back.
+    swapped = image == 1 ? 2 : image;
     if (p.isSet(demo))
       LoadDemoDevice(device, image);
     if (p.isSet(demo) && p.isSet(refuseLimits))
@@ -297,7 +301,7 @@ int main(int argc, char **argv) {
     TSimFault silent;
     silent.Kind = TSimFaultKind::Silence;
     device.SetFault(silent);
-    image = 3 - image;
+    image = image == 1 ? swapped : 1;
     LoadDemoDevice(device, image);
     if (p.isSet(refuseLimits))
       device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent(image)));

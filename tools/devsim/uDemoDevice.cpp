@@ -103,6 +103,18 @@ TDeviceContent DemoTerminalContent(int Image) {
     c.Params.insert(std::find_if(c.Params.begin(), c.Params.end(), [](const TDcParam &P) { return P.Type == 38; }),
                     reclose);
   }
+  if (Image == 3) {
+    c.DescDate = QDate(2025, 9, 1);
+    for (TDcParam &p : c.Params)
+      if (p.Reg == RatedCurrentReg) {
+        p.Type = 34, p.Min = 1, p.Max = 5000, p.Koef = 0;
+        p.Short = QStringLiteral("Iном"), p.Full = QStringLiteral("Номинальный ток, А");
+        p.ValueShort.clear(), p.ValueFull.clear();
+      }
+    c.Setpoints[2].ValueFull = {QStringLiteral("откл"), QStringLiteral("вкл")};
+    c.Setpoints.pop_back();
+    c.SetpointGroups[1].Eeprom = uint16_t(c.SetpointGroups[0].Eeprom + 2 * c.Setpoints.size());
+  }
   // The image names the identifier listing it was built with.
   c.IdentCrc = DesignIdentificationCrc(c);
   return c;
@@ -120,7 +132,10 @@ void LoadDemoDevice(TSimDevice &Device, int Image) {
 
   const TSimArea h = TSimArea::Holding;
   Device.SetRegisters(h, TypeReg,
-                      TextWords(QString::fromLatin1(Image == 2 ? OtherTypeText : TypeText), TypeWords));
+                      TextWords(QString::fromLatin1(Image == 2   ? OtherTypeText
+                                                    : Image == 3 ? ThirdTypeText
+                                                                 : TypeText),
+                                TypeWords));
   Device.SetRegisters(h, PasswdReg, TextWords(QString::fromLatin1(Password), PasswdWords));
   Device.SetRegisters(h, ModeReg, {1, 1, 600, 5});
   Device.SetRegisters(h, NameReg, TextWords(QStringLiteral("ВВОД 10 КВ"), NameWords));
@@ -142,8 +157,14 @@ void LoadDemoDevice(TSimDevice &Device, int Image) {
   });
   Device.SetRegisters(h, VirtInReg, {0x0000, 0x0000, 0x0000});
   // Setpoints of both groups: current, time, direction, voltage, start bits.
-  Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000, 37});
-  Device.SetRegisters(h, Image == 2 ? UstavReg2Other : Group2Reg, {6000, 300, 0, 6500, 5});
+  if (Image == 3) {
+    Device.SetRegister(h, RatedCurrentReg, RatedCurrent);
+    Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000});
+    Device.SetRegisters(h, Group2Reg, {6000, 300, 0, 6500});
+  } else {
+    Device.SetRegisters(h, Group1Reg, {4800, 500, 1, 7000, 37});
+    Device.SetRegisters(h, Image == 2 ? UstavReg2Other : Group2Reg, {6000, 300, 0, 6500, 5});
+  }
   if (Image == 2)
     Device.SetRegister(h, OtherParamReg, 150);
 

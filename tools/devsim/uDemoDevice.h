@@ -41,19 +41,28 @@ inline const char *const Password = "1234";
 constexpr int UstavReg2Other = 170;
 constexpr int OtherParamReg = 52;
 inline const char *const OtherTypeText = "TMV32-DEMO";
+// The third terminal (image 3): a relay of another type. Register 30 is a
+// rated current (a number of 1..5000, 200 A) where the demo terminal has its
+// two-item mode list, the direction setpoint (register 102) names other
+// items, and the bit set, the last setpoint of the demo, is not there.
+constexpr int RatedCurrentReg = 30;
+constexpr uint16_t RatedCurrent = 200;
+inline const char *const ThirdTypeText = "TMV40-DEMO";
 } // namespace DemoDevice
 
 // The descriptor of the demo terminal: measures with primary and secondary
 // scaling, inputs, relays, LEDs, virtual bits, text, enumerated and numeric
 // parameters (the device type and the password among them), setpoints in two
-// groups, events and oscillogram channels. Image 2 is the second terminal.
+// groups, events and oscillogram channels. Image 2 is the second terminal,
+// image 3 the relay of another type.
 TDeviceContent DemoTerminalContent(int Image = 1);
 
 // The demo's own FLASH image: its logic package (uDemoLogic) made by
 // devsim's image writer.
 QByteArray DemoExtFlashImage(int Image = 1);
 
-// Gives Device the demo terminal (Image 1) or the second one (2): the
+// Gives Device the demo terminal (Image 1), the second one (2) or the relay
+// of another type (3): the
 // simulator's event ring and oscillograms, its own files 129 and 140, the
 // registers of every described object, the calibration table in FLASH and
 // its values in SRAM, and a running clock started now. The address is kept,

@@ -177,3 +177,135 @@ TEST(Controls, BitListDialogChecksAllFromItsFirstItemAndAppliesTheRest) {
   dlg.ApplyTo(*bits->BitList());
   EXPECT_EQ(bits->bitmap(), "11011");
 }
+
+namespace {
+std::unique_ptr<TSimpleDeviceDescriptor> DescriptorOf(const char *Xml) {
+  auto d = std::make_unique<TSimpleDeviceDescriptor>();
+  d->Document = NewXMLDocument();
+  d->Document->LoadXML(QString::fromUtf8(Xml));
+  d->Root = d->Document->GetDocumentElement();
+  return d;
+}
+// Relay one describes a control of every addressed class; relay two none of
+// them (its register 30 is a number).
+const char *const RelayOne =
+    "<device-descriptor><measure><measure-item><mreg>200</mreg><modbus-acc>1</modbus-acc><string>Ток</string>"
+    "<mvs-div>10</mvs-div></measure-item></measure><param><param-enum><mreg>30</mreg><modbus-acc>3</modbus-acc>"
+    "<string>Режим</string><string><ider>0</ider><value>Выведен</value></string><string><ider>1</ider>"
+    "<value>Введен</value></string></param-enum><param-num><mreg>31</mreg><modbus-acc>3</modbus-acc>"
+    "<string>Адрес</string></param-num><input-output><param-bitreg><mreg>23</mreg><modbus-acc>3</modbus-acc>"
+    "<record-type>20</record-type><caption>Входы</caption><string><ider>0</ider><value>A</value></string>"
+    "</param-bitreg></input-output></param><ustav><ustav-enum><mreg>100</mreg><record-type>49</record-type>"
+    "<modbus-acc>3</modbus-acc><string>Направление</string><string><ider>0</ider><value>нет</value></string>"
+    "<string><ider>1</ider><value>да</value></string></ustav-enum></ustav></device-descriptor>";
+const char *const RelayTwo = "<device-descriptor><param><param-num><mreg>30</mreg><modbus-acc>3</modbus-acc>"
+                             "<string>Номинальный ток</string></param-num></param></device-descriptor>";
+
+// The caption shown, enabled, the items or bits and the value shown, and the
+// caption a save writes (the control's own, bound or not).
+QString Shows(QWidget *W) {
+  QString caption, offers, value;
+  if (auto *e = qobject_cast<TParamEnum *>(W)) {
+    caption = e->Label()->text();
+    for (int i = 0; i < e->List()->count(); ++i)
+      offers += e->List()->itemText(i) + ",";
+    value = e->List()->currentText();
+  } else if (auto *u = qobject_cast<TUstavPanel *>(W)) {
+    caption = u->Label()->text();
+    for (int i = 0; i < u->List(0)->count(); ++i)
+      offers += u->List(0)->itemText(i) + ",";
+    value = u->Kind() + ":" + (u->Kind() == "num" ? u->Edit(0)->text() : u->List(0)->currentText());
+  } else if (auto *l = qobject_cast<TLabeledEdit *>(W)) {
+    caption = l->EditLabel()->text();
+    value = l->text();
+  } else if (auto *g = qobject_cast<TBitregGroupBox *>(W)) {
+    caption = g->title();
+    offers = QString::number(g->BitList()->Count());
+  }
+  IXXMLDocument doc = NewXMLDocument();
+  doc->LoadXML("<document/>");
+  WriteObject("element", W, doc->GetDocumentElement());
+  QString saved;
+  for (const char *p : {"LabelCaption", "EditLabelCaption", "Caption"})
+    if (const IXXMLNode n = doc->GetDocumentElement()->SelectSingleNode(QString("element/") + p))
+      saved = n->GetText();
+  return QStringList{caption, W->isEnabled() ? "on" : "off", offers, value, saved}.join("|");
+}
+} // namespace
+
+// Every addressed control bound to relay one, then to relay two, which does
+// not describe it, then to relay one again: on relay two it holds nothing of
+// relay one (caption, items, access, scaling, handler), shows its own
+// caption, is disabled, shows no value and saves its own caption; back on
+// relay one it is whole again.
+TEST(Controls, AControlBoundToARelayThatDoesNotDescribeItHoldsNothingOfTheOneBefore) {
+  const auto one = DescriptorOf(RelayOne), two = DescriptorOf(RelayTwo);
+  const uint16_t words[] = {123};
+  const struct {
+    const char *Class;
+    std::function<void(QWidget *)> Own; // the file's caption and address
+    std::function<void(QWidget *)> Show;
+    const char *OnOne, *OnTwo;
+  } rows[] = {
+      {"TParamEnum",
+       [](QWidget *W) { static_cast<TParamEnum *>(W)->SetLabelCaption("мой"), static_cast<TParamEnum *>(W)->setMreg(30); },
+       [&](QWidget *W) { static_cast<TParamEnum *>(W)->setValue({words, 1}, 0); }, "Режим|on|Выведен,Введен,||мой",
+       "мой|off|||мой"},
+      {"TMeasureLabeledEdit",
+       [](QWidget *W) {
+         static_cast<TMeasureLabeledEdit *>(W)->SetEditLabelCaption("мой");
+         static_cast<TMeasureLabeledEdit *>(W)->setMreg(200);
+       },
+       [&](QWidget *W) { static_cast<TMeasureLabeledEdit *>(W)->setValue({words, 1}, 0); }, "Ток|on||12.3|мой",
+       "мой|off|||мой"},
+      {"TParamLabeledEdit", [](QWidget *W) { static_cast<TParamLabeledEdit *>(W)->setMreg(31); },
+       [&](QWidget *W) { static_cast<TParamLabeledEdit *>(W)->setValue({words, 1}, 0); }, "Адрес|on||123|",
+       "|off|||"},
+      {"TBitregGroupBox",
+       [](QWidget *W) { static_cast<TBitregGroupBox *>(W)->setMreg(23), static_cast<TBitregGroupBox *>(W)->SetCaption("мой"); },
+       [](QWidget *) {}, "мой|on|1||мой", "мой|off|0||мой"},
+      {"TUstavPanel",
+       [](QWidget *W) { static_cast<TUstavPanel *>(W)->setIdx(0), static_cast<TUstavPanel *>(W)->SetLabelCaption("мой"); },
+       [&](QWidget *W) { static_cast<TUstavPanel *>(W)->setValue(0, {words, 1}); }, "Направление|on|нет,да,|enum:|мой",
+       "мой|off||num:|мой"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.Class);
+    QWidget panel;
+    QWidget *w = CreateControl(&panel, row.Class);
+    row.Own(w);
+    int handled = 0;
+    const auto bind = [&](TSimpleDeviceDescriptor *D) {
+      auto *c = dynamic_cast<TKvControl *>(w);
+      c->SetDeviceDescriptor(D);
+      if (auto *rc = dynamic_cast<TRegControl *>(w))
+        rc->setMreg(rc->mreg());
+      else if (auto *u = qobject_cast<TUstavPanel *>(w))
+        u->setIdx(u->idx()), u->setBit(u->bit());
+      row.Show(w);
+    };
+    for (const auto &[desc, expected] : {std::pair{one.get(), row.OnOne}, std::pair{two.get(), row.OnTwo},
+                                         std::pair{one.get(), row.OnOne}}) {
+      bind(desc);
+      EXPECT_EQ(Shows(w).toStdString(), expected);
+      if (desc != one.get())
+        continue;
+      // The handler a page attached on relay one does not outlive a binding
+      // to relay two.
+      if (auto *e = qobject_cast<TParamEnum *>(w)) {
+        e->SetOnChange([&](uint16_t, int16_t) { ++handled; });
+        bind(two.get());
+        emit e->List()->activated(0);
+      } else if (auto *u = qobject_cast<TUstavPanel *>(w)) {
+        u->SetOnChange([&](uint16_t, uint16_t, uint16_t) { ++handled; });
+        bind(two.get());
+        emit u->List(0)->activated(0);
+      } else if (auto *g = qobject_cast<TBitregGroupBox *>(w)) {
+        g->bitMouseDown = [&](TShape *) { ++handled; };
+        bind(two.get());
+        EXPECT_FALSE(g->bitMouseDown);
+      }
+    }
+    EXPECT_EQ(handled, 0);
+  }
+}

@@ -141,6 +141,9 @@ TEST_F(PageSave, BoardsWithADroppedElementAreReplacedOnlyOnYes) {
   }
 }
 
+// A file that does not open, or a save as one that cannot be written,
+// leaves the panel on the file it shows: the next save goes there, and the
+// broken file is never replaced.
 TEST_F(PageSave, PanelOpenedFromABrokenFileDoesNotReplaceItUnasked) {
   const QString good = Dir.filePath("good.xml");
   SaveFileBytes(good, Panel(GoodLabel));
@@ -149,9 +152,13 @@ TEST_F(PageSave, PanelOpenedFromABrokenFileDoesNotReplaceItUnasked) {
   TkvDashboardFrame frame;
   frame.LoadFromFile(good);
   EXPECT_THROW(frame.LoadFromFile(File), EKvError);
-  EXPECT_FALSE(frame.Save(QString()));
-  EXPECT_EQ(Questions.size(), 1);
+  EXPECT_EQ(frame.FileName(), good);
+  EXPECT_THROW(frame.Save(Dir.filePath("no-such-folder/other.xml")), EKvError);
+  EXPECT_EQ(frame.FileName(), good);
+  EXPECT_TRUE(frame.Save(QString()));
+  EXPECT_EQ(Questions.size(), 0);
   EXPECT_EQ(LoadFileBytes(File), broken);
+  EXPECT_TRUE(LoadFileBytes(good).contains("<Caption>A</Caption>"));
 }
 
 // A title panel or boards file not made yet is no fault: it is said once,
