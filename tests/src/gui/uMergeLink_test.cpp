@@ -167,9 +167,10 @@ TEST_F(MergeLink, AnotherMastersBitSetDuringTheCheckStaysInTheWord) {
          ASSERT_TRUE(T.S->WaitIdle());
          auto *bit = qobject_cast<TUstavPanel *>(CreateControl(boards->Panel, "TUstavPanel"));
          ASSERT_TRUE(bit);
-         boards->BindControls();
+         // As a board's file gives it, then bound for the relay identified.
          bit->setIdx(DemoDevice::BitsUstav);
          bit->setBit(1);
+         boards->BindControls();
          ASSERT_EQ(bit->List(0)->count(), 2);
          T.Master->Arm(BitsReg, 8);
          emit bit->List(0)->activated(1);
