@@ -208,6 +208,8 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
     UnpinWriteReport();
     FIdentification->GateWrite(Chain);
   });
+  // What a page shows is of the relay identified: a read asked is checked first.
+  FIOChain->setReadGate([this](TIOChainList3 &Chain) { FIdentification->GateRead(Chain); });
   FIOChain->setOnWriteReport([this](const QString &Text) { ShowWriteReport(Text); });
   FIOChain->setOnWriteBox([this](const QString &What, const QString &Why) { ShowWriteBox(What, Why); });
   FIOChain->setOnWriteEnd([this](const TIOChainList3 &Chain) {

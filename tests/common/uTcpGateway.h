@@ -221,7 +221,8 @@ private:
       if (p[1].revents & POLLIN) {
         const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
-          FClients.push_back(TClient{fd, {-1, -1}, {}});
+          FClients.emplace_back();
+          FClients.back().Fd = fd;
           ++FConnections;
         }
       }

@@ -1,0 +1,142 @@
+// Where the identity check runs besides a write: before a read the engineer
+// asks for, now and then while the title panel polls, and on the connection a
+// write goes on after a reconnect. Against two devsim relays behind the test
+// gateway (the demo terminal A and the second terminal B, whose setpoint group
+// 2 lies elsewhere), the window's timer ticking when the test says so.
+#include "uIdentification.h"
+
+#include "uLinkKit.h"
+#include "uLogger.h"
+#include "uModbus.h"
+#include "uParamFrame.h"
+#include "uUstavFrame.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <functional>
+
+namespace {
+using TUp = TTcpGateway::TUpstream;
+const char *const OtherDate = "2025-02-17"; // B's descriptor date
+
+class ReadCheckLink : public TShownCapture {
+protected:
+  void SetUp() override {
+    TShownCapture::SetUp();
+    LoadDemoDevice(Other, 2);
+    ServeTwoRelays(S, Other, OtherServer, Gateway);
+  }
+  void TearDown() override {
+    S.Form.reset(); // before the gateway it is connected to
+    TShownCapture::TearDown();
+  }
+  // The window on the gateway, A identified, the page Page gives shown.
+  void Start(TTabSheet *TMainForm::*Page) {
+    ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
+                               "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n"
+                               "[com]\nTimeout=500\n[timer]\ninterval=3600000\n[debug]\npoll=1\n"
+                               "[param]\ndirectEdit=0\n")
+                           .arg(Gateway->Port())));
+    ASSERT_EQ(S.Identify(), "Готово");
+    OwnDate = S.Form->LabelDescID->text();
+    S.Form->show();
+    S.Form->PageControl->setCurrentWidget(S.Form.get()->*Page);
+  }
+  bool Idle() const { return S.Form->IOChain()->ChainCount() == 0 && !S.Form->IsLinkBusy(); }
+  // Up to Ticks ticks until Done, each tick's chains (and an identification
+  // they start) run to their end.
+  bool TickUntil(int Ticks, const std::function<bool()> &Done) {
+    for (int i = 0; i < Ticks && !Done(); ++i) {
+      S.Form->TimerTimer();
+      QTest::qWaitFor([&] { return Done() || (Idle() && !S.Form->Identification()->IsIdentifyAgainPending()); },
+                      60000);
+    }
+    return Done();
+  }
+  bool OtherIdentified() const {
+    return S.Form->IsDeviceReady() && S.Form->LabelDescID->text() == OtherDate && Idle();
+  }
+  static QStringList Column(const TUstavGridFrame *F, int Col) {
+    QStringList out;
+    for (int r = 1; r < F->sgUstav->rowCount(); ++r)
+      out << F->sgUstav->Cells(Col, r);
+    return out;
+  }
+  int ParamRow(int Reg) const {
+    for (int r = 1; r < S.Form->ParamFrame->sgParam->rowCount(); ++r)
+      if (S.Form->ParamFrame->RowReg(r) == Reg)
+        return r;
+    return -1;
+  }
+  QStringList Boxes() const {
+    QStringList out;
+    for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
+      if (b->isVisible())
+        out << b->text();
+    return out;
+  }
+
+  TDemoSession S;
+  TSimDevice Other;
+  std::unique_ptr<TDevSimServer> OtherServer;
+  std::unique_ptr<TTcpGateway> Gateway;
+  QString OwnDate;
+};
+
+} // namespace
+
+TEST_F(ReadCheckLink, RefreshOfSetpointsAfterASwapWithNoGapIdentifiesTheNewRelayAndShowsNothingOfItUnderTheOldMap) {
+  ASSERT_NO_FATAL_FAILURE(Start(&TMainForm::TabSheetUstav));
+  TUstavFrame *page = S.Form->UstavFrame;
+  const QStringList ownGroup2 = Column(page, 3);
+  // Every showing of the page, with the descriptor it was shown under.
+  QList<std::pair<QString, QStringList>> shown;
+  QObject::connect(page, &TUstavFrame::ValuesShown, page,
+                   [&] { shown.append({S.Form->LabelDescID->text(), Column(page, 3)}); });
+  Gateway->Target(TUp::B);
+  S.Form->aMonitorRefresh->trigger();
+  EXPECT_TRUE(TickUntil(2, [this] { return OtherIdentified(); })) << S.Status().toStdString();
+  for (const auto &[date, group2] : shown)
+    if (date == OwnDate)
+      EXPECT_EQ(group2.join('|').toStdString(), ownGroup2.join('|').toStdString()) << "B's values under A's map";
+  EXPECT_FALSE(Logger().Lines().filter(IdentTexts::DeviceChanged).isEmpty());
+
+  // An edit tab made now is B's, with B's values under B's map.
+  S.Form->EditCommand();
+  ASSERT_TRUE(QTest::qWaitFor([this] { return S.Form->ActiveLocalSet() && Idle(); }, 30000));
+  TkvUstavLocalFrame *tab = S.Form->ActiveLocalSet();
+  EXPECT_TRUE(tab->CheckRelay());
+  EXPECT_EQ(Column(tab, 3).join('|').toStdString(), Column(page, 3).join('|').toStdString());
+  EXPECT_EQ(Gateway->Writes(TUp::B), 0);
+}
+
+TEST_F(ReadCheckLink, AWriteWhoseLinkDropsAtItsReadBackSendsNothingMoreAndTheRelayAnsweringAfterIsIdentified) {
+  constexpr int reg = 31, otherValue = 99;
+  Other.SetRegister(TSimArea::Holding, reg, otherValue);
+  ASSERT_NO_FATAL_FAILURE(Start(&TMainForm::TabSheetParam));
+  TkvParamFrame *page = S.Form->ParamFrame;
+  page->sgParam->setCurrentCell(ParamRow(reg), 2);
+  page->Editor()->StartEdit();
+  ASSERT_TRUE(page->Editor()->Edit->isVisible());
+  page->Editor()->Edit->setText("17");
+  QTest::keyClick(page->Editor()->Edit, Qt::Key_Return);
+  ASSERT_TRUE(S.WaitIdle());
+  // The first read after the write: the read-back. B answers the next connection.
+  Gateway->CloseAt({0x03, 1, 0x06}, TUp::B);
+  const qsizetype logged = Logger().Lines().size();
+  S.Form->SetLoggedIn(true);
+  page->WriteAll();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(Gateway->Armed(), 0) << "the link was closed at the read-back";
+  EXPECT_EQ(RegisterRequests(S.Device).filter("w "), QStringList{"w 31 17"});
+  EXPECT_TRUE(Gateway->Requests(TUp::B).empty()) << "a request of the write reached B";
+  EXPECT_FALSE(Modbus().IsValid(reg) && Modbus().GetWord(reg) == otherValue) << "B's value taken as the relay's";
+  EXPECT_NE(page->sgParam->Cells(2, ParamRow(reg)), QString::number(otherValue));
+  // One write, one report: no cut told after its failure.
+  const QStringList said = Logger().Lines().mid(logged);
+  EXPECT_TRUE(said.filter(IdentTexts::WriteReconnected).isEmpty()) << said.join("\n").toStdString();
+  EXPECT_LE(Boxes().size(), 1) << Boxes().join("|").toStdString();
+
+  EXPECT_TRUE(TickUntil(3, [this] { return OtherIdentified(); })) << S.Status().toStdString();
+  EXPECT_EQ(Gateway->Writes(TUp::B), 0);
+}
