@@ -11,6 +11,8 @@
 #include "uParamFrame.h"
 #include "uUstavFrame.h"
 
+#include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <functional>
@@ -30,13 +32,18 @@ protected:
     S.Form.reset(); // before the gateway it is connected to
     TShownCapture::TearDown();
   }
-  // The window on the gateway, A identified, the page Page gives shown.
-  void Start(TTabSheet *TMainForm::*Page) {
+  // The window on the gateway, A identified, the page Page gives shown; the
+  // identification's clock is Now when Clock is set.
+  void Start(TTabSheet *TMainForm::*Page, bool Clock = false) {
+    QFile::remove(S.Dir.filePath("dashboard.XML"));
+    ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", S.Dir.filePath("dashboard.XML")));
     ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
                                "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n"
                                "[com]\nTimeout=500\n[timer]\ninterval=3600000\n[debug]\npoll=1\n"
                                "[param]\ndirectEdit=0\n")
                            .arg(Gateway->Port())));
+    if (Clock)
+      S.Form->Identification()->SetClock([this] { return Now; });
     ASSERT_EQ(S.Identify(), "Готово");
     OwnDate = S.Form->LabelDescID->text();
     S.Form->show();
@@ -68,6 +75,13 @@ protected:
         return r;
     return -1;
   }
+  // The identity checks relay Which was asked: each reads the descriptor's first frame.
+  int Checks(TUp Which) const {
+    int n = 0;
+    for (const QByteArray &pdu : Gateway->Requests(Which))
+      n += uint8_t(pdu[0]) == SIM_FN_READ_FILE && uint8_t(pdu[1]) == FILE_DESCRIPTOR && uint8_t(pdu[3]) == 0;
+    return n;
+  }
   QStringList Boxes() const {
     QStringList out;
     for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
@@ -81,6 +95,7 @@ protected:
   std::unique_ptr<TDevSimServer> OtherServer;
   std::unique_ptr<TTcpGateway> Gateway;
   QString OwnDate;
+  qint64 Now = 0; // ms, the identification's clock when the test sets it
 };
 
 } // namespace
@@ -138,5 +153,32 @@ TEST_F(ReadCheckLink, AWriteWhoseLinkDropsAtItsReadBackSendsNothingMoreAndTheRel
   EXPECT_LE(Boxes().size(), 1) << Boxes().join("|").toStdString();
 
   EXPECT_TRUE(TickUntil(3, [this] { return OtherIdentified(); })) << S.Status().toStdString();
+  EXPECT_EQ(Gateway->Writes(TUp::B), 0);
+}
+
+// The title panel polls every 2 s here: the check goes with a refresh once 10 s
+// have passed since the relay was last seen to be the one identified, so a
+// relay swapped with no sign is found within 10 s and costs no check at
+// every refresh.
+TEST_F(ReadCheckLink, WhileThePanelPollsTheRelayIsCheckedEveryTenSeconds) {
+  ASSERT_NO_FATAL_FAILURE(Start(&TMainForm::TabSheetDashboard, true));
+  S.Form->cbAuto->setChecked(true);
+  const int before = Checks(TUp::A);
+  for (int i = 0; i < 15; ++i) {
+    Now += 2000;
+    S.Form->TimerTimer();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return Idle(); }, 60000));
+  }
+  EXPECT_EQ(Checks(TUp::A) - before, 3) << "30 s of polling";
+
+  Gateway->Target(TUp::B);
+  int ticks = 0;
+  while (ticks < 8 && !OtherIdentified()) {
+    Now += 2000;
+    ++ticks;
+    TickUntil(1, [this] { return OtherIdentified(); });
+  }
+  EXPECT_TRUE(OtherIdentified()) << S.Status().toStdString();
+  EXPECT_LE(ticks, 5) << "found within 10 s";
   EXPECT_EQ(Gateway->Writes(TUp::B), 0);
 }
