@@ -64,6 +64,7 @@
 #include <QWheelEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -1658,6 +1659,8 @@ void TMainForm::EditCommand() {
     UstavFrame->SetEditMode(!UstavFrame->GetEditMode());
     return;
   }
+  if (!RelayCheckedFirst())
+    return;
   EnterTempFolder();
   const QString file = QDir::current().filePath("tempustav.xml");
   UstavFrame->SaveToFile(file);
@@ -1673,6 +1676,30 @@ void TMainForm::EditCommand() {
   frame->MadeFrom(FIdentification->Identity(), FIOChain->IdentEpoch(), [this] {
     return FIdentification->IsIdentityUnconfirmed() ? QByteArray() : FIdentification->Identity();
   });
+}
+
+bool TMainForm::RelayCheckedFirst() {
+  TIOChainList3 &chain = FIOChain->newList().checkedRead();
+  const auto passed = std::make_shared<bool>(false);
+  // Expires when the chain is gone, however it ended.
+  auto alive = std::make_shared<int>(0);
+  chain.Keep<std::shared_ptr<int>>(alive);
+  const std::weak_ptr<int> live = alive;
+  alive.reset();
+  chain.exec([passed] { *passed = true; });
+  chain.run([this](int P, int M, uint32_t C) { ShowProgress(P, M, C); });
+  if (*passed || live.expired())
+    return *passed;
+  const QPointer<TMainForm> self(this);
+  QEventLoop loop;
+  QTimer poll;
+  connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (*passed || live.expired() || !self)
+      loop.quit();
+  });
+  poll.start(5);
+  loop.exec();
+  return self && *passed;
 }
 
 void TMainForm::ExcelCommand() {
