@@ -394,7 +394,6 @@ public:
   // the chain as its own read would, through its handlers; another relay
   // found refuses it, nothing of it shown. A chain that writes ignores it.
   TIOChainList3 &checkedRead(int MaxAgeMs = 0);
-  bool IsCheckedRead() const { return FCheckedRead; }
   int ReadCheckMaxAgeMs() const { return FReadCheckMaxAgeMs; }
   // Its records from the check on go only over the connection the check
   // passed on: a write's, once the check its gate put has passed (its
