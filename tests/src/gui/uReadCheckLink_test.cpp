@@ -7,6 +7,7 @@
 
 #include "uLinkKit.h"
 #include "uLogger.h"
+#include "uDeviceBoardFrame.h"
 #include "uModbus.h"
 #include "uParamFrame.h"
 #include "uUstavFrame.h"
@@ -14,6 +15,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <functional>
@@ -36,8 +38,10 @@ protected:
   // The window on the gateway, A identified, the page Page gives shown; the
   // identification's clock is Now when Clock is set.
   void Start(TTabSheet *TMainForm::*Page, bool Clock = false) {
-    QFile::remove(S.Dir.filePath("dashboard.XML"));
-    ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", S.Dir.filePath("dashboard.XML")));
+    for (const char *file : {"dashboard.XML", "deviceFrame.xml"}) {
+      QFile::remove(S.Dir.filePath(file));
+      ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/") + file, S.Dir.filePath(file)));
+    }
     ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
                                "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n"
                                "[com]\nTimeout=500\n[timer]\ninterval=3600000\n[debug]\npoll=1\n"
@@ -104,7 +108,7 @@ protected:
 // A read the engineer asks for, after relay A was swapped for B behind the
 // gateway with no gap: B is identified, and nothing of B is shown under A's
 // map (the setpoints page's group 2 lies elsewhere on B); no edit tab is made
-// from what A's pages show.
+// from what A's pages show. Reads of a page, a tab, a board and the journal.
 TEST_F(ReadCheckLink, AReadAskedAfterASwapWithNoGapIdentifiesTheNewRelayAndShowsNothingOfItUnderTheOldMap) {
   ASSERT_NO_FATAL_FAILURE(Start(&TMainForm::TabSheetUstav));
   TUstavFrame *page = S.Form->UstavFrame;
@@ -114,16 +118,29 @@ TEST_F(ReadCheckLink, AReadAskedAfterASwapWithNoGapIdentifiesTheNewRelayAndShows
   QObject::connect(page, &TUstavFrame::ValuesShown, page,
                    [&] { shown.append({S.Form->LabelDescID->text(), Column(page, 3)}); });
   const auto refresh = [this] { S.Form->aMonitorRefresh->trigger(); };
+  const auto show = [this](TTabSheet *TMainForm::*Page) {
+    return [this, Page] { S.Form->PageControl->setCurrentWidget(S.Form.get()->*Page); };
+  };
+  // The boards tab, opened (and its board read) while A is identified.
+  const auto boards = [this] {
+    S.Form->NDeviceBoard->trigger();
+    ASSERT_TRUE(S.WaitIdle());
+    ASSERT_TRUE(S.Form->ActiveFrame<TkvDeviceBoardFrame>());
+  };
   const struct {
     const char *Name;
-    TTabSheet *TMainForm::*Page;
-    std::function<void()> Ask;
+    std::function<void()> Show, Ask;
   } cases[] = {
-      {"Обновить on the setpoints", &TMainForm::TabSheetUstav, refresh},
-      {"Обновить on the parameters", &TMainForm::TabSheetParam, refresh},
-      {"the edit tab", &TMainForm::TabSheetUstav, [this] { S.Form->EditCommand(); }},
-      {"the journal", &TMainForm::TabSheetEvent, refresh},
-      {"the oscillogram list", &TMainForm::TabSheetOscHeader, refresh},
+      {"Обновить on the setpoints", show(&TMainForm::TabSheetUstav), refresh},
+      {"Обновить on the parameters", show(&TMainForm::TabSheetParam), refresh},
+      {"the edit tab", show(&TMainForm::TabSheetUstav), [this] { S.Form->EditCommand(); }},
+      {"the journal", show(&TMainForm::TabSheetEvent), refresh},
+      {"the oscillogram list", show(&TMainForm::TabSheetOscHeader), refresh},
+      {"Обновить on a board", boards, refresh},
+      {"a board picked in the list", boards, [this] {
+         QListWidget *list = S.Form->ActiveFrame<TkvDeviceBoardFrame>()->ListBox;
+         list->setCurrentRow(list->currentRow() == 0 ? 1 : 0);
+       }},
   };
   for (const auto &t : cases) {
     SCOPED_TRACE(t.Name);
@@ -131,7 +148,7 @@ TEST_F(ReadCheckLink, AReadAskedAfterASwapWithNoGapIdentifiesTheNewRelayAndShows
       Gateway->Target(TUp::A);
       ASSERT_EQ(S.Identify(), "Готово");
     }
-    S.Form->PageControl->setCurrentWidget(S.Form.get()->*t.Page);
+    ASSERT_NO_FATAL_FAILURE(t.Show());
     const qsizetype changes = Logger().Lines().filter(IdentTexts::DeviceChanged).size();
     Gateway->Target(TUp::B);
     t.Ask();
