@@ -1679,6 +1679,25 @@ void TMainForm::EditCommand() {
 }
 
 bool TMainForm::RelayCheckedFirst() {
+  const QPointer<TMainForm> self(this);
+  // Until Done, the window's events going on.
+  const auto waitFor = [&self](const std::function<bool()> &Done) {
+    if (Done())
+      return;
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (!self || Done())
+        loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+  };
+  // The check reads files in frames of its own: it waits for a chain that
+  // runs now (a title-panel poll) to end.
+  waitFor([this, &self] { return !self || !IsLinkBusy(); });
+  if (!self)
+    return false;
   TIOChainList3 &chain = FIOChain->newList().checkedRead();
   const auto passed = std::make_shared<bool>(false);
   // Expires when the chain is gone, however it ended.
@@ -1688,17 +1707,7 @@ bool TMainForm::RelayCheckedFirst() {
   alive.reset();
   chain.exec([passed] { *passed = true; });
   chain.run([this](int P, int M, uint32_t C) { ShowProgress(P, M, C); });
-  if (*passed || live.expired())
-    return *passed;
-  const QPointer<TMainForm> self(this);
-  QEventLoop loop;
-  QTimer poll;
-  connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (*passed || live.expired() || !self)
-      loop.quit();
-  });
-  poll.start(5);
-  loop.exec();
+  waitFor([&] { return *passed || live.expired(); });
   return self && *passed;
 }
 

@@ -10,6 +10,7 @@
 #include "uDeviceBoardFrame.h"
 #include "uModbus.h"
 #include "uParamFrame.h"
+#include "uSimFault.h"
 #include "uUstavFrame.h"
 
 #include <QCheckBox>
@@ -219,4 +220,49 @@ TEST_F(ReadCheckLink, WhileThePanelPollsTheRelayIsCheckedEveryTenSeconds) {
   EXPECT_TRUE(OtherIdentified()) << S.Status().toStdString();
   EXPECT_LE(ticks, 5) << "found within 10 s";
   EXPECT_EQ(Gateway->Writes(TUp::B), 0);
+}
+
+// A check that fails with no sign of another relay (busy, no answer) fails
+// the read asked, with the failure's report, as its own read would: nothing
+// read, the relay still the one identified, and the next tick's check
+// confirms it.
+TEST_F(ReadCheckLink, ARefreshWhoseCheckFailsWithNoSignOfAnotherRelayFailsAsItsReadWould) {
+  ASSERT_NO_FATAL_FAILURE(Start(&TMainForm::TabSheetUstav));
+  const struct {
+    const char *Name;
+    std::function<void()> Fail, Mend;
+    std::function<bool(const QString &)> Report;
+  } cases[] = {
+      {"busy",
+       [this] {
+         TSimFault busy;
+         busy.Kind = TSimFaultKind::Exception;
+         busy.Value = 6;
+         busy.Function = SIM_FN_READ_FILE;
+         S.Device.SetFault(busy);
+       },
+       [this] { S.Device.SetFault({}); }, [](const QString &T) { return T.contains("06") && !IsLinkLossText(T); }},
+      {"no answer", [this] { Gateway->Mode(TTcpGateway::TMode::Silent); },
+       [this] { Gateway->Mode(TTcpGateway::TMode::Forward); }, [](const QString &T) { return IsLinkLossText(T); }},
+  };
+  for (const auto &t : cases) {
+    SCOPED_TRACE(t.Name);
+    const size_t mark = Gateway->Requests(TUp::A).size();
+    const qsizetype changes = Logger().Lines().filter(IdentTexts::DeviceChanged).size();
+    t.Fail();
+    S.Form->aMonitorRefresh->trigger();
+    ASSERT_TRUE(S.WaitIdle());
+    EXPECT_TRUE(t.Report(S.Status())) << S.Status().toStdString();
+    const std::vector<QByteArray> asked = Gateway->Requests(TUp::A);
+    for (size_t i = mark; i < asked.size(); ++i)
+      EXPECT_NE(uint8_t(asked[i][0]), SIM_FN_READ_HOLDING) << "the page's read went";
+    EXPECT_TRUE(S.Form->IsDeviceReady() && S.Form->LabelDescID->text() == OwnDate);
+    EXPECT_EQ(Logger().Lines().filter(IdentTexts::DeviceChanged).size(), changes);
+    t.Mend();
+    EXPECT_TRUE(TickUntil(2, [this] { return S.Form->ToolBarColor() == clLinkDone && Idle(); }))
+        << S.Status().toStdString();
+    S.Form->aMonitorRefresh->trigger();
+    ASSERT_TRUE(S.WaitIdle());
+    EXPECT_EQ(S.Status(), "Готово");
+  }
 }
