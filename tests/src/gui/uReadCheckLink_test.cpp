@@ -5,9 +5,9 @@
 // 2 lies elsewhere), the window's timer ticking when the test says so.
 #include "uIdentification.h"
 
+#include "uDeviceBoardFrame.h"
 #include "uLinkKit.h"
 #include "uLogger.h"
-#include "uDeviceBoardFrame.h"
 #include "uModbus.h"
 #include "uParamFrame.h"
 #include "uSimFault.h"
