@@ -488,7 +488,8 @@ public:
   // connection, bytes of a late answer are dropped and a peer that hung up
   // meanwhile is noticed, so the caller gets a fresh connection instead.
   // Made tells whether a new connection was made.
-  bool Connect(const QString &Host, int Port, int TimeoutMs, bool &Made) {
+  // With MayConnect false only the connection open now is used.
+  bool Connect(const QString &Host, int Port, int TimeoutMs, bool &Made, bool MayConnect = true) {
     Made = false;
     if (FSocket >= 0 && (FHost != Host || FPort != Port))
       Close();
@@ -497,6 +498,8 @@ public:
       DropStaleBytes();
     if (FSocket >= 0)
       return true;
+    if (!MayConnect)
+      return false;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -651,6 +654,10 @@ bool TOI::TransactRepeatable(bool AnyAddress, TRepeatRule Rule, const std::funct
       return true;
     if (t >= tries || !IsRepeatable(Rule) || FRepeatsCancelled)
       return false;
+    // Over Modbus TCP a repeat starts on a fresh connection, which a held
+    // exchange may not make; a busy answer is asked again on the same one.
+    if (FHeld && Config().Protocol == prModbusTcp && GetStatus() != oisErrorFlag)
+      return false;
     const QString why = FailureText();
     Trace(QStringLiteral("*** repeat %1 of %2").arg(t + 1).arg(tries));
     Logger().Info(QStringLiteral("request repeated (try %1 of %2) after: %3").arg(t + 1).arg(tries).arg(why));
@@ -673,8 +680,14 @@ bool TOI::ConnectTcp(const TConfig &Cfg, bool NoteReconnect) {
     FTcp->Close();
   }
   bool made = false;
-  if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout, made))
+  // A held exchange takes the connection open now or none: whoever would
+  // answer a new one has not been checked.
+  const bool held = FHeld && NoteReconnect;
+  FHeldGone = false;
+  if (!FTcp->Connect(Cfg.Host, Cfg.Port, Cfg.TcpTimeout, made, !held)) {
+    FHeldGone = held;
     return false;
+  }
   // Any connection after the first to this target was made again: the peer
   // hung up, or an exchange failed and closed it. Whoever answers on it now
   // may be another device on the same host and port.
@@ -685,8 +698,16 @@ bool TOI::ConnectTcp(const TConfig &Cfg, bool NoteReconnect) {
 }
 
 bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
-  if (!ConnectTcp(Cfg, true))
-    return CannotConnect(Cfg);
+  if (!ConnectTcp(Cfg, true)) {
+    if (!FHeldGone)
+      return CannotConnect(Cfg);
+    Trace(QStringLiteral("*** the connection held is gone: request not sent"));
+    // Told as the lost connection it is; not tried again (FCannotConnect).
+    FFailureText = QString::fromUtf8(LinkTexts::ConnectionLost).arg(Cfg.Host).arg(Cfg.Port);
+    FCannotConnect = true;
+    SetStatus(oisUnknown);
+    return false;
+  }
   Trace(QStringLiteral("Q"), FRequest, FRequestLen);
   // MBAP: transaction 0, protocol 0, length of what follows (unit identifier,
   // which carries the device address, function code and data), high byte first.

@@ -135,6 +135,12 @@ public:
                           const std::function<bool()> &Check = {});
   // Tries of a repeatable exchange (at least 1) and ms between them. Any thread.
   void SetRepeats(int Tries, int PauseMs);
+  // Held: the exchanges from now on go only over the Modbus TCP connection
+  // open now; one that finds it gone (lost, or closed by a failed try) fails
+  // unsent with the lost connection's text and is not tried again, so that
+  // nothing of a write goes over a connection made anew before the device
+  // on it is checked. No effect on the serial line. Worker thread.
+  void HoldConnection(bool Held) { FHeld = Held; }
   // Repeatable exchanges make no further tries from now on (the worker is
   // stopping). Any thread.
   void CancelRepeats() { FRepeatsCancelled = true; }
@@ -264,6 +270,8 @@ private:
   // The last exchange took an answer from any address (a poll of 255, a scan).
   bool FAnyAddress = false;
   TForeignSigns FSigns = 0;
+  bool FHeld = false;     // HoldConnection
+  bool FHeldGone = false; // the last connect found the held connection gone
   // The target the worker last acted on (TConfig::Target), and whether it
   // has been connected since it was set.
   uint64_t FSeenTarget = UINT64_MAX;

@@ -727,6 +727,8 @@ void TDeviceThread::Execute() {
       } else {
         int consumed = 0;
         TStatus result;
+        FIO->GetOI().HoldConnection(record.size() > RecordFlagsAt &&
+                                    (uint8_t(record[RecordFlagsAt]) & RecordHoldsConnection) != 0);
         RunRecord(record, answer, result, consumed);
         posted.Signs = FIO->GetOI().TakeSigns();
         linkFailed = IsLinkFailure(result);

@@ -6,7 +6,8 @@
 // Request record, little-endian, as laid out in memory:
 //   0  u16  length of what follows this field (the worker's record boundary)
 //   2  u32  id of the replying chain (a registered reply method of the front)
-//   6  12   zero (room of the method pair; a pointer does not fit here on 64 bits)
+//   6  11   zero (room of the method pair; a pointer does not fit here on 64 bits)
+//   17 u8   flags (RecordHoldsConnection)
 //   18 u8   batch command code      19 u8 tag (copied to the answer)
 //   20 ...  payload of the command
 // Answer record: request bytes 2..17, command, tag, error flag, status, payload.
@@ -51,6 +52,11 @@ enum TBatchCommand : uint8_t {
   bcWriteClock = 34,     // 8-byte date-time
   bcSpecialCommand = 35, // guard, command byte -> guard
 };
+
+// The request record's flag byte, and its flag: the exchange goes only over
+// the Modbus TCP connection open now (TOI::HoldConnection).
+constexpr int RecordFlagsAt = 17;
+constexpr uint8_t RecordHoldsConnection = 0x01;
 
 // The guard of commands 7, 8 and 35: the two words 0xFF00, bytes 00 FF 00 FF.
 constexpr uint16_t RecordGuardWord = 0xFF00;

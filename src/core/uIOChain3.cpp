@@ -109,7 +109,11 @@ TRequestBuilder &TIOChain3::Start(uint8_t Command, uint8_t Tag, std::initializer
   return front.Builder();
 }
 
-void TIOChain3::Send() { FOwner->Front().Builder().Send(); }
+void TIOChain3::Send() {
+  TRequestBuilder &b = FOwner->Front().Builder();
+  FOwner->MarkRecord(b);
+  b.Send();
+}
 
 bool TIOChain3::Run() {
   switch (FType) {
@@ -785,6 +789,23 @@ TIOChainList3 &TIOChainList3::checkBefore() {
   return *this;
 }
 
+TIOChainList3 &TIOChainList3::checkedRead(int MaxAgeMs) {
+  FCheckedRead = true;
+  FReadCheckMaxAgeMs = std::max(0, MaxAgeMs);
+  return *this;
+}
+
+bool TIOChainList3::HoldsConnection() const {
+  if (FGated)
+    return FWriteCheckPut && (FWriteBegan || FInAfterFailure);
+  return FReadCheckPut && FIndex >= FPrecedeEnd;
+}
+
+void TIOChainList3::MarkRecord(TRequestBuilder &Builder) const {
+  if (HoldsConnection())
+    Builder.PutByteAt(RecordHoldsConnection, RecordFlagsAt);
+}
+
 TIOChainList3 &TIOChainList3::afterFailure(TIOChainList3 &Steps) {
   std::unique_ptr<TIOChainList3> list = TakeBranch(&Steps);
   // What the steps read into goes with them, alive as long as this chain.
@@ -1032,6 +1053,7 @@ bool TIOChainList3::PassCheckPoint() {
     Insert(FIndex + (Count() - before), std::move(restore));
   }
   FCheckAt = FIndex + (Count() - before);
+  FWriteCheckPut = Count() > before;
   return true;
 }
 
@@ -1057,6 +1079,15 @@ TIOChainList3 &TIOChainList3::run(TChainProgressEvent AProgress) {
         RefuseWrite(QString::fromUtf8(WriteTexts::PreparedForOther));
       // The identity check itself goes where the chain's writing begins
       // (PassCheckPoint): what it reads to decide comes before it.
+    }
+    if (FCheckedRead && !FGated && !FReadGated) {
+      FReadGated = true;
+      const int before = Count();
+      if (FGen->FReadGate)
+        FGen->FReadGate(*this);
+      if (FEnded)
+        return *this;
+      FReadCheckPut = Count() > before;
     }
     RunSteps();
   } catch (const std::exception &e) {
@@ -1163,12 +1194,17 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
       // run, so none of its handlers is told; the write is refused.
       if (FPrecedeOnError)
         std::exchange(FPrecedeOnError, nullptr)(step, {});
-      // No answer is told in the status line, as any link failure.
-      if (IsLinkLossText(text))
-        Refuse(text);
-      else
-        RefuseWrite(text);
-      return;
+      if (FEnded)
+        return; // another relay answered the check: refused
+      if (FGated) {
+        // No answer is told in the status line, as any link failure.
+        if (IsLinkLossText(text))
+          Refuse(text);
+        else
+          RefuseWrite(text);
+        return;
+      }
+      // A read fails at its check as at its own read, reported alike.
     }
     if (FInAfterFailure) {
       FLogger->Debug(QStringLiteral("TIOChainList3 read after a failure: ") + text);

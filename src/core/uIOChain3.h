@@ -294,6 +294,9 @@ protected:
   bool Run() override;
 };
 
+// A poll (the title panel's) checks the relay's identity at least this often.
+constexpr int PollCheckMaxAgeMs = 10000;
+
 // Texts of the write gate.
 namespace WriteTexts {
 // What a chain writes when it does not say.
@@ -383,6 +386,23 @@ public:
   // running write until they end, and its end handler runs after them. A
   // failure among them ends them without a word: Failure() tells the first.
   TIOChainList3 &afterFailure(TIOChainList3 &Steps);
+
+  // A read the engineer asks for (or a poll, with MaxAgeMs above 0): the
+  // generator's read gate may put the identity check before its first step,
+  // as the write gate puts it before a write (for a poll only when the last
+  // check passed MaxAgeMs or more ago). A failed answer to the check fails
+  // the chain as its own read would, through its handlers; another relay
+  // found refuses it, nothing of it shown. A chain that writes ignores it.
+  TIOChainList3 &checkedRead(int MaxAgeMs = 0);
+  int ReadCheckMaxAgeMs() const { return FReadCheckMaxAgeMs; }
+  // Its records from the check on go only over the connection the check
+  // passed on: a write's, once the check its gate put has passed (its
+  // read-back after a failure too), and a read's after the check put before
+  // it. A Modbus TCP connection lost meanwhile fails them unsent; none is
+  // made anew for them.
+  bool HoldsConnection() const;
+  // Marks the record being built for this chain as HoldsConnection says.
+  void MarkRecord(TRequestBuilder &Builder) const;
 
   // Kind 0 sets the abort handler, 1 the error handler; others are ignored.
   TIOChainList3 &setEvent(uint8_t Kind, TChainStepEvent AEvent);
@@ -552,6 +572,11 @@ private:
   QString FWrites;
   mutable QString FFailure; // the first failure told
   int FPrecedeEnd = 0; // steps before this index were put there by Precede
+  bool FCheckedRead = false;
+  int FReadCheckMaxAgeMs = 0;
+  bool FReadGated = false;    // the read gate has been asked
+  bool FReadCheckPut = false; // it put the check before the chain's steps
+  bool FWriteCheckPut = false; // the write gate put the check before the first write
   bool FCheckNext = false;    // the next step appended gets FCheckBefore
   bool FCheckPassed = false;  // the check point has been reached
   bool FWriteBegan = false;
@@ -599,6 +624,9 @@ public:
   // writes to the device (WritesToDevice); the gate may let it go, refuse it
   // (TIOChainList3::Refuse) or put steps before it (TIOChainList3::Precede).
   void setWriteGate(std::function<void(TIOChainList3 &Chain)> AGate) { FWriteGate = std::move(AGate); }
+  // Asked once, as it starts, for every chain marked checkedRead that does
+  // not write; the gate may let it go, refuse it or put steps before it.
+  void setReadGate(std::function<void(TIOChainList3 &Chain)> AGate) { FReadGate = std::move(AGate); }
   // Where the text of a step's own failure (an exception no step caught) is
   // logged, after the chain's message has shown it: by default the logger's
   // error line; the window hands it to the program's edge, whose wording
@@ -667,6 +695,7 @@ private:
   std::function<void(const TIOChainList3 &)> FOnWriteEnd;
   std::function<void()> FOnLinkFailure;
   std::function<void(TIOChainList3 &)> FWriteGate;
+  std::function<void(TIOChainList3 &)> FReadGate;
   TChainMessageEvent FOnStepFailure;
   TChainMessageEvent FOnWriteReport;
   TWriteBoxEvent FOnWriteBox;

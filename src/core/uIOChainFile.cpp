@@ -44,6 +44,7 @@ void SendReadFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, uint16_
   Asked = Frame;
   TRequestBuilder &b = Chain.Front().Builder();
   b.StartRecord(Chain.ReplyId(), bcReadFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
+  Chain.MarkRecord(b);
   b.Send();
 }
 
@@ -56,6 +57,7 @@ void SendWriteFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, QByteA
   QBuffer data(&Chunk);
   data.open(QIODevice::ReadOnly);
   b.PutStream(data, Chunk.size());
+  Chain.MarkRecord(b);
   b.Send();
 }
 

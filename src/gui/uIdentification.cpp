@@ -32,6 +32,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
+#include <chrono>
 #include <set>
 
 namespace {
@@ -160,7 +161,12 @@ bool IsPasswdRangeValid(int Reg, int Count) {
 
 // ---------------------------------------------------------------- script
 
-TIdentification::TIdentification(TMainForm &Form, const TAppIniFile &Ini) : FForm(Form), FIni(Ini) {}
+TIdentification::TIdentification(TMainForm &Form, const TAppIniFile &Ini)
+    : FForm(Form), FIni(Ini), FClock([] {
+        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
+      }) {}
 
 TIdentification::~TIdentification() = default;
 
@@ -381,6 +387,7 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
         FIdentity = FFlashHead + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
         FIdentityHeadBytes = int(FFlashHead.size());
         FScriptDone = true;
+        FConfirmedAtMs = FClock();
         ForgetSigns();
         FForm.IOChain()->NextIdentEpoch();
       }))
@@ -471,6 +478,7 @@ void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &O
           return;
         }
         FUnconfirmed = false;
+        FConfirmedAtMs = FClock();
         // The signs seen so far are answered; the same ones are not counted again.
         FClearedSigns |= uint8_t(FPendingSigns & ~ForeignSignBit(TForeignSign::Reconnect));
         FPendingSigns = 0;
@@ -560,6 +568,23 @@ void TIdentification::GateWrite(TIOChainList3 &Chain) {
       CheckFailed(Chain, true);
   });
   AppendIdentityCheck(check, Chain, true);
+  Chain.Precede(check);
+}
+
+void TIdentification::GateRead(TIOChainList3 &Chain) {
+  if (FIdentity.isEmpty() || !FForm.IsDeviceReady())
+    return;
+  const int maxAge = Chain.ReadCheckMaxAgeMs();
+  if (maxAge > 0 && !FUnconfirmed && FPendingSigns == 0 && SinceConfirmedMs() < maxAge)
+    return;
+  // What the read shows is of the relay identified, seen right before it.
+  FLastSign.reset();
+  TIOChainList3 &check = FForm.IOChain()->newList();
+  check.setEvent(1, [form = QPointer<TMainForm>(&FForm), this, &Chain](TIOChain3 *, const QList<int> &) {
+    if (form)
+      CheckFailed(Chain, false);
+  });
+  AppendIdentityCheck(check, Chain, false);
   Chain.Precede(check);
 }
 

@@ -16,6 +16,7 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class TAppIniFile;
@@ -158,6 +159,16 @@ public:
   void CheckIdentity();
   // The write gate of the chain generator, asked before a chain that writes starts.
   void GateWrite(TIOChainList3 &Chain);
+  // The read gate, asked as a chain marked checkedRead starts: the same
+  // check put before its first step (for a poll only when the last passing
+  // check, or the identification, is its max age old or older, or a sign or
+  // a link failure waits for one). Another relay refuses the read and is
+  // identified; a check that fails otherwise fails the read.
+  void GateRead(TIOChainList3 &Chain);
+  // Ms since the identity was last seen to hold (identified, or a check
+  // passed); the clock is steady time in ms, replaceable for tests.
+  qint64 SinceConfirmedMs() const { return FClock() - FConfirmedAtMs; }
+  void SetClock(std::function<qint64()> Clock) { FClock = std::move(Clock); }
   // Appends to Chain the reads of what the check compares and keeps them as
   // the identity: for a chain whose own write changed the device's header or
   // descriptor (a logic write), so that the next write's check passes.
@@ -223,5 +234,7 @@ private:
   std::optional<TForeignSign> FLastSign; // of the answer last delivered, for a failing check
   uint64_t FCheckedWrite = 0; // the serial of the write chain whose check passed
   bool FIdentifyAgain = false;
+  std::function<qint64()> FClock;
+  qint64 FConfirmedAtMs = 0;
   QList<int> FKeptAddr{0};    // the address the changed device answered at
 };

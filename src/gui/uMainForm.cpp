@@ -65,6 +65,7 @@
 #include <QWheelEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -209,6 +210,8 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
     UnpinWriteReport();
     FIdentification->GateWrite(Chain);
   });
+  // What a page shows is of the relay identified: a read asked is checked first.
+  FIOChain->setReadGate([this](TIOChainList3 &Chain) { FIdentification->GateRead(Chain); });
   FIOChain->setOnWriteReport([this](const QString &Text) { ShowWriteReport(Text); });
   FIOChain->setOnWriteBox([this](const QString &What, const QString &Why) { ShowWriteBox(What, Why); });
   FIOChain->setOnWriteEnd([this](const TIOChainList3 &Chain) {
@@ -1667,6 +1670,8 @@ void TMainForm::EditCommand() {
     UstavFrame->SetEditMode(!UstavFrame->GetEditMode());
     return;
   }
+  if (!RelayCheckedFirst())
+    return;
   EnterTempFolder();
   const QString file = QDir::current().filePath("tempustav.xml");
   UstavFrame->SaveToFile(file);
@@ -1682,6 +1687,39 @@ void TMainForm::EditCommand() {
   frame->MadeFrom(FIdentification->Identity(), FIOChain->IdentEpoch(), [this] {
     return FIdentification->IsIdentityUnconfirmed() ? QByteArray() : FIdentification->Identity();
   });
+}
+
+bool TMainForm::RelayCheckedFirst() {
+  const QPointer<TMainForm> self(this);
+  // Until Done, the window's events going on.
+  const auto waitFor = [&self](const std::function<bool()> &Done) {
+    if (Done())
+      return;
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (!self || Done())
+        loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+  };
+  // The check reads files in frames of its own: it waits for a chain that
+  // runs now (a title-panel poll) to end.
+  waitFor([this, &self] { return !self || !IsLinkBusy(); });
+  if (!self)
+    return false;
+  TIOChainList3 &chain = FIOChain->newList().checkedRead();
+  const auto passed = std::make_shared<bool>(false);
+  // Expires when the chain is gone, however it ended.
+  auto alive = std::make_shared<int>(0);
+  chain.Keep<std::shared_ptr<int>>(alive);
+  const std::weak_ptr<int> live = alive;
+  alive.reset();
+  chain.exec([passed] { *passed = true; });
+  chain.run([this](int P, int M, uint32_t C) { ShowProgress(P, M, C); });
+  waitFor([&] { return *passed || live.expired(); });
+  return self && *passed;
 }
 
 void TMainForm::ExcelCommand() {

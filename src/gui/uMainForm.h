@@ -262,6 +262,11 @@ protected:
   bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
+  // The identity check a read the engineer asks for runs first, for a
+  // command that takes what the pages show (the edit tab): waits for it,
+  // the window's events going on. False when it did not pass (another relay
+  // found and identified, or the check failed, told as a read's failure).
+  bool RelayCheckedFirst();
   void BuildActions();
   void ConnectCustomLogic();
   void ConnectPageCommands();

@@ -469,7 +469,7 @@ void Tkv2EventFrame::ReadEventLog() {
   const QString file = QDir(folder).absoluteFilePath(EventLogFile);
   // The journal may go while the chain runs: the chain reaches it only
   // through a guarded pointer, and is cancelled with it.
-  TIOChainList3 &chain = FHost.ChainGen()->newList().ownedBy(this);
+  TIOChainList3 &chain = FHost.ChainGen()->newList().ownedBy(this).checkedRead();
   chain.msg(Tr("Чтение событий")).setFrameSize(length);
   chain.execNext(
       [cyclic, count](TIOChain3 *Next, const QList<int> &) {

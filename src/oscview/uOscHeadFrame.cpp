@@ -153,7 +153,7 @@ void TOscHeadFrame::ReRead() {
   const int slotCount = AppIni().ReadInteger("osc", "cyclicBufferCount", 32);
   const uint16_t lastFrame = CheckedCast<uint16_t>((16 + 12 * qint64(std::max(0, slotCount)) + 127) / 128);
   const QString file = WorkPath(DirectoryFile);
-  TIOChainList3 &chain = gen->newList().ownedBy(this);
+  TIOChainList3 &chain = gen->newList().ownedBy(this).checkedRead();
   // The first frame alone first, as the device has always been asked; its
   // content is not used.
   chain.setFrameSize(OscFrameBytes)
@@ -245,7 +245,7 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
   QFile::remove(eventFile);
   QFile::remove(recordFile);
 
-  TIOChainList3 &chain = gen->newList().ownedBy(this);
+  TIOChainList3 &chain = gen->newList().ownedBy(this).checkedRead();
   // What the events step needs is taken now, so that it touches nothing of
   // the page; the copy of a damaged side file it keeps is told at the end.
   const QString side = ProgramPath(Head.FFileName + ".xml");

@@ -407,7 +407,7 @@ void TkvDashboardFrame::Refresh() {
         .msg(QStringLiteral("Готово"));
     chain.predicatIf(ptIf, 1, &events, nullptr);
   }
-  chain.run();
+  chain.checkedRead(PollCheckMaxAgeMs).run();
 }
 
 void TkvDashboardFrame::SetEventFrameSize(TIOChain3 *Next) {

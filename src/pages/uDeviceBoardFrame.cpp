@@ -306,6 +306,7 @@ void TkvDeviceBoardFrame::Refresh() {
   // its own and reaches the tab only through a guarded pointer.
   PanelRefreshChain(*FHost.Chains, this, Panel, regs, clock,
                     Guarded(this, [](TkvDeviceBoardFrame *Page) { Page->ShowValues(); }))
+      .checkedRead()
       .run();
 }
 

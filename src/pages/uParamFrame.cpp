@@ -129,7 +129,7 @@ void TkvParamFrame::Refresh() {
       AppendWord(request, uint16_t(c.Reg + i));
   if (request.isEmpty() || !FHost.Chains)
     return;
-  TIOChainList3 &chain = FHost.Chains->newList().ownedBy(this);
+  TIOChainList3 &chain = FHost.Chains->newList().ownedBy(this).checkedRead();
   QBuffer &list = chain.Buffer(request), &data = chain.Buffer();
   chain.msg(ReadingText)
       .readReg(list, data)

@@ -77,6 +77,7 @@ void TUstavFrame::Refresh() {
     StreamWriteWord(request, r);
   request.seek(0);
   chain.ownedBy(this)
+      .checkedRead()
       .msg("Чтение уставок")
       .readReg(request, data)
       .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)

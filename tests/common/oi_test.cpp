@@ -587,3 +587,35 @@ TEST(LinkRepeats, EachRuleRepeatsItsOwnFailures) {
     }
   }
 }
+
+// A held exchange goes over the connection open now or not at all: after the
+// peer hung up it fails unsent, as a lost connection, and no try of it makes
+// a new one (whoever answers there has not been checked); a busy answer is
+// still asked again on the same connection.
+TEST(LinkRepeats, AHeldExchangeNeverMakesANewConnection) {
+  TTcpResponder peer;
+  const auto oi = TcpOI(peer, 300);
+  oi->SetRepeats(3, 10);
+  const QByteArray read = Hex("01 03 00 64 00 01");
+  peer.Add({0, Mbap(Hex("01 03 02 12 34"))});
+  ASSERT_TRUE(oi->Request(read, 7));
+  oi->HoldConnection(true);
+  peer.Add({0, Mbap(Hex("01 83 06"))});
+  peer.Add({0, Mbap(Hex("01 03 02 12 35"))});
+  oi->SetRequest(read, 7);
+  EXPECT_TRUE(oi->TransactRepeatable(false, TOI::rrBusy));
+  peer.Add({0, {}, true});
+  oi->SetRequest(read, 7);
+  EXPECT_FALSE(oi->TransactRepeatable());
+  ASSERT_TRUE(peer.WaitAnswered(4));
+  oi->SetRequest(read, 7);
+  EXPECT_FALSE(oi->TransactRepeatable());
+  EXPECT_TRUE(oi->FailureText().startsWith("Связь с 127.0.0.1")) << oi->FailureText().toStdString();
+  EXPECT_EQ(peer.Requests().size(), 4) << "nothing sent after the hang-up";
+  EXPECT_EQ(peer.Connections(), 1);
+
+  oi->HoldConnection(false);
+  peer.Add({0, Mbap(Hex("01 03 02 12 36"))});
+  EXPECT_TRUE(oi->Request(read, 7));
+  EXPECT_EQ(peer.Connections(), 2);
+}

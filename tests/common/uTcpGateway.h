@@ -3,8 +3,10 @@
 // devsim servers on 127.0.0.1 as a gateway whose serial side is moved from
 // one relay to another would, keeping the program's connection all along.
 // Each request is forwarded to the upstream chosen now (A or B), refused with
-// exception 0B, or left unanswered, as the mode says. It serves from a thread
-// of its own; the switches and the counts may be used from any thread.
+// exception 0B, or left unanswered, as the mode says; triggers close the
+// program's connection, move it to the other upstream or hold an answer back
+// at a chosen request. It serves from a thread of its own; the switches and
+// the counts may be used from any thread.
 #include "uSimDevice.h"
 
 #include <QByteArray>
@@ -19,6 +21,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 class TTcpGateway {
@@ -47,8 +50,8 @@ public:
     FThread = std::thread([this] { Run(); });
   }
   ~TTcpGateway() {
-    const char stop = 1;
-    (void)!::write(FWake[1], &stop, 1);
+    FStop = true;
+    Wake();
     FThread.join();
     CloseAll();
   }
@@ -59,6 +62,36 @@ public:
   // Where the next requests go; one already forwarded is still answered from where it went.
   void Target(TUpstream Which) { FTarget = Which; }
   void Mode(TMode Mode) { FMode = Mode; }
+
+  // Which request a trigger fires at: the Nth (from 1) whose function code is
+  // Function (0: any), counted from the call on, or with After set from the
+  // first request with that function code on (that one not counted).
+  struct TTrigger {
+    uint8_t Function = 0;
+    int Nth = 1;
+    uint8_t After = 0;
+  };
+  // At Trigger the program's connection is closed instead of forwarding the
+  // request, and the requests of its next connection go to Then: a link
+  // that drops, and a relay swapped behind the gateway while it was down.
+  void CloseAt(TTrigger Trigger, TUpstream Then) { Arm(Trigger, TAction::Close, Then); }
+  // From Trigger's request on (that one included) requests go to Which,
+  // with no gap the program could see.
+  void SwitchAt(TTrigger Trigger, TUpstream Which) { Arm(Trigger, TAction::Switch, Which); }
+  // Trigger's request is forwarded, and its answer (with anything the
+  // upstreams send that connection after it) held back until Release.
+  void HoldAt(TTrigger Trigger) { Arm(Trigger, TAction::Hold, TUpstream::A); }
+  void Release() {
+    FReleasing = true;
+    Wake();
+  }
+  // Whether an answer is held back now.
+  bool Holding() const { return FHolding; }
+  // Triggers armed and not fired yet.
+  int Armed() const {
+    const std::lock_guard<std::mutex> g(FLock);
+    return int(FTriggers.size());
+  }
 
   // Connections the program made to the gateway.
   int Connections() const { return FConnections; }
@@ -94,7 +127,43 @@ private:
     int Fd = -1;
     int Up[2] = {-1, -1};
     QByteArray In;
+    bool Held = false; // upstream bytes wait in HeldBytes until Release
+    QByteArray HeldBytes;
   };
+  enum class TAction { Close, Switch, Hold };
+  struct TArmed {
+    TTrigger Trigger;
+    TAction Action;
+    TUpstream To;
+    bool Counting;
+    int Seen = 0;
+  };
+
+  void Arm(TTrigger Trigger, TAction Action, TUpstream To) {
+    const std::lock_guard<std::mutex> g(FLock);
+    FTriggers.push_back(TArmed{Trigger, Action, To, Trigger.After == 0});
+  }
+  void Wake() {
+    const char byte = 1;
+    (void)!::write(FWake[1], &byte, 1);
+  }
+  // The actions of the triggers Function fires, in the order they were armed.
+  std::vector<TArmed> Fired(uint8_t Function) {
+    const std::lock_guard<std::mutex> g(FLock);
+    std::vector<TArmed> fired;
+    for (auto it = FTriggers.begin(); it != FTriggers.end();) {
+      const TTrigger &t = it->Trigger;
+      if (!it->Counting) {
+        it->Counting = Function == t.After;
+      } else if ((t.Function == 0 || t.Function == Function) && ++it->Seen == t.Nth) {
+        fired.push_back(*it);
+        it = FTriggers.erase(it);
+        continue;
+      }
+      ++it;
+    }
+    return fired;
+  }
 
   static sockaddr_in Loopback(uint16_t Port) {
     sockaddr_in addr{};
@@ -136,12 +205,24 @@ private:
           p.push_back({fd, POLLIN, 0}); // a negative fd is ignored by poll
       if (::poll(p.data(), nfds_t(p.size()), -1) < 0)
         continue;
-      if (p[0].revents)
-        return;
+      if (p[0].revents) {
+        char bytes[16];
+        (void)!::read(FWake[0], bytes, sizeof bytes);
+        if (FStop)
+          return;
+        if (FReleasing.exchange(false))
+          for (TClient &c : FClients) {
+            c.Held = false;
+            Send(c.Fd, std::exchange(c.HeldBytes, QByteArray()));
+          }
+        FHolding = false;
+        continue;
+      }
       if (p[1].revents & POLLIN) {
         const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
-          FClients.push_back(TClient{fd, {-1, -1}, {}});
+          FClients.emplace_back();
+          FClients.back().Fd = fd;
           ++FConnections;
         }
       }
@@ -183,10 +264,25 @@ private:
       C.In.remove(0, 6 + length);
       Handle(C, adu);
       ++FReceived;
+      if (C.Fd < 0)
+        return;
     }
   }
 
   void Handle(TClient &C, const QByteArray &Adu) {
+    for (const TArmed &a : Fired(uint8_t(Adu[7]))) {
+      if (a.Action != TAction::Hold)
+        FTarget = a.To;
+      if (a.Action == TAction::Hold) {
+        C.Held = true;
+        FHolding = true;
+      } else if (a.Action == TAction::Close) {
+        Close(C.Fd);
+        Close(C.Up[0]);
+        Close(C.Up[1]);
+        return;
+      }
+    }
     const TMode mode = FMode;
     if (mode == TMode::Silent)
       return;
@@ -221,6 +317,8 @@ private:
     const ssize_t n = ::recv(C.Up[Up], buf, sizeof buf, 0);
     if (n <= 0)
       Close(C.Up[Up]);
+    else if (C.Held)
+      C.HeldBytes.append(buf, n);
     else
       Send(C.Fd, QByteArray(buf, n));
   }
@@ -233,8 +331,10 @@ private:
   std::atomic<TMode> FMode{TMode::Forward};
   std::atomic<int> FConnections{0};
   std::atomic<int> FReceived{0};
+  std::atomic<bool> FStop{false}, FReleasing{false}, FHolding{false};
   mutable std::mutex FLock;
   std::vector<QByteArray> FRequests[2];
+  std::vector<TArmed> FTriggers; // under FLock
   std::vector<TClient> FClients; // the serving thread's only
   std::thread FThread;
 };

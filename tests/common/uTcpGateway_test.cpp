@@ -92,3 +92,55 @@ TEST(TcpGateway, MovesOneKeptConnectionBetweenUpstreamsRefusesAndStaysSilent) {
   EXPECT_EQ(b.Device.RequestLog().size(), 2u);
   EXPECT_EQ(b.Device.Register(TSimArea::Holding, 5), 7);
 }
+
+TEST(TcpGateway, TriggersSwitchHoldAndCloseAtTheRequestTheyName) {
+  TUpstreamSim a(0x0A0A), b(0x0B0B);
+  TTcpGateway gateway(a.Server.TcpPort(), b.Server.TcpPort());
+  const auto connect = [&gateway] {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(gateway.Port());
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    return fd;
+  };
+  int fd = connect();
+  const auto send = [&fd](const char *Request) {
+    const QByteArray r = Hex(Request);
+    EXPECT_EQ(::write(fd, r.constData(), size_t(r.size())), r.size());
+  };
+  const QByteArray fromA = "00 01 00 00 00 05 01 03 02 0a 0a", fromB = "00 01 00 00 00 05 01 03 02 0b 0b";
+  const char *read = "0001 0000 0006 01 03 0000 0001";
+
+  // The second read after a write goes to B, the write and the read before it to A.
+  gateway.SwitchAt({0x03, 2, 0x06}, TUp::B);
+  send("0001 0000 0006 01 06 0005 0007");
+  EXPECT_EQ(ReadBytes(fd, 12).size(), 12);
+  send(read);
+  EXPECT_EQ(ReadBytes(fd, 11).toHex(' '), fromA);
+  send(read);
+  EXPECT_EQ(ReadBytes(fd, 11).toHex(' '), fromB);
+  EXPECT_EQ(gateway.Armed(), 0);
+
+  // A held answer comes only once released.
+  gateway.HoldAt({0x03, 1, 0});
+  send(read);
+  ASSERT_TRUE(WaitFor([&] { return gateway.Holding() && b.Device.RequestLog().size() == 2; }));
+  pollfd p{fd, POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 200), 0);
+  gateway.Release();
+  EXPECT_EQ(ReadBytes(fd, 11).toHex(' '), fromB);
+
+  // Closed at the request, which goes nowhere; the next connection is A's.
+  gateway.CloseAt({0x03, 1, 0}, TUp::A);
+  send(read);
+  EXPECT_EQ(ReadBytes(fd, 1), QByteArray()) << "closed";
+  ::close(fd);
+  fd = connect();
+  send(read);
+  EXPECT_EQ(ReadBytes(fd, 11).toHex(' '), fromA);
+  ::close(fd);
+  EXPECT_EQ(gateway.Forwarded(TUp::B), 2);
+  EXPECT_EQ(gateway.Forwarded(TUp::A), 3);
+}

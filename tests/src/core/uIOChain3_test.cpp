@@ -915,3 +915,104 @@ TEST_F(IOChain3, AWatchIsToldOnceOfAChangedIdentificationOrALostLinkAndOnlyWhile
   EXPECT_EQ(Messages, QStringList{"r"});
   EXPECT_EQ(reports, QStringList{"s"});
 }
+
+namespace {
+// Whether record Index asks to go only over the connection open now.
+bool Held(const TFakeFront &Front, size_t Index) {
+  return (uint8_t(Front.Sent.at(Index).at(RecordFlagsAt)) & RecordHoldsConnection) != 0;
+}
+} // namespace
+
+// A read marked checked has the read gate's check before its first step; a
+// failed answer to the check fails it through its own handlers, as its own
+// read would, with no write box; a gate that refuses it leaves nothing sent.
+TEST_F(IOChain3, ACheckedReadHasTheCheckFirstAndFailsAtItAsAtItsOwnRead) {
+  const struct {
+    const char *Name;
+    bool Marked;
+    int CheckStatus; // -1: the gate refuses the read
+  } cases[] = {{"check passes", true, 0}, {"check fails", true, 2}, {"refused", true, -1}, {"not marked", false, 0}};
+  for (const auto &t : cases) {
+    QStringList order, boxes;
+    int asked = 0;
+    Gen.setOnWriteBox([&](const QString &, const QString &Why) { boxes << Why; });
+    Gen.setReadGate([&](TIOChainList3 &C) {
+      ++asked;
+      if (t.CheckStatus < 0)
+        return C.Refuse("other relay");
+      TIOChainList3 &check = Gen.newList();
+      check.readReg(check.Buffer(Words({7})), check.Buffer());
+      check.setEvent(1, [&](TIOChain3 *, const QList<int> &) { order << "check failed"; });
+      C.Precede(check);
+    });
+    Front.Sent.clear();
+    Messages.clear();
+    TIOChainList3 &c = Gen.newList();
+    if (t.Marked)
+      c.checkedRead();
+    c.msg("reading").readReg(c.Buffer(Words({10})), c.Buffer()).msg("done");
+    c.setEvent(1, [&](TIOChain3 *, const QList<int> &) { order << "error"; });
+    c.run();
+    EXPECT_EQ(asked, t.Marked ? 1 : 0) << t.Name;
+    if (t.CheckStatus < 0) {
+      EXPECT_TRUE(Front.Sent.empty() && c.IsEnded() && Messages == QStringList{"other relay"}) << t.Name;
+      continue;
+    }
+    if (t.Marked) {
+      ASSERT_EQ(Front.Sent.size(), 2u) << t.Name << ": the check's read first";
+      EXPECT_EQ(Front.Payload(1), Bytes({1, 7, 0})) << t.Name;
+      EXPECT_FALSE(Held(Front, 1)) << t.Name << ": the check may go over a new connection";
+      Front.Answer(1, t.CheckStatus ? QByteArray() : Bytes({1, 7, 0, 0, 0}), uint8_t(t.CheckStatus));
+    }
+    if (t.CheckStatus) {
+      EXPECT_EQ(order, (QStringList{"check failed", "error"})) << t.Name;
+      EXPECT_EQ(Messages.last(), c.Failure()) << t.Name;
+      EXPECT_TRUE(boxes.isEmpty() && c.IsEnded() && Front.Sent.size() == 2u) << t.Name;
+      continue;
+    }
+    ASSERT_EQ(Front.Command(Front.Sent.size() - 1), bcReadRegisters) << t.Name;
+    EXPECT_EQ(Held(Front, Front.Sent.size() - 1), t.Marked) << t.Name << ": after the check, its connection only";
+    Front.Answer(Bytes({1, 10, 0, 4, 0}));
+    EXPECT_TRUE(c.IsEnded() && c.Failure().isEmpty() && order.isEmpty()) << t.Name;
+    Pump();
+  }
+  // A chain that writes is checked by the write gate alone.
+  int readGate = 0;
+  Gen.setReadGate([&](TIOChainList3 &) { ++readGate; });
+  Gen.setWriteGate([](TIOChainList3 &) {});
+  Gen.newList().checkedRead().writeReg(Gen.newList().Buffer(Words({10, 5}))).run();
+  EXPECT_EQ(readGate, 0);
+  Gen.abort();
+  Pump();
+}
+
+// From its check on a write's records hold the connection, its read-back
+// after a failure too; what it read before the check, and the check, do not.
+TEST_F(IOChain3, AWritesRecordsFromItsCheckOnHoldTheConnection) {
+  Gen.setOnWriteBox([](const QString &, const QString &) {});
+  Gen.setWriteGate([&](TIOChainList3 &C) {
+    TIOChainList3 &check = Gen.newList();
+    check.readReg(check.Buffer(Words({7})), check.Buffer());
+    C.Precede(check);
+  });
+  Front.Sent.clear();
+  TIOChainList3 &c = Gen.newList();
+  c.readReg(c.Buffer(Words({10})), c.Buffer()).writeReg(c.Buffer(Words({10, 5, 11, 6})));
+  TIOChainList3 &back = Gen.newList();
+  back.readReg(back.Buffer(Words({10, 11})), back.Buffer());
+  c.afterFailure(back).run();
+  Front.Answer(1, Bytes({1, 10, 0, 4, 0}));
+  Front.Answer(3, Bytes({1, 7, 0, 0, 0}));
+  Front.Answer(Front.Sent.size() - 1, {});
+  Front.Answer(Front.Sent.size() - 1, {}, 1); // the second write's answer lost
+  ASSERT_EQ(Front.Command(Front.Sent.size() - 1), bcReadRegisters);
+  std::vector<bool> held;
+  for (size_t i = 0; i < Front.Sent.size(); ++i)
+    held.push_back(Held(Front, i));
+  // Area and read before the check, the check's area and read, the writes'
+  // area and two writes, the read-back's area and read.
+  EXPECT_EQ(held, (std::vector<bool>{false, false, false, false, true, true, true, true, true}));
+  Front.Answer(Front.Sent.size() - 1, Bytes({2, 10, 0, 5, 0, 11, 0, 6, 0}));
+  EXPECT_TRUE(c.IsEnded());
+  Pump();
+}

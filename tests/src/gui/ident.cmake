@@ -45,3 +45,10 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/uIdentityCheckLink_test.cpp
     LIBS kvgui demodevice Qt6::Test)
 endif()
+if(KV_GUI)
+  kv_add_test(readcheck_link_test
+    SOURCES
+      ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uReadCheckLink_test.cpp
+    LIBS kvgui demodevice Qt6::Test)
+endif()

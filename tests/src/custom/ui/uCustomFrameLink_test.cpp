@@ -818,7 +818,10 @@ TEST_P(CustomFrameFaults, PagesShowTheSetpointsALogicWriteChanged) {
     if (auto *u = qobject_cast<TUstavPanel *>(w); u && u->idx() == 0)
       panel = u;
   ASSERT_TRUE(panel);
+  // One after the other, as the refresh command (on an idle link) and the
+  // panel's timer start them: the setpoints' identity check reads files.
   ustav->Refresh();
+  ASSERT_TRUE(WaitIdle());
   Form->DashboardFrame->Refresh();
   ASSERT_TRUE(WaitIdle());
   const auto shown = [&] {

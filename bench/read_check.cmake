@@ -1,0 +1,5 @@
+if(KV_GUI)
+  add_executable(read_check_bench ${CMAKE_CURRENT_LIST_DIR}/read_check_bench.cpp)
+  target_include_directories(read_check_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests/src/gui)
+  target_link_libraries(read_check_bench PRIVATE kvgui demodevice Qt6::Test)
+endif()
