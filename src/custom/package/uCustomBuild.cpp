@@ -269,7 +269,7 @@ TWriteBatch StreamBatch(const QByteArray &Stream, const std::vector<TParamStream
     const auto e = std::find_if(Values.begin(), Values.end(), [reg](const TParamStreamEntry &E) { return E.Reg == reg; });
     if (e != Values.end()) {
       v.Name = e->Group == 0 ? e->Name
-                             : MultiLingual().Translate(QStringLiteral("Группа %1").arg(e->Group)) + ": " + e->Name;
+                             : MultiLingual().Translate(QString("Группа %1").arg(e->Group)) + ": " + e->Name;
       v.Compared = e->Compared;
       // The value as the engineer reads it; no limit is checked here (the
       // build has checked the stream).
