@@ -94,6 +94,12 @@ struct TDevSimServer::TState {
   // byte i leaves when its tenth bit would have been on the line.
   TSendResult Send(int Fd, const TSimAnswer &Answer, int Baud, bool IsSocket) {
     bool ready = false;
+    const qsizetype functionAt = IsSocket ? 7 : 1;
+    const int function = Answer.Bytes.size() > functionAt ? uint8_t(Answer.Bytes[functionAt]) & 0x7F : -1;
+    auto held = [&] { return Held->load() && (*HeldFunction < 0 || *HeldFunction == function); };
+    while (held())
+      if (!Wait(-1, 0, std::chrono::milliseconds(5), ready))
+        return TSendResult::Stopped;
     if (Answer.DelayMs > 0 && !Wait(-1, 0, std::chrono::milliseconds(Answer.DelayMs), ready))
       return TSendResult::Stopped;
     const QByteArray &bytes = Answer.Bytes;
@@ -124,6 +130,9 @@ struct TDevSimServer::TState {
   int SlaveFd = -1;
   int ListenFd = -1;
   TSimRtuSlave Rtu;
+  // The server's hold switch.
+  const std::atomic<bool> *Held = nullptr;
+  const std::atomic<int> *HeldFunction = nullptr;
   TClock::time_point LastRtuByte;
   std::list<TClient> Clients;
 };
@@ -135,6 +144,8 @@ TDevSimServer::~TDevSimServer() { Stop(); }
 void TDevSimServer::Start(const TDevSimOptions &Options) {
   Stop();
   auto state = std::make_unique<TState>(FDevice);
+  state->Held = &FHeld;
+  state->HeldFunction = &FHeldFunction;
   state->WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (state->WakeFd < 0)
     throw EKvError(QStringLiteral("cannot create event: ") + SystemError(errno));

@@ -405,18 +405,17 @@ TEST_F(MainCommandsLink, ACloseWaitsForTheParametersWriteThenEnds) {
     QTest::keyClick(page->Editor()->Edit, Qt::Key_Return);
     S.Form->DashboardFrame->SetModified(true);
     S.Device.ClearLogs();
-    TSimFault fault = SlowWrites(250);
+    // The answers to the writes (or to the read-back) are held back until
+    // the close has been seen.
+    S.Server->HoldAnswers(true, c.Fault == fSlowReadBack ? SIM_FN_READ_HOLDING : SIM_FN_WRITE_HOLDING);
     if (failing) {
-      fault = TSimFault();
+      TSimFault fault;
       fault.Kind = TSimFaultKind::Silence;
       fault.Function = SIM_FN_WRITE_HOLDING;
       fault.After = 2;
       fault.Count = 1;
-    } else if (c.Fault == fSlowReadBack) {
-      fault.Function = SIM_FN_READ_HOLDING;
-      fault.Value = 1000;
+      S.Device.SetFault(fault);
     }
-    S.Device.SetFault(fault);
     Shown.clear();
     const qsizetype mark = Logger().Lines().size();
     S.Form->auWrite->setEnabled(true);
@@ -437,6 +436,7 @@ TEST_F(MainCommandsLink, ACloseWaitsForTheParametersWriteThenEnds) {
     EXPECT_TRUE(Shown.isEmpty()) << "the questions come after the write";
     if (c.Cancel)
       S.Form->WriteWaitBox()->buttons().value(0)->click();
+    S.Server->HoldAnswers(false);
     ASSERT_TRUE(S.WaitIdle());
     S.Device.SetFault(TSimFault());
     // A write with no answer ends through its own failure.
@@ -514,13 +514,16 @@ TEST_F(MainCommandsLink, ATabClosedDuringItsWriteWaitsThenAsksAndCloses) {
     ASSERT_NE(local, nullptr);
     QPointer<QWidget> sheet = S.Form->PageControl->currentWidget();
     S.Device.ClearLogs();
-    TSimFault fault = SlowWrites(300);
+    // The relay's answers to the writes are held back until the close has been seen.
+    S.Server->HoldAnswers(true, SIM_FN_WRITE_HOLDING);
     if (c.Refused) {
+      TSimFault fault;
       fault.Kind = TSimFaultKind::Exception;
       fault.Value = 2;
+      fault.Function = SIM_FN_WRITE_HOLDING;
       fault.After = 2;
+      S.Device.SetFault(fault);
     }
-    S.Device.SetFault(fault);
     TIOChainList3 &write = S.Form->IOChain()->newList();
     QBuffer &pairs = write.Buffer();
     StreamWritePairs(pairs, {{101, 401}, {102, 402}, {103, 403}, {104, 404}});
@@ -538,6 +541,7 @@ TEST_F(MainCommandsLink, ATabClosedDuringItsWriteWaitsThenAsksAndCloses) {
     if (c.Cancel)
       S.Form->WriteWaitBox()->buttons().value(0)->click();
     EXPECT_TRUE(Shown.isEmpty()) << "its question comes after the write";
+    S.Server->HoldAnswers(false);
     ASSERT_TRUE(S.WaitIdle());
     S.Device.SetFault(TSimFault());
     EXPECT_EQ(RegisterRequests(S.Device),
