@@ -171,6 +171,12 @@ void TDeviceIO::SetMemoryArea(uint8_t Area) {
   }
 }
 
+void TDeviceIO::SetMemoryAreaAlone(uint8_t Area) {
+  FReadCode = 0x03;
+  FWriteCode = 0x06;
+  SetMemoryArea(Area);
+}
+
 void TDeviceIO::GetComPortList(QStringList &AList) {
   AList.clear();
   const auto ports = QSerialPortInfo::availablePorts();

@@ -98,6 +98,9 @@ public:
   // 4: read 0x55. Areas 3 and 4 keep the write code; any other area is stored
   // and changes no code.
   void SetMemoryArea(uint8_t Area);
+  // The codes of Area as if no area had been selected before (area 0: 0x03
+  // and 0x06): the worker's choice for each record.
+  void SetMemoryAreaAlone(uint8_t Area);
 
   // The machine's serial ports, each "description (port)" with the port's
   // system name, sorted by SortComPortList. AList is cleared first.

@@ -33,6 +33,7 @@ void TRequestBuilder::StartRecord(TReplyId Reply, uint8_t Command, uint8_t Tag,
   FBuffer[3] = uint8_t(Reply >> 8);
   FBuffer[4] = uint8_t(Reply >> 16);
   FBuffer[5] = uint8_t(Reply >> 24);
+  FBuffer[RecordAddrAt] = FOwner.DeviceAddr();
   FBuffer[18] = Command;
   FBuffer[19] = Tag;
   if (!Payload.empty())
@@ -533,13 +534,6 @@ void TDeviceThread::Queue(const uint8_t *Data, int Count) {
   FWake.notify_all();
 }
 
-void TDeviceThread::SetDeviceAddr(uint8_t Addr) {
-  // Applied by the worker before the next record it takes, so the device
-  // object is touched by its own thread only.
-  std::lock_guard<std::mutex> lock(FLock);
-  FPendingAddr = Addr;
-}
-
 void TDeviceThread::Post(TPosted Posted, bool Wake) {
   // The answer crosses threads under our own lock, not inside a posted event,
   // so the hand-over is the same whatever the event loop does meanwhile. Once
@@ -685,9 +679,6 @@ void TDeviceThread::Execute() {
         break;
       stream = std::move(FRequest);
       FRequest.clear();
-      const int addr = FPendingAddr.exchange(-1);
-      if (addr >= 0)
-        FIO->SetDeviceAddr(uint8_t(addr));
     }
     // Every record taken is executed in this run, without going back to
     // the queue's lock but to see whether the thread is asked to stop.
@@ -810,6 +801,12 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, TSta
   r.AppendTo(Answer, 18);
   Answer.append(char(0)).append(char(0));
   const uint8_t command = uint8_t(Answer[16]);
+  // The record's own device address, area and frame size: whatever the
+  // record before it (another chain's, maybe) used is gone.
+  auto headByte = [&Answer](int At) { return uint8_t(Answer[At - 2]); };
+  FIO->SetDeviceAddr(headByte(RecordAddrAt));
+  FIO->SetMemoryAreaAlone(headByte(RecordAreaAt));
+  const int frameSize = headByte(RecordFrameSizeAt) | headByte(RecordFrameSizeAt + 1) << 8;
   uint8_t flag = 0;
   TStatus result;
   TOI &oi = FIO->GetOI();
@@ -929,14 +926,14 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, TSta
         result = spoiled;
       break;
     }
+    // Each record carries its address, area and frame size; these three
+    // set nothing that outlasts them.
     case bcSetDeviceAddr:
-      FIO->SetDeviceAddr(r.Byte());
-      break;
     case bcSelectArea:
-      FIO->SetMemoryArea(r.Byte());
+      r.Byte();
       break;
     case bcSetFrameSize:
-      FFrameSize = r.Word();
+      r.Word();
       break;
     case bcReadFileFrame: {
       const uint8_t file = r.Byte();
@@ -946,7 +943,7 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, TSta
       // A frame lost on the line is read again by the transport.
       QBuffer data;
       data.open(QIODevice::ReadWrite);
-      if (FIO->ReadFileFrame(file, frame, FFrameSize, data))
+      if (FIO->ReadFileFrame(file, frame, frameSize, data))
         Answer.append(data.data());
       else
         result = Failure();
@@ -957,10 +954,10 @@ void TDeviceThread::RunRecord(const QByteArray &Stream, QByteArray &Answer, TSta
       const uint16_t frame = r.Word();
       Answer.append(char(file));
       AppendWord(Answer, frame);
-      QByteArray bytes = r.Bytes(FFrameSize);
+      QByteArray bytes = r.Bytes(frameSize);
       QBuffer data(&bytes);
       data.open(QIODevice::ReadOnly);
-      if (!FIO->WriteFileFrame(file, frame, data, FFrameSize))
+      if (!FIO->WriteFileFrame(file, frame, data, frameSize))
         result = Failure();
       break;
     }

@@ -6,9 +6,14 @@
 // Request record, little-endian, as laid out in memory:
 //   0  u16  length of what follows this field (the worker's record boundary)
 //   2  u32  id of the replying chain (a registered reply method of the front)
-//   6  11   zero (room of the method pair; a pointer does not fit here on 64 bits)
-//   17 u8   flags (RecordHoldsConnection)
+//   6  7    zero (room of the method pair; a pointer does not fit here on 64 bits)
+//   13 u8   flags (RecordHoldsConnection)
+//   14 u8   device address          15 u8 memory area (0: none, codes 03/06)
+//   16 u16  frame size of a file-frame read or write
 //   18 u8   batch command code      19 u8 tag (copied to the answer)
+// The address, the area and the frame size are the record's own: the worker
+// sets them up for each record and keeps none of them for the next, so no
+// chain's setting reaches the records of another.
 //   20 ...  payload of the command
 // Answer record: request bytes 2..17, command, tag, error flag, status, payload.
 #include <QByteArray>
@@ -55,7 +60,7 @@ enum TBatchCommand : uint8_t {
 
 // The request record's flag byte, and its flag: the exchange goes only over
 // the Modbus TCP connection open now (TOI::HoldConnection).
-constexpr int RecordFlagsAt = 17;
+constexpr int RecordFlagsAt = 13;
 constexpr uint8_t RecordHoldsConnection = 0x01;
 
 // The guard of commands 7, 8 and 35: the two words 0xFF00, bytes 00 FF 00 FF.
@@ -69,6 +74,10 @@ constexpr int RequestRecordSize = 2088;  // bytes, the length field included
 constexpr int RequestHeadSize = 20;      // length, methods, command, tag
 constexpr int AnswerHeadSize = 20;       // methods, command, tag, flag, status
 constexpr int ResponseBufferSize = 2173; // the parser's buffer
+// Where a request record carries its device address, memory area and frame size.
+constexpr int RecordAddrAt = 14;
+constexpr int RecordAreaAt = 15;
+constexpr int RecordFrameSizeAt = 16;
 
 // Command, tag, error flag and status of an answer (its bytes 16..19).
 struct TAnswerHead {
@@ -98,6 +107,14 @@ public:
   // (18 + payload) would number more than 255.
   void StartRecord(TReplyId Reply, uint8_t Command, uint8_t Tag, std::span<const uint8_t> Payload);
   void StartRecord(TReplyId Reply, uint8_t Command, uint8_t Tag, std::initializer_list<uint8_t> Payload);
+  // What the worker sets up for the record started last. StartRecord gives
+  // it the owner's device address, no area and no frame size.
+  void SetDeviceAddr(uint8_t Addr) { FBuffer[RecordAddrAt] = Addr; }
+  void SetMemoryArea(uint8_t Area) { FBuffer[RecordAreaAt] = Area; }
+  void SetFrameSize(uint16_t Size) {
+    FBuffer[RecordFrameSizeAt] = uint8_t(Size);
+    FBuffer[RecordFrameSizeAt + 1] = uint8_t(Size >> 8);
+  }
   // Appends; each throws EKvRange beyond the record's 2088 bytes.
   void PutByte(uint8_t Value);
   void PutWord(uint16_t Value);   // low byte first
@@ -183,8 +200,10 @@ public:
   // waiting for the main thread. The chain generator's IsBusy adds the
   // running chains to this; ask that one.
   bool HasOutstanding() const { return FOutstanding > 0; }
-  // Sets the device address used by the worker's frames at once, without a record.
-  virtual void SetDeviceAddr(uint8_t Addr) = 0;
+  // The device address of the chains that start from now on (each record
+  // carries its chain's); a record started outside a chain gets it too.
+  virtual void SetDeviceAddr(uint8_t Addr) { FDeviceAddr = Addr; }
+  uint8_t DeviceAddr() const { return FDeviceAddr; }
   // The IO-error flag read by the ptIOError condition. Nothing sets it.
   uint8_t IOError() const { return FIOError; }
 
@@ -226,6 +245,7 @@ private:
   std::unordered_map<TReplyId, TReplyMethod> FReplies;
   TReplyId FNextId = 1;
   uint8_t FIOError = 0;
+  uint8_t FDeviceAddr = 0;
   int FOutstanding = 0;
   QString FDeliveryText;
   std::function<void(TForeignSign)> FOnForeignSign;
@@ -267,7 +287,6 @@ public:
   // address, file-frame reads), and ms between them: the transport's repeats.
   void SetErrorLimit(int Value);
   void SetErrorSleep(int Value);
-  int GetFrameSize() const { return FFrameSize; }
 
   // The device operations. Their transport's setters are safe from the main
   // thread; exchanges belong to the worker.
@@ -280,8 +299,6 @@ public:
   // was asked of the device the link has lost, which may not be the one
   // that answers next.
   void Queue(const uint8_t *Data, int Count);
-  // The device address for the records queued from now on.
-  void SetDeviceAddr(uint8_t Addr);
   // Takes the oldest answer not yet taken, with the cause of a failure, the
   // code of its kind for the log and the signs of another device its
   // exchange saw; false when there is none.
@@ -352,11 +369,9 @@ private:
   std::condition_variable FWake;
   QByteArray FRequest;          // records not yet taken by the worker
   bool FTerminated = false;
-  std::atomic<int> FPendingAddr{-1};
   std::atomic<int> FPollPause{10};
   std::atomic<int> FErrorLimit{3};
   std::atomic<int> FErrorSleep{50};
-  std::atomic<int> FFrameSize{0};
   std::mutex FAnswerLock;       // guards FAnswers, FWakePending
   std::deque<TPosted> FAnswers;
   bool FWakePending = false;    // NotifyHandle is readable
@@ -373,7 +388,6 @@ public:
   // AThread must outlive the tool.
   explicit TDeviceTool(TDeviceThread &AThread);
   ~TDeviceTool() override;
-  void SetDeviceAddr(uint8_t Addr) override { FThread.SetDeviceAddr(Addr); }
   TDeviceThread &Thread() { return FThread; }
 
 protected:

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Parses every source of src/ and common/ with clang (-fsyntax-only, no code
 # made), so that a construct only gcc accepts fails here; gcc builds the
-# program and its tests, clang only the fuzz targets, which leave the GUI out.
-# Sources the fuzz build in FUZZ_BUILD has compiled with clang already are
-# skipped. The flags are those of a clang configure of the whole tree in
+# program and its tests. Sources a clang build in FUZZ_BUILD has compiled
+# already (make test's check build: the fuzz targets, the benchmarks, the
+# screenshot tools and the GUI they need) are skipped. The flags are those of a clang configure of the whole tree in
 # BUILD_DIR (configured only, nothing built).
 #   scripts/clang-syntax.sh BUILD_DIR JOBS [FUZZ_BUILD]
 set -euo pipefail

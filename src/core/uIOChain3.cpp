@@ -104,9 +104,7 @@ TIOChain3::~TIOChain3() = default;
 void TIOChain3::Debug(const QString &Text) const { FOwner->Log().Debug(Text); }
 
 TRequestBuilder &TIOChain3::Start(uint8_t Command, uint8_t Tag, std::initializer_list<uint8_t> Payload) {
-  TDeviceFront &front = FOwner->Front();
-  front.Builder().StartRecord(FOwner->ReplyId(), Command, Tag, Payload);
-  return front.Builder();
+  return FOwner->StartRecord(Command, Tag, Payload);
 }
 
 void TIOChain3::Send() {
@@ -289,6 +287,7 @@ bool TIOChain3readFlash::Run() {
     Debug(QString::asprintf("-- FByteCount %d", FByteCount));
     Start(bcReadRegisters, 1, {1}).PutWord(*FPAddr);
   }
+  FOwner->Front().Builder().SetMemoryArea(3);
   Send();
   return false;
 }
@@ -350,13 +349,17 @@ void TIOChain3readReg::SendReads() {
 }
 
 void TIOChain3readReg::SendNext() {
+  // The area travels with each record: an area another chain selects
+  // meanwhile cannot turn a register write into an SRAM write.
   if (FType == ctWriteReg) {
     Start(bcWriteRegisters, 0, {1}).PutStream(*FResult, 4);
+    FOwner->Front().Builder().SetMemoryArea(1);
     Send();
     return;
   }
   const qint64 n = std::min<qint64>(127, (FRequest->size() - FRequest->pos()) / 2);
   Start(bcReadRegisters, 0, {uint8_t(n)}).PutStream(*FRequest, 2 * n);
+  FOwner->Front().Builder().SetMemoryArea(FType == ctReadSram ? 2 : 1);
   Send();
 }
 
@@ -410,6 +413,7 @@ bool TIOChain3readTime::Reply(TResponseParser &Parser, const TAnswerHead &) {
 bool TIOChain3setDeviceAddr::Run() {
   const uint8_t addr = FList->isEmpty() ? 0 : CheckedCast<uint8_t>(FList->first());
   FOwner->FDeviceAddr = addr;
+  FOwner->FDeviceAddrFixed = true;
   FOwner->Front().SetDeviceAddr(addr);
   return true;
 }
@@ -505,6 +509,20 @@ TDeviceFront &TIOChainList3::Front() {
         });
   }
   return *FFront;
+}
+
+TRequestBuilder &TIOChainList3::StartRecord(uint8_t Command, uint8_t Tag, std::initializer_list<uint8_t> Payload) {
+  TDeviceFront &front = Front();
+  // A chain made for one device keeps talking to it when an identification
+  // chooses another meanwhile.
+  if (!FDeviceAddrFixed) {
+    FDeviceAddr = front.DeviceAddr();
+    FDeviceAddrFixed = true;
+  }
+  TRequestBuilder &b = front.Builder();
+  b.StartRecord(FReplyId, Command, Tag, Payload);
+  b.SetDeviceAddr(FDeviceAddr);
+  return b;
 }
 
 void TIOChainList3::Message(const QString &Text) const {

@@ -497,7 +497,10 @@ public:
   int Count() const { return int(FItems.size()); }
   TIOChain3 *Step(int Index) const;
   int FIndex = 0;
+  // The device this chain's records go to: the front's when its first
+  // record is started, or what its ctSetDeviceAddr step set.
   uint8_t FDeviceAddr = 0;
+  bool FDeviceAddrFixed = false;
   TIOChainGen *FGen;
   TReplyId ReplyId() const { return FReplyId; }
   bool IsEnded() const { return FEnded; }
@@ -507,6 +510,9 @@ public:
   // For steps: the device front (throws when the generator has none), the log
   // and the status sink.
   TDeviceFront &Front();
+  // Starts a record of this chain in the front's builder, addressed to the
+  // chain's device.
+  TRequestBuilder &StartRecord(uint8_t Command, uint8_t Tag, std::initializer_list<uint8_t> Payload);
   TLogger &Log() const { return *FLogger; }
   void Message(const QString &Text) const;
   void Progress(int Position, int Max) const;

@@ -40,10 +40,12 @@ qint64 CeilDiv(qint64 A, qint64 B) { return (A + B - 1) / B; }
 
 // Asked is the step's record of the frame it waits for: an answer for any
 // other frame would make the step go round without progress.
-void SendReadFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, uint16_t &Asked) {
+// Each frame record carries its step's frame size: the worker keeps none
+// between records, so another chain's size cannot reach this one's.
+void SendReadFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, int FrameSize, uint16_t &Asked) {
   Asked = Frame;
-  TRequestBuilder &b = Chain.Front().Builder();
-  b.StartRecord(Chain.ReplyId(), bcReadFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
+  TRequestBuilder &b = Chain.StartRecord(bcReadFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
+  b.SetFrameSize(uint16_t(FrameSize));
   Chain.MarkRecord(b);
   b.Send();
 }
@@ -52,8 +54,8 @@ void SendReadFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, uint16_
 // is always a whole frame.
 void SendWriteFrame(TIOChainList3 &Chain, uint8_t FileNo, uint16_t Frame, QByteArray Chunk, uint16_t &Asked) {
   Asked = Frame;
-  TRequestBuilder &b = Chain.Front().Builder();
-  b.StartRecord(Chain.ReplyId(), bcWriteFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
+  TRequestBuilder &b = Chain.StartRecord(bcWriteFileFrame, 0, {FileNo, uint8_t(Frame), uint8_t(Frame >> 8)});
+  b.SetFrameSize(uint16_t(Chunk.size()));
   QBuffer data(&Chunk);
   data.open(QIODevice::ReadOnly);
   b.PutStream(data, Chunk.size());
@@ -91,16 +93,16 @@ TDateTime StampAt(const QByteArray &Bytes, qsizetype Offset) {
 // ------------------------------------------------------------ read by type
 
 // Asks for the frame after F unless F is the last one; true when it asked.
-bool RequestNextFrame(TIOChain3readFile &S, uint16_t F) {
+bool RequestNextFrame(TIOChain3readFile &S, uint16_t F, int FrameSize) {
   if (F >= S.FFrameLast)
     return false;
-  SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1), S.FAsked);
+  SendReadFrame(*S.FOwner, S.FFileNo, uint16_t(F + 1), FrameSize, S.FAsked);
   return true;
 }
 
 // Asks for the next frame, or after the last one saves the file whole; true when done.
-bool ReadOnOrSave(TIOChain3readFile &S, uint16_t F) {
-  if (RequestNextFrame(S, F))
+bool ReadOnOrSave(TIOChain3readFile &S, uint16_t F, int FrameSize) {
+  if (RequestNextFrame(S, F, FrameSize))
     return false;
   SaveFileBytes(S.FFileName, S.FData);
   return true;
@@ -120,7 +122,7 @@ void CheckRoomFor(const QString &FileName, qint64 Bytes) {
 
 bool ReadPlain(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
   S.FData += TakeBytes(Parser, FrameSize);
-  return ReadOnOrSave(S, F);
+  return ReadOnOrSave(S, F, FrameSize);
 }
 
 bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
@@ -174,7 +176,7 @@ bool ReadDescriptor(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize
     }
     CheckRoomFor(S.FFileName, length);
   }
-  return ReadOnOrSave(S, F);
+  return ReadOnOrSave(S, F, FrameSize);
 }
 
 bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint16_t F) {
@@ -210,7 +212,7 @@ bool ReadZlib(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
     S.FData += TakeBytes(Parser, n);
     S.FRemaining -= n;
   }
-  if (RequestNextFrame(S, F))
+  if (RequestNextFrame(S, F, FrameSize))
     return false;
   // Checked before anything is saved: a damaged transfer must neither reach
   // the cache (it would be served again under the right key) nor replace the
@@ -248,7 +250,7 @@ bool ReadRing(TIOChain3readFile &S, TResponseParser &Parser, int FrameSize, uint
     SaveFileBytes(S.FFileName, S.FData);
     return true;
   }
-  SendReadFrame(*S.FOwner, S.FFileNo, next, S.FAsked);
+  SendReadFrame(*S.FOwner, S.FFileNo, next, FrameSize, S.FAsked);
   return false;
 }
 
@@ -413,7 +415,7 @@ bool TIOChain3readFile::Run() {
   // Checked before the first record, so that a step that cannot finish sends nothing.
   if (FFileTtype > 3)
     throw EKvError(InvalidFileType);
-  ChainFrameSize(*FOwner, FOwner->FIndex);
+  const int frameSize = ChainFrameSize(*FOwner, FOwner->FIndex);
   if (FFileTtype == 3 && FFrameLimit == 0)
     throw EKvAssert("invalid FFrameLimit");
   // A ring read that starts outside the ring would never come round to its end.
@@ -421,7 +423,7 @@ bool TIOChain3readFile::Run() {
     throw EKvRange(QStringLiteral("first frame %1 outside the ring of %2").arg(FFrameFirst).arg(FFrameLimit));
   FData.clear();
   FRemaining = 0;
-  SendReadFrame(*FOwner, FFileNo, FFrameFirst, FAsked);
+  SendReadFrame(*FOwner, FFileNo, FFrameFirst, frameSize, FAsked);
   return false;
 }
 
@@ -460,7 +462,7 @@ bool TIOChain3writeFile::Run() {
   const int frameSize = ChainFrameSize(*FOwner, FOwner->FIndex);
   if (FType == ctCompareFile) {
     FStream = OpenForReading(FFileName);
-    SendReadFrame(*FOwner, FFileNo, FFrameFirst, FAsked);
+    SendReadFrame(*FOwner, FFileNo, FFrameFirst, frameSize, FAsked);
     return false;
   }
   if (FFileTtype == 2) {
@@ -506,7 +508,7 @@ bool TIOChain3writeFile::Reply(TResponseParser &Parser, const TAnswerHead &) {
   if (local.isEmpty() || local.leftJustified(frameSize, '\0') != device)
     throw EKvError("ошиба сравнения");
   if (FFrameLast > f) {
-    SendReadFrame(*FOwner, FFileNo, uint16_t(f + 1), FAsked);
+    SendReadFrame(*FOwner, FFileNo, uint16_t(f + 1), frameSize, FAsked);
     FOwner->Progress(f, FFrameLast);
     return false;
   }

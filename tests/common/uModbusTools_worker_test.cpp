@@ -77,9 +77,14 @@ protected:
     Server.Stop();
   }
 
+  // As a chain does, the size of the last frame-size record goes with the
+  // file-frame records that follow it.
   void Send(uint8_t Command, std::initializer_list<uint8_t> Payload, std::initializer_list<uint16_t> Words = {}) {
+    if (Command == bcSetFrameSize && Payload.size() == 2)
+      FrameSize = uint16_t(Payload.begin()[0] | Payload.begin()[1] << 8);
     TRequestBuilder &b = Tool->Builder();
     b.StartRecord(Id, Command, 0, Payload);
+    b.SetFrameSize(FrameSize);
     for (uint16_t w : Words)
       b.PutWord(w);
     b.Send();
@@ -126,6 +131,7 @@ protected:
   std::unique_ptr<TDeviceThread> Thread;
   std::unique_ptr<TDeviceTool> Tool;
   TReplyId Id = 0;
+  uint16_t FrameSize = 0;
   std::vector<TGot> Got;
   std::vector<TForeignSign> PendingSigns;
 };
@@ -247,7 +253,6 @@ TEST_P(DeviceWorker, TheQueueIsDrainedAfterAnErrorAndCommandsWithoutExchangeAnsw
   EXPECT_EQ(Answer(5).Head.ErrorFlag, ErrorFlagUnknownCommand);
   EXPECT_EQ(Answer(5).Head.Command, 0x63);
   EXPECT_EQ(Answer(6).Head.ErrorFlag, 0);
-  EXPECT_EQ(Thread->GetFrameSize(), 128);
 }
 
 TEST_P(DeviceWorker, AMalformedRecordDoesNotShiftTheRecordsBehindIt) {
@@ -371,6 +376,8 @@ TEST_P(DeviceWorker, PollScanClockAndSpecialCommandAnswers) {
   Device.SetStatusByte(0x5A);
   Send(bcPoll, {0, 0xFF, 0, 0xFF, 2});
   EXPECT_EQ(Answer(0).Payload, Bytes({0, 0xFF, 0, 0xFF, 2, 0x5A}));
+  // The records that follow carry the address found, as identification's do.
+  Tool->SetDeviceAddr(2);
   const QDateTime moment(QDate(2024, 2, 29), QTime(13, 5, 59));
   Device.SetClock(moment, false);
   Send(bcReadClock, {});
@@ -420,9 +427,10 @@ TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
   }));
   ASSERT_GE(lines.size(), 3);
   const QString stamp = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ";
-  const QString q = QString("modbusCmd Q ( 23)  15 00 %1 00 00 00 00 00 00 00 00 00 00 00 00 01 00 01 07 00\r")
+  // The record's device address (01) is its byte 14.
+  const QString q = QString("modbusCmd Q ( 23)  15 00 %1 00 00 00 00 00 00 00 00 01 00 00 00 01 00 01 07 00\r")
                         .arg(QString::asprintf("%2.2X 00 00 00", Id));
-  const QString a = QString("modbusCmd A ( 25)        %1 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00 01 07 00 34 12\r")
+  const QString a = QString("modbusCmd A ( 25)        %1 00 00 00 00 00 00 00 00 01 00 00 00 01 00 00 00 01 07 00 34 12\r")
                         .arg(QString::asprintf("%2.2X 00 00 00", Id));
   EXPECT_TRUE(QRegularExpression("^" + stamp + QRegularExpression::escape(q) + "$").match(lines[0]).hasMatch())
       << lines[0].constData();

@@ -1,12 +1,16 @@
 # Reliability harness: fuzz inputs kept under fuzz/regress/ replayed through
 # their targets; saving under faults; the work-folder lock across processes;
 # the fault mix against the simulated device.
+# The replay is compiled once for every target: each executable
+# (fuzz_regress_NAME) finds its target's inputs by its own name.
+add_library(kv_fuzz_replay OBJECT ${CMAKE_CURRENT_LIST_DIR}/fuzzReplay_test.cpp)
+target_link_libraries(kv_fuzz_replay PRIVATE Qt6::Core GTest::gtest)
+target_compile_definitions(kv_fuzz_replay PRIVATE KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 function(kv_fuzz_replay name)
   kv_add_test(fuzz_regress_${name}
-    SOURCES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/fuzzReplay_test.cpp ${KV_SOURCE_DIR}/fuzz/${name}_fuzz.cpp
+    SOURCES $<TARGET_OBJECTS:kv_fuzz_replay> ${KV_SOURCE_DIR}/fuzz/${name}_fuzz.cpp
     LIBS ${ARGN})
   target_include_directories(fuzz_regress_${name} PRIVATE ${KV_SOURCE_DIR}/fuzz)
-  target_compile_definitions(fuzz_regress_${name} PRIVATE KV_FUZZ_NAME="${name}")
 endfunction()
 set(KV_SOURCE_DIR ${CMAKE_SOURCE_DIR})
 kv_fuzz_replay(rtu_answer kvcommon)

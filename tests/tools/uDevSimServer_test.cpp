@@ -1,4 +1,5 @@
 #include "../common/uErrorOf.h"
+#include "crc.h"
 #include "uDevSimServer.h"
 #include "uErrors.h"
 #include "uSimDevice.h"
@@ -81,6 +82,28 @@ TEST(DevSimServer, PacedAnswerTakesAtLeastItsLineTime) {
   ASSERT_EQ(answer.size(), 255);
   EXPECT_EQ(answer.left(3).toHex().toStdString(), "0103fa");
   EXPECT_GE(took, std::chrono::microseconds(255 * 10 * 1000000LL / 9600));
+}
+
+// The pseudo-terminal hands a long write over in parts; on a loaded machine
+// the second may come long after the first. Neither is a frame of its own.
+TEST(DevSimServer, AFileFrameWriteInTwoPartsFiftyMsApartIsAnswered) {
+  TSimDevice device;
+  device.SetFile(150, QByteArray(), 2048);
+  TDevSimServer server(device);
+  TDevSimOptions options;
+  options.UseTcp = false;
+  server.Start(options);
+  const int fd = OpenPty(server.PtyPath());
+  QByteArray frame = Hex("01 1B 96 00 00") + QByteArray(2048, '\x5A');
+  const uint16_t crc = Crc16(frame);
+  frame.append(char(crc >> 8)).append(char(crc & 0xFF));
+  Write(fd, frame.left(2048));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the pause under test, not a wait
+  Write(fd, frame.mid(2048));
+  const QByteArray answer = ReadBytes(fd, 7);
+  ::close(fd);
+  EXPECT_EQ(answer.left(5), frame.left(5));
+  EXPECT_EQ(device.FileBytes(150), QByteArray(2048, '\x5A'));
 }
 
 TEST(DevSimServer, ServesSeveralTcpClientsAndOneThatLeaves) {

@@ -94,6 +94,12 @@ struct TDevSimServer::TState {
   // byte i leaves when its tenth bit would have been on the line.
   TSendResult Send(int Fd, const TSimAnswer &Answer, int Baud, bool IsSocket) {
     bool ready = false;
+    const qsizetype functionAt = IsSocket ? 7 : 1;
+    const int function = Answer.Bytes.size() > functionAt ? uint8_t(Answer.Bytes[functionAt]) & 0x7F : -1;
+    auto held = [&] { return Held->load() && (*HeldFunction < 0 || *HeldFunction == function); };
+    while (held())
+      if (!Wait(-1, 0, std::chrono::milliseconds(5), ready))
+        return TSendResult::Stopped;
     if (Answer.DelayMs > 0 && !Wait(-1, 0, std::chrono::milliseconds(Answer.DelayMs), ready))
       return TSendResult::Stopped;
     const QByteArray &bytes = Answer.Bytes;
@@ -124,6 +130,9 @@ struct TDevSimServer::TState {
   int SlaveFd = -1;
   int ListenFd = -1;
   TSimRtuSlave Rtu;
+  // The server's hold switch.
+  const std::atomic<bool> *Held = nullptr;
+  const std::atomic<int> *HeldFunction = nullptr;
   TClock::time_point LastRtuByte;
   std::list<TClient> Clients;
 };
@@ -135,6 +144,8 @@ TDevSimServer::~TDevSimServer() { Stop(); }
 void TDevSimServer::Start(const TDevSimOptions &Options) {
   Stop();
   auto state = std::make_unique<TState>(FDevice);
+  state->Held = &FHeld;
+  state->HeldFunction = &FHeldFunction;
   state->WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (state->WakeFd < 0)
     throw EKvError(QStringLiteral("cannot create event: ") + SystemError(errno));
@@ -220,25 +231,35 @@ void TDevSimServer::Run() {
     int timeoutMs = -1;
     if (s.Rtu.HasPending()) {
       const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - s.LastRtuByte);
-      timeoutMs = std::max(0, TSimRtuSlave::SilenceMs - int(quiet.count()) + 1);
+      timeoutMs = std::max(0, s.Rtu.SilenceToEndMs() - int(quiet.count()) + 1);
     }
     const int n = ::poll(fds.data(), nfds_t(fds.size()), timeoutMs);
     if (n < 0 && errno != EINTR)
       return;
     if (fds[0].revents & POLLIN)
       return;
-    if (fds[1].revents & POLLIN) {
+    // Reads what the line holds now; false when the server is to stop.
+    auto readRtu = [&] {
       const ssize_t got = ::read(s.MasterFd, buf, sizeof buf);
       if (got > 0) {
         s.LastRtuByte = TClock::now();
-        if (!sendRtu(s.Rtu.Feed(buf, size_t(got))))
-          return;
+        return sendRtu(s.Rtu.Feed(buf, size_t(got)));
       }
-    }
+      return true;
+    };
+    if ((fds[1].revents & POLLIN) && !readRtu())
+      return;
     if (s.Rtu.HasPending() &&
-        TClock::now() - s.LastRtuByte >= std::chrono::milliseconds(TSimRtuSlave::SilenceMs)) {
-      if (!sendRtu(s.Rtu.EndOfFrame()))
+        TClock::now() - s.LastRtuByte >= std::chrono::milliseconds(s.Rtu.SilenceToEndMs())) {
+      // This thread may have been held up past the silence: bytes already
+      // waiting came before it ended and belong to the frame.
+      pollfd waiting{s.MasterFd, POLLIN, 0};
+      if (::poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN)) {
+        if (!readRtu())
+          return;
+      } else if (!sendRtu(s.Rtu.EndOfFrame())) {
         return;
+      }
     }
     if (fds[2].revents & POLLIN) {
       const int fd = ::accept4(s.ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);

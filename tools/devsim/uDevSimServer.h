@@ -37,6 +37,14 @@ public:
   uint16_t TcpPort() const { return FTcpPort; }
   // Changes the pace of RTU answers while running; 0: at once.
   void SetBaud(int Baud) { FBaud = Baud; }
+  // Held: every answer (or only those with function code Function) waits,
+  // its request executed, until the hold is let go (or the server stops): a
+  // test holds a device's answer until the program has done what it tests
+  // meanwhile. Any thread.
+  void HoldAnswers(bool Held, int Function = -1) {
+    FHeldFunction = Function;
+    FHeld = Held;
+  }
 
 private:
   struct TState;
@@ -48,4 +56,6 @@ private:
   QString FPtyPath;
   uint16_t FTcpPort = 0;
   std::atomic<int> FBaud{0};
+  std::atomic<bool> FHeld{false};
+  std::atomic<int> FHeldFunction{-1};
 };

@@ -109,6 +109,11 @@ int TSimRtuSlave::KnownLength() const {
   }
 }
 
+int TSimRtuSlave::SilenceToEndMs() const {
+  const int length = KnownLength();
+  return length > FBuffer.size() ? DueSilenceMs : SilenceMs;
+}
+
 std::vector<TSimAnswer> TSimRtuSlave::Feed(const char *Data, size_t Count) {
   std::vector<TSimAnswer> out;
   FBuffer.append(Data, qsizetype(Count));

@@ -21,6 +21,12 @@ public:
   // Silence on the line that ends a frame whose length the function code does
   // not tell. A pseudo-terminal has no character time, so this is fixed.
   static constexpr int SilenceMs = 10;
+  // Silence that ends a frame whose function code says more bytes are due: a
+  // pseudo-terminal hands a long write over in parts, and on a loaded machine
+  // the next part may come many ms later. A pause between two reads of one
+  // write is no silence on a line; only a frame cut short (or noise) waits
+  // this long.
+  static constexpr int DueSilenceMs = 1000;
   // A buffer this long without a frame in it is noise and is dropped.
   static constexpr int MaxBufferBytes = 8192;
 
@@ -31,6 +37,9 @@ public:
   // The line has been silent for SilenceMs: what is pending is one frame, or noise.
   std::vector<TSimAnswer> EndOfFrame();
   bool HasPending() const { return !FBuffer.isEmpty(); }
+  // The silence after which what is pending is ended: SilenceMs, or
+  // DueSilenceMs while the function code says more bytes are due.
+  int SilenceToEndMs() const;
 
 private:
   // Length of the frame at the buffer's start when its function code fixes it; 0 when not.

@@ -693,5 +693,57 @@ TEST_P(IOChainDevsim, TwoFrameWriteIsComparedAndAFlippedByteFailsTheCompare) {
   EXPECT_EQ(d.Messages, QStringList{"ошиба сравнения"});
 }
 
+// Five chains started together, their records interleaved in the worker as a
+// page's refresh, an identification and a write interleave them: each record
+// goes with the frame size, memory area and device address of its own chain.
+TEST_P(IOChainDevsim, InterleavedChainsKeepTheirOwnFrameSizeAreaAndAddress) {
+  const bool tcp = GetParam();
+  QTemporaryDir files;
+  const QByteArray ring = Pattern(256 * 21, 5), descriptor = Pattern(256, 6);
+  SaveFileBytes(files.filePath("ring"), ring);
+  SaveFileBytes(files.filePath("desc"), descriptor);
+  TDevsimChains d(tcp, {"--file", "128:21:" + files.filePath("ring"), "--file", "129:128:" + files.filePath("desc"),
+                        "--set", "sram:100=0x5A01,0x5A02,0x5A03", "--set", "flash:0x200=0x1234"});
+  int ended = 0;
+  auto end = [&ended] { ++ended; };
+  // The event ring, frames 250..253 of 21 bytes.
+  auto ringFrames = [](TIOChain3 *Next, const QList<int> &) {
+    auto *read = CastIOChain3readFile(Next);
+    read->setFrameLimit(256);
+    read->setFrameFirst(250);
+    read->setFrameLast(254);
+  };
+  d.New().setFrameSize(21).execNext(ringFrames, {}).readFile(128, 3, d.Path("ring.bin")).exec(end).run();
+  // An identity check's descriptor frames, 128 bytes each.
+  auto twoFrames = [](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLast(1); };
+  d.New().setFrameSize(128).execNext(twoFrames, {}).readFile(129, 0, d.Path("desc.bin")).exec(end).run();
+  // Three registers written one record after another, then read back.
+  TIo writes(Words({100, 0x0111, 101, 0x0222, 102, 0x0333})), back(Words({100, 101, 102}));
+  d.New().writeReg(writes.In).readReg(back.In, back.Out).exec(end).run();
+  // An identification's SRAM and FLASH reads.
+  TIo sram(Words({100, 101, 102}));
+  uint16_t flashAddr = 0x200, flashWord = 0;
+  d.New().readSram(sram.In, sram.Out).readFlash(flashAddr, flashWord).exec(end).run();
+  // Over Modbus TCP, a chain that addresses unit 9, which devsim refuses.
+  TAddrList other{9};
+  TIo otherRead(Words({100}));
+  if (tcp)
+    d.New().setDeviceAddr(other).readReg(otherRead.In, otherRead.Out).exec(end).run();
+  ASSERT_TRUE(WaitFor([&] { return d.Gen().ChainCount() == 0; }));
+
+  EXPECT_EQ(ended, 4) << d.Messages.join("; ").toStdString();
+  EXPECT_EQ(LoadFileBytes(d.Path("ring.bin")), ring.mid(250 * 21, 4 * 21));
+  EXPECT_EQ(LoadFileBytes(d.Path("desc.bin")), descriptor);
+  EXPECT_EQ(back.Out.data(), writes.Data) << "a register write went out as another area's write";
+  EXPECT_EQ(sram.Out.data(), Words({100, 0x5A01, 101, 0x5A02, 102, 0x5A03}));
+  EXPECT_EQ(flashWord, 0x1234);
+  TIo sramAfter(Words({100, 101, 102}));
+  TAddrList device{1};
+  ASSERT_TRUE(d.Run(d.New().setDeviceAddr(device).readSram(sramAfter.In, sramAfter.Out)));
+  EXPECT_EQ(sramAfter.Out.data(), sram.Out.data()) << "the SRAM was written";
+  // The chain for unit 9 alone was refused for it.
+  EXPECT_EQ(d.Messages, tcp ? QStringList{"Ошибка устройства 0b"} : QStringList{});
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, IOChainDevsim, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool> &Info) { return Info.param ? "Tcp" : "Pty"; });

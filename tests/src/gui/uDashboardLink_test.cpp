@@ -763,3 +763,65 @@ TEST_F(DashboardLink, AnEventRingThatCannotBeSavedIsLoggedOncePerFailure) {
   }
   QFile::setPermissions(ring, writable);
 }
+
+// A title-panel write pressed again and again while the timer refreshes the
+// panel at its shortest tick, over Modbus TCP and a 9600-baud line: the
+// write's identity check reads the descriptor's 128-byte frames while the
+// refresh reads the event ring's frames and registers, their records
+// interleaved in the worker. Every press is written, none is refused, and no
+// answer is taken for a wrong or a short one.
+class PanelWriteDuringRefresh : public DashboardLink, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PanelWriteDuringRefresh, EveryPressIsWrittenAndNoAnswerIsWrong) {
+  const bool pty = GetParam();
+  ASSERT_TRUE(QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", S.Dir.filePath("dashboard.XML")));
+  S.Serve(pty);
+  QString ini = "[setup]\ncustom=0\npasswdExpirationPeriod=600\n";
+  if (pty) {
+    S.Server->SetBaud(9600);
+    RegWriteString("", KV_REG_COM_PORT, S.Server->PtyPath());
+    ini += "protocol=modbus\n";
+  } else {
+    ini += QString("protocol=modbustcp\n[modbustcp]\nhost=127.0.0.1\nport=%1\n").arg(S.Server->TcpPort());
+  }
+  ini += "[device]\npollPause=1000\n[com]\nTimeout=5000\nbaudratelist=9600\n[timer]\ninterval=1\n[debug]\npoll=1\n";
+  ASSERT_TRUE(S.Open(ini));
+  Form = S.Form.get();
+  ASSERT_TRUE(QTest::qWaitFor([this] { return Form->IsDeviceReady(); }, 60000)) << S.Status().toStdString();
+  Form->PageControl->setCurrentWidget(Form->TabSheetDashboard);
+  Form->cbAuto->setChecked(true);
+  Form->SetLoggedIn(true);
+  TParamEnum *mode = nullptr;
+  for (TParamEnum *e : Controls<TParamEnum>())
+    if (e->mreg() == 30)
+      mode = e;
+  ASSERT_TRUE(mode);
+  const auto ringReads = [this] {
+    int n = 0;
+    for (const QByteArray &p : Device.RequestLog())
+      n += uint8_t(p[0]) == SIM_FN_READ_FILE && uint8_t(p[1]) == SimFileEventRing;
+    return n;
+  };
+  const qsizetype mark = Logger().Lines().size();
+  Device.ClearLogs();
+  constexpr int Presses = 30;
+  for (int i = 0; i < Presses; ++i) {
+    SCOPED_TRACE(i);
+    // Pressed while a refresh is reading the event ring.
+    const int from = ringReads();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ringReads() > from && Form->IsLinkBusy(); }, 60000))
+        << S.Status().toStdString();
+    emit mode->List()->activated(i % 2);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !Form->IOChain()->RunningWrite(); }, 60000));
+  }
+  Form->cbAuto->setChecked(false);
+  ASSERT_TRUE(S.WaitIdle());
+  const QStringList log = Logger().Lines().mid(mark);
+  EXPECT_EQ(log.filter("Неверный ответ").size(), 0) << log.filter("ERROR").join("\n").toStdString();
+  EXPECT_EQ(log.filter("Неполный ответ").size(), 0) << log.filter("ERROR").join("\n").toStdString();
+  EXPECT_EQ(log.filter("устройство не подтверждено").size(), 0) << log.filter("ERROR").join("\n").toStdString();
+  EXPECT_EQ(RegisterRequests(Device, false).filter(QRegularExpression("^w 30 ")).size(), Presses);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, PanelWriteDuringRefresh, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &Info) { return Info.param ? "Pty9600" : "Tcp"; });

@@ -71,14 +71,18 @@ protected:
   void Show(QWidget *Page) { S.Form->PageControl->setCurrentWidget(Page); }
 
   QString PortName() const { return S.Form->DeviceThread()->DeviceIO().GetOI().GetComPort().GetPortName(); }
-  // A chain held up by one late (or missing) answer, busy when this returns.
+  // A chain held up by its register reads' answers, held back until the test
+  // lets them go (LateAnswer) or missing once (Silence); busy when this returns.
   void StartSlowChain(TSimFaultKind Kind = TSimFaultKind::LateAnswer) {
-    TSimFault late;
-    late.Kind = Kind;
-    late.Value = 1500;
-    late.Function = SIM_FN_READ_HOLDING;
-    late.Count = 1;
-    S.Device.SetFault(late);
+    if (Kind == TSimFaultKind::LateAnswer) {
+      S.Server->HoldAnswers(true, SIM_FN_READ_HOLDING);
+    } else {
+      TSimFault missing;
+      missing.Kind = Kind;
+      missing.Function = SIM_FN_READ_HOLDING;
+      missing.Count = 1;
+      S.Device.SetFault(missing);
+    }
     Show(S.Form->TabSheetParam);
     S.Form->aMonitorRefresh->trigger();
   }
@@ -313,6 +317,7 @@ TEST_F(MainCommandsLink, PortClickWaitsForTheIdleLinkWithoutBlocking) {
   // Back in the event loop while the link is still busy: nothing switched yet.
   EXPECT_TRUE(S.Form->IsLinkBusy());
   EXPECT_NE(PortName(), "ttyKV0");
+  S.Server->HoldAnswers(false);
   ASSERT_TRUE(QTest::qWaitFor([&] { return PortName() == "ttyKV0"; }, 30000));
   EXPECT_EQ(S.Form->AutoPoll(), 1);
   EXPECT_TRUE(items[0]->isChecked());
@@ -405,18 +410,17 @@ TEST_F(MainCommandsLink, ACloseWaitsForTheParametersWriteThenEnds) {
     QTest::keyClick(page->Editor()->Edit, Qt::Key_Return);
     S.Form->DashboardFrame->SetModified(true);
     S.Device.ClearLogs();
-    TSimFault fault = SlowWrites(250);
+    // The answers to the writes (or to the read-back) are held back until
+    // the close has been seen.
+    S.Server->HoldAnswers(true, c.Fault == fSlowReadBack ? SIM_FN_READ_HOLDING : SIM_FN_WRITE_HOLDING);
     if (failing) {
-      fault = TSimFault();
+      TSimFault fault;
       fault.Kind = TSimFaultKind::Silence;
       fault.Function = SIM_FN_WRITE_HOLDING;
       fault.After = 2;
       fault.Count = 1;
-    } else if (c.Fault == fSlowReadBack) {
-      fault.Function = SIM_FN_READ_HOLDING;
-      fault.Value = 1000;
+      S.Device.SetFault(fault);
     }
-    S.Device.SetFault(fault);
     Shown.clear();
     const qsizetype mark = Logger().Lines().size();
     S.Form->auWrite->setEnabled(true);
@@ -437,6 +441,7 @@ TEST_F(MainCommandsLink, ACloseWaitsForTheParametersWriteThenEnds) {
     EXPECT_TRUE(Shown.isEmpty()) << "the questions come after the write";
     if (c.Cancel)
       S.Form->WriteWaitBox()->buttons().value(0)->click();
+    S.Server->HoldAnswers(false);
     ASSERT_TRUE(S.WaitIdle());
     S.Device.SetFault(TSimFault());
     // A write with no answer ends through its own failure.
@@ -514,13 +519,16 @@ TEST_F(MainCommandsLink, ATabClosedDuringItsWriteWaitsThenAsksAndCloses) {
     ASSERT_NE(local, nullptr);
     QPointer<QWidget> sheet = S.Form->PageControl->currentWidget();
     S.Device.ClearLogs();
-    TSimFault fault = SlowWrites(300);
+    // The relay's answers to the writes are held back until the close has been seen.
+    S.Server->HoldAnswers(true, SIM_FN_WRITE_HOLDING);
     if (c.Refused) {
+      TSimFault fault;
       fault.Kind = TSimFaultKind::Exception;
       fault.Value = 2;
+      fault.Function = SIM_FN_WRITE_HOLDING;
       fault.After = 2;
+      S.Device.SetFault(fault);
     }
-    S.Device.SetFault(fault);
     TIOChainList3 &write = S.Form->IOChain()->newList();
     QBuffer &pairs = write.Buffer();
     StreamWritePairs(pairs, {{101, 401}, {102, 402}, {103, 403}, {104, 404}});
@@ -538,6 +546,7 @@ TEST_F(MainCommandsLink, ATabClosedDuringItsWriteWaitsThenAsksAndCloses) {
     if (c.Cancel)
       S.Form->WriteWaitBox()->buttons().value(0)->click();
     EXPECT_TRUE(Shown.isEmpty()) << "its question comes after the write";
+    S.Server->HoldAnswers(false);
     ASSERT_TRUE(S.WaitIdle());
     S.Device.SetFault(TSimFault());
     EXPECT_EQ(RegisterRequests(S.Device),
@@ -579,19 +588,26 @@ TEST_F(MainCommandsLink, ExitDuringALogicWriteLetsTheLogicRunAgainFirst) {
     return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
   });
   S.Device.ClearLogs();
-  TSimFault slow;
-  slow.Kind = TSimFaultKind::LateAnswer;
-  slow.Value = 600;
-  slow.Function = SIM_FN_WRITE_FILE;
-  S.Device.SetFault(slow);
+  // The answers to the file frames are held back until the close has been seen.
+  S.Server->HoldAnswers(true, SIM_FN_WRITE_FILE);
   const qsizetype mark = Logger().Lines().size();
-  // Two seconds into the write, once the relay's logic has been stopped.
+  // Once the relay's logic has been stopped and a frame is being written.
   QTimer exit;
+  bool pressed = false;
   QObject::connect(&exit, &QTimer::timeout, [&] {
-    if (S.Device.SpecialLog().empty())
-      return;
-    exit.stop();
-    QTimer::singleShot(2000, S.Form.get(), [this] { S.Form->nExit->trigger(); });
+    if (!pressed) {
+      const std::vector<QByteArray> log = S.Device.RequestLog();
+      const bool writing = std::any_of(log.begin(), log.end(),
+                                       [](const QByteArray &P) { return uint8_t(P[0]) == SIM_FN_WRITE_FILE; });
+      if (S.Device.SpecialLog().empty() || !writing)
+        return;
+      pressed = true;
+      S.Form->nExit->trigger();
+    }
+    if (S.Form->WriteWaitBox()) {
+      exit.stop();
+      S.Server->HoldAnswers(false);
+    }
   });
   exit.start(20);
   S.Form->UpdateActions();

@@ -1530,7 +1530,14 @@ TEST_P(CustomFrameWriteClose, VykhodDuringALogicWriteCutAfterF0IsGivenUp) {
       << Logger().Lines().join("\n").toStdString();
   // The close's box goes once the write has ended; the write's stays.
   ASSERT_TRUE(QTest::qWaitFor([this] { return !Form->WriteWaitBox(); }, 30000));
-  QTest::qWait(1500);
+  // Until the close has been given up and every chain has gone, the events
+  // they posted handled.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [this] {
+        return !Logged("Закрытие отменено").isEmpty() && Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy();
+      },
+      30000));
+  QCoreApplication::processEvents();
   EXPECT_TRUE(Form->isVisible()) << Logger().Lines().join("\n").toStdString();
   EXPECT_EQ(WriteBoxText(Form.get()), "Не записано: Внешняя логика\n" + stopped);
   EXPECT_EQ(Logged("Закрытие отменено: запись не завершена: Внешняя логика").size(), 1)
