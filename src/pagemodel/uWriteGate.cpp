@@ -22,6 +22,7 @@ const char *const SetpointByMreg = "ustav/*[mreg=%1]";
 const char *const PartialWriteTemplate = "Ошибка записи: записано %1 из %2, не записаны: %3";
 const char *const CountedWriteTemplate = "Ошибка записи: записано %1 из %2";
 const char *const UnconfirmedTemplate = "записано, не подтверждено: %1";
+const char *const UnconfirmedMark = "Записано, не подтверждено";
 const char *const HeldChangedTemplate = "Не сохранено устройством: %1: в устройстве %2";
 const char *const UnansweredText = "ответ не получен: проверьте значение";
 const char *const NotKeptTemplate = "Не сохранено устройством: %1: записано %2, в устройстве %3";
@@ -232,6 +233,8 @@ QString UnansweredWriteText(const QString &Name) {
 QString UnconfirmedWriteText(const QStringList &Names) {
   return MultiLingual().Translate(QString::fromUtf8(UnconfirmedTemplate)).arg(Names.join(QStringLiteral(", ")));
 }
+
+QString UnconfirmedMarkText() { return MultiLingual().Translate(QString::fromUtf8(UnconfirmedMark)); }
 
 QString NotKeptText(const QString &Name, const QString &Written, const QString &Held) {
   return MultiLingual().Translate(QString::fromUtf8(NotKeptTemplate)).arg(Name, Written, Held);

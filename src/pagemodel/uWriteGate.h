@@ -231,6 +231,9 @@ QString PartialWriteText(int Written, int Total, const QStringList &NotWritten, 
 QString UnansweredWriteText(const QString &Name);
 // "записано, не подтверждено: names" in the user's language.
 QString UnconfirmedWriteText(const QStringList &Names);
+// What a page's mark of an unconfirmed value says ("Записано, не
+// подтверждено"), in the user's language.
+QString UnconfirmedMarkText();
 // "Не сохранено устройством: Name: записано W, в устройстве H" in the user's
 // language, W and H as the page shows them (ShownWords).
 QString NotKeptText(const QString &Name, const QString &Written, const QString &Held);
