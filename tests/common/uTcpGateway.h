@@ -59,6 +59,19 @@ public:
   // Where the next requests go; one already forwarded is still answered from where it went.
   void Target(TUpstream Which) { FTarget = Which; }
   void Mode(TMode Mode) { FMode = Mode; }
+  // What follows the Nth answer from now that goes back to the program (of
+  // function Function only, when not 0; an exception answer never counts):
+  // every request after it is refused with exception 0B (the mode becomes
+  // Exception), or the program's connection is hung up on right after it and
+  // the line behind stays dead (the mode becomes Silent).
+  enum class TAfter { Exception, Close };
+  void FailAfter(int Answers, TAfter What, uint8_t Function = 0) {
+    FAfter = What;
+    FAfterFunction = Function;
+    FAnswersLeft = Answers;
+  }
+  // Answers that went back to the program from the upstreams.
+  int Answered() const { return FAnswered; }
 
   // Connections the program made to the gateway.
   int Connections() const { return FConnections; }
@@ -94,6 +107,7 @@ private:
     int Fd = -1;
     int Up[2] = {-1, -1};
     QByteArray In;
+    QByteArray UpIn[2]; // what each upstream sent of its answers not yet whole
   };
 
   static sockaddr_in Loopback(uint16_t Port) {
@@ -141,7 +155,7 @@ private:
       if (p[1].revents & POLLIN) {
         const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
-          FClients.push_back(TClient{fd, {-1, -1}, {}});
+          FClients.push_back(TClient{fd, {-1, -1}, {}, {}});
           ++FConnections;
         }
       }
@@ -215,14 +229,40 @@ private:
     Send(C.Fd, answer);
   }
 
-  // Upstream answers go back as they come; a closed upstream is opened again at the next request.
+  // Upstream answers go back whole as they come; a closed upstream is opened again at the next request.
   void FromUpstream(TClient &C, int Up) {
     char buf[4096];
     const ssize_t n = ::recv(C.Up[Up], buf, sizeof buf, 0);
-    if (n <= 0)
+    if (n <= 0) {
       Close(C.Up[Up]);
-    else
-      Send(C.Fd, QByteArray(buf, n));
+      C.UpIn[Up].clear();
+      return;
+    }
+    QByteArray &in = C.UpIn[Up];
+    in.append(buf, n);
+    while (in.size() >= 7 && C.Fd >= 0) {
+      const int length = uint8_t(in[4]) << 8 | uint8_t(in[5]);
+      if (in.size() < 6 + length)
+        return;
+      const uint8_t function = length >= 2 ? uint8_t(in[7]) : 0;
+      Send(C.Fd, in.left(6 + length));
+      in.remove(0, 6 + length);
+      ++FAnswered;
+      const bool counts = !(function & 0x80) && (FAfterFunction == 0 || function == FAfterFunction);
+      if (!counts || FAnswersLeft.load() <= 0 || FAnswersLeft.fetch_sub(1) != 1)
+        continue;
+      if (FAfter == TAfter::Exception) {
+        FMode = TMode::Exception;
+        continue;
+      }
+      FMode = TMode::Silent;
+      Close(C.Fd);
+      Close(C.Up[0]);
+      Close(C.Up[1]);
+      C.UpIn[0].clear();
+      C.UpIn[1].clear();
+      return;
+    }
   }
 
   const uint16_t FUpPort[2];
@@ -233,6 +273,10 @@ private:
   std::atomic<TMode> FMode{TMode::Forward};
   std::atomic<int> FConnections{0};
   std::atomic<int> FReceived{0};
+  std::atomic<int> FAnswered{0};
+  std::atomic<int> FAnswersLeft{0};
+  std::atomic<TAfter> FAfter{TAfter::Exception};
+  std::atomic<uint8_t> FAfterFunction{0};
   mutable std::mutex FLock;
   std::vector<QByteArray> FRequests[2];
   std::vector<TClient> FClients; // the serving thread's only
