@@ -63,7 +63,7 @@ public:
   // function Function only, when not 0; an exception answer never counts):
   // every request after it is refused with exception 0B (the mode becomes
   // Exception), or the program's connection is hung up on right after it and
-  // the line behind stays dead (the mode becomes Silent).
+  // the relay behind stays unreachable (the mode becomes Exception).
   enum class TAfter { Exception, Close };
   void FailAfter(int Answers, TAfter What, uint8_t Function = 0) {
     FAfter = What;
@@ -255,7 +255,7 @@ private:
         FMode = TMode::Exception;
         continue;
       }
-      FMode = TMode::Silent;
+      FMode = TMode::Exception;
       Close(C.Fd);
       Close(C.Up[0]);
       Close(C.Up[1]);
