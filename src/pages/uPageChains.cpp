@@ -126,6 +126,31 @@ bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, 
   TWriteRun run;
   run.DoneText.clear();
   run.Shown = Shown;
+  // Written and not read back: the page shows the engineer's value, as the
+  // register would hold it, and its controls of the register say it is not
+  // confirmed. The image stays the relay's as last read; the next refresh
+  // that reads the relay shows what it holds.
+  run.Outcome = [page = QPointer<QObject>(Page), Shown, Reg, Value, Mask](const std::vector<TValueOutcome> &Outcomes) {
+    const bool unconfirmed = !Outcomes.empty() && Outcomes.front().Fate == TWriteFate::Unconfirmed;
+    if (page)
+      for (QWidget *w : page->findChildren<QWidget *>())
+        if (auto *rc = dynamic_cast<TRegControl *>(w); rc && rc->mreg() == Reg) {
+          if (unconfirmed)
+            w->setToolTip(UnconfirmedMarkText());
+          else if (w->toolTip() == UnconfirmedMarkText())
+            w->setToolTip(QString());
+        }
+    if (!unconfirmed || !Shown || !page || Reg >= TModbus::RegCount)
+      return;
+    TModbus &image = Modbus();
+    const bool valid = image.IsValid(Reg);
+    const uint16_t held = image.GetWord(Reg);
+    image.SetWord(Reg, uint16_t((held & ~Mask) | (Value & Mask)));
+    Shown();
+    image.SetWord(Reg, held);
+    if (!valid)
+      image.SetValid(Reg, false);
+  };
   run.ReadAfter = ReadAfter;
   // A pulse is a command the relay clears itself: nothing to compare.
   run.Compare = ReadAfter;

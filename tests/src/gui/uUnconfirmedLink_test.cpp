@@ -2,6 +2,8 @@
 // gateway: the gateway refuses every request after the last write's answer
 // with 0B, or hangs up right after it. The pages keep what was typed as the
 // engineer's, marked unconfirmed, and the write's one report says so.
+#include "uControls.h"
+#include "uDashboardFrame.h"
 #include "uLinkKit.h"
 #include "uLogger.h"
 #include "uModbus.h"
@@ -14,6 +16,8 @@
 #include "uWriteGate.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <functional>
@@ -198,4 +202,30 @@ TEST_F(UnconfirmedLink, AValueWrittenAndNotReadBackStaysTheEngineersMarked) {
     Gateway->Mode(TTcpGateway::TMode::Forward);
     ASSERT_TRUE(S.WaitIdle());
   }
+}
+
+// A title-panel value written, its read-back refused: the control shows the
+// value the relay was sent, marked unconfirmed, not the one read before.
+TEST_F(UnconfirmedLink, ATitlePanelValueWrittenAndNotReadBackStaysOnItsControl) {
+  ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/dashboard.XML"), S.Dir.filePath("dashboard.XML")));
+  ASSERT_NO_FATAL_FAILURE(Open(0));
+  S.Form->PageControl->setCurrentWidget(S.Form->TabSheetDashboard);
+  S.Form->DashboardFrame->Refresh();
+  ASSERT_TRUE(S.WaitIdle());
+  TParamEnum *mode = nullptr;
+  for (QWidget *w : ControlsOf(S.Form->DashboardFrame->Panel, true))
+    if (auto *e = qobject_cast<TParamEnum *>(w); e && e->mreg() == 30)
+      mode = e;
+  ASSERT_TRUE(mode);
+  const int held = S.Device.Register(TSimArea::Holding, 30), typed = held == 0 ? 1 : 0;
+  ASSERT_EQ(mode->List()->currentIndex(), held);
+  Gateway->FailAfter(1, TAfter::Exception, SIM_FN_WRITE_HOLDING);
+  emit mode->List()->activated(typed);
+  ASSERT_TRUE(S.WaitIdle());
+  QApplication::processEvents();
+  EXPECT_EQ(S.Device.Register(TSimArea::Holding, 30), typed);
+  EXPECT_EQ(mode->List()->currentIndex(), typed);
+  EXPECT_EQ(mode->toolTip(), UnconfirmedMarkText());
+  EXPECT_TRUE(S.Status().startsWith("записано, не подтверждено: ")) << S.Status().toStdString();
+  Gateway->Mode(TTcpGateway::TMode::Forward);
 }
