@@ -945,7 +945,6 @@ void TMainForm::UnpinOnCommands() {
     connect(a, &QAction::triggered, this, &TMainForm::UnpinWriteReport, Qt::UniqueConnection);
 }
 
-
 bool TMainForm::event(QEvent *Event) {
   if (Event->type() == QEvent::StatusTip)
     return true;

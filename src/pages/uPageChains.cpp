@@ -68,6 +68,9 @@ QByteArray PolledRegisters(QWidget *Panel, const TSimpleDeviceDescriptor *Desc, 
 void ShowControlValues(QWidget *Panel, TSimpleDeviceDescriptor *Desc, int Flags) {
   for (QWidget *w : ControlsOf(Panel, true)) {
     if (auto *rc = dynamic_cast<TRegControl *>(w)) {
+      // The relay's value now: no longer one written and not confirmed.
+      if (w->toolTip() == UnconfirmedMarkText())
+        w->setToolTip(QString());
       if (rc->mreg() != NoReg)
         rc->setValue(ImageFrom(rc->mreg()), Flags);
     } else if (auto *up = qobject_cast<TUstavPanel *>(w)) {
@@ -131,25 +134,21 @@ bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, 
   // confirmed. The image stays the relay's as last read; the next refresh
   // that reads the relay shows what it holds.
   run.Outcome = [page = QPointer<QObject>(Page), Shown, Reg, Value, Mask](const std::vector<TValueOutcome> &Outcomes) {
-    const bool unconfirmed = !Outcomes.empty() && Outcomes.front().Fate == TWriteFate::Unconfirmed;
-    if (page)
-      for (QWidget *w : page->findChildren<QWidget *>())
-        if (auto *rc = dynamic_cast<TRegControl *>(w); rc && rc->mreg() == Reg) {
-          if (unconfirmed)
-            w->setToolTip(UnconfirmedMarkText());
-          else if (w->toolTip() == UnconfirmedMarkText())
-            w->setToolTip(QString());
-        }
-    if (!unconfirmed || !Shown || !page || Reg >= TModbus::RegCount)
+    if (!page || Outcomes.empty() || Outcomes.front().Fate != TWriteFate::Unconfirmed || Reg >= TModbus::RegCount)
       return;
-    TModbus &image = Modbus();
-    const bool valid = image.IsValid(Reg);
-    const uint16_t held = image.GetWord(Reg);
-    image.SetWord(Reg, uint16_t((held & ~Mask) | (Value & Mask)));
-    Shown();
-    image.SetWord(Reg, held);
-    if (!valid)
-      image.SetValid(Reg, false);
+    if (Shown) {
+      TModbus &image = Modbus();
+      const bool valid = image.IsValid(Reg);
+      const uint16_t held = image.GetWord(Reg);
+      image.SetWord(Reg, uint16_t((held & ~Mask) | (Value & Mask)));
+      Shown();
+      image.SetWord(Reg, held);
+      image.SetValid(Reg, valid);
+    }
+    // Shown afresh from the image, the mark goes (ShowControlValues).
+    for (QWidget *w : page->findChildren<QWidget *>())
+      if (auto *rc = dynamic_cast<TRegControl *>(w); rc && rc->mreg() == Reg)
+        w->setToolTip(UnconfirmedMarkText());
   };
   run.ReadAfter = ReadAfter;
   // A pulse is a command the relay clears itself: nothing to compare.

@@ -227,5 +227,10 @@ TEST_F(UnconfirmedLink, ATitlePanelValueWrittenAndNotReadBackStaysOnItsControl) 
   EXPECT_EQ(mode->List()->currentIndex(), typed);
   EXPECT_EQ(mode->toolTip(), UnconfirmedMarkText());
   EXPECT_TRUE(S.Status().startsWith("записано, не подтверждено: ")) << S.Status().toStdString();
+  // A refresh that reads the relay shows what it holds, unmarked.
   Gateway->Mode(TTcpGateway::TMode::Forward);
+  S.Form->DashboardFrame->Refresh();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(mode->List()->currentIndex(), typed);
+  EXPECT_EQ(mode->toolTip(), QString());
 }
