@@ -1749,8 +1749,12 @@ void TMainForm::SetTimeCommand() {
     // The failed answer is told after the chain's end: the front has it now.
     const TDeviceFront *front = FIOChain->DeviceFront();
     const QString failure = !chain.Failure().isEmpty() ? chain.Failure() : front ? front->DeliveryText() : QString();
-    if (chain.WriteBegan() && !failure.isEmpty() && !IsLinkLossText(failure))
+    if (failure.isEmpty())
+      return;
+    if (chain.WriteBegan() && !IsLinkLossText(failure))
       FIOChain->WriteBox(chain.Writes(), failure);
+    else
+      FIOChain->WriteReport(failure);
   });
   chain.run(
       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); });
