@@ -22,9 +22,24 @@ QString MessageBoxTitle() {
   return QApplication::applicationDisplayName();
 }
 
+QWidget *DialogParent() {
+  // The main window outlives every box; the active window may be a wait box
+  // or a dialog that closes, and deletes what it owns, while a box on it is
+  // still open.
+  QWidget *hidden = nullptr;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (qobject_cast<QMainWindow *>(w)) {
+      if (w->isVisible())
+        return w;
+      if (!hidden)
+        hidden = w;
+    }
+  return hidden;
+}
+
 namespace {
 TMsgResult DialogSink(TMsgKind Kind, const QString &RawText) {
-  QWidget *parent = QApplication::activeWindow();
+  QWidget *parent = DialogParent();
   const QString title = MessageBoxTitle();
   // Shown in the interface's language, names and numbers kept as built.
   const QString text = ShownText(RawText);
@@ -57,7 +72,7 @@ TMsgResult DialogSink(TMsgKind Kind, const QString &RawText) {
 }
 
 QString FileDialog(const TFileDialogRequest &R) {
-  QFileDialog d(QApplication::activeWindow(), MultiLingual().Translate(R.Caption), R.InitialDir, R.Filter);
+  QFileDialog d(DialogParent(), MultiLingual().Translate(R.Caption), R.InitialDir, R.Filter);
   d.setAcceptMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   d.setFileMode(R.Kind == TFileDialogKind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   d.setDefaultSuffix(R.DefaultExt);

@@ -5,7 +5,12 @@
 // program's dialogs install the same ones.
 #include <QString>
 
+class QWidget;
+
 void InstallDialogSinks();
+// The parent of the program's boxes and file dialogs: its main window (the
+// shown one first), null when there is none.
+QWidget *DialogParent();
 // The title of the program's message boxes: the main window's caption, else
 // the application's name.
 QString MessageBoxTitle();

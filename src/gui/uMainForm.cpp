@@ -171,6 +171,7 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   BuildMenus();
   BuildToolBar();
   BuildPages();
+  UnpinOnCommands();
   PageControl->setCurrentIndex(0);
 
   for (const char *sub : {"cache", "osc"}) {
@@ -222,7 +223,6 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
       UstavFrame->ShowChanged({});
     WriteEnded(Chain);
   });
-  qApp->installEventFilter(this);
   connect(aMonitorPoll, &QAction::triggered, this, [this] { FIdentification->aMonitorPollExecute(); });
   connect(cbDevNo, &QComboBox::activated, this, [this] { FIdentification->cbDevNoChange(); });
   connect(nModbusReport, &QAction::triggered, this, [this] { TModbusPDF(*FDescriptor, ReportSetup()).Execute(); });
@@ -326,6 +326,7 @@ void TMainForm::BuildActions() {
   atabClose = NewAction(this, "atabClose", QStringLiteral("Закрыть вкладку"), QKeySequence("Ctrl+F4"));
   NClose = NewAction(this, "NClose", QStringLiteral("Закрыть вкладку"));
   addAction(atabClose);
+  UnpinOnCommands();
 
   connect(nExit, &QAction::triggered, this, &QWidget::close);
   connect(atabClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
@@ -950,16 +951,12 @@ void TMainForm::ShowWriteBox(const QString &What, const QString &Why) {
   box->show();
 }
 
-bool TMainForm::eventFilter(QObject *Watched, QEvent *Event) {
-  switch (Event->type()) {
-  case QEvent::KeyPress:
-  case QEvent::MouseButtonPress:
-    FReportPinned = false;
-    break;
-  default:
-    break;
-  }
-  return QMainWindow::eventFilter(Watched, Event);
+void TMainForm::UnpinOnCommands() {
+  // Before the command's own handlers: a report the command itself gives
+  // (a refusal) is pinned after this. A key or a click that starts no
+  // command leaves the report where it is.
+  for (QAction *a : findChildren<QAction *>())
+    connect(a, &QAction::triggered, this, &TMainForm::UnpinWriteReport, Qt::UniqueConnection);
 }
 
 bool TMainForm::event(QEvent *Event) {
@@ -1119,10 +1116,14 @@ void TMainForm::TimerTimer() {
   case TTimerAction::Identify:
     // The timer has seen the link idle itself; the action's state may lag.
     UpdateActions();
-    if (in.IdentifyAgain)
+    if (in.IdentifyAgain) {
       FIdentification->IdentifyAgain();
-    else
+    } else {
+      // The timer's own, not the engineer's command: a write's report stays.
+      const bool pinned = FReportPinned;
       aMonitorPoll->trigger();
+      FReportPinned = pinned;
+    }
     break;
   case TTimerAction::CheckIdentity:
     FIdentification->CheckIdentity();
@@ -1790,7 +1791,21 @@ void TMainForm::SetTimeCommand() {
   TIOChainList3 &chain = FIOChain->newList();
   QBuffer &clock = chain.Buffer(QByteArray(reinterpret_cast<const char *>(&now), sizeof now));
   // Named in the box of a write refused because another relay answers.
-  chain.writes(QStringLiteral("время устройства")).writeTime(clock).run(
+  chain.writes(QStringLiteral("время устройства")).writeTime(clock);
+  // Refused by the relay, it says so as every refused write does: the box
+  // and the log's line. A lost link is the status line's.
+  chain.setOnEnd([this, &chain] {
+    // The failed answer is told after the chain's end: the front has it now.
+    const TDeviceFront *front = FIOChain->DeviceFront();
+    const QString failure = !chain.Failure().isEmpty() ? chain.Failure() : front ? front->DeliveryText() : QString();
+    if (failure.isEmpty())
+      return;
+    if (chain.WriteBegan() && !IsLinkLossText(failure))
+      FIOChain->WriteBox(chain.Writes(), failure);
+    else
+      FIOChain->WriteReport(failure);
+  });
+  chain.run(
       [this](int Position, int Max, uint32_t Color) { ShowProgress(Position, Max, Color); });
 }
 

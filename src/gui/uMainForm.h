@@ -82,6 +82,9 @@ public:
   // next write asked; no check, refresh or identification replaces it.
   void ShowWriteReport(const QString &Text);
   void UnpinWriteReport() { FReportPinned = false; }
+  // Every command of the window's menus and tool bars (the actions made so
+  // far) releases the write's report first.
+  void UnpinOnCommands();
   // A write refused for the device it would reach: a box that stays until
   // closed (not modal: it is shown from inside chain processing), naming
   // what was not written and why; another such refusal meanwhile is added to it.
@@ -258,8 +261,6 @@ protected:
   // Status tips of menus and actions are not shown: the status line keeps
   // the last status or error text until the next one.
   bool event(QEvent *Event) override;
-  // The engineer's key or mouse press anywhere in the program ends a write's report's stay.
-  bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
   // The identity check a read the engineer asks for runs first, for a

@@ -20,6 +20,10 @@ namespace {
 // The setpoint with register %1 in one of its groups.
 const char *const SetpointByMreg = "ustav/*[mreg=%1]";
 const char *const PartialWriteTemplate = "Ошибка записи: записано %1 из %2, не записаны: %3";
+const char *const CountedWriteTemplate = "Ошибка записи: записано %1 из %2";
+const char *const UnconfirmedTemplate = "записано, не подтверждено: %1";
+const char *const UnconfirmedMark = "Записано, не подтверждено";
+const char *const HeldChangedTemplate = "Не сохранено устройством: %1: в устройстве %2";
 const char *const UnansweredText = "ответ не получен: проверьте значение";
 const char *const NotKeptTemplate = "Не сохранено устройством: %1: записано %2, в устройстве %3";
 const char *const InvertedLimitsTemplate = "ошибка дескриптора: нижний предел %1 больше верхнего %2";
@@ -130,6 +134,14 @@ TWriteValue ParamWriteValue(const TParamCodec &Codec, const TRegWrites &Words, c
   TWriteValue v;
   v.Name = Codec.Name;
   v.Words = Words;
+  if (Codec.Kind != TParamKind::Other)
+    v.Show = [Codec](const TRegWrites &W) {
+      auto image = std::make_unique<TModbus>();
+      for (const TRegWrite &w : W)
+        if (w.first < TModbus::RegCount)
+          image->SetWord(w.first, w.second);
+      return Codec.Show(*image);
+    };
   switch (Codec.Kind) {
   case TParamKind::Num:
     v.Checked = Words.empty() ? 0 : Words.front().second;
@@ -160,13 +172,21 @@ TWriteValue UstavWriteValue(const TUstav &U, int Reg, uint16_t Word, bool Primar
   // A bit set's word is kept when its named positions are: the relay's own
   // bits beside them are not the engineer's.
   v.Compared = U.NamedBits;
-  if (dynamic_cast<const TUstavBit *>(&U))
-    return v; // one bit of a set: every word is a set of its positions
+  if (const auto *bit = dynamic_cast<const TUstavBit *>(&U)) {
+    // One bit of a set: every word is a set of its positions.
+    v.Show = [row = std::make_shared<const TUstavBit>(*bit), Primary](const TRegWrites &W) {
+      return W.size() == 1 ? row->ValueToText(W.front().second, Primary) : QString();
+    };
+    return v;
+  }
+  auto copy = std::make_shared<const TUstav>(U);
+  v.Show = [copy, Primary](const TRegWrites &W) {
+    return W.size() == 1 ? copy->ValueToText(W.front().second, Primary) : QString();
+  };
   if (U.RecordType == '1') {
     v.Limit = {TWriteLimit::Enum, 0, int(U.Strings.size()) - 1, ItemText(U.Strings)};
     return v;
   }
-  auto copy = std::make_shared<const TUstav>(U);
   v.Limit = {TWriteLimit::Range, U.FMinVal, U.FMaxVal, [copy, Primary](int W) { return copy->ValueToText(W, Primary); },
              U.Signed};
   return v;
@@ -218,11 +238,14 @@ std::vector<uint16_t> TWriteBatch::Registers() const {
 }
 
 QString PartialWriteText(int Written, int Total, const QStringList &NotWritten, const QString &Reason) {
-  const QString text = MultiLingual()
-                           .Translate(QString::fromUtf8(PartialWriteTemplate))
-                           .arg(Written)
-                           .arg(Total)
-                           .arg(NotWritten.join(QStringLiteral(", ")));
+  const QString text =
+      NotWritten.isEmpty()
+          ? MultiLingual().Translate(QString::fromUtf8(CountedWriteTemplate)).arg(Written).arg(Total)
+          : MultiLingual()
+                .Translate(QString::fromUtf8(PartialWriteTemplate))
+                .arg(Written)
+                .arg(Total)
+                .arg(NotWritten.join(QStringLiteral(", ")));
   return Reason.isEmpty() ? text : text + QStringLiteral("; ") + Reason;
 }
 
@@ -230,15 +253,29 @@ QString UnansweredWriteText(const QString &Name) {
   return Name + QStringLiteral(": ") + MultiLingual().Translate(QString::fromUtf8(UnansweredText));
 }
 
+QString UnconfirmedWriteText(const QStringList &Names) {
+  return MultiLingual().Translate(QString::fromUtf8(UnconfirmedTemplate)).arg(Names.join(QStringLiteral(", ")));
+}
 
-QString NotKeptText(const QString &Name, const TRegWrites &Written, const TRegWrites &Held) {
-  const auto words = [](const TRegWrites &Words) {
-    QStringList w;
-    for (const TRegWrite &p : Words)
-      w << QString::number(p.second);
-    return w.join(QLatin1Char(' '));
-  };
-  return MultiLingual().Translate(QString::fromUtf8(NotKeptTemplate)).arg(Name, words(Written), words(Held));
+QString UnconfirmedMarkText() { return MultiLingual().Translate(QString::fromUtf8(UnconfirmedMark)); }
+
+QString NotKeptText(const QString &Name, const QString &Written, const QString &Held) {
+  return MultiLingual().Translate(QString::fromUtf8(NotKeptTemplate)).arg(Name, Written, Held);
+}
+
+QString HeldChangedText(const QString &Name, const QString &Held) {
+  return MultiLingual().Translate(QString::fromUtf8(HeldChangedTemplate)).arg(Name, Held);
+}
+
+QString ShownWords(const TWriteValue &Value, const TRegWrites &Words) {
+  // A word the page cannot show (past a list's items, say) is told as it is.
+  if (Value.Show && !Words.empty())
+    if (const QString shown = Value.Show(Words); !shown.isEmpty() && shown != QStringLiteral("N/D"))
+      return shown;
+  QStringList w;
+  for (const TRegWrite &p : Words)
+    w << QString::number(p.second);
+  return w.join(QLatin1Char(' '));
 }
 
 std::vector<TPlannedWrite> PlanWrites(const TWriteBatch &Batch) {
@@ -308,6 +345,12 @@ TRegWrites FoundWords(const TWriteValue &Value, const TRegWords &Found) {
   return held;
 }
 
+// Whether Found holds a word of every register of Value.
+bool ReadsAll(const TWriteValue &Value, const TRegWords &Found) {
+  return std::all_of(Value.Words.begin(), Value.Words.end(),
+                     [&Found](const TRegWrite &W) { return Found.count(W.first) != 0; });
+}
+
 // Value's words as Sent carried them (the whole word of a masked write).
 TRegWrites SentWords(const TWriteValue &Value, const TRegWrites &Sent) {
   TRegWrites words;
@@ -341,19 +384,24 @@ std::vector<TValueOutcome> ValueOutcomes(const TWriteBatch &Batch, const std::ve
       o.Held = FoundWords(v, *Track.Back);
     switch (stage) {
     case TWriteStage::Held:
-    case TWriteStage::Answered: {
-      // A value held when the relay was read before the check is named too
-      // when the read-back finds it otherwise.
-      o.Fate = stage == TWriteStage::Held ? TWriteFate::Held : TWriteFate::Kept;
-      if (!Track.Back) {
-        if (stage == TWriteStage::Held)
-          o.Held = FoundWords(v, Track.Before);
-        break;
-      }
-      if (Track.Compare && !Holds(v, *Track.Back))
+      // Held when the relay was read before the check: named too when the
+      // read-back finds it otherwise. Never sent, it stays held unread.
+      o.Fate = TWriteFate::Held;
+      if (!Track.Back)
+        o.Held = FoundWords(v, Track.Before);
+      else if (Track.Compare && ReadsAll(v, *Track.Back) && !Holds(v, *Track.Back))
         o.Fate = TWriteFate::NotKept;
       break;
-    }
+    case TWriteStage::Answered:
+      // A command is not compared; a value the read-back did not reach may
+      // hold or not: the engineer's, unconfirmed.
+      if (!Track.Compare)
+        o.Fate = TWriteFate::Kept;
+      else if (!Track.Back || !ReadsAll(v, *Track.Back))
+        o.Fate = TWriteFate::Unconfirmed;
+      else
+        o.Fate = Holds(v, *Track.Back) ? TWriteFate::Kept : TWriteFate::NotKept;
+      break;
     case TWriteStage::Sent:
       // A request the relay refused did nothing; one whose answer never
       // came may have been done.
@@ -375,35 +423,56 @@ QString NotKeptReport(const TWriteBatch &Batch, const std::vector<TPlannedWrite>
     if (Outcomes[size_t(i)].Fate != TWriteFate::NotKept)
       continue;
     const int k = PlannedOf(Plan, i);
-    const TRegWrites sent = k >= 0 && k < int(Track.Sent.size()) ? Track.Sent[size_t(k)] : TRegWrites();
     const TWriteValue &v = Batch.Values()[size_t(i)];
-    texts << NotKeptText(v.Name, SentWords(v, sent), Outcomes[size_t(i)].Held);
+    const QString held = ShownWords(v, Outcomes[size_t(i)].Held);
+    // A value found held was never sent: nothing of it was written.
+    if (k >= 0 && k < int(Track.Stages.size()) && Track.Stages[size_t(k)] == TWriteStage::Held) {
+      texts << HeldChangedText(v.Name, held);
+      continue;
+    }
+    const TRegWrites sent = k >= 0 && k < int(Track.Sent.size()) ? Track.Sent[size_t(k)] : TRegWrites();
+    texts << NotKeptText(v.Name, ShownWords(v, SentWords(v, sent)), held);
   }
   return texts.join(QStringLiteral("; "));
 }
 
 QString ShortWriteReport(const std::vector<TValueOutcome> &Outcomes, const QString &Reason) {
   int written = 0, total = 0;
-  QStringList unanswered, missing;
+  QStringList unanswered, missing, unconfirmed;
   for (const TValueOutcome &o : Outcomes) {
     if (o.Fate == TWriteFate::Held)
       continue;
     ++total;
-    if (o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::NotKept)
+    switch (o.Fate) {
+    case TWriteFate::Kept:
+    case TWriteFate::NotKept:
       ++written;
-    else if (o.Fate == TWriteFate::Unanswered)
+      break;
+    case TWriteFate::Unconfirmed:
+      ++written;
+      unconfirmed << o.Name;
+      break;
+    case TWriteFate::Unanswered:
       unanswered << o.Name;
-    else
+      break;
+    default:
       missing << o.Name;
+    }
   }
   // A write sent whose answer never came (lost, garbled, or dropped by an
   // abort) may have been done: the user is to look, not to write again.
-  if (unanswered.isEmpty())
-    return PartialWriteText(written, total, missing, Reason);
-  QString t = UnansweredWriteText(unanswered.join(QStringLiteral(", ")));
-  if (!missing.isEmpty())
-    t += QStringLiteral("; ") + PartialWriteText(written, total, missing);
-  return t;
+  QStringList parts;
+  QString reason = unanswered.isEmpty() ? Reason : QString();
+  if (!unanswered.isEmpty())
+    parts << UnansweredWriteText(unanswered.join(QStringLiteral(", ")));
+  if (!missing.isEmpty() || (unanswered.isEmpty() && unconfirmed.isEmpty()))
+    parts << PartialWriteText(written, total, missing, std::exchange(reason, QString()));
+  if (!unconfirmed.isEmpty()) {
+    parts << UnconfirmedWriteText(unconfirmed);
+    if (!reason.isEmpty())
+      parts << reason;
+  }
+  return parts.join(QStringLiteral("; "));
 }
 
 namespace {

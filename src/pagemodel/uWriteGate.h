@@ -53,6 +53,9 @@ struct TWriteValue {
   // compares its Mask only (the gate sees to it), a register described by
   // bits its named bits.
   uint16_t Compared = 0xFFFF;
+  // Words of the value's registers as its page shows them (a scaled number,
+  // an item's text); null: the words in decimal.
+  std::function<QString(const TRegWrites &Words)> Show;
 };
 
 // What became of one value of a write.
@@ -60,8 +63,11 @@ enum class TWriteFate : uint8_t {
   Kept,       // written, and the read-back holds it
   Held,       // not written: the relay held it already (a write against the relay)
   NotKept,    // written and acknowledged, but the read-back holds another value
+              // (or held, never sent, and found otherwise at the read-back)
   Unanswered, // its write went and no answer came: it may have been done
-  NotSent     // not sent (refused, the write stopped before it, the check refused the write)
+  NotSent,    // not sent (refused, the write stopped before it, the check refused the write)
+  Unconfirmed // written and acknowledged, but not read back (the read-back failed,
+              // was cut, or was not made after a failure): it may not hold
 };
 
 struct TValueOutcome {
@@ -127,8 +133,8 @@ struct TWriteRun {
   // whichever way it ended (refused at the check or at the relay read too):
   // every value of the batch (every candidate of a write against the relay)
   // in batch order. Pages keep NotKept, Unanswered and NotSent values as
-  // edits and let Kept and Held ones follow the relay. Wrap page access in
-  // Guarded().
+  // edits, Unconfirmed ones as the engineer's values marked so, and let Kept
+  // and Held ones follow the relay. Wrap page access in Guarded().
   std::function<void(const std::vector<TValueOutcome> &)> Outcome;
   // False for commands, whose read-back is not compared (a virtual-input
   // press, a pulse).
@@ -161,16 +167,20 @@ struct TWriteTrack {
 };
 // Every value's fate, in batch order: an answered write compared with the
 // read-back word by word on its Compared bits (a masked value on its mask),
-// a text (Limit Text) by its characters as the page reads them back.
+// a text (Limit Text) by its characters as the page reads them back; one
+// whose registers the read-back lacks is unconfirmed. A command's
+// (Track.Compare false) answered write is kept: it is never compared.
 std::vector<TValueOutcome> ValueOutcomes(const TWriteBatch &Batch, const std::vector<TPlannedWrite> &Plan,
                                          const TWriteTrack &Track);
-// The report of the values not kept ("" when none): NotKeptText of each,
-// joined by "; ".
+// The report of the values not kept ("" when none): NotKeptText of each
+// written, HeldChangedText of each held and never sent, joined by "; ".
 QString NotKeptReport(const TWriteBatch &Batch, const std::vector<TPlannedWrite> &Plan, const TWriteTrack &Track,
                       const std::vector<TValueOutcome> &Outcomes);
-// The report of a write that stopped short: the value left unanswered
-// (UnansweredWriteText) and PartialWriteText of those not sent, Reason
-// given to the latter when no value is left unanswered.
+// The report of a write that stopped short: the values left unanswered
+// (UnansweredWriteText), PartialWriteText of those not sent, and
+// UnconfirmedWriteText of those written and not read back, Reason given to
+// the first of the latter two there is when no value is left unanswered.
+// No part names an empty list.
 QString ShortWriteReport(const std::vector<TValueOutcome> &Outcomes, const QString &Reason);
 
 // Checks and sends Batch through Gen. Throws EKvError with the limit report
@@ -217,10 +227,22 @@ struct TRelayWrite {
 void RunRelayWrite(TIOChainGen &Gen, const TWriteBatch &Candidates, const TRelayWrite &Relay, const TWriteRun &Run);
 
 // "Ошибка записи: записано W из T, не записаны: names" in the user's
-// language, then "; " and Reason (the failure as its answer told it) when given.
+// language (without the list when NotWritten is empty), then "; " and
+// Reason (the failure as its answer told it) when given.
 QString PartialWriteText(int Written, int Total, const QStringList &NotWritten, const QString &Reason = QString());
 // Name + ": ответ не получен: проверьте значение" in the user's language.
 QString UnansweredWriteText(const QString &Name);
+// "записано, не подтверждено: names" in the user's language.
+QString UnconfirmedWriteText(const QStringList &Names);
+// What a page's mark of an unconfirmed value says ("Записано, не
+// подтверждено"), in the user's language.
+QString UnconfirmedMarkText();
 // "Не сохранено устройством: Name: записано W, в устройстве H" in the user's
-// language, the words decimal, a value's several words joined by blanks.
-QString NotKeptText(const QString &Name, const TRegWrites &Written, const TRegWrites &Held);
+// language, W and H as the page shows them (ShownWords).
+QString NotKeptText(const QString &Name, const QString &Written, const QString &Held);
+// "Не сохранено устройством: Name: в устройстве H" in the user's language:
+// a value found held, never sent, and found otherwise at the read-back.
+QString HeldChangedText(const QString &Name, const QString &Held);
+// Words of Value's registers as its page shows them (Value.Show), else
+// decimal, several words joined by blanks.
+QString ShownWords(const TWriteValue &Value, const TRegWrites &Words);

@@ -68,6 +68,9 @@ QByteArray PolledRegisters(QWidget *Panel, const TSimpleDeviceDescriptor *Desc, 
 void ShowControlValues(QWidget *Panel, TSimpleDeviceDescriptor *Desc, int Flags) {
   for (QWidget *w : ControlsOf(Panel, true)) {
     if (auto *rc = dynamic_cast<TRegControl *>(w)) {
+      // The relay's value now: no longer one written and not confirmed.
+      if (w->toolTip() == UnconfirmedMarkText())
+        w->setToolTip(QString());
       if (rc->mreg() != NoReg)
         rc->setValue(ImageFrom(rc->mreg()), Flags);
     } else if (auto *up = qobject_cast<TUstavPanel *>(w)) {
@@ -127,6 +130,27 @@ bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, 
   TWriteRun run;
   run.DoneText.clear();
   run.Shown = Shown;
+  // Written and not read back: the page shows the engineer's value, as the
+  // register would hold it, and its controls of the register say it is not
+  // confirmed. The image stays the relay's as last read; the next refresh
+  // that reads the relay shows what it holds.
+  run.Outcome = [page = QPointer<QObject>(Page), Shown, Reg, Value, Mask](const std::vector<TValueOutcome> &Outcomes) {
+    if (!page || Outcomes.empty() || Outcomes.front().Fate != TWriteFate::Unconfirmed || Reg >= TModbus::RegCount)
+      return;
+    if (Shown) {
+      TModbus &image = Modbus();
+      const bool valid = image.IsValid(Reg);
+      const uint16_t held = image.GetWord(Reg);
+      image.SetWord(Reg, uint16_t((held & ~Mask) | (Value & Mask)));
+      Shown();
+      image.SetWord(Reg, held);
+      image.SetValid(Reg, valid);
+    }
+    // Shown afresh from the image, the mark goes (ShowControlValues).
+    for (QWidget *w : page->findChildren<QWidget *>())
+      if (auto *rc = dynamic_cast<TRegControl *>(w); rc && rc->mreg() == Reg)
+        w->setToolTip(UnconfirmedMarkText());
+  };
   run.ReadAfter = ReadAfter;
   // A pulse is a command the relay clears itself: nothing to compare.
   run.Compare = ReadAfter;

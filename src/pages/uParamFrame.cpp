@@ -11,9 +11,11 @@
 #include "uStringGridEditor.h"
 
 #include <QBuffer>
+#include <QHelpEvent>
 #include <QHeaderView>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <memory>
 
 namespace {
@@ -24,8 +26,8 @@ const char *const NotReadText = "Значения не прочитаны из �
 const char *const ParamXPath = DXQ_PARAM_PAGE_ITEMS;
 
 // The value column: masked texts and the change colours (yellow: the user
-// changed the cell since the page read it, white: not, or back to the
-// device's value).
+// changed the cell since the page read it, orange: written and not
+// confirmed, white: not, or back to the device's value).
 class TParamDelegate : public QStyledItemDelegate {
 public:
   TParamDelegate(TkvParamFrame *Frame) : QStyledItemDelegate(Frame), FFrame(Frame) {}
@@ -34,10 +36,21 @@ public:
       QStyledItemDelegate::paint(P, Option, Index);
       return;
     }
-    P->fillRect(Option.rect, FFrame->RowHighlighted(Index.row()) ? QColor(0xFF, 0xFF, 0x00) : QColor(0xFF, 0xFF, 0xFF));
+    const QColor fill = FFrame->RowUnconfirmed(Index.row())   ? QColor(0xFF, 0xC0, 0x60)
+                        : FFrame->RowHighlighted(Index.row()) ? QColor(0xFF, 0xFF, 0x00)
+                                                              : QColor(0xFF, 0xFF, 0xFF);
+    P->fillRect(Option.rect, fill);
     const QString shown = FFrame->sgParam->ShownText(2, Index.row());
     const QString text = shown.isEmpty() ? Index.data().toString() : shown;
     P->drawText(Option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
+  }
+  bool helpEvent(QHelpEvent *Event, QAbstractItemView *View, const QStyleOptionViewItem &Option,
+                 const QModelIndex &Index) override {
+    if (Event->type() == QEvent::ToolTip && Index.column() == 2 && FFrame->RowUnconfirmed(Index.row())) {
+      QToolTip::showText(Event->globalPos(), UnconfirmedMarkText(), View);
+      return true;
+    }
+    return QStyledItemDelegate::helpEvent(Event, View, Option, Index);
   }
 
 private:
@@ -75,6 +88,7 @@ void TkvParamFrame::Clear() {
   TDescriptorGridFrame::Clear();
   FRows.clear();
   FEdited.clear();
+  FUnconfirmed.clear();
   sgParam->setRowCount(2);
   for (int c = 0; c < 3; ++c)
     sgParam->SetCells(c, 1, QString());
@@ -141,6 +155,7 @@ void TkvParamFrame::Refresh() {
 
 void TkvParamFrame::ShowValues() {
   FEdited.clear();
+  FUnconfirmed.clear();
   for (int r = 1; r <= int(FRows.size()); ++r)
     sgParam->SetCells(2, r, FRows[size_t(r - 1)].Show(Modbus()));
   sgParam->viewport()->update();
@@ -157,6 +172,7 @@ void TkvParamFrame::ShowRow(int Reg) {
 
 void TkvParamFrame::ShowRowAt(int Row) {
   FEdited.erase(Row);
+  FUnconfirmed.erase(Row);
   sgParam->SetCells(2, Row, FRows[size_t(Row - 1)].Show(Modbus()));
 }
 
@@ -178,20 +194,27 @@ void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> P
   run.Shown = [this] { sgParam->viewport()->update(); };
   // A row the relay took and keeps shows what it holds; a value it did not
   // keep, that did not go or whose answer never came stays the engineer's,
-  // marked as an edit (the report names what the relay holds). Another row
-  // keeps whatever it had.
+  // marked as an edit (the report names what the relay holds), and so does
+  // one written and not read back, marked as unconfirmed. Another row keeps
+  // whatever it had.
   run.Outcome = [this, PreparedFor](const std::vector<TValueOutcome> &Values) {
     for (const TValueOutcome &o : Values) {
       if (!RowCodec(o.Tag))
         continue;
       if (o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::Held) {
-        // Not read back: the cell keeps what went, no longer an edit.
-        if (o.Held.empty())
+        // A command is not read back: the cell keeps what went, no longer an edit.
+        if (o.Held.empty()) {
           FEdited.erase(o.Tag);
-        else
+          FUnconfirmed.erase(o.Tag);
+        } else {
           ShowRowAt(o.Tag);
+        }
         continue;
       }
+      if (o.Fate == TWriteFate::Unconfirmed)
+        FUnconfirmed.insert(o.Tag);
+      else
+        FUnconfirmed.erase(o.Tag);
       const uint64_t epoch = PreparedFor.value_or(IdentEpoch());
       if (FEdited.empty() || epoch < FEditedEpoch)
         FEditedEpoch = epoch;
@@ -253,6 +276,7 @@ void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
     if (FEdited.empty() || FEditEpoch < FEditedEpoch)
       FEditedEpoch = FEditEpoch;
     FEdited.insert(Row);
+    FUnconfirmed.erase(Row);
     return;
   }
   TWriteBatch batch;

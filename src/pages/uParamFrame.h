@@ -50,6 +50,9 @@ public:
   // Row was changed by the user since the page read it and differs from the
   // device's value: drawn yellow, written by WriteAll.
   bool RowHighlighted(int Row) const;
+  // Row's value was written and answered but not read back: it stays the
+  // engineer's edit, drawn in its own colour.
+  bool RowUnconfirmed(int Row) const { return FUnconfirmed.count(Row) && RowHighlighted(Row); }
 
   TStringGrid *const sgParam;
   TStringGridEditor *Editor() const { return FEditor; }
@@ -67,6 +70,7 @@ private:
   TStringGridEditor *FEditor = nullptr;
   std::vector<TParamCodec> FRows; // FRows[r - 1] for grid row r
   std::set<int> FEdited;          // grid rows the user changed since the last read
+  std::set<int> FUnconfirmed;     // of FEdited, those written and not read back
   // The identification epochs the values are edited under: of the editor
   // opened last, and the oldest of the rows in FEdited.
   uint64_t FEditEpoch = 0, FEditedEpoch = 0;

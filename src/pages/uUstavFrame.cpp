@@ -116,6 +116,7 @@ void TUstavFrame::SetPrimaryValues(bool Value) {
 void TUstavFrame::SetEditMode(bool Value) {
   FEditMode = Value;
   FEdited.clear();
+  FUnconfirmed.clear();
   FOwnImage.Assign(Modbus());
   LabelEditor->setVisible(Value);
   sgUstav->viewport()->update();

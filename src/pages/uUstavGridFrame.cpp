@@ -13,16 +13,19 @@
 #include "uTextCodec.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
 #include <QPointer>
 #include <QSplitter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
-// Value cells: yellow where the own image differs from the device's value.
+// Value cells: yellow where the own image differs from the device's value,
+// orange where that value was written and not confirmed.
 class TUstavDelegate : public QStyledItemDelegate {
 public:
   TUstavDelegate(TUstavGridFrame *Frame, std::function<QColor()> Base)
@@ -33,11 +36,21 @@ public:
       return;
     }
     const bool changed = Index.column() >= 2 && FFrame->CellChanged(Index.column(), Index.row());
-    P->fillRect(Option.rect, changed ? QColor(0xFF, 0xFF, 0x00) : FBase());
+    const bool unconfirmed = changed && FFrame->CellUnconfirmed(Index.column(), Index.row());
+    P->fillRect(Option.rect, unconfirmed ? QColor(0xFF, 0xC0, 0x60) : changed ? QColor(0xFF, 0xFF, 0x00) : FBase());
     if (Option.state & QStyle::State_Selected)
       P->fillRect(Option.rect, QColor(0, 0, 0x80, 40));
     P->setPen(Qt::black);
     P->drawText(Option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, Index.data().toString());
+  }
+  bool helpEvent(QHelpEvent *Event, QAbstractItemView *View, const QStyleOptionViewItem &Option,
+                 const QModelIndex &Index) override {
+    if (Event->type() == QEvent::ToolTip && Index.column() >= 2 && FFrame->RowUstav(Index.row()) &&
+        FFrame->CellUnconfirmed(Index.column(), Index.row())) {
+      QToolTip::showText(Event->globalPos(), UnconfirmedMarkText(), View);
+      return true;
+    }
+    return QStyledItemDelegate::helpEvent(Event, View, Option, Index);
   }
 
 private:
@@ -91,6 +104,7 @@ void TUstavGridFrame::Clear() {
   TDescriptorGridFrame::Clear();
   FRows.clear();
   FUstavs.clear();
+  FUnconfirmed.clear();
   sgUstav->setRowCount(2);
   for (int c = 0; c < sgUstav->columnCount(); ++c)
     sgUstav->SetCells(c, 1, QString());
@@ -104,6 +118,23 @@ bool TUstavGridFrame::CellChanged(int Col, int Row) const {
   const TUstav *u = RowUstav(Row);
   const int reg = u ? u->Reg(Col - 2) : -1;
   return reg >= 0 && (EditedBits(reg) & u->EditMask()) && u->Differs(Modbus().GetWord(reg), FOwnImage.GetWord(reg));
+}
+
+bool TUstavGridFrame::CellUnconfirmed(int Col, int Row) const {
+  const TUstav *u = RowUstav(Row);
+  const int reg = u ? u->Reg(Col - 2) : -1;
+  const auto it = reg >= 0 ? FUnconfirmed.find(reg) : FUnconfirmed.end();
+  return it != FUnconfirmed.end() && (it->second & u->EditMask()) && CellChanged(Col, Row);
+}
+
+void TUstavGridFrame::MarkUnconfirmed(const TWriteValue &Value, bool Unconfirmed) {
+  const uint16_t bits = Value.Words.size() == 1 ? Value.Mask : 0xFFFF;
+  for (const TRegWrite &w : Value.Words) {
+    uint16_t &marked = FUnconfirmed[w.first];
+    marked = Unconfirmed ? uint16_t(marked | bits) : uint16_t(marked & ~bits);
+    if (!marked)
+      FUnconfirmed.erase(w.first);
+  }
 }
 
 TUstav *TUstavGridFrame::FindByReg(int Reg) const {
@@ -238,6 +269,9 @@ int TUstavGridFrame::EditOwnImage(int Col, int Row, const QString &Text) {
     return -1;
   const int w = u->TextToValue(Text, FPrimary);
   FOwnImage.SetWord(reg, uint16_t(u->Apply(FOwnImage.GetWord(reg), w)));
+  // Typed anew: no longer what a write left unconfirmed.
+  if (const auto it = FUnconfirmed.find(reg); it != FUnconfirmed.end() && !(it->second &= uint16_t(~u->EditMask())))
+    FUnconfirmed.erase(it);
   return reg;
 }
 
@@ -342,17 +376,26 @@ std::vector<uint16_t> TUstavGridFrame::ImageRegisters() const {
 
 namespace {
 // Tells Settled, by its Tag, each value the relay holds as meant once the
-// write has ended: written and kept, or held already.
+// write has ended: written and kept, or held already. A value written and
+// not read back stays an edit, marked unconfirmed; any other fate clears
+// that mark.
 std::function<void(const std::vector<TValueOutcome> &)>
-SettledOutcome(const TWriteBatch &Batch, QObject *Page, const std::function<void(const TWriteValue &)> &Settled) {
-  if (!Settled)
-    return {};
-  return [page = QPointer<QObject>(Page), values = Batch.Values(), Settled](const std::vector<TValueOutcome> &Outcomes) {
+SettledOutcome(const TWriteBatch &Batch, TUstavGridFrame *Page,
+               const std::function<void(TUstavGridFrame &, const TWriteValue &, bool)> &Mark,
+               const std::function<void(const TWriteValue &)> &Settled) {
+  return [page = QPointer<TUstavGridFrame>(Page), values = Batch.Values(), Mark,
+          Settled](const std::vector<TValueOutcome> &Outcomes) {
     if (!page)
       return;
-    for (const TValueOutcome &o : Outcomes)
-      if ((o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::Held) && o.Tag >= 0 && o.Tag < int(values.size()))
-        Settled(values[size_t(o.Tag)]);
+    for (const TValueOutcome &o : Outcomes) {
+      if (o.Tag < 0 || o.Tag >= int(values.size()))
+        continue;
+      const TWriteValue &v = values[size_t(o.Tag)];
+      Mark(*page, v, o.Fate == TWriteFate::Unconfirmed);
+      if ((o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::Held) && Settled)
+        Settled(v);
+    }
+    page->sgUstav->viewport()->update();
   };
 }
 
@@ -386,7 +429,8 @@ void TUstavGridFrame::RunRelayWrite(const TWriteBatch &Candidates, const TRelayW
   if (!FHost.Chains)
     return;
   TWriteRun run = UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this);
-  run.Outcome = SettledOutcome(Candidates, this, Settled);
+  run.Outcome = SettledOutcome(
+      Candidates, this, [](TUstavGridFrame &P, const TWriteValue &V, bool U) { P.MarkUnconfirmed(V, U); }, Settled);
   ::RunRelayWrite(*FHost.Chains, Candidates, Relay, run);
 }
 

@@ -11,6 +11,7 @@
 #include "uWriteGate.h"
 
 #include <QColor>
+#include <map>
 #include <vector>
 
 // Texts of the setpoint writes.
@@ -60,6 +61,9 @@ public:
   TUstav *FindByReg(int Reg) const;
   // The value cell (Col >= 2) differs from the device's last read value.
   bool CellChanged(int Col, int Row) const;
+  // The changed value cell holds a value written and answered but not read
+  // back: still the engineer's edit, drawn in its own colour.
+  bool CellUnconfirmed(int Col, int Row) const;
   bool IsPrimary() const { return FPrimary; }
 
   QListWidget *clbUstavLevel = nullptr;
@@ -125,8 +129,13 @@ protected:
                      const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {},
                      std::function<void(const TWriteValue &Settled)> Settled = {});
 
+  // Value's bits are (or are no longer) written and not confirmed.
+  void MarkUnconfirmed(const TWriteValue &Value, bool Unconfirmed);
+
   TUstavList FUstavs;
   std::vector<TUstav *> FRows; // FRows[r - 1] for grid row r
+  // Registers with the bits of them written and not read back.
+  std::map<int, uint16_t> FUnconfirmed;
   TModbus FOwnImage;
   int FGroupCount = 0;
   bool FPrimary = false;

@@ -62,6 +62,19 @@ public:
   // Where the next requests go; one already forwarded is still answered from where it went.
   void Target(TUpstream Which) { FTarget = Which; }
   void Mode(TMode Mode) { FMode = Mode; }
+  // What follows the Nth answer from now that goes back to the program (of
+  // function Function only, when not 0; an exception answer never counts):
+  // every request after it is refused with exception 0B (the mode becomes
+  // Exception), or the program's connection is hung up on right after it and
+  // the relay behind stays unreachable (the mode becomes Exception).
+  enum class TAfter { Exception, Close };
+  void FailAfter(int Answers, TAfter What, uint8_t Function = 0) {
+    FAfter = What;
+    FAfterFunction = Function;
+    FAnswersLeft = Answers;
+  }
+  // Answers that went back to the program from the upstreams.
+  int Answered() const { return FAnswered; }
 
   // Which request a trigger fires at: the Nth (from 1) whose function code is
   // Function (0: any), counted from the call on, or with After set from the
@@ -127,8 +140,8 @@ private:
     int Fd = -1;
     int Up[2] = {-1, -1};
     QByteArray In;
-    bool Held = false; // upstream bytes wait in HeldBytes until Release
-    QByteArray HeldBytes;
+    bool Held = false; // whole answers wait in UpIn until Release
+    QByteArray UpIn[2]; // what each upstream sent of its answers not yet passed on
   };
   enum class TAction { Close, Switch, Hold };
   struct TArmed {
@@ -213,7 +226,8 @@ private:
         if (FReleasing.exchange(false))
           for (TClient &c : FClients) {
             c.Held = false;
-            Send(c.Fd, std::exchange(c.HeldBytes, QByteArray()));
+            PassAnswers(c, 0);
+            PassAnswers(c, 1);
           }
         FHolding = false;
         continue;
@@ -311,16 +325,46 @@ private:
     Send(C.Fd, answer);
   }
 
-  // Upstream answers go back as they come; a closed upstream is opened again at the next request.
+  // Upstream answers go back whole as they come; a closed upstream is opened again at the next request.
   void FromUpstream(TClient &C, int Up) {
     char buf[4096];
     const ssize_t n = ::recv(C.Up[Up], buf, sizeof buf, 0);
-    if (n <= 0)
+    if (n <= 0) {
       Close(C.Up[Up]);
-    else if (C.Held)
-      C.HeldBytes.append(buf, n);
-    else
-      Send(C.Fd, QByteArray(buf, n));
+      C.UpIn[Up].clear();
+      return;
+    }
+    C.UpIn[Up].append(buf, n);
+    PassAnswers(C, Up);
+  }
+
+  // Passes the whole answers Up sent back to the program, unless they are
+  // held, and fails the link after the chosen answer.
+  void PassAnswers(TClient &C, int Up) {
+    QByteArray &in = C.UpIn[Up];
+    while (!C.Held && in.size() >= 7 && C.Fd >= 0) {
+      const int length = uint8_t(in[4]) << 8 | uint8_t(in[5]);
+      if (in.size() < 6 + length)
+        return;
+      const uint8_t function = length >= 2 ? uint8_t(in[7]) : 0;
+      Send(C.Fd, in.left(6 + length));
+      in.remove(0, 6 + length);
+      ++FAnswered;
+      const bool counts = !(function & 0x80) && (FAfterFunction == 0 || function == FAfterFunction);
+      if (!counts || FAnswersLeft.load() <= 0 || FAnswersLeft.fetch_sub(1) != 1)
+        continue;
+      if (FAfter == TAfter::Exception) {
+        FMode = TMode::Exception;
+        continue;
+      }
+      FMode = TMode::Exception;
+      Close(C.Fd);
+      Close(C.Up[0]);
+      Close(C.Up[1]);
+      C.UpIn[0].clear();
+      C.UpIn[1].clear();
+      return;
+    }
   }
 
   const uint16_t FUpPort[2];
@@ -332,6 +376,10 @@ private:
   std::atomic<int> FConnections{0};
   std::atomic<int> FReceived{0};
   std::atomic<bool> FStop{false}, FReleasing{false}, FHolding{false};
+  std::atomic<int> FAnswered{0};
+  std::atomic<int> FAnswersLeft{0};
+  std::atomic<TAfter> FAfter{TAfter::Exception};
+  std::atomic<uint8_t> FAfterFunction{0};
   mutable std::mutex FLock;
   std::vector<QByteArray> FRequests[2];
   std::vector<TArmed> FTriggers; // under FLock

@@ -144,3 +144,39 @@ TEST(TcpGateway, TriggersSwitchHoldAndCloseAtTheRequestTheyName) {
   EXPECT_EQ(gateway.Forwarded(TUp::B), 2);
   EXPECT_EQ(gateway.Forwarded(TUp::A), 3);
 }
+
+// After the chosen answer of a function (reads not counted): 0B to every
+// request after it, or the program's connection hung up on right after it
+// and 0B on the one made anew.
+TEST(TcpGateway, FailsAfterTheChosenAnswer) {
+  TUpstreamSim a(0x0A0A), b(0x0B0B);
+  for (const TTcpGateway::TAfter after : {TTcpGateway::TAfter::Exception, TTcpGateway::TAfter::Close}) {
+    SCOPED_TRACE(int(after));
+    TTcpGateway gateway(a.Server.TcpPort(), b.Server.TcpPort());
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(gateway.Port());
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const auto exchange = [&fd](const char *Request, int AnswerBytes) {
+      const QByteArray r = Hex(Request);
+      EXPECT_EQ(::write(fd, r.constData(), size_t(r.size())), r.size());
+      return ReadBytes(fd, AnswerBytes).toHex(' ');
+    };
+    gateway.FailAfter(2, after, 0x06);
+    EXPECT_EQ(exchange("0001 0000 0006 01 06 0005 0007", 12), "00 01 00 00 00 06 01 06 00 05 00 07");
+    EXPECT_EQ(exchange("0002 0000 0006 01 03 0000 0001", 11), "00 02 00 00 00 05 01 03 02 0a 0a");
+    EXPECT_EQ(exchange("0003 0000 0006 01 06 0006 0008", 12), "00 03 00 00 00 06 01 06 00 06 00 08");
+    if (after == TTcpGateway::TAfter::Close) {
+      char byte;
+      EXPECT_EQ(::read(fd, &byte, 1), 0); // hung up
+      ::close(fd);
+      fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    }
+    EXPECT_EQ(exchange("0004 0000 0006 01 03 0000 0001", 9), "00 04 00 00 00 03 01 83 0b");
+    ::close(fd);
+    EXPECT_EQ(gateway.Answered(), 3);
+  }
+}

@@ -2,6 +2,7 @@
 #include "uMessageSink.h"
 
 #include <QApplication>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -37,5 +38,36 @@ TEST(DialogSinks, QuestionBoxAnswersCancelOnEnter) {
     answer.start(10);
     EXPECT_EQ(ShowMessageBox(TMsgKind::Question, "Записать?"), c.Result);
   }
+  SetMessageSink(old);
+}
+
+// Every box of the sink, question or not, lives on the main window, never on
+// the active window (a wait box that a close deletes while the box is open).
+TEST(DialogSinks, BoxesLiveOnTheMainWindowNotOnTheActiveOne) {
+  const TMessageSink old = SetMessageSink({});
+  InstallDialogSinks();
+  QMainWindow main;
+  main.show();
+  auto *wait = new QMessageBox(QMessageBox::Information, "kv", "Выполняется запись", QMessageBox::NoButton, &main);
+  wait->setWindowModality(Qt::NonModal);
+  wait->show();
+  wait->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(wait));
+  for (const TMsgKind kind : {TMsgKind::Info, TMsgKind::Error, TMsgKind::Question, TMsgKind::YesNoQuestion}) {
+    QWidget *parent = wait;
+    QTimer close;
+    QObject::connect(&close, &QTimer::timeout, [&] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box)
+        return;
+      close.stop();
+      parent = box->parentWidget();
+      box->done(QMessageBox::Cancel);
+    });
+    close.start(10);
+    ShowMessageBox(kind, "Готово");
+    EXPECT_EQ(parent, &main) << int(kind);
+  }
+  delete wait;
   SetMessageSink(old);
 }

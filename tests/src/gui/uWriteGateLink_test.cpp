@@ -610,7 +610,8 @@ TEST_F(WriteGateLink, AValueTheRelayDidNotKeepIsNamedAndNotDone) {
   page->WriteAll();
   ASSERT_TRUE(S.WaitIdle());
   EXPECT_EQ(RegisterRequests(S.Device), (QStringList{"w 31 17", "w 50 700"}));
-  const QString report = NotKeptText("Время возврата, с", {{50, 700}}, {{50, held}});
+  // In the page's units, as the cell shows them.
+  const QString report = NotKeptText("Время возврата, с", "7.00", QString::number(held / 100.0, 'f', 2));
   EXPECT_EQ(S.Status(), report);
   EXPECT_EQ(Logger().Lines().filter(report).size(), 1);
   EXPECT_EQ(page->sgParam->Cells(2, row), "7.00");
@@ -632,7 +633,8 @@ TEST_F(WriteGateLink, AValueTheRelayDidNotKeepIsNamedAndNotDone) {
   ASSERT_TRUE(S.WaitIdle());
   QApplication::processEvents();
   EXPECT_EQ(RegisterRequests(S.Device), QStringList{"w 101 450"});
-  EXPECT_EQ(S.Status(), NotKeptText(Delay1, {{101, 450}}, {{101, delay}}));
+  EXPECT_EQ(S.Status(), NotKeptText(Delay1, S.Form->UstavFrame->RegValueText(101, 450),
+                                     S.Form->UstavFrame->RegValueText(101, delay)));
   EXPECT_TRUE(Shown.filter("Готово").isEmpty()) << Shown.join("|").toStdString();
   EXPECT_TRUE(set->CellChanged(2, RowOf(set->sgUstav, 1, Delay)));
 }

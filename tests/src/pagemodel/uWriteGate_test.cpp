@@ -324,8 +324,10 @@ TEST(WriteGate, TheReadBackIsComparedOnTheBitsEachValueWasWrittenFor) {
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0].Fate, c.NotKept.isEmpty() ? TWriteFate::Kept : TWriteFate::NotKept);
     EXPECT_EQ(NotKeptReport(batch, plan, track, outcomes), c.NotKept);
-    // A command is not compared.
+    // A command is not compared, read back or not.
     track.Compare = false;
+    EXPECT_EQ(ValueOutcomes(batch, plan, track)[0].Fate, TWriteFate::Kept);
+    track.Back.reset();
     EXPECT_EQ(ValueOutcomes(batch, plan, track)[0].Fate, TWriteFate::Kept);
   }
 }
@@ -358,7 +360,22 @@ TEST(WriteGate, EveryValueIsToldItsFate) {
        {F::Unanswered, F::NotSent, F::Unanswered, F::NotSent},
        UnansweredWriteText("a, b") + "; " + PartialWriteText(0, 4, {c, d})},
       {"the last write unanswered", {S::Answered, S::Answered, S::Sent}, false, std::nullopt,
-       {F::Kept, F::Kept, F::Kept, F::Unanswered}, UnansweredWriteText(d)},
+       {F::Unconfirmed, F::Unconfirmed, F::Unconfirmed, F::Unanswered},
+       UnansweredWriteText(d) + "; записано, не подтверждено: a, c, b"},
+      // Answered, and then the read-back failed or was not made: written, not
+      // confirmed, never "not written", and no empty list.
+      {"the read-back failed", {S::Answered, S::Answered, S::Answered}, false, std::nullopt,
+       {F::Unconfirmed, F::Unconfirmed, F::Unconfirmed, F::Unconfirmed}, "записано, не подтверждено: a, c, b, d; x"},
+      {"the read-back lacks a register", {S::Answered, S::Answered, S::Answered}, false,
+       TRegWords{{104, 3}, {101, 7}}, {F::Kept, F::Kept, F::Kept, F::Unconfirmed}, "записано, не подтверждено: d; x"},
+      {"refused at the second write, not read back", {S::Answered, S::Sent, S::Pending}, true, std::nullopt,
+       {F::Unconfirmed, F::NotSent, F::Unconfirmed, F::NotSent},
+       "Ошибка записи: записано 2 из 4, не записаны: c, d; Ошибка устройства 04; записано, не подтверждено: a, b"},
+      {"held ones stay held unread", {S::Held, S::Answered, S::Held}, false, std::nullopt,
+       {F::Held, F::Unconfirmed, F::Held, F::Held}, "записано, не подтверждено: c; x"},
+      {"every value kept, the chain cut after", {S::Answered, S::Answered, S::Answered}, false,
+       TRegWords{{104, 3}, {101, 7}, {102, 9}}, {F::Kept, F::Kept, F::Kept, F::Kept},
+       "Ошибка записи: записано 4 из 4; x"},
       {"the relay held the word already", {S::Held, S::Answered, S::Answered}, false,
        TRegWords{{104, 3}, {101, 7}, {102, 9}}, {F::Held, F::Kept, F::Held, F::Kept}, ""},
       {"held before the check, lost since", {S::Held, S::Answered, S::Held}, false,
@@ -382,5 +399,47 @@ TEST(WriteGate, EveryValueIsToldItsFate) {
     const QString reason = cs.Refused ? "Ошибка устройства 04" : "x";
     if (!cs.Short.isEmpty())
       EXPECT_EQ(ShortWriteReport(ValueOutcomes(batch, plan, track), reason), cs.Short);
+  }
+}
+
+// A value not kept is told in its page's units; one found held and never
+// sent, otherwise at the read-back, was not written and is never said so.
+TEST(WriteGate, ANotKeptValueIsToldAsItsPageShowsIt) {
+  MultiLingual() = TMultiLingual();
+  const IXXMLNodeList params = Root()->SelectNodes("param/*");
+  const TParamCodec scaled(params->GetItem(0)), mode(params->GetItem(3));
+  TUstavList setpoints = BuildUstavList(Root(), false);
+  const struct {
+    const char *Name;
+    TWriteValue Value;
+    TWriteStage Stage;
+    TRegWords Found;
+    const char *Report;
+  } cases[] = {
+      {"a scaled parameter", ParamWriteValue(scaled, {{50, 730}}), TWriteStage::Answered, {{50, 700}},
+       "Не сохранено устройством: Время возврата: записано 7.30, в устройстве 7.00"},
+      {"a listed parameter", ParamWriteValue(mode, {{30, 1}}), TWriteStage::Answered, {{30, 0}},
+       "Не сохранено устройством: Режим: записано Введен, в устройстве Выведен"},
+      {"a listed setpoint", UstavWriteValue(*setpoints[1], 102, 2, false), TWriteStage::Answered, {{102, 1}},
+       "Не сохранено устройством: Направленность: записано назад, в устройстве вперед"},
+      {"a bound control's parameter", DescribedWriteValue(Root(), 50, 730), TWriteStage::Answered, {{50, 700}},
+       "Не сохранено устройством: Время возврата: записано 7.30, в устройстве 7.00"},
+      {"a word past its list", ParamWriteValue(mode, {{30, 1}}), TWriteStage::Answered, {{30, 7}},
+       "Не сохранено устройством: Режим: записано Введен, в устройстве 7"},
+      {"held, never sent, changed since", ParamWriteValue(scaled, {{50, 730}}), TWriteStage::Held, {{50, 700}},
+       "Не сохранено устройством: Время возврата: в устройстве 7.00"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TWriteBatch batch;
+    batch.Add(c.Value);
+    const std::vector<TPlannedWrite> plan = PlanWrites(batch);
+    TWriteTrack track;
+    track.Stages = {c.Stage};
+    track.Sent = {c.Stage == TWriteStage::Held ? TRegWrites() : c.Value.Words};
+    track.Back = c.Found;
+    const std::vector<TValueOutcome> outcomes = ValueOutcomes(batch, plan, track);
+    EXPECT_EQ(outcomes[0].Fate, TWriteFate::NotKept);
+    EXPECT_EQ(NotKeptReport(batch, plan, track, outcomes), QString::fromUtf8(c.Report));
   }
 }
