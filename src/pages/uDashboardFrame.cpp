@@ -44,30 +44,19 @@ TkvDashboardFrame::TkvDashboardFrame(QWidget *Parent) : QWidget(Parent) {
   FRoot = FDoc->GetDocumentElement();
 }
 
-TkvDashboardFrame::~TkvDashboardFrame() {
-  if (FListened)
-    FListened->RemoveIdentListener(FListener);
-}
+TkvDashboardFrame::~TkvDashboardFrame() = default;
 
 void TkvDashboardFrame::SetHost(const TDashboardHost &Host) {
-  if (FListened)
-    FListened->RemoveIdentListener(FListener);
   FHost = Host;
-  FListened = Host.Chains;
-  if (FListened)
-    FListener = FListened->AddIdentListener([this] {
-      CloseDropDowns();
-      // The identification that makes the epoch change has not always
-      // finished its step yet: the bindings are confirmed once it has.
-      QTimer::singleShot(0, this, [this] { ConfirmBindings(); });
-    });
+  FIdent.Follow(Host.Chains, [this] {
+    CloseDropDowns();
+    // The identification that makes the epoch change has not always
+    // finished its step yet: the bindings are confirmed once it has.
+    QTimer::singleShot(0, this, [this] { ConfirmBindings(); });
+  });
 }
 
-uint64_t TkvDashboardFrame::BindingEpoch() const {
-  if (FHost.BindingEpoch)
-    return FHost.BindingEpoch();
-  return FHost.Chains ? FHost.Chains->IdentEpoch() : 0;
-}
+uint64_t TkvDashboardFrame::BindingEpoch() const { return FHost.Epoch(); }
 
 void TkvDashboardFrame::ConfirmBindings() {
   const uint64_t epoch = BindingEpoch();

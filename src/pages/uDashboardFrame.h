@@ -152,6 +152,5 @@ private:
   int FHandlers = 0;
   bool FLoadPending = false, FBindPending = false;
   QString FPendingFileName; // the file of the load put off
-  QPointer<TIOChainGen> FListened;
-  int FListener = 0;
+  TIdentFollower FIdent;
 };

@@ -81,28 +81,15 @@ TkvDeviceBoardFrame::TkvDeviceBoardFrame(QWidget *Parent)
   FRoot = FDoc->GetDocumentElement();
 }
 
-TkvDeviceBoardFrame::~TkvDeviceBoardFrame() {
-  if (FListened)
-    FListened->RemoveIdentListener(FListener);
-}
+TkvDeviceBoardFrame::~TkvDeviceBoardFrame() = default;
 
 void TkvDeviceBoardFrame::SetHost(const TPageHost &Host) {
-  if (FListened)
-    FListened->RemoveIdentListener(FListener);
   FHost = Host;
-  FListened = Host.Chains;
-  if (FListened)
-    FListener = FListened->AddIdentListener([this] {
-      // Looked at once the step that changed the epoch has finished.
-      QTimer::singleShot(0, this, [this] { IdentChanged(); });
-    });
+  // Looked at once the step that changed the epoch has finished.
+  FIdent.Follow(Host.Chains, [this] { QTimer::singleShot(0, this, [this] { IdentChanged(); }); });
 }
 
-uint64_t TkvDeviceBoardFrame::BindingEpoch() const {
-  if (FHost.BindingEpoch)
-    return FHost.BindingEpoch();
-  return FHost.Chains ? FHost.Chains->IdentEpoch() : 0;
-}
+uint64_t TkvDeviceBoardFrame::BindingEpoch() const { return FHost.Epoch(); }
 
 void TkvDeviceBoardFrame::IdentChanged() {
   const uint64_t epoch = BindingEpoch();

@@ -97,8 +97,7 @@ private:
   void Rebuild();
 
   TPageHost FHost;
-  QPointer<TIOChainGen> FListened;
-  int FListener = 0;
+  TIdentFollower FIdent;
   // The epoch the board on show was built for; a write handler running (its
   // password box open) puts a rebuild off.
   uint64_t FBuiltFor = 0;

@@ -183,3 +183,22 @@ bool ConfirmReplacingIncomplete(bool Incomplete, const QString &FileName) {
   const QString text = MultiLingual().Translate(QString::fromUtf8(IncompleteQuestion)).arg(FileName);
   return ShowMessageBox(TMsgKind::NoFirstQuestion, text) == TMsgResult::Yes;
 }
+
+uint64_t TPageHost::Epoch() const {
+  if (BindingEpoch)
+    return BindingEpoch();
+  return Chains ? Chains->IdentEpoch() : 0;
+}
+
+void TIdentFollower::Follow(TIOChainGen *Gen, std::function<void()> Fn) {
+  Stop();
+  FGen = Gen;
+  if (FGen)
+    FToken = FGen->AddIdentListener(std::move(Fn));
+}
+
+void TIdentFollower::Stop() {
+  if (FGen)
+    FGen->RemoveIdentListener(FToken);
+  FGen = nullptr;
+}

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QIODevice>
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -30,9 +31,28 @@ struct TPageHost {
   // The epoch a control bound now is bound for: the identification's once it
   // is ready, BindingPending while none is (none: the chains' epoch).
   std::function<uint64_t()> BindingEpoch;
+  // BindingEpoch's answer, or the chains' epoch without it (0 with neither).
+  uint64_t Epoch() const;
   bool VirtualInputPulse = false; // dashboard/virtualInputPulse
   int TeleCount = 2;              // dashboard/teleCount
   int EventLogCount = 256;        // event/eventLogCount
+};
+
+// A page's tie to the identification epoch of one generator: Fn runs at
+// each change (TIOChainGen::AddIdentListener). Following another generator,
+// or the follower's end, cuts the tie before.
+class TIdentFollower {
+public:
+  TIdentFollower() = default;
+  TIdentFollower(const TIdentFollower &) = delete;
+  TIdentFollower &operator=(const TIdentFollower &) = delete;
+  ~TIdentFollower() { Stop(); }
+  void Follow(TIOChainGen *Gen, std::function<void()> Fn);
+  void Stop();
+
+private:
+  QPointer<TIOChainGen> FGen;
+  int FToken = 0;
 };
 
 // True when the page file FileName may be replaced by a save: it loaded
