@@ -149,12 +149,7 @@ protected:
   QStringList WritesTo(TUp Relay, size_t Mark = 0) const {
     return RegisterRequests(Relay == TUp::A ? S.Device : Other, false, Mark);
   }
-  QString Boxes() const {
-    QString text = Shown.join("|");
-    for (QMessageBox *b : Form->findChildren<QMessageBox *>())
-      text += "|" + b->text();
-    return text;
-  }
+  QString Boxes() const { return BoxesOf(Form); }
 
   TDemoSession S;
   TSimDevice Other;

@@ -11,6 +11,7 @@
 #include "uUstavLocalFrame.h"
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QStringList>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -34,6 +35,13 @@ protected:
   void TearDown() override {
     SetFileDialogSink(FOldFiles);
     SetMessageSink(FOldSink);
+  }
+  // What was said in boxes: the message sink's, then those Window shows itself.
+  QString BoxesOf(const QObject *Window) const {
+    QString text = Shown.join("|");
+    for (QMessageBox *b : Window->findChildren<QMessageBox *>())
+      text += "|" + b->text();
+    return text;
   }
   QStringList Shown, Errors, Asked;
   QString Answer; // empty: the dialog was cancelled

@@ -100,13 +100,7 @@ public:
         return g;
     return nullptr;
   }
-  // What the window said in boxes: the message sink's and its own.
-  QString Boxes() const {
-    QString text = Shown.join("|");
-    for (QMessageBox *b : S->Form->findChildren<QMessageBox *>())
-      text += "|" + b->text();
-    return text;
-  }
+  QString Boxes() const { return BoxesOf(S->Form.get()); }
   int Held(int Reg) const { return S->Device.Register(TSimArea::Holding, Reg); }
 
   static constexpr int VirtInReg = 23, BitsReg = DemoDevice::UstavReg1 + DemoDevice::BitsUstav;

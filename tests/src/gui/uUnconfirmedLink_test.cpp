@@ -76,13 +76,7 @@ protected:
         return r;
     return -1;
   }
-  // What the window said in boxes: the message sink's and its own.
-  QString Boxes() const {
-    QString text = Shown.join("|");
-    for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
-      text += "|" + b->text();
-    return text;
-  }
+  QString Boxes() const { return BoxesOf(S.Form.get()); }
 
   TDemoSession S;
   TSimDevice Other;

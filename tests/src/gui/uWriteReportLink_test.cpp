@@ -41,13 +41,7 @@ protected:
     const QStringList lines = Logger().Lines();
     return lines.size() >= Mark ? lines.mid(Mark) : lines;
   }
-  // What the window said in boxes: the message sink's and its own.
-  QString Boxes() const {
-    QString text = Shown.join("|");
-    for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
-      text += "|" + b->text();
-    return text;
-  }
+  QString Boxes() const { return BoxesOf(S.Form.get()); }
 
   TDemoSession S;
   qsizetype Mark = 0;
