@@ -7,12 +7,14 @@
 #include "uControls.h"
 #include "uCustomFrame.h"
 #include "uDemoSession.h"
+#include "uDashboardFrame.h"
 #include "uDeviceBoardFrame.h"
 #include "uDeviceboardSetup.h"
 #include "uEventFrame.h"
 #include "uEventPDFReportFrame.h"
 #include "uMessageSink.h"
 #include "uFileDialogSink.h"
+#include "uIdentification.h"
 #include "uLogger.h"
 #include "uOscFrame.h"
 #include "uOscHeadFrame.h"
@@ -79,6 +81,75 @@ void OpenDirectionList(TUstavGridFrame *F) {
     }
 }
 
+// Text typed into the value cell of the parameter at register Reg and Return
+// pressed, as a user edits it.
+void TypeParam(TDemoSession &S, int Reg, const QString &Text) {
+  TkvParamFrame *f = S.Form->ParamFrame;
+  for (int r = 1; r < f->sgParam->rowCount(); ++r)
+    if (f->RowReg(r) == Reg) {
+      f->sgParam->setCurrentCell(r, 2);
+      f->Editor()->StartEdit();
+      f->Editor()->Edit->setText(Text);
+      QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+    }
+}
+
+// The same in cell (Col, Row) of a setpoint grid.
+void TypeUstav(TUstavGridFrame *F, int Col, int Row, const QString &Text) {
+  F->sgUstav->setCurrentCell(Row, Col);
+  F->Editor()->StartEdit();
+  F->Editor()->Edit->setText(Text);
+  QTest::keyClick(F->Editor()->Edit, Qt::Key_Return);
+}
+
+// The grid row of the setpoint whose group 1 lies at register Reg, or -1.
+int UstavRow(TUstavGridFrame *F, int Reg) {
+  for (int r = 1; r < F->sgUstav->rowCount(); ++r)
+    if (F->RowUstav(r) && F->RowUstav(r)->Reg(0) == Reg)
+      return r;
+  return -1;
+}
+
+// The relay answers the write of Reg and then refuses to read it back with
+// 0B (the target failed to respond), both the read-back and the read the
+// write makes after its failure; Before reads of Reg (the ones the write
+// decides against) are answered first.
+void FailReadBack(TDemoSession &S, int Reg, int Before) {
+  TSimFault refused;
+  refused.Kind = TSimFaultKind::Exception;
+  refused.Value = SIM_EX_TARGET_FAILED;
+  refused.Function = SIM_FN_READ_HOLDING;
+  refused.Register = Reg;
+  refused.After = Before;
+  refused.Count = 2;
+  S.Device.SetFault(refused);
+}
+
+// The mouse resting on cell (Col, Row) of Grid: its tooltip shows, as the
+// delegate gives it.
+void HoverCell(QTableWidget *Grid, int Col, int Row) {
+  const QPoint at = Grid->visualRect(Grid->model()->index(Row, Col)).center();
+  QHelpEvent hover(QEvent::ToolTip, at, Grid->viewport()->mapToGlobal(at));
+  QCoreApplication::sendEvent(Grid->viewport(), &hover);
+  QTest::qWait(300);
+}
+
+// The demo's title panel file beside the program, loaded as an identification
+// loads it, and read from the relay identified last.
+void ShowPanel(TDemoSession &S) {
+  QFile::copy(KV_SOURCE_DIR "/tools/devsim/dashboard.XML", S.Form->Settings().DashboardFile);
+  S.Identify();
+  S.Form->DashboardFrame->Refresh();
+}
+
+// The demo terminal swapped for the second one behind the same link, with no
+// gap the program could see; the new relay's group 2 current (6100) tells its
+// values from the old one's.
+void SwapToSecondTerminal(TDemoSession &S) {
+  LoadDemoDevice(S.Device, 2);
+  S.Device.SetRegister(TSimArea::Holding, DemoDevice::UstavReg2Other, 6100);
+}
+
 QString OutFile;
 // A row that pictured the screen itself, at the moment that mattered.
 bool Pictured = false;
@@ -142,26 +213,14 @@ const TPageShot Shots[] = {
     {"param", "TabSheetParam", {}},
     // One value typed and not yet written: its cell turns yellow.
     {"param-edited", "TabSheetParam",
-     [](TDemoSession &S) {
-       TkvParamFrame *f = S.Form->ParamFrame;
-       for (int r = 1; r < f->sgParam->rowCount(); ++r)
-         if (f->RowReg(r) == DemoDevice::ScaledReg) {
-           f->sgParam->setCurrentCell(r, 2);
-           f->Editor()->StartEdit();
-           f->Editor()->Edit->setText("15.5");
-           QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
-         }
-     }},
+     [](TDemoSession &S) { TypeParam(S, DemoDevice::ScaledReg, QStringLiteral("15.5")); }},
     {"ustav", "TabSheetUstav", {}},
     // Edit mode with one value changed and not yet written.
     {"ustav-edit", "TabSheetUstav",
      [](TDemoSession &S) {
        TUstavFrame *f = S.Form->UstavFrame;
        f->SetEditMode(true);
-       f->sgUstav->setCurrentCell(2, 2);
-       f->Editor()->StartEdit();
-       f->Editor()->Edit->setText("650");
-       QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
+       TypeUstav(f, 2, 2, QStringLiteral("650"));
      }},
     // Ctrl+R on the journal page reads the journal from the device.
     {"event", "TabSheetEvent", [](TDemoSession &S) { PressRefresh(S); }},
@@ -278,6 +337,16 @@ const TPageShot Shots[] = {
        Logger().Info(QStringLiteral("an information line shows in navy"));
        Logger().Error(QStringLiteral("an error line shows in red"));
      }},
+    // The title panel of the demo's panel file, read from the demo terminal.
+    {"panel", "TabSheetDashboard", [](TDemoSession &S) { ShowPanel(S); }},
+    // The same panel after a relay of another type was identified on the same
+    // link: "Режим работы терминала" (register 30) is a number there, so its
+    // list is unbound, disabled, under its own caption.
+    {"panel-other-type", "TabSheetDashboard",
+     [](TDemoSession &S) {
+       LoadDemoDevice(S.Device, 3);
+       ShowPanel(S);
+     }},
     // Another relay behind the same link when "Установить время" goes: the
     // box that says what was not written, over the new relay's identification.
     {"write-refused", "TabSheetDashboard",
@@ -326,15 +395,80 @@ const TPageShot Shots[] = {
        unkept.Register = DemoDevice::ScaledReg;
        S.Device.SetFault(unkept);
        S.Form->SetLoggedIn(true);
+       TypeParam(S, DemoDevice::ScaledReg, QStringLiteral("15.5"));
+       S.Form->ParamFrame->WriteAll();
+       S.WaitIdle();
+     }},
+    // "Параметры": a value typed and written, the relay answering the write
+    // and then not its read-back: the typed value stays, marked unconfirmed,
+    // the mouse on it shows the mark's tooltip; the whole screen.
+    {"param-unconfirmed", "TabSheetParam",
+     [](TDemoSession &S) {
+       S.Form->SetLoggedIn(true);
+       TypeParam(S, DemoDevice::ScaledReg, QStringLiteral("15.5"));
+       FailReadBack(S, DemoDevice::ScaledReg, 0);
+       S.Form->ParamFrame->WriteAll();
+       S.WaitIdle();
        TkvParamFrame *f = S.Form->ParamFrame;
        for (int r = 1; r < f->sgParam->rowCount(); ++r)
-         if (f->RowReg(r) == DemoDevice::ScaledReg) {
-           f->sgParam->setCurrentCell(r, 2);
-           f->Editor()->StartEdit();
-           f->Editor()->Edit->setText("15.5");
-           QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
-         }
-       f->WriteAll();
+         if (f->RowReg(r) == DemoDevice::ScaledReg)
+           HoverCell(f->sgParam, 2, r);
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
+    // The same on "Уставки" in edit mode: "Выдержка времени МТЗ-1", group 1.
+    {"ustav-unconfirmed", "TabSheetUstav",
+     [](TDemoSession &S) {
+       TUstavFrame *f = S.Form->UstavFrame;
+       f->SetEditMode(true);
+       S.Form->SetLoggedIn(true);
+       const int row = UstavRow(f, DemoDevice::UstavReg1 + 1);
+       TypeUstav(f, 2, row, QStringLiteral("700"));
+       FailReadBack(S, DemoDevice::UstavReg1 + 1, 1);
+       S.Form->WriteCommand();
+       S.WaitIdle();
+       HoverCell(f->sgUstav, 2, row);
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
+    // "Обновить" on "Уставки" after the relay was swapped behind the link with
+    // no gap: the window at the moment the check before the read has found
+    // another relay and says so, the old relay's values still shown.
+    {"ustav-swapped", "TabSheetUstav",
+     [](TDemoSession &S) {
+       SwapToSecondTerminal(S);
+       const QString changed = MultiLingual().Translate(QString::fromUtf8(IdentTexts::DeviceChanged));
+       QObject::connect(S.Form->StatusBar_, &QStatusBar::messageChanged, S.Form.get(),
+                        [&S, changed](const QString &Text) {
+                          if (Text == changed && !Pictured)
+                            Pictured = S.Form->grab().save(OutFile);
+                        });
+       S.Form->aMonitorRefresh->trigger();
+       S.WaitIdle();
+       if (!Pictured)
+         std::cerr << "the status line never said: " << changed.toStdString() << "\n";
+     }},
+    // The same once the new relay has been identified: its own group 2
+    // (current 6100) read under its own map.
+    {"ustav-swapped-identified", "TabSheetUstav",
+     [](TDemoSession &S) {
+       SwapToSecondTerminal(S);
+       S.Form->aMonitorRefresh->trigger();
+       S.WaitIdle();
+     }},
+    // Edit mode, "Уставка ЗМН по напряжению" of group 1 typed 730.0 over the
+    // 700.0 the relay holds, the relay acknowledging the write and not keeping
+    // it: the report gives both values in the page's units.
+    {"ustav-unkept", "TabSheetUstav",
+     [](TDemoSession &S) {
+       TUstavFrame *f = S.Form->UstavFrame;
+       f->SetEditMode(true);
+       S.Form->SetLoggedIn(true);
+       const int reg = DemoDevice::UstavReg1 + 3;
+       TypeUstav(f, 2, UstavRow(f, reg), QStringLiteral("730.0"));
+       TSimFault unkept;
+       unkept.Kind = TSimFaultKind::Unkept;
+       unkept.Register = reg;
+       S.Device.SetFault(unkept);
+       S.Form->WriteCommand();
        S.WaitIdle();
      }},
     // Edit mode, two setpoints typed, the relay refusing the second write:
@@ -343,12 +477,8 @@ const TPageShot Shots[] = {
      [](TDemoSession &S) {
        TUstavFrame *f = S.Form->UstavFrame;
        f->SetEditMode(true);
-       for (const auto &[row, text] : {std::pair{2, "650"}, std::pair{4, "680.0"}}) {
-         f->sgUstav->setCurrentCell(row, 2);
-         f->Editor()->StartEdit();
-         f->Editor()->Edit->setText(text);
-         QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
-       }
+       TypeUstav(f, 2, 2, QStringLiteral("650"));
+       TypeUstav(f, 2, 4, QStringLiteral("680.0"));
        TSimFault refused;
        refused.Kind = TSimFaultKind::Exception;
        refused.Value = 4;
@@ -364,14 +494,7 @@ const TPageShot Shots[] = {
     // word: the close is given up and the window stays with the report.
     {"exit-short", "TabSheetParam",
      [](TDemoSession &S) {
-       TkvParamFrame *f = S.Form->ParamFrame;
-       for (int r = 1; r < f->sgParam->rowCount(); ++r)
-         if (f->RowReg(r) == DemoDevice::NameReg) {
-           f->sgParam->setCurrentCell(r, 2);
-           f->Editor()->StartEdit();
-           f->Editor()->Edit->setText(QStringLiteral("ПОДСТАНЦИЯ 35"));
-           QTest::keyClick(f->Editor()->Edit, Qt::Key_Return);
-         }
+       TypeParam(S, DemoDevice::NameReg, QStringLiteral("ПОДСТАНЦИЯ 35"));
        TSimFault refused;
        refused.Kind = TSimFaultKind::Exception;
        refused.Value = 4;
