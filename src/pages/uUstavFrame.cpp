@@ -289,9 +289,13 @@ void TUstavFrame::SaveToFile(const QString &FileName) {
       const int reg = n->GetIntNodeDef(QString(DXQ_MREG_N).arg(g), -1);
       if (reg < 0 || reg >= TModbus::RegCount || Modbus().GetWord(reg) == 0)
         continue;
+      // Bits written and not read back are the engineer's, as the page shows them.
+      uint16_t word = Modbus().GetWord(reg);
+      if (const auto it = FUnconfirmed.find(reg); it != FUnconfirmed.end())
+        word = uint16_t((word & ~it->second) | (FOwnImage.GetWord(reg) & it->second));
       const IXXMLNode item = modbus->AddChild("item");
       item->SetIntAttr("mreg", reg);
-      item->SetIntAttr("val", Modbus().GetWord(reg));
+      item->SetIntAttr("val", word);
     }
   }
   doc->Save(FileName);

@@ -231,11 +231,15 @@ TEST_F(UnconfirmedLink, AValueWrittenAndNotReadBackStaysTheEngineersMarked) {
     EXPECT_TRUE(Shown.filter("Готово").isEmpty()) << Shown.join("|").toStdString();
     EXPECT_EQ(LinesSince(logMark).filter("записано, не подтверждено").size(), typedWrites ? 2 : 1)
         << LinesSince(logMark).join("\n").toStdString();
-    if (local) {
+    if (local || r.Path == 1) {
       // Saved, the set holds what was typed, not what the image held before.
-      Answer = S.Dir.filePath(QString("unconfirmed-%1.us").arg(int(r.After)));
-      ASSERT_TRUE(local->SaveToFile(QString()));
+      Answer = S.Dir.filePath(QString("unconfirmed-%1-%2.us").arg(int(r.After)).arg(r.Path));
+      if (local)
+        ASSERT_TRUE(local->SaveToFile(QString()));
+      else
+        S.Form->UstavFrame->SaveToFile(Answer);
       const TUstavSetFile set = ReadUstavSetFile(Answer);
+      EXPECT_FALSE(set.Values.empty());
       for (int i = 0; i < 2; ++i)
         for (const auto &[reg, value] : set.Values)
           if (reg == regs[i]) {
