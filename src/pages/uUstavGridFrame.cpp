@@ -105,6 +105,8 @@ void TUstavGridFrame::Clear() {
   FRows.clear();
   FUstavs.clear();
   FUnconfirmed.clear();
+  // The levels are the relay's too: none of them stays past it.
+  FillLevels(IXXMLNode(), false);
   sgUstav->setRowCount(2);
   for (int c = 0; c < sgUstav->columnCount(); ++c)
     sgUstav->SetCells(c, 1, QString());
