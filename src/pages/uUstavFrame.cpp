@@ -35,6 +35,9 @@ int TUstavFrame::DirectEdit() const { return FHost.Ini ? FHost.Ini->ReadInteger(
 
 void TUstavFrame::SetDescriptor(const IXXMLNode &Root) {
   Clear();
+  // Nothing written as typed to another relay stays.
+  if (!FEditMode)
+    FEdited.clear();
   TDescriptorGridFrame::SetDescriptor(Root);
   if (!Root)
     return;
@@ -44,22 +47,42 @@ void TUstavFrame::SetDescriptor(const IXXMLNode &Root) {
 QColor TUstavFrame::BaseColor() const { return FEditMode ? QColor(Qt::white) : palette().button().color(); }
 
 void TUstavFrame::UpdateValues() {
+  if (!FEditMode) {
+    // The relay's words, the bits written as typed that stay the engineer's over them.
+    std::vector<std::pair<int, uint16_t>> typed;
+    for (const auto &[reg, bits] : FEdited)
+      typed.emplace_back(reg, uint16_t((Modbus().GetWord(reg) & ~bits) | (FOwnImage.GetWord(reg) & bits)));
+    FOwnImage.Assign(Modbus());
+    for (const auto &[reg, word] : typed)
+      FOwnImage.SetWord(reg, word);
+  }
   for (int r = 1; r <= int(FRows.size()); ++r) {
     const TUstav &u = *FRows[size_t(r - 1)];
     for (int g = 0; g < FGroupCount; ++g) {
       const int reg = u.Reg(g);
-      if (reg < 0)
-        continue;
-      if (FEditMode)
+      if (reg >= 0 && (FEditMode || Modbus().IsValid(reg)))
         sgUstav->SetCells(g + 2, r, u.ValueToText(FOwnImage.GetWord(reg), FPrimary));
-      else if (Modbus().IsValid(reg))
-        sgUstav->SetCells(g + 2, r, u.ValueToText(Modbus().GetWord(reg), FPrimary));
     }
   }
-  if (!FEditMode)
-    FOwnImage.Assign(Modbus());
   sgUstav->viewport()->update();
   emit ValuesShown();
+}
+
+void TUstavFrame::ShowValues() {
+  if (!FEditMode) {
+    FEdited.clear();
+    FUnconfirmed.clear();
+  }
+  UpdateValues();
+}
+
+void TUstavFrame::DropTyped(const std::set<int> &Regs) {
+  if (FEditMode)
+    return;
+  for (int r : Regs) {
+    FEdited.erase(r);
+    FUnconfirmed.erase(r);
+  }
 }
 
 void TUstavFrame::Refresh() {
@@ -81,7 +104,11 @@ void TUstavFrame::Refresh() {
       .msg("Чтение уставок")
       .readReg(request, data)
       .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
-      .exec(Guarded(this, [](TUstavFrame *P) { P->UpdateValues(); }))
+      .exec(Guarded(this,
+                    [regs](TUstavFrame *P) {
+                      P->DropTyped(regs);
+                      P->UpdateValues();
+                    }))
       .msg("Готово")
       .run(FHost.Progress);
 }
@@ -153,7 +180,8 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   }
   const int w = u->TextToValue(Text, FPrimary);
   // A bit row changes its bit of the word the relay holds as the write goes.
-  const TWriteValue value = CellValue(*u, reg, uint16_t(u->Apply(Modbus().GetWord(reg), w)));
+  TWriteValue value = CellValue(*u, reg, uint16_t(u->Apply(Modbus().GetWord(reg), w)));
+  value.Tag = 0;
   TWriteBatch batch;
   batch.Add(value);
   // Refused before the password is asked: nothing would be sent anyway.
@@ -165,7 +193,28 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   const bool stale = FEditEpoch != IdentEpoch();
   if (!stale && FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
-  RunWrite(batch, Guarded(this, [](TUstavFrame *P) { P->UpdateValues(); }), nullptr, FEditEpoch);
+  RunWrite(batch, Guarded(this, [](TUstavFrame *P) { P->UpdateValues(); }), nullptr, FEditEpoch,
+           [this, epoch = FEditEpoch](const TWriteValue &V, TWriteFate Fate) { TypedWritten(V, Fate, epoch); });
+}
+
+void TUstavFrame::TypedWritten(const TWriteValue &Value, TWriteFate Fate, uint64_t Epoch) {
+  // Bound again since the cell was typed: its value is of another identification.
+  if (Epoch != IdentEpoch())
+    return;
+  // Not kept, or not read back: the engineer's bits over the relay's word.
+  // Any other fate shows the relay (not sent, or unanswered and read again:
+  // the write's report names the value).
+  if (Fate == TWriteFate::NotKept || Fate == TWriteFate::Unconfirmed) {
+    const uint16_t bits = Value.Words.size() == 1 ? Value.Mask : 0xFFFF;
+    for (const TRegWrite &w : Value.Words) {
+      FOwnImage.SetWord(w.first, uint16_t((FOwnImage.GetWord(w.first) & ~bits) | (w.second & bits)));
+      FEdited[w.first] |= bits;
+    }
+  } else {
+    Settle(Value);
+  }
+  MarkUnconfirmed(Value, Fate == TWriteFate::Unconfirmed);
+  UpdateValues();
 }
 
 void TUstavFrame::Settle(const TWriteValue &Value) {
@@ -181,6 +230,7 @@ void TUstavFrame::Settle(const TWriteValue &Value) {
 }
 
 void TUstavFrame::ShowChanged(const std::vector<uint16_t> &Regs) {
+  DropTyped(std::set<int>(Regs.begin(), Regs.end()));
   // An edited word keeps its edited bits; the others show the relay's.
   for (uint16_t r : Regs)
     if (Modbus().IsValid(r)) {
@@ -239,9 +289,13 @@ void TUstavFrame::SaveToFile(const QString &FileName) {
       const int reg = n->GetIntNodeDef(QString(DXQ_MREG_N).arg(g), -1);
       if (reg < 0 || reg >= TModbus::RegCount || Modbus().GetWord(reg) == 0)
         continue;
+      // Bits written and not read back are the engineer's, as the page shows them.
+      uint16_t word = Modbus().GetWord(reg);
+      if (const auto it = FUnconfirmed.find(reg); it != FUnconfirmed.end())
+        word = uint16_t((word & ~it->second) | (FOwnImage.GetWord(reg) & it->second));
       const IXXMLNode item = modbus->AddChild("item");
       item->SetIntAttr("mreg", reg);
-      item->SetIntAttr("val", Modbus().GetWord(reg));
+      item->SetIntAttr("val", word);
     }
   }
   doc->Save(FileName);

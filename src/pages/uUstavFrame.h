@@ -6,6 +6,7 @@
 #include "uUstavGridFrame.h"
 
 #include <map>
+#include <set>
 
 class TUstavFrame : public TUstavGridFrame {
   Q_OBJECT
@@ -16,10 +17,15 @@ public:
   void Init();
   // Levels, setpoints, group columns, rows and values for Root.
   void SetDescriptor(const IXXMLNode &Root);
-  // Shows the values of the register image (called by name from IO chains).
-  Q_INVOKABLE void ShowValues() { UpdateValues(); }
+  // Shows the values of the register image, every register read from the
+  // relay (called by name from IO chains): out of edit mode nothing written
+  // as typed stays the engineer's.
+  Q_INVOKABLE void ShowValues();
+  // Shows the own image: out of edit mode the register image, but for the
+  // bits written as typed that stay the engineer's.
   void UpdateValues() override;
-  // Reads the registers of the shown readable setpoints.
+  // Reads the registers of the shown readable setpoints: out of edit mode
+  // they show what the relay holds.
   void Refresh();
   void UpdateMeasureFactors();
   // Names from the descriptor (custom names), rows rebuilt.
@@ -36,7 +42,8 @@ public:
   // does not fit the setpoints, before anything is sent.
   void WriteImage(const QByteArray &Image);
   // Registers another write changed, read back into the register image:
-  // their cells show it, but for those edited in edit mode and not written.
+  // their cells show it, but for those edited in edit mode and not written
+  // (out of edit mode, what was written as typed gives way to it).
   void ShowChanged(const std::vector<uint16_t> &Regs);
   // A setpoint set of the device's values ("tempustav.xml", "*.us").
   void SaveToFile(const QString &FileName);
@@ -68,9 +75,17 @@ private:
   // A value of a write the relay now holds as meant: its bits are no longer
   // an edit and show the relay's.
   void Settle(const TWriteValue &Value);
+  // The fate of Value, written as typed under identification epoch Epoch:
+  // not kept or not read back, it stays the engineer's (the latter marked
+  // unconfirmed) until the relay is read; otherwise its cell shows the relay.
+  void TypedWritten(const TWriteValue &Value, TWriteFate Fate, uint64_t Epoch);
+  // Out of edit mode, Regs were read from the relay: what was written as
+  // typed into them is no longer the engineer's.
+  void DropTyped(const std::set<int> &Regs);
   bool FEditMode = false;
-  // Registers edited in edit mode since the last read, with the bits edited
-  // (a bit row edits its bit only).
+  // Registers edited since the last read, with the bits edited (a bit row
+  // edits its bit only): in edit mode those typed; out of it those written
+  // as typed that the relay did not keep or was not read back for.
   std::map<int, uint16_t> FEdited;
   // The identification epochs the values are edited under: of the editor
   // opened last, and the oldest of the registers in FEdited.

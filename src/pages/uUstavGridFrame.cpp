@@ -105,6 +105,8 @@ void TUstavGridFrame::Clear() {
   FRows.clear();
   FUstavs.clear();
   FUnconfirmed.clear();
+  // The levels are the relay's too: none of them stays past it.
+  FillLevels(IXXMLNode(), false);
   sgUstav->setRowCount(2);
   for (int c = 0; c < sgUstav->columnCount(); ++c)
     sgUstav->SetCells(c, 1, QString());
@@ -375,26 +377,18 @@ std::vector<uint16_t> TUstavGridFrame::ImageRegisters() const {
 }
 
 namespace {
-// Tells Settled, by its Tag, each value the relay holds as meant once the
-// write has ended: written and kept, or held already. A value written and
-// not read back stays an edit, marked unconfirmed; any other fate clears
-// that mark.
+// Tells Told, while Page exists, each value's fate once the write has ended,
+// the value found by its Tag; then Page's cells are drawn again.
 std::function<void(const std::vector<TValueOutcome> &)>
-SettledOutcome(const TWriteBatch &Batch, TUstavGridFrame *Page,
-               const std::function<void(TUstavGridFrame &, const TWriteValue &, bool)> &Mark,
-               const std::function<void(const TWriteValue &)> &Settled) {
-  return [page = QPointer<TUstavGridFrame>(Page), values = Batch.Values(), Mark,
-          Settled](const std::vector<TValueOutcome> &Outcomes) {
+ToldOutcome(const TWriteBatch &Batch, TUstavGridFrame *Page,
+            const std::function<void(TUstavGridFrame &, const TWriteValue &, TWriteFate)> &Told) {
+  return [page = QPointer<TUstavGridFrame>(Page), values = Batch.Values(),
+          Told](const std::vector<TValueOutcome> &Outcomes) {
     if (!page)
       return;
-    for (const TValueOutcome &o : Outcomes) {
-      if (o.Tag < 0 || o.Tag >= int(values.size()))
-        continue;
-      const TWriteValue &v = values[size_t(o.Tag)];
-      Mark(*page, v, o.Fate == TWriteFate::Unconfirmed);
-      if ((o.Fate == TWriteFate::Kept || o.Fate == TWriteFate::Held) && Settled)
-        Settled(v);
-    }
+    for (const TValueOutcome &o : Outcomes)
+      if (o.Tag >= 0 && o.Tag < int(values.size()))
+        Told(*page, values[size_t(o.Tag)], o.Fate);
     page->sgUstav->viewport()->update();
   };
 }
@@ -416,9 +410,15 @@ TWriteRun UstavRun(bool CheckLimits, const std::function<void()> &Shown,
 } // namespace
 
 void TUstavGridFrame::RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
-                               const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor) {
-  if (FHost.Chains)
-    RunWriteBatch(*FHost.Chains, Batch, UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this));
+                               const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor,
+                               std::function<void(const TWriteValue &Value, TWriteFate Fate)> Told) {
+  if (!FHost.Chains)
+    return;
+  TWriteRun run = UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this);
+  if (Told)
+    run.Outcome =
+        ToldOutcome(Batch, this, [Told](TUstavGridFrame &, const TWriteValue &V, TWriteFate F) { Told(V, F); });
+  RunWriteBatch(*FHost.Chains, Batch, run);
 }
 
 void TUstavGridFrame::RunRelayWrite(const TWriteBatch &Candidates, const TRelayWrite &Relay,
@@ -429,8 +429,15 @@ void TUstavGridFrame::RunRelayWrite(const TWriteBatch &Candidates, const TRelayW
   if (!FHost.Chains)
     return;
   TWriteRun run = UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this);
-  run.Outcome = SettledOutcome(
-      Candidates, this, [](TUstavGridFrame &P, const TWriteValue &V, bool U) { P.MarkUnconfirmed(V, U); }, Settled);
+  // A value written and not read back stays an edit, marked unconfirmed; any
+  // other fate clears that mark. One the relay now holds as meant (written
+  // and kept, or held already) is no longer an edit.
+  run.Outcome = ToldOutcome(Candidates, this,
+                            [Settled](TUstavGridFrame &P, const TWriteValue &V, TWriteFate F) {
+                              P.MarkUnconfirmed(V, F == TWriteFate::Unconfirmed);
+                              if ((F == TWriteFate::Kept || F == TWriteFate::Held) && Settled)
+                                Settled(V);
+                            });
   ::RunRelayWrite(*FHost.Chains, Candidates, Relay, run);
 }
 

@@ -116,9 +116,11 @@ protected:
   // off): status texts, the writes, the read-back into the register image,
   // Shown (also after a write that stopped part-way), then Done. PreparedFor:
   // the identification epoch the values were edited under. The chain works
-  // for this page.
+  // for this page. Told (while this page exists) is told, as the write ends,
+  // each value's fate, the value found by its Tag.
   void RunWrite(const TWriteBatch &Batch, const std::function<void()> &Shown,
-                const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {});
+                const std::function<void(TIOChainList3 &)> &Done, std::optional<uint64_t> PreparedFor = {},
+                std::function<void(const TWriteValue &Value, TWriteFate Fate)> Told = {});
   // Writes the values of Candidates the relay does not hold, decided after
   // the identity check against the registers read in the same chain (with
   // Relay.Read), as RunWrite writes them. Settled (while this page exists)

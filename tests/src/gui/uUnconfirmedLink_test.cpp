@@ -36,15 +36,17 @@ protected:
     ServeTwoRelays(S, Other, OtherServer, Gateway);
   }
   // The window anew, its setpoints edited as ustav/directEdit says (2: the
-  // page's edit mode, 0: the edit tab).
-  void Open(int UstavDirectEdit) {
+  // page's edit mode, 0: the edit tab, 1: a cell written as typed), its
+  // parameters as param/directEdit says (0: Write, 1: a row written as typed).
+  void Open(int UstavDirectEdit, int ParamDirectEdit = 0) {
     S.Form.reset();
     ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
                                "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=2000\n"
                                "[timer]\ninterval=3600000\n[debug]\npoll=1\n[ustav]\ndirectEdit=%2\n"
-                               "[param]\ndirectEdit=0\n")
+                               "[param]\ndirectEdit=%3\n")
                            .arg(Gateway->Port())
-                           .arg(UstavDirectEdit)));
+                           .arg(UstavDirectEdit)
+                           .arg(ParamDirectEdit)));
     ASSERT_EQ(S.Identify(), "Готово");
     S.Form->show();
     S.Form->SetLoggedIn(true);
@@ -91,7 +93,9 @@ const QString Delay = "Выдержка времени МТЗ-1"; // registers 1
 // After the two writes' answers the read-back does not come (0B from then
 // on, or the connection gone): the typed values stay on the page marked
 // unconfirmed, the relay holds them, a save of the edit tab stores them,
-// nothing calls them not written, and the write reports once.
+// nothing calls them not written, and the write reports once. A cell written
+// as typed is a write of its own, failing after its one answer; a read of the
+// relay afterwards shows what it holds, unmarked.
 TEST_F(UnconfirmedLink, AValueWrittenAndNotReadBackStaysTheEngineersMarked) {
   const auto ustavTyped = [](TUstavGridFrame *F, int Row, int Col) {
     // A value beside the one the relay holds, in the page's own units.
@@ -102,7 +106,8 @@ TEST_F(UnconfirmedLink, AValueWrittenAndNotReadBackStaysTheEngineersMarked) {
   const struct {
     const char *Name;
     TAfter After;
-    int Path; // 0 the edit tab, 1 the setpoints page in edit mode, 2 the parameters page
+    int Path; // 0 the edit tab, 1 the setpoints page in edit mode, 2 the parameters page,
+              // 3 the setpoints page written as typed, 4 the parameters page written as typed
   } rows[] = {
       {"edit tab, 0B after the writes", TAfter::Exception, 0},
       {"edit tab, the link closed after the writes", TAfter::Close, 0},
@@ -110,35 +115,63 @@ TEST_F(UnconfirmedLink, AValueWrittenAndNotReadBackStaysTheEngineersMarked) {
       {"page edit mode, the link closed after the writes", TAfter::Close, 1},
       {"parameters, 0B after the writes", TAfter::Exception, 2},
       {"parameters, the link closed after the writes", TAfter::Close, 2},
+      // Cells written as typed: after a link lost the next write waits for
+      // the relay to be checked, so only 0B lets both go.
+      {"setpoints written as typed, 0B after each write", TAfter::Exception, 3},
+      {"parameters written as typed, 0B after each write", TAfter::Exception, 4},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.Name);
-    ASSERT_NO_FATAL_FAILURE(Open(r.Path == 1 ? 2 : 0));
+    const bool typedWrites = r.Path >= 3;
+    ASSERT_NO_FATAL_FAILURE(Open(r.Path == 1 ? 2 : r.Path == 3 ? 1 : 0, r.Path == 4 ? 1 : 0));
     Shown.clear();
     const qsizetype logMark = Logger().Lines().size();
+    S.Device.ClearLogs();
+    // Each cell written as typed fails after its own write's answer.
+    const auto arm = [&] {
+      if (!typedWrites)
+        return;
+      Gateway->Mode(TTcpGateway::TMode::Forward);
+      Gateway->FailAfter(1, r.After, SIM_FN_WRITE_HOLDING);
+    };
+    const auto written = [&] {
+      if (!typedWrites)
+        return true;
+      const bool idle = S.WaitIdle();
+      QApplication::processEvents();
+      return idle;
+    };
     // The page, the two cells (or rows) typed, and what they read now.
     std::function<QString(int)> cell;
     std::function<bool(int)> unconfirmed;
+    std::function<void()> refresh;
     QStringList typed;
     uint16_t regs[2] = {101, 151};
+    uint16_t before[2] = {};
     TkvUstavLocalFrame *local = nullptr;
-    if (r.Path == 0 || r.Path == 1) {
+    if (r.Path == 0 || r.Path == 1 || r.Path == 3) {
       TUstavGridFrame *page = nullptr;
+      S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
       if (r.Path == 0) {
-        S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
         S.Form->EditCommand();
         page = local = S.Form->ActiveLocalSet();
-      } else {
-        S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+      } else if (r.Path == 1) {
         S.Form->EditCommand();
         ASSERT_TRUE(S.Form->UstavFrame->GetEditMode());
         page = S.Form->UstavFrame;
+      } else {
+        ASSERT_FALSE(S.Form->UstavFrame->GetEditMode());
+        page = S.Form->UstavFrame;
+        refresh = [this] { S.Form->UstavFrame->Refresh(); };
       }
       ASSERT_TRUE(page);
       const int row = UstavRow(page, 101);
-      for (int col : {2, 3}) {
-        typed << ustavTyped(page, row, col);
-        Type(page->Editor(), col, row, typed.back());
+      for (int i = 0; i < 2; ++i) {
+        before[i] = Modbus().GetWord(regs[i]);
+        typed << ustavTyped(page, row, 2 + i);
+        arm();
+        Type(page->Editor(), 2 + i, row, typed.back());
+        ASSERT_TRUE(written());
       }
       cell = [page, row](int I) { return page->sgUstav->Cells(2 + I, row); };
       unconfirmed = [page, row](int I) { return page->CellUnconfirmed(2 + I, row); };
@@ -154,20 +187,26 @@ TEST_F(UnconfirmedLink, AValueWrittenAndNotReadBackStaysTheEngineersMarked) {
       // Beside what the relay holds: a scaled number and an address.
       const uint16_t scaled = Modbus().GetWord(regs[0]), address = Modbus().GetWord(regs[1]);
       typed = QStringList{QString::number((scaled % 4000 + 101) / 100.0, 'f', 2), QString::number(address % 200 + 1)};
-      for (int i = 0; i < 2; ++i)
+      for (int i = 0; i < 2; ++i) {
+        before[i] = Modbus().GetWord(regs[i]);
+        arm();
         Type(page->Editor(), 2, rows2[i], typed[i]);
+        ASSERT_TRUE(written());
+      }
       cell = [page, rows2](int I) { return page->sgParam->Cells(2, rows2[I]); };
       unconfirmed = [page, rows2](int I) { return page->RowUnconfirmed(rows2[I]); };
+      if (typedWrites)
+        refresh = [page] { page->Refresh(); };
     }
-    const uint16_t before[2] = {Modbus().GetWord(regs[0]), Modbus().GetWord(regs[1])};
-    S.Device.ClearLogs();
-    Gateway->FailAfter(2, r.After, SIM_FN_WRITE_HOLDING);
-    if (r.Path == 2)
-      S.Form->ParamFrame->WriteAll();
-    else
-      S.Form->WriteCommand();
-    ASSERT_TRUE(S.WaitIdle());
-    QApplication::processEvents();
+    if (!typedWrites) {
+      Gateway->FailAfter(2, r.After, SIM_FN_WRITE_HOLDING);
+      if (r.Path == 2)
+        S.Form->ParamFrame->WriteAll();
+      else
+        S.Form->WriteCommand();
+      ASSERT_TRUE(S.WaitIdle());
+      QApplication::processEvents();
+    }
     EXPECT_EQ(RegisterRequests(S.Device).size(), 2) << RegisterRequests(S.Device).join(",").toStdString();
     for (int i = 0; i < 2; ++i) {
       SCOPED_TRACE(i);
@@ -181,23 +220,87 @@ TEST_F(UnconfirmedLink, AValueWrittenAndNotReadBackStaysTheEngineersMarked) {
     // Nothing answered is called not written, a hang-up included.
     EXPECT_FALSE(Boxes().contains("Не записано")) << Boxes().toStdString();
     EXPECT_TRUE(Shown.filter("Готово").isEmpty()) << Shown.join("|").toStdString();
-    EXPECT_EQ(LinesSince(logMark).filter("записано, не подтверждено").size(), 1)
+    EXPECT_EQ(LinesSince(logMark).filter("записано, не подтверждено").size(), typedWrites ? 2 : 1)
         << LinesSince(logMark).join("\n").toStdString();
-    if (local) {
+    if (local || r.Path == 1) {
       // Saved, the set holds what was typed, not what the image held before.
-      Answer = S.Dir.filePath(QString("unconfirmed-%1.us").arg(int(r.After)));
-      ASSERT_TRUE(local->SaveToFile(QString()));
+      Answer = S.Dir.filePath(QString("unconfirmed-%1-%2.us").arg(int(r.After)).arg(r.Path));
+      if (local)
+        ASSERT_TRUE(local->SaveToFile(QString()));
+      else
+        S.Form->UstavFrame->SaveToFile(Answer);
       const TUstavSetFile set = ReadUstavSetFile(Answer);
+      EXPECT_FALSE(set.Values.empty());
       for (int i = 0; i < 2; ++i)
         for (const auto &[reg, value] : set.Values)
-          if (reg == regs[i])
+          if (reg == regs[i]) {
             EXPECT_EQ(value, S.Device.Register(TSimArea::Holding, regs[i])) << reg;
+          }
     }
     for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
       b->close();
     Gateway->FailAfter(0, TAfter::Exception);
     Gateway->Mode(TTcpGateway::TMode::Forward);
     ASSERT_TRUE(S.WaitIdle());
+    if (refresh) {
+      refresh();
+      ASSERT_TRUE(S.WaitIdle());
+      QApplication::processEvents();
+      for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(cell(i), typed[i]);
+        EXPECT_FALSE(unconfirmed(i));
+      }
+    }
+  }
+}
+
+// A cell written as typed that the relay acknowledged and did not keep
+// stays the engineer's as an edit: shown as typed, drawn as changed, not
+// marked unconfirmed, and the report names what the relay holds.
+TEST_F(UnconfirmedLink, AValueWrittenAsTypedAndNotKeptStaysTheEngineersEdit) {
+  for (const bool setpoints : {true, false}) {
+    SCOPED_TRACE(setpoints ? "setpoints" : "parameters");
+    ASSERT_NO_FATAL_FAILURE(Open(setpoints ? 1 : 0, setpoints ? 0 : 1));
+    const uint16_t reg = setpoints ? 101 : 31;
+    const uint16_t held = S.Device.Register(TSimArea::Holding, reg);
+    TSimFault unkept;
+    unkept.Kind = TSimFaultKind::Unkept;
+    unkept.Register = reg;
+    S.Device.SetFault(unkept);
+    std::function<QString()> cell;
+    std::function<bool()> changed, unconfirmed;
+    QString typed;
+    if (setpoints) {
+      TUstavFrame *page = S.Form->UstavFrame;
+      S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+      const int row = UstavRow(page, reg);
+      typed = page->RowUstav(row)->ValueToText(held + 10, false);
+      Type(page->Editor(), 2, row, typed);
+      cell = [page, row] { return page->sgUstav->Cells(2, row); };
+      changed = [page, row] { return page->CellChanged(2, row); };
+      unconfirmed = [page, row] { return page->CellUnconfirmed(2, row); };
+    } else {
+      TkvParamFrame *page = S.Form->ParamFrame;
+      int row = -1;
+      for (int k = 1; k < page->sgParam->rowCount(); ++k)
+        if (page->RowReg(k) == reg)
+          row = k;
+      typed = QString::number(held % 200 + 1);
+      Type(page->Editor(), 2, row, typed);
+      cell = [page, row] { return page->sgParam->Cells(2, row); };
+      changed = [page, row] { return page->RowHighlighted(row); };
+      unconfirmed = [page, row] { return page->RowUnconfirmed(row); };
+    }
+    ASSERT_TRUE(S.WaitIdle());
+    QApplication::processEvents();
+    EXPECT_EQ(S.Device.Register(TSimArea::Holding, reg), held);
+    EXPECT_EQ(cell(), typed);
+    EXPECT_TRUE(changed());
+    EXPECT_FALSE(unconfirmed());
+    EXPECT_TRUE(S.Status().startsWith(NotKeptText(QString(), QString(), QString()).section(':', 0, 0)))
+        << S.Status().toStdString();
+    S.Device.SetFault({});
   }
 }
 
