@@ -561,14 +561,7 @@ void TIdentification::GateWrite(TIOChainList3 &Chain) {
   }
   // Whatever page polls and whatever the timer does: the relay the write
   // goes to is the one identified, seen right before the first write.
-  FLastSign.reset();
-  TIOChainList3 &check = FForm.IOChain()->newList();
-  check.setEvent(1, [form = QPointer<TMainForm>(&FForm), this, &Chain](TIOChain3 *, const QList<int> &) {
-    if (form)
-      CheckFailed(Chain, true);
-  });
-  AppendIdentityCheck(check, Chain, true);
-  Chain.Precede(check);
+  PutCheckBefore(Chain, true);
 }
 
 void TIdentification::GateRead(TIOChainList3 &Chain) {
@@ -578,13 +571,17 @@ void TIdentification::GateRead(TIOChainList3 &Chain) {
   if (maxAge > 0 && !FUnconfirmed && FPendingSigns == 0 && SinceConfirmedMs() < maxAge)
     return;
   // What the read shows is of the relay identified, seen right before it.
+  PutCheckBefore(Chain, false);
+}
+
+void TIdentification::PutCheckBefore(TIOChainList3 &Chain, bool Write) {
   FLastSign.reset();
   TIOChainList3 &check = FForm.IOChain()->newList();
-  check.setEvent(1, [form = QPointer<TMainForm>(&FForm), this, &Chain](TIOChain3 *, const QList<int> &) {
+  check.setEvent(1, [form = QPointer<TMainForm>(&FForm), this, &Chain, Write](TIOChain3 *, const QList<int> &) {
     if (form)
-      CheckFailed(Chain, false);
+      CheckFailed(Chain, Write);
   });
-  AppendIdentityCheck(check, Chain, false);
+  AppendIdentityCheck(check, Chain, Write);
   Chain.Precede(check);
 }
 

@@ -193,6 +193,9 @@ private:
   // that differs refuses Owner, the chain the steps run in (with the box
   // when it is a write).
   void AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner, bool Write);
+  // Puts the check before Chain's step to come (Precede); a check that fails
+  // fails Chain as a write (Write) or as a read.
+  void PutCheckBefore(TIOChainList3 &Chain, bool Write);
   // The error handler of a check's reads: an exception 01..03 or an answer
   // from another unit or function means another device; any other failure
   // leaves the device unconfirmed (a write refused, nothing dropped).

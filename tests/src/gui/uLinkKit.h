@@ -95,3 +95,17 @@ inline TkvUstavLocalFrame *EditedTab(TDemoSession &S, const QString &Text) {
   QTest::keyClick(local->Editor()->Edit, Qt::Key_Return);
   return local;
 }
+
+// Types Text into cell (Col, Row) of a page grid of Form through its editor,
+// the page's tab shown as the user sees it.
+inline void TypeInto(TMainForm &Form, TStringGridEditor *Editor, int Col, int Row, const QString &Text) {
+  ASSERT_GT(Row, 0);
+  for (int i = 0; i < Form.PageControl->count(); ++i)
+    if (Form.PageControl->widget(i)->isAncestorOf(Editor->Grid))
+      Form.PageControl->setCurrentIndex(i);
+  Editor->Grid->setCurrentCell(Row, Col);
+  Editor->StartEdit();
+  ASSERT_TRUE(Editor->Edit->isVisible());
+  Editor->Edit->setText(Text);
+  QTest::keyClick(Editor->Edit, Qt::Key_Return);
+}

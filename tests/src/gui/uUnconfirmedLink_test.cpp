@@ -55,17 +55,8 @@ protected:
     S.Form.reset(); // before the gateway it is connected to
     TShownCapture::TearDown();
   }
-  // Types Text into cell (Col, Row) through the grid's editor, its tab shown.
   void Type(TStringGridEditor *Editor, int Col, int Row, const QString &Text) {
-    ASSERT_GT(Row, 0);
-    for (int i = 0; i < S.Form->PageControl->count(); ++i)
-      if (S.Form->PageControl->widget(i)->isAncestorOf(Editor->Grid))
-        S.Form->PageControl->setCurrentIndex(i);
-    Editor->Grid->setCurrentCell(Row, Col);
-    Editor->StartEdit();
-    ASSERT_TRUE(Editor->Edit->isVisible());
-    Editor->Edit->setText(Text);
-    QTest::keyClick(Editor->Edit, Qt::Key_Return);
+    TypeInto(*S.Form, Editor, Col, Row, Text);
   }
   // The log's lines from Mark on (all it keeps, had it emptied itself when full meanwhile).
   static QStringList LinesSince(qsizetype Mark) {

@@ -112,18 +112,8 @@ public: // the write paths of the table reach the fixture through a reference
         return r;
     return -1;
   }
-  // Types Text into cell (Col, Row) of a page grid through its editor, the
-  // page's tab shown as the user sees it.
   void Type(TStringGridEditor *Editor, int Col, int Row, const QString &Text) {
-    ASSERT_GT(Row, 0);
-    for (int i = 0; i < S.Form->PageControl->count(); ++i)
-      if (S.Form->PageControl->widget(i)->isAncestorOf(Editor->Grid))
-        S.Form->PageControl->setCurrentIndex(i);
-    Editor->Grid->setCurrentCell(Row, Col);
-    Editor->StartEdit();
-    ASSERT_TRUE(Editor->Edit->isVisible());
-    Editor->Edit->setText(Text);
-    QTest::keyClick(Editor->Edit, Qt::Key_Return);
+    TypeInto(*S.Form, Editor, Col, Row, Text);
   }
   int ParamRow(int Reg) const {
     for (int r = 1; r < S.Form->ParamFrame->sgParam->rowCount(); ++r)
