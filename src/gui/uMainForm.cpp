@@ -76,6 +76,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabBar>
@@ -1691,6 +1692,11 @@ void TMainForm::EditCommand() {
 }
 
 bool TMainForm::RelayCheckedFirst() {
+  // The window's events go on meanwhile: a second command that would check
+  // too is not taken until this check has ended.
+  if (FRelayChecking)
+    return false;
+  const QScopedValueRollback<bool> checking(FRelayChecking, true);
   const QPointer<TMainForm> self(this);
   // Until Done, the window's events going on.
   const auto waitFor = [&self](const std::function<bool()> &Done) {

@@ -268,6 +268,7 @@ private:
   // the window's events going on. False when it did not pass (another relay
   // found and identified, or the check failed, told as a read's failure).
   bool RelayCheckedFirst();
+  bool FRelayChecking = false;
   void BuildActions();
   void ConnectCustomLogic();
   void ConnectPageCommands();
