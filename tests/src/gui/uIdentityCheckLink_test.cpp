@@ -169,13 +169,7 @@ protected:
     FAIL() << "no mode control on the panel";
   }
   // The texts of the write boxes open now.
-  QStringList Boxes() const {
-    QStringList out;
-    for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
-      if (b->isVisible())
-        out << b->text();
-    return out;
-  }
+  QStringList Boxes() const { return VisibleBoxTexts(S.Form.get()); }
   // "Установить время", then, once its chain has ended, a title-panel write:
   // none reaches the relay now answering (WritesReached), which is
   // identified, and one box says what was not written.

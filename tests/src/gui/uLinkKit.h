@@ -109,3 +109,12 @@ inline void TypeInto(TMainForm &Form, TStringGridEditor *Editor, int Col, int Ro
   Editor->Edit->setText(Text);
   QTest::keyClick(Editor->Edit, Qt::Key_Return);
 }
+
+// The texts of the message boxes Window shows now.
+inline QStringList VisibleBoxTexts(const QObject *Window) {
+  QStringList out;
+  for (QMessageBox *b : Window->findChildren<QMessageBox *>())
+    if (b->isVisible())
+      out << b->text();
+  return out;
+}

@@ -88,13 +88,7 @@ protected:
       n += uint8_t(pdu[0]) == SIM_FN_READ_FILE && uint8_t(pdu[1]) == FILE_DESCRIPTOR && uint8_t(pdu[3]) == 0;
     return n;
   }
-  QStringList Boxes() const {
-    QStringList out;
-    for (QMessageBox *b : S.Form->findChildren<QMessageBox *>())
-      if (b->isVisible())
-        out << b->text();
-    return out;
-  }
+  QStringList Boxes() const { return VisibleBoxTexts(S.Form.get()); }
 
   TDemoSession S;
   TSimDevice Other;

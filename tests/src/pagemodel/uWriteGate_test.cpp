@@ -236,6 +236,18 @@ TWriteValue Value(const char *Name, TRegWrites Words, uint16_t Mask = 0xFFFF, ui
   return v;
 }
 
+// Value alone in Batch and its Plan, at Stage, Sent as given and Back found
+// by the read-back: the track its outcome is told from.
+TWriteTrack OneWrite(TWriteBatch &Batch, std::vector<TPlannedWrite> &Plan, const TWriteValue &Value, TWriteStage Stage,
+                     const TRegWrites &Sent, const TRegWords &Back) {
+  Batch.Add(Value);
+  Plan = PlanWrites(Batch);
+  TWriteTrack track;
+  track.Stages = {Stage};
+  track.Sent = {Sent};
+  track.Back = Back;
+  return track;
+}
 TWriteBatch BatchOf(std::initializer_list<TWriteValue> Values) {
   TWriteBatch b;
   for (const TWriteValue &v : Values)
@@ -314,12 +326,8 @@ TEST(WriteGate, TheReadBackIsComparedOnTheBitsEachValueWasWrittenFor) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
     TWriteBatch batch;
-    batch.Add(c.Value);
-    const std::vector<TPlannedWrite> plan = PlanWrites(batch);
-    TWriteTrack track;
-    track.Stages = {TWriteStage::Answered};
-    track.Sent = {c.Sent};
-    track.Back = c.Found;
+    std::vector<TPlannedWrite> plan;
+    TWriteTrack track = OneWrite(batch, plan, c.Value, TWriteStage::Answered, c.Sent, c.Found);
     const std::vector<TValueOutcome> outcomes = ValueOutcomes(batch, plan, track);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0].Fate, c.NotKept.isEmpty() ? TWriteFate::Kept : TWriteFate::NotKept);
@@ -432,12 +440,9 @@ TEST(WriteGate, ANotKeptValueIsToldAsItsPageShowsIt) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
     TWriteBatch batch;
-    batch.Add(c.Value);
-    const std::vector<TPlannedWrite> plan = PlanWrites(batch);
-    TWriteTrack track;
-    track.Stages = {c.Stage};
-    track.Sent = {c.Stage == TWriteStage::Held ? TRegWrites() : c.Value.Words};
-    track.Back = c.Found;
+    std::vector<TPlannedWrite> plan;
+    TWriteTrack track = OneWrite(batch, plan, c.Value, c.Stage,
+                                 c.Stage == TWriteStage::Held ? TRegWrites() : c.Value.Words, c.Found);
     const std::vector<TValueOutcome> outcomes = ValueOutcomes(batch, plan, track);
     EXPECT_EQ(outcomes[0].Fate, TWriteFate::NotKept);
     EXPECT_EQ(NotKeptReport(batch, plan, track, outcomes), QString::fromUtf8(c.Report));
