@@ -942,6 +942,13 @@ int TOI::GetProtocol() const {
   return FConfig.Protocol;
 }
 
+QString TOI::RouteText() const {
+  std::lock_guard g(FConfigLock);
+  if (FConfig.Protocol == prModbusTcp)
+    return QStringLiteral("tcp:%1:%2").arg(FConfig.Host).arg(FConfig.Port);
+  return QStringLiteral("rtu:") + FComPort.GetPortName();
+}
+
 void TOI::SetHost(const QString &Value) {
   std::lock_guard g(FConfigLock);
   FConfig.Target += Value != FConfig.Host;

@@ -205,6 +205,9 @@ public:
   // exchange, afresh: that first connect is no sign of another device.
   void SetHost(const QString &Value);
   void SetPort(int Value);
+  // Where the exchanges go now, as one text: "tcp:HOST:PORT" or "rtu:PORT"
+  // (the serial port's name). Any thread.
+  QString RouteText() const;
   // Kept for the main window's settings (com/loopCount, modbustcp/frameSizeCmd);
   // no exchange uses them.
   void SetLoopCount(int Value);

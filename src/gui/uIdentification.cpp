@@ -186,6 +186,7 @@ void TIdentification::Unidentify() {
   if (!FIdentity.isEmpty() || FForm.Descriptor()->Ready)
     FForm.IOChain()->NextIdentEpoch();
   FIdentity.clear();
+  FUnit = {};
   FIdentityHeadBytes = 0;
   FUnconfirmed = false;
   ForgetSigns();
@@ -386,6 +387,11 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
       .exec(Live(FForm, [this] {
         FIdentity = FFlashHead + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
         FIdentityHeadBytes = int(FFlashHead.size());
+        FUnit = {};
+        if (TDeviceThread *thread = FForm.DeviceThread())
+          FUnit.Route = thread->DeviceIO().GetOI().RouteText();
+        FUnit.Address = FDeviceAddr;
+        FUnit.DescFrame = LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
         FScriptDone = true;
         FConfirmedAtMs = FClock();
         ForgetSigns();

@@ -9,6 +9,7 @@
 #include "ixml.h"
 #include "uExtFlash.h"
 #include "oi.h"
+#include "uUnitIdentity.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -135,6 +136,9 @@ public:
   // image's first frame. Empty while no device is identified. Anything built
   // for a device keeps this and is compared with it before it is written.
   const QByteArray &Identity() const { return FIdentity; }
+  // The unit identified last (empty while none is): the route and address it
+  // answers at, its descriptor frame and its own datum.
+  const TUnitIdentity &Unit() const { return FUnit; }
   uint16_t PasswdWordCount() const { return FPasswdWordCount; }
 
   // The identity check. A chain that writes begins with it, right before
@@ -229,6 +233,7 @@ private:
   bool FUnitChosen = false;
   bool FScriptDone = false; // the running script reached its last step
   QByteArray FIdentity;
+  TUnitIdentity FUnit;
   int FIdentityHeadBytes = 0; // of FIdentity, the FLASH header's
   bool FUnconfirmed = false;  // a link failure or a failed check since the identity was last confirmed
   QString FUnconfirmedWhy;    // a failed check's refusal text; empty after a link failure
