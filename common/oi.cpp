@@ -157,6 +157,7 @@ bool TOI::Transact(bool AnyAddress) {
   ClearAnswer();
   FFailureText.clear();
   FCannotConnect = false;
+  FNotSent = false;
   FAnyAddress = AnyAddress;
   const bool ok = cfg.Protocol == prModbusTcp ? TcpTransact(cfg, AnyAddress) : RtuTransact(cfg, AnyAddress);
   if (!ok)
@@ -580,6 +581,7 @@ public:
 
   // The peer hung up or reset the connection in the last SendAll or Receive.
   bool Lost() const { return FLost; }
+  bool IsOpen() const { return FSocket >= 0; }
 
 private:
   void TryAddress(const addrinfo &Ai, int TimeoutMs) {
@@ -640,6 +642,20 @@ private:
   int FPort = 0;
 };
 
+uint32_t TOI::Connection() const {
+  return Config().Protocol == prModbusTcp && FTcp->IsOpen() ? FOpenConnection : 0;
+}
+
+bool TOI::HeldNotSent(const QString &Text, const char *TraceText) {
+  Trace(QString::fromLatin1(TraceText));
+  FFailureText = Text;
+  // Not tried again: a try would make a connection of its own.
+  FCannotConnect = true;
+  FNotSent = true;
+  SetStatus(oisUnknown);
+  return false;
+}
+
 bool TOI::ConnectionLost(const TConfig &Cfg, TOIStatus Status) {
   FFailureText = QString::fromUtf8(LinkTexts::ConnectionLost).arg(Cfg.Host).arg(Cfg.Port);
   FTcp->Close();
@@ -688,6 +704,12 @@ bool TOI::ConnectTcp(const TConfig &Cfg, bool NoteReconnect) {
     FHeldGone = held;
     return false;
   }
+  // Numbered so that an exchange held to the connection its check ran on
+  // can tell this one from it; 0 means none.
+  if (made && ++FConnections == 0)
+    FConnections = 1;
+  if (made)
+    FOpenConnection = FConnections;
   // Any connection after the first to this target was made again: the peer
   // hung up, or an exchange failed and closed it. Whoever answers on it now
   // may be another device on the same host and port.
@@ -701,13 +723,16 @@ bool TOI::TcpTransact(const TConfig &Cfg, bool AnyAddress) {
   if (!ConnectTcp(Cfg, true)) {
     if (!FHeldGone)
       return CannotConnect(Cfg);
-    Trace(QStringLiteral("*** the connection held is gone: request not sent"));
-    // Told as the lost connection it is; not tried again (FCannotConnect).
-    FFailureText = QString::fromUtf8(LinkTexts::ConnectionLost).arg(Cfg.Host).arg(Cfg.Port);
-    FCannotConnect = true;
-    SetStatus(oisUnknown);
-    return false;
+    // Told as the lost connection it is.
+    return HeldNotSent(QString::fromUtf8(LinkTexts::ConnectionLost).arg(Cfg.Host).arg(Cfg.Port),
+                       "*** the connection held is gone: request not sent");
   }
+  // Another exchange (another chain's, a repeat) has made a connection
+  // since the one held: whoever answers on it has not been checked.
+  if (FHeld && FOpenConnection != FHeldConnection)
+    return HeldNotSent(QString::fromUtf8(LinkTexts::NotSentReconnected),
+                       "*** another connection than the one held: request not sent");
+  FExchangeConnection = FOpenConnection;
   Trace(QStringLiteral("Q"), FRequest, FRequestLen);
   // MBAP: transaction 0, protocol 0, length of what follows (unit identifier,
   // which carries the device address, function code and data), high byte first.
@@ -789,6 +814,7 @@ bool TOI::TcpScan(const TConfig &Cfg, uint8_t First, uint8_t Last) {
     // A scan looks for whoever answers: its connects are no sign.
     if (!ConnectTcp(Cfg, false))
       return CannotConnect(Cfg);
+    FExchangeConnection = FOpenConnection;
     FScanTransaction = uint16_t(FScanTransaction + 1);
     if (FScanTransaction == 0)
       FScanTransaction = 1; // 0 belongs to the ordinary exchanges
@@ -841,6 +867,7 @@ bool TOI::SendScan(uint8_t First, uint8_t Last, int PauseMs) {
   const TConfig cfg = Config();
   FFailureText.clear();
   FCannotConnect = false;
+  FNotSent = false;
   FAnyAddress = true;
   if (cfg.Protocol == prModbusTcp)
     return TcpScan(cfg, First, Last);

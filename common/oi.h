@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 // Status of the last exchange; the values travel in answer records, so they are fixed.
 enum TOIStatus : uint8_t {
@@ -136,11 +137,29 @@ public:
   // Tries of a repeatable exchange (at least 1) and ms between them. Any thread.
   void SetRepeats(int Tries, int PauseMs);
   // Held: the exchanges from now on go only over the Modbus TCP connection
-  // open now; one that finds it gone (lost, or closed by a failed try) fails
-  // unsent with the lost connection's text and is not tried again, so that
-  // nothing of a write goes over a connection made anew before the device
-  // on it is checked. No effect on the serial line. Worker thread.
-  void HoldConnection(bool Held) { FHeld = Held; }
+  // numbered Connection (Connection(), as its check's answers came over it).
+  // One that finds that connection gone (lost, or closed by a failed try)
+  // fails unsent with the lost connection's text; one that finds another
+  // open (made anew by any exchange since) fails unsent with
+  // LinkTexts::NotSentReconnected. Neither is tried again (NotSent), so
+  // that nothing of a write goes over a connection whose device has not
+  // been checked on it, whoever made it. No effect on the serial line.
+  // Worker thread.
+  void HoldConnection(bool Held, uint32_t Connection = 0) {
+    FHeld = Held;
+    FHeldConnection = Connection;
+  }
+  // The number of the Modbus TCP connection open now: every connection the
+  // transport makes is numbered anew, counting up from 1; 0 while none is
+  // open and on the serial line (a serial port closed when idle and opened
+  // again is the same line). Worker thread.
+  uint32_t Connection() const;
+  // The connection the exchanges since the last call went over (the last
+  // one's, 0 when none was sent); reset to 0. Worker thread.
+  uint32_t TakeExchangeConnection() { return std::exchange(FExchangeConnection, 0u); }
+  // The last exchange failed without its request being sent: its held
+  // connection was gone or another (HoldConnection). Worker thread.
+  bool NotSent() const { return FNotSent; }
   // Repeatable exchanges make no further tries from now on (the worker is
   // stopping). Any thread.
   void CancelRepeats() { FRepeatsCancelled = true; }
@@ -255,6 +274,8 @@ private:
   bool CannotConnect(const TConfig &Cfg);
   // Fails with the status and the text of a lost Modbus TCP connection.
   bool ConnectionLost(const TConfig &Cfg, TOIStatus Status);
+  // A held exchange fails unsent: Text says why; not tried again.
+  bool HeldNotSent(const QString &Text, const char *Trace);
   bool IsRepeatable(TRepeatRule Rule) const;
   void ClearAnswer();
   void Trace(const QString &Tag, const uint8_t *Data = nullptr, int Count = 0);
@@ -274,7 +295,14 @@ private:
   bool FAnyAddress = false;
   TForeignSigns FSigns = 0;
   bool FHeld = false;     // HoldConnection
+  uint32_t FHeldConnection = 0;
   bool FHeldGone = false; // the last connect found the held connection gone
+  bool FNotSent = false;  // NotSent
+  // The connections made so far (the newest one's number), the number of
+  // the one FTcp holds, and the one the last exchange went over.
+  uint32_t FConnections = 0;
+  uint32_t FOpenConnection = 0;
+  uint32_t FExchangeConnection = 0;
   // The target the worker last acted on (TConfig::Target), and whether it
   // has been connected since it was set.
   uint64_t FSeenTarget = UINT64_MAX;

@@ -8,10 +8,10 @@
 namespace {
 
 // The more particular of two templates that match the same text comes first.
-constexpr std::array<const char *, 10> Templates = {
+constexpr std::array<const char *, 11> Templates = {
     LinkTexts::NoAnswer,       LinkTexts::ShortAnswer,   LinkTexts::BadCrc,       LinkTexts::BadAnswer,
     LinkTexts::ConnectionLost, LinkTexts::CannotConnect, LinkTexts::PortNoAccess, LinkTexts::PortUnavailable,
-    LinkTexts::DeviceBusy,     LinkTexts::DeviceError,
+    LinkTexts::DeviceBusy,     LinkTexts::DeviceError,   LinkTexts::NotSentReconnected,
 };
 
 std::function<QString(const QString &)> &Translator() {
@@ -69,7 +69,7 @@ QString DeviceErrorCode(uint8_t Code) {
 }
 
 QString LinkFailureCode(uint8_t Status, const QString &Cause) {
-  static const std::array<std::pair<const char *, const char *>, 8> byText = {{
+  static const std::array<std::pair<const char *, const char *>, 9> byText = {{
       {LinkTexts::NoAnswer, LinkCodes::Timeout},
       {LinkTexts::ShortAnswer, LinkCodes::ShortAnswer},
       {LinkTexts::BadCrc, LinkCodes::BadCrc},
@@ -78,6 +78,7 @@ QString LinkFailureCode(uint8_t Status, const QString &Cause) {
       {LinkTexts::CannotConnect, LinkCodes::NoConnection},
       {LinkTexts::PortNoAccess, LinkCodes::PortUnavailable},
       {LinkTexts::PortUnavailable, LinkCodes::PortUnavailable},
+      {LinkTexts::NotSentReconnected, LinkCodes::NotSent},
   }};
   for (const auto &[text, code] : byText)
     if (TextTemplatePattern(QString::fromUtf8(text)).match(Cause).hasMatch())

@@ -28,6 +28,10 @@ inline constexpr const char *PortUnavailable = "Порт %1 недоступен
 // on a fresh machine: serial devices belong to the group "dialout", and a user
 // outside it may not open them.
 inline constexpr const char *PortNoAccess = "Порт %1 недоступен: %2; пользователь должен входить в группу \"dialout\"";
+// A request held to the Modbus TCP connection its identity check ran on,
+// not sent: another connection has been made since, whoever made it.
+inline constexpr const char *NotSentReconnected =
+    "Запрос не отправлен: соединение установлено заново, устройство не проверено";
 // %1 the Modbus exception code as two lowercase hexadecimal digits.
 inline constexpr const char *DeviceError = "Ошибка устройства %1";
 // Exception 06 with its reason: the device was busy, after every repeat.
@@ -49,6 +53,8 @@ inline constexpr const char *WrongAnswer = "wrong-answer";
 inline constexpr const char *ConnectionLost = "connection-lost";
 inline constexpr const char *NoConnection = "no-connection";
 inline constexpr const char *PortUnavailable = "port-unavailable";
+// A request held to a connection that is gone or another: not sent.
+inline constexpr const char *NotSent = "not-sent";
 inline constexpr const char *BadGuard = "bad-guard"; // a request record with wrong guard words
 inline constexpr const char *Failed = "failed";      // the command itself failed (its text tells)
 } // namespace LinkCodes

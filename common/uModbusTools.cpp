@@ -324,7 +324,7 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const
   TReplyId id = 0;
   try {
     id = FParser.ReadDword();
-    FParser.ReadDword();
+    head.Connection = FParser.ReadDword();
     FParser.ReadDword();
     FParser.ReadDword();
     head.Command = FParser.ReadByte();
@@ -335,6 +335,8 @@ void TDeviceFront::Deliver(const QByteArray &Answer, const QString &Cause, const
     Logger().Error(QString("answer dropped: ") + e.Text());
     return;
   }
+  if (head.Connection != 0)
+    FLastConnection = head.Connection;
   // Before the reply: what the chain does next (a write) may depend on
   // whether the device is still the one identified.
   if (Signs != 0 && FOnForeignSign) {
@@ -642,6 +644,14 @@ TDeviceThread::TStatus TDeviceThread::Failure() const {
     // A failed operation always answers a non-zero status.
     s.Status = transport == oisReady ? uint8_t(oisUnknown) : uint8_t(transport);
   }
+  // Unsent for the connection it was held to: a status of its own, and not
+  // the link's failure (whatever failed the link was told with its own record).
+  if (FIO->GetOI().NotSent()) {
+    s.Status = StatusNotSent;
+    s.Cause = FIO->GetOI().FailureText();
+    s.Code = QString::fromLatin1(LinkCodes::NotSent);
+    return s;
+  }
   // The engineer's text travels beside the status: the byte alone cannot
   // tell an exception code from a transport status.
   s.Cause = FIO->GetOI().FailureText();
@@ -709,6 +719,8 @@ void TDeviceThread::Execute() {
         // lost: the device is not asked.
         answer = QByteArray(record.constData() + 2, std::clamp<qsizetype>(record.size() - 2, 0, 18));
         answer.append(char(0)).append(char(0));
+        // It went over no connection, whatever it was held to.
+        PutConnection(answer, 0);
         if (!IsForgotten(record)) {
           answer = answer.leftJustified(AnswerHeadSize, '\0');
           answer[19] = linkFailure.Answer[19];
@@ -718,9 +730,13 @@ void TDeviceThread::Execute() {
       } else {
         int consumed = 0;
         TStatus result;
-        FIO->GetOI().HoldConnection(record.size() > RecordFlagsAt &&
-                                    (uint8_t(record[RecordFlagsAt]) & RecordHoldsConnection) != 0);
+        TOI &oi = FIO->GetOI();
+        const bool held =
+            record.size() > RecordFlagsAt && (uint8_t(record[RecordFlagsAt]) & RecordHoldsConnection) != 0;
+        oi.HoldConnection(held, held ? ConnectionAt(record, RecordConnectionAt) : 0);
+        oi.TakeExchangeConnection();
         RunRecord(record, answer, result, consumed);
+        PutConnection(answer, oi.TakeExchangeConnection());
         posted.Signs = FIO->GetOI().TakeSigns();
         linkFailed = IsLinkFailure(result);
         posted.Cause = std::move(result.Cause);
@@ -770,6 +786,20 @@ bool TDeviceThread::IsLinkFailure(const TStatus &Result) {
     if (Result.Code == QLatin1String(code))
       return true;
   return false;
+}
+
+uint32_t TDeviceThread::ConnectionAt(const QByteArray &Record, int At) {
+  if (At + 4 > Record.size())
+    return 0;
+  const auto *b = reinterpret_cast<const uint8_t *>(Record.constData() + At);
+  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+void TDeviceThread::PutConnection(QByteArray &Answer, uint32_t Connection) {
+  if (Answer.size() < AnswerConnectionAt + 4)
+    return;
+  for (int i = 0; i < 4; ++i)
+    Answer[AnswerConnectionAt + i] = char(uint8_t(Connection >> (8 * i)));
 }
 
 TReplyId TDeviceThread::ReplyIdAt(const QByteArray &Stream, qsizetype At) {

@@ -6,7 +6,9 @@
 // Request record, little-endian, as laid out in memory:
 //   0  u16  length of what follows this field (the worker's record boundary)
 //   2  u32  id of the replying chain (a registered reply method of the front)
-//   6  7    zero (room of the method pair; a pointer does not fit here on 64 bits)
+//   6  u32  a held record's connection: the number of the Modbus TCP
+//           connection its chain's identity check ran on (TOI::Connection)
+//   10 3    zero (room of the method pair; a pointer does not fit here on 64 bits)
 //   13 u8   flags (RecordHoldsConnection)
 //   14 u8   device address          15 u8 memory area (0: none, codes 03/06)
 //   16 u16  frame size of a file-frame read or write
@@ -15,7 +17,9 @@
 // sets them up for each record and keeps none of them for the next, so no
 // chain's setting reaches the records of another.
 //   20 ...  payload of the command
-// Answer record: request bytes 2..17, command, tag, error flag, status, payload.
+// Answer record: request bytes 2..17, command, tag, error flag, status, payload;
+// its bytes 4..7 hold the connection the request went over (0: none, the
+// serial line, or no exchange), whatever the request held.
 #include <QByteArray>
 #include <QFile>
 #include <QIODevice>
@@ -59,14 +63,21 @@ enum TBatchCommand : uint8_t {
 };
 
 // The request record's flag byte, and its flag: the exchange goes only over
-// the Modbus TCP connection open now (TOI::HoldConnection).
+// the Modbus TCP connection the record names at RecordConnectionAt
+// (TOI::HoldConnection); gone or another, the record fails unsent.
 constexpr int RecordFlagsAt = 13;
 constexpr uint8_t RecordHoldsConnection = 0x01;
+constexpr int RecordConnectionAt = 6;
+// Where an answer record carries the connection its request went over.
+constexpr int AnswerConnectionAt = 4;
 
 // The guard of commands 7, 8 and 35: the two words 0xFF00, bytes 00 FF 00 FF.
 constexpr uint16_t RecordGuardWord = 0xFF00;
 // Answer status of a request whose guard words are wrong.
 constexpr uint8_t StatusBadGuard = 0x40;
+// Answer status of a held record not sent: the connection it was held to
+// is gone, or another has been made since (its cause says which).
+constexpr uint8_t StatusNotSent = 0x41;
 // Error flag of an answer to a command code the worker does not know.
 constexpr uint8_t ErrorFlagUnknownCommand = 0x80;
 
@@ -79,12 +90,14 @@ constexpr int RecordAddrAt = 14;
 constexpr int RecordAreaAt = 15;
 constexpr int RecordFrameSizeAt = 16;
 
-// Command, tag, error flag and status of an answer (its bytes 16..19).
+// Command, tag, error flag and status of an answer (its bytes 16..19), and
+// the connection its request went over (bytes 4..7; 0 when none).
 struct TAnswerHead {
   uint8_t Command = 0;
   uint8_t Tag = 0;
   uint8_t ErrorFlag = 0;
   uint8_t Status = 0;
+  uint32_t Connection = 0;
 };
 
 // Id of a registered reply method; 0 is never given out.
@@ -114,6 +127,13 @@ public:
   void SetFrameSize(uint16_t Size) {
     FBuffer[RecordFrameSizeAt] = uint8_t(Size);
     FBuffer[RecordFrameSizeAt + 1] = uint8_t(Size >> 8);
+  }
+  // Holds the record to connection Connection (TOI::Connection): it goes
+  // over that one or not at all.
+  void HoldConnection(uint32_t Connection) {
+    FBuffer[RecordFlagsAt] |= RecordHoldsConnection;
+    for (int i = 0; i < 4; ++i)
+      FBuffer[RecordConnectionAt + i] = uint8_t(Connection >> (8 * i));
   }
   // Appends; each throws EKvRange beyond the record's 2088 bytes.
   void PutByte(uint8_t Value);
@@ -232,6 +252,12 @@ public:
   // The failure of the answer being delivered as the engineer reads it, in
   // the interface's language (empty on success); valid inside a reply call.
   const QString &DeliveryText() const { return FDeliveryText; }
+  // The connection the latest answer delivered that went over one came
+  // over (0 before any). Set before the sign handler hears the answer's
+  // signs. Answers come in the order the worker ran their records, so a
+  // record held to another connection whose answer has not come yet was
+  // not sent, and will not be.
+  uint32_t LastConnection() const { return FLastConnection; }
 
 protected:
   // Takes a copy of the record; called by SendArray.
@@ -247,6 +273,7 @@ private:
   uint8_t FIOError = 0;
   uint8_t FDeviceAddr = 0;
   int FOutstanding = 0;
+  uint32_t FLastConnection = 0;
   QString FDeliveryText;
   std::function<void(TForeignSign)> FOnForeignSign;
   std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
@@ -346,6 +373,10 @@ private:
   static constexpr int WakeEvery = 8;
   // The reply id of the record at At of Stream; 0 when it is cut short.
   static TReplyId ReplyIdAt(const QByteArray &Stream, qsizetype At);
+  // The connection number at At of a record (0 when it is cut short), and
+  // the one an answer carries.
+  static uint32_t ConnectionAt(const QByteArray &Record, int At);
+  static void PutConnection(QByteArray &Answer, uint32_t Connection);
 
   // Writes out what the worker and the transport buffered while the worker
   // waits on a slow exchange.

@@ -821,7 +821,7 @@ bool TIOChainList3::HoldsConnection() const {
 
 void TIOChainList3::MarkRecord(TRequestBuilder &Builder) const {
   if (HoldsConnection())
-    Builder.PutByteAt(RecordHoldsConnection, RecordFlagsAt);
+    Builder.HoldConnection(CheckConnection());
 }
 
 TIOChainList3 &TIOChainList3::afterFailure(TIOChainList3 &Steps) {
@@ -970,9 +970,19 @@ void TIOChainList3::CutWrite(const QString &Why) {
   }
   TChainBusy busy(*this);
   TIOChain3 *step = FIndex < Count() ? FItems[size_t(FIndex)].get() : nullptr;
+  // Answers come in the order their records ran: one held to another
+  // connection than the latest answer's, not come yet, was never sent.
+  const TDeviceFront *front = FFront && !FFrontAlive.expired() ? FFront : nullptr;
+  if (FWait == wtAnswer && HoldsConnection() && front && front->LastConnection() != CheckConnection() &&
+      FFailure.isEmpty())
+    FFailureUnsent = true;
   FIndex = Count();
-  const auto boxThenError = [this, &Why](TIOChain3 *Step, const QList<int> &Args) {
-    FGen->WriteBox(Writes(), Why);
+  // Once a write of it was answered, "not written" would be false.
+  const bool box = !FWriteAnswered;
+  FCutBoxed = box;
+  const auto boxThenError = [this, &Why, box](TIOChain3 *Step, const QList<int> &Args) {
+    if (box)
+      FGen->WriteBox(Writes(), Why);
     if (FOnError)
       FOnError(Step, Args);
   };
@@ -980,7 +990,8 @@ void TIOChainList3::CutWrite(const QString &Why) {
     return;
   End();
   FailureReport(Why);
-  FGen->WriteBox(Writes(), Why);
+  if (box)
+    FGen->WriteBox(Writes(), Why);
   if (FOnError)
     FOnError(step, {});
 }
@@ -1198,7 +1209,17 @@ void TIOChainList3::onReceive(TResponseParser &Parser, const TAnswerHead &Head, 
   }
   if (!IsChainCommand(Head.Command))
     return;
+  // The check's answers name the connection its chain's held records go
+  // over; a check whose answers came over two is held to none.
+  if (Head.Status == 0 && FIndex < FPrecedeEnd && Head.Connection != 0) {
+    FCheckMixed = FCheckMixed || (FCheckConnection != 0 && FCheckConnection != Head.Connection);
+    FCheckConnection = Head.Connection;
+  }
+  if (step && IsWriteStep(step->FType) && !FInAfterFailure && Head.Status != StatusNotSent)
+    FWriteAnswered = true;
   if (Head.Status != 0) {
+    if (Head.Status == StatusNotSent && FFailure.isEmpty())
+      FFailureUnsent = true;
     const QString text = FailureText(Head.Status);
     // Told before the chain's own end handler runs, so that nothing it
     // starts writes to a device not yet checked again.

@@ -398,11 +398,24 @@ public:
   // Its records from the check on go only over the connection the check
   // passed on: a write's, once the check its gate put has passed (its
   // read-back after a failure too), and a read's after the check put before
-  // it. A Modbus TCP connection lost meanwhile fails them unsent; none is
-  // made anew for them.
+  // it. A Modbus TCP connection lost meanwhile, or another made since by
+  // any chain, fails them unsent; none is made anew for them.
   bool HoldsConnection() const;
-  // Marks the record being built for this chain as HoldsConnection says.
+  // The connection its check's answers came over (TAnswerHead::Connection),
+  // which its held records carry: 0 before any (and on the serial line),
+  // NoConnection when they came over more than one.
+  uint32_t CheckConnection() const { return FCheckMixed ? NoConnection : FCheckConnection; }
+  static constexpr uint32_t NoConnection = UINT32_MAX;
+  // Marks the record being built for this chain as HoldsConnection says,
+  // held to CheckConnection.
   void MarkRecord(TRequestBuilder &Builder) const;
+  // The record whose answer the chain failed at (its first failure) was
+  // not sent: its connection was gone or another. What it would have
+  // written did nothing.
+  bool FailureUnsent() const { return FFailureUnsent; }
+  // CutWrite ended it before any write of it was answered, and its box said
+  // so: what was not written has been told.
+  bool CutBoxed() const { return FCutBoxed; }
 
   // Kind 0 sets the abort handler, 1 the error handler; others are ignored.
   TIOChainList3 &setEvent(uint8_t Kind, TChainStepEvent AEvent);
@@ -438,7 +451,11 @@ public:
   void RefuseWrite(const QString &Why);
   // Ends a write chain whose own steps have begun as a failure does: its
   // error and end handlers run, so what they tell (a relay's logic left
-  // stopped, the values read back) is not lost; the box says Why.
+  // stopped, the values read back) is not lost. The box says Why while no
+  // write of it has been answered; once one has, what went is the
+  // handlers' to tell, never "not written". A held record it waits for
+  // whose connection another has replaced since was not sent
+  // (FailureUnsent).
   void CutWrite(const QString &Why);
 
   // The identification epoch under which what this chain writes was
@@ -586,6 +603,11 @@ private:
   bool FCheckNext = false;    // the next step appended gets FCheckBefore
   bool FCheckPassed = false;  // the check point has been reached
   bool FWriteBegan = false;
+  uint32_t FCheckConnection = 0; // CheckConnection
+  bool FCheckMixed = false;
+  bool FFailureUnsent = false;
+  bool FWriteAnswered = false; // a record of a write step has been answered
+  bool FCutBoxed = false;
   int FCheckAt = -1;          // the step the check stands before, once put there
   uint16_t FFrameSizeSet = 0; // the frame size the chain set last (0: none)
   std::unique_ptr<TIOChainList3> FAfterFailure;

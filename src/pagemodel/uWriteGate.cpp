@@ -672,10 +672,19 @@ void SetWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr<T
         else if (!failure.isEmpty())
           Gen.WriteBox(Chain.Writes(), failure);
       } else {
-        State->Track.Refused = IsRefusedOrUnsent(failure);
+        State->Track.Refused = IsRefusedOrUnsent(failure) || Chain.FailureUnsent();
         if (Shown)
           Shown();
         const std::vector<TValueOutcome> outcomes = State->Outcomes();
+        // Cut before anything of it went: the cut's box ("Не записано") is
+        // its one report.
+        const bool nothingWent = std::all_of(outcomes.begin(), outcomes.end(), [](const TValueOutcome &O) {
+          return O.Fate == TWriteFate::NotSent || O.Fate == TWriteFate::Held;
+        });
+        if (nothingWent && Chain.CutBoxed()) {
+          State->Tell();
+          return;
+        }
         QString text = ShortWriteReport(outcomes, failure);
         if (const QString notKept = NotKeptReport(State->Batch, State->Plan, State->Track, outcomes);
             !notKept.isEmpty())
