@@ -588,10 +588,11 @@ TEST(LinkRepeats, EachRuleRepeatsItsOwnFailures) {
   }
 }
 
-// A held exchange goes over the connection open now or not at all: after the
-// peer hung up it fails unsent, as a lost connection, and no try of it makes
-// a new one (whoever answers there has not been checked); a busy answer is
-// still asked again on the same connection.
+// A held exchange goes over the connection it is held to or not at all:
+// after the peer hung up it fails unsent, as a lost connection, and no try
+// of it makes a new one (whoever answers there has not been checked); a
+// busy answer is still asked again on the same connection. Another
+// connection open since is not its own either.
 TEST(LinkRepeats, AHeldExchangeNeverMakesANewConnection) {
   TTcpResponder peer;
   const auto oi = TcpOI(peer, 300);
@@ -599,7 +600,10 @@ TEST(LinkRepeats, AHeldExchangeNeverMakesANewConnection) {
   const QByteArray read = Hex("01 03 00 64 00 01");
   peer.Add({0, Mbap(Hex("01 03 02 12 34"))});
   ASSERT_TRUE(oi->Request(read, 7));
-  oi->HoldConnection(true);
+  const uint32_t checked = oi->Connection();
+  ASSERT_NE(checked, 0u);
+  EXPECT_EQ(oi->TakeExchangeConnection(), checked);
+  oi->HoldConnection(true, checked);
   peer.Add({0, Mbap(Hex("01 83 06"))});
   peer.Add({0, Mbap(Hex("01 03 02 12 35"))});
   oi->SetRequest(read, 7);
@@ -614,8 +618,20 @@ TEST(LinkRepeats, AHeldExchangeNeverMakesANewConnection) {
   EXPECT_EQ(peer.Requests().size(), 4) << "nothing sent after the hang-up";
   EXPECT_EQ(peer.Connections(), 1);
 
+  EXPECT_TRUE(oi->NotSent());
+  EXPECT_EQ(oi->TakeExchangeConnection(), checked) << "the last exchange sent";
+
   oi->HoldConnection(false);
   peer.Add({0, Mbap(Hex("01 03 02 12 36"))});
   EXPECT_TRUE(oi->Request(read, 7));
+  EXPECT_EQ(peer.Connections(), 2);
+  EXPECT_GT(oi->Connection(), checked);
+  // Held to the connection of the check, another open now: not sent.
+  oi->HoldConnection(true, checked);
+  oi->SetRequest(read, 7);
+  EXPECT_FALSE(oi->TransactRepeatable());
+  EXPECT_TRUE(oi->NotSent());
+  EXPECT_EQ(oi->FailureText(), QString::fromUtf8(LinkTexts::NotSentReconnected));
+  EXPECT_EQ(peer.Requests().size(), 5) << "nothing sent over the new connection";
   EXPECT_EQ(peer.Connections(), 2);
 }

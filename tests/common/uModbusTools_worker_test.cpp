@@ -14,6 +14,7 @@
 #include "uDateTime.h"
 #include "uDevSimServer.h"
 #include "uDeviceIO.h"
+#include "uLinkText.h"
 #include "uLogger.h"
 #include "uModbusTools.h"
 #include "uSimDevice.h"
@@ -85,6 +86,17 @@ protected:
     TRequestBuilder &b = Tool->Builder();
     b.StartRecord(Id, Command, 0, Payload);
     b.SetFrameSize(FrameSize);
+    for (uint16_t w : Words)
+      b.PutWord(w);
+    b.Send();
+  }
+  // A record held to connection Connection, as a chain's after its check.
+  void SendHeld(uint32_t Connection, uint8_t Command, std::initializer_list<uint8_t> Payload,
+                std::initializer_list<uint16_t> Words = {}) {
+    TRequestBuilder &b = Tool->Builder();
+    b.StartRecord(Id, Command, 0, Payload);
+    b.SetFrameSize(FrameSize);
+    b.HoldConnection(Connection);
     for (uint16_t w : Words)
       b.PutWord(w);
     b.Send();
@@ -430,8 +442,10 @@ TEST_P(DeviceWorker, DebugLogHoldsEachBatchAsQuestionAndAnswer) {
   // The record's device address (01) is its byte 14.
   const QString q = QString("modbusCmd Q ( 23)  15 00 %1 00 00 00 00 00 00 00 00 01 00 00 00 01 00 01 07 00\r")
                         .arg(QString::asprintf("%2.2X 00 00 00", Id));
-  const QString a = QString("modbusCmd A ( 25)        %1 00 00 00 00 00 00 00 00 01 00 00 00 01 00 00 00 01 07 00 34 12\r")
-                        .arg(QString::asprintf("%2.2X 00 00 00", Id));
+  // Bytes 4..7 of the answer: the connection its request went over (the
+  // first one on Modbus TCP, none on the serial line).
+  const QString a = QString("modbusCmd A ( 25)        %1 %2 00 00 00 00 00 00 00 01 00 00 00 01 00 00 00 01 07 00 34 12\r")
+                        .arg(QString::asprintf("%2.2X 00 00 00", Id), GetParam() == TLink::Tcp ? "01" : "00");
   EXPECT_TRUE(QRegularExpression("^" + stamp + QRegularExpression::escape(q) + "$").match(lines[0]).hasMatch())
       << lines[0].constData();
   EXPECT_TRUE(QRegularExpression("^" + stamp + QRegularExpression::escape(a) + "$").match(lines[1]).hasMatch())
@@ -611,6 +625,64 @@ TEST_P(DeviceWorker, AReconnectInsideAnExchangeIsASignAndTheFirstConnectToATarge
   Send(bcReadRegisters, {1}, {7});
   EXPECT_EQ(Answer(4).Head.Status, 0);
   EXPECT_EQ(Answer(4).Signs, std::vector<S>{});
+}
+
+// A held record goes over the connection it names or not at all: another
+// made since by any record, or none open, fails it unsent with a status of
+// its own, and the records behind it go on. Each answer names the
+// connection its request went over. The serial line has no connection to
+// hold: a port closed when idle and opened again is the same line.
+TEST_P(DeviceWorker, AHeldRecordGoesOnlyOverTheConnectionItNamesWhoeverMadeAnother) {
+  const bool tcp = GetParam() == TLink::Tcp;
+  Thread->SetErrorSleep(10);
+  Send(bcReadRegisters, {1}, {7});
+  const uint32_t first = Answer(0).Head.Connection;
+  EXPECT_EQ(first != 0, tcp);
+  SendHeld(first, bcWriteRegisters, {1}, {9, 1});
+  EXPECT_EQ(Answer(1).Head.Status, 0);
+  EXPECT_EQ(Answer(1).Head.Connection, first);
+  if (!tcp) {
+    TOI &oi = Thread->DeviceIO().GetOI();
+    EXPECT_TRUE(WaitFor([&] { return !oi.IsPortOpen(); }));
+    SendHeld(first, bcWriteRegisters, {1}, {9, 2});
+    EXPECT_EQ(Answer(2).Head.Status, 0);
+    EXPECT_EQ(Device.Register(TSimArea::Holding, 9), 2);
+    return;
+  }
+  // The peer hangs up; a record not held connects anew.
+  TDevSimOptions same;
+  same.UsePty = false;
+  same.TcpPort = Server.TcpPort();
+  Server.Start(same);
+  Send(bcReadRegisters, {1}, {7});
+  const uint32_t second = Answer(2).Head.Connection;
+  EXPECT_NE(second, first);
+  EXPECT_NE(second, 0u);
+  Device.ClearLogs();
+  SendHeld(first, bcWriteRegisters, {1}, {9, 3});
+  Send(bcReadRegisters, {1}, {7});
+  SendHeld(second, bcWriteRegisters, {1}, {9, 4});
+  EXPECT_EQ(Answer(3).Head.Status, StatusNotSent);
+  EXPECT_EQ(Answer(3).Text, QString::fromUtf8(LinkTexts::NotSentReconnected));
+  EXPECT_EQ(Answer(3).Head.Connection, 0u) << "it went over none";
+  EXPECT_EQ(Answer(4).Head.Status, 0) << "a record behind an unsent one is no link failure's";
+  EXPECT_EQ(Answer(5).Head.Status, 0);
+  EXPECT_EQ(Requests(0x06).size(), 1u);
+  EXPECT_EQ(Device.Register(TSimArea::Holding, 9), 4);
+  // A held read meets silence: the failed try closes its connection, and no
+  // try of it opens another. The held write behind finds it gone.
+  SilenceNextRequest(300);
+  SendHeld(second, bcReadRegisters, {1}, {7});
+  EXPECT_NE(Answer(6).Head.Status, 0);
+  SendHeld(second, bcWriteRegisters, {1}, {9, 5});
+  EXPECT_EQ(Answer(7).Head.Status, StatusNotSent);
+  EXPECT_TRUE(Answer(7).Text.startsWith("Связь с 127.0.0.1")) << Answer(7).Text.toStdString();
+  EXPECT_EQ(Requests(0x03).size(), 2u) << "the held read was tried once";
+  EXPECT_EQ(Requests(0x06).size(), 1u);
+  EXPECT_TRUE(Logged("device error not-sent 41 00 " + Answer(7).Text));
+  Send(bcReadRegisters, {1}, {7});
+  EXPECT_EQ(Answer(8).Head.Status, 0);
+  EXPECT_GT(Answer(8).Head.Connection, second);
 }
 
 TEST_P(DeviceWorker, ShutdownWithRecordsQueuedAndAnswersUndeliveredEndsCleanly) {

@@ -2,6 +2,7 @@
 // made here from the answer format and handed back through the front's delivery.
 #include "chain_test_util.h"
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <QTemporaryDir>
 
@@ -1014,5 +1015,99 @@ TEST_F(IOChain3, AWritesRecordsFromItsCheckOnHoldTheConnection) {
   EXPECT_EQ(held, (std::vector<bool>{false, false, false, false, true, true, true, true, true}));
   Front.Answer(Front.Sent.size() - 1, Bytes({2, 10, 0, 5, 0, 11, 0, 6, 0}));
   EXPECT_TRUE(c.IsEnded());
+  Pump();
+}
+
+namespace {
+// The connection record Index is held to; none when it is not held.
+std::optional<uint32_t> HeldTo(const TFakeFront &Front, size_t Index) {
+  if (!Held(Front, Index))
+    return std::nullopt;
+  const auto *b = reinterpret_cast<const uint8_t *>(Front.Sent.at(Index).constData() + RecordConnectionAt);
+  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+} // namespace
+
+// A write's records from its check on are held to the connection its
+// check's answers came over (none when they came over two); a cut knows a
+// held record it waits for as unsent once an answer came over another
+// connection, and says "not written" only while no write was answered.
+TEST_F(IOChain3, AHeldRecordNamesItsChecksConnectionAndACutKnowsWhatWasNotSent) {
+  QStringList boxes;
+  Gen.setOnWriteBox([&](const QString &, const QString &Why) { boxes << Why; });
+  int checkReads = 1;
+  Gen.setWriteGate([&](TIOChainList3 &C) {
+    TIOChainList3 &check = Gen.newList();
+    for (int i = 0; i < checkReads; ++i)
+      check.readReg(check.Buffer(Words({7})), check.Buffer());
+    C.Precede(check);
+  });
+  const auto answerOver = [&](uint32_t Connection, const QByteArray &Payload, uint8_t Status = 0) {
+    QByteArray a = Front.Sent.back().mid(2, 18);
+    for (int i = 0; i < 4; ++i)
+      a[AnswerConnectionAt + i] = char(uint8_t(Connection >> (8 * i)));
+    Front.Deliver(a + char(0) + char(Status) + Payload);
+  };
+  const QByteArray checkRead = Bytes({1, 7, 0, 0, 0});
+  const struct {
+    const char *Name;
+    std::vector<uint32_t> Check; // the connections of the check's answers
+    uint32_t HeldTo;
+  } holds[] = {
+      {"one connection", {5}, 5},
+      {"two connections", {5, 6}, TIOChainList3::NoConnection},
+      {"the serial line", {0}, 0},
+  };
+  for (const auto &t : holds) {
+    checkReads = int(t.Check.size());
+    Front.Sent.clear();
+    TIOChainList3 &c = Gen.newList();
+    c.writeReg(c.Buffer(Words({10, 5}))).run();
+    for (uint32_t connection : t.Check)
+      answerOver(connection, checkRead);
+    ASSERT_EQ(Front.Command(Front.Sent.size() - 1), bcWriteRegisters) << t.Name;
+    EXPECT_EQ(HeldTo(Front, Front.Sent.size() - 1), std::optional<uint32_t>(t.HeldTo)) << t.Name;
+    answerOver(t.HeldTo, {});
+    EXPECT_TRUE(c.IsEnded() && c.Failure().isEmpty()) << t.Name;
+    Pump();
+  }
+
+  checkReads = 1;
+  const struct {
+    const char *Name;
+    bool WriteAnswered; // the write's answer came, its read-back is awaited
+    bool Replaced;      // another chain's answer came over another connection since
+    bool Unsent, Boxed;
+  } cuts[] = {
+      {"cut after the check, its connection replaced", false, true, true, true},
+      {"cut after the check, its connection still the latest", false, false, false, true},
+      {"cut after the write's answer, its connection replaced", true, true, true, false},
+  };
+  for (const auto &t : cuts) {
+    boxes.clear();
+    TIOChainList3 &c = Gen.newList();
+    c.writeReg(c.Buffer(Words({10, 5}))).readReg(c.Buffer(Words({10})), c.Buffer()).run();
+    answerOver(5, checkRead);
+    if (t.WriteAnswered)
+      answerOver(5, {});
+    if (t.Replaced) {
+      TIOChainList3 &other = Gen.newList();
+      other.readReg(other.Buffer(Words({20})), other.Buffer()).run();
+      answerOver(6, Bytes({1, 20, 0, 0, 0}));
+      EXPECT_TRUE(other.IsEnded()) << t.Name;
+    }
+    c.CutWrite("cut");
+    EXPECT_TRUE(c.IsEnded()) << t.Name;
+    EXPECT_EQ(c.FailureUnsent(), t.Unsent) << t.Name;
+    EXPECT_EQ(c.CutBoxed(), t.Boxed) << t.Name;
+    EXPECT_EQ(boxes, t.Boxed ? QStringList{"cut"} : QStringList{}) << t.Name;
+    Pump();
+  }
+  // The worker's own word: the write's record was not sent.
+  TIOChainList3 &c = Gen.newList();
+  c.writeReg(c.Buffer(Words({10, 5}))).run();
+  answerOver(5, checkRead);
+  answerOver(0, {}, StatusNotSent);
+  EXPECT_TRUE(c.IsEnded() && c.FailureUnsent() && !c.CutBoxed());
   Pump();
 }
