@@ -848,15 +848,32 @@ void TUstavPanel::UpdateCaption() {
 
 void TUstavPanel::setIdx(int V) {
   FIdx = V;
+  Bind();
+}
+
+void TUstavPanel::setBit(int V) {
+  FBit = V;
+  Bind();
+}
+
+void TUstavPanel::Bind() {
   const IXXMLNode item = Item();
-  FBound = item != nullptr;
+  const int rt = item ? DescInt(item, DX_RECORD_TYPE) : 0;
+  // A bit set's names stay offered while no bit is chosen: the designer picks it from them.
+  FBitSelector.clear();
+  if (item && rt == RT_USTAV_ENUM2) {
+    const IXXMLNodeList bits = item->SelectNodes(DXQ_VALUE_STRINGS);
+    for (int i = 0; i < bits->GetCount(); ++i)
+      FBitSelector.append({bits->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(bits->GetItem(i), DX_IDER)});
+  }
+  FBound = item != nullptr && (rt != RT_USTAV_ENUM2 || UstavBitChosen(FBit));
   if (!FDesc)
     return;
   if (!FBound) {
     // What a panel made afresh shows: its own caption, empty edits, no
-    // lists; nothing of a setpoint another relay had at this index.
+    // lists; nothing of a setpoint another relay had at this index, and no
+    // word of a bit set for which no bit is chosen.
     FMacc = 0;
-    FBitSelector.clear();
     FOnChange = nullptr;
     ShowCaption(Tr(FOwnCaption));
     SetKind(QStringLiteral("num"));
@@ -867,17 +884,10 @@ void TUstavPanel::setIdx(int V) {
     setEnabled(false);
     return;
   }
-  const int rt = DescInt(item, DX_RECORD_TYPE);
   FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
   // Described again after a relay that was not: the page decides whether
   // the panel edits.
   setEnabled(true);
-  FBitSelector.clear();
-  if (rt == RT_USTAV_ENUM2) {
-    const IXXMLNodeList bits = item->SelectNodes(DXQ_VALUE_STRINGS);
-    for (int i = 0; i < bits->GetCount(); ++i)
-      FBitSelector.append({bits->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(bits->GetItem(i), DX_IDER)});
-  }
   UpdateCaption();
   SetKind(rt == RT_USTAV_ENUM ? "enum" : rt == RT_USTAV_ENUM2 ? "bit" : "num");
   QStringList items;
@@ -889,15 +899,24 @@ void TUstavPanel::setIdx(int V) {
     items << Tr("Нет") << Tr("Да");
   }
   for (int g = 0; g < 2; ++g) {
+    // Bound again to the same items, a list keeps the value it shows; new
+    // items show none until the relay's value comes, never their first.
+    QStringList had;
+    for (int i = 0; i < List(g)->count(); ++i)
+      had << List(g)->itemText(i);
+    if (had == items)
+      continue;
     List(g)->clear();
     List(g)->addItems(items);
+    List(g)->setCurrentIndex(-1);
   }
 }
 
-void TUstavPanel::setBit(int V) {
-  FBit = V;
-  if (FBound)
-    UpdateCaption();
+void TUstavPanel::ShowNoValue(int Group) {
+  if (Group < 0 || Group > 1)
+    return;
+  Edit(Group)->clear();
+  List(Group)->setCurrentIndex(-1);
 }
 
 int TUstavPanel::GroupReg(int Group) const { return FDesc->GetUstavGroupReg(Group) + FIdx; }
@@ -918,8 +937,8 @@ void TUstavPanel::setValue(int Group, std::span<const uint16_t> Values) {
 void TUstavPanel::ListChosen(int Group, int Index) {
   if (!FDesc || FIdx < 0 || !FOnChange)
     return;
-  const TMaskedWrite w = UstavListWrite(FKind == "bit", FBit, Index);
-  FOnChange(uint16_t(GroupReg(Group)), w.Value, w.Mask);
+  if (const std::optional<TMaskedWrite> w = UstavListWrite(FKind == "bit", FBit, Index))
+    FOnChange(uint16_t(GroupReg(Group)), w->Value, w->Mask);
 }
 
 void TUstavPanel::EnterPressed(int Group) {

@@ -514,6 +514,8 @@ public:
   void SetDeviceDescriptor(TSimpleDeviceDescriptor *D) override;
   // Shows Values[0] in setpoint group Group (0 or 1).
   void setValue(int Group, std::span<const uint16_t> Values);
+  // Group Group (0 or 1) shows no value: an empty edit, no item chosen.
+  void ShowNoValue(int Group);
   void DisableChange(bool Value);
   void Assign(const QWidget *Source) override;
   // The page's write handler: register, word and mask (a user's action only).
@@ -533,6 +535,9 @@ private:
   IXXMLNode Item() const;
   int GroupReg(int Group) const;
   void RebuildSelector();
+  // Looks idx and bit up: bound to a described setpoint (a bit set's panel
+  // to one bit of it), or unbound as a panel made afresh.
+  void Bind();
   void UpdateCaption();
   void ListChosen(int Group, int Index);
   void EnterPressed(int Group);

@@ -18,6 +18,7 @@ class QMenu;
 class QScrollArea;
 class QSplitter;
 class TSimpleDeviceDescriptor;
+class TUstavPanel;
 
 class TkvDeviceBoardFrame : public QWidget {
   Q_OBJECT
@@ -89,6 +90,7 @@ private:
   IXXMLNode FrameNode(int Index) const;
   void SetList(int Row);
   void Problem(const QString &Text);
+  void ShowImageValue(TUstavPanel *Panel) const;
 
   uint64_t BindingEpoch() const;
   void IdentChanged();
