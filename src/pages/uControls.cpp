@@ -428,6 +428,7 @@ void TLabeledEdit::SetColor(int V) {
 }
 
 void TLabeledEdit::SetLabelText(const QString &V) {
+  FLabelSource = V;
   FLabel->setText(V);
   PlaceLabel();
 }
@@ -446,6 +447,7 @@ void TLabeledEdit::AssignLabeled(const TLabeledEdit &Source) {
   FLabelSpacing = Source.FLabelSpacing;
   FOwnCaption = Source.FOwnCaption;
   SetLabelText(Source.FLabel->text());
+  FLabelSource = Source.FLabelSource;
   setEnabled(Source.isEnabled());
 }
 
@@ -641,6 +643,7 @@ void TCaptionedPanel::SetLabelCaption(const QString &V) {
 }
 
 void TCaptionedPanel::ShowCaption(const QString &V) {
+  FShownSource = V;
   FLabel->setText(V);
   FLabel->adjustSize();
 }
@@ -659,6 +662,7 @@ void TCaptionedPanel::AssignPanel(const TCaptionedPanel &Source) {
   FOwnCaption = Source.FOwnCaption;
   FBound = Source.FBound;
   ShowCaption(Source.FLabel->text());
+  FShownSource = Source.FShownSource;
 }
 
 TParamEnum::TParamEnum(QWidget *Parent) : TCaptionedPanel(Parent), FList(new QComboBox(this)) {
@@ -985,8 +989,14 @@ void TUstavPanel::Assign(const QWidget *Source) {
 // ---- TLabelA, TGroupBoxA
 
 TLabelA::TLabelA(QWidget *Parent) : QLabel(Parent), FFont(new TFont(this)) {
-  setText(Tr("Текст"));
+  SetCaption(Tr("Текст"));
   FFont->ApplyTo(this);
+}
+
+QString TLabelA::Caption() const {
+  // What the translation of the interface made of the caption is the caption.
+  const QString shown = text();
+  return shown.compare(FCaption, Qt::CaseInsensitive) == 0 || shown == Tr(FCaption) ? FCaption : shown;
 }
 
 void TLabelA::SetColor(int V) {
@@ -1000,6 +1010,7 @@ void TLabelA::Assign(const QWidget *Source) {
     return;
   setGeometry(s->geometry());
   setText(s->text());
+  FCaption = s->FCaption;
   FFont->Assign(*s->FFont);
   SetColor(s->FColor);
 }
@@ -1030,16 +1041,17 @@ TEventView::TEventView(QWidget *Parent) : QTreeWidget(Parent), FFont(new TFont(t
   setRootIsDecorated(false);
   setColumnCount(3);
   setHeaderLabels({Tr("Время"), Tr("Событие"), Tr("Значение")});
+  FCaptions[0] = headerItem()->text(0), FCaptions[1] = headerItem()->text(1);
   setColumnWidth(0, FWidth[0]);
   setColumnWidth(1, FWidth[1]);
   FFont->ApplyTo(this);
   SetColor(FColor);
 }
 
-QString TEventView::Caption1() const { return headerItem()->text(0); }
-void TEventView::SetCaption1(const QString &V) { headerItem()->setText(0, V); }
-QString TEventView::Caption2() const { return headerItem()->text(1); }
-void TEventView::SetCaption2(const QString &V) { headerItem()->setText(1, V); }
+QString TEventView::Caption1() const { return FCaptions[0]; }
+void TEventView::SetCaption1(const QString &V) { FCaptions[0] = V, headerItem()->setText(0, V); }
+QString TEventView::Caption2() const { return FCaptions[1]; }
+void TEventView::SetCaption2(const QString &V) { FCaptions[1] = V, headerItem()->setText(1, V); }
 
 void TEventView::SetWidth(int Column, int V) {
   if (V < -2)
@@ -1079,7 +1091,9 @@ void TEventView::Assign(const QWidget *Source) {
     return;
   setGeometry(s->geometry());
   FDesc = s->FDesc, FDateTimeFormat = s->FDateTimeFormat, FMaxCount = s->FMaxCount;
-  SetCaption1(s->Caption1()), SetCaption2(s->Caption2());
+  // The titles as shown (in the interface's language) and as the file holds them.
+  for (int c = 0; c < 2; ++c)
+    FCaptions[c] = s->FCaptions[c], headerItem()->setText(c, s->headerItem()->text(c));
   SetWidth1(s->FWidth[0]), SetWidth2(s->FWidth[1]);
   FLevelSelector = s->FLevelSelector, FLevel = s->FLevel;
 }

@@ -1,9 +1,10 @@
 # What the engineer sees and saves on the pages, against devsim: a set saved
-# over a write not confirmed.
+# over a write not confirmed, the page files' captions in every language.
 if(KV_GUI)
   kv_add_test(page_save_link_test
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uUstavFrameSaveLink_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uDashboardCaptionsLink_test.cpp
     LIBS kvgui demodevice Qt6::Test)
 endif()
