@@ -939,14 +939,15 @@ void TUstavPanel::setValue(int Group, std::span<const uint16_t> Values) {
 }
 
 void TUstavPanel::ListChosen(int Group, int Index) {
-  if (!FDesc || FIdx < 0 || !FOnChange)
+  // An unbound panel writes nothing, whatever handler it was given.
+  if (!FDesc || !FBound || FIdx < 0 || !FOnChange)
     return;
   if (const std::optional<TMaskedWrite> w = UstavListWrite(FKind == "bit", FBit, Index))
     FOnChange(uint16_t(GroupReg(Group)), w->Value, w->Mask);
 }
 
 void TUstavPanel::EnterPressed(int Group) {
-  if (!FDesc || FIdx < 0 || !FOnChange)
+  if (!FDesc || !FBound || FIdx < 0 || !FOnChange)
     return;
   const int reg = GroupReg(Group);
   // A register the setpoints page knows no setpoint at writes nothing.
