@@ -929,6 +929,7 @@ void TMainForm::ShowWriteReport(const QString &Text) {
   FReportPinned = false;
   ShowStatus(Text);
   FReportPinned = true;
+  FWriteReportText = Text;
 }
 
 void TMainForm::ShowWriteBox(const QString &What, const QString &Why) {
@@ -1351,7 +1352,12 @@ void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
   const TCloseRules::TWriteEnd end = FCloseRules.WriteEnded(Chain.Serial(), !failure.isEmpty());
   if (end.Program == TCloseRules::TStep::None && end.TabsGo.isEmpty() && end.TabsStay.isEmpty())
     return;
-  const QString line = TCloseRules::WriteEndText(Chain.Writes(), failure);
+  // A write that began and ended short tells its end in its report (a value
+  // written and not read back is unconfirmed, not "not written"): the close's line says the same.
+  const QString told =
+      !failure.isEmpty() && Chain.WriteBegan() && FReportPinned && !FWriteReportText.isEmpty() ? FWriteReportText
+                                                                                                : failure;
+  const QString line = TCloseRules::WriteEndText(Chain.Writes(), told);
   Logger().Info(line);
   // A signal's close ends the program whatever the write did: whoever sent
   // it reads how the write ended there.
@@ -1361,7 +1367,7 @@ void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
                                            .arg(ShownText(Chain.Writes()))
                                      : MultiLingual()
                                            .Translate(QString::fromUtf8(TCloseRules::WriteShortLine))
-                                           .arg(ShownText(Chain.Writes()), ShownText(failure)));
+                                           .arg(ShownText(Chain.Writes()), ShownText(told)));
   // The write ended short: the engineer reads its report before closing again.
   if (end.Program == TCloseRules::TStep::Cancelled || !end.TabsStay.isEmpty())
     Logger().Info(QString::fromUtf8(TCloseRules::GivenUpLine).arg(Chain.Writes()));

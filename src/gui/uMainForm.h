@@ -357,6 +357,7 @@ private:
   QDateTime FLoginTime;
   uint8_t FAutoPoll = 2;
   bool FReportPinned = false; // a write's report holds the status line
+  QString FWriteReportText;    // that report, as the write gave it
   QPointer<QMessageBox> FWriteBox;
   QPointer<QMessageBox> FWriteWaitBox;
   TCloseRules FCloseRules;
