@@ -668,6 +668,7 @@ bool TMainForm::FormShow() {
   host.Chains = FIOChain;
   host.EnterTempFolder = [this] { EnterTempFolder(); };
   host.Login = [this] { return RequestWriteRights(); };
+  host.LoginFor = [this](const QString &What) { return RequestWriteRights(What); };
   // A title panel that cannot be loaded leaves the panel empty; start-up and
   // identification go on. The problems of a load are logged at once and shown
   // once in a box (a status line is overwritten by the next chain's "Готово")
@@ -1034,10 +1035,10 @@ void TMainForm::SetLoggedIn(bool Value) {
     FLoginTime = FNow ? FNow() : QDateTime::currentDateTime();
 }
 
-bool TMainForm::RequestWriteRights() {
-  // The write asked for is the active page's: a password box closed for the
-  // engineer names it as not written.
-  const QString page = PageControl->tabText(PageControl->currentIndex()).trimmed();
+bool TMainForm::RequestWriteRights(const QString &What) {
+  // The write asked for is What, else the active page's: a password box
+  // closed for the engineer names it as not written.
+  const QString page = !What.isEmpty() ? What : PageControl->tabText(PageControl->currentIndex()).trimmed();
   return RequestUserRights(
       *FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); }, page);
 }

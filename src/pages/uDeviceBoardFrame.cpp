@@ -321,7 +321,7 @@ void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t M
   try {
     if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
                            FHost.Login, [this] { ShowValues(); }, true, FWriting,
-                           FWriting ? std::optional<uint64_t>(BoundEpochOf(FWriting)) : std::nullopt))
+                           FWriting ? std::optional<uint64_t>(BoundEpochOf(FWriting)) : std::nullopt, FHost.LoginFor))
       return;
   } catch (const EKvError &e) {
     // A value outside its limits: the panel shows the device's value again.

@@ -19,11 +19,13 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/uInterfaceLanguage_test.cpp
     LIBS kvgui Qt6::Test)
 endif()
-# The log line of a close that waited for a write not read back.
+# The log line of a close that waited for a write not read back; the
+# refusal of a bound control's write under a password box.
 if(KV_GUI)
   kv_add_test(close_report_link_test
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uCloseReportLink_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uWriteRefusalLink_test.cpp
     LIBS kvgui demodevice Qt6::Test)
 endif()
