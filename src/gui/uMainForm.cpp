@@ -1354,7 +1354,8 @@ void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
   if (end.Program == TCloseRules::TStep::None && end.TabsGo.isEmpty() && end.TabsStay.isEmpty())
     return;
   // A write that began and ended short tells its end in its report (a value
-  // written and not read back is unconfirmed, not "not written"): the close's line says the same.
+  // written and not read back is unconfirmed, not "not written"): the
+  // close's line says the same.
   const QString told =
       !failure.isEmpty() && Chain.WriteBegan() && FReportPinned && !FWriteReportText.isEmpty() ? FWriteReportText
                                                                                                 : failure;

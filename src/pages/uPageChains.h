@@ -94,6 +94,8 @@ TIOChainList3 &PanelRefreshChain(TIOChainGen &Gen, QObject *Page, QWidget *Panel
 // is written and false returned when Control has gone while Login asked for
 // the password; so too when Page has gone. BoundFor: the epoch the control
 // was bound for (the write is prepared for it); none: the epoch now.
+// LoginFor, when given, is asked instead of Login with the name of what is
+// written, which a password box closed for the engineer names.
 bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, uint16_t Reg, uint16_t Value,
                         uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
                         bool ReadAfter = true, const QObject *Control = nullptr,
