@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A picture of one page of the main window, identified against the demo
 # terminal served in-process, under a virtual X server.
-# Usage: scripts/screenshot-page.sh PAGE [build folder, default build/test]
+# Usage: scripts/screenshot-page.sh PAGE [build folder, default build/release]
 #   PAGE: dashboard, param, ustav, event, osc, osc-read, osc-cursors, osc-note,
 #   osc-print (also OUT.pdf), preferences, boards (the device boards tab),
 #   designer (the board designer with its property editor), a row the screenshot program
@@ -10,7 +10,7 @@
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: $0 PAGE [build folder]"; exit 2; }
 source "$(dirname "$0")/screenshot-lib.sh"
-shot_begin build/test "screenshot-$1.png" "ninja -C ${2:-build/test} screenshot_page" "${2:-}" \
+shot_begin build/release "screenshot-$1.png" "ninja -C ${2:-build/release} screenshot_page (or make release)" "${2:-}" \
   tools/screenshot/screenshot_page
 shot_xvfb 1480x840 "$program" "$1" "$out"
 echo "saved $out"

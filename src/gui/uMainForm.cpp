@@ -668,6 +668,7 @@ bool TMainForm::FormShow() {
   host.Chains = FIOChain;
   host.EnterTempFolder = [this] { EnterTempFolder(); };
   host.Login = [this] { return RequestWriteRights(); };
+  host.LoginFor = [this](const QString &What) { return RequestWriteRights(What); };
   // A title panel that cannot be loaded leaves the panel empty; start-up and
   // identification go on. The problems of a load are logged at once and shown
   // once in a box (a status line is overwritten by the next chain's "Готово")
@@ -929,6 +930,7 @@ void TMainForm::ShowWriteReport(const QString &Text) {
   FReportPinned = false;
   ShowStatus(Text);
   FReportPinned = true;
+  FWriteReportText = Text;
 }
 
 void TMainForm::ShowWriteBox(const QString &What, const QString &Why) {
@@ -1033,10 +1035,10 @@ void TMainForm::SetLoggedIn(bool Value) {
     FLoginTime = FNow ? FNow() : QDateTime::currentDateTime();
 }
 
-bool TMainForm::RequestWriteRights() {
-  // The write asked for is the active page's: a password box closed for the
-  // engineer names it as not written.
-  const QString page = PageControl->tabText(PageControl->currentIndex()).trimmed();
+bool TMainForm::RequestWriteRights(const QString &What) {
+  // The write asked for is What, else the active page's: a password box
+  // closed for the engineer names it as not written.
+  const QString page = !What.isEmpty() ? What : PageControl->tabText(PageControl->currentIndex()).trimmed();
   return RequestUserRights(
       *FForms.PasswdForm, [this] { return IsLoggedIn(); }, [this](bool V) { SetLoggedIn(V); }, page);
 }
@@ -1351,7 +1353,13 @@ void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
   const TCloseRules::TWriteEnd end = FCloseRules.WriteEnded(Chain.Serial(), !failure.isEmpty());
   if (end.Program == TCloseRules::TStep::None && end.TabsGo.isEmpty() && end.TabsStay.isEmpty())
     return;
-  const QString line = TCloseRules::WriteEndText(Chain.Writes(), failure);
+  // A write that began and ended short tells its end in its report (a value
+  // written and not read back is unconfirmed, not "not written"): the
+  // close's line says the same.
+  const QString told =
+      !failure.isEmpty() && Chain.WriteBegan() && FReportPinned && !FWriteReportText.isEmpty() ? FWriteReportText
+                                                                                                : failure;
+  const QString line = TCloseRules::WriteEndText(Chain.Writes(), told);
   Logger().Info(line);
   // A signal's close ends the program whatever the write did: whoever sent
   // it reads how the write ended there.
@@ -1361,7 +1369,7 @@ void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
                                            .arg(ShownText(Chain.Writes()))
                                      : MultiLingual()
                                            .Translate(QString::fromUtf8(TCloseRules::WriteShortLine))
-                                           .arg(ShownText(Chain.Writes()), ShownText(failure)));
+                                           .arg(ShownText(Chain.Writes()), ShownText(told)));
   // The write ended short: the engineer reads its report before closing again.
   if (end.Program == TCloseRules::TStep::Cancelled || !end.TabsStay.isEmpty())
     Logger().Info(QString::fromUtf8(TCloseRules::GivenUpLine).arg(Chain.Writes()));

@@ -299,7 +299,7 @@ private:
   bool FormCloseQuery();
   // The password for a write of the active page (named in the box when the
   // dialog is closed for the engineer).
-  bool RequestWriteRights();
+  bool RequestWriteRights(const QString &What = QString());
   // A close that meets a running write waits for it (TCloseRules): the
   // tab's close (true: put off) and the program's. WriteEnded tells the
   // rules how a write ended, ResumeCloses goes on with the closes they let
@@ -357,6 +357,7 @@ private:
   QDateTime FLoginTime;
   uint8_t FAutoPoll = 2;
   bool FReportPinned = false; // a write's report holds the status line
+  QString FWriteReportText;    // that report, as the write gave it
   QPointer<QMessageBox> FWriteBox;
   QPointer<QMessageBox> FWriteWaitBox;
   TCloseRules FCloseRules;

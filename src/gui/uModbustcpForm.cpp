@@ -5,14 +5,17 @@
 #include "uErrors.h"
 #include "uFiles.h"
 #include "uMessageSink.h"
+#include "uMultiLingual.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
 constexpr int HostRole = Qt::UserRole + 1;
+const char *const NoTargetListText = "Нет списка устройств Modbus TCP: %1";
 } // namespace
 
 TUnitPickerForm::TUnitPickerForm(QWidget *Parent) : QDialog(Parent) {
@@ -76,6 +79,9 @@ void TModbustcpForm::Fill() {
   QTreeWidgetItem *root = NewRoot();
   const QString name =
       ResolveFileNameCI(QDir::currentPath(), FIni.ReadString("modbustcp", "filename", QStringLiteral("modbustcp.xml")));
+  // No list is no fault of a file: said in the interface's language, with the file it looked for.
+  if (!QFileInfo::exists(name))
+    throw EKvError(MultiLingual().Translate(QString::fromUtf8(NoTargetListText)).arg(QDir::toNativeSeparators(name)));
   IXXMLDocument doc = NewXMLDocument();
   if (!doc->Load(name)) {
     // A file that cannot be opened is named by the reason already; a broken one is named here.

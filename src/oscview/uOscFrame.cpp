@@ -238,7 +238,7 @@ void TkvOscFrame::BuildControls() {
   cbOscValueForm = Check("cbOscValueForm", "Значения");
   cbSelectedOnly = Check("cbSelectedOnly", "Отмеченные");
   ToolBar1->addAction(ActionDuration);
-  LabelFileName = new QLabel(QStringLiteral("no name"), this);
+  LabelFileName = new QLabel(MultiLingual().Translate(QStringLiteral("без имени")), this);
   LabelFileName->setObjectName(QStringLiteral("LabelFileName"));
   ToolBar1->addWidget(LabelFileName);
   cbEqualValue = Check("cbEqualValue", "=");

@@ -91,10 +91,12 @@ QList<TBitPlace> LayoutBits(const QList<bool> &Shown, int ClientWidth, int Clien
   return out;
 }
 
-TMaskedWrite UstavListWrite(bool BitKind, int Bit, int ListIndex) {
-  if (BitKind && Bit >= 0 && Bit < 16)
-    return {uint16_t(ListIndex << Bit), uint16_t(1u << Bit)};
-  return {uint16_t(ListIndex), 0xFFFF};
+std::optional<TMaskedWrite> UstavListWrite(bool BitKind, int Bit, int ListIndex) {
+  if (!BitKind)
+    return TMaskedWrite{uint16_t(ListIndex), 0xFFFF};
+  if (!UstavBitChosen(Bit))
+    return std::nullopt;
+  return TMaskedWrite{uint16_t(ListIndex << Bit), uint16_t(1u << Bit)};
 }
 
 void MergeBitsStream(QIODevice &Stream, uint16_t Mask, uint16_t Value) {

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 // Register number meaning "no register chosen".
 constexpr int NoReg = 65535;
@@ -57,13 +58,17 @@ struct TBitPlace {
 QList<TBitPlace> LayoutBits(const QList<bool> &Shown, int ClientWidth, int ClientHeight, int ColCount,
                             int CircleWidth, int CircleHeight);
 
-// The word and mask a setpoint list sends: a bit setpoint (Bit >= 0) moves
-// the list index to its bit; otherwise the index itself, mask $FFFF.
+// A panel of a bit set stands for one of its bits, 0..15; with none chosen
+// it stands for nothing it could write (a choice would cover every bit).
+constexpr bool UstavBitChosen(int Bit) { return Bit >= 0 && Bit < 16; }
+// The word and mask a setpoint list sends: a bit setpoint moves the list
+// index to its bit under that bit's mask; another setpoint the index itself,
+// mask $FFFF. A bit setpoint with no bit chosen sends nothing (nullopt).
 struct TMaskedWrite {
   uint16_t Value = 0, Mask = 0xFFFF;
   bool operator==(const TMaskedWrite &) const = default;
 };
-TMaskedWrite UstavListWrite(bool BitKind, int Bit, int ListIndex);
+std::optional<TMaskedWrite> UstavListWrite(bool BitKind, int Bit, int ListIndex);
 // A (register, value) pair of 4 bytes whose value takes Value under Mask;
 // another size throws EKvAssert "invalid stream size".
 void MergeBitsStream(QIODevice &Stream, uint16_t Mask, uint16_t Value);

@@ -1,5 +1,7 @@
 #include "uWorkbook.h"
 
+#include "uMultiLingual.h"
+
 #include "uErrors.h"
 #include "uFiles.h"
 
@@ -87,7 +89,8 @@ double TWorksheet::ColumnWidth(int Col) const {
 
 TWorkbook::TWorkbook() {
   for (int i = 1; i <= SheetCount; ++i)
-    FSheets.append(TWorksheet(QString("Лист%1").arg(i)));
+    // A sheet the program names no otherwise is named in the interface's language.
+    FSheets.append(TWorksheet(MultiLingual().Translate(QStringLiteral("Лист")) + QString::number(i)));
 }
 
 TWorksheet &TWorkbook::Sheet(int Index) {

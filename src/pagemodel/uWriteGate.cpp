@@ -1,5 +1,7 @@
 #include "uWriteGate.h"
 
+#include "uCharMap.h"
+
 #include "uControlRules.h"
 #include "uDescriptorXml.h"
 #include "uErrors.h"
@@ -361,6 +363,22 @@ TRegWrites SentWords(const TWriteValue &Value, const TRegWrites &Sent) {
   return words;
 }
 
+// What Words wrote as the engineer gave it: a text its page shows goes with
+// its first character in the low byte of each word (the page reads it back
+// with the high byte first); other values as their page shows them.
+QString WrittenShown(const TWriteValue &Value, const TRegWrites &Words) {
+  if (Value.Limit.Kind != TWriteLimit::Text || !Value.Show)
+    return ShownWords(Value, Words);
+  QByteArray codes;
+  for (const TRegWrite &w : Words)
+    for (const uint8_t c : {uint8_t(w.second & 0xFF), uint8_t(w.second >> 8)}) {
+      if (c == 0)
+        return DeviceToProgram(codes);
+      codes.append(char(c));
+    }
+  return DeviceToProgram(codes);
+}
+
 // The plan's write that carries value I, or -1.
 int PlannedOf(const std::vector<TPlannedWrite> &Plan, int I) {
   for (int k = 0; k < int(Plan.size()); ++k)
@@ -404,8 +422,14 @@ std::vector<TValueOutcome> ValueOutcomes(const TWriteBatch &Batch, const std::ve
       break;
     case TWriteStage::Sent:
       // A request the relay refused did nothing; one whose answer never
-      // came may have been done.
-      o.Fate = Track.Refused ? TWriteFate::NotSent : TWriteFate::Unanswered;
+      // came (lost, or dropped by "Прервать") may have been done: the
+      // read-back after it, when it finds the value, says it was.
+      if (Track.Refused)
+        o.Fate = TWriteFate::NotSent;
+      else if (Track.Compare && Track.Back && ReadsAll(v, *Track.Back) && Holds(v, *Track.Back))
+        o.Fate = TWriteFate::Kept;
+      else
+        o.Fate = TWriteFate::Unanswered;
       break;
     case TWriteStage::Pending:
       o.Fate = TWriteFate::NotSent;
@@ -431,7 +455,7 @@ QString NotKeptReport(const TWriteBatch &Batch, const std::vector<TPlannedWrite>
       continue;
     }
     const TRegWrites sent = k >= 0 && k < int(Track.Sent.size()) ? Track.Sent[size_t(k)] : TRegWrites();
-    texts << NotKeptText(v.Name, ShownWords(v, SentWords(v, sent)), held);
+    texts << NotKeptText(v.Name, WrittenShown(v, SentWords(v, sent)), held);
   }
   return texts.join(QStringLiteral("; "));
 }

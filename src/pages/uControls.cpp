@@ -428,6 +428,7 @@ void TLabeledEdit::SetColor(int V) {
 }
 
 void TLabeledEdit::SetLabelText(const QString &V) {
+  FLabelSource = V;
   FLabel->setText(V);
   PlaceLabel();
 }
@@ -446,6 +447,7 @@ void TLabeledEdit::AssignLabeled(const TLabeledEdit &Source) {
   FLabelSpacing = Source.FLabelSpacing;
   FOwnCaption = Source.FOwnCaption;
   SetLabelText(Source.FLabel->text());
+  FLabelSource = Source.FLabelSource;
   setEnabled(Source.isEnabled());
 }
 
@@ -641,6 +643,7 @@ void TCaptionedPanel::SetLabelCaption(const QString &V) {
 }
 
 void TCaptionedPanel::ShowCaption(const QString &V) {
+  FShownSource = V;
   FLabel->setText(V);
   FLabel->adjustSize();
 }
@@ -659,6 +662,7 @@ void TCaptionedPanel::AssignPanel(const TCaptionedPanel &Source) {
   FOwnCaption = Source.FOwnCaption;
   FBound = Source.FBound;
   ShowCaption(Source.FLabel->text());
+  FShownSource = Source.FShownSource;
 }
 
 TParamEnum::TParamEnum(QWidget *Parent) : TCaptionedPanel(Parent), FList(new QComboBox(this)) {
@@ -848,15 +852,32 @@ void TUstavPanel::UpdateCaption() {
 
 void TUstavPanel::setIdx(int V) {
   FIdx = V;
+  Bind();
+}
+
+void TUstavPanel::setBit(int V) {
+  FBit = V;
+  Bind();
+}
+
+void TUstavPanel::Bind() {
   const IXXMLNode item = Item();
-  FBound = item != nullptr;
+  const int rt = item ? DescInt(item, DX_RECORD_TYPE) : 0;
+  // A bit set's names stay offered while no bit is chosen: the designer picks it from them.
+  FBitSelector.clear();
+  if (item && rt == RT_USTAV_ENUM2) {
+    const IXXMLNodeList bits = item->SelectNodes(DXQ_VALUE_STRINGS);
+    for (int i = 0; i < bits->GetCount(); ++i)
+      FBitSelector.append({bits->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(bits->GetItem(i), DX_IDER)});
+  }
+  FBound = item != nullptr && (rt != RT_USTAV_ENUM2 || UstavBitChosen(FBit));
   if (!FDesc)
     return;
   if (!FBound) {
     // What a panel made afresh shows: its own caption, empty edits, no
-    // lists; nothing of a setpoint another relay had at this index.
+    // lists; nothing of a setpoint another relay had at this index, and no
+    // word of a bit set for which no bit is chosen.
     FMacc = 0;
-    FBitSelector.clear();
     FOnChange = nullptr;
     ShowCaption(Tr(FOwnCaption));
     SetKind(QStringLiteral("num"));
@@ -867,17 +888,10 @@ void TUstavPanel::setIdx(int V) {
     setEnabled(false);
     return;
   }
-  const int rt = DescInt(item, DX_RECORD_TYPE);
   FMacc = CheckedCast<uint8_t>(DescInt(item, DX_MODBUS_ACC));
   // Described again after a relay that was not: the page decides whether
   // the panel edits.
   setEnabled(true);
-  FBitSelector.clear();
-  if (rt == RT_USTAV_ENUM2) {
-    const IXXMLNodeList bits = item->SelectNodes(DXQ_VALUE_STRINGS);
-    for (int i = 0; i < bits->GetCount(); ++i)
-      FBitSelector.append({bits->GetItem(i)->GetStrNodeDef(DX_VALUE, QString()), DescInt(bits->GetItem(i), DX_IDER)});
-  }
   UpdateCaption();
   SetKind(rt == RT_USTAV_ENUM ? "enum" : rt == RT_USTAV_ENUM2 ? "bit" : "num");
   QStringList items;
@@ -889,15 +903,24 @@ void TUstavPanel::setIdx(int V) {
     items << Tr("Нет") << Tr("Да");
   }
   for (int g = 0; g < 2; ++g) {
+    // Bound again to the same items, a list keeps the value it shows; new
+    // items show none until the relay's value comes, never their first.
+    QStringList had;
+    for (int i = 0; i < List(g)->count(); ++i)
+      had << List(g)->itemText(i);
+    if (had == items)
+      continue;
     List(g)->clear();
     List(g)->addItems(items);
+    List(g)->setCurrentIndex(-1);
   }
 }
 
-void TUstavPanel::setBit(int V) {
-  FBit = V;
-  if (FBound)
-    UpdateCaption();
+void TUstavPanel::ShowNoValue(int Group) {
+  if (Group < 0 || Group > 1)
+    return;
+  Edit(Group)->clear();
+  List(Group)->setCurrentIndex(-1);
 }
 
 int TUstavPanel::GroupReg(int Group) const { return FDesc->GetUstavGroupReg(Group) + FIdx; }
@@ -916,14 +939,15 @@ void TUstavPanel::setValue(int Group, std::span<const uint16_t> Values) {
 }
 
 void TUstavPanel::ListChosen(int Group, int Index) {
-  if (!FDesc || FIdx < 0 || !FOnChange)
+  // An unbound panel writes nothing, whatever handler it was given.
+  if (!FDesc || !FBound || FIdx < 0 || !FOnChange)
     return;
-  const TMaskedWrite w = UstavListWrite(FKind == "bit", FBit, Index);
-  FOnChange(uint16_t(GroupReg(Group)), w.Value, w.Mask);
+  if (const std::optional<TMaskedWrite> w = UstavListWrite(FKind == "bit", FBit, Index))
+    FOnChange(uint16_t(GroupReg(Group)), w->Value, w->Mask);
 }
 
 void TUstavPanel::EnterPressed(int Group) {
-  if (!FDesc || FIdx < 0 || !FOnChange)
+  if (!FDesc || !FBound || FIdx < 0 || !FOnChange)
     return;
   const int reg = GroupReg(Group);
   // A register the setpoints page knows no setpoint at writes nothing.
@@ -966,8 +990,14 @@ void TUstavPanel::Assign(const QWidget *Source) {
 // ---- TLabelA, TGroupBoxA
 
 TLabelA::TLabelA(QWidget *Parent) : QLabel(Parent), FFont(new TFont(this)) {
-  setText(Tr("Текст"));
+  SetCaption(Tr("Текст"));
   FFont->ApplyTo(this);
+}
+
+QString TLabelA::Caption() const {
+  // What the translation of the interface made of the caption is the caption.
+  const QString shown = text();
+  return shown.compare(FCaption, Qt::CaseInsensitive) == 0 || shown == Tr(FCaption) ? FCaption : shown;
 }
 
 void TLabelA::SetColor(int V) {
@@ -981,6 +1011,7 @@ void TLabelA::Assign(const QWidget *Source) {
     return;
   setGeometry(s->geometry());
   setText(s->text());
+  FCaption = s->FCaption;
   FFont->Assign(*s->FFont);
   SetColor(s->FColor);
 }
@@ -1011,16 +1042,17 @@ TEventView::TEventView(QWidget *Parent) : QTreeWidget(Parent), FFont(new TFont(t
   setRootIsDecorated(false);
   setColumnCount(3);
   setHeaderLabels({Tr("Время"), Tr("Событие"), Tr("Значение")});
+  FCaptions[0] = headerItem()->text(0), FCaptions[1] = headerItem()->text(1);
   setColumnWidth(0, FWidth[0]);
   setColumnWidth(1, FWidth[1]);
   FFont->ApplyTo(this);
   SetColor(FColor);
 }
 
-QString TEventView::Caption1() const { return headerItem()->text(0); }
-void TEventView::SetCaption1(const QString &V) { headerItem()->setText(0, V); }
-QString TEventView::Caption2() const { return headerItem()->text(1); }
-void TEventView::SetCaption2(const QString &V) { headerItem()->setText(1, V); }
+QString TEventView::Caption1() const { return FCaptions[0]; }
+void TEventView::SetCaption1(const QString &V) { FCaptions[0] = V, headerItem()->setText(0, V); }
+QString TEventView::Caption2() const { return FCaptions[1]; }
+void TEventView::SetCaption2(const QString &V) { FCaptions[1] = V, headerItem()->setText(1, V); }
 
 void TEventView::SetWidth(int Column, int V) {
   if (V < -2)
@@ -1060,7 +1092,9 @@ void TEventView::Assign(const QWidget *Source) {
     return;
   setGeometry(s->geometry());
   FDesc = s->FDesc, FDateTimeFormat = s->FDateTimeFormat, FMaxCount = s->FMaxCount;
-  SetCaption1(s->Caption1()), SetCaption2(s->Caption2());
+  // The titles as shown (in the interface's language) and as the file holds them.
+  for (int c = 0; c < 2; ++c)
+    FCaptions[c] = s->FCaptions[c], headerItem()->setText(c, s->headerItem()->text(c));
   SetWidth1(s->FWidth[0]), SetWidth2(s->FWidth[1]);
   FLevelSelector = s->FLevelSelector, FLevel = s->FLevel;
 }

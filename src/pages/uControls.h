@@ -243,7 +243,8 @@ public:
   QString bitmap() const { return FBitList->bitmap(); }
   void setBitmap(const QString &V) { FBitList->setBitmap(V); }
   TSelector selector() const { return FSelector; }
-  QString Caption() const { return title(); }
+  // Saved as the group's own caption, whatever language shows it.
+  QString Caption() const { return FOwnCaption; }
   // The group's own caption (its file's or the user's), shown unless the
   // user picks another register the descriptor names.
   void SetCaption(const QString &V) { FOwnCaption = V, setTitle(V); }
@@ -292,7 +293,10 @@ public:
   int Color() const { return FColor; }
   void SetColor(int V);
   QLabel *EditLabel() const { return FLabel; }
+  // Shows V; the label keeps it as given, though the interface's language
+  // changes what it shows.
   void SetLabelText(const QString &V);
+  QString LabelSource() const { return FLabelSource; }
   // The caption the control's file or its user gave it (shown while the
   // descriptor does not describe the control).
   QString OwnCaption() const { return FOwnCaption; }
@@ -309,6 +313,7 @@ protected:
 
 private:
   QPointer<QLabel> FLabel;
+  QString FLabelSource;
   QString FOwnCaption;
   kvc::TLabelPosition FLabelPosition = kvc::lpAbove;
   int FLabelSpacing = 3;
@@ -328,7 +333,7 @@ public:
   explicit TMeasureLabeledEdit(QWidget *Parent = nullptr);
   void setMreg(int V) override;
   // Saved as the file holds it: the own caption while not bound.
-  QString EditLabelCaption() const { return FBound ? EditLabel()->text() : OwnCaption(); }
+  QString EditLabelCaption() const { return FBound ? LabelSource() : OwnCaption(); }
   void SetEditLabelCaption(const QString &V) { SetOwnCaption(V); }
   bool IsBound() const { return FBound; }
   TSelector selector() const { return FSelector; }
@@ -427,7 +432,7 @@ public:
   explicit TCaptionedPanel(QWidget *Parent = nullptr);
   // The caption shown; saved as the file holds it: the own caption (the
   // file's or the user's) while the descriptor does not describe the control.
-  QString LabelCaption() const { return FBound ? FLabel->text() : FOwnCaption; }
+  QString LabelCaption() const { return FBound ? FShownSource : FOwnCaption; }
   void SetLabelCaption(const QString &V);
   QString OwnCaption() const { return FOwnCaption; }
   // The descriptor describes the control: its caption, items and access are
@@ -445,9 +450,11 @@ public:
   void AssignPanel(const TCaptionedPanel &Source);
 
 protected:
-  // Shows a caption the descriptor gives (the own caption stays).
+  // Shows a caption the descriptor gives (the own caption stays), kept as
+  // given though the interface's language changes what the label shows.
   void ShowCaption(const QString &V);
   QLabel *FLabel;
+  QString FShownSource;
   QString FOwnCaption;
   bool FBound = false;
   kvc::TLabelPosition FLabelPosition = kvc::lpAbove;
@@ -514,6 +521,8 @@ public:
   void SetDeviceDescriptor(TSimpleDeviceDescriptor *D) override;
   // Shows Values[0] in setpoint group Group (0 or 1).
   void setValue(int Group, std::span<const uint16_t> Values);
+  // Group Group (0 or 1) shows no value: an empty edit, no item chosen.
+  void ShowNoValue(int Group);
   void DisableChange(bool Value);
   void Assign(const QWidget *Source) override;
   // The page's write handler: register, word and mask (a user's action only).
@@ -533,6 +542,9 @@ private:
   IXXMLNode Item() const;
   int GroupReg(int Group) const;
   void RebuildSelector();
+  // Looks idx and bit up: bound to a described setpoint (a bit set's panel
+  // to one bit of it), or unbound as a panel made afresh.
+  void Bind();
   void UpdateCaption();
   void ListChosen(int Group, int Index);
   void EnterPressed(int Group);
@@ -548,17 +560,22 @@ private:
 
 class TLabelA : public QLabel, public TKvControl {
   Q_OBJECT
-  Q_PROPERTY(QString Caption READ text WRITE setText)
+  Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
   Q_PROPERTY(TFont *Font READ Font)
   Q_PROPERTY(int Color READ Color WRITE SetColor)
 public:
   explicit TLabelA(QWidget *Parent = nullptr);
+  // The text as its file or user gave it; what is shown follows the
+  // interface's language. A text set on the label itself is its own.
+  QString Caption() const;
+  void SetCaption(const QString &V) { FCaption = V, setText(V); }
   TFont *Font() const { return FFont; }
   int Color() const { return FColor; }
   void SetColor(int V);
   void Assign(const QWidget *Source) override;
 
 private:
+  QString FCaption;
   int FColor = clBtnFace;
   TFont *FFont;
 };
@@ -621,6 +638,7 @@ public:
 private:
   void SetWidth(int Column, int V);
   int FWidth[2] = {150, 250};
+  QString FCaptions[2]; // the titles of columns 1 and 2 as the file or user gave them
   int FMaxCount = 5;
   QString FDateTimeFormat = QStringLiteral("yyyy.mm.dd hh:nn:ss.zzz");
   int FLevel = 0;

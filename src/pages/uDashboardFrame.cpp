@@ -459,7 +459,7 @@ bool TkvDashboardFrame::WriteControl(uint16_t Reg, uint16_t Value, uint16_t Mask
   try {
     if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
                            FHost.Login, [this] { ShowValues(); }, ReadAfter, FHandled,
-                           FHandled ? std::optional<uint64_t>(BoundEpochOf(FHandled)) : std::nullopt))
+                           FHandled ? std::optional<uint64_t>(BoundEpochOf(FHandled)) : std::nullopt, FHost.LoginFor))
       return true;
   } catch (const EKvError &e) {
     // A value outside its limits: the control shows the device's value again.

@@ -247,7 +247,23 @@ void TkvDeviceBoardFrame::BindControls() {
             QTimer::singleShot(0, frame, [frame] { frame->Rebuild(); });
         });
       up->setEnabled(writable);
+      ShowImageValue(up);
     }
+  }
+}
+
+void TkvDeviceBoardFrame::ShowImageValue(TUstavPanel *Panel) const {
+  // A panel bound again (the designer's copy among them) shows the relay's
+  // value read last, or none: never the first item of a list refilled, nor a
+  // value an earlier relay gave the copy.
+  for (int g = 0; g < 2; ++g) {
+    const int reg = Panel->IsBound() && FDescriptor && g < FDescriptor->GetUstavGroupCount()
+                        ? FDescriptor->GetUstavGroupReg(g) + Panel->idx()
+                        : -1;
+    if (reg >= 0 && reg < TModbus::RegCount && Modbus().IsValid(reg))
+      Panel->setValue(g, std::span<const uint16_t>(Modbus().WordPtr(reg), 1));
+    else
+      Panel->ShowNoValue(g);
   }
 }
 
@@ -305,7 +321,7 @@ void TkvDeviceBoardFrame::WriteSetpoint(uint16_t Reg, uint16_t Value, uint16_t M
   try {
     if (WriteBoundRegister(*FHost.Chains, this, FDescriptor ? FDescriptor->Root : IXXMLNode(), Reg, Value, Mask,
                            FHost.Login, [this] { ShowValues(); }, true, FWriting,
-                           FWriting ? std::optional<uint64_t>(BoundEpochOf(FWriting)) : std::nullopt))
+                           FWriting ? std::optional<uint64_t>(BoundEpochOf(FWriting)) : std::nullopt, FHost.LoginFor))
       return;
   } catch (const EKvError &e) {
     // A value outside its limits: the panel shows the device's value again.

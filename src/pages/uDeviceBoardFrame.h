@@ -18,6 +18,7 @@ class QMenu;
 class QScrollArea;
 class QSplitter;
 class TSimpleDeviceDescriptor;
+class TUstavPanel;
 
 class TkvDeviceBoardFrame : public QWidget {
   Q_OBJECT
@@ -56,6 +57,7 @@ public:
   // Binds every control on show to the descriptor as a build of the board
   // does, with the page's write handler on each setpoint panel the relay
   // describes as writable (after a build and after the designer's Apply).
+  // A setpoint panel then shows the relay's value read last, or none.
   void BindControls();
   // Moves the selected board one place (-1 up, +1 down); nothing at an end.
   void MovePage(int Direction);
@@ -89,6 +91,7 @@ private:
   IXXMLNode FrameNode(int Index) const;
   void SetList(int Row);
   void Problem(const QString &Text);
+  void ShowImageValue(TUstavPanel *Panel) const;
 
   uint64_t BindingEpoch() const;
   void IdentChanged();

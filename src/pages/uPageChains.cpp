@@ -112,7 +112,8 @@ TIOChainList3 &PanelRefreshChain(TIOChainGen &Gen, QObject *Page, QWidget *Panel
 
 bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, uint16_t Reg, uint16_t Value,
                         uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
-                        bool ReadAfter, const QObject *Control, std::optional<uint64_t> BoundFor) {
+                        bool ReadAfter, const QObject *Control, std::optional<uint64_t> BoundFor,
+                        const std::function<bool(const QString &What)> &LoginFor) {
   // The value is chosen for the device identified now; the password box may
   // see another identified before the write goes. A control bound for
   // another identification is refused by the gate, not by this relay's limits.
@@ -122,7 +123,8 @@ bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, 
   if (const QString report = batch.LimitReport(); !report.isEmpty() && chosen == Gen.IdentEpoch())
     throw EKvError(report);
   const QPointer<const QObject> control(Control), page(Page);
-  if (!Login || !Login())
+  // A password box closed for the engineer names what the control writes.
+  if (LoginFor ? !LoginFor(batch.Values().front().Name) : !Login || !Login())
     return false;
   // The value was chosen on a control (a page) since taken away.
   if ((Control && !control) || (Page && !page))

@@ -26,6 +26,9 @@ struct TPageHost {
   std::function<void()> EnterTempFolder;
   // True when the user may write: asks for the password when not logged in.
   std::function<bool()> Login;
+  // Login for a write of What: a password box closed for the engineer names
+  // What as not written (unset: Login).
+  std::function<bool(const QString &What)> LoginFor;
   // Shows the load problems of a page file (all of one load in one text) and logs them.
   std::function<void(const QString &Text)> Report;
   // The epoch a control bound now is bound for: the identification's once it
@@ -91,10 +94,13 @@ TIOChainList3 &PanelRefreshChain(TIOChainGen &Gen, QObject *Page, QWidget *Panel
 // is written and false returned when Control has gone while Login asked for
 // the password; so too when Page has gone. BoundFor: the epoch the control
 // was bound for (the write is prepared for it); none: the epoch now.
+// LoginFor, when given, is asked instead of Login with the name of what is
+// written, which a password box closed for the engineer names.
 bool WriteBoundRegister(TIOChainGen &Gen, QObject *Page, const IXXMLNode &Root, uint16_t Reg, uint16_t Value,
                         uint16_t Mask, const std::function<bool()> &Login, const std::function<void()> &Shown,
                         bool ReadAfter = true, const QObject *Control = nullptr,
-                        std::optional<uint64_t> BoundFor = {});
+                        std::optional<uint64_t> BoundFor = {},
+                        const std::function<bool(const QString &What)> &LoginFor = {});
 // Makes Page the owner of the chain Run starts (RunWriteBatch) and lets
 // Run.Shown and Run.Outcome act only while Page exists.
 void OwnWriteRun(TWriteRun &Run, QObject *Page);

@@ -272,6 +272,9 @@ void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
   if (!c)
     return;
   if (!FHost.Ini || FHost.Ini->ReadInteger("param", "directEdit", 0) == 0) {
+    // A text the page's number rule refuses is refused as it is typed (the
+    // cell keeps its value), not at Write after the password.
+    c->EditWrites(Text);
     // Kept for Write, which sends the rows changed here and no other.
     if (FEdited.empty() || FEditEpoch < FEditedEpoch)
       FEditedEpoch = FEditEpoch;

@@ -287,12 +287,15 @@ void TUstavFrame::SaveToFile(const QString &FileName) {
     for (int g = 1; g <= 2; ++g) {
       // Only real registers: a single-group device gives 65535 for group 2.
       const int reg = n->GetIntNodeDef(QString(DXQ_MREG_N).arg(g), -1);
-      if (reg < 0 || reg >= TModbus::RegCount || Modbus().GetWord(reg) == 0)
+      if (reg < 0 || reg >= TModbus::RegCount)
         continue;
       // Bits written and not read back are the engineer's, as the page shows them.
       uint16_t word = Modbus().GetWord(reg);
       if (const auto it = FUnconfirmed.find(reg); it != FUnconfirmed.end())
         word = uint16_t((word & ~it->second) | (FOwnImage.GetWord(reg) & it->second));
+      // A zero is left out of the set; the word tested is the one saved.
+      if (word == 0)
+        continue;
       const IXXMLNode item = modbus->AddChild("item");
       item->SetIntAttr("mreg", reg);
       item->SetIntAttr("val", word);

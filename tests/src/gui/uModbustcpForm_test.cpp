@@ -95,7 +95,7 @@ TEST_F(Pickers, ModbusTcpListThatDoesNotLoadIsNamedOnce) {
   const struct {
     const char *Bytes; // null: no file
     const char *Reason;
-  } cases[] = {{nullptr, "cannot open "}, {"<list><channel", ""}};
+  } cases[] = {{nullptr, "Нет списка устройств Modbus TCP: "}, {"<list><channel", ""}};
   for (const auto &c : cases) {
     QFile::remove(Dir.filePath("modbustcp.xml"));
     if (c.Bytes)

@@ -257,7 +257,8 @@ TEST_F(PreparedWriteLink, APasswordBoxClosedForTheEngineerSaysWhatWasNotWritten)
     const char *Write, *Page, *Why;
     bool Exit;
   } rows[] = {
-      {"title panel", "Текущие значения", TPasswdForm::LinkFailedText, false},
+      // A bound control names what it writes, not the page it is on.
+      {"title panel", "Режим работы терминала", TPasswdForm::LinkFailedText, false},
       {"Параметры", "Параметры", TPasswdForm::LinkFailedText, false},
       {"Параметры at a signal to end", "Параметры", TPasswdForm::ClosedForExitText, true},
   };

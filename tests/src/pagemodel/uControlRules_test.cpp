@@ -90,6 +90,11 @@ TEST(ControlRules, SetpointWritesAndBitMerge) {
   EXPECT_EQ(UstavListWrite(true, 3, 1), (TMaskedWrite{8, 8}));
   EXPECT_EQ(UstavListWrite(true, 3, 0), (TMaskedWrite{0, 8}));
   EXPECT_EQ(UstavListWrite(false, 3, 2), (TMaskedWrite{2, 0xFFFF}));
+  EXPECT_EQ(UstavListWrite(true, 15, 1), (TMaskedWrite{0x8000, 0x8000}));
+  // A bit set with no bit chosen writes no word at all; a list keeps its word.
+  for (const int bit : {-1, 16, 65535})
+    EXPECT_EQ(UstavListWrite(true, bit, 1), std::nullopt) << bit;
+  EXPECT_EQ(UstavListWrite(false, -1, 1), (TMaskedWrite{1, 0xFFFF}));
   QBuffer b;
   b.open(QIODevice::ReadWrite);
   b.write(QByteArray::fromHex("6400F000")); // register 100, value $00F0

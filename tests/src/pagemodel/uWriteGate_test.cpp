@@ -390,6 +390,14 @@ TEST(WriteGate, EveryValueIsToldItsFate) {
        TRegWords{{104, 0}, {101, 7}, {102, 9}}, {F::NotKept, F::Kept, F::NotKept, F::Held}, ""},
       {"refused at the check", {S::Pending, S::Pending, S::Pending}, false, std::nullopt,
        {F::NotSent, F::NotSent, F::NotSent, F::NotSent}, PartialWriteText(0, 4, {a, c, b, d}, "x")},
+      // "Прервать" dropped the second write's answer; the read-back after it
+      // finds the value held: it went, and is not called unanswered.
+      {"aborted after a write the read-back confirms", {S::Answered, S::Sent, S::Pending}, false,
+       TRegWords{{104, 3}, {101, 7}, {102, 0}}, {F::Kept, F::Kept, F::Kept, F::NotSent},
+       PartialWriteText(3, 4, {d}, "x")},
+      {"aborted after a write the read-back does not find", {S::Answered, S::Sent, S::Pending}, false,
+       TRegWords{{104, 3}, {101, 0}, {102, 0}}, {F::Kept, F::Unanswered, F::Kept, F::NotSent},
+       UnansweredWriteText(c) + "; " + PartialWriteText(2, 4, {d})},
   };
   for (const auto &cs : cases) {
     SCOPED_TRACE(cs.Name);
@@ -415,7 +423,7 @@ TEST(WriteGate, EveryValueIsToldItsFate) {
 TEST(WriteGate, ANotKeptValueIsToldAsItsPageShowsIt) {
   MultiLingual() = TMultiLingual();
   const IXXMLNodeList params = Root()->SelectNodes("param/*");
-  const TParamCodec scaled(params->GetItem(0)), mode(params->GetItem(3));
+  const TParamCodec scaled(params->GetItem(0)), mode(params->GetItem(3)), name(params->GetItem(4));
   TUstavList setpoints = BuildUstavList(Root(), false);
   const struct {
     const char *Name;
@@ -436,6 +444,12 @@ TEST(WriteGate, ANotKeptValueIsToldAsItsPageShowsIt) {
        "Не сохранено устройством: Режим: записано Введен, в устройстве 7"},
       {"held, never sent, changed since", ParamWriteValue(scaled, {{50, 730}}), TWriteStage::Held, {{50, 700}},
        "Не сохранено устройством: Время возврата: в устройстве 7.00"},
+      // A text goes with its first character in the low byte of each word
+      // and is read back with it in the high byte: written as it was typed.
+      {"a text", ParamWriteValue(name, {{34, 0x3231}, {35, 0x3320}}, "12 3"), TWriteStage::Answered,
+       {{34, 0x3536}, {35, 0}}, "Не сохранено устройством: Имя: записано 12 3, в устройстве 56"},
+      {"a text of an odd length", ParamWriteValue(name, {{34, 0x3231}, {35, 0x0033}}, "123"),
+       TWriteStage::Answered, {{34, 0x3132}, {35, 0}}, "Не сохранено устройством: Имя: записано 123, в устройстве 12"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -445,6 +459,6 @@ TEST(WriteGate, ANotKeptValueIsToldAsItsPageShowsIt) {
                                  c.Stage == TWriteStage::Held ? TRegWrites() : c.Value.Words, c.Found);
     const std::vector<TValueOutcome> outcomes = ValueOutcomes(batch, plan, track);
     EXPECT_EQ(outcomes[0].Fate, TWriteFate::NotKept);
-    EXPECT_EQ(NotKeptReport(batch, plan, track, outcomes), QString::fromUtf8(c.Report));
+    EXPECT_EQ(NotKeptReport(batch, plan, track, outcomes).toStdString(), c.Report);
   }
 }

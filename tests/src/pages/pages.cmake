@@ -8,5 +8,6 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/uDeviceBoardFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uDesigner_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uDashboardFrame_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uUstavPanel_test.cpp
     LIBS kvpages Qt6::Test)
 endif()
