@@ -17,6 +17,65 @@ QString OscSideFileName(const QString &DataFile) {
   return DataFile.left(DataFile.size() - Suffix.size()) + QStringLiteral("xml");
 }
 
+namespace {
+const QString SourceElement = QStringLiteral("source");
+QString Hex(const QByteArray &Bytes) { return QString::fromLatin1(Bytes.toHex()); }
+QByteArray Bytes(const QString &Hex) { return QByteArray::fromHex(Hex.toLatin1()); }
+} // namespace
+
+bool TOscSource::SameRecord(const TOscSource &Other) const {
+  return Unit.SameUnit(Other.Unit) && Start == Other.Start && BeforeSeconds == Other.BeforeSeconds &&
+         AfterSeconds == Other.AfterSeconds;
+}
+
+TOscSource OscSourceOf(const IXXMLDocument &Doc) {
+  TOscSource Out;
+  const IXXMLNode Root = Doc ? Doc->GetDocumentElement() : IXXMLNode();
+  const IXXMLNode N = Root ? Root->SelectSingleNode(SourceElement) : IXXMLNode();
+  if (!N)
+    return Out;
+  Out.Unit.Route = N->GetStrAttr(QStringLiteral("route"), QString());
+  Out.Unit.Address = uint8_t(N->GetIntAttr(QStringLiteral("address"), 0));
+  Out.Unit.DescFrame = Bytes(N->GetStrAttr(QStringLiteral("desc-frame"), QString()));
+  Out.Unit.UnitDatum = Bytes(N->GetStrAttr(QStringLiteral("unit-datum"), QString()));
+  Out.Unit.LogicDigest = Bytes(N->GetStrAttr(QStringLiteral("logic-digest"), QString()));
+  Out.Start = N->GetStrAttr(QStringLiteral("start"), QString());
+  Out.BeforeSeconds = N->GetIntAttr(QStringLiteral("before"), 0);
+  Out.AfterSeconds = N->GetIntAttr(QStringLiteral("after"), 0);
+  Out.FileNo = N->GetIntAttr(QStringLiteral("file-no"), 0);
+  return Out;
+}
+
+void SetOscSource(const IXXMLDocument &Doc, const TOscSource &Source) {
+  IXXMLNode Root = Doc->GetDocumentElement();
+  if (!Root) {
+    Doc->LoadXML(QStringLiteral("<root/>"));
+    Root = Doc->GetDocumentElement();
+  }
+  const IXXMLNodeList Old = Root->SelectNodes(SourceElement);
+  for (int i = 0; i < Old->GetCount(); ++i)
+    Old->GetItem(i)->Remove();
+  const IXXMLNode N = Root->AddChild(SourceElement);
+  N->SetStrAttr(QStringLiteral("route"), Source.Unit.Route);
+  N->SetIntAttr(QStringLiteral("address"), Source.Unit.Address);
+  N->SetStrAttr(QStringLiteral("desc-frame"), Hex(Source.Unit.DescFrame));
+  N->SetStrAttr(QStringLiteral("unit-datum"), Hex(Source.Unit.UnitDatum));
+  N->SetStrAttr(QStringLiteral("logic-digest"), Hex(Source.Unit.LogicDigest));
+  N->SetStrAttr(QStringLiteral("start"), Source.Start);
+  N->SetIntAttr(QStringLiteral("before"), Source.BeforeSeconds);
+  N->SetIntAttr(QStringLiteral("after"), Source.AfterSeconds);
+  N->SetIntAttr(QStringLiteral("file-no"), Source.FileNo);
+}
+
+TOscSource ReadOscSource(const QString &FileName) {
+  if (FileName.isEmpty() || !QFileInfo::exists(FileName))
+    return {};
+  IXXMLDocument Doc = NewXMLDocument();
+  if (!Doc->Load(FileName))
+    return {};
+  return OscSourceOf(Doc);
+}
+
 double OscEventMoment(const QString &Text) {
   auto Num = [&Text](int Pos, int Len, bool &Ok) {
     bool Good = false;
@@ -133,9 +192,13 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
 
 void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,
                      const std::vector<const TOscChannelSettings *> &Channels, const TOscEventList &Events) {
+  const TOscSource Source = ReadOscSource(FileName);
   IXXMLDocument Doc = NewXMLDocument();
   Doc->LoadXML(QStringLiteral("<root/>"));
   const IXXMLNode Root = Doc->GetDocumentElement();
+  // The relay the copy was read from stays named whatever the view saves.
+  if (!Source.IsEmpty())
+    SetOscSource(Doc, Source);
   const IXXMLNode Common = Root->AddChild(QStringLiteral("common"));
   Common->SetIntAttr(QStringLiteral("analog-height"), View.AnalogHeight);
   Common->SetIntAttr(QStringLiteral("phasor-panel-width"), View.PhasorPanelWidth);

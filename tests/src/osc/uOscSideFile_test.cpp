@@ -175,3 +175,52 @@ TEST(OscSideFile, DamagedFileIsKeptWithoutReplacingAnEarlierCopy) {
   }
   EXPECT_EQ(LoadFileBytes(Path), ""); // the side file itself is left to its writer
 }
+
+// The relay a copy was read from stays in its side file through the viewer's
+// saves, every byte of the identity as recorded; only a file that names it
+// keeps it.
+TEST(OscSideFile, ViewerSaveKeepsTheRelayTheCopyWasReadFrom) {
+  QTemporaryDir Dir;
+  const QString Path = Dir.filePath("rec.xml");
+  TOscSource Source;
+  Source.Unit = {QStringLiteral("rtu:/dev/ttyUSB0"), 17, QByteArray("\x00\x01\xFF\x80", 4) + QByteArray(124, 'd'),
+                 QByteArray("\x12\x00", 2), QByteArray(20, '\xAB')};
+  Source.Start = QStringLiteral("2026-03-05 16:15:01.250");
+  Source.BeforeSeconds = 1, Source.AfterSeconds = 2, Source.FileNo = 31;
+  IXXMLDocument Doc = NewXMLDocument();
+  SetOscSource(Doc, Source);
+  SaveXMLDocument(Doc, Path);
+
+  TOscChannelSettings A;
+  SaveOscSideFile(Path, {40, 200}, {&A}, {});
+  const TOscSource Kept = ReadOscSource(Path);
+  EXPECT_TRUE(Kept.Unit == Source.Unit) << Kept.Unit.Describe().toStdString();
+  EXPECT_TRUE(std::tie(Kept.Start, Kept.BeforeSeconds, Kept.AfterSeconds, Kept.FileNo) ==
+              std::tie(Source.Start, Source.BeforeSeconds, Source.AfterSeconds, Source.FileNo));
+  EXPECT_TRUE(Kept.SameRecord(Source));
+  EXPECT_EQ(LoadFileBytes(Path).count("<source "), 1);
+
+  // One record: the same unit, start and lengths; the slot may differ.
+  struct {
+    const char *Name;
+    std::function<void(TOscSource &)> Change;
+    bool Same;
+  } Rows[] = {
+      {"another slot", [](TOscSource &S) { S.FileNo = 2; }, true},
+      {"another millisecond", [](TOscSource &S) { S.Start = "2026-03-05 16:15:01.251"; }, false},
+      {"another length after", [](TOscSource &S) { S.AfterSeconds = 3; }, false},
+      {"another unit datum", [](TOscSource &S) { S.Unit.UnitDatum = "x"; }, false},
+      {"no relay", [](TOscSource &S) { S.Unit = {}; }, false},
+  };
+  for (const auto &R : Rows) {
+    TOscSource Other = Source;
+    R.Change(Other);
+    EXPECT_EQ(Source.SameRecord(Other), R.Same) << R.Name;
+  }
+  // A side file of an earlier version names no relay, and the viewer adds none.
+  const QString Old = Dir.filePath("old.xml");
+  SaveOscSideFile(Old, {40, 200}, {&A}, {});
+  EXPECT_TRUE(ReadOscSource(Old).IsEmpty());
+  SaveFileBytes(Dir.filePath("bad.xml"), "<root><source route=");
+  EXPECT_TRUE(ReadOscSource(Dir.filePath("bad.xml")).IsEmpty());
+}

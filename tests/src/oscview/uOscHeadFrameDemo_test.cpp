@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <gtest/gtest.h>
 
@@ -19,6 +20,19 @@ namespace {
 struct TTab {
   QString Dat, Caption, Hint, Frame;
   int Tag = 0;
+};
+
+// The demo terminal of Image as the identification names it (one route, address 1).
+TUnitIdentity UnitOf(int Image) {
+  return {QStringLiteral("tcp:127.0.0.1:502"), 1, BuildDeviceImage(DemoTerminalContent(Image)).Bytes.left(128), {}, {}};
+}
+
+QByteArray Bytes(const QString &Path) { return QFileInfo::exists(Path) ? LoadFileBytes(Path) : QByteArray("absent"); }
+
+// The three files of a copy, to be compared byte for byte.
+struct TCopyFiles {
+  QByteArray Cfg, Dat, Xml;
+  bool operator==(const TCopyFiles &) const = default;
 };
 
 class OscHeadFrameDemo : public ::testing::Test {
@@ -39,16 +53,61 @@ protected:
                    {}});
     Frame.Init();
     Frame.SetDescriptor(&L.Desc);
+    Frame.SetUnitSource([this] { return Unit; });
     ASSERT_TRUE(L.Run([this] { Frame.ReRead(); }));
   }
   QString Program() const { return L.Dir.filePath("prog"); }
   QString Saved(const QString &Ext) const { return QDir(Program()).filePath(Frame.Heads()[0].FFileName + Ext); }
+  QString Path(const QString &Name) const { return QDir(Program()).filePath(Name); }
+  TCopyFiles Files(const QString &Name) const {
+    return {Bytes(Path(Name + ".cfg")), Bytes(Path(Name + ".dat")), Bytes(Path(Name + ".xml"))};
+  }
+
+  // Another relay answers on the line (or the same one again) and is
+  // identified: the list is emptied and read again, as the window does.
+  void Identify(int Image) {
+    LoadDemoDevice(L.Device, Image);
+    const QByteArray record = BuildOscRecord(OscPlanOfUnit(DemoOscPlan(), Image));
+    for (int file : {31, 32, 1})
+      L.Device.SetFile(file, record, SimOscFrameBytes);
+    Unit = UnitOf(Image);
+    Frame.Clear();
+    ASSERT_TRUE(L.Run([this] { Frame.ReRead(); }));
+  }
+  // The record frames of FileNo asked of the relay since the logs were cleared.
+  int RecordFramesRead(int FileNo) const {
+    int n = 0;
+    for (const QByteArray &pdu : L.Device.RequestLog())
+      n += pdu.size() == 4 && uint8_t(pdu[0]) == FN_READ_FILE_FRAME && uint8_t(pdu[1]) == FileNo;
+    return n;
+  }
+  // Whether the copy Name holds the samples of Plan (analog channels 0 and 7).
+  bool HoldsSamples(const QString &Name, const TOscRecordPlan &Plan) const {
+    TComtradeConfig cfg;
+    QString warning;
+    cfg.LoadFromFile(Path(Name + ".cfg"), warning);
+    TComtradeData data;
+    data.LoadFromFile(Path(Name + ".dat"), &cfg);
+    for (int c : {0, 7})
+      for (int sample : {0, 17, 1801, data.SampleCount() - 1})
+        if (data.GetRaw(c, sample) != OscWaveSample(Plan.Analog[size_t(c)], sample, Plan.SampleRate))
+          return false;
+    return data.SampleCount() > 0;
+  }
+  // The engineer's note on channel 0 of the side file Name.
+  void AddNote(const QString &Name, const QString &Text) {
+    IXXMLDocument doc = NewXMLDocument();
+    ASSERT_TRUE(doc->Load(Path(Name + ".xml")));
+    doc->GetDocumentElement()->AddChild("channel")->AddChild("note")->SetStrAttr("text", Text);
+    SaveXMLDocument(doc, Path(Name + ".xml"));
+  }
 
   TDemoLink L;
   Tkv2EventFrame Events;
   TOscHeadFrame Frame;
   std::vector<TTab> Tabs;
   bool Idle = true;
+  TUnitIdentity Unit = UnitOf(1);
 };
 
 } // namespace
@@ -143,22 +202,99 @@ TEST_F(OscHeadFrameDemo, ExceptionInMidReadKeepsThePairAndABusyLinkIgnoresTheCli
 }
 
 // The notes and channel settings of a side file that no longer parses are
-// the engineer's: the events re-read keeps the file as it was beside the new
-// one, and says so.
-TEST_F(OscHeadFrameDemo, EventsReReadOverADamagedSideFileKeepsItsCopyAndSaysSo) {
+// the engineer's, and it no longer says whose record it holds: the events
+// re-read saves a copy beside it and leaves it as it was.
+TEST_F(OscHeadFrameDemo, EventsReReadBesideADamagedSideFileLeavesItWhole) {
   Frame.cbEvents->setChecked(true);
   Frame.cbRead->setChecked(true);
   ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
-  const QByteArray whole = LoadFileBytes(Saved(".xml"));
+  const QString base = Frame.Heads()[0].FFileName;
+  const QByteArray whole = LoadFileBytes(Path(base + ".xml"));
   const QByteArray cut = whole.chopped(20);
-  SaveFileBytes(Saved(".xml"), cut);
-  L.Status.clear();
+  SaveFileBytes(Path(base + ".xml"), cut);
+  const TCopyFiles damaged = Files(base);
   ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
-  EXPECT_EQ(LoadFileBytes(Saved(".xml.bad")), cut);
-  EXPECT_EQ(LoadFileBytes(Saved(".xml")).count("<event "), 3);
-  const QString told = "Поврежденный файл сохранен как " + Saved(".xml.bad");
-  EXPECT_EQ(L.Status.last(), told) << L.Status.join("; ").toStdString();
+  EXPECT_EQ(Files(base), damaged);
+  EXPECT_FALSE(QFileInfo::exists(Path(base + ".xml.bad")));
+  EXPECT_EQ(LoadFileBytes(Path(base + "_2.xml")).count("<event "), 3);
+  EXPECT_EQ(L.Status.last(), "Готово") << L.Status.join("; ").toStdString();
+  EXPECT_EQ(Frame.sgOscHead->Cells(5, 1), base + "_2");
   EXPECT_EQ(Tabs.size(), 2u);
+}
+
+// Every relay that sees one disturbance records it in the same second: the
+// engineer collects the records relay after relay, and each relay's copy
+// stays its own.
+TEST_F(OscHeadFrameDemo, TwoRelaysRecordsOfOneSecondAreKeptApart) {
+  const QString base = "osc/1_2026-03-05_161501";
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  ASSERT_EQ(Frame.sgOscHead->Cells(5, 1), base);
+  AddNote(base, "A's note");
+  const TCopyFiles a = Files(base);
+
+  // B, another relay, lists its record of the same second with no copy, and
+  // a double click reads it from B.
+  Identify(2);
+  EXPECT_EQ(Frame.sgOscHead->Cells(1, 1), "2026-03-05 16:15:01.250");
+  EXPECT_EQ(Frame.sgOscHead->Cells(5, 1), "") << "A's copy is no copy of B's";
+  L.Device.ClearLogs();
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  EXPECT_GT(RecordFramesRead(1), 0);
+  EXPECT_EQ(L.Status.last(), "Готово") << L.Status.join("; ").toStdString();
+  EXPECT_EQ(Files(base), a);
+  EXPECT_TRUE(HoldsSamples(base + "_2", OscPlanOfUnit(DemoOscPlan(), 2)));
+  ASSERT_EQ(Tabs.size(), 2u);
+  EXPECT_EQ(Tabs[1].Dat, Path(base + "_2.dat"));
+  EXPECT_EQ(Tabs[1].Caption, "161501      ");
+  EXPECT_EQ(Frame.sgOscHead->Cells(5, 1), base + "_2");
+  // With "Читать" B reads again over its own copy only.
+  Frame.cbRead->setChecked(true);
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  EXPECT_EQ(Files(base), a);
+  EXPECT_FALSE(QFileInfo::exists(Path(base + "_3.dat")));
+  EXPECT_TRUE(HoldsSamples(base + "_2", OscPlanOfUnit(DemoOscPlan(), 2)));
+
+  // A again: its copy, opened as it is, with no request.
+  Identify(1);
+  EXPECT_EQ(Frame.sgOscHead->Cells(5, 1), base);
+  EXPECT_EQ(Frame.sgOscHead->Cells(6, 1), "2.00 сек.");
+  Frame.cbRead->setChecked(false);
+  L.Device.ClearLogs();
+  Frame.sgOscHeadDblClick(1);
+  EXPECT_EQ(L.Gen->ChainCount(), 0);
+  EXPECT_TRUE(L.Device.RequestLog().empty());
+  ASSERT_EQ(Tabs.size(), 4u);
+  EXPECT_EQ(Tabs[3].Dat, Path(base + ".dat"));
+  EXPECT_TRUE(HoldsSamples(base, DemoOscPlan()));
+  // A's re-read of the same entry replaces its pair and keeps its notes.
+  Frame.cbRead->setChecked(true);
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  EXPECT_EQ(Files(base).Dat, a.Dat);
+  EXPECT_TRUE(LoadFileBytes(Path(base + ".xml")).contains("text=\"A's note\"")) << LoadFileBytes(Path(base + ".xml")).toStdString();
+  EXPECT_FALSE(QFileInfo::exists(Path(base + "_3.dat")));
+}
+
+// A copy saved before copies named their relay may be any relay's: it is
+// listed with the word that says so, opened only by a read, never replaced.
+TEST_F(OscHeadFrameDemo, ACopyThatNamesNoRelayIsReadBesideNeverOpenedOrReplaced) {
+  const QString base = "osc/1_2026-03-05_161501";
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  SaveFileBytes(Path(base + ".xml"), "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<root><channel id=\"0\"/></root>\r\n");
+  const TCopyFiles old = Files(base);
+  ASSERT_TRUE(L.Run([this] { Frame.ReRead(); }));
+  EXPECT_EQ(Frame.sgOscHead->Cells(5, 1), base + " (прибор не записан)");
+  L.Device.ClearLogs();
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  EXPECT_GT(RecordFramesRead(1), 0) << "read from the relay, not opened";
+  ASSERT_EQ(Tabs.size(), 2u);
+  EXPECT_EQ(Tabs[1].Dat, Path(base + "_2.dat"));
+  EXPECT_EQ(Files(base), old);
+  EXPECT_EQ(Frame.sgOscHead->Cells(5, 1), base + "_2");
+  Frame.cbRead->setChecked(true);
+  Frame.cbEvents->setChecked(true);
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
+  EXPECT_EQ(Files(base), old);
+  EXPECT_FALSE(QFileInfo::exists(Path(base + "_3.dat")));
 }
 
 TEST_F(OscHeadFrameDemo, ListAndJournalColumnsHoldTheirLongestTextsInTheirFonts) {
