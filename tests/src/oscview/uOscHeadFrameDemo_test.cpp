@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <atomic>
 #include <gtest/gtest.h>
 
 namespace {
@@ -295,6 +296,98 @@ TEST_F(OscHeadFrameDemo, ACopyThatNamesNoRelayIsReadBesideNeverOpenedOrReplaced)
   ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(1); }));
   EXPECT_EQ(Files(base), old);
   EXPECT_FALSE(QFileInfo::exists(Path(base + "_3.dat")));
+}
+
+// A relay of a cyclic directory of two slots: files 1 and 2 hold 10:00 and 11:00.
+class OscHeadFrameTwoSlots : public OscHeadFrameDemo {
+protected:
+  void SetUp() override {
+    OscHeadFrameDemo::SetUp();
+    L.SetIni("[osc]\r\ncyclicBufferCount=2\r\n");
+    TSimOscDirectoryPlan plan;
+    plan.SlotCount = 2;
+    L.Device.SetFile(SimFileOscDirectory, BuildOscDirectory({{At(10), 1, 1}, {At(11), 1, 1}}, plan), SimOscFrameBytes);
+    for (int file : {1, 2})
+      L.Device.SetFile(file, BuildOscRecord(DemoOscPlan()), SimOscFrameBytes);
+    ASSERT_TRUE(L.Run([this] { Frame.ReRead(); }));
+    ASSERT_EQ(Frame.Heads().size(), 2u);
+    ASSERT_EQ(Frame.Heads()[1].FFileNo, 1) << "the oldest row";
+    Old = Frame.Heads()[1].FFileName;
+    ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(2); }));
+    OldFiles = Files(Old);
+    Frame.cbRead->setChecked(true);
+  }
+  static QDateTime At(int H, int S = 1) { return QDateTime(QDate(2026, 3, 5), QTime(H, 0, S, 500), Qt::UTC); }
+  // The relay records a trip into the oldest slot: the record file, then the entry.
+  void RecordAnew(const QDateTime &Trigger) {
+    const TOscRecordedAnew anew = RecordOscAnew(L.Device.FileBytes(SimFileOscDirectory), 2, Trigger, 1, 2);
+    ASSERT_EQ(anew.FileNo, 1);
+    TOscRecordPlan plan = OscPlanOfUnit(DemoOscPlan(), 3);
+    plan.SampleCount = 3 * 1800;
+    L.Device.SetFile(anew.FileNo, BuildOscRecord(plan), SimOscFrameBytes);
+    L.Device.SetFile(SimFileOscDirectory, anew.Directory, SimOscFrameBytes);
+  }
+  QString Old;
+  TCopyFiles OldFiles;
+};
+
+TEST_F(OscHeadFrameTwoSlots, ARowWhoseSlotHoldsANewRecordSavesThatRecordUnderItsOwnName) {
+  RecordAnew(At(12));
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(2); }));
+  // The list is read again once the read has ended.
+  ASSERT_TRUE(WaitFor([this] { return Frame.Heads().size() == 2 && Frame.Heads()[0].FFileNo == 1; }));
+  EXPECT_EQ(L.Status.last(), "Прибор записал новую осциллограмму на место выбранной: прочитана новая, список перечитан")
+      << L.Status.join("; ").toStdString();
+  EXPECT_EQ(Files(Old), OldFiles);
+  const QString anew = "osc/1_2026-03-05_120000";
+  EXPECT_TRUE(HoldsSamples(anew, [] {
+    TOscRecordPlan p = OscPlanOfUnit(DemoOscPlan(), 3);
+    p.SampleCount = 3 * 1800;
+    return p;
+  }()));
+  EXPECT_EQ(OscSavedDuration(Path(anew + ".cfg")), "3.00 сек.");
+  EXPECT_TRUE(LoadFileBytes(Path(anew + ".xml")).contains("start=\"2026-03-05 12:00:00.500\"")) << "its own times";
+  ASSERT_EQ(Tabs.size(), 2u);
+  EXPECT_EQ(Tabs[1].Dat, Path(anew + ".dat"));
+  EXPECT_EQ(Frame.sgOscHead->Cells(1, 1), "2026-03-05 12:00:00.500");
+  EXPECT_EQ(Frame.sgOscHead->Cells(5, 1), anew);
+}
+
+TEST_F(OscHeadFrameTwoSlots, ARecordRewrittenDuringItsReadIsNotSaved) {
+  // The relay records into the slot once the program has read ten frames of it.
+  std::atomic<bool> done = false;
+  L.Device.SetRequestHook([this, &done](const QByteArray &Pdu) {
+    if (!done && Pdu.size() == 4 && uint8_t(Pdu[0]) == FN_READ_FILE_FRAME && Pdu[1] == 1 && uint8_t(Pdu[3]) == 10) {
+      done = true;
+      RecordAnew(At(12));
+    }
+  });
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(2); }));
+  ASSERT_TRUE(done);
+  ASSERT_TRUE(WaitFor([this] { return Frame.Heads().size() == 2 && Frame.Heads()[0].FFileNo == 1; }));
+  L.Device.SetRequestHook({});
+  EXPECT_TRUE(L.Status.contains("Прибор записал новую осциллограмму во время чтения: прочитанное не сохранено, список перечитан"))
+      << L.Status.join("; ").toStdString();
+  EXPECT_FALSE(L.Status.contains("Готово")) << L.Status.join("; ").toStdString();
+  EXPECT_EQ(Files(Old), OldFiles);
+  EXPECT_EQ(Files("osc/1_2026-03-05_120000"), TCopyFiles({"absent", "absent", "absent"}));
+  EXPECT_EQ(QDir(Path("osc")).entryList(QDir::Files).size(), 3) << QDir(Path("osc")).entryList().join(' ').toStdString();
+  EXPECT_EQ(Tabs.size(), 1u);
+}
+
+// A relay whose clock stepped back an hour between two records: the list
+// holds every entry, the newest first.
+TEST_F(OscHeadFrameDemo, ADirectoryWithABackwardClockStepListsEveryEntry) {
+  const QDate day(2026, 3, 5);
+  std::vector<TSimOscEntry> entries;
+  for (QTime t : {QTime(10, 56), QTime(12, 36), QTime(11, 56), QTime(12, 56)})
+    entries.push_back({QDateTime(day, t, Qt::UTC), 1, 1});
+  L.Device.SetFile(SimFileOscDirectory, BuildOscDirectory(entries, TSimOscDirectoryPlan()), SimOscFrameBytes);
+  ASSERT_TRUE(L.Run([this] { Frame.ReRead(); }));
+  ASSERT_EQ(Frame.sgOscHead->rowCount(), 5);
+  const char *starts[] = {"12:55:59", "11:55:59", "12:35:59", "10:55:59"};
+  for (int r = 1; r <= 4; ++r)
+    EXPECT_EQ(Frame.sgOscHead->Cells(1, r), QStringLiteral("2026-03-05 %1.000").arg(starts[r - 1])) << r;
 }
 
 TEST_F(OscHeadFrameDemo, ListAndJournalColumnsHoldTheirLongestTextsInTheirFonts) {
