@@ -164,8 +164,9 @@ void TOscHeadFrame::ReRead() {
 }
 
 void TOscHeadFrame::AppendDirectoryRead(TIOChainList3 &Chain, const QString &File) const {
-  const int slotCount = AppIni().ReadInteger("osc", "cyclicBufferCount", 32);
-  const uint16_t lastFrame = CheckedCast<uint16_t>((16 + 12 * qint64(std::max(0, slotCount)) + 127) / 128);
+  // No ring is read past the slots the list reads (a wrong setting stays in range).
+  const int slotCount = std::clamp(AppIni().ReadInteger("osc", "cyclicBufferCount", 32), 0, 4096);
+  const uint16_t lastFrame = uint16_t((16 + 12 * slotCount + 127) / 128);
   // The first frame alone first, as the device has always been asked; its
   // content is not used.
   Chain.setFrameSize(OscFrameBytes)
@@ -274,20 +275,21 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
     Show(Tr("Нет дескриптора"));
     return;
   }
-  auto state = std::make_shared<TReadState>();
-  state->Row = Head;
-  state->Unit = Unit();
-  state->Limited = cbLimit->isChecked();
-  state->Events = cbEvents->isChecked();
-  state->BeforeText = EditBefore0->text();
-  state->AfterText = EditAfter0->text();
-  state->Layout = FHost.EventLayout ? FHost.EventLayout() : nullptr;
+  // Everything the chain's steps need is taken now: they touch nothing of the page.
+  TReadState state;
+  state.Row = Head;
+  state.Unit = Unit();
+  state.Limited = cbLimit->isChecked();
+  state.Events = cbEvents->isChecked();
+  state.BeforeText = EditBefore0->text();
+  state.AfterText = EditAfter0->text();
+  state.Layout = FHost.EventLayout ? FHost.EventLayout() : nullptr;
   try {
-    state->Options = DirectoryOptions();
+    state.Options = DirectoryOptions();
     // The window is checked now, so that a wrong one sends nothing.
-    if (state->Limited)
-      state->Limit.Setup(Head, state->Options.BlockBytes, state->BeforeText, state->AfterText);
-    if (state->Events && (!state->Layout || state->Layout->RecordLength() == 0))
+    if (state.Limited)
+      state.Limit.Setup(Head, state.Options.BlockBytes, state.BeforeText, state.AfterText);
+    if (state.Events && (!state.Layout || state.Layout->RecordLength() == 0))
       throw EKvError(Tr("Нет дескриптора"));
   } catch (const EKvError &e) {
     Show(e.Text());
@@ -299,7 +301,7 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
     QFile::remove(f);
 
   TIOChainList3 &chain = gen->newList().ownedBy(this).checkedRead();
-  TReadState &st = chain.Keep<TReadState>(*state);
+  TReadState &st = chain.Keep<TReadState>(std::move(state));
   if (st.Events) {
     const int ring = std::clamp(AppIni().ReadInteger("event", "eventLogCount", 256), 1, 65535);
     // The events of the oscillogram come from the whole ring, read as the journal reads it.

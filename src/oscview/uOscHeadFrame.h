@@ -104,8 +104,6 @@ public:
   void ExportOscDescription(const QString &FileName);
 
   const std::vector<TOscHead> &Heads() const { return FHeads; }
-  // Each row's saved copy, as listed.
-  const std::vector<TOscSavedCopy> &Copies() const { return FCopies; }
   int FramesOpened() const { return FFrameCounter; }
 
   TStringGrid *sgOscHead = nullptr;
