@@ -375,6 +375,19 @@ TEST_F(OscHeadFrameTwoSlots, ARecordRewrittenDuringItsReadIsNotSaved) {
   EXPECT_EQ(Tabs.size(), 1u);
 }
 
+TEST_F(OscHeadFrameTwoSlots, ARowWhoseSlotWasEmptiedReadsNoRecord) {
+  QByteArray dir = L.Device.FileBytes(SimFileOscDirectory);
+  dir.replace(16, 12, QByteArray(12, char(0xFF)));
+  L.Device.SetFile(SimFileOscDirectory, dir, SimOscFrameBytes);
+  L.Device.ClearLogs();
+  ASSERT_TRUE(L.Run([this] { Frame.sgOscHeadDblClick(2); }));
+  ASSERT_TRUE(WaitFor([this] { return Frame.Heads().size() == 1; }));
+  EXPECT_TRUE(L.Status.contains("Осциллограммы больше нет в приборе: список перечитан")) << L.Status.join("; ").toStdString();
+  EXPECT_EQ(RecordFramesRead(1), 0);
+  EXPECT_EQ(Files(Old), OldFiles);
+  EXPECT_EQ(Tabs.size(), 1u);
+}
+
 // A relay whose clock stepped back an hour between two records: the list
 // holds every entry, the newest first.
 TEST_F(OscHeadFrameDemo, ADirectoryWithABackwardClockStepListsEveryEntry) {
