@@ -92,31 +92,56 @@ double OscEventMoment(const QString &Text) {
   return EncodeDateTime(2000, 1, 1, 0, 0, 30, 0);
 }
 
-bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
-                     int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
-                     TOscEventList &Events, TOscSideFileSkip *Skipped) {
-  QString Path = FileName;
-  // Another record's side file lends its look only: its notes and events
-  // belong to its own samples and are never carried into this record.
-  const bool Borrowed = !QFileInfo::exists(Path);
-  if (Borrowed)
-    Path = Fallback;
+namespace {
+// The root of the side file Path; null when there is none. One that does not
+// parse (an empty one too) is logged and named in Skipped: the side file only
+// dresses the record and never keeps a valid record from opening.
+IXXMLNode LoadSideRoot(const QString &Path, IXXMLDocument &Doc, TOscSideFileSkip *Skipped, bool &Broken) {
+  Broken = false;
   if (Path.isEmpty() || !QFileInfo::exists(Path))
-    return false;
-  IXXMLDocument Doc = NewXMLDocument();
-  // The side file only dresses the record: an empty or broken one must not
-  // keep a valid record from opening, it is left aside and the defaults hold.
+    return {};
+  Doc = NewXMLDocument();
   const bool Parsed = Doc->Load(Path);
-  const IXXMLNode Root = Parsed ? Doc->GetDocumentElement() : IXXMLNode();
+  IXXMLNode Root = Parsed ? Doc->GetDocumentElement() : IXXMLNode();
   if (!Root) {
     const QString Reason = Parsed ? QStringLiteral("no root element") : Doc->GetParseError();
     Logger().Error(QStringLiteral("%1: %2; side file ignored, defaults used").arg(Path, Reason));
     if (Skipped)
       *Skipped = {Path, Reason};
-    return false;
+    Broken = true;
   }
+  return Root;
+}
+
+// The viewer has saved its look there: a fresh copy's side file names only
+// its relay and maybe its events.
+bool HoldsLook(const IXXMLNode &Root) {
+  return Root && (Root->SelectSingleNode(QStringLiteral("common")) || Root->SelectSingleNode(QStringLiteral("channel")));
+}
+} // namespace
+
+bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
+                     int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
+                     TOscEventList &Events, TOscSideFileSkip *Skipped) {
+  IXXMLDocument OwnDoc, LookDoc;
+  bool Broken = false;
+  const IXXMLNode Own = LoadSideRoot(FileName, OwnDoc, Skipped, Broken);
+  if (Broken)
+    return false;
+  // Another record's side file lends its look only: its notes and events
+  // belong to its own samples and are never carried into this record.
+  IXXMLNode Root = Own;
+  if (!HoldsLook(Own)) {
+    const IXXMLNode Lent = LoadSideRoot(Fallback, LookDoc, Skipped, Broken);
+    if (Broken && !Own)
+      return false;
+    Root = HoldsLook(Lent) ? Lent : IXXMLNode();
+  }
+  if (!Own && !Root)
+    return false;
+  const bool Borrowed = Root != Own;
   View = TOscViewSettings();
-  if (const IXXMLNode Common = Root->SelectSingleNode(QStringLiteral("common"))) {
+  if (const IXXMLNode Common = Root ? Root->SelectSingleNode(QStringLiteral("common")) : IXXMLNode()) {
     View.AnalogHeight = Common->GetIntAttr(QStringLiteral("analog-height"), View.AnalogHeight);
     const int Width = Common->GetIntAttr(QStringLiteral("phasor-panel-width"), View.PhasorPanelWidth);
     View.PhasorPanelWidth = Width > 0 ? Width : TOscViewSettings().PhasorPanelWidth;
@@ -126,8 +151,8 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
   Events.clear();
   std::vector<bool> Kept;
   const double Rate = Config.RateCount() > 0 ? Config.Rate(0).Samples : 0.0;
-  const IXXMLNodeList EventNodes = Root->SelectNodes(QStringLiteral("event"));
-  for (int i = 0; !Borrowed && i < EventNodes->GetCount(); ++i) {
+  const IXXMLNodeList EventNodes = Own ? Own->SelectNodes(QStringLiteral("event")) : IXXMLNodeList();
+  for (int i = 0; EventNodes && i < EventNodes->GetCount(); ++i) {
     const IXXMLNode N = EventNodes->GetItem(i);
     auto E = std::make_unique<TOscEvent>();
     E->MomentText = N->GetStrAttr(QStringLiteral("moment"), QString());
@@ -149,10 +174,10 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
         Out += i < size_t(Stored.size()) ? Stored[qsizetype(i)] : QLatin1Char('0');
     return Out;
   };
-  const IXXMLNodeList ChannelNodes = Root->SelectNodes(QStringLiteral("channel"));
+  const IXXMLNodeList ChannelNodes = Root ? Root->SelectNodes(QStringLiteral("channel")) : IXXMLNodeList();
   for (size_t i = 0; i < Channels.size(); ++i) {
     TOscChannelSettings &C = *Channels[i];
-    if (int(i) >= ChannelNodes->GetCount()) {
+    if (!ChannelNodes || int(i) >= ChannelNodes->GetCount()) {
       C.Events = C.Events.leftJustified(qsizetype(Events.size()), QLatin1Char('0'), true);
       continue;
     }
@@ -161,9 +186,12 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
     C.PenWidth = N->GetIntAttr(QStringLiteral("pen-width"), 0);
     C.Checked = N->GetIntAttr(QStringLiteral("checked"), 0) != 0;
     C.BaseVector = N->GetIntAttr(QStringLiteral("base-vector"), 0) != 0;
-    C.Events = Mend(N->GetStrAttr(QStringLiteral("events"), QString()));
-    if (Borrowed)
+    if (Borrowed) {
+      // The other record's event marks are of its own events.
+      C.Events = QString(qsizetype(Events.size()), QLatin1Char('0'));
       continue;
+    }
+    C.Events = Mend(N->GetStrAttr(QStringLiteral("events"), QString()));
     C.Notes.clear();
     const IXXMLNodeList Notes = N->SelectNodes(QStringLiteral("note"));
     for (int k = 0; k < Notes->GetCount(); ++k) {
@@ -187,7 +215,7 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
       C.Notes.push_back(std::move(Note));
     }
   }
-  return true;
+  return Root != nullptr;
 }
 
 void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,

@@ -62,10 +62,13 @@ struct TOscSideFileSkip {
   QString Reason;
 };
 
-// Reads FileName; when it does not exist, only the look of Fallback (the side
-// file of another record: strip height, phasor panel, each channel's pen,
-// check and phasor base), never its notes or events: Events is emptied and no
-// channel's notes change. False (nothing changed) when neither exists.
+// Reads FileName; when it does not exist or holds no look of the viewer's
+// (a fresh copy's names only its relay and maybe its events), only the look of
+// Fallback (the side file of another record: strip height, phasor panel, each
+// channel's pen, check and phasor base), never its notes or events: Events
+// holds FileName's own events, if any, and no channel's notes change. True
+// when a look was read; false when neither file holds one (FileName's events
+// are read all the same), and nothing changed when neither exists.
 // Channels are matched by position; a channel without an element keeps its
 // settings. Events outside the record are dropped; afterwards every channel's
 // events string has exactly one character per kept event. A missing or

@@ -409,9 +409,6 @@ void TOscHeadFrame::OscReadDone(TReadState &State) {
   // replaced; the same relay's copy of the same entry is, its side file kept.
   TOscHead head = State.Actual;
   head.FFileName = OscCopyName(ProgramPath(QString()), head, State.Unit);
-  State.Kept = OscWriteSideFile(head, OscSourceOf(head, State.Unit),
-                                State.Events ? WorkPath(EventFile) : QString(), ProgramPath(head.FFileName + ".xml"),
-                                State.Layout);
   if (State.Limited) {
     const QByteArray window = record.mid(State.Limit.FFirstOffset);
     SaveFileBytes(ProgramPath(LimitedFile), window);
@@ -426,6 +423,10 @@ void TOscHeadFrame::OscReadDone(TReadState &State) {
   } else {
     ConvertToComtrade(head, record, head.TotalSeconds() * 1000);
   }
+  // The side file after the pair: a pair that could not be saved leaves no new file.
+  State.Kept = OscWriteSideFile(head, OscSourceOf(head, State.Unit),
+                                State.Events ? WorkPath(EventFile) : QString(), ProgramPath(head.FFileName + ".xml"),
+                                State.Layout);
   OpenTab(head);
   if (AppIni().ReadBool("osc", "autoSaveAs", false) && FHost.SaveAs)
     FHost.SaveAs();

@@ -125,6 +125,25 @@ TEST(OscSideFile, FallbackLendsItsLookButNotItsNotesOrEvents) {
   EXPECT_TRUE(C.Notes.empty());
   EXPECT_TRUE(Events.empty());
   EXPECT_EQ(C.Events, "");
+
+  // A fresh copy's side file names its relay and holds its own events, no
+  // look: the look is lent all the same, the events are the copy's.
+  IXXMLDocument Fresh = NewXMLDocument();
+  Fresh->LoadXML("<root><event moment=\"24/03/15,10:00:00.200\" caption=\"Пуск\"/>"
+                 "<event moment=\"24/03/15,10:00:00.300\" caption=\"Откл\"/></root>");
+  SetOscSource(Fresh, {});
+  SaveXMLDocument(Fresh, Dir.filePath("fresh.xml"));
+  TOscChannelSettings F;
+  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("fresh.xml"), Dir.filePath("last.xml"), R.Config, 1000, View, {&F}, Events));
+  EXPECT_EQ(View.AnalogHeight, 57);
+  EXPECT_EQ(F.Color, Last.Color);
+  ASSERT_EQ(Events.size(), 2u);
+  EXPECT_EQ(Events[0]->Text, QString::fromUtf8("Пуск"));
+  EXPECT_EQ(F.Events, "00");
+  EXPECT_TRUE(F.Notes.empty());
+  // With no record's look saved yet, the look is not read: the set-up is offered.
+  EXPECT_FALSE(LoadOscSideFile(Dir.filePath("fresh.xml"), QString(), R.Config, 1000, View, {&F}, Events));
+  EXPECT_EQ(Events.size(), 2u);
 }
 
 TEST(OscSideFile, EmptyOrBrokenFileIsLoggedAndLeavesTheDefaults) {
