@@ -215,7 +215,8 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
       C.Notes.push_back(std::move(Note));
     }
   }
-  return Root != nullptr;
+  View.HasLook = Root != nullptr;
+  return true;
 }
 
 void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,

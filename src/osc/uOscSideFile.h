@@ -28,6 +28,9 @@ struct TOscChannelSettings {
 struct TOscViewSettings {
   int AnalogHeight = 38;
   int PhasorPanelWidth = 200;
+  // Read from a side file that holds the viewer's look (the record's own or
+  // one lent): false for defaults, so that the channels are chosen anew.
+  bool HasLook = false;
 };
 
 // The side file of a data file.
@@ -66,9 +69,9 @@ struct TOscSideFileSkip {
 // (a fresh copy's names only its relay and maybe its events), only the look of
 // Fallback (the side file of another record: strip height, phasor panel, each
 // channel's pen, check and phasor base), never its notes or events: Events
-// holds FileName's own events, if any, and no channel's notes change. True
-// when a look was read; false when neither file holds one (FileName's events
-// are read all the same), and nothing changed when neither exists.
+// holds FileName's own events, if any, and no channel's notes change.
+// View.HasLook tells whether a look was read. False (nothing changed) when
+// neither exists.
 // Channels are matched by position; a channel without an element keeps its
 // settings. Events outside the record are dropped; afterwards every channel's
 // events string has exactly one character per kept event. A missing or

@@ -141,8 +141,10 @@ TEST(OscSideFile, FallbackLendsItsLookButNotItsNotesOrEvents) {
   EXPECT_EQ(Events[0]->Text, QString::fromUtf8("Пуск"));
   EXPECT_EQ(F.Events, "00");
   EXPECT_TRUE(F.Notes.empty());
-  // With no record's look saved yet, the look is not read: the set-up is offered.
-  EXPECT_FALSE(LoadOscSideFile(Dir.filePath("fresh.xml"), QString(), R.Config, 1000, View, {&F}, Events));
+  EXPECT_TRUE(View.HasLook);
+  // With no record's look saved yet, only the events are read: the set-up is offered.
+  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("fresh.xml"), QString(), R.Config, 1000, View, {&F}, Events));
+  EXPECT_FALSE(View.HasLook);
   EXPECT_EQ(Events.size(), 2u);
 }
 
