@@ -725,6 +725,7 @@ bool TMainForm::FormShow() {
          PageControl->setTabToolTip(index, Hint);
        },
        [this] { apFileSaveAs->trigger(); }});
+  OscHeadFrame->SetUnitSource([this] { return FIdentification ? FIdentification->Unit() : TUnitIdentity(); });
   OscHeadFrame->Init();
   connect(aoExportOsci, &QAction::triggered, OscHeadFrame, [this] {
     TFileDialogRequest r;

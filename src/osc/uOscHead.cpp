@@ -5,8 +5,13 @@
 #include "uErrors.h"
 #include "uLogger.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace {
 
@@ -14,6 +19,7 @@ constexpr int HeadBytes = 16, EntryBytes = 12;
 constexpr double SecondsPerDay = 86400.0;
 
 struct TEntry {
+  bool Empty = false; // never written: year byte 255, or every stamp byte 0
   bool Valid = false;
   TDateTime Moment = 0;
   uint8_t Before = 0, After = 0;
@@ -24,7 +30,9 @@ TEntry EntryAt(const QByteArray &Bytes, qsizetype Offset) {
   QByteArray e = Offset >= 0 ? Bytes.mid(Offset, EntryBytes) : QByteArray();
   e.resize(EntryBytes, '\0');
   TEntry out;
-  out.Valid = DecodeDeviceTime7(reinterpret_cast<const uint8_t *>(e.constData()) + 3, out.Moment);
+  const uint8_t *stamp = reinterpret_cast<const uint8_t *>(e.constData()) + 3;
+  out.Valid = DecodeDeviceTime7(stamp, out.Moment);
+  out.Empty = stamp[0] == 0xFF || std::all_of(stamp, stamp + 7, [](uint8_t B) { return B == 0; });
   out.Before = uint8_t(e[10]);
   out.After = uint8_t(e[11]);
   return out;
@@ -43,41 +51,40 @@ TOscHead MakeHead(const TEntry &E, int FileNo, const TOscDirectoryHead &Head, co
   return h;
 }
 
-// Two copies starting in the same second would share one name: the lower
-// row's name gets its file number after the time, which captions still cut.
-void DistinctNames(std::vector<TOscHead> &Heads) {
-  for (size_t i = 1; i < Heads.size(); ++i)
-    for (size_t j = 0; j < i; ++j)
-      if (Heads[i].FFileName == Heads[j].FFileName) {
-        Heads[i].FFileName += QStringLiteral("_%1").arg(Heads[i].FFileNo);
-        break;
-      }
-}
-
 std::vector<TOscHead> ParseCyclic(const QByteArray &Bytes, const TOscDirectoryHead &Head,
                                   const TOscDirectoryOptions &Options) {
   std::vector<TOscHead> out;
-  const int n = Options.SlotCount;
+  // File numbers are bytes: a ring past them is a wrong setting, read no further.
+  const int n = std::min(Options.SlotCount, 4096);
   if (n < 1)
     return out;
-  auto slotOffset = [](int Slot) { return qsizetype(HeadBytes) + qsizetype(EntryBytes) * Slot; };
+  std::vector<TEntry> ring;
+  for (int slot = 0; slot < n; ++slot)
+    ring.push_back(EntryAt(Bytes, qsizetype(HeadBytes) + qsizetype(EntryBytes) * slot));
+  const auto later = [](const TEntry &A, const TEntry &B) { return A.Valid && (!B.Valid || A.Moment > B.Moment); };
   int newest = -1;
-  TDateTime latest = 0;
-  for (int slot = 0; slot < n; ++slot) {
-    const TEntry e = EntryAt(Bytes, slotOffset(slot));
-    if (!e.Valid || (newest >= 0 && e.Moment <= latest))
-      break;
-    latest = e.Moment;
-    newest = slot;
+  if (std::any_of(ring.begin(), ring.end(), [](const TEntry &E) { return E.Empty; })) {
+    // Not full yet: written in slot order, so a backward step of the clock
+    // (summer time ending, a date corrected) moves nothing.
+    for (int slot = 0; slot < n; ++slot)
+      if (!ring[size_t(slot)].Empty && ring[size_t((slot + 1) % n)].Empty &&
+          (newest < 0 || later(ring[size_t(slot)], ring[size_t(newest)])))
+        newest = slot;
+  } else {
+    for (int slot = 0; slot < n; ++slot) {
+      const TEntry &e = ring[size_t(slot)];
+      if (!e.Valid)
+        continue;
+      if (newest >= 0 && e.Moment <= ring[size_t(newest)].Moment)
+        break;
+      newest = slot;
+    }
   }
   if (newest < 0)
     return out;
-  for (int k = 0, slot = newest; k < n; ++k, slot = (slot + n - 1) % n) {
-    const TEntry e = EntryAt(Bytes, slotOffset(slot));
-    if (!e.Valid)
-      break;
-    out.push_back(MakeHead(e, slot + 1, Head, Options));
-  }
+  for (int k = 0, slot = newest; k < n; ++k, slot = (slot + n - 1) % n)
+    if (ring[size_t(slot)].Valid)
+      out.push_back(MakeHead(ring[size_t(slot)], slot + 1, Head, Options));
   return out;
 }
 
@@ -109,9 +116,36 @@ IXXMLNode OscBitRegister(const IXXMLNode &Root, const IXXMLNode &Ref) {
   return reg;
 }
 
+QString StartText(TDateTime T) { return FormatDateTime(QStringLiteral("yyyy-mm-dd hh:nn:ss.zzz"), T); }
+
+// The names of Head's second taken in Folder, the plain one first, then by
+// their number: base, base_2, base_3, ... (older copies named base_N by their file).
+QStringList NamesOfSecond(const QString &Folder, const TOscHead &Head) {
+  const QFileInfo base(QDir(Folder).filePath(Head.FFileName));
+  const QRegularExpression own(QStringLiteral("^%1(_(\\d{1,6}))?\\.(cfg|dat|xml)$")
+                                   .arg(QRegularExpression::escape(base.fileName())),
+                               QRegularExpression::CaseInsensitiveOption);
+  std::map<int, QString> found;
+  for (const QString &f : base.dir().entryList(QDir::Files)) {
+    const QRegularExpressionMatch m = own.match(f);
+    if (m.hasMatch())
+      found.emplace(m.capturedView(2).isEmpty() ? 0 : m.capturedView(2).toInt(), f.left(f.lastIndexOf('.')));
+  }
+  QStringList out;
+  const QString folder = QFileInfo(Head.FFileName).path();
+  for (const auto &[n, name] : found)
+    out << (folder == QStringLiteral(".") ? name : folder + QLatin1Char('/') + name);
+  return out;
+}
+
 } // namespace
 
 TDateTime TOscHead::End() const { return FStart + TotalSeconds() / SecondsPerDay; }
+
+bool TOscHead::SameEntry(const TOscHead &Other) const {
+  return StartText(FStart) == StartText(Other.FStart) && FBefore * FMultiplier == Other.FBefore * Other.FMultiplier &&
+         FAfter * FMultiplier == Other.FAfter * Other.FMultiplier;
+}
 
 std::vector<TOscHead> ParseOscDirectory(const QByteArray &Bytes, const TOscDirectoryOptions &Options,
                                         TOscDirectoryHead *Head) {
@@ -120,9 +154,7 @@ std::vector<TOscHead> ParseOscDirectory(const QByteArray &Bytes, const TOscDirec
   TOscDirectoryHead head{uint8_t(h[0]), uint8_t(h[1]), uint8_t(h[2]), uint8_t(h[4])};
   if (Head)
     *Head = head;
-  std::vector<TOscHead> out = Options.Cyclic ? ParseCyclic(Bytes, head, Options) : ParseLinear(Bytes, head, Options);
-  DistinctNames(out);
-  return out;
+  return Options.Cyclic ? ParseCyclic(Bytes, head, Options) : ParseLinear(Bytes, head, Options);
 }
 
 int CalcBlockBytes(const IXXMLNode &Root) {
@@ -143,6 +175,54 @@ uint16_t OscFrameCount(int BlockBytes, int Seconds) {
 
 QString OscFileName(const QString &Prefix, TDateTime Start) {
   return QStringLiteral("osc/") + Prefix + QLatin1Char('_') + FormatDateTime(QStringLiteral("yyyy-mm-dd_hhnnss"), Start);
+}
+
+TOscSource OscSourceOf(const TOscHead &Head, const TUnitIdentity &Unit) {
+  TOscSource s;
+  s.Unit = Unit;
+  s.Start = StartText(Head.FStart);
+  s.BeforeSeconds = Head.FBefore * Head.FMultiplier;
+  s.AfterSeconds = Head.FAfter * Head.FMultiplier;
+  s.FileNo = Head.FFileNo;
+  return s;
+}
+
+TOscSavedCopy FindOscCopy(const QString &ProgramFolder, const TOscHead &Head, const TUnitIdentity &Unit) {
+  const TOscSource wanted = OscSourceOf(Head, Unit);
+  const QDir folder(ProgramFolder);
+  TOscSavedCopy out;
+  for (const QString &name : NamesOfSecond(ProgramFolder, Head)) {
+    if (!QFileInfo::exists(folder.filePath(name + ".dat")))
+      continue;
+    const TOscSource source = ReadOscSource(folder.filePath(name + ".xml"));
+    if (!source.IsEmpty() && source.SameRecord(wanted))
+      return {TOscSavedCopy::Own, name};
+    if (source.IsEmpty() && out.Kind == TOscSavedCopy::None)
+      out = {TOscSavedCopy::Unrecorded, name};
+  }
+  return out;
+}
+
+QString OscCopyName(const QString &ProgramFolder, const TOscHead &Head, const TUnitIdentity &Unit) {
+  const TOscSource wanted = OscSourceOf(Head, Unit);
+  const QDir folder(ProgramFolder);
+  const QStringList taken = NamesOfSecond(ProgramFolder, Head);
+  for (const QString &name : taken) {
+    const TOscSource source = ReadOscSource(folder.filePath(name + ".xml"));
+    if (!source.IsEmpty() && source.SameRecord(wanted))
+      return name;
+  }
+  const auto isTaken = [&](const QString &Name) {
+    return std::any_of(taken.begin(), taken.end(), [&](const QString &T) { return T.compare(Name, Qt::CaseInsensitive) == 0; });
+  };
+  if (!isTaken(Head.FFileName))
+    return Head.FFileName;
+  for (int n = 2; n <= 999; ++n) {
+    const QString name = Head.FFileName + QStringLiteral("_%1").arg(n);
+    if (!isTaken(name))
+      return name;
+  }
+  throw EKvError(QStringLiteral("%1: no free name for another copy").arg(folder.filePath(Head.FFileName)));
 }
 
 QString OscSavedDuration(const QString &CfgFileName) {

@@ -11,6 +11,7 @@
 #include "ixml.h"
 #include "uDateTime.h"
 #include "uEventLogItem.h"
+#include "uOscSideFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -34,6 +35,9 @@ struct TOscHead {
   bool FLimited = false;
 
   int TotalSeconds() const { return (FBefore + FAfter) * FMultiplier; }
+  // The same record of the directory: the same start to the millisecond and
+  // the same lengths before and after the trigger.
+  bool SameEntry(const TOscHead &Other) const;
   // End of the record: start + (before + after) x unit.
   TDateTime End() const;
 };
@@ -50,11 +54,17 @@ struct TOscDirectoryOptions {
   QString NamePrefix = QStringLiteral("1");
 };
 
-// The entries of "osch.bin", newest first in the cyclic layout. Invalid
-// cyclic entries end the list; invalid linear ones are listed at
-// 2000-01-01 00:30. A linear offset outside the file ends the listing
-// (logged). Rows starting in the same second get distinct names. Throws
-// EKvRange when a frame count exceeds 65535.
+// The entries of "osch.bin", newest first in the cyclic layout. The ring has
+// no write pointer: while it holds empty slots (year byte 255, or a stamp of
+// zeros) it is written in slot order whatever the relay's clock says, and the
+// newest is the slot before an empty one (of several, the one of the latest
+// stamp); a full ring's newest is the entry after which the stamps fall. Every
+// valid cyclic entry is listed, one after a backward step of the clock too;
+// damaged ones (no date) are passed over. Invalid linear entries are listed
+// at 2000-01-01 00:30. A linear offset outside the file ends the listing
+// (logged). Each entry's FFileName is the name of its second; the name a copy
+// is saved under is the folder's (OscCopyName). Throws EKvRange when a frame
+// count exceeds 65535.
 std::vector<TOscHead> ParseOscDirectory(const QByteArray &Bytes, const TOscDirectoryOptions &Options,
                                         TOscDirectoryHead *Head = nullptr);
 
@@ -66,6 +76,28 @@ int CalcBlockBytes(const IXXMLNode &Root);
 uint16_t OscFrameCount(int BlockBytes, int Seconds);
 // "osc/" + Prefix + "_" + Start as yyyy-mm-dd_hhnnss.
 QString OscFileName(const QString &Prefix, TDateTime Start);
+
+// A row's saved copy in the program folder: one read from the relay
+// identified now of this very entry (Own), else one that names no relay
+// (Unrecorded: saved before copies named their relay), else none. A copy of
+// another relay, or of another entry of the same second, is no row's.
+struct TOscSavedCopy {
+  enum TKind { None, Own, Unrecorded };
+  TKind Kind = None;
+  QString Name; // relative to the program folder, without extension
+};
+// What a copy of Head read from Unit records.
+TOscSource OscSourceOf(const TOscHead &Head, const TUnitIdentity &Unit);
+// The copy of Head in ProgramFolder: among the names of its second (Head's
+// FFileName, then that name with "_N"), those whose ".dat" is there.
+TOscSavedCopy FindOscCopy(const QString &ProgramFolder, const TOscHead &Head, const TUnitIdentity &Unit);
+// The name a read of Head from Unit is saved under: the name of the copy
+// already read from the same unit of the same entry (its files are replaced
+// by the read's), else the first name of the second that no file takes
+// (".cfg", ".dat" or ".xml"): Head's FFileName, then with "_2", "_3", ... No
+// read replaces a copy of another relay, of another entry, or one naming no
+// relay. Throws EKvError past 999 names.
+QString OscCopyName(const QString &ProgramFolder, const TOscHead &Head, const TUnitIdentity &Unit);
 // The duration of a saved copy from its ".cfg": "%.2f сек." of
 // (samples - 1) / rate; empty when the file cannot be read.
 QString OscSavedDuration(const QString &CfgFileName);

@@ -17,6 +17,65 @@ QString OscSideFileName(const QString &DataFile) {
   return DataFile.left(DataFile.size() - Suffix.size()) + QStringLiteral("xml");
 }
 
+namespace {
+const QString SourceElement = QStringLiteral("source");
+QString Hex(const QByteArray &Bytes) { return QString::fromLatin1(Bytes.toHex()); }
+QByteArray Bytes(const QString &Hex) { return QByteArray::fromHex(Hex.toLatin1()); }
+} // namespace
+
+bool TOscSource::SameRecord(const TOscSource &Other) const {
+  return Unit.SameUnit(Other.Unit) && Start == Other.Start && BeforeSeconds == Other.BeforeSeconds &&
+         AfterSeconds == Other.AfterSeconds;
+}
+
+TOscSource OscSourceOf(const IXXMLDocument &Doc) {
+  TOscSource Out;
+  const IXXMLNode Root = Doc ? Doc->GetDocumentElement() : IXXMLNode();
+  const IXXMLNode N = Root ? Root->SelectSingleNode(SourceElement) : IXXMLNode();
+  if (!N)
+    return Out;
+  Out.Unit.Route = N->GetStrAttr(QStringLiteral("route"), QString());
+  Out.Unit.Address = uint8_t(N->GetIntAttr(QStringLiteral("address"), 0));
+  Out.Unit.DescFrame = Bytes(N->GetStrAttr(QStringLiteral("desc-frame"), QString()));
+  Out.Unit.UnitDatum = Bytes(N->GetStrAttr(QStringLiteral("unit-datum"), QString()));
+  Out.Unit.LogicDigest = Bytes(N->GetStrAttr(QStringLiteral("logic-digest"), QString()));
+  Out.Start = N->GetStrAttr(QStringLiteral("start"), QString());
+  Out.BeforeSeconds = N->GetIntAttr(QStringLiteral("before"), 0);
+  Out.AfterSeconds = N->GetIntAttr(QStringLiteral("after"), 0);
+  Out.FileNo = N->GetIntAttr(QStringLiteral("file-no"), 0);
+  return Out;
+}
+
+void SetOscSource(const IXXMLDocument &Doc, const TOscSource &Source) {
+  IXXMLNode Root = Doc->GetDocumentElement();
+  if (!Root) {
+    Doc->LoadXML(QStringLiteral("<root/>"));
+    Root = Doc->GetDocumentElement();
+  }
+  const IXXMLNodeList Old = Root->SelectNodes(SourceElement);
+  for (int i = 0; i < Old->GetCount(); ++i)
+    Old->GetItem(i)->Remove();
+  const IXXMLNode N = Root->AddChild(SourceElement);
+  N->SetStrAttr(QStringLiteral("route"), Source.Unit.Route);
+  N->SetIntAttr(QStringLiteral("address"), Source.Unit.Address);
+  N->SetStrAttr(QStringLiteral("desc-frame"), Hex(Source.Unit.DescFrame));
+  N->SetStrAttr(QStringLiteral("unit-datum"), Hex(Source.Unit.UnitDatum));
+  N->SetStrAttr(QStringLiteral("logic-digest"), Hex(Source.Unit.LogicDigest));
+  N->SetStrAttr(QStringLiteral("start"), Source.Start);
+  N->SetIntAttr(QStringLiteral("before"), Source.BeforeSeconds);
+  N->SetIntAttr(QStringLiteral("after"), Source.AfterSeconds);
+  N->SetIntAttr(QStringLiteral("file-no"), Source.FileNo);
+}
+
+TOscSource ReadOscSource(const QString &FileName) {
+  if (FileName.isEmpty() || !QFileInfo::exists(FileName))
+    return {};
+  IXXMLDocument Doc = NewXMLDocument();
+  if (!Doc->Load(FileName))
+    return {};
+  return OscSourceOf(Doc);
+}
+
 double OscEventMoment(const QString &Text) {
   auto Num = [&Text](int Pos, int Len, bool &Ok) {
     bool Good = false;
@@ -33,31 +92,56 @@ double OscEventMoment(const QString &Text) {
   return EncodeDateTime(2000, 1, 1, 0, 0, 30, 0);
 }
 
-bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
-                     int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
-                     TOscEventList &Events, TOscSideFileSkip *Skipped) {
-  QString Path = FileName;
-  // Another record's side file lends its look only: its notes and events
-  // belong to its own samples and are never carried into this record.
-  const bool Borrowed = !QFileInfo::exists(Path);
-  if (Borrowed)
-    Path = Fallback;
+namespace {
+// The root of the side file Path; null when there is none. One that does not
+// parse (an empty one too) is logged and named in Skipped: the side file only
+// dresses the record and never keeps a valid record from opening.
+IXXMLNode LoadSideRoot(const QString &Path, IXXMLDocument &Doc, TOscSideFileSkip *Skipped, bool &Broken) {
+  Broken = false;
   if (Path.isEmpty() || !QFileInfo::exists(Path))
-    return false;
-  IXXMLDocument Doc = NewXMLDocument();
-  // The side file only dresses the record: an empty or broken one must not
-  // keep a valid record from opening, it is left aside and the defaults hold.
+    return {};
+  Doc = NewXMLDocument();
   const bool Parsed = Doc->Load(Path);
-  const IXXMLNode Root = Parsed ? Doc->GetDocumentElement() : IXXMLNode();
+  IXXMLNode Root = Parsed ? Doc->GetDocumentElement() : IXXMLNode();
   if (!Root) {
     const QString Reason = Parsed ? QStringLiteral("no root element") : Doc->GetParseError();
     Logger().Error(QStringLiteral("%1: %2; side file ignored, defaults used").arg(Path, Reason));
     if (Skipped)
       *Skipped = {Path, Reason};
-    return false;
+    Broken = true;
   }
+  return Root;
+}
+
+// The viewer has saved its look there: a fresh copy's side file names only
+// its relay and maybe its events.
+bool HoldsLook(const IXXMLNode &Root) {
+  return Root && (Root->SelectSingleNode(QStringLiteral("common")) || Root->SelectSingleNode(QStringLiteral("channel")));
+}
+} // namespace
+
+bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TComtradeConfig &Config,
+                     int SampleCount, TOscViewSettings &View, const std::vector<TOscChannelSettings *> &Channels,
+                     TOscEventList &Events, TOscSideFileSkip *Skipped) {
+  IXXMLDocument OwnDoc, LookDoc;
+  bool Broken = false;
+  const IXXMLNode Own = LoadSideRoot(FileName, OwnDoc, Skipped, Broken);
+  if (Broken)
+    return false;
+  // Another record's side file lends its look only: its notes and events
+  // belong to its own samples and are never carried into this record.
+  IXXMLNode Root = Own;
+  if (!HoldsLook(Own)) {
+    const IXXMLNode Lent = LoadSideRoot(Fallback, LookDoc, Skipped, Broken);
+    if (Broken && !Own)
+      return false;
+    Root = HoldsLook(Lent) ? Lent : IXXMLNode();
+  }
+  if (!Own && !Root)
+    return false;
+  const bool Borrowed = Root != Own;
   View = TOscViewSettings();
-  if (const IXXMLNode Common = Root->SelectSingleNode(QStringLiteral("common"))) {
+  if (const IXXMLNode Common = Root ? Root->SelectSingleNode(QStringLiteral("common")) : IXXMLNode()) {
     View.AnalogHeight = Common->GetIntAttr(QStringLiteral("analog-height"), View.AnalogHeight);
     const int Width = Common->GetIntAttr(QStringLiteral("phasor-panel-width"), View.PhasorPanelWidth);
     View.PhasorPanelWidth = Width > 0 ? Width : TOscViewSettings().PhasorPanelWidth;
@@ -67,8 +151,8 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
   Events.clear();
   std::vector<bool> Kept;
   const double Rate = Config.RateCount() > 0 ? Config.Rate(0).Samples : 0.0;
-  const IXXMLNodeList EventNodes = Root->SelectNodes(QStringLiteral("event"));
-  for (int i = 0; !Borrowed && i < EventNodes->GetCount(); ++i) {
+  const IXXMLNodeList EventNodes = Own ? Own->SelectNodes(QStringLiteral("event")) : IXXMLNodeList();
+  for (int i = 0; EventNodes && i < EventNodes->GetCount(); ++i) {
     const IXXMLNode N = EventNodes->GetItem(i);
     auto E = std::make_unique<TOscEvent>();
     E->MomentText = N->GetStrAttr(QStringLiteral("moment"), QString());
@@ -90,10 +174,10 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
         Out += i < size_t(Stored.size()) ? Stored[qsizetype(i)] : QLatin1Char('0');
     return Out;
   };
-  const IXXMLNodeList ChannelNodes = Root->SelectNodes(QStringLiteral("channel"));
+  const IXXMLNodeList ChannelNodes = Root ? Root->SelectNodes(QStringLiteral("channel")) : IXXMLNodeList();
   for (size_t i = 0; i < Channels.size(); ++i) {
     TOscChannelSettings &C = *Channels[i];
-    if (int(i) >= ChannelNodes->GetCount()) {
+    if (!ChannelNodes || int(i) >= ChannelNodes->GetCount()) {
       C.Events = C.Events.leftJustified(qsizetype(Events.size()), QLatin1Char('0'), true);
       continue;
     }
@@ -102,9 +186,12 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
     C.PenWidth = N->GetIntAttr(QStringLiteral("pen-width"), 0);
     C.Checked = N->GetIntAttr(QStringLiteral("checked"), 0) != 0;
     C.BaseVector = N->GetIntAttr(QStringLiteral("base-vector"), 0) != 0;
-    C.Events = Mend(N->GetStrAttr(QStringLiteral("events"), QString()));
-    if (Borrowed)
+    if (Borrowed) {
+      // The other record's event marks are of its own events.
+      C.Events = QString(qsizetype(Events.size()), QLatin1Char('0'));
       continue;
+    }
+    C.Events = Mend(N->GetStrAttr(QStringLiteral("events"), QString()));
     C.Notes.clear();
     const IXXMLNodeList Notes = N->SelectNodes(QStringLiteral("note"));
     for (int k = 0; k < Notes->GetCount(); ++k) {
@@ -128,14 +215,19 @@ bool LoadOscSideFile(const QString &FileName, const QString &Fallback, const TCo
       C.Notes.push_back(std::move(Note));
     }
   }
+  View.HasLook = Root != nullptr;
   return true;
 }
 
 void SaveOscSideFile(const QString &FileName, const TOscViewSettings &View,
                      const std::vector<const TOscChannelSettings *> &Channels, const TOscEventList &Events) {
+  const TOscSource Source = ReadOscSource(FileName);
   IXXMLDocument Doc = NewXMLDocument();
   Doc->LoadXML(QStringLiteral("<root/>"));
   const IXXMLNode Root = Doc->GetDocumentElement();
+  // The relay the copy was read from stays named whatever the view saves.
+  if (!Source.IsEmpty())
+    SetOscSource(Doc, Source);
   const IXXMLNode Common = Root->AddChild(QStringLiteral("common"));
   Common->SetIntAttr(QStringLiteral("analog-height"), View.AnalogHeight);
   Common->SetIntAttr(QStringLiteral("phasor-panel-width"), View.PhasorPanelWidth);

@@ -444,7 +444,8 @@ bool TkvOscFrame::LoadViewSettings() {
   FPhasorPanelWidth = View.PhasorPanelWidth;
   for (TOscDrawer *D : FDrawers)
     D->SetChecked(D->Settings.Checked);
-  return true;
+  // A fresh copy's side file names its relay and events only: its channels are chosen as for a new record.
+  return View.HasLook;
 }
 
 void TkvOscFrame::SaveViewSettings() {

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -150,18 +151,10 @@ void TOscHeadFrame::ReRead() {
     Show(e.Text());
     return;
   }
-  const int slotCount = AppIni().ReadInteger("osc", "cyclicBufferCount", 32);
-  const uint16_t lastFrame = CheckedCast<uint16_t>((16 + 12 * qint64(std::max(0, slotCount)) + 127) / 128);
   const QString file = WorkPath(DirectoryFile);
   TIOChainList3 &chain = gen->newList().ownedBy(this).checkedRead();
-  // The first frame alone first, as the device has always been asked; its
-  // content is not used.
-  chain.setFrameSize(OscFrameBytes)
-      .readFile(OscDirectoryFileNo, 0, WorkPath(QStringLiteral("osch0.bin")))
-      .execNext([lastFrame](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLast(lastFrame); },
-                {})
-      .readFile(OscDirectoryFileNo, 0, file)
-      .exec(Guarded(this, [file](TOscHeadFrame *Page) { Page->ParseDirectory(file); }));
+  AppendDirectoryRead(chain, file);
+  chain.exec(Guarded(this, [file](TOscHeadFrame *Page) { Page->ParseDirectory(file); }));
   try {
     chain.run();
   } catch (const EKvError &e) {
@@ -170,7 +163,20 @@ void TOscHeadFrame::ReRead() {
   }
 }
 
-void TOscHeadFrame::ParseDirectory(const QString &FileName) {
+void TOscHeadFrame::AppendDirectoryRead(TIOChainList3 &Chain, const QString &File) const {
+  // No ring is read past the slots the list reads (a wrong setting stays in range).
+  const int slotCount = std::clamp(AppIni().ReadInteger("osc", "cyclicBufferCount", 32), 0, 4096);
+  const uint16_t lastFrame = uint16_t((16 + 12 * slotCount + 127) / 128);
+  // The first frame alone first, as the device has always been asked; its
+  // content is not used.
+  Chain.setFrameSize(OscFrameBytes)
+      .readFile(OscDirectoryFileNo, 0, WorkPath(QStringLiteral("osch0.bin")))
+      .execNext([lastFrame](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLast(lastFrame); },
+                {})
+      .readFile(OscDirectoryFileNo, 0, File);
+}
+
+TOscDirectoryOptions TOscHeadFrame::DirectoryOptions() const {
   const TAppIniFile &ini = AppIni();
   TOscDirectoryOptions o;
   o.Cyclic = ini.ReadBool("osc", "cyclic", true);
@@ -178,12 +184,30 @@ void TOscHeadFrame::ParseDirectory(const QString &FileName) {
   o.MaxOscFlag = ini.ReadInteger("osc", "maxOscFlag", 0) == 1;
   o.BlockBytes = CalcBlockBytes(FDescriptor ? FDescriptor->Root : nullptr);
   o.NamePrefix = FNamePrefix;
-  std::vector<TOscHead> heads = ParseOscDirectory(LoadFileBytes(FileName), o, &FDirHead);
+  return o;
+}
+
+void TOscHeadFrame::ParseDirectory(const QString &FileName) {
+  std::vector<TOscHead> heads = ParseOscDirectory(LoadFileBytes(FileName), DirectoryOptions(), &FDirHead);
   Clear();
   FHeads = std::move(heads);
   sgOscHead->setRowCount(std::max(2, int(FHeads.size()) + 1));
-  for (size_t i = 0; i < FHeads.size(); ++i)
-    AddRow(int(i) + 1, FHeads[i]);
+  RefreshCopies();
+}
+
+void TOscHeadFrame::RefreshCopies() {
+  const TUnitIdentity unit = Unit();
+  const QString folder = ProgramPath(QString());
+  FCopies.assign(FHeads.size(), TOscSavedCopy());
+  for (size_t i = 0; i < FHeads.size(); ++i) {
+    TOscHead &head = FHeads[i];
+    // The name of the row's second unless the row has a copy of its own.
+    head.FFileName = OscFileName(FNamePrefix, head.FStart);
+    FCopies[i] = FindOscCopy(folder, head, unit);
+    if (FCopies[i].Kind == TOscSavedCopy::Own)
+      head.FFileName = FCopies[i].Name;
+    AddRow(int(i) + 1, head, FCopies[i]);
+  }
   FitColumns();
 }
 
@@ -194,30 +218,54 @@ void TOscHeadFrame::FitColumns() {
     sgOscHead->setColumnWidth(c, std::max(Widths[c], static_cast<QAbstractItemView *>(sgOscHead)->sizeHintForColumn(c)));
 }
 
-void TOscHeadFrame::AddRow(int Row, const TOscHead &Head) {
+void TOscHeadFrame::AddRow(int Row, const TOscHead &Head, const TOscSavedCopy &Copy) {
   sgOscHead->SetCells(1, Row, FormatDateTime(QStringLiteral("yyyy-mm-dd hh:nn:ss.zzz"), Head.FStart));
   sgOscHead->SetCells(2, Row, QString::number(Head.TotalSeconds()));
   sgOscHead->SetCells(3, Row, QString::number(Head.FBefore * Head.FMultiplier));
   sgOscHead->SetCells(4, Row, QString::number(Head.FAfter * Head.FMultiplier));
-  if (QFile::exists(ProgramPath(Head.FFileName + ".dat"))) {
-    sgOscHead->SetCells(5, Row, Head.FFileName);
-    // "1.25 сек.": the unit in the interface's language.
-    QString duration = OscSavedDuration(ProgramPath(Head.FFileName + ".cfg"));
-    if (duration.endsWith(QStringLiteral(" сек.")))
-      duration = duration.chopped(4) + Tr("сек.");
-    sgOscHead->SetCells(6, Row, duration);
-  }
+  sgOscHead->SetCells(5, Row, QString());
+  sgOscHead->SetCells(6, Row, QString());
+  if (Copy.Kind == TOscSavedCopy::None)
+    return;
+  // A copy that names no relay may be another relay's record of this second:
+  // it is listed as such, never as this relay's.
+  sgOscHead->SetCells(5, Row, Copy.Kind == TOscSavedCopy::Own
+                                  ? Copy.Name
+                                  : Copy.Name + QStringLiteral(" (") + Tr(OscReadTexts::NoRelayRecorded) + QLatin1Char(')'));
+  // "1.25 сек.": the unit in the interface's language.
+  QString duration = OscSavedDuration(ProgramPath(Copy.Name + ".cfg"));
+  if (duration.endsWith(QStringLiteral(" сек.")))
+    duration = duration.chopped(4) + Tr("сек.");
+  sgOscHead->SetCells(6, Row, duration);
 }
 
 void TOscHeadFrame::sgOscHeadDblClick(int Row) {
   if (Row < 1 || Row > int(FHeads.size()))
     return;
   const TOscHead head = FHeads[size_t(Row - 1)];
-  if (!cbRead->isChecked() && QFile::exists(ProgramPath(head.FFileName + ".dat")))
+  const TOscSavedCopy copy = size_t(Row - 1) < FCopies.size() ? FCopies[size_t(Row - 1)] : TOscSavedCopy();
+  // Only the relay's own copy of this entry opens; it is looked for again,
+  // as a read may have saved or another program removed files since the list.
+  const bool own = copy.Kind == TOscSavedCopy::Own && QFile::exists(ProgramPath(copy.Name + ".dat"));
+  if (!cbRead->isChecked() && own)
     OpenTab(head);
   else
     ReadOscillogram(head);
 }
+
+// What one record read owns: the entry as the row listed it and as the slot
+// holds it, the window, and what the end tells.
+struct TOscHeadFrame::TReadState {
+  TOscHead Row, Actual;
+  TUnitIdentity Unit;
+  TOscDirectoryOptions Options;
+  bool Limited = false, Events = false;
+  QString BeforeText, AfterText;
+  TOscLimit Limit;
+  std::shared_ptr<const TEventLayout> Layout;
+  bool Anew = false, Relist = false;
+  QString Kept;
+};
 
 void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
   if (FHost.IsLinkIdle && !FHost.IsLinkIdle())
@@ -227,62 +275,96 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
     Show(Tr("Нет дескриптора"));
     return;
   }
-  const bool limited = cbLimit->isChecked();
-  const bool events = cbEvents->isChecked();
-  TOscLimit limit;
-  std::shared_ptr<const TEventLayout> layout = FHost.EventLayout ? FHost.EventLayout() : nullptr;
+  // Everything the chain's steps need is taken now: they touch nothing of the page.
+  TReadState state;
+  state.Row = Head;
+  state.Unit = Unit();
+  state.Limited = cbLimit->isChecked();
+  state.Events = cbEvents->isChecked();
+  state.BeforeText = EditBefore0->text();
+  state.AfterText = EditAfter0->text();
+  state.Layout = FHost.EventLayout ? FHost.EventLayout() : nullptr;
   try {
-    const int blockBytes = CalcBlockBytes(FDescriptor->Root);
-    if (limited)
-      limit.Setup(Head, blockBytes, EditBefore0->text(), EditAfter0->text());
-    if (events && (!layout || layout->RecordLength() == 0))
+    state.Options = DirectoryOptions();
+    // The window is checked now, so that a wrong one sends nothing.
+    if (state.Limited)
+      state.Limit.Setup(Head, state.Options.BlockBytes, state.BeforeText, state.AfterText);
+    if (state.Events && (!state.Layout || state.Layout->RecordLength() == 0))
       throw EKvError(Tr("Нет дескриптора"));
   } catch (const EKvError &e) {
     Show(e.Text());
     return;
   }
   const QString eventFile = WorkPath(EventFile), recordFile = WorkPath(RecordFile);
-  QFile::remove(eventFile);
-  QFile::remove(recordFile);
+  const QString dirBefore = WorkPath(QStringLiteral("osch_before.bin")), dirAfter = WorkPath(QStringLiteral("osch_after.bin"));
+  for (const QString &f : {eventFile, recordFile, dirBefore, dirAfter})
+    QFile::remove(f);
 
   TIOChainList3 &chain = gen->newList().ownedBy(this).checkedRead();
-  // What the events step needs is taken now, so that it touches nothing of
-  // the page; the copy of a damaged side file it keeps is told at the end.
-  const QString side = ProgramPath(Head.FFileName + ".xml");
-  QString &kept = chain.Keep<QString>();
-  if (events) {
+  TReadState &st = chain.Keep<TReadState>(std::move(state));
+  if (st.Events) {
     const int ring = std::clamp(AppIni().ReadInteger("event", "eventLogCount", 256), 1, 65535);
     // The events of the oscillogram come from the whole ring, read as the journal reads it.
     chain.msg(Tr("Чтение событий"))
-        .setFrameSize(layout->RecordLength())
+        .setFrameSize(st.Layout->RecordLength())
         .execNext([ring](TIOChain3 *Next, const QList<int> &) { CastIOChain3readFile(Next)->setFrameLimit(uint16_t(ring)); },
                   {})
-        .readFile(EventRingFileNo, 3, eventFile)
-        .exec([Head, eventFile, side, layout, &kept] { kept = OscEventsToSideFile(Head, eventFile, side, layout); });
+        .readFile(EventRingFileNo, 3, eventFile);
   }
-  const uint16_t first = limited ? limit.FFrameFirst : 0;
-  const uint16_t last = limited ? limit.FFrameLast : Head.FFrameCount;
+  // The slot's entry right before its record: the relay may have recorded
+  // into it since the list was read.
+  AppendDirectoryRead(chain, dirBefore);
+  chain.exec([&st, dirBefore] {
+    const std::vector<TOscHead> heads = ParseOscDirectory(LoadFileBytes(dirBefore), st.Options);
+    const auto found = std::find_if(heads.begin(), heads.end(),
+                                    [&st](const TOscHead &H) { return H.FFileNo == st.Row.FFileNo; });
+    if (found == heads.end()) {
+      st.Relist = true;
+      throw EKvError(Tr(OscReadTexts::Gone));
+    }
+    st.Actual = *found;
+    st.Anew = !st.Actual.SameEntry(st.Row);
+    st.Relist = st.Anew;
+    if (st.Limited)
+      st.Limit.Setup(st.Actual, st.Options.BlockBytes, st.BeforeText, st.AfterText);
+  });
   chain.setFrameSize(OscFrameBytes)
       .msg(Tr("Чтение осциллограммы"))
       .execNext(
-          [first, last](TIOChain3 *Next, const QList<int> &) {
+          [&st](TIOChain3 *Next, const QList<int> &) {
             TIOChain3readFile *read = CastIOChain3readFile(Next);
-            read->setFrameFirst(first);
-            read->setFrameLast(last);
+            read->setFrameFirst(st.Limited ? st.Limit.FFrameFirst : 0);
+            read->setFrameLast(st.Limited ? st.Limit.FFrameLast : st.Actual.FFrameCount);
           },
           {})
-      .readFile(Head.FFileNo, 0, recordFile)
-      .exec(Guarded(this, [Head, limit, limited](TOscHeadFrame *Page) { Page->OscReadDone(Head, limit, limited); }))
+      .readFile(Head.FFileNo, 0, recordFile);
+  // And right after it: a slot rewritten during the read holds no one record.
+  AppendDirectoryRead(chain, dirAfter);
+  chain.exec([&st, dirAfter] {
+         const std::vector<TOscHead> heads = ParseOscDirectory(LoadFileBytes(dirAfter), st.Options);
+         const auto found = std::find_if(heads.begin(), heads.end(),
+                                         [&st](const TOscHead &H) { return H.FFileNo == st.Actual.FFileNo; });
+         if (found == heads.end() || !found->SameEntry(st.Actual)) {
+           st.Relist = true;
+           throw EKvError(Tr(OscReadTexts::RewrittenDuringRead));
+         }
+       })
+      .exec(Guarded(this, [&st](TOscHeadFrame *Page) { Page->OscReadDone(st); }))
       .msg(Tr("Готово"))
       // Said last, so that no later status hides it.
-      .exec(Guarded(this, [&kept](TOscHeadFrame *Page) {
-        if (!kept.isEmpty())
-          Page->Show(Tr(DamagedSideFileKeptText).arg(kept));
+      .exec(Guarded(this, [&st](TOscHeadFrame *Page) {
+        if (!st.Kept.isEmpty())
+          Page->Show(Tr(DamagedSideFileKeptText).arg(st.Kept));
+        if (st.Anew)
+          Page->Show(Tr(OscReadTexts::RecordedAnew));
       }));
-  // However the chain ends, the boxes come back.
-  chain.setOnEnd(Guarded(this, [](TOscHeadFrame *Page) {
+  // However the chain ends, the boxes come back; a slot found changed lists
+  // the directory again once this chain is over.
+  chain.setOnEnd(Guarded(this, [&st](TOscHeadFrame *Page) {
     Page->cbLimit->setEnabled(true);
     Page->cbEvents->setEnabled(true);
+    if (st.Relist)
+      QTimer::singleShot(0, Page, [Page] { Page->ReRead(); });
   }));
   try {
     chain.run(FHost.Progress);
@@ -297,15 +379,12 @@ void TOscHeadFrame::ReadOscillogram(const TOscHead &Head) {
   }
 }
 
-QString OscEventsToSideFile(const TOscHead &Head, const QString &EventFile, const QString &SideFile,
-                            const std::shared_ptr<const TEventLayout> &Layout) {
-  if (!QFile::exists(EventFile))
-    return {};
-  const TEventLogItems records = DecodeEventRecords(LoadFileBytes(EventFile), Layout);
+QString OscWriteSideFile(const TOscHead &Head, const TOscSource &Source, const QString &EventFile,
+                         const QString &SideFile, const std::shared_ptr<const TEventLayout> &Layout) {
   QDir().mkpath(QFileInfo(SideFile).absolutePath());
   // The viewer keeps its notes and channel settings in the same file: only
-  // the events are replaced. A file that does not parse is kept whole beside
-  // the new one first; one that cannot be kept is not replaced.
+  // the source and the events are replaced. A file that does not parse is
+  // kept whole beside the new one first; one that cannot be kept is not replaced.
   IXXMLDocument doc = NewXMLDocument();
   QString kept;
   if (QFile::exists(SideFile) && !doc->Load(SideFile)) {
@@ -314,35 +393,46 @@ QString OscEventsToSideFile(const TOscHead &Head, const QString &EventFile, cons
     Logger().Info(QString::fromUtf8(DamagedSideFileKeptText).arg(kept));
     doc = NewXMLDocument();
   }
-  OscEventsToXml(doc, Head, records);
+  if (!doc->GetDocumentElement())
+    doc->LoadXML(QStringLiteral("<root/>"));
+  SetOscSource(doc, Source);
+  if (!EventFile.isEmpty() && QFile::exists(EventFile))
+    OscEventsToXml(doc, Head, DecodeEventRecords(LoadFileBytes(EventFile), Layout));
   SaveXMLDocument(doc, SideFile);
   return kept;
 }
 
-void TOscHeadFrame::OscReadDone(const TOscHead &Head, const TOscLimit &Limit, bool Limited) {
+void TOscHeadFrame::OscReadDone(TReadState &State) {
   const QByteArray record = LoadFileBytes(WorkPath(RecordFile));
-  if (Limited) {
-    const QByteArray window = record.mid(Limit.FFirstOffset);
+  // The record as the slot holds it, under the name its relay and entry get:
+  // a copy of another relay, of another entry or naming no relay is never
+  // replaced; the same relay's copy of the same entry is, its side file kept.
+  TOscHead head = State.Actual;
+  head.FFileName = OscCopyName(ProgramPath(QString()), head, State.Unit);
+  if (State.Limited) {
+    const QByteArray window = record.mid(State.Limit.FFirstOffset);
     SaveFileBytes(ProgramPath(LimitedFile), window);
     TOscHead h;
-    h.FFileNo = Head.FFileNo;
-    h.FFileName = Head.FFileName;
-    h.FStart = Limit.FStart;
-    h.FMoment = Limit.FTrigger;
-    h.FMultiplier = Head.FMultiplier;
+    h.FFileNo = head.FFileNo;
+    h.FFileName = head.FFileName;
+    h.FStart = State.Limit.FStart;
+    h.FMoment = State.Limit.FTrigger;
+    h.FMultiplier = head.FMultiplier;
     h.FLimited = true;
-    ConvertToComtrade(h, window, Limit.FDurationMs);
+    ConvertToComtrade(h, window, State.Limit.FDurationMs);
   } else {
-    ConvertToComtrade(Head, record, Head.TotalSeconds() * 1000);
+    ConvertToComtrade(head, record, head.TotalSeconds() * 1000);
   }
-  OpenTab(Head);
+  // The side file after the pair: a pair that could not be saved leaves no new file.
+  State.Kept = OscWriteSideFile(head, OscSourceOf(head, State.Unit),
+                                State.Events ? WorkPath(EventFile) : QString(), ProgramPath(head.FFileName + ".xml"),
+                                State.Layout);
+  OpenTab(head);
   if (AppIni().ReadBool("osc", "autoSaveAs", false) && FHost.SaveAs)
     FHost.SaveAs();
-  // Refresh the row: the saved copy and its duration.
-  for (size_t i = 0; i < FHeads.size(); ++i)
-    if (FHeads[i].FFileName == Head.FFileName)
-      AddRow(int(i) + 1, FHeads[i]);
-  FitColumns();
+  // The rows show the copy just saved.
+  if (!State.Relist)
+    RefreshCopies();
 }
 
 void TOscHeadFrame::ConvertToComtrade(const TOscHead &Head, const QByteArray &Record, int DurationMs) {

@@ -5,6 +5,7 @@
 #include "uDevSimServer.h"
 #include "uErrors.h"
 #include "uFiles.h"
+#include "uOscContent.h"
 #include "uSimDevice.h"
 #include "uSimFault.h"
 
@@ -55,7 +56,12 @@ const char *const HelpText =
     "  held-bits=MASK        a register write is done but the bits of MASK keep their value\n"
     "--lossy KIND/N spoils every Nth answer besides: silence or bad-crc (the\n"
     "request is executed, its answer lost or garbled) or exception=CODE.\n"
-    "Numbers may be decimal or 0x-hexadecimal.";
+    "Numbers may be decimal or 0x-hexadecimal.\n"
+    "\n"
+    "Oscillograms: with --demo-image 2 or 3 the records hold that relay's own\n"
+    "samples (another amplitude and phase for one disturbance). SIGUSR2 makes\n"
+    "the relay record a new oscillogram now into the slot after the last one\n"
+    "written (the oldest of a full ring) and prints \"oscillogram FILE\".";
 
 [[noreturn]] void Fail(const QString &Text) {
   std::fprintf(stderr, "devsim: %s\n", qPrintable(Text));
@@ -105,6 +111,60 @@ void ApplyFile(TSimDevice &Device, const QString &Text) {
   }
   Device.SetFile(int(Number(parts[0], 0, 255, QStringLiteral("file number"))), bytes,
                  int(Number(parts[1], 1, TSimDevice::MaxFrameBytes, QStringLiteral("frame size"))));
+}
+
+// The oscillogram switches: the relay's unit (its samples), a directory of
+// fewer slots, a clock stepped back between two records, a record rewritten
+// while it is read.
+struct TOscSwitches {
+  int Image = 1;
+  int Slots = 0;          // 0: the demo's 32
+  bool ClockStep = false;
+  int RewriteAt = -1;     // the frame of the oldest slot's record whose read makes the relay record anew
+  int SlotCount() const { return Slots > 0 ? Slots : 32; }
+};
+
+// Gives the demo's directory and records as the switches make them; nothing
+// without the demo's directory or with no switch (image 1 keeps its files).
+void ApplyOscSwitches(TSimDevice &Device, const TOscSwitches &S) {
+  if (!Device.HasFile(SimFileOscDirectory) || (S.Image == 1 && S.Slots == 0 && !S.ClockStep))
+    return;
+  std::vector<TSimOscEntry> entries = DemoOscEntries();
+  TSimOscDirectoryPlan dir;
+  dir.FirstSlot = DemoOscFirstSlot;
+  if (S.ClockStep) {
+    // An hour back between 12:36 and 11:56 (summer time ending on a relay kept in local time).
+    const QDate day = entries.front().Trigger.date();
+    entries.clear();
+    for (const QTime t : {QTime(10, 56, 0, 250), QTime(12, 36, 0, 250), QTime(11, 56, 0, 250), QTime(12, 56, 0, 250)})
+      entries.push_back({QDateTime(day, t, Qt::UTC), 1, 1});
+    dir.FirstSlot = 0;
+  }
+  if (S.Slots > 0) {
+    dir.SlotCount = S.Slots;
+    dir.FirstSlot = 0;
+    if (int(entries.size()) > S.Slots)
+      entries.erase(entries.begin(), entries.end() - S.Slots);
+  }
+  for (int file = 1; file <= 32; ++file)
+    Device.RemoveFile(file);
+  const QByteArray record = BuildOscRecord(OscPlanOfUnit(DemoOscPlan(), S.Image));
+  for (size_t i = 0; i < entries.size(); ++i)
+    Device.SetFile((dir.FirstSlot + int(i)) % dir.SlotCount + 1, record, SimOscFrameBytes);
+  Device.SetFile(SimFileOscDirectory, BuildOscDirectory(entries, dir), SimOscFrameBytes);
+}
+
+// The relay records a trip now, as it does: into the slot after the last one
+// written (the oldest of a full ring), the record first, then its entry of
+// one second before the trigger and two after. Returns its file number.
+int RecordOscNow(TSimDevice &Device, const TOscSwitches &S) {
+  const TOscRecordedAnew anew =
+      RecordOscAnew(Device.FileBytes(SimFileOscDirectory), S.SlotCount(), Device.Clock(), 1, 2);
+  TOscRecordPlan plan = OscPlanOfUnit(DemoOscPlan(), S.Image + 2);
+  plan.SampleCount = 3 * int(plan.SampleRate);
+  Device.SetFile(anew.FileNo, BuildOscRecord(plan), SimOscFrameBytes);
+  Device.SetFile(SimFileOscDirectory, anew.Directory, SimOscFrameBytes);
+  return anew.FileNo;
 }
 
 } // namespace
@@ -183,8 +243,21 @@ int main(int argc, char **argv) {
   const QCommandLineOption refuseLimits(QStringLiteral("refuse-out-of-limits"),
                                         QStringLiteral("With --demo, refuse (exception 03) a register write outside "
                                                        "the limits the descriptor gives that register."));
+  // The oscillogram switches (the demo's directory and records).
+  const QCommandLineOption oscSlots(QStringLiteral("osc-slots"),
+                                    QStringLiteral("With the demo's files, a cyclic directory of N slots (1..32) "
+                                                   "holding the demo's newest records from slot 0."),
+                                    QStringLiteral("N"));
+  const QCommandLineOption oscClockStep(QStringLiteral("osc-clock-step"),
+                                        QStringLiteral("With the demo's files, a directory whose clock stepped back "
+                                                       "an hour between two records: 10:56, 12:36, 11:56, 12:56."));
+  const QCommandLineOption oscRewriteAt(QStringLiteral("osc-rewrite-at"),
+                                        QStringLiteral("Once frame N of the record in the slot written next is read, "
+                                                       "the relay records a new oscillogram into that slot (once)."),
+                                        QStringLiteral("N"));
   p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount, faultRegister, lossy,
-                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, demoImage, refuseLimits});
+                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, demoImage, refuseLimits, oscSlots,
+                oscClockStep, oscRewriteAt});
   if (!p.parse(args))
     Fail(p.errorText());
   if (p.isSet(help)) {
@@ -198,6 +271,7 @@ int main(int argc, char **argv) {
 
   TSimDevice device;
   TDevSimOptions options;
+  TOscSwitches osc;
   int image = 1, swapped = 2;
   try {
     image = int(Number(p.value(demoImage), 1, 3, QStringLiteral("demo image")));
@@ -229,6 +303,13 @@ int main(int argc, char **argv) {
       device.SetLossy(ParseSimLossy(p.value(lossy)));
     if (p.isSet(demoFiles))
       AddDemoFiles(device);
+    osc.Image = image;
+    if (p.isSet(oscSlots))
+      osc.Slots = int(Number(p.value(oscSlots), 1, 32, QStringLiteral("oscillogram slots")));
+    osc.ClockStep = p.isSet(oscClockStep);
+    if (p.isSet(oscRewriteAt))
+      osc.RewriteAt = int(Number(p.value(oscRewriteAt), 0, 65535, QStringLiteral("oscillogram frame")));
+    ApplyOscSwitches(device, osc);
     for (const QString &f : p.values(file))
       ApplyFile(device, f);
     if (p.isSet(saveFiles)) {
@@ -268,6 +349,7 @@ int main(int argc, char **argv) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGHUP);
   sigaddset(&stopSignals, SIGUSR1);
+  sigaddset(&stopSignals, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   // A reader that went away must not end the device: the lines are only news.
   std::signal(SIGPIPE, SIG_IGN);
@@ -276,6 +358,18 @@ int main(int argc, char **argv) {
     std::printf("special %02X\n", unsigned(Value));
     std::fflush(stdout);
   });
+  if (osc.RewriteAt >= 0)
+    device.SetRequestHook([&device, &osc, done = false](const QByteArray &Pdu) mutable {
+      const QByteArray dir = device.FileBytes(SimFileOscDirectory);
+      if (done || Pdu.size() != 4 || uint8_t(Pdu[0]) != SIM_FN_READ_FILE || dir.size() < 5)
+        return;
+      const int next = uint8_t(dir[4]) % osc.SlotCount() + 1;
+      if (uint8_t(Pdu[1]) == next && (uint8_t(Pdu[2]) << 8 | uint8_t(Pdu[3])) == osc.RewriteAt) {
+        done = true;
+        std::printf("oscillogram %d rewritten\n", RecordOscNow(device, osc));
+        std::fflush(stdout);
+      }
+    });
   std::unique_ptr<TDemoLiveValues> live;
   if (p.isSet(demo))
     live = std::make_unique<TDemoLiveValues>(device);
@@ -292,7 +386,15 @@ int main(int argc, char **argv) {
   std::fflush(stdout);
 
   int sig = 0;
-  while (sigwait(&stopSignals, &sig) == 0 && sig == SIGUSR1) {
+  while (sigwait(&stopSignals, &sig) == 0 && (sig == SIGUSR1 || sig == SIGUSR2)) {
+    if (sig == SIGUSR2) {
+      // A trip: the relay records a new oscillogram.
+      if (device.HasFile(SimFileOscDirectory)) {
+        std::printf("oscillogram %d\n", RecordOscNow(device, osc));
+        std::fflush(stdout);
+      }
+      continue;
+    }
     if (!p.isSet(demo))
       continue;
     // The relay behind the line is swapped: silent while its content changes,
@@ -305,6 +407,8 @@ int main(int argc, char **argv) {
     LoadDemoDevice(device, image);
     if (p.isSet(refuseLimits))
       device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent(image)));
+    osc.Image = image;
+    ApplyOscSwitches(device, osc);
     device.SetFault(kept);
     std::printf("image %d\n", image);
     std::fflush(stdout);

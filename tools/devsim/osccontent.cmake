@@ -2,4 +2,4 @@
 # switches: used by the conversion tests, the benchmarks and the simulator.
 add_library(osccontent STATIC ${CMAKE_CURRENT_LIST_DIR}/uOscContent.cpp)
 target_include_directories(osccontent PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(osccontent PUBLIC Qt6::Core)
+target_link_libraries(osccontent PUBLIC kvcommon Qt6::Core)

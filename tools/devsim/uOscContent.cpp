@@ -1,5 +1,7 @@
 #include "uOscContent.h"
 
+#include "uErrors.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -52,4 +54,35 @@ QByteArray BuildOscRecord(const TOscRecordPlan &Plan) {
       }
   }
   return Out;
+}
+
+TOscRecordPlan OscPlanOfUnit(const TOscRecordPlan &Plan, int Unit) {
+  TOscRecordPlan out = Plan;
+  for (TOscWave &w : out.Analog) {
+    w.Amplitude *= 1.0 + (Unit - 1) / 2.0;
+    w.PhaseDeg -= 30.0 * (Unit - 1);
+  }
+  return out;
+}
+
+TOscRecordedAnew RecordOscAnew(const QByteArray &Directory, int SlotCount, const QDateTime &Trigger, uint8_t Before,
+                               uint8_t After) {
+  if (SlotCount < 1 || SlotCount > 255 || Directory.size() < 16 + 12 * qsizetype(SlotCount))
+    throw EKvRange(QStringLiteral("directory of %1 bytes has no %2 slots").arg(Directory.size()).arg(SlotCount));
+  const QDate d = Trigger.date();
+  const QTime t = Trigger.time();
+  if (d.year() < 2000 || d.year() > 2254)
+    throw EKvRange(QStringLiteral("year outside the device's stamps: %1").arg(d.year()));
+  TOscRecordedAnew out;
+  out.Directory = Directory;
+  out.Slot = uint8_t(Directory[4]) % SlotCount;
+  out.FileNo = out.Slot + 1;
+  QByteArray entry(3, '\0');
+  for (int v : {d.year() - 2000, d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec() / 10})
+    entry.append(char(v));
+  entry.append(char(Before)).append(char(After));
+  out.Directory.replace(16 + 12 * out.Slot, 12, entry);
+  out.Directory[0] = char(std::min(SlotCount, uint8_t(Directory[0]) + 1));
+  out.Directory[4] = char(out.Slot + 1);
+  return out;
 }

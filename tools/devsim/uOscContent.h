@@ -5,6 +5,7 @@
 // per bit register ceil(bits / 16) big-endian words, bit 0 of the first word
 // being the register's first bit. Waves and bit switches are chosen per channel.
 #include <QByteArray>
+#include <QDateTime>
 #include <cstdint>
 #include <vector>
 
@@ -49,3 +50,24 @@ int16_t OscWaveSample(const TOscWave &Wave, int Sample, double SampleRate);
 bool OscBitAt(const TOscBit &Bit, int Sample);
 // The record's bytes.
 QByteArray BuildOscRecord(const TOscRecordPlan &Plan);
+
+// The same plan as another unit records it: unit 1 as Plan is, unit N with
+// its amplitudes 1 + (N - 1) / 2 times and its phases (N - 1) x 30 degrees
+// later, so that two relays' records of one disturbance differ in every
+// analog sample.
+TOscRecordPlan OscPlanOfUnit(const TOscRecordPlan &Plan, int Unit);
+
+// A relay recording anew (a trip, a test injection): where it writes.
+struct TOscRecordedAnew {
+  QByteArray Directory; // the directory with the new entry
+  int Slot = 0;         // the slot written: after the last one written, the oldest of a full ring
+  int FileNo = 0;       // its record file: slot + 1
+};
+// Directory ("osch.bin" as the relay serves it: a 16-byte head whose byte 4
+// is the index of the last entry written counted from 1, then SlotCount
+// entries of 12 bytes) after an oscillogram triggered at Trigger with Before
+// and After time units is written into the next slot; the head's count grows
+// up to SlotCount. Throws EKvRange for a directory shorter than its slots or
+// a year outside 2000..2254.
+TOscRecordedAnew RecordOscAnew(const QByteArray &Directory, int SlotCount, const QDateTime &Trigger, uint8_t Before,
+                               uint8_t After);

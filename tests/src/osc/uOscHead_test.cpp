@@ -5,6 +5,8 @@
 #include "uFiles.h"
 #include "uLogger.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -51,6 +53,7 @@ bool Logged(const QString &Text) {
 
 TEST(OscDirectory, ListsTheLayoutsEdgeCases) {
   const std::vector<TSimOscEntry> four = {{At(10, 1), 1, 1}, {At(10, 2), 1, 1}, {At(10, 3), 1, 1}, {At(10, 4), 1, 1}};
+  const std::vector<TSimOscEntry> back = {{At(10, 56), 1, 1}, {At(12, 36), 1, 1}, {At(11, 56), 1, 1}, {At(12, 56), 1, 1}};
   struct {
     const char *Name;
     std::vector<TSimOscEntry> Entries;
@@ -60,8 +63,15 @@ TEST(OscDirectory, ListsTheLayoutsEdgeCases) {
   } rows[] = {
       {"ring from slot 2", four, {4, 1, 2, {}}, {true, 4}, {2, 1, 4, 3}},
       {"ring full from slot 0", four, {4, 1, 0, {}}, {true, 4}, {4, 3, 2, 1}},
-      {"invalid slot 0", four, {4, 1, 2, {0}}, {true, 4}, {}},
-      {"invalid slot ends the list", four, {6, 1, 0, {1}}, {true, 6}, {1}},
+      // A damaged entry (no date) is passed over; the others are all listed.
+      {"invalid slot 0", four, {4, 1, 2, {0}}, {true, 4}, {2, 4, 3}},
+      {"invalid slot passed over", four, {6, 1, 0, {1}}, {true, 6}, {4, 3, 1}},
+      // The clock stepped back an hour between 12:36 and 11:56: a ring not
+      // yet full is written in slot order, so 12:56 is the newest.
+      {"backward step, ring not full", back, {32, 1, 0, {}}, {true, 32}, {4, 3, 2, 1}},
+      {"backward step across the end", back, {32, 1, 30, {}}, {true, 32}, {2, 1, 32, 31}},
+      // A full ring with the step: every entry, newest by the first fall of the stamps.
+      {"backward step, full ring", back, {4, 1, 0, {}}, {true, 4}, {2, 1, 4, 3}},
       {"empty ring", {}, {4, 1, 0, {}}, {true, 4}, {}},
       {"linear in order", four, {32, 1, 0, {}}, {false, 32}, {1, 2, 3, 4}},
       {"linear count 0", {}, {32, 1, 0, {}}, {false, 32}, {}},
@@ -78,6 +88,11 @@ TEST(OscDirectory, ListsTheLayoutsEdgeCases) {
   TOscDirectoryOptions last{false, 32, true};
   EXPECT_EQ(Text(ParseOscDirectory(BuildOscDirectory(four, {32, 1, 0, {}}), last)[0].FMoment),
             "2024-03-05 10:04:00.000");
+  // A ring whose unwritten slots read as zeros ends where they begin, as one of 255s does.
+  QByteArray zeros = BuildOscDirectory(back, {8, 1, 0, {}});
+  for (int slot = 4; slot < 8; ++slot)
+    zeros.replace(16 + 12 * slot, 12, QByteArray(12, '\0'));
+  EXPECT_EQ(Files(ParseOscDirectory(zeros, {true, 8})), std::vector<int>({4, 3, 2, 1}));
   // An invalid linear entry is listed at 2000-01-01 00:30.
   const auto spoilt = ParseOscDirectory(BuildOscDirectory(four, {32, 1, 0, {2}}), {false, 32});
   EXPECT_EQ(Text(spoilt[2].FMoment), "2000-01-01 00:30:00.000");
@@ -98,18 +113,95 @@ TEST(OscDirectory, TimeUnitFrameCountNamesAndLinearOffsets) {
   EXPECT_EQ(h[0].FFileName, "osc/1_2024-03-05_141502");
   EXPECT_THROW(OscFrameCount(76, 1200), EKvRange);
 
-  // Two starts in one second: the lower row's name gets its file number.
+  // Two starts in one second share the name of the second; the folder gives
+  // their copies names of their own (OscSavedCopy below).
   const auto same = ParseOscDirectory(
       BuildOscDirectory({{At(14, 15, 3, 100), 1, 1}, {At(14, 15, 3, 900), 1, 1}}, {4, 1, 0, {}}), o);
   EXPECT_EQ(same[0].FFileName, "osc/1_2024-03-05_141502");
-  EXPECT_EQ(same[1].FFileName, "osc/1_2024-03-05_141502_1");
-  EXPECT_EQ(same[1].FFileName.mid(4).mid(13, 6), "141502") << "captions still cut the time";
+  EXPECT_EQ(same[1].FFileName, "osc/1_2024-03-05_141502");
 
   // A linear offset before the entries ends the listing.
   QByteArray dir = BuildOscDirectory({{At(10, 1), 1, 1}, {At(10, 2), 1, 1}}, {32, 1, 0, {}});
   dir[4] = 1; // last index 1: k = 2 would read at offset 4
   EXPECT_EQ(Files(ParseOscDirectory(dir, {false, 32, true})), std::vector<int>({1}));
   EXPECT_TRUE(Logged("osch.bin: entry 2 at offset 4 lies outside the file of 512 bytes"));
+}
+
+namespace {
+
+TUnitIdentity UnitOf(char Type, uint8_t Address = 1, const char *Route = "tcp:127.0.0.1:502") {
+  return {Route, Address, QByteArray(128, Type), QByteArray(), QByteArray()};
+}
+
+TOscHead Entry(int Ms, int Before = 1, int After = 1) {
+  TOscHead h;
+  h.FFileNo = 3;
+  h.FBefore = uint8_t(Before);
+  h.FAfter = uint8_t(After);
+  h.FStart = QDateTimeToDateTime(At(16, 15, 1, Ms));
+  h.FFileName = OscFileName("1", h.FStart);
+  return h;
+}
+
+// A copy of Head read from Unit under Name: its pair, and a side file naming
+// the unit unless Unit is empty (a copy saved before copies named their relay).
+void SaveCopy(const QString &Folder, const QString &Name, const TOscHead &Head, const TUnitIdentity &Unit,
+              bool WithDat = true) {
+  const QString base = QDir(Folder).filePath(Name);
+  QDir().mkpath(QFileInfo(base).path());
+  if (WithDat) {
+    SaveFileBytes(base + ".cfg", "cfg of " + Name.toUtf8());
+    SaveFileBytes(base + ".dat", "dat of " + Name.toUtf8());
+  }
+  IXXMLDocument side = NewXMLDocument();
+  side->LoadXML("<root><channel id=\"0\"/></root>");
+  if (!Unit.IsEmpty())
+    SetOscSource(side, OscSourceOf(Head, Unit));
+  SaveXMLDocument(side, base + ".xml");
+}
+
+} // namespace
+
+// A row shows and replaces only the identified relay's copy of its own entry;
+// every other copy of the second keeps its files, a read gets a name beside them.
+TEST(OscSavedCopy, ARowOwnsOnlyItsRelaysCopyOfItsEntry) {
+  QTemporaryDir dir;
+  const TUnitIdentity a = UnitOf('A'), b = UnitOf('B');
+  const QString base = "osc/1_2024-03-05_161501";
+  const TOscHead e = Entry(250);
+  SaveCopy(dir.path(), base, e, a);
+  SaveCopy(dir.path(), base + "_2", e, TUnitIdentity()); // an earlier version's copy
+  SaveCopy(dir.path(), base + "_3", e, b);
+  SaveCopy(dir.path(), base + "_4", Entry(250, 1, 2), a, false); // a side file alone still takes its name
+  struct {
+    const char *Name;
+    TUnitIdentity Unit;
+    TOscHead Head;
+    TOscSavedCopy::TKind Kind;
+    QString Found, SaveAs;
+  } rows[] = {
+      {"A's own", a, e, TOscSavedCopy::Own, base, base},
+      {"B's own", b, e, TOscSavedCopy::Own, base + "_3", base + "_3"},
+      {"another unit of A's type at another address", UnitOf('A', 2), e, TOscSavedCopy::Unrecorded, base + "_2", base + "_5"},
+      {"A over another route", UnitOf('A', 1, "rtu:/dev/ttyS0"), e, TOscSavedCopy::Unrecorded, base + "_2", base + "_5"},
+      {"A's other record of the second", a, Entry(900), TOscSavedCopy::Unrecorded, base + "_2", base + "_5"},
+      {"A's entry of another length", a, Entry(250, 1, 2), TOscSavedCopy::Unrecorded, base + "_2", base + "_4"},
+      {"no relay identified", TUnitIdentity(), e, TOscSavedCopy::Unrecorded, base + "_2", base + "_5"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Name);
+    const TOscSavedCopy found = FindOscCopy(dir.path(), r.Head, r.Unit);
+    EXPECT_EQ(found.Kind, r.Kind);
+    EXPECT_EQ(found.Name, r.Found);
+    EXPECT_EQ(OscCopyName(dir.path(), r.Head, r.Unit), r.SaveAs);
+  }
+  // A second with no copy: the plain name, and no row's copy.
+  const TOscHead other = Entry(250);
+  TOscHead later = other;
+  later.FStart += 1.0 / 86400;
+  later.FFileName = OscFileName("1", later.FStart);
+  EXPECT_EQ(FindOscCopy(dir.path(), later, a).Kind, TOscSavedCopy::None);
+  EXPECT_EQ(OscCopyName(dir.path(), later, a), "osc/1_2024-03-05_161502");
 }
 
 TEST(OscDirectory, SavedDurationReadsTheCfgOfEitherRevision) {

@@ -125,6 +125,27 @@ TEST(OscSideFile, FallbackLendsItsLookButNotItsNotesOrEvents) {
   EXPECT_TRUE(C.Notes.empty());
   EXPECT_TRUE(Events.empty());
   EXPECT_EQ(C.Events, "");
+
+  // A fresh copy's side file names its relay and holds its own events, no
+  // look: the look is lent all the same, the events are the copy's.
+  IXXMLDocument Fresh = NewXMLDocument();
+  Fresh->LoadXML("<root><event moment=\"24/03/15,10:00:00.200\" caption=\"Пуск\"/>"
+                 "<event moment=\"24/03/15,10:00:00.300\" caption=\"Откл\"/></root>");
+  SetOscSource(Fresh, {});
+  SaveXMLDocument(Fresh, Dir.filePath("fresh.xml"));
+  TOscChannelSettings F;
+  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("fresh.xml"), Dir.filePath("last.xml"), R.Config, 1000, View, {&F}, Events));
+  EXPECT_EQ(View.AnalogHeight, 57);
+  EXPECT_EQ(F.Color, Last.Color);
+  ASSERT_EQ(Events.size(), 2u);
+  EXPECT_EQ(Events[0]->Text, QString::fromUtf8("Пуск"));
+  EXPECT_EQ(F.Events, "00");
+  EXPECT_TRUE(F.Notes.empty());
+  EXPECT_TRUE(View.HasLook);
+  // With no record's look saved yet, only the events are read: the set-up is offered.
+  ASSERT_TRUE(LoadOscSideFile(Dir.filePath("fresh.xml"), QString(), R.Config, 1000, View, {&F}, Events));
+  EXPECT_FALSE(View.HasLook);
+  EXPECT_EQ(Events.size(), 2u);
 }
 
 TEST(OscSideFile, EmptyOrBrokenFileIsLoggedAndLeavesTheDefaults) {
@@ -174,4 +195,36 @@ TEST(OscSideFile, DamagedFileIsKeptWithoutReplacingAnEarlierCopy) {
     EXPECT_EQ(LoadFileBytes(Dir.filePath(S.Kept)), S.Bytes) << S.Kept;
   }
   EXPECT_EQ(LoadFileBytes(Path), ""); // the side file itself is left to its writer
+}
+
+// The relay a copy was read from stays in its side file through the viewer's
+// saves, every byte of the identity as recorded; only a file that names it
+// keeps it.
+TEST(OscSideFile, ViewerSaveKeepsTheRelayTheCopyWasReadFrom) {
+  QTemporaryDir Dir;
+  const QString Path = Dir.filePath("rec.xml");
+  TOscSource Source;
+  Source.Unit = {QStringLiteral("rtu:/dev/ttyUSB0"), 17, QByteArray("\x00\x01\xFF\x80", 4) + QByteArray(124, 'd'),
+                 QByteArray("\x12\x00", 2), QByteArray(20, '\xAB')};
+  Source.Start = QStringLiteral("2026-03-05 16:15:01.250");
+  Source.BeforeSeconds = 1, Source.AfterSeconds = 2, Source.FileNo = 31;
+  IXXMLDocument Doc = NewXMLDocument();
+  SetOscSource(Doc, Source);
+  SaveXMLDocument(Doc, Path);
+
+  TOscChannelSettings A;
+  SaveOscSideFile(Path, {40, 200}, {&A}, {});
+  const TOscSource Kept = ReadOscSource(Path);
+  EXPECT_TRUE(Kept.Unit == Source.Unit) << Kept.Unit.Describe().toStdString();
+  EXPECT_TRUE(std::tie(Kept.Start, Kept.BeforeSeconds, Kept.AfterSeconds, Kept.FileNo) ==
+              std::tie(Source.Start, Source.BeforeSeconds, Source.AfterSeconds, Source.FileNo));
+  EXPECT_TRUE(Kept.SameRecord(Source));
+  EXPECT_EQ(LoadFileBytes(Path).count("<source "), 1);
+
+  // A side file of an earlier version names no relay, and the viewer adds none.
+  const QString Old = Dir.filePath("old.xml");
+  SaveOscSideFile(Old, {40, 200}, {&A}, {});
+  EXPECT_TRUE(ReadOscSource(Old).IsEmpty());
+  SaveFileBytes(Dir.filePath("bad.xml"), "<root><source route=");
+  EXPECT_TRUE(ReadOscSource(Dir.filePath("bad.xml")).IsEmpty());
 }
