@@ -24,10 +24,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QWheelEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPrinter>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -37,6 +37,7 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 namespace {
 QString Tr(const char *Text) { return MultiLingual().Translate(QString::fromUtf8(Text)); }
@@ -102,9 +103,11 @@ void TSchemaCanvas::mouseDoubleClickEvent(QMouseEvent *Event) {
   // The system delivers the second press as this event; the editor expects
   // the double-click and then a press it swallows.
   const QPoint at = Event->position().toPoint();
+  const QPointer<TSchemaCanvas> self(this);
   FEditor->Guard([&] {
     FState.DblClick(at);
-    FState.MouseDown(ButtonOf(Event->button()), false, at);
+    if (self)
+      FState.MouseDown(ButtonOf(Event->button()), false, at);
   });
 }
 
@@ -202,11 +205,16 @@ TSchemaEditor::~TSchemaEditor() {
 }
 
 void TSchemaEditor::Guard(const std::function<void()> &Action) {
+  // A block's dialog runs an event loop: the editor may have gone with its
+  // page when it returns.
+  const QPointer<TSchemaEditor> self(this);
   try {
     Action();
   } catch (const EKvError &e) {
     ShowLogicError(e.Text());
   }
+  if (!self)
+    return;
   CloseOrphanEditors();
   SyncView();
 }
