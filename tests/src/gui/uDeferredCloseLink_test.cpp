@@ -19,9 +19,11 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QMenu>
+#include <QProgressBar>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTimer>
@@ -306,4 +308,74 @@ TEST_F(DeferredCloseLink, TheCloseWaitsForTheDialogOpenWhenTheWriteEnds) {
     // Its unsaved edits asked about once, as a close asks, no dialog open.
     EXPECT_EQ(AskedUnderDialog, QList<bool>{false});
   }
+}
+
+// "Выход" while a write runs: the program waits for it, and no command makes
+// a new tab meanwhile (the edit tab, a set file); the program then ends.
+TEST_F(DeferredCloseLink, NoNewTabWhileTheProgramWaitsToClose) {
+  const struct {
+    const char *Command;
+    std::function<void()> Run;
+  } commands[] = {
+      {"Редактировать уставки", [this] { S.Form->auEdit->trigger(); }},
+      {"Открыть набор уставок", [this] { S.Form->apFileLoad->trigger(); }},
+  };
+  const QString file = S.Dir.filePath("set.us");
+  S.Form->UstavFrame->SaveToFile(file);
+  Answer = file;
+  SetFileDialogSink([this](const TFileDialogRequest &R) {
+    Asked << R.Caption;
+    return Answer;
+  });
+  S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+  TkvUstavLocalFrame *set = EditedTab(S, "444");
+  ASSERT_TRUE(set);
+  ASSERT_NO_FATAL_FAILURE(StartHeldWrite(set));
+  S.Form->nExit->trigger();
+  ASSERT_TRUE(S.Form->WriteWaitBox());
+  const int tabs = S.Form->PageControl->count();
+  for (const auto &c : commands) {
+    SCOPED_TRACE(c.Command);
+    S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+    c.Run();
+    EXPECT_EQ(S.Form->PageControl->count(), tabs);
+  }
+  EXPECT_TRUE(Asked.isEmpty()) << Asked.join("|").toStdString();
+  S.Server->HoldAnswers(false);
+  EXPECT_TRUE(QTest::qWaitFor([this] { return !S.Form->isVisible(); }, 20000));
+}
+
+// "Выход" as the edit command's identity check ends, before the command
+// goes on: once the program has closed, it goes no further (no set file, no tab).
+TEST_F(DeferredCloseLink, TheEditCommandStopsWhenTheProgramClosedDuringItsCheck) {
+  S.Form->PageControl->setCurrentWidget(S.Form->TabSheetUstav);
+  ASSERT_TRUE(S.Form->aMonitorPoll->isEnabled());
+  const QString work = QDir(S.Form->GetTempFolder()).filePath("tempustav.xml");
+  QFile::remove(work);
+  // The check's answer is held until the window shows the link busy; the
+  // check's end enables "Опрос" again, and the close comes right then,
+  // while the command still waits.
+  S.Server->HoldAnswers(true, SIM_FN_READ_FILE);
+  QTimer release;
+  QObject::connect(&release, &QTimer::timeout, [&] {
+    if (S.Form->aMonitorPoll->isEnabled())
+      return;
+    release.stop();
+    S.Server->HoldAnswers(false);
+  });
+  release.start(10);
+  bool pressed = false;
+  QObject::connect(S.Form->aMonitorPoll, &QAction::changed, &release, [&] {
+    if (!pressed && !release.isActive() && S.Form->aMonitorPoll->isEnabled()) {
+      pressed = true;
+      S.Form->nExit->trigger();
+    }
+  });
+  S.Form->auEdit->trigger();
+  release.stop();
+  S.Server->HoldAnswers(false);
+  EXPECT_TRUE(pressed);
+  EXPECT_FALSE(S.Form->isVisible());
+  EXPECT_FALSE(QFile::exists(work));
+  EXPECT_EQ(S.Form->ActiveLocalSet(), nullptr);
 }
