@@ -496,8 +496,10 @@ std::unique_ptr<QMenu> TSchemaEditor::TreeMenu(QTreeWidgetItem *Node) {
     FCopySource = nullptr;
   });
   add(Tr("Добавить модуль"), (inModules || inLocal) && kind == nkNone, [this, Node] {
+    // The file question runs an event loop: the editor may have gone when it returns.
+    const QPointer<TSchemaEditor> self(this);
     const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"), XmlFilter(), {}, {}});
-    if (!name.isEmpty())
+    if (!name.isEmpty() && self)
       AddModuleNode(Node, name);
   });
   add(Tr("Свойства"), kind == nkModuleItem, [] {});
@@ -637,8 +639,9 @@ void TSchemaEditor::CloseOrphanEditors() {
 // ---- menu commands ----
 
 void TSchemaEditor::InsertExternalModule() {
+  const QPointer<TSchemaEditor> self(this);
   const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"), XmlFilter(), {}, {}});
-  if (!name.isEmpty())
+  if (!name.isEmpty() && self)
     FState.InsertExternalModule(name);
 }
 
@@ -646,9 +649,10 @@ void TSchemaEditor::SaveModuleToFile() {
   TModule *m = Module();
   if (!m)
     throw EKvError("FModule is nil");
+  const QPointer<TSchemaEditor> self(this);
   const QString name =
       AskFileName({TFileDialogKind::Save, QString(), QStringLiteral("xml"), QStringLiteral("*.xml"), {}, m->Caption});
-  if (!name.isEmpty())
+  if (!name.isEmpty() && self)
     m->SaveToFile(name);
 }
 
@@ -656,10 +660,11 @@ void TSchemaEditor::ImportDDF() {
   TModule *m = Module();
   if (!m)
     throw EKvError("FModule is nil");
+  const QPointer<TSchemaEditor> self(this);
   const QString name = AskFileName({TFileDialogKind::Open, QStringLiteral("Импорт Дескриптора устройства"),
                                     QStringLiteral("ddf"), Tr("Дескриптор устройства") + QStringLiteral(" (*.ddf)"),
                                     {}, {}});
-  if (name.isEmpty())
+  if (name.isEmpty() || !self)
     return;
   // Read first: a file that fails leaves the module with its descriptor.
   auto device = std::make_shared<TDeviceDescriptor>();
