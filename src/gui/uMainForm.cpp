@@ -58,7 +58,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QThread>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -81,6 +80,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabBar>
+#include <QThread>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -1473,7 +1473,6 @@ void TMainForm::CancelCloses() {
   FCloseLoopLevel = -1;
   if (FCloseRules.Cancel() || held)
     Logger().Info(QString::fromUtf8(TCloseRules::CancelledLine));
-  ReopenTab(nullptr);
   while (!FShutTabs.isEmpty())
     ReopenTab(FShutTabs.first());
 }
@@ -1916,14 +1915,13 @@ void TMainForm::UpdateActions() {
   // program's close waits, no command makes a new tab.
   const bool shut = IsClosePutOff(PageControl->currentWidget());
   const bool ending = FCloseRules.ProgramWaitsFor() != 0;
-  for (QAction *a : {aMonitorRefresh, apFileLoad, apFileSave, apFileSaveAs, adSetup, auWrite, auEdit, nExcel, aoSetup,
-                     aoPrint, aoExportOsci})
-    if (shut)
-      a->setEnabled(false);
   apFileSave->setEnabled(!shut);
   apFileSaveAs->setEnabled(!shut);
-  for (QAction *a : {auEdit, nExcel, apFileLoad})
-    if (ending)
+  if (shut)
+    for (QAction *a : {aMonitorRefresh, apFileLoad, adSetup, auWrite, auEdit, nExcel, aoSetup, aoPrint, aoExportOsci})
+      a->setEnabled(false);
+  if (ending)
+    for (QAction *a : {auEdit, nExcel, apFileLoad})
       a->setEnabled(false);
   // After a network picker the box lists numbers of another link.
   cbDevNo->setEnabled(st.cbDevNo && !FIdentification->IsUnitChosen());
