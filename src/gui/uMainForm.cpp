@@ -66,9 +66,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
