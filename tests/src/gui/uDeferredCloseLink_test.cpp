@@ -26,6 +26,7 @@
 #include <QProgressBar>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -378,4 +379,69 @@ TEST_F(DeferredCloseLink, TheEditCommandStopsWhenTheProgramClosedDuringItsCheck)
   EXPECT_FALSE(S.Form->isVisible());
   EXPECT_FALSE(QFile::exists(work));
   EXPECT_EQ(S.Form->ActiveLocalSet(), nullptr);
+}
+
+// The logic tab closed while "Сформировать" writes the relay's logic (its
+// file frames answered late): "Сохранить как" and a block's function take
+// nothing meanwhile; the write runs to its end (the logic started again)
+// and the tab closes.
+TEST_F(DeferredCloseLink, TheLogicTabClosedDuringItsLogicWriteTakesNoCommand) {
+  const struct {
+    const char *Path;
+    std::function<void(TkvCustomFrame *)> Command;
+  } paths[] = {
+      {"Сохранить как", [this](TkvCustomFrame *) { S.Form->apFileSaveAs->trigger(); }},
+      {"a block's function", [](TkvCustomFrame *Page) { DoubleClickFunction(Page); }},
+  };
+  SetMessageSink([this](TMsgKind Kind, const QString &Text) {
+    Shown << Text;
+    return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+  });
+  for (const auto &p : paths) {
+    SCOPED_TRACE(p.Path);
+    S.Form.reset();
+    S.Server.reset();
+    S.Serve(false);
+    ASSERT_TRUE(S.Open(QString("[setup]\ncustom=1\npasswdExpirationPeriod=600\nprotocol=modbustcp\n[modbustcp]\n"
+                               "host=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=5000\n[debug]\npoll=0\n"
+                               "[timer]\ninterval=60000\n")
+                           .arg(S.Server->TcpPort())));
+    S.Form->setGeometry(0, 0, 1400, 800);
+    S.Form->show();
+    ASSERT_EQ(S.Identify(), "Готово");
+    S.Form->SetLoggedIn(true);
+    TkvCustomFrame *page = LogicTab();
+    ASSERT_TRUE(page);
+    Tab = S.Form->PageControl->currentWidget();
+    S.Device.ClearLogs();
+    S.Server->HoldAnswers(true, SIM_FN_WRITE_FILE);
+    // Once the relay's logic has been stopped and a frame is being written:
+    // Ctrl+F4, the path's command, then the answers let go.
+    Opened.clear();
+    Asked.clear();
+    QTimer during;
+    bool closed = false;
+    QObject::connect(&during, &QTimer::timeout, [&] {
+      const std::vector<QByteArray> log = S.Device.RequestLog();
+      const bool writing = std::any_of(log.begin(), log.end(),
+                                       [](const QByteArray &P) { return uint8_t(P[0]) == SIM_FN_WRITE_FILE; });
+      if (closed || S.Device.SpecialLog().empty() || !writing)
+        return;
+      closed = true;
+      during.stop();
+      S.Form->atabClose->trigger();
+      EXPECT_TRUE(S.Form->WriteWaitBox());
+      S.Form->UpdateActions();
+      p.Command(page);
+      EXPECT_TRUE(Opened.isEmpty()) << Opened.join("|").toStdString();
+      EXPECT_TRUE(Asked.isEmpty()) << Asked.join("|").toStdString();
+      S.Server->HoldAnswers(false);
+    });
+    during.start(20);
+    QTest::mouseClick(page->ToolButtonCompile, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return closed; }, 60000)) << Shown.join("|").toStdString();
+    S.Server->HoldAnswers(false);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !Tab && !QApplication::activeModalWidget(); }, 60000));
+    EXPECT_EQ(S.Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+  }
 }
