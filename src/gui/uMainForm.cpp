@@ -66,9 +66,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -80,6 +82,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabBar>
+#include <QThread>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -135,6 +138,24 @@ std::function<void()> WithFile(TFileDialogKind Kind, const QString &Caption, con
       Use(path);
   };
 }
+
+// A file command of a tab's frame: the frame is taken before the question,
+// which runs an event loop, and used after it only while it still exists.
+template <class T>
+std::function<void()> WithFrameFile(TFileDialogKind Kind, const QString &Caption, const QString &Ext,
+                                    const QString &Filter, std::function<T *()> Frame,
+                                    std::function<void(T &, const QString &)> Use) {
+  return [=] {
+    const QPointer<T> frame(Frame());
+    if (!frame)
+      return;
+    if (const QString path = AskFileName({Kind, Caption, Ext, Filter, {}, {}}); !path.isEmpty() && frame)
+      Use(*frame, path);
+  };
+}
+
+const char *const TabClosingRefusal = "Вкладка закроется после записи: её команды не выполняются";
+const char *const ProgramClosingRefusal = "Программа закроется после записи: новая вкладка не открывается";
 
 // The folder, then the system's reason: which folder and why, never only "failed".
 QString FolderProblemText(const QString &Folder, const QString &Reason) {
@@ -239,6 +260,9 @@ TMainForm::TMainForm(const TAppIniFile &Ini, const QString &ProgramFolder, QWidg
   FSignalGuard = new QTimer(this);
   FSignalGuard->setInterval(20);
   connect(FSignalGuard, &QTimer::timeout, this, &TMainForm::GuardSignalClose);
+  FCloseHold = new QTimer(this);
+  FCloseHold->setInterval(50);
+  connect(FCloseHold, &QTimer::timeout, this, &TMainForm::ResumeHeldCloses);
 
   FForms = CreateAppForms(this, Ini);
   resize(1000, 680);
@@ -332,8 +356,14 @@ void TMainForm::BuildActions() {
   connect(nExit, &QAction::triggered, this, &QWidget::close);
   connect(atabClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
   connect(NClose, &QAction::triggered, this, &TMainForm::CloseActiveTab);
-  connect(miLog, &QAction::triggered, this, &TMainForm::OpenLogTab);
-  connect(miModbus, &QAction::triggered, this, &TMainForm::OpenModbusTab);
+  connect(miLog, &QAction::triggered, this, [this] {
+    if (!RefusedForClosingProgram())
+      OpenLogTab();
+  });
+  connect(miModbus, &QAction::triggered, this, [this] {
+    if (!RefusedForClosingProgram())
+      OpenModbusTab();
+  });
   // The oscillogram viewer's rows.
   auto Guarded = [](const std::function<void()> &Command) {
     return [Command] {
@@ -345,6 +375,8 @@ void TMainForm::BuildActions() {
     };
   };
   connect(aoOpen, &QAction::triggered, this, Guarded([this] {
+            if (RefusedForClosingProgram())
+              return;
             const QString Name = TkvOscFrame::OpenDialog(this, QString::fromUtf8("Открыть осциллограмму"),
                                                          FProgramFolder + QStringLiteral("osc"), QStringLiteral("*.dat"));
             if (!Name.isEmpty())
@@ -355,15 +387,21 @@ void TMainForm::BuildActions() {
             TTabSheet *sheet = PageControl->ActiveSheet();
             if (!sheet || sheet->Tag() == 0)
               throw EKvError("no osc");
+            if (RefusedForClosingTab())
+              return;
             if (TkvOscFrame *frame = ActiveOscFrame())
               frame->RunSetup();
           }));
   connect(aoPrint, &QAction::triggered, this, Guarded([this] {
+            if (RefusedForClosingTab())
+              return;
             if (TkvOscFrame *frame = ActiveOscFrame())
               frame->Print();
           }));
   connect(N13, &QAction::triggered, this, [this] { FForms.AboutBox->exec(); });
   connect(adSetup, &QAction::triggered, this, [this] {
+    if (RefusedForClosingTab())
+      return;
     // Without an identified device the designers take the descriptor of "desc.xml".
     if (!FDescriptor->Ready)
       FDescriptor->LoadFromFile(QStringLiteral("desc.xml"));
@@ -396,7 +434,10 @@ void TMainForm::BuildActions() {
       form->SetDescriptor(FDescriptor.get());
       form->SetPropertyForm(FForms.PropertyForm);
       form->LoadFrom(boards->Panel);
-      if (form->exec() != QDialog::Accepted)
+      // The designer is a dialog one stays in for minutes: its tab may have
+      // gone when it returns.
+      const QPointer<TkvDeviceBoardFrame> target(boards);
+      if (form->exec() != QDialog::Accepted || !target)
         return;
       setUpdatesEnabled(false);
       form->ApplyTo(boards->Panel);
@@ -406,6 +447,8 @@ void TMainForm::BuildActions() {
     }
   });
   connect(NDeviceBoard, &QAction::triggered, this, [this] {
+    if (RefusedForClosingProgram())
+      return;
     if (!FDescriptor->Ready) {
       ShowErrorText(QStringLiteral("Нет дескриптора"));
       return;
@@ -1273,6 +1316,11 @@ TkvOscFrame *TMainForm::ActiveOscFrame() const {
 }
 
 void TMainForm::keyPressEvent(QKeyEvent *Event) {
+  // A tab whose close is put off takes no key of its own.
+  if (IsClosePutOff(PageControl->currentWidget())) {
+    QMainWindow::keyPressEvent(Event);
+    return;
+  }
   if (TkvCustomFrame *custom = ActiveCustomFrame(); custom && custom->KeyDown(Event))
     return;
   if (TkvOscFrame *frame = ActiveOscFrame(); frame && Event->key() == Qt::Key_Escape) {
@@ -1283,6 +1331,10 @@ void TMainForm::keyPressEvent(QKeyEvent *Event) {
 }
 
 void TMainForm::wheelEvent(QWheelEvent *Event) {
+  if (IsClosePutOff(PageControl->currentWidget())) {
+    QMainWindow::wheelEvent(Event);
+    return;
+  }
   if (TkvCustomFrame *custom = ActiveCustomFrame(); custom && custom->MouseWheel(Event)) {
     Event->accept();
     return;
@@ -1321,10 +1373,58 @@ bool TMainForm::PutOffTabClose(TTabSheetClosable *Sheet) {
   // A tab that goes another way meanwhile waits no longer.
   connect(Sheet, &QObject::destroyed, this, [this, Sheet] { FCloseRules.Forget(Sheet); });
   WaitForWrite(*write, QStringLiteral("вкладки ") + PageControl->tabText(PageControl->indexOf(Sheet)).trimmed());
+  ShutClosingTab(Sheet);
+  return true;
+}
+
+bool TMainForm::IsClosePutOff(const QWidget *Sheet) const {
+  return Sheet && std::any_of(FShutTabs.begin(), FShutTabs.end(),
+                              [Sheet](const QPointer<TTabSheetClosable> &S) { return S == Sheet; });
+}
+
+void TMainForm::ShutClosingTab(TTabSheetClosable *Sheet) {
+  if (!FShutsClosingTabs || IsClosePutOff(Sheet))
+    return;
+  // Disabled, the page takes no click, key, context menu, cell dialog or
+  // designer of its own; the window's commands refuse it (RefusedForClosingTab).
+  FShutTabs << QPointer<TTabSheetClosable>(Sheet);
+  Sheet->setEnabled(false);
+  UpdateActions();
+}
+
+void TMainForm::ReopenTab(QWidget *Sheet) {
+  for (qsizetype i = FShutTabs.size() - 1; i >= 0; --i)
+    if (!FShutTabs[i] || FShutTabs[i] == Sheet) {
+      if (FShutTabs[i])
+        FShutTabs[i]->setEnabled(true);
+      FShutTabs.removeAt(i);
+    }
+  if (FStarted)
+    UpdateActions();
+}
+
+bool TMainForm::RefusedForClosingTab() {
+  if (!IsClosePutOff(PageControl->currentWidget()))
+    return false;
+  ShowStatus(MultiLingual().Translate(QString::fromUtf8(TabClosingRefusal)));
+  return true;
+}
+
+bool TMainForm::RefusedForClosingProgram() {
+  const bool held = std::any_of(FHeldEnds.begin(), FHeldEnds.end(), [](const TCloseRules::TWriteEnd &E) {
+    return E.Program == TCloseRules::TStep::Resume;
+  });
+  if (FCloseRules.ProgramWaitsFor() == 0 && !held && !FClosed)
+    return false;
+  ShowStatus(MultiLingual().Translate(QString::fromUtf8(ProgramClosingRefusal)));
   return true;
 }
 
 void TMainForm::WaitForWrite(TIOChainList3 &Write, const QString &Closing) {
+  // A dialog's exec() opened after this runs a loop deeper than this one.
+  const int level = QThread::currentThread()->loopLevel();
+  if (FCloseLoopLevel < 0 || level < FCloseLoopLevel)
+    FCloseLoopLevel = level;
   Logger().Info(QString::fromUtf8(TCloseRules::WaitLine).arg(Closing, Write.Writes()));
   const char *text = FCloseRules.ProgramWaitsFor() != 0
                          ? "Выполняется запись: %1. Программа закроется, когда запись закончится"
@@ -1378,8 +1478,14 @@ void TMainForm::WriteEnded(const TIOChainList3 &Chain) {
 }
 
 void TMainForm::CancelCloses() {
-  if (FCloseRules.Cancel())
+  const bool held = !FHeldEnds.isEmpty();
+  FHeldEnds.clear();
+  FCloseHold->stop();
+  FCloseLoopLevel = -1;
+  if (FCloseRules.Cancel() || held)
     Logger().Info(QString::fromUtf8(TCloseRules::CancelledLine));
+  while (!FShutTabs.isEmpty())
+    ReopenTab(FShutTabs.first());
 }
 
 void TMainForm::CloseWaitBox() {
@@ -1393,6 +1499,17 @@ void TMainForm::CloseWaitBox() {
 void TMainForm::ResumeCloses(const TCloseRules::TWriteEnd &End) {
   if (!FIOChain || FClosed)
     return;
+  // A tab whose write ended short stays with its report, and takes commands again.
+  for (const void *tab : End.TabsStay)
+    for (int i = 0; i < PageControl->count(); ++i)
+      if (PageControl->widget(i) == tab)
+        ReopenTab(PageControl->widget(i));
+  // A signal's close does not wait for a box: it rejects it.
+  if (!FCloseRules.IsSignalClose() && (IsCloseHeld() || !FHeldEnds.isEmpty())) {
+    FHeldEnds << End;
+    FCloseHold->start();
+    return;
+  }
   if (!FCloseRules.IsWaiting())
     CloseWaitBox();
   // Each tab's own questions come now that its write has ended. Only tabs
@@ -1400,11 +1517,38 @@ void TMainForm::ResumeCloses(const TCloseRules::TWriteEnd &End) {
   for (const void *tab : End.TabsGo)
     for (int i = 0; i < PageControl->count(); ++i)
       if (auto *sheet = qobject_cast<TTabSheetClosable *>(PageControl->widget(i)); sheet == tab) {
-        sheet->CloseTab();
+        const QPointer<TTabSheetClosable> kept(sheet);
+        // "Отмена" to its question keeps the tab, which takes commands again.
+        if (!sheet->CloseTab() && kept)
+          ReopenTab(kept);
         break;
       }
+  if (!FCloseRules.IsWaiting() && FHeldEnds.isEmpty())
+    FCloseLoopLevel = -1;
   if (End.Program == TCloseRules::TStep::Resume)
     close();
+}
+
+bool TMainForm::IsCloseHeld() const {
+  if (OpenModal())
+    return true;
+  return FCloseLoopLevel >= 0 && QThread::currentThread()->loopLevel() > FCloseLoopLevel;
+}
+
+void TMainForm::ResumeHeldCloses() {
+  if (IsCloseHeld())
+    return;
+  FCloseHold->stop();
+  const QList<TCloseRules::TWriteEnd> ends = std::exchange(FHeldEnds, {});
+  for (const TCloseRules::TWriteEnd &end : ends) {
+    // A question of one close holds the others again.
+    if (!FHeldEnds.isEmpty() || IsCloseHeld()) {
+      FHeldEnds << end;
+      FCloseHold->start();
+      continue;
+    }
+    ResumeCloses(end);
+  }
 }
 
 QWidget *TMainForm::OpenModal() const {
@@ -1605,11 +1749,12 @@ bool TMainForm::SaveEventReportAs() {
   request.Kind = TFileDialogKind::Save;
   request.Caption = QStringLiteral("Сохранить шаблон как");
   request.DefaultExt = QStringLiteral("xml");
+  const QPointer<TEventPDFReportFrame> target(frame);
   const QString file = AskFileName(request);
-  if (file.isEmpty())
+  if (file.isEmpty() || !target)
     return true;
   try {
-    frame->SaveAs(file);
+    target->SaveAs(file);
   } catch (const EKvError &e) {
     ShowErrorText(e.Text());
   }
@@ -1722,8 +1867,8 @@ bool TMainForm::RelayCheckedFirst() {
   };
   // The check reads files in frames of its own: it waits for a chain that
   // runs now (a title-panel poll) to end.
-  waitFor([this, &self] { return !self || !IsLinkBusy(); });
-  if (!self)
+  waitFor([this, &self] { return !self || FClosed || !IsLinkBusy(); });
+  if (!self || FClosed)
     return false;
   TIOChainList3 &chain = FIOChain->newList().checkedRead();
   const auto passed = std::make_shared<bool>(false);
@@ -1734,8 +1879,11 @@ bool TMainForm::RelayCheckedFirst() {
   alive.reset();
   chain.exec([passed] { *passed = true; });
   chain.run([this](int P, int M, uint32_t C) { ShowProgress(P, M, C); });
-  waitFor([&] { return *passed || live.expired(); });
-  return self && *passed;
+  waitFor([&] { return !self || FClosed || *passed || live.expired(); });
+  // Nothing goes on once the program has closed, and no tab is made while its close waits.
+  if (!self || FClosed || RefusedForClosingProgram())
+    return false;
+  return *passed;
 }
 
 void TMainForm::ExcelCommand() {
@@ -1774,6 +1922,18 @@ void TMainForm::UpdateActions() {
       {auEdit, st.auEdit},   {auWrite, st.auWrite},       {nExcel, st.nExcel}};
   for (const auto &[action, enabled] : actions)
     action->setEnabled(enabled);
+  // A tab whose close is put off takes no command of its own; while the
+  // program's close waits, no command makes a new tab.
+  const bool shut = IsClosePutOff(PageControl->currentWidget());
+  const bool ending = FCloseRules.ProgramWaitsFor() != 0;
+  apFileSave->setEnabled(!shut);
+  apFileSaveAs->setEnabled(!shut);
+  if (shut)
+    for (QAction *a : {aMonitorRefresh, apFileLoad, adSetup, auWrite, auEdit, nExcel, aoSetup, aoPrint, aoExportOsci})
+      a->setEnabled(false);
+  if (ending)
+    for (QAction *a : {auEdit, nExcel, apFileLoad})
+      a->setEnabled(false);
   // After a network picker the box lists numbers of another link.
   cbDevNo->setEnabled(st.cbDevNo && !FIdentification->IsUnitChosen());
   cbPrimVal->setEnabled(st.cbPrimVal);
@@ -1785,6 +1945,9 @@ void TMainForm::UpdateActions() {
 }
 
 void TMainForm::RunPageCommand(std::function<void()> TPageRow::*Command) {
+  // "Открыть" may make a tab (a set file).
+  if (RefusedForClosingTab() || (Command == &TPageRow::Load && RefusedForClosingProgram()))
+    return;
   for (const TPageRow &row : std::as_const(FPageRows))
     if (row.Serves()) {
       if (row.*Command)
@@ -1922,9 +2085,18 @@ void TMainForm::ConnectPageCommands() {
       }
     };
   };
-  connect(auWrite, &QAction::triggered, this, guarded([this] { WriteCommand(); }));
-  connect(auEdit, &QAction::triggered, this, guarded([this] { EditCommand(); }));
-  connect(nExcel, &QAction::triggered, this, guarded([this] { ExcelCommand(); }));
+  connect(auWrite, &QAction::triggered, this, guarded([this] {
+            if (!RefusedForClosingTab())
+              WriteCommand();
+          }));
+  connect(auEdit, &QAction::triggered, this, guarded([this] {
+            if (!RefusedForClosingTab() && !RefusedForClosingProgram())
+              EditCommand();
+          }));
+  connect(nExcel, &QAction::triggered, this, guarded([this] {
+            if (!RefusedForClosingTab() && !RefusedForClosingProgram())
+              ExcelCommand();
+          }));
   connect(daSetTime, &QAction::triggered, this, guarded([this] { SetTimeCommand(); }));
   connect(nReport, &QAction::triggered, this, guarded([this] { ReportCommand(); }));
   connect(nEventExport, &QAction::triggered, this, guarded([this] { EventExportCommand(); }));
@@ -1975,15 +2147,23 @@ void TMainForm::ConnectPageCommands() {
   // A local set: Refresh reads the fixed setpoints page again.
   AddPageRow({[this] { return ActiveLocalSet() != nullptr; }, [this] { UstavFrame->Refresh(); }, {},
               [this] { ActiveLocalSet()->SaveToFile(QString()); },
-              WithFile(K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", [this](const QString &F) {
-                ActiveLocalSet()->SaveToFile(F);
-                PageControl->setTabText(PageControl->currentIndex(), QFileInfo(F).fileName() + TabCaptionTail);
-              })});
+              WithFrameFile<TkvUstavLocalFrame>(
+                  K::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", [this] { return ActiveLocalSet(); },
+                  [this](TkvUstavLocalFrame &Set, const QString &F) {
+                    Set.SaveToFile(F);
+                    for (QWidget *w = Set.parentWidget(); w; w = w->parentWidget())
+                      if (const int i = PageControl->indexOf(w); i >= 0) {
+                        PageControl->setTabText(i, QFileInfo(F).fileName() + TabCaptionTail);
+                        break;
+                      }
+                  })});
   AddPageRow({[this] { return ActiveFrame<TkvDeviceBoardFrame>() != nullptr; },
               [this] { ActiveFrame<TkvDeviceBoardFrame>()->Refresh(); }, {},
               [this] { ActiveFrame<TkvDeviceBoardFrame>()->Save(QString()); },
-              WithFile(K::Save, QStringLiteral("Сохранить функциональные панели как"), "xml", {},
-                       [this](const QString &F) { ActiveFrame<TkvDeviceBoardFrame>()->Save(F); })});
+              WithFrameFile<TkvDeviceBoardFrame>(
+                  K::Save, QStringLiteral("Сохранить функциональные панели как"), "xml", {},
+                  [this] { return ActiveFrame<TkvDeviceBoardFrame>(); },
+                  [](TkvDeviceBoardFrame &Boards, const QString &F) { Boards.Save(F); })});
   AddPageRow({tagged(-9), {}, {}, {}, [this] { ActiveFrame<TExcelFrame>()->SaveAs(); }});
   AddPageRow({[this] { return ActiveOscFrame() != nullptr; }, {}, {}, [this] { ActiveOscFrame()->SaveViewSettings(); },
               [this] { ActiveOscFrame()->SaveComtradeAsDialog(); }});
@@ -2002,6 +2182,8 @@ void TMainForm::ConnectPageCommands() {
 
 void TMainForm::ConnectCustomLogic() {
   connect(NCustomLogic, &QAction::triggered, this, [this] {
+    if (RefusedForClosingProgram())
+      return;
     try {
       OpenCustomLogicTab();
     } catch (const EKvError &e) {
@@ -2011,19 +2193,22 @@ void TMainForm::ConnectCustomLogic() {
   const auto askPack = [](TFileDialogKind Kind, const QString &Caption) {
     return AskFileName({Kind, Caption, QStringLiteral("pack"), QStringLiteral("*.pack"), {}, {}});
   };
+  // The file question runs an event loop: the page is used after it only while it exists.
   const auto packSaveAs = [this, askPack] {
+    const QPointer<TkvCustomFrame> page(ActiveCustomFrame());
     const QString path = askPack(TFileDialogKind::Save, QStringLiteral("Сохранить файл Внешней логики как"));
-    if (!path.isEmpty())
-      ActiveCustomFrame()->SaveAs(path);
+    if (!path.isEmpty() && page)
+      page->SaveAs(path);
   };
   AddPageRow({[this] { return ActiveCustomFrame() != nullptr; }, [this] { ActiveCustomFrame()->ReRead(); },
               [this, askPack] {
                 // Another project over unsaved unit edits asks first.
-                if (!ActiveCustomFrame()->QueryClose())
+                const QPointer<TkvCustomFrame> page(ActiveCustomFrame());
+                if (!page->QueryClose() || !page)
                   return;
                 const QString path = askPack(TFileDialogKind::Open, QStringLiteral("Открыть файл Внешней логики"));
-                if (!path.isEmpty())
-                  ActiveCustomFrame()->LoadFromFile(path);
+                if (!path.isEmpty() && page)
+                  page->LoadFromFile(path);
               },
               [this, packSaveAs] {
                 if (ActiveCustomFrame()->FileName().isEmpty())

@@ -96,6 +96,14 @@ public:
   void CloseQuietly();
   // The box saying that a close waits for a write to end, or null.
   QMessageBox *WriteWaitBox() const;
+  // The tab's close is put off (it waits for its write, or for a dialog to
+  // return after it): the tab takes no command of its own meanwhile.
+  bool IsClosePutOff(const QWidget *Sheet) const;
+  // Off (tests only): a tab whose close is put off keeps its commands, so
+  // that the hold of its close under an open dialog is seen on its own.
+  void SetShutsClosingTabs(bool Value) { FShutsClosingTabs = Value; }
+  // A write has ended whose closes wait for a dialog to return.
+  bool HasHeldCloses() const { return !FHeldEnds.isEmpty(); }
   // Clears device type and dates: an identification has started.
   void ClearDeviceStrip();
   // Progress callback of chains: Position >= Max ends the transfer (green);
@@ -308,6 +316,21 @@ private:
   void WaitForWrite(TIOChainList3 &Write, const QString &Closing);
   void WriteEnded(const TIOChainList3 &Chain);
   void ResumeCloses(const TCloseRules::TWriteEnd &End);
+  // Nothing is deleted under an open dialog: a close the write's end lets
+  // go waits while a modal dialog is open, whatever opened it, or while an
+  // event loop runs deeper than the one the close was asked from (a dialog's
+  // exec() not yet returned); it comes once the last has gone.
+  bool IsCloseHeld() const;
+  void ResumeHeldCloses();
+  // A tab whose close is put off is shut (disabled: its menus, keys, cell
+  // dialogs and designers take nothing) until it goes or the close is given up.
+  void ShutClosingTab(TTabSheetClosable *Sheet);
+  void ReopenTab(QWidget *Sheet);
+  // A command of the active tab while its close is put off, or one that
+  // would make a new tab while the program's close waits: refused with the
+  // word on the status line (true).
+  bool RefusedForClosingTab();
+  bool RefusedForClosingProgram();
   void CancelCloses();
   void CloseWaitBox();
   // The modal box open now, other than the close's own, or null.
@@ -361,6 +384,11 @@ private:
   QPointer<QMessageBox> FWriteBox;
   QPointer<QMessageBox> FWriteWaitBox;
   TCloseRules FCloseRules;
+  QList<QPointer<TTabSheetClosable>> FShutTabs;
+  bool FShutsClosingTabs = true;
+  QList<TCloseRules::TWriteEnd> FHeldEnds;
+  QTimer *FCloseHold = nullptr;
+  int FCloseLoopLevel = -1; // the event loop a close was asked from; -1: none
   QTimer *FSignalGuard = nullptr; // rejects boxes during a signal's close
   bool FStarted = false;
   bool FClosed = false;

@@ -69,13 +69,18 @@ TkvDeviceBoardFrame::TkvDeviceBoardFrame(QWidget *Parent)
   ListBox->installEventFilter(this);
 
   AskName = [this](QString &Caption) {
-    TModuleProtertyForm form(this);
-    form.Label2->setText(QStringLiteral("Панель"));
-    form.eCaption->setText(Caption);
-    if (form.exec() != QDialog::Accepted)
+    // The page's own dialog goes with the page: never on the stack, where
+    // the page's end would free it under its exec().
+    const QPointer<TModuleProtertyForm> form(new TModuleProtertyForm(this));
+    form->Label2->setText(QStringLiteral("Панель"));
+    form->eCaption->setText(Caption);
+    const bool accepted = form->exec() == QDialog::Accepted;
+    if (!form)
       return false;
-    Caption = form.eCaption->text();
-    return true;
+    if (accepted)
+      Caption = form->eCaption->text();
+    delete form.data();
+    return accepted;
   };
   FDoc = EmptyDocument();
   FRoot = FDoc->GetDocumentElement();
@@ -411,7 +416,10 @@ void TkvDeviceBoardFrame::ActionRenameExecute() {
   if (!frame || !AskName)
     return;
   QString caption = ListBox->item(i)->text();
-  if (!AskName(caption))
+  // The name's dialog runs an event loop: the page may have gone when it returns.
+  const QPointer<TkvDeviceBoardFrame> self(this);
+  const std::function<bool(QString &)> ask = AskName;
+  if (!ask(caption) || !self)
     return;
   frame->SetStrAttr(QStringLiteral("caption"), caption);
   ListBox->item(i)->setText(caption);

@@ -13,6 +13,7 @@
 #include <QBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -258,8 +259,10 @@ bool TkvUstavLocalFrame::SaveToFile(const QString &FileName) {
   // where the engineer chose.
   QString name = FileName;
   if (name.isEmpty() && FFollows) {
+    // The question runs an event loop: the tab may have gone when it returns.
+    const QPointer<TkvUstavLocalFrame> self(this);
     name = AskFileName({TFileDialogKind::Save, QStringLiteral("Сохранить набор уставок как"), "us", "*.us", {}, {}});
-    if (name.isEmpty())
+    if (name.isEmpty() || !self)
       return false;
   }
   // A set without "modbus" gets one.

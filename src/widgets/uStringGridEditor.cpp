@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -116,7 +117,9 @@ void TStringGridEditor::StartEdit() {
       break;
     r.Dialog->setProperty("strings", r.Items);
     r.Dialog->setProperty("value", r.Text);
-    if (r.Dialog->exec() != QDialog::Accepted)
+    // The dialog runs an event loop: the grid may have gone when it returns.
+    const QPointer<TStringGridEditor> self(this);
+    if (r.Dialog->exec() != QDialog::Accepted || !self)
       break;
     const QString text = r.Dialog->property("value").toString();
     try {

@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyledItemDelegate>
@@ -641,7 +642,9 @@ void TFunctionEditForm::ChooseUstav(int Row) {
   if (FState.Element->Module)
     FUstavs->List.MarkUsed(*FState.Element->Module);
   FUstavs->ShowList();
-  if (FUstavs->exec() != QDialog::Accepted)
+  // The chooser runs an event loop: this dialog may have gone with its editor.
+  const QPointer<TFunctionEditForm> self(this);
+  if (FUstavs->exec() != QDialog::Accepted || !self)
     return;
   if (auto *u = static_cast<TDDUstav *>(FUstavs->Selected())) {
     try {
@@ -659,7 +662,8 @@ void TFunctionEditForm::ChooseParam(int Row) {
     return;
   State();
   FParams->SetDescriptor(*FDesc);
-  if (FParams->exec() != QDialog::Accepted)
+  const QPointer<TFunctionEditForm> self(this);
+  if (FParams->exec() != QDialog::Accepted || !self)
     return;
   if (auto *p = static_cast<TDDParam *>(FParams->Selected())) {
     FState.ChooseParam(Row, p);
@@ -673,7 +677,8 @@ void TFunctionEditForm::EditBits(int Row) {
     return;
   State();
   FBits->SetUstav(*u, *FDesc);
-  if (FBits->exec() != QDialog::Accepted)
+  const QPointer<TFunctionEditForm> self(this);
+  if (FBits->exec() != QDialog::Accepted || !self)
     return;
   FBits->Apply(*u, *FDesc);
   FState.Rows[size_t(Row)].Values = {IntToBinStr(u->GetValue(0), 16), IntToBinStr(u->GetValue(1), 16)};

@@ -24,10 +24,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QWheelEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPrinter>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -37,6 +37,7 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 namespace {
 QString Tr(const char *Text) { return MultiLingual().Translate(QString::fromUtf8(Text)); }
@@ -102,9 +103,11 @@ void TSchemaCanvas::mouseDoubleClickEvent(QMouseEvent *Event) {
   // The system delivers the second press as this event; the editor expects
   // the double-click and then a press it swallows.
   const QPoint at = Event->position().toPoint();
+  const QPointer<TSchemaCanvas> self(this);
   FEditor->Guard([&] {
     FState.DblClick(at);
-    FState.MouseDown(ButtonOf(Event->button()), false, at);
+    if (self)
+      FState.MouseDown(ButtonOf(Event->button()), false, at);
   });
 }
 
@@ -202,11 +205,16 @@ TSchemaEditor::~TSchemaEditor() {
 }
 
 void TSchemaEditor::Guard(const std::function<void()> &Action) {
+  // A block's dialog runs an event loop: the editor may have gone with its
+  // page when it returns.
+  const QPointer<TSchemaEditor> self(this);
   try {
     Action();
   } catch (const EKvError &e) {
     ShowLogicError(e.Text());
   }
+  if (!self)
+    return;
   CloseOrphanEditors();
   SyncView();
 }
@@ -488,8 +496,10 @@ std::unique_ptr<QMenu> TSchemaEditor::TreeMenu(QTreeWidgetItem *Node) {
     FCopySource = nullptr;
   });
   add(Tr("Добавить модуль"), (inModules || inLocal) && kind == nkNone, [this, Node] {
+    // The file question runs an event loop: the editor may have gone when it returns.
+    const QPointer<TSchemaEditor> self(this);
     const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"), XmlFilter(), {}, {}});
-    if (!name.isEmpty())
+    if (!name.isEmpty() && self)
       AddModuleNode(Node, name);
   });
   add(Tr("Свойства"), kind == nkModuleItem, [] {});
@@ -629,8 +639,9 @@ void TSchemaEditor::CloseOrphanEditors() {
 // ---- menu commands ----
 
 void TSchemaEditor::InsertExternalModule() {
+  const QPointer<TSchemaEditor> self(this);
   const QString name = AskFileName({TFileDialogKind::Open, QString(), QStringLiteral("xml"), XmlFilter(), {}, {}});
-  if (!name.isEmpty())
+  if (!name.isEmpty() && self)
     FState.InsertExternalModule(name);
 }
 
@@ -638,9 +649,10 @@ void TSchemaEditor::SaveModuleToFile() {
   TModule *m = Module();
   if (!m)
     throw EKvError("FModule is nil");
+  const QPointer<TSchemaEditor> self(this);
   const QString name =
       AskFileName({TFileDialogKind::Save, QString(), QStringLiteral("xml"), QStringLiteral("*.xml"), {}, m->Caption});
-  if (!name.isEmpty())
+  if (!name.isEmpty() && self)
     m->SaveToFile(name);
 }
 
@@ -648,10 +660,11 @@ void TSchemaEditor::ImportDDF() {
   TModule *m = Module();
   if (!m)
     throw EKvError("FModule is nil");
+  const QPointer<TSchemaEditor> self(this);
   const QString name = AskFileName({TFileDialogKind::Open, QStringLiteral("Импорт Дескриптора устройства"),
                                     QStringLiteral("ddf"), Tr("Дескриптор устройства") + QStringLiteral(" (*.ddf)"),
                                     {}, {}});
-  if (name.isEmpty())
+  if (name.isEmpty() || !self)
     return;
   // Read first: a file that fails leaves the module with its descriptor.
   auto device = std::make_shared<TDeviceDescriptor>();

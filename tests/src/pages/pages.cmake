@@ -6,6 +6,7 @@ if(KV_GUI)
       ${CMAKE_CURRENT_LIST_DIR}/../gui/gui_app.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uControls_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uDeviceBoardFrame_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/uDeviceBoardDialog_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uDesigner_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uDashboardFrame_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/uUstavPanel_test.cpp
