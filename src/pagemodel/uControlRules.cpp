@@ -5,6 +5,7 @@
 #include "uNumberFormat.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -120,36 +121,118 @@ int EventRecordSize(const IXXMLNode &Root) {
 
 TEventRange NextEventRange(const TEventCursor &Cursor, int MaxCount, int RingCount) {
   TEventRange r;
-  if (Cursor.LastIndex == 0xFFFF || RingCount <= 0) {
-    r.First = 0;
-    r.Last = CheckedCast<uint16_t>(MaxCount);
-    r.LastTime = DeviceBaseDate;
-  } else {
-    r.First = uint16_t((Cursor.LastIndex + 1) % RingCount);
-    r.Last = uint16_t((r.First + MaxCount) % RingCount);
-    r.LastTime = Cursor.LastTime;
-  }
+  if (Cursor.LastIndex == 0xFFFF || RingCount <= 0)
+    return r;
+  const int frames = std::clamp(MaxCount, 1, RingCount);
+  r.First = uint16_t((Cursor.LastIndex + 1) % RingCount);
+  r.Last = uint16_t((r.First + frames) % RingCount);
   return r;
 }
 
-QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, TEventCursor &Cursor) {
+namespace {
+
+bool IsEmptySlot(const QByteArray &Record) { return uint8_t(Record[0]) == 0xFF; }
+
+bool StampOf(const QByteArray &Record, TDateTime &Time) {
+  return DecodeDeviceTime7(reinterpret_cast<const uint8_t *>(Record.constData()), Time);
+}
+
+// Cursor moves to Slot, which holds Record; a record with a stamp is shown.
+void Take(QList<TEventRow> &Rows, TEventCursor &Cursor, int Slot, const QByteArray &Record) {
+  TDateTime time = 0;
+  if (StampOf(Record, time)) {
+    Rows.append({time, uint8_t(Record[7]), (uint8_t(Record[8]) & 1) != 0});
+    Cursor.LastTime = time;
+  }
+  Cursor.LastIndex = uint16_t(Slot);
+  Cursor.Slots[size_t(Slot)] = Record;
+}
+
+// The slot of the newest record of a ring read from slot 0, -1 when it holds none.
+int RingEnd(const std::vector<QByteArray> &Records, int RingCount) {
+  const int count = int(Records.size());
+  // The device fills its slots in order: the first empty slot after a record
+  // is the end, whatever the stamps say.
+  for (int k = 0; k + 1 < count; ++k)
+    if (!IsEmptySlot(Records[size_t(k)]) && IsEmptySlot(Records[size_t(k + 1)]))
+      return k;
+  if (count == RingCount && count > 0 && IsEmptySlot(Records.front()) && !IsEmptySlot(Records.back()))
+    return count - 1;
+  // A full ring: nothing but the stamps tells where it was written last.
+  int last = -1;
+  TDateTime previous = 0;
+  for (int k = 0; k < count; ++k) {
+    TDateTime time = 0;
+    if (IsEmptySlot(Records[size_t(k)]) || !StampOf(Records[size_t(k)], time))
+      continue;
+    if (last >= 0 && time < previous)
+      return k - 1;
+    previous = time;
+    last = k;
+  }
+  return last;
+}
+
+} // namespace
+
+QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, int MaxCount,
+                            TEventCursor &Cursor) {
   QList<TEventRow> rows;
   if (RecordSize < 9 || RingCount <= 0)
     return rows;
-  for (qsizetype pos = 0; pos + RecordSize <= File.size(); pos += RecordSize) {
-    const auto *rec = reinterpret_cast<const uint8_t *>(File.constData() + pos);
-    TDateTime time;
-    const bool valid = DecodeDeviceTime7(rec, time);
-    if (!valid || time == DeviceBaseDate) {
-      if (Cursor.LastIndex == 0xFFFF)
-        Cursor.LastIndex = 0;
-      continue;
+  if (Cursor.Slots.size() != size_t(RingCount))
+    Cursor.Slots.assign(size_t(RingCount), QByteArray());
+  std::vector<QByteArray> records;
+  for (qsizetype pos = 0; pos + RecordSize <= File.size() && int(records.size()) < RingCount; pos += RecordSize)
+    records.push_back(File.mid(pos, RecordSize));
+  const int count = int(records.size());
+
+  if (Cursor.LastIndex != 0xFFFF) {
+    const int first = (Cursor.LastIndex + 1) % RingCount;
+    for (int k = 0; k < count; ++k) {
+      const int slot = (first + k) % RingCount;
+      const QByteArray &record = records[size_t(k)];
+      QByteArray &known = Cursor.Slots[size_t(slot)];
+      TDateTime time = 0;
+      const bool older = known.isEmpty() && StampOf(record, time) && time < Cursor.LastTime;
+      if (IsEmptySlot(record) || record == known || older) {
+        known = record;
+        break;
+      }
+      Take(rows, Cursor, slot, record);
     }
-    if (time < Cursor.LastTime)
-      break;
-    rows.append({time, rec[7], (rec[8] & 1) != 0});
-    Cursor.LastIndex = Cursor.LastIndex == 0xFFFF ? 0 : uint16_t((Cursor.LastIndex + 1) % RingCount);
-    Cursor.LastTime = time;
+    return rows;
   }
+
+  if (count == 0)
+    return rows;
+  // The first read: every slot read is accounted for, the records up to the
+  // ring's end shown, the rest old.
+  for (int k = 0; k < count; ++k)
+    Cursor.Slots[size_t(k)] = records[size_t(k)];
+  const int end = RingEnd(records, RingCount);
+  if (end < 0) {
+    // No record yet: the next read starts at slot 0.
+    Cursor.LastIndex = uint16_t(RingCount - 1);
+    return rows;
+  }
+  // Back from the end, as far as MaxCount records, an empty slot or (a ring
+  // read whole) the slot after the end, which holds the oldest record.
+  std::vector<int> shown;
+  int stamped = 0;
+  for (int step = 0, slot = end; step < count && stamped < MaxCount; ++step) {
+    if (IsEmptySlot(records[size_t(slot)]) || (step > 0 && slot == (end + 1) % count))
+      break;
+    shown.push_back(slot);
+    TDateTime time = 0;
+    if (StampOf(records[size_t(slot)], time))
+      ++stamped;
+    if (slot == 0 && count < RingCount)
+      break;
+    slot = (slot + count - 1) % count;
+  }
+  for (auto it = shown.rbegin(); it != shown.rend(); ++it)
+    Take(rows, Cursor, *it, records[size_t(*it)]);
+  Cursor.LastIndex = uint16_t(end);
   return rows;
 }

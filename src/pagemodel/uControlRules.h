@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 // Register number meaning "no register chosen".
 constexpr int NoReg = 65535;
@@ -72,13 +73,21 @@ void MergeBitsStream(QIODevice &Stream, uint16_t Mask, uint16_t Value);
 // descriptor's event measure and bit register word counts.
 int EventRecordSize(const IXXMLNode &Root);
 
-// Where the title panel stands in the device's event ring.
+// Where the title panel stands in the device's event ring. The ring has no
+// write pointer, and a backward step of the relay's clock looks like its end,
+// so a record is told new by its slot: a slot whose bytes changed since the
+// panel last accounted for them holds a new record, whatever its stamp.
 struct TEventCursor {
-  uint16_t LastIndex = 0xFFFF; // ring index of the last record taken; 65535: none yet
-  TDateTime LastTime = 0;      // its time stamp; 0: none
+  uint16_t LastIndex = 0xFFFF; // ring index of the newest record taken; 65535: the ring not read yet
+  TDateTime LastTime = 0;      // the stamp of that record (shown only; no read stops at it)
+  // Per slot, the bytes last read there and accounted for (shown, or seen to
+  // be old); empty while the slot has not been read.
+  std::vector<QByteArray> Slots;
 };
-// The frames the next read asks for: the first read frames 0 .. MaxCount from
-// the base date, later ones continue after the last record taken.
+// The frames the next read asks for, and the last time the ring step is
+// given: always 0, so that the step reads every frame asked for and the
+// slots, not the stamps, decide. The first read takes the whole ring (First
+// = Last = 0: one turn), later ones MaxCount frames after the newest taken.
 struct TEventRange {
   uint16_t First = 0, Last = 0;
   TDateTime LastTime = 0;
@@ -90,7 +99,15 @@ struct TEventRow {
   int Code = 0;
   bool State = false;
 };
-// The records of a ring read, oldest first, advancing Cursor. Empty records
-// are skipped, a record older than the last taken ends the reading and a
-// partial last record is ignored.
-QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, TEventCursor &Cursor);
+// The new records of a ring read made by NextEventRange's range, oldest
+// first, advancing Cursor; a partial last record is ignored.
+// The first read (the whole ring) finds the ring's end: the record before
+// the first empty slot (year byte 255) that follows one; in a ring with no
+// such slot (full), the record before the first one older than the record
+// before it, which a backward clock step imitates. It gives the MaxCount
+// records up to that end. A later read walks the slots after the newest
+// taken: a slot whose bytes changed is new; an empty or unchanged slot ends
+// the walk. A slot never read is told by its stamp (older than the newest
+// taken ends the walk). A record with an invalid stamp is taken, not shown.
+QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, int MaxCount,
+                            TEventCursor &Cursor);
