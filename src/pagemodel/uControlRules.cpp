@@ -121,11 +121,18 @@ int EventRecordSize(const IXXMLNode &Root) {
 
 TEventRange NextEventRange(const TEventCursor &Cursor, int MaxCount, int RingCount) {
   TEventRange r;
-  if (Cursor.LastIndex == 0xFFFF || RingCount <= 0)
+  if (RingCount <= 0)
     return r;
-  const int frames = std::clamp(MaxCount, 1, RingCount);
-  r.First = uint16_t((Cursor.LastIndex + 1) % RingCount);
-  r.Last = uint16_t((r.First + frames) % RingCount);
+  int first = 0, frames = 0;
+  if (Cursor.LastIndex == 0xFFFF) {
+    first = Cursor.Scanned % RingCount;
+    frames = std::clamp(std::max(MaxCount + 1, EventScanFrames), 1, RingCount - first);
+  } else {
+    first = (Cursor.LastIndex + 1) % RingCount;
+    frames = std::clamp(MaxCount, 1, RingCount);
+  }
+  r.First = uint16_t(first);
+  r.Last = uint16_t((first + frames) % RingCount);
   return r;
 }
 
@@ -185,7 +192,7 @@ QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCoun
   std::vector<QByteArray> records;
   for (qsizetype pos = 0; pos + RecordSize <= File.size() && int(records.size()) < RingCount; pos += RecordSize)
     records.push_back(File.mid(pos, RecordSize));
-  const int count = int(records.size());
+  int count = int(records.size());
 
   if (Cursor.LastIndex != 0xFFFF) {
     const int first = (Cursor.LastIndex + 1) % RingCount;
@@ -204,19 +211,25 @@ QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCoun
     return rows;
   }
 
-  if (count == 0)
+  // Looking for the end: the slots from slot 0 on are kept until they hold it.
+  const int from = Cursor.Scanned % RingCount;
+  for (int k = 0; k < count && from + k < RingCount; ++k)
+    Cursor.Slots[size_t(from + k)] = records[size_t(k)];
+  Cursor.Scanned = std::min(RingCount, from + count);
+  records.assign(Cursor.Slots.begin(), Cursor.Slots.begin() + Cursor.Scanned);
+  bool found = Cursor.Scanned == RingCount;
+  for (int k = 0; !found && k + 1 < Cursor.Scanned; ++k)
+    found = !IsEmptySlot(records[size_t(k)]) && IsEmptySlot(records[size_t(k + 1)]);
+  if (!found)
     return rows;
-  // The first read: every slot read is accounted for, the records up to the
-  // ring's end shown, the rest old.
-  for (int k = 0; k < count; ++k)
-    Cursor.Slots[size_t(k)] = records[size_t(k)];
+  count = Cursor.Scanned;
   const int end = RingEnd(records, RingCount);
   if (end < 0) {
     // No record yet: the next read starts at slot 0.
     Cursor.LastIndex = uint16_t(RingCount - 1);
     return rows;
   }
-  // Back from the end, as far as MaxCount records, an empty slot or (a ring
+  // Back from the end, as far as MaxCount records, an empty slot or (the ring
   // read whole) the slot after the end, which holds the oldest record.
   std::vector<int> shown;
   int stamped = 0;

@@ -78,16 +78,21 @@ int EventRecordSize(const IXXMLNode &Root);
 // so a record is told new by its slot: a slot whose bytes changed since the
 // panel last accounted for them holds a new record, whatever its stamp.
 struct TEventCursor {
-  uint16_t LastIndex = 0xFFFF; // ring index of the newest record taken; 65535: the ring not read yet
+  uint16_t LastIndex = 0xFFFF; // ring index of the newest record taken; 65535: the ring's end not found yet
   TDateTime LastTime = 0;      // the stamp of that record (shown only; no read stops at it)
+  int Scanned = 0;             // slots read from slot 0 on while the end is looked for
   // Per slot, the bytes last read there and accounted for (shown, or seen to
   // be old); empty while the slot has not been read.
   std::vector<QByteArray> Slots;
 };
+// Frames a read takes while the ring's end is looked for: a bad line costs
+// a refresh a few repeats, not a whole ring's.
+constexpr int EventScanFrames = 32;
 // The frames the next read asks for, and the last time the ring step is
 // given: always 0, so that the step reads every frame asked for and the
-// slots, not the stamps, decide. The first read takes the whole ring (First
-// = Last = 0: one turn), later ones MaxCount frames after the newest taken.
+// slots, not the stamps, decide. Until the ring's end is found the reads go
+// on from slot 0, max(MaxCount + 1, EventScanFrames) frames at a time; then
+// MaxCount frames after the newest taken.
 struct TEventRange {
   uint16_t First = 0, Last = 0;
   TDateTime LastTime = 0;
@@ -101,13 +106,14 @@ struct TEventRow {
 };
 // The new records of a ring read made by NextEventRange's range, oldest
 // first, advancing Cursor; a partial last record is ignored.
-// The first read (the whole ring) finds the ring's end: the record before
-// the first empty slot (year byte 255) that follows one; in a ring with no
-// such slot (full), the record before the first one older than the record
-// before it, which a backward clock step imitates. It gives the MaxCount
-// records up to that end. A later read walks the slots after the newest
-// taken: a slot whose bytes changed is new; an empty or unchanged slot ends
-// the walk. A slot never read is told by its stamp (older than the newest
-// taken ends the walk). A record with an invalid stamp is taken, not shown.
+// While the end is looked for, the slots read from slot 0 on are kept until
+// they hold the ring's end: the record before the first empty slot (year
+// byte 255) that follows one; or, the whole ring read without such a slot
+// (full), the record before the first one older than the record before it,
+// which a backward clock step imitates. Then the MaxCount records up to the
+// end are given. Later reads walk the slots after the newest taken: a slot
+// whose bytes changed is new whatever its stamp; an empty or unchanged slot
+// ends the walk; a slot never read is told by its stamp (older than the
+// newest taken ends the walk). A record with an invalid stamp is taken, not shown.
 QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, int MaxCount,
                             TEventCursor &Cursor);

@@ -4,6 +4,7 @@
 // pseudo-terminal and over Modbus TCP behind one test gateway.
 #include "../../common/uTcpGateway.h"
 
+#include "uControlRules.h"
 #include "uControls.h"
 #include "uDashboardFrame.h"
 #include "uDemoDevice.h"
@@ -174,6 +175,8 @@ protected:
     return out;
   }
   static QString PanelText(const QDateTime &At) { return At.toString("yy-MM-dd hh:mm:ss.zzz"); }
+  // Refreshes that read a ring of 256 slots whole while its end is looked for.
+  static constexpr int ScanRefreshes = 256 / EventScanFrames;
 
   TDemoSession S;
   TSimDevice Other;
@@ -290,8 +293,9 @@ protected:
 } // namespace
 
 // The relay's clock was set back an hour 46 events ago (a ring not full), and
-// it logs on: within two refreshes the panel's newest row is the relay's
-// newest event, at the start, after "Опрос", and after each new event.
+// it logs on: the panel's newest row is the relay's newest event once the
+// ring is read to its end (at the start, after "Опрос"), and within two
+// refreshes of each new event.
 TEST_F(PanelRingLink, ABackwardClockStepInTheRingKeepsThePanelOnTheNewestEvent) {
   TSimEventSeries plan;
   plan.Count = 146;
@@ -299,7 +303,7 @@ TEST_F(PanelRingLink, ABackwardClockStepInTheRingKeepsThePanelOnTheNewestEvent) 
   plan.StepBackMinutes = 60;
   Ring(plan, Last);
   ASSERT_NO_FATAL_FAILURE(ShowPanel());
-  QStringList rows = PanelRows(2);
+  QStringList rows = PanelRows(ScanRefreshes);
   ASSERT_FALSE(rows.isEmpty());
   EXPECT_EQ(rows.first(), PanelText(Records.back().Moment));
   for (int round = 0; round < 3; ++round) {
@@ -312,7 +316,7 @@ TEST_F(PanelRingLink, ABackwardClockStepInTheRingKeepsThePanelOnTheNewestEvent) 
   ASSERT_EQ(S.Identify(), "Готово");
   S.Form->PageControl->setCurrentWidget(S.Form->TabSheetDashboard);
   const QStringList logged = LogEvents(1);
-  rows = PanelRows(2);
+  rows = PanelRows(ScanRefreshes);
   ASSERT_FALSE(rows.isEmpty());
   EXPECT_EQ(rows.first(), logged.last());
 }
@@ -341,15 +345,17 @@ TEST_F(PanelRingLink, SetTimeOnARelayAnHourAheadKeepsThePanelOnTheNewestEvent) {
   }
 }
 
-// A full ring (300 events into 256 slots, the oldest in slot 44): the panel
-// shows the newest at once, each new event once, never the ring's oldest,
-// through two turns of the ring's write position past its start.
+// A full ring (300 events into 256 slots, the oldest in slot 44): once read
+// whole the panel shows the newest, then each new event once, never the
+// ring's oldest.
 TEST_F(PanelRingLink, AFullRingShowsNoRecordTwiceAndNeverItsOldestAsNew) {
   TSimEventSeries plan;
   plan.Count = 300;
   Ring(plan, Last);
   ASSERT_NO_FATAL_FAILURE(ShowPanel());
-  QStringList seen = PanelRows(1);
+  QStringList seen = PanelRows(ScanRefreshes - 1);
+  EXPECT_TRUE(seen.isEmpty()) << "the ring's end is known only once it is read whole";
+  seen = PanelRows(1);
   ASSERT_EQ(seen.size(), 5);
   EXPECT_EQ(seen.first(), PanelText(Records.back().Moment));
   const QString oldest = PanelText(Records[300 - 256].Moment);

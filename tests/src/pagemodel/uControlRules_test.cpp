@@ -112,31 +112,35 @@ TEST(ControlRules, EventRingReadTakesNewRecordsAndStopsAtOlderOnes) {
   ASSERT_EQ(size, 15);
   const QByteArray empty(size, char(0xFF));
   const QByteArray ring = empty + Record(2026, 1, 1, 1, 6) + Record(2026, 2, 17, 0, 6) + Record(2026, 0, 2, 1, 6) +
-                          Record(2026, 9, 2, 1, 3); // the last record is cut short
+                          empty + Record(2026, 9, 2, 1, 3); // the last record is cut short
   TEventCursor cursor;
   const QList<TEventRow> rows = TakeEvents(ring, size, 256, 5, cursor);
-  ASSERT_EQ(rows.size(), 2);
+  // The record older than the one before it is written after it: the empty
+  // slot, not the stamp, ends the ring.
+  ASSERT_EQ(rows.size(), 3);
   EXPECT_EQ(rows[0].Code, 1);
   EXPECT_TRUE(rows[0].State);
   EXPECT_EQ(rows[1].Code, 17);
-  EXPECT_EQ(cursor.LastIndex, 2); // the empty record counted as index 0
-  EXPECT_EQ(cursor.LastTime, rows[1].Time);
+  EXPECT_EQ(rows[2].Code, 2);
+  EXPECT_LT(rows[2].Time, rows[1].Time);
+  EXPECT_EQ(cursor.LastIndex, 3); // the empty record counted as index 0
+  EXPECT_EQ(cursor.LastTime, rows[2].Time);
 
   // The slot after the newest is told by its bytes, not by its stamp: as it
   // was read it ends the walk; written anew with an older stamp (the clock
   // set back) it is new.
-  EXPECT_TRUE(TakeEvents(Record(2026, 0, 2, 1, 6), size, 256, 5, cursor).isEmpty());
-  EXPECT_EQ(cursor.LastIndex, 2);
-  const QList<TEventRow> stepped = TakeEvents(Record(2026, 0, 3, 0, 6) + empty, size, 256, 5, cursor);
+  EXPECT_TRUE(TakeEvents(empty, size, 256, 5, cursor).isEmpty());
+  EXPECT_EQ(cursor.LastIndex, 3);
+  const QList<TEventRow> stepped = TakeEvents(Record(2025, 0, 3, 0, 6) + empty, size, 256, 5, cursor);
   ASSERT_EQ(stepped.size(), 1);
   EXPECT_EQ(stepped[0].Code, 3);
-  EXPECT_LT(stepped[0].Time, rows[1].Time);
-  EXPECT_EQ(cursor.LastIndex, 3);
+  EXPECT_EQ(cursor.LastIndex, 4);
 
-  // The first read takes the whole ring (one turn); none is given a last time.
+  // Until the end is found the reads go on from slot 0 in steps of 32
+  // frames; after it, MaxCount frames after the newest. None is given a last time.
   const TEventRange first = NextEventRange(TEventCursor(), 5, 256);
   EXPECT_EQ(first.First, 0);
-  EXPECT_EQ(first.Last, 0);
+  EXPECT_EQ(first.Last, EventScanFrames);
   EXPECT_EQ(first.LastTime, 0.0);
   TEventCursor at254;
   at254.LastIndex = 254;
@@ -145,6 +149,24 @@ TEST(ControlRules, EventRingReadTakesNewRecordsAndStopsAtOlderOnes) {
   EXPECT_EQ(later.First, 255);
   EXPECT_EQ(later.Last, 4);
   EXPECT_EQ(later.LastTime, 0.0);
+
+  // A full ring is read whole before its end is known: 256 slots of records,
+  // a minute apart from slot 200 on, the oldest in slot 200.
+  QByteArray full;
+  for (int s = 0; s < 256; ++s)
+    full += Record(2026, 0, uint8_t(s), 0, 6);
+  for (int s = 0; s < 256; ++s)
+    full[qsizetype(s) * size + 4] = char(((s + 56) % 256) / 5); // minutes, slot 199 the newest
+  TEventCursor scan;
+  for (int read = 0; read < 256 / EventScanFrames; ++read) {
+    const TEventRange r = NextEventRange(scan, 5, 256);
+    ASSERT_EQ(r.First, read * EventScanFrames) << read;
+    const QList<TEventRow> got = TakeEvents(full.mid(qsizetype(r.First) * size, EventScanFrames * size), size, 256, 5, scan);
+    EXPECT_EQ(got.isEmpty(), read + 1 < 256 / EventScanFrames) << read;
+    if (!got.isEmpty()) {
+      EXPECT_EQ(got.last().Code, 199);
+    }
+  }
 }
 
 namespace {
