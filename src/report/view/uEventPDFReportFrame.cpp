@@ -494,8 +494,9 @@ void TEventPDFReportFrame::SetEventList(const TEventLogItems *Items) {
   FEvents = Items;
   QStringList moments;
   // The default period runs from the earliest stamp to the latest: after the
-  // relay's clock was set back the journal's ends are neither (the oldest
-  // of equal stamps and the newest, as the list's own ends would be).
+  // relay's clock was set back the journal's ends are neither. Of equal
+  // stamps the one nearest the list's end opens it, the one nearest its
+  // start closes it, as the ends did.
   int earliest = -1, latest = -1;
   if (Items)
     for (size_t i = 0; i < Items->size(); ++i) {
