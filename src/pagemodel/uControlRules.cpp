@@ -165,19 +165,28 @@ int RingEnd(const std::vector<QByteArray> &Records, int RingCount) {
       return k;
   if (count == RingCount && count > 0 && IsEmptySlot(Records.front()) && !IsEmptySlot(Records.back()))
     return count - 1;
-  // A full ring: nothing but the stamps tells where it was written last.
-  int last = -1;
-  TDateTime previous = 0;
+  // A full ring: nothing but the stamps tells where it was written last. Its
+  // end is where they fall back the most from one record to the next: from
+  // the newest to the oldest they fall by the ring's whole span, and a clock
+  // set back falls by less, unless it was set back by more than that span.
+  std::vector<std::pair<int, TDateTime>> stamped;
   for (int k = 0; k < count; ++k) {
     TDateTime time = 0;
-    if (IsEmptySlot(Records[size_t(k)]) || !StampOf(Records[size_t(k)], time))
-      continue;
-    if (last >= 0 && time < previous)
-      return k - 1;
-    previous = time;
-    last = k;
+    if (!IsEmptySlot(Records[size_t(k)]) && StampOf(Records[size_t(k)], time))
+      stamped.push_back({k, time});
   }
-  return last;
+  if (stamped.empty())
+    return -1;
+  int end = stamped.back().first;
+  TDateTime largest = 0;
+  for (size_t i = count == RingCount ? 0 : 1; i < stamped.size(); ++i) {
+    const auto &before = stamped[(i + stamped.size() - 1) % stamped.size()];
+    if (before.second - stamped[i].second > largest) {
+      largest = before.second - stamped[i].second;
+      end = before.first;
+    }
+  }
+  return end;
 }
 
 } // namespace
@@ -187,8 +196,11 @@ QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCoun
   QList<TEventRow> rows;
   if (RecordSize < 9 || RingCount <= 0)
     return rows;
-  if (Cursor.Slots.size() != size_t(RingCount))
+  if (Cursor.Slots.size() != size_t(RingCount) || Cursor.ReadAt.size() != size_t(RingCount)) {
     Cursor.Slots.assign(size_t(RingCount), QByteArray());
+    Cursor.ReadAt.assign(size_t(RingCount), 0);
+  }
+  const uint32_t before = Cursor.Reads++;
   std::vector<QByteArray> records;
   for (qsizetype pos = 0; pos + RecordSize <= File.size() && int(records.size()) < RingCount; pos += RecordSize)
     records.push_back(File.mid(pos, RecordSize));
@@ -196,15 +208,24 @@ QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCoun
 
   if (Cursor.LastIndex != 0xFFFF) {
     const int first = (Cursor.LastIndex + 1) % RingCount;
+    bool ended = false;
     for (int k = 0; k < count; ++k) {
       const int slot = (first + k) % RingCount;
       const QByteArray &record = records[size_t(k)];
       QByteArray &known = Cursor.Slots[size_t(slot)];
+      // A slot the read before did not read may have changed long ago (the
+      // relay writing elsewhere than the panel took for the ring's end): its
+      // stamp says whether it follows the newest taken.
+      const bool unread = before == 0 || Cursor.ReadAt[size_t(slot)] != before;
+      Cursor.ReadAt[size_t(slot)] = Cursor.Reads;
       TDateTime time = 0;
-      const bool older = known.isEmpty() && StampOf(record, time) && time < Cursor.LastTime;
-      if (IsEmptySlot(record) || record == known || older) {
+      const bool older = unread && StampOf(record, time) && time < Cursor.LastTime;
+      // The slots read past the walk's end are old as they stand: the relay
+      // writes in order and has not written the end yet.
+      if (ended || IsEmptySlot(record) || record == known || older) {
         known = record;
-        break;
+        ended = true;
+        continue;
       }
       Take(rows, Cursor, slot, record);
     }
@@ -213,8 +234,10 @@ QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCoun
 
   // Looking for the end: the slots from slot 0 on are kept until they hold it.
   const int from = Cursor.Scanned % RingCount;
-  for (int k = 0; k < count && from + k < RingCount; ++k)
+  for (int k = 0; k < count && from + k < RingCount; ++k) {
     Cursor.Slots[size_t(from + k)] = records[size_t(k)];
+    Cursor.ReadAt[size_t(from + k)] = Cursor.Reads;
+  }
   Cursor.Scanned = std::min(RingCount, from + count);
   records.assign(Cursor.Slots.begin(), Cursor.Slots.begin() + Cursor.Scanned);
   bool found = Cursor.Scanned == RingCount;

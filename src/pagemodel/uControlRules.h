@@ -84,6 +84,9 @@ struct TEventCursor {
   // Per slot, the bytes last read there and accounted for (shown, or seen to
   // be old); empty while the slot has not been read.
   std::vector<QByteArray> Slots;
+  // Per slot, the read (counted in Reads) that last read it.
+  std::vector<uint32_t> ReadAt;
+  uint32_t Reads = 0;
 };
 // Frames a read takes while the ring's end is looked for: a bad line costs
 // a refresh a few repeats, not a whole ring's.
@@ -109,11 +112,14 @@ struct TEventRow {
 // While the end is looked for, the slots read from slot 0 on are kept until
 // they hold the ring's end: the record before the first empty slot (year
 // byte 255) that follows one; or, the whole ring read without such a slot
-// (full), the record before the first one older than the record before it,
-// which a backward clock step imitates. Then the MaxCount records up to the
-// end are given. Later reads walk the slots after the newest taken: a slot
-// whose bytes changed is new whatever its stamp; an empty or unchanged slot
-// ends the walk; a slot never read is told by its stamp (older than the
-// newest taken ends the walk). A record with an invalid stamp is taken, not shown.
+// (full), the record before the largest fall of the stamps from one record
+// to the next (a backward clock step falls too, by less than the ring's
+// span unless it was longer). Then the MaxCount records up to the end are
+// given. Later reads walk the slots after the newest taken: a slot read by
+// the read before whose bytes changed is new whatever its stamp; an empty or
+// unchanged slot ends the walk; a slot the read before did not read (never,
+// or only while the end was looked for) is new only when its bytes changed
+// and its stamp is not older than the newest taken. The slots read past the
+// walk's end are kept as read. A record with an invalid stamp is taken, not shown.
 QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, int MaxCount,
                             TEventCursor &Cursor);
