@@ -1734,6 +1734,12 @@ void TMainForm::OpenEventReport(const TEventLogItems *Records) {
         EventReportTag, false);
     PageControl->setTabText(PageControl->indexOf(sheet),
                             MultiLingual().Translate(QStringLiteral("Отчет по событиям")) + TabCaptionTail);
+    // The journal's records went with an identification: the tab's moments
+    // and lists are made again from the relay identified now.
+    connect(EventFrame, &Tkv2EventFrame::RecordsDropped, frame, [this, frame] {
+      frame->SetDescriptor(IsDeviceReady() ? FDescriptor.get() : nullptr);
+      frame->SetEventList(&EventFrame->Items());
+    });
   }
   PageControl->setCurrentWidget(sheet);
   frame->SetDescriptor(FDescriptor.get());

@@ -282,13 +282,18 @@ void Tkv2EventFrame::Init() {
 }
 
 void Tkv2EventFrame::Clear() {
+  // The records are the relay's that answered when they were read: neither
+  // the level filter nor another relay's captions may bring them back.
+  FItems.clear();
   FShown.clear();
   FModel->Reset(FLayout, FColumnMap, {});
+  emit RecordsDropped();
 }
 
 void Tkv2EventFrame::SetDescriptor(const IXXMLNode &Root) {
+  Clear();
   FRoot = Root;
-  // A new layout: records of an earlier device keep theirs.
+  // A new layout: a record decoded before keeps its own.
   FLayout = std::make_shared<TEventLayout>(FCaptions);
   QString exclude = AppIni().ReadString("osc", "excludeChar", "-");
   FLayout->SetDescriptor(Root, exclude);

@@ -94,10 +94,12 @@ public:
   void SetHost(TEventFrameHost Host) { FHost = std::move(Host); }
   // One-time set-up: fixed columns with captions of section event.
   void Init();
-  // Empties the shown grid; the read records stay until the next read.
+  // Drops the records read and empties the grid: at an identification they
+  // are of no relay until the journal is read again.
   void Clear();
   // Keeps the descriptor and builds the columns, the filters (restored from
-  // the user's store) and the record length.
+  // the user's store) and the record length; the records read under the
+  // descriptor before go (Clear).
   void SetDescriptor(const IXXMLNode &Root);
   const IXXMLNode &Descriptor() const { return FRoot; }
   // Reads the journal from the device and shows it; "Нет дескриптора" without one.
@@ -130,6 +132,11 @@ public:
   void clbEventLevelClickCheck(int Index);
   void clbSignalFilterClickCheck(int Index);
   void BitBtnApplyClick();
+
+signals:
+  // The records went (Clear): whatever was made ready from them (an open
+  // report's moments) is to be made again.
+  void RecordsDropped();
 
 private:
   // Columns as wide as their longest text in the grid's font (never below

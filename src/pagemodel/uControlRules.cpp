@@ -5,6 +5,7 @@
 #include "uNumberFormat.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -122,36 +123,154 @@ int EventRecordSize(const IXXMLNode &Root) {
 
 TEventRange NextEventRange(const TEventCursor &Cursor, int MaxCount, int RingCount) {
   TEventRange r;
-  if (Cursor.LastIndex == 0xFFFF || RingCount <= 0) {
-    r.First = 0;
-    r.Last = CheckedCast<uint16_t>(MaxCount);
-    r.LastTime = DeviceBaseDate;
+  if (RingCount <= 0)
+    return r;
+  int first = 0, frames = 0;
+  if (Cursor.LastIndex == 0xFFFF) {
+    first = Cursor.Scanned % RingCount;
+    frames = std::clamp(std::max(MaxCount + 1, EventScanFrames), 1, RingCount - first);
   } else {
-    r.First = uint16_t((Cursor.LastIndex + 1) % RingCount);
-    r.Last = uint16_t((r.First + MaxCount) % RingCount);
-    r.LastTime = Cursor.LastTime;
+    first = (Cursor.LastIndex + 1) % RingCount;
+    frames = std::clamp(MaxCount, 1, RingCount);
   }
+  r.First = uint16_t(first);
+  r.Last = uint16_t((first + frames) % RingCount);
   return r;
 }
 
-QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, TEventCursor &Cursor) {
+namespace {
+
+bool IsEmptySlot(const QByteArray &Record) { return uint8_t(Record[0]) == 0xFF; }
+
+bool StampOf(const QByteArray &Record, TDateTime &Time) {
+  return DecodeDeviceTime7(reinterpret_cast<const uint8_t *>(Record.constData()), Time);
+}
+
+// Cursor moves to Slot, which holds Record; a record with a stamp is shown.
+void Take(QList<TEventRow> &Rows, TEventCursor &Cursor, int Slot, const QByteArray &Record) {
+  TDateTime time = 0;
+  if (StampOf(Record, time)) {
+    Rows.append({time, uint8_t(Record[7]), (uint8_t(Record[8]) & 1) != 0});
+    Cursor.LastTime = time;
+  }
+  Cursor.LastIndex = uint16_t(Slot);
+  Cursor.Slots[size_t(Slot)] = Record;
+}
+
+// The slot of the newest record of a ring read from slot 0, -1 when it holds none.
+int RingEnd(const std::vector<QByteArray> &Records, int RingCount) {
+  const int count = int(Records.size());
+  // The device fills its slots in order: the first empty slot after a record
+  // is the end, whatever the stamps say.
+  for (int k = 0; k + 1 < count; ++k)
+    if (!IsEmptySlot(Records[size_t(k)]) && IsEmptySlot(Records[size_t(k + 1)]))
+      return k;
+  if (count == RingCount && count > 0 && IsEmptySlot(Records.front()) && !IsEmptySlot(Records.back()))
+    return count - 1;
+  // A full ring: nothing but the stamps tells where it was written last. Its
+  // end is where they fall back the most from one record to the next: from
+  // the newest to the oldest they fall by the ring's whole span, and a clock
+  // set back falls by less, unless it was set back by more than that span.
+  std::vector<std::pair<int, TDateTime>> stamped;
+  for (int k = 0; k < count; ++k) {
+    TDateTime time = 0;
+    if (!IsEmptySlot(Records[size_t(k)]) && StampOf(Records[size_t(k)], time))
+      stamped.push_back({k, time});
+  }
+  if (stamped.empty())
+    return -1;
+  int end = stamped.back().first;
+  TDateTime largest = 0;
+  for (size_t i = count == RingCount ? 0 : 1; i < stamped.size(); ++i) {
+    const auto &before = stamped[(i + stamped.size() - 1) % stamped.size()];
+    if (before.second - stamped[i].second > largest) {
+      largest = before.second - stamped[i].second;
+      end = before.first;
+    }
+  }
+  return end;
+}
+
+} // namespace
+
+QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, int MaxCount,
+                            TEventCursor &Cursor) {
   QList<TEventRow> rows;
   if (RecordSize < 9 || RingCount <= 0)
     return rows;
-  for (qsizetype pos = 0; pos + RecordSize <= File.size(); pos += RecordSize) {
-    const auto *rec = reinterpret_cast<const uint8_t *>(File.constData() + pos);
-    TDateTime time;
-    const bool valid = DecodeDeviceTime7(rec, time);
-    if (!valid || time == DeviceBaseDate) {
-      if (Cursor.LastIndex == 0xFFFF)
-        Cursor.LastIndex = 0;
-      continue;
-    }
-    if (time < Cursor.LastTime)
-      break;
-    rows.append({time, rec[7], (rec[8] & 1) != 0});
-    Cursor.LastIndex = Cursor.LastIndex == 0xFFFF ? 0 : uint16_t((Cursor.LastIndex + 1) % RingCount);
-    Cursor.LastTime = time;
+  if (Cursor.Slots.size() != size_t(RingCount) || Cursor.ReadAt.size() != size_t(RingCount)) {
+    Cursor.Slots.assign(size_t(RingCount), QByteArray());
+    Cursor.ReadAt.assign(size_t(RingCount), 0);
   }
+  const uint32_t before = Cursor.Reads++;
+  std::vector<QByteArray> records;
+  for (qsizetype pos = 0; pos + RecordSize <= File.size() && int(records.size()) < RingCount; pos += RecordSize)
+    records.push_back(File.mid(pos, RecordSize));
+  int count = int(records.size());
+
+  if (Cursor.LastIndex != 0xFFFF) {
+    const int first = (Cursor.LastIndex + 1) % RingCount;
+    bool ended = false;
+    for (int k = 0; k < count; ++k) {
+      const int slot = (first + k) % RingCount;
+      const QByteArray &record = records[size_t(k)];
+      QByteArray &known = Cursor.Slots[size_t(slot)];
+      // A slot the read before did not read may have changed long ago (the
+      // relay writing elsewhere than the panel took for the ring's end): its
+      // stamp says whether it follows the newest taken.
+      const bool unread = before == 0 || Cursor.ReadAt[size_t(slot)] != before;
+      Cursor.ReadAt[size_t(slot)] = Cursor.Reads;
+      TDateTime time = 0;
+      const bool older = unread && StampOf(record, time) && time < Cursor.LastTime;
+      // The slots read past the walk's end are old as they stand: the relay
+      // writes in order and has not written the end yet.
+      if (ended || IsEmptySlot(record) || record == known || older) {
+        known = record;
+        ended = true;
+        continue;
+      }
+      Take(rows, Cursor, slot, record);
+    }
+    return rows;
+  }
+
+  // Looking for the end: the slots from slot 0 on are kept until they hold it.
+  const int from = Cursor.Scanned % RingCount;
+  for (int k = 0; k < count && from + k < RingCount; ++k) {
+    Cursor.Slots[size_t(from + k)] = records[size_t(k)];
+    Cursor.ReadAt[size_t(from + k)] = Cursor.Reads;
+  }
+  Cursor.Scanned = std::min(RingCount, from + count);
+  records.assign(Cursor.Slots.begin(), Cursor.Slots.begin() + Cursor.Scanned);
+  bool found = Cursor.Scanned == RingCount;
+  for (int k = 0; !found && k + 1 < Cursor.Scanned; ++k)
+    found = !IsEmptySlot(records[size_t(k)]) && IsEmptySlot(records[size_t(k + 1)]);
+  if (!found)
+    return rows;
+  count = Cursor.Scanned;
+  const int end = RingEnd(records, RingCount);
+  if (end < 0) {
+    // No record yet: the next read starts at slot 0.
+    Cursor.LastIndex = uint16_t(RingCount - 1);
+    return rows;
+  }
+  // Back from the end, as far as MaxCount records, an empty slot or (the ring
+  // read whole) the slot after the end, which holds the oldest record.
+  std::vector<int> shown;
+  int stamped = 0;
+  for (int step = 0, slot = end; step < count && stamped < MaxCount; ++step) {
+    if (IsEmptySlot(records[size_t(slot)]) || (step > 0 && slot == (end + 1) % count))
+      break;
+    shown.push_back(slot);
+    TDateTime time = 0;
+    if (StampOf(records[size_t(slot)], time))
+      ++stamped;
+    if (slot == 0 && count < RingCount)
+      break;
+    slot = (slot + count - 1) % count;
+  }
+  for (auto it = shown.rbegin(); it != shown.rend(); ++it)
+    Take(rows, Cursor, *it, records[size_t(*it)]);
+  Cursor.LastIndex = uint16_t(end);
   return rows;
 }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // Register number meaning "no register chosen".
 constexpr int NoReg = 65535;
@@ -77,13 +78,29 @@ void MergeBitsStream(QIODevice &Stream, uint16_t Mask, uint16_t Value);
 // descriptor's event measure and bit register word counts.
 int EventRecordSize(const IXXMLNode &Root);
 
-// Where the title panel stands in the device's event ring.
+// Where the title panel stands in the device's event ring. The ring has no
+// write pointer, and a backward step of the relay's clock looks like its end,
+// so a record is told new by its slot: a slot whose bytes changed since the
+// panel last accounted for them holds a new record, whatever its stamp.
 struct TEventCursor {
-  uint16_t LastIndex = 0xFFFF; // ring index of the last record taken; 65535: none yet
-  TDateTime LastTime = 0;      // its time stamp; 0: none
+  uint16_t LastIndex = 0xFFFF; // ring index of the newest record taken; 65535: the ring's end not found yet
+  TDateTime LastTime = 0;      // the stamp of that record (shown only; no read stops at it)
+  int Scanned = 0;             // slots read from slot 0 on while the end is looked for
+  // Per slot, the bytes last read there and accounted for (shown, or seen to
+  // be old); empty while the slot has not been read.
+  std::vector<QByteArray> Slots;
+  // Per slot, the read (counted in Reads) that last read it.
+  std::vector<uint32_t> ReadAt;
+  uint32_t Reads = 0;
 };
-// The frames the next read asks for: the first read frames 0 .. MaxCount from
-// the base date, later ones continue after the last record taken.
+// Frames a read takes while the ring's end is looked for: a bad line costs
+// a refresh a few repeats, not a whole ring's.
+constexpr int EventScanFrames = 32;
+// The frames the next read asks for, and the last time the ring step is
+// given: always 0, so that the step reads every frame asked for and the
+// slots, not the stamps, decide. Until the ring's end is found the reads go
+// on from slot 0, max(MaxCount + 1, EventScanFrames) frames at a time; then
+// MaxCount frames after the newest taken.
 struct TEventRange {
   uint16_t First = 0, Last = 0;
   TDateTime LastTime = 0;
@@ -95,7 +112,19 @@ struct TEventRow {
   int Code = 0;
   bool State = false;
 };
-// The records of a ring read, oldest first, advancing Cursor. Empty records
-// are skipped, a record older than the last taken ends the reading and a
-// partial last record is ignored.
-QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, TEventCursor &Cursor);
+// The new records of a ring read made by NextEventRange's range, oldest
+// first, advancing Cursor; a partial last record is ignored.
+// While the end is looked for, the slots read from slot 0 on are kept until
+// they hold the ring's end: the record before the first empty slot (year
+// byte 255) that follows one; or, the whole ring read without such a slot
+// (full), the record before the largest fall of the stamps from one record
+// to the next (a backward clock step falls too, by less than the ring's
+// span unless it was longer). Then the MaxCount records up to the end are
+// given. Later reads walk the slots after the newest taken: a slot read by
+// the read before whose bytes changed is new whatever its stamp; an empty or
+// unchanged slot ends the walk; a slot the read before did not read (never,
+// or only while the end was looked for) is new only when its bytes changed
+// and its stamp is not older than the newest taken. The slots read past the
+// walk's end are kept as read. A record with an invalid stamp is taken, not shown.
+QList<TEventRow> TakeEvents(const QByteArray &File, int RecordSize, int RingCount, int MaxCount,
+                            TEventCursor &Cursor);

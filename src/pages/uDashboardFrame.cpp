@@ -120,12 +120,12 @@ void TkvDashboardFrame::ApplyPending() {
 }
 
 void TkvDashboardFrame::Init(const QString &FileName) {
+  ResetEventCursor();
   if (FHandlers > 0) {
     FPendingFileName = FileName;
     FLoadPending = true;
     return;
   }
-  FEvents = TEventCursor();
   if (FModified || FDesignerOpen) {
     // The user's unsaved layout outlives an identification, and so does the
     // file it came from: the save goes where the engineer chose. What the
@@ -266,11 +266,12 @@ void TkvDashboardFrame::Bind(QWidget *Control) {
 
 void TkvDashboardFrame::SetDescriptor(TSimpleDeviceDescriptor *Descriptor) {
   FDescriptor = Descriptor;
+  // Whatever relay the descriptor is of, its ring is read from its start.
+  ResetEventCursor();
   if (FHandlers > 0) {
     FBindPending = true;
     return;
   }
-  FEvents.LastTime = 0;
   if (!Descriptor)
     return;
   Panel->setUpdatesEnabled(false);
@@ -414,17 +415,27 @@ void TkvDashboardFrame::SetEventRange(TIOChain3 *Next) {
   step->setFrameLimit(CheckedCast<uint16_t>(FHost.EventLogCount));
   if (!FView)
     return;
+  // No last time: the step reads every frame asked for, and the slots, not
+  // the stamps, tell the new records (a backward clock step looks like the
+  // ring's end).
   const TEventRange r = NextEventRange(FEvents, FView->MaxCount(), FHost.EventLogCount);
   step->setFrameFirst(r.First);
   step->setFrameLast(r.Last);
   step->setLastTime(r.LastTime);
+  FEventsAsked = FEventsEpoch;
+}
+
+void TkvDashboardFrame::ResetEventCursor() {
+  FEvents = TEventCursor();
+  ++FEventsEpoch;
 }
 
 void TkvDashboardFrame::ReadEvents() {
-  if (!FView || !FDescriptor)
+  // A range asked for before the cursor was reset is of the ring as it stood then.
+  if (!FView || !FDescriptor || FEventsAsked != FEventsEpoch)
     return;
   const QByteArray file = LoadFileBytes(QString::fromLatin1(EventLogFile));
-  for (const TEventRow &row : TakeEvents(file, FRecordSize, FHost.EventLogCount, FEvents)) {
+  for (const TEventRow &row : TakeEvents(file, FRecordSize, FHost.EventLogCount, FView->MaxCount(), FEvents)) {
     const QString item = QString(DXQ_EVENT_BY_CODE).arg(row.Code) + u'/';
     const int level = FDescriptor->Root->GetIntNodeDef(item + DX_BYTE_LEVEL_MASK, 0);
     if (FView->level() != 0 && FView->level() != level)

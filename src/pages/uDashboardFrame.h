@@ -125,6 +125,8 @@ private:
   // The problems of one load or binding, in one report naming the file.
   void ReportProblems(const QStringList &Problems);
   TEventView *FirstEventView() const;
+  // The event ring is read from its start at the next refresh.
+  void ResetEventCursor();
   void FitPanel();
 
   // The epoch a control bound now is bound for.
@@ -143,6 +145,8 @@ private:
   bool FPrimaryValues = false;
   uint16_t FWriteMask = 0xFFFF, FWriteValue = 0;
   TEventCursor FEvents;
+  // Counts the cursor's resets; the range read was asked at FEventsAsked.
+  uint64_t FEventsEpoch = 0, FEventsAsked = 0;
   int FRecordSize = 9;
   // The event list a refresh reads into; it goes with a panel reloaded meanwhile.
   QPointer<TEventView> FView;

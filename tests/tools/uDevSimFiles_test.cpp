@@ -1,6 +1,7 @@
 // The files devsim serves, against bytes worked out by hand from their layouts.
 #include "uDevSimFiles.h"
 #include "uErrors.h"
+#include "uSimDevice.h"
 
 #include <QCryptographicHash>
 #include <gtest/gtest.h>
@@ -24,6 +25,43 @@ TEST(DevSimFiles, EventRingPutsRecordsFromTheFirstSlotAndWraps) {
   EXPECT_EQ(ring.mid(26, 13), Hex("1A 03 05 0E 0F 02 19 11 01 12 34 00 00"));
   EXPECT_THROW(BuildEventRing({a, b}, 13, 1, 0), EKvRange);
   EXPECT_THROW(BuildEventRing({a}, 8, 3, 0), EKvRange);
+}
+
+TEST(DevSimFiles, JournalWrittenPastTheRingsEndAndLoggedWhileRunning) {
+  // Five records a minute apart into 3 slots, the clock set back 2 minutes
+  // before the fourth: the ring keeps the last three, the fifth where the
+  // relay wrote last but one turn later (slot 1), the fourth in slot 0.
+  TSimEventSeries plan;
+  plan.Count = 5;
+  plan.StepAt = 3;
+  plan.StepBackMinutes = 2;
+  plan.Codes = {7, 8};
+  const std::vector<TSimEventRecord> series = SimEventSeries(plan, Moment);
+  ASSERT_EQ(series.size(), 5u);
+  EXPECT_EQ(series[0].Moment, Moment.addSecs(-2 * 60)); // 4 minutes back, 2 ahead before the step
+  EXPECT_EQ(series[2].Moment, Moment);
+  EXPECT_EQ(series[3].Moment, Moment.addSecs(-60));
+  EXPECT_EQ(series[4].Moment, Moment);
+  EXPECT_EQ(QList<int>({series[0].Code, series[1].Code, series[2].Code, series[3].Code}), QList<int>({7, 7, 8, 8}));
+  EXPECT_EQ(QList<int>({series[0].Flags, series[1].Flags}), QList<int>({1, 0}));
+  const QByteArray ring = WriteEventRing(series, 9, 3);
+  EXPECT_EQ(ring.mid(0, 9), Hex("1A 03 05 0E 0E 02 19 08 00"));
+  EXPECT_EQ(ring.mid(9, 9), Hex("1A 03 05 0E 0F 02 19 07 01"));
+  EXPECT_EQ(ring.mid(18, 9), Hex("1A 03 05 0E 0F 02 19 08 01"));
+  EXPECT_EQ(WriteEventRing({series[0]}, 9, 3).mid(9), QByteArray(18, char(0xFF)));
+
+  TSimDevice device;
+  device.SetClock(QDateTime(QDate(2026, 3, 5), QTime(9, 0)), false);
+  TSimEventLog log(device, 2);
+  EXPECT_THROW(log.Log(1, true), EKvRange);
+  device.SetFile(SimFileEventRing, ring, 9);
+  log.Log(0x21, true, {0x0102});
+  log.Log(0x22, false);
+  EXPECT_EQ(log.NextSlot(), 1);
+  const QByteArray logged = device.FileBytes(SimFileEventRing);
+  EXPECT_EQ(logged.mid(18, 9), Hex("1A 03 05 09 00 00 00 21 01"));
+  EXPECT_EQ(logged.mid(0, 9), Hex("1A 03 05 09 00 00 00 22 00"));
+  EXPECT_EQ(logged.mid(9, 9), ring.mid(9, 9));
 }
 
 TEST(DevSimFiles, OscDirectoryHasItsHeadEntriesAndEmptySlots) {

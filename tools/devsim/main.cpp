@@ -255,6 +255,15 @@ int main(int argc, char **argv) {
                                         QStringLiteral("Once frame N of the record in the slot written next is read, "
                                                        "the relay records a new oscillogram into that slot (once)."),
                                         QStringLiteral("N"));
+  // The relay's journal as it wrote it: a ring filled past its end, a clock set back.
+  const QCommandLineOption eventRing(
+      QStringLiteral("event-ring"),
+      QStringLiteral("The event ring (file 128, 256 records of its frame size, the demo's without one) "
+                     "holds COUNT records a minute apart, the last a minute before the clock, written from "
+                     "slot 0 on (past 256 it wraps: a full ring); with STEP_AT and MINUTES the relay's "
+                     "clock was set back MINUTES before record STEP_AT (from 0)."),
+      QStringLiteral("COUNT[:STEP_AT:MINUTES]"));
+  p.addOption(eventRing);
   p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount, faultRegister, lossy,
                 file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, demoImage, refuseLimits, oscSlots,
                 oscClockStep, oscRewriteAt});
@@ -336,6 +345,23 @@ int main(int argc, char **argv) {
           throw EKvError(QStringLiteral("invalid --clock: ") + p.value(clock));
       }
       device.SetClock(start, !p.isSet(clockStopped));
+    }
+    if (p.isSet(eventRing)) {
+      const QStringList parts = p.value(eventRing).split(QLatin1Char(':'));
+      if (parts.size() != 1 && parts.size() != 3)
+        throw EKvError(QStringLiteral("invalid --event-ring: ") + p.value(eventRing));
+      TSimEventSeries plan;
+      plan.Count = int(Number(parts[0], 0, 1000000, QStringLiteral("event count")));
+      if (parts.size() == 3) {
+        plan.StepAt = int(Number(parts[1], 0, plan.Count, QStringLiteral("step record")));
+        plan.StepBackMinutes = int(Number(parts[2], 0, 1000000, QStringLiteral("step minutes")));
+      }
+      plan.Codes = {20, 10};
+      const int frame = device.FileFrameBytes(SimFileEventRing);
+      const int recordBytes = frame > 0 ? frame : 9 + 2 * EventValueWords(DemoTerminalContent(image));
+      device.SetFile(SimFileEventRing,
+                     WriteEventRing(SimEventSeries(plan, device.Clock().addSecs(-60)), recordBytes, 256),
+                     recordBytes);
     }
   } catch (const EKvError &e) {
     Fail(e.Text());

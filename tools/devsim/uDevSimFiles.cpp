@@ -8,6 +8,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 namespace {
 
 QByteArray Deflate(const QByteArray &Bytes) {
@@ -44,18 +46,56 @@ QByteArray BuildEventRing(const std::vector<TSimEventRecord> &Records, int Recor
                        .arg(SlotCount).arg(RecordBytes).arg(Records.size()).arg(FirstSlot));
   QByteArray ring(qsizetype(RecordBytes) * SlotCount, char(0xFF));
   for (size_t i = 0; i < Records.size(); ++i) {
-    const TSimEventRecord &r = Records[i];
-    QByteArray rec = SimStamp(r.Moment);
-    rec.append(char(r.Code)).append(char(r.Flags));
-    for (int w = 0; w < (RecordBytes - 9) / 2; ++w) {
-      const uint16_t v = size_t(w) < r.Values.size() ? r.Values[size_t(w)] : 0;
-      rec.append(char(v >> 8)).append(char(v & 0xFF));
-    }
-    rec.resize(RecordBytes, '\0');
     const int slot = (FirstSlot + int(i)) % SlotCount;
-    ring.replace(qsizetype(slot) * RecordBytes, RecordBytes, rec);
+    ring.replace(qsizetype(slot) * RecordBytes, RecordBytes, SimEventRecordBytes(Records[i], RecordBytes));
   }
   return ring;
+}
+
+QByteArray SimEventRecordBytes(const TSimEventRecord &Record, int RecordBytes) {
+  QByteArray rec = SimStamp(Record.Moment);
+  rec.append(char(Record.Code)).append(char(Record.Flags));
+  for (int w = 0; w < (RecordBytes - 9) / 2; ++w) {
+    const uint16_t v = size_t(w) < Record.Values.size() ? Record.Values[size_t(w)] : 0;
+    rec.append(char(v >> 8)).append(char(v & 0xFF));
+  }
+  rec.resize(RecordBytes, '\0');
+  return rec;
+}
+
+std::vector<TSimEventRecord> SimEventSeries(const TSimEventSeries &Plan, const QDateTime &Last) {
+  std::vector<TSimEventRecord> out;
+  for (int i = 0; i < Plan.Count; ++i) {
+    QDateTime at = Last.addSecs(60 * qint64(i - (Plan.Count - 1)));
+    if (Plan.StepAt >= 0 && i < Plan.StepAt)
+      at = at.addSecs(60 * qint64(Plan.StepBackMinutes));
+    const uint8_t code = Plan.Codes.empty() ? 0 : Plan.Codes[size_t(i / 2) % Plan.Codes.size()];
+    out.push_back({at, code, uint8_t(i % 2 == 0 ? 1 : 0), {}});
+  }
+  return out;
+}
+
+QByteArray WriteEventRing(const std::vector<TSimEventRecord> &Records, int RecordBytes, int SlotCount) {
+  if (SlotCount < 1)
+    return BuildEventRing({}, RecordBytes, SlotCount, 0);
+  // Only the last SlotCount survive, the oldest of them where the relay writes next.
+  const size_t kept = std::min(Records.size(), size_t(SlotCount));
+  const std::vector<TSimEventRecord> last(Records.end() - std::ptrdiff_t(kept), Records.end());
+  const int first = Records.size() > kept ? int(Records.size() % size_t(SlotCount)) : 0;
+  return BuildEventRing(last, RecordBytes, SlotCount, first);
+}
+
+void TSimEventLog::Log(uint8_t Code, bool On, const std::vector<uint16_t> &Values) {
+  const int recordBytes = FDevice.FileFrameBytes(SimFileEventRing);
+  QByteArray ring = FDevice.FileBytes(SimFileEventRing);
+  const int slotCount = recordBytes > 0 ? int(ring.size() / recordBytes) : 0;
+  if (slotCount == 0)
+    throw EKvRange(QStringLiteral("the device has no event ring to log into"));
+  FNext %= slotCount;
+  const TSimEventRecord r{FDevice.Clock(), Code, uint8_t(On ? 1 : 0), Values};
+  ring.replace(qsizetype(FNext) * recordBytes, recordBytes, SimEventRecordBytes(r, recordBytes));
+  FDevice.SetFile(SimFileEventRing, ring, recordBytes);
+  FNext = (FNext + 1) % slotCount;
 }
 
 QByteArray BuildOscDirectory(const std::vector<TSimOscEntry> &Entries, const TSimOscDirectoryPlan &Plan) {

@@ -45,6 +45,43 @@ struct TSimEventRecord {
 // not fit the ring.
 QByteArray BuildEventRing(const std::vector<TSimEventRecord> &Records, int RecordBytes, int SlotCount, int FirstSlot);
 
+// The bytes of one record of RecordBytes (>= 9): values beyond it are cut,
+// missing ones are 0.
+QByteArray SimEventRecordBytes(const TSimEventRecord &Record, int RecordBytes);
+
+// A journal as the relay writes it with its own clock: Count records a minute
+// apart, the last at Last; with StepAt >= 0 the clock was set back by
+// StepBackMinutes before record StepAt (counted from 0), so the records before
+// it are that much later than they would be. Codes go round Codes (the
+// state on, then off); no values.
+struct TSimEventSeries {
+  int Count = 0;
+  int StepAt = -1;
+  int StepBackMinutes = 0;
+  std::vector<uint8_t> Codes{20};
+};
+std::vector<TSimEventRecord> SimEventSeries(const TSimEventSeries &Plan, const QDateTime &Last);
+// The ring as the relay leaves it after writing Records (time order) from
+// slot 0 on: past SlotCount records it wraps and the later replace the
+// earlier (a full ring), the other slots empty. Throws as BuildEventRing.
+QByteArray WriteEventRing(const std::vector<TSimEventRecord> &Records, int RecordBytes, int SlotCount);
+
+// The relay logging events while it runs: each Log writes the ring's next
+// slot of Device's event ring (file 128, records of its frame size) at the
+// device's clock, wrapping. NextSlot is where the relay writes next (after
+// WriteEventRing of N records, N mod the slot count).
+class TSimEventLog {
+public:
+  TSimEventLog(TSimDevice &Device, int NextSlot) : FDevice(Device), FNext(NextSlot) {}
+  // Throws EKvRange when the device has no event ring.
+  void Log(uint8_t Code, bool On, const std::vector<uint16_t> &Values = {});
+  int NextSlot() const { return FNext; }
+
+private:
+  TSimDevice &FDevice;
+  int FNext = 0;
+};
+
 // One oscillogram directory entry: trigger moment and time units before and after it.
 struct TSimOscEntry {
   QDateTime Trigger;

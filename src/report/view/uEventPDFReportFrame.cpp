@@ -493,17 +493,28 @@ void TEventPDFReportFrame::SyncEvents(QListWidget *LevelList, QListWidget *Event
 void TEventPDFReportFrame::SetEventList(const TEventLogItems *Items) {
   FEvents = Items;
   QStringList moments;
+  // The default period runs from the earliest stamp to the latest: after the
+  // relay's clock was set back the journal's ends are neither. Of equal
+  // stamps the one nearest the list's end opens it, the one nearest its
+  // start closes it, as the ends did.
+  int earliest = -1, latest = -1;
   if (Items)
-    for (const TEventLogItemPtr &it : *Items)
-      moments << MomentText(it->FMoment);
+    for (size_t i = 0; i < Items->size(); ++i) {
+      const TDateTime at = (*Items)[i]->FMoment;
+      moments << MomentText(at);
+      if (earliest < 0 || at <= (*Items)[size_t(earliest)]->FMoment)
+        earliest = int(i);
+      if (latest < 0 || at > (*Items)[size_t(latest)]->FMoment)
+        latest = int(i);
+    }
   for (QComboBox *box : {ComboBox1, ComboBox2, cbAlarmStart, cbAlarmStop}) {
     box->clear();
     box->addItems(moments);
   }
   for (QComboBox *box : {ComboBox1, cbAlarmStart})
-    box->setCurrentIndex(box->count() - 1);
+    box->setCurrentIndex(earliest);
   for (QComboBox *box : {ComboBox2, cbAlarmStop})
-    box->setCurrentIndex(box->count() > 0 ? 0 : -1);
+    box->setCurrentIndex(latest);
 }
 
 TEventReportJob TEventPDFReportFrame::Job() const {

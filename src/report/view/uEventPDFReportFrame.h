@@ -56,7 +56,8 @@ public:
   // the start and stop events by code.
   void SetDescriptor(const TSimpleDeviceDescriptor *Desc);
   // The journal's records, newest first (not owned: they must outlive the
-  // page's use of them); fills the four moment lists anew.
+  // page's use of them); fills the four moment lists anew, the period from
+  // the earliest stamp to the latest whatever the records' order.
   void SetEventList(const TEventLogItems *Items);
   // Throws EKvError "cannot open " + FileName, or the parser's reason, CR,
   // "Ъ" and the failing line.

@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <functional>
 
 namespace {
 
@@ -148,6 +149,40 @@ TEST_F(EventFrame, StoredSignalFilterPicksTheBitColumnsAndCellsFollowTheMap) {
   Check(f.clbEventLevel, 0, true);
   f.SetPrimaryValues(true);
   EXPECT_EQ(f.Model().data(f.Model().index(0, 4), Qt::DisplayRole).toString(), "30");
+}
+
+// The records read are the relay's that answered then: once the journal is
+// cleared (an identification begins) or given a descriptor (one ends), no
+// row comes back, neither by the level filter nor under the new captions,
+// nor into a sheet made after; whatever was made from them hears of it.
+TEST_F(EventFrame, ClearAndANewDescriptorDropTheRecordsForGood) {
+  const struct {
+    const char *Name;
+    std::function<void(Tkv2EventFrame &)> Act;
+  } cases[] = {
+      {"cleared", [](Tkv2EventFrame &F) { F.Clear(); }},
+      {"another descriptor", [this](Tkv2EventFrame &F) { F.SetDescriptor(FDoc->GetDocumentElement()); }},
+  };
+  for (const auto &c : cases) {
+    Tkv2EventFrame f;
+    f.Init();
+    f.SetDescriptor(FDoc->GetDocumentElement());
+    ReadThree(f);
+    ASSERT_EQ(f.Model().ShownCount(), 3) << c.Name;
+    int dropped = 0;
+    QObject::connect(&f, &Tkv2EventFrame::RecordsDropped, [&dropped] { ++dropped; });
+    c.Act(f);
+    EXPECT_EQ(dropped, 1) << c.Name;
+    EXPECT_TRUE(f.Items().empty()) << c.Name;
+    EXPECT_EQ(f.Model().ShownCount(), 0) << c.Name;
+    Check(f.clbEventLevel, 0, false);
+    Check(f.clbEventLevel, 0, true);
+    f.BitBtnApplyClick();
+    EXPECT_EQ(f.Model().ShownCount(), 0) << c.Name << ": the filters brought rows back";
+    TExcelFrame excel;
+    f.ExportEventsToExcel(excel, 3);
+    EXPECT_EQ(excel.Workbook()->Sheet(3).RowCount(), 2) << c.Name << ": the header rows only";
+  }
 }
 
 // ------------------------------------------------------------ against the demo terminal over TCP

@@ -4,7 +4,10 @@
 #include "uErrors.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QtEndian>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -114,22 +117,184 @@ TEST(ControlRules, EventRingReadTakesNewRecordsAndStopsAtOlderOnes) {
   ASSERT_EQ(size, 15);
   const QByteArray empty(size, char(0xFF));
   const QByteArray ring = empty + Record(2026, 1, 1, 1, 6) + Record(2026, 2, 17, 0, 6) + Record(2026, 0, 2, 1, 6) +
-                          Record(2026, 9, 2, 1, 3); // the last record is cut short
+                          empty + Record(2026, 9, 2, 1, 3); // the last record is cut short
   TEventCursor cursor;
-  const QList<TEventRow> rows = TakeEvents(ring, size, 256, cursor);
-  ASSERT_EQ(rows.size(), 2);
+  const QList<TEventRow> rows = TakeEvents(ring, size, 256, 5, cursor);
+  // The record older than the one before it is written after it: the empty
+  // slot, not the stamp, ends the ring.
+  ASSERT_EQ(rows.size(), 3);
   EXPECT_EQ(rows[0].Code, 1);
   EXPECT_TRUE(rows[0].State);
   EXPECT_EQ(rows[1].Code, 17);
-  EXPECT_EQ(cursor.LastIndex, 2); // the empty record counted as index 0
-  EXPECT_EQ(cursor.LastTime, rows[1].Time);
+  EXPECT_EQ(rows[2].Code, 2);
+  EXPECT_LT(rows[2].Time, rows[1].Time);
+  EXPECT_EQ(cursor.LastIndex, 3); // the empty record counted as index 0
+  EXPECT_EQ(cursor.LastTime, rows[2].Time);
 
+  // The slot after the newest is told by its bytes, not by its stamp: as it
+  // was read it ends the walk; written anew with an older stamp (the clock
+  // set back) it is new.
+  EXPECT_TRUE(TakeEvents(empty, size, 256, 5, cursor).isEmpty());
+  EXPECT_EQ(cursor.LastIndex, 3);
+  const QList<TEventRow> stepped = TakeEvents(Record(2025, 0, 3, 0, 6) + empty, size, 256, 5, cursor);
+  ASSERT_EQ(stepped.size(), 1);
+  EXPECT_EQ(stepped[0].Code, 3);
+  EXPECT_EQ(cursor.LastIndex, 4);
+
+  // Until the end is found the reads go on from slot 0 in steps of 32
+  // frames; after it, MaxCount frames after the newest. None is given a last time.
   const TEventRange first = NextEventRange(TEventCursor(), 5, 256);
   EXPECT_EQ(first.First, 0);
-  EXPECT_EQ(first.Last, 5);
-  EXPECT_EQ(first.LastTime, DeviceBaseDate);
-  const TEventRange later = NextEventRange({254, rows[1].Time}, 5, 256);
+  EXPECT_EQ(first.Last, EventScanFrames);
+  EXPECT_EQ(first.LastTime, 0.0);
+  TEventCursor at254;
+  at254.LastIndex = 254;
+  at254.LastTime = rows[1].Time;
+  const TEventRange later = NextEventRange(at254, 5, 256);
   EXPECT_EQ(later.First, 255);
   EXPECT_EQ(later.Last, 4);
-  EXPECT_EQ(later.LastTime, rows[1].Time);
+  EXPECT_EQ(later.LastTime, 0.0);
+
+  // A full ring is read whole before its end is known: 256 slots of records,
+  // a minute apart from slot 200 on, the oldest in slot 200.
+  QByteArray full;
+  for (int s = 0; s < 256; ++s)
+    full += Record(2026, 0, uint8_t(s), 0, 6);
+  for (int s = 0; s < 256; ++s)
+    full[qsizetype(s) * size + 4] = char(((s + 56) % 256) / 5); // minutes, slot 199 the newest
+  TEventCursor scan;
+  for (int read = 0; read < 256 / EventScanFrames; ++read) {
+    const TEventRange r = NextEventRange(scan, 5, 256);
+    ASSERT_EQ(r.First, read * EventScanFrames) << read;
+    const QList<TEventRow> got = TakeEvents(full.mid(qsizetype(r.First) * size, EventScanFrames * size), size, 256, 5, scan);
+    EXPECT_EQ(got.isEmpty(), read + 1 < 256 / EventScanFrames) << read;
+    if (!got.isEmpty()) {
+      EXPECT_EQ(got.last().Code, 199);
+    }
+  }
+}
+
+namespace {
+
+// A device ring of 8 slots of 9-byte records: Log writes the next slot, as
+// the relay does, wrapping; each record's code is its serial number.
+struct TRing {
+  static constexpr int Slots = 8, Size = 9;
+  QByteArray Bytes = QByteArray(Slots * Size, char(0xFF));
+  int Next = 0, Serial = 0;
+  QDateTime Clock{QDate(2026, 3, 5), QTime(10, 0), Qt::UTC};
+
+  void Log(int Count = 1) {
+    for (int i = 0; i < Count; ++i) {
+      QByteArray r;
+      const QDate d = Clock.date();
+      const QTime t = Clock.time();
+      for (int v : {d.year() - 2000, d.month(), d.day(), t.hour(), t.minute(), t.second(), 0})
+        r.append(char(v));
+      r.append(char(++Serial)).append(char(1));
+      Bytes.replace(Next * Size, Size, r);
+      Next = (Next + 1) % Slots;
+      Clock = Clock.addSecs(60);
+    }
+  }
+  // The frames of the range asked for, as the ring step reads them without a last time.
+  QByteArray Read(const TEventRange &R) const {
+    QByteArray out;
+    int f = R.First;
+    do {
+      out += Bytes.mid(f * Size, Size);
+      f = (f + 1) % Slots;
+    } while (f != R.Last && f != R.First);
+    return out;
+  }
+};
+
+// One refresh of a panel of MaxCount rows: the serials it takes, oldest first.
+QList<int> Refresh(const TRing &Ring, TEventCursor &Cursor, int MaxCount = 3) {
+  QList<int> out;
+  const QByteArray file = Ring.Read(NextEventRange(Cursor, MaxCount, TRing::Slots));
+  for (const TEventRow &row : TakeEvents(file, TRing::Size, TRing::Slots, MaxCount, Cursor))
+    out << row.Code;
+  return out;
+}
+
+} // namespace
+
+TEST(ControlRules, EventRingTellsNewRecordsBySlotAcrossClockStepsAndAFullRing) {
+  struct TCase {
+    const char *Name;
+    std::function<void(TRing &)> Before;  // the ring at the panel's first read
+    QList<int> First;                     // what the first read shows
+    std::function<void(TRing &)> Between; // what the relay logs then
+    QList<int> Second;                    // the next refresh
+  };
+  const auto stepBack = [](TRing &R, int Minutes = 60) { R.Clock = R.Clock.addSecs(-60 * Minutes); };
+  const std::vector<TCase> cases = {
+      {"a ring not full with a step back: its end is the empty slot",
+       [&](TRing &R) { R.Log(3), stepBack(R), R.Log(2); }, {3, 4, 5},
+       [&](TRing &R) { R.Log(1); }, {6}},
+      {"the clock set back while the panel reads: the new records whatever their stamps",
+       [](TRing &R) { R.Log(4); }, {2, 3, 4},
+       [&](TRing &R) { stepBack(R), R.Log(2); }, {5, 6}},
+      {"a full ring: its oldest record is never shown",
+       [](TRing &R) { R.Log(11); }, {9, 10, 11},
+       [](TRing &R) { R.Log(2); }, {12, 13}},
+      {"a full ring with a step after its end in slot order",
+       [&](TRing &R) { R.Log(6), stepBack(R, 3), R.Log(5); }, {9, 10, 11},
+       [](TRing &R) { R.Log(1); }, {12}},
+      {"a full ring with a step before its end in slot order: the ring's span falls more",
+       [&](TRing &R) { R.Log(9), stepBack(R, 3), R.Log(3); }, {10, 11, 12},
+       [](TRing &R) { R.Log(1); }, {13}},
+      {"a full ring set back by more than its span: the step taken for the end",
+       [&](TRing &R) { R.Log(9), stepBack(R), R.Log(3); }, {7, 8, 9},
+       [](TRing &R) { R.Log(1); }, {}},
+      {"an empty ring: the first record is new",
+       [](TRing &) {}, {},
+       [](TRing &R) { R.Log(1); }, {1}},
+  };
+  for (const TCase &c : cases) {
+    TRing ring;
+    c.Before(ring);
+    TEventCursor cursor;
+    EXPECT_EQ(Refresh(ring, cursor), c.First) << c.Name;
+    c.Between(ring);
+    EXPECT_EQ(Refresh(ring, cursor), c.Second) << c.Name;
+    EXPECT_TRUE(Refresh(ring, cursor).isEmpty()) << c.Name << ": an unchanged slot ends the walk";
+  }
+}
+
+TEST(ControlRules, EventRingNeverShowsARecordTwiceWhileTheRelayWritesOn) {
+  // The relay logs one to four records between refreshes for several turns
+  // of the ring. The clock set back while the panel reads: each refresh
+  // takes only records newer than every one shown (the ring's oldest never)
+  // and ends on the newest logged. A full ring set back by more than its span
+  // at the panel's first read: the step is taken for the end and nothing is
+  // new until the relay's writing comes round to the slot after it; from
+  // then on the same holds as above, none of the records written meanwhile
+  // passing for new.
+  for (const bool stepBeforeStart : {false, true}) {
+    TRing ring;
+    ring.Log(9);
+    if (stepBeforeStart)
+      ring.Clock = ring.Clock.addSecs(-3600);
+    ring.Log(4);
+    if (!stepBeforeStart)
+      ring.Clock = ring.Clock.addSecs(-3600);
+    TEventCursor cursor;
+    QList<int> taken = Refresh(ring, cursor, 5);
+    bool caughtUp = !stepBeforeStart;
+    for (int round = 1; round <= 24; ++round) {
+      ring.Log(round % 4 + 1);
+      const QList<int> fresh = Refresh(ring, cursor, 5);
+      if (!caughtUp && fresh.isEmpty())
+        continue;
+      caughtUp = true;
+      for (int serial : fresh) {
+        EXPECT_GT(serial, *std::max_element(taken.begin(), taken.end())) << stepBeforeStart << " round " << round;
+        taken << serial;
+      }
+      EXPECT_EQ(taken.last(), ring.Serial) << stepBeforeStart << " round " << round;
+    }
+    EXPECT_TRUE(caughtUp) << stepBeforeStart;
+  }
 }

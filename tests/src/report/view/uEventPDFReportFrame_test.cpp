@@ -2,6 +2,7 @@
 #include "../../../common/uErrorOf.h"
 
 #include "../event_test_util.h"
+#include "../report_test_util.h"
 #include "uErrors.h"
 #include "uFiles.h"
 
@@ -12,6 +13,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 namespace {
 const TReportSetup TestSetup{QStringLiteral("kv"), QStringLiteral("/opt/kv/kv")};
@@ -154,4 +156,53 @@ TEST(EventPDFReportFrame, RunLaysOutTheShownTabAndDoesNothingWithoutRecords) {
   SetReportPreviewHook(old);
   EXPECT_EQ(previews, 2);
   EXPECT_EQ(titles, QStringList({"Авария", "Период"}));
+}
+
+// The relay's clock set back two hours before its 40 newest events, in a
+// ring written past its end: the journal's order puts them at rows 217..256,
+// below the oldest, and neither end of the list is the earliest stamp. The
+// default period still runs from the earliest stamp to the latest, so the
+// period report prints every record.
+TEST(EventPDFReportFrame, DefaultPeriodRunsFromTheEarliestStampToTheLatestWhateverTheOrder) {
+  QTemporaryDir dir;
+  SaveFileBytes(dir.filePath("t.xml"), Template);
+  const TDemoJournal demo;
+  TSimEventSeries plan;
+  plan.Count = 300;
+  plan.StepAt = 260;
+  plan.StepBackMinutes = 120;
+  const QDateTime last(QDate(2026, 3, 9), QTime(8, 0), Qt::UTC);
+  const std::vector<TSimEventRecord> written = SimEventSeries(plan, last);
+  auto layout = std::make_shared<TEventLayout>();
+  layout->SetDescriptor(demo.Desc.Root, QStringLiteral("-"));
+  TEventLogItems items = DecodeEventRecords(WriteEventRing(written, layout->RecordLength(), 256), layout);
+  OrderEventRing(items);
+  ASSERT_EQ(items.size(), 256u);
+  for (int row = 217; row <= 256; ++row)
+    EXPECT_EQ(MomentText(items[size_t(row - 1)]->FMoment),
+              MomentText(QDateTimeToDateTime(written[size_t(299 - (row - 217))].Moment)))
+        << row;
+  const auto [earliest, latest] =
+      std::minmax_element(items.begin(), items.end(),
+                          [](const TEventLogItemPtr &A, const TEventLogItemPtr &B) { return A->FMoment < B->FMoment; });
+  ASSERT_NE(earliest, items.end() - 1) << "the list's end is the earliest stamp: no step shown";
+
+  TEventPDFReportFrame frame(nullptr, TestSetup);
+  frame.Open(dir.filePath("t.xml"));
+  frame.SetDescriptor(&demo.Desc);
+  frame.SetEventList(&items);
+  EXPECT_EQ(frame.ComboBox1->currentText().toStdString(), MomentText((*earliest)->FMoment).toStdString());
+  EXPECT_EQ(frame.ComboBox2->currentText().toStdString(), MomentText((*latest)->FMoment).toStdString());
+  EXPECT_EQ(frame.cbAlarmStart->currentText(), frame.ComboBox1->currentText());
+  EXPECT_EQ(frame.cbAlarmStop->currentText(), frame.ComboBox2->currentText());
+  QStringList lines;
+  const TReportPreviewHook old = SetReportPreviewHook([&](const TReportDocument &D) {
+    for (const TReportRow &r : ReportRows(D))
+      if (r.Cells.size() == 1 && r.Cells[0].startsWith("20") && r.Cells[0].contains(" - "))
+        lines << r.Cells[0];
+  });
+  frame.PageControl->setCurrentIndex(1);
+  frame.Button1Click();
+  SetReportPreviewHook(old);
+  EXPECT_EQ(lines.size(), 256);
 }
