@@ -1,4 +1,5 @@
 #include "uWriteGate.h"
+#include "uCharMap.h"
 
 #include "uModbus.h"
 #include "uMultiLingual.h"
@@ -422,6 +423,8 @@ TEST(WriteGate, EveryValueIsToldItsFate) {
 // sent, otherwise at the read-back, was not written and is never said so.
 TEST(WriteGate, ANotKeptValueIsToldAsItsPageShowsIt) {
   MultiLingual() = TMultiLingual();
+  // The texts go through the device's character map, as the run-time descriptor loads it.
+  SetCharMap(BuiltInCharMap());
   const IXXMLNodeList params = Root()->SelectNodes("param/*");
   const TParamCodec scaled(params->GetItem(0)), mode(params->GetItem(3)), name(params->GetItem(4));
   TUstavList setpoints = BuildUstavList(Root(), false);
