@@ -367,6 +367,8 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
       .exec(Live(FForm, [this, &answer] { RegValuesStep(&answer); }))
       .execMethod(FForm.ParamFrame, QStringLiteral("ShowValues"))
       .execMethod(FForm.UstavFrame, QStringLiteral("ShowValues"));
+  // The head of the custom logic's container, part of the unit's identity.
+  QByteArray &logicDigest = Store.Keep<QByteArray>();
   if (FForm.Settings().Custom != -1) {
     TIOChainList3 &flash = gen.newList();
     flash.msg(IdentTexts::ReadFlash)
@@ -377,14 +379,17 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
             },
             {CustomLogicSubFile})
         .readFile(FILE_EXT_FLASH, FileTypeZlib, IdentFiles::CustomLogic)
-        .exec(Live(FForm, [this] { ApplyCustomLogicNames(); }));
+        .exec(Live(FForm, [this, &logicDigest] {
+          ApplyCustomLogicNames();
+          logicDigest = SubFileHead(LoadFileBytes(QString::fromLatin1(IdentFiles::CustomLogic) + ".z"));
+        }));
     Chain.setFrameSize(FLASH_FRAME_BYTES)
         .readFile(FILE_EXT_FLASH, FileTypePlain, IdentFiles::FlashHead)
         .exec(Live(FForm, [this] { CheckFlashHeader(); }))
         .predicatIOError(ptIOError, nullptr, &flash);
   }
   Chain
-      .exec(Live(FForm, [this] {
+      .exec(Live(FForm, [this, &logicDigest] {
         FIdentity = FFlashHead + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
         FIdentityHeadBytes = int(FFlashHead.size());
         FUnit = {};
@@ -392,6 +397,7 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
           FUnit.Route = thread->DeviceIO().GetOI().RouteText();
         FUnit.Address = FDeviceAddr;
         FUnit.DescFrame = LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
+        FUnit.LogicDigest = logicDigest;
         FScriptDone = true;
         FConfirmedAtMs = FClock();
         ForgetSigns();
@@ -609,6 +615,21 @@ void TIdentification::RenewIdentity(TIOChainList3 &Chain) {
         FIdentityHeadBytes = int(headBytes.size());
         Logger().Info("device identity kept afresh");
       }));
+}
+
+void TIdentification::KeepLogicDigest(const QByteArray &Head) {
+  if (!FUnit.IsEmpty() && !FUnit.LogicDigest.isEmpty())
+    FUnit.LogicDigest = Head;
+}
+
+void TIdentification::IdentifySameUnit() {
+  FKeptAddr[0] = FDeviceAddr;
+  FIdentifyAgain = true;
+  // Once the write's chain has gone; a link busy by then leaves it to the timer.
+  QTimer::singleShot(0, &FForm, [this] {
+    if (FIdentifyAgain && !FForm.IsLinkBusy())
+      IdentifyAgain();
+  });
 }
 
 void TIdentification::IdentifyAgain() {

@@ -177,6 +177,13 @@ public:
   // the identity: for a chain whose own write changed the device's header or
   // descriptor (a logic write), so that the next write's check passes.
   void RenewIdentity(TIOChainList3 &Chain);
+  // The program's own write of the custom logic: the unit identified keeps
+  // its identity with the logic of that container head (where it holds one).
+  void KeepLogicDigest(const QByteArray &Head);
+  // The program's own write replaced the relay's descriptor: the same unit
+  // is identified anew at its address, its map read again (by the timer
+  // while the link is busy).
+  void IdentifySameUnit();
   // Another device answered the check and is not identified yet.
   bool IsIdentifyAgainPending() const { return FIdentifyAgain; }
   // The descriptor script for the address the changed device answered at.
