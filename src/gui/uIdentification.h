@@ -58,6 +58,11 @@ inline const char *const FlashCrcError = FlashCrcErrorText;
 inline const char *const FlashFormatError = FlashFormatErrorText;
 inline const char *const CalibrationCountError = "Ошибка калибровки: недопустимое число записей ";
 inline const char *const DescriptorLoadError = "Ошибка загрузки дескриптора ";
+// The relay's descriptor image does not read as one: a write of the logic
+// was cut in its frames. The computer that began it keeps the old image.
+inline const char *const DescriptorDamaged =
+    "Ошибка: дескриптор прибора не читается (запись логики не завершена) - повторите запись проекта логики с "
+    "компьютера, с которого она начиналась";
 inline const char *const PasswdRangeError = "Ошибка: регистры пароля вне диапазона 0..1023";
 inline const char *const DeviceChanged = "Устройство сменилось: идентификация нового";
 inline const char *const WriteUnchecked = "Запись не выполнена: после сбоя связи устройство еще не проверено";

@@ -1197,8 +1197,8 @@ protected:
     ASSERT_TRUE(WaitIdle());
     ASSERT_EQ(Form->Identification()->Unit().Address, Address);
   }
-  void StartReadA() {
-    Start();
+  void StartReadA(const QString &Sections = QString()) {
+    Start(QString(), Sections);
     FCalibrA = Device.Register(TSimArea::Sram, DemoDevice::CalibrValueSram);
     ASSERT_EQ(Refresh(), "Готово");
   }
@@ -1336,6 +1336,123 @@ TEST_P(CustomFrameUnit, ARelaysLogicReadIsNotTheOpenedProject) {
   SetFileDialogSink(oldDialogs);
   EXPECT_GE(asked, 1);
   EXPECT_TRUE(LoadFileBytes(project) == bytes);
+}
+
+// A project whose base logic renames a setpoint, written in full: the relay
+// is identified anew and the pages show its new map; a value typed on the
+// old map before the write goes nowhere after it.
+TEST_P(CustomFrameUnit, AFullWriteOfAChangedBaseLogicIdentifiesTheRelayAgain) {
+  StartReadA("[ustav]\ndirectEdit=2\n");
+  const QString project = FDir.filePath("P.pack");
+  Page->SaveAs(project);
+  Page->LoadFromFile(project);
+  ASSERT_EQ(Page->Source(), lsProject);
+  TUstavFrame *ustav = Form->UstavFrame;
+  const auto rowOf = [ustav](const QString &Name) {
+    for (int r = 1; r < ustav->sgUstav->rowCount(); ++r)
+      if (ustav->sgUstav->Cells(1, r) == Name)
+        return r;
+    return -1;
+  };
+  const int delay = rowOf("Выдержка времени МТЗ-1");
+  ASSERT_GT(delay, 0);
+  ustav->Refresh();
+  ASSERT_TRUE(WaitIdle());
+  Form->show();
+  Form->PageControl->setCurrentWidget(Form->TabSheetUstav);
+  ustav->SetEditMode(true);
+  ustav->sgUstav->setCurrentCell(delay, 2);
+  ustav->Editor()->StartEdit();
+  ustav->Editor()->Edit->setText("600");
+  QTest::keyClick(ustav->Editor()->Edit, Qt::Key_Return);
+  ASSERT_TRUE(ustav->CellChanged(2, delay));
+  const QByteArray typed = ustav->BuildImage();
+  // A setpoint of the base logic, not one of the units' (their names are the custom logic's).
+  const IXXMLNode renamed = Page->LogicNode()->SelectSingleNode("//ustav/*[string='Уставка ЗМН по напряжению']");
+  ASSERT_TRUE(renamed);
+  renamed->SetStrNode("string", "Новая уставка");
+  Device.ClearLogs();
+  BuildWritingSetpoints();
+  EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+  EXPECT_EQ(Device.FileBytes(DemoDevice::DescriptorFileNo), LoadFileBytes(FDir.filePath("desc.bin")));
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово") << Statuses.join("|").toStdString();
+  EXPECT_TRUE(Form->IsDeviceReady());
+  EXPECT_GT(rowOf("Новая уставка"), 0) << "the relay's new map";
+  EXPECT_EQ(rowOf("Уставка ЗМН по напряжению"), -1);
+  Device.ClearLogs();
+  Form->SetLoggedIn(true);
+  try {
+    ustav->WriteImage(typed);
+  } catch (const EKvError &) {
+  }
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_FALSE(RequestOrder(Device).contains("w101")) << RequestOrder(Device).join(" ").toStdString();
+  EXPECT_TRUE(Told().contains("Не записано")) << Told().toStdString();
+}
+
+// A project's full write refused once among the descriptor's frames (the
+// first of the rest, one in the middle, the first frame itself, sent last):
+// the box says the logic is stopped and to write again; the relay stays one
+// the program identifies (by the image this computer keeps of it; another
+// says what to do), and the repeat writes it whole and runs its logic.
+TEST_P(CustomFrameUnit, AFullWriteCutInTheDescriptorIsRepeatedOnTheRelayItLeft) {
+  const int flashFrames = 65;
+  const struct {
+    int Cut; // of the descriptor's frame writes: frames 1..55, then frame 0
+    bool Cached;
+  } cases[] = {{0, true}, {20, true}, {55, false}};
+  for (const auto &[cut, cached] : cases) {
+    SCOPED_TRACE(testing::Message() << "cut " << cut << (cached ? " cached" : " no descriptor cache"));
+    Form.reset();
+    Server.reset();
+    LoadDemoDevice(Device);
+    StartReadA();
+    const QString project = FDir.filePath("P.pack");
+    Page->SaveAs(project);
+    Page->LoadFromFile(project);
+    TSimFault refused;
+    refused.Kind = TSimFaultKind::Exception;
+    refused.Value = 4;
+    refused.Function = SIM_FN_WRITE_FILE;
+    refused.After = flashFrames + cut;
+    refused.Count = 1;
+    Device.SetFault(refused);
+    Device.ClearLogs();
+    Statuses.clear();
+    BuildWritingSetpoints();
+    Device.SetFault({});
+    EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0}));
+    EXPECT_TRUE(WriteBoxText(Form.get()).contains("логика прибора остановлена, повторите запись"))
+        << WriteBoxText(Form.get()).toStdString();
+    // The computer that began the write identifies the relay by the image
+    // it kept; another one (no descriptor cache) says what to do, in Russian.
+    const auto poll = [this] {
+      Statuses.clear();
+      Form->UpdateActions();
+      Form->aMonitorPoll->trigger();
+      EXPECT_TRUE(WaitIdle());
+    };
+    const QString cache = FDir.filePath("cache"), elsewhere = FDir.filePath("cache-kept");
+    if (!cached) {
+      ASSERT_TRUE(QDir().rename(cache, elsewhere));
+      poll();
+      EXPECT_EQ(Form->StatusBar_->currentMessage(),
+                  "Ошибка: дескриптор прибора не читается (запись логики не завершена) - повторите запись "
+                  "проекта логики с компьютера, с которого она начиналась")
+            << Statuses.join("|").toStdString();
+      QDir(cache).removeRecursively();
+      ASSERT_TRUE(QDir().rename(elsewhere, cache));
+    }
+    poll();
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово") << Statuses.join("|").toStdString();
+    Shown.clear();
+    Device.ClearLogs();
+    BuildWritingSetpoints();
+    EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF})) << Shown.join("|").toStdString();
+    EXPECT_EQ(Device.FileBytes(DemoDevice::DescriptorFileNo), LoadFileBytes(FDir.filePath("desc.bin")));
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово") << Statuses.join("|").toStdString();
+    EXPECT_EQ(Form->LabelDescID->text(), QDate::currentDate().toString("yyyy-MM-dd"));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Tcp, CustomFrameUnit, ::testing::Values(TLink::Tcp));
