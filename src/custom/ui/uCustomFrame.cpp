@@ -72,6 +72,15 @@ QToolButton *NewButton(QToolBar *Bar, const char *Name, const QString &Text) {
   return b;
 }
 
+// Flag stays true for as long as the chain that keeps this lives.
+struct TWhileAlive {
+  explicit TWhileAlive(std::shared_ptr<bool> Value) : Flag(std::move(Value)) {}
+  ~TWhileAlive() { *Flag = false; }
+  TWhileAlive(const TWhileAlive &) = delete;
+  TWhileAlive &operator=(const TWhileAlive &) = delete;
+  std::shared_ptr<bool> Flag;
+};
+
 QByteArray ResourceBytes(const QString &Name) {
   QFile f(QStringLiteral(":/custom/") + Name);
   if (!f.open(QIODevice::ReadOnly))
@@ -101,11 +110,6 @@ TkvCustomFrame::TkvCustomFrame(QWidget *Parent) : QWidget(Parent) {
 }
 
 TkvCustomFrame::~TkvCustomFrame() {
-  // The read goes with the page, cut at whatever step it stood: that step's
-  // text does not stay on the status line as if it still ran. Not while the
-  // window itself goes (its generator has gone first).
-  if (const std::shared_ptr<bool> reading = FReading.lock(); reading && *reading && FReadingGen && FHost.Status)
-    FHost.Status(QString());
   // The editor's module may name the root module as its parent: it goes first.
   delete FSchemaEditor;
   FSchemaEditor = nullptr;
@@ -359,14 +363,19 @@ void TkvCustomFrame::ReadLogicFiles() {
   // only while it is there: closed meanwhile, the read ends at its next
   // request.
   TIOChainList3 &chain = FHost.ChainGen()->newList();
+  // Cut by the page's close, the read leaves no step of its own on the
+  // status line as if it still ran. Tied before the chain's own tie to the
+  // page, which cuts it; gone with the generator (and the window).
+  const auto reading = std::make_shared<bool>(true);
+  chain.Keep<TWhileAlive>(reading);
+  connect(this, &QObject::destroyed, FHost.ChainGen(), [reading, status = FHost.Status] {
+    if (*reading && status)
+      status(QString());
+  });
   // A read the engineer asks for: the relay is checked first, and another
   // one found refuses it and is identified; nothing of it is taken as the
   // logic of the relay identified before.
   chain.ownedBy(this).checkedRead().setEvent(0, dropStage).setEvent(1, dropStage);
-  const auto reading = std::make_shared<bool>(true);
-  chain.Keep<std::shared_ptr<bool>>(reading);
-  FReading = reading;
-  FReadingGen = FHost.ChainGen();
   chain.setFrameSize(FLASH_FRAME_BYTES)
       .msg(QStringLiteral("Чтение заголовка"))
       .readFile(FILE_EXT_FLASH, FileTypePlain, QDir(stage).filePath(CustomFiles::Head))
@@ -401,7 +410,6 @@ void TkvCustomFrame::ReadLogicFiles() {
                       // Save asks for a name, and the project stays as it was.
                       F->SetFileName(QString());
                     }))
-      .exec([reading] { *reading = false; })
       .msg(QStringLiteral("Готово"));
   chain.run(FHost.Progress);
 }

@@ -260,10 +260,6 @@ private:
   // has begun to send since. A write of the logic goes only to a relay
   // holding one of them.
   QList<QByteArray> FLogicHeads;
-  // While the page's read runs: its step's text is the status line's, to be
-  // taken back should the read be cut by the page's close.
-  std::weak_ptr<bool> FReading;
-  QPointer<TIOChainGen> FReadingGen;
   QBuffer FParamStream;
   QDateTime FCoreDate;
   QList<TOrgChoice> FInputChoices, FOutputChoices;
