@@ -6,6 +6,7 @@
 #include "uIOChain3.h"
 #include "uIOChainFile.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 
 namespace ExtFlash {
@@ -108,4 +109,18 @@ uint16_t FlashSubFileStart(const QByteArray &Head, int K) {
   if (Head.size() < 14 || uint8_t(Head[0]) != 1 || uint8_t(Head[1]) != 6)
     throw EKvError(FlashFormatErrorText);
   return HeaderWord(Head, 2 + 2 * K);
+}
+
+QByteArray SubFileHead(const QByteArray &Payload) {
+  const quint32 n = quint32(Payload.size());
+  QByteArray head;
+  for (int shift = 0; shift < 32; shift += 8)
+    head.append(char((n >> shift) & 0xFF));
+  return head + QCryptographicHash::hash(Payload, QCryptographicHash::Md5);
+}
+
+QByteArray SubFileHeadOfFrame(const QByteArray &Frame) {
+  if (Frame.size() < ZContainerHeadBytes)
+    throw EKvFormat(FlashFormatErrorText);
+  return Frame.left(ZContainerHeadBytes);
 }

@@ -31,6 +31,15 @@ void CheckFlashHeaderBytes(const QByteArray &Head);
 // FLASH" unless byte 0 is 1 and byte 1 is 6, EKvRange for K outside 0..5.
 uint16_t FlashSubFileStart(const QByteArray &Head, int K);
 
+// The head of a sub-file's container, which names the bytes it holds: the
+// payload's length (4 bytes, low byte first) and its MD5, 20 bytes. Of
+// Payload, the compressed bytes (what a sub-file read leaves as "<name>.z").
+QByteArray SubFileHead(const QByteArray &Payload);
+// The same head as the container's first bytes (its first frame as read, or
+// the container a write sends) hold it. Throws EKvFormat "Ошибка формата
+// FLASH" for fewer than 20 bytes.
+QByteArray SubFileHeadOfFrame(const QByteArray &Frame);
+
 // Appends sub-file Index (0..5) made from the file FileName to Image. The
 // compressed copy stays beside the source as "<name>.z". Index 0 starts a
 // new image (the header block, zeroed); the header's count and the

@@ -82,6 +82,20 @@ template <class F> std::function<void()> Live(TMainForm &Form, F Fn) {
   return Guarded(&Form, [Fn = std::move(Fn)](TMainForm *) mutable { Fn(); });
 }
 
+// A step that works from the relay's descriptor just read: an image that
+// does not read as a descriptor (a logic write cut in its frames) is told
+// with what to do; the log keeps what failed in it.
+template <class F> std::function<void()> FromDescriptor(TMainForm &Form, F Fn) {
+  return Live(Form, [Fn = std::move(Fn)]() mutable {
+    try {
+      Fn();
+    } catch (const EKvError &e) {
+      Logger().Error(QString::fromUtf8(IdentTexts::DescriptorDamaged) + QStringLiteral(": ") + e.Text());
+      throw EKvError(IdentTexts::DescriptorDamaged);
+    }
+  });
+}
+
 QString DateText(TDateTime Value) { return DateTimeToQDateTime(Value).toString(QStringLiteral("yyyy-MM-dd")); }
 } // namespace
 
@@ -331,16 +345,16 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
       .msg(IdentTexts::ReadDescriptor)
       .readFile(FILE_DESCRIPTOR, FileTypeDescriptor, IdentFiles::DescriptorBin);
   TIOChainList3 &decode = gen.newList();
-  decode.exec(Live(FForm, [this] { DecodeDescriptorStep(); }));
+  decode.exec(FromDescriptor(FForm, [this] { DecodeDescriptorStep(); }));
   Chain.predicatFileExists(ptFileExists, IdentFiles::DescriptorXml, nullptr, &decode)
-      .exec(Live(FForm, [this] { DescriptorReadyStep(); }))
-      .exec(Live(FForm, [this, &w, &request] {
+      .exec(FromDescriptor(FForm, [this] { DescriptorReadyStep(); }))
+      .exec(FromDescriptor(FForm, [this, &w, &request] {
         // Known once the descriptor just read is loaded.
         w.CalibrAddr = FForm.Descriptor()->CalibrAddr;
         Refill(request, MeasureFactorRequest(FForm.Descriptor()->Root));
       }))
       .readReg(request, answer)
-      .exec(Live(FForm, [this, &answer] { MeasureRegValues(&answer); }))
+      .exec(FromDescriptor(FForm, [this, &answer] { MeasureRegValues(&answer); }))
       .readFlash(w.CalibrAddr, w.CalibrPtr)
       .readFlash(w.CalibrPtr, w.CalibrCountByte)
       .exec(Live(FForm, [this, &w, &answer] { CalibrationCountStep(w, answer); }));
@@ -362,11 +376,13 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
     Chain.exec(Live(FForm, [this, &request] { DumpStream(1, request); }))
         .exec(Live(FForm, [this, &answer] { DumpStream(2, answer); }));
   Chain.exec(Live(FForm, [this, &answer] { CalibrationValuesStep(&answer); }))
-      .exec(Live(FForm, [this, &request] { RegListStep(&request); }))
+      .exec(FromDescriptor(FForm, [this, &request] { RegListStep(&request); }))
       .readReg(request, answer)
-      .exec(Live(FForm, [this, &answer] { RegValuesStep(&answer); }))
+      .exec(FromDescriptor(FForm, [this, &answer] { RegValuesStep(&answer); }))
       .execMethod(FForm.ParamFrame, QStringLiteral("ShowValues"))
       .execMethod(FForm.UstavFrame, QStringLiteral("ShowValues"));
+  // The head of the custom logic's container, part of the unit's identity.
+  QByteArray &logicDigest = Store.Keep<QByteArray>();
   if (FForm.Settings().Custom != -1) {
     TIOChainList3 &flash = gen.newList();
     flash.msg(IdentTexts::ReadFlash)
@@ -377,14 +393,17 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
             },
             {CustomLogicSubFile})
         .readFile(FILE_EXT_FLASH, FileTypeZlib, IdentFiles::CustomLogic)
-        .exec(Live(FForm, [this] { ApplyCustomLogicNames(); }));
+        .exec(Live(FForm, [this, &logicDigest] {
+          ApplyCustomLogicNames();
+          logicDigest = SubFileHead(LoadFileBytes(QString::fromLatin1(IdentFiles::CustomLogic) + ".z"));
+        }));
     Chain.setFrameSize(FLASH_FRAME_BYTES)
         .readFile(FILE_EXT_FLASH, FileTypePlain, IdentFiles::FlashHead)
         .exec(Live(FForm, [this] { CheckFlashHeader(); }))
         .predicatIOError(ptIOError, nullptr, &flash);
   }
   Chain
-      .exec(Live(FForm, [this] {
+      .exec(Live(FForm, [this, &logicDigest] {
         FIdentity = FFlashHead + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
         FIdentityHeadBytes = int(FFlashHead.size());
         FUnit = {};
@@ -392,6 +411,7 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
           FUnit.Route = thread->DeviceIO().GetOI().RouteText();
         FUnit.Address = FDeviceAddr;
         FUnit.DescFrame = LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
+        FUnit.LogicDigest = logicDigest;
         FScriptDone = true;
         FConfirmedAtMs = FClock();
         ForgetSigns();
@@ -609,6 +629,21 @@ void TIdentification::RenewIdentity(TIOChainList3 &Chain) {
         FIdentityHeadBytes = int(headBytes.size());
         Logger().Info("device identity kept afresh");
       }));
+}
+
+void TIdentification::KeepLogicDigest(const QByteArray &Head) {
+  if (!FUnit.IsEmpty() && !FUnit.LogicDigest.isEmpty())
+    FUnit.LogicDigest = Head;
+}
+
+void TIdentification::IdentifySameUnit() {
+  FKeptAddr[0] = FDeviceAddr;
+  FIdentifyAgain = true;
+  // Once the write's chain has gone; a link busy by then leaves it to the timer.
+  QTimer::singleShot(0, &FForm, [this] {
+    if (FIdentifyAgain && !FForm.IsLinkBusy())
+      IdentifyAgain();
+  });
 }
 
 void TIdentification::IdentifyAgain() {

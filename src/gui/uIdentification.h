@@ -58,6 +58,11 @@ inline const char *const FlashCrcError = FlashCrcErrorText;
 inline const char *const FlashFormatError = FlashFormatErrorText;
 inline const char *const CalibrationCountError = "Ошибка калибровки: недопустимое число записей ";
 inline const char *const DescriptorLoadError = "Ошибка загрузки дескриптора ";
+// The relay's descriptor image does not read as one: a write of the logic
+// was cut in its frames. The computer that began it keeps the old image.
+inline const char *const DescriptorDamaged =
+    "Ошибка: дескриптор прибора не читается (запись логики не завершена) - повторите запись проекта логики с "
+    "компьютера, с которого она начиналась";
 inline const char *const PasswdRangeError = "Ошибка: регистры пароля вне диапазона 0..1023";
 inline const char *const DeviceChanged = "Устройство сменилось: идентификация нового";
 inline const char *const WriteUnchecked = "Запись не выполнена: после сбоя связи устройство еще не проверено";
@@ -177,6 +182,13 @@ public:
   // the identity: for a chain whose own write changed the device's header or
   // descriptor (a logic write), so that the next write's check passes.
   void RenewIdentity(TIOChainList3 &Chain);
+  // The program's own write of the custom logic: the unit identified keeps
+  // its identity with the logic of that container head (where it holds one).
+  void KeepLogicDigest(const QByteArray &Head);
+  // The program's own write replaced the relay's descriptor: the same unit
+  // is identified anew at its address, its map read again (by the timer
+  // while the link is busy).
+  void IdentifySameUnit();
   // Another device answered the check and is not identified yet.
   bool IsIdentifyAgainPending() const { return FIdentifyAgain; }
   // The descriptor script for the address the changed device answered at.

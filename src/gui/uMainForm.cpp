@@ -2257,7 +2257,9 @@ TkvCustomFrame *TMainForm::OpenCustomLogicTab() {
   host.RenewIdentity = [this](TIOChainList3 &Chain) { FIdentification->RenewIdentity(Chain); };
   host.SetAutoPoll = [this](uint8_t Value) { SetAutoPoll(Value); };
   host.ToolBarColor = [this](uint32_t Color) { SetToolBarColor(Color); };
-  host.DeviceIdentity = [this] { return FIdentification->Identity(); };
+  host.DeviceIdentity = [this] { return FIdentification->Unit(); };
+  host.LogicWritten = [this](const QByteArray &Head) { FIdentification->KeepLogicDigest(Head); };
+  host.IdentifyAgain = [this] { FIdentification->IdentifySameUnit(); };
   // What a logic write changed in the relay, read back into the register
   // image, shows on every page bound to it; a row or cell the engineer edited
   // and has not written keeps the edit.

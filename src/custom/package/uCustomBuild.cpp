@@ -5,6 +5,7 @@
 #include "uDeviceDescriptor.h"
 #include "uErrors.h"
 #include "uFiles.h"
+#include "uIOChainFile.h"
 #include "uLogger.h"
 #include "uMessageSink.h"
 #include "uModbus.h"
@@ -92,6 +93,8 @@ struct TStopWatch {
   // A value of the stream the relay acknowledged and did not keep: the write
   // ends short, and says no "Готово".
   bool NotKept = false;
+  // The descriptor image's first frame has gone: the relay holds the new map.
+  bool DescWritten = false;
 };
 
 // Appends the read of Regs into the register image, then hands them to
@@ -128,7 +131,7 @@ void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr
   };
   Chain.setEvent(1, failed);
   Chain.setEvent(0, [Watch](TIOChain3 *, const QList<int> &) { Watch->Reason = QStringLiteral("Прервано"); });
-  Chain.setOnEnd([&Gen, &Chain, Watch, Shown = Hooks.RegistersWritten] {
+  Chain.setOnEnd([&Gen, &Chain, Watch, Shown = Hooks.RegistersWritten, Again = Hooks.IdentifyAgain] {
     QString why;
     if (Watch->Off && !Watch->Done)
       why = QString::fromUtf8(CustomTexts::LogicStopped);
@@ -141,6 +144,10 @@ void WatchWriteEnd(TIOChainGen &Gen, TIOChainList3 &Chain, const std::shared_ptr
     }
     if (!Watch->ParamRegs.empty() && !Watch->ParamsRead && Shown)
       Shown(Watch->ParamRegs);
+    // The relay holds another map, whole or not: what the pages show and
+    // write by comes from it, whatever else of the write went.
+    if (Watch->DescWritten && Again)
+      Again();
   });
 }
 
@@ -215,10 +222,12 @@ QString AppendFlashHeaderSteps(TIOChainList3 &Chain, const TChainFolder &Folder)
   return head;
 }
 
-// The custom logic (the chain's copy Custom) as sub-file 5, written and compared.
-void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &Head, const QString &Custom) {
-  const auto frames = [Head](TIOChain3 *Step) {
-    SetFlashFrames(Step, {5}, [Head](TIOChain3 *S, const QList<int> &Args) {
+constexpr int CustomLogicSubFile = 5;
+
+// The frames of sub-file 5 from the header read into the chain's folder.
+TFramesOf CustomLogicFrames(const QString &Head) {
+  return [Head](TIOChain3 *Step) {
+    SetFlashFrames(Step, {CustomLogicSubFile}, [Head](TIOChain3 *S, const QList<int> &Args) {
       const uint16_t first = FlashSubFileStart(LoadFileBytes(Head), Args.at(0));
       if (auto *read = dynamic_cast<TIOChain3readFile *>(S))
         read->setFrameFirst(first);
@@ -226,11 +235,52 @@ void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &Head, const QSt
         static_cast<TIOChain3writeFile *>(S)->setFrameFirst(first);
     });
   };
-  Chain.setFrameSize(FlashFrameBytes).msg(Text(CustomTexts::FlashWrite));
+}
+
+// Right after the identity check, before anything is written: the first
+// frame of the relay's custom logic, its head compared with the ones the
+// write was made for. Two relays of one type and firmware, or one whose
+// logic another tool has changed, pass the identity check alike; only the
+// logic tells them apart. Only writes of logic read from the relay pay for
+// the frame.
+void AppendLogicHeadCheck(TIOChainList3 &Chain, const TChainFolder &Folder, const QString &Head,
+                          const TCustomWriteHooks &Hooks) {
+  if (Hooks.LogicHeads.isEmpty())
+    return;
+  const QString frame = Folder.Path("logic-head.bin");
+  const TFramesOf first = [Head](TIOChain3 *Step) {
+    const uint16_t f = FlashSubFileStart(LoadFileBytes(Head), CustomLogicSubFile);
+    auto *read = static_cast<TIOChain3readFile *>(Step);
+    read->setFrameFirst(f);
+    read->setFrameLast(f);
+  };
+  Chain.setFrameSize(FlashFrameBytes).checkBefore();
+  AppendFramed(Chain, first, [&] { Chain.readFile(FlashFileNo, 0, frame); });
+  Chain.exec([&Chain, frame, heads = Hooks.LogicHeads, why = Hooks.OtherLogic] {
+    if (!heads.contains(SubFileHeadOfFrame(LoadFileBytes(frame))))
+      Chain.RefuseWrite(why);
+  });
+}
+
+// The custom logic (the chain's copy Custom) as sub-file 5, written and compared.
+void AppendCustomLogicSteps(TIOChainList3 &Chain, const QString &Head, const QString &Custom,
+                            const TCustomWriteHooks &Hooks) {
+  const TFramesOf frames = CustomLogicFrames(Head);
+  // The write step packs the copy as this does: the head the relay holds
+  // once its first frame has gone.
+  const QByteArray sent = SubFileHead(DeflateBytes(LoadFileBytes(Custom)));
+  const auto written = [Hooks, sent](bool Confirmed) {
+    return [Hooks, sent, Confirmed] {
+      if (Hooks.LogicWritten)
+        Hooks.LogicWritten(sent, Confirmed);
+    };
+  };
+  Chain.setFrameSize(FlashFrameBytes).msg(Text(CustomTexts::FlashWrite)).exec(written(false));
   AppendFramed(Chain, frames, [&] { Chain.writeFile(FlashFileNo, 2, Custom); });
   Chain.msg(Text(CustomTexts::FlashCheck));
   // The write step leaves the sub-file it sent beside the copy.
   AppendFramed(Chain, frames, [&] { Chain.compareFile(FlashFileNo, 2, Custom + QStringLiteral(".z")); });
+  Chain.exec(written(true));
 }
 
 void StopLogic(TIOChainList3 &Chain, const std::shared_ptr<TStopWatch> &Watch) {
@@ -820,17 +870,36 @@ void WriteAll(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles &
   const auto folder = std::make_shared<const TChainFolder>(WorkDir);
   const QString flash = folder->Put(CustomFiles::ExtFlash, Files.ExtFlash);
   const QString desc = folder->Put(CustomFiles::Desc, Files.DescBin);
+  // A write step sends its file from the file's start at its first frame.
+  const QString descFirst = folder->Put("desc-first.bin", Files.DescBin.left(DescFrameBytes));
+  const QString descRest = folder->Put("desc-rest.bin", Files.DescBin.mid(DescFrameBytes));
   TIOChainList3 &c = WriteChain(Gen, Hooks, folder);
   const auto watch = std::make_shared<TStopWatch>();
   const auto wholeFlash = [](TIOChain3 *Step) { SetFlashFrames(Step, {}, {}); };
   const auto wholeDesc = [](TIOChain3 *Step) { SetDescFrames(Step); };
+  const int descFrames = int((Files.DescBin.size() + DescFrameBytes - 1) / DescFrameBytes);
+  const auto frames = [](int First, int Last) {
+    return [First, Last](TIOChain3 *Step) {
+      auto *write = static_cast<TIOChain3writeFile *>(Step);
+      write->setFrameFirst(CheckedCast<uint16_t>(First));
+      write->setFrameLast(CheckedCast<uint16_t>(Last));
+    };
+  };
   WatchWriteEnd(Gen, c, watch, Hooks);
   StopLogic(c, watch);
   c.setFrameSize(FlashFrameBytes);
   AppendWriteAndCheck(c, CustomTexts::FlashWrite, CustomTexts::FlashCheck, FlashFileNo, 0, flash, flash, wholeFlash);
-  c.setFrameSize(DescFrameBytes);
-  AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, desc, desc, wholeDesc);
-  RunToLogicOn(c, watch, WriteParams ? &ParamStream : nullptr, true, Hooks);
+  c.setFrameSize(DescFrameBytes).msg(Text(CustomTexts::LogicWrite));
+  if (descFrames > 1)
+    AppendFramed(c, frames(1, descFrames - 1), [&] { c.writeFile(DescFileNo, 0, descRest); });
+  AppendFramed(c, frames(0, 0), [&] { c.writeFile(DescFileNo, 0, descFirst); });
+  c.exec([watch] { watch->DescWritten = true; }).msg(Text(CustomTexts::LogicCheck));
+  AppendFramed(c, wholeDesc, [&] { c.compareFile(DescFileNo, 0, desc); });
+  TCustomWriteHooks hooks = Hooks;
+  // The identification that follows reads the new map whole.
+  if (Hooks.IdentifyAgain)
+    hooks.RenewIdentity = nullptr;
+  RunToLogicOn(c, watch, WriteParams ? &ParamStream : nullptr, true, hooks);
 }
 
 void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles &Files, const QByteArray &ParamStream,
@@ -853,9 +922,11 @@ void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles
   c.setFrameSize(DescFrameBytes).readFile(DescFileNo, 0, desc0).exec([desc0, codeBytes] {
     CodeFirstFrame(LoadFileBytes(desc0), codeBytes);
   });
+  AppendLogicHeadCheck(c, *folder, head, Hooks);
+  c.setFrameSize(DescFrameBytes);
   StopLogic(c, watch);
   AppendWriteAndCheck(c, CustomTexts::LogicWrite, CustomTexts::LogicCheck, DescFileNo, 0, code, code, codeFrames);
-  AppendCustomLogicSteps(c, head, custom);
+  AppendCustomLogicSteps(c, head, custom, Hooks);
   RunToLogicOn(c, watch, &ParamStream, false, Hooks);
 }
 
@@ -870,7 +941,8 @@ void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TC
   const auto watch = std::make_shared<TStopWatch>();
   WatchWriteEnd(Gen, c, watch, Hooks);
   const QString head = AppendFlashHeaderSteps(c, *folder);
-  AppendCustomLogicSteps(c, head, custom);
+  AppendLogicHeadCheck(c, *folder, head, Hooks);
+  AppendCustomLogicSteps(c, head, custom, Hooks);
   c.exec([watch] { watch->Ended = true; });
   ReportReady(c, watch);
   c.run(Hooks.Progress);

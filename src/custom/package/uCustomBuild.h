@@ -251,6 +251,19 @@ struct TCustomWriteHooks {
   // Appends the reads that keep the device's identity afresh, for the next
   // write's check: the write changed what the check compares.
   std::function<void(TIOChainList3 &Chain)> RenewIdentity;
+  // After a write that replaced the relay's descriptor: the same unit is
+  // identified anew (its map read again). Called once the chain has ended.
+  std::function<void()> IdentifyAgain;
+  // The heads of the custom-logic containers (SubFileHead) the relay may hold
+  // for the write to go: the one the logic was read with, and one a write of
+  // it sent since; empty for logic not read from the relay. The relay's is
+  // read again right after the identity check: another refuses the write
+  // with OtherLogic in the box, nothing sent.
+  QList<QByteArray> LogicHeads;
+  QString OtherLogic;
+  // The head of the custom logic the write sends, as its frames begin to go
+  // (Confirmed false) and once they are read back equal (true).
+  std::function<void(const QByteArray &Head, bool Confirmed)> LogicWritten;
   // The identification epoch the write was prepared for (0: when its chain
   // is made), and what it writes as the engineer reads it.
   uint64_t PreparedFor = 0;
@@ -288,8 +301,10 @@ TLogicWriteFiles BuiltWriteFiles(TCustomLogicState &State, TCustomWrite Write, c
 // the relay did not keep is the write's report and a log line, the write
 // ends short and says no "Готово"; the relay's logic is started all the same.
 // The full write. WriteParams: setup/customParamUstavWrite.
-// Its end keeps the device's identity afresh (RenewIdentity): the header and
-// the descriptor image the identity check reads are the ones just written.
+// The descriptor image's first frame, which names the image (its length,
+// identifier and dates), goes last: a write cut before it leaves the relay
+// answering the check as before, and the repeat goes. Once that frame is
+// written the relay holds another map: the write ends with IdentifyAgain.
 void WriteAll(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles &Files, const QByteArray &ParamStream,
               bool WriteParams, const TCustomWriteHooks &Hooks);
 // The code and the custom logic, the device's image kept around the code.
@@ -301,6 +316,8 @@ void WriteLogic(TIOChainGen &Gen, const QString &WorkDir, const TLogicWriteFiles
                 const TCustomWriteHooks &Hooks);
 // The custom logic alone (saved first as "custom-logic.xml", the chain's
 // copy taken from there), after the checks of CheckLogicTarget.
+// The logic-only write and this one check the relay's custom logic
+// (Hooks.LogicHeads) after the identity check.
 void WriteCustomLogic(TIOChainGen &Gen, const TCustomLogicState &State, const TCustomBuildEnv &Env,
                       const TCustomWriteHooks &Hooks);
 

@@ -72,6 +72,15 @@ QToolButton *NewButton(QToolBar *Bar, const char *Name, const QString &Text) {
   return b;
 }
 
+// Flag stays true for as long as the chain that keeps this lives.
+struct TWhileAlive {
+  explicit TWhileAlive(std::shared_ptr<bool> Value) : Flag(std::move(Value)) {}
+  ~TWhileAlive() { *Flag = false; }
+  TWhileAlive(const TWhileAlive &) = delete;
+  TWhileAlive &operator=(const TWhileAlive &) = delete;
+  std::shared_ptr<bool> Flag;
+};
+
 QByteArray ResourceBytes(const QString &Name) {
   QFile f(QStringLiteral(":/custom/") + Name);
   if (!f.open(QIODevice::ReadOnly))
@@ -354,7 +363,19 @@ void TkvCustomFrame::ReadLogicFiles() {
   // only while it is there: closed meanwhile, the read ends at its next
   // request.
   TIOChainList3 &chain = FHost.ChainGen()->newList();
-  chain.ownedBy(this).setEvent(0, dropStage).setEvent(1, dropStage);
+  // Cut by the page's close, the read leaves no step of its own on the
+  // status line as if it still ran. Tied before the chain's own tie to the
+  // page, which cuts it; gone with the generator (and the window).
+  const auto reading = std::make_shared<bool>(true);
+  chain.Keep<TWhileAlive>(reading);
+  connect(this, &QObject::destroyed, FHost.ChainGen(), [reading, status = FHost.Status] {
+    if (*reading && status)
+      status(QString());
+  });
+  // A read the engineer asks for: the relay is checked first, and another
+  // one found refuses it and is identified; nothing of it is taken as the
+  // logic of the relay identified before.
+  chain.ownedBy(this).checkedRead().setEvent(0, dropStage).setEvent(1, dropStage);
   chain.setFrameSize(FLASH_FRAME_BYTES)
       .msg(QStringLiteral("Чтение заголовка"))
       .readFile(FILE_EXT_FLASH, FileTypePlain, QDir(stage).filePath(CustomFiles::Head))
@@ -373,11 +394,21 @@ void TkvCustomFrame::ReadLogicFiles() {
   chain
       .exec(Guarded(this,
                     [stage, staged](TkvCustomFrame *F) {
-                      staged([&] { F->ShowLoadedLogic(lsDevice, stage); });
-                      // The chain has just read this device: its identity is the one
+                      // The head of the container as read, before the staging folder goes.
+                      QByteArray head;
+                      staged([&] {
+                        head = SubFileHead(LoadFileBytes(
+                            QDir(stage).filePath(QString::fromLatin1(CustomFiles::CustomLogic) + QStringLiteral(".z"))));
+                        F->ShowLoadedLogic(lsDevice, stage);
+                      });
+                      // The chain has just read this unit, checked: it is the one
                       // identified last, and the logic is bound to it from now on.
-                      F->FLogicIdentity = F->FHost.DeviceIdentity ? F->FHost.DeviceIdentity() : QByteArray();
+                      F->FLogicIdentity = F->FHost.DeviceIdentity ? F->FHost.DeviceIdentity() : TUnitIdentity();
                       F->FLogicEpoch = F->FHost.ChainGen()->IdentEpoch();
+                      F->FLogicHeads = {head};
+                      // The relay's logic is not the project opened before: a
+                      // Save asks for a name, and the project stays as it was.
+                      F->SetFileName(QString());
                     }))
       .msg(QStringLiteral("Готово"));
   chain.run(FHost.Progress);
@@ -576,6 +607,27 @@ TCustomWriteHooks TkvCustomFrame::WriteHooks(uint64_t PreparedFor) {
   h.PreparedFor = PreparedFor;
   h.Writes = QString::fromUtf8(CustomTexts::WritesLogic);
   h.Owner = this;
+  if (FSource == lsDevice) {
+    h.LogicHeads = FLogicHeads;
+    h.OtherLogic = QString::fromUtf8(OtherDevice);
+  }
+  h.LogicWritten = [self = QPointer<TkvCustomFrame>(this)](const QByteArray &Head, bool Confirmed) {
+    if (!self)
+      return;
+    // Sent, the relay may hold either logic until the read-back says which.
+    if (!Confirmed) {
+      if (!self->FLogicHeads.contains(Head))
+        self->FLogicHeads.append(Head);
+      return;
+    }
+    self->FLogicHeads = {Head};
+    // The unit is the one it was, with the logic just written.
+    if (!self->FLogicIdentity.LogicDigest.isEmpty())
+      self->FLogicIdentity.LogicDigest = Head;
+    if (self->FHost.LogicWritten)
+      self->FHost.LogicWritten(Head);
+  };
+  h.IdentifyAgain = FHost.IdentifyAgain;
   if (FHost.RenewIdentity)
     h.RenewIdentity = [self = QPointer<TkvCustomFrame>(this), renew = FHost.RenewIdentity](TIOChainList3 &Chain) {
       renew(Chain);
@@ -595,10 +647,10 @@ uint64_t TkvCustomFrame::CheckLogicDevice() {
   // A project is checked by the build against the device's identifier file.
   if (FSource != lsDevice || !FHost.DeviceIdentity)
     return now;
-  // No identity on either side is no proof of the same device. The same
-  // device identified again (what identification compares unchanged) keeps
-  // its logic.
-  if (!FLogicIdentity.isEmpty() && FHost.DeviceIdentity() == FLogicIdentity) {
+  // No identity on either side is no proof of the same unit. The same unit
+  // identified again (a poll, a reconnect) keeps its logic; another of the
+  // same type at another address or route does not.
+  if (FHost.DeviceIdentity().SameUnit(FLogicIdentity)) {
     FLogicEpoch = now;
     return FLogicEpoch;
   }
@@ -697,6 +749,9 @@ void TkvCustomFrame::Undo() {
   // A restore changes the units only: the logic still came from where it
   // came from, and the next build checks and writes accordingly.
   ShowLoadedLogic(TLogicSource(FSource));
+  // The relay's initial logic is not a project's: a Save asks for a name.
+  if (FSource == lsDevice)
+    SetFileName(QString());
 }
 
 void TkvCustomFrame::Save() {
@@ -778,7 +833,8 @@ void TkvCustomFrame::LoadFromFile(const QString &FileName) {
     QDir(stage).removeRecursively();
     throw;
   }
-  FLogicIdentity.clear();
+  FLogicIdentity = {};
+  FLogicHeads.clear();
   SetFileName(FileName);
   // The project has loaded: an error of an earlier attempt no longer stands.
   ShowStatus(QString());

@@ -6,6 +6,7 @@
 #include "ixml.h"
 #include "uCustomBuild.h"
 #include "uCustomLogic.h"
+#include "uUnitIdentity.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -61,9 +62,16 @@ struct TCustomFrameHost {
   TUnitPropertyForm *UnitPropertyForm = nullptr;
   // The main window's tool bar colour (0xBBGGRR): white while a build runs.
   std::function<void(uint32_t Color)> ToolBarColor;
-  // What identifies the device identified last (empty while none): logic
-  // read from a device is built and written only while this stays the same.
-  std::function<QByteArray()> DeviceIdentity;
+  // The unit identified last (empty while none): logic read from a relay is
+  // built and written only while the unit identified is the one it was read
+  // from (TUnitIdentity::SameUnit).
+  std::function<TUnitIdentity()> DeviceIdentity;
+  // The page's write has put the custom logic of this container head into
+  // the relay: the unit identified keeps its identity with it.
+  std::function<void(const QByteArray &Head)> LogicWritten;
+  // The page's write has replaced the relay's descriptor: the same unit is
+  // identified anew, its map read again.
+  std::function<void()> IdentifyAgain;
   // Registers a logic write changed, read back into the register image: the
   // pages and title-panel controls bound to them show it (an edit not yet
   // written stays an edit).
@@ -243,10 +251,15 @@ private:
   uint8_t FLogicLoaded = 0;
   QString FFileName;
   uint8_t FSource = lsNone;
-  // The identity of the device the logic was read from (logic from a device
-  // only), and the identification epoch it was read under.
-  QByteArray FLogicIdentity;
+  // The unit the logic was read from (logic from a device only), and the
+  // identification epoch it was read under.
+  TUnitIdentity FLogicIdentity;
   uint64_t FLogicEpoch = 0;
+  // The heads of the custom-logic containers the relay holds for this page:
+  // the one read (whatever setup/custom says), and one a write of the page
+  // has begun to send since. A write of the logic goes only to a relay
+  // holding one of them.
+  QList<QByteArray> FLogicHeads;
   QBuffer FParamStream;
   QDateTime FCoreDate;
   QList<TOrgChoice> FInputChoices, FOutputChoices;

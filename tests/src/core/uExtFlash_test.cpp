@@ -109,6 +109,28 @@ TEST(ExtFlash, OnlyTheCustomLogicChangesWithIt) {
   EXPECT_NE(after.mid(sub5), before.mid(sub5));
 }
 
+// The head that names a custom logic: the same from the compressed bytes a
+// read leaves and from the container's first frame, and another for a
+// custom logic changed by one caption; a frame too short for it is refused.
+TEST(ExtFlash, SubFileHeadNamesTheCustomLogicItHolds) {
+  TWorkFolder w;
+  const QByteArray img = w.Build();
+  const qsizetype at = qsizetype(FirstBlock(img, 5)) * ExtFlash::BlockBytes;
+  const QByteArray frame = img.mid(at, ExtFlash::BlockBytes);
+  const QByteArray z = img.mid(at + 20, U32(img, at));
+  // Worked out from the layout: the length low byte first, then the digest.
+  const uint n = uint(z.size());
+  const char length[4] = {char(n & 0xFF), char(n >> 8 & 0xFF), char(n >> 16 & 0xFF), char(n >> 24)};
+  const QByteArray expected = QByteArray(length, 4) + QCryptographicHash::hash(z, QCryptographicHash::Md5);
+  EXPECT_EQ(SubFileHead(z), expected);
+  EXPECT_EQ(SubFileHeadOfFrame(frame), expected);
+  w.Contents[5] = "<custom-logic>2</custom-logic>\r\n";
+  const QByteArray other = w.Build();
+  EXPECT_NE(SubFileHeadOfFrame(other.mid(at, ExtFlash::BlockBytes)), expected);
+  EXPECT_EQ(ErrorOf([&] { SubFileHeadOfFrame(frame.left(19)); }), "Ошибка формата FLASH");
+  EXPECT_EQ(SubFileHeadOfFrame(frame.left(20)), expected);
+}
+
 TEST(ExtFlash, SourceNamesIgnoreCaseAndAMissingOneKeepsTheOldImage) {
   TWorkFolder w;
   w.Write();

@@ -160,8 +160,15 @@ protected:
     Page = Form->ActiveCustomFrame();
     ASSERT_TRUE(Page);
   }
+  // No chain runs, and no identification waits to (after another relay
+  // found, or a write that replaced the descriptor).
   bool WaitIdle() const {
-    return QTest::qWaitFor([this] { return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy(); }, 30000);
+    return QTest::qWaitFor(
+        [this] {
+          return Form->IOChain()->ChainCount() == 0 && !Form->IsLinkBusy() &&
+                 !Form->Identification()->IsIdentifyAgainPending();
+        },
+        30000);
   }
   // Refresh on the page; the last status text.
   QString Refresh() {
@@ -185,14 +192,15 @@ protected:
   // "Сформировать" clicked and answered "Да" throughout, the password typed
   // into its dialog once that shows; the boxes' texts into Shown. OnBox and
   // OnPassword run as a box or the password dialog opens, before the answer.
+  // Values answers the setpoints question ("Нет": the logic alone).
   void BuildWritingSetpoints(const std::function<void(TMsgKind Kind)> &OnBox = {},
-                             const std::function<void()> &OnPassword = {}) {
+                             const std::function<void()> &OnPassword = {}, TMsgResult Values = TMsgResult::Yes) {
     Form->SetLoggedIn(false);
     const TMessageSink fixture = SetMessageSink([&](TMsgKind Kind, const QString &Text) {
       Shown << Text;
       if (OnBox)
         OnBox(Kind);
-      return Kind == TMsgKind::Question || Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
+      return Kind == TMsgKind::Question ? Values : Kind == TMsgKind::YesNoQuestion ? TMsgResult::Yes : TMsgResult::Ok;
     });
     TPasswdForm *dlg = Form->Forms().PasswdForm;
     QTimer answerer;
@@ -598,6 +606,37 @@ TEST_P(CustomFrameFaults, LogicWriteAsksBeforeChangingTheDevicesSetpoints) {
   }
 }
 
+// A setpoint of each group that the relay does not keep: the question names
+// it by the group the report names it by.
+TEST_P(CustomFrameFaults, TheSetpointsQuestionAndReportNameOneGroup) {
+  Start();
+  ASSERT_EQ(Refresh(), "Готово");
+  const struct {
+    uint16_t Reg;
+    const char *Group;
+  } cases[] = {{100, "1"}, {151, "2"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Reg);
+    for (const auto &[reg, value] : std::map<uint16_t, uint16_t>{{100, 10}, {101, 0}, {150, 10}, {151, 0}})
+      Device.SetRegister(TSimArea::Holding, reg, value);
+    Device.SetRegister(TSimArea::Holding, c.Reg, 300);
+    TSimFault unkept = ParseSimFault("unkept");
+    unkept.Register = c.Reg;
+    Device.SetFault(unkept);
+    Shown.clear();
+    BuildWritingSetpoints();
+    Device.SetFault({});
+    const QStringList asked = Shown.filter("Значения уставок");
+    ASSERT_EQ(asked.size(), 1) << Shown.join("|").toStdString();
+    const QRegularExpressionMatch q = QRegularExpression(", группа (\\d)").match(asked[0]);
+    const QRegularExpressionMatch r = QRegularExpression("Группа (\\d)").match(Form->StatusBar_->currentMessage());
+    ASSERT_TRUE(q.hasMatch() && r.hasMatch()) << asked[0].toStdString() << " / "
+                                              << Form->StatusBar_->currentMessage().toStdString();
+    EXPECT_EQ(q.captured(1), c.Group);
+    EXPECT_EQ(r.captured(1), c.Group);
+  }
+}
+
 // "Сформировать", "Да - записать значения логики", and the relay keeps its
 // own value of a setpoint it acknowledged: the window names it as the pages
 // do, kv.log once, no "Готово" follows, and the relay's logic runs again.
@@ -866,30 +905,39 @@ TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
     std::function<void()> Press;
     QStringList Order;
   } buttons[] = {
-      {"Обновить", [this] { ASSERT_EQ(Refresh(), "Готово"); }, {"R140:0-7", "R140:64"}},
+      // The relay checked before its logic is read.
+      {"Обновить", [this] { ASSERT_EQ(Refresh(), "Готово"); }, check + QStringList{"R140:0-7", "R140:64"}},
+      // The custom logic's first frame read again right after the check.
       {"Сформировать", [this] { BuildWritingSetpoints(); },
        check + each("r") + QStringList{"r60"} + check + check +
-           QStringList{"F0", "W129:48-51", "R129:48-51", "W140:64", "R140:64", "F1"} + each("w") + each("r") +
-           QStringList{"FF"} + check},
+           QStringList{"R140:64", "F0", "W129:48-51", "R129:48-51", "W140:64", "R140:64", "F1"} + each("w") +
+           each("r") + QStringList{"FF"} + check},
       {"Сохранить FLASH",
        [this] {
          QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
          ASSERT_TRUE(WaitIdle());
        },
-       QStringList{"R140:0"} + check + QStringList{"W140:64", "R140:64"}},
+       QStringList{"R140:0"} + check + QStringList{"R140:64", "W140:64", "R140:64"}},
       {"Сформировать, project",
        [this] {
          Page->SaveAs(FDir.filePath("p.pack"));
          Page->LoadFromFile(FDir.filePath("p.pack"));
          BuildWritingSetpoints();
        },
-       check + QStringList{"F0", "W140:0-64", "R140:0-64", "W129:0-55", "R129:0-55", "F1", "FF"} + check},
+       // The descriptor's first frame last; then the relay identified anew,
+       // its new descriptor read whole.
+       check + QStringList{"F0", "W140:0-64", "R140:0-64", "W129:1-55", "W129:0", "R129:0-55", "F1", "FF"}},
   };
   for (const auto &b : buttons) {
     SCOPED_TRACE(b.Button);
     Device.ClearLogs();
     b.Press();
-    EXPECT_EQ(RequestOrder(Device), b.Order);
+    const QStringList order = RequestOrder(Device);
+    EXPECT_EQ(order.mid(0, b.Order.size()), b.Order);
+    if (QString(b.Button).endsWith("project"))
+      EXPECT_TRUE(order.value(b.Order.size()).startsWith("R129:0-")) << order.join(" ").toStdString();
+    else
+      EXPECT_EQ(order.size(), b.Order.size()) << order.join(" ").toStdString();
   }
 }
 
@@ -1119,6 +1167,296 @@ TEST_P(CustomFrameFaults, UnitDialogChangesUndoToEachEarlierSchema) {
 
 INSTANTIATE_TEST_SUITE_P(Tcp, CustomFrameFaults, ::testing::Values(TLink::Tcp));
 
+// Two relays of one type: logic read from one goes only into that one, the
+// unit identified and the custom logic it holds both checked.
+class CustomFrameUnit : public CustomFrameLink {
+protected:
+  // Terminal Image with its custom logic's second unit captioned Caption.
+  void ServeLogic(const QString &Caption, int Image = 1) {
+    std::array<QByteArray, 6> p = DemoLogicPackage(DemoTerminalContent(Image));
+    p[5].replace(ToWin1251("Блок 2"), ToWin1251(Caption));
+    Device.SetFile(DemoDevice::FlashFileNo, BuildExtFlash(p), DemoDevice::FlashFrameBytes);
+  }
+  // Relay B put in A's place with no sign: another custom logic and another
+  // calibration value of its own; A back as it was.
+  void SwapTo(bool B) {
+    ServeLogic(B ? "Блок Б-2" : "Блок 2");
+    Device.SetRegister(TSimArea::Sram, DemoDevice::CalibrValueSram, B ? FCalibrA ^ 0x55 : FCalibrA);
+  }
+  // The relay found at Address by "Опрос" or chosen in "Адрес".
+  void Identify(uint8_t Address, bool Chosen) {
+    Device.SetAddress(Address);
+    if (Chosen) {
+      Form->cbDevNo->clear();
+      Form->cbDevNo->addItem(QString("%1").arg(Address, 2, 16, QChar('0')));
+      Form->cbDevNo->setCurrentIndex(0);
+      emit Form->cbDevNo->activated(0);
+    } else {
+      Form->aMonitorPoll->trigger();
+    }
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(Form->Identification()->Unit().Address, Address);
+  }
+  void StartReadA(const QString &Sections = QString()) {
+    Start(QString(), Sections);
+    FCalibrA = Device.Register(TSimArea::Sram, DemoDevice::CalibrValueSram);
+    ASSERT_EQ(Refresh(), "Готово");
+  }
+  // The refusal the engineer is shown, in a box or in the status line.
+  QString Told() const {
+    return Shown.join("|") + "|" + WriteBoxText(Form.get()) + "|" + Form->StatusBar_->currentMessage();
+  }
+  uint16_t FCalibrA = 0;
+};
+
+const char *const OtherLogicText =
+    "Логика прочитана не из подключённого прибора: прочитайте логику из прибора или откройте проект";
+
+// {another address chosen in "Адрес", another address found by "Опрос"
+// after A fell silent, B put in A's place with no sign, A put back after a
+// read of B, A's logic changed by another tool} x {"Сформировать" with the
+// logic alone, with the values, "Сохранить FLASH"}: nothing is written, and
+// the refusal names the logic read from another relay (or the relay found
+// to have changed).
+TEST_P(CustomFrameUnit, LogicGoesOnlyToTheUnitItWasReadFrom) {
+  enum TChange { AddressChosen, AddressPolled, SwappedBehind, SwappedBack, ChangedByTool };
+  enum TWrite { LogicAlone, WithValues, FlashOnly };
+  for (const TChange change : {AddressChosen, AddressPolled, SwappedBehind, SwappedBack, ChangedByTool})
+    for (const TWrite write : {LogicAlone, WithValues, FlashOnly}) {
+      SCOPED_TRACE(testing::Message() << "change " << int(change) << " write " << int(write));
+      Form.reset();
+      Server.reset();
+      LoadDemoDevice(Device);
+      Device.SetAddress(1);
+      StartReadA();
+      switch (change) {
+      case AddressChosen:
+      case AddressPolled:
+        ServeLogic("Блок Б-2");
+        Identify(2, change == AddressChosen);
+        break;
+      case SwappedBehind: SwapTo(true); break;
+      case SwappedBack:
+        SwapTo(true);
+        // B read: where its check tells it from A, it is identified first.
+        if (Refresh() != "Готово")
+          ASSERT_EQ(Refresh(), "Готово");
+        ASSERT_TRUE(Page->CustomRoot()->GetXml().contains("Блок Б-2"));
+        SwapTo(false);
+        break;
+      case ChangedByTool: ServeLogic("Блок 2 другой программы"); break;
+      }
+      Shown.clear();
+      Device.ClearLogs();
+      if (write == FlashOnly) {
+        Form->UpdateActions();
+        QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
+        ASSERT_TRUE(WaitIdle());
+      } else {
+        BuildWritingSetpoints({}, {}, write == WithValues ? TMsgResult::Yes : TMsgResult::No);
+      }
+      EXPECT_EQ(Writes(Device), 0) << RequestOrder(Device).join(" ").toStdString();
+      EXPECT_TRUE(Told().contains(OtherLogicText) || Told().contains("Устройство сменилось"))
+          << Told().toStdString();
+      if (change == ChangedByTool)
+        EXPECT_TRUE(Told().contains(OtherLogicText)) << Told().toStdString();
+    }
+}
+
+// The same unit identified again ("Опрос"), and the same unit after the
+// page's own writes of its logic: the logic read goes on being written.
+TEST_P(CustomFrameUnit, TheSameUnitKeepsItsLogicAcrossPollsAndItsOwnWrites) {
+  StartReadA();
+  const auto write = [this](bool FlashOnly) {
+    Device.ClearLogs();
+    Shown.clear();
+    if (FlashOnly) {
+      Form->UpdateActions();
+      QTest::mouseClick(Page->ToolButtonCustomLogicWrite, Qt::LeftButton);
+      ASSERT_TRUE(WaitIdle());
+    } else {
+      BuildWritingSetpoints({}, {}, TMsgResult::No);
+    }
+    EXPECT_GT(Writes(Device), 0) << Told().toStdString();
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово") << Told().toStdString();
+  };
+  Form->aMonitorPoll->trigger();
+  ASSERT_TRUE(WaitIdle());
+  write(false);
+  // The page's names changed and written: the relay holds another logic now.
+  Page->CustomRoot()->SetStrAttr("edited", "1");
+  write(true);
+  write(false);
+  Form->aMonitorPoll->trigger();
+  ASSERT_TRUE(WaitIdle());
+  write(true);
+}
+
+// "Обновить" once relay B stands in A's place: B is found by the check and
+// identified; the page keeps A's logic, shows nothing of B's, and writes it
+// nowhere.
+TEST_P(CustomFrameUnit, RefreshAfterASwapIdentifiesTheNewRelayAndShowsNothingOfIt) {
+  StartReadA();
+  LoadDemoDevice(Device, 2);
+  ServeLogic("Блок Б-2", 2);
+  Statuses.clear();
+  Refresh();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(Statuses.contains("Устройство сменилось: идентификация нового")) << Statuses.join("|").toStdString();
+  EXPECT_EQ(Form->LabelDescID->text(), DemoTerminalContent(2).DescDate.toString("yyyy-MM-dd"));
+  EXPECT_FALSE(Page->CustomRoot()->GetXml().contains("Блок Б-2"));
+  EXPECT_EQ(UnitCaptions(), QStringList({"Блок 1", "Блок 2"}));
+  Shown.clear();
+  Device.ClearLogs();
+  BuildWritingSetpoints();
+  EXPECT_EQ(Writes(Device), 0);
+  EXPECT_TRUE(Told().contains(OtherLogicText)) << Told().toStdString();
+}
+
+// A project opened, then the relay's logic read: the page no longer names
+// the project, and Ctrl+S asks for a name instead of packing the relay's
+// logic into it.
+TEST_P(CustomFrameUnit, ARelaysLogicReadIsNotTheOpenedProject) {
+  StartReadA();
+  const QString project = FDir.filePath("P.pack");
+  Page->SaveAs(project);
+  Page->LoadFromFile(project);
+  ASSERT_EQ(Page->LabelFileName->toolTip(), "P.pack");
+  const QByteArray bytes = LoadFileBytes(project);
+  ServeLogic("Блок 2 прибора");
+  ASSERT_EQ(Refresh(), "Готово");
+  EXPECT_EQ(Page->LabelFileName->text(), "");
+  int asked = 0;
+  const TFileDialogSink oldDialogs = SetFileDialogSink([&asked](const TFileDialogRequest &) {
+    ++asked;
+    return QString();
+  });
+  ASSERT_EQ(Form->apFileSave->shortcut(), QKeySequence("Ctrl+S"));
+  Form->apFileSave->trigger();
+  SetFileDialogSink(oldDialogs);
+  EXPECT_GE(asked, 1);
+  EXPECT_TRUE(LoadFileBytes(project) == bytes);
+}
+
+// A project whose base logic renames a setpoint, written in full: the relay
+// is identified anew and the pages show its new map; a value typed on the
+// old map before the write goes nowhere after it.
+TEST_P(CustomFrameUnit, AFullWriteOfAChangedBaseLogicIdentifiesTheRelayAgain) {
+  StartReadA("[ustav]\ndirectEdit=2\n");
+  const QString project = FDir.filePath("P.pack");
+  Page->SaveAs(project);
+  Page->LoadFromFile(project);
+  ASSERT_EQ(Page->Source(), lsProject);
+  TUstavFrame *ustav = Form->UstavFrame;
+  const auto rowOf = [ustav](const QString &Name) {
+    for (int r = 1; r < ustav->sgUstav->rowCount(); ++r)
+      if (ustav->sgUstav->Cells(1, r) == Name)
+        return r;
+    return -1;
+  };
+  const int delay = rowOf("Выдержка времени МТЗ-1");
+  ASSERT_GT(delay, 0);
+  ustav->Refresh();
+  ASSERT_TRUE(WaitIdle());
+  Form->show();
+  Form->PageControl->setCurrentWidget(Form->TabSheetUstav);
+  ustav->SetEditMode(true);
+  ustav->sgUstav->setCurrentCell(delay, 2);
+  ustav->Editor()->StartEdit();
+  ustav->Editor()->Edit->setText("600");
+  QTest::keyClick(ustav->Editor()->Edit, Qt::Key_Return);
+  ASSERT_TRUE(ustav->CellChanged(2, delay));
+  const QByteArray typed = ustav->BuildImage();
+  // A setpoint of the base logic, not one of the units' (their names are the custom logic's).
+  const IXXMLNode renamed = Page->LogicNode()->SelectSingleNode("//ustav/*[string='Уставка ЗМН по напряжению']");
+  ASSERT_TRUE(renamed);
+  renamed->SetStrNode("string", "Новая уставка");
+  Device.ClearLogs();
+  BuildWritingSetpoints();
+  EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF}));
+  EXPECT_EQ(Device.FileBytes(DemoDevice::DescriptorFileNo), LoadFileBytes(FDir.filePath("desc.bin")));
+  EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово") << Statuses.join("|").toStdString();
+  EXPECT_TRUE(Form->IsDeviceReady());
+  EXPECT_GT(rowOf("Новая уставка"), 0) << "the relay's new map";
+  EXPECT_EQ(rowOf("Уставка ЗМН по напряжению"), -1);
+  Device.ClearLogs();
+  Form->SetLoggedIn(true);
+  try {
+    ustav->WriteImage(typed);
+  } catch (const EKvError &) {
+  }
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_FALSE(RequestOrder(Device).contains("w101")) << RequestOrder(Device).join(" ").toStdString();
+  EXPECT_TRUE(Told().contains("Не записано")) << Told().toStdString();
+}
+
+// A project's full write refused once among the descriptor's frames (the
+// first of the rest, one in the middle, the first frame itself, sent last):
+// the box says the logic is stopped and to write again; the relay stays one
+// the program identifies (by the image this computer keeps of it; another
+// says what to do), and the repeat writes it whole and runs its logic.
+TEST_P(CustomFrameUnit, AFullWriteCutInTheDescriptorIsRepeatedOnTheRelayItLeft) {
+  const int flashFrames = 65;
+  const struct {
+    int Cut; // of the descriptor's frame writes: frames 1..55, then frame 0
+    bool Cached;
+  } cases[] = {{0, true}, {20, true}, {55, false}};
+  for (const auto &[cut, cached] : cases) {
+    SCOPED_TRACE(testing::Message() << "cut " << cut << (cached ? " cached" : " no descriptor cache"));
+    Form.reset();
+    Server.reset();
+    LoadDemoDevice(Device);
+    StartReadA();
+    const QString project = FDir.filePath("P.pack");
+    Page->SaveAs(project);
+    Page->LoadFromFile(project);
+    TSimFault refused;
+    refused.Kind = TSimFaultKind::Exception;
+    refused.Value = 4;
+    refused.Function = SIM_FN_WRITE_FILE;
+    refused.After = flashFrames + cut;
+    refused.Count = 1;
+    Device.SetFault(refused);
+    Device.ClearLogs();
+    Statuses.clear();
+    BuildWritingSetpoints();
+    Device.SetFault({});
+    EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0}));
+    EXPECT_TRUE(WriteBoxText(Form.get()).contains("логика прибора остановлена, повторите запись"))
+        << WriteBoxText(Form.get()).toStdString();
+    // The computer that began the write identifies the relay by the image
+    // it kept; another one (no descriptor cache) says what to do, in Russian.
+    const auto poll = [this] {
+      Statuses.clear();
+      Form->UpdateActions();
+      Form->aMonitorPoll->trigger();
+      EXPECT_TRUE(WaitIdle());
+    };
+    const QString cache = FDir.filePath("cache"), elsewhere = FDir.filePath("cache-kept");
+    if (!cached) {
+      ASSERT_TRUE(QDir().rename(cache, elsewhere));
+      poll();
+      EXPECT_EQ(Form->StatusBar_->currentMessage(),
+                  "Ошибка: дескриптор прибора не читается (запись логики не завершена) - повторите запись "
+                  "проекта логики с компьютера, с которого она начиналась")
+            << Statuses.join("|").toStdString();
+      QDir(cache).removeRecursively();
+      ASSERT_TRUE(QDir().rename(elsewhere, cache));
+    }
+    poll();
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово") << Statuses.join("|").toStdString();
+    Shown.clear();
+    Device.ClearLogs();
+    BuildWritingSetpoints();
+    EXPECT_EQ(Device.SpecialLog(), std::vector<uint8_t>({0xF0, 0xF1, 0xFF})) << Shown.join("|").toStdString();
+    EXPECT_EQ(Device.FileBytes(DemoDevice::DescriptorFileNo), LoadFileBytes(FDir.filePath("desc.bin")));
+    EXPECT_EQ(Form->StatusBar_->currentMessage(), "Готово") << Statuses.join("|").toStdString();
+    EXPECT_EQ(Form->LabelDescID->text(), QDate::currentDate().toString("yyyy-MM-dd"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tcp, CustomFrameUnit, ::testing::Values(TLink::Tcp));
+
 // The tab closed while its chains run, and its unsaved unit edits.
 class CustomFrameClose : public CustomFrameLink {
 protected:
@@ -1177,6 +1515,8 @@ TEST_P(CustomFrameClose, ReadClosedAtAnyRequestSendsNothingMore) {
     const size_t sent = Device.RequestLog().size();
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Device.RequestLog().size(), sent) << RequestOrder(Device).join("|").toStdString();
+    // The cut read's step has left the status line.
+    EXPECT_FALSE(Form->StatusBar_->currentMessage().startsWith("Чтение")) << Form->StatusBar_->currentMessage().toStdString();
     Device.SetFault({});
   }
   ExpectRunsOn();
