@@ -73,8 +73,8 @@ protected:
     ASSERT_EQ(S.Identify(), "Готово");
     S.Form->PageControl->setCurrentWidget(Panel ? S.Form->TabSheetDashboard : S.Form->TabSheetParam);
     S.Form->cbAuto->setChecked(Panel);
-    Identity = S.Form->Identification()->Identity();
-    ASSERT_FALSE(Identity.isEmpty());
+    Identity = S.Form->Identification()->Unit();
+    ASSERT_FALSE(Identity.IsEmpty());
   }
 
   // The device stops answering (its server goes, or it falls silent on the
@@ -192,7 +192,7 @@ protected:
   TSimDevice Other; // the second terminal, behind the same TCP port or gateway
   std::unique_ptr<TDevSimServer> Server;
   uint16_t Port = 0;
-  QByteArray Identity;
+  TUnitIdentity Identity;
   TDemoSession S; // the window goes before the servers above
 };
 
@@ -243,7 +243,7 @@ TEST_P(IdentityCheckLink, AfterALinkFailureTheSameRelayKeepsAllAndAnotherIsIdent
   EXPECT_EQ(S.Status(), report) << "the write's report stays over the check";
   EXPECT_TRUE(S.Form->IsDeviceReady());
   EXPECT_EQ(PagesRows(), rows);
-  EXPECT_EQ(S.Form->Identification()->Identity(), Identity);
+  EXPECT_EQ(S.Form->Identification()->Unit(), Identity);
 
   // Again, and another relay answers at the same address: a write asked
   // before the check is refused.
@@ -258,7 +258,7 @@ TEST_P(IdentityCheckLink, AfterALinkFailureTheSameRelayKeepsAllAndAnotherIsIdent
   Shot("refused");
   EXPECT_TRUE(TickUntil(2, [this] { return OtherIdentified(); })) << S.Status().toStdString();
   Shot("identified");
-  EXPECT_NE(S.Form->Identification()->Identity(), Identity);
+  EXPECT_NE(S.Form->Identification()->Unit(), Identity);
   EXPECT_EQ(Writes(next), QStringList());
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }
@@ -280,7 +280,7 @@ TEST_P(IdentityCheckLink, ANoisyLineKeepsThePagesAndTheDevice) {
   EXPECT_FALSE(Requests(S.Device).contains("7")) << "no identification";
   EXPECT_TRUE(S.Form->IsDeviceReady());
   EXPECT_EQ(PagesRows(), rows);
-  EXPECT_EQ(S.Form->Identification()->Identity(), Identity);
+  EXPECT_EQ(S.Form->Identification()->Unit(), Identity);
 }
 
 TEST_P(IdentityCheckLink, EveryWriteBeginsWithTheCheck) {
@@ -373,7 +373,7 @@ TEST_P(IdentityCheckLink, ABusyOrGarbledCheckRefusesTheWriteKeepsTheEditsAndTheN
   EXPECT_EQ(S.Form->ParamFrame->sgParam->Cells(2, ParamRow(31)), "17");
 
   EXPECT_TRUE(TickUntil(1, [this] { return Green(); })) << S.Status().toStdString();
-  EXPECT_EQ(S.Form->Identification()->Identity(), Identity);
+  EXPECT_EQ(S.Form->Identification()->Unit(), Identity);
   EXPECT_FALSE(Requests(S.Device).contains("7")) << "no identification";
   S.Device.ClearLogs();
   S.Form->ParamFrame->WriteAll();

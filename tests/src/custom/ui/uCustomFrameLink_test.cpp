@@ -675,10 +675,10 @@ TEST_P(CustomFrameFaults, FullWriteOfSetpointsAsksTheSameQuestion) {
                           "Время возврата, с: 1234 -> 0\r\n"
                           "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; "
                           "Отмена - ничего не записывать");
-  // Reads only: the identity check's frames, the registers, the password.
+  // Reads only: the identity check's frame and SRAM words, the registers, the password.
   for (const QByteArray &pdu : Device.RequestLog())
     EXPECT_TRUE(uint8_t(pdu[0]) == SIM_FN_READ_HOLDING || uint8_t(pdu[0]) == SIM_FN_READ_STATUS ||
-                uint8_t(pdu[0]) == SIM_FN_READ_FILE)
+                uint8_t(pdu[0]) == SIM_FN_READ_FILE || uint8_t(pdu[0]) == SIM_FN_READ_SRAM)
         << int(uint8_t(pdu[0]));
   EXPECT_TRUE(Device.SpecialLog().empty());
 }
@@ -854,7 +854,8 @@ TEST_P(CustomFrameFaults, PagesShowTheSetpointsALogicWriteChanged) {
 // project (written in full, no register written).
 TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
   Start();
-  const QStringList check{"R140:0", "R129:0"}, regs{"100", "150", "101", "151"};
+  // The identity check: the descriptor's first frame and the calibration values in SRAM.
+  const QStringList check{"R129:0", "fn53"}, regs{"100", "150", "101", "151"};
   const auto each = [&regs](const char *Prefix) {
     QStringList out;
     for (const QString &r : regs)
@@ -868,7 +869,7 @@ TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
   } buttons[] = {
       {"Обновить", [this] { ASSERT_EQ(Refresh(), "Готово"); }, {"R140:0-7", "R140:64"}},
       {"Сформировать", [this] { BuildWritingSetpoints(); },
-       check + each("r") + QStringList{"r60"} + check + check +
+       check + each("r") + QStringList{"r60", "R140:0", "R129:0"} + check +
            QStringList{"F0", "W129:48-51", "R129:48-51", "W140:64", "R140:64", "F1"} + each("w") + each("r") +
            QStringList{"FF"} + check},
       {"Сохранить FLASH",
