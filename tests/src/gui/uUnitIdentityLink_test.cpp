@@ -13,6 +13,7 @@
 #include "uLinkKit.h"
 #include "uLogger.h"
 #include "uParamFrame.h"
+#include "uSimFault.h"
 #include "uStringGrid.h"
 #include "uStringGridEditor.h"
 #include "uUstavFrame.h"
@@ -397,4 +398,23 @@ TEST_F(TUnitLink, AReadRefusedForAnotherRelaySaysSoUntilTheNextCommand) {
   S.Form->aMonitorRefresh->trigger();
   ASSERT_TRUE(S.WaitIdle());
   EXPECT_EQ(S.Status(), "Готово");
+}
+
+// The timer's check that a busy relay fails wrote nothing: the log says the
+// check failed, not a write.
+TEST_F(TUnitLink, AFailedTimerCheckIsLoggedAsACheck) {
+  ASSERT_NO_FATAL_FAILURE(Start(false, ""));
+  TSimFault busy;
+  busy.Kind = TSimFaultKind::Exception;
+  busy.Value = 6;
+  busy.Function = SIM_FN_READ_FILE;
+  busy.Count = 3;
+  S.Device.SetFault(busy);
+  const qsizetype checks = Logger().Lines().filter(IdentTexts::CheckUnconfirmed).size();
+  const qsizetype writes = Logger().Lines().filter(IdentTexts::WriteUnconfirmed).size();
+  S.Form->Identification()->CheckIdentity();
+  ASSERT_TRUE(S.WaitIdle());
+  EXPECT_EQ(Logger().Lines().filter(IdentTexts::CheckUnconfirmed).size(), checks + 1);
+  EXPECT_EQ(Logger().Lines().filter(IdentTexts::WriteUnconfirmed).size(), writes);
+  EXPECT_TRUE(S.Form->Identification()->IsIdentityUnconfirmed());
 }
