@@ -415,7 +415,9 @@ QByteArray TIdentification::Identity() const {
   if (FUnit.IsEmpty())
     return {};
   QByteArray out = FUnit.Route.toUtf8();
-  for (const QByteArray &part : {QByteArray(1, char(FUnit.Address)), FUnit.DescFrame, FUnit.UnitDatum, FUnit.LogicDigest})
+  const QByteArray parts[] = {QByteArray(1, char(FUnit.Address)), FUnit.DescFrame, FUnit.UnitDatum,
+                              FUnit.LogicDigest};
+  for (const QByteArray &part : parts)
     out += '\0' + QByteArray::number(part.size()) + ':' + part;
   return out;
 }
@@ -493,7 +495,8 @@ void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &O
     // relay at another address) is not written to it.
     if (!Owner.MadeFor().IsEmpty() && !Owner.MadeFor().SameUnit(FUnit)) {
       Logger().Error(QStringLiteral("%1: made for %2, answering %3")
-                         .arg(QString::fromUtf8(WriteTexts::MadeForOther), Owner.MadeFor().Describe(), FUnit.Describe()));
+                         .arg(QString::fromUtf8(WriteTexts::MadeForOther), Owner.MadeFor().Describe(),
+                              FUnit.Describe()));
       FCheckedWrite = 0;
       if (Write)
         Owner.RefuseWrite(QString::fromUtf8(WriteTexts::MadeForOther));
