@@ -17,7 +17,13 @@ bool TUnitIdentity::SameUnit(const TUnitIdentity &Other) const {
   // that did not read it says nothing against one that did.
   const bool logicDiffers =
       !LogicDigest.isEmpty() && !Other.LogicDigest.isEmpty() && LogicDigest != Other.LogicDigest;
-  return Route == Other.Route && SameAnswer(Other.Address, Other.DescFrame, Other.UnitDatum) && !logicDiffers;
+  // Where the unit has a datum of its own, the datum names it and the
+  // address is only where it answers now: the relay whose address parameter
+  // the program wrote answers at the new one as the unit it was. Without a
+  // datum the address is all that tells two units of one type apart.
+  const bool sameAddress = Address == Other.Address || !UnitDatum.isEmpty();
+  return Route == Other.Route && sameAddress && DescFrame == Other.DescFrame && UnitDatum == Other.UnitDatum &&
+         !logicDiffers;
 }
 
 bool TUnitIdentity::SameAnswer(uint8_t OtherAddress, const QByteArray &OtherDescFrame,

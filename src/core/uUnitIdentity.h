@@ -25,9 +25,11 @@ struct TUnitIdentity {
 
   // No relay identified.
   bool IsEmpty() const { return DescFrame.isEmpty(); }
-  // Two identities name one unit: the same route, address, descriptor frame
-  // and unit datum, and the same logic where both hold its digest. Two empty
-  // identities name no unit: never the same.
+  // Two identities name one unit: the same route, descriptor frame and unit
+  // datum, and the same logic where both hold its digest; the same address
+  // too where the unit has no datum (with one, the datum names the unit
+  // whatever address it was moved to). Two empty identities name no unit:
+  // never the same.
   bool SameUnit(const TUnitIdentity &Other) const;
   // What the identity check compares on the line: the address, the
   // descriptor's first frame and the unit datum (the route is the link's own).

@@ -61,6 +61,15 @@ public:
   uint16_t Port() const { return FPort; }
   // Where the next requests go; one already forwarded is still answered from where it went.
   void Target(TUpstream Which) { FTarget = Which; }
+  // A line of two relays behind the gateway: a request for unit UnitA goes
+  // to A and one for UnitB to B whatever Target says, as a gateway to an
+  // RS-485 line routes by the MBAP unit id; units 0 and 255 (broadcast, the
+  // poll) go to Target, any other unit is refused with exception 0B.
+  void Line(uint8_t UnitA, uint8_t UnitB) {
+    FLineUnit[0] = UnitA;
+    FLineUnit[1] = UnitB;
+    FLine = true;
+  }
   void Mode(TMode Mode) { FMode = Mode; }
   // What follows the Nth answer from now that goes back to the program (of
   // function Function only, when not 0; an exception answer never counts):
@@ -297,10 +306,16 @@ private:
         return;
       }
     }
-    const TMode mode = FMode;
+    TMode mode = FMode;
     if (mode == TMode::Silent)
       return;
-    const int up = int(FTarget.load());
+    int up = int(FTarget.load());
+    if (const uint8_t unit = uint8_t(Adu[6]); FLine && unit != 0 && unit != 255) {
+      if (unit == FLineUnit[0] || unit == FLineUnit[1])
+        up = unit == FLineUnit[0] ? 0 : 1;
+      else
+        mode = TMode::Exception;
+    }
     if (mode == TMode::Forward && C.Up[up] < 0) {
       C.Up[up] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       const sockaddr_in addr = Loopback(FUpPort[up]);
@@ -372,6 +387,8 @@ private:
   int FWake[2] = {-1, -1};
   uint16_t FPort = 0;
   std::atomic<TUpstream> FTarget{TUpstream::A};
+  std::atomic<bool> FLine{false};
+  std::atomic<uint8_t> FLineUnit[2] = {0, 0};
   std::atomic<TMode> FMode{TMode::Forward};
   std::atomic<int> FConnections{0};
   std::atomic<int> FReceived{0};

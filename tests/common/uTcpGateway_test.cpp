@@ -180,3 +180,35 @@ TEST(TcpGateway, FailsAfterTheChosenAnswer) {
     EXPECT_EQ(gateway.Answered(), 3);
   }
 }
+
+// A line of two relays on one port: each request goes to the relay of its
+// unit id whatever the target, the poll's unit 255 to the target, any other
+// unit is refused as a gateway with no such device on its line does.
+TEST(TcpGateway, ALineRoutesEachRequestByItsUnit) {
+  TUpstreamSim a(0x0A0A), b(0x0B0B);
+  b.Device.SetAddress(2);
+  TTcpGateway gateway(a.Server.TcpPort(), b.Server.TcpPort());
+  gateway.Line(1, 2);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(gateway.Port());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  const auto exchange = [fd](const char *Request, int AnswerBytes) {
+    const QByteArray r = Hex(Request);
+    EXPECT_EQ(::write(fd, r.constData(), size_t(r.size())), r.size());
+    return ReadBytes(fd, AnswerBytes).toHex(' ');
+  };
+  gateway.Target(TUp::B);
+  EXPECT_EQ(exchange("0001 0000 0006 01 03 0000 0001", 11), "00 01 00 00 00 05 01 03 02 0a 0a");
+  EXPECT_EQ(exchange("0002 0000 0006 02 03 0000 0001", 11), "00 02 00 00 00 05 02 03 02 0b 0b");
+  EXPECT_EQ(exchange("0003 0000 0006 03 03 0000 0001", 9), "00 03 00 00 00 03 03 83 0b");
+  gateway.Target(TUp::A);
+  EXPECT_EQ(exchange("0004 0000 0006 02 06 0005 0007", 12), "00 04 00 00 00 06 02 06 00 05 00 07");
+  ::close(fd);
+  EXPECT_EQ(gateway.Forwarded(TUp::A), 1);
+  EXPECT_EQ(gateway.Forwarded(TUp::B), 2);
+  EXPECT_EQ(b.Device.Register(TSimArea::Holding, 5), 7);
+  EXPECT_EQ(a.Device.Register(TSimArea::Holding, 5), 0);
+}

@@ -44,3 +44,25 @@ TEST(DemoDevice, TheSecondTerminalIsAnotherRelayServedAtTheKeptAddress) {
   EXPECT_EQ(device.FileBytes(DemoDevice::DescriptorFileNo), two);
   EXPECT_EQ(device.Register(TSimArea::Holding, DemoDevice::UstavReg2Other + 1), 300);
 }
+
+// Unit 2 of the demo type is another relay of a line-up: the same
+// descriptor and firmware, its own calibration values (where the calibration
+// records point) and its own custom logic ("Блок Б-2").
+TEST(DemoDevice, TheSecondUnitOfTheTypeDiffersOnlyInItsOwnDatumAndLogic) {
+  TSimDevice one, two;
+  LoadDemoDevice(one, 1, 1);
+  LoadDemoDevice(two, 1, 2);
+  EXPECT_EQ(one.FileBytes(DemoDevice::DescriptorFileNo), two.FileBytes(DemoDevice::DescriptorFileNo));
+  EXPECT_EQ(SubFile(two.FileBytes(DemoDevice::FlashFileNo), 2), SubFile(one.FileBytes(DemoDevice::FlashFileNo), 2));
+  const QByteArray logic = SubFile(two.FileBytes(DemoDevice::FlashFileNo), 5);
+  EXPECT_EQ(logic, DemoCustomLogicXml(2));
+  EXPECT_NE(logic, DemoCustomLogicXml(1));
+  for (int i = 0; i < DemoDevice::CalibrRecords; ++i) {
+    const uint16_t at = uint16_t(DemoDevice::CalibrValueSram + i);
+    EXPECT_EQ(one.Register(TSimArea::Sram, at), 1000 + 7 * i) << i;
+    EXPECT_EQ(two.Register(TSimArea::Sram, at), DemoCalibrationValue(2, i)) << i;
+    EXPECT_NE(two.Register(TSimArea::Sram, at), one.Register(TSimArea::Sram, at)) << i;
+  }
+  for (int r = 0; r < 300; ++r)
+    EXPECT_EQ(two.Register(TSimArea::Holding, r), one.Register(TSimArea::Holding, r)) << r;
+}

@@ -240,6 +240,12 @@ int main(int argc, char **argv) {
                                                     "SIGUSR1 changes between terminal 1 and the one chosen behind "
                                                     "the kept links and address, and prints \"image N\"."),
                                      QStringLiteral("N"), QStringLiteral("1"));
+  const QCommandLineOption demoUnit(QStringLiteral("demo-unit"),
+                                    QStringLiteral("With --demo, serve unit N of the terminal's type: 1 (default) or "
+                                                   "2, another relay of the same type and firmware with its own "
+                                                   "calibration values in SRAM and its own custom logic (its first "
+                                                   "unit captioned \"Блок Б-2\"); give it its own --address."),
+                                    QStringLiteral("N"), QStringLiteral("1"));
   const QCommandLineOption refuseLimits(QStringLiteral("refuse-out-of-limits"),
                                         QStringLiteral("With --demo, refuse (exception 03) a register write outside "
                                                        "the limits the descriptor gives that register."));
@@ -265,8 +271,8 @@ int main(int argc, char **argv) {
       QStringLiteral("COUNT[:STEP_AT:MINUTES]"));
   p.addOption(eventRing);
   p.addOptions({help, address, status, noPty, noTcp, port, baud, fault, faultFunction, faultAfter, faultCount, faultRegister, lossy,
-                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, demoImage, refuseLimits, oscSlots,
-                oscClockStep, oscRewriteAt});
+                file, set, clock, clockStopped, demoFiles, saveFiles, gateway, demo, demoImage, demoUnit, refuseLimits,
+                oscSlots, oscClockStep, oscRewriteAt});
   if (!p.parse(args))
     Fail(p.errorText());
   if (p.isSet(help)) {
@@ -281,13 +287,14 @@ int main(int argc, char **argv) {
   TSimDevice device;
   TDevSimOptions options;
   TOscSwitches osc;
-  int image = 1, swapped = 2;
+  int image = 1, swapped = 2, unit = 1;
   try {
     image = int(Number(p.value(demoImage), 1, 3, QStringLiteral("demo image")));
     // A swap goes from terminal 1 to the one chosen (2 when it is 1) and back.
     swapped = image == 1 ? 2 : image;
+    unit = int(Number(p.value(demoUnit), 1, DemoUnits, QStringLiteral("demo unit")));
     if (p.isSet(demo))
-      LoadDemoDevice(device, image);
+      LoadDemoDevice(device, image, unit);
     if (p.isSet(demo) && p.isSet(refuseLimits))
       device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent(image)));
     device.SetAddress(uint8_t(Number(p.value(address), 1, 247, QStringLiteral("address"))));
@@ -430,7 +437,7 @@ int main(int argc, char **argv) {
     silent.Kind = TSimFaultKind::Silence;
     device.SetFault(silent);
     image = image == 1 ? swapped : 1;
-    LoadDemoDevice(device, image);
+    LoadDemoDevice(device, image, unit);
     if (p.isSet(refuseLimits))
       device.SetWriteLimits(DescribedWriteLimits(DemoTerminalContent(image)));
     osc.Image = image;

@@ -120,15 +120,22 @@ TDeviceContent DemoTerminalContent(int Image) {
   return c;
 }
 
-QByteArray DemoExtFlashImage(int Image) { return BuildExtFlash(DemoLogicPackage(DemoTerminalContent(Image))); }
+uint16_t DemoCalibrationValue(int Unit, int Record) {
+  // Units of one type differ by a few counts in each factory coefficient.
+  return uint16_t(1000 + 7 * Record + 3 * (Unit - 1) * (Record + 1));
+}
 
-void LoadDemoDevice(TSimDevice &Device, int Image) {
+QByteArray DemoExtFlashImage(int Image, int Unit) {
+  return BuildExtFlash(DemoLogicPackage(DemoTerminalContent(Image), Unit));
+}
+
+void LoadDemoDevice(TSimDevice &Device, int Image, int Unit) {
   const TDeviceContent content = DemoTerminalContent(Image);
   // The event ring and the oscillograms of the simulator's demo files; the
   // descriptor and the external FLASH are the terminal's own.
   AddDemoFiles(Device);
   Device.SetFile(DescriptorFileNo, BuildDeviceImage(content).Bytes, DescriptorFrameBytes);
-  Device.SetFile(FlashFileNo, DemoExtFlashImage(Image), FlashFrameBytes);
+  Device.SetFile(FlashFileNo, DemoExtFlashImage(Image, Unit), FlashFrameBytes);
 
   const TSimArea h = TSimArea::Holding;
   Device.SetRegisters(h, TypeReg,
@@ -179,7 +186,7 @@ void LoadDemoDevice(TSimDevice &Device, int Image) {
     const uint16_t valueSram = uint16_t(CalibrValueSram + i);
     Device.SetRegisters(f, uint16_t(CalibrPtr + 1 + 4 * i),
                         {content.Measures[size_t(m)].Sram, uint16_t(0x0800 + i), uint16_t(0x0810 + i), valueSram});
-    Device.SetRegister(TSimArea::Sram, valueSram, uint16_t(1000 + 7 * i));
+    Device.SetRegister(TSimArea::Sram, valueSram, DemoCalibrationValue(Unit, i));
   }
 
   Device.SetClock(QDateTime::currentDateTime(), true);

@@ -57,9 +57,17 @@ inline const char *const ThirdTypeText = "TMV40-DEMO";
 // image 3 the relay of another type.
 TDeviceContent DemoTerminalContent(int Image = 1);
 
+// Demo units: unit 2 is a second relay of the same type as unit 1, as a
+// line-up of feeder relays has them: the same descriptor and firmware, its
+// own factory calibration values in SRAM (the unit datum) and its own
+// custom logic (DemoCustomLogicXml).
+constexpr int DemoUnits = 2;
+// The factory calibration value of record Record of demo unit Unit.
+uint16_t DemoCalibrationValue(int Unit, int Record);
+
 // The demo's own FLASH image: its logic package (uDemoLogic) made by
-// devsim's image writer.
-QByteArray DemoExtFlashImage(int Image = 1);
+// devsim's image writer, of demo unit Unit.
+QByteArray DemoExtFlashImage(int Image = 1, int Unit = 1);
 
 // Gives Device the demo terminal (Image 1), the second one (2) or the relay
 // of another type (3): the
@@ -67,7 +75,9 @@ QByteArray DemoExtFlashImage(int Image = 1);
 // registers of every described object, the calibration table in FLASH and
 // its values in SRAM, and a running clock started now. The address is kept,
 // so a device served already changes behind its link as a swapped relay does.
-void LoadDemoDevice(TSimDevice &Device, int Image = 1);
+// Unit (1..DemoUnits) picks the unit of the type: its calibration values and
+// custom logic.
+void LoadDemoDevice(TSimDevice &Device, int Image = 1, int Unit = 1);
 // Moves the measurements and a few bits to where they stand at Tick (one
 // tick per half second when live); the values stay within their limits.
 void UpdateDemoValues(TSimDevice &Device, int Tick);

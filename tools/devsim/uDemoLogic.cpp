@@ -88,8 +88,8 @@ IXXMLDocument NewDoc(const char *Root) {
 
 // A unit's `module` element: inputs from labels at x 4, outputs into the
 // module fed by constants at x 30, as the page's unit dialog places them.
-void Units(const IXXMLNode &Root) {
-  IXXMLNode u1 = Add(Root, "module", {{"orgid", QString::number(Unit1)}, {"caption", QStringLiteral("Блок 1")},
+void Units(const IXXMLNode &Root, const QString &FirstCaption = QStringLiteral("Блок 1")) {
+  IXXMLNode u1 = Add(Root, "module", {{"orgid", QString::number(Unit1)}, {"caption", FirstCaption},
                                       {"rect", Rect(22, 2, 4, 4)}});
   IXXMLNode i1 = u1->AddChild("implementation");
   const QString in1 = QStringLiteral("Входы / Вход 1"), in2 = QStringLiteral("Входы / Вход 2");
@@ -188,10 +188,10 @@ QByteArray DemoInitialCustomLogicXml() {
   return Bytes(doc);
 }
 
-QByteArray DemoCustomLogicXml() {
+QByteArray DemoCustomLogicXml(int Unit) {
   IXXMLDocument doc = NewDoc("custom-logic");
   const IXXMLNode root = doc->GetDocumentElement();
-  Units(root);
+  Units(root, Unit == 2 ? QStringLiteral("Блок Б-2") : QStringLiteral("Блок 1"));
   const struct {
     const char *Table;
     int Ider;
@@ -209,7 +209,7 @@ QByteArray DemoCustomLogicXml() {
   return Bytes(doc);
 }
 
-std::array<QByteArray, 6> DemoLogicPackage(const TDeviceContent &Content) {
+std::array<QByteArray, 6> DemoLogicPackage(const TDeviceContent &Content, int Unit) {
   auto resource = [](const char *Name) {
     QFile f(QStringLiteral(":/demologic/") + QString::fromLatin1(Name));
     if (!f.open(QIODevice::ReadOnly))
@@ -217,5 +217,5 @@ std::array<QByteArray, 6> DemoLogicPackage(const TDeviceContent &Content) {
     return f.readAll();
   };
   return {resource("SchemaCode.xml"), resource("config.xml"), DesignIdentification(Content),
-          DemoBaseLogicXml(Content), DemoInitialCustomLogicXml(), DemoCustomLogicXml()};
+          DemoBaseLogicXml(Content), DemoInitialCustomLogicXml(), DemoCustomLogicXml(Unit)};
 }

@@ -25,7 +25,9 @@ QByteArray DemoBaseLogicXml(const TDeviceContent &Content);
 // "custom-logic0.xml": both units, no name tables.
 QByteArray DemoInitialCustomLogicXml();
 // "custom-logic.xml": both units and the name tables that rename the first
-// inputs, relays and LEDs and the first setpoint.
-QByteArray DemoCustomLogicXml();
-// The six sub-file contents in their order.
-std::array<QByteArray, 6> DemoLogicPackage(const TDeviceContent &Content);
+// inputs, relays and LEDs and the first setpoint. Unit 2 of the demo type
+// (another relay of the line-up) has its first unit captioned "Блок Б-2"
+// instead of "Блок 1".
+QByteArray DemoCustomLogicXml(int Unit = 1);
+// The six sub-file contents in their order, of demo unit Unit.
+std::array<QByteArray, 6> DemoLogicPackage(const TDeviceContent &Content, int Unit = 1);

@@ -73,8 +73,8 @@ protected:
     ASSERT_EQ(S.Identify(), "Готово");
     S.Form->PageControl->setCurrentWidget(Panel ? S.Form->TabSheetDashboard : S.Form->TabSheetParam);
     S.Form->cbAuto->setChecked(Panel);
-    Identity = S.Form->Identification()->Identity();
-    ASSERT_FALSE(Identity.isEmpty());
+    Identity = S.Form->Identification()->Unit();
+    ASSERT_FALSE(Identity.IsEmpty());
   }
 
   // The device stops answering (its server goes, or it falls silent on the
@@ -129,11 +129,10 @@ protected:
     return S.Form->IsDeviceReady() && S.Form->LabelDescID->text() == "2025-02-17" && Idle();
   }
   bool Green() const { return S.Form->ToolBarColor() == clLinkDone && Idle(); }
-  // The requests of one identity check: the header frame too where it is
-  // cheap (Modbus TCP), the descriptor's first frame alone at 38400 baud.
-  QStringList Check() const {
-    return Link == TLink::Tcp ? QStringList{"1c 140:0", "1c 129:0"} : QStringList{"1c 129:0"};
-  }
+  // The requests of one identity check on any link: the descriptor's first
+  // frame and the unit datum (the calibration values in SRAM), never the
+  // FLASH header.
+  QStringList Check() const { return QStringList{"1c 129:0", "53"}; }
   int PagesRows() const { return S.Form->ParamFrame->sgParam->rowCount(); }
   int ParamRow(int Reg) const {
     for (int r = 1; r < PagesRows(); ++r)
@@ -193,7 +192,7 @@ protected:
   TSimDevice Other; // the second terminal, behind the same TCP port or gateway
   std::unique_ptr<TDevSimServer> Server;
   uint16_t Port = 0;
-  QByteArray Identity;
+  TUnitIdentity Identity;
   TDemoSession S; // the window goes before the servers above
 };
 
@@ -231,17 +230,6 @@ protected:
 
 } // namespace
 
-TEST(IdentityCheck, TheHeaderFrameIsComparedOnlyWhereItFitsTheLineTime) {
-  const struct {
-    bool Tcp;
-    int Baud;
-    bool Head;
-  } cases[] = {{true, 0, true}, {false, 115200, true}, {false, 57600, false}, {false, 38400, false},
-               {false, 9600, false}, {false, 0, false}};
-  for (const auto &c : cases)
-    EXPECT_EQ(IsHeadCheckAffordable(c.Tcp, c.Baud), c.Head) << c.Tcp << " " << c.Baud;
-}
-
 TEST_P(IdentityCheckLink, AfterALinkFailureTheSameRelayKeepsAllAndAnotherIsIdentifiedBeforeAnyWrite) {
   ASSERT_NO_FATAL_FAILURE(Start(true));
   ASSERT_NO_FATAL_FAILURE(FailLink());
@@ -250,12 +238,12 @@ TEST_P(IdentityCheckLink, AfterALinkFailureTheSameRelayKeepsAllAndAnotherIsIdent
   S.Device.ClearLogs();
   Answer(S.Device);
   EXPECT_TRUE(TickUntil(2, [this] { return Green(); })) << S.Status().toStdString();
-  // The header and the descriptor's first frame, and nothing else.
+  // The descriptor's first frame and the unit datum, and nothing else.
   EXPECT_EQ(Requests(S.Device), Check());
   EXPECT_EQ(S.Status(), report) << "the write's report stays over the check";
   EXPECT_TRUE(S.Form->IsDeviceReady());
   EXPECT_EQ(PagesRows(), rows);
-  EXPECT_EQ(S.Form->Identification()->Identity(), Identity);
+  EXPECT_EQ(S.Form->Identification()->Unit(), Identity);
 
   // Again, and another relay answers at the same address: a write asked
   // before the check is refused.
@@ -270,7 +258,7 @@ TEST_P(IdentityCheckLink, AfterALinkFailureTheSameRelayKeepsAllAndAnotherIsIdent
   Shot("refused");
   EXPECT_TRUE(TickUntil(2, [this] { return OtherIdentified(); })) << S.Status().toStdString();
   Shot("identified");
-  EXPECT_NE(S.Form->Identification()->Identity(), Identity);
+  EXPECT_NE(S.Form->Identification()->Unit(), Identity);
   EXPECT_EQ(Writes(next), QStringList());
   EXPECT_TRUE(Shown.isEmpty()) << Shown.join("|").toStdString();
 }
@@ -292,7 +280,7 @@ TEST_P(IdentityCheckLink, ANoisyLineKeepsThePagesAndTheDevice) {
   EXPECT_FALSE(Requests(S.Device).contains("7")) << "no identification";
   EXPECT_TRUE(S.Form->IsDeviceReady());
   EXPECT_EQ(PagesRows(), rows);
-  EXPECT_EQ(S.Form->Identification()->Identity(), Identity);
+  EXPECT_EQ(S.Form->Identification()->Unit(), Identity);
 }
 
 TEST_P(IdentityCheckLink, EveryWriteBeginsWithTheCheck) {
@@ -385,7 +373,7 @@ TEST_P(IdentityCheckLink, ABusyOrGarbledCheckRefusesTheWriteKeepsTheEditsAndTheN
   EXPECT_EQ(S.Form->ParamFrame->sgParam->Cells(2, ParamRow(31)), "17");
 
   EXPECT_TRUE(TickUntil(1, [this] { return Green(); })) << S.Status().toStdString();
-  EXPECT_EQ(S.Form->Identification()->Identity(), Identity);
+  EXPECT_EQ(S.Form->Identification()->Unit(), Identity);
   EXPECT_FALSE(Requests(S.Device).contains("7")) << "no identification";
   S.Device.ClearLogs();
   S.Form->ParamFrame->WriteAll();

@@ -77,7 +77,8 @@ QStringList CheckToFirstWrite(const std::vector<QByteArray> &Log) {
   QStringList out{Described(*write)};
   for (auto it = std::make_reverse_iterator(write); it != Log.rend() && out.size() < 12; ++it) {
     out.prepend(Described(*it));
-    if (uint8_t((*it)[0]) == SIM_FN_READ_FILE && uint8_t((*it)[1]) == FILE_EXT_FLASH)
+    // The check begins with the descriptor's first frame.
+    if (uint8_t((*it)[0]) == SIM_FN_READ_FILE && uint8_t((*it)[1]) == FILE_DESCRIPTOR)
       break;
   }
   return out;
@@ -702,7 +703,9 @@ TEST_F(WriteGateLink, BitsOfOneWordGoAsOneMaskedWriteOverAnotherMastersChange) {
   EXPECT_EQ(told[0][1].Fate, TWriteFate::NotSent);
 }
 
-const QString Check[] = {"file 140/0", "file 129/0"};
+// The identity check: the descriptor's first frame and the demo's four
+// calibration values in SRAM (from 0x0700).
+const QString Check[] = {"file 129/0", "53 07 00 00 04"};
 
 // What reaches the relay from the identity check to the first write, for
 // every chain of the program that writes: the check is the last exchange

@@ -714,10 +714,10 @@ TEST_P(CustomFrameFaults, FullWriteOfSetpointsAsksTheSameQuestion) {
                           "Время возврата, с: 1234 -> 0\r\n"
                           "Да - записать значения логики; Нет - оставить значения прибора и записать только логику; "
                           "Отмена - ничего не записывать");
-  // Reads only: the identity check's frames, the registers, the password.
+  // Reads only: the identity check's frame and SRAM words, the registers, the password.
   for (const QByteArray &pdu : Device.RequestLog())
     EXPECT_TRUE(uint8_t(pdu[0]) == SIM_FN_READ_HOLDING || uint8_t(pdu[0]) == SIM_FN_READ_STATUS ||
-                uint8_t(pdu[0]) == SIM_FN_READ_FILE)
+                uint8_t(pdu[0]) == SIM_FN_READ_FILE || uint8_t(pdu[0]) == SIM_FN_READ_SRAM)
         << int(uint8_t(pdu[0]));
   EXPECT_TRUE(Device.SpecialLog().empty());
 }
@@ -893,7 +893,8 @@ TEST_P(CustomFrameFaults, PagesShowTheSetpointsALogicWriteChanged) {
 // project (written in full, no register written).
 TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
   Start();
-  const QStringList check{"R140:0", "R129:0"}, regs{"100", "150", "101", "151"};
+  // The identity check: the descriptor's first frame and the calibration values in SRAM.
+  const QStringList check{"R129:0", "fn53"}, regs{"100", "150", "101", "151"};
   const auto each = [&regs](const char *Prefix) {
     QStringList out;
     for (const QString &r : regs)
