@@ -910,7 +910,7 @@ TEST_P(CustomFrameFaults, EachButtonSendsItsRequestsInTheReadmeOrder) {
       {"Обновить", [this] { ASSERT_EQ(Refresh(), "Готово"); }, check + QStringList{"R140:0-7", "R140:64"}},
       // The custom logic's first frame read again right after the check.
       {"Сформировать", [this] { BuildWritingSetpoints(); },
-       check + each("r") + QStringList{"r60"} + check + check +
+       check + each("r") + QStringList{"r60", "R140:0", "R129:0"} + check +
            QStringList{"R140:64", "F0", "W129:48-51", "R129:48-51", "W140:64", "R140:64", "F1"} + each("w") +
            each("r") + QStringList{"FF"} + check},
       {"Сохранить FLASH",
