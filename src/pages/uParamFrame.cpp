@@ -220,11 +220,16 @@ void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> P
         }
         continue;
       }
+      const uint64_t epoch = PreparedFor.value_or(IdentEpoch());
+      // Told after another relay's identification (a write refused for the
+      // relay that answered): the page shows that relay's values now, and an
+      // edit of the one before would refuse every later write of the page.
+      if (epoch != IdentEpoch())
+        continue;
       if (o.Fate == TWriteFate::Unconfirmed)
         FUnconfirmed.insert(o.Tag);
       else
         FUnconfirmed.erase(o.Tag);
-      const uint64_t epoch = PreparedFor.value_or(IdentEpoch());
       if (FEdited.empty() || epoch < FEditedEpoch) {
         FEditedEpoch = epoch;
         FEditedUnit = MadeFor;
