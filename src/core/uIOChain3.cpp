@@ -990,6 +990,11 @@ TIOChainList3 &TIOChainList3::preparedFor(uint64_t Epoch) {
   return *this;
 }
 
+TIOChainList3 &TIOChainList3::MadeFor(const TUnitIdentity &Unit) {
+  FMadeFor = Unit;
+  return *this;
+}
+
 TIOChainList3 &TIOChainList3::writes(const QString &What) {
   FWrites = What;
   return *this;

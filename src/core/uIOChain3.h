@@ -12,6 +12,8 @@
 // Keep), names the page (ownedBy) and reaches the page only through a
 // guarded continuation (Guarded), so that a page closed meanwhile leaves the
 // chain nothing freed.
+#include "uUnitIdentity.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QList>
@@ -306,6 +308,8 @@ inline const char *const NotWritten = "Не записано: %1";
 inline const char *const PreparedForOther =
     "Идентификация устройства сменилась после того, как запись была подготовлена";
 inline const char *const AnotherWriteRuns = "Запись не выполнена: выполняется другая запись";
+// The unit answering is not the one the write was made for.
+inline const char *const MadeForOther = "Отвечает другое устройство: запись подготовлена не для него";
 } // namespace WriteTexts
 
 // The step as a read-file step; throws EKvError "TIOChain3readFile expected".
@@ -448,6 +452,15 @@ public:
   // nothing sent.
   TIOChainList3 &preparedFor(uint64_t Epoch);
   uint64_t PreparedFor() const { return FPreparedFor; }
+  // The unit what this chain writes was made for (an edit, a tab made from
+  // a relay's values): the identity check refuses any other unit, nothing
+  // sent. Empty (the default): whichever unit identification holds.
+  TIOChainList3 &MadeFor(const TUnitIdentity &Unit);
+  const TUnitIdentity &MadeFor() const { return FMadeFor; }
+  // The unit the identity check put before this chain saw answering (empty
+  // while none passed): what its reads are of, for the page to keep with them.
+  const TUnitIdentity &SeenUnit() const { return FSeenUnit; }
+  void SetSeenUnit(const TUnitIdentity &Unit) { FSeenUnit = Unit; }
   // What the chain writes as the engineer reads it ("Режим работы
   // терминала", "время"), named in the refusal box; default a generic text.
   TIOChainList3 &writes(const QString &What);
@@ -575,6 +588,7 @@ private:
   bool FGated = false; // the write gate has seen this chain's writes
   bool FReportsItself = false; // it had its own handlers when gated
   uint64_t FPreparedFor;
+  TUnitIdentity FMadeFor, FSeenUnit;
   QString FWrites;
   mutable QString FFailure; // the first failure told
   int FPrecedeEnd = 0; // steps before this index were put there by Precede

@@ -183,11 +183,10 @@ void TIdentification::Prepare() {
 void TIdentification::Unidentify() {
   // Whatever was prepared for the device identified until now is not
   // written to whichever answers next.
-  if (!FIdentity.isEmpty() || FForm.Descriptor()->Ready)
+  if (!FUnit.IsEmpty() || FForm.Descriptor()->Ready)
     FForm.IOChain()->NextIdentEpoch();
-  FIdentity.clear();
   FUnit = {};
-  FIdentityHeadBytes = 0;
+  FDatumRequest.clear();
   FUnconfirmed = false;
   ForgetSigns();
   FForm.Descriptor()->SetReady(false);
@@ -357,7 +356,14 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
         Refill(answer, {});
         w.SramGate = request.size() > 0 ? QList<int>{1} : QList<int>{};
       })
-      .predicatIfList(ptIf, w.SramGate, &values, nullptr);
+      .predicatIfList(ptIf, w.SramGate, &values, nullptr)
+      .exec([&w, &request, &answer] {
+        // The unit's own datum: its factory calibration values, which no
+        // command of the program writes (register writes go to the register
+        // area only), read again by every identity check.
+        w.DatumRequest = w.SramGate.isEmpty() ? QByteArray() : request.buffer();
+        w.Datum = w.SramGate.isEmpty() ? QByteArray() : answer.buffer();
+      });
   if (Dumps)
     Chain.exec(Live(FForm, [this, &request] { DumpStream(1, request); }))
         .exec(Live(FForm, [this, &answer] { DumpStream(2, answer); }));
@@ -384,14 +390,19 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
         .predicatIOError(ptIOError, nullptr, &flash);
   }
   Chain
-      .exec(Live(FForm, [this] {
-        FIdentity = FFlashHead + LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
-        FIdentityHeadBytes = int(FFlashHead.size());
+      .exec(Live(FForm, [this, &w] {
+        // The unit identified: where it answers, its type and firmware, and
+        // its own datum.
         FUnit = {};
         if (TDeviceThread *thread = FForm.DeviceThread())
           FUnit.Route = thread->DeviceIO().GetOI().RouteText();
         FUnit.Address = FDeviceAddr;
         FUnit.DescFrame = LoadFileBytes(IdentFiles::DescriptorBin).left(DESCRIPTOR_FRAME_BYTES);
+        FUnit.UnitDatum = w.Datum;
+        FDatumRequest = w.DatumRequest;
+        // What the pages show was read from this unit.
+        FForm.ParamFrame->SetReadUnit(FUnit);
+        FForm.UstavFrame->SetReadUnit(FUnit);
         FScriptDone = true;
         FConfirmedAtMs = FClock();
         ForgetSigns();
@@ -400,8 +411,17 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
       .msg(IdentTexts::Ready);
 }
 
+QByteArray TIdentification::Identity() const {
+  if (FUnit.IsEmpty())
+    return {};
+  QByteArray out = FUnit.Route.toUtf8();
+  for (const QByteArray &part : {QByteArray(1, char(FUnit.Address)), FUnit.DescFrame, FUnit.UnitDatum, FUnit.LogicDigest})
+    out += '\0' + QByteArray::number(part.size()) + ':' + part;
+  return out;
+}
+
 void TIdentification::LinkFailed() {
-  if (FIdentity.isEmpty())
+  if (FUnit.IsEmpty())
     return;
   FUnconfirmed = true;
   FUnconfirmedWhy.clear();
@@ -411,7 +431,7 @@ void TIdentification::LinkFailed() {
 }
 
 bool TIdentification::IsIdentityUnconfirmed() const {
-  return FUnconfirmed && !FIdentity.isEmpty() && FForm.IsDeviceReady();
+  return FUnconfirmed && !FUnit.IsEmpty() && FForm.IsDeviceReady();
 }
 
 void TIdentification::ForgetSigns() {
@@ -422,7 +442,7 @@ void TIdentification::ForgetSigns() {
 
 void TIdentification::ForeignSign(TForeignSign Sign) {
   FLastSign = Sign;
-  if (FIdentity.isEmpty())
+  if (FUnit.IsEmpty())
     return;
   const uint8_t bit = ForeignSignBit(Sign);
   if (Sign == TForeignSign::Reconnect) {
@@ -442,55 +462,48 @@ void TIdentification::ForeignSign(TForeignSign Sign) {
 }
 
 bool TIdentification::IsIdentitySuspect() const {
-  return FPendingSigns != 0 && !FIdentity.isEmpty() && FForm.IsDeviceReady();
-}
-
-bool IsHeadCheckAffordable(bool ProtocolTcp, int Baud) {
-  if (ProtocolTcp)
-    return true;
-  // Both answers with their frame bytes around them.
-  constexpr int answerExtra = 12;
-  return Baud > 0 &&
-         RtuLineTimeMs(FLASH_FRAME_BYTES + DESCRIPTOR_FRAME_BYTES + 2 * answerExtra, Baud) <= IdentityCheckLineMs;
-}
-
-bool TIdentification::IsHeadCheckAffordable() const {
-  TDeviceThread *thread = FForm.DeviceThread();
-  if (!thread)
-    return true;
-  TOI &oi = thread->DeviceIO().GetOI();
-  return ::IsHeadCheckAffordable(oi.GetProtocol() == TOI::prModbusTcp, oi.GetComPort().GetBaudRate());
+  return FPendingSigns != 0 && !FUnit.IsEmpty() && FForm.IsDeviceReady();
 }
 
 void TIdentification::AppendIdentityCheck(TIOChainList3 &Steps, TIOChainList3 &Owner, bool Write) {
-  const QDir work(FForm.GetTempFolder());
-  const QString head = work.filePath(IdentFiles::CheckHead), desc = work.filePath(IdentFiles::CheckDescriptor);
-  // On a slow line the header frame would cost more than a write may wait;
-  // the descriptor's first frame still tells two relays apart by their
-  // descriptor's identifier and dates.
-  const bool withHead = FIdentityHeadBytes > 0 && IsHeadCheckAffordable();
-  if (withHead)
-    Steps.setFrameSize(FLASH_FRAME_BYTES).readFile(FILE_EXT_FLASH, FileTypePlain, head);
-  Steps.setFrameSize(DESCRIPTOR_FRAME_BYTES)
-      .readFile(FILE_DESCRIPTOR, FileTypePlain, desc)
-      .exec(Live(FForm, [this, &Owner, head, desc, withHead, Write] {
-        // Compared as the identification keeps it: the header as read, then
-        // the descriptor's first frame.
-        const QByteArray seen =
-            (withHead ? LoadFileBytes(head) : QByteArray()) + LoadFileBytes(desc).left(DESCRIPTOR_FRAME_BYTES);
-        const QByteArray kept = withHead ? FIdentity : FIdentity.mid(FIdentityHeadBytes);
-        if (seen != kept) {
-          DeviceChanged(Owner, Write);
-          return;
-        }
-        FUnconfirmed = false;
-        FConfirmedAtMs = FClock();
-        // The signs seen so far are answered; the same ones are not counted again.
-        FClearedSigns |= uint8_t(FPendingSigns & ~ForeignSignBit(TForeignSign::Reconnect));
-        FPendingSigns = 0;
-        FCheckedWrite = Write ? Owner.Serial() : 0;
-        Logger().Info("device identity confirmed");
-      }));
+  // The check compares the address it asked, the descriptor's first frame
+  // (the type, the firmware and the descriptor's dates: one frame of 128
+  // bytes) and the unit datum (the calibration values in SRAM, a few words)
+  // with the unit identified, and with the unit the chain's work was made
+  // for. It reads nothing else: the FLASH header says nothing of the unit
+  // that these do not, and costs 2 KB on the line.
+  const QString desc = QDir(FForm.GetTempFolder()).filePath(IdentFiles::CheckDescriptor);
+  QBuffer &datum = Steps.Buffer();
+  Steps.setFrameSize(DESCRIPTOR_FRAME_BYTES).readFile(FILE_DESCRIPTOR, FileTypePlain, desc);
+  if (!FDatumRequest.isEmpty())
+    Steps.readSram(Steps.Buffer(FDatumRequest), datum);
+  Steps.exec(Live(FForm, [this, &Owner, &datum, desc, Write] {
+    const QByteArray frame = LoadFileBytes(desc).left(DESCRIPTOR_FRAME_BYTES);
+    if (!FUnit.SameAnswer(Owner.FDeviceAddr, frame, datum.buffer())) {
+      DeviceChanged(Owner, Write);
+      return;
+    }
+    FUnconfirmed = false;
+    FConfirmedAtMs = FClock();
+    // The signs seen so far are answered; the same ones are not counted again.
+    FClearedSigns |= uint8_t(FPendingSigns & ~ForeignSignBit(TForeignSign::Reconnect));
+    FPendingSigns = 0;
+    Logger().Info("device identity confirmed");
+    // The unit identified answers; work made for another one (the tab of the
+    // relay at another address) is not written to it.
+    if (!Owner.MadeFor().IsEmpty() && !Owner.MadeFor().SameUnit(FUnit)) {
+      Logger().Error(QStringLiteral("%1: made for %2, answering %3")
+                         .arg(QString::fromUtf8(WriteTexts::MadeForOther), Owner.MadeFor().Describe(), FUnit.Describe()));
+      FCheckedWrite = 0;
+      if (Write)
+        Owner.RefuseWrite(QString::fromUtf8(WriteTexts::MadeForOther));
+      else
+        Owner.Refuse(QString::fromUtf8(WriteTexts::MadeForOther));
+      return;
+    }
+    FCheckedWrite = Write ? Owner.Serial() : 0;
+    Owner.SetSeenUnit(FUnit);
+  }));
 }
 
 void TIdentification::CheckFailed(TIOChainList3 &Owner, bool Write) {
@@ -510,7 +523,7 @@ void TIdentification::CheckFailed(TIOChainList3 &Owner, bool Write) {
   // checks that keep failing so after it (a relay busy for minutes) add
   // nothing until the reason changes.
   if (!Write && why != FUnconfirmedWhy)
-    Logger().Error(why);
+    Logger().Error(QString::fromUtf8(IdentTexts::CheckUnconfirmed) + ": " + front->DeliveryText());
   FUnconfirmedWhy = why;
   if (Write)
     Owner.RefuseWrite(FUnconfirmedWhy);
@@ -522,13 +535,17 @@ void TIdentification::DeviceChanged(TIOChainList3 &Owner, bool Write) {
   Unidentify();
   FIdentifyAgain = true;
   FForm.UpdateActions();
-  // A read the device refused has already ended the check's chain.
-  if (Owner.IsEnded())
-    FForm.ShowStatus(IdentTexts::DeviceChanged);
-  else if (Write)
+  // A read the device refused has already ended the check's chain. A read
+  // refused says so until the engineer's next command, as a write's report
+  // does: the new relay's identification ends with its own "Готово", and
+  // the page left empty would read as "this relay has nothing".
+  if (Write && !Owner.IsEnded()) {
     Owner.RefuseWrite(IdentTexts::DeviceChanged);
-  else
-    Owner.Refuse(IdentTexts::DeviceChanged);
+  } else {
+    if (!Owner.IsEnded())
+      Owner.Refuse(IdentTexts::DeviceChanged);
+    FForm.IOChain()->WriteReport(IdentTexts::DeviceChanged);
+  }
   // Once the check's chain has gone; a link busy by then leaves it to the timer.
   QTimer::singleShot(0, &FForm, [this] {
     if (FIdentifyAgain && !FForm.IsLinkBusy())
@@ -537,7 +554,7 @@ void TIdentification::DeviceChanged(TIOChainList3 &Owner, bool Write) {
 }
 
 void TIdentification::CheckIdentity() {
-  if (FForm.IsLinkBusy() || FIdentity.isEmpty())
+  if (FForm.IsLinkBusy() || FUnit.IsEmpty())
     return;
   // After a link failure the check is what turns the bar green again; after
   // a sign it only answers the sign, and says nothing over what is shown.
@@ -555,7 +572,7 @@ void TIdentification::CheckIdentity() {
 }
 
 void TIdentification::GateWrite(TIOChainList3 &Chain) {
-  if (FIdentity.isEmpty() || !FForm.IsDeviceReady()) {
+  if (FUnit.IsEmpty() || !FForm.IsDeviceReady()) {
     Logger().Error(IdentTexts::WriteNoDevice);
     Chain.Refuse(IdentTexts::WriteNoDevice);
     return;
@@ -571,7 +588,7 @@ void TIdentification::GateWrite(TIOChainList3 &Chain) {
 }
 
 void TIdentification::GateRead(TIOChainList3 &Chain) {
-  if (FIdentity.isEmpty() || !FForm.IsDeviceReady())
+  if (FUnit.IsEmpty() || !FForm.IsDeviceReady())
     return;
   const int maxAge = Chain.ReadCheckMaxAgeMs();
   if (maxAge > 0 && !FUnconfirmed && FPendingSigns == 0 && SinceConfirmedMs() < maxAge)
@@ -592,23 +609,21 @@ void TIdentification::PutCheckBefore(TIOChainList3 &Chain, bool Write) {
 }
 
 void TIdentification::RenewIdentity(TIOChainList3 &Chain) {
-  const QDir work(FForm.GetTempFolder());
-  const QString head = work.filePath(IdentFiles::CheckHead), desc = work.filePath(IdentFiles::CheckDescriptor);
-  const bool withHead = FIdentityHeadBytes > 0;
-  if (withHead)
-    Chain.setFrameSize(FLASH_FRAME_BYTES).readFile(FILE_EXT_FLASH, FileTypePlain, head);
-  Chain.setFrameSize(DESCRIPTOR_FRAME_BYTES)
-      .readFile(FILE_DESCRIPTOR, FileTypePlain, desc)
-      .exec(Live(FForm, [this, head, desc, withHead] {
-        // Kept only while the device it was read from is still the one
-        // identified: nothing of another is taken as this one's.
-        if (FIdentity.isEmpty())
-          return;
-        const QByteArray headBytes = withHead ? LoadFileBytes(head) : QByteArray();
-        FIdentity = headBytes + LoadFileBytes(desc).left(DESCRIPTOR_FRAME_BYTES);
-        FIdentityHeadBytes = int(headBytes.size());
-        Logger().Info("device identity kept afresh");
-      }));
+  const QString desc = QDir(FForm.GetTempFolder()).filePath(IdentFiles::CheckDescriptor);
+  QBuffer &datum = Chain.Buffer();
+  Chain.setFrameSize(DESCRIPTOR_FRAME_BYTES).readFile(FILE_DESCRIPTOR, FileTypePlain, desc);
+  if (!FDatumRequest.isEmpty())
+    Chain.readSram(Chain.Buffer(FDatumRequest), datum);
+  Chain.exec(Live(FForm, [this, desc, &datum] {
+    // Kept only while the unit it was read from is still the one
+    // identified: nothing of another is taken as this one's.
+    if (FUnit.IsEmpty())
+      return;
+    FUnit.DescFrame = LoadFileBytes(desc).left(DESCRIPTOR_FRAME_BYTES);
+    if (!FDatumRequest.isEmpty())
+      FUnit.UnitDatum = datum.buffer();
+    Logger().Info("device identity kept afresh");
+  }));
 }
 
 void TIdentification::IdentifyAgain() {

@@ -34,6 +34,9 @@ struct TScriptScratch {
   uint8_t CalibrCountByte = 0;
   int CalibrItems = 0;
   QList<int> CalibrGate, SramGate; // non-empty: there is something to read
+  // The unit datum as read: the SRAM request of the calibration values and
+  // the (address, value) pairs of its answer; both empty without values.
+  QByteArray DatumRequest, Datum;
 };
 
 // Names of the files the script reads into the work folder.
@@ -43,8 +46,7 @@ inline const char *const DescriptorXml = "DeviceDescriptor.xml";
 inline const char *const FlashHead = "head.bin";
 inline const char *const CustomLogic = "custom-logic.xml";
 inline const char *const CacheFolder = "cache";
-// What the identity check reads: the FLASH header and the descriptor's first frame.
-inline const char *const CheckHead = "check-head.bin";
+// What the identity check reads of the descriptor: its first frame.
 inline const char *const CheckDescriptor = "check-desc.bin";
 } // namespace IdentFiles
 
@@ -62,18 +64,14 @@ inline const char *const PasswdRangeError = "Ошибка: регистры па
 inline const char *const DeviceChanged = "Устройство сменилось: идентификация нового";
 inline const char *const WriteUnchecked = "Запись не выполнена: после сбоя связи устройство еще не проверено";
 // The check's reads failed without naming another device (busy, garbled,
-// a device failure): the failure's own text follows.
+// a device failure): the failure's own text follows. The first refuses a
+// write, the second is the log's word for the timer's check, which wrote nothing.
 inline const char *const WriteUnconfirmed = "Запись не выполнена: устройство не подтверждено";
+inline const char *const CheckUnconfirmed = "Проверка устройства не выполнена: устройство не подтверждено";
 inline const char *const WriteNoDevice = "Запись не выполнена: устройство не идентифицировано";
 inline const char *const WriteReconnected =
     "Запись прервана: соединение установлено заново, устройство не проверено";
 } // namespace IdentTexts
-
-// The identity check's part of a FLASH header frame and a descriptor frame:
-// both while they fit this time on the line, else the descriptor's alone.
-// ProtocolTcp: Modbus TCP, where the line time is not the cost.
-constexpr int IdentityCheckLineMs = 200;
-bool IsHeadCheckAffordable(bool ProtocolTcp, int Baud);
 
 // Rules of the script that need no window (tested on their own).
 
@@ -131,23 +129,25 @@ public:
   // device-number box lists nothing that belongs to this link.
   bool IsUnitChosen() const { return FUnitChosen; }
   uint16_t PasswdReg() const { return FPasswdReg; }
-  // What identifies the device identified last: the FLASH header "head.bin"
-  // as read (empty when the logic is not read) followed by the descriptor
-  // image's first frame. Empty while no device is identified. Anything built
-  // for a device keeps this and is compared with it before it is written.
-  const QByteArray &Identity() const { return FIdentity; }
   // The unit identified last (empty while none is): the route and address it
-  // answers at, its descriptor frame and its own datum.
+  // answers at, its descriptor frame and its own datum (the calibration
+  // values read from SRAM). Anything built for a relay keeps this and is
+  // compared with the unit answering before it is written.
   const TUnitIdentity &Unit() const { return FUnit; }
+  // Unit() as one byte string (empty while none is identified), for holders
+  // that compare bytes.
+  QByteArray Identity() const;
   uint16_t PasswdWordCount() const { return FPasswdWordCount; }
 
   // The identity check. A chain that writes begins with it, right before
   // its first write (GateWrite); the timer runs it on its own after a link
   // failure and after a sign that another device answers (ForeignSign). It
-  // reads the FLASH header (when the identity holds one and the line is fast
-  // enough) and the descriptor's first frame and compares them with
-  // Identity: the same device goes on with nothing else read; a device that
-  // answers otherwise is unidentified and identified at the same address.
+  // reads the descriptor's first frame (128 bytes) and the unit datum (the
+  // calibration values' SRAM words, a few bytes) and compares them, with the
+  // address asked, with Unit(): the same unit goes on with nothing else
+  // read; a unit that answers otherwise is unidentified and identified at
+  // the same address. A write made for a unit (TIOChainList3::MadeFor) is
+  // refused unless that unit answers. The FLASH header is never read.
   // After a link failure, or a check whose reads failed without naming
   // another device, no write goes until the timer's check has passed.
   void LinkFailed();
@@ -174,8 +174,8 @@ public:
   qint64 SinceConfirmedMs() const { return FClock() - FConfirmedAtMs; }
   void SetClock(std::function<qint64()> Clock) { FClock = std::move(Clock); }
   // Appends to Chain the reads of what the check compares and keeps them as
-  // the identity: for a chain whose own write changed the device's header or
-  // descriptor (a logic write), so that the next write's check passes.
+  // the unit's: for a chain whose own write changed the device's descriptor
+  // (a logic write), so that the next write's check passes.
   void RenewIdentity(TIOChainList3 &Chain);
   // Another device answered the check and is not identified yet.
   bool IsIdentifyAgainPending() const { return FIdentifyAgain; }
@@ -207,7 +207,6 @@ private:
   void DeviceChanged(TIOChainList3 &Owner, bool Write);
   // The identity is (again) what identification kept: signs start afresh.
   void ForgetSigns();
-  bool IsHeadCheckAffordable() const;
 
   void FillDeviceList();
   void DecodeDescriptorStep();
@@ -232,9 +231,8 @@ private:
   uint16_t FPasswdReg = 0xFFFF, FPasswdWordCount = 0xFFFF;
   bool FUnitChosen = false;
   bool FScriptDone = false; // the running script reached its last step
-  QByteArray FIdentity;
   TUnitIdentity FUnit;
-  int FIdentityHeadBytes = 0; // of FIdentity, the FLASH header's
+  QByteArray FDatumRequest; // the SRAM words of FUnit.UnitDatum, as the check asks them
   bool FUnconfirmed = false;  // a link failure or a failed check since the identity was last confirmed
   QString FUnconfirmedWhy;    // a failed check's refusal text; empty after a link failure
   uint8_t FPendingSigns = 0;  // bits of sign kinds the next check answers

@@ -681,7 +681,7 @@ bool TMainForm::FormShow() {
   host.EventLogCount = FSettings.EventLogCount;
   // A control is bound for an identification once it has reached its end.
   host.BindingEpoch = [this] {
-    return FIdentification->Identity().isEmpty() ? BindingPending : FIOChain->IdentEpoch();
+    return FIdentification->Unit().IsEmpty() ? BindingPending : FIOChain->IdentEpoch();
   };
   DashboardFrame->SetHost(host);
   new TUstavFrameConversion(UstavFrame);
@@ -1686,8 +1686,10 @@ void TMainForm::EditCommand() {
     });
   frame->CopyLevelChecks(UstavFrame->clbUstavLevel);
   // The tab belongs to the relay its values were read from.
-  frame->MadeFrom(FIdentification->Identity(), FIOChain->IdentEpoch(), [this] {
-    return FIdentification->IsIdentityUnconfirmed() ? QByteArray() : FIdentification->Identity();
+  // The check before the read has just passed: the unit identified is the
+  // unit it saw answering.
+  frame->MadeFrom(FIdentification->Unit(), FIOChain->IdentEpoch(), [this] {
+    return FIdentification->IsIdentityUnconfirmed() ? TUnitIdentity() : FIdentification->Unit();
   });
 }
 

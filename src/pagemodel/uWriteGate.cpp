@@ -554,6 +554,8 @@ TIOChainList3 &NewWriteChain(TIOChainGen &Gen, const QString &Writes, const TWri
   chain.writes(Writes);
   if (Run.PreparedFor)
     chain.preparedFor(*Run.PreparedFor);
+  if (!Run.MadeFor.IsEmpty())
+    chain.MadeFor(Run.MadeFor);
   if (Run.Owner)
     chain.ownedBy(Run.Owner);
   chain.Keep<TOutcomeAtRefusal>(&Gen, State);

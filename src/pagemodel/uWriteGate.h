@@ -126,6 +126,10 @@ struct TWriteRun {
   // matched with the device. Another epoch when the batch's first write goes
   // drops it whole with the write gate's box; none: the epoch at the run.
   std::optional<uint64_t> PreparedFor;
+  // The unit the values were made for (read from, typed against): the
+  // identity check refuses any other unit, nothing sent. Empty: the unit
+  // identified when the write goes.
+  TUnitIdentity MadeFor;
   // The page the write works for (TIOChainList3::ownedBy): closed before the
   // write begins, the chain ends without a word.
   QObject *Owner = nullptr;

@@ -145,10 +145,17 @@ void TkvParamFrame::Refresh() {
     return;
   TIOChainList3 &chain = FHost.Chains->newList().ownedBy(this).checkedRead();
   QBuffer &list = chain.Buffer(request), &data = chain.Buffer();
+  const TIOChainList3 &seen = chain;
   chain.msg(ReadingText)
       .readReg(list, data)
       .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
-      .exec(Guarded(this, [](TkvParamFrame *Page) { Page->ShowValues(); }))
+      .exec(Guarded(this,
+                    [&seen](TkvParamFrame *Page) {
+                      // Of the unit the read's check saw.
+                      if (!seen.SeenUnit().IsEmpty())
+                        Page->FReadUnit = seen.SeenUnit();
+                      Page->ShowValues();
+                    }))
       .msg(DoneText)
       .run(FHost.Progress);
 }
@@ -181,7 +188,8 @@ namespace {
 bool LimitCheckOn(const TAppIniFile *Ini) { return !Ini || Ini->ReadBool("ustav", "limitCheck", true); }
 } // namespace
 
-void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> PreparedFor) {
+void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> PreparedFor,
+                             const TUnitIdentity &MadeFor) {
   if (!FHost.Chains)
     return;
   TWriteRun run;
@@ -191,13 +199,14 @@ void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> P
   run.DoneText = DoneText;
   run.Progress = FHost.Progress;
   run.PreparedFor = PreparedFor;
+  run.MadeFor = MadeFor;
   run.Shown = [this] { sgParam->viewport()->update(); };
   // A row the relay took and keeps shows what it holds; a value it did not
   // keep, that did not go or whose answer never came stays the engineer's,
   // marked as an edit (the report names what the relay holds), and so does
   // one written and not read back, marked as unconfirmed. Another row keeps
   // whatever it had.
-  run.Outcome = [this, PreparedFor](const std::vector<TValueOutcome> &Values) {
+  run.Outcome = [this, PreparedFor, MadeFor](const std::vector<TValueOutcome> &Values) {
     for (const TValueOutcome &o : Values) {
       if (!RowCodec(o.Tag))
         continue;
@@ -216,8 +225,10 @@ void TkvParamFrame::RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> P
       else
         FUnconfirmed.erase(o.Tag);
       const uint64_t epoch = PreparedFor.value_or(IdentEpoch());
-      if (FEdited.empty() || epoch < FEditedEpoch)
+      if (FEdited.empty() || epoch < FEditedEpoch) {
         FEditedEpoch = epoch;
+        FEditedUnit = MadeFor;
+      }
       FEdited.insert(o.Tag);
     }
     sgParam->viewport()->update();
@@ -246,7 +257,9 @@ TWriteBatch TkvParamFrame::EditedBatch() const {
 }
 
 void TkvParamFrame::WriteAll() {
-  RunWrite(EditedBatch(), FEdited.empty() ? std::nullopt : std::optional<uint64_t>(FEditedEpoch));
+  const bool edited = !FEdited.empty();
+  RunWrite(EditedBatch(), edited ? std::optional<uint64_t>(FEditedEpoch) : std::nullopt,
+           edited ? FEditedUnit : TUnitIdentity());
 }
 
 void TkvParamFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
@@ -263,8 +276,10 @@ void TkvParamFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
   }
   if (c->PasswdChar & 0xFF)
     R.PasswordChar = QChar(char16_t(c->PasswdChar & 0xFF));
-  if (R.Kind != TCellEditorRequest::ekNone)
+  if (R.Kind != TCellEditorRequest::ekNone) {
     FEditEpoch = IdentEpoch();
+    FEditUnit = FReadUnit;
+  }
 }
 
 void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
@@ -273,8 +288,10 @@ void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
     return;
   if (!FHost.Ini || FHost.Ini->ReadInteger("param", "directEdit", 0) == 0) {
     // Kept for Write, which sends the rows changed here and no other.
-    if (FEdited.empty() || FEditEpoch < FEditedEpoch)
+    if (FEdited.empty() || FEditEpoch < FEditedEpoch) {
       FEditedEpoch = FEditEpoch;
+      FEditedUnit = FEditUnit;
+    }
     FEdited.insert(Row);
     FUnconfirmed.erase(Row);
     return;
@@ -292,7 +309,7 @@ void TkvParamFrame::CellEdited(int Col, int Row, const QString &Text) {
   const bool stale = FEditEpoch != IdentEpoch();
   if (!stale && FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
-  RunWrite(batch, FEditEpoch);
+  RunWrite(batch, FEditEpoch, FEditUnit);
 }
 
 void TkvParamFrame::ExportToExcel(TExcelFrame *ExcelFrame, int SheetIndex) {

@@ -53,6 +53,9 @@ public:
   // Row's value was written and answered but not read back: it stays the
   // engineer's edit, drawn in its own colour.
   bool RowUnconfirmed(int Row) const { return FUnconfirmed.count(Row) && RowHighlighted(Row); }
+  // The unit the values shown were read from (identification fills the
+  // page): what an edit begun now is made for.
+  void SetReadUnit(const TUnitIdentity &Unit) { FReadUnit = Unit; }
 
   TStringGrid *const sgParam;
   TStringGridEditor *Editor() const { return FEditor; }
@@ -61,7 +64,7 @@ private:
   void GetCellEditor(int Col, int Row, TCellEditorRequest &Request);
   void CellEdited(int Col, int Row, const QString &Text);
   // Values are tagged with their grid rows.
-  void RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> PreparedFor);
+  void RunWrite(const TWriteBatch &Batch, std::optional<uint64_t> PreparedFor, const TUnitIdentity &MadeFor);
   // Row shows the register image's value, no longer an edit.
   void ShowRowAt(int Row);
   TWriteBatch EditedBatch() const;
@@ -74,4 +77,7 @@ private:
   // The identification epochs the values are edited under: of the editor
   // opened last, and the oldest of the rows in FEdited.
   uint64_t FEditEpoch = 0, FEditedEpoch = 0;
+  // The units of the values read last, of the editor opened last and of the
+  // oldest row in FEdited: a write goes to that unit only.
+  TUnitIdentity FReadUnit, FEditUnit, FEditedUnit;
 };

@@ -11,6 +11,7 @@
 #include <QLayout>
 #include <QListWidget>
 #include <QPointer>
+#include <QScopeGuard>
 #include <algorithm>
 #include <set>
 
@@ -96,6 +97,7 @@ void TUstavFrame::Refresh() {
     return;
   TIOChainList3 &chain = FHost.Chains->newList();
   QBuffer &request = chain.Buffer(), &data = chain.Buffer();
+  const TIOChainList3 &seen = chain;
   for (int r : regs)
     StreamWriteWord(request, r);
   request.seek(0);
@@ -105,7 +107,10 @@ void TUstavFrame::Refresh() {
       .readReg(request, data)
       .execStream([](QIODevice *D) { Modbus().LoadRegValues(*D); }, &data)
       .exec(Guarded(this,
-                    [regs](TUstavFrame *P) {
+                    [regs, &seen](TUstavFrame *P) {
+                      // Of the unit the read's check saw.
+                      if (!seen.SeenUnit().IsEmpty())
+                        P->FReadUnit = seen.SeenUnit();
                       P->DropTyped(regs);
                       P->UpdateValues();
                     }))
@@ -162,8 +167,10 @@ void TUstavFrame::GetCellEditor(int Col, int Row, TCellEditorRequest &R) {
   if (reg < 0 || !Modbus().IsValid(reg) || !u->CanWrite())
     return;
   ChooseEditor(*u, R);
-  if (R.Kind != TCellEditorRequest::ekNone)
+  if (R.Kind != TCellEditorRequest::ekNone) {
     FEditEpoch = IdentEpoch();
+    FEditUnit = FReadUnit;
+  }
 }
 
 void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
@@ -172,8 +179,10 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   if (reg < 0)
     return;
   if (DirectEdit() == 2) {
-    if (FEdited.empty() || FEditEpoch < FEditedEpoch)
+    if (FEdited.empty() || FEditEpoch < FEditedEpoch) {
       FEditedEpoch = FEditEpoch;
+      FEditedUnit = FEditUnit;
+    }
     if (const int edited = EditOwnImage(Col, Row, Text); edited >= 0)
       FEdited[edited] |= u->EditMask();
     return;
@@ -193,8 +202,10 @@ void TUstavFrame::CellEdited(int Col, int Row, const QString &Text) {
   const bool stale = FEditEpoch != IdentEpoch();
   if (!stale && FHost.RequestUserRights && !FHost.RequestUserRights())
     return;
+  FWriteFor = FEditUnit;
   RunWrite(batch, Guarded(this, [](TUstavFrame *P) { P->UpdateValues(); }), nullptr, FEditEpoch,
            [this, epoch = FEditEpoch](const TWriteValue &V, TWriteFate Fate) { TypedWritten(V, Fate, epoch); });
+  FWriteFor = {};
 }
 
 void TUstavFrame::TypedWritten(const TWriteValue &Value, TWriteFate Fate, uint64_t Epoch) {
@@ -255,6 +266,9 @@ void TUstavFrame::WriteImage(const QByteArray &Image) {
     };
   };
   TRelayWrite relay;
+  // Values typed go to the unit they were typed against only.
+  FWriteFor = FEdited.empty() ? TUnitIdentity() : FEditedUnit;
+  const auto forget = qScopeGuard([this] { FWriteFor = {}; });
   relay.Fetched = Guarded(this, [](TUstavFrame *P) { P->sgUstav->viewport()->update(); });
   relay.Same = done(QString::fromUtf8(UstavTexts::AlreadyHeld));
   RunRelayWrite(

@@ -48,6 +48,9 @@ public:
   // A setpoint set of the device's values ("tempustav.xml", "*.us").
   void SaveToFile(const QString &FileName);
   QByteArray GetDescriptorDigest() const { return DescriptorDigest(Descriptor()); }
+  // The unit the values shown were read from (identification fills the
+  // page): what an edit begun now is made for.
+  void SetReadUnit(const TUnitIdentity &Unit) { FReadUnit = Unit; }
 
   // "?" when no setpoint has Reg.
   QString RegValueText(int Reg, int Value) const;
@@ -90,4 +93,7 @@ private:
   // The identification epochs the values are edited under: of the editor
   // opened last, and the oldest of the registers in FEdited.
   uint64_t FEditEpoch = 0, FEditedEpoch = 0;
+  // The units of the values read last, of the editor opened last and of the
+  // oldest edit in FEdited: a write goes to that unit only.
+  TUnitIdentity FReadUnit, FEditUnit, FEditedUnit;
 };

@@ -415,6 +415,7 @@ void TUstavGridFrame::RunWrite(const TWriteBatch &Batch, const std::function<voi
   if (!FHost.Chains)
     return;
   TWriteRun run = UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this);
+  run.MadeFor = FWriteFor;
   if (Told)
     run.Outcome =
         ToldOutcome(Batch, this, [Told](TUstavGridFrame &, const TWriteValue &V, TWriteFate F) { Told(V, F); });
@@ -429,6 +430,7 @@ void TUstavGridFrame::RunRelayWrite(const TWriteBatch &Candidates, const TRelayW
   if (!FHost.Chains)
     return;
   TWriteRun run = UstavRun(LimitCheckOn(), Shown, Done, FHost.Progress, PreparedFor, this);
+  run.MadeFor = FWriteFor;
   // A value written and not read back stays an edit, marked unconfirmed; any
   // other fate clears that mark. One the relay now holds as meant (written
   // and kept, or held already) is no longer an edit.

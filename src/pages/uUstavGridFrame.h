@@ -133,6 +133,8 @@ protected:
 
   // Value's bits are (or are no longer) written and not confirmed.
   void MarkUnconfirmed(const TWriteValue &Value, bool Unconfirmed);
+  // The unit the next RunWrite or RunRelayWrite is made for (empty: any).
+  TUnitIdentity FWriteFor;
 
   TUstavList FUstavs;
   std::vector<TUstav *> FRows; // FRows[r - 1] for grid row r

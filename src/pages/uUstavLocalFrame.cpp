@@ -13,6 +13,7 @@
 #include <QBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -45,12 +46,11 @@ TkvUstavLocalFrame::~TkvUstavLocalFrame() {
     FIdentGen->RemoveIdentListener(FIdentToken);
 }
 
-void TkvUstavLocalFrame::MadeFrom(const QByteArray &Identity, uint64_t Epoch,
-                                  std::function<QByteArray()> IdentityNow) {
-  FRelayIdentity = Identity;
+void TkvUstavLocalFrame::MadeFrom(const TUnitIdentity &Unit, uint64_t Epoch, std::function<TUnitIdentity()> UnitNow) {
+  FRelayUnit = Unit;
   FRelayEpoch = Epoch;
   FEpochOpen = true;
-  FIdentityNow = std::move(IdentityNow);
+  FUnitNow = std::move(UnitNow);
   FFollows = true;
   if (FUstavPage)
     connect(FUstavPage, &TUstavFrame::ValuesShown, this, &TkvUstavLocalFrame::FollowRelay, Qt::UniqueConnection);
@@ -67,8 +67,8 @@ void TkvUstavLocalFrame::IdentChanged() {
   // changes the epoch before it forgets the identity.
   if (FEpochOpen && FIdentGen && FIdentGen->IdentEpoch() != FRelayEpoch) {
     FEpochOpen = false;
-    if (const QByteArray now = FIdentityNow(); !now.isEmpty())
-      FRelayIdentity = now;
+    if (const TUnitIdentity now = FUnitNow(); !now.IsEmpty())
+      FRelayUnit = now;
   }
   // A relay identified: once the step that identified it has returned (an
   // identification that begins forgets the identity right after this), the
@@ -77,18 +77,18 @@ void TkvUstavLocalFrame::IdentChanged() {
 }
 
 bool TkvUstavLocalFrame::IsRelayNow() {
-  if (!FIdentityNow)
+  if (!FUnitNow)
     return true;
-  const QByteArray now = FIdentityNow();
-  if (now.isEmpty())
+  const TUnitIdentity now = FUnitNow();
+  if (now.IsEmpty())
     return false; // no relay identified (or confirmed): nothing is its
   const uint64_t epoch = IdentEpoch();
   if (FEpochOpen && epoch == FRelayEpoch) {
-    FRelayIdentity = now;
+    FRelayUnit = now;
     return true;
   }
-  // The same relay identified again (a reconnect, a poll).
-  if (now == FRelayIdentity) {
+  // The same unit identified again (a reconnect, a poll, "Опрос" at its address).
+  if (now.SameUnit(FRelayUnit)) {
     FRelayEpoch = epoch;
     FEpochOpen = true;
     return true;
@@ -96,11 +96,16 @@ bool TkvUstavLocalFrame::IsRelayNow() {
   return false;
 }
 
+bool TkvUstavLocalFrame::IsTypeNow() const {
+  return !FUnitNow || FRelayUnit.SameType(FUnitNow());
+}
+
 bool TkvUstavLocalFrame::CheckRelay() {
   // No relay: the write gate refuses the write with its own word.
-  if (FIdentityNow && FIdentityNow().isEmpty())
+  if (FUnitNow && FUnitNow().IsEmpty())
     return true;
-  const bool same = IsRelayNow();
+  // A set saved under a name is the engineer's for any relay of its type.
+  const bool same = FFollows ? IsRelayNow() : IsTypeNow();
   LabelOtherRelay->setVisible(!same);
   if (!same && FHost.Chains) {
     QStringList names;
@@ -125,9 +130,9 @@ uint16_t TkvUstavLocalFrame::EditedBits(int Reg) const {
 
 void TkvUstavLocalFrame::FollowRelay() {
   // While identification runs no relay is the tab's, and none is another's.
-  if (!IsMadeFromRelay() || FIdentityNow().isEmpty())
+  if (!IsMadeFromRelay() || FUnitNow().IsEmpty())
     return;
-  const bool same = IsRelayNow();
+  const bool same = FFollows ? IsRelayNow() : IsTypeNow();
   LabelOtherRelay->setVisible(!same);
   if (!same || !FFollows)
     return;
@@ -313,6 +318,10 @@ void TkvUstavLocalFrame::WriteImage(const QByteArray &Image, std::optional<uint6
     };
   };
   TRelayWrite relay;
+  // The check refuses any unit but the tab's: not the relay identified now
+  // when a swap nobody saw put another in its place.
+  FWriteFor = MadeForUnit();
+  const auto forget = qScopeGuard([this] { FWriteFor = {}; });
   relay.Read = ImageRegisters();
   relay.Fetched = shown;
   relay.Same = box(QString::fromUtf8(UstavTexts::AlreadyHeld));

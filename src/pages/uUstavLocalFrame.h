@@ -37,19 +37,22 @@ public:
   // the same chain; when it holds them all, the box says so. PreparedFor:
   // the identification epoch the set was matched with the device under.
   void WriteImage(const QByteArray &Image, std::optional<uint64_t> PreparedFor = {});
-  // Binds the set to the relay its values were read from: Identity as the
-  // identification keeps it, under Epoch; IdentityNow gives the identity of
-  // the relay identified now (empty: none, or not confirmed). For the tab's
-  // life it is written to that relay only. Until it is saved under a name,
-  // only the cells edited here are written, and the others show what that
-  // relay holds whenever the setpoints page shows it afresh while it is the
-  // relay identified.
-  void MadeFrom(const QByteArray &Identity, uint64_t Epoch, std::function<QByteArray()> IdentityNow);
-  bool IsMadeFromRelay() const { return bool(FIdentityNow); }
+  // Binds the set to the unit its values were read from (as the read's
+  // identity check saw it), under Epoch; UnitNow gives the unit identified
+  // now (empty: none, or not confirmed). Until it is saved under a name it
+  // is written to that unit only, only the cells edited here are written,
+  // and the others show what that unit holds whenever the setpoints page
+  // shows it afresh while it is the unit identified. Saved under a name, it
+  // is the engineer's set for any relay of its type.
+  void MadeFrom(const TUnitIdentity &Unit, uint64_t Epoch, std::function<TUnitIdentity()> UnitNow);
+  bool IsMadeFromRelay() const { return bool(FUnitNow); }
+  // The unit the tab's values are for; empty for a set from or saved to a file.
+  TUnitIdentity MadeForUnit() const { return FFollows ? FRelayUnit : TUnitIdentity(); }
   // An edit tab whose unedited cells follow its relay (not saved under a name yet).
   bool FollowsRelay() const { return FFollows; }
-  // False when the set was made from a relay other than the one identified
-  // now: the write box says what was not written, and the tab says so too.
+  // False when the set was made from a unit other than the one identified
+  // now ("другое устройство": another address, another unit of the same
+  // type): the write box says what was not written, and the tab says so too.
   bool CheckRelay();
   void UpdateValues() override;
   QString FileName() const { return FFileName; }
@@ -72,10 +75,14 @@ protected:
   void showEvent(QShowEvent *Event) override;
 
 private:
-  // The relay identified now is the one the set was made from (false while
+  // The unit identified now is the one the set was made from (false while
   // none is identified). The same identification goes on holding it when
-  // the program's own write renewed its identity.
+  // the program's own write renewed its identity; the same unit identified
+  // again (a reconnect, a poll) is its again.
   bool IsRelayNow();
+  // Of a set saved under a name: the relay identified now is of the type it
+  // was made from (true for a set from a file).
+  bool IsTypeNow() const;
   // The cells (bits) not edited here take the relay's values the register
   // image holds, while the relay identified is the tab's.
   void FollowRelay();
@@ -95,8 +102,8 @@ private:
   QLabel *LabelOtherRelay = nullptr;
   std::map<int, uint16_t> FEditedBits; // registers edited in this tab, with the bits edited
   bool FFollows = false;
-  std::function<QByteArray()> FIdentityNow;
-  QByteArray FRelayIdentity;
+  std::function<TUnitIdentity()> FUnitNow;
+  TUnitIdentity FRelayUnit;
   uint64_t FRelayEpoch = 0;
   bool FEpochOpen = false; // FRelayEpoch is the identification now
   QPointer<TIOChainGen> FIdentGen;

@@ -129,11 +129,10 @@ protected:
     return S.Form->IsDeviceReady() && S.Form->LabelDescID->text() == "2025-02-17" && Idle();
   }
   bool Green() const { return S.Form->ToolBarColor() == clLinkDone && Idle(); }
-  // The requests of one identity check: the header frame too where it is
-  // cheap (Modbus TCP), the descriptor's first frame alone at 38400 baud.
-  QStringList Check() const {
-    return Link == TLink::Tcp ? QStringList{"1c 140:0", "1c 129:0"} : QStringList{"1c 129:0"};
-  }
+  // The requests of one identity check on any link: the descriptor's first
+  // frame and the unit datum (the calibration values in SRAM), never the
+  // FLASH header.
+  QStringList Check() const { return QStringList{"1c 129:0", "53"}; }
   int PagesRows() const { return S.Form->ParamFrame->sgParam->rowCount(); }
   int ParamRow(int Reg) const {
     for (int r = 1; r < PagesRows(); ++r)
@@ -231,17 +230,6 @@ protected:
 
 } // namespace
 
-TEST(IdentityCheck, TheHeaderFrameIsComparedOnlyWhereItFitsTheLineTime) {
-  const struct {
-    bool Tcp;
-    int Baud;
-    bool Head;
-  } cases[] = {{true, 0, true}, {false, 115200, true}, {false, 57600, false}, {false, 38400, false},
-               {false, 9600, false}, {false, 0, false}};
-  for (const auto &c : cases)
-    EXPECT_EQ(IsHeadCheckAffordable(c.Tcp, c.Baud), c.Head) << c.Tcp << " " << c.Baud;
-}
-
 TEST_P(IdentityCheckLink, AfterALinkFailureTheSameRelayKeepsAllAndAnotherIsIdentifiedBeforeAnyWrite) {
   ASSERT_NO_FATAL_FAILURE(Start(true));
   ASSERT_NO_FATAL_FAILURE(FailLink());
@@ -250,7 +238,7 @@ TEST_P(IdentityCheckLink, AfterALinkFailureTheSameRelayKeepsAllAndAnotherIsIdent
   S.Device.ClearLogs();
   Answer(S.Device);
   EXPECT_TRUE(TickUntil(2, [this] { return Green(); })) << S.Status().toStdString();
-  // The header and the descriptor's first frame, and nothing else.
+  // The descriptor's first frame and the unit datum, and nothing else.
   EXPECT_EQ(Requests(S.Device), Check());
   EXPECT_EQ(S.Status(), report) << "the write's report stays over the check";
   EXPECT_TRUE(S.Form->IsDeviceReady());
