@@ -1,0 +1,5 @@
+if(KV_GUI)
+  add_executable(check_cost_bench ${CMAKE_CURRENT_LIST_DIR}/check_cost_bench.cpp)
+  target_include_directories(check_cost_bench PRIVATE ${CMAKE_SOURCE_DIR}/tests/src/gui)
+  target_link_libraries(check_cost_bench PRIVATE kvgui demodevice Qt6::Test)
+endif()
