@@ -431,17 +431,6 @@ void TIdentification::BuildDescriptorScript(TIOChainList3 &Chain, TIOChainList3 
       .msg(IdentTexts::Ready);
 }
 
-QByteArray TIdentification::Identity() const {
-  if (FUnit.IsEmpty())
-    return {};
-  QByteArray out = FUnit.Route.toUtf8();
-  const QByteArray parts[] = {QByteArray(1, char(FUnit.Address)), FUnit.DescFrame, FUnit.UnitDatum,
-                              FUnit.LogicDigest};
-  for (const QByteArray &part : parts)
-    out += '\0' + QByteArray::number(part.size()) + ':' + part;
-  return out;
-}
-
 void TIdentification::LinkFailed() {
   if (FUnit.IsEmpty())
     return;

@@ -139,9 +139,6 @@ public:
   // values read from SRAM). Anything built for a relay keeps this and is
   // compared with the unit answering before it is written.
   const TUnitIdentity &Unit() const { return FUnit; }
-  // Unit() as one byte string (empty while none is identified), for holders
-  // that compare bytes.
-  QByteArray Identity() const;
   uint16_t PasswdWordCount() const { return FPasswdWordCount; }
 
   // The identity check. A chain that writes begins with it, right before

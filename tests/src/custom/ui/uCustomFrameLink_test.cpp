@@ -791,12 +791,12 @@ TEST_P(CustomFrameFaults, LogicReadFromOneDeviceIsNotWrittenIntoAnother) {
   ASSERT_EQ(Refresh(), "Готово");
   const QString project = FDir.filePath("first.pack");
   Page->SaveAs(project);
-  const QByteArray identityA = Form->Identification()->Identity();
+  const TUnitIdentity identityA = Form->Identification()->Unit();
   LoadDemoDevice(Device, 2);
   Form->aMonitorPoll->trigger();
   ASSERT_TRUE(WaitIdle());
   ASSERT_EQ(Form->StatusBar_->currentMessage(), "Готово");
-  ASSERT_NE(Form->Identification()->Identity(), identityA);
+  ASSERT_FALSE(Form->Identification()->Unit().SameUnit(identityA));
 
   const TMessageSink fixture = SetMessageSink([this](TMsgKind Kind, const QString &Text) {
     Shown << Text;
