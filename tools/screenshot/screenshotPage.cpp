@@ -40,6 +40,8 @@
 #include <QScreen>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QCheckBox>
 #include <QTabWidget>
 #include <functional>
@@ -525,6 +527,45 @@ const TPageShot Shots[] = {
          set->Editor()->Edit->setText("4500");
          QTest::keyClick(set->Editor()->Edit, Qt::Key_Return);
        }
+     }},
+    // A "Редактирование уставок" tab made from the demo relay, a value typed,
+    // then another unit of the same type put in its place with no sign: the
+    // write's check finds another unit and refuses it, nothing sent.
+    {"edit-other-unit", "TabSheetUstav",
+     [](TDemoSession &S) {
+       S.Form->EditCommand();
+       if (TkvUstavLocalFrame *set = S.Form->ActiveLocalSet()) {
+         set->sgUstav->setCurrentCell(2, 2);
+         set->Editor()->StartEdit();
+         set->Editor()->Edit->setText("4500");
+         QTest::keyClick(set->Editor()->Edit, Qt::Key_Return);
+       }
+       LoadDemoDevice(S.Device, 1, 2);
+       S.Form->SetLoggedIn(true);
+       S.Form->WriteCommand();
+       S.WaitIdle();
+     },
+     [](TDemoSession &) -> QWidget * { return nullptr; }},
+    // The oscillogram list beside a copy saved by an earlier version, which
+    // names no relay: listed with its word, never taken as this relay's.
+    {"osc-no-relay", "TabSheetOscHeader",
+     [](TDemoSession &S) {
+       ReadNewestOsc(S);
+       const QDir osc(QDir(S.Form->ProgramFolder()).filePath("osc"));
+       for (const QString &name : osc.entryList({"*.xml"}, QDir::Files)) {
+         QFile f(osc.filePath(name));
+         if (!f.open(QIODevice::ReadOnly))
+           continue;
+         QByteArray text = f.readAll();
+         f.close();
+         // The element as the side file writes it: attributes only.
+         const qsizetype a = text.indexOf("<source"), b = a < 0 ? -1 : text.indexOf("/>", a);
+         if (b > a && f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+           f.write(text.remove(a, b + 2 - a));
+       }
+       S.Form->PageControl->setCurrentWidget(S.Form->TabSheetOscHeader);
+       PressRefresh(S);
+       S.WaitIdle();
      }},
     // The dialog "Блок" of the first custom unit, at its own size.
     {"unit", "TabSheetDashboard",
