@@ -129,6 +129,19 @@ QString TMultiLingual::FromRussian(const QString &Text) const {
 }
 
 QString TMultiLingual::TranslateMessage(const QString &Text) const {
+  const QString whole = TranslateBeginning(Text);
+  if (whole != Text || FTarget == lnRussian)
+    return whole;
+  // The names a message is about come first, each followed by ": ".
+  for (qsizetype at = Text.indexOf(QStringLiteral(": ")); at > 0; at = Text.indexOf(QStringLiteral(": "), at + 2)) {
+    const QString tail = Text.mid(at + 2);
+    if (const QString shown = TranslateBeginning(tail); shown != tail)
+      return Text.left(at + 2) + shown;
+  }
+  return Text;
+}
+
+QString TMultiLingual::TranslateBeginning(const QString &Text) const {
   const QString whole = Translate(Text);
   if (whole != Text || FTarget == lnRussian)
     return whole;

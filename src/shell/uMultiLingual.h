@@ -47,9 +47,13 @@ public:
   // holds it; else a fixed Russian beginning that ends in a blank ("Файл не
   // найден ") or is followed by a detail in parentheses ("недопустимый индекс
   // (line 5)") translated, and the rest (a name, a number) kept as made.
+  // A message behind the names of the files it is about ("p.pack:
+  // config.xml: нет элемента group") is translated after those names.
   QString TranslateMessage(const QString &Text) const;
 
 private:
+  // The whole text or its fixed beginning, as TranslateMessage says; Text itself when none.
+  QString TranslateBeginning(const QString &Text) const;
   struct TRow {
     QString Text[3]; // by language index
   };

@@ -55,7 +55,7 @@ IXXMLNode RootNamed(const QString &Folder, const char *Member, const char *Unrea
 
 void Require(const IXXMLNode &Node, const char *Name) {
   if (!Node->SelectSingleNode(QString::fromLatin1(Name)))
-    throw EKvFormat(QStringLiteral("missing element: ") + QString::fromLatin1(Name));
+    throw EKvFormat(QStringLiteral("нет элемента ") + QString::fromLatin1(Name));
 }
 
 // Every unit of a custom block of Base reads as the page and the build read
@@ -111,7 +111,7 @@ TLoadedLogic LoadLogicFiles(const QString &Folder, const QString &ListingFolder)
       out.Module->SetConfigurator(out.Configurator.get());
       out.Module->LoadFromNode(logic);
       if (!DeviceOf(out.Module->Descriptor.get()))
-        throw EKvFormat("missing element: device-descriptor");
+        throw EKvFormat(QStringLiteral("нет элемента device-descriptor"));
     });
     // The device's initial logic names the root its custom logic keeps,
     // whatever that name is; the custom logic must carry the same one.

@@ -41,7 +41,7 @@ QStringList TextLines(const IXXMLNode &Node, const char *Child) {
 IXXMLNode Required(const IXXMLNode &Node, const QString &Name) {
   IXXMLNode n = Node->SelectSingleNode(Name);
   if (!n)
-    throw EKvError("missing element: " + Name);
+    throw EKvError(QStringLiteral("нет элемента ") + Name);
   return n;
 }
 

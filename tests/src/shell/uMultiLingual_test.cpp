@@ -181,7 +181,8 @@ TEST(MultiLingual, MessagesTranslateTheirFixedBeginningAndKeepTheRest) {
   TMultiLingual m = Loaded({"Файл не найден #Файл не знайдено #File not found ",
                             "Файл не найден в папке #Файл не знайдено в теці #File not found in folder ",
                             "Сохранено в файле#Збережено у файлі#Saved in the file", "Готово#Готово#Done",
-                            "Порт#Порт#Port", "недопустимый индекс#неприпустимий індекс#invalid index"});
+                            "Порт#Порт#Port", "недопустимый индекс#неприпустимий індекс#invalid index",
+                            "нет элемента #немає елемента #missing element "});
   const struct {
     int Target;
     const char *Text, *Expected;
@@ -196,6 +197,12 @@ TEST(MultiLingual, MessagesTranslateTheirFixedBeginningAndKeepTheRest) {
       {lnEnglish, "недопустимый индексы", "недопустимый индексы"},
       {lnEnglish, "Файл не найден ", "File not found "},
       {lnRussian, "Файл не найден head.bin", "Файл не найден head.bin"},
+      // A message behind the names of the files it is about.
+      {lnEnglish, "p.pack: config.xml: нет элемента group", "p.pack: config.xml: missing element group"},
+      {lnUkrainian, "p.pack: config.xml: нет элемента group", "p.pack: config.xml: немає елемента group"},
+      {lnEnglish, "p.pack: config.xml: Порт", "p.pack: config.xml: Port"},
+      {lnEnglish, "p.pack: config.xml: x", "p.pack: config.xml: x"},
+      {lnRussian, "p.pack: config.xml: нет элемента group", "p.pack: config.xml: нет элемента group"},
   };
   for (const auto &c : cases) {
     m.SetTargetLanguage(c.Target);

@@ -75,12 +75,12 @@ TEST(LogicFiles, EachMemberMustBeWhatItsLoaderReads) {
     QByteArray Content;
     QString Expected;
   } cases[] = {
-      {"config.xml", "<x/>", "p.pack: config.xml: missing element: group"},
-      {"config.xml", "<config><group/><module/></config>", "p.pack: config.xml: missing element: sample"},
+      {"config.xml", "<x/>", "p.pack: config.xml: нет элемента group"},
+      {"config.xml", "<config><group/><module/></config>", "p.pack: config.xml: нет элемента sample"},
       {"identification.inc", "MODBUSMASS:\r\nEND_MODBUS:\r\n", "p.pack: identification.inc: Не задан адрес"},
       {"logic.xml", "<module><implementation>", "p.pack: logic.xml: invalid logic"},
       {"logic.xml", "<x/>", "p.pack: logic.xml: invalid root element: x"},
-      {"logic.xml", "<module><implementation/></module>", "p.pack: logic.xml: missing element: device-descriptor"},
+      {"logic.xml", "<module><implementation/></module>", "p.pack: logic.xml: нет элемента device-descriptor"},
       {"custom-logic0.xml", "<x/>", "p.pack: custom-logic.xml: invalid root element: custom-logic"},
       {"custom-logic0.xml", "<x", "p.pack: custom-logic0.xml: invalid custom logic"},
       {"custom-logic.xml", "<x/>", "p.pack: custom-logic.xml: invalid root element: x"},

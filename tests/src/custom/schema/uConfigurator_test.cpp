@@ -97,7 +97,7 @@ TEST(Configurator, BadItemsStopTheLoadNamingTheNode) {
     text.remove(QString("<%1/>").arg(missing));
     SaveFileBytes(dir.filePath("c.xml"), text.toUtf8());
     EXPECT_EQ(ErrorOf([&] { TConfigurator().LoadFromFile(dir.filePath("c.xml")); }),
-              QString("missing element: ") + missing);
+              QString("нет элемента ") + missing);
   }
 }
 
