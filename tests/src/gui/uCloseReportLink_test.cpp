@@ -9,17 +9,7 @@
 namespace {
 using TAfter = TTcpGateway::TAfter;
 
-class CloseReportLink : public TShownCapture {
-protected:
-  void TearDown() override {
-    S.Form.reset(); // before the gateway it is connected to
-    TShownCapture::TearDown();
-  }
-  TDemoSession S;
-  TSimDevice Other;
-  std::unique_ptr<TDevSimServer> OtherServer;
-  std::unique_ptr<TTcpGateway> Gateway;
-};
+class CloseReportLink : public TTwoRelayCapture {};
 } // namespace
 
 // "Выход" while a parameter's write runs; the relay answers the write late
@@ -28,7 +18,7 @@ protected:
 // up, so the engineer reads it).
 TEST_F(CloseReportLink, TheClosesLineOfAWriteNotReadBackSaysUnconfirmed) {
   LoadDemoDevice(Other, 2);
-  ServeTwoRelays(S, Other, OtherServer, Gateway);
+  ServeBoth();
   ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
                              "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=3000\n"
                              "[timer]\ninterval=3600000\n[debug]\npoll=1\n")

@@ -23,13 +23,13 @@ constexpr uint16_t ModeReg = 30; // a list on the title panel of dashboard.XML
 constexpr uint16_t OtherValue = 200;
 constexpr int Runs = 20;
 
-class HeldConnectionLink : public TShownCapture {
+class HeldConnectionLink : public TTwoRelayCapture {
 protected:
   void SetUp() override {
     TShownCapture::SetUp();
     LoadDemoDevice(Other, 2);
     Other.SetRegister(TSimArea::Holding, ModeReg, OtherValue);
-    ServeTwoRelays(S, Other, OtherServer, Gateway);
+    ServeBoth();
     ASSERT_TRUE(QFile::copy(QString(KV_SOURCE_DIR "/tools/devsim/dashboard.XML"), S.Dir.filePath("dashboard.XML")));
     ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
                                "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n"
@@ -42,10 +42,6 @@ protected:
     S.Form->Identification()->SetClock([] { return qint64(0); });
     S.Form->show();
     ASSERT_NO_FATAL_FAILURE(OnA());
-  }
-  void TearDown() override {
-    S.Form.reset(); // before the gateway it is connected to
-    TShownCapture::TearDown();
   }
   // Relay A identified on the gateway, logged in, the title panel shown.
   void OnA() {
@@ -95,10 +91,6 @@ protected:
     return RegisterRequests(Device, Reads).join(",").toStdString();
   }
 
-  TDemoSession S;
-  TSimDevice Other;
-  std::unique_ptr<TDevSimServer> OtherServer;
-  std::unique_ptr<TTcpGateway> Gateway;
   TParamEnum *Mode = nullptr;
   qsizetype LogMark = 0;
 };

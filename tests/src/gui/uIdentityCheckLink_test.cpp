@@ -114,17 +114,10 @@ protected:
     QTest::qWait(50); // laid out and painted
     S.Form->grab().save(QDir(dir).filePath(QString("%1-%2.png").arg(Name, Link == TLink::Tcp ? "tcp" : "pty")));
   }
-  bool Idle() const { return S.Form->IOChain()->ChainCount() == 0 && !S.Form->IsLinkBusy(); }
+  bool Idle() const { return LinkIdle(S); }
   // Up to Ticks ticks until Done; each tick's chains, and an identification
   // a check starts, run to their end.
-  bool TickUntil(int Ticks, const std::function<bool()> &Done) {
-    for (int i = 0; i < Ticks && !Done(); ++i) {
-      S.Form->TimerTimer();
-      QTest::qWaitFor(
-          [&] { return Done() || (Idle() && !S.Form->Identification()->IsIdentifyAgainPending()); }, 60000);
-    }
-    return Done();
-  }
+  bool TickUntil(int Ticks, const std::function<bool()> &Done) { return ::TickUntil(S, Ticks, Done); }
   bool OtherIdentified() const {
     return S.Form->IsDeviceReady() && S.Form->LabelDescID->text() == "2025-02-17" && Idle();
   }
@@ -158,15 +151,7 @@ protected:
         [this] { return Idle() && !S.Form->Identification()->IsIdentifyAgainPending(); }, 60000));
   }
   // The title panel's "Режим работы терминала" asked to take its other value.
-  void PanelWrite() {
-    S.Form->SetLoggedIn(true);
-    for (QWidget *w : ControlsOf(S.Form->DashboardFrame->Panel, true))
-      if (auto *mode = qobject_cast<TParamEnum *>(w); mode && mode->mreg() == 30) {
-        emit mode->List()->activated(mode->List()->currentIndex() == 0 ? 1 : 0);
-        return;
-      }
-    FAIL() << "no mode control on the panel";
-  }
+  void PanelWrite() { ChooseOtherPanelMode(S); }
   // The texts of the write boxes open now.
   QStringList Boxes() const { return VisibleBoxTexts(S.Form.get()); }
   // "Установить время", then, once its chain has ended, a title-panel write:

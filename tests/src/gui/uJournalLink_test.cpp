@@ -63,7 +63,7 @@ QStringList ReportMoments(const TReportDocument &Doc) {
 
 enum class TRoute { Port, Gateway, PanelCheck };
 
-class JournalLink : public TShownCapture, public ::testing::WithParamInterface<TRoute> {
+class JournalLink : public TTwoRelayCapture, public ::testing::WithParamInterface<TRoute> {
 protected:
   void SetUp() override {
     TShownCapture::SetUp();
@@ -81,9 +81,8 @@ protected:
     Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
   }
   void TearDown() override {
-    S.Form.reset(); // before the gateway it is connected to
     SetReportPreviewHook(FOldHook);
-    TShownCapture::TearDown();
+    TTwoRelayCapture::TearDown();
   }
   // The window on A (its pseudo-terminal, or the gateway), A identified.
   void Start(bool Pty) {
@@ -102,15 +101,8 @@ protected:
     S.Form->Identification()->SetClock([this] { return Now; });
     ASSERT_EQ(S.Identify(), "Готово");
   }
-  bool Idle() const { return S.Form->IOChain()->ChainCount() == 0 && !S.Form->IsLinkBusy(); }
-  bool TickUntil(int Ticks, const std::function<bool()> &Done) {
-    for (int i = 0; i < Ticks && !Done(); ++i) {
-      S.Form->TimerTimer();
-      (void)QTest::qWaitFor(
-          [&] { return Done() || (Idle() && !S.Form->Identification()->IsIdentifyAgainPending()); }, 60000);
-    }
-    return Done();
-  }
+  bool Idle() const { return LinkIdle(S); }
+  bool TickUntil(int Ticks, const std::function<bool()> &Done) { return ::TickUntil(S, Ticks, Done); }
   bool OtherIdentified() const { return S.Form->IsDeviceReady() && S.Form->LabelDescID->text() == OtherDate && Idle(); }
   // B identified by Route.
   void ToOther(TRoute Route) {
@@ -178,10 +170,6 @@ protected:
   // Refreshes that read a ring of 256 slots whole while its end is looked for.
   static constexpr int ScanRefreshes = 256 / EventScanFrames;
 
-  TDemoSession S;
-  TSimDevice Other;
-  std::unique_ptr<TDevSimServer> OtherServer;
-  std::unique_ptr<TTcpGateway> Gateway;
   std::vector<TReportDocument> Reports;
   qint64 Now = 0; // ms, the identification's clock
 

@@ -3,7 +3,10 @@
 // session), the message boxes a test caught instead of showing, and devsim's
 // register requests in a readable form.
 #include "../../common/uTcpGateway.h"
+#include "uControls.h"
+#include "uDashboardFrame.h"
 #include "uDemoSession.h"
+#include "uIdentification.h"
 #include "uFileDialogSink.h"
 #include "uMessageSink.h"
 #include "uStringGrid.h"
@@ -14,6 +17,7 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
 
 // Collects the texts of message boxes (the errors apart too) and the captions
@@ -81,6 +85,47 @@ inline void ServeTwoRelays(TDemoSession &S, TSimDevice &Other, std::unique_ptr<T
   OtherServer->Start(o);
   Gateway = std::make_unique<TTcpGateway>(S.Server->TcpPort(), OtherServer->TcpPort());
 }
+
+// No chain runs and the link is free.
+inline bool LinkIdle(const TDemoSession &S) { return S.Form->IOChain()->ChainCount() == 0 && !S.Form->IsLinkBusy(); }
+
+// Up to Ticks ticks of the window's timer until Done; each tick's chains, and
+// an identification a check starts, run to their end.
+inline bool TickUntil(TDemoSession &S, int Ticks, const std::function<bool()> &Done) {
+  for (int i = 0; i < Ticks && !Done(); ++i) {
+    S.Form->TimerTimer();
+    (void)QTest::qWaitFor(
+        [&] { return Done() || (LinkIdle(S) && !S.Form->Identification()->IsIdentifyAgainPending()); }, 60000);
+  }
+  return Done();
+}
+
+// The title panel's "Режим работы терминала" (register 30) asked to take its other value.
+inline void ChooseOtherPanelMode(TDemoSession &S) {
+  S.Form->SetLoggedIn(true);
+  for (QWidget *w : ControlsOf(S.Form->DashboardFrame->Panel, true))
+    if (auto *mode = qobject_cast<TParamEnum *>(w); mode && mode->mreg() == 30) {
+      emit mode->List()->activated(mode->List()->currentIndex() == 0 ? 1 : 0);
+      return;
+    }
+  FAIL() << "no mode control on the panel";
+}
+
+// The window against relay A and relay B (Other) behind one test gateway,
+// the boxes caught: the window goes before the gateway it is connected to.
+class TTwoRelayCapture : public TShownCapture {
+protected:
+  void TearDown() override {
+    S.Form.reset();
+    TShownCapture::TearDown();
+  }
+  void ServeBoth() { ServeTwoRelays(S, Other, OtherServer, Gateway); }
+
+  TDemoSession S;
+  TSimDevice Other;
+  std::unique_ptr<TDevSimServer> OtherServer;
+  std::unique_ptr<TTcpGateway> Gateway;
+};
 
 // "Редактировать уставки" with the first setpoint of group 1 typed as Text
 // (not written): the edit tab, or nullptr when none came.

@@ -55,17 +55,10 @@ protected:
     S.Form->PageControl->setCurrentWidget(S.Form->TabSheetDashboard);
     S.Form->cbAuto->setChecked(true);
   }
-  bool Idle() const { return S.Form->IOChain()->ChainCount() == 0 && !S.Form->IsLinkBusy(); }
+  bool Idle() const { return LinkIdle(S); }
   // Up to Ticks ticks until Done; each tick's chains, and an identification
   // a check starts, run to their end.
-  bool TickUntil(int Ticks, const std::function<bool()> &Done) {
-    for (int i = 0; i < Ticks && !Done(); ++i) {
-      S.Form->TimerTimer();
-      (void)QTest::qWaitFor(
-          [&] { return Done() || (Idle() && !S.Form->Identification()->IsIdentifyAgainPending()); }, 60000);
-    }
-    return Done();
-  }
+  bool TickUntil(int Ticks, const std::function<bool()> &Done) { return ::TickUntil(S, Ticks, Done); }
   void Silence(bool On) {
     TSimFault f;
     f.Kind = On ? TSimFaultKind::Silence : TSimFaultKind::None;

@@ -55,17 +55,10 @@ protected:
     S.Form->show();
     S.Form->PageControl->setCurrentWidget(S.Form.get()->*Page);
   }
-  bool Idle() const { return S.Form->IOChain()->ChainCount() == 0 && !S.Form->IsLinkBusy(); }
+  bool Idle() const { return LinkIdle(S); }
   // Up to Ticks ticks until Done, each tick's chains (and an identification
   // they start) run to their end.
-  bool TickUntil(int Ticks, const std::function<bool()> &Done) {
-    for (int i = 0; i < Ticks && !Done(); ++i) {
-      S.Form->TimerTimer();
-      QTest::qWaitFor([&] { return Done() || (Idle() && !S.Form->Identification()->IsIdentifyAgainPending()); },
-                      60000);
-    }
-    return Done();
-  }
+  bool TickUntil(int Ticks, const std::function<bool()> &Done) { return ::TickUntil(S, Ticks, Done); }
   bool OtherIdentified() const {
     return S.Form->IsDeviceReady() && S.Form->LabelDescID->text() == OtherDate && Idle();
   }

@@ -57,18 +57,14 @@ const char *Name(TWork W) {
 
 constexpr int TimeReg = 101; // "Выдержка времени МТЗ-1"
 
-class TUnitLink : public TShownCapture {
+class TUnitLink : public TTwoRelayCapture {
 protected:
-  void TearDown() override {
-    S.Form.reset(); // before the gateway it is connected to
-    TShownCapture::TearDown();
-  }
   // A at address 1 and B behind one gateway: B at address 2 of one line
   // (Line), or at address 1 in A's place once the gateway is switched.
   void Start(bool Line, const QString &Extra) {
     LoadDemoDevice(Other, 1, 2);
     Other.SetAddress(Line ? 2 : 1);
-    ServeTwoRelays(S, Other, OtherServer, Gateway);
+    ServeBoth();
     if (Line)
       Gateway->Line(1, 2);
     // The demo title panel, with its "Режим работы терминала" list.
@@ -182,20 +178,8 @@ protected:
   }
   QString Said() const { return BoxesOf(S.Form.get()) + "|" + Refused + "|" + S.Status(); }
   // The title panel's "Режим работы терминала" asked to take its other value.
-  void PanelWrite() {
-    S.Form->SetLoggedIn(true);
-    for (QWidget *w : ControlsOf(S.Form->DashboardFrame->Panel, true))
-      if (auto *mode = qobject_cast<TParamEnum *>(w); mode && mode->mreg() == 30) {
-        emit mode->List()->activated(mode->List()->currentIndex() == 0 ? 1 : 0);
-        return;
-      }
-    FAIL() << "no mode control on the panel";
-  }
+  void PanelWrite() { ChooseOtherPanelMode(S); }
 
-  TDemoSession S;
-  TSimDevice Other;
-  std::unique_ptr<TDevSimServer> OtherServer;
-  std::unique_ptr<TTcpGateway> Gateway;
   TUnitIdentity UnitA;
   TkvUstavLocalFrame *Tab = nullptr;
   QString Refused;

@@ -12,17 +12,7 @@
 namespace {
 using TAfter = TTcpGateway::TAfter;
 
-class UstavFrameSaveLink : public TShownCapture {
-protected:
-  void TearDown() override {
-    S.Form.reset(); // before the gateway it is connected to
-    TShownCapture::TearDown();
-  }
-  TDemoSession S;
-  TSimDevice Other;
-  std::unique_ptr<TDevSimServer> OtherServer;
-  std::unique_ptr<TTcpGateway> Gateway;
-};
+class UstavFrameSaveLink : public TTwoRelayCapture {};
 } // namespace
 
 // "Выдержка времени МТЗ-1" held 0 in both groups; the page's edit mode writes
@@ -33,7 +23,7 @@ TEST_F(UstavFrameSaveLink, AWriteNotConfirmedOverAZeroIsSaved) {
   for (const uint16_t reg : regs)
     S.Device.SetRegister(TSimArea::Holding, reg, 0);
   LoadDemoDevice(Other, 2);
-  ServeTwoRelays(S, Other, OtherServer, Gateway);
+  ServeBoth();
   ASSERT_TRUE(S.Open(QString("[setup]\ncustom=0\npasswdExpirationPeriod=600\nprotocol=modbustcp\n"
                              "[modbustcp]\nhost=127.0.0.1\nport=%1\n[device]\npollPause=1000\n[com]\nTimeout=2000\n"
                              "[timer]\ninterval=3600000\n[debug]\npoll=1\n[ustav]\ndirectEdit=2\n")
